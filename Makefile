@@ -1,0 +1,36 @@
+# The two commands of the README: `make run` and `make test`. Both install the Debian
+# packages that are missing first, then build with CMake and Ninja.
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+
+.PHONY: run test build deps configure fuzz bench clean
+
+run: build
+	$(BUILD_DIR)/bin/Pellis
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+configure: deps
+	@if [ ! -f $(BUILD_DIR)/build.ninja ]; then \
+		cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE); \
+	fi
+
+deps:
+	./scripts/install-deps
+
+# The libFuzzer targets, built with clang in their own folder.
+fuzz: deps
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_CXX_COMPILER=clang++ -DPELLIS_FUZZ=ON -DPELLIS_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
+
+bench: build
+	@ls $(BUILD_DIR)/bench/bench_* 2>/dev/null || true
+
+clean:
+	rm -rf $(BUILD_DIR) build-fuzz

@@ -1,0 +1,512 @@
+#include "platform/Value.h"
+
+#include <QtCore/QDateTime>
+#include <QtCore/QLocale>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace platform {
+
+Object::~Object() = default;
+
+QString Object::description() const
+{
+    return QStringLiteral("<Object %1>").arg(quintptr(this), 0, 16);
+}
+
+Date Date::now()
+{
+    return Date{double(QDateTime::currentMSecsSinceEpoch()) / 1000.0};
+}
+
+// ---------------------------------------------------------------------------
+// Value
+
+Value::Value(ObjectPtr o)
+{
+    if (!o)
+        return;
+    if (dynamic_cast<Array*>(o.get()))
+        m_type = Type::Array;
+    else if (dynamic_cast<Dictionary*>(o.get()))
+        m_type = Type::Dictionary;
+    else
+        m_type = Type::Object;
+    m_v = std::move(o);
+}
+
+void Value::setUnsigned(std::uint64_t u)
+{
+    m_type = Type::Integer;
+    m_v = std::int64_t(u);
+    m_unsigned = u > std::uint64_t(std::numeric_limits<std::int64_t>::max());
+}
+
+bool Value::isPropertyList() const
+{
+    switch (m_type) {
+    case Type::Null:
+    case Type::Object:
+        return false;
+    case Type::Array:
+        for (const Value& v : *array())
+            if (!v.isPropertyList())
+                return false;
+        return true;
+    case Type::Dictionary:
+        for (const Value& v : *dictionary())
+            if (!v.isPropertyList())
+                return false;
+        return true;
+    default:
+        return true;
+    }
+}
+
+bool Value::boolean() const
+{
+    return m_type == Type::Bool ? std::get<bool>(m_v) : false;
+}
+
+std::int64_t Value::integer() const
+{
+    return m_type == Type::Integer ? std::get<std::int64_t>(m_v) : 0;
+}
+
+std::uint64_t Value::unsignedInteger() const
+{
+    return m_type == Type::Integer ? std::uint64_t(std::get<std::int64_t>(m_v)) : 0;
+}
+
+double Value::real() const
+{
+    return m_type == Type::Real ? std::get<double>(m_v) : 0.0;
+}
+
+const QString& Value::string() const
+{
+    static const QString empty;
+    return m_type == Type::String ? std::get<QString>(m_v) : empty;
+}
+
+Date Value::date() const
+{
+    return m_type == Type::Date ? std::get<Date>(m_v) : Date{};
+}
+
+const QByteArray& Value::data() const
+{
+    static const QByteArray empty;
+    return m_type == Type::Data ? std::get<QByteArray>(m_v) : empty;
+}
+
+ArrayPtr Value::array() const
+{
+    return m_type == Type::Array ? std::static_pointer_cast<Array>(std::get<ObjectPtr>(m_v)) : nullptr;
+}
+
+DictionaryPtr Value::dictionary() const
+{
+    return m_type == Type::Dictionary ? std::static_pointer_cast<Dictionary>(std::get<ObjectPtr>(m_v)) : nullptr;
+}
+
+ObjectPtr Value::object() const
+{
+    return isObject() ? std::get<ObjectPtr>(m_v) : nullptr;
+}
+
+namespace {
+
+// The leading numeric text of a string as a double, the way strings answer
+// doubleValue: leading blanks are skipped, then an optional sign, digits, a fraction
+// and an exponent; 0 when no number begins the text.
+double leadingDouble(const QString& s)
+{
+    QByteArray text;
+    qsizetype i = 0;
+    const qsizetype n = s.size();
+    while (i < n && s.at(i).isSpace())
+        ++i;
+    auto digit = [&](qsizetype k) { return k < n && s.at(k) >= u'0' && s.at(k) <= u'9'; };
+    if (i < n && (s.at(i) == u'+' || s.at(i) == u'-'))
+        text.append(char(s.at(i++).unicode()));
+    bool any = false;
+    while (digit(i)) {
+        text.append(char(s.at(i++).unicode()));
+        any = true;
+    }
+    if (i < n && s.at(i) == u'.') {
+        text.append('.');
+        ++i;
+        while (digit(i)) {
+            text.append(char(s.at(i++).unicode()));
+            any = true;
+        }
+    }
+    if (!any)
+        return 0.0;
+    if (i < n && (s.at(i) == u'e' || s.at(i) == u'E')) {
+        qsizetype k = i + 1;
+        QByteArray exp("e");
+        if (k < n && (s.at(k) == u'+' || s.at(k) == u'-'))
+            exp.append(char(s.at(k++).unicode()));
+        if (digit(k)) {
+            while (digit(k))
+                exp.append(char(s.at(k++).unicode()));
+            text.append(exp);
+        }
+    }
+    return std::strtod(text.constData(), nullptr);
+}
+
+// The leading integer text of a string, the way strings answer longLongValue:
+// leading blanks, an optional sign, digits; saturating at the limits.
+std::int64_t leadingInteger(const QString& s)
+{
+    qsizetype i = 0;
+    const qsizetype n = s.size();
+    while (i < n && s.at(i).isSpace())
+        ++i;
+    bool negative = false;
+    if (i < n && (s.at(i) == u'+' || s.at(i) == u'-'))
+        negative = s.at(i++) == u'-';
+    std::uint64_t magnitude = 0;
+    bool overflow = false;
+    while (i < n && s.at(i) >= u'0' && s.at(i) <= u'9') {
+        const unsigned d = unsigned(s.at(i++).unicode() - u'0');
+        if (magnitude > (std::numeric_limits<std::uint64_t>::max() - d) / 10)
+            overflow = true;
+        else
+            magnitude = magnitude * 10 + d;
+    }
+    constexpr auto maxPos = std::uint64_t(std::numeric_limits<std::int64_t>::max());
+    if (negative) {
+        if (overflow || magnitude > maxPos + 1)
+            return std::numeric_limits<std::int64_t>::min();
+        return magnitude == maxPos + 1 ? std::numeric_limits<std::int64_t>::min() : -std::int64_t(magnitude);
+    }
+    if (overflow || magnitude > maxPos)
+        return std::numeric_limits<std::int64_t>::max();
+    return std::int64_t(magnitude);
+}
+
+std::int64_t saturatingTruncate(double d)
+{
+    if (std::isnan(d))
+        return 0;
+    if (d >= 9223372036854775807.0)
+        return std::numeric_limits<std::int64_t>::max();
+    if (d <= -9223372036854775808.0)
+        return std::numeric_limits<std::int64_t>::min();
+    return std::int64_t(d);
+}
+
+} // namespace
+
+double Value::toDouble() const
+{
+    switch (m_type) {
+    case Type::Bool:
+        return std::get<bool>(m_v) ? 1.0 : 0.0;
+    case Type::Integer:
+        return m_unsigned ? double(unsignedInteger()) : double(std::get<std::int64_t>(m_v));
+    case Type::Real:
+        return std::get<double>(m_v);
+    case Type::String:
+        return leadingDouble(std::get<QString>(m_v));
+    default:
+        return 0.0;
+    }
+}
+
+std::int64_t Value::toLongLong() const
+{
+    switch (m_type) {
+    case Type::Bool:
+        return std::get<bool>(m_v) ? 1 : 0;
+    case Type::Integer:
+        if (m_unsigned)
+            return std::numeric_limits<std::int64_t>::max();
+        return std::get<std::int64_t>(m_v);
+    case Type::Real:
+        return saturatingTruncate(std::get<double>(m_v));
+    case Type::String:
+        return leadingInteger(std::get<QString>(m_v));
+    default:
+        return 0;
+    }
+}
+
+bool Value::toBool() const
+{
+    switch (m_type) {
+    case Type::Bool:
+        return std::get<bool>(m_v);
+    case Type::Integer:
+        return std::get<std::int64_t>(m_v) != 0;
+    case Type::Real:
+        return std::get<double>(m_v) != 0.0;
+    case Type::String: {
+        const QString& s = std::get<QString>(m_v);
+        qsizetype i = 0;
+        const qsizetype n = s.size();
+        while (i < n && s.at(i).isSpace())
+            ++i;
+        if (i < n && (s.at(i) == u'+' || s.at(i) == u'-'))
+            ++i;
+        while (i < n && s.at(i) == u'0')
+            ++i;
+        if (i >= n)
+            return false;
+        const QChar c = s.at(i);
+        return c == u'Y' || c == u'y' || c == u'T' || c == u't' || (c >= u'1' && c <= u'9');
+    }
+    default:
+        return false;
+    }
+}
+
+QString Value::description() const
+{
+    return describe(*this);
+}
+
+bool Value::operator==(const Value& other) const
+{
+    if (isNumber() && other.isNumber()) {
+        if (m_type == Type::Real || other.m_type == Type::Real)
+            return toDouble() == other.toDouble();
+        if (m_unsigned || other.m_unsigned)
+            return m_unsigned == other.m_unsigned && unsignedInteger() == other.unsignedInteger();
+        return toLongLong() == other.toLongLong();
+    }
+    if (m_type != other.m_type)
+        return false;
+    switch (m_type) {
+    case Type::Null:
+        return true;
+    case Type::String:
+        return std::get<QString>(m_v) == std::get<QString>(other.m_v);
+    case Type::Date:
+        return std::get<Date>(m_v) == std::get<Date>(other.m_v);
+    case Type::Data:
+        return std::get<QByteArray>(m_v) == std::get<QByteArray>(other.m_v);
+    case Type::Array:
+    case Type::Dictionary:
+    case Type::Object: {
+        const Object* a = std::get<ObjectPtr>(m_v).get();
+        const Object* b = std::get<ObjectPtr>(other.m_v).get();
+        return a == b || a->isEqual(*b);
+    }
+    default:
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Array
+
+qsizetype Array::indexOf(const Value& v) const
+{
+    for (size_t i = 0; i < m_values.size(); ++i)
+        if (m_values[i] == v)
+            return qsizetype(i);
+    return -1;
+}
+
+qsizetype Array::indexOfIdentical(const Object* o) const
+{
+    for (size_t i = 0; i < m_values.size(); ++i)
+        if (m_values[i].isObject() && m_values[i].object().get() == o)
+            return qsizetype(i);
+    return -1;
+}
+
+QString Array::description() const
+{
+    return describe(Value(std::const_pointer_cast<Array>(std::static_pointer_cast<const Array>(shared_from_this()))));
+}
+
+bool Array::isEqual(const Object& other) const
+{
+    const auto* o = dynamic_cast<const Array*>(&other);
+    if (!o || o->m_values.size() != m_values.size())
+        return false;
+    for (size_t i = 0; i < m_values.size(); ++i)
+        if (m_values[i] != o->m_values[i])
+            return false;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Dictionary
+
+Dictionary::Dictionary(std::initializer_list<std::pair<QString, Value>> entries)
+{
+    m_map.reserve(qsizetype(entries.size()));
+    for (const auto& [k, v] : entries)
+        if (!v.isNull())
+            m_map.insert(k, v);
+}
+
+Dictionary::~Dictionary() = default;
+
+const Value* Dictionary::find(const QString& key) const
+{
+    auto it = m_map.constFind(key);
+    return it == m_map.cend() ? nullptr : &it.value();
+}
+
+void Dictionary::setValue(const QString& key, Value v)
+{
+    // Dictionaries hold no empty values: storing nothing removes the key.
+    if (v.isNull())
+        m_map.remove(key);
+    else
+        m_map.insert(key, std::move(v));
+}
+
+QList<QString> Dictionary::sortedKeys() const
+{
+    QList<QString> keys = m_map.keys();
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+QString Dictionary::description() const
+{
+    return describe(Value(std::const_pointer_cast<Dictionary>(std::static_pointer_cast<const Dictionary>(shared_from_this()))));
+}
+
+bool Dictionary::isEqual(const Object& other) const
+{
+    const auto* o = dynamic_cast<const Dictionary*>(&other);
+    if (!o || o->m_map.size() != m_map.size())
+        return false;
+    for (auto it = m_map.cbegin(); it != m_map.cend(); ++it) {
+        auto jt = o->m_map.constFind(it.key());
+        if (jt == o->m_map.cend() || jt.value() != it.value())
+            return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Descriptions
+
+namespace {
+
+bool needsQuotes(const QString& s)
+{
+    if (s.isEmpty())
+        return true;
+    for (QChar c : s) {
+        const ushort u = c.unicode();
+        const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
+            || u == '_' || u == '$' || u == ':' || u == '.' || u == '/';
+        if (!plain)
+            return true;
+    }
+    return false;
+}
+
+QString quoted(const QString& s)
+{
+    if (!needsQuotes(s))
+        return s;
+    QString out;
+    out.reserve(s.size() + 2);
+    out += u'"';
+    for (QChar c : s) {
+        if (c == u'"' || c == u'\\')
+            out += u'\\';
+        if (c == u'\n') {
+            out += QLatin1String("\\n");
+            continue;
+        }
+        out += c;
+    }
+    out += u'"';
+    return out;
+}
+
+QString formatReal(double d)
+{
+    if (std::isnan(d))
+        return QStringLiteral("nan");
+    if (std::isinf(d))
+        return d < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
+    return QString::number(d, 'g', QLocale::FloatingPointShortest);
+}
+
+void describeInto(QString& out, const Value& v, int indent, int depth)
+{
+    const QString pad(indent * 4, u' ');
+    const QString inner((indent + 1) * 4, u' ');
+    if (depth > 64) {
+        out += QLatin1String("...");
+        return;
+    }
+    switch (v.type()) {
+    case Value::Type::Null:
+        out += QLatin1String("(null)");
+        break;
+    case Value::Type::Bool:
+        out += v.boolean() ? u'1' : u'0';
+        break;
+    case Value::Type::Integer:
+        out += v.isUnsignedInteger() ? QString::number(v.unsignedInteger()) : QString::number(v.integer());
+        break;
+    case Value::Type::Real:
+        out += formatReal(v.real());
+        break;
+    case Value::Type::String:
+        out += indent > 0 || depth > 0 ? quoted(v.string()) : v.string();
+        break;
+    case Value::Type::Date:
+        out += QDateTime::fromMSecsSinceEpoch(qint64(std::floor(v.date().secondsSince1970 * 1000.0)), Qt::UTC)
+                   .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss '+0000'"));
+        break;
+    case Value::Type::Data:
+        out += u'<' + QString::fromLatin1(v.data().toHex()) + u'>';
+        break;
+    case Value::Type::Array: {
+        const ArrayPtr a = v.array();
+        out += QLatin1String("(\n");
+        for (qsizetype i = 0; i < a->count(); ++i) {
+            out += inner;
+            describeInto(out, a->at(i), indent + 1, depth + 1);
+            out += i + 1 < a->count() ? QLatin1String(",\n") : QLatin1String("\n");
+        }
+        out += pad + u')';
+        break;
+    }
+    case Value::Type::Dictionary: {
+        const DictionaryPtr d = v.dictionary();
+        out += QLatin1String("{\n");
+        for (const QString& k : d->sortedKeys()) {
+            out += inner + quoted(k) + QLatin1String(" = ");
+            describeInto(out, d->value(k), indent + 1, depth + 1);
+            out += QLatin1String(";\n");
+        }
+        out += pad + u'}';
+        break;
+    }
+    case Value::Type::Object:
+        out += v.object()->description();
+        break;
+    }
+}
+
+} // namespace
+
+QString describe(const Value& v)
+{
+    QString out;
+    describeInto(out, v, 0, 0);
+    return out;
+}
+
+} // namespace platform

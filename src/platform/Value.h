@@ -1,0 +1,221 @@
+// Property-list values: the one variant type that records, settings and library
+// indexes are made of. Arrays and dictionaries are shared reference objects that are
+// mutated in place, because the program caches into its records and invalidates those
+// caches in place; everything else is a plain value.
+#pragma once
+
+#include <QtCore/QByteArray>
+#include <QtCore/QHash>
+#include <QtCore/QString>
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace platform {
+
+class Array;
+class Dictionary;
+class Value;
+
+using ArrayPtr = std::shared_ptr<Array>;
+using DictionaryPtr = std::shared_ptr<Dictionary>;
+
+// The base of every object that a value can refer to: arrays, dictionaries and the
+// program's own objects (movie records, for example), so that one array can hold
+// containers and movie records side by side.
+class Object : public std::enable_shared_from_this<Object> {
+public:
+    virtual ~Object();
+    // The text "%@" shows for the object.
+    virtual QString description() const;
+    // Equality as the program's collections compare their members; identity by default.
+    virtual bool isEqual(const Object& other) const { return this == &other; }
+};
+using ObjectPtr = std::shared_ptr<Object>;
+
+// A point in time as seconds since 1970-01-01 00:00:00 UTC.
+struct Date {
+    double secondsSince1970 = 0.0;
+    // Seconds between 1970 and the reference date of 2001-01-01 that binary and XML
+    // property lists count from.
+    static constexpr double kReferenceDateOffset = 978307200.0;
+    static Date now();
+    static Date fromReferenceDate(double seconds) { return Date{seconds + kReferenceDateOffset}; }
+    double secondsSinceReferenceDate() const { return secondsSince1970 - kReferenceDateOffset; }
+    // The "never" date used where a date does not exist: far in the past.
+    static Date distantPast() { return Date{-62135769600.0}; }
+    static Date distantFuture() { return Date{64092211200.0}; }
+    bool operator==(const Date& o) const { return secondsSince1970 == o.secondsSince1970; }
+    auto operator<=>(const Date& o) const { return secondsSince1970 <=> o.secondsSince1970; }
+};
+
+class Value {
+public:
+    enum class Type { Null, Bool, Integer, Real, String, Date, Data, Array, Dictionary, Object };
+
+    Value() = default;
+    Value(std::nullptr_t) {}
+    Value(bool b) : m_v(b), m_type(Type::Bool) {}
+    Value(int i) : m_v(std::int64_t(i)), m_type(Type::Integer) {}
+    Value(long i) : m_v(std::int64_t(i)), m_type(Type::Integer) {}
+    Value(long long i) : m_v(std::int64_t(i)), m_type(Type::Integer) {}
+    Value(unsigned int i) : m_v(std::int64_t(i)), m_type(Type::Integer) {}
+    Value(unsigned long i) { setUnsigned(std::uint64_t(i)); }
+    Value(unsigned long long i) { setUnsigned(std::uint64_t(i)); }
+    Value(double d) : m_v(d), m_type(Type::Real) {}
+    Value(const QString& s) : m_v(s), m_type(Type::String) {}
+    Value(QString&& s) : m_v(std::move(s)), m_type(Type::String) {}
+    Value(const char* s) : m_v(QString::fromUtf8(s)), m_type(Type::String) {}
+    Value(const char16_t* s) : m_v(QString::fromUtf16(s)), m_type(Type::String) {}
+    Value(QLatin1StringView s) : m_v(QString(s)), m_type(Type::String) {}
+    Value(platform::Date d) : m_v(d), m_type(Type::Date) {}
+    Value(const QByteArray& d) : m_v(d), m_type(Type::Data) {}
+    Value(QByteArray&& d) : m_v(std::move(d)), m_type(Type::Data) {}
+    Value(ObjectPtr o);
+    template <class T, class = std::enable_if_t<std::is_base_of_v<Object, T>>>
+    Value(std::shared_ptr<T> o) : Value(ObjectPtr(std::move(o))) {}
+
+    Type type() const { return m_type; }
+    bool isNull() const { return m_type == Type::Null; }
+    bool isBool() const { return m_type == Type::Bool; }
+    bool isInteger() const { return m_type == Type::Integer; }
+    bool isReal() const { return m_type == Type::Real; }
+    bool isNumber() const { return m_type == Type::Bool || m_type == Type::Integer || m_type == Type::Real; }
+    bool isString() const { return m_type == Type::String; }
+    bool isDate() const { return m_type == Type::Date; }
+    bool isData() const { return m_type == Type::Data; }
+    bool isArray() const { return m_type == Type::Array; }
+    bool isDictionary() const { return m_type == Type::Dictionary; }
+    // Any object reference, arrays and dictionaries included.
+    bool isObject() const { return m_type == Type::Array || m_type == Type::Dictionary || m_type == Type::Object; }
+    // A value that can be written to a property list: every kind but null and foreign objects,
+    // checked through nested arrays and dictionaries.
+    bool isPropertyList() const;
+    explicit operator bool() const { return !isNull(); }
+
+    // Exact accessors: the stored value when it is of that kind, else the empty value.
+    bool boolean() const;
+    std::int64_t integer() const;       // Integer (an unsigned value above 2^63-1 wraps)
+    bool isUnsignedInteger() const { return m_type == Type::Integer && m_unsigned; }
+    std::uint64_t unsignedInteger() const;
+    double real() const;
+    const QString& string() const;
+    platform::Date date() const;
+    const QByteArray& data() const;
+    ArrayPtr array() const;
+    DictionaryPtr dictionary() const;
+    ObjectPtr object() const;
+    template <class T> std::shared_ptr<T> objectAs() const { return std::dynamic_pointer_cast<T>(object()); }
+
+    // Conversions as numbers and strings answer them: a number converts, and so does a
+    // string by its leading numeric text (0 when there is none). Everything else gives
+    // 0 or false. `hasNumericValue` tells whether the value answers the conversion at all.
+    bool hasNumericValue() const { return isNumber() || isString(); }
+    double toDouble() const;
+    std::int64_t toLongLong() const;
+    // A string is true when, after leading blanks, it begins with Y, y, T, t or a non-zero digit.
+    bool toBool() const;
+
+    // The text "%@" shows for the value.
+    QString description() const;
+
+    // Equality as property-list values compare: numbers by value (a boolean equals 0 or 1),
+    // strings and data by content, arrays and dictionaries member by member, other objects
+    // through their `isEqual`.
+    bool operator==(const Value& other) const;
+    bool operator!=(const Value& other) const { return !(*this == other); }
+
+private:
+    void setUnsigned(std::uint64_t u);
+    using Storage = std::variant<std::monostate, bool, std::int64_t, double, QString, platform::Date, QByteArray, ObjectPtr>;
+    Storage m_v;
+    Type m_type = Type::Null;
+    bool m_unsigned = false; // an Integer stored as the bits of an unsigned 64-bit number
+};
+
+// An array of values, shared by reference.
+class Array final : public Object {
+public:
+    Array() = default;
+    Array(std::initializer_list<Value> values) : m_values(values) {}
+    explicit Array(std::vector<Value> values) : m_values(std::move(values)) {}
+    static ArrayPtr make() { return std::make_shared<Array>(); }
+    static ArrayPtr make(std::initializer_list<Value> values) { return std::make_shared<Array>(values); }
+
+    qsizetype count() const { return qsizetype(m_values.size()); }
+    bool isEmpty() const { return m_values.empty(); }
+    const Value& at(qsizetype i) const { return m_values[size_t(i)]; }
+    // The value at the index, or the empty value past either end.
+    Value value(qsizetype i) const { return i >= 0 && i < count() ? m_values[size_t(i)] : Value(); }
+    Value& operator[](qsizetype i) { return m_values[size_t(i)]; }
+    const Value& operator[](qsizetype i) const { return m_values[size_t(i)]; }
+    void append(Value v) { m_values.push_back(std::move(v)); }
+    void insert(qsizetype i, Value v) { m_values.insert(m_values.begin() + i, std::move(v)); }
+    void removeAt(qsizetype i) { m_values.erase(m_values.begin() + i); }
+    void removeAll() { m_values.clear(); }
+    void reserve(qsizetype n) { m_values.reserve(size_t(n)); }
+    qsizetype indexOf(const Value& v) const;
+    bool contains(const Value& v) const { return indexOf(v) >= 0; }
+    // Identity search for object references (the program's "indexOfObjectIdenticalTo").
+    qsizetype indexOfIdentical(const Object* o) const;
+
+    std::vector<Value>& values() { return m_values; }
+    const std::vector<Value>& values() const { return m_values; }
+    auto begin() { return m_values.begin(); }
+    auto end() { return m_values.end(); }
+    auto begin() const { return m_values.begin(); }
+    auto end() const { return m_values.end(); }
+
+    QString description() const override;
+    bool isEqual(const Object& other) const override;
+
+private:
+    std::vector<Value> m_values;
+};
+
+// A dictionary from strings to values, shared by reference. Not final: the program's
+// containers are dictionaries with behaviour. Iteration order is unspecified; writers
+// that need a stable order use `sortedKeys`.
+class Dictionary : public Object {
+public:
+    Dictionary() = default;
+    Dictionary(std::initializer_list<std::pair<QString, Value>> entries);
+    ~Dictionary() override;
+    static DictionaryPtr make() { return std::make_shared<Dictionary>(); }
+    static DictionaryPtr make(std::initializer_list<std::pair<QString, Value>> entries) { return std::make_shared<Dictionary>(entries); }
+
+    qsizetype count() const { return m_map.size(); }
+    bool isEmpty() const { return m_map.isEmpty(); }
+    bool contains(const QString& key) const { return m_map.contains(key); }
+    // The value under the key, or the empty value.
+    Value value(const QString& key) const { return m_map.value(key); }
+    const Value* find(const QString& key) const;
+    void setValue(const QString& key, Value v);
+    void remove(const QString& key) { m_map.remove(key); }
+    void removeAll() { m_map.clear(); }
+    void reserve(qsizetype n) { m_map.reserve(n); }
+    QList<QString> keys() const { return m_map.keys(); }
+    QList<QString> sortedKeys() const;
+
+    using Map = QHash<QString, Value>;
+    const Map& map() const { return m_map; }
+    Map& map() { return m_map; }
+    Map::const_iterator begin() const { return m_map.cbegin(); }
+    Map::const_iterator end() const { return m_map.cend(); }
+
+    QString description() const override;
+    bool isEqual(const Object& other) const override;
+
+private:
+    Map m_map;
+};
+
+// Description of a value as the program's "%@" writes it: strings as they are, numbers
+// in the C locale, containers in the old text form.
+QString describe(const Value& v);
+
+} // namespace platform

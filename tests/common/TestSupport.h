@@ -1,0 +1,39 @@
+// Helpers shared by the test executables.
+#pragma once
+
+#include <QtCore/QByteArray>
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include <functional>
+#include <ostream>
+
+#include "platform/Value.h"
+
+namespace platform {
+// Lets GoogleTest print values in failure messages.
+inline void PrintTo(const Value& v, std::ostream* os) { *os << v.description().toStdString(); }
+} // namespace platform
+
+namespace testsupport {
+
+// The fresh temporary home of this test process (HOME and the XDG dirs lie inside it).
+QString testHome();
+// A new empty folder inside the test home.
+QString makeTempDir(const QString& hint = QStringLiteral("dir"));
+// Writes bytes to a file, creating folders; fails the test on error.
+void writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+struct ProcessResult {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+// Runs a program to completion (python3, ffmpeg, ...) with the given standard input.
+ProcessResult runProcess(const QString& program, const QStringList& args, const QByteArray& input = {}, int timeoutMs = 60000);
+
+// Spins the event loop until the condition holds or the time runs out.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+} // namespace testsupport
