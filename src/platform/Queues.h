@@ -1,0 +1,106 @@
+// Background work and the hand-back to the main thread: the stand-ins for dispatch
+// queues and operation queues, over QThreadPool and the Qt event loop.
+#pragma once
+
+#include <QtCore/QString>
+
+#include <functional>
+#include <memory>
+
+class QThreadPool;
+
+namespace platform {
+
+using Job = std::function<void()>;
+
+// True on the main (GUI) thread.
+bool isMainThread();
+// Runs the job on the main thread's event loop, later.
+void dispatchAsyncMain(Job job);
+// Runs the job on the main thread and waits for it; runs it at once when called there.
+void dispatchSyncMain(const Job& job);
+
+enum class QueuePriority { Background = 0, Utility = 1, Default = 2, UserInitiated = 3, UserInteractive = 4 };
+// A global concurrent queue: the shared thread pool at that priority.
+void dispatchAsyncGlobal(Job job, QueuePriority priority = QueuePriority::Default);
+
+// A serial queue: its jobs run one at a time, in the order they were added, on pool threads.
+class SerialQueue {
+public:
+    explicit SerialQueue(QString label, QueuePriority priority = QueuePriority::Default);
+    ~SerialQueue(); // waits for the running job; drops the waiting ones
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+    const QString& label() const;
+    void async(Job job);
+    // Runs the job on the queue and waits for it (a deadlock when called from the queue itself,
+    // as with the real thing; callers never do).
+    void sync(const Job& job);
+    // Waits until every job added so far has run.
+    void waitUntilEmpty();
+    struct State;
+private:
+    std::shared_ptr<State> m_state;
+};
+
+// A queue of operations with priorities, a maximum concurrency, cancellation and
+// re-ranking of waiting operations.
+class Operation {
+public:
+    virtual ~Operation();
+    enum class Priority { VeryLow = -8, Low = -4, Normal = 0, High = 4, VeryHigh = 8 };
+    // Called on a pool thread. Long work polls isCancelled().
+    virtual void main() = 0;
+    bool isCancelled() const;
+    bool isExecuting() const;
+    bool isFinished() const;
+    void cancel();
+    Priority queuePriority() const;
+    // Changing the priority of a waiting operation re-ranks it in its queue.
+    void setQueuePriority(Priority p);
+    // Runs on the thread that finishes the operation, after main() or on cancellation
+    // of a waiting operation.
+    void setCompletionBlock(Job block);
+    struct State;
+    std::shared_ptr<State> state() const { return m_state; }
+protected:
+    Operation();
+private:
+    std::shared_ptr<State> m_state;
+    friend class OperationQueue;
+};
+using OperationPtr = std::shared_ptr<Operation>;
+
+// An operation made of one job.
+class BlockOperation final : public Operation {
+public:
+    explicit BlockOperation(Job job) : m_job(std::move(job)) {}
+    static std::shared_ptr<BlockOperation> make(Job job) { return std::make_shared<BlockOperation>(std::move(job)); }
+    void main() override { if (m_job) m_job(); }
+private:
+    Job m_job;
+};
+
+class OperationQueue {
+public:
+    explicit OperationQueue(QString name = {});
+    ~OperationQueue(); // cancels waiting operations and waits for running ones
+    OperationQueue(const OperationQueue&) = delete;
+    OperationQueue& operator=(const OperationQueue&) = delete;
+    // -1: as many as the pool allows.
+    void setMaxConcurrentOperationCount(int count);
+    int maxConcurrentOperationCount() const;
+    void setSuspended(bool suspended);
+    bool isSuspended() const;
+    void addOperation(OperationPtr op);
+    void addOperation(Job job, Operation::Priority priority = Operation::Priority::Normal);
+    void cancelAllOperations();
+    void waitUntilAllOperationsAreFinished();
+    // Operations added and not yet finished.
+    int operationCount() const;
+    struct State;
+private:
+    std::shared_ptr<State> m_state;
+};
+
+} // namespace platform
