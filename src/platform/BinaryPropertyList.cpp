@@ -10,6 +10,7 @@
 #include "platform/PropertyList.h"
 
 #include <QtCore/QHash>
+#include <QtCore/QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -25,10 +26,25 @@ constexpr int kHeaderSize = 8;
 
 quint64 readBigEndian(const uchar* p, int n)
 {
-    quint64 v = 0;
-    for (int i = 0; i < n; ++i)
-        v = (v << 8) | p[i];
-    return v;
+    switch (n) {
+    case 1:
+        return p[0];
+    case 2:
+        return quint64(p[0]) << 8 | p[1];
+    case 4:
+        return quint64(p[0]) << 24 | quint64(p[1]) << 16 | quint64(p[2]) << 8 | p[3];
+    case 8: {
+        quint64 v;
+        std::memcpy(&v, p, 8);
+        return qFromBigEndian(v);
+    }
+    default: {
+        quint64 v = 0;
+        for (int i = 0; i < n; ++i)
+            v = (v << 8) | p[i];
+        return v;
+    }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -386,22 +402,30 @@ public:
         const quint64 numObjects = m_objects.size();
         const int refSize = numObjects <= 0xFF ? 1 : numObjects <= 0xFFFF ? 2 : numObjects <= 0xFFFFFFFFull ? 4 : 8;
         m_refSize = refSize;
-        // Leaf sizes are known exactly; containers add their references.
-        const quint64 estimate = kHeaderSize + m_leafBytes + quint64(m_refs.size()) * quint64(refSize) + numObjects * 9 + 64;
-        m_out.resize(qsizetype(estimate));
+        // Every object's size is known, so the offset table's place and width are known
+        // before the first byte is written, and the file is written in one buffer of
+        // exactly its size.
+        const quint64 tableOffset = kHeaderSize + m_leafBytes + quint64(m_refs.size()) * quint64(refSize);
+        const int offsetSize = tableOffset <= 0xFF ? 1 : tableOffset <= 0xFFFF ? 2 : tableOffset <= 0xFFFFFFFFull ? 4 : 8;
+        const quint64 total = tableOffset + quint64(offsetSize) * numObjects + kTrailerSize;
+        m_out.resize(qsizetype(total));
         m_p = reinterpret_cast<uchar*>(m_out.data());
         m_pos = 0;
         put("bplist00", 8);
-        std::vector<quint64> offsets(numObjects);
         for (size_t i = 0; i < numObjects; ++i) {
-            offsets[i] = m_pos;
+            uchar* entry = m_p + tableOffset + i * quint64(offsetSize);
+            quint64 o = m_pos;
+            for (int k = offsetSize - 1; k >= 0; --k) {
+                entry[k] = uchar(o);
+                o >>= 8;
+            }
             writeObject(m_objects[i]);
         }
-        const quint64 tableOffset = m_pos;
-        const int offsetSize = tableOffset <= 0xFF ? 1 : tableOffset <= 0xFFFF ? 2 : tableOffset <= 0xFFFFFFFFull ? 4 : 8;
-        reserve(quint64(offsetSize) * numObjects + kTrailerSize);
-        for (quint64 o : offsets)
-            putBigEndian(o, offsetSize);
+        if (m_pos != tableOffset) {
+            error = QStringLiteral("cannot write a binary property list: the objects took %1 bytes instead of %2").arg(m_pos).arg(tableOffset);
+            return QByteArray();
+        }
+        m_pos = tableOffset + quint64(offsetSize) * numObjects;
         uchar trailer[kTrailerSize] = {};
         trailer[6] = uchar(offsetSize);
         trailer[7] = uchar(refSize);
@@ -436,27 +460,93 @@ private:
 
     static quint64 countBytes(quint64 count) { return count < 15 ? 1 : count <= 0xFF ? 3 : count <= 0xFFFF ? 4 : count <= 0xFFFFFFFFull ? 6 : 10; }
 
-    quint32 flattenString(const QString& s)
+    static bool sameText(const QString& a, const QString& b)
     {
-        auto it = m_stringIndex.constFind(s);
-        if (it != m_stringIndex.cend())
-            return it.value();
-        const quint64 n = quint64(s.size());
-        const quint32 index = addObject(WriterObject::String, &s, countBytes(n) + (isAscii(s) ? n : 2 * n));
-        if (index != kInvalid)
-            m_stringIndex.insert(s, index);
-        return index;
+        return a.size() == b.size()
+            && (a.constData() == b.constData() || std::memcmp(a.constData(), b.constData(), size_t(a.size()) * sizeof(QChar)) == 0);
     }
 
-    quint32 flattenScalar(QHash<quint64, quint32>& table, quint64 key, WriterObject::Kind kind, const Value* v, quint64 bytes)
+    void growStrings()
     {
-        auto it = table.constFind(key);
-        if (it != table.cend())
-            return it.value();
-        const quint32 index = addObject(kind, v, bytes);
-        if (index != kInvalid)
-            table.insert(key, index);
-        return index;
+        std::vector<Slot> slots(std::max<size_t>(1024, m_stringSlots.size() * 2));
+        const size_t mask = slots.size() - 1;
+        for (const Slot& old : m_stringSlots) {
+            if (old.index == 0)
+                continue;
+            size_t i = old.hash & mask;
+            while (slots[i].index != 0)
+                i = (i + 1) & mask;
+            slots[i] = old;
+        }
+        m_stringSlots = std::move(slots);
+    }
+
+    // Equal strings become one object. The same text stored once (keys repeated in
+    // every record) is recognised by its address before it is hashed.
+    quint32 flattenString(const QString& s)
+    {
+        Recent& recent = m_recentStrings[(quintptr(s.constData()) >> 4) & (kRecentStrings - 1)];
+        if (recent.data == s.constData() && recent.size == s.size())
+            return recent.index;
+        if ((m_stringCount + 1) * 10 > m_stringSlots.size() * 7)
+            growStrings();
+        const size_t h = qHash(s, m_seed);
+        const quint32 hash = quint32(h ^ (h >> 32));
+        const size_t mask = m_stringSlots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& slot = m_stringSlots[i];
+            if (slot.index == 0) {
+                const quint64 n = quint64(s.size());
+                const quint32 index = addObject(WriterObject::String, &s, countBytes(n) + (isAscii(s) ? n : 2 * n));
+                if (index == kInvalid)
+                    return kInvalid;
+                slot = {hash, index + 1};
+                ++m_stringCount;
+                recent = {s.constData(), s.size(), index};
+                return index;
+            }
+            if (slot.hash == hash && sameText(*static_cast<const QString*>(m_objects[slot.index - 1].item), s)) {
+                recent = {s.constData(), s.size(), slot.index - 1};
+                return slot.index - 1;
+            }
+        }
+    }
+
+    void growScalars()
+    {
+        std::vector<ScalarSlot> slots(std::max<size_t>(1024, m_scalarSlots.size() * 2));
+        const size_t mask = slots.size() - 1;
+        for (const ScalarSlot& old : m_scalarSlots) {
+            if (old.index == 0)
+                continue;
+            size_t i = qHash(old.bits ^ old.kind, m_seed) & mask;
+            while (slots[i].index != 0)
+                i = (i + 1) & mask;
+            slots[i] = old;
+        }
+        m_scalarSlots = std::move(slots);
+    }
+
+    // Equal numbers and dates become one object: `kind` tells integers, large unsigned
+    // integers, reals and dates apart, `bits` is the value.
+    quint32 flattenScalar(quint32 kind, quint64 bits, WriterObject::Kind objectKind, const Value* v, quint64 bytes)
+    {
+        if ((m_scalarCount + 1) * 10 > m_scalarSlots.size() * 7)
+            growScalars();
+        const size_t mask = m_scalarSlots.size() - 1;
+        for (size_t i = qHash(bits ^ kind, m_seed) & mask;; i = (i + 1) & mask) {
+            ScalarSlot& slot = m_scalarSlots[i];
+            if (slot.index == 0) {
+                const quint32 index = addObject(objectKind, v, bytes);
+                if (index == kInvalid)
+                    return kInvalid;
+                slot = {bits, kind, index + 1};
+                ++m_scalarCount;
+                return index;
+            }
+            if (slot.bits == bits && slot.kind == kind)
+                return slot.index - 1;
+        }
     }
 
     quint32 flattenValue(const Value& v, int depth)
@@ -476,22 +566,22 @@ private:
         }
         case Value::Type::Integer: {
             if (v.isUnsignedInteger())
-                return flattenScalar(m_bigUnsigned, v.unsignedInteger(), WriterObject::Integer, &v, 17);
+                return flattenScalar(1, v.unsignedInteger(), WriterObject::Integer, &v, 17);
             const qint64 i = v.integer();
             const quint64 bytes = i < 0 || i > 0xFFFFFFFFll ? 9 : i > 0xFFFF ? 5 : i > 0xFF ? 3 : 2;
-            return flattenScalar(m_integers, quint64(i), WriterObject::Integer, &v, bytes);
+            return flattenScalar(0, quint64(i), WriterObject::Integer, &v, bytes);
         }
         case Value::Type::Real: {
             const double d = v.real();
             quint64 bits;
             std::memcpy(&bits, &d, 8);
-            return flattenScalar(m_reals, bits, WriterObject::Real, &v, 9);
+            return flattenScalar(2, bits, WriterObject::Real, &v, 9);
         }
         case Value::Type::Date: {
             const double d = v.date().secondsSinceReferenceDate();
             quint64 bits;
             std::memcpy(&bits, &d, 8);
-            return flattenScalar(m_dates, bits, WriterObject::Date, &v, 9);
+            return flattenScalar(3, bits, WriterObject::Date, &v, 9);
         }
         case Value::Type::Data: {
             auto it = m_dataIndex.constFind(v.data());
@@ -521,19 +611,16 @@ private:
         m_objects[index].refStart = quint32(refStart);
         m_objects[index].count = quint32(count);
         if (isDictionary) {
-            // Keys in order, so that the same dictionary always gives the same bytes.
+            // Keys in the dictionary's own order, which is stable: the same dictionary
+            // always gives the same bytes.
             const Dictionary::Map& map = v.dictionary()->map();
-            std::vector<Dictionary::Map::const_iterator> entries;
-            entries.reserve(size_t(count));
-            for (auto it = map.cbegin(); it != map.cend(); ++it)
-                entries.push_back(it);
-            std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.key() < b.key(); });
-            for (size_t i = 0; i < entries.size(); ++i) {
-                const quint32 key = flattenString(entries[i].key());
+            size_t i = 0;
+            for (auto it = map.cbegin(); it != map.cend(); ++it, ++i) {
+                const quint32 key = flattenString(it.key());
                 if (key == kInvalid)
                     return kInvalid;
                 m_refs[refStart + i] = key;
-                const quint32 child = flattenValue(entries[i].value(), depth + 1);
+                const quint32 child = flattenValue(it.value(), depth + 1);
                 if (child == kInvalid)
                     return kInvalid;
                 m_refs[refStart + size_t(count) + i] = child;
@@ -714,9 +801,30 @@ private:
 
     std::vector<WriterObject> m_objects;
     std::vector<quint32> m_refs;
-    QHash<QString, quint32> m_stringIndex;
+    struct Slot {
+        quint32 hash = 0;
+        quint32 index = 0; // object number + 1; 0 for a free slot
+    };
+    struct ScalarSlot {
+        quint64 bits = 0;
+        quint32 kind = 0;
+        quint32 index = 0; // object number + 1; 0 for a free slot
+    };
+    struct Recent {
+        const QChar* data = nullptr;
+        qsizetype size = -1;
+        quint32 index = 0;
+    };
+    static constexpr size_t kRecentStrings = 1024;
+    // Open-addressing tables of the strings and scalars written so far, seeded per
+    // process so that no input can make them degenerate.
+    const size_t m_seed = QHashSeed::globalSeed();
+    std::vector<Slot> m_stringSlots;
+    size_t m_stringCount = 0;
+    std::vector<Recent> m_recentStrings = std::vector<Recent>(kRecentStrings);
+    std::vector<ScalarSlot> m_scalarSlots;
+    size_t m_scalarCount = 0;
     QHash<QByteArray, quint32> m_dataIndex;
-    QHash<quint64, quint32> m_integers, m_bigUnsigned, m_reals, m_dates;
     quint32 m_true = kInvalid, m_false = kInvalid;
     quint64 m_leafBytes = 0;
     int m_refSize = 1;
@@ -741,9 +849,10 @@ QByteArray writeBinaryPropertyList(const Value& value, QString* error)
             *error = writer.error;
         return QByteArray();
     }
+    QByteArray bytes = writer.write();
     if (error)
-        error->clear();
-    return writer.write();
+        *error = writer.error;
+    return bytes;
 }
 
 } // namespace platform

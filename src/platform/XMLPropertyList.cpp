@@ -8,6 +8,8 @@
 // limited, and every error names the line and column.
 #include "platform/PropertyList.h"
 
+#include <QtCore/QStringDecoder>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -123,6 +125,14 @@ qsizetype firstInvalidUtf8(const uchar* p, qsizetype n)
         i += len;
     }
     return -1;
+}
+
+// UTF-8 already checked as valid, to UTF-16. Unlike QString::fromUtf8 this keeps a
+// leading U+FEFF, which is text here, not a byte-order mark.
+QString decodeUtf8(const char* p, qsizetype n)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(p, n));
 }
 
 QString trimmedAscii(const QString& s)
@@ -376,7 +386,7 @@ private:
         if (lt && lt + 1 < m_end && lt[1] == '/') {
             const qsizetype n = lt - m_p;
             if (!std::memchr(m_p, '&', size_t(n)) && !std::memchr(m_p, '\r', size_t(n))) {
-                *out = QString::fromUtf8(m_p, n);
+                *out = decodeUtf8(m_p, n);
                 m_p = lt;
                 return readEndTag(start);
             }
@@ -413,7 +423,7 @@ private:
                 if (!skipPast("?>", "processing instruction"))
                     return false;
             } else if (lookingAt("</")) {
-                *out = QString::fromUtf8(buffer);
+                *out = decodeUtf8(buffer.constData(), buffer.size());
                 return readEndTag(start);
             } else {
                 Tag inner;

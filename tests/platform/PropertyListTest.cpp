@@ -236,6 +236,7 @@ TEST(PropertyList, WritersRoundTripThroughOurReaders)
     for (const PropertyListFormat format : {PropertyListFormat::Binary, PropertyListFormat::XML}) {
         const Value value = everyKind(format == PropertyListFormat::XML);
         value.dictionary()->setValue("carriage return", "a\r\nb\rc");
+        value.dictionary()->setValue("leading U+FEFF", QString(QChar(0xFEFF)) + QStringLiteral("text"));
         value.dictionary()->setValue("control in binary only", format == PropertyListFormat::Binary ? "\x01\x1f" : "-");
         value.dictionary()->setValue("infinity", std::numeric_limits<double>::infinity());
         value.dictionary()->setValue("minus infinity", -std::numeric_limits<double>::infinity());
