@@ -24,7 +24,7 @@ namespace {
 constexpr int kTrailerSize = 32;
 constexpr int kHeaderSize = 8;
 
-quint64 readBigEndian(const uchar* p, int n)
+inline quint64 readBigEndian(const uchar* p, int n)
 {
     switch (n) {
     case 1:
@@ -62,7 +62,7 @@ public:
         Value result;
         if (readTrailer()) {
             m_onPath.assign(size_t(m_numObjects), 0);
-            m_strings.resize(size_t(m_numObjects));
+            m_stringSlot.assign(size_t(m_numObjects), 0);
             // Each decoded value stands for a reference read from the file; shared
             // containers are decoded once per reference, within this budget.
             m_budget = m_size * 4 + 65536;
@@ -176,11 +176,16 @@ private:
 
     bool decodeString(quint64 ref, quint64 offset, uchar marker, Value* out)
     {
-        QString& cached = m_strings[size_t(ref)];
-        if (!cached.isNull()) {
-            *out = Value(cached);
+        quint32& slot = m_stringSlot[size_t(ref)];
+        if (slot != 0) {
+            *out = Value(m_strings[slot - 1]);
             return true;
         }
+        if (m_strings.size() >= std::numeric_limits<quint32>::max() - 1)
+            return fail(QStringLiteral("too many strings"));
+        m_strings.emplace_back();
+        slot = quint32(m_strings.size());
+        QString& cached = m_strings.back();
         quint64 count = 0, start = 0;
         if (!readCount(offset, marker, &count, &start))
             return false;
@@ -197,8 +202,6 @@ private:
             for (quint64 i = 0; i < count; ++i)
                 d[i] = char16_t((p[2 * i] << 8) | p[2 * i + 1]);
         }
-        if (cached.isNull()) // the empty string: remember it as such, not as "not decoded"
-            cached = QLatin1String("");
         *out = Value(cached);
         return true;
     }
@@ -371,8 +374,10 @@ private:
     quint64 m_objectsEnd = 0;
     quint64 m_budget = 0;
     std::vector<uchar> m_onPath;
-    // Strings already decoded, by object: dictionary keys repeat in every record, and
-    // sharing one QString per key keeps reading fast and the result small.
+    // Strings already decoded, by object (slot number + 1, 0 when not yet decoded):
+    // dictionary keys repeat in every record, and sharing one QString per key keeps
+    // reading fast and the result small.
+    std::vector<quint32> m_stringSlot;
     std::vector<QString> m_strings;
     QString m_error;
 };
@@ -385,7 +390,8 @@ private:
 struct WriterObject {
     enum Kind : quint8 { String, Bool, Integer, Real, Date, Data, Array, Dictionary };
     Kind kind;
-    const void* item; // const QString* for strings, else const Value*
+    bool ascii = false; // a string that is written as ASCII
+    const void* item;   // const QString* for strings, else const Value*
     quint32 refStart = 0;
     quint32 count = 0;
 };
@@ -449,11 +455,11 @@ private:
         return kInvalid;
     }
 
-    quint32 addObject(WriterObject::Kind kind, const void* item, quint64 bytes)
+    quint32 addObject(WriterObject::Kind kind, const void* item, quint64 bytes, bool ascii = false)
     {
         if (m_objects.size() >= kInvalid - 1)
             return fail(QStringLiteral("too many objects"));
-        m_objects.push_back({kind, item, 0, 0});
+        m_objects.push_back({kind, ascii, item, 0, 0});
         m_leafBytes += bytes;
         return quint32(m_objects.size() - 1);
     }
@@ -497,7 +503,8 @@ private:
             Slot& slot = m_stringSlots[i];
             if (slot.index == 0) {
                 const quint64 n = quint64(s.size());
-                const quint32 index = addObject(WriterObject::String, &s, countBytes(n) + (isAscii(s) ? n : 2 * n));
+                const bool ascii = isAscii(s);
+                const quint32 index = addObject(WriterObject::String, &s, countBytes(n) + (ascii ? n : 2 * n), ascii);
                 if (index == kInvalid)
                     return kInvalid;
                 slot = {hash, index + 1};
@@ -512,41 +519,20 @@ private:
         }
     }
 
-    void growScalars()
-    {
-        std::vector<ScalarSlot> slots(std::max<size_t>(1024, m_scalarSlots.size() * 2));
-        const size_t mask = slots.size() - 1;
-        for (const ScalarSlot& old : m_scalarSlots) {
-            if (old.index == 0)
-                continue;
-            size_t i = qHash(old.bits ^ old.kind, m_seed) & mask;
-            while (slots[i].index != 0)
-                i = (i + 1) & mask;
-            slots[i] = old;
-        }
-        m_scalarSlots = std::move(slots);
-    }
-
-    // Equal numbers and dates become one object: `kind` tells integers, large unsigned
-    // integers, reals and dates apart, `bits` is the value.
+    // Equal numbers and dates become one object through a cache of the values written
+    // last: values that repeat often (small integers, ratings, common reals) are always
+    // shared, while a rare repeat may be written twice, which costs a few bytes but no
+    // correctness. A full table of every timestamp would cost more time than it saves
+    // space. `kind` tells integers, large unsigned integers, reals and dates apart.
     quint32 flattenScalar(quint32 kind, quint64 bits, WriterObject::Kind objectKind, const Value* v, quint64 bytes)
     {
-        if ((m_scalarCount + 1) * 10 > m_scalarSlots.size() * 7)
-            growScalars();
-        const size_t mask = m_scalarSlots.size() - 1;
-        for (size_t i = qHash(bits ^ kind, m_seed) & mask;; i = (i + 1) & mask) {
-            ScalarSlot& slot = m_scalarSlots[i];
-            if (slot.index == 0) {
-                const quint32 index = addObject(objectKind, v, bytes);
-                if (index == kInvalid)
-                    return kInvalid;
-                slot = {bits, kind, index + 1};
-                ++m_scalarCount;
-                return index;
-            }
-            if (slot.bits == bits && slot.kind == kind)
-                return slot.index - 1;
-        }
+        ScalarSlot& slot = m_scalarCache[qHash(bits ^ kind, m_seed) & (kScalarCache - 1)];
+        if (slot.index != 0 && slot.bits == bits && slot.kind == kind)
+            return slot.index - 1;
+        const quint32 index = addObject(objectKind, v, bytes);
+        if (index != kInvalid)
+            slot = {bits, kind, index + 1};
+        return index;
     }
 
     quint32 flattenValue(const Value& v, int depth)
@@ -703,7 +689,7 @@ private:
             const QString& s = *static_cast<const QString*>(o.item);
             const quint64 n = quint64(s.size());
             const char16_t* src = reinterpret_cast<const char16_t*>(s.constData());
-            if (isAscii(s)) {
+            if (o.ascii) {
                 putMarker(0x50, n);
                 reserve(n);
                 uchar* d = m_p + m_pos;
@@ -783,6 +769,12 @@ private:
                     d[2 * i + 1] = uchar(refs[i]);
                 }
                 break;
+            case 4:
+                for (quint64 i = 0; i < slots; ++i) {
+                    const quint32 be = qToBigEndian(refs[i]);
+                    std::memcpy(d + 4 * i, &be, 4);
+                }
+                break;
             default:
                 for (quint64 i = 0; i < slots; ++i) {
                     quint64 r = refs[i];
@@ -822,8 +814,8 @@ private:
     std::vector<Slot> m_stringSlots;
     size_t m_stringCount = 0;
     std::vector<Recent> m_recentStrings = std::vector<Recent>(kRecentStrings);
-    std::vector<ScalarSlot> m_scalarSlots;
-    size_t m_scalarCount = 0;
+    static constexpr size_t kScalarCache = 4096;
+    std::vector<ScalarSlot> m_scalarCache = std::vector<ScalarSlot>(kScalarCache);
     QHash<QByteArray, quint32> m_dataIndex;
     quint32 m_true = kInvalid, m_false = kInvalid;
     quint64 m_leafBytes = 0;

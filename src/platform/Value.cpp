@@ -351,8 +351,12 @@ constexpr size_t kLinearScanLimit = 16;
 // Keys read from a file share their text, so identical storage settles most checks.
 inline bool sameKey(const QString& a, const QString& b)
 {
-    return a.size() == b.size()
-        && (a.constData() == b.constData() || std::memcmp(a.constData(), b.constData(), size_t(a.size()) * sizeof(QChar)) == 0);
+    const qsizetype n = a.size();
+    if (n != b.size())
+        return false;
+    const QChar* p = a.constData();
+    const QChar* q = b.constData();
+    return p == q || n == 0 || (p[0] == q[0] && p[n - 1] == q[n - 1] && std::memcmp(p, q, size_t(n) * sizeof(QChar)) == 0);
 }
 } // namespace
 
