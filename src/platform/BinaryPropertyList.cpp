@@ -526,7 +526,11 @@ private:
     // space. `kind` tells integers, large unsigned integers, reals and dates apart.
     quint32 flattenScalar(quint32 kind, quint64 bits, WriterObject::Kind objectKind, const Value* v, quint64 bytes)
     {
-        ScalarSlot& slot = m_scalarCache[qHash(bits ^ kind, m_seed) & (kScalarCache - 1)];
+        // The cache grows with the file, so a small list costs little and a library
+        // of mid-sized numbers (durations, counters) still shares most of them.
+        if (m_scalarCache.size() < kMaxScalarCache && m_objects.size() > m_scalarCache.size() * 4)
+            m_scalarCache.assign(m_scalarCache.size() * 4, ScalarSlot());
+        ScalarSlot& slot = m_scalarCache[qHash(bits ^ kind, m_seed) & (m_scalarCache.size() - 1)];
         if (slot.index != 0 && slot.bits == bits && slot.kind == kind)
             return slot.index - 1;
         const quint32 index = addObject(objectKind, v, bytes);
@@ -807,15 +811,15 @@ private:
         qsizetype size = -1;
         quint32 index = 0;
     };
-    static constexpr size_t kRecentStrings = 1024;
+    static constexpr size_t kRecentStrings = 256;
     // Open-addressing tables of the strings and scalars written so far, seeded per
     // process so that no input can make them degenerate.
     const size_t m_seed = QHashSeed::globalSeed();
     std::vector<Slot> m_stringSlots;
     size_t m_stringCount = 0;
     std::vector<Recent> m_recentStrings = std::vector<Recent>(kRecentStrings);
-    static constexpr size_t kScalarCache = 4096;
-    std::vector<ScalarSlot> m_scalarCache = std::vector<ScalarSlot>(kScalarCache);
+    static constexpr size_t kMaxScalarCache = 65536;
+    std::vector<ScalarSlot> m_scalarCache = std::vector<ScalarSlot>(64);
     QHash<QByteArray, quint32> m_dataIndex;
     quint32 m_true = kInvalid, m_false = kInvalid;
     quint64 m_leafBytes = 0;
