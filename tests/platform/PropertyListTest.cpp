@@ -802,4 +802,15 @@ TEST(PropertyList, FormatDetectionAndFiles)
 
     r = readPropertyListFile(testsupport::testHome());
     EXPECT_FALSE(r.ok());
+
+    // A file above 2 GiB is refused before anything is read (a sparse file costs no disk).
+    QFile huge(tempPath("huge.plist"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    if (huge.resize(qint64(2) * 1024 * 1024 * 1024 + 1)) {
+        huge.close();
+        r = readPropertyListFile(huge.fileName());
+        EXPECT_FALSE(r.ok());
+        EXPECT_TRUE(r.error.contains(QLatin1String("too large"))) << r.error.toStdString();
+    }
+    huge.remove();
 }
