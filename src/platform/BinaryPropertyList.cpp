@@ -526,11 +526,13 @@ private:
     // space. `kind` tells integers, large unsigned integers, reals and dates apart.
     quint32 flattenScalar(quint32 kind, quint64 bits, WriterObject::Kind objectKind, const Value* v, quint64 bytes)
     {
-        // The cache grows with the file, so a small list costs little and a library
-        // of mid-sized numbers (durations, counters) still shares most of them.
+        // The cache grows with the file, so a small list costs little and a library of
+        // mid-sized numbers (durations, counters) still shares most of them. Its hash has
+        // a fixed seed, so the same value gives the same bytes in every run (a cache
+        // cannot be made slow by its input, unlike a table).
         if (m_scalarCache.size() < kMaxScalarCache && m_objects.size() > m_scalarCache.size() * 4)
             m_scalarCache.assign(m_scalarCache.size() * 4, ScalarSlot());
-        ScalarSlot& slot = m_scalarCache[qHash(bits ^ kind, m_seed) & (m_scalarCache.size() - 1)];
+        ScalarSlot& slot = m_scalarCache[qHash(bits ^ kind, size_t(0)) & (m_scalarCache.size() - 1)];
         if (slot.index != 0 && slot.bits == bits && slot.kind == kind)
             return slot.index - 1;
         const quint32 index = addObject(objectKind, v, bytes);
@@ -589,7 +591,10 @@ private:
         if (depth >= kPropertyListMaxDepth)
             return fail(QStringLiteral("containers nest deeper than %1 levels (or contain themselves)").arg(kPropertyListMaxDepth));
         const bool isDictionary = v.isDictionary();
-        const quint64 count = quint64(isDictionary ? v.dictionary()->count() : v.array()->count());
+        const ObjectPtr object = v.object();
+        const auto* dictionary = isDictionary ? static_cast<const Dictionary*>(object.get()) : nullptr;
+        const auto* array = isDictionary ? nullptr : static_cast<const Array*>(object.get());
+        const quint64 count = quint64(isDictionary ? dictionary->count() : array->count());
         const quint32 index = addObject(isDictionary ? WriterObject::Dictionary : WriterObject::Array, &v, countBytes(count));
         if (index == kInvalid)
             return kInvalid;
@@ -603,7 +608,7 @@ private:
         if (isDictionary) {
             // Keys in the dictionary's own order, which is stable: the same dictionary
             // always gives the same bytes.
-            const Dictionary::Map& map = v.dictionary()->map();
+            const Dictionary::Map& map = dictionary->map();
             size_t i = 0;
             for (auto it = map.cbegin(); it != map.cend(); ++it, ++i) {
                 const quint32 key = flattenString(it.key());
@@ -616,9 +621,8 @@ private:
                 m_refs[refStart + size_t(count) + i] = child;
             }
         } else {
-            const ArrayPtr a = v.array();
             for (size_t i = 0; i < size_t(count); ++i) {
-                const quint32 child = flattenValue(a->at(qsizetype(i)), depth + 1);
+                const quint32 child = flattenValue(array->at(qsizetype(i)), depth + 1);
                 if (child == kInvalid)
                     return kInvalid;
                 m_refs[refStart + i] = child;
@@ -818,7 +822,7 @@ private:
     std::vector<Slot> m_stringSlots;
     size_t m_stringCount = 0;
     std::vector<Recent> m_recentStrings = std::vector<Recent>(kRecentStrings);
-    static constexpr size_t kMaxScalarCache = 65536;
+    static constexpr size_t kMaxScalarCache = 16384;
     std::vector<ScalarSlot> m_scalarCache = std::vector<ScalarSlot>(64);
     QHash<QByteArray, quint32> m_dataIndex;
     quint32 m_true = kInvalid, m_false = kInvalid;
