@@ -386,7 +386,7 @@ private:
         if (lt && lt + 1 < m_end && lt[1] == '/') {
             const qsizetype n = lt - m_p;
             if (!std::memchr(m_p, '&', size_t(n)) && !std::memchr(m_p, '\r', size_t(n))) {
-                *out = decodeUtf8(m_p, n);
+                *out = n <= kMaxCachedText ? cachedText(m_p, n) : decodeUtf8(m_p, n);
                 m_p = lt;
                 return readEndTag(start);
             }
@@ -724,6 +724,25 @@ private:
         return true;
     }
 
+    // Short texts (keys above all, which repeat in every record) decoded once and
+    // shared: fewer allocations and a smaller tree.
+    QString cachedText(const char* p, qsizetype n)
+    {
+        CachedText& entry = m_textCache[qHash(QByteArrayView(p, n), size_t(0)) & (kTextCache - 1)];
+        if (entry.length == n && std::memcmp(entry.raw, p, size_t(n)) == 0)
+            return entry.text;
+        entry = {p, n, decodeUtf8(p, n)};
+        return entry.text;
+    }
+
+    static constexpr qsizetype kMaxCachedText = 32;
+    static constexpr size_t kTextCache = 512;
+    struct CachedText {
+        const char* raw = nullptr; // inside the document
+        qsizetype length = -1;
+        QString text;
+    };
+    std::vector<CachedText> m_textCache = std::vector<CachedText>(kTextCache);
     const char* m_begin;
     const char* m_p;
     const char* m_end;
