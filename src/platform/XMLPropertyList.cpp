@@ -341,7 +341,7 @@ private:
                     ++p;
                 continue;
             }
-            const char* semi = static_cast<const char*>(std::memchr(special, ';', size_t(std::min<qsizetype>(end - special, 12))));
+            const char* semi = static_cast<const char*>(std::memchr(special, ';', size_t(std::min<qsizetype>(end - special, 40))));
             if (!semi)
                 return fail(special, QStringLiteral("'&' that does not begin an entity or character reference"));
             const QByteArray name(special + 1, semi - special - 1);

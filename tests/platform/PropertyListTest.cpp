@@ -625,7 +625,7 @@ TEST(PropertyList, XMLReaderReadsTheWholeFormat)
         Value expected;
     };
     const Case cases[] = {
-        {"references", head + "<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x1F600;</string></plist>", Value(QString::fromUtf8("&<>\"'A\xF0\x9F\x98\x80"))},
+        {"references", head + "<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x1F600;&#x000000000041;</string></plist>", Value(QString::fromUtf8("&<>\"'A\xF0\x9F\x98\x80" "A"))},
         {"CDATA and comments", head + "<string>a<![CDATA[<b>&amp;]]>c<!-- x -->d</string></plist>", Value("a<b>&amp;cd")},
         {"line ends", head + "<string>a\r\nb\rc&#13;</string></plist>", Value("a\nb\nc\r")},
         {"whitespace kept in strings", head + "<string>  two  words \n</string></plist>", Value("  two  words \n")},
