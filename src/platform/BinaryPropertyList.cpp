@@ -211,6 +211,10 @@ private:
         if (m_budget == 0)
             return fail(QStringLiteral("shared objects expand to too many values"));
         --m_budget;
+        if (const quint32 slot = m_stringSlot[size_t(ref)]) {
+            *out = Value(m_strings[slot - 1]);
+            return true;
+        }
         quint64 offset = 0;
         if (!objectOffset(ref, &offset))
             return false;
@@ -323,11 +327,14 @@ private:
             for (quint64 i = 0; ok && i < count; ++i) {
                 quint64 keyRef = 0, valueRef = 0, keyOffset = 0;
                 Value key, value;
-                ok = readRef(start + i * quint64(m_refSize), &keyRef) && readRef(valuesStart + i * quint64(m_refSize), &valueRef)
-                    && objectOffset(keyRef, &keyOffset);
+                ok = readRef(start + i * quint64(m_refSize), &keyRef) && readRef(valuesStart + i * quint64(m_refSize), &valueRef);
                 if (!ok)
                     break;
-                const uint keyKind = m_data[keyOffset] & 0xF0;
+                // A key decoded before is known to be a string.
+                const bool known = m_stringSlot[size_t(keyRef)] != 0;
+                if (!known && !(ok = objectOffset(keyRef, &keyOffset)))
+                    break;
+                const uint keyKind = known ? 0x50 : m_data[keyOffset] & 0xF0;
                 if (keyKind != 0x50 && keyKind != 0x60) {
                     ok = fail(QStringLiteral("dictionary at offset %1 has a key that is not a string (object %2 at offset %3)")
                                   .arg(offset)
