@@ -243,6 +243,8 @@ public:
         iterator operator++(int) { iterator old = *this; ++m_e; return old; }
         bool operator==(const iterator& o) const { return m_e == o.m_e; }
         bool operator!=(const iterator& o) const { return m_e != o.m_e; }
+        bool operator==(const const_iterator& o) const { return const_iterator(m_e) == o; }
+        bool operator!=(const const_iterator& o) const { return const_iterator(m_e) != o; }
         operator const_iterator() const { return const_iterator(m_e); }
     private:
         Entry* m_e = nullptr;

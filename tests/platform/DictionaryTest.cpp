@@ -42,6 +42,8 @@ TEST(Dictionary, AgreesWithAnOrderedMapUnderRandomChanges)
             }
         }
         EXPECT_FALSE(d.contains(QStringLiteral("absent")));
+        EXPECT_TRUE(d.map().find(QStringLiteral("absent")) == d.map().cend());
+        EXPECT_TRUE(d.map().cend() == d.map().find(QStringLiteral("absent")));
         EXPECT_TRUE(d.value(QStringLiteral("absent")).isNull());
         d.removeAll();
         EXPECT_TRUE(d.isEmpty());
