@@ -1,8 +1,8 @@
 #include "foundation/NSString+PMHelpManagerNumbers.h"
 
-#include "foundation/PMUserDefaultsAccess.h"
 #include "platform/Locale.h"
 #include "platform/NumberFormatter.h"
+#include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
 
@@ -17,8 +17,8 @@ std::unique_ptr<platform::NumberFormatter> g_formatter;
 platform::NumberFormatter& sharedFormatter()
 {
     if (!g_formatter || g_formatter->localeName() != platform::userLocaleName()) {
-        const bool grouping = !PMUserDefaultBool(QStringLiteral("Numbers: Disable Grouping Separator"));
-        const bool unlocalized = PMUserDefaultBool(QStringLiteral("Numbers: Leave Unlocalized"));
+        const bool grouping = !platform::UserDefaults::standard().boolForKey(QStringLiteral("Numbers: Disable Grouping Separator"));
+        const bool unlocalized = platform::UserDefaults::standard().boolForKey(QStringLiteral("Numbers: Leave Unlocalized"));
         g_formatter = std::make_unique<platform::NumberFormatter>(QString(), grouping, unlocalized);
     }
     return *g_formatter;
@@ -26,7 +26,7 @@ platform::NumberFormatter& sharedFormatter()
 
 int automaticFractionDigits(double v)
 {
-    const platform::Value setting = PMUserDefaultValue(QStringLiteral("Numbers: Fraction Digits"));
+    const platform::Value setting = platform::UserDefaults::standard().objectForKey(QStringLiteral("Numbers: Fraction Digits"));
     if (setting.isNumber() && setting.toLongLong() >= 0)
         return int(std::min<std::int64_t>(setting.toLongLong(), 20));
     if (v < 0.000001)

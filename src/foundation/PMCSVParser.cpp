@@ -1,7 +1,7 @@
 #include "foundation/PMCSVParser.h"
 
 #include "foundation/PMLog.h"
-#include "foundation/PMUserDefaultsAccess.h"
+#include "platform/UserDefaults.h"
 
 #include <QtCore/QHash>
 
@@ -297,7 +297,7 @@ void PMCSVParserLoad()
 {
     std::call_once(g_separatorOnce, [] {
         g_defaultSeparator = PMCSVFieldSeparatorFromDefaultValue(
-            PMUserDefaultValue(QStringLiteral("PMCSVParser: Default Field Separator")));
+            platform::UserDefaults::standard().objectForKey(QStringLiteral("PMCSVParser: Default Field Separator")));
     });
 }
 

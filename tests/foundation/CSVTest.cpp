@@ -1,4 +1,5 @@
 #include "foundation/PMCSVParser.h"
+#include "platform/SystemLog.h"
 
 #include <gtest/gtest.h>
 
@@ -88,9 +89,15 @@ TEST(CSV, Records)
     // A quoted value holding a line break stays one field of one record.
     EXPECT_EQ(PMCSVRecordsFromString(q("\"one\ntwo\",x\r\ny,z\r\n"), QString()),
               (QList<QStringList>{{q("one\ntwo"), q("x")}, {q("y"), q("z")}}));
-    // A record with the wrong number of fields is dropped (and logged); the rest stay.
-    EXPECT_EQ(PMCSVRecordsFromString(q("a,b,c\nd,e\nf,\"g,h\",i"), QString()),
+    // A record with the wrong number of fields is dropped and logged; the rest stay.
+    QStringList logged;
+    platform::setSystemLogSink([&](const QString& line) { logged << line; });
+    EXPECT_EQ(PMCSVRecordsFromString(q("a,b,c\nd,\"e\"\nf,\"g,h\",i"), QString()),
               (QList<QStringList>{{q("a"), q("b"), q("c")}, {q("f"), q("g,h"), q("i")}}));
+    platform::setSystemLogSink(nullptr);
+    ASSERT_EQ(logged.size(), 1);
+    EXPECT_TRUE(logged.first().endsWith(q("[PMCSVParser] incorrect number of fields in record: (\n    d,\n    e\n) (expected: 3; raw line: d,\")")))
+        << logged.first().toStdString();
     // An unclosed quote gives nothing at all.
     EXPECT_TRUE(PMCSVRecordsFromString(q("a,b\n\"c,d"), QString()).isEmpty());
 }

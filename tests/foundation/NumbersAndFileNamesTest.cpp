@@ -1,8 +1,8 @@
 #include "foundation/NSFileManager+PMHelpManager.h"
 #include "foundation/NSString+PMHelpManagerFileNames.h"
 #include "foundation/NSString+PMHelpManagerNumbers.h"
-#include "foundation/PMUserDefaultsAccess.h"
 #include "platform/Locale.h"
+#include "platform/UserDefaults.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ protected:
     void TearDown() override
     {
         for (const char* key : {"Numbers: Fraction Digits", "Numbers: Disable Grouping Separator", "Numbers: Leave Unlocalized"})
-            PMSetUserDefaultValue(q(key), platform::Value());
+            platform::UserDefaults::standard().setObject(platform::Value(), q(key));
         use("en_US");
     }
     void use(const char* locale)
@@ -61,18 +61,18 @@ TEST_F(Numbers, SameValuesInEnglishAndGerman)
 TEST_F(Numbers, SettingsOfTheSharedFormatter)
 {
     use("en_US");
-    PMSetUserDefaultValue(q("Numbers: Fraction Digits"), platform::Value(0));
+    platform::UserDefaults::standard().setObject(platform::Value(0), q("Numbers: Fraction Digits"));
     EXPECT_EQ(stringWithDouble(2.5, -1, false), q("3"));
     EXPECT_EQ(stringWithDouble(1234, -1, false), q("1,234"));
     EXPECT_EQ(stringWithDouble(2.5, 1, false), q("2.5")); // explicit digits win
-    PMSetUserDefaultValue(q("Numbers: Fraction Digits"), platform::Value(-1));
+    platform::UserDefaults::standard().setObject(platform::Value(-1), q("Numbers: Fraction Digits"));
     EXPECT_EQ(stringWithDouble(2.5, -1, false), q("2.50"));
 
-    PMSetUserDefaultValue(q("Numbers: Disable Grouping Separator"), platform::Value(true));
+    platform::UserDefaults::standard().setObject(platform::Value(true), q("Numbers: Disable Grouping Separator"));
     use("de_DE");
     EXPECT_EQ(stringWithDouble(1234.5, 1, false), q("1234,5"));
-    PMSetUserDefaultValue(q("Numbers: Disable Grouping Separator"), platform::Value());
-    PMSetUserDefaultValue(q("Numbers: Leave Unlocalized"), platform::Value(true));
+    platform::UserDefaults::standard().setObject(platform::Value(), q("Numbers: Disable Grouping Separator"));
+    platform::UserDefaults::standard().setObject(platform::Value(true), q("Numbers: Leave Unlocalized"));
     resetSharedNumberFormatter();
     EXPECT_EQ(stringWithDouble(1234.5, 1, false), q("1,234.5"));
 }
