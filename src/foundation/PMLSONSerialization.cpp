@@ -93,6 +93,33 @@ QString shiftErrorColumn(const QString& error, int columns)
     return shifted;
 }
 
+// Takes one tab off every indented line of XML text written by the property-list writer,
+// leaving alone the line breaks and tabs that belong to the text of a key or a value.
+QString removeOneXMLIndentationLevel(const QString& xml)
+{
+    QString result;
+    result.reserve(xml.size());
+    bool inText = false;
+    const qsizetype n = xml.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = xml.at(i);
+        if (c == QLatin1Char('<')) {
+            const qsizetype close = xml.indexOf(QLatin1Char('>'), i);
+            if (close > i) {
+                const QStringView tag = QStringView(xml).mid(i + 1, close - i - 1);
+                if (tag.startsWith(QLatin1Char('/')))
+                    inText = false;
+                else if (!tag.endsWith(QLatin1Char('/')) && !tag.startsWith(QLatin1String("dict")) && !tag.startsWith(QLatin1String("array")))
+                    inText = true;
+            }
+        }
+        result += c;
+        if (c == QLatin1Char('\n') && !inText && i + 1 < n && xml.at(i + 1) == QLatin1Char('\t'))
+            ++i;
+    }
+    return result;
+}
+
 platform::Value readPropertyListText(const QByteArray& data, QString* error)
 {
     QByteArrayView view(data);
@@ -204,8 +231,9 @@ std::optional<QString> PMLSONSerialization::XMLStringWithObject(const platform::
                                                QStringLiteral("$1"), kCaseInsensitive);
     }
     if (unwrapped != document) {
+        // A line break and a tab inside the text of a value are that value's own.
         if (object.isDictionary())
-            unwrapped.replace(QStringLiteral("\n\t"), QStringLiteral("\n"));
+            unwrapped = removeOneXMLIndentationLevel(unwrapped);
         return unwrapped;
     }
     const QString inner = RegularExpression::replace(

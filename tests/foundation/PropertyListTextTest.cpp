@@ -58,6 +58,11 @@ TEST(PropertyListText, WritingEdgeCases)
     const Value array(platform::Array::make({Value(1), Value(2)}));
     EXPECT_EQ(PMLSONSerialization::JSONStringWithObject(array, true, true), q("[\n\t1\n\t2\n]"));
     EXPECT_EQ(PMLSONSerialization::XMLStringWithObject(array, true), q("<array>\n\t<integer>1</integer>\n\t<integer>2</integer>\n</array>"));
+    // Line breaks and tabs inside texts survive the shorthand's loss of one indentation level.
+    const Value texts(platform::Dictionary::make({{q("k\n\tk"), Value(platform::Dictionary::make({{q("v"), Value(q("a\n\tb\n\t\tc"))}}))}}));
+    EXPECT_EQ(PMLSONSerialization::XMLStringWithObject(texts, true),
+              q("<key>k\n\tk</key>\n<dict>\n\t<key>v</key>\n\t<string>a\n\tb\n\t\tc</string>\n</dict>\n"));
+    EXPECT_EQ(PMLSONSerialization::objectWithString(*PMLSONSerialization::XMLStringWithObject(texts, true), nullptr, nullptr), texts);
     const Value empty(platform::Dictionary::make());
     EXPECT_EQ(PMLSONSerialization::JSONStringWithObject(empty, true, true), QString());
     EXPECT_EQ(PMLSONSerialization::XMLStringWithObject(empty, true), q("<dict/>\n"));
