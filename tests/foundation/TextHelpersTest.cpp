@@ -113,3 +113,37 @@ TEST(TextHelpers, PercentEscapes)
 }
 
 } // namespace
+
+#include "foundation/NSString+PMHelpManagerMarks.h"
+#include "platform/Value.h"
+
+namespace {
+
+TEST(StringMarks, BelongToOneTextAndTravelWithItsCopies)
+{
+    QString sortString = QStringLiteral("Saga") + QString::number(2);
+    setAssociatedSortLastFlag(sortString, true);
+    EXPECT_TRUE(associatedSortLastFlag(sortString));
+    EXPECT_FALSE(associatedSeriesIDPrefixFlag(sortString));
+    const QString copy = sortString;
+    EXPECT_TRUE(associatedSortLastFlag(copy));
+    const platform::Value stored(copy); // kept in a record
+    EXPECT_TRUE(associatedSortLastFlag(stored.string()));
+    EXPECT_FALSE(associatedSortLastFlag(QStringLiteral("Saga2"))); // equal, built elsewhere
+    QString changed = sortString;
+    changed.append(QLatin1Char('x'));
+    EXPECT_FALSE(associatedSortLastFlag(changed));
+    setAssociatedSortLastFlag(sortString, false);
+    EXPECT_FALSE(associatedSortLastFlag(copy));
+
+    setAssociatedSeriesIDPrefixFlag(QString(), true);
+    EXPECT_FALSE(associatedSeriesIDPrefixFlag(QString()));
+    // Marks of texts nobody holds any more are swept away without harm to living ones.
+    const QString kept = QStringLiteral("kept") + QString::number(1);
+    setAssociatedSeriesIDPrefixFlag(kept, true);
+    for (int i = 0; i < 5000; ++i)
+        setAssociatedSeriesIDPrefixFlag(QString::number(i) + QStringLiteral("-prefix"), true);
+    EXPECT_TRUE(associatedSeriesIDPrefixFlag(kept));
+}
+
+} // namespace
