@@ -1,6 +1,7 @@
 #include "foundation/NSArray+PMExtensions.h"
 
 #include "foundation/NSString+PMHelpManagerMatching.h"
+#include "foundation/PMCaseFolding.h"
 #include "platform/RegularExpression.h"
 
 #include <QtConcurrent/QtConcurrentMap>
@@ -175,14 +176,13 @@ QStringList fuzzyMatchesForQuery(const QStringList& strings, const QString& quer
     struct Hit {
         std::uint64_t quality;
         qsizetype index;
-        QString folded; // the name folded for comparison when no ordering is installed
     };
     const auto before = [&](const Hit& a, const Hit& b) {
         if (a.quality != b.quality)
             return a.quality < b.quality;
         if (ordering.compareNames)
             return ordering.compareNames(strings.at(a.index), strings.at(b.index)) < 0;
-        const int byFolded = QString::compare(a.folded, b.folded, Qt::CaseSensitive);
+        const int byFolded = PMCompareIgnoringCase(strings.at(a.index), strings.at(b.index));
         if (byFolded != 0)
             return byFolded < 0;
         const int exact = QString::compare(strings.at(a.index), strings.at(b.index), Qt::CaseSensitive);
@@ -204,7 +204,7 @@ QStringList fuzzyMatchesForQuery(const QStringList& strings, const QString& quer
         for (qsizetype i = from; i < to; ++i) {
             const std::uint64_t quality = (*evaluator)(strings.at(i));
             if (quality != PMNotFound)
-                run.push_back({quality, i, ordering.compareNames ? QString() : strings.at(i).toCaseFolded()});
+                run.push_back({quality, i});
         }
         std::sort(run.begin(), run.end(), before);
     };
@@ -213,15 +213,27 @@ QStringList fuzzyMatchesForQuery(const QStringList& strings, const QString& quer
     else
         QtConcurrent::blockingMap(runIndexes, work);
 
-    std::vector<Hit> merged = std::move(runs[0]);
-    for (size_t r = 1; r < runs.size(); ++r) {
-        std::vector<Hit> next;
-        next.reserve(merged.size() + runs[r].size());
-        std::merge(std::make_move_iterator(merged.begin()), std::make_move_iterator(merged.end()),
-                   std::make_move_iterator(runs[r].begin()), std::make_move_iterator(runs[r].end()),
-                   std::back_inserter(next), before);
-        merged = std::move(next);
+    // Merge the sorted runs pairwise, the pairs of one round side by side.
+    while (runs.size() > 1) {
+        std::vector<std::vector<Hit>> next((runs.size() + 1) / 2);
+        std::vector<int> pairs(next.size());
+        for (size_t k = 0; k < pairs.size(); ++k)
+            pairs[k] = int(k);
+        QtConcurrent::blockingMap(pairs, [&](int k) {
+            const size_t a = size_t(k) * 2;
+            if (a + 1 >= runs.size()) {
+                next[size_t(k)] = std::move(runs[a]);
+                return;
+            }
+            std::vector<Hit>& out = next[size_t(k)];
+            out.reserve(runs[a].size() + runs[a + 1].size());
+            std::merge(std::make_move_iterator(runs[a].begin()), std::make_move_iterator(runs[a].end()),
+                       std::make_move_iterator(runs[a + 1].begin()), std::make_move_iterator(runs[a + 1].end()),
+                       std::back_inserter(out), before);
+        });
+        runs = std::move(next);
     }
+    const std::vector<Hit>& merged = runs[0];
     QStringList result;
     result.reserve(qsizetype(merged.size()));
     for (const Hit& hit : merged)

@@ -1,5 +1,7 @@
 #include "foundation/NSString+PMHelpManagerMatching.h"
 
+#include "foundation/PMCaseFolding.h"
+
 
 #include <QtCore/QSet>
 
@@ -51,44 +53,25 @@ const std::array<char16_t, 0x10000>& foldTable()
     return table;
 }
 
-// Simple case folding of each UTF-16 unit, for the literal search.
-const std::array<char16_t, 0x10000>& caseFoldTable()
-{
-    static std::array<char16_t, 0x10000> table;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        for (uint u = 0; u < 0x10000; ++u) {
-            const char32_t folded = QChar::isSurrogate(u) ? u : QChar::toCaseFolded(u);
-            table[u] = folded <= 0xFFFF ? char16_t(folded) : char16_t(u);
-        }
-    });
-    return table;
-}
-
-bool hasSurrogates(QStringView s)
-{
-    for (QChar c : s)
-        if (c.isSurrogate())
-            return true;
-    return false;
-}
-
 // The first occurrence of the query ignoring case; -1 when there is none. Texts with
 // characters outside the basic plane go through Qt's own search, which folds them whole.
 qsizetype indexOfIgnoringCase(const QString& string, const QString& query)
 {
-    if (hasSurrogates(query) || hasSurrogates(string))
-        return string.indexOf(query, 0, Qt::CaseInsensitive);
-    const auto& fold = caseFoldTable();
-    const char16_t* s = reinterpret_cast<const char16_t*>(string.utf16());
-    const char16_t* q = reinterpret_cast<const char16_t*>(query.utf16());
+    const char16_t* fold = PMCaseFoldTable();
+    const char16_t* s = reinterpret_cast<const char16_t*>(string.constData());
+    const char16_t* q = reinterpret_cast<const char16_t*>(query.constData());
     const qsizetype n = string.size();
     const qsizetype m = query.size();
+    for (qsizetype k = 0; k < m; ++k)
+        if (QChar::isSurrogate(q[k]))
+            return string.indexOf(query, 0, Qt::CaseInsensitive);
     if (m > n)
         return -1;
     const char16_t first = fold[q[0]];
-    for (qsizetype i = 0; i + m <= n; ++i) {
-        if (fold[s[i]] != first)
+    for (qsizetype i = 0; i < n; ++i) {
+        if (QChar::isSurrogate(s[i]))
+            return string.indexOf(query, 0, Qt::CaseInsensitive);
+        if (i + m > n || fold[s[i]] != first)
             continue;
         qsizetype k = 1;
         while (k < m && fold[s[i + k]] == fold[q[k]])
@@ -108,6 +91,11 @@ bool isUpperCaseForm(QStringView s)
 {
     for (qsizetype i = 0; i < s.size(); ++i) {
         const QChar c = s[i];
+        if (c.unicode() < 0x80) {
+            if (c.unicode() >= u'a' && c.unicode() <= u'z')
+                return false;
+            continue;
+        }
         if (c.isHighSurrogate() && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
             const char32_t ucs = QChar::surrogateToUcs4(c, s[i + 1]);
             if (QChar::toUpper(ucs) != ucs)
@@ -127,6 +115,36 @@ bool isBlankOrNewline(QChar c)
 }
 
 } // namespace
+
+const char16_t* PMCaseFoldTable()
+{
+    static std::array<char16_t, 0x10000> table;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (uint u = 0; u < 0x10000; ++u) {
+            const char32_t folded = QChar::isSurrogate(u) ? u : QChar::toCaseFolded(u);
+            table[u] = folded <= 0xFFFF ? char16_t(folded) : char16_t(u);
+        }
+    });
+    return table.data();
+}
+
+int PMCompareIgnoringCase(QStringView a, QStringView b)
+{
+    const char16_t* fold = PMCaseFoldTable();
+    const qsizetype n = std::min(a.size(), b.size());
+    const char16_t* pa = a.utf16();
+    const char16_t* pb = b.utf16();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (pa[i] == pb[i])
+            continue;
+        const char16_t fa = fold[pa[i]];
+        const char16_t fb = fold[pb[i]];
+        if (fa != fb)
+            return fa < fb ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
 
 bool matchesWildcardQuery(const QString& string, const QString& pattern)
 {
@@ -191,7 +209,7 @@ std::uint64_t matchingQualityOfPrecomposedFuzzyQuery(const QString& string, cons
 {
     const auto& fold = foldTable();
     const QString target = precomposed(string);
-    const char16_t* t = reinterpret_cast<const char16_t*>(target.utf16());
+    const char16_t* t = reinterpret_cast<const char16_t*>(target.constData());
     const qsizetype n = target.size();
     const qsizetype queryLength = std::min(length, precomposedQuery.size());
     const auto noMatch = [&] {
