@@ -13,7 +13,7 @@ namespace {
 class JSONReader {
 public:
     explicit JSONReader(const QString& text)
-        : m_text(text), m_p(reinterpret_cast<const char16_t*>(text.constData())), m_end(m_p + text.size()), m_begin(m_p) {}
+        : m_p(reinterpret_cast<const char16_t*>(text.constData())), m_end(m_p + text.size()), m_begin(m_p) {}
 
     Value read(QString* error)
     {
@@ -331,7 +331,6 @@ private:
         return true;
     }
 
-    const QString& m_text;
     const char16_t* m_p;
     const char16_t* m_end;
     const char16_t* m_begin;
