@@ -24,6 +24,23 @@ QString toQString(const icu::UnicodeString& s)
 // The texts ICU handles are indexed by 32-bit numbers.
 constexpr qsizetype kMaxSubjectLength = 0x7fffffff;
 
+// Patterns come from users too (batch rename, extension lists): a pattern that backtracks
+// without end gives up after a while instead of hanging the program. The unit is ICU's
+// step counter (ten thousand match steps each); long texts get time in proportion, so an
+// ordinary pattern over a large text always finishes.
+int32_t matchTimeLimit(qsizetype subjectLength)
+{
+    return int32_t(std::min<qsizetype>(2000 + subjectLength / 1000, 0x7fffffff));
+}
+
+std::unique_ptr<icu::RegexMatcher> newMatcher(const icu::RegexPattern& pattern, const icu::UnicodeString* text, UErrorCode& status)
+{
+    std::unique_ptr<icu::RegexMatcher> matcher(text ? pattern.matcher(*text, status) : pattern.matcher(status));
+    if (U_SUCCESS(status) && matcher)
+        matcher->setTimeLimit(matchTimeLimit(text ? text->length() : 0), status);
+    return matcher;
+}
+
 } // namespace
 
 struct RegularExpression::Compiled {
@@ -71,7 +88,7 @@ RegularExpressionPtr RegularExpression::make(const QString& pattern, int options
 int RegularExpression::numberOfCaptureGroups() const
 {
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(m_compiled->pattern->matcher(status));
+    std::unique_ptr<icu::RegexMatcher> matcher = newMatcher(*m_compiled->pattern, nullptr, status);
     return U_SUCCESS(status) ? matcher->groupCount() : 0;
 }
 
@@ -105,7 +122,7 @@ bool RegularExpression::firstMatch(const QString& subject, Match* getMatch, qsiz
         return false;
     const icu::UnicodeString text = alias(subject);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(m_compiled->pattern->matcher(text, status));
+    std::unique_ptr<icu::RegexMatcher> matcher = newMatcher(*m_compiled->pattern, &text, status);
     if (U_FAILURE(status))
         return false;
     bool found = false;
@@ -129,7 +146,7 @@ QList<RegularExpression::Match> RegularExpression::matches(const QString& subjec
         return result;
     const icu::UnicodeString text = alias(subject);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(m_compiled->pattern->matcher(text, status));
+    std::unique_ptr<icu::RegexMatcher> matcher = newMatcher(*m_compiled->pattern, &text, status);
     if (U_FAILURE(status))
         return result;
     while (matcher->find(status) && U_SUCCESS(status))
@@ -143,7 +160,7 @@ qsizetype RegularExpression::numberOfMatches(const QString& subject) const
         return 0;
     const icu::UnicodeString text = alias(subject);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(m_compiled->pattern->matcher(text, status));
+    std::unique_ptr<icu::RegexMatcher> matcher = newMatcher(*m_compiled->pattern, &text, status);
     qsizetype count = 0;
     while (U_SUCCESS(status) && matcher->find(status) && U_SUCCESS(status))
         ++count;
@@ -156,7 +173,7 @@ QString RegularExpression::stringByReplacingMatches(const QString& subject, cons
         return subject;
     const icu::UnicodeString text = alias(subject);
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexMatcher> matcher(m_compiled->pattern->matcher(text, status));
+    std::unique_ptr<icu::RegexMatcher> matcher = newMatcher(*m_compiled->pattern, &text, status);
     if (U_FAILURE(status))
         return subject;
     const icu::UnicodeString result = matcher->replaceAll(alias(replacementTemplate), status);

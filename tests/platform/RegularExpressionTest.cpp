@@ -42,3 +42,12 @@ TEST(RegularExpression, MatchesAndAnchoredSearch)
     EXPECT_TRUE(re->firstMatch(subject, &m, 1, true));
     EXPECT_EQ(m.range().start, 1);
 }
+
+TEST(RegularExpression, RunawayBacktrackingGivesUp)
+{
+    auto re = RegularExpression::make(QStringLiteral("(a+)+$"));
+    ASSERT_TRUE(re);
+    const QString subject = QString(40, QLatin1Char('a')) + QLatin1Char('b');
+    EXPECT_FALSE(re->firstMatch(subject, nullptr));
+    EXPECT_EQ(re->stringByReplacingMatches(subject, QStringLiteral("x")), subject);
+}
