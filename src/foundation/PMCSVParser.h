@@ -50,7 +50,8 @@ public:
     // Scans from the scan location to the end. Without `separateRecords` the non-empty
     // fields of every line go into `getFields`; with it, each line becomes one record of
     // `getRecords` (empty fields kept). Answers NO, and leaves both untouched, when a quote is
-    // not closed. An empty separator means the default separator.
+    // not closed. An empty separator, or one holding a double quote or a line break, means
+    // the default separator.
     bool scanCSVWithFieldSeparator(const QString& separator, bool trimFields, bool separateRecords,
                                    QStringList* getFields, QList<QStringList>* getRecords);
 
