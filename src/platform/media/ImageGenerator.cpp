@@ -106,8 +106,9 @@ QImage convertFrame(Decoder& d, const AVFrame* frame, QSize outputSize)
 {
     if (frame->width <= 0 || frame->height <= 0 || outputSize.isEmpty())
         return {};
+    const bool scales = frame->width != outputSize.width() || frame->height != outputSize.height();
     d.sws = sws_getCachedContext(d.sws, frame->width, frame->height, AVPixelFormat(frame->format), outputSize.width(), outputSize.height(), AV_PIX_FMT_RGB32,
-        SWS_BICUBIC, nullptr, nullptr, nullptr);
+        scales ? SWS_BICUBIC : SWS_POINT, nullptr, nullptr, nullptr);
     if (!d.sws)
         return {};
     QImage image(outputSize, QImage::Format_RGB32);
@@ -238,6 +239,7 @@ namespace {
 // the first frame there.
 bool firstFrameAfterSeek(Decoder& d, int64_t target, int flags, QSize outputSize, QImage* image, int64_t* pts)
 {
+    d.codec->skip_frame = AVDISCARD_DEFAULT;
     avcodec_flush_buffers(d.codec);
     if (av_seek_frame(d.format, d.streamIndex, target, flags) < 0)
         return false;
@@ -302,20 +304,29 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
         return image;
     };
 
-    // With a tolerance, a key frame within it saves decoding up to the time: the one the
-    // seek before the time lands on, else the one after it.
-    if (!exact) {
+    // With a tolerance, decoding stops at the first frame inside it (below). Only when the
+    // key frame before the time lies outside it and the one after lies inside does a seek
+    // forward save the decoding. The index gives decoding times, close enough to choose.
+    if (!exact && after_ > 0) {
+        // Decoding times run ahead of presentation times by the reordering delay: the
+        // first entry against the stream's start tells by how much.
+        int64_t shift = 0;
+        const AVIndexEntry* first = avformat_index_get_entry(stream, 0);
+        if (first && stream->start_time != AV_NOPTS_VALUE && stream->start_time > first->timestamp)
+            shift = stream->start_time - first->timestamp;
+        const AVIndexEntry* previous = avformat_index_get_entry_from_timestamp(stream, target - shift, AVSEEK_FLAG_BACKWARD);
+        const AVIndexEntry* next = avformat_index_get_entry_from_timestamp(stream, target - shift, 0);
+        const bool previousNear = previous && target - (previous->timestamp + shift) <= before_;
+        const bool nextNear = next && next->timestamp + shift >= target && next->timestamp + shift - target <= after_;
         int64_t pts = AV_NOPTS_VALUE;
         QImage image;
-        if (firstFrameAfterSeek(d, target, AVSEEK_FLAG_BACKWARD, outputSize, &image, &pts) && pts != AV_NOPTS_VALUE && pts <= target && target - pts <= before_) {
+        if (!previousNear && nextNear && firstFrameAfterSeek(d, target, 0, outputSize, &image, &pts) && pts != AV_NOPTS_VALUE && pts >= target - before_
+            && pts <= target + after_)
             return answer(image, pts);
-        }
-        if (after_ > 0 && firstFrameAfterSeek(d, target, 0, outputSize, &image, &pts) && pts != AV_NOPTS_VALUE && pts >= target && pts - target <= after_) {
-            return answer(image, pts);
-        }
         if (d.interrupt.expired())
             return failed(QString());
     }
+    d.codec->skip_frame = AVDISCARD_DEFAULT;
     avcodec_flush_buffers(d.codec);
     if (av_seek_frame(d.format, d.streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) {
         // Some files cannot seek at all; reading from the start still finds the frame.
@@ -323,6 +334,8 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
             return failed(QStringLiteral("cannot seek in <%1>").arg(d.path));
     }
 
+    // With a tolerance, the first frame within it will do.
+    const int64_t acceptFrom = exact ? target : (before_ >= target ? INT64_MIN / 4 : target - before_);
     QHash<int64_t, int64_t> packetDurations; // pts -> duration, to know when a frame covers the time
     QImage best;
     int64_t bestPts = AV_NOPTS_VALUE;
@@ -355,6 +368,10 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
                 if (d.packet->stream_index == d.streamIndex) {
                     if (d.packet->pts != AV_NOPTS_VALUE && d.packet->duration > 0)
                         packetDurations.insert(d.packet->pts, d.packet->duration);
+                    // A frame that ends before the wanted one begins need not be pictured
+                    // unless later frames refer to it.
+                    const bool notWanted = d.packet->pts != AV_NOPTS_VALUE && d.packet->duration > 0 && d.packet->pts + d.packet->duration <= acceptFrom;
+                    d.codec->skip_frame = notWanted ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
                     const int sent = avcodec_send_packet(d.codec, d.packet);
                     if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) {
                         av_packet_unref(d.packet);
@@ -376,7 +393,7 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
             }
             ++framesDecoded;
             const int64_t pts = d.frame->best_effort_timestamp != AV_NOPTS_VALUE ? d.frame->best_effort_timestamp : d.frame->pts;
-            if (pts == AV_NOPTS_VALUE) {
+            if (pts == AV_NOPTS_VALUE || (!exact && pts >= acceptFrom)) {
                 av_frame_unref(held);
                 av_frame_move_ref(held, d.frame);
                 keep = held;
