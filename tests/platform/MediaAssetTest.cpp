@@ -445,3 +445,45 @@ TEST(MovieWriter, FailuresLeaveNoFile)
     }
     EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList{QStringLiteral("taken.mov")});
 }
+
+// ---- Damaged files: every cut and every scribble gives an answer, never a crash or a hang.
+
+TEST(MediaDamage, CutAndScribbledFilesAnswer)
+{
+    const auto& f = fx::fixtures();
+    const QByteArray whole = testsupport::readFile(f.truncatedFastStart()); // index first, so the cuts reach the frames
+    const QByteArray original = testsupport::readFile(f.numbered());
+    ASSERT_FALSE(original.isEmpty());
+    const QString dir = testsupport::makeTempDir(QStringLiteral("damage"));
+    std::vector<QByteArray> damaged;
+    for (int percent : {1, 5, 20, 40, 60, 80, 95})
+        damaged.push_back(original.left(original.size() * percent / 100));
+    for (int percent : {10, 50, 90})
+        damaged.push_back(whole.left(whole.size() * percent / 100));
+    for (int seed = 1; seed <= 6; ++seed) {
+        QByteArray scribbled = original;
+        quint32 x = quint32(seed) * 2654435761u;
+        for (int i = 0; i < 40; ++i) {
+            x = x * 1664525u + 1013904223u;
+            scribbled[qsizetype(x % quint32(scribbled.size()))] = char(x >> 24);
+        }
+        damaged.push_back(scribbled);
+    }
+    int index = 0;
+    for (const QByteArray& bytes : damaged) {
+        const QString path = dir + QStringLiteral("/damaged-%1.mp4").arg(index++);
+        testsupport::writeFile(path, bytes);
+        const AssetPtr asset = open(path);
+        asset->duration();
+        asset->metadata();
+        asset->chapters();
+        ImageGenerator g(asset);
+        g.setRequestedTimeToleranceBefore(MediaTime::zero());
+        g.setRequestedTimeToleranceAfter(MediaTime::zero());
+        for (const double t : {0.0, 1.3, 2.9}) {
+            QString error;
+            const QImage image = g.copyImageAtTime(MediaTime::withSeconds(t), nullptr, &error);
+            EXPECT_TRUE(!image.isNull() || !error.isEmpty()) << path.toStdString();
+        }
+    }
+}
