@@ -1,6 +1,7 @@
 #include "playback/PMMovie.h"
 
 #include "foundation/PMLog.h"
+#include "platform/SystemLog.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/ImageGenerator.h"
 
@@ -127,11 +128,23 @@ TEST(PMMovieEditing, StepsAreReplayedInOrder)
 TEST(PMMovieEditing, UnsupportedAndBogusStepsEndTheReplay)
 {
     const auto& f = fx::fixtures();
+    std::mutex mutex;
+    QStringList lines;
+    platform::setSystemLogSink([&](const QString& line) {
+        std::lock_guard lock(mutex);
+        lines << line;
+    });
     bool canEdit = false;
     // "Split" stops the replay: the Delete before it stays, the Trim after it is ignored.
     PMAssetPtr a = edited(f.numbered(), {step("Delete", range(0, 1.0)), step("Split", range(0, 0.5)), step("Trim", range(0, 0.5))}, &canEdit);
     EXPECT_TRUE(canEdit);
     EXPECT_NEAR(a->duration().seconds(), 2.0, 1e-6);
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(lines.size(), 1);
+        EXPECT_EQ(lines[0], QStringLiteral("unsupported <Split> editing action in <%1>").arg(QUrl::fromLocalFile(f.numbered()).toString()));
+        lines.clear();
+    }
     const std::vector<std::pair<Value, double>> bogus = {
         {step("Delete", QStringLiteral("0:00:00:00.000/1000")), 3.0},                 // no "~"
         {step("Delete", range(0, 0)), 3.0},                                            // empty length
@@ -142,6 +155,11 @@ TEST(PMMovieEditing, UnsupportedAndBogusStepsEndTheReplay)
         a = edited(f.numbered(), {s, step("Delete", range(0, 1.0))});
         EXPECT_NEAR(a->duration().seconds(), expected, 1e-6);
     }
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines[0], QStringLiteral("bogus time range for <Delete> editing action in <%1>").arg(QUrl::fromLocalFile(f.numbered()).toString()));
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("bogus time range for <> editing action in <")));
+    platform::setSystemLogSink(nullptr);
 }
 
 TEST(PMMovieEditing, ApplyingOneStep)

@@ -188,11 +188,13 @@ void Asset::File::openIfNeeded()
     if (opened)
         return;
     opened = true;
+    status = LoadStatus::Loading;
     InterruptState interrupt;
     interrupt.deadline = QDeadlineTimer(kOpenTimeoutMs);
     AVFormatContext* context = openFormatContext(path, &interrupt, &error);
     if (!context) {
         failed = true;
+        status = LoadStatus::Failed;
         return;
     }
     if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
@@ -258,6 +260,7 @@ void Asset::File::openIfNeeded()
     if (!duration.isNumeric())
         duration = MediaTime::indefinite();
     avformat_close_input(&context);
+    status = LoadStatus::Loaded;
 }
 
 Asset::~Asset() = default;
@@ -339,17 +342,17 @@ QString Asset::error() const
 
 LoadStatus Asset::statusOfValueForKey(const QString& key, QString* error) const
 {
-    std::lock_guard lock(m_file->mutex);
-    if (!m_file->opened)
-        return LoadStatus::Unknown;
-    if (m_file->failed) {
-        if (error)
+    const LoadStatus status = m_file->status.load();
+    if (status == LoadStatus::Failed) {
+        if (error) {
+            std::lock_guard lock(m_file->mutex);
             *error = m_file->error;
-        return LoadStatus::Failed;
+        }
+        return status;
     }
     if (key == QLatin1String("duration") || key == QLatin1String("tracks") || key == QLatin1String("metadata") || key == QLatin1String("chapters")
         || key == QLatin1String("playable"))
-        return LoadStatus::Loaded;
+        return status;
     if (error)
         *error = QStringLiteral("unknown key: %1").arg(key);
     return LoadStatus::Failed;

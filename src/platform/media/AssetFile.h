@@ -35,6 +35,8 @@ struct Asset::File {
     std::mutex mutex;
     bool opened = false;
     bool failed = false;
+    // Read without the lock: Unknown, Loading, Loaded or Failed.
+    std::atomic<LoadStatus> status{LoadStatus::Unknown};
     QString error;
     MediaTime duration;
     std::vector<Track> tracks;      // trackID = FFmpeg stream index + 1
