@@ -1,4 +1,5 @@
 #include "platform/Image.h"
+#include "platform/media/AnimationFrames.h"
 
 #include <QtCore/QFileInfo>
 #include <QtGui/QImageReader>
@@ -45,6 +46,13 @@ AnimatedImageSourcePtr AnimatedImageSource::open(const QString& path, QString* e
     }
     if (source->m_frames.empty())
         return fail(QStringLiteral("cannot read an image from <%1>: %2").arg(path, reader.errorString()));
+    // Qt shows animated PNG files as their first picture; FFmpeg reads their frames.
+    if (source->m_frames.size() == 1 && media::isAnimatedPNGFile(path)) {
+        std::vector<AnimationFrameRecord> frames;
+        QString ignored;
+        if (media::decodeAnimationFrames(path, kMaximumFrameCount, kMaximumDecodedBytes, &frames, &ignored) && frames.size() >= 2)
+            source->m_frames = std::move(frames);
+    }
     return source;
 }
 

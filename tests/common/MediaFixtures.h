@@ -131,6 +131,26 @@ public:
                 numberedFrames(3));
         });
     }
+    // The same three frames as an animated PNG and an animated WebP.
+    QString apng() const
+    {
+        return once(QStringLiteral("three.png"), [](const QString& p) {
+            return runFFmpeg({QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-s"),
+                                 QStringLiteral("%1x%2").arg(kClipWidth).arg(kClipHeight), QStringLiteral("-r"), QStringLiteral("2"), QStringLiteral("-i"),
+                                 QStringLiteral("-"), QStringLiteral("-plays"), QStringLiteral("0"), QStringLiteral("-f"), QStringLiteral("apng"), p},
+                numberedFrames(3));
+        });
+    }
+    QString webp() const
+    {
+        return once(QStringLiteral("three.webp"), [](const QString& p) {
+            return runFFmpeg({QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-s"),
+                                 QStringLiteral("%1x%2").arg(kClipWidth).arg(kClipHeight), QStringLiteral("-r"), QStringLiteral("2"), QStringLiteral("-i"),
+                                 QStringLiteral("-"), QStringLiteral("-c:v"), QStringLiteral("libwebp_anim"), QStringLiteral("-lossless"), QStringLiteral("1"),
+                                 QStringLiteral("-loop"), QStringLiteral("0"), p},
+                numberedFrames(3));
+        });
+    }
     // "parts.mseq" with three parts of 1.0, 1.5 and 2.0 s counting on from each other.
     QString sequence() const
     {

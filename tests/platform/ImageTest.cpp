@@ -46,6 +46,35 @@ TEST(AnimatedImage, GifGivesItsFramesDurationAndSource)
     EXPECT_EQ(image->currentFrame(), 0);
 }
 
+TEST(AnimatedImage, AnimatedPNGAndWebPGiveTheirFrames)
+{
+    const auto& f = fx::fixtures();
+    for (const QString& path : {f.apng(), f.webp()}) {
+        const ImagePtr image = Image::imageWithContentsOfFile(path);
+        ASSERT_TRUE(image) << path.toStdString();
+        int frames = 0;
+        double duration = 0;
+        AnimatedImageSourcePtr source;
+        ASSERT_TRUE(image->animatedBitmapImageRepWithURL(QUrl::fromLocalFile(path), &frames, &duration, &source)) << path.toStdString();
+        EXPECT_EQ(frames, 3);
+        EXPECT_NEAR(duration, 1.5, 0.011);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(fx::decodeFrameNumber(source->imageAtIndex(i).convertToFormat(QImage::Format_RGB32)), i) << path.toStdString();
+    }
+    // A PNG that only claims an animation is still read.
+    const QString dir = testsupport::makeTempDir(QStringLiteral("apng"));
+    QImage still(8, 8, QImage::Format_RGB32);
+    still.fill(Qt::blue);
+    ASSERT_TRUE(still.save(dir + QStringLiteral("/still.png")));
+    QByteArray bytes = testsupport::readFile(dir + QStringLiteral("/still.png"));
+    const QByteArray acTL = QByteArray::fromHex("00000008616354" "4c000000020000000000000000");
+    bytes.insert(33, acTL); // after the header chunk
+    testsupport::writeFile(dir + QStringLiteral("/claims.png"), bytes);
+    const auto source = AnimatedImageSource::open(dir + QStringLiteral("/claims.png"));
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->count(), 1);
+}
+
 TEST(AnimatedImage, StillAndUnreadableImagesAreNotAnimated)
 {
     const QString dir = testsupport::makeTempDir(QStringLiteral("still"));
