@@ -14,12 +14,6 @@
 
 #include <gtest/gtest.h>
 
-// Readable strings in failure messages.
-inline void PrintTo(const QString& s, std::ostream* os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace testsupport::media {
 
 // A clip shows its frame number n (counted from `first`) as eight blocks side by side,
