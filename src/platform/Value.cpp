@@ -6,10 +6,71 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 namespace platform {
 
-Object::~Object() = default;
+struct Object::Associations {
+    std::vector<std::pair<const void*, Value>> values;
+};
+
+namespace {
+// Attached values are rare; one lock for all of them is enough.
+std::mutex g_associationsMutex;
+} // namespace
+
+Object::Object() = default;
+
+Object::Object(const Object&)
+    : std::enable_shared_from_this<Object>()
+{
+}
+
+Object& Object::operator=(const Object&)
+{
+    return *this;
+}
+
+Object::~Object()
+{
+    std::unique_ptr<Associations> doomed;
+    {
+        std::lock_guard lock(g_associationsMutex);
+        doomed = std::move(m_associations);
+    }
+}
+
+void Object::setAssociatedValue(const void* key, const Value& value)
+{
+    Value old;
+    std::lock_guard lock(g_associationsMutex);
+    if (!m_associations)
+        m_associations = std::make_unique<Associations>();
+    auto& values = m_associations->values;
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        if (it->first == key) {
+            old = std::move(it->second);
+            if (value.isNull())
+                values.erase(it);
+            else
+                it->second = value;
+            return;
+        }
+    }
+    if (!value.isNull())
+        values.emplace_back(key, value);
+}
+
+Value Object::associatedValue(const void* key) const
+{
+    std::lock_guard lock(g_associationsMutex);
+    if (!m_associations)
+        return {};
+    for (const auto& [k, v] : m_associations->values)
+        if (k == key)
+            return v;
+    return {};
+}
 
 QString Object::description() const
 {

@@ -29,11 +29,23 @@ using DictionaryPtr = std::shared_ptr<Dictionary>;
 // containers and movie records side by side.
 class Object : public std::enable_shared_from_this<Object> {
 public:
+    Object();
+    Object(const Object& other);            // attached values are not copied
+    Object& operator=(const Object& other); // nor assigned
     virtual ~Object();
     // The text "%@" shows for the object.
     virtual QString description() const;
     // Equality as the program's collections compare their members; identity by default.
     virtual bool isEqual(const Object& other) const { return this == &other; }
+
+    // Values attached to the object under a key of the caller's (the address of a static),
+    // held strongly until replaced or until the object goes. Safe from any thread.
+    void setAssociatedValue(const void* key, const Value& value);
+    Value associatedValue(const void* key) const;
+
+private:
+    struct Associations;
+    std::unique_ptr<Associations> m_associations;
 };
 using ObjectPtr = std::shared_ptr<Object>;
 

@@ -1,0 +1,45 @@
+// Alerts: every alert of the program goes through runAlert, so tests can answer it
+// without a screen. Also the system beep.
+#pragma once
+
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include <functional>
+
+class QWidget;
+
+namespace platform {
+
+enum class AlertStyle { Warning, Informational, Critical };
+
+struct Alert {
+    QString messageText;
+    QString informativeText;
+    QStringList buttons;            // the first is the default; empty: one "OK" button
+    AlertStyle style = AlertStyle::Warning;
+    bool showsSuppressionButton = false;
+    QString suppressionButtonTitle; // empty: "Do not show this message again"
+    bool suppressionButtonChecked = false;
+    QWidget* window = nullptr;      // shown as a sheet of this window when given
+    QString accessoryText;          // a scrollable list shown under the texts, when given
+};
+
+// The index of the button the user chose (0 for the first) and the state of the
+// suppression box.
+struct AlertResponse {
+    int button = 0;
+    bool suppressed = false;
+};
+
+AlertResponse runAlert(const Alert& alert);
+
+// Tests answer alerts through a handler; it sees every alert instead of the screen.
+using AlertHandler = std::function<AlertResponse(const Alert&)>;
+void setAlertHandler(AlertHandler handler);
+
+void beep();
+// Counts beeps since the start, so that tests can tell a refused command.
+int beepCount();
+
+} // namespace platform

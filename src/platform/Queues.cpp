@@ -1,0 +1,440 @@
+#include "platform/Queues.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QThread>
+#include <QtCore/QThreadPool>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <map>
+
+namespace platform {
+
+namespace {
+
+const QThread* const g_initialThread = QThread::currentThread();
+
+QThreadPool& serialPool()
+{
+    // Serial queues each hold at most one thread at a time; a pool of their own keeps a
+    // busy global pool from stalling them.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(64);
+        p->setExpiryTimeout(5000);
+        return p;
+    }();
+    return *pool;
+}
+
+QThreadPool& operationPool()
+{
+    // Operation queues enforce their own limits; this pool only supplies threads.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(64);
+        p->setExpiryTimeout(5000);
+        return p;
+    }();
+    return *pool;
+}
+
+int poolPriority(QueuePriority p)
+{
+    return int(p);
+}
+
+} // namespace
+
+bool isMainThread()
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        return QThread::currentThread() == app->thread();
+    return QThread::currentThread() == g_initialThread;
+}
+
+void dispatchAsyncMain(Job job)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+        job();
+        return;
+    }
+    QMetaObject::invokeMethod(app, std::move(job), Qt::QueuedConnection);
+}
+
+void dispatchSyncMain(const Job& job)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || isMainThread()) {
+        job();
+        return;
+    }
+    QMetaObject::invokeMethod(app, job, Qt::BlockingQueuedConnection);
+}
+
+void dispatchAsyncGlobal(Job job, QueuePriority priority)
+{
+    QThreadPool::globalInstance()->start(std::move(job), poolPriority(priority));
+}
+
+// ---------------------------------------------------------------------------
+// SerialQueue
+
+struct SerialQueue::State : std::enable_shared_from_this<SerialQueue::State> {
+    QString label;
+    QueuePriority priority;
+    std::mutex mutex;
+    std::condition_variable idle;
+    std::deque<Job> jobs;
+    bool running = false;
+
+    void drain()
+    {
+        for (;;) {
+            Job job;
+            {
+                std::lock_guard lock(mutex);
+                if (jobs.empty()) {
+                    running = false;
+                    idle.notify_all();
+                    return;
+                }
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
+            job();
+        }
+    }
+};
+
+SerialQueue::SerialQueue(QString label, QueuePriority priority)
+    : m_state(std::make_shared<State>())
+{
+    m_state->label = std::move(label);
+    m_state->priority = priority;
+}
+
+SerialQueue::~SerialQueue()
+{
+    std::unique_lock lock(m_state->mutex);
+    m_state->jobs.clear();
+    m_state->idle.wait(lock, [&] { return !m_state->running; });
+}
+
+const QString& SerialQueue::label() const
+{
+    return m_state->label;
+}
+
+void SerialQueue::async(Job job)
+{
+    std::shared_ptr<State> state = m_state;
+    bool start = false;
+    {
+        std::lock_guard lock(state->mutex);
+        state->jobs.push_back(std::move(job));
+        if (!state->running) {
+            state->running = true;
+            start = true;
+        }
+    }
+    if (start)
+        serialPool().start([state] { state->drain(); }, poolPriority(state->priority));
+}
+
+void SerialQueue::sync(const Job& job)
+{
+    std::mutex doneMutex;
+    std::condition_variable doneCondition;
+    bool done = false;
+    async([&] {
+        job();
+        std::lock_guard lock(doneMutex);
+        done = true;
+        doneCondition.notify_all();
+    });
+    std::unique_lock lock(doneMutex);
+    doneCondition.wait(lock, [&] { return done; });
+}
+
+void SerialQueue::waitUntilEmpty()
+{
+    sync([] {});
+}
+
+// ---------------------------------------------------------------------------
+// Operations
+
+
+struct Operation::State {
+    std::mutex mutex;
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> executing{false};
+    std::atomic<bool> finished{false};
+    Priority priority = Priority::Normal;
+    std::uint64_t sequence = 0;
+    Job completion;
+    std::weak_ptr<OperationQueue::State> queue;
+    bool waiting = false; // in its queue's waiting set
+};
+
+struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::State> {
+    QString name;
+    std::mutex mutex;
+    std::condition_variable changed;
+    struct Key {
+        int priority;
+        std::uint64_t sequence;
+        bool operator<(const Key& o) const
+        {
+            return priority != o.priority ? priority > o.priority : sequence < o.sequence;
+        }
+    };
+    std::map<Key, OperationPtr> waiting;
+    int running = 0;
+    int maxConcurrent = -1;
+    bool suspended = false;
+    std::uint64_t nextSequence = 0;
+
+    int limit() const { return maxConcurrent > 0 ? maxConcurrent : std::max(1, QThread::idealThreadCount()); }
+
+    // Starts waiting operations while there is room. Called with the mutex held.
+    void scheduleLocked()
+    {
+        while (!suspended && running < limit() && !waiting.empty()) {
+            auto it = waiting.begin();
+            OperationPtr op = it->second;
+            waiting.erase(it);
+            op->m_state->waiting = false;
+            ++running;
+            std::shared_ptr<State> self = shared_from_this();
+            operationPool().start([self, op] { self->run(op); });
+        }
+    }
+
+    void run(const OperationPtr& op)
+    {
+        Operation::State& s = *op->m_state;
+        if (!s.cancelled) {
+            s.executing = true;
+            op->main();
+            s.executing = false;
+        }
+        finish(op);
+        std::lock_guard lock(mutex);
+        --running;
+        scheduleLocked();
+        changed.notify_all();
+    }
+
+    static void finish(const OperationPtr& op)
+    {
+        Operation::State& s = *op->m_state;
+        Job completion;
+        {
+            std::lock_guard lock(s.mutex);
+            completion = std::move(s.completion);
+            s.completion = nullptr;
+        }
+        s.finished = true;
+        if (completion)
+            completion();
+    }
+};
+
+Operation::Operation()
+    : m_state(std::make_shared<State>())
+{
+}
+
+Operation::~Operation() = default;
+
+bool Operation::isCancelled() const
+{
+    return m_state->cancelled;
+}
+
+bool Operation::isExecuting() const
+{
+    return m_state->executing;
+}
+
+bool Operation::isFinished() const
+{
+    return m_state->finished;
+}
+
+Operation::Priority Operation::queuePriority() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->priority;
+}
+
+void Operation::setCompletionBlock(Job block)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->completion = std::move(block);
+}
+
+void Operation::cancel()
+{
+    m_state->cancelled = true;
+    // A waiting operation leaves its queue at once and finishes without running.
+    std::shared_ptr<OperationQueue::State> queue = m_state->queue.lock();
+    if (!queue)
+        return;
+    OperationPtr removed;
+    {
+        std::lock_guard lock(queue->mutex);
+        if (!m_state->waiting)
+            return;
+        for (auto it = queue->waiting.begin(); it != queue->waiting.end(); ++it) {
+            if (it->second.get() == this) {
+                removed = it->second;
+                queue->waiting.erase(it);
+                break;
+            }
+        }
+        m_state->waiting = false;
+        if (removed)
+            ++queue->running; // counted until its completion has run
+    }
+    if (removed) {
+        // Finish on a pool thread so that a completion block never runs inside the caller.
+        operationPool().start([queue, removed] {
+            OperationQueue::State::finish(removed);
+            std::lock_guard lock(queue->mutex);
+            --queue->running;
+            queue->scheduleLocked();
+            queue->changed.notify_all();
+        });
+    }
+}
+
+void Operation::setQueuePriority(Priority p)
+{
+    std::shared_ptr<OperationQueue::State> queue = m_state->queue.lock();
+    if (!queue) {
+        std::lock_guard lock(m_state->mutex);
+        m_state->priority = p;
+        return;
+    }
+    std::lock_guard queueLock(queue->mutex);
+    Priority old;
+    {
+        std::lock_guard lock(m_state->mutex);
+        old = m_state->priority;
+        m_state->priority = p;
+    }
+    if (!m_state->waiting || old == p)
+        return;
+    auto it = queue->waiting.find(OperationQueue::State::Key{int(old), m_state->sequence});
+    if (it == queue->waiting.end())
+        return;
+    OperationPtr op = it->second;
+    queue->waiting.erase(it);
+    queue->waiting.emplace(OperationQueue::State::Key{int(p), m_state->sequence}, op);
+}
+
+OperationQueue::OperationQueue(QString name)
+    : m_state(std::make_shared<State>())
+{
+    m_state->name = std::move(name);
+}
+
+OperationQueue::~OperationQueue()
+{
+    cancelAllOperations();
+    waitUntilAllOperationsAreFinished();
+}
+
+void OperationQueue::setMaxConcurrentOperationCount(int count)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->maxConcurrent = count;
+    m_state->scheduleLocked();
+}
+
+int OperationQueue::maxConcurrentOperationCount() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->maxConcurrent;
+}
+
+void OperationQueue::setSuspended(bool suspended)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->suspended = suspended;
+    m_state->scheduleLocked();
+}
+
+bool OperationQueue::isSuspended() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->suspended;
+}
+
+void OperationQueue::addOperation(OperationPtr op)
+{
+    if (!op)
+        return;
+    std::lock_guard lock(m_state->mutex);
+    Operation::State& s = *op->m_state;
+    s.queue = m_state;
+    s.sequence = m_state->nextSequence++;
+    if (s.cancelled) {
+        ++m_state->running;
+        std::shared_ptr<State> queue = m_state;
+        operationPool().start([queue, op] {
+            OperationQueue::State::finish(op);
+            std::lock_guard lock(queue->mutex);
+            --queue->running;
+            queue->scheduleLocked();
+            queue->changed.notify_all();
+        });
+        return;
+    }
+    Operation::Priority priority;
+    {
+        std::lock_guard opLock(s.mutex);
+        priority = s.priority;
+    }
+    s.waiting = true;
+    m_state->waiting.emplace(State::Key{int(priority), s.sequence}, std::move(op));
+    m_state->scheduleLocked();
+}
+
+void OperationQueue::addOperation(Job job, Operation::Priority priority)
+{
+    auto op = BlockOperation::make(std::move(job));
+    op->setQueuePriority(priority);
+    addOperation(op);
+}
+
+void OperationQueue::cancelAllOperations()
+{
+    std::vector<OperationPtr> all;
+    {
+        std::lock_guard lock(m_state->mutex);
+        for (auto& [key, op] : m_state->waiting)
+            all.push_back(op);
+    }
+    for (const OperationPtr& op : all)
+        op->cancel();
+}
+
+void OperationQueue::waitUntilAllOperationsAreFinished()
+{
+    std::unique_lock lock(m_state->mutex);
+    m_state->changed.wait(lock, [&] { return m_state->waiting.empty() && m_state->running == 0; });
+}
+
+int OperationQueue::operationCount() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return int(m_state->waiting.size()) + m_state->running;
+}
+
+} // namespace platform

@@ -1,0 +1,16 @@
+// The system log: syslog(3) and standard error, safe from any thread.
+#pragma once
+
+#include <QtCore/QString>
+
+#include <functional>
+
+namespace platform {
+
+void writeToSystemLog(const QString& line);
+
+// Tests capture what reaches the system log; a null sink restores the real one.
+using SystemLogSink = std::function<void(const QString& line)>;
+void setSystemLogSink(SystemLogSink sink);
+
+} // namespace platform

@@ -1,0 +1,310 @@
+#include "platform/UserDefaults.h"
+
+#include "platform/NotificationCenter.h"
+#include "platform/PropertyList.h"
+#include "platform/Queues.h"
+#include "platform/SaveFile.h"
+#include "platform/SystemLog.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDateTime>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QStandardPaths>
+#include <QtCore/QTimer>
+
+#include <mutex>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// Changes reach the disk this long after the last one, or at quit.
+constexpr int kSaveDelayMs = 1000;
+
+Value copyOf(const Value& v)
+{
+    if (v.isArray() || v.isDictionary()) {
+        Value copy = deepCopyPropertyList(v);
+        return copy.isNull() ? v : copy;
+    }
+    return v;
+}
+
+} // namespace
+
+struct UserDefaults::State : std::enable_shared_from_this<UserDefaults::State> {
+    QString path;
+    mutable std::mutex mutex;
+    Dictionary registered;
+    Dictionary persistent;
+    bool dirty = false;
+    bool saveScheduled = false;
+    std::uint64_t nextObserver = 1;
+    struct ObserverEntry {
+        std::uint64_t id;
+        QString key;
+        Observer observer;
+    };
+    std::vector<ObserverEntry> observers;
+    std::mutex saveMutex; // one writer at a time
+
+    const Value* lookUp(const QString& key) const
+    {
+        if (const Value* v = persistent.find(key))
+            return v;
+        return registered.find(key);
+    }
+
+    void load()
+    {
+        if (path.isEmpty() || !QFileInfo::exists(path))
+            return;
+        PropertyListReadResult r = readPropertyListFile(path);
+        if (r.ok() && r.value.isDictionary()) {
+            persistent.map() = r.value.dictionary()->map();
+            return;
+        }
+        // Keep the unreadable file aside rather than overwrite it with the next save.
+        const QString aside = path + QStringLiteral(".damaged-") + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        QFile::rename(path, aside);
+        writeToSystemLog(QStringLiteral("cannot read the settings <%1>: %2; kept aside as <%3>")
+                             .arg(path, r.ok() ? QStringLiteral("not a dictionary") : r.error, aside));
+    }
+
+    QString save()
+    {
+        std::lock_guard saveLock(saveMutex);
+        QByteArray bytes;
+        {
+            std::lock_guard lock(mutex);
+            if (!dirty || path.isEmpty())
+                return {};
+            QString error;
+            bytes = writeBinaryPropertyList(Value(std::make_shared<Dictionary>(persistent)), &error);
+            if (bytes.isEmpty())
+                return error;
+            dirty = false;
+        }
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        const QString error = saveFile(path, bytes);
+        if (!error.isEmpty()) {
+            std::lock_guard lock(mutex);
+            dirty = true;
+            writeToSystemLog(QStringLiteral("cannot save the settings: %1").arg(error));
+        }
+        return error;
+    }
+
+    void scheduleSave()
+    {
+        if (path.isEmpty() || !QCoreApplication::instance())
+            return;
+        {
+            std::lock_guard lock(mutex);
+            if (saveScheduled)
+                return;
+            saveScheduled = true;
+        }
+        std::weak_ptr<State> weak = weak_from_this();
+        dispatchAsyncMain([weak] {
+            QTimer::singleShot(kSaveDelayMs, QCoreApplication::instance(), [weak] {
+                if (std::shared_ptr<State> self = weak.lock()) {
+                    {
+                        std::lock_guard lock(self->mutex);
+                        self->saveScheduled = false;
+                    }
+                    self->save();
+                }
+            });
+        });
+    }
+};
+
+UserDefaults& UserDefaults::standard()
+{
+    static UserDefaults* defaults = new UserDefaults(standardFilePath());
+    return *defaults;
+}
+
+QString UserDefaults::standardFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/Pellis/com.tolvane.Pellis.plist");
+}
+
+UserDefaults::UserDefaults(const QString& filePath)
+    : m_state(std::make_shared<State>())
+{
+    m_state->path = filePath;
+    m_state->load();
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        std::weak_ptr<State> weak = m_state;
+        QObject::connect(app, &QCoreApplication::aboutToQuit, app, [weak] {
+            if (std::shared_ptr<State> self = weak.lock())
+                self->save();
+        });
+    }
+}
+
+UserDefaults::~UserDefaults()
+{
+    m_state->save();
+}
+
+QString UserDefaults::filePath() const
+{
+    return m_state->path;
+}
+
+Value UserDefaults::objectForKey(const QString& key) const
+{
+    std::lock_guard lock(m_state->mutex);
+    const Value* v = m_state->lookUp(key);
+    return v ? copyOf(*v) : Value();
+}
+
+void UserDefaults::setObject(const Value& value, const QString& key)
+{
+    if (value.isNull()) {
+        removeObjectForKey(key);
+        return;
+    }
+    if (!value.isPropertyList()) {
+        writeToSystemLog(QStringLiteral("ignoring attempt to store a value that is not a property list under the default <%1>").arg(key));
+        return;
+    }
+    {
+        std::lock_guard lock(m_state->mutex);
+        m_state->persistent.setValue(key, copyOf(value));
+        m_state->dirty = true;
+    }
+    changed(key);
+}
+
+void UserDefaults::removeObjectForKey(const QString& key)
+{
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (!m_state->persistent.contains(key))
+            return;
+        m_state->persistent.remove(key);
+        m_state->dirty = true;
+    }
+    changed(key);
+}
+
+void UserDefaults::registerDefaults(const DictionaryPtr& defaults)
+{
+    if (!defaults)
+        return;
+    std::lock_guard lock(m_state->mutex);
+    for (auto it = defaults->begin(); it != defaults->end(); ++it)
+        m_state->registered.setValue(it.key(), copyOf(it.value()));
+}
+
+bool UserDefaults::boolForKey(const QString& key) const
+{
+    const Value v = objectForKey(key);
+    if (v.isString()) {
+        const QString s = v.string().trimmed();
+        if (s.compare(QLatin1String("YES"), Qt::CaseInsensitive) == 0 || s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+            return true;
+        return v.toLongLong() != 0;
+    }
+    return v.toBool();
+}
+
+std::int64_t UserDefaults::integerForKey(const QString& key) const
+{
+    return objectForKey(key).toLongLong();
+}
+
+double UserDefaults::doubleForKey(const QString& key) const
+{
+    return objectForKey(key).toDouble();
+}
+
+QString UserDefaults::stringForKey(const QString& key) const
+{
+    const Value v = objectForKey(key);
+    if (v.isString())
+        return v.string();
+    if (v.isNumber())
+        return v.description();
+    return {};
+}
+
+ArrayPtr UserDefaults::arrayForKey(const QString& key) const
+{
+    return objectForKey(key).array();
+}
+
+DictionaryPtr UserDefaults::dictionaryForKey(const QString& key) const
+{
+    return objectForKey(key).dictionary();
+}
+
+QByteArray UserDefaults::dataForKey(const QString& key) const
+{
+    return objectForKey(key).data();
+}
+
+bool UserDefaults::hasPersistentValueForKey(const QString& key) const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->persistent.contains(key);
+}
+
+DictionaryPtr UserDefaults::persistentDomain() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return deepCopyPropertyList(Value(std::make_shared<Dictionary>(m_state->persistent))).dictionary();
+}
+
+DictionaryPtr UserDefaults::dictionaryRepresentation() const
+{
+    std::lock_guard lock(m_state->mutex);
+    auto merged = std::make_shared<Dictionary>(m_state->registered);
+    for (auto it = m_state->persistent.begin(); it != m_state->persistent.end(); ++it)
+        merged->setValue(it.key(), it.value());
+    return deepCopyPropertyList(Value(merged)).dictionary();
+}
+
+QString UserDefaults::synchronize()
+{
+    return m_state->save();
+}
+
+std::uint64_t UserDefaults::addObserver(const QString& key, Observer observer)
+{
+    std::lock_guard lock(m_state->mutex);
+    const std::uint64_t id = m_state->nextObserver++;
+    m_state->observers.push_back({id, key, std::move(observer)});
+    return id;
+}
+
+void UserDefaults::removeObserver(std::uint64_t id)
+{
+    std::lock_guard lock(m_state->mutex);
+    auto& list = m_state->observers;
+    list.erase(std::remove_if(list.begin(), list.end(), [id](const State::ObserverEntry& e) { return e.id == id; }), list.end());
+}
+
+void UserDefaults::changed(const QString& key)
+{
+    m_state->scheduleSave();
+    std::vector<Observer> toCall;
+    {
+        std::lock_guard lock(m_state->mutex);
+        for (const auto& e : m_state->observers)
+            if (e.key.isEmpty() || e.key == key)
+                toCall.push_back(e.observer);
+    }
+    for (const Observer& o : toCall)
+        o(key);
+    NotificationCenter::defaultCenter().postNotificationName(QStringLiteral("NSUserDefaultsDidChangeNotification"), this);
+}
+
+} // namespace platform

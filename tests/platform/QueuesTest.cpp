@@ -1,0 +1,156 @@
+#include "platform/DelayedPerform.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Queues.h"
+
+#include "common/TestSupport.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+using namespace platform;
+
+TEST(Queues, MainThreadHandOffRunsOnTheMainThread)
+{
+    std::atomic<bool> ranOnMain{false};
+    std::atomic<bool> done{false};
+    dispatchAsyncGlobal([&] {
+        EXPECT_FALSE(isMainThread());
+        dispatchSyncMain([&] { ranOnMain = isMainThread(); });
+        dispatchAsyncMain([&] { done = true; });
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done.load(); }));
+    EXPECT_TRUE(ranOnMain);
+}
+
+TEST(Queues, SerialQueueRunsOneJobAtATimeInOrder)
+{
+    SerialQueue queue(QStringLiteral("com.tolvane.test"));
+    std::vector<int> order;
+    std::atomic<int> concurrent{0};
+    std::atomic<int> maxConcurrent{0};
+    for (int i = 0; i < 200; ++i) {
+        queue.async([&, i] {
+            const int now = ++concurrent;
+            maxConcurrent = std::max(maxConcurrent.load(), now);
+            order.push_back(i);
+            --concurrent;
+        });
+    }
+    queue.waitUntilEmpty();
+    ASSERT_EQ(order.size(), 200u);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(order[size_t(i)], i);
+    EXPECT_EQ(maxConcurrent, 1);
+}
+
+TEST(Queues, OperationQueueHonoursConcurrencyPriorityCancellationAndReRanking)
+{
+    OperationQueue queue(QStringLiteral("test"));
+    queue.setMaxConcurrentOperationCount(1);
+    queue.setSuspended(true);
+    std::mutex mutex;
+    std::vector<QString> ran;
+    std::vector<QString> completed;
+    auto make = [&](const QString& name, Operation::Priority priority) {
+        auto op = BlockOperation::make([&, name] {
+            std::lock_guard lock(mutex);
+            ran.push_back(name);
+        });
+        op->setQueuePriority(priority);
+        op->setCompletionBlock([&, name] {
+            std::lock_guard lock(mutex);
+            completed.push_back(name);
+        });
+        queue.addOperation(op);
+        return op;
+    };
+    auto low = make(QStringLiteral("low"), Operation::Priority::Low);
+    auto normal1 = make(QStringLiteral("normal1"), Operation::Priority::Normal);
+    auto normal2 = make(QStringLiteral("normal2"), Operation::Priority::Normal);
+    auto high = make(QStringLiteral("high"), Operation::Priority::High);
+    auto cancelled = make(QStringLiteral("cancelled"), Operation::Priority::VeryHigh);
+    cancelled->cancel();
+    // Re-ranking a waiting operation moves it ahead of the others.
+    low->setQueuePriority(Operation::Priority::VeryHigh);
+    queue.setSuspended(false);
+    queue.waitUntilAllOperationsAreFinished();
+
+    const std::vector<QString> expected{QStringLiteral("low"), QStringLiteral("high"), QStringLiteral("normal1"), QStringLiteral("normal2")};
+    EXPECT_EQ(ran, expected);
+    EXPECT_EQ(completed.size(), 5u); // the cancelled one completes without running
+    EXPECT_TRUE(cancelled->isFinished());
+    EXPECT_EQ(queue.operationCount(), 0);
+}
+
+TEST(Queues, OperationQueueNeverExceedsItsMaximum)
+{
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(3);
+    std::atomic<int> running{0};
+    std::atomic<int> peak{0};
+    for (int i = 0; i < 40; ++i) {
+        queue.addOperation([&] {
+            const int now = ++running;
+            int seen = peak;
+            while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+            }
+            QThread::usleep(500);
+            --running;
+        });
+    }
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_LE(peak, 3);
+    EXPECT_GE(peak, 2);
+}
+
+TEST(DelayedPerform, ANewRequestReplacesThePendingOneOfTheSameKind)
+{
+    int target = 0;
+    std::vector<int> runs;
+    for (int i = 0; i < 10; ++i)
+        performAfterDelay(&target, QStringLiteral("saveLibrary"), Value(), 0.05, [&runs, i] { runs.push_back(i); });
+    // Another argument is another kind of request.
+    performAfterDelay(&target, QStringLiteral("saveLibrary"), Value(7), 0.05, [&runs] { runs.push_back(100); });
+    ASSERT_TRUE(hasPendingPerformRequest(&target, QStringLiteral("saveLibrary"), Value()));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return runs.size() >= 2; }));
+    QThread::msleep(100);
+    QCoreApplication::processEvents();
+    std::sort(runs.begin(), runs.end());
+    EXPECT_EQ(runs, (std::vector<int>{9, 100}));
+    EXPECT_FALSE(hasPendingPerformRequest(&target, QStringLiteral("saveLibrary"), Value()));
+
+    bool ran = false;
+    performAfterDelay(&target, QStringLiteral("update"), Value("x"), 0.01, [&] { ran = true; });
+    cancelPreviousPerformRequests(&target, QStringLiteral("update"), Value("x"));
+    QThread::msleep(30);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ran);
+}
+
+TEST(NotificationCenter, DeliversByNameAndSenderAndStopsAfterRemoval)
+{
+    NotificationCenter center;
+    int sender = 0;
+    int other = 0;
+    int owner = 0;
+    std::vector<QString> seen;
+    center.addObserver(&owner, QStringLiteral("A"), nullptr, [&](const Notification& n) { seen.push_back(QStringLiteral("any-sender ") + n.name); });
+    center.addObserver(&owner, QStringLiteral("A"), &sender, [&](const Notification&) { seen.push_back(QStringLiteral("from sender")); });
+    const auto all = center.addObserver(&owner, QString(), nullptr, [&](const Notification& n) { seen.push_back(QStringLiteral("all ") + n.name); });
+    center.postNotificationName(QStringLiteral("A"), &other);
+    center.postNotificationName(QStringLiteral("B"), &sender, Dictionary::make({{"k", 1}}));
+    center.postNotificationName(QStringLiteral("A"), &sender);
+    center.removeObserver(all);
+    center.postNotificationName(QStringLiteral("B"));
+    center.removeObserver(&owner);
+    center.postNotificationName(QStringLiteral("A"), &sender);
+    const std::vector<QString> expected{QStringLiteral("any-sender A"), QStringLiteral("all A"), QStringLiteral("all B"),
+                                        QStringLiteral("any-sender A"), QStringLiteral("from sender"), QStringLiteral("all A")};
+    EXPECT_EQ(seen, expected);
+}
