@@ -10,7 +10,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <deque>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace platform {
 
@@ -22,6 +24,9 @@ const QString kVolumeIdentity = QStringLiteral("Volume Identity");
 const QString kDevice = QStringLiteral("Device");
 const QString kInode = QStringLiteral("Inode");
 const QString kVersion = QStringLiteral("Version");
+const QString kBirth = QStringLiteral("Birth");
+const QString kSize = QStringLiteral("Size");
+const QString kModified = QStringLiteral("Modified");
 constexpr int kCurrentVersion = 1;
 constexpr qsizetype kMaximumDataSize = 64 * 1024;
 
@@ -34,6 +39,43 @@ void setError(QString* error, const QString& text)
 bool statPath(const QString& path, struct stat* st)
 {
     return lstat(QFile::encodeName(path).constData(), st) == 0;
+}
+
+struct Identity {
+    quint64 device = 0, inode = 0;
+    qint64 birth = 0, size = 0, modified = 0;
+};
+
+bool identityOf(const QByteArray& path, Identity* out)
+{
+    struct statx sx;
+    if (statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME, &sx) != 0)
+        return false;
+    out->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    out->inode = sx.stx_ino;
+    out->birth = (sx.stx_mask & STATX_BTIME) ? qint64(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec : 0;
+    out->size = qint64(sx.stx_size);
+    out->modified = qint64(sx.stx_mtime.tv_sec) * 1000000000 + sx.stx_mtime.tv_nsec;
+    return true;
+}
+
+// The same file, not merely a later file that was given the freed inode number.
+bool isSameFile(const Identity& now, const Bookmark& b)
+{
+    if (now.inode != b.inode)
+        return false;
+    if (now.birth != 0 && b.birthTime != 0)
+        return now.birth == b.birthTime;
+    return now.size == b.size && now.modified == b.modificationTime;
+}
+
+bool parseSigned(const QString& text, qint64* out)
+{
+    bool ok = false;
+    const qint64 v = text.toLongLong(&ok, 10);
+    if (ok)
+        *out = v;
+    return ok;
 }
 
 bool parseNumber(const QString& text, quint64* out)
@@ -58,7 +100,7 @@ QString relativeTo(const QString& path, const QString& root)
 
 // Looks for the inode below `start`, on one device, breadth first (a rename usually
 // stays close), without following links, skipping `skip` (searched already).
-bool searchInode(const QByteArray& start, const QByteArray& skip, dev_t device, ino_t inode, int* budget, QByteArray* found)
+bool searchInode(const QByteArray& start, const QByteArray& skip, dev_t device, const Bookmark& bookmark, int* budget, QByteArray* found)
 {
     std::deque<std::pair<QByteArray, int>> folders{{start, 0}};
     while (!folders.empty() && *budget > 0) {
@@ -73,7 +115,7 @@ bool searchInode(const QByteArray& start, const QByteArray& skip, dev_t device, 
             if (--*budget <= 0)
                 break;
             // The entry's own inode number spares a stat call for every file.
-            const bool candidate = entry->d_ino == inode;
+            const bool candidate = entry->d_ino == bookmark.inode;
             const bool folderEntry = entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN;
             if (!candidate && !folderEntry)
                 continue;
@@ -81,7 +123,8 @@ bool searchInode(const QByteArray& start, const QByteArray& skip, dev_t device, 
             struct stat st;
             if (lstat(child.constData(), &st) != 0 || st.st_dev != device)
                 continue;
-            if (st.st_ino == inode) {
+            Identity identity;
+            if (st.st_ino == bookmark.inode && identityOf(child, &identity) && isSameFile(identity, bookmark)) {
                 closedir(dir);
                 *found = child;
                 return true;
@@ -105,6 +148,9 @@ Value Bookmark::toValue() const
         {kVolumeIdentity, Value(volumeIdentity)},
         {kDevice, Value(QString::number(device))},
         {kInode, Value(QString::number(inode))},
+        {kBirth, Value(QString::number(birthTime))},
+        {kSize, Value(QString::number(size))},
+        {kModified, Value(QString::number(modificationTime))},
     }));
 }
 
@@ -128,6 +174,16 @@ bool Bookmark::fromValue(const Value& value, Bookmark* getBookmark, QString* err
         setError(error, QStringLiteral("bookmark lacks a key or has one of the wrong type"));
         return false;
     }
+    // The file's times and size: absent in nothing this program wrote, but checked all the same.
+    for (const auto& [key, field] : {std::pair{kBirth, &b.birthTime}, std::pair{kSize, &b.size}, std::pair{kModified, &b.modificationTime}}) {
+        const Value v = dict->value(key);
+        if (v.isNull())
+            continue;
+        if (!v.isString() || !parseSigned(v.string(), field)) {
+            setError(error, QStringLiteral("bookmark has a bad \"%1\"").arg(key));
+            return false;
+        }
+    }
     b.path = path.string();
     b.volumePath = volumePath.string();
     b.volumeIdentity = identity.string();
@@ -149,6 +205,9 @@ QByteArray Bookmark::toData() const
     o.insert(kVolumeIdentity, volumeIdentity);
     o.insert(kDevice, QString::number(device));
     o.insert(kInode, QString::number(inode));
+    o.insert(kBirth, QString::number(birthTime));
+    o.insert(kSize, QString::number(size));
+    o.insert(kModified, QString::number(modificationTime));
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
@@ -175,6 +234,13 @@ bool Bookmark::fromData(const QByteArray& data, Bookmark* getBookmark, QString* 
         {kDevice, text(kDevice)},
         {kInode, text(kInode)},
     }));
+    // Optional keys pass through as they are, so that a wrong type is refused, not dropped.
+    const DictionaryPtr dict = value.dictionary();
+    for (const QString& key : {kBirth, kSize, kModified}) {
+        if (!o.contains(key))
+            continue;
+        dict->setValue(key, o.value(key).isString() ? Value(o.value(key).toString()) : Value(false));
+    }
     return fromValue(value, getBookmark, error);
 }
 
@@ -186,8 +252,8 @@ bool createBookmark(const QString& path, Bookmark* getBookmark, QString* error)
         return false;
     }
     const QString clean = QDir::cleanPath(path);
-    struct stat st;
-    if (!statPath(clean, &st)) {
+    Identity identity;
+    if (!identityOf(QFile::encodeName(clean), &identity)) {
         setError(error, QStringLiteral("<%1> does not exist").arg(clean));
         return false;
     }
@@ -200,8 +266,11 @@ bool createBookmark(const QString& path, Bookmark* getBookmark, QString* error)
     b.path = clean;
     b.volumePath = volume.path;
     b.volumeIdentity = volume.identity;
-    b.device = quint64(st.st_dev);
-    b.inode = quint64(st.st_ino);
+    b.device = identity.device;
+    b.inode = identity.inode;
+    b.birthTime = identity.birth;
+    b.size = identity.size;
+    b.modificationTime = identity.modified;
     if (getBookmark)
         *getBookmark = b;
     return true;
@@ -225,8 +294,9 @@ bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStal
     };
     struct stat st;
     // 1. The recorded path.
-    if (statPath(bookmark.path, &st))
-        return answer(bookmark.path, st.st_ino != bookmark.inode || quint64(st.st_dev) != bookmark.device);
+    Identity atPath;
+    if (identityOf(QFile::encodeName(bookmark.path), &atPath))
+        return answer(bookmark.path, atPath.device != bookmark.device || !isSameFile(atPath, bookmark));
 
     // 2. The identified volume, wherever it is mounted now; an absent volume is not mounted.
     const QString relative = relativeTo(bookmark.path, bookmark.volumePath);
@@ -265,7 +335,7 @@ bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStal
         struct stat fs;
         if (statPath(folder, &fs) && fs.st_dev == root.st_dev) {
             QByteArray hit;
-            if (searchInode(start, searched, root.st_dev, ino_t(bookmark.inode), &budget, &hit))
+            if (searchInode(start, searched, root.st_dev, bookmark, &budget, &hit))
                 return answer(QFile::decodeName(hit), true);
             searched = start;
         }

@@ -59,6 +59,44 @@ TEST(Bookmark, ResolvesByPathThenByInode)
     EXPECT_FALSE(createBookmark(QStringLiteral("relative"), &b, &error));
 }
 
+TEST(Bookmark, AReusedInodeIsNotTheFile)
+{
+    // Once a file is deleted its inode number goes to the next new file: such a file must
+    // never be taken for the bookmarked one.
+    const QString dir = makeTempDir(QStringLiteral("reuse"));
+    writeFile(dir + QStringLiteral("/sub/Newer.mov"), "newer file");
+    Bookmark b;
+    ASSERT_TRUE(createBookmark(dir + QStringLiteral("/sub/Newer.mov"), &b));
+    b.path = dir + QStringLiteral("/sub/Deleted.mov");
+    QString path;
+    bool stale = false;
+    ASSERT_TRUE(resolveBookmark(b, &path, &stale));
+    EXPECT_EQ(path, dir + QStringLiteral("/sub/Newer.mov"));
+
+    Bookmark other = b;
+    if (other.birthTime != 0) {
+        other.birthTime += 1;
+        EXPECT_FALSE(resolveBookmark(other, &path, &stale));
+    }
+    // Without a birth time, the size and modification time decide.
+    other = b;
+    other.birthTime = 0;
+    EXPECT_TRUE(resolveBookmark(other, &path, &stale));
+    other.size += 1;
+    EXPECT_FALSE(resolveBookmark(other, &path, &stale));
+    other = b;
+    other.birthTime = 0;
+    other.modificationTime -= 1000000000;
+    EXPECT_FALSE(resolveBookmark(other, &path, &stale));
+    // At the recorded path, another file is reported as stale.
+    other = b;
+    other.path = dir + QStringLiteral("/sub/Newer.mov");
+    other.birthTime = b.birthTime ? b.birthTime + 1 : 0;
+    other.size = b.birthTime ? b.size : b.size + 1;
+    ASSERT_TRUE(resolveBookmark(other, &path, &stale));
+    EXPECT_TRUE(stale);
+}
+
 TEST(Bookmark, SerialisedFormsRoundTripAndRefuseBadInput)
 {
     Bookmark b;
@@ -67,11 +105,17 @@ TEST(Bookmark, SerialisedFormsRoundTripAndRefuseBadInput)
     b.volumeIdentity = QStringLiteral("UUID:ABCD-1234");
     b.device = 2049;
     b.inode = 18446744073709551557ull; // beyond what a JSON number keeps exactly
+    b.birthTime = 1700000000123456789;
+    b.size = 5000000000;
+    b.modificationTime = -5;
     Bookmark back;
     ASSERT_TRUE(Bookmark::fromData(b.toData(), &back));
     EXPECT_EQ(back.path, b.path);
     EXPECT_EQ(back.volumeIdentity, b.volumeIdentity);
     EXPECT_EQ(back.inode, b.inode);
+    EXPECT_EQ(back.birthTime, b.birthTime);
+    EXPECT_EQ(back.size, b.size);
+    EXPECT_EQ(back.modificationTime, b.modificationTime);
     ASSERT_TRUE(Bookmark::fromValue(b.toValue(), &back));
     EXPECT_EQ(back.volumePath, b.volumePath);
     EXPECT_EQ(back.device, b.device);
@@ -86,6 +130,8 @@ TEST(Bookmark, SerialisedFormsRoundTripAndRefuseBadInput)
         "{\"Version\":1,\"Path\":\"/a\",\"Volume Path\":\"/\",\"Volume Identity\":\"\",\"Device\":1,\"Inode\":\"2\"}",
         "{\"Version\":1.5,\"Path\":\"/a\",\"Volume Path\":\"/\",\"Volume Identity\":\"\",\"Device\":\"1\",\"Inode\":\"2\"}",
         "{\"Version\":1,\"Path\":\"/a\"}",
+        "{\"Version\":1,\"Path\":\"/a\",\"Volume Path\":\"/\",\"Volume Identity\":\"\",\"Device\":\"1\",\"Inode\":\"2\",\"Size\":3}",
+        "{\"Version\":1,\"Path\":\"/a\",\"Volume Path\":\"/\",\"Volume Identity\":\"\",\"Device\":\"1\",\"Inode\":\"2\",\"Birth\":\"x\"}",
     };
     for (const char* data : bad) {
         QString error;
