@@ -1,5 +1,7 @@
 #include "platform/Volumes.h"
 
+#include "platform/NotificationCenter.h"
+
 #include <QtCore/QDir>
 #include <QtCore/QDirIterator>
 #include <QtCore/QFile>
@@ -341,6 +343,12 @@ bool getVolumeForPath(const QString& path, Volume* getVolume)
     return true;
 }
 
+bool isPathOnMissingVolume(const QString& path)
+{
+    const QString root = volumeRootForPath(path);
+    return root != QLatin1String("/") && !isVolumeMounted(root);
+}
+
 bool getVolumeSizes(const QString& path, qint64* getTotalBytes, qint64* getAvailableBytes)
 {
     const QStorageInfo info(path);
@@ -408,6 +416,11 @@ void VolumeWatcher::setCallbacks(std::function<void(const Volume&)> mounted, std
     m_unmounted = std::move(unmounted);
 }
 
+void VolumeWatcher::setNotificationCenter(NotificationCenter* center)
+{
+    m_center = center;
+}
+
 void VolumeWatcher::onChange()
 {
     if (m_fd >= 0) {
@@ -431,14 +444,21 @@ void VolumeWatcher::rescan()
         if (!find(m_volumes, v))
             added.push_back(v);
     m_volumes = std::move(now);
+    const auto post = [this](const char* name, const Volume& v) {
+        if (m_center)
+            m_center->postNotificationName(QString::fromLatin1(name), this,
+                                           Dictionary::make({{QString::fromLatin1(kVolumeDevicePathKey), Value(v.path)}}));
+    };
     for (const Volume& v : gone) {
         if (m_unmounted)
             m_unmounted(v);
+        post(kVolumeDidUnmountNotification, v);
         Q_EMIT volumeUnmounted(v.path);
     }
     for (const Volume& v : added) {
         if (m_mounted)
             m_mounted(v);
+        post(kVolumeDidMountNotification, v);
         Q_EMIT volumeMounted(v.path);
     }
 }

@@ -20,6 +20,14 @@ class QTimer;
 
 namespace platform {
 
+class NotificationCenter;
+
+// Posted by a watcher given a notification centre, with the mount point under
+// kVolumeDevicePathKey in the user info.
+inline constexpr char kVolumeDidMountNotification[] = "NSWorkspaceDidMountNotification";
+inline constexpr char kVolumeDidUnmountNotification[] = "NSWorkspaceDidUnmountNotification";
+inline constexpr char kVolumeDevicePathKey[] = "NSDevicePath";
+
 // One line of the mount table.
 struct MountEntry {
     int mountId = 0;
@@ -71,6 +79,9 @@ bool getVolume(const QString& volumePath, Volume* getVolume);
 // The present volume holding a path: the deepest mounted volume whose path contains it, or
 // the system volume.
 bool getVolumeForPath(const QString& path, Volume* getVolume);
+// Whether the path lies on a volume (by its text) that is not mounted now. Nothing may be
+// created there: it would land in the empty mount-point folder on the system volume.
+bool isPathOnMissingVolume(const QString& path);
 // Total and available bytes of the file system holding the path.
 bool getVolumeSizes(const QString& path, qint64* getTotalBytes, qint64* getAvailableBytes);
 
@@ -90,6 +101,9 @@ public:
     void rescan();
     // Callbacks beside the signals, for code that is no QObject.
     void setCallbacks(std::function<void(const Volume&)> mounted, std::function<void(const Volume&)> unmounted);
+    // Also posts kVolumeDidMountNotification and kVolumeDidUnmountNotification there
+    // (nullptr stops it). The centre must outlive the watcher or be removed first.
+    void setNotificationCenter(NotificationCenter* center);
 
 Q_SIGNALS:
     void volumeMounted(const QString& volumePath);
@@ -103,6 +117,7 @@ private:
     int m_fd = -1;
     std::function<void(const Volume&)> m_mounted;
     std::function<void(const Volume&)> m_unmounted;
+    NotificationCenter* m_center = nullptr;
 };
 
 } // namespace platform

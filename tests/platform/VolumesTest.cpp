@@ -1,3 +1,4 @@
+#include "platform/NotificationCenter.h"
 #include "platform/Volumes.h"
 
 #include <gtest/gtest.h>
@@ -147,6 +148,10 @@ TEST_F(FakeMountTable, PresentAndAbsentVolumes)
     EXPECT_FALSE(isVolumeMounted(m + QStringLiteral("/Backup")));
     EXPECT_FALSE(isVolumeMounted(m + QStringLiteral("/My Disk/inner"))); // a mount, but not a volume
     EXPECT_FALSE(isVolumeMounted(QStringLiteral("/proc")));
+    // Nothing may be created on a volume that is not there.
+    EXPECT_TRUE(isPathOnMissingVolume(m + QStringLiteral("/Backup/Movies")));
+    EXPECT_FALSE(isPathOnMissingVolume(m + QStringLiteral("/My Disk/Movies")));
+    EXPECT_FALSE(isPathOnMissingVolume(QStringLiteral("/home/u/Movies")));
 
     Volume v;
     ASSERT_TRUE(getVolumeForPath(m + QStringLiteral("/My Disk/Movies/a.mov"), &v));
@@ -172,6 +177,12 @@ TEST_F(FakeMountTable, WatcherReportsMountsAndUnmounts)
     const QString m = media();
     writeTable({diskLine(30, m + QStringLiteral("/My Disk"), "vfat /dev/sdb1 rw")});
     VolumeWatcher watcher;
+    NotificationCenter center;
+    QStringList posted;
+    center.addObserver(this, QString(), &watcher, [&](const Notification& n) {
+        posted << n.name + u' ' + n.userInfo->value(QString::fromLatin1(kVolumeDevicePathKey)).string();
+    });
+    watcher.setNotificationCenter(&center);
     QStringList mountedByCallback, unmountedByCallback;
     watcher.setCallbacks([&](const Volume& v) { mountedByCallback << v.name; }, [&](const Volume& v) { unmountedByCallback << v.name; });
     QSignalSpy mounted(&watcher, &VolumeWatcher::volumeMounted);
@@ -190,6 +201,8 @@ TEST_F(FakeMountTable, WatcherReportsMountsAndUnmounts)
     EXPECT_EQ(unmounted.at(0).at(0).toString(), m + QStringLiteral("/My Disk"));
     EXPECT_EQ(mountedByCallback, QStringList{QStringLiteral("Stick\tA")});
     EXPECT_EQ(unmountedByCallback, QStringList{QStringLiteral("My Disk")});
+    EXPECT_EQ(posted, (QStringList{QStringLiteral("NSWorkspaceDidUnmountNotification ") + m + QStringLiteral("/My Disk"),
+                                   QStringLiteral("NSWorkspaceDidMountNotification ") + m + QStringLiteral("/Stick\tA")}));
 
     // A different disk at the same mount point is an unmount and a mount.
     writeTable({diskLine(32, m + QStringLiteral("/Stick\tA"), "exfat /dev/sde1 rw")});
