@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
+#include <poll.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -89,7 +90,7 @@ bool readAllFrom(int fd, QByteArray* out, QString* error)
     }
 }
 
-bool readMountTableFile(const QString& path, std::vector<MountEntry>* entries, QString* error)
+bool readMountTableText(const QString& path, QByteArray* text, QString* error)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -97,13 +98,9 @@ bool readMountTableFile(const QString& path, std::vector<MountEntry>* entries, Q
             *error = QStringLiteral("cannot read <%1>: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
-    QByteArray text;
-    const bool ok = readAllFrom(fd, &text, error);
+    const bool ok = readAllFrom(fd, text, error);
     ::close(fd);
-    if (!ok)
-        return false;
-    *entries = parseMountInfo(text);
-    return true;
+    return ok;
 }
 
 QString cleanPath(const QString& path)
@@ -292,18 +289,61 @@ void setDiskByUUIDPath(const QString& path)
 
 bool readMountTable(std::vector<MountEntry>* getEntries, QString* error)
 {
-    std::vector<MountEntry> entries;
-    const bool ok = readMountTableFile(configuredMountInfoPath(), &entries, error);
+    QByteArray text;
+    const bool ok = readMountTableText(configuredMountInfoPath(), &text, error);
     if (getEntries)
-        *getEntries = std::move(entries);
+        *getEntries = ok ? parseMountInfo(text) : std::vector<MountEntry>();
     return ok;
 }
 
 std::vector<Volume> mountedVolumes()
 {
-    std::vector<MountEntry> entries;
-    readMountTable(&entries);
-    return volumesFrom(entries);
+    // The volumes, with their identities, are made again only when the table changed. The
+    // kernel's own table tells of a change through poll() on a descriptor kept open, so an
+    // unchanged table is not even read; another table (tests) is read and compared.
+    static std::mutex cacheMutex;
+    static int procFd = -1;
+    static QByteArray cachedText;
+    static QString cachedSources;
+    static std::vector<Volume> cachedVolumes;
+    static bool cached = false;
+    const QString path = configuredMountInfoPath();
+    const QString sources = path + u'\n' + configuredDiskByUUIDPath() + u'\n' + volumeParentFolders().join(u'\n');
+
+    std::lock_guard lock(cacheMutex);
+    QByteArray text;
+    if (path == kProcMountInfo) {
+        // An open table keeps showing the mount namespace it was opened in.
+        static QByteArray namespaceLink;
+        char link[64] = {};
+        const ssize_t len = readlink("/proc/self/ns/mnt", link, sizeof link - 1);
+        const QByteArray currentNamespace(link, len > 0 ? qsizetype(len) : 0);
+        if (procFd >= 0 && currentNamespace != namespaceLink) {
+            ::close(procFd);
+            procFd = -1;
+            cached = false;
+        }
+        namespaceLink = currentNamespace;
+        if (procFd < 0)
+            procFd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (procFd >= 0) {
+            pollfd p{procFd, POLLPRI, 0};
+            const bool changed = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLPRI | POLLERR));
+            if (cached && !changed && sources == cachedSources)
+                return cachedVolumes;
+            if (!readAllFrom(procFd, &text, nullptr))
+                return volumesFrom({});
+        }
+    }
+    if (text.isEmpty() && !readMountTableText(path, &text, nullptr))
+        return volumesFrom({});
+    if (cached && text == cachedText && sources == cachedSources)
+        return cachedVolumes;
+    cachedVolumes = volumesFrom(parseMountInfo(text));
+    cachedText = text;
+    cachedSources = sources;
+    cached = true;
+    return cachedVolumes;
 }
 
 bool isVolumeMounted(const QString& volumePath)
