@@ -98,6 +98,16 @@ QString relativeTo(const QString& path, const QString& root)
     return {};
 }
 
+// Folders of the system volume that never hold the user's files.
+bool isSystemFolder(const QByteArray& path)
+{
+    static const QByteArray folders[] = {"/proc", "/sys", "/dev", "/run", "/boot", "/snap"};
+    for (const QByteArray& f : folders)
+        if (path == f)
+            return true;
+    return false;
+}
+
 // Looks for the inode below `start`, on one device, breadth first (a rename usually
 // stays close), without following links, skipping `skip` (searched already).
 bool searchInode(const QByteArray& start, const QByteArray& skip, dev_t device, const Bookmark& bookmark, int* budget, QByteArray* found)
@@ -129,7 +139,7 @@ bool searchInode(const QByteArray& start, const QByteArray& skip, dev_t device, 
                 *found = child;
                 return true;
             }
-            if (S_ISDIR(st.st_mode) && depth < 32 && child != skip)
+            if (S_ISDIR(st.st_mode) && depth < 32 && child != skip && !isSystemFolder(child))
                 folders.emplace_back(child, depth + 1);
         }
         closedir(dir);

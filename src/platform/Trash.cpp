@@ -53,7 +53,12 @@ bool isPathInTrash(const QString& path)
         return false;
     const QString clean = QDir::cleanPath(path);
     const QString folder = QFileInfo(clean).path();
-    if (folder == homeTrashPath() + QStringLiteral("/files"))
+    const QString homeFiles = homeTrashPath() + QStringLiteral("/files");
+    if (folder == homeFiles)
+        return true;
+    // The same folder reached through a symbolic link (a linked home, for example).
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (!canonical.isEmpty() && canonical == QFileInfo(homeFiles).canonicalFilePath())
         return true;
     // <top>/.Trash-<uid>/files or <top>/.Trash/<uid>/files
     const QString uid = QString::number(getuid());

@@ -97,3 +97,20 @@ TEST(Trash, MisplacedItemIsMovedBack)
         EXPECT_EQ(isPathInTrash(QString::fromUtf8(c.path).arg(getuid())), c.inTrash) << c.path;
     EXPECT_TRUE(isPathInTrash(homeTrashPath() + QStringLiteral("/files/a.mov")));
 }
+
+TEST(Trash, LinkedDataFolderIsTheSameTrash)
+{
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    const QString real = makeTempDir(QStringLiteral("realdata"));
+    const QString link = makeTempDir(QStringLiteral("links")) + QStringLiteral("/data");
+    ASSERT_TRUE(QFile::link(real, link));
+    qputenv("XDG_DATA_HOME", link.toUtf8());
+    QDir().mkpath(real + QStringLiteral("/Trash/files"));
+    const bool viaReal = isPathInTrash(real + QStringLiteral("/Trash/files/a.mov"));
+    const bool viaLink = isPathInTrash(link + QStringLiteral("/Trash/files/a.mov"));
+    const bool outside = isPathInTrash(real + QStringLiteral("/files/a.mov"));
+    qputenv("XDG_DATA_HOME", saved);
+    EXPECT_TRUE(viaReal);
+    EXPECT_TRUE(viaLink);
+    EXPECT_FALSE(outside);
+}
