@@ -33,7 +33,10 @@ bool renameWithoutReplacing(const QString& from, const QString& to, QString* err
 // Moves a file, folder or symbolic link to the destination path (the full new path, not its
 // folder). Uses a rename where it can and the copy described above across file systems.
 // `getFinalPath` receives the path the item ended at (a numbered one with UseFreeName).
-// Moving an item onto itself succeeds and changes nothing.
+// Moving an item onto itself succeeds and changes nothing. When a copied file's source
+// cannot be removed, the copy is removed and the move fails; when parts of a copied
+// folder's source cannot be removed, the complete copy stays, the move succeeds and
+// `error` names what was left behind.
 bool moveItem(const QString& source, const QString& destination, NameConflict conflict, QString* getFinalPath = nullptr, QString* error = nullptr);
 
 // Copies a file, folder or symbolic link to the destination path through a temporary name,
