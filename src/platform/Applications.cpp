@@ -5,6 +5,7 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QHash>
+#include <QtCore/QLocale>
 #include <QtCore/QMimeDatabase>
 #include <QtCore/QSet>
 #include <QtCore/QStandardPaths>
@@ -128,6 +129,45 @@ QHash<QString, Group> parseIni(const QByteArray& bytes)
     return groups;
 }
 
+// Desktop-entry escapes in values: \s, \n, \t, \r and \\.
+QString unescapeValue(const QString& value)
+{
+    if (!value.contains(u'\\'))
+        return value;
+    QString out;
+    out.reserve(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c != u'\\' || i + 1 == value.size()) {
+            out += c;
+            continue;
+        }
+        const QChar n = value.at(++i);
+        switch (n.unicode()) {
+        case 's': out += u' '; break;
+        case 'n': out += u'\n'; break;
+        case 't': out += u'\t'; break;
+        case 'r': out += u'\r'; break;
+        case '\\': out += u'\\'; break;
+        default: out += c; out += n; break; // kept for the field's own rules (Exec quoting)
+        }
+    }
+    return out;
+}
+
+// The Name for the user's language ("Name[de_AT]", then "Name[de]"), else the plain one.
+QString localizedValue(const QHash<QString, QString>& group, const QString& key)
+{
+    const QString locale = QLocale().name(); // "de_AT"
+    const QString language = locale.section(u'_', 0, 0);
+    for (const QString& candidate : {locale, language}) {
+        const auto it = group.find(key + u'[' + candidate + u']');
+        if (it != group.end() && !it->isEmpty())
+            return unescapeValue(*it);
+    }
+    return unescapeValue(group.value(key));
+}
+
 QStringList splitList(const QString& value)
 {
     QStringList result;
@@ -179,7 +219,7 @@ void collectEntries(const QString& folder, const QString& prefix, int depth, Cat
 
 QStringList currentSignature()
 {
-    QStringList signature;
+    QStringList signature{QLocale().name()}; // names are read in the user's language
     const auto stamp = [&](const QString& path) {
         const QFileInfo info(path);
         signature.append(path + u'@' + (info.exists() ? QString::number(info.lastModified().toMSecsSinceEpoch()) + u'/' + QString::number(info.size())
@@ -367,8 +407,8 @@ bool readDesktopEntry(const QString& path, const QString& id, DesktopApplication
     if (getApplication) {
         getApplication->id = id;
         getApplication->path = path;
-        getApplication->name = entry.value(QStringLiteral("Name"));
-        getApplication->exec = exec;
+        getApplication->name = localizedValue(entry, QStringLiteral("Name"));
+        getApplication->exec = unescapeValue(exec);
         getApplication->mimeTypes = splitList(entry.value(QStringLiteral("MimeType")));
     }
     return true;

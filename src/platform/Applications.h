@@ -16,7 +16,7 @@ namespace platform {
 struct DesktopApplication {
     QString id;           // the desktop file ID, "org.videolan.VLC.desktop"
     QString path;         // where its entry lies
-    QString name;         // the untranslated Name=
+    QString name;         // Name= in the user's language where the entry has it
     QString exec;         // the Exec= command line, field codes included
     QStringList mimeTypes;
     bool isValid() const { return !id.isEmpty(); }

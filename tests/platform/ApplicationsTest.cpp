@@ -7,6 +7,7 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtCore/QLocale>
 
 using namespace platform;
 using namespace testsupport;
@@ -123,6 +124,17 @@ TEST_F(XdgFixture, EntriesAreReadWithCare)
     EXPECT_EQ(app.exec, QStringLiteral("vlc %U"));
     EXPECT_EQ(app.path, m_root + QStringLiteral("/home-data/applications/vlc.desktop"));
     EXPECT_EQ(app.mimeTypes, (QStringList{QStringLiteral("video/mp4"), QStringLiteral("video/quicktime")}));
+    // Names in the user's language, and the entry format's escapes.
+    writeFile(m_root + QStringLiteral("/home-data/applications/esc.desktop"),
+              "[Desktop Entry]\nType=Application\nName=Two\\sWords\nName[de]=Zwei\\sW\xc3\xb6rter\nExec=esc \\\\x %f\n");
+    ASSERT_TRUE(getDesktopApplication(QStringLiteral("esc.desktop"), &app));
+    EXPECT_EQ(app.name, QStringLiteral("Two Words"));
+    EXPECT_EQ(app.exec, QStringLiteral("esc \\x %f"));
+    const QLocale savedLocale;
+    QLocale::setDefault(QLocale(QStringLiteral("de_AT")));
+    ASSERT_TRUE(getDesktopApplication(QStringLiteral("esc.desktop"), &app));
+    QLocale::setDefault(savedLocale);
+    EXPECT_EQ(app.name, QStringLiteral("Zwei Wörter"));
     // Entries in subfolders get the folder in their ID.
     EXPECT_TRUE(getDesktopApplication(QStringLiteral("kde-dragon.desktop"), &app));
     // Hidden, missing TryExec, not an application, too large: not installed.
