@@ -390,6 +390,13 @@ bool readDesktopEntry(const QString& path, const QString& id, DesktopApplication
     QByteArray bytes;
     if (!readSmallFile(path, &bytes))
         return false;
+    return parseDesktopEntry(bytes, path, id, getApplication);
+}
+
+bool parseDesktopEntry(const QByteArray& bytes, const QString& path, const QString& id, DesktopApplication* getApplication)
+{
+    if (bytes.size() > kMaximumEntrySize)
+        return false;
     const Group entry = parseIni(bytes).value(QStringLiteral("Desktop Entry"));
     if (entry.value(QStringLiteral("Type")) != QLatin1String("Application"))
         return false;

@@ -46,5 +46,7 @@ bool isOwnApplication(const DesktopApplication& application);
 // Reads a desktop entry; false for a file that is unreadable, too large, not an
 // application, hidden, or whose TryExec program is missing.
 bool readDesktopEntry(const QString& path, const QString& id, DesktopApplication* getApplication);
+// The same over the entry's bytes (`path` is only recorded).
+bool parseDesktopEntry(const QByteArray& bytes, const QString& path, const QString& id, DesktopApplication* getApplication);
 
 } // namespace platform
