@@ -10,6 +10,8 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QUrl>
 
+#include <unistd.h>
+
 using namespace platform;
 using namespace testsupport;
 

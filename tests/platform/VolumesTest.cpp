@@ -4,15 +4,14 @@
 #include <gtest/gtest.h>
 
 #include "common/TestSupport.h"
+#include "MountNamespace.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QUuid>
 #include <QtTest/QSignalSpy>
 
-#include <sched.h>
 #include <sys/mount.h>
-#include <unistd.h>
 
 using namespace platform;
 using namespace testsupport;
@@ -229,8 +228,7 @@ TEST(Volumes, RealMountTableHasTheSystemVolume)
 
 TEST(Volumes, KernelReportsARealMount)
 {
-    // A private mount namespace keeps the test's mount away from the rest of the machine.
-    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    if (!enterPrivateMountNamespace())
         GTEST_SKIP() << "mounting needs root and a private mount namespace";
     const QString point = QStringLiteral("/mnt/pellis-test-") + QUuid::createUuid().toString(QUuid::Id128).left(8);
     ASSERT_TRUE(QDir().mkpath(point));
@@ -248,7 +246,6 @@ TEST(Volumes, KernelReportsARealMount)
     umount(QFile::encodeName(point).constData());
     EXPECT_TRUE(waitUntil([&] { return unmounted.count() > 0; }, 5000));
     EXPECT_FALSE(isVolumeMounted(point));
-    QDir().rmdir(point);
     ASSERT_GE(mounted.count(), 1);
     EXPECT_EQ(mounted.at(0).at(0).toString(), point);
 }
