@@ -6,12 +6,14 @@
 #include <QtCore/QDirIterator>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QHash>
 #include <QtCore/QSocketNotifier>
 #include <QtCore/QStorageInfo>
 #include <QtCore/QTimer>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
@@ -66,9 +68,7 @@ bool parseInt(QByteArrayView text, int* out)
 bool readAllFrom(int fd, QByteArray* out, QString* error)
 {
     out->clear();
-    if (lseek(fd, 0, SEEK_SET) < 0) {
-        // Not seekable: read on from where it stands.
-    }
+    (void)lseek(fd, 0, SEEK_SET); // what cannot seek is read on from where it stands
     char buffer[65536];
     for (;;) {
         const ssize_t got = read(fd, buffer, sizeof buffer);
@@ -115,37 +115,45 @@ bool isInside(const QString& path, const QString& folder)
     return path == folder || (path.startsWith(folder) && path.at(folder.size()) == u'/');
 }
 
-// The identity of the disk behind a mount: its file-system UUID when it has one, else its
-// type, source and mounted folder, which stay the same across mounts of the same disk.
-QString identityFor(const MountEntry& entry)
+// Device node -> file-system UUID, from the links udev keeps.
+QHash<QString, QString> uuidsByDevice()
 {
-    if (entry.source.startsWith(u'/')) {
-        const QString device = QFileInfo(entry.source).canonicalFilePath();
-        const QString source = device.isEmpty() ? cleanPath(entry.source) : device;
-        QDirIterator it(configuredDiskByUUIDPath(), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        int seen = 0;
-        while (it.hasNext() && ++seen < 4096) {
-            it.next();
-            const QFileInfo info = it.fileInfo();
-            QString target = info.canonicalFilePath();
-            if (target.isEmpty() && info.isSymLink())
-                target = cleanPath(info.symLinkTarget());
-            if (!target.isEmpty() && target == source)
-                return QStringLiteral("UUID:") + info.fileName();
-        }
+    QHash<QString, QString> uuids;
+    QDirIterator it(configuredDiskByUUIDPath(), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    int seen = 0;
+    while (it.hasNext() && ++seen < 4096) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        QString target = info.canonicalFilePath();
+        if (target.isEmpty() && info.isSymLink())
+            target = cleanPath(info.symLinkTarget());
+        if (!target.isEmpty() && !uuids.contains(target))
+            uuids.insert(target, info.fileName());
     }
-    QString identity = entry.fileSystemType + u':' + entry.source;
-    if (!entry.root.isEmpty() && entry.root != QLatin1String("/"))
-        identity += u':' + entry.root;
-    return identity;
+    return uuids;
 }
 
-Volume volumeFor(const MountEntry& entry, bool system)
+// The identity of the disk behind a mount: its file-system UUID when it has one, else its
+// type and source; either with the folder of the file system that is mounted (a btrfs
+// subvolume, a bind mount), which all stay the same across mounts of the same disk.
+QString identityFor(const MountEntry& entry, const QHash<QString, QString>& uuids)
+{
+    const QString rootSuffix = !entry.root.isEmpty() && entry.root != QLatin1String("/") ? u':' + entry.root : QString();
+    if (entry.source.startsWith(u'/')) {
+        const QString device = QFileInfo(entry.source).canonicalFilePath();
+        const auto it = uuids.find(device.isEmpty() ? cleanPath(entry.source) : device);
+        if (it != uuids.end())
+            return QStringLiteral("UUID:") + *it + rootSuffix;
+    }
+    return entry.fileSystemType + u':' + entry.source + rootSuffix;
+}
+
+Volume volumeFor(const MountEntry& entry, bool system, const QHash<QString, QString>& uuids)
 {
     Volume v;
     v.path = system ? QStringLiteral("/") : entry.mountPoint;
     v.name = system ? QStringLiteral("/") : QFileInfo(entry.mountPoint).fileName();
-    v.identity = identityFor(entry);
+    v.identity = identityFor(entry, uuids);
     v.fileSystemType = entry.fileSystemType;
     v.source = entry.source;
     v.isSystemVolume = system;
@@ -155,29 +163,28 @@ Volume volumeFor(const MountEntry& entry, bool system)
 std::vector<Volume> volumesFrom(const std::vector<MountEntry>& entries)
 {
     std::vector<Volume> volumes;
+    const QHash<QString, QString> uuids = uuidsByDevice();
     // The last mount of a mount point hides the earlier ones.
     const MountEntry* systemEntry = nullptr;
     for (const MountEntry& e : entries)
         if (e.mountPoint == QLatin1String("/"))
             systemEntry = &e;
     if (systemEntry) {
-        volumes.push_back(volumeFor(*systemEntry, true));
+        volumes.push_back(volumeFor(*systemEntry, true, uuids));
     } else {
         Volume system;
         system.path = system.name = QStringLiteral("/");
         system.isSystemVolume = true;
         volumes.push_back(system);
     }
+    QHash<QString, size_t> lastMount;
+    for (size_t i = 0; i < entries.size(); ++i)
+        lastMount.insert(entries[i].mountPoint, i);
     for (size_t i = 0; i < entries.size(); ++i) {
         const MountEntry& e = entries[i];
-        if (volumeRootForPath(e.mountPoint) != e.mountPoint || e.mountPoint == QLatin1String("/"))
+        if (lastMount.value(e.mountPoint) != i || e.mountPoint == QLatin1String("/") || volumeRootForPath(e.mountPoint) != e.mountPoint)
             continue;
-        bool hidden = false;
-        for (size_t j = i + 1; j < entries.size() && !hidden; ++j)
-            hidden = entries[j].mountPoint == e.mountPoint;
-        if (hidden)
-            continue;
-        volumes.push_back(volumeFor(e, false));
+        volumes.push_back(volumeFor(e, false, uuids));
     }
     return volumes;
 }
