@@ -89,6 +89,15 @@ TEST(FileOperations, MoveNeverOverwrites)
         EXPECT_EQ(finalPath, dir + QStringLiteral("/G 1"));
         EXPECT_TRUE(QFileInfo(dir + QStringLiteral("/G 1/sub")).isDir());
 
+        // A symbolic link, even one to nothing, is taken as much as a file is.
+        ASSERT_TRUE(QFile::link(dir + QStringLiteral("/nowhere"), dir + QStringLiteral("/link.mov")));
+        writeFile(dir + QStringLiteral("/c.mov"), "c");
+        EXPECT_FALSE(moveItem(dir + QStringLiteral("/c.mov"), dir + QStringLiteral("/link.mov"), NameConflict::Fail, &finalPath, &error));
+        EXPECT_TRUE(QFileInfo(dir + QStringLiteral("/link.mov")).isSymLink());
+        EXPECT_EQ(readFile(dir + QStringLiteral("/c.mov")), "c");
+        QFile::remove(dir + QStringLiteral("/link.mov"));
+        QFile::remove(dir + QStringLiteral("/c.mov"));
+
         // A move onto itself changes nothing; a missing source is an error.
         EXPECT_TRUE(moveItem(dir + QStringLiteral("/b.mov"), dir + QStringLiteral("/b.mov"), NameConflict::Fail, &finalPath, &error));
         EXPECT_EQ(readFile(dir + QStringLiteral("/b.mov")), "old");
