@@ -51,7 +51,12 @@ Value unarchivedObjectForKey(const Dictionary* dictionary, const QString& key)
 
 QString precomposedStringWithCanonicalMapping(const QString& string)
 {
-    return string.normalized(QString::NormalizationForm_C);
+    // Text without combining marks or characters that compose (nearly every path) is
+    // already in composed form; normalising it would only cost time.
+    for (QChar c : string)
+        if (c.unicode() >= 0x0300)
+            return string.normalized(QString::NormalizationForm_C);
+    return string;
 }
 
 Value objectForKeyPrecomposedWithCanonicalMapping(const Dictionary* dictionary, const QString& key)

@@ -380,7 +380,7 @@ qsizetype Array::indexOf(const Value& v) const
 qsizetype Array::indexOfIdentical(const Object* o) const
 {
     for (size_t i = 0; i < m_values.size(); ++i)
-        if (m_values[i].isObject() && m_values[i].object().get() == o)
+        if (m_values[i].objectPointer() == o)
             return qsizetype(i);
     return -1;
 }

@@ -121,6 +121,8 @@ public:
     ArrayPtr array() const;
     DictionaryPtr dictionary() const;
     ObjectPtr object() const;
+    // The object without taking a reference: for identity tests and casts in hot loops.
+    Object* objectPointer() const { return isObject() ? std::get<ObjectPtr>(m_v).get() : nullptr; }
     template <class T> std::shared_ptr<T> objectAs() const { return std::dynamic_pointer_cast<T>(object()); }
 
     // Conversions as numbers and strings answer them: a number converts, and so does a

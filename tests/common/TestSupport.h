@@ -10,9 +10,14 @@
 
 #include "platform/Value.h"
 
+#include <QtCore/QStringList>
+
+// Lets GoogleTest print our values in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '[' << l.join(QStringLiteral(", ")).toStdString() << ']'; }
 namespace platform {
-// Lets GoogleTest print values in failure messages.
 inline void PrintTo(const Value& v, std::ostream* os) { *os << v.description().toStdString(); }
+inline void PrintTo(const Date& d, std::ostream* os) { *os << "Date(" << std::fixed << d.secondsSince1970 << ')'; }
 } // namespace platform
 
 namespace testsupport {

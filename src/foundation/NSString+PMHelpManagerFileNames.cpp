@@ -1,0 +1,121 @@
+#include "foundation/NSString+PMHelpManagerFileNames.h"
+
+#include "platform/RegularExpression.h"
+
+#include <QtCore/QFile>
+#include <QtCore/QTextBoundaryFinder>
+
+#include <sys/stat.h>
+
+namespace {
+
+constexpr qsizetype kMaxNameBytes = 255;
+
+// Anything at the path, a dangling symbolic link included.
+bool existsAtPath(const QString& path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+// The text cut to at most `maxBytes` bytes of UTF-8 at a character (grapheme) boundary.
+QString cutToUtf8Bytes(const QString& text, qsizetype maxBytes)
+{
+    if (text.toUtf8().size() <= maxBytes)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype best = 0;
+    qsizetype bytes = 0;
+    qsizetype previous = 0;
+    for (qsizetype next = finder.toNextBoundary(); next > 0; next = finder.toNextBoundary()) {
+        bytes += QStringView(text).mid(previous, next - previous).toUtf8().size();
+        if (bytes > maxBytes)
+            break;
+        best = next;
+        previous = next;
+    }
+    return text.left(best);
+}
+
+QString limitNameLength(const QString& name)
+{
+    if (name.toUtf8().size() <= kMaxNameBytes)
+        return name;
+    // Keep a short extension; a long "extension" is just part of the name.
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    QString extension;
+    QString base = name;
+    if (dot > 0 && name.size() - dot <= 16) {
+        extension = name.mid(dot);
+        base = name.left(dot);
+    }
+    base = cutToUtf8Bytes(base, kMaxNameBytes - extension.toUtf8().size());
+    while (!base.isEmpty() && (base.back().isSpace() || base.back() == QLatin1Char('.')))
+        base.chop(1);
+    return base + extension;
+}
+
+void splitExtension(const QString& path, QString* base, QString* extension)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    // A dot that begins the name (".hidden") or lies in a folder name is no extension.
+    if (dot > slash + 1 && dot < path.size() - 1) {
+        *base = path.left(dot);
+        *extension = path.mid(dot + 1);
+    } else {
+        *base = path;
+        extension->clear();
+    }
+}
+
+} // namespace
+
+QString cleanFilename(const QString& name)
+{
+    QString s = name;
+    s.remove(QChar(0));
+    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    s.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    s.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    s.replace(QLatin1Char('/'), QLatin1Char('|'));
+    s.replace(QLatin1Char('*'), QLatin1Char(' '));
+    s = platform::RegularExpression::replace(s, QStringLiteral("^\\.+|\\.+$|:"), QStringLiteral(" "));
+    s = platform::RegularExpression::replace(s, QStringLiteral("^\\s+|\\s+$"), QString());
+    s = platform::RegularExpression::replace(s, QStringLiteral("\\s+"), QStringLiteral(" "));
+    return limitNameLength(s);
+}
+
+QString availablePathWithCurrentPath(const QString& path, const QString& currentPath, bool* getIsMatch)
+{
+    if (getIsMatch)
+        *getIsMatch = false;
+    if (!existsAtPath(path))
+        return path;
+    const QString current = currentPath.normalized(QString::NormalizationForm_C);
+    if (!currentPath.isEmpty() && path.normalized(QString::NormalizationForm_C) == current) {
+        if (getIsMatch)
+            *getIsMatch = true;
+        return currentPath;
+    }
+    QString base, extension;
+    splitExtension(path, &base, &extension);
+    for (unsigned long long n = 1; n < ~0ULL; ++n) {
+        QString candidate = base + QLatin1Char(' ') + QString::number(n);
+        if (!extension.isEmpty())
+            candidate += QLatin1Char('.') + extension;
+        if (!existsAtPath(candidate))
+            return candidate;
+        if (!currentPath.isEmpty() && candidate.normalized(QString::NormalizationForm_C) == current) {
+            if (getIsMatch)
+                *getIsMatch = true;
+            return currentPath;
+        }
+    }
+    return QString();
+}
+
+QString availablePath(const QString& path)
+{
+    return availablePathWithCurrentPath(path, QString(), nullptr);
+}

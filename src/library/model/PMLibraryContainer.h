@@ -1,0 +1,147 @@
+// A container of the library tree: a dictionary of fixed keys ("Unique ID", "Name",
+// "Children", "Top Level", ...) with behaviour. It stores only its raw children; what
+// the window shows is derived from them on first request and cached in the dictionary
+// under keys of its own, dropped again by `invalidateChildrenRecursively`.
+#pragma once
+
+#include "library/model/PMLibraryItem.h"
+
+#include "platform/Value.h"
+
+#include <QtCore/QSet>
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include <initializer_list>
+#include <memory>
+
+class PMParsedQuery;
+
+class PMLibraryContainer : public platform::Dictionary, public PMLibraryItem {
+public:
+    PMLibraryContainer() = default;
+    PMLibraryContainer(std::initializer_list<std::pair<QString, platform::Value>> entries);
+    static std::shared_ptr<PMLibraryContainer> make() { return std::make_shared<PMLibraryContainer>(); }
+    static std::shared_ptr<PMLibraryContainer> make(std::initializer_list<std::pair<QString, platform::Value>> entries);
+    // A container holding the entries of a plain dictionary (as read from an index).
+    static std::shared_ptr<PMLibraryContainer> withEntries(const platform::Dictionary& dictionary);
+
+    std::shared_ptr<PMLibraryContainer> sharedContainer();
+
+    // PMLibraryItem
+    platform::Object& itemObject() override { return *this; }
+    QString uniqueLibraryID() override;
+    void setUniqueLibraryID(const QString& uniqueLibraryID) override;
+    bool isContainer() const override { return true; }
+    bool isMovieRepresentation() const override { return false; }
+    QString topLevelRole() const override;
+    bool isSmartGroup() const override;
+    bool isSmartGroupSubdivision() const override;
+    bool isNonSubdivisionSmartGroup() const override;
+    bool isIntermediate() const override;
+    bool isOthers() const override;
+    bool emancipatesChildrenIfEnabled() const override;
+    bool emancipatesChildren() const override;
+    bool isExternalMediaItem() const override;
+    bool isOnlineItem() const override;
+    QString displayName() override;
+    QString sortName() override;
+    QString seriesSortName() override;
+    void invalidateDisplayNameRecursively() override;
+    void invalidateSortNameRecursively() override;
+    QIcon icon() override;
+    // The name of the picture that `icon` shows ("PMFolder", "PMSmartFolder", ...).
+    QString iconName();
+    platform::Date additionDate() override;
+    platform::Date creationDate() override;
+    platform::Date oldestDate() override;
+    platform::Date newestDate() override;
+    platform::Date newestDateInSortingContext() override;
+    platform::Date lastPlaybackDate() override;
+    long long duration() override;
+    std::uint64_t movieFileSize() override;
+    std::uint64_t counter() override;
+    void addTagValuesFromSubdivisionBranch(const platform::ArrayPtr& branch) override;
+
+    // Roles of containers only
+    QString externalMediaRole() const;
+    QString onlineRole() const;
+    bool isSourceStorageSection() const;
+    bool isPellisSourceStorageSection() const;
+    QString pseudoParentUniqueLibraryID() const;
+
+    // The engine of the date operations: the container's own date, or the latest of the
+    // movies' dates below it, cached under the key.
+    enum class DateSelector { Addition, Creation, Oldest, Newest, IndividualNewest, LastPlayback };
+    platform::Date dateWithAggregateKey(const QString& key, DateSelector forSelector, bool inferFromMovieChildrenRegardlessOfType);
+
+    platform::ArrayPtr populatorObjects() const;
+    void setPopulatorObject(const platform::Value& object, const platform::ArrayPtr& additionalObjects);
+
+    // Children
+    platform::ArrayPtr rawChildren();
+    void populateRawChildrenWithMovieRepresentationProxies(const platform::ArrayPtr& items);
+    platform::ArrayPtr filteredChildren();
+    platform::ArrayPtr sortedChildren();
+    platform::ArrayPtr sortedGroupChildren();
+    platform::ArrayPtr filteredMovieChildren();
+    platform::ArrayPtr sortedMovieChildren();
+    platform::ArrayPtr allNonProxyChildrenFromFilteredChildren(bool fromFilteredChildren, bool includeContainers);
+    platform::ArrayPtr allNonProxyMovieChildrenFromFilteredChildren(bool fromFilteredChildren);
+    platform::ArrayPtr allNonProxyMovieChildren();
+    QSet<QString> allMovieChildrenUniqueLibraryIDs();
+    std::uint64_t numberOfChildrenToDisplay();
+    bool getIndex(qsizetype* index, qsizetype* andNumberOfMovieSiblings, const platform::Value& forMovieRepresentation);
+    platform::Value childWithUniqueLibraryID(const QString& uniqueLibraryID);
+
+    // Search results (kept under "Search"); none until a query is set on the container.
+    platform::ArrayPtr cachedSortedChildrenForCurrentQuery() const;
+    platform::ArrayPtr sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(bool getMore);
+    bool hasMultipleSelectionQuery() const;
+
+    // Sorting
+    platform::ArrayPtr sortLibraryItems(const platform::ArrayPtr& items, const PMParsedQuery* applyIndexSequenceForParsedQuery,
+                                        QString* getCriterion, bool* didSortAccordingToAncestor, bool returnNewArrayIfNecessary);
+    platform::ArrayPtr sortedChildren(const platform::ArrayPtr& children, PMLibraryContainer& inAccordanceWithReference);
+
+    // Settings that survive the rebuilding of volatile containers
+    std::shared_ptr<PMLibraryContainer> nonVolatileAncestorOrSelfWithAncestors(platform::ArrayPtr* ancestors);
+    platform::DictionaryPtr volatilityResistantSettingsFromNonVolatileAncestor(std::shared_ptr<PMLibraryContainer>* ancestor);
+    platform::Value volatilityResistantSettingForKey(const QString& key, const std::shared_ptr<PMLibraryContainer>& nonVolatileAncestor,
+                                                     bool checkAncestors, platform::Value* didUseSettingFromAncestor);
+    void setVolatilityResistantSetting(const platform::Value& setting, const QString& forKey, const QStringList& storePreviousValueForNewValues,
+                                       const QStringList& appendWithExceptions, bool invalidateChildren);
+    void setSortCriterion(const QString& criterion, bool asAuxiliaryCriterion, bool invalidateChildren);
+    void setSortsDescending(bool descending, bool invalidateChildren);
+    bool removeVolatileSortCriterionAndIndexSequence(bool includeIndexSequence);
+    void setIndexSequence(const QStringList& uniqueLibraryIDs);
+    void setDisplayMode(long long mode);
+    QString primarySortCriterionFromCSVString(QString* csvString, platform::Value* accordingToAncestor, bool observeDuplicateSearchOverride);
+    bool sortsDescendingAccordingToAncestor(platform::Value* ancestor);
+    QStringList indexSequenceFromNonVolatileAncestor(const std::shared_ptr<PMLibraryContainer>& ancestor);
+    long long displayModeByCheckingAncestors(bool checkAncestors, bool convertOldSettings);
+    long long displayMode() { return displayModeByCheckingAncestors(true, false); }
+
+    // Rearranging and invalidation
+    bool rearrangeChildrenAsPreflightCheck(bool preflight, const QString& currentSortCriterion);
+    bool rearrangeChildrenAsPreflightCheck(bool preflight);
+    void invalidateChildrenRecursively(bool recursively);
+    void invalidateChildren() { invalidateChildrenRecursively(false); }
+
+    // Online containers
+    bool canGetMoreOnlineChildren() const;
+    void getOnlineMatches(const platform::Value&) {}
+    void storeOnlineMatches(const platform::Value&) {}
+
+    QString description() const override;
+
+private:
+    platform::ArrayPtr cachedArray(const QString& key) const;
+    void setParentIDOfChildContainers(const platform::ArrayPtr& children);
+};
+
+using PMLibraryContainerPtr = std::shared_ptr<PMLibraryContainer>;
+
+// The sort criterion names the containers know without the sort engine.
+inline const QString kGroupListIndex = QStringLiteral("GroupListIndex");
+inline const QString kGroupListName = QStringLiteral("GroupListName");

@@ -1,0 +1,65 @@
+#include "library/model/PMLibraryItem.h"
+
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+
+#include <QtCore/QUuid>
+#include <QtGui/QIcon>
+
+PMLibraryItem::~PMLibraryItem() = default;
+
+platform::Value PMLibraryItem::itemValue()
+{
+    return platform::Value(itemObject().shared_from_this());
+}
+
+platform::Value PMLibraryItem::nonProxySelf()
+{
+    return itemValue();
+}
+
+QIcon PMLibraryItem::icon()
+{
+    return {};
+}
+
+PMLibraryItem* PMItem(const platform::Value& value)
+{
+    platform::Object* o = value.objectPointer();
+    return o ? dynamic_cast<PMLibraryItem*>(o) : nullptr;
+}
+
+PMLibraryItemPtr PMItemPtr(const platform::Value& value)
+{
+    return value.isObject() ? std::dynamic_pointer_cast<PMLibraryItem>(value.object()) : nullptr;
+}
+
+PMLibraryContainer* PMContainer(const platform::Value& value)
+{
+    return value.isDictionary() ? dynamic_cast<PMLibraryContainer*>(value.objectPointer()) : nullptr;
+}
+
+std::shared_ptr<PMLibraryContainer> PMContainerPtr(const platform::Value& value)
+{
+    return value.isDictionary() ? std::dynamic_pointer_cast<PMLibraryContainer>(value.object()) : nullptr;
+}
+
+PMMovieRepresentationPrototype* PMMovie(const platform::Value& value)
+{
+    return value.type() == platform::Value::Type::Object ? dynamic_cast<PMMovieRepresentationPrototype*>(value.objectPointer()) : nullptr;
+}
+
+std::shared_ptr<PMMovieRepresentationPrototype> PMMoviePtr(const platform::Value& value)
+{
+    return value.type() == platform::Value::Type::Object ? std::dynamic_pointer_cast<PMMovieRepresentationPrototype>(value.object()) : nullptr;
+}
+
+QString availableUniqueLibraryID()
+{
+    for (;;) {
+        const QString candidate = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        if (mainController().itemWithUniqueLibraryID(candidate).isNull())
+            return candidate;
+    }
+}

@@ -1,0 +1,152 @@
+#include "library/model/PMLibraryItemArrays.h"
+
+#include "library/model/PMLibraryItem.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMSortLibraryItems.h"
+#include "platform/Format.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QSet>
+
+using platform::Value;
+
+Value objectWithUniqueLibraryID(const platform::Array& items, const QString& uniqueLibraryID)
+{
+    for (const Value& v : items)
+        if (PMLibraryItem* item = PMItem(v); item && item->uniqueLibraryID() == uniqueLibraryID)
+            return v;
+    return {};
+}
+
+bool containsMovieRepresentationsOnly(const platform::Array& items)
+{
+    for (const Value& v : items)
+        if (!PMMovie(v))
+            return false;
+    return true;
+}
+
+bool containsOnlineItem(const platform::Array& items)
+{
+    for (const Value& v : items)
+        if (PMLibraryItem* item = PMItem(v); item && item->isOnlineItem())
+            return true;
+    return false;
+}
+
+void getAggregateDuration(const platform::Array& items, long long* getAggregateDuration, std::uint64_t* getAggregateSize, bool returnZeroSizeIfInDoubt)
+{
+    long long duration = 0;
+    std::uint64_t size = 0;
+    bool doubtful = false;
+    for (const Value& v : items) {
+        PMMovieRepresentationPrototype* movie = PMMovie(v);
+        if (!movie)
+            continue;
+        if (getAggregateDuration)
+            duration += std::max(0LL, movie->duration());
+        if (getAggregateSize) {
+            if (movie->isOnlineItem())
+                doubtful = true;
+            else
+                size += movie->movieFileSize();
+        }
+    }
+    if (getAggregateDuration)
+        *getAggregateDuration = duration;
+    if (getAggregateSize)
+        *getAggregateSize = doubtful && returnZeroSizeIfInDoubt ? 0 : size;
+}
+
+long long commonRatingAmongRatings(const platform::Array& items, std::vector<double>* amongRatings)
+{
+    if (items.isEmpty())
+        return -1;
+    bool differ = false;
+    long long first = 0;
+    bool haveFirst = false;
+    for (const Value& v : items) {
+        PMLibraryItem* item = PMItem(v);
+        const double rating = item ? item->rating() : 0.0;
+        if (amongRatings)
+            amongRatings->push_back(rating);
+        if (!haveFirst) {
+            first = (long long)rating;
+            haveFirst = true;
+        } else if ((long long)rating != first) {
+            differ = true;
+            if (!amongRatings)
+                return -1;
+        }
+    }
+    return differ ? -1 : first;
+}
+
+QStringList uniqueTrimmedStrings(const QStringList& strings)
+{
+    QStringList result;
+    QSet<QString> taken;
+    for (const QString& s : strings) {
+        const QString trimmed = s.trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        const QString lower = trimmed.toLower();
+        if (taken.contains(lower))
+            continue;
+        taken.insert(lower);
+        result << trimmed;
+    }
+    return result;
+}
+
+QString uniqueTagName(const platform::Array& elements, const QString& proposedName, const Value& ignore)
+{
+    QString name = proposedName;
+    if (name == QLatin1String("?"))
+        name = QCoreApplication::translate("PMLibraryItemArrays", "Question Mark (Pellis uses \"?\" as a placeholder)");
+    else if (name.compare(QLatin1String("notes"), Qt::CaseInsensitive) == 0)
+        name = QCoreApplication::translate("PMLibraryItemArrays", "Listed Notes");
+    QString candidate = name;
+    unsigned long counter = 0;
+    for (qsizetype i = 0; i < elements.count(); ++i) {
+        const Value& element = elements.at(i);
+        if (!ignore.isNull() && element.isObject() && ignore.isObject() && element.object() == ignore.object())
+            continue;
+        const platform::DictionaryPtr d = element.dictionary();
+        if (!d)
+            continue;
+        if (d->value(QStringLiteral("Tag")).string().compare(candidate, Qt::CaseInsensitive) == 0) {
+            candidate = platform::format("%@ %lu", name, ++counter);
+            i = -1; // scan again from the first element
+        }
+    }
+    return candidate;
+}
+
+void addSequence(platform::Array& items, const QStringList& sequence, platform::Dictionary& byConsumingMovieRepresentations)
+{
+    for (const QString& id : sequence) {
+        const Value movie = byConsumingMovieRepresentations.value(id);
+        if (movie.isNull())
+            continue;
+        items.append(movie);
+        byConsumingMovieRepresentations.remove(id);
+    }
+    if (byConsumingMovieRepresentations.isEmpty())
+        return;
+    auto rest = platform::Array::make();
+    for (const Value& v : byConsumingMovieRepresentations)
+        rest->append(v);
+    if (rest->count() > 1)
+        rest = PMSortedLibraryItems(rest, QString(), false);
+    for (const Value& v : *rest)
+        items.append(v);
+    byConsumingMovieRepresentations.removeAll();
+}
+
+long long PMExternalMediaKindSeparationLevel()
+{
+    const Value v = platform::UserDefaults::standard().objectForKey(QStringLiteral("External Media Kind Separation Level"));
+    return v.isNumber() ? v.toLongLong() : 1;
+}

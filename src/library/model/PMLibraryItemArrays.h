@@ -1,0 +1,35 @@
+// Operations on arrays of library items shared by the model and its callers: lookup by
+// unique ID, aggregates, a common rating, unique names, the collection of movie files
+// from dropped or opened paths, and the ordering of movies by a stored sequence.
+#pragma once
+
+#include "platform/Value.h"
+
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+#include <QtCore/QUrl>
+
+#include <cstdint>
+#include <vector>
+
+// The first element whose unique library ID equals the ID, else nothing.
+platform::Value objectWithUniqueLibraryID(const platform::Array& items, const QString& uniqueLibraryID);
+bool containsMovieRepresentationsOnly(const platform::Array& items);
+bool containsOnlineItem(const platform::Array& items);
+// Sums over the movie records (negative durations count as 0). An online item makes the
+// size doubtful: with `returnZeroSizeIfInDoubt` the size is then 0, else it is not counted.
+void getAggregateDuration(const platform::Array& items, long long* getAggregateDuration, std::uint64_t* getAggregateSize,
+                          bool returnZeroSizeIfInDoubt);
+// The common rating of the items, or -1 (not found) when they differ or there are none.
+// With `amongRatings`, every rating is collected there.
+long long commonRatingAmongRatings(const platform::Array& items, std::vector<double>* amongRatings);
+// Trimmed, without empty ones and without repeats ignoring case; the first spelling wins.
+QStringList uniqueTrimmedStrings(const QStringList& strings);
+// A tag name that none of the elements (dictionaries with "Tag") uses, ignoring case.
+QString uniqueTagName(const platform::Array& elements, const QString& proposedName, const platform::Value& ignore);
+// Appends the movies of the sequence in its order, consuming them from the dictionary
+// (unique ID -> movie); the rest follow, sorted.
+void addSequence(platform::Array& items, const QStringList& sequence, platform::Dictionary& byConsumingMovieRepresentations);
+
+// The "External Media Kind Separation Level" setting; 1 while it is not set.
+long long PMExternalMediaKindSeparationLevel();

@@ -1,0 +1,136 @@
+// The one central controller: it owns the library tree and the lookup tables derived
+// from it, the storages, the current movie and, later, the main window's views. Its
+// operations are spread over the subsystems; each subsystem's share is defined in that
+// subsystem's folder (PMMainController+<Share>.cpp). The sections below follow the
+// subsystems. Everything runs on the main thread.
+#pragma once
+
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMLibraryItem.h"
+
+#include "platform/Value.h"
+
+#include <QtCore/QHash>
+#include <QtCore/QObject>
+#include <QtCore/QSet>
+#include <QtCore/QString>
+#include <QtCore/QStringList>
+
+#include <memory>
+
+class PMMovieRepresentationOriginal;
+using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
+
+class PMMainController : public QObject {
+    Q_OBJECT
+public:
+    // The singleton, created on first use; it lives until the process ends.
+    static PMMainController& mainController();
+
+    // ---------------------------------------------------------------------------------
+    // Library model: the tree and its lookup tables (rebuilt by every library update)
+
+    platform::ArrayPtr _library = platform::Array::make();
+    QHash<QString, PMLibraryContainerPtr> _containersByID;
+    QHash<QString, PMMovieRepresentationOriginalPtr> _nonProxyRawMovieRepresentationsByPath; // precomposed paths
+    QHash<QString, PMMovieRepresentationOriginalPtr> _nonProxyRawMovieRepresentationsByID;
+    QHash<QString, platform::DictionaryPtr> _nonProxyRawMovieRepresentationSeriesByIDPrefix;
+    QHash<QString, PMMovieRepresentationOriginalPtr> _nonProxyFilteredMovieRepresentationsByID;
+    platform::ArrayPtr _nonProxyFilteredMovieRepresentations = platform::Array::make();
+    platform::ArrayPtr _currentOrMonitoredMovieRepresentationAncestors;
+    // The movie being played, and the one shown in a monitored external viewer.
+    platform::Value _currentMovieRepresentation;
+    platform::Value _externalViewerMovieRepresentation;
+
+    // Unique library IDs, lookup and navigation
+    platform::Value itemWithUniqueLibraryID(const QString& uniqueLibraryID) const;
+    platform::Value movieRepresentationWithUniqueLibraryID(const QString& uniqueLibraryID, const QString& inContainerWithUniqueLibraryID);
+    QList<PMLibraryContainerPtr> filteredContainers() const;
+    platform::ArrayPtr nonProxyFilteredMovieRepresentations() const { return _nonProxyFilteredMovieRepresentations; }
+    platform::ArrayPtr nonProxyFilteredItemsForUniqueLibraryIDs(const QStringList& uniqueLibraryIDs, bool includeContainers);
+    bool collectAncestors(platform::Array& ancestors, const platform::Value& ofLibraryItem, const platform::ArrayPtr& fromSiblings,
+                          bool checkSearchResults, qsizetype* getIndex);
+    platform::ArrayPtr ancestorsOfLibraryItem(const platform::Value& item, const platform::ArrayPtr& fromSiblings, qsizetype* getIndex);
+    platform::ArrayPtr ancestorsOfLibraryItem(const platform::Value& item, qsizetype* getIndex = nullptr);
+    PMLibraryContainerPtr topLevelAncestorOfItem(const platform::Value& item);
+    PMLibraryContainerPtr nonVolatileAncestorOfLibraryItem(const platform::Value& item, platform::ArrayPtr* getAncestors);
+    PMLibraryContainerPtr parentOfLibraryItem(const platform::Value& item, qsizetype* getIndex = nullptr);
+    platform::ArrayPtr siblingsOfLibraryItem(const platform::Value& item, const platform::ArrayPtr& fromSiblings, qsizetype* getIndex,
+                                             qsizetype* getSortedIndex, platform::ArrayPtr* getAncestors);
+    platform::ArrayPtr siblingsOfLibraryItem(const platform::Value& item, qsizetype* getIndex = nullptr);
+    platform::ArrayPtr sortedSiblingsOfLibraryItem(const platform::Value& item, qsizetype* getSortedIndex = nullptr,
+                                                   platform::ArrayPtr* getAncestors = nullptr);
+    platform::Value siblingOfLibraryItem(const platform::Value& item, const platform::ArrayPtr& fromSiblings, qsizetype index,
+                                         qsizetype indexDelta, bool loop, const platform::Value& stopAt, bool mustBePlayable);
+    platform::Value playableChildOfGroup(PMLibraryContainer& group, bool enumerateInReverse, bool useFanOutProxies,
+                                         const platform::Value& excludeMovieRepresentationOriginal);
+    platform::Value playableSiblingOfMovieRepresentation(const platform::Value& movie, qsizetype withSortedIndexDelta,
+                                                         platform::ArrayPtr* getAncestors);
+    platform::ArrayPtr nonSmartPlaylistSiblingsOfLibraryItemWithURL(const QString& URL, const platform::ArrayPtr& fromSiblings,
+                                                                    platform::Value* getMovieRepresentation, qsizetype* getIndex,
+                                                                    qsizetype* getSortedIndex, PMLibraryContainerPtr* getParent);
+
+    // Last-watched list
+    std::uint64_t maximumNumberOfLastWatchedMovieRepresentations() const;
+    void addLastWatchedMovieRepresentation(const platform::Value& movie, const PMLibraryContainerPtr& withParent);
+    platform::ArrayPtr lastWatchedMovieRepresentations();
+    void clearLastWatchedMovieRepresentations(QObject* sender);
+
+    // Series (names from tags; built with the series themselves)
+    QString displayNameForSeriesIDPrefix(const QString& prefix) const;
+    QString sortNameForSeriesIDPrefix(const QString& prefix) const;
+
+    // ---------------------------------------------------------------------------------
+    // Library lifecycle and maintenance
+
+    // Storages and library sections: found by role, created in their place when missing.
+    PMLibraryContainerPtr storageWithName(const QString& name, const PMLibraryContainerPtr& afterStorage, bool createIfNecessary);
+    PMLibraryContainerPtr sourceStorage();
+    PMLibraryContainerPtr temporaryStorage();
+    PMLibraryContainerPtr downloadStorage();
+    PMLibraryContainerPtr conversionStorage();
+    PMLibraryContainerPtr smartGroupStorage();
+    PMLibraryContainerPtr sourceStorageSectionWithName(const QString& name, const PMLibraryContainerPtr& afterSection);
+    PMLibraryContainerPtr pellisSourceStorageSection();
+    PMLibraryContainerPtr iTunesSourceStorageSection();
+    PMLibraryContainerPtr iPhotoSourceStorageSection();
+    PMLibraryContainerPtr apertureSourceStorageSection();
+    PMLibraryContainerPtr onlineSourceStorageSection();
+    PMLibraryContainerPtr downloadsContainer();
+    PMLibraryContainerPtr defaultSearchReferenceContainer();
+    // The "Library" storage without creating it.
+    PMLibraryContainerPtr existingSourceStorage() const;
+
+    // The update pipeline: the one road by which library changes reach the screen.
+    void updateLibraryAfterDelay(double delay, bool forceUpdateMissingStatus);
+    void updateLibrary();
+    // Rebuilds the lookup tables and drops every container's caches.
+    void invalidateLibraryDependencies();
+    void invalidateLibraryDependencies(const platform::ArrayPtr& items, platform::Array* collectSmartGroupFolders,
+                                       platform::Array* collectSmartGroups, bool inSmartGroupStorage);
+    void invalidateCurrentOrMonitoredMovieRepresentationAncestors();
+    // One coalesced save, 10 seconds after the last request.
+    void saveLibrarySoon();
+    bool _skipMissingStatusUpdate = false;
+
+    // ---------------------------------------------------------------------------------
+    // Library window
+
+    // Whether a multiple selection of the library list may be intersected; the library
+    // list decides.
+    bool _canIntersectSearch = false;
+    bool canIntersectSearch() const { return _canIntersectSearch; }
+
+    // Tests: forgets the whole library.
+    void resetForTesting();
+
+private:
+    PMMainController();
+    platform::Value searchAncestorsFastPath(const platform::Value& item, qsizetype* getIndex);
+    PMLibraryContainerPtr sourceStorageSectionWithName(const QString& name, PMLibraryContainerPtr (PMMainController::*afterSectionForSelector)());
+};
+
+inline PMMainController& mainController()
+{
+    return PMMainController::mainController();
+}

@@ -1,0 +1,116 @@
+// The program's one image type: pixels in a QImage, a size in points kept apart from the
+// pixel size, and the few annotations that travel with an image from the loader to the
+// views. Animated files (GIF, animated PNG, WebP) are read through AnimatedImageSource,
+// which stands where an image source with per-frame properties would.
+#pragma once
+
+#include <QtCore/QSizeF>
+#include <QtCore/QString>
+#include <QtCore/QUrl>
+#include <QtGui/QImage>
+
+#include <memory>
+#include <vector>
+
+namespace platform {
+
+class Image;
+using ImagePtr = std::shared_ptr<Image>;
+class AnimatedImageSource;
+using AnimatedImageSourcePtr = std::shared_ptr<AnimatedImageSource>;
+
+// One frame of an animated image: its picture and how long it shows, in seconds.
+struct AnimationFrameRecord {
+    QImage image;
+    double duration = 0.0;
+};
+
+// The frames of an animated image file with their delays, decoded once when opened.
+// Untrusted input: the frame count and the decoded bytes are bounded, and a file that
+// breaks off keeps the frames read before the fault.
+class AnimatedImageSource {
+public:
+    // Nothing when the file cannot be read as an image at all.
+    static AnimatedImageSourcePtr open(const QString& path, QString* error = nullptr);
+
+    int count() const { return int(m_frames.size()); }
+    // The frame's picture; a null image outside the range.
+    QImage imageAtIndex(int index) const;
+    // The frame's delay in seconds; a delay below 0.01 s (none, zero or negative) counts
+    // as 0.1 s, so that no frame shows for no time at all; 0 outside the range.
+    double frameDelay(int index) const;
+    const QString& path() const { return m_path; }
+
+    // Limits against hostile files.
+    static constexpr int kMaximumFrameCount = 20000;
+    static constexpr qint64 kMaximumDecodedBytes = qint64(1) << 30;
+
+private:
+    QString m_path;
+    std::vector<AnimationFrameRecord> m_frames;
+};
+
+// The delay rule of animated images (see frameDelay): raw delay in seconds in, the
+// delay to use out.
+double PMAnimatedImageFrameDelayFromRawDelay(double seconds);
+// The frame's delay of an image source; 0 without a source or outside its frames.
+double PMAnimatedImageFrameDelay(const AnimatedImageSourcePtr& source, int frameIndex);
+
+class Image : public std::enable_shared_from_this<Image> {
+public:
+    Image() = default;
+    // The point size defaults to the pixel size divided by the image's device pixel ratio.
+    explicit Image(QImage pixels, QSizeF pointSize = {});
+    static ImagePtr make(QImage pixels, QSizeF pointSize = {});
+    // The first picture of an image file; nothing when the file cannot be read.
+    static ImagePtr imageWithContentsOfFile(const QString& path);
+    // An image whose representation holds animation frames (as decoded from a file).
+    static ImagePtr imageWithAnimationFrames(std::vector<AnimationFrameRecord> frames);
+
+    bool isValid() const { return !m_pixels.isNull(); }
+    const QImage& pixels() const { return m_pixels; }
+
+    // The size in points (what layout uses); the pixel size is that of the pixels.
+    QSizeF size() const { return m_size; }
+    void setSize(QSizeF size) { m_size = size; }
+    // The pixel size of the bitmap; the given size when there is no bitmap.
+    QSizeF pixelSizeWithPointsSize(QSizeF pointsSize) const;
+    QSizeF pixelSize() const { return pixelSizeWithPointsSize(m_size); }
+
+    // The bitmap representation: this image itself when it has pixels, else nothing.
+    ImagePtr anyBitmapImageRep();
+
+    // The animated representation of the image. With a file URL, an image source is
+    // opened on it; when it holds two or more frames whose delays add up to more than
+    // 0.01 s, the count, the total and the source are handed out. Otherwise (no URL or
+    // that failed) the representation's own frames count: fewer than two answer nothing.
+    ImagePtr animatedBitmapImageRepWithURL(const QUrl& url, int* numberOfFrames, double* duration, AnimatedImageSourcePtr* source);
+
+    // Frames of the representation itself (for an image made from a file, its frames are
+    // read on first need).
+    int frameCount() const;
+    void setCurrentFrame(int index);
+    int currentFrame() const { return m_currentFrame; }
+    // The picture and the duration of the current frame.
+    QImage currentFrameImage() const;
+    double currentFrameDuration() const;
+
+    // Annotations that travel with the image.
+    QString associatedSourcePath;
+    int associatedSourceType = 0;
+    QSizeF associatedNaturalSize;
+    std::vector<AnimationFrameRecord> associatedAnimationFrames;
+    double associatedAnimationDuration = 0.0;
+
+private:
+    void loadFramesIfNeeded() const;
+
+    QImage m_pixels;
+    QSizeF m_size;
+    QString m_filePath; // the file the image was read from, for its further frames
+    mutable std::vector<AnimationFrameRecord> m_frames;
+    mutable bool m_framesLoaded = false;
+    int m_currentFrame = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,597 @@
+#include "platform/media/ImageGenerator.h"
+#include "platform/media/AssetFile.h"
+
+#include <QtCore/QHash>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace platform::media {
+
+namespace {
+
+// One opened video stream of one file, kept between grabs so that a series of grabs
+// from the same file opens it once.
+struct Decoder {
+    QString path;
+    int streamIndex = -1;
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    SwsContext* sws = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    InterruptState interrupt;
+    int64_t originMicroseconds = 0; // the file's start time: asset time 0
+
+    ~Decoder() { close(); }
+
+    void close()
+    {
+        if (sws)
+            sws_freeContext(sws);
+        sws = nullptr;
+        if (codec)
+            avcodec_free_context(&codec);
+        if (format)
+            avformat_close_input(&format);
+        if (packet)
+            av_packet_free(&packet);
+        if (frame)
+            av_frame_free(&frame);
+        path.clear();
+        streamIndex = -1;
+    }
+
+    bool open(const QString& filePath, int trackID, QString* error)
+    {
+        if (format && path == filePath && streamIndex == trackID - 1)
+            return true;
+        close();
+        format = openFormatContext(filePath, &interrupt, error);
+        if (!format)
+            return false;
+        const int index = trackID - 1;
+        if (index < 0 || unsigned(index) >= format->nb_streams || format->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+            *error = QStringLiteral("no video track %1 in <%2>").arg(trackID).arg(filePath);
+            close();
+            return false;
+        }
+        for (unsigned i = 0; i < format->nb_streams; ++i)
+            format->streams[i]->discard = int(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        const AVStream* stream = format->streams[index];
+        const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+        if (!decoder) {
+            *error = QStringLiteral("no decoder for the video of <%1>").arg(filePath);
+            close();
+            return false;
+        }
+        codec = avcodec_alloc_context3(decoder);
+        packet = av_packet_alloc();
+        frame = av_frame_alloc();
+        if (!codec || !packet || !frame || avcodec_parameters_to_context(codec, stream->codecpar) < 0) {
+            *error = QStringLiteral("cannot set up the decoder for <%1>").arg(filePath);
+            close();
+            return false;
+        }
+        codec->thread_count = 0; // as many as the machine has
+        codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        if (const int result = avcodec_open2(codec, decoder, nullptr); result < 0) {
+            *error = QStringLiteral("cannot open the decoder for <%1>: %2").arg(filePath, errorText(result));
+            close();
+            return false;
+        }
+        originMicroseconds = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+        path = filePath;
+        streamIndex = index;
+        return true;
+    }
+};
+
+struct Grab {
+    QImage image;
+    int64_t pts = AV_NOPTS_VALUE;
+};
+
+// The picture of the decoder's current frame at the given output size.
+QImage convertFrame(Decoder& d, const AVFrame* frame, QSize outputSize)
+{
+    if (frame->width <= 0 || frame->height <= 0 || outputSize.isEmpty())
+        return {};
+    const bool scales = frame->width != outputSize.width() || frame->height != outputSize.height();
+    d.sws = sws_getCachedContext(d.sws, frame->width, frame->height, AVPixelFormat(frame->format), outputSize.width(), outputSize.height(), AV_PIX_FMT_RGB32,
+        scales ? SWS_BICUBIC : SWS_POINT, nullptr, nullptr, nullptr);
+    if (!d.sws)
+        return {};
+    QImage image(outputSize, QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    uint8_t* planes[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int strides[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    if (sws_scale(d.sws, frame->data, frame->linesize, 0, frame->height, planes, strides) <= 0)
+        return {};
+    return image;
+}
+
+} // namespace
+
+struct ImageGenerator::State {
+    AssetPtr asset;
+
+    std::mutex settingsMutex;
+    bool appliesTransform = false;
+    MediaTime toleranceBefore = MediaTime::positiveInfinity();
+    MediaTime toleranceAfter = MediaTime::positiveInfinity();
+    QSize maximumSize;
+
+    std::mutex decodeMutex;
+    Decoder decoder;
+
+    struct Request {
+        MediaTime time;
+        Handler handler;
+    };
+    std::mutex queueMutex;
+    std::condition_variable wake;
+    std::deque<Request> queue;
+    bool stopping = false;
+    std::thread worker;
+    std::atomic<bool> cancelRunning{false};
+
+    QImage copyImage(const MediaTime& time, MediaTime* actualTime, QString* error, const std::atomic<bool>* cancelled);
+    QImage grabFromFile(const AssetPtr& file, int trackID, const MediaTime& sourceTime, const MediaTime& before, const MediaTime& after, QSize outputSize,
+        const std::atomic<bool>* cancelled, MediaTime* actual, QString* error);
+    void run();
+};
+
+namespace {
+
+// Where a composition time leads: the file asset, its video track and the time in it,
+// and the display matrix that applies.
+struct Resolved {
+    AssetPtr file;
+    int trackID = 0;
+    MediaTime sourceTime;
+    MediaTime compositionOffset; // composition time minus source time
+    AffineTransform transform;
+    QSizeF naturalSize;
+};
+
+bool resolve(const AssetPtr& asset, MediaTime time, Resolved* out, QString* error, int depth = 0)
+{
+    if (depth > 16) {
+        *error = QStringLiteral("compositions nested too deeply");
+        return false;
+    }
+    if (!asset->isComposition()) {
+        const std::vector<Track> video = asset->tracksWithMediaType(MediaType::Video);
+        if (video.empty()) {
+            *error = asset->error().isEmpty() ? QStringLiteral("no video track in <%1>").arg(asset->URL().toLocalFile()) : asset->error();
+            return false;
+        }
+        out->file = asset;
+        out->trackID = video.front().trackID;
+        out->sourceTime = time;
+        if (depth == 0) {
+            out->transform = video.front().preferredTransform;
+            out->naturalSize = video.front().naturalSize;
+            out->compositionOffset = MediaTime::zero();
+        }
+        return true;
+    }
+    const auto composition = std::static_pointer_cast<Composition>(asset);
+    const std::vector<Track> video = composition->tracksWithMediaType(MediaType::Video);
+    if (video.empty()) {
+        *error = QStringLiteral("the composition has no video track");
+        return false;
+    }
+    const MediaTime end = composition->duration();
+    if (time >= end && end.value > 0)
+        time = end - MediaTime::make(1, end.timescale); // the last frame stands for the end
+    Composition::Segment segment;
+    MediaTime sourceTime;
+    if (!composition->getSegmentForTime(video.front().trackID, time, &segment, &sourceTime)) {
+        *error = QStringLiteral("no video at %1 s").arg(time.seconds());
+        return false;
+    }
+    if (depth == 0) {
+        out->transform = video.front().preferredTransform;
+        out->naturalSize = video.front().naturalSize;
+        out->compositionOffset = segment.target.start - segment.sourceStart;
+    } else {
+        out->compositionOffset = out->compositionOffset + (segment.target.start - segment.sourceStart);
+    }
+    if (segment.source->isComposition())
+        return resolve(segment.source, sourceTime, out, error, depth + 1);
+    out->file = segment.source;
+    out->trackID = segment.sourceTrackID;
+    out->sourceTime = sourceTime;
+    return true;
+}
+
+QSize outputSizeFor(QSizeF natural, QSize codedSize, const AffineTransform& transform, bool applies, QSize maximumSize)
+{
+    QSizeF size = natural.isEmpty() ? QSizeF(codedSize) : natural;
+    const bool swaps = applies && std::abs(transform.a) < 0.5 && std::abs(transform.d) < 0.5;
+    if (!maximumSize.isEmpty()) {
+        const QSizeF shown = swaps ? size.transposed() : size;
+        if (shown.width() > maximumSize.width() || shown.height() > maximumSize.height()) {
+            const QSizeF fitted = shown.scaled(QSizeF(maximumSize), Qt::KeepAspectRatio);
+            size = swaps ? fitted.transposed() : fitted;
+        }
+    }
+    return QSize(std::max(1, qRound(size.width())), std::max(1, qRound(size.height())));
+}
+
+} // namespace
+
+namespace {
+
+// Seeks to the key frame before (AVSEEK_FLAG_BACKWARD) or after (0) the time and decodes
+// the first frame there.
+bool firstFrameAfterSeek(Decoder& d, int64_t target, int flags, QSize outputSize, QImage* image, int64_t* pts)
+{
+    d.codec->skip_frame = AVDISCARD_DEFAULT;
+    avcodec_flush_buffers(d.codec);
+    if (av_seek_frame(d.format, d.streamIndex, target, flags) < 0)
+        return false;
+    bool eof = false;
+    while (!d.interrupt.expired()) {
+        const int received = avcodec_receive_frame(d.codec, d.frame);
+        if (received == 0) {
+            *pts = d.frame->best_effort_timestamp != AV_NOPTS_VALUE ? d.frame->best_effort_timestamp : d.frame->pts;
+            *image = convertFrame(d, d.frame, outputSize);
+            av_frame_unref(d.frame);
+            return !image->isNull();
+        }
+        if (received != AVERROR(EAGAIN) || eof)
+            return false;
+        const int read = av_read_frame(d.format, d.packet);
+        if (read == AVERROR(EAGAIN))
+            continue;
+        if (read < 0) {
+            eof = true;
+            avcodec_send_packet(d.codec, nullptr);
+            continue;
+        }
+        if (d.packet->stream_index == d.streamIndex)
+            avcodec_send_packet(d.codec, d.packet);
+        av_packet_unref(d.packet);
+    }
+    return false;
+}
+
+} // namespace
+
+QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, const MediaTime& sourceTime, const MediaTime& before, const MediaTime& after,
+    QSize outputSize, const std::atomic<bool>* cancelled, MediaTime* actual, QString* error)
+{
+    Decoder& d = decoder;
+    d.interrupt.deadline = QDeadlineTimer(kRequestTimeoutMs);
+    d.interrupt.cancelled = cancelled;
+    const auto failed = [&](const QString& text) {
+        *error = d.interrupt.expired() ? (cancelled && cancelled->load() ? QStringLiteral("cancelled") : QStringLiteral("timed out")) : text;
+        return QImage();
+    };
+    if (!d.open(file->URL().toLocalFile(), trackID, error))
+        return QImage();
+    AVStream* stream = d.format->streams[d.streamIndex];
+    const AVRational tb = stream->time_base;
+    const AVRational micro = {1, 1000000};
+    const int64_t targetMicro = sourceTime.convertScale(MediaTime::kDefaultTimescale).value + d.originMicroseconds;
+    const int64_t target = av_rescale_q_rnd(targetMicro, micro, tb, AVRounding(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX));
+    const auto toTicks = [&](const MediaTime& t) -> int64_t {
+        if (!t.isValid())
+            return 0;
+        if (t.flags & MediaTime::PositiveInfinity)
+            return INT64_MAX / 4;
+        return av_rescale_q(t.convertScale(MediaTime::kDefaultTimescale).value, micro, tb);
+    };
+    const int64_t before_ = toTicks(before);
+    const int64_t after_ = toTicks(after);
+    const bool exact = before_ == 0 && after_ == 0;
+    const auto answer = [&](const QImage& image, int64_t pts) {
+        if (actual)
+            *actual = MediaTime::make(av_rescale_q(pts, tb, micro) - d.originMicroseconds, MediaTime::kDefaultTimescale);
+        return image;
+    };
+
+    // With a tolerance, decoding stops at the first frame inside it (below). Only when the
+    // key frame before the time lies outside it and the one after lies inside does a seek
+    // forward save the decoding. The index gives decoding times, close enough to choose.
+    if (!exact && after_ > 0) {
+        // Decoding times run ahead of presentation times by the reordering delay: the
+        // first entry against the stream's start tells by how much.
+        int64_t shift = 0;
+        const AVIndexEntry* first = avformat_index_get_entry(stream, 0);
+        if (first && stream->start_time != AV_NOPTS_VALUE && stream->start_time > first->timestamp)
+            shift = stream->start_time - first->timestamp;
+        const AVIndexEntry* previous = avformat_index_get_entry_from_timestamp(stream, target - shift, AVSEEK_FLAG_BACKWARD);
+        const AVIndexEntry* next = avformat_index_get_entry_from_timestamp(stream, target - shift, 0);
+        const bool previousNear = previous && target - (previous->timestamp + shift) <= before_;
+        const bool nextNear = next && next->timestamp + shift >= target && next->timestamp + shift - target <= after_;
+        int64_t pts = AV_NOPTS_VALUE;
+        QImage image;
+        if (!previousNear && nextNear && firstFrameAfterSeek(d, target, 0, outputSize, &image, &pts) && pts != AV_NOPTS_VALUE && pts >= target - before_
+            && pts <= target + after_)
+            return answer(image, pts);
+        if (d.interrupt.expired())
+            return failed(QString());
+    }
+    d.codec->skip_frame = AVDISCARD_DEFAULT;
+    avcodec_flush_buffers(d.codec);
+    if (av_seek_frame(d.format, d.streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) {
+        // Some files cannot seek at all; reading from the start still finds the frame.
+        if (avformat_seek_file(d.format, d.streamIndex, INT64_MIN, 0, 0, 0) < 0)
+            return failed(QStringLiteral("cannot seek in <%1>").arg(d.path));
+    }
+
+    // With a tolerance, the first frame within it will do.
+    const int64_t acceptFrom = exact ? target : (before_ >= target ? INT64_MIN / 4 : target - before_);
+    QHash<int64_t, int64_t> packetDurations; // pts -> duration, to know when a frame covers the time
+    QImage best;
+    int64_t bestPts = AV_NOPTS_VALUE;
+    const AVFrame* keep = nullptr;
+    AVFrame* held = av_frame_alloc();
+    const auto finish = [&](int64_t pts) {
+        best = convertFrame(d, held, outputSize);
+        if (best.isNull()) {
+            *error = QStringLiteral("cannot convert the frame of <%1>").arg(d.path);
+            return;
+        }
+        bestPts = pts;
+    };
+    bool eof = false;
+    bool done = false;
+    int framesDecoded = 0;
+    while (!done) {
+        if (d.interrupt.expired()) {
+            av_frame_free(&held);
+            return failed(QString());
+        }
+        if (!eof) {
+            const int read = av_read_frame(d.format, d.packet);
+            if (read == AVERROR(EAGAIN))
+                continue;
+            if (read < 0) {
+                eof = true;
+                avcodec_send_packet(d.codec, nullptr);
+            } else {
+                if (d.packet->stream_index == d.streamIndex) {
+                    if (d.packet->pts != AV_NOPTS_VALUE && d.packet->duration > 0)
+                        packetDurations.insert(d.packet->pts, d.packet->duration);
+                    // A frame that ends before the wanted one begins need not be pictured
+                    // unless later frames refer to it.
+                    const bool notWanted = d.packet->pts != AV_NOPTS_VALUE && d.packet->duration > 0 && d.packet->pts + d.packet->duration <= acceptFrom;
+                    d.codec->skip_frame = notWanted ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+                    const int sent = avcodec_send_packet(d.codec, d.packet);
+                    if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) {
+                        av_packet_unref(d.packet);
+                        av_frame_free(&held);
+                        return failed(QStringLiteral("cannot decode <%1>: %2").arg(d.path, errorText(sent)));
+                    }
+                }
+                av_packet_unref(d.packet);
+            }
+        }
+        for (;;) {
+            const int received = avcodec_receive_frame(d.codec, d.frame);
+            if (received == AVERROR(EAGAIN))
+                break;
+            if (received == AVERROR_EOF || received < 0) {
+                // The stream ended: the last frame before the time is the answer.
+                done = true;
+                break;
+            }
+            ++framesDecoded;
+            const int64_t pts = d.frame->best_effort_timestamp != AV_NOPTS_VALUE ? d.frame->best_effort_timestamp : d.frame->pts;
+            if (pts == AV_NOPTS_VALUE || (!exact && pts >= acceptFrom)) {
+                av_frame_unref(held);
+                av_frame_move_ref(held, d.frame);
+                keep = held;
+                bestPts = pts;
+                done = true;
+                break;
+            }
+            if (pts > target) {
+                if (!keep) { // the time lies before the first frame
+                    av_frame_unref(held);
+                    av_frame_move_ref(held, d.frame);
+                    keep = held;
+                    bestPts = pts;
+                }
+                done = true;
+                break;
+            }
+            av_frame_unref(held);
+            av_frame_move_ref(held, d.frame);
+            keep = held;
+            bestPts = pts;
+            const int64_t length = packetDurations.value(pts, 0);
+            if (length > 0 && pts + length > target) {
+                done = true;
+                break;
+            }
+        }
+        if (eof && !done) {
+            // Drain: keep receiving until the decoder reports its end.
+            continue;
+        }
+    }
+    Q_UNUSED(framesDecoded);
+    if (!keep) {
+        av_frame_free(&held);
+        return failed(QStringLiteral("no frame at %1 s in <%2>").arg(sourceTime.seconds()).arg(d.path));
+    }
+    finish(bestPts);
+    av_frame_free(&held);
+    if (best.isNull())
+        return QImage();
+    if (actual) {
+        const int64_t micros = bestPts == AV_NOPTS_VALUE ? targetMicro : av_rescale_q(bestPts, tb, micro);
+        *actual = MediaTime::make(micros - d.originMicroseconds, MediaTime::kDefaultTimescale);
+    }
+    return best;
+}
+
+QImage ImageGenerator::State::copyImage(const MediaTime& time, MediaTime* actualTime, QString* error, const std::atomic<bool>* cancelled)
+{
+    QString localError;
+    QString* err = error ? error : &localError;
+    if (!time.isNumeric()) {
+        *err = QStringLiteral("the time is not a number");
+        return {};
+    }
+    bool applies;
+    MediaTime before, after;
+    QSize maximum;
+    {
+        std::lock_guard lock(settingsMutex);
+        applies = appliesTransform;
+        before = toleranceBefore;
+        after = toleranceAfter;
+        maximum = maximumSize;
+    }
+    Resolved resolved;
+    if (!resolve(asset, time.value < 0 ? MediaTime::zero() : time, &resolved, err))
+        return {};
+    std::optional<Track> track = resolved.file->trackWithTrackID(resolved.trackID);
+    if (!track) {
+        *err = QStringLiteral("no video track");
+        return {};
+    }
+    const QSize output = outputSizeFor(resolved.naturalSize.isEmpty() ? track->naturalSize : resolved.naturalSize, track->naturalSize.toSize(), resolved.transform, applies, maximum);
+    MediaTime actual;
+    QImage image;
+    {
+        std::lock_guard lock(decodeMutex);
+        image = grabFromFile(resolved.file, resolved.trackID, resolved.sourceTime, before, after, output, cancelled, &actual, err);
+    }
+    if (image.isNull())
+        return {};
+    if (applies && !resolved.transform.isIdentity()) {
+        QTransform t = resolved.transform.toQTransform();
+        t = QTransform(t.m11(), t.m12(), t.m21(), t.m22(), 0, 0);
+        image = image.transformed(t, Qt::FastTransformation);
+    }
+    if (actualTime)
+        *actualTime = actual + resolved.compositionOffset;
+    return image;
+}
+
+void ImageGenerator::State::run()
+{
+    for (;;) {
+        Request request;
+        {
+            std::unique_lock lock(queueMutex);
+            wake.wait(lock, [&] { return stopping || !queue.empty(); });
+            if (queue.empty())
+                return;
+            request = std::move(queue.front());
+            queue.pop_front();
+            cancelRunning = false;
+        }
+        MediaTime actual;
+        QString error;
+        const QImage image = copyImage(request.time, &actual, &error, &cancelRunning);
+        if (cancelRunning.load())
+            request.handler(request.time, QImage(), MediaTime::invalid(), Result::Cancelled, QStringLiteral("cancelled"));
+        else if (image.isNull())
+            request.handler(request.time, QImage(), MediaTime::invalid(), Result::Failed, error);
+        else
+            request.handler(request.time, image, actual, Result::Succeeded, QString());
+    }
+}
+
+ImageGenerator::ImageGenerator(AssetPtr asset)
+    : m_state(std::make_shared<State>())
+{
+    m_state->asset = std::move(asset);
+}
+
+ImageGenerator::~ImageGenerator()
+{
+    cancelAllImageGeneration();
+    {
+        std::lock_guard lock(m_state->queueMutex);
+        m_state->stopping = true;
+    }
+    m_state->wake.notify_all();
+    if (m_state->worker.joinable()) {
+        if (m_state->worker.get_id() == std::this_thread::get_id())
+            m_state->worker.detach(); // destroyed from its own handler: the thread ends by itself
+        else
+            m_state->worker.join();
+    }
+}
+
+void ImageGenerator::setAppliesPreferredTrackTransform(bool applies)
+{
+    std::lock_guard lock(m_state->settingsMutex);
+    m_state->appliesTransform = applies;
+}
+
+void ImageGenerator::setRequestedTimeToleranceBefore(MediaTime tolerance)
+{
+    std::lock_guard lock(m_state->settingsMutex);
+    m_state->toleranceBefore = tolerance;
+}
+
+void ImageGenerator::setRequestedTimeToleranceAfter(MediaTime tolerance)
+{
+    std::lock_guard lock(m_state->settingsMutex);
+    m_state->toleranceAfter = tolerance;
+}
+
+void ImageGenerator::setMaximumSize(QSize size)
+{
+    std::lock_guard lock(m_state->settingsMutex);
+    m_state->maximumSize = size;
+}
+
+QImage ImageGenerator::copyImageAtTime(const MediaTime& time, MediaTime* actualTime, QString* error)
+{
+    if (!m_state->asset) {
+        if (error)
+            *error = QStringLiteral("no asset");
+        return {};
+    }
+    return m_state->copyImage(time, actualTime, error, nullptr);
+}
+
+void ImageGenerator::generateImagesAsynchronouslyForTimes(const std::vector<MediaTime>& times, Handler handler)
+{
+    if (!handler)
+        return;
+    std::lock_guard lock(m_state->queueMutex);
+    for (const MediaTime& t : times)
+        m_state->queue.push_back({t, handler});
+    if (!m_state->worker.joinable()) {
+        auto state = m_state;
+        m_state->worker = std::thread([state] { state->run(); });
+    }
+    m_state->wake.notify_all();
+}
+
+void ImageGenerator::cancelAllImageGeneration()
+{
+    std::deque<State::Request> cancelled;
+    {
+        std::lock_guard lock(m_state->queueMutex);
+        cancelled.swap(m_state->queue);
+        m_state->cancelRunning = true;
+    }
+    for (State::Request& r : cancelled)
+        r.handler(r.time, QImage(), MediaTime::invalid(), Result::Cancelled, QStringLiteral("cancelled"));
+}
+
+} // namespace platform::media
