@@ -1,7 +1,9 @@
 #include "foundation/PMFunctions.h"
 
+#include "foundation/NSString+PMHelpManagerNumbers.h"
 #include "platform/Alert.h"
 #include "platform/Bookmark.h"
+#include "platform/Format.h"
 
 #include <QtCore/QBuffer>
 #include <QtCore/QFile>
@@ -47,6 +49,36 @@ QByteArray PMBookmarkDataFromPath(const QString& path)
     if (path.isEmpty() || !platform::createBookmark(path, &bookmark))
         return {};
     return bookmark.toData();
+}
+
+QString PMDurationString(double seconds, bool twoDigitHours, bool hourUnits, bool fractionalSeconds)
+{
+    // Beyond this nothing is a duration any more; it also keeps the whole seconds exact.
+    constexpr double kLongest = 1e15;
+    double a = std::isfinite(seconds) ? std::fabs(seconds) : 0.0;
+    a = std::min(a, kLongest);
+    const auto r = static_cast<unsigned long long>(std::round(a)); // halves away from zero
+    const unsigned long long h = r / 3600, m = (r % 3600) / 60, s = r % 60;
+    if (twoDigitHours)
+        return platform::format("%02llu:%02llu:%02llu", h, m, s);
+    if (r >= 86400) {
+        const QString days = stringWithDouble(double(r) / 86400.0, 1, true);
+        return days == QLatin1String("1") ? QStringLiteral("1 day") : platform::format("%@ days", days);
+    }
+    if (r >= 3600 && hourUnits) {
+        const QString hours = stringWithDouble(double(r) / 3600.0, 1, true);
+        return hours == QLatin1String("1") ? QStringLiteral("1 hour") : platform::format("%@ hours", hours);
+    }
+    if (fractionalSeconds) {
+        const auto t = static_cast<unsigned long long>(a); // truncated
+        const QString secondsText = stringWithNumber(platform::Value(a - double(t / 60) * 60.0), 2, 3, false);
+        if (r >= 3600)
+            return platform::format("%01llu:%02llu:%@", t / 3600, (t % 3600) / 60, secondsText);
+        return platform::format("%01llu:%@", (t % 3600) / 60, secondsText);
+    }
+    if (r >= 3600)
+        return platform::format("%01llu:%02llu:%02llu", h, m, s);
+    return platform::format("%01llu:%02llu", m, s);
 }
 
 QSizeF PMSizeWithMinimumOfOne(QSizeF size)

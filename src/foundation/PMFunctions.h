@@ -33,6 +33,12 @@ std::optional<QString> PMPathFromBookmarkData(const QByteArray& bookmarkData);
 // Bookmark data for the file at the path; empty for no path or a failure.
 QByteArray PMBookmarkDataFromPath(const QString& path);
 
+// The text of a duration (the sign is dropped): "4:05", "1:02:03", with two-digit hours
+// "00:04:05"; from a day on "1 day" or "1.5 days"; with hour units from an hour on "1 hour"
+// or "2.5 hours"; with fractional seconds "4:05.250". A value that is not a finite number
+// counts as 0.
+QString PMDurationString(double seconds, bool twoDigitHours = false, bool hourUnits = false, bool fractionalSeconds = false);
+
 // Below this an aspect ratio or a height counts as zero: 2^-23.
 inline constexpr double PMGeometryEpsilon = 1.1920928955078125e-07;
 

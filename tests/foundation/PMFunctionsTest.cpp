@@ -1,12 +1,16 @@
 #include "foundation/PMFunctions.h"
 
 #include "platform/Alert.h"
+#include "foundation/NSString+PMHelpManagerNumbers.h"
+#include "platform/Locale.h"
 
 #include <gtest/gtest.h>
 
 #include "common/TestSupport.h"
 
 #include <QtCore/QFile>
+
+#include <cmath>
 #include <QtCore/QStandardPaths>
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
@@ -41,6 +45,47 @@ TEST(PMFunctions, AlertButtonsAndResponseCodes)
     press = 2;
     EXPECT_EQ(PMRunAlert(QStringLiteral("m"), QString(), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")), PMAlertThirdButtonReturn);
     platform::setAlertHandler(nullptr);
+}
+
+TEST(PMFunctions, DurationTexts)
+{
+    platform::setUserLocale(QStringLiteral("en_US"));
+    resetSharedNumberFormatter();
+    const struct {
+        double seconds;
+        bool twoDigitHours, hourUnits, fractional;
+        const char* english;
+        const char* german;
+    } cases[] = {
+        {245.4, false, false, false, "4:05", "4:05"},
+        {-245.4, false, false, false, "4:05", "4:05"},
+        {245.5, false, false, false, "4:06", "4:06"}, // halves away from zero
+        {3723, false, false, false, "1:02:03", "1:02:03"},
+        {3723, false, true, false, "1 hour", "1 hour"},
+        {9000, false, true, false, "2.5 hours", "2,5 hours"},
+        {86400, false, false, false, "1 day", "1 day"},
+        {129600, false, true, false, "1.5 days", "1,5 days"},
+        {172800, false, false, false, "2 days", "2 days"},
+        {245.25, false, false, true, "4:05.250", "4:05,250"},
+        {5.5, false, false, true, "0:05.500", "0:05,500"},
+        {3725.125, false, false, true, "1:02:05.125", "1:02:05,125"},
+        {0, false, false, false, "0:00", "0:00"},
+        {0, true, false, false, "00:00:00", "00:00:00"},
+        {245, true, true, true, "00:04:05", "00:04:05"},
+        {90000, true, false, false, "25:00:00", "25:00:00"},
+        {std::nan(""), false, false, false, "0:00", "0:00"},
+        {-INFINITY, false, false, false, "0:00", "0:00"},
+    };
+    for (const char* locale : {"en_US", "de_DE"}) {
+        platform::setUserLocale(QString::fromLatin1(locale));
+        resetSharedNumberFormatter();
+        const bool german = locale[0] == 'd';
+        for (const auto& c : cases)
+            EXPECT_EQ(PMDurationString(c.seconds, c.twoDigitHours, c.hourUnits, c.fractional).toStdString(), german ? c.german : c.english)
+                << c.seconds << " " << locale;
+    }
+    platform::setUserLocale(QStringLiteral("en_US"));
+    resetSharedNumberFormatter();
 }
 
 TEST(PMFunctions, BookmarkDataSurvivesARename)
