@@ -168,7 +168,8 @@ Date PMMovieRepresentationPrototype::additionDate()
     PMMovieRepresentationOriginal& o = original();
     return cachedValue(o.m_mutex, o.m_additionDate, [&] {
         platform::DictionaryPtr settings = userSettings();
-        std::optional<Date> date = dateForKey(*settings, kAdded, QStringLiteral("Date"));
+        // Converting a legacy date rewrites the settings: only where records change.
+        std::optional<Date> date = dateForKey(*settings, kAdded, platform::isMainThread() ? QStringLiteral("Date") : QString());
         if (date)
             return *date;
         const Date now = canonicalMainQueueDate();
@@ -293,7 +294,7 @@ Date PMMovieRepresentationPrototype::lastPlaybackDate()
 {
     PMMovieRepresentationOriginal& o = original();
     return cachedValue(o.m_mutex, o.m_lastPlaybackDate, [&] {
-        std::optional<Date> date = dateForKey(*userSettings(), kLastPlayback, kLegacyLastPlayback);
+        std::optional<Date> date = dateForKey(*userSettings(), kLastPlayback, platform::isMainThread() ? kLegacyLastPlayback : QString());
         if (!date)
             return neverDate();
         const Date added = additionDate();

@@ -157,6 +157,24 @@ PMMovieRepresentationProxyPtr PMMovieRepresentationOriginal::staticPlaylistProxy
     return std::make_shared<PMMovieRepresentationStaticPlaylistProxy>(sharedOriginal());
 }
 
+void PMMovieRepresentationOriginal::loadUserSettings(const platform::DictionaryPtr& saved)
+{
+    if (saved) {
+        const platform::DictionaryPtr copy = deeplyMutableCopy(saved);
+        for (auto it = copy->begin(); it != copy->end(); ++it)
+            m_userSettings->setValue(it.key(), it.value());
+        m_userSettings->remove(QStringLiteral("Auto-Tag XML Items"));
+        m_userSettings->remove(QStringLiteral("Moving"));
+        if (boolValueOfObjectForKey(m_userSettings, QStringLiteral("Plays Frame Images"))) {
+            setNumberWithInteger(*m_userSettings, 0, QStringLiteral("Duration"));
+            m_userSettings->remove(QStringLiteral("Plays Frame Images"));
+        }
+        if (saved->contains(QStringLiteral("Date")) && !saved->contains(QStringLiteral("Added Timestamp")))
+            m_userSettings->remove(QStringLiteral("Added Timestamp"));
+    }
+    invalidateDates();
+}
+
 QString PMMovieRepresentationOriginal::duplicateComparisonValue() const
 {
     std::lock_guard lock(m_mutex);

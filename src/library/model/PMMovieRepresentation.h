@@ -216,6 +216,11 @@ public:
     PMMovieRepresentationProxyPtr searchResultProxy() override;
     PMMovieRepresentationProxyPtr staticPlaylistProxy() override;
 
+    // Fills the settings from a saved item's "User Settings" and cleans up what older
+    // libraries left: legacy keys, a "Moving" left over, frame-image records (measured 0),
+    // and the fresh addition stamp when the saved settings hold the legacy "Date".
+    void loadUserSettings(const platform::DictionaryPtr& saved);
+
     // Original only.
     void setBookmark(const QByteArray& bookmark);
     QString retainedDisplayNameWithExtension(bool withExtension, bool autoName, bool cleanFilename);
