@@ -10,6 +10,9 @@
 
 #include <QtGui/QImage>
 
+#include <atomic>
+#include <thread>
+
 using platform::Date;
 using platform::Value;
 
@@ -381,4 +384,51 @@ TEST_F(MovieRecordTest, ListColumns)
     EXPECT_TRUE(m->valueForListID(QStringLiteral("GroupListPlaybackDate"), false).isNull());
     m->setDuration(0);
     EXPECT_EQ(m->valueForListID(QStringLiteral("GroupListTime"), false), Value(QStringLiteral("-")));
+}
+
+TEST_F(MovieRecordTest, GettersAreSafeFromSeveralThreads)
+{
+    // The sort engine warms these from several threads at once, through originals and
+    // proxies alike; the records must answer the same as on the main thread.
+    PMCachedSettings::determineFuzzyOldestDate = true;
+    std::vector<PMMovieRepresentationOriginalPtr> originals;
+    std::vector<std::shared_ptr<PMMovieRepresentationPrototype>> records;
+    for (int i = 0; i < 200; ++i) {
+        auto m = recordAt(QStringLiteral("/media/test/Movies/Clip %1.mov").arg(i));
+        m->setValue(QString::number(1980 + i % 30), QStringLiteral("Year"));
+        m->setValue(QStringLiteral("B, A"), QStringLiteral("Cast"));
+        m->setSeriesID(QStringLiteral("S%1").arg(i % 7), std::uint64_t(i));
+        m->invalidateDates();
+        originals.push_back(m);
+        records.push_back(m);
+        records.push_back(m->proxy());
+        records.push_back(m->fanOutProxy());
+    }
+    std::vector<std::thread> threads;
+    std::atomic<int> mismatches{0};
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+            for (size_t i = 0; i < records.size(); ++i) {
+                PMMovieRepresentationPrototype& r = *records[(i * 7 + size_t(t) * 13) % records.size()];
+                r.displayName();
+                r.sortName();
+                r.seriesSortName();
+                r.oldestDate();
+                r.newestDate();
+                r.lastPlaybackDate();
+                r.additionDate();
+                r.counter();
+                r.rating();
+                r.duration();
+                r.cachedLowercaseValuesForLowercaseTag(QStringLiteral("cast"));
+                r.cachedSubdivisionTags();
+                if (r.cachedLowercaseValueForLowercaseTag(QStringLiteral("cast")) != QStringLiteral("b, a"))
+                    ++mismatches;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(mismatches, 0);
+    for (const auto& m : originals)
+        EXPECT_EQ(m->oldestDate(), dateWithEndOfYear(m->cachedLowercaseValueForLowercaseTag(QStringLiteral("year")).toLong()));
 }
