@@ -13,6 +13,8 @@
 #include "playback/PMMovie.h"
 
 #include <QtCore/QFileInfo>
+#include <QtCore/QHash>
+#include <QtCore/QMimeDatabase>
 #include <QtCore/QSet>
 #include <QtGui/QImageReader>
 
@@ -83,6 +85,29 @@ bool parseSize(const QString& text, QSizeF* size)
         return false;
     *size = QSizeF(w, h);
     return true;
+}
+
+// Whether files with the (lower-case) extension are pictures: a process-wide table filled
+// on first sight of each extension.
+bool isImageFilenameExtension(const QString& extension)
+{
+    static std::mutex mutex;
+    static QHash<QString, bool> table;
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = table.constFind(extension); it != table.constEnd())
+            return *it;
+    }
+    bool image = QImageReader::supportedImageFormats().contains(extension.toLatin1());
+    if (!image) {
+        const QMimeDatabase database;
+        for (const QMimeType& type : database.mimeTypesForFileName(QStringLiteral("x.") + extension))
+            if (type.name().startsWith(QStringLiteral("image/")))
+                image = true;
+    }
+    std::lock_guard lock(mutex);
+    table.insert(extension, image);
+    return image;
 }
 
 bool isStillImageURL(const QUrl& url)
@@ -477,14 +502,56 @@ int PMMovieRepresentationPrototype::angle()
 
 bool PMMovieRepresentationPrototype::isConsideredStillImage()
 {
-    // Pictures that are not animated; image sequences and movies are not.
-    static const QSet<QString> stillExtensions = {QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"), QStringLiteral("gif"),
-        QStringLiteral("webp"), QStringLiteral("tif"), QStringLiteral("tiff"), QStringLiteral("bmp"), QStringLiteral("heic"), QStringLiteral("heif")};
     const QString extension = filenameExtension().toLower();
-    if (!stillExtensions.contains(extension))
+    if (extension.isEmpty())
         return false;
-    const Value d = userSettings()->value(kDuration);
-    return !(d.hasNumericValue() && d.toLongLong() > 0);
+    static const QSet<QString> animatedExtensions = {QStringLiteral("gif"), QStringLiteral("png"), QStringLiteral("apng"), QStringLiteral("webp")};
+    if (animatedExtensions.contains(extension)) {
+        // Converted animations play as movies.
+        if (PMCachedSettings::convertAnimatedImagesToMovies && durationIfCached(false, !userSettings()->contains(kDuration)) >= 1)
+            return false;
+    } else if (durationIfCached(true) > 0) {
+        return false;
+    }
+    return isImageFilenameExtension(extension);
+}
+
+void PMMovieRepresentationPrototype::rotateByAngle(int degrees)
+{
+    const int current = angle();
+    const bool snap = degrees % 90 == 0 && current % 90 != 0;
+    long long t = (long long)current + degrees + (snap && degrees < 0 ? 90 : 0);
+    if (t < 0)
+        t += ((-t + 359) / 360) * 360;
+    if (snap)
+        t -= t % 90;
+    t %= 360;
+    platform::DictionaryPtr settings = userSettings();
+    if (t == 0)
+        settings->remove(QStringLiteral("Angle"));
+    else
+        setNumberWithInteger(*settings, t, QStringLiteral("Angle"));
+    settings->remove(QStringLiteral("Visible Area"));
+    settings->remove(QStringLiteral("Aspect Ratio"));
+}
+
+bool PMMovieRepresentationPrototype::isFlippedHorizontally()
+{
+    return boolValueOfObjectForKey(userSettings(), QStringLiteral("Flip Horizontally"));
+}
+
+void PMMovieRepresentationPrototype::setFlippedHorizontally(bool flipped)
+{
+    if (flipped == isFlippedHorizontally())
+        return;
+    platform::DictionaryPtr settings = userSettings();
+    setNumberWithBool(*settings, flipped, QStringLiteral("Flip Horizontally"));
+    if (const platform::DictionaryPtr area = settings->value(QStringLiteral("Visible Area")).dictionary()) {
+        platform::DictionaryPtr mirrored = deeplyMutableCopy(area);
+        setNumberWithDouble(*mirrored, 1.0 - doubleValueOfObjectForKey(area, QStringLiteral("x")) - doubleValueOfObjectForKey(area, QStringLiteral("w")),
+                            QStringLiteral("x"));
+        settings->setValue(QStringLiteral("Visible Area"), mirrored);
+    }
 }
 
 // ---- Series

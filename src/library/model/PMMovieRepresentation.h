@@ -173,6 +173,11 @@ public:
     double restorePlaybackPosition(qint64 assetDurationSeconds);
     void goToTimestamp(double seconds, bool startPlaying);
     int angle();
+    // Turns the picture by the degrees (clockwise); a turn by quarters from a crooked angle
+    // snaps to the quarter. Drops the visible area and the custom aspect ratio.
+    void rotateByAngle(int degrees);
+    bool isFlippedHorizontally();
+    void setFlippedHorizontally(bool flipped);
     bool isConsideredStillImage();
 
     // ---- Names, list values and tool tips

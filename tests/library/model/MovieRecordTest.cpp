@@ -432,3 +432,35 @@ TEST_F(MovieRecordTest, GettersAreSafeFromSeveralThreads)
     for (const auto& m : originals)
         EXPECT_EQ(m->oldestDate(), dateWithEndOfYear(m->cachedLowercaseValueForLowercaseTag(QStringLiteral("year")).toLong()));
 }
+
+TEST_F(MovieRecordTest, RotationAndFlip)
+{
+    struct Case {
+        int from;
+        int by;
+        int to;
+    };
+    const Case cases[] = {{0, 90, 90}, {30, 90, 90}, {30, -90, 0}, {0, -90, 270}, {270, 90, 0}, {0, 720, 0}, {10, 5, 15}, {0, -450, 270}};
+    PMMovieRepresentationOriginalPtr m = recordAt(QStringLiteral("/media/test/Movies/a.mov"));
+    platform::DictionaryPtr s = m->userSettings();
+    for (const Case& c : cases) {
+        setOrRemoveObject(*s, c.from ? Value(c.from) : Value(), QStringLiteral("Angle"));
+        s->setValue(QStringLiteral("Visible Area"), platform::Dictionary::make({{QStringLiteral("x"), 0.1}, {QStringLiteral("w"), 0.5}}));
+        s->setValue(QStringLiteral("Aspect Ratio"), 2.0);
+        m->proxy()->rotateByAngle(c.by);
+        EXPECT_EQ(m->angle(), c.to) << c.from << " by " << c.by;
+        EXPECT_EQ(s->contains(QStringLiteral("Angle")), c.to != 0) << "no angle 0 is stored";
+        EXPECT_FALSE(s->contains(QStringLiteral("Visible Area")) || s->contains(QStringLiteral("Aspect Ratio")));
+    }
+
+    s->setValue(QStringLiteral("Visible Area"), platform::Dictionary::make({{QStringLiteral("x"), 0.1}, {QStringLiteral("w"), 0.5}}));
+    m->setFlippedHorizontally(true);
+    EXPECT_TRUE(m->isFlippedHorizontally());
+    EXPECT_DOUBLE_EQ(doubleValueOfObjectForKey(s->value(QStringLiteral("Visible Area")).dictionary(), QStringLiteral("x")), 0.4);
+    m->setFlippedHorizontally(true); // unchanged: not mirrored again
+    EXPECT_DOUBLE_EQ(doubleValueOfObjectForKey(s->value(QStringLiteral("Visible Area")).dictionary(), QStringLiteral("x")), 0.4);
+
+    EXPECT_FALSE(m->isConsideredStillImage());
+    EXPECT_TRUE(recordAt(QStringLiteral("/media/test/p.JPG"))->isConsideredStillImage());
+    EXPECT_FALSE(recordAt(QStringLiteral("/media/test/noextension"))->isConsideredStillImage());
+}
