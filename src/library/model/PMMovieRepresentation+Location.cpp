@@ -20,7 +20,9 @@
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
+#include <QtCore/QMimeDatabase>
 #include <QtGui/QClipboard>
+#include <QtGui/QIcon>
 #include "platform/Alert.h"
 
 using platform::Value;
@@ -255,6 +257,29 @@ void PMMovieRepresentationPrototype::invalidateApplicationPath()
     PMMovieRepresentationOriginal& o = original();
     std::lock_guard lock(o.m_mutex);
     o.m_applicationPath.reset();
+}
+
+// ---- Icon
+
+QIcon PMMovieRepresentationPrototype::icon()
+{
+    // One icon per extension for the whole program (main thread only, as all views are).
+    static QHash<QString, QIcon> iconsByExtension;
+    const QString p = path();
+    if (p.isEmpty())
+        return QIcon::fromTheme(QStringLiteral("applications-internet"), QIcon::fromTheme(QStringLiteral("network-workgroup")));
+    const QString extension = QFileInfo(p).suffix().toLower();
+    if (auto it = iconsByExtension.constFind(extension); it != iconsByExtension.constEnd())
+        return *it;
+    QIcon icon;
+    if (!extension.isEmpty()) {
+        const QMimeType type = QMimeDatabase().mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
+        icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    }
+    if (icon.isNull())
+        icon = QIcon::fromTheme(QStringLiteral("text-x-generic"), QIcon::fromTheme(QStringLiteral("application-octet-stream")));
+    iconsByExtension.insert(extension, icon);
+    return icon;
 }
 
 // ---- Web address and file manager

@@ -413,8 +413,9 @@ void PMMovieRepresentationOriginal::updateRawCachedFileMetadataTags(const platfo
     const QUrl url = URL();
     const platform::DictionaryPtr current = raw ? deeplyMutableCopy(raw) : nullptr;
     const std::shared_ptr<PMMovieRepresentationOriginal> record = sharedOriginal();
-    const bool showProgress = defaults().boolForKey(QStringLiteral("Show Progress For Background Checks"));
-    auto crawlDelta = [showProgress](int delta) {
+    // Read once for the whole run.
+    static const bool showProgress = defaults().boolForKey(QStringLiteral("Show Progress For Background Checks"));
+    auto crawlDelta = [](int delta) {
         if (!showProgress)
             return;
         platform::dispatchAsyncMain([delta] {

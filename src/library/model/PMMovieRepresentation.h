@@ -88,6 +88,8 @@ public:
     QString filenameExtension();
     QString readableLocation();
     QString readableLocationPrefixedByDisplayNameIfDifferent();
+    // The icon of the file's type from the icon theme; a globe for web addresses.
+    QIcon icon() override;
     QString applicationPath();
     void setApplicationPath(const QString& path);
     void invalidateApplicationPath();

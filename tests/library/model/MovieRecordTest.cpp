@@ -464,3 +464,27 @@ TEST_F(MovieRecordTest, RotationAndFlip)
     EXPECT_TRUE(recordAt(QStringLiteral("/media/test/p.JPG"))->isConsideredStillImage());
     EXPECT_FALSE(recordAt(QStringLiteral("/media/test/noextension"))->isConsideredStillImage());
 }
+
+TEST_F(MovieRecordTest, AutomaticNamesRecordTheFormerNameOnce)
+{
+    PMCachedSettings::determineNamesAutomatically = true;
+    PMMovieRepresentationServices::shared().tagBasedDisplayName = [](PMMovieRepresentationPrototype& r) {
+        return r.cachedLowercaseValueForLowercaseTag(QStringLiteral("title")).toUpper();
+    };
+    setDefault(QStringLiteral("Original Name Tag"), QStringLiteral("Former"));
+    PMMovieRepresentationOriginalPtr m = recordAt(QStringLiteral("/media/test/Movies/Trip.mov"));
+    m->userSettings()->setValue(QStringLiteral("Name"), QStringLiteral("Typed"));
+    m->setValue(QStringLiteral("Sea"), QStringLiteral("Title"));
+    EXPECT_EQ(m->displayName(), QStringLiteral("SEA"));
+    EXPECT_FALSE(m->userSettings()->contains(QStringLiteral("Name"))) << "automatic names store no name";
+    EXPECT_EQ(m->cachedLowercaseValueForLowercaseTag(QStringLiteral("former")), QStringLiteral("typed"));
+    m->setValue(QStringLiteral("Lake"), QStringLiteral("Title"));
+    EXPECT_EQ(m->displayName(), QStringLiteral("LAKE"));
+    EXPECT_EQ(m->cachedLowercaseValueForLowercaseTag(QStringLiteral("former")), QStringLiteral("typed")) << "the first name is kept";
+    EXPECT_EQ(m->suggestedFilename(), QStringLiteral("LAKE.mov"));
+
+    // Without a name from tags the record is "?".
+    PMMovieRepresentationOriginalPtr untitled = recordAt(QStringLiteral("/media/test/Movies/Plain.mov"));
+    EXPECT_EQ(untitled->displayName(), QStringLiteral("?"));
+    PMMovieRepresentationServices::shared().tagBasedDisplayName = nullptr;
+}
