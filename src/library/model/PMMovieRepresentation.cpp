@@ -110,8 +110,10 @@ PMMovieRepresentationOriginalPtr PMMovieRepresentationOriginal::movieRepresentat
     if (!url.isValid() || url.isEmpty())
         return nullptr;
     auto record = std::make_shared<PMMovieRepresentationOriginal>(url);
-    // A new record is stamped with the date it was added.
+    // A new record is stamped with the date it was added, and given its ID here rather than
+    // by a getter that the sort engine may first call from another thread.
     record->additionDate();
+    record->uniqueLibraryID();
     return record;
 }
 

@@ -304,7 +304,9 @@ public:
 
 // What the records ask of the rest of the program (the library folders, series, tag
 // types, the player). The main controller's shares install these; until then each
-// answers as a library without that subsystem would.
+// answers as a library without that subsystem would. The ones that the getters use
+// (series dates, tag-based names, import tag names) may be called from several threads
+// at once while the sort engine warms its caches.
 struct PMMovieRepresentationServices {
     // The library folders, main one first.
     std::function<QStringList()> libraryPaths;
