@@ -1,5 +1,6 @@
 #include "foundation/NSString+PMHelpManagerFileAttributes.h"
 
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMLog.h"
 #include "platform/Alert.h"
@@ -258,8 +259,14 @@ QString stringByRemovingHFSTypeDelimiters(const QString& string)
 
 std::optional<platform::DesktopApplication> applicationURL(const QString& filePath)
 {
+    if (filePath.isEmpty())
+        return std::nullopt;
+    // A movie sequence opens with whatever opens its first part.
+    QString file = filePath;
+    if (const std::optional<QStringList> parts = sequencePaths(filePath); parts && !parts->isEmpty())
+        file = parts->first();
     platform::DesktopApplication application;
-    if (filePath.isEmpty() || !platform::getDefaultApplicationForFile(filePath, &application))
+    if (!platform::getDefaultApplicationForFile(file, &application))
         return std::nullopt;
     // Never hand a file to this program itself.
     if (platform::isOwnApplication(application))

@@ -229,6 +229,20 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
         changed.notify_all();
     }
 
+    // Finishes a cancelled operation that never ran, counted as running until its
+    // completion has run. On a pool thread, so a completion never runs inside the caller.
+    void finishWithoutRunning(const OperationPtr& op)
+    {
+        std::shared_ptr<State> self = shared_from_this();
+        operationPool().start([self, op] {
+            finish(op);
+            std::lock_guard lock(self->mutex);
+            --self->running;
+            self->scheduleLocked();
+            self->changed.notify_all();
+        });
+    }
+
     static void finish(const OperationPtr& op)
     {
         Operation::State& s = *op->m_state;
@@ -301,16 +315,8 @@ void Operation::cancel()
         if (removed)
             ++queue->running; // counted until its completion has run
     }
-    if (removed) {
-        // Finish on a pool thread so that a completion block never runs inside the caller.
-        operationPool().start([queue, removed] {
-            OperationQueue::State::finish(removed);
-            std::lock_guard lock(queue->mutex);
-            --queue->running;
-            queue->scheduleLocked();
-            queue->changed.notify_all();
-        });
-    }
+    if (removed)
+        queue->finishWithoutRunning(removed);
 }
 
 void Operation::setQueuePriority(Priority p)
@@ -386,14 +392,7 @@ void OperationQueue::addOperation(OperationPtr op)
     s.sequence = m_state->nextSequence++;
     if (s.cancelled) {
         ++m_state->running;
-        std::shared_ptr<State> queue = m_state;
-        operationPool().start([queue, op] {
-            OperationQueue::State::finish(op);
-            std::lock_guard lock(queue->mutex);
-            --queue->running;
-            queue->scheduleLocked();
-            queue->changed.notify_all();
-        });
+        m_state->finishWithoutRunning(op);
         return;
     }
     Operation::Priority priority;

@@ -278,10 +278,15 @@ TEST(FileAttributes, ApplicationForAFileIsNeverThisProgram)
     const auto app = applicationURL(root + QStringLiteral("/a.mp4"));
     const bool self = applicationURL(root + QStringLiteral("/a.mkv")).has_value();
     const bool none = applicationURL(root + QStringLiteral("/a.unknownext")).has_value();
+    // A sequence folder opens with the application of its first part.
+    writeFile(root + QStringLiteral("/Trip.mseq/Trip 1.mp4"), "1");
+    const auto sequenceApp = applicationURL(root + QStringLiteral("/Trip.mseq"));
     qputenv("XDG_DATA_DIRS", savedDirs);
     qputenv("XDG_DATA_HOME", savedHome);
     ASSERT_TRUE(app.has_value());
     EXPECT_EQ(app->id, QStringLiteral("player.desktop"));
     EXPECT_FALSE(self);
     EXPECT_FALSE(none);
+    ASSERT_TRUE(sequenceApp.has_value());
+    EXPECT_EQ(sequenceApp->id, QStringLiteral("player.desktop"));
 }

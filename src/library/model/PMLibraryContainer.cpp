@@ -48,6 +48,7 @@ const QString kGroupSortingDirection = QStringLiteral("Group Sorting Direction")
 const QString kIndexSequence = QStringLiteral("Index Sequence");
 const QString kGroupContentDisplayMode = QStringLiteral("Group Content Display Mode");
 const QString kPreviousSuffix = QStringLiteral(": Previous");
+const QString kGroupSortingCriterionPrevious = QStringLiteral("Group Sorting Criterion: Previous");
 
 const QString kFilteredChildren = QStringLiteral("Filtered Children");
 const QString kSortedChildren = QStringLiteral("Sorted Children");
@@ -727,7 +728,7 @@ ArrayPtr PMLibraryContainer::sortedChildren()
         if (!done) {
             std::shared_ptr<PMLibraryContainer> ancestor;
             DictionaryPtr settings = volatilityResistantSettingsFromNonVolatileAncestor(&ancestor);
-            const Value previous = settings ? settings->value(kGroupSortingCriterion + kPreviousSuffix) : Value();
+            const Value previous = settings ? settings->value(kGroupSortingCriterionPrevious) : Value();
             if (previous.isString() && !previous.string().isEmpty()) {
                 const bool descending = sortsDescendingAccordingToAncestor(nullptr);
                 if (filtered->count() < 2) {
@@ -1199,7 +1200,7 @@ bool PMLibraryContainer::removeVolatileSortCriterionAndIndexSequence(bool includ
     if (!settings)
         return false;
     settings->remove(kGroupSortingCriterion);
-    settings->remove(kGroupSortingCriterion + kPreviousSuffix);
+    settings->remove(kGroupSortingCriterionPrevious);
     settings->remove(kGroupSortingDirection);
     if (includeIndexSequence)
         settings->remove(kIndexSequence);
