@@ -332,13 +332,13 @@ QString PMMovieRepresentationPrototype::fixedPath(const QString& path, const QSt
 {
     if (path.isEmpty())
         return {};
-    if (fileExistsAtPath(path))
+    if (fileExistsAtPathWithDefaultCache(path))
         return path;
     const bool volumeExists = volumeExistsForPath(path);
     QString answer;
     if (!bookmark.isEmpty() && volumeExists && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Ignore Bookmarks When Fixing Paths"))) {
         const std::optional<QString> resolved = PMPathFromBookmarkData(bookmark);
-        if (resolved && *resolved != path && fileExistsAtPath(*resolved)) {
+        if (resolved && *resolved != path && fileExistsAtPath(*resolved, false)) {
             answer = *resolved;
             if (debugLog())
                 PMLog("[Debug] %@ moved to path: %@ (identified via bookmark)", QFileInfo(path).fileName(), answer);
@@ -373,7 +373,7 @@ QString PMMovieRepresentationPrototype::fixedPath(const QString& path, const QSt
             while (base.size() > 1 && base.endsWith(u'/'))
                 base.chop(1);
             const QString candidate = base + relative;
-            if (candidate.toLower() == path.toLower() || !fileExistsAtPath(candidate))
+            if (candidate.toLower() == path.toLower() || !fileExistsAtPath(candidate, false))
                 continue;
             // The same name in another library folder is only the same file when its
             // size agrees with the one remembered.

@@ -4,6 +4,7 @@
 #include "foundation/NSDate+PMExtensions.h"
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/NSFileManager+PMHelpManager.h"
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "foundation/NSString+PMHelpManagerNumbers.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
@@ -230,7 +231,7 @@ Date PMMovieRepresentationPrototype::creationDate()
         return stored ? *stored : neverDate();
     }
     QString filePath = path();
-    if (const std::optional<QStringList> parts = PMSequencePaths(URL()); parts && !parts->isEmpty())
+    if (const std::optional<QStringList> parts = sequencePaths(path()); parts && !parts->isEmpty())
         filePath = parts->first();
     const std::optional<Date> date = creationDateFromPath(filePath);
     if (date && platform::isMainThread())
@@ -505,8 +506,7 @@ bool PMMovieRepresentationPrototype::isConsideredStillImage()
     const QString extension = filenameExtension().toLower();
     if (extension.isEmpty())
         return false;
-    static const QSet<QString> animatedExtensions = {QStringLiteral("gif"), QStringLiteral("png"), QStringLiteral("apng"), QStringLiteral("webp")};
-    if (animatedExtensions.contains(extension)) {
+    if (isAnimatedImagePathExtension(extension)) {
         // Converted animations play as movies.
         if (PMCachedSettings::convertAnimatedImagesToMovies && durationIfCached(false, !userSettings()->contains(kDuration)) >= 1)
             return false;

@@ -526,7 +526,7 @@ bool PMMovieRepresentationPrototype::isMatchForSearchString(const QString& strin
         if (originalURL.isString() && originalURL.string().contains(s, Qt::CaseInsensitive))
             return true;
         if (defaults().boolForKey(QStringLiteral("Search: Check Readable Path Representation")) && !p.isEmpty()
-            && readablePathRepresentation(p).contains(s, Qt::CaseInsensitive))
+            && readablePathRepresentationIndicatingAvailability(p, false).contains(s, Qt::CaseInsensitive))
             return true;
     }
     return false;
