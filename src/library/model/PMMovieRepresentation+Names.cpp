@@ -397,8 +397,6 @@ Value PMMovieRepresentationPrototype::valueForListID(const QString& listID, bool
         const long long d = duration();
         return Value(d >= 1 ? PMDurationString(double(d)) : QStringLiteral("-"));
     }
-    if (listID == QStringLiteral("GroupListLocation"))
-        return tip ? Value() : Value(readableLocation());
     return tip ? Value() : Value(tagValueForListID(listID));
 }
 

@@ -20,6 +20,7 @@
 #include <QtCore/QSet>
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 
 using platform::Value;
@@ -247,7 +248,8 @@ void PMMovieRepresentationPrototype::addTagValuesFromSubdivisionBranchDictionary
         if (it.key() == QStringLiteral("Series ID Prefix")) {
             const QString prefix = stringOf(it.value());
             if (!prefix.isEmpty() && prefix != seriesIDPrefix())
-                setSeriesID(prefix.left(prefix.size() - 1), std::uint64_t(-1));
+                // Joins at no particular place: the index "not found".
+                setSeriesID(prefix.left(prefix.size() - 1), std::uint64_t(std::numeric_limits<long long>::max()));
             continue;
         }
         const platform::DictionaryPtr entry = it.value().dictionary();
