@@ -195,13 +195,13 @@ Date PMMovieRepresentationPrototype::additionDate()
     return cachedValue(o.m_mutex, o.m_additionDate, [&] {
         platform::DictionaryPtr settings = userSettings();
         // Converting a legacy date rewrites the settings: only where records change.
-        std::optional<Date> date = dateForKey(*settings, kAdded, platform::isMainThread() ? QStringLiteral("Date") : QString());
+        std::optional<Date> date = dateForKey(*settings, kAdded, PMRecordGettersMayChangeRecords() ? QStringLiteral("Date") : QString());
         if (date)
             return *date;
         const Date now = canonicalMainQueueDate();
         // The stamp is written where records change: on the main thread. A reader on
         // another thread sees the same date through the cache until then.
-        if (platform::isMainThread())
+        if (PMRecordGettersMayChangeRecords())
             setDate(*settings, now, kAdded);
         return now;
     });
@@ -234,7 +234,7 @@ Date PMMovieRepresentationPrototype::creationDate()
     if (const std::optional<QStringList> parts = sequencePaths(path()); parts && !parts->isEmpty())
         filePath = parts->first();
     const std::optional<Date> date = creationDateFromPath(filePath);
-    if (date && platform::isMainThread())
+    if (date && PMRecordGettersMayChangeRecords())
         setDate(*userSettings(), *date, kCreated);
     std::lock_guard lock(o.m_mutex);
     o.m_creationDate = date ? *date : neverDate();
@@ -320,7 +320,7 @@ Date PMMovieRepresentationPrototype::lastPlaybackDate()
 {
     PMMovieRepresentationOriginal& o = original();
     return cachedValue(o.m_mutex, o.m_lastPlaybackDate, [&] {
-        std::optional<Date> date = dateForKey(*userSettings(), kLastPlayback, platform::isMainThread() ? kLegacyLastPlayback : QString());
+        std::optional<Date> date = dateForKey(*userSettings(), kLastPlayback, PMRecordGettersMayChangeRecords() ? kLegacyLastPlayback : QString());
         if (!date)
             return neverDate();
         const Date added = additionDate();
@@ -373,12 +373,12 @@ long long PMMovieRepresentationPrototype::durationIfCached(bool onlyIfCached, bo
         return stored.toLongLong();
     if (checkAnimatedImageDurationSynchronously) {
         const qint64 seconds = PMAnimatedImageDuration(URL());
-        if (seconds >= 0 && platform::isMainThread())
+        if (seconds >= 0 && PMRecordGettersMayChangeRecords())
             setDuration(seconds);
         return seconds;
     }
     // Measuring starts only from the main thread: getters warmed elsewhere stay pure.
-    if (onlyIfCached || !platform::isMainThread() || URL().isEmpty())
+    if (onlyIfCached || !PMRecordGettersMayChangeRecords() || URL().isEmpty())
         return -1;
     const QString uniqueID = uniqueLibraryID();
     {
@@ -434,7 +434,7 @@ std::uint64_t PMMovieRepresentationPrototype::movieFileSize()
     }
     if (!isMissing()) {
         if (const std::optional<std::uint64_t> size = totalFileSizeAtPath(path())) {
-            if (platform::isMainThread())
+            if (PMRecordGettersMayChangeRecords())
                 setNumberWithInteger(*userSettings(), (long long)*size, QStringLiteral("Size"));
             std::lock_guard lock(o.m_mutex);
             o.m_movieFileSize = *size;
@@ -472,7 +472,7 @@ QSizeF PMMovieRepresentationPrototype::assetSizeIfCached(bool onlyIfCached)
         }
         if (size.width() < 1 || size.height() < 1)
             return {};
-        if (!still && platform::isMainThread())
+        if (!still && PMRecordGettersMayChangeRecords())
             settings->setValue(QStringLiteral("Asset Size"), sizeText(size));
     }
     if (std::abs(angle() % 180) == 90)
@@ -483,7 +483,7 @@ QSizeF PMMovieRepresentationPrototype::assetSizeIfCached(bool onlyIfCached)
     }
     if (settings->value(QStringLiteral("Aspect Ratio")).hasNumericValue())
         size.setHeight(size.width() * doubleValueOfObjectForKey(settings, QStringLiteral("Aspect Ratio")));
-    if (still && platform::isMainThread())
+    if (still && PMRecordGettersMayChangeRecords())
         settings->setValue(QStringLiteral("Asset Size"), sizeText(size));
     return size;
 }

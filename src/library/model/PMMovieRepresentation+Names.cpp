@@ -144,7 +144,7 @@ QString PMMovieRepresentationOriginal::retainedDisplayNameWithExtension(bool wit
             name = QStringLiteral("?");
         // With automatic names no name is stored, and the former name may be recorded:
         // both change the record, which happens on the main thread only.
-        if (platform::isMainThread())
+        if (PMRecordGettersMayChangeRecords())
             setDisplayName(name);
     } else {
         name = displayNameFromMetadataName(!clean);

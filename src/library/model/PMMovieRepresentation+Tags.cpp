@@ -340,13 +340,13 @@ platform::DictionaryPtr PMMovieRepresentationPrototype::importedTags()
 platform::DictionaryPtr PMMovieRepresentationOriginal::fileMetadataTagsWithNames(const QStringList& names)
 {
     if (!defaults().boolForKey(QStringLiteral("Import Metadata: Internal"))) {
-        if (platform::isMainThread())
+        if (PMRecordGettersMayChangeRecords())
             userSettings()->remove(kImported);
         return nullptr;
     }
     const platform::DictionaryPtr raw = userSettings()->value(kImported).dictionary();
     // The first read is started from the main thread; getters warmed elsewhere start nothing.
-    if (platform::isMainThread() && !hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce())
+    if (PMRecordGettersMayChangeRecords() && !hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce())
         updateRawCachedFileMetadataTags(raw);
     if (!raw || raw->isEmpty())
         return nullptr;

@@ -175,6 +175,11 @@ void PMMovieRepresentationOriginal::loadUserSettings(const platform::DictionaryP
             m_userSettings->remove(QStringLiteral("Added Timestamp"));
     }
     invalidateDates();
+    // Legacy dates are converted and a missing addition date stamped here, so that the
+    // getters find them in place.
+    additionDate();
+    dateForKey(*m_userSettings, QStringLiteral("Last Playback Timestamp"), QStringLiteral("Last Playback"));
+    invalidateDates();
 }
 
 QString PMMovieRepresentationOriginal::duplicateComparisonValue() const
@@ -230,6 +235,25 @@ void PMUpdateDurationForMovieRepresentation(qint64 seconds, const QString& asset
         record->setDuration(seconds);
     if (!assetSizeDescription.isEmpty())
         record->userSettings()->setValue(QStringLiteral("Asset Size"), assetSizeDescription);
+}
+
+namespace {
+thread_local int sideEffectFreeGettersDepth = 0;
+} // namespace
+
+PMSideEffectFreeGetters::PMSideEffectFreeGetters()
+{
+    ++sideEffectFreeGettersDepth;
+}
+
+PMSideEffectFreeGetters::~PMSideEffectFreeGetters()
+{
+    --sideEffectFreeGettersDepth;
+}
+
+bool PMRecordGettersMayChangeRecords()
+{
+    return sideEffectFreeGettersDepth == 0 && platform::isMainThread();
 }
 
 namespace {

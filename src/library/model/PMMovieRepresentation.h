@@ -16,6 +16,7 @@
 #include "platform/Value.h"
 
 #include <QtCore/QHash>
+#include <QtCore/QSet>
 #include <QtCore/QStringList>
 #include <QtCore/QUrl>
 
@@ -346,6 +347,20 @@ public:
     // object goes away.
     static void waitUntilEmpty();
 };
+// While one of these lives on a thread, the record getters called on that thread have no
+// side effects at all: they start no reads, stamp no dates and write nothing into the
+// settings (the sort engine holds one on every thread of its warm-up, the main thread
+// included). Off the main thread getters never have side effects.
+class PMSideEffectFreeGetters {
+public:
+    PMSideEffectFreeGetters();
+    ~PMSideEffectFreeGetters();
+    PMSideEffectFreeGetters(const PMSideEffectFreeGetters&) = delete;
+    PMSideEffectFreeGetters& operator=(const PMSideEffectFreeGetters&) = delete;
+};
+// On the main thread and outside such a scope.
+bool PMRecordGettersMayChangeRecords();
+
 // Whether a duration or metadata read is in flight for the ID (tests).
 bool PMIsDurationComputationInFlight(const QString& uniqueLibraryID);
 bool PMIsMetadataReadInFlight(const QString& uniqueLibraryID);

@@ -488,3 +488,27 @@ TEST_F(MovieRecordTest, AutomaticNamesRecordTheFormerNameOnce)
     EXPECT_EQ(untitled->displayName(), QStringLiteral("?"));
     PMMovieRepresentationServices::shared().tagBasedDisplayName = nullptr;
 }
+
+TEST_F(MovieRecordTest, GettersInASideEffectFreeScopeChangeNothing)
+{
+    PMMovieRepresentationOriginalPtr m = recordAt(QStringLiteral("/media/test/Movies/a.mov"));
+    m->userSettings()->remove(QStringLiteral("Added Timestamp"));
+    m->invalidateDates();
+    setDefault(QStringLiteral("Import Metadata: Internal"), true);
+    PMMovieRepresentationServices::shared().importTagNames = [] { return QStringList{QStringLiteral("Album")}; };
+    const platform::DictionaryPtr before = deeplyMutableCopy(m->userSettings());
+    {
+        PMSideEffectFreeGetters pure;
+        EXPECT_FALSE(PMRecordGettersMayChangeRecords());
+        EXPECT_EQ(m->duration(), -1);
+        EXPECT_FALSE(PMIsDurationComputationInFlight(m->uniqueLibraryID()));
+        m->additionDate();
+        m->creationDate();
+        m->cachedTags();
+        m->displayName();
+        EXPECT_FALSE(m->hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce());
+    }
+    EXPECT_TRUE(PMRecordGettersMayChangeRecords());
+    EXPECT_EQ(Value(m->userSettings()), Value(before));
+    PMMovieRepresentationServices::shared().importTagNames = nullptr;
+}
