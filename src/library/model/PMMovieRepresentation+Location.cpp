@@ -10,6 +10,7 @@
 #include "foundation/NSString+PMHelpManagerMatching.h"
 #include "foundation/PMFunctions.h"
 #include "foundation/PMLog.h"
+#include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/Applications.h"
@@ -323,6 +324,30 @@ bool PMMovieRepresentationPrototype::showInFinder()
     PMLog("cannot reveal <%@>", displayName());
     platform::beep();
     return false;
+}
+
+bool PMMovieRepresentationPrototype::promptForURL()
+{
+    auto& services = PMMovieRepresentationServices::shared();
+    const QUrl chosen = services.chooseFile ? services.chooseFile(QStringLiteral("Locate File"), QStringLiteral("Select File")) : QUrl();
+    if (!chosen.isValid() || chosen.isEmpty())
+        return false;
+    auto baseName = [](const QUrl& url) {
+        const QString name = stringByReplacingPercentEscapesIfNecessary(QFileInfo(url.path()).fileName());
+        const qsizetype dot = name.lastIndexOf(u'.');
+        return dot > 0 ? name.left(dot) : name;
+    };
+    const QString oldName = baseName(URL());
+    const Value stored = userSettings()->value(QStringLiteral("Name"));
+    if (!PMCachedSettings::determineNamesAutomatically && !(stored.isString() && !stored.string().isEmpty())
+        && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Import Metadata: Name")) && baseName(chosen) != oldName)
+        setDisplayName(oldName);
+    setURL(chosen);
+    setMissing(false, false);
+    updateCachedFileMetadataTags();
+    if (services.updateLibraryAfterDelay)
+        services.updateLibraryAfterDelay(0);
+    return true;
 }
 
 // ---- Finding and placing files

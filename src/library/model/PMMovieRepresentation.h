@@ -100,6 +100,10 @@ public:
     bool openOriginalURL();
     bool copyOriginalURL();
     bool showInFinder();
+    // Lets the user locate a missing file (through the services' file chooser); the record
+    // then points at the chosen file, keeps its old name where the name came from the old
+    // file, and is present again. NO when nothing was chosen.
+    bool promptForURL();
     // The current place of a file that may have moved (by bookmark, then under another
     // library folder), or nothing. With a record given, its URL follows the file.
     static QString fixedPath(const QString& path, const QString& relativePath, const QByteArray& bookmark,
@@ -326,6 +330,8 @@ struct PMMovieRepresentationServices {
     std::function<void(double)> updateLibraryAfterDelay;
     // The Dock icon's count of background checks.
     std::function<void(int)> updateApplicationIconWithCrawlDelta;
+    // A modal file chooser (title, prompt): the chosen file, or an empty URL.
+    std::function<QUrl(const QString& title, const QString& prompt)> chooseFile;
     // The viewer rules ({"Match" or "Extensions", "Open"}).
     std::function<platform::ArrayPtr()> viewerRules;
 

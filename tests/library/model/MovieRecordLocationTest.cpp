@@ -190,3 +190,29 @@ TEST_F(MovieRecordLocationTest, FolderLayoutWithHostileNames)
     EXPECT_EQ(m->availablePathForLibraryAncestors(ancestors, {first, second}, nullptr, &match), first + QStringLiteral("/Trips/clip.mov"));
     EXPECT_TRUE(match);
 }
+
+TEST_F(MovieRecordLocationTest, LocatingAMissingFile)
+{
+    makeFile(second + QStringLiteral("/new name.mov"), 4);
+    PMMovieRepresentationOriginalPtr m = PMMovieRepresentationOriginal::movieRepresentationWithPath(first + QStringLiteral("/Old Name.mov"));
+    m->setMissing(true, false);
+    auto& services = PMMovieRepresentationServices::shared();
+    double updatedAfter = -1;
+    services.updateLibraryAfterDelay = [&](double delay) { updatedAfter = delay; };
+    services.chooseFile = [](const QString&, const QString&) { return QUrl(); };
+    EXPECT_FALSE(m->promptForURL()) << "cancelled";
+    EXPECT_TRUE(m->isMissing());
+    services.chooseFile = [this](const QString& title, const QString& prompt) {
+        EXPECT_EQ(title, QStringLiteral("Locate File"));
+        EXPECT_EQ(prompt, QStringLiteral("Select File"));
+        return QUrl::fromLocalFile(second + QStringLiteral("/new name.mov"));
+    };
+    EXPECT_TRUE(m->promptForURL());
+    EXPECT_FALSE(m->isMissing());
+    EXPECT_EQ(m->path(), second + QStringLiteral("/new name.mov"));
+    EXPECT_EQ(m->displayName(), QStringLiteral("Old Name")) << "the name it had is kept";
+    EXPECT_EQ(updatedAfter, 0.0);
+    services.chooseFile = nullptr;
+    services.updateLibraryAfterDelay = nullptr;
+    PMCrawlQueue::waitUntilEmpty();
+}
