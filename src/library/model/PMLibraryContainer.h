@@ -28,6 +28,8 @@ public:
 
     std::shared_ptr<PMLibraryContainer> sharedContainer();
 
+    int objectKind() const override { return kPMLibraryContainerObjectKind; }
+
     // PMLibraryItem
     platform::Object& itemObject() override { return *this; }
     QString uniqueLibraryID() override;

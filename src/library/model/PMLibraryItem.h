@@ -95,6 +95,10 @@ public:
 
 using PMLibraryItemPtr = std::shared_ptr<PMLibraryItem>;
 
+// The object kinds of the library tree (platform::Object::objectKind).
+inline constexpr int kPMLibraryContainerObjectKind = 0x504d4c43; // containers
+inline constexpr int kPMMovieRecordObjectKind = 0x504d4d52;      // movie records
+
 // The item operations of a value of the tree; null for anything that is not an item.
 PMLibraryItem* PMItem(const platform::Value& value);
 PMLibraryItemPtr PMItemPtr(const platform::Value& value);
