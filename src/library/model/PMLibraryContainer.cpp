@@ -316,7 +316,7 @@ QString PMLibraryContainer::sortName()
     const Value ymd = value(QStringLiteral("Year-Month-Day Name"));
     if (ymd.isString())
         return ymd.string();
-    return displayName();
+    return PMSortString(displayName());
 }
 
 QString PMLibraryContainer::seriesSortName()

@@ -69,6 +69,8 @@ public:
     // Look
     virtual QIcon icon();
     virtual QSizeF assetSizeIfCached(bool) { return {}; }
+    // The Base64 difference hash of the picture at the resolution; empty when there is none.
+    virtual QString imageHashWithResolution(long long) { return {}; }
 
     // Dates (the "never" date where a date does not exist)
     virtual platform::Date additionDate() = 0;
@@ -77,6 +79,8 @@ public:
     virtual platform::Date newestDate() = 0;
     virtual platform::Date newestDateInSortingContext() = 0;
     virtual platform::Date lastPlaybackDate() = 0;
+    // The newest date of the item on its own, apart from its series (originals).
+    virtual platform::Date individualNewestDate() { return newestDate(); }
 
     // Measures
     virtual long long duration() = 0;            // seconds; -1 when unknown

@@ -76,6 +76,9 @@ public:
     platform::ArrayPtr lastWatchedMovieRepresentations();
     void clearLastWatchedMovieRepresentations(QObject* sender);
 
+    // Tags: whether a tag (lower-case name) has a value anywhere in the library.
+    bool isRelevantTag(const QString& lowercaseTag) const;
+
     // Series (names from tags; built with the series themselves)
     QString displayNameForSeriesIDPrefix(const QString& prefix) const;
     QString sortNameForSeriesIDPrefix(const QString& prefix) const;
