@@ -10,6 +10,7 @@
 #include "platform/PropertyList.h"
 
 #include <QtCore/QHash>
+#include <QtCore/QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -23,12 +24,27 @@ namespace {
 constexpr int kTrailerSize = 32;
 constexpr int kHeaderSize = 8;
 
-quint64 readBigEndian(const uchar* p, int n)
+inline quint64 readBigEndian(const uchar* p, int n)
 {
-    quint64 v = 0;
-    for (int i = 0; i < n; ++i)
-        v = (v << 8) | p[i];
-    return v;
+    switch (n) {
+    case 1:
+        return p[0];
+    case 2:
+        return quint64(p[0]) << 8 | p[1];
+    case 4:
+        return quint64(p[0]) << 24 | quint64(p[1]) << 16 | quint64(p[2]) << 8 | p[3];
+    case 8: {
+        quint64 v;
+        std::memcpy(&v, p, 8);
+        return qFromBigEndian(v);
+    }
+    default: {
+        quint64 v = 0;
+        for (int i = 0; i < n; ++i)
+            v = (v << 8) | p[i];
+        return v;
+    }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -46,7 +62,7 @@ public:
         Value result;
         if (readTrailer()) {
             m_onPath.assign(size_t(m_numObjects), 0);
-            m_strings.resize(size_t(m_numObjects));
+            m_stringSlot.assign(size_t(m_numObjects), 0);
             // Each decoded value stands for a reference read from the file; shared
             // containers are decoded once per reference, within this budget.
             m_budget = m_size * 4 + 65536;
@@ -160,11 +176,16 @@ private:
 
     bool decodeString(quint64 ref, quint64 offset, uchar marker, Value* out)
     {
-        QString& cached = m_strings[size_t(ref)];
-        if (!cached.isNull()) {
-            *out = Value(cached);
+        quint32& slot = m_stringSlot[size_t(ref)];
+        if (slot != 0) {
+            *out = Value(m_strings[slot - 1]);
             return true;
         }
+        if (m_strings.size() >= std::numeric_limits<quint32>::max() - 1)
+            return fail(QStringLiteral("too many strings"));
+        m_strings.emplace_back();
+        slot = quint32(m_strings.size());
+        QString& cached = m_strings.back();
         quint64 count = 0, start = 0;
         if (!readCount(offset, marker, &count, &start))
             return false;
@@ -181,8 +202,6 @@ private:
             for (quint64 i = 0; i < count; ++i)
                 d[i] = char16_t((p[2 * i] << 8) | p[2 * i + 1]);
         }
-        if (cached.isNull()) // the empty string: remember it as such, not as "not decoded"
-            cached = QLatin1String("");
         *out = Value(cached);
         return true;
     }
@@ -192,6 +211,10 @@ private:
         if (m_budget == 0)
             return fail(QStringLiteral("shared objects expand to too many values"));
         --m_budget;
+        if (const quint32 slot = m_stringSlot[size_t(ref)]) {
+            *out = Value(m_strings[slot - 1]);
+            return true;
+        }
         quint64 offset = 0;
         if (!objectOffset(ref, &offset))
             return false;
@@ -304,11 +327,14 @@ private:
             for (quint64 i = 0; ok && i < count; ++i) {
                 quint64 keyRef = 0, valueRef = 0, keyOffset = 0;
                 Value key, value;
-                ok = readRef(start + i * quint64(m_refSize), &keyRef) && readRef(valuesStart + i * quint64(m_refSize), &valueRef)
-                    && objectOffset(keyRef, &keyOffset);
+                ok = readRef(start + i * quint64(m_refSize), &keyRef) && readRef(valuesStart + i * quint64(m_refSize), &valueRef);
                 if (!ok)
                     break;
-                const uint keyKind = m_data[keyOffset] & 0xF0;
+                // A key decoded before is known to be a string.
+                const bool known = m_stringSlot[size_t(keyRef)] != 0;
+                if (!known && !(ok = objectOffset(keyRef, &keyOffset)))
+                    break;
+                const uint keyKind = known ? 0x50 : m_data[keyOffset] & 0xF0;
                 if (keyKind != 0x50 && keyKind != 0x60) {
                     ok = fail(QStringLiteral("dictionary at offset %1 has a key that is not a string (object %2 at offset %3)")
                                   .arg(offset)
@@ -355,8 +381,10 @@ private:
     quint64 m_objectsEnd = 0;
     quint64 m_budget = 0;
     std::vector<uchar> m_onPath;
-    // Strings already decoded, by object: dictionary keys repeat in every record, and
-    // sharing one QString per key keeps reading fast and the result small.
+    // Strings already decoded, by object (slot number + 1, 0 when not yet decoded):
+    // dictionary keys repeat in every record, and sharing one QString per key keeps
+    // reading fast and the result small.
+    std::vector<quint32> m_stringSlot;
     std::vector<QString> m_strings;
     QString m_error;
 };
@@ -369,7 +397,8 @@ private:
 struct WriterObject {
     enum Kind : quint8 { String, Bool, Integer, Real, Date, Data, Array, Dictionary };
     Kind kind;
-    const void* item; // const QString* for strings, else const Value*
+    bool ascii = false; // a string that is written as ASCII
+    const void* item;   // const QString* for strings, else const Value*
     quint32 refStart = 0;
     quint32 count = 0;
 };
@@ -386,22 +415,30 @@ public:
         const quint64 numObjects = m_objects.size();
         const int refSize = numObjects <= 0xFF ? 1 : numObjects <= 0xFFFF ? 2 : numObjects <= 0xFFFFFFFFull ? 4 : 8;
         m_refSize = refSize;
-        // Leaf sizes are known exactly; containers add their references.
-        const quint64 estimate = kHeaderSize + m_leafBytes + quint64(m_refs.size()) * quint64(refSize) + numObjects * 9 + 64;
-        m_out.resize(qsizetype(estimate));
+        // Every object's size is known, so the offset table's place and width are known
+        // before the first byte is written, and the file is written in one buffer of
+        // exactly its size.
+        const quint64 tableOffset = kHeaderSize + m_leafBytes + quint64(m_refs.size()) * quint64(refSize);
+        const int offsetSize = tableOffset <= 0xFF ? 1 : tableOffset <= 0xFFFF ? 2 : tableOffset <= 0xFFFFFFFFull ? 4 : 8;
+        const quint64 total = tableOffset + quint64(offsetSize) * numObjects + kTrailerSize;
+        m_out.resize(qsizetype(total));
         m_p = reinterpret_cast<uchar*>(m_out.data());
         m_pos = 0;
         put("bplist00", 8);
-        std::vector<quint64> offsets(numObjects);
         for (size_t i = 0; i < numObjects; ++i) {
-            offsets[i] = m_pos;
+            uchar* entry = m_p + tableOffset + i * quint64(offsetSize);
+            quint64 o = m_pos;
+            for (int k = offsetSize - 1; k >= 0; --k) {
+                entry[k] = uchar(o);
+                o >>= 8;
+            }
             writeObject(m_objects[i]);
         }
-        const quint64 tableOffset = m_pos;
-        const int offsetSize = tableOffset <= 0xFF ? 1 : tableOffset <= 0xFFFF ? 2 : tableOffset <= 0xFFFFFFFFull ? 4 : 8;
-        reserve(quint64(offsetSize) * numObjects + kTrailerSize);
-        for (quint64 o : offsets)
-            putBigEndian(o, offsetSize);
+        if (m_pos != tableOffset) {
+            error = QStringLiteral("cannot write a binary property list: the objects took %1 bytes instead of %2").arg(m_pos).arg(tableOffset);
+            return QByteArray();
+        }
+        m_pos = tableOffset + quint64(offsetSize) * numObjects;
         uchar trailer[kTrailerSize] = {};
         trailer[6] = uchar(offsetSize);
         trailer[7] = uchar(refSize);
@@ -425,37 +462,89 @@ private:
         return kInvalid;
     }
 
-    quint32 addObject(WriterObject::Kind kind, const void* item, quint64 bytes)
+    quint32 addObject(WriterObject::Kind kind, const void* item, quint64 bytes, bool ascii = false)
     {
         if (m_objects.size() >= kInvalid - 1)
             return fail(QStringLiteral("too many objects"));
-        m_objects.push_back({kind, item, 0, 0});
+        m_objects.push_back({kind, ascii, item, 0, 0});
         m_leafBytes += bytes;
         return quint32(m_objects.size() - 1);
     }
 
     static quint64 countBytes(quint64 count) { return count < 15 ? 1 : count <= 0xFF ? 3 : count <= 0xFFFF ? 4 : count <= 0xFFFFFFFFull ? 6 : 10; }
 
-    quint32 flattenString(const QString& s)
+    static bool sameText(const QString& a, const QString& b)
     {
-        auto it = m_stringIndex.constFind(s);
-        if (it != m_stringIndex.cend())
-            return it.value();
-        const quint64 n = quint64(s.size());
-        const quint32 index = addObject(WriterObject::String, &s, countBytes(n) + (isAscii(s) ? n : 2 * n));
-        if (index != kInvalid)
-            m_stringIndex.insert(s, index);
-        return index;
+        return a.size() == b.size()
+            && (a.constData() == b.constData() || std::memcmp(a.constData(), b.constData(), size_t(a.size()) * sizeof(QChar)) == 0);
     }
 
-    quint32 flattenScalar(QHash<quint64, quint32>& table, quint64 key, WriterObject::Kind kind, const Value* v, quint64 bytes)
+    void growStrings()
     {
-        auto it = table.constFind(key);
-        if (it != table.cend())
-            return it.value();
-        const quint32 index = addObject(kind, v, bytes);
+        std::vector<Slot> slots(std::max<size_t>(1024, m_stringSlots.size() * 2));
+        const size_t mask = slots.size() - 1;
+        for (const Slot& old : m_stringSlots) {
+            if (old.index == 0)
+                continue;
+            size_t i = old.hash & mask;
+            while (slots[i].index != 0)
+                i = (i + 1) & mask;
+            slots[i] = old;
+        }
+        m_stringSlots = std::move(slots);
+    }
+
+    // Equal strings become one object. The same text stored once (keys repeated in
+    // every record) is recognised by its address before it is hashed.
+    quint32 flattenString(const QString& s)
+    {
+        Recent& recent = m_recentStrings[(quintptr(s.constData()) >> 4) & (kRecentStrings - 1)];
+        if (recent.data == s.constData() && recent.size == s.size())
+            return recent.index;
+        if ((m_stringCount + 1) * 10 > m_stringSlots.size() * 7)
+            growStrings();
+        const size_t h = qHash(s, m_seed);
+        const quint32 hash = quint32(h ^ (h >> 32));
+        const size_t mask = m_stringSlots.size() - 1;
+        for (size_t i = hash & mask;; i = (i + 1) & mask) {
+            Slot& slot = m_stringSlots[i];
+            if (slot.index == 0) {
+                const quint64 n = quint64(s.size());
+                const bool ascii = isAscii(s);
+                const quint32 index = addObject(WriterObject::String, &s, countBytes(n) + (ascii ? n : 2 * n), ascii);
+                if (index == kInvalid)
+                    return kInvalid;
+                slot = {hash, index + 1};
+                ++m_stringCount;
+                recent = {s.constData(), s.size(), index};
+                return index;
+            }
+            if (slot.hash == hash && sameText(*static_cast<const QString*>(m_objects[slot.index - 1].item), s)) {
+                recent = {s.constData(), s.size(), slot.index - 1};
+                return slot.index - 1;
+            }
+        }
+    }
+
+    // Equal numbers and dates become one object through a cache of the values written
+    // last: values that repeat often (small integers, ratings, common reals) are always
+    // shared, while a rare repeat may be written twice, which costs a few bytes but no
+    // correctness. A full table of every timestamp would cost more time than it saves
+    // space. `kind` tells integers, large unsigned integers, reals and dates apart.
+    quint32 flattenScalar(quint32 kind, quint64 bits, WriterObject::Kind objectKind, const Value* v, quint64 bytes)
+    {
+        // The cache grows with the file, so a small list costs little and a library of
+        // mid-sized numbers (durations, counters) still shares most of them. Its hash has
+        // a fixed seed, so the same value gives the same bytes in every run (a cache
+        // cannot be made slow by its input, unlike a table).
+        if (m_scalarCache.size() < kMaxScalarCache && m_objects.size() > m_scalarCache.size() * 4)
+            m_scalarCache.assign(m_scalarCache.size() * 4, ScalarSlot());
+        ScalarSlot& slot = m_scalarCache[qHash(bits ^ kind, size_t(0)) & (m_scalarCache.size() - 1)];
+        if (slot.index != 0 && slot.bits == bits && slot.kind == kind)
+            return slot.index - 1;
+        const quint32 index = addObject(objectKind, v, bytes);
         if (index != kInvalid)
-            table.insert(key, index);
+            slot = {bits, kind, index + 1};
         return index;
     }
 
@@ -476,22 +565,22 @@ private:
         }
         case Value::Type::Integer: {
             if (v.isUnsignedInteger())
-                return flattenScalar(m_bigUnsigned, v.unsignedInteger(), WriterObject::Integer, &v, 17);
+                return flattenScalar(1, v.unsignedInteger(), WriterObject::Integer, &v, 17);
             const qint64 i = v.integer();
             const quint64 bytes = i < 0 || i > 0xFFFFFFFFll ? 9 : i > 0xFFFF ? 5 : i > 0xFF ? 3 : 2;
-            return flattenScalar(m_integers, quint64(i), WriterObject::Integer, &v, bytes);
+            return flattenScalar(0, quint64(i), WriterObject::Integer, &v, bytes);
         }
         case Value::Type::Real: {
             const double d = v.real();
             quint64 bits;
             std::memcpy(&bits, &d, 8);
-            return flattenScalar(m_reals, bits, WriterObject::Real, &v, 9);
+            return flattenScalar(2, bits, WriterObject::Real, &v, 9);
         }
         case Value::Type::Date: {
             const double d = v.date().secondsSinceReferenceDate();
             quint64 bits;
             std::memcpy(&bits, &d, 8);
-            return flattenScalar(m_dates, bits, WriterObject::Date, &v, 9);
+            return flattenScalar(3, bits, WriterObject::Date, &v, 9);
         }
         case Value::Type::Data: {
             auto it = m_dataIndex.constFind(v.data());
@@ -509,7 +598,10 @@ private:
         if (depth >= kPropertyListMaxDepth)
             return fail(QStringLiteral("containers nest deeper than %1 levels (or contain themselves)").arg(kPropertyListMaxDepth));
         const bool isDictionary = v.isDictionary();
-        const quint64 count = quint64(isDictionary ? v.dictionary()->count() : v.array()->count());
+        const ObjectPtr object = v.object();
+        const auto* dictionary = isDictionary ? static_cast<const Dictionary*>(object.get()) : nullptr;
+        const auto* array = isDictionary ? nullptr : static_cast<const Array*>(object.get());
+        const quint64 count = quint64(isDictionary ? dictionary->count() : array->count());
         const quint32 index = addObject(isDictionary ? WriterObject::Dictionary : WriterObject::Array, &v, countBytes(count));
         if (index == kInvalid)
             return kInvalid;
@@ -521,27 +613,23 @@ private:
         m_objects[index].refStart = quint32(refStart);
         m_objects[index].count = quint32(count);
         if (isDictionary) {
-            // Keys in order, so that the same dictionary always gives the same bytes.
-            const Dictionary::Map& map = v.dictionary()->map();
-            std::vector<Dictionary::Map::const_iterator> entries;
-            entries.reserve(size_t(count));
-            for (auto it = map.cbegin(); it != map.cend(); ++it)
-                entries.push_back(it);
-            std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.key() < b.key(); });
-            for (size_t i = 0; i < entries.size(); ++i) {
-                const quint32 key = flattenString(entries[i].key());
+            // Keys in the dictionary's own order, which is stable: the same dictionary
+            // always gives the same bytes.
+            const Dictionary::Map& map = dictionary->map();
+            size_t i = 0;
+            for (auto it = map.cbegin(); it != map.cend(); ++it, ++i) {
+                const quint32 key = flattenString(it.key());
                 if (key == kInvalid)
                     return kInvalid;
                 m_refs[refStart + i] = key;
-                const quint32 child = flattenValue(entries[i].value(), depth + 1);
+                const quint32 child = flattenValue(it.value(), depth + 1);
                 if (child == kInvalid)
                     return kInvalid;
                 m_refs[refStart + size_t(count) + i] = child;
             }
         } else {
-            const ArrayPtr a = v.array();
             for (size_t i = 0; i < size_t(count); ++i) {
-                const quint32 child = flattenValue(a->at(qsizetype(i)), depth + 1);
+                const quint32 child = flattenValue(array->at(qsizetype(i)), depth + 1);
                 if (child == kInvalid)
                     return kInvalid;
                 m_refs[refStart + i] = child;
@@ -616,7 +704,7 @@ private:
             const QString& s = *static_cast<const QString*>(o.item);
             const quint64 n = quint64(s.size());
             const char16_t* src = reinterpret_cast<const char16_t*>(s.constData());
-            if (isAscii(s)) {
+            if (o.ascii) {
                 putMarker(0x50, n);
                 reserve(n);
                 uchar* d = m_p + m_pos;
@@ -696,6 +784,12 @@ private:
                     d[2 * i + 1] = uchar(refs[i]);
                 }
                 break;
+            case 4:
+                for (quint64 i = 0; i < slots; ++i) {
+                    const quint32 be = qToBigEndian(refs[i]);
+                    std::memcpy(d + 4 * i, &be, 4);
+                }
+                break;
             default:
                 for (quint64 i = 0; i < slots; ++i) {
                     quint64 r = refs[i];
@@ -714,9 +808,30 @@ private:
 
     std::vector<WriterObject> m_objects;
     std::vector<quint32> m_refs;
-    QHash<QString, quint32> m_stringIndex;
+    struct Slot {
+        quint32 hash = 0;
+        quint32 index = 0; // object number + 1; 0 for a free slot
+    };
+    struct ScalarSlot {
+        quint64 bits = 0;
+        quint32 kind = 0;
+        quint32 index = 0; // object number + 1; 0 for a free slot
+    };
+    struct Recent {
+        const QChar* data = nullptr;
+        qsizetype size = -1;
+        quint32 index = 0;
+    };
+    static constexpr size_t kRecentStrings = 256;
+    // Open-addressing tables of the strings and scalars written so far, seeded per
+    // process so that no input can make them degenerate.
+    const size_t m_seed = QHashSeed::globalSeed();
+    std::vector<Slot> m_stringSlots;
+    size_t m_stringCount = 0;
+    std::vector<Recent> m_recentStrings = std::vector<Recent>(kRecentStrings);
+    static constexpr size_t kMaxScalarCache = 16384;
+    std::vector<ScalarSlot> m_scalarCache = std::vector<ScalarSlot>(64);
     QHash<QByteArray, quint32> m_dataIndex;
-    QHash<quint64, quint32> m_integers, m_bigUnsigned, m_reals, m_dates;
     quint32 m_true = kInvalid, m_false = kInvalid;
     quint64 m_leafBytes = 0;
     int m_refSize = 1;
@@ -741,9 +856,10 @@ QByteArray writeBinaryPropertyList(const Value& value, QString* error)
             *error = writer.error;
         return QByteArray();
     }
+    QByteArray bytes = writer.write();
     if (error)
-        error->clear();
-    return writer.write();
+        *error = writer.error;
+    return bytes;
 }
 
 } // namespace platform

@@ -302,7 +302,8 @@ Value readOpenStepPropertyList(const QByteArray& bytes, QString* error)
     QByteArrayView view(bytes);
     if (view.startsWith("\xEF\xBB\xBF"))
         view = view.sliced(3);
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A U+FEFF after the byte-order mark is text, not another mark.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(view);
     if (decoder.hasError()) {
         if (error)

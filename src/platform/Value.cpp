@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <mutex>
 
@@ -399,6 +400,170 @@ bool Array::isEqual(const Object& other) const
         if (m_values[i] != o->m_values[i])
             return false;
     return true;
+}
+
+// ---------------------------------------------------------------------------
+// DictionaryMap
+
+namespace {
+// Up to this many entries a linear scan beats hashing the key.
+constexpr size_t kLinearScanLimit = 16;
+
+// Keys read from a file share their text, so identical storage settles most checks.
+inline bool sameKey(const QString& a, const QString& b)
+{
+    const qsizetype n = a.size();
+    if (n != b.size())
+        return false;
+    const QChar* p = a.constData();
+    const QChar* q = b.constData();
+    return p == q || n == 0 || (p[0] == q[0] && p[n - 1] == q[n - 1] && std::memcmp(p, q, size_t(n) * sizeof(QChar)) == 0);
+}
+} // namespace
+
+qsizetype DictionaryMap::indexOf(const QString& key) const
+{
+    if (m_slots.empty()) {
+        for (size_t i = 0; i < m_entries.size(); ++i)
+            if (sameKey(m_entries[i].key, key))
+                return qsizetype(i);
+        return -1;
+    }
+    const size_t mask = m_slots.size() - 1;
+    for (size_t s = qHash(key, m_seed) & mask;; s = (s + 1) & mask) {
+        const quint32 slot = m_slots[s];
+        if (slot == 0)
+            return -1;
+        if (sameKey(m_entries[slot - 1].key, key))
+            return qsizetype(slot - 1);
+    }
+}
+
+// The slot that holds the entry (which must be indexed).
+size_t DictionaryMap::slotOf(qsizetype entry) const
+{
+    const size_t mask = m_slots.size() - 1;
+    size_t s = qHash(m_entries[size_t(entry)].key, m_seed) & mask;
+    while (m_slots[s] != quint32(entry + 1))
+        s = (s + 1) & mask;
+    return s;
+}
+
+void DictionaryMap::rebuildIndex()
+{
+    if (m_entries.size() <= kLinearScanLimit) {
+        m_slots.clear();
+        m_slots.shrink_to_fit();
+        return;
+    }
+    size_t capacity = 64;
+    while (capacity < m_entries.size() * 2)
+        capacity *= 2;
+    if (m_slots.empty())
+        m_seed = QHashSeed::globalSeed();
+    m_slots.assign(capacity, 0);
+    const size_t mask = capacity - 1;
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        size_t s = qHash(m_entries[i].key, m_seed) & mask;
+        while (m_slots[s] != 0)
+            s = (s + 1) & mask;
+        m_slots[s] = quint32(i + 1);
+    }
+}
+
+Value DictionaryMap::value(const QString& key) const
+{
+    const qsizetype i = indexOf(key);
+    return i < 0 ? Value() : m_entries[size_t(i)].value;
+}
+
+DictionaryMap::const_iterator DictionaryMap::constFind(const QString& key) const
+{
+    const qsizetype i = indexOf(key);
+    return i < 0 ? end() : const_iterator(m_entries.data() + i);
+}
+
+DictionaryMap::iterator DictionaryMap::find(const QString& key)
+{
+    const qsizetype i = indexOf(key);
+    return i < 0 ? end() : iterator(m_entries.data() + i);
+}
+
+DictionaryMap::iterator DictionaryMap::insert(const QString& key, Value value)
+{
+    const qsizetype i = indexOf(key);
+    if (i >= 0) {
+        m_entries[size_t(i)].value = std::move(value);
+        return iterator(m_entries.data() + i);
+    }
+    m_entries.push_back(Entry{key, std::move(value)});
+    const size_t n = m_entries.size();
+    if (n > kLinearScanLimit) {
+        if (m_slots.empty() || n * 2 > m_slots.size()) {
+            rebuildIndex();
+        } else {
+            const size_t mask = m_slots.size() - 1;
+            size_t s = qHash(key, m_seed) & mask;
+            while (m_slots[s] != 0)
+                s = (s + 1) & mask;
+            m_slots[s] = quint32(n);
+        }
+    }
+    return iterator(m_entries.data() + n - 1);
+}
+
+bool DictionaryMap::remove(const QString& key)
+{
+    const qsizetype i = indexOf(key);
+    if (i < 0)
+        return false;
+    const size_t last = m_entries.size() - 1;
+    if (!m_slots.empty()) {
+        // Take the entry's slot out, shifting back later slots of its probe run.
+        const size_t mask = m_slots.size() - 1;
+        size_t hole = slotOf(i);
+        m_slots[hole] = 0;
+        for (size_t s = (hole + 1) & mask; m_slots[s] != 0; s = (s + 1) & mask) {
+            const size_t home = qHash(m_entries[m_slots[s] - 1].key, m_seed) & mask;
+            // Move the slot into the hole unless its home lies cyclically in (hole, s].
+            const bool homeAfterHole = hole <= s ? (home > hole && home <= s) : (home > hole || home <= s);
+            if (!homeAfterHole) {
+                m_slots[hole] = m_slots[s];
+                m_slots[s] = 0;
+                hole = s;
+            }
+        }
+        // The last entry moves into the freed place.
+        if (size_t(i) != last)
+            m_slots[slotOf(qsizetype(last))] = quint32(i + 1);
+    }
+    if (size_t(i) != last)
+        m_entries[size_t(i)] = std::move(m_entries[last]);
+    m_entries.pop_back();
+    if (!m_slots.empty() && m_entries.size() <= kLinearScanLimit)
+        rebuildIndex();
+    return true;
+}
+
+void DictionaryMap::clear()
+{
+    m_entries.clear();
+    m_slots.clear();
+}
+
+void DictionaryMap::reserve(qsizetype n)
+{
+    if (n > 0)
+        m_entries.reserve(size_t(n));
+}
+
+QList<QString> DictionaryMap::keys() const
+{
+    QList<QString> keys;
+    keys.reserve(qsizetype(m_entries.size()));
+    for (const Entry& e : m_entries)
+        keys.append(e.key);
+    return keys;
 }
 
 // ---------------------------------------------------------------------------

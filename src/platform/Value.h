@@ -6,10 +6,13 @@
 
 #include <QtCore/QByteArray>
 #include <QtCore/QHash>
+#include <QtCore/QList>
 #include <QtCore/QString>
 
 #include <cstdint>
+#include <cstddef>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <utility>
 #include <variant>
@@ -191,6 +194,100 @@ private:
     std::vector<Value> m_values;
 };
 
+// The storage of a dictionary: its entries in one flat array, found by a linear
+// scan while there are few and through an open-addressing index of the same array
+// beyond that. QHash of Qt 6 allocates room for 48 entries for the first one, so a
+// library of 100,000 records of a few small dictionaries each would take a gigabyte;
+// this takes a little more than its entries. The interface is the part of QHash's
+// that dictionaries need: iterators answer key() and value(), and * gives the value.
+class DictionaryMap {
+public:
+    struct Entry {
+        QString key;
+        Value value;
+    };
+
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Value;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const Value*;
+        using reference = const Value&;
+        const_iterator() = default;
+        explicit const_iterator(const Entry* e) : m_e(e) {}
+        const QString& key() const { return m_e->key; }
+        const Value& value() const { return m_e->value; }
+        const Value& operator*() const { return m_e->value; }
+        const Value* operator->() const { return &m_e->value; }
+        const_iterator& operator++() { ++m_e; return *this; }
+        const_iterator operator++(int) { const_iterator old = *this; ++m_e; return old; }
+        bool operator==(const const_iterator& o) const { return m_e == o.m_e; }
+        bool operator!=(const const_iterator& o) const { return m_e != o.m_e; }
+    private:
+        const Entry* m_e = nullptr;
+    };
+
+    class iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Value;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Value*;
+        using reference = Value&;
+        iterator() = default;
+        explicit iterator(Entry* e) : m_e(e) {}
+        const QString& key() const { return m_e->key; }
+        Value& value() const { return m_e->value; }
+        Value& operator*() const { return m_e->value; }
+        Value* operator->() const { return &m_e->value; }
+        iterator& operator++() { ++m_e; return *this; }
+        iterator operator++(int) { iterator old = *this; ++m_e; return old; }
+        bool operator==(const iterator& o) const { return m_e == o.m_e; }
+        bool operator!=(const iterator& o) const { return m_e != o.m_e; }
+        bool operator==(const const_iterator& o) const { return const_iterator(m_e) == o; }
+        bool operator!=(const const_iterator& o) const { return const_iterator(m_e) != o; }
+        operator const_iterator() const { return const_iterator(m_e); }
+    private:
+        Entry* m_e = nullptr;
+    };
+
+    qsizetype size() const { return qsizetype(m_entries.size()); }
+    qsizetype count() const { return size(); }
+    bool isEmpty() const { return m_entries.empty(); }
+    bool contains(const QString& key) const { return indexOf(key) >= 0; }
+    // The value under the key, or the empty value.
+    Value value(const QString& key) const;
+    const_iterator constFind(const QString& key) const;
+    const_iterator find(const QString& key) const { return constFind(key); }
+    iterator find(const QString& key);
+    // Sets the value under the key, adding the key when it is new.
+    iterator insert(const QString& key, Value value);
+    iterator emplace(const QString& key, Value value) { return insert(key, std::move(value)); }
+    bool remove(const QString& key);
+    void clear();
+    void reserve(qsizetype n);
+    QList<QString> keys() const;
+
+    const_iterator begin() const { return const_iterator(m_entries.data()); }
+    const_iterator end() const { return const_iterator(m_entries.data() + m_entries.size()); }
+    const_iterator cbegin() const { return begin(); }
+    const_iterator cend() const { return end(); }
+    iterator begin() { return iterator(m_entries.data()); }
+    iterator end() { return iterator(m_entries.data() + m_entries.size()); }
+
+private:
+    qsizetype indexOf(const QString& key) const;
+    void rebuildIndex();
+    size_t slotOf(qsizetype entry) const;
+
+    std::vector<Entry> m_entries;
+    // Open addressing with linear probing: entry number + 1, 0 for a free slot; empty
+    // while the entries are few enough to scan.
+    std::vector<quint32> m_slots;
+    size_t m_seed = 0;
+};
+
 // A dictionary from strings to values, shared by reference. Not final: the program's
 // containers are dictionaries with behaviour. Iteration order is unspecified; writers
 // that need a stable order use `sortedKeys`.
@@ -215,7 +312,7 @@ public:
     QList<QString> keys() const { return m_map.keys(); }
     QList<QString> sortedKeys() const;
 
-    using Map = QHash<QString, Value>;
+    using Map = DictionaryMap;
     const Map& map() const { return m_map; }
     Map& map() { return m_map; }
     Map::const_iterator begin() const { return m_map.cbegin(); }

@@ -8,6 +8,8 @@
 // limited, and every error names the line and column.
 #include "platform/PropertyList.h"
 
+#include <QtCore/QStringDecoder>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -123,6 +125,14 @@ qsizetype firstInvalidUtf8(const uchar* p, qsizetype n)
         i += len;
     }
     return -1;
+}
+
+// UTF-8 already checked as valid, to UTF-16. Unlike QString::fromUtf8 this keeps a
+// leading U+FEFF, which is text here, not a byte-order mark.
+QString decodeUtf8(const char* p, qsizetype n)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(QByteArrayView(p, n));
 }
 
 QString trimmedAscii(const QString& s)
@@ -331,7 +341,7 @@ private:
                     ++p;
                 continue;
             }
-            const char* semi = static_cast<const char*>(std::memchr(special, ';', size_t(std::min<qsizetype>(end - special, 12))));
+            const char* semi = static_cast<const char*>(std::memchr(special, ';', size_t(std::min<qsizetype>(end - special, 40))));
             if (!semi)
                 return fail(special, QStringLiteral("'&' that does not begin an entity or character reference"));
             const QByteArray name(special + 1, semi - special - 1);
@@ -376,7 +386,7 @@ private:
         if (lt && lt + 1 < m_end && lt[1] == '/') {
             const qsizetype n = lt - m_p;
             if (!std::memchr(m_p, '&', size_t(n)) && !std::memchr(m_p, '\r', size_t(n))) {
-                *out = QString::fromUtf8(m_p, n);
+                *out = n <= kMaxCachedText ? cachedText(m_p, n) : decodeUtf8(m_p, n);
                 m_p = lt;
                 return readEndTag(start);
             }
@@ -413,7 +423,7 @@ private:
                 if (!skipPast("?>", "processing instruction"))
                     return false;
             } else if (lookingAt("</")) {
-                *out = QString::fromUtf8(buffer);
+                *out = decodeUtf8(buffer.constData(), buffer.size());
                 return readEndTag(start);
             } else {
                 Tag inner;
@@ -714,6 +724,25 @@ private:
         return true;
     }
 
+    // Short texts (keys above all, which repeat in every record) decoded once and
+    // shared: fewer allocations and a smaller tree.
+    QString cachedText(const char* p, qsizetype n)
+    {
+        CachedText& entry = m_textCache[qHash(QByteArrayView(p, n), size_t(0)) & (kTextCache - 1)];
+        if (entry.length == n && std::memcmp(entry.raw, p, size_t(n)) == 0)
+            return entry.text;
+        entry = {p, n, decodeUtf8(p, n)};
+        return entry.text;
+    }
+
+    static constexpr qsizetype kMaxCachedText = 32;
+    static constexpr size_t kTextCache = 512;
+    struct CachedText {
+        const char* raw = nullptr; // inside the document
+        qsizetype length = -1;
+        QString text;
+    };
+    std::vector<CachedText> m_textCache = std::vector<CachedText>(kTextCache);
     const char* m_begin;
     const char* m_p;
     const char* m_end;

@@ -236,6 +236,7 @@ TEST(PropertyList, WritersRoundTripThroughOurReaders)
     for (const PropertyListFormat format : {PropertyListFormat::Binary, PropertyListFormat::XML}) {
         const Value value = everyKind(format == PropertyListFormat::XML);
         value.dictionary()->setValue("carriage return", "a\r\nb\rc");
+        value.dictionary()->setValue("leading U+FEFF", QString(QChar(0xFEFF)) + QStringLiteral("text"));
         value.dictionary()->setValue("control in binary only", format == PropertyListFormat::Binary ? "\x01\x1f" : "-");
         value.dictionary()->setValue("infinity", std::numeric_limits<double>::infinity());
         value.dictionary()->setValue("minus infinity", -std::numeric_limits<double>::infinity());
@@ -624,7 +625,7 @@ TEST(PropertyList, XMLReaderReadsTheWholeFormat)
         Value expected;
     };
     const Case cases[] = {
-        {"references", head + "<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x1F600;</string></plist>", Value(QString::fromUtf8("&<>\"'A\xF0\x9F\x98\x80"))},
+        {"references", head + "<string>&amp;&lt;&gt;&quot;&apos;&#65;&#x1F600;&#x000000000041;</string></plist>", Value(QString::fromUtf8("&<>\"'A\xF0\x9F\x98\x80" "A"))},
         {"CDATA and comments", head + "<string>a<![CDATA[<b>&amp;]]>c<!-- x -->d</string></plist>", Value("a<b>&amp;cd")},
         {"line ends", head + "<string>a\r\nb\rc&#13;</string></plist>", Value("a\nb\nc\r")},
         {"whitespace kept in strings", head + "<string>  two  words \n</string></plist>", Value("  two  words \n")},
@@ -801,4 +802,15 @@ TEST(PropertyList, FormatDetectionAndFiles)
 
     r = readPropertyListFile(testsupport::testHome());
     EXPECT_FALSE(r.ok());
+
+    // A file above 2 GiB is refused before anything is read (a sparse file costs no disk).
+    QFile huge(tempPath("huge.plist"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    if (huge.resize(qint64(2) * 1024 * 1024 * 1024 + 1)) {
+        huge.close();
+        r = readPropertyListFile(huge.fileName());
+        EXPECT_FALSE(r.ok());
+        EXPECT_TRUE(r.error.contains(QLatin1String("too large"))) << r.error.toStdString();
+    }
+    huge.remove();
 }

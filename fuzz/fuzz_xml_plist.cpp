@@ -1,0 +1,14 @@
+// Reads the input with readXMLPropertyList; whatever it accepts must survive the writers.
+#include "PropertyListFuzzing.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    QString error;
+    const platform::Value value = platform::readXMLPropertyList(bytes, &error);
+    plistfuzz::checkRoundTrip(value, error);
+    return 0;
+}
