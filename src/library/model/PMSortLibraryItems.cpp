@@ -9,10 +9,10 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Collation.h"
+#include "platform/ConcurrentApply.h"
 #include "platform/ConcurrentQueue.h"
 #include "platform/UserDefaults.h"
 
-#include <QtConcurrent/QtConcurrentMap>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QHash>
 #include <QtCore/QRegularExpression>
@@ -531,10 +531,8 @@ void concurrentSort(std::vector<quint32>& order, const Less& less)
     std::vector<size_t> bounds(runCount + 1);
     for (size_t r = 0; r <= runCount; ++r)
         bounds[r] = n * r / runCount;
-    std::vector<int> runs(runCount);
-    std::iota(runs.begin(), runs.end(), 0);
-    QtConcurrent::blockingMap(runs, [&](int r) {
-        std::stable_sort(order.begin() + qsizetype(bounds[size_t(r)]), order.begin() + qsizetype(bounds[size_t(r) + 1]), less);
+    platform::concurrentApply(runCount, [&](size_t r) {
+        std::stable_sort(order.begin() + qsizetype(bounds[r]), order.begin() + qsizetype(bounds[r + 1]), less);
     });
     std::vector<quint32> buffer(n);
     while (bounds.size() > 2) {
@@ -544,16 +542,14 @@ void concurrentSort(std::vector<quint32>& order, const Less& less)
         for (size_t k = 0; k < pairCount; ++k)
             next.push_back(bounds[2 * k]);
         next.push_back(n);
-        std::vector<int> pairs(pairCount);
-        std::iota(pairs.begin(), pairs.end(), 0);
-        QtConcurrent::blockingMap(pairs, [&](int k) {
-            const size_t from = bounds[2 * size_t(k)];
-            const size_t middle = bounds[2 * size_t(k) + 1];
-            if (2 * size_t(k) + 2 >= bounds.size()) {
+        platform::concurrentApply(pairCount, [&](size_t k) {
+            const size_t from = bounds[2 * k];
+            const size_t middle = bounds[2 * k + 1];
+            if (2 * k + 2 >= bounds.size()) {
                 std::copy(order.begin() + qsizetype(from), order.begin() + qsizetype(middle), buffer.begin() + qsizetype(from));
                 return;
             }
-            const size_t to = bounds[2 * size_t(k) + 2];
+            const size_t to = bounds[2 * k + 2];
             std::merge(order.begin() + qsizetype(from), order.begin() + qsizetype(middle), order.begin() + qsizetype(middle),
                        order.begin() + qsizetype(to), buffer.begin() + qsizetype(from), less);
         });
@@ -590,11 +586,9 @@ void makeKeys(const Engine& engine, const Array& items, std::vector<ItemKey>& ke
     }
     constexpr size_t kChunk = 256;
     if (concurrently && parallel.size() > kChunk) {
-        std::vector<int> chunks(size_t((parallel.size() + kChunk - 1) / kChunk));
-        std::iota(chunks.begin(), chunks.end(), 0);
-        QtConcurrent::blockingMap(chunks, [&](int chunk) {
-            const size_t end = std::min(parallel.size(), (size_t(chunk) + 1) * kChunk);
-            for (size_t j = size_t(chunk) * kChunk; j < end; ++j)
+        platform::concurrentApply((parallel.size() + kChunk - 1) / kChunk, [&](size_t chunk) {
+            const size_t end = std::min(parallel.size(), (chunk + 1) * kChunk);
+            for (size_t j = chunk * kChunk; j < end; ++j)
                 engine.makeKey(*PMItem(items.at(qsizetype(parallel[j]))), keys[parallel[j]]);
         });
     } else {
