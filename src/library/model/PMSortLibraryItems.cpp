@@ -24,7 +24,6 @@
 #include <cmath>
 #include <numeric>
 #include <optional>
-#include <unordered_set>
 #include <vector>
 
 using platform::Array;
@@ -119,6 +118,8 @@ std::atomic<bool> g_subgroupsTreatedAsFiles{false};
 // ---------------------------------------------------------------------------
 // Keys: every value a comparison reads, worked out once per item before the sort
 
+// A sort string as PMCompareSortStrings compares it, with its collation key when the
+// sort compares it often.
 struct SortText {
     QString text;
     QByteArray collationKey;
@@ -148,46 +149,62 @@ int compareSortTexts(const SortText& a, const SortText& b)
     return platform::localizedStandardCompare(a.text, b.text);
 }
 
-struct TagValue {
-    SortText sortString;
-    SortText value;
-};
+// The same for texts that are no sort strings (display names, IDs, paths, URLs, hashes):
+// only sort strings ever carry the sort-last mark (PMSortString marks a text of its own),
+// so these skip the look-up of the mark.
+int comparePlainTexts(const QString& a, const QString& b)
+{
+    const bool aEmpty = a.isEmpty();
+    const bool bEmpty = b.isEmpty();
+    if (aEmpty || bEmpty)
+        return aEmpty == bEmpty ? 0 : (aEmpty ? 1 : -1);
+    return platform::localizedStandardCompare(a, b);
+}
 
+// What every comparison may read of an item.
 struct ItemKey {
     bool intermediate = false;
     bool others = false;
-    bool container = false;
     bool movie = false;
     SortText sortName;
-    SortText displayName;
     SortText seriesSortName;
-    SortText uniqueID;
-    SortText path;
+    QString displayName;
+    QString uniqueID;
+    QString path;
     long long nameDate = 0;
-    long long sortDate = 0;
-    long long duration = 0;
-    double creationDate = 0;
-    long long oldestDate = 0;
-    double playbackDate = 0;
-    std::uint64_t fileSize = 0;
-    std::uint64_t counter = 0;
-    SortText location;
-    double rating = 0;
-    long long width = 0;
-    long long height = 0;
-    SortText imageHash;
-    long long aspectRatio = 0;
-    long long distance = 0;
-    std::vector<TagValue> tagValues;
+};
+
+// The value of one item for one criterion.
+struct CriterionValue {
+    long long first = 0;  // durations, whole seconds, sizes, counters, widths, distances
+    long long second = 0; // what breaks ties within a criterion: heights, widths, aspect ratios
+    double real = 0;      // creation and playback dates, ratings
+};
+
+// The text of one item for a criterion of texts: locations, hashes, tag values.
+struct CriterionText {
+    SortText sortString; // tag values: the value's sort string
+    QString text;
+};
+
+struct Keys {
+    std::vector<ItemKey> items;
+    std::vector<CriterionValue> values; // one row of `criteria` per item
+    std::vector<CriterionText> texts;   // one row of `textCriteria` per item
+    size_t criteria = 0;
+    size_t textCriteria = 0;
 };
 
 class Engine {
 public:
-    Engine(const QString& criterion, bool descending, PMLibraryContainer* container);
+    // An order test compares each item with its neighbours only: collation keys would
+    // cost more than they save.
+    Engine(const QString& criterion, bool descending, PMLibraryContainer* container, bool testingOrder);
 
     void prepareSortingContextDates() const;
-    void makeKey(PMLibraryItem& item, ItemKey& key) const;
-    int compare(const ItemKey& a, const ItemKey& b) const;
+    void prepare(Keys& keys, size_t count) const;
+    void makeKey(PMLibraryItem& item, Keys& keys, size_t index) const;
+    int compare(const Keys& keys, size_t x, size_t y) const;
 
     bool playbackCompared() const { return m_playbackCompared.load(std::memory_order_relaxed); }
 
@@ -195,7 +212,7 @@ private:
     int compareKinds(const ItemKey& a, const ItemKey& b) const;
     int compareByName(const ItemKey& a, const ItemKey& b) const;
     int compareBySeriesAndName(const ItemKey& a, const ItemKey& b) const;
-    int compareCriterion(size_t index, const ItemKey& a, const ItemKey& b) const;
+    int compareCriterion(size_t index, const Keys& keys, size_t x, size_t y) const;
 
     bool m_descending = false;
     PMLibraryContainer* m_container = nullptr;
@@ -207,8 +224,8 @@ private:
     bool m_fastPath = false;
     bool m_fastPathBySeries = false;
     std::vector<PMParsedSortingCriterion> m_criteria;
-    std::vector<int> m_tagSlots; // per criterion: its index in ItemKey::tagValues, or -1
-    QStringList m_tags;
+    std::vector<int> m_textSlots; // per criterion: its column in Keys::texts, or -1
+    size_t m_textCriteria = 0;
     bool m_hasNameCriterion = false;
     bool m_dateWithFuzzyOldest = false;
     long long m_hashResolution = 0;
@@ -220,7 +237,7 @@ private:
     mutable std::atomic<bool> m_playbackCompared{false};
 };
 
-Engine::Engine(const QString& criterion, bool descending, PMLibraryContainer* container)
+Engine::Engine(const QString& criterion, bool descending, PMLibraryContainer* container, bool testingOrder)
     : m_descending(descending)
     , m_container(container)
     , m_fuzzyOldest(PMCachedSettings::determineFuzzyOldestDate)
@@ -233,7 +250,7 @@ Engine::Engine(const QString& criterion, bool descending, PMLibraryContainer* co
         m_fastPath = true;
         m_fastPathBySeries = criterion.isNull();
         m_needsSeries = m_fastPathBySeries;
-        m_makeCollationKeys = true;
+        m_makeCollationKeys = !testingOrder;
         return;
     }
     for (const QString& field : PMCSVFieldsFromString(criterion, QStringLiteral(","))) {
@@ -294,22 +311,15 @@ Engine::Engine(const QString& criterion, bool descending, PMLibraryContainer* co
                 // Without a reference hash the entry sorts by name.
             }
         }
-        int slot = -1;
-        if (!c.lowercaseTagName.isNull()) {
-            slot = int(m_tags.indexOf(c.lowercaseTagName));
-            if (slot < 0) {
-                slot = int(m_tags.size());
-                m_tags << c.lowercaseTagName;
-            }
-        }
+        const bool text = c.compareLocation || c.compareImageHash || !c.lowercaseTagName.isNull();
         if (c.isNameCriterion())
             m_hasNameCriterion = true;
         m_criteria.push_back(c);
-        m_tagSlots.push_back(slot);
+        m_textSlots.push_back(text ? int(m_textCriteria++) : -1);
     }
     // Without a name criterion every tie ends in the series-and-name order.
     m_needsSeries = !m_hasNameCriterion;
-    m_makeCollationKeys = m_criteria.empty() || m_criteria.front().isNameCriterion();
+    m_makeCollationKeys = !testingOrder && (m_criteria.empty() || m_criteria.front().isNameCriterion());
 }
 
 // Members of one series share the newest date of the series in this container.
@@ -345,66 +355,76 @@ void Engine::prepareSortingContextDates() const
     m_container->setValue(QStringLiteral("Determined Fuzzy Newest Dates"), true);
 }
 
-void Engine::makeKey(PMLibraryItem& item, ItemKey& key) const
+void Engine::prepare(Keys& keys, size_t count) const
 {
-    key.container = item.isContainer();
+    keys.criteria = m_criteria.size();
+    keys.textCriteria = m_textCriteria;
+    keys.items.resize(count);
+    keys.values.resize(count * keys.criteria);
+    keys.texts.resize(count * keys.textCriteria);
+}
+
+void Engine::makeKey(PMLibraryItem& item, Keys& keys, size_t index) const
+{
+    ItemKey& key = keys.items[index];
     key.movie = item.isMovieRepresentation();
     key.intermediate = item.isIntermediate();
     key.others = item.isOthers();
     const platform::Date added = item.additionDate();
-    key.uniqueID.set(item.uniqueLibraryID(), false);
+    key.uniqueID = item.uniqueLibraryID();
     key.sortName.set(item.sortName(), m_makeCollationKeys);
-    key.displayName.set(item.displayName(), false);
+    key.displayName = item.displayName();
     if (m_needsSeries)
         key.seriesSortName.set(item.seriesSortName(), m_makeCollationKeys);
     key.nameDate = wholeSeconds(m_fuzzyOldest ? item.oldestDate() : added);
     if (m_namesAutomatically)
-        key.path.set(item.path(), false);
+        key.path = item.path();
 
     bool assetSizeWarmed = false;
-    for (const PMParsedSortingCriterion& c : m_criteria) {
+    for (size_t i = 0; i < m_criteria.size(); ++i) {
+        const PMParsedSortingCriterion& c = m_criteria[i];
+        CriterionValue& value = keys.values[index * keys.criteria + i];
+        CriterionText* text = m_textSlots[i] >= 0 ? &keys.texts[index * keys.textCriteria + size_t(m_textSlots[i])] : nullptr;
         if (c.compareDuration)
-            key.duration = item.duration();
+            value.first = item.duration();
         else if (c.compareAdditionDate)
-            key.sortDate = wholeSeconds(m_fuzzyOldest ? item.newestDateInSortingContext() : added);
+            value.first = wholeSeconds(m_fuzzyOldest ? item.newestDateInSortingContext() : added);
         else if (c.compareCreationDate)
-            key.creationDate = item.creationDate().secondsSince1970;
+            value.real = item.creationDate().secondsSince1970;
         else if (c.compareOldestDate)
-            key.oldestDate = wholeSeconds(item.oldestDate());
+            value.first = wholeSeconds(item.oldestDate());
         else if (c.comparePlaybackDate)
-            key.playbackDate = item.lastPlaybackDate().secondsSince1970;
+            value.real = item.lastPlaybackDate().secondsSince1970;
         else if (c.compareFileSize)
-            key.fileSize = item.movieFileSize();
+            value.first = (long long)std::min<std::uint64_t>(item.movieFileSize(), std::numeric_limits<long long>::max());
         else if (c.compareCounter)
-            key.counter = item.counter();
+            value.first = (long long)std::min<std::uint64_t>(item.counter(), std::numeric_limits<long long>::max());
         else if (c.compareLocation)
-            key.location.set(item.URLString(), false);
+            text->text = item.URLString();
         else if (c.compareRating)
-            key.rating = item.rating();
+            value.real = item.rating();
         else if (c.compareWidth || c.compareHeight) {
             if (!assetSizeWarmed) {
                 item.assetSizeIfCached(false);
                 assetSizeWarmed = true;
             }
             const QSizeF size = item.assetSizeIfCached(true);
-            key.width = std::llround(size.width());
-            key.height = std::llround(size.height());
+            const long long width = std::llround(size.width());
+            const long long height = std::llround(size.height());
+            value.first = c.compareWidth ? width : height;
+            value.second = c.compareWidth ? height : width;
         } else if (c.compareImageHash) {
-            key.imageHash.set(item.imageHashWithResolution(m_hashResolution), false);
+            text->text = item.imageHashWithResolution(m_hashResolution);
             const QSizeF size = item.assetSizeIfCached(false);
-            key.aspectRatio = size.height() < 1 ? 0 : std::llround(size.width() * 100 / size.height());
+            value.second = size.height() < 1 ? 0 : std::llround(size.width() * 100 / size.height());
         } else if (c.compareImageHashDelta) {
-            key.distance = key.movie ? PMImageHashDistance(m_referenceHash, PMImageHashData(item.imageHashWithResolution(m_deltaResolution))) : 0;
-        }
-    }
-    if (!m_tags.isEmpty()) {
-        key.tagValues.resize(size_t(m_tags.size()));
-        for (qsizetype i = 0; i < m_tags.size(); ++i) {
-            QString value = item.cachedLowercaseValueForLowercaseTag(m_tags.at(i));
-            if (value.isEmpty() && m_subgroupsAsFiles && m_tags.at(i) == m_nameEquivalentTag)
-                value = key.displayName.text;
-            key.tagValues[size_t(i)].value.set(value, false);
-            key.tagValues[size_t(i)].sortString.set(PMSortString(value), false);
+            value.first = key.movie ? PMImageHashDistance(m_referenceHash, PMImageHashData(item.imageHashWithResolution(m_deltaResolution))) : 0;
+        } else if (!c.lowercaseTagName.isNull()) {
+            QString tagValue = item.cachedLowercaseValueForLowercaseTag(c.lowercaseTagName);
+            if (tagValue.isEmpty() && m_subgroupsAsFiles && c.lowercaseTagName == m_nameEquivalentTag)
+                tagValue = key.displayName;
+            text->sortString.set(PMSortString(tagValue), false);
+            text->text = tagValue;
         }
     }
 }
@@ -426,14 +446,14 @@ int Engine::compareByName(const ItemKey& a, const ItemKey& b) const
 {
     if (int c = compareSortTexts(a.sortName, b.sortName))
         return c;
-    if (int c = compareSortTexts(a.displayName, b.displayName))
+    if (int c = comparePlainTexts(a.displayName, b.displayName))
         return c;
     if (int c = compareNumbers(a.nameDate, b.nameDate))
         return c;
     if (m_namesAutomatically)
-        if (int c = compareSortTexts(a.path, b.path))
+        if (int c = comparePlainTexts(a.path, b.path))
             return c;
-    return compareSortTexts(a.uniqueID, b.uniqueID);
+    return comparePlainTexts(a.uniqueID, b.uniqueID);
 }
 
 int Engine::compareBySeriesAndName(const ItemKey& a, const ItemKey& b) const
@@ -443,60 +463,46 @@ int Engine::compareBySeriesAndName(const ItemKey& a, const ItemKey& b) const
     return compareByName(a, b);
 }
 
-int Engine::compareCriterion(size_t index, const ItemKey& a, const ItemKey& b) const
+int Engine::compareCriterion(size_t index, const Keys& keys, size_t x, size_t y) const
 {
     const PMParsedSortingCriterion& c = m_criteria[index];
-    if (c.compareDuration)
-        return compareNumbers(a.duration, b.duration);
-    if (c.compareAdditionDate)
-        return compareNumbers(a.sortDate, b.sortDate);
-    if (c.compareCreationDate)
-        return compareNumbers(a.creationDate, b.creationDate);
-    if (c.compareOldestDate)
-        return compareNumbers(a.oldestDate, b.oldestDate);
-    if (c.comparePlaybackDate) {
+    const CriterionValue& a = keys.values[x * keys.criteria + index];
+    const CriterionValue& b = keys.values[y * keys.criteria + index];
+    const int slot = m_textSlots[index];
+    const CriterionText* s = slot >= 0 ? &keys.texts[x * keys.textCriteria + size_t(slot)] : nullptr;
+    const CriterionText* t = slot >= 0 ? &keys.texts[y * keys.textCriteria + size_t(slot)] : nullptr;
+    if (c.compareCreationDate || c.compareRating)
+        return compareNumbers(a.real, b.real);
+    if (c.comparePlaybackDate || c.compareCounter) {
         m_playbackCompared.store(true, std::memory_order_relaxed);
-        return compareNumbers(a.playbackDate, b.playbackDate);
+        return c.compareCounter ? compareNumbers(a.first, b.first) : compareNumbers(a.real, b.real);
     }
-    if (c.compareFileSize)
-        return compareNumbers(a.fileSize, b.fileSize);
-    if (c.compareCounter) {
-        m_playbackCompared.store(true, std::memory_order_relaxed);
-        return compareNumbers(a.counter, b.counter);
+    if (c.compareDuration || c.compareAdditionDate || c.compareOldestDate || c.compareFileSize || c.compareImageHashDelta)
+        return compareNumbers(a.first, b.first);
+    if (c.compareWidth || c.compareHeight) {
+        if (int r = compareNumbers(a.first, b.first))
+            return r;
+        return compareNumbers(a.second, b.second);
     }
     if (c.compareLocation)
-        return compareSortTexts(a.location, b.location);
-    if (c.compareRating)
-        return compareNumbers(a.rating, b.rating);
-    if (c.compareWidth) {
-        if (int r = compareNumbers(a.width, b.width))
-            return r;
-        return compareNumbers(a.height, b.height);
-    }
-    if (c.compareHeight) {
-        if (int r = compareNumbers(a.height, b.height))
-            return r;
-        return compareNumbers(a.width, b.width);
-    }
+        return comparePlainTexts(s->text, t->text);
     if (c.compareImageHash) {
-        if (int r = compareSortTexts(a.imageHash, b.imageHash))
+        if (int r = comparePlainTexts(s->text, t->text))
             return r;
-        return compareNumbers(a.aspectRatio, b.aspectRatio);
+        return compareNumbers(a.second, b.second);
     }
-    if (c.compareImageHashDelta)
-        return compareNumbers(a.distance, b.distance);
-    if (m_tagSlots[index] >= 0) {
-        const TagValue& x = a.tagValues[size_t(m_tagSlots[index])];
-        const TagValue& y = b.tagValues[size_t(m_tagSlots[index])];
-        if (int r = compareSortTexts(x.sortString, y.sortString))
+    if (!c.lowercaseTagName.isNull()) {
+        if (int r = compareSortTexts(s->sortString, t->sortString))
             return r;
-        return compareSortTexts(x.value, y.value);
+        return comparePlainTexts(s->text, t->text);
     }
-    return compareByName(a, b);
+    return compareByName(keys.items[x], keys.items[y]);
 }
 
-int Engine::compare(const ItemKey& a, const ItemKey& b) const
+int Engine::compare(const Keys& keys, size_t x, size_t y) const
 {
+    const ItemKey& a = keys.items[x];
+    const ItemKey& b = keys.items[y];
     // The kinds order holds in either direction.
     if (int kinds = compareKinds(a, b))
         return kinds;
@@ -507,7 +513,7 @@ int Engine::compare(const ItemKey& a, const ItemKey& b) const
     // Only the first criterion (or, without any, the final tie-break) follows the
     // direction; later criteria and the tie-break after them stay ascending.
     for (size_t i = 0; i < m_criteria.size(); ++i) {
-        if (int result = compareCriterion(i, a, b))
+        if (int result = compareCriterion(i, keys, x, y))
             return m_descending && i == 0 ? -result : result;
     }
     if (m_hasNameCriterion)
@@ -558,45 +564,73 @@ void concurrentSort(std::vector<quint32>& order, const Less& less)
     }
 }
 
+// Runs the job for every index, in chunks side by side when asked to.
+void forEachIndex(size_t count, bool concurrently, const std::function<void(size_t)>& job)
+{
+    constexpr size_t kChunk = 512;
+    if (!concurrently || count <= kChunk) {
+        for (size_t i = 0; i < count; ++i)
+            job(i);
+        return;
+    }
+    platform::concurrentApply((count + kChunk - 1) / kChunk, [&](size_t chunk) {
+        const size_t end = std::min(count, (chunk + 1) * kChunk);
+        for (size_t i = chunk * kChunk; i < end; ++i)
+            job(i);
+    });
+}
+
 // Works out the keys of every item. Containers first, on this thread: their values come
 // from caches in their dictionaries and from the movies below them. Then the movies side
 // by side, each original once, so that no two threads ever ask one record at a time; a
 // record that appears again (another proxy of it) after them.
-void makeKeys(const Engine& engine, const Array& items, std::vector<ItemKey>& keys, bool concurrently)
+void makeKeys(const Engine& engine, const Array& items, Keys& keys, bool concurrently)
 {
     const size_t n = size_t(items.count());
-    keys.resize(n);
-    std::vector<quint32> parallel;
+    engine.prepare(keys, n);
+    struct Found {
+        PMLibraryItem* item = nullptr;
+        const void* original = nullptr; // movies only
+    };
+    std::vector<Found> found(n);
+    forEachIndex(n, concurrently, [&](size_t i) {
+        const Value& v = items.at(qsizetype(i));
+        if (PMMovieRepresentationPrototype* movie = PMMovie(v))
+            found[i] = {movie, &movie->original()};
+        else
+            found[i].item = PMItem(v);
+    });
+    std::vector<quint32> movies;
     std::vector<quint32> later;
-    parallel.reserve(n);
-    std::unordered_set<const void*> originals;
-    originals.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        PMLibraryItem* item = PMItem(items.at(qsizetype(i)));
-        if (!item)
-            continue;
-        if (PMMovieRepresentationPrototype* movie = PMMovie(items.at(qsizetype(i)))) {
-            if (originals.insert(&movie->original()).second)
-                parallel.push_back(quint32(i));
-            else
-                later.push_back(quint32(i));
-        } else {
-            engine.makeKey(*item, keys[i]);
+    movies.reserve(n);
+    // The originals seen so far, in an open-addressing table of twice the size needed.
+    size_t capacity = 16;
+    while (capacity < 2 * n)
+        capacity *= 2;
+    std::vector<const void*> originals(capacity, nullptr);
+    auto insertOriginal = [&](const void* original) {
+        size_t slot = (std::hash<const void*>()(original) * 0x9E3779B97F4A7C15ULL) & (capacity - 1);
+        while (originals[slot]) {
+            if (originals[slot] == original)
+                return false;
+            slot = (slot + 1) & (capacity - 1);
         }
+        originals[slot] = original;
+        return true;
+    };
+    for (size_t i = 0; i < n; ++i) {
+        if (!found[i].item)
+            continue;
+        if (!found[i].original)
+            engine.makeKey(*found[i].item, keys, i);
+        else if (insertOriginal(found[i].original))
+            movies.push_back(quint32(i));
+        else
+            later.push_back(quint32(i));
     }
-    constexpr size_t kChunk = 256;
-    if (concurrently && parallel.size() > kChunk) {
-        platform::concurrentApply((parallel.size() + kChunk - 1) / kChunk, [&](size_t chunk) {
-            const size_t end = std::min(parallel.size(), (chunk + 1) * kChunk);
-            for (size_t j = chunk * kChunk; j < end; ++j)
-                engine.makeKey(*PMItem(items.at(qsizetype(parallel[j]))), keys[parallel[j]]);
-        });
-    } else {
-        for (quint32 i : parallel)
-            engine.makeKey(*PMItem(items.at(qsizetype(i))), keys[i]);
-    }
+    forEachIndex(movies.size(), concurrently, [&](size_t j) { engine.makeKey(*found[movies[j]].item, keys, movies[j]); });
     for (quint32 i : later)
-        engine.makeKey(*PMItem(items.at(qsizetype(i))), keys[i]);
+        engine.makeKey(*found[i].item, keys, i);
 }
 
 } // namespace
@@ -628,9 +662,9 @@ ArrayPtr PMSortLibraryItems(bool* getIsSorted, bool inPlace, const ArrayPtr& ite
             *getIsSorted = true;
         return items;
     }
-    Engine engine(criterion, descending, container);
+    Engine engine(criterion, descending, container, getIsSorted != nullptr);
     engine.prepareSortingContextDates();
-    std::vector<ItemKey> keys;
+    Keys keys;
     makeKeys(engine, *items, keys, !getIsSorted);
     auto setPlaybackMark = [&] {
         if (container && engine.playbackCompared())
@@ -639,26 +673,29 @@ ArrayPtr PMSortLibraryItems(bool* getIsSorted, bool inPlace, const ArrayPtr& ite
 
     if (getIsSorted) {
         bool sorted = true;
-        for (size_t i = 1; i < keys.size() && sorted; ++i)
-            sorted = engine.compare(keys[i - 1], keys[i]) <= 0;
+        for (size_t i = 1; i < keys.items.size() && sorted; ++i)
+            sorted = engine.compare(keys, i - 1, i) <= 0;
         *getIsSorted = sorted;
         setPlaybackMark();
         return items;
     }
 
-    std::vector<quint32> order(keys.size());
+    std::vector<quint32> order(keys.items.size());
     std::iota(order.begin(), order.end(), quint32(0));
-    concurrentSort(order, [&](quint32 x, quint32 y) { return engine.compare(keys[x], keys[y]) < 0; });
+    concurrentSort(order, [&](quint32 x, quint32 y) { return engine.compare(keys, x, y) < 0; });
     setPlaybackMark();
 
     std::vector<Value> sorted;
     sorted.reserve(order.size());
-    for (quint32 i : order)
-        sorted.push_back(items->at(qsizetype(i)));
     if (inPlace) {
+        std::vector<Value>& values = items->values();
+        for (quint32 i : order)
+            sorted.push_back(std::move(values[i]));
         items->values() = std::move(sorted);
         return items;
     }
+    for (quint32 i : order)
+        sorted.push_back(items->at(qsizetype(i)));
     return std::make_shared<Array>(std::move(sorted));
 }
 
