@@ -11,6 +11,7 @@
 
 #include <QtCore/QSize>
 #include <QtCore/QString>
+#include <QtCore/QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -87,6 +88,12 @@ public:
     virtual std::uint64_t movieFileSize() = 0;   // bytes
     virtual std::uint64_t counter() = 0;         // plays
     virtual double rating() { return 0.0; }
+
+    // Search: whether the item's unique library ID (or series ID prefix) is among the
+    // identifiers; whether the item matches one search term in its name, its tags and
+    // metadata or its location, as the flags allow.
+    virtual bool isMatchForIdentifiers(const QStringList& identifiers) { return identifiers.contains(uniqueLibraryID()); }
+    virtual bool isMatchForSearchString(const QString&, bool /*searchName*/, bool /*searchMetadata*/, bool /*searchLocation*/) { return false; }
 
     // Tags
     virtual QString cachedLowercaseValueForLowercaseTag(const QString&) { return {}; }
