@@ -6,6 +6,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMParsedQuery.h"
+#include "library/model/PMSearch.h"
 #include "library/model/PMSortLibraryItems.h"
 
 #include <QtCore/QCoreApplication>
@@ -65,6 +66,23 @@ void BM_ParseThreeTokenQuery(benchmark::State& state)
         benchmark::DoNotOptimize(PMParsedQuery::parsedQuery(query));
 }
 BENCHMARK(BM_ParseThreeTokenQuery);
+
+// What one keystroke in the search field costs: parsing the text and matching every
+// movie and container of the library against it.
+void BM_ParseAndMatchThreeTokenQuery(benchmark::State& state)
+{
+    const ArrayPtr movies = library();
+    const QString query = QStringLiteral("summer||holiday -clip \"trip\"");
+    qsizetype found = 0;
+    for (auto _ : state) {
+        Array results;
+        addMatchesForParsedQuery(results, *PMParsedQuery::parsedQuery(query), nullptr, true, true, true, true, false, nullptr);
+        found = results.count();
+    }
+    state.counters["items"] = double(movies->count());
+    state.counters["results"] = double(found);
+}
+BENCHMARK(BM_ParseAndMatchThreeTokenQuery)->Unit(benchmark::kMillisecond);
 
 void sortBenchmark(benchmark::State& state, const QString& criterion, bool cold)
 {

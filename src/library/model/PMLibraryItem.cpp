@@ -5,6 +5,7 @@
 #include "library/model/PMMovieRepresentation.h"
 
 #include <QtCore/QUuid>
+#include <typeinfo>
 #include <QtGui/QIcon>
 
 PMLibraryItem::~PMLibraryItem() = default;
@@ -27,7 +28,16 @@ QIcon PMLibraryItem::icon()
 PMLibraryItem* PMItem(const platform::Value& value)
 {
     platform::Object* o = value.objectPointer();
-    return o ? dynamic_cast<PMLibraryItem*>(o) : nullptr;
+    if (!o)
+        return nullptr;
+    // The two kinds that fill the library come without the cost of a cross-cast, which
+    // searches and sorts of whole libraries would otherwise pay for every item.
+    const std::type_info& type = typeid(*o);
+    if (type == typeid(PMMovieRepresentationOriginal))
+        return static_cast<PMMovieRepresentationOriginal*>(o);
+    if (type == typeid(PMLibraryContainer))
+        return static_cast<PMLibraryContainer*>(o);
+    return dynamic_cast<PMLibraryItem*>(o);
 }
 
 PMLibraryItemPtr PMItemPtr(const platform::Value& value)
@@ -47,7 +57,12 @@ std::shared_ptr<PMLibraryContainer> PMContainerPtr(const platform::Value& value)
 
 PMMovieRepresentationPrototype* PMMovie(const platform::Value& value)
 {
-    return value.type() == platform::Value::Type::Object ? dynamic_cast<PMMovieRepresentationPrototype*>(value.objectPointer()) : nullptr;
+    if (value.type() != platform::Value::Type::Object)
+        return nullptr;
+    platform::Object* o = value.objectPointer();
+    if (o && typeid(*o) == typeid(PMMovieRepresentationOriginal))
+        return static_cast<PMMovieRepresentationOriginal*>(o);
+    return dynamic_cast<PMMovieRepresentationPrototype*>(o);
 }
 
 std::shared_ptr<PMMovieRepresentationPrototype> PMMoviePtr(const platform::Value& value)

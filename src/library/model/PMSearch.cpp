@@ -46,11 +46,12 @@ void addResult(Array& results, const Value& item, bool searchFiles)
     }
 }
 
-bool isMatch(PMLibraryItem& item, const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
+bool isMatch(const Value& value, PMLibraryItem& item, const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
 {
-    if (PMLibraryContainer* container = PMContainer(item.itemValue()))
-        return container->displayName().contains(string, Qt::CaseInsensitive) && !container->allNonProxyMovieChildren()->isEmpty();
-    return item.isMatchForSearchString(string, searchName, searchMetadata, searchLocation);
+    if (item.isMovieRepresentation())
+        return item.isMatchForSearchString(string, searchName, searchMetadata, searchLocation);
+    PMLibraryContainer* container = PMContainer(value);
+    return container && container->displayName().contains(string, Qt::CaseInsensitive) && !container->allNonProxyMovieChildren()->isEmpty();
 }
 
 // The visible part of a picture as fractions of its frame; the whole frame when unset.
@@ -264,11 +265,11 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
         pool = inContainer->allNonProxyChildrenFromFilteredChildren(true, includeContainers);
     else if (!selection.isEmpty() && (inContainer || (!duplicateSearch && terms.isEmpty())))
         pool = controller.nonProxyFilteredItemsForUniqueLibraryIDs(selection, includeContainers);
-    if (pool == allMovies && !terms.isEmpty() && includeContainers) {
-        pool = std::make_shared<Array>(allMovies->values());
+    // Searching the whole library by terms looks at its containers too.
+    auto containers = Array::make();
+    if (pool == allMovies && !terms.isEmpty() && includeContainers)
         for (const PMLibraryContainerPtr& container : controller.filteredContainers())
-            pool->append(Value(container));
-    }
+            containers->append(Value(container));
     const bool inScopeOnly = inContainer && defaults().boolForKey(QStringLiteral("Duplicate Search: Ignore Out-Of-Scope Items"));
 
     if (filters.isEmpty() && terms.isEmpty()) {
@@ -284,29 +285,32 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
 
     const ArrayPtr candidates = duplicateSearch && !inScopeOnly ? allMovies : pool;
     auto duplicateCandidates = Array::make();
-    for (const Value& candidate : *candidates) {
+    auto test = [&](const Value& candidate) {
         PMLibraryItem* item = PMItem(candidate);
         if (!item)
-            continue;
-        const bool movie = item->isMovieRepresentation();
-        if (movie) {
+            return;
+        if (item->isMovieRepresentation()) {
             if (!searchFiles || (!filters.isEmpty() && !item->isMatchForIdentifiers(filters)))
-                continue;
+                return;
         } else if (!filters.isEmpty() && !filters.contains(item->uniqueLibraryID())) {
-            continue;
+            return;
         }
-        const bool passes = std::all_of(terms.begin(), terms.end(), [&](const QList<PMParsedQueryAlternative>& alternatives) {
-            return std::any_of(alternatives.begin(), alternatives.end(), [&](const PMParsedQueryAlternative& alternative) {
-                return isMatch(*item, alternative.string, searchName, searchMetadata, searchLocation) != alternative.negate;
+        for (const QList<PMParsedQueryAlternative>& alternatives : terms) {
+            const bool satisfied = std::any_of(alternatives.begin(), alternatives.end(), [&](const PMParsedQueryAlternative& alternative) {
+                return isMatch(candidate, *item, alternative.string, searchName, searchMetadata, searchLocation) != alternative.negate;
             });
-        });
-        if (!passes)
-            continue;
+            if (!satisfied)
+                return;
+        }
         if (duplicateSearch)
             duplicateCandidates->append(candidate);
         else
             addResult(results, candidate, searchFiles);
-    }
+    };
+    for (const Value& candidate : *candidates)
+        test(candidate);
+    for (const Value& candidate : *containers)
+        test(candidate);
     if (duplicateSearch)
         addDuplicates(results, duplicateCandidates, pool, query, !inContainer || inScopeOnly, getDuplicateSortCriterion);
 }
