@@ -2,6 +2,7 @@
 
 #include "foundation/NSArray+PMExtensions.h"
 #include "foundation/NSString+PMHelpManagerMarks.h"
+#include "library/model/PMCachedSettings.h"
 #include "library/model/PMSortLibraryItems.h"
 
 #include <QtCore/QRandomGenerator>
@@ -391,4 +392,28 @@ TEST_F(SortTest, ConcurrentSortsAgreeWithTheComparisonFunctions)
         ASSERT_EQ(concurrent[size_t(i)], PMSortString(names.at(i)));
         ASSERT_EQ(associatedSortLastFlag(concurrent[size_t(i)]), names.at(i).startsWith(QLatin1String("zz")));
     }
+}
+
+// With fuzzy dates in the sorting context, a sort by date first works out the newest date
+// of each series among the container's children, once until the children change; a movie
+// outside any series drops a sorting-context date it had.
+TEST_F(SortTest, SortingContextDatesAreWorkedOutOncePerContainer)
+{
+    PMCachedSettings::determineFuzzyOldestDate = true;
+    PMCachedSettings::determineFuzzyNewestDateUseSortingContext = true;
+    auto a = movie("a");
+    auto b = movie("b");
+    a->setAdditionDate(platform::Date{2000});
+    b->setAdditionDate(platform::Date{1000});
+    auto container = folder("c", {Value(a->proxy()), Value(b->proxy())});
+    auto stale = PMMovie(container->rawChildren()->at(1));
+    stale->setNewestDateInSortingContext(platform::Date{5000});
+    container->setSortCriterion(QStringLiteral("GroupListDate"), false, true);
+    EXPECT_EQ(names(container->sortedChildren()), (QStringList{"b", "a"}));
+    EXPECT_EQ(stale->newestDateInSortingContext(), platform::Date{1000});
+    EXPECT_TRUE(container->value(QStringLiteral("Determined Fuzzy Newest Dates")).toBool());
+    container->invalidateChildren();
+    EXPECT_FALSE(container->contains(QStringLiteral("Determined Fuzzy Newest Dates")));
+    PMCachedSettings::determineFuzzyOldestDate = false;
+    PMCachedSettings::determineFuzzyNewestDateUseSortingContext = false;
 }
