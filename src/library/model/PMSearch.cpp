@@ -67,25 +67,6 @@ QRectF visibleArea(PMMovieRepresentationPrototype& movie)
     return QRectF(number("x", 0), number("y", 0), number("w", 1), number("h", 1));
 }
 
-// Two pictures with equal hashes show the same thing when they have the same shape and
-// their visible parts overlap for the most part.
-bool areSimilar(PMMovieRepresentationPrototype& a, PMMovieRepresentationPrototype& b, bool ignoreAspectRatio)
-{
-    const QSizeF x = a.assetSizeIfCached(false);
-    const QSizeF y = b.assetSizeIfCached(false);
-    if (x.width() < 1 || x.height() < 1 || y.width() < 1 || y.height() < 1)
-        return false;
-    if (!ignoreAspectRatio && std::abs(x.width() / x.height() - y.width() / y.height()) > 0.01)
-        return false;
-    const QRectF p = visibleArea(a);
-    const QRectF q = visibleArea(b);
-    if (p == q || p.contains(q) || q.contains(p))
-        return true;
-    const QRectF overlap = p.intersected(q);
-    const double smaller = std::min(p.width() * p.height(), q.width() * q.height());
-    return overlap.width() * overlap.height() > smaller / 2;
-}
-
 struct UnionFind {
     std::vector<size_t> parent;
     explicit UnionFind(size_t n) : parent(n) { std::iota(parent.begin(), parent.end(), size_t(0)); }
@@ -97,6 +78,11 @@ struct UnionFind {
     }
     void unite(size_t a, size_t b) { parent[find(a)] = find(b); }
 };
+
+bool areSimilar(PMMovieRepresentationPrototype& a, PMMovieRepresentationPrototype& b, bool ignoreAspectRatio)
+{
+    return PMPicturesLookAlike(a.assetSizeIfCached(false), visibleArea(a), b.assetSizeIfCached(false), visibleArea(b), ignoreAspectRatio);
+}
 
 // The key value of a candidate as text; empty when the candidate has none (no name, an
 // unknown duration, a file of size 0, no hash, an empty tag), which keeps it out of every
@@ -198,25 +184,14 @@ void addDuplicates(Array& results, const ArrayPtr& candidates, const ArrayPtr& p
         }
         // Equal hashes: the members that look alike make up groups of their own, one per
         // set of members connected by likeness.
-        UnionFind sets(group.size());
-        for (size_t a = 0; a < group.size(); ++a)
-            for (size_t b = a + 1; b < group.size(); ++b)
-                if (areSimilar(*movies[group[a]], *movies[group[b]], ignoreAspectRatio))
-                    sets.unite(a, b);
-        QHash<size_t, size_t> componentIndex;
-        std::vector<std::vector<size_t>> components;
-        for (size_t a = 0; a < group.size(); ++a) {
-            const size_t root = sets.find(a);
-            auto it = componentIndex.find(root);
-            if (it == componentIndex.end()) {
-                it = componentIndex.insert(root, components.size());
-                components.emplace_back();
-            }
-            components[*it].push_back(group[a]);
+        for (const std::vector<size_t>& set : PMSimilarSets(group.size(), [&](size_t a, size_t b) {
+                 return areSimilar(*movies[group[a]], *movies[group[b]], ignoreAspectRatio);
+             })) {
+            std::vector<size_t> members;
+            for (size_t a : set)
+                members.push_back(group[a]);
+            kept.push_back(std::move(members));
         }
-        for (std::vector<size_t>& component : components)
-            if (component.size() >= 2)
-                kept.push_back(std::move(component));
     }
 
     if (kept.size() == 1 && qsizetype(kept.front().size()) == controller.nonProxyFilteredMovieRepresentations()->count()
@@ -248,6 +223,43 @@ void addDuplicates(Array& results, const ArrayPtr& candidates, const ArrayPtr& p
 }
 
 } // namespace
+
+bool PMPicturesLookAlike(const QSizeF& a, const QRectF& visibleAreaA, const QSizeF& b, const QRectF& visibleAreaB, bool ignoreAspectRatio)
+{
+    if (a.width() < 1 || a.height() < 1 || b.width() < 1 || b.height() < 1)
+        return false;
+    if (!ignoreAspectRatio && std::abs(a.width() / a.height() - b.width() / b.height()) > 0.01)
+        return false;
+    const QRectF& p = visibleAreaA;
+    const QRectF& q = visibleAreaB;
+    if (p == q || p.contains(q) || q.contains(p))
+        return true;
+    const QRectF overlap = p.intersected(q);
+    const double smaller = std::min(p.width() * p.height(), q.width() * q.height());
+    return overlap.width() * overlap.height() > smaller / 2;
+}
+
+std::vector<std::vector<size_t>> PMSimilarSets(size_t count, const std::function<bool(size_t, size_t)>& similar)
+{
+    UnionFind sets(count);
+    for (size_t a = 0; a < count; ++a)
+        for (size_t b = a + 1; b < count; ++b)
+            if (similar(a, b))
+                sets.unite(a, b);
+    QHash<size_t, size_t> componentIndex;
+    std::vector<std::vector<size_t>> components;
+    for (size_t a = 0; a < count; ++a) {
+        const size_t root = sets.find(a);
+        auto it = componentIndex.find(root);
+        if (it == componentIndex.end()) {
+            it = componentIndex.insert(root, components.size());
+            components.emplace_back();
+        }
+        components[*it].push_back(a);
+    }
+    std::erase_if(components, [](const std::vector<size_t>& c) { return c.size() < 2; });
+    return components;
+}
 
 void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibraryContainer* inContainer, bool searchContainers, bool searchFiles,
                               bool searchName, bool searchMetadata, bool searchLocation, QString* getDuplicateSortCriterion)

@@ -209,3 +209,44 @@ TEST_F(SearchTest, MultipleSelectionsAppendOneEncodedTokenPerItem)
     EXPECT_EQ(PMParsedQuery::parsedQuery(c->multipleSelectionQuery())->multipleSelectionIdentifierComponents, (QStringList{"A-1", "B 2"}));
     c->setQuery(QString());
 }
+
+TEST(DuplicateImages, PicturesLookAlikeByShapeAndVisibleArea)
+{
+    const QRectF whole(0, 0, 1, 1);
+    const struct {
+        QSizeF a;
+        QRectF areaA;
+        QSizeF b;
+        QRectF areaB;
+        bool ignoreAspectRatio;
+        bool alike;
+    } cases[] = {
+        {{640, 480}, whole, {320, 240}, whole, false, true},
+        {{640, 480}, whole, {640, 360}, whole, false, false}, // 4:3 against 16:9
+        {{640, 480}, whole, {640, 360}, whole, true, true},
+        {{640, 480}, whole, {643, 480}, whole, false, true},  // within 0.01
+        {{640, 480}, whole, {0, 0}, whole, true, false},      // size unknown
+        {{640, 480}, whole, {640, 480}, QRectF(0, 0, 0.5, 0.5), false, true},
+        {{640, 480}, QRectF(0, 0, 0.5, 1), {640, 480}, QRectF(0.5, 0, 0.5, 1), false, false},
+        {{640, 480}, QRectF(0, 0, 0.6, 1), {640, 480}, QRectF(0.2, 0, 0.6, 1), false, true},  // overlap 0.4 of 0.6
+        {{640, 480}, QRectF(0, 0, 0.6, 1), {640, 480}, QRectF(0.35, 0, 0.6, 1), false, false}, // overlap 0.25 of 0.6
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(row++);
+        EXPECT_EQ(PMPicturesLookAlike(c.a, c.areaA, c.b, c.areaB, c.ignoreAspectRatio), c.alike);
+        EXPECT_EQ(PMPicturesLookAlike(c.b, c.areaB, c.a, c.areaA, c.ignoreAspectRatio), c.alike);
+    }
+}
+
+TEST(DuplicateImages, LikenessGroupsAreConnectedSets)
+{
+    // A ~ B and C ~ D, but the pairs differ in shape: two groups, not one; E alone is none.
+    const QSizeF shapes[] = {{640, 480}, {320, 240}, {640, 360}, {1280, 720}, {100, 400}};
+    auto alike = [&](size_t a, size_t b) { return PMPicturesLookAlike(shapes[a], QRectF(0, 0, 1, 1), shapes[b], QRectF(0, 0, 1, 1), false); };
+    EXPECT_EQ(PMSimilarSets(5, alike), (std::vector<std::vector<size_t>>{{0, 1}, {2, 3}}));
+    // Likeness carries over: a ~ b ~ c makes one group although a and c are not alike.
+    auto chain = [](size_t a, size_t b) { return b == a + 1; };
+    EXPECT_EQ(PMSimilarSets(3, chain), (std::vector<std::vector<size_t>>{{0, 1, 2}}));
+    EXPECT_TRUE(PMSimilarSets(1, chain).empty());
+}
