@@ -34,6 +34,10 @@ Object& Object::operator=(const Object&)
 
 Object::~Object()
 {
+    // Nobody else can reach an object while it is destroyed, so the common case (nothing
+    // attached) needs no lock.
+    if (!m_associations)
+        return;
     std::unique_ptr<Associations> doomed;
     {
         std::lock_guard lock(g_associationsMutex);

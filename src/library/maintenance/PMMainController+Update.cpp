@@ -9,6 +9,8 @@
 #include "platform/DelayedPerform.h"
 #include "platform/UserDefaults.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
 using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
@@ -36,24 +38,66 @@ void PMMainController::saveLibrarySoon()
 
 void PMMainController::invalidateLibraryDependencies()
 {
-    // The tables are rebuilt from scratch, at about the size they had.
-    auto renew = [](auto& table) {
-        const qsizetype size = table.size();
-        table = {};
-        table.reserve(size);
-    };
-    renew(_containersByID);
-    renew(_nonProxyRawMovieRepresentationsByPath);
-    renew(_nonProxyRawMovieRepresentationsByID);
-    renew(_nonProxyRawMovieRepresentationSeriesByIDPrefix);
-    renew(_nonProxyFilteredMovieRepresentationsByID);
-    const qsizetype filtered = _nonProxyFilteredMovieRepresentations ? _nonProxyFilteredMovieRepresentations->count() : 0;
-    _nonProxyFilteredMovieRepresentations = Array::make();
-    _nonProxyFilteredMovieRepresentations->reserve(filtered);
+    // The tables are rebuilt from scratch, at about the size they had. The old ones are
+    // released here, on the main thread, while the new ones are filled by workers.
+    auto oldContainers = std::move(_containersByID);
+    auto oldByPath = std::move(_nonProxyRawMovieRepresentationsByPath);
+    auto oldByID = std::move(_nonProxyRawMovieRepresentationsByID);
+    auto oldFilteredByID = std::move(_nonProxyFilteredMovieRepresentationsByID);
+    _containersByID = {};
+    _containersByID.reserve(oldContainers.size());
+    _nonProxyRawMovieRepresentationSeriesByIDPrefix = {};
+    _walkedMovies.clear();
+    _walkedMovies.reserve(size_t(oldByID.size()));
+
     Array smartGroups;
     Array smartGroupFolders;
     invalidateLibraryDependencies(_library, &smartGroupFolders, &smartGroups, false);
+
+    _nonProxyRawMovieRepresentationsByPath = {};
+    _nonProxyRawMovieRepresentationsByPath.reserve(oldByPath.size());
+    _nonProxyRawMovieRepresentationsByID = {};
+    _nonProxyRawMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
+    _nonProxyFilteredMovieRepresentationsByID = {};
+    _nonProxyFilteredMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
+    QFuture<void> building = QtConcurrent::run([this] { registerWalkedMovies(); });
+    oldContainers = {};
+    oldByPath = {};
+    oldByID = {};
+    oldFilteredByID = {};
+    building.waitForFinished();
+    _walkedMovies.clear();
     _skipMissingStatusUpdate = true;
+}
+
+void PMMainController::registerWalkedMovies()
+{
+    // Three independent tables: each is filled by its own worker; the walk order of the
+    // filtered list is kept.
+    auto byID = QtConcurrent::run([this] {
+        // Backwards, so that this worker does not touch the same records as the others at
+        // the same moment; the first entry met for a key is then the last one walked, the
+        // one a forward pass would have kept.
+        for (auto it = _walkedMovies.rbegin(); it != _walkedMovies.rend(); ++it)
+            if (!_nonProxyRawMovieRepresentationsByID.contains(it->uniqueLibraryID))
+                _nonProxyRawMovieRepresentationsByID.insert(it->uniqueLibraryID, it->original);
+    });
+    auto byPath = QtConcurrent::run([this] {
+        for (const WalkedMovie& m : _walkedMovies)
+            if (!m.path.isEmpty())
+                _nonProxyRawMovieRepresentationsByPath.insert(precomposedStringWithCanonicalMapping(m.path), m.original);
+    });
+    auto filtered = Array::make();
+    filtered->reserve(qsizetype(_walkedMovies.size()));
+    for (const WalkedMovie& m : _walkedMovies) {
+        if (!m.filteredIn)
+            continue;
+        _nonProxyFilteredMovieRepresentationsByID.insert(m.uniqueLibraryID, m.original);
+        filtered->append(Value(m.original));
+    }
+    _nonProxyFilteredMovieRepresentations = filtered;
+    byID.waitForFinished();
+    byPath.waitForFinished();
 }
 
 void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Array* collectSmartGroupFolders, Array* collectSmartGroups,
@@ -91,22 +135,16 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
         PMMovieRepresentationPrototype* movie = PMMovie(v);
         if (!movie || movie->isProxy())
             continue;
-        PMMovieRepresentationOriginalPtr original = std::static_pointer_cast<PMMovieRepresentationOriginal>(v.object());
-        const QString id = original->uniqueLibraryID();
-        _nonProxyRawMovieRepresentationsByID.insert(id, original);
-        const QString path = original->path();
-        bool filteredIn = true;
-        if (!path.isEmpty()) {
-            _nonProxyRawMovieRepresentationsByPath.insert(precomposedStringWithCanonicalMapping(path), original);
-            // The files themselves are tested by the missing-state step; here the state
-            // the records hold decides.
-            if (mode != 1)
-                filteredIn = !original->isMissingVolume() && !(mode == -1 && original->isMissing());
-        }
-        if (filteredIn) {
-            _nonProxyFilteredMovieRepresentationsByID.insert(id, original);
-            _nonProxyFilteredMovieRepresentations->append(v);
-        }
+        WalkedMovie walked;
+        walked.original = std::static_pointer_cast<PMMovieRepresentationOriginal>(v.object());
+        // IDs are made here, on the main thread, before the workers read them.
+        walked.uniqueLibraryID = movie->uniqueLibraryID();
+        walked.path = movie->path();
+        // The files themselves are tested by the missing-state step; here the state the
+        // records hold decides.
+        if (!walked.path.isEmpty() && mode != 1)
+            walked.filteredIn = !movie->isMissingVolume() && !(mode == -1 && movie->isMissing());
+        _walkedMovies.push_back(std::move(walked));
     }
 }
 

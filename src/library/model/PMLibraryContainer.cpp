@@ -49,6 +49,7 @@ const QString kGroupSortingDirection = QStringLiteral("Group Sorting Direction")
 const QString kIndexSequence = QStringLiteral("Index Sequence");
 const QString kGroupContentDisplayMode = QStringLiteral("Group Content Display Mode");
 const QString kPreviousSuffix = QStringLiteral(": Previous");
+const QString kGroupSortingCriterionPrevious = QStringLiteral("Group Sorting Criterion: Previous");
 
 const QString kFilteredChildren = QStringLiteral("Filtered Children");
 const QString kSortedChildren = QStringLiteral("Sorted Children");
@@ -728,7 +729,7 @@ ArrayPtr PMLibraryContainer::sortedChildren()
         if (!done) {
             std::shared_ptr<PMLibraryContainer> ancestor;
             DictionaryPtr settings = volatilityResistantSettingsFromNonVolatileAncestor(&ancestor);
-            const Value previous = settings ? settings->value(kGroupSortingCriterion + kPreviousSuffix) : Value();
+            const Value previous = settings ? settings->value(kGroupSortingCriterionPrevious) : Value();
             if (previous.isString() && !previous.string().isEmpty()) {
                 const bool descending = sortsDescendingAccordingToAncestor(nullptr);
                 if (filtered->count() < 2) {
@@ -1323,7 +1324,7 @@ bool PMLibraryContainer::removeVolatileSortCriterionAndIndexSequence(bool includ
     if (!settings)
         return false;
     settings->remove(kGroupSortingCriterion);
-    settings->remove(kGroupSortingCriterion + kPreviousSuffix);
+    settings->remove(kGroupSortingCriterionPrevious);
     settings->remove(kGroupSortingDirection);
     if (includeIndexSequence)
         settings->remove(kIndexSequence);

@@ -11,7 +11,7 @@
 
 #include <QtCore/QSize>
 #include <QtCore/QString>
-#include <QtCore/QStringList>
+#include <QtCore/QSet>
 
 #include <cstdint>
 #include <memory>
@@ -92,7 +92,7 @@ public:
     // Search: whether the item's unique library ID (or series ID prefix) is among the
     // identifiers; whether the item matches one search term in its name, its tags and
     // metadata or its location, as the flags allow.
-    virtual bool isMatchForIdentifiers(const QStringList& identifiers) { return identifiers.contains(uniqueLibraryID()); }
+    virtual bool isMatchForIdentifiers(const QSet<QString>& identifiers) { return identifiers.contains(uniqueLibraryID()); }
     virtual bool isMatchForSearchString(const QString&, bool /*searchName*/, bool /*searchMetadata*/, bool /*searchLocation*/) { return false; }
 
     // Tags

@@ -1,5 +1,7 @@
 #include "library/model/PMLibraryItemArrays.h"
 
+#include "foundation/NSString+PMHelpManagerNumbers.h"
+#include "foundation/PMFunctions.h"
 #include "library/model/PMLibraryItem.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
@@ -57,6 +59,27 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
         *getAggregateDuration = duration;
     if (getAggregateSize)
         *getAggregateSize = doubtful && returnZeroSizeIfInDoubt ? 0 : size;
+}
+
+QString durationAndMovieFileSizeDescription(const platform::Array& items)
+{
+    long long duration = 0;
+    std::uint64_t size = 0;
+    getAggregateDuration(items, &duration, &size, true);
+    if (duration < 1)
+        return size == 0 ? QString() : fileSizeDescriptionWithBytesCount(size);
+    const QString durationText = PMDurationString(double(duration), false, items.count() >= 2, false);
+    if (size == 0)
+        return durationText;
+    return platform::format("%@ · %@", durationText, fileSizeDescriptionWithBytesCount(size));
+}
+
+QString spacedParanthesizedDurationAndMovieFileSizeDescription(const platform::Array& items)
+{
+    const QString description = durationAndMovieFileSizeDescription(items);
+    if (description.isEmpty())
+        return description;
+    return platform::format(QCoreApplication::translate("PMLibraryItemArrays", " (%@)").toUtf8().constData(), description);
 }
 
 long long commonRatingAmongRatings(const platform::Array& items, std::vector<double>* amongRatings)

@@ -20,6 +20,11 @@ bool containsOnlineItem(const platform::Array& items);
 // size doubtful: with `returnZeroSizeIfInDoubt` the size is then 0, else it is not counted.
 void getAggregateDuration(const platform::Array& items, long long* getAggregateDuration, std::uint64_t* getAggregateSize,
                           bool returnZeroSizeIfInDoubt);
+// "1:02:03 · 1.2 GB" for the movies of the items: the duration text (in hours from two
+// items on) and the size text; the size alone below one second; empty for neither.
+QString durationAndMovieFileSizeDescription(const platform::Array& items);
+// The same as " (%@)", or the empty text unchanged.
+QString spacedParanthesizedDurationAndMovieFileSizeDescription(const platform::Array& items);
 // The common rating of the items, or -1 (not found) when they differ or there are none.
 // With `amongRatings`, every rating is collected there.
 long long commonRatingAmongRatings(const platform::Array& items, std::vector<double>* amongRatings);

@@ -111,6 +111,15 @@ public:
     void invalidateLibraryDependencies();
     void invalidateLibraryDependencies(const platform::ArrayPtr& items, platform::Array* collectSmartGroupFolders,
                                        platform::Array* collectSmartGroups, bool inSmartGroupStorage);
+    // The movies met by the walk of one rebuild, registered in the tables after it.
+    struct WalkedMovie {
+        PMMovieRepresentationOriginalPtr original;
+        QString uniqueLibraryID;
+        QString path;
+        bool filteredIn = true;
+    };
+    std::vector<WalkedMovie> _walkedMovies;
+    void registerWalkedMovies();
     void invalidateCurrentOrMonitoredMovieRepresentationAncestors();
     // One coalesced save, 10 seconds after the last request.
     void saveLibrarySoon();

@@ -1,13 +1,18 @@
 #include "library/model/PMMovieRepresentation.h"
 
-#include "foundation/NSDate+PMExtensions.h"
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/PMLog.h"
 #include "library/model/PMMainController.h"
 #include "platform/CallStack.h"
+#include "platform/Format.h"
+#include "platform/Queues.h"
+#include "playback/PMMovie.h"
 
-#include <QtCore/QDir>
-#include <QtCore/QFileInfo>
+#include <QtCore/QCoreApplication>
+#include <QtCore/QSet>
+#include "platform/Alert.h"
+
+#include <condition_variable>
 
 using platform::Value;
 
@@ -37,18 +42,21 @@ Value PMMovieRepresentationPrototype::nonProxySelf()
     return Value(original().shared_from_this());
 }
 
-platform::DictionaryPtr PMMovieRepresentationPrototype::userSettings()
+Value PMMovieRepresentationPrototype::objectForKey(const QString&)
 {
-    PMMovieRepresentationOriginal& o = original();
-    std::lock_guard lock(o.m_mutex);
-    if (!o.m_userSettings)
-        o.m_userSettings = platform::Dictionary::make();
-    return o.m_userSettings;
+    return {};
+}
+
+platform::DictionaryPtr PMMovieRepresentationPrototype::userSettings() const
+{
+    return original().m_userSettings;
 }
 
 QString PMMovieRepresentationPrototype::uniqueLibraryID()
 {
+    PMMovieRepresentationOriginal& o = original();
     platform::DictionaryPtr settings = userSettings();
+    std::lock_guard lock(o.m_mutex);
     const Value* id = settings->find(QStringLiteral("Unique ID"));
     if (id && id->isString() && !id->string().isEmpty())
         return id->string();
@@ -59,204 +67,13 @@ QString PMMovieRepresentationPrototype::uniqueLibraryID()
 
 void PMMovieRepresentationPrototype::setUniqueLibraryID(const QString& uniqueLibraryID)
 {
+    std::lock_guard lock(original().m_mutex);
     setOrRemoveObject(*userSettings(), uniqueLibraryID.isNull() ? Value() : Value(uniqueLibraryID), QStringLiteral("Unique ID"));
 }
 
 bool PMMovieRepresentationPrototype::isExternalMediaItem() const
 {
     return !original().m_associatedMLMediaObject.isNull();
-}
-
-QUrl PMMovieRepresentationPrototype::URL() const
-{
-    return original().m_URL;
-}
-
-QString PMMovieRepresentationPrototype::path()
-{
-    PMMovieRepresentationOriginal& o = original();
-    std::lock_guard lock(o.m_mutex);
-    if (!o.m_path)
-        o.m_path = o.m_URL.isLocalFile() ? o.m_URL.toLocalFile() : QString();
-    return *o.m_path;
-}
-
-QString PMMovieRepresentationPrototype::URLString()
-{
-    return URL().toString(QUrl::FullyEncoded);
-}
-
-QString PMMovieRepresentationPrototype::locationKey()
-{
-    const QString p = path();
-    if (p.isEmpty())
-        return URLString();
-    const QString home = QDir::homePath();
-    if (p == home)
-        return QStringLiteral("~");
-    if (p.startsWith(home + u'/'))
-        return u'~' + p.mid(home.size());
-    return p;
-}
-
-QString PMMovieRepresentationPrototype::displayName()
-{
-    const Value name = userSettings()->value(QStringLiteral("Display Name"));
-    if (name.isString() && !name.string().isEmpty())
-        return name.string();
-    const QString p = path();
-    if (!p.isEmpty())
-        return QFileInfo(p).completeBaseName();
-    return URL().fileName().isEmpty() ? URLString() : URL().fileName();
-}
-
-QString PMMovieRepresentationPrototype::sortName()
-{
-    return displayName();
-}
-
-platform::Date PMMovieRepresentationPrototype::additionDate()
-{
-    PMMovieRepresentationOriginal& o = original();
-    {
-        std::lock_guard lock(o.m_mutex);
-        if (o.m_additionDate)
-            return *o.m_additionDate;
-    }
-    platform::DictionaryPtr settings = userSettings();
-    std::optional<platform::Date> date = dateForKey(*settings, QStringLiteral("Added Timestamp"), QStringLiteral("Date"));
-    if (!date) {
-        date = canonicalMainQueueDate();
-        setDate(*settings, date, QStringLiteral("Added Timestamp"));
-    }
-    std::lock_guard lock(o.m_mutex);
-    o.m_additionDate = date;
-    return *date;
-}
-
-void PMMovieRepresentationPrototype::setAdditionDate(const platform::Date& date)
-{
-    setDate(*userSettings(), date, QStringLiteral("Added Timestamp"));
-    PMMovieRepresentationOriginal& o = original();
-    std::lock_guard lock(o.m_mutex);
-    o.m_additionDate = date;
-}
-
-platform::Date PMMovieRepresentationPrototype::creationDate()
-{
-    std::optional<platform::Date> date = dateForKey(*userSettings(), QStringLiteral("Created Timestamp"));
-    return date ? *date : neverDate();
-}
-
-platform::Date PMMovieRepresentationPrototype::oldestDate()
-{
-    const platform::Date created = creationDate();
-    const platform::Date added = additionDate();
-    return isNeverDate(created) ? added : std::min(created, added);
-}
-
-platform::Date PMMovieRepresentationPrototype::newestDate()
-{
-    return additionDate();
-}
-
-platform::Date PMMovieRepresentationPrototype::newestDateInSortingContext()
-{
-    return m_newestDateInSortingContext ? *m_newestDateInSortingContext : newestDate();
-}
-
-void PMMovieRepresentationPrototype::setNewestDateInSortingContext(std::optional<platform::Date> date)
-{
-    m_newestDateInSortingContext = date;
-}
-
-platform::Date PMMovieRepresentationPrototype::lastPlaybackDate()
-{
-    std::optional<platform::Date> date = dateForKey(*userSettings(), QStringLiteral("Last Playback Timestamp"), QStringLiteral("Last Playback"));
-    if (!date)
-        return neverDate();
-    const platform::Date added = additionDate();
-    return *date < added ? added : *date;
-}
-
-void PMMovieRepresentationPrototype::setLastPlaybackDate(const platform::Date& date)
-{
-    setDate(*userSettings(), date, QStringLiteral("Last Playback Timestamp"));
-}
-
-long long PMMovieRepresentationPrototype::duration()
-{
-    const Value* d = userSettings()->find(QStringLiteral("Duration"));
-    return d && d->hasNumericValue() ? d->toLongLong() : -1;
-}
-
-void PMMovieRepresentationPrototype::setDuration(long long seconds)
-{
-    setNumberWithInteger(*userSettings(), seconds, QStringLiteral("Duration"));
-}
-
-std::uint64_t PMMovieRepresentationPrototype::movieFileSize()
-{
-    const QString p = path();
-    if (p.isEmpty())
-        return 0;
-    const QFileInfo info(p);
-    return info.isFile() ? std::uint64_t(info.size()) : 0;
-}
-
-std::uint64_t PMMovieRepresentationPrototype::counter()
-{
-    return std::uint64_t(std::max(0LL, longLongValueOfObjectForKey(userSettings(), QStringLiteral("Counter"))));
-}
-
-void PMMovieRepresentationPrototype::incrementCounter()
-{
-    setLastPlaybackDate(platform::Date::now());
-    setNumberWithInteger(*userSettings(), (long long)(counter() + 1), QStringLiteral("Counter"));
-}
-
-double PMMovieRepresentationPrototype::rating()
-{
-    return doubleValueOfObjectForKey(userSettings(), QStringLiteral("Rating"));
-}
-
-void PMMovieRepresentationPrototype::setRating(double rating)
-{
-    if ((long long)rating == 0)
-        userSettings()->remove(QStringLiteral("Rating"));
-    else
-        setNumberWithDouble(*userSettings(), rating, QStringLiteral("Rating"));
-}
-
-bool PMMovieRepresentationPrototype::isMissing() const
-{
-    return original().m_isMissing;
-}
-
-bool PMMovieRepresentationPrototype::isMissingVolume() const
-{
-    return original().m_isMissingVolume;
-}
-
-void PMMovieRepresentationPrototype::setMissing(bool missing, bool volumeMissing)
-{
-    original().m_isMissing = missing;
-    original().m_isMissingVolume = volumeMissing;
-}
-
-bool PMMovieRepresentationPrototype::isMoving()
-{
-    return boolValueOfObjectForKey(userSettings(), QStringLiteral("Moving"));
-}
-
-bool PMMovieRepresentationPrototype::canPlay()
-{
-    return !isMissing() && !isMoving();
-}
-
-QString PMMovieRepresentationPrototype::seriesIDPrefix()
-{
-    return {};
 }
 
 QString PMMovieRepresentationPrototype::description() const
@@ -270,10 +87,21 @@ QString PMMovieRepresentationPrototype::description() const
     return platform::format("<%@: %@ %p>", name, self->locationKey(), static_cast<const void*>(this));
 }
 
+PMMovieRepresentationValues PMMovieRepresentationPrototype::movieRepresentationValues()
+{
+    PMMovieRepresentationValues values;
+    values.URL = URL();
+    values.uniqueLibraryID = uniqueLibraryID();
+    values.editingSteps = userSettings()->value(QStringLiteral("Editing Steps")).array();
+    values.angle = angle();
+    return values;
+}
+
 // ---------------------------------------------------------------------------
 
 PMMovieRepresentationOriginal::PMMovieRepresentationOriginal(const QUrl& url)
     : m_URL(url)
+    , m_userSettings(platform::Dictionary::make())
 {
 }
 
@@ -282,16 +110,28 @@ PMMovieRepresentationOriginalPtr PMMovieRepresentationOriginal::movieRepresentat
     if (!url.isValid() || url.isEmpty())
         return nullptr;
     auto record = std::make_shared<PMMovieRepresentationOriginal>(url);
-    // A new record is stamped with the date it was added.
+    // A new record is stamped with the date it was added, and given its ID here rather than
+    // by a getter that the sort engine may first call from another thread.
     record->additionDate();
+    record->uniqueLibraryID();
     return record;
 }
 
 PMMovieRepresentationOriginalPtr PMMovieRepresentationOriginal::movieRepresentationWithPath(const QString& path)
 {
+    return movieRepresentationWithPath(path, QString(), QByteArray());
+}
+
+PMMovieRepresentationOriginalPtr PMMovieRepresentationOriginal::movieRepresentationWithPath(const QString& path, const QString& relativePath,
+                                                                                            const QByteArray& bookmark)
+{
     if (path.isEmpty())
         return nullptr;
-    return movieRepresentationWithURL(QUrl::fromLocalFile(path));
+    const QString fixed = fixedPath(path, relativePath, bookmark, nullptr);
+    PMMovieRepresentationOriginalPtr record = movieRepresentationWithURL(QUrl::fromLocalFile(fixed.isEmpty() ? path : fixed));
+    if (record && !bookmark.isEmpty())
+        record->setBookmark(bookmark);
+    return record;
 }
 
 std::shared_ptr<PMMovieRepresentationOriginal> PMMovieRepresentationOriginal::sharedOriginal()
@@ -319,6 +159,47 @@ PMMovieRepresentationProxyPtr PMMovieRepresentationOriginal::staticPlaylistProxy
     return std::make_shared<PMMovieRepresentationStaticPlaylistProxy>(sharedOriginal());
 }
 
+void PMMovieRepresentationOriginal::loadUserSettings(const platform::DictionaryPtr& saved)
+{
+    if (saved) {
+        const platform::DictionaryPtr copy = deeplyMutableCopy(saved);
+        for (auto it = copy->begin(); it != copy->end(); ++it)
+            m_userSettings->setValue(it.key(), it.value());
+        m_userSettings->remove(QStringLiteral("Auto-Tag XML Items"));
+        m_userSettings->remove(QStringLiteral("Moving"));
+        if (boolValueOfObjectForKey(m_userSettings, QStringLiteral("Plays Frame Images"))) {
+            setNumberWithInteger(*m_userSettings, 0, QStringLiteral("Duration"));
+            m_userSettings->remove(QStringLiteral("Plays Frame Images"));
+        }
+        if (saved->contains(QStringLiteral("Date")) && !saved->contains(QStringLiteral("Added Timestamp")))
+            m_userSettings->remove(QStringLiteral("Added Timestamp"));
+    }
+    invalidateDates();
+    // Legacy dates are converted and a missing addition date stamped here, so that the
+    // getters find them in place.
+    additionDate();
+    dateForKey(*m_userSettings, QStringLiteral("Last Playback Timestamp"), QStringLiteral("Last Playback"));
+    invalidateDates();
+}
+
+QString PMMovieRepresentationOriginal::duplicateComparisonValue() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_duplicateComparisonValue;
+}
+
+void PMMovieRepresentationOriginal::setDuplicateComparisonValue(const QString& value)
+{
+    std::lock_guard lock(m_mutex);
+    m_duplicateComparisonValue = value;
+}
+
+bool PMMovieRepresentationOriginal::hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce;
+}
+
 PMMovieRepresentationProxy::PMMovieRepresentationProxy(PMMovieRepresentationOriginalPtr original)
     : m_original(std::move(original))
 {
@@ -328,4 +209,103 @@ PMMovieRepresentationProxyPtr PMMovieRepresentationProxy::proxy()
 {
     PMLog("requested proxy for proxy: %@ <= %@", description(), platform::callStackDescription());
     return m_original->proxy();
+}
+
+Value PMMovieRepresentationProxy::objectForKey(const QString& key)
+{
+    PMLog("attempted to request [PMMovieRepresentationProxy objectForKey: %@] <= %@", key, platform::callStackDescription());
+    platform::beep();
+    return {};
+}
+
+// ---------------------------------------------------------------------------
+
+PMMovieRepresentationServices& PMMovieRepresentationServices::shared()
+{
+    static PMMovieRepresentationServices services;
+    return services;
+}
+
+void PMUpdateDurationForMovieRepresentation(qint64 seconds, const QString& assetSizeDescription, const QString& uniqueLibraryID)
+{
+    PMMovieRepresentationOriginalPtr record = mainController()._nonProxyRawMovieRepresentationsByID.value(uniqueLibraryID);
+    if (!record)
+        return;
+    if (seconds >= 0)
+        record->setDuration(seconds);
+    if (!assetSizeDescription.isEmpty())
+        record->userSettings()->setValue(QStringLiteral("Asset Size"), assetSizeDescription);
+}
+
+namespace {
+thread_local int sideEffectFreeGettersDepth = 0;
+} // namespace
+
+PMSideEffectFreeGetters::PMSideEffectFreeGetters()
+{
+    ++sideEffectFreeGettersDepth;
+}
+
+PMSideEffectFreeGetters::~PMSideEffectFreeGetters()
+{
+    --sideEffectFreeGettersDepth;
+}
+
+bool PMRecordGettersMayChangeRecords()
+{
+    return sideEffectFreeGettersDepth == 0 && platform::isMainThread();
+}
+
+namespace {
+
+// Background work of records still running when the application object goes away is
+// waited for, so that no job outlives what it reads.
+struct CrawlQueueState {
+    platform::SerialQueue queue{QStringLiteral("com.tolvane.crawl")};
+    std::mutex mutex;
+    std::condition_variable idle;
+    int pending = 0;
+};
+
+CrawlQueueState& crawlQueueState()
+{
+    static CrawlQueueState* state = [] {
+        auto* created = new CrawlQueueState; // lives until the process ends
+        if (QCoreApplication::instance())
+            qAddPostRoutine([] { PMCrawlQueue::waitUntilEmpty(); });
+        return created;
+    }();
+    return *state;
+}
+
+} // namespace
+
+void PMCrawlQueue::async(std::function<void()> job)
+{
+    crawlQueueState().queue.async(std::move(job));
+}
+
+void PMCrawlQueue::beginBackgroundWork()
+{
+    CrawlQueueState& state = crawlQueueState();
+    std::lock_guard lock(state.mutex);
+    ++state.pending;
+}
+
+void PMCrawlQueue::endBackgroundWork()
+{
+    CrawlQueueState& state = crawlQueueState();
+    std::lock_guard lock(state.mutex);
+    if (--state.pending == 0)
+        state.idle.notify_all();
+}
+
+void PMCrawlQueue::waitUntilEmpty()
+{
+    CrawlQueueState& state = crawlQueueState();
+    {
+        std::unique_lock lock(state.mutex);
+        state.idle.wait(lock, [&] { return state.pending == 0; });
+    }
+    state.queue.waitUntilEmpty();
 }

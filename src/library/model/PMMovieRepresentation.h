@@ -2,22 +2,36 @@
 // wherever the same file is shown elsewhere (another container, a subdivision, a search
 // result, a static playlist) a light proxy stands in for it. Everything a user can
 // change about a file lives once, in the original's settings dictionary, which proxies
-// share.
+// share: every operation of the prototype works on the original (a proxy's, or the record
+// itself), so a proxy reads and writes exactly what its original holds.
+//
+// Threads: records are changed on the main thread. The getters that the sort engine warms
+// from several threads (names, dates, sizes, counters, ratings, tag values) keep their
+// cached values behind the original's lock and have no side effects off the main thread:
+// they start no background work and write nothing into the settings there.
 #pragma once
 
 #include "library/model/PMLibraryItem.h"
 
 #include "platform/Value.h"
 
+#include <QtCore/QHash>
+#include <QtCore/QSet>
+#include <QtCore/QStringList>
 #include <QtCore/QUrl>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationProxy;
+struct PMMovieRepresentationValues;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
 using PMMovieRepresentationProxyPtr = std::shared_ptr<PMMovieRepresentationProxy>;
+
+// The tag-name prefix of tag columns of the list: "AccessoryTagListName: " + lower-case tag.
+inline constexpr char PMAccessoryTagListNamePrefix[] = "AccessoryTagListName: ";
 
 class PMMovieRepresentationPrototype : public platform::Object, public PMLibraryItem {
 public:
@@ -38,46 +52,161 @@ public:
     virtual PMMovieRepresentationProxyPtr staticPlaylistProxy() { return nullptr; }
     virtual bool isFanOutProxy() const { return false; }
     virtual bool isSearchResultProxy() const { return false; }
+    virtual platform::ArrayPtr duplicateIDs() const { return nullptr; }
+    virtual QString duplicateImageHash() const { return {}; }
+    // A proxy is never a container dictionary: asking it for a key logs, beeps, answers nothing.
+    virtual platform::Value objectForKey(const QString& key);
 
-    // PMLibraryItem
+    // Preview items
+    QUrl previewItemURL() const { return URL(); }
+    QString previewItemTitle() { return displayName(); }
+
+    // ---- PMLibraryItem
     QString uniqueLibraryID() override;
     void setUniqueLibraryID(const QString& uniqueLibraryID) override;
     bool isContainer() const override { return false; }
     bool isMovieRepresentation() const override { return true; }
     bool isExternalMediaItem() const override;
-    QString displayName() override;
-    QString sortName() override;
+    QString description() const override;
+
+    // ---- Per-file settings (shared with every proxy)
+    platform::DictionaryPtr userSettings() const;
+
+    // ---- Location and missing state
+    QUrl URL() const;
+    void setURL(const QUrl& url);
     QString path() override;
+    QByteArray bookmark();
+    bool isMissing() const;
+    bool isMissingVolume() const;
+    void setMissing(bool missing, bool volumeMissing);
+    void setIsMoving(bool moving);
+    bool isMoving();
+    bool canPlay();
+    bool canMove();
     QString URLString() override;
     QString locationKey() override;
+    QString filenameExtension();
+    QString readableLocation();
+    QString readableLocationPrefixedByDisplayNameIfDifferent();
+    // The icon of the file's type from the icon theme; a globe for web addresses.
+    QIcon icon() override;
+    QString applicationPath();
+    void setApplicationPath(const QString& path);
+    void invalidateApplicationPath();
+    bool setOriginalURLFileAttributes();
+    // The web address the file came from, opened only when it is http or https; otherwise
+    // the file itself. YES when something was opened.
+    bool openOriginalURL();
+    bool copyOriginalURL();
+    bool showInFinder();
+    // Lets the user locate a missing file (through the services' file chooser); the record
+    // then points at the chosen file, keeps its old name where the name came from the old
+    // file, and is present again. NO when nothing was chosen.
+    bool promptForURL();
+    // The current place of a file that may have moved (by bookmark, then under another
+    // library folder), or nothing. With a record given, its URL follows the file.
+    static QString fixedPath(const QString& path, const QString& relativePath, const QByteArray& bookmark,
+                             PMMovieRepresentationPrototype* updateURLIfNecessaryForMovieRepresentation);
+    // The folder for a record inside a library folder, from its ancestors (parent first).
+    // Every component is made a safe file name; nothing when a folder cannot be made or the
+    // result would leave the base folder.
+    static QString folderPathForLibraryAncestors(const platform::ArrayPtr& ancestors, const QString& basePath, bool createFoldersIfNecessary);
+    QString suggestedPathForLibraryAncestors(const platform::ArrayPtr& ancestors, const QStringList& possibleBasePaths, QString* getBasePath,
+                                             bool createFoldersIfNecessary);
+    QString availablePathForLibraryAncestors(const platform::ArrayPtr& ancestors, const QStringList& possibleBasePaths, QString* getBasePath,
+                                             bool* isFileMatch);
+
+    // ---- Tags
+    void setTags(const platform::DictionaryPtr& tags);
+    void setValue(const QString& value, const QString& forTag);
+    platform::DictionaryPtr valuesByLowercaseValueForTag(const QString& tag);
+    void setValuesByLowercaseValue(const platform::DictionaryPtr& values, const QString& forTag);
+    void addValue(const QString& value, const QString& forTag);
+    void subtractValue(const QString& value, const QString& forTag);
+    void addTagValuesFromMovieRepresentation(PMMovieRepresentationPrototype& other, bool skipNotes);
+    // A branch maps lower-case tag names to {"Tag", "Values"} and may hold "Series ID
+    // Prefix"; the array form applies each branch dictionary it holds.
+    void addTagValuesFromSubdivisionBranch(const platform::ArrayPtr& branches) override;
+    void addTagValuesFromSubdivisionBranchDictionary(const platform::DictionaryPtr& branch);
+    QString tagValueForListID(const QString& listID);
+    platform::DictionaryPtr cachedTags();
+    platform::DictionaryPtr importedTags();
+    void updateCachedFileMetadataTags();
+    QString cachedLowercaseValueForLowercaseTag(const QString& tag) override;
+    QStringList cachedLowercaseValuesForLowercaseTag(const QString& tag);
+    void invalidateCachedTags();
+    platform::DictionaryPtr cachedSubdivisionTags();
+    QString fastTrackSubdivisionTagsDescription();
+    void invalidateCachedSubdivisionTags();
+
+    // ---- Measures, dates and playback position
+    double rating() override;
+    void setRating(double rating);
+    // The number of plays; nothing (null) for a record never counted.
+    platform::Value counterNumber();
+    std::uint64_t counter() override;
+    void incrementCounter();
+    void incrementCounterOnlyIfNecessary(bool onlyIfNecessary);
+    void invalidateCounter();
     platform::Date additionDate() override;
     void setAdditionDate(const platform::Date& date);
     platform::Date creationDate() override;
     platform::Date oldestDate() override;
     platform::Date newestDate() override;
+    platform::Date individualOldestDate();
+    platform::Date individualNewestDate();
     platform::Date newestDateInSortingContext() override;
     void setNewestDateInSortingContext(std::optional<platform::Date> date);
+    bool hasNewestDateInSortingContext() const;
     platform::Date lastPlaybackDate() override;
-    long long duration() override;
-    std::uint64_t movieFileSize() override;
-    std::uint64_t counter() override;
-    double rating() override;
-
-    // Per-file settings (shared with every proxy)
-    platform::DictionaryPtr userSettings();
-    QUrl URL() const;
-    bool isMissing() const;
-    bool isMissingVolume() const;
-    void setMissing(bool missing, bool volumeMissing);
-    bool isMoving();
-    bool canPlay();
-    void setRating(double rating);
-    void incrementCounter();
     void setLastPlaybackDate(const platform::Date& date);
+    void invalidateFuzzyDates();
+    void invalidateDates();
     void setDuration(long long seconds);
+    long long duration() override;
+    long long durationIfCached(bool onlyIfCached, bool checkAnimatedImageDurationSynchronously = false);
+    std::uint64_t movieFileSize() override;
+    QString movieFileSizeDescriptionIncludingEditedSize(bool includingEditedSize);
+    QSizeF assetSizeIfCached(bool onlyIfCached) override;
+    QString assetSizeDescription();
+    QString indexedSeriesID();
     QString seriesIDPrefix();
+    void setSeriesID(const QString& seriesID, std::uint64_t index);
+    // The playback position of the current time `t` of a movie of `d` whole seconds: kept
+    // when the record is stopped between its first second and its last two.
+    void savePlaybackPosition(double currentTime, qint64 assetDurationSeconds);
+    // The time to start from for a movie of `d` whole seconds.
+    double restorePlaybackPosition(qint64 assetDurationSeconds);
+    void goToTimestamp(double seconds, bool startPlaying);
+    int angle();
+    // Turns the picture by the degrees (clockwise); a turn by quarters from a crooked angle
+    // snaps to the quarter. Drops the visible area and the custom aspect ratio.
+    void rotateByAngle(int degrees);
+    bool isFlippedHorizontally();
+    void setFlippedHorizontally(bool flipped);
+    bool isConsideredStillImage();
 
-    QString description() const override;
+    // ---- Names, list values and tool tips
+    QString displayName() override;
+    QString displayNameWithExtension(bool withExtension);
+    QString displayNameFromMetadataName(bool useMetadata);
+    void setDisplayName(const QString& name);
+    void invalidateDisplayNameRecursively() override;
+    QString sortName() override;
+    void invalidateSortNameRecursively() override;
+    QString seriesSortName() override;
+    void invalidateSeriesSortName();
+    QString suggestedFilename();
+    static platform::DictionaryPtr valueLabelsByListIDForSeries(bool series, QStringList* getOrderedListIDs);
+    platform::Value valueForListID(const QString& listID, bool forToolTip);
+    QString fileMetaDataDescriptionForToolTip(bool forToolTip);
+    QString toolTip();
+    bool isMatchForIdentifiers(const QSet<QString>& identifiers);
+    bool isMatchForSearchString(const QString& string, bool searchName, bool searchMetadata, bool searchLocation);
+
+    // The least a movie needs of its record.
+    PMMovieRepresentationValues movieRepresentationValues();
 
 protected:
     PMMovieRepresentationPrototype() = default;
@@ -91,6 +220,7 @@ public:
     explicit PMMovieRepresentationOriginal(const QUrl& url);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithURL(const QUrl& url);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path);
+    static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path, const QString& relativePath, const QByteArray& bookmark);
     std::shared_ptr<PMMovieRepresentationOriginal> sharedOriginal();
 
     PMMovieRepresentationProxyPtr proxy() override;
@@ -98,17 +228,44 @@ public:
     PMMovieRepresentationProxyPtr searchResultProxy() override;
     PMMovieRepresentationProxyPtr staticPlaylistProxy() override;
 
-    // The original's own state.
-    QUrl m_URL;
-    platform::DictionaryPtr m_userSettings;
-    bool m_isMissing = false;
-    bool m_isMissingVolume = false;
+    // Fills the settings from a saved item's "User Settings" and cleans up what older
+    // libraries left: legacy keys, a "Moving" left over, frame-image records (measured 0),
+    // and the fresh addition stamp when the saved settings hold the legacy "Date".
+    void loadUserSettings(const platform::DictionaryPtr& saved);
+
+    // Original only.
+    void setBookmark(const QByteArray& bookmark);
+    QString retainedDisplayNameWithExtension(bool withExtension, bool autoName, bool cleanFilename);
+    void updateRawCachedFileMetadataTags(const platform::DictionaryPtr& raw);
+    platform::DictionaryPtr fileMetadataTagsWithNames(const QStringList& names);
+    platform::DictionaryPtr externalMediaTagsWithNames(const QStringList& names);
+    QString duplicateComparisonValue() const;
+    void setDuplicateComparisonValue(const QString& value);
+    bool hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce() const;
+
     // Set by the external media library for its items.
     platform::Value m_associatedMLMediaObject;
-    mutable std::mutex m_mutex;
-    std::optional<platform::Date> m_additionDate;
-    // The path of a file URL, worked out once; empty for other URLs.
-    std::optional<QString> m_path;
+
+    // ---- State (the prototype's operations reach it through `original()`)
+    mutable std::mutex m_mutex; // guards the state below
+    QUrl m_URL;
+    const platform::DictionaryPtr m_userSettings;
+    bool m_isMissing = false;
+    bool m_isMissingVolume = false;
+    QByteArray m_bookmark;
+    std::optional<QString> m_path;   // empty text: the URL is not a file URL
+    std::optional<QString> m_applicationPath;
+    bool m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = false;
+    platform::DictionaryPtr m_cachedTags;
+    platform::DictionaryPtr m_cachedSubdivisionTags;
+    std::optional<QString> m_fastTrackSubdivisionTagsDescription;
+    QHash<QString, QString> m_cachedLowercaseTagValues;
+    QHash<QString, QStringList> m_cachedSeparateLowercaseTagValues;
+    std::optional<QString> m_displayNameWithExtension, m_displayNameWithoutExtension, m_displayName;
+    std::optional<QString> m_sortName, m_seriesSortName;
+    std::optional<platform::Date> m_additionDate, m_creationDate, m_oldestDate, m_newestDate, m_lastPlaybackDate;
+    std::optional<std::uint64_t> m_movieFileSize;
+    QString m_duplicateComparisonValue;
 };
 
 class PMMovieRepresentationProxy : public PMMovieRepresentationPrototype {
@@ -118,6 +275,7 @@ public:
     std::shared_ptr<PMMovieRepresentationOriginal> proxyOriginal() const override { return m_original; }
     // A proxy of a proxy is never made: this answers a new proxy of the original.
     PMMovieRepresentationProxyPtr proxy() override;
+    platform::Value objectForKey(const QString& key) override;
 
 private:
     PMMovieRepresentationOriginalPtr m_original;
@@ -133,8 +291,14 @@ class PMMovieRepresentationSearchResultProxy final : public PMMovieRepresentatio
 public:
     using PMMovieRepresentationProxy::PMMovieRepresentationProxy;
     bool isSearchResultProxy() const override { return true; }
-    platform::ArrayPtr duplicateIDs;
-    QString duplicateImageHash;
+    platform::ArrayPtr duplicateIDs() const override { return m_duplicateIDs; }
+    QString duplicateImageHash() const override { return m_duplicateImageHash; }
+    void setDuplicateIDs(platform::ArrayPtr ids) { m_duplicateIDs = std::move(ids); }
+    void setDuplicateImageHash(const QString& hash) { m_duplicateImageHash = hash; }
+
+private:
+    platform::ArrayPtr m_duplicateIDs;
+    QString m_duplicateImageHash;
 };
 
 class PMMovieRepresentationStaticPlaylistProxy final : public PMMovieRepresentationProxy {
@@ -142,3 +306,67 @@ public:
     using PMMovieRepresentationProxy::PMMovieRepresentationProxy;
     bool isStaticPlaylistProxy() const override { return true; }
 };
+
+// What the records ask of the rest of the program (the library folders, series, tag
+// types, the player). The main controller's shares install these; until then each
+// answers as a library without that subsystem would. The ones that the getters use
+// (series dates, tag-based names, import tag names) may be called from several threads
+// at once while the sort engine warms its caches.
+struct PMMovieRepresentationServices {
+    // The library folders, main one first.
+    std::function<QStringList()> libraryPaths;
+    // The name made from tags for a record (automatic names).
+    std::function<QString(PMMovieRepresentationPrototype&)> tagBasedDisplayName;
+    // Oldest and newest dates of a series, by its ID prefix.
+    std::function<std::optional<platform::Date>(const QString&)> oldestDateForSeriesIDPrefix;
+    std::function<std::optional<platform::Date>(const QString&)> newestDateForSeriesIDPrefix;
+    // "2 of 5" style text of the record's place in its series.
+    std::function<QString(PMMovieRepresentationPrototype&)> seriesIndexDescription;
+    // The tag names whose values are imported from files.
+    std::function<QStringList()> importTagNames;
+    // Chooses the record for playback.
+    std::function<void(PMMovieRepresentationPrototype&, bool startPlaying)> chooseMovieRepresentation;
+    // A library update after the delay.
+    std::function<void(double)> updateLibraryAfterDelay;
+    // The Dock icon's count of background checks.
+    std::function<void(int)> updateApplicationIconWithCrawlDelta;
+    // A modal file chooser (title, prompt): the chosen file, or an empty URL.
+    std::function<QUrl(const QString& title, const QString& prompt)> chooseFile;
+    // The viewer rules ({"Match" or "Extensions", "Open"}).
+    std::function<platform::ArrayPtr()> viewerRules;
+
+    static PMMovieRepresentationServices& shared();
+};
+
+// Stores a loaded duration (whole seconds) and size text ("{w, h}", may be empty) with the
+// record of that ID, on the main thread.
+void PMUpdateDurationForMovieRepresentation(qint64 seconds, const QString& assetSizeDescription, const QString& uniqueLibraryID);
+// The queue that reads durations and metadata of files, one at a time.
+class PMCrawlQueue {
+public:
+    static void async(std::function<void()> job);
+    // Work on other queues that will add crawl jobs: counted, so that waiting sees it.
+    static void beginBackgroundWork();
+    static void endBackgroundWork();
+    // Waits until the counted work has ended and every crawl job added so far has run;
+    // results then wait on the main thread's queue. Also done when the application
+    // object goes away.
+    static void waitUntilEmpty();
+};
+// While one of these lives on a thread, the record getters called on that thread have no
+// side effects at all: they start no reads, stamp no dates and write nothing into the
+// settings (the sort engine holds one on every thread of its warm-up, the main thread
+// included). Off the main thread getters never have side effects.
+class PMSideEffectFreeGetters {
+public:
+    PMSideEffectFreeGetters();
+    ~PMSideEffectFreeGetters();
+    PMSideEffectFreeGetters(const PMSideEffectFreeGetters&) = delete;
+    PMSideEffectFreeGetters& operator=(const PMSideEffectFreeGetters&) = delete;
+};
+// On the main thread and outside such a scope.
+bool PMRecordGettersMayChangeRecords();
+
+// Whether a duration or metadata read is in flight for the ID (tests).
+bool PMIsDurationComputationInFlight(const QString& uniqueLibraryID);
+bool PMIsMetadataReadInFlight(const QString& uniqueLibraryID);

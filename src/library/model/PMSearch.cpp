@@ -208,9 +208,9 @@ void addDuplicates(Array& results, const ArrayPtr& candidates, const ArrayPtr& p
             auto* result = dynamic_cast<PMMovieRepresentationSearchResultProxy*>(proxy.get());
             if (!result)
                 continue;
-            result->duplicateIDs = ids;
+            result->setDuplicateIDs(ids);
             if (hashResolution >= 1)
-                result->duplicateImageHash = movies[i]->imageHashWithResolution(hashResolution);
+                result->setDuplicateImageHash(movies[i]->imageHashWithResolution(hashResolution));
             results.append(Value(proxy));
         }
     }
@@ -296,15 +296,16 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
     }
 
     const ArrayPtr candidates = duplicateSearch && !inScopeOnly ? allMovies : pool;
+    const QSet<QString> filterSet(filters.begin(), filters.end());
     auto duplicateCandidates = Array::make();
     auto test = [&](const Value& candidate) {
         PMLibraryItem* item = PMItem(candidate);
         if (!item)
             return;
         if (item->isMovieRepresentation()) {
-            if (!searchFiles || (!filters.isEmpty() && !item->isMatchForIdentifiers(filters)))
+            if (!searchFiles || (!filters.isEmpty() && !item->isMatchForIdentifiers(filterSet)))
                 return;
-        } else if (!filters.isEmpty() && !filters.contains(item->uniqueLibraryID())) {
+        } else if (!filters.isEmpty() && !filterSet.contains(item->uniqueLibraryID())) {
             return;
         }
         for (const QList<PMParsedQueryAlternative>& alternatives : terms) {

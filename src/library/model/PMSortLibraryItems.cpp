@@ -574,6 +574,7 @@ void forEachIndex(size_t count, bool concurrently, const std::function<void(size
         return;
     }
     platform::concurrentApply((count + kChunk - 1) / kChunk, [&](size_t chunk) {
+        const PMSideEffectFreeGetters calm;
         const size_t end = std::min(count, (chunk + 1) * kChunk);
         for (size_t i = chunk * kChunk; i < end; ++i)
             job(i);
@@ -586,6 +587,8 @@ void forEachIndex(size_t count, bool concurrently, const std::function<void(size
 // record that appears again (another proxy of it) after them.
 void makeKeys(const Engine& engine, const Array& items, Keys& keys, bool concurrently)
 {
+    // Asking for values must not change the records: no reads start, no dates are stamped.
+    const PMSideEffectFreeGetters calm;
     const size_t n = size_t(items.count());
     engine.prepare(keys, n);
     struct Found {

@@ -18,7 +18,7 @@ protected:
     static PMMovieRepresentationOriginalPtr movie(const QString& name, long long duration = -1, double rating = 0)
     {
         auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/Movies/") + name + QStringLiteral(".mov"));
-        m->userSettings()->setValue(QStringLiteral("Display Name"), name);
+        m->userSettings()->setValue(QStringLiteral("Name"), name);
         if (duration >= 0)
             m->setDuration(duration);
         if (rating != 0)

@@ -270,6 +270,10 @@ TEST_F(ModelTest, ItemArrayHelpers)
     EXPECT_EQ(names(std::make_shared<Array>(ordered.values())), (QStringList{"b", "a", "y", "z"}));
     EXPECT_TRUE(byID.isEmpty());
 
+    EXPECT_EQ(durationAndMovieFileSizeDescription(*Array::make({Value(movie("d", 245))})), QStringLiteral("4:05"));
+    EXPECT_EQ(spacedParanthesizedDurationAndMovieFileSizeDescription(*Array::make({Value(movie("d", 245))})), QStringLiteral(" (4:05)"));
+    EXPECT_EQ(spacedParanthesizedDurationAndMovieFileSizeDescription(Array()), QString());
+
     long long duration = 0;
     std::uint64_t size = 1;
     getAggregateDuration(*Array::make({Value(movie("d", 30)), Value(movie("e", -1))}), &duration, &size, true);

@@ -148,9 +148,9 @@ TEST_F(SearchTest, DuplicatesShareEveryKeyValueAndLackingValuesMatchNothing)
     addMatchesForParsedQuery(results, *query, nullptr, false, true, true, true, false, nullptr);
     ASSERT_EQ(results.count(), 2);
     auto* first = dynamic_cast<PMMovieRepresentationSearchResultProxy*>(PMMovie(results.at(0)));
-    ASSERT_TRUE(first && first->duplicateIDs);
-    EXPECT_EQ(first->duplicateIDs->count(), 2);
-    EXPECT_TRUE(first->duplicateIDs->at(0).string() == a1->uniqueLibraryID() || first->duplicateIDs->at(0).string() == a2->uniqueLibraryID());
+    ASSERT_TRUE(first && first->duplicateIDs());
+    EXPECT_EQ(first->duplicateIDs()->count(), 2);
+    EXPECT_TRUE(first->duplicateIDs()->at(0).string() == a1->uniqueLibraryID() || first->duplicateIDs()->at(0).string() == a2->uniqueLibraryID());
 }
 
 TEST_F(SearchTest, WhenEverythingIsADuplicateNothingIs)

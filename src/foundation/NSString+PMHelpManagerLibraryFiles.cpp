@@ -1,0 +1,280 @@
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
+
+#include "foundation/NSString+PMHelpManagerMatching.h"
+#include "platform/FileOperations.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+const QString kIgnoredSuffixes[] = {QStringLiteral(".library"), QStringLiteral(".libraryindex"), QStringLiteral(".pellislibrary"),
+                                    QStringLiteral(".quentorlibrary"), QStringLiteral(".srt"), QStringLiteral(".sub")};
+const QString kSequenceSuffixes[] = {QStringLiteral(".mseq"), QStringLiteral(".moviesequence"), QStringLiteral(".pms"), QStringLiteral(".qms")};
+
+// Folders that other programs treat as one document, by extension (lower case).
+const QString kPackageExtensions[] = {
+    QStringLiteral("mseq"), QStringLiteral("moviesequence"), QStringLiteral("pms"), QStringLiteral("qms"),
+    QStringLiteral("app"), QStringLiteral("bundle"), QStringLiteral("framework"), QStringLiteral("plugin"),
+    QStringLiteral("rtfd"), QStringLiteral("pellislibrary"), QStringLiteral("quentorlibrary"), QStringLiteral("photoslibrary"),
+    QStringLiteral("imovielibrary"), QStringLiteral("fcpbundle"), QStringLiteral("dvdmedia"), QStringLiteral("tvlibrary"),
+};
+
+// The whole paths that never become items. Besides the program's own list, the Linux
+// folders of the kernel and the system, which a folder walk must never enter.
+const QString kSystemPaths[] = {
+    QStringLiteral("/automount"), QStringLiteral("/Desktop Folder"), QStringLiteral("/dev"), QStringLiteral("/etc"),
+    QStringLiteral("/mach"), QStringLiteral("/mach.sym"), QStringLiteral("/mach_kernel"), QStringLiteral("/opt"),
+    QStringLiteral("/tmp"), QStringLiteral("/var"), QStringLiteral("/proc"), QStringLiteral("/sys"),
+    QStringLiteral("/run"), QStringLiteral("/boot"), QStringLiteral("/snap"),
+};
+
+QString expandTilde(const QString& path)
+{
+    if (path == QLatin1String("~"))
+        return QDir::homePath();
+    if (path.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + path.mid(1);
+    return path;
+}
+
+QString lastComponent(const QString& path)
+{
+    QString clean = path;
+    while (clean.size() > 1 && clean.endsWith(u'/'))
+        clean.chop(1);
+    return clean.mid(clean.lastIndexOf(u'/') + 1);
+}
+
+QString extensionOf(const QString& path)
+{
+    QString extension;
+    platform::splitPathExtension(lastComponent(path), nullptr, &extension);
+    return extension;
+}
+
+std::mutex g_comparisonMutex;
+PMNameComparison g_comparison;
+
+int compareNames(const QString& a, const QString& b)
+{
+    PMNameComparison comparison;
+    {
+        std::lock_guard lock(g_comparisonMutex);
+        comparison = g_comparison;
+    }
+    if (comparison)
+        return comparison(a, b);
+    // Runs of digits compare as numbers, everything else ignoring case.
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a.at(i).isDigit() && b.at(j).isDigit()) {
+            qsizetype ei = i, ej = j;
+            while (ei < a.size() && a.at(ei).isDigit())
+                ++ei;
+            while (ej < b.size() && b.at(ej).isDigit())
+                ++ej;
+            QStringView x = QStringView(a).mid(i, ei - i), y = QStringView(b).mid(j, ej - j);
+            while (x.size() > 1 && x.front() == u'0')
+                x = x.mid(1);
+            while (y.size() > 1 && y.front() == u'0')
+                y = y.mid(1);
+            if (x.size() != y.size())
+                return x.size() < y.size() ? -1 : 1;
+            if (const int c = x.compare(y); c != 0)
+                return c;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const QChar x = a.at(i).toCaseFolded(), y = b.at(j).toCaseFolded();
+        if (x != y)
+            return x < y ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size())
+        return i < a.size() ? 1 : -1;
+    return QString::compare(a, b);
+}
+
+} // namespace
+
+bool isNegligibleLowercaseFilename(const QString& name)
+{
+    return name.startsWith(u'.') || name == QLatin1String("_ds_store") || name == QLatin1String("desktop db")
+        || name == QLatin1String("desktop df") || name.endsWith(u'\r');
+}
+
+bool isNegligibleFilename(const QString& name)
+{
+    return isNegligibleLowercaseFilename(name.toLower());
+}
+
+bool isTabooFilenameOrSequence(const QString& name, bool* getIsSequence)
+{
+    const QString lower = name.toLower();
+    if (isNegligibleLowercaseFilename(lower))
+        return true;
+    for (const QString& suffix : kIgnoredSuffixes)
+        if (lower.endsWith(suffix))
+            return true;
+    if (getIsSequence) {
+        *getIsSequence = std::any_of(std::begin(kSequenceSuffixes), std::end(kSequenceSuffixes),
+                                     [&](const QString& suffix) { return lower.endsWith(suffix); });
+    }
+    return false;
+}
+
+bool isNetworkPath(const QString& path)
+{
+    return path == QLatin1String("Network") || path == QLatin1String("Network/") || path == QLatin1String("/Network")
+        || path == QLatin1String("/Network/");
+}
+
+bool isTabooSystemPath(const QString& path)
+{
+    return std::find(std::begin(kSystemPaths), std::end(kSystemPaths), path) != std::end(kSystemPaths);
+}
+
+bool isBlacklistedPath(const QString& path)
+{
+    const platform::ArrayPtr list = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Blacklist"));
+    if (!list)
+        return false;
+    for (const platform::Value& entry : *list)
+        if (entry.isString() && !entry.string().isEmpty() && matchesWildcardQuery(path, expandTilde(entry.string())))
+            return true;
+    return false;
+}
+
+namespace {
+
+// The extension test of the whitelist alone; an empty or missing list allows everything.
+bool hasWhitelistedExtension(const QString& nameOrPath)
+{
+    const platform::ArrayPtr list = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Whitelist"));
+    if (!list || list->isEmpty())
+        return true;
+    QString extension = extensionOf(nameOrPath);
+    if (extension.isEmpty())
+        extension = QStringLiteral("_ . _"); // only a pattern such as "*" lets it through
+    for (const platform::Value& entry : *list) {
+        if (!entry.isString())
+            continue;
+        QString pattern = entry.string();
+        if (pattern.startsWith(u'.'))
+            pattern.remove(0, 1);
+        if (pattern.isEmpty())
+            continue;
+        if (matchesWildcardQuery(extension, pattern))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool isWhitelistedFilename(const QString& nameOrPath)
+{
+    if (hasWhitelistedExtension(nameOrPath))
+        return true;
+    return isFolderPath(nameOrPath) && !isPackagePath(nameOrPath);
+}
+
+bool isFolderPath(const QString& path)
+{
+    return !path.isEmpty() && QFileInfo(path).isDir();
+}
+
+bool isPackagePath(const QString& path)
+{
+    if (!isFolderPath(path))
+        return false;
+    const QString name = lastComponent(path);
+    if (name == QLatin1String("AVCHD") || name == QLatin1String("BDMV"))
+        return !platform::UserDefaults::standard().boolForKey(QStringLiteral("Ignore AVCHD Bundles"));
+    const QString extension = extensionOf(path).toLower();
+    return !extension.isEmpty() && std::find(std::begin(kPackageExtensions), std::end(kPackageExtensions), extension) != std::end(kPackageExtensions);
+}
+
+bool isAnimatedImagePathExtension(const QString& extension)
+{
+    return extension == QLatin1String("gif") || extension == QLatin1String("png") || extension == QLatin1String("webp");
+}
+
+bool isAnimatedImageURL(const QString& path)
+{
+    return isAnimatedImagePathExtension(extensionOf(path).toLower());
+}
+
+bool hasSameLowercaseStringAsString(const QString& string, const QString& other)
+{
+    if (other.isNull())
+        return false;
+    return string.compare(other, Qt::CaseInsensitive) == 0;
+}
+
+std::optional<QString> itemPathWithBasePath(const QString& name, const QString& basePath, bool* isSequence, bool checkWhitelist,
+                                            bool checkBlacklist)
+{
+    if (name.isEmpty())
+        return std::nullopt;
+    bool sequence = isSequence ? *isSequence : false;
+    if (isTabooFilenameOrSequence(name, &sequence))
+        return std::nullopt;
+    if (isSequence)
+        *isSequence = sequence;
+    QString path = name;
+    if (!basePath.isEmpty())
+        path = basePath.endsWith(u'/') ? basePath + name : basePath + u'/' + name;
+    if (isNetworkPath(path) || isTabooSystemPath(path))
+        return std::nullopt;
+    if (checkBlacklist && isBlacklistedPath(path))
+        return std::nullopt;
+    if (!checkWhitelist)
+        return path;
+    if (hasWhitelistedExtension(name))
+        return path;
+    // A folder to descend into; a file or package of another kind is not wanted.
+    if (isFolderPath(path) && !isPackagePath(path))
+        return path;
+    return std::nullopt;
+}
+
+void setSequencePartNameComparison(PMNameComparison comparison)
+{
+    std::lock_guard lock(g_comparisonMutex);
+    g_comparison = std::move(comparison);
+}
+
+std::optional<QStringList> sequencePaths(const QString& folderPath)
+{
+    if (!folderPath.startsWith(u'/') || !isPackagePath(folderPath))
+        return std::nullopt;
+    bool sequence = false;
+    if (isTabooFilenameOrSequence(lastComponent(folderPath), &sequence) || !sequence)
+        return QStringList();
+    QStringList names = QDir(folderPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    const bool withExtensions = platform::UserDefaults::standard().boolForKey(QStringLiteral("Show File Extensions"));
+    const auto sortName = [&](const QString& name) {
+        if (withExtensions)
+            return name;
+        QString base;
+        platform::splitPathExtension(name, &base, nullptr);
+        return base;
+    };
+    std::stable_sort(names.begin(), names.end(), [&](const QString& a, const QString& b) { return compareNames(sortName(a), sortName(b)) < 0; });
+    QStringList paths;
+    for (const QString& name : names) {
+        const std::optional<QString> path = itemPathWithBasePath(name, folderPath, nullptr, false, false);
+        // Parts are files: folders, and links to nothing or to themselves, are left out.
+        if (path && QFileInfo(*path).isFile())
+            paths.append(*path);
+    }
+    return paths;
+}

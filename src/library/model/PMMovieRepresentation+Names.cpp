@@ -1,0 +1,531 @@
+// How a record names itself: display, sort and file names, the values of the list's
+// columns, the tool tip and the two tests of the search.
+#include "library/model/PMMovieRepresentation.h"
+
+#include "foundation/NSDate+PMExtensions.h"
+#include "foundation/NSDictionary+PMExtensions.h"
+#include "foundation/NSString+PMHelpManager.h"
+#include "foundation/NSString+PMHelpManagerFileNames.h"
+#include "foundation/NSString+PMHelpManagerMarks.h"
+#include "foundation/NSString+PMHelpManagerNumbers.h"
+#include "foundation/PMCSVParser.h"
+#include "foundation/PMFunctions.h"
+#include "library/model/PMCachedSettings.h"
+#include "library/model/PMLibraryFileRules.h"
+#include "library/model/PMMainController.h"
+#include "platform/Queues.h"
+#include "platform/Format.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QFileInfo>
+#include <QtCore/QSet>
+
+#include <algorithm>
+
+using platform::Date;
+using platform::Value;
+
+namespace {
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+bool namesAutomatically()
+{
+    return PMCachedSettings::determineNamesAutomatically;
+}
+
+// The text names sort by: case folded, leading blanks dropped. The sort engine's own sort
+// strings (ignorable prefixes, numbers) take this place once they are in.
+QString recordSortString(const QString& name)
+{
+    return name.trimmed().toCaseFolded();
+}
+
+QString lastComponentOfURL(const QUrl& url)
+{
+    QString last = url.path(QUrl::FullyEncoded);
+    while (last.size() > 1 && last.endsWith(u'/'))
+        last.chop(1);
+    last = last.mid(last.lastIndexOf(u'/') + 1);
+    return stringByReplacingPercentEscapesIfNecessary(last);
+}
+
+QString originalNameTag()
+{
+    return defaults().stringForKey(QStringLiteral("Original Name Tag")).trimmed();
+}
+
+// The tag-entry order of tool tips: "tags" first, "notes" last, the others by name.
+bool tagEntryLessThan(const QString& a, const QString& b)
+{
+    auto rank = [](const QString& key) { return key == QStringLiteral("tags") ? 0 : key == QStringLiteral("notes") ? 2 : 1; };
+    if (rank(a) != rank(b))
+        return rank(a) < rank(b);
+    return recordSortString(a) < recordSortString(b);
+}
+
+} // namespace
+
+// Cut a long tag text for a tool tip to at most `threshold` characters.
+QString PMToolTipTruncatedTagText(const QString& value, const QString& text, qsizetype threshold);
+
+QString PMToolTipTruncatedTagText(const QString& value, const QString& text, qsizetype threshold)
+{
+    if (threshold < 1 || text.size() <= threshold)
+        return text;
+    const QStringList fields = PMCSVFieldsFromString(value, PMCSVDefaultFieldSeparator());
+    if (fields.size() >= 2) {
+        QStringList taken;
+        qsizetype length = 0;
+        for (const QString& field : fields) {
+            if (length + field.size() + 2 > threshold)
+                break;
+            length += field.size() + 2;
+            taken << field;
+        }
+        if (!taken.isEmpty() && taken.size() < fields.size())
+            return (taken << ellipsisString()).join(QStringLiteral(", "));
+    }
+    const QString head = text.left(threshold);
+    qsizetype cut = -1;
+    for (qsizetype i = head.size() - 1; i >= 0; --i)
+        if (head.at(i).isSpace()) {
+            cut = i;
+            break;
+        }
+    if (cut <= 0)
+        return head + ellipsisString();
+    return head.left(cut) + u' ' + ellipsisString();
+}
+
+// ---- Display names
+
+QString PMMovieRepresentationPrototype::displayName()
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_displayName)
+            return *o.m_displayName;
+    }
+    const QString name = displayNameWithExtension(defaults().boolForKey(QStringLiteral("Show File Extensions")));
+    std::lock_guard lock(o.m_mutex);
+    if (!o.m_displayName)
+        o.m_displayName = name;
+    return *o.m_displayName;
+}
+
+QString PMMovieRepresentationPrototype::displayNameWithExtension(bool withExtension)
+{
+    PMMovieRepresentationOriginal& o = original();
+    std::optional<QString>& slot = withExtension ? o.m_displayNameWithExtension : o.m_displayNameWithoutExtension;
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (slot)
+            return *slot;
+    }
+    const QString name = o.retainedDisplayNameWithExtension(withExtension, namesAutomatically(), false);
+    std::lock_guard lock(o.m_mutex);
+    if (!slot)
+        slot = name;
+    return *slot;
+}
+
+QString PMMovieRepresentationOriginal::retainedDisplayNameWithExtension(bool withExtension, bool autoName, bool clean)
+{
+    QString name;
+    if (autoName) {
+        auto& tagBased = PMMovieRepresentationServices::shared().tagBasedDisplayName;
+        name = tagBased ? tagBased(*this) : QString();
+        if (name.isEmpty())
+            name = QStringLiteral("?");
+        // With automatic names no name is stored, and the former name may be recorded:
+        // both change the record, which happens on the main thread only.
+        if (PMRecordGettersMayChangeRecords())
+            setDisplayName(name);
+    } else {
+        name = displayNameFromMetadataName(!clean);
+    }
+    if (clean) {
+        name = cleanFilename(name);
+        if (name.isEmpty())
+            name = QStringLiteral("Untitled");
+    }
+    const QString extension = filenameExtension();
+    if (!extension.isEmpty()) {
+        const QString suffix = u'.' + extension;
+        if (name.endsWith(suffix, Qt::CaseInsensitive)) {
+            if (!withExtension)
+                name.chop(suffix.size());
+        } else if (withExtension) {
+            name += suffix;
+        }
+    }
+    return name;
+}
+
+QString PMMovieRepresentationPrototype::displayNameFromMetadataName(bool useMetadata)
+{
+    platform::DictionaryPtr settings = userSettings();
+    const Value stored = settings->value(QStringLiteral("Name"));
+    if (stored.isString() && !stored.string().isEmpty())
+        return stored.string();
+    if (useMetadata && defaults().boolForKey(QStringLiteral("Import Metadata: Name"))) {
+        if (const platform::DictionaryPtr imported = settings->value(QStringLiteral("Tags: Imported")).dictionary()) {
+            const Value title = imported->value(QStringLiteral("itsk/%A9nam"));
+            if (title.isString() && !title.string().trimmed().isEmpty())
+                return title.string();
+        }
+    }
+    return lastComponentOfURL(URL());
+}
+
+void PMMovieRepresentationPrototype::setDisplayName(const QString& name)
+{
+    PMMovieRepresentationOriginal& o = original();
+    QString former;
+    const QString tag = originalNameTag();
+    if (!tag.isEmpty() && cachedLowercaseValueForLowercaseTag(tag.toLower()).isEmpty())
+        former = namesAutomatically() ? o.retainedDisplayNameWithExtension(false, false, false) : displayNameWithExtension(false);
+    platform::DictionaryPtr settings = userSettings();
+    if (!namesAutomatically()) {
+        if (name.isEmpty())
+            settings->remove(QStringLiteral("Name"));
+        else
+            settings->setValue(QStringLiteral("Name"), name);
+        invalidateDisplayNameRecursively();
+        // The former name is worth keeping only when there is one and it differs from
+        // the new name.
+        if (former.isEmpty())
+            return;
+        const QString extension = filenameExtension();
+        QString newWithoutExtension = name;
+        if (!extension.isEmpty() && newWithoutExtension.endsWith(u'.' + extension, Qt::CaseInsensitive))
+            newWithoutExtension.chop(extension.size() + 1);
+        if (newWithoutExtension == former)
+            return;
+        setValue(former, tag);
+    } else {
+        settings->remove(QStringLiteral("Name"));
+        if (!former.isEmpty() && former != name)
+            setValue(former, tag);
+        invalidateDisplayNameRecursively();
+    }
+}
+
+void PMMovieRepresentationPrototype::invalidateDisplayNameRecursively()
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        o.m_displayName.reset();
+        o.m_displayNameWithExtension.reset();
+        o.m_displayNameWithoutExtension.reset();
+    }
+    invalidateSortNameRecursively();
+}
+
+QString PMMovieRepresentationPrototype::sortName()
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_sortName)
+            return *o.m_sortName;
+    }
+    const QString sort = recordSortString(displayName());
+    std::lock_guard lock(o.m_mutex);
+    if (!o.m_sortName)
+        o.m_sortName = sort;
+    return *o.m_sortName;
+}
+
+void PMMovieRepresentationPrototype::invalidateSortNameRecursively()
+{
+    {
+        PMMovieRepresentationOriginal& o = original();
+        std::lock_guard lock(o.m_mutex);
+        o.m_sortName.reset();
+    }
+    invalidateSeriesSortName();
+}
+
+QString PMMovieRepresentationPrototype::seriesSortName()
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_seriesSortName)
+            return *o.m_seriesSortName;
+    }
+    QString result;
+    const QString prefix = seriesIDPrefix();
+    const QString seriesSort = prefix.isEmpty() ? QString() : mainController().sortNameForSeriesIDPrefix(prefix);
+    if (!seriesSort.isEmpty()) {
+        result = platform::format("%@:%@", seriesSort, indexedSeriesID());
+        if (associatedSortLastFlag(seriesSort))
+            setAssociatedSortLastFlag(result, true);
+    } else {
+        const QString sort = sortName();
+        result = sort.isEmpty() ? sort : sort + QStringLiteral(":Z");
+        if (!sort.isEmpty() && associatedSortLastFlag(sort))
+            setAssociatedSortLastFlag(result, true);
+    }
+    std::lock_guard lock(o.m_mutex);
+    if (!o.m_seriesSortName)
+        o.m_seriesSortName = result;
+    return *o.m_seriesSortName;
+}
+
+void PMMovieRepresentationPrototype::invalidateSeriesSortName()
+{
+    PMMovieRepresentationOriginal& o = original();
+    std::lock_guard lock(o.m_mutex);
+    o.m_seriesSortName.reset();
+}
+
+QString PMMovieRepresentationPrototype::suggestedFilename()
+{
+    const Value stored = userSettings()->value(QStringLiteral("Auto-Filename"));
+    if (stored.isString() && !stored.string().isEmpty())
+        return stored.string();
+    return original().retainedDisplayNameWithExtension(true, namesAutomatically(), true);
+}
+
+// ---- List columns
+
+platform::DictionaryPtr PMMovieRepresentationPrototype::valueLabelsByListIDForSeries(bool series, QStringList* getOrderedListIDs)
+{
+    const bool fuzzy = PMCachedSettings::determineFuzzyOldestDate;
+    QList<std::pair<QString, QString>> labels = {
+        {QStringLiteral("GroupListName"), QStringLiteral("Name")},
+        {QStringLiteral("GroupListTime"), QStringLiteral("Time")},
+        {QStringLiteral("GroupListRating"), QStringLiteral("Rating")},
+        {QStringLiteral("GroupListLocation"), QStringLiteral("Location")},
+        {QStringLiteral("GroupListSize"), QStringLiteral("File Size")},
+        {QStringLiteral("GroupListWidth"), QStringLiteral("Width")},
+        {QStringLiteral("GroupListHeight"), QStringLiteral("Height")},
+        {QStringLiteral("GroupListResolution"), QStringLiteral("Resolution")},
+    };
+    if (fuzzy)
+        labels.append({QStringLiteral("GroupListOldestDate"), QStringLiteral("Date")});
+    labels.append({QStringLiteral("GroupListCreationDate"), QStringLiteral("Date Created")});
+    labels.append({QStringLiteral("GroupListDate"), fuzzy ? (series ? QStringLiteral("Last Added") : QStringLiteral("Added")) : QStringLiteral("Date Added")});
+    labels.append({QStringLiteral("GroupListPlaybackDate"), QStringLiteral("Last Opened")});
+    labels.append({QStringLiteral("GroupListCounter"), QStringLiteral("Counter")});
+    auto result = platform::Dictionary::make();
+    for (const auto& [id, label] : labels) {
+        result->setValue(id, label);
+        if (getOrderedListIDs)
+            getOrderedListIDs->append(id);
+    }
+    return result;
+}
+
+Value PMMovieRepresentationPrototype::valueForListID(const QString& listID, bool tip)
+{
+    const bool fuzzy = PMCachedSettings::determineFuzzyOldestDate;
+    if (listID == QStringLiteral("GroupListName"))
+        return tip ? Value() : Value(displayName());
+    if (listID == QStringLiteral("GroupListRating"))
+        return tip ? Value() : Value(rating());
+    if (listID == QStringLiteral("GroupListDate")) {
+        if (!fuzzy)
+            return Value(additionDate());
+        if (!tip)
+            return Value(newestDate());
+        const QString n = fuzzyDescriptionForEndOfYearOnly(newestDate(), false);
+        QString c;
+        if (PMCachedSettings::determineFuzzyNewestDateUseSortingContext && hasNewestDateInSortingContext()) {
+            c = fuzzyDescriptionForEndOfYearOnly(newestDateInSortingContext(), false);
+            if (c == n)
+                c.clear();
+        }
+        if (fuzzyDescriptionForEndOfYearOnly(oldestDate(), false) == n)
+            return c.isEmpty() ? Value() : Value(platform::format("⇅ %@", c));
+        return c.isEmpty() ? Value(n) : Value(platform::format("%@ · ⇅ %@", n, c));
+    }
+    if (listID == QStringLiteral("GroupListCreationDate")) {
+        const Date created = creationDate();
+        if (isNeverDate(created))
+            return {};
+        if (!tip)
+            return Value(created);
+        if (fuzzy || !(created < additionDate()))
+            return {};
+        return Value(created);
+    }
+    if (listID == QStringLiteral("GroupListOldestDate")) {
+        if (!tip)
+            return Value(oldestDate());
+        if (!fuzzy)
+            return {};
+        const long year = cachedLowercaseValueForLowercaseTag(QStringLiteral("year")).toLong();
+        if (year >= 1 && oldestDate() == dateWithEndOfYear(year))
+            return {};
+        return Value(oldestDate());
+    }
+    if (listID == QStringLiteral("GroupListSize"))
+        return tip ? Value() : Value(fileSizeDescriptionWithBytesCount(movieFileSize()));
+    if (listID == QStringLiteral("GroupListCounter")) {
+        const Value c = counterNumber();
+        return c.isNull() ? Value(0LL) : c;
+    }
+    if (listID == QStringLiteral("GroupListWidth") || listID == QStringLiteral("GroupListHeight")) {
+        if (tip)
+            return {};
+        const QSizeF size = assetSizeIfCached(false);
+        const double side = listID == QStringLiteral("GroupListWidth") ? size.width() : size.height();
+        return side < 1 ? Value() : Value(stringWithDouble(side, 0, false));
+    }
+    if (listID == QStringLiteral("GroupListResolution")) {
+        if (tip)
+            return {};
+        const QString description = assetSizeDescription();
+        return description.isEmpty() ? Value() : Value(description);
+    }
+    if (listID == QStringLiteral("GroupListPlaybackDate")) {
+        const Date last = lastPlaybackDate();
+        return isNeverDate(last) ? Value() : Value(last);
+    }
+    if (listID == QStringLiteral("GroupListTime")) {
+        if (tip)
+            return {};
+        const long long d = duration();
+        return Value(d >= 1 ? PMDurationString(double(d)) : QStringLiteral("-"));
+    }
+    return tip ? Value() : Value(tagValueForListID(listID));
+}
+
+QString PMMovieRepresentationPrototype::fileMetaDataDescriptionForToolTip(bool forToolTip)
+{
+    QStringList parts;
+    const QString extension = filenameExtension();
+    if (!extension.isEmpty())
+        parts << extension.toUpper();
+    const long long d = duration();
+    if (d >= 1)
+        parts << PMDurationString(double(d));
+    if (const QString size = movieFileSizeDescriptionIncludingEditedSize(true); !size.isEmpty())
+        parts << size;
+    if (const QString pixels = assetSizeDescription(); !pixels.isEmpty())
+        parts << pixels;
+    if (auto& seriesText = PMMovieRepresentationServices::shared().seriesIndexDescription)
+        if (const QString text = seriesText(*this); !text.isEmpty())
+            parts << text;
+    if (forToolTip) {
+        const long long stars = (long long)rating();
+        if (stars >= 1)
+            parts << stringWithNumberOfStars(stars, QString());
+        else if (PMCachedSettings::determineFuzzyOldestDate)
+            parts << fuzzyDescriptionForEndOfYearOnly(oldestDate(), false);
+        else
+            parts << platform::format("Added: %@", fuzzyDescriptionForEndOfYearOnly(additionDate(), false));
+    }
+    return parts.join(QStringLiteral(" · "));
+}
+
+QString PMMovieRepresentationPrototype::toolTip()
+{
+    QStringList lines;
+    lines << displayName().trimmed();
+    if (const QString facts = fileMetaDataDescriptionForToolTip(true); !facts.isEmpty())
+        lines << facts;
+    const platform::DictionaryPtr tags = cachedTags();
+    QStringList keys = tags ? tags->keys() : QStringList();
+    std::sort(keys.begin(), keys.end(), tagEntryLessThan);
+    const Value thresholdValue = defaults().objectForKey(QStringLiteral("Tool Tips: Truncation Threshold"));
+    const qsizetype threshold = thresholdValue.hasNumericValue() ? qsizetype(thresholdValue.toLongLong()) : 500;
+    for (const QString& key : keys) {
+        const platform::DictionaryPtr entry = tags->value(key).dictionary();
+        if (!entry)
+            continue;
+        const QString value = entry->value(QStringLiteral("Value")).isString() ? entry->value(QStringLiteral("Value")).string() : QString();
+        if (value.isEmpty())
+            continue;
+        const QString name = entry->value(QStringLiteral("Tag")).isString() ? entry->value(QStringLiteral("Tag")).string() : key;
+        const QString text = PMToolTipTruncatedTagText(value, prettyButBrokenCSVString(value), threshold);
+        lines << platform::format("• %@: %@", name, text);
+    }
+    if (!defaults().boolForKey(QStringLiteral("Tool Tips: Skip Dates And Counter"))) {
+        QStringList ids;
+        const platform::DictionaryPtr labels = valueLabelsByListIDForSeries(!seriesIDPrefix().isEmpty(), &ids);
+        for (const QString& id : ids) {
+            const Value v = valueForListID(id, true);
+            if (v.isNull())
+                continue;
+            const QString text = v.isDate() ? fuzzyDescriptionForEndOfYearOnly(v.date(), false) : v.description();
+            if (!text.isEmpty())
+                lines << platform::format("• %@: %@", labels->value(id).string(), text);
+        }
+    }
+    if (isSearchResultProxy() && !duplicateImageHash().isEmpty())
+        lines << platform::format("• %@: %@", QStringLiteral("Image Hash"), duplicateImageHash());
+    if (isMissing()) {
+        lines << QString();
+        lines << (isMissingVolume() ? missingVolumeDescription(path()) : platform::format("Missing: %@", locationKey()));
+    }
+    return lines.join(u'\n');
+}
+
+// ---- Matching
+
+bool PMMovieRepresentationPrototype::isMatchForIdentifiers(const QSet<QString>& identifiers)
+{
+    if (identifiers.contains(uniqueLibraryID()))
+        return true;
+    const QString prefix = seriesIDPrefix();
+    return !prefix.isEmpty() && identifiers.contains(prefix);
+}
+
+bool PMMovieRepresentationPrototype::isMatchForSearchString(const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
+{
+    QString s = string;
+    if (searchName && displayNameWithExtension(true).contains(s, Qt::CaseInsensitive))
+        return true;
+    if (searchMetadata) {
+        if (s.startsWith(u'*')) {
+            const long long r = (long long)rating();
+            const QChar suffix = s.endsWith(u'+') ? u'+' : s.endsWith(u'-') ? u'-' : QChar();
+            if (!suffix.isNull())
+                s.chop(1);
+            const long long n = s.size();
+            const bool holds = suffix == u'+' ? r >= n : suffix == u'-' ? r < n : r == n;
+            const bool onlyStars = std::all_of(s.begin(), s.end(), [](QChar c) { return c == u'*'; });
+            if (holds && onlyStars)
+                return true;
+        }
+        if (!s.isEmpty()) {
+            const QString application = applicationPath();
+            if (!application.isEmpty() && QFileInfo(application).fileName().contains(s, Qt::CaseInsensitive))
+                return true;
+            if (const platform::DictionaryPtr tags = cachedTags()) {
+                for (auto it = tags->begin(); it != tags->end(); ++it) {
+                    const platform::DictionaryPtr entry = it.value().dictionary();
+                    if (!entry)
+                        continue;
+                    const Value name = entry->value(QStringLiteral("Tag"));
+                    const Value value = entry->value(QStringLiteral("Value"));
+                    if ((name.isString() && name.string().compare(s, Qt::CaseInsensitive) == 0)
+                        || (value.isString() && value.string().contains(s, Qt::CaseInsensitive)))
+                        return true;
+                }
+            }
+        }
+    }
+    if (searchLocation && !s.isEmpty()) {
+        const QString p = path();
+        if ((p.isEmpty() ? URLString() : p).contains(s, Qt::CaseInsensitive))
+            return true;
+        const Value originalURL = userSettings()->value(QStringLiteral("Original URL"));
+        if (originalURL.isString() && originalURL.string().contains(s, Qt::CaseInsensitive))
+            return true;
+        if (defaults().boolForKey(QStringLiteral("Search: Check Readable Path Representation")) && !p.isEmpty()
+            && readablePathRepresentationIndicatingAvailability(p, false).contains(s, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}

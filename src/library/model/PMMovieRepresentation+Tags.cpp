@@ -1,0 +1,584 @@
+// A record's tags: its own, typed by the user, merged with those imported from the file
+// (embedded metadata, file tags and comment) and from external media libraries; the
+// background read of embedded metadata and the caches derived from the merged tags.
+#include "library/model/PMMovieRepresentation.h"
+
+#include "foundation/NSDictionary+PMExtensions.h"
+#include "foundation/NSString+PMHelpManager.h"
+#include "foundation/NSString+PMHelpManagerMarks.h"
+#include "foundation/NSString+PMHelpManagerNumbers.h"
+#include "foundation/NSString+PMHelpManagerFileAttributes.h"
+#include "foundation/PMCSVParser.h"
+#include "library/model/PMCachedSettings.h"
+#include "library/model/PMLibraryFileRules.h"
+#include "platform/ExtendedAttributes.h"
+#include "platform/PropertyList.h"
+#include "platform/Queues.h"
+#include "platform/UserDefaults.h"
+#include "platform/media/Asset.h"
+
+#include <QtCore/QSet>
+
+#include <algorithm>
+#include <limits>
+#include <cmath>
+
+using platform::Value;
+
+namespace {
+
+const QString kTags = QStringLiteral("Tags");
+const QString kImported = QStringLiteral("Tags: Imported");
+const QString kTimestamp = QStringLiteral("com.tolvane.meta/timestamp");
+const QString kFileTags = QStringLiteral("com.tolvane.meta/tags");
+const QString kNotes = QStringLiteral("com.tolvane.meta/notes");
+const QString kITunMOVI = QStringLiteral("itlk/com.apple.iTunes.iTunMOVI");
+// The localized name of the tag that shows a series in subdivisions.
+const QString kSequence = QStringLiteral("Sequence");
+// A metadata text longer than this is cut: files are outside input.
+constexpr qsizetype kMaximumMetadataTextLength = 64 * 1024;
+constexpr qsizetype kMaximumITunMOVILength = 1024 * 1024;
+
+struct InFlight {
+    std::mutex mutex;
+    QSet<QString> ids;
+};
+InFlight& readsInFlight()
+{
+    static InFlight* set = new InFlight;
+    return *set;
+}
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+QString stringOf(const Value& v)
+{
+    return v.isString() ? v.string() : QString();
+}
+
+QString entryValue(const platform::DictionaryPtr& tags, const QString& key)
+{
+    const platform::DictionaryPtr entry = tags ? tags->value(key).dictionary() : nullptr;
+    return entry ? stringOf(entry->value(QStringLiteral("Value"))) : QString();
+}
+
+QString csvLine(const QStringList& fields)
+{
+    return PMCSVStringWithFields(fields, PMCSVDefaultFieldSeparator(), true);
+}
+
+bool sortStringLessThan(const QString& a, const QString& b)
+{
+    return QString::compare(a.trimmed().toCaseFolded(), b.trimmed().toCaseFolded()) < 0;
+}
+
+// One imported entry: numbers written without fractions (years as integers), below 1
+// dropped when only positive numbers are wanted.
+void addImportedEntry(const Value& value, platform::Dictionary& target, const QString& tag)
+{
+    QString text;
+    if (value.isNull())
+        return;
+    if (value.isNumber()) {
+        const double number = value.toDouble();
+        if (number < 1 && defaults().boolForKey(QStringLiteral("Import Metadata: Positive Numbers Only")))
+            return;
+        if (tag == QStringLiteral("Year"))
+            text = QString::number((long long)number);
+        else
+            text = stringWithNumber(value, 0, false);
+    } else if (value.isString()) {
+        text = value.string();
+    } else {
+        return;
+    }
+    target.setValue(tag.toLower(), platform::Dictionary::make({{QStringLiteral("Tag"), tag}, {QStringLiteral("Value"), text}}));
+}
+
+qint64 referenceTimestamp(const platform::Date& date)
+{
+    return qint64(std::llround(date.secondsSinceReferenceDate()));
+}
+
+// The raw dictionary of a file: timestamp, file tags and comment, then every metadata
+// item of the movie file.
+platform::DictionaryPtr readRawMetadata(const QUrl& url, qint64 timestamp, const QString& fileTags, const QString& notes)
+{
+    auto raw = platform::Dictionary::make();
+    raw->setValue(kTimestamp, Value((long long)timestamp));
+    if (!fileTags.isEmpty())
+        raw->setValue(kFileTags, fileTags);
+    if (!notes.isEmpty())
+        raw->setValue(kNotes, notes);
+    const platform::media::AssetPtr asset = platform::media::Asset::assetWithURL(url);
+    if (!asset)
+        return raw;
+    for (const platform::media::MetadataItem& item : asset->metadata()) {
+        if (item.identifier.isEmpty())
+            continue;
+        if (item.identifier == kITunMOVI) {
+            if (item.stringValue.size() > kMaximumITunMOVILength)
+                continue;
+            QString error;
+            const Value parsed = platform::readXMLPropertyList(item.stringValue.toUtf8(), &error);
+            if (parsed.isDictionary())
+                raw->setValue(kITunMOVI, parsed);
+            continue;
+        }
+        if (item.numberValue && std::isfinite(*item.numberValue))
+            raw->setValue(item.identifier, *item.numberValue == std::floor(*item.numberValue) ? Value((long long)*item.numberValue) : Value(*item.numberValue));
+        else
+            raw->setValue(item.identifier, item.stringValue.left(kMaximumMetadataTextLength));
+    }
+    return raw;
+}
+
+} // namespace
+
+bool PMIsMetadataReadInFlight(const QString& uniqueLibraryID)
+{
+    std::lock_guard lock(readsInFlight().mutex);
+    return readsInFlight().ids.contains(uniqueLibraryID);
+}
+
+// ---- Editing
+
+void PMMovieRepresentationPrototype::setTags(const platform::DictionaryPtr& tags)
+{
+    auto kept = platform::Dictionary::make();
+    if (tags && !tags->isEmpty()) {
+        const platform::DictionaryPtr imported = importedTags();
+        for (auto it = tags->begin(); it != tags->end(); ++it) {
+            const platform::DictionaryPtr entry = it.value().dictionary();
+            if (!entry)
+                continue;
+            const QString value = stringOf(entry->value(QStringLiteral("Value")));
+            const QString importedValue = entryValue(imported, it.key());
+            if ((value.isEmpty() && importedValue.isEmpty()) || value == importedValue)
+                continue;
+            kept->setValue(it.key(), it.value());
+        }
+    }
+    if (kept->isEmpty())
+        userSettings()->remove(kTags);
+    else
+        userSettings()->setValue(kTags, kept);
+    if (PMCachedSettings::determineFuzzyOldestDate)
+        invalidateDates();
+    invalidateCachedTags();
+}
+
+void PMMovieRepresentationPrototype::setValue(const QString& value, const QString& forTag)
+{
+    const platform::DictionaryPtr own = userSettings()->value(kTags).dictionary();
+    platform::DictionaryPtr tags = own ? deeplyMutableCopy(own) : platform::Dictionary::make();
+    tags->setValue(forTag.toLower(), platform::Dictionary::make({{QStringLiteral("Tag"), forTag}, {QStringLiteral("Value"), value}}));
+    setTags(tags);
+}
+
+platform::DictionaryPtr PMMovieRepresentationPrototype::valuesByLowercaseValueForTag(const QString& tag)
+{
+    auto result = platform::Dictionary::make();
+    for (const QString& value : cachedCSVFields(entryValue(cachedTags(), tag.toLower())))
+        result->setValue(value.toLower(), value);
+    return result;
+}
+
+void PMMovieRepresentationPrototype::setValuesByLowercaseValue(const platform::DictionaryPtr& values, const QString& forTag)
+{
+    QStringList list;
+    for (auto it = values->begin(); it != values->end(); ++it)
+        list << stringOf(it.value());
+    std::sort(list.begin(), list.end(), sortStringLessThan);
+    setValue(csvLine(list), forTag);
+}
+
+void PMMovieRepresentationPrototype::addValue(const QString& value, const QString& forTag)
+{
+    if (value.isEmpty())
+        return;
+    platform::DictionaryPtr values = valuesByLowercaseValueForTag(forTag);
+    if (values->contains(value.toLower()))
+        return;
+    values->setValue(value.toLower(), value);
+    setValuesByLowercaseValue(values, forTag);
+}
+
+void PMMovieRepresentationPrototype::subtractValue(const QString& value, const QString& forTag)
+{
+    if (value.isEmpty())
+        return;
+    platform::DictionaryPtr values = valuesByLowercaseValueForTag(forTag);
+    if (!values->contains(value.toLower()))
+        return;
+    values->remove(value.toLower());
+    setValuesByLowercaseValue(values, forTag);
+}
+
+void PMMovieRepresentationPrototype::addTagValuesFromMovieRepresentation(PMMovieRepresentationPrototype& other, bool skipNotes)
+{
+    const platform::DictionaryPtr tags = other.cachedTags();
+    for (auto it = tags->begin(); it != tags->end(); ++it) {
+        if (skipNotes && it.key() == QStringLiteral("notes"))
+            continue;
+        const platform::DictionaryPtr entry = it.value().dictionary();
+        if (!entry)
+            continue;
+        const QString tag = stringOf(entry->value(QStringLiteral("Tag")));
+        for (const QString& value : cachedCSVFields(stringOf(entry->value(QStringLiteral("Value")))))
+            addValue(value, tag);
+    }
+}
+
+void PMMovieRepresentationPrototype::addTagValuesFromSubdivisionBranch(const platform::ArrayPtr& branches)
+{
+    if (!branches)
+        return;
+    for (const Value& v : *branches)
+        if (const platform::DictionaryPtr branch = v.dictionary())
+            addTagValuesFromSubdivisionBranchDictionary(branch);
+}
+
+void PMMovieRepresentationPrototype::addTagValuesFromSubdivisionBranchDictionary(const platform::DictionaryPtr& branch)
+{
+    for (auto it = branch->begin(); it != branch->end(); ++it) {
+        if (it.key() == QStringLiteral("Series ID Prefix")) {
+            const QString prefix = stringOf(it.value());
+            if (!prefix.isEmpty() && prefix != seriesIDPrefix())
+                // Joins at no particular place: the index "not found".
+                setSeriesID(prefix.left(prefix.size() - 1), std::uint64_t(std::numeric_limits<long long>::max()));
+            continue;
+        }
+        const platform::DictionaryPtr entry = it.value().dictionary();
+        if (!entry)
+            continue;
+        const QString tag = stringOf(entry->value(QStringLiteral("Tag")));
+        const platform::ArrayPtr branchValues = entry->value(QStringLiteral("Values")).array();
+        if (tag.isEmpty() || !branchValues)
+            continue;
+        platform::DictionaryPtr values = valuesByLowercaseValueForTag(tag);
+        bool added = false;
+        for (const Value& value : *branchValues) {
+            const QString text = stringOf(value);
+            if (!text.isEmpty() && !values->contains(text.toLower())) {
+                values->setValue(text.toLower(), text);
+                added = true;
+            }
+        }
+        if (added)
+            setValuesByLowercaseValue(values, tag);
+    }
+}
+
+QString PMMovieRepresentationPrototype::tagValueForListID(const QString& listID)
+{
+    const QString prefix = QString::fromLatin1(PMAccessoryTagListNamePrefix);
+    if (!listID.startsWith(prefix))
+        return QStringLiteral("");
+    return entryValue(cachedTags(), listID.mid(prefix.size()));
+}
+
+// ---- Merging and reading
+
+platform::DictionaryPtr PMMovieRepresentationPrototype::cachedTags()
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_cachedTags)
+            return o.m_cachedTags;
+    }
+    const platform::DictionaryPtr imported = importedTags();
+    const platform::DictionaryPtr own = userSettings()->value(kTags).dictionary();
+    platform::DictionaryPtr merged;
+    if (imported) {
+        merged = deeplyMutableCopy(imported);
+        if (own)
+            for (auto it = own->begin(); it != own->end(); ++it) {
+                const platform::DictionaryPtr entry = it.value().dictionary();
+                if (!entry)
+                    continue;
+                if (stringOf(entry->value(QStringLiteral("Value"))).isEmpty())
+                    merged->remove(it.key());
+                else
+                    merged->setValue(it.key(), it.value());
+            }
+    } else if (own) {
+        merged = platform::Dictionary::make();
+        for (auto it = own->begin(); it != own->end(); ++it)
+            if (const platform::DictionaryPtr entry = it.value().dictionary(); entry && !stringOf(entry->value(QStringLiteral("Value"))).isEmpty())
+                merged->setValue(it.key(), it.value());
+    } else {
+        merged = platform::Dictionary::make();
+    }
+    std::lock_guard lock(o.m_mutex);
+    if (!o.m_cachedTags)
+        o.m_cachedTags = merged;
+    return o.m_cachedTags;
+}
+
+platform::DictionaryPtr PMMovieRepresentationPrototype::importedTags()
+{
+    auto& names = PMMovieRepresentationServices::shared().importTagNames;
+    const QStringList tagNames = names ? names() : QStringList();
+    if (tagNames.isEmpty())
+        return nullptr;
+    PMMovieRepresentationOriginal& o = original();
+    auto result = platform::Dictionary::make();
+    if (const platform::DictionaryPtr file = o.fileMetadataTagsWithNames(tagNames))
+        for (auto it = file->begin(); it != file->end(); ++it)
+            result->setValue(it.key(), it.value());
+    if (const platform::DictionaryPtr external = o.externalMediaTagsWithNames(tagNames))
+        for (auto it = external->begin(); it != external->end(); ++it)
+            result->setValue(it.key(), it.value());
+    return result->isEmpty() ? nullptr : result;
+}
+
+platform::DictionaryPtr PMMovieRepresentationOriginal::fileMetadataTagsWithNames(const QStringList& names)
+{
+    if (!defaults().boolForKey(QStringLiteral("Import Metadata: Internal"))) {
+        if (PMRecordGettersMayChangeRecords())
+            userSettings()->remove(kImported);
+        return nullptr;
+    }
+    const platform::DictionaryPtr raw = userSettings()->value(kImported).dictionary();
+    // The first read is started from the main thread; getters warmed elsewhere start nothing.
+    if (PMRecordGettersMayChangeRecords() && !hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce())
+        updateRawCachedFileMetadataTags(raw);
+    if (!raw || raw->isEmpty())
+        return nullptr;
+    const QSet<QString> wanted(names.begin(), names.end());
+    auto result = platform::Dictionary::make();
+    auto add = [&](const QString& name, const Value& value) {
+        if (wanted.contains(name))
+            addImportedEntry(value, *result, name);
+    };
+    add(QStringLiteral("Tags"), raw->value(kFileTags));
+    add(QStringLiteral("Notes"), raw->contains(kNotes) ? raw->value(kNotes) : raw->value(QStringLiteral("itsk/%A9cmt")));
+    add(QStringLiteral("Album"), raw->value(QStringLiteral("itsk/%A9alb")));
+    add(QStringLiteral("Artist"), raw->value(QStringLiteral("itsk/%A9ART")));
+    add(QStringLiteral("Composer"), raw->value(QStringLiteral("itsk/%A9wrt")));
+    add(QStringLiteral("Episode"), raw->value(QStringLiteral("itsk/tves")));
+    add(QStringLiteral("Episode Identifier"), raw->value(QStringLiteral("itsk/tven")));
+    add(QStringLiteral("Genre"), raw->value(QStringLiteral("itsk/%A9gen")));
+    add(QStringLiteral("Season"), raw->value(QStringLiteral("itsk/tvsn")));
+    add(QStringLiteral("Series"), raw->value(QStringLiteral("itsk/tvsh")));
+    add(QStringLiteral("Tempo"), raw->value(QStringLiteral("itsk/tmpo")));
+    if (const Value day = raw->value(QStringLiteral("itsk/%A9day")); day.isString())
+        add(QStringLiteral("Year"), day.string().section(u'-', 0, 0));
+    if (const platform::DictionaryPtr movi = raw->value(kITunMOVI).dictionary()) {
+        for (const QString& name : names) {
+            const Value v = movi->value(name.toLower());
+            QStringList values;
+            if (const platform::ArrayPtr array = v.array()) {
+                for (const Value& element : *array)
+                    if (const platform::DictionaryPtr d = element.dictionary())
+                        if (const QString n = stringOf(d->value(QStringLiteral("name"))).trimmed(); !n.isEmpty())
+                            values << n;
+            } else if (v.isString()) {
+                values = PMCSVFieldsFromString(v.string(), PMCSVDefaultFieldSeparator());
+            }
+            if (values.isEmpty())
+                continue;
+            if (values.size() >= 2)
+                std::sort(values.begin(), values.end(), sortStringLessThan);
+            addImportedEntry(csvLine(values), *result, name);
+        }
+    }
+    return result->isEmpty() ? nullptr : result;
+}
+
+platform::DictionaryPtr PMMovieRepresentationOriginal::externalMediaTagsWithNames(const QStringList&)
+{
+    // External media libraries keep their own tags on their objects; none is present yet.
+    return nullptr;
+}
+
+void PMMovieRepresentationPrototype::updateCachedFileMetadataTags()
+{
+    original().updateRawCachedFileMetadataTags(userSettings()->value(kImported).dictionary());
+}
+
+void PMMovieRepresentationOriginal::updateRawCachedFileMetadataTags(const platform::DictionaryPtr& raw)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = true;
+    }
+    const QString filePath = path();
+    if (filePath.isEmpty() || isMissing())
+        return;
+    const QString uniqueID = uniqueLibraryID();
+    const QUrl url = URL();
+    const platform::DictionaryPtr current = raw ? deeplyMutableCopy(raw) : nullptr;
+    const std::shared_ptr<PMMovieRepresentationOriginal> record = sharedOriginal();
+    // Read once for the whole run.
+    static const bool showProgress = defaults().boolForKey(QStringLiteral("Show Progress For Background Checks"));
+    auto crawlDelta = [](int delta) {
+        if (!showProgress)
+            return;
+        platform::dispatchAsyncMain([delta] {
+            if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
+                update(delta);
+        });
+    };
+    auto finish = [uniqueID, crawlDelta] {
+        {
+            std::lock_guard lock(readsInFlight().mutex);
+            readsInFlight().ids.remove(uniqueID);
+        }
+        crawlDelta(-1);
+    };
+    PMCrawlQueue::beginBackgroundWork();
+    platform::dispatchAsyncGlobal([=] {
+        struct End {
+            ~End() { PMCrawlQueue::endBackgroundWork(); }
+        } end;
+        {
+            std::lock_guard lock(readsInFlight().mutex);
+            if (readsInFlight().ids.contains(uniqueID))
+                return;
+            readsInFlight().ids.insert(uniqueID);
+        }
+        crawlDelta(1);
+        const std::optional<platform::Date> modified = modificationDateFromPath(filePath);
+        if (!modified) {
+            finish();
+            return;
+        }
+        const qint64 timestamp = referenceTimestamp(*modified);
+        const QString fileTags = csvLine(platform::fileTags(filePath));
+        const QString notes = spotlightComment(filePath).value_or(QString()).trimmed();
+        if (current) {
+            const bool upToDate = longLongValueOfObjectForKey(current, kTimestamp) >= timestamp && stringOf(current->value(kFileTags)) == fileTags
+                && stringOf(current->value(kNotes)) == notes;
+            if (upToDate) {
+                finish();
+                return;
+            }
+        }
+        PMCrawlQueue::async([=] {
+            const platform::DictionaryPtr fresh = readRawMetadata(url, timestamp, fileTags, notes);
+            platform::dispatchAsyncMain([=] {
+                // A file renamed or moved meanwhile keeps what it had.
+                if (record->path().toLower() == filePath.toLower()) {
+                    record->userSettings()->setValue(kImported, fresh);
+                    record->invalidateCachedTags();
+                    if (auto& update = PMMovieRepresentationServices::shared().updateLibraryAfterDelay)
+                        update(1.0);
+                }
+                finish();
+            });
+        });
+    });
+}
+
+QString PMMovieRepresentationPrototype::cachedLowercaseValueForLowercaseTag(const QString& tag)
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (auto it = o.m_cachedLowercaseTagValues.constFind(tag); it != o.m_cachedLowercaseTagValues.constEnd())
+            return *it;
+    }
+    const platform::DictionaryPtr tags = cachedTags();
+    QString value;
+    if (tag == QStringLiteral("?")) {
+        // Any tag: the first entry in a stable order.
+        const QStringList keys = tags->sortedKeys();
+        if (!keys.isEmpty())
+            value = entryValue(tags, keys.first()).toLower();
+    } else {
+        value = entryValue(tags, tag).toLower();
+    }
+    std::lock_guard lock(o.m_mutex);
+    o.m_cachedLowercaseTagValues.insert(tag, value);
+    return value;
+}
+
+QStringList PMMovieRepresentationPrototype::cachedLowercaseValuesForLowercaseTag(const QString& tag)
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (auto it = o.m_cachedSeparateLowercaseTagValues.constFind(tag); it != o.m_cachedSeparateLowercaseTagValues.constEnd())
+            return *it;
+    }
+    const QString value = cachedLowercaseValueForLowercaseTag(tag);
+    QStringList values;
+    if (tag == QStringLiteral("notes")) {
+        if (!value.isEmpty())
+            values << value;
+    } else {
+        values = PMCSVFieldsFromString(value, PMCSVDefaultFieldSeparator());
+    }
+    std::lock_guard lock(o.m_mutex);
+    o.m_cachedSeparateLowercaseTagValues.insert(tag, values);
+    return values;
+}
+
+void PMMovieRepresentationPrototype::invalidateCachedTags()
+{
+    {
+        PMMovieRepresentationOriginal& o = original();
+        std::lock_guard lock(o.m_mutex);
+        o.m_cachedTags.reset();
+        o.m_cachedLowercaseTagValues.clear();
+        o.m_cachedSeparateLowercaseTagValues.clear();
+    }
+    invalidateCachedSubdivisionTags();
+    if (PMCachedSettings::determineNamesAutomatically)
+        invalidateDisplayNameRecursively();
+}
+
+platform::DictionaryPtr PMMovieRepresentationPrototype::cachedSubdivisionTags()
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_cachedSubdivisionTags)
+            return o.m_cachedSubdivisionTags;
+    }
+    platform::DictionaryPtr tags = cachedTags();
+    const QString prefix = seriesIDPrefix();
+    if (!prefix.isEmpty() && !tags->contains(kSequence.toLower())) {
+        tags = deeplyMutableCopy(tags);
+        tags->setValue(kSequence.toLower(), platform::Dictionary::make({{QStringLiteral("Tag"), kSequence}, {QStringLiteral("Value"), prefix}}));
+        setAssociatedSeriesIDPrefixFlag(prefix, true);
+    }
+    std::lock_guard lock(o.m_mutex);
+    if (!o.m_cachedSubdivisionTags)
+        o.m_cachedSubdivisionTags = tags;
+    return o.m_cachedSubdivisionTags;
+}
+
+QString PMMovieRepresentationPrototype::fastTrackSubdivisionTagsDescription()
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_fastTrackSubdivisionTagsDescription)
+            return *o.m_fastTrackSubdivisionTagsDescription;
+    }
+    const platform::DictionaryPtr tags = cachedSubdivisionTags();
+    QStringList parts;
+    for (const QString& key : tags->sortedKeys())
+        if (key != QStringLiteral("notes"))
+            parts << key + u'=' + entryValue(tags, key);
+    const QString description = parts.join(u'\n');
+    std::lock_guard lock(o.m_mutex);
+    if (!o.m_fastTrackSubdivisionTagsDescription)
+        o.m_fastTrackSubdivisionTagsDescription = description;
+    return *o.m_fastTrackSubdivisionTagsDescription;
+}
+
+void PMMovieRepresentationPrototype::invalidateCachedSubdivisionTags()
+{
+    PMMovieRepresentationOriginal& o = original();
+    std::lock_guard lock(o.m_mutex);
+    o.m_cachedSubdivisionTags.reset();
+    o.m_fastTrackSubdivisionTagsDescription.reset();
+}

@@ -1,0 +1,360 @@
+#include "platform/Bookmark.h"
+
+#include "platform/Volumes.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QJsonDocument>
+#include <QtCore/QJsonObject>
+
+#include <cstring>
+#include <dirent.h>
+#include <deque>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace platform {
+
+namespace {
+
+const QString kPath = QStringLiteral("Path");
+const QString kVolumePath = QStringLiteral("Volume Path");
+const QString kVolumeIdentity = QStringLiteral("Volume Identity");
+const QString kDevice = QStringLiteral("Device");
+const QString kInode = QStringLiteral("Inode");
+const QString kVersion = QStringLiteral("Version");
+const QString kBirth = QStringLiteral("Birth");
+const QString kSize = QStringLiteral("Size");
+const QString kModified = QStringLiteral("Modified");
+constexpr int kCurrentVersion = 1;
+constexpr qsizetype kMaximumDataSize = 64 * 1024;
+
+void setError(QString* error, const QString& text)
+{
+    if (error)
+        *error = text;
+}
+
+bool statPath(const QString& path, struct stat* st)
+{
+    return lstat(QFile::encodeName(path).constData(), st) == 0;
+}
+
+struct Identity {
+    quint64 device = 0, inode = 0;
+    qint64 birth = 0, size = 0, modified = 0;
+};
+
+bool identityOf(const QByteArray& path, Identity* out)
+{
+    struct statx sx;
+    if (statx(AT_FDCWD, path.constData(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME, &sx) != 0)
+        return false;
+    out->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    out->inode = sx.stx_ino;
+    out->birth = (sx.stx_mask & STATX_BTIME) ? qint64(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec : 0;
+    out->size = qint64(sx.stx_size);
+    out->modified = qint64(sx.stx_mtime.tv_sec) * 1000000000 + sx.stx_mtime.tv_nsec;
+    return true;
+}
+
+// The same file, not merely a later file that was given the freed inode number.
+bool isSameFile(const Identity& now, const Bookmark& b)
+{
+    if (now.inode != b.inode)
+        return false;
+    if (now.birth != 0 && b.birthTime != 0)
+        return now.birth == b.birthTime;
+    return now.size == b.size && now.modified == b.modificationTime;
+}
+
+bool parseSigned(const QString& text, qint64* out)
+{
+    bool ok = false;
+    const qint64 v = text.toLongLong(&ok, 10);
+    if (ok)
+        *out = v;
+    return ok;
+}
+
+bool parseNumber(const QString& text, quint64* out)
+{
+    bool ok = false;
+    const quint64 v = text.toULongLong(&ok, 10);
+    if (ok)
+        *out = v;
+    return ok;
+}
+
+QString relativeTo(const QString& path, const QString& root)
+{
+    if (root == QLatin1String("/"))
+        return path.mid(1);
+    if (path == root)
+        return {};
+    if (path.startsWith(root) && path.at(root.size()) == u'/')
+        return path.mid(root.size() + 1);
+    return {};
+}
+
+// Folders of the system volume that never hold the user's files.
+bool isSystemFolder(const QByteArray& path)
+{
+    static const QByteArray folders[] = {"/proc", "/sys", "/dev", "/run", "/boot", "/snap"};
+    for (const QByteArray& f : folders)
+        if (path == f)
+            return true;
+    return false;
+}
+
+// Looks for the inode below `start`, on one device, breadth first (a rename usually
+// stays close), without following links, skipping `skip` (searched already).
+bool searchInode(const QByteArray& start, const QByteArray& skip, dev_t device, const Bookmark& bookmark, int* budget, QByteArray* found)
+{
+    std::deque<std::pair<QByteArray, int>> folders{{start, 0}};
+    while (!folders.empty() && *budget > 0) {
+        const auto [folder, depth] = folders.front();
+        folders.pop_front();
+        DIR* dir = opendir(folder.constData());
+        if (!dir)
+            continue;
+        while (const dirent* entry = readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+                continue;
+            if (--*budget <= 0)
+                break;
+            // The entry's own inode number spares a stat call for every file.
+            const bool candidate = entry->d_ino == bookmark.inode;
+            const bool folderEntry = entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN;
+            if (!candidate && !folderEntry)
+                continue;
+            const QByteArray child = (folder == "/" ? QByteArray() : folder) + '/' + entry->d_name;
+            struct stat st;
+            if (lstat(child.constData(), &st) != 0 || st.st_dev != device)
+                continue;
+            Identity identity;
+            if (st.st_ino == bookmark.inode && identityOf(child, &identity) && isSameFile(identity, bookmark)) {
+                closedir(dir);
+                *found = child;
+                return true;
+            }
+            if (S_ISDIR(st.st_mode) && depth < 32 && child != skip && !isSystemFolder(child))
+                folders.emplace_back(child, depth + 1);
+        }
+        closedir(dir);
+    }
+    return false;
+}
+
+} // namespace
+
+Value Bookmark::toValue() const
+{
+    return DictionaryPtr(Dictionary::make({
+        {kVersion, Value(kCurrentVersion)},
+        {kPath, Value(path)},
+        {kVolumePath, Value(volumePath)},
+        {kVolumeIdentity, Value(volumeIdentity)},
+        {kDevice, Value(QString::number(device))},
+        {kInode, Value(QString::number(inode))},
+        {kBirth, Value(QString::number(birthTime))},
+        {kSize, Value(QString::number(size))},
+        {kModified, Value(QString::number(modificationTime))},
+    }));
+}
+
+bool Bookmark::fromValue(const Value& value, Bookmark* getBookmark, QString* error)
+{
+    const DictionaryPtr dict = value.dictionary();
+    if (!dict) {
+        setError(error, QStringLiteral("bookmark is not a dictionary"));
+        return false;
+    }
+    Bookmark b;
+    const Value version = dict->value(kVersion);
+    if (!version.isInteger() || version.integer() < 1 || version.integer() > kCurrentVersion) {
+        setError(error, QStringLiteral("unknown bookmark version"));
+        return false;
+    }
+    const Value path = dict->value(kPath), volumePath = dict->value(kVolumePath), identity = dict->value(kVolumeIdentity);
+    const Value device = dict->value(kDevice), inode = dict->value(kInode);
+    if (!path.isString() || !volumePath.isString() || !identity.isString() || !device.isString() || !inode.isString()
+        || !parseNumber(device.string(), &b.device) || !parseNumber(inode.string(), &b.inode)) {
+        setError(error, QStringLiteral("bookmark lacks a key or has one of the wrong type"));
+        return false;
+    }
+    // The file's times and size: absent in nothing this program wrote, but checked all the same.
+    for (const auto& [key, field] : {std::pair{kBirth, &b.birthTime}, std::pair{kSize, &b.size}, std::pair{kModified, &b.modificationTime}}) {
+        const Value v = dict->value(key);
+        if (v.isNull())
+            continue;
+        if (!v.isString() || !parseSigned(v.string(), field)) {
+            setError(error, QStringLiteral("bookmark has a bad \"%1\"").arg(key));
+            return false;
+        }
+    }
+    b.path = path.string();
+    b.volumePath = volumePath.string();
+    b.volumeIdentity = identity.string();
+    if (!b.isValid() || !b.volumePath.startsWith(u'/') || b.path.contains(QChar(0))) {
+        setError(error, QStringLiteral("bookmark path is not absolute"));
+        return false;
+    }
+    if (getBookmark)
+        *getBookmark = b;
+    return true;
+}
+
+QByteArray Bookmark::toData() const
+{
+    QJsonObject o;
+    o.insert(kVersion, kCurrentVersion);
+    o.insert(kPath, path);
+    o.insert(kVolumePath, volumePath);
+    o.insert(kVolumeIdentity, volumeIdentity);
+    o.insert(kDevice, QString::number(device));
+    o.insert(kInode, QString::number(inode));
+    o.insert(kBirth, QString::number(birthTime));
+    o.insert(kSize, QString::number(size));
+    o.insert(kModified, QString::number(modificationTime));
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+bool Bookmark::fromData(const QByteArray& data, Bookmark* getBookmark, QString* error)
+{
+    if (data.isEmpty() || data.size() > kMaximumDataSize) {
+        setError(error, QStringLiteral("bookmark data is empty or too large"));
+        return false;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &parseError);
+    if (!doc.isObject()) {
+        setError(error, QStringLiteral("bookmark data is unreadable: %1").arg(parseError.errorString()));
+        return false;
+    }
+    const QJsonObject o = doc.object();
+    const auto text = [&](const QString& key) { return o.value(key).isString() ? Value(o.value(key).toString()) : Value(); };
+    const QJsonValue version = o.value(kVersion);
+    const Value value = DictionaryPtr(Dictionary::make({
+        {kVersion, version.isDouble() && version.toDouble() == double(version.toInt()) ? Value(version.toInt()) : Value()},
+        {kPath, text(kPath)},
+        {kVolumePath, text(kVolumePath)},
+        {kVolumeIdentity, text(kVolumeIdentity)},
+        {kDevice, text(kDevice)},
+        {kInode, text(kInode)},
+    }));
+    // Optional keys pass through as they are, so that a wrong type is refused, not dropped.
+    const DictionaryPtr dict = value.dictionary();
+    for (const QString& key : {kBirth, kSize, kModified}) {
+        if (!o.contains(key))
+            continue;
+        dict->setValue(key, o.value(key).isString() ? Value(o.value(key).toString()) : Value(false));
+    }
+    return fromValue(value, getBookmark, error);
+}
+
+bool createBookmark(const QString& path, Bookmark* getBookmark, QString* error)
+{
+    setError(error, {});
+    if (!path.startsWith(u'/')) {
+        setError(error, QStringLiteral("no absolute path"));
+        return false;
+    }
+    const QString clean = QDir::cleanPath(path);
+    Identity identity;
+    if (!identityOf(QFile::encodeName(clean), &identity)) {
+        setError(error, QStringLiteral("<%1> does not exist").arg(clean));
+        return false;
+    }
+    Volume volume;
+    if (!getVolumeForPath(clean, &volume)) {
+        setError(error, QStringLiteral("no volume holds <%1>").arg(clean));
+        return false;
+    }
+    Bookmark b;
+    b.path = clean;
+    b.volumePath = volume.path;
+    b.volumeIdentity = volume.identity;
+    b.device = identity.device;
+    b.inode = identity.inode;
+    b.birthTime = identity.birth;
+    b.size = identity.size;
+    b.modificationTime = identity.modified;
+    if (getBookmark)
+        *getBookmark = b;
+    return true;
+}
+
+bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStale, QString* error)
+{
+    setError(error, {});
+    if (getIsStale)
+        *getIsStale = false;
+    if (!bookmark.isValid()) {
+        setError(error, QStringLiteral("no bookmark"));
+        return false;
+    }
+    const auto answer = [&](const QString& path, bool stale) {
+        if (getPath)
+            *getPath = path;
+        if (getIsStale)
+            *getIsStale = stale;
+        return true;
+    };
+    struct stat st;
+    // 1. The recorded path.
+    Identity atPath;
+    if (identityOf(QFile::encodeName(bookmark.path), &atPath))
+        return answer(bookmark.path, atPath.device != bookmark.device || !isSameFile(atPath, bookmark));
+
+    // 2. The identified volume, wherever it is mounted now; an absent volume is not mounted.
+    const QString relative = relativeTo(bookmark.path, bookmark.volumePath);
+    Volume volume;
+    bool found = false;
+    if (getVolume(bookmark.volumePath, &volume) && volume.identity == bookmark.volumeIdentity) {
+        found = true;
+    } else {
+        for (const Volume& v : mountedVolumes()) {
+            if (!bookmark.volumeIdentity.isEmpty() && v.identity == bookmark.volumeIdentity) {
+                volume = v;
+                found = true;
+                break;
+            }
+        }
+    }
+    if (!found) {
+        setError(error, QStringLiteral("the volume of <%1> is not available").arg(bookmark.path));
+        return false;
+    }
+    const QString onVolume = volume.path == QLatin1String("/") ? u'/' + relative : volume.path + u'/' + relative;
+    if (!relative.isEmpty() && onVolume != bookmark.path && statPath(onVolume, &st))
+        return answer(QDir::cleanPath(onVolume), true);
+
+    // 3. The inode on that volume: first near the old place, then further up.
+    struct stat root;
+    if (!statPath(volume.path, &root)) {
+        setError(error, QStringLiteral("cannot read the volume <%1>").arg(volume.path));
+        return false;
+    }
+    int budget = kBookmarkSearchLimit;
+    QString folder = QDir::cleanPath(onVolume + QStringLiteral("/.."));
+    QByteArray searched;
+    for (;;) {
+        const QByteArray start = QFile::encodeName(folder);
+        struct stat fs;
+        if (statPath(folder, &fs) && fs.st_dev == root.st_dev) {
+            QByteArray hit;
+            if (searchInode(start, searched, root.st_dev, bookmark, &budget, &hit))
+                return answer(QFile::decodeName(hit), true);
+            searched = start;
+        }
+        if (budget <= 0 || folder == volume.path || folder == QLatin1String("/") || folder.size() <= volume.path.size())
+            break;
+        folder = QDir::cleanPath(folder + QStringLiteral("/.."));
+    }
+    setError(error, QStringLiteral("cannot find <%1>").arg(bookmark.path));
+    return false;
+}
+
+} // namespace platform

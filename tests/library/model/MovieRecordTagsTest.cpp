@@ -1,0 +1,246 @@
+// Tags: own tags merged with imported ones, the per-tag caches, and the background reads
+// of embedded metadata and durations on fixture files made by ffmpeg.
+#include "ModelFixture.h"
+
+#include "common/MediaFixtures.h"
+#include "foundation/NSDictionary+PMExtensions.h"
+#include "platform/ExtendedAttributes.h"
+#include "platform/Queues.h"
+
+#include <QtCore/QCoreApplication>
+
+using platform::Value;
+
+namespace {
+
+const QStringList kImportNames = {QStringLiteral("Tags"), QStringLiteral("Notes"), QStringLiteral("Album"), QStringLiteral("Artist"),
+    QStringLiteral("Genre"), QStringLiteral("Season"), QStringLiteral("Series"), QStringLiteral("Episode"), QStringLiteral("Year"),
+    QStringLiteral("Cast"), QStringLiteral("Directors")};
+
+// Runs the crawl queue dry and delivers what it handed to the main thread.
+void settleBackgroundWork()
+{
+    for (int i = 0; i < 3; ++i) {
+        PMCrawlQueue::waitUntilEmpty();
+        QCoreApplication::processEvents();
+    }
+}
+
+QString value(const platform::DictionaryPtr& tags, const QString& key)
+{
+    const platform::DictionaryPtr entry = tags ? tags->value(key).dictionary() : nullptr;
+    return entry ? entry->value(QStringLiteral("Value")).string() : QString();
+}
+
+} // namespace
+
+class MovieRecordTagsTest : public ModelTest {
+protected:
+    void SetUp() override
+    {
+        ModelTest::SetUp();
+        PMMovieRepresentationServices::shared().importTagNames = [] { return kImportNames; };
+        setDefault(QStringLiteral("Import Metadata: Internal"), true);
+    }
+    void TearDown() override
+    {
+        settleBackgroundWork();
+        PMMovieRepresentationServices::shared().importTagNames = nullptr;
+        ModelTest::TearDown();
+    }
+    // A record whose imported raw dictionary is given (no file is read).
+    static PMMovieRepresentationOriginalPtr withImported(const platform::DictionaryPtr& raw)
+    {
+        auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/Movies/none.mov"));
+        m->setMissing(true, false); // nothing to read
+        m->userSettings()->setValue(QStringLiteral("Tags: Imported"), raw);
+        m->invalidateCachedTags();
+        return m;
+    }
+};
+
+TEST_F(MovieRecordTagsTest, OwnTagsMergeWithImportedOnes)
+{
+    auto m = withImported(platform::Dictionary::make({{QStringLiteral("itsk/%A9gen"), QStringLiteral("Drama")},
+        {QStringLiteral("itsk/%A9alb"), QStringLiteral("Album")}, {QStringLiteral("com.tolvane.meta/notes"), QStringLiteral("one, two")}}));
+    EXPECT_EQ(value(m->cachedTags(), QStringLiteral("genre")), QStringLiteral("Drama"));
+
+    // Equal to the imported value: nothing stored.
+    m->setValue(QStringLiteral("Drama"), QStringLiteral("Genre"));
+    EXPECT_FALSE(m->userSettings()->contains(QStringLiteral("Tags")));
+    // An empty own value hides the imported tag; removing it shows it again.
+    m->setValue(QString(), QStringLiteral("Genre"));
+    EXPECT_FALSE(m->cachedTags()->contains(QStringLiteral("genre")));
+    m->setTags(platform::Dictionary::make());
+    EXPECT_EQ(value(m->cachedTags(), QStringLiteral("genre")), QStringLiteral("Drama"));
+    // An empty own value without an imported one is dropped.
+    m->setValue(QString(), QStringLiteral("Mood"));
+    EXPECT_FALSE(m->userSettings()->contains(QStringLiteral("Tags")));
+
+    // Notes stay whole; other tags split into values.
+    EXPECT_EQ(m->cachedLowercaseValuesForLowercaseTag(QStringLiteral("notes")), QStringList{QStringLiteral("one, two")});
+    m->setValue(QStringLiteral("one, two"), QStringLiteral("Cast"));
+    EXPECT_EQ(m->cachedLowercaseValuesForLowercaseTag(QStringLiteral("cast")), (QStringList{QStringLiteral("one"), QStringLiteral("two")}));
+
+    // Values added and taken away, kept in sort order, compared ignoring case.
+    m->addValue(QStringLiteral("Anna"), QStringLiteral("Cast"));
+    m->addValue(QStringLiteral("ONE"), QStringLiteral("Cast"));
+    EXPECT_EQ(value(m->cachedTags(), QStringLiteral("cast")), QStringLiteral("Anna, one, two"));
+    m->subtractValue(QStringLiteral("TWO"), QStringLiteral("Cast"));
+    EXPECT_EQ(m->cachedLowercaseValueForLowercaseTag(QStringLiteral("cast")), QStringLiteral("anna, one"));
+    m->subtractValue(QStringLiteral("anna"), QStringLiteral("Cast"));
+    m->subtractValue(QStringLiteral("one"), QStringLiteral("Cast"));
+    EXPECT_FALSE(m->cachedTags()->contains(QStringLiteral("cast")));
+
+    // "?" stands for any tag.
+    EXPECT_FALSE(m->cachedLowercaseValueForLowercaseTag(QStringLiteral("?")).isEmpty());
+    auto untagged = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/Movies/plain.mov"));
+    untagged->setMissing(true, false);
+    EXPECT_EQ(untagged->cachedLowercaseValueForLowercaseTag(QStringLiteral("?")), QString());
+
+    // Merging another record's tags, notes left out.
+    untagged->addTagValuesFromMovieRepresentation(*m, true);
+    EXPECT_EQ(value(untagged->cachedTags(), QStringLiteral("genre")), QStringLiteral("Drama"));
+    EXPECT_FALSE(untagged->cachedTags()->contains(QStringLiteral("notes")));
+
+    // Subdivision branches add values and join series.
+    auto branch = platform::Dictionary::make({{QStringLiteral("genre"),
+        platform::Dictionary::make({{QStringLiteral("Tag"), QStringLiteral("Genre")},
+            {QStringLiteral("Values"), platform::Array::make({QStringLiteral("Comedy"), QStringLiteral("drama")})}})},
+        {QStringLiteral("Series ID Prefix"), QStringLiteral("S9:")}});
+    untagged->addTagValuesFromSubdivisionBranch(platform::Array::make({Value(branch)}));
+    EXPECT_EQ(value(untagged->cachedTags(), QStringLiteral("genre")), QStringLiteral("Comedy, Drama"));
+    EXPECT_EQ(untagged->seriesIDPrefix(), QStringLiteral("S9:"));
+    EXPECT_EQ(value(untagged->cachedSubdivisionTags(), QStringLiteral("sequence")), QStringLiteral("S9:"));
+    EXPECT_FALSE(untagged->fastTrackSubdivisionTagsDescription().contains(QStringLiteral("notes")));
+    EXPECT_EQ(untagged->tagValueForListID(QStringLiteral("AccessoryTagListName: genre")), QStringLiteral("Comedy, Drama"));
+}
+
+TEST_F(MovieRecordTagsTest, ImportTable)
+{
+    auto cast = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("name"), QStringLiteral("Zed")}})),
+        Value(platform::Dictionary::make({{QStringLiteral("name"), QStringLiteral("Amy")}})), Value(QStringLiteral("not a dictionary"))});
+    auto movi = platform::Dictionary::make({{QStringLiteral("cast"), cast}, {QStringLiteral("directors"), QStringLiteral("Kim, Lee")}});
+    auto m = withImported(platform::Dictionary::make({
+        {QStringLiteral("itsk/%A9day"), QStringLiteral("2019-05-04")},
+        {QStringLiteral("itsk/tvsn"), 0},
+        {QStringLiteral("itsk/tves"), 7},
+        {QStringLiteral("itsk/%A9cmt"), QStringLiteral("from the file")},
+        {QStringLiteral("itlk/com.apple.iTunes.iTunMOVI"), movi},
+    }));
+    const platform::DictionaryPtr tags = m->cachedTags();
+    EXPECT_EQ(value(tags, QStringLiteral("year")), QStringLiteral("2019"));
+    EXPECT_EQ(value(tags, QStringLiteral("season")), QStringLiteral("0"));
+    EXPECT_EQ(value(tags, QStringLiteral("episode")), QStringLiteral("7"));
+    EXPECT_EQ(value(tags, QStringLiteral("notes")), QStringLiteral("from the file"));
+    EXPECT_EQ(value(tags, QStringLiteral("cast")), QStringLiteral("Amy, Zed"));
+    EXPECT_EQ(value(tags, QStringLiteral("directors")), QStringLiteral("Kim, Lee"));
+
+    setDefault(QStringLiteral("Import Metadata: Positive Numbers Only"), true);
+    m->invalidateCachedTags();
+    EXPECT_FALSE(m->cachedTags()->contains(QStringLiteral("season")));
+
+    // Switching the import off forgets what was read.
+    setDefault(QStringLiteral("Import Metadata: Internal"), false);
+    m->invalidateCachedTags();
+    EXPECT_TRUE(m->cachedTags()->isEmpty());
+    EXPECT_FALSE(m->userSettings()->contains(QStringLiteral("Tags: Imported")));
+}
+
+TEST_F(MovieRecordTagsTest, EmbeddedMetadataIsReadOnTheCrawlQueue)
+{
+    const QString dir = testsupport::makeTempDir(QStringLiteral("meta"));
+    const QString clip = dir + QStringLiteral("/clip.mp4");
+    ASSERT_TRUE(testsupport::media::runFFmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("color=c=black:s=32x16:d=2"),
+        QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-metadata"), QStringLiteral("title=Clip Title"), QStringLiteral("-metadata"),
+        QStringLiteral("album=The Album"), QStringLiteral("-metadata"), QStringLiteral("season_number=3"), QStringLiteral("-metadata"),
+        QStringLiteral("comment=Embedded comment"), QStringLiteral("-metadata"),
+        QStringLiteral("iTunMOVI=<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>cast</key><array><dict><key>name</key><string>Zed</string></dict>"
+                       "<dict><key>name</key><string>Amy</string></dict></array></dict></plist>"),
+        QStringLiteral("-movflags"), QStringLiteral("use_metadata_tags"), clip}));
+    const QString broken = dir + QStringLiteral("/broken.mp4");
+    ASSERT_TRUE(testsupport::media::runFFmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("color=c=black:s=32x16:d=1"),
+        QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-metadata"), QStringLiteral("iTunMOVI=<plist><array/></plist>"), QStringLiteral("-movflags"),
+        QStringLiteral("use_metadata_tags"), broken}));
+
+    int updates = 0;
+    PMMovieRepresentationServices::shared().updateLibraryAfterDelay = [&](double) { ++updates; };
+    auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(clip);
+    EXPECT_TRUE(m->cachedTags()->isEmpty()) << "the first request starts the read and answers what is there";
+    EXPECT_TRUE(m->hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce());
+    settleBackgroundWork();
+    EXPECT_EQ(updates, 1);
+    const platform::DictionaryPtr tags = m->cachedTags();
+    EXPECT_EQ(value(tags, QStringLiteral("album")), QStringLiteral("The Album"));
+    EXPECT_EQ(value(tags, QStringLiteral("season")), QStringLiteral("3"));
+    EXPECT_EQ(value(tags, QStringLiteral("notes")), QStringLiteral("Embedded comment"));
+    EXPECT_EQ(value(tags, QStringLiteral("cast")), QStringLiteral("Amy, Zed"));
+    const platform::DictionaryPtr raw = m->userSettings()->value(QStringLiteral("Tags: Imported")).dictionary();
+    ASSERT_TRUE(raw);
+    EXPECT_TRUE(raw->value(QStringLiteral("com.tolvane.meta/timestamp")).isInteger());
+    EXPECT_EQ(raw->value(QStringLiteral("itsk/%A9nam")), Value(QStringLiteral("Clip Title")));
+
+    // The title names the record when asked to.
+    EXPECT_EQ(m->displayName(), QStringLiteral("clip"));
+    setDefault(QStringLiteral("Import Metadata: Name"), true);
+    m->invalidateDisplayNameRecursively();
+    EXPECT_EQ(m->displayName(), QStringLiteral("Clip Title"));
+
+    // Nothing changed on disk: the file is not read again.
+    m->updateCachedFileMetadataTags();
+    settleBackgroundWork();
+    EXPECT_EQ(updates, 1);
+    // A file comment changes the picture.
+    if (platform::setFileComment(clip, QStringLiteral("  New note  "))) {
+        m->updateCachedFileMetadataTags();
+        settleBackgroundWork();
+        EXPECT_EQ(updates, 2);
+        EXPECT_EQ(value(m->cachedTags(), QStringLiteral("notes")), QStringLiteral("New note"));
+    }
+
+    // An iTunMOVI text that is no dictionary is left out.
+    auto b = PMMovieRepresentationOriginal::movieRepresentationWithPath(broken);
+    b->updateCachedFileMetadataTags();
+    settleBackgroundWork();
+    const platform::DictionaryPtr brokenRaw = b->userSettings()->value(QStringLiteral("Tags: Imported")).dictionary();
+    ASSERT_TRUE(brokenRaw);
+    EXPECT_FALSE(brokenRaw->contains(QStringLiteral("itlk/com.apple.iTunes.iTunMOVI")));
+
+    // A record renamed while its file is read keeps what it had.
+    auto moved = PMMovieRepresentationOriginal::movieRepresentationWithPath(clip);
+    moved->updateCachedFileMetadataTags();
+    moved->setURL(QUrl::fromLocalFile(dir + QStringLiteral("/elsewhere.mp4")));
+    settleBackgroundWork();
+    EXPECT_FALSE(moved->userSettings()->contains(QStringLiteral("Tags: Imported")));
+    PMMovieRepresentationServices::shared().updateLibraryAfterDelay = nullptr;
+}
+
+TEST_F(MovieRecordTagsTest, DurationsAreMeasuredOnceInTheBackground)
+{
+    testsupport::media::Fixtures fixtures;
+    const QString dir = testsupport::makeTempDir(QStringLiteral("durations"));
+    QImage still(8, 8, QImage::Format_RGB32);
+    still.fill(Qt::blue);
+    ASSERT_TRUE(still.save(dir + QStringLiteral("/still.png")));
+    testsupport::writeFile(dir + QStringLiteral("/junk.mp4"), QByteArray(100, 'x'));
+
+    auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(fixtures.numbered());
+    auto gif = PMMovieRepresentationOriginal::movieRepresentationWithPath(fixtures.gif());
+    auto picture = PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/still.png"));
+    auto junk = PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/junk.mp4"));
+    mainController()._nonProxyRawMovieRepresentationsByID.insert(movie->uniqueLibraryID(), movie);
+
+    EXPECT_EQ(movie->durationIfCached(true), -1) << "only if cached: nothing starts";
+    EXPECT_FALSE(PMIsDurationComputationInFlight(movie->uniqueLibraryID()));
+    for (auto& record : {movie, gif, picture, junk})
+        EXPECT_EQ(record->duration(), -1);
+    EXPECT_TRUE(PMIsDurationComputationInFlight(movie->uniqueLibraryID()));
+    EXPECT_EQ(movie->duration(), -1) << "a second request while one is in flight starts nothing";
+    settleBackgroundWork();
+    EXPECT_FALSE(PMIsDurationComputationInFlight(movie->uniqueLibraryID()));
+    EXPECT_EQ(movie->duration(), 3);
+    EXPECT_EQ(gif->duration(), 2); // three frames of half a second
+    EXPECT_EQ(picture->userSettings()->value(QStringLiteral("Duration")), Value(0)) << "a still picture is measured once";
+    EXPECT_FALSE(junk->userSettings()->contains(QStringLiteral("Duration"))) << "an unreadable file stays unknown";
+    EXPECT_EQ(picture->durationIfCached(false, true), 0);
+}

@@ -1,0 +1,109 @@
+#include "platform/FileManager.h"
+
+#include <gtest/gtest.h>
+
+#include "common/TestSupport.h"
+
+#include <QtCore/QProcess>
+#include <QtCore/QStandardPaths>
+#include <QtDBus/QDBusConnection>
+
+using namespace platform;
+using namespace testsupport;
+
+namespace {
+
+// Records the URLs the desktop opener would have opened.
+struct RecordingOpener {
+    QList<QUrl> opened;
+    RecordingOpener()
+    {
+        setURLOpenerForTesting([this](const QUrl& url) {
+            opened.append(url);
+            return true;
+        });
+    }
+    ~RecordingOpener() { setURLOpenerForTesting(nullptr); }
+};
+
+// A private message bus for one test, so that no real file manager is asked.
+struct PrivateBus {
+    QProcess daemon;
+    QString address;
+    PrivateBus()
+    {
+        const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (program.isEmpty())
+            return;
+        daemon.start(program, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        if (!daemon.waitForStarted(5000))
+            return;
+        waitUntil([&] { return daemon.canReadLine(); }, 5000);
+        address = QString::fromUtf8(daemon.readLine()).trimmed();
+    }
+    ~PrivateBus()
+    {
+        QDBusConnection::disconnectFromBus(QStringLiteral("pellis-client"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("pellis-service"));
+        setFileManagerBusForTesting({});
+        daemon.kill();
+        daemon.waitForFinished();
+    }
+};
+
+} // namespace
+
+class FakeFileManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+public:
+    QStringList shown;
+    QStringList folders;
+public Q_SLOTS:
+    void ShowItems(const QStringList& uris, const QString&) { shown += uris; }
+    void ShowFolders(const QStringList& uris, const QString&) { folders += uris; }
+};
+
+TEST(FileManager, FallsBackToOpeningTheFolder)
+{
+    RecordingOpener opener;
+    // A bus connection that does not exist stands for "no session bus".
+    setFileManagerBusForTesting(QStringLiteral("pellis-no-such-bus"));
+    EXPECT_FALSE(revealInFileManager({}));
+    EXPECT_TRUE(revealInFileManager({QStringLiteral("/data/Movies/a.mov"), QStringLiteral("/data/Movies/b.mov"), QStringLiteral("/data/x.mov")}));
+    EXPECT_TRUE(openFolderInFileManager(QStringLiteral("/data/Movies")));
+    setFileManagerBusForTesting({});
+    EXPECT_EQ(opener.opened, (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/data/Movies")), QUrl::fromLocalFile(QStringLiteral("/data")),
+                                          QUrl::fromLocalFile(QStringLiteral("/data/Movies"))}));
+}
+
+TEST(FileManager, AsksTheFileManagerOnTheBus)
+{
+    PrivateBus privateBus;
+    if (privateBus.address.isEmpty())
+        GTEST_SKIP() << "no dbus-daemon to run a private bus";
+    QDBusConnection service = QDBusConnection::connectToBus(privateBus.address, QStringLiteral("pellis-service"));
+    QDBusConnection client = QDBusConnection::connectToBus(privateBus.address, QStringLiteral("pellis-client"));
+    ASSERT_TRUE(service.isConnected() && client.isConnected());
+    setFileManagerBusForTesting(QStringLiteral("pellis-client"));
+    RecordingOpener opener;
+
+    // Nobody owns the name yet: the bus answers with an error, and the folder opens instead.
+    EXPECT_TRUE(revealInFileManager({QStringLiteral("/data/My Movies/a b.mov")}));
+    EXPECT_TRUE(waitUntil([&] { return !opener.opened.isEmpty(); }));
+    EXPECT_EQ(opener.opened.value(0), QUrl::fromLocalFile(QStringLiteral("/data/My Movies")));
+
+    FakeFileManager manager;
+    ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+    opener.opened.clear();
+    EXPECT_TRUE(revealInFileManager({QStringLiteral("/data/My Movies/a b.mov")}));
+    EXPECT_TRUE(openFolderInFileManager(QStringLiteral("/data/Other")));
+    EXPECT_TRUE(waitUntil([&] { return !manager.shown.isEmpty() && !manager.folders.isEmpty(); }));
+    EXPECT_EQ(manager.shown, QStringList{QStringLiteral("file:///data/My%20Movies/a%20b.mov")});
+    EXPECT_EQ(manager.folders, QStringList{QStringLiteral("file:///data/Other")});
+    waitUntil([] { return false; }, 100);
+    EXPECT_TRUE(opener.opened.isEmpty());
+}
+
+#include "FileManagerTest.moc"
