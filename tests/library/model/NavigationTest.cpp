@@ -89,8 +89,11 @@ TEST_F(ModelTest, AncestorsParentsAndSearchResults)
     // A movie reached only through a container's search results has that container as parent.
     auto found = movie("found");
     auto result = found->searchResultProxy();
-    outer->setValue(QStringLiteral("Search"), Value(Dictionary::make({{"Group Search Matches", Array::make({movie("other"), Value(result)})}})));
+    outer->setQuery(QStringLiteral("x"));
+    outer->sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(false);
+    outer->value(QStringLiteral("Search")).dictionary()->setValue(QStringLiteral("Group Search Matches"), Array::make({movie("other"), Value(result)}));
     ancestors = c.ancestorsOfLibraryItem(Value(result), &index);
+    outer->setQuery(QString());
     ASSERT_TRUE(ancestors);
     EXPECT_EQ(ancestors->at(0).object().get(), outer.get());
     EXPECT_EQ(index, 1);
