@@ -12,7 +12,6 @@
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
-#include <QtCore/QCollator>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QSet>
@@ -161,10 +160,7 @@ constexpr int kMaximumFolderDepth = 64;
 
 void sortPaths(QStringList& paths)
 {
-    QCollator collator;
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(paths.begin(), paths.end(), [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+    std::stable_sort(paths.begin(), paths.end(), [](const QString& a, const QString& b) { return PMCompareSortStrings(a, b) < 0; });
 }
 
 bool addMovieURLsFromPathsAtDepth(QList<QUrl>& urls, const QStringList& givenPaths, const QString& basePath,

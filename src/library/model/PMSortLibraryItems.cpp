@@ -1,5 +1,7 @@
 #include "library/model/PMSortLibraryItems.h"
 
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
+
 #include "foundation/NSArray+PMExtensions.h"
 #include "foundation/NSString+PMHelpManagerMarks.h"
 #include "foundation/PMCSVParser.h"
@@ -759,7 +761,10 @@ void PMRebuildSortPrefixTable()
     });
 
     static std::once_flag installed;
-    std::call_once(installed, [] { PMSetNameOrdering({PMCompareNamesBySortString, PMSortString}); });
+    std::call_once(installed, [] {
+        PMSetNameOrdering({PMCompareNamesBySortString, PMSortString});
+        setSequencePartNameComparison(PMCompareNamesBySortString);
+    });
 }
 
 void setSortPrefixesString(const QString& prefixes)
