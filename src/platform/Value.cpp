@@ -94,12 +94,11 @@ Value::Value(ObjectPtr o)
 {
     if (!o)
         return;
-    if (dynamic_cast<Array*>(o.get()))
-        m_type = Type::Array;
-    else if (dynamic_cast<Dictionary*>(o.get()))
-        m_type = Type::Dictionary;
-    else
-        m_type = Type::Object;
+    switch (o->objectClass()) {
+    case ObjectClass::Array: m_type = Type::Array; break;
+    case ObjectClass::Dictionary: m_type = Type::Dictionary; break;
+    case ObjectClass::Other: m_type = Type::Object; break;
+    }
     m_v = std::move(o);
 }
 

@@ -27,6 +27,9 @@ class Value;
 using ArrayPtr = std::shared_ptr<Array>;
 using DictionaryPtr = std::shared_ptr<Dictionary>;
 
+// What kind of property-list container an object is, answered without a dynamic cast.
+enum class ObjectClass { Other, Array, Dictionary };
+
 // The base of every object that a value can refer to: arrays, dictionaries and the
 // program's own objects (movie records, for example), so that one array can hold
 // containers and movie records side by side.
@@ -40,6 +43,7 @@ public:
     virtual QString description() const;
     // Equality as the program's collections compare their members; identity by default.
     virtual bool isEqual(const Object& other) const { return this == &other; }
+    virtual ObjectClass objectClass() const { return ObjectClass::Other; }
     // A tag a subclass answers so that code knowing the subclass can recognise its objects
     // without a dynamic cast in hot loops; 0 for everything else.
     virtual int objectKind() const { return 0; }
@@ -192,6 +196,7 @@ public:
 
     QString description() const override;
     bool isEqual(const Object& other) const override;
+    ObjectClass objectClass() const override { return ObjectClass::Array; }
 
 private:
     std::vector<Value> m_values;
@@ -323,6 +328,7 @@ public:
 
     QString description() const override;
     bool isEqual(const Object& other) const override;
+    ObjectClass objectClass() const override { return ObjectClass::Dictionary; }
 
 private:
     Map m_map;
