@@ -33,6 +33,10 @@ using PMMovieRepresentationProxyPtr = std::shared_ptr<PMMovieRepresentationProxy
 // The tag-name prefix of tag columns of the list: "AccessoryTagListName: " + lower-case tag.
 inline constexpr char PMAccessoryTagListNamePrefix[] = "AccessoryTagListName: ";
 
+// The per-file settings of a movie record: one dictionary, shared by the original and all
+// its proxies, saved with the library as "User Settings".
+using PMMovieUserSettings = platform::Dictionary;
+
 class PMMovieRepresentationPrototype : public platform::Object, public PMLibraryItem {
 public:
     ~PMMovieRepresentationPrototype() override;
