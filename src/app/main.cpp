@@ -7,7 +7,12 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 
+#include <QtCore/QSocketNotifier>
+
 #include <clocale>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,6 +38,36 @@ private:
     bool m_quitting = false;
 };
 
+// A request to end the process (SIGTERM, SIGINT, the end of the session) runs the quit
+// sequence like closing the main window, so that the library is saved. The signal only
+// writes a byte; the event loop does the work.
+int gSignalSockets[2] = {-1, -1};
+
+void handleTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(gSignalSockets[0], &byte, 1);
+}
+
+void installTerminationHandler(QObject* parent)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalSockets) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalSockets[1], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(gSignalSockets[1], &byte, 1);
+        if (mainController().applicationShouldTerminate())
+            QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = handleTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -55,6 +90,7 @@ int main(int argc, char** argv)
         return window;
     });
 
+    installTerminationHandler(&app);
     PMMainController& controller = mainController();
     controller.applicationWillFinishLaunching();
     if (controller._shouldTerminateWithoutQuitSequence)
