@@ -196,6 +196,26 @@ public:
     int _numberOfRemainingItemsMovingToLibraryFolder = 0;
 
     // ---------------------------------------------------------------------------------
+    // Auxiliary services: the state the Dock badge shows (its drawing comes with the
+    // icon announcements)
+
+    void updateApplicationIcon();
+    void updateApplicationIconWithCrawlDelta(std::int64_t delta);
+    void updateApplicationIconWithDownloads(const platform::ArrayPtr& downloads, const platform::ArrayPtr& conversions, double timestamp);
+    std::int64_t _longTermNumberOfDownloads = 0;
+    std::int64_t _longTermNumberOfConversions = 0;
+    std::int64_t _numberOfCrawlers = 0;
+    std::int64_t _numberOfRemainingCrawlers = 0;
+    double _applicationIconUpdateTimestamp = 0; // seconds since the reference date
+    double _movingToLibraryFolderFraction = 0;
+    bool _isMonitoredExternalViewerReadyToContinue = false;
+    // What the icon shows: the count (-1: the arrow of a waiting external viewer) and the
+    // progress (-1: no bar); and how often it changed.
+    std::int64_t _applicationIconBadgeCount = 0;
+    double _applicationIconProgress = -1;
+    int _numberOfApplicationIconRedraws = 0;
+
+    // ---------------------------------------------------------------------------------
     // Library window
 
     // Whether a multiple selection of the library list may be intersected; the library
