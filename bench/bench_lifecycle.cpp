@@ -82,6 +82,14 @@ void BM_LoadLibrary(benchmark::State& state)
 }
 BENCHMARK(BM_LoadLibrary)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
+// The share of the load that is reading and parsing the file alone.
+void BM_ParseIndex(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(platform::readPropertyListFile(indexPath()).ok());
+}
+BENCHMARK(BM_ParseIndex)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
 void BM_SaveLibrary(benchmark::State& state)
 {
     mainController().resetForTesting();

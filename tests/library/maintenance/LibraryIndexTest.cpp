@@ -351,4 +351,42 @@ TEST_F(LibraryIndexTest, TenSaveRequestsGiveOneSave)
     EXPECT_EQ(mainController()._numberOfLibrarySaves, before + 1);
 }
 
+TEST_F(LibraryIndexTest, CleanUpRemovesOnlyStrayImages)
+{
+    PMMainController& c = mainController();
+    c.loadLibrary();
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/kept.mov"));
+    const QString id = record->uniqueLibraryID();
+    c.pellisSourceStorageSection()->rawChildren()->append(Value(record));
+    auto folder = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("no ID yet")}});
+    c.pellisSourceStorageSection()->rawChildren()->append(Value(folder));
+
+    const QString covers = c.coverImageDirectoryPath();
+    const QString index = c.standardIndexImagesDirectoryPath();
+    for (const QString& name : {id + QStringLiteral(".jpg"), QStringLiteral("stray.jpg"), QStringLiteral("x"), QStringLiteral("_/") + id + QStringLiteral(".jpg"),
+                                QStringLiteral("_/old.jpg")})
+        testsupport::writeFile(covers + QLatin1Char('/') + name, "jpeg");
+    QDir().mkpath(index + QLatin1Char('/') + id);
+    testsupport::writeFile(index + QLatin1Char('/') + id + QStringLiteral(".jpg"), "jpeg");
+
+    // Without the flag (and without Shift) nothing is removed.
+    ASSERT_TRUE(c.saveLibraryAndCleanUpImagesIfAppropriate(true));
+    EXPECT_TRUE(QFileInfo::exists(covers + QStringLiteral("/stray.jpg")));
+
+    c._cleanUpCachedImages = true;
+    ASSERT_TRUE(c.saveLibraryAndCleanUpImagesIfAppropriate(true));
+    EXPECT_FALSE(c._cleanUpCachedImages);
+    QStringList left = QDir(covers).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    left.sort();
+    EXPECT_EQ(left, (QStringList{id + QStringLiteral(".jpg"), QStringLiteral("_"), QStringLiteral("x")}));
+    EXPECT_EQ(QDir(covers + QStringLiteral("/_")).entryList(QDir::Files), QStringList{id + QStringLiteral(".jpg")});
+    EXPECT_EQ(QDir(index).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{id});
+
+    // The container without an ID gained one during the save, and the same one was written.
+    const QString folderID = folder->value(QStringLiteral("Unique ID")).string();
+    ASSERT_FALSE(folderID.isEmpty());
+    EXPECT_EQ(c._containersByID.value(folderID), folder);
+    EXPECT_TRUE(platform::readPropertyListFile(indexPath()).value.description().contains(folderID));
+}
+
 } // namespace
