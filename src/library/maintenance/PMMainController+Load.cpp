@@ -37,7 +37,7 @@ namespace {
 // Deeper trees than this are not made by the program; what lies below is dropped.
 constexpr int kMaximumLibraryDepth = 128;
 
-enum class Kind { Number, String, Array, Dictionary, NumberOrString };
+enum class Kind { Number, String, Array, StringArray, Dictionary, NumberOrString };
 
 struct PerLibraryKey {
     QString key;
@@ -85,7 +85,7 @@ const std::vector<PerLibraryKey>& perLibraryKeyTable()
         {QStringLiteral("Automatically Hide And Show Sidebar"), Kind::Number},
         {QStringLiteral("PMGroupTableViewColumns"), Kind::Array},
         {QStringLiteral("Visible Rects (4703)"), Kind::Dictionary},
-        {QStringLiteral("Expanded Library Containers"), Kind::Array},
+        {QStringLiteral("Expanded Library Containers"), Kind::StringArray},
         {QStringLiteral("Library Selection"), Kind::String},
         {QStringLiteral("Window Playback Controls"), Kind::Number},
         {QStringLiteral("Presentation Playback Controls"), Kind::Number},
@@ -100,10 +100,10 @@ const std::vector<PerLibraryKey>& perLibraryKeyTable()
         {QStringLiteral("Import Metadata: Internal"), Kind::Number},
         {QStringLiteral("Import Metadata: External"), Kind::Number},
         {QStringLiteral("Import Metadata: Name"), Kind::Number},
-        {QStringLiteral("Import Metadata: Names"), Kind::Array},
+        {QStringLiteral("Import Metadata: Names"), Kind::StringArray},
         {QStringLiteral("Original Name Tag"), Kind::String},
-        {QStringLiteral("Blacklist"), Kind::Array},
-        {QStringLiteral("Whitelist"), Kind::Array},
+        {QStringLiteral("Blacklist"), Kind::StringArray},
+        {QStringLiteral("Whitelist"), Kind::StringArray},
         {QStringLiteral("Browse Directory"), Kind::String},
         {QStringLiteral("Determine Fuzzy Oldest Date: Use Creation Date"), Kind::Number},
         {QStringLiteral("Determine Names Automatically"), Kind::Number},
@@ -119,6 +119,13 @@ bool hasKind(const Value& value, Kind kind)
     case Kind::Number: return value.isNumber();
     case Kind::String: return value.isString();
     case Kind::Array: return value.isArray();
+    case Kind::StringArray:
+        if (!value.isArray())
+            return false;
+        for (const Value& entry : *value.array())
+            if (!entry.isString())
+                return false;
+        return true;
     case Kind::Dictionary: return value.isDictionary();
     case Kind::NumberOrString: return value.isNumber() || value.isString();
     }

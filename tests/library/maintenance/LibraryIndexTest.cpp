@@ -268,6 +268,8 @@ TEST_F(LibraryIndexTest, IndexPlantsOnlyTheLibrarysOwnSettings)
         {QStringLiteral("Viewer Rules"), QStringLiteral("[]")},
         {QStringLiteral("Custom Size"), platform::Array::make({Value(1)})}, // wrong type
         {QStringLiteral("Preview Layout"), 2},
+        {QStringLiteral("Blacklist"), platform::Array::make({Value(QStringLiteral("~/a")), Value(3)})}, // not all texts
+        {QStringLiteral("Whitelist"), platform::Array::make({Value(QStringLiteral("mov"))})},
     });
     auto index = platform::Dictionary::make({{QStringLiteral("Library"), platform::Array::make()},
                                              {QStringLiteral("Preferences"), Value(preferences)},
@@ -281,6 +283,8 @@ TEST_F(LibraryIndexTest, IndexPlantsOnlyTheLibrarysOwnSettings)
     EXPECT_TRUE(defaults.objectForKey(QStringLiteral("Viewer Rules")).isNull());
     EXPECT_TRUE(defaults.objectForKey(QStringLiteral("Custom Size")).isNull());
     EXPECT_EQ(defaults.integerForKey(QStringLiteral("Preview Layout")), 2);
+    EXPECT_TRUE(defaults.objectForKey(QStringLiteral("Blacklist")).isNull());
+    EXPECT_EQ(defaults.arrayForKey(QStringLiteral("Whitelist"))->count(), 1);
     EXPECT_TRUE(mainController().applicationShouldTerminate());
     EXPECT_FALSE(QFileInfo::exists(marker));
     // An empty library from the index still gets its storages.
