@@ -1,6 +1,7 @@
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 
 #include "foundation/NSString+PMHelpManagerMatching.h"
+#include "platform/Paths.h"
 #include "platform/FileOperations.h"
 #include "platform/UserDefaults.h"
 
@@ -32,15 +33,6 @@ const QString kSystemPaths[] = {
     QStringLiteral("/tmp"), QStringLiteral("/var"), QStringLiteral("/proc"), QStringLiteral("/sys"),
     QStringLiteral("/run"), QStringLiteral("/boot"), QStringLiteral("/snap"),
 };
-
-QString expandTilde(const QString& path)
-{
-    if (path == QLatin1String("~"))
-        return QDir::homePath();
-    if (path.startsWith(QLatin1String("~/")))
-        return QDir::homePath() + path.mid(1);
-    return path;
-}
 
 QString lastComponent(const QString& path)
 {
@@ -147,7 +139,7 @@ bool isBlacklistedPath(const QString& path)
     if (!list)
         return false;
     for (const platform::Value& entry : *list)
-        if (entry.isString() && !entry.string().isEmpty() && matchesWildcardQuery(path, expandTilde(entry.string())))
+        if (entry.isString() && !entry.string().isEmpty() && matchesWildcardQuery(path, platform::stringByExpandingTildeInPath(entry.string())))
             return true;
     return false;
 }

@@ -1,5 +1,6 @@
 #include "foundation/NSString+PMHelpManagerPaths.h"
 
+#include "platform/Paths.h"
 #include "platform/FileOperations.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
@@ -20,15 +21,6 @@ QString stripTrailingSlashes(QString path)
 {
     while (path.size() > 1 && path.endsWith(u'/'))
         path.chop(1);
-    return path;
-}
-
-QString expandTilde(const QString& path)
-{
-    if (path == QLatin1String("~"))
-        return QDir::homePath();
-    if (path.startsWith(QLatin1String("~/")))
-        return QDir::homePath() + path.mid(1);
     return path;
 }
 
@@ -201,7 +193,7 @@ bool isEqualToOrChildOrParentOfPath(const QString& path, const QString& otherPat
 
 bool checkFolderPathAndCreateIfNecessary(const QString& path)
 {
-    const QString folder = expandTilde(path);
+    const QString folder = platform::stringByExpandingTildeInPath(path);
     if (folder.isEmpty())
         return false;
     if (QFileInfo(folder).isDir())
@@ -266,7 +258,7 @@ bool removeItemAtPath(const QString& path)
 
 bool removeItemAtAbbreviatedPath(const QString& path)
 {
-    return removeItemAtPath(expandTilde(path));
+    return removeItemAtPath(platform::stringByExpandingTildeInPath(path));
 }
 
 bool fileExistsAtPath(const QString& path, bool useSimplifiedCacheForExternalVolumes)

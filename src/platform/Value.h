@@ -40,6 +40,9 @@ public:
     virtual QString description() const;
     // Equality as the program's collections compare their members; identity by default.
     virtual bool isEqual(const Object& other) const { return this == &other; }
+    // A tag a subclass answers so that code knowing the subclass can recognise its objects
+    // without a dynamic cast in hot loops; 0 for everything else.
+    virtual int objectKind() const { return 0; }
 
     // Values attached to the object under a key of the caller's (the address of a static),
     // held strongly until replaced or until the object goes. Safe from any thread.

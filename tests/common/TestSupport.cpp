@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/SystemLog.h"
+
+#include <mutex>
+
 namespace testsupport {
 
 QString testHome()
@@ -63,6 +67,32 @@ ProcessResult runProcess(const QString& program, const QStringList& args, const 
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
     return r;
+}
+
+struct LogCapture::State {
+    mutable std::mutex mutex;
+    QStringList lines;
+};
+
+LogCapture::LogCapture()
+    : m_state(std::make_shared<State>())
+{
+    std::shared_ptr<State> state = m_state;
+    platform::setSystemLogSink([state](const QString& line) {
+        std::lock_guard lock(state->mutex);
+        state->lines << line;
+    });
+}
+
+LogCapture::~LogCapture()
+{
+    platform::setSystemLogSink(nullptr);
+}
+
+QStringList LogCapture::lines() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->lines;
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs)

@@ -6,6 +6,7 @@
 #include <QtCore/QStringList>
 
 #include <functional>
+#include <memory>
 #include <ostream>
 
 #include "platform/Value.h"
@@ -37,6 +38,20 @@ struct ProcessResult {
 };
 // Runs a program to completion (python3, ffmpeg, ...) with the given standard input.
 ProcessResult runProcess(const QString& program, const QStringList& args, const QByteArray& input = {}, int timeoutMs = 60000);
+
+// Captures what reaches the system log while it lives.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+    QStringList lines() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+};
 
 // Spins the event loop until the condition holds or the time runs out.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);

@@ -11,32 +11,6 @@
 
 using namespace platform;
 
-namespace {
-
-// Captures what reaches the system log while it lives.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        setSystemLogSink([this](const QString& line) {
-            std::lock_guard lock(m_mutex);
-            m_lines << line;
-        });
-    }
-    ~LogCapture() { setSystemLogSink(nullptr); }
-    QStringList lines()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_lines;
-    }
-
-private:
-    std::mutex m_mutex;
-    QStringList m_lines;
-};
-
-} // namespace
-
 TEST(DictionaryAccess, GettersNeverFail)
 {
     DictionaryPtr d = Dictionary::make({{"text", "12abc"},
@@ -93,7 +67,7 @@ TEST(DictionaryAccess, SettersRemoveOrKeepButNeverStoreNothing)
 
 TEST(DictionaryAccess, AnUnreadableLegacyDateIsLoggedOnceAndRemoved)
 {
-    LogCapture log;
+    testsupport::LogCapture log;
     Dictionary record;
     record.setValue(QStringLiteral("Last Playback"), QByteArray("\x01\x02garbage", 9));
     EXPECT_EQ(dateForKey(record, QStringLiteral("Last Playback Timestamp"), QStringLiteral("Last Playback")), std::nullopt);

@@ -26,26 +26,6 @@ using namespace testsupport;
 
 namespace {
 
-class LogCapture {
-public:
-    LogCapture()
-    {
-        setSystemLogSink([this](const QString& line) {
-            std::lock_guard lock(m_mutex);
-            m_lines << line;
-        });
-    }
-    ~LogCapture() { setSystemLogSink(nullptr); }
-    QStringList lines()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_lines;
-    }
-
-private:
-    std::mutex m_mutex;
-    QStringList m_lines;
-};
 
 QString attributeFile(const char* name)
 {
@@ -175,7 +155,7 @@ TEST(FileAttributes, TrashSucceeds)
 TEST(FileAttributes, TrashFailureKeepsOrDeletes)
 {
     FailingTrash trash;
-    LogCapture log;
+    testsupport::LogCapture log;
 
     // Kept for the batch without asking.
     const QString kept = attributeFile("Kept.mov");

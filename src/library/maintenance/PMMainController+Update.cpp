@@ -6,6 +6,7 @@
 
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMSortLibraryItems.h"
 #include "platform/DelayedPerform.h"
 #include "platform/UserDefaults.h"
 
@@ -43,6 +44,7 @@ void PMMainController::invalidateLibraryDependencies()
     _walkedMovies.clear();
     _walkedMovies.reserve(size_t(oldByID.size()));
 
+    PMUpdateSubgroupsTreatedAsFiles();
     Array smartGroups;
     Array smartGroupFolders;
     invalidateLibraryDependencies(_library, &smartGroupFolders, &smartGroups, false);

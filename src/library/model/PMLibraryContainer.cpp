@@ -8,6 +8,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMParsedQuery.h"
+#include "library/model/PMSearch.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/UserDefaults.h"
 
@@ -317,7 +318,7 @@ QString PMLibraryContainer::sortName()
     const Value ymd = value(QStringLiteral("Year-Month-Day Name"));
     if (ymd.isString())
         return ymd.string();
-    return displayName();
+    return PMSortString(displayName());
 }
 
 QString PMLibraryContainer::seriesSortName()
@@ -908,26 +909,149 @@ Value PMLibraryContainer::childWithUniqueLibraryID(const QString& uniqueLibraryI
 // ---------------------------------------------------------------------------
 // Search results
 
-ArrayPtr PMLibraryContainer::cachedSortedChildrenForCurrentQuery() const
+QString PMLibraryContainer::queryName() const
 {
-    const DictionaryPtr search = value(kSearch).dictionary();
-    if (!search)
-        return nullptr;
-    const ArrayPtr matches = search->value(QStringLiteral("Group Search Matches")).array();
-    if (!matches && !search->contains(QStringLiteral("YouTube Matches")) && !search->contains(QStringLiteral("Vimeo Matches")))
-        return nullptr;
-    return matches ? matches : Array::make();
+    const QString online = onlineRole();
+    return online.isEmpty() ? QStringLiteral("Filter") : online + QStringLiteral(" Search");
 }
 
-ArrayPtr PMLibraryContainer::sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(bool)
+QString PMLibraryContainer::query() const
 {
-    return cachedSortedChildrenForCurrentQuery();
+    return defaults().stringForKey(queryName());
+}
+
+void PMLibraryContainer::setQuery(const QString& query)
+{
+    if (query.isEmpty())
+        defaults().removeObjectForKey(queryName());
+    else
+        defaults().setObject(query, queryName());
+}
+
+QString PMLibraryContainer::multipleSelectionQuery() const
+{
+    return PMQueryByAppendingMultipleSelection(query(), mainController().multipleSelectionLibraryItems());
 }
 
 bool PMLibraryContainer::hasMultipleSelectionQuery() const
 {
+    return !multipleSelectionQuery().trimmed().isEmpty();
+}
+
+ArrayPtr PMLibraryContainer::sortedChildrenForQuery(const QString& queryText, bool searchIfNotCached, bool getMoreOnlineChildren)
+{
+    const PMParsedQueryPtr parsed = PMParsedQuery::parsedQuery(queryText);
+    if (!parsed) {
+        remove(kSearch);
+        return nullptr;
+    }
+    PMMainController& controller = mainController();
+    const bool intersect = controller.canIntersectSearch()
+        && defaults().stringForKey(QStringLiteral("Implicit Multiple Selection Search")) == QLatin1String("Intersection");
+    bool searchContainers = false;
+    bool searchFiles = true;
+    if (controller.canSearchContainers()) {
+        searchContainers = defaults().boolForKey(QStringLiteral("Group Search Criterion: Groups"));
+        searchFiles = defaults().boolForKey(QStringLiteral("Group Search Criterion: Files"));
+    }
+    const bool searchName = defaults().boolForKey(QStringLiteral("Group Search Criterion: Name"));
+    const bool searchMetadata = defaults().boolForKey(QStringLiteral("Group Search Criterion: Metadata"));
+    const bool searchLocation = defaults().boolForKey(QStringLiteral("Group Search Criterion: Location"));
+    QString scope = QStringLiteral("[All]");
+    if (controller.canSelectSearchScope()) {
+        const Value stored = defaults().objectForKey(QStringLiteral("Group Search Scope"));
+        scope = stored.isString() ? stored.string() : QStringLiteral("[Selected]");
+    }
+    const bool selectedScope = scope == QLatin1String("[Selected]");
+    const std::pair<const char*, bool> settings[] = {{"Search Containers", searchContainers}, {"Search Files", searchFiles},
+                                                     {"Search Name", searchName},             {"Search Tags", searchMetadata},
+                                                     {"Search Location", searchLocation},     {"Intersect Multiple Selection", intersect}};
+
+    DictionaryPtr search = value(kSearch).dictionary();
+    const bool online = isOnlineItem();
+    if (search && search->value(QStringLiteral("Query")).string() == queryText) {
+        if (!online) {
+            bool same = search->value(QStringLiteral("Scope")).string() == scope;
+            for (const auto& [key, flag] : settings)
+                same = same && search->value(QString::fromLatin1(key)).toBool() == flag;
+            if (same)
+                return sortLibraryItems(search->value(QStringLiteral("Group Search Matches")).array(), selectedScope ? nullptr : parsed.get(), nullptr,
+                                        nullptr, true);
+        } else if (!search->value(QStringLiteral("Search YouTube")).toBool() && !search->value(QStringLiteral("Search Vimeo")).toBool()) {
+            // Fetching results from the services is not part of this program: whatever
+            // was received stands.
+            const ArrayPtr youTube = search->value(QStringLiteral("YouTube Matches")).array();
+            const ArrayPtr vimeo = search->value(QStringLiteral("Vimeo Matches")).array();
+            auto joined = Array::make();
+            for (const ArrayPtr& list : {youTube, vimeo})
+                if (list)
+                    for (const Value& v : *list)
+                        if (PMLibraryItem* item = PMItem(v); item && item->duration() >= 1)
+                            joined->append(v);
+            if (getMoreOnlineChildren)
+                search->setValue(QStringLiteral("Searching"), true);
+            return getMoreOnlineChildren ? nullptr : sortLibraryItems(joined, nullptr, nullptr, nullptr, false);
+        }
+    }
+    if (!searchIfNotCached) {
+        remove(kSearch);
+        return nullptr;
+    }
+    if (online) {
+        auto matches = Array::make();
+        setValue(kSearch, Value(Dictionary::make({{QStringLiteral("Query"), queryText},
+                                                   {QStringLiteral("YouTube Matches"), Value(matches)},
+                                                   {QStringLiteral("Vimeo Matches"), Value(Array::make())},
+                                                   {QStringLiteral("Searching"), true},
+                                                   {QStringLiteral("Search YouTube"), false},
+                                                   {QStringLiteral("Search Vimeo"), false}})));
+        return matches;
+    }
+
+    auto results = Array::make();
+    QString duplicateSortCriterion;
+    addMatchesForParsedQuery(*results, *parsed, selectedScope ? this : nullptr, searchContainers, searchFiles, searchName, searchMetadata,
+                             searchLocation, &duplicateSortCriterion);
+    // Container results are named after their place: "Name (Outer: Inner)".
+    const bool stopHere = selectedScope && parsed->multipleSelectionIdentifierComponents.size() < 2;
+    for (const Value& result : *results) {
+        PMLibraryContainer* copy = PMContainer(result);
+        PMLibraryContainer* original = copy ? PMContainer(copy->value(QStringLiteral("Search Proxy"))) : nullptr;
+        if (!original)
+            continue;
+        QStringList names;
+        if (const ArrayPtr ancestors = controller.ancestorsOfLibraryItem(original->itemValue())) {
+            for (const Value& a : *ancestors) {
+                PMLibraryContainer* ancestor = PMContainer(a);
+                if (!ancestor || !ancestor->topLevelRole().isEmpty() || (stopHere && ancestor == this))
+                    break;
+                names.prepend(ancestor->displayName());
+            }
+        }
+        if (!names.isEmpty())
+            copy->setValue(kName, platform::format(localized(" (%@)").toUtf8().constData(), names.join(localized(": "))).prepend(original->displayName()));
+    }
+    auto entry = Dictionary::make({{QStringLiteral("Query"), queryText}, {QStringLiteral("Scope"), scope}, {QStringLiteral("Group Search Matches"), Value(results)}});
+    if (!duplicateSortCriterion.isEmpty())
+        entry->setValue(QStringLiteral("Duplicate Sort Criterion"), duplicateSortCriterion);
+    for (const auto& [key, flag] : settings)
+        entry->setValue(QString::fromLatin1(key), flag);
+    setValue(kSearch, Value(entry));
+    return sortLibraryItems(results, selectedScope ? nullptr : parsed.get(), nullptr, nullptr, true);
+}
+
+ArrayPtr PMLibraryContainer::cachedSortedChildrenForCurrentQuery()
+{
     const DictionaryPtr search = value(kSearch).dictionary();
-    return search && search->contains(QStringLiteral("Multiple Selection"));
+    if (!search || !(search->contains(QStringLiteral("Group Search Matches")) || search->contains(QStringLiteral("YouTube Matches"))
+                     || search->contains(QStringLiteral("Vimeo Matches"))))
+        return nullptr;
+    return sortedChildrenForQuery(multipleSelectionQuery(), false, false);
+}
+
+ArrayPtr PMLibraryContainer::sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(bool getMore)
+{
+    return sortedChildrenForQuery(multipleSelectionQuery(), true, getMore);
 }
 
 // ---------------------------------------------------------------------------

@@ -28,6 +28,8 @@ public:
 
     std::shared_ptr<PMLibraryContainer> sharedContainer();
 
+    int objectKind() const override { return kPMLibraryContainerObjectKind; }
+
     // PMLibraryItem
     platform::Object& itemObject() override { return *this; }
     QString uniqueLibraryID() override;
@@ -94,10 +96,21 @@ public:
     bool getIndex(qsizetype* index, qsizetype* andNumberOfMovieSiblings, const platform::Value& forMovieRepresentation);
     platform::Value childWithUniqueLibraryID(const QString& uniqueLibraryID);
 
-    // Search results (kept under "Search"); none until a query is set on the container.
-    platform::ArrayPtr cachedSortedChildrenForCurrentQuery() const;
-    platform::ArrayPtr sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(bool getMore);
+    // Search. The search text lives in the user defaults under `queryName` ("Filter", shared
+    // by all ordinary containers); the last results are kept under "Search" until the text
+    // or a search setting changes or the container's caches are dropped.
+    QString queryName() const;
+    QString query() const;
+    void setQuery(const QString& query);
+    // `query` with one "&=" token per item of the main controller's multiple selection.
+    QString multipleSelectionQuery() const;
     bool hasMultipleSelectionQuery() const;
+    // The sorted results for the text: from "Search" when the text and settings are
+    // unchanged, else (when asked to) from a new search; null when the text does not parse
+    // or nothing is cached and no search was asked for.
+    platform::ArrayPtr sortedChildrenForQuery(const QString& query, bool searchIfNotCached, bool getMoreOnlineChildren);
+    platform::ArrayPtr cachedSortedChildrenForCurrentQuery();
+    platform::ArrayPtr sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(bool getMore);
 
     // Sorting
     platform::ArrayPtr sortLibraryItems(const platform::ArrayPtr& items, const PMParsedQuery* applyIndexSequenceForParsedQuery,

@@ -5,27 +5,6 @@
 
 #include <QtCore/QDir>
 
-QString stringByAbbreviatingWithTildeInPath(const QString& path)
-{
-    const QString home = QDir::homePath();
-    if (path.isEmpty() || home.isEmpty() || home == QStringLiteral("/"))
-        return path;
-    if (path == home)
-        return QStringLiteral("~");
-    if (path.startsWith(home) && path.size() > home.size() && path.at(home.size()) == u'/')
-        return u'~' + path.mid(home.size());
-    return path;
-}
-
-QString stringByExpandingTildeInPath(const QString& path)
-{
-    if (path == QStringLiteral("~"))
-        return QDir::homePath();
-    if (path.startsWith(QStringLiteral("~/")))
-        return QDir::homePath() + path.mid(1);
-    return path;
-}
-
 bool volumeExistsForPath(const QString& path)
 {
     const QString volume = volumePathOrSlash(path);

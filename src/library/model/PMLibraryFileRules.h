@@ -7,10 +7,6 @@
 
 #include <QtCore/QString>
 
-// "~/..." for paths inside the home folder; other paths unchanged.
-QString stringByAbbreviatingWithTildeInPath(const QString& path);
-// The home folder for a leading "~" or "~/"; other paths unchanged.
-QString stringByExpandingTildeInPath(const QString& path);
 // Whether the volume of the path is mounted (the system volume always is).
 bool volumeExistsForPath(const QString& path);
 // Whether anything is at the path, with the program's setting for external volumes.

@@ -27,32 +27,46 @@ QIcon PMLibraryItem::icon()
 PMLibraryItem* PMItem(const platform::Value& value)
 {
     platform::Object* o = value.objectPointer();
-    return o ? dynamic_cast<PMLibraryItem*>(o) : nullptr;
+    if (!o)
+        return nullptr;
+    switch (o->objectKind()) {
+    case kPMLibraryContainerObjectKind:
+        return static_cast<PMLibraryContainer*>(static_cast<platform::Dictionary*>(o));
+    case kPMMovieRecordObjectKind:
+        return static_cast<PMMovieRepresentationPrototype*>(o);
+    default:
+        return nullptr;
+    }
 }
 
 PMLibraryItemPtr PMItemPtr(const platform::Value& value)
 {
-    return value.isObject() ? std::dynamic_pointer_cast<PMLibraryItem>(value.object()) : nullptr;
+    PMLibraryItem* item = PMItem(value);
+    return item ? PMLibraryItemPtr(value.object(), item) : nullptr;
 }
 
 PMLibraryContainer* PMContainer(const platform::Value& value)
 {
-    return value.isDictionary() ? dynamic_cast<PMLibraryContainer*>(value.objectPointer()) : nullptr;
+    platform::Object* o = value.isDictionary() ? value.objectPointer() : nullptr;
+    return o && o->objectKind() == kPMLibraryContainerObjectKind ? static_cast<PMLibraryContainer*>(static_cast<platform::Dictionary*>(o)) : nullptr;
 }
 
 std::shared_ptr<PMLibraryContainer> PMContainerPtr(const platform::Value& value)
 {
-    return value.isDictionary() ? std::dynamic_pointer_cast<PMLibraryContainer>(value.object()) : nullptr;
+    PMLibraryContainer* container = PMContainer(value);
+    return container ? std::shared_ptr<PMLibraryContainer>(value.object(), container) : nullptr;
 }
 
 PMMovieRepresentationPrototype* PMMovie(const platform::Value& value)
 {
-    return value.type() == platform::Value::Type::Object ? dynamic_cast<PMMovieRepresentationPrototype*>(value.objectPointer()) : nullptr;
+    platform::Object* o = value.type() == platform::Value::Type::Object ? value.objectPointer() : nullptr;
+    return o && o->objectKind() == kPMMovieRecordObjectKind ? static_cast<PMMovieRepresentationPrototype*>(o) : nullptr;
 }
 
 std::shared_ptr<PMMovieRepresentationPrototype> PMMoviePtr(const platform::Value& value)
 {
-    return value.type() == platform::Value::Type::Object ? std::dynamic_pointer_cast<PMMovieRepresentationPrototype>(value.object()) : nullptr;
+    PMMovieRepresentationPrototype* movie = PMMovie(value);
+    return movie ? std::shared_ptr<PMMovieRepresentationPrototype>(value.object(), movie) : nullptr;
 }
 
 QString availableUniqueLibraryID()

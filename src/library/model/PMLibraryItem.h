@@ -11,6 +11,7 @@
 
 #include <QtCore/QSize>
 #include <QtCore/QString>
+#include <QtCore/QSet>
 
 #include <cstdint>
 #include <memory>
@@ -69,6 +70,8 @@ public:
     // Look
     virtual QIcon icon();
     virtual QSizeF assetSizeIfCached(bool) { return {}; }
+    // The Base64 difference hash of the picture at the resolution; empty when there is none.
+    virtual QString imageHashWithResolution(long long) { return {}; }
 
     // Dates (the "never" date where a date does not exist)
     virtual platform::Date additionDate() = 0;
@@ -77,12 +80,20 @@ public:
     virtual platform::Date newestDate() = 0;
     virtual platform::Date newestDateInSortingContext() = 0;
     virtual platform::Date lastPlaybackDate() = 0;
+    // The newest date of the item on its own, apart from its series (originals).
+    virtual platform::Date individualNewestDate() { return newestDate(); }
 
     // Measures
     virtual long long duration() = 0;            // seconds; -1 when unknown
     virtual std::uint64_t movieFileSize() = 0;   // bytes
     virtual std::uint64_t counter() = 0;         // plays
     virtual double rating() { return 0.0; }
+
+    // Search: whether the item's unique library ID (or series ID prefix) is among the
+    // identifiers; whether the item matches one search term in its name, its tags and
+    // metadata or its location, as the flags allow.
+    virtual bool isMatchForIdentifiers(const QSet<QString>& identifiers) { return identifiers.contains(uniqueLibraryID()); }
+    virtual bool isMatchForSearchString(const QString&, bool /*searchName*/, bool /*searchMetadata*/, bool /*searchLocation*/) { return false; }
 
     // Tags
     virtual QString cachedLowercaseValueForLowercaseTag(const QString&) { return {}; }
@@ -94,6 +105,10 @@ public:
 };
 
 using PMLibraryItemPtr = std::shared_ptr<PMLibraryItem>;
+
+// The object kinds of the library tree (platform::Object::objectKind).
+inline constexpr int kPMLibraryContainerObjectKind = 0x504d4c43; // containers
+inline constexpr int kPMMovieRecordObjectKind = 0x504d4d52;      // movie records
 
 // The item operations of a value of the tree; null for anything that is not an item.
 PMLibraryItem* PMItem(const platform::Value& value);

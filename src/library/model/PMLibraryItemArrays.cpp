@@ -1,7 +1,10 @@
 #include "library/model/PMLibraryItemArrays.h"
 
+#include "foundation/NSDictionary+PMExtensions.h"
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "foundation/NSString+PMHelpManagerNumbers.h"
 #include "foundation/PMFunctions.h"
+#include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItem.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
@@ -9,6 +12,8 @@
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
 #include <QtCore/QSet>
 
 using platform::Value;
@@ -145,6 +150,89 @@ QString uniqueTagName(const platform::Array& elements, const QString& proposedNa
         }
     }
     return candidate;
+}
+
+namespace {
+
+// Folders are searched at most this deep, so a tree made of links or a hostile layout
+// cannot run away.
+constexpr int kMaximumFolderDepth = 64;
+
+void sortPaths(QStringList& paths)
+{
+    std::stable_sort(paths.begin(), paths.end(), [](const QString& a, const QString& b) { return PMCompareSortStrings(a, b) < 0; });
+}
+
+bool addMovieURLsFromPathsAtDepth(QList<QUrl>& urls, const QStringList& givenPaths, const QString& basePath,
+                                  const platform::Dictionary* existing, platform::Array* collect, int depth)
+{
+    if (depth > kMaximumFolderDepth)
+        return false;
+    QStringList paths = givenPaths;
+    sortPaths(paths);
+    const bool keepFolders = collect && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Ignore External Folder Structure"));
+    const bool belowBase = !basePath.isEmpty();
+    bool added = false;
+    for (const QString& path : paths) {
+        const QString name = belowBase ? QFileInfo(path).fileName() : path;
+        const std::optional<QString> itemPath = itemPathWithBasePath(name, belowBase ? basePath : QString(), nullptr, belowBase, belowBase);
+        if (!itemPath)
+            continue;
+        const QFileInfo info(*itemPath);
+        // Folders are entered only as themselves, never through a link, so a loop of links
+        // is not followed.
+        if (info.isDir() && !info.isSymLink() && !isPackagePath(*itemPath)) {
+            QStringList contents;
+            for (const QString& entry : QDir(*itemPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+                contents << *itemPath + u'/' + entry;
+            if (!keepFolders) {
+                added |= addMovieURLsFromPathsAtDepth(urls, contents, *itemPath, existing, collect, depth + 1);
+                continue;
+            }
+            auto folder = PMLibraryContainer::make();
+            platform::Array* folderChildren = folder->rawChildren().get();
+            if (addMovieURLsFromPathsAtDepth(urls, contents, *itemPath, existing, folderChildren, depth + 1)) {
+                folder->setValue(QStringLiteral("Name"), QFileInfo(*itemPath).fileName());
+                collect->append(platform::Value(folder));
+                added = true;
+            }
+            continue;
+        }
+        if (info.isDir() && info.isSymLink() && !isPackagePath(*itemPath))
+            continue;
+        const QUrl url = QUrl::fromLocalFile(*itemPath);
+        urls.append(url);
+        added = true;
+        if (collect) {
+            const bool known = existing && existing->contains(precomposedStringWithCanonicalMapping(*itemPath));
+            if (!known)
+                if (PMMovieRepresentationOriginalPtr movie = PMMovieRepresentationOriginal::movieRepresentationWithURL(url))
+                    collect->append(platform::Value(movie));
+        }
+    }
+    return added;
+}
+
+} // namespace
+
+bool addMovieURLsFromPaths(QList<QUrl>& urls, const QStringList& paths, const QString& basePath,
+                           const platform::Dictionary* existingMovieRepresentationsByPath, platform::Array* collectLibraryItems)
+{
+    return addMovieURLsFromPathsAtDepth(urls, paths, basePath, existingMovieRepresentationsByPath, collectLibraryItems, 0);
+}
+
+bool addMovieURLs(QList<QUrl>& urls, const QList<QUrl>& movieURLs)
+{
+    bool added = false;
+    for (const QUrl& url : movieURLs) {
+        if (url.isLocalFile()) {
+            added |= addMovieURLsFromPaths(urls, {url.toLocalFile()}, QString(), nullptr, nullptr);
+        } else {
+            urls.append(url);
+            added = true;
+        }
+    }
+    return added;
 }
 
 void addSequence(platform::Array& items, const QStringList& sequence, platform::Dictionary& byConsumingMovieRepresentations)

@@ -32,6 +32,16 @@ long long commonRatingAmongRatings(const platform::Array& items, std::vector<dou
 QStringList uniqueTrimmedStrings(const QStringList& strings);
 // A tag name that none of the elements (dictionaries with "Tag") uses, ignoring case.
 QString uniqueTagName(const platform::Array& elements, const QString& proposedName, const platform::Value& ignore);
+// Collects the movie files among the paths (folders searched, white- and blacklists applied
+// below a base path) as file URLs appended to `urls`. With `collectLibraryItems`, a new
+// movie record is made for each file not already in `existingMovieRepresentationsByPath`
+// (precomposed path -> record) and, unless "Ignore External Folder Structure" is set,
+// folders become containers. Answers whether anything was added at any depth.
+bool addMovieURLsFromPaths(QList<QUrl>& urls, const QStringList& paths, const QString& basePath,
+                           const platform::Dictionary* existingMovieRepresentationsByPath, platform::Array* collectLibraryItems);
+// File URLs go through the above one by one; other URLs are appended as they are.
+bool addMovieURLs(QList<QUrl>& urls, const QList<QUrl>& movieURLs);
+
 // Appends the movies of the sequence in its order, consuming them from the dictionary
 // (unique ID -> movie); the rest follow, sorted.
 void addSequence(platform::Array& items, const QStringList& sequence, platform::Dictionary& byConsumingMovieRepresentations);

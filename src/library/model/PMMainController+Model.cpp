@@ -48,6 +48,9 @@ void PMMainController::resetForTesting()
     _externalViewerMovieRepresentation = Value();
     _skipMissingStatusUpdate = false;
     _canIntersectSearch = false;
+    _canSearchContainers = true;
+    _canSelectSearchScope = true;
+    _multipleSelectionLibraryItems = nullptr;
 }
 
 // ---------------------------------------------------------------------------

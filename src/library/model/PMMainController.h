@@ -79,6 +79,9 @@ public:
     platform::ArrayPtr lastWatchedMovieRepresentations();
     void clearLastWatchedMovieRepresentations(QObject* sender);
 
+    // Tags: whether a tag (lower-case name) has a value anywhere in the library.
+    bool isRelevantTag(const QString& lowercaseTag) const;
+
     // Series (names from tags; built with the series themselves)
     QString displayNameForSeriesIDPrefix(const QString& prefix) const;
     QString sortNameForSeriesIDPrefix(const QString& prefix) const;
@@ -222,6 +225,15 @@ public:
     // list decides.
     bool _canIntersectSearch = false;
     bool canIntersectSearch() const { return _canIntersectSearch; }
+    // Whether a search may look at containers (no library files selected), whether its
+    // scope may be chosen, and the selected items that a search is limited to (null
+    // without a multiple selection); the library window decides.
+    bool _canSearchContainers = true;
+    bool _canSelectSearchScope = true;
+    platform::ArrayPtr _multipleSelectionLibraryItems;
+    bool canSearchContainers() const { return _canSearchContainers; }
+    bool canSelectSearchScope() const { return _canSelectSearchScope; }
+    platform::ArrayPtr multipleSelectionLibraryItems() const { return _multipleSelectionLibraryItems; }
 
     // Tests: forgets the whole library.
     void resetForTesting();

@@ -13,6 +13,7 @@
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryFileRules.h"
+#include "platform/Paths.h"
 #include "platform/Applications.h"
 #include "platform/FileManager.h"
 #include "platform/Format.h"
@@ -164,7 +165,7 @@ QString PMMovieRepresentationPrototype::URLString()
 QString PMMovieRepresentationPrototype::locationKey()
 {
     const QString p = path();
-    return p.isEmpty() ? URLString() : stringByAbbreviatingWithTildeInPath(p);
+    return p.isEmpty() ? URLString() : platform::stringByAbbreviatingWithTildeInPath(p);
 }
 
 QString PMMovieRepresentationPrototype::filenameExtension()
@@ -208,7 +209,7 @@ QString PMMovieRepresentationPrototype::applicationPath()
     QString result;
     const Value stored = userSettings()->value(QStringLiteral("Application Path"));
     if (stored.isString() && !stored.string().isEmpty()) {
-        result = stringByExpandingTildeInPath(stored.string());
+        result = platform::stringByExpandingTildeInPath(stored.string());
     } else if (auto& rulesOf = PMMovieRepresentationServices::shared().viewerRules) {
         const QString urlString = URLString();
         const platform::ArrayPtr rules = rulesOf();
@@ -226,7 +227,7 @@ QString PMMovieRepresentationPrototype::applicationPath()
                 continue;
             const QString open = rule->value(QStringLiteral("Open")).isString() ? rule->value(QStringLiteral("Open")).string() : QString();
             if (open.contains(u'/')) {
-                result = stringByExpandingTildeInPath(open);
+                result = platform::stringByExpandingTildeInPath(open);
                 break;
             }
             // An identifier of a desktop entry; a rule naming nothing installed falls through.
@@ -249,7 +250,7 @@ void PMMovieRepresentationPrototype::setApplicationPath(const QString& applicati
     if (applicationPath.isEmpty())
         userSettings()->remove(QStringLiteral("Application Path"));
     else
-        userSettings()->setValue(QStringLiteral("Application Path"), stringByAbbreviatingWithTildeInPath(applicationPath));
+        userSettings()->setValue(QStringLiteral("Application Path"), platform::stringByAbbreviatingWithTildeInPath(applicationPath));
     invalidateApplicationPath();
 }
 

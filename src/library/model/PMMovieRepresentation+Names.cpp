@@ -13,6 +13,7 @@
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "library/model/PMMainController.h"
+#include "library/model/PMSortLibraryItems.h"
 #include "platform/Queues.h"
 #include "platform/Format.h"
 #include "platform/UserDefaults.h"
@@ -37,11 +38,11 @@ bool namesAutomatically()
     return PMCachedSettings::determineNamesAutomatically;
 }
 
-// The text names sort by: case folded, leading blanks dropped. The sort engine's own sort
-// strings (ignorable prefixes, numbers) take this place once they are in.
+// The text names sort by: the sort engine's sort string (ignorable prefixes dropped,
+// sort-last prefixes marked).
 QString recordSortString(const QString& name)
 {
-    return name.trimmed().toCaseFolded();
+    return PMSortString(name);
 }
 
 QString lastComponentOfURL(const QUrl& url)
@@ -64,7 +65,7 @@ bool tagEntryLessThan(const QString& a, const QString& b)
     auto rank = [](const QString& key) { return key == QStringLiteral("tags") ? 0 : key == QStringLiteral("notes") ? 2 : 1; };
     if (rank(a) != rank(b))
         return rank(a) < rank(b);
-    return recordSortString(a) < recordSortString(b);
+    return PMCompareTagNames(a, b) < 0;
 }
 
 } // namespace

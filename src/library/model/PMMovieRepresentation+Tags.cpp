@@ -11,6 +11,7 @@
 #include "foundation/PMCSVParser.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
+#include "library/model/PMSortLibraryItems.h"
 #include "platform/ExtendedAttributes.h"
 #include "platform/PropertyList.h"
 #include "platform/Queues.h"
@@ -72,7 +73,7 @@ QString csvLine(const QStringList& fields)
 
 bool sortStringLessThan(const QString& a, const QString& b)
 {
-    return QString::compare(a.trimmed().toCaseFolded(), b.trimmed().toCaseFolded()) < 0;
+    return PMCompareNamesBySortString(a, b) < 0;
 }
 
 // One imported entry: numbers written without fractions (years as integers), below 1

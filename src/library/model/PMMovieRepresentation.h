@@ -37,6 +37,7 @@ class PMMovieRepresentationPrototype : public platform::Object, public PMLibrary
 public:
     ~PMMovieRepresentationPrototype() override;
 
+    int objectKind() const override { return kPMMovieRecordObjectKind; }
     platform::Object& itemObject() override { return *this; }
     std::shared_ptr<PMMovieRepresentationPrototype> sharedRecord();
 

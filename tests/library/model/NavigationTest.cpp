@@ -4,6 +4,8 @@
 #include "library/model/PMPasteboard.h"
 #include "platform/SystemLog.h"
 
+#include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QMimeData>
 
 #include <mutex>
@@ -87,8 +89,11 @@ TEST_F(ModelTest, AncestorsParentsAndSearchResults)
     // A movie reached only through a container's search results has that container as parent.
     auto found = movie("found");
     auto result = found->searchResultProxy();
-    outer->setValue(QStringLiteral("Search"), Value(Dictionary::make({{"Group Search Matches", Array::make({movie("other"), Value(result)})}})));
+    outer->setQuery(QStringLiteral("x"));
+    outer->sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(false);
+    outer->value(QStringLiteral("Search")).dictionary()->setValue(QStringLiteral("Group Search Matches"), Array::make({movie("other"), Value(result)}));
     ancestors = c.ancestorsOfLibraryItem(Value(result), &index);
+    outer->setQuery(QString());
     ASSERT_TRUE(ancestors);
     EXPECT_EQ(ancestors->at(0).object().get(), outer.get());
     EXPECT_EQ(index, 1);
@@ -350,4 +355,50 @@ TEST_F(ModelTest, ProxiesShareTheOriginalsSettingsButNotTheirSortingDates)
     EXPECT_EQ(p1->newestDateInSortingContext(), Date{1});
     EXPECT_EQ(p2->newestDateInSortingContext(), Date{2});
     EXPECT_TRUE(PMIsSameItem(p1->nonProxySelf(), Value(original)));
+}
+
+TEST_F(ModelTest, AddingPathsCollectsMoviesAndKeepsFolders)
+{
+    const QString root = testsupport::makeTempDir(QStringLiteral("drop"));
+    testsupport::writeFile(root + QStringLiteral("/b.mov"), "x");
+    testsupport::writeFile(root + QStringLiteral("/.hidden.mov"), "x");
+    testsupport::writeFile(root + QStringLiteral("/Season 1/e2.mov"), "x");
+    testsupport::writeFile(root + QStringLiteral("/Season 1/e10.mov"), "x");
+    QDir().mkpath(root + QStringLiteral("/Empty"));
+    // A link back to the top must not be followed.
+    ASSERT_TRUE(QFile::link(root, root + QStringLiteral("/Season 1/loop")));
+
+    QList<QUrl> urls;
+    Array collected;
+    Dictionary existing;
+    auto known = movie("known");
+    existing.setValue(root + QStringLiteral("/b.mov"), Value(known));
+    EXPECT_TRUE(addMovieURLsFromPaths(urls, {root}, QString(), &existing, &collected));
+    QStringList files;
+    for (const QUrl& u : urls)
+        files << u.toLocalFile().mid(root.size() + 1);
+    files.sort();
+    EXPECT_EQ(files, (QStringList{"Season 1/e10.mov", "Season 1/e2.mov", "b.mov"}));
+    // The dropped folder itself becomes a container holding a container for "Season 1";
+    // the file already in the library gets no second record; the empty folder is left out.
+    ASSERT_EQ(collected.count(), 1);
+    PMLibraryContainer* top = PMContainer(collected.at(0));
+    ASSERT_TRUE(top);
+    const ArrayPtr inside = top->rawChildren();
+    ASSERT_EQ(inside->count(), 1);
+    EXPECT_EQ(PMContainer(inside->at(0))->displayName(), QStringLiteral("Season 1"));
+    EXPECT_EQ(PMContainer(inside->at(0))->rawChildren()->count(), 2);
+
+    setDefault("Ignore External Folder Structure", true);
+    QList<QUrl> flatURLs;
+    Array flat;
+    EXPECT_TRUE(addMovieURLsFromPaths(flatURLs, {root}, QString(), nullptr, &flat));
+    EXPECT_EQ(flat.count(), 3);
+    EXPECT_TRUE(containsMovieRepresentationsOnly(flat));
+
+    QList<QUrl> mixed;
+    EXPECT_TRUE(addMovieURLs(mixed, {QUrl(QStringLiteral("https://example.org/clip.mp4")), QUrl::fromLocalFile(root + QStringLiteral("/b.mov"))}));
+    EXPECT_EQ(mixed.size(), 2);
+    // Inside folders, hidden files are never collected.
+    EXPECT_FALSE(files.join(u' ').contains(QStringLiteral(".hidden")));
 }

@@ -1,0 +1,99 @@
+#include "platform/ConcurrentApply.h"
+
+#include <QtCore/QThread>
+#include <QtCore/QThreadPool>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+// The pool hands work over through Qt's own locks, which ThreadSanitizer cannot see:
+// tell it where the hand-over happens.
+#if defined(__SANITIZE_THREAD__)
+#define PM_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PM_TSAN 1
+#endif
+#endif
+#ifdef PM_TSAN
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
+namespace platform {
+
+namespace {
+
+struct Apply {
+    std::size_t count = 0;
+    const std::function<void(std::size_t)>* job = nullptr;
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    std::condition_variable finished;
+    std::size_t done = 0;
+
+    // Takes indexes until none is left; answers how many it ran.
+    void work()
+    {
+        std::size_t ran = 0;
+        for (std::size_t i = next.fetch_add(1, std::memory_order_relaxed); i < count; i = next.fetch_add(1, std::memory_order_relaxed)) {
+            (*job)(i);
+            ++ran;
+        }
+        if (ran == 0)
+            return;
+        std::lock_guard guard(lock);
+        done += ran;
+        if (done == count)
+            finished.notify_all();
+    }
+};
+
+// A helper that starts after every index has run finds nothing to do and never touches
+// the job, which may be gone by then.
+class Helper final : public QRunnable {
+public:
+    explicit Helper(std::shared_ptr<Apply> apply) : m_apply(std::move(apply)) {}
+    void run() override
+    {
+#ifdef PM_TSAN
+        __tsan_acquire(this);
+#endif
+        m_apply->work();
+    }
+
+private:
+    std::shared_ptr<Apply> m_apply;
+};
+
+} // namespace
+
+void concurrentApply(std::size_t count, const std::function<void(std::size_t)>& job)
+{
+    if (count == 0)
+        return;
+    if (count == 1) {
+        job(0);
+        return;
+    }
+    auto apply = std::make_shared<Apply>();
+    apply->count = count;
+    apply->job = &job;
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const std::size_t helpers = std::min<std::size_t>(count - 1, std::size_t(std::max(1, pool->maxThreadCount())));
+    for (std::size_t h = 0; h < helpers; ++h) {
+        auto* helper = new Helper(apply);
+#ifdef PM_TSAN
+        __tsan_release(helper);
+#endif
+        pool->start(helper);
+    }
+    apply->work();
+    std::unique_lock guard(apply->lock);
+    apply->finished.wait(guard, [&] { return apply->done == count; });
+}
+
+} // namespace platform

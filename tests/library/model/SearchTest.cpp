@@ -1,0 +1,252 @@
+#include "ModelFixture.h"
+
+#include "library/model/PMParsedQuery.h"
+#include "library/model/PMSearch.h"
+#include "library/model/PMSortLibraryItems.h"
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::Value;
+
+namespace {
+
+class SearchTest : public ModelTest {
+protected:
+    void SetUp() override
+    {
+        ModelTest::SetUp();
+        resetSettings();
+        setSettings(true, true);
+        setDefault("Group Search Criterion: Name", true);
+        setDefault("Group Search Criterion: Metadata", true);
+        PMRebuildSortPrefixTable();
+    }
+    void TearDown() override
+    {
+        resetSettings();
+        ModelTest::TearDown();
+    }
+    static void resetSettings()
+    {
+        auto& d = platform::UserDefaults::standard();
+        for (const char* key : {"Filter", "Group Search Scope", "Duplicate Search: Ignore Out-Of-Scope Items", "Duplicate Search: Ignore Trivial Results",
+                                "Group Search Criterion: Groups", "Group Search Criterion: Files", "Group Search Criterion: Name",
+                                "Group Search Criterion: Metadata", "Group Search Criterion: Location"})
+            d.removeObjectForKey(QString::fromUtf8(key));
+    }
+    static void setSettings(bool containers, bool files)
+    {
+        setDefault("Group Search Criterion: Groups", containers);
+        setDefault("Group Search Criterion: Files", files);
+    }
+    // The names of the results, containers marked "+" and movies "*" (search-result
+    // proxies), in the order given.
+    static QStringList describe(const Array& results)
+    {
+        QStringList out;
+        for (const Value& v : results) {
+            if (PMLibraryContainer* c = PMContainer(v))
+                out << (c->contains(QStringLiteral("Search Proxy")) ? QStringLiteral("+") : QStringLiteral("?")) + c->value(QStringLiteral("Name")).string();
+            else if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                out << (m->isSearchResultProxy() ? QStringLiteral("*") : QStringLiteral("?")) + m->displayName();
+        }
+        return out;
+    }
+    static QStringList search(const QString& text, PMLibraryContainer* in, bool containers, bool files, QString* criterion = nullptr)
+    {
+        const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(text);
+        EXPECT_TRUE(query) << text.toStdString();
+        Array results;
+        if (query)
+            addMatchesForParsedQuery(results, *query, in, containers, files, true, true, false, criterion);
+        QStringList names = describe(results);
+        names.sort();
+        return names;
+    }
+};
+
+} // namespace
+
+TEST_F(SearchTest, EveryTermMustMatchOneOfItsAlternativesAndNegationKeepsWhatDoesNotMatch)
+{
+    library({Value(folder("Summer Trip", {Value(movie("a"))})), Value(folder("Winter Trip", {Value(movie("b"))})),
+             Value(folder("Summer Empty")), Value(folder("Holiday", {Value(movie("c"))}))});
+    const struct {
+        const char* query;
+        QStringList results;
+    } cases[] = {
+        {"summer trip", {"+Summer Trip"}},
+        {"summer||holiday", {"+Holiday", "+Summer Trip"}},
+        {"trip -winter", {"+Summer Trip"}},
+        // An empty container never matches, so a negated term keeps it.
+        {"-trip", {"+Holiday", "+Library", "+Movies", "+Summer Empty"}}, // with the storage and its section
+        {"SUMMER -\"empty\"", {"+Summer Trip"}},
+        {"nothing", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        // With files off no movie ever matches.
+        EXPECT_EQ(search(QString::fromUtf8(c.query), nullptr, true, false), c.results);
+    }
+    // Containers take part only when names are searched too.
+    const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QStringLiteral("summer"));
+    Array results;
+    addMatchesForParsedQuery(results, *query, nullptr, true, false, false, true, false, nullptr);
+    EXPECT_TRUE(results.isEmpty());
+}
+
+TEST_F(SearchTest, SelectionsAndIdentifierFiltersChooseItemsAsTheSettingsAdmit)
+{
+    auto a = movie("a");
+    auto b = movie("b");
+    auto group = folder("group", {Value(b), Value(folder("sub"))});
+    library({Value(a), Value(group)});
+    // A selected group stands for what lies below it.
+    const QString ids = QStringLiteral("&=%1 &=%2").arg(a->uniqueLibraryID(), group->uniqueLibraryID());
+    EXPECT_EQ(search(ids, nullptr, true, true), (QStringList{"*a", "*b", "+sub"}));
+    EXPECT_EQ(search(ids, nullptr, false, true), (QStringList{"*a", "*b"}));
+    EXPECT_EQ(search(ids, nullptr, true, false), (QStringList{"+sub"}));
+    // Filters: movies by unique ID (files searched), containers by their ID.
+    EXPECT_EQ(search(QStringLiteral("==") + a->uniqueLibraryID(), nullptr, true, true), (QStringList{"*a"}));
+    EXPECT_EQ(search(QStringLiteral("==") + a->uniqueLibraryID(), nullptr, true, false), QStringList{});
+    // Searched inside a container, only what lies below it counts.
+    EXPECT_EQ(search(QStringLiteral("==%1|%2").arg(a->uniqueLibraryID(), b->uniqueLibraryID()), group.get(), true, true), (QStringList{"*b"}));
+}
+
+TEST_F(SearchTest, DuplicatesShareEveryKeyValueAndLackingValuesMatchNothing)
+{
+    auto a1 = movie("A", 60);
+    auto a2 = movie("A", 60);
+    auto a3 = movie("A", 30);
+    auto b = movie("B");
+    auto c1 = movie("C");
+    auto c2 = movie("C");
+    auto inside = folder("inside", {Value(a1), Value(b)});
+    library({Value(inside), Value(a2), Value(a3), Value(c1), Value(c2)});
+
+    QString criterion;
+    EXPECT_EQ(search(QStringLiteral("?=name"), nullptr, false, true, &criterion), (QStringList{"*A", "*A", "*A", "*C", "*C"}));
+    EXPECT_EQ(criterion, QStringLiteral("GroupListName"));
+    // Two keys: name and duration agree only for a1 and a2; unknown durations never match.
+    criterion.clear();
+    EXPECT_EQ(search(QStringLiteral("?=name ?=time"), nullptr, false, true, &criterion), (QStringList{"*A", "*A"}));
+    EXPECT_TRUE(criterion.isEmpty());
+    EXPECT_EQ(search(QStringLiteral("?=duration"), nullptr, false, true), (QStringList{"*A", "*A"}));
+    // Files off: nothing to compare.
+    EXPECT_EQ(search(QStringLiteral("?=name"), nullptr, false, false), QStringList{});
+
+    // Inside a container, a group counts when one of its members lies there; both are
+    // reported. Limited to the container's own items, a1 has no partner.
+    EXPECT_EQ(search(QStringLiteral("?=name"), inside.get(), false, true), (QStringList{"*A", "*A", "*A"}));
+    setDefault("Duplicate Search: Ignore Out-Of-Scope Items", true);
+    EXPECT_EQ(search(QStringLiteral("?=name"), inside.get(), false, true), QStringList{});
+
+    // Results carry the IDs of their group, and come sorted by the criterion without an
+    // out-parameter.
+    const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QStringLiteral("?=time"));
+    Array results;
+    addMatchesForParsedQuery(results, *query, nullptr, false, true, true, true, false, nullptr);
+    ASSERT_EQ(results.count(), 2);
+    auto* first = dynamic_cast<PMMovieRepresentationSearchResultProxy*>(PMMovie(results.at(0)));
+    ASSERT_TRUE(first && first->duplicateIDs());
+    EXPECT_EQ(first->duplicateIDs()->count(), 2);
+    EXPECT_TRUE(first->duplicateIDs()->at(0).string() == a1->uniqueLibraryID() || first->duplicateIDs()->at(0).string() == a2->uniqueLibraryID());
+}
+
+TEST_F(SearchTest, WhenEverythingIsADuplicateNothingIs)
+{
+    library({Value(movie("same")), Value(movie("same"))});
+    EXPECT_EQ(search(QStringLiteral("?=name"), nullptr, false, true).size(), 2);
+    setDefault("Duplicate Search: Ignore Trivial Results", true);
+    EXPECT_EQ(search(QStringLiteral("?=name"), nullptr, false, true), QStringList{});
+}
+
+TEST_F(SearchTest, ContainersKeepTheirResultsUntilTheTextOrASettingChanges)
+{
+    auto inner = folder("Beach", {Value(movie("m"))});
+    auto outer = folder("Summer", {Value(inner), Value(folder("Beach Empty"))});
+    library({Value(outer)});
+    setDefault("Group Search Scope", "[All]");
+    outer->setQuery(QStringLiteral("beach"));
+    EXPECT_EQ(PMLibraryContainer::make()->query(), QStringLiteral("beach")); // one text for every container
+    EXPECT_EQ(outer->cachedSortedChildrenForCurrentQuery(), nullptr);
+
+    const ArrayPtr results = outer->sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(false);
+    ASSERT_TRUE(results);
+    // Named after their place, outermost first, up to the storage.
+    EXPECT_EQ(describe(*results), (QStringList{"+Beach (All Media: Summer)"}));
+    const ArrayPtr cached = outer->cachedSortedChildrenForCurrentQuery();
+    ASSERT_TRUE(cached);
+    EXPECT_TRUE(PMIsSameItem(cached->at(0), results->at(0)));
+
+    // In the selected container's scope the names stop at it.
+    setDefault("Group Search Scope", "[Selected]");
+    EXPECT_EQ(outer->cachedSortedChildrenForCurrentQuery(), nullptr); // a setting changed: the cache is dropped
+    EXPECT_FALSE(outer->contains(QStringLiteral("Search")));
+    EXPECT_EQ(describe(*outer->sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(false)), (QStringList{"+Beach"}));
+
+    // A text that does not parse is no search.
+    outer->setQuery(QStringLiteral("?=nosuchkey"));
+    EXPECT_EQ(outer->sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(false), nullptr);
+    EXPECT_FALSE(outer->contains(QStringLiteral("Search")));
+    outer->setQuery(QString());
+    EXPECT_FALSE(platform::UserDefaults::standard().objectForKey(QStringLiteral("Filter")).isString());
+}
+
+TEST_F(SearchTest, MultipleSelectionsAppendOneEncodedTokenPerItem)
+{
+    auto a = movie("a");
+    auto b = movie("b");
+    a->setUniqueLibraryID(QStringLiteral("A-1"));
+    b->setUniqueLibraryID(QStringLiteral("B 2"));
+    auto c = folder("c");
+    EXPECT_FALSE(c->hasMultipleSelectionQuery());
+    mainController()._multipleSelectionLibraryItems = Array::make({Value(a), Value(b)});
+    EXPECT_EQ(c->multipleSelectionQuery(), QStringLiteral("&=A%2D1 &=B%202"));
+    c->setQuery(QStringLiteral("x"));
+    EXPECT_EQ(c->multipleSelectionQuery(), QStringLiteral("x &=A%2D1 &=B%202"));
+    EXPECT_TRUE(c->hasMultipleSelectionQuery());
+    EXPECT_EQ(PMParsedQuery::parsedQuery(c->multipleSelectionQuery())->multipleSelectionIdentifierComponents, (QStringList{"A-1", "B 2"}));
+    c->setQuery(QString());
+}
+
+TEST(DuplicateImages, PicturesLookAlikeByShapeAndVisibleArea)
+{
+    const QRectF whole(0, 0, 1, 1);
+    const struct {
+        QSizeF a;
+        QRectF areaA;
+        QSizeF b;
+        QRectF areaB;
+        bool ignoreAspectRatio;
+        bool alike;
+    } cases[] = {
+        {{640, 480}, whole, {320, 240}, whole, false, true},
+        {{640, 480}, whole, {640, 360}, whole, false, false}, // 4:3 against 16:9
+        {{640, 480}, whole, {640, 360}, whole, true, true},
+        {{640, 480}, whole, {643, 480}, whole, false, true},  // within 0.01
+        {{640, 480}, whole, {0, 0}, whole, true, false},      // size unknown
+        {{640, 480}, whole, {640, 480}, QRectF(0, 0, 0.5, 0.5), false, true},
+        {{640, 480}, QRectF(0, 0, 0.5, 1), {640, 480}, QRectF(0.5, 0, 0.5, 1), false, false},
+        {{640, 480}, QRectF(0, 0, 0.6, 1), {640, 480}, QRectF(0.2, 0, 0.6, 1), false, true},  // overlap 0.4 of 0.6
+        {{640, 480}, QRectF(0, 0, 0.6, 1), {640, 480}, QRectF(0.35, 0, 0.6, 1), false, false}, // overlap 0.25 of 0.6
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(row++);
+        EXPECT_EQ(PMPicturesLookAlike(c.a, c.areaA, c.b, c.areaB, c.ignoreAspectRatio), c.alike);
+        EXPECT_EQ(PMPicturesLookAlike(c.b, c.areaB, c.a, c.areaA, c.ignoreAspectRatio), c.alike);
+    }
+}
+
+TEST(DuplicateImages, LikenessGroupsAreConnectedSets)
+{
+    // A ~ B and C ~ D, but the pairs differ in shape: two groups, not one; E alone is none.
+    const QSizeF shapes[] = {{640, 480}, {320, 240}, {640, 360}, {1280, 720}, {100, 400}};
+    auto alike = [&](size_t a, size_t b) { return PMPicturesLookAlike(shapes[a], QRectF(0, 0, 1, 1), shapes[b], QRectF(0, 0, 1, 1), false); };
+    EXPECT_EQ(PMSimilarSets(5, alike), (std::vector<std::vector<size_t>>{{0, 1}, {2, 3}}));
+    // Likeness carries over: a ~ b ~ c makes one group although a and c are not alike.
+    auto chain = [](size_t a, size_t b) { return b == a + 1; };
+    EXPECT_EQ(PMSimilarSets(3, chain), (std::vector<std::vector<size_t>>{{0, 1, 2}}));
+    EXPECT_TRUE(PMSimilarSets(1, chain).empty());
+}
