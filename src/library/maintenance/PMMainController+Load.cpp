@@ -12,6 +12,7 @@
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
+#include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
@@ -373,7 +374,7 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
             const Value relative = saved->value(QStringLiteral("Relative Path"));
             const Value bookmark = saved->value(QStringLiteral("Bookmark"));
             record = PMMovieRepresentationOriginal::movieRepresentationWithPath(
-                stringByExpandingTildeInPath(path.string()), relative.isString() ? relative.string() : QString(),
+                platform::stringByExpandingTildeInPath(path.string()), relative.isString() ? relative.string() : QString(),
                 bookmark.isData() ? bookmark.data() : QByteArray());
         } else if (const Value url = saved->value(QStringLiteral("URL")); !url.isNull()) {
             isRecord = true;

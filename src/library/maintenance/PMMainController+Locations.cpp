@@ -6,6 +6,7 @@
 #include "foundation/NSString+PMHelpManagerFileNames.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "library/model/PMLibraryFileRules.h"
+#include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
 
@@ -41,7 +42,7 @@ bool moveFolder(const QString& from, const QString& to)
 
 QString readableNameForStoredPath(const QString& storedPath)
 {
-    const QString readable = readablePathRepresentation(stringByExpandingTildeInPath(storedPath));
+    const QString readable = readablePathRepresentation(platform::stringByExpandingTildeInPath(storedPath));
     return readable.isEmpty() ? storedPath : readable;
 }
 
@@ -52,7 +53,7 @@ QString PMMainController::libraryPath()
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     const QString stored = defaults.stringForKey(kLibraryPathKey);
     if (!stored.isEmpty()) {
-        const QString path = stringByExpandingTildeInPath(stored);
+        const QString path = platform::stringByExpandingTildeInPath(stored);
         checkFolderPathAndCreateIfNecessary(path);
         return path;
     }
@@ -71,13 +72,13 @@ QString PMMainController::libraryPath()
 
 void PMMainController::setLibraryPath(const QString& path)
 {
-    platform::UserDefaults::standard().setObject(Value(stringByAbbreviatingWithTildeInPath(path)), kLibraryPathKey);
+    platform::UserDefaults::standard().setObject(Value(platform::stringByAbbreviatingWithTildeInPath(path)), kLibraryPathKey);
     saveLibraryLocations(libraryLocations());
 }
 
 DictionaryPtr PMMainController::libraryLocations()
 {
-    const QString current = stringByAbbreviatingWithTildeInPath(libraryPath());
+    const QString current = platform::stringByAbbreviatingWithTildeInPath(libraryPath());
     DictionaryPtr known = platform::UserDefaults::standard().dictionaryForKey(kLibrariesKey);
     DictionaryPtr locations = Dictionary::make();
     QSet<QString> seen;
@@ -117,7 +118,7 @@ QStringList PMMainController::libraryPaths()
     if (DictionaryPtr supplementary = supplementaryLibraryPaths())
         for (auto it = supplementary->begin(); it != supplementary->end(); ++it)
             if (it.value().isString() && !it.value().string().isEmpty())
-                paths.append(stringByExpandingTildeInPath(it.value().string()));
+                paths.append(platform::stringByExpandingTildeInPath(it.value().string()));
     return paths;
 }
 

@@ -8,6 +8,7 @@
 #include "foundation/PMFunctions.h"
 #include "foundation/PMLog.h"
 #include "library/model/PMLibraryFileRules.h"
+#include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/DelayedPerform.h"
 #include "platform/DistributedNotifications.h"
@@ -95,7 +96,7 @@ void PMMainController::populateSaveArray(Array& saveArray, const ArrayPtr& fromL
             auto saved = Dictionary::make();
             const QString path = movie->path();
             if (!path.isEmpty()) {
-                saved->setValue(QStringLiteral("Path"), stringByAbbreviatingWithTildeInPath(path));
+                saved->setValue(QStringLiteral("Path"), platform::stringByAbbreviatingWithTildeInPath(path));
                 if (path.size() > library.size() && path.startsWith(library) && path.at(library.size()) == QLatin1Char('/'))
                     saved->setValue(QStringLiteral("Relative Path"), path.mid(library.size()));
                 const QByteArray bookmark = movie->bookmark();

@@ -4,6 +4,7 @@
 
 #include "foundation/PMLog.h"
 #include "library/model/PMLibraryFileRules.h"
+#include "platform/Paths.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QFileInfo>
@@ -28,7 +29,7 @@ void PMMainController::runScriptsForTimeKey(const QString& timeKey)
             PMLog("[Debug] [%@] %@", timeKey, entry);
         if (entry.isEmpty())
             continue;
-        const QString path = stringByExpandingTildeInPath(entry);
+        const QString path = platform::stringByExpandingTildeInPath(entry);
         const QFileInfo info(path);
         if (!info.isFile() || !info.isExecutable())
             continue;
