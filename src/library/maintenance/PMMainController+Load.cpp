@@ -8,6 +8,8 @@
 
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/PMCSVParser.h"
+#include "foundation/PMFunctions.h"
+#include "platform/Alert.h"
 #include "foundation/PMLog.h"
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "library/model/PMCachedSettings.h"
@@ -282,7 +284,14 @@ void PMMainController::loadLibrary()
         if (!volumeExistsForPath(folder)) {
             PMLog("cannot load library at <%@>, because <%@> is missing", folder, volumePathOrSlash(folder));
             // Nothing is created in place of a library whose volume is away: the program
-            // ends without the quit sequence, which would save.
+            // ends without the quit sequence, which would save. Until another library can
+            // be chosen here, the user is told why it ends.
+            platform::beep();
+            if (!_didFinishLaunching) {
+                const QString readable = readablePathRepresentation(folder);
+                PMRunAlert(QCoreApplication::translate("PMMainController", "%1 is not available.").arg(readable.isEmpty() ? folder : readable),
+                           QCoreApplication::translate("PMMainController", "Connect the volume that holds the library and open Pellis again."));
+            }
             _shouldTerminateWithoutQuitSequence = true;
             _library = Array::make();
             _containersByID.clear();

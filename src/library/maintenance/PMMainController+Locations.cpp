@@ -158,7 +158,8 @@ QString PMMainController::librarySettingsPath()
     const QString vintage = vintageLibrarySettingsPath();
     if (!vintage.isEmpty())
         return moveFolder(vintage, path) ? path : vintage;
-    QDir().mkpath(path);
+    // Nothing is made where a volume that is away would be mounted.
+    checkFolderPathAndCreateIfNecessary(path);
     return path;
 }
 
@@ -180,7 +181,7 @@ namespace {
 QString imageFolder(const QString& settingsPath, const char* name)
 {
     const QString path = settingsPath + QLatin1Char('/') + QString::fromUtf8(name);
-    QDir().mkpath(path);
+    checkFolderPathAndCreateIfNecessary(path);
     return path;
 }
 } // namespace

@@ -305,4 +305,20 @@ TEST_F(LifecycleTest, QuitOffersToRetryAFailedSave)
     EXPECT_TRUE(platform::readPropertyListFile(indexPath()).ok());
 }
 
+TEST_F(LifecycleTest, LibraryOnAMissingVolumeEndsStartUpWithoutWriting)
+{
+    PMMainController& c = mainController();
+    const QString missing = QStringLiteral("/mnt/pellis-no-such-volume/Library");
+    defaults().setObject(Value(missing), QStringLiteral("Library Path"));
+    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject*) { return new QWidget; });
+    c.applicationWillFinishLaunching();
+    c.applicationDidFinishLaunching();
+    EXPECT_TRUE(c._shouldTerminateWithoutQuitSequence);
+    EXPECT_FALSE(c._mainWindow);
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_TRUE(m_alerts[0].messageText.endsWith(QStringLiteral("is not available.")));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/mnt/pellis-no-such-volume")));
+    QDir(QStringLiteral("/mnt/pellis-no-such-volume")).removeRecursively(); // should a fault have made it
+}
+
 } // namespace
