@@ -354,6 +354,7 @@ void PMMainController::loadLibrary()
     }
     pellisSourceStorageSection();
     invalidateLibraryDependencies();
+    _libraryIsLoaded = true;
 }
 
 void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr& fromSavedArray, bool convertOriginalURLsToTags,

@@ -160,7 +160,8 @@ void PMMainController::populateSaveArray(Array& saveArray, const ArrayPtr& fromL
 bool PMMainController::saveLibraryAndCleanUpImagesIfAppropriate(bool cleanUp)
 {
     platform::cancelPreviousPerformRequests(this, kSaveLibrary, Value());
-    if (!_library)
+    _lastSaveError.clear();
+    if (!_library || !_libraryIsLoaded)
         return false;
     const QString indexPath = libraryDatabasePaths().value(0);
     if (!volumeExistsForPath(indexPath)) {

@@ -164,8 +164,10 @@ public:
     QString standardIndexImagesDirectoryPath();
     QString temporaryStoragePathByCreatingIfNecessary(bool create);
 
-    // The library index: loading.
+    // The library index: loading. Until a library was loaded there is nothing a save may
+    // write over the index.
     void loadLibrary();
+    bool _libraryIsLoaded = false;
     void populateLibraryArray(platform::Array& libraryArray, const platform::ArrayPtr& fromSavedArray, bool convertOriginalURLsToTags,
                               bool convertToCSVTags, platform::Array* extractSmartGroups, int depth = 0);
     // The keys of the per-library settings the index keeps, in the order they are saved.

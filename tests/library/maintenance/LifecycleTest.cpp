@@ -321,4 +321,17 @@ TEST_F(LifecycleTest, LibraryOnAMissingVolumeEndsStartUpWithoutWriting)
     QDir(QStringLiteral("/mnt/pellis-no-such-volume")).removeRecursively(); // should a fault have made it
 }
 
+TEST_F(LifecycleTest, NothingIsSavedOverAnIndexThatWasNeverLoaded)
+{
+    // A quit before the library loaded (start-up cut short) must not write the empty
+    // tree of the fresh controller over the user's index.
+    PMMainController& c = mainController();
+    c._libraryIsLoaded = false;
+    testsupport::writeFile(indexPath(), "the user's library");
+    EXPECT_FALSE(c.saveLibrary());
+    EXPECT_TRUE(c.applicationShouldTerminate());
+    EXPECT_EQ(testsupport::readFile(indexPath()), QByteArray("the user's library"));
+    EXPECT_TRUE(m_alerts.isEmpty());
+}
+
 } // namespace
