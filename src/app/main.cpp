@@ -1,8 +1,74 @@
 // Pellis: a library of movies for one person.
+#include "library/model/PMMainController.h"
+#include "platform/InterfaceFiles.h"
+
+#include <QtCore/QFileInfo>
+#include <QtGui/QCloseEvent>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 
+#include <QtCore/QSocketNotifier>
+
 #include <clocale>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Closing the main window asks the controller whether the program may quit; the quit
+// sequence (save included) runs before the answer.
+class QuitOnClose : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Close)
+            return QObject::eventFilter(watched, event);
+        if (m_quitting || mainController().applicationShouldTerminate()) {
+            m_quitting = true;
+            QCoreApplication::quit();
+            return false;
+        }
+        event->ignore();
+        return true;
+    }
+
+private:
+    bool m_quitting = false;
+};
+
+// A request to end the process (SIGTERM, SIGINT, the end of the session) runs the quit
+// sequence like closing the main window, so that the library is saved. The signal only
+// writes a byte; the event loop does the work.
+int gSignalSockets[2] = {-1, -1};
+
+void handleTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(gSignalSockets[0], &byte, 1);
+}
+
+void installTerminationHandler(QObject* parent)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalSockets) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalSockets[1], QSocketNotifier::Read, parent);
+    QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(gSignalSockets[1], &byte, 1);
+        if (mainController().applicationShouldTerminate())
+            QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = handleTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -10,13 +76,27 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Pellis"));
     QApplication::setOrganizationDomain(QStringLiteral("tolvane.com"));
     QApplication::setDesktopFileName(QStringLiteral("com.tolvane.Pellis"));
+    QApplication::setQuitOnLastWindowClosed(false);
     // Stored numbers are written in the C locale whatever the user's locale is.
     std::setlocale(LC_NUMERIC, "C");
 
-    // Until the library window exists, start-up shows an empty main window.
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Pellis"));
-    window.resize(1024, 640);
-    window.show();
+    // Until the library window exists, the main window is a plain window titled with the
+    // library's name.
+    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject*) -> QWidget* {
+        auto* window = new QWidget;
+        window->setWindowTitle(QFileInfo(mainController().libraryPath()).fileName());
+        window->resize(1024, 640);
+        window->installEventFilter(new QuitOnClose(window));
+        return window;
+    });
+
+    installTerminationHandler(&app);
+    PMMainController& controller = mainController();
+    controller.applicationWillFinishLaunching();
+    if (controller._shouldTerminateWithoutQuitSequence)
+        return 0;
+    controller.applicationDidFinishLaunching();
+    if (controller._shouldTerminateWithoutQuitSequence)
+        return 0;
     return app.exec();
 }

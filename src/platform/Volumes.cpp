@@ -49,8 +49,13 @@ QString userName()
 {
     QString user = QString::fromLocal8Bit(qgetenv("USER"));
     if (user.isEmpty() || user.contains(u'/')) {
-        if (const passwd* pw = getpwuid(getuid()))
-            user = QString::fromLocal8Bit(pw->pw_name);
+        // The account database is read once: every path's volume is asked for through
+        // here, and a lookup reads the password file each time.
+        static const QString accountName = [] {
+            const passwd* pw = getpwuid(getuid());
+            return pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
+        }();
+        user = accountName;
     }
     return user.contains(u'/') ? QString() : user;
 }

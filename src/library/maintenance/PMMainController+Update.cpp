@@ -30,13 +30,6 @@ void PMMainController::updateLibrary()
     invalidateCurrentOrMonitoredMovieRepresentationAncestors();
 }
 
-void PMMainController::saveLibrarySoon()
-{
-    // The library index is written by the persistence of the lifecycle; until it exists
-    // a save request has nothing to write.
-    platform::performAfterDelay(this, QStringLiteral("saveLibrary"), Value(), 10.0, [] {});
-}
-
 void PMMainController::invalidateLibraryDependencies()
 {
     // The tables are rebuilt from scratch, at about the size they had. The old ones are

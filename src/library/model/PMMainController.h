@@ -12,13 +12,16 @@
 
 #include <QtCore/QHash>
 #include <QtCore/QObject>
+#include <QtCore/QPointer>
 #include <QtCore/QSet>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
+#include <functional>
 #include <memory>
 
 class PMMovieRepresentationOriginal;
+class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
 
 class PMMainController : public QObject {
@@ -121,9 +124,101 @@ public:
     std::vector<WalkedMovie> _walkedMovies;
     void registerWalkedMovies();
     void invalidateCurrentOrMonitoredMovieRepresentationAncestors();
+    bool _skipMissingStatusUpdate = false;
+
+    // ---------------------------------------------------------------------------------
+    // Library lifecycle: start-up, library locations, the library index, quit
+
+    // Start-up, in the order the application calls them.
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+    bool _didFinishLaunching = false;
+    // Set when start-up decided that this process must end without the quit sequence
+    // (a second instance, no main window); the application then quits.
+    bool _shouldTerminateWithoutQuitSequence = false;
+    // Tests and diagnostics: called with the name of each start-up step as it runs.
+    std::function<void(const QString& step)> _startUpStepObserver;
+    // The table of registered defaults, built from the settings as they are now.
+    static platform::DictionaryPtr defaultSettingsTable();
+    void registerDefaultSettings();
+    void migrateSettings();
+
+    // User scripts listed under a time key ("Pre-Startup Scripts", ...), run in order.
+    void runScriptsForTimeKey(const QString& timeKey);
+
+    // Library locations and the settings folder.
+    QString libraryPath();
+    void setLibraryPath(const QString& path);
+    platform::DictionaryPtr libraryLocations();
+    void saveLibraryLocations(const platform::DictionaryPtr& locations);
+    platform::DictionaryPtr supplementaryLibraryPaths() const;
+    void saveSupplementaryLibraryPaths(const platform::DictionaryPtr& paths);
+    QStringList libraryPaths();
+    QString libraryFolderForPath(const QString& path);
+    QString libraryFolderForItem(const platform::Value& item);
+    QString vintageLibrarySettingsPath();
+    QString librarySettingsPath();
+    QStringList libraryDatabasePaths();
+    QString coverImageDirectoryPath();
+    QString posterImageDirectoryPath();
+    QString standardIndexImagesDirectoryPath();
+    QString temporaryStoragePathByCreatingIfNecessary(bool create);
+
+    // The library index: loading. Until a library was loaded there is nothing a save may
+    // write over the index.
+    void loadLibrary();
+    bool _libraryIsLoaded = false;
+    void populateLibraryArray(platform::Array& libraryArray, const platform::ArrayPtr& fromSavedArray, bool convertOriginalURLsToTags,
+                              bool convertToCSVTags, platform::Array* extractSmartGroups, int depth = 0);
+    // The keys of the per-library settings the index keeps, in the order they are saved.
+    static QStringList perLibrarySettingsKeys();
+    // Whether a value read from an index may be stored under a per-library settings key.
+    static bool isAcceptablePerLibrarySetting(const QString& key, const platform::Value& value);
+    // The index is applied through this when loading (only the per-library keys, checked).
+    void applyPerLibrarySettings(const platform::DictionaryPtr& settings);
+
+    // The library index: saving. Answers NO when nothing was written.
+    bool saveLibraryAndCleanUpImagesIfAppropriate(bool cleanUp);
+    bool saveLibrary();
     // One coalesced save, 10 seconds after the last request.
     void saveLibrarySoon();
-    bool _skipMissingStatusUpdate = false;
+    void populateSaveArray(platform::Array& saveArray, const platform::ArrayPtr& fromLibraryArray, QStringList* collectMovieRepresentationIDs);
+    platform::DictionaryPtr perLibrarySettings() const;
+    bool _cleanUpCachedImages = false;
+    // The error of the last save that failed, and whether that save leaves the alert to
+    // its caller (the quit offers to try again instead).
+    QString _lastSaveError;
+    bool _callerReportsSaveFailure = false;
+    // Counts the index writes (tests, the log).
+    int _numberOfLibrarySaves = 0;
+
+    // Quit: answers whether the application may end now; runs the quit sequence first.
+    bool applicationShouldTerminate();
+    // The bulleted list of item names that confirmations show (at most 10 lines).
+    QString namesListForItems(const platform::ArrayPtr& items, bool sort);
+    // The main window built from the "MainWindow" interface file.
+    QPointer<QWidget> _mainWindow;
+    int _numberOfRemainingItemsMovingToLibraryFolder = 0;
+
+    // ---------------------------------------------------------------------------------
+    // Auxiliary services: the state the Dock badge shows (its drawing comes with the
+    // icon announcements)
+
+    void updateApplicationIcon();
+    void updateApplicationIconWithCrawlDelta(std::int64_t delta);
+    void updateApplicationIconWithDownloads(const platform::ArrayPtr& downloads, const platform::ArrayPtr& conversions, double timestamp);
+    std::int64_t _longTermNumberOfDownloads = 0;
+    std::int64_t _longTermNumberOfConversions = 0;
+    std::int64_t _numberOfCrawlers = 0;
+    std::int64_t _numberOfRemainingCrawlers = 0;
+    double _applicationIconUpdateTimestamp = 0; // seconds since the reference date
+    double _movingToLibraryFolderFraction = 0;
+    bool _isMonitoredExternalViewerReadyToContinue = false;
+    // What the icon shows: the count (-1: the arrow of a waiting external viewer) and the
+    // progress (-1: no bar); and how often it changed.
+    std::int64_t _applicationIconBadgeCount = 0;
+    double _applicationIconProgress = -1;
+    int _numberOfApplicationIconRedraws = 0;
 
     // ---------------------------------------------------------------------------------
     // Library window

@@ -1,0 +1,119 @@
+// Loading and saving a library index of 100,000 movies end to end: reading and parsing the
+// file, building the records and containers and the lookup tables (load); gathering the
+// saved items, writing the binary property list and replacing the file (save). The
+// resident memory after loading is reported as a counter.
+#include "library/model/PMMainController.h"
+#include "platform/PropertyList.h"
+#include "platform/SaveFile.h"
+#include "platform/UserDefaults.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kMovies = 100000;
+constexpr int kFolders = 100;
+
+QString gLibrary;
+
+QString indexPath()
+{
+    return gLibrary + QStringLiteral("/Pellis.library/Pellis.2.libraryindex");
+}
+
+void writeIndex()
+{
+    using platform::Value;
+    auto folders = platform::Array::make();
+    for (int f = 0; f < kFolders; ++f) {
+        auto children = platform::Array::make();
+        for (int i = f * (kMovies / kFolders); i < (f + 1) * (kMovies / kFolders); ++i) {
+            auto tags = platform::Dictionary::make({{QStringLiteral("genre"), platform::Dictionary::make({{QStringLiteral("Value"), QStringLiteral("drama, comedy")}})}});
+            auto settings = platform::Dictionary::make({{QStringLiteral("Name"), QStringLiteral("Movie %1").arg(i)},
+                                                        {QStringLiteral("Added Timestamp"), 1700000000.0 + i},
+                                                        {QStringLiteral("Rating"), double(i % 6)},
+                                                        {QStringLiteral("Duration"), i % 7200},
+                                                        {QStringLiteral("Unique ID"), QStringLiteral("00000000-0000-0000-0000-%1").arg(i, 12, 10, QLatin1Char('0'))},
+                                                        {QStringLiteral("Tags"), Value(tags)}});
+            children->append(Value(platform::Dictionary::make({{QStringLiteral("Path"), QStringLiteral("/media/disk/Films/%1/Movie %2.mov").arg(f).arg(i)},
+                                                               {QStringLiteral("User Settings"), Value(settings)}})));
+        }
+        folders->append(Value(platform::Dictionary::make({{QStringLiteral("Name"), QStringLiteral("Folder %1").arg(f)},
+                                                          {QStringLiteral("Unique ID"), QStringLiteral("F-%1").arg(f)},
+                                                          {QStringLiteral("Children"), Value(children)}})));
+    }
+    auto section = platform::Dictionary::make({{QStringLiteral("Name"), QStringLiteral("Movies")}, {QStringLiteral("Library Section"), QStringLiteral("Movies")},
+                                               {QStringLiteral("Unique ID"), QStringLiteral("S-1")}, {QStringLiteral("Children"), Value(folders)}});
+    auto library = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Top Level"), QStringLiteral("Library")},
+                                                                            {QStringLiteral("Unique ID"), QStringLiteral("T-1")},
+                                                                            {QStringLiteral("Children"), platform::Array::make({Value(section)})}}))});
+    auto index = platform::Dictionary::make({{QStringLiteral("Library"), Value(library)}, {QStringLiteral("Version"), QStringLiteral("2")}});
+    QDir().mkpath(gLibrary + QStringLiteral("/Pellis.library"));
+    platform::saveFile(indexPath(), platform::writeBinaryPropertyList(Value(index)));
+}
+
+double residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+void BM_LoadLibrary(benchmark::State& state)
+{
+    for (auto _ : state) {
+        mainController().resetForTesting();
+        mainController().loadLibrary();
+        benchmark::DoNotOptimize(mainController()._nonProxyRawMovieRepresentationsByID.size());
+    }
+    state.counters["movies"] = double(mainController()._nonProxyRawMovieRepresentationsByID.size());
+    state.counters["resident MB"] = residentMegabytes();
+}
+BENCHMARK(BM_LoadLibrary)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The share of the load that is reading and parsing the file alone.
+void BM_ParseIndex(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(platform::readPropertyListFile(indexPath()).ok());
+}
+BENCHMARK(BM_ParseIndex)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_SaveLibrary(benchmark::State& state)
+{
+    mainController().resetForTesting();
+    mainController().loadLibrary();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(mainController().saveLibrary());
+    state.counters["bytes"] = double(QFile(indexPath()).size());
+}
+BENCHMARK(BM_SaveLibrary)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Settings and library of a throw-away home, so the user's own are never touched.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+    QCoreApplication app(argc, argv);
+    gLibrary = home.path() + QStringLiteral("/Library");
+    platform::UserDefaults::standard().setObject(platform::Value(gLibrary), QStringLiteral("Library Path"));
+    writeIndex();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,62 @@
+// Reads the input as a library index and builds the library from it, then saves it back
+// into a property list: whatever an index holds, loading must not crash or nest without
+// bound, and what it builds must always be writable again.
+#include "library/model/PMMainController.h"
+#include "platform/PropertyList.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QTemporaryDir>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// The records look at the library folder: it lives in a throw-away home, never the user's.
+void setUpOnce()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    static QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+    QDir().mkpath(home.path() + QStringLiteral("/Library"));
+    platform::UserDefaults::standard().setObject(platform::Value(home.path() + QStringLiteral("/Library")), QStringLiteral("Library Path"));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    setUpOnce();
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    const platform::PropertyListReadResult read = platform::readPropertyList(bytes);
+    platform::ArrayPtr saved;
+    if (read.value.isArray())
+        saved = read.value.array();
+    else if (read.value.isDictionary() && read.value.dictionary()->value(QStringLiteral("Library")).isArray())
+        saved = read.value.dictionary()->value(QStringLiteral("Library")).array();
+    if (!saved)
+        return 0;
+    PMMainController& controller = mainController();
+    controller.resetForTesting();
+    platform::Array loaded;
+    controller.populateLibraryArray(loaded, saved, false, true, nullptr);
+    controller._library = std::make_shared<platform::Array>(loaded.values());
+    controller.invalidateLibraryDependencies();
+    platform::Array again;
+    controller.populateSaveArray(again, controller._library, nullptr);
+    QString error;
+    platform::writeBinaryPropertyList(platform::Value(std::make_shared<platform::Array>(again.values())), &error);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "a loaded library cannot be saved: %s\n", qPrintable(error));
+        std::abort();
+    }
+    controller.resetForTesting();
+    return 0;
+}

@@ -1,0 +1,98 @@
+// Start-up: what happens before launching finishes (single instance, default settings,
+// migration, cached settings) and after (user scripts, the library, the main window, the
+// first library update, the window shown). Steps of parts of the program that are not
+// present yet are absent; each step that runs is reported to `_startUpStepObserver`.
+#include "library/model/PMMainController.h"
+
+#include "foundation/PMLog.h"
+#include "library/model/PMCachedSettings.h"
+#include "platform/Alert.h"
+#include "platform/InterfaceFiles.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QProcessEnvironment>
+#include <QtDBus/QDBusConnection>
+#include <QtDBus/QDBusConnectionInterface>
+#include <QtWidgets/QWidget>
+
+namespace {
+const QString kServiceName = QStringLiteral("com.tolvane.Pellis");
+}
+
+void PMMainController::applicationWillFinishLaunching()
+{
+    auto step = [this](const char* name) {
+        if (_startUpStepObserver)
+            _startUpStepObserver(QString::fromUtf8(name));
+    };
+    // An update framework that replaces the running program does not exist here: no
+    // relaunch is ever due.
+    step("relaunchAgainIfAppropriate");
+
+    step("multipleInstanceCheck");
+    const QString check = QProcessEnvironment::systemEnvironment().value(QStringLiteral("com.tolvane.MultipleApplicationInstanceCheck"));
+    if (check.startsWith(QLatin1String("skip"))) {
+        PMLog("skipping multiple instance check");
+    } else {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        // Without a session bus there is nothing to ask: this copy runs on its own.
+        if (bus.isConnected() && bus.interface()) {
+            const auto reply = bus.interface()->registerService(kServiceName, QDBusConnectionInterface::DontQueueService,
+                                                                QDBusConnectionInterface::DontAllowReplacement);
+            if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
+                PMLog("you really don't want multiple Pellis instances running at the same time");
+                platform::beep();
+                _shouldTerminateWithoutQuitSequence = true;
+                return;
+            }
+        }
+    }
+
+    step("registerDefaults");
+    registerDefaultSettings();
+    step("migrateSettings");
+    migrateSettings();
+    step("cacheSettings");
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    PMCachedSettings::determineFuzzyOldestDate = defaults.boolForKey(QStringLiteral("Determine Fuzzy Oldest Date"));
+    PMCachedSettings::convertAnimatedImagesToMovies = defaults.boolForKey(QStringLiteral("Convert Animated Images To Movies"));
+}
+
+void PMMainController::applicationDidFinishLaunching()
+{
+    auto step = [this](const char* name) {
+        if (_startUpStepObserver)
+            _startUpStepObserver(QString::fromUtf8(name));
+    };
+    step("Pre-Startup Scripts");
+    runScriptsForTimeKey(QStringLiteral("Pre-Startup Scripts"));
+
+    step("loadLibrary");
+    loadLibrary();
+    if (_shouldTerminateWithoutQuitSequence)
+        return;
+
+    step("MainWindow");
+    _mainWindow = platform::loadInterface(QStringLiteral("MainWindow"), this);
+    if (!_mainWindow) {
+        PMLog("cannot load <MainWindow.nib>");
+        platform::beep();
+        _shouldTerminateWithoutQuitSequence = true;
+        return;
+    }
+
+    step("updateLibrary");
+    updateLibrary();
+
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    if (!defaults.boolForKey(QStringLiteral("Do Not Show Window On Startup"))) {
+        step("showMainWindow");
+        _mainWindow->show();
+        _mainWindow->raise();
+        _mainWindow->activateWindow();
+    }
+
+    step("Post-Startup Scripts");
+    runScriptsForTimeKey(QStringLiteral("Post-Startup Scripts"));
+    _didFinishLaunching = true;
+}

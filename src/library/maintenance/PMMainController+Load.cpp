@@ -1,0 +1,497 @@
+// Loading the library index: finding it among its current, backup and older names,
+// keeping the backup fresh, applying the library's own settings, and turning the saved
+// item dictionaries into containers and movie records. An index is outside input: a
+// file that does not parse is kept aside and the next name (the backup) is tried, only
+// the per-library settings that saving writes are taken over, each checked for its
+// type, and nesting is bounded.
+#include "library/model/PMMainController.h"
+
+#include "foundation/NSDictionary+PMExtensions.h"
+#include "foundation/PMCSVParser.h"
+#include "foundation/PMFunctions.h"
+#include "platform/Alert.h"
+#include "foundation/PMLog.h"
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
+#include "library/model/PMCachedSettings.h"
+#include "library/model/PMLibraryFileRules.h"
+#include "platform/Paths.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/PropertyList.h"
+#include "platform/SaveFile.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDateTime>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QUrl>
+
+#include <cstdio>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::Dictionary;
+using platform::DictionaryPtr;
+using platform::Value;
+
+namespace {
+
+// Deeper trees than this are not made by the program; what lies below is dropped.
+constexpr int kMaximumLibraryDepth = 128;
+
+enum class Kind { Number, String, Array, StringArray, Dictionary, NumberOrString };
+
+struct PerLibraryKey {
+    QString key;
+    Kind kind;
+};
+
+const std::vector<PerLibraryKey>& perLibraryKeyTable()
+{
+    static const std::vector<PerLibraryKey> table = {
+        {QStringLiteral("Preview Single-Click Behavior"), Kind::Number},
+        {QStringLiteral("Resume: Duration Threshold"), Kind::Number},
+        {QStringLiteral("Resume: Timestamp Limit"), Kind::Number},
+        {QStringLiteral("Do Not Continue With Next Group Movie"), Kind::Number},
+        {QStringLiteral("Continue: Mode"), Kind::Number},
+        {QStringLiteral("Prefer Promised Files Over URLs"), Kind::Number},
+        {QStringLiteral("Inbox"), Kind::String},
+        {QStringLiteral("Last Watched"), Kind::Array},
+        {QStringLiteral("Last Watched Count"), Kind::Number},
+        {QStringLiteral("Batch Rename Sequence Prefix"), Kind::String},
+        {QStringLiteral("Batch Rename Sequence Suffix"), Kind::String},
+        {QStringLiteral("Batch Rename: Suppress Single-Item Sequences"), Kind::Number},
+        {QStringLiteral("Batch Rename: Resume Prefix Group Sequences"), Kind::Number},
+        {QStringLiteral("NSWindow Frame PMMPPlayerWindow"), Kind::String},
+        {QStringLiteral("Custom Size"), Kind::String},
+        {QStringLiteral("PMZiruderShiftButton Left Width PlaylistDivider"), Kind::NumberOrString},
+        {QStringLiteral("Visible Image Area Extension: Horizontal"), Kind::Number},
+        {QStringLiteral("Hide Item Counts"), Kind::Number},
+        {QStringLiteral("Item Count Mode"), Kind::Number},
+        {QStringLiteral("Show Zero Item Counts"), Kind::Number},
+        {QStringLiteral("Smart Groups Storage Name"), Kind::String},
+        {QStringLiteral("Cover Aspect Ratio"), Kind::NumberOrString},
+        {QStringLiteral("Preview Aspect Ratio"), Kind::NumberOrString},
+        {QStringLiteral("Preview Spacing"), Kind::Number},
+        {QStringLiteral("Cover Overlay Alpha"), Kind::Number},
+        {QStringLiteral("Cover Overlay Position"), Kind::Number},
+        {QStringLiteral("Hover Cover Headers"), Kind::Number},
+        {QStringLiteral("Hover Preview Headers"), Kind::Number},
+        {QStringLiteral("Adjust Cover Size"), Kind::Number},
+        {QStringLiteral("Adjust Preview Size"), Kind::Number},
+        {QStringLiteral("Cover Layout"), Kind::Number},
+        {QStringLiteral("Preview Layout"), Kind::Number},
+        {QStringLiteral("Average/Median Aspect Ratio: Fall Back To 1:1"), Kind::Number},
+        {QStringLiteral("Cover Width"), Kind::Number},
+        {QStringLiteral("Preview Width"), Kind::Number},
+        {QStringLiteral("Automatically Hide And Show Sidebar"), Kind::Number},
+        {QStringLiteral("PMGroupTableViewColumns"), Kind::Array},
+        {QStringLiteral("Visible Rects (4703)"), Kind::Dictionary},
+        {QStringLiteral("Expanded Library Containers"), Kind::StringArray},
+        {QStringLiteral("Library Selection"), Kind::String},
+        {QStringLiteral("Window Playback Controls"), Kind::Number},
+        {QStringLiteral("Presentation Playback Controls"), Kind::Number},
+        {QStringLiteral("Secondary Library Paths"), Kind::Dictionary},
+        {QStringLiteral("Downloads Container"), Kind::String},
+        {QStringLiteral("Ignore iTunes Movies"), Kind::Number},
+        {QStringLiteral("Ignore iPhoto Movies"), Kind::Number},
+        {QStringLiteral("Include Aperture Movies"), Kind::Number},
+        {QStringLiteral("Ignore Online Movies"), Kind::Number},
+        {QStringLiteral("Missing Movies Mode"), Kind::Number},
+        {QStringLiteral("Persistent Tags"), Kind::Dictionary},
+        {QStringLiteral("Import Metadata: Internal"), Kind::Number},
+        {QStringLiteral("Import Metadata: External"), Kind::Number},
+        {QStringLiteral("Import Metadata: Name"), Kind::Number},
+        {QStringLiteral("Import Metadata: Names"), Kind::StringArray},
+        {QStringLiteral("Original Name Tag"), Kind::String},
+        {QStringLiteral("Blacklist"), Kind::StringArray},
+        {QStringLiteral("Whitelist"), Kind::StringArray},
+        {QStringLiteral("Browse Directory"), Kind::String},
+        {QStringLiteral("Determine Fuzzy Oldest Date: Use Creation Date"), Kind::Number},
+        {QStringLiteral("Determine Names Automatically"), Kind::Number},
+        {QStringLiteral("Determine Names Automatically: Pattern"), Kind::String},
+        {QStringLiteral("Subgroup Previews Position"), Kind::Number},
+    };
+    return table;
+}
+
+bool hasKind(const Value& value, Kind kind)
+{
+    switch (kind) {
+    case Kind::Number: return value.isNumber();
+    case Kind::String: return value.isString();
+    case Kind::Array: return value.isArray();
+    case Kind::StringArray:
+        if (!value.isArray())
+            return false;
+        for (const Value& entry : *value.array())
+            if (!entry.isString())
+                return false;
+        return true;
+    case Kind::Dictionary: return value.isDictionary();
+    case Kind::NumberOrString: return value.isNumber() || value.isString();
+    }
+    return false;
+}
+
+const QString kChildren = QStringLiteral("Children");
+const QString kTopLevel = QStringLiteral("Top Level");
+const QString kSmart = QStringLiteral("Smart");
+
+// A ";"-separated text of the older format as one CSV line; empty when nothing is left.
+QString csvFromSemicolonText(const QString& text)
+{
+    return PMCSVStringWithFields(text.split(QLatin1Char(';')), PMCSVDefaultFieldSeparator(), true);
+}
+
+bool isStorageRole(const QString& role)
+{
+    static const QStringList roles = {QStringLiteral("Library"), QStringLiteral("Temporary"), QStringLiteral("Downloads"),
+                                      QStringLiteral("Conversions"), QStringLiteral("Smart Groups"), QStringLiteral("iTunes"),
+                                      QStringLiteral("iPhoto")};
+    return roles.contains(role);
+}
+
+// Moves an index that cannot be read aside, so that nothing written later replaces it.
+void keepDamagedIndexAside(const QString& path)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+    QString aside = path + QStringLiteral(".damaged-") + stamp;
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = path + QStringLiteral(".damaged-") + stamp + QStringLiteral("-%1").arg(n);
+    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
+        PMLog("damaged library index <%@> kept as <%@>", path, aside);
+    else
+        PMLog("cannot keep damaged library index <%@> aside", path);
+}
+
+} // namespace
+
+QStringList PMMainController::perLibrarySettingsKeys()
+{
+    QStringList keys;
+    for (const PerLibraryKey& entry : perLibraryKeyTable())
+        keys.append(entry.key);
+    return keys;
+}
+
+bool PMMainController::isAcceptablePerLibrarySetting(const QString& key, const Value& value)
+{
+    for (const PerLibraryKey& entry : perLibraryKeyTable())
+        if (entry.key == key)
+            return hasKind(value, entry.kind) && value.isPropertyList();
+    return false;
+}
+
+void PMMainController::applyPerLibrarySettings(const DictionaryPtr& settings)
+{
+    if (!settings)
+        return;
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    for (auto it = settings->begin(); it != settings->end(); ++it) {
+        if (isAcceptablePerLibrarySetting(it.key(), it.value()))
+            defaults.setObject(it.value(), it.key());
+        else if (PMDebugLogEnabled())
+            PMLog("[Debug] ignoring library setting <%@>", it.key());
+    }
+}
+
+void PMMainController::loadLibrary()
+{
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    defaults.removeObjectForKey(QStringLiteral("Secondary Library Paths"));
+
+    const QStringList databasePaths = libraryDatabasePaths();
+    const QString folder = libraryPath();
+    ArrayPtr libraryArray;
+    DictionaryPtr preferences;
+    bool oldFormat = true;
+    QString indexPath;
+    qsizetype dataLength = 0;
+    for (const QString& path : databasePaths) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray data = file.readAll();
+        file.close();
+        const platform::PropertyListReadResult read = platform::readPropertyList(data);
+        ArrayPtr items;
+        DictionaryPtr settings;
+        bool old = true;
+        if (read.ok() && read.value.isDictionary()) {
+            const DictionaryPtr top = read.value.dictionary();
+            const Value library = top->value(QStringLiteral("Library"));
+            if (library.isArray())
+                items = library.array();
+            else if (library.isNull())
+                items = Array::make();
+            if (top->value(QStringLiteral("Preferences")).isDictionary())
+                settings = top->value(QStringLiteral("Preferences")).dictionary();
+            old = longLongValueOfObjectForKey(top.get(), QStringLiteral("Version")) < 2;
+        } else if (read.ok() && read.value.isArray()) {
+            items = read.value.array();
+        }
+        if (!items) {
+            PMLog("cannot read library index <%@>: %@", path, read.ok() ? QStringLiteral("unexpected contents") : read.error);
+            keepDamagedIndexAside(path);
+            continue;
+        }
+        libraryArray = items;
+        preferences = settings;
+        oldFormat = old;
+        indexPath = path;
+        dataLength = data.size();
+
+        // The backup follows a good index at most once an hour, and never takes an empty
+        // library over one that holds items.
+        const QString backupPath = databasePaths.value(1);
+        if (path != backupPath) {
+            const QFileInfo backup(backupPath);
+            if (backup.exists() && backup.lastModified().secsTo(QDateTime::currentDateTime()) < 3600) {
+                if (PMDebugLogEnabled())
+                    PMLog("[Debug] skipping library index backup");
+            } else if (items->isEmpty() && backup.exists()) {
+                if (PMDebugLogEnabled())
+                    PMLog("[Debug] skipping library index backup of an empty library");
+            } else {
+                const QString error = platform::saveFile(backupPath, data);
+                if (!error.isEmpty())
+                    PMLog("cannot back up library index: %@", error);
+            }
+        }
+        break;
+    }
+
+    if (preferences) {
+        applyPerLibrarySettings(preferences);
+    } else if (!indexPath.isEmpty()) {
+        // Libraries of older versions kept their settings in files of their own.
+        const QDir folderOfSettings(librarySettingsPath() + QStringLiteral("/Preferences"));
+        for (const QString& name : folderOfSettings.entryList(QDir::Files, QDir::Name)) {
+            if (!name.toLower().endsWith(QLatin1String(".plist")))
+                continue;
+            const platform::PropertyListReadResult read = platform::readPropertyListFile(folderOfSettings.filePath(name));
+            if (read.ok() && read.value.isDictionary())
+                applyPerLibrarySettings(read.value.dictionary());
+        }
+    }
+
+    if (libraryArray && libraryArray->isEmpty())
+        PMLog("empty library at <%@> (<%@>: %lu)", folder, indexPath, qulonglong(dataLength));
+
+    if (!libraryArray) {
+        if (!volumeExistsForPath(folder)) {
+            PMLog("cannot load library at <%@>, because <%@> is missing", folder, volumePathOrSlash(folder));
+            // Nothing is created in place of a library whose volume is away: the program
+            // ends without the quit sequence, which would save. Until another library can
+            // be chosen here, the user is told why it ends.
+            platform::beep();
+            if (!_didFinishLaunching) {
+                const QString readable = readablePathRepresentation(folder);
+                PMRunAlert(QCoreApplication::translate("PMMainController", "%1 is not available.").arg(readable.isEmpty() ? folder : readable),
+                           QCoreApplication::translate("PMMainController", "Connect the volume that holds the library and open Pellis again."));
+            }
+            _shouldTerminateWithoutQuitSequence = true;
+            _library = Array::make();
+            _containersByID.clear();
+            return;
+        }
+        PMLog("cannot load library at <%@> (<%@>: %lu)", folder, indexPath, qulonglong(0));
+        if (!_didFinishLaunching) {
+            const ArrayPtr stored = defaults.arrayForKey(QStringLiteral("Library"));
+            if (stored && !stored->isEmpty()) {
+                libraryArray = stored;
+                oldFormat = true;
+            }
+        }
+    }
+
+    // Reset.
+    PMCachedSettings::determineFuzzyOldestDateUseCreationDate =
+        PMCachedSettings::determineFuzzyOldestDate && defaults.boolForKey(QStringLiteral("Determine Fuzzy Oldest Date: Use Creation Date"));
+    PMCachedSettings::determineFuzzyNewestDateUseSortingContext =
+        PMCachedSettings::determineFuzzyOldestDate && defaults.boolForKey(QStringLiteral("Determine Fuzzy Newest Date: Use Sorting Context"));
+    PMCachedSettings::determineNamesAutomatically = defaults.boolForKey(QStringLiteral("Determine Names Automatically"));
+    _library = Array::make();
+    _containersByID.clear();
+
+    if (libraryArray && !libraryArray->isEmpty()) {
+        const Value first = libraryArray->at(0);
+        const bool withoutStorages = !(first.isDictionary() && first.dictionary()->contains(kTopLevel));
+        Array extracted;
+        Array loaded;
+        populateLibraryArray(loaded, libraryArray, !defaults.boolForKey(QStringLiteral("Original URLs Tagged")), oldFormat,
+                             withoutStorages ? &extracted : nullptr);
+        if (!loaded.isEmpty()) {
+            defaults.setBool(true, QStringLiteral("Original URLs Tagged"));
+            if (withoutStorages) {
+                PMLibraryContainerPtr temporary = PMContainerPtr(loaded.values().back());
+                if (temporary)
+                    loaded.values().pop_back();
+                else
+                    temporary = PMLibraryContainer::make();
+                temporary->setValue(kTopLevel, QStringLiteral("Temporary"));
+                auto localized = [](const char* text) { return QCoreApplication::translate("PMStorage", text); };
+                auto children = Array::make();
+                children->values() = std::move(loaded.values());
+                _library->append(Value(PMLibraryContainer::make({{kTopLevel, QStringLiteral("Library")}, {QStringLiteral("Name"), localized("Library")}, {kChildren, children}})));
+                _library->append(Value(temporary));
+                _library->append(Value(PMLibraryContainer::make({{kTopLevel, QStringLiteral("iTunes")}, {QStringLiteral("Name"), QStringLiteral("iTunes")}})));
+                _library->append(Value(PMLibraryContainer::make({{kTopLevel, QStringLiteral("iPhoto")}, {QStringLiteral("Name"), QStringLiteral("iPhoto")}})));
+                _library->append(Value(PMLibraryContainer::make({{kTopLevel, QStringLiteral("Downloads")}, {QStringLiteral("Name"), localized("Downloads")}})));
+                auto smart = Array::make();
+                smart->values() = std::move(extracted.values());
+                _library->append(Value(PMLibraryContainer::make({{kTopLevel, QStringLiteral("Smart Groups")}, {QStringLiteral("Name"), localized("Playlists")}, {kChildren, smart}})));
+            } else {
+                _library->values() = std::move(loaded.values());
+            }
+        }
+    }
+    if (_library->isEmpty()) {
+        smartGroupStorage();
+        PMLog("using empty library");
+    }
+    pellisSourceStorageSection();
+    invalidateLibraryDependencies();
+    _libraryIsLoaded = true;
+}
+
+void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr& fromSavedArray, bool convertOriginalURLsToTags,
+                                            bool convertToCSVTags, Array* extractSmartGroups, int depth)
+{
+    if (!fromSavedArray)
+        return;
+    if (depth > kMaximumLibraryDepth) {
+        PMLog("dropping library items nested deeper than %d levels", kMaximumLibraryDepth);
+        return;
+    }
+    for (const Value& savedValue : *fromSavedArray) {
+        if (!savedValue.isDictionary())
+            continue;
+        const DictionaryPtr saved = savedValue.dictionary();
+        PMMovieRepresentationOriginalPtr record;
+        bool isRecord = false;
+        if (const Value path = saved->value(QStringLiteral("Path")); !path.isNull()) {
+            isRecord = true;
+            if (!path.isString() || path.string().isEmpty())
+                continue;
+            if (isTabooFilenameOrSequence(QFileInfo(path.string()).fileName())) {
+                if (PMDebugLogEnabled())
+                    PMLog("[Debug] dropping irrelevant file at <%@>", path.string());
+                continue;
+            }
+            const Value relative = saved->value(QStringLiteral("Relative Path"));
+            const Value bookmark = saved->value(QStringLiteral("Bookmark"));
+            record = PMMovieRepresentationOriginal::movieRepresentationWithPath(
+                platform::stringByExpandingTildeInPath(path.string()), relative.isString() ? relative.string() : QString(),
+                bookmark.isData() ? bookmark.data() : QByteArray());
+        } else if (const Value url = saved->value(QStringLiteral("URL")); !url.isNull()) {
+            isRecord = true;
+            const QUrl parsed = url.isString() ? QUrl(url.string(), QUrl::StrictMode) : QUrl();
+            if (!parsed.isValid() || parsed.isEmpty())
+                continue;
+            record = PMMovieRepresentationOriginal::movieRepresentationWithURL(parsed);
+        }
+        if (isRecord) {
+            if (!record)
+                continue;
+            const Value settings = saved->value(QStringLiteral("User Settings"));
+            if (settings.isDictionary()) {
+                record->loadUserSettings(settings.dictionary());
+                const DictionaryPtr userSettings = record->userSettings();
+                const Value tags = userSettings->value(QStringLiteral("Tags"));
+                DictionaryPtr newTags = Dictionary::make();
+                if (tags.isDictionary()) {
+                    const DictionaryPtr old = tags.dictionary();
+                    for (auto it = old->begin(); it != old->end(); ++it) {
+                        if (!it.value().isDictionary())
+                            continue;
+                        DictionaryPtr tag = it.value().dictionary();
+                        if (convertToCSVTags && it.key() != QLatin1String("notes")) {
+                            const Value value = tag->value(QStringLiteral("Value"));
+                            const QString csv = value.isString() ? csvFromSemicolonText(value.string()) : QString();
+                            if (csv.isEmpty())
+                                continue;
+                            tag = deeplyMutableCopy(tag);
+                            tag->setValue(QStringLiteral("Value"), csv);
+                        }
+                        newTags->setValue(it.key(), Value(tag));
+                    }
+                }
+                if (newTags->count())
+                    userSettings->setValue(QStringLiteral("Tags"), Value(newTags));
+                else
+                    userSettings->remove(QStringLiteral("Tags"));
+            }
+            Q_UNUSED(convertOriginalURLsToTags);
+            libraryArray.append(Value(record));
+            continue;
+        }
+
+        // A container.
+        auto container = PMLibraryContainer::make();
+        bool mayHaveChildren = true;
+        const Value topLevel = saved->value(kTopLevel);
+        if (topLevel.isString() && isStorageRole(topLevel.string())) {
+            container->setValue(kTopLevel, topLevel);
+            if (topLevel.string() == QLatin1String("Downloads") || topLevel.string() == QLatin1String("Conversions"))
+                mayHaveChildren = false;
+        } else if (const Value online = saved->value(QStringLiteral("Online")); online.isString()) {
+            container->setValue(QStringLiteral("Online"), online);
+            mayHaveChildren = false;
+        } else if (const Value external = saved->value(QStringLiteral("External")); external.isString()) {
+            container->setValue(QStringLiteral("External"), external);
+        }
+        if (boolValueOfObjectForKey(saved.get(), kSmart)) {
+            container->setValue(kSmart, true);
+            if (const Value criteria = saved->value(QStringLiteral("Criteria")); criteria.isDictionary()) {
+                DictionaryPtr copy = deeplyMutableCopy(criteria.dictionary());
+                if (convertToCSVTags) {
+                    const Value subdivider = copy->value(QStringLiteral("Subdivider Tag"));
+                    if (subdivider.isString())
+                        copy->setValue(QStringLiteral("Subdivider Tag"), csvFromSemicolonText(subdivider.string()));
+                }
+                container->setValue(QStringLiteral("Criteria"), Value(copy));
+            }
+            for (const char* key : {"Flatten", "Flatten: Subdivisions Only", "Continue"})
+                if (const Value v = saved->value(QString::fromUtf8(key)); !v.isNull())
+                    container->setValue(QString::fromUtf8(key), v);
+        } else {
+            if (const Value section = saved->value(QStringLiteral("Library Section")); section.isString())
+                container->setValue(QStringLiteral("Library Section"), section);
+            if (mayHaveChildren) {
+                auto children = Array::make();
+                const Value savedChildren = saved->value(kChildren);
+                if (savedChildren.isArray())
+                    populateLibraryArray(*children, savedChildren.array(), convertOriginalURLsToTags, convertToCSVTags, extractSmartGroups,
+                                         depth + 1);
+                container->setValue(kChildren, Value(children));
+                for (const char* key : {"Library Movies", "Smart Playlists Folder"})
+                    if (const Value v = saved->value(QString::fromUtf8(key)); !v.isNull())
+                        container->setValue(QString::fromUtf8(key), v);
+                if (const Value proxies = saved->value(QStringLiteral("Static Proxies")); proxies.isArray())
+                    container->setValue(QStringLiteral("Static Proxies"), Value(deeplyMutableCopy(proxies.array())));
+            }
+        }
+        if (const Value v = saved->value(QStringLiteral("Subgroup Settings")); v.isDictionary())
+            container->setValue(QStringLiteral("Subgroup Settings"), Value(deeplyMutableCopy(v.dictionary())));
+        Value uniqueID = saved->value(QStringLiteral("Unique ID"));
+        if (!uniqueID.isString() || uniqueID.string().isEmpty())
+            uniqueID = saved->value(QStringLiteral("Persikey"));
+        if (uniqueID.isString() && !uniqueID.string().isEmpty()) {
+            container->setValue(QStringLiteral("Unique ID"), uniqueID);
+            _containersByID.insert(uniqueID.string(), container);
+        }
+        for (const char* key : {"Group Sorting Criterion", "Group Sorting Criterion: Previous", "Group Sorting Direction",
+                                "Group Content Display Mode", "Hide Item Count", "Emancipate", "Index Sequence", "Preview Width",
+                                "Cover Width", "Name"})
+            if (const Value v = saved->value(QString::fromUtf8(key)); !v.isNull())
+                container->setValue(QString::fromUtf8(key), v.isArray() ? Value(deeplyMutableCopy(v.array()))
+                                                            : v.isDictionary() ? Value(deeplyMutableCopy(v.dictionary())) : v);
+        if (extractSmartGroups && container->isSmartGroup())
+            extractSmartGroups->append(Value(container));
+        else
+            libraryArray.append(Value(container));
+    }
+}

@@ -1,0 +1,213 @@
+// Where a library lives: the main library folder and its fallbacks, the known libraries,
+// the supplementary library folders, the settings folder (with the move of the older
+// layouts into place), the names of the index files and the image folders.
+#include "library/model/PMMainController.h"
+
+#include "foundation/NSString+PMHelpManagerFileNames.h"
+#include "foundation/NSString+PMHelpManagerPaths.h"
+#include "library/model/PMLibraryFileRules.h"
+#include "platform/Paths.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+#include <QtCore/QSet>
+
+#include <cstdio>
+
+using platform::Dictionary;
+using platform::DictionaryPtr;
+using platform::Value;
+
+namespace {
+
+const QString kLibraryPathKey = QStringLiteral("Library Path");
+const QString kLibrariesKey = QStringLiteral("Libraries");
+const QString kSecondaryLibraryPathsKey = QStringLiteral("Secondary Library Paths");
+
+bool isFolder(const QString& path)
+{
+    return QFileInfo(path).isDir();
+}
+
+// A rename that never replaces what is already at the destination.
+bool moveFolder(const QString& from, const QString& to)
+{
+    if (QFileInfo::exists(to))
+        return false;
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+QString readableNameForStoredPath(const QString& storedPath)
+{
+    const QString readable = readablePathRepresentation(platform::stringByExpandingTildeInPath(storedPath));
+    return readable.isEmpty() ? storedPath : readable;
+}
+
+} // namespace
+
+QString PMMainController::libraryPath()
+{
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    const QString stored = defaults.stringForKey(kLibraryPathKey);
+    if (!stored.isEmpty()) {
+        const QString path = platform::stringByExpandingTildeInPath(stored);
+        checkFolderPathAndCreateIfNecessary(path);
+        return path;
+    }
+    const QString movies = QDir::homePath() + QStringLiteral("/Movies");
+    const QString standard = movies + QStringLiteral("/Pellis Library");
+    if (isFolder(standard))
+        return standard;
+    const QString legacy = movies + QStringLiteral("/Quentor Library");
+    if (isFolder(legacy))
+        return moveFolder(legacy, standard) ? standard : legacy;
+    if (!checkFolderPathAndCreateIfNecessary(movies))
+        return movies;
+    const QString fresh = movies + QStringLiteral("/Pellis");
+    return checkFolderPathAndCreateIfNecessary(fresh) ? fresh : movies;
+}
+
+void PMMainController::setLibraryPath(const QString& path)
+{
+    platform::UserDefaults::standard().setObject(Value(platform::stringByAbbreviatingWithTildeInPath(path)), kLibraryPathKey);
+    saveLibraryLocations(libraryLocations());
+}
+
+DictionaryPtr PMMainController::libraryLocations()
+{
+    const QString current = platform::stringByAbbreviatingWithTildeInPath(libraryPath());
+    DictionaryPtr known = platform::UserDefaults::standard().dictionaryForKey(kLibrariesKey);
+    DictionaryPtr locations = Dictionary::make();
+    QSet<QString> seen;
+    if (known) {
+        for (auto it = known->begin(); it != known->end(); ++it) {
+            if (!it.value().isString())
+                continue;
+            const QString stored = it.value().string();
+            if (stored.isEmpty() || stored == current || seen.contains(stored))
+                continue;
+            seen.insert(stored);
+            locations->setValue(readableNameForStoredPath(stored), stored);
+        }
+    }
+    locations->setValue(readableNameForStoredPath(current), current);
+    return locations;
+}
+
+void PMMainController::saveLibraryLocations(const DictionaryPtr& locations)
+{
+    platform::UserDefaults::standard().setObject(locations ? Value(locations) : Value(), kLibrariesKey);
+}
+
+DictionaryPtr PMMainController::supplementaryLibraryPaths() const
+{
+    return platform::UserDefaults::standard().dictionaryForKey(kSecondaryLibraryPathsKey);
+}
+
+void PMMainController::saveSupplementaryLibraryPaths(const DictionaryPtr& paths)
+{
+    platform::UserDefaults::standard().setObject(paths ? Value(paths) : Value(), kSecondaryLibraryPathsKey);
+}
+
+QStringList PMMainController::libraryPaths()
+{
+    QStringList paths{libraryPath()};
+    if (DictionaryPtr supplementary = supplementaryLibraryPaths())
+        for (auto it = supplementary->begin(); it != supplementary->end(); ++it)
+            if (it.value().isString() && !it.value().string().isEmpty())
+                paths.append(platform::stringByExpandingTildeInPath(it.value().string()));
+    return paths;
+}
+
+QString PMMainController::libraryFolderForPath(const QString& path)
+{
+    if (path.isEmpty())
+        return {};
+    for (const QString& folder : libraryPaths())
+        if (isEqualToOrChildOfPath(path, folder))
+            return folder;
+    return {};
+}
+
+QString PMMainController::libraryFolderForItem(const Value& item)
+{
+    PMMovieRepresentationPrototype* movie = PMMovie(item);
+    return movie ? libraryFolderForPath(movie->path()) : QString();
+}
+
+QString PMMainController::vintageLibrarySettingsPath()
+{
+    const QString library = libraryPath();
+    if (platform::UserDefaults::standard().boolForKey(QStringLiteral("Do Not Encapsulate Settings"))) {
+        const QString plain = library + QStringLiteral("/Quentor");
+        if (isFolder(plain))
+            return plain;
+    }
+    const QString encapsulated = library + QStringLiteral("/Quentor.library");
+    return isFolder(encapsulated) ? encapsulated : QString();
+}
+
+QString PMMainController::librarySettingsPath()
+{
+    const QString path = libraryPath() + QStringLiteral("/Pellis.library");
+    if (isFolder(path))
+        return path;
+    const QString vintage = vintageLibrarySettingsPath();
+    if (!vintage.isEmpty())
+        return moveFolder(vintage, path) ? path : vintage;
+    // Nothing is made where a volume that is away would be mounted.
+    checkFolderPathAndCreateIfNecessary(path);
+    return path;
+}
+
+QStringList PMMainController::libraryDatabasePaths()
+{
+    static const char* const names[] = {
+        "Pellis.2.libraryindex", "Pellis.2.backup.libraryindex", "Pellis.libraryindex", "Pellis.backup.libraryindex",
+        "Quentor.libraryindex", "Quentor.backup.libraryindex", "Library.QuentorLibrary", "Previous Library.QuentorLibrary",
+        "Quentor Library.database",
+    };
+    const QString settings = librarySettingsPath();
+    QStringList paths;
+    for (const char* name : names)
+        paths.append(settings + QLatin1Char('/') + QString::fromUtf8(name));
+    return paths;
+}
+
+namespace {
+QString imageFolder(const QString& settingsPath, const char* name)
+{
+    const QString path = settingsPath + QLatin1Char('/') + QString::fromUtf8(name);
+    checkFolderPathAndCreateIfNecessary(path);
+    return path;
+}
+} // namespace
+
+QString PMMainController::coverImageDirectoryPath()
+{
+    return imageFolder(librarySettingsPath(), "Cover Images");
+}
+
+QString PMMainController::posterImageDirectoryPath()
+{
+    return imageFolder(librarySettingsPath(), "Preview Images");
+}
+
+QString PMMainController::standardIndexImagesDirectoryPath()
+{
+    return imageFolder(librarySettingsPath(), "Index Images");
+}
+
+QString PMMainController::temporaryStoragePathByCreatingIfNecessary(bool create)
+{
+    QString name = cleanFilename(temporaryStorage()->displayName());
+    if (name.isEmpty())
+        name = QCoreApplication::translate("PMStorage", "Temporary");
+    const QString path = libraryPath() + QLatin1Char('/') + name;
+    if (create)
+        checkFolderPathAndCreateIfNecessary(path);
+    return path;
+}

@@ -1,0 +1,128 @@
+// Quit: refused while files move into the library folder, confirmed while downloads or
+// conversions run; then the temporary storage (cleared unless the user keeps it, asked
+// once), the save, and the termination scripts. A save that fails lets the user try again
+// or stay in the program, so that the library in memory is not lost.
+#include "library/model/PMMainController.h"
+
+#include "foundation/PMFunctions.h"
+#include "foundation/PMLog.h"
+#include "library/model/PMCachedSettings.h"
+#include "platform/Alert.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QCoreApplication>
+
+#include <algorithm>
+
+using platform::ArrayPtr;
+using platform::Value;
+
+namespace {
+QString localized(const char* text)
+{
+    return QCoreApplication::translate("PMMainController", text);
+}
+} // namespace
+
+QString PMMainController::namesListForItems(const ArrayPtr& items, bool sort)
+{
+    QStringList names;
+    if (items)
+        for (const Value& item : *items)
+            if (PMLibraryItem* libraryItem = PMItem(item))
+                names.append(libraryItem->displayName());
+    if (sort)
+        std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return a.localeAwareCompare(b) < 0; });
+    QStringList lines;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (i == 9 && names.size() > 10) {
+            lines.append(QStringLiteral("• ") + localized("(%1 more)").arg(names.size() - 9));
+            break;
+        }
+        lines.append(QStringLiteral("• ") + names.at(i));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+bool PMMainController::applicationShouldTerminate()
+{
+    const QString stove = localized("Wait! You seem to have forgotten something on the stove...");
+    if (_numberOfRemainingItemsMovingToLibraryFolder != 0) {
+        PMRunAlert(stove, localized("Pellis is still moving files. Please wait until that's finished before you quit."));
+        return false;
+    }
+
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    const ArrayPtr downloads = downloadStorage()->rawChildren();
+    const ArrayPtr conversions = conversionStorage()->rawChildren();
+    if (!downloads->isEmpty() || !conversions->isEmpty()) {
+        QString text;
+        if (!downloads->isEmpty()) {
+            const bool inTemporary = topLevelAncestorOfItem(Value(downloadsContainer())) == temporaryStorage();
+            const bool discarded = inTemporary
+                && !(defaults.boolForKey(QStringLiteral("Do Not Forget Playlist On Quit")) && !defaults.boolForKey(QStringLiteral("Clear Playlist On Close")));
+            text += discarded ? localized("The following downloads are still active and will be discarded:")
+                              : localized("The following downloads are still active and will resume or restart the next time you open Pellis, "
+                                   "depending on whether the server in question supports resuming downloads:");
+            text += QStringLiteral("\n\n") + namesListForItems(downloads, true);
+        }
+        if (!conversions->isEmpty()) {
+            if (!text.isEmpty())
+                text += QStringLiteral("\n\n");
+            text += localized("The following conversions are still active and will be discarded:") + QStringLiteral("\n\n")
+                + namesListForItems(conversions, true);
+        }
+        text += QStringLiteral("\n\n") + localized("Do you really want to quit now?");
+        if (PMRunAlert(stove, text, localized("Quit"), localized("Cancel")) == PMAlertSecondButtonReturn)
+            return false;
+    }
+
+    if (!defaults.boolForKey(QStringLiteral("Do Not Forget Playlist On Quit"))) {
+        PMLibraryContainerPtr temporary = temporaryStorage();
+        const ArrayPtr children = temporary->rawChildren();
+        if (!children->isEmpty()) {
+            bool clear = true;
+            if (!defaults.boolForKey(QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)"))) {
+                platform::beep();
+                const long answer = PMRunAlert(localized("Clear Temporary Storage?"),
+                                               localized("Pellis is currently configured to clear its Temporary Storage when you quit. Would you "
+                                                  "rather retain those movies that are currently stored there?"),
+                                               localized("Retain movies"), localized("Clear Temporary Storage"));
+                defaults.setBool(true, QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)"));
+                if (answer == PMAlertFirstButtonReturn) {
+                    defaults.setBool(true, QStringLiteral("Do Not Forget Playlist On Quit"));
+                    clear = false;
+                }
+            }
+            if (clear) {
+                // The temporary storage holds references only: its items leave the library,
+                // their files stay where they are.
+                children->removeAll();
+                temporary->invalidateChildrenRecursively(true);
+                invalidateLibraryDependencies();
+            }
+        }
+    }
+
+    // A failed save must not lose the library: the user may try again or stay.
+    _callerReportsSaveFailure = true;
+    while (!saveLibraryAndCleanUpImagesIfAppropriate(true)) {
+        if (_lastSaveError.isEmpty())
+            break; // nothing was written because the library's volume is away: nothing to save to
+        const long answer = PMRunAlert(localized("The library could not be saved."),
+                                       localized("Pellis could not write the library index:\n\n%1\n\nIf you quit now, the changes since the last "
+                                          "save are lost.")
+                                           .arg(_lastSaveError),
+                                       localized("Try Again"), localized("Cancel Quit"), localized("Quit Anyway"));
+        if (answer == PMAlertSecondButtonReturn) {
+            _callerReportsSaveFailure = false;
+            return false;
+        }
+        if (answer == PMAlertThirdButtonReturn)
+            break;
+    }
+    _callerReportsSaveFailure = false;
+
+    runScriptsForTimeKey(QStringLiteral("Termination Scripts"));
+    return true;
+}

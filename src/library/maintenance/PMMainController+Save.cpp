@@ -1,0 +1,219 @@
+// Saving the library index: the whole tree and the library's own settings in one atomic
+// write, coalesced requests, the removal of image files that belong to no record, and the
+// announcement of the save to other processes. A failed write is reported: logged, shown
+// once, answered NO, and not announced.
+#include "library/model/PMMainController.h"
+
+#include "foundation/NSDictionary+PMExtensions.h"
+#include "foundation/PMFunctions.h"
+#include "foundation/PMLog.h"
+#include "library/model/PMLibraryFileRules.h"
+#include "platform/Paths.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/DelayedPerform.h"
+#include "platform/DistributedNotifications.h"
+#include "platform/PropertyList.h"
+#include "platform/SaveFile.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+#include <QtCore/QSet>
+#include <QtGui/QGuiApplication>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::Dictionary;
+using platform::DictionaryPtr;
+using platform::Value;
+
+namespace {
+
+const QString kSaveLibrary = QStringLiteral("saveLibrary");
+
+void copyIfPresent(const Dictionary& from, Dictionary& to, const char* key)
+{
+    const QString k = QString::fromUtf8(key);
+    const Value v = from.value(k);
+    if (!v.isNull())
+        to.setValue(k, v);
+}
+
+void removeStrayFiles(const QString& folder, const QSet<QString>& ids, bool stripExtension, bool withSubfolder)
+{
+    QDir dir(folder);
+    if (!dir.exists())
+        return;
+    bool sawShortName = false;
+    const QFileInfoList entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        const QString name = entry.fileName();
+        if (name.size() < 2) {
+            sawShortName = true;
+            continue;
+        }
+        QString compared = name;
+        if (stripExtension && !entry.suffix().isEmpty() && entry.completeBaseName().size() > 0)
+            compared = name.left(name.size() - entry.suffix().size() - 1);
+        if (ids.contains(compared))
+            continue;
+        const bool removed = entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively() : QFile::remove(entry.filePath());
+        if (!removed)
+            PMLog("cannot remove stray image <%@>", name);
+        else if (PMDebugLogEnabled())
+            PMLog("[Debug] removed stray image <%@>", name);
+    }
+    if (withSubfolder && sawShortName)
+        removeStrayFiles(dir.filePath(QStringLiteral("_")), ids, stripExtension, false);
+}
+
+} // namespace
+
+DictionaryPtr PMMainController::perLibrarySettings() const
+{
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    DictionaryPtr settings = Dictionary::make();
+    for (const QString& key : perLibrarySettingsKeys()) {
+        if (key == QLatin1String("Subgroup Previews Position") && !defaults.boolForKey(QStringLiteral("Subgroup Previews Position: Allow Blending")))
+            continue;
+        const Value value = defaults.objectForKey(key);
+        if (!value.isNull())
+            settings->setValue(key, value);
+    }
+    return settings;
+}
+
+void PMMainController::populateSaveArray(Array& saveArray, const ArrayPtr& fromLibraryArray, QStringList* collectMovieRepresentationIDs)
+{
+    if (!fromLibraryArray)
+        return;
+    const QString library = libraryPath();
+    for (const Value& value : *fromLibraryArray) {
+        if (PMMovieRepresentationPrototype* movie = PMMovie(value)) {
+            if (movie->isProxy())
+                continue;
+            auto saved = Dictionary::make();
+            const QString path = movie->path();
+            if (!path.isEmpty()) {
+                saved->setValue(QStringLiteral("Path"), platform::stringByAbbreviatingWithTildeInPath(path));
+                if (path.size() > library.size() && path.startsWith(library) && path.at(library.size()) == QLatin1Char('/'))
+                    saved->setValue(QStringLiteral("Relative Path"), path.mid(library.size()));
+                const QByteArray bookmark = movie->bookmark();
+                if (!bookmark.isEmpty())
+                    saved->setValue(QStringLiteral("Bookmark"), bookmark);
+            } else {
+                saved->setValue(QStringLiteral("URL"), movie->URL().toString());
+            }
+            saved->setValue(QStringLiteral("User Settings"), Value(movie->userSettings()));
+            if (collectMovieRepresentationIDs)
+                collectMovieRepresentationIDs->append(movie->uniqueLibraryID());
+            saveArray.append(Value(saved));
+            continue;
+        }
+        PMLibraryContainerPtr container = PMContainerPtr(value);
+        if (!container)
+            continue;
+        auto saved = Dictionary::make();
+        bool withoutChildren = false;
+        if (const Value top = container->value(QStringLiteral("Top Level")); top.isString()) {
+            saved->setValue(QStringLiteral("Top Level"), top);
+            withoutChildren = top.string() == QLatin1String("Downloads") || top.string() == QLatin1String("Conversions");
+        } else if (const Value online = container->value(QStringLiteral("Online")); online.isString()) {
+            saved->setValue(QStringLiteral("Online"), online);
+            withoutChildren = true;
+        } else if (const Value external = container->value(QStringLiteral("External")); external.isString()) {
+            saved->setValue(QStringLiteral("External"), external);
+        }
+        if (container->isSmartGroup()) {
+            saved->setValue(QStringLiteral("Smart"), true);
+            for (const char* key : {"Criteria", "Flatten", "Flatten: Subdivisions Only", "Continue"})
+                copyIfPresent(*container, *saved, key);
+        } else {
+            copyIfPresent(*container, *saved, "Library Section");
+            if (!withoutChildren) {
+                auto children = Array::make();
+                const Value raw = container->value(QStringLiteral("Children"));
+                if (raw.isArray())
+                    populateSaveArray(*children, raw.array(), collectMovieRepresentationIDs);
+                saved->setValue(QStringLiteral("Children"), Value(children));
+                for (const char* key : {"Library Movies", "Smart Playlists Folder", "Static Proxies"})
+                    copyIfPresent(*container, *saved, key);
+            }
+        }
+        copyIfPresent(*container, *saved, "Subgroup Settings");
+        copyIfPresent(*container, *saved, "Name");
+        QString uniqueID = container->value(QStringLiteral("Unique ID")).isString() ? container->value(QStringLiteral("Unique ID")).string() : QString();
+        if (uniqueID.isEmpty()) {
+            uniqueID = availableUniqueLibraryID();
+            container->setValue(QStringLiteral("Unique ID"), uniqueID);
+            _containersByID.insert(uniqueID, container);
+        }
+        saved->setValue(QStringLiteral("Unique ID"), uniqueID);
+        for (const char* key : {"Group Sorting Criterion", "Group Sorting Criterion: Previous", "Group Sorting Direction",
+                                "Group Content Display Mode", "Hide Item Count", "Emancipate", "Index Sequence", "Preview Width", "Cover Width"})
+            copyIfPresent(*container, *saved, key);
+        saveArray.append(Value(saved));
+    }
+}
+
+bool PMMainController::saveLibraryAndCleanUpImagesIfAppropriate(bool cleanUp)
+{
+    platform::cancelPreviousPerformRequests(this, kSaveLibrary, Value());
+    _lastSaveError.clear();
+    if (!_library || !_libraryIsLoaded)
+        return false;
+    const QString indexPath = libraryDatabasePaths().value(0);
+    if (!volumeExistsForPath(indexPath)) {
+        PMLog("cannot save library: volume <%@> not available", volumePathOrSlash(indexPath));
+        return false;
+    }
+
+    const bool shiftHeld = qobject_cast<QGuiApplication*>(QCoreApplication::instance())
+        && QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
+    const bool doCleanUp = cleanUp && (_cleanUpCachedImages || shiftHeld);
+    QStringList ids;
+
+    auto saved = Array::make();
+    populateSaveArray(*saved, _library, doCleanUp ? &ids : nullptr);
+    auto index = Dictionary::make({{QStringLiteral("Library"), Value(saved)},
+                                   {QStringLiteral("Preferences"), Value(perLibrarySettings())},
+                                   {QStringLiteral("Version"), QStringLiteral("2")}});
+    QString error;
+    const QByteArray bytes = platform::writeBinaryPropertyList(Value(index), &error);
+    if (error.isEmpty() && bytes.isEmpty())
+        error = QStringLiteral("nothing to write");
+    if (error.isEmpty())
+        error = platform::saveFile(indexPath, bytes);
+    _lastSaveError = error;
+    if (!error.isEmpty()) {
+        PMLog("cannot save library at <%@>: %@", indexPath, error);
+        if (!_callerReportsSaveFailure)
+            PMRunAlert(QCoreApplication::translate("PMMainController", "The library could not be saved."),
+                   QCoreApplication::translate("PMMainController", "Pellis could not write the library index. Your changes are kept in "
+                                                                   "memory; please make room or fix the problem and try again.\n\n%1")
+                       .arg(error));
+        return false;
+    }
+    ++_numberOfLibrarySaves;
+
+    if (doCleanUp) {
+        const QSet<QString> idSet(ids.begin(), ids.end());
+        removeStrayFiles(coverImageDirectoryPath(), idSet, true, true);
+        removeStrayFiles(posterImageDirectoryPath(), idSet, true, true);
+        removeStrayFiles(standardIndexImagesDirectoryPath(), idSet, false, false);
+        _cleanUpCachedImages = false;
+    }
+    platform::postDistributedNotification(QStringLiteral("com.tolvane.Pellis: Saved Library"), indexPath);
+    return true;
+}
+
+bool PMMainController::saveLibrary()
+{
+    return saveLibraryAndCleanUpImagesIfAppropriate(false);
+}
+
+void PMMainController::saveLibrarySoon()
+{
+    platform::performAfterDelay(this, kSaveLibrary, Value(), 10.0, [this] { saveLibrary(); });
+}

@@ -1,0 +1,79 @@
+// The state of the Dock badge: a count of pending items (or the arrow while an external
+// viewer waits to go on) and one progress combining downloads and conversions,
+// background item work and the move of files into the library folder. Redraws happen only
+// when the count or the whole percent changes; background deltas update at most every
+// 0.2 seconds, except the one that ends a busy period.
+#include "library/model/PMMainController.h"
+
+#include "library/model/PMMovieRepresentation.h"
+
+#include <QtCore/QSet>
+
+#include <algorithm>
+#include <cmath>
+
+void PMMainController::updateApplicationIcon()
+{
+    updateApplicationIconWithDownloads(downloadStorage()->rawChildren(), conversionStorage()->rawChildren(),
+                                       platform::Date::now().secondsSinceReferenceDate());
+}
+
+void PMMainController::updateApplicationIconWithCrawlDelta(std::int64_t delta)
+{
+    _numberOfRemainingCrawlers += delta;
+    if (delta > 0) {
+        _numberOfCrawlers += delta;
+    } else if (delta < 0 && _numberOfRemainingCrawlers < 1) {
+        _numberOfCrawlers = 0;
+        _applicationIconUpdateTimestamp = 0;
+    }
+    if (platform::Date::now().secondsSinceReferenceDate() > _applicationIconUpdateTimestamp + 0.2)
+        updateApplicationIcon();
+}
+
+void PMMainController::updateApplicationIconWithDownloads(const platform::ArrayPtr& downloads, const platform::ArrayPtr& conversions,
+                                                          double timestamp)
+{
+    std::int64_t count = 0;
+    int groups = 0;
+    double sum = 0;
+    if ((downloads && !downloads->isEmpty()) || (conversions && !conversions->isEmpty())) {
+        QSet<const void*> originals;
+        for (const platform::ArrayPtr& items : {downloads, conversions})
+            if (items)
+                for (const platform::Value& item : *items)
+                    if (PMMovieRepresentationPrototype* movie = PMMovie(item))
+                        originals.insert(&movie->original());
+        count = originals.size();
+        const std::int64_t total = _longTermNumberOfDownloads + _longTermNumberOfConversions;
+        if (total > count) {
+            sum += double(total - count) / double(total);
+            ++groups;
+        } else if (count > 0) {
+            ++groups;
+        }
+    }
+    if (_numberOfRemainingCrawlers >= 1) {
+        ++groups;
+        if (_numberOfCrawlers > _numberOfRemainingCrawlers)
+            sum += double(_numberOfCrawlers - _numberOfRemainingCrawlers) / double(_numberOfCrawlers);
+    }
+    if (_numberOfRemainingItemsMovingToLibraryFolder != 0) {
+        count += _numberOfRemainingItemsMovingToLibraryFolder;
+        sum += _movingToLibraryFolderFraction;
+        ++groups;
+    }
+    const double progress = groups ? std::min(sum / groups, 1.0) : -1.0;
+    if (_isMonitoredExternalViewerReadyToContinue && _externalViewerMovieRepresentation)
+        count = -1;
+
+    const auto percent = [](double p) { return p < 0 ? -1.0 : std::floor(p * 100); };
+    if (count == _applicationIconBadgeCount && percent(progress) == percent(_applicationIconProgress)) {
+        _applicationIconUpdateTimestamp = timestamp;
+        return;
+    }
+    _applicationIconBadgeCount = count;
+    _applicationIconProgress = (count != 0 || groups) ? progress : -1.0;
+    ++_numberOfApplicationIconRedraws;
+    _applicationIconUpdateTimestamp = timestamp;
+}

@@ -1,0 +1,396 @@
+// The library index: loading indexes written by another producer (python3's plistlib),
+// saving them back unchanged, falling back to the backup when an index is damaged, and
+// taking over only the library's own settings.
+#include "library/model/PMCachedSettings.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
+#include "platform/DistributedNotifications.h"
+#include "platform/PropertyList.h"
+#include "platform/UserDefaults.h"
+
+#include "common/TestSupport.h"
+
+#include <QtCore/QDateTime>
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using platform::Value;
+
+namespace {
+
+// Writes a library index with python3's plistlib. `kind` chooses the fixture:
+// "current" (a dictionary index of a few hundred items with every saved key),
+// "array" (the older array format with ";"-separated tags and no storages).
+const char* kFixtureScript = R"PY(
+import plistlib, sys, os
+path, kind, library = sys.argv[1], sys.argv[2], sys.argv[3]
+home = os.environ["HOME"]
+def tilde(p):
+    return "~" + p[len(home):] if p.startswith(home + "/") else p
+def movie(i, folder):
+    return {"Path": tilde(f"{folder}/Movie {i:03d}.mov"), "Relative Path": f"/Movie {i:03d}.mov" if folder == library else None,
+            "Bookmark": bytes([1, 2, 3, i % 256]),
+            "User Settings": {"Name": f"Movie {i}", "Added Timestamp": 1700000000.0 + i, "Rating": float(i % 6),
+                              "Duration": i * 10, "Unique ID": f"00000000-0000-0000-0000-{i:012d}",
+                              "Tags": {"genre": {"Value": f"drama,comedy{i}"}, "notes": {"Value": "a;b"}}}}
+def clean(d):
+    return {k: v for k, v in d.items() if v is not None}
+if kind == "current":
+    movies = [clean(movie(i, library)) for i in range(200)]
+    outside = [clean(movie(i, "/media/other/Films")) for i in range(200, 300)]
+    web = [{"URL": "https://example.com/clip.mp4", "User Settings": {"Name": "Clip", "Added Timestamp": 1700000000.0, "Unique ID": "W-1"}}]
+    folder = {"Name": "Folder", "Unique ID": "F-1", "Children": outside[:50] + web, "Group Sorting Criterion": "Name",
+              "Group Sorting Direction": 1, "Subgroup Settings": {"X::a": {"Group Sorting Criterion": "Rating"}},
+              "Index Sequence": 3, "Preview Width": 120.0,
+              "Cover Width": 90.0, "Emancipate": True, "Hide Item Count": True, "Group Content Display Mode": 2,
+              "Group Sorting Criterion: Previous": "Date Added"}
+    nested = {"Name": "Nested", "Unique ID": "F-2", "Children": [{"Name": "Inner", "Unique ID": "F-3", "Children": outside[50:]}]}
+    section = {"Name": "Movies", "Unique ID": "S-1", "Library Section": "Movies", "Children": movies + [folder, nested]}
+    others = [{"Name": n, "Unique ID": f"S-{n}", "Library Section": n, "Children": []} for n in ("iTunes", "iPhoto", "Aperture", "Online")]
+    lib = [
+        {"Top Level": "Library", "Name": "Library", "Unique ID": "T-1", "Children": [section] + others},
+        {"Top Level": "Temporary", "Name": "Temporary", "Unique ID": "T-2", "Children": []},
+        {"Top Level": "Downloads", "Name": "Downloads", "Unique ID": "T-3"},
+        {"Top Level": "Conversions", "Name": "Conversions", "Unique ID": "T-4"},
+        {"Top Level": "Smart Groups", "Name": "Playlists", "Unique ID": "T-5", "Children": [
+            {"Smart": True, "Name": "Recent", "Unique ID": "G-1", "Criteria": {"Query": "rating:>3", "Subdivider Tag": "genre"},
+             "Flatten": True, "Continue": 1},
+            {"Name": "Lists", "Unique ID": "G-2", "Smart Playlists Folder": True, "Children": [],
+             "Static Proxies": ["00000000-0000-0000-0000-000000000001"]}]},
+    ]
+    prefs = {"Custom Size": "{800, 600}", "Library Selection": "F-1", "Expanded Library Containers": ["T-1", "S-1"],
+             "Blacklist": ["~/Private/*"], "Missing Movies Mode": 2, "Persistent Tags": {"genre": "Genre"}}
+    plistlib.dump({"Library": lib, "Preferences": prefs, "Version": "2"}, open(path, "wb"), fmt=plistlib.FMT_BINARY)
+elif kind == "array":
+    items = [{"Path": f"/media/old/Movie {i}.avi", "User Settings": {"Name": f"Old {i}", "Added Timestamp": 1600000000.0,
+              "Tags": {"genre": {"Value": "drama; comedy"}, "empty": {"Value": " ; "}, "notes": {"Value": "x;y"}}}} for i in range(3)]
+    items.append({"Name": "Old Folder", "Persikey": "P-1", "Children": []})
+    items.append({"Smart": True, "Name": "Old Smart", "Persikey": "P-2", "Criteria": {"Subdivider Tag": "genre;year"}})
+    items.append({"Name": "Playlist", "Persikey": "P-3", "Children": []})
+    plistlib.dump(items, open(path, "wb"), fmt=plistlib.FMT_XML)
+)PY";
+
+// Compares the fixture with the index the program saved, item by item, with python.
+const char* kCompareScript = R"PY(
+import plistlib, sys
+a = plistlib.load(open(sys.argv[1], "rb")); b = plistlib.load(open(sys.argv[2], "rb"))
+def walk(x, y, where):
+    if isinstance(x, dict):
+        if not isinstance(y, dict): sys.exit(f"{where}: not a dictionary")
+        if x.get("Top Level") in ("Downloads", "Conversions"): x = {k: v for k, v in x.items() if k != "Children"}
+        if set(x) != set(y): sys.exit(f"{where}: keys {sorted(set(x) ^ set(y))}")
+        for k in x: walk(x[k], y[k], where + "/" + k)
+    elif isinstance(x, list):
+        if len(x) != len(y): sys.exit(f"{where}: {len(x)} != {len(y)} items")
+        for i, (p, q) in enumerate(zip(x, y)): walk(p, q, f"{where}[{i}]")
+    elif x != y and not (isinstance(x, (int, float)) and isinstance(y, (int, float)) and float(x) == float(y)):
+        sys.exit(f"{where}: {x!r} != {y!r}")
+walk(a["Library"], b["Library"], "Library")
+for k, v in a["Preferences"].items():
+    if b["Preferences"].get(k) != v: sys.exit(f"Preferences/{k}")
+print("same")
+)PY";
+
+class LibraryIndexTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mainController().resetForTesting();
+        mainController()._didFinishLaunching = false;
+        mainController()._shouldTerminateWithoutQuitSequence = false;
+        platform::UserDefaults& defaults = platform::UserDefaults::standard();
+        for (const QString& key : defaults.persistentDomain()->keys())
+            defaults.removeObjectForKey(key);
+        m_library = testsupport::makeTempDir(QStringLiteral("library"));
+        platform::UserDefaults::standard().setObject(Value(m_library), QStringLiteral("Library Path"));
+        platform::setAlertHandler([this](const platform::Alert& alert) {
+            m_alerts.append(alert.messageText);
+            return platform::AlertResponse{m_alertAnswer, false};
+        });
+    }
+    void TearDown() override
+    {
+        platform::setAlertHandler(nullptr);
+        mainController().resetForTesting();
+    }
+    QString indexPath() const { return m_library + QStringLiteral("/Pellis.library/Pellis.2.libraryindex"); }
+    QString backupPath() const { return m_library + QStringLiteral("/Pellis.library/Pellis.2.backup.libraryindex"); }
+    void writeFixture(const QString& path, const QString& kind)
+    {
+        QDir().mkpath(QFileInfo(path).path());
+        const auto result = testsupport::runProcess(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kFixtureScript), path, kind, m_library});
+        ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
+    }
+    static platform::ArrayPtr savedArray()
+    {
+        platform::Array saved;
+        mainController().populateSaveArray(saved, mainController()._library, nullptr);
+        return std::make_shared<platform::Array>(saved.values());
+    }
+    static QStringList damagedFiles(const QString& folder)
+    {
+        return QDir(folder).entryList({QStringLiteral("*.damaged-*")}, QDir::Files);
+    }
+
+    QString m_library;
+    QStringList m_alerts;
+    int m_alertAnswer = 0;
+};
+
+TEST_F(LibraryIndexTest, PlistlibIndexLoadsAndSavesBackItemByItem)
+{
+    writeFixture(indexPath(), QStringLiteral("current"));
+    const QString fixtureCopy = testsupport::makeTempDir() + QStringLiteral("/fixture.plist");
+    ASSERT_TRUE(QFile::copy(indexPath(), fixtureCopy));
+    PMMainController& controller = mainController();
+    controller.loadLibrary();
+
+    ASSERT_EQ(controller._library->count(), 5);
+    EXPECT_EQ(controller._nonProxyRawMovieRepresentationsByID.size(), 301);
+    ASSERT_TRUE(controller._containersByID.value(QStringLiteral("F-3")));
+    EXPECT_EQ(controller.downloadStorage()->rawChildren()->count(), 0);
+    EXPECT_EQ(platform::UserDefaults::standard().stringForKey(QStringLiteral("Custom Size")), QStringLiteral("{800, 600}"));
+    EXPECT_EQ(platform::UserDefaults::standard().integerForKey(QStringLiteral("Missing Movies Mode")), 2);
+
+    const platform::ArrayPtr first = savedArray();
+    ASSERT_TRUE(controller.saveLibrary());
+    // The program's own file, read by python, holds what the python file held.
+    const auto compared = testsupport::runProcess(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kCompareScript), fixtureCopy, indexPath()});
+    EXPECT_EQ(compared.exitCode, 0) << compared.err.toStdString() << compared.out.toStdString();
+
+    // load(save(x)) == x, item by item.
+    controller.resetForTesting();
+    controller.loadLibrary();
+    const platform::ArrayPtr second = savedArray();
+    ASSERT_EQ(first->count(), second->count());
+    for (qsizetype i = 0; i < first->count(); ++i)
+        EXPECT_EQ(first->at(i), second->at(i)) << "top-level item " << i;
+}
+
+TEST_F(LibraryIndexTest, OlderArrayIndexIsRebuiltWithStoragesAndCSVTags)
+{
+    writeFixture(m_library + QStringLiteral("/Pellis.library/Quentor.libraryindex"), QStringLiteral("array"));
+    PMMainController& controller = mainController();
+    controller.loadLibrary();
+
+    QStringList roles;
+    for (const Value& v : *controller._library)
+        roles << PMContainer(v)->topLevelRole();
+    EXPECT_EQ(roles, (QStringList{QStringLiteral("Library"), QStringLiteral("Temporary"), QStringLiteral("iTunes"), QStringLiteral("iPhoto"),
+                                  QStringLiteral("Downloads"), QStringLiteral("Smart Groups")}));
+    EXPECT_EQ(PMContainer(controller._library->at(1))->value(QStringLiteral("Name")).string(), QStringLiteral("Playlist"));
+    // The smart group left the tree for the playlists storage; "Persikey" became the ID.
+    const PMLibraryContainerPtr smart = controller._containersByID.value(QStringLiteral("P-2"));
+    ASSERT_TRUE(smart);
+    EXPECT_EQ(controller.topLevelAncestorOfItem(Value(smart))->topLevelRole(), QStringLiteral("Smart Groups"));
+    EXPECT_EQ(smart->value(QStringLiteral("Criteria")).dictionary()->value(QStringLiteral("Subdivider Tag")).string(), QStringLiteral("genre, year"));
+    EXPECT_TRUE(controller._containersByID.value(QStringLiteral("P-1")));
+
+    auto record = controller._nonProxyRawMovieRepresentationsByPath.values().value(0);
+    ASSERT_TRUE(record);
+    const platform::DictionaryPtr tags = record->userSettings()->value(QStringLiteral("Tags")).dictionary();
+    ASSERT_TRUE(tags);
+    EXPECT_EQ(tags->value(QStringLiteral("genre")).dictionary()->value(QStringLiteral("Value")).string(), QStringLiteral("drama, comedy"));
+    EXPECT_FALSE(tags->contains(QStringLiteral("empty")));
+    EXPECT_EQ(tags->value(QStringLiteral("notes")).dictionary()->value(QStringLiteral("Value")).string(), QStringLiteral("x;y"));
+}
+
+TEST_F(LibraryIndexTest, DamagedIndexLoadsFromBackupAndIsKeptAside)
+{
+    struct Case {
+        const char* name;
+        std::function<void(QByteArray&)> damage;
+    };
+    const Case cases[] = {
+        {"truncated", [](QByteArray& b) { b.truncate(b.size() / 2); }},
+        // The trailer's offset of the offset table: a flipped high bit points far outside.
+        {"bit-flipped", [](QByteArray& b) { b[b.size() - 8] = char(b[b.size() - 8] ^ 0x40); }},
+        {"not a library", [](QByteArray& b) { b = platform::writeBinaryPropertyList(Value(QStringLiteral("hello"))); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(m_library + QStringLiteral("/Pellis.library")).removeRecursively();
+        writeFixture(indexPath(), QStringLiteral("current"));
+        ASSERT_TRUE(QFile::copy(indexPath(), backupPath()));
+        QByteArray bytes = testsupport::readFile(indexPath());
+        const QByteArray good = bytes;
+        c.damage(bytes);
+        testsupport::writeFile(indexPath(), bytes);
+
+        mainController().resetForTesting();
+        mainController().loadLibrary();
+        EXPECT_EQ(mainController()._nonProxyRawMovieRepresentationsByID.size(), 301);
+        const QStringList damaged = damagedFiles(m_library + QStringLiteral("/Pellis.library"));
+        ASSERT_EQ(damaged.size(), 1);
+        EXPECT_EQ(testsupport::readFile(m_library + QStringLiteral("/Pellis.library/") + damaged.first()), bytes);
+        EXPECT_EQ(testsupport::readFile(backupPath()), good) << "the backup is never taken from a damaged index";
+        // The next save writes a whole index again.
+        ASSERT_TRUE(mainController().saveLibrary());
+        EXPECT_TRUE(platform::readPropertyListFile(indexPath()).ok());
+    }
+}
+
+TEST_F(LibraryIndexTest, BackupIsRefreshedOnlyWhenOlderThanAnHour)
+{
+    for (int minutes : {59, 61}) {
+        SCOPED_TRACE(minutes);
+        writeFixture(indexPath(), QStringLiteral("current"));
+        testsupport::writeFile(backupPath(), "old backup");
+        QFile backup(backupPath());
+        ASSERT_TRUE(backup.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(backup.setFileTime(QDateTime::currentDateTime().addSecs(-60 * minutes), QFileDevice::FileModificationTime));
+        backup.close();
+        mainController().loadLibrary();
+        if (minutes < 60)
+            EXPECT_EQ(testsupport::readFile(backupPath()), QByteArray("old backup"));
+        else
+            EXPECT_EQ(testsupport::readFile(backupPath()), testsupport::readFile(indexPath()));
+    }
+}
+
+TEST_F(LibraryIndexTest, IndexPlantsOnlyTheLibrarysOwnSettings)
+{
+    const QString marker = testsupport::makeTempDir() + QStringLiteral("/ran");
+    const QString script = testsupport::makeTempDir() + QStringLiteral("/script.sh");
+    testsupport::writeFile(script, QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(marker).toUtf8());
+    QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    auto preferences = platform::Dictionary::make({
+        {QStringLiteral("Termination Scripts"), script},
+        {QStringLiteral("Pre-Startup Scripts"), platform::Array::make({Value(script)})},
+        {QStringLiteral("Viewer Rules"), QStringLiteral("[]")},
+        {QStringLiteral("Custom Size"), platform::Array::make({Value(1)})}, // wrong type
+        {QStringLiteral("Preview Layout"), 2},
+        {QStringLiteral("Blacklist"), platform::Array::make({Value(QStringLiteral("~/a")), Value(3)})}, // not all texts
+        {QStringLiteral("Whitelist"), platform::Array::make({Value(QStringLiteral("mov"))})},
+    });
+    auto index = platform::Dictionary::make({{QStringLiteral("Library"), platform::Array::make()},
+                                             {QStringLiteral("Preferences"), Value(preferences)},
+                                             {QStringLiteral("Version"), QStringLiteral("2")}});
+    testsupport::writeFile(indexPath(), platform::writeBinaryPropertyList(Value(index)));
+    mainController().loadLibrary();
+
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    EXPECT_TRUE(defaults.objectForKey(QStringLiteral("Termination Scripts")).isNull());
+    EXPECT_TRUE(defaults.objectForKey(QStringLiteral("Pre-Startup Scripts")).isNull());
+    EXPECT_TRUE(defaults.objectForKey(QStringLiteral("Viewer Rules")).isNull());
+    EXPECT_TRUE(defaults.objectForKey(QStringLiteral("Custom Size")).isNull());
+    EXPECT_EQ(defaults.integerForKey(QStringLiteral("Preview Layout")), 2);
+    EXPECT_TRUE(defaults.objectForKey(QStringLiteral("Blacklist")).isNull());
+    EXPECT_EQ(defaults.arrayForKey(QStringLiteral("Whitelist"))->count(), 1);
+    EXPECT_TRUE(mainController().applicationShouldTerminate());
+    EXPECT_FALSE(QFileInfo::exists(marker));
+    // An empty library from the index still gets its storages.
+    EXPECT_TRUE(mainController().existingSourceStorage());
+}
+
+TEST_F(LibraryIndexTest, WrongTypesAndDeepNestingAreReadSafely)
+{
+    // "Children" that is no array and "Tags" that is no dictionary read as empty; a chain
+    // of containers far deeper than any library is cut off instead of overflowing.
+    auto deepest = platform::Dictionary::make({{QStringLiteral("Name"), QStringLiteral("deep")}});
+    Value chain = Value(deepest);
+    for (int i = 0; i < 200; ++i)
+        chain = Value(platform::Dictionary::make({{QStringLiteral("Name"), QStringLiteral("level")}, {QStringLiteral("Children"), platform::Array::make({chain})}}));
+    auto items = platform::Array::make({
+        Value(platform::Dictionary::make({{QStringLiteral("Name"), QStringLiteral("odd")}, {QStringLiteral("Unique ID"), QStringLiteral("ODD")}, {QStringLiteral("Children"), QStringLiteral("text")}})),
+        Value(platform::Dictionary::make({{QStringLiteral("Path"), QStringLiteral("/media/x/a.mov")},
+                                          {QStringLiteral("User Settings"), platform::Dictionary::make({{QStringLiteral("Tags"), QStringLiteral("bad")}})}})),
+        Value(platform::Dictionary::make({{QStringLiteral("Path"), 42}})),
+        Value(QStringLiteral("not an item")),
+        chain,
+    });
+    auto library = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Top Level"), QStringLiteral("Library")}, {QStringLiteral("Children"), items}}))});
+    testsupport::writeFile(indexPath(), platform::writeBinaryPropertyList(Value(platform::Dictionary::make({{QStringLiteral("Library"), library}, {QStringLiteral("Version"), 2}}))));
+    mainController().loadLibrary();
+    const PMLibraryContainerPtr odd = mainController()._containersByID.value(QStringLiteral("ODD"));
+    ASSERT_TRUE(odd);
+    EXPECT_TRUE(odd->rawChildren()->isEmpty());
+    ASSERT_EQ(mainController()._nonProxyRawMovieRepresentationsByID.size(), 1);
+    EXPECT_FALSE(mainController()._nonProxyRawMovieRepresentationsByID.begin().value()->userSettings()->contains(QStringLiteral("Tags")));
+    EXPECT_TRUE(mainController().saveLibrary());
+}
+
+TEST_F(LibraryIndexTest, FailedSaveIsReportedOnceAndKeepsTheOldIndex)
+{
+    mainController().loadLibrary();
+    ASSERT_TRUE(mainController().saveLibrary());
+    const QByteArray before = testsupport::readFile(indexPath());
+    int notifications = 0;
+    const auto observer = platform::addDistributedNotificationObserver([&](const QString& name, const QString&) {
+        notifications += name == QLatin1String("com.tolvane.Pellis: Saved Library");
+    });
+    mainController().pellisSourceStorageSection()->rawChildren()->append(Value(PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("new")}})));
+    // The index's place is taken by a folder: the rename into place fails.
+    const QString aside = indexPath() + QStringLiteral(".aside");
+    ASSERT_TRUE(QFile::rename(indexPath(), aside));
+    ASSERT_TRUE(QDir().mkpath(indexPath() + QStringLiteral("/inside")));
+    const bool saved = mainController().saveLibrary();
+    platform::removeDistributedNotificationObserver(observer);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(m_alerts.size(), 1);
+    EXPECT_EQ(notifications, 0);
+    EXPECT_TRUE(QFileInfo(indexPath() + QStringLiteral("/inside")).isDir());
+    EXPECT_EQ(testsupport::readFile(aside), before);
+}
+
+TEST_F(LibraryIndexTest, TenSaveRequestsGiveOneSave)
+{
+    mainController().loadLibrary();
+    const int before = mainController()._numberOfLibrarySaves;
+    for (int i = 0; i < 10; ++i) {
+        mainController().saveLibrarySoon();
+        testsupport::waitUntil([] { return false; }, 100);
+    }
+    EXPECT_EQ(mainController()._numberOfLibrarySaves, before);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return mainController()._numberOfLibrarySaves > before; }, 15000));
+    testsupport::waitUntil([] { return false; }, 500);
+    EXPECT_EQ(mainController()._numberOfLibrarySaves, before + 1);
+}
+
+TEST_F(LibraryIndexTest, CleanUpRemovesOnlyStrayImages)
+{
+    PMMainController& c = mainController();
+    c.loadLibrary();
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/kept.mov"));
+    const QString id = record->uniqueLibraryID();
+    c.pellisSourceStorageSection()->rawChildren()->append(Value(record));
+    auto folder = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("no ID yet")}});
+    c.pellisSourceStorageSection()->rawChildren()->append(Value(folder));
+
+    const QString covers = c.coverImageDirectoryPath();
+    const QString index = c.standardIndexImagesDirectoryPath();
+    for (const QString& name : {id + QStringLiteral(".jpg"), QStringLiteral("stray.jpg"), QStringLiteral("x"), QStringLiteral("_/") + id + QStringLiteral(".jpg"),
+                                QStringLiteral("_/old.jpg")})
+        testsupport::writeFile(covers + QLatin1Char('/') + name, "jpeg");
+    QDir().mkpath(index + QLatin1Char('/') + id);
+    testsupport::writeFile(index + QLatin1Char('/') + id + QStringLiteral(".jpg"), "jpeg");
+
+    // Without the flag (and without Shift) nothing is removed.
+    ASSERT_TRUE(c.saveLibraryAndCleanUpImagesIfAppropriate(true));
+    EXPECT_TRUE(QFileInfo::exists(covers + QStringLiteral("/stray.jpg")));
+
+    c._cleanUpCachedImages = true;
+    ASSERT_TRUE(c.saveLibraryAndCleanUpImagesIfAppropriate(true));
+    EXPECT_FALSE(c._cleanUpCachedImages);
+    QStringList left = QDir(covers).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    left.sort();
+    EXPECT_EQ(left, (QStringList{id + QStringLiteral(".jpg"), QStringLiteral("_"), QStringLiteral("x")}));
+    EXPECT_EQ(QDir(covers + QStringLiteral("/_")).entryList(QDir::Files), QStringList{id + QStringLiteral(".jpg")});
+    EXPECT_EQ(QDir(index).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{id});
+
+    // The container without an ID gained one during the save, and the same one was written.
+    const QString folderID = folder->value(QStringLiteral("Unique ID")).string();
+    ASSERT_FALSE(folderID.isEmpty());
+    EXPECT_EQ(c._containersByID.value(folderID), folder);
+    EXPECT_TRUE(platform::readPropertyListFile(indexPath()).value.description().contains(folderID));
+}
+
+} // namespace

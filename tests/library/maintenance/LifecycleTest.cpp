@@ -1,0 +1,337 @@
+// Start-up, the default settings, library locations, user scripts and quit, driven
+// through the real controller with alerts answered by the test.
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
+#include "platform/InterfaceFiles.h"
+#include "platform/PropertyList.h"
+#include "platform/UserDefaults.h"
+
+#include "common/TestSupport.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtWidgets/QWidget>
+
+#include <gtest/gtest.h>
+
+using platform::Value;
+
+namespace {
+
+class LifecycleTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        PMMainController& c = mainController();
+        c.resetForTesting();
+        c._didFinishLaunching = false;
+        c._shouldTerminateWithoutQuitSequence = false;
+        c._numberOfRemainingItemsMovingToLibraryFolder = 0;
+        c._startUpStepObserver = nullptr;
+        for (const QString& key : defaults().persistentDomain()->keys())
+            defaults().removeObjectForKey(key);
+        m_library = testsupport::makeTempDir(QStringLiteral("library"));
+        defaults().setObject(Value(m_library), QStringLiteral("Library Path"));
+        platform::setAlertHandler([this](const platform::Alert& alert) {
+            m_alerts.append(alert);
+            const int answer = m_answers.isEmpty() ? 0 : m_answers.takeFirst();
+            if (m_onAlert)
+                m_onAlert();
+            return platform::AlertResponse{answer, false};
+        });
+    }
+    void TearDown() override
+    {
+        platform::setAlertHandler(nullptr);
+        platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), nullptr);
+        delete mainController()._mainWindow.data();
+        mainController()._startUpStepObserver = nullptr;
+        mainController().resetForTesting();
+    }
+    static platform::UserDefaults& defaults() { return platform::UserDefaults::standard(); }
+    QString indexPath() const { return m_library + QStringLiteral("/Pellis.library/Pellis.2.libraryindex"); }
+    // A shell script that appends its name to the log file.
+    static QString script(const QString& name, const QString& log, const QString& body = {})
+    {
+        const QString path = testsupport::makeTempDir() + QLatin1Char('/') + name;
+        testsupport::writeFile(path, QStringLiteral("#!/bin/sh\n%1\necho %2 >> '%3'\n").arg(body, name, log).toUtf8());
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        return path;
+    }
+    static PMMovieRepresentationOriginalPtr movie(const QString& name)
+    {
+        auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/") + name + QStringLiteral(".mov"));
+        m->userSettings()->setValue(QStringLiteral("Name"), name);
+        return m;
+    }
+
+    QString m_library;
+    QList<platform::Alert> m_alerts;
+    QList<int> m_answers;
+    std::function<void()> m_onAlert;
+};
+
+TEST_F(LifecycleTest, DefaultSettingsTableAndMigration)
+{
+    const platform::DictionaryPtr table = PMMainController::defaultSettingsTable();
+    EXPECT_EQ(table->count(), 50);
+    EXPECT_EQ(table->value(QStringLiteral("Resume: Timestamp Limit")).integer(), 172800);
+    EXPECT_EQ(table->value(QStringLiteral("Cycle Through Index Image On Hover: Delay")).real(), 2.0);
+    EXPECT_TRUE(table->value(QStringLiteral("Push-Start: com.apple.QuickTimePlayerX")).boolean());
+    EXPECT_EQ(table->value(QStringLiteral("Continue: Mode")).integer(), 0);
+    defaults().setBool(true, QStringLiteral("Loop Group Movies"));
+    EXPECT_EQ(PMMainController::defaultSettingsTable()->value(QStringLiteral("Continue: Mode")).integer(), 1);
+
+    // Registered values never override the user's own, and are not stored.
+    defaults().setInteger(2, QStringLiteral("Continue: Mode"));
+    mainController().registerDefaultSettings();
+    EXPECT_EQ(defaults().integerForKey(QStringLiteral("Continue: Mode")), 2);
+    EXPECT_FALSE(defaults().hasPersistentValueForKey(QStringLiteral("Submenu Threshold")));
+    EXPECT_EQ(defaults().integerForKey(QStringLiteral("Submenu Threshold")), 5);
+    EXPECT_FALSE(defaults().boolForKey(QStringLiteral("Determine Fuzzy Oldest Date")));
+
+    for (const bool scale : {false, true}) {
+        defaults().removeObjectForKey(QStringLiteral("Preview Layout"));
+        defaults().setBool(scale, QStringLiteral("Scale Previews To Fit"));
+        mainController().migrateSettings();
+        EXPECT_EQ(defaults().hasPersistentValueForKey(QStringLiteral("Scale Previews To Fit")), !scale);
+        EXPECT_EQ(defaults().integerForKey(QStringLiteral("Preview Layout")), scale ? 3 : 0);
+    }
+}
+
+TEST_F(LifecycleTest, LibraryFolderFallbacksAndSettingsFolder)
+{
+    PMMainController& c = mainController();
+    const QString movies = QDir::homePath() + QStringLiteral("/Movies");
+    defaults().removeObjectForKey(QStringLiteral("Library Path"));
+    QDir(movies).removeRecursively();
+
+    // Nothing there: the folder "Pellis" in ~/Movies, made on first use.
+    EXPECT_EQ(c.libraryPath(), movies + QStringLiteral("/Pellis"));
+    EXPECT_TRUE(QFileInfo(movies + QStringLiteral("/Pellis")).isDir());
+    // The older default folder moves into the current default's place.
+    ASSERT_TRUE(QDir().mkpath(movies + QStringLiteral("/Quentor Library/Quentor.library")));
+    EXPECT_EQ(c.libraryPath(), movies + QStringLiteral("/Pellis Library"));
+    EXPECT_FALSE(QFileInfo::exists(movies + QStringLiteral("/Quentor Library")));
+    EXPECT_TRUE(defaults().objectForKey(QStringLiteral("Library Path")).isNull()) << "never written by the lookup";
+
+    // The older settings folder moves into place, also when "Do Not Encapsulate Settings"
+    // finds no plain "Quentor" folder.
+    defaults().setBool(true, QStringLiteral("Do Not Encapsulate Settings"));
+    EXPECT_EQ(c.librarySettingsPath(), movies + QStringLiteral("/Pellis Library/Pellis.library"));
+    EXPECT_FALSE(QFileInfo::exists(movies + QStringLiteral("/Pellis Library/Quentor.library")));
+
+    const QStringList names = [&] {
+        QStringList n;
+        for (const QString& p : c.libraryDatabasePaths())
+            n << QFileInfo(p).fileName();
+        return n;
+    }();
+    EXPECT_EQ(names, (QStringList{QStringLiteral("Pellis.2.libraryindex"), QStringLiteral("Pellis.2.backup.libraryindex"),
+                                  QStringLiteral("Pellis.libraryindex"), QStringLiteral("Pellis.backup.libraryindex"),
+                                  QStringLiteral("Quentor.libraryindex"), QStringLiteral("Quentor.backup.libraryindex"),
+                                  QStringLiteral("Library.QuentorLibrary"), QStringLiteral("Previous Library.QuentorLibrary"),
+                                  QStringLiteral("Quentor Library.database")}));
+    EXPECT_TRUE(QFileInfo(c.coverImageDirectoryPath()).isDir());
+    EXPECT_EQ(QFileInfo(c.posterImageDirectoryPath()).fileName(), QStringLiteral("Preview Images"));
+}
+
+TEST_F(LifecycleTest, LibraryFoldersAndKnownLibraries)
+{
+    PMMainController& c = mainController();
+    const QString second = testsupport::makeTempDir(QStringLiteral("second"));
+    c.saveSupplementaryLibraryPaths(platform::Dictionary::make({{QStringLiteral("Second"), second}}));
+    EXPECT_EQ(c.libraryPaths(), (QStringList{m_library, second}));
+    EXPECT_EQ(c.libraryFolderForPath(second + QStringLiteral("/a/b.mov")), second);
+    EXPECT_EQ(c.libraryFolderForPath(m_library + QStringLiteral("/b.mov")), m_library);
+    EXPECT_TRUE(c.libraryFolderForPath(QStringLiteral("/elsewhere/b.mov")).isEmpty());
+    EXPECT_TRUE(c.libraryFolderForPath(QString()).isEmpty());
+    // With nested folders the main one wins, since it comes first.
+    c.saveSupplementaryLibraryPaths(platform::Dictionary::make({{QStringLiteral("Inner"), m_library + QStringLiteral("/inner")}}));
+    EXPECT_EQ(c.libraryFolderForPath(m_library + QStringLiteral("/inner/x.mov")), m_library);
+
+    defaults().setObject(Value(platform::Dictionary::make({{QStringLiteral("a"), QStringLiteral("/old/one")},
+                                                           {QStringLiteral("b"), QStringLiteral("/old/one")},
+                                                           {QStringLiteral("c"), m_library}})),
+                         QStringLiteral("Libraries"));
+    const platform::DictionaryPtr locations = c.libraryLocations();
+    QStringList values;
+    for (auto it = locations->begin(); it != locations->end(); ++it)
+        values << it.value().string();
+    values.sort();
+    // The current library is always there, stored with "~".
+    EXPECT_EQ(values, (QStringList{QStringLiteral("/old/one"), QStringLiteral("~") + m_library.mid(QDir::homePath().size())}));
+}
+
+TEST_F(LifecycleTest, StartUpRunsItsStepsInOrder)
+{
+    PMMainController& c = mainController();
+    const QString log = testsupport::makeTempDir() + QStringLiteral("/log");
+    defaults().setObject(Value(script(QStringLiteral("pre"), log)), QStringLiteral("Pre-Startup Scripts"));
+    defaults().setObject(Value(platform::Array::make({Value(script(QStringLiteral("post1"), log)), Value(42),
+                                                      Value(QStringLiteral("/no/such/script")), Value(script(QStringLiteral("post2"), log))})),
+                         QStringLiteral("Post-Startup Scripts"));
+    defaults().setBool(true, QStringLiteral("Scale Previews To Fit"));
+    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject*) { return new QWidget; });
+
+    QStringList steps;
+    c._startUpStepObserver = [&](const QString& step) {
+        steps << step;
+        if (step == QLatin1String("loadLibrary")) {
+            EXPECT_EQ(testsupport::readFile(log), QByteArray("pre\n")) << "pre-start-up scripts run before the library loads";
+        }
+        if (step == QLatin1String("Post-Startup Scripts")) {
+            EXPECT_TRUE(c._mainWindow && c._mainWindow->isVisible()) << "post-start-up scripts run after the window is shown";
+        }
+    };
+    c.applicationWillFinishLaunching();
+    c.applicationDidFinishLaunching();
+
+    EXPECT_EQ(steps, (QStringList{QStringLiteral("relaunchAgainIfAppropriate"), QStringLiteral("multipleInstanceCheck"),
+                                  QStringLiteral("registerDefaults"), QStringLiteral("migrateSettings"), QStringLiteral("cacheSettings"),
+                                  QStringLiteral("Pre-Startup Scripts"), QStringLiteral("loadLibrary"), QStringLiteral("MainWindow"),
+                                  QStringLiteral("updateLibrary"), QStringLiteral("showMainWindow"), QStringLiteral("Post-Startup Scripts")}));
+    EXPECT_EQ(testsupport::readFile(log), QByteArray("pre\npost1\npost2\n"));
+    EXPECT_TRUE(c._didFinishLaunching);
+    EXPECT_FALSE(c._shouldTerminateWithoutQuitSequence);
+    EXPECT_EQ(defaults().integerForKey(QStringLiteral("Preview Layout")), 3);
+    EXPECT_EQ(defaults().integerForKey(QStringLiteral("Submenu Threshold")), 5);
+    EXPECT_TRUE(c.existingSourceStorage());
+}
+
+TEST_F(LifecycleTest, StartUpEndsWithoutMainWindow)
+{
+    PMMainController& c = mainController();
+    const int beeps = platform::beepCount();
+    c.applicationWillFinishLaunching();
+    c.applicationDidFinishLaunching();
+    EXPECT_TRUE(c._shouldTerminateWithoutQuitSequence);
+    EXPECT_FALSE(c._didFinishLaunching);
+    EXPECT_EQ(platform::beepCount(), beeps + 1);
+}
+
+TEST_F(LifecycleTest, QuitIsRefusedWhileFilesMove)
+{
+    PMMainController& c = mainController();
+    c.loadLibrary();
+    c.downloadStorage()->rawChildren()->append(Value(movie(QStringLiteral("download"))));
+    c._numberOfRemainingItemsMovingToLibraryFolder = 2;
+    EXPECT_FALSE(c.applicationShouldTerminate());
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_EQ(m_alerts[0].informativeText, QStringLiteral("Pellis is still moving files. Please wait until that's finished before you quit."));
+    EXPECT_FALSE(QFileInfo::exists(indexPath()));
+}
+
+TEST_F(LifecycleTest, QuitAsksAboutActiveConversions)
+{
+    PMMainController& c = mainController();
+    c.loadLibrary();
+    c.conversionStorage()->rawChildren()->append(Value(movie(QStringLiteral("converting"))));
+    m_answers = {1}; // Cancel
+    EXPECT_FALSE(c.applicationShouldTerminate());
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_TRUE(m_alerts[0].informativeText.startsWith(QStringLiteral("The following conversions are still active and will be discarded:\n\n• converting")));
+    EXPECT_TRUE(m_alerts[0].informativeText.endsWith(QStringLiteral("\n\nDo you really want to quit now?")));
+    EXPECT_EQ(m_alerts[0].buttons, (QStringList{QStringLiteral("Quit"), QStringLiteral("Cancel")}));
+    EXPECT_FALSE(QFileInfo::exists(indexPath()));
+}
+
+TEST_F(LifecycleTest, QuitClearsOrRetainsTheTemporaryStorage)
+{
+    struct Case {
+        int answer;
+        bool kept;
+    };
+    for (const Case& k : {Case{1, false}, Case{0, true}}) {
+        SCOPED_TRACE(k.kept);
+        defaults().removeObjectForKey(QStringLiteral("Do Not Forget Playlist On Quit"));
+        defaults().removeObjectForKey(QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)"));
+        m_alerts.clear();
+        PMMainController& c = mainController();
+        c.resetForTesting();
+        c.loadLibrary();
+        c.temporaryStorage()->rawChildren()->append(Value(movie(QStringLiteral("a"))));
+        m_answers = {k.answer};
+        EXPECT_TRUE(c.applicationShouldTerminate());
+        ASSERT_EQ(m_alerts.size(), 1);
+        EXPECT_EQ(m_alerts[0].messageText, QStringLiteral("Clear Temporary Storage?"));
+        EXPECT_EQ(c.temporaryStorage()->rawChildren()->count(), k.kept ? 1 : 0);
+        EXPECT_TRUE(defaults().boolForKey(QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)")));
+        EXPECT_EQ(defaults().boolForKey(QStringLiteral("Do Not Forget Playlist On Quit")), k.kept);
+
+        // The next quit does not ask again.
+        c.temporaryStorage()->rawChildren()->append(Value(movie(QStringLiteral("b"))));
+        EXPECT_TRUE(c.applicationShouldTerminate());
+        EXPECT_EQ(m_alerts.size(), 1);
+        EXPECT_EQ(c.temporaryStorage()->rawChildren()->count(), k.kept ? 2 : 0);
+    }
+}
+
+TEST_F(LifecycleTest, QuitSavesThenRunsTerminationScripts)
+{
+    PMMainController& c = mainController();
+    c.loadLibrary();
+    c.pellisSourceStorageSection()->rawChildren()->append(Value(movie(QStringLiteral("kept"))));
+    const QString log = testsupport::makeTempDir() + QStringLiteral("/log");
+    // The script sees the saved index.
+    defaults().setObject(Value(script(QStringLiteral("end"), log, QStringLiteral("test -f '%1' || exit 1").arg(indexPath()))),
+                         QStringLiteral("Termination Scripts"));
+    EXPECT_TRUE(c.applicationShouldTerminate());
+    EXPECT_EQ(testsupport::readFile(log), QByteArray("end\n"));
+    EXPECT_TRUE(platform::readPropertyListFile(indexPath()).ok());
+}
+
+TEST_F(LifecycleTest, QuitOffersToRetryAFailedSave)
+{
+    PMMainController& c = mainController();
+    c.loadLibrary();
+    ASSERT_TRUE(QDir().mkpath(indexPath() + QStringLiteral("/blocking")));
+
+    // Cancel: the program keeps running with its library.
+    m_answers = {1};
+    EXPECT_FALSE(c.applicationShouldTerminate());
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_EQ(m_alerts[0].buttons, (QStringList{QStringLiteral("Try Again"), QStringLiteral("Cancel Quit"), QStringLiteral("Quit Anyway")}));
+
+    // Try again after the problem went away: the quit goes on.
+    m_alerts.clear();
+    m_answers = {0};
+    m_onAlert = [this] { QDir(indexPath()).removeRecursively(); };
+    EXPECT_TRUE(c.applicationShouldTerminate());
+    EXPECT_EQ(m_alerts.size(), 1);
+    EXPECT_TRUE(platform::readPropertyListFile(indexPath()).ok());
+}
+
+TEST_F(LifecycleTest, LibraryOnAMissingVolumeEndsStartUpWithoutWriting)
+{
+    PMMainController& c = mainController();
+    const QString missing = QStringLiteral("/mnt/pellis-no-such-volume/Library");
+    defaults().setObject(Value(missing), QStringLiteral("Library Path"));
+    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject*) { return new QWidget; });
+    c.applicationWillFinishLaunching();
+    c.applicationDidFinishLaunching();
+    EXPECT_TRUE(c._shouldTerminateWithoutQuitSequence);
+    EXPECT_FALSE(c._mainWindow);
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_TRUE(m_alerts[0].messageText.endsWith(QStringLiteral("is not available.")));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/mnt/pellis-no-such-volume")));
+    QDir(QStringLiteral("/mnt/pellis-no-such-volume")).removeRecursively(); // should a fault have made it
+}
+
+TEST_F(LifecycleTest, NothingIsSavedOverAnIndexThatWasNeverLoaded)
+{
+    // A quit before the library loaded (start-up cut short) must not write the empty
+    // tree of the fresh controller over the user's index.
+    PMMainController& c = mainController();
+    c._libraryIsLoaded = false;
+    testsupport::writeFile(indexPath(), "the user's library");
+    EXPECT_FALSE(c.saveLibrary());
+    EXPECT_TRUE(c.applicationShouldTerminate());
+    EXPECT_EQ(testsupport::readFile(indexPath()), QByteArray("the user's library"));
+    EXPECT_TRUE(m_alerts.isEmpty());
+}
+
+} // namespace
