@@ -81,6 +81,8 @@ void PMMainController::applicationDidFinishLaunching()
         return;
     }
 
+    // Mounts and unmounts from now on change the missing state of movies.
+    startWatchingVolumes();
     step("updateLibrary");
     updateLibrary();
 

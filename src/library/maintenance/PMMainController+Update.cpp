@@ -1,20 +1,64 @@
 // The update pipeline: every change of the library reaches the screen by this road. It
-// rebuilds the state derived from the tree (the lookup tables first), then refreshes
-// the interface. The steps that belong to parts of the program not yet present are
-// simply absent here.
+// rebuilds the state derived from the tree (the lookup tables, the missing state of files,
+// downloads and conversions, series, static playlists, the expiry of smart groups), then
+// refreshes the interface with the selections frozen around it. Steps that belong to parts
+// of the program not present yet keep their place in the sequence as hooks that do nothing.
 #include "library/model/PMMainController.h"
 
 #include "foundation/NSDictionary+PMExtensions.h"
+#include "foundation/NSString+PMHelpManagerPaths.h"
+#include "foundation/PMFunctions.h"
+#include "foundation/PMLog.h"
+#include "library/model/PMCachedSettings.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "platform/ConcurrentApply.h"
 #include "platform/DelayedPerform.h"
 #include "platform/UserDefaults.h"
+#include "platform/Volumes.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <algorithm>
+#include <atomic>
+#include <limits>
+#include <tuple>
+
 using platform::Array;
 using platform::ArrayPtr;
+using platform::Date;
+using platform::Dictionary;
+using platform::DictionaryPtr;
 using platform::Value;
+
+namespace {
+
+std::atomic<bool> gBlendsSubgroupPreviews{false};
+PMMainController::ListMetrics gListMetrics;
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+// The number after the colon of an indexed series ID ("<prefix>:<index>").
+qulonglong seriesIndex(const QString& indexedSeriesID)
+{
+    const qsizetype colon = indexedSeriesID.lastIndexOf(u':');
+    return colon < 0 ? 0 : QStringView(indexedSeriesID).mid(colon + 1).toULongLong();
+}
+
+} // namespace
+
+bool PMMainController::blendsSubgroupPreviews()
+{
+    return gBlendsSubgroupPreviews.load();
+}
+
+const PMMainController::ListMetrics& PMMainController::listMetrics()
+{
+    return gListMetrics;
+}
 
 void PMMainController::updateLibraryAfterDelay(double delay, bool forceUpdateMissingStatus)
 {
@@ -26,12 +70,65 @@ void PMMainController::updateLibraryAfterDelay(double delay, bool forceUpdateMis
 void PMMainController::updateLibrary()
 {
     platform::cancelPreviousPerformRequests(this, QStringLiteral("updateLibrary"), Value());
-    invalidateLibraryDependencies();
-    invalidateCurrentOrMonitoredMovieRepresentationAncestors();
+    freezeSelections();
+    updateLibraryWithFrozenSelections();
+}
+
+void PMMainController::updateLibraryWithFrozenSelections()
+{
+    updateLibraryAndInvalidateDependencies(true, false, true);
+    unfreezeSelections();
+}
+
+void PMMainController::updateLibraryAndInvalidateDependencies(bool invalidateDependencies, bool forceUpdateFileLocations,
+                                                             bool saveExpansionStateFirst)
+{
+    auto step = [this](const char* name) {
+        if (_libraryUpdateStepObserver)
+            _libraryUpdateStepObserver(QString::fromUtf8(name));
+    };
+    step("closeInterface");
+    closeInterfaceForLibraryUpdate();
+    if (saveExpansionStateFirst && _libraryWasBuiltOnce) {
+        step("storeLibraryListExpansionState");
+        storeLibraryListExpansionState();
+    }
+    if (invalidateDependencies) {
+        step("invalidateLibraryDependencies");
+        invalidateLibraryDependencies();
+        if (forceUpdateFileLocations && !defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder"))) {
+            step("organize");
+            organizeLibraryFolderForUpdate();
+            step("invalidateLibraryDependencies");
+            invalidateLibraryDependencies();
+        }
+        step("invalidateCurrentOrMonitoredMovieRepresentationAncestors");
+        invalidateCurrentOrMonitoredMovieRepresentationAncestors();
+    }
+
+    step("listMetrics");
+    const long long listFontSize = defaults().integerForKey(QStringLiteral("List Font Size"));
+    const long long contentFontSize = defaults().integerForKey(QStringLiteral("Content Font Size"));
+    ListMetrics metrics;
+    metrics.largeListFont = listFontSize == 2
+        || (listFontSize != 1 && defaults().integerForKey(QStringLiteral("NSTableViewDefaultSizeMode")) != 1);
+    metrics.largeContentFont = contentFontSize == 2 || (contentFontSize != 1 && metrics.largeListFont);
+    metrics.rowHeights[0] = metrics.largeContentFont ? 26 : 22;
+    metrics.rowHeights[1] = metrics.largeContentFont ? 25 : 22;
+    const double cellPadding = 5;
+    metrics.rowHeights[2] = metrics.rowHeights[0] + 2 * cellPadding;
+    gListMetrics = metrics;
+
+    step("reloadInterface");
+    reloadInterfaceAfterLibraryUpdate();
+    _libraryWasBuiltOnce = true;
 }
 
 void PMMainController::invalidateLibraryDependencies()
 {
+    gBlendsSubgroupPreviews = defaults().boolForKey(QStringLiteral("Subgroup Previews Position: Allow Blending"))
+        && defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 2;
+
     // The tables are rebuilt from scratch, at about the size they had. The old ones are
     // released here, on the main thread, while the new ones are filled by workers.
     auto oldContainers = std::move(_containersByID);
@@ -44,10 +141,16 @@ void PMMainController::invalidateLibraryDependencies()
     _walkedMovies.clear();
     _walkedMovies.reserve(size_t(oldByID.size()));
 
+    // What every existence test of this rebuild reads.
+    _testsMissingStatus = !_skipMissingStatusUpdate || defaults().boolForKey(QStringLiteral("Always Update Missing Status On Invalidation"));
+    _useSimplifiedVolumeCache = defaults().boolForKey(QStringLiteral("Use Simplified Cache For External Volume File Checks"));
+    _missingMoviesMode = defaults().integerForKey(QStringLiteral("Missing Movies Mode"));
+    QHash<QString, bool> volumePathCache;
+
     PMUpdateSubgroupsTreatedAsFiles();
     Array smartGroups;
     Array smartGroupFolders;
-    invalidateLibraryDependencies(_library, &smartGroupFolders, &smartGroups, false);
+    invalidateLibraryDependencies(_library, &smartGroupFolders, &smartGroups, false, volumePathCache);
 
     _nonProxyRawMovieRepresentationsByPath = {};
     _nonProxyRawMovieRepresentationsByPath.reserve(oldByPath.size());
@@ -62,7 +165,117 @@ void PMMainController::invalidateLibraryDependencies()
     oldFilteredByID = {};
     building.waitForFinished();
     _walkedMovies.clear();
+
+    // Downloads and conversions: oldest first; the long-term counts remember the largest
+    // number seen since the storage was last empty (the Dock badge shows progress by them).
+    // (The storages are not created here: a rebuild never changes the tree.)
+    const PMLibraryContainerPtr downloads = storageWithName(QStringLiteral("Downloads"), nullptr, false);
+    const PMLibraryContainerPtr conversions = storageWithName(QStringLiteral("Conversions"), nullptr, false);
+    ArrayPtr downloadItems = Array::make();
+    ArrayPtr conversionItems = Array::make();
+    for (auto [storage, items, longTerm] : {std::tuple{downloads, &downloadItems, &_longTermNumberOfDownloads},
+                                             std::tuple{conversions, &conversionItems, &_longTermNumberOfConversions}}) {
+        if (storage)
+            *items = storage->rawChildren();
+        if ((*items)->isEmpty()) {
+            *longTerm = 0;
+            continue;
+        }
+        PMSortLibraryItemsInPlace(*items, QString::fromLatin1(kGroupListDate), false, nullptr);
+        storage->invalidateChildren();
+        *longTerm = std::max<std::int64_t>(*longTerm, (*items)->count());
+    }
+    updateApplicationIconWithDownloads(downloadItems, conversionItems, Date::now().secondsSinceReferenceDate());
+
+    // External media sections (music, photos): rebuilt from the external media library.
+    invalidateExternalMediaSections();
+
+    // Series: each record gets its dates and its members in series order.
+    if (!_nonProxyRawMovieRepresentationSeriesByIDPrefix.isEmpty()) {
+        QList<DictionaryPtr> records = _nonProxyRawMovieRepresentationSeriesByIDPrefix.values();
+        const bool fuzzy = PMCachedSettings::determineFuzzyOldestDate;
+        platform::concurrentApply(size_t(records.size()), [&](size_t index) {
+            Dictionary& record = *records[qsizetype(index)];
+            const ArrayPtr items = record.value(QStringLiteral("Items")).array();
+            if (!items)
+                return;
+            std::optional<Date> oldest, newest;
+            std::vector<std::pair<qulonglong, PMMovieRepresentationOriginalPtr>> members;
+            members.reserve(size_t(items->count()));
+            for (const Value& v : *items) {
+                auto movie = std::static_pointer_cast<PMMovieRepresentationOriginal>(v.object());
+                movie->invalidateFuzzyDates();
+                movie->invalidateSeriesSortName();
+                movie->invalidateSortNameRecursively();
+                (void)movie->sortName();
+                if (fuzzy) {
+                    const Date o = movie->individualOldestDate();
+                    if (o != Date::distantPast() && (!oldest || o < *oldest))
+                        oldest = o;
+                    const Date n = movie->individualNewestDate();
+                    if (n != Date::distantPast() && (!newest || n > *newest))
+                        newest = n;
+                }
+                members.emplace_back(seriesIndex(movie->indexedSeriesID()), movie);
+            }
+            if (fuzzy) {
+                record.setValue(QStringLiteral("Date"), oldest ? Value(*oldest) : Value());
+                record.setValue(QStringLiteral("Newest"), newest ? Value(*newest) : Value());
+            }
+            std::sort(members.begin(), members.end(), [](const auto& a, const auto& b) {
+                if (a.first != b.first)
+                    return a.first < b.first;
+                return PMCompareLibraryItemsByName(*a.second, *b.second) < 0;
+            });
+            items->removeAll();
+            for (const auto& member : members)
+                items->append(Value(member.second));
+        });
+    }
+    invalidateTagTypesStep();
+
+    // Smart groups: filled in walk order with one shared "now"; the earliest moment one of
+    // them changes by itself schedules the next update.
+    platform::cancelPreviousPerformRequests(this, QStringLiteral("expireSmartGroups"), Value());
+    const double now = Date::now().secondsSinceReferenceDate();
+    double expiry = -1;
+    for (const Value& v : smartGroups) {
+        const double seconds = _populateSmartGroup ? _populateSmartGroup(PMContainerPtr(v), now) : -1;
+        if (seconds >= 0 && (expiry < 0 || seconds < expiry))
+            expiry = seconds;
+    }
+    if (expiry > 0) {
+        if (PMDebugLogEnabled())
+            PMLog("[Debug] smart groups will expire in %@", PMDurationString(expiry));
+        platform::performAfterDelay(this, QStringLiteral("expireSmartGroups"), Value(), expiry + 1, [this] { expireSmartGroups(); });
+    }
+
+    // Static playlists: the plain folders of the "Smart Groups" storage show their folders,
+    // then a proxy of each movie they name that is still in the library.
+    for (const Value& v : smartGroupFolders) {
+        PMLibraryContainer* folder = PMContainer(v);
+        auto children = Array::make();
+        for (const Value& child : *folder->rawChildren())
+            if (PMContainer(child))
+                children->append(child);
+        if (const Value proxies = folder->value(QStringLiteral("Static Proxies")); proxies.isArray())
+            for (const Value& id : *proxies.array()) {
+                const auto original = _nonProxyFilteredMovieRepresentationsByID.value(id.string());
+                if (!original)
+                    continue;
+                if (PMMovieRepresentationProxyPtr proxy = original->staticPlaylistProxy())
+                    children->append(Value(proxy));
+            }
+        folder->setValue(QStringLiteral("Children"), Value(children));
+        folder->invalidateChildren();
+    }
+
     _skipMissingStatusUpdate = true;
+}
+
+void PMMainController::expireSmartGroups()
+{
+    updateLibrary();
 }
 
 void PMMainController::registerWalkedMovies()
@@ -96,11 +309,11 @@ void PMMainController::registerWalkedMovies()
 }
 
 void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Array* collectSmartGroupFolders, Array* collectSmartGroups,
-                                                     bool inSmartGroupStorage)
+                                                     bool inSmartGroupStorage, QHash<QString, bool>& volumePathCache)
 {
     if (!items)
         return;
-    const long long mode = platform::UserDefaults::standard().integerForKey(QStringLiteral("Missing Movies Mode"));
+    const long long mode = _missingMoviesMode;
     for (const Value& v : *items) {
         if (PMLibraryContainer* container = PMContainer(v)) {
             _containersByID.insert(container->uniqueLibraryID(), PMContainerPtr(v));
@@ -118,12 +331,12 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
                 if (collectSmartGroupFolders)
                     collectSmartGroupFolders->append(v);
                 container->setValue(QStringLiteral("Smart Playlists Folder"), Value(true));
-                invalidateLibraryDependencies(container->rawChildren(), collectSmartGroupFolders, collectSmartGroups, true);
+                invalidateLibraryDependencies(container->rawChildren(), collectSmartGroupFolders, collectSmartGroups, true, volumePathCache);
             } else {
                 container->remove(QStringLiteral("Smart Playlists Folder"));
                 container->remove(QStringLiteral("Static Proxies"));
                 invalidateLibraryDependencies(container->rawChildren(), collectSmartGroupFolders, collectSmartGroups,
-                                              role == QLatin1String("Smart Groups"));
+                                              role == QLatin1String("Smart Groups"), volumePathCache);
             }
             continue;
         }
@@ -135,10 +348,39 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
         // IDs are made here, on the main thread, before the workers read them.
         walked.uniqueLibraryID = movie->uniqueLibraryID();
         walked.path = movie->path();
-        // The files themselves are tested by the missing-state step; here the state the
-        // records hold decides.
-        if (!walked.path.isEmpty() && mode != 1)
-            walked.filteredIn = !movie->isMissingVolume() && !(mode == -1 && movie->isMissing());
+        if (const QString prefix = movie->seriesIDPrefix(); !prefix.isEmpty()) {
+            DictionaryPtr& record = _nonProxyRawMovieRepresentationSeriesByIDPrefix[prefix];
+            if (!record)
+                record = Dictionary::make({{QStringLiteral("Items"), Value(Array::make())}});
+            record->value(QStringLiteral("Items")).array()->append(v);
+        }
+        if (walked.path.isEmpty()) {
+            // Nothing to test: always shown.
+        } else if (!_testsMissingStatus) {
+            if (mode != 1)
+                walked.filteredIn = !movie->isMissingVolume() && !(mode == -1 && movie->isMissing());
+        } else if (fileExistsAtPath(walked.path, _useSimplifiedVolumeCache)) {
+            movie->setMissing(false, false);
+        } else {
+            // A volume is asked about at most once per rebuild.
+            const QString volume = volumePathOrSlash(walked.path);
+            auto cached = volumePathCache.constFind(volume);
+            if (cached == volumePathCache.constEnd())
+                cached = volumePathCache.insert(volume, platform::isVolumeMounted(volume));
+            if (!*cached) {
+                movie->setMissing(true, true);
+                walked.filteredIn = mode == 1;
+            } else {
+                const QString fixed = PMMovieRepresentationPrototype::fixedPath(walked.path, QString(), movie->bookmark(), movie);
+                if (!fixed.isEmpty()) {
+                    walked.path = fixed;
+                    movie->setMissing(false, false);
+                } else {
+                    movie->setMissing(true, false);
+                    walked.filteredIn = mode != -1;
+                }
+            }
+        }
         _walkedMovies.push_back(std::move(walked));
     }
 }
@@ -150,4 +392,41 @@ void PMMainController::invalidateCurrentOrMonitoredMovieRepresentationAncestors(
     if (subject.isNull())
         return;
     _currentOrMonitoredMovieRepresentationAncestors = ancestorsOfLibraryItem(subject);
+}
+
+void PMMainController::updateCachedFileMetadataTagsForMovieRepresentations(const ArrayPtr& movies)
+{
+    if (!defaults().boolForKey(QStringLiteral("Import Metadata: Internal")))
+        return;
+    // Without names taken from the files, only the tags named for import are read; the
+    // list of those names is kept by the tag types.
+    if (movies) {
+        for (const Value& v : *movies)
+            if (PMMovieRepresentationPrototype* movie = PMMovie(v))
+                movie->updateCachedFileMetadataTags();
+        return;
+    }
+    for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByPath))
+        movie->updateCachedFileMetadataTags();
+}
+
+void PMMainController::volumeWasMountedOrUnmounted(const QString& volumePath)
+{
+    Q_UNUSED(volumePath);
+    clearSimplifiedExternalVolumesCache();
+    _skipMissingStatusUpdate = false;
+    updateLibrary();
+    updateCachedFileMetadataTagsForMovieRepresentations(nullptr);
+    // The search for new files in the library folders starts here once it exists.
+}
+
+void PMMainController::startWatchingVolumes()
+{
+    if (_volumeWatcher)
+        return;
+    auto* watcher = new platform::VolumeWatcher(this);
+    connect(watcher, &platform::VolumeWatcher::volumeMounted, this, &PMMainController::volumeWasMountedOrUnmounted);
+    connect(watcher, &platform::VolumeWatcher::volumeUnmounted, this, &PMMainController::volumeWasMountedOrUnmounted);
+    watcher->start();
+    _volumeWatcher = watcher;
 }

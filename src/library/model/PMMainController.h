@@ -110,10 +110,48 @@ public:
     // The update pipeline: the one road by which library changes reach the screen.
     void updateLibraryAfterDelay(double delay, bool forceUpdateMissingStatus);
     void updateLibrary();
+    void updateLibraryWithFrozenSelections();
+    void updateLibraryAndInvalidateDependencies(bool invalidateDependencies, bool forceUpdateFileLocations, bool saveExpansionStateFirst);
+    // Tests and diagnostics: called with the name of each step of an update as it runs.
+    std::function<void(const QString& step)> _libraryUpdateStepObserver;
+    // Set at the end of the first update; before it the source list's expansion state is
+    // not stored (there is nothing on screen to store yet).
+    bool _libraryWasBuiltOnce = false;
+    // The window's share of an update. The library window is not there yet: until it is,
+    // these keep their place in the sequence and do nothing.
+    void freezeSelections() {}
+    void unfreezeSelections() {}
+    void closeInterfaceForLibraryUpdate() {}     // remote window, inbox, chapters, library and last-watched menus
+    void storeLibraryListExpansionState() {}
+    void reloadInterfaceAfterLibraryUpdate() {}  // source list, expansion state, interface, downloads pop-up, inbox
+    // Steps of other parts of the library that are built separately; each answers or does
+    // nothing until its part is present.
+    void invalidateExternalMediaSections() {}
+    void invalidateTagTypesStep() {}             // rebuilds the tag types once they exist
+    // Fills a smart group and answers the seconds until its content changes by itself, or
+    // a negative number for never. Until smart groups are populated: never.
+    std::function<double(const PMLibraryContainerPtr& smartGroup, double currentDate)> _populateSmartGroup;
+    void expireSmartGroups();
+    // The organiser's share (bringing the library folder in order): nothing moves yet.
+    void organizeLibraryFolderForUpdate() {}
+    void updateCachedFileMetadataTagsForMovieRepresentations(const platform::ArrayPtr& movies);
+    // Mount and unmount: the missing state is tested again and the library updated.
+    void volumeWasMountedOrUnmounted(const QString& volumePath);
+    void startWatchingVolumes();
+    QObject* _volumeWatcher = nullptr;
+    // The blend-subgroup-previews flag and the list metrics, set by every update.
+    static bool blendsSubgroupPreviews();
+    struct ListMetrics {
+        bool largeListFont = false;
+        bool largeContentFont = false;
+        double rowHeights[3] = {22, 22, 32};
+    };
+    static const ListMetrics& listMetrics();
     // Rebuilds the lookup tables and drops every container's caches.
     void invalidateLibraryDependencies();
     void invalidateLibraryDependencies(const platform::ArrayPtr& items, platform::Array* collectSmartGroupFolders,
-                                       platform::Array* collectSmartGroups, bool inSmartGroupStorage);
+                                       platform::Array* collectSmartGroups, bool inSmartGroupStorage,
+                                       QHash<QString, bool>& volumePathCache);
     // The movies met by the walk of one rebuild, registered in the tables after it.
     struct WalkedMovie {
         PMMovieRepresentationOriginalPtr original;
@@ -121,6 +159,11 @@ public:
         QString path;
         bool filteredIn = true;
     };
+    // What the walk of one rebuild reads once: whether files are tested, how, and the
+    // "Missing Movies Mode".
+    bool _testsMissingStatus = false;
+    bool _useSimplifiedVolumeCache = false;
+    long long _missingMoviesMode = 0;
     std::vector<WalkedMovie> _walkedMovies;
     void registerWalkedMovies();
     void invalidateCurrentOrMonitoredMovieRepresentationAncestors();
