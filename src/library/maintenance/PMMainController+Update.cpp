@@ -5,6 +5,7 @@
 // of the program not present yet keep their place in the sequence as hooks that do nothing.
 #include "library/model/PMMainController.h"
 
+#include "foundation/NSDate+PMExtensions.h"
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMFunctions.h"
@@ -210,10 +211,10 @@ void PMMainController::invalidateLibraryDependencies()
                 (void)movie->sortName();
                 if (fuzzy) {
                     const Date o = movie->individualOldestDate();
-                    if (o != Date::distantPast() && (!oldest || o < *oldest))
+                    if (!isNeverDate(o) && (!oldest || o < *oldest))
                         oldest = o;
                     const Date n = movie->individualNewestDate();
-                    if (n != Date::distantPast() && (!newest || n > *newest))
+                    if (!isNeverDate(n) && (!newest || n > *newest))
                         newest = n;
                 }
                 members.emplace_back(seriesIndex(movie->indexedSeriesID()), movie);

@@ -1,0 +1,240 @@
+// The library update on a real tree in the real controller: the order of its steps, the
+// missing state of files, downloads and conversions, series, static playlists and the
+// expiry of smart groups.
+#include "library/model/ModelFixture.h"
+
+#include "library/model/PMCachedSettings.h"
+#include "platform/DelayedPerform.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+
+using platform::Array;
+using platform::Date;
+using platform::Value;
+
+namespace {
+
+class UpdateTest : public ModelTest {
+protected:
+    void TearDown() override
+    {
+        PMMainController& c = mainController();
+        c._libraryUpdateStepObserver = nullptr;
+        c._populateSmartGroup = nullptr;
+        platform::cancelPreviousPerformRequests(&c);
+        for (const char* key : {"Missing Movies Mode", "Always Update Missing Status On Invalidation", "Do Not Organize Library Folder"})
+            platform::UserDefaults::standard().removeObjectForKey(QString::fromUtf8(key));
+        ModelTest::TearDown();
+    }
+    static QStringList ids(const platform::ArrayPtr& items)
+    {
+        QStringList result;
+        for (const Value& v : *items)
+            result << PMItem(v)->uniqueLibraryID();
+        return result;
+    }
+};
+
+TEST_F(UpdateTest, StepsRunInOrderAndTheExpansionStateIsStoredOnlyAfterTheFirstUpdate)
+{
+    PMMainController& c = mainController();
+    c._libraryWasBuiltOnce = false;
+    QStringList steps;
+    c._libraryUpdateStepObserver = [&](const QString& step) { steps << step; };
+    c.updateLibrary();
+    const QStringList first = {"closeInterface", "invalidateLibraryDependencies", "invalidateCurrentOrMonitoredMovieRepresentationAncestors",
+                               "listMetrics", "reloadInterface"};
+    EXPECT_EQ(steps, first);
+
+    steps.clear();
+    c.updateLibraryAndInvalidateDependencies(true, true, true);
+    EXPECT_EQ(steps, (QStringList{"closeInterface", "storeLibraryListExpansionState", "invalidateLibraryDependencies", "organize",
+                                  "invalidateLibraryDependencies", "invalidateCurrentOrMonitoredMovieRepresentationAncestors", "listMetrics",
+                                  "reloadInterface"}));
+
+    // The organiser stays out when the library folder is not organised.
+    setDefault(QStringLiteral("Do Not Organize Library Folder"), true);
+    steps.clear();
+    c.updateLibraryAndInvalidateDependencies(true, true, false);
+    EXPECT_EQ(steps, first);
+}
+
+TEST_F(UpdateTest, MissingStateIsTestedWithOneAnswerPerVolumeAndFiltersByMode)
+{
+    PMMainController& c = mainController();
+    const QString dir = testsupport::makeTempDir(QStringLiteral("files"));
+    auto present = PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/present.mov"));
+    auto removed = PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/removed.mov"));
+    // A disk that is not mounted: its mount-point folder may even exist, it does not count.
+    auto offline1 = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/mnt/PellisUnmountedDisk/a.mov"));
+    auto offline2 = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/mnt/PellisUnmountedDisk/b.mov"));
+    testsupport::writeFile(dir + QStringLiteral("/present.mov"), "x");
+    testsupport::writeFile(dir + QStringLiteral("/removed.mov"), "x");
+    PMLibraryContainerPtr f = folder(QStringLiteral("F"), {Value(present), Value(removed), Value(offline1), Value(offline2)});
+    library({Value(f)});
+
+    // The first rebuild after a forced request tests every file.
+    ASSERT_TRUE(QFile::remove(dir + QStringLiteral("/removed.mov")));
+    struct Case {
+        long long mode;
+        QStringList shown;
+    };
+    const Case cases[] = {
+        {-1, {present->uniqueLibraryID()}},
+        {0, {present->uniqueLibraryID(), removed->uniqueLibraryID()}},
+        {1, {present->uniqueLibraryID(), removed->uniqueLibraryID(), offline1->uniqueLibraryID(), offline2->uniqueLibraryID()}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.mode);
+        setDefault(QStringLiteral("Missing Movies Mode"), Value(test.mode));
+        c.updateLibraryAfterDelay(1000, true);
+        c.invalidateLibraryDependencies();
+        EXPECT_FALSE(present->isMissing());
+        EXPECT_TRUE(removed->isMissing());
+        EXPECT_FALSE(removed->isMissingVolume());
+        EXPECT_TRUE(offline1->isMissing() && offline1->isMissingVolume());
+        EXPECT_TRUE(offline2->isMissing() && offline2->isMissingVolume());
+        QStringList filtered = ids(c.nonProxyFilteredMovieRepresentations());
+        EXPECT_EQ(filtered, test.shown);
+        EXPECT_EQ(c._nonProxyFilteredMovieRepresentationsByID.size(), test.shown.size());
+        EXPECT_EQ(c._nonProxyRawMovieRepresentationsByID.size(), 4);
+        EXPECT_EQ(names(f->filteredChildren()).size(), test.shown.size());
+    }
+
+    // A rebuild right after does not test again...
+    setDefault(QStringLiteral("Missing Movies Mode"), Value(0));
+    ASSERT_TRUE(QFile::remove(dir + QStringLiteral("/present.mov")));
+    c.invalidateLibraryDependencies();
+    EXPECT_FALSE(present->isMissing());
+    // ...unless the user asks for it every time...
+    setDefault(QStringLiteral("Always Update Missing Status On Invalidation"), true);
+    c.invalidateLibraryDependencies();
+    EXPECT_TRUE(present->isMissing());
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Always Update Missing Status On Invalidation"));
+    // ...or a volume comes or goes, which updates the whole library.
+    testsupport::writeFile(dir + QStringLiteral("/present.mov"), "x");
+    c.invalidateLibraryDependencies();
+    EXPECT_TRUE(present->isMissing());
+    c.volumeWasMountedOrUnmounted(QStringLiteral("/mnt/PellisUnmountedDisk"));
+    EXPECT_FALSE(present->isMissing());
+    EXPECT_TRUE(c._skipMissingStatusUpdate);
+}
+
+TEST_F(UpdateTest, DownloadsAndConversionsAreSortedByDateAndCounted)
+{
+    PMMainController& c = mainController();
+    PMLibraryContainerPtr downloads = c.downloadStorage();
+    PMLibraryContainerPtr conversions = c.conversionStorage();
+    auto late = movie(QStringLiteral("Late"));
+    auto early = movie(QStringLiteral("Early"));
+    auto middle = movie(QStringLiteral("Middle"));
+    late->setAdditionDate(Date{3000});
+    early->setAdditionDate(Date{1000});
+    middle->setAdditionDate(Date{2000});
+    for (const auto& m : {late, early, middle})
+        downloads->rawChildren()->append(Value(m));
+    c._longTermNumberOfConversions = 5;
+    c.invalidateLibraryDependencies();
+    EXPECT_EQ(names(downloads->rawChildren()), (QStringList{"Early", "Middle", "Late"}));
+    EXPECT_EQ(c._longTermNumberOfDownloads, 3);
+    EXPECT_EQ(c._longTermNumberOfConversions, 0);
+
+    // The long-term count keeps the largest number until the storage is empty.
+    downloads->rawChildren()->removeAt(0);
+    conversions->rawChildren()->append(Value(movie(QStringLiteral("Converting"))));
+    c.invalidateLibraryDependencies();
+    EXPECT_EQ(c._longTermNumberOfDownloads, 3);
+    EXPECT_EQ(c._longTermNumberOfConversions, 1);
+    downloads->rawChildren()->removeAll();
+    c.invalidateLibraryDependencies();
+    EXPECT_EQ(c._longTermNumberOfDownloads, 0);
+    // The downloads are not library movies: they stay out of the tables.
+    EXPECT_TRUE(c._nonProxyRawMovieRepresentationsByID.isEmpty());
+}
+
+TEST_F(UpdateTest, SeriesRecordsHoldTheirMembersInIndexOrderAndTheirDates)
+{
+    PMMainController& c = mainController();
+    const bool wasFuzzy = PMCachedSettings::determineFuzzyOldestDate;
+    PMCachedSettings::determineFuzzyOldestDate = true;
+    auto second = movie(QStringLiteral("Second"));
+    auto tenth = movie(QStringLiteral("Tenth"));
+    auto first = movie(QStringLiteral("First"));
+    auto other = movie(QStringLiteral("Other"));
+    second->setSeriesID(QStringLiteral("S"), 2);
+    tenth->setSeriesID(QStringLiteral("S"), 10);
+    first->setSeriesID(QStringLiteral("S"), 1);
+    second->setAdditionDate(Date{5000});
+    tenth->setAdditionDate(Date{9000});
+    first->setAdditionDate(Date{7000});
+    library({Value(folder(QStringLiteral("F"), {Value(second), Value(tenth), Value(other)})), Value(folder(QStringLiteral("G"), {Value(first)}))});
+
+    ASSERT_EQ(c._nonProxyRawMovieRepresentationSeriesByIDPrefix.size(), 1);
+    const platform::DictionaryPtr record = c._nonProxyRawMovieRepresentationSeriesByIDPrefix.value(QStringLiteral("S:"));
+    ASSERT_TRUE(record);
+    // Numerically: 1, 2, 10 (never 1, 10, 2).
+    EXPECT_EQ(names(record->value(QStringLiteral("Items")).array()), (QStringList{"First", "Second", "Tenth"}));
+    EXPECT_EQ(record->value(QStringLiteral("Date")).date(), first->individualOldestDate() < second->individualOldestDate()
+                                                                 ? first->individualOldestDate() : second->individualOldestDate());
+    EXPECT_EQ(record->value(QStringLiteral("Newest")).date(), tenth->individualNewestDate());
+    PMCachedSettings::determineFuzzyOldestDate = wasFuzzy;
+}
+
+TEST_F(UpdateTest, StaticPlaylistsShowTheirFoldersThenTheMoviesStillInTheLibrary)
+{
+    PMMainController& c = mainController();
+    auto kept = movie(QStringLiteral("Kept"));
+    auto alsoKept = movie(QStringLiteral("Also kept"));
+    library({Value(folder(QStringLiteral("F"), {Value(kept), Value(alsoKept)}))});
+    PMLibraryContainerPtr sub = folder(QStringLiteral("Sub"));
+    PMLibraryContainerPtr playlist = folder(QStringLiteral("Playlist"), {Value(sub)});
+    playlist->setValue(QStringLiteral("Static Proxies"),
+                       Value(Array::make({Value(alsoKept->uniqueLibraryID()), Value(QStringLiteral("DELETED-MOVIE")), Value(kept->uniqueLibraryID())})));
+    c.smartGroupStorage()->rawChildren()->append(Value(playlist));
+    c.invalidateLibraryDependencies();
+    c.invalidateLibraryDependencies(); // rebuilt again: the proxies are not doubled
+
+    const platform::ArrayPtr children = playlist->rawChildren();
+    ASSERT_EQ(children->count(), 3);
+    EXPECT_EQ(PMContainer(children->at(0)), sub.get());
+    for (qsizetype i = 1; i < 3; ++i)
+        EXPECT_TRUE(PMMovie(children->at(i))->isProxy());
+    EXPECT_EQ(names(children), (QStringList{"Sub", "Also kept", "Kept"}));
+    EXPECT_TRUE(playlist->value(QStringLiteral("Smart Playlists Folder")).toBool());
+    EXPECT_EQ(c._containersByID.value(sub->uniqueLibraryID()), sub);
+}
+
+TEST_F(UpdateTest, SmartGroupsExpireAfterTheEarliestChangePlusOneSecond)
+{
+    PMMainController& c = mainController();
+    struct Case {
+        QList<double> answers;
+        bool scheduled;
+    };
+    const Case cases[] = {{{300, -1, 60}, true}, {{60, 300, -1}, true}, {{-1, -1}, false}, {{}, false}};
+    for (const Case& test : cases) {
+        c.resetForTesting();
+        QHash<QString, double> answerByID;
+        for (double answer : test.answers) {
+            PMLibraryContainerPtr group = folder(QStringLiteral("Smart %1").arg(answer));
+            group->setValue(QStringLiteral("Smart"), true);
+            answerByID.insert(group->uniqueLibraryID(), answer);
+            c.smartGroupStorage()->rawChildren()->append(Value(group));
+        }
+        QStringList populated;
+        c._populateSmartGroup = [&](const PMLibraryContainerPtr& group, double) {
+            populated << group->uniqueLibraryID();
+            return answerByID.value(group->uniqueLibraryID());
+        };
+        c.invalidateLibraryDependencies();
+        EXPECT_EQ(populated.size(), test.answers.size());
+        EXPECT_EQ(platform::hasPendingPerformRequest(&c, QStringLiteral("expireSmartGroups"), Value()), test.scheduled);
+    }
+    // Until smart groups are populated, every group answers "never".
+    c._populateSmartGroup = nullptr;
+    c.invalidateLibraryDependencies();
+    EXPECT_FALSE(platform::hasPendingPerformRequest(&c, QStringLiteral("expireSmartGroups"), Value()));
+}
+
+} // namespace
