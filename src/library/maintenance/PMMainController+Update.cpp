@@ -127,6 +127,24 @@ void PMMainController::updateLibraryAndInvalidateDependencies(bool invalidateDep
 
 void PMMainController::invalidateLibraryDependencies()
 {
+    static const bool servicesWired = [this] {
+        // Fuzzy dates of series members come from the series records of the last rebuild.
+        auto& services = PMMovieRepresentationServices::shared();
+        services.oldestDateForSeriesIDPrefix = [this](const QString& prefix) -> std::optional<Date> {
+            const Value date = _nonProxyRawMovieRepresentationSeriesByIDPrefix.value(prefix)
+                ? _nonProxyRawMovieRepresentationSeriesByIDPrefix.value(prefix)->value(QStringLiteral("Date")) : Value();
+            return date.isDate() ? std::optional<Date>(date.date()) : std::nullopt;
+        };
+        services.newestDateForSeriesIDPrefix = [this](const QString& prefix) -> std::optional<Date> {
+            const Value date = _nonProxyRawMovieRepresentationSeriesByIDPrefix.value(prefix)
+                ? _nonProxyRawMovieRepresentationSeriesByIDPrefix.value(prefix)->value(QStringLiteral("Newest")) : Value();
+            return date.isDate() ? std::optional<Date>(date.date()) : std::nullopt;
+        };
+        if (!services.updateLibraryAfterDelay)
+            services.updateLibraryAfterDelay = [this](double delay) { updateLibraryAfterDelay(delay, false); };
+        return true;
+    }();
+    Q_UNUSED(servicesWired);
     gBlendsSubgroupPreviews = defaults().boolForKey(QStringLiteral("Subgroup Previews Position: Allow Blending"))
         && defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 2;
 
@@ -388,11 +406,41 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
 
 void PMMainController::invalidateCurrentOrMonitoredMovieRepresentationAncestors()
 {
+    // The old parent is where a proxy that the rebuild replaced is looked for again.
+    QString oldParentID;
+    if (_currentOrMonitoredMovieRepresentationAncestors && !_currentOrMonitoredMovieRepresentationAncestors->isEmpty())
+        if (PMLibraryItem* parent = PMItem(_currentOrMonitoredMovieRepresentationAncestors->at(0)))
+            oldParentID = parent->uniqueLibraryID();
     _currentOrMonitoredMovieRepresentationAncestors = nullptr;
-    const Value subject = _currentMovieRepresentation.isNull() ? _externalViewerMovieRepresentation : _currentMovieRepresentation;
+
+    const bool hasCurrent = !_currentMovieRepresentation.isNull();
+    const Value subject = hasCurrent ? _currentMovieRepresentation : _externalViewerMovieRepresentation;
     if (subject.isNull())
         return;
     _currentOrMonitoredMovieRepresentationAncestors = ancestorsOfLibraryItem(subject);
+    if (!_currentOrMonitoredMovieRepresentationAncestors) {
+        Value replacement;
+        if (PMLibraryItem* item = PMItem(subject); item && item->isProxy()) {
+            if (const PMLibraryContainerPtr oldParent = _containersByID.value(oldParentID))
+                replacement = oldParent->childWithUniqueLibraryID(item->uniqueLibraryID());
+            if (replacement.isNull())
+                if (PMMovieRepresentationOriginalPtr original = item->proxyOriginal())
+                    replacement = Value(original);
+        }
+        if (!replacement.isNull()) {
+            if (hasCurrent) {
+                _currentMovieRepresentation = replacement;
+                _currentOrMonitoredMovieRepresentationAncestors = ancestorsOfLibraryItem(replacement);
+                _externalViewerMovieRepresentation = Value();
+            } else {
+                _externalViewerMovieRepresentation = replacement;
+                if (_monitorsExternalViewer)
+                    _currentOrMonitoredMovieRepresentationAncestors = ancestorsOfLibraryItem(replacement);
+            }
+        }
+    }
+    if (!hasCurrent && !(_monitorsExternalViewer && !_externalViewerMovieRepresentation.isNull()))
+        _currentOrMonitoredMovieRepresentationAncestors = nullptr;
 }
 
 void PMMainController::updateCachedFileMetadataTagsForMovieRepresentations(const ArrayPtr& movies)

@@ -46,6 +46,7 @@ void PMMainController::resetForTesting()
     _currentOrMonitoredMovieRepresentationAncestors = nullptr;
     _currentMovieRepresentation = Value();
     _externalViewerMovieRepresentation = Value();
+    _monitorsExternalViewer = false;
     // Test trees are made of records whose files do not exist; a test that wants the
     // files tested asks for it (updateLibraryAfterDelay with a forced test).
     _skipMissingStatusUpdate = true;

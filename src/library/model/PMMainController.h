@@ -44,6 +44,8 @@ public:
     // The movie being played, and the one shown in a monitored external viewer.
     platform::Value _currentMovieRepresentation;
     platform::Value _externalViewerMovieRepresentation;
+    // Whether playback watches the external viewer (its movie's place is then kept).
+    bool _monitorsExternalViewer = false;
 
     // Unique library IDs, lookup and navigation
     platform::Value itemWithUniqueLibraryID(const QString& uniqueLibraryID) const;

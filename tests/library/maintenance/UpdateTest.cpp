@@ -203,6 +203,17 @@ TEST_F(UpdateTest, StaticPlaylistsShowTheirFoldersThenTheMoviesStillInTheLibrary
     EXPECT_EQ(names(children), (QStringList{"Sub", "Also kept", "Kept"}));
     EXPECT_TRUE(playlist->value(QStringLiteral("Smart Playlists Folder")).toBool());
     EXPECT_EQ(c._containersByID.value(sub->uniqueLibraryID()), sub);
+
+    // The movie being played from the playlist is found again in its new proxy.
+    c._currentMovieRepresentation = children->at(2);
+    c.invalidateCurrentOrMonitoredMovieRepresentationAncestors();
+    c.updateLibrary();
+    const Value current = c._currentMovieRepresentation;
+    EXPECT_NE(current.object(), children->at(2).object());
+    EXPECT_EQ(current.object(), playlist->rawChildren()->at(2).object());
+    ASSERT_TRUE(c._currentOrMonitoredMovieRepresentationAncestors);
+    EXPECT_EQ(PMContainer(c._currentOrMonitoredMovieRepresentationAncestors->at(0)), playlist.get());
+    c._currentMovieRepresentation = Value();
 }
 
 TEST_F(UpdateTest, SmartGroupsExpireAfterTheEarliestChangePlusOneSecond)
