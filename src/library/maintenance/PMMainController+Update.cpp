@@ -299,7 +299,7 @@ void PMMainController::expireSmartGroups()
 
 void PMMainController::registerWalkedMovies()
 {
-    // Three independent tables: each is filled by its own worker; the walk order of the
+    // Independent tables: each is filled by its own worker; the walk order of the
     // filtered list is kept.
     auto byID = QtConcurrent::run([this] {
         // Backwards, so that this worker does not touch the same records as the others at
@@ -314,6 +314,18 @@ void PMMainController::registerWalkedMovies()
             if (!m.path.isEmpty())
                 _nonProxyRawMovieRepresentationsByPath.insert(precomposedStringWithCanonicalMapping(m.path), m.original);
     });
+    // Series records, from the settings the walk left untouched.
+    auto series = QtConcurrent::run([this] {
+        for (const WalkedMovie& m : _walkedMovies) {
+            const QString prefix = m.original->seriesIDPrefix();
+            if (prefix.isEmpty())
+                continue;
+            DictionaryPtr& record = _nonProxyRawMovieRepresentationSeriesByIDPrefix[prefix];
+            if (!record)
+                record = Dictionary::make({{QStringLiteral("Items"), Value(Array::make())}});
+            record->value(QStringLiteral("Items")).array()->append(Value(m.original));
+        }
+    });
     auto filtered = Array::make();
     filtered->reserve(qsizetype(_walkedMovies.size()));
     for (const WalkedMovie& m : _walkedMovies) {
@@ -325,6 +337,7 @@ void PMMainController::registerWalkedMovies()
     _nonProxyFilteredMovieRepresentations = filtered;
     byID.waitForFinished();
     byPath.waitForFinished();
+    series.waitForFinished();
 }
 
 void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Array* collectSmartGroupFolders, Array* collectSmartGroups,
@@ -367,12 +380,6 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
         // IDs are made here, on the main thread, before the workers read them.
         walked.uniqueLibraryID = movie->uniqueLibraryID();
         walked.path = movie->path();
-        if (const QString prefix = movie->seriesIDPrefix(); !prefix.isEmpty()) {
-            DictionaryPtr& record = _nonProxyRawMovieRepresentationSeriesByIDPrefix[prefix];
-            if (!record)
-                record = Dictionary::make({{QStringLiteral("Items"), Value(Array::make())}});
-            record->value(QStringLiteral("Items")).array()->append(v);
-        }
         if (walked.path.isEmpty()) {
             // Nothing to test: always shown.
         } else if (!_testsMissingStatus) {
