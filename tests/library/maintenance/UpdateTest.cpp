@@ -5,6 +5,7 @@
 
 #include "library/model/PMCachedSettings.h"
 #include "platform/DelayedPerform.h"
+#include "platform/Volumes.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
@@ -246,6 +247,40 @@ TEST_F(UpdateTest, SmartGroupsExpireAfterTheEarliestChangePlusOneSecond)
     c._populateSmartGroup = nullptr;
     c.invalidateLibraryDependencies();
     EXPECT_FALSE(platform::hasPendingPerformRequest(&c, QStringLiteral("expireSmartGroups"), Value()));
+}
+
+TEST_F(UpdateTest, MountingADiskUpdatesTheLibraryThroughTheVolumeWatcher)
+{
+    PMMainController& c = mainController();
+    const QString dir = testsupport::makeTempDir(QStringLiteral("mounts"));
+    const QString table = dir + QStringLiteral("/mountinfo");
+    const QByteArray system = testsupport::readFile(QStringLiteral("/proc/self/mountinfo"));
+    testsupport::writeFile(table, system);
+    platform::setMountInfoPath(table);
+
+    auto onDisk = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/mnt/PellisTestDisk/Movie.mov"));
+    library({Value(folder(QStringLiteral("F"), {Value(onDisk)}))});
+    c.startWatchingVolumes();
+    c.updateLibraryAfterDelay(1000, true);
+    c.updateLibrary();
+    EXPECT_TRUE(onDisk->isMissingVolume());
+    EXPECT_TRUE(c.nonProxyFilteredMovieRepresentations()->isEmpty());
+
+    // The disk appears (without the file): the next update sees the volume, not the file.
+    testsupport::writeFile(table, system + "999 1 8:99 / /mnt/PellisTestDisk rw,relatime - ext4 /dev/sdz1 rw\n");
+    auto* watcher = qobject_cast<platform::VolumeWatcher*>(c._volumeWatcher);
+    ASSERT_TRUE(watcher);
+    watcher->rescan();
+    EXPECT_TRUE(onDisk->isMissing());
+    EXPECT_FALSE(onDisk->isMissingVolume());
+    EXPECT_EQ(c.nonProxyFilteredMovieRepresentations()->count(), 1);
+
+    // And goes again.
+    testsupport::writeFile(table, system);
+    watcher->rescan();
+    EXPECT_TRUE(onDisk->isMissingVolume());
+    platform::setMountInfoPath({});
+    watcher->rescan();
 }
 
 } // namespace
