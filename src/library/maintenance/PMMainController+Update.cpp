@@ -454,8 +454,13 @@ void PMMainController::updateCachedFileMetadataTagsForMovieRepresentations(const
 {
     if (!defaults().boolForKey(QStringLiteral("Import Metadata: Internal")))
         return;
-    // Without names taken from the files, only the tags named for import are read; the
-    // list of those names is kept by the tag types.
+    // Without names taken from the files, only the tags named for import are read; with
+    // none named there is nothing to read.
+    if (!defaults().boolForKey(QStringLiteral("Import Metadata: Name"))) {
+        auto& services = PMMovieRepresentationServices::shared();
+        if (!services.importTagNames || services.importTagNames().isEmpty())
+            return;
+    }
     if (movies) {
         for (const Value& v : *movies)
             if (PMMovieRepresentationPrototype* movie = PMMovie(v))
