@@ -263,6 +263,7 @@ void PMMainController::invalidateLibraryDependencies()
         if (seconds >= 0 && (expiry < 0 || seconds < expiry))
             expiry = seconds;
     }
+    _smartGroupExpiryDelay = expiry > 0 ? expiry + 1 : -1;
     if (expiry > 0) {
         if (PMDebugLogEnabled())
             PMLog("[Debug] smart groups will expire in %@", PMDurationString(expiry));

@@ -134,6 +134,8 @@ public:
     // a negative number for never. Until smart groups are populated: never.
     std::function<double(const PMLibraryContainerPtr& smartGroup, double currentDate)> _populateSmartGroup;
     void expireSmartGroups();
+    // The delay of the pending expiry in seconds, or -1 without one (diagnostics, tests).
+    double _smartGroupExpiryDelay = -1;
     // The organiser's share (bringing the library folder in order): nothing moves yet.
     void organizeLibraryFolderForUpdate() {}
     void updateCachedFileMetadataTagsForMovieRepresentations(const platform::ArrayPtr& movies);

@@ -222,9 +222,9 @@ TEST_F(UpdateTest, SmartGroupsExpireAfterTheEarliestChangePlusOneSecond)
     PMMainController& c = mainController();
     struct Case {
         QList<double> answers;
-        bool scheduled;
+        double delay; // -1: nothing scheduled
     };
-    const Case cases[] = {{{300, -1, 60}, true}, {{60, 300, -1}, true}, {{-1, -1}, false}, {{}, false}};
+    const Case cases[] = {{{300, -1, 60}, 61}, {{60, 300, -1}, 61}, {{-1, 0.5}, 1.5}, {{-1, -1}, -1}, {{}, -1}};
     for (const Case& test : cases) {
         c.resetForTesting();
         QHash<QString, double> answerByID;
@@ -241,7 +241,8 @@ TEST_F(UpdateTest, SmartGroupsExpireAfterTheEarliestChangePlusOneSecond)
         };
         c.invalidateLibraryDependencies();
         EXPECT_EQ(populated.size(), test.answers.size());
-        EXPECT_EQ(platform::hasPendingPerformRequest(&c, QStringLiteral("expireSmartGroups"), Value()), test.scheduled);
+        EXPECT_EQ(platform::hasPendingPerformRequest(&c, QStringLiteral("expireSmartGroups"), Value()), test.delay > 0);
+        EXPECT_EQ(c._smartGroupExpiryDelay, test.delay);
     }
     // Until smart groups are populated, every group answers "never".
     c._populateSmartGroup = nullptr;
