@@ -51,6 +51,8 @@ void PMMainController::resetForTesting()
     _canSearchContainers = true;
     _canSelectSearchScope = true;
     _multipleSelectionLibraryItems = nullptr;
+    _tagTypes.clear();
+    _importTagNames.clear();
 }
 
 // ---------------------------------------------------------------------------

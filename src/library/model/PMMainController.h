@@ -7,6 +7,7 @@
 
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItem.h"
+#include "library/model/PMTagType.h"
 
 #include "platform/Value.h"
 
@@ -79,8 +80,27 @@ public:
     platform::ArrayPtr lastWatchedMovieRepresentations();
     void clearLastWatchedMovieRepresentations(QObject* sender);
 
-    // Tags: whether a tag (lower-case name) has a value anywhere in the library.
+    // Tags: the tag types by lower-case tag name, and the tag names imported from files.
+    QHash<QString, PMTagType> _tagTypes;
+    QSet<QString> _importTagNames;
+    // Rebuilds the tag types from every movie of the library at once.
+    void invalidateTagTypes();
+    QSet<QString> updateImportTagNames(bool update);
+    // Tag names for completion (all of them without a prefix).
+    QStringList tagNamesWithPrefix(const QString& prefix) const;
+    // Whether a tag (lower-case name) has a value anywhere in the library.
     bool isRelevantTag(const QString& lowercaseTag) const;
+    // Whether every value of the tag (lower-case name) is made of digits and punctuation.
+    bool isNumericTag(const QString& lowercaseTag) const;
+    // The tag's values for completion, the info panel or a menu of tag-value switches.
+    // With movies, `getAssociatedMovieRepresentations` receives, by value, the originals
+    // among them that carry it (values without carriers are left out). With a threshold
+    // (not PMNotFound) the values are grouped, and empty strings separate the groups.
+    QStringList valuesForTag(const QString& tag, const QString& prefix, const platform::ArrayPtr& associateMatchingMovieRepresentations,
+                             std::uint64_t separationThreshold,
+                             QHash<QString, platform::ArrayPtr>* getAssociatedMovieRepresentations = nullptr);
+    // Enters values of an info tag entry ({"Tag", ...}) into the tag types.
+    void storeValues(const QStringList& values, const platform::DictionaryPtr& forInfoTag);
 
     // Series (names from tags; built with the series themselves)
     QString displayNameForSeriesIDPrefix(const QString& prefix) const;

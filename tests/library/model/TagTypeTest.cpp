@@ -1,0 +1,145 @@
+// Tag types: the rebuild over the library (counts, values and their carriers, notes kept
+// whole, numeric detection) and the grouping of values for the menus of tag-value switches.
+#include "ModelFixture.h"
+
+#include "foundation/PMRange.h"
+
+using platform::Value;
+
+namespace {
+
+PMMovieRepresentationOriginalPtr tagged(const QString& name, std::initializer_list<std::pair<const char*, const char*>> tags)
+{
+    auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/Movies/") + name + QStringLiteral(".mov"));
+    m->userSettings()->setValue(QStringLiteral("Name"), name);
+    for (const auto& [tag, value] : tags)
+        m->setValue(QString::fromUtf8(value), QString::fromUtf8(tag));
+    return m;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+} // namespace
+
+class TagTypeTest : public ModelTest {
+protected:
+    void TearDown() override
+    {
+        for (const char* key : {"Toggle Tag Values Via Context Menu: Match Separation Mode", "Toggle Tag Values Via Context Menu: Pinned Values",
+                                "Toggle Tag Values Via Context Menu: Inverted Tags"})
+            platform::UserDefaults::standard().removeObjectForKey(QString::fromUtf8(key));
+        ModelTest::TearDown();
+    }
+};
+
+TEST_F(TagTypeTest, RebuildCountsCarriersKeepsNotesWholeAndDetectsNumbers)
+{
+    auto a = tagged("A", {{"Genre", "Drama, Comedy"}, {"Notes", "long, winding, road"}, {"Year", "1.5"}, {"Code", "7"}});
+    auto b = tagged("B", {{"genre", "drama"}, {"Year", "2001-10"}, {"Code", "12a"}});
+    auto c = tagged("C", {});
+    library({Value(a), Value(b), Value(c)});
+    PMMainController& controller = mainController();
+    controller.invalidateTagTypes();
+
+    ASSERT_TRUE(controller._tagTypes.contains(QStringLiteral("genre")));
+    const PMTagType& genre = controller._tagTypes[QStringLiteral("genre")];
+    EXPECT_TRUE(genre.tag == QLatin1String("Genre") || genre.tag == QLatin1String("genre"));
+    EXPECT_EQ(genre.counter, 2);
+    ASSERT_EQ(sorted(genre.values.keys()), QStringList({QStringLiteral("comedy"), QStringLiteral("drama")}));
+    EXPECT_EQ(genre.values[QStringLiteral("comedy")].associatedIdentifiers, QStringList{a->uniqueLibraryID()});
+    EXPECT_EQ(sorted(genre.values[QStringLiteral("drama")].associatedIdentifiers), sorted({a->uniqueLibraryID(), b->uniqueLibraryID()}));
+    const QString dramaAsStored = genre.values[QStringLiteral("drama")].value;
+    EXPECT_TRUE(dramaAsStored == QLatin1String("Drama") || dramaAsStored == QLatin1String("drama"));
+
+    const PMTagType& notes = controller._tagTypes[QStringLiteral("notes")];
+    EXPECT_EQ(notes.values.keys(), QStringList{QStringLiteral("long, winding, road")});
+    EXPECT_EQ(notes.counter, 1);
+
+    struct Case {
+        const char* tag;
+        bool relevant, numeric;
+    } cases[] = {
+        {"year", true, true},    // 1.5 and 2001-10: digits and punctuation
+        {"code", true, false},   // 12a
+        {"genre", true, false},  // words
+        {"mood", false, false},  // nobody carries it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tag);
+        EXPECT_EQ(controller.isRelevantTag(QString::fromUtf8(c.tag)), c.relevant);
+        EXPECT_EQ(controller.isNumericTag(QString::fromUtf8(c.tag)), c.numeric);
+    }
+
+    // A rebuild replaces what an earlier one found.
+    b->setValue(QString(), QStringLiteral("Genre"));
+    a->setValue(QString(), QStringLiteral("Genre"));
+    controller.invalidateTagTypes();
+    EXPECT_FALSE(controller.isRelevantTag(QStringLiteral("genre")));
+}
+
+TEST_F(TagTypeTest, ValuesForTagCompletesAndFindsCarriers)
+{
+    auto a = tagged("A", {{"Genre", "Drama, Comedy"}});
+    auto b = tagged("B", {{"Genre", "drama, Action"}});
+    library({Value(a), Value(b)});
+    PMMainController& controller = mainController();
+    controller.invalidateTagTypes();
+    setDefault(QStringLiteral("Disable Fuzzy Search: Values"), true);
+
+    EXPECT_EQ(controller.valuesForTag(QStringLiteral("GENRE"), QStringLiteral("d"), nullptr, PMNotFound).size(), 1);
+    EXPECT_EQ(controller.valuesForTag(QStringLiteral("genre"), QString(), nullptr, PMNotFound).size(), 3);
+    EXPECT_TRUE(controller.valuesForTag(QStringLiteral("mood"), QString(), nullptr, PMNotFound).isEmpty());
+
+    // Carriers among a subset (scanned) and among the whole library (from the rebuild).
+    for (const platform::ArrayPtr& movies : {platform::Array::make({Value(b)}), platform::Array::make({Value(a), Value(b)})}) {
+        QHash<QString, platform::ArrayPtr> carriers;
+        controller.valuesForTag(QStringLiteral("genre"), QString(), movies, PMNotFound, &carriers);
+        const bool whole = movies->count() == 2;
+        EXPECT_EQ(carriers.contains(QStringLiteral("Comedy")), whole);
+        ASSERT_TRUE(carriers.contains(QStringLiteral("Action")));
+        EXPECT_EQ(carriers[QStringLiteral("Action")]->count(), 1);
+        ASSERT_EQ(carriers.size(), whole ? 3 : 2);
+        const auto dramaKey = carriers.contains(QStringLiteral("Drama")) ? QStringLiteral("Drama") : QStringLiteral("drama");
+        EXPECT_EQ(carriers[dramaKey]->count(), whole ? 2 : 1);
+    }
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Disable Fuzzy Search: Values"));
+}
+
+TEST_F(TagTypeTest, SeparationModesGroupCarriedPinnedAndOtherValues)
+{
+    auto a = tagged("A", {{"Genre", "Drama"}, {"Year", "2001"}});
+    auto b = tagged("B", {{"Genre", "Action, Comedy, Horror"}, {"Year", "1999, 2005"}});
+    library({Value(a), Value(b)});
+    PMMainController& controller = mainController();
+    controller.invalidateTagTypes();
+    setDefault(QStringLiteral("Toggle Tag Values Via Context Menu: Pinned Values"), QStringLiteral("horror, 2005"));
+    const auto onlyA = platform::Array::make({Value(a)});
+
+    // Empty strings separate groups; "|" joins the entries.
+    struct Case {
+        const char* tag;
+        int mode;
+        std::uint64_t threshold;
+        const char* inverted;
+        const char* expected;
+    } cases[] = {
+        {"Genre", 1, 2, "", "Drama||Horror||Action|Comedy"},
+        {"Genre", 0, 2, "", "Drama||Horror||Action|Comedy"},   // non-numeric: separated in mode 0
+        {"Genre", -1, 2, "", "Horror||Action|Comedy|Drama"},   // negative: never separated
+        {"Genre", 1, 3, "", "Horror||Action|Comedy|Drama"},    // carried + others not above the threshold
+        {"Genre", 1, 2, "genre", "Drama||Horror||Comedy|Action"},
+        {"Genre", -1, 2, "Genre", "Horror||Drama|Comedy|Action"},
+        {"Year", 0, 1, "", "2005||1999|2001"},                 // numeric: never separated in mode 0
+        {"Year", 1, 1, "", "2001||2005||1999"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.tag) + " mode " + std::to_string(c.mode) + " threshold " + std::to_string(c.threshold));
+        setDefault(QStringLiteral("Toggle Tag Values Via Context Menu: Match Separation Mode"), qint64(c.mode));
+        setDefault(QStringLiteral("Toggle Tag Values Via Context Menu: Inverted Tags"), QString::fromUtf8(c.inverted));
+        EXPECT_EQ(controller.valuesForTag(QString::fromUtf8(c.tag), QString(), onlyA, c.threshold).join(u'|'), QString::fromUtf8(c.expected));
+    }
+}
