@@ -25,7 +25,10 @@ platform::UserDefaults& defaults()
 
 } // namespace
 
-PMMainController::PMMainController() = default;
+PMMainController::PMMainController()
+{
+    installSeriesServices();
+}
 
 PMMainController& PMMainController::mainController()
 {
@@ -618,17 +621,4 @@ ArrayPtr PMMainController::lastWatchedMovieRepresentations()
 void PMMainController::clearLastWatchedMovieRepresentations(QObject*)
 {
     defaults().setObject(Value(Array::make()), QStringLiteral("Last Watched"));
-}
-
-// ---------------------------------------------------------------------------
-// Series names arrive with the series; until then no series has a name.
-
-QString PMMainController::displayNameForSeriesIDPrefix(const QString&) const
-{
-    return {};
-}
-
-QString PMMainController::sortNameForSeriesIDPrefix(const QString&) const
-{
-    return {};
 }

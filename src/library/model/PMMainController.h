@@ -20,8 +20,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class PMMovieRepresentationOriginal;
+class PMMovieRepresentationPrototype;
 class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
 
@@ -102,9 +104,22 @@ public:
     // Enters values of an info tag entry ({"Tag", ...}) into the tag types.
     void storeValues(const QStringList& values, const platform::DictionaryPtr& forInfoTag);
 
-    // Series (names from tags; built with the series themselves)
+    // Display names from tags, and series. A series record ({"Items", "Date", "Newest",
+    // "Name", "Dummy"}) is kept by its series ID prefix; the names are cached in it.
+    void updateDisplayNames();
+    QString tagBasedDisplayNamePattern();
+    QString tagBasedDisplayNameForMovieRepresentation(PMMovieRepresentationPrototype& movie);
+    QString displayNameForSeries(const platform::DictionaryPtr& series) const;
     QString displayNameForSeriesIDPrefix(const QString& prefix) const;
     QString sortNameForSeriesIDPrefix(const QString& prefix) const;
+    std::optional<platform::Date> oldestDateForSeriesIDPrefix(const QString& prefix) const;
+    std::optional<platform::Date> newestDateForSeriesIDPrefix(const QString& prefix) const;
+    // "3 / 5" (six-per-em spaces around the slash) for the third of five members.
+    QString seriesIndexDescriptionForMovieRepresentation(PMMovieRepresentationPrototype& movie, QString* getSeriesDisplayName);
+    // Renumbers every series from 1 under its first member's ID; a lone member leaves it.
+    void organizeSeriesIDs();
+    // Lets the movie records reach tag-based names and series dates and positions.
+    static void installSeriesServices();
 
     // ---------------------------------------------------------------------------------
     // Library lifecycle and maintenance
