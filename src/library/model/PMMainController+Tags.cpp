@@ -228,20 +228,28 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
     }
 
     // 4. Which of the movies carry each value. When the movies are the whole library the
-    // identifiers gathered by the rebuild answer at once.
-    const bool wholeLibrary = movies->count() == _nonProxyRawMovieRepresentationsByID.size();
+    // identifiers gathered by the rebuild answer at once. As many movies as the library
+    // holds are not enough for that: a movie and its proxy count twice, so the distinct
+    // originals must be the library's own.
     QList<PMMovieRepresentationPrototype*> originals;
     QList<Value> originalValues;
+    QSet<const platform::Object*> distinctOriginals;
+    bool onlyLibraryMovies = true;
     for (const Value& v : *movies) {
         PMLibraryItem* item = PMItem(v);
         if (!item)
             continue;
         const Value original = item->nonProxySelf();
-        if (PMMovieRepresentationPrototype* movie = PMMovie(original)) {
-            originals << movie;
-            originalValues << original;
-        }
+        PMMovieRepresentationPrototype* movie = PMMovie(original);
+        if (!movie || distinctOriginals.contains(original.objectPointer()))
+            continue;
+        distinctOriginals.insert(original.objectPointer());
+        originals << movie;
+        originalValues << original;
+        if (onlyLibraryMovies && _nonProxyRawMovieRepresentationsByID.value(movie->uniqueLibraryID()).get() != original.objectPointer())
+            onlyLibraryMovies = false;
     }
+    const bool wholeLibrary = onlyLibraryMovies && originals.size() == _nonProxyRawMovieRepresentationsByID.size();
     const bool isNotes = lowercaseTag == QLatin1String("notes");
     QHash<QString, ArrayPtr> carriersByValue;
     for (const Candidate& c : candidates) {

@@ -106,6 +106,12 @@ TEST_F(TagTypeTest, ValuesForTagCompletesAndFindsCarriers)
         const auto dramaKey = carriers.contains(QStringLiteral("Drama")) ? QStringLiteral("Drama") : QStringLiteral("drama");
         EXPECT_EQ(carriers[dramaKey]->count(), whole ? 2 : 1);
     }
+    // As many movies as the library holds, but one of them twice (itself and its proxy):
+    // the carriers are still looked up among these movies only.
+    QHash<QString, platform::ArrayPtr> carriers;
+    controller.valuesForTag(QStringLiteral("genre"), QString(), platform::Array::make({Value(b), Value(b->proxy())}), PMNotFound, &carriers);
+    EXPECT_FALSE(carriers.contains(QStringLiteral("Comedy")));
+    EXPECT_EQ(carriers.value(QStringLiteral("Action"))->count(), 1);
     platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Disable Fuzzy Search: Values"));
 }
 
