@@ -56,6 +56,8 @@ void PMMainController::resetForTesting()
     _multipleSelectionLibraryItems = nullptr;
     _tagTypes.clear();
     _importTagNames.clear();
+    _infoMovieRepresentations = nullptr;
+    _infoTags = nullptr;
 }
 
 // ---------------------------------------------------------------------------

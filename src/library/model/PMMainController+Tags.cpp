@@ -4,6 +4,7 @@
 #include "library/model/PMMainController.h"
 
 #include "foundation/NSArray+PMExtensions.h"
+#include "foundation/NSString+PMHelpManager.h"
 #include "foundation/NSString+PMHelpManagerMatching.h"
 #include "foundation/PMCSVParser.h"
 #include "foundation/PMLog.h"
@@ -347,4 +348,128 @@ void PMMainController::storeValues(const QStringList& values, const DictionaryPt
         if (!type->values.contains(lowercase))
             type->values.insert(lowercase, PMTagValue{value, {}});
     }
+}
+
+// ---------------------------------------------------------------------------
+// The info panel's pending edits of one tag
+
+namespace {
+
+const QString kChecked = QStringLiteral("Checked Separate Values");
+const QString kUnchecked = QStringLiteral("Unchecked Separate Values");
+
+QStringList stringList(const DictionaryPtr& entry, const QString& key)
+{
+    QStringList result;
+    if (const ArrayPtr list = entry->value(key).array())
+        for (const Value& v : *list)
+            if (v.isString())
+                result << v.string();
+    return result;
+}
+
+void setStringList(const DictionaryPtr& entry, const QString& key, const QStringList& list)
+{
+    if (list.isEmpty()) {
+        entry->remove(key);
+        return;
+    }
+    auto array = Array::make();
+    for (const QString& s : list)
+        array->append(Value(s));
+    entry->setValue(key, array);
+}
+
+void removeIgnoringCase(QStringList& list, const QString& value)
+{
+    list.removeIf([&](const QString& s) { return s.compare(value, Qt::CaseInsensitive) == 0; });
+}
+
+} // namespace
+
+void PMMainController::determineEffectiveValueAndStateForInfoTag(const DictionaryPtr& infoTag, bool* isUnambiguous)
+{
+    if (!infoTag)
+        return;
+    const qsizetype n = _infoMovieRepresentations ? _infoMovieRepresentations->count() : 0;
+    QHash<QString, ArrayPtr> carriers;
+    QStringList values = valuesForTag(infoTag->value(QStringLiteral("Tag")).string(), QString(), _infoMovieRepresentations, PMNotFound, &carriers);
+    if (values.isEmpty())
+        values << checkMarkString(); // a tag without value
+    const QStringList checked = stringList(infoTag, kChecked);
+    const QStringList unchecked = stringList(infoTag, kUnchecked);
+    QStringList effective;
+    bool changed = false, partial = false;
+    for (const QString& value : values) {
+        const bool isChecked = containsIgnoringCase(checked, value);
+        const bool isUnchecked = containsIgnoringCase(unchecked, value);
+        const qsizetype carried = carriers.contains(value) ? carriers[value]->count() : 0;
+        if (carried == 0) {
+            if (isChecked) {
+                effective << value;
+                changed = true;
+            }
+            continue;
+        }
+        if (!isUnchecked)
+            effective << value;
+        else
+            changed = true;
+        if (carried < n) {
+            if (isChecked)
+                changed = true;
+            else
+                partial = true;
+        }
+    }
+    infoTag->setValue(QStringLiteral("Value"), PMCSVStringWithFields(effective, QString(), false));
+    infoTag->setValue(QStringLiteral("State"), qint64(!changed ? 0 : partial ? -1 : 1));
+    if (isUnambiguous)
+        *isUnambiguous = !partial;
+}
+
+void PMMainController::setState(int state, const DictionaryPtr& forInfoTag)
+{
+    if (!forInfoTag)
+        return;
+    if (state == 0) {
+        forInfoTag->remove(kChecked);
+        forInfoTag->remove(kUnchecked);
+    } else {
+        QHash<QString, ArrayPtr> carriers;
+        const QStringList values =
+            valuesForTag(forInfoTag->value(QStringLiteral("Tag")).string(), QString(), _infoMovieRepresentations, PMNotFound, &carriers);
+        QStringList checked = stringList(forInfoTag, kChecked);
+        const QStringList unchecked = stringList(forInfoTag, kUnchecked);
+        for (const QString& value : values)
+            if (carriers.contains(value) && !containsIgnoringCase(checked, value) && !containsIgnoringCase(unchecked, value))
+                checked << value;
+        setStringList(forInfoTag, kChecked, checked);
+    }
+    determineEffectiveValueAndStateForInfoTag(forInfoTag, nullptr);
+}
+
+void PMMainController::toggleInfoTagValue(const QString& tagName, const QString& tagValue, int state)
+{
+    if (tagName.isEmpty() || tagValue.isEmpty() || !_infoTags)
+        return;
+    DictionaryPtr entry;
+    for (const Value& v : *_infoTags)
+        if (const DictionaryPtr d = v.dictionary(); d && d->value(QStringLiteral("Tag")).string().compare(tagName, Qt::CaseInsensitive) == 0) {
+            entry = d;
+            break;
+        }
+    if (!entry)
+        return;
+    QStringList checked = stringList(entry, kChecked);
+    QStringList unchecked = stringList(entry, kUnchecked);
+    removeIgnoringCase(checked, tagValue);
+    removeIgnoringCase(unchecked, tagValue);
+    if (state == 1)
+        checked << tagValue;
+    else if (state == 0)
+        unchecked << tagValue;
+    setStringList(entry, kChecked, checked);
+    setStringList(entry, kUnchecked, unchecked);
+    determineEffectiveValueAndStateForInfoTag(entry, nullptr);
 }

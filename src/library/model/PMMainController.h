@@ -103,6 +103,16 @@ public:
                              QHash<QString, platform::ArrayPtr>* getAssociatedMovieRepresentations = nullptr);
     // Enters values of an info tag entry ({"Tag", ...}) into the tag types.
     void storeValues(const QStringList& values, const platform::DictionaryPtr& forInfoTag);
+    // The info panel's movies and its tag rows ({"Tag", "Value", "State", "Checked
+    // Separate Values", "Unchecked Separate Values"}; the first is the tag list's row).
+    platform::ArrayPtr _infoMovieRepresentations;
+    platform::ArrayPtr _infoTags;
+    // Sets "Value" (CSV) and "State" (0 unchanged, 1 changed, -1 changed with values
+    // that only some movies carry) from the movies and the check lists.
+    void determineEffectiveValueAndStateForInfoTag(const platform::DictionaryPtr& infoTag, bool* isUnambiguous);
+    void setState(int state, const platform::DictionaryPtr& forInfoTag);
+    // A tag-value switch: 1 checks the value, 0 unchecks it, -1 leaves it as the movies have it.
+    void toggleInfoTagValue(const QString& tagName, const QString& tagValue, int state);
 
     // Display names from tags, and series. A series record ({"Items", "Date", "Newest",
     // "Name", "Dummy"}) is kept by its series ID prefix; the names are cached in it.

@@ -2,6 +2,7 @@
 // whole, numeric detection) and the grouping of values for the menus of tag-value switches.
 #include "ModelFixture.h"
 
+#include "foundation/PMCSVParser.h"
 #include "foundation/PMRange.h"
 
 using platform::Value;
@@ -147,5 +148,65 @@ TEST_F(TagTypeTest, SeparationModesGroupCarriedPinnedAndOtherValues)
         setDefault(QStringLiteral("Toggle Tag Values Via Context Menu: Match Separation Mode"), qint64(c.mode));
         setDefault(QStringLiteral("Toggle Tag Values Via Context Menu: Inverted Tags"), QString::fromUtf8(c.inverted));
         EXPECT_EQ(controller.valuesForTag(QString::fromUtf8(c.tag), QString(), onlyA, c.threshold).join(u'|'), QString::fromUtf8(c.expected));
+    }
+}
+
+// The info panel's pending edits of one tag over two selected movies: the effective value,
+// the state and the check lists as values are toggled.
+TEST_F(TagTypeTest, InfoTagEditStateFollowsTheCheckLists)
+{
+    auto a = tagged("A", {{"Genre", "Drama, Comedy"}});
+    auto b = tagged("B", {{"Genre", "Drama"}});
+    library({Value(a), Value(b)});
+    PMMainController& controller = mainController();
+    controller.invalidateTagTypes();
+    controller.storeValues({QStringLiteral("Horror")}, platform::Dictionary::make({{QStringLiteral("Tag"), QStringLiteral("Genre")}}));
+    controller._infoMovieRepresentations = platform::Array::make({Value(a), Value(b)});
+    auto entry = platform::Dictionary::make({{QStringLiteral("Tag"), QStringLiteral("Genre")}});
+    controller._infoTags = platform::Array::make({Value(entry)});
+
+    auto valueSet = [&] {
+        QStringList fields = cachedCSVFields(entry->value(QStringLiteral("Value")).string());
+        fields.sort();
+        return fields.join(u'|');
+    };
+    auto list = [&](const char* key) {
+        QStringList result;
+        if (const platform::ArrayPtr values = entry->value(QString::fromUtf8(key)).array())
+            for (const Value& v : *values)
+                result << v.string();
+        return result.join(u'|');
+    };
+    struct Step {
+        const char* value; // nullptr: setState instead of a toggle
+        int state;
+        const char* effective;
+        int expectedState;
+        bool unambiguous;
+        const char* checked;
+        const char* unchecked;
+    } steps[] = {
+        {nullptr, 0, "Comedy|Drama", 0, false, "", ""},           // as the movies have it; Comedy only on A
+        {"comedy", 1, "Comedy|Drama", 1, true, "comedy", ""},     // now on both
+        {"Drama", 0, "Comedy", 1, true, "comedy", "Drama"},       // off everywhere
+        {"Horror", 1, "Comedy|Horror", 1, true, "comedy|Horror", "Drama"}, // carried by none, added
+        {"drama", -1, "Comedy|Drama|Horror", 1, true, "comedy|Horror", ""}, // mixed: neither list
+        {"Comedy", -1, "Comedy|Drama|Horror", -1, false, "Horror", ""},
+        {nullptr, 1, "Comedy|Drama|Horror", 1, true, "Horror|Comedy|Drama", ""}, // checks what is carried
+        {nullptr, 0, "Comedy|Drama", 0, false, "", ""},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(std::string(s.value ? s.value : "setState") + " " + std::to_string(s.state));
+        if (s.value)
+            controller.toggleInfoTagValue(QStringLiteral("GENRE"), QString::fromUtf8(s.value), s.state);
+        else
+            controller.setState(s.state, entry);
+        bool unambiguous = false;
+        controller.determineEffectiveValueAndStateForInfoTag(entry, &unambiguous);
+        EXPECT_EQ(valueSet(), QString::fromUtf8(s.effective));
+        EXPECT_EQ(entry->value(QStringLiteral("State")).integer(), s.expectedState);
+        EXPECT_EQ(unambiguous, s.unambiguous);
+        EXPECT_EQ(list("Checked Separate Values"), QString::fromUtf8(s.checked));
+        EXPECT_EQ(list("Unchecked Separate Values"), QString::fromUtf8(s.unchecked));
     }
 }
