@@ -14,6 +14,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/UserDefaults.h"
 
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtCore/QCoreApplication>
 
 #include <algorithm>
@@ -252,6 +253,23 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
     }
     const bool wholeLibrary = onlyLibraryMovies && originals.size() == _nonProxyRawMovieRepresentationsByID.size();
     const bool isNotes = lowercaseTag == QLatin1String("notes");
+    // Each movie's values of the tag, read once and concurrently (the cached tag getters
+    // are safe from any thread); notes count as one value.
+    QList<QSet<QString>> valuesByMovie;
+    bool valuesByMovieRead = false;
+    auto readValuesByMovie = [&] {
+        if (valuesByMovieRead)
+            return;
+        valuesByMovieRead = true;
+        valuesByMovie = QtConcurrent::blockingMapped(originals, [&lowercaseTag, isNotes](PMMovieRepresentationPrototype* movie) {
+            if (isNotes) {
+                const QString note = movie->cachedLowercaseValueForLowercaseTag(lowercaseTag);
+                return note.isEmpty() ? QSet<QString>() : QSet<QString>{note};
+            }
+            const QStringList values = movie->cachedLowercaseValuesForLowercaseTag(lowercaseTag);
+            return QSet<QString>(values.begin(), values.end());
+        });
+    };
     QHash<QString, ArrayPtr> carriersByValue;
     for (const Candidate& c : candidates) {
         auto carriers = Array::make();
@@ -261,13 +279,10 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
                 if (PMMovieRepresentationOriginalPtr movie = _nonProxyRawMovieRepresentationsByID.value(id))
                     carriers->append(Value(movie));
         } else {
-            for (qsizetype i = 0; i < originals.size(); ++i) {
-                PMMovieRepresentationPrototype* movie = originals[i];
-                const bool carries = isNotes ? movie->cachedLowercaseValueForLowercaseTag(lowercaseTag) == lowercaseValue
-                                             : movie->cachedLowercaseValuesForLowercaseTag(lowercaseTag).contains(lowercaseValue);
-                if (carries)
+            readValuesByMovie();
+            for (qsizetype i = 0; i < valuesByMovie.size(); ++i)
+                if (valuesByMovie[i].contains(lowercaseValue))
                     carriers->append(originalValues[i]);
-            }
         }
         if (!carriers->isEmpty())
             carriersByValue.insert(c.value, carriers);
