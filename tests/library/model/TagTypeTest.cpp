@@ -210,3 +210,25 @@ TEST_F(TagTypeTest, InfoTagEditStateFollowsTheCheckLists)
         EXPECT_EQ(list("Unchecked Separate Values"), QString::fromUtf8(s.unchecked));
     }
 }
+
+TEST_F(TagTypeTest, ImportTagNamesComeFromPersistentTagsAndTheImportList)
+{
+    PMMainController& controller = mainController();
+    // Without settings: the built-in import list, in English.
+    QStringList builtIn = controller.updateImportTagNames(true).values();
+    builtIn.sort();
+    EXPECT_EQ(builtIn, QStringList({"Album", "Artist", "Cast", "Composer", "Directors", "Episode", "Genre", "Notes", "Screenwriters", "Season",
+                                    "Series", "Source", "Studio", "Tags", "Tempo", "Year"}));
+
+    setDefault(QStringLiteral("Persistent Tags"), platform::Dictionary::make({{QStringLiteral("genre"), QString()}, {QStringLiteral("NOTES"), QString()},
+                                                                              {QStringLiteral("Mood"), QString()}}));
+    setDefault(QStringLiteral("Import Metadata: Names"), platform::Array::make({Value(QStringLiteral("year")), Value(QStringLiteral("Foo")),
+                                                                                  Value(QStringLiteral("TAGS"))}));
+    QStringList names = controller.updateImportTagNames(true).values();
+    names.sort();
+    EXPECT_EQ(names, QStringList({"Genre", "Notes", "Tags", "Year"}));
+    // Without the flag the set is answered as it stands.
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Import Metadata: Names"));
+    EXPECT_EQ(controller.updateImportTagNames(false).size(), 4);
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Persistent Tags"));
+}
