@@ -113,7 +113,15 @@ TEST_F(TagTypeTest, ValuesForTagCompletesAndFindsCarriers)
     controller.valuesForTag(QStringLiteral("genre"), QString(), platform::Array::make({Value(b), Value(b->proxy())}), PMNotFound, &carriers);
     EXPECT_FALSE(carriers.contains(QStringLiteral("Comedy")));
     EXPECT_EQ(carriers.value(QStringLiteral("Action"))->count(), 1);
-    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Disable Fuzzy Search: Values"));
+    // Auto-complete keeps the prefix as typed; tag names complete from the table.
+    setDefault(QStringLiteral("Auto-Auto-Complete"), true);
+    EXPECT_EQ(controller.valuesForTag(QStringLiteral("genre"), QStringLiteral("CO"), nullptr, PMNotFound), QStringList{QStringLiteral("COmedy")});
+    setDefault(QStringLiteral("Disable Fuzzy Search: Names"), true);
+    EXPECT_EQ(controller.tagNamesWithPrefix(QStringLiteral("GE")), QStringList{QStringLiteral("Genre")});
+    EXPECT_TRUE(controller.tagNamesWithPrefix(QStringLiteral("x")).isEmpty());
+    EXPECT_EQ(controller.tagNamesWithPrefix(QString()), QStringList{QStringLiteral("Genre")});
+    for (const char* key : {"Disable Fuzzy Search: Values", "Disable Fuzzy Search: Names", "Auto-Auto-Complete"})
+        platform::UserDefaults::standard().removeObjectForKey(QString::fromUtf8(key));
 }
 
 TEST_F(TagTypeTest, SeparationModesGroupCarriedPinnedAndOtherValues)
