@@ -25,7 +25,10 @@ platform::UserDefaults& defaults()
 
 } // namespace
 
-PMMainController::PMMainController() = default;
+PMMainController::PMMainController()
+{
+    installSeriesServices();
+}
 
 PMMainController& PMMainController::mainController()
 {
@@ -54,6 +57,10 @@ void PMMainController::resetForTesting()
     _canSearchContainers = true;
     _canSelectSearchScope = true;
     _multipleSelectionLibraryItems = nullptr;
+    _tagTypes.clear();
+    _importTagNames.clear();
+    _infoMovieRepresentations = nullptr;
+    _infoTags = nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -619,17 +626,4 @@ ArrayPtr PMMainController::lastWatchedMovieRepresentations()
 void PMMainController::clearLastWatchedMovieRepresentations(QObject*)
 {
     defaults().setObject(Value(Array::make()), QStringLiteral("Last Watched"));
-}
-
-// ---------------------------------------------------------------------------
-// Series names arrive with the series; until then no series has a name.
-
-QString PMMainController::displayNameForSeriesIDPrefix(const QString&) const
-{
-    return {};
-}
-
-QString PMMainController::sortNameForSeriesIDPrefix(const QString&) const
-{
-    return {};
 }

@@ -1,14 +1,490 @@
-// The main controller's share of the tag model.
+// The main controller's share of the tag model: the tag types of the whole library, the
+// tag names imported from files, and the values offered for completion and for the
+// menus of tag-value switches.
 #include "library/model/PMMainController.h"
 
+#include "foundation/NSArray+PMExtensions.h"
+#include "foundation/NSString+PMHelpManager.h"
+#include "foundation/NSString+PMHelpManagerMatching.h"
+#include "foundation/PMCSVParser.h"
+#include "foundation/PMLog.h"
+#include "foundation/PMRange.h"
 #include "library/model/PMLibraryItem.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMSortLibraryItems.h"
+#include "platform/UserDefaults.h"
+
+#include <QtConcurrent/QtConcurrentMap>
+#include <QtCore/QCoreApplication>
+
+#include <algorithm>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::DictionaryPtr;
+using platform::Value;
+
+namespace {
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+// Neither a decimal digit nor punctuation: "1.5" and "2001-10" are numbers, "12a" is not.
+bool containsNonNumericCharacter(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return !c.isDigit() && !c.isPunct(); });
+}
+
+QStringList csvSetting(const QString& key)
+{
+    QStringList result;
+    for (const QString& field : cachedCSVFields(defaults().stringForKey(key)))
+        if (!field.trimmed().isEmpty())
+            result << field.trimmed();
+    return result;
+}
+
+bool containsIgnoringCase(const QStringList& list, const QString& string)
+{
+    return list.contains(string, Qt::CaseInsensitive);
+}
+
+void sortByName(QStringList& values)
+{
+    std::stable_sort(values.begin(), values.end(), [](const QString& a, const QString& b) { return PMCompareNamesBySortString(a, b) < 0; });
+}
+
+} // namespace
+
+QStringList PMImportableMetadataTagNames()
+{
+    return {QStringLiteral("Album"), QStringLiteral("Artist"), QStringLiteral("Cast"), QStringLiteral("Codirectors"),
+            QStringLiteral("Composer"), QStringLiteral("Directors"), QStringLiteral("Episode Identifier"), QStringLiteral("Episode"),
+            QStringLiteral("Genre"), QStringLiteral("Producers"), QStringLiteral("Screenwriters"), QStringLiteral("Season"),
+            QStringLiteral("Series"), QStringLiteral("Source"), QStringLiteral("Studio"), QStringLiteral("Tempo"), QStringLiteral("Year")};
+}
+
+QStringList PMImportMetadataTagNames()
+{
+    const Value stored = defaults().objectForKey(QStringLiteral("Import Metadata: Names"));
+    if (const ArrayPtr names = stored.array()) {
+        QStringList result;
+        for (const Value& v : *names)
+            if (v.isString())
+                result << v.string();
+        return result;
+    }
+    return {QStringLiteral("Album"), QStringLiteral("Artist"), QStringLiteral("Cast"), QStringLiteral("Composer"), QStringLiteral("Directors"),
+            QStringLiteral("Episode"), QStringLiteral("Genre"), QStringLiteral("Notes"), QStringLiteral("Screenwriters"),
+            QStringLiteral("Season"), QStringLiteral("Series"), QStringLiteral("Source"), QStringLiteral("Studio"), QStringLiteral("Tags"),
+            QStringLiteral("Tempo"), QStringLiteral("Year")};
+}
+
+QSet<QString> PMMainController::updateImportTagNames(bool update)
+{
+    if (!update)
+        return _importTagNames;
+    const QStringList pseudoTags = {QStringLiteral("Notes"), QStringLiteral("Tags")};
+    const QStringList importable = PMImportableMetadataTagNames();
+    QSet<QString> names;
+    // Persistent tags are named as the user sees them (localized); the imported list in English.
+    QStringList persistent;
+    if (const DictionaryPtr tags = defaults().dictionaryForKey(QStringLiteral("Persistent Tags")))
+        persistent = tags->keys();
+    for (const QString& candidate : persistent) {
+        for (const QString& pseudo : pseudoTags)
+            if (candidate.compare(pseudo, Qt::CaseInsensitive) == 0)
+                names.insert(pseudo);
+        for (const QString& name : importable)
+            if (candidate.compare(QCoreApplication::translate("PMTagType", name.toUtf8().constData()), Qt::CaseInsensitive) == 0)
+                names.insert(name);
+    }
+    for (const QString& candidate : PMImportMetadataTagNames()) {
+        for (const QString& name : pseudoTags + importable)
+            if (candidate.compare(name, Qt::CaseInsensitive) == 0)
+                names.insert(name);
+    }
+    _importTagNames = names;
+    return _importTagNames;
+}
+
+void PMMainController::invalidateTagTypes()
+{
+    updateImportTagNames(true);
+    _tagTypes.clear();
+    const QString notes = QStringLiteral("notes");
+    for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByID)) {
+        if (!movie)
+            continue;
+        const DictionaryPtr tags = movie->cachedTags();
+        if (!tags || tags->isEmpty())
+            continue;
+        const QString uniqueID = movie->uniqueLibraryID();
+        for (const QString& key : tags->keys()) {
+            const DictionaryPtr tag = tags->value(key).dictionary();
+            if (!tag)
+                continue;
+            auto found = _tagTypes.find(key);
+            if (found == _tagTypes.end()) {
+                PMTagType created;
+                created.tag = tag->value(QStringLiteral("Tag")).string();
+                if (created.tag.isEmpty())
+                    created.tag = key;
+                created.counter = 1;
+                found = _tagTypes.insert(key, created);
+            } else {
+                ++found->counter;
+            }
+            const QString text = tag->value(QStringLiteral("Value")).string();
+            // Notes are prose: commas in them separate nothing.
+            const QStringList values = key == notes ? QStringList{text} : cachedCSVFields(text);
+            for (const QString& value : values) {
+                const QString lowercase = value.toLower();
+                auto stored = found->values.find(lowercase);
+                if (stored != found->values.end())
+                    stored->associatedIdentifiers << uniqueID;
+                else
+                    found->values.insert(lowercase, PMTagValue{value, {uniqueID}});
+                if (!found->nonNumeric && containsNonNumericCharacter(value))
+                    found->nonNumeric = true;
+            }
+        }
+    }
+}
+
+QStringList PMMainController::tagNamesWithPrefix(const QString& prefix) const
+{
+    QStringList names;
+    if (prefix.isEmpty()) {
+        for (const PMTagType& type : _tagTypes)
+            names << type.tag;
+    } else if (!defaults().boolForKey(QStringLiteral("Disable Fuzzy Search: Names"))) {
+        for (const PMTagType& type : _tagTypes)
+            names << type.tag;
+        return fuzzyMatchesForQuery(names, prefix);
+    } else {
+        const QString lowercasePrefix = prefix.toLower();
+        for (auto it = _tagTypes.begin(); it != _tagTypes.end(); ++it)
+            if (it.key().startsWith(lowercasePrefix))
+                names << it->tag;
+    }
+    std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return PMCompareSortStrings(a, b) < 0; });
+    return names;
+}
 
 bool PMMainController::isRelevantTag(const QString& lowercaseTag) const
 {
-    if (lowercaseTag.isEmpty())
-        return false;
-    for (const platform::Value& v : *_nonProxyFilteredMovieRepresentations)
-        if (PMLibraryItem* item = PMItem(v); item && !item->cachedLowercaseValueForLowercaseTag(lowercaseTag).isEmpty())
-            return true;
-    return false;
+    const auto found = _tagTypes.constFind(lowercaseTag);
+    return found != _tagTypes.constEnd() && !found->values.isEmpty();
+}
+
+bool PMMainController::isNumericTag(const QString& lowercaseTag) const
+{
+    const auto found = _tagTypes.constFind(lowercaseTag);
+    return found != _tagTypes.constEnd() && !found->nonNumeric;
+}
+
+QStringList PMMainController::valuesForTag(const QString& tag, const QString& prefix, const ArrayPtr& movies, std::uint64_t separationThreshold,
+                                           QHash<QString, ArrayPtr>* getAssociatedMovieRepresentations)
+{
+    const QString lowercaseTag = tag.toLower();
+    const auto type = _tagTypes.constFind(lowercaseTag);
+    if (type == _tagTypes.constEnd())
+        return {};
+
+    // 1-2. The candidates, filtered by the prefix.
+    struct Candidate {
+        QString value;
+        const PMTagValue* stored;
+        std::uint64_t quality;
+    };
+    std::vector<Candidate> candidates;
+    const bool autoAutoComplete = defaults().boolForKey(QStringLiteral("Auto-Auto-Complete"));
+    const bool fuzzy = !prefix.isEmpty() && !autoAutoComplete && !defaults().boolForKey(QStringLiteral("Disable Fuzzy Search: Values"));
+    const QString lowercasePrefix = prefix.toLower();
+    for (auto it = type->values.constBegin(); it != type->values.constEnd(); ++it) {
+        if (prefix.isEmpty()) {
+            candidates.push_back({it->value, &*it, 0});
+        } else if (fuzzy) {
+            const std::uint64_t quality = matchingQualityOfQuery(it->value, prefix, true);
+            if (quality != PMNotFound)
+                candidates.push_back({it->value, &*it, quality});
+        } else if (it.key().startsWith(lowercasePrefix)) {
+            candidates.push_back({autoAutoComplete ? prefix + it->value.mid(prefix.size()) : it->value, &*it, 0});
+        }
+    }
+    std::stable_sort(candidates.begin(), candidates.end(), [fuzzy](const Candidate& a, const Candidate& b) {
+        if (fuzzy && a.quality != b.quality)
+            return a.quality < b.quality;
+        return PMCompareNamesBySortString(a.value, b.value) < 0;
+    });
+
+    // 3. Without movies: every kept value.
+    if (!movies || movies->isEmpty()) {
+        QStringList result;
+        for (const Candidate& c : candidates)
+            result << c.value;
+        return result;
+    }
+
+    // 4. Which of the movies carry each value. When the movies are the whole library the
+    // identifiers gathered by the rebuild answer at once. As many movies as the library
+    // holds are not enough for that: a movie and its proxy count twice, so the distinct
+    // originals must be the library's own.
+    QList<PMMovieRepresentationPrototype*> originals;
+    QList<Value> originalValues;
+    QSet<const platform::Object*> distinctOriginals;
+    bool onlyLibraryMovies = true;
+    for (const Value& v : *movies) {
+        PMLibraryItem* item = PMItem(v);
+        if (!item)
+            continue;
+        const Value original = item->nonProxySelf();
+        PMMovieRepresentationPrototype* movie = PMMovie(original);
+        if (!movie || distinctOriginals.contains(original.objectPointer()))
+            continue;
+        distinctOriginals.insert(original.objectPointer());
+        originals << movie;
+        originalValues << original;
+        if (onlyLibraryMovies && _nonProxyRawMovieRepresentationsByID.value(movie->uniqueLibraryID()).get() != original.objectPointer())
+            onlyLibraryMovies = false;
+    }
+    const bool wholeLibrary = onlyLibraryMovies && originals.size() == _nonProxyRawMovieRepresentationsByID.size();
+    const bool isNotes = lowercaseTag == QLatin1String("notes");
+    // Each movie's values of the tag, read once and concurrently (the cached tag getters
+    // are safe from any thread); notes count as one value.
+    QList<QSet<QString>> valuesByMovie;
+    bool valuesByMovieRead = false;
+    auto readValuesByMovie = [&] {
+        if (valuesByMovieRead)
+            return;
+        valuesByMovieRead = true;
+        valuesByMovie = QtConcurrent::blockingMapped(originals, [&lowercaseTag, isNotes](PMMovieRepresentationPrototype* movie) {
+            if (isNotes) {
+                const QString note = movie->cachedLowercaseValueForLowercaseTag(lowercaseTag);
+                return note.isEmpty() ? QSet<QString>() : QSet<QString>{note};
+            }
+            const QStringList values = movie->cachedLowercaseValuesForLowercaseTag(lowercaseTag);
+            return QSet<QString>(values.begin(), values.end());
+        });
+    };
+    QHash<QString, ArrayPtr> carriersByValue;
+    for (const Candidate& c : candidates) {
+        auto carriers = Array::make();
+        const QString lowercaseValue = c.stored->value.toLower();
+        if (wholeLibrary && !c.stored->associatedIdentifiers.isEmpty()) {
+            for (const QString& id : c.stored->associatedIdentifiers)
+                if (PMMovieRepresentationOriginalPtr movie = _nonProxyRawMovieRepresentationsByID.value(id))
+                    carriers->append(Value(movie));
+        } else {
+            readValuesByMovie();
+            for (qsizetype i = 0; i < valuesByMovie.size(); ++i)
+                if (valuesByMovie[i].contains(lowercaseValue))
+                    carriers->append(originalValues[i]);
+        }
+        if (!carriers->isEmpty())
+            carriersByValue.insert(c.value, carriers);
+    }
+    if (getAssociatedMovieRepresentations)
+        *getAssociatedMovieRepresentations = carriersByValue;
+
+    // 5. No grouping asked for.
+    if (separationThreshold == PMNotFound) {
+        QStringList result;
+        for (const Candidate& c : candidates)
+            result << c.value;
+        return result;
+    }
+
+    // 6. Carried, pinned and the others.
+    const QStringList pinnedSetting = csvSetting(QStringLiteral("Toggle Tag Values Via Context Menu: Pinned Values"));
+    const bool inverted = containsIgnoringCase(csvSetting(QStringLiteral("Toggle Tag Values Via Context Menu: Inverted Tags")), tag);
+    QStringList carried, pinned, others;
+    for (const Candidate& c : candidates) {
+        if (carriersByValue.contains(c.value))
+            carried << c.value;
+        else if (containsIgnoringCase(pinnedSetting, c.value))
+            pinned << c.value;
+        else
+            others << c.value;
+    }
+    auto order = [inverted](QStringList& list) {
+        sortByName(list);
+        if (inverted)
+            std::reverse(list.begin(), list.end());
+    };
+    order(carried);
+    order(pinned);
+    order(others);
+
+    // 7. Separation.
+    const std::int64_t mode = defaults().integerForKey(QStringLiteral("Toggle Tag Values Via Context Menu: Match Separation Mode"));
+    const bool separate = (mode >= 1 || (mode == 0 && type->nonNumeric))
+        && std::uint64_t(carried.size() + others.size()) > separationThreshold;
+    QStringList result;
+    if (separate) {
+        for (const QStringList* group : {&carried, &pinned, &others}) {
+            if (group->isEmpty())
+                continue;
+            if (!result.isEmpty())
+                result << QString();
+            result << *group;
+        }
+    } else {
+        QStringList merged = carried + others;
+        order(merged);
+        if (!pinned.isEmpty())
+            result << pinned << QString();
+        result << merged;
+    }
+    return result;
+}
+
+void PMMainController::storeValues(const QStringList& values, const DictionaryPtr& forInfoTag)
+{
+    const QString tag = forInfoTag ? forInfoTag->value(QStringLiteral("Tag")).string() : QString();
+    if (tag.isEmpty()) {
+        if (defaults().boolForKey(QStringLiteral("PMDebugLog")))
+            PMLog(QStringLiteral("[Debug] missing name for property: %@"), forInfoTag ? Value(forInfoTag) : Value());
+        return;
+    }
+    const QString key = tag.toLower();
+    auto type = _tagTypes.find(key);
+    if (type == _tagTypes.end()) {
+        PMTagType created;
+        created.tag = tag;
+        created.counter = 1;
+        type = _tagTypes.insert(key, created);
+    }
+    for (const QString& value : values) {
+        const QString lowercase = value.toLower();
+        if (!type->values.contains(lowercase))
+            type->values.insert(lowercase, PMTagValue{value, {}});
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The info panel's pending edits of one tag
+
+namespace {
+
+const QString kChecked = QStringLiteral("Checked Separate Values");
+const QString kUnchecked = QStringLiteral("Unchecked Separate Values");
+
+QStringList stringList(const DictionaryPtr& entry, const QString& key)
+{
+    QStringList result;
+    if (const ArrayPtr list = entry->value(key).array())
+        for (const Value& v : *list)
+            if (v.isString())
+                result << v.string();
+    return result;
+}
+
+void setStringList(const DictionaryPtr& entry, const QString& key, const QStringList& list)
+{
+    if (list.isEmpty()) {
+        entry->remove(key);
+        return;
+    }
+    auto array = Array::make();
+    for (const QString& s : list)
+        array->append(Value(s));
+    entry->setValue(key, array);
+}
+
+void removeIgnoringCase(QStringList& list, const QString& value)
+{
+    list.removeIf([&](const QString& s) { return s.compare(value, Qt::CaseInsensitive) == 0; });
+}
+
+} // namespace
+
+void PMMainController::determineEffectiveValueAndStateForInfoTag(const DictionaryPtr& infoTag, bool* isUnambiguous)
+{
+    if (!infoTag)
+        return;
+    const qsizetype n = _infoMovieRepresentations ? _infoMovieRepresentations->count() : 0;
+    QHash<QString, ArrayPtr> carriers;
+    QStringList values = valuesForTag(infoTag->value(QStringLiteral("Tag")).string(), QString(), _infoMovieRepresentations, PMNotFound, &carriers);
+    if (values.isEmpty())
+        values << checkMarkString(); // a tag without value
+    const QStringList checked = stringList(infoTag, kChecked);
+    const QStringList unchecked = stringList(infoTag, kUnchecked);
+    QStringList effective;
+    bool changed = false, partial = false;
+    for (const QString& value : values) {
+        const bool isChecked = containsIgnoringCase(checked, value);
+        const bool isUnchecked = containsIgnoringCase(unchecked, value);
+        const qsizetype carried = carriers.contains(value) ? carriers[value]->count() : 0;
+        if (carried == 0) {
+            if (isChecked) {
+                effective << value;
+                changed = true;
+            }
+            continue;
+        }
+        if (!isUnchecked)
+            effective << value;
+        else
+            changed = true;
+        if (carried < n) {
+            if (isChecked)
+                changed = true;
+            else
+                partial = true;
+        }
+    }
+    infoTag->setValue(QStringLiteral("Value"), PMCSVStringWithFields(effective, QString(), false));
+    infoTag->setValue(QStringLiteral("State"), qint64(!changed ? 0 : partial ? -1 : 1));
+    if (isUnambiguous)
+        *isUnambiguous = !partial;
+}
+
+void PMMainController::setState(int state, const DictionaryPtr& forInfoTag)
+{
+    if (!forInfoTag)
+        return;
+    if (state == 0) {
+        forInfoTag->remove(kChecked);
+        forInfoTag->remove(kUnchecked);
+    } else {
+        QHash<QString, ArrayPtr> carriers;
+        const QStringList values =
+            valuesForTag(forInfoTag->value(QStringLiteral("Tag")).string(), QString(), _infoMovieRepresentations, PMNotFound, &carriers);
+        QStringList checked = stringList(forInfoTag, kChecked);
+        const QStringList unchecked = stringList(forInfoTag, kUnchecked);
+        for (const QString& value : values)
+            if (carriers.contains(value) && !containsIgnoringCase(checked, value) && !containsIgnoringCase(unchecked, value))
+                checked << value;
+        setStringList(forInfoTag, kChecked, checked);
+    }
+    determineEffectiveValueAndStateForInfoTag(forInfoTag, nullptr);
+}
+
+void PMMainController::toggleInfoTagValue(const QString& tagName, const QString& tagValue, int state)
+{
+    if (tagName.isEmpty() || tagValue.isEmpty() || !_infoTags)
+        return;
+    DictionaryPtr entry;
+    for (const Value& v : *_infoTags)
+        if (const DictionaryPtr d = v.dictionary(); d && d->value(QStringLiteral("Tag")).string().compare(tagName, Qt::CaseInsensitive) == 0) {
+            entry = d;
+            break;
+        }
+    if (!entry)
+        return;
+    QStringList checked = stringList(entry, kChecked);
+    QStringList unchecked = stringList(entry, kUnchecked);
+    removeIgnoringCase(checked, tagValue);
+    removeIgnoringCase(unchecked, tagValue);
+    if (state == 1)
+        checked << tagValue;
+    else if (state == 0)
+        unchecked << tagValue;
+    setStringList(entry, kChecked, checked);
+    setStringList(entry, kUnchecked, unchecked);
+    determineEffectiveValueAndStateForInfoTag(entry, nullptr);
 }

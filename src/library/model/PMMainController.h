@@ -7,6 +7,7 @@
 
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItem.h"
+#include "library/model/PMTagType.h"
 
 #include "platform/Value.h"
 
@@ -19,8 +20,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class PMMovieRepresentationOriginal;
+class PMMovieRepresentationPrototype;
 class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
 
@@ -81,12 +84,54 @@ public:
     platform::ArrayPtr lastWatchedMovieRepresentations();
     void clearLastWatchedMovieRepresentations(QObject* sender);
 
-    // Tags: whether a tag (lower-case name) has a value anywhere in the library.
+    // Tags: the tag types by lower-case tag name, and the tag names imported from files.
+    QHash<QString, PMTagType> _tagTypes;
+    QSet<QString> _importTagNames;
+    // Rebuilds the tag types from every movie of the library at once.
+    void invalidateTagTypes();
+    QSet<QString> updateImportTagNames(bool update);
+    // Tag names for completion (all of them without a prefix).
+    QStringList tagNamesWithPrefix(const QString& prefix) const;
+    // Whether a tag (lower-case name) has a value anywhere in the library.
     bool isRelevantTag(const QString& lowercaseTag) const;
+    // Whether every value of the tag (lower-case name) is made of digits and punctuation.
+    bool isNumericTag(const QString& lowercaseTag) const;
+    // The tag's values for completion, the info panel or a menu of tag-value switches.
+    // With movies, `getAssociatedMovieRepresentations` receives, by value, the originals
+    // among them that carry it (values without carriers are left out). With a threshold
+    // (not PMNotFound) the values are grouped, and empty strings separate the groups.
+    QStringList valuesForTag(const QString& tag, const QString& prefix, const platform::ArrayPtr& associateMatchingMovieRepresentations,
+                             std::uint64_t separationThreshold,
+                             QHash<QString, platform::ArrayPtr>* getAssociatedMovieRepresentations = nullptr);
+    // Enters values of an info tag entry ({"Tag", ...}) into the tag types.
+    void storeValues(const QStringList& values, const platform::DictionaryPtr& forInfoTag);
+    // The info panel's movies and its tag rows ({"Tag", "Value", "State", "Checked
+    // Separate Values", "Unchecked Separate Values"}; the first is the tag list's row).
+    platform::ArrayPtr _infoMovieRepresentations;
+    platform::ArrayPtr _infoTags;
+    // Sets "Value" (CSV) and "State" (0 unchanged, 1 changed, -1 changed with values
+    // that only some movies carry) from the movies and the check lists.
+    void determineEffectiveValueAndStateForInfoTag(const platform::DictionaryPtr& infoTag, bool* isUnambiguous);
+    void setState(int state, const platform::DictionaryPtr& forInfoTag);
+    // A tag-value switch: 1 checks the value, 0 unchecks it, -1 leaves it as the movies have it.
+    void toggleInfoTagValue(const QString& tagName, const QString& tagValue, int state);
 
-    // Series (names from tags; built with the series themselves)
+    // Display names from tags, and series. A series record ({"Items", "Date", "Newest",
+    // "Name", "Dummy"}) is kept by its series ID prefix; the names are cached in it.
+    void updateDisplayNames();
+    QString tagBasedDisplayNamePattern();
+    QString tagBasedDisplayNameForMovieRepresentation(PMMovieRepresentationPrototype& movie);
+    QString displayNameForSeries(const platform::DictionaryPtr& series) const;
     QString displayNameForSeriesIDPrefix(const QString& prefix) const;
     QString sortNameForSeriesIDPrefix(const QString& prefix) const;
+    std::optional<platform::Date> oldestDateForSeriesIDPrefix(const QString& prefix) const;
+    std::optional<platform::Date> newestDateForSeriesIDPrefix(const QString& prefix) const;
+    // "3 / 5" (six-per-em spaces around the slash) for the third of five members.
+    QString seriesIndexDescriptionForMovieRepresentation(PMMovieRepresentationPrototype& movie, QString* getSeriesDisplayName);
+    // Renumbers every series from 1 under its first member's ID; a lone member leaves it.
+    void organizeSeriesIDs();
+    // Lets the movie records reach tag-based names and series dates and positions.
+    static void installSeriesServices();
 
     // ---------------------------------------------------------------------------------
     // Library lifecycle and maintenance

@@ -1,0 +1,92 @@
+// Tag types over a library of 100,000 tagged movies: the rebuild that every library
+// update runs, and the values of one tag with their carriers among all movies (the menu
+// of tag-value switches for a whole-library selection) and among a few.
+#include "foundation/PMRange.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QRandomGenerator>
+#include <QtCore/QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::Value;
+
+namespace {
+
+constexpr int kMovies = 100000;
+
+ArrayPtr& library()
+{
+    static ArrayPtr movies = [] {
+        PMMainController& c = mainController();
+        c.resetForTesting();
+        const char* genres[] = {"Drama", "Comedy", "Action", "Horror", "Documentary", "Family", "Travel", "Music"};
+        QRandomGenerator random(7);
+        PMLibraryContainerPtr section = c.pellisSourceStorageSection();
+        auto list = Array::make();
+        for (int i = 0; i < kMovies; ++i) {
+            auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/me/Movies/%1/%2.mov").arg(i % 97).arg(i));
+            m->userSettings()->setValue(QStringLiteral("Name"), QStringLiteral("Movie %1").arg(i));
+            m->setValue(QString::fromUtf8(genres[random.bounded(8)]) + QStringLiteral(", ") + QString::fromUtf8(genres[random.bounded(8)]),
+                        QStringLiteral("Genre"));
+            m->setValue(QString::number(1950 + random.bounded(75)), QStringLiteral("Year"));
+            m->setValue(QStringLiteral("Person %1, Person %2").arg(random.bounded(5000)).arg(random.bounded(5000)), QStringLiteral("Cast"));
+            if (i % 10 == 0)
+                m->setValue(QStringLiteral("Seen at home, twice"), QStringLiteral("Notes"));
+            section->rawChildren()->append(Value(m));
+            list->append(Value(m));
+        }
+        c.invalidateLibraryDependencies();
+        c.invalidateTagTypes();
+        return list;
+    }();
+    return movies;
+}
+
+void BM_RebuildTagTypes(benchmark::State& state)
+{
+    library();
+    for (auto _ : state)
+        mainController().invalidateTagTypes();
+    state.counters["movies"] = kMovies;
+}
+BENCHMARK(BM_RebuildTagTypes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_GenreValuesForWholeLibrary(benchmark::State& state)
+{
+    const ArrayPtr movies = library();
+    for (auto _ : state) {
+        QHash<QString, ArrayPtr> carriers;
+        benchmark::DoNotOptimize(mainController().valuesForTag(QStringLiteral("Genre"), QString(), movies, 10, &carriers));
+    }
+}
+BENCHMARK(BM_GenreValuesForWholeLibrary)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_CastValuesForTenMovies(benchmark::State& state)
+{
+    const ArrayPtr all = library();
+    auto few = Array::make();
+    for (int i = 0; i < 10; ++i)
+        few->append(all->at(i * 997));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(mainController().valuesForTag(QStringLiteral("Cast"), QString(), few, 10));
+}
+BENCHMARK(BM_CastValuesForTenMovies)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}

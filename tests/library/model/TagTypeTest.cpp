@@ -1,0 +1,242 @@
+// Tag types: the rebuild over the library (counts, values and their carriers, notes kept
+// whole, numeric detection) and the grouping of values for the menus of tag-value switches.
+#include "ModelFixture.h"
+
+#include "foundation/PMCSVParser.h"
+#include "foundation/PMRange.h"
+
+using platform::Value;
+
+namespace {
+
+PMMovieRepresentationOriginalPtr tagged(const QString& name, std::initializer_list<std::pair<const char*, const char*>> tags)
+{
+    auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/Movies/") + name + QStringLiteral(".mov"));
+    m->userSettings()->setValue(QStringLiteral("Name"), name);
+    for (const auto& [tag, value] : tags)
+        m->setValue(QString::fromUtf8(value), QString::fromUtf8(tag));
+    return m;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+} // namespace
+
+class TagTypeTest : public ModelTest {
+protected:
+    void TearDown() override
+    {
+        for (const char* key : {"Toggle Tag Values Via Context Menu: Match Separation Mode", "Toggle Tag Values Via Context Menu: Pinned Values",
+                                "Toggle Tag Values Via Context Menu: Inverted Tags"})
+            platform::UserDefaults::standard().removeObjectForKey(QString::fromUtf8(key));
+        ModelTest::TearDown();
+    }
+};
+
+TEST_F(TagTypeTest, RebuildCountsCarriersKeepsNotesWholeAndDetectsNumbers)
+{
+    auto a = tagged("A", {{"Genre", "Drama, Comedy"}, {"Notes", "long, winding, road"}, {"Year", "1.5"}, {"Code", "7"}});
+    auto b = tagged("B", {{"genre", "drama"}, {"Year", "2001-10"}, {"Code", "12a"}});
+    auto c = tagged("C", {});
+    library({Value(a), Value(b), Value(c)});
+    PMMainController& controller = mainController();
+    controller.invalidateTagTypes();
+
+    ASSERT_TRUE(controller._tagTypes.contains(QStringLiteral("genre")));
+    const PMTagType& genre = controller._tagTypes[QStringLiteral("genre")];
+    EXPECT_TRUE(genre.tag == QLatin1String("Genre") || genre.tag == QLatin1String("genre"));
+    EXPECT_EQ(genre.counter, 2);
+    ASSERT_EQ(sorted(genre.values.keys()), QStringList({QStringLiteral("comedy"), QStringLiteral("drama")}));
+    EXPECT_EQ(genre.values[QStringLiteral("comedy")].associatedIdentifiers, QStringList{a->uniqueLibraryID()});
+    EXPECT_EQ(sorted(genre.values[QStringLiteral("drama")].associatedIdentifiers), sorted({a->uniqueLibraryID(), b->uniqueLibraryID()}));
+    const QString dramaAsStored = genre.values[QStringLiteral("drama")].value;
+    EXPECT_TRUE(dramaAsStored == QLatin1String("Drama") || dramaAsStored == QLatin1String("drama"));
+
+    const PMTagType& notes = controller._tagTypes[QStringLiteral("notes")];
+    EXPECT_EQ(notes.values.keys(), QStringList{QStringLiteral("long, winding, road")});
+    EXPECT_EQ(notes.counter, 1);
+
+    struct Case {
+        const char* tag;
+        bool relevant, numeric;
+    } cases[] = {
+        {"year", true, true},    // 1.5 and 2001-10: digits and punctuation
+        {"code", true, false},   // 12a
+        {"genre", true, false},  // words
+        {"mood", false, false},  // nobody carries it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tag);
+        EXPECT_EQ(controller.isRelevantTag(QString::fromUtf8(c.tag)), c.relevant);
+        EXPECT_EQ(controller.isNumericTag(QString::fromUtf8(c.tag)), c.numeric);
+    }
+
+    // A rebuild replaces what an earlier one found.
+    b->setValue(QString(), QStringLiteral("Genre"));
+    a->setValue(QString(), QStringLiteral("Genre"));
+    controller.invalidateTagTypes();
+    EXPECT_FALSE(controller.isRelevantTag(QStringLiteral("genre")));
+}
+
+TEST_F(TagTypeTest, ValuesForTagCompletesAndFindsCarriers)
+{
+    auto a = tagged("A", {{"Genre", "Drama, Comedy"}});
+    auto b = tagged("B", {{"Genre", "drama, Action"}});
+    library({Value(a), Value(b)});
+    PMMainController& controller = mainController();
+    controller.invalidateTagTypes();
+    setDefault(QStringLiteral("Disable Fuzzy Search: Values"), true);
+
+    EXPECT_EQ(controller.valuesForTag(QStringLiteral("GENRE"), QStringLiteral("d"), nullptr, PMNotFound).size(), 1);
+    EXPECT_EQ(controller.valuesForTag(QStringLiteral("genre"), QString(), nullptr, PMNotFound).size(), 3);
+    EXPECT_TRUE(controller.valuesForTag(QStringLiteral("mood"), QString(), nullptr, PMNotFound).isEmpty());
+
+    // Carriers among a subset (scanned) and among the whole library (from the rebuild).
+    for (const platform::ArrayPtr& movies : {platform::Array::make({Value(b)}), platform::Array::make({Value(a), Value(b)})}) {
+        QHash<QString, platform::ArrayPtr> carriers;
+        controller.valuesForTag(QStringLiteral("genre"), QString(), movies, PMNotFound, &carriers);
+        const bool whole = movies->count() == 2;
+        EXPECT_EQ(carriers.contains(QStringLiteral("Comedy")), whole);
+        ASSERT_TRUE(carriers.contains(QStringLiteral("Action")));
+        EXPECT_EQ(carriers[QStringLiteral("Action")]->count(), 1);
+        ASSERT_EQ(carriers.size(), whole ? 3 : 2);
+        const auto dramaKey = carriers.contains(QStringLiteral("Drama")) ? QStringLiteral("Drama") : QStringLiteral("drama");
+        EXPECT_EQ(carriers[dramaKey]->count(), whole ? 2 : 1);
+    }
+    // As many movies as the library holds, but one of them twice (itself and its proxy):
+    // the carriers are still looked up among these movies only.
+    QHash<QString, platform::ArrayPtr> carriers;
+    controller.valuesForTag(QStringLiteral("genre"), QString(), platform::Array::make({Value(b), Value(b->proxy())}), PMNotFound, &carriers);
+    EXPECT_FALSE(carriers.contains(QStringLiteral("Comedy")));
+    EXPECT_EQ(carriers.value(QStringLiteral("Action"))->count(), 1);
+    // Auto-complete keeps the prefix as typed; tag names complete from the table.
+    setDefault(QStringLiteral("Auto-Auto-Complete"), true);
+    EXPECT_EQ(controller.valuesForTag(QStringLiteral("genre"), QStringLiteral("CO"), nullptr, PMNotFound), QStringList{QStringLiteral("COmedy")});
+    setDefault(QStringLiteral("Disable Fuzzy Search: Names"), true);
+    EXPECT_EQ(controller.tagNamesWithPrefix(QStringLiteral("GE")), QStringList{QStringLiteral("Genre")});
+    EXPECT_TRUE(controller.tagNamesWithPrefix(QStringLiteral("x")).isEmpty());
+    EXPECT_EQ(controller.tagNamesWithPrefix(QString()), QStringList{QStringLiteral("Genre")});
+    for (const char* key : {"Disable Fuzzy Search: Values", "Disable Fuzzy Search: Names", "Auto-Auto-Complete"})
+        platform::UserDefaults::standard().removeObjectForKey(QString::fromUtf8(key));
+}
+
+TEST_F(TagTypeTest, SeparationModesGroupCarriedPinnedAndOtherValues)
+{
+    auto a = tagged("A", {{"Genre", "Drama"}, {"Year", "2001"}});
+    auto b = tagged("B", {{"Genre", "Action, Comedy, Horror"}, {"Year", "1999, 2005"}});
+    library({Value(a), Value(b)});
+    PMMainController& controller = mainController();
+    controller.invalidateTagTypes();
+    setDefault(QStringLiteral("Toggle Tag Values Via Context Menu: Pinned Values"), QStringLiteral("horror, 2005"));
+    const auto onlyA = platform::Array::make({Value(a)});
+
+    // Empty strings separate groups; "|" joins the entries.
+    struct Case {
+        const char* tag;
+        int mode;
+        std::uint64_t threshold;
+        const char* inverted;
+        const char* expected;
+    } cases[] = {
+        {"Genre", 1, 2, "", "Drama||Horror||Action|Comedy"},
+        {"Genre", 0, 2, "", "Drama||Horror||Action|Comedy"},   // non-numeric: separated in mode 0
+        {"Genre", -1, 2, "", "Horror||Action|Comedy|Drama"},   // negative: never separated
+        {"Genre", 1, 3, "", "Horror||Action|Comedy|Drama"},    // carried + others not above the threshold
+        {"Genre", 1, 2, "genre", "Drama||Horror||Comedy|Action"},
+        {"Genre", -1, 2, "Genre", "Horror||Drama|Comedy|Action"},
+        {"Year", 0, 1, "", "2005||1999|2001"},                 // numeric: never separated in mode 0
+        {"Year", 1, 1, "", "2001||2005||1999"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.tag) + " mode " + std::to_string(c.mode) + " threshold " + std::to_string(c.threshold));
+        setDefault(QStringLiteral("Toggle Tag Values Via Context Menu: Match Separation Mode"), qint64(c.mode));
+        setDefault(QStringLiteral("Toggle Tag Values Via Context Menu: Inverted Tags"), QString::fromUtf8(c.inverted));
+        EXPECT_EQ(controller.valuesForTag(QString::fromUtf8(c.tag), QString(), onlyA, c.threshold).join(u'|'), QString::fromUtf8(c.expected));
+    }
+}
+
+// The info panel's pending edits of one tag over two selected movies: the effective value,
+// the state and the check lists as values are toggled.
+TEST_F(TagTypeTest, InfoTagEditStateFollowsTheCheckLists)
+{
+    auto a = tagged("A", {{"Genre", "Drama, Comedy"}});
+    auto b = tagged("B", {{"Genre", "Drama"}});
+    library({Value(a), Value(b)});
+    PMMainController& controller = mainController();
+    controller.invalidateTagTypes();
+    controller.storeValues({QStringLiteral("Horror")}, platform::Dictionary::make({{QStringLiteral("Tag"), QStringLiteral("Genre")}}));
+    controller._infoMovieRepresentations = platform::Array::make({Value(a), Value(b)});
+    auto entry = platform::Dictionary::make({{QStringLiteral("Tag"), QStringLiteral("Genre")}});
+    controller._infoTags = platform::Array::make({Value(entry)});
+
+    auto valueSet = [&] {
+        QStringList fields = cachedCSVFields(entry->value(QStringLiteral("Value")).string());
+        fields.sort();
+        return fields.join(u'|');
+    };
+    auto list = [&](const char* key) {
+        QStringList result;
+        if (const platform::ArrayPtr values = entry->value(QString::fromUtf8(key)).array())
+            for (const Value& v : *values)
+                result << v.string();
+        return result.join(u'|');
+    };
+    struct Step {
+        const char* value; // nullptr: setState instead of a toggle
+        int state;
+        const char* effective;
+        int expectedState;
+        bool unambiguous;
+        const char* checked;
+        const char* unchecked;
+    } steps[] = {
+        {nullptr, 0, "Comedy|Drama", 0, false, "", ""},           // as the movies have it; Comedy only on A
+        {"comedy", 1, "Comedy|Drama", 1, true, "comedy", ""},     // now on both
+        {"Drama", 0, "Comedy", 1, true, "comedy", "Drama"},       // off everywhere
+        {"Horror", 1, "Comedy|Horror", 1, true, "comedy|Horror", "Drama"}, // carried by none, added
+        {"drama", -1, "Comedy|Drama|Horror", 1, true, "comedy|Horror", ""}, // mixed: neither list
+        {"Comedy", -1, "Comedy|Drama|Horror", -1, false, "Horror", ""},
+        {nullptr, 1, "Comedy|Drama|Horror", 1, true, "Horror|Comedy|Drama", ""}, // checks what is carried
+        {nullptr, 0, "Comedy|Drama", 0, false, "", ""},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(std::string(s.value ? s.value : "setState") + " " + std::to_string(s.state));
+        if (s.value)
+            controller.toggleInfoTagValue(QStringLiteral("GENRE"), QString::fromUtf8(s.value), s.state);
+        else
+            controller.setState(s.state, entry);
+        bool unambiguous = false;
+        controller.determineEffectiveValueAndStateForInfoTag(entry, &unambiguous);
+        EXPECT_EQ(valueSet(), QString::fromUtf8(s.effective));
+        EXPECT_EQ(entry->value(QStringLiteral("State")).integer(), s.expectedState);
+        EXPECT_EQ(unambiguous, s.unambiguous);
+        EXPECT_EQ(list("Checked Separate Values"), QString::fromUtf8(s.checked));
+        EXPECT_EQ(list("Unchecked Separate Values"), QString::fromUtf8(s.unchecked));
+    }
+}
+
+TEST_F(TagTypeTest, ImportTagNamesComeFromPersistentTagsAndTheImportList)
+{
+    PMMainController& controller = mainController();
+    // Without settings: the built-in import list, in English.
+    QStringList builtIn = controller.updateImportTagNames(true).values();
+    builtIn.sort();
+    EXPECT_EQ(builtIn, QStringList({"Album", "Artist", "Cast", "Composer", "Directors", "Episode", "Genre", "Notes", "Screenwriters", "Season",
+                                    "Series", "Source", "Studio", "Tags", "Tempo", "Year"}));
+
+    setDefault(QStringLiteral("Persistent Tags"), platform::Dictionary::make({{QStringLiteral("genre"), QString()}, {QStringLiteral("NOTES"), QString()},
+                                                                              {QStringLiteral("Mood"), QString()}}));
+    setDefault(QStringLiteral("Import Metadata: Names"), platform::Array::make({Value(QStringLiteral("year")), Value(QStringLiteral("Foo")),
+                                                                                  Value(QStringLiteral("TAGS"))}));
+    QStringList names = controller.updateImportTagNames(true).values();
+    names.sort();
+    EXPECT_EQ(names, QStringList({"Genre", "Notes", "Tags", "Year"}));
+    // Without the flag the set is answered as it stands.
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Import Metadata: Names"));
+    EXPECT_EQ(controller.updateImportTagNames(false).size(), 4);
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Persistent Tags"));
+}
