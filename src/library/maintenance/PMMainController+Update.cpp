@@ -251,7 +251,7 @@ void PMMainController::invalidateLibraryDependencies()
                 items->append(Value(member.second));
         });
     }
-    invalidateTagTypesStep();
+    invalidateTagTypes();
 
     // Smart groups: filled in walk order with one shared "now"; the earliest moment one of
     // them changes by itself schedules the next update.

@@ -174,7 +174,6 @@ public:
     // Steps of other parts of the library that are built separately; each answers or does
     // nothing until its part is present.
     void invalidateExternalMediaSections() {}
-    void invalidateTagTypesStep() {}             // rebuilds the tag types once they exist
     // Fills a smart group and answers the seconds until its content changes by itself, or
     // a negative number for never. Until smart groups are populated: never.
     std::function<double(const PMLibraryContainerPtr& smartGroup, double currentDate)> _populateSmartGroup;

@@ -284,4 +284,18 @@ TEST_F(UpdateTest, MountingADiskUpdatesTheLibraryThroughTheVolumeWatcher)
     watcher->rescan();
 }
 
+
+TEST_F(UpdateTest, EveryRebuildRenewsTheTagTypes)
+{
+    PMMainController& c = mainController();
+    auto tagged = movie(QStringLiteral("Tagged"));
+    tagged->setValue(QStringLiteral("Drama"), QStringLiteral("Genre"));
+    library({Value(folder(QStringLiteral("F"), {Value(tagged)}))});
+    EXPECT_TRUE(c.isRelevantTag(QStringLiteral("genre")));
+    EXPECT_FALSE(c.isRelevantTag(QStringLiteral("mood")));
+    tagged->setValue(QStringLiteral("Calm"), QStringLiteral("Mood"));
+    c.invalidateLibraryDependencies();
+    EXPECT_TRUE(c.isRelevantTag(QStringLiteral("mood")));
+}
+
 } // namespace
