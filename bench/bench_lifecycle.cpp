@@ -7,6 +7,8 @@
 #include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QtCore/QCoreApplication>
@@ -104,16 +106,9 @@ BENCHMARK(BM_SaveLibrary)->Unit(benchmark::kMillisecond)->Iterations(3)->UseReal
 
 int main(int argc, char** argv)
 {
-    // Settings and library of a throw-away home, so the user's own are never touched.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
-    QCoreApplication app(argc, argv);
-    gLibrary = home.path() + QStringLiteral("/Library");
-    platform::UserDefaults::standard().setObject(platform::Value(gLibrary), QStringLiteral("Library Path"));
-    writeIndex();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::runBenchmarks(argc, argv, [](const QString& home) {
+        gLibrary = home + QStringLiteral("/Library");
+        platform::UserDefaults::standard().setObject(platform::Value(gLibrary), QStringLiteral("Library Path"));
+        writeIndex();
+    });
 }

@@ -7,6 +7,8 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QTemporaryDir>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 using platform::Value;
@@ -89,11 +91,5 @@ BENCHMARK(BM_SortedChildrenOfLargestContainer)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
+    return benchsupport::runBenchmarks(argc, argv);
 }

@@ -7,6 +7,8 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QtCore/QCoreApplication>
@@ -111,14 +113,5 @@ BENCHMARK(BM_Metadata)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTim
 
 int main(int argc, char** argv)
 {
-    // Settings of a throw-away home, so the user's own are never touched.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
-    QCoreApplication app(argc, argv);
-    filesFolder();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::runBenchmarks(argc, argv, [](const QString&) { filesFolder(); });
 }
