@@ -80,12 +80,14 @@ const QByteArray& xmlFile()
     return bytes;
 }
 
-void BM_ReadBinary(benchmark::State& state)
+using Reader = Value (*)(const QByteArray&, QString*);
+using Writer = QByteArray (*)(const Value&, QString*);
+
+void measureRead(benchmark::State& state, const QByteArray& bytes, Reader read)
 {
-    const QByteArray& bytes = binaryFile();
     for (auto _ : state) {
         QString error;
-        Value v = readBinaryPropertyList(bytes, &error);
+        Value v = read(bytes, &error);
         if (v.isNull())
             state.SkipWithError(qPrintable(error));
         benchmark::DoNotOptimize(v);
@@ -95,45 +97,36 @@ void BM_ReadBinary(benchmark::State& state)
         state.ResumeTiming();
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * bytes.size());
+}
+
+void measureWrite(benchmark::State& state, qsizetype size, Writer write)
+{
+    const Value& v = library();
+    for (auto _ : state) {
+        QByteArray bytes = write(v, nullptr);
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * size);
+}
+
+void BM_ReadBinary(benchmark::State& state)
+{
+    measureRead(state, binaryFile(), readBinaryPropertyList);
 }
 
 void BM_WriteBinary(benchmark::State& state)
 {
-    const Value& v = library();
-    const qsizetype size = binaryFile().size();
-    for (auto _ : state) {
-        QByteArray bytes = writeBinaryPropertyList(v);
-        benchmark::DoNotOptimize(bytes);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * size);
+    measureWrite(state, binaryFile().size(), writeBinaryPropertyList);
 }
 
 void BM_ReadXML(benchmark::State& state)
 {
-    const QByteArray& bytes = xmlFile();
-    for (auto _ : state) {
-        QString error;
-        Value v = readXMLPropertyList(bytes, &error);
-        if (v.isNull())
-            state.SkipWithError(qPrintable(error));
-        benchmark::DoNotOptimize(v);
-        // Freeing the tree is not part of reading.
-        state.PauseTiming();
-        v = Value();
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * bytes.size());
+    measureRead(state, xmlFile(), readXMLPropertyList);
 }
 
 void BM_WriteXML(benchmark::State& state)
 {
-    const Value& v = library();
-    const qsizetype size = xmlFile().size();
-    for (auto _ : state) {
-        QByteArray bytes = writeXMLPropertyList(v);
-        benchmark::DoNotOptimize(bytes);
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * size);
+    measureWrite(state, xmlFile().size(), writeXMLPropertyList);
 }
 
 // Reading a tenth of the library: time per record should stay the same (linear).
