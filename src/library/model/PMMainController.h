@@ -24,6 +24,7 @@
 
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationPrototype;
+class QUrl;
 class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
 
@@ -282,6 +283,13 @@ public:
     bool _callerReportsSaveFailure = false;
     // Counts the index writes (tests, the log).
     int _numberOfLibrarySaves = 0;
+
+    // Dropping and importing files. Places the given items (or, without items, records for
+    // the URLs that the library's own movie section does not hold yet) into the siblings at
+    // the index (-1 appends); every occurrence of the URLs' files leaves the temporary
+    // storage first. The movie records concerned are collected; answers whether there are any.
+    bool addLibraryItems(const platform::ArrayPtr& libraryItems, const QList<QUrl>& withURLs, const platform::ArrayPtr& defaultSiblings,
+                         qsizetype atIndex, platform::Array* collectMovieRepresentations);
 
     // Quit: answers whether the application may end now; runs the quit sequence first.
     bool applicationShouldTerminate();
