@@ -24,6 +24,7 @@
 
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationPrototype;
+class QMimeData;
 class QUrl;
 class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
@@ -290,6 +291,138 @@ public:
     // storage first. The movie records concerned are collected; answers whether there are any.
     bool addLibraryItems(const platform::ArrayPtr& libraryItems, const QList<QUrl>& withURLs, const platform::ArrayPtr& defaultSiblings,
                          qsizetype atIndex, platform::Array* collectMovieRepresentations);
+
+    // ---------------------------------------------------------------------------------
+    // Dropping and importing files: drags from the source list and the list, validation
+    // and acceptance of drops on the three views, and the import they lead to.
+
+    // Drag operations as the views pass them on (0 refuses a drop).
+    enum PMDragOperation : int { PMDragOperationNone = 0, PMDragOperationCopy = 1, PMDragOperationLink = 2, PMDragOperationMove = 16 };
+    // The views of the library window that take part in drags; the controller tells them
+    // apart by comparing the sender with its outlets.
+    enum class PMLibraryView { None, LibraryList, GroupView, GroupList };
+    static constexpr PMLibraryView libraryList = PMLibraryView::LibraryList; // the source list
+    static constexpr PMLibraryView groupView = PMLibraryView::GroupView;     // the grid
+    static constexpr PMLibraryView groupList = PMLibraryView::GroupList;     // the list
+    enum class PMTableViewDropOperation { On, Above };
+    // What a view hands over with a drop: the pasteboard, and the view the drag started
+    // in (None for a drag from another program).
+    struct PMDraggingInfo {
+        const QMimeData* draggingPasteboard = nullptr;
+        PMLibraryView draggingSource = PMLibraryView::None;
+    };
+    // Pasteboard types beside the internal one: the draggable image view's own type (never
+    // accepted from outside) and the music application's track list (a property list).
+    static QString imageViewSourcePasteboardType();
+    static QString trackListPasteboardType();
+
+    // The container shown in the grid and the list, the list's items in display order and
+    // the list's direction; the library window keeps them up to date.
+    PMLibraryContainerPtr _groupItemsParent;
+    platform::ArrayPtr _groupMovieItems = platform::Array::make();
+    bool _groupListSortsDescending = false;
+    // Above zero while an import (and its file transfer) runs: the search for new files in
+    // the library folders waits.
+    int _nonLibraryFilesCheckSuppressionLevel = 0;
+    // The process-wide count of layout changes in progress; the grid leaves animating
+    // window frames out of its canvas size while it is above zero.
+    static long long& layoutCounter();
+
+    // Drag sources. The list writes the items of the rows unless the drag starts in its
+    // rating column; the source list writes the items it may drag.
+    bool tableView(PMLibraryView tableView, const QList<qsizetype>& writeRowsWithIndexes, QMimeData& toPasteboard);
+    bool outlineView(PMLibraryView outlineView, const platform::ArrayPtr& writeItems, QMimeData& toPasteboard);
+    // Whether the items may be dragged or deleted; what a deletion would do comes out.
+    bool canDragOrDeleteItems(const platform::ArrayPtr& items, bool* byRemovingFromLibrary, bool* orBlacklisting);
+
+    // Rules
+    int externalDragOperation();
+    bool shouldDragExternalItemsWithTypes(const QStringList& types, const PMLibraryContainerPtr& toProposedParent);
+    int operationForDraggingLibraryItems(const platform::ArrayPtr& items, const PMLibraryContainerPtr& toProposedParent, qsizetype atProposedChildIndex,
+                                         PMLibraryView inOutlineView, PMLibraryContainerPtr* createPlaylist);
+    static qsizetype dropIndexInRawArray(const platform::ArrayPtr& rawArray, qsizetype forIndex, const platform::ArrayPtr& inFilteredArray);
+
+    // Validation answers the operation (0 refuses) and changes nothing in the library;
+    // the list and the source list may retarget the drop through the in/out parameters.
+    int validateGroupViewDrop(const PMDraggingInfo& info);
+    int tableView(PMLibraryView tableView, const PMDraggingInfo& validateDrop, qsizetype* proposedRow, PMTableViewDropOperation* proposedDropOperation);
+    int outlineView(PMLibraryView outlineView, const PMDraggingInfo& validateDrop, PMLibraryContainerPtr* proposedItem, qsizetype* proposedChildIndex);
+    // Acceptance
+    bool acceptGroupViewDrop(const PMDraggingInfo& info);
+    bool tableView(PMLibraryView tableView, const PMDraggingInfo& acceptDrop, qsizetype row, PMTableViewDropOperation dropOperation);
+    bool outlineView(PMLibraryView outlineView, const PMDraggingInfo& acceptDrop, const PMLibraryContainerPtr& item, qsizetype childIndex);
+
+    // The import: file URLs (the Open panel's "Add") or a drop, at the raw index of the
+    // siblings (-1 appends), which are the parent's raw children or `_library`.
+    bool dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggingInfo* orDraggedItems, qsizetype atIndex, const platform::ArrayPtr& ofSiblings,
+                      const PMLibraryContainerPtr& parent, bool dropOnParent);
+    // The distinct movies of the items (containers walked into), unique by original, in the
+    // order met; with paths, only movies whose files exist at or below one of them.
+    platform::ArrayPtr uniqueMovieRepresentationsFromItems(const platform::ArrayPtr& items, const QStringList& restrictToPaths, bool sort,
+                                                           bool orIncludeHiddenMovieRepresentations, bool includeProxies);
+
+    // The organiser's share of an import: moves or copies the movies' files into the library
+    // folder and brings it in order. Until the organiser is there its preflight collects
+    // nothing, so no transfer is scheduled; `_updateFileLocationsHook` replaces it.
+    struct FileLocationsRequest {
+        platform::ArrayPtr items;
+        bool includeMovingFiles = false;
+        bool organize = false;
+        bool move = false;
+        bool copy = false;
+        platform::Array* preflightCollection = nullptr;
+        QString showProgress; // the progress text (format with the file number, count and name)
+        std::optional<platform::Date> startDate;
+    };
+    void updateFileLocations(const FileLocationsRequest& request);
+    std::function<void(const FileLocationsRequest&)> _updateFileLocationsHook;
+    // The scheduled transfer of an import: runs the organiser over the records, then ends
+    // the import.
+    void transferFilesToLibraryFolder(const platform::ArrayPtr& records, bool copy, const platform::ArrayPtr& dropped, bool organize);
+    bool liesBelowContainer(const platform::Value& item, const PMLibraryContainerPtr& container);
+    // The "Location" URLs of a dropped track list (a property list from another program).
+    static QList<QUrl> trackListLocations(const QByteArray& propertyList);
+
+    // The library window's share of a drag. Each member works without the window (the
+    // default) and can be steered through its hook until the window plugs in.
+    void showSidebarWhileDragging();
+    void setDraggingDestinationDropOnRow(qsizetype row);
+    qsizetype _draggingDestinationDropOnRow = -1;
+    platform::ArrayPtr outlineViewChildrenOfContainer(const PMLibraryContainerPtr& container);
+    bool outlineViewShowMovieChildrenOfContainer(const PMLibraryContainerPtr& container);
+    platform::ArrayPtr visibleTopLevelLibraryItems();
+    qsizetype libraryListRowForItem(const platform::Value& item); // -1: no row
+    platform::ArrayPtr groupListItemsForIndexSet(const QList<qsizetype>& indexes);
+    void storeSequence(const platform::ArrayPtr& sequence, const PMLibraryContainerPtr& forSmartGroup);
+    void addAndSelectLibraryItem(const platform::Value& item, const PMLibraryContainerPtr& toStorage, const platform::Value& withSelectedItem,
+                                 bool assumeExpanded, platform::ArrayPtr* getSiblings);
+    void releaseFrozenSelections();
+    void updateButtons();
+    void showProgressSheet(bool cancellable);
+    void hideProgressSheet();
+    bool _progressSheetIsVisible = false;
+    struct DropWindowHooks {
+        std::function<void()> showSidebarWhileDragging;
+        std::function<void(qsizetype row)> setDraggingDestinationDropOnRow;
+        std::function<platform::ArrayPtr(const PMLibraryContainerPtr&)> childrenOfContainer;
+        std::function<bool(const PMLibraryContainerPtr&)> showMovieChildrenOfContainer;
+        std::function<platform::ArrayPtr()> visibleTopLevelItems;
+        std::function<qsizetype(const platform::Value&)> rowForItem;
+        std::function<platform::ArrayPtr(const QList<qsizetype>&)> groupListItemsForIndexSet;
+        // The column of the mouse event that starts a drag in the list.
+        std::function<QString()> groupListColumnOfCurrentEvent;
+        std::function<void(const platform::Value& item)> selectLibraryItem;
+        // Selects the item's row (unless it is selected) and edits its name.
+        std::function<void(const platform::Value& item)> editNameOfLibraryItem;
+        std::function<void()> releaseFrozenSelections;
+        std::function<void()> updateButtons;
+        std::function<void()> redrawPlayerView;
+        std::function<void()> reloadGroupList;
+        std::function<void(bool show)> progressSheet;
+    };
+    DropWindowHooks _dropWindow;
+    // Tests: forgets the drop state and the window hooks.
+    void resetDropStateForTesting();
 
     // Quit: answers whether the application may end now; runs the quit sequence first.
     bool applicationShouldTerminate();
