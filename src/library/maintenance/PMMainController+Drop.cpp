@@ -121,10 +121,11 @@ bool PMMainController::addLibraryItems(const ArrayPtr& libraryItems, const QList
     // First decide what is placed and collected, so that a placement that collects
     // nothing leaves the library as it was.
     std::vector<Value> toPlace;
+    const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false);
+    QHash<QString, Value> known;
+    if (const PMLibraryContainerPtr section = pellisSourceStorageSection())
+        collectMoviesByLocation(section->rawChildren(), known, 0);
     if (!givenItems) {
-        QHash<QString, Value> known;
-        if (const PMLibraryContainerPtr section = pellisSourceStorageSection())
-            collectMoviesByLocation(section->rawChildren(), known, 0);
         for (const QUrl& url : withURLs) {
             const QString key = locationMatchKey(url);
             const auto found = known.constFind(key);
@@ -150,13 +151,41 @@ bool PMMainController::addLibraryItems(const ArrayPtr& libraryItems, const QList
             }
             toPlace.push_back(item);
         }
+        // A file that is known only from the temporary storage moves to the drop position
+        // with its record, instead of leaving the library together with its settings.
+        if (temporary) {
+            QSet<QString> placed;
+            for (const Value& item : *libraryItems) {
+                if (PMMovieRepresentationPrototype* movie = PMMovie(item))
+                    placed.insert(locationMatchKey(movie->URL()));
+                else if (PMLibraryContainer* container = PMContainer(item))
+                    for (const Value& movie : *container->allNonProxyMovieChildren())
+                        placed.insert(locationMatchKey(PMMovie(movie)->URL()));
+            }
+            for (const QUrl& url : withURLs) {
+                const QString key = locationMatchKey(url);
+                if (placed.contains(key) || known.contains(key))
+                    continue;
+                Value inTemporary;
+                if (!nonSmartPlaylistSiblingsOfLibraryItemWithURL(url.toString(QUrl::FullyEncoded), temporary->rawChildren(), &inTemporary, nullptr,
+                                                                  nullptr, nullptr))
+                    continue;
+                PMLibraryItem* item = PMItem(inTemporary);
+                const Value original = item ? item->nonProxySelf() : Value();
+                if (!PMMovie(original))
+                    continue;
+                placed.insert(key);
+                collection.append(original);
+                toPlace.push_back(original);
+            }
+        }
     }
     if (collection.count() == collectedBefore)
         return false;
 
     // A file that is placed somewhere leaves the temporary storage (every occurrence).
     qsizetype index = atIndex;
-    if (const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false)) {
+    if (temporary) {
         for (const QUrl& url : withURLs) {
             const QString urlString = url.toString(QUrl::FullyEncoded);
             for (;;) {
@@ -1189,7 +1218,7 @@ QList<QUrl> PMMainController::trackListLocations(const QByteArray& propertyList)
         const Value location = entry ? entry->value(QStringLiteral("Location")) : Value();
         if (!location.isString())
             continue;
-        const QUrl url(location.string(), QUrl::StrictMode);
+        const QUrl url(location.string());
         if (url.isValid() && !url.scheme().isEmpty())
             urls << url;
     }
