@@ -20,6 +20,7 @@
 #include <QtCore/QMimeData>
 #include <QtCore/QSet>
 #include <QtCore/QUrl>
+#include <QtWidgets/QWidget>
 
 #include <algorithm>
 
@@ -352,6 +353,14 @@ void PMMainController::updateButtons()
 {
     if (_dropWindow.updateButtons)
         _dropWindow.updateButtons();
+}
+
+void PMMainController::redrawPlayerView()
+{
+    if (_dropWindow.redrawPlayerView)
+        _dropWindow.redrawPlayerView();
+    else if (playerView)
+        playerView->update();
 }
 
 void PMMainController::showProgressSheet(bool cancellable)
@@ -757,9 +766,10 @@ int PMMainController::outlineView(PMLibraryView outlineView, const PMDraggingInf
             k = -1;
         }
         if (k != -1) {
-            // Manual sorting (or the switch to it, which the drop makes) is needed to
-            // place items between children.
-            const bool keep = childIndexAllowed && R && (manual || R)
+            // Items are placed between children only in manual order: the container has it
+            // or may be switched to it, which the drop itself does.
+            Q_UNUSED(manual);
+            const bool keep = childIndexAllowed && R
                               && (outlineViewShowMovieChildrenOfContainer(I) || (items && !containsMovieRepresentationsOnly(*items)));
             if (keep)
                 rawIndex = rawDropIndex(I->rawChildren(), k, outlineViewChildrenOfContainer(I), I->sortsDescendingAccordingToAncestor(nullptr));
@@ -975,7 +985,9 @@ bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggin
         // Library items dragged inside the program.
         dropped = items;
         PMLibraryContainerPtr playlistStorage;
-        const int operation = operationForDraggingLibraryItems(items, parent, atIndex, PMLibraryView::None, &playlistStorage);
+        // A drop on the parent is judged as such (index -1), whatever index it places at;
+        // a drop the rules refuse changes nothing.
+        const int operation = operationForDraggingLibraryItems(items, parent, dropOnParent ? -1 : atIndex, PMLibraryView::None, &playlistStorage);
         if (operation == PMDragOperationNone)
             return fail();
         bool changed = false;
@@ -1000,16 +1012,14 @@ bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggin
             });
             changed = true;
         } else {
-            bool createdL = false;
             if (operation == PMDragOperationCopy) {
                 // A static playlist inside the "Smart Groups" storage.
                 if (!parent)
                     return fail();
+                // Stored only when the drop changes something.
                 L = parent->value(kStaticProxies).array();
-                if (!L) {
+                if (!L)
                     L = Array::make();
-                    createdL = true;
-                }
             }
             if (i < 0 || i > S->count())
                 i = S->count();
@@ -1089,10 +1099,8 @@ bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggin
             }
             if (!L && changed && parent && parent->value(QStringLiteral("Smart Playlists Folder")).toBool()) {
                 L = parent->value(kStaticProxies).array();
-                if (!L) {
+                if (!L)
                     L = Array::make();
-                    createdL = true;
-                }
             }
             if (L && changed) {
                 // The order of the children, then what was listed but is not a child.
@@ -1113,7 +1121,6 @@ bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggin
                     }
                 parent->setValue(kStaticProxies, Value(rebuilt));
             }
-            Q_UNUSED(createdL);
         }
         if (!changed)
             return fail();
@@ -1154,8 +1161,7 @@ bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggin
     updateLibraryAndInvalidateDependencies(true, false, true);
     unfreezeSelections();
     updateButtons();
-    if (_dropWindow.redrawPlayerView)
-        _dropWindow.redrawPlayerView();
+    redrawPlayerView();
     saveLibrarySoon();
     --_nonLibraryFilesCheckSuppressionLevel;
     return true;
@@ -1183,8 +1189,7 @@ void PMMainController::transferFilesToLibraryFolder(const ArrayPtr& records, boo
     updateLibraryAndInvalidateDependencies(true, false, true);
     unfreezeSelections();
     updateButtons();
-    if (_dropWindow.redrawPlayerView)
-        _dropWindow.redrawPlayerView();
+    redrawPlayerView();
     saveLibrary();
     --layoutCounter();
     --_nonLibraryFilesCheckSuppressionLevel;

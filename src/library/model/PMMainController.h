@@ -398,6 +398,9 @@ public:
                                  bool assumeExpanded, platform::ArrayPtr* getSiblings);
     void releaseFrozenSelections();
     void updateButtons();
+    // The player view of the main window (none until the window is there) is redrawn after an import.
+    QPointer<QWidget> playerView;
+    void redrawPlayerView();
     void showProgressSheet(bool cancellable);
     void hideProgressSheet();
     bool _progressSheetIsVisible = false;

@@ -318,7 +318,10 @@ TEST_F(DropTest, ThousandFilesAreAddedOnceInOrder)
     auto internal = std::make_unique<QMimeData>();
     setLibraryItems(*internal, dragged, Value());
     const PMMainController::PMDraggingInfo internalInfo{internal.get(), View::GroupView};
+    int released = 0;
+    c()._dropWindow.releaseFrozenSelections = [&] { ++released; };
     EXPECT_FALSE(c().dropFileURLs({}, &internalInfo, -1, B->rawChildren(), B, true));
+    EXPECT_EQ(released, 1);
     EXPECT_EQ(pathsOf(target->rawChildren()), files);
     EXPECT_EQ(names(B->rawChildren()), QStringList({QStringLiteral("b1")}));
     EXPECT_EQ(c()._nonLibraryFilesCheckSuppressionLevel, 0);
@@ -371,6 +374,15 @@ TEST_F(DropTest, FilesOnASubdivisionGoToTheDownloadsWithItsTags)
     }
     c()._groupItemsParent = G;
     EXPECT_EQ(c().validateGroupViewDrop(info), 0);
+
+    // Library items dropped on the shown subdivision take its tags and stay where they are.
+    c()._groupItemsParent = D;
+    auto internal = pasteboardWithItems({v(a2)});
+    const PMMainController::PMDraggingInfo internalInfo{internal.get(), View::GroupView};
+    EXPECT_EQ(c().validateGroupViewDrop(internalInfo), Op::PMDragOperationMove);
+    ASSERT_TRUE(c().acceptGroupViewDrop(internalInfo));
+    EXPECT_TRUE(a2->valuesByLowercaseValueForTag(QStringLiteral("Genre"))->contains(QStringLiteral("drama")));
+    EXPECT_EQ(A->rawChildren()->count(), 3);
 }
 
 TEST_F(DropTest, FoldersBecomeContainers)
