@@ -873,6 +873,249 @@ ArrayPtr PMMainController::uniqueMovieRepresentationsFromItems(const ArrayPtr& i
     return result;
 }
 
+bool PMMainController::importExternalFiles(const QList<QUrl>& fileURLs, const QMimeData* pasteboard, qsizetype atIndex, const ArrayPtr& ofSiblings,
+                                           const PMLibraryContainerPtr& parent, Array& transfer, ArrayPtr* getDropped)
+{
+    const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
+    const PMLibraryContainerPtr T = storageWithName(QStringLiteral("Temporary"), nullptr, false);
+    const ArrayPtr branch = parent ? parent->value(kSubdivisionBranch).array() : nullptr;
+    const QStringList types = pasteboard ? pasteboard->formats() : QStringList();
+    const QList<QUrl> pasteboardURLs = pasteboard && pasteboard->hasUrls() ? pasteboard->urls() : QList<QUrl>();
+    QStringList fileNames;
+    for (const QUrl& url : pasteboardURLs)
+        if (url.isLocalFile())
+            fileNames << url.toLocalFile();
+    const bool hasTrackList = types.contains(trackListPasteboardType());
+    const QString promiseType = platform::filesPromisePasteboardType();
+    const bool hasPromise = types.contains(promiseType)
+                            && !QString::fromUtf8(pasteboard->data(promiseType)).contains(QLatin1String("<string>webloc</string>"));
+    const bool hasURL = !pasteboardURLs.isEmpty() && pasteboardURLs.first().isValid();
+    if (fileURLs.isEmpty() && !hasTrackList && fileNames.isEmpty() && !hasPromise && !hasURL)
+        return false;
+
+    PMLibraryContainerPtr target = parent;
+    ArrayPtr siblings = ofSiblings;
+    qsizetype index = atIndex;
+    if (parent && parent->isSmartGroup()) {
+        target = downloadsContainer();
+        if (!target)
+            return false;
+        siblings = target->rawChildren();
+        index = siblings->count();
+    }
+
+    QList<QUrl> urls;
+    const ArrayPtr newItems = Array::make();
+    Dictionary existing;
+    existing.reserve(_nonProxyRawMovieRepresentationsByPath.size());
+    for (auto it = _nonProxyRawMovieRepresentationsByPath.constBegin(); it != _nonProxyRawMovieRepresentationsByPath.constEnd(); ++it)
+        existing.setValue(it.key(), Value(true));
+    auto fromPaths = [&](const QStringList& paths, const QString& basePath) {
+        addMovieURLsFromPaths(urls, paths, basePath, &existing, newItems.get());
+        return !newItems->isEmpty();
+    };
+    auto fromPromise = [&] {
+        const QString folder = temporaryStoragePathByCreatingIfNecessary(true);
+        QStringList paths;
+        for (const QString& name : platform::namesOfPromisedFilesDroppedAtDestination(*pasteboard, folder)) {
+            const QString safe = safePromisedFileName(name);
+            if (safe.isEmpty())
+                PMLog("refusing promised file name <%@>", name);
+            else
+                paths << folder + u'/' + safe;
+        }
+        return !paths.isEmpty() && fromPaths(paths, folder);
+    };
+
+    bool yielded = false;
+    if (!fileURLs.isEmpty()) {
+        QStringList paths;
+        for (const QUrl& url : fileURLs)
+            if (url.isLocalFile())
+                paths << url.toLocalFile();
+        yielded = fromPaths(paths, QString());
+    }
+    if (!yielded && hasTrackList)
+        yielded = addMovieURLs(urls, trackListLocations(pasteboard->data(trackListPasteboardType())));
+    if (!yielded && !fileNames.isEmpty())
+        yielded = fromPaths(fileNames, QString());
+    if (!yielded) {
+        if (hasURL && hasPromise && defaults().boolForKey(QStringLiteral("Prefer Promised Files Over URLs"))) {
+            yielded = fromPromise();
+        } else {
+            if (hasURL)
+                yielded = addMovieURLs(urls, {pasteboardURLs.first()});
+            if (!yielded && hasPromise)
+                yielded = fromPromise();
+        }
+    }
+    if (!yielded)
+        return false;
+
+    std::stable_sort(urls.begin(), urls.end(), [](const QUrl& a, const QUrl& b) { return PMCompareURLsByAbsoluteString(a, b) < 0; });
+    Array collected;
+    if (!addLibraryItems(newItems, urls, siblings, index, &collected))
+        return false;
+    if (branch)
+        for (const Value& movie : collected)
+            if (PMLibraryItem* item = PMItem(movie))
+                item->addTagValuesFromSubdivisionBranch(branch);
+    if (moveOrCopyToLibrary && target != T && (siblings == _library || !liesBelowContainer(Value(target), T)))
+        for (const Value& item : *newItems)
+            transfer.append(item);
+    if (getDropped)
+        *getDropped = newItems;
+    return true;
+}
+
+bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atIndex, const ArrayPtr& ofSiblings, const PMLibraryContainerPtr& parent,
+                                          bool dropOnParent, Array& transfer)
+{
+    const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
+    const PMLibraryContainerPtr T = storageWithName(QStringLiteral("Temporary"), nullptr, false);
+    const bool parentIsSmartGroup = parent && parent->isSmartGroup();
+    const ArrayPtr branch = parent ? parent->value(kSubdivisionBranch).array() : nullptr;
+    PMLibraryContainerPtr playlistStorage;
+    // A drop on the parent is judged as such (index -1), whatever index it places at;
+    // a drop the rules refuse changes nothing.
+    const int operation = operationForDraggingLibraryItems(items, parent, dropOnParent ? -1 : atIndex, PMLibraryView::None, &playlistStorage);
+    if (operation == PMDragOperationNone)
+        return false;
+    bool changed = false;
+    ArrayPtr L;
+    ArrayPtr S = ofSiblings;
+    qsizetype i = atIndex;
+    if (operation == PMDragOperationCopy && playlistStorage) {
+        const ArrayPtr movies = uniqueMovieRepresentationsFromItems(items, {}, true, false, true);
+        QStringList names;
+        auto ids = Array::make();
+        for (const Value& movie : *movies) {
+            names << PMItem(movie)->displayName();
+            ids->append(PMItem(movie)->uniqueLibraryID());
+        }
+        const QString prefix = commonPrefix(names);
+        const QString name = prefix.length() >= 2 ? prefix : tr("Untitled Playlist");
+        const PMLibraryContainerPtr playlist = PMLibraryContainer::make({{QStringLiteral("Name"), name}, {kStaticProxies, Value(ids)}});
+        addAndSelectLibraryItem(Value(playlist), playlistStorage, Value(), false, nullptr);
+        platform::dispatchAsyncMain([this, playlist] {
+            if (_dropWindow.editNameOfLibraryItem)
+                _dropWindow.editNameOfLibraryItem(Value(playlist));
+        });
+        changed = true;
+    } else {
+        if (operation == PMDragOperationCopy) {
+            // A static playlist inside the "Smart Groups" storage.
+            if (!parent)
+                return false;
+            // Stored only when the drop changes something.
+            L = parent->value(kStaticProxies).array();
+            if (!L)
+                L = Array::make();
+        }
+        if (i < 0 || i > S->count())
+            i = S->count();
+        QSet<QString> listed;
+        if (L)
+            for (const Value& id : *L)
+                if (id.isString())
+                    listed.insert(id.string());
+        const std::vector<Value> dragged = items->values();
+        for (const Value& X : dragged) {
+            PMLibraryItem* x = PMItem(X);
+            if (!x)
+                continue;
+            qsizetype fromIndex = -1;
+            const ArrayPtr ancestors = ancestorsOfLibraryItem(X, &fromIndex);
+            if (!ancestors)
+                continue;
+            const PMLibraryContainerPtr xParent = ancestors->isEmpty() ? nullptr : PMContainerPtr(ancestors->at(0));
+            const ArrayPtr xSiblings = xParent ? xParent->rawChildren() : _library;
+            if (xSiblings == S) {
+                if (dropOnParent)
+                    continue; // left in place
+                // A reorder (inside a static playlist too: the entry moves).
+                const qsizetype at = S->indexOfIdentical(X.objectPointer());
+                if (at < 0)
+                    continue;
+                if (at < i)
+                    --i;
+                S->removeAt(at);
+                S->insert(i++, X);
+                changed = true;
+            } else if (parentIsSmartGroup) {
+                if (branch) {
+                    x->addTagValuesFromSubdivisionBranch(branch);
+                    changed = true;
+                }
+            } else {
+                Value moving = X;
+                ArrayPtr from = xSiblings;
+                ArrayPtr movingAncestors = ancestors;
+                if (x->isProxy()) {
+                    moving = x->nonProxySelf();
+                    movingAncestors = ancestorsOfLibraryItem(moving, &fromIndex);
+                    from = !movingAncestors ? nullptr : movingAncestors->isEmpty() ? _library : PMContainer(movingAncestors->at(0))->rawChildren();
+                }
+                if (!L) {
+                    if (from) {
+                        const qsizetype at = from->indexOfIdentical(moving.objectPointer());
+                        if (at >= 0) {
+                            from->removeAt(at);
+                            if (from == S && at < i)
+                                --i;
+                        }
+                        if (moveOrCopyToLibrary && from != S && T && !PMIsSameItem(moving, Value(T)) && movingAncestors
+                            && movingAncestors->indexOfIdentical(T.get()) >= 0)
+                            transfer.append(moving);
+                    }
+                    S->insert(i++, moving);
+                    changed = true;
+                } else if (PMMovieRepresentationPrototype* movie = PMMovie(moving)) {
+                    const QString id = movie->uniqueLibraryID();
+                    if (listed.contains(id))
+                        continue;
+                    listed.insert(id);
+                    const PMMovieRepresentationProxyPtr proxy = movie->staticPlaylistProxy();
+                    if (!proxy)
+                        continue;
+                    S->insert(i++, Value(proxy));
+                    changed = true;
+                } else {
+                    S->insert(i++, moving);
+                    changed = true;
+                }
+            }
+            if (parentIsSmartGroup && xParent == parent)
+                storeSequence(S, parent);
+        }
+        if (!L && changed && parent && parent->value(QStringLiteral("Smart Playlists Folder")).toBool()) {
+            L = parent->value(kStaticProxies).array();
+            if (!L)
+                L = Array::make();
+        }
+        if (L && changed) {
+            // The order of the children, then what was listed but is not a child.
+            auto rebuilt = Array::make();
+            QSet<QString> seen;
+            for (const Value& child : *S)
+                if (PMMovieRepresentationPrototype* movie = PMMovie(child)) {
+                    const QString id = movie->uniqueLibraryID();
+                    if (!seen.contains(id)) {
+                        seen.insert(id);
+                        rebuilt->append(id);
+                    }
+                }
+            for (const Value& id : *L)
+                if (id.isString() && !seen.contains(id.string())) {
+                    seen.insert(id.string());
+                    rebuilt->append(id);
+                }
+            parent->setValue(kStaticProxies, Value(rebuilt));
+        }
+    }
+    return changed;
+}
+
 bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggingInfo* orDraggedItems, qsizetype atIndex, const ArrayPtr& ofSiblings,
                                     const PMLibraryContainerPtr& parent, bool dropOnParent)
 {
@@ -884,11 +1127,7 @@ bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggin
         return false;
     };
     const QMimeData* pasteboard = orDraggedItems ? orDraggedItems->draggingPasteboard : nullptr;
-    const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
-    const PMLibraryContainerPtr T = storageWithName(QStringLiteral("Temporary"), nullptr, false);
     const ArrayPtr items = pasteboard ? libraryItems(*pasteboard) : nullptr;
-    const bool parentIsSmartGroup = parent && parent->isSmartGroup();
-    const ArrayPtr branch = parent ? parent->value(kSubdivisionBranch).array() : nullptr;
     if (!ofSiblings)
         return fail();
     ArrayPtr transfer = Array::make();
@@ -896,233 +1135,12 @@ bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggin
 
     if (!items || items->isEmpty()) {
         // Files from outside (or the Open panel).
-        const QStringList types = pasteboard ? pasteboard->formats() : QStringList();
-        const QList<QUrl> pasteboardURLs = pasteboard && pasteboard->hasUrls() ? pasteboard->urls() : QList<QUrl>();
-        QStringList fileNames;
-        for (const QUrl& url : pasteboardURLs)
-            if (url.isLocalFile())
-                fileNames << url.toLocalFile();
-        const bool hasTrackList = types.contains(trackListPasteboardType());
-        const QString promiseType = platform::filesPromisePasteboardType();
-        const bool hasPromise = types.contains(promiseType)
-                                && !QString::fromUtf8(pasteboard->data(promiseType)).contains(QLatin1String("<string>webloc</string>"));
-        const bool hasURL = !pasteboardURLs.isEmpty() && pasteboardURLs.first().isValid();
-        if (fileURLs.isEmpty() && !hasTrackList && fileNames.isEmpty() && !hasPromise && !hasURL)
+        if (!importExternalFiles(fileURLs, pasteboard, atIndex, ofSiblings, parent, *transfer, &dropped))
             return fail();
-
-        PMLibraryContainerPtr target = parent;
-        ArrayPtr siblings = ofSiblings;
-        qsizetype index = atIndex;
-        if (parentIsSmartGroup) {
-            target = downloadsContainer();
-            if (!target)
-                return fail();
-            siblings = target->rawChildren();
-            index = siblings->count();
-        }
-
-        QList<QUrl> urls;
-        const ArrayPtr newItems = Array::make();
-        Dictionary existing;
-        existing.reserve(_nonProxyRawMovieRepresentationsByPath.size());
-        for (auto it = _nonProxyRawMovieRepresentationsByPath.constBegin(); it != _nonProxyRawMovieRepresentationsByPath.constEnd(); ++it)
-            existing.setValue(it.key(), Value(true));
-        auto fromPaths = [&](const QStringList& paths, const QString& basePath) {
-            addMovieURLsFromPaths(urls, paths, basePath, &existing, newItems.get());
-            return !newItems->isEmpty();
-        };
-        auto fromPromise = [&] {
-            const QString folder = temporaryStoragePathByCreatingIfNecessary(true);
-            QStringList paths;
-            for (const QString& name : platform::namesOfPromisedFilesDroppedAtDestination(*pasteboard, folder)) {
-                const QString safe = safePromisedFileName(name);
-                if (safe.isEmpty())
-                    PMLog("refusing promised file name <%@>", name);
-                else
-                    paths << folder + u'/' + safe;
-            }
-            return !paths.isEmpty() && fromPaths(paths, folder);
-        };
-
-        bool yielded = false;
-        if (!fileURLs.isEmpty()) {
-            QStringList paths;
-            for (const QUrl& url : fileURLs)
-                if (url.isLocalFile())
-                    paths << url.toLocalFile();
-            yielded = fromPaths(paths, QString());
-        }
-        if (!yielded && hasTrackList)
-            yielded = addMovieURLs(urls, trackListLocations(pasteboard->data(trackListPasteboardType())));
-        if (!yielded && !fileNames.isEmpty())
-            yielded = fromPaths(fileNames, QString());
-        if (!yielded) {
-            if (hasURL && hasPromise && defaults().boolForKey(QStringLiteral("Prefer Promised Files Over URLs"))) {
-                yielded = fromPromise();
-            } else {
-                if (hasURL)
-                    yielded = addMovieURLs(urls, {pasteboardURLs.first()});
-                if (!yielded && hasPromise)
-                    yielded = fromPromise();
-            }
-        }
-        if (!yielded)
-            return fail();
-
-        std::stable_sort(urls.begin(), urls.end(), [](const QUrl& a, const QUrl& b) { return PMCompareURLsByAbsoluteString(a, b) < 0; });
-        Array collected;
-        if (!addLibraryItems(newItems, urls, siblings, index, &collected))
-            return fail();
-        if (branch)
-            for (const Value& movie : collected)
-                if (PMLibraryItem* item = PMItem(movie))
-                    item->addTagValuesFromSubdivisionBranch(branch);
-        if (moveOrCopyToLibrary && target != T && (siblings == _library || !liesBelowContainer(Value(target), T)))
-            for (const Value& item : *newItems)
-                transfer->append(item);
-        dropped = newItems;
     } else {
         // Library items dragged inside the program.
         dropped = items;
-        PMLibraryContainerPtr playlistStorage;
-        // A drop on the parent is judged as such (index -1), whatever index it places at;
-        // a drop the rules refuse changes nothing.
-        const int operation = operationForDraggingLibraryItems(items, parent, dropOnParent ? -1 : atIndex, PMLibraryView::None, &playlistStorage);
-        if (operation == PMDragOperationNone)
-            return fail();
-        bool changed = false;
-        ArrayPtr L;
-        ArrayPtr S = ofSiblings;
-        qsizetype i = atIndex;
-        if (operation == PMDragOperationCopy && playlistStorage) {
-            const ArrayPtr movies = uniqueMovieRepresentationsFromItems(items, {}, true, false, true);
-            QStringList names;
-            auto ids = Array::make();
-            for (const Value& movie : *movies) {
-                names << PMItem(movie)->displayName();
-                ids->append(PMItem(movie)->uniqueLibraryID());
-            }
-            const QString prefix = commonPrefix(names);
-            const QString name = prefix.length() >= 2 ? prefix : tr("Untitled Playlist");
-            const PMLibraryContainerPtr playlist = PMLibraryContainer::make({{QStringLiteral("Name"), name}, {kStaticProxies, Value(ids)}});
-            addAndSelectLibraryItem(Value(playlist), playlistStorage, Value(), false, nullptr);
-            platform::dispatchAsyncMain([this, playlist] {
-                if (_dropWindow.editNameOfLibraryItem)
-                    _dropWindow.editNameOfLibraryItem(Value(playlist));
-            });
-            changed = true;
-        } else {
-            if (operation == PMDragOperationCopy) {
-                // A static playlist inside the "Smart Groups" storage.
-                if (!parent)
-                    return fail();
-                // Stored only when the drop changes something.
-                L = parent->value(kStaticProxies).array();
-                if (!L)
-                    L = Array::make();
-            }
-            if (i < 0 || i > S->count())
-                i = S->count();
-            QSet<QString> listed;
-            if (L)
-                for (const Value& id : *L)
-                    if (id.isString())
-                        listed.insert(id.string());
-            const std::vector<Value> dragged = items->values();
-            for (const Value& X : dragged) {
-                PMLibraryItem* x = PMItem(X);
-                if (!x)
-                    continue;
-                qsizetype fromIndex = -1;
-                const ArrayPtr ancestors = ancestorsOfLibraryItem(X, &fromIndex);
-                if (!ancestors)
-                    continue;
-                const PMLibraryContainerPtr xParent = ancestors->isEmpty() ? nullptr : PMContainerPtr(ancestors->at(0));
-                const ArrayPtr xSiblings = xParent ? xParent->rawChildren() : _library;
-                if (xSiblings == S) {
-                    if (dropOnParent)
-                        continue; // left in place
-                    // A reorder (inside a static playlist too: the entry moves).
-                    const qsizetype at = S->indexOfIdentical(X.objectPointer());
-                    if (at < 0)
-                        continue;
-                    if (at < i)
-                        --i;
-                    S->removeAt(at);
-                    S->insert(i++, X);
-                    changed = true;
-                } else if (parentIsSmartGroup) {
-                    if (branch) {
-                        x->addTagValuesFromSubdivisionBranch(branch);
-                        changed = true;
-                    }
-                } else {
-                    Value moving = X;
-                    ArrayPtr from = xSiblings;
-                    ArrayPtr movingAncestors = ancestors;
-                    if (x->isProxy()) {
-                        moving = x->nonProxySelf();
-                        movingAncestors = ancestorsOfLibraryItem(moving, &fromIndex);
-                        from = !movingAncestors ? nullptr : movingAncestors->isEmpty() ? _library : PMContainer(movingAncestors->at(0))->rawChildren();
-                    }
-                    if (!L) {
-                        if (from) {
-                            const qsizetype at = from->indexOfIdentical(moving.objectPointer());
-                            if (at >= 0) {
-                                from->removeAt(at);
-                                if (from == S && at < i)
-                                    --i;
-                            }
-                            if (moveOrCopyToLibrary && from != S && T && !PMIsSameItem(moving, Value(T)) && movingAncestors
-                                && movingAncestors->indexOfIdentical(T.get()) >= 0)
-                                transfer->append(moving);
-                        }
-                        S->insert(i++, moving);
-                        changed = true;
-                    } else if (PMMovieRepresentationPrototype* movie = PMMovie(moving)) {
-                        const QString id = movie->uniqueLibraryID();
-                        if (listed.contains(id))
-                            continue;
-                        listed.insert(id);
-                        const PMMovieRepresentationProxyPtr proxy = movie->staticPlaylistProxy();
-                        if (!proxy)
-                            continue;
-                        S->insert(i++, Value(proxy));
-                        changed = true;
-                    } else {
-                        S->insert(i++, moving);
-                        changed = true;
-                    }
-                }
-                if (parentIsSmartGroup && xParent == parent)
-                    storeSequence(S, parent);
-            }
-            if (!L && changed && parent && parent->value(QStringLiteral("Smart Playlists Folder")).toBool()) {
-                L = parent->value(kStaticProxies).array();
-                if (!L)
-                    L = Array::make();
-            }
-            if (L && changed) {
-                // The order of the children, then what was listed but is not a child.
-                auto rebuilt = Array::make();
-                QSet<QString> seen;
-                for (const Value& child : *S)
-                    if (PMMovieRepresentationPrototype* movie = PMMovie(child)) {
-                        const QString id = movie->uniqueLibraryID();
-                        if (!seen.contains(id)) {
-                            seen.insert(id);
-                            rebuilt->append(id);
-                        }
-                    }
-                for (const Value& id : *L)
-                    if (id.isString() && !seen.contains(id.string())) {
-                        seen.insert(id.string());
-                        rebuilt->append(id);
-                    }
-                parent->setValue(kStaticProxies, Value(rebuilt));
-            }
-        }
-        if (!changed)
+        if (!importLibraryItems(items, atIndex, ofSiblings, parent, dropOnParent, *transfer))
             return fail();
     }
 
@@ -1154,6 +1172,14 @@ bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggin
             return true; // the suppression level stays raised until the transfer ends
         }
     }
+    finishImport(dropped, organize);
+    saveLibrarySoon();
+    --_nonLibraryFilesCheckSuppressionLevel;
+    return true;
+}
+
+void PMMainController::finishImport(const ArrayPtr& dropped, bool organize)
+{
     FileLocationsRequest request;
     request.items = dropped;
     request.organize = organize;
@@ -1162,9 +1188,6 @@ bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggin
     unfreezeSelections();
     updateButtons();
     redrawPlayerView();
-    saveLibrarySoon();
-    --_nonLibraryFilesCheckSuppressionLevel;
-    return true;
 }
 
 void PMMainController::transferFilesToLibraryFolder(const ArrayPtr& records, bool copy, const ArrayPtr& dropped, bool organize)
@@ -1182,14 +1205,7 @@ void PMMainController::transferFilesToLibraryFolder(const ArrayPtr& records, boo
             movie->setIsMoving(false);
     if (_progressSheetIsVisible)
         hideProgressSheet();
-    FileLocationsRequest request;
-    request.items = dropped;
-    request.organize = organize;
-    updateFileLocations(request);
-    updateLibraryAndInvalidateDependencies(true, false, true);
-    unfreezeSelections();
-    updateButtons();
-    redrawPlayerView();
+    finishImport(dropped, organize);
     saveLibrary();
     --layoutCounter();
     --_nonLibraryFilesCheckSuppressionLevel;

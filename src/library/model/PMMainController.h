@@ -356,6 +356,13 @@ public:
     // siblings (-1 appends), which are the parent's raw children or `_library`.
     bool dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggingInfo* orDraggedItems, qsizetype atIndex, const platform::ArrayPtr& ofSiblings,
                       const PMLibraryContainerPtr& parent, bool dropOnParent);
+    // The two kinds of import: files from outside (new records placed, what is to be moved
+    // into the library folder added to `transfer`), and library items moved or listed.
+    // Each answers whether the library changed.
+    bool importExternalFiles(const QList<QUrl>& fileURLs, const QMimeData* pasteboard, qsizetype atIndex, const platform::ArrayPtr& ofSiblings,
+                             const PMLibraryContainerPtr& parent, platform::Array& transfer, platform::ArrayPtr* getDropped);
+    bool importLibraryItems(const platform::ArrayPtr& items, qsizetype atIndex, const platform::ArrayPtr& ofSiblings,
+                            const PMLibraryContainerPtr& parent, bool dropOnParent, platform::Array& transfer);
     // The distinct movies of the items (containers walked into), unique by original, in the
     // order met; with paths, only movies whose files exist at or below one of them.
     platform::ArrayPtr uniqueMovieRepresentationsFromItems(const platform::ArrayPtr& items, const QStringList& restrictToPaths, bool sort,
@@ -379,6 +386,9 @@ public:
     // The scheduled transfer of an import: runs the organiser over the records, then ends
     // the import.
     void transferFilesToLibraryFolder(const platform::ArrayPtr& records, bool copy, const platform::ArrayPtr& dropped, bool organize);
+    // The end of every import that changed something: the organiser, the library update
+    // and the window.
+    void finishImport(const platform::ArrayPtr& dropped, bool organize);
     bool liesBelowContainer(const platform::Value& item, const PMLibraryContainerPtr& container);
     // The "Location" URLs of a dropped track list (a property list from another program).
     static QList<QUrl> trackListLocations(const QByteArray& propertyList);
