@@ -196,10 +196,18 @@ void PMMainController::openURLs(const QList<QUrl>& urls, const QStringList& path
         if (hasWebURLs) {
             addMovieURLs(movieURLs, urls);
         } else {
+            // Only files that are there: a record of a name that names nothing helps nobody.
+            QStringList existingPaths;
+            for (const QString& path : pathList) {
+                if (QFileInfo::exists(path))
+                    existingPaths.append(path);
+                else
+                    PMLog("cannot open <%@>: no such file", forLog(path));
+            }
             platform::Dictionary existing;
             for (auto it = _nonProxyRawMovieRepresentationsByPath.cbegin(); it != _nonProxyRawMovieRepresentationsByPath.cend(); ++it)
                 existing.setValue(it.key(), Value(it.value()));
-            addMovieURLsFromPaths(movieURLs, pathList, QString(), &existing, &collectedItems);
+            addMovieURLsFromPaths(movieURLs, existingPaths, QString(), &existing, &collectedItems);
         }
         if (movieURLs.isEmpty()) {
             platform::beep();
