@@ -161,16 +161,23 @@ void installChooseService()
 void PMMainController::openURLs(const QList<QUrl>& urls, const QStringList& paths)
 {
     QStringList pathList = paths;
+    QList<QUrl> acceptedURLs;
     bool hasWebURLs = false;
     if (!urls.isEmpty()) {
         QStringList filePaths;
         for (const QUrl& url : urls) {
             if (chooseMovieRepresentationFromPlaybackURL(url))
                 return;
-            if (url.isLocalFile())
+            if (url.isLocalFile()) {
                 filePaths.append(url.toLocalFile());
-            else
+                acceptedURLs.append(url);
+            } else if (isWebScheme(url.scheme())) {
                 hasWebURLs = true;
+                acceptedURLs.append(url);
+            } else {
+                // A playback URL of no known movie, or a scheme nothing here can play.
+                PMLog("ignoring URL <%@>", forLog(url.toString()));
+            }
         }
         pathList = filePaths;
     }
@@ -190,11 +197,11 @@ void PMMainController::openURLs(const QList<QUrl>& urls, const QStringList& path
         return;
     }
 
-    platform::dispatchAsyncMain([this, urls, pathList, hasWebURLs] {
+    platform::dispatchAsyncMain([this, acceptedURLs, pathList, hasWebURLs] {
         QList<QUrl> movieURLs;
         Array collectedItems;
         if (hasWebURLs) {
-            addMovieURLs(movieURLs, urls);
+            addMovieURLs(movieURLs, acceptedURLs);
         } else {
             // Only files that are there: a record of a name that names nothing helps nobody.
             QStringList existingPaths;
@@ -339,7 +346,13 @@ void PMMainController::handleURLString(const QString& string)
         return;
     }
     if (scheme == QLatin1String("file")) {
-        openURLs({url}, {});
+        const QString path = url.toLocalFile();
+        if (!isAcceptablePathFromOtherProcess(path)) {
+            PMLog("refusing to open <%@>", forLog(string));
+            platform::beep();
+            return;
+        }
+        openURLs({}, {path});
         return;
     }
     if (!isWebScheme(scheme)) {
