@@ -200,17 +200,24 @@ void PMMainController::openURLs(const QList<QUrl>& urls, const QStringList& path
     platform::dispatchAsyncMain([this, acceptedURLs, pathList, hasWebURLs] {
         QList<QUrl> movieURLs;
         Array collectedItems;
+        // Only files that are there: a record of a name that names nothing helps nobody.
+        auto exists = [](const QString& path) {
+            if (QFileInfo::exists(path))
+                return true;
+            PMLog("cannot open <%@>: no such file", forLog(path));
+            return false;
+        };
         if (hasWebURLs) {
-            addMovieURLs(movieURLs, acceptedURLs);
+            QList<QUrl> present;
+            for (const QUrl& url : acceptedURLs)
+                if (!url.isLocalFile() || exists(url.toLocalFile()))
+                    present.append(url);
+            addMovieURLs(movieURLs, present);
         } else {
-            // Only files that are there: a record of a name that names nothing helps nobody.
             QStringList existingPaths;
-            for (const QString& path : pathList) {
-                if (QFileInfo::exists(path))
+            for (const QString& path : pathList)
+                if (exists(path))
                     existingPaths.append(path);
-                else
-                    PMLog("cannot open <%@>: no such file", forLog(path));
-            }
             platform::Dictionary existing;
             for (auto it = _nonProxyRawMovieRepresentationsByPath.cbegin(); it != _nonProxyRawMovieRepresentationsByPath.cend(); ++it)
                 existing.setValue(it.key(), Value(it.value()));
