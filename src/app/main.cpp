@@ -1,4 +1,5 @@
 // Pellis: a library of movies for one person.
+#include "library/maintenance/PMScriptCommands.h"
 #include "library/model/PMMainController.h"
 #include "platform/InterfaceFiles.h"
 
@@ -90,11 +91,23 @@ int main(int argc, char** argv)
         return window;
     });
 
+    platform::registerInterfaceBuilder(QStringLiteral("URL"), &PMMainController::makeOpenURLPanel);
+
+    // The arguments are files and URLs to open ("Exec=Pellis %U"), or one scripting
+    // command for the copy that runs.
+    QStringList openRequests;
+    int exitCode = 0;
+    if (PMRunScriptCommandFromCommandLine(QCoreApplication::arguments().mid(1), &openRequests, &exitCode))
+        return exitCode;
+
     installTerminationHandler(&app);
     PMMainController& controller = mainController();
+    controller._openRequestsFromCommandLine = openRequests;
     controller.applicationWillFinishLaunching();
     if (controller._shouldTerminateWithoutQuitSequence)
         return 0;
+    // Executed once start-up has finished.
+    controller.openRequests(openRequests, false);
     controller.applicationDidFinishLaunching();
     if (controller._shouldTerminateWithoutQuitSequence)
         return 0;

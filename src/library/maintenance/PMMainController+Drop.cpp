@@ -339,14 +339,7 @@ void PMMainController::addAndSelectLibraryItem(const Value& item, const PMLibrar
     if (getSiblings)
         *getSiblings = siblings;
     updateLibraryAndInvalidateDependencies(true, false, true);
-    if (_dropWindow.selectLibraryItem)
-        _dropWindow.selectLibraryItem(item);
-}
-
-void PMMainController::releaseFrozenSelections()
-{
-    if (_dropWindow.releaseFrozenSelections)
-        _dropWindow.releaseFrozenSelections();
+    selectLibraryItem(item);
 }
 
 void PMMainController::updateButtons()

@@ -37,11 +37,16 @@ void PMMainController::applicationWillFinishLaunching()
         QDBusConnection bus = QDBusConnection::sessionBus();
         // Without a session bus there is nothing to ask: this copy runs on its own.
         if (bus.isConnected() && bus.interface()) {
+            // The commands are in place before the name is taken, so no request finds
+            // the name without them.
+            registerScriptingInterface();
             const auto reply = bus.interface()->registerService(kServiceName, QDBusConnectionInterface::DontQueueService,
                                                                 QDBusConnectionInterface::DontAllowReplacement);
             if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
                 PMLog("you really don't want multiple Pellis instances running at the same time");
                 platform::beep();
+                // What this copy was asked to open goes to the copy that runs.
+                handOpenRequestsToRunningInstance(_openRequestsFromCommandLine);
                 _shouldTerminateWithoutQuitSequence = true;
                 return;
             }

@@ -406,10 +406,8 @@ public:
     void storeSequence(const platform::ArrayPtr& sequence, const PMLibraryContainerPtr& forSmartGroup);
     void addAndSelectLibraryItem(const platform::Value& item, const PMLibraryContainerPtr& toStorage, const platform::Value& withSelectedItem,
                                  bool assumeExpanded, platform::ArrayPtr* getSiblings);
-    void releaseFrozenSelections();
     void updateButtons();
-    // The player view of the main window (none until the window is there) is redrawn after an import.
-    QPointer<QWidget> playerView;
+    // Redraws `playerView` (declared with the opening of files) after an import.
     void redrawPlayerView();
     void showProgressSheet(bool cancellable);
     void hideProgressSheet();
@@ -424,10 +422,8 @@ public:
         std::function<platform::ArrayPtr(const QList<qsizetype>&)> groupListItemsForIndexSet;
         // The column of the mouse event that starts a drag in the list.
         std::function<QString()> groupListColumnOfCurrentEvent;
-        std::function<void(const platform::Value& item)> selectLibraryItem;
         // Selects the item's row (unless it is selected) and edits its name.
         std::function<void(const platform::Value& item)> editNameOfLibraryItem;
-        std::function<void()> releaseFrozenSelections;
         std::function<void()> updateButtons;
         std::function<void()> redrawPlayerView;
         std::function<void()> reloadGroupList;
@@ -436,6 +432,91 @@ public:
     DropWindowHooks _dropWindow;
     // Tests: forgets the drop state and the window hooks.
     void resetDropStateForTesting();
+
+    // Opening files and URLs
+
+    // Plays a playback URL, changes to the library a path names, or adds the files (or web
+    // URLs) to the temporary storage and chooses the first one.
+    void openURLs(const QList<QUrl>& urls, const QStringList& paths);
+    // The library folder a path names: nothing when the path is no library file; the
+    // empty text when it is one but names no usable folder.
+    static std::optional<QString> libraryLocationFromPath(const QString& path);
+    // A URL handed over from outside (the URL scripting command, the scheme handler).
+    void handleURLString(const QString& string);
+    // Requests from the command line or another copy of the program: file paths and URLs.
+    // Those of another process are checked harder (see the definition). Executed once
+    // start-up has finished.
+    void openRequests(const QStringList& requests, bool fromOtherProcess);
+    // What this copy was asked to open on its command line; a second copy hands them to
+    // the first one before it ends.
+    QStringList _openRequestsFromCommandLine;
+    bool handOpenRequestsToRunningInstance(const QStringList& requests);
+    // Makes the scripting commands reachable on the session bus (no bus: nothing).
+    bool registerScriptingInterface();
+    // Playback URLs ("pellis://play/<parent>/<movie>/<seconds>") and Markdown links.
+    void copyPlaybackURLViaMenuItem(int menuItemTag);
+    bool chooseMovieRepresentationFromPlaybackURL(const QUrl& url);
+    static QString playbackURLString(const QString& host, const QString& parentID, const QString& movieID, long long seconds);
+    // The focus: the movie in a player window in front, else the selected containers.
+    platform::Value focusCurrentMovieRepresentationAtTimestamp(long long* getTimestamp);
+    bool currentMovieRepresentationHasRelevantDuration();
+    QString currentFocus();
+    void restoreFocus(const QString& focus);
+    // The Open URL window (interface file "URL": a text view, OK and Cancel).
+    void openURL(QObject* sender);
+    void openURLOK(QObject* sender);
+    void openURLCancel(QObject* sender);
+    QPointer<QWidget> openURLPanel;
+    QPointer<QWidget> openURLTextView; // a QPlainTextEdit
+    // The builder of the interface file "URL".
+    static QWidget* makeOpenURLPanel(QObject* owner);
+    // The Open (tag 0) and Add (tag 1) panels.
+    void openFile(int senderTag);
+    bool panel(QObject* /*panel*/, const QString& /*shouldShowFilename*/) const { return true; }
+    // Files chosen with "Add" go into the downloads container; the drop handler does it.
+    std::function<bool(const QList<QUrl>& urls)> _dropFileURLsForAdd;
+    // Tests answer the Open panel: the chosen URLs (empty: cancelled).
+    std::function<QList<QUrl>(const QString& title)> _chooseFilesOverride;
+    void help(QObject* sender);
+    void news(QObject* /*sender*/) {}
+    void chooseMovieRepresentationFromMenuItem(const platform::Value& representedObject, int menuItemTag);
+    // Continues with the movie that playback set when the current one ended.
+    void chooseNextMovieRepresentation();
+    platform::Value _nextMovieRepresentation;
+
+    // Playback and the library window as the above sees them. Until those parts are there
+    // the defaults below stand in; each hook lets them (and tests) take over.
+    std::function<bool(const platform::Value& movie, bool withDefaultApplication, bool changeSelection, bool startPlaying,
+                       bool byContinuing)>
+        _chooseMovieRepresentationHandler;
+    // Without a handler the movie simply becomes the current one.
+    bool chooseMovieRepresentation(const platform::Value& movie, bool withDefaultApplication, bool changeSelection, bool startPlaying,
+                                   bool byContinuing);
+    void selectLibraryItem(const platform::Value& item);
+    void selectLibraryItems(const platform::ArrayPtr& items);
+    platform::ArrayPtr _selectedLibraryItems = platform::Array::make();
+    void showMainWindowIfNotVisible();
+    void bringMainWindowToFront();
+    QWidget* mainWindow() const;
+    void releaseFrozenSelections() {}
+    // The play/pause controls and the time display.
+    std::function<void()> _updatePlaybackControls;
+    // The movies the info panel's commands act on.
+    platform::ArrayPtr cachedInfoMovieRepresentationsSorted(bool sorted);
+    // The view movies play in (its window is the player's window), whether it holds a
+    // movie player and the player's time; the time slider's position and length.
+    QPointer<QWidget> playerView;
+    bool _playerViewHasMoviePlayer = false;
+    double _playerCurrentTime = 0;
+    struct TimeSlider {
+        double currentTime = 0;
+        double duration = 0;
+    } timeSlider;
+    // The application's windows, front to back.
+    std::function<QList<QWidget*>()> _orderedWindowsOverride;
+    QList<QWidget*> orderedWindows() const;
+    // Changes to another library folder: saves this one, loads the other, updates.
+    bool setLibraryLocation(const QString& path);
 
     // Quit: answers whether the application may end now; runs the quit sequence first.
     bool applicationShouldTerminate();

@@ -1,0 +1,73 @@
+// Reads the input as a focus string and as a playback URL against a small library: texts
+// from outside name movies and containers, and whatever they hold, resolving them must not
+// crash, and may only position a movie inside its length.
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QUrl>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+PMMovieRepresentationOriginalPtr gMovie;
+
+void setUpOnce()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    static QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+    QDir().mkpath(home.path() + QStringLiteral("/Library"));
+    platform::UserDefaults::standard().setObject(platform::Value(home.path() + QStringLiteral("/Library")), QStringLiteral("Library Path"));
+    platform::setAlertHandler([](const platform::Alert&) { return platform::AlertResponse{1, false}; });
+
+    PMMainController& controller = mainController();
+    controller.resetForTesting();
+    controller._chooseMovieRepresentationHandler = [](const platform::Value&, bool, bool, bool, bool) { return true; };
+    gMovie = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/fuzz/movie.mov"));
+    gMovie->setUniqueLibraryID(QStringLiteral("6F1D2E3C-0000-4000-8000-000000000001"));
+    gMovie->setDuration(100);
+    auto folder = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("F")}});
+    folder->setUniqueLibraryID(QStringLiteral("6F1D2E3C-0000-4000-8000-000000000002"));
+    folder->rawChildren()->append(platform::Value(gMovie));
+    controller.pellisSourceStorageSection()->rawChildren()->append(platform::Value(folder));
+    controller.invalidateLibraryDependencies();
+}
+
+void checkPosition()
+{
+    const platform::Value position = gMovie->userSettings()->value(QStringLiteral("Last Playback: Position"));
+    if (!position.isNull() && (position.toDouble() < 0 || position.toDouble() >= 100)) {
+        std::fprintf(stderr, "a position outside the movie was stored: %f\n", position.toDouble());
+        std::abort();
+    }
+    gMovie->userSettings()->remove(QStringLiteral("Last Playback: Position"));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    setUpOnce();
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
+    PMMainController& controller = mainController();
+    controller.chooseMovieRepresentationFromPlaybackURL(QUrl(text));
+    checkPosition();
+    controller.chooseMovieRepresentationFromPlaybackURL(QUrl(QStringLiteral("pellis://play/") + text));
+    checkPosition();
+    controller.restoreFocus(text);
+    PMMainController::libraryLocationFromPath(text);
+    return 0;
+}
