@@ -696,20 +696,10 @@ void PMMainController::openFile(int senderTag)
         return;
     }
     if (!_dropFileURLsForAdd) {
-        // Until the drop handler takes over: new records straight into the downloads container.
+        // The import of a drop, into the downloads container.
         _dropFileURLsForAdd = [this](const QList<QUrl>& chosen) {
             const PMLibraryContainerPtr downloads = downloadsContainer();
-            if (!downloads)
-                return false;
-            QList<QUrl> movieURLs;
-            addMovieURLs(movieURLs, chosen);
-            Array collected;
-            const bool added = addLibraryItems(ArrayPtr(), movieURLs, downloads->rawChildren(), -1, &collected);
-            if (added) {
-                updateLibrary();
-                saveLibrarySoon();
-            }
-            return added;
+            return downloads && dropFileURLs(chosen, nullptr, -1, downloads->rawChildren(), downloads, false);
         };
     }
     if (!_dropFileURLsForAdd(urls))
