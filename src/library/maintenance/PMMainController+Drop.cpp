@@ -106,6 +106,17 @@ void collectMoviesByLocation(const ArrayPtr& siblings, QHash<QString, Value>& by
     }
 }
 
+// The library's own movie section as it stands (validation must not make it).
+PMLibraryContainerPtr existingOwnSection(const PMLibraryContainerPtr& libraryStorage)
+{
+    if (!libraryStorage)
+        return nullptr;
+    for (const Value& child : *libraryStorage->rawChildren())
+        if (PMLibraryContainer* section = PMContainer(child); section && section->contains(kLibrarySection) && section->isPellisSourceStorageSection())
+            return PMContainerPtr(child);
+    return nullptr;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -755,8 +766,10 @@ int PMMainController::outlineView(PMLibraryView outlineView, const PMDraggingInf
         }
         const PMLibraryContainerPtr library = existingSourceStorage();
         if ((library && I == library) || (I->contains(kLibrarySection) && !I->isPellisSourceStorageSection())) {
-            I = pellisSourceStorageSection();
+            I = existingOwnSection(library);
             k = -1;
+            if (!I)
+                return finish(PMDragOperationNone);
         }
         if (k != -1) {
             // Items are placed between children only in manual order: the container has it
@@ -776,7 +789,7 @@ int PMMainController::outlineView(PMLibraryView outlineView, const PMDraggingInf
             return finish(PMDragOperationNone);
         if (k != -1 || I)
             return finish(externalDragOperation());
-        I = pellisSourceStorageSection();
+        I = existingOwnSection(existingSourceStorage());
         return finish(I && libraryListRowForItem(Value(I)) >= 0 ? externalDragOperation() : int(PMDragOperationNone));
     }
     PMLibraryContainerPtr playlistStorage;
