@@ -106,6 +106,14 @@ void collectMoviesByLocation(const ArrayPtr& siblings, QHash<QString, Value>& by
     }
 }
 
+// URLs from another program become movie records only when they name a file or a web
+// address.
+bool isAcceptableDroppedURL(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (url.isLocalFile() || scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
 // The library's own movie section as it stands (validation must not make it).
 PMLibraryContainerPtr existingOwnSection(const PMLibraryContainerPtr& libraryStorage)
 {
@@ -895,7 +903,7 @@ bool PMMainController::importExternalFiles(const QList<QUrl>& fileURLs, const QM
     const QString promiseType = platform::filesPromisePasteboardType();
     const bool hasPromise = types.contains(promiseType)
                             && !QString::fromUtf8(pasteboard->data(promiseType)).contains(QLatin1String("<string>webloc</string>"));
-    const bool hasURL = !pasteboardURLs.isEmpty() && pasteboardURLs.first().isValid();
+    const bool hasURL = !pasteboardURLs.isEmpty() && isAcceptableDroppedURL(pasteboardURLs.first());
     if (fileURLs.isEmpty() && !hasTrackList && fileNames.isEmpty() && !hasPromise && !hasURL)
         return false;
 
@@ -1246,7 +1254,7 @@ QList<QUrl> PMMainController::trackListLocations(const QByteArray& propertyList)
         if (!location.isString())
             continue;
         const QUrl url(location.string());
-        if (url.isValid() && !url.scheme().isEmpty())
+        if (isAcceptableDroppedURL(url))
             urls << url;
     }
     return urls;

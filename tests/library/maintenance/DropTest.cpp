@@ -434,6 +434,14 @@ TEST_F(DropTest, OtherSourcesTrackListsPlainURLsAndPromises)
     ASSERT_TRUE(c().dropFileURLs({}, &webInfo, -1, A->rawChildren(), A, true));
     EXPECT_EQ(PMMovie(A->rawChildren()->at(3))->URL(), QUrl(QStringLiteral("https://example.org/a%20clip.mp4")));
 
+    for (const char* refused : {"javascript:alert(1)", "smb://server/share/a.mp4"}) {
+        QMimeData other;
+        other.setUrls({QUrl(QString::fromUtf8(refused))});
+        const PMMainController::PMDraggingInfo otherInfo{&other, View::None};
+        EXPECT_FALSE(c().dropFileURLs({}, &otherInfo, -1, A->rawChildren(), A, true)) << refused;
+    }
+    EXPECT_EQ(A->rawChildren()->count(), 4);
+
     // Promised files: written into the temporary storage folder; names that would leave
     // it are refused; a web location is no promise.
     QStringList offered;
