@@ -1,14 +1,12 @@
 // Reads the input as a focus string and as a playback URL against a small library: texts
 // from outside name movies and containers, and whatever they hold, resolving them must not
 // crash, and may only position a movie inside its length.
+#include "LibraryFuzzing.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
-#include "platform/UserDefaults.h"
 
-#include <QtCore/QDir>
-#include <QtCore/QTemporaryDir>
 #include <QtCore/QUrl>
 
 #include <cstddef>
@@ -22,15 +20,8 @@ PMMovieRepresentationOriginalPtr gMovie;
 
 void setUpOnce()
 {
-    static bool done = false;
-    if (done)
+    if (!libraryfuzz::useThrowAwayHomeOnce())
         return;
-    done = true;
-    static QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
-    QDir().mkpath(home.path() + QStringLiteral("/Library"));
-    platform::UserDefaults::standard().setObject(platform::Value(home.path() + QStringLiteral("/Library")), QStringLiteral("Library Path"));
     platform::setAlertHandler([](const platform::Alert&) { return platform::AlertResponse{1, false}; });
 
     PMMainController& controller = mainController();

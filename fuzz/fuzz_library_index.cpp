@@ -1,39 +1,18 @@
 // Reads the input as a library index and builds the library from it, then saves it back
 // into a property list: whatever an index holds, loading must not crash or nest without
 // bound, and what it builds must always be writable again.
+#include "LibraryFuzzing.h"
 #include "library/model/PMMainController.h"
 #include "platform/PropertyList.h"
-#include "platform/UserDefaults.h"
-
-#include <QtCore/QDir>
-#include <QtCore/QTemporaryDir>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-// The records look at the library folder: it lives in a throw-away home, never the user's.
-void setUpOnce()
-{
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    static QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
-    QDir().mkpath(home.path() + QStringLiteral("/Library"));
-    platform::UserDefaults::standard().setObject(platform::Value(home.path() + QStringLiteral("/Library")), QStringLiteral("Library Path"));
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    setUpOnce();
+    libraryfuzz::useThrowAwayHomeOnce();
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     const platform::PropertyListReadResult read = platform::readPropertyList(bytes);
     platform::ArrayPtr saved;

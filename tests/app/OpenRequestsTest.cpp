@@ -1,13 +1,8 @@
 // A second copy of the program hands the files on its command line to the first one over
 // the session bus before it ends; the scripting commands reach the first copy from the
 // command line, and fail cleanly when no copy runs.
-#include "platform/PropertyList.h"
+#include "AppSession.h"
 
-#include "common/TestSupport.h"
-
-#include <QtCore/QCoreApplication>
-#include <QtCore/QFile>
-#include <QtCore/QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -15,26 +10,19 @@ namespace {
 
 TEST(OpenRequests, SecondCopyHandsItsFilesToTheFirstAndCommandsReachIt)
 {
-    const QString runSession = QStandardPaths::findExecutable(QStringLiteral("dbus-run-session"));
-    if (runSession.isEmpty())
+    const appsession::Session session = appsession::make([](const QString& home) {
+        return platform::Dictionary::make({
+            {QStringLiteral("Library Path"), home + QStringLiteral("/library")},
+            {QStringLiteral("Do Not Forget Playlist On Quit"), true},
+            {QStringLiteral("Do Not Play On Open"), true},
+        });
+    });
+    if (session.runSession.isEmpty())
         GTEST_SKIP() << "no dbus-run-session";
-    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/Pellis");
-    const QString home = testsupport::makeTempDir(QStringLiteral("home"));
+    const QString& home = session.home;
     const QString library = home + QStringLiteral("/library");
     const QString files = home + QStringLiteral("/files");
     testsupport::writeFile(files + QStringLiteral("/handed.mov"), "x");
-    const QString ready = home + QStringLiteral("/ready");
-    const QString script = home + QStringLiteral("/ready.sh");
-    testsupport::writeFile(script, QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(ready).toUtf8());
-    QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    testsupport::writeFile(home + QStringLiteral("/.config/Pellis/com.tolvane.Pellis.plist"),
-                           platform::writeBinaryPropertyList(platform::Value(platform::Dictionary::make({
-                               {QStringLiteral("Post-Startup Scripts"), script},
-                               {QStringLiteral("Library Path"), library},
-                               {QStringLiteral("Do Not Forget Playlist On Quit"), true},
-                               {QStringLiteral("Do Not Play On Open"), true},
-                           }))));
-
     // The second copy is started in the folder of the file with its relative name.
     const QString shell = QStringLiteral(
         "export HOME=\"$1\" XDG_CONFIG_HOME=\"$1/.config\" QT_QPA_PLATFORM=offscreen PROG=\"$2\"\n"
@@ -48,9 +36,7 @@ TEST(OpenRequests, SecondCopyHandsItsFilesToTheFirstAndCommandsReachIt)
         "sleep 1\n"
         "kill -TERM $first; wait $first; echo first=$?\n"
         "run --current-focus 2>\"$1/alone.log\"; echo alone=$?\n");
-    const auto result = testsupport::runProcess(
-        runSession, {QStringLiteral("--"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), shell, QStringLiteral("sh"), home, program, ready, files},
-        {}, 120000);
+    const auto result = appsession::run(session, shell, {files});
     ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
     const QString out = QString::fromUtf8(result.out);
     for (const char* expected : {"second=0", "focus=0", "restore=0", "missing=2", "first=0", "alone=1"})

@@ -1,13 +1,6 @@
 // A second copy of the program on the same session bus ends at once, leaving the first.
-#include "platform/PropertyList.h"
+#include "AppSession.h"
 
-#include "common/TestSupport.h"
-
-#include <QtCore/QCoreApplication>
-#include <QtCore/QFile>
-#include <QtCore/QFileInfo>
-#include <QtCore/QProcess>
-#include <QtCore/QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -15,18 +8,10 @@ namespace {
 
 TEST(SingleInstance, SecondCopyOnTheSameBusEnds)
 {
-    const QString runSession = QStandardPaths::findExecutable(QStringLiteral("dbus-run-session"));
-    if (runSession.isEmpty())
+    const appsession::Session session = appsession::make([](const QString&) { return platform::Dictionary::make(); });
+    if (session.runSession.isEmpty())
         GTEST_SKIP() << "no dbus-run-session";
-    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/Pellis");
-    const QString home = testsupport::makeTempDir(QStringLiteral("home"));
-    const QString ready = home + QStringLiteral("/ready");
-    const QString script = home + QStringLiteral("/ready.sh");
-    testsupport::writeFile(script, QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(ready).toUtf8());
-    QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    testsupport::writeFile(home + QStringLiteral("/.config/Pellis/com.tolvane.Pellis.plist"),
-                           platform::writeBinaryPropertyList(platform::Value(platform::Dictionary::make({{QStringLiteral("Post-Startup Scripts"), script}}))));
-
+    const QString& home = session.home;
     const QString shell = QStringLiteral(
         "export HOME=\"$1\" XDG_CONFIG_HOME=\"$1/.config\" QT_QPA_PLATFORM=offscreen\n"
         "env -u com.tolvane.MultipleApplicationInstanceCheck \"$2\" 2>\"$1/first.log\" & first=$!\n"
@@ -34,8 +19,7 @@ TEST(SingleInstance, SecondCopyOnTheSameBusEnds)
         "env -u com.tolvane.MultipleApplicationInstanceCheck \"$2\" 2>\"$1/second.log\"; echo second=$?\n"
         "kill -0 $first && echo first-alive\n"
         "kill -TERM $first; wait $first; echo first=$?\n");
-    const auto result = testsupport::runProcess(runSession, {QStringLiteral("--"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), shell,
-                                                             QStringLiteral("sh"), home, program, ready}, {}, 120000);
+    const auto result = appsession::run(session, shell);
     ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
     const QString out = QString::fromUtf8(result.out);
     EXPECT_TRUE(out.contains(QStringLiteral("second=0"))) << out.toStdString();

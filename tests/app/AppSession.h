@@ -1,0 +1,50 @@
+// The program started for real on a private session bus: a throw-away home whose settings
+// run a script when start-up has finished, so a shell can wait for the first copy.
+#pragma once
+
+#include "platform/PropertyList.h"
+
+#include "common/TestSupport.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QFile>
+#include <QtCore/QStandardPaths>
+
+#include <functional>
+
+namespace appsession {
+
+struct Session {
+    QString runSession; // dbus-run-session, empty when the machine has none
+    QString program;
+    QString home;
+    QString ready; // made once the first copy has started
+};
+
+// `settings(home)` gives the user defaults to write; "Post-Startup Scripts" is added.
+inline Session make(const std::function<platform::DictionaryPtr(const QString& home)>& settings)
+{
+    Session s;
+    s.runSession = QStandardPaths::findExecutable(QStringLiteral("dbus-run-session"));
+    s.program = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/Pellis");
+    s.home = testsupport::makeTempDir(QStringLiteral("home"));
+    s.ready = s.home + QStringLiteral("/ready");
+    const QString script = s.home + QStringLiteral("/ready.sh");
+    testsupport::writeFile(script, QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(s.ready).toUtf8());
+    QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    platform::DictionaryPtr defaults = settings(s.home);
+    defaults->setValue(QStringLiteral("Post-Startup Scripts"), platform::Value(script));
+    testsupport::writeFile(s.home + QStringLiteral("/.config/Pellis/com.tolvane.Pellis.plist"),
+                           platform::writeBinaryPropertyList(platform::Value(defaults)));
+    return s;
+}
+
+// Runs `shell` with $1 = home, $2 = program, $3 = the ready file and then `extra`.
+inline testsupport::ProcessResult run(const Session& s, const QString& shell, const QStringList& extra = {})
+{
+    QStringList args{QStringLiteral("--"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), shell, QStringLiteral("sh"), s.home, s.program, s.ready};
+    args += extra;
+    return testsupport::runProcess(s.runSession, args, {}, 120000);
+}
+
+} // namespace appsession
