@@ -40,6 +40,11 @@ namespace {
 // Deeper trees than this are not made by the program; what lies below is dropped.
 constexpr int kMaximumLibraryDepth = 128;
 
+// Set while `loadLibrary` fills the library from a tree that it alone holds (just read
+// from the index): the records then take their saved settings over instead of copying
+// them. Other callers keep their saved arrays as they were.
+bool gAdoptsSavedSettings = false;
+
 enum class Kind { Number, String, Array, StringArray, Dictionary, NumberOrString };
 
 struct PerLibraryKey {
@@ -201,6 +206,7 @@ void PMMainController::loadLibrary()
 {
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     defaults.removeObjectForKey(QStringLiteral("Secondary Library Paths"));
+    purgeAutoConvertedMovies();
 
     const QStringList databasePaths = libraryDatabasePaths();
     const QString folder = libraryPath();
@@ -301,7 +307,7 @@ void PMMainController::loadLibrary()
         if (!_didFinishLaunching) {
             const ArrayPtr stored = defaults.arrayForKey(QStringLiteral("Library"));
             if (stored && !stored->isEmpty()) {
-                libraryArray = stored;
+                libraryArray = deeplyMutableCopy(stored); // the settings keep their own
                 oldFormat = true;
             }
         }
@@ -321,8 +327,11 @@ void PMMainController::loadLibrary()
         const bool withoutStorages = !(first.isDictionary() && first.dictionary()->contains(kTopLevel));
         Array extracted;
         Array loaded;
+        gAdoptsSavedSettings = true;
         populateLibraryArray(loaded, libraryArray, !defaults.boolForKey(QStringLiteral("Original URLs Tagged")), oldFormat,
                              withoutStorages ? &extracted : nullptr);
+        gAdoptsSavedSettings = false;
+        libraryArray.reset();
         if (!loaded.isEmpty()) {
             defaults.setBool(true, QStringLiteral("Original URLs Tagged"));
             if (withoutStorages) {
@@ -353,6 +362,9 @@ void PMMainController::loadLibrary()
         PMLog("using empty library");
     }
     pellisSourceStorageSection();
+    // The records were made without looking at their files: this first rebuild tests
+    // every file and repairs the paths of files that moved.
+    _skipMissingStatusUpdate = false;
     invalidateLibraryDependencies();
     _libraryIsLoaded = true;
 }
@@ -366,6 +378,7 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
         PMLog("dropping library items nested deeper than %d levels", kMaximumLibraryDepth);
         return;
     }
+    QString mainLibraryPath; // read when the first relative path needs it
     for (const Value& savedValue : *fromSavedArray) {
         if (!savedValue.isDictionary())
             continue;
@@ -383,22 +396,50 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
             }
             const Value relative = saved->value(QStringLiteral("Relative Path"));
             const Value bookmark = saved->value(QStringLiteral("Bookmark"));
-            record = PMMovieRepresentationOriginal::movieRepresentationWithPath(
-                platform::stringByExpandingTildeInPath(path.string()), relative.isString() ? relative.string() : QString(),
-                bookmark.isData() ? bookmark.data() : QByteArray());
+            const QByteArray bookmarkData = bookmark.isData() ? bookmark.data() : QByteArray();
+            QString filePath = platform::stringByExpandingTildeInPath(path.string());
+            // Whether the file is where the index says is learnt by the rebuild that ends
+            // the load, which tests every file anyway and repairs the paths of files that
+            // moved (by bookmark, or by the same place in another library folder). Only
+            // when the library folder itself has moved is the file looked for now, at
+            // the place the saved relative path gives.
+            if (relative.isString() && !relative.string().isEmpty()) {
+                if (mainLibraryPath.isNull())
+                    mainLibraryPath = libraryPath();
+                const QString joined = mainLibraryPath + relative.string();
+                if (joined != filePath) {
+                    if (fileExistsAtPathWithDefaultCache(joined)) {
+                        filePath = joined;
+                    } else {
+                        const QString fixed = PMMovieRepresentationPrototype::fixedPath(filePath, relative.string(), bookmarkData, nullptr);
+                        if (!fixed.isEmpty())
+                            filePath = fixed;
+                    }
+                }
+            }
+            record = std::make_shared<PMMovieRepresentationOriginal>(QUrl::fromLocalFile(filePath));
+            if (!bookmarkData.isEmpty())
+                record->setBookmark(bookmarkData);
         } else if (const Value url = saved->value(QStringLiteral("URL")); !url.isNull()) {
             isRecord = true;
             const QUrl parsed = url.isString() ? QUrl(url.string(), QUrl::StrictMode) : QUrl();
             if (!parsed.isValid() || parsed.isEmpty())
                 continue;
-            record = PMMovieRepresentationOriginal::movieRepresentationWithURL(parsed);
+            record = std::make_shared<PMMovieRepresentationOriginal>(parsed);
         }
         if (isRecord) {
             if (!record)
                 continue;
             const Value settings = saved->value(QStringLiteral("User Settings"));
+            // A new record is stamped with the date it was added and given its ID; a
+            // saved one brings both, so neither is made before its settings are read.
+            if (!settings.isDictionary())
+                record->additionDate();
             if (settings.isDictionary()) {
-                record->loadUserSettings(settings.dictionary());
+                if (gAdoptsSavedSettings)
+                    record->adoptUserSettings(settings.dictionary());
+                else
+                    record->loadUserSettings(settings.dictionary());
                 const DictionaryPtr userSettings = record->userSettings();
                 const Value tags = userSettings->value(QStringLiteral("Tags"));
                 DictionaryPtr newTags = Dictionary::make();
@@ -425,6 +466,7 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                     userSettings->remove(QStringLiteral("Tags"));
             }
             Q_UNUSED(convertOriginalURLsToTags);
+            (void)record->uniqueLibraryID();
             libraryArray.append(Value(record));
             continue;
         }

@@ -398,7 +398,9 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
                 movie->setMissing(true, true);
                 walked.filteredIn = mode == 1;
             } else {
-                const QString fixed = PMMovieRepresentationPrototype::fixedPath(walked.path, QString(), movie->bookmark(), movie);
+                // The file is not there, so no bookmark can be made of it now: only one
+                // stored earlier can find it.
+                const QString fixed = PMMovieRepresentationPrototype::fixedPath(walked.path, QString(), movie->storedBookmark(), movie);
                 if (!fixed.isEmpty()) {
                     walked.path = fixed;
                     movie->setMissing(false, false);

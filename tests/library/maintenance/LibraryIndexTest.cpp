@@ -1,6 +1,7 @@
 // The library index: loading indexes written by another producer (python3's plistlib),
 // saving them back unchanged, falling back to the backup when an index is damaged, and
 // taking over only the library's own settings.
+#include "foundation/PMFunctions.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
@@ -8,6 +9,7 @@
 #include "platform/Alert.h"
 #include "platform/DistributedNotifications.h"
 #include "platform/PropertyList.h"
+#include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
 
 #include "common/TestSupport.h"
@@ -172,6 +174,69 @@ TEST_F(LibraryIndexTest, PlistlibIndexLoadsAndSavesBackItemByItem)
     ASSERT_EQ(first->count(), second->count());
     for (qsizetype i = 0; i < first->count(); ++i)
         EXPECT_EQ(first->at(i), second->at(i)) << "top-level item " << i;
+}
+
+TEST_F(LibraryIndexTest, LoadFindsFilesThatMovedAndKeepsSavedIdentities)
+{
+    // The library folder was moved here from elsewhere; one file was renamed after its
+    // bookmark was made; one is gone.
+    const QString elsewhere = testsupport::makeTempDir(QStringLiteral("elsewhere"));
+    testsupport::writeFile(m_library + QStringLiteral("/Films/moved.mov"), "1");
+    testsupport::writeFile(m_library + QStringLiteral("/both.mov"), "2");
+    testsupport::writeFile(elsewhere + QStringLiteral("/both.mov"), "2");
+    testsupport::writeFile(elsewhere + QStringLiteral("/renamed.mov"), "3");
+    const QByteArray bookmark = PMBookmarkDataFromPath(elsewhere + QStringLiteral("/renamed.mov"));
+    ASSERT_FALSE(bookmark.isEmpty());
+    ASSERT_TRUE(QFile::rename(elsewhere + QStringLiteral("/renamed.mov"), elsewhere + QStringLiteral("/new name.mov")));
+
+    struct Case {
+        const char* why;
+        QString path, relativePath;
+        QByteArray bookmark;
+        QString expected;
+        bool missing;
+    };
+    const Case cases[] = {
+        {"library folder moved", QStringLiteral("/old/Library/Films/moved.mov"), QStringLiteral("/Films/moved.mov"), {},
+         m_library + QStringLiteral("/Films/moved.mov"), false},
+        {"the library folder's copy wins", elsewhere + QStringLiteral("/both.mov"), QStringLiteral("/both.mov"), {},
+         m_library + QStringLiteral("/both.mov"), false},
+        {"renamed, found by bookmark", elsewhere + QStringLiteral("/renamed.mov"), QString(), bookmark,
+         elsewhere + QStringLiteral("/new name.mov"), false},
+        {"gone", elsewhere + QStringLiteral("/gone.mov"), QString(), {}, elsewhere + QStringLiteral("/gone.mov"), true},
+    };
+    auto movies = platform::Array::make();
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        auto saved = platform::Dictionary::make({{QStringLiteral("Path"), cases[i].path},
+                                                 {QStringLiteral("User Settings"),
+                                                  Value(platform::Dictionary::make({{QStringLiteral("Unique ID"), QStringLiteral("ID-%1").arg(i)},
+                                                                                    {QStringLiteral("Added Timestamp"), 1700000000.0 + i}}))}});
+        if (!cases[i].relativePath.isEmpty())
+            saved->setValue(QStringLiteral("Relative Path"), cases[i].relativePath);
+        if (!cases[i].bookmark.isEmpty())
+            saved->setValue(QStringLiteral("Bookmark"), cases[i].bookmark);
+        movies->append(Value(saved));
+    }
+    auto section = platform::Dictionary::make({{QStringLiteral("Library Section"), QStringLiteral("Movies")}, {QStringLiteral("Children"), Value(movies)}});
+    auto library = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Top Level"), QStringLiteral("Library")},
+                                                                            {QStringLiteral("Children"), Value(platform::Array::make({Value(section)}))}}))});
+    QDir().mkpath(QFileInfo(indexPath()).path());
+    ASSERT_TRUE(platform::saveFile(indexPath(), platform::writeBinaryPropertyList(
+                                                    Value(platform::Dictionary::make({{QStringLiteral("Library"), Value(library)},
+                                                                                      {QStringLiteral("Version"), QStringLiteral("2")}}))))
+                    .isEmpty());
+
+    PMMainController& controller = mainController();
+    controller.loadLibrary();
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        SCOPED_TRACE(cases[i].why);
+        const PMMovieRepresentationOriginalPtr record = controller._nonProxyRawMovieRepresentationsByID.value(QStringLiteral("ID-%1").arg(i));
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->path(), cases[i].expected);
+        EXPECT_EQ(record->isMissing(), cases[i].missing);
+        EXPECT_EQ(controller._nonProxyRawMovieRepresentationsByPath.value(cases[i].expected), record);
+        EXPECT_EQ(record->userSettings()->value(QStringLiteral("Added Timestamp")).toDouble(), 1700000000.0 + i);
+    }
 }
 
 TEST_F(LibraryIndexTest, OlderArrayIndexIsRebuiltWithStoragesAndCSVTags)
