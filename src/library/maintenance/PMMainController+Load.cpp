@@ -16,6 +16,7 @@
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMSortLibraryItems.h"
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
@@ -313,7 +314,9 @@ void PMMainController::loadLibrary()
         }
     }
 
-    // Reset.
+    // Reset: sort strings follow the prefixes of the settings now in force, and are made
+    // again for the records of this library.
+    PMRebuildSortPrefixTable();
     PMCachedSettings::determineFuzzyOldestDateUseCreationDate =
         PMCachedSettings::determineFuzzyOldestDate && defaults.boolForKey(QStringLiteral("Determine Fuzzy Oldest Date: Use Creation Date"));
     PMCachedSettings::determineFuzzyNewestDateUseSortingContext =
