@@ -308,7 +308,7 @@ void PMMainController::loadLibrary()
         if (!_didFinishLaunching) {
             const ArrayPtr stored = defaults.arrayForKey(QStringLiteral("Library"));
             if (stored && !stored->isEmpty()) {
-                libraryArray = deeplyMutableCopy(stored); // the settings keep their own
+                libraryArray = stored; // a copy: the settings keep their own
                 oldFormat = true;
             }
         }

@@ -239,6 +239,36 @@ TEST_F(LibraryIndexTest, LoadFindsFilesThatMovedAndKeepsSavedIdentities)
     }
 }
 
+TEST_F(LibraryIndexTest, LibraryFromTheSettingsIsLoadedWithoutChangingTheSettings)
+{
+    // Without an index, start-up falls back to a library kept in the settings; the records
+    // get settings of their own, and the stored library stays as it was.
+    auto tags = platform::Dictionary::make({{QStringLiteral("genre"), Value(platform::Dictionary::make({{QStringLiteral("Value"), QStringLiteral("a;b")}}))}});
+    auto settings = platform::Dictionary::make({{QStringLiteral("Unique ID"), QStringLiteral("KEPT")}, {QStringLiteral("Tags"), Value(tags)}});
+    auto stored = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Path"), QStringLiteral("/media/kept/a.mov")},
+                                                                           {QStringLiteral("User Settings"), Value(settings)}}))});
+    platform::UserDefaults::standard().setObject(Value(stored), QStringLiteral("Library"));
+    auto storedSettings = [] {
+        const platform::ArrayPtr library = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Library"));
+        return library && !library->isEmpty() ? library->at(0).dictionary()->value(QStringLiteral("User Settings")).dictionary() : nullptr;
+    };
+
+    PMMainController& controller = mainController();
+    controller.loadLibrary();
+    const PMMovieRepresentationOriginalPtr record = controller._nonProxyRawMovieRepresentationsByID.value(QStringLiteral("KEPT"));
+    ASSERT_TRUE(record);
+    // The older format's tags are converted for the record only.
+    EXPECT_EQ(record->userSettings()->value(QStringLiteral("Tags")).dictionary()->value(QStringLiteral("genre")).dictionary()->value(QStringLiteral("Value")).string(),
+              QStringLiteral("a, b"));
+    record->userSettings()->setValue(QStringLiteral("Rating"), 5.0);
+    const platform::DictionaryPtr after = storedSettings();
+    ASSERT_TRUE(after);
+    EXPECT_FALSE(after->contains(QStringLiteral("Rating")));
+    EXPECT_EQ(after->value(QStringLiteral("Unique ID")).string(), QStringLiteral("KEPT"));
+    EXPECT_EQ(after->value(QStringLiteral("Tags")).dictionary()->value(QStringLiteral("genre")).dictionary()->value(QStringLiteral("Value")).string(),
+              QStringLiteral("a;b"));
+}
+
 TEST_F(LibraryIndexTest, OlderArrayIndexIsRebuiltWithStoragesAndCSVTags)
 {
     writeFixture(m_library + QStringLiteral("/Pellis.library/Quentor.libraryindex"), QStringLiteral("array"));
