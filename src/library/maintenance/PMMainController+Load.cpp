@@ -392,7 +392,9 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
             isRecord = true;
             if (!path.isString() || path.string().isEmpty())
                 continue;
-            if (isTabooFilenameOrSequence(QFileInfo(path.string()).fileName())) {
+            // The last component, as the file-name part of a path (no file is looked at).
+            const QString& pathText = path.string();
+            if (isTabooFilenameOrSequence(pathText.mid(pathText.lastIndexOf(QLatin1Char('/')) + 1))) {
                 if (PMDebugLogEnabled())
                     PMLog("[Debug] dropping irrelevant file at <%@>", path.string());
                 continue;
