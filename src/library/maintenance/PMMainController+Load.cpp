@@ -438,8 +438,6 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
             const Value settings = saved->value(QStringLiteral("User Settings"));
             // A new record is stamped with the date it was added and given its ID; a
             // saved one brings both, so neither is made before its settings are read.
-            if (!settings.isDictionary())
-                record->additionDate();
             if (settings.isDictionary()) {
                 if (gAdoptsSavedSettings)
                     record->adoptUserSettings(settings.dictionary());
@@ -447,8 +445,14 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                     record->loadUserSettings(settings.dictionary());
                 const DictionaryPtr userSettings = record->userSettings();
                 const Value tags = userSettings->value(QStringLiteral("Tags"));
-                DictionaryPtr newTags = Dictionary::make();
-                if (tags.isDictionary()) {
+                // Tags of the current format that are all well formed stay as they are
+                // (the record holds them alone); others are rebuilt below.
+                bool keepTags = !convertToCSVTags && tags.isDictionary() && !tags.dictionary()->isEmpty();
+                if (keepTags)
+                    for (const Value& tag : *tags.dictionary())
+                        keepTags = keepTags && tag.isDictionary();
+                DictionaryPtr newTags = keepTags ? tags.dictionary() : Dictionary::make();
+                if (tags.isDictionary() && !keepTags) {
                     const DictionaryPtr old = tags.dictionary();
                     for (auto it = old->begin(); it != old->end(); ++it) {
                         if (!it.value().isDictionary())
@@ -465,10 +469,14 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                         newTags->setValue(it.key(), Value(tag));
                     }
                 }
-                if (newTags->count())
-                    userSettings->setValue(QStringLiteral("Tags"), Value(newTags));
-                else
-                    userSettings->remove(QStringLiteral("Tags"));
+                if (!keepTags) {
+                    if (newTags->count())
+                        userSettings->setValue(QStringLiteral("Tags"), Value(newTags));
+                    else
+                        userSettings->remove(QStringLiteral("Tags"));
+                }
+            } else {
+                record->additionDate();
             }
             Q_UNUSED(convertOriginalURLsToTags);
             (void)record->uniqueLibraryID();
