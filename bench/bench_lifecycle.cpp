@@ -1,7 +1,11 @@
 // Loading and saving a library index of 100,000 movies end to end: reading and parsing the
 // file, building the records and containers and the lookup tables (load); gathering the
 // saved items, writing the binary property list and replacing the file (save). The
-// resident memory after loading is reported as a counter.
+// resident memory after loading (and its peak) is reported as a counter.
+//
+// The index is made once by a child process and kept in the temporary folder, so that the
+// heap of this process holds nothing but what loading builds; run with
+// `--benchmark_filter=BM_LoadLibrary` for the memory of a process that only loads.
 #include "library/model/PMMainController.h"
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
@@ -14,9 +18,12 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
-#include <QtCore/QTemporaryDir>
+#include <QtCore/QFileInfo>
+#include <QtCore/QProcess>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -30,7 +37,13 @@ QString indexPath()
     return gLibrary + QStringLiteral("/Pellis.library/Pellis.2.libraryindex");
 }
 
-void writeIndex()
+// The fixture, made by a child process the first time and kept for later runs.
+QString fixturePath()
+{
+    return QDir::tempPath() + QStringLiteral("/pellis-bench-lifecycle-%1-1.libraryindex").arg(kMovies);
+}
+
+void writeIndex(const QString& path)
 {
     using platform::Value;
     auto folders = platform::Array::make();
@@ -57,30 +70,53 @@ void writeIndex()
                                                                             {QStringLiteral("Unique ID"), QStringLiteral("T-1")},
                                                                             {QStringLiteral("Children"), platform::Array::make({Value(section)})}}))});
     auto index = platform::Dictionary::make({{QStringLiteral("Library"), Value(library)}, {QStringLiteral("Version"), QStringLiteral("2")}});
-    QDir().mkpath(gLibrary + QStringLiteral("/Pellis.library"));
-    platform::saveFile(indexPath(), platform::writeBinaryPropertyList(Value(index)));
+    platform::saveFile(path, platform::writeBinaryPropertyList(Value(index)));
 }
 
-double residentMegabytes()
+// Copies the fixture into the library folder, making it first in a child process when
+// it is not there yet.
+bool installIndex()
+{
+    if (!QFileInfo::exists(fixturePath())) {
+        const int code = QProcess::execute(QCoreApplication::applicationFilePath(), {QStringLiteral("--write-fixture"), fixturePath()});
+        if (code != 0 || !QFileInfo::exists(fixturePath())) {
+            std::fprintf(stderr, "cannot make the fixture %s\n", qPrintable(fixturePath()));
+            return false;
+        }
+    }
+    QDir().mkpath(gLibrary + QStringLiteral("/Pellis.library"));
+    QFile::remove(indexPath());
+    return QFile::copy(fixturePath(), indexPath());
+}
+
+// "VmRSS" (now) or "VmHWM" (peak) of this process, in megabytes.
+double residentMegabytes(const char* field = "VmRSS")
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
+    const QByteArray prefix = QByteArray(field) + ':';
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return 0;
 }
 
 void BM_LoadLibrary(benchmark::State& state)
 {
     for (auto _ : state) {
+        // Letting go of the library of the previous round is no part of a load.
+        state.PauseTiming();
         mainController().resetForTesting();
+        // As in a program that starts: the first rebuild tests every file.
+        mainController()._skipMissingStatusUpdate = false;
+        state.ResumeTiming();
         mainController().loadLibrary();
         benchmark::DoNotOptimize(mainController()._nonProxyRawMovieRepresentationsByID.size());
     }
     state.counters["movies"] = double(mainController()._nonProxyRawMovieRepresentationsByID.size());
     state.counters["resident MB"] = residentMegabytes();
+    state.counters["peak MB"] = residentMegabytes("VmHWM");
 }
 BENCHMARK(BM_LoadLibrary)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
@@ -95,6 +131,7 @@ BENCHMARK(BM_ParseIndex)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealT
 void BM_SaveLibrary(benchmark::State& state)
 {
     mainController().resetForTesting();
+    mainController()._skipMissingStatusUpdate = false;
     mainController().loadLibrary();
     for (auto _ : state)
         benchmark::DoNotOptimize(mainController().saveLibrary());
@@ -106,9 +143,15 @@ BENCHMARK(BM_SaveLibrary)->Unit(benchmark::kMillisecond)->Iterations(3)->UseReal
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "--write-fixture") == 0) {
+        QCoreApplication app(argc, argv);
+        writeIndex(QString::fromLocal8Bit(argv[2]));
+        return QFileInfo::exists(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+    }
     return benchsupport::runBenchmarks(argc, argv, [](const QString& home) {
         gLibrary = home + QStringLiteral("/Library");
         platform::UserDefaults::standard().setObject(platform::Value(gLibrary), QStringLiteral("Library Path"));
-        writeIndex();
+        if (!installIndex())
+            std::exit(1);
     });
 }

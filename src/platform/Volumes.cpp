@@ -259,12 +259,23 @@ std::vector<MountEntry> parseMountInfo(const QByteArray& text, QString* error)
 
 QStringList volumeParentFolders()
 {
+    // Asked for every path whose volume is looked up: the list is made again only when
+    // the user name it depends on changed (each thread keeps its own).
+    const QByteArray userVariable = qgetenv("USER");
+    thread_local QByteArray cachedUserVariable;
+    thread_local QStringList cachedParents;
+    thread_local bool cached = false;
+    if (cached && cachedUserVariable == userVariable)
+        return cachedParents;
     QStringList parents;
     const QString user = userName();
     if (!user.isEmpty()) {
         parents << QStringLiteral("/media/") + user << QStringLiteral("/run/media/") + user;
     }
     parents << QStringLiteral("/mnt");
+    cached = true;
+    cachedUserVariable = userVariable;
+    cachedParents = parents;
     return parents;
 }
 

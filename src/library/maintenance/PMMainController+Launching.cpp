@@ -102,4 +102,5 @@ void PMMainController::applicationDidFinishLaunching()
     step("Post-Startup Scripts");
     runScriptsForTimeKey(QStringLiteral("Post-Startup Scripts"));
     _didFinishLaunching = true;
+    startObservingApplicationState();
 }

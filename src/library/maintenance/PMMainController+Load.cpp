@@ -16,6 +16,7 @@
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMSortLibraryItems.h"
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
@@ -39,6 +40,11 @@ namespace {
 
 // Deeper trees than this are not made by the program; what lies below is dropped.
 constexpr int kMaximumLibraryDepth = 128;
+
+// Set while `loadLibrary` fills the library from a tree that it alone holds (just read
+// from the index): the records then take their saved settings over instead of copying
+// them. Other callers keep their saved arrays as they were.
+bool gAdoptsSavedSettings = false;
 
 enum class Kind { Number, String, Array, StringArray, Dictionary, NumberOrString };
 
@@ -201,6 +207,7 @@ void PMMainController::loadLibrary()
 {
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     defaults.removeObjectForKey(QStringLiteral("Secondary Library Paths"));
+    purgeAutoConvertedMovies();
 
     const QStringList databasePaths = libraryDatabasePaths();
     const QString folder = libraryPath();
@@ -301,13 +308,15 @@ void PMMainController::loadLibrary()
         if (!_didFinishLaunching) {
             const ArrayPtr stored = defaults.arrayForKey(QStringLiteral("Library"));
             if (stored && !stored->isEmpty()) {
-                libraryArray = stored;
+                libraryArray = stored; // a copy: the settings keep their own
                 oldFormat = true;
             }
         }
     }
 
-    // Reset.
+    // Reset: sort strings follow the prefixes of the settings now in force, and are made
+    // again for the records of this library.
+    PMRebuildSortPrefixTable();
     PMCachedSettings::determineFuzzyOldestDateUseCreationDate =
         PMCachedSettings::determineFuzzyOldestDate && defaults.boolForKey(QStringLiteral("Determine Fuzzy Oldest Date: Use Creation Date"));
     PMCachedSettings::determineFuzzyNewestDateUseSortingContext =
@@ -321,8 +330,11 @@ void PMMainController::loadLibrary()
         const bool withoutStorages = !(first.isDictionary() && first.dictionary()->contains(kTopLevel));
         Array extracted;
         Array loaded;
+        gAdoptsSavedSettings = true;
         populateLibraryArray(loaded, libraryArray, !defaults.boolForKey(QStringLiteral("Original URLs Tagged")), oldFormat,
                              withoutStorages ? &extracted : nullptr);
+        gAdoptsSavedSettings = false;
+        libraryArray.reset();
         if (!loaded.isEmpty()) {
             defaults.setBool(true, QStringLiteral("Original URLs Tagged"));
             if (withoutStorages) {
@@ -353,6 +365,9 @@ void PMMainController::loadLibrary()
         PMLog("using empty library");
     }
     pellisSourceStorageSection();
+    // The records were made without looking at their files: this first rebuild tests
+    // every file and repairs the paths of files that moved.
+    _skipMissingStatusUpdate = false;
     invalidateLibraryDependencies();
     _libraryIsLoaded = true;
 }
@@ -366,6 +381,7 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
         PMLog("dropping library items nested deeper than %d levels", kMaximumLibraryDepth);
         return;
     }
+    QString mainLibraryPath; // read when the first relative path needs it
     for (const Value& savedValue : *fromSavedArray) {
         if (!savedValue.isDictionary())
             continue;
@@ -376,33 +392,67 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
             isRecord = true;
             if (!path.isString() || path.string().isEmpty())
                 continue;
-            if (isTabooFilenameOrSequence(QFileInfo(path.string()).fileName())) {
+            // The last component, as the file-name part of a path (no file is looked at).
+            const QString& pathText = path.string();
+            if (isTabooFilenameOrSequence(pathText.mid(pathText.lastIndexOf(QLatin1Char('/')) + 1))) {
                 if (PMDebugLogEnabled())
                     PMLog("[Debug] dropping irrelevant file at <%@>", path.string());
                 continue;
             }
             const Value relative = saved->value(QStringLiteral("Relative Path"));
             const Value bookmark = saved->value(QStringLiteral("Bookmark"));
-            record = PMMovieRepresentationOriginal::movieRepresentationWithPath(
-                platform::stringByExpandingTildeInPath(path.string()), relative.isString() ? relative.string() : QString(),
-                bookmark.isData() ? bookmark.data() : QByteArray());
+            const QByteArray bookmarkData = bookmark.isData() ? bookmark.data() : QByteArray();
+            QString filePath = platform::stringByExpandingTildeInPath(path.string());
+            // Whether the file is where the index says is learnt by the rebuild that ends
+            // the load, which tests every file anyway and repairs the paths of files that
+            // moved (by bookmark, or by the same place in another library folder). Only
+            // when the library folder itself has moved is the file looked for now, at
+            // the place the saved relative path gives.
+            if (relative.isString() && !relative.string().isEmpty()) {
+                if (mainLibraryPath.isNull())
+                    mainLibraryPath = libraryPath();
+                const QString joined = mainLibraryPath + relative.string();
+                if (joined != filePath) {
+                    if (fileExistsAtPathWithDefaultCache(joined)) {
+                        filePath = joined;
+                    } else {
+                        const QString fixed = PMMovieRepresentationPrototype::fixedPath(filePath, relative.string(), bookmarkData, nullptr);
+                        if (!fixed.isEmpty())
+                            filePath = fixed;
+                    }
+                }
+            }
+            record = std::make_shared<PMMovieRepresentationOriginal>(QUrl::fromLocalFile(filePath));
+            if (!bookmarkData.isEmpty())
+                record->setBookmark(bookmarkData);
         } else if (const Value url = saved->value(QStringLiteral("URL")); !url.isNull()) {
             isRecord = true;
             const QUrl parsed = url.isString() ? QUrl(url.string(), QUrl::StrictMode) : QUrl();
             if (!parsed.isValid() || parsed.isEmpty())
                 continue;
-            record = PMMovieRepresentationOriginal::movieRepresentationWithURL(parsed);
+            record = std::make_shared<PMMovieRepresentationOriginal>(parsed);
         }
         if (isRecord) {
             if (!record)
                 continue;
             const Value settings = saved->value(QStringLiteral("User Settings"));
+            // A new record is stamped with the date it was added and given its ID; a
+            // saved one brings both, so neither is made before its settings are read.
             if (settings.isDictionary()) {
-                record->loadUserSettings(settings.dictionary());
+                if (gAdoptsSavedSettings)
+                    record->adoptUserSettings(settings.dictionary());
+                else
+                    record->loadUserSettings(settings.dictionary());
                 const DictionaryPtr userSettings = record->userSettings();
                 const Value tags = userSettings->value(QStringLiteral("Tags"));
-                DictionaryPtr newTags = Dictionary::make();
-                if (tags.isDictionary()) {
+                // Tags of the current format that are all well formed stay as they are
+                // (the record holds them alone); others are rebuilt below.
+                bool keepTags = !convertToCSVTags && tags.isDictionary() && !tags.dictionary()->isEmpty();
+                if (keepTags)
+                    for (const Value& tag : *tags.dictionary())
+                        keepTags = keepTags && tag.isDictionary();
+                DictionaryPtr newTags = keepTags ? tags.dictionary() : Dictionary::make();
+                if (tags.isDictionary() && !keepTags) {
                     const DictionaryPtr old = tags.dictionary();
                     for (auto it = old->begin(); it != old->end(); ++it) {
                         if (!it.value().isDictionary())
@@ -419,12 +469,17 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                         newTags->setValue(it.key(), Value(tag));
                     }
                 }
-                if (newTags->count())
-                    userSettings->setValue(QStringLiteral("Tags"), Value(newTags));
-                else
-                    userSettings->remove(QStringLiteral("Tags"));
+                if (!keepTags) {
+                    if (newTags->count())
+                        userSettings->setValue(QStringLiteral("Tags"), Value(newTags));
+                    else
+                        userSettings->remove(QStringLiteral("Tags"));
+                }
+            } else {
+                record->additionDate();
             }
             Q_UNUSED(convertOriginalURLsToTags);
+            (void)record->uniqueLibraryID();
             libraryArray.append(Value(record));
             continue;
         }

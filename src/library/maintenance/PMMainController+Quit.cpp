@@ -1,7 +1,9 @@
 // Quit: refused while files move into the library folder, confirmed while downloads or
-// conversions run; then the temporary storage (cleared unless the user keeps it, asked
-// once), the save, and the termination scripts. A save that fails lets the user try again
-// or stay in the program, so that the library in memory is not lost.
+// conversions run; then the remote control and the playback position, the temporary
+// storage (cleared unless the user keeps it, asked once), the converted movies, the
+// window state, series numbers and automatic file names, the save, and the termination
+// scripts. A save that fails lets the user try again or stay in the program, so that the
+// library in memory is not lost.
 #include "library/model/PMMainController.h"
 
 #include "foundation/PMFunctions.h"
@@ -77,6 +79,17 @@ bool PMMainController::applicationShouldTerminate()
             return false;
     }
 
+    // From here on the quit is certain, apart from a save the user chooses not to lose.
+    auto step = [this](const char* name) {
+        if (_quitStepObserver)
+            _quitStepObserver(QString::fromUtf8(name));
+    };
+    step("stopListeningToRemoteControl");
+    setListeningToRemoteControl(false);
+    step("savePlaybackPosition");
+    if (_saveCurrentPlaybackPositionHook && !_currentMovieRepresentation.isNull())
+        _saveCurrentPlaybackPositionHook();
+
     if (!defaults.boolForKey(QStringLiteral("Do Not Forget Playlist On Quit"))) {
         PMLibraryContainerPtr temporary = temporaryStorage();
         const ArrayPtr children = temporary->rawChildren();
@@ -95,6 +108,7 @@ bool PMMainController::applicationShouldTerminate()
                 }
             }
             if (clear) {
+                step("clearTemporaryStorage");
                 // The temporary storage holds references only: its items leave the library,
                 // their files stay where they are.
                 children->removeAll();
@@ -104,7 +118,21 @@ bool PMMainController::applicationShouldTerminate()
         }
     }
 
+    step("purgeAutoConvertedMovies");
+    purgeAutoConvertedMovies();
+    step("saveVisibleGroupViewRects");
+    saveVisibleGroupViewRects();
+    // Series numbers run from 1 again, and lone members leave their series; the save
+    // below keeps the result.
+    step("organizeSeriesIDs");
+    organizeSeriesIDs();
+    if (PMCachedSettings::determineNamesAutomatically) {
+        step("organizeLibraryFiles");
+        organizeLibraryFiles();
+    }
+
     // A failed save must not lose the library: the user may try again or stay.
+    step("saveLibrary");
     _callerReportsSaveFailure = true;
     while (!saveLibraryAndCleanUpImagesIfAppropriate(true)) {
         if (_lastSaveError.isEmpty())
@@ -123,6 +151,7 @@ bool PMMainController::applicationShouldTerminate()
     }
     _callerReportsSaveFailure = false;
 
+    step("Termination Scripts");
     runScriptsForTimeKey(QStringLiteral("Termination Scripts"));
     return true;
 }

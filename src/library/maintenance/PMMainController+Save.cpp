@@ -99,7 +99,8 @@ void PMMainController::populateSaveArray(Array& saveArray, const ArrayPtr& fromL
                 saved->setValue(QStringLiteral("Path"), platform::stringByAbbreviatingWithTildeInPath(path));
                 if (path.size() > library.size() && path.startsWith(library) && path.at(library.size()) == QLatin1Char('/'))
                     saved->setValue(QStringLiteral("Relative Path"), path.mid(library.size()));
-                const QByteArray bookmark = movie->bookmark();
+                // A bookmark is made of a file found present; of a missing one it cannot be.
+                const QByteArray bookmark = movie->isMissing() ? movie->storedBookmark() : movie->bookmark();
                 if (!bookmark.isEmpty())
                     saved->setValue(QStringLiteral("Bookmark"), bookmark);
             } else {

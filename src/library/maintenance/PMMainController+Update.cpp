@@ -34,6 +34,9 @@ using platform::Value;
 
 namespace {
 
+// The library folders, read once per rebuild for the repair of missing files (main
+// thread only).
+QStringList gRebuildLibraryPaths;
 std::atomic<bool> gBlendsSubgroupPreviews{false};
 PMMainController::ListMetrics gListMetrics;
 
@@ -165,6 +168,10 @@ void PMMainController::invalidateLibraryDependencies()
     _useSimplifiedVolumeCache = defaults().boolForKey(QStringLiteral("Use Simplified Cache For External Volume File Checks"));
     _missingMoviesMode = defaults().integerForKey(QStringLiteral("Missing Movies Mode"));
     QHash<QString, bool> volumePathCache;
+    {
+        auto& services = PMMovieRepresentationServices::shared();
+        gRebuildLibraryPaths = services.libraryPaths ? services.libraryPaths() : QStringList();
+    }
 
     PMUpdateSubgroupsTreatedAsFiles();
     Array smartGroups;
@@ -398,7 +405,15 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
                 movie->setMissing(true, true);
                 walked.filteredIn = mode == 1;
             } else {
-                const QString fixed = PMMovieRepresentationPrototype::fixedPath(walked.path, QString(), movie->bookmark(), movie);
+                // The file is not there, so no bookmark can be made of it now: only one
+                // stored earlier can find it. Without one, only a file inside a library
+                // folder can be found (at its place in another library folder).
+                const QByteArray bookmark = movie->storedBookmark();
+                const bool findable = !bookmark.isEmpty()
+                    || std::any_of(gRebuildLibraryPaths.cbegin(), gRebuildLibraryPaths.cend(), [&](const QString& library) {
+                           return walked.path != library && isEqualToOrChildOfPath(walked.path, library);
+                       });
+                const QString fixed = findable ? PMMovieRepresentationPrototype::fixedPath(walked.path, QString(), bookmark, movie) : QString();
                 if (!fixed.isEmpty()) {
                     walked.path = fixed;
                     movie->setMissing(false, false);

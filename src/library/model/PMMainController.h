@@ -236,6 +236,23 @@ public:
     void registerDefaultSettings();
     void migrateSettings();
 
+    // Becoming active and inactive, as the desktop reports the application's state;
+    // `startObservingApplicationState` follows that state from the end of start-up on.
+    void applicationDidBecomeActive();
+    void applicationDidResignActive();
+    void startObservingApplicationState();
+    bool _isObservingApplicationState = false;
+    bool _isApplicationActive = false;
+    // The remote control listens while the application is active. The device belongs to
+    // playback; until it is there, the flag is the whole state and the hook (when set)
+    // lets the device follow it.
+    void setListeningToRemoteControl(bool listening);
+    bool _isListeningToRemoteControl = false;
+    std::function<void(bool listening)> _remoteControlListeningHook;
+    // The search for new files in the library folders, started on becoming active; the
+    // part that searches installs it (until then there is nothing to search with).
+    std::function<void()> _autoDetectAndIncludeNonLibraryFilesHook;
+
     // User scripts listed under a time key ("Pre-Startup Scripts", ...), run in order.
     void runScriptsForTimeKey(const QString& timeKey);
 
@@ -520,6 +537,18 @@ public:
 
     // Quit: answers whether the application may end now; runs the quit sequence first.
     bool applicationShouldTerminate();
+    // Tests and diagnostics: called with the name of each quit step as it runs.
+    std::function<void(const QString& step)> _quitStepObserver;
+    // The player's share of the quit: the current movie remembers its position. The
+    // player installs it; without a player nothing plays and there is nothing to keep.
+    std::function<void()> _saveCurrentPlaybackPositionHook;
+    // Removes every automatically converted movie (at load and at quit).
+    void purgeAutoConvertedMovies();
+    // The window's and the organiser's shares of the quit, kept in their place in the
+    // sequence: the grid's visible positions, and the files named and placed
+    // automatically. Neither part is there yet: until then they do nothing.
+    void saveVisibleGroupViewRects() {}
+    void organizeLibraryFiles() {}
     // The bulleted list of item names that confirmations show (at most 10 lines).
     QString namesListForItems(const platform::ArrayPtr& items, bool sort);
     // The main window built from the "MainWindow" interface file.

@@ -106,6 +106,13 @@ QByteArray PMMovieRepresentationPrototype::bookmark()
     return o.m_bookmark;
 }
 
+QByteArray PMMovieRepresentationPrototype::storedBookmark() const
+{
+    const PMMovieRepresentationOriginal& o = original();
+    std::lock_guard lock(o.m_mutex);
+    return o.m_bookmark;
+}
+
 void PMMovieRepresentationOriginal::setBookmark(const QByteArray& bookmark)
 {
     std::lock_guard lock(m_mutex);

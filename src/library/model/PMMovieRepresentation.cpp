@@ -161,17 +161,27 @@ PMMovieRepresentationProxyPtr PMMovieRepresentationOriginal::staticPlaylistProxy
 
 void PMMovieRepresentationOriginal::loadUserSettings(const platform::DictionaryPtr& saved)
 {
+    adoptUserSettings(saved ? deeplyMutableCopy(saved) : saved);
+}
+
+void PMMovieRepresentationOriginal::adoptUserSettings(const platform::DictionaryPtr& saved)
+{
     if (saved) {
-        const platform::DictionaryPtr copy = deeplyMutableCopy(saved);
-        for (auto it = copy->begin(); it != copy->end(); ++it)
-            m_userSettings->setValue(it.key(), it.value());
+        const bool legacyDate = saved->contains(QStringLiteral("Date")) && !saved->contains(QStringLiteral("Added Timestamp"));
+        if (m_userSettings->isEmpty()) {
+            std::swap(m_userSettings->map(), saved->map());
+        } else {
+            for (auto it = saved->begin(); it != saved->end(); ++it)
+                m_userSettings->setValue(it.key(), it.value());
+            saved->removeAll();
+        }
         m_userSettings->remove(QStringLiteral("Auto-Tag XML Items"));
         m_userSettings->remove(QStringLiteral("Moving"));
         if (boolValueOfObjectForKey(m_userSettings, QStringLiteral("Plays Frame Images"))) {
             setNumberWithInteger(*m_userSettings, 0, QStringLiteral("Duration"));
             m_userSettings->remove(QStringLiteral("Plays Frame Images"));
         }
-        if (saved->contains(QStringLiteral("Date")) && !saved->contains(QStringLiteral("Added Timestamp")))
+        if (legacyDate)
             m_userSettings->remove(QStringLiteral("Added Timestamp"));
     }
     invalidateDates();

@@ -82,6 +82,9 @@ public:
     void setURL(const QUrl& url);
     QString path() override;
     QByteArray bookmark();
+    // The bookmark data stored so far, without making any: for a file known to be
+    // missing, where making one can only fail.
+    QByteArray storedBookmark() const;
     bool isMissing() const;
     bool isMissingVolume() const;
     void setMissing(bool missing, bool volumeMissing);
@@ -237,6 +240,9 @@ public:
     // libraries left: legacy keys, a "Moving" left over, frame-image records (measured 0),
     // and the fresh addition stamp when the saved settings hold the legacy "Date".
     void loadUserSettings(const platform::DictionaryPtr& saved);
+    // The same for a dictionary that nobody else holds (one just read from a file): its
+    // entries are taken over, not copied, and it is left empty.
+    void adoptUserSettings(const platform::DictionaryPtr& saved);
 
     // Original only.
     void setBookmark(const QByteArray& bookmark);

@@ -1,6 +1,7 @@
 // The library index: loading indexes written by another producer (python3's plistlib),
 // saving them back unchanged, falling back to the backup when an index is damaged, and
 // taking over only the library's own settings.
+#include "foundation/PMFunctions.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
@@ -8,6 +9,7 @@
 #include "platform/Alert.h"
 #include "platform/DistributedNotifications.h"
 #include "platform/PropertyList.h"
+#include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
 
 #include "common/TestSupport.h"
@@ -172,6 +174,99 @@ TEST_F(LibraryIndexTest, PlistlibIndexLoadsAndSavesBackItemByItem)
     ASSERT_EQ(first->count(), second->count());
     for (qsizetype i = 0; i < first->count(); ++i)
         EXPECT_EQ(first->at(i), second->at(i)) << "top-level item " << i;
+}
+
+TEST_F(LibraryIndexTest, LoadFindsFilesThatMovedAndKeepsSavedIdentities)
+{
+    // The library folder was moved here from elsewhere; one file was renamed after its
+    // bookmark was made; one is gone.
+    const QString elsewhere = testsupport::makeTempDir(QStringLiteral("elsewhere"));
+    testsupport::writeFile(m_library + QStringLiteral("/Films/moved.mov"), "1");
+    testsupport::writeFile(m_library + QStringLiteral("/both.mov"), "2");
+    testsupport::writeFile(elsewhere + QStringLiteral("/both.mov"), "2");
+    testsupport::writeFile(elsewhere + QStringLiteral("/renamed.mov"), "3");
+    const QByteArray bookmark = PMBookmarkDataFromPath(elsewhere + QStringLiteral("/renamed.mov"));
+    ASSERT_FALSE(bookmark.isEmpty());
+    ASSERT_TRUE(QFile::rename(elsewhere + QStringLiteral("/renamed.mov"), elsewhere + QStringLiteral("/new name.mov")));
+
+    struct Case {
+        const char* why;
+        QString path, relativePath;
+        QByteArray bookmark;
+        QString expected;
+        bool missing;
+    };
+    const Case cases[] = {
+        {"library folder moved", QStringLiteral("/old/Library/Films/moved.mov"), QStringLiteral("/Films/moved.mov"), {},
+         m_library + QStringLiteral("/Films/moved.mov"), false},
+        {"the library folder's copy wins", elsewhere + QStringLiteral("/both.mov"), QStringLiteral("/both.mov"), {},
+         m_library + QStringLiteral("/both.mov"), false},
+        {"renamed, found by bookmark", elsewhere + QStringLiteral("/renamed.mov"), QString(), bookmark,
+         elsewhere + QStringLiteral("/new name.mov"), false},
+        {"gone", elsewhere + QStringLiteral("/gone.mov"), QString(), {}, elsewhere + QStringLiteral("/gone.mov"), true},
+    };
+    auto movies = platform::Array::make();
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        auto saved = platform::Dictionary::make({{QStringLiteral("Path"), cases[i].path},
+                                                 {QStringLiteral("User Settings"),
+                                                  Value(platform::Dictionary::make({{QStringLiteral("Unique ID"), QStringLiteral("ID-%1").arg(i)},
+                                                                                    {QStringLiteral("Added Timestamp"), 1700000000.0 + i}}))}});
+        if (!cases[i].relativePath.isEmpty())
+            saved->setValue(QStringLiteral("Relative Path"), cases[i].relativePath);
+        if (!cases[i].bookmark.isEmpty())
+            saved->setValue(QStringLiteral("Bookmark"), cases[i].bookmark);
+        movies->append(Value(saved));
+    }
+    auto section = platform::Dictionary::make({{QStringLiteral("Library Section"), QStringLiteral("Movies")}, {QStringLiteral("Children"), Value(movies)}});
+    auto library = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Top Level"), QStringLiteral("Library")},
+                                                                            {QStringLiteral("Children"), Value(platform::Array::make({Value(section)}))}}))});
+    QDir().mkpath(QFileInfo(indexPath()).path());
+    ASSERT_TRUE(platform::saveFile(indexPath(), platform::writeBinaryPropertyList(
+                                                    Value(platform::Dictionary::make({{QStringLiteral("Library"), Value(library)},
+                                                                                      {QStringLiteral("Version"), QStringLiteral("2")}}))))
+                    .isEmpty());
+
+    PMMainController& controller = mainController();
+    controller.loadLibrary();
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        SCOPED_TRACE(cases[i].why);
+        const PMMovieRepresentationOriginalPtr record = controller._nonProxyRawMovieRepresentationsByID.value(QStringLiteral("ID-%1").arg(i));
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->path(), cases[i].expected);
+        EXPECT_EQ(record->isMissing(), cases[i].missing);
+        EXPECT_EQ(controller._nonProxyRawMovieRepresentationsByPath.value(cases[i].expected), record);
+        EXPECT_EQ(record->userSettings()->value(QStringLiteral("Added Timestamp")).toDouble(), 1700000000.0 + i);
+    }
+}
+
+TEST_F(LibraryIndexTest, LibraryFromTheSettingsIsLoadedWithoutChangingTheSettings)
+{
+    // Without an index, start-up falls back to a library kept in the settings; the records
+    // get settings of their own, and the stored library stays as it was.
+    auto tags = platform::Dictionary::make({{QStringLiteral("genre"), Value(platform::Dictionary::make({{QStringLiteral("Value"), QStringLiteral("a;b")}}))}});
+    auto settings = platform::Dictionary::make({{QStringLiteral("Unique ID"), QStringLiteral("KEPT")}, {QStringLiteral("Tags"), Value(tags)}});
+    auto stored = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Path"), QStringLiteral("/media/kept/a.mov")},
+                                                                           {QStringLiteral("User Settings"), Value(settings)}}))});
+    platform::UserDefaults::standard().setObject(Value(stored), QStringLiteral("Library"));
+    auto storedSettings = [] {
+        const platform::ArrayPtr library = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Library"));
+        return library && !library->isEmpty() ? library->at(0).dictionary()->value(QStringLiteral("User Settings")).dictionary() : nullptr;
+    };
+
+    PMMainController& controller = mainController();
+    controller.loadLibrary();
+    const PMMovieRepresentationOriginalPtr record = controller._nonProxyRawMovieRepresentationsByID.value(QStringLiteral("KEPT"));
+    ASSERT_TRUE(record);
+    // The older format's tags are converted for the record only.
+    EXPECT_EQ(record->userSettings()->value(QStringLiteral("Tags")).dictionary()->value(QStringLiteral("genre")).dictionary()->value(QStringLiteral("Value")).string(),
+              QStringLiteral("a, b"));
+    record->userSettings()->setValue(QStringLiteral("Rating"), 5.0);
+    const platform::DictionaryPtr after = storedSettings();
+    ASSERT_TRUE(after);
+    EXPECT_FALSE(after->contains(QStringLiteral("Rating")));
+    EXPECT_EQ(after->value(QStringLiteral("Unique ID")).string(), QStringLiteral("KEPT"));
+    EXPECT_EQ(after->value(QStringLiteral("Tags")).dictionary()->value(QStringLiteral("genre")).dictionary()->value(QStringLiteral("Value")).string(),
+              QStringLiteral("a;b"));
 }
 
 TEST_F(LibraryIndexTest, OlderArrayIndexIsRebuiltWithStoragesAndCSVTags)

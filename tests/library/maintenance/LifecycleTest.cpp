@@ -1,5 +1,6 @@
 // Start-up, the default settings, library locations, user scripts and quit, driven
 // through the real controller with alerts answered by the test.
+#include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -13,6 +14,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtGui/QGuiApplication>
 #include <QtWidgets/QWidget>
 
 #include <gtest/gtest.h>
@@ -282,6 +284,95 @@ TEST_F(LifecycleTest, QuitSavesThenRunsTerminationScripts)
     EXPECT_TRUE(c.applicationShouldTerminate());
     EXPECT_EQ(testsupport::readFile(log), QByteArray("end\n"));
     EXPECT_TRUE(platform::readPropertyListFile(indexPath()).ok());
+}
+
+TEST_F(LifecycleTest, QuitRunsItsStepsInOrderAndRenumbersSeries)
+{
+    PMMainController& c = mainController();
+    c.loadLibrary();
+    // Two members numbered with a gap, and a series left with one member.
+    auto first = movie(QStringLiteral("first"));
+    auto second = movie(QStringLiteral("second"));
+    auto lone = movie(QStringLiteral("lone"));
+    first->setSeriesID(QStringLiteral("OLD"), 2);
+    second->setSeriesID(QStringLiteral("OLD"), 7);
+    lone->setSeriesID(QStringLiteral("LONE"), 3);
+    for (const auto& m : {second, lone, first})
+        c.pellisSourceStorageSection()->rawChildren()->append(Value(m));
+    c.invalidateLibraryDependencies();
+    c.temporaryStorage()->rawChildren()->append(Value(movie(QStringLiteral("passing"))));
+    defaults().setBool(true, QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)"));
+    c.setListeningToRemoteControl(true);
+    int playbackPositionsSaved = 0;
+    c._saveCurrentPlaybackPositionHook = [&] { ++playbackPositionsSaved; };
+    c._currentMovieRepresentation = Value(first);
+
+    const bool wasNaming = PMCachedSettings::determineNamesAutomatically;
+    for (const bool naming : {false, true}) {
+        SCOPED_TRACE(naming);
+        PMCachedSettings::determineNamesAutomatically = naming;
+        QStringList steps;
+        c._quitStepObserver = [&](const QString& step) { steps << step; };
+        EXPECT_TRUE(c.applicationShouldTerminate());
+        QStringList expected = {QStringLiteral("stopListeningToRemoteControl"), QStringLiteral("savePlaybackPosition")};
+        if (!naming)
+            expected << QStringLiteral("clearTemporaryStorage"); // only the first quit finds something to clear
+        expected << QStringLiteral("purgeAutoConvertedMovies") << QStringLiteral("saveVisibleGroupViewRects") << QStringLiteral("organizeSeriesIDs");
+        if (naming)
+            expected << QStringLiteral("organizeLibraryFiles");
+        expected << QStringLiteral("saveLibrary") << QStringLiteral("Termination Scripts");
+        EXPECT_EQ(steps, expected);
+    }
+    PMCachedSettings::determineNamesAutomatically = wasNaming;
+    c._quitStepObserver = nullptr;
+    c._saveCurrentPlaybackPositionHook = nullptr;
+    c._currentMovieRepresentation = Value();
+
+    EXPECT_FALSE(c._isListeningToRemoteControl);
+    EXPECT_EQ(playbackPositionsSaved, 2);
+    EXPECT_TRUE(c.temporaryStorage()->rawChildren()->isEmpty());
+    // The renumbered series reach the saved index.
+    const QString id = first->uniqueLibraryID();
+    EXPECT_EQ(first->indexedSeriesID(), id + QStringLiteral(":1"));
+    EXPECT_EQ(second->indexedSeriesID(), id + QStringLiteral(":2"));
+    EXPECT_TRUE(lone->indexedSeriesID().isEmpty());
+    EXPECT_TRUE(testsupport::readFile(indexPath()).contains((id + QStringLiteral(":2")).toLatin1()));
+}
+
+TEST_F(LifecycleTest, BecomingActiveListensAndLooksForChangedFiles)
+{
+    PMMainController& c = mainController();
+    c.setListeningToRemoteControl(false);
+    QList<bool> deviceStates;
+    int searches = 0;
+    c._remoteControlListeningHook = [&](bool listening) { deviceStates << listening; };
+    c._autoDetectAndIncludeNonLibraryFilesHook = [&] { ++searches; };
+    c.startObservingApplicationState();
+    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    ASSERT_TRUE(application);
+    // Start from a known inactive state whatever the platform reported.
+    Q_EMIT application->applicationStateChanged(Qt::ApplicationInactive);
+    deviceStates.clear();
+    searches = 0;
+
+    // Only passages into and out of the active state count, each once.
+    Q_EMIT application->applicationStateChanged(Qt::ApplicationActive);
+    Q_EMIT application->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_TRUE(c._isListeningToRemoteControl);
+    EXPECT_EQ(searches, 1);
+    Q_EMIT application->applicationStateChanged(Qt::ApplicationHidden);
+    Q_EMIT application->applicationStateChanged(Qt::ApplicationInactive);
+    EXPECT_FALSE(c._isListeningToRemoteControl);
+    EXPECT_EQ(deviceStates, (QList<bool>{true, false}));
+
+    // The user may keep the remote control for other programs; the search still runs.
+    defaults().setBool(true, QStringLiteral("Do Not Listen To Remote Control"));
+    Q_EMIT application->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_FALSE(c._isListeningToRemoteControl);
+    EXPECT_EQ(searches, 2);
+    Q_EMIT application->applicationStateChanged(Qt::ApplicationInactive);
+    c._remoteControlListeningHook = nullptr;
+    c._autoDetectAndIncludeNonLibraryFilesHook = nullptr;
 }
 
 TEST_F(LifecycleTest, QuitOffersToRetryAFailedSave)
