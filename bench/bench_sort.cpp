@@ -1,4 +1,4 @@
-// Sorting and searching a library of 100,000 movies: parsing a query of three tokens,
+// Sorting and searching a library of 100,000 movies with tags: parsing a query of three tokens,
 // sorting by name and by date added, warm (sort strings and item caches already made)
 // and cold (the sort-string cache emptied and the items' sort names dropped before each
 // sort, as after a change of the ignorable prefixes).
@@ -32,6 +32,7 @@ ArrayPtr& library()
         c.resetForTesting();
         PMRebuildSortPrefixTable();
         const char* words[] = {"The", "Night", "A", "Summer", "Clip", "Holiday", "An", "Interview", "Birthday", "Trip", "Été", "Part"};
+        const char* genres[] = {"Drama", "Comedy", "Action", "Horror", "Documentary", "Family", "Travel", "Music", "Holiday Special"};
         QRandomGenerator random(7);
         PMLibraryContainerPtr section = c.pellisSourceStorageSection();
         auto list = Array::make();
@@ -44,6 +45,11 @@ ArrayPtr& library()
             m->userSettings()->setValue(QStringLiteral("Name"), name);
             m->setAdditionDate(platform::Date{1.6e9 + double(random.bounded(100000000))});
             m->setDuration(random.bounded(7200));
+            m->setValue(QString::fromUtf8(genres[random.bounded(int(std::size(genres)))]) + QStringLiteral(", ")
+                            + QString::fromUtf8(genres[random.bounded(int(std::size(genres)))]),
+                        QStringLiteral("Genre"));
+            m->setValue(QStringLiteral("Person %1, Person %2").arg(random.bounded(5000)).arg(random.bounded(5000)), QStringLiteral("Cast"));
+            m->setValue(QString::number(1950 + random.bounded(75)), QStringLiteral("Year"));
             section->rawChildren()->append(Value(m));
             list->append(Value(m));
         }

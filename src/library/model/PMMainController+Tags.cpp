@@ -31,12 +31,6 @@ platform::UserDefaults& defaults()
     return platform::UserDefaults::standard();
 }
 
-// Neither a decimal digit nor punctuation: "1.5" and "2001-10" are numbers, "12a" is not.
-bool containsNonNumericCharacter(const QString& text)
-{
-    return std::any_of(text.begin(), text.end(), [](QChar c) { return !c.isDigit() && !c.isPunct(); });
-}
-
 QStringList csvSetting(const QString& key)
 {
     QStringList result;
@@ -57,6 +51,11 @@ void sortByName(QStringList& values)
 }
 
 } // namespace
+
+bool PMContainsNonNumericCharacter(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return !c.isDigit() && !c.isPunct(); });
+}
 
 QStringList PMImportableMetadataTagNames()
 {
@@ -114,42 +113,34 @@ void PMMainController::invalidateTagTypes()
 {
     updateImportTagNames(true);
     _tagTypes.clear();
-    const QString notes = QStringLiteral("notes");
+    // Each movie's share is worked out when its tags change, not on every rebuild.
     for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByID)) {
         if (!movie)
             continue;
-        const DictionaryPtr tags = movie->cachedTags();
-        if (!tags || tags->isEmpty())
+        const std::shared_ptr<const PMTagTypeShare> share = movie->cachedTagTypeShare();
+        if (!share || share->tags.empty())
             continue;
         const QString uniqueID = movie->uniqueLibraryID();
-        for (const QString& key : tags->keys()) {
-            const DictionaryPtr tag = tags->value(key).dictionary();
-            if (!tag)
-                continue;
-            auto found = _tagTypes.find(key);
+        for (const PMTagTypeShare::Tag& tag : share->tags) {
+            auto found = _tagTypes.find(tag.key);
             if (found == _tagTypes.end()) {
                 PMTagType created;
-                created.tag = tag->value(QStringLiteral("Tag")).string();
-                if (created.tag.isEmpty())
-                    created.tag = key;
+                created.tag = tag.tag.isEmpty() ? tag.key : tag.tag;
                 created.counter = 1;
-                found = _tagTypes.insert(key, created);
+                found = _tagTypes.insert(tag.key, created);
             } else {
                 ++found->counter;
             }
-            const QString text = tag->value(QStringLiteral("Value")).string();
-            // Notes are prose: commas in them separate nothing.
-            const QStringList values = key == notes ? QStringList{text} : cachedCSVFields(text);
-            for (const QString& value : values) {
-                const QString lowercase = value.toLower();
+            for (qsizetype i = 0; i < tag.values.size(); ++i) {
+                const QString& lowercase = tag.lowercaseValues.at(i);
                 auto stored = found->values.find(lowercase);
                 if (stored != found->values.end())
                     stored->associatedIdentifiers << uniqueID;
                 else
-                    found->values.insert(lowercase, PMTagValue{value, {uniqueID}});
-                if (!found->nonNumeric && containsNonNumericCharacter(value))
-                    found->nonNumeric = true;
+                    found->values.insert(lowercase, PMTagValue{tag.values.at(i), {uniqueID}});
             }
+            if (tag.nonNumeric)
+                found->nonNumeric = true;
         }
     }
 }

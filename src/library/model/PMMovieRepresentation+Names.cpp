@@ -9,6 +9,7 @@
 #include "foundation/NSString+PMHelpManagerMarks.h"
 #include "foundation/NSString+PMHelpManagerNumbers.h"
 #include "foundation/PMCSVParser.h"
+#include "foundation/PMCaseFolding.h"
 #include "foundation/PMFunctions.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
@@ -22,6 +23,7 @@
 #include <QtCore/QSet>
 
 #include <algorithm>
+#include <string_view>
 
 using platform::Date;
 using platform::Value;
@@ -225,6 +227,7 @@ void PMMovieRepresentationPrototype::invalidateDisplayNameRecursively()
         o.m_displayName.reset();
         o.m_displayNameWithExtension.reset();
         o.m_displayNameWithoutExtension.reset();
+        o.invalidateSearchTextLocked();
     }
     invalidateSortNameRecursively();
 }
@@ -482,7 +485,8 @@ bool PMMovieRepresentationPrototype::isMatchForIdentifiers(const QSet<QString>& 
     return !prefix.isEmpty() && identifiers.contains(prefix);
 }
 
-bool PMMovieRepresentationPrototype::isMatchForSearchString(const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
+// The test record by record, for terms the folded texts cannot answer.
+bool PMMovieRepresentationPrototype::isMatchForSearchStringDirectly(const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
 {
     QString s = string;
     if (searchName && displayNameWithExtension(true).contains(s, Qt::CaseInsensitive))
@@ -526,6 +530,146 @@ bool PMMovieRepresentationPrototype::isMatchForSearchString(const QString& strin
             return true;
         if (defaults().boolForKey(QStringLiteral("Search: Check Readable Path Representation")) && !p.isEmpty()
             && readablePathRepresentationIndicatingAvailability(p, false).contains(s, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+// ---- Search text
+
+namespace {
+
+// Separates the parts of a record's search text; no term that holds it is matched there.
+constexpr char16_t kSearchTextSeparator = 0xFFFF;
+
+void appendFolded(QString& into, QStringView text)
+{
+    const char16_t* fold = PMCaseFoldTable();
+    const qsizetype at = into.size();
+    into.resize(at + text.size());
+    char16_t* out = reinterpret_cast<char16_t*>(into.data()) + at;
+    const char16_t* in = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = fold[in[i]];
+}
+
+QString folded(QStringView text)
+{
+    QString out;
+    appendFolded(out, text);
+    return out;
+}
+
+bool containsFolded(QStringView haystack, QStringView needle)
+{
+    return std::u16string_view(haystack.utf16(), size_t(haystack.size())).find(std::u16string_view(needle.utf16(), size_t(needle.size())))
+           != std::u16string_view::npos;
+}
+
+} // namespace
+
+// One text with the parts a search looks at, in the order name, metadata, location, so that
+// name and metadata together are one range: the display name with extension, the file name
+// of the application, every tag value, then the path (or the address without one), each
+// part case-folded and followed by a separator. Tag names are kept apart for the equality test.
+struct PMMovieSearchText {
+    QString text;
+    qsizetype nameEnd = 0;
+    qsizetype metadataEnd = 0;
+    QStringList tagNames;
+};
+
+PMSearchTerm::PMSearchTerm(const QString& given) : string(given)
+{
+    matchesFoldedText = !given.isEmpty() && !given.startsWith(u'*')
+                        && std::none_of(given.begin(), given.end(), [](QChar c) { return c.isSurrogate() || c.unicode() == kSearchTextSeparator; });
+    if (matchesFoldedText)
+        folded = ::folded(given);
+}
+
+namespace {
+
+std::shared_ptr<const PMMovieSearchText> searchTextOf(PMMovieRepresentationPrototype& record)
+{
+    PMMovieRepresentationOriginal& o = record.original();
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_searchText)
+            return o.m_searchText;
+        generation = o.m_searchTextGeneration;
+    }
+    auto made = std::make_shared<PMMovieSearchText>();
+    QString& text = made->text;
+    appendFolded(text, record.displayNameWithExtension(true));
+    made->nameEnd = text.size();
+    text += QChar(kSearchTextSeparator);
+    const QString application = record.applicationPath();
+    if (!application.isEmpty())
+        appendFolded(text, QFileInfo(application).fileName());
+    text += QChar(kSearchTextSeparator);
+    if (const platform::DictionaryPtr tags = record.cachedTags()) {
+        for (auto it = tags->begin(); it != tags->end(); ++it) {
+            const platform::DictionaryPtr entry = it.value().dictionary();
+            if (!entry)
+                continue;
+            const Value name = entry->value(QStringLiteral("Tag"));
+            const Value value = entry->value(QStringLiteral("Value"));
+            if (name.isString())
+                made->tagNames << folded(name.string());
+            if (value.isString()) {
+                appendFolded(text, value.string());
+                text += QChar(kSearchTextSeparator);
+            }
+        }
+    }
+    made->metadataEnd = text.size();
+    const QString p = record.path();
+    appendFolded(text, p.isEmpty() ? record.URLString() : p);
+    std::lock_guard lock(o.m_mutex);
+    if (o.m_searchText)
+        return o.m_searchText;
+    // Something the text holds changed while it was made: it serves this search only.
+    if (generation == o.m_searchTextGeneration)
+        o.m_searchText = made;
+    return made;
+}
+
+} // namespace
+
+bool PMMovieRepresentationPrototype::isMatchForSearchString(const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
+{
+    return isMatchForSearchTerm(PMSearchTerm(string), searchName, searchMetadata, searchLocation);
+}
+
+bool PMMovieRepresentationPrototype::isMatchForSearchTerm(const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation)
+{
+    if (!term.matchesFoldedText)
+        return isMatchForSearchStringDirectly(term.string, searchName, searchMetadata, searchLocation);
+    const std::shared_ptr<const PMMovieSearchText> searchText = searchTextOf(*this);
+    const QStringView text(searchText->text);
+    const QStringView needle(term.folded);
+    if (searchName && searchMetadata) {
+        if (containsFolded(text.first(searchText->metadataEnd), needle))
+            return true;
+    } else if (searchName) {
+        if (containsFolded(text.first(searchText->nameEnd), needle))
+            return true;
+    } else if (searchMetadata) {
+        if (containsFolded(text.sliced(searchText->nameEnd, searchText->metadataEnd - searchText->nameEnd), needle))
+            return true;
+    }
+    if (searchMetadata && searchText->tagNames.contains(term.folded))
+        return true;
+    if (searchLocation) {
+        if (containsFolded(text.sliced(searchText->metadataEnd), needle))
+            return true;
+        const Value originalURL = userSettings()->value(QStringLiteral("Original URL"));
+        if (originalURL.isString() && originalURL.string().contains(term.string, Qt::CaseInsensitive))
+            return true;
+        const QString p = path();
+        if (defaults().boolForKey(QStringLiteral("Search: Check Readable Path Representation")) && !p.isEmpty()
+            && readablePathRepresentationIndicatingAvailability(p, false).contains(term.string, Qt::CaseInsensitive))
             return true;
     }
     return false;

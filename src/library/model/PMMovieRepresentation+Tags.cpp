@@ -12,6 +12,7 @@
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "library/model/PMTagType.h"
 #include "platform/ExtendedAttributes.h"
 #include "platform/PropertyList.h"
 #include "platform/Queues.h"
@@ -521,6 +522,42 @@ QStringList PMMovieRepresentationPrototype::cachedLowercaseValuesForLowercaseTag
     return values;
 }
 
+std::shared_ptr<const PMTagTypeShare> PMMovieRepresentationPrototype::cachedTagTypeShare()
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_tagTypeShare)
+            return o.m_tagTypeShare;
+    }
+    const platform::DictionaryPtr tags = cachedTags();
+    auto share = std::make_shared<PMTagTypeShare>();
+    if (tags) {
+        share->tags.reserve(size_t(tags->count()));
+        for (auto it = tags->begin(); it != tags->end(); ++it) {
+            const platform::DictionaryPtr entry = it.value().dictionary();
+            if (!entry)
+                continue;
+            PMTagTypeShare::Tag& tag = share->tags.emplace_back();
+            tag.key = it.key();
+            tag.tag = entry->value(QStringLiteral("Tag")).string();
+            const QString text = entry->value(QStringLiteral("Value")).string();
+            // Notes are prose: commas in them separate nothing.
+            tag.values = tag.key == QLatin1String("notes") ? QStringList{text} : cachedCSVFields(text);
+            tag.lowercaseValues.reserve(tag.values.size());
+            for (const QString& value : std::as_const(tag.values)) {
+                tag.lowercaseValues << value.toLower();
+                tag.nonNumeric = tag.nonNumeric || PMContainsNonNumericCharacter(value);
+            }
+        }
+    }
+    std::lock_guard lock(o.m_mutex);
+    // Kept only while the tags it was made from are still the record's.
+    if (!o.m_tagTypeShare && o.m_cachedTags == tags)
+        o.m_tagTypeShare = share;
+    return share;
+}
+
 void PMMovieRepresentationPrototype::invalidateCachedTags()
 {
     {
@@ -529,6 +566,8 @@ void PMMovieRepresentationPrototype::invalidateCachedTags()
         o.m_cachedTags.reset();
         o.m_cachedLowercaseTagValues.clear();
         o.m_cachedSeparateLowercaseTagValues.clear();
+        o.m_tagTypeShare.reset();
+        o.invalidateSearchTextLocked();
     }
     invalidateCachedSubdivisionTags();
     if (PMCachedSettings::determineNamesAutomatically)

@@ -27,6 +27,8 @@
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationProxy;
 struct PMMovieRepresentationValues;
+struct PMMovieSearchText;
+struct PMTagTypeShare;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
 using PMMovieRepresentationProxyPtr = std::shared_ptr<PMMovieRepresentationProxy>;
 
@@ -36,6 +38,16 @@ inline constexpr char PMAccessoryTagListNamePrefix[] = "AccessoryTagListName: ";
 // The per-file settings of a movie record: one dictionary, shared by the original and all
 // its proxies, saved with the library as "User Settings".
 using PMMovieUserSettings = platform::Dictionary;
+
+// A term of a search, case-folded once for testing many records against it.
+struct PMSearchTerm {
+    explicit PMSearchTerm(const QString& string);
+    QString string; // as given
+    QString folded; // case-folded, unit by unit
+    // Terms that hold no surrogate and no separator of the records' search texts, are not
+    // empty and are no rating test are matched against those texts; others record by record.
+    bool matchesFoldedText = false;
+};
 
 class PMMovieRepresentationPrototype : public platform::Object, public PMLibraryItem {
 public:
@@ -140,6 +152,8 @@ public:
     void updateCachedFileMetadataTags();
     QString cachedLowercaseValueForLowercaseTag(const QString& tag) override;
     QStringList cachedLowercaseValuesForLowercaseTag(const QString& tag);
+    // What the record adds to the library's tag types; kept until its tags change.
+    std::shared_ptr<const PMTagTypeShare> cachedTagTypeShare();
     void invalidateCachedTags();
     platform::DictionaryPtr cachedSubdivisionTags();
     QString fastTrackSubdivisionTagsDescription();
@@ -209,6 +223,8 @@ public:
     QString toolTip();
     bool isMatchForIdentifiers(const QSet<QString>& identifiers);
     bool isMatchForSearchString(const QString& string, bool searchName, bool searchMetadata, bool searchLocation);
+    bool isMatchForSearchTerm(const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation);
+    bool isMatchForSearchStringDirectly(const QString& string, bool searchName, bool searchMetadata, bool searchLocation);
 
     // The least a movie needs of its record.
     PMMovieRepresentationValues movieRepresentationValues();
@@ -271,6 +287,16 @@ public:
     std::optional<platform::Date> m_additionDate, m_creationDate, m_oldestDate, m_newestDate, m_lastPlaybackDate;
     std::optional<std::uint64_t> m_movieFileSize;
     QString m_duplicateComparisonValue;
+    // The case-folded name, tags and location that searches test, made on the first search
+    // and dropped (under the lock) whenever the name, tags, application or location change.
+    std::shared_ptr<const PMMovieSearchText> m_searchText;
+    std::shared_ptr<const PMTagTypeShare> m_tagTypeShare; // dropped with the cached tags
+    std::uint64_t m_searchTextGeneration = 0;
+    void invalidateSearchTextLocked()
+    {
+        m_searchText.reset();
+        ++m_searchTextGeneration;
+    }
 };
 
 class PMMovieRepresentationProxy : public PMMovieRepresentationPrototype {

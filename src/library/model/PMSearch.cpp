@@ -46,13 +46,19 @@ void addResult(Array& results, const Value& item, bool searchFiles)
     }
 }
 
-bool isMatch(const Value& value, PMLibraryItem& item, const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
+bool isMatch(const Value& value, PMLibraryItem& item, const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation)
 {
     if (item.isMovieRepresentation())
-        return item.isMatchForSearchString(string, searchName, searchMetadata, searchLocation);
+        return static_cast<PMMovieRepresentationPrototype&>(item).isMatchForSearchTerm(term, searchName, searchMetadata, searchLocation);
     PMLibraryContainer* container = PMContainer(value);
-    return container && container->displayName().contains(string, Qt::CaseInsensitive) && !container->allNonProxyMovieChildren()->isEmpty();
+    return container && container->displayName().contains(term.string, Qt::CaseInsensitive) && !container->allNonProxyMovieChildren()->isEmpty();
 }
+
+// An alternative of a term collection, folded once for the whole search.
+struct PreparedAlternative {
+    PMSearchTerm term;
+    bool negate;
+};
 
 // The visible part of a picture as fractions of its frame; the whole frame when unset.
 QRectF visibleArea(PMMovieRepresentationPrototype& movie)
@@ -297,6 +303,12 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
 
     const ArrayPtr candidates = duplicateSearch && !inScopeOnly ? allMovies : pool;
     const QSet<QString> filterSet(filters.begin(), filters.end());
+    std::vector<std::vector<PreparedAlternative>> preparedTerms;
+    for (const QList<PMParsedQueryAlternative>& alternatives : terms) {
+        std::vector<PreparedAlternative>& prepared = preparedTerms.emplace_back();
+        for (const PMParsedQueryAlternative& alternative : alternatives)
+            prepared.push_back({PMSearchTerm(alternative.string), alternative.negate});
+    }
     auto duplicateCandidates = Array::make();
     auto test = [&](const Value& candidate) {
         PMLibraryItem* item = PMItem(candidate);
@@ -308,9 +320,9 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
         } else if (!filters.isEmpty() && !filterSet.contains(item->uniqueLibraryID())) {
             return;
         }
-        for (const QList<PMParsedQueryAlternative>& alternatives : terms) {
-            const bool satisfied = std::any_of(alternatives.begin(), alternatives.end(), [&](const PMParsedQueryAlternative& alternative) {
-                return isMatch(candidate, *item, alternative.string, searchName, searchMetadata, searchLocation) != alternative.negate;
+        for (const std::vector<PreparedAlternative>& alternatives : preparedTerms) {
+            const bool satisfied = std::any_of(alternatives.begin(), alternatives.end(), [&](const PreparedAlternative& alternative) {
+                return isMatch(candidate, *item, alternative.term, searchName, searchMetadata, searchLocation) != alternative.negate;
             });
             if (!satisfied)
                 return;

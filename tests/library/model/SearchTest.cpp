@@ -250,3 +250,53 @@ TEST(DuplicateImages, LikenessGroupsAreConnectedSets)
     EXPECT_EQ(PMSimilarSets(3, chain), (std::vector<std::vector<size_t>>{{0, 1, 2}}));
     EXPECT_TRUE(PMSimilarSets(1, chain).empty());
 }
+
+TEST_F(SearchTest, ChangesAfterASearchReachTheNextSearch)
+{
+    auto m = movie("Summer Trip");
+    library({Value(folder("Home", {Value(m)}))});
+    auto names = [&](const char* text) { return search(QString::fromUtf8(text), nullptr, false, true); };
+    EXPECT_EQ(names("drama"), QStringList());
+    EXPECT_EQ(names("summer"), QStringList{QStringLiteral("*Summer Trip")});
+
+    m->setValue(QStringLiteral("Drama"), QStringLiteral("Genre"));
+    EXPECT_EQ(names("drama"), QStringList{QStringLiteral("*Summer Trip")});
+    EXPECT_EQ(names("genre"), QStringList{QStringLiteral("*Summer Trip")}); // a tag name, whole
+    m->setValue(QStringLiteral("Comedy"), QStringLiteral("Genre"));
+    EXPECT_EQ(names("drama"), QStringList());
+
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Original Name Tag")); // the old name stays out of the tags
+    m->setDisplayName(QStringLiteral("Winter Walk"));
+    EXPECT_EQ(names("summer"), QStringList());
+    EXPECT_EQ(names("WALK"), QStringList{QStringLiteral("*Winter Walk")});
+
+    // The location follows the file.
+    Array results;
+    addMatchesForParsedQuery(results, *PMParsedQuery::parsedQuery(QStringLiteral("elsewhere")), nullptr, false, true, false, false, true, nullptr);
+    EXPECT_TRUE(results.isEmpty());
+    m->setURL(QUrl::fromLocalFile(QStringLiteral("/media/elsewhere/a.mov")));
+    addMatchesForParsedQuery(results, *PMParsedQuery::parsedQuery(QStringLiteral("elsewhere")), nullptr, false, true, false, false, true, nullptr);
+    EXPECT_EQ(results.count(), 1);
+}
+
+// The records keep folded texts for searching; every answer must be the one that testing
+// the record's own texts ignoring case gives.
+TEST_F(SearchTest, FoldedSearchTextsAnswerLikeTheRecordsOwnTexts)
+{
+    auto m = movie("Été à Straße ΣΟΦΊΑ");
+    m->setValue(QStringLiteral("Drama, İstanbul"), QStringLiteral("Genre"));
+    m->setValue(QStringLiteral("Ann Lee"), QStringLiteral("Cast"));
+    m->userSettings()->setValue(QStringLiteral("Original URL"), QStringLiteral("https://example.org/Clip"));
+    const char* terms[] = {"été", "ÉTÉ", "straße", "STRASSE", "σοφία", "ΣΟΦΊΑ", "drama", "istanbul", "i̇stanbul", "cast", "CAST", "cas",
+                           "lee", "mov", "movdrama", "ée à", "trip", "/media/test", "EXAMPLE.org", "*", "**+", "x\xef\xbf\xbfy", "\xf0\x90\x90\x80"};
+    for (const char* t : terms) {
+        const QString term = QString::fromUtf8(t);
+        for (int flags = 0; flags < 8; ++flags) {
+            SCOPED_TRACE(t);
+            SCOPED_TRACE(flags);
+            const bool name = flags & 1, metadata = flags & 2, location = flags & 4;
+            EXPECT_EQ(m->isMatchForSearchTerm(PMSearchTerm(term), name, metadata, location),
+                      m->isMatchForSearchStringDirectly(term, name, metadata, location));
+        }
+    }
+}
