@@ -23,6 +23,7 @@
 #include <QtCore/QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <string_view>
 
 using platform::Date;
@@ -539,8 +540,8 @@ bool PMMovieRepresentationPrototype::isMatchForSearchStringDirectly(const QStrin
 
 namespace {
 
-// Separates the parts of a record's search text; no term that holds it is matched there.
-constexpr char16_t kSearchTextSeparator = 0xFFFF;
+constexpr char16_t kSearchTextSeparator = PMSearchTextSeparator;
+std::atomic<std::uint64_t> gSearchTextEpoch{0};
 
 void appendFolded(QString& into, QStringView text)
 {
@@ -568,16 +569,17 @@ bool containsFolded(QStringView haystack, QStringView needle)
 
 } // namespace
 
-// One text with the parts a search looks at, in the order name, metadata, location, so that
-// name and metadata together are one range: the display name with extension, the file name
-// of the application, every tag value, then the path (or the address without one), each
-// part case-folded and followed by a separator. Tag names are kept apart for the equality test.
-struct PMMovieSearchText {
-    QString text;
-    qsizetype nameEnd = 0;
-    qsizetype metadataEnd = 0;
-    QStringList tagNames;
-};
+std::uint64_t PMSearchTextEpoch()
+{
+    return gSearchTextEpoch.load(std::memory_order_acquire);
+}
+
+void PMMovieRepresentationOriginal::invalidateSearchTextLocked()
+{
+    m_searchText.reset();
+    ++m_searchTextGeneration;
+    gSearchTextEpoch.fetch_add(1, std::memory_order_acq_rel);
+}
 
 PMSearchTerm::PMSearchTerm(const QString& given) : string(given)
 {
@@ -587,11 +589,10 @@ PMSearchTerm::PMSearchTerm(const QString& given) : string(given)
         folded = ::folded(given);
 }
 
-namespace {
-
-std::shared_ptr<const PMMovieSearchText> searchTextOf(PMMovieRepresentationPrototype& record)
+std::shared_ptr<const PMMovieSearchText> PMMovieRepresentationPrototype::searchText()
 {
-    PMMovieRepresentationOriginal& o = record.original();
+    PMMovieRepresentationPrototype& record = *this;
+    PMMovieRepresentationOriginal& o = original();
     std::uint64_t generation = 0;
     {
         std::lock_guard lock(o.m_mutex);
@@ -635,18 +636,20 @@ std::shared_ptr<const PMMovieSearchText> searchTextOf(PMMovieRepresentationProto
     return made;
 }
 
-} // namespace
-
 bool PMMovieRepresentationPrototype::isMatchForSearchString(const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
 {
     return isMatchForSearchTerm(PMSearchTerm(string), searchName, searchMetadata, searchLocation);
 }
 
-bool PMMovieRepresentationPrototype::isMatchForSearchTerm(const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation)
+bool PMMovieRepresentationPrototype::isMatchForSearchTerm(const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation,
+                                                          const PMMovieSearchText* given)
 {
     if (!term.matchesFoldedText)
         return isMatchForSearchStringDirectly(term.string, searchName, searchMetadata, searchLocation);
-    const std::shared_ptr<const PMMovieSearchText> searchText = searchTextOf(*this);
+    std::shared_ptr<const PMMovieSearchText> made;
+    if (!given)
+        made = this->searchText();
+    const PMMovieSearchText* searchText = given ? given : made.get();
     const QStringView text(searchText->text);
     const QStringView needle(term.folded);
     if (searchName && searchMetadata) {

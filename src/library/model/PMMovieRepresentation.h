@@ -27,7 +27,6 @@
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationProxy;
 struct PMMovieRepresentationValues;
-struct PMMovieSearchText;
 struct PMTagTypeShare;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
 using PMMovieRepresentationProxyPtr = std::shared_ptr<PMMovieRepresentationProxy>;
@@ -38,6 +37,21 @@ inline constexpr char PMAccessoryTagListNamePrefix[] = "AccessoryTagListName: ";
 // The per-file settings of a movie record: one dictionary, shared by the original and all
 // its proxies, saved with the library as "User Settings".
 using PMMovieUserSettings = platform::Dictionary;
+
+// One text with the parts a search looks at, in the order name, metadata, location, so that
+// name and metadata together are one range: the display name with extension, the file name
+// of the application, every tag value, then the path (or the address without one), each
+// part case-folded and followed by a separator. Tag names are kept apart for the equality test.
+struct PMMovieSearchText {
+    QString text;
+    qsizetype nameEnd = 0;
+    qsizetype metadataEnd = 0;
+    QStringList tagNames;
+};
+// The separator of the parts of a search text; no term that holds it is matched there.
+inline constexpr char16_t PMSearchTextSeparator = 0xFFFF;
+// Rises whenever any record's search text is dropped.
+std::uint64_t PMSearchTextEpoch();
 
 // A term of a search, case-folded once for testing many records against it.
 struct PMSearchTerm {
@@ -223,7 +237,11 @@ public:
     QString toolTip();
     bool isMatchForIdentifiers(const QSet<QString>& identifiers);
     bool isMatchForSearchString(const QString& string, bool searchName, bool searchMetadata, bool searchLocation);
-    bool isMatchForSearchTerm(const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation);
+    // With `text` (the record's `searchText`, fetched once for many terms) or without.
+    bool isMatchForSearchTerm(const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation,
+                              const PMMovieSearchText* text = nullptr);
+    // The record's case-folded texts that searches test; made on first use.
+    std::shared_ptr<const PMMovieSearchText> searchText();
     bool isMatchForSearchStringDirectly(const QString& string, bool searchName, bool searchMetadata, bool searchLocation);
 
     // The least a movie needs of its record.
@@ -292,11 +310,7 @@ public:
     std::shared_ptr<const PMMovieSearchText> m_searchText;
     std::shared_ptr<const PMTagTypeShare> m_tagTypeShare; // dropped with the cached tags
     std::uint64_t m_searchTextGeneration = 0;
-    void invalidateSearchTextLocked()
-    {
-        m_searchText.reset();
-        ++m_searchTextGeneration;
-    }
+    void invalidateSearchTextLocked();
 };
 
 class PMMovieRepresentationProxy : public PMMovieRepresentationPrototype {

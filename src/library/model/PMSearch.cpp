@@ -11,9 +11,16 @@
 #include <QtCore/QRectF>
 #include <QtCore/QSet>
 
+#include <bit>
 #include <cmath>
+#include <mutex>
+#include <string_view>
 #include <numeric>
 #include <vector>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -46,10 +53,16 @@ void addResult(Array& results, const Value& item, bool searchFiles)
     }
 }
 
-bool isMatch(const Value& value, PMLibraryItem& item, const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation)
+// `text`: the movie's search text, fetched on the first term that needs it.
+bool isMatch(const Value& value, PMLibraryItem& item, const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation,
+             std::shared_ptr<const PMMovieSearchText>& text)
 {
-    if (item.isMovieRepresentation())
-        return static_cast<PMMovieRepresentationPrototype&>(item).isMatchForSearchTerm(term, searchName, searchMetadata, searchLocation);
+    if (item.isMovieRepresentation()) {
+        auto& movie = static_cast<PMMovieRepresentationPrototype&>(item);
+        if (term.matchesFoldedText && !text)
+            text = movie.searchText();
+        return movie.isMatchForSearchTerm(term, searchName, searchMetadata, searchLocation, text.get());
+    }
     PMLibraryContainer* container = PMContainer(value);
     return container && container->displayName().contains(term.string, Qt::CaseInsensitive) && !container->allNonProxyMovieChildren()->isEmpty();
 }
@@ -58,6 +71,158 @@ bool isMatch(const Value& value, PMLibraryItem& item, const PMSearchTerm& term, 
 struct PreparedAlternative {
     PMSearchTerm term;
     bool negate;
+    QString delimitedTerm; // the folded term between separators, for tag names
+};
+
+// Calls `found` with the start of every place where `needle` occurs in `haystack`, in
+// order; `found` answers where to go on looking (at least one past the place).
+template <typename Found>
+void forEachOccurrence(QStringView haystack, QStringView needle, Found&& found)
+{
+    const char16_t* h = haystack.utf16();
+    const char16_t* n = needle.utf16();
+    const size_t hs = size_t(haystack.size()), ns = size_t(needle.size());
+    if (ns == 0 || ns > hs)
+        return;
+    auto equalAt = [&](size_t at) {
+        for (size_t k = 0; k < ns; ++k)
+            if (h[at + k] != n[k])
+                return false;
+        return true;
+    };
+    size_t i = 0;
+#ifdef __SSE2__
+    // Eight places at a time: those whose first and last units agree are compared whole.
+    const __m128i first = _mm_set1_epi16(short(n[0]));
+    const __m128i last = _mm_set1_epi16(short(n[ns - 1]));
+    while (i + ns - 1 + 8 <= hs) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + ns - 1));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, first), _mm_cmpeq_epi16(b, last))));
+        size_t next = i + 8;
+        while (mask) {
+            const size_t at = i + size_t(std::countr_zero(mask)) / 2;
+            mask &= mask - 1;
+            mask &= mask - 1; // both bytes of the unit
+            if (!equalAt(at))
+                continue;
+            const size_t resume = found(at);
+            if (resume >= i + 8) {
+                next = resume;
+                break;
+            }
+            // Drop the places before `resume` within this block.
+            const unsigned keep = unsigned(resume - i) * 2;
+            mask &= keep >= 16 ? 0u : ~((1u << keep) - 1u);
+        }
+        i = next;
+    }
+#endif
+    while (i + ns <= hs) {
+        if (h[i] == n[0] && equalAt(i))
+            i = found(i);
+        else
+            ++i;
+    }
+}
+
+// The search texts of all movies of the library side by side in one buffer, so that typing
+// in the search field scans them without visiting each record. Made again when the movies
+// of the library change (a new list after each rebuild) or any record drops its text.
+class LibrarySearchIndex {
+public:
+    // The index of the movies (the library's list of filtered movies), made when stale.
+    static std::shared_ptr<const LibrarySearchIndex> forMovies(const ArrayPtr& movies)
+    {
+        static std::mutex mutex;
+        static std::shared_ptr<const LibrarySearchIndex> current;
+        const std::uint64_t epoch = PMSearchTextEpoch();
+        {
+            std::lock_guard lock(mutex);
+            if (current && current->m_movies == movies && current->m_count == movies->count() && current->m_epoch == epoch)
+                return current;
+        }
+        auto made = std::make_shared<LibrarySearchIndex>();
+        made->m_movies = movies;
+        made->m_count = movies->count();
+        made->m_epoch = epoch;
+        made->m_entries.reserve(size_t(made->m_count));
+        for (const Value& v : *movies) {
+            Entry& entry = made->m_entries.emplace_back();
+            entry.nameEnd = made->m_names.size();
+            entry.metadataEnd = made->m_metadata.size();
+            entry.tagsEnd = made->m_tagText.size();
+            PMMovieRepresentationPrototype* movie = PMMovie(v);
+            if (!movie)
+                continue;
+            const std::shared_ptr<const PMMovieSearchText> text = movie->searchText();
+            // The name with its separator, the metadata part (ending in one), and each tag
+            // name between separators, each in a buffer of its own.
+            const QStringView whole(text->text);
+            made->m_names += whole.first(text->nameEnd + 1);
+            made->m_metadata += whole.sliced(text->nameEnd + 1, text->metadataEnd - text->nameEnd - 1);
+            entry.nameEnd = made->m_names.size();
+            entry.metadataEnd = made->m_metadata.size();
+            if (!text->tagNames.isEmpty()) {
+                made->m_tagText += QChar(PMSearchTextSeparator);
+                for (const QString& name : text->tagNames) {
+                    if (name.contains(QChar(PMSearchTextSeparator)))
+                        made->m_oddTagNames.insert(qsizetype(made->m_entries.size() - 1), text->tagNames);
+                    made->m_tagText += name;
+                    made->m_tagText += QChar(PMSearchTextSeparator);
+                }
+            }
+            entry.tagsEnd = made->m_tagText.size();
+            entry.isMovie = true;
+        }
+        std::lock_guard lock(mutex);
+        current = made;
+        return made;
+    }
+
+    qsizetype count() const { return qsizetype(m_entries.size()); }
+    bool isMovie(qsizetype index) const { return m_entries[size_t(index)].isMovie; }
+
+    // Marks (sets to 1) the movies whose name (with the flag) or metadata (with the flag:
+    // tag values, application, tag names whole) hold the folded term.
+    void markMatches(const PMSearchTerm& term, const QString& delimitedTerm, bool searchName, bool searchMetadata, std::vector<char>& marks) const
+    {
+        if (searchName)
+            markIn(m_names, term.folded, &Entry::nameEnd, marks);
+        if (!searchMetadata)
+            return;
+        markIn(m_metadata, term.folded, &Entry::metadataEnd, marks);
+        markIn(m_tagText, delimitedTerm, &Entry::tagsEnd, marks);
+        for (auto it = m_oddTagNames.begin(); it != m_oddTagNames.end(); ++it)
+            if (it.value().contains(term.folded))
+                marks[size_t(it.key())] = 1;
+    }
+
+private:
+    // Where the entry's parts end in the three buffers.
+    struct Entry {
+        qsizetype nameEnd = 0, metadataEnd = 0, tagsEnd = 0;
+        bool isMovie = false;
+    };
+    // Marks every entry whose part of the buffer holds the needle; the rest of a marked
+    // entry's part is skipped.
+    void markIn(const QString& buffer, const QString& needle, qsizetype Entry::*end, std::vector<char>& marks) const
+    {
+        size_t e = 0;
+        forEachOccurrence(buffer, needle, [&](size_t at) -> size_t {
+            while (m_entries[e].*end <= qsizetype(at))
+                ++e;
+            marks[e] = 1;
+            return size_t(m_entries[e].*end);
+        });
+    }
+
+    ArrayPtr m_movies;
+    qsizetype m_count = 0;
+    std::uint64_t m_epoch = 0;
+    QString m_names, m_metadata, m_tagText;
+    QHash<qsizetype, QStringList> m_oddTagNames; // tag names that hold the separator
+    std::vector<Entry> m_entries;
 };
 
 // The visible part of a picture as fractions of its frame; the whole frame when unset.
@@ -307,7 +472,9 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
     for (const QList<PMParsedQueryAlternative>& alternatives : terms) {
         std::vector<PreparedAlternative>& prepared = preparedTerms.emplace_back();
         for (const PMParsedQueryAlternative& alternative : alternatives)
-            prepared.push_back({PMSearchTerm(alternative.string), alternative.negate});
+            prepared.push_back({PMSearchTerm(alternative.string), alternative.negate, QString()});
+        for (PreparedAlternative& alternative : prepared)
+            alternative.delimitedTerm = QChar(PMSearchTextSeparator) + alternative.term.folded + QChar(PMSearchTextSeparator);
     }
     auto duplicateCandidates = Array::make();
     auto test = [&](const Value& candidate) {
@@ -320,9 +487,10 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
         } else if (!filters.isEmpty() && !filterSet.contains(item->uniqueLibraryID())) {
             return;
         }
+        std::shared_ptr<const PMMovieSearchText> text;
         for (const std::vector<PreparedAlternative>& alternatives : preparedTerms) {
             const bool satisfied = std::any_of(alternatives.begin(), alternatives.end(), [&](const PreparedAlternative& alternative) {
-                return isMatch(candidate, *item, alternative.term, searchName, searchMetadata, searchLocation) != alternative.negate;
+                return isMatch(candidate, *item, alternative.term, searchName, searchMetadata, searchLocation, text) != alternative.negate;
             });
             if (!satisfied)
                 return;
@@ -332,8 +500,35 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
         else
             addResult(results, candidate, searchFiles);
     };
-    for (const Value& candidate : *candidates)
-        test(candidate);
+    // Typing in the search field: every movie of the library against terms that folded texts
+    // answer, through the library's search index.
+    const bool indexAnswers = candidates == allMovies && searchFiles && filters.isEmpty() && !duplicateSearch && !searchLocation
+                              && std::all_of(preparedTerms.begin(), preparedTerms.end(), [](const std::vector<PreparedAlternative>& alternatives) {
+                                     return std::all_of(alternatives.begin(), alternatives.end(),
+                                                        [](const PreparedAlternative& a) { return a.term.matchesFoldedText; });
+                                 });
+    if (indexAnswers) {
+        const std::shared_ptr<const LibrarySearchIndex> index = LibrarySearchIndex::forMovies(allMovies);
+        const size_t count = size_t(index->count());
+        std::vector<char> passes(count, 1), satisfied(count), marks(count);
+        for (const std::vector<PreparedAlternative>& alternatives : preparedTerms) {
+            std::fill(satisfied.begin(), satisfied.end(), 0);
+            for (const PreparedAlternative& alternative : alternatives) {
+                std::fill(marks.begin(), marks.end(), 0);
+                index->markMatches(alternative.term, alternative.delimitedTerm, searchName, searchMetadata, marks);
+                for (size_t i = 0; i < count; ++i)
+                    satisfied[i] |= char(bool(marks[i]) != alternative.negate);
+            }
+            for (size_t i = 0; i < count; ++i)
+                passes[i] &= satisfied[i];
+        }
+        for (size_t i = 0; i < count; ++i)
+            if (passes[i] && index->isMovie(qsizetype(i)))
+                addResult(results, allMovies->at(qsizetype(i)), true);
+    } else {
+        for (const Value& candidate : *candidates)
+            test(candidate);
+    }
     for (const Value& candidate : *containers)
         test(candidate);
     if (duplicateSearch)
