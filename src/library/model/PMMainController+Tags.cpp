@@ -112,6 +112,13 @@ QSet<QString> PMMainController::updateImportTagNames(bool update)
 void PMMainController::invalidateTagTypes()
 {
     updateImportTagNames(true);
+    if (tagTypesAreCurrent())
+        return;
+    const std::uint64_t epoch = PMCachedTagsEpoch();
+    _tagTypesSources.clear();
+    _tagTypesSources.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
+    for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it)
+        _tagTypesSources.emplace_back(it.value(), it.key());
     _tagTypes.clear();
     // Each movie's share is worked out when its tags change, not on every rebuild.
     for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByID)) {
@@ -143,6 +150,22 @@ void PMMainController::invalidateTagTypes()
                 found->nonNumeric = true;
         }
     }
+    _tagTypesEpoch = epoch;
+    _builtTagTypes = _tagTypes;
+}
+
+bool PMMainController::tagTypesAreCurrent() const
+{
+    // Unchanged when no record's tags were dropped since, the same movies with the same
+    // IDs come in the same order, and the table is still the one built then.
+    if (_tagTypesEpoch != PMCachedTagsEpoch() || _tagTypes.size() != _builtTagTypes.size() || _tagTypes.constBegin() != _builtTagTypes.constBegin()
+        || size_t(_nonProxyRawMovieRepresentationsByID.size()) != _tagTypesSources.size())
+        return false;
+    size_t i = 0;
+    for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it, ++i)
+        if (it.value() != _tagTypesSources[i].first || it.key() != _tagTypesSources[i].second)
+            return false;
+    return true;
 }
 
 QStringList PMMainController::tagNamesWithPrefix(const QString& prefix) const

@@ -343,6 +343,13 @@ private:
     PMMainController();
     platform::Value searchAncestorsFastPath(const platform::Value& item, qsizetype* getIndex);
     PMLibraryContainerPtr sourceStorageSectionWithName(const QString& name, PMLibraryContainerPtr (PMMainController::*afterSectionForSelector)());
+    // What the tag types were last built from: the movies and IDs in the order visited and
+    // the tag epoch of the records then, with the table built (shared with `_tagTypes` while
+    // nobody changed that). A rebuild from the same sources would build the same table.
+    std::vector<std::pair<PMMovieRepresentationOriginalPtr, QString>> _tagTypesSources;
+    std::uint64_t _tagTypesEpoch = 0;
+    QHash<QString, PMTagType> _builtTagTypes;
+    bool tagTypesAreCurrent() const;
 };
 
 inline PMMainController& mainController()

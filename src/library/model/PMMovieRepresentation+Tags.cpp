@@ -22,6 +22,7 @@
 #include <QtCore/QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 #include <cmath>
 
@@ -558,8 +559,18 @@ std::shared_ptr<const PMTagTypeShare> PMMovieRepresentationPrototype::cachedTagT
     return share;
 }
 
+namespace {
+std::atomic<std::uint64_t> gCachedTagsEpoch{0};
+} // namespace
+
+std::uint64_t PMCachedTagsEpoch()
+{
+    return gCachedTagsEpoch.load(std::memory_order_acquire);
+}
+
 void PMMovieRepresentationPrototype::invalidateCachedTags()
 {
+    gCachedTagsEpoch.fetch_add(1, std::memory_order_acq_rel);
     {
         PMMovieRepresentationOriginal& o = original();
         std::lock_guard lock(o.m_mutex);

@@ -52,6 +52,8 @@ struct PMMovieSearchText {
 inline constexpr char16_t PMSearchTextSeparator = 0xFFFF;
 // Rises whenever any record's search text is dropped.
 std::uint64_t PMSearchTextEpoch();
+// Rises whenever any record's cached tags are dropped.
+std::uint64_t PMCachedTagsEpoch();
 
 // A term of a search, case-folded once for testing many records against it.
 struct PMSearchTerm {
