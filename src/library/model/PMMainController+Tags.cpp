@@ -18,6 +18,7 @@
 #include <QtCore/QCoreApplication>
 
 #include <algorithm>
+#include <mutex>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -55,6 +56,39 @@ void sortByName(QStringList& values)
 bool PMContainsNonNumericCharacter(const QString& text)
 {
     return std::any_of(text.begin(), text.end(), [](QChar c) { return !c.isDigit() && !c.isPunct(); });
+}
+
+namespace {
+
+struct TagSlots {
+    std::mutex mutex;
+    QHash<QString, qsizetype> tags;
+    QHash<std::pair<qsizetype, QString>, qsizetype> values;
+};
+
+TagSlots& tagSlots()
+{
+    static TagSlots slots;
+    return slots;
+}
+
+} // namespace
+
+qsizetype PMTagTypeSlot(const QString& lowercaseTag)
+{
+    TagSlots& slots = tagSlots();
+    std::lock_guard lock(slots.mutex);
+    const auto found = slots.tags.constFind(lowercaseTag);
+    return found != slots.tags.constEnd() ? *found : *slots.tags.insert(lowercaseTag, slots.tags.size());
+}
+
+qsizetype PMTagValueSlot(qsizetype tagSlot, const QString& lowercaseValue)
+{
+    TagSlots& slots = tagSlots();
+    std::lock_guard lock(slots.mutex);
+    const std::pair<qsizetype, QString> key(tagSlot, lowercaseValue);
+    const auto found = slots.values.constFind(key);
+    return found != slots.values.constEnd() ? *found : *slots.values.insert(key, slots.values.size());
 }
 
 QStringList PMImportableMetadataTagNames()
@@ -120,35 +154,65 @@ void PMMainController::invalidateTagTypes()
     for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it)
         _tagTypesSources.emplace_back(it.value(), it.key());
     _tagTypes.clear();
-    // Each movie's share is worked out when its tags change, not on every rebuild.
-    for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByID)) {
+    // Each movie's share is worked out when its tags change, not on every rebuild; the
+    // tables are gathered by the numbers of tags and values, in the order of the movies.
+    struct TypeBuild {
+        bool seen = false;
+        PMTagType type;
+        QString key;
+    };
+    struct ValueBuild {
+        bool seen = false;
+        qsizetype keySlot = 0;
+        QString lowercase;
+        PMTagValue value;
+    };
+    std::vector<TypeBuild> types;
+    std::vector<ValueBuild> values;
+    std::vector<qsizetype> typeOrder, valueOrder;
+    for (const auto& [movie, uniqueID] : _tagTypesSources) {
         if (!movie)
             continue;
         const std::shared_ptr<const PMTagTypeShare> share = movie->cachedTagTypeShare();
         if (!share || share->tags.empty())
             continue;
-        const QString uniqueID = movie->uniqueLibraryID();
         for (const PMTagTypeShare::Tag& tag : share->tags) {
-            auto found = _tagTypes.find(tag.key);
-            if (found == _tagTypes.end()) {
-                PMTagType created;
-                created.tag = tag.tag.isEmpty() ? tag.key : tag.tag;
-                created.counter = 1;
-                found = _tagTypes.insert(tag.key, created);
-            } else {
-                ++found->counter;
+            if (size_t(tag.keySlot) >= types.size())
+                types.resize(size_t(tag.keySlot) + 1);
+            TypeBuild& type = types[size_t(tag.keySlot)];
+            if (!type.seen) {
+                type.seen = true;
+                type.key = tag.key;
+                type.type.tag = tag.tag.isEmpty() ? tag.key : tag.tag;
+                typeOrder.push_back(tag.keySlot);
             }
-            for (qsizetype i = 0; i < tag.values.size(); ++i) {
-                const QString& lowercase = tag.lowercaseValues.at(i);
-                auto stored = found->values.find(lowercase);
-                if (stored != found->values.end())
-                    stored->associatedIdentifiers << uniqueID;
-                else
-                    found->values.insert(lowercase, PMTagValue{tag.values.at(i), {uniqueID}});
+            ++type.type.counter;
+            for (size_t i = 0; i < tag.valueSlots.size(); ++i) {
+                const qsizetype slot = tag.valueSlots[i];
+                if (size_t(slot) >= values.size())
+                    values.resize(std::max(size_t(slot) + 1, values.size() * 2));
+                ValueBuild& value = values[size_t(slot)];
+                if (!value.seen) {
+                    value.seen = true;
+                    value.keySlot = tag.keySlot;
+                    value.lowercase = tag.lowercaseValues.at(qsizetype(i));
+                    value.value.value = tag.values.at(qsizetype(i));
+                    valueOrder.push_back(slot);
+                }
+                value.value.associatedIdentifiers << uniqueID;
             }
             if (tag.nonNumeric)
-                found->nonNumeric = true;
+                type.type.nonNumeric = true;
         }
+    }
+    _tagTypes.reserve(qsizetype(typeOrder.size()));
+    for (qsizetype slot : typeOrder) {
+        TypeBuild& type = types[size_t(slot)];
+        _tagTypes.insert(type.key, std::move(type.type));
+    }
+    for (qsizetype slot : valueOrder) {
+        ValueBuild& value = values[size_t(slot)];
+        _tagTypes[types[size_t(value.keySlot)].key].values.insert(value.lowercase, std::move(value.value));
     }
     _tagTypesEpoch = epoch;
     _builtTagTypes = _tagTypes;

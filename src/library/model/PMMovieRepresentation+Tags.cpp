@@ -546,8 +546,10 @@ std::shared_ptr<const PMTagTypeShare> PMMovieRepresentationPrototype::cachedTagT
             // Notes are prose: commas in them separate nothing.
             tag.values = tag.key == QLatin1String("notes") ? QStringList{text} : cachedCSVFields(text);
             tag.lowercaseValues.reserve(tag.values.size());
+            tag.keySlot = PMTagTypeSlot(tag.key);
             for (const QString& value : std::as_const(tag.values)) {
                 tag.lowercaseValues << value.toLower();
+                tag.valueSlots.push_back(PMTagValueSlot(tag.keySlot, tag.lowercaseValues.constLast()));
                 tag.nonNumeric = tag.nonNumeric || PMContainsNonNumericCharacter(value);
             }
         }

@@ -25,9 +25,18 @@ struct PMTagTypeShare {
         QStringList values;
         QStringList lowercaseValues;
         bool nonNumeric = false;
+        // Numbers standing for the lower-case tag name and for each lower-case value of it,
+        // the same for every movie (`PMTagTypeSlot`, `PMTagValueSlot`).
+        qsizetype keySlot = 0;
+        std::vector<qsizetype> valueSlots;
     };
     std::vector<Tag> tags;
 };
+
+// The number that stands for a lower-case tag name, and for a lower-case value of the tag
+// with that number: given out once per process, from 0 up.
+qsizetype PMTagTypeSlot(const QString& lowercaseTag);
+qsizetype PMTagValueSlot(qsizetype tagSlot, const QString& lowercaseValue);
 
 // Neither a decimal digit nor punctuation: "1.5" and "2001-10" are numbers, "12a" is not.
 bool PMContainsNonNumericCharacter(const QString& text);
