@@ -157,6 +157,7 @@ void PMMainController::invalidateLibraryDependencies()
     _containersByID = {};
     _containersByID.reserve(oldContainers.size());
     _nonProxyRawMovieRepresentationSeriesByIDPrefix = {};
+    _availableMovieRepresentationsByOriginalURLString.reset();
     _walkedMovies.clear();
     _walkedMovies.reserve(size_t(oldByID.size()));
 

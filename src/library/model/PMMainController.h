@@ -40,6 +40,10 @@ public:
     platform::ArrayPtr _library = platform::Array::make();
     QHash<QString, PMLibraryContainerPtr> _containersByID;
     QHash<QString, PMMovieRepresentationOriginalPtr> _nonProxyRawMovieRepresentationsByPath; // precomposed paths
+    // The downloads by their addresses, then the playable movies by the web address they
+    // came from ("Original URL"); made on first request after each library rebuild.
+    QHash<QString, platform::Value> availableMovieRepresentationsByOriginalURLString();
+    std::optional<QHash<QString, platform::Value>> _availableMovieRepresentationsByOriginalURLString;
     QHash<QString, PMMovieRepresentationOriginalPtr> _nonProxyRawMovieRepresentationsByID;
     QHash<QString, platform::DictionaryPtr> _nonProxyRawMovieRepresentationSeriesByIDPrefix;
     QHash<QString, PMMovieRepresentationOriginalPtr> _nonProxyFilteredMovieRepresentationsByID;

@@ -300,3 +300,88 @@ TEST_F(SearchTest, FoldedSearchTextsAnswerLikeTheRecordsOwnTexts)
         }
     }
 }
+
+TEST_F(SearchTest, OnlineSearchesAskForPagesAndShowWhatTheLibraryHoldsAsItsOwnMovies)
+{
+    // A movie of the library that came from the web, and an online container.
+    auto kept = movie("Kept Clip", 30);
+    kept->userSettings()->setValue(QStringLiteral("Original URL"), QStringLiteral("https://example.org/kept"));
+    library({Value(folder("Home", {Value(kept)}))});
+    auto online = PMLibraryContainer::make({{QStringLiteral("Online"), QStringLiteral("YouTube")}, {QStringLiteral("Name"), QStringLiteral("Web")}});
+    EXPECT_EQ(online->queryName(), QStringLiteral("YouTube Search"));
+
+    // A new search answers an empty list at once and waits for the first pages.
+    const ArrayPtr first = online->sortedChildrenForQuery(QStringLiteral("clips"), true, false);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->isEmpty());
+    const platform::DictionaryPtr search = online->value(QStringLiteral("Search")).dictionary();
+    ASSERT_TRUE(search);
+    EXPECT_TRUE(search->value(QStringLiteral("Searching")).toBool());
+    EXPECT_FALSE(online->canGetMoreOnlineChildren());
+    const platform::DictionaryPtr firstRequest = online->onlinePageRequest(true);
+    EXPECT_EQ(firstRequest->value(QStringLiteral("Query")).string(), QStringLiteral("clips"));
+    EXPECT_EQ(firstRequest->value(QStringLiteral("YouTube Start Index")).string(), QStringLiteral("1"));
+    EXPECT_EQ(firstRequest->value(QStringLiteral("Vimeo Page")).string(), QStringLiteral("1"));
+    EXPECT_FALSE(firstRequest->value(QStringLiteral("Search YouTube")).toBool());
+    EXPECT_FALSE(firstRequest->value(QStringLiteral("Search Vimeo")).toBool());
+
+    // Pages arrive: the next request follows what was received and what was announced.
+    auto clip = [](const char* name, long long duration, const char* url) {
+        auto m = PMMovieRepresentationOriginal::movieRepresentationWithURL(QUrl(QString::fromUtf8(url)));
+        m->userSettings()->setValue(QStringLiteral("Name"), QString::fromUtf8(name));
+        m->setDuration(duration);
+        return Value(m);
+    };
+    const struct {
+        int youTube, vimeo;
+        long long youTubeAnnounced, vimeoAnnounced;
+        bool searching, canGetMore;
+        const char *startIndex, *page;
+    } cases[] = {
+        {3, 0, 3, 0, false, false, "0", "0"},
+        {3, 0, 40, 0, false, true, "4", "0"},
+        {3, 0, 40, 0, true, false, "4", "0"}, // a request is under way
+        {0, 50, 0, 51, false, true, "0", "2"},
+        {0, 49, 0, 200, false, true, "0", "1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.youTube << " " << c.vimeo << " " << c.youTubeAnnounced << " " << c.vimeoAnnounced);
+        auto youTube = Array::make(), vimeo = Array::make();
+        for (int i = 0; i < c.youTube; ++i)
+            youTube->append(clip("y", 10, "https://example.org/y"));
+        for (int i = 0; i < c.vimeo; ++i)
+            vimeo->append(clip("v", 10, "https://example.org/v"));
+        search->setValue(QStringLiteral("YouTube Matches"), Value(youTube));
+        search->setValue(QStringLiteral("Vimeo Matches"), Value(vimeo));
+        search->setValue(QStringLiteral("YouTube Overall Count"), c.youTubeAnnounced);
+        search->setValue(QStringLiteral("Vimeo Overall Count"), c.vimeoAnnounced);
+        search->setValue(QStringLiteral("Searching"), c.searching);
+        EXPECT_EQ(online->canGetMoreOnlineChildren(), c.canGetMore);
+        const platform::DictionaryPtr next = online->onlinePageRequest(false);
+        EXPECT_EQ(next->value(QStringLiteral("YouTube Start Index")).string(), QString::fromUtf8(c.startIndex));
+        EXPECT_EQ(next->value(QStringLiteral("Vimeo Page")).string(), QString::fromUtf8(c.page));
+    }
+
+    // The results received: clips without a duration are left out, and a clip the library
+    // holds shows as the library's movie, or not at all while downloaded clips are hidden.
+    search->setValue(QStringLiteral("YouTube Matches"),
+                     Value(Array::make({clip("New", 10, "https://example.org/new"), clip("Kept", 10, "https://example.org/kept")})));
+    search->setValue(QStringLiteral("Vimeo Matches"), Value(Array::make({clip("Broken", 0, "https://example.org/broken")})));
+    search->setValue(QStringLiteral("Searching"), false);
+    QStringList shown = describe(*online->sortedChildrenForQuery(QStringLiteral("clips"), false, false));
+    shown.sort();
+    EXPECT_EQ(shown, (QStringList{"*Kept Clip", "?New"}));
+    setDefault(QStringLiteral("Hide Downloaded Webclips"), true);
+    EXPECT_EQ(describe(*online->sortedChildrenForQuery(QStringLiteral("clips"), false, false)), QStringList{"?New"});
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Hide Downloaded Webclips"));
+
+    // Asking for more sets the search under way and answers nothing yet.
+    EXPECT_EQ(online->sortedChildrenForQuery(QStringLiteral("clips"), false, true), nullptr);
+    EXPECT_TRUE(search->value(QStringLiteral("Searching")).toBool());
+    // Without results of either service the answer is an empty list.
+    search->setValue(QStringLiteral("YouTube Matches"), Value(Array::make()));
+    search->setValue(QStringLiteral("Vimeo Matches"), Value(Array::make()));
+    const ArrayPtr none = online->sortedChildrenForQuery(QStringLiteral("clips"), false, true);
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->isEmpty());
+}
