@@ -149,13 +149,54 @@ void PMMainController::invalidateTagTypes()
     if (tagTypesAreCurrent())
         return;
     const std::uint64_t epoch = PMCachedTagsEpoch();
-    _tagTypesSources.clear();
-    _tagTypesSources.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
-    for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it)
-        _tagTypesSources.emplace_back(it.value(), it.key());
+    // The movies whose tags changed since the last rebuild; all of them when the movies
+    // themselves changed or too many changed to be remembered.
+    std::vector<const PMMovieRepresentationOriginal*> changed;
+    bool onlySome = PMTakeRecordsWithDroppedTags(changed) && _tagTypeShares.size() == _tagTypesSources.size()
+                    && size_t(_nonProxyRawMovieRepresentationsByID.size()) == _tagTypesSources.size();
+    if (onlySome) {
+        size_t i = 0;
+        for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); onlySome && it != _nonProxyRawMovieRepresentationsByID.cend(); ++it, ++i)
+            onlySome = _tagTypesSources[i].isSame(it.value(), it.key());
+    }
+    if (!onlySome) {
+        _tagTypesSources.clear();
+        _tagTypesSources.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
+        // The IDs are copied side by side: every value list shares them, and counting their
+        // uses then touches one run of memory rather than every movie's settings.
+        for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it)
+            _tagTypesSources.push_back({it.value(), it.key(), QString(it.key().constData(), it.key().size())});
+        _tagTypeShares.assign(_tagTypesSources.size(), nullptr);
+    }
+    const QSet<const PMMovieRepresentationOriginal*> changedSet(changed.begin(), changed.end());
+    std::vector<qsizetype> flat;
+    std::vector<size_t> flatStart;
+    flat.reserve(_tagTypeFlat.size());
+    flatStart.reserve(_tagTypesSources.size() + 1);
+    for (size_t i = 0; i < _tagTypesSources.size(); ++i) {
+        flatStart.push_back(flat.size());
+        const PMMovieRepresentationOriginalPtr& movie = _tagTypesSources[i].movie;
+        if (onlySome && !changedSet.contains(movie.get())) {
+            flat.insert(flat.end(), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[i]), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[i + 1]));
+            continue;
+        }
+        _tagTypeShares[i] = movie ? movie->cachedTagTypeShare() : nullptr;
+        if (!_tagTypeShares[i])
+            continue;
+        for (const PMTagTypeShare::Tag& tag : _tagTypeShares[i]->tags) {
+            flat.push_back(tag.keySlot);
+            flat.push_back(tag.nonNumeric ? 1 : 0);
+            flat.push_back(qsizetype(tag.valueSlots.size()));
+            flat.insert(flat.end(), tag.valueSlots.begin(), tag.valueSlots.end());
+        }
+    }
+    flatStart.push_back(flat.size());
+    _tagTypeFlat = std::move(flat);
+    _tagTypeFlatStart = std::move(flatStart);
+
     _tagTypes.clear();
-    // Each movie's share is worked out when its tags change, not on every rebuild; the
-    // tables are gathered by the numbers of tags and values, in the order of the movies.
+    // The tables are gathered by the numbers of tags and values, in the order of the
+    // movies; the texts are read from a movie's share only where a tag or value is met first.
     struct TypeBuild {
         bool seen = false;
         PMTagType type;
@@ -170,38 +211,43 @@ void PMMainController::invalidateTagTypes()
     std::vector<TypeBuild> types;
     std::vector<ValueBuild> values;
     std::vector<qsizetype> typeOrder, valueOrder;
-    for (const auto& [movie, uniqueID] : _tagTypesSources) {
-        if (!movie)
-            continue;
-        const std::shared_ptr<const PMTagTypeShare> share = movie->cachedTagTypeShare();
-        if (!share || share->tags.empty())
-            continue;
-        for (const PMTagTypeShare::Tag& tag : share->tags) {
-            if (size_t(tag.keySlot) >= types.size())
-                types.resize(size_t(tag.keySlot) + 1);
-            TypeBuild& type = types[size_t(tag.keySlot)];
+    for (size_t i = 0; i < _tagTypesSources.size(); ++i) {
+        const QString& uniqueID = _tagTypesSources[i].uniqueID;
+        const qsizetype* p = _tagTypeFlat.data() + _tagTypeFlatStart[i];
+        const qsizetype* end = _tagTypeFlat.data() + _tagTypeFlatStart[i + 1];
+        for (size_t t = 0; p < end; ++t) {
+            const qsizetype keySlot = p[0];
+            const bool nonNumeric = p[1] != 0;
+            const size_t count = size_t(p[2]);
+            const qsizetype* slots = p + 3;
+            p += 3 + count;
+            if (size_t(keySlot) >= types.size())
+                types.resize(size_t(keySlot) + 1);
+            TypeBuild& type = types[size_t(keySlot)];
             if (!type.seen) {
+                const PMTagTypeShare::Tag& tag = _tagTypeShares[i]->tags[t];
                 type.seen = true;
                 type.key = tag.key;
                 type.type.tag = tag.tag.isEmpty() ? tag.key : tag.tag;
-                typeOrder.push_back(tag.keySlot);
+                typeOrder.push_back(keySlot);
             }
             ++type.type.counter;
-            for (size_t i = 0; i < tag.valueSlots.size(); ++i) {
-                const qsizetype slot = tag.valueSlots[i];
+            for (size_t k = 0; k < count; ++k) {
+                const qsizetype slot = slots[k];
                 if (size_t(slot) >= values.size())
                     values.resize(std::max(size_t(slot) + 1, values.size() * 2));
                 ValueBuild& value = values[size_t(slot)];
                 if (!value.seen) {
+                    const PMTagTypeShare::Tag& tag = _tagTypeShares[i]->tags[t];
                     value.seen = true;
-                    value.keySlot = tag.keySlot;
-                    value.lowercase = tag.lowercaseValues.at(qsizetype(i));
-                    value.value.value = tag.values.at(qsizetype(i));
+                    value.keySlot = keySlot;
+                    value.lowercase = tag.lowercaseValues.at(qsizetype(k));
+                    value.value.value = tag.values.at(qsizetype(k));
                     valueOrder.push_back(slot);
                 }
                 value.value.associatedIdentifiers << uniqueID;
             }
-            if (tag.nonNumeric)
+            if (nonNumeric)
                 type.type.nonNumeric = true;
         }
     }
@@ -227,7 +273,7 @@ bool PMMainController::tagTypesAreCurrent() const
         return false;
     size_t i = 0;
     for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it, ++i)
-        if (it.value() != _tagTypesSources[i].first || it.key() != _tagTypesSources[i].second)
+        if (!_tagTypesSources[i].isSame(it.value(), it.key()))
             return false;
     return true;
 }

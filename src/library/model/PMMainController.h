@@ -350,7 +350,22 @@ private:
     // What the tag types were last built from: the movies and IDs in the order visited and
     // the tag epoch of the records then, with the table built (shared with `_tagTypes` while
     // nobody changed that). A rebuild from the same sources would build the same table.
-    std::vector<std::pair<PMMovieRepresentationOriginalPtr, QString>> _tagTypesSources;
+    struct TagTypesSource {
+        PMMovieRepresentationOriginalPtr movie;
+        QString key;      // the ID as the table held it (kept, so that its text stays)
+        QString uniqueID; // a copy, side by side with the others
+        bool isSame(const PMMovieRepresentationOriginalPtr& m, const QString& k) const
+        {
+            return m == movie && ((k.constData() == key.constData() && k.size() == key.size()) || k == key);
+        }
+    };
+    std::vector<TagTypesSource> _tagTypesSources;
+    // Each movie's share then, and the shares as numbers side by side (per movie from
+    // `_tagTypeFlatStart[i]`: for each tag its number, 1 when non-numeric, the count of
+    // values and their numbers), so that a rebuild reads only what changed from the movies.
+    std::vector<std::shared_ptr<const PMTagTypeShare>> _tagTypeShares;
+    std::vector<qsizetype> _tagTypeFlat;
+    std::vector<size_t> _tagTypeFlatStart;
     std::uint64_t _tagTypesEpoch = 0;
     QHash<QString, PMTagType> _builtTagTypes;
     bool tagTypesAreCurrent() const;

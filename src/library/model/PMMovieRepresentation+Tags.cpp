@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <limits>
 #include <cmath>
 
@@ -562,7 +563,22 @@ std::shared_ptr<const PMTagTypeShare> PMMovieRepresentationPrototype::cachedTagT
 }
 
 namespace {
+
 std::atomic<std::uint64_t> gCachedTagsEpoch{0};
+
+struct DroppedTags {
+    static constexpr size_t kLimit = 4096;
+    std::mutex mutex;
+    std::vector<const PMMovieRepresentationOriginal*> records;
+    bool overflowed = false;
+};
+
+DroppedTags& droppedTags()
+{
+    static DroppedTags dropped;
+    return dropped;
+}
+
 } // namespace
 
 std::uint64_t PMCachedTagsEpoch()
@@ -570,9 +586,28 @@ std::uint64_t PMCachedTagsEpoch()
     return gCachedTagsEpoch.load(std::memory_order_acquire);
 }
 
+bool PMTakeRecordsWithDroppedTags(std::vector<const PMMovieRepresentationOriginal*>& records)
+{
+    DroppedTags& dropped = droppedTags();
+    std::lock_guard lock(dropped.mutex);
+    records.swap(dropped.records);
+    dropped.records.clear();
+    const bool complete = !dropped.overflowed;
+    dropped.overflowed = false;
+    return complete;
+}
+
 void PMMovieRepresentationPrototype::invalidateCachedTags()
 {
-    gCachedTagsEpoch.fetch_add(1, std::memory_order_acq_rel);
+    {
+        DroppedTags& dropped = droppedTags();
+        std::lock_guard lock(dropped.mutex);
+        if (dropped.records.size() < DroppedTags::kLimit)
+            dropped.records.push_back(&original());
+        else
+            dropped.overflowed = true;
+        gCachedTagsEpoch.fetch_add(1, std::memory_order_acq_rel);
+    }
     {
         PMMovieRepresentationOriginal& o = original();
         std::lock_guard lock(o.m_mutex);

@@ -54,6 +54,9 @@ inline constexpr char16_t PMSearchTextSeparator = 0xFFFF;
 std::uint64_t PMSearchTextEpoch();
 // Rises whenever any record's cached tags are dropped.
 std::uint64_t PMCachedTagsEpoch();
+// Hands over the records whose cached tags were dropped since the last call; NO when
+// too many were to be remembered (then any record may have changed).
+bool PMTakeRecordsWithDroppedTags(std::vector<const PMMovieRepresentationOriginal*>& records);
 
 // A term of a search, case-folded once for testing many records against it.
 struct PMSearchTerm {
