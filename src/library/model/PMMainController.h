@@ -219,6 +219,13 @@ public:
     long long _missingMoviesMode = 0;
     std::vector<WalkedMovie> _walkedMovies;
     void registerWalkedMovies();
+    // The walk of the last rebuild and the tables it made (shared with the live ones until
+    // somebody changes those): a walk that meets the same movies with the same IDs, paths
+    // and filtering would make the same tables, which are then kept.
+    std::vector<WalkedMovie> _previousWalk;
+    QHash<QString, PMMovieRepresentationOriginalPtr> _builtByPath, _builtByID, _builtFilteredByID;
+    bool walkMatchesPrevious() const;
+    void registerWalkedSeriesAndFilteredMovies(bool tablesToo);
     void invalidateCurrentOrMonitoredMovieRepresentationAncestors();
     bool _skipMissingStatusUpdate = false;
 
