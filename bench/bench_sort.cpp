@@ -17,6 +17,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <numeric>
+
 using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
@@ -61,10 +63,15 @@ ArrayPtr& library()
 
 void shuffled(const ArrayPtr& from, std::vector<Value>& into)
 {
-    into = from->values();
+    std::vector<size_t> order(size_t(from->count()));
+    std::iota(order.begin(), order.end(), size_t(0));
     QRandomGenerator random(11);
-    for (size_t i = into.size(); i > 1; --i)
-        std::swap(into[i - 1], into[size_t(random.bounded(quint32(i)))]);
+    for (size_t i = order.size(); i > 1; --i)
+        std::swap(order[i - 1], order[size_t(random.bounded(quint32(i)))]);
+    into.clear();
+    into.reserve(order.size());
+    for (size_t i : order)
+        into.push_back(from->at(qsizetype(i)));
 }
 
 void BM_ParseThreeTokenQuery(benchmark::State& state)

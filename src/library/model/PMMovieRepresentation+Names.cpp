@@ -36,6 +36,16 @@ platform::UserDefaults& defaults()
     return platform::UserDefaults::standard();
 }
 
+// The name ("Tag") and value text ("Value") of every entry of the merged tags.
+void forEachTag(const platform::DictionaryPtr& tags, const std::function<void(const Value& name, const Value& value)>& visit)
+{
+    if (!tags)
+        return;
+    for (auto it = tags->begin(); it != tags->end(); ++it)
+        if (const platform::DictionaryPtr entry = it.value().dictionary())
+            visit(entry->value(QStringLiteral("Tag")), entry->value(QStringLiteral("Value")));
+}
+
 bool namesAutomatically()
 {
     return PMCachedSettings::determineNamesAutomatically;
@@ -508,18 +518,13 @@ bool PMMovieRepresentationPrototype::isMatchForSearchStringDirectly(const QStrin
             const QString application = applicationPath();
             if (!application.isEmpty() && QFileInfo(application).fileName().contains(s, Qt::CaseInsensitive))
                 return true;
-            if (const platform::DictionaryPtr tags = cachedTags()) {
-                for (auto it = tags->begin(); it != tags->end(); ++it) {
-                    const platform::DictionaryPtr entry = it.value().dictionary();
-                    if (!entry)
-                        continue;
-                    const Value name = entry->value(QStringLiteral("Tag"));
-                    const Value value = entry->value(QStringLiteral("Value"));
-                    if ((name.isString() && name.string().compare(s, Qt::CaseInsensitive) == 0)
-                        || (value.isString() && value.string().contains(s, Qt::CaseInsensitive)))
-                        return true;
-                }
-            }
+            bool found = false;
+            forEachTag(cachedTags(), [&](const Value& name, const Value& value) {
+                found = found || (name.isString() && name.string().compare(s, Qt::CaseInsensitive) == 0)
+                        || (value.isString() && value.string().contains(s, Qt::CaseInsensitive));
+            });
+            if (found)
+                return true;
         }
     }
     if (searchLocation && !s.isEmpty()) {
@@ -609,21 +614,14 @@ std::shared_ptr<const PMMovieSearchText> PMMovieRepresentationPrototype::searchT
     if (!application.isEmpty())
         appendFolded(text, QFileInfo(application).fileName());
     text += QChar(kSearchTextSeparator);
-    if (const platform::DictionaryPtr tags = record.cachedTags()) {
-        for (auto it = tags->begin(); it != tags->end(); ++it) {
-            const platform::DictionaryPtr entry = it.value().dictionary();
-            if (!entry)
-                continue;
-            const Value name = entry->value(QStringLiteral("Tag"));
-            const Value value = entry->value(QStringLiteral("Value"));
-            if (name.isString())
-                made->tagNames << folded(name.string());
-            if (value.isString()) {
-                appendFolded(text, value.string());
-                text += QChar(kSearchTextSeparator);
-            }
+    forEachTag(record.cachedTags(), [&](const Value& name, const Value& value) {
+        if (name.isString())
+            made->tagNames << folded(name.string());
+        if (value.isString()) {
+            appendFolded(text, value.string());
+            text += QChar(kSearchTextSeparator);
         }
-    }
+    });
     made->metadataEnd = text.size();
     const QString p = record.path();
     appendFolded(text, p.isEmpty() ? record.URLString() : p);

@@ -94,6 +94,27 @@ bool equalUnits(const char16_t* a, const char16_t* b, size_t count)
     return true;
 }
 
+// The places of a block of `width` starting at `i` whose first and last units agree with
+// the needle's (two bits per place in `mask`): each is compared whole and reported. Answers
+// where the next block starts.
+size_t reportCandidates(unsigned mask, size_t i, size_t width, const char16_t* h, const char16_t* n, size_t ns, OccurrenceSink& sink)
+{
+    while (mask) {
+        const size_t at = i + size_t(std::countr_zero(mask)) / 2;
+        mask &= mask - 1;
+        mask &= mask - 1; // both bytes of the unit
+        if (!equalUnits(h + at, n, ns))
+            continue;
+        const size_t resume = sink.found(at);
+        if (resume >= i + width)
+            return resume;
+        // Drop the places before `resume` within this block.
+        const unsigned keep = unsigned(resume - i) * 2;
+        mask &= keep >= 32 ? 0u : ~((1u << keep) - 1u);
+    }
+    return i + width;
+}
+
 #if defined(__GNUC__) && defined(__x86_64__)
 #define PM_HAS_AVX2_SCAN 1
 // Sixteen places at a time, on processors that can; stops where fewer than sixteen places
@@ -106,23 +127,8 @@ __attribute__((target("avx2"))) size_t scanSixteenAtATime(const char16_t* h, siz
     while (i + ns - 1 + 16 <= hs) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + ns - 1));
-        unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi16(a, first), _mm256_cmpeq_epi16(b, last))));
-        size_t next = i + 16;
-        while (mask) {
-            const size_t at = i + size_t(std::countr_zero(mask)) / 2;
-            mask &= mask - 1;
-            mask &= mask - 1; // both bytes of the unit
-            if (!equalUnits(h + at, n, ns))
-                continue;
-            const size_t resume = sink.found(at);
-            if (resume >= i + 16) {
-                next = resume;
-                break;
-            }
-            const unsigned keep = unsigned(resume - i) * 2;
-            mask &= keep >= 32 ? 0u : ~((1u << keep) - 1u);
-        }
-        i = next;
+        const unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi16(a, first), _mm256_cmpeq_epi16(b, last))));
+        i = mask ? reportCandidates(mask, i, 16, h, n, ns, sink) : i + 16;
     }
     return i;
 }
@@ -144,16 +150,15 @@ void forEachOccurrence(QStringView haystack, QStringView needle, Found&& found)
     const size_t hs = size_t(haystack.size()), ns = size_t(needle.size());
     if (ns == 0 || ns > hs)
         return;
+    struct Sink final : OccurrenceSink {
+        Found& f;
+        explicit Sink(Found& f) : f(f) {}
+        size_t found(size_t at) override { return f(at); }
+    } sink(found);
     size_t i = 0;
 #ifdef PM_HAS_AVX2_SCAN
-    if (canScanSixteenAtATime()) {
-        struct Sink final : OccurrenceSink {
-            Found& f;
-            explicit Sink(Found& f) : f(f) {}
-            size_t found(size_t at) override { return f(at); }
-        } sink(found);
+    if (canScanSixteenAtATime())
         i = scanSixteenAtATime(h, hs, n, ns, sink);
-    }
 #endif
 #ifdef __SSE2__
     // Eight places at a time: those whose first and last units agree are compared whole.
@@ -162,24 +167,8 @@ void forEachOccurrence(QStringView haystack, QStringView needle, Found&& found)
     while (i + ns - 1 + 8 <= hs) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + ns - 1));
-        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, first), _mm_cmpeq_epi16(b, last))));
-        size_t next = i + 8;
-        while (mask) {
-            const size_t at = i + size_t(std::countr_zero(mask)) / 2;
-            mask &= mask - 1;
-            mask &= mask - 1; // both bytes of the unit
-            if (!equalUnits(h + at, n, ns))
-                continue;
-            const size_t resume = found(at);
-            if (resume >= i + 8) {
-                next = resume;
-                break;
-            }
-            // Drop the places before `resume` within this block.
-            const unsigned keep = unsigned(resume - i) * 2;
-            mask &= keep >= 16 ? 0u : ~((1u << keep) - 1u);
-        }
-        i = next;
+        const unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, first), _mm_cmpeq_epi16(b, last))));
+        i = mask ? reportCandidates(mask, i, 8, h, n, ns, sink) : i + 8;
     }
 #endif
     while (i + ns <= hs) {
