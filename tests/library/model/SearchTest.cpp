@@ -385,3 +385,43 @@ TEST_F(SearchTest, OnlineSearchesAskForPagesAndShowWhatTheLibraryHoldsAsItsOwnMo
     ASSERT_TRUE(none);
     EXPECT_TRUE(none->isEmpty());
 }
+
+// Searching the whole library goes through one index of the library's texts; searching a
+// container tests its movies one by one. Both must find the same movies.
+TEST_F(SearchTest, TheLibraryIndexFindsWhatTestingEachMovieFinds)
+{
+    const char* words[] = {"Summer", "trip", "ÉTÉ", "Straße", "clip", "Holiday", "strasse", "x"};
+    PMLibraryContainerPtr home = folder("Home");
+    for (int i = 0; i < 60; ++i) {
+        auto m = movie(QStringLiteral("%1 %2 %3").arg(QString::fromUtf8(words[i % 8]), QString::fromUtf8(words[(i * 3) % 8])).arg(i));
+        if (i % 3 == 0)
+            m->setValue(QString::fromUtf8(words[(i * 5) % 8]) + QStringLiteral(", Drama"), QStringLiteral("Genre"));
+        if (i % 4 == 0)
+            m->setValue(QStringLiteral("Ann"), QString::fromUtf8(words[i % 8])); // a tag named like a word
+        home->rawChildren()->append(Value(m));
+    }
+    PMLibraryContainerPtr section = library({Value(home)});
+    const char* queries[] = {"summer", "été -clip", "STRASSE||straße", "trip holiday", "drama -x", "genre", "clip||holiday -drama", "ann"};
+    for (const char* text : queries) {
+        for (int flags = 1; flags < 4; ++flags) {
+            SCOPED_TRACE(testing::Message() << text << " " << flags);
+            const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QString::fromUtf8(text));
+            ASSERT_TRUE(query);
+            Array whole, inSection;
+            addMatchesForParsedQuery(whole, *query, nullptr, false, true, flags & 1, flags & 2, false, nullptr);
+            addMatchesForParsedQuery(inSection, *query, section.get(), false, true, flags & 1, flags & 2, false, nullptr);
+            QStringList a = describe(whole), b = describe(inSection);
+            a.sort();
+            b.sort();
+            EXPECT_EQ(a, b);
+        }
+    }
+    // A tag changed after a search reaches the index.
+    auto m = PMMovie(home->rawChildren()->at(1));
+    Array before, after;
+    addMatchesForParsedQuery(before, *PMParsedQuery::parsedQuery(QStringLiteral("western")), nullptr, false, true, true, true, false, nullptr);
+    m->setValue(QStringLiteral("Western"), QStringLiteral("Genre"));
+    addMatchesForParsedQuery(after, *PMParsedQuery::parsedQuery(QStringLiteral("western")), nullptr, false, true, true, true, false, nullptr);
+    EXPECT_EQ(before.count(), 0);
+    EXPECT_EQ(after.count(), 1);
+}
