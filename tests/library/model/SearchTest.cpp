@@ -4,6 +4,8 @@
 #include "library/model/PMSearch.h"
 #include "library/model/PMSortLibraryItems.h"
 
+#include <thread>
+
 using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
@@ -424,4 +426,31 @@ TEST_F(SearchTest, TheLibraryIndexFindsWhatTestingEachMovieFinds)
     addMatchesForParsedQuery(after, *PMParsedQuery::parsedQuery(QStringLiteral("western")), nullptr, false, true, true, true, false, nullptr);
     EXPECT_EQ(before.count(), 0);
     EXPECT_EQ(after.count(), 1);
+}
+
+// Searches from several threads at once make the records' texts and the library's index
+// on whichever thread comes first; all find the same.
+TEST_F(SearchTest, ConcurrentSearchesAgree)
+{
+    PMLibraryContainerPtr home = folder("Home");
+    for (int i = 0; i < 200; ++i) {
+        auto m = movie(QStringLiteral("Clip %1 %2").arg(i).arg(i % 3 ? QStringLiteral("summer") : QStringLiteral("winter")));
+        m->setValue(i % 2 ? QStringLiteral("Drama") : QStringLiteral("Comedy"), QStringLiteral("Genre"));
+        home->rawChildren()->append(Value(m));
+    }
+    PMLibraryContainerPtr section = library({Value(home)});
+    const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QStringLiteral("summer||winter drama"));
+    std::vector<qsizetype> found(8, -1);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < found.size(); ++t)
+        threads.emplace_back([&, t] {
+            Array results;
+            // Half search the whole library (the index), half the section (record by record).
+            addMatchesForParsedQuery(results, *query, t % 2 ? section.get() : nullptr, false, true, true, true, false, nullptr);
+            found[t] = results.count();
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (qsizetype count : found)
+        EXPECT_EQ(count, 100);
 }
