@@ -71,21 +71,39 @@ void buildLibrary()
     (void)built;
 }
 
+// Argument 0: nothing changed since the last update; 1: the same, testing every file;
+// 2: one movie's tags changed; 3: a movie was added to (or taken out of) a folder.
 void BM_UpdateLibrary(benchmark::State& state)
 {
     buildLibrary();
-    const bool testMissing = state.range(0) != 0;
+    const long long mode = state.range(0);
     PMMainController& c = mainController();
+    PMLibraryContainer* folder = PMContainer(c.pellisSourceStorageSection()->rawChildren()->at(0));
+    auto added = PMMovieRepresentationOriginal::movieRepresentationWithPath(gFiles + QStringLiteral("/0/Added.mov"));
+    qint64 n = 0;
     for (auto _ : state) {
-        if (testMissing)
+        state.PauseTiming();
+        if (mode == 2)
+            PMMovie(folder->rawChildren()->at(0))->setValue(QStringLiteral("Person %1").arg(++n % 5000), QStringLiteral("Cast"));
+        if (mode == 3) {
+            if (++n % 2)
+                folder->rawChildren()->append(Value(added));
+            else
+                folder->rawChildren()->removeAt(folder->rawChildren()->count() - 1);
+        }
+        state.ResumeTiming();
+        if (mode == 1)
             c._skipMissingStatusUpdate = false;
         c.updateLibrary();
     }
+    if (mode == 3 && n % 2)
+        folder->rawChildren()->removeAt(folder->rawChildren()->count() - 1);
     state.counters["movies"] = double(c._nonProxyFilteredMovieRepresentations->count());
     state.counters["playlists"] = kPlaylists;
-    state.SetLabel(testMissing ? "with missing test" : "skipping missing test");
+    const char* labels[] = {"unchanged, skipping missing test", "unchanged, with missing test", "after a tag change", "after adding or removing a movie"};
+    state.SetLabel(labels[mode]);
 }
-BENCHMARK(BM_UpdateLibrary)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_UpdateLibrary)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

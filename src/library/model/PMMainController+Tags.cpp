@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <numeric>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -149,41 +150,64 @@ void PMMainController::invalidateTagTypes()
     if (tagTypesAreCurrent())
         return;
     const std::uint64_t epoch = PMCachedTagsEpoch();
-    // The movies whose tags changed since the last rebuild; all of them when the movies
-    // themselves changed or too many changed to be remembered.
+    // What each movie adds is taken from the last rebuild unless its tags changed since
+    // (all are read again when too many changed to be remembered).
     std::vector<const PMMovieRepresentationOriginal*> changed;
-    bool onlySome = PMTakeRecordsWithDroppedTags(changed) && _tagTypeShares.size() == _tagTypesSources.size()
-                    && size_t(_nonProxyRawMovieRepresentationsByID.size()) == _tagTypesSources.size();
-    if (onlySome) {
-        size_t i = 0;
-        for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); onlySome && it != _nonProxyRawMovieRepresentationsByID.cend(); ++it, ++i)
-            onlySome = _tagTypesSources[i].isSame(it.value(), it.key());
-    }
-    if (!onlySome) {
-        _tagTypesSources.clear();
-        _tagTypesSources.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
-        // The IDs are copied side by side: every value list shares them, and counting their
-        // uses then touches one run of memory rather than every movie's settings.
-        for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it)
-            _tagTypesSources.push_back({it.value(), it.key(), QString(it.key().constData(), it.key().size())});
-        _tagTypeShares.assign(_tagTypesSources.size(), nullptr);
-    }
+    const bool changesKnown = PMTakeRecordsWithDroppedTags(changed) && _tagTypeShares.size() == _tagTypesSources.size();
     const QSet<const PMMovieRepresentationOriginal*> changedSet(changed.begin(), changed.end());
+    constexpr size_t kNone = size_t(-1);
+    bool sameMovies = size_t(_nonProxyRawMovieRepresentationsByID.size()) == _tagTypesSources.size();
+    if (sameMovies) {
+        size_t i = 0;
+        for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); sameMovies && it != _nonProxyRawMovieRepresentationsByID.cend(); ++it, ++i)
+            sameMovies = _tagTypesSources[i].isSame(it.value(), it.key());
+    }
+    std::vector<TagTypesSource> sources;
+    std::vector<size_t> earlier; // where each movie was in the last rebuild
+    if (sameMovies) {
+        sources = std::move(_tagTypesSources);
+        earlier.resize(sources.size());
+        std::iota(earlier.begin(), earlier.end(), size_t(0));
+    } else {
+        QHash<const PMMovieRepresentationOriginal*, size_t> position;
+        if (changesKnown) {
+            position.reserve(qsizetype(_tagTypesSources.size()));
+            for (size_t i = 0; i < _tagTypesSources.size(); ++i)
+                position.insert(_tagTypesSources[i].movie.get(), i);
+        }
+        sources.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
+        earlier.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
+        for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it) {
+            const size_t was = position.value(it.value().get(), kNone);
+            if (was != kNone && _tagTypesSources[was].isSame(it.value(), it.key())) {
+                sources.push_back(_tagTypesSources[was]);
+            } else {
+                // The IDs are copied side by side: every value list shares them, and
+                // counting their uses then touches one run of memory rather than every
+                // movie's settings.
+                sources.push_back({it.value(), it.key(), QString(it.key().constData(), it.key().size())});
+            }
+            earlier.push_back(was);
+        }
+    }
+    std::vector<std::shared_ptr<const PMTagTypeShare>> shares(sources.size());
     std::vector<qsizetype> flat;
     std::vector<size_t> flatStart;
     flat.reserve(_tagTypeFlat.size());
-    flatStart.reserve(_tagTypesSources.size() + 1);
-    for (size_t i = 0; i < _tagTypesSources.size(); ++i) {
+    flatStart.reserve(sources.size() + 1);
+    for (size_t i = 0; i < sources.size(); ++i) {
         flatStart.push_back(flat.size());
-        const PMMovieRepresentationOriginalPtr& movie = _tagTypesSources[i].movie;
-        if (onlySome && !changedSet.contains(movie.get())) {
-            flat.insert(flat.end(), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[i]), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[i + 1]));
+        const PMMovieRepresentationOriginalPtr& movie = sources[i].movie;
+        const size_t was = earlier[i];
+        if (changesKnown && was != kNone && !changedSet.contains(movie.get())) {
+            shares[i] = _tagTypeShares[was];
+            flat.insert(flat.end(), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[was]), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[was + 1]));
             continue;
         }
-        _tagTypeShares[i] = movie ? movie->cachedTagTypeShare() : nullptr;
-        if (!_tagTypeShares[i])
+        shares[i] = movie ? movie->cachedTagTypeShare() : nullptr;
+        if (!shares[i])
             continue;
-        for (const PMTagTypeShare::Tag& tag : _tagTypeShares[i]->tags) {
+        for (const PMTagTypeShare::Tag& tag : shares[i]->tags) {
             flat.push_back(tag.keySlot);
             flat.push_back(tag.nonNumeric ? 1 : 0);
             flat.push_back(qsizetype(tag.valueSlots.size()));
@@ -191,6 +215,8 @@ void PMMainController::invalidateTagTypes()
         }
     }
     flatStart.push_back(flat.size());
+    _tagTypesSources = std::move(sources);
+    _tagTypeShares = std::move(shares);
     _tagTypeFlat = std::move(flat);
     _tagTypeFlatStart = std::move(flatStart);
 
