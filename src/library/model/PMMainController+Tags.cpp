@@ -180,7 +180,7 @@ void PMMainController::invalidateTagTypes()
         for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it) {
             const size_t was = position.value(it.value().get(), kNone);
             if (was != kNone && _tagTypesSources[was].isSame(it.value(), it.key())) {
-                sources.push_back(_tagTypesSources[was]);
+                sources.push_back(std::move(_tagTypesSources[was])); // each movie is met once
             } else {
                 // The IDs are copied side by side: every value list shares them, and
                 // counting their uses then touches one run of memory rather than every
