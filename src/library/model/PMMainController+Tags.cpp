@@ -200,7 +200,7 @@ void PMMainController::invalidateTagTypes()
         const PMMovieRepresentationOriginalPtr& movie = sources[i].movie;
         const size_t was = earlier[i];
         if (changesKnown && was != kNone && !changedSet.contains(movie.get())) {
-            shares[i] = _tagTypeShares[was];
+            shares[i] = std::move(_tagTypeShares[was]); // each movie is met once
             flat.insert(flat.end(), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[was]), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[was + 1]));
             continue;
         }
