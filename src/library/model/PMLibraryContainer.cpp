@@ -1498,19 +1498,19 @@ DictionaryPtr PMLibraryContainer::onlinePageRequest(bool firstPages) const
         return a ? a->count() : 0;
     };
     auto announced = [&](const char* key) -> long long { return search ? search->value(QString::fromLatin1(key)).toLongLong() : 0; };
-    QString youTubeStart = QStringLiteral("1");
-    QString vimeoPage = QStringLiteral("1");
+    QString startIndex = QStringLiteral("1");
+    QString page = QStringLiteral("1");
     if (!firstPages) {
-        const qsizetype youTube = received("YouTube Matches");
-        const qsizetype vimeo = received("Vimeo Matches");
-        youTubeStart = announced("YouTube Overall Count") > youTube ? QString::number(youTube + 1) : QStringLiteral("0");
-        vimeoPage = announced("Vimeo Overall Count") > vimeo ? QString::number(vimeo / 50 + 1) : QStringLiteral("0");
+        const qsizetype firstCount = received("YouTube Matches");
+        const qsizetype secondCount = received("Vimeo Matches");
+        startIndex = announced("YouTube Overall Count") > firstCount ? QString::number(firstCount + 1) : QStringLiteral("0");
+        page = announced("Vimeo Overall Count") > secondCount ? QString::number(secondCount / 50 + 1) : QStringLiteral("0");
     }
     return Dictionary::make({{QStringLiteral("Query"), search ? search->value(QStringLiteral("Query")) : Value(QString())},
                              {QStringLiteral("Search YouTube"), false},
-                             {QStringLiteral("YouTube Start Index"), youTubeStart},
+                             {QStringLiteral("YouTube Start Index"), startIndex},
                              {QStringLiteral("Search Vimeo"), false},
-                             {QStringLiteral("Vimeo Page"), vimeoPage}});
+                             {QStringLiteral("Vimeo Page"), page}});
 }
 
 bool PMLibraryContainer::canGetMoreOnlineChildren() const

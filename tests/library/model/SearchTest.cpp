@@ -335,8 +335,8 @@ TEST_F(SearchTest, OnlineSearchesAskForPagesAndShowWhatTheLibraryHoldsAsItsOwnMo
         return Value(m);
     };
     const struct {
-        int youTube, vimeo;
-        long long youTubeAnnounced, vimeoAnnounced;
+        int first, second;
+        long long firstAnnounced, secondAnnounced;
         bool searching, canGetMore;
         const char *startIndex, *page;
     } cases[] = {
@@ -347,16 +347,16 @@ TEST_F(SearchTest, OnlineSearchesAskForPagesAndShowWhatTheLibraryHoldsAsItsOwnMo
         {0, 49, 0, 200, false, true, "0", "1"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.youTube << " " << c.vimeo << " " << c.youTubeAnnounced << " " << c.vimeoAnnounced);
-        auto youTube = Array::make(), vimeo = Array::make();
-        for (int i = 0; i < c.youTube; ++i)
-            youTube->append(clip("y", 10, "https://example.org/y"));
-        for (int i = 0; i < c.vimeo; ++i)
-            vimeo->append(clip("v", 10, "https://example.org/v"));
-        search->setValue(QStringLiteral("YouTube Matches"), Value(youTube));
-        search->setValue(QStringLiteral("Vimeo Matches"), Value(vimeo));
-        search->setValue(QStringLiteral("YouTube Overall Count"), c.youTubeAnnounced);
-        search->setValue(QStringLiteral("Vimeo Overall Count"), c.vimeoAnnounced);
+        SCOPED_TRACE(testing::Message() << c.first << " " << c.second << " " << c.firstAnnounced << " " << c.secondAnnounced);
+        auto first = Array::make(), second = Array::make();
+        for (int i = 0; i < c.first; ++i)
+            first->append(clip("y", 10, "https://example.org/y"));
+        for (int i = 0; i < c.second; ++i)
+            second->append(clip("v", 10, "https://example.org/v"));
+        search->setValue(QStringLiteral("YouTube Matches"), Value(first));
+        search->setValue(QStringLiteral("Vimeo Matches"), Value(second));
+        search->setValue(QStringLiteral("YouTube Overall Count"), c.firstAnnounced);
+        search->setValue(QStringLiteral("Vimeo Overall Count"), c.secondAnnounced);
         search->setValue(QStringLiteral("Searching"), c.searching);
         EXPECT_EQ(online->canGetMoreOnlineChildren(), c.canGetMore);
         const platform::DictionaryPtr next = online->onlinePageRequest(false);
