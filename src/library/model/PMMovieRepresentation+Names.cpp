@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <string_view>
 
 using platform::Date;
@@ -579,10 +580,44 @@ std::uint64_t PMSearchTextEpoch()
     return gSearchTextEpoch.load(std::memory_order_acquire);
 }
 
+namespace {
+
+struct DroppedSearchTexts {
+    static constexpr size_t kLimit = 4096;
+    std::mutex mutex;
+    std::vector<const PMMovieRepresentationOriginal*> records;
+    bool overflowed = false;
+};
+
+DroppedSearchTexts& droppedSearchTexts()
+{
+    static DroppedSearchTexts dropped;
+    return dropped;
+}
+
+} // namespace
+
+bool PMTakeRecordsWithDroppedSearchTexts(std::vector<const PMMovieRepresentationOriginal*>& records)
+{
+    DroppedSearchTexts& dropped = droppedSearchTexts();
+    std::lock_guard lock(dropped.mutex);
+    records.swap(dropped.records);
+    dropped.records.clear();
+    const bool complete = !dropped.overflowed;
+    dropped.overflowed = false;
+    return complete;
+}
+
 void PMMovieRepresentationOriginal::invalidateSearchTextLocked()
 {
     m_searchText.reset();
     ++m_searchTextGeneration;
+    DroppedSearchTexts& dropped = droppedSearchTexts();
+    std::lock_guard lock(dropped.mutex);
+    if (dropped.records.size() < DroppedSearchTexts::kLimit)
+        dropped.records.push_back(this);
+    else
+        dropped.overflowed = true;
     gSearchTextEpoch.fetch_add(1, std::memory_order_acq_rel);
 }
 

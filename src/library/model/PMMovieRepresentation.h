@@ -52,6 +52,9 @@ struct PMMovieSearchText {
 inline constexpr char16_t PMSearchTextSeparator = 0xFFFF;
 // Rises whenever any record's search text is dropped.
 std::uint64_t PMSearchTextEpoch();
+// Hands over the records whose search texts were dropped since the last call; NO when
+// too many were to be remembered (then any record may have changed).
+bool PMTakeRecordsWithDroppedSearchTexts(std::vector<const PMMovieRepresentationOriginal*>& records);
 // Rises whenever any record's cached tags are dropped.
 std::uint64_t PMCachedTagsEpoch();
 // Hands over the records whose cached tags were dropped since the last call; NO when

@@ -187,27 +187,66 @@ public:
     // The index of the movies (the library's list of filtered movies), made when stale.
     static std::shared_ptr<const LibrarySearchIndex> forMovies(const ArrayPtr& movies)
     {
-        static std::mutex mutex;
+        static std::mutex mutex; // guards `current`
+        static std::mutex building; // one index is made at a time
         static std::shared_ptr<const LibrarySearchIndex> current;
-        const std::uint64_t epoch = PMSearchTextEpoch();
-        {
+        auto currentIfValid = [&](std::uint64_t epoch) -> std::shared_ptr<const LibrarySearchIndex> {
             std::lock_guard lock(mutex);
             if (current && current->m_movies == movies && current->m_count == movies->count() && current->m_epoch == epoch)
                 return current;
+            return nullptr;
+        };
+        if (auto valid = currentIfValid(PMSearchTextEpoch()))
+            return valid;
+        std::lock_guard buildLock(building);
+        const std::uint64_t epoch = PMSearchTextEpoch();
+        if (auto valid = currentIfValid(epoch))
+            return valid;
+        // The texts of the last index serve again for every movie whose text was not
+        // dropped since (all are read again when too many were dropped to be remembered).
+        std::vector<const PMMovieRepresentationOriginal*> dropped;
+        std::shared_ptr<const LibrarySearchIndex> earlier;
+        if (PMTakeRecordsWithDroppedSearchTexts(dropped)) {
+            std::lock_guard lock(mutex);
+            earlier = current;
         }
+        const QSet<const PMMovieRepresentationOriginal*> droppedSet(dropped.begin(), dropped.end());
+        QHash<const PMMovieRepresentationOriginal*, qsizetype> earlierPosition;
+        const bool samePositions = earlier && earlier->m_movies == movies && earlier->m_count == movies->count();
+        if (earlier && !samePositions) {
+            earlierPosition.reserve(earlier->count());
+            for (qsizetype i = 0; i < earlier->count(); ++i)
+                if (earlier->m_entries[size_t(i)].record)
+                    earlierPosition.insert(earlier->m_entries[size_t(i)].record, i);
+        }
+
         auto made = std::make_shared<LibrarySearchIndex>();
         made->m_movies = movies;
         made->m_count = movies->count();
         made->m_epoch = epoch;
         made->m_entries.reserve(size_t(made->m_count));
-        for (const Value& v : *movies) {
+        if (earlier) {
+            made->m_names.reserve(earlier->m_names.size());
+            made->m_metadata.reserve(earlier->m_metadata.size());
+            made->m_tagText.reserve(earlier->m_tagText.size());
+        }
+        for (qsizetype index = 0; index < movies->count(); ++index) {
             Entry& entry = made->m_entries.emplace_back();
             entry.nameEnd = made->m_names.size();
             entry.metadataEnd = made->m_metadata.size();
             entry.tagsEnd = made->m_tagText.size();
-            PMMovieRepresentationPrototype* movie = PMMovie(v);
+            PMMovieRepresentationPrototype* movie = PMMovie(movies->at(index));
             if (!movie)
                 continue;
+            entry.record = &movie->original();
+            entry.isMovie = true;
+            const qsizetype was = !earlier || droppedSet.contains(entry.record) ? -1
+                                  : samePositions                             ? (earlier->m_entries[size_t(index)].record == entry.record ? index : -1)
+                                                                              : earlierPosition.value(entry.record, -1);
+            if (was >= 0) {
+                made->copyEntry(*earlier, was);
+                continue;
+            }
             const std::shared_ptr<const PMMovieSearchText> text = movie->searchText();
             // The name with its separator, the metadata part (ending in one), and each tag
             // name between separators, each in a buffer of its own.
@@ -220,13 +259,12 @@ public:
                 made->m_tagText += QChar(PMSearchTextSeparator);
                 for (const QString& name : text->tagNames) {
                     if (name.contains(QChar(PMSearchTextSeparator)))
-                        made->m_oddTagNames.insert(qsizetype(made->m_entries.size() - 1), text->tagNames);
+                        made->m_oddTagNames.insert(index, text->tagNames);
                     made->m_tagText += name;
                     made->m_tagText += QChar(PMSearchTextSeparator);
                 }
             }
             entry.tagsEnd = made->m_tagText.size();
-            entry.isMovie = true;
         }
         std::lock_guard lock(mutex);
         current = made;
@@ -252,11 +290,30 @@ public:
     }
 
 private:
-    // Where the entry's parts end in the three buffers.
+    // Where the entry's parts end in the three buffers (they start where the entry before
+    // ends), and whose they are.
     struct Entry {
         qsizetype nameEnd = 0, metadataEnd = 0, tagsEnd = 0;
+        const PMMovieRepresentationOriginal* record = nullptr;
         bool isMovie = false;
     };
+    // Appends the texts of entry `at` of the other index as the last entry's.
+    void copyEntry(const LibrarySearchIndex& other, qsizetype at)
+    {
+        auto part = [&](const QString& from, qsizetype Entry::*end) {
+            const qsizetype start = at > 0 ? other.m_entries[size_t(at - 1)].*end : 0;
+            return QStringView(from).sliced(start, other.m_entries[size_t(at)].*end - start);
+        };
+        Entry& entry = m_entries.back();
+        m_names += part(other.m_names, &Entry::nameEnd);
+        m_metadata += part(other.m_metadata, &Entry::metadataEnd);
+        m_tagText += part(other.m_tagText, &Entry::tagsEnd);
+        entry.nameEnd = m_names.size();
+        entry.metadataEnd = m_metadata.size();
+        entry.tagsEnd = m_tagText.size();
+        if (const auto odd = other.m_oddTagNames.constFind(at); odd != other.m_oddTagNames.constEnd())
+            m_oddTagNames.insert(qsizetype(m_entries.size() - 1), *odd);
+    }
     // Marks every entry whose part of the buffer holds the needle; the rest of a marked
     // entry's part is skipped.
     void markIn(const QString& buffer, const QString& needle, qsizetype Entry::*end, std::vector<char>& marks) const

@@ -426,6 +426,15 @@ TEST_F(SearchTest, TheLibraryIndexFindsWhatTestingEachMovieFinds)
     addMatchesForParsedQuery(after, *PMParsedQuery::parsedQuery(QStringLiteral("western")), nullptr, false, true, true, true, false, nullptr);
     EXPECT_EQ(before.count(), 0);
     EXPECT_EQ(after.count(), 1);
+
+    // After a rebuild of the library without that movie, and with another one changed,
+    // the index follows both.
+    home->rawChildren()->removeAt(1);
+    PMMovie(home->rawChildren()->at(5))->setValue(QStringLiteral("Western"), QStringLiteral("Genre"));
+    mainController().invalidateLibraryDependencies();
+    Array rebuilt;
+    addMatchesForParsedQuery(rebuilt, *PMParsedQuery::parsedQuery(QStringLiteral("western")), nullptr, false, true, true, true, false, nullptr);
+    EXPECT_EQ(describe(rebuilt), QStringList{QStringLiteral("*") + PMMovie(home->rawChildren()->at(5))->displayName()});
 }
 
 // Searches from several threads at once make the records' texts and the library's index
