@@ -582,16 +582,9 @@ std::uint64_t PMSearchTextEpoch()
 
 namespace {
 
-struct DroppedSearchTexts {
-    static constexpr size_t kLimit = 4096;
-    std::mutex mutex;
-    std::vector<const PMMovieRepresentationOriginal*> records;
-    bool overflowed = false;
-};
-
-DroppedSearchTexts& droppedSearchTexts()
+PMChangedRecords& droppedSearchTexts()
 {
-    static DroppedSearchTexts dropped;
+    static PMChangedRecords dropped;
     return dropped;
 }
 
@@ -599,25 +592,14 @@ DroppedSearchTexts& droppedSearchTexts()
 
 bool PMTakeRecordsWithDroppedSearchTexts(std::vector<const PMMovieRepresentationOriginal*>& records)
 {
-    DroppedSearchTexts& dropped = droppedSearchTexts();
-    std::lock_guard lock(dropped.mutex);
-    records.swap(dropped.records);
-    dropped.records.clear();
-    const bool complete = !dropped.overflowed;
-    dropped.overflowed = false;
-    return complete;
+    return droppedSearchTexts().take(records);
 }
 
 void PMMovieRepresentationOriginal::invalidateSearchTextLocked()
 {
     m_searchText.reset();
     ++m_searchTextGeneration;
-    DroppedSearchTexts& dropped = droppedSearchTexts();
-    std::lock_guard lock(dropped.mutex);
-    if (dropped.records.size() < DroppedSearchTexts::kLimit)
-        dropped.records.push_back(this);
-    else
-        dropped.overflowed = true;
+    droppedSearchTexts().note(this);
     gSearchTextEpoch.fetch_add(1, std::memory_order_acq_rel);
 }
 

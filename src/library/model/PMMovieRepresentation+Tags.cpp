@@ -566,20 +566,32 @@ namespace {
 
 std::atomic<std::uint64_t> gCachedTagsEpoch{0};
 
-struct DroppedTags {
-    static constexpr size_t kLimit = 4096;
-    std::mutex mutex;
-    std::vector<const PMMovieRepresentationOriginal*> records;
-    bool overflowed = false;
-};
-
-DroppedTags& droppedTags()
+PMChangedRecords& droppedTags()
 {
-    static DroppedTags dropped;
+    static PMChangedRecords dropped;
     return dropped;
 }
 
 } // namespace
+
+void PMChangedRecords::note(const PMMovieRepresentationOriginal* record)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_records.size() < kLimit)
+        m_records.push_back(record);
+    else
+        m_overflowed = true;
+}
+
+bool PMChangedRecords::take(std::vector<const PMMovieRepresentationOriginal*>& records)
+{
+    std::lock_guard lock(m_mutex);
+    records.swap(m_records);
+    m_records.clear();
+    const bool complete = !m_overflowed;
+    m_overflowed = false;
+    return complete;
+}
 
 std::uint64_t PMCachedTagsEpoch()
 {
@@ -588,26 +600,13 @@ std::uint64_t PMCachedTagsEpoch()
 
 bool PMTakeRecordsWithDroppedTags(std::vector<const PMMovieRepresentationOriginal*>& records)
 {
-    DroppedTags& dropped = droppedTags();
-    std::lock_guard lock(dropped.mutex);
-    records.swap(dropped.records);
-    dropped.records.clear();
-    const bool complete = !dropped.overflowed;
-    dropped.overflowed = false;
-    return complete;
+    return droppedTags().take(records);
 }
 
 void PMMovieRepresentationPrototype::invalidateCachedTags()
 {
-    {
-        DroppedTags& dropped = droppedTags();
-        std::lock_guard lock(dropped.mutex);
-        if (dropped.records.size() < DroppedTags::kLimit)
-            dropped.records.push_back(&original());
-        else
-            dropped.overflowed = true;
-        gCachedTagsEpoch.fetch_add(1, std::memory_order_acq_rel);
-    }
+    droppedTags().note(&original());
+    gCachedTagsEpoch.fetch_add(1, std::memory_order_acq_rel);
     {
         PMMovieRepresentationOriginal& o = original();
         std::lock_guard lock(o.m_mutex);

@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationProxy;
@@ -50,6 +51,20 @@ struct PMMovieSearchText {
 };
 // The separator of the parts of a search text; no term that holds it is matched there.
 inline constexpr char16_t PMSearchTextSeparator = 0xFFFF;
+// The records noted since the last `take`, up to a limit; beyond it `take` answers NO
+// (then any record may have changed). Safe from any thread.
+class PMChangedRecords {
+public:
+    void note(const PMMovieRepresentationOriginal* record);
+    bool take(std::vector<const PMMovieRepresentationOriginal*>& records);
+
+private:
+    static constexpr size_t kLimit = 4096;
+    std::mutex m_mutex;
+    std::vector<const PMMovieRepresentationOriginal*> m_records;
+    bool m_overflowed = false;
+};
+
 // Rises whenever any record's search text is dropped.
 std::uint64_t PMSearchTextEpoch();
 // Hands over the records whose search texts were dropped since the last call; NO when
