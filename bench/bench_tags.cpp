@@ -50,14 +50,31 @@ ArrayPtr& library()
     return movies;
 }
 
-void BM_RebuildTagTypes(benchmark::State& state)
+// The update of an unchanged library.
+void BM_RebuildTagTypesUnchanged(benchmark::State& state)
 {
     library();
     for (auto _ : state)
         mainController().invalidateTagTypes();
     state.counters["movies"] = kMovies;
 }
-BENCHMARK(BM_RebuildTagTypes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RebuildTagTypesUnchanged)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The update after one movie's tags changed: the whole table is built again.
+void BM_RebuildTagTypesAfterATagChange(benchmark::State& state)
+{
+    const ArrayPtr movies = library();
+    auto* movie = PMMovie(movies->at(12345));
+    qint64 n = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        movie->setValue(QStringLiteral("Person %1").arg(++n % 5000), QStringLiteral("Cast"));
+        state.ResumeTiming();
+        mainController().invalidateTagTypes();
+    }
+    state.counters["movies"] = kMovies;
+}
+BENCHMARK(BM_RebuildTagTypesAfterATagChange)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_GenreValuesForWholeLibrary(benchmark::State& state)
 {

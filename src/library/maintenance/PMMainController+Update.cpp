@@ -160,8 +160,9 @@ void PMMainController::invalidateLibraryDependencies()
     _containersByID = {};
     _containersByID.reserve(oldContainers.size());
     _nonProxyRawMovieRepresentationSeriesByIDPrefix = {};
+    _availableMovieRepresentationsByOriginalURLString.reset();
     _walkedMovies.clear();
-    _walkedMovies.reserve(size_t(oldByID.size()));
+    _walkedMovies.reserve(_previousWalk.size());
 
     // What every existence test of this rebuild reads.
     _testsMissingStatus = !_skipMissingStatusUpdate || defaults().boolForKey(QStringLiteral("Always Update Missing Status On Invalidation"));
@@ -178,18 +179,39 @@ void PMMainController::invalidateLibraryDependencies()
     Array smartGroupFolders;
     invalidateLibraryDependencies(_library, &smartGroupFolders, &smartGroups, false, volumePathCache);
 
-    _nonProxyRawMovieRepresentationsByPath = {};
-    _nonProxyRawMovieRepresentationsByPath.reserve(oldByPath.size());
-    _nonProxyRawMovieRepresentationsByID = {};
-    _nonProxyRawMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
-    _nonProxyFilteredMovieRepresentationsByID = {};
-    _nonProxyFilteredMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
-    QFuture<void> building = QtConcurrent::run([this] { registerWalkedMovies(); });
-    oldContainers = {};
-    oldByPath = {};
-    oldByID = {};
-    oldFilteredByID = {};
-    building.waitForFinished();
+    // The same movies as last time, untouched tables: those are kept.
+    const auto unchanged = [](const auto& table, const auto& built) {
+        return table.size() == built.size() && table.constBegin() == built.constBegin();
+    };
+    const bool keepTables = walkMatchesPrevious() && unchanged(oldByPath, _builtByPath) && unchanged(oldByID, _builtByID)
+                            && unchanged(oldFilteredByID, _builtFilteredByID);
+    if (keepTables) {
+        _nonProxyRawMovieRepresentationsByPath = std::move(oldByPath);
+        _nonProxyRawMovieRepresentationsByID = std::move(oldByID);
+        _nonProxyFilteredMovieRepresentationsByID = std::move(oldFilteredByID);
+        oldContainers = {};
+        registerWalkedSeriesAndFilteredMovies(false);
+    } else {
+        _builtByPath = {};
+        _builtByID = {};
+        _builtFilteredByID = {};
+        _nonProxyRawMovieRepresentationsByPath = {};
+        _nonProxyRawMovieRepresentationsByPath.reserve(oldByPath.size());
+        _nonProxyRawMovieRepresentationsByID = {};
+        _nonProxyRawMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
+        _nonProxyFilteredMovieRepresentationsByID = {};
+        _nonProxyFilteredMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
+        QFuture<void> building = QtConcurrent::run([this] { registerWalkedMovies(); });
+        oldContainers = {};
+        oldByPath = {};
+        oldByID = {};
+        oldFilteredByID = {};
+        building.waitForFinished();
+        _builtByPath = _nonProxyRawMovieRepresentationsByPath;
+        _builtByID = _nonProxyRawMovieRepresentationsByID;
+        _builtFilteredByID = _nonProxyFilteredMovieRepresentationsByID;
+    }
+    _previousWalk = std::move(_walkedMovies);
     _walkedMovies.clear();
 
     // Downloads and conversions: oldest first; the long-term counts remember the largest
@@ -322,6 +344,13 @@ void PMMainController::registerWalkedMovies()
             if (!m.path.isEmpty())
                 _nonProxyRawMovieRepresentationsByPath.insert(precomposedStringWithCanonicalMapping(m.path), m.original);
     });
+    registerWalkedSeriesAndFilteredMovies(true);
+    byID.waitForFinished();
+    byPath.waitForFinished();
+}
+
+void PMMainController::registerWalkedSeriesAndFilteredMovies(bool tablesToo)
+{
     // Series records, from the settings the walk left untouched.
     auto series = QtConcurrent::run([this] {
         for (const WalkedMovie& m : _walkedMovies) {
@@ -339,13 +368,27 @@ void PMMainController::registerWalkedMovies()
     for (const WalkedMovie& m : _walkedMovies) {
         if (!m.filteredIn)
             continue;
-        _nonProxyFilteredMovieRepresentationsByID.insert(m.uniqueLibraryID, m.original);
+        if (tablesToo)
+            _nonProxyFilteredMovieRepresentationsByID.insert(m.uniqueLibraryID, m.original);
         filtered->append(Value(m.original));
     }
     _nonProxyFilteredMovieRepresentations = filtered;
-    byID.waitForFinished();
-    byPath.waitForFinished();
     series.waitForFinished();
+}
+
+bool PMMainController::walkMatchesPrevious() const
+{
+    if (_walkedMovies.size() != _previousWalk.size())
+        return false;
+    const auto same = [](const QString& a, const QString& b) { return (a.constData() == b.constData() && a.size() == b.size()) || a == b; };
+    for (size_t i = 0; i < _walkedMovies.size(); ++i) {
+        const WalkedMovie& now = _walkedMovies[i];
+        const WalkedMovie& then = _previousWalk[i];
+        if (now.original != then.original || now.filteredIn != then.filteredIn || !same(now.uniqueLibraryID, then.uniqueLibraryID)
+            || !same(now.path, then.path))
+            return false;
+    }
+    return true;
 }
 
 void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Array* collectSmartGroupFolders, Array* collectSmartGroups,

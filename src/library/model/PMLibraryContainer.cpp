@@ -982,15 +982,36 @@ ArrayPtr PMLibraryContainer::sortedChildrenForQuery(const QString& queryText, bo
             // was received stands.
             const ArrayPtr youTube = search->value(QStringLiteral("YouTube Matches")).array();
             const ArrayPtr vimeo = search->value(QStringLiteral("Vimeo Matches")).array();
-            auto joined = Array::make();
-            for (const ArrayPtr& list : {youTube, vimeo})
-                if (list)
-                    for (const Value& v : *list)
-                        if (PMLibraryItem* item = PMItem(v); item && item->duration() >= 1)
-                            joined->append(v);
-            if (getMoreOnlineChildren)
+            if ((!youTube || youTube->isEmpty()) && (!vimeo || vimeo->isEmpty()))
+                return Array::make();
+            if (getMoreOnlineChildren) {
                 search->setValue(QStringLiteral("Searching"), true);
-            return getMoreOnlineChildren ? nullptr : sortLibraryItems(joined, nullptr, nullptr, nullptr, false);
+                getOnlineMatches(Value(onlinePageRequest(false)));
+                return nullptr;
+            }
+            // A result the library already holds shows as that movie (or not at all, when
+            // downloaded clips are hidden).
+            const QHash<QString, Value> inLibrary = controller.availableMovieRepresentationsByOriginalURLString();
+            const bool hideDownloaded = defaults().boolForKey(QStringLiteral("Hide Downloaded Webclips"));
+            auto joined = Array::make();
+            for (const ArrayPtr& list : {youTube, vimeo}) {
+                if (!list)
+                    continue;
+                for (const Value& v : *list) {
+                    PMLibraryItem* item = PMItem(v);
+                    if (!item || item->duration() < 1)
+                        continue;
+                    const auto found = inLibrary.constFind(item->URLString());
+                    if (found == inLibrary.constEnd()) {
+                        joined->append(v);
+                    } else if (!hideDownloaded) {
+                        if (PMMovieRepresentationPrototype* movie = PMMovie(*found))
+                            if (PMMovieRepresentationProxyPtr proxy = movie->original().searchResultProxy())
+                                joined->append(Value(proxy));
+                    }
+                }
+            }
+            return sortLibraryItems(joined, nullptr, nullptr, nullptr, false);
         }
     }
     if (!searchIfNotCached) {
@@ -1005,6 +1026,7 @@ ArrayPtr PMLibraryContainer::sortedChildrenForQuery(const QString& queryText, bo
                                                    {QStringLiteral("Searching"), true},
                                                    {QStringLiteral("Search YouTube"), false},
                                                    {QStringLiteral("Search Vimeo"), false}})));
+        getOnlineMatches(Value(onlinePageRequest(true)));
         return matches;
     }
 
@@ -1466,6 +1488,29 @@ void PMLibraryContainer::invalidateChildrenRecursively(bool recursively)
         for (const Value& child : *children->array())
             if (PMLibraryContainer* container = PMContainer(child))
                 container->invalidateChildrenRecursively(true);
+}
+
+DictionaryPtr PMLibraryContainer::onlinePageRequest(bool firstPages) const
+{
+    const DictionaryPtr search = value(kSearch).dictionary();
+    auto received = [&](const char* key) -> qsizetype {
+        const ArrayPtr a = search ? search->value(QString::fromLatin1(key)).array() : nullptr;
+        return a ? a->count() : 0;
+    };
+    auto announced = [&](const char* key) -> long long { return search ? search->value(QString::fromLatin1(key)).toLongLong() : 0; };
+    QString startIndex = QStringLiteral("1");
+    QString page = QStringLiteral("1");
+    if (!firstPages) {
+        const qsizetype firstCount = received("YouTube Matches");
+        const qsizetype secondCount = received("Vimeo Matches");
+        startIndex = announced("YouTube Overall Count") > firstCount ? QString::number(firstCount + 1) : QStringLiteral("0");
+        page = announced("Vimeo Overall Count") > secondCount ? QString::number(secondCount / 50 + 1) : QStringLiteral("0");
+    }
+    return Dictionary::make({{QStringLiteral("Query"), search ? search->value(QStringLiteral("Query")) : Value(QString())},
+                             {QStringLiteral("Search YouTube"), false},
+                             {QStringLiteral("YouTube Start Index"), startIndex},
+                             {QStringLiteral("Search Vimeo"), false},
+                             {QStringLiteral("Vimeo Page"), page}});
 }
 
 bool PMLibraryContainer::canGetMoreOnlineChildren() const

@@ -143,6 +143,12 @@ public:
 
     // Online containers
     bool canGetMoreOnlineChildren() const;
+    // What a page request of an online search asks for: "Query", "Search YouTube" and
+    // "Search Vimeo" (NO), "YouTube Start Index" and "Vimeo Page" (texts of numbers: "1"
+    // for the first pages; after that the next page of each service, or "0" when it
+    // announced no more than it sent).
+    platform::DictionaryPtr onlinePageRequest(bool firstPages) const;
+    // Fetching is not part of this program: the request goes nowhere.
     void getOnlineMatches(const platform::Value&) {}
     void storeOnlineMatches(const platform::Value&) {}
 

@@ -37,8 +37,29 @@ PMMainController& PMMainController::mainController()
     return *controller;
 }
 
+QHash<QString, Value> PMMainController::availableMovieRepresentationsByOriginalURLString()
+{
+    if (_availableMovieRepresentationsByOriginalURLString)
+        return *_availableMovieRepresentationsByOriginalURLString;
+    QHash<QString, Value> table;
+    if (const PMLibraryContainerPtr downloads = storageWithName(QStringLiteral("Downloads"), nullptr, false))
+        for (const Value& v : *downloads->rawChildren())
+            if (PMLibraryItem* item = PMItem(v))
+                table.insert(item->URLString(), item->nonProxySelf());
+    for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByPath)) {
+        if (!movie || !movie->canPlay())
+            continue;
+        const Value original = movie->userSettings()->value(QStringLiteral("Original URL"));
+        if (original.isString())
+            table.insert(original.string(), Value(movie));
+    }
+    _availableMovieRepresentationsByOriginalURLString = table;
+    return table;
+}
+
 void PMMainController::resetForTesting()
 {
+    _availableMovieRepresentationsByOriginalURLString.reset();
     _library = Array::make();
     _containersByID.clear();
     _nonProxyRawMovieRepresentationsByPath.clear();

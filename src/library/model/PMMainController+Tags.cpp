@@ -18,6 +18,8 @@
 #include <QtCore/QCoreApplication>
 
 #include <algorithm>
+#include <mutex>
+#include <numeric>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -29,12 +31,6 @@ namespace {
 platform::UserDefaults& defaults()
 {
     return platform::UserDefaults::standard();
-}
-
-// Neither a decimal digit nor punctuation: "1.5" and "2001-10" are numbers, "12a" is not.
-bool containsNonNumericCharacter(const QString& text)
-{
-    return std::any_of(text.begin(), text.end(), [](QChar c) { return !c.isDigit() && !c.isPunct(); });
 }
 
 QStringList csvSetting(const QString& key)
@@ -57,6 +53,44 @@ void sortByName(QStringList& values)
 }
 
 } // namespace
+
+bool PMContainsNonNumericCharacter(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return !c.isDigit() && !c.isPunct(); });
+}
+
+namespace {
+
+struct TagSlots {
+    std::mutex mutex;
+    QHash<QString, qsizetype> tags;
+    QHash<std::pair<qsizetype, QString>, qsizetype> values;
+};
+
+TagSlots& tagSlots()
+{
+    static TagSlots slots;
+    return slots;
+}
+
+} // namespace
+
+qsizetype PMTagTypeSlot(const QString& lowercaseTag)
+{
+    TagSlots& slots = tagSlots();
+    std::lock_guard lock(slots.mutex);
+    const auto found = slots.tags.constFind(lowercaseTag);
+    return found != slots.tags.constEnd() ? *found : *slots.tags.insert(lowercaseTag, slots.tags.size());
+}
+
+qsizetype PMTagValueSlot(qsizetype tagSlot, const QString& lowercaseValue)
+{
+    TagSlots& slots = tagSlots();
+    std::lock_guard lock(slots.mutex);
+    const std::pair<qsizetype, QString> key(tagSlot, lowercaseValue);
+    const auto found = slots.values.constFind(key);
+    return found != slots.values.constEnd() ? *found : *slots.values.insert(key, slots.values.size());
+}
 
 QStringList PMImportableMetadataTagNames()
 {
@@ -113,45 +147,161 @@ QSet<QString> PMMainController::updateImportTagNames(bool update)
 void PMMainController::invalidateTagTypes()
 {
     updateImportTagNames(true);
-    _tagTypes.clear();
-    const QString notes = QStringLiteral("notes");
-    for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByID)) {
-        if (!movie)
-            continue;
-        const DictionaryPtr tags = movie->cachedTags();
-        if (!tags || tags->isEmpty())
-            continue;
-        const QString uniqueID = movie->uniqueLibraryID();
-        for (const QString& key : tags->keys()) {
-            const DictionaryPtr tag = tags->value(key).dictionary();
-            if (!tag)
-                continue;
-            auto found = _tagTypes.find(key);
-            if (found == _tagTypes.end()) {
-                PMTagType created;
-                created.tag = tag->value(QStringLiteral("Tag")).string();
-                if (created.tag.isEmpty())
-                    created.tag = key;
-                created.counter = 1;
-                found = _tagTypes.insert(key, created);
+    if (tagTypesAreCurrent())
+        return;
+    const std::uint64_t epoch = PMCachedTagsEpoch();
+    // What each movie adds is taken from the last rebuild unless its tags changed since
+    // (all are read again when too many changed to be remembered).
+    std::vector<const PMMovieRepresentationOriginal*> changed;
+    const bool changesKnown = PMTakeRecordsWithDroppedTags(changed) && _tagTypeShares.size() == _tagTypesSources.size();
+    const QSet<const PMMovieRepresentationOriginal*> changedSet(changed.begin(), changed.end());
+    constexpr size_t kNone = size_t(-1);
+    bool sameMovies = size_t(_nonProxyRawMovieRepresentationsByID.size()) == _tagTypesSources.size();
+    if (sameMovies) {
+        size_t i = 0;
+        for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); sameMovies && it != _nonProxyRawMovieRepresentationsByID.cend(); ++it, ++i)
+            sameMovies = _tagTypesSources[i].isSame(it.value(), it.key());
+    }
+    std::vector<TagTypesSource> sources;
+    std::vector<size_t> earlier; // where each movie was in the last rebuild
+    if (sameMovies) {
+        sources = std::move(_tagTypesSources);
+        earlier.resize(sources.size());
+        std::iota(earlier.begin(), earlier.end(), size_t(0));
+    } else {
+        QHash<const PMMovieRepresentationOriginal*, size_t> position;
+        if (changesKnown) {
+            position.reserve(qsizetype(_tagTypesSources.size()));
+            for (size_t i = 0; i < _tagTypesSources.size(); ++i)
+                position.insert(_tagTypesSources[i].movie.get(), i);
+        }
+        sources.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
+        earlier.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
+        for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it) {
+            const size_t was = position.value(it.value().get(), kNone);
+            if (was != kNone && _tagTypesSources[was].isSame(it.value(), it.key())) {
+                sources.push_back(std::move(_tagTypesSources[was])); // each movie is met once
             } else {
-                ++found->counter;
+                // The IDs are copied side by side: every value list shares them, and
+                // counting their uses then touches one run of memory rather than every
+                // movie's settings.
+                sources.push_back({it.value(), it.key(), QString(it.key().constData(), it.key().size())});
             }
-            const QString text = tag->value(QStringLiteral("Value")).string();
-            // Notes are prose: commas in them separate nothing.
-            const QStringList values = key == notes ? QStringList{text} : cachedCSVFields(text);
-            for (const QString& value : values) {
-                const QString lowercase = value.toLower();
-                auto stored = found->values.find(lowercase);
-                if (stored != found->values.end())
-                    stored->associatedIdentifiers << uniqueID;
-                else
-                    found->values.insert(lowercase, PMTagValue{value, {uniqueID}});
-                if (!found->nonNumeric && containsNonNumericCharacter(value))
-                    found->nonNumeric = true;
-            }
+            earlier.push_back(was);
         }
     }
+    std::vector<std::shared_ptr<const PMTagTypeShare>> shares(sources.size());
+    std::vector<qsizetype> flat;
+    std::vector<size_t> flatStart;
+    flat.reserve(_tagTypeFlat.size());
+    flatStart.reserve(sources.size() + 1);
+    for (size_t i = 0; i < sources.size(); ++i) {
+        flatStart.push_back(flat.size());
+        const PMMovieRepresentationOriginalPtr& movie = sources[i].movie;
+        const size_t was = earlier[i];
+        if (changesKnown && was != kNone && !changedSet.contains(movie.get())) {
+            shares[i] = std::move(_tagTypeShares[was]); // each movie is met once
+            flat.insert(flat.end(), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[was]), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[was + 1]));
+            continue;
+        }
+        shares[i] = movie ? movie->cachedTagTypeShare() : nullptr;
+        if (!shares[i])
+            continue;
+        for (const PMTagTypeShare::Tag& tag : shares[i]->tags) {
+            flat.push_back(tag.keySlot);
+            flat.push_back(tag.nonNumeric ? 1 : 0);
+            flat.push_back(qsizetype(tag.valueSlots.size()));
+            flat.insert(flat.end(), tag.valueSlots.begin(), tag.valueSlots.end());
+        }
+    }
+    flatStart.push_back(flat.size());
+    _tagTypesSources = std::move(sources);
+    _tagTypeShares = std::move(shares);
+    _tagTypeFlat = std::move(flat);
+    _tagTypeFlatStart = std::move(flatStart);
+
+    _tagTypes.clear();
+    // The tables are gathered by the numbers of tags and values, in the order of the
+    // movies; the texts are read from a movie's share only where a tag or value is met first.
+    struct TypeBuild {
+        bool seen = false;
+        PMTagType type;
+        QString key;
+    };
+    struct ValueBuild {
+        bool seen = false;
+        qsizetype keySlot = 0;
+        QString lowercase;
+        PMTagValue value;
+    };
+    std::vector<TypeBuild> types;
+    std::vector<ValueBuild> values;
+    std::vector<qsizetype> typeOrder, valueOrder;
+    for (size_t i = 0; i < _tagTypesSources.size(); ++i) {
+        const QString& uniqueID = _tagTypesSources[i].uniqueID;
+        const qsizetype* p = _tagTypeFlat.data() + _tagTypeFlatStart[i];
+        const qsizetype* end = _tagTypeFlat.data() + _tagTypeFlatStart[i + 1];
+        for (size_t t = 0; p < end; ++t) {
+            const qsizetype keySlot = p[0];
+            const bool nonNumeric = p[1] != 0;
+            const size_t count = size_t(p[2]);
+            const qsizetype* slots = p + 3;
+            p += 3 + count;
+            if (size_t(keySlot) >= types.size())
+                types.resize(size_t(keySlot) + 1);
+            TypeBuild& type = types[size_t(keySlot)];
+            if (!type.seen) {
+                const PMTagTypeShare::Tag& tag = _tagTypeShares[i]->tags[t];
+                type.seen = true;
+                type.key = tag.key;
+                type.type.tag = tag.tag.isEmpty() ? tag.key : tag.tag;
+                typeOrder.push_back(keySlot);
+            }
+            ++type.type.counter;
+            for (size_t k = 0; k < count; ++k) {
+                const qsizetype slot = slots[k];
+                if (size_t(slot) >= values.size())
+                    values.resize(std::max(size_t(slot) + 1, values.size() * 2));
+                ValueBuild& value = values[size_t(slot)];
+                if (!value.seen) {
+                    const PMTagTypeShare::Tag& tag = _tagTypeShares[i]->tags[t];
+                    value.seen = true;
+                    value.keySlot = keySlot;
+                    value.lowercase = tag.lowercaseValues.at(qsizetype(k));
+                    value.value.value = tag.values.at(qsizetype(k));
+                    valueOrder.push_back(slot);
+                }
+                value.value.associatedIdentifiers << uniqueID;
+            }
+            if (nonNumeric)
+                type.type.nonNumeric = true;
+        }
+    }
+    _tagTypes.reserve(qsizetype(typeOrder.size()));
+    for (qsizetype slot : typeOrder) {
+        TypeBuild& type = types[size_t(slot)];
+        _tagTypes.insert(type.key, std::move(type.type));
+    }
+    for (qsizetype slot : valueOrder) {
+        ValueBuild& value = values[size_t(slot)];
+        _tagTypes[types[size_t(value.keySlot)].key].values.insert(value.lowercase, std::move(value.value));
+    }
+    _tagTypesEpoch = epoch;
+    _builtTagTypes = _tagTypes;
+}
+
+bool PMMainController::tagTypesAreCurrent() const
+{
+    // Unchanged when no record's tags were dropped since, the same movies with the same
+    // IDs come in the same order, and the table is still the one built then.
+    if (_tagTypesEpoch != PMCachedTagsEpoch() || _tagTypes.size() != _builtTagTypes.size() || _tagTypes.constBegin() != _builtTagTypes.constBegin()
+        || size_t(_nonProxyRawMovieRepresentationsByID.size()) != _tagTypesSources.size())
+        return false;
+    size_t i = 0;
+    for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it, ++i)
+        if (!_tagTypesSources[i].isSame(it.value(), it.key()))
+            return false;
+    return true;
 }
 
 QStringList PMMainController::tagNamesWithPrefix(const QString& prefix) const

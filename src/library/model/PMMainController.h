@@ -41,6 +41,10 @@ public:
     platform::ArrayPtr _library = platform::Array::make();
     QHash<QString, PMLibraryContainerPtr> _containersByID;
     QHash<QString, PMMovieRepresentationOriginalPtr> _nonProxyRawMovieRepresentationsByPath; // precomposed paths
+    // The downloads by their addresses, then the playable movies by the web address they
+    // came from ("Original URL"); made on first request after each library rebuild.
+    QHash<QString, platform::Value> availableMovieRepresentationsByOriginalURLString();
+    std::optional<QHash<QString, platform::Value>> _availableMovieRepresentationsByOriginalURLString;
     QHash<QString, PMMovieRepresentationOriginalPtr> _nonProxyRawMovieRepresentationsByID;
     QHash<QString, platform::DictionaryPtr> _nonProxyRawMovieRepresentationSeriesByIDPrefix;
     QHash<QString, PMMovieRepresentationOriginalPtr> _nonProxyFilteredMovieRepresentationsByID;
@@ -216,6 +220,13 @@ public:
     long long _missingMoviesMode = 0;
     std::vector<WalkedMovie> _walkedMovies;
     void registerWalkedMovies();
+    // The walk of the last rebuild and the tables it made (shared with the live ones until
+    // somebody changes those): a walk that meets the same movies with the same IDs, paths
+    // and filtering would make the same tables, which are then kept.
+    std::vector<WalkedMovie> _previousWalk;
+    QHash<QString, PMMovieRepresentationOriginalPtr> _builtByPath, _builtByID, _builtFilteredByID;
+    bool walkMatchesPrevious() const;
+    void registerWalkedSeriesAndFilteredMovies(bool tablesToo);
     void invalidateCurrentOrMonitoredMovieRepresentationAncestors();
     bool _skipMissingStatusUpdate = false;
 
@@ -599,6 +610,28 @@ private:
     PMMainController();
     platform::Value searchAncestorsFastPath(const platform::Value& item, qsizetype* getIndex);
     PMLibraryContainerPtr sourceStorageSectionWithName(const QString& name, PMLibraryContainerPtr (PMMainController::*afterSectionForSelector)());
+    // What the tag types were last built from: the movies and IDs in the order visited and
+    // the tag epoch of the records then, with the table built (shared with `_tagTypes` while
+    // nobody changed that). A rebuild from the same sources would build the same table.
+    struct TagTypesSource {
+        PMMovieRepresentationOriginalPtr movie;
+        QString key;      // the ID as the table held it (kept, so that its text stays)
+        QString uniqueID; // a copy, side by side with the others
+        bool isSame(const PMMovieRepresentationOriginalPtr& m, const QString& k) const
+        {
+            return m == movie && ((k.constData() == key.constData() && k.size() == key.size()) || k == key);
+        }
+    };
+    std::vector<TagTypesSource> _tagTypesSources;
+    // Each movie's share then, and the shares as numbers side by side (per movie from
+    // `_tagTypeFlatStart[i]`: for each tag its number, 1 when non-numeric, the count of
+    // values and their numbers), so that a rebuild reads only what changed from the movies.
+    std::vector<std::shared_ptr<const PMTagTypeShare>> _tagTypeShares;
+    std::vector<qsizetype> _tagTypeFlat;
+    std::vector<size_t> _tagTypeFlatStart;
+    std::uint64_t _tagTypesEpoch = 0;
+    QHash<QString, PMTagType> _builtTagTypes;
+    bool tagTypesAreCurrent() const;
 };
 
 inline PMMainController& mainController()

@@ -71,6 +71,7 @@ void PMMovieRepresentationPrototype::setURL(const QUrl& url)
         o.m_URL = url;
         o.m_path.reset();
         o.m_applicationPath.reset();
+        o.invalidateSearchTextLocked();
     }
     const QString newPath = path();
     const QByteArray bookmarkData = newPath.isEmpty() ? QByteArray() : PMBookmarkDataFromPath(newPath);
@@ -266,6 +267,7 @@ void PMMovieRepresentationPrototype::invalidateApplicationPath()
     PMMovieRepresentationOriginal& o = original();
     std::lock_guard lock(o.m_mutex);
     o.m_applicationPath.reset();
+    o.invalidateSearchTextLocked();
 }
 
 // ---- Icon

@@ -9,6 +9,7 @@
 #include "foundation/NSString+PMHelpManagerMarks.h"
 #include "foundation/NSString+PMHelpManagerNumbers.h"
 #include "foundation/PMCSVParser.h"
+#include "foundation/PMCaseFolding.h"
 #include "foundation/PMFunctions.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
@@ -22,6 +23,9 @@
 #include <QtCore/QSet>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string_view>
 
 using platform::Date;
 using platform::Value;
@@ -31,6 +35,16 @@ namespace {
 platform::UserDefaults& defaults()
 {
     return platform::UserDefaults::standard();
+}
+
+// The name ("Tag") and value text ("Value") of every entry of the merged tags.
+void forEachTag(const platform::DictionaryPtr& tags, const std::function<void(const Value& name, const Value& value)>& visit)
+{
+    if (!tags)
+        return;
+    for (auto it = tags->begin(); it != tags->end(); ++it)
+        if (const platform::DictionaryPtr entry = it.value().dictionary())
+            visit(entry->value(QStringLiteral("Tag")), entry->value(QStringLiteral("Value")));
 }
 
 bool namesAutomatically()
@@ -225,6 +239,7 @@ void PMMovieRepresentationPrototype::invalidateDisplayNameRecursively()
         o.m_displayName.reset();
         o.m_displayNameWithExtension.reset();
         o.m_displayNameWithoutExtension.reset();
+        o.invalidateSearchTextLocked();
     }
     invalidateSortNameRecursively();
 }
@@ -482,7 +497,8 @@ bool PMMovieRepresentationPrototype::isMatchForIdentifiers(const QSet<QString>& 
     return !prefix.isEmpty() && identifiers.contains(prefix);
 }
 
-bool PMMovieRepresentationPrototype::isMatchForSearchString(const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
+// The test record by record, for terms the folded texts cannot answer.
+bool PMMovieRepresentationPrototype::isMatchForSearchStringDirectly(const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
 {
     QString s = string;
     if (searchName && displayNameWithExtension(true).contains(s, Qt::CaseInsensitive))
@@ -503,18 +519,13 @@ bool PMMovieRepresentationPrototype::isMatchForSearchString(const QString& strin
             const QString application = applicationPath();
             if (!application.isEmpty() && QFileInfo(application).fileName().contains(s, Qt::CaseInsensitive))
                 return true;
-            if (const platform::DictionaryPtr tags = cachedTags()) {
-                for (auto it = tags->begin(); it != tags->end(); ++it) {
-                    const platform::DictionaryPtr entry = it.value().dictionary();
-                    if (!entry)
-                        continue;
-                    const Value name = entry->value(QStringLiteral("Tag"));
-                    const Value value = entry->value(QStringLiteral("Value"));
-                    if ((name.isString() && name.string().compare(s, Qt::CaseInsensitive) == 0)
-                        || (value.isString() && value.string().contains(s, Qt::CaseInsensitive)))
-                        return true;
-                }
-            }
+            bool found = false;
+            forEachTag(cachedTags(), [&](const Value& name, const Value& value) {
+                found = found || (name.isString() && name.string().compare(s, Qt::CaseInsensitive) == 0)
+                        || (value.isString() && value.string().contains(s, Qt::CaseInsensitive));
+            });
+            if (found)
+                return true;
         }
     }
     if (searchLocation && !s.isEmpty()) {
@@ -526,6 +537,157 @@ bool PMMovieRepresentationPrototype::isMatchForSearchString(const QString& strin
             return true;
         if (defaults().boolForKey(QStringLiteral("Search: Check Readable Path Representation")) && !p.isEmpty()
             && readablePathRepresentationIndicatingAvailability(p, false).contains(s, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+// ---- Search text
+
+namespace {
+
+constexpr char16_t kSearchTextSeparator = PMSearchTextSeparator;
+std::atomic<std::uint64_t> gSearchTextEpoch{0};
+
+void appendFolded(QString& into, QStringView text)
+{
+    const char16_t* fold = PMCaseFoldTable();
+    const qsizetype at = into.size();
+    into.resize(at + text.size());
+    char16_t* out = reinterpret_cast<char16_t*>(into.data()) + at;
+    const char16_t* in = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = fold[in[i]];
+}
+
+QString folded(QStringView text)
+{
+    QString out;
+    appendFolded(out, text);
+    return out;
+}
+
+bool containsFolded(QStringView haystack, QStringView needle)
+{
+    return std::u16string_view(haystack.utf16(), size_t(haystack.size())).find(std::u16string_view(needle.utf16(), size_t(needle.size())))
+           != std::u16string_view::npos;
+}
+
+} // namespace
+
+std::uint64_t PMSearchTextEpoch()
+{
+    return gSearchTextEpoch.load(std::memory_order_acquire);
+}
+
+namespace {
+
+PMChangedRecords& droppedSearchTexts()
+{
+    static PMChangedRecords dropped;
+    return dropped;
+}
+
+} // namespace
+
+bool PMTakeRecordsWithDroppedSearchTexts(std::vector<const PMMovieRepresentationOriginal*>& records)
+{
+    return droppedSearchTexts().take(records);
+}
+
+void PMMovieRepresentationOriginal::invalidateSearchTextLocked()
+{
+    m_searchText.reset();
+    ++m_searchTextGeneration;
+    droppedSearchTexts().note(this);
+    gSearchTextEpoch.fetch_add(1, std::memory_order_acq_rel);
+}
+
+PMSearchTerm::PMSearchTerm(const QString& given) : string(given)
+{
+    matchesFoldedText = !given.isEmpty() && !given.startsWith(u'*')
+                        && std::none_of(given.begin(), given.end(), [](QChar c) { return c.isSurrogate() || c.unicode() == kSearchTextSeparator; });
+    if (matchesFoldedText)
+        folded = ::folded(given);
+}
+
+std::shared_ptr<const PMMovieSearchText> PMMovieRepresentationPrototype::searchText()
+{
+    PMMovieRepresentationPrototype& record = *this;
+    PMMovieRepresentationOriginal& o = original();
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_searchText)
+            return o.m_searchText;
+        generation = o.m_searchTextGeneration;
+    }
+    auto made = std::make_shared<PMMovieSearchText>();
+    QString& text = made->text;
+    appendFolded(text, record.displayNameWithExtension(true));
+    made->nameEnd = text.size();
+    text += QChar(kSearchTextSeparator);
+    const QString application = record.applicationPath();
+    if (!application.isEmpty())
+        appendFolded(text, QFileInfo(application).fileName());
+    text += QChar(kSearchTextSeparator);
+    forEachTag(record.cachedTags(), [&](const Value& name, const Value& value) {
+        if (name.isString())
+            made->tagNames << folded(name.string());
+        if (value.isString()) {
+            appendFolded(text, value.string());
+            text += QChar(kSearchTextSeparator);
+        }
+    });
+    made->metadataEnd = text.size();
+    const QString p = record.path();
+    appendFolded(text, p.isEmpty() ? record.URLString() : p);
+    std::lock_guard lock(o.m_mutex);
+    if (o.m_searchText)
+        return o.m_searchText;
+    // Something the text holds changed while it was made: it serves this search only.
+    if (generation == o.m_searchTextGeneration)
+        o.m_searchText = made;
+    return made;
+}
+
+bool PMMovieRepresentationPrototype::isMatchForSearchString(const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
+{
+    return isMatchForSearchTerm(PMSearchTerm(string), searchName, searchMetadata, searchLocation);
+}
+
+bool PMMovieRepresentationPrototype::isMatchForSearchTerm(const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation,
+                                                          const PMMovieSearchText* given)
+{
+    if (!term.matchesFoldedText)
+        return isMatchForSearchStringDirectly(term.string, searchName, searchMetadata, searchLocation);
+    std::shared_ptr<const PMMovieSearchText> made;
+    if (!given)
+        made = this->searchText();
+    const PMMovieSearchText* searchText = given ? given : made.get();
+    const QStringView text(searchText->text);
+    const QStringView needle(term.folded);
+    if (searchName && searchMetadata) {
+        if (containsFolded(text.first(searchText->metadataEnd), needle))
+            return true;
+    } else if (searchName) {
+        if (containsFolded(text.first(searchText->nameEnd), needle))
+            return true;
+    } else if (searchMetadata) {
+        if (containsFolded(text.sliced(searchText->nameEnd, searchText->metadataEnd - searchText->nameEnd), needle))
+            return true;
+    }
+    if (searchMetadata && searchText->tagNames.contains(term.folded))
+        return true;
+    if (searchLocation) {
+        if (containsFolded(text.sliced(searchText->metadataEnd), needle))
+            return true;
+        const Value originalURL = userSettings()->value(QStringLiteral("Original URL"));
+        if (originalURL.isString() && originalURL.string().contains(term.string, Qt::CaseInsensitive))
+            return true;
+        const QString p = path();
+        if (defaults().boolForKey(QStringLiteral("Search: Check Readable Path Representation")) && !p.isEmpty()
+            && readablePathRepresentationIndicatingAvailability(p, false).contains(term.string, Qt::CaseInsensitive))
             return true;
     }
     return false;

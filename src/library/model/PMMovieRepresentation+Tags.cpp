@@ -12,6 +12,7 @@
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "library/model/PMTagType.h"
 #include "platform/ExtendedAttributes.h"
 #include "platform/PropertyList.h"
 #include "platform/Queues.h"
@@ -21,6 +22,8 @@
 #include <QtCore/QSet>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <limits>
 #include <cmath>
 
@@ -521,14 +524,97 @@ QStringList PMMovieRepresentationPrototype::cachedLowercaseValuesForLowercaseTag
     return values;
 }
 
+std::shared_ptr<const PMTagTypeShare> PMMovieRepresentationPrototype::cachedTagTypeShare()
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_tagTypeShare)
+            return o.m_tagTypeShare;
+    }
+    const platform::DictionaryPtr tags = cachedTags();
+    auto share = std::make_shared<PMTagTypeShare>();
+    if (tags) {
+        share->tags.reserve(size_t(tags->count()));
+        for (auto it = tags->begin(); it != tags->end(); ++it) {
+            const platform::DictionaryPtr entry = it.value().dictionary();
+            if (!entry)
+                continue;
+            PMTagTypeShare::Tag& tag = share->tags.emplace_back();
+            tag.key = it.key();
+            tag.tag = entry->value(QStringLiteral("Tag")).string();
+            const QString text = entry->value(QStringLiteral("Value")).string();
+            // Notes are prose: commas in them separate nothing.
+            tag.values = tag.key == QLatin1String("notes") ? QStringList{text} : cachedCSVFields(text);
+            tag.lowercaseValues.reserve(tag.values.size());
+            tag.keySlot = PMTagTypeSlot(tag.key);
+            for (const QString& value : std::as_const(tag.values)) {
+                tag.lowercaseValues << value.toLower();
+                tag.valueSlots.push_back(PMTagValueSlot(tag.keySlot, tag.lowercaseValues.constLast()));
+                tag.nonNumeric = tag.nonNumeric || PMContainsNonNumericCharacter(value);
+            }
+        }
+    }
+    std::lock_guard lock(o.m_mutex);
+    // Kept only while the tags it was made from are still the record's.
+    if (!o.m_tagTypeShare && o.m_cachedTags == tags)
+        o.m_tagTypeShare = share;
+    return share;
+}
+
+namespace {
+
+std::atomic<std::uint64_t> gCachedTagsEpoch{0};
+
+PMChangedRecords& droppedTags()
+{
+    static PMChangedRecords dropped;
+    return dropped;
+}
+
+} // namespace
+
+void PMChangedRecords::note(const PMMovieRepresentationOriginal* record)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_records.size() < kLimit)
+        m_records.push_back(record);
+    else
+        m_overflowed = true;
+}
+
+bool PMChangedRecords::take(std::vector<const PMMovieRepresentationOriginal*>& records)
+{
+    std::lock_guard lock(m_mutex);
+    records.swap(m_records);
+    m_records.clear();
+    const bool complete = !m_overflowed;
+    m_overflowed = false;
+    return complete;
+}
+
+std::uint64_t PMCachedTagsEpoch()
+{
+    return gCachedTagsEpoch.load(std::memory_order_acquire);
+}
+
+bool PMTakeRecordsWithDroppedTags(std::vector<const PMMovieRepresentationOriginal*>& records)
+{
+    return droppedTags().take(records);
+}
+
 void PMMovieRepresentationPrototype::invalidateCachedTags()
 {
+    droppedTags().note(&original());
+    gCachedTagsEpoch.fetch_add(1, std::memory_order_acq_rel);
     {
         PMMovieRepresentationOriginal& o = original();
         std::lock_guard lock(o.m_mutex);
         o.m_cachedTags.reset();
         o.m_cachedLowercaseTagValues.clear();
         o.m_cachedSeparateLowercaseTagValues.clear();
+        o.m_tagTypeShare.reset();
+        o.invalidateSearchTextLocked();
     }
     invalidateCachedSubdivisionTags();
     if (PMCachedSettings::determineNamesAutomatically)

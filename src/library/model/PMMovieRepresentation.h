@@ -23,10 +23,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationProxy;
 struct PMMovieRepresentationValues;
+struct PMTagTypeShare;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
 using PMMovieRepresentationProxyPtr = std::shared_ptr<PMMovieRepresentationProxy>;
 
@@ -36,6 +38,53 @@ inline constexpr char PMAccessoryTagListNamePrefix[] = "AccessoryTagListName: ";
 // The per-file settings of a movie record: one dictionary, shared by the original and all
 // its proxies, saved with the library as "User Settings".
 using PMMovieUserSettings = platform::Dictionary;
+
+// One text with the parts a search looks at, in the order name, metadata, location, so that
+// name and metadata together are one range: the display name with extension, the file name
+// of the application, every tag value, then the path (or the address without one), each
+// part case-folded and followed by a separator. Tag names are kept apart for the equality test.
+struct PMMovieSearchText {
+    QString text;
+    qsizetype nameEnd = 0;
+    qsizetype metadataEnd = 0;
+    QStringList tagNames;
+};
+// The separator of the parts of a search text; no term that holds it is matched there.
+inline constexpr char16_t PMSearchTextSeparator = 0xFFFF;
+// The records noted since the last `take`, up to a limit; beyond it `take` answers NO
+// (then any record may have changed). Safe from any thread.
+class PMChangedRecords {
+public:
+    void note(const PMMovieRepresentationOriginal* record);
+    bool take(std::vector<const PMMovieRepresentationOriginal*>& records);
+
+private:
+    static constexpr size_t kLimit = 4096;
+    std::mutex m_mutex;
+    std::vector<const PMMovieRepresentationOriginal*> m_records;
+    bool m_overflowed = false;
+};
+
+// Rises whenever any record's search text is dropped.
+std::uint64_t PMSearchTextEpoch();
+// Hands over the records whose search texts were dropped since the last call; NO when
+// too many were to be remembered (then any record may have changed).
+bool PMTakeRecordsWithDroppedSearchTexts(std::vector<const PMMovieRepresentationOriginal*>& records);
+// Rises whenever any record's cached tags are dropped.
+std::uint64_t PMCachedTagsEpoch();
+// Hands over the records whose cached tags were dropped since the last call; NO when
+// too many were to be remembered (then any record may have changed).
+bool PMTakeRecordsWithDroppedTags(std::vector<const PMMovieRepresentationOriginal*>& records);
+
+// A term of a search, case-folded once for testing many records against it.
+struct PMSearchTerm {
+    explicit PMSearchTerm(const QString& string);
+    QString string; // as given
+    QString folded; // case-folded, unit by unit
+    // Terms that hold no surrogate and no separator of the records' search texts, are not
+    // empty and are no rating test are matched against those texts; others record by record.
+    bool matchesFoldedText = false;
+};
 
 class PMMovieRepresentationPrototype : public platform::Object, public PMLibraryItem {
 public:
@@ -143,6 +192,8 @@ public:
     void updateCachedFileMetadataTags();
     QString cachedLowercaseValueForLowercaseTag(const QString& tag) override;
     QStringList cachedLowercaseValuesForLowercaseTag(const QString& tag);
+    // What the record adds to the library's tag types; kept until its tags change.
+    std::shared_ptr<const PMTagTypeShare> cachedTagTypeShare();
     void invalidateCachedTags();
     platform::DictionaryPtr cachedSubdivisionTags();
     QString fastTrackSubdivisionTagsDescription();
@@ -212,6 +263,12 @@ public:
     QString toolTip();
     bool isMatchForIdentifiers(const QSet<QString>& identifiers);
     bool isMatchForSearchString(const QString& string, bool searchName, bool searchMetadata, bool searchLocation);
+    // With `text` (the record's `searchText`, fetched once for many terms) or without.
+    bool isMatchForSearchTerm(const PMSearchTerm& term, bool searchName, bool searchMetadata, bool searchLocation,
+                              const PMMovieSearchText* text = nullptr);
+    // The record's case-folded texts that searches test; made on first use.
+    std::shared_ptr<const PMMovieSearchText> searchText();
+    bool isMatchForSearchStringDirectly(const QString& string, bool searchName, bool searchMetadata, bool searchLocation);
 
     // The least a movie needs of its record.
     PMMovieRepresentationValues movieRepresentationValues();
@@ -277,6 +334,12 @@ public:
     std::optional<platform::Date> m_additionDate, m_creationDate, m_oldestDate, m_newestDate, m_lastPlaybackDate;
     std::optional<std::uint64_t> m_movieFileSize;
     QString m_duplicateComparisonValue;
+    // The case-folded name, tags and location that searches test, made on the first search
+    // and dropped (under the lock) whenever the name, tags, application or location change.
+    std::shared_ptr<const PMMovieSearchText> m_searchText;
+    std::shared_ptr<const PMTagTypeShare> m_tagTypeShare; // dropped with the cached tags
+    std::uint64_t m_searchTextGeneration = 0;
+    void invalidateSearchTextLocked();
 };
 
 class PMMovieRepresentationProxy : public PMMovieRepresentationPrototype {

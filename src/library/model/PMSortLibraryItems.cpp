@@ -17,6 +17,8 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QHash>
+#include <QtCore/QObject>
+#include <QtCore/QVariant>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QThread>
 
@@ -875,6 +877,17 @@ int PMCompareTagEntries(const Value& a, const Value& b)
         return d ? d->value(QStringLiteral("Tag")).string().toLower() : QString();
     };
     return PMCompareTagNames(tag(a), tag(b));
+}
+
+int PMCompareObjectsByTitle(const QObject* a, const QObject* b)
+{
+    auto title = [](const QObject* object) {
+        if (!object)
+            return QString();
+        const QVariant title = object->property("title");
+        return (title.isValid() ? title : object->property("text")).toString();
+    };
+    return PMCompareNamesBySortString(title(a), title(b));
 }
 
 int PMCompareItemDates(PMLibraryItem& a, PMLibraryItem& b, int mode)

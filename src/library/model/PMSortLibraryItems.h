@@ -15,6 +15,7 @@
 
 class PMLibraryContainer;
 class PMLibraryItem;
+class QObject;
 
 // One parsed entry of a criterion string; at most one flag is set. No flag and no tag
 // name: a name criterion.
@@ -93,6 +94,9 @@ int PMCompareURLsByAbsoluteString(const QUrl& a, const QUrl& b);
 int PMCompareTagNames(const QString& a, const QString& b);
 // Tag entries (dictionaries with "Tag") by their lower-cased tag names.
 int PMCompareTagEntries(const platform::Value& a, const platform::Value& b);
+// Objects by their titles (the "title" property, or "text" for objects without one, such
+// as menu items), through `PMCompareNamesBySortString`.
+int PMCompareObjectsByTitle(const QObject* a, const QObject* b);
 // Mode 1: sorting-context newest dates; -1: oldest dates; otherwise addition dates; at
 // whole seconds.
 int PMCompareItemDates(PMLibraryItem& a, PMLibraryItem& b, int mode);

@@ -7,10 +7,39 @@
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
+#include <vector>
+
 struct PMTagValue {
     QString value;                     // as first met
     QStringList associatedIdentifiers; // unique library IDs of the carriers, in visiting order
 };
+
+// One movie's share of the tag types, worked out once per change of its tags: for each of
+// its tags the lower-case name, the name as typed, the values (the whole text for "notes",
+// the CSV fields otherwise) with their lower-case forms, and whether a value holds a
+// character that is neither a digit nor punctuation.
+struct PMTagTypeShare {
+    struct Tag {
+        QString key;
+        QString tag;
+        QStringList values;
+        QStringList lowercaseValues;
+        bool nonNumeric = false;
+        // Numbers standing for the lower-case tag name and for each lower-case value of it,
+        // the same for every movie (`PMTagTypeSlot`, `PMTagValueSlot`).
+        qsizetype keySlot = 0;
+        std::vector<qsizetype> valueSlots;
+    };
+    std::vector<Tag> tags;
+};
+
+// The number that stands for a lower-case tag name, and for a lower-case value of the tag
+// with that number: given out once per process, from 0 up.
+qsizetype PMTagTypeSlot(const QString& lowercaseTag);
+qsizetype PMTagValueSlot(qsizetype tagSlot, const QString& lowercaseValue);
+
+// Neither a decimal digit nor punctuation: "1.5" and "2001-10" are numbers, "12a" is not.
+bool PMContainsNonNumericCharacter(const QString& text);
 
 struct PMTagType {
     QString tag;                       // as typed on the first movie visited that carries it

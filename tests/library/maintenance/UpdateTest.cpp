@@ -299,3 +299,46 @@ TEST_F(UpdateTest, EveryRebuildRenewsTheTagTypes)
 }
 
 } // namespace
+
+// Rebuilds keep the lookup tables of an unchanged library; every change reaches them.
+TEST_F(UpdateTest, RebuiltTablesFollowEveryChangeOfTheMovies)
+{
+    PMMainController& c = mainController();
+    auto a = movie(QStringLiteral("A"));
+    auto b = movie(QStringLiteral("B"));
+    PMLibraryContainerPtr home = folder(QStringLiteral("Home"), {Value(a), Value(b)});
+    library({Value(home)});
+    c.invalidateLibraryDependencies();
+    auto paths = [&] {
+        QStringList keys = c._nonProxyRawMovieRepresentationsByPath.keys();
+        keys.sort();
+        return keys;
+    };
+    EXPECT_EQ(c._nonProxyRawMovieRepresentationsByID.size(), 2);
+    const platform::ArrayPtr before = c.nonProxyFilteredMovieRepresentations();
+
+    // Unchanged: the same content, in a new list.
+    c.invalidateLibraryDependencies();
+    EXPECT_EQ(c._nonProxyRawMovieRepresentationsByID.value(a->uniqueLibraryID()), a);
+    EXPECT_EQ(ids(c.nonProxyFilteredMovieRepresentations()), ids(before));
+
+    // A moved file, a removed movie, a table changed by hand: each is rebuilt.
+    a->setURL(QUrl::fromLocalFile(QStringLiteral("/media/test/Elsewhere/A.mov")));
+    c.invalidateLibraryDependencies();
+    EXPECT_TRUE(paths().contains(QStringLiteral("/media/test/Elsewhere/A.mov")));
+    EXPECT_FALSE(paths().contains(QStringLiteral("/media/test/Movies/A.mov")));
+    home->rawChildren()->removeAt(1);
+    c.invalidateLibraryDependencies();
+    EXPECT_FALSE(c._nonProxyRawMovieRepresentationsByID.contains(b->uniqueLibraryID()));
+    EXPECT_EQ(ids(c.nonProxyFilteredMovieRepresentations()), QStringList{a->uniqueLibraryID()});
+    c._nonProxyRawMovieRepresentationsByID.insert(QStringLiteral("STRAY"), b);
+    c._nonProxyFilteredMovieRepresentationsByID.insert(QStringLiteral("STRAY"), b);
+    c.invalidateLibraryDependencies();
+    EXPECT_FALSE(c._nonProxyRawMovieRepresentationsByID.contains(QStringLiteral("STRAY")));
+    EXPECT_FALSE(c._nonProxyFilteredMovieRepresentationsByID.contains(QStringLiteral("STRAY")));
+    // A movie that goes missing leaves the filtered tables.
+    platform::UserDefaults::standard().setObject(Value(0), QStringLiteral("Missing Movies Mode"));
+    a->setMissing(true, true);
+    c.invalidateLibraryDependencies();
+    EXPECT_TRUE(c._nonProxyFilteredMovieRepresentationsByID.isEmpty());
+}

@@ -4,6 +4,8 @@
 #include "library/model/PMSearch.h"
 #include "library/model/PMSortLibraryItems.h"
 
+#include <thread>
+
 using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
@@ -249,4 +251,222 @@ TEST(DuplicateImages, LikenessGroupsAreConnectedSets)
     auto chain = [](size_t a, size_t b) { return b == a + 1; };
     EXPECT_EQ(PMSimilarSets(3, chain), (std::vector<std::vector<size_t>>{{0, 1, 2}}));
     EXPECT_TRUE(PMSimilarSets(1, chain).empty());
+}
+
+TEST_F(SearchTest, ChangesAfterASearchReachTheNextSearch)
+{
+    auto m = movie("Summer Trip");
+    library({Value(folder("Home", {Value(m)}))});
+    auto names = [&](const char* text) { return search(QString::fromUtf8(text), nullptr, false, true); };
+    EXPECT_EQ(names("drama"), QStringList());
+    EXPECT_EQ(names("summer"), QStringList{QStringLiteral("*Summer Trip")});
+
+    m->setValue(QStringLiteral("Drama"), QStringLiteral("Genre"));
+    EXPECT_EQ(names("drama"), QStringList{QStringLiteral("*Summer Trip")});
+    EXPECT_EQ(names("genre"), QStringList{QStringLiteral("*Summer Trip")}); // a tag name, whole
+    m->setValue(QStringLiteral("Comedy"), QStringLiteral("Genre"));
+    EXPECT_EQ(names("drama"), QStringList());
+
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Original Name Tag")); // the old name stays out of the tags
+    m->setDisplayName(QStringLiteral("Winter Walk"));
+    EXPECT_EQ(names("summer"), QStringList());
+    EXPECT_EQ(names("WALK"), QStringList{QStringLiteral("*Winter Walk")});
+
+    // The location follows the file.
+    Array results;
+    addMatchesForParsedQuery(results, *PMParsedQuery::parsedQuery(QStringLiteral("elsewhere")), nullptr, false, true, false, false, true, nullptr);
+    EXPECT_TRUE(results.isEmpty());
+    m->setURL(QUrl::fromLocalFile(QStringLiteral("/media/elsewhere/a.mov")));
+    addMatchesForParsedQuery(results, *PMParsedQuery::parsedQuery(QStringLiteral("elsewhere")), nullptr, false, true, false, false, true, nullptr);
+    EXPECT_EQ(results.count(), 1);
+}
+
+// The records keep folded texts for searching; every answer must be the one that testing
+// the record's own texts ignoring case gives.
+TEST_F(SearchTest, FoldedSearchTextsAnswerLikeTheRecordsOwnTexts)
+{
+    auto m = movie("Été à Straße ΣΟΦΊΑ");
+    m->setValue(QStringLiteral("Drama, İstanbul"), QStringLiteral("Genre"));
+    m->setValue(QStringLiteral("Ann Lee"), QStringLiteral("Cast"));
+    m->userSettings()->setValue(QStringLiteral("Original URL"), QStringLiteral("https://example.org/Clip"));
+    const char* terms[] = {"été", "ÉTÉ", "straße", "STRASSE", "σοφία", "ΣΟΦΊΑ", "drama", "istanbul", "i̇stanbul", "cast", "CAST", "cas",
+                           "lee", "mov", "movdrama", "ée à", "trip", "/media/test", "EXAMPLE.org", "*", "**+", "x\xef\xbf\xbfy", "\xf0\x90\x90\x80"};
+    for (const char* t : terms) {
+        const QString term = QString::fromUtf8(t);
+        for (int flags = 0; flags < 8; ++flags) {
+            SCOPED_TRACE(t);
+            SCOPED_TRACE(flags);
+            const bool name = flags & 1, metadata = flags & 2, location = flags & 4;
+            EXPECT_EQ(m->isMatchForSearchTerm(PMSearchTerm(term), name, metadata, location),
+                      m->isMatchForSearchStringDirectly(term, name, metadata, location));
+        }
+    }
+}
+
+TEST_F(SearchTest, OnlineSearchesAskForPagesAndShowWhatTheLibraryHoldsAsItsOwnMovies)
+{
+    // A movie of the library that came from the web, and an online container.
+    auto kept = movie("Kept Clip", 30);
+    kept->userSettings()->setValue(QStringLiteral("Original URL"), QStringLiteral("https://example.org/kept"));
+    library({Value(folder("Home", {Value(kept)}))});
+    auto online = PMLibraryContainer::make({{QStringLiteral("Online"), QStringLiteral("YouTube")}, {QStringLiteral("Name"), QStringLiteral("Web")}});
+    EXPECT_EQ(online->queryName(), QStringLiteral("YouTube Search"));
+
+    // A new search answers an empty list at once and waits for the first pages.
+    const ArrayPtr first = online->sortedChildrenForQuery(QStringLiteral("clips"), true, false);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->isEmpty());
+    const platform::DictionaryPtr search = online->value(QStringLiteral("Search")).dictionary();
+    ASSERT_TRUE(search);
+    EXPECT_TRUE(search->value(QStringLiteral("Searching")).toBool());
+    EXPECT_FALSE(online->canGetMoreOnlineChildren());
+    const platform::DictionaryPtr firstRequest = online->onlinePageRequest(true);
+    EXPECT_EQ(firstRequest->value(QStringLiteral("Query")).string(), QStringLiteral("clips"));
+    EXPECT_EQ(firstRequest->value(QStringLiteral("YouTube Start Index")).string(), QStringLiteral("1"));
+    EXPECT_EQ(firstRequest->value(QStringLiteral("Vimeo Page")).string(), QStringLiteral("1"));
+    EXPECT_FALSE(firstRequest->value(QStringLiteral("Search YouTube")).toBool());
+    EXPECT_FALSE(firstRequest->value(QStringLiteral("Search Vimeo")).toBool());
+
+    // Pages arrive: the next request follows what was received and what was announced.
+    auto clip = [](const char* name, long long duration, const char* url) {
+        auto m = PMMovieRepresentationOriginal::movieRepresentationWithURL(QUrl(QString::fromUtf8(url)));
+        m->userSettings()->setValue(QStringLiteral("Name"), QString::fromUtf8(name));
+        m->setDuration(duration);
+        return Value(m);
+    };
+    const struct {
+        int first, second;
+        long long firstAnnounced, secondAnnounced;
+        bool searching, canGetMore;
+        const char *startIndex, *page;
+    } cases[] = {
+        {3, 0, 3, 0, false, false, "0", "0"},
+        {3, 0, 40, 0, false, true, "4", "0"},
+        {3, 0, 40, 0, true, false, "4", "0"}, // a request is under way
+        {0, 50, 0, 51, false, true, "0", "2"},
+        {0, 49, 0, 200, false, true, "0", "1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.first << " " << c.second << " " << c.firstAnnounced << " " << c.secondAnnounced);
+        auto first = Array::make(), second = Array::make();
+        for (int i = 0; i < c.first; ++i)
+            first->append(clip("y", 10, "https://example.org/y"));
+        for (int i = 0; i < c.second; ++i)
+            second->append(clip("v", 10, "https://example.org/v"));
+        search->setValue(QStringLiteral("YouTube Matches"), Value(first));
+        search->setValue(QStringLiteral("Vimeo Matches"), Value(second));
+        search->setValue(QStringLiteral("YouTube Overall Count"), c.firstAnnounced);
+        search->setValue(QStringLiteral("Vimeo Overall Count"), c.secondAnnounced);
+        search->setValue(QStringLiteral("Searching"), c.searching);
+        EXPECT_EQ(online->canGetMoreOnlineChildren(), c.canGetMore);
+        const platform::DictionaryPtr next = online->onlinePageRequest(false);
+        EXPECT_EQ(next->value(QStringLiteral("YouTube Start Index")).string(), QString::fromUtf8(c.startIndex));
+        EXPECT_EQ(next->value(QStringLiteral("Vimeo Page")).string(), QString::fromUtf8(c.page));
+    }
+
+    // The results received: clips without a duration are left out, and a clip the library
+    // holds shows as the library's movie, or not at all while downloaded clips are hidden.
+    search->setValue(QStringLiteral("YouTube Matches"),
+                     Value(Array::make({clip("New", 10, "https://example.org/new"), clip("Kept", 10, "https://example.org/kept")})));
+    search->setValue(QStringLiteral("Vimeo Matches"), Value(Array::make({clip("Broken", 0, "https://example.org/broken")})));
+    search->setValue(QStringLiteral("Searching"), false);
+    QStringList shown = describe(*online->sortedChildrenForQuery(QStringLiteral("clips"), false, false));
+    shown.sort();
+    EXPECT_EQ(shown, (QStringList{"*Kept Clip", "?New"}));
+    setDefault(QStringLiteral("Hide Downloaded Webclips"), true);
+    EXPECT_EQ(describe(*online->sortedChildrenForQuery(QStringLiteral("clips"), false, false)), QStringList{"?New"});
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Hide Downloaded Webclips"));
+
+    // Asking for more sets the search under way and answers nothing yet.
+    EXPECT_EQ(online->sortedChildrenForQuery(QStringLiteral("clips"), false, true), nullptr);
+    EXPECT_TRUE(search->value(QStringLiteral("Searching")).toBool());
+    // Without results of either service the answer is an empty list.
+    search->setValue(QStringLiteral("YouTube Matches"), Value(Array::make()));
+    search->setValue(QStringLiteral("Vimeo Matches"), Value(Array::make()));
+    const ArrayPtr none = online->sortedChildrenForQuery(QStringLiteral("clips"), false, true);
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->isEmpty());
+}
+
+// Searching the whole library goes through one index of the library's texts; searching a
+// container tests its movies one by one. Both must find the same movies.
+TEST_F(SearchTest, TheLibraryIndexFindsWhatTestingEachMovieFinds)
+{
+    const char* words[] = {"Summer", "trip", "ÉTÉ", "Straße", "clip", "Holiday", "strasse", "x"};
+    PMLibraryContainerPtr home = folder("Home");
+    for (int i = 0; i < 60; ++i) {
+        auto m = movie(QStringLiteral("%1 %2 %3").arg(QString::fromUtf8(words[i % 8]), QString::fromUtf8(words[(i * 3) % 8])).arg(i));
+        if (i % 3 == 0)
+            m->setValue(QString::fromUtf8(words[(i * 5) % 8]) + QStringLiteral(", Drama"), QStringLiteral("Genre"));
+        if (i % 4 == 0)
+            m->setValue(QStringLiteral("Ann"), QString::fromUtf8(words[i % 8])); // a tag named like a word
+        home->rawChildren()->append(Value(m));
+    }
+    PMLibraryContainerPtr section = library({Value(home)});
+    const char* queries[] = {"summer", "été -clip", "STRASSE||straße", "trip holiday", "drama -x", "genre", "clip||holiday -drama", "ann"};
+    for (const char* text : queries) {
+        for (int flags = 1; flags < 4; ++flags) {
+            SCOPED_TRACE(testing::Message() << text << " " << flags);
+            const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QString::fromUtf8(text));
+            ASSERT_TRUE(query);
+            Array whole, inSection;
+            addMatchesForParsedQuery(whole, *query, nullptr, false, true, flags & 1, flags & 2, false, nullptr);
+            addMatchesForParsedQuery(inSection, *query, section.get(), false, true, flags & 1, flags & 2, false, nullptr);
+            QStringList a = describe(whole), b = describe(inSection);
+            a.sort();
+            b.sort();
+            EXPECT_EQ(a, b);
+        }
+    }
+    // A tag changed after a search reaches the index.
+    auto m = PMMovie(home->rawChildren()->at(1));
+    Array before, after;
+    addMatchesForParsedQuery(before, *PMParsedQuery::parsedQuery(QStringLiteral("western")), nullptr, false, true, true, true, false, nullptr);
+    m->setValue(QStringLiteral("Western"), QStringLiteral("Genre"));
+    addMatchesForParsedQuery(after, *PMParsedQuery::parsedQuery(QStringLiteral("western")), nullptr, false, true, true, true, false, nullptr);
+    EXPECT_EQ(before.count(), 0);
+    EXPECT_EQ(after.count(), 1);
+
+    // After a rebuild of the library without that movie, and with another one changed,
+    // the index follows both.
+    home->rawChildren()->removeAt(1);
+    PMMovie(home->rawChildren()->at(5))->setValue(QStringLiteral("Western"), QStringLiteral("Genre"));
+    mainController().invalidateLibraryDependencies();
+    Array rebuilt;
+    addMatchesForParsedQuery(rebuilt, *PMParsedQuery::parsedQuery(QStringLiteral("western")), nullptr, false, true, true, true, false, nullptr);
+    EXPECT_EQ(describe(rebuilt), QStringList{QStringLiteral("*") + PMMovie(home->rawChildren()->at(5))->displayName()});
+}
+
+// Searches from several threads at once make the records' texts and the library's index
+// on whichever thread comes first; all find the same.
+TEST_F(SearchTest, ConcurrentSearchesAgree)
+{
+    PMLibraryContainerPtr home = folder("Home");
+    for (int i = 0; i < 200; ++i) {
+        auto m = movie(QStringLiteral("Clip %1 %2").arg(i).arg(i % 3 ? QStringLiteral("summer") : QStringLiteral("winter")));
+        m->setValue(i % 2 ? QStringLiteral("Drama") : QStringLiteral("Comedy"), QStringLiteral("Genre"));
+        home->rawChildren()->append(Value(m));
+    }
+    library({Value(home)});
+    const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QStringLiteral("summer||winter drama"));
+    std::vector<qsizetype> found(8, -1);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < found.size(); ++t)
+        threads.emplace_back([&, t] {
+            // Half search the whole library (the index), half test the records one by one.
+            if (t % 2) {
+                found[t] = 0;
+                for (const Value& v : *home->rawChildren())
+                    if (PMMovie(v)->isMatchForSearchString(QStringLiteral("drama"), true, true, false))
+                        ++found[t];
+                return;
+            }
+            Array results;
+            addMatchesForParsedQuery(results, *query, nullptr, false, true, true, true, false, nullptr);
+            found[t] = results.count();
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (qsizetype count : found)
+        EXPECT_EQ(count, 100);
 }

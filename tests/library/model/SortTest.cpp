@@ -5,9 +5,11 @@
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMSortLibraryItems.h"
 
+#include <QtCore/QObject>
 #include <QtCore/QRandomGenerator>
 
 #include <algorithm>
+#include <memory>
 #include <thread>
 
 using platform::Array;
@@ -192,6 +194,23 @@ TEST_F(SortTest, SortStringComparisonsPutEmptyThenSortLastThenLocaleOrder)
     EXPECT_EQ(PMCompareTagEntries(entry("Notes"), entry("Genre")), 1);
     EXPECT_EQ(PMCompareTagEntries(entry("TAGS"), entry("Genre")), -1);
     EXPECT_EQ(PMCompareURLsByAbsoluteString(QUrl(QStringLiteral("file:///a/Movie%202.mov")), QUrl(QStringLiteral("file:///a/Movie%2010.mov"))), -1);
+}
+
+TEST_F(SortTest, ObjectsCompareByTheirTitlesLikeNames)
+{
+    PMRebuildSortPrefixTable();
+    auto titled = [](const char* property, const char* title) {
+        auto object = std::make_unique<QObject>();
+        object->setProperty(property, QString::fromUtf8(title));
+        return object;
+    };
+    const auto theBand = titled("title", "The Band"), band = titled("title", "Band"), cat = titled("text", "Cat"), movie2 = titled("title", "Movie 2"),
+               movie10 = titled("text", "Movie 10"), untitled = std::make_unique<QObject>();
+    EXPECT_EQ(PMCompareObjectsByTitle(theBand.get(), cat.get()), -1); // leading "The" is ignored
+    EXPECT_EQ(PMCompareObjectsByTitle(theBand.get(), band.get()), 1);  // same sort string, then as they stand
+    EXPECT_EQ(PMCompareObjectsByTitle(movie10.get(), movie2.get()), 1);
+    EXPECT_EQ(PMCompareObjectsByTitle(untitled.get(), cat.get()), 1); // no title sorts last
+    EXPECT_EQ(PMCompareObjectsByTitle(band.get(), band.get()), 0);
 }
 
 TEST_F(SortTest, TieBreaksOfNamesAndSeriesOrderEqualNamesAndAreInvertedAsAWhole)
