@@ -324,6 +324,8 @@ void PMMainController::loadLibrary()
     PMCachedSettings::determineNamesAutomatically = defaults.boolForKey(QStringLiteral("Determine Names Automatically"));
     _library = Array::make();
     _containersByID.clear();
+    // What the last rebuild kept of the library being replaced would keep its records alive.
+    forgetPreviousRebuild();
 
     if (libraryArray && !libraryArray->isEmpty()) {
         const Value first = libraryArray->at(0);

@@ -376,6 +376,20 @@ void PMMainController::registerWalkedSeriesAndFilteredMovies(bool tablesToo)
     series.waitForFinished();
 }
 
+void PMMainController::forgetPreviousRebuild()
+{
+    _previousWalk = {};
+    _builtByPath = {};
+    _builtByID = {};
+    _builtFilteredByID = {};
+    _tagTypesSources = {};
+    _tagTypeShares = {};
+    _tagTypeFlat = {};
+    _tagTypeFlatStart = {};
+    _builtTagTypes = {};
+    _tagTypesEpoch = 0;
+}
+
 bool PMMainController::walkMatchesPrevious() const
 {
     if (_walkedMovies.size() != _previousWalk.size())

@@ -82,6 +82,7 @@ void PMMainController::resetForTesting()
     _importTagNames.clear();
     _infoMovieRepresentations = nullptr;
     _infoTags = nullptr;
+    forgetPreviousRebuild();
 }
 
 // ---------------------------------------------------------------------------

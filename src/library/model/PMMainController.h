@@ -226,6 +226,9 @@ public:
     std::vector<WalkedMovie> _previousWalk;
     QHash<QString, PMMovieRepresentationOriginalPtr> _builtByPath, _builtByID, _builtFilteredByID;
     bool walkMatchesPrevious() const;
+    // Lets go of what the last rebuild kept (its walk, tables and tag-type sources), so that
+    // the next rebuild starts afresh; called when a library replaces another.
+    void forgetPreviousRebuild();
     void registerWalkedSeriesAndFilteredMovies(bool tablesToo);
     void invalidateCurrentOrMonitoredMovieRepresentationAncestors();
     bool _skipMissingStatusUpdate = false;
