@@ -237,6 +237,22 @@ void PMMainController::invalidateTagTypes()
     std::vector<TypeBuild> types;
     std::vector<ValueBuild> values;
     std::vector<qsizetype> typeOrder, valueOrder;
+    // How many movies carry each value, so that each list of carriers is made at its size
+    // at once rather than grown one movie at a time.
+    std::vector<qsizetype> carriers;
+    for (size_t i = 0; i < _tagTypesSources.size(); ++i) {
+        const qsizetype* p = _tagTypeFlat.data() + _tagTypeFlatStart[i];
+        const qsizetype* end = _tagTypeFlat.data() + _tagTypeFlatStart[i + 1];
+        while (p < end) {
+            const size_t count = size_t(p[2]);
+            for (const qsizetype* slot = p + 3; slot < p + 3 + count; ++slot) {
+                if (size_t(*slot) >= carriers.size())
+                    carriers.resize(std::max(size_t(*slot) + 1, carriers.size() * 2));
+                ++carriers[size_t(*slot)];
+            }
+            p += 3 + count;
+        }
+    }
     for (size_t i = 0; i < _tagTypesSources.size(); ++i) {
         const QString& uniqueID = _tagTypesSources[i].uniqueID;
         const qsizetype* p = _tagTypeFlat.data() + _tagTypeFlatStart[i];
@@ -269,6 +285,7 @@ void PMMainController::invalidateTagTypes()
                     value.keySlot = keySlot;
                     value.lowercase = tag.lowercaseValues.at(qsizetype(k));
                     value.value.value = tag.values.at(qsizetype(k));
+                    value.value.associatedIdentifiers.reserve(carriers[size_t(slot)]);
                     valueOrder.push_back(slot);
                 }
                 value.value.associatedIdentifiers << uniqueID;
