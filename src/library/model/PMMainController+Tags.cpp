@@ -170,16 +170,30 @@ void PMMainController::invalidateTagTypes()
         earlier.resize(sources.size());
         std::iota(earlier.begin(), earlier.end(), size_t(0));
     } else {
+        // A movie is looked for where the one before it was found, and the one after (one
+        // movie less since); only when neither is it, in a table of them all, made then.
+        // (A movie is in the table by ID once, so the two ways find the same place.)
         QHash<const PMMovieRepresentationOriginal*, size_t> position;
-        if (changesKnown) {
-            position.reserve(qsizetype(_tagTypesSources.size()));
-            for (size_t i = 0; i < _tagTypesSources.size(); ++i)
-                position.insert(_tagTypesSources[i].movie.get(), i);
-        }
+        bool positionMade = false;
+        size_t next = 0;
+        const auto placeOf = [&](const PMMovieRepresentationOriginal* movie) {
+            for (size_t candidate = next; candidate < std::min(next + 2, _tagTypesSources.size()); ++candidate)
+                if (_tagTypesSources[candidate].movie.get() == movie)
+                    return candidate;
+            if (!positionMade) {
+                positionMade = true;
+                position.reserve(qsizetype(_tagTypesSources.size()));
+                for (size_t i = 0; i < _tagTypesSources.size(); ++i)
+                    position.insert(_tagTypesSources[i].movie.get(), i);
+            }
+            return position.value(movie, kNone);
+        };
         sources.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
         earlier.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
         for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it) {
-            const size_t was = position.value(it.value().get(), kNone);
+            const size_t was = changesKnown ? placeOf(it.value().get()) : kNone;
+            if (was != kNone)
+                next = was + 1;
             if (was != kNone && _tagTypesSources[was].isSame(it.value(), it.key())) {
                 sources.push_back(std::move(_tagTypesSources[was])); // each movie is met once
             } else {
