@@ -281,7 +281,11 @@ QStringList volumeParentFolders()
 
 QString volumeRootForPath(const QString& path)
 {
-    const QString clean = path.startsWith(u'/') ? cleanPath(path) : QString();
+    // Nearly every path is clean already (no "//", no "." or ".." component, no trailing
+    // slash): it is then taken as it is rather than copied clean.
+    const bool alreadyClean = !path.contains(QLatin1String("//")) && !path.contains(QLatin1String("/."))
+                              && (path.size() == 1 || !path.endsWith(u'/'));
+    const QString clean = path.startsWith(u'/') ? (alreadyClean ? path : cleanPath(path)) : QString();
     if (clean.isEmpty())
         return QStringLiteral("/");
     for (const QString& parent : volumeParentFolders()) {

@@ -200,7 +200,6 @@ void PMMainController::invalidateLibraryDependencies()
         _nonProxyRawMovieRepresentationsByID = {};
         _nonProxyRawMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
         _nonProxyFilteredMovieRepresentationsByID = {};
-        _nonProxyFilteredMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
         QFuture<void> building = QtConcurrent::run([this] { registerWalkedMovies(); });
         oldContainers = {};
         oldByPath = {};
@@ -329,24 +328,35 @@ void PMMainController::expireSmartGroups()
 
 void PMMainController::registerWalkedMovies()
 {
+    // With every movie shown, the table of shown movies would hold just what the table of
+    // all movies holds (the last movie walked for each ID): it shares that one. Nothing
+    // iterates it, so only its contents matter.
+    const bool allShown = std::all_of(_walkedMovies.cbegin(), _walkedMovies.cend(), [](const WalkedMovie& m) { return m.filteredIn; });
+    if (!allShown)
+        _nonProxyFilteredMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
     // Independent tables: each is filled by its own worker; the walk order of the
     // filtered list is kept.
     auto byID = QtConcurrent::run([this] {
         // Backwards, so that this worker does not touch the same records as the others at
         // the same moment; the first entry met for a key is then the last one walked, the
-        // one a forward pass would have kept.
-        for (auto it = _walkedMovies.rbegin(); it != _walkedMovies.rend(); ++it)
-            if (!_nonProxyRawMovieRepresentationsByID.contains(it->uniqueLibraryID))
-                _nonProxyRawMovieRepresentationsByID.insert(it->uniqueLibraryID, it->original);
+        // one a forward pass would have kept. One look-up per movie: the entry is made
+        // where a look-up would have found no movie (an original is never null).
+        for (auto it = _walkedMovies.rbegin(); it != _walkedMovies.rend(); ++it) {
+            PMMovieRepresentationOriginalPtr& entry = _nonProxyRawMovieRepresentationsByID[it->uniqueLibraryID];
+            if (!entry)
+                entry = it->original;
+        }
     });
     auto byPath = QtConcurrent::run([this] {
         for (const WalkedMovie& m : _walkedMovies)
             if (!m.path.isEmpty())
                 _nonProxyRawMovieRepresentationsByPath.insert(precomposedStringWithCanonicalMapping(m.path), m.original);
     });
-    registerWalkedSeriesAndFilteredMovies(true);
+    registerWalkedSeriesAndFilteredMovies(!allShown);
     byID.waitForFinished();
     byPath.waitForFinished();
+    if (allShown)
+        _nonProxyFilteredMovieRepresentationsByID = _nonProxyRawMovieRepresentationsByID;
 }
 
 void PMMainController::registerWalkedSeriesAndFilteredMovies(bool tablesToo)

@@ -164,24 +164,43 @@ void PMMainController::invalidateTagTypes()
     }
     std::vector<TagTypesSource> sources;
     std::vector<size_t> earlier; // where each movie was in the last rebuild
+    std::vector<bool> renamed;   // a movie met again with another ID
     if (sameMovies) {
         sources = std::move(_tagTypesSources);
         earlier.resize(sources.size());
         std::iota(earlier.begin(), earlier.end(), size_t(0));
     } else {
+        // A movie is looked for where the one before it was found, and the one after (one
+        // movie less since); only when neither is it, in a table of them all, made then.
+        // (A movie is in the table by ID once, so the two ways find the same place.)
         QHash<const PMMovieRepresentationOriginal*, size_t> position;
-        if (changesKnown) {
-            position.reserve(qsizetype(_tagTypesSources.size()));
-            for (size_t i = 0; i < _tagTypesSources.size(); ++i)
-                position.insert(_tagTypesSources[i].movie.get(), i);
-        }
+        bool positionMade = false;
+        size_t next = 0;
+        const auto placeOf = [&](const PMMovieRepresentationOriginal* movie) {
+            for (size_t candidate = next; candidate < std::min(next + 2, _tagTypesSources.size()); ++candidate)
+                if (_tagTypesSources[candidate].movie.get() == movie)
+                    return candidate;
+            if (!positionMade) {
+                positionMade = true;
+                position.reserve(qsizetype(_tagTypesSources.size()));
+                for (size_t i = 0; i < _tagTypesSources.size(); ++i)
+                    position.insert(_tagTypesSources[i].movie.get(), i);
+            }
+            return position.value(movie, kNone);
+        };
         sources.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
         earlier.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
         for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it) {
-            const size_t was = position.value(it.value().get(), kNone);
+            const size_t was = changesKnown ? placeOf(it.value().get()) : kNone;
+            if (was != kNone)
+                next = was + 1;
             if (was != kNone && _tagTypesSources[was].isSame(it.value(), it.key())) {
                 sources.push_back(std::move(_tagTypesSources[was])); // each movie is met once
             } else {
+                if (was != kNone) {
+                    renamed.resize(sources.size() + 1);
+                    renamed[sources.size()] = true;
+                }
                 // The IDs are copied side by side: every value list shares them, and
                 // counting their uses then touches one run of memory rather than every
                 // movie's settings.
@@ -215,6 +234,52 @@ void PMMainController::invalidateTagTypes()
         }
     }
     flatStart.push_back(flat.size());
+
+    // A value's list of carriers is the one of the last rebuild when none of its carriers
+    // then or now came, went, changed tags or ID, and the movies kept their order: those
+    // lists are taken as they are. Values of the movies that did are "dirty".
+    std::vector<bool> dirty;
+    bool reuseLists = changesKnown && !_builtTagTypes.isEmpty();
+    if (reuseLists) {
+        // (The sources of the last rebuild may have been taken over already: their number
+        // is read from the starts of their shares.)
+        std::vector<bool> kept(_tagTypeFlatStart.empty() ? 0 : _tagTypeFlatStart.size() - 1);
+        size_t last = 0;
+        bool first = true;
+        const auto markSlots = [&dirty](const std::vector<qsizetype>& table, size_t from, size_t to) {
+            for (size_t at = from; at < to;) {
+                const size_t count = size_t(table[at + 2]);
+                for (size_t k = 0; k < count; ++k) {
+                    const size_t slot = size_t(table[at + 3 + k]);
+                    if (slot >= dirty.size())
+                        dirty.resize(std::max(slot + 1, dirty.size() * 2));
+                    dirty[slot] = true;
+                }
+                at += 3 + count;
+            }
+        };
+        for (size_t i = 0; reuseLists && i < sources.size(); ++i) {
+            const size_t was = earlier[i];
+            const bool same = was != kNone && !(i < renamed.size() && renamed[i]) && !changedSet.contains(sources[i].movie.get());
+            if (was != kNone) {
+                if (!first && was <= last)
+                    reuseLists = false; // the order changed
+                first = false;
+                last = was;
+                kept[was] = same;
+            }
+            if (!same) {
+                markSlots(flat, flatStart[i], flatStart[i + 1]);
+                if (was != kNone)
+                    markSlots(_tagTypeFlat, _tagTypeFlatStart[was], _tagTypeFlatStart[was + 1]);
+            }
+        }
+        for (size_t j = 0; reuseLists && j < kept.size(); ++j)
+            if (!kept[j])
+                markSlots(_tagTypeFlat, _tagTypeFlatStart[j], _tagTypeFlatStart[j + 1]);
+    }
+    const QHash<QString, PMTagType> lastBuilt = reuseLists ? _builtTagTypes : QHash<QString, PMTagType>();
+
     _tagTypesSources = std::move(sources);
     _tagTypeShares = std::move(shares);
     _tagTypeFlat = std::move(flat);
@@ -230,6 +295,7 @@ void PMMainController::invalidateTagTypes()
     };
     struct ValueBuild {
         bool seen = false;
+        bool reused = false;
         qsizetype keySlot = 0;
         QString lowercase;
         PMTagValue value;
@@ -237,6 +303,22 @@ void PMMainController::invalidateTagTypes()
     std::vector<TypeBuild> types;
     std::vector<ValueBuild> values;
     std::vector<qsizetype> typeOrder, valueOrder;
+    // How many movies carry each value, so that each list of carriers is made at its size
+    // at once rather than grown one movie at a time.
+    std::vector<qsizetype> carriers;
+    for (size_t i = 0; i < _tagTypesSources.size(); ++i) {
+        const qsizetype* p = _tagTypeFlat.data() + _tagTypeFlatStart[i];
+        const qsizetype* end = _tagTypeFlat.data() + _tagTypeFlatStart[i + 1];
+        while (p < end) {
+            const size_t count = size_t(p[2]);
+            for (const qsizetype* slot = p + 3; slot < p + 3 + count; ++slot) {
+                if (size_t(*slot) >= carriers.size())
+                    carriers.resize(std::max(size_t(*slot) + 1, carriers.size() * 2));
+                ++carriers[size_t(*slot)];
+            }
+            p += 3 + count;
+        }
+    }
     for (size_t i = 0; i < _tagTypesSources.size(); ++i) {
         const QString& uniqueID = _tagTypesSources[i].uniqueID;
         const qsizetype* p = _tagTypeFlat.data() + _tagTypeFlatStart[i];
@@ -269,9 +351,21 @@ void PMMainController::invalidateTagTypes()
                     value.keySlot = keySlot;
                     value.lowercase = tag.lowercaseValues.at(qsizetype(k));
                     value.value.value = tag.values.at(qsizetype(k));
+                    if (reuseLists && !(size_t(slot) < dirty.size() && dirty[size_t(slot)])) {
+                        const auto oldType = lastBuilt.constFind(types[size_t(keySlot)].key);
+                        const auto oldValue = oldType != lastBuilt.constEnd() ? oldType->values.constFind(value.lowercase)
+                                                                              : QHash<QString, PMTagValue>::const_iterator();
+                        if (oldType != lastBuilt.constEnd() && oldValue != oldType->values.constEnd()) {
+                            value.value.associatedIdentifiers = oldValue->associatedIdentifiers;
+                            value.reused = true;
+                        }
+                    }
+                    if (!value.reused)
+                        value.value.associatedIdentifiers.reserve(carriers[size_t(slot)]);
                     valueOrder.push_back(slot);
                 }
-                value.value.associatedIdentifiers << uniqueID;
+                if (!value.reused)
+                    value.value.associatedIdentifiers << uniqueID;
             }
             if (nonNumeric)
                 type.type.nonNumeric = true;

@@ -558,8 +558,9 @@ void PMMovieRepresentationPrototype::setFlippedHorizontally(bool flipped)
 
 QString PMMovieRepresentationPrototype::indexedSeriesID()
 {
-    const Value v = userSettings()->value(QStringLiteral("Series"));
-    return v.isString() ? v.string() : QString();
+    // Read in place: every library update asks each movie.
+    const Value* v = original().m_userSettings->find(QStringLiteral("Series"));
+    return v && v->isString() ? v->string() : QString();
 }
 
 QString PMMovieRepresentationPrototype::seriesIDPrefix()

@@ -55,7 +55,9 @@ platform::DictionaryPtr PMMovieRepresentationPrototype::userSettings() const
 QString PMMovieRepresentationPrototype::uniqueLibraryID()
 {
     PMMovieRepresentationOriginal& o = original();
-    platform::DictionaryPtr settings = userSettings();
+    // The settings record of a movie is made with it and never replaced: no copy of the
+    // pointer is needed to read it.
+    const platform::DictionaryPtr& settings = o.m_userSettings;
     std::lock_guard lock(o.m_mutex);
     const Value* id = settings->find(QStringLiteral("Unique ID"));
     if (id && id->isString() && !id->string().isEmpty())

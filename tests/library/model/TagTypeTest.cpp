@@ -4,6 +4,11 @@
 
 #include "foundation/PMCSVParser.h"
 #include "foundation/PMRange.h"
+#include "library/model/PMTagType.h"
+
+#include <QtCore/QRandomGenerator>
+
+#include <functional>
 
 using platform::Value;
 
@@ -239,4 +244,79 @@ TEST_F(TagTypeTest, ImportTagNamesComeFromPersistentTagsAndTheImportList)
     platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Import Metadata: Names"));
     EXPECT_EQ(controller.updateImportTagNames(false).size(), 4);
     platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Persistent Tags"));
+}
+
+// After any mix of changes, each value lists its carriers in the order of the table by ID
+// and shows its text as its first carrier has it, however much an update takes over from
+// the one before.
+TEST_F(TagTypeTest, UpdatesListCarriersInTableOrderAfterEveryKindOfChange)
+{
+    const char* genres[] = {"Drama", "Comedy", "Action", "Horror"};
+    QRandomGenerator random(11);
+    int made = 0;
+    const auto make = [&] {
+        const int n = made++;
+        return tagged(QStringLiteral("M%1").arg(n), {{"Genre", genres[random.bounded(4)]}, {"Year", n % 3 ? "1999" : "2001"},
+                                                      {"Cast", random.bounded(2) ? "Ann, Bob" : "bob"}});
+    };
+    PMLibraryContainerPtr section = library({});
+    for (int i = 0; i < 200; ++i)
+        section->rawChildren()->append(Value(make()));
+    PMMainController& controller = mainController();
+
+    const auto check = [&controller] {
+        QHash<QString, QHash<QString, QStringList>> carriers;
+        QHash<QString, QHash<QString, QString>> texts;
+        QHash<QString, qsizetype> counters;
+        const auto& byID = controller._nonProxyRawMovieRepresentationsByID;
+        for (auto it = byID.cbegin(); it != byID.cend(); ++it) {
+            const auto share = it.value()->cachedTagTypeShare();
+            if (!share)
+                continue;
+            for (const PMTagTypeShare::Tag& tag : share->tags) {
+                ++counters[tag.key];
+                for (qsizetype k = 0; k < tag.lowercaseValues.size(); ++k) {
+                    QStringList& list = carriers[tag.key][tag.lowercaseValues[k]];
+                    if (list.isEmpty())
+                        texts[tag.key][tag.lowercaseValues[k]] = tag.values[k];
+                    list << it.key();
+                }
+            }
+        }
+        ASSERT_EQ(sorted(controller._tagTypes.keys()), sorted(carriers.keys()));
+        for (auto type = carriers.cbegin(); type != carriers.cend(); ++type) {
+            SCOPED_TRACE(type.key().toStdString());
+            const PMTagType& built = controller._tagTypes[type.key()];
+            EXPECT_EQ(built.counter, counters[type.key()]);
+            ASSERT_EQ(sorted(built.values.keys()), sorted(type->keys()));
+            for (auto value = type->cbegin(); value != type->cend(); ++value) {
+                EXPECT_EQ(built.values[value.key()].associatedIdentifiers, *value) << value.key().toStdString();
+                EXPECT_EQ(built.values[value.key()].value, texts[type.key()][value.key()]);
+            }
+        }
+    };
+
+    const auto movieAt = [&](qsizetype i) { return PMMovie(section->rawChildren()->at(i)); };
+    const std::function<void()> changes[] = {
+        [] {},                                                                          // nothing
+        [&] { section->rawChildren()->append(Value(make())); },                         // a movie added
+        [&] { section->rawChildren()->removeAt(random.bounded(int(section->rawChildren()->count()))); }, // one removed
+        [&] { movieAt(random.bounded(int(section->rawChildren()->count())))->setValue(QStringLiteral("Western"), QStringLiteral("Genre")); },
+        [&] { movieAt(random.bounded(int(section->rawChildren()->count())))->setUniqueLibraryID(QStringLiteral("ID%1").arg(made++)); },
+        [&] { // one moved to the front and a tag changed elsewhere
+            const Value moved = section->rawChildren()->at(section->rawChildren()->count() - 1);
+            section->rawChildren()->removeAt(section->rawChildren()->count() - 1);
+            section->rawChildren()->insert(0, moved);
+            movieAt(5)->setValue(QStringLiteral("ann, Carl"), QStringLiteral("Cast"));
+        },
+    };
+    controller.invalidateLibraryDependencies();
+    check();
+    for (int round = 0; round < 3; ++round)
+        for (size_t i = 0; i < std::size(changes); ++i) {
+            SCOPED_TRACE(testing::Message() << "round " << round << ", change " << i);
+            changes[i]();
+            controller.invalidateLibraryDependencies();
+            check();
+        }
 }
