@@ -159,7 +159,7 @@ ByteNeedle byteNeedle(QStringView text, const ByteFrequencies& frequencies)
 // Marks the entries whose part of a buffer holds a needle (`ends`: where each part ends).
 struct EntryMarker {
     const size_t* ends;
-    char* marks;
+    unsigned char* marks;
     size_t entry = 0;
     // Marks the entry of the place and answers where the next entry's part starts.
     size_t found(size_t at)
@@ -280,6 +280,18 @@ void markAll(const std::string& buffer, std::vector<NeedleScan>& scans)
     }
 }
 
+// Asks for the memory of a record and of the reference counts just before it.
+inline void prefetchRecord(const PMMovieRepresentationOriginal* record)
+{
+#if defined(__GNUC__)
+    const char* at = reinterpret_cast<const char*>(record);
+    __builtin_prefetch(at - 16, 1);
+    __builtin_prefetch(at + 48, 1);
+#else
+    (void)record;
+#endif
+}
+
 // The search texts of all movies of the library side by side, so that typing in the search
 // field scans them without visiting each record. Made again when the movies of the library
 // change (a new list after each rebuild) or any record drops its text.
@@ -381,11 +393,11 @@ public:
     // The record of a movie of the list; nothing for other items.
     PMMovieRepresentationOriginal* record(qsizetype index) const { return m_records[size_t(index)]; }
 
-    // Marks (sets marks[k][i] to 1) the movies i whose name (with the flag) or metadata
+    // Marks (sets marks[k * count() + i] to 1) the movies i whose name (with the flag) or metadata
     // (with the flag: tag values, application, tag names whole) hold the folded term of
     // alternative k. Each buffer is read once for all the terms.
     void markMatches(const std::vector<const PreparedAlternative*>& alternatives, bool searchName, bool searchMetadata,
-                     std::vector<std::vector<char>>& marks) const
+                     unsigned char* marks) const
     {
         auto scan = [&](const std::string& buffer, const std::vector<size_t>& ends, const ByteFrequencies& frequencies, bool delimited) {
             std::vector<NeedleScan> scans;
@@ -393,7 +405,7 @@ public:
             for (size_t k = 0; k < alternatives.size(); ++k) {
                 const PreparedAlternative& alternative = *alternatives[k];
                 scans.push_back({byteNeedle(delimited ? alternative.delimitedTerm : alternative.term.folded, frequencies),
-                                 EntryMarker{ends.data(), marks[k].data()}});
+                                 EntryMarker{ends.data(), marks + k * size_t(m_count)}});
             }
             markAll(buffer, scans);
         };
@@ -406,7 +418,7 @@ public:
         for (auto it = m_oddTagNames.begin(); it != m_oddTagNames.end(); ++it)
             for (size_t k = 0; k < alternatives.size(); ++k)
                 if (it.value().contains(alternatives[k]->term.folded))
-                    marks[k][size_t(it.key())] = 1;
+                    marks[k * size_t(m_count) + size_t(it.key())] = 1;
     }
 
 private:
@@ -726,25 +738,45 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
         for (const std::vector<PreparedAlternative>& collection : preparedTerms)
             for (const PreparedAlternative& alternative : collection)
                 alternatives.push_back(&alternative);
-        std::vector<std::vector<char>> marks(alternatives.size(), std::vector<char>(count));
+        // The marks of each alternative, then whether each movie passes and whether it
+        // satisfies the collection at hand; kept for the next search of the thread, so that
+        // its memory is not asked for again at every keystroke.
+        thread_local std::vector<unsigned char> scratch;
+        scratch.assign(count * (alternatives.size() + 2), 0);
+        unsigned char* marks = scratch.data();
+        unsigned char* passes = marks + count * alternatives.size();
+        unsigned char* satisfied = passes + count;
         index->markMatches(alternatives, searchName, searchMetadata, marks);
-        std::vector<char> passes(count, 1), satisfied(count);
+        std::fill(passes, passes + count, 1);
         size_t k = 0;
         for (const std::vector<PreparedAlternative>& collection : preparedTerms) {
-            std::fill(satisfied.begin(), satisfied.end(), 0);
+            std::fill(satisfied, satisfied + count, 0);
             for (const PreparedAlternative& alternative : collection) {
-                const std::vector<char>& marked = marks[k++];
+                const unsigned char* marked = marks + count * k++;
+                const unsigned char flip = alternative.negate ? 1 : 0;
                 for (size_t i = 0; i < count; ++i)
-                    satisfied[i] |= char(bool(marked[i]) != alternative.negate);
+                    satisfied[i] |= marked[i] ^ flip;
             }
             for (size_t i = 0; i < count; ++i)
                 passes[i] &= satisfied[i];
         }
+        std::vector<PMMovieRepresentationOriginal*> found;
         for (size_t i = 0; i < count; ++i)
             if (passes[i])
                 if (PMMovieRepresentationOriginal* record = index->record(qsizetype(i)))
-                    if (PMMovieRepresentationProxyPtr proxy = record->searchResultProxy())
-                        results.append(Value(proxy));
+                    found.push_back(record);
+        results.values().reserve(results.values().size() + found.size());
+        // Making a proxy touches the record and its reference counts, rarely in the cache:
+        // they are asked for a few records ahead.
+        constexpr size_t kAhead = 8;
+        for (size_t i = 0; i < std::min(kAhead, found.size()); ++i)
+            prefetchRecord(found[i]);
+        for (size_t i = 0; i < found.size(); ++i) {
+            if (i + kAhead < found.size())
+                prefetchRecord(found[i + kAhead]);
+            if (PMMovieRepresentationProxyPtr proxy = found[i]->searchResultProxy())
+                results.append(Value(std::move(proxy)));
+        }
     } else {
         for (const Value& candidate : *candidates)
             test(candidate);
