@@ -19,6 +19,8 @@
 #include <mutex>
 #include <numeric>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -341,13 +343,12 @@ public:
         made->m_records.reserve(count);
         made->m_nameEnds.reserve(count);
         made->m_metadataEnds.reserve(count);
-        made->m_tagEnds.reserve(count);
+        made->m_tagLists.reserve(count);
         if (earlier) {
             made->m_names.reserve(earlier->m_names.size());
             made->m_metadata.reserve(earlier->m_metadata.size());
-            made->m_tagText.reserve(earlier->m_tagText.size());
         }
-        std::string folded;
+        std::string tagText;
         for (qsizetype index = 0; index < movies->count(); ++index) {
             PMMovieRepresentationPrototype* movie = PMMovie(movies->at(index));
             PMMovieRepresentationOriginal* record = movie ? &movie->original() : nullptr;
@@ -366,21 +367,26 @@ public:
                 const QStringView whole(text->text);
                 appendAsBytes(made->m_names, whole.first(text->nameEnd + 1));
                 appendAsBytes(made->m_metadata, whole.sliced(text->nameEnd + 1, text->metadataEnd - text->nameEnd - 1));
+                tagText.clear();
                 if (!text->tagNames.isEmpty()) {
                     const QChar separator(PMSearchTextSeparator);
-                    appendAsBytes(made->m_tagText, QStringView(&separator, 1));
+                    appendAsBytes(tagText, QStringView(&separator, 1));
                     for (const QString& name : text->tagNames) {
                         if (name.contains(separator))
                             made->m_oddTagNames.insert(index, text->tagNames);
-                        appendAsBytes(made->m_tagText, name);
-                        appendAsBytes(made->m_tagText, QStringView(&separator, 1));
+                        appendAsBytes(tagText, name);
+                        appendAsBytes(tagText, QStringView(&separator, 1));
                     }
                 }
+                made->m_tagLists.push_back(made->tagList(tagText));
+            } else {
+                made->m_tagLists.push_back(kNoTags);
             }
             made->m_nameEnds.push_back(made->m_names.size());
             made->m_metadataEnds.push_back(made->m_metadata.size());
-            made->m_tagEnds.push_back(made->m_tagText.size());
         }
+        made->m_tagListIDs = {};
+        made->m_copiedLists = {};
         made->m_nameFrequencies = sampledByteFrequencies(made->m_names);
         made->m_metadataFrequencies = sampledByteFrequencies(made->m_metadata);
         made->m_tagFrequencies = sampledByteFrequencies(made->m_tagText);
@@ -399,22 +405,35 @@ public:
     void markMatches(const std::vector<const PreparedAlternative*>& alternatives, bool searchName, bool searchMetadata,
                      unsigned char* marks) const
     {
-        auto scan = [&](const std::string& buffer, const std::vector<size_t>& ends, const ByteFrequencies& frequencies, bool delimited) {
+        auto scan = [&](const std::string& buffer, const std::vector<size_t>& ends, const ByteFrequencies& frequencies) {
             std::vector<NeedleScan> scans;
             scans.reserve(alternatives.size());
             for (size_t k = 0; k < alternatives.size(); ++k) {
-                const PreparedAlternative& alternative = *alternatives[k];
-                scans.push_back({byteNeedle(delimited ? alternative.delimitedTerm : alternative.term.folded, frequencies),
+                scans.push_back({byteNeedle(alternatives[k]->term.folded, frequencies),
                                  EntryMarker{ends.data(), marks + k * size_t(m_count)}});
             }
             markAll(buffer, scans);
         };
         if (searchName)
-            scan(m_names, m_nameEnds, m_nameFrequencies, false);
+            scan(m_names, m_nameEnds, m_nameFrequencies);
         if (!searchMetadata)
             return;
-        scan(m_metadata, m_metadataEnds, m_metadataFrequencies, false);
-        scan(m_tagText, m_tagEnds, m_tagFrequencies, true);
+        scan(m_metadata, m_metadataEnds, m_metadataFrequencies);
+        // Tag names are tested once for each list of them, then the movies with the lists
+        // that hold the term are marked.
+        const size_t lists = m_tagEnds.size();
+        std::vector<unsigned char> listMarks(lists * alternatives.size());
+        std::vector<NeedleScan> scans;
+        for (size_t k = 0; k < alternatives.size(); ++k)
+            scans.push_back({byteNeedle(alternatives[k]->delimitedTerm, m_tagFrequencies), EntryMarker{m_tagEnds.data(), listMarks.data() + k * lists}});
+        markAll(m_tagText, scans);
+        for (size_t k = 0; k < alternatives.size(); ++k) {
+            const unsigned char* marked = listMarks.data() + k * lists;
+            unsigned char* into = marks + k * size_t(m_count);
+            for (size_t i = 0; i < m_tagLists.size(); ++i)
+                if (m_tagLists[i] != kNoTags && marked[m_tagLists[i]])
+                    into[i] = 1;
+        }
         for (auto it = m_oddTagNames.begin(); it != m_oddTagNames.end(); ++it)
             for (size_t k = 0; k < alternatives.size(); ++k)
                 if (it.value().contains(alternatives[k]->term.folded))
@@ -432,18 +451,50 @@ private:
         };
         part(m_names, other.m_names, other.m_nameEnds, m_nameEnds);
         part(m_metadata, other.m_metadata, other.m_metadataEnds, m_metadataEnds);
-        part(m_tagText, other.m_tagText, other.m_tagEnds, m_tagEnds);
+        const std::uint32_t list = other.m_tagLists[size_t(at)];
+        if (list == kNoTags) {
+            m_tagLists.push_back(kNoTags);
+        } else {
+            // The other index's lists keep their new numbers for the movies after.
+            m_copiedLists.resize(other.m_tagEnds.size(), kNoTags);
+            if (m_copiedLists[list] == kNoTags) {
+                const size_t start = list > 0 ? other.m_tagEnds[list - 1] : 0;
+                m_copiedLists[list] = tagList(std::string_view(other.m_tagText).substr(start, other.m_tagEnds[list] - start));
+            }
+            m_tagLists.push_back(m_copiedLists[list]);
+        }
         if (const auto odd = other.m_oddTagNames.constFind(at); odd != other.m_oddTagNames.constEnd())
             m_oddTagNames.insert(qsizetype(m_records.size() - 1), *odd);
+    }
+
+    static constexpr std::uint32_t kNoTags = ~std::uint32_t(0);
+    // The number of a list of tag names (as bytes, between separators), added when new.
+    std::uint32_t tagList(std::string_view text)
+    {
+        const auto [it, added] = m_tagListIDs.try_emplace(std::string(text), std::uint32_t(m_tagEnds.size()));
+        if (added) {
+            m_tagText += text;
+            m_tagEnds.push_back(m_tagText.size());
+        }
+        return it->second;
     }
 
     ArrayPtr m_movies;
     qsizetype m_count = 0;
     std::uint64_t m_epoch = 0;
-    // The names (each with its separator), metadata parts and tag names (between
-    // separators) as bytes, and where each entry's part ends in them.
-    std::string m_names, m_metadata, m_tagText;
-    std::vector<size_t> m_nameEnds, m_metadataEnds, m_tagEnds;
+    // The names (each with its separator) and metadata parts as bytes, and where each
+    // entry's part ends in them.
+    std::string m_names, m_metadata;
+    std::vector<size_t> m_nameEnds, m_metadataEnds;
+    // The different lists of tag names (each name between separators) as bytes, where each
+    // list ends, and each entry's list. Most movies share a few lists.
+    std::string m_tagText;
+    std::vector<size_t> m_tagEnds;
+    std::vector<std::uint32_t> m_tagLists;
+    // While the index is made: the number of each list, and the new numbers of the lists
+    // of the index it takes texts from.
+    std::unordered_map<std::string, std::uint32_t> m_tagListIDs;
+    std::vector<std::uint32_t> m_copiedLists;
     ByteFrequencies m_nameFrequencies{}, m_metadataFrequencies{}, m_tagFrequencies{};
     QHash<qsizetype, QStringList> m_oddTagNames; // tag names that hold the separator
     std::vector<PMMovieRepresentationOriginal*> m_records;

@@ -442,6 +442,19 @@ TEST_F(SearchTest, TheLibraryIndexFindsWhatTestingEachMovieFinds)
     Array rebuilt;
     addMatchesForParsedQuery(rebuilt, *PMParsedQuery::parsedQuery(QStringLiteral("western")), nullptr, false, true, true, true, false, nullptr);
     EXPECT_EQ(describe(rebuilt), QStringList{QStringLiteral("*") + PMMovie(home->rawChildren()->at(5))->displayName()});
+    // The texts the rebuilt index took over from the one before still answer like the movies.
+    for (const char* text : {"genre", "ann", "straße", "東京 -drama"}) {
+        SCOPED_TRACE(text);
+        const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QString::fromUtf8(text));
+        Array whole, inSection;
+        addMatchesForParsedQuery(whole, *query, nullptr, false, true, true, true, false, nullptr);
+        addMatchesForParsedQuery(inSection, *query, section.get(), false, true, true, true, false, nullptr);
+        QStringList a = describe(whole), b = describe(inSection);
+        a.sort();
+        b.sort();
+        EXPECT_EQ(a, b);
+        EXPECT_FALSE(a.isEmpty());
+    }
 }
 
 // Searches from several threads at once make the records' texts and the library's index
