@@ -282,6 +282,21 @@ void markAll(const std::string& buffer, std::vector<NeedleScan>& scans)
     }
 }
 
+// Adds (ors) the marks (0 or 1, flipped when negated) to `satisfied`.
+void combineMarks(unsigned char* __restrict satisfied, const unsigned char* __restrict marked, size_t count, bool negate)
+{
+    const unsigned char flip = negate ? 1 : 0;
+    for (size_t i = 0; i < count; ++i)
+        satisfied[i] |= marked[i] ^ flip;
+}
+
+// Keeps (ands) in `passes` what `satisfied` marks.
+void keepMarked(unsigned char* __restrict passes, const unsigned char* __restrict satisfied, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        passes[i] &= satisfied[i];
+}
+
 // Asks for the memory of a record and of the reference counts just before it.
 inline void prefetchRecord(const PMMovieRepresentationOriginal* record)
 {
@@ -380,7 +395,7 @@ public:
                 }
                 made->m_tagLists.push_back(made->tagList(tagText));
             } else {
-                made->m_tagLists.push_back(kNoTags);
+                made->m_tagLists.push_back(made->tagList({}));
             }
             made->m_nameEnds.push_back(made->m_names.size());
             made->m_metadataEnds.push_back(made->m_metadata.size());
@@ -431,8 +446,7 @@ public:
             const unsigned char* marked = listMarks.data() + k * lists;
             unsigned char* into = marks + k * size_t(m_count);
             for (size_t i = 0; i < m_tagLists.size(); ++i)
-                if (m_tagLists[i] != kNoTags && marked[m_tagLists[i]])
-                    into[i] = 1;
+                into[i] |= marked[m_tagLists[i]];
         }
         for (auto it = m_oddTagNames.begin(); it != m_oddTagNames.end(); ++it)
             for (size_t k = 0; k < alternatives.size(); ++k)
@@ -451,23 +465,19 @@ private:
         };
         part(m_names, other.m_names, other.m_nameEnds, m_nameEnds);
         part(m_metadata, other.m_metadata, other.m_metadataEnds, m_metadataEnds);
+        // The other index's lists keep their new numbers for the movies after.
         const std::uint32_t list = other.m_tagLists[size_t(at)];
-        if (list == kNoTags) {
-            m_tagLists.push_back(kNoTags);
-        } else {
-            // The other index's lists keep their new numbers for the movies after.
-            m_copiedLists.resize(other.m_tagEnds.size(), kNoTags);
-            if (m_copiedLists[list] == kNoTags) {
-                const size_t start = list > 0 ? other.m_tagEnds[list - 1] : 0;
-                m_copiedLists[list] = tagList(std::string_view(other.m_tagText).substr(start, other.m_tagEnds[list] - start));
-            }
-            m_tagLists.push_back(m_copiedLists[list]);
+        m_copiedLists.resize(other.m_tagEnds.size(), kUnknown);
+        if (m_copiedLists[list] == kUnknown) {
+            const size_t start = list > 0 ? other.m_tagEnds[list - 1] : 0;
+            m_copiedLists[list] = tagList(std::string_view(other.m_tagText).substr(start, other.m_tagEnds[list] - start));
         }
+        m_tagLists.push_back(m_copiedLists[list]);
         if (const auto odd = other.m_oddTagNames.constFind(at); odd != other.m_oddTagNames.constEnd())
             m_oddTagNames.insert(qsizetype(m_records.size() - 1), *odd);
     }
 
-    static constexpr std::uint32_t kNoTags = ~std::uint32_t(0);
+    static constexpr std::uint32_t kUnknown = ~std::uint32_t(0);
     // The number of a list of tag names (as bytes, between separators), added when new.
     std::uint32_t tagList(std::string_view text)
     {
@@ -487,7 +497,8 @@ private:
     std::string m_names, m_metadata;
     std::vector<size_t> m_nameEnds, m_metadataEnds;
     // The different lists of tag names (each name between separators) as bytes, where each
-    // list ends, and each entry's list. Most movies share a few lists.
+    // list ends, and each entry's list (the empty one for movies without tags and for other
+    // items). Most movies share a few lists.
     std::string m_tagText;
     std::vector<size_t> m_tagEnds;
     std::vector<std::uint32_t> m_tagLists;
@@ -802,14 +813,9 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
         size_t k = 0;
         for (const std::vector<PreparedAlternative>& collection : preparedTerms) {
             std::fill(satisfied, satisfied + count, 0);
-            for (const PreparedAlternative& alternative : collection) {
-                const unsigned char* marked = marks + count * k++;
-                const unsigned char flip = alternative.negate ? 1 : 0;
-                for (size_t i = 0; i < count; ++i)
-                    satisfied[i] |= marked[i] ^ flip;
-            }
-            for (size_t i = 0; i < count; ++i)
-                passes[i] &= satisfied[i];
+            for (const PreparedAlternative& alternative : collection)
+                combineMarks(satisfied, marks + count * k++, count, alternative.negate);
+            keepMarked(passes, satisfied, count);
         }
         std::vector<PMMovieRepresentationOriginal*> found;
         for (size_t i = 0; i < count; ++i)
