@@ -11,11 +11,16 @@
 #include <QtCore/QRectF>
 #include <QtCore/QSet>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <mutex>
-#include <string_view>
 #include <numeric>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -76,112 +81,237 @@ struct PreparedAlternative {
     QString delimitedTerm; // the folded term between separators, for tag names
 };
 
-// Calls `found` with the start of every place where `needle` occurs in `haystack`, in
-// order; `found` answers where to go on looking (at least one past the place).
-// Receives the places where a needle occurs and answers where to go on looking.
-struct OccurrenceSink {
-    virtual size_t found(size_t at) = 0;
-
-protected:
-    ~OccurrenceSink() = default;
-};
-
-bool equalUnits(const char16_t* a, const char16_t* b, size_t count)
+// The library's texts as bytes: every character (a pair of surrogates as one, a lone
+// surrogate as itself) in its UTF-8 form, half the bytes of UTF-16 for most text. No
+// character's bytes begin inside another's, so the bytes of a needle occur exactly where
+// its characters do.
+void appendAsBytes(std::string& into, QStringView text)
 {
-    for (size_t k = 0; k < count; ++k)
-        if (a[k] != b[k])
-            return false;
-    return true;
+    const char16_t* s = text.utf16();
+    const size_t n = size_t(text.size());
+    size_t out = into.size();
+    into.resize(out + 3 * n);
+    char* d = into.data();
+    for (size_t i = 0; i < n; ++i) {
+        char32_t c = s[i];
+        if (c < 0x80) {
+            d[out++] = char(c);
+        } else if (c < 0x800) {
+            d[out++] = char(0xC0 | (c >> 6));
+            d[out++] = char(0x80 | (c & 0x3F));
+        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(s[i + 1])) {
+            c = QChar::surrogateToUcs4(char16_t(c), s[++i]);
+            d[out++] = char(0xF0 | (c >> 18));
+            d[out++] = char(0x80 | ((c >> 12) & 0x3F));
+            d[out++] = char(0x80 | ((c >> 6) & 0x3F));
+            d[out++] = char(0x80 | (c & 0x3F));
+        } else {
+            d[out++] = char(0xE0 | (c >> 12));
+            d[out++] = char(0x80 | ((c >> 6) & 0x3F));
+            d[out++] = char(0x80 | (c & 0x3F));
+        }
+    }
+    into.resize(out);
 }
 
-// The places of a block of `width` starting at `i` whose first and last units agree with
-// the needle's (two bits per place in `mask`): each is compared whole and reported. Answers
-// where the next block starts.
-size_t reportCandidates(unsigned mask, size_t i, size_t width, const char16_t* h, const char16_t* n, size_t ns, OccurrenceSink& sink)
+using ByteFrequencies = std::array<std::uint32_t, 256>;
+
+// How often each byte occurs in windows spread over the text: enough to tell rare bytes
+// from common ones without reading it all.
+ByteFrequencies sampledByteFrequencies(const std::string& text)
 {
+    ByteFrequencies counts{};
+    constexpr size_t kWindow = 1024, kWindows = 64;
+    const size_t step = std::max(kWindow, text.size() / kWindows);
+    for (size_t start = 0; start < text.size(); start += step)
+        for (size_t k = start, end = std::min(start + kWindow, text.size()); k < end; ++k)
+            ++counts[static_cast<unsigned char>(text[k])];
+    return counts;
+}
+
+// A needle as bytes with the two of its places whose bytes are rarest in the text to scan:
+// only where both agree is it compared whole.
+struct ByteNeedle {
+    std::string bytes;
+    size_t p = 0, q = 0; // p <= q
+};
+
+ByteNeedle byteNeedle(QStringView text, const ByteFrequencies& frequencies)
+{
+    ByteNeedle needle;
+    appendAsBytes(needle.bytes, text);
+    const std::string& b = needle.bytes;
+    auto frequency = [&](size_t k) { return frequencies[static_cast<unsigned char>(b[k])]; };
+    if (b.size() < 2)
+        return needle;
+    // Ties go to the ends of the needle, whose bytes are the least related.
+    size_t rarest = b.size() - 1;
+    for (size_t k = 0; k < b.size(); ++k)
+        if (frequency(k) < frequency(rarest))
+            rarest = k;
+    size_t second = rarest == 0 ? b.size() - 1 : 0;
+    for (size_t k = 0; k < b.size(); ++k)
+        if (k != rarest && frequency(k) < frequency(second))
+            second = k;
+    needle.p = std::min(rarest, second);
+    needle.q = std::max(rarest, second);
+    return needle;
+}
+
+// Marks the entries whose part of a buffer holds a needle (`ends`: where each part ends).
+struct EntryMarker {
+    const size_t* ends;
+    unsigned char* marks;
+    size_t entry = 0;
+    // Marks the entry of the place and answers where the next entry's part starts.
+    size_t found(size_t at)
+    {
+        while (ends[entry] <= at)
+            ++entry;
+        marks[entry] = 1;
+        return ends[entry];
+    }
+};
+
+// The places of a block of `width` starting at `i` picked in `mask` (one bit per place)
+// are compared whole and reported. Answers where to go on.
+inline size_t reportCandidates(std::uint32_t mask, size_t i, size_t width, const char* h, const ByteNeedle& n, EntryMarker& marker)
+{
+    const char* nb = n.bytes.data();
+    const size_t ns = n.bytes.size();
     while (mask) {
-        const size_t at = i + size_t(std::countr_zero(mask)) / 2;
+        const size_t at = i + size_t(std::countr_zero(mask));
         mask &= mask - 1;
-        mask &= mask - 1; // both bytes of the unit
-        if (!equalUnits(h + at, n, ns))
+        if (std::memcmp(h + at, nb, ns) != 0)
             continue;
-        const size_t resume = sink.found(at);
+        const size_t resume = marker.found(at);
         if (resume >= i + width)
             return resume;
         // Drop the places before `resume` within this block.
-        const unsigned keep = unsigned(resume - i) * 2;
-        mask &= keep >= 32 ? 0u : ~((1u << keep) - 1u);
+        mask &= ~((std::uint32_t(1) << (resume - i)) - 1u);
     }
     return i + width;
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #define PM_HAS_AVX2_SCAN 1
-// Sixteen places at a time, on processors that can; stops where fewer than sixteen places
-// are left and answers where.
-__attribute__((target("avx2"))) size_t scanSixteenAtATime(const char16_t* h, size_t hs, const char16_t* n, size_t ns, OccurrenceSink& sink)
+// Thirty-two places at a time, on processors that can, from `i` until `stop` is reached
+// or fewer than thirty-two places are left before `limit`; answers where it stopped.
+__attribute__((target("avx2"))) size_t scanThirtyTwoAtATime(const char* h, size_t limit, size_t stop, const ByteNeedle& n, size_t i,
+                                                             EntryMarker& marker)
 {
-    size_t i = 0;
-    const __m256i first = _mm256_set1_epi16(short(n[0]));
-    const __m256i last = _mm256_set1_epi16(short(n[ns - 1]));
-    while (i + ns - 1 + 16 <= hs) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + ns - 1));
-        const unsigned mask = unsigned(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi16(a, first), _mm256_cmpeq_epi16(b, last))));
-        i = mask ? reportCandidates(mask, i, 16, h, n, ns, sink) : i + 16;
+    const __m256i p = _mm256_set1_epi8(n.bytes[n.p]);
+    const __m256i q = _mm256_set1_epi8(n.bytes[n.q]);
+    while (i < stop && i + 32 <= limit) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + n.p));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + n.q));
+        const auto mask = std::uint32_t(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, p), _mm256_cmpeq_epi8(b, q))));
+        i = mask ? reportCandidates(mask, i, 32, h, n, marker) : i + 32;
     }
     return i;
 }
 
-bool canScanSixteenAtATime()
+bool canScanThirtyTwoAtATime()
 {
     static const bool can = __builtin_cpu_supports("avx2");
     return can;
 }
 #endif
 
-// Calls `found` with the start of every place where `needle` occurs in `haystack`, in
-// order; `found` answers where to go on looking (at least one past the place).
-template <typename Found>
-void forEachOccurrence(QStringView haystack, QStringView needle, Found&& found)
+// Reports the places from `i` on where the needle starts, in order, until `stop` is reached
+// (places up to `limit`, one past the last where the needle fits, may be looked at before
+// stopping); answers where to go on.
+size_t scanForNeedle(const char* h, size_t limit, size_t stop, const ByteNeedle& n, size_t i, EntryMarker& marker)
 {
-    const char16_t* h = haystack.utf16();
-    const char16_t* n = needle.utf16();
-    const size_t hs = size_t(haystack.size()), ns = size_t(needle.size());
-    if (ns == 0 || ns > hs)
-        return;
-    struct Sink final : OccurrenceSink {
-        Found& f;
-        explicit Sink(Found& f) : f(f) {}
-        size_t found(size_t at) override { return f(at); }
-    } sink(found);
-    size_t i = 0;
 #ifdef PM_HAS_AVX2_SCAN
-    if (canScanSixteenAtATime())
-        i = scanSixteenAtATime(h, hs, n, ns, sink);
-#endif
-#ifdef __SSE2__
-    // Eight places at a time: those whose first and last units agree are compared whole.
-    const __m128i first = _mm_set1_epi16(short(n[0]));
-    const __m128i last = _mm_set1_epi16(short(n[ns - 1]));
-    while (i + ns - 1 + 8 <= hs) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + ns - 1));
-        const unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(a, first), _mm_cmpeq_epi16(b, last))));
-        i = mask ? reportCandidates(mask, i, 8, h, n, ns, sink) : i + 8;
+    if (canScanThirtyTwoAtATime()) {
+        i = scanThirtyTwoAtATime(h, limit, stop, n, i, marker);
+        if (i >= stop)
+            return i;
     }
 #endif
-    while (i + ns <= hs) {
-        if (h[i] == n[0] && equalUnits(h + i, n, ns))
-            i = found(i);
+#ifdef __SSE2__
+    const __m128i p = _mm_set1_epi8(n.bytes[n.p]);
+    const __m128i q = _mm_set1_epi8(n.bytes[n.q]);
+    while (i < stop && i + 16 <= limit) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n.p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n.q));
+        const auto mask = std::uint32_t(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, p), _mm_cmpeq_epi8(b, q))));
+        i = mask ? reportCandidates(mask, i, 16, h, n, marker) : i + 16;
+    }
+#endif
+    const char pb = n.bytes[n.p], qb = n.bytes[n.q];
+    while (i < stop) {
+        if (h[i + n.p] == pb && h[i + n.q] == qb && std::memcmp(h + i, n.bytes.data(), n.bytes.size()) == 0)
+            i = marker.found(i);
         else
             ++i;
     }
+    return i;
 }
 
-// The search texts of all movies of the library side by side in one buffer, so that typing
-// in the search field scans them without visiting each record. Made again when the movies
-// of the library change (a new list after each rebuild) or any record drops its text.
+// A needle on its way through a buffer.
+struct NeedleScan {
+    ByteNeedle needle;
+    EntryMarker marker;
+    size_t at = 0;
+};
+
+// Marks the entries whose part of the buffer holds each needle; the rest of a marked
+// entry's part is skipped. All needles go through the buffer together, a stretch at a
+// time, so that it is read from memory once.
+void markAll(const std::string& buffer, std::vector<NeedleScan>& scans)
+{
+    constexpr size_t kStretch = 16384;
+    const char* h = buffer.data();
+    const size_t hs = buffer.size();
+    for (size_t stop = kStretch;; stop += kStretch) {
+        bool left = false;
+        for (NeedleScan& scan : scans) {
+            const size_t ns = scan.needle.bytes.size();
+            if (ns == 0 || ns > hs)
+                continue;
+            const size_t limit = hs - ns + 1;
+            if (scan.at >= limit)
+                continue;
+            scan.at = scanForNeedle(h, limit, std::min(stop, limit), scan.needle, scan.at, scan.marker);
+            left = left || scan.at < limit;
+        }
+        if (!left)
+            return;
+    }
+}
+
+// Adds (ors) the marks (0 or 1, flipped when negated) to `satisfied`.
+void combineMarks(unsigned char* __restrict satisfied, const unsigned char* __restrict marked, size_t count, bool negate)
+{
+    const unsigned char flip = negate ? 1 : 0;
+    for (size_t i = 0; i < count; ++i)
+        satisfied[i] |= marked[i] ^ flip;
+}
+
+// Keeps (ands) in `passes` what `satisfied` marks.
+void keepMarked(unsigned char* __restrict passes, const unsigned char* __restrict satisfied, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        passes[i] &= satisfied[i];
+}
+
+// Asks for the memory of a record and of the reference counts just before it.
+inline void prefetchRecord(const PMMovieRepresentationOriginal* record)
+{
+#if defined(__GNUC__)
+    const char* at = reinterpret_cast<const char*>(record);
+    __builtin_prefetch(at - 16, 1);
+    __builtin_prefetch(at + 48, 1);
+#else
+    (void)record;
+#endif
+}
+
+// The search texts of all movies of the library side by side, so that typing in the search
+// field scans them without visiting each record. Made again when the movies of the library
+// change (a new list after each rebuild) or any record drops its text.
 class LibrarySearchIndex {
 public:
     // The index of the movies (the library's list of filtered movies), made when stale.
@@ -216,123 +346,169 @@ public:
         if (earlier && !samePositions) {
             earlierPosition.reserve(earlier->count());
             for (qsizetype i = 0; i < earlier->count(); ++i)
-                if (earlier->m_entries[size_t(i)].record)
-                    earlierPosition.insert(earlier->m_entries[size_t(i)].record, i);
+                if (earlier->m_records[size_t(i)])
+                    earlierPosition.insert(earlier->m_records[size_t(i)], i);
         }
 
         auto made = std::make_shared<LibrarySearchIndex>();
         made->m_movies = movies;
         made->m_count = movies->count();
         made->m_epoch = epoch;
-        made->m_entries.reserve(size_t(made->m_count));
+        const size_t count = size_t(made->m_count);
+        made->m_records.reserve(count);
+        made->m_nameEnds.reserve(count);
+        made->m_metadataEnds.reserve(count);
+        made->m_tagLists.reserve(count);
         if (earlier) {
             made->m_names.reserve(earlier->m_names.size());
             made->m_metadata.reserve(earlier->m_metadata.size());
-            made->m_tagText.reserve(earlier->m_tagText.size());
         }
+        std::string tagText;
         for (qsizetype index = 0; index < movies->count(); ++index) {
-            Entry& entry = made->m_entries.emplace_back();
-            entry.nameEnd = made->m_names.size();
-            entry.metadataEnd = made->m_metadata.size();
-            entry.tagsEnd = made->m_tagText.size();
             PMMovieRepresentationPrototype* movie = PMMovie(movies->at(index));
-            if (!movie)
-                continue;
-            entry.record = &movie->original();
-            entry.isMovie = true;
-            const qsizetype was = !earlier || droppedSet.contains(entry.record) ? -1
-                                  : samePositions                             ? (earlier->m_entries[size_t(index)].record == entry.record ? index : -1)
-                                                                              : earlierPosition.value(entry.record, -1);
+            PMMovieRepresentationOriginal* record = movie ? &movie->original() : nullptr;
+            made->m_records.push_back(record);
+            const qsizetype was = !record || !earlier || droppedSet.contains(record) ? -1
+                                  : samePositions ? (earlier->m_records[size_t(index)] == record ? index : -1)
+                                                  : earlierPosition.value(record, -1);
             if (was >= 0) {
                 made->copyEntry(*earlier, was);
                 continue;
             }
-            const std::shared_ptr<const PMMovieSearchText> text = movie->searchText();
-            // The name with its separator, the metadata part (ending in one), and each tag
-            // name between separators, each in a buffer of its own.
-            const QStringView whole(text->text);
-            made->m_names += whole.first(text->nameEnd + 1);
-            made->m_metadata += whole.sliced(text->nameEnd + 1, text->metadataEnd - text->nameEnd - 1);
-            entry.nameEnd = made->m_names.size();
-            entry.metadataEnd = made->m_metadata.size();
-            if (!text->tagNames.isEmpty()) {
-                made->m_tagText += QChar(PMSearchTextSeparator);
-                for (const QString& name : text->tagNames) {
-                    if (name.contains(QChar(PMSearchTextSeparator)))
-                        made->m_oddTagNames.insert(index, text->tagNames);
-                    made->m_tagText += name;
-                    made->m_tagText += QChar(PMSearchTextSeparator);
+            if (movie) {
+                const std::shared_ptr<const PMMovieSearchText> text = movie->searchText();
+                // The name with its separator, the metadata part (ending in one), and each tag
+                // name between separators, each in a buffer of its own.
+                const QStringView whole(text->text);
+                appendAsBytes(made->m_names, whole.first(text->nameEnd + 1));
+                appendAsBytes(made->m_metadata, whole.sliced(text->nameEnd + 1, text->metadataEnd - text->nameEnd - 1));
+                tagText.clear();
+                if (!text->tagNames.isEmpty()) {
+                    const QChar separator(PMSearchTextSeparator);
+                    appendAsBytes(tagText, QStringView(&separator, 1));
+                    for (const QString& name : text->tagNames) {
+                        if (name.contains(separator))
+                            made->m_oddTagNames.insert(index, text->tagNames);
+                        appendAsBytes(tagText, name);
+                        appendAsBytes(tagText, QStringView(&separator, 1));
+                    }
                 }
+                made->m_tagLists.push_back(made->tagList(tagText));
+            } else {
+                made->m_tagLists.push_back(made->tagList({}));
             }
-            entry.tagsEnd = made->m_tagText.size();
+            made->m_nameEnds.push_back(made->m_names.size());
+            made->m_metadataEnds.push_back(made->m_metadata.size());
         }
+        made->m_tagListIDs = {};
+        made->m_copiedLists = {};
+        made->m_nameFrequencies = sampledByteFrequencies(made->m_names);
+        made->m_metadataFrequencies = sampledByteFrequencies(made->m_metadata);
+        made->m_tagFrequencies = sampledByteFrequencies(made->m_tagText);
         std::lock_guard lock(mutex);
         current = made;
         return made;
     }
 
-    qsizetype count() const { return qsizetype(m_entries.size()); }
-    bool isMovie(qsizetype index) const { return m_entries[size_t(index)].isMovie; }
+    qsizetype count() const { return m_count; }
+    // The record of a movie of the list; nothing for other items.
+    PMMovieRepresentationOriginal* record(qsizetype index) const { return m_records[size_t(index)]; }
 
-    // Marks (sets to 1) the movies whose name (with the flag) or metadata (with the flag:
-    // tag values, application, tag names whole) hold the folded term.
-    void markMatches(const PMSearchTerm& term, const QString& delimitedTerm, bool searchName, bool searchMetadata, std::vector<char>& marks) const
+    // Marks (sets marks[k * count() + i] to 1) the movies i whose name (with the flag) or metadata
+    // (with the flag: tag values, application, tag names whole) hold the folded term of
+    // alternative k. Each buffer is read once for all the terms.
+    void markMatches(const std::vector<const PreparedAlternative*>& alternatives, bool searchName, bool searchMetadata,
+                     unsigned char* marks) const
     {
+        auto scan = [&](const std::string& buffer, const std::vector<size_t>& ends, const ByteFrequencies& frequencies) {
+            std::vector<NeedleScan> scans;
+            scans.reserve(alternatives.size());
+            for (size_t k = 0; k < alternatives.size(); ++k) {
+                scans.push_back({byteNeedle(alternatives[k]->term.folded, frequencies),
+                                 EntryMarker{ends.data(), marks + k * size_t(m_count)}});
+            }
+            markAll(buffer, scans);
+        };
         if (searchName)
-            markIn(m_names, term.folded, &Entry::nameEnd, marks);
+            scan(m_names, m_nameEnds, m_nameFrequencies);
         if (!searchMetadata)
             return;
-        markIn(m_metadata, term.folded, &Entry::metadataEnd, marks);
-        markIn(m_tagText, delimitedTerm, &Entry::tagsEnd, marks);
+        scan(m_metadata, m_metadataEnds, m_metadataFrequencies);
+        // Tag names are tested once for each list of them, then the movies with the lists
+        // that hold the term are marked.
+        const size_t lists = m_tagEnds.size();
+        std::vector<unsigned char> listMarks(lists * alternatives.size());
+        std::vector<NeedleScan> scans;
+        for (size_t k = 0; k < alternatives.size(); ++k)
+            scans.push_back({byteNeedle(alternatives[k]->delimitedTerm, m_tagFrequencies), EntryMarker{m_tagEnds.data(), listMarks.data() + k * lists}});
+        markAll(m_tagText, scans);
+        for (size_t k = 0; k < alternatives.size(); ++k) {
+            const unsigned char* marked = listMarks.data() + k * lists;
+            unsigned char* into = marks + k * size_t(m_count);
+            for (size_t i = 0; i < m_tagLists.size(); ++i)
+                into[i] |= marked[m_tagLists[i]];
+        }
         for (auto it = m_oddTagNames.begin(); it != m_oddTagNames.end(); ++it)
-            if (it.value().contains(term.folded))
-                marks[size_t(it.key())] = 1;
+            for (size_t k = 0; k < alternatives.size(); ++k)
+                if (it.value().contains(alternatives[k]->term.folded))
+                    marks[k * size_t(m_count) + size_t(it.key())] = 1;
     }
 
 private:
-    // Where the entry's parts end in the three buffers (they start where the entry before
-    // ends), and whose they are.
-    struct Entry {
-        qsizetype nameEnd = 0, metadataEnd = 0, tagsEnd = 0;
-        const PMMovieRepresentationOriginal* record = nullptr;
-        bool isMovie = false;
-    };
     // Appends the texts of entry `at` of the other index as the last entry's.
     void copyEntry(const LibrarySearchIndex& other, qsizetype at)
     {
-        auto part = [&](const QString& from, qsizetype Entry::*end) {
-            const qsizetype start = at > 0 ? other.m_entries[size_t(at - 1)].*end : 0;
-            return QStringView(from).sliced(start, other.m_entries[size_t(at)].*end - start);
+        auto part = [&](std::string& into, const std::string& from, const std::vector<size_t>& otherEnds, std::vector<size_t>& ends) {
+            const size_t start = at > 0 ? otherEnds[size_t(at - 1)] : 0;
+            into.append(from, start, otherEnds[size_t(at)] - start);
+            ends.push_back(into.size());
         };
-        Entry& entry = m_entries.back();
-        m_names += part(other.m_names, &Entry::nameEnd);
-        m_metadata += part(other.m_metadata, &Entry::metadataEnd);
-        m_tagText += part(other.m_tagText, &Entry::tagsEnd);
-        entry.nameEnd = m_names.size();
-        entry.metadataEnd = m_metadata.size();
-        entry.tagsEnd = m_tagText.size();
+        part(m_names, other.m_names, other.m_nameEnds, m_nameEnds);
+        part(m_metadata, other.m_metadata, other.m_metadataEnds, m_metadataEnds);
+        // The other index's lists keep their new numbers for the movies after.
+        const std::uint32_t list = other.m_tagLists[size_t(at)];
+        m_copiedLists.resize(other.m_tagEnds.size(), kUnknown);
+        if (m_copiedLists[list] == kUnknown) {
+            const size_t start = list > 0 ? other.m_tagEnds[list - 1] : 0;
+            m_copiedLists[list] = tagList(std::string_view(other.m_tagText).substr(start, other.m_tagEnds[list] - start));
+        }
+        m_tagLists.push_back(m_copiedLists[list]);
         if (const auto odd = other.m_oddTagNames.constFind(at); odd != other.m_oddTagNames.constEnd())
-            m_oddTagNames.insert(qsizetype(m_entries.size() - 1), *odd);
+            m_oddTagNames.insert(qsizetype(m_records.size() - 1), *odd);
     }
-    // Marks every entry whose part of the buffer holds the needle; the rest of a marked
-    // entry's part is skipped.
-    void markIn(const QString& buffer, const QString& needle, qsizetype Entry::*end, std::vector<char>& marks) const
+
+    static constexpr std::uint32_t kUnknown = ~std::uint32_t(0);
+    // The number of a list of tag names (as bytes, between separators), added when new.
+    std::uint32_t tagList(std::string_view text)
     {
-        size_t e = 0;
-        forEachOccurrence(buffer, needle, [&](size_t at) -> size_t {
-            while (m_entries[e].*end <= qsizetype(at))
-                ++e;
-            marks[e] = 1;
-            return size_t(m_entries[e].*end);
-        });
+        const auto [it, added] = m_tagListIDs.try_emplace(std::string(text), std::uint32_t(m_tagEnds.size()));
+        if (added) {
+            m_tagText += text;
+            m_tagEnds.push_back(m_tagText.size());
+        }
+        return it->second;
     }
 
     ArrayPtr m_movies;
     qsizetype m_count = 0;
     std::uint64_t m_epoch = 0;
-    QString m_names, m_metadata, m_tagText;
+    // The names (each with its separator) and metadata parts as bytes, and where each
+    // entry's part ends in them.
+    std::string m_names, m_metadata;
+    std::vector<size_t> m_nameEnds, m_metadataEnds;
+    // The different lists of tag names (each name between separators) as bytes, where each
+    // list ends, and each entry's list (the empty one for movies without tags and for other
+    // items). Most movies share a few lists.
+    std::string m_tagText;
+    std::vector<size_t> m_tagEnds;
+    std::vector<std::uint32_t> m_tagLists;
+    // While the index is made: the number of each list, and the new numbers of the lists
+    // of the index it takes texts from.
+    std::unordered_map<std::string, std::uint32_t> m_tagListIDs;
+    std::vector<std::uint32_t> m_copiedLists;
+    ByteFrequencies m_nameFrequencies{}, m_metadataFrequencies{}, m_tagFrequencies{};
     QHash<qsizetype, QStringList> m_oddTagNames; // tag names that hold the separator
-    std::vector<Entry> m_entries;
+    std::vector<PMMovieRepresentationOriginal*> m_records;
 };
 
 // The visible part of a picture as fractions of its frame; the whole frame when unset.
@@ -620,21 +796,44 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
     if (indexAnswers) {
         const std::shared_ptr<const LibrarySearchIndex> index = LibrarySearchIndex::forMovies(allMovies);
         const size_t count = size_t(index->count());
-        std::vector<char> passes(count, 1), satisfied(count), marks(count);
-        for (const std::vector<PreparedAlternative>& alternatives : preparedTerms) {
-            std::fill(satisfied.begin(), satisfied.end(), 0);
-            for (const PreparedAlternative& alternative : alternatives) {
-                std::fill(marks.begin(), marks.end(), 0);
-                index->markMatches(alternative.term, alternative.delimitedTerm, searchName, searchMetadata, marks);
-                for (size_t i = 0; i < count; ++i)
-                    satisfied[i] |= char(bool(marks[i]) != alternative.negate);
-            }
-            for (size_t i = 0; i < count; ++i)
-                passes[i] &= satisfied[i];
+        std::vector<const PreparedAlternative*> alternatives;
+        for (const std::vector<PreparedAlternative>& collection : preparedTerms)
+            for (const PreparedAlternative& alternative : collection)
+                alternatives.push_back(&alternative);
+        // The marks of each alternative, then whether each movie passes and whether it
+        // satisfies the collection at hand; kept for the next search of the thread, so that
+        // its memory is not asked for again at every keystroke.
+        thread_local std::vector<unsigned char> scratch;
+        scratch.assign(count * (alternatives.size() + 2), 0);
+        unsigned char* marks = scratch.data();
+        unsigned char* passes = marks + count * alternatives.size();
+        unsigned char* satisfied = passes + count;
+        index->markMatches(alternatives, searchName, searchMetadata, marks);
+        std::fill(passes, passes + count, 1);
+        size_t k = 0;
+        for (const std::vector<PreparedAlternative>& collection : preparedTerms) {
+            std::fill(satisfied, satisfied + count, 0);
+            for (const PreparedAlternative& alternative : collection)
+                combineMarks(satisfied, marks + count * k++, count, alternative.negate);
+            keepMarked(passes, satisfied, count);
         }
+        std::vector<PMMovieRepresentationOriginal*> found;
         for (size_t i = 0; i < count; ++i)
-            if (passes[i] && index->isMovie(qsizetype(i)))
-                addResult(results, allMovies->at(qsizetype(i)), true);
+            if (passes[i])
+                if (PMMovieRepresentationOriginal* record = index->record(qsizetype(i)))
+                    found.push_back(record);
+        results.values().reserve(results.values().size() + found.size());
+        // Making a proxy touches the record and its reference counts, rarely in the cache:
+        // they are asked for a few records ahead.
+        constexpr size_t kAhead = 8;
+        for (size_t i = 0; i < std::min(kAhead, found.size()); ++i)
+            prefetchRecord(found[i]);
+        for (size_t i = 0; i < found.size(); ++i) {
+            if (i + kAhead < found.size())
+                prefetchRecord(found[i + kAhead]);
+            if (PMMovieRepresentationProxyPtr proxy = found[i]->searchResultProxy())
+                results.append(Value(std::move(proxy)));
+        }
     } else {
         for (const Value& candidate : *candidates)
             test(candidate);

@@ -392,18 +392,25 @@ TEST_F(SearchTest, OnlineSearchesAskForPagesAndShowWhatTheLibraryHoldsAsItsOwnMo
 // container tests its movies one by one. Both must find the same movies.
 TEST_F(SearchTest, TheLibraryIndexFindsWhatTestingEachMovieFinds)
 {
-    const char* words[] = {"Summer", "trip", "ÉTÉ", "Straße", "clip", "Holiday", "strasse", "x"};
+    // Letters beyond Latin-1, a character outside the basic plane (a pair of surrogates) and
+    // a lone surrogate among the texts; enough movies that the texts run to many blocks.
+    const char* words[] = {"Summer", "trip", "ÉTÉ", "Straße", "clip", "Holiday", "strasse", "x", "東京", "ΩΜΈΓΑ🎬", "Łódź"};
+    constexpr int kWords = int(std::size(words));
     PMLibraryContainerPtr home = folder("Home");
-    for (int i = 0; i < 60; ++i) {
-        auto m = movie(QStringLiteral("%1 %2 %3").arg(QString::fromUtf8(words[i % 8]), QString::fromUtf8(words[(i * 3) % 8])).arg(i));
+    for (int i = 0; i < 1500; ++i) {
+        QString name = QStringLiteral("%1 %2 %3").arg(QString::fromUtf8(words[i % kWords]), QString::fromUtf8(words[(i * 3) % kWords])).arg(i);
+        if (i % 7 == 0)
+            name += QChar(0xD800);
+        auto m = movie(name);
         if (i % 3 == 0)
-            m->setValue(QString::fromUtf8(words[(i * 5) % 8]) + QStringLiteral(", Drama"), QStringLiteral("Genre"));
+            m->setValue(QString::fromUtf8(words[(i * 5) % kWords]) + QStringLiteral(", Drama"), QStringLiteral("Genre"));
         if (i % 4 == 0)
-            m->setValue(QStringLiteral("Ann"), QString::fromUtf8(words[i % 8])); // a tag named like a word
+            m->setValue(QStringLiteral("Ann"), QString::fromUtf8(words[i % kWords])); // a tag named like a word
         home->rawChildren()->append(Value(m));
     }
     PMLibraryContainerPtr section = library({Value(home)});
-    const char* queries[] = {"summer", "été -clip", "STRASSE||straße", "trip holiday", "drama -x", "genre", "clip||holiday -drama", "ann"};
+    const char* queries[] = {"summer",  "été -clip", "STRASSE||straße", "trip holiday", "drama -x",   "genre", "clip||holiday -drama", "ann",
+                             "東京 -ω", "ωμέγα",     "έγα||łódź",       "京 x",         "ŁÓDŹ -12||3"};
     for (const char* text : queries) {
         for (int flags = 1; flags < 4; ++flags) {
             SCOPED_TRACE(testing::Message() << text << " " << flags);
@@ -435,6 +442,19 @@ TEST_F(SearchTest, TheLibraryIndexFindsWhatTestingEachMovieFinds)
     Array rebuilt;
     addMatchesForParsedQuery(rebuilt, *PMParsedQuery::parsedQuery(QStringLiteral("western")), nullptr, false, true, true, true, false, nullptr);
     EXPECT_EQ(describe(rebuilt), QStringList{QStringLiteral("*") + PMMovie(home->rawChildren()->at(5))->displayName()});
+    // The texts the rebuilt index took over from the one before still answer like the movies.
+    for (const char* text : {"genre", "ann", "straße", "東京 -drama"}) {
+        SCOPED_TRACE(text);
+        const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QString::fromUtf8(text));
+        Array whole, inSection;
+        addMatchesForParsedQuery(whole, *query, nullptr, false, true, true, true, false, nullptr);
+        addMatchesForParsedQuery(inSection, *query, section.get(), false, true, true, true, false, nullptr);
+        QStringList a = describe(whole), b = describe(inSection);
+        a.sort();
+        b.sort();
+        EXPECT_EQ(a, b);
+        EXPECT_FALSE(a.isEmpty());
+    }
 }
 
 // Searches from several threads at once make the records' texts and the library's index
