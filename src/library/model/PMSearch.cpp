@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -218,13 +219,16 @@ bool canScanThirtyTwoAtATime()
 }
 #endif
 
+std::atomic<int> gWidestScan{32};
+
 // Reports the places from `i` on where the needle starts, in order, until `stop` is reached
 // (places up to `limit`, one past the last where the needle fits, may be looked at before
 // stopping); answers where to go on.
 size_t scanForNeedle(const char* h, size_t limit, size_t stop, const ByteNeedle& n, size_t i, EntryMarker& marker)
 {
+    const int widest = gWidestScan.load(std::memory_order_relaxed);
 #ifdef PM_HAS_AVX2_SCAN
-    if (canScanThirtyTwoAtATime()) {
+    if (widest >= 32 && canScanThirtyTwoAtATime()) {
         i = scanThirtyTwoAtATime(h, limit, stop, n, i, marker);
         if (i >= stop)
             return i;
@@ -233,7 +237,7 @@ size_t scanForNeedle(const char* h, size_t limit, size_t stop, const ByteNeedle&
 #ifdef __SSE2__
     const __m128i p = _mm_set1_epi8(n.bytes[n.p]);
     const __m128i q = _mm_set1_epi8(n.bytes[n.q]);
-    while (i < stop && i + 16 <= limit) {
+    while (widest >= 16 && i < stop && i + 16 <= limit) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n.p));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n.q));
         const auto mask = std::uint32_t(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, p), _mm_cmpeq_epi8(b, q))));
@@ -857,4 +861,9 @@ QString PMQueryByAppendingMultipleSelection(const QString& query, const ArrayPtr
         result = result.isEmpty() ? QStringLiteral("&=") + id : result + QStringLiteral(" &=") + id;
     }
     return result;
+}
+
+void PMLimitSearchScanWidth(int places)
+{
+    gWidestScan.store(places, std::memory_order_relaxed);
 }

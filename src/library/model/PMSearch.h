@@ -37,3 +37,6 @@ bool PMPicturesLookAlike(const QSizeF& a, const QRectF& visibleAreaA, const QSiz
 // The sets of two or more indexes connected by likeness (a ~ b and b ~ c put a, b and c in
 // one set), in the order of their first members; the members in ascending order.
 std::vector<std::vector<size_t>> PMSimilarSets(size_t count, const std::function<bool(size_t, size_t)>& similar);
+// Tests: the widest scan the library index may use, in places at a time (32, 16, or 1 for
+// the plain loop), so that every path can be checked on any processor.
+void PMLimitSearchScanWidth(int places);
