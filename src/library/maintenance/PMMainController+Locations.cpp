@@ -5,6 +5,7 @@
 
 #include "foundation/NSString+PMHelpManagerFileNames.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
+#include "foundation/PMLog.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -14,6 +15,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QSet>
+#include <QtWidgets/QWidget>
 
 #include <cstdio>
 
@@ -210,4 +212,39 @@ QString PMMainController::temporaryStoragePathByCreatingIfNecessary(bool create)
     if (create)
         checkFolderPathAndCreateIfNecessary(path);
     return path;
+}
+
+bool PMMainController::setLibraryLocation(const QString& path)
+{
+    if (_numberOfRemainingItemsMovingToLibraryFolder != 0 || path.isEmpty())
+        return false;
+    if (!QFileInfo(path).isDir())
+        return false;
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Filter"));
+    saveLibraryLocations(libraryLocations());
+    if (!_didFinishLaunching) {
+        setLibraryPath(path);
+        return true;
+    }
+
+    organizeSeriesIDs();
+    // The library being left must be on disk before another one replaces it in memory.
+    if (!saveLibraryAndCleanUpImagesIfAppropriate(true) && !_lastSaveError.isEmpty()) {
+        PMLog("not switching to library <%@>: the current library could not be saved", path);
+        return false;
+    }
+    if (_mainWindow)
+        _mainWindow->hide();
+
+    setLibraryPath(path);
+    if (_mainWindow)
+        _mainWindow->setWindowTitle(QFileInfo(libraryPath()).fileName());
+    _selectedLibraryItems = platform::Array::make();
+    _currentMovieRepresentation = Value();
+    _nextMovieRepresentation = Value();
+    // The load's own rebuild has tested every file of the new library.
+    loadLibrary();
+    updateLibraryAndInvalidateDependencies(true, false, false);
+    bringMainWindowToFront();
+    return true;
 }

@@ -290,42 +290,6 @@ std::optional<QString> PMMainController::libraryLocationFromPath(const QString& 
     return !library.isEmpty() && QFileInfo(library).isDir() ? library : QString(QLatin1String(""));
 }
 
-bool PMMainController::setLibraryLocation(const QString& path)
-{
-    if (_numberOfRemainingItemsMovingToLibraryFolder != 0 || path.isEmpty())
-        return false;
-    if (!QFileInfo(path).isDir())
-        return false;
-    defaults().removeObjectForKey(QStringLiteral("Filter"));
-    saveLibraryLocations(libraryLocations());
-    if (!_didFinishLaunching) {
-        setLibraryPath(path);
-        return true;
-    }
-
-    organizeSeriesIDs();
-    // The library being left must be on disk before another one replaces it in memory.
-    if (!saveLibraryAndCleanUpImagesIfAppropriate(true) && !_lastSaveError.isEmpty()) {
-        PMLog("not switching to library <%@>: the current library could not be saved", path);
-        return false;
-    }
-    if (_mainWindow)
-        _mainWindow->hide();
-
-    setLibraryPath(path);
-    if (_mainWindow)
-        _mainWindow->setWindowTitle(QFileInfo(libraryPath()).fileName());
-    _selectedLibraryItems = Array::make();
-    _currentMovieRepresentation = Value();
-    _nextMovieRepresentation = Value();
-    loadLibrary();
-
-    _skipMissingStatusUpdate = false;
-    updateLibraryAndInvalidateDependencies(true, false, false);
-    bringMainWindowToFront();
-    return true;
-}
-
 void PMMainController::handleURLString(const QString& string)
 {
     if (!_didFinishLaunching) {
