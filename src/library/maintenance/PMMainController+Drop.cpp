@@ -81,14 +81,6 @@ qsizetype rawDropIndex(const ArrayPtr& raw, qsizetype row, const ArrayPtr& displ
     return index < 0 ? raw->count() : index + 1;
 }
 
-// The key under which two movie locations count as one (files by their clean path).
-QString locationMatchKey(const QUrl& url)
-{
-    if (url.isLocalFile())
-        return QStringLiteral("f:") + QDir::cleanPath(url.toLocalFile());
-    return QStringLiteral("u:") + url.toString(QUrl::FullyEncoded);
-}
-
 // The movies below the siblings (not below smart groups), first occurrence per location,
 // in the order a search of the tree meets them.
 void collectMoviesByLocation(const ArrayPtr& siblings, QHash<QString, Value>& byLocation, int depth)
@@ -97,7 +89,7 @@ void collectMoviesByLocation(const ArrayPtr& siblings, QHash<QString, Value>& by
         return;
     for (const Value& sibling : *siblings) {
         if (PMMovieRepresentationPrototype* movie = PMMovie(sibling)) {
-            const QString key = locationMatchKey(movie->URL());
+            const QString key = PMMovieLocationKey(movie->URL());
             if (!byLocation.contains(key))
                 byLocation.insert(key, sibling);
         } else if (PMLibraryContainer* container = PMContainer(sibling); container && !container->isSmartGroup()) {
@@ -147,7 +139,7 @@ bool PMMainController::addLibraryItems(const ArrayPtr& libraryItems, const QList
         collectMoviesByLocation(section->rawChildren(), known, 0);
     if (!givenItems) {
         for (const QUrl& url : withURLs) {
-            const QString key = locationMatchKey(url);
+            const QString key = PMMovieLocationKey(url);
             const auto found = known.constFind(key);
             if (found != known.constEnd()) {
                 collection.append(*found);
@@ -177,13 +169,13 @@ bool PMMainController::addLibraryItems(const ArrayPtr& libraryItems, const QList
             QSet<QString> placed;
             for (const Value& item : *libraryItems) {
                 if (PMMovieRepresentationPrototype* movie = PMMovie(item))
-                    placed.insert(locationMatchKey(movie->URL()));
+                    placed.insert(PMMovieLocationKey(movie->URL()));
                 else if (PMLibraryContainer* container = PMContainer(item))
                     for (const Value& movie : *container->allNonProxyMovieChildren())
-                        placed.insert(locationMatchKey(PMMovie(movie)->URL()));
+                        placed.insert(PMMovieLocationKey(PMMovie(movie)->URL()));
             }
             for (const QUrl& url : withURLs) {
-                const QString key = locationMatchKey(url);
+                const QString key = PMMovieLocationKey(url);
                 if (placed.contains(key) || known.contains(key))
                     continue;
                 Value inTemporary;

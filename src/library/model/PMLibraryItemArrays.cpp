@@ -261,3 +261,10 @@ long long PMExternalMediaKindSeparationLevel()
     const Value v = platform::UserDefaults::standard().objectForKey(QStringLiteral("External Media Kind Separation Level"));
     return v.isNumber() ? v.toLongLong() : 1;
 }
+
+QString PMMovieLocationKey(const QUrl& url)
+{
+    if (url.isLocalFile())
+        return QStringLiteral("f:") + QDir::cleanPath(url.toLocalFile());
+    return QStringLiteral("u:") + url.toString(QUrl::FullyEncoded);
+}

@@ -12,6 +12,10 @@
 #include <cstdint>
 #include <vector>
 
+// The key under which two movie locations count as one: files by their clean path (Linux
+// file systems tell case apart), other addresses by their encoded text.
+QString PMMovieLocationKey(const QUrl& url);
+
 // The first element whose unique library ID equals the ID, else nothing.
 platform::Value objectWithUniqueLibraryID(const platform::Array& items, const QString& uniqueLibraryID);
 bool containsMovieRepresentationsOnly(const platform::Array& items);

@@ -7,7 +7,6 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
 
-#include <QtCore/QDir>
 #include <QtCore/QUrl>
 
 using platform::Array;
@@ -547,15 +546,11 @@ ArrayPtr PMMainController::nonSmartPlaylistSiblingsOfLibraryItemWithURL(const QS
 {
     if (!fromSiblings)
         return nullptr;
-    const QUrl url(URL);
+    const QString key = PMMovieLocationKey(QUrl(URL));
     qsizetype position = 0;
     for (const Value& sibling : *fromSiblings) {
         if (PMMovieRepresentationPrototype* movie = PMMovie(sibling)) {
-            const QUrl movieURL = movie->URL();
-            // File paths are compared exactly: Linux file systems tell case apart.
-            const bool match = movieURL.isLocalFile() ? (url.isLocalFile() && QDir::cleanPath(movieURL.toLocalFile()) == QDir::cleanPath(url.toLocalFile()))
-                                                      : movieURL == url;
-            if (match) {
+            if (PMMovieLocationKey(movie->URL()) == key) {
                 if (getMovieRepresentation)
                     *getMovieRepresentation = sibling;
                 if (getIndex)
