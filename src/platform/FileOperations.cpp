@@ -468,20 +468,31 @@ bool renameWithoutReplacing(const QString& from, const QString& to, QString* err
     return false;
 }
 
-bool moveItem(const QString& sourcePath, const QString& destinationPath, NameConflict conflict, QString* getFinalPath, QString* error)
+// The paths of a move or copy without trailing slashes, when both are given and the
+// source exists; otherwise NO with the error set.
+static bool checkedSourceAndDestination(const QString& sourcePath, const QString& destinationPath, QString& source, QString& destination,
+                                        QString* error)
 {
     setError(error, {});
-    const QString source = stripTrailingSlashes(sourcePath);
-    const QString destination = stripTrailingSlashes(destinationPath);
+    source = stripTrailingSlashes(sourcePath);
+    destination = stripTrailingSlashes(destinationPath);
     if (source.isEmpty() || destination.isEmpty()) {
         setError(error, QStringLiteral("no path"));
         return false;
     }
-    const QByteArray src = encode(source);
-    if (!exists(src)) {
+    if (!exists(encode(source))) {
         setError(error, QStringLiteral("%1 does not exist").arg(quoted(source)));
         return false;
     }
+    return true;
+}
+
+bool moveItem(const QString& sourcePath, const QString& destinationPath, NameConflict conflict, QString* getFinalPath, QString* error)
+{
+    QString source, destination;
+    if (!checkedSourceAndDestination(sourcePath, destinationPath, source, destination, error))
+        return false;
+    const QByteArray src = encode(source);
     if (source == destination || sameItem(src, encode(destination))) {
         if (getFinalPath)
             *getFinalPath = destination;
@@ -525,17 +536,9 @@ bool moveItem(const QString& sourcePath, const QString& destinationPath, NameCon
 
 bool copyItem(const QString& sourcePath, const QString& destinationPath, NameConflict conflict, QString* getFinalPath, QString* error)
 {
-    setError(error, {});
-    const QString source = stripTrailingSlashes(sourcePath);
-    const QString destination = stripTrailingSlashes(destinationPath);
-    if (source.isEmpty() || destination.isEmpty()) {
-        setError(error, QStringLiteral("no path"));
+    QString source, destination;
+    if (!checkedSourceAndDestination(sourcePath, destinationPath, source, destination, error))
         return false;
-    }
-    if (!exists(encode(source))) {
-        setError(error, QStringLiteral("%1 does not exist").arg(quoted(source)));
-        return false;
-    }
     if (conflict == NameConflict::Fail && exists(encode(destination))) {
         setError(error, QStringLiteral("%1 already exists").arg(quoted(destination)));
         return false;
