@@ -143,17 +143,15 @@ bool isAcceptablePathFromOtherProcess(const QString& path)
     return name.isEmpty() || cleanFilename(name) == name;
 }
 
-// Records that are told to go to a time ask the controller to choose them.
-void installChooseService()
-{
-    auto& choose = PMMovieRepresentationServices::shared().chooseMovieRepresentation;
-    if (!choose)
-        choose = [](PMMovieRepresentationPrototype& record, bool startPlaying) {
-            mainController().chooseMovieRepresentation(Value(record.sharedRecord()), false, true, startPlaying, false);
-        };
-}
-
 } // namespace
+
+void PMMainController::installChooseService()
+{
+    // Records that are told to go to a time ask the controller to choose them.
+    PMMovieRepresentationServices::shared().chooseMovieRepresentation = [](PMMovieRepresentationPrototype& record, bool startPlaying) {
+        mainController().chooseMovieRepresentation(Value(record.sharedRecord()), false, true, startPlaying, false);
+    };
+}
 
 // ---------------------------------------------------------------------------
 // Open requests
@@ -549,7 +547,6 @@ void PMMainController::restoreFocus(const QString& focus)
             if (PMMovieRepresentationPrototype* record = PMMovie(movie)) {
                 // A position before the start means the start.
                 const double seconds = double(std::max(0LL, leadingInteger(movieParts[1])));
-                installChooseService();
                 record->goToTimestamp(seconds, playsOnOpen());
                 return;
             }

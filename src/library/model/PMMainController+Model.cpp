@@ -27,6 +27,7 @@ platform::UserDefaults& defaults()
 PMMainController::PMMainController()
 {
     installSeriesServices();
+    installChooseService();
 }
 
 PMMainController& PMMainController::mainController()

@@ -138,6 +138,8 @@ public:
     void organizeSeriesIDs();
     // Lets the movie records reach tag-based names and series dates and positions.
     static void installSeriesServices();
+    // Lets records that are told to go to a time be chosen through the controller.
+    static void installChooseService();
 
     // ---------------------------------------------------------------------------------
     // Library lifecycle and maintenance
