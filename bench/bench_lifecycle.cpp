@@ -5,8 +5,12 @@
 //
 // The index is made once by a child process and kept in the temporary folder, so that the
 // heap of this process holds nothing but what loading builds; run with
-// `--benchmark_filter=BM_LoadLibrary` for the memory of a process that only loads.
+// `--benchmark_filter=BM_LoadLibrary` for the memory of a process that only loads. The
+// movies' (empty) files are made once too, in 100 folders beside it: the load tests every
+// one of them, either there or with their folders gone (a disk that is away).
+#include "foundation/PMFunctions.h"
 #include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
@@ -40,7 +44,43 @@ QString indexPath()
 // The fixture, made by a child process the first time and kept for later runs.
 QString fixturePath()
 {
-    return QDir::tempPath() + QStringLiteral("/pellis-bench-lifecycle-%1-1.libraryindex").arg(kMovies);
+    return QDir::tempPath() + QStringLiteral("/pellis-bench-lifecycle-%1-3.libraryindex").arg(kMovies);
+}
+
+// Where the movies' files are, and where they are moved to for a load that finds none.
+QString filesPath()
+{
+    return QDir::tempPath() + QStringLiteral("/pellis-bench-lifecycle-files");
+}
+
+QString awayPath()
+{
+    return filesPath() + QStringLiteral("-away");
+}
+
+QString moviePath(int folder, int movie)
+{
+    return filesPath() + QStringLiteral("/Films %1/Movie %2.mov").arg(folder).arg(movie);
+}
+
+bool makeFiles()
+{
+    if (QFileInfo::exists(awayPath()) && !QFile::rename(awayPath(), filesPath()))
+        return false;
+    const QString done = filesPath() + QStringLiteral("/.complete");
+    if (QFileInfo::exists(done))
+        return true;
+    for (int f = 0; f < kFolders; ++f) {
+        if (!QDir().mkpath(filesPath() + QStringLiteral("/Films %1").arg(f)))
+            return false;
+        for (int i = f * (kMovies / kFolders); i < (f + 1) * (kMovies / kFolders); ++i) {
+            QFile file(moviePath(f, i));
+            if (!file.open(QIODevice::WriteOnly))
+                return false;
+        }
+    }
+    QFile mark(done);
+    return mark.open(QIODevice::WriteOnly);
 }
 
 void writeIndex(const QString& path)
@@ -57,7 +97,9 @@ void writeIndex(const QString& path)
                                                         {QStringLiteral("Duration"), i % 7200},
                                                         {QStringLiteral("Unique ID"), QStringLiteral("00000000-0000-0000-0000-%1").arg(i, 12, 10, QLatin1Char('0'))},
                                                         {QStringLiteral("Tags"), Value(tags)}});
-            children->append(Value(platform::Dictionary::make({{QStringLiteral("Path"), QStringLiteral("/media/disk/Films/%1/Movie %2.mov").arg(f).arg(i)},
+            // As the program saves a file it found: with a bookmark of it.
+            children->append(Value(platform::Dictionary::make({{QStringLiteral("Path"), moviePath(f, i)},
+                                                               {QStringLiteral("Bookmark"), PMBookmarkDataFromPath(moviePath(f, i))},
                                                                {QStringLiteral("User Settings"), Value(settings)}})));
         }
         folders->append(Value(platform::Dictionary::make({{QStringLiteral("Name"), QStringLiteral("Folder %1").arg(f)},
@@ -102,8 +144,14 @@ double residentMegabytes(const char* field = "VmRSS")
     return 0;
 }
 
+// Argument 1: the files are there; 0: their folders are gone.
 void BM_LoadLibrary(benchmark::State& state)
 {
+    const bool present = state.range(0) == 1;
+    if (!makeFiles() || (!present && !QFile::rename(filesPath(), awayPath()))) {
+        state.SkipWithError("cannot make or move the movie files");
+        return;
+    }
     for (auto _ : state) {
         // Letting go of the library of the previous round is no part of a load.
         state.PauseTiming();
@@ -114,11 +162,17 @@ void BM_LoadLibrary(benchmark::State& state)
         mainController().loadLibrary();
         benchmark::DoNotOptimize(mainController()._nonProxyRawMovieRepresentationsByID.size());
     }
+    if (!present)
+        QFile::rename(awayPath(), filesPath());
+    qsizetype missing = 0;
+    for (const auto& movie : std::as_const(mainController()._nonProxyRawMovieRepresentationsByID))
+        missing += movie->isMissing() ? 1 : 0;
     state.counters["movies"] = double(mainController()._nonProxyRawMovieRepresentationsByID.size());
+    state.counters["missing"] = double(missing);
     state.counters["resident MB"] = residentMegabytes();
     state.counters["peak MB"] = residentMegabytes("VmHWM");
 }
-BENCHMARK(BM_LoadLibrary)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_LoadLibrary)->ArgName("present")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // The share of the load that is reading and parsing the file alone.
 void BM_ParseIndex(benchmark::State& state)
@@ -145,6 +199,8 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--write-fixture") == 0) {
         QCoreApplication app(argc, argv);
+        if (!makeFiles())
+            return 1;
         writeIndex(QString::fromLocal8Bit(argv[2]));
         return QFileInfo::exists(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
     }

@@ -96,10 +96,20 @@ int compareNames(const QString& a, const QString& b)
 
 } // namespace
 
+namespace {
+
+bool isNegligible(QStringView name, Qt::CaseSensitivity cs)
+{
+    const auto is = [&](QLatin1StringView word) { return name.compare(word, cs) == 0; };
+    return name.startsWith(u'.') || is(QLatin1StringView("_ds_store")) || is(QLatin1StringView("desktop db"))
+        || is(QLatin1StringView("desktop df")) || name.endsWith(u'\r');
+}
+
+} // namespace
+
 bool isNegligibleLowercaseFilename(const QString& name)
 {
-    return name.startsWith(u'.') || name == QLatin1String("_ds_store") || name == QLatin1String("desktop db")
-        || name == QLatin1String("desktop df") || name.endsWith(u'\r');
+    return isNegligible(name, Qt::CaseSensitive);
 }
 
 bool isNegligibleFilename(const QString& name)
@@ -107,18 +117,22 @@ bool isNegligibleFilename(const QString& name)
     return isNegligibleLowercaseFilename(name.toLower());
 }
 
-bool isTabooFilenameOrSequence(const QString& name, bool* getIsSequence)
+bool isTabooFilenameOrSequence(QStringView name, bool* getIsSequence)
 {
-    const QString lower = name.toLower();
-    if (isNegligibleLowercaseFilename(lower))
+    // Every saved record's name passes here while a library loads: an ASCII name (nearly
+    // all are) is compared ignoring ASCII case, which is what lowering it would give,
+    // without making a lower-case copy.
+    const bool ascii = std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; });
+    const QString lower = ascii ? QString() : name.toString().toLower();
+    const QStringView text = ascii ? name : QStringView(lower);
+    const Qt::CaseSensitivity cs = ascii ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    const auto endsWith = [&](const QString& suffix) { return text.endsWith(suffix, cs); };
+    if (isNegligible(text, cs))
         return true;
-    for (const QString& suffix : kIgnoredSuffixes)
-        if (lower.endsWith(suffix))
-            return true;
-    if (getIsSequence) {
-        *getIsSequence = std::any_of(std::begin(kSequenceSuffixes), std::end(kSequenceSuffixes),
-                                     [&](const QString& suffix) { return lower.endsWith(suffix); });
-    }
+    if (std::any_of(std::begin(kIgnoredSuffixes), std::end(kIgnoredSuffixes), endsWith))
+        return true;
+    if (getIsSequence)
+        *getIsSequence = std::any_of(std::begin(kSequenceSuffixes), std::end(kSequenceSuffixes), endsWith);
     return false;
 }
 

@@ -18,7 +18,7 @@ bool isNegligibleFilename(const QString& name);
 // ".pellislibrary", ".quentorlibrary", ".srt", ".sub"). Otherwise NO, and `getIsSequence`,
 // when given, tells whether the name has a movie-sequence suffix (".mseq",
 // ".moviesequence", ".pms", ".qms"); for an ignored name it is left as it was.
-bool isTabooFilenameOrSequence(const QString& name, bool* getIsSequence = nullptr);
+bool isTabooFilenameOrSequence(QStringView name, bool* getIsSequence = nullptr);
 // "Network", "Network/", "/Network", "/Network/".
 bool isNetworkPath(const QString& path);
 // System folders that never hold library items and are never descended into.

@@ -11,9 +11,17 @@
 #include <QtCore/QHash>
 #include <QtCore/QRegularExpression>
 
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,10 +32,36 @@ QString stripTrailingSlashes(QString path)
     return path;
 }
 
+// The file-system form of a path or name. A rebuild tests every file of the library:
+// plain ASCII texts, nearly all of them, are copied into the buffer as they are rather
+// than converted through the locale (into `converted`).
+template <size_t N>
+const char* nativeText(QStringView text, char (&ascii)[N], QByteArray& converted)
+{
+    const qsizetype n = text.size();
+    if (n < qsizetype(N)) {
+        qsizetype i = 0;
+        while (i < n && text[i].unicode() != 0 && text[i].unicode() < 0x80) {
+            ascii[i] = char(text[i].unicode());
+            ++i;
+        }
+        if (i == n) {
+            ascii[n] = '\0';
+            return ascii;
+        }
+    }
+    converted = QFile::encodeName(text.toString());
+    return converted.constData();
+}
+
 bool lexists(const QString& path)
 {
+    if (path.isEmpty())
+        return false;
     struct stat st;
-    return !path.isEmpty() && lstat(QFile::encodeName(path).constData(), &st) == 0;
+    char ascii[512];
+    QByteArray converted;
+    return lstat(nativeText(path, ascii, converted), &st) == 0;
 }
 
 bool isVolumePresent(const QString& volumePath)
@@ -267,9 +301,131 @@ bool fileExistsAtPath(const QString& path, bool useSimplifiedCacheForExternalVol
         clearSimplifiedExternalVolumesCache();
         return false;
     }
-    const QString volume = volumePathOrSlash(path);
-    if (volume == QLatin1String("/"))
+    return fileExistsAtPathOnVolume(path, volumePathOrSlash(path), useSimplifiedCacheForExternalVolumes);
+}
+
+namespace {
+
+// A folder's names are read once this many of its files came in a row (asking for a
+// few files of a large folder one by one is cheaper), unless the folder is so large
+// that reading its names would cost more than it saves.
+constexpr int kTestsBeforeListing = 8;
+constexpr off_t kLargestListedFolderBytes = 8 << 20;
+
+} // namespace
+
+struct PMFileExistenceProbe::Listing {
+    std::string buffer; // the names, each followed by a NUL
+    std::unordered_set<std::string_view> names;
+};
+
+PMFileExistenceProbe::PMFileExistenceProbe() = default;
+
+PMFileExistenceProbe::~PMFileExistenceProbe()
+{
+    forgetFolder();
+}
+
+void PMFileExistenceProbe::forgetFolder()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+    m_descriptor = -1;
+    m_state = Folder::Unknown;
+    m_mayList = false;
+    m_testsInFolder = 0;
+    m_listing.reset();
+}
+
+bool PMFileExistenceProbe::readListing()
+{
+    m_mayList = false; // read once, whatever comes of it
+    struct stat folder;
+    if (::fstat(m_descriptor, &folder) != 0 || folder.st_size > kLargestListedFolderBytes)
+        return false;
+    const int descriptor = ::fcntl(m_descriptor, F_DUPFD_CLOEXEC, 0);
+    DIR* directory = descriptor >= 0 ? ::fdopendir(descriptor) : nullptr;
+    if (!directory) {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        return false;
+    }
+    auto listing = std::make_unique<Listing>();
+    std::vector<std::pair<size_t, size_t>> places;
+    bool complete = true;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(directory);
+        if (!entry) {
+            complete = errno == 0;
+            break;
+        }
+        const size_t length = std::strlen(entry->d_name);
+        places.emplace_back(listing->buffer.size(), length);
+        listing->buffer.append(entry->d_name, length + 1);
+    }
+    ::closedir(directory);
+    if (!complete)
+        return false;
+    listing->names.reserve(places.size());
+    for (const auto& [start, length] : places)
+        listing->names.emplace(listing->buffer.data() + start, length);
+    m_listing = std::move(listing);
+    return true;
+}
+
+bool PMFileExistenceProbe::exists(const QString& path)
+{
+    // Paths that cleaning would change ("..", "//") are asked as they are.
+    if (path.size() < 2 || !platform::isCleanAbsolutePath(path))
         return lexists(path);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QStringView folder = slash == 0 ? QStringView(u"/") : QStringView(path).left(slash);
+    if (m_state == Folder::Unknown || folder != m_folder) {
+        forgetFolder();
+        m_folder = folder.toString();
+        char ascii[512];
+        QByteArray converted;
+        const char* native = nativeText(folder, ascii, converted);
+        // A folder that may be searched but not read still answers name by name.
+        m_descriptor = ::open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        m_mayList = m_descriptor >= 0;
+        if (m_descriptor < 0 && errno == EACCES)
+            m_descriptor = ::open(native, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (m_descriptor >= 0)
+            m_state = Folder::Open;
+        else
+            // No folder (or not a folder): nothing in it exists. Anything else (no
+            // permission, no descriptor left) is left to `lstat`, path by path.
+            m_state = errno == ENOENT || errno == ENOTDIR ? Folder::Missing : Folder::Unusable;
+    }
+    switch (m_state) {
+    case Folder::Missing: return false;
+    case Folder::Open: {
+        char ascii[256];
+        QByteArray converted;
+        const char* name = nativeText(QStringView(path).mid(slash + 1), ascii, converted);
+        if (m_mayList && ++m_testsInFolder > kTestsBeforeListing)
+            readListing();
+        if (m_listing)
+            return m_listing->names.contains(std::string_view(name, std::strlen(name)));
+        struct stat st;
+        return ::fstatat(m_descriptor, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+    default: return lexists(path);
+    }
+}
+
+bool fileExistsAtPathOnVolume(const QString& path, const QString& volume, bool useSimplifiedCacheForExternalVolumes,
+                              PMFileExistenceProbe* probe)
+{
+    if (path.isEmpty()) {
+        clearSimplifiedExternalVolumesCache();
+        return false;
+    }
+    const auto onDisk = [&] { return probe ? probe->exists(path) : lexists(path); };
+    if (volume == QLatin1String("/"))
+        return onDisk();
     std::lock_guard lock(g_cacheMutex);
     if (!g_existenceCache)
         g_existenceCache = new QHash<QString, bool>;
@@ -281,7 +437,7 @@ bool fileExistsAtPath(const QString& path, bool useSimplifiedCacheForExternalVol
         cachedVolume = g_existenceCache->insert(volume, platform::isVolumeMounted(volume));
     const bool volumePresent = *cachedVolume;
     if (!useSimplifiedCacheForExternalVolumes && volumePresent)
-        return lexists(path);
+        return onDisk();
     g_existenceCache->insert(path, volumePresent);
     return volumePresent;
 }

@@ -12,6 +12,7 @@
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
+#include <memory>
 #include <optional>
 
 // The last path component, without its extension unless the user default "Show File
@@ -71,4 +72,37 @@ bool removeItemAtAbbreviatedPath(const QString& path);
 // answers are kept until the cache is cleared (at every mount and unmount). No path: the
 // cache is dropped and the answer is NO. Main thread only.
 bool fileExistsAtPath(const QString& path, bool useSimplifiedCacheForExternalVolumes);
+
+// Tests many paths one after the other, as a rebuild of the library does: the folder of a
+// path is looked up once for all the paths in it that come in a row (the files of one
+// folder usually do), each file then by its name alone, and when many of them come the
+// folder's list of names is read once instead; a missing folder answers for all of them.
+// Answers as `lstat` would (a symbolic link itself counts). One thread.
+class PMFileExistenceProbe {
+public:
+    PMFileExistenceProbe();
+    ~PMFileExistenceProbe();
+    PMFileExistenceProbe(const PMFileExistenceProbe&) = delete;
+    PMFileExistenceProbe& operator=(const PMFileExistenceProbe&) = delete;
+
+    bool exists(const QString& path);
+
+private:
+    enum class Folder { Unknown, Open, Missing, Unusable };
+    struct Listing;
+    void forgetFolder();
+    bool readListing();
+
+    QString m_folder;
+    Folder m_state = Folder::Unknown;
+    int m_descriptor = -1;
+    bool m_mayList = false;
+    int m_testsInFolder = 0;
+    std::unique_ptr<Listing> m_listing; // the folder's names, once read
+};
+
+// The same as `fileExistsAtPath`, for a path whose `volumePathOrSlash` the caller has
+// already; the file system is asked through the probe when one is given.
+bool fileExistsAtPathOnVolume(const QString& path, const QString& volume, bool useSimplifiedCacheForExternalVolumes,
+                              PMFileExistenceProbe* probe = nullptr);
 void clearSimplifiedExternalVolumesCache();

@@ -25,4 +25,30 @@ QString stringByExpandingTildeInPath(const QString& path)
     return path;
 }
 
+bool isCleanAbsolutePath(QStringView path)
+{
+    const qsizetype n = path.size();
+    if (n == 0 || path[0] != u'/')
+        return false;
+    if (n == 1)
+        return true;
+    if (path[n - 1] == u'/')
+        return false;
+    // Each component starts after a "/": it must not be empty, "." or "..".
+    for (qsizetype i = 0; i < n; ++i) {
+        if (path[i] != u'/')
+            continue;
+        const qsizetype rest = n - i - 1;
+        const QChar a = rest > 0 ? path[i + 1] : QChar(u'/');
+        if (a == u'/')
+            return false;
+        if (a == u'.') {
+            const QChar b = rest > 1 ? path[i + 2] : QChar(u'/');
+            if (b == u'/' || (b == u'.' && (rest == 2 || path[i + 3] == u'/')))
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace platform

@@ -9,5 +9,8 @@ namespace platform {
 QString stringByAbbreviatingWithTildeInPath(const QString& path);
 // The home folder for a leading "~" or "~/"; other paths unchanged.
 QString stringByExpandingTildeInPath(const QString& path);
+// An absolute path that cleaning leaves as it is: no empty, "." or ".." component and no
+// trailing "/" ("/" itself is clean).
+bool isCleanAbsolutePath(QStringView path);
 
 } // namespace platform

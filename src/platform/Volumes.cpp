@@ -1,6 +1,7 @@
 #include "platform/Volumes.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QDirIterator>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -261,7 +263,9 @@ QStringList volumeParentFolders()
 {
     // Asked for every path whose volume is looked up: the list is made again only when
     // the user name it depends on changed (each thread keeps its own).
-    const QByteArray userVariable = qgetenv("USER");
+    // (Read without a copy: this runs for every file a rebuild tests.)
+    const char* variable = std::getenv("USER");
+    const QByteArrayView userVariable(variable ? variable : "");
     thread_local QByteArray cachedUserVariable;
     thread_local QStringList cachedParents;
     thread_local bool cached = false;
@@ -274,7 +278,7 @@ QStringList volumeParentFolders()
     }
     parents << QStringLiteral("/mnt");
     cached = true;
-    cachedUserVariable = userVariable;
+    cachedUserVariable = userVariable.toByteArray();
     cachedParents = parents;
     return parents;
 }
@@ -283,9 +287,7 @@ QString volumeRootForPath(const QString& path)
 {
     // Nearly every path is clean already (no "//", no "." or ".." component, no trailing
     // slash): it is then taken as it is rather than copied clean.
-    const bool alreadyClean = !path.contains(QLatin1String("//")) && !path.contains(QLatin1String("/."))
-                              && (path.size() == 1 || !path.endsWith(u'/'));
-    const QString clean = path.startsWith(u'/') ? (alreadyClean ? path : cleanPath(path)) : QString();
+    const QString clean = path.startsWith(u'/') ? (isCleanAbsolutePath(path) ? path : cleanPath(path)) : QString();
     if (clean.isEmpty())
         return QStringLiteral("/");
     for (const QString& parent : volumeParentFolders()) {

@@ -11,6 +11,8 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 
+#include <sys/stat.h>
+
 using namespace platform;
 using namespace testsupport;
 
@@ -328,4 +330,52 @@ TEST_F(LibraryFiles, DatesAndExistence)
     EXPECT_TRUE(fileExistsAtPath(m + q("/Disk/Movies/a.mov"), true));
     EXPECT_TRUE(fileExistsAtPath(m + q("/Other/a.mov"), true));
     EXPECT_FALSE(fileExistsAtPath(QString(), true));
+}
+
+TEST_F(LibraryFiles, FileNamesThatNeverBecomeItems)
+{
+    const struct {
+        const char* name;
+        bool taboo;
+        bool sequence;
+    } cases[] = {
+        {".hidden.mov", true, false},    {"Desktop DB", true, false},      {"_DS_Store", true, false},
+        {"Film.SRT", true, false},       {"Old.Library", true, false},     {"x.PellisLibrary", true, false},
+        {"name\r", true, false},         {"Movie.mov", false, false},      {"Clip.MSEQ", false, true},
+        {"Clip.moviesequence", false, true}, {"Ωmega.mov", false, false}, {"ÉTÉ.SRT", true, false},
+        {"Été.Mseq", false, true},       {"Desktop DB2", false, false},    {"srt", false, false},
+    };
+    for (const auto& c : cases) {
+        bool sequence = false;
+        EXPECT_EQ(isTabooFilenameOrSequence(q(c.name), &sequence), c.taboo) << c.name;
+        if (!c.taboo) {
+            EXPECT_EQ(sequence, c.sequence) << c.name;
+        }
+    }
+}
+
+TEST_F(LibraryFiles, ExistenceProbeAnswersAsLstatDoes)
+{
+    const QString dir = makeTempDir(QStringLiteral("probe"));
+    // Enough files in one folder for its names to be read at once, a few in another, a
+    // name that is not ASCII, a dangling link (which exists as a link) and a file that
+    // stands where a folder is expected.
+    for (int i = 0; i < 30; ++i)
+        writeFile(dir + QStringLiteral("/many/f%1.mov").arg(i), "x");
+    writeFile(dir + q("/many/Été à Paris.mov"), "x");
+    writeFile(dir + q("/few/a.mov"), "x");
+    ASSERT_TRUE(QFile::link(dir + q("/nowhere"), dir + q("/few/link.mov")));
+    QStringList paths;
+    for (int i = 0; i < 40; ++i)
+        paths << dir + QStringLiteral("/many/f%1.mov").arg(i); // the last ten are missing
+    paths << dir + q("/many/Été à Paris.mov") << dir + q("/many/été à paris.mov") << dir + q("/few/a.mov") << dir + q("/few/link.mov")
+          << dir + q("/few/b.mov") << dir + q("/many/f3.mov") << dir + q("/gone/a.mov") << dir + q("/gone/b.mov")
+          << dir + q("/few/a.mov/inside") << dir + q("/few/../few/a.mov") << dir + q("//few/a.mov") << dir + q("/few") << q("/")
+          << dir + q("/many/f1.mov");
+    PMFileExistenceProbe probe;
+    for (const QString& path : paths) {
+        struct stat st;
+        const bool expected = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+        EXPECT_EQ(probe.exists(path), expected) << qPrintable(path);
+    }
 }

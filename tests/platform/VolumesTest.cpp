@@ -1,4 +1,5 @@
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/Volumes.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,15 @@ TEST(Volumes, VolumeRootsByPathText)
     };
     for (const auto& c : cases)
         EXPECT_EQ(volumeRootForPath(c.path), c.expected) << c.path.toStdString();
+}
+
+TEST(Volumes, CleanAbsolutePaths)
+{
+    // Clean: absolute, with no empty, "." or ".." component and no trailing "/".
+    for (const char* path : {"/", "/a", "/a/b.mov", "/.hidden/x", "/a/..b/c", "/a/b.", "/a/.../b", "/Été/ø"})
+        EXPECT_TRUE(isCleanAbsolutePath(QString::fromUtf8(path))) << path;
+    for (const char* path : {"relative", "", "//", "/a/", "/a//b", "/a/./b", "/a/../b", "/a/.", "/a/..", "/.", "/..", "./a", "~/a"})
+        EXPECT_FALSE(isCleanAbsolutePath(QString::fromUtf8(path))) << path;
 }
 
 TEST_F(FakeMountTable, PresentAndAbsentVolumes)

@@ -14,6 +14,7 @@
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
+#include "platform/Memory.h"
 #include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
@@ -29,6 +30,7 @@
 #include <QtCore/QUrl>
 
 #include <cstdio>
+#include <utility>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -371,6 +373,8 @@ void PMMainController::loadLibrary()
     // every file and repairs the paths of files that moved.
     _skipMissingStatusUpdate = false;
     invalidateLibraryDependencies();
+    // What was read of the index is freed by now; its pages go back to the system.
+    platform::releaseFreeMemory();
     _libraryIsLoaded = true;
 }
 
@@ -384,7 +388,10 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
         return;
     }
     QString mainLibraryPath; // read when the first relative path needs it
-    for (const Value& savedValue : *fromSavedArray) {
+    for (Value& slot : fromSavedArray->values()) {
+        // A tree that the load alone holds is let go of item by item, so that the memory
+        // of what was read is used again for the records made of it.
+        const Value savedValue = gAdoptsSavedSettings ? std::exchange(slot, Value()) : slot;
         if (!savedValue.isDictionary())
             continue;
         const DictionaryPtr saved = savedValue.dictionary();
@@ -396,7 +403,7 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                 continue;
             // The last component, as the file-name part of a path (no file is looked at).
             const QString& pathText = path.string();
-            if (isTabooFilenameOrSequence(pathText.mid(pathText.lastIndexOf(QLatin1Char('/')) + 1))) {
+            if (isTabooFilenameOrSequence(QStringView(pathText).mid(pathText.lastIndexOf(QLatin1Char('/')) + 1))) {
                 if (PMDebugLogEnabled())
                     PMLog("[Debug] dropping irrelevant file at <%@>", path.string());
                 continue;
@@ -424,7 +431,9 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                     }
                 }
             }
-            record = std::make_shared<PMMovieRepresentationOriginal>(QUrl::fromLocalFile(filePath));
+            record = platform::isCleanAbsolutePath(filePath)
+                         ? std::make_shared<PMMovieRepresentationOriginal>(filePath)
+                         : std::make_shared<PMMovieRepresentationOriginal>(QUrl::fromLocalFile(filePath));
             if (!bookmarkData.isEmpty())
                 record->setBookmark(bookmarkData);
         } else if (const Value url = saved->value(QStringLiteral("URL")); !url.isNull()) {
@@ -482,6 +491,10 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
             }
             Q_UNUSED(convertOriginalURLsToTags);
             (void)record->uniqueLibraryID();
+            // What the record adds to the tag types is read now, while its settings are
+            // fresh in memory, rather than by the rebuild that ends the load.
+            if (gAdoptsSavedSettings)
+                (void)record->cachedTagTypeShare();
             libraryArray.append(Value(record));
             continue;
         }

@@ -15,6 +15,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/ConcurrentApply.h"
 #include "platform/DelayedPerform.h"
+#include "platform/Paths.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 
@@ -128,6 +129,28 @@ void PMMainController::updateLibraryAndInvalidateDependencies(bool invalidateDep
     _libraryWasBuiltOnce = true;
 }
 
+struct PMMainController::RebuildFileTests {
+    QHash<QString, bool> volumes; // mounted or not
+    PMFileExistenceProbe probe;
+    // The volume of the last folder asked about: the files of a folder come in a row.
+    QString lastFolder;
+    QString lastVolume;
+
+    QString volumeOf(const QString& path)
+    {
+        const qsizetype slash = path.lastIndexOf(u'/');
+        const QStringView folder = QStringView(path).left(slash);
+        if (slash > 0 && !lastFolder.isEmpty() && folder == lastFolder)
+            return lastVolume;
+        QString volume = volumePathOrSlash(path);
+        // A path that is a volume itself says nothing of the other paths in its folder.
+        const bool answersForFolder = slash > 0 && volume != path && platform::isCleanAbsolutePath(path);
+        lastFolder = answersForFolder ? folder.toString() : QString();
+        lastVolume = volume;
+        return volume;
+    }
+};
+
 void PMMainController::invalidateLibraryDependencies()
 {
     static const bool servicesWired = [this] {
@@ -168,7 +191,7 @@ void PMMainController::invalidateLibraryDependencies()
     _testsMissingStatus = !_skipMissingStatusUpdate || defaults().boolForKey(QStringLiteral("Always Update Missing Status On Invalidation"));
     _useSimplifiedVolumeCache = defaults().boolForKey(QStringLiteral("Use Simplified Cache For External Volume File Checks"));
     _missingMoviesMode = defaults().integerForKey(QStringLiteral("Missing Movies Mode"));
-    QHash<QString, bool> volumePathCache;
+    RebuildFileTests fileTests;
     {
         auto& services = PMMovieRepresentationServices::shared();
         gRebuildLibraryPaths = services.libraryPaths ? services.libraryPaths() : QStringList();
@@ -177,7 +200,7 @@ void PMMainController::invalidateLibraryDependencies()
     PMUpdateSubgroupsTreatedAsFiles();
     Array smartGroups;
     Array smartGroupFolders;
-    invalidateLibraryDependencies(_library, &smartGroupFolders, &smartGroups, false, volumePathCache);
+    invalidateLibraryDependencies(_library, &smartGroupFolders, &smartGroups, false, fileTests);
 
     // The same movies as last time, untouched tables: those are kept.
     const auto unchanged = [](const auto& table, const auto& built) {
@@ -416,7 +439,7 @@ bool PMMainController::walkMatchesPrevious() const
 }
 
 void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Array* collectSmartGroupFolders, Array* collectSmartGroups,
-                                                     bool inSmartGroupStorage, QHash<QString, bool>& volumePathCache)
+                                                     bool inSmartGroupStorage, RebuildFileTests& fileTests)
 {
     if (!items)
         return;
@@ -438,12 +461,12 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
                 if (collectSmartGroupFolders)
                     collectSmartGroupFolders->append(v);
                 container->setValue(QStringLiteral("Smart Playlists Folder"), Value(true));
-                invalidateLibraryDependencies(container->rawChildren(), collectSmartGroupFolders, collectSmartGroups, true, volumePathCache);
+                invalidateLibraryDependencies(container->rawChildren(), collectSmartGroupFolders, collectSmartGroups, true, fileTests);
             } else {
                 container->remove(QStringLiteral("Smart Playlists Folder"));
                 container->remove(QStringLiteral("Static Proxies"));
                 invalidateLibraryDependencies(container->rawChildren(), collectSmartGroupFolders, collectSmartGroups,
-                                              role == QLatin1String("Smart Groups"), volumePathCache);
+                                              role == QLatin1String("Smart Groups"), fileTests);
             }
             continue;
         }
@@ -460,14 +483,14 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
         } else if (!_testsMissingStatus) {
             if (mode != 1)
                 walked.filteredIn = !movie->isMissingVolume() && !(mode == -1 && movie->isMissing());
-        } else if (fileExistsAtPath(walked.path, _useSimplifiedVolumeCache)) {
+        } else if (const QString volume = fileTests.volumeOf(walked.path);
+                   fileExistsAtPathOnVolume(walked.path, volume, _useSimplifiedVolumeCache, &fileTests.probe)) {
             movie->setMissing(false, false);
         } else {
             // A volume is asked about at most once per rebuild.
-            const QString volume = volumePathOrSlash(walked.path);
-            auto cached = volumePathCache.constFind(volume);
-            if (cached == volumePathCache.constEnd())
-                cached = volumePathCache.insert(volume, platform::isVolumeMounted(volume));
+            auto cached = fileTests.volumes.constFind(volume);
+            if (cached == fileTests.volumes.constEnd())
+                cached = fileTests.volumes.insert(volume, platform::isVolumeMounted(volume));
             if (!*cached) {
                 movie->setMissing(true, true);
                 walked.filteredIn = mode == 1;

@@ -190,7 +190,18 @@ void PMMainController::invalidateTagTypes()
         };
         sources.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
         earlier.reserve(size_t(_nonProxyRawMovieRepresentationsByID.size()));
+        // The movies come in the table's order, not in that of their memory: each one is
+        // asked for a few steps before it is copied.
+        constexpr int kPrefetchDistance = 8;
+        auto ahead = _nonProxyRawMovieRepresentationsByID.cbegin();
+        for (int k = 0; k < kPrefetchDistance && ahead != _nonProxyRawMovieRepresentationsByID.cend(); ++k)
+            ++ahead;
         for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it) {
+            if (ahead != _nonProxyRawMovieRepresentationsByID.cend()) {
+                __builtin_prefetch(ahead.value().get());
+                __builtin_prefetch(ahead.key().constData());
+                ++ahead;
+            }
             const size_t was = changesKnown ? placeOf(it.value().get()) : kNone;
             if (was != kNone)
                 next = was + 1;
@@ -216,6 +227,8 @@ void PMMainController::invalidateTagTypes()
     flatStart.reserve(sources.size() + 1);
     for (size_t i = 0; i < sources.size(); ++i) {
         flatStart.push_back(flat.size());
+        if (i + 8 < sources.size() && sources[i + 8].movie)
+            sources[i + 8].movie->prefetchTagTypeShare();
         const PMMovieRepresentationOriginalPtr& movie = sources[i].movie;
         const size_t was = earlier[i];
         if (changesKnown && was != kNone && !changedSet.contains(movie.get())) {

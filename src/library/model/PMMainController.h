@@ -205,9 +205,11 @@ public:
     static const ListMetrics& listMetrics();
     // Rebuilds the lookup tables and drops every container's caches.
     void invalidateLibraryDependencies();
+    // What the file tests of one rebuild share (the volumes asked about, the folder
+    // looked up last).
+    struct RebuildFileTests;
     void invalidateLibraryDependencies(const platform::ArrayPtr& items, platform::Array* collectSmartGroupFolders,
-                                       platform::Array* collectSmartGroups, bool inSmartGroupStorage,
-                                       QHash<QString, bool>& volumePathCache);
+                                       platform::Array* collectSmartGroups, bool inSmartGroupStorage, RebuildFileTests& fileTests);
     // The movies met by the walk of one rebuild, registered in the tables after it.
     struct WalkedMovie {
         PMMovieRepresentationOriginalPtr original;

@@ -60,7 +60,9 @@ QUrl PMMovieRepresentationPrototype::URL() const
 {
     const PMMovieRepresentationOriginal& o = original();
     std::lock_guard lock(o.m_mutex);
-    return o.m_URL;
+    if (!o.m_URL)
+        o.m_URL = QUrl::fromLocalFile(*o.m_path);
+    return *o.m_URL;
 }
 
 void PMMovieRepresentationPrototype::setURL(const QUrl& url)
@@ -87,7 +89,7 @@ QString PMMovieRepresentationPrototype::path()
     PMMovieRepresentationOriginal& o = original();
     std::lock_guard lock(o.m_mutex);
     if (!o.m_path)
-        o.m_path = o.m_URL.isLocalFile() ? QDir::cleanPath(o.m_URL.toLocalFile()) : QString();
+        o.m_path = o.m_URL->isLocalFile() ? QDir::cleanPath(o.m_URL->toLocalFile()) : QString();
     return *o.m_path;
 }
 

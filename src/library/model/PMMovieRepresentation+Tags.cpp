@@ -527,12 +527,24 @@ QStringList PMMovieRepresentationPrototype::cachedLowercaseValuesForLowercaseTag
 std::shared_ptr<const PMTagTypeShare> PMMovieRepresentationPrototype::cachedTagTypeShare()
 {
     PMMovieRepresentationOriginal& o = original();
+    std::uint64_t generation = 0;
+    platform::DictionaryPtr tags;
     {
         std::lock_guard lock(o.m_mutex);
         if (o.m_tagTypeShare)
             return o.m_tagTypeShare;
+        generation = o.m_tagsGeneration;
+        tags = o.m_cachedTags;
     }
-    const platform::DictionaryPtr tags = cachedTags();
+    // With no tags imported from metadata, the merged tags are just the record's own tags
+    // that have a value: those are read where they are, without making the merged copy
+    // (a library that loads makes the share of every movie).
+    const auto& importNames = PMMovieRepresentationServices::shared().importTagNames;
+    const bool ownTagsOnly = !tags && (!importNames || importNames().isEmpty());
+    if (ownTagsOnly)
+        tags = userSettings()->value(kTags).dictionary();
+    else if (!tags)
+        tags = cachedTags();
     auto share = std::make_shared<PMTagTypeShare>();
     if (tags) {
         share->tags.reserve(size_t(tags->count()));
@@ -540,24 +552,39 @@ std::shared_ptr<const PMTagTypeShare> PMMovieRepresentationPrototype::cachedTagT
             const platform::DictionaryPtr entry = it.value().dictionary();
             if (!entry)
                 continue;
+            const Value text = entry->value(QStringLiteral("Value"));
+            if (ownTagsOnly && stringOf(text).isEmpty())
+                continue;
             PMTagTypeShare::Tag& tag = share->tags.emplace_back();
             tag.key = it.key();
             tag.tag = entry->value(QStringLiteral("Tag")).string();
-            const QString text = entry->value(QStringLiteral("Value")).string();
             // Notes are prose: commas in them separate nothing.
-            tag.values = tag.key == QLatin1String("notes") ? QStringList{text} : cachedCSVFields(text);
-            tag.lowercaseValues.reserve(tag.values.size());
+            tag.values = tag.key == QLatin1String("notes") ? QStringList{text.string()} : cachedCSVFields(text.string());
             tag.keySlot = PMTagTypeSlot(tag.key);
-            for (const QString& value : std::as_const(tag.values)) {
-                tag.lowercaseValues << value.toLower();
-                tag.valueSlots.push_back(PMTagValueSlot(tag.keySlot, tag.lowercaseValues.constLast()));
+            tag.valueSlots.reserve(size_t(tag.values.size()));
+            // Values that are lower case already (lowering gives back the same text) share
+            // the list of values.
+            bool lowercaseAlready = true;
+            for (qsizetype k = 0; k < tag.values.size(); ++k) {
+                const QString& value = tag.values.at(k);
+                const QString lowercase = value.toLower();
+                if (lowercaseAlready && lowercase.constData() != value.constData()) {
+                    lowercaseAlready = false;
+                    tag.lowercaseValues = tag.values.first(k);
+                    tag.lowercaseValues.reserve(tag.values.size());
+                }
+                if (!lowercaseAlready)
+                    tag.lowercaseValues << lowercase;
+                tag.valueSlots.push_back(PMTagValueSlot(tag.keySlot, lowercase));
                 tag.nonNumeric = tag.nonNumeric || PMContainsNonNumericCharacter(value);
             }
+            if (lowercaseAlready)
+                tag.lowercaseValues = tag.values;
         }
     }
     std::lock_guard lock(o.m_mutex);
     // Kept only while the tags it was made from are still the record's.
-    if (!o.m_tagTypeShare && o.m_cachedTags == tags)
+    if (!o.m_tagTypeShare && o.m_tagsGeneration == generation)
         o.m_tagTypeShare = share;
     return share;
 }
@@ -611,6 +638,7 @@ void PMMovieRepresentationPrototype::invalidateCachedTags()
         PMMovieRepresentationOriginal& o = original();
         std::lock_guard lock(o.m_mutex);
         o.m_cachedTags.reset();
+        ++o.m_tagsGeneration;
         o.m_cachedLowercaseTagValues.clear();
         o.m_cachedSeparateLowercaseTagValues.clear();
         o.m_tagTypeShare.reset();

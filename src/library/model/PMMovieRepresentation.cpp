@@ -107,6 +107,12 @@ PMMovieRepresentationOriginal::PMMovieRepresentationOriginal(const QUrl& url)
 {
 }
 
+PMMovieRepresentationOriginal::PMMovieRepresentationOriginal(const QString& cleanLocalPath)
+    : m_userSettings(platform::Dictionary::make())
+    , m_path(cleanLocalPath)
+{
+}
+
 PMMovieRepresentationOriginalPtr PMMovieRepresentationOriginal::movieRepresentationWithURL(const QUrl& url)
 {
     if (!url.isValid() || url.isEmpty())

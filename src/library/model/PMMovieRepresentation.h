@@ -283,10 +283,19 @@ private:
 class PMMovieRepresentationOriginal final : public PMMovieRepresentationPrototype {
 public:
     explicit PMMovieRepresentationOriginal(const QUrl& url);
+    // A record of the local file at a clean absolute path (see `platform::isCleanAbsolutePath`).
+    explicit PMMovieRepresentationOriginal(const QString& cleanLocalPath);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithURL(const QUrl& url);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path, const QString& relativePath, const QByteArray& bookmark);
     std::shared_ptr<PMMovieRepresentationOriginal> sharedOriginal();
+    // Asks the processor to bring in what `cachedTagTypeShare` reads, for a loop over many
+    // records in no order of memory to call ahead of time.
+    void prefetchTagTypeShare() const
+    {
+        __builtin_prefetch(&m_mutex);
+        __builtin_prefetch(&m_tagTypeShare);
+    }
 
     PMMovieRepresentationProxyPtr proxy() override;
     PMMovieRepresentationProxyPtr fanOutProxy() override;
@@ -316,12 +325,15 @@ public:
 
     // ---- State (the prototype's operations reach it through `original()`)
     mutable std::mutex m_mutex; // guards the state below
-    QUrl m_URL;
+    // Either one is known: a record made from a clean local path gets its URL when the
+    // URL is first asked for (a load makes a hundred thousand records, few of whose URLs
+    // are ever needed).
+    mutable std::optional<QUrl> m_URL;
     const platform::DictionaryPtr m_userSettings;
     bool m_isMissing = false;
     bool m_isMissingVolume = false;
     QByteArray m_bookmark;
-    std::optional<QString> m_path;   // empty text: the URL is not a file URL
+    std::optional<QString> m_path; // empty text: the URL is not a file URL
     std::optional<QString> m_applicationPath;
     bool m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = false;
     platform::DictionaryPtr m_cachedTags;
@@ -338,6 +350,7 @@ public:
     // and dropped (under the lock) whenever the name, tags, application or location change.
     std::shared_ptr<const PMMovieSearchText> m_searchText;
     std::shared_ptr<const PMTagTypeShare> m_tagTypeShare; // dropped with the cached tags
+    std::uint64_t m_tagsGeneration = 0;                    // counts the times they were dropped
     std::uint64_t m_searchTextGeneration = 0;
     void invalidateSearchTextLocked();
 };

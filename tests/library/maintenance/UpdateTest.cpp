@@ -122,6 +122,44 @@ TEST_F(UpdateTest, MissingStateIsTestedWithOneAnswerPerVolumeAndFiltersByMode)
     EXPECT_TRUE(c._skipMissingStatusUpdate);
 }
 
+TEST_F(UpdateTest, FilesOfOneFolderTestedTogetherAnswerAsEachAlone)
+{
+    // A folder of many movies is looked at once for all of them (its names read); runs of
+    // movies from other folders and from a disk that is away come between.
+    PMMainController& c = mainController();
+    const QString dir = testsupport::makeTempDir(QStringLiteral("many"));
+    Array items;
+    QHash<QString, bool> expected;
+    const auto add = [&](const QString& path, bool present) {
+        if (present)
+            testsupport::writeFile(path, "x");
+        items.append(Value(PMMovieRepresentationOriginal::movieRepresentationWithPath(path)));
+        expected.insert(path, present);
+    };
+    for (int i = 0; i < 20; ++i)
+        add(dir + QStringLiteral("/A/m%1.mov").arg(i), i % 7 != 3);
+    add(QStringLiteral("/mnt/PellisUnmountedDisk/a.mov"), false);
+    add(dir + QStringLiteral("/B/one.mov"), true);
+    for (int i = 20; i < 30; ++i)
+        add(dir + QStringLiteral("/A/m%1.mov").arg(i), i % 2 == 0);
+    add(dir + QStringLiteral("/Gone/x.mov"), false);
+    add(dir + QStringLiteral("/A/Été.mov"), true);
+    ASSERT_TRUE(QFile::link(dir + QStringLiteral("/nowhere"), dir + QStringLiteral("/A/link.mov")));
+    items.append(Value(PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/A/link.mov"))));
+    expected.insert(dir + QStringLiteral("/A/link.mov"), true); // a link counts, as lstat says
+    PMLibraryContainerPtr f = folder(QStringLiteral("F"));
+    for (const Value& v : items)
+        f->rawChildren()->append(v);
+    library({Value(f)});
+
+    c.updateLibraryAfterDelay(1000, true);
+    c.invalidateLibraryDependencies();
+    for (const Value& v : items) {
+        PMMovieRepresentationPrototype* movie = PMMovie(v);
+        EXPECT_EQ(movie->isMissing(), !expected.value(movie->path())) << qPrintable(movie->path());
+    }
+}
+
 TEST_F(UpdateTest, DownloadsAndConversionsAreSortedByDateAndCounted)
 {
     PMMainController& c = mainController();

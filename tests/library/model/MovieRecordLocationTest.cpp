@@ -216,3 +216,19 @@ TEST_F(MovieRecordLocationTest, LocatingAMissingFile)
     services.updateLibraryAfterDelay = nullptr;
     PMCrawlQueue::waitUntilEmpty();
 }
+
+TEST_F(MovieRecordLocationTest, RecordMadeFromItsPathHasTheURLOfThatPath)
+{
+    // A record made from a clean path (as loading makes them) gets its URL when asked,
+    // the one a record made from the URL has; its path follows a later change of URL.
+    for (const char* path : {"/a/b.mov", "/Films/100% sure #1?.mov", "/Été/naïve ø.mkv", "/a b/c  d.mov", "/x/%20.mov", "/f"}) {
+        const QString text = QString::fromUtf8(path);
+        auto fromPath = std::make_shared<PMMovieRepresentationOriginal>(text);
+        const auto fromURL = std::make_shared<PMMovieRepresentationOriginal>(QUrl::fromLocalFile(text));
+        EXPECT_EQ(fromPath->path(), fromURL->path()) << path;
+        EXPECT_EQ(fromPath->URL(), fromURL->URL()) << path;
+        EXPECT_EQ(fromPath->URL().toLocalFile(), text) << path;
+        fromPath->setURL(QUrl::fromLocalFile(QStringLiteral("/elsewhere/z.mov")));
+        EXPECT_EQ(fromPath->path(), QStringLiteral("/elsewhere/z.mov"));
+    }
+}
