@@ -5,9 +5,10 @@
 //
 // The index is made once by a child process and kept in the temporary folder, so that the
 // heap of this process holds nothing but what loading builds; run with
-// `--benchmark_filter=BM_LoadLibrary` for the memory of a process that only loads. The
-// movies' (empty) files are made once too, in 100 folders beside it: the load tests every
-// one of them, either there or with their folders gone (a disk that is away).
+// `--benchmark_filter=BM_LoadLibrary/present:1` for the memory of a process that only
+// loads. The movies' (empty) files are made once too, in 100 folders beside it: the load
+// tests every one of them, either where the index says or, with the folder holding them
+// renamed, after looking for each by its bookmark.
 #include "foundation/PMFunctions.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -20,11 +21,13 @@
 #include <benchmark/benchmark.h>
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QProcess>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,7 +50,8 @@ QString fixturePath()
     return QDir::tempPath() + QStringLiteral("/pellis-bench-lifecycle-%1-3.libraryindex").arg(kMovies);
 }
 
-// Where the movies' files are, and where they are moved to for a load that finds none.
+// Where the movies' files are, and where their folder is moved for a load that must
+// find every one again.
 QString filesPath()
 {
     return QDir::tempPath() + QStringLiteral("/pellis-bench-lifecycle-files");
@@ -144,7 +148,7 @@ double residentMegabytes(const char* field = "VmRSS")
     return 0;
 }
 
-// Argument 1: the files are there; 0: their folders are gone.
+// Argument 1: the files are where the index says; 0: their folder was renamed.
 void BM_LoadLibrary(benchmark::State& state)
 {
     const bool present = state.range(0) == 1;
@@ -169,10 +173,35 @@ void BM_LoadLibrary(benchmark::State& state)
         missing += movie->isMissing() ? 1 : 0;
     state.counters["movies"] = double(mainController()._nonProxyRawMovieRepresentationsByID.size());
     state.counters["missing"] = double(missing);
-    state.counters["resident MB"] = residentMegabytes();
-    state.counters["peak MB"] = residentMegabytes("VmHWM");
 }
 BENCHMARK(BM_LoadLibrary)->ArgName("present")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The load as a program that starts does it: the first thing a fresh process does, its
+// heap still to be taken from the system page by page. Each round is a process of its own
+// (`--load-once`), which reports its time and its resident memory after loading.
+void BM_FirstLoadOfAProcess(benchmark::State& state)
+{
+    if (!makeFiles()) {
+        state.SkipWithError("cannot make the movie files");
+        return;
+    }
+    double resident = 0, peak = 0;
+    for (auto _ : state) {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--load-once"), gLibrary});
+        if (!child.waitForFinished(600000) || child.exitCode() != 0) {
+            state.SkipWithError("the loading process failed");
+            return;
+        }
+        const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+        state.SetIterationTime(figures.value(0).toDouble() / 1000.0);
+        resident = std::max(resident, figures.value(1).toDouble());
+        peak = std::max(peak, figures.value(2).toDouble());
+    }
+    state.counters["resident MB"] = resident;
+    state.counters["peak MB"] = peak;
+}
+BENCHMARK(BM_FirstLoadOfAProcess)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
 
 // The share of the load that is reading and parsing the file alone.
 void BM_ParseIndex(benchmark::State& state)
@@ -203,6 +232,19 @@ int main(int argc, char** argv)
             return 1;
         writeIndex(QString::fromLocal8Bit(argv[2]));
         return QFileInfo::exists(QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--load-once") == 0) {
+        QCoreApplication app(argc, argv);
+        gLibrary = QString::fromLocal8Bit(argv[2]);
+        platform::UserDefaults::standard().setObject(platform::Value(gLibrary), QStringLiteral("Library Path"));
+        PMMainController& controller = mainController();
+        controller._skipMissingStatusUpdate = false;
+        QElapsedTimer timer;
+        timer.start();
+        controller.loadLibrary();
+        const double milliseconds = double(timer.nsecsElapsed()) / 1e6;
+        std::printf("%.1f %.1f %.1f\n", milliseconds, residentMegabytes(), residentMegabytes("VmHWM"));
+        return controller._nonProxyRawMovieRepresentationsByID.size() == kMovies ? 0 : 1;
     }
     return benchsupport::runBenchmarks(argc, argv, [](const QString& home) {
         gLibrary = home + QStringLiteral("/Library");
