@@ -199,7 +199,6 @@ void PMMainController::invalidateTagTypes()
         for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); it != _nonProxyRawMovieRepresentationsByID.cend(); ++it) {
             if (ahead != _nonProxyRawMovieRepresentationsByID.cend()) {
                 __builtin_prefetch(ahead.value().get());
-                __builtin_prefetch(ahead.key().constData());
                 ++ahead;
             }
             const size_t was = changesKnown ? placeOf(it.value().get()) : kNone;
@@ -227,8 +226,10 @@ void PMMainController::invalidateTagTypes()
     flatStart.reserve(sources.size() + 1);
     for (size_t i = 0; i < sources.size(); ++i) {
         flatStart.push_back(flat.size());
+        if (i + 16 < sources.size() && sources[i + 16].movie)
+            sources[i + 16].movie->prefetchTagTypeShare();
         if (i + 8 < sources.size() && sources[i + 8].movie)
-            sources[i + 8].movie->prefetchTagTypeShare();
+            sources[i + 8].movie->prefetchTagTypeShareContents();
         const PMMovieRepresentationOriginalPtr& movie = sources[i].movie;
         const size_t was = earlier[i];
         if (changesKnown && was != kNone && !changedSet.contains(movie.get())) {

@@ -289,12 +289,19 @@ public:
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path, const QString& relativePath, const QByteArray& bookmark);
     std::shared_ptr<PMMovieRepresentationOriginal> sharedOriginal();
-    // Asks the processor to bring in what `cachedTagTypeShare` reads, for a loop over many
-    // records in no order of memory to call ahead of time.
+    // Ask the processor to bring in what `cachedTagTypeShare` reads, for a loop over many
+    // records in no order of memory to call ahead of time: first the record's own fields,
+    // some steps later the share they point to.
     void prefetchTagTypeShare() const
     {
         __builtin_prefetch(&m_mutex);
         __builtin_prefetch(&m_tagTypeShare);
+    }
+    void prefetchTagTypeShareContents() const
+    {
+        std::lock_guard lock(m_mutex);
+        if (const PMTagTypeShare* share = m_tagTypeShare.get())
+            __builtin_prefetch(share);
     }
 
     PMMovieRepresentationProxyPtr proxy() override;
