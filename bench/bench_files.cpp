@@ -10,6 +10,9 @@
 #include <QtCore/QFile>
 #include <QtCore/QTemporaryDir>
 
+#include <optional>
+#include <vector>
+
 namespace {
 
 // A tree of `folders` folders of `files` files each.
@@ -55,6 +58,56 @@ void BM_BookmarkGivesUpOnDeletedFile(benchmark::State& state)
     }
 }
 BENCHMARK(BM_BookmarkGivesUpOnDeletedFile)->Unit(benchmark::kMillisecond);
+
+// 10,000 bookmarked files in 10 folders whose top folder was renamed, as a library load
+// finds them: resolved one after the other, with or without a shared search session.
+struct MovedLibrary {
+    QTemporaryDir dir;
+    std::vector<platform::Bookmark> bookmarks;
+    MovedLibrary()
+    {
+        makeTree(dir, 10, 1000);
+        for (int f = 0; f < 10; ++f)
+            for (int i = 0; i < 1000; ++i) {
+                platform::Bookmark b;
+                platform::createBookmark(dir.path() + QStringLiteral("/Movies/Folder %1/Movie %2.mov").arg(f).arg(i), &b);
+                bookmarks.push_back(b);
+            }
+        QDir().rename(dir.path() + QStringLiteral("/Movies"), dir.path() + QStringLiteral("/Films"));
+    }
+};
+
+void resolveMoved(benchmark::State& state, bool inSession)
+{
+    static MovedLibrary library;
+    const size_t count = size_t(state.range(0));
+    for (auto _ : state) {
+        std::optional<platform::BookmarkSearchSession> session;
+        if (inSession)
+            session.emplace();
+        int found = 0;
+        for (size_t i = 0; i < count; ++i) {
+            // Spread over all the folders, as a library lists them.
+            QString path;
+            found += platform::resolveBookmark(library.bookmarks[i * library.bookmarks.size() / count], &path);
+        }
+        if (found != int(count))
+            state.SkipWithError("a moved file was not found");
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_BookmarksOfMovedFolderInSession(benchmark::State& state)
+{
+    resolveMoved(state, true);
+}
+BENCHMARK(BM_BookmarksOfMovedFolderInSession)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_BookmarksOfMovedFolderAlone(benchmark::State& state)
+{
+    resolveMoved(state, false);
+}
+BENCHMARK(BM_BookmarksOfMovedFolderAlone)->Arg(200)->Unit(benchmark::kMillisecond);
 
 void BM_CreateBookmark(benchmark::State& state)
 {

@@ -4,12 +4,14 @@
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtCore/QHash>
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 
 #include <cstring>
 #include <dirent.h>
 #include <deque>
+#include <unordered_map>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -108,41 +110,185 @@ bool isSystemFolder(const QByteArray& path)
     return false;
 }
 
+// A folder as the inode search reads it: its entries without "." and "..", in the order the
+// file system gives them, with what lstat said of those the search had to look at.
+struct ListedEntry {
+    quint64 entryInode = 0;   // d_ino
+    quint64 device = 0;       // lstat, once done
+    quint64 inode = 0;        // lstat, once done
+    quint32 mode = 0;         // lstat, once done
+    quint32 nameOffset = 0;   // into ListedFolder::names, NUL-terminated there
+    unsigned char type = DT_UNKNOWN;
+    unsigned char status = 0; // kNotLooked, kLooked or kVanished
+};
+constexpr unsigned char kNotLooked = 0, kLooked = 1, kVanished = 2;
+
+struct ListedFolder {
+    QByteArray path;
+    QByteArray names;
+    std::vector<ListedEntry> entries;
+};
+
+thread_local quint64 tFolderReads = 0;
+
+// Reads the folder's entries, as many as one search can look at; an unreadable folder is
+// an empty one.
+void listFolder(const QByteArray& path, ListedFolder* out)
+{
+    ++tFolderReads;
+    out->path = path;
+    out->names.clear();
+    out->entries.clear();
+    DIR* dir = opendir(path.constData());
+    if (!dir)
+        return;
+    while (out->entries.size() < size_t(kBookmarkSearchLimit)) {
+        const dirent* entry = readdir(dir);
+        if (!entry)
+            break;
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        ListedEntry e;
+        e.entryInode = entry->d_ino;
+        e.type = entry->d_type;
+        e.nameOffset = quint32(out->names.size());
+        out->names.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
+        out->entries.push_back(e);
+    }
+    closedir(dir);
+}
+
+QByteArray childPath(const ListedFolder& folder, const ListedEntry& entry)
+{
+    return (folder.path == "/" ? QByteArray() : folder.path) + '/' + (folder.names.constData() + entry.nameOffset);
+}
+
+} // namespace
+
+// What the resolutions of one session share. Every entry of a kept folder is in the index
+// under its d_ino (and under its lstat inode where that differs), so a search that ran to its
+// end without a hit has put every entry it looked at in the index: the same search (same start,
+// skip and budget, hence the same entries in the same order) cannot find anything the index
+// does not answer first, and is not run again.
+struct BookmarkSearchSession::State {
+    struct Place {
+        quint32 folder = 0, entry = 0;
+    };
+    qsizetype limit = 0;
+    qsizetype kept = 0; // entries of kept folders and fruitless searches
+    std::deque<ListedFolder> folders;
+    QHash<QByteArray, quint32> folderByPath;
+    std::unordered_multimap<quint64, Place> placesByInode;
+    QHash<QByteArray, int> budgetAfterFruitlessSearch;
+
+    bool hasRoom(qsizetype count) const { return kept + count <= limit; }
+
+    // The folder, read once and kept while there is room; `*complete` is cleared when it
+    // could not be kept (its entries are then not in the index).
+    ListedFolder& folder(const QByteArray& path, ListedFolder* scratch, bool* complete, quint32* getIndex)
+    {
+        const auto known = folderByPath.constFind(path);
+        if (known != folderByPath.constEnd()) {
+            *getIndex = *known;
+            return folders[*known];
+        }
+        listFolder(path, scratch);
+        if (!hasRoom(qsizetype(scratch->entries.size()) + 1)) {
+            *complete = false;
+            *getIndex = quint32(-1);
+            return *scratch;
+        }
+        const quint32 index = quint32(folders.size());
+        folders.push_back(std::move(*scratch));
+        *scratch = {};
+        ListedFolder& added = folders.back();
+        added.names.squeeze();
+        added.entries.shrink_to_fit();
+        kept += qsizetype(added.entries.size()) + 1;
+        folderByPath.insert(path, index);
+        for (quint32 i = 0; i < added.entries.size(); ++i)
+            placesByInode.emplace(added.entries[i].entryInode, Place{index, i});
+        return added;
+    }
+};
+
+namespace {
+
+thread_local BookmarkSearchSession::State* tSession = nullptr;
+
+QByteArray fruitlessSearchKey(const QByteArray& start, const QByteArray& skip, dev_t device, int budget)
+{
+    return start + '\0' + skip + '\0' + QByteArray::number(quint64(device)) + '/' + QByteArray::number(budget);
+}
+
+// A file the session has seen with the bookmarked inode, checked to be the same file.
+bool findInIndex(const BookmarkSearchSession::State& session, dev_t device, const Bookmark& bookmark, QByteArray* found)
+{
+    const auto [first, last] = session.placesByInode.equal_range(bookmark.inode);
+    for (auto it = first; it != last; ++it) {
+        const ListedFolder& folder = session.folders[it->second.folder];
+        const QByteArray path = childPath(folder, folder.entries[it->second.entry]);
+        Identity identity;
+        if (identityOf(path, &identity) && identity.device == device && isSameFile(identity, bookmark)) {
+            *found = path;
+            return true;
+        }
+    }
+    return false;
+}
+
 // Looks for the inode below `start`, on one device, breadth first (a rename usually
-// stays close), without following links, skipping `skip` (searched already).
-bool searchInode(const QByteArray& start, const QByteArray& skip, dev_t device, const Bookmark& bookmark, int* budget, QByteArray* found)
+// stays close), without following links, skipping `skip` (searched already). Within a
+// session the folders come from its memory where they were read before, in the same order;
+// `*complete` is cleared when a folder read could not be kept.
+bool searchInode(const QByteArray& start, const QByteArray& skip, dev_t device, const Bookmark& bookmark, int* budget, QByteArray* found,
+                 BookmarkSearchSession::State* session, bool* complete)
 {
     std::deque<std::pair<QByteArray, int>> folders{{start, 0}};
+    ListedFolder scratch;
     while (!folders.empty() && *budget > 0) {
-        const auto [folder, depth] = folders.front();
+        const auto [path, depth] = folders.front();
         folders.pop_front();
-        DIR* dir = opendir(folder.constData());
-        if (!dir)
-            continue;
-        while (const dirent* entry = readdir(dir)) {
-            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-                continue;
+        quint32 folderIndex = quint32(-1);
+        ListedFolder* folder = &scratch;
+        if (session)
+            folder = &session->folder(path, &scratch, complete, &folderIndex);
+        else
+            listFolder(path, &scratch);
+        for (quint32 i = 0; i < folder->entries.size(); ++i) {
             if (--*budget <= 0)
                 break;
+            ListedEntry& entry = folder->entries[i];
             // The entry's own inode number spares a stat call for every file.
-            const bool candidate = entry->d_ino == bookmark.inode;
-            const bool folderEntry = entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN;
+            const bool candidate = entry.entryInode == bookmark.inode;
+            const bool folderEntry = entry.type == DT_DIR || entry.type == DT_UNKNOWN;
             if (!candidate && !folderEntry)
                 continue;
-            const QByteArray child = (folder == "/" ? QByteArray() : folder) + '/' + entry->d_name;
-            struct stat st;
-            if (lstat(child.constData(), &st) != 0 || st.st_dev != device)
+            const QByteArray child = childPath(*folder, entry);
+            if (entry.status == kNotLooked) {
+                struct stat st;
+                if (lstat(child.constData(), &st) != 0) {
+                    entry.status = kVanished;
+                } else {
+                    entry.status = kLooked;
+                    entry.device = st.st_dev;
+                    entry.inode = st.st_ino;
+                    entry.mode = st.st_mode;
+                    // A mount point's d_ino is not the inode lstat sees: index that too.
+                    if (session && folderIndex != quint32(-1) && entry.inode != entry.entryInode && entry.device == device)
+                        session->placesByInode.emplace(entry.inode, BookmarkSearchSession::State::Place{folderIndex, i});
+                }
+            }
+            if (entry.status != kLooked || entry.device != device)
                 continue;
             Identity identity;
-            if (st.st_ino == bookmark.inode && identityOf(child, &identity) && isSameFile(identity, bookmark)) {
-                closedir(dir);
+            if (entry.inode == bookmark.inode && identityOf(child, &identity) && isSameFile(identity, bookmark)) {
                 *found = child;
                 return true;
             }
-            if (S_ISDIR(st.st_mode) && depth < 32 && child != skip && !isSystemFolder(child))
+            if (S_ISDIR(entry.mode) && depth < 32 && child != skip && !isSystemFolder(child))
                 folders.emplace_back(child, depth + 1);
         }
-        closedir(dir);
     }
     return false;
 }
@@ -337,6 +483,12 @@ bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStal
         setError(error, QStringLiteral("cannot read the volume <%1>").arg(volume.path));
         return false;
     }
+    BookmarkSearchSession::State* const session = tSession;
+    if (session) {
+        QByteArray hit;
+        if (findInIndex(*session, root.st_dev, bookmark, &hit))
+            return answer(QFile::decodeName(hit), true);
+    }
     int budget = kBookmarkSearchLimit;
     QString folder = QDir::cleanPath(onVolume + QStringLiteral("/.."));
     QByteArray searched;
@@ -344,9 +496,20 @@ bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStal
         const QByteArray start = QFile::encodeName(folder);
         struct stat fs;
         if (statPath(folder, &fs) && fs.st_dev == root.st_dev) {
-            QByteArray hit;
-            if (searchInode(start, searched, root.st_dev, bookmark, &budget, &hit))
-                return answer(QFile::decodeName(hit), true);
+            const QByteArray key = session ? fruitlessSearchKey(start, searched, root.st_dev, budget) : QByteArray();
+            const auto fruitless = session ? session->budgetAfterFruitlessSearch.constFind(key) : QHash<QByteArray, int>::const_iterator();
+            if (session && fruitless != session->budgetAfterFruitlessSearch.constEnd()) {
+                budget = *fruitless;
+            } else {
+                QByteArray hit;
+                bool complete = true;
+                if (searchInode(start, searched, root.st_dev, bookmark, &budget, &hit, session, &complete))
+                    return answer(QFile::decodeName(hit), true);
+                if (session && complete && session->hasRoom(1)) {
+                    session->budgetAfterFruitlessSearch.insert(key, budget);
+                    ++session->kept;
+                }
+            }
             searched = start;
         }
         if (budget <= 0 || folder == volume.path || folder == QLatin1String("/") || folder.size() <= volume.path.size())
@@ -355,6 +518,26 @@ bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStal
     }
     setError(error, QStringLiteral("cannot find <%1>").arg(bookmark.path));
     return false;
+}
+
+BookmarkSearchSession::BookmarkSearchSession(qsizetype entryLimit)
+{
+    if (tSession)
+        return;
+    m_state = std::make_unique<State>();
+    m_state->limit = entryLimit;
+    tSession = m_state.get();
+}
+
+BookmarkSearchSession::~BookmarkSearchSession()
+{
+    if (m_state && tSession == m_state.get())
+        tSession = nullptr;
+}
+
+quint64 bookmarkSearchFolderReads()
+{
+    return tFolderReads;
 }
 
 } // namespace platform

@@ -12,6 +12,8 @@
 #include <QtCore/QByteArray>
 #include <QtCore/QString>
 
+#include <memory>
+
 namespace platform {
 
 struct Bookmark {
@@ -44,5 +46,33 @@ inline constexpr int kBookmarkSearchLimit = 50000;
 // was found elsewhere than the recorded path, or the path now holds another file: the
 // caller should make a new bookmark.
 bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStale = nullptr, QString* error = nullptr);
+
+// The most entries (folder entries read, searches that found nothing) a session keeps.
+inline constexpr qsizetype kBookmarkSessionEntryLimit = 500000;
+
+// While an object of this class lives, the bookmark resolutions on the thread that made it
+// share what their inode searches read: the folders listed, an index of the inodes seen and
+// the searches that found nothing, so that resolving many files that moved or vanished
+// together costs about one search per folder instead of one per file. Files found are still
+// checked to be the bookmarked ones; the file system is assumed not to change much meanwhile,
+// so keep a session for one batch only. Past `entryLimit` entries it keeps nothing more and
+// searches as without it. Other threads are unaffected; a session made while another is
+// active on the same thread leaves all to the outer one.
+class BookmarkSearchSession {
+public:
+    explicit BookmarkSearchSession(qsizetype entryLimit = kBookmarkSessionEntryLimit);
+    ~BookmarkSearchSession();
+    BookmarkSearchSession(const BookmarkSearchSession&) = delete;
+    BookmarkSearchSession& operator=(const BookmarkSearchSession&) = delete;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> m_state; // null when an outer session is in charge
+};
+
+// How many folders the inode searches of this thread have listed so far (to measure and
+// test the sharing of a session).
+quint64 bookmarkSearchFolderReads();
 
 } // namespace platform

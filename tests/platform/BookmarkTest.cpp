@@ -12,6 +12,9 @@
 
 #include <sys/mount.h>
 
+#include <thread>
+#include <vector>
+
 using namespace platform;
 using namespace testsupport;
 
@@ -169,4 +172,138 @@ TEST(Bookmark, FollowsItsVolumeToAnotherMountPoint)
     EXPECT_FALSE(resolveBookmark(b, &path, &stale, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("not available"))) << error.toStdString();
     EXPECT_FALSE(QFile::exists(first + QStringLiteral("/Movies")));
+}
+
+namespace {
+
+// `count` files spread over three folders of `top`, each bookmarked.
+void makeBookmarkedFiles(const QString& top, int count, QStringList* getPaths, std::vector<Bookmark>* getBookmarks)
+{
+    for (int i = 0; i < count; ++i) {
+        const QString path = top + QStringLiteral("/Folder %1/Movie %2.mov").arg(i % 3).arg(i);
+        writeFile(path, QByteArray::number(i));
+        Bookmark b;
+        ASSERT_TRUE(createBookmark(path, &b));
+        getPaths->append(path);
+        getBookmarks->push_back(b);
+    }
+}
+
+} // namespace
+
+TEST(BookmarkSearchSession, FindsFilesMovedTogetherByReadingEachFolderOnce)
+{
+    // A renamed folder of many movies: each resolution would search the tree again.
+    const QString dir = makeTempDir(QStringLiteral("moved-together"));
+    QStringList paths;
+    std::vector<Bookmark> bookmarks;
+    makeBookmarkedFiles(dir + QStringLiteral("/Movies"), 300, &paths, &bookmarks);
+    ASSERT_TRUE(QDir().rename(dir + QStringLiteral("/Movies"), dir + QStringLiteral("/Films")));
+    const auto movedPath = [&](int i) { return QString(paths[i]).replace(QStringLiteral("/Movies/"), QStringLiteral("/Films/")); };
+
+    QStringList plain;
+    for (int i = 0; i < 300; i += 23) {
+        QString path;
+        EXPECT_TRUE(resolveBookmark(bookmarks[size_t(i)], &path));
+        plain.append(path);
+    }
+    // The limit of 10 entries keeps almost nothing: the searches then mostly read as without a session.
+    for (const qsizetype limit : {kBookmarkSessionEntryLimit, qsizetype(10)}) {
+        SCOPED_TRACE(limit);
+        BookmarkSearchSession session(limit);
+        const quint64 before = bookmarkSearchFolderReads();
+        for (int i = 0; i < 300; ++i) {
+            QString path, error;
+            bool stale = false;
+            ASSERT_TRUE(resolveBookmark(bookmarks[size_t(i)], &path, &stale, &error)) << error.toStdString();
+            EXPECT_EQ(path, movedPath(i));
+            EXPECT_TRUE(stale);
+            if (i % 23 == 0) {
+                EXPECT_EQ(path, plain[i / 23]);
+            }
+        }
+        // The test folder, "Films" and its three folders.
+        if (limit == kBookmarkSessionEntryLimit) {
+            EXPECT_LE(bookmarkSearchFolderReads() - before, 5u);
+        }
+    }
+}
+
+TEST(BookmarkSearchSession, GivesUpOnFilesDeletedTogetherAfterOneSearch)
+{
+    const QString dir = makeTempDir(QStringLiteral("deleted-together"));
+    QStringList paths;
+    std::vector<Bookmark> bookmarks;
+    makeBookmarkedFiles(dir + QStringLiteral("/Movies"), 300, &paths, &bookmarks);
+    // All but the last one; that one moves into a folder that every failed search reads.
+    for (int i = 0; i < 299; ++i)
+        ASSERT_TRUE(QFile::remove(paths[i]));
+    QDir().mkpath(dir + QStringLiteral("/Elsewhere/deep"));
+    ASSERT_TRUE(QFile::rename(paths[299], dir + QStringLiteral("/Elsewhere/deep/Kept.mov")));
+    const Bookmark kept = bookmarks.back();
+    bookmarks.pop_back();
+
+    // One resolution searches up to the whole budget; the session's others start from the
+    // same three folders and meet the same searches again.
+    quint64 before = bookmarkSearchFolderReads();
+    QString path, error;
+    EXPECT_FALSE(resolveBookmark(bookmarks[0], &path, nullptr, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("cannot find"))) << error.toStdString();
+    const quint64 single = bookmarkSearchFolderReads() - before;
+    ASSERT_GT(single, 0u);
+
+    BookmarkSearchSession session;
+    before = bookmarkSearchFolderReads();
+    for (size_t i = 0; i < bookmarks.size(); ++i) {
+        EXPECT_FALSE(resolveBookmark(bookmarks[i], &path, nullptr, &error)) << path.toStdString();
+        EXPECT_TRUE(error.contains(QStringLiteral("cannot find"))) << error.toStdString();
+    }
+    EXPECT_LT(bookmarkSearchFolderReads() - before, 3 * single);
+    // The searches that found nothing are not run again, but what they saw still answers.
+    ASSERT_TRUE(resolveBookmark(kept, &path, nullptr, &error)) << error.toStdString();
+    EXPECT_EQ(path, dir + QStringLiteral("/Elsewhere/deep/Kept.mov"));
+}
+
+TEST(BookmarkSearchSession, BelongsToItsThreadAndAnInnerOneDefersToIt)
+{
+    const QString dir = makeTempDir(QStringLiteral("session-thread"));
+    QStringList paths;
+    std::vector<Bookmark> bookmarks;
+    makeBookmarkedFiles(dir + QStringLiteral("/Movies"), 9, &paths, &bookmarks);
+    ASSERT_TRUE(QDir().rename(dir + QStringLiteral("/Movies"), dir + QStringLiteral("/Films")));
+    const auto movedPath = [&](int i) { return QString(paths[i]).replace(QStringLiteral("/Movies/"), QStringLiteral("/Films/")); };
+
+    BookmarkSearchSession session;
+    QString path;
+    ASSERT_TRUE(resolveBookmark(bookmarks[0], &path));
+    EXPECT_EQ(path, movedPath(0));
+
+    // Another thread reads the folders again, for each file: it has no session.
+    QString otherPaths[2];
+    quint64 otherReads[2] = {};
+    std::thread other([&] {
+        for (int n = 0; n < 2; ++n) {
+            const quint64 before = bookmarkSearchFolderReads();
+            resolveBookmark(bookmarks[size_t(3 * n + 3)], &otherPaths[n]);
+            otherReads[n] = bookmarkSearchFolderReads() - before;
+        }
+    });
+    other.join();
+    EXPECT_EQ(otherPaths[0], movedPath(3));
+    EXPECT_EQ(otherPaths[1], movedPath(6));
+    EXPECT_GT(otherReads[0], 0u);
+    EXPECT_EQ(otherReads[1], otherReads[0]);
+
+    // The folder of file 0 is known here; an inner session neither hides nor ends that.
+    {
+        BookmarkSearchSession inner;
+        const quint64 before = bookmarkSearchFolderReads();
+        ASSERT_TRUE(resolveBookmark(bookmarks[3], &path));
+        EXPECT_EQ(path, movedPath(3));
+        EXPECT_EQ(bookmarkSearchFolderReads(), before);
+    }
+    const quint64 before = bookmarkSearchFolderReads();
+    ASSERT_TRUE(resolveBookmark(bookmarks[6], &path));
+    EXPECT_EQ(path, movedPath(6));
+    EXPECT_EQ(bookmarkSearchFolderReads(), before);
 }

@@ -10,6 +10,7 @@
 #include "foundation/PMCSVParser.h"
 #include "foundation/PMFunctions.h"
 #include "platform/Alert.h"
+#include "platform/Bookmark.h"
 #include "foundation/PMLog.h"
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "library/model/PMCachedSettings.h"
@@ -335,8 +336,12 @@ void PMMainController::loadLibrary()
         Array extracted;
         Array loaded;
         gAdoptsSavedSettings = true;
-        populateLibraryArray(loaded, libraryArray, !defaults.boolForKey(QStringLiteral("Original URLs Tagged")), oldFormat,
-                             withoutStorages ? &extracted : nullptr);
+        {
+            // Files moved or deleted together are looked for once, not once each.
+            const platform::BookmarkSearchSession bookmarkSearch;
+            populateLibraryArray(loaded, libraryArray, !defaults.boolForKey(QStringLiteral("Original URLs Tagged")), oldFormat,
+                                 withoutStorages ? &extracted : nullptr);
+        }
         gAdoptsSavedSettings = false;
         libraryArray.reset();
         if (!loaded.isEmpty()) {

@@ -13,6 +13,7 @@
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "platform/Bookmark.h"
 #include "platform/ConcurrentApply.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Paths.h"
@@ -153,6 +154,8 @@ struct PMMainController::RebuildFileTests {
 
 void PMMainController::invalidateLibraryDependencies()
 {
+    // Files moved or deleted together are looked for once, not once each.
+    const platform::BookmarkSearchSession bookmarkSearch;
     static const bool servicesWired = [this] {
         // Fuzzy dates of series members come from the series records of the last rebuild.
         auto& services = PMMovieRepresentationServices::shared();

@@ -7,6 +7,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
+#include "platform/Bookmark.h"
 #include "platform/DistributedNotifications.h"
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
@@ -237,6 +238,57 @@ TEST_F(LibraryIndexTest, LoadFindsFilesThatMovedAndKeepsSavedIdentities)
         EXPECT_EQ(controller._nonProxyRawMovieRepresentationsByPath.value(cases[i].expected), record);
         EXPECT_EQ(record->userSettings()->value(QStringLiteral("Added Timestamp")).toDouble(), 1700000000.0 + i);
     }
+}
+
+TEST_F(LibraryIndexTest, FilesOfAMovedFolderAreLookedForOncePerFolder)
+{
+    // Thirty bookmarked movies whose folder was renamed before the load, and again before a
+    // rebuild: each finds them all while reading every folder once, not once per movie.
+    const QString base = testsupport::makeTempDir(QStringLiteral("moved-folder"));
+    const auto moviePath = [&](const QString& top, int i) { return base + QStringLiteral("/%1/Folder %2/Movie %3.mov").arg(top).arg(i % 3).arg(i); };
+    auto movies = platform::Array::make();
+    for (int i = 0; i < 30; ++i) {
+        testsupport::writeFile(moviePath(QStringLiteral("Movies"), i), QByteArray::number(i));
+        movies->append(Value(platform::Dictionary::make(
+            {{QStringLiteral("Path"), moviePath(QStringLiteral("Movies"), i)},
+             {QStringLiteral("Bookmark"), PMBookmarkDataFromPath(moviePath(QStringLiteral("Movies"), i))},
+             // As if in a library folder that moved: the load looks for them itself.
+             {QStringLiteral("Relative Path"), QStringLiteral("/Folder %1/Movie %2.mov").arg(i % 3).arg(i)},
+             {QStringLiteral("User Settings"), Value(platform::Dictionary::make({{QStringLiteral("Unique ID"), QStringLiteral("ID-%1").arg(i)}}))}})));
+    }
+    auto section = platform::Dictionary::make({{QStringLiteral("Library Section"), QStringLiteral("Movies")}, {QStringLiteral("Children"), Value(movies)}});
+    auto library = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Top Level"), QStringLiteral("Library")},
+                                                                            {QStringLiteral("Children"), Value(platform::Array::make({Value(section)}))}}))});
+    QDir().mkpath(QFileInfo(indexPath()).path());
+    ASSERT_TRUE(platform::saveFile(indexPath(), platform::writeBinaryPropertyList(
+                                                    Value(platform::Dictionary::make({{QStringLiteral("Library"), Value(library)},
+                                                                                      {QStringLiteral("Version"), QStringLiteral("2")}}))))
+                    .isEmpty());
+    PMMainController& controller = mainController();
+    const auto expectAllIn = [&](const QString& top) {
+        for (int i = 0; i < 30; ++i) {
+            const PMMovieRepresentationOriginalPtr record = controller._nonProxyRawMovieRepresentationsByID.value(QStringLiteral("ID-%1").arg(i));
+            ASSERT_TRUE(record);
+            EXPECT_EQ(controller._nonProxyRawMovieRepresentationsByPath.value(moviePath(top, i)), record);
+            EXPECT_FALSE(record->isMissing());
+        }
+    };
+
+    ASSERT_TRUE(QDir().rename(base + QStringLiteral("/Movies"), base + QStringLiteral("/Films")));
+    quint64 before = platform::bookmarkSearchFolderReads();
+    controller.loadLibrary();
+    // The test's folder, the renamed one and its three folders.
+    EXPECT_GT(platform::bookmarkSearchFolderReads() - before, 0u);
+    EXPECT_LE(platform::bookmarkSearchFolderReads() - before, 5u);
+    expectAllIn(QStringLiteral("Films"));
+
+    ASSERT_TRUE(QDir().rename(base + QStringLiteral("/Films"), base + QStringLiteral("/Cinema")));
+    platform::UserDefaults::standard().setBool(true, QStringLiteral("Always Update Missing Status On Invalidation"));
+    before = platform::bookmarkSearchFolderReads();
+    controller.invalidateLibraryDependencies();
+    EXPECT_GT(platform::bookmarkSearchFolderReads() - before, 0u);
+    EXPECT_LE(platform::bookmarkSearchFolderReads() - before, 5u);
+    expectAllIn(QStringLiteral("Cinema"));
 }
 
 TEST_F(LibraryIndexTest, LibraryFromTheSettingsIsLoadedWithoutChangingTheSettings)
