@@ -8,10 +8,12 @@
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
 
+#include <algorithm>
 #include <cstring>
 #include <dirent.h>
 #include <deque>
 #include <unordered_map>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -180,6 +182,10 @@ struct BookmarkSearchSession::State {
     QHash<QByteArray, quint32> folderByPath;
     std::unordered_multimap<quint64, Place> placesByInode;
     QHash<QByteArray, int> budgetAfterFruitlessSearch;
+    // Folders seen renamed or moved (old path, new path), the latest first: the other
+    // files of a folder that moved are most likely where it went.
+    std::vector<std::pair<QString, QString>> movedFolders;
+    quint64 movedFoldersLearned = 0;
 
     bool hasRoom(qsizetype count) const { return kept + count <= limit; }
 
@@ -222,6 +228,51 @@ QByteArray fruitlessSearchKey(const QByteArray& start, const QByteArray& skip, d
 }
 
 // A file the session has seen with the bookmarked inode, checked to be the same file.
+// The folder that moved, when a file was found elsewhere: the paths' common ending (whole
+// components, the file's name at least) taken off both.
+void learnMovedFolder(BookmarkSearchSession::State& session, const QString& oldPath, const QString& newPath)
+{
+    constexpr size_t kMostMovedFolders = 16;
+    qsizetype o = oldPath.size(), n = newPath.size();
+    qsizetype lastSlashO = -1, lastSlashN = -1;
+    while (o > 0 && n > 0 && oldPath.at(o - 1) == newPath.at(n - 1)) {
+        --o;
+        --n;
+        if (oldPath.at(o) == u'/') {
+            lastSlashO = o;
+            lastSlashN = n;
+        }
+    }
+    if (lastSlashO <= 0 || lastSlashN <= 0)
+        return; // the name changed, or a whole path is the common ending
+    const QString from = oldPath.left(lastSlashO), to = newPath.left(lastSlashN);
+    auto& moved = session.movedFolders;
+    const auto same = std::find_if(moved.begin(), moved.end(), [&](const auto& entry) { return entry.first == from && entry.second == to; });
+    if (same != moved.end())
+        moved.erase(same);
+    else
+        ++session.movedFoldersLearned;
+    moved.insert(moved.begin(), {from, to});
+    if (moved.size() > kMostMovedFolders)
+        moved.pop_back();
+}
+
+// The file at the place it would have if its folder moved as another one did.
+bool findInMovedFolders(const BookmarkSearchSession::State& session, dev_t device, const Bookmark& bookmark, QString* found)
+{
+    for (const auto& [from, to] : session.movedFolders) {
+        if (!(bookmark.path.size() > from.size() && bookmark.path.startsWith(from) && bookmark.path.at(from.size()) == u'/'))
+            continue;
+        const QString candidate = to + bookmark.path.mid(from.size());
+        Identity identity;
+        if (identityOf(QFile::encodeName(candidate), &identity) && identity.device == device && isSameFile(identity, bookmark)) {
+            *found = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool findInIndex(const BookmarkSearchSession::State& session, dev_t device, const Bookmark& bookmark, QByteArray* found)
 {
     const auto [first, last] = session.placesByInode.equal_range(bookmark.inode);
@@ -484,10 +535,20 @@ bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStal
         return false;
     }
     BookmarkSearchSession::State* const session = tSession;
+    // Found by the inode: within a session, where the file went tells where the rest of
+    // its folder may have gone.
+    const auto foundElsewhere = [&](const QString& path) {
+        if (session)
+            learnMovedFolder(*session, bookmark.path, path);
+        return answer(path, true);
+    };
     if (session) {
+        QString moved;
+        if (findInMovedFolders(*session, root.st_dev, bookmark, &moved))
+            return answer(moved, true);
         QByteArray hit;
         if (findInIndex(*session, root.st_dev, bookmark, &hit))
-            return answer(QFile::decodeName(hit), true);
+            return foundElsewhere(QFile::decodeName(hit));
     }
     int budget = kBookmarkSearchLimit;
     QString folder = QDir::cleanPath(onVolume + QStringLiteral("/.."));
@@ -504,7 +565,7 @@ bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStal
                 QByteArray hit;
                 bool complete = true;
                 if (searchInode(start, searched, root.st_dev, bookmark, &budget, &hit, session, &complete))
-                    return answer(QFile::decodeName(hit), true);
+                    return foundElsewhere(QFile::decodeName(hit));
                 if (session && complete && session->hasRoom(1)) {
                     session->budgetAfterFruitlessSearch.insert(key, budget);
                     ++session->kept;
@@ -538,6 +599,11 @@ BookmarkSearchSession::~BookmarkSearchSession()
 quint64 bookmarkSearchFolderReads()
 {
     return tFolderReads;
+}
+
+quint64 bookmarkSearchMovedFoldersLearned()
+{
+    return tSession ? tSession->movedFoldersLearned : 0;
 }
 
 } // namespace platform

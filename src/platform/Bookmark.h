@@ -74,5 +74,8 @@ private:
 // How many folders the inode searches of this thread have listed so far (to measure and
 // test the sharing of a session).
 quint64 bookmarkSearchFolderReads();
+// How many moved folders the session of this thread has learned of (0 without one): a
+// file not found before the count grew may be found now, where its folder went.
+quint64 bookmarkSearchMovedFoldersLearned();
 
 } // namespace platform

@@ -136,6 +136,9 @@ struct PMMainController::RebuildFileTests {
     // The volume of the last folder asked about: the files of a folder come in a row.
     QString lastFolder;
     QString lastVolume;
+    // Movies not found by their bookmarks (their place in the walk), with the number of
+    // moved folders known then: those are looked for again where later ones went.
+    std::vector<std::pair<size_t, quint64>> notFoundByBookmark;
 
     QString volumeOf(const QString& path)
     {
@@ -204,6 +207,20 @@ void PMMainController::invalidateLibraryDependencies()
     Array smartGroups;
     Array smartGroupFolders;
     invalidateLibraryDependencies(_library, &smartGroupFolders, &smartGroups, false, fileTests);
+    // A folder that moved is found by the first of its files whose search reaches it; the
+    // files met before that (whose searches gave up) are looked for where it went.
+    for (const auto& [index, movesKnown] : fileTests.notFoundByBookmark) {
+        if (movesKnown == platform::bookmarkSearchMovedFoldersLearned())
+            continue;
+        WalkedMovie& walked = _walkedMovies[index];
+        PMMovieRepresentationOriginal* movie = walked.original.get();
+        const QString fixed = PMMovieRepresentationPrototype::fixedPath(walked.path, QString(), movie->storedBookmark(), movie);
+        if (fixed.isEmpty())
+            continue;
+        walked.path = fixed;
+        walked.filteredIn = true;
+        movie->setMissing(false, false);
+    }
 
     // The same movies as last time, untouched tables: those are kept.
     const auto unchanged = [](const auto& table, const auto& built) {
@@ -513,6 +530,8 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
                 } else {
                     movie->setMissing(true, false);
                     walked.filteredIn = mode != -1;
+                    if (!bookmark.isEmpty())
+                        fileTests.notFoundByBookmark.emplace_back(_walkedMovies.size(), platform::bookmarkSearchMovedFoldersLearned());
                 }
             }
         }
