@@ -31,6 +31,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -210,6 +212,32 @@ void BM_ParseIndex(benchmark::State& state)
         benchmark::DoNotOptimize(platform::readPropertyListFile(indexPath()).ok());
 }
 BENCHMARK(BM_ParseIndex)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// A fixed piece of work of the same kinds as a load (file-system calls, scattered reads
+// of memory, pages new to the process), to tell how fast the machine was when the figures
+// above were taken: this shared machine's speed varies from one minute to the next.
+void BM_MachineReference(benchmark::State& state)
+{
+    constexpr size_t kWords = size_t(32) << 20; // 128 MB
+    if (!makeFiles()) {
+        state.SkipWithError("cannot make the movie files");
+        return;
+    }
+    for (auto _ : state) {
+        struct stat st;
+        int found = 0;
+        for (int i = 0; i < 20000; ++i)
+            found += ::lstat(qPrintable(moviePath(i / 1000, i)), &st) == 0 ? 1 : 0;
+        std::vector<quint32> words(kWords); // new pages
+        quint64 sum = 0, at = 1;
+        for (size_t i = 0; i < kWords / 8; ++i) {
+            at = (at * 6364136223846793005ull + 1442695040888963407ull);
+            sum += words[(at >> 20) & (kWords - 1)]++;
+        }
+        benchmark::DoNotOptimize(sum + quint64(found));
+    }
+}
+BENCHMARK(BM_MachineReference)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 void BM_SaveLibrary(benchmark::State& state)
 {
