@@ -233,7 +233,7 @@ void PMMainController::invalidateLibraryDependencies()
         _nonProxyRawMovieRepresentationsByID = std::move(oldByID);
         _nonProxyFilteredMovieRepresentationsByID = std::move(oldFilteredByID);
         oldContainers = {};
-        registerWalkedSeriesAndFilteredMovies(false);
+        registerWalkedSeriesAndFilteredMovies(_walkedMovies, false);
     } else {
         _builtByPath = {};
         _builtByID = {};
@@ -243,7 +243,10 @@ void PMMainController::invalidateLibraryDependencies()
         _nonProxyRawMovieRepresentationsByID = {};
         _nonProxyRawMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
         _nonProxyFilteredMovieRepresentationsByID = {};
-        QFuture<void> building = QtConcurrent::run([this] { registerWalkedMovies(); });
+        // The workers get the walk as it stands (not the vector, which this thread moves
+        // away once they are done).
+        const std::span<const WalkedMovie> walked(_walkedMovies);
+        QFuture<void> building = QtConcurrent::run([this, walked] { registerWalkedMovies(walked); });
         oldContainers = {};
         oldByPath = {};
         oldByID = {};
@@ -369,44 +372,44 @@ void PMMainController::expireSmartGroups()
     updateLibrary();
 }
 
-void PMMainController::registerWalkedMovies()
+void PMMainController::registerWalkedMovies(std::span<const WalkedMovie> walked)
 {
     // With every movie shown, the table of shown movies would hold just what the table of
     // all movies holds (the last movie walked for each ID): it shares that one. Nothing
     // iterates it, so only its contents matter.
-    const bool allShown = std::all_of(_walkedMovies.cbegin(), _walkedMovies.cend(), [](const WalkedMovie& m) { return m.filteredIn; });
+    const bool allShown = std::all_of(walked.begin(), walked.end(), [](const WalkedMovie& m) { return m.filteredIn; });
     if (!allShown)
-        _nonProxyFilteredMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
+        _nonProxyFilteredMovieRepresentationsByID.reserve(qsizetype(walked.size()));
     // Independent tables: each is filled by its own worker; the walk order of the
     // filtered list is kept.
-    auto byID = QtConcurrent::run([this] {
+    auto byID = QtConcurrent::run([this, walked] {
         // Backwards, so that this worker does not touch the same records as the others at
         // the same moment; the first entry met for a key is then the last one walked, the
         // one a forward pass would have kept. One look-up per movie: the entry is made
         // where a look-up would have found no movie (an original is never null).
-        for (auto it = _walkedMovies.rbegin(); it != _walkedMovies.rend(); ++it) {
+        for (auto it = walked.rbegin(); it != walked.rend(); ++it) {
             PMMovieRepresentationOriginalPtr& entry = _nonProxyRawMovieRepresentationsByID[it->uniqueLibraryID];
             if (!entry)
                 entry = it->original;
         }
     });
-    auto byPath = QtConcurrent::run([this] {
-        for (const WalkedMovie& m : _walkedMovies)
+    auto byPath = QtConcurrent::run([this, walked] {
+        for (const WalkedMovie& m : walked)
             if (!m.path.isEmpty())
                 _nonProxyRawMovieRepresentationsByPath.insert(precomposedStringWithCanonicalMapping(m.path), m.original);
     });
-    registerWalkedSeriesAndFilteredMovies(!allShown);
+    registerWalkedSeriesAndFilteredMovies(walked, !allShown);
     byID.waitForFinished();
     byPath.waitForFinished();
     if (allShown)
         _nonProxyFilteredMovieRepresentationsByID = _nonProxyRawMovieRepresentationsByID;
 }
 
-void PMMainController::registerWalkedSeriesAndFilteredMovies(bool tablesToo)
+void PMMainController::registerWalkedSeriesAndFilteredMovies(std::span<const WalkedMovie> walked, bool tablesToo)
 {
     // Series records, from the settings the walk left untouched.
-    auto series = QtConcurrent::run([this] {
-        for (const WalkedMovie& m : _walkedMovies) {
+    auto series = QtConcurrent::run([this, walked] {
+        for (const WalkedMovie& m : walked) {
             const QString prefix = m.original->seriesIDPrefix();
             if (prefix.isEmpty())
                 continue;
@@ -417,8 +420,8 @@ void PMMainController::registerWalkedSeriesAndFilteredMovies(bool tablesToo)
         }
     });
     auto filtered = Array::make();
-    filtered->reserve(qsizetype(_walkedMovies.size()));
-    for (const WalkedMovie& m : _walkedMovies) {
+    filtered->reserve(qsizetype(walked.size()));
+    for (const WalkedMovie& m : walked) {
         if (!m.filteredIn)
             continue;
         if (tablesToo)

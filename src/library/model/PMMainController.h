@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationPrototype;
@@ -223,7 +224,7 @@ public:
     bool _useSimplifiedVolumeCache = false;
     long long _missingMoviesMode = 0;
     std::vector<WalkedMovie> _walkedMovies;
-    void registerWalkedMovies();
+    void registerWalkedMovies(std::span<const WalkedMovie> walked);
     // The walk of the last rebuild and the tables it made (shared with the live ones until
     // somebody changes those): a walk that meets the same movies with the same IDs, paths
     // and filtering would make the same tables, which are then kept.
@@ -233,7 +234,7 @@ public:
     // Lets go of what the last rebuild kept (its walk, tables and tag-type sources), so that
     // the next rebuild starts afresh; called when a library replaces another.
     void forgetPreviousRebuild();
-    void registerWalkedSeriesAndFilteredMovies(bool tablesToo);
+    void registerWalkedSeriesAndFilteredMovies(std::span<const WalkedMovie> walked, bool tablesToo);
     void invalidateCurrentOrMonitoredMovieRepresentationAncestors();
     bool _skipMissingStatusUpdate = false;
 
