@@ -1,14 +1,13 @@
 // Loading and saving a library index of 100,000 movies end to end: reading and parsing the
 // file, building the records and containers and the lookup tables (load); gathering the
 // saved items, writing the binary property list and replacing the file (save). The
-// resident memory after loading (and its peak) is reported as a counter.
+// resident memory after the first load of a fresh process (and its peak) is reported by
+// `BM_FirstLoadOfAProcess`.
 //
-// The index is made once by a child process and kept in the temporary folder, so that the
-// heap of this process holds nothing but what loading builds; run with
-// `--benchmark_filter=BM_LoadLibrary/present:1` for the memory of a process that only
-// loads. The movies' (empty) files are made once too, in 100 folders beside it: the load
-// tests every one of them, either where the index says or, with the folder holding them
-// renamed, after looking for each by its bookmark.
+// The index is made once by a child process and kept in the temporary folder. The movies'
+// (empty) files are made once too, in 100 folders beside it: the load tests every one of
+// them, either where the index says or, with the folder holding them renamed, after
+// looking for each by its bookmark.
 #include "foundation/PMFunctions.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"

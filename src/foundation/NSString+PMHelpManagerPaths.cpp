@@ -297,11 +297,7 @@ bool removeItemAtAbbreviatedPath(const QString& path)
 
 bool fileExistsAtPath(const QString& path, bool useSimplifiedCacheForExternalVolumes)
 {
-    if (path.isEmpty()) {
-        clearSimplifiedExternalVolumesCache();
-        return false;
-    }
-    return fileExistsAtPathOnVolume(path, volumePathOrSlash(path), useSimplifiedCacheForExternalVolumes);
+    return fileExistsAtPathOnVolume(path, path.isEmpty() ? QString() : volumePathOrSlash(path), useSimplifiedCacheForExternalVolumes);
 }
 
 namespace {

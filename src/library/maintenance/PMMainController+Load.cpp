@@ -436,9 +436,7 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                     }
                 }
             }
-            record = platform::isCleanAbsolutePath(filePath)
-                         ? std::make_shared<PMMovieRepresentationOriginal>(filePath)
-                         : std::make_shared<PMMovieRepresentationOriginal>(QUrl::fromLocalFile(filePath));
+            record = std::make_shared<PMMovieRepresentationOriginal>(filePath);
             if (!bookmarkData.isEmpty())
                 record->setBookmark(bookmarkData);
         } else if (const Value url = saved->value(QStringLiteral("URL")); !url.isNull()) {

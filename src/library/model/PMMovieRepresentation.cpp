@@ -5,6 +5,7 @@
 #include "library/model/PMMainController.h"
 #include "platform/CallStack.h"
 #include "platform/Format.h"
+#include "platform/Paths.h"
 #include "platform/Queues.h"
 #include "playback/PMMovie.h"
 
@@ -107,10 +108,13 @@ PMMovieRepresentationOriginal::PMMovieRepresentationOriginal(const QUrl& url)
 {
 }
 
-PMMovieRepresentationOriginal::PMMovieRepresentationOriginal(const QString& cleanLocalPath)
+PMMovieRepresentationOriginal::PMMovieRepresentationOriginal(const QString& localPath)
     : m_userSettings(platform::Dictionary::make())
-    , m_path(cleanLocalPath)
 {
+    if (platform::isCleanAbsolutePath(localPath))
+        m_path = localPath;
+    else
+        m_URL = QUrl::fromLocalFile(localPath);
 }
 
 PMMovieRepresentationOriginalPtr PMMovieRepresentationOriginal::movieRepresentationWithURL(const QUrl& url)

@@ -283,8 +283,9 @@ private:
 class PMMovieRepresentationOriginal final : public PMMovieRepresentationPrototype {
 public:
     explicit PMMovieRepresentationOriginal(const QUrl& url);
-    // A record of the local file at a clean absolute path (see `platform::isCleanAbsolutePath`).
-    explicit PMMovieRepresentationOriginal(const QString& cleanLocalPath);
+    // A record of the local file at the path. A clean absolute path (nearly every one) is
+    // kept as it is and the URL made only when asked for.
+    explicit PMMovieRepresentationOriginal(const QString& localPath);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithURL(const QUrl& url);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path, const QString& relativePath, const QByteArray& bookmark);

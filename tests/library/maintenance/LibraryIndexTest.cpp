@@ -131,6 +131,18 @@ protected:
         const auto result = testsupport::runProcess(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kFixtureScript), path, kind, m_library});
         ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
     }
+    // An index whose library holds one movie section with these saved items.
+    void writeIndexWithMovies(const platform::ArrayPtr& movies)
+    {
+        auto section = platform::Dictionary::make({{QStringLiteral("Library Section"), QStringLiteral("Movies")}, {QStringLiteral("Children"), Value(movies)}});
+        auto library = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Top Level"), QStringLiteral("Library")},
+                                                                                {QStringLiteral("Children"), Value(platform::Array::make({Value(section)}))}}))});
+        QDir().mkpath(QFileInfo(indexPath()).path());
+        ASSERT_TRUE(platform::saveFile(indexPath(), platform::writeBinaryPropertyList(
+                                                        Value(platform::Dictionary::make({{QStringLiteral("Library"), Value(library)},
+                                                                                          {QStringLiteral("Version"), QStringLiteral("2")}}))))
+                        .isEmpty());
+    }
     static platform::ArrayPtr savedArray()
     {
         platform::Array saved;
@@ -218,14 +230,7 @@ TEST_F(LibraryIndexTest, LoadFindsFilesThatMovedAndKeepsSavedIdentities)
             saved->setValue(QStringLiteral("Bookmark"), cases[i].bookmark);
         movies->append(Value(saved));
     }
-    auto section = platform::Dictionary::make({{QStringLiteral("Library Section"), QStringLiteral("Movies")}, {QStringLiteral("Children"), Value(movies)}});
-    auto library = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Top Level"), QStringLiteral("Library")},
-                                                                            {QStringLiteral("Children"), Value(platform::Array::make({Value(section)}))}}))});
-    QDir().mkpath(QFileInfo(indexPath()).path());
-    ASSERT_TRUE(platform::saveFile(indexPath(), platform::writeBinaryPropertyList(
-                                                    Value(platform::Dictionary::make({{QStringLiteral("Library"), Value(library)},
-                                                                                      {QStringLiteral("Version"), QStringLiteral("2")}}))))
-                    .isEmpty());
+    ASSERT_NO_FATAL_FAILURE(writeIndexWithMovies(movies));
 
     PMMainController& controller = mainController();
     controller.loadLibrary();
@@ -256,14 +261,7 @@ TEST_F(LibraryIndexTest, FilesOfAMovedFolderAreLookedForOncePerFolder)
              {QStringLiteral("Relative Path"), QStringLiteral("/Folder %1/Movie %2.mov").arg(i % 3).arg(i)},
              {QStringLiteral("User Settings"), Value(platform::Dictionary::make({{QStringLiteral("Unique ID"), QStringLiteral("ID-%1").arg(i)}}))}})));
     }
-    auto section = platform::Dictionary::make({{QStringLiteral("Library Section"), QStringLiteral("Movies")}, {QStringLiteral("Children"), Value(movies)}});
-    auto library = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Top Level"), QStringLiteral("Library")},
-                                                                            {QStringLiteral("Children"), Value(platform::Array::make({Value(section)}))}}))});
-    QDir().mkpath(QFileInfo(indexPath()).path());
-    ASSERT_TRUE(platform::saveFile(indexPath(), platform::writeBinaryPropertyList(
-                                                    Value(platform::Dictionary::make({{QStringLiteral("Library"), Value(library)},
-                                                                                      {QStringLiteral("Version"), QStringLiteral("2")}}))))
-                    .isEmpty());
+    ASSERT_NO_FATAL_FAILURE(writeIndexWithMovies(movies));
     PMMainController& controller = mainController();
     const auto expectAllIn = [&](const QString& top) {
         for (int i = 0; i < 30; ++i) {
