@@ -2,6 +2,8 @@
 // library are never touched, and a Qt application object.
 #pragma once
 
+#include "platform/Memory.h"
+
 #include <QtCore/QCoreApplication>
 #include <QtCore/QString>
 #include <QtCore/QTemporaryDir>
@@ -15,6 +17,7 @@ namespace benchsupport {
 // Runs the registered benchmarks; `prepare` gets the home folder before they start.
 inline int runBenchmarks(int argc, char** argv, const std::function<void(const QString& home)>& prepare = {})
 {
+    platform::prepareAllocator();
     QTemporaryDir home;
     qputenv("HOME", home.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());

@@ -2,6 +2,7 @@
 #include "library/maintenance/PMScriptCommands.h"
 #include "library/model/PMMainController.h"
 #include "platform/InterfaceFiles.h"
+#include "platform/Memory.h"
 
 #include <QtCore/QFileInfo>
 #include <QtGui/QCloseEvent>
@@ -73,6 +74,7 @@ void installTerminationHandler(QObject* parent)
 
 int main(int argc, char** argv)
 {
+    platform::prepareAllocator();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellis"));
     QApplication::setOrganizationDomain(QStringLiteral("tolvane.com"));
