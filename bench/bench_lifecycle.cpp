@@ -158,6 +158,10 @@ void BM_LoadLibrary(benchmark::State& state)
         state.SkipWithError("cannot make or move the movie files");
         return;
     }
+    // A load in a program that has loaded before (another library chosen, or the same
+    // one again): the first load of a process is `BM_FirstLoadOfAProcess`.
+    mainController().resetForTesting();
+    mainController().loadLibrary();
     for (auto _ : state) {
         // Letting go of the library of the previous round is no part of a load.
         state.PauseTiming();

@@ -424,17 +424,33 @@ inline bool sameKey(const QString& a, const QString& b)
 }
 } // namespace
 
+DictionaryMap::DictionaryMap(const DictionaryMap& other)
+    : m_entries(other.m_entries)
+    , m_index(other.m_index ? std::make_unique<SlotTable>(*other.m_index) : nullptr)
+{
+}
+
+DictionaryMap& DictionaryMap::operator=(const DictionaryMap& other)
+{
+    if (this != &other) {
+        m_entries = other.m_entries;
+        m_index = other.m_index ? std::make_unique<SlotTable>(*other.m_index) : nullptr;
+    }
+    return *this;
+}
+
 qsizetype DictionaryMap::indexOf(const QString& key) const
 {
-    if (m_slots.empty()) {
+    if (!m_index) {
         for (size_t i = 0; i < m_entries.size(); ++i)
             if (sameKey(m_entries[i].key, key))
                 return qsizetype(i);
         return -1;
     }
-    const size_t mask = m_slots.size() - 1;
-    for (size_t s = qHash(key, m_seed) & mask;; s = (s + 1) & mask) {
-        const quint32 slot = m_slots[s];
+    const std::vector<quint32>& slots = m_index->slots;
+    const size_t mask = slots.size() - 1;
+    for (size_t s = qHash(key, m_index->seed) & mask;; s = (s + 1) & mask) {
+        const quint32 slot = slots[s];
         if (slot == 0)
             return -1;
         if (sameKey(m_entries[slot - 1].key, key))
@@ -445,9 +461,10 @@ qsizetype DictionaryMap::indexOf(const QString& key) const
 // The slot that holds the entry (which must be indexed).
 size_t DictionaryMap::slotOf(qsizetype entry) const
 {
-    const size_t mask = m_slots.size() - 1;
-    size_t s = qHash(m_entries[size_t(entry)].key, m_seed) & mask;
-    while (m_slots[s] != quint32(entry + 1))
+    const std::vector<quint32>& slots = m_index->slots;
+    const size_t mask = slots.size() - 1;
+    size_t s = qHash(m_entries[size_t(entry)].key, m_index->seed) & mask;
+    while (slots[s] != quint32(entry + 1))
         s = (s + 1) & mask;
     return s;
 }
@@ -455,22 +472,24 @@ size_t DictionaryMap::slotOf(qsizetype entry) const
 void DictionaryMap::rebuildIndex()
 {
     if (m_entries.size() <= kLinearScanLimit) {
-        m_slots.clear();
-        m_slots.shrink_to_fit();
+        m_index.reset();
         return;
     }
     size_t capacity = 64;
     while (capacity < m_entries.size() * 2)
         capacity *= 2;
-    if (m_slots.empty())
-        m_seed = QHashSeed::globalSeed();
-    m_slots.assign(capacity, 0);
+    if (!m_index) {
+        m_index = std::make_unique<SlotTable>();
+        m_index->seed = QHashSeed::globalSeed();
+    }
+    std::vector<quint32>& slots = m_index->slots;
+    slots.assign(capacity, 0);
     const size_t mask = capacity - 1;
     for (size_t i = 0; i < m_entries.size(); ++i) {
-        size_t s = qHash(m_entries[i].key, m_seed) & mask;
-        while (m_slots[s] != 0)
+        size_t s = qHash(m_entries[i].key, m_index->seed) & mask;
+        while (slots[s] != 0)
             s = (s + 1) & mask;
-        m_slots[s] = quint32(i + 1);
+        slots[s] = quint32(i + 1);
     }
 }
 
@@ -502,14 +521,15 @@ DictionaryMap::iterator DictionaryMap::insert(const QString& key, Value value)
     m_entries.push_back(Entry{key, std::move(value)});
     const size_t n = m_entries.size();
     if (n > kLinearScanLimit) {
-        if (m_slots.empty() || n * 2 > m_slots.size()) {
+        if (!m_index || n * 2 > m_index->slots.size()) {
             rebuildIndex();
         } else {
-            const size_t mask = m_slots.size() - 1;
-            size_t s = qHash(key, m_seed) & mask;
-            while (m_slots[s] != 0)
+            std::vector<quint32>& slots = m_index->slots;
+            const size_t mask = slots.size() - 1;
+            size_t s = qHash(key, m_index->seed) & mask;
+            while (slots[s] != 0)
                 s = (s + 1) & mask;
-            m_slots[s] = quint32(n);
+            slots[s] = quint32(n);
         }
     }
     return iterator(m_entries.data() + n - 1);
@@ -521,29 +541,31 @@ bool DictionaryMap::remove(const QString& key)
     if (i < 0)
         return false;
     const size_t last = m_entries.size() - 1;
-    if (!m_slots.empty()) {
+    if (m_index) {
         // Take the entry's slot out, shifting back later slots of its probe run.
-        const size_t mask = m_slots.size() - 1;
+        std::vector<quint32>& slots = m_index->slots;
+        const size_t seed = m_index->seed;
+        const size_t mask = slots.size() - 1;
         size_t hole = slotOf(i);
-        m_slots[hole] = 0;
-        for (size_t s = (hole + 1) & mask; m_slots[s] != 0; s = (s + 1) & mask) {
-            const size_t home = qHash(m_entries[m_slots[s] - 1].key, m_seed) & mask;
+        slots[hole] = 0;
+        for (size_t s = (hole + 1) & mask; slots[s] != 0; s = (s + 1) & mask) {
+            const size_t home = qHash(m_entries[slots[s] - 1].key, seed) & mask;
             // Move the slot into the hole unless its home lies cyclically in (hole, s].
             const bool homeAfterHole = hole <= s ? (home > hole && home <= s) : (home > hole || home <= s);
             if (!homeAfterHole) {
-                m_slots[hole] = m_slots[s];
-                m_slots[s] = 0;
+                slots[hole] = slots[s];
+                slots[s] = 0;
                 hole = s;
             }
         }
         // The last entry moves into the freed place.
         if (size_t(i) != last)
-            m_slots[slotOf(qsizetype(last))] = quint32(i + 1);
+            slots[slotOf(qsizetype(last))] = quint32(i + 1);
     }
     if (size_t(i) != last)
         m_entries[size_t(i)] = std::move(m_entries[last]);
     m_entries.pop_back();
-    if (!m_slots.empty() && m_entries.size() <= kLinearScanLimit)
+    if (m_index && m_entries.size() <= kLinearScanLimit)
         rebuildIndex();
     return true;
 }
@@ -551,7 +573,7 @@ bool DictionaryMap::remove(const QString& key)
 void DictionaryMap::clear()
 {
     m_entries.clear();
-    m_slots.clear();
+    m_index.reset();
 }
 
 void DictionaryMap::reserve(qsizetype n)

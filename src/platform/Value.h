@@ -260,6 +260,13 @@ public:
         Entry* m_e = nullptr;
     };
 
+    DictionaryMap() = default;
+    DictionaryMap(const DictionaryMap& other);
+    DictionaryMap& operator=(const DictionaryMap& other);
+    DictionaryMap(DictionaryMap&&) noexcept = default;
+    DictionaryMap& operator=(DictionaryMap&&) noexcept = default;
+    ~DictionaryMap() = default;
+
     qsizetype size() const { return qsizetype(m_entries.size()); }
     qsizetype count() const { return size(); }
     bool isEmpty() const { return m_entries.empty(); }
@@ -290,10 +297,14 @@ private:
     size_t slotOf(qsizetype entry) const;
 
     std::vector<Entry> m_entries;
-    // Open addressing with linear probing: entry number + 1, 0 for a free slot; empty
-    // while the entries are few enough to scan.
-    std::vector<quint32> m_slots;
-    size_t m_seed = 0;
+    // Open addressing with linear probing: entry number + 1, 0 for a free slot. Made only
+    // once the entries are too many to scan, and kept apart: most dictionaries are small,
+    // and a library holds several per movie.
+    struct SlotTable {
+        size_t seed = 0;
+        std::vector<quint32> slots;
+    };
+    std::unique_ptr<SlotTable> m_index;
 };
 
 // A dictionary from strings to values, shared by reference. Not final: the program's

@@ -49,3 +49,29 @@ TEST(Dictionary, AgreesWithAnOrderedMapUnderRandomChanges)
         EXPECT_TRUE(d.isEmpty());
     }
 }
+
+// A copy of an indexed dictionary has an index of its own: changing either one leaves
+// the other answering for all its keys.
+TEST(Dictionary, CopiesOfAnIndexedDictionaryAreIndependent)
+{
+    DictionaryMap original;
+    for (int i = 0; i < 100; ++i)
+        original.insert(QStringLiteral("key %1").arg(i), i);
+    DictionaryMap copied(original);
+    DictionaryMap assigned;
+    assigned.insert(QStringLiteral("replaced"), 1);
+    assigned = original;
+    for (int i = 0; i < 100; i += 2)
+        original.remove(QStringLiteral("key %1").arg(i));
+    copied.insert(QStringLiteral("only in the copy"), -1);
+    for (int i = 0; i < 100; ++i) {
+        const QString key = QStringLiteral("key %1").arg(i);
+        EXPECT_EQ(copied.value(key), Value(i)) << i;
+        EXPECT_EQ(assigned.value(key), Value(i)) << i;
+        EXPECT_EQ(original.contains(key), i % 2 == 1) << i;
+    }
+    EXPECT_FALSE(assigned.contains(QStringLiteral("replaced")));
+    EXPECT_FALSE(original.contains(QStringLiteral("only in the copy")));
+    EXPECT_EQ(copied.size(), 101);
+    EXPECT_EQ(original.size(), 50);
+}

@@ -402,6 +402,9 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
         const DictionaryPtr saved = savedValue.dictionary();
         PMMovieRepresentationOriginalPtr record;
         bool isRecord = false;
+        const Value settings = saved->value(QStringLiteral("User Settings"));
+        // Settings that the load alone holds become the record's own settings record.
+        const DictionaryPtr adoptedSettings = gAdoptsSavedSettings && settings.isDictionary() ? settings.dictionary() : nullptr;
         if (const Value path = saved->value(QStringLiteral("Path")); !path.isNull()) {
             isRecord = true;
             if (!path.isString() || path.string().isEmpty())
@@ -436,7 +439,7 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                     }
                 }
             }
-            record = std::make_shared<PMMovieRepresentationOriginal>(filePath);
+            record = std::make_shared<PMMovieRepresentationOriginal>(filePath, adoptedSettings);
             if (!bookmarkData.isEmpty())
                 record->setBookmark(bookmarkData);
         } else if (const Value url = saved->value(QStringLiteral("URL")); !url.isNull()) {
@@ -444,12 +447,11 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
             const QUrl parsed = url.isString() ? QUrl(url.string(), QUrl::StrictMode) : QUrl();
             if (!parsed.isValid() || parsed.isEmpty())
                 continue;
-            record = std::make_shared<PMMovieRepresentationOriginal>(parsed);
+            record = std::make_shared<PMMovieRepresentationOriginal>(parsed, adoptedSettings);
         }
         if (isRecord) {
             if (!record)
                 continue;
-            const Value settings = saved->value(QStringLiteral("User Settings"));
             // A new record is stamped with the date it was added and given its ID; a
             // saved one brings both, so neither is made before its settings are read.
             if (settings.isDictionary()) {

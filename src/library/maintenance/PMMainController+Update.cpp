@@ -239,7 +239,7 @@ void PMMainController::invalidateLibraryDependencies()
         _builtByID = {};
         _builtFilteredByID = {};
         _nonProxyRawMovieRepresentationsByPath = {};
-        _nonProxyRawMovieRepresentationsByPath.reserve(oldByPath.size());
+        _nonProxyRawMovieRepresentationsByPath.reserve(std::max(oldByPath.size(), qsizetype(_walkedMovies.size())));
         _nonProxyRawMovieRepresentationsByID = {};
         _nonProxyRawMovieRepresentationsByID.reserve(qsizetype(_walkedMovies.size()));
         _nonProxyFilteredMovieRepresentationsByID = {};

@@ -50,8 +50,8 @@ InFlight& durationsInFlight()
 
 // Reads a cache slot under the record's lock; computes outside it (the computation may
 // ask other getters) and keeps the first value stored.
-template <class T, class F>
-T cachedValue(std::mutex& mutex, std::optional<T>& slot, F compute)
+template <class T, class Slot, class F>
+T cachedValueIn(std::mutex& mutex, Slot& slot, F compute)
 {
     {
         std::lock_guard lock(mutex);
@@ -63,6 +63,18 @@ T cachedValue(std::mutex& mutex, std::optional<T>& slot, F compute)
     if (!slot)
         slot = value;
     return *slot;
+}
+
+template <class T, class F>
+T cachedValue(std::mutex& mutex, std::optional<T>& slot, F compute)
+{
+    return cachedValueIn<T>(mutex, slot, compute);
+}
+
+template <class F>
+Date cachedValue(std::mutex& mutex, PMCachedDate& slot, F compute)
+{
+    return cachedValueIn<Date>(mutex, slot, compute);
 }
 
 bool fuzzyOldestDates()

@@ -102,14 +102,14 @@ PMMovieRepresentationValues PMMovieRepresentationPrototype::movieRepresentationV
 
 // ---------------------------------------------------------------------------
 
-PMMovieRepresentationOriginal::PMMovieRepresentationOriginal(const QUrl& url)
+PMMovieRepresentationOriginal::PMMovieRepresentationOriginal(const QUrl& url, platform::DictionaryPtr settings)
     : m_URL(url)
-    , m_userSettings(platform::Dictionary::make())
+    , m_userSettings(settings ? std::move(settings) : platform::Dictionary::make())
 {
 }
 
-PMMovieRepresentationOriginal::PMMovieRepresentationOriginal(const QString& localPath)
-    : m_userSettings(platform::Dictionary::make())
+PMMovieRepresentationOriginal::PMMovieRepresentationOriginal(const QString& localPath, platform::DictionaryPtr settings)
+    : m_userSettings(settings ? std::move(settings) : platform::Dictionary::make())
 {
     if (platform::isCleanAbsolutePath(localPath))
         m_path = localPath;
@@ -180,7 +180,9 @@ void PMMovieRepresentationOriginal::adoptUserSettings(const platform::Dictionary
 {
     if (saved) {
         const bool legacyDate = saved->contains(QStringLiteral("Date")) && !saved->contains(QStringLiteral("Added Timestamp"));
-        if (m_userSettings->isEmpty()) {
+        if (saved == m_userSettings) {
+            // Already the record's own.
+        } else if (m_userSettings->isEmpty()) {
             std::swap(m_userSettings->map(), saved->map());
         } else {
             for (auto it = saved->begin(); it != saved->end(); ++it)

@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class PMMovieRepresentationOriginal;
@@ -84,6 +85,24 @@ struct PMSearchTerm {
     // Terms that hold no surrogate and no separator of the records' search texts, are not
     // empty and are no rating test are matched against those texts; others record by record.
     bool matchesFoldedText = false;
+};
+
+// A cached date, or none, in the room of the date alone (none is NaN): a record keeps
+// six, and a library a hundred thousand records. Reads as std::optional<Date> does.
+class PMCachedDate {
+public:
+    PMCachedDate() = default;
+    PMCachedDate(std::nullopt_t) {}
+    PMCachedDate(const std::optional<platform::Date>& date) : m_seconds(date ? date->secondsSince1970 : kNone) {}
+    PMCachedDate(platform::Date date) : m_seconds(date.secondsSince1970) {}
+    bool has_value() const { return m_seconds == m_seconds; }
+    explicit operator bool() const { return has_value(); }
+    platform::Date operator*() const { return platform::Date{m_seconds}; }
+    void reset() { m_seconds = kNone; }
+
+private:
+    static constexpr double kNone = __builtin_nan("");
+    double m_seconds = kNone;
 };
 
 class PMMovieRepresentationPrototype : public platform::Object, public PMLibraryItem {
@@ -277,15 +296,18 @@ protected:
     PMMovieRepresentationPrototype() = default;
 
 private:
-    std::optional<platform::Date> m_newestDateInSortingContext;
+    PMCachedDate m_newestDateInSortingContext;
 };
 
 class PMMovieRepresentationOriginal final : public PMMovieRepresentationPrototype {
 public:
-    explicit PMMovieRepresentationOriginal(const QUrl& url);
+    // `settings`, when given, becomes the record's settings record itself (a dictionary
+    // that nobody else holds, one just read from a file); `adoptUserSettings` with the
+    // same dictionary then cleans it up as a saved one.
+    explicit PMMovieRepresentationOriginal(const QUrl& url, platform::DictionaryPtr settings = nullptr);
     // A record of the local file at the path. A clean absolute path (nearly every one) is
     // kept as it is and the URL made only when asked for.
-    explicit PMMovieRepresentationOriginal(const QString& localPath);
+    explicit PMMovieRepresentationOriginal(const QString& localPath, platform::DictionaryPtr settings = nullptr);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithURL(const QUrl& url);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path, const QString& relativePath, const QByteArray& bookmark);
@@ -315,7 +337,8 @@ public:
     // and the fresh addition stamp when the saved settings hold the legacy "Date".
     void loadUserSettings(const platform::DictionaryPtr& saved);
     // The same for a dictionary that nobody else holds (one just read from a file): its
-    // entries are taken over, not copied, and it is left empty.
+    // entries are taken over, not copied, and it is left empty. The record's own settings
+    // record (given to the constructor) is cleaned up in place.
     void adoptUserSettings(const platform::DictionaryPtr& saved);
 
     // Original only.
@@ -340,10 +363,10 @@ public:
     const platform::DictionaryPtr m_userSettings;
     bool m_isMissing = false;
     bool m_isMissingVolume = false;
+    bool m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = false;
     QByteArray m_bookmark;
     std::optional<QString> m_path; // empty text: the URL is not a file URL
     std::optional<QString> m_applicationPath;
-    bool m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = false;
     platform::DictionaryPtr m_cachedTags;
     platform::DictionaryPtr m_cachedSubdivisionTags;
     std::optional<QString> m_fastTrackSubdivisionTagsDescription;
@@ -351,7 +374,7 @@ public:
     QHash<QString, QStringList> m_cachedSeparateLowercaseTagValues;
     std::optional<QString> m_displayNameWithExtension, m_displayNameWithoutExtension, m_displayName;
     std::optional<QString> m_sortName, m_seriesSortName;
-    std::optional<platform::Date> m_additionDate, m_creationDate, m_oldestDate, m_newestDate, m_lastPlaybackDate;
+    PMCachedDate m_additionDate, m_creationDate, m_oldestDate, m_newestDate, m_lastPlaybackDate;
     std::optional<std::uint64_t> m_movieFileSize;
     QString m_duplicateComparisonValue;
     // The case-folded name, tags and location that searches test, made on the first search
