@@ -99,14 +99,26 @@ Value::Value(ObjectPtr o)
     case ObjectClass::Dictionary: m_type = Type::Dictionary; break;
     case ObjectClass::Other: m_type = Type::Object; break;
     }
-    m_v = std::move(o);
+    new (&m_v.object) ObjectPtr(std::move(o));
 }
 
 void Value::setUnsigned(std::uint64_t u)
 {
     m_type = Type::Integer;
-    m_v = std::int64_t(u);
+    m_v.integer = std::int64_t(u);
     m_unsigned = u > std::uint64_t(std::numeric_limits<std::int64_t>::max());
+}
+
+const QString& Value::emptyString()
+{
+    static const QString empty;
+    return empty;
+}
+
+const QByteArray& Value::emptyData()
+{
+    static const QByteArray empty;
+    return empty;
 }
 
 bool Value::isPropertyList() const
@@ -128,58 +140,6 @@ bool Value::isPropertyList() const
     default:
         return true;
     }
-}
-
-bool Value::boolean() const
-{
-    return m_type == Type::Bool ? std::get<bool>(m_v) : false;
-}
-
-std::int64_t Value::integer() const
-{
-    return m_type == Type::Integer ? std::get<std::int64_t>(m_v) : 0;
-}
-
-std::uint64_t Value::unsignedInteger() const
-{
-    return m_type == Type::Integer ? std::uint64_t(std::get<std::int64_t>(m_v)) : 0;
-}
-
-double Value::real() const
-{
-    return m_type == Type::Real ? std::get<double>(m_v) : 0.0;
-}
-
-const QString& Value::string() const
-{
-    static const QString empty;
-    return m_type == Type::String ? std::get<QString>(m_v) : empty;
-}
-
-Date Value::date() const
-{
-    return m_type == Type::Date ? std::get<Date>(m_v) : Date{};
-}
-
-const QByteArray& Value::data() const
-{
-    static const QByteArray empty;
-    return m_type == Type::Data ? std::get<QByteArray>(m_v) : empty;
-}
-
-ArrayPtr Value::array() const
-{
-    return m_type == Type::Array ? std::static_pointer_cast<Array>(std::get<ObjectPtr>(m_v)) : nullptr;
-}
-
-DictionaryPtr Value::dictionary() const
-{
-    return m_type == Type::Dictionary ? std::static_pointer_cast<Dictionary>(std::get<ObjectPtr>(m_v)) : nullptr;
-}
-
-ObjectPtr Value::object() const
-{
-    return isObject() ? std::get<ObjectPtr>(m_v) : nullptr;
 }
 
 namespace {
@@ -274,13 +234,13 @@ double Value::toDouble() const
 {
     switch (m_type) {
     case Type::Bool:
-        return std::get<bool>(m_v) ? 1.0 : 0.0;
+        return m_v.boolean ? 1.0 : 0.0;
     case Type::Integer:
-        return m_unsigned ? double(unsignedInteger()) : double(std::get<std::int64_t>(m_v));
+        return m_unsigned ? double(unsignedInteger()) : double(m_v.integer);
     case Type::Real:
-        return std::get<double>(m_v);
+        return m_v.real;
     case Type::String:
-        return leadingDouble(std::get<QString>(m_v));
+        return leadingDouble(m_v.string);
     default:
         return 0.0;
     }
@@ -290,15 +250,15 @@ std::int64_t Value::toLongLong() const
 {
     switch (m_type) {
     case Type::Bool:
-        return std::get<bool>(m_v) ? 1 : 0;
+        return m_v.boolean ? 1 : 0;
     case Type::Integer:
         if (m_unsigned)
             return std::numeric_limits<std::int64_t>::max();
-        return std::get<std::int64_t>(m_v);
+        return m_v.integer;
     case Type::Real:
-        return saturatingTruncate(std::get<double>(m_v));
+        return saturatingTruncate(m_v.real);
     case Type::String:
-        return leadingInteger(std::get<QString>(m_v));
+        return leadingInteger(m_v.string);
     default:
         return 0;
     }
@@ -308,13 +268,13 @@ bool Value::toBool() const
 {
     switch (m_type) {
     case Type::Bool:
-        return std::get<bool>(m_v);
+        return m_v.boolean;
     case Type::Integer:
-        return std::get<std::int64_t>(m_v) != 0;
+        return m_v.integer != 0;
     case Type::Real:
-        return std::get<double>(m_v) != 0.0;
+        return m_v.real != 0.0;
     case Type::String: {
-        const QString& s = std::get<QString>(m_v);
+        const QString& s = m_v.string;
         qsizetype i = 0;
         const qsizetype n = s.size();
         while (i < n && s.at(i).isSpace())
@@ -353,16 +313,16 @@ bool Value::operator==(const Value& other) const
     case Type::Null:
         return true;
     case Type::String:
-        return std::get<QString>(m_v) == std::get<QString>(other.m_v);
+        return m_v.string == other.m_v.string;
     case Type::Date:
-        return std::get<Date>(m_v) == std::get<Date>(other.m_v);
+        return m_v.date == other.m_v.date;
     case Type::Data:
-        return std::get<QByteArray>(m_v) == std::get<QByteArray>(other.m_v);
+        return m_v.data == other.m_v.data;
     case Type::Array:
     case Type::Dictionary:
     case Type::Object: {
-        const Object* a = std::get<ObjectPtr>(m_v).get();
-        const Object* b = std::get<ObjectPtr>(other.m_v).get();
+        const Object* a = m_v.object.get();
+        const Object* b = other.m_v.object.get();
         return a == b || a->isEqual(*b);
     }
     default:

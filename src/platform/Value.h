@@ -10,12 +10,13 @@
 #include <QtCore/QString>
 
 #include <cstdint>
+#include <cstring>
 #include <cstddef>
 #include <initializer_list>
 #include <iterator>
 #include <memory>
 #include <utility>
-#include <variant>
+#include <new>
 #include <vector>
 
 namespace platform {
@@ -77,26 +78,55 @@ struct Date {
 
 class Value {
 public:
-    enum class Type { Null, Bool, Integer, Real, String, Date, Data, Array, Dictionary, Object };
+    enum class Type : quint8 { Null, Bool, Integer, Real, String, Date, Data, Array, Dictionary, Object };
 
     Value() = default;
     Value(std::nullptr_t) {}
-    Value(bool b) : m_v(b), m_type(Type::Bool) {}
-    Value(int i) : m_v(std::int64_t(i)), m_type(Type::Integer) {}
-    Value(long i) : m_v(std::int64_t(i)), m_type(Type::Integer) {}
-    Value(long long i) : m_v(std::int64_t(i)), m_type(Type::Integer) {}
-    Value(unsigned int i) : m_v(std::int64_t(i)), m_type(Type::Integer) {}
+    Value(bool b) : m_type(Type::Bool) { m_v.boolean = b; }
+    Value(int i) : m_type(Type::Integer) { m_v.integer = i; }
+    Value(long i) : m_type(Type::Integer) { m_v.integer = i; }
+    Value(long long i) : m_type(Type::Integer) { m_v.integer = i; }
+    Value(unsigned int i) : m_type(Type::Integer) { m_v.integer = i; }
     Value(unsigned long i) { setUnsigned(std::uint64_t(i)); }
     Value(unsigned long long i) { setUnsigned(std::uint64_t(i)); }
-    Value(double d) : m_v(d), m_type(Type::Real) {}
-    Value(const QString& s) : m_v(s), m_type(Type::String) {}
-    Value(QString&& s) : m_v(std::move(s)), m_type(Type::String) {}
-    Value(const char* s) : m_v(QString::fromUtf8(s)), m_type(Type::String) {}
-    Value(const char16_t* s) : m_v(QString::fromUtf16(s)), m_type(Type::String) {}
-    Value(QLatin1StringView s) : m_v(QString(s)), m_type(Type::String) {}
-    Value(platform::Date d) : m_v(d), m_type(Type::Date) {}
-    Value(const QByteArray& d) : m_v(d), m_type(Type::Data) {}
-    Value(QByteArray&& d) : m_v(std::move(d)), m_type(Type::Data) {}
+    Value(double d) : m_type(Type::Real) { m_v.real = d; }
+    Value(const QString& s) : m_type(Type::String) { new (&m_v.string) QString(s); }
+    Value(QString&& s) : m_type(Type::String) { new (&m_v.string) QString(std::move(s)); }
+    Value(const char* s) : Value(QString::fromUtf8(s)) {}
+    Value(const char16_t* s) : Value(QString::fromUtf16(s)) {}
+    Value(QLatin1StringView s) : Value(QString(s)) {}
+    Value(platform::Date d) : m_type(Type::Date) { m_v.date = d; }
+    Value(const QByteArray& d) : m_type(Type::Data) { new (&m_v.data) QByteArray(d); }
+    Value(QByteArray&& d) : m_type(Type::Data) { new (&m_v.data) QByteArray(std::move(d)); }
+    Value(const Value& other) : m_type(other.m_type), m_unsigned(other.m_unsigned) { copyFrom(other); }
+    Value(Value&& other) noexcept : m_type(other.m_type), m_unsigned(other.m_unsigned) { takeFrom(other); }
+    // (A value may be assigned one that it holds itself, inside an array or dictionary:
+    // the new contents are taken before the old are let go of.)
+    Value& operator=(const Value& other)
+    {
+        if (this != &other) {
+            Value copy(other);
+            *this = std::move(copy);
+        }
+        return *this;
+    }
+    Value& operator=(Value&& other) noexcept
+    {
+        if (this != &other) {
+            alignas(Storage) unsigned char taken[sizeof(Storage)];
+            std::memcpy(taken, static_cast<const void*>(&other.m_v), sizeof(Storage));
+            const Type type = other.m_type;
+            const bool isUnsigned = other.m_unsigned;
+            other.m_type = Type::Null;
+            other.m_unsigned = false;
+            destroy();
+            std::memcpy(static_cast<void*>(&m_v), taken, sizeof(Storage));
+            m_type = type;
+            m_unsigned = isUnsigned;
+        }
+        return *this;
+    }
+    ~Value() { destroy(); }
     Value(ObjectPtr o);
     template <class T, class = std::enable_if_t<std::is_base_of_v<Object, T>>>
     Value(std::shared_ptr<T> o) : Value(ObjectPtr(std::move(o))) {}
@@ -120,19 +150,20 @@ public:
     explicit operator bool() const { return !isNull(); }
 
     // Exact accessors: the stored value when it is of that kind, else the empty value.
-    bool boolean() const;
-    std::int64_t integer() const;       // Integer (an unsigned value above 2^63-1 wraps)
+    bool boolean() const { return m_type == Type::Bool && m_v.boolean; }
+    // Integer (an unsigned value above 2^63-1 wraps)
+    std::int64_t integer() const { return m_type == Type::Integer ? m_v.integer : 0; }
     bool isUnsignedInteger() const { return m_type == Type::Integer && m_unsigned; }
-    std::uint64_t unsignedInteger() const;
-    double real() const;
-    const QString& string() const;
-    platform::Date date() const;
-    const QByteArray& data() const;
-    ArrayPtr array() const;
-    DictionaryPtr dictionary() const;
-    ObjectPtr object() const;
+    std::uint64_t unsignedInteger() const { return m_type == Type::Integer ? std::uint64_t(m_v.integer) : 0; }
+    double real() const { return m_type == Type::Real ? m_v.real : 0.0; }
+    const QString& string() const { return m_type == Type::String ? m_v.string : emptyString(); }
+    platform::Date date() const { return m_type == Type::Date ? m_v.date : platform::Date{}; }
+    const QByteArray& data() const { return m_type == Type::Data ? m_v.data : emptyData(); }
+    inline ArrayPtr array() const;
+    inline DictionaryPtr dictionary() const;
+    ObjectPtr object() const { return isObject() ? m_v.object : nullptr; }
     // The object without taking a reference: for identity tests and casts in hot loops.
-    Object* objectPointer() const { return isObject() ? std::get<ObjectPtr>(m_v).get() : nullptr; }
+    Object* objectPointer() const { return isObject() ? m_v.object.get() : nullptr; }
     template <class T> std::shared_ptr<T> objectAs() const { return std::dynamic_pointer_cast<T>(object()); }
 
     // Conversions as numbers and strings answer them: a number converts, and so does a
@@ -154,8 +185,55 @@ public:
     bool operator!=(const Value& other) const { return !(*this == other); }
 
 private:
+    static const QString& emptyString();
+    static const QByteArray& emptyData();
     void setUnsigned(std::uint64_t u);
-    using Storage = std::variant<std::monostate, bool, std::int64_t, double, QString, platform::Date, QByteArray, ObjectPtr>;
+    // The contents by kind; the kind says which member is alive (none for Null). A library
+    // holds millions of values: this takes the room of the largest member and the kind.
+    union Storage {
+        Storage() noexcept : integer(0) {}
+        ~Storage() {}
+        bool boolean;
+        std::int64_t integer;
+        double real;
+        platform::Date date;
+        QString string;
+        QByteArray data;
+        ObjectPtr object; // Array, Dictionary and Object
+    };
+    void copyFrom(const Value& other)
+    {
+        switch (m_type) {
+        case Type::String: new (&m_v.string) QString(other.m_v.string); break;
+        case Type::Data: new (&m_v.data) QByteArray(other.m_v.data); break;
+        case Type::Array:
+        case Type::Dictionary:
+        case Type::Object: new (&m_v.object) ObjectPtr(other.m_v.object); break;
+        case Type::Date: m_v.date = other.m_v.date; break;
+        default: m_v.integer = other.m_v.integer; break; // Null, Bool, Integer, Real: the same eight bytes
+        }
+    }
+    // Takes the contents of `other` (of the kind already set here), leaving it Null. The
+    // members are moved as bytes: strings, byte arrays and shared pointers hold no pointer
+    // into themselves, so their bytes moved elsewhere are the same object (Qt's containers
+    // move strings the same way).
+    void takeFrom(Value& other) noexcept
+    {
+        std::memcpy(static_cast<void*>(&m_v), static_cast<const void*>(&other.m_v), sizeof(Storage));
+        other.m_type = Type::Null;
+        other.m_unsigned = false;
+    }
+    void destroy() noexcept
+    {
+        switch (m_type) {
+        case Type::String: m_v.string.~QString(); break;
+        case Type::Data: m_v.data.~QByteArray(); break;
+        case Type::Array:
+        case Type::Dictionary:
+        case Type::Object: m_v.object.~ObjectPtr(); break;
+        default: break;
+        }
+    }
     Storage m_v;
     Type m_type = Type::Null;
     bool m_unsigned = false; // an Integer stored as the bits of an unsigned 64-bit number
@@ -344,6 +422,16 @@ public:
 private:
     Map m_map;
 };
+
+inline ArrayPtr Value::array() const
+{
+    return m_type == Type::Array ? std::static_pointer_cast<Array>(m_v.object) : nullptr;
+}
+
+inline DictionaryPtr Value::dictionary() const
+{
+    return m_type == Type::Dictionary ? std::static_pointer_cast<Dictionary>(m_v.object) : nullptr;
+}
 
 // Description of a value as the program's "%@" writes it: strings as they are, numbers
 // in the C locale, containers in the old text form.
