@@ -100,7 +100,7 @@ namespace {
 
 bool isNegligible(QStringView name, Qt::CaseSensitivity cs)
 {
-    const auto is = [&](QLatin1StringView word) { return name.compare(word, cs) == 0; };
+    const auto is = [&](QLatin1StringView word) { return name.size() == word.size() && name.compare(word, cs) == 0; };
     return name.startsWith(u'.') || is(QLatin1StringView("_ds_store")) || is(QLatin1StringView("desktop db"))
         || is(QLatin1StringView("desktop df")) || name.endsWith(u'\r');
 }
@@ -126,7 +126,11 @@ bool isTabooFilenameOrSequence(QStringView name, bool* getIsSequence)
     const QString lower = ascii ? QString() : name.toString().toLower();
     const QStringView text = ascii ? name : QStringView(lower);
     const Qt::CaseSensitivity cs = ascii ? Qt::CaseInsensitive : Qt::CaseSensitive;
-    const auto endsWith = [&](const QString& suffix) { return text.endsWith(suffix, cs); };
+    // Every suffix is "." and an extension without a dot: a name ends with one exactly
+    // when its own last "." begins that text.
+    const qsizetype dot = text.lastIndexOf(u'.');
+    const QStringView extension = dot < 0 ? QStringView() : text.mid(dot);
+    const auto endsWith = [&](const QString& suffix) { return extension.size() == suffix.size() && extension.compare(suffix, cs) == 0; };
     if (isNegligible(text, cs))
         return true;
     if (std::any_of(std::begin(kIgnoredSuffixes), std::end(kIgnoredSuffixes), endsWith))

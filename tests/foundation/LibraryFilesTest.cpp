@@ -344,6 +344,8 @@ TEST_F(LibraryFiles, FileNamesThatNeverBecomeItems)
         {"name\r", true, false},         {"Movie.mov", false, false},      {"Clip.MSEQ", false, true},
         {"Clip.moviesequence", false, true}, {"Ωmega.mov", false, false}, {"ÉTÉ.SRT", true, false},
         {"Été.Mseq", false, true},       {"Desktop DB2", false, false},    {"srt", false, false},
+        {"a.b.Sub", true, false},        {"x.srt.mov", false, false},      {"a.mylibrary", false, false},
+        {"Film.srt ", false, false},     {"Film.libraryindex", true, false}, {"x.pms.qms", false, true},
     };
     for (const auto& c : cases) {
         bool sequence = false;
