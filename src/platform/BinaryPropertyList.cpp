@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <vector>
 
@@ -176,9 +177,19 @@ private:
 
     bool decodeString(quint64 ref, quint64 offset, uchar marker, Value* out)
     {
+        const QString* string = nullptr;
+        if (!decodeString(ref, offset, marker, &string))
+            return false;
+        *out = Value(*string);
+        return true;
+    }
+
+    // The string, decoded once per object and kept for the references that follow.
+    bool decodeString(quint64 ref, quint64 offset, uchar marker, const QString** out)
+    {
         quint32& slot = m_stringSlot[size_t(ref)];
         if (slot != 0) {
-            *out = Value(m_strings[slot - 1]);
+            *out = &m_strings[slot - 1];
             return true;
         }
         if (m_strings.size() >= std::numeric_limits<quint32>::max() - 1)
@@ -202,7 +213,7 @@ private:
             for (quint64 i = 0; i < count; ++i)
                 d[i] = char16_t((p[2 * i] << 8) | p[2 * i + 1]);
         }
-        *out = Value(cached);
+        *out = &cached;
         return true;
     }
 
@@ -326,7 +337,8 @@ private:
             const quint64 valuesStart = start + count * quint64(m_refSize);
             for (quint64 i = 0; ok && i < count; ++i) {
                 quint64 keyRef = 0, valueRef = 0, keyOffset = 0;
-                Value key, value;
+                const QString* key = nullptr;
+                Value value;
                 ok = readRef(start + i * quint64(m_refSize), &keyRef) && readRef(valuesStart + i * quint64(m_refSize), &valueRef);
                 if (!ok)
                     break;
@@ -349,7 +361,7 @@ private:
                 --m_budget;
                 ok = decodeString(keyRef, keyOffset, m_data[keyOffset], &key) && decode(valueRef, depth + 1, &value);
                 if (ok)
-                    map.insert(key.string(), std::move(value));
+                    map.insert(*key, std::move(value));
             }
             if (ok)
                 *out = Value(std::move(dict));
@@ -385,7 +397,7 @@ private:
     // dictionary keys repeat in every record, and sharing one QString per key keeps
     // reading fast and the result small.
     std::vector<quint32> m_stringSlot;
-    std::vector<QString> m_strings;
+    std::deque<QString> m_strings; // a deque: a string stays where it is while others are added
     QString m_error;
 };
 

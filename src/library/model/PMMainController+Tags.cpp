@@ -73,23 +73,43 @@ TagSlots& tagSlots()
     return slots;
 }
 
+qsizetype tagSlotLocked(TagSlots& slots, const QString& lowercaseTag)
+{
+    const auto found = slots.tags.constFind(lowercaseTag);
+    return found != slots.tags.constEnd() ? *found : *slots.tags.insert(lowercaseTag, slots.tags.size());
+}
+
+qsizetype valueSlotLocked(TagSlots& slots, qsizetype tagSlot, const QString& lowercaseValue)
+{
+    const std::pair<qsizetype, QString> key(tagSlot, lowercaseValue);
+    const auto found = slots.values.constFind(key);
+    return found != slots.values.constEnd() ? *found : *slots.values.insert(key, slots.values.size());
+}
+
 } // namespace
 
 qsizetype PMTagTypeSlot(const QString& lowercaseTag)
 {
     TagSlots& slots = tagSlots();
     std::lock_guard lock(slots.mutex);
-    const auto found = slots.tags.constFind(lowercaseTag);
-    return found != slots.tags.constEnd() ? *found : *slots.tags.insert(lowercaseTag, slots.tags.size());
+    return tagSlotLocked(slots, lowercaseTag);
 }
 
 qsizetype PMTagValueSlot(qsizetype tagSlot, const QString& lowercaseValue)
 {
     TagSlots& slots = tagSlots();
     std::lock_guard lock(slots.mutex);
-    const std::pair<qsizetype, QString> key(tagSlot, lowercaseValue);
-    const auto found = slots.values.constFind(key);
-    return found != slots.values.constEnd() ? *found : *slots.values.insert(key, slots.values.size());
+    return valueSlotLocked(slots, tagSlot, lowercaseValue);
+}
+
+qsizetype PMTagSlots(const QString& lowercaseTag, const QStringList& lowercaseValues, std::vector<qsizetype>& valueSlots)
+{
+    TagSlots& slots = tagSlots();
+    std::lock_guard lock(slots.mutex);
+    const qsizetype tagSlot = tagSlotLocked(slots, lowercaseTag);
+    for (const QString& value : lowercaseValues)
+        valueSlots.push_back(valueSlotLocked(slots, tagSlot, value));
+    return tagSlot;
 }
 
 QStringList PMImportableMetadataTagNames()

@@ -560,7 +560,6 @@ std::shared_ptr<const PMTagTypeShare> PMMovieRepresentationPrototype::cachedTagT
             tag.tag = entry->value(QStringLiteral("Tag")).string();
             // Notes are prose: commas in them separate nothing.
             tag.values = tag.key == QLatin1String("notes") ? QStringList{text.string()} : cachedCSVFields(text.string());
-            tag.keySlot = PMTagTypeSlot(tag.key);
             tag.valueSlots.reserve(size_t(tag.values.size()));
             // Values that are lower case already (lowering gives back the same text) share
             // the list of values.
@@ -575,11 +574,11 @@ std::shared_ptr<const PMTagTypeShare> PMMovieRepresentationPrototype::cachedTagT
                 }
                 if (!lowercaseAlready)
                     tag.lowercaseValues << lowercase;
-                tag.valueSlots.push_back(PMTagValueSlot(tag.keySlot, lowercase));
                 tag.nonNumeric = tag.nonNumeric || PMContainsNonNumericCharacter(value);
             }
             if (lowercaseAlready)
                 tag.lowercaseValues = tag.values;
+            tag.keySlot = PMTagSlots(tag.key, tag.lowercaseValues, tag.valueSlots);
         }
     }
     std::lock_guard lock(o.m_mutex);

@@ -37,6 +37,9 @@ struct PMTagTypeShare {
 // with that number: given out once per process, from 0 up.
 qsizetype PMTagTypeSlot(const QString& lowercaseTag);
 qsizetype PMTagValueSlot(qsizetype tagSlot, const QString& lowercaseValue);
+// Both for one tag of a movie at once: the tag's number, and one for each value appended
+// to `valueSlots`.
+qsizetype PMTagSlots(const QString& lowercaseTag, const QStringList& lowercaseValues, std::vector<qsizetype>& valueSlots);
 
 // Neither a decimal digit nor punctuation: "1.5" and "2001-10" are numbers, "12a" is not.
 bool PMContainsNonNumericCharacter(const QString& text);
