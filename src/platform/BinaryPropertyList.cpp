@@ -123,13 +123,20 @@ private:
         return true;
     }
 
+    // The two reads of every object: kept small enough to be inlined, their errors
+    // worded out of line.
     bool objectOffset(quint64 ref, quint64* offset)
     {
         const quint64 o = readBigEndian(m_offsetTable + ref * quint64(m_offsetIntSize), m_offsetIntSize);
-        if (o < quint64(kHeaderSize) || o >= m_objectsEnd)
-            return fail(QStringLiteral("object %1 has offset %2 outside the object area (8 to %3)").arg(ref).arg(o).arg(m_objectsEnd));
+        if (o < quint64(kHeaderSize) || o >= m_objectsEnd) [[unlikely]]
+            return failOffset(ref, o);
         *offset = o;
         return true;
+    }
+
+    [[gnu::noinline, gnu::cold]] bool failOffset(quint64 ref, quint64 o)
+    {
+        return fail(QStringLiteral("object %1 has offset %2 outside the object area (8 to %3)").arg(ref).arg(o).arg(m_objectsEnd));
     }
 
     // The element count of a string, data or container object whose marker is at
@@ -169,10 +176,15 @@ private:
     bool readRef(quint64 at, quint64* ref)
     {
         const quint64 r = readBigEndian(m_data + at, m_refSize);
-        if (r >= m_numObjects)
-            return fail(QStringLiteral("object reference %1 at offset %2 is not among the %3 objects").arg(r).arg(at).arg(m_numObjects));
+        if (r >= m_numObjects) [[unlikely]]
+            return failReference(r, at);
         *ref = r;
         return true;
+    }
+
+    [[gnu::noinline, gnu::cold]] bool failReference(quint64 r, quint64 at)
+    {
+        return fail(QStringLiteral("object reference %1 at offset %2 is not among the %3 objects").arg(r).arg(at).arg(m_numObjects));
     }
 
     bool decodeString(quint64 ref, quint64 offset, uchar marker, Value* out)
