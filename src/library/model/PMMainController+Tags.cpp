@@ -73,17 +73,25 @@ TagSlots& tagSlots()
     return slots;
 }
 
+// The table keeps texts of its own: one that lies over the caller's memory would change
+// with it.
+QString ownedText(const QString& text)
+{
+    QString owned = text;
+    owned.detach();
+    return owned;
+}
+
 qsizetype tagSlotLocked(TagSlots& slots, const QString& lowercaseTag)
 {
     const auto found = slots.tags.constFind(lowercaseTag);
-    return found != slots.tags.constEnd() ? *found : *slots.tags.insert(lowercaseTag, slots.tags.size());
+    return found != slots.tags.constEnd() ? *found : *slots.tags.insert(ownedText(lowercaseTag), slots.tags.size());
 }
 
 qsizetype valueSlotLocked(TagSlots& slots, qsizetype tagSlot, const QString& lowercaseValue)
 {
-    const std::pair<qsizetype, QString> key(tagSlot, lowercaseValue);
-    const auto found = slots.values.constFind(key);
-    return found != slots.values.constEnd() ? *found : *slots.values.insert(key, slots.values.size());
+    const auto found = slots.values.constFind(std::pair<qsizetype, QString>(tagSlot, lowercaseValue));
+    return found != slots.values.constEnd() ? *found : *slots.values.insert({tagSlot, ownedText(lowercaseValue)}, slots.values.size());
 }
 
 } // namespace
@@ -102,13 +110,63 @@ qsizetype PMTagValueSlot(qsizetype tagSlot, const QString& lowercaseValue)
     return valueSlotLocked(slots, tagSlot, lowercaseValue);
 }
 
+namespace {
+
+// The numbers given last on this thread, by the storage of the text they were given for.
+// Movies share the storage of repeated tag names and values (their lists come from the
+// CSV cache), so most texts are answered here without the lock and without hashing the
+// text. An entry holds its text, so no other text can come to use that storage.
+struct RecentSlots {
+    struct Entry {
+        QString text;
+        qsizetype tagSlot = -1; // -1 for a tag name
+        qsizetype slot = -1;
+    };
+    static constexpr size_t kSize = 256;
+    Entry entries[kSize];
+
+    Entry& entryFor(const QString& text, qsizetype tagSlot)
+    {
+        const auto address = reinterpret_cast<quintptr>(text.constData());
+        return entries[((address >> 4) ^ (address >> 12) ^ size_t(tagSlot)) & (kSize - 1)];
+    }
+    static bool holds(const Entry& e, const QString& text, qsizetype tagSlot)
+    {
+        return e.slot >= 0 && e.tagSlot == tagSlot && e.text.constData() == text.constData() && e.text.size() == text.size();
+    }
+    // Texts whose storage is their own (counted, so held by an entry): not literals nor
+    // texts over someone else's memory, which another text could later stand at.
+    static bool remembers(const QString& text) { return const_cast<QString&>(text).data_ptr().d_ptr() != nullptr; }
+};
+
+thread_local RecentSlots tRecentSlots;
+
+} // namespace
+
 qsizetype PMTagSlots(const QString& lowercaseTag, const QStringList& lowercaseValues, std::vector<qsizetype>& valueSlots)
 {
+    RecentSlots& recent = tRecentSlots;
+    RecentSlots::Entry& tagEntry = recent.entryFor(lowercaseTag, -1);
+    const bool tagKnown = RecentSlots::holds(tagEntry, lowercaseTag, -1);
+    bool valuesKnown = tagKnown;
+    for (qsizetype k = 0; valuesKnown && k < lowercaseValues.size(); ++k)
+        valuesKnown = RecentSlots::holds(recent.entryFor(lowercaseValues.at(k), tagEntry.slot), lowercaseValues.at(k), tagEntry.slot);
+    if (valuesKnown) {
+        for (const QString& value : lowercaseValues)
+            valueSlots.push_back(recent.entryFor(value, tagEntry.slot).slot);
+        return tagEntry.slot;
+    }
     TagSlots& slots = tagSlots();
     std::lock_guard lock(slots.mutex);
     const qsizetype tagSlot = tagSlotLocked(slots, lowercaseTag);
-    for (const QString& value : lowercaseValues)
-        valueSlots.push_back(valueSlotLocked(slots, tagSlot, value));
+    if (RecentSlots::remembers(lowercaseTag))
+        tagEntry = {lowercaseTag, -1, tagSlot};
+    for (const QString& value : lowercaseValues) {
+        const qsizetype slot = valueSlotLocked(slots, tagSlot, value);
+        valueSlots.push_back(slot);
+        if (RecentSlots::remembers(value))
+            recent.entryFor(value, tagSlot) = {value, tagSlot, slot};
+    }
     return tagSlot;
 }
 

@@ -320,3 +320,36 @@ TEST_F(TagTypeTest, UpdatesListCarriersInTableOrderAfterEveryKindOfChange)
             check();
         }
 }
+
+// Tag numbers are remembered by the storage of the text they were given for: a text is
+// answered as the table answers it whether it shares storage, has its own, stands where
+// a freed text stood, or lies over memory that changed since.
+TEST(TagSlots, AnswerAsTheTableWhateverTheStorage)
+{
+    const QString tag = QStringLiteral("Genre").toLower();
+    const qsizetype tagSlot = PMTagTypeSlot(tag);
+    const auto slotsOf = [&](const QStringList& values) {
+        std::vector<qsizetype> slots;
+        EXPECT_EQ(PMTagSlots(tag, values, slots), tagSlot);
+        return slots;
+    };
+    // Shared storage, then copies of the same texts, then other texts.
+    const QStringList values = {QStringLiteral("Drama").toLower(), QStringLiteral("Comedy").toLower()};
+    const std::vector<qsizetype> first = slotsOf(values);
+    EXPECT_EQ(slotsOf(values), first);
+    EXPECT_EQ(slotsOf({QString(values[0].constData(), values[0].size()), QString(values[1].constData(), values[1].size())}), first);
+    EXPECT_NE(slotsOf({QStringLiteral("drams")})[0], first[0]);
+    // Many short-lived texts of one length, each freed before the next is made.
+    for (int i = 0; i < 2000; ++i) {
+        const QString value = QString::number(i).rightJustified(6, u'x');
+        ASSERT_EQ(slotsOf({value})[0], PMTagValueSlot(tagSlot, value)) << i;
+    }
+    // A text over memory of the caller's, changed between two calls.
+    char16_t buffer[] = u"thriller";
+    const std::vector<qsizetype> before = slotsOf({QString::fromRawData(reinterpret_cast<const QChar*>(buffer), 8)});
+    buffer[0] = u's';
+    const std::vector<qsizetype> after = slotsOf({QString::fromRawData(reinterpret_cast<const QChar*>(buffer), 8)});
+    EXPECT_NE(before[0], after[0]);
+    EXPECT_EQ(after[0], PMTagValueSlot(tagSlot, QStringLiteral("shriller")));
+    EXPECT_EQ(before[0], PMTagValueSlot(tagSlot, QStringLiteral("thriller")));
+}
