@@ -52,7 +52,10 @@ Value unarchivedObjectForKey(const Dictionary* dictionary, const QString& key)
 QString precomposedStringWithCanonicalMapping(const QString& string)
 {
     // Text without combining marks or characters that compose (nearly every path) is
-    // already in composed form; normalising it would only cost time.
+    // already in composed form; normalising it would only cost time. (Latin-1 text, told
+    // by the library's vectorised test, has neither.)
+    if (QtPrivate::isLatin1(QStringView(string)))
+        return string;
     for (QChar c : string)
         if (c.unicode() >= 0x0300)
             return string.normalized(QString::NormalizationForm_C);

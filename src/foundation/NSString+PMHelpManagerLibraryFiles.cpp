@@ -122,7 +122,7 @@ bool isTabooFilenameOrSequence(QStringView name, bool* getIsSequence)
     // Every saved record's name passes here while a library loads: an ASCII name (nearly
     // all are) is compared ignoring ASCII case, which is what lowering it would give,
     // without making a lower-case copy.
-    const bool ascii = std::all_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x80; });
+    const bool ascii = QtPrivate::isAscii(name);
     const QString lower = ascii ? QString() : name.toString().toLower();
     const QStringView text = ascii ? name : QStringView(lower);
     const Qt::CaseSensitivity cs = ascii ? Qt::CaseInsensitive : Qt::CaseSensitive;
