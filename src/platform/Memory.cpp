@@ -26,8 +26,7 @@ void prepareAllocator()
 void releaseFreeMemory()
 {
 #if defined(PELLIS_WITH_MIMALLOC)
-    // mimalloc hands back whole free segments by itself; the large pages it keeps are
-    // there for the next large piece of work.
+    mi_collect(true);
 #elif defined(__GLIBC__)
     malloc_trim(0);
 #endif

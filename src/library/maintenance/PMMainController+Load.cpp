@@ -212,6 +212,9 @@ void PMMainController::loadLibrary()
     defaults.removeObjectForKey(QStringLiteral("Secondary Library Paths"));
     purgeAutoConvertedMovies();
 
+    // Whatever was let go of before (a library, a search) leaves the heap with holes: the
+    // records are laid out in order in the pages it frees, not scattered over them.
+    platform::releaseFreeMemory();
     const QStringList databasePaths = libraryDatabasePaths();
     const QString folder = libraryPath();
     ArrayPtr libraryArray;
@@ -378,7 +381,8 @@ void PMMainController::loadLibrary()
     // every file and repairs the paths of files that moved.
     _skipMissingStatusUpdate = false;
     invalidateLibraryDependencies();
-    // What was read of the index is freed by now; its pages go back to the system.
+    // What was read of the index is freed by now: its pages are handed back, or gathered
+    // for what comes next.
     platform::releaseFreeMemory();
     _libraryIsLoaded = true;
 }
