@@ -12,13 +12,14 @@
 #include <QtCore/QRegularExpression>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -310,9 +311,41 @@ constexpr off_t kLargestListedFolderBytes = 8 << 20;
 
 } // namespace
 
+// A folder's names in one buffer, found through an open-addressing table of their places:
+// a library's folders hold a hundred thousand names between them, none of which should
+// cost an allocation of its own.
 struct PMFileExistenceProbe::Listing {
-    std::string buffer; // the names, each followed by a NUL
-    std::unordered_set<std::string_view> names;
+    std::string buffer;                                  // the names, each followed by a NUL
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> places; // start and length of each
+    std::vector<std::uint32_t> slots;                    // place number + 1; 0 for a free slot
+
+    std::string_view nameAt(std::uint32_t place) const { return {buffer.data() + places[place].first, places[place].second}; }
+    static size_t hashOf(std::string_view name) { return std::hash<std::string_view>()(name); }
+
+    void index()
+    {
+        size_t capacity = 16;
+        while (capacity < places.size() * 2)
+            capacity *= 2;
+        slots.assign(capacity, 0);
+        for (std::uint32_t place = 0; place < places.size(); ++place) {
+            size_t s = hashOf(nameAt(place)) & (capacity - 1);
+            while (slots[s] != 0)
+                s = (s + 1) & (capacity - 1);
+            slots[s] = place + 1;
+        }
+    }
+
+    bool contains(std::string_view name) const
+    {
+        const size_t mask = slots.size() - 1;
+        for (size_t s = hashOf(name) & mask;; s = (s + 1) & mask) {
+            if (slots[s] == 0)
+                return false;
+            if (nameAt(slots[s] - 1) == name)
+                return true;
+        }
+    }
 };
 
 PMFileExistenceProbe::PMFileExistenceProbe() = default;
@@ -347,7 +380,6 @@ bool PMFileExistenceProbe::readListing()
         return false;
     }
     auto listing = std::make_unique<Listing>();
-    std::vector<std::pair<size_t, size_t>> places;
     bool complete = true;
     for (;;) {
         errno = 0;
@@ -357,15 +389,13 @@ bool PMFileExistenceProbe::readListing()
             break;
         }
         const size_t length = std::strlen(entry->d_name);
-        places.emplace_back(listing->buffer.size(), length);
+        listing->places.emplace_back(std::uint32_t(listing->buffer.size()), std::uint32_t(length));
         listing->buffer.append(entry->d_name, length + 1);
     }
     ::closedir(directory);
     if (!complete)
         return false;
-    listing->names.reserve(places.size());
-    for (const auto& [start, length] : places)
-        listing->names.emplace(listing->buffer.data() + start, length);
+    listing->index();
     m_listing = std::move(listing);
     return true;
 }
@@ -404,7 +434,7 @@ bool PMFileExistenceProbe::exists(const QString& path)
         if (m_mayList && ++m_testsInFolder > kTestsBeforeListing)
             readListing();
         if (m_listing)
-            return m_listing->names.contains(std::string_view(name, std::strlen(name)));
+            return m_listing->contains(std::string_view(name, std::strlen(name)));
         struct stat st;
         return ::fstatat(m_descriptor, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
     }

@@ -34,16 +34,19 @@ bool isCleanAbsolutePath(QStringView path)
         return true;
     if (path[n - 1] == u'/')
         return false;
-    // Each component starts after a "/": it must not be empty, "." or "..". (The slashes
-    // are found by the library's vectorised search: every path of a library passes here.)
-    for (qsizetype i = 0; (i = path.indexOf(u'/', i)) >= 0; ++i) {
-        const qsizetype rest = n - i - 1;
-        const QChar a = rest > 0 ? path[i + 1] : QChar(u'/');
+    // Each component starts after a "/": it must not be empty, "." or "..". The last
+    // character is no "/", so every "/" has a character after it. (One plain pass: every
+    // path of a library comes here while it loads.)
+    const char16_t* const end = path.utf16() + n;
+    for (const char16_t* c = path.utf16(); c < end; ++c) {
+        if (*c != u'/')
+            continue;
+        const char16_t a = c[1];
         if (a == u'/')
             return false;
         if (a == u'.') {
-            const QChar b = rest > 1 ? path[i + 2] : QChar(u'/');
-            if (b == u'/' || (b == u'.' && (rest == 2 || path[i + 3] == u'/')))
+            const char16_t* b = c + 2;
+            if (b == end || *b == u'/' || (*b == u'.' && (b + 1 == end || b[1] == u'/')))
                 return false;
         }
     }
