@@ -227,7 +227,6 @@ QByteArray fruitlessSearchKey(const QByteArray& start, const QByteArray& skip, d
     return start + '\0' + skip + '\0' + QByteArray::number(quint64(device)) + '/' + QByteArray::number(budget);
 }
 
-// A file the session has seen with the bookmarked inode, checked to be the same file.
 // The folder that moved, when a file was found elsewhere: the paths' common ending (whole
 // components, the file's name at least) taken off both.
 void learnMovedFolder(BookmarkSearchSession::State& session, const QString& oldPath, const QString& newPath)
@@ -273,6 +272,7 @@ bool findInMovedFolders(const BookmarkSearchSession::State& session, dev_t devic
     return false;
 }
 
+// A file the session has seen with the bookmarked inode, checked to be the same file.
 bool findInIndex(const BookmarkSearchSession::State& session, dev_t device, const Bookmark& bookmark, QByteArray* found)
 {
     const auto [first, last] = session.placesByInode.equal_range(bookmark.inode);

@@ -113,16 +113,11 @@ public:
     Value& operator=(Value&& other) noexcept
     {
         if (this != &other) {
-            alignas(Storage) unsigned char taken[sizeof(Storage)];
-            std::memcpy(taken, static_cast<const void*>(&other.m_v), sizeof(Storage));
-            const Type type = other.m_type;
-            const bool isUnsigned = other.m_unsigned;
-            other.m_type = Type::Null;
-            other.m_unsigned = false;
+            Value taken(std::move(other));
             destroy();
-            std::memcpy(static_cast<void*>(&m_v), taken, sizeof(Storage));
-            m_type = type;
-            m_unsigned = isUnsigned;
+            m_type = taken.m_type;
+            m_unsigned = taken.m_unsigned;
+            takeFrom(taken);
         }
         return *this;
     }

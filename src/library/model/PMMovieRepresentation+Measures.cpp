@@ -20,6 +20,7 @@
 #include <QtGui/QImageReader>
 
 #include <cmath>
+#include <type_traits>
 
 using platform::Date;
 using platform::Value;
@@ -48,33 +49,21 @@ InFlight& durationsInFlight()
     return *set;
 }
 
-// Reads a cache slot under the record's lock; computes outside it (the computation may
-// ask other getters) and keeps the first value stored.
-template <class T, class Slot, class F>
-T cachedValueIn(std::mutex& mutex, Slot& slot, F compute)
+// Reads a cache slot (a std::optional or a PMCachedDate) under the record's lock; computes
+// outside it (the computation may ask other getters) and keeps the first value stored.
+template <class Slot, class F>
+auto cachedValue(std::mutex& mutex, Slot& slot, F compute) -> std::remove_cvref_t<decltype(*slot)>
 {
     {
         std::lock_guard lock(mutex);
         if (slot)
             return *slot;
     }
-    T value = compute();
+    const std::remove_cvref_t<decltype(*slot)> value = compute();
     std::lock_guard lock(mutex);
     if (!slot)
         slot = value;
     return *slot;
-}
-
-template <class T, class F>
-T cachedValue(std::mutex& mutex, std::optional<T>& slot, F compute)
-{
-    return cachedValueIn<T>(mutex, slot, compute);
-}
-
-template <class F>
-Date cachedValue(std::mutex& mutex, PMCachedDate& slot, F compute)
-{
-    return cachedValueIn<Date>(mutex, slot, compute);
 }
 
 bool fuzzyOldestDates()

@@ -92,7 +92,6 @@ struct PMSearchTerm {
 class PMCachedDate {
 public:
     PMCachedDate() = default;
-    PMCachedDate(std::nullopt_t) {}
     PMCachedDate(const std::optional<platform::Date>& date) : m_seconds(date ? date->secondsSince1970 : kNone) {}
     PMCachedDate(platform::Date date) : m_seconds(date.secondsSince1970) {}
     bool has_value() const { return m_seconds == m_seconds; }
