@@ -1,0 +1,51 @@
+// Two view bases: PMFlippedView, whose origin is its top left corner (the base of the
+// grid and its tiles), and PMKeyWindowReflectingView, which redraws whenever its window
+// (or, on request, its parent window) becomes or stops being the active window (the
+// base of the playback control bar and the main window's background views).
+#pragma once
+
+#include <QtCore/QMetaObject>
+#include <QtCore/QPointer>
+#include <QtWidgets/QWidget>
+
+class QWindow;
+
+class PMFlippedView : public QWidget {
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+    // Qt's views all run top-down; the answer tells code that asks.
+    virtual bool isFlipped() const { return true; }
+};
+
+class PMKeyWindowReflectingView : public QWidget {
+    Q_OBJECT
+public:
+    explicit PMKeyWindowReflectingView(QWidget* parent = nullptr);
+    ~PMKeyWindowReflectingView() override;
+
+    // Starts observing the key changes of the window (nothing: stops observing). Called
+    // whenever the view moves to another window.
+    void setReflectsKeyWindowStatusChangeForWindow(QWidget* window);
+    // Subclasses living in child windows answer true: they follow their parent window.
+    virtual bool reflectsKeyWindowStatusChangeForParentWindow() const { return false; }
+    // A window became or stopped being the key window.
+    void windowDidBecomeKey(QWidget* window);
+    void windowDidResignKey(QWidget* window);
+    void reflectKeyWindowStatusChange(QWidget* notifiedWindow);
+    // Marks the view for redisplay; subclasses do more.
+    virtual void reflectKeyWindowStatusChange();
+
+    // The window observed now (tests).
+    QWidget* observedWindow() const { return m_observed; }
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    void focusWindowChanged(QWindow* now);
+    QPointer<QWidget> m_observed;
+    bool m_observing = false;
+    QMetaObject::Connection m_connection;
+    QPointer<QWindow> m_lastFocusWindow;
+};
