@@ -73,16 +73,27 @@ public:
     {
         if (watched == m_menu && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
             const auto* key = static_cast<QKeyEvent*>(event);
+            Qt::KeyboardModifier changed = Qt::NoModifier;
             switch (key->key()) {
             case Qt::Key_Shift:
+                changed = Qt::ShiftModifier;
+                break;
             case Qt::Key_Control:
+                changed = Qt::ControlModifier;
+                break;
             case Qt::Key_Alt:
+                changed = Qt::AltModifier;
+                break;
             case Qt::Key_Meta:
-                applyAlternates(key->modifiers());
+                changed = Qt::MetaModifier;
                 break;
             default:
                 break;
             }
+            // Whether the event's modifiers already count the key differs between
+            // platforms: the key itself says what is held now.
+            if (changed != Qt::NoModifier)
+                applyAlternates(event->type() == QEvent::KeyPress ? key->modifiers() | changed : key->modifiers() & ~changed);
         }
         return false;
     }

@@ -1,23 +1,33 @@
 #include "ui/kit/PMViewBases.h"
 
-#include <QtGui/QGuiApplication>
-#include <QtGui/QWindow>
 #include <QtWidgets/QApplication>
 
-namespace {
-
-QWidget* widgetForWindow(QWindow* window)
+PMKeyWindowNotifier& PMKeyWindowNotifier::shared()
 {
-    if (!window)
-        return nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w->windowHandle() == window)
-            return w;
-    }
-    return nullptr;
+    static PMKeyWindowNotifier* notifier = new PMKeyWindowNotifier;
+    return *notifier;
 }
 
-} // namespace
+PMKeyWindowNotifier::PMKeyWindowNotifier()
+{
+    qApp->installEventFilter(this);
+}
+
+bool PMKeyWindowNotifier::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::WindowActivate || type == QEvent::WindowDeactivate) && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        // Qt tells every widget of the window; the window itself stands for all of them.
+        if (widget->isWindow()) {
+            if (type == QEvent::WindowActivate)
+                Q_EMIT windowDidBecomeKey(widget);
+            else
+                Q_EMIT windowDidResignKey(widget);
+        }
+    }
+    return false;
+}
 
 PMKeyWindowReflectingView::PMKeyWindowReflectingView(QWidget* parent) : QWidget(parent)
 {
@@ -42,30 +52,16 @@ bool PMKeyWindowReflectingView::event(QEvent* event)
 
 void PMKeyWindowReflectingView::setReflectsKeyWindowStatusChangeForWindow(QWidget* window)
 {
-    if (m_observing) {
-        disconnect(m_connection);
-        m_observing = false;
-    }
+    disconnect(m_becameKey);
+    disconnect(m_resignedKey);
     m_observed = window;
     if (!window)
         return;
-    m_lastFocusWindow = QGuiApplication::focusWindow();
-    m_connection = connect(qApp, &QGuiApplication::focusWindowChanged, this, &PMKeyWindowReflectingView::focusWindowChanged);
-    m_observing = true;
-}
-
-void PMKeyWindowReflectingView::focusWindowChanged(QWindow* now)
-{
-    QWidget* resigned = widgetForWindow(m_lastFocusWindow);
-    QWidget* became = widgetForWindow(now);
-    m_lastFocusWindow = now;
-    // Notifications of the observed window only, unless the view follows its parent and
-    // hears every window.
-    const bool hearsAll = reflectsKeyWindowStatusChangeForParentWindow();
-    if (resigned && (hearsAll || resigned == m_observed))
-        windowDidResignKey(resigned);
-    if (became && (hearsAll || became == m_observed))
-        windowDidBecomeKey(became);
+    // Every window's changes arrive; reflectKeyWindowStatusChange picks the ones that
+    // concern this view (its window, or its parent window when it follows that).
+    PMKeyWindowNotifier& notifier = PMKeyWindowNotifier::shared();
+    m_becameKey = connect(&notifier, &PMKeyWindowNotifier::windowDidBecomeKey, this, [this](QWidget* w) { windowDidBecomeKey(w); });
+    m_resignedKey = connect(&notifier, &PMKeyWindowNotifier::windowDidResignKey, this, [this](QWidget* w) { windowDidResignKey(w); });
 }
 
 void PMKeyWindowReflectingView::windowDidBecomeKey(QWidget* window)

@@ -8,8 +8,6 @@
 #include <QtCore/QPointer>
 #include <QtWidgets/QWidget>
 
-class QWindow;
-
 class PMFlippedView : public QWidget {
     Q_OBJECT
 public:
@@ -43,9 +41,23 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void focusWindowChanged(QWindow* now);
     QPointer<QWidget> m_observed;
-    bool m_observing = false;
-    QMetaObject::Connection m_connection;
-    QPointer<QWindow> m_lastFocusWindow;
+    QMetaObject::Connection m_becameKey;
+    QMetaObject::Connection m_resignedKey;
+};
+
+// Announces every window that becomes or stops being the active (key) window.
+class PMKeyWindowNotifier : public QObject {
+    Q_OBJECT
+public:
+    static PMKeyWindowNotifier& shared();
+Q_SIGNALS:
+    void windowDidBecomeKey(QWidget* window);
+    void windowDidResignKey(QWidget* window);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    PMKeyWindowNotifier();
 };
