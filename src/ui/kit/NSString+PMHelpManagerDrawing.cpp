@@ -8,6 +8,7 @@
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
+#include <QtGui/QStaticText>
 
 #include <cmath>
 #include <memory>
@@ -64,11 +65,41 @@ constexpr float kFloatEpsilon = 1.1920928955078125e-07f;
 
 } // namespace
 
-PMFittedText fitTextInRect(const QString& string, const QRectF& rect, double maximumSize)
+namespace {
+
+// What fitting learnt about one title: a grid repaints the same titles over and over
+// (scrolling, hovering, selecting), so each is measured and laid out once.
+struct TitleMeasures {
+    double referenceWidth = -1; // in the 20-point light font
+    double smallestWidth = -1;  // in the 10-point font
+    // The last drawn layout: the size and width it was made for, and the text as shown.
+    double shownSize = -1;
+    double shownWidth = -1;
+    Qt::TextElideMode shownTruncation = Qt::ElideNone;
+    QStaticText shown;
+    double shownTextWidth = 0;
+};
+
+TitleMeasures& measuresOf(const QString& string)
+{
+    static QHash<QString, TitleMeasures> cache;
+    // A bound on memory: a library's worth of titles is forgotten at once and relearnt.
+    constexpr qsizetype kLimit = 8192;
+    auto found = cache.find(string);
+    if (found != cache.end())
+        return *found;
+    if (cache.size() >= kLimit)
+        cache.clear();
+    return cache[string];
+}
+
+PMFittedText fitMeasuredTextInRect(const QString& string, TitleMeasures& measures, const QRectF& rect, double maximumSize)
 {
     PMFittedText fitted;
     const QFontMetricsF& reference = referenceFont().metrics;
-    const double width20 = reference.horizontalAdvance(string);
+    if (measures.referenceWidth < 0)
+        measures.referenceWidth = reference.horizontalAdvance(string);
+    const double width20 = measures.referenceWidth;
     const double height20 = textHeight(reference);
     double widthSize = width20 > 0 ? std::round(rect.width() * 17.0 / width20) : maximumSize;
     widthSize = std::min(widthSize, maximumSize);
@@ -85,7 +116,9 @@ PMFittedText fitTextInRect(const QString& string, const QRectF& rect, double max
     if (size < 10) {
         size = 10;
         font = &fittingFont(10);
-        if (font->metrics.horizontalAdvance(string) > rect.width() - 20)
+        if (measures.smallestWidth < 0)
+            measures.smallestWidth = font->metrics.horizontalAdvance(string);
+        if (measures.smallestWidth > rect.width() - 20)
             area = rect.adjusted(10, 0, -10, 0);
     } else {
         font = &fittingFont(size);
@@ -99,12 +132,20 @@ PMFittedText fitTextInRect(const QString& string, const QRectF& rect, double max
     return fitted;
 }
 
+} // namespace
+
+PMFittedText fitTextInRect(const QString& string, const QRectF& rect, double maximumSize)
+{
+    return fitMeasuredTextInRect(string, measuresOf(string), rect, maximumSize);
+}
+
 void fitAndDrawInRect(QPainter& painter, const QString& string, const QRectF& rect, PMTextAttributes* attributes,
                       const std::optional<QColor>& useColor, QColor* orGetAdjustedColor, double maximumSize)
 {
     static PMTextAttributes defaultAttributes;
     PMTextAttributes& used = attributes ? *attributes : defaultAttributes;
-    const PMFittedText fitted = fitTextInRect(string, rect, maximumSize);
+    TitleMeasures& measures = measuresOf(string);
+    const PMFittedText fitted = fitMeasuredTextInRect(string, measures, rect, maximumSize);
     used.font = fitted.font;
     if (useColor) {
         used.foregroundColor = *useColor;
@@ -113,12 +154,23 @@ void fitAndDrawInRect(QPainter& painter, const QString& string, const QRectF& re
         if (orGetAdjustedColor)
             *orGetAdjustedColor = fitted.color;
     }
-    const QFontMetricsF& metrics = fittingFont(fitted.fontSize).metrics;
-    const QString shown = metrics.elidedText(string, used.truncation, fitted.textRect.width());
+    const double width = fitted.textRect.width();
+    if (measures.shownSize != fitted.fontSize || measures.shownWidth != width || measures.shownTruncation != used.truncation) {
+        const QFontMetricsF& metrics = fittingFont(fitted.fontSize).metrics;
+        const QString shown = metrics.elidedText(string, used.truncation, width);
+        measures.shown = QStaticText(shown);
+        measures.shown.setTextFormat(Qt::PlainText);
+        measures.shown.prepare(QTransform(), fitted.font);
+        measures.shownTextWidth = metrics.horizontalAdvance(shown);
+        measures.shownSize = fitted.fontSize;
+        measures.shownWidth = width;
+        measures.shownTruncation = used.truncation;
+    }
     painter.save();
     painter.setFont(used.font);
     painter.setPen(used.foregroundColor);
-    painter.drawText(fitted.textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, shown);
+    painter.drawStaticText(QPointF(fitted.textRect.x() + std::round((width - measures.shownTextWidth) / 2.0), fitted.textRect.y()),
+                           measures.shown);
     painter.restore();
 }
 
