@@ -3,6 +3,8 @@
 #include "library/model/PMMainController.h"
 #include "platform/InterfaceFiles.h"
 #include "platform/Memory.h"
+#include "platform/Responder.h"
+#include "ui/kit/PMAppearance.h"
 
 #include <QtCore/QFileInfo>
 #include <QtGui/QCloseEvent>
@@ -82,6 +84,8 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     // Stored numbers are written in the C locale whatever the user's locale is.
     std::setlocale(LC_NUMERIC, "C");
+    // Light or dark as the desktop is, and changing with it.
+    PMFollowDesktopAppearance();
 
     // Until the library window exists, the main window is a plain window titled with the
     // library's name.
@@ -104,6 +108,8 @@ int main(int argc, char** argv)
 
     installTerminationHandler(&app);
     PMMainController& controller = mainController();
+    // Actions that no window handles end at the controller.
+    platform::setApplicationResponder(&controller);
     controller._openRequestsFromCommandLine = openRequests;
     controller.applicationWillFinishLaunching();
     if (controller._shouldTerminateWithoutQuitSequence)

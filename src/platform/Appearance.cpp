@@ -162,6 +162,14 @@ bool AppearanceSource::isDark()
     return paletteIsDark();
 }
 
+bool AppearanceSource::prefersDark()
+{
+    if (m_testDark)
+        return *m_testDark;
+    ensureAsked();
+    return m_colorScheme == 1u;
+}
+
 bool AppearanceSource::increasesContrast()
 {
     if (m_testContrast)

@@ -22,6 +22,8 @@ public:
     bool increasesContrast();
     bool reducesTransparency() const;
     bool invertsColors() const;
+    // The desktop asked for dark explicitly (the portal's "prefer dark", or a test).
+    bool prefersDark();
     // Whether the portal answered the last time it was asked.
     bool portalAnswered();
 

@@ -200,3 +200,80 @@ void correctBaselineForLegacyPositionPopUpButtonSubviewsWithReferenceTitleRectY(
 {
     correctBaselineForLegacyPositionPopUpButtonSubviewsWithReferenceTitleRectY(view, popUpReference, -1.0);
 }
+
+QPalette PMDarkPalette()
+{
+    QPalette palette;
+    const QColor window(45, 45, 48), base(30, 30, 32), text(232, 232, 232), disabled(128, 128, 128);
+    const QColor highlight = QGuiApplication::palette().color(QPalette::Highlight);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::AlternateBase, QColor(38, 38, 40));
+    palette.setColor(QPalette::ToolTipBase, window);
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::PlaceholderText, disabled);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, QColor(58, 58, 62));
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::BrightText, Qt::white);
+    palette.setColor(QPalette::Light, QColor(75, 75, 80));
+    palette.setColor(QPalette::Midlight, QColor(62, 62, 66));
+    palette.setColor(QPalette::Mid, QColor(40, 40, 42));
+    palette.setColor(QPalette::Dark, QColor(25, 25, 27));
+    palette.setColor(QPalette::Shadow, Qt::black);
+    palette.setColor(QPalette::Highlight, highlight.isValid() ? highlight : QColor(42, 130, 218));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::Link, QColor(90, 160, 240));
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::HighlightedText})
+        palette.setColor(QPalette::Disabled, role, disabled);
+    // Disabled text is drawn flat: no light "engraved" copy under it.
+    palette.setColor(QPalette::Disabled, QPalette::Light, window);
+    return palette;
+}
+
+namespace {
+
+struct FollowedAppearance {
+    bool applied = false;
+    QPalette original;
+};
+
+FollowedAppearance& followed()
+{
+    static FollowedAppearance state;
+    return state;
+}
+
+void applyDesktopAppearance()
+{
+    FollowedAppearance& state = followed();
+    AppearanceSource& source = AppearanceSource::shared();
+    const QPalette current = QGuiApplication::palette();
+    const bool paletteDark = current.color(QPalette::Window).lightness() < current.color(QPalette::WindowText).lightness();
+    if (!state.applied) {
+        if (source.prefersDark() && !paletteDark) {
+            state.original = current;
+            state.applied = true;
+            QGuiApplication::setPalette(PMDarkPalette());
+        }
+        return;
+    }
+    // Ours is in place: only the desktop's explicit preference keeps it.
+    if (!source.prefersDark()) {
+        state.applied = false;
+        QGuiApplication::setPalette(state.original);
+    }
+}
+
+} // namespace
+
+void PMFollowDesktopAppearance()
+{
+    static bool following = false;
+    if (!following) {
+        following = true;
+        QObject::connect(&AppearanceSource::shared(), &AppearanceSource::appearanceChanged, qApp, [] { applyDesktopAppearance(); });
+    }
+    applyDesktopAppearance();
+}

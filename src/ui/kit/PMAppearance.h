@@ -6,6 +6,7 @@
 
 #include <QtCore/QString>
 #include <QtGui/QColor>
+#include <QtGui/QPalette>
 
 class QAction;
 class QWidget;
@@ -55,3 +56,10 @@ void correctBaselineForLegacyPositionPopUpButtonSubviewsWithReferenceTitleRectY(
 void correctBaselineForLegacyPositionPopUpButtonSubviewsWithReferenceTitleRectY(QWidget* view, double popUpReference);
 // The y of a button's title area within its bounds (what the correction compares).
 double PMTitleRectY(const QWidget* button);
+
+// Keeps the application's palette in step with the desktop: when the desktop is dark but
+// the palette in use is light (a desktop whose theme Qt does not read), a dark palette is
+// put in place, and taken back when the desktop turns light. Follows changes live.
+void PMFollowDesktopAppearance();
+// The dark palette used then.
+QPalette PMDarkPalette();

@@ -2,6 +2,8 @@
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 
+#include <QtGui/QGuiApplication>
+
 #include <gtest/gtest.h>
 
 #include "common/TestSupport.h"
@@ -118,6 +120,10 @@ TEST(Appearance, FollowsThePortalLive)
     EXPECT_TRUE(PMIsDarkMode());
     EXPECT_TRUE(PMIsDarkInterfaceStyle());
     EXPECT_TRUE(PMShouldIncreaseContrast());
+    // Qt's palette here is light: the application puts on a dark one.
+    const QPalette light = QApplication::palette();
+    PMFollowDesktopAppearance();
+    EXPECT_LT(QApplication::palette().color(QPalette::Window).lightness(), 100);
 
     // The desktop switches to light with normal contrast; the change arrives as a signal.
     int changes = 0;
@@ -129,6 +135,7 @@ TEST(Appearance, FollowsThePortalLive)
     EXPECT_TRUE(waitUntil([&] { return changes >= 2; }));
     EXPECT_FALSE(PMIsDarkMode());
     EXPECT_FALSE(PMShouldIncreaseContrast());
+    EXPECT_EQ(QApplication::palette(), light);
 
     // "No preference" leaves the decision to the palette (light here).
     QMetaObject::invokeMethod(portal, [portal] { portal->announce(QStringLiteral("color-scheme"), 0); });

@@ -1,3 +1,4 @@
+#include "library/model/PMMainController.h"
 #include "platform/Alert.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
@@ -154,6 +155,29 @@ TEST(ActionDispatcher, ReachesTheNearestHandler)
     EXPECT_EQ(application.performed, QStringList{QStringLiteral("help")});
     // An explicit target must handle the action itself.
     EXPECT_FALSE(sendAction(QStringLiteral("play"), nullptr, panel));
+    setApplicationResponder(nullptr);
+}
+
+TEST(ActionDispatcher, EndsAtTheController)
+{
+    PMMainController& controller = mainController();
+    setApplicationResponder(&controller);
+    QObject* received = nullptr;
+    controller._actions.insert(QStringLiteral("showMovieInfo"), [&](QObject* sender) { received = sender; });
+    controller._menuItemValidator = [](QAction* item) { return menuItemTag(item) != 7; };
+    QWidget window;
+    QMenu menu;
+    QAction* info = addItemWithTitle(&menu, QStringLiteral("Info"), std::nullopt, QStringLiteral("showMovieInfo"));
+    EXPECT_EQ(targetForAction(QStringLiteral("showMovieInfo"), &window), static_cast<Responder*>(&controller));
+    validateMenu(&menu);
+    EXPECT_TRUE(info->isEnabled());
+    info->trigger();
+    EXPECT_EQ(received, info);
+    setMenuItemTag(info, 7);
+    validateMenu(&menu);
+    EXPECT_FALSE(info->isEnabled());
+    controller._actions.clear();
+    controller._menuItemValidator = nullptr;
     setApplicationResponder(nullptr);
 }
 
