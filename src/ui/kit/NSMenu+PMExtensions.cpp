@@ -227,7 +227,7 @@ QColor PMMenuTitleSuffixColor(bool highlighted, bool dark)
     return dark ? QColor::fromRgbF(1, 1, 1, 0.4f) : QColor::fromRgbF(0, 0, 0, 0.4f);
 }
 
-void setTitleWithSuffix(QAction* item, const std::optional<QString>& title, const QString& withSuffix, double ofSize)
+void setTitle(QAction* item, const std::optional<QString>& title, const QString& withSuffix, double ofSize)
 {
     if (!item)
         return;
@@ -252,7 +252,7 @@ void setTitleWithSuffix(QAction* item, const std::optional<QString>& title, cons
 
 void setTitleSuffix(QAction* item, const QString& suffix, double ofSize)
 {
-    setTitleWithSuffix(item, std::nullopt, suffix, ofSize);
+    setTitle(item, std::nullopt, suffix, ofSize);
 }
 
 QString titleSuffix(const QAction* item)

@@ -61,7 +61,7 @@ QAction* headerMenuItemWithTitle(const QString& title, QObject* parent = nullptr
 // The title followed by a dimmer suffix in the menu font of the size (negative: the
 // default menu size); without suffix, a given title is set plainly. Nothing given: the
 // item's current title.
-void setTitleWithSuffix(QAction* item, const std::optional<QString>& title, const QString& withSuffix, double ofSize);
+void setTitle(QAction* item, const std::optional<QString>& title, const QString& withSuffix, double ofSize);
 void setTitleSuffix(QAction* item, const QString& suffix, double ofSize);
 // The suffix shown after the title (empty when none) and its colour for the state.
 QString titleSuffix(const QAction* item);

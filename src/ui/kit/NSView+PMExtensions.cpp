@@ -65,7 +65,7 @@ QColor emphasisColor(int emphasis)
 
 } // namespace
 
-double lowestSubviewBottomEdge(const QWidget* view, const QWidget* comparedToHeightOfView, bool checkSubviews)
+double minimumYCoordinateComparedToHeightOfView(const QWidget* view, const QWidget* comparedToHeightOfView, bool checkSubviews)
 {
     if (!view)
         return 0;
@@ -81,7 +81,7 @@ double heightDifferenceNecessaryToFitSubviewsWithBottomMargin(const QWidget* vie
     if (!view)
         return 0;
     const QWidget* reference = comparedToHeightOfView ? comparedToHeightOfView : view;
-    return reference->height() - lowestSubviewBottomEdge(view, reference, checkSubviews) - bottomMargin;
+    return reference->height() - minimumYCoordinateComparedToHeightOfView(view, reference, checkSubviews) - bottomMargin;
 }
 
 void centerHorizontallyRelativeToSuperview(QWidget* view)

@@ -13,10 +13,11 @@ class QTableView;
 class QWidget;
 
 // ---- Views ----
-// The lowest bottom edge, in the reference view's coordinates (nothing: the view's own),
-// among the view's visible subviews; empty read-only text fields do not count; with the
-// flag, plain container widgets are measured by their own subviews. 0 without any.
-double lowestSubviewBottomEdge(const QWidget* view, const QWidget* comparedToHeightOfView, bool checkSubviews);
+// The lowest bottom edge among the view's visible subviews, in the reference view's
+// coordinates (nothing: the view's own), starting from the view's top edge. Qt's y runs
+// downwards, so "lowest" is the largest y. Empty read-only text fields do not count; with
+// the flag, plain container widgets are measured by their own subviews.
+double minimumYCoordinateComparedToHeightOfView(const QWidget* view, const QWidget* comparedToHeightOfView, bool checkSubviews);
 // The space below the lowest subview minus the margin: positive when the view is taller
 // than its contents need.
 double heightDifferenceNecessaryToFitSubviewsWithBottomMargin(const QWidget* view, double bottomMargin,

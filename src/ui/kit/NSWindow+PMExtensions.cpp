@@ -1,6 +1,7 @@
 #include "ui/kit/NSWindow+PMExtensions.h"
 
 #include "foundation/PMLog.h"
+#include "platform/InterfaceFiles.h"
 #include "platform/PlatformProfile.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
@@ -130,6 +131,12 @@ private:
 };
 
 } // namespace
+
+bool vintageStyleLoadNibNamed(const QString& name, QObject* owner)
+{
+    // Nothing deletes the built window: it is kept for good, as its owner expects.
+    return platform::loadInterface(name, owner) != nullptr;
+}
 
 QScreen* screenForWindow(const QWidget* window)
 {

@@ -16,6 +16,11 @@ class QPushButton;
 class QScreen;
 class QWidget;
 
+// ---- Interface files ----
+// Builds the named interface with the owner; what it made lives as long as the process.
+// NO when no builder is known or it failed.
+bool vintageStyleLoadNibNamed(const QString& name, QObject* owner);
+
 // ---- Screens ----
 // The window's screen, else the primary one.
 QScreen* screenForWindow(const QWidget* window);

@@ -44,10 +44,14 @@ bool PMKeyWindowReflectingView::event(QEvent* event)
     // The view moved to another window (or out of every window).
     if (event->type() == QEvent::ParentChange) {
         // A view without parent belongs to no window.
-        QWidget* newWindow = parentWidget() ? window() : nullptr;
-        setReflectsKeyWindowStatusChangeForWindow(newWindow);
+        viewWillMoveToWindow(parentWidget() ? window() : nullptr);
     }
     return QWidget::event(event);
+}
+
+void PMKeyWindowReflectingView::viewWillMoveToWindow(QWidget* newWindow)
+{
+    setReflectsKeyWindowStatusChangeForWindow(newWindow);
 }
 
 void PMKeyWindowReflectingView::setReflectsKeyWindowStatusChangeForWindow(QWidget* window)

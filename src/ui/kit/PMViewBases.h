@@ -22,6 +22,8 @@ public:
     explicit PMKeyWindowReflectingView(QWidget* parent = nullptr);
     ~PMKeyWindowReflectingView() override;
 
+    // The view moves to another window (nothing: out of every window).
+    virtual void viewWillMoveToWindow(QWidget* newWindow);
     // Starts observing the key changes of the window (nothing: stops observing). Called
     // whenever the view moves to another window.
     void setReflectsKeyWindowStatusChangeForWindow(QWidget* window);

@@ -99,7 +99,7 @@ TEST(MenuHelpers, ItemsHeadersAndTitles)
     EXPECT_EQ(titleSuffix(&item), QStringLiteral(" (12)"));
     setTitleSuffix(&item, QStringLiteral(" (13)"), 12);
     EXPECT_EQ(item.text(), QStringLiteral("Movies (13)"));
-    setTitleWithSuffix(&item, QStringLiteral("Shows"), QString(), 12);
+    setTitle(&item, QStringLiteral("Shows"), QString(), 12);
     EXPECT_EQ(item.text(), QStringLiteral("Shows"));
     EXPECT_TRUE(titleSuffix(&item).isEmpty());
     EXPECT_EQ(PMMenuTitleSuffixColor(false, true), QColor::fromRgbF(1, 1, 1, 0.4f));
