@@ -161,7 +161,7 @@ void fitAndDrawInRect(QPainter& painter, const QString& string, const QRectF& re
         measures.shown = QStaticText(shown);
         measures.shown.setTextFormat(Qt::PlainText);
         measures.shown.prepare(QTransform(), fitted.font);
-        measures.shownTextWidth = metrics.horizontalAdvance(shown);
+        measures.shownTextWidth = measures.shown.size().width();
         measures.shownSize = fitted.fontSize;
         measures.shownWidth = width;
         measures.shownTruncation = used.truncation;
@@ -252,20 +252,23 @@ PMBadgeLayout drawAsBadgeInRect(QPainter& painter, const QString& string, const 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
     if (backgroundColor.kind != PMBadgeBackground::Kind::None) {
-        QPainterPath path;
-        path.addRoundedRect(layout.badgeRect, layout.radius, layout.radius);
-        painter.save();
-        painter.setClipPath(path, Qt::IntersectClip);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setPen(Qt::NoPen);
         if (backgroundColor.kind == PMBadgeBackground::Kind::Color) {
-            painter.fillRect(layout.badgeRect, backgroundColor.color);
+            painter.setBrush(backgroundColor.color);
         } else if (backgroundImage && !backgroundImage->isNull()) {
+            // The picture behind shows through the badge's shape, veiled.
+            QPainterPath path;
+            path.addRoundedRect(layout.badgeRect, layout.radius, layout.radius);
+            painter.save();
+            painter.setClipPath(path, Qt::IntersectClip);
             painter.drawImage(rect, *backgroundImage);
-            painter.fillRect(layout.badgeRect, QColor::fromRgbF(0, 0, 0, 0.1f));
+            painter.restore();
+            painter.setBrush(QColor::fromRgbF(0, 0, 0, 0.1f));
         } else {
-            painter.fillRect(layout.badgeRect, QColor::fromRgbF(0.3f, 0.3f, 0.3f, 0.4f));
+            painter.setBrush(QColor::fromRgbF(0.3f, 0.3f, 0.3f, 0.4f));
         }
-        painter.restore();
+        painter.drawRoundedRect(layout.badgeRect, layout.radius, layout.radius);
     }
     if (layout.hasPie) {
         const QRectF circle(layout.pieCenter.x() - layout.pieRadius, layout.pieCenter.y() - layout.pieRadius, 2 * layout.pieRadius,
@@ -284,11 +287,23 @@ PMBadgeLayout drawAsBadgeInRect(QPainter& painter, const QString& string, const 
             painter.drawPie(circle, 90 * 16, -int(std::lround(layout.pieSweepDegrees * 16)));
         }
     }
-    const QFontMetricsF& metrics = badgeFont(useLargeFont).metrics;
-    const QString shown = metrics.elidedText(string, Qt::ElideMiddle, std::max(0.0, layout.textRect.width()));
+    // Counts repeat from badge to badge: each is laid out once per font and width.
+    static QHash<QString, QStaticText> laidOut;
+    const QString key = string + QLatin1Char(useLargeFont ? 'L' : 'S') + QString::number(layout.textRect.width());
+    auto found = laidOut.find(key);
+    if (found == laidOut.end()) {
+        if (laidOut.size() >= 4096)
+            laidOut.clear();
+        const QFontMetricsF& metrics = badgeFont(useLargeFont).metrics;
+        QStaticText text(metrics.elidedText(string, Qt::ElideMiddle, std::max(0.0, layout.textRect.width())));
+        text.setTextFormat(Qt::PlainText);
+        text.prepare(QTransform(), PMBadgeFont(useLargeFont));
+        found = laidOut.insert(key, text);
+    }
     painter.setFont(PMBadgeFont(useLargeFont));
     painter.setPen(textColor);
-    painter.drawText(layout.textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine, shown);
+    const double textX = layout.textRect.x() + (layout.textRect.width() - found->size().width()) / 2.0;
+    painter.drawStaticText(QPointF(textX, layout.textRect.y()), *found);
     painter.restore();
     return layout;
 }

@@ -7,6 +7,7 @@
 #include "common/TestSupport.h"
 
 #include <QtGui/QScreen>
+#include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
@@ -116,6 +117,18 @@ TEST(WindowFading, ShortDurationsCloseAtOnce)
     EXPECT_DOUBLE_EQ(windowFadingDuration(&window), 0.0);
     orderFrontAndFadeIn(&own);
     EXPECT_EQ(windowFadingStatus(&own), 1);
+}
+
+TEST(WindowFading, ClosesAfterTheNextEvent)
+{
+    FadingDuration duration(0);
+    QWidget window;
+    window.show();
+    fadeOutAndCloseAfterNextEvent(&window);
+    waitUntil([] { return false; }, 50);
+    EXPECT_TRUE(window.isVisible()); // nothing happened yet
+    QTest::keyClick(&window, Qt::Key_A);
+    EXPECT_TRUE(waitUntil([&] { return !window.isVisible(); }, 1000));
 }
 
 TEST(WindowPlacement, CentresOnceAndFitsTheUsableArea)
