@@ -110,15 +110,22 @@ public:
         }
     }
 
-    // A closed menu keeps the items with shortcuts enabled: the shortcut then reaches
+    // A closed menu keeps the items with shortcuts enabled, and alternates visible beside
+    // their primaries (a hidden action's shortcut is dead): the shortcut then reaches
     // performMenuItem, which validates at that moment instead of trusting a stale state.
     void armShortcuts()
     {
         for (QAction* item : m_menu->actions()) {
-            if (!item->isSeparator() && !item->shortcut().isEmpty() && itemData(item))
+            const MenuItemData* data = itemData(item);
+            if (!data || item->isSeparator())
+                continue;
+            if (data->primary) {
+                item->setVisible(true);
+                data->primary->setVisible(true);
+            }
+            if (!item->shortcut().isEmpty())
                 item->setEnabled(true);
         }
-        applyAlternates(Qt::NoModifier);
     }
 
 private:

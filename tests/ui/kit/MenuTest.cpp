@@ -226,18 +226,30 @@ TEST(ActionDispatcher, AlternateItemsSwapWhileTheModifierIsHeld)
 {
     QMenu menu;
     installMenuConventions(&menu);
+    QWidget window;
+    int closedAll = 0;
     QAction* close = addItemWithTitle(&menu, QStringLiteral("Close"), [](QAction*) {});
-    QAction* closeAll = addItemWithTitle(&menu, QStringLiteral("Close All"), [](QAction*) {});
-    setAlternateMenuItem(closeAll, close, Qt::AltModifier);
+    QAction* closeAll = addItemWithTitle(&menu, QStringLiteral("Close All"), [&](QAction*) { ++closedAll; });
+    close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    closeAll->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W));
+    setAlternateMenuItem(closeAll, close, Qt::ShiftModifier);
+    window.addActions({close, closeAll}); // their shortcuts work in the window
     menu.popup(QPoint(10, 10));
     ASSERT_TRUE(waitUntil([&] { return menu.isVisible(); }));
     EXPECT_TRUE(close->isVisible());
     EXPECT_FALSE(closeAll->isVisible());
-    QTest::keyPress(&menu, Qt::Key_Alt, Qt::AltModifier);
+    QTest::keyPress(&menu, Qt::Key_Shift, Qt::ShiftModifier);
     EXPECT_FALSE(close->isVisible());
     EXPECT_TRUE(closeAll->isVisible());
-    QTest::keyRelease(&menu, Qt::Key_Alt, Qt::NoModifier);
+    QTest::keyRelease(&menu, Qt::Key_Shift, Qt::NoModifier);
     EXPECT_TRUE(close->isVisible());
     EXPECT_FALSE(closeAll->isVisible());
     menu.close();
+    ASSERT_TRUE(waitUntil([&] { return !menu.isVisible(); }));
+    // With the menu closed, the alternate's own shortcut works.
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &window; }));
+    QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(closedAll, 1);
 }
