@@ -84,8 +84,6 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     // Stored numbers are written in the C locale whatever the user's locale is.
     std::setlocale(LC_NUMERIC, "C");
-    // Light or dark as the desktop is, and changing with it.
-    PMFollowDesktopAppearance();
 
     // Until the library window exists, the main window is a plain window titled with the
     // library's name.
@@ -107,6 +105,8 @@ int main(int argc, char** argv)
         return exitCode;
 
     installTerminationHandler(&app);
+    // Light or dark as the desktop is, and changing with it.
+    PMFollowDesktopAppearance();
     PMMainController& controller = mainController();
     // Actions that no window handles end at the controller.
     platform::setApplicationResponder(&controller);

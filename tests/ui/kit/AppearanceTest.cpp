@@ -16,6 +16,8 @@
 #include <QtGui/QAction>
 #include <QtGui/QPalette>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QComboBox>
+#include <QtWidgets/QPushButton>
 #include <QtWidgets/QWidget>
 
 using platform::AppearanceSource;
@@ -226,6 +228,34 @@ TEST(Appearance, MenuActionImagesModeTable)
     EXPECT_FALSE(setMacOS26ImageWithSystemSymbolName(&item, QStringLiteral("pellis-no-such-icon")));
     defaults.setObject({}, chosen);
     PMResetMenuActionImagesModeForTesting();
+}
+
+TEST(Appearance, BaselineCorrectionOfRegularButtons)
+{
+    QWidget view;
+    auto* button = new QPushButton(QStringLiteral("OK"), &view);
+    button->move(10, 10);
+    auto* group = new QWidget(&view); // visited recursively
+    auto* combo = new QComboBox(group);
+    combo->addItem(QStringLiteral("One"));
+    combo->move(10, 50);
+    auto* small = new QPushButton(QStringLiteral("Small"), &view);
+    setControlSize(small, PMControlSize::Small);
+    small->move(10, 90);
+    const double buttonY = PMTitleRectY(button);
+    const double comboY = PMTitleRectY(combo);
+
+    correctBaselineForLegacyPositionPopUpButtonSubviewsWithReferenceTitleRectY(&view, comboY + 2, buttonY + 3);
+    EXPECT_EQ(button->y(), 13);
+    EXPECT_EQ(combo->y(), 52);
+    EXPECT_EQ(small->y(), 90); // other sizes are left alone
+    // Within a tenth of a point nothing moves; without a button reference only combo boxes do.
+    correctBaselineForLegacyPositionPopUpButtonSubviewsWithReferenceTitleRectY(&view, comboY + 0.05);
+    EXPECT_EQ(button->y(), 13);
+    EXPECT_EQ(combo->y(), 52);
+    correctBaselineForLegacyPositionPopUpButtonSubviewsWithReferenceTitleRectY(&view, comboY - 1);
+    EXPECT_EQ(button->y(), 13);
+    EXPECT_EQ(combo->y(), 51);
 }
 
 #include "AppearanceTest.moc"
