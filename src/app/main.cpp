@@ -3,6 +3,8 @@
 #include "library/model/PMMainController.h"
 #include "platform/InterfaceFiles.h"
 #include "platform/Memory.h"
+#include "platform/Responder.h"
+#include "ui/kit/PMAppearance.h"
 
 #include <QtCore/QFileInfo>
 #include <QtGui/QCloseEvent>
@@ -103,7 +105,11 @@ int main(int argc, char** argv)
         return exitCode;
 
     installTerminationHandler(&app);
+    // Light or dark as the desktop is, and changing with it.
+    PMFollowDesktopAppearance();
     PMMainController& controller = mainController();
+    // Actions that no window handles end at the controller.
+    platform::setApplicationResponder(&controller);
     controller._openRequestsFromCommandLine = openRequests;
     controller.applicationWillFinishLaunching();
     if (controller._shouldTerminateWithoutQuitSequence)

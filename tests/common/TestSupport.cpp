@@ -6,6 +6,7 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QProcess>
+#include <QtCore/QStandardPaths>
 #include <QtCore/QThread>
 #include <QtCore/QUuid>
 
@@ -105,6 +106,18 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
         QThread::msleep(1);
     }
     return true;
+}
+
+QString startPrivateBus(QProcess& daemon)
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    if (program.isEmpty())
+        return {};
+    daemon.start(program, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (!daemon.waitForStarted(5000))
+        return {};
+    waitUntil([&] { return daemon.canReadLine(); }, 5000);
+    return QString::fromUtf8(daemon.readLine()).trimmed();
 }
 
 } // namespace testsupport

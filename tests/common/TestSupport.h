@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QtCore/QByteArray>
+
+class QProcess;
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
@@ -52,6 +54,10 @@ private:
     struct State;
     std::shared_ptr<State> m_state;
 };
+
+// Starts a private message bus daemon (`dbus-daemon --session`) in the process and answers
+// its address; empty when the machine has no dbus-daemon or it did not start.
+QString startPrivateBus(QProcess& daemon);
 
 // Spins the event loop until the condition holds or the time runs out.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);

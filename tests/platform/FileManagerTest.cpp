@@ -5,7 +5,6 @@
 #include "common/TestSupport.h"
 
 #include <QtCore/QProcess>
-#include <QtCore/QStandardPaths>
 #include <QtDBus/QDBusConnection>
 
 using namespace platform;
@@ -30,17 +29,7 @@ struct RecordingOpener {
 struct PrivateBus {
     QProcess daemon;
     QString address;
-    PrivateBus()
-    {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (program.isEmpty())
-            return;
-        daemon.start(program, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (!daemon.waitForStarted(5000))
-            return;
-        waitUntil([&] { return daemon.canReadLine(); }, 5000);
-        address = QString::fromUtf8(daemon.readLine()).trimmed();
-    }
+    PrivateBus() { address = startPrivateBus(daemon); }
     ~PrivateBus()
     {
         QDBusConnection::disconnectFromBus(QStringLiteral("pellis-client"));

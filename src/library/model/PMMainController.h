@@ -9,6 +9,7 @@
 #include "library/model/PMLibraryItem.h"
 #include "library/model/PMTagType.h"
 
+#include "platform/Responder.h"
 #include "platform/Value.h"
 
 #include <QtCore/QHash>
@@ -25,12 +26,13 @@
 
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationPrototype;
+class QAction;
 class QMimeData;
 class QUrl;
 class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
 
-class PMMainController : public QObject {
+class PMMainController : public QObject, public platform::Responder {
     Q_OBJECT
 public:
     // The singleton, created on first use; it lives until the process ends.
@@ -610,6 +612,18 @@ public:
     bool canSearchContainers() const { return _canSearchContainers; }
     bool canSelectSearchScope() const { return _canSelectSearchScope; }
     platform::ArrayPtr multipleSelectionLibraryItems() const { return _multipleSelectionLibraryItems; }
+
+    // ---------------------------------------------------------------------------------
+    // Interface kit: the controller as the last responder of every action chain
+
+    // The actions the controller answers, by name ("showMovieInfo"), with what runs them;
+    // the subsystems register theirs. The validator decides enabled, checked and title of
+    // menu items sending them (without one, an answered action is enabled).
+    QHash<QString, std::function<void(QObject* sender)>> _actions;
+    std::function<bool(QAction* item)> _menuItemValidator;
+    bool respondsToAction(const QString& action) const override;
+    void performAction(const QString& action, QObject* sender) override;
+    bool validateMenuItem(QAction* item) override;
 
     // Tests: forgets the whole library.
     void resetForTesting();
