@@ -534,6 +534,11 @@ void PMMovieRepresentationPrototype::rotateByAngle(int degrees)
         setNumberWithInteger(*settings, t, QStringLiteral("Angle"));
     settings->remove(QStringLiteral("Visible Area"));
     settings->remove(QStringLiteral("Aspect Ratio"));
+    // A still image's pictures show the file turned: they are made again.
+    if (isConsideredStillImage()) {
+        setPosterImage(nullptr);
+        uncacheCoverImageAndPosterImage();
+    }
 }
 
 bool PMMovieRepresentationPrototype::isFlippedHorizontally()
@@ -552,6 +557,10 @@ void PMMovieRepresentationPrototype::setFlippedHorizontally(bool flipped)
         setNumberWithDouble(*mirrored, 1.0 - doubleValueOfObjectForKey(area, QStringLiteral("x")) - doubleValueOfObjectForKey(area, QStringLiteral("w")),
                             QStringLiteral("x"));
         settings->setValue(QStringLiteral("Visible Area"), mirrored);
+    }
+    if (isConsideredStillImage()) {
+        setPosterImage(nullptr);
+        uncacheCoverImageAndPosterImage();
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "library/model/PMLibraryItem.h"
 
+#include "platform/Image.h"
 #include "platform/Value.h"
 
 #include <QtCore/QHash>
@@ -264,6 +265,23 @@ public:
     void setFlippedHorizontally(bool flipped);
     bool isConsideredStillImage();
 
+    // ---- Images: cover and preview in memory, stored through the image folders
+    QString coverImageBasePath();
+    QString posterImageBasePath();
+    QString standardIndexImagesBasePath();
+    void setCoverImage(const platform::ImagePtr& image);
+    platform::ImagePtr cachedCoverImage();
+    void setPosterImage(const platform::ImagePtr& image);
+    platform::ImagePtr cachedPosterImage();
+    void uncacheCoverImageAndPosterImage();
+    void uncacheCoverImageAndPosterImageAfterDelay();
+    void cancelUncacheCoverImageAndPosterImageAfterDelay();
+    // "Poster Image Size": the preview's pixel size as a size text, or nothing.
+    void setThumbnailSizeDescription(const QString& description);
+    void updateThumbnailSizeDescriptionWithImage(const platform::ImagePtr& image);
+    // Width over height of the stored preview size; -1 when unknown.
+    double thumbnailImageAspectRatio();
+
     // ---- Names, list values and tool tips
     QString displayName() override;
     QString displayNameWithExtension(bool withExtension);
@@ -383,6 +401,12 @@ public:
     std::uint64_t m_tagsGeneration = 0;                    // counts the times they were dropped
     std::uint64_t m_searchTextGeneration = 0;
     void invalidateSearchTextLocked();
+    // Images in memory (main thread only). The poster slot is empty, an image, or pending.
+    platform::ImagePtr m_coverImage;
+    platform::ImagePtr m_posterImage;
+    bool m_posterImagePending = false;
+    QSizeF m_requestedImageSize;
+    double m_thumbnailImageAspectRatio = -10.0; // -10: to be computed, -1: unknown
 };
 
 class PMMovieRepresentationProxy : public PMMovieRepresentationPrototype {
@@ -451,6 +475,11 @@ struct PMMovieRepresentationServices {
     std::function<QUrl(const QString& title, const QString& prompt)> chooseFile;
     // The viewer rules ({"Match" or "Extensions", "Open"}).
     std::function<platform::ArrayPtr()> viewerRules;
+    // The image folders: store (or, with nothing, remove) a record's cover or preview, and
+    // cancel the loads waiting for a record.
+    std::function<void(const platform::ImagePtr&, PMMovieRepresentationPrototype&)> saveCoverImage;
+    std::function<void(const platform::ImagePtr&, PMMovieRepresentationPrototype&)> savePosterImage;
+    std::function<void(PMMovieRepresentationPrototype&)> cancelLoadingForMovieRepresentation;
 
     static PMMovieRepresentationServices& shared();
 };
