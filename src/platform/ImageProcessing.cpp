@@ -3,66 +3,106 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// The passes are built twice where the compiler can choose at run time, so that processors
+// with 256-bit vectors use them.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define PM_WITH_AVX2 __attribute__((target_clones("avx2", "default")))
+#else
+#define PM_WITH_AVX2
+#endif
 
 namespace platform {
 
 namespace {
 
-// n / k rounded to the nearest, by a multiplication: with m = ⌈2^32 / k⌉ the quotient is
-// exact for every n below 256 × k as long as k stays at most kMaximumBoxSize.
-struct RoundingDivider {
-    explicit RoundingDivider(int k)
-        : half(std::uint32_t(k) / 2)
-        , multiplier((std::uint64_t(1) << 32) / std::uint64_t(k) + ((std::uint64_t(1) << 32) % std::uint64_t(k) != 0))
-    {
-    }
-    std::uint32_t operator()(std::uint32_t n) const { return std::uint32_t((std::uint64_t(n + half) * multiplier) >> 32); }
-    std::uint32_t half;
-    std::uint64_t multiplier;
-};
+// Four channels of one pixel side by side, so that a pixel's sums move in one step.
+using Int4 = std::int32_t __attribute__((vector_size(16)));
+using Float4 = float __attribute__((vector_size(16)));
 
-void horizontalPass(const QImage& source, QImage& destination, int k)
+#if defined(__SSE2__)
+inline Int4 channels(const std::uint8_t* p)
+{
+    std::uint32_t pixel;
+    std::memcpy(&pixel, p, 4);
+    const __m128i zero = _mm_setzero_si128();
+    return Int4(_mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(pixel)), zero), zero));
+}
+#else
+inline Int4 channels(const std::uint8_t* p)
+{
+    return Int4{p[0], p[1], p[2], p[3]};
+}
+#endif
+
+// sum / k rounded to the nearest, through a float reciprocal: the sums stay below 2^21, k is
+// odd so that no exact quotient ends in one half, and the quotient's distance from a half
+// (at least 1 / 2k) is far above the float error for every k up to kMaximumBoxSize.
+inline Int4 mean(Int4 sum, float reciprocal)
+{
+    return __builtin_convertvector(__builtin_convertvector(sum, Float4) * reciprocal + 0.5f, Int4);
+}
+
+inline void storeMean(std::uint8_t* d, Int4 sum, float reciprocal)
+{
+    const Int4 q = mean(sum, reciprocal);
+#if defined(__SSE2__)
+    const __m128i words = _mm_packs_epi32(__m128i(q), __m128i(q));
+    const int pixel = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+    std::memcpy(d, &pixel, 4);
+#else
+    d[0] = std::uint8_t(q[0]);
+    d[1] = std::uint8_t(q[1]);
+    d[2] = std::uint8_t(q[2]);
+    d[3] = std::uint8_t(q[3]);
+#endif
+}
+
+PM_WITH_AVX2 void horizontalPass(const QImage& source, QImage& destination, int k)
 {
     const int w = source.width(), h = source.height(), r = k / 2;
-    const RoundingDivider divide(k);
+    const float reciprocal = 1.0f / float(k);
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* s = source.constScanLine(y);
         std::uint8_t* d = destination.scanLine(y);
-        std::uint32_t sum[4];
-        for (int c = 0; c < 4; ++c) {
-            sum[c] = std::uint32_t(r + 1) * s[c];
-            for (int i = 1; i <= r; ++i)
-                sum[c] += s[std::min(i, w - 1) * 4 + c];
-        }
+        Int4 sum = channels(s) * (r + 1);
+        for (int i = 1; i <= r; ++i)
+            sum += channels(s + std::min(i, w - 1) * 4);
         // The edges clamp their neighbours; the middle runs without a test per pixel.
         const int middleStart = std::min(r, w), middleEnd = std::max(middleStart, w - r - 1);
-        const auto step = [&](int x, int add, int remove) {
-            for (int c = 0; c < 4; ++c) {
-                d[x * 4 + c] = std::uint8_t(divide(sum[c]));
-                sum[c] += s[add * 4 + c];
-                sum[c] -= s[remove * 4 + c];
-            }
-        };
         int x = 0;
-        for (; x < middleStart; ++x)
-            step(x, std::min(x + r + 1, w - 1), std::max(x - r, 0));
-        for (; x < middleEnd; ++x)
-            step(x, x + r + 1, x - r);
-        for (; x < w; ++x)
-            step(x, std::min(x + r + 1, w - 1), std::max(x - r, 0));
+        for (; x < middleStart; ++x) {
+            storeMean(d + x * 4, sum, reciprocal);
+            sum += channels(s + std::min(x + r + 1, w - 1) * 4) - channels(s + std::max(x - r, 0) * 4);
+        }
+        for (; x < middleEnd; ++x) {
+            storeMean(d + x * 4, sum, reciprocal);
+            sum += channels(s + (x + r + 1) * 4) - channels(s + (x - r) * 4);
+        }
+        for (; x < w; ++x) {
+            storeMean(d + x * 4, sum, reciprocal);
+            sum += channels(s + std::min(x + r + 1, w - 1) * 4) - channels(s + std::max(x - r, 0) * 4);
+        }
     }
 }
 
-void verticalPass(const QImage& source, QImage& destination, int k)
+// Runs down the columns of all channels at once, one row at a time, so that every row is
+// read and written in memory order.
+PM_WITH_AVX2 void verticalPass(const QImage& source, QImage& destination, int k)
 {
     const int w = source.width(), h = source.height(), r = k / 2, n = w * 4;
-    const RoundingDivider divide(k);
-    std::vector<std::uint32_t> sums(size_t(n), 0);
+    const float reciprocal = 1.0f / float(k);
+    std::vector<std::int32_t> sums(size_t(n), 0);
     {
         const std::uint8_t* first = source.constScanLine(0);
         for (int i = 0; i < n; ++i)
-            sums[size_t(i)] = std::uint32_t(r + 1) * first[i];
+            sums[size_t(i)] = std::int32_t(r + 1) * first[i];
         for (int j = 1; j <= r; ++j) {
             const std::uint8_t* row = source.constScanLine(std::min(j, h - 1));
             for (int i = 0; i < n; ++i)
@@ -70,14 +110,13 @@ void verticalPass(const QImage& source, QImage& destination, int k)
         }
     }
     for (int y = 0; y < h; ++y) {
-        std::uint8_t* d = destination.scanLine(y);
-        const std::uint8_t* add = source.constScanLine(std::min(y + r + 1, h - 1));
-        const std::uint8_t* remove = source.constScanLine(std::max(y - r, 0));
-        std::uint32_t* sum = sums.data();
+        std::uint8_t* __restrict d = destination.scanLine(y);
+        const std::uint8_t* __restrict add = source.constScanLine(std::min(y + r + 1, h - 1));
+        const std::uint8_t* __restrict remove = source.constScanLine(std::max(y - r, 0));
+        std::int32_t* __restrict sum = sums.data();
         for (int i = 0; i < n; ++i) {
-            d[i] = std::uint8_t(divide(sum[i]));
-            sum[i] += add[i];
-            sum[i] -= remove[i];
+            d[i] = std::uint8_t(std::int32_t(float(sum[i]) * reciprocal + 0.5f));
+            sum[i] += std::int32_t(add[i]) - std::int32_t(remove[i]);
         }
     }
 }

@@ -206,7 +206,7 @@ TEST(BlurredImages, BoxConvolutionMatchesAReferenceConvolution)
             const int a = 128 + int(seed >> 25);
             source.setPixel(x, y, qRgba(int(seed >> 8) % (a + 1), int(seed >> 16) % (a + 1), int(seed >> 4) % (a + 1), a));
         }
-    for (const int k : {1, 3, 5, 11, 31}) {
+    for (const int k : {1, 3, 5, 11, 31, 189, platform::kMaximumBoxSize}) {
         QImage result(source.size(), QImage::Format_ARGB32_Premultiplied);
         platform::boxConvolve(source, result, k);
         // Reference: the horizontal mean of clamped neighbours, rounded, then the vertical one.
