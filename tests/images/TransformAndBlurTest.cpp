@@ -1,4 +1,7 @@
+#include "common/MediaFixtures.h"
 #include "images/NSImage+PMTransform.h"
+#include "library/model/PMMainController.h"
+#include "playback/PMMovie.h"
 #include "platform/ImageProcessing.h"
 #include "ui/kit/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSImage+PMDrawing.h"
@@ -168,6 +171,24 @@ TEST(ImageTransform, AnimationFramesAreConvertedInOrder)
     EXPECT_EQ(result->associatedAnimationFrames[0].image.size(), QSize(20, 10));
     EXPECT_EQ(QColor(result->associatedAnimationFrames[2].image.pixel(5, 5)), QColor(Qt::blue));
     EXPECT_EQ(result->associatedAnimationDuration, 1.0); // 0.9 s rounds to 1
+}
+
+TEST(ImageTransform, GrabbedMovieFramesGoThroughTheTransform)
+{
+    PMMainController::installImageServices();
+    const PMAssetPtr clip = PMMovie::assetWithURL(QUrl::fromLocalFile(testsupport::media::fixtures().numbered()), QStringLiteral("N"), nullptr);
+    // A quarter turn of the 64 x 32 clip stands it up; a ratio of 1 makes it square.
+    const ImagePtr turned = frameImageAtTime(clip, 1.0, false, 90, nullptr, platform::Value(), QSizeF());
+    ASSERT_TRUE(turned);
+    EXPECT_EQ(turned->size(), QSizeF(32, 64));
+    const ImagePtr square = frameImageAtTime(clip, 1.0, false, 0, nullptr, platform::Value(1.0), QSizeF());
+    ASSERT_TRUE(square);
+    EXPECT_EQ(square->size(), QSizeF(64, 64));
+    // A ratio that is no number is none.
+    EXPECT_EQ(frameImageAtTime(clip, 1.0, false, 0, nullptr, platform::Value(), QSizeF())->size(), QSizeF(64, 32));
+    // A maximum size is covered, one side matching it.
+    EXPECT_EQ(frameImageAtTime(clip, 1.0, true, 0, nullptr, platform::Value(), QSizeF(16, 16))->size(), QSizeF(32, 16));
+    PMSetFrameImageTransform(nullptr);
 }
 
 TEST(ImageTransform, DrawingIntoABitmapOfExactPixels)
