@@ -59,6 +59,22 @@ void underscore(const QString& folder, const QString& id, const QByteArray& data
     loader.waitForSaveQueue();
 }
 
+// A red 800 x 600 cover stored with its reduced copy in a new folder.
+struct StoredCover {
+    QString folder = testsupport::makeTempDir(QStringLiteral("covers"));
+    QString id = newID();
+    QString jpg = folder + QLatin1Char('/') + id + QStringLiteral(".jpg");
+    QString reduced = folder + QStringLiteral("/_/") + id + QStringLiteral(".jpg");
+    bool stored = false;
+
+    StoredCover()
+    {
+        stored = save(picture(800, 600, Qt::red), folder, id);
+        underscore(folder, id, underscoreImageJPEGRepresentation(picture(800, 600, Qt::red)),
+                   PMMovieRepresentationImageLoader::defaultLoader().imageGeneration(true, id));
+    }
+};
+
 } // namespace
 
 TEST(ImageFolders, ReducedCopySizes)
@@ -80,22 +96,17 @@ TEST(ImageFolders, WellFormedIDs)
 
 TEST(ImageFolders, ReplacingAndRemovingACover)
 {
-    const QString folder = testsupport::makeTempDir(QStringLiteral("covers"));
-    const QString id = newID();
-    const QString jpg = folder + QLatin1Char('/') + id + QStringLiteral(".jpg");
-    const QString reduced = folder + QStringLiteral("/_/") + id + QStringLiteral(".jpg");
-
-    ASSERT_TRUE(save(picture(800, 600, Qt::red), folder, id));
-    EXPECT_TRUE(nearColour(centreColour(jpg), Qt::red));
-    const auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
-    underscore(folder, id, underscoreImageJPEGRepresentation(picture(800, 600, Qt::red)), loader.imageGeneration(true, id));
-    EXPECT_TRUE(QFileInfo::exists(reduced));
+    const StoredCover cover;
+    const QString &folder = cover.folder, &id = cover.id;
+    ASSERT_TRUE(cover.stored);
+    EXPECT_TRUE(nearColour(centreColour(cover.jpg), Qt::red));
+    EXPECT_TRUE(QFileInfo::exists(cover.reduced));
 
     // A stale TIFF of an older setting must not bring a removed cover back.
     testsupport::writeFile(folder + QLatin1Char('/') + id + QStringLiteral(".tiff"), "old");
     ASSERT_TRUE(save(nullptr, folder, id));
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(reduced));
+    EXPECT_FALSE(QFileInfo::exists(cover.reduced));
 }
 
 TEST(ImageFolders, AnUpperCaseJPGSourceIsCopiedByteForByte)
@@ -126,13 +137,9 @@ TEST(ImageFolders, APictureWaitingForItsWriteIsServed)
 
 TEST(ImageFolders, AFailedWriteKeepsTheOldCoverAndItsReducedCopy)
 {
-    const QString folder = testsupport::makeTempDir(QStringLiteral("covers"));
-    const QString id = newID();
-    const QString jpg = folder + QLatin1Char('/') + id + QStringLiteral(".jpg");
-    const QString reduced = folder + QStringLiteral("/_/") + id + QStringLiteral(".jpg");
-    ASSERT_TRUE(save(picture(800, 600, Qt::red), folder, id));
-    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
-    underscore(folder, id, underscoreImageJPEGRepresentation(picture(800, 600, Qt::red)), loader.imageGeneration(true, id));
+    const StoredCover cover;
+    const QString &folder = cover.folder, &id = cover.id, &jpg = cover.jpg, &reduced = cover.reduced;
+    ASSERT_TRUE(cover.stored);
     const QByteArray before = testsupport::readFile(jpg), reducedBefore = testsupport::readFile(reduced);
 
     // A full disk: no file may grow beyond a few bytes while the new cover is written.
