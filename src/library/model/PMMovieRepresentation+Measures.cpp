@@ -534,6 +534,8 @@ void PMMovieRepresentationPrototype::rotateByAngle(int degrees)
         setNumberWithInteger(*settings, t, QStringLiteral("Angle"));
     settings->remove(QStringLiteral("Visible Area"));
     settings->remove(QStringLiteral("Aspect Ratio"));
+    if (const std::shared_ptr<class PMMovie>& movie = original().m_movie)
+        movie->setRotatesNaturalSize(t % 180 == 90);
     // A still image's pictures show the file turned: they are made again.
     if (isConsideredStillImage()) {
         setPosterImage(nullptr);

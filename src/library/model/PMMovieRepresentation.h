@@ -28,6 +28,8 @@
 #include <vector>
 
 class PMMovieRepresentationOriginal;
+class PMMovie;
+struct PMFrameImageMovieRepresentation;
 class PMMovieRepresentationProxy;
 struct PMMovieRepresentationValues;
 struct PMTagTypeShare;
@@ -282,6 +284,15 @@ public:
     // Width over height of the stored preview size; -1 when unknown.
     double thumbnailImageAspectRatio();
 
+    // ---- The movie object of playback, made on first request and kept until cleared
+    std::shared_ptr<class PMMovie> movie();
+    // Drops the movie object; a record that plays frame images forgets them and its
+    // duration, any other saves its playback position first.
+    void clearMovie();
+    // The still images played in sequence as this record's frames, or nothing.
+    using FrameImageMovieRepresentations = std::vector<PMFrameImageMovieRepresentation>;
+    std::shared_ptr<const FrameImageMovieRepresentations> frameImageMovieRepresentations();
+
     // ---- Names, list values and tool tips
     QString displayName() override;
     QString displayNameWithExtension(bool withExtension);
@@ -328,6 +339,8 @@ public:
     static PMMovieRepresentationOriginalPtr movieRepresentationWithURL(const QUrl& url);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path, const QString& relativePath, const QByteArray& bookmark);
+    // Stores the frame images (and "Plays Frame Images"), or with nothing removes both.
+    void setFrameImageMovieRepresentations(std::shared_ptr<const FrameImageMovieRepresentations> frames);
     std::shared_ptr<PMMovieRepresentationOriginal> sharedOriginal();
     // Ask the processor to bring in what `cachedTagTypeShare` reads, for a loop over many
     // records in no order of memory to call ahead of time: first the record's own fields,
@@ -407,6 +420,9 @@ public:
     bool m_posterImagePending = false;
     QSizeF m_requestedImageSize;
     double m_thumbnailImageAspectRatio = -10.0; // -10: to be computed, -1: unknown
+    // Playback (main thread only).
+    std::shared_ptr<class PMMovie> m_movie;
+    std::shared_ptr<const FrameImageMovieRepresentations> m_frameImageMovieRepresentations;
 };
 
 class PMMovieRepresentationProxy : public PMMovieRepresentationPrototype {
@@ -480,6 +496,10 @@ struct PMMovieRepresentationServices {
     std::function<void(const platform::ImagePtr&, PMMovieRepresentationPrototype&)> saveCoverImage;
     std::function<void(const platform::ImagePtr&, PMMovieRepresentationPrototype&)> savePosterImage;
     std::function<void(PMMovieRepresentationPrototype&)> cancelLoadingForMovieRepresentation;
+    // The library window's refresh of a record's preview; answers whether it was shown.
+    std::function<bool(PMMovieRepresentationPrototype&)> updatePreviewForMovieRepresentation;
+    // Playback's saving of the record's current position, before its movie object goes.
+    std::function<void(PMMovieRepresentationPrototype&)> savePlaybackPosition;
 
     static PMMovieRepresentationServices& shared();
 };
