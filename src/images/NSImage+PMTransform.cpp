@@ -341,7 +341,7 @@ ImagePtr imageWithImage(const ImagePtr& source, bool flipHorizontally, int angle
         const ImagePtr rep = source->animatedBitmapImageRepWithURL(QUrl(), &count, nullptr, nullptr);
         const QSizeF repPixels = rep ? rep->pixelSize() : QSizeF();
         if (rep && count > 1 && repPixels.width() > 0 && repPixels.height() > 0) {
-            std::vector<platform::AnimationFrameRecord> frames;
+            std::vector<PMAnimationFrameRecord> frames;
             frames.reserve(size_t(count));
             double total = 0.0;
             qint64 bytes = 0;

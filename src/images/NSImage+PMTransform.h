@@ -28,6 +28,9 @@ enum PMImageSourceType : int {
     PMImageSourceTypeScaledDown = 32,
 };
 
+// One frame of a converted animated image: the transformed frame and its duration.
+using PMAnimationFrameRecord = platform::AnimationFrameRecord;
+
 // As the platform numbers them.
 enum class PMImageInterpolation : unsigned { Default = 0, None = 1, Low = 2, High = 3, Medium = 4 };
 

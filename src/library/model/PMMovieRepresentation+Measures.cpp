@@ -6,6 +6,7 @@
 #include "foundation/NSFileManager+PMHelpManager.h"
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "foundation/NSString+PMHelpManagerNumbers.h"
+#include "foundation/PMLog.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/Format.h"
@@ -101,12 +102,16 @@ bool isImageFilenameExtension(const QString& extension)
             return *it;
     }
     bool image = QImageReader::supportedImageFormats().contains(extension.toLatin1());
-    if (!image) {
-        const QMimeDatabase database;
-        for (const QMimeType& type : database.mimeTypesForFileName(QStringLiteral("x.") + extension))
-            if (type.name().startsWith(QStringLiteral("image/")))
-                image = true;
+    QStringList types;
+    const QMimeDatabase database;
+    for (const QMimeType& type : database.mimeTypesForFileName(QStringLiteral("x.") + extension)) {
+        types << type.name();
+        if (type.name().startsWith(QStringLiteral("image/")))
+            image = true;
     }
+    if (PMDebugLogEnabled())
+        PMLog("[Debug] %@ %@ considered an image filename extension (types: %@)", extension, image ? QStringLiteral("is") : QStringLiteral("is not"),
+              types.join(QStringLiteral(", ")));
     std::lock_guard lock(mutex);
     table.insert(extension, image);
     return image;
