@@ -127,6 +127,8 @@ void PMMovieRepresentationImageLoader::saveImage(const ImagePtr& image, bool asC
         std::lock_guard lock(m_generationMutex);
         ++(asCover ? m_coverGenerations : m_posterGenerations)[id];
     }
+    // A reduced copy still waiting for its write shows the old picture: no reader gets it.
+    (asCover ? m_saveQueueUnderscoreCoverJPEGRepresentationsByID : m_saveQueueUnderscorePosterJPEGRepresentationsByID).remove(id);
     // What the save queue needs, read here on the main thread.
     const bool saveTIFF = PMImageFolderSettings::shared().savesTIFFImages;
     const bool cycles = platform::UserDefaults::standard().boolForKey(QStringLiteral("Cycle Through Index Image On Hover"));

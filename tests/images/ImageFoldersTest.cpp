@@ -173,6 +173,14 @@ TEST(ImageFolders, AStaleReducedCopyIsDropped)
     EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/_/") + id + QStringLiteral(".jpg")));
     underscore(folder, id, underscoreImageJPEGRepresentation(picture(800, 600, Qt::blue)), loader.imageGeneration(true, id));
     EXPECT_TRUE(nearColour(centreColour(folder + QStringLiteral("/_/") + id + QStringLiteral(".jpg")), Qt::blue));
+
+    // A reduced copy still waiting for its write is no longer served once a new picture comes.
+    loader.saveUnderscoreCoverImageJPEGRepresentation(fromOld, folder + QStringLiteral("/_/") + id, id, loader.imageGeneration(true, id));
+    EXPECT_FALSE(loader.pendingUnderscoreCoverJPEGRepresentation(id).isEmpty());
+    bool done = false;
+    loader.saveImage(picture(800, 600, Qt::green), true, folder, id, false, nullptr, [&](bool) { done = true; });
+    EXPECT_TRUE(loader.pendingUnderscoreCoverJPEGRepresentation(id).isEmpty());
+    testsupport::waitUntil([&] { return done; });
 }
 
 TEST(ImageFolders, HostileIDsTouchNothing)
