@@ -121,6 +121,24 @@ PM_WITH_AVX2 void verticalPass(const QImage& source, QImage& destination, int k)
     }
 }
 
+// Each pixel of `half` the exact mean of the 2 × 2 pixels under it, rounded.
+PM_WITH_AVX2 void halve(const QImage& input, QImage& half)
+{
+    const int w = half.width(), h = half.height();
+    for (int y = 0; y < h; ++y) {
+        const std::uint32_t* a = reinterpret_cast<const std::uint32_t*>(input.constScanLine(2 * y));
+        const std::uint32_t* b = reinterpret_cast<const std::uint32_t*>(input.constScanLine(2 * y + 1));
+        std::uint32_t* d = reinterpret_cast<std::uint32_t*>(half.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const std::uint32_t p[4] = {a[2 * x], a[2 * x + 1], b[2 * x], b[2 * x + 1]};
+            // Two channels at a time: each sum of four bytes fits in 10 bits.
+            const std::uint32_t evens = (p[0] & 0x00ff00ff) + (p[1] & 0x00ff00ff) + (p[2] & 0x00ff00ff) + (p[3] & 0x00ff00ff);
+            const std::uint32_t odds = ((p[0] >> 8) & 0x00ff00ff) + ((p[1] >> 8) & 0x00ff00ff) + ((p[2] >> 8) & 0x00ff00ff) + ((p[3] >> 8) & 0x00ff00ff);
+            d[x] = (((evens + 0x00020002) >> 2) & 0x00ff00ff) | ((((odds + 0x00020002) >> 2) & 0x00ff00ff) << 8);
+        }
+    }
+}
+
 } // namespace
 
 int boxSizeForBlurRadius(double radius)
@@ -203,24 +221,13 @@ QImage scaledImageAveragingArea(const QImage& image, QSize size)
         return image;
     QImage input = image;
     // Halving by exact 2 × 2 means first is both faster and, for the 1 × 1 end, exact.
-    if (input.format() != QImage::Format_ARGB32_Premultiplied)
+    // Opaque 32-bit pixels already are premultiplied ones: read as they are, not copied.
+    if (input.format() != QImage::Format_ARGB32_Premultiplied && input.format() != QImage::Format_RGB32)
         input = std::move(input).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     while (input.width() >= 2 * size.width() && input.height() >= 2 * size.height() && input.width() % 2 == 0 && input.height() % 2 == 0
            && input.width() >= 4 && input.height() >= 4) {
         QImage half(input.width() / 2, input.height() / 2, QImage::Format_ARGB32_Premultiplied);
-        for (int y = 0; y < half.height(); ++y) {
-            const std::uint32_t* a = reinterpret_cast<const std::uint32_t*>(input.constScanLine(2 * y));
-            const std::uint32_t* b = reinterpret_cast<const std::uint32_t*>(input.constScanLine(2 * y + 1));
-            std::uint32_t* d = reinterpret_cast<std::uint32_t*>(half.scanLine(y));
-            for (int x = 0; x < half.width(); ++x) {
-                const std::uint32_t p[4] = {a[2 * x], a[2 * x + 1], b[2 * x], b[2 * x + 1]};
-                // Two channels at a time: each sum of four bytes fits in 10 bits.
-                const std::uint64_t evens = std::uint64_t(p[0] & 0x00ff00ff) + (p[1] & 0x00ff00ff) + (p[2] & 0x00ff00ff) + (p[3] & 0x00ff00ff);
-                const std::uint64_t odds = std::uint64_t((p[0] >> 8) & 0x00ff00ff) + ((p[1] >> 8) & 0x00ff00ff) + ((p[2] >> 8) & 0x00ff00ff)
-                                         + ((p[3] >> 8) & 0x00ff00ff);
-                d[x] = std::uint32_t(((evens + 0x00020002) >> 2) & 0x00ff00ff) | std::uint32_t((((odds + 0x00020002) >> 2) & 0x00ff00ff) << 8);
-            }
-        }
+        halve(input, half);
         input = std::move(half);
     }
     if (input.size() == size)

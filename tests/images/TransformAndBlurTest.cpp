@@ -147,14 +147,19 @@ TEST(ImageTransform, CrookedTurnsFillTheCornersWithTheMirroredPicture)
 
 TEST(ImageTransform, ShrinkingAveragesTheArea)
 {
-    QImage pixels(1000, 100, QImage::Format_ARGB32_Premultiplied);
-    pixels.fill(Qt::blue);
-    QPainter(&pixels).fillRect(QRect(0, 0, 500, 100), Qt::red);
-    const QImage one = platform::scaledImageAveragingArea(pixels, QSize(1, 1));
-    const QColor mean(one.pixel(0, 0));
-    EXPECT_NEAR(mean.red(), 128, 2);
-    EXPECT_NEAR(mean.blue(), 128, 2);
-    EXPECT_EQ(mean.green(), 0);
+    // Premultiplied and opaque pictures, halved exactly (1024 x 128) or not (1000 x 100).
+    for (const auto format : {QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32})
+        for (const QSize size : {QSize(1000, 100), QSize(1024, 128)}) {
+            QImage pixels(size, format);
+            pixels.fill(Qt::blue);
+            QPainter(&pixels).fillRect(QRect(0, 0, size.width() / 2, size.height()), Qt::red);
+            const QImage one = platform::scaledImageAveragingArea(pixels, QSize(1, 1));
+            const QColor mean(one.pixel(0, 0));
+            EXPECT_NEAR(mean.red(), 128, 2) << size.width();
+            EXPECT_NEAR(mean.blue(), 128, 2) << size.width();
+            EXPECT_EQ(mean.green(), 0) << size.width();
+            EXPECT_EQ(mean.alpha(), 255) << size.width();
+        }
 }
 
 TEST(ImageTransform, AnimationFramesAreConvertedInOrder)
