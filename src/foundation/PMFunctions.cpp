@@ -70,9 +70,12 @@ QString PMDurationString(double seconds, bool twoDigitHours, bool hourUnits, boo
         return hours == QLatin1String("1") ? QStringLiteral("1 hour") : platform::format("%@ hours", hours);
     }
     if (fractionalSeconds) {
-        const auto t = static_cast<unsigned long long>(a); // truncated
-        const QString secondsText = stringWithNumber(platform::Value(a - double(t / 60) * 60.0), 2, 3, false);
-        if (r >= 3600)
+        // Rounded to the millisecond before the split, so that 59.9996 s is "1:00.000",
+        // never "0:60.000".
+        const auto ms = static_cast<unsigned long long>(std::llround(a * 1000.0));
+        const unsigned long long t = ms / 1000;
+        const QString secondsText = stringWithNumber(platform::Value(double(t % 60) + double(ms % 1000) / 1000.0), 2, 3, false);
+        if (t >= 3600)
             return platform::format("%01llu:%02llu:%@", t / 3600, (t % 3600) / 60, secondsText);
         return platform::format("%01llu:%@", (t % 3600) / 60, secondsText);
     }

@@ -10,6 +10,7 @@
 #include <QtGui/QImage>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace platform {
@@ -101,6 +102,13 @@ public:
     QSizeF associatedNaturalSize;
     std::vector<AnimationFrameRecord> associatedAnimationFrames;
     double associatedAnimationDuration = 0.0;
+    // Drawn in a colour of its own by whoever shows it (menus, sidebars).
+    bool isTemplate = false;
+
+    // The blurred copy kept with the image (the tiles' background). A loader thread may set
+    // it while the main thread reads it.
+    ImagePtr cachedBlurredImage() const { return m_blurred.get(); }
+    void setCachedBlurredImage(ImagePtr image) { m_blurred.set(std::move(image)); }
 
 private:
     void loadFramesIfNeeded() const;
@@ -111,6 +119,33 @@ private:
     mutable std::vector<AnimationFrameRecord> m_frames;
     mutable bool m_framesLoaded = false;
     int m_currentFrame = 0;
+    // A copy of an image shares its blurred copy but gets a lock of its own.
+    class BlurredSlot {
+    public:
+        BlurredSlot() = default;
+        BlurredSlot(const BlurredSlot& other) : m_image(other.get()) {}
+        BlurredSlot& operator=(const BlurredSlot& other)
+        {
+            if (this != &other)
+                set(other.get());
+            return *this;
+        }
+        ImagePtr get() const
+        {
+            std::lock_guard lock(m_mutex);
+            return m_image;
+        }
+        void set(ImagePtr image)
+        {
+            std::lock_guard lock(m_mutex);
+            m_image = std::move(image);
+        }
+
+    private:
+        mutable std::mutex m_mutex;
+        ImagePtr m_image;
+    };
+    BlurredSlot m_blurred;
 };
 
 } // namespace platform

@@ -69,6 +69,11 @@ TEST(PMFunctions, DurationTexts)
         {245.25, false, false, true, "4:05.250", "4:05,250"},
         {5.5, false, false, true, "0:05.500", "0:05,500"},
         {3725.125, false, false, true, "1:02:05.125", "1:02:05,125"},
+        // Rounded to the millisecond before minutes and hours are split off.
+        {59.6, false, false, true, "0:59.600", "0:59,600"},
+        {119.7, false, false, true, "1:59.700", "1:59,700"},
+        {59.9996, false, false, true, "1:00.000", "1:00,000"},
+        {3599.9997, false, false, true, "1:00:00.000", "1:00:00,000"},
         {0, false, false, false, "0:00", "0:00"},
         {0, true, false, false, "00:00:00", "00:00:00"},
         {245, true, true, true, "00:04:05", "00:04:05"},

@@ -28,6 +28,7 @@ PMMainController::PMMainController()
 {
     installSeriesServices();
     installChooseService();
+    installImageServices();
 }
 
 PMMainController& PMMainController::mainController()

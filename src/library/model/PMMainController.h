@@ -143,6 +143,8 @@ public:
     static void installSeriesServices();
     // Lets records that are told to go to a time be chosen through the controller.
     static void installChooseService();
+    // Lets the movie records store their covers and previews in the image folders.
+    static void installImageServices();
 
     // ---------------------------------------------------------------------------------
     // Library lifecycle and maintenance

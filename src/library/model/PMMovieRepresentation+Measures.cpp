@@ -6,6 +6,7 @@
 #include "foundation/NSFileManager+PMHelpManager.h"
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "foundation/NSString+PMHelpManagerNumbers.h"
+#include "foundation/PMLog.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/Format.h"
@@ -101,12 +102,16 @@ bool isImageFilenameExtension(const QString& extension)
             return *it;
     }
     bool image = QImageReader::supportedImageFormats().contains(extension.toLatin1());
-    if (!image) {
-        const QMimeDatabase database;
-        for (const QMimeType& type : database.mimeTypesForFileName(QStringLiteral("x.") + extension))
-            if (type.name().startsWith(QStringLiteral("image/")))
-                image = true;
+    QStringList types;
+    const QMimeDatabase database;
+    for (const QMimeType& type : database.mimeTypesForFileName(QStringLiteral("x.") + extension)) {
+        types << type.name();
+        if (type.name().startsWith(QStringLiteral("image/")))
+            image = true;
     }
+    if (PMDebugLogEnabled())
+        PMLog("[Debug] %@ %@ considered an image filename extension (types: %@)", extension, image ? QStringLiteral("is") : QStringLiteral("is not"),
+              types.join(QStringLiteral(", ")));
     std::lock_guard lock(mutex);
     table.insert(extension, image);
     return image;
@@ -534,6 +539,13 @@ void PMMovieRepresentationPrototype::rotateByAngle(int degrees)
         setNumberWithInteger(*settings, t, QStringLiteral("Angle"));
     settings->remove(QStringLiteral("Visible Area"));
     settings->remove(QStringLiteral("Aspect Ratio"));
+    if (const std::shared_ptr<class PMMovie>& movie = original().m_movie)
+        movie->setRotatesNaturalSize(t % 180 == 90);
+    // A still image's pictures show the file turned: they are made again.
+    if (isConsideredStillImage()) {
+        setPosterImage(nullptr);
+        uncacheCoverImageAndPosterImage();
+    }
 }
 
 bool PMMovieRepresentationPrototype::isFlippedHorizontally()
@@ -552,6 +564,10 @@ void PMMovieRepresentationPrototype::setFlippedHorizontally(bool flipped)
         setNumberWithDouble(*mirrored, 1.0 - doubleValueOfObjectForKey(area, QStringLiteral("x")) - doubleValueOfObjectForKey(area, QStringLiteral("w")),
                             QStringLiteral("x"));
         settings->setValue(QStringLiteral("Visible Area"), mirrored);
+    }
+    if (isConsideredStillImage()) {
+        setPosterImage(nullptr);
+        uncacheCoverImageAndPosterImage();
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "library/model/PMLibraryItem.h"
 
+#include "platform/Image.h"
 #include "platform/Value.h"
 
 #include <QtCore/QHash>
@@ -27,6 +28,8 @@
 #include <vector>
 
 class PMMovieRepresentationOriginal;
+class PMMovie;
+struct PMFrameImageMovieRepresentation;
 class PMMovieRepresentationProxy;
 struct PMMovieRepresentationValues;
 struct PMTagTypeShare;
@@ -264,6 +267,32 @@ public:
     void setFlippedHorizontally(bool flipped);
     bool isConsideredStillImage();
 
+    // ---- Images: cover and preview in memory, stored through the image folders
+    QString coverImageBasePath();
+    QString posterImageBasePath();
+    QString standardIndexImagesBasePath();
+    void setCoverImage(const platform::ImagePtr& image);
+    platform::ImagePtr cachedCoverImage();
+    void setPosterImage(const platform::ImagePtr& image);
+    platform::ImagePtr cachedPosterImage();
+    void uncacheCoverImageAndPosterImage();
+    void uncacheCoverImageAndPosterImageAfterDelay();
+    void cancelUncacheCoverImageAndPosterImageAfterDelay();
+    // "Poster Image Size": the preview's pixel size as a size text, or nothing.
+    void setThumbnailSizeDescription(const QString& description);
+    void updateThumbnailSizeDescriptionWithImage(const platform::ImagePtr& image);
+    // Width over height of the stored preview size; -1 when unknown.
+    double thumbnailImageAspectRatio();
+
+    // ---- The movie object of playback, made on first request and kept until cleared
+    std::shared_ptr<class PMMovie> movie();
+    // Drops the movie object; a record that plays frame images forgets them and its
+    // duration, any other saves its playback position first.
+    void clearMovie();
+    // The still images played in sequence as this record's frames, or nothing.
+    using FrameImageMovieRepresentations = std::vector<PMFrameImageMovieRepresentation>;
+    std::shared_ptr<const FrameImageMovieRepresentations> frameImageMovieRepresentations();
+
     // ---- Names, list values and tool tips
     QString displayName() override;
     QString displayNameWithExtension(bool withExtension);
@@ -310,6 +339,8 @@ public:
     static PMMovieRepresentationOriginalPtr movieRepresentationWithURL(const QUrl& url);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path);
     static PMMovieRepresentationOriginalPtr movieRepresentationWithPath(const QString& path, const QString& relativePath, const QByteArray& bookmark);
+    // Stores the frame images (and "Plays Frame Images"), or with nothing removes both.
+    void setFrameImageMovieRepresentations(std::shared_ptr<const FrameImageMovieRepresentations> frames);
     std::shared_ptr<PMMovieRepresentationOriginal> sharedOriginal();
     // Ask the processor to bring in what `cachedTagTypeShare` reads, for a loop over many
     // records in no order of memory to call ahead of time: first the record's own fields,
@@ -383,6 +414,15 @@ public:
     std::uint64_t m_tagsGeneration = 0;                    // counts the times they were dropped
     std::uint64_t m_searchTextGeneration = 0;
     void invalidateSearchTextLocked();
+    // Images in memory (main thread only). The poster slot is empty, an image, or pending.
+    platform::ImagePtr m_coverImage;
+    platform::ImagePtr m_posterImage;
+    bool m_posterImagePending = false;
+    QSizeF m_requestedImageSize;
+    double m_thumbnailImageAspectRatio = -10.0; // -10: to be computed, -1: unknown
+    // Playback (main thread only).
+    std::shared_ptr<class PMMovie> m_movie;
+    std::shared_ptr<const FrameImageMovieRepresentations> m_frameImageMovieRepresentations;
 };
 
 class PMMovieRepresentationProxy : public PMMovieRepresentationPrototype {
@@ -451,6 +491,15 @@ struct PMMovieRepresentationServices {
     std::function<QUrl(const QString& title, const QString& prompt)> chooseFile;
     // The viewer rules ({"Match" or "Extensions", "Open"}).
     std::function<platform::ArrayPtr()> viewerRules;
+    // The image folders: store (or, with nothing, remove) a record's cover or preview, and
+    // cancel the loads waiting for a record.
+    std::function<void(const platform::ImagePtr&, PMMovieRepresentationPrototype&)> saveCoverImage;
+    std::function<void(const platform::ImagePtr&, PMMovieRepresentationPrototype&)> savePosterImage;
+    std::function<void(PMMovieRepresentationPrototype&)> cancelLoadingForMovieRepresentation;
+    // The library window's refresh of a record's preview; answers whether it was shown.
+    std::function<bool(PMMovieRepresentationPrototype&)> updatePreviewForMovieRepresentation;
+    // Playback's saving of the record's current position, before its movie object goes.
+    std::function<void(PMMovieRepresentationPrototype&)> savePlaybackPosition;
 
     static PMMovieRepresentationServices& shared();
 };

@@ -7,6 +7,7 @@
 #include "library/model/PMCachedSettings.h"
 #include "platform/Alert.h"
 #include "platform/LegacyArchive.h"
+#include "playback/PMMovie.h"
 
 #include <QtGui/QImage>
 
@@ -463,6 +464,47 @@ TEST_F(MovieRecordTest, RotationAndFlip)
     EXPECT_FALSE(m->isConsideredStillImage());
     EXPECT_TRUE(recordAt(QStringLiteral("/media/test/p.JPG"))->isConsideredStillImage());
     EXPECT_FALSE(recordAt(QStringLiteral("/media/test/noextension"))->isConsideredStillImage());
+}
+
+TEST_F(MovieRecordTest, TheMovieObjectAndFrameImages)
+{
+    PMMovieRepresentationServices& services = PMMovieRepresentationServices::shared();
+    const auto oldServices = services;
+    std::vector<double> libraryUpdates;
+    int previewUpdates = 0, positionsSaved = 0;
+    services.updateLibraryAfterDelay = [&](double delay) { libraryUpdates.push_back(delay); };
+    services.updatePreviewForMovieRepresentation = [&](PMMovieRepresentationPrototype&) { return ++previewUpdates, true; };
+    services.savePlaybackPosition = [&](PMMovieRepresentationPrototype&) { ++positionsSaved; };
+
+    // Made once, kept, shared with proxies, told of quarter turns, released by clearMovie.
+    PMMovieRepresentationOriginalPtr m = recordAt(QStringLiteral("/media/test/Movies/a.mov"));
+    const std::shared_ptr<class PMMovie> movie = m->movie();
+    ASSERT_TRUE(movie);
+    EXPECT_EQ(m->proxy()->movie(), movie);
+    EXPECT_FALSE(movie->rotatesNaturalSize());
+    m->rotateByAngle(90);
+    EXPECT_TRUE(movie->rotatesNaturalSize());
+    m->rotateByAngle(90);
+    EXPECT_FALSE(movie->rotatesNaturalSize());
+    m->clearMovie();
+    EXPECT_EQ(positionsSaved, 1);
+    EXPECT_NE(m->movie(), movie);
+
+    // A still image played with others as frames forgets them when its movie goes.
+    PMMovieRepresentationOriginalPtr still = recordAt(QStringLiteral("/media/test/p1.png"));
+    still->setDuration(3);
+    still->setFrameImageMovieRepresentations(std::make_shared<const PMMovieRepresentationPrototype::FrameImageMovieRepresentations>(
+        PMMovieRepresentationPrototype::FrameImageMovieRepresentations{{QUrl::fromLocalFile(QStringLiteral("/media/test/p2.png")), QStringLiteral("P2")}}));
+    EXPECT_TRUE(boolValueOfObjectForKey(still->userSettings(), QStringLiteral("Plays Frame Images")));
+    ASSERT_TRUE(still->movie());
+    still->proxy()->clearMovie();
+    EXPECT_FALSE(still->frameImageMovieRepresentations());
+    EXPECT_FALSE(still->userSettings()->contains(QStringLiteral("Plays Frame Images")));
+    EXPECT_EQ(still->durationIfCached(true), 0);
+    EXPECT_EQ(previewUpdates, 1);
+    EXPECT_EQ(libraryUpdates, std::vector<double>{1.0});
+    EXPECT_EQ(positionsSaved, 1); // no position for frame images
+    services = oldServices;
 }
 
 TEST_F(MovieRecordTest, AutomaticNamesRecordTheFormerNameOnce)

@@ -1,0 +1,240 @@
+#include "images/PMMovieRepresentationImageLoader.h"
+
+#include "foundation/NSString+PMHelpManagerFileAttributes.h"
+#include "foundation/NSString+PMHelpManagerPaths.h"
+#include "foundation/PMLog.h"
+#include "images/NSImage+PMImageFiles.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/SaveFile.h"
+#include "platform/UserDefaults.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QRegularExpression>
+
+using platform::ImagePtr;
+
+namespace {
+
+bool debugLog()
+{
+    return platform::UserDefaults::standard().boolForKey(QStringLiteral("PMDebugLog"));
+}
+
+// The path of a file of the ID in the folder, when it lies inside it; else nothing.
+QString pathInFolder(const QString& folder, const QString& name)
+{
+    const QString base = QDir::cleanPath(QDir(folder).absolutePath());
+    const QString path = QDir::cleanPath(base + QLatin1Char('/') + name);
+    if (!path.startsWith(base + QLatin1Char('/')) || path.mid(base.size() + 1).contains(QLatin1Char('/')))
+        return {};
+    return path;
+}
+
+// Deletes a file of the image folder; YES when something was there (deleted or not).
+bool deleteImageFile(const QString& folder, const QString& name, bool underscore)
+{
+    const QString path = pathInFolder(folder, name);
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return false;
+    if (QFile::remove(path)) {
+        if (debugLog())
+            PMLog(underscore ? "[Debug] deleted underscore image: %@" : "[Debug] deleted image: %@", path);
+    } else {
+        PMLog(underscore ? "cannot delete underscore image: %@" : "cannot delete image: %@", path);
+    }
+    return true;
+}
+
+bool hasExtension(const QString& path, std::initializer_list<const char*> extensions)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    for (const char* extension : extensions)
+        if (suffix == QLatin1String(extension))
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool PMIsWellFormedImageID(const QString& id)
+{
+    if (id.isEmpty() || id.size() > 200 || id == QLatin1String(".") || id == QLatin1String("..") || id.contains(QLatin1Char('/'))
+        || id.contains(QChar(0)))
+        return false;
+    static const QRegularExpression uuid(QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
+    if (uuid.match(id).hasMatch())
+        return true;
+    for (const char* prefix : {"iTunesTrack-", "iPhotoImage-", "Photos-", "ApertureImage-"})
+        if (id.startsWith(QLatin1String(prefix)) && id.size() > int(qstrlen(prefix)))
+            return true;
+    return false;
+}
+
+PMMovieRepresentationImageLoader& PMMovieRepresentationImageLoader::defaultLoader()
+{
+    static PMMovieRepresentationImageLoader* loader = new PMMovieRepresentationImageLoader(); // lives to the end of the process
+    return *loader;
+}
+
+PMMovieRepresentationImageLoader::PMMovieRepresentationImageLoader()
+    : m_saveQueue(QStringLiteral("image saving"), platform::QueuePriority::Utility)
+{
+}
+
+quint64 PMMovieRepresentationImageLoader::imageGeneration(bool cover, const QString& id) const
+{
+    std::lock_guard lock(m_generationMutex);
+    return (cover ? m_coverGenerations : m_posterGenerations).value(id);
+}
+
+void PMMovieRepresentationImageLoader::saveCoverImage(const ImagePtr& image, PMMovieRepresentationPrototype& movie, CompletionHandler completion)
+{
+    saveImage(image, true, PMMainController::mainController().coverImageDirectoryPath(), movie.uniqueLibraryID(), false, &movie, std::move(completion));
+}
+
+void PMMovieRepresentationImageLoader::savePosterImage(const ImagePtr& image, PMMovieRepresentationPrototype& movie, CompletionHandler completion)
+{
+    saveImage(image, false, PMMainController::mainController().posterImageDirectoryPath(), movie.uniqueLibraryID(), true, &movie,
+              std::move(completion));
+}
+
+void PMMovieRepresentationImageLoader::saveImage(const ImagePtr& image, bool asCover, const QString& folder, const QString& id, bool trigger,
+                                                 PMMovieRepresentationPrototype* movie, CompletionHandler completion)
+{
+    if (!PMIsWellFormedImageID(id) || folder.isEmpty()) {
+        PMLog("cannot save image: <%@> is no image name", id);
+        if (completion)
+            completion(false);
+        return;
+    }
+    std::shared_ptr<PMMovieRepresentationPrototype> record;
+    if (movie) {
+        movie->userSettings()->remove(QStringLiteral("RGB"));
+        record = movie->sharedRecord();
+    }
+    auto& services = PMMovieRepresentationServices::shared();
+    if (services.updateApplicationIconWithCrawlDelta)
+        services.updateApplicationIconWithCrawlDelta(1);
+    QHash<QString, ImagePtr>& pending = asCover ? m_saveQueueCoverImagesByID : m_saveQueuePosterImagesByID;
+    if (image)
+        pending.insert(id, image);
+    else
+        pending.remove(id);
+    {
+        std::lock_guard lock(m_generationMutex);
+        ++(asCover ? m_coverGenerations : m_posterGenerations)[id];
+    }
+    // A reduced copy still waiting for its write shows the old picture: no reader gets it.
+    (asCover ? m_saveQueueUnderscoreCoverJPEGRepresentationsByID : m_saveQueueUnderscorePosterJPEGRepresentationsByID).remove(id);
+    // What the save queue needs, read here on the main thread.
+    const bool saveTIFF = PMImageFolderSettings::shared().savesTIFFImages;
+    const bool cycles = platform::UserDefaults::standard().boolForKey(QStringLiteral("Cycle Through Index Image On Hover"));
+    m_saveQueue.async([this, image, asCover, folder, id, trigger, cycles, saveTIFF, record, completion = std::move(completion)]() mutable {
+        checkFolderPathAndCreateIfNecessary(folder);
+        const QString jpgName = id + QStringLiteral(".jpg"), tiffName = id + QStringLiteral(".tiff");
+        const QString underscoreFolder = folder + QStringLiteral("/_");
+        const bool hadImage = QFileInfo::exists(pathInFolder(folder, jpgName)) || QFileInfo::exists(pathInFolder(folder, tiffName))
+                           || QFileInfo::exists(pathInFolder(underscoreFolder, jpgName));
+        bool succeeded = true;
+        if (image) {
+            const QString target = pathInFolder(folder, saveTIFF ? tiffName : jpgName);
+            const QString source = image->associatedSourcePath;
+            QString error;
+            bool written = false;
+            if (!source.isEmpty() && hasExtension(source, saveTIFF ? std::initializer_list<const char*>{"tif", "tiff"}
+                                                                    : std::initializer_list<const char*>{"jpg", "jpeg"})) {
+                QFile file(source);
+                if (file.open(QIODevice::ReadOnly)) {
+                    const QByteArray bytes = file.readAll();
+                    if (file.error() == QFile::NoError) {
+                        error = platform::saveFile(target, bytes);
+                        written = error.isEmpty();
+                        if (written && debugLog())
+                            PMLog("[Debug] copied source file: %@", target);
+                    }
+                }
+                if (!written && !saveTIFF && error.isEmpty())
+                    written = writeToJPEGFile(image, target, 0.95, &error);
+            } else if (saveTIFF) {
+                written = writeToTIFFFile(image, target, &error);
+            } else {
+                written = writeToJPEGFile(image, target, 0.95, &error);
+            }
+            if (!written && saveTIFF && error.isEmpty())
+                written = writeToTIFFFile(image, target, &error);
+            if (written) {
+                // Only now that the new picture is in place do the old ones go.
+                deleteImageFile(folder, saveTIFF ? jpgName : tiffName, false);
+                deleteImageFile(underscoreFolder, jpgName, true);
+                const int origin = image->associatedSourceType & 3;
+                const bool copied = !source.isEmpty() && QFileInfo(source).suffix().compare(QFileInfo(target).suffix(), Qt::CaseInsensitive) == 0;
+                if (!copied && origin >= 1)
+                    setSpotlightCommentAttribute(target, QString::number(origin));
+            } else {
+                PMLog("cannot save image: %@ (%@)", target, error);
+                succeeded = false;
+            }
+        } else {
+            deleteImageFile(folder, jpgName, false);
+            deleteImageFile(folder, tiffName, false);
+            deleteImageFile(underscoreFolder, jpgName, true);
+        }
+        const bool startHoverFrames = trigger && image && succeeded && cycles && !hadImage;
+        platform::dispatchAsyncMain([this, image, asCover, id, record, startHoverFrames, succeeded, completion = std::move(completion)] {
+            QHash<QString, ImagePtr>& pending = asCover ? m_saveQueueCoverImagesByID : m_saveQueuePosterImagesByID;
+            if (image && pending.value(id) == image)
+                pending.remove(id);
+            if (startHoverFrames && record && generateStandardIndexImageWrappers)
+                generateStandardIndexImageWrappers(*record);
+            if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
+                update(-1);
+            if (completion)
+                completion(succeeded);
+        });
+    });
+}
+
+void PMMovieRepresentationImageLoader::saveUnderscoreCoverImageJPEGRepresentation(const QByteArray& data, const QString& basePath,
+                                                                                 const QString& id, quint64 generation)
+{
+    if (!data.isEmpty() && !basePath.isEmpty())
+        saveUnderscoreImageJPEGRepresentation(data, basePath, id, true, generation);
+}
+
+void PMMovieRepresentationImageLoader::saveUnderscorePosterImageJPEGRepresentation(const QByteArray& data, const QString& basePath,
+                                                                                  const QString& id, quint64 generation)
+{
+    if (!data.isEmpty() && !basePath.isEmpty())
+        saveUnderscoreImageJPEGRepresentation(data, basePath, id, false, generation);
+}
+
+void PMMovieRepresentationImageLoader::saveUnderscoreImageJPEGRepresentation(const QByteArray& data, const QString& basePath, const QString& id,
+                                                                            bool cover, quint64 generation)
+{
+    if (!PMIsWellFormedImageID(id) || QFileInfo(basePath).fileName() != id)
+        return;
+    if (imageGeneration(cover, id) != generation)
+        return; // made from a picture that has been replaced since
+    QHash<QString, QByteArray>& pending = cover ? m_saveQueueUnderscoreCoverJPEGRepresentationsByID : m_saveQueueUnderscorePosterJPEGRepresentationsByID;
+    pending.insert(id, data);
+    m_saveQueue.async([this, data, basePath, id, cover, generation] {
+        const QString folder = QFileInfo(basePath).absolutePath();
+        checkFolderPathAndCreateIfNecessary(folder);
+        // Checked again here: a new picture queued after this copy has deleted the old copy
+        // and must not see it come back.
+        if (imageGeneration(cover, id) == generation) {
+            const QString path = pathInFolder(folder, id + QStringLiteral(".jpg"));
+            if (!path.isEmpty())
+                platform::saveFile(path, data);
+        }
+        platform::dispatchAsyncMain([this, data, id, cover] {
+            QHash<QString, QByteArray>& pending =
+                cover ? m_saveQueueUnderscoreCoverJPEGRepresentationsByID : m_saveQueueUnderscorePosterJPEGRepresentationsByID;
+            if (pending.value(id) == data)
+                pending.remove(id);
+        });
+    });
+}
