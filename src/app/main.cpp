@@ -59,6 +59,8 @@ void installTerminationHandler(QObject* parent)
     QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t got = ::read(gSignalSockets[1], &byte, 1);
+        // Nobody may be at the screen to answer: the quit must end on its own.
+        mainController()._quitRequestedBySession = true;
         if (mainController().applicationShouldTerminate())
             QCoreApplication::quit();
     });
