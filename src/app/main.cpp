@@ -18,6 +18,10 @@
 
 namespace {
 
+// Set once the quit sequence has run and allowed the quit: the windows that close as the
+// program ends do not run it again.
+bool gQuitApproved = false;
+
 // Closing the main window asks the controller whether the program may quit; the quit
 // sequence (save included) runs before the answer.
 class QuitOnClose : public QObject {
@@ -27,17 +31,14 @@ public:
     {
         if (event->type() != QEvent::Close)
             return QObject::eventFilter(watched, event);
-        if (m_quitting || mainController().applicationShouldTerminate()) {
-            m_quitting = true;
+        if (gQuitApproved || mainController().applicationShouldTerminate()) {
+            gQuitApproved = true;
             QCoreApplication::quit();
             return false;
         }
         event->ignore();
         return true;
     }
-
-private:
-    bool m_quitting = false;
 };
 
 // A request to end the process (SIGTERM, SIGINT, the end of the session) runs the quit
@@ -61,8 +62,10 @@ void installTerminationHandler(QObject* parent)
         [[maybe_unused]] const ssize_t got = ::read(gSignalSockets[1], &byte, 1);
         // Nobody may be at the screen to answer: the quit must end on its own.
         mainController()._quitRequestedBySession = true;
-        if (mainController().applicationShouldTerminate())
+        if (gQuitApproved || mainController().applicationShouldTerminate()) {
+            gQuitApproved = true;
             QCoreApplication::quit();
+        }
     });
     struct sigaction action = {};
     action.sa_handler = handleTerminationSignal;
