@@ -13,6 +13,7 @@
 #include "platform/Bookmark.h"
 #include "foundation/PMLog.h"
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
+#include "foundation/NSString+PMHelpManagerPaths.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/Memory.h"
@@ -325,7 +326,7 @@ void PMMainController::loadLibrary()
             // the user may choose another library (or make one); otherwise the program
             // ends without the quit sequence, which would save.
             if (!_didFinishLaunching) {
-                const QString readable = readablePathRepresentation(folder);
+                const QString readable = readablePathRepresentationIndicatingAvailability(folder, false);
                 const QString explanation =
                     QCoreApplication::translate("PMMainController", "%1 is not available. Choose another existing library, create a new library, or cancel to quit.")
                         .arg(readable.isEmpty() ? folder : readable);
