@@ -6,6 +6,7 @@
 
 #include <QtCore/QFileInfo>
 #include <QtGui/QCloseEvent>
+#include <QtGui/QSessionManager>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 
@@ -108,6 +109,8 @@ int main(int argc, char** argv)
         return exitCode;
 
     installTerminationHandler(&app);
+    // The desktop session ending: whoever logs out is not there to answer alerts.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager&) { mainController()._quitRequestedBySession = true; });
     PMMainController& controller = mainController();
     controller._openRequestsFromCommandLine = openRequests;
     controller.applicationWillFinishLaunching();
