@@ -103,13 +103,13 @@ int removeLeftoverSaveFiles(const QString& path)
         if (name.size() != prefix.size() + 6 || !name.startsWith(prefix))
             return false;
         for (const QChar c : QStringView(name).mid(prefix.size()))
-            if (!(c.isDigit() || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')))
+            if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')))
                 return false;
         return true;
     };
     int removed = 0;
     const QDir folder(info.absolutePath());
-    for (const QString& name : folder.entryList({prefix + u'*'}, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks)) {
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks)) {
         if (!isTemporaryName(name))
             continue;
         const QByteArray entry = QFile::encodeName(folder.filePath(name));

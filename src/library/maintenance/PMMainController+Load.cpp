@@ -239,8 +239,10 @@ void PMMainController::loadLibrary()
     qsizetype dataLength = 0;
     bool readAnyIndex = false;
     QString keptAside; // the first damaged index moved aside
-    // A save cut short (the process killed while it wrote) leaves its temporary file.
+    // A save cut short (the process killed while it wrote the index or its backup)
+    // leaves its temporary file.
     platform::removeLeftoverSaveFiles(databasePaths.value(0));
+    platform::removeLeftoverSaveFiles(databasePaths.value(1));
     for (qsizetype pathIndex = 0; pathIndex < databasePaths.size(); ++pathIndex) {
         const QString& path = databasePaths.at(pathIndex);
         QFile file(path);

@@ -463,9 +463,9 @@ TEST_F(LibraryIndexTest, LeftoversOfAnInterruptedSaveAreRemoved)
     // only it.
     writeFixture(indexPath(), QStringLiteral("current"));
     const QString folder = m_library + QStringLiteral("/Pellis.library/");
-    const QStringList leftovers = {QStringLiteral(".Pellis.2.libraryindex.aZ09xQ")};
+    const QStringList leftovers = {QStringLiteral(".Pellis.2.libraryindex.aZ09xQ"), QStringLiteral(".Pellis.2.backup.libraryindex.Q1w2E3")};
     const QStringList others = {QStringLiteral(".Pellis.2.libraryindex.aZ09xQ7"), QStringLiteral(".Pellis.2.libraryindex.a-09xQ"),
-                                QStringLiteral("Pellis.2.libraryindex.aZ09xQ"), QStringLiteral(".Pellis.2.backup.libraryindex.aZ09xQ"),
+                                QStringLiteral("Pellis.2.libraryindex.aZ09xQ"), QStringLiteral(".Pellis.libraryindex.aZ09xQ"),
                                 QStringLiteral("notes.txt")};
     for (const QString& name : leftovers + others)
         testsupport::writeFile(folder + name, QByteArray(4096, 'x'));
