@@ -8,6 +8,7 @@
 
 #include <QtCore/QFileInfo>
 #include <QtGui/QCloseEvent>
+#include <QtGui/QSessionManager>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 
@@ -20,6 +21,10 @@
 
 namespace {
 
+// Set once the quit sequence has run and allowed the quit: the windows that close as the
+// program ends do not run it again.
+bool gQuitApproved = false;
+
 // Closing the main window asks the controller whether the program may quit; the quit
 // sequence (save included) runs before the answer.
 class QuitOnClose : public QObject {
@@ -29,17 +34,14 @@ public:
     {
         if (event->type() != QEvent::Close)
             return QObject::eventFilter(watched, event);
-        if (m_quitting || mainController().applicationShouldTerminate()) {
-            m_quitting = true;
+        if (gQuitApproved || mainController().applicationShouldTerminate()) {
+            gQuitApproved = true;
             QCoreApplication::quit();
             return false;
         }
         event->ignore();
         return true;
     }
-
-private:
-    bool m_quitting = false;
 };
 
 // A request to end the process (SIGTERM, SIGINT, the end of the session) runs the quit
@@ -61,8 +63,12 @@ void installTerminationHandler(QObject* parent)
     QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t got = ::read(gSignalSockets[1], &byte, 1);
-        if (mainController().applicationShouldTerminate())
+        // Nobody may be at the screen to answer: the quit must end on its own.
+        mainController()._quitRequestedBySession = true;
+        if (gQuitApproved || mainController().applicationShouldTerminate()) {
+            gQuitApproved = true;
             QCoreApplication::quit();
+        }
     });
     struct sigaction action = {};
     action.sa_handler = handleTerminationSignal;
@@ -107,6 +113,8 @@ int main(int argc, char** argv)
     installTerminationHandler(&app);
     // Light or dark as the desktop is, and changing with it.
     PMFollowDesktopAppearance();
+    // The desktop session ending: whoever logs out is not there to answer alerts.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager&) { mainController()._quitRequestedBySession = true; });
     PMMainController& controller = mainController();
     // Actions that no window handles end at the controller.
     platform::setApplicationResponder(&controller);

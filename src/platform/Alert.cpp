@@ -26,6 +26,24 @@ void setAlertHandler(AlertHandler handler)
     g_handler = std::move(handler);
 }
 
+bool hasScreenForAlerts()
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return false;
+    const QString platformName = QGuiApplication::platformName();
+    return platformName != QLatin1String("offscreen") && platformName != QLatin1String("minimal");
+}
+
+bool alertsCanBeAnswered()
+{
+    {
+        QMutexLocker lock(&g_handlerMutex);
+        if (g_handler)
+            return true;
+    }
+    return hasScreenForAlerts();
+}
+
 AlertResponse runAlert(const Alert& alert)
 {
     AlertHandler handler;
@@ -37,7 +55,7 @@ AlertResponse runAlert(const Alert& alert)
         return handler(alert);
 
     // Without a screen nobody could answer: take the default button instead of waiting forever.
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance()) || QGuiApplication::platformName() == QLatin1String("offscreen")) {
+    if (!hasScreenForAlerts()) {
         std::fprintf(stderr, "alert without a screen, taking the default button: %s\n", qPrintable(alert.messageText));
         return AlertResponse{0, alert.suppressionButtonChecked};
     }

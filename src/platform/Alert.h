@@ -38,6 +38,11 @@ AlertResponse runAlert(const Alert& alert);
 using AlertHandler = std::function<AlertResponse(const Alert&)>;
 void setAlertHandler(AlertHandler handler);
 
+// Whether the program has a screen to show alerts on (else they take their default button).
+bool hasScreenForAlerts();
+// Whether anybody can answer an alert: a screen, or a handler that answers instead.
+bool alertsCanBeAnswered();
+
 void beep();
 // Counts beeps since the start, so that tests can tell a refused command.
 int beepCount();

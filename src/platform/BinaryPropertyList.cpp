@@ -69,6 +69,8 @@ public:
             m_budget = m_size * 4 + 65536;
             if (!decode(m_topObject, 0, &result))
                 result = Value();
+            else if (result.isNull())
+                fail(QStringLiteral("the top object is the null object: the file holds no value"));
         }
         if (error)
             *error = m_error;
@@ -250,8 +252,12 @@ private:
                 *out = Value(marker == 0x09);
                 return true;
             }
-            if (marker == 0x00)
-                return fail(QStringLiteral("null object at offset %1 is not a property-list value").arg(offset));
+            // The null object that some writers emit: an absent value. A dictionary drops
+            // its entry, an array its element.
+            if (marker == 0x00) {
+                *out = Value();
+                return true;
+            }
             break;
         case 0x10: {
             if (low > 4)
@@ -372,7 +378,7 @@ private:
                 }
                 --m_budget;
                 ok = decodeString(keyRef, keyOffset, m_data[keyOffset], &key) && decode(valueRef, depth + 1, &value);
-                if (ok)
+                if (ok && !value.isNull())
                     map.insert(*key, std::move(value));
             }
             if (ok)
@@ -386,6 +392,8 @@ private:
                 if (ok) {
                     values.emplace_back();
                     ok = decode(childRef, depth + 1, &values.back());
+                    if (ok && values.back().isNull())
+                        values.pop_back();
                 }
             }
             if (ok)

@@ -606,4 +606,89 @@ quint64 bookmarkSearchMovedFoldersLearned()
     return tSession ? tSession->movedFoldersLearned : 0;
 }
 
+namespace {
+
+// The fixed part of a version 2 alias record ends here; its tagged fields follow.
+constexpr int kAliasVersion2FieldsOffset = 150;
+enum AliasTag : int {
+    kAliasTagClassicPath = 2,
+    kAliasTagPath = 18,
+    kAliasTagMountPoint = 19,
+    kAliasTagEnd = 0xFFFF,
+};
+
+quint16 bigEndian16(const QByteArray& data, qsizetype at)
+{
+    return quint16((quint8(data[at]) << 8) | quint8(data[at + 1]));
+}
+
+// The tagged fields from `offset` on, when they run without a fault up to the end
+// marker inside the record; empty otherwise.
+QHash<int, QByteArray> aliasFields(const QByteArray& data, qsizetype offset, qsizetype end)
+{
+    QHash<int, QByteArray> fields;
+    qsizetype at = offset;
+    while (at + 4 <= end) {
+        const int tag = bigEndian16(data, at);
+        const qsizetype length = bigEndian16(data, at + 2);
+        at += 4;
+        if (tag == kAliasTagEnd)
+            return fields;
+        if (tag > 0x100 || at + length > end)
+            return {};
+        fields.insert(tag, data.mid(at, length));
+        at += length + (length & 1);
+    }
+    return {};
+}
+
+} // namespace
+
+bool pathFromAliasRecord(const QByteArray& alias, QString* getPath, QString* error)
+{
+    setError(error, {});
+    const auto fail = [&](const QString& why) {
+        setError(error, why);
+        return false;
+    };
+    if (alias.size() < 8)
+        return fail(QStringLiteral("alias record too short"));
+    const qsizetype end = std::min<qsizetype>(bigEndian16(alias, 4), alias.size());
+    const int version = bigEndian16(alias, 6);
+    QHash<int, QByteArray> fields;
+    if (version == 2) {
+        fields = aliasFields(alias, kAliasVersion2FieldsOffset, end);
+    } else if (version == 3) {
+        // The newer record's fixed part is shorter; its fields begin where a chain of them
+        // runs cleanly to the end marker.
+        for (qsizetype offset = 20; offset < kAliasVersion2FieldsOffset && fields.isEmpty(); offset += 2)
+            fields = aliasFields(alias, offset, end);
+    } else {
+        return fail(QStringLiteral("alias record of unknown version %1").arg(version));
+    }
+    QString path;
+    if (const QByteArray posix = fields.value(kAliasTagPath); posix.startsWith('/')) {
+        path = QString::fromUtf8(posix);
+        QString mountPoint = QString::fromUtf8(fields.value(kAliasTagMountPoint));
+        while (mountPoint.endsWith(u'/'))
+            mountPoint.chop(1);
+        if (!mountPoint.isEmpty() && !path.startsWith(mountPoint + u'/'))
+            path.prepend(mountPoint);
+    } else if (const QByteArray classic = fields.value(kAliasTagClassicPath); classic.contains(':')) {
+        // "Volume:Folder:File": the volume's own folder is the root; a "/" inside a name
+        // is a ":" in the file system's path.
+        QStringList components = QString::fromLatin1(classic).split(u':');
+        components.removeFirst();
+        for (QString& component : components)
+            component.replace(u'/', u':');
+        components.removeAll(QString());
+        path = u'/' + components.join(u'/');
+    }
+    if (path.size() < 2 || path.contains(QChar(0)))
+        return fail(QStringLiteral("alias record holds no path"));
+    if (getPath)
+        *getPath = QDir::cleanPath(path);
+    return true;
+}
+
 } // namespace platform

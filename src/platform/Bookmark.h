@@ -39,6 +39,12 @@ struct Bookmark {
 // Records the file or folder at the path (not following a final symbolic link).
 bool createBookmark(const QString& path, Bookmark* getBookmark, QString* error = nullptr);
 
+// The path of the file that an alias record of older libraries points to, read from
+// the record's tagged fields (its own path text, or the volume-relative one joined to
+// the volume's mount point, or the colon-separated classic path). Damaged or foreign
+// data gives false and an error, never a crash.
+bool pathFromAliasRecord(const QByteArray& alias, QString* getPath, QString* error = nullptr);
+
 // The most entries the inode search looks at before it gives up.
 inline constexpr int kBookmarkSearchLimit = 50000;
 

@@ -1,5 +1,6 @@
 #include "platform/SaveFile.h"
 
+#include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 
 #include <cerrno>
@@ -89,6 +90,34 @@ QString saveFile(const QString& path, const QByteArray& bytes)
         ::close(dirFd);
     }
     return {};
+}
+
+int removeLeftoverSaveFiles(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.fileName().isEmpty())
+        return 0;
+    // "." + the file's name + "." + the six characters that mkostemp chose.
+    const QString prefix = u'.' + info.fileName() + u'.';
+    const auto isTemporaryName = [&](const QString& name) {
+        if (name.size() != prefix.size() + 6 || !name.startsWith(prefix))
+            return false;
+        for (const QChar c : QStringView(name).mid(prefix.size()))
+            if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z')))
+                return false;
+        return true;
+    };
+    int removed = 0;
+    const QDir folder(info.absolutePath());
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks)) {
+        if (!isTemporaryName(name))
+            continue;
+        const QByteArray entry = QFile::encodeName(folder.filePath(name));
+        struct stat st {};
+        if (::lstat(entry.constData(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(entry.constData()) == 0)
+            ++removed;
+    }
+    return removed;
 }
 
 } // namespace platform

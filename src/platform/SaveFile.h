@@ -14,4 +14,9 @@ namespace platform {
 // An existing file keeps its permissions; a new one gets 0666 less the umask.
 QString saveFile(const QString& path, const QByteArray& bytes);
 
+// Removes the temporary files that `saveFile` left beside the path when the process was
+// killed while it wrote: regular files named exactly as it names them, nothing else.
+// Answers how many were removed. Call it only while nothing saves to that path.
+int removeLeftoverSaveFiles(const QString& path);
+
 } // namespace platform

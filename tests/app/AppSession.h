@@ -8,6 +8,7 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFile>
+#include <QtCore/QProcessEnvironment>
 #include <QtCore/QStandardPaths>
 
 #include <functional>
@@ -37,6 +38,19 @@ inline Session make(const std::function<platform::DictionaryPtr(const QString& h
     testsupport::writeFile(s.home + QStringLiteral("/.config/Pellis/com.tolvane.Pellis.plist"),
                            platform::writeBinaryPropertyList(platform::Value(defaults)));
     return s;
+}
+
+// The environment of a copy started directly (not through the shell of `run`): the
+// session's home and settings, no screen, no single-instance check.
+inline QProcessEnvironment environment(const Session& s)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), s.home);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), s.home + QStringLiteral("/.config"));
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), s.home + QStringLiteral("/.cache"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("com.tolvane.MultipleApplicationInstanceCheck"), QStringLiteral("skip"));
+    return environment;
 }
 
 // Runs `shell` with $1 = home, $2 = program, $3 = the ready file and then `extra`.

@@ -144,6 +144,54 @@ TEST(Bookmark, SerialisedFormsRoundTripAndRefuseBadInput)
     EXPECT_FALSE(Bookmark::fromValue(Value(QStringLiteral("x")), &back));
 }
 
+namespace {
+
+// An alias record of the given version: a fixed part of `header` bytes, then the fields.
+QByteArray aliasRecord(int version, int header, const std::vector<std::pair<int, QByteArray>>& fields)
+{
+    QByteArray record(header, '\0');
+    record[7] = char(version);
+    for (const auto& [tag, data] : fields) {
+        record.append(char(tag >> 8)).append(char(tag & 0xFF)).append(char(data.size() >> 8)).append(char(data.size() & 0xFF)).append(data);
+        if (data.size() % 2)
+            record.append('\0');
+    }
+    record.append("\xFF\xFF\0\0", 4);
+    record[4] = char(record.size() >> 8);
+    record[5] = char(record.size() & 0xFF);
+    return record;
+}
+
+} // namespace
+
+TEST(Bookmark, AliasRecordsOfOlderLibrariesGiveTheirPath)
+{
+    const struct {
+        const char* why;
+        QByteArray alias;
+        const char* path; // nullptr: refused
+    } cases[] = {
+        {"path on another volume", aliasRecord(2, 150, {{2, "Disk:Films:a.mov"}, {18, "/Films/a.mov"}, {19, "/Volumes/Disk"}}), "/Volumes/Disk/Films/a.mov"},
+        {"path on the start-up volume", aliasRecord(2, 150, {{18, "/Users/me/b.mov"}, {19, "/"}}), "/Users/me/b.mov"},
+        {"only the classic path", aliasRecord(2, 150, {{0, "Films"}, {2, "Disk:Films:a/b.mov"}}), "/Films/a:b.mov"},
+        {"newer record with a shorter fixed part", aliasRecord(3, 58, {{14, QByteArray(12, '\1')}, {18, "/Users/me/c.mov"}, {19, "/"}}), "/Users/me/c.mov"},
+        {"no path among the fields", aliasRecord(2, 150, {{0, "Films"}}), nullptr},
+        {"fields running past the record", aliasRecord(2, 150, {{18, "/Users/me/b.mov"}}).left(160), nullptr},
+        {"unknown version", aliasRecord(9, 150, {{18, "/Users/me/b.mov"}}), nullptr},
+        {"too short", QByteArray("\0\0\0", 3), nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        QString path;
+        QString error;
+        EXPECT_EQ(pathFromAliasRecord(c.alias, &path, &error), c.path != nullptr) << error.toStdString();
+        if (c.path)
+            EXPECT_EQ(path, QString::fromUtf8(c.path));
+        else
+            EXPECT_FALSE(error.isEmpty());
+    }
+}
+
 TEST(Bookmark, FollowsItsVolumeToAnotherMountPoint)
 {
     if (!enterPrivateMountNamespace())

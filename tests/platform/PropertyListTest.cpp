@@ -400,8 +400,6 @@ TEST(PropertyList, BinaryReaderRefusesHostileFiles)
     bigInteger.objects = {bytes({0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0})};
     RawBinary wideInteger;
     wideInteger.objects = {bytes({0x15, 0, 0})};
-    RawBinary null;
-    null.objects = {bytes({0x00})};
     RawBinary uid;
     uid.objects = {bytes({0x80, 1})};
     RawBinary set;
@@ -446,7 +444,6 @@ TEST(PropertyList, BinaryReaderRefusesHostileFiles)
         {"integer key", intKey.build(), "not a string"},
         {"integer above 64 bits", bigInteger.build(), "does not fit in 64 bits"},
         {"integer of 32 bytes", wideInteger.build(), "unsupported size"},
-        {"null", null.build(), "null"},
         {"UID", uid.build(), "UID"},
         {"set", set.build(), "unsupported marker 0xc0"},
         {"count of wrong type", countNotInteger.build(), "not an integer"},
@@ -485,6 +482,13 @@ TEST(PropertyList, BinaryReaderAcceptsWhatOtherWritersProduce)
         {"other encodings", misc.build(),
          Value(Array::make({1.5, QString::fromUtf8("c\xC3\xA9z"), QString::fromUtf8("\xF0\x9F\x98\x80"), -2, 4294967295LL, QByteArray("\xAB\xCD")}))},
         {"bare integer", [] { RawBinary b; b.objects = {bytes({0x10, 42})}; return b.build(); }(), Value(42)},
+        // The null object is an absent value: its dictionary entry and array element go.
+        {"null objects", [] {
+             RawBinary b;
+             b.objects = {bytes({0xD2, 1, 2, 3, 4}), bytes({0x51, 'a'}), bytes({0x51, 'b'}), bytes({0x00}), bytes({0xA3, 5, 3, 5}), bytes({0x10, 7})};
+             return b.build();
+         }(),
+         Value(Dictionary::make({{"b", Array::make({7, 7})}}))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

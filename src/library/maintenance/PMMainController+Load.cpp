@@ -13,6 +13,7 @@
 #include "platform/Bookmark.h"
 #include "foundation/PMLog.h"
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
+#include "foundation/NSString+PMHelpManagerPaths.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/Memory.h"
@@ -41,8 +42,9 @@ using platform::Value;
 
 namespace {
 
-// Deeper trees than this are not made by the program; what lies below is dropped.
-constexpr int kMaximumLibraryDepth = 128;
+// The property-list readers refuse deeper nesting than this, so every tree that was read
+// is loaded whole; the bound only keeps the recursion finite for trees from elsewhere.
+constexpr int kMaximumLibraryDepth = platform::kPropertyListMaxDepth;
 
 // Set while `loadLibrary` fills the library from a tree that it alone holds (just read
 // from the index): the records then take their saved settings over instead of copying
@@ -162,17 +164,30 @@ bool isStorageRole(const QString& role)
     return roles.contains(role);
 }
 
-// Moves an index that cannot be read aside, so that nothing written later replaces it.
-void keepDamagedIndexAside(const QString& path)
+// Moves an index that cannot be read aside, so that nothing written later replaces it;
+// answers where it went (empty when it could not be moved).
+QString keepDamagedIndexAside(const QString& path)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
     QString aside = path + QStringLiteral(".damaged-") + stamp;
     for (int n = 2; QFileInfo::exists(aside); ++n)
         aside = path + QStringLiteral(".damaged-") + stamp + QStringLiteral("-%1").arg(n);
-    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0)
+    if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) == 0) {
         PMLog("damaged library index <%@> kept as <%@>", path, aside);
-    else
-        PMLog("cannot keep damaged library index <%@> aside", path);
+        return aside;
+    }
+    PMLog("cannot keep damaged library index <%@> aside", path);
+    return {};
+}
+
+// A relative path that names a place inside a library folder: no "." or ".." component
+// leads out of it.
+bool isInsideRelativePath(const QString& relative)
+{
+    for (const QStringView component : QStringView(relative).split(u'/'))
+        if (component == u"." || component == u"..")
+            return false;
+    return true;
 }
 
 } // namespace
@@ -222,12 +237,23 @@ void PMMainController::loadLibrary()
     bool oldFormat = true;
     QString indexPath;
     qsizetype dataLength = 0;
-    for (const QString& path : databasePaths) {
+    bool readAnyIndex = false;
+    QString keptAside; // the first damaged index moved aside
+    // A save cut short (the process killed while it wrote the index or its backup)
+    // leaves its temporary file.
+    platform::removeLeftoverSaveFiles(databasePaths.value(0));
+    platform::removeLeftoverSaveFiles(databasePaths.value(1));
+    for (qsizetype pathIndex = 0; pathIndex < databasePaths.size(); ++pathIndex) {
+        const QString& path = databasePaths.at(pathIndex);
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             continue;
         const QByteArray data = file.readAll();
         file.close();
+        readAnyIndex = true;
+        // The index and its backup of the current names are written as dictionaries; an
+        // array there is no library of the older format but a damaged file.
+        const bool currentFormatName = pathIndex < 2;
         const platform::PropertyListReadResult read = platform::readPropertyList(data);
         ArrayPtr items;
         DictionaryPtr settings;
@@ -242,12 +268,14 @@ void PMMainController::loadLibrary()
             if (top->value(QStringLiteral("Preferences")).isDictionary())
                 settings = top->value(QStringLiteral("Preferences")).dictionary();
             old = longLongValueOfObjectForKey(top.get(), QStringLiteral("Version")) < 2;
-        } else if (read.ok() && read.value.isArray()) {
+        } else if (read.ok() && read.value.isArray() && !currentFormatName) {
             items = read.value.array();
         }
         if (!items) {
             PMLog("cannot read library index <%@>: %@", path, read.ok() ? QStringLiteral("unexpected contents") : read.error);
-            keepDamagedIndexAside(path);
+            const QString aside = keepDamagedIndexAside(path);
+            if (keptAside.isEmpty())
+                keptAside = aside.isEmpty() ? path : aside;
             continue;
         }
         libraryArray = items;
@@ -278,7 +306,7 @@ void PMMainController::loadLibrary()
 
     if (preferences) {
         applyPerLibrarySettings(preferences);
-    } else if (!indexPath.isEmpty()) {
+    } else if (readAnyIndex) {
         // Libraries of older versions kept their settings in files of their own.
         const QDir folderOfSettings(librarySettingsPath() + QStringLiteral("/Preferences"));
         for (const QString& name : folderOfSettings.entryList(QDir::Files, QDir::Name)) {
@@ -296,14 +324,22 @@ void PMMainController::loadLibrary()
     if (!libraryArray) {
         if (!volumeExistsForPath(folder)) {
             PMLog("cannot load library at <%@>, because <%@> is missing", folder, volumePathOrSlash(folder));
-            // Nothing is created in place of a library whose volume is away: the program
-            // ends without the quit sequence, which would save. Until another library can
-            // be chosen here, the user is told why it ends.
-            platform::beep();
+            // Nothing is created in place of a library whose volume is away. During launch
+            // the user may choose another library (or make one); otherwise the program
+            // ends without the quit sequence, which would save.
             if (!_didFinishLaunching) {
-                const QString readable = readablePathRepresentation(folder);
-                PMRunAlert(QCoreApplication::translate("PMMainController", "%1 is not available.").arg(readable.isEmpty() ? folder : readable),
-                           QCoreApplication::translate("PMMainController", "Connect the volume that holds the library and open Pellis again."));
+                const QString readable = readablePathRepresentationIndicatingAvailability(folder, false);
+                const QString explanation =
+                    QCoreApplication::translate("PMMainController", "%1 is not available. Choose another existing library, create a new library, or cancel to quit.")
+                        .arg(readable.isEmpty() ? folder : readable);
+                const QString chosen = libraryPathFromOpenPanelWithExplanation(explanation, QString());
+                if (!chosen.isEmpty()) {
+                    setLibraryPath(chosen);
+                    loadLibrary();
+                    return;
+                }
+            } else {
+                platform::beep();
             }
             _shouldTerminateWithoutQuitSequence = true;
             _library = Array::make();
@@ -375,6 +411,13 @@ void PMMainController::loadLibrary()
     if (_library->isEmpty()) {
         smartGroupStorage();
         PMLog("using empty library");
+        // An index that was there but could not be read, with no backup to take its
+        // place: the user learns it, and where the damaged file is kept.
+        if (!keptAside.isEmpty())
+            PMRunAlert(QCoreApplication::translate("PMMainController", "The library could not be read."),
+                       QCoreApplication::translate("PMMainController", "The library index is damaged and no backup of it could be read, so "
+                                                                       "Pellis opens an empty library. The damaged file is kept as:\n\n%1")
+                           .arg(keptAside));
     }
     pellisSourceStorageSection();
     // The records were made without looking at their files: this first rebuild tests
@@ -386,6 +429,26 @@ void PMMainController::loadLibrary()
     platform::releaseFreeMemory();
     _libraryIsLoaded = true;
 }
+
+namespace {
+
+// The bookmark that takes the place of an older library's alias record: of the file it
+// points to, or of its path alone when no file is there now.
+QByteArray bookmarkDataFromAlias(const QByteArray& alias, const QString& savedPath)
+{
+    QString aliasedPath;
+    QString error;
+    if (!platform::pathFromAliasRecord(alias, &aliasedPath, &error)) {
+        PMLog("cannot read alias of <%@>: %@", savedPath, error);
+        return {};
+    }
+    platform::Bookmark bookmark;
+    if (!platform::createBookmark(aliasedPath, &bookmark))
+        bookmark.path = aliasedPath;
+    return bookmark.toData();
+}
+
+} // namespace
 
 void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr& fromSavedArray, bool convertOriginalURLsToTags,
                                             bool convertToCSVTags, Array* extractSmartGroups, int depth)
@@ -420,9 +483,15 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                     PMLog("[Debug] dropping irrelevant file at <%@>", path.string());
                 continue;
             }
-            const Value relative = saved->value(QStringLiteral("Relative Path"));
+            Value relative = saved->value(QStringLiteral("Relative Path"));
+            // One that climbs out of the library folder is no place in it: "Path" stands.
+            if (relative.isString() && !isInsideRelativePath(relative.string()))
+                relative = Value();
             const Value bookmark = saved->value(QStringLiteral("Bookmark"));
-            const QByteArray bookmarkData = bookmark.isData() ? bookmark.data() : QByteArray();
+            QByteArray bookmarkData = bookmark.isData() ? bookmark.data() : QByteArray();
+            if (bookmarkData.isEmpty())
+                if (const Value alias = saved->value(QStringLiteral("Alias")); alias.isData())
+                    bookmarkData = bookmarkDataFromAlias(alias.data(), path.string());
             QString filePath = platform::stringByExpandingTildeInPath(path.string());
             // Whether the file is where the index says is learnt by the rebuild that ends
             // the load, which tests every file anyway and repairs the paths of files that

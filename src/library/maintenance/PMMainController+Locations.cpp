@@ -7,6 +7,7 @@
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMLog.h"
 #include "library/model/PMLibraryFileRules.h"
+#include "platform/OpenPanel.h"
 #include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
@@ -15,9 +16,11 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QSet>
+#include <QtWidgets/QFileDialog>
 #include <QtWidgets/QWidget>
 
 #include <cstdio>
+#include <memory>
 
 using platform::Dictionary;
 using platform::DictionaryPtr;
@@ -247,4 +250,15 @@ bool PMMainController::setLibraryLocation(const QString& path)
     updateLibraryAndInvalidateDependencies(true, false, false);
     bringMainWindowToFront();
     return true;
+}
+
+QString PMMainController::libraryPathFromOpenPanelWithExplanation(const QString& explanation, const QString& suggestedPath)
+{
+    if (_chooseLibraryPathOverride)
+        return _chooseLibraryPathOverride(explanation, suggestedPath);
+    const QString title = QCoreApplication::translate("PMMainController", "Choose Library Location");
+    const std::unique_ptr<QFileDialog> panel(platform::makeFolderPanel(nullptr, title, title, explanation, suggestedPath));
+    if (panel->exec() != QDialog::Accepted)
+        return {};
+    return panel->selectedFiles().value(0);
 }

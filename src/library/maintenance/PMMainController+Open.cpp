@@ -17,6 +17,7 @@
 #include "platform/Alert.h"
 #include "platform/DelayedPerform.h"
 #include "platform/InterfaceFiles.h"
+#include "platform/OpenPanel.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMMovie.h"
@@ -38,6 +39,8 @@
 #include <QtWidgets/QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <cmath>
 
 using platform::Array;
@@ -88,9 +91,9 @@ bool isWebScheme(const QString& scheme)
     return lower == QLatin1String("http") || lower == QLatin1String("https");
 }
 
-// The integer at the start of the text (after blanks, with an optional sign), 0 without
-// one; numbers beyond the range of 64 bits give 0 as well.
-long long leadingInteger(const QString& text)
+// The integer at the start of the text (after blanks, with an optional sign); none
+// without one, or when it lies beyond the range of 64 bits.
+std::optional<long long> leadingInteger(const QString& text)
 {
     const QString trimmed = text.trimmed();
     qsizetype end = 0;
@@ -100,7 +103,7 @@ long long leadingInteger(const QString& text)
         ++end;
     bool ok = false;
     const long long value = trimmed.left(end).toLongLong(&ok);
-    return ok ? value : 0;
+    return ok ? std::optional<long long>(value) : std::nullopt;
 }
 
 Value arrayOfStrings(const QStringList& strings)
@@ -414,10 +417,11 @@ bool PMMainController::chooseMovieRepresentationFromPlaybackURL(const QUrl& url)
         return false;
     if (const PMLibraryContainerPtr parent = parentOfLibraryItem(movie))
         selectLibraryItem(Value(parent));
-    // Only a position inside the movie replaces the stored one; 0 means "none given".
-    const long long seconds = leadingInteger(components[3]);
-    if (seconds > 0 && seconds < record->durationIfCached(true)) {
-        record->userSettings()->setValue(QStringLiteral("Last Playback: Position"), Value(double(seconds)));
+    // Only a position inside the movie replaces the stored one; 0 (the link of a movie
+    // that was not playing) means "from the start".
+    const std::optional<long long> seconds = leadingInteger(components[3]);
+    if (seconds && *seconds >= 0 && *seconds < record->durationIfCached(true)) {
+        record->userSettings()->setValue(QStringLiteral("Last Playback: Position"), Value(double(*seconds)));
         record->userSettings()->setValue(QStringLiteral("Last Playback: Resume Regardless Once"), Value(true));
     }
     return chooseMovieRepresentation(movie, false, true, url.host().toLower() == QLatin1String("play"), false);
@@ -546,7 +550,7 @@ void PMMainController::restoreFocus(const QString& focus)
             const Value movie = movieRepresentationWithUniqueLibraryID(movieParts[0], containerID);
             if (PMMovieRepresentationPrototype* record = PMMovie(movie)) {
                 // A position before the start means the start.
-                const double seconds = double(std::max(0LL, leadingInteger(movieParts[1])));
+                const double seconds = double(std::max(0LL, leadingInteger(movieParts[1]).value_or(0)));
                 record->goToTimestamp(seconds, playsOnOpen());
                 return;
             }
@@ -643,12 +647,10 @@ void PMMainController::openFile(int senderTag)
     if (_chooseFilesOverride) {
         urls = _chooseFilesOverride(word);
     } else {
-        QFileDialog dialog(_mainWindow, word);
-        dialog.setFileMode(QFileDialog::ExistingFiles);
-        dialog.setLabelText(QFileDialog::Accept, word);
-        dialog.setOption(QFileDialog::ReadOnly, true);
-        if (dialog.exec() == QDialog::Accepted)
-            urls = dialog.selectedUrls();
+        // Files and folders: a folder opened or added brings the movies inside it.
+        const std::unique_ptr<QFileDialog> dialog(platform::makeFilesAndFoldersPanel(_mainWindow, word, word));
+        if (dialog->exec() == QDialog::Accepted)
+            urls = dialog->selectedUrls();
     }
     if (urls.isEmpty())
         return;

@@ -3,7 +3,8 @@
 // storage (cleared unless the user keeps it, asked once), the converted movies, the
 // window state, series numbers and automatic file names, the save, and the termination
 // scripts. A save that fails lets the user try again or stay in the program, so that the
-// library in memory is not lost.
+// library in memory is not lost; when nobody can answer, the library goes to an
+// emergency copy and the program ends.
 #include "library/model/PMMainController.h"
 
 #include "foundation/PMFunctions.h"
@@ -15,11 +16,16 @@
 #include <QtCore/QCoreApplication>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 using platform::ArrayPtr;
 using platform::Value;
 
 namespace {
+// How often a quit that nobody can answer tries to save before it keeps a copy elsewhere.
+constexpr int kUnattendedSaveAttempts = 3;
+
 QString localized(const char* text)
 {
     return QCoreApplication::translate("PMMainController", text);
@@ -131,12 +137,25 @@ bool PMMainController::applicationShouldTerminate()
         organizeLibraryFiles();
     }
 
-    // A failed save must not lose the library: the user may try again or stay.
+    // A failed save must not lose the library: the user may try again or stay. A quit
+    // that nobody can answer (asked by the session, or without a screen) tries a few
+    // times, then keeps the library in an emergency copy and ends.
     step("saveLibrary");
     _callerReportsSaveFailure = true;
+    const bool unattended = _quitRequestedBySession || !platform::alertsCanBeAnswered();
+    int attempts = 0;
     while (!saveLibraryAndCleanUpImagesIfAppropriate(true)) {
         if (_lastSaveError.isEmpty())
             break; // nothing was written because the library's volume is away: nothing to save to
+        if (unattended) {
+            if (++attempts < kUnattendedSaveAttempts) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                continue;
+            }
+            if (saveLibraryEmergencyCopy().isEmpty())
+                PMLog("quitting without saving the library: %@", _lastSaveError);
+            break;
+        }
         const long answer = PMRunAlert(localized("The library could not be saved."),
                                        localized("Pellis could not write the library index:\n\n%1\n\nIf you quit now, the changes since the last "
                                           "save are lost.")

@@ -17,9 +17,11 @@
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDateTime>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QSet>
+#include <QtCore/QStandardPaths>
 #include <QtGui/QGuiApplication>
 
 using platform::Array;
@@ -66,6 +68,21 @@ void removeStrayFiles(const QString& folder, const QSet<QString>& ids, bool stri
     }
     if (withSubfolder && sawShortName)
         removeStrayFiles(dir.filePath(QStringLiteral("_")), ids, stripExtension, false);
+}
+
+// The index file's bytes for the library as it is now; empty with an error when the
+// tree cannot be written.
+QByteArray libraryIndexData(PMMainController& controller, QStringList* collectMovieRepresentationIDs, QString* error)
+{
+    auto saved = Array::make();
+    controller.populateSaveArray(*saved, controller._library, collectMovieRepresentationIDs);
+    auto index = Dictionary::make({{QStringLiteral("Library"), Value(saved)},
+                                   {QStringLiteral("Preferences"), Value(controller.perLibrarySettings())},
+                                   {QStringLiteral("Version"), QStringLiteral("2")}});
+    const QByteArray bytes = platform::writeBinaryPropertyList(Value(index), error);
+    if (error->isEmpty() && bytes.isEmpty())
+        *error = QStringLiteral("nothing to write");
+    return bytes;
 }
 
 } // namespace
@@ -175,15 +192,8 @@ bool PMMainController::saveLibraryAndCleanUpImagesIfAppropriate(bool cleanUp)
     const bool doCleanUp = cleanUp && (_cleanUpCachedImages || shiftHeld);
     QStringList ids;
 
-    auto saved = Array::make();
-    populateSaveArray(*saved, _library, doCleanUp ? &ids : nullptr);
-    auto index = Dictionary::make({{QStringLiteral("Library"), Value(saved)},
-                                   {QStringLiteral("Preferences"), Value(perLibrarySettings())},
-                                   {QStringLiteral("Version"), QStringLiteral("2")}});
     QString error;
-    const QByteArray bytes = platform::writeBinaryPropertyList(Value(index), &error);
-    if (error.isEmpty() && bytes.isEmpty())
-        error = QStringLiteral("nothing to write");
+    const QByteArray bytes = libraryIndexData(*this, doCleanUp ? &ids : nullptr, &error);
     if (error.isEmpty())
         error = platform::saveFile(indexPath, bytes);
     _lastSaveError = error;
@@ -217,4 +227,33 @@ bool PMMainController::saveLibrary()
 void PMMainController::saveLibrarySoon()
 {
     platform::performAfterDelay(this, kSaveLibrary, Value(), 10.0, [this] { saveLibrary(); });
+}
+
+QString PMMainController::saveLibraryEmergencyCopy()
+{
+    if (!_library || !_libraryIsLoaded)
+        return {};
+    QString error;
+    const QByteArray bytes = libraryIndexData(*this, nullptr, &error);
+    if (!error.isEmpty()) {
+        PMLog("cannot write an emergency copy of the library: %@", error);
+        return {};
+    }
+    const QFileInfo index(libraryDatabasePaths().value(0));
+    const QString name = index.fileName() + QStringLiteral(".unsaved-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    for (const QString& folder : {index.absolutePath(), cache}) {
+        if (folder.isEmpty() || !QDir().mkpath(folder))
+            continue;
+        QString path = folder + u'/' + name;
+        for (int n = 2; QFileInfo::exists(path); ++n)
+            path = folder + u'/' + name + QStringLiteral("-%1").arg(n);
+        error = platform::saveFile(path, bytes);
+        if (error.isEmpty()) {
+            PMLog("the library was saved as an emergency copy at <%@>", path);
+            return path;
+        }
+        PMLog("cannot write an emergency copy of the library: %@", error);
+    }
+    return {};
 }

@@ -296,6 +296,11 @@ public:
     QString posterImageDirectoryPath();
     QString standardIndexImagesDirectoryPath();
     QString temporaryStoragePathByCreatingIfNecessary(bool create);
+    // The open panel that chooses a library folder, with an explanation and a folder to
+    // show first (either may be empty); the empty string when cancelled. Modal.
+    QString libraryPathFromOpenPanelWithExplanation(const QString& explanation, const QString& suggestedPath);
+    // Tests answer that panel: the chosen folder (empty: cancelled).
+    std::function<QString(const QString& explanation, const QString& suggestedPath)> _chooseLibraryPathOverride;
 
     // The library index: loading. Until a library was loaded there is nothing a save may
     // write over the index.
@@ -324,6 +329,10 @@ public:
     bool _callerReportsSaveFailure = false;
     // Counts the index writes (tests, the log).
     int _numberOfLibrarySaves = 0;
+    // Writes the library beside the index under a name of its own ("<index>.unsaved-<date>"),
+    // or into the user's cache folder when the library's folder takes nothing; answers
+    // the copy's path, empty when neither could be written.
+    QString saveLibraryEmergencyCopy();
 
     // Dropping and importing files. Places the given items (or, without items, records for
     // the URLs that the library's own movie section does not hold yet) into the siblings at
@@ -560,6 +569,9 @@ public:
 
     // Quit: answers whether the application may end now; runs the quit sequence first.
     bool applicationShouldTerminate();
+    // Set when the quit was asked for by the session or a signal, not by the user: nobody
+    // may be there to answer an alert.
+    bool _quitRequestedBySession = false;
     // Tests and diagnostics: called with the name of each quit step as it runs.
     std::function<void(const QString& step)> _quitStepObserver;
     // The player's share of the quit: the current movie remembers its position. The

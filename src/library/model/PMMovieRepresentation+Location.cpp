@@ -402,23 +402,15 @@ QString PMMovieRepresentationPrototype::fixedPath(const QString& path, const QSt
         // A stored relative path that climbs out of a library folder is no candidate.
         if (relative.split(u'/').contains(QStringLiteral("..")))
             return {};
-        qint64 storedSize = -1;
-        if (record)
-            storedSize = longLongValueOfObjectForKey(record->userSettings(), QStringLiteral("Size"));
         for (const QString& library : libraries) {
             QString base = library;
             while (base.size() > 1 && base.endsWith(u'/'))
                 base.chop(1);
             const QString candidate = base + relative;
-            if (candidate.toLower() == path.toLower() || !fileExistsAtPath(candidate, false))
+            // The same place under another library folder is the file, whatever its size
+            // now (tags written into it change that).
+            if (candidate == path || !fileExistsAtPath(candidate, false))
                 continue;
-            // The same name in another library folder is only the same file when its
-            // size agrees with the one remembered.
-            if (storedSize > 0) {
-                const std::optional<std::uint64_t> size = totalFileSizeAtPath(candidate);
-                if (!size || qint64(*size) != storedSize)
-                    continue;
-            }
             answer = candidate;
             if (debugLog())
                 PMLog("[Debug] %@ moved to path: %@ (found on a different satellite)", QFileInfo(path).fileName(), answer);
@@ -507,7 +499,7 @@ QString PMMovieRepresentationPrototype::availablePathForLibraryAncestors(const p
     if (suggested.isEmpty())
         return {};
     const QString current = path();
-    if (suggested.toLower() == current.toLower()) {
+    if (suggested == current) {
         if (isFileMatch)
             *isFileMatch = true;
         return suggested;

@@ -257,13 +257,18 @@ Date PMMovieRepresentationPrototype::individualOldestDate()
         if (!isNeverDate(created) && created < result && simpleDescription(created) != simpleDescription(result))
             result = created;
     }
-    const long year = cachedLowercaseValueForLowercaseTag(QStringLiteral("year")).toLong();
+    const long year = yearTagValue();
     if (year >= 1) {
         const Date endOfYear = dateWithEndOfYear(year);
         if (endOfYear < result)
             result = endOfYear;
     }
     return result;
+}
+
+long PMMovieRepresentationPrototype::yearTagValue()
+{
+    return long(Value(cachedLowercaseValueForLowercaseTag(QStringLiteral("year"))).toLongLong());
 }
 
 Date PMMovieRepresentationPrototype::individualNewestDate()

@@ -379,7 +379,7 @@ Value PMMovieRepresentationPrototype::valueForListID(const QString& listID, bool
             return Value(oldestDate());
         if (!fuzzy)
             return {};
-        const long year = cachedLowercaseValueForLowercaseTag(QStringLiteral("year")).toLong();
+        const long year = yearTagValue();
         if (year >= 1 && oldestDate() == dateWithEndOfYear(year))
             return {};
         return Value(oldestDate());

@@ -132,10 +132,15 @@ platform::DictionaryPtr readRawMetadata(const QUrl& url, qint64 timestamp, const
                 raw->setValue(kITunMOVI, parsed);
             continue;
         }
-        if (item.numberValue && std::isfinite(*item.numberValue))
-            raw->setValue(item.identifier, *item.numberValue == std::floor(*item.numberValue) ? Value((long long)*item.numberValue) : Value(*item.numberValue));
-        else
+        if (item.numberValue && std::isfinite(*item.numberValue)) {
+            // Whole numbers are kept as integers where one can hold them; a larger one
+            // (a file can claim anything) stays a real number.
+            const double number = *item.numberValue;
+            const bool integral = number == std::floor(number) && number >= -0x1p63 && number < 0x1p63;
+            raw->setValue(item.identifier, integral ? Value((long long)number) : Value(number));
+        } else {
             raw->setValue(item.identifier, item.stringValue.left(kMaximumMetadataTextLength));
+        }
     }
     return raw;
 }
@@ -468,7 +473,7 @@ void PMMovieRepresentationOriginal::updateRawCachedFileMetadataTags(const platfo
             const platform::DictionaryPtr fresh = readRawMetadata(url, timestamp, fileTags, notes);
             platform::dispatchAsyncMain([=] {
                 // A file renamed or moved meanwhile keeps what it had.
-                if (record->path().toLower() == filePath.toLower()) {
+                if (record->path() == filePath) {
                     record->userSettings()->setValue(kImported, fresh);
                     record->invalidateCachedTags();
                     if (auto& update = PMMovieRepresentationServices::shared().updateLibraryAfterDelay)
@@ -678,11 +683,15 @@ QString PMMovieRepresentationPrototype::fastTrackSubdivisionTagsDescription()
             return *o.m_fastTrackSubdivisionTagsDescription;
     }
     const platform::DictionaryPtr tags = cachedSubdivisionTags();
-    QStringList parts;
-    for (const QString& key : tags->sortedKeys())
-        if (key != QStringLiteral("notes"))
-            parts << key + u'=' + entryValue(tags, key);
-    const QString description = parts.join(u'\n');
+    // Each part carries its lengths, so that no value (with a line break or "=" in it)
+    // can make two different sets of tags read alike.
+    QString description;
+    for (const QString& key : tags->sortedKeys()) {
+        if (key == QStringLiteral("notes"))
+            continue;
+        const QString value = entryValue(tags, key);
+        description += QString::number(key.size()) + u':' + key + u'=' + QString::number(value.size()) + u':' + value + u'\n';
+    }
     std::lock_guard lock(o.m_mutex);
     if (!o.m_fastTrackSubdivisionTagsDescription)
         o.m_fastTrackSubdivisionTagsDescription = description;

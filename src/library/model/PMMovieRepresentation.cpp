@@ -191,7 +191,8 @@ void PMMovieRepresentationOriginal::adoptUserSettings(const platform::Dictionary
         }
         m_userSettings->remove(QStringLiteral("Auto-Tag XML Items"));
         m_userSettings->remove(QStringLiteral("Moving"));
-        if (boolValueOfObjectForKey(m_userSettings, QStringLiteral("Plays Frame Images"))) {
+        // The older flag of image sequences, whatever it says: their duration is measured again.
+        if (m_userSettings->contains(QStringLiteral("Plays Frame Images"))) {
             setNumberWithInteger(*m_userSettings, 0, QStringLiteral("Duration"));
             m_userSettings->remove(QStringLiteral("Plays Frame Images"));
         }

@@ -235,6 +235,9 @@ public:
     platform::Date oldestDate() override;
     platform::Date newestDate() override;
     platform::Date individualOldestDate();
+    // The year a "year" tag names: its leading integer, so "1990s", "1990-05-04" and
+    // "1990, 1991" all give 1990; 0 when the tag does not begin with a number.
+    long yearTagValue();
     platform::Date individualNewestDate();
     platform::Date newestDateInSortingContext() override;
     void setNewestDateInSortingContext(std::optional<platform::Date> date);

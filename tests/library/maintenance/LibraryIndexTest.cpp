@@ -20,6 +20,8 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -101,6 +103,28 @@ for k, v in a["Preferences"].items():
 print("same")
 )PY";
 
+// A classic alias record (version 2) as older libraries stored it: the fixed part, then
+// the tagged fields, here the file's path on its volume and the volume's mount point.
+QByteArray aliasRecord(const QByteArray& pathOnVolume, const QByteArray& mountPoint)
+{
+    QByteArray record(150, '\0');
+    record[7] = 2; // version
+    record[10] = 4;
+    record.replace(11, 4, "Disk"); // volume name
+    const auto field = [&](int tag, const QByteArray& data) {
+        record.append(char(tag >> 8)).append(char(tag & 0xFF)).append(char(data.size() >> 8)).append(char(data.size() & 0xFF)).append(data);
+        if (data.size() % 2)
+            record.append('\0');
+    };
+    field(2, "Disk:Films:old.mov");
+    field(18, pathOnVolume);
+    field(19, mountPoint);
+    field(0xFFFF, {});
+    record[4] = char(record.size() >> 8);
+    record[5] = char(record.size() & 0xFF);
+    return record;
+}
+
 class LibraryIndexTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -115,6 +139,7 @@ protected:
         platform::UserDefaults::standard().setObject(Value(m_library), QStringLiteral("Library Path"));
         platform::setAlertHandler([this](const platform::Alert& alert) {
             m_alerts.append(alert.messageText);
+            m_alertTexts.append(alert.informativeText);
             return platform::AlertResponse{m_alertAnswer, false};
         });
     }
@@ -156,6 +181,7 @@ protected:
 
     QString m_library;
     QStringList m_alerts;
+    QStringList m_alertTexts;
     int m_alertAnswer = 0;
 };
 
@@ -217,7 +243,20 @@ TEST_F(LibraryIndexTest, LoadFindsFilesThatMovedAndKeepsSavedIdentities)
         {"renamed, found by bookmark", elsewhere + QStringLiteral("/renamed.mov"), QString(), bookmark,
          elsewhere + QStringLiteral("/new name.mov"), false},
         {"gone", elsewhere + QStringLiteral("/gone.mov"), QString(), {}, elsewhere + QStringLiteral("/gone.mov"), true},
+        // The older format's alias record, read for the path it holds.
+        {"older alias record", elsewhere + QStringLiteral("/before.mov"), QString(),
+         aliasRecord(QFile::encodeName(elsewhere + QStringLiteral("/aliased.mov")), "/"),
+         elsewhere + QStringLiteral("/aliased.mov"), false},
+        {"damaged alias record", elsewhere + QStringLiteral("/kept.mov"), QString(), QByteArray::fromHex("0000000000120002") + "junk",
+         elsewhere + QStringLiteral("/kept.mov"), false},
+        // A relative path that climbs out of the library folder is no place in it.
+        {"relative path out of the library folder", m_library + QStringLiteral("/inside.mov"),
+         QStringLiteral("/../") + QFileInfo(elsewhere).fileName() + QStringLiteral("/both.mov"), {}, m_library + QStringLiteral("/inside.mov"), false},
     };
+    testsupport::writeFile(elsewhere + QStringLiteral("/aliased.mov"), "4");
+    testsupport::writeFile(elsewhere + QStringLiteral("/kept.mov"), "5");
+    testsupport::writeFile(m_library + QStringLiteral("/inside.mov"), "6");
+    testsupport::LogCapture log;
     auto movies = platform::Array::make();
     for (int i = 0; i < int(std::size(cases)); ++i) {
         auto saved = platform::Dictionary::make({{QStringLiteral("Path"), cases[i].path},
@@ -227,7 +266,7 @@ TEST_F(LibraryIndexTest, LoadFindsFilesThatMovedAndKeepsSavedIdentities)
         if (!cases[i].relativePath.isEmpty())
             saved->setValue(QStringLiteral("Relative Path"), cases[i].relativePath);
         if (!cases[i].bookmark.isEmpty())
-            saved->setValue(QStringLiteral("Bookmark"), cases[i].bookmark);
+            saved->setValue(QString::fromUtf8(QByteArray(cases[i].why).contains("alias") ? "Alias" : "Bookmark"), cases[i].bookmark);
         movies->append(Value(saved));
     }
     ASSERT_NO_FATAL_FAILURE(writeIndexWithMovies(movies));
@@ -243,6 +282,7 @@ TEST_F(LibraryIndexTest, LoadFindsFilesThatMovedAndKeepsSavedIdentities)
         EXPECT_EQ(controller._nonProxyRawMovieRepresentationsByPath.value(cases[i].expected), record);
         EXPECT_EQ(record->userSettings()->value(QStringLiteral("Added Timestamp")).toDouble(), 1700000000.0 + i);
     }
+    EXPECT_EQ(log.lines().filter(QStringLiteral("cannot read alias of <") + elsewhere + QStringLiteral("/kept.mov>")).size(), 1);
 }
 
 TEST_F(LibraryIndexTest, FilesOfAMovedFolderAreLookedForOncePerFolder)
@@ -358,6 +398,19 @@ TEST_F(LibraryIndexTest, DamagedIndexLoadsFromBackupAndIsKeptAside)
         // The trailer's offset of the offset table: a flipped high bit points far outside.
         {"bit-flipped", [](QByteArray& b) { b[b.size() - 8] = char(b[b.size() - 8] ^ 0x40); }},
         {"not a library", [](QByteArray& b) { b = platform::writeBinaryPropertyList(Value(QStringLiteral("hello"))); }},
+        // One bit flipped in the trailer's top-object field, so that the top is an inner
+        // array: it looks like an index of the older format but is a damaged one.
+        {"top object an inner array", [](QByteArray& b) {
+             const QByteArray good = b;
+             for (int bit = 0; bit < 16; ++bit) {
+                 b = good;
+                 b[b.size() - 9 - bit / 8] = char(b[b.size() - 9 - bit / 8] ^ (1 << (bit % 8)));
+                 const Value top = platform::readBinaryPropertyList(b, nullptr);
+                 if (top.isArray() && !top.array()->isEmpty())
+                     return;
+             }
+             FAIL() << "no single-bit flip of the top object gives an array";
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -380,6 +433,51 @@ TEST_F(LibraryIndexTest, DamagedIndexLoadsFromBackupAndIsKeptAside)
         ASSERT_TRUE(mainController().saveLibrary());
         EXPECT_TRUE(platform::readPropertyListFile(indexPath()).ok());
     }
+}
+
+TEST_F(LibraryIndexTest, DamagedIndexWithoutBackupIsReportedAndOlderSettingsAreRead)
+{
+    // The index cannot be read and there is no backup: the library starts empty, the
+    // user is told where the damaged file went, and the settings files of older versions
+    // are still applied.
+    writeFixture(indexPath(), QStringLiteral("current"));
+    QByteArray bytes = testsupport::readFile(indexPath());
+    bytes.truncate(bytes.size() / 2);
+    testsupport::writeFile(indexPath(), bytes);
+    testsupport::writeFile(m_library + QStringLiteral("/Pellis.library/Preferences/Window.PLIST"),
+                           platform::writeXMLPropertyList(Value(platform::Dictionary::make({{QStringLiteral("Preview Layout"), 3}}))));
+
+    mainController().loadLibrary();
+    EXPECT_TRUE(mainController()._nonProxyRawMovieRepresentationsByID.isEmpty());
+    EXPECT_TRUE(mainController().existingSourceStorage());
+    const QStringList damaged = damagedFiles(m_library + QStringLiteral("/Pellis.library"));
+    ASSERT_EQ(damaged.size(), 1);
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_TRUE(m_alertTexts.value(0).contains(damaged.first())) << m_alertTexts.value(0).toStdString();
+    EXPECT_EQ(platform::UserDefaults::standard().integerForKey(QStringLiteral("Preview Layout")), 3);
+}
+
+TEST_F(LibraryIndexTest, LeftoversOfAnInterruptedSaveAreRemoved)
+{
+    // A save killed while it wrote leaves its temporary file; the next load removes it and
+    // only it.
+    writeFixture(indexPath(), QStringLiteral("current"));
+    const QString folder = m_library + QStringLiteral("/Pellis.library/");
+    const QStringList leftovers = {QStringLiteral(".Pellis.2.libraryindex.aZ09xQ"), QStringLiteral(".Pellis.2.backup.libraryindex.Q1w2E3")};
+    const QStringList others = {QStringLiteral(".Pellis.2.libraryindex.aZ09xQ7"), QStringLiteral(".Pellis.2.libraryindex.a-09xQ"),
+                                QStringLiteral("Pellis.2.libraryindex.aZ09xQ"), QStringLiteral(".Pellis.libraryindex.aZ09xQ"),
+                                QStringLiteral("notes.txt")};
+    for (const QString& name : leftovers + others)
+        testsupport::writeFile(folder + name, QByteArray(4096, 'x'));
+    QDir().mkpath(folder + QStringLiteral(".Pellis.2.libraryindex.folder"));
+
+    mainController().loadLibrary();
+    EXPECT_EQ(mainController()._nonProxyRawMovieRepresentationsByID.size(), 301);
+    for (const QString& name : leftovers)
+        EXPECT_FALSE(QFileInfo::exists(folder + name)) << name.toStdString();
+    for (const QString& name : others)
+        EXPECT_TRUE(QFileInfo::exists(folder + name)) << name.toStdString();
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral(".Pellis.2.libraryindex.folder")).isDir());
 }
 
 TEST_F(LibraryIndexTest, BackupIsRefreshedOnlyWhenOlderThanAnHour)
@@ -439,7 +537,7 @@ TEST_F(LibraryIndexTest, IndexPlantsOnlyTheLibrarysOwnSettings)
 TEST_F(LibraryIndexTest, WrongTypesAndDeepNestingAreReadSafely)
 {
     // "Children" that is no array and "Tags" that is no dictionary read as empty; a chain
-    // of containers far deeper than any library is cut off instead of overflowing.
+    // of containers far deeper than any library is loaded whole and saved whole.
     auto deepest = platform::Dictionary::make({{QStringLiteral("Name"), QStringLiteral("deep")}});
     Value chain = Value(deepest);
     for (int i = 0; i < 200; ++i)
@@ -460,7 +558,25 @@ TEST_F(LibraryIndexTest, WrongTypesAndDeepNestingAreReadSafely)
     EXPECT_TRUE(odd->rawChildren()->isEmpty());
     ASSERT_EQ(mainController()._nonProxyRawMovieRepresentationsByID.size(), 1);
     EXPECT_FALSE(mainController()._nonProxyRawMovieRepresentationsByID.begin().value()->userSettings()->contains(QStringLiteral("Tags")));
-    EXPECT_TRUE(mainController().saveLibrary());
+    // How far below the top level the container named "deep" is; -1 when it is gone.
+    const std::function<int(const platform::ArrayPtr&)> depthOfDeepest = [&](const platform::ArrayPtr& items) {
+        for (const Value& item : *items) {
+            PMLibraryContainer* container = PMContainer(item);
+            if (!container)
+                continue;
+            if (container->value(QStringLiteral("Name")).string() == QStringLiteral("deep"))
+                return 0;
+            if (const int below = depthOfDeepest(container->rawChildren()); below >= 0)
+                return below + 1;
+        }
+        return -1;
+    };
+    const int depth = depthOfDeepest(mainController()._library);
+    EXPECT_GT(depth, 200);
+    ASSERT_TRUE(mainController().saveLibrary());
+    mainController().resetForTesting();
+    mainController().loadLibrary();
+    EXPECT_EQ(depthOfDeepest(mainController()._library), depth) << "nothing of the tree is lost by a save";
 }
 
 TEST_F(LibraryIndexTest, FailedSaveIsReportedOnceAndKeepsTheOldIndex)

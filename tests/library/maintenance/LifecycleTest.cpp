@@ -396,20 +396,72 @@ TEST_F(LifecycleTest, QuitOffersToRetryAFailedSave)
     EXPECT_TRUE(platform::readPropertyListFile(indexPath()).ok());
 }
 
-TEST_F(LifecycleTest, LibraryOnAMissingVolumeEndsStartUpWithoutWriting)
+TEST_F(LifecycleTest, LibraryOnAMissingVolumeOffersAnotherOrEndsStartUpWithoutWriting)
 {
     PMMainController& c = mainController();
     const QString missing = QStringLiteral("/mnt/pellis-no-such-volume/Library");
-    defaults().setObject(Value(missing), QStringLiteral("Library Path"));
     platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject*) { return new QWidget; });
+    QStringList explanations;
+    QString answer;
+    c._chooseLibraryPathOverride = [&](const QString& explanation, const QString& suggested) {
+        explanations << explanation;
+        EXPECT_TRUE(suggested.isEmpty());
+        return answer;
+    };
+
+    // Cancelled: start-up ends, nothing is written, and nobody beeps.
+    defaults().setObject(Value(missing), QStringLiteral("Library Path"));
+    int beeps = platform::beepCount();
     c.applicationWillFinishLaunching();
     c.applicationDidFinishLaunching();
     EXPECT_TRUE(c._shouldTerminateWithoutQuitSequence);
     EXPECT_FALSE(c._mainWindow);
-    ASSERT_EQ(m_alerts.size(), 1);
-    EXPECT_TRUE(m_alerts[0].messageText.endsWith(QStringLiteral("is not available.")));
+    ASSERT_EQ(explanations.size(), 1);
+    EXPECT_TRUE(explanations[0].endsWith(QStringLiteral(" is not available. Choose another existing library, create a new library, or cancel to quit.")))
+        << explanations[0].toStdString();
+    EXPECT_TRUE(m_alerts.isEmpty());
+    EXPECT_EQ(platform::beepCount(), beeps);
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/mnt/pellis-no-such-volume")));
     QDir(QStringLiteral("/mnt/pellis-no-such-volume")).removeRecursively(); // should a fault have made it
+
+    // Another library chosen: it is loaded and start-up goes on.
+    c._shouldTerminateWithoutQuitSequence = false;
+    defaults().setObject(Value(missing), QStringLiteral("Library Path"));
+    answer = testsupport::makeTempDir(QStringLiteral("chosen"));
+    c.applicationDidFinishLaunching();
+    EXPECT_EQ(explanations.size(), 2);
+    EXPECT_FALSE(c._shouldTerminateWithoutQuitSequence);
+    EXPECT_EQ(c.libraryPath(), answer);
+    EXPECT_TRUE(c._libraryIsLoaded);
+    EXPECT_TRUE(c._mainWindow);
+    c._chooseLibraryPathOverride = nullptr;
+}
+
+TEST_F(LifecycleTest, QuitThatNobodyCanAnswerKeepsTheLibraryInAnEmergencyCopy)
+{
+    PMMainController& c = mainController();
+    c.loadLibrary();
+    c.pellisSourceStorageSection()->rawChildren()->append(Value(movie(QStringLiteral("kept"))));
+    ASSERT_TRUE(QDir().mkpath(indexPath() + QStringLiteral("/blocking")));
+    const QString folder = QFileInfo(indexPath()).path();
+    const auto copies = [&] { return QDir(folder).entryList({QStringLiteral("Pellis.2.libraryindex.unsaved-*")}, QDir::Files); };
+
+    // Asked by the session: an alert that answered would be "Try Again" for ever.
+    m_answers = QList<int>(1000, 0);
+    c._quitRequestedBySession = true;
+    EXPECT_TRUE(c.applicationShouldTerminate());
+    c._quitRequestedBySession = false;
+    EXPECT_TRUE(m_alerts.isEmpty());
+    ASSERT_EQ(copies().size(), 1);
+    const platform::PropertyListReadResult copy = platform::readPropertyListFile(folder + u'/' + copies().first());
+    ASSERT_TRUE(copy.ok());
+    EXPECT_TRUE(copy.value.description().contains(QStringLiteral("kept")));
+    QFile::remove(folder + u'/' + copies().first());
+
+    // No screen and nobody to answer: the same.
+    platform::setAlertHandler(nullptr);
+    EXPECT_TRUE(c.applicationShouldTerminate());
+    EXPECT_EQ(copies().size(), 1);
 }
 
 TEST_F(LifecycleTest, NothingIsSavedOverAnIndexThatWasNeverLoaded)

@@ -113,6 +113,22 @@ TEST_F(MovieRecordTagsTest, OwnTagsMergeWithImportedOnes)
     EXPECT_EQ(untagged->seriesIDPrefix(), QStringLiteral("S9:"));
     EXPECT_EQ(value(untagged->cachedSubdivisionTags(), QStringLiteral("sequence")), QStringLiteral("S9:"));
     EXPECT_FALSE(untagged->fastTrackSubdivisionTagsDescription().contains(QStringLiteral("notes")));
+
+    // The fast-track description tells apart tag sets whose values hold line breaks or "=".
+    const auto described = [](std::initializer_list<std::pair<const char*, const char*>> tags) {
+        auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/Movies/fast.mov"));
+        record->setMissing(true, false);
+        auto dictionary = platform::Dictionary::make();
+        for (const auto& [name, text] : tags)
+            dictionary->setValue(QString::fromUtf8(name), platform::Dictionary::make({{QStringLiteral("Tag"), QString::fromUtf8(name)},
+                                                                                     {QStringLiteral("Value"), QString::fromUtf8(text)}}));
+        record->userSettings()->setValue(QStringLiteral("Tags"), Value(dictionary));
+        record->invalidateCachedTags();
+        return record->fastTrackSubdivisionTagsDescription();
+    };
+    EXPECT_NE(described({{"a", "x\nb=y"}}), described({{"a", "x"}, {"b", "y"}}));
+    EXPECT_NE(described({{"a", "x=y"}}), described({{"a=x", "y"}}));
+    EXPECT_EQ(described({{"a", "x"}, {"b", "y"}}), described({{"b", "y"}, {"a", "x"}}));
     EXPECT_EQ(untagged->tagValueForListID(QStringLiteral("AccessoryTagListName: genre")), QStringLiteral("Comedy, Drama"));
 }
 
@@ -160,8 +176,8 @@ TEST_F(MovieRecordTagsTest, EmbeddedMetadataIsReadOnTheCrawlQueue)
         QStringLiteral("-movflags"), QStringLiteral("use_metadata_tags"), clip}));
     const QString broken = dir + QStringLiteral("/broken.mp4");
     ASSERT_TRUE(testsupport::media::runFFmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("color=c=black:s=32x16:d=1"),
-        QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-metadata"), QStringLiteral("iTunMOVI=<plist><array/></plist>"), QStringLiteral("-movflags"),
-        QStringLiteral("use_metadata_tags"), broken}));
+        QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-metadata"), QStringLiteral("iTunMOVI=<plist><array/></plist>"),
+        QStringLiteral("-metadata"), QStringLiteral("season_number=1e300"), QStringLiteral("-movflags"), QStringLiteral("use_metadata_tags"), broken}));
 
     int updates = 0;
     PMMovieRepresentationServices::shared().updateLibraryAfterDelay = [&](double) { ++updates; };
@@ -205,6 +221,17 @@ TEST_F(MovieRecordTagsTest, EmbeddedMetadataIsReadOnTheCrawlQueue)
     const platform::DictionaryPtr brokenRaw = b->userSettings()->value(QStringLiteral("Tags: Imported")).dictionary();
     ASSERT_TRUE(brokenRaw);
     EXPECT_FALSE(brokenRaw->contains(QStringLiteral("itlk/com.apple.iTunes.iTunMOVI")));
+    // A whole number beyond any integer stays a real number.
+    EXPECT_EQ(brokenRaw->value(QStringLiteral("itsk/tvsn")), Value(1e300));
+
+    // A second request while the first one reads does nothing more.
+    auto twice = PMMovieRepresentationOriginal::movieRepresentationWithPath(broken);
+    const int updatesBefore = updates;
+    twice->updateCachedFileMetadataTags();
+    twice->updateCachedFileMetadataTags();
+    settleBackgroundWork();
+    EXPECT_EQ(updates, updatesBefore + 1);
+    EXPECT_FALSE(PMIsMetadataReadInFlight(twice->uniqueLibraryID()));
 
     // A record renamed while its file is read keeps what it had.
     auto moved = PMMovieRepresentationOriginal::movieRepresentationWithPath(clip);
@@ -212,6 +239,12 @@ TEST_F(MovieRecordTagsTest, EmbeddedMetadataIsReadOnTheCrawlQueue)
     moved->setURL(QUrl::fromLocalFile(dir + QStringLiteral("/elsewhere.mp4")));
     settleBackgroundWork();
     EXPECT_FALSE(moved->userSettings()->contains(QStringLiteral("Tags: Imported")));
+    // Paths are told apart by case too: a file renamed to other letter case is another path.
+    auto recased = PMMovieRepresentationOriginal::movieRepresentationWithPath(clip);
+    recased->updateCachedFileMetadataTags();
+    recased->setURL(QUrl::fromLocalFile(dir + QStringLiteral("/CLIP.mp4")));
+    settleBackgroundWork();
+    EXPECT_FALSE(recased->userSettings()->contains(QStringLiteral("Tags: Imported")));
     PMMovieRepresentationServices::shared().updateLibraryAfterDelay = nullptr;
 }
 

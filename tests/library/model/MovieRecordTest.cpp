@@ -142,6 +142,12 @@ TEST_F(MovieRecordTest, SettingsKeepTheirTypesAndLoadCleansUp)
     reloaded->loadUserSettings(current);
     EXPECT_EQ(reloaded->additionDate(), legacy);
     EXPECT_FALSE(loaded->isMoving());
+
+    // A stored NO counts as much as a YES: the flag goes and the duration is measured again.
+    PMMovieRepresentationOriginalPtr frames = recordAt(QStringLiteral("/media/test/Movies/d.mov"));
+    frames->loadUserSettings(platform::Dictionary::make({{QStringLiteral("Plays Frame Images"), false}, {QStringLiteral("Duration"), 12}}));
+    EXPECT_FALSE(frames->userSettings()->contains(QStringLiteral("Plays Frame Images")));
+    EXPECT_EQ(frames->userSettings()->value(QStringLiteral("Duration")), Value(0));
 }
 
 TEST_F(MovieRecordTest, CounterAndDates)
@@ -172,6 +178,18 @@ TEST_F(MovieRecordTest, CounterAndDates)
     m->invalidateFuzzyDates();
     EXPECT_EQ(m->oldestDate(), dateWithEndOfYear(1990));
     EXPECT_EQ(m->newestDate(), m->additionDate());
+    // The year is the tag's leading number, whatever follows it.
+    const struct {
+        const char* tag;
+        long year; // 0: no oldest date from the tag
+    } years[] = {{"1990, 1991", 1990}, {"1990s", 1990}, {"1990-05-04", 1990}, {" 1985", 1985}, {"circa 1990", 0}, {"", 0}};
+    for (const auto& y : years) {
+        SCOPED_TRACE(y.tag);
+        m->setValue(QString::fromUtf8(y.tag), QStringLiteral("Year"));
+        m->invalidateFuzzyDates();
+        EXPECT_EQ(m->oldestDate(), y.year ? dateWithEndOfYear(y.year) : m->additionDate());
+        EXPECT_EQ(m->valueForListID(QStringLiteral("GroupListOldestDate"), true).isNull(), y.year != 0);
+    }
 }
 
 TEST_F(MovieRecordTest, PlaybackPositionBoundaries)
