@@ -17,6 +17,43 @@ constexpr int kDragThreshold = 3;
 
 const QString kPerformClick = QStringLiteral("performClick");
 
+// The shadow of a drawing: its coverage in the colour, softened by three passes of a box
+// blur (close to a Gaussian) over about the radius, in device pixels.
+QImage shadowOf(const QImage& drawing, const QColor& color, double radius)
+{
+    QImage shadow = PMTintedImage(drawing, color).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const int w = shadow.width(), h = shadow.height();
+    const int r = std::max(1, int(radius * shadow.devicePixelRatio() / 3 + 0.5));
+    std::vector<quint32> line(std::max(w, h));
+    const auto pass = [&](bool horizontal) {
+        const int count = horizontal ? h : w, length = horizontal ? w : h;
+        for (int i = 0; i < count; ++i) {
+            const auto at = [&](int j) -> quint32& {
+                return reinterpret_cast<quint32*>(shadow.scanLine(horizontal ? i : j))[horizontal ? j : i];
+            };
+            for (int j = 0; j < length; ++j)
+                line[j] = at(j);
+            for (int j = 0; j < length; ++j) {
+                int sum[4] = {0, 0, 0, 0};
+                for (int k = j - r; k <= j + r; ++k) {
+                    const quint32 p = (k >= 0 && k < length) ? line[k] : 0;
+                    for (int c = 0; c < 4; ++c)
+                        sum[c] += (p >> (8 * c)) & 0xff;
+                }
+                quint32 out = 0;
+                for (int c = 0; c < 4; ++c)
+                    out |= quint32(sum[c] / (2 * r + 1)) << (8 * c);
+                at(j) = out;
+            }
+        }
+    };
+    for (int n = 0; n < 3; ++n) {
+        pass(true);
+        pass(false);
+    }
+    return shadow;
+}
+
 } // namespace
 
 PMOptionalMenuButtonDelegate::~PMOptionalMenuButtonDelegate() = default;
@@ -305,13 +342,7 @@ void PMContextButton::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     if (emphasizeViaDropShadow()) {
         // A soft black shadow half a point below, blurred over 3 points.
-        const QImage shadow = PMTintedImage(plain, Qt::black);
-        constexpr int radius = 3;
-        painter.setOpacity(1.0 / ((2 * radius + 1) * 2));
-        for (int dx = -radius; dx <= radius; ++dx)
-            for (int dy = -radius; dy <= radius; dy += 2)
-                painter.drawImage(QPointF(dx, dy + 0.5), shadow);
-        painter.setOpacity(1.0);
+        painter.drawImage(QPointF(0, 0.5), shadowOf(plain, Qt::black, 3));
         painter.drawImage(QPointF(0, 0), plain);
         return;
     }

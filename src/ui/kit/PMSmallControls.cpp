@@ -92,6 +92,15 @@ void PMTabSegmentedControl::setSegmentLabels(const QStringList& labels)
         auto* button = new QPushButton(labels[i], this);
         button->setCheckable(true);
         button->setFocusPolicy(Qt::TabFocus);
+        // The selected segment shows in the selection colour, in light and dark alike.
+        connect(button, &QAbstractButton::toggled, button, [button](bool on) {
+            QPalette palette;
+            if (on) {
+                palette.setColor(QPalette::Button, palette.color(QPalette::Highlight));
+                palette.setColor(QPalette::ButtonText, palette.color(QPalette::HighlightedText));
+            }
+            button->setPalette(palette);
+        });
         m_group.addButton(button, i);
         layout()->addWidget(button);
     }

@@ -4,6 +4,7 @@
 #include "ControlsSupport.h"
 
 #include "platform/Appearance.h"
+#include "platform/UserDefaults.h"
 #include "ui/kit/PMActionButtonTextField.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMOptionalMenuButton.h"
@@ -11,6 +12,7 @@
 #include "ui/kit/PMSizeToFitControls.h"
 #include "ui/kit/PMSmallControls.h"
 
+#include <QtGui/QPainter>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QStackedWidget>
 #include <QtWidgets/QVBoxLayout>
@@ -21,14 +23,13 @@ struct Gallery : ActionWindow {
     PMRatingView* rating = nullptr;
     PMListBarView* bar = nullptr;
     PMActionButtonTextField* status = nullptr;
+    PMLightGrayView* lightGray = nullptr;
 
     Gallery()
     {
         answers = {QStringLiteral("act"), QStringLiteral("updateStatusFields")};
         resize(640, 420);
         setAutoFillBackground(true);
-        auto* background = new PMLightGrayView(this);
-        background->setGeometry(0, 0, 640, 420);
 
         auto* menuButton = new PMSizeToFitOptionalMenuButton(QStringLiteral("Rotate"), this);
         menuButton->setAction(QStringLiteral("act"));
@@ -87,8 +88,14 @@ struct Gallery : ActionWindow {
         slider->setValue(40);
         auto* extreme = new QLabel(this);
         extreme->setGeometry(226, 184, 16, 16);
+        // A stand-in for the large-tile image: a framed square.
         QImage square(16, 16, QImage::Format_ARGB32_Premultiplied);
-        square.fill(Qt::black);
+        square.fill(Qt::transparent);
+        {
+            QPainter painter(&square);
+            painter.setPen(QPen(Qt::black, 2));
+            painter.drawRect(QRectF(2, 2, 12, 12));
+        }
         extreme->setPixmap(QPixmap::fromImage(square));
         slider->setMaximumExtremeView(extreme);
 
@@ -134,7 +141,9 @@ struct Gallery : ActionWindow {
         segments->setTabView(tabs);
         segments->setSelectedSegment(1);
         auto* gray = new PMGrayView(this);
-        gray->setGeometry(500, 20, 120, 380);
+        gray->setGeometry(500, 20, 120, 180);
+        lightGray = new PMLightGrayView(this);
+        lightGray->setGeometry(500, 220, 120, 180);
     }
 };
 
@@ -142,8 +151,12 @@ void checkGallery(bool dark)
 {
     platform::AppearanceSource::shared().setDarkForTesting(dark);
     QApplication::setPalette(dark ? PMDarkPalette() : QApplication::style()->standardPalette());
+    platform::UserDefaults::standard().setInteger(1, QStringLiteral("Adjust Preview Size"));
     Gallery gallery;
     gallery.showActive();
+    for (auto* slider : gallery.findChildren<PMPreviewSizeSlider*>())
+        slider->updateMaximumExtremeView();
+    gallery.status->actionButtonTextFieldCell()->setHovered(true); // the pointer over its button
     const QImage shot = gallery.grab().toImage();
     const qreal r = shot.devicePixelRatio();
     if (const QByteArray folder = qgetenv("PELLIS_KIT_SHOTS"); !folder.isEmpty())
@@ -153,9 +166,10 @@ void checkGallery(bool dark)
     EXPECT_EQ(shot.pixelColor(star * r).rgb(), qRgb(255, 191, 38));
     const QPoint barBorder = gallery.bar->mapTo(&gallery, QPoint(150, 0));
     EXPECT_EQ(qGray(shot.pixel(barBorder * r)), qRound((dark ? 0.25 : 0.7) * 255));
-    EXPECT_EQ(qGray(shot.pixel(QPoint(630, 410) * r)), qRound((dark ? 0.14 : 0.95) * 255));
+    EXPECT_EQ(qGray(shot.pixel(gallery.lightGray->mapTo(&gallery, QPoint(60, 90)) * r)), qRound((dark ? 0.14 : 0.95) * 255));
     platform::AppearanceSource::shared().setDarkForTesting(std::nullopt);
     QApplication::setPalette(QApplication::style()->standardPalette());
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Adjust Preview Size"));
 }
 
 } // namespace
