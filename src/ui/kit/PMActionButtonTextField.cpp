@@ -456,12 +456,11 @@ void PMActionButtonTextField::endPressTracking()
 
 QUrl PMLinkTextField::linkURLFromLink(const QVariant& link)
 {
-    static const QStringList schemes = {QStringLiteral("ftp"), QStringLiteral("ftps"), QStringLiteral("http"),
-                                        QStringLiteral("https"), QStringLiteral("mailto")};
+    static const QStringList prefixes = {QStringLiteral("ftp://"), QStringLiteral("ftps://"), QStringLiteral("http://"),
+                                         QStringLiteral("https://"), QStringLiteral("mailto:")};
     if (link.typeId() == QMetaType::QString) {
         const QString string = link.toString();
-        for (const QString& scheme : schemes) {
-            const QString prefix = scheme + (scheme == QLatin1String("mailto") ? QStringLiteral(":") : QStringLiteral("://"));
+        for (const QString& prefix : prefixes) {
             if (string.startsWith(prefix, Qt::CaseInsensitive)) {
                 const QUrl url(string, QUrl::StrictMode);
                 return url.isValid() ? url : QUrl();
@@ -478,7 +477,11 @@ QUrl PMLinkTextField::linkURLFromLink(const QVariant& link)
             return {};
         if (url.isLocalFile())
             return QFileInfo(url.toLocalFile()).isAbsolute() ? url : QUrl();
-        return schemes.contains(url.scheme().toLower()) ? url : QUrl();
+        const QString scheme = url.scheme().toLower();
+        const bool known = std::any_of(prefixes.begin(), prefixes.end(), [&](const QString& prefix) {
+            return prefix.startsWith(scheme + QLatin1Char(':'));
+        });
+        return known ? url : QUrl();
     }
     return {};
 }
@@ -583,10 +586,10 @@ void PMClickButtonTextFieldButton::updateTextFieldColor()
 {
     if (!m_textField)
         return;
-    QPalette palette = m_textField->palette();
-    const QPalette reference = QApplication::palette(m_textField);
-    palette.setColor(QPalette::WindowText,
-                     reference.color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    // Enabled, the label takes the colours of the appearance again (and follows its changes).
+    QPalette palette;
+    if (!isEnabled())
+        palette.setColor(QPalette::WindowText, QApplication::palette(m_textField).color(QPalette::Disabled, QPalette::WindowText));
     m_textField->setPalette(palette);
     m_textField->update();
 }
