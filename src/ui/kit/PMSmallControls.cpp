@@ -13,21 +13,18 @@
 
 bool PMIsCoverDisplayMode = false;
 
-namespace {
-
-void fillGray(QWidget* view, const QRect& dirty, double white)
-{
-    QPainter painter(view);
-    painter.fillRect(dirty.intersected(view->rect()), QColor::fromRgbF(white, white, white));
-}
-
-} // namespace
-
 // ---- Grey backgrounds ----------------------------------------------------------------
 
-PMGrayView::PMGrayView(QWidget* parent) : QWidget(parent)
+PMGrayBackgroundView::PMGrayBackgroundView(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PMGrayBackgroundView::paintEvent(QPaintEvent* event)
+{
+    const double white = whiteLevel();
+    QPainter painter(this);
+    painter.fillRect(event->rect().intersected(rect()), QColor::fromRgbF(white, white, white));
 }
 
 double PMGrayView::grayWhite(const QWidget* view)
@@ -38,24 +35,9 @@ double PMGrayView::grayWhite(const QWidget* view)
     return inverted ? 0.25 : 0.8;
 }
 
-void PMGrayView::paintEvent(QPaintEvent* event)
-{
-    fillGray(this, event->rect(), grayWhite(this));
-}
-
-PMLightGrayView::PMLightGrayView(QWidget* parent) : QWidget(parent)
-{
-    setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
 double PMLightGrayView::grayWhite(const QWidget* view)
 {
     return isInFullyInvertedDarkMode(view) ? 0.14 : 0.95;
-}
-
-void PMLightGrayView::paintEvent(QPaintEvent* event)
-{
-    fillGray(this, event->rect(), grayWhite(this));
 }
 
 // ---- The tag editor's check boxes --------------------------------------------------------

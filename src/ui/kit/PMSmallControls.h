@@ -22,25 +22,32 @@ class QLabel;
 // refresh of the library window.
 extern bool PMIsCoverDisplayMode;
 
-class PMGrayView : public QWidget {
+// A background filled with one grey (a white level from 0 to 1).
+class PMGrayBackgroundView : public QWidget {
     Q_OBJECT
 public:
-    explicit PMGrayView(QWidget* parent = nullptr);
-    // The grey of the background for a view: darker with increased contrast.
-    static double grayWhite(const QWidget* view);
+    explicit PMGrayBackgroundView(QWidget* parent = nullptr);
+    virtual double whiteLevel() const = 0;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-class PMLightGrayView : public QWidget {
+class PMGrayView : public PMGrayBackgroundView {
     Q_OBJECT
 public:
-    explicit PMLightGrayView(QWidget* parent = nullptr);
+    using PMGrayBackgroundView::PMGrayBackgroundView;
+    // The grey of the background for a view: darker with increased contrast.
     static double grayWhite(const QWidget* view);
+    double whiteLevel() const override { return grayWhite(this); }
+};
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
+class PMLightGrayView : public PMGrayBackgroundView {
+    Q_OBJECT
+public:
+    using PMGrayBackgroundView::PMGrayBackgroundView;
+    static double grayWhite(const QWidget* view);
+    double whiteLevel() const override { return grayWhite(this); }
 };
 
 // A check box of the tag editor: while disabled it is not drawn at all, unless the setting
