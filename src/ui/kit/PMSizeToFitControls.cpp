@@ -186,6 +186,8 @@ void PMSizeToFitStaticPopUpButton::awakeFromNib()
 
 PMSizeToFitPopUpButton::PMSizeToFitPopUpButton(QWidget* parent) : PMSizeToFitStaticPopUpButton(parent)
 {
+    // The widest item is measured again whenever items come or go.
+    setSizeAdjustPolicy(QComboBox::AdjustToContents);
     connect(this, &QComboBox::activated, this, &PMSizeToFitPopUpButton::itemChosen);
 }
 

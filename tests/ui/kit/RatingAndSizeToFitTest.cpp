@@ -222,6 +222,30 @@ TEST(SizeToFit, APopUpFitsItsSelectedItemAndKeepsItsChoiceForCustomItems)
     EXPECT_EQ(next->x(), 300 - (100 - popUp->width()));
 }
 
+TEST(SizeToFit, APopUpTooNarrowForItsSelectedItemTakesThePlatformsSize)
+{
+    // A style whose combo boxes are no wider than their widest title.
+    struct Tight : PMSizeToFitPopUpButton {
+        QSize sizeHint() const override
+        {
+            return {int(QFontMetricsF(font()).horizontalAdvance(itemText(1))) + 4, 20};
+        }
+    };
+    Tight popUp;
+    popUp.addItems({QString(), QStringLiteral("A much longer item title")});
+    popUp.setGeometry(0, 0, 300, 20);
+    popUp.selectItemAtIndex(0); // 4 - widest + 1 would be below 20
+    EXPECT_EQ(popUp.width(), popUp.sizeHint().width());
+    // Items added later count for the widest item.
+    PMSizeToFitPopUpButton growing;
+    growing.addItem(QStringLiteral("A"));
+    growing.selectItemAtIndex(0);
+    const int alone = growing.width();
+    growing.addItem(QStringLiteral("A much longer item title"));
+    growing.selectItemAtIndex(0);
+    EXPECT_NEAR(growing.width(), alone, 1);
+}
+
 TEST(SizeToFit, ALabelWithAClickButtonForwardsClicksOnlyWhileItIsEnabled)
 {
     QWidget window;
