@@ -202,3 +202,21 @@ TEST(ListBarView, DrawsABorderAroundAWhiteInsideThatAHighlightDarkens)
     PMListBarView::drawBackgroundInBounds(painter, QRectF(0, 0, 40, 20), &view, true);
     EXPECT_EQ(qGray(image.pixel(20, 10)), qRound(0.87 * 255));
 }
+
+TEST(OptionalMenuButtonOnTheRealClock, AHeldButtonOpensItsMenuAfterHalfASecond)
+{
+    ActionWindow window;
+    window.answers = {QStringLiteral("rotate")};
+    auto* button = new PMOptionalMenuButton(QStringLiteral("Rotate"), &window);
+    button->setGeometry(50, 50, 80, 24);
+    button->setAction(QStringLiteral("rotate"));
+    MenuDelegate delegate;
+    button->setDelegate(&delegate);
+    window.showActive();
+    sendMouse(button, QEvent::MouseButtonPress, {20, 10});
+    EXPECT_FALSE(button->isMenuVisible());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return button->isMenuVisible(); }, 3000));
+    sendMouse(button, QEvent::MouseButtonRelease, {20, 10});
+    delegate.menu.hide();
+    EXPECT_EQ(window.count(QStringLiteral("rotate")), 0);
+}
