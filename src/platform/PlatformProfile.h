@@ -42,6 +42,9 @@ inline constexpr bool screensMayHaveNotch = false;
 // corrections of newer Mac systems are not needed.
 inline constexpr bool correctsPopUpButtonLayout = false;
 inline constexpr bool correctsControlFramesFromInterfaceFiles = false;
+// A pop-up button sized to its selected item: Qt measures the item titles exactly as its
+// combo box lays them out, so no slack is taken off the width.
+inline constexpr double popUpButtonSelectedItemWidthCorrection = 0.0;
 
 // Buttons have one size on Linux styles; the kit's "small" and "mini" controls are
 // marked on the widget and get a smaller font (see PMControlSize).

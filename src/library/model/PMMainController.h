@@ -27,6 +27,7 @@
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationPrototype;
 class QAction;
+class QKeyEvent;
 class QMimeData;
 class QUrl;
 class QWidget;
@@ -638,6 +639,10 @@ public:
     bool respondsToAction(const QString& action) const override;
     void performAction(const QString& action, QObject* sender) override;
     bool validateMenuItem(QAction* item) override;
+    // A key press in a property editor panel, offered before the panel handles it; true
+    // when taken. The commands subsystem installs the handler; without one nothing is.
+    std::function<bool(QKeyEvent* event, QWidget* window)> _propertyEditorKeyDownHandler;
+    bool handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* window);
 
     // Tests: forgets the whole library.
     void resetForTesting();

@@ -19,3 +19,8 @@ bool PMMainController::validateMenuItem(QAction* item)
 {
     return _menuItemValidator ? _menuItemValidator(item) : true;
 }
+
+bool PMMainController::handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* window)
+{
+    return _propertyEditorKeyDownHandler ? _propertyEditorKeyDownHandler(event, window) : false;
+}

@@ -181,6 +181,8 @@ TEST(WindowPlacement, HeightFitsTheContent)
     box->setGeometry(0, 100, 300, 250);
     (new QPushButton(QStringLiteral("Inner"), box))->setGeometry(0, 90, 80, 20); // bottom at 210
     EXPECT_DOUBLE_EQ(heightDifferenceNecessaryToFitSubviewsWithBottomMargin(&window, 20, nullptr, true), 400 - 210 - 20);
+    // Without looking into subviews, the container counts by its own bottom edge.
+    EXPECT_DOUBLE_EQ(heightDifferenceNecessaryToFitSubviewsWithBottomMargin(&window, 20, nullptr, false), 400 - 350 - 20);
     updateFrameWithHeightFittingSubviewsOfView(&window, &window, 20, false);
     EXPECT_EQ(window.geometry(), QRect(100, 100, 300, 230));
 }
