@@ -106,7 +106,7 @@ void PMMainController::installPlayback()
     };
     _updatePlaybackControls = [this] { updateTimeDisplay(this); };
     _saveCurrentPlaybackPositionHook = [this] { saveCurrentPlaybackPosition(); };
-    _volumeSliderValue = volume();
+    volumeSlider.value = volume();
     PMSetConvertsAnimatedImagesToMovies(settings().boolForKey(QStringLiteral("Convert Animated Images To Movies")));
     PMSetAssetValuesHandler([this](qint64 seconds, const QString& size, const QString& uniqueLibraryID) { updateDuration(seconds, size, uniqueLibraryID); });
 }
@@ -220,7 +220,7 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
         if (changed && current) {
             saveCurrentPlaybackPosition();
             // The new movie's player may be the same object when only the proxy differs.
-            PMClearMovieOfRecord(current);
+            clearMovie(current);
             if (!isStillImage)
                 player = PMMovieOfRecord(record)->player();
             if (parent && parent->topLevelRole().isEmpty() && !settings().boolForKey(QStringLiteral("Keep Selection When Current Movie Parent Changes"))) {
@@ -377,7 +377,7 @@ void PMMainController::enableCurrentMoviePlaybackAndRestorePlaybackPosition(bool
         if (movieChanged || userSettings->value(QStringLiteral("Last Playback: Resume Regardless Once")).toBool()) {
             const double position = record->restorePlaybackPosition(duration);
             if (position > 0) {
-                PMPlayerSetCurrentTimeValue(*player, position);
+                setCurrentTimeValue(*player, position);
                 timeSlider.currentTime = _playerCurrentTime = position;
             }
         }
@@ -402,7 +402,7 @@ void PMMainController::enableCurrentMoviePlaybackAndRestorePlaybackPosition(bool
     if (view.moviePlayer)
         showPlaybackControlsByFadingIn(true);
     if (view.moviePlayer)
-        view.moviePlayer->setVolume(float(_volumeSliderValue));
+        view.moviePlayer->setVolume(float(volumeSlider.value));
 }
 
 void PMMainController::showMovieReplacingImage()
@@ -559,7 +559,7 @@ void PMMainController::saveCurrentPlaybackPosition()
     const PMPlayerPtr player = playerViewContent().moviePlayer;
     if (!record || !player || player->status() != PlayerItemStatus::ReadyToPlay)
         return;
-    record->savePlaybackPosition(PMPlayerCurrentTimeValue(player.get()), PMAssetDurationSeconds(player->currentAsset()));
+    record->savePlaybackPosition(currentTimeValue(player.get()), PMAssetDurationSeconds(player->currentAsset()));
 }
 
 void PMMainController::chooseNoMovie()
@@ -568,7 +568,7 @@ void PMMainController::chooseNoMovie()
     pause();
     saveCurrentPlaybackPosition();
     if (PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation))
-        PMClearMovieOfRecord(record);
+        clearMovie(record);
     _currentMovieRepresentation = Value();
     invalidateCurrentOrMonitoredMovieRepresentationAncestors();
     _startPresentingWhenReady = false;
@@ -647,15 +647,15 @@ void PMMainController::resetPlaybackForTesting()
 {
     platform::cancelPreviousPerformRequests(this);
     if (PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation))
-        PMClearMovieOfRecord(record);
+        clearMovie(record);
     clearMoviePlayer();
     _currentMovieRepresentation = Value();
     _nextMovieRepresentation = Value();
     _currentMovieHasAudio = _currentMovieHasVideo = _currentMovieIsContinuing = _currentMovieIsPlayable = false;
     _currentMovieShouldAutoplay = _currentMovieShouldActivateApplication = _startPresentingWhenReady = _isPresenting = false;
     _lastWindDate.reset();
-    _volumeSliderValue = 1.0;
-    _muteMenuItemState = false;
+    volumeSlider.value = 1.0;
+    muteMenuItem.state = false;
     _timeDisplayText.clear();
     _timeDisplayRepaints = 0;
     _playbackControlsAreVisible = false;

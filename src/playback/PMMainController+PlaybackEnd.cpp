@@ -26,7 +26,7 @@ platform::UserDefaults& settings()
 void PMMainController::moviePlayerDidStop()
 {
     const PMPlayerPtr player = playerViewContent().moviePlayer;
-    if (player && PMShouldLoop(settings().integerForKey(QStringLiteral("Playback End: Loop Threshold")), PMPlayerDurationValue(player.get()))) {
+    if (player && PMShouldLoop(settings().integerForKey(QStringLiteral("Playback End: Loop Threshold")), durationValue(player.get()))) {
         player->seekToTime(0);
         player->play();
         return;

@@ -82,7 +82,7 @@ void PMMainController::play()
     } else if (const PMPlayerPtr player = view.moviePlayer) {
         if (_currentMovieIsPlayable && !isPlayingMovie()) {
             // Play at the end starts again.
-            if (PMPlayerCurrentTimeValue(player.get()) > PMPlayerDurationValue(player.get()) - 0.1)
+            if (currentTimeValue(player.get()) > durationValue(player.get()) - 0.1)
                 player->seekToTime(0);
             player->play();
         }
@@ -155,8 +155,8 @@ void PMMainController::updateTimeDisplay(QObject* sender)
 
     // The slider follows the player; its text is redrawn only when it changes.
     if (const PMPlayerPtr player = view.moviePlayer) {
-        timeSlider.currentTime = _playerCurrentTime = PMPlayerCurrentTimeValue(player.get());
-        timeSlider.duration = PMPlayerDurationValue(player.get());
+        timeSlider.currentTime = _playerCurrentTime = currentTimeValue(player.get());
+        timeSlider.duration = durationValue(player.get());
     }
     const QString text = view.moviePlayer || timeSlider.duration > 0
         ? PMDurationString(std::floor(timeSlider.currentTime)) + QStringLiteral(" / ") + PMDurationString(std::floor(timeSlider.duration))
@@ -181,10 +181,10 @@ void PMMainController::updateTimeDisplay(QObject* sender)
 void PMMainController::setTimeSliderCurrentTimeValue(double seconds)
 {
     const PMPlayerPtr player = playerViewContent().moviePlayer;
-    const double maximum = player ? PMPlayerDurationValue(player.get()) : timeSlider.duration;
+    const double maximum = player ? durationValue(player.get()) : timeSlider.duration;
     timeSlider.currentTime = std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, std::max(0.0, maximum));
     if (player) {
-        PMPlayerSetCurrentTimeValue(*player, timeSlider.currentTime);
+        setCurrentTimeValue(*player, timeSlider.currentTime);
         _playerCurrentTime = timeSlider.currentTime;
     }
 }
@@ -213,33 +213,33 @@ void PMMainController::setVolume(float volume, bool adjustSlider, bool adjustPre
     if (const PMPlayerPtr player = playerViewContent().moviePlayer)
         player->setVolume(volume);
     if (adjustSlider)
-        _volumeSliderValue = volume;
+        volumeSlider.value = volume;
     if (adjustPreference)
         settings().setObject(Value(double(volume)), QStringLiteral("Volume"));
-    _muteMenuItemState = volume < 0.01f;
-    _volumeSliderMuteImageName = _muteMenuItemState ? QStringLiteral("PMVolumeOff") : QStringLiteral("PMVolumeDown");
+    muteMenuItem.state = volume < 0.01f;
+    volumeSliderMuteView.imageName = muteMenuItem.state ? QStringLiteral("PMVolumeOff") : QStringLiteral("PMVolumeDown");
     showPlaybackControlsByFadingIn(false);
 }
 
 void PMMainController::changeVolume(float sliderValue)
 {
-    _volumeSliderValue = sliderValue;
+    volumeSlider.value = sliderValue;
     setVolume(sliderValue, false, true);
 }
 
 void PMMainController::increaseVolume()
 {
-    setVolume(float(std::min(1.0, _volumeSliderValue + 0.1)), true, true);
+    setVolume(float(std::min(1.0, volumeSlider.value + 0.1)), true, true);
 }
 
 void PMMainController::decreaseVolume()
 {
-    setVolume(float(std::max(0.0, _volumeSliderValue - 0.1)), true, true);
+    setVolume(float(std::max(0.0, volumeSlider.value - 0.1)), true, true);
 }
 
 void PMMainController::mute()
 {
-    if (_volumeSliderValue < 0.01) {
+    if (volumeSlider.value < 0.01) {
         float stored = volume();
         const bool store = stored < 0.01f;
         if (store)
@@ -274,7 +274,7 @@ void PMMainController::windForward(bool forward, bool bySingleFrame, bool orAdju
         updateTimeDisplay(this);
         return;
     }
-    const double current = PMPlayerCurrentTimeValue(player.get());
+    const double current = currentTimeValue(player.get());
     double step = 0;
     if (bySingleFrame) {
         const PMPlaybackMoviePtr movieObject = PMExistingMovieOfRecord(PMMovie(_currentMovieRepresentation));
@@ -288,7 +288,7 @@ void PMMainController::windForward(bool forward, bool bySingleFrame, bool orAdju
         run.secondsSinceLastStep = _lastWindDate ? now - *_lastWindDate : 0;
         run.lastStep = gLastWindStep;
         step = PMWindingStep(forward, double(stepInterval()), run, settings().boolForKey(QStringLiteral("Increase Consecutive Steps")), current,
-                             PMPlayerDurationValue(player.get()));
+                             durationValue(player.get()));
         _lastWindDate = now;
         gLastWindStep = step;
     }

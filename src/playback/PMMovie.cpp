@@ -655,24 +655,24 @@ PMAssetPtr PMMovie::assetWithURL(const QUrl& URL, const QString& uniqueLibraryID
 
 // ---- The player's extension
 
-void PMPlayerSetCurrentTimeValue(platform::media::Player& player, double seconds)
+void setCurrentTimeValue(platform::media::Player& player, double seconds)
 {
-    const double target = seconds < 0 || std::isnan(seconds) ? 0 : std::min(seconds, PMPlayerDurationValue(&player));
+    const double target = seconds < 0 || std::isnan(seconds) ? 0 : std::min(seconds, durationValue(&player));
     if (std::fabs(target - player.currentTime()) > 0.01)
         player.seekToTime(target, true);
 }
 
-double PMPlayerCurrentTimeValue(const platform::media::Player* player)
+double currentTimeValue(const platform::media::Player* player)
 {
     return player && player->currentAsset() && std::isfinite(player->currentTime()) ? player->currentTime() : 0;
 }
 
-double PMPlayerDurationValue(const platform::media::Player* player)
+double durationValue(const platform::media::Player* player)
 {
     return player && player->currentAsset() && std::isfinite(player->duration()) ? player->duration() : 0;
 }
 
-platform::ImagePtr PMPlayerFrameImageAtCurrentTime(platform::media::Player& player, bool flipHorizontally, int angle, const DictionaryPtr& visibleArea,
+platform::ImagePtr frameImageAtCurrentTimeFlippedHorizontally(platform::media::Player& player, bool flipHorizontally, int angle, const DictionaryPtr& visibleArea,
     const Value& aspectRatio, QSizeF maximumSize)
 {
     const float rate = player.rate();

@@ -104,13 +104,13 @@ using PMPlaybackMoviePtr = std::shared_ptr<class PMMovie>;
 
 // Seeks exactly to the time (0 for negative times, at most the duration) unless the
 // player is within 0.01 s of it already.
-void PMPlayerSetCurrentTimeValue(platform::media::Player& player, double seconds);
+void setCurrentTimeValue(platform::media::Player& player, double seconds);
 // The current time and the duration in seconds; 0 without player or item.
-double PMPlayerCurrentTimeValue(const platform::media::Player* player);
-double PMPlayerDurationValue(const platform::media::Player* player);
+double currentTimeValue(const platform::media::Player* player);
+double durationValue(const platform::media::Player* player);
 // The frame shown now, grabbed exactly from the player's asset (a playing player pauses
 // for it and goes on afterwards).
-platform::ImagePtr PMPlayerFrameImageAtCurrentTime(platform::media::Player& player, bool flipHorizontally, int angle,
+platform::ImagePtr frameImageAtCurrentTimeFlippedHorizontally(platform::media::Player& player, bool flipHorizontally, int angle,
     const platform::DictionaryPtr& visibleArea, const platform::Value& aspectRatio, QSizeF maximumSize);
 
 // ---- Frame grabs (the asset's extension)

@@ -65,7 +65,7 @@ PMPlaybackMoviePtr PMMovieOfRecord(PMMovieRepresentationPrototype* record)
     return movie;
 }
 
-void PMClearMovieOfRecord(PMMovieRepresentationPrototype* record)
+void clearMovie(PMMovieRepresentationPrototype* record)
 {
     if (record)
         recordMovies().remove(&record->original());

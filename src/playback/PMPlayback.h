@@ -32,7 +32,7 @@ struct PMPlayerViewContent {
 // letting go of it (its player stops with it).
 PMPlaybackMoviePtr PMMovieOfRecord(PMMovieRepresentationPrototype* record);
 PMPlaybackMoviePtr PMExistingMovieOfRecord(PMMovieRepresentationPrototype* record);
-void PMClearMovieOfRecord(PMMovieRepresentationPrototype* record);
+void clearMovie(PMMovieRepresentationPrototype* record);
 
 // ---- Rates. What a player can do besides playing forward at normal speed.
 struct PMRateAbilities {

@@ -385,23 +385,23 @@ TEST_F(PlaybackTest, VolumeAndMute)
     EXPECT_FLOAT_EQ(c.volume(), 0.6f);
     EXPECT_TRUE(waitUntil([&] { return std::fabs(player()->volume() - 0.6f) < 1e-3; }));
     c.mute();
-    EXPECT_EQ(c._volumeSliderValue, 0.0);
-    EXPECT_TRUE(c._muteMenuItemState);
-    EXPECT_EQ(c._volumeSliderMuteImageName, QStringLiteral("PMVolumeOff"));
+    EXPECT_EQ(c.volumeSlider.value, 0.0);
+    EXPECT_TRUE(c.muteMenuItem.state);
+    EXPECT_EQ(c.volumeSliderMuteView.imageName, QStringLiteral("PMVolumeOff"));
     EXPECT_FLOAT_EQ(c.volume(), 0.6f) << "muting keeps the stored volume";
     c.mute();
-    EXPECT_NEAR(c._volumeSliderValue, 0.6, 1e-6);
-    EXPECT_EQ(c._volumeSliderMuteImageName, QStringLiteral("PMVolumeDown"));
+    EXPECT_NEAR(c.volumeSlider.value, 0.6, 1e-6);
+    EXPECT_EQ(c.volumeSliderMuteView.imageName, QStringLiteral("PMVolumeDown"));
     // Unmuting a stored volume of 0 gives 0.1, and stores it.
     c.changeVolume(0.0f);
     c.mute();
-    EXPECT_NEAR(c._volumeSliderValue, 0.1, 1e-6);
+    EXPECT_NEAR(c.volumeSlider.value, 0.1, 1e-6);
     EXPECT_NEAR(c.volume(), 0.1, 1e-6);
     c.increaseVolume();
-    EXPECT_NEAR(c._volumeSliderValue, 0.2, 1e-6);
+    EXPECT_NEAR(c.volumeSlider.value, 0.2, 1e-6);
     for (int i = 0; i < 4; ++i)
         c.decreaseVolume();
-    EXPECT_EQ(c._volumeSliderValue, 0.0);
+    EXPECT_EQ(c.volumeSlider.value, 0.0);
 }
 
 TEST_F(PlaybackTest, ThePositionIsKeptAcrossSwitchesAndQuit)

@@ -595,6 +595,7 @@ public:
     void chooseNoMovie();
     void chooseNoMovieIfMovieRepresentationsContainCurrent(const platform::ArrayPtr& items);
     void chooseGroup(const PMLibraryContainerPtr& container);
+    void chooseGroupFromMenuItem(const platform::Value& representedObject) { chooseGroup(PMContainerPtr(representedObject)); }
     // The current movie remembers where it stands (switching movies, closing, quitting).
     void saveCurrentPlaybackPosition();
     // Opens the item in the application the desktop names for its file; refuses files that
@@ -651,9 +652,17 @@ public:
     void increaseVolume();
     void decreaseVolume();
     void mute();
-    double _volumeSliderValue = 1.0;
-    bool _muteMenuItemState = false;
-    QString _volumeSliderMuteImageName;
+    // Stand-ins of the volume slider, the mute menu item and the mute state's picture
+    // until the playback controls are there.
+    struct VolumeSlider {
+        double value = 1.0;
+    } volumeSlider;
+    struct MuteMenuItem {
+        bool state = false;
+    } muteMenuItem;
+    struct VolumeSliderMuteView {
+        QString imageName;
+    } volumeSliderMuteView;
     std::int64_t stepInterval();
     void windForward(bool forward, bool bySingleFrame, bool orAdjustRate);
     void windForward() { windForward(true, false, false); }
