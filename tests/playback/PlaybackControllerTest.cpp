@@ -358,6 +358,7 @@ TEST_F(PlaybackTest, TransportOnAPlayingMovie)
 
     // Winding by frames and by steps moves the slider and the player.
     seek(1.0);
+    EXPECT_NEAR(player()->currentTime(), 1.0, 1e-3);
     c.windForward(true, true, false);
     EXPECT_NEAR(c.timeSlider.currentTime, 1.1, 1e-6);
     EXPECT_TRUE(waitUntil([&] { return fx::decodeFrameNumber(player()->currentFrame().convertToFormat(QImage::Format_RGB32)) == 11; }));

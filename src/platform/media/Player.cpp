@@ -150,7 +150,6 @@ Player::Player(QObject* parent)
         setOption(m_mpv, "ao", audioOutput.toUtf8().constData());
     // Seeks land on the exact frame; the end of an item keeps its last frame on screen.
     setOption(m_mpv, "hr-seek", "yes");
-    setOption(m_mpv, "hr-seek-framedrop", "no");
     setOption(m_mpv, "keep-open", "yes");
     setOption(m_mpv, "idle", "yes");
     setOption(m_mpv, "pause", "yes");
@@ -342,11 +341,7 @@ void Player::handleRenderUpdate()
         ++m_renderedFrames;
     else
         renderIntoFrame();
-    if (m_seekWhenReady >= 0 && m_status == PlayerItemStatus::ReadyToPlay) {
-        const double target = m_seekWhenReady;
-        m_seekWhenReady = -1;
-        seekToTime(target, m_seekWhenReadyExact);
-    }
+    seekWhenStarted();
     QPointer<Player> self(this);
     Q_EMIT frameChanged();
     if (self && m_seekAwaitsFrame && m_pendingSeeks == 0) {
@@ -367,6 +362,7 @@ void Player::replaceCurrentItemWithAsset(const AssetPtr& asset)
     m_pendingSeeks = 0;
     m_seekAwaitsFrame = false;
     m_seekWhenReady = -1;
+    m_started = false;
     m_presentationSize = {};
     m_chapters.clear();
     m_frame = {};
@@ -463,14 +459,17 @@ void Player::seekToTime(double seconds, bool exact)
     if (!m_mpv || !std::isfinite(seconds))
         return;
     seconds = std::max(0.0, seconds);
-    // Until the item's first picture is up, a seek waits: its restart would be taken for
-    // the first picture's.
-    if (m_status != PlayerItemStatus::ReadyToPlay || (m_hasVideo && m_renderedFrames == 0)) {
+    // Until the item has started (its first picture up), a seek waits: the start's restart
+    // would be taken for the seek's.
+    if (!hasStarted()) {
         m_seekWhenReady = seconds;
         m_seekWhenReadyExact = exact;
         m_currentTime = seconds;
         return;
     }
+    // Leaving the end: a rate asked for from now on applies (mpv tells when the end is
+    // reached again).
+    m_eofReached = false;
     if (exact)
         seconds = frameStartTime(seconds);
     const QByteArray target = QByteArray::number(seconds, 'f', 6);
@@ -478,6 +477,7 @@ void Player::seekToTime(double seconds, bool exact)
     if (mpv_command_async(m_mpv, 0, command) >= 0) {
         ++m_pendingSeeks;
         m_seekAwaitsFrame = false;
+        m_framesAtSeek = m_renderedFrames;
         // Until mpv reports the new position the player answers the time it goes to.
         m_currentTime = m_duration > 0 ? std::min(seconds, m_duration) : seconds;
     }
@@ -502,6 +502,20 @@ double Player::frameStartTime(double seconds) const
         return seconds;
     const double back = source.seconds() - grid(source.seconds());
     return std::max(segment.target.start.seconds(), seconds - back);
+}
+
+bool Player::hasStarted() const
+{
+    return m_status == PlayerItemStatus::ReadyToPlay && m_started && (!m_hasVideo || m_renderedFrames > 0);
+}
+
+void Player::seekWhenStarted()
+{
+    if (m_seekWhenReady < 0 || !hasStarted())
+        return;
+    const double target = m_seekWhenReady;
+    m_seekWhenReady = -1;
+    seekToTime(target, m_seekWhenReadyExact);
 }
 
 void Player::stepByFrames(int count)
@@ -548,7 +562,8 @@ void Player::handlePropertyChange(unsigned long long id, int format, void* data)
     const bool none = format == MPV_FORMAT_NONE || !data;
     switch (id) {
     case kTimePos:
-        if (!none) {
+        // While a seek runs the player answers the time it goes to, not the old one.
+        if (!none && m_pendingSeeks == 0) {
             m_currentTime = *static_cast<double*>(data);
             Q_EMIT timeChanged(m_currentTime);
         }
@@ -684,11 +699,6 @@ void Player::handleEvents()
                 }
             }
             m_status = PlayerItemStatus::ReadyToPlay;
-            if (m_seekWhenReady >= 0 && !m_hasVideo) {
-                const double target = m_seekWhenReady;
-                m_seekWhenReady = -1;
-                seekToTime(target, m_seekWhenReadyExact);
-            }
             Q_EMIT statusChanged(m_status);
             break;
         }
@@ -705,11 +715,20 @@ void Player::handleEvents()
             break;
         }
         case MPV_EVENT_PLAYBACK_RESTART:
+            if (!m_started) {
+                m_started = m_status == PlayerItemStatus::ReadyToPlay;
+                seekWhenStarted();
+                break;
+            }
             if (m_pendingSeeks > 0) {
                 m_pendingSeeks = 0;
+                double position = 0;
+                if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0)
+                    m_currentTime = position;
                 // mpv restarts once the frame at the new time is decoded; the seek is done
-                // for the program when that frame is drawn (soon after, or never for sound).
-                if (m_hasVideo && m_render) {
+                // for the program when that frame is drawn (soon after, or already, or
+                // never for sound).
+                if (m_hasVideo && m_render && m_renderedFrames == m_framesAtSeek) {
                     m_seekAwaitsFrame = true;
                     QTimer::singleShot(500, this, [this] {
                         if (m_seekAwaitsFrame) {

@@ -130,6 +130,8 @@ private:
     void freeRenderContext();
     void renderIntoFrame();
     double frameStartTime(double seconds) const;
+    bool hasStarted() const;
+    void seekWhenStarted();
     static void wakeup(void* self);
     static void renderUpdate(void* self);
 
@@ -155,6 +157,7 @@ private:
     bool m_muted = false;
     int m_pendingSeeks = 0;
     bool m_seekAwaitsFrame = false;
+    bool m_started = false;
     double m_seekWhenReady = -1;
     bool m_seekWhenReadyExact = true;
     QSize m_presentationSize;
@@ -164,6 +167,7 @@ private:
     double m_frameRate = 0;
     QImage m_frame;
     qint64 m_renderedFrames = 0;
+    qint64 m_framesAtSeek = 0;
 };
 
 } // namespace platform::media
