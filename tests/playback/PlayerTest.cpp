@@ -193,3 +193,24 @@ TEST_F(PlayerTest, SoundRotationVolumeAndRates)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PlayerTest, ReplacingTheItemStartsOver)
+{
+    const auto& f = fx::fixtures();
+    auto player = load(f.numbered());
+    ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+    EXPECT_TRUE(waitUntil([&] { return player->renderedFrameCount() > 0; }));
+    EXPECT_EQ(frameAt(*player, 2.5, 25), 25);
+    // Another file, and the same file again (as an edit reloads it).
+    for (const QString& path : {f.tagged(), f.tagged()}) {
+        player->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(path)));
+        EXPECT_TRUE(waitUntil([&] { return player->status() == PlayerItemStatus::ReadyToPlay && player->renderedFrameCount() > 0; }));
+    
+        EXPECT_EQ(player->currentTime(), 0.0);
+        EXPECT_EQ(frameAt(*player, 1.5, 15), 15);
+    }
+}
+
+} // namespace

@@ -2,6 +2,7 @@
 
 #include <QtCore/QMetaObject>
 #include <QtCore/QPointer>
+#include <QtCore/QThreadPool>
 #include <QtCore/QTimer>
 #include <QtGui/QTransform>
 
@@ -180,8 +181,12 @@ Player::~Player()
         return;
     mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
     freeRenderContext();
-    mpv_terminate_destroy(m_mpv);
+    // Ending the core waits for its threads (a good part of a second): that happens on a
+    // worker, so that switching movies never stalls the window. Nothing of this object
+    // is reached from there.
+    mpv_handle* mpv = m_mpv;
     m_mpv = nullptr;
+    QThreadPool::globalInstance()->start([mpv] { mpv_terminate_destroy(mpv); });
 }
 
 // Called on mpv's threads: they only post to the main thread, once until it has run.
