@@ -203,12 +203,19 @@ TEST_F(PlayerTest, ReplacingTheItemStartsOver)
     ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
     EXPECT_TRUE(waitUntil([&] { return player->renderedFrameCount() > 0; }));
     EXPECT_EQ(frameAt(*player, 2.5, 25), 25);
-    // Another file, and the same file again (as an edit reloads it).
-    for (const QString& path : {f.tagged(), f.tagged()}) {
+    // Another file of the same size (mpv says nothing of its size), a turned one, and the
+    // same file again (as an edit reloads it).
+    for (const QString& path : {f.tagged(), f.rotated(), f.tagged(), f.tagged()}) {
         player->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(path)));
         EXPECT_TRUE(waitUntil([&] { return player->status() == PlayerItemStatus::ReadyToPlay && player->renderedFrameCount() > 0; }));
     
         EXPECT_EQ(player->currentTime(), 0.0);
+        if (path == f.rotated()) {
+            EXPECT_TRUE(waitUntil([&] { return player->presentationSize() == QSize(fx::kClipHeight, fx::kClipWidth); }));
+            EXPECT_TRUE(waitUntil([&] { return player->currentFrame().size() == QSize(fx::kClipHeight, fx::kClipWidth); }));
+            continue;
+        }
+        EXPECT_TRUE(waitUntil([&] { return player->presentationSize() == QSize(fx::kClipWidth, fx::kClipHeight); }));
         EXPECT_EQ(frameAt(*player, 1.5, 15), 15);
     }
 }

@@ -368,7 +368,6 @@ void Player::replaceCurrentItemWithAsset(const AssetPtr& asset)
     m_seekAwaitsFrame = false;
     m_seekWhenReady = -1;
     m_started = false;
-    m_presentationSize = {};
     m_chapters.clear();
     m_frame = {};
     m_renderedFrames = 0;
@@ -509,6 +508,19 @@ double Player::frameStartTime(double seconds) const
     return std::max(segment.target.start.seconds(), seconds - back);
 }
 
+void Player::updatePresentationSize()
+{
+    QSize size = m_videoSize;
+    // The software renderer draws the picture unturned (mpv's own turning breaks it); the
+    // turn the file asks for is applied to the finished image.
+    if (!m_usesOpenGL && m_softwareRotation % 180 == 90)
+        size.transpose();
+    if (size.isEmpty() || size == m_presentationSize)
+        return;
+    m_presentationSize = size;
+    Q_EMIT presentationSizeChanged(size);
+}
+
 bool Player::hasStarted() const
 {
     return m_status == PlayerItemStatus::ReadyToPlay && m_started && (!m_hasVideo || m_renderedFrames > 0);
@@ -616,19 +628,14 @@ void Player::handlePropertyChange(unsigned long long id, int format, void* data)
         break;
     }
     case kVideoParams: {
-        QSize size;
+        // mpv tells only changes: an item of the same size as the last one says nothing,
+        // so the size is kept across items.
+        m_videoSize = {};
         if (!none && format == MPV_FORMAT_NODE) {
             const mpv_node& node = *static_cast<mpv_node*>(data);
-            size = QSize(int(nodeNumber(mapValue(node, "dw"))), int(nodeNumber(mapValue(node, "dh"))));
-            // The software renderer draws the picture unturned (mpv's own turning breaks
-            // it); the turn the file asks for is applied to the finished image.
-            if (!m_usesOpenGL && m_softwareRotation % 180 == 90)
-                size.transpose();
+            m_videoSize = QSize(int(nodeNumber(mapValue(node, "dw"))), int(nodeNumber(mapValue(node, "dh"))));
         }
-        if (size != m_presentationSize && !size.isEmpty()) {
-            m_presentationSize = size;
-            Q_EMIT presentationSizeChanged(size);
-        }
+        updatePresentationSize();
         break;
     }
     case kChapterList: {
@@ -703,6 +710,9 @@ void Player::handleEvents()
                     m_softwareRotation = ((degrees % 360) + 360) % 360;
                 }
             }
+            if (!m_hasVideo)
+                m_presentationSize = m_videoSize = {};
+            updatePresentationSize();
             m_status = PlayerItemStatus::ReadyToPlay;
             Q_EMIT statusChanged(m_status);
             break;

@@ -131,6 +131,7 @@ private:
     void renderIntoFrame();
     double frameStartTime(double seconds) const;
     bool hasStarted() const;
+    void updatePresentationSize();
     void seekWhenStarted();
     static void wakeup(void* self);
     static void renderUpdate(void* self);
@@ -161,6 +162,7 @@ private:
     double m_seekWhenReady = -1;
     bool m_seekWhenReadyExact = true;
     QSize m_presentationSize;
+    QSize m_videoSize; // as mpv reports it, unturned in software
     std::vector<PlayerChapter> m_chapters;
     QSize m_softwareTargetSize;
     int m_softwareRotation = 0;
