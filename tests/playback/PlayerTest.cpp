@@ -221,3 +221,21 @@ TEST_F(PlayerTest, ReplacingTheItemStartsOver)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PlayerTest, PlayingBackwards)
+{
+    auto player = load(fx::fixtures().numbered());
+    ASSERT_TRUE(player->canPlayReverse());
+    EXPECT_EQ(frameAt(*player, 2.0, 20), 20);
+    player->setRate(-1.0f);
+    EXPECT_EQ(player->rate(), -1.0f);
+
+    EXPECT_TRUE(waitUntil([&] { const int n = shownFrame(*player); return n >= 0 && n < 15; }, 5000)) << shownFrame(*player);
+    player->setRate(1.0f);
+    const int back = shownFrame(*player);
+    EXPECT_TRUE(waitUntil([&] { return shownFrame(*player) > back + 3; }, 5000));
+}
+
+} // namespace

@@ -315,6 +315,14 @@ QImage Player::renderSoftwareFrame(QSize size)
 
 void Player::renderIntoFrame()
 {
+    // A picture may come before mpv's note of its size: ask for the size then.
+    if (m_presentationSize.isEmpty() && m_softwareTargetSize.isEmpty()) {
+        int64_t width = 0, height = 0;
+        mpv_get_property(m_mpv, "dwidth", MPV_FORMAT_INT64, &width);
+        mpv_get_property(m_mpv, "dheight", MPV_FORMAT_INT64, &height);
+        m_videoSize = QSize(int(width), int(height));
+        updatePresentationSize();
+    }
     QSize size = m_softwareTargetSize.isEmpty() ? m_presentationSize : m_softwareTargetSize;
     if (size.isEmpty())
         return;
@@ -408,7 +416,7 @@ void Player::applySpeed(float rate)
     if (backward != m_backward) {
         m_backward = backward;
         const char* direction = backward ? "backward" : "forward";
-        mpv_set_property_async(m_mpv, 0, "play-direction", MPV_FORMAT_STRING, &direction);
+        mpv_set_property_async(m_mpv, 0, "play-dir", MPV_FORMAT_STRING, &direction);
     }
     double speed = std::clamp(double(std::fabs(rate)), 0.01, 100.0);
     m_speed = float(speed);
