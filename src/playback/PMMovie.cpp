@@ -1,6 +1,9 @@
 #include "playback/PMMovie.h"
 
+#include "platform/media/Player.h"
+
 #include "foundation/PMLog.h"
+#include "library/model/PMCachedSettings.h"
 #include "platform/Format.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
@@ -147,8 +150,14 @@ QUrl convertedURL(const QString& key, const QString& fileName, const QStringList
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    if (const auto it = r.entries.constFind(key); it != r.entries.constEnd())
-        return it->has_value() ? QUrl::fromLocalFile(**it) : sourceURL;
+    if (const auto it = r.entries.constFind(key); it != r.entries.constEnd()) {
+        if (!it->has_value())
+            return sourceURL;
+        // A converted movie that was cleaned away with the cache is made again.
+        if (QFileInfo::exists(**it))
+            return QUrl::fromLocalFile(**it);
+        r.entries.remove(key);
+    }
     const QString folder = PMAutoConvertedAssetsFolder(true);
     if (folder.isEmpty())
         return sourceURL;
@@ -409,9 +418,19 @@ QString PMMovieApplyEditingStep(const CompositionPtr& composition, int action, d
     return QStringLiteral("Trim");
 }
 
+bool PMAutoConvertedAssetIsAvailable(const QString& key)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    const auto it = r.entries.constFind(key);
+    return it != r.entries.constEnd() && (!it->has_value() || QFileInfo::exists(**it));
+}
+
 void PMSetConvertsAnimatedImagesToMovies(bool converts)
 {
     gConvertsAnimatedImages = converts;
+    // The records decide with the same flag whether an animation counts as a still image.
+    PMCachedSettings::convertAnimatedImagesToMovies = converts;
 }
 
 bool PMConvertsAnimatedImagesToMovies()
@@ -634,6 +653,37 @@ PMAssetPtr PMMovie::assetWithURL(const QUrl& URL, const QString& uniqueLibraryID
     return assetWithURL(URL, uniqueLibraryID, {}, editingActionDescriptions, nullptr);
 }
 
+// ---- The player's extension
+
+void setCurrentTimeValue(platform::media::Player& player, double seconds)
+{
+    const double target = seconds < 0 || std::isnan(seconds) ? 0 : std::min(seconds, durationValue(&player));
+    if (std::fabs(target - player.currentTime()) > 0.01)
+        player.seekToTime(target, true);
+}
+
+double currentTimeValue(const platform::media::Player* player)
+{
+    return player && player->currentAsset() && std::isfinite(player->currentTime()) ? player->currentTime() : 0;
+}
+
+double durationValue(const platform::media::Player* player)
+{
+    return player && player->currentAsset() && std::isfinite(player->duration()) ? player->duration() : 0;
+}
+
+platform::ImagePtr frameImageAtCurrentTimeFlippedHorizontally(platform::media::Player& player, bool flipHorizontally, int angle, const DictionaryPtr& visibleArea,
+    const Value& aspectRatio, QSizeF maximumSize)
+{
+    const float rate = player.rate();
+    if (rate != 0)
+        player.pause();
+    platform::ImagePtr image = frameImageAtTime(player.currentAsset(), player.currentTime(), flipHorizontally, angle, visibleArea, aspectRatio, maximumSize);
+    if (rate != 0)
+        player.setRate(rate);
+    return image;
+}
+
 // ---- The movie
 
 PMMovie::PMMovie(const PMMovieRepresentationValues& movieRepresentation)
@@ -659,6 +709,18 @@ PMAssetPtr PMMovie::asset()
     return m_asset;
 }
 
+PMPlayerPtr PMMovie::player()
+{
+    if (!m_player && !m_URL.isEmpty()) {
+        const PMAssetPtr current = asset();
+        if (!current)
+            return nullptr;
+        m_player = std::make_shared<platform::media::Player>();
+        m_player->replaceCurrentItemWithAsset(current);
+    }
+    return m_player;
+}
+
 DictionaryPtr PMMovie::editWithAction(int action, double betweenStart, double andEnd)
 {
     if (!m_canEdit)
@@ -678,6 +740,12 @@ DictionaryPtr PMMovie::editWithAction(int action, double betweenStart, double an
         {QStringLiteral("Range"), PMMovieTimestampString(betweenStart) + u'~' + PMMovieTimestampString(length)},
     });
     m_editingActionDescriptions->append(step);
+    // The player goes on with the changed timeline from where it stood.
+    if (m_player) {
+        const double at = std::min(m_player->currentTime(), PMAssetDurationSeconds(composition) > 0 ? composition->duration().seconds() : 0.0);
+        m_player->replaceCurrentItemWithAsset(composition);
+        m_player->seekToTime(at);
+    }
     if (m_frameImageMovieRepresentations.empty())
         reportAssetValues(composition, m_uniqueLibraryID);
     return step;

@@ -19,6 +19,10 @@
 #include <vector>
 
 using PMAssetPtr = platform::media::AssetPtr;
+namespace platform::media {
+class Player;
+}
+using PMPlayerPtr = std::shared_ptr<platform::media::Player>;
 
 // A still image that belongs to a record as one of its frames (a movie made of images).
 struct PMFrameImageMovieRepresentation {
@@ -62,6 +66,9 @@ public:
     PMAssetPtr asset();
     bool canEdit() const { return m_canEdit; }
     platform::ArrayPtr editingActionDescriptions() const { return m_editingActionDescriptions; }
+    // The player of the asset, made on first request; nothing without a URL or asset.
+    PMPlayerPtr player();
+    PMPlayerPtr existingPlayer() const { return m_player; }
 
     // Applies a new step (1 Trim, 2 Delete) between the times; answers the step to store
     // ({"Action", "Range"}), or nothing when the movie cannot be edited or nothing changed.
@@ -83,10 +90,28 @@ private:
     platform::ArrayPtr m_editingActionDescriptions;
     PMAssetPtr m_asset;
     bool m_assetBuilt = false;
+    PMPlayerPtr m_player;
     bool m_rotatesNaturalSize = false;
     QSizeF m_naturalSize;
     float m_frameRate = -1;
 };
+
+// The record's name for a shared movie (the free function PMMovie names the record of a
+// library value, so the class is spelt out here).
+using PMPlaybackMoviePtr = std::shared_ptr<class PMMovie>;
+
+// ---- The player's extension: times in seconds, exact seeking, frame grabs
+
+// Seeks exactly to the time (0 for negative times, at most the duration) unless the
+// player is within 0.01 s of it already.
+void setCurrentTimeValue(platform::media::Player& player, double seconds);
+// The current time and the duration in seconds; 0 without player or item.
+double currentTimeValue(const platform::media::Player* player);
+double durationValue(const platform::media::Player* player);
+// The frame shown now, grabbed exactly from the player's asset (a playing player pauses
+// for it and goes on afterwards).
+platform::ImagePtr frameImageAtCurrentTimeFlippedHorizontally(platform::media::Player& player, bool flipHorizontally, int angle,
+    const platform::DictionaryPtr& visibleArea, const platform::Value& aspectRatio, QSizeF maximumSize);
 
 // ---- Frame grabs (the asset's extension)
 
@@ -129,6 +154,10 @@ QString PMMovieApplyEditingStep(const platform::media::CompositionPtr& compositi
 // The process-wide flag of "Convert Animated Images To Movies" (read at launch and set by
 // the preferences when the user changes it).
 void PMSetConvertsAnimatedImagesToMovies(bool converts);
+// Whether the conversion of the key (a record's unique library ID) has been decided: its
+// movie is there, or it failed and the source plays. Until then building the asset
+// converts, which takes a while.
+bool PMAutoConvertedAssetIsAvailable(const QString& key);
 bool PMConvertsAnimatedImagesToMovies();
 
 // Where the loaded duration (whole seconds) and size text ("{w, h}") of a record's asset

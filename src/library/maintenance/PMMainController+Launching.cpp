@@ -76,6 +76,7 @@ void PMMainController::applicationDidFinishLaunching()
     loadLibrary();
     if (_shouldTerminateWithoutQuitSequence)
         return;
+    installPlayback();
 
     step("MainWindow");
     _mainWindow = platform::loadInterface(QStringLiteral("MainWindow"), this);

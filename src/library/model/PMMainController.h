@@ -28,6 +28,7 @@ class PMMovieRepresentationOriginal;
 class PMMovieRepresentationPrototype;
 class QAction;
 class QKeyEvent;
+struct PMPlayerViewContent;
 class QMimeData;
 class QUrl;
 class QWidget;
@@ -590,6 +591,109 @@ public:
     // The main window built from the "MainWindow" interface file.
     QPointer<QWidget> _mainWindow;
     int _numberOfRemainingItemsMovingToLibraryFolder = 0;
+
+    // ---------------------------------------------------------------------------------
+    // Playback: choosing and playing the current movie, the end of playback, the transport
+    // (src/playback/PMMainController+Playback*.cpp)
+
+    // Puts the player's real calls into the hooks above (launch does it, tests may).
+    void installPlayback();
+    // Makes the item the current movie and brings it to the player; false when nothing
+    // was opened. The choice hook leads here.
+    bool choosePlaybackMovieRepresentation(const platform::Value& movie, bool withDefaultApplication, bool changeSelection, bool startPlaying,
+                                           bool byContinuing);
+    void playerItemStatusDidChange();
+    void convertAnimatedImageInBackground(const platform::Value& movie);
+    void enableCurrentMoviePlaybackAndRestorePlaybackPosition(bool movieChanged);
+    void showMovieReplacingImage();
+    void incrementCounterForMovieRepresentation(const platform::Value& movie, bool updateCounterDisplay);
+    void updateDuration(qint64 seconds, const QString& assetSizeDescription, const QString& forMovieRepresentationWithUniqueLibraryID);
+    void clearMoviePlayer();
+    void chooseNoMovie();
+    void chooseNoMovieIfMovieRepresentationsContainCurrent(const platform::ArrayPtr& items);
+    void chooseGroup(const PMLibraryContainerPtr& container);
+    void chooseGroupFromMenuItem(const platform::Value& representedObject) { chooseGroup(PMContainerPtr(representedObject)); }
+    // The current movie remembers where it stands (switching movies, closing, quitting).
+    void saveCurrentPlaybackPosition();
+    // Opens the item in the application the desktop names for its file; refuses files that
+    // could run. Answers whether it was handed over.
+    bool openWithDefaultApplication(const platform::Value& movie, bool requestConfirmation, bool startPlaying);
+    // Tests: where the default application would be started (the program and arguments).
+    std::function<bool(const QString& program, const QStringList& arguments)> _startApplicationOverride;
+    // The interface refresh of the library window; until it is there, the hook (if any).
+    void updateUserInterface();
+    std::function<void()> _updateUserInterfaceHook;
+    // Presentation mode's share (its window comes with the player windows).
+    void togglePresentation();
+    bool _isPresenting = false;
+    bool _startPresentingWhenReady = false;
+
+    // The state of the current movie.
+    bool _currentMovieHasAudio = false;
+    bool _currentMovieHasVideo = false;
+    bool _currentMovieIsContinuing = false;
+    bool _currentMovieIsPlayable = false;
+    bool _currentMovieShouldAutoplay = false;
+    bool _currentMovieShouldActivateApplication = false;
+    // The start of a run of winding steps (seconds of a steady clock), none outside a run.
+    std::optional<double> _lastWindDate;
+    // What the movie view shows: the player of the current movie or a still image, turned
+    // and mirrored as the record says (the view itself comes with the player windows).
+    std::shared_ptr<PMPlayerViewContent> _playerViewContent;
+    PMPlayerViewContent& playerViewContent();
+
+    // The end of playback and the playlist.
+    void moviePlayerDidStop();
+    bool shouldContinueAfterMovieRepresentation(const platform::Value& movie);
+    void walkPlaylistWithSortedIndexDelta(qsizetype delta);
+    void forwardPlaylist() { walkPlaylistWithSortedIndexDelta(1); }
+    void backwardPlaylist() { walkPlaylistWithSortedIndexDelta(-1); }
+    void clearPlaylist();
+
+    // The transport.
+    bool isPlayingMovie();
+    bool isPlaying();
+    void play();
+    void playMovieAtRate(float rate);
+    void pause();
+    void playPause() { isPlaying() ? pause() : play(); }
+    void playReverse();
+    void playAtDoubleSpeed();
+    void updateTimeDisplay(QObject* sender);
+    void timeSlide(double seconds, bool mouseUp);
+    // The time slider's time: setting it seeks the player.
+    void setTimeSliderCurrentTimeValue(double seconds);
+    float volume();
+    void setVolume(float volume, bool adjustSlider, bool adjustPreference);
+    void changeVolume(float sliderValue);
+    void increaseVolume();
+    void decreaseVolume();
+    void mute();
+    // Stand-ins of the volume slider, the mute menu item and the mute state's picture
+    // until the playback controls are there.
+    struct VolumeSlider {
+        double value = 1.0;
+    } volumeSlider;
+    struct MuteMenuItem {
+        bool state = false;
+    } muteMenuItem;
+    struct VolumeSliderMuteView {
+        QString imageName;
+    } volumeSliderMuteView;
+    std::int64_t stepInterval();
+    void windForward(bool forward, bool bySingleFrame, bool orAdjustRate);
+    void windForward() { windForward(true, false, false); }
+    void windBackward() { windForward(false, false, false); }
+    // What the time display shows; it is redrawn only when this text changes.
+    QString _timeDisplayText;
+    int _timeDisplayRepaints = 0;
+    bool _timeDisplayIsScheduled = false;
+    // The playback controls' share: shown, and whether they are visible now.
+    std::function<void(bool fadeIn)> _showPlaybackControlsHook;
+    bool _playbackControlsAreVisible = false;
+    void showPlaybackControlsByFadingIn(bool fadeIn);
+    // Tests: forgets the current movie, its player and the transport state.
+    void resetPlaybackForTesting();
 
     // ---------------------------------------------------------------------------------
     // Auxiliary services: the state the Dock badge shows (its drawing comes with the

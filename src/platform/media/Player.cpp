@@ -1,0 +1,775 @@
+#include "platform/media/Player.h"
+
+#include <QtCore/QMetaObject>
+#include <QtCore/QPointer>
+#include <QtCore/QThreadPool>
+#include <QtCore/QTimer>
+#include <QtGui/QTransform>
+
+#include <mpv/client.h>
+#include <mpv/render.h>
+#include <mpv/render_gl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform::media {
+
+namespace {
+
+enum PropertyID : unsigned long long {
+    kTimePos = 1,
+    kDuration,
+    kPause,
+    kSpeed,
+    kVolume,
+    kMute,
+    kEofReached,
+    kVideoParams,
+    kChapterList,
+};
+
+QString& audioOutputSetting()
+{
+    static QString audioOutput;
+    return audioOutput;
+}
+
+// mpv's timeline syntax: each text value is written as %<byte length>%<bytes>, so that no
+// character of a file name can end a field.
+QByteArray edlQuoted(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return '%' + QByteArray::number(utf8.size()) + '%' + utf8;
+}
+
+QByteArray edlNumber(double seconds)
+{
+    return QByteArray::number(seconds, 'f', 6);
+}
+
+const mpv_node* mapValue(const mpv_node& map, const char* key)
+{
+    if (map.format != MPV_FORMAT_NODE_MAP || !map.u.list)
+        return nullptr;
+    for (int i = 0; i < map.u.list->num; ++i)
+        if (std::strcmp(map.u.list->keys[i], key) == 0)
+            return &map.u.list->values[i];
+    return nullptr;
+}
+
+double nodeNumber(const mpv_node* node, double fallback = 0)
+{
+    if (!node)
+        return fallback;
+    if (node->format == MPV_FORMAT_DOUBLE)
+        return node->u.double_;
+    if (node->format == MPV_FORMAT_INT64)
+        return double(node->u.int64);
+    return fallback;
+}
+
+QString nodeString(const mpv_node* node)
+{
+    return node && node->format == MPV_FORMAT_STRING ? QString::fromUtf8(node->u.string) : QString();
+}
+
+bool nodeFlag(const mpv_node* node)
+{
+    return node && node->format == MPV_FORMAT_FLAG && node->u.flag;
+}
+
+void setOption(mpv_handle* mpv, const char* name, const char* value)
+{
+    mpv_set_option_string(mpv, name, value);
+}
+
+} // namespace
+
+void Player::setDefaultAudioOutput(const QString& audioOutput)
+{
+    audioOutputSetting() = audioOutput;
+}
+
+QString Player::defaultAudioOutput()
+{
+    return audioOutputSetting();
+}
+
+QString Player::loadURLForAsset(const AssetPtr& asset)
+{
+    if (!asset)
+        return {};
+    if (!asset->isComposition())
+        return asset->URL().isLocalFile() ? asset->URL().toLocalFile() : QString();
+    const auto composition = std::static_pointer_cast<Composition>(asset);
+    // The picture's segments lead; a composition without pictures plays its sound.
+    std::vector<Track> tracks = composition->tracksWithMediaType(MediaType::Video);
+    if (tracks.empty())
+        tracks = composition->tracksWithMediaType(MediaType::Audio);
+    if (tracks.empty())
+        return {};
+    QByteArray edl;
+    for (const Composition::Segment& segment : composition->segmentsForTrack(tracks.front().trackID)) {
+        if (!segment.source || segment.source->isComposition() || !segment.source->URL().isLocalFile() || segment.target.isEmpty())
+            continue;
+        if (!edl.isEmpty())
+            edl += ';';
+        edl += edlQuoted(segment.source->URL().toLocalFile()) + ",start=" + edlNumber(std::max(0.0, segment.sourceStart.seconds()))
+            + ",length=" + edlNumber(segment.target.duration.seconds());
+    }
+    if (edl.isEmpty())
+        return {};
+    return QStringLiteral("edl://") + QString::fromUtf8(edl);
+}
+
+Player::Player(QObject* parent)
+    : QObject(parent)
+{
+    m_mpv = mpv_create();
+    if (!m_mpv)
+        return;
+    // A player inside a program: no configuration files, scripts, key bindings, terminal
+    // output or on-screen controls of its own, and no helper that goes to the network.
+    setOption(m_mpv, "config", "no");
+    setOption(m_mpv, "load-scripts", "no");
+    setOption(m_mpv, "load-stats-overlay", "no");
+    setOption(m_mpv, "load-osd-console", "no");
+    setOption(m_mpv, "load-auto-profiles", "no");
+    setOption(m_mpv, "osc", "no");
+    setOption(m_mpv, "ytdl", "no");
+    setOption(m_mpv, "terminal", "no");
+    setOption(m_mpv, "input-default-bindings", "no");
+    setOption(m_mpv, "input-vo-keyboard", "no");
+    setOption(m_mpv, "resume-playback", "no");
+    setOption(m_mpv, "save-position-on-quit", "no");
+    setOption(m_mpv, "vo", "libmpv");
+    const QString audioOutput = audioOutputSetting();
+    if (!audioOutput.isEmpty())
+        setOption(m_mpv, "ao", audioOutput.toUtf8().constData());
+    // Seeks land on the exact frame; the end of an item keeps its last frame on screen.
+    setOption(m_mpv, "hr-seek", "yes");
+    setOption(m_mpv, "keep-open", "yes");
+    setOption(m_mpv, "idle", "yes");
+    setOption(m_mpv, "pause", "yes");
+    setOption(m_mpv, "audio-pitch-correction", "yes");
+    setOption(m_mpv, "audio-display", "no");
+    setOption(m_mpv, "video-rotate", "no");
+    if (mpv_initialize(m_mpv) < 0) {
+        mpv_terminate_destroy(m_mpv);
+        m_mpv = nullptr;
+        return;
+    }
+    mpv_observe_property(m_mpv, kTimePos, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv, kDuration, "duration", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv, kPause, "pause", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv, kSpeed, "speed", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv, kVolume, "volume", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv, kMute, "mute", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv, kEofReached, "eof-reached", MPV_FORMAT_FLAG);
+    mpv_observe_property(m_mpv, kVideoParams, "video-params", MPV_FORMAT_NODE);
+    mpv_observe_property(m_mpv, kChapterList, "chapter-list", MPV_FORMAT_NODE);
+    mpv_set_wakeup_callback(m_mpv, &Player::wakeup, this);
+    createSoftwareRenderContext();
+}
+
+Player::~Player()
+{
+    if (!m_mpv)
+        return;
+    mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
+    freeRenderContext();
+    // Ending the core waits for its threads (a good part of a second): that happens on a
+    // worker, so that switching movies never stalls the window. Nothing of this object
+    // is reached from there.
+    mpv_handle* mpv = m_mpv;
+    m_mpv = nullptr;
+    QThreadPool::globalInstance()->start([mpv] { mpv_terminate_destroy(mpv); });
+}
+
+// Called on mpv's threads: they only post to the main thread, once until it has run.
+void Player::wakeup(void* self)
+{
+    auto* player = static_cast<Player*>(self);
+    if (!player->m_eventsPosted.exchange(true))
+        QMetaObject::invokeMethod(player, &Player::handleEvents, Qt::QueuedConnection);
+}
+
+void Player::renderUpdate(void* self)
+{
+    auto* player = static_cast<Player*>(self);
+    if (!player->m_renderPosted.exchange(true))
+        QMetaObject::invokeMethod(player, &Player::handleRenderUpdate, Qt::QueuedConnection);
+}
+
+bool Player::createSoftwareRenderContext()
+{
+    char apiType[] = MPV_RENDER_API_TYPE_SW;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, apiType}, {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_create(&m_render, m_mpv, params) < 0) {
+        m_render = nullptr;
+        return false;
+    }
+    m_usesOpenGL = false;
+    mpv_render_context_set_update_callback(m_render, &Player::renderUpdate, this);
+    return true;
+}
+
+void Player::freeRenderContext()
+{
+    if (!m_render)
+        return;
+    mpv_render_context_set_update_callback(m_render, nullptr, nullptr);
+    mpv_render_context_free(m_render);
+    m_render = nullptr;
+}
+
+bool Player::useOpenGL(GetProcAddress getProcAddress, void* context)
+{
+    if (!m_mpv || !getProcAddress)
+        return false;
+    freeRenderContext();
+    mpv_opengl_init_params init{getProcAddress, context};
+    char apiType[] = MPV_RENDER_API_TYPE_OPENGL;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, apiType}, {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &init}, {MPV_RENDER_PARAM_INVALID, nullptr}};
+    bool ok = mpv_render_context_create(&m_render, m_mpv, params) >= 0;
+    if (ok) {
+        m_usesOpenGL = true;
+        m_softwareRotation = 0;
+        mpv_set_property_string(m_mpv, "video-rotate", "0");
+        mpv_render_context_set_update_callback(m_render, &Player::renderUpdate, this);
+    } else {
+        m_render = nullptr;
+        createSoftwareRenderContext();
+    }
+    // The video output of a loaded item was bound to the old renderer: select the picture
+    // again, so that it comes up on the new one.
+    if (m_asset && m_hasVideo) {
+        mpv_set_property_string(m_mpv, "vid", "no");
+        mpv_set_property_string(m_mpv, "vid", "auto");
+    }
+    return ok;
+}
+
+void Player::renderOpenGL(int framebuffer, int width, int height, bool flipY)
+{
+    if (!m_render || !m_usesOpenGL)
+        return;
+    mpv_opengl_fbo fbo{framebuffer, width, height, 0};
+    int flip = flipY ? 1 : 0;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo}, {MPV_RENDER_PARAM_FLIP_Y, &flip}, {MPV_RENDER_PARAM_INVALID, nullptr}};
+    mpv_render_context_render(m_render, params);
+    mpv_render_context_report_swap(m_render);
+}
+
+namespace {
+
+void freeAligned(void* data)
+{
+    std::free(data);
+}
+
+// An RGBX image whose rows and start are aligned as mpv's software renderer likes them.
+QImage alignedImage(QSize size)
+{
+    const qsizetype stride = (qsizetype(size.width()) * 4 + 63) / 64 * 64;
+    void* data = std::aligned_alloc(64, size_t(stride * size.height()));
+    if (!data)
+        return {};
+    return QImage(static_cast<uchar*>(data), size.width(), size.height(), stride, QImage::Format_RGBX8888, &freeAligned, data);
+}
+
+bool renderSoftware(mpv_render_context* render, QImage& image)
+{
+    int size[2] = {image.width(), image.height()};
+    char format[] = "rgb0";
+    size_t stride = size_t(image.bytesPerLine());
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size}, {MPV_RENDER_PARAM_SW_FORMAT, format}, {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+        {MPV_RENDER_PARAM_SW_POINTER, image.bits()}, {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_render(render, params) < 0)
+        return false;
+    mpv_render_context_report_swap(render);
+    return true;
+}
+
+} // namespace
+
+void Player::setSoftwareTargetSize(QSize size)
+{
+    m_softwareTargetSize = size;
+}
+
+QImage Player::renderSoftwareFrame(QSize size)
+{
+    if (!m_render || m_usesOpenGL || size.isEmpty() || m_presentationSize.isEmpty())
+        return {};
+    if (m_softwareRotation % 180 == 90)
+        size.transpose();
+    QImage image = alignedImage(size);
+    if (image.isNull() || !renderSoftware(m_render, image))
+        return {};
+    return m_softwareRotation ? image.transformed(QTransform().rotate(m_softwareRotation)) : image;
+}
+
+void Player::renderIntoFrame()
+{
+    // A picture may come before mpv's note of its size: ask for the size then.
+    if (m_presentationSize.isEmpty() && m_softwareTargetSize.isEmpty()) {
+        int64_t width = 0, height = 0;
+        mpv_get_property(m_mpv, "dwidth", MPV_FORMAT_INT64, &width);
+        mpv_get_property(m_mpv, "dheight", MPV_FORMAT_INT64, &height);
+        m_videoSize = QSize(int(width), int(height));
+        updatePresentationSize();
+    }
+    QSize size = m_softwareTargetSize.isEmpty() ? m_presentationSize : m_softwareTargetSize;
+    if (size.isEmpty())
+        return;
+    if (m_softwareRotation == 0) {
+        // The buffer is reused while nobody else holds the last frame.
+        if (m_frame.size() != size || !m_frame.isDetached())
+            m_frame = alignedImage(size);
+        if (!m_frame.isNull() && renderSoftware(m_render, m_frame))
+            ++m_renderedFrames;
+        return;
+    }
+    if (m_softwareRotation % 180 == 90)
+        size.transpose();
+    QImage unturned = alignedImage(size);
+    if (unturned.isNull() || !renderSoftware(m_render, unturned))
+        return;
+    m_frame = unturned.transformed(QTransform().rotate(m_softwareRotation));
+    ++m_renderedFrames;
+}
+
+void Player::handleRenderUpdate()
+{
+    m_renderPosted = false;
+    if (!m_render)
+        return;
+    if (!(mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME))
+        return;
+    if (m_usesOpenGL)
+        ++m_renderedFrames;
+    else
+        renderIntoFrame();
+    seekWhenStarted();
+    QPointer<Player> self(this);
+    Q_EMIT frameChanged();
+    if (self && m_seekAwaitsFrame && m_pendingSeeks == 0) {
+        m_seekAwaitsFrame = false;
+        Q_EMIT seekCompleted();
+    }
+}
+
+void Player::replaceCurrentItemWithAsset(const AssetPtr& asset)
+{
+    m_asset = asset;
+    m_status = PlayerItemStatus::Unknown;
+    m_error.clear();
+    m_hasVideo = m_hasAudio = false;
+    m_eofReached = false;
+    m_currentTime = 0;
+    m_duration = 0;
+    m_pendingSeeks = 0;
+    m_seekAwaitsFrame = false;
+    m_seekWhenReady = -1;
+    m_started = false;
+    m_chapters.clear();
+    m_frame = {};
+    m_renderedFrames = 0;
+    m_playlistEntryID = -1;
+    if (!m_mpv) {
+        m_status = PlayerItemStatus::Failed;
+        m_error = QStringLiteral("the player engine could not be started");
+        QMetaObject::invokeMethod(this, [this] { Q_EMIT statusChanged(m_status); }, Qt::QueuedConnection);
+        return;
+    }
+    setPaused(true);
+    const QString url = loadURLForAsset(asset);
+    if (url.isEmpty()) {
+        m_status = PlayerItemStatus::Failed;
+        m_error = QStringLiteral("nothing to play");
+        const char* stop[] = {"stop", nullptr};
+        mpv_command_async(m_mpv, 0, stop);
+        QMetaObject::invokeMethod(this, [this] { Q_EMIT statusChanged(m_status); }, Qt::QueuedConnection);
+        return;
+    }
+    const QByteArray utf8 = url.toUtf8();
+    const char* load[] = {"loadfile", utf8.constData(), "replace", nullptr};
+    mpv_command_async(m_mpv, 0, load);
+}
+
+void Player::setPaused(bool paused)
+{
+    if (!m_mpv)
+        return;
+    m_paused = paused;
+    int flag = paused ? 1 : 0;
+    mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
+}
+
+void Player::applySpeed(float rate)
+{
+    const bool backward = rate < 0;
+    if (backward != m_backward) {
+        m_backward = backward;
+        const char* direction = backward ? "backward" : "forward";
+        mpv_set_property_async(m_mpv, 0, "play-dir", MPV_FORMAT_STRING, &direction);
+    }
+    double speed = std::clamp(double(std::fabs(rate)), 0.01, 100.0);
+    m_speed = float(speed);
+    mpv_set_property_async(m_mpv, 0, "speed", MPV_FORMAT_DOUBLE, &speed);
+}
+
+void Player::play()
+{
+    if (!m_mpv)
+        return;
+    setPaused(false);
+    Q_EMIT rateChanged(rate());
+}
+
+void Player::pause()
+{
+    if (!m_mpv)
+        return;
+    setPaused(true);
+    Q_EMIT rateChanged(0);
+}
+
+float Player::rate() const
+{
+    if (m_paused || m_eofReached)
+        return 0;
+    return m_backward ? -m_speed : m_speed;
+}
+
+void Player::setRate(float rate)
+{
+    if (!m_mpv)
+        return;
+    if (rate == 0) {
+        pause();
+        return;
+    }
+    applySpeed(rate);
+    setPaused(false);
+    Q_EMIT rateChanged(this->rate());
+}
+
+TimeControlStatus Player::timeControlStatus() const
+{
+    if (m_paused || m_eofReached)
+        return TimeControlStatus::Paused;
+    return m_status == PlayerItemStatus::ReadyToPlay ? TimeControlStatus::Playing : TimeControlStatus::WaitingToPlayAtSpecifiedRate;
+}
+
+void Player::seekToTime(double seconds, bool exact)
+{
+    if (!m_mpv || !std::isfinite(seconds))
+        return;
+    seconds = std::max(0.0, seconds);
+    // Until the item has started (its first picture up), a seek waits: the start's restart
+    // would be taken for the seek's.
+    if (!hasStarted()) {
+        m_seekWhenReady = seconds;
+        m_seekWhenReadyExact = exact;
+        m_currentTime = seconds;
+        return;
+    }
+    // Leaving the end: a rate asked for from now on applies (mpv tells when the end is
+    // reached again).
+    m_eofReached = false;
+    if (exact)
+        seconds = frameStartTime(seconds);
+    const QByteArray target = QByteArray::number(seconds, 'f', 6);
+    const char* command[] = {"seek", target.constData(), exact ? "absolute+exact" : "absolute+keyframes", nullptr};
+    if (mpv_command_async(m_mpv, 0, command) >= 0) {
+        ++m_pendingSeeks;
+        m_seekAwaitsFrame = false;
+        m_framesAtSeek = m_renderedFrames;
+        // Until mpv reports the new position the player answers the time it goes to.
+        m_currentTime = m_duration > 0 ? std::min(seconds, m_duration) : seconds;
+    }
+}
+
+// mpv's exact seek shows the first frame that starts at or after the time; the program
+// wants the frame on screen at that time, the one that started last. With a known frame
+// rate the target moves back to that frame's start (in the source's own frame grid for a
+// segment of a composition, never before the segment).
+double Player::frameStartTime(double seconds) const
+{
+    if (!(m_frameRate > 0))
+        return seconds;
+    const auto grid = [&](double t) { return std::floor(t * m_frameRate + 1e-4) / m_frameRate; };
+    if (!m_asset || !m_asset->isComposition())
+        return grid(seconds);
+    const auto composition = std::static_pointer_cast<Composition>(m_asset);
+    const std::vector<Track> video = composition->tracksWithMediaType(MediaType::Video);
+    Composition::Segment segment;
+    MediaTime source;
+    if (video.empty() || !composition->getSegmentForTime(video.front().trackID, MediaTime::withSeconds(seconds), &segment, &source))
+        return seconds;
+    const double back = source.seconds() - grid(source.seconds());
+    return std::max(segment.target.start.seconds(), seconds - back);
+}
+
+void Player::updatePresentationSize()
+{
+    QSize size = m_videoSize;
+    // The software renderer draws the picture unturned (mpv's own turning breaks it); the
+    // turn the file asks for is applied to the finished image.
+    if (!m_usesOpenGL && m_softwareRotation % 180 == 90)
+        size.transpose();
+    if (size.isEmpty() || size == m_presentationSize)
+        return;
+    m_presentationSize = size;
+    Q_EMIT presentationSizeChanged(size);
+}
+
+bool Player::hasStarted() const
+{
+    return m_status == PlayerItemStatus::ReadyToPlay && m_started && (!m_hasVideo || m_renderedFrames > 0);
+}
+
+void Player::seekWhenStarted()
+{
+    if (m_seekWhenReady < 0 || !hasStarted())
+        return;
+    const double target = m_seekWhenReady;
+    m_seekWhenReady = -1;
+    seekToTime(target, m_seekWhenReadyExact);
+}
+
+void Player::stepByFrames(int count)
+{
+    if (!m_mpv || m_status != PlayerItemStatus::ReadyToPlay)
+        return;
+    m_paused = true;
+    for (int i = 0; i < std::abs(count); ++i) {
+        const char* command[] = {count > 0 ? "frame-step" : "frame-back-step", nullptr};
+        mpv_command_async(m_mpv, 0, command);
+    }
+}
+
+void Player::setVolume(float volume)
+{
+    if (!m_mpv)
+        return;
+    m_volume = std::clamp(volume, 0.0f, 1.0f);
+    double percent = double(m_volume) * 100.0;
+    mpv_set_property_async(m_mpv, 0, "volume", MPV_FORMAT_DOUBLE, &percent);
+}
+
+void Player::setMuted(bool muted)
+{
+    if (!m_mpv)
+        return;
+    m_muted = muted;
+    int flag = muted ? 1 : 0;
+    mpv_set_property_async(m_mpv, 0, "mute", MPV_FORMAT_FLAG, &flag);
+}
+
+qint64 Player::droppedFrameCount() const
+{
+    if (!m_mpv)
+        return 0;
+    int64_t output = 0, decoder = 0;
+    mpv_get_property(m_mpv, "frame-drop-count", MPV_FORMAT_INT64, &output);
+    mpv_get_property(m_mpv, "decoder-frame-drop-count", MPV_FORMAT_INT64, &decoder);
+    return qint64(output + decoder);
+}
+
+void Player::handlePropertyChange(unsigned long long id, int format, void* data)
+{
+    const bool none = format == MPV_FORMAT_NONE || !data;
+    switch (id) {
+    case kTimePos:
+        // While a seek runs the player answers the time it goes to, not the old one.
+        if (!none && m_pendingSeeks == 0) {
+            m_currentTime = *static_cast<double*>(data);
+            Q_EMIT timeChanged(m_currentTime);
+        }
+        break;
+    case kDuration: {
+        const double duration = none ? 0 : *static_cast<double*>(data);
+        if (duration != m_duration) {
+            m_duration = duration;
+            Q_EMIT durationChanged(duration);
+        }
+        break;
+    }
+    case kPause:
+        if (!none) {
+            m_paused = *static_cast<int*>(data) != 0;
+            Q_EMIT rateChanged(rate());
+        }
+        break;
+    case kSpeed:
+        if (!none)
+            m_speed = float(*static_cast<double*>(data));
+        break;
+    case kVolume:
+        if (!none) {
+            m_volume = float(std::clamp(*static_cast<double*>(data) / 100.0, 0.0, 1.0));
+            Q_EMIT volumeChanged();
+        }
+        break;
+    case kMute:
+        if (!none) {
+            m_muted = *static_cast<int*>(data) != 0;
+            Q_EMIT volumeChanged();
+        }
+        break;
+    case kEofReached: {
+        const bool reached = !none && *static_cast<int*>(data) != 0;
+        const bool arrived = reached && !m_eofReached;
+        m_eofReached = reached;
+        if (arrived && m_status == PlayerItemStatus::ReadyToPlay) {
+            if (m_duration > 0)
+                m_currentTime = m_duration;
+            Q_EMIT rateChanged(0);
+            Q_EMIT didPlayToEnd();
+        }
+        break;
+    }
+    case kVideoParams: {
+        // mpv tells only changes: an item of the same size as the last one says nothing,
+        // so the size is kept across items.
+        m_videoSize = {};
+        if (!none && format == MPV_FORMAT_NODE) {
+            const mpv_node& node = *static_cast<mpv_node*>(data);
+            m_videoSize = QSize(int(nodeNumber(mapValue(node, "dw"))), int(nodeNumber(mapValue(node, "dh"))));
+        }
+        updatePresentationSize();
+        break;
+    }
+    case kChapterList: {
+        m_chapters.clear();
+        if (!none && format == MPV_FORMAT_NODE) {
+            const mpv_node& node = *static_cast<mpv_node*>(data);
+            if (node.format == MPV_FORMAT_NODE_ARRAY && node.u.list) {
+                for (int i = 0; i < node.u.list->num; ++i) {
+                    const mpv_node& chapter = node.u.list->values[i];
+                    m_chapters.push_back({nodeNumber(mapValue(chapter, "time")), nodeString(mapValue(chapter, "title"))});
+                }
+            }
+        }
+        Q_EMIT chaptersChanged();
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void Player::handleEvents()
+{
+    m_eventsPosted = false;
+    // A receiver of a signal may drop this player; nothing is touched after that.
+    QPointer<Player> self(this);
+    while (self && m_mpv) {
+        mpv_event* event = mpv_wait_event(m_mpv, 0);
+        if (!event || event->event_id == MPV_EVENT_NONE)
+            break;
+        switch (event->event_id) {
+        case MPV_EVENT_PROPERTY_CHANGE: {
+            const auto* property = static_cast<mpv_event_property*>(event->data);
+            handlePropertyChange(event->reply_userdata, property->format, property->data);
+            break;
+        }
+        case MPV_EVENT_START_FILE:
+            m_playlistEntryID = static_cast<mpv_event_start_file*>(event->data)->playlist_entry_id;
+            break;
+        case MPV_EVENT_FILE_LOADED: {
+            if (m_status != PlayerItemStatus::Unknown)
+                break;
+            m_hasVideo = m_hasAudio = false;
+            mpv_node tracks;
+            if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &tracks) >= 0) {
+                if (tracks.format == MPV_FORMAT_NODE_ARRAY && tracks.u.list) {
+                    for (int i = 0; i < tracks.u.list->num; ++i) {
+                        const mpv_node& track = tracks.u.list->values[i];
+                        const QString type = nodeString(mapValue(track, "type"));
+                        if (type == QLatin1String("video") && !nodeFlag(mapValue(track, "albumart")))
+                            m_hasVideo = true;
+                        else if (type == QLatin1String("audio"))
+                            m_hasAudio = true;
+                    }
+                }
+                mpv_free_node_contents(&tracks);
+            }
+            if (!m_hasVideo && !m_hasAudio) {
+                m_status = PlayerItemStatus::Failed;
+                m_error = QStringLiteral("the file holds no picture and no sound");
+                Q_EMIT statusChanged(m_status);
+                break;
+            }
+            m_frameRate = 0;
+            mpv_get_property(m_mpv, "container-fps", MPV_FORMAT_DOUBLE, &m_frameRate);
+            m_softwareRotation = 0;
+            if (m_asset && !m_usesOpenGL) {
+                const std::vector<Track> video = m_asset->tracksWithMediaType(MediaType::Video);
+                if (!video.empty()) {
+                    const AffineTransform& t = video.front().preferredTransform;
+                    const int degrees = int(std::lround(std::atan2(t.b, t.a) * 180.0 / M_PI));
+                    m_softwareRotation = ((degrees % 360) + 360) % 360;
+                }
+            }
+            if (!m_hasVideo)
+                m_presentationSize = m_videoSize = {};
+            updatePresentationSize();
+            m_status = PlayerItemStatus::ReadyToPlay;
+            Q_EMIT statusChanged(m_status);
+            break;
+        }
+        case MPV_EVENT_END_FILE: {
+            const auto* end = static_cast<mpv_event_end_file*>(event->data);
+            if (end->playlist_entry_id != m_playlistEntryID || m_status == PlayerItemStatus::Failed)
+                break;
+            if (end->reason == MPV_END_FILE_REASON_ERROR || (m_status == PlayerItemStatus::Unknown && end->reason == MPV_END_FILE_REASON_EOF)) {
+                m_status = PlayerItemStatus::Failed;
+                m_error = end->reason == MPV_END_FILE_REASON_ERROR ? QString::fromUtf8(mpv_error_string(end->error))
+                                                                   : QStringLiteral("the file cannot be played");
+                Q_EMIT statusChanged(m_status);
+            }
+            break;
+        }
+        case MPV_EVENT_PLAYBACK_RESTART:
+            if (!m_started) {
+                m_started = m_status == PlayerItemStatus::ReadyToPlay;
+                seekWhenStarted();
+                break;
+            }
+            if (m_pendingSeeks > 0) {
+                m_pendingSeeks = 0;
+                double position = 0;
+                if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0)
+                    m_currentTime = position;
+                // mpv restarts once the frame at the new time is decoded; the seek is done
+                // for the program when that frame is drawn (soon after, or already, or
+                // never for sound).
+                if (m_hasVideo && m_render && m_renderedFrames == m_framesAtSeek) {
+                    m_seekAwaitsFrame = true;
+                    QTimer::singleShot(500, this, [this] {
+                        if (m_seekAwaitsFrame) {
+                            m_seekAwaitsFrame = false;
+                            Q_EMIT seekCompleted();
+                        }
+                    });
+                } else {
+                    Q_EMIT seekCompleted();
+                }
+            }
+            break;
+        case MPV_EVENT_SHUTDOWN:
+            return;
+        default:
+            break;
+        }
+    }
+}
+
+} // namespace platform::media

@@ -1,0 +1,175 @@
+// The movie player: one libmpv core per player. An asset is handed over as the file itself
+// or, for a composition (trims, cuts, sequences), as an `edl://` timeline of its segments,
+// so that the player's time is the composition's time. mpv's property changes and events
+// arrive on the main thread as this object's signals; its callbacks only post there. The
+// picture is rendered through mpv's render API: its software renderer into an image (the
+// default, and all that a machine without OpenGL has), or OpenGL into the framebuffer of a
+// widget that has a context. Everything here runs on the main thread.
+#pragma once
+
+#include "platform/media/Asset.h"
+
+#include <QtCore/QObject>
+#include <QtCore/QSize>
+#include <QtCore/QString>
+#include <QtGui/QImage>
+
+#include <atomic>
+#include <vector>
+
+struct mpv_handle;
+struct mpv_render_context;
+
+namespace platform::media {
+
+enum class PlayerItemStatus { Unknown, ReadyToPlay, Failed };
+enum class TimeControlStatus { Paused, WaitingToPlayAtSpecifiedRate, Playing };
+
+struct PlayerChapter {
+    double time = 0;
+    QString title;
+};
+
+class Player : public QObject {
+    Q_OBJECT
+public:
+    // The audio output of players made from now on; empty (the default) lets mpv pick the
+    // desktop's sound server. Tests and benchmarks use "null".
+    static void setDefaultAudioOutput(const QString& audioOutput);
+    static QString defaultAudioOutput();
+
+    explicit Player(QObject* parent = nullptr);
+    ~Player() override;
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    // What mpv is given for the asset: the local path of a file asset, an `edl://`
+    // timeline of a composition's segments; empty when there is nothing to play.
+    static QString loadURLForAsset(const AssetPtr& asset);
+
+    // Replaces what plays (paused, at time 0); the status is Unknown until the item is
+    // ready or has failed. Nothing unloads the player.
+    void replaceCurrentItemWithAsset(const AssetPtr& asset);
+    AssetPtr currentAsset() const { return m_asset; }
+    PlayerItemStatus status() const { return m_status; }
+    QString error() const { return m_error; }
+    bool hasVideo() const { return m_hasVideo; }
+    bool hasAudio() const { return m_hasAudio; }
+
+    // Transport. The rate is 0 while paused, negative while playing backwards.
+    void play();
+    void pause();
+    float rate() const;
+    void setRate(float rate);
+    TimeControlStatus timeControlStatus() const;
+    bool canPlayFastForward() const { return m_status == PlayerItemStatus::ReadyToPlay; }
+    bool canPlayReverse() const { return m_status == PlayerItemStatus::ReadyToPlay && m_hasVideo; }
+    bool canPlayFastReverse() const { return canPlayReverse(); }
+
+    // Times in seconds of the item (the composition's time for a composition).
+    double currentTime() const { return m_currentTime; }
+    double duration() const { return m_duration; }
+    // Seeks to the time, exactly (the frame shown at that time) or to a nearby key frame.
+    // A seek asked for before the item is ready happens when it is.
+    void seekToTime(double seconds, bool exact = true);
+    bool isSeeking() const { return m_pendingSeeks > 0 || m_seekAwaitsFrame || m_seekWhenReady >= 0; }
+    // Steps by whole frames (negative: back), pausing.
+    void stepByFrames(int count);
+
+    // Volume 0..1 and mute (each remembered apart).
+    float volume() const { return m_volume; }
+    void setVolume(float volume);
+    bool isMuted() const { return m_muted; }
+    void setMuted(bool muted);
+
+    // The picture's display size (rotation applied), empty before the first frame.
+    QSize presentationSize() const { return m_presentationSize; }
+    const std::vector<PlayerChapter>& chapters() const { return m_chapters; }
+
+    // ---- The picture
+    // Software rendering (the default): each new frame is rendered into an image of the
+    // target size (the presentation size when empty), kept as `currentFrame`.
+    void setSoftwareTargetSize(QSize size);
+    QImage currentFrame() const { return m_frame; }
+    // Renders now into an image of the size (RGBX); a null image without a frame.
+    QImage renderSoftwareFrame(QSize size);
+    // OpenGL: replaces the software renderer by one that draws into the context current
+    // now; `getProcAddress` resolves GL functions. Answers false (software stays) when mpv
+    // cannot use the context. Call `renderOpenGL` from the widget's paint, on frameChanged.
+    using GetProcAddress = void* (*)(void* context, const char* name);
+    bool useOpenGL(GetProcAddress getProcAddress, void* context);
+    void renderOpenGL(int framebuffer, int width, int height, bool flipY);
+    bool usesOpenGL() const { return m_usesOpenGL; }
+    // Counts since the item was loaded: frames shown, and frames dropped by the output or
+    // the decoder because they came late.
+    qint64 renderedFrameCount() const { return m_renderedFrames; }
+    qint64 droppedFrameCount() const;
+
+Q_SIGNALS:
+    void statusChanged(PlayerItemStatus status);
+    void timeChanged(double seconds);
+    void durationChanged(double seconds);
+    void rateChanged(float rate);
+    void volumeChanged();
+    void presentationSizeChanged(QSize size);
+    void chaptersChanged();
+    // The item played to its end (once each time it gets there).
+    void didPlayToEnd();
+    // A seek has finished and the picture at the new time is shown.
+    void seekCompleted();
+    // A new picture is ready (software: `currentFrame`; OpenGL: time to repaint).
+    void frameChanged();
+
+private:
+    void handleEvents();
+    void handleRenderUpdate();
+    void handlePropertyChange(unsigned long long id, int format, void* data);
+    void setPaused(bool paused);
+    void applySpeed(float rate);
+    bool createSoftwareRenderContext();
+    void freeRenderContext();
+    void renderIntoFrame();
+    double frameStartTime(double seconds) const;
+    bool hasStarted() const;
+    void updatePresentationSize();
+    void seekWhenStarted();
+    static void wakeup(void* self);
+    static void renderUpdate(void* self);
+
+    mpv_handle* m_mpv = nullptr;
+    mpv_render_context* m_render = nullptr;
+    bool m_usesOpenGL = false;
+    std::atomic<bool> m_eventsPosted{false};
+    std::atomic<bool> m_renderPosted{false};
+
+    AssetPtr m_asset;
+    PlayerItemStatus m_status = PlayerItemStatus::Unknown;
+    QString m_error;
+    long long m_playlistEntryID = -1;
+    bool m_hasVideo = false;
+    bool m_hasAudio = false;
+    bool m_paused = true;
+    bool m_eofReached = false;
+    float m_speed = 1.0f;
+    bool m_backward = false;
+    double m_currentTime = 0;
+    double m_duration = 0;
+    float m_volume = 1.0f;
+    bool m_muted = false;
+    int m_pendingSeeks = 0;
+    bool m_seekAwaitsFrame = false;
+    bool m_started = false;
+    double m_seekWhenReady = -1;
+    bool m_seekWhenReadyExact = true;
+    QSize m_presentationSize;
+    QSize m_videoSize; // as mpv reports it, unturned in software
+    std::vector<PlayerChapter> m_chapters;
+    QSize m_softwareTargetSize;
+    int m_softwareRotation = 0;
+    double m_frameRate = 0;
+    QImage m_frame;
+    qint64 m_renderedFrames = 0;
+    qint64 m_framesAtSeek = 0;
+};
+
+} // namespace platform::media

@@ -1,0 +1,666 @@
+// Choosing and playing the current movie: whether an item opens elsewhere or in the own
+// player, still images, waiting for the player to be ready, the playback position, the
+// play counter and the last-watched list; and letting the current movie go again.
+#include "library/model/PMMainController.h"
+
+#include "foundation/PMLog.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
+#include "platform/Applications.h"
+#include "platform/DelayedPerform.h"
+#include "platform/Format.h"
+#include "platform/UserDefaults.h"
+#include "platform/media/Player.h"
+#include "playback/PMPlayback.h"
+
+#include <QtConcurrent/QtConcurrentRun>
+#include <QtCore/QFileInfo>
+#include <QtCore/QFutureWatcher>
+#include <QtCore/QProcess>
+#include <QtGui/QImageReader>
+#include <QtWidgets/QWidget>
+
+#include <cmath>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::Value;
+using platform::media::Player;
+using platform::media::PlayerItemStatus;
+
+namespace {
+
+platform::UserDefaults& settings()
+{
+    return platform::UserDefaults::standard();
+}
+
+// The record counted last in this process: choosing it again does not count again.
+std::weak_ptr<PMMovieRepresentationOriginal>& lastCountedRecord()
+{
+    static std::weak_ptr<PMMovieRepresentationOriginal> record;
+    return record;
+}
+
+PMMovieRepresentationPrototype* nonProxyRecord(const Value& movie)
+{
+    PMMovieRepresentationPrototype* record = PMMovie(movie);
+    return record ? &record->original() : nullptr;
+}
+
+// Files that could run are never handed to the desktop to open.
+bool isRunnableFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return false;
+    if (info.isExecutable())
+        return true;
+    const QString mime = platform::mimeTypeForFile(path);
+    static const char* const runnable[] = {"application/x-executable", "application/x-sharedlib", "application/x-shellscript",
+        "application/x-desktop", "application/x-ms-dos-executable", "application/x-msdownload", "application/x-perl", "application/x-python",
+        "text/x-python", "text/x-python3", "application/x-ruby", "application/x-java-archive", "application/vnd.appimage",
+        "application/x-pie-executable", "application/x-csh", "application/x-sh", "text/x-shellscript"};
+    for (const char* type : runnable)
+        if (platform::mimeTypeConformsToType(mime, QString::fromLatin1(type)))
+            return true;
+    return path.endsWith(QLatin1String(".desktop"), Qt::CaseInsensitive);
+}
+
+// The program and arguments of a desktop entry's command line for one file, field codes
+// replaced; started directly, never through a shell.
+QStringList commandLineForFile(const platform::DesktopApplication& application, const QString& path)
+{
+    QStringList result;
+    bool placed = false;
+    for (const QString& word : QProcess::splitCommand(application.exec)) {
+        if (word == QLatin1String("%f") || word == QLatin1String("%F") || word == QLatin1String("%u") || word == QLatin1String("%U")) {
+            result << (word.endsWith(u'u', Qt::CaseInsensitive) ? QUrl::fromLocalFile(path).toString() : path);
+            placed = true;
+        } else if (word.size() == 2 && word.startsWith(u'%')) {
+            continue; // %i, %c, %k and the deprecated codes carry nothing we need
+        } else {
+            QString w = word;
+            result << w.replace(QLatin1String("%%"), QLatin1String("%"));
+        }
+    }
+    if (!result.isEmpty() && !placed)
+        result << path;
+    return result;
+}
+
+} // namespace
+
+PMPlayerViewContent& PMMainController::playerViewContent()
+{
+    if (!_playerViewContent)
+        _playerViewContent = std::make_shared<PMPlayerViewContent>();
+    return *_playerViewContent;
+}
+
+void PMMainController::installPlayback()
+{
+    _chooseMovieRepresentationHandler = [this](const Value& movie, bool withDefaultApplication, bool changeSelection, bool startPlaying, bool byContinuing) {
+        return choosePlaybackMovieRepresentation(movie, withDefaultApplication, changeSelection, startPlaying, byContinuing);
+    };
+    _updatePlaybackControls = [this] { updateTimeDisplay(this); };
+    _saveCurrentPlaybackPositionHook = [this] { saveCurrentPlaybackPosition(); };
+    volumeSlider.value = volume();
+    PMSetConvertsAnimatedImagesToMovies(settings().boolForKey(QStringLiteral("Convert Animated Images To Movies")));
+    PMSetAssetValuesHandler([this](qint64 seconds, const QString& size, const QString& uniqueLibraryID) { updateDuration(seconds, size, uniqueLibraryID); });
+}
+
+void PMMainController::updateUserInterface()
+{
+    if (_updateUserInterfaceHook)
+        _updateUserInterfaceHook();
+}
+
+void PMMainController::togglePresentation()
+{
+    _isPresenting = !_isPresenting;
+}
+
+void PMMainController::showPlaybackControlsByFadingIn(bool fadeIn)
+{
+    _playbackControlsAreVisible = true;
+    if (_showPlaybackControlsHook)
+        _showPlaybackControlsHook(fadeIn);
+}
+
+// ---------------------------------------------------------------------------
+// Choosing
+
+bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, bool withDefaultApplication, bool changeSelection, bool startPlaying,
+                                                         bool byContinuing)
+{
+    PMMovieRepresentationPrototype* record = PMMovie(movie);
+    if (!record || record->isOnlineItem() || record->URL().isEmpty())
+        return false;
+    _startPresentingWhenReady = false;
+    _lastWindDate.reset();
+    // Continuing from an external viewer in front brings the program back; the viewer's
+    // watch comes with the external viewers.
+    _currentMovieShouldActivateApplication = false;
+    _monitorsExternalViewer = false;
+    pause();
+
+    // Where the item stands in the library.
+    Value item = movie;
+    ArrayPtr ancestors;
+    ArrayPtr siblings = siblingsOfLibraryItem(item, _library, nullptr, nullptr, &ancestors);
+    if (!siblings && record->proxyOriginal()) {
+        Value resolved;
+        for (const Value& selected : *_selectedLibraryItems)
+            if (PMLibraryContainer* container = PMContainer(selected))
+                if ((resolved = container->childWithUniqueLibraryID(record->uniqueLibraryID())), !resolved.isNull())
+                    break;
+        item = resolved.isNull() ? Value(record->proxyOriginal()) : resolved;
+        siblings = siblingsOfLibraryItem(item, _library, nullptr, nullptr, &ancestors);
+    }
+    record = PMMovie(item);
+    const bool inLibrary = siblings != nullptr;
+    const PMLibraryContainerPtr parent = inLibrary && ancestors && !ancestors->isEmpty() && PMContainer(ancestors->at(0))
+        ? PMContainer(ancestors->at(0))->sharedContainer() : nullptr;
+
+    // Another application.
+    if (withDefaultApplication) {
+        const bool opened = openWithDefaultApplication(item, true, startPlaying);
+        if (opened) {
+            addLastWatchedMovieRepresentation(item, parent);
+            incrementCounterForMovieRepresentation(item, true);
+        }
+        updateButtons();
+        return opened;
+    }
+    const QString applicationPath = record->applicationPath();
+    if (!applicationPath.isEmpty()) {
+        platform::DesktopApplication application;
+        bool opened = false;
+        if (platform::readDesktopEntry(applicationPath, QFileInfo(applicationPath).fileName(), &application) && !isRunnableFile(record->path())) {
+            const QStringList command = commandLineForFile(application, record->path());
+            opened = !command.isEmpty()
+                && (_startApplicationOverride ? _startApplicationOverride(command.first(), command.mid(1)) : QProcess::startDetached(command.first(), command.mid(1)));
+        }
+        if (opened) {
+            addLastWatchedMovieRepresentation(item, parent);
+            incrementCounterForMovieRepresentation(item, true);
+            updateButtons();
+            return true;
+        }
+        PMLog("cannot open <%@> with <%@>, will try opening it in Pellis", record->path(), applicationPath);
+        if (record->path().isEmpty() || QFileInfo::exists(record->path()))
+            record->setApplicationPath(QString());
+    }
+
+    // The own player, or a still image. An animation that is still being converted into a
+    // movie shows as an image until the movie is ready, then plays as the movie.
+    const bool withoutFrames = record->movieRepresentationValues().frameImageMovieRepresentations.empty();
+    const bool awaitsConversion = withoutFrames && PMConvertsAnimatedImagesToMovies() && PMIsAnimatedImageURL(record->URL())
+        && !PMAutoConvertedAssetIsAvailable(record->uniqueLibraryID()) && !record->isConsideredStillImage();
+    if (awaitsConversion)
+        convertAnimatedImageInBackground(item);
+    const bool isStillImage = awaitsConversion || (withoutFrames && record->isConsideredStillImage());
+    PMPlayerPtr player;
+    if (!isStillImage) {
+        const PMPlaybackMoviePtr movieObject = PMMovieOfRecord(record);
+        player = movieObject ? movieObject->player() : nullptr;
+        if (!player) {
+            if (settings().boolForKey(QStringLiteral("Fall Back To Default Application")))
+                return choosePlaybackMovieRepresentation(item, true, false, startPlaying, byContinuing);
+            return false;
+        }
+    }
+
+    // The new current movie.
+    PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
+    const bool changed = !current || nonProxyRecord(_currentMovieRepresentation) != nonProxyRecord(item);
+    if (item.objectPointer() != _currentMovieRepresentation.objectPointer()) {
+        if (changed && current) {
+            saveCurrentPlaybackPosition();
+            // The new movie's player may be the same object when only the proxy differs.
+            clearMovie(current);
+            if (!isStillImage)
+                player = PMMovieOfRecord(record)->player();
+            if (parent && parent->topLevelRole().isEmpty() && !settings().boolForKey(QStringLiteral("Keep Selection When Current Movie Parent Changes"))) {
+                // The grid shows the children of the selected container.
+                bool newShown = false, oldShown = false;
+                for (const Value& selected : *_selectedLibraryItems)
+                    if (PMLibraryContainer* container = PMContainer(selected)) {
+                        const ArrayPtr children = container->sortedChildren();
+                        newShown = newShown || (children && children->indexOfIdentical(item.objectPointer()) >= 0);
+                        oldShown = oldShown || (children && children->indexOfIdentical(_currentMovieRepresentation.objectPointer()) >= 0);
+                    }
+                if (!newShown && oldShown)
+                    selectLibraryItem(Value(parent));
+            }
+        }
+        _currentMovieRepresentation = item;
+    }
+
+    clearMoviePlayer();
+    PMPlayerViewContent& view = playerViewContent();
+    ++view.redraws;
+    if (!isStillImage) {
+        _currentMovieIsContinuing = byContinuing;
+        _currentMovieIsPlayable = player->status() == PlayerItemStatus::ReadyToPlay;
+        _currentMovieShouldAutoplay = startPlaying;
+        view.flipsHorizontally = record->isFlippedHorizontally();
+        view.angle = record->angle();
+        view.moviePlayer = player;
+        QObject::connect(player.get(), &Player::statusChanged, this, [this, p = player.get()] {
+            if (playerViewContent().moviePlayer.get() == p)
+                playerItemStatusDidChange();
+        }, Qt::QueuedConnection);
+        QObject::connect(player.get(), &Player::didPlayToEnd, this, [this, p = player.get()] {
+            if (playerViewContent().moviePlayer.get() == p)
+                moviePlayerDidStop();
+        }, Qt::QueuedConnection);
+        QObject::connect(player.get(), &Player::timeChanged, this, [this, p = player.get()](double seconds) {
+            if (playerViewContent().moviePlayer.get() == p) {
+                _playerCurrentTime = seconds;
+                timeSlider.currentTime = seconds;
+            }
+        });
+        _playerViewHasMoviePlayer = true;
+    } else {
+        _currentMovieIsContinuing = byContinuing;
+        _currentMovieIsPlayable = true;
+        _currentMovieShouldAutoplay = startPlaying && (record->durationIfCached(true) > 0 || byContinuing || awaitsConversion);
+        showMovieReplacingImage();
+    }
+
+    if (inLibrary) {
+        invalidateCurrentOrMonitoredMovieRepresentationAncestors();
+        if (changed && playerView && playerView->window() != _mainWindow.data())
+            incrementCounterForMovieRepresentation(item, true);
+    } else {
+        // The playlist: what is played from outside the library.
+        temporaryStorage()->rawChildren()->append(item);
+        if (changed)
+            incrementCounterForMovieRepresentation(item, false);
+        updateLibraryAndInvalidateDependencies(true, false, true);
+    }
+    if (changeSelection && _selectedLibraryItems->indexOfIdentical(item.objectPointer()) < 0)
+        selectLibraryItem(item);
+
+    updateUserInterface();
+    _currentMovieHasAudio = _currentMovieHasVideo = false;
+    if (_currentMovieIsPlayable)
+        enableCurrentMoviePlaybackAndRestorePlaybackPosition(changed);
+    if (changed && inLibrary) {
+        if (!playerView || playerView->window() == _mainWindow.data())
+            incrementCounterForMovieRepresentation(item, true);
+        addLastWatchedMovieRepresentation(item, parent);
+    }
+    if (_currentMovieIsPlayable && _currentMovieShouldAutoplay)
+        play();
+    updateButtons();
+    return true;
+}
+
+void PMMainController::convertAnimatedImageInBackground(const Value& movie)
+{
+    PMMovieRepresentationPrototype* record = PMMovie(movie);
+    if (!record)
+        return;
+    const QString key = record->uniqueLibraryID();
+    static QSet<QString> converting;
+    if (converting.contains(key))
+        return;
+    converting.insert(key);
+    const QUrl url = record->URL();
+    auto* watcher = new QFutureWatcher<void>(this);
+    QObject::connect(watcher, &QFutureWatcher<void>::finished, this, [this, watcher, key, movie] {
+        watcher->deleteLater();
+        converting.remove(key);
+        // Still showing the animation as an image: it plays as the movie from now on.
+        PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
+        PMPlayerViewContent& view = playerViewContent();
+        if (current && nonProxyRecord(_currentMovieRepresentation) == nonProxyRecord(movie) && !view.moviePlayer)
+            choosePlaybackMovieRepresentation(_currentMovieRepresentation, false, false, isPlaying(), _currentMovieIsContinuing);
+    });
+    watcher->setFuture(QtConcurrent::run([url, key] { PMMovie::assetWithURL(url, key, {}, platform::media::AssetOptions{}); }));
+}
+
+void PMMainController::playerItemStatusDidChange()
+{
+    const PMPlayerPtr player = playerViewContent().moviePlayer;
+    if (_currentMovieIsPlayable || !player || _currentMovieRepresentation.isNull())
+        return;
+    if (player->status() == PlayerItemStatus::ReadyToPlay) {
+        _currentMovieIsPlayable = true;
+        enableCurrentMoviePlaybackAndRestorePlaybackPosition(true);
+        if (_currentMovieShouldAutoplay)
+            play();
+        updateButtons();
+    } else if (player->status() == PlayerItemStatus::Failed) {
+        const Value item = _currentMovieRepresentation;
+        const bool autoplay = _currentMovieShouldAutoplay;
+        const QString error = player->error();
+        PMMovieRepresentationPrototype* record = PMMovie(item);
+        PMLog("cannot play <%@>: %@", record ? record->path() : QString(), error);
+        chooseNoMovie();
+        if (settings().boolForKey(QStringLiteral("Fall Back To Default Application")) && openWithDefaultApplication(item, true, autoplay))
+            return;
+        // Nothing else will show it: say so, once.
+        platform::Alert alert;
+        alert.messageText = platform::format("“%@” cannot be played.", record ? record->displayName() : QString());
+        alert.informativeText = error;
+        platform::runAlert(alert);
+    }
+}
+
+void PMMainController::enableCurrentMoviePlaybackAndRestorePlaybackPosition(bool movieChanged)
+{
+    PMPlayerViewContent& view = playerViewContent();
+    ++view.redraws;
+    PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation);
+    if (!record)
+        return;
+    long long duration = 0;
+    if (const PMPlayerPtr player = view.moviePlayer) {
+        _currentMovieHasAudio = player->hasAudio();
+        _currentMovieHasVideo = player->hasVideo();
+        const platform::DictionaryPtr userSettings = record->userSettings();
+        if (_currentMovieHasVideo) {
+            if (const PMPlaybackMoviePtr movieObject = PMExistingMovieOfRecord(record)) {
+                movieObject->invalidateNaturalSizeWithCustomVisibleArea(userSettings->value(QStringLiteral("Visible Area")).dictionary());
+                const Value ratio = userSettings->value(QStringLiteral("Aspect Ratio"));
+                if (ratio.isNumber())
+                    movieObject->setAspectRatio(ratio.toDouble());
+            }
+        }
+        duration = PMAssetDurationSeconds(player->currentAsset());
+        timeSlider.duration = player->currentAsset() ? player->currentAsset()->duration().seconds() : 0;
+        if (movieChanged || userSettings->value(QStringLiteral("Last Playback: Resume Regardless Once")).toBool()) {
+            const double position = record->restorePlaybackPosition(duration);
+            if (position > 0) {
+                setCurrentTimeValue(*player, position);
+                timeSlider.currentTime = _playerCurrentTime = position;
+            }
+        }
+    } else {
+        _currentMovieHasAudio = false;
+        _currentMovieHasVideo = true;
+        duration = view.movieReplacingImage ? PMRoundedSeconds(view.movieReplacingImage->associatedAnimationDuration) : 0;
+    }
+    if (duration > 0 && duration != record->durationIfCached(true))
+        record->setDuration(duration);
+
+    if (!_currentMovieHasVideo) {
+        if (_isPresenting)
+            togglePresentation();
+        if (!_currentMovieHasAudio)
+            return;
+    } else if (_startPresentingWhenReady && !_isPresenting) {
+        togglePresentation();
+    }
+    if (playerView && playerView->window() && !playerView->window()->isVisible())
+        playerView->window()->show();
+    if (view.moviePlayer)
+        showPlaybackControlsByFadingIn(true);
+    if (view.moviePlayer)
+        view.moviePlayer->setVolume(float(volumeSlider.value));
+}
+
+void PMMainController::showMovieReplacingImage()
+{
+    PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation);
+    if (!record)
+        return;
+    PMPlayerViewContent& view = playerViewContent();
+    view.flipsHorizontally = record->isFlippedHorizontally();
+    view.angle = record->angle();
+    const QString path = record->path();
+    // An animation shown as an image carries its frames, so that it can animate.
+    if (PMIsAnimatedImageURL(record->URL())) {
+        platform::AnimatedImageSourcePtr source = platform::AnimatedImageSource::open(path);
+        std::vector<platform::AnimationFrameRecord> frames;
+        double total = 0;
+        if (source) {
+            for (int i = 0; i < source->count(); ++i) {
+                const QImage frame = source->imageAtIndex(i);
+                if (frame.isNull())
+                    continue;
+                frames.push_back({frame, source->frameDelay(i)});
+                total += source->frameDelay(i);
+            }
+        }
+        if (frames.size() >= 2) {
+            platform::ImagePtr image = platform::Image::imageWithAnimationFrames(frames);
+            image->associatedAnimationFrames = frames;
+            image->associatedAnimationDuration = total;
+            image->associatedSourcePath = path;
+            view.movieReplacingImage = image;
+            view.showsQuickImage = false;
+            ++view.redraws;
+            return;
+        }
+    }
+    // A quick small rendering first; the full picture follows from the background.
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > 200 || size.height() > 200))
+        reader.setScaledSize(size.scaled(200, 200, Qt::KeepAspectRatio));
+    platform::ImagePtr quick = platform::Image::make(reader.read());
+    quick->associatedSourcePath = path;
+    quick->associatedNaturalSize = QSizeF(size);
+    view.movieReplacingImage = quick;
+    view.showsQuickImage = true;
+    ++view.redraws;
+    auto* watcher = new QFutureWatcher<QImage>(this);
+    QObject::connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, quick] {
+        watcher->deleteLater();
+        PMPlayerViewContent& v = playerViewContent();
+        // Only the quick picture of this choice gives way; a newer choice keeps its own.
+        if (v.movieReplacingImage != quick)
+            return;
+        const QImage full = watcher->result();
+        if (full.isNull())
+            return;
+        platform::ImagePtr image = platform::Image::make(full);
+        image->associatedSourcePath = quick->associatedSourcePath;
+        image->associatedNaturalSize = QSizeF(full.size());
+        v.movieReplacingImage = image;
+        v.showsQuickImage = false;
+        ++v.redraws;
+    });
+    watcher->setFuture(QtConcurrent::run([path] {
+        QImageReader full(path);
+        full.setAutoTransform(true);
+        return full.read();
+    }));
+}
+
+// ---------------------------------------------------------------------------
+// The play counter, durations
+
+void PMMainController::incrementCounterForMovieRepresentation(const Value& movie, bool updateCounterDisplay)
+{
+    PMMovieRepresentationPrototype* record = PMMovie(movie);
+    if (!record)
+        return;
+    PMMovieRepresentationOriginal& original = record->original();
+    if (lastCountedRecord().lock().get() == &original)
+        return;
+    original.incrementCounter();
+    lastCountedRecord() = original.sharedOriginal();
+    if (!updateCounterDisplay)
+        return;
+    // The containers that the counter changes: those that the update filled, divided or
+    // sorted by playback. The table of containers is the one the last update built.
+    const auto flag = [](const PMLibraryContainerPtr& c, const char* key) { return c->value(QString::fromLatin1(key)).toBool(); };
+    for (const PMLibraryContainerPtr& container : std::as_const(_containersByID)) {
+        if (!container)
+            continue;
+        if (flag(container, "Did Populate Based On Playback") || flag(container, "Did Subdivide Based On Playback")) {
+            updateLibrary();
+            return;
+        }
+    }
+    for (const PMLibraryContainerPtr& container : std::as_const(_containersByID)) {
+        if (!container || !flag(container, "Did Sort Based On Playback"))
+            continue;
+        const ArrayPtr children = container->rawChildren();
+        bool holds = false;
+        for (const Value& child : *children)
+            holds = holds || nonProxyRecord(child) == &original;
+        if (!holds)
+            continue;
+        if (outlineViewShowMovieChildrenOfContainer(container)) {
+            updateLibrary();
+            return;
+        }
+        container->invalidateChildrenRecursively(false);
+    }
+    freezeSelections();
+    updateUserInterface();
+    unfreezeSelections();
+}
+
+void PMMainController::updateDuration(qint64 seconds, const QString& assetSizeDescription, const QString& uniqueLibraryID)
+{
+    const PMMovieRepresentationOriginalPtr record = _nonProxyRawMovieRepresentationsByID.value(uniqueLibraryID);
+    if (!record)
+        return;
+    if (seconds > 0 && seconds != record->durationIfCached(true)) {
+        record->setDuration(seconds);
+        updateLibraryAfterDelay(1.0, true);
+    }
+    if (!assetSizeDescription.isEmpty() && record->movieRepresentationValues().frameImageMovieRepresentations.empty())
+        record->userSettings()->setValue(QStringLiteral("Asset Size"), assetSizeDescription);
+}
+
+// ---------------------------------------------------------------------------
+// Letting go
+
+void PMMainController::clearMoviePlayer()
+{
+    PMPlayerViewContent& view = playerViewContent();
+    if (view.moviePlayer)
+        QObject::disconnect(view.moviePlayer.get(), nullptr, this, nullptr);
+    view.movieReplacingImage = nullptr;
+    view.animatesMovieReplacingImage = false;
+    view.showsQuickImage = false;
+    view.moviePlayer = nullptr;
+    view.flipsHorizontally = false;
+    view.angle = 0;
+    _playerViewHasMoviePlayer = false;
+    _playerCurrentTime = 0;
+    timeSlider = {};
+}
+
+void PMMainController::saveCurrentPlaybackPosition()
+{
+    PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation);
+    const PMPlayerPtr player = playerViewContent().moviePlayer;
+    if (!record || !player || player->status() != PlayerItemStatus::ReadyToPlay)
+        return;
+    record->savePlaybackPosition(currentTimeValue(player.get()), PMAssetDurationSeconds(player->currentAsset()));
+}
+
+void PMMainController::chooseNoMovie()
+{
+    _monitorsExternalViewer = false;
+    pause();
+    saveCurrentPlaybackPosition();
+    if (PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation))
+        clearMovie(record);
+    _currentMovieRepresentation = Value();
+    invalidateCurrentOrMonitoredMovieRepresentationAncestors();
+    _startPresentingWhenReady = false;
+    _currentMovieIsPlayable = false;
+    _currentMovieHasAudio = false;
+    clearMoviePlayer();
+    ++playerViewContent().redraws;
+    updateUserInterface();
+}
+
+void PMMainController::chooseNoMovieIfMovieRepresentationsContainCurrent(const ArrayPtr& items)
+{
+    if (!items || items->isEmpty())
+        return;
+    const Value reference = _currentMovieRepresentation.isNull() ? _externalViewerMovieRepresentation : _currentMovieRepresentation;
+    PMMovieRepresentationPrototype* target = nonProxyRecord(reference);
+    QStringList ids;
+    bool contains = false;
+    for (const Value& v : *items) {
+        if (PMLibraryItem* item = PMItem(v))
+            ids << item->uniqueLibraryID();
+        contains = contains || (target && nonProxyRecord(v) == target);
+    }
+    if (contains)
+        chooseNoMovie();
+    PMAutoConvertedAssetsPurge(ids);
+}
+
+void PMMainController::chooseGroup(const PMLibraryContainerPtr& container)
+{
+    if (container)
+        selectLibraryItem(Value(container));
+    chooseNoMovie();
+    updateUserInterface();
+    showMainWindowIfNotVisible();
+}
+
+// ---------------------------------------------------------------------------
+// Other applications
+
+bool PMMainController::openWithDefaultApplication(const Value& movie, bool requestConfirmation, bool startPlaying)
+{
+    PMMovieRepresentationPrototype* record = PMMovie(movie);
+    if (!record)
+        return false;
+    const QString path = record->path();
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return false;
+    const QString name = record->displayName();
+    if (isRunnableFile(path)) {
+        platform::Alert alert;
+        alert.messageText = platform::format("“%@” is not opened in another application.", name);
+        alert.informativeText = QStringLiteral("The file is a program or a script, and programs are never started from the library.");
+        platform::runAlert(alert);
+        return false;
+    }
+    platform::DesktopApplication application;
+    if (!platform::getDefaultApplicationForFile(path, &application) || platform::isOwnApplication(application))
+        return false;
+    if (requestConfirmation) {
+        platform::Alert alert;
+        alert.messageText = platform::format("Open “%@” with %@?", name, application.name);
+        alert.informativeText = QStringLiteral("The file cannot be played here.");
+        alert.buttons = {QStringLiteral("Open"), QStringLiteral("Cancel")};
+        alert.style = platform::AlertStyle::Informational;
+        if (platform::runAlert(alert).button != 0)
+            return false;
+    }
+    const QStringList command = commandLineForFile(application, path);
+    if (command.isEmpty())
+        return false;
+    return _startApplicationOverride ? _startApplicationOverride(command.first(), command.mid(1)) : QProcess::startDetached(command.first(), command.mid(1));
+}
+
+void PMMainController::resetPlaybackForTesting()
+{
+    platform::cancelPreviousPerformRequests(this);
+    if (PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation))
+        clearMovie(record);
+    clearMoviePlayer();
+    _currentMovieRepresentation = Value();
+    _nextMovieRepresentation = Value();
+    _currentMovieHasAudio = _currentMovieHasVideo = _currentMovieIsContinuing = _currentMovieIsPlayable = false;
+    _currentMovieShouldAutoplay = _currentMovieShouldActivateApplication = _startPresentingWhenReady = _isPresenting = false;
+    _lastWindDate.reset();
+    volumeSlider.value = 1.0;
+    muteMenuItem.state = false;
+    _timeDisplayText.clear();
+    _timeDisplayRepaints = 0;
+    _playbackControlsAreVisible = false;
+    _showPlaybackControlsHook = nullptr;
+    _updateUserInterfaceHook = nullptr;
+    _startApplicationOverride = nullptr;
+    lastCountedRecord().reset();
+}

@@ -1,0 +1,241 @@
+// The player engine on libmpv, headless: null audio output and the software renderer.
+// Frames are read back from the rendered pixels of clips that show their frame number.
+#include "platform/media/Player.h"
+#include "playback/PMMovie.h"
+
+#include "common/MediaFixtures.h"
+
+#include <QtTest/QSignalSpy>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace platform;
+using namespace platform::media;
+namespace fx = testsupport::media;
+using testsupport::waitUntil;
+
+namespace {
+
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override { Player::setDefaultAudioOutput(QStringLiteral("null")); }
+
+    // A player of the asset, ready (or failed) before it is answered.
+    std::unique_ptr<Player> load(const AssetPtr& asset)
+    {
+        auto player = std::make_unique<Player>();
+        player->replaceCurrentItemWithAsset(asset);
+        EXPECT_TRUE(waitUntil([&] { return player->status() != PlayerItemStatus::Unknown; }, 10000));
+        return player;
+    }
+    std::unique_ptr<Player> load(const QString& path) { return load(Asset::assetWithURL(QUrl::fromLocalFile(path))); }
+
+    static int shownFrame(const Player& player) { return fx::decodeFrameNumber(player.currentFrame().convertToFormat(QImage::Format_RGB32)); }
+    // Seeks exactly and answers the frame number shown once the seek is done (or, when
+    // that is not the expected one, the frame shown after waiting for it a while: a
+    // redraw of the old picture may come in between).
+    static int frameAt(Player& player, double seconds, int expected = -1)
+    {
+        QSignalSpy done(&player, &Player::seekCompleted);
+        player.seekToTime(seconds);
+        if (!waitUntil([&] { return done.count() > 0 && !player.isSeeking(); }, 5000))
+            return -2;
+        if (expected >= 0)
+            waitUntil([&] { return shownFrame(player) == expected; }, 2000);
+        return shownFrame(player);
+    }
+};
+
+TEST_F(PlayerTest, ReadyThenTheEndExactlyOnce)
+{
+    auto player = load(fx::fixtures().numbered());
+    ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+    EXPECT_TRUE(player->hasVideo());
+    EXPECT_FALSE(player->hasAudio());
+    EXPECT_TRUE(waitUntil([&] { return player->duration() > 0; }));
+    EXPECT_NEAR(player->duration(), 3.0, 0.05);
+    EXPECT_TRUE(waitUntil([&] { return !player->presentationSize().isEmpty(); }));
+    EXPECT_EQ(player->presentationSize(), QSize(fx::kClipWidth, fx::kClipHeight));
+
+    QSignalSpy ends(player.get(), &Player::didPlayToEnd);
+    frameAt(*player, 2.6);
+    player->play();
+    EXPECT_EQ(player->timeControlStatus(), TimeControlStatus::Playing);
+    EXPECT_TRUE(waitUntil([&] { return ends.count() > 0; }));
+    QTest::qWait(300);
+    EXPECT_EQ(ends.count(), 1);
+    EXPECT_EQ(player->rate(), 0.0f);
+    EXPECT_NEAR(player->currentTime(), 3.0, 0.11);
+    EXPECT_EQ(fx::decodeFrameNumber(player->currentFrame().convertToFormat(QImage::Format_RGB32)), fx::kClipFrames - 1);
+
+    // Back to the start and to the end again: a second end.
+    frameAt(*player, 2.8);
+    player->play();
+    EXPECT_TRUE(waitUntil([&] { return ends.count() == 2; }));
+}
+
+TEST_F(PlayerTest, ExactSeeksShowTheFrameOfTheTime)
+{
+    auto player = load(fx::fixtures().numbered());
+    ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+    // Key frames at 0, 1.2 and 2.4 s, B-frames between: the frame before a key frame, the
+    // key frame itself, a B-frame, and going backwards.
+    for (double t : {0.0, 0.55, 1.19, 1.2, 2.35, 0.3, 2.95, 0.05}) {
+        const int expected = int(std::floor(t * fx::kClipFPS + 1e-9));
+        EXPECT_EQ(frameAt(*player, t, expected), expected) << t;
+    }
+}
+
+TEST_F(PlayerTest, AnEditedCompositionPlaysItsOwnTimeline)
+{
+    // Keep 0.5..2.5 s, then cut 1.0..1.5 s of the source out: 1.5 s remain.
+    const QString path = fx::fixtures().numbered();
+    auto steps = Array::make({Dictionary::make({{QStringLiteral("Action"), QStringLiteral("Trim")},
+                                  {QStringLiteral("Range"), PMMovieTimestampString(0.5) + u'~' + PMMovieTimestampString(2.0)}}),
+        Dictionary::make({{QStringLiteral("Action"), QStringLiteral("Delete")},
+            {QStringLiteral("Range"), PMMovieTimestampString(0.5) + u'~' + PMMovieTimestampString(0.5)}})});
+    const AssetPtr asset = PMMovie::assetWithURL(QUrl::fromLocalFile(path), QStringLiteral("E1"), steps);
+    ASSERT_TRUE(asset && asset->isComposition());
+    const auto composition = std::static_pointer_cast<Composition>(asset);
+    EXPECT_TRUE(Player::loadURLForAsset(asset).startsWith(QLatin1String("edl://")));
+
+    auto player = load(asset);
+    ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+    EXPECT_TRUE(waitUntil([&] { return player->duration() > 0; }));
+    EXPECT_NEAR(player->duration(), 1.5, 0.05);
+    const int videoTrack = composition->tracksWithMediaType(MediaType::Video).front().trackID;
+    for (double t : {0.0, 0.25, 0.55, 0.95, 1.25}) {
+        Composition::Segment segment;
+        MediaTime source;
+        ASSERT_TRUE(composition->getSegmentForTime(videoTrack, MediaTime::withSeconds(t), &segment, &source));
+        const int expected = int(std::floor(source.seconds() * fx::kClipFPS + 1e-6));
+        EXPECT_EQ(frameAt(*player, t, expected), expected) << t;
+    }
+
+    QSignalSpy ends(player.get(), &Player::didPlayToEnd);
+    frameAt(*player, 1.0);
+    player->play();
+    EXPECT_TRUE(waitUntil([&] { return ends.count() > 0; }));
+    QTest::qWait(200);
+    EXPECT_EQ(ends.count(), 1);
+    EXPECT_NEAR(player->currentTime(), 1.5, 0.11);
+    EXPECT_EQ(fx::decodeFrameNumber(player->currentFrame().convertToFormat(QImage::Format_RGB32)), 24);
+}
+
+TEST_F(PlayerTest, ASequencePlaysItsPartsAsOne)
+{
+    const AssetPtr asset = PMMovie::assetWithURL(QUrl::fromLocalFile(fx::fixtures().sequence()), QStringLiteral("S1"), nullptr);
+    ASSERT_TRUE(asset);
+    auto player = load(asset);
+    ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+    EXPECT_TRUE(waitUntil([&] { return player->duration() > 0; }));
+    EXPECT_NEAR(player->duration(), 4.5, 0.05);
+    // The parts count on from each other: 0..9, 10..24, 25..44.
+    for (double t : {0.45, 1.05, 2.45, 2.55, 4.35}) {
+        const int expected = int(std::floor(t * fx::kClipFPS + 1e-9));
+        EXPECT_EQ(frameAt(*player, t, expected), expected) << t;
+    }
+}
+
+TEST_F(PlayerTest, BrokenFilesFailOnce)
+{
+    const auto& f = fx::fixtures();
+    for (const QString& path : {f.truncated(), f.textFile(), f.dir() + QStringLiteral("/missing.mp4")}) {
+        auto player = std::make_unique<Player>();
+        QSignalSpy changes(player.get(), &Player::statusChanged);
+        player->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(path)));
+        EXPECT_TRUE(waitUntil([&] { return player->status() != PlayerItemStatus::Unknown; }, 10000)) << path.toStdString();
+        QTest::qWait(100);
+        EXPECT_EQ(player->status(), PlayerItemStatus::Failed) << path.toStdString();
+        EXPECT_FALSE(player->error().isEmpty()) << path.toStdString();
+        EXPECT_EQ(changes.count(), 1) << path.toStdString();
+    }
+    Player nothing;
+    nothing.replaceCurrentItemWithAsset(nullptr);
+    EXPECT_EQ(nothing.status(), PlayerItemStatus::Failed);
+}
+
+TEST_F(PlayerTest, SoundRotationVolumeAndRates)
+{
+    const auto& f = fx::fixtures();
+    auto audio = load(f.coverAudio());
+    ASSERT_EQ(audio->status(), PlayerItemStatus::ReadyToPlay);
+    EXPECT_TRUE(audio->hasAudio());
+    EXPECT_FALSE(audio->hasVideo()) << "a cover picture is no video";
+    audio->setVolume(0.25f);
+    audio->setMuted(true);
+    EXPECT_TRUE(waitUntil([&] { return audio->isMuted() && std::fabs(audio->volume() - 0.25f) < 1e-3; }));
+    audio->setVolume(1.7f);
+    EXPECT_EQ(audio->volume(), 1.0f);
+
+    auto rotated = load(f.rotated());
+    EXPECT_TRUE(waitUntil([&] { return !rotated->presentationSize().isEmpty(); }));
+    EXPECT_EQ(rotated->presentationSize(), QSize(fx::kClipHeight, fx::kClipWidth));
+
+    auto player = load(f.numbered());
+    player->setRate(2.0f);
+    EXPECT_EQ(player->rate(), 2.0f);
+    EXPECT_TRUE(waitUntil([&] { return player->currentTime() > 0.4; }));
+    player->pause();
+    EXPECT_EQ(player->rate(), 0.0f);
+    const double at = player->currentTime();
+    // Frame steps move by one frame each way.
+    const int shown = frameAt(*player, 1.0, 10);
+    EXPECT_EQ(shown, 10);
+    player->stepByFrames(1);
+    EXPECT_TRUE(waitUntil([&] { return fx::decodeFrameNumber(player->currentFrame().convertToFormat(QImage::Format_RGB32)) == shown + 1; }));
+    player->stepByFrames(-1);
+    EXPECT_TRUE(waitUntil([&] { return fx::decodeFrameNumber(player->currentFrame().convertToFormat(QImage::Format_RGB32)) == shown; }));
+    EXPECT_GT(at, 0.0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PlayerTest, ReplacingTheItemStartsOver)
+{
+    const auto& f = fx::fixtures();
+    auto player = load(f.numbered());
+    ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+    EXPECT_TRUE(waitUntil([&] { return player->renderedFrameCount() > 0; }));
+    EXPECT_EQ(frameAt(*player, 2.5, 25), 25);
+    // Another file of the same size (mpv says nothing of its size), a turned one, and the
+    // same file again (as an edit reloads it).
+    for (const QString& path : {f.tagged(), f.rotated(), f.tagged(), f.tagged()}) {
+        player->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(path)));
+        EXPECT_TRUE(waitUntil([&] { return player->status() == PlayerItemStatus::ReadyToPlay && player->renderedFrameCount() > 0; }));
+    
+        EXPECT_EQ(player->currentTime(), 0.0);
+        if (path == f.rotated()) {
+            EXPECT_TRUE(waitUntil([&] { return player->presentationSize() == QSize(fx::kClipHeight, fx::kClipWidth); }));
+            EXPECT_TRUE(waitUntil([&] { return player->currentFrame().size() == QSize(fx::kClipHeight, fx::kClipWidth); }));
+            continue;
+        }
+        EXPECT_TRUE(waitUntil([&] { return player->presentationSize() == QSize(fx::kClipWidth, fx::kClipHeight); }));
+        EXPECT_EQ(frameAt(*player, 1.5, 15), 15);
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PlayerTest, PlayingBackwards)
+{
+    auto player = load(fx::fixtures().numbered());
+    ASSERT_TRUE(player->canPlayReverse());
+    EXPECT_EQ(frameAt(*player, 2.0, 20), 20);
+    player->setRate(-1.0f);
+    EXPECT_EQ(player->rate(), -1.0f);
+
+    EXPECT_TRUE(waitUntil([&] { const int n = shownFrame(*player); return n >= 0 && n < 15; }, 5000)) << shownFrame(*player);
+    player->setRate(1.0f);
+    const int back = shownFrame(*player);
+    EXPECT_TRUE(waitUntil([&] { return shownFrame(*player) > back + 3; }, 5000));
+}
+
+} // namespace
