@@ -278,7 +278,7 @@ bool PMMainController::updateFileLocations(const FileLocationsRequest& request)
         organizerWalk(*this, items, request.ancestors, run, true);
         changed = true;
     }
-    if (run.showsProgress && _progressSheetIsVisible && _maintenanceWindow.progressUpdate)
+    if (run.showsProgress && !run.cancelled && _progressSheetIsVisible && _maintenanceWindow.progressUpdate)
         _maintenanceWindow.progressUpdate(QString(), 100);
     return changed;
 }
