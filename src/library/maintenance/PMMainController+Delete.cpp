@@ -325,10 +325,10 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
     }
     bool trash = true;
     if (!filesToTrash.isEmpty() && confirmTrash && !defaults().boolForKey(QStringLiteral("Move Files To Trash Without Confirmation"))) {
-        const QString text = platform::format(localized("Pellis is currently configured to keep your library folder organized. The following files that "
-                                                        "are about to be removed from your library are located inside said library folder:"
-                                                        "\n\n%@\n\nDo you want to move them to the Trash?"),
+        // clang-format off
+        const QString text = platform::format(localized("Pellis is currently configured to keep your library folder organized. The following files that are about to be removed from your library are located inside said library folder:") + QStringLiteral("\n\n%@\n\n") + localized("Do you want to move them to the Trash?"),
                                               namesListForItems(nullptr, filesToTrash, true, true, {}));
+        // clang-format on
         if (!askedToDelete && confirm) {
             if (dry) {
                 *dryRun = true;
@@ -381,6 +381,11 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
             _maintenanceWindow.removeImagesOfMovieRepresentation(*movie);
     }
     if (!filesToTrash.isEmpty()) {
+        // The index forgets the records before their files go: a crash in between leaves
+        // a file that the search for new files offers again, never a record of a file
+        // that is gone.
+        if (_libraryIsLoaded)
+            saveLibrary();
         // What the tree holds now decides: a file another record still refers to stays.
         const QSet<QString> kept = pathsHeldByLibrary(*this, nullptr);
         defaults().removeObjectForKey(kDeleteIfTrashingFails);

@@ -11,6 +11,11 @@
 #include "platform/Paths.h"
 #include "platform/UserDefaults.h"
 
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QDialog>
+#include <QtWidgets/QDialogButtonBox>
+#include <QtWidgets/QPlainTextEdit>
+#include <QtWidgets/QVBoxLayout>
 #include <QtWidgets/QWidget>
 
 #include <algorithm>
@@ -128,6 +133,53 @@ void PMMainController::blacklistOK(const QString& text)
 {
     storeSortedBlacklist(componentsSeparatedByNewlines(text));
     updateLibrary();
+    blacklistCancel();
+}
+
+void PMMainController::showBlacklist()
+{
+    if (!blacklistSheet) {
+        auto* sheet = new QDialog(mainWindow());
+        sheet->setObjectName(QStringLiteral("Blacklist"));
+        sheet->setWindowTitle(QCoreApplication::translate("PMMainController", "Blacklist"));
+        sheet->resize(480, 320);
+        auto* field = new QPlainTextEdit(sheet);
+        field->setLineWrapMode(QPlainTextEdit::NoWrap);
+        field->document()->setDocumentMargin(2);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, sheet);
+        auto* layout = new QVBoxLayout(sheet);
+        layout->addWidget(field);
+        layout->addWidget(buttons);
+        connect(buttons, &QDialogButtonBox::accepted, this, [this, field] { blacklistOK(field->toPlainText()); });
+        connect(buttons, &QDialogButtonBox::rejected, this, [this] { blacklistCancel(); });
+        blacklistSheet = sheet;
+        blacklistField = field;
+    }
+    if (auto* field = qobject_cast<QPlainTextEdit*>(blacklistField.data()))
+        field->setPlainText(blacklistText());
+    updateBlacklistAttributes();
+    blacklistSheet->show();
+    blacklistSheet->raise();
+}
+
+void PMMainController::blacklistCancel()
+{
+    if (blacklistSheet && blacklistSheet->isVisible())
+        blacklistSheet->hide();
+}
+
+void PMMainController::updateBlacklistAttributes()
+{
+    auto* field = qobject_cast<QPlainTextEdit*>(blacklistField.data());
+    if (!field)
+        return;
+    // The palette's own text colour, so that the list reads in light and dark appearances.
+    QFont font = field->font();
+    font.setPointSizeF(12);
+    field->setFont(font);
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Text, QApplication::palette().color(QPalette::Text));
+    field->setPalette(palette);
 }
 
 void PMMainController::addBlacklistPaths(const QStringList& paths)
@@ -151,6 +203,11 @@ void PMMainController::addBlacklistPaths(const QStringList& paths)
         entries.append(abbreviated);
         appended = true;
     }
-    if (appended)
-        storeSortedBlacklist(entries);
+    if (!appended)
+        return;
+    storeSortedBlacklist(entries);
+    if (auto* field = qobject_cast<QPlainTextEdit*>(blacklistField.data())) {
+        field->setPlainText(blacklistText());
+        updateBlacklistAttributes();
+    }
 }

@@ -17,6 +17,8 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFileInfo>
+#include <QtGui/QIcon>
+#include <QtWidgets/QMenu>
 
 #include <algorithm>
 #include <atomic>
@@ -66,6 +68,28 @@ QList<PMMainController::MoveToLibraryFolderTarget> PMMainController::moveToLibra
     std::sort(targets.begin(), targets.end(),
               [](const MoveToLibraryFolderTarget& a, const MoveToLibraryFolderTarget& b) { return PMCompareNamesBySortString(a.title, b.title) < 0; });
     return targets;
+}
+
+void PMMainController::addMoveToLibraryFolderSubmenuForMovieRepresentations(const ArrayPtr& movies, QMenu* toMenu)
+{
+    if (!toMenu)
+        return;
+    const QList<MoveToLibraryFolderTarget> targets = moveToLibraryFolderTargetsForMovieRepresentations(movies);
+    if (targets.isEmpty())
+        return;
+    if (targets.constFirst().folder.isEmpty()) {
+        connect(toMenu->addAction(targets.constFirst().title), &QAction::triggered, this, [this] { moveToLibraryFolder({}, nullptr); });
+        return;
+    }
+    auto* submenu = new QMenu(localized("Move To"), toMenu);
+    for (const MoveToLibraryFolderTarget& target : targets) {
+        QAction* action = submenu->addAction(QIcon::fromTheme(QStringLiteral("folder")), target.title);
+        const QString folder = target.folder;
+        const ArrayPtr items = target.items;
+        connect(action, &QAction::triggered, this, [this, folder, items] { moveToLibraryFolder(folder, items); });
+    }
+    QAction* item = toMenu->addAction(localized("Move to Library Folder"));
+    item->setMenu(submenu);
 }
 
 void PMMainController::moveToLibraryFolder(const QString& folder, const ArrayPtr& items)

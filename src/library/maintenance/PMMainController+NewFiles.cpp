@@ -257,8 +257,9 @@ void PMMainController::includeNonLibraryFiles(const QStringList& paths, bool ask
         const bool checkIsOff = defaults().boolForKey(QStringLiteral("Do Not Check For Non-Library Files"));
         const long answer = PMRunAlert(
             localized("Found New Files in Library Folder"),
-            platform::format(localized("The following files are located inside your library folder, but not yet part of your library:\n\n%@\n\n"
-                                       "Do you want to add them to your library?"),
+            // clang-format off
+            platform::format(localized("The following files are located inside your library folder, but not yet part of your library:\n\n%@\n\nDo you want to add them to your library?"),
+                             // clang-format on
                              namesListForItems(nullptr, paths, true, true, {})),
             localized("Add"), checkIsOff ? localized("Cancel") : localized("Stop Auto-Detecting New Files"), localized("Ignore"));
         if (answer == PMAlertThirdButtonReturn) {

@@ -322,15 +322,16 @@ void PMMainController::transferAllToLibraryFolder(bool copy)
     const QString names = namesListForItems(records, {}, true, false, {});
     const long answer = copy
         ? PMRunAlert(localized("Copy Files to Library Folder?"),
-                     platform::format(localized("The following files are currently located outside your library folder:\n\n%@\n\nDo you want to "
-                                                "copy them to your library folder?\n\nPlease note that - depending on the size of those files - "
-                                                "this operation might take some time and consume a significant amount of disk space."),
+                     // clang-format off
+                     platform::format(localized("The following files are currently located outside your library folder:\n\n%@\n\nDo you want to copy them to your library folder?\n\nPlease note that - depending on the size of those files - this operation might take some time and consume a significant amount of disk space."),
                                       names),
+                     // clang-format on
                      localized("Copy Files"), localized("Cancel"))
         : PMRunAlert(localized("Move Files to Library Folder?"),
-                     platform::format(localized("The following files are currently located outside your library folder:\n\n%@\n\nDo you want to "
-                                                "move them to your library folder?"),
+                     // clang-format off
+                     platform::format(localized("The following files are currently located outside your library folder:\n\n%@\n\nDo you want to move them to your library folder?"),
                                       names),
+                     // clang-format on
                      localized("Move Files"), localized("Cancel"));
     if (answer != PMAlertFirstButtonReturn)
         return;

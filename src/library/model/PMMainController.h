@@ -25,6 +25,7 @@
 
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationPrototype;
+class QMenu;
 class QMimeData;
 class QUrl;
 class QWidget;
@@ -627,6 +628,12 @@ public:
     QString blacklistText() const;
     void blacklistOK(const QString& text);
     void addBlacklistPaths(const QStringList& paths);
+    // The blacklist sheet (interface "Blacklist"): a text of one pattern a line, OK and Cancel.
+    void showBlacklist();
+    void blacklistCancel();
+    void updateBlacklistAttributes();
+    QPointer<QWidget> blacklistSheet;
+    QPointer<QWidget> blacklistField; // a QPlainTextEdit
 
     // Organising the library folder.
     bool organizeLibraryFiles();
@@ -654,6 +661,7 @@ public:
     // The targets of the "Move to Library Folder" submenu (empty: no submenu); while a move
     // runs, one target without folder that stops it ("Stop Moving Files").
     QList<MoveToLibraryFolderTarget> moveToLibraryFolderTargetsForMovieRepresentations(const platform::ArrayPtr& movies);
+    void addMoveToLibraryFolderSubmenuForMovieRepresentations(const platform::ArrayPtr& movies, QMenu* toMenu);
     void moveToLibraryFolder(const QString& folder, const platform::ArrayPtr& items);
     void stopMovingToLibraryFolder() { _stopMovingToLibraryFolder = true; }
     bool _stopMovingToLibraryFolder = false;

@@ -5,6 +5,8 @@
 
 #include "platform/Paths.h"
 
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QWidget>
 
 #include <limits>
@@ -181,9 +183,18 @@ TEST_F(LibraryLocationsTest, BlacklistStoresEachPathOnceWithTildeAndWildcards)
     const auto list = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Blacklist"));
     ASSERT_EQ(list->count(), 4);
     EXPECT_TRUE(c().blacklistText().contains(QStringLiteral("~/Films/x.mov\n~/Films/x.mov.part")));
+    // The sheet shows the list in the palette's text colour and follows additions.
+    c().showBlacklist();
+    auto* field = qobject_cast<QPlainTextEdit*>(c().blacklistField.data());
+    ASSERT_TRUE(field);
+    EXPECT_EQ(field->toPlainText(), c().blacklistText());
+    EXPECT_EQ(field->palette().color(QPalette::Text), QApplication::palette().color(QPalette::Text));
+    c().addBlacklistPaths({QStringLiteral("/new/one.mov")});
+    EXPECT_TRUE(field->toPlainText().contains(QStringLiteral("/new/one.mov")));
     // The sheet's text: lines trimmed, empty ones dropped, sorted; an empty text stores an empty list.
     c().blacklistOK(QStringLiteral("  /z/b  \n\n/a/c\n"));
     EXPECT_EQ(c().blacklistText(), QStringLiteral("/a/c\n/z/b"));
+    EXPECT_FALSE(c().blacklistSheet->isVisible());
     c().blacklistOK(QString());
     EXPECT_EQ(platform::UserDefaults::standard().arrayForKey(QStringLiteral("Blacklist"))->count(), 0);
 }

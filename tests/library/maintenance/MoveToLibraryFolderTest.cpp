@@ -5,6 +5,8 @@
 #include "platform/Paths.h"
 #include "platform/Queues.h"
 
+#include <QtWidgets/QMenu>
+
 #include <atomic>
 
 using platform::Array;
@@ -45,6 +47,12 @@ TEST_F(MoveToLibraryFolderTest, TargetsAreTheFoldersNotHoldingTheFiles)
     QStringList expected{m_library, m_second};
     expected.sort();
     EXPECT_EQ(folders, expected);
+    QMenu menu;
+    c().addMoveToLibraryFolderSubmenuForMovieRepresentations(items({v(inMain), v(inSecond)}), &menu);
+    ASSERT_EQ(menu.actions().size(), 1);
+    EXPECT_EQ(menu.actions()[0]->text(), QStringLiteral("Move to Library Folder"));
+    ASSERT_TRUE(menu.actions()[0]->menu());
+    EXPECT_EQ(menu.actions()[0]->menu()->actions().size(), 2);
     // Only the main folder, with the file already in it: nothing to offer.
     c().saveSupplementaryLibraryPaths(nullptr);
     EXPECT_TRUE(c().moveToLibraryFolderTargetsForMovieRepresentations(items({v(inMain)})).isEmpty());
