@@ -28,6 +28,7 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <memory>
 
 using platform::Array;
@@ -98,11 +99,11 @@ void visitFolder(Crawl& crawl, const QString& folder, int depth)
         return;
     bool unchanged = false;
     if (crawl.timestampsOn) {
-        const std::optional<platform::Date> modified = modificationDateFromPath(folder);
-        if (!modified)
+        struct stat status;
+        if (::stat(QFile::encodeName(folder).constData(), &status) != 0 || !S_ISDIR(status.st_mode))
             return;
         const QString key = platform::stringByAbbreviatingWithTildeInPath(folder);
-        const double value = modified->secondsSinceReferenceDate();
+        const double value = platform::Date{double(status.st_mtim.tv_sec) + double(status.st_mtim.tv_nsec) / 1e9}.secondsSinceReferenceDate();
         const Value stored = crawl.storedTimestamps ? crawl.storedTimestamps->value(key) : Value();
         const double storedValue = stored.isNumber() ? stored.toDouble() : 0;
         if (value - storedValue < 0.1) {
@@ -110,6 +111,10 @@ void visitFolder(Crawl& crawl, const QString& folder, int depth)
             unchanged = true;
             if (crawl.debugLog)
                 PMLog("[Debug] skipping non-library file check for folder: %@", key);
+            // Where the file system counts subfolders in the link count (2 + subfolders), a
+            // folder without any needs no reading at all.
+            if (status.st_nlink == 2)
+                return;
         } else {
             if (!crawl.newTimestamps) {
                 crawl.newTimestamps = Dictionary::make();
