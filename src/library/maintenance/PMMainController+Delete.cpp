@@ -6,6 +6,8 @@
 // them, so that the search for new files does not bring them back. Cancel changes nothing.
 #include "library/model/PMMainController.h"
 
+#include "library/maintenance/PMMaintenanceShared.h"
+
 #include "foundation/NSString+PMHelpManagerFileAttributes.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMFunctions.h"
@@ -24,17 +26,10 @@ using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
 
+using pmmaintenance::defaults;
+using pmmaintenance::localized;
+
 namespace {
-
-QString localized(const char* text)
-{
-    return QCoreApplication::translate("PMMainController", text);
-}
-
-platform::UserDefaults& defaults()
-{
-    return platform::UserDefaults::standard();
-}
 
 const QString kStaticProxies = QStringLiteral("Static Proxies");
 const QString kDeleteIfTrashingFails = QStringLiteral("Delete If Trashing Fails (Apply To All)");

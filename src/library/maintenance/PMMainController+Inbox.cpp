@@ -4,6 +4,8 @@
 // library).
 #include "library/model/PMMainController.h"
 
+#include "library/maintenance/PMMaintenanceShared.h"
+
 #include "foundation/NSString+PMHelpManager.h"
 #include "foundation/NSString+PMHelpManagerMatching.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -25,12 +27,10 @@ using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
 
-namespace {
+using pmmaintenance::defaults;
+using pmmaintenance::localized;
 
-platform::UserDefaults& defaults()
-{
-    return platform::UserDefaults::standard();
-}
+namespace {
 
 const QString kBlacklist = QStringLiteral("Blacklist");
 

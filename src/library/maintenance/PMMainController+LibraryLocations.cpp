@@ -4,6 +4,8 @@
 // records that went missing with it.
 #include "library/model/PMMainController.h"
 
+#include "library/maintenance/PMMaintenanceShared.h"
+
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMLog.h"
@@ -26,17 +28,10 @@ using platform::Dictionary;
 using platform::DictionaryPtr;
 using platform::Value;
 
+using pmmaintenance::defaults;
+using pmmaintenance::localized;
+
 namespace {
-
-QString localized(const char* text)
-{
-    return QCoreApplication::translate("PMMainController", text);
-}
-
-platform::UserDefaults& defaults()
-{
-    return platform::UserDefaults::standard();
-}
 
 void refuseNesting()
 {

@@ -5,6 +5,8 @@
 // for new files waits. Files are never overwritten, and a file that cannot move stays.
 #include "library/model/PMMainController.h"
 
+#include "library/maintenance/PMMaintenanceShared.h"
+
 #include "foundation/NSString+PMHelpManagerFileNames.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMFunctions.h"
@@ -28,12 +30,7 @@ using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
 
-namespace {
-QString localized(const char* text)
-{
-    return QCoreApplication::translate("PMMainController", text);
-}
-} // namespace
+using pmmaintenance::localized;
 
 QList<PMMainController::MoveToLibraryFolderTarget> PMMainController::moveToLibraryFolderTargetsForMovieRepresentations(const ArrayPtr& movies)
 {

@@ -7,6 +7,8 @@
 // result was handed over, so that nothing is skipped unseen.
 #include "library/model/PMMainController.h"
 
+#include "library/maintenance/PMMaintenanceShared.h"
+
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
@@ -37,17 +39,10 @@ using platform::Dictionary;
 using platform::DictionaryPtr;
 using platform::Value;
 
+using pmmaintenance::defaults;
+using pmmaintenance::localized;
+
 namespace {
-
-QString localized(const char* text)
-{
-    return QCoreApplication::translate("PMMainController", text);
-}
-
-platform::UserDefaults& defaults()
-{
-    return platform::UserDefaults::standard();
-}
 
 const QString kTimestamps = QStringLiteral("Library Check Timestamps");
 
@@ -145,7 +140,7 @@ void visitFolder(Crawl& crawl, const QString& folder, int depth)
 QStringList crawlLibraryFolders(const QStringList& folders, const QString& settingsPath, bool allVolumes, const RecordsByPath& table,
                                 DictionaryPtr* getTimestamps)
 {
-    Crawl crawl{table, settingsPath};
+    Crawl crawl{table, settingsPath, false, nullptr, nullptr, {}, false};
     crawl.timestampsOn = defaults().boolForKey(QStringLiteral("Check For Non-Library Files Via Top-Level Modification Date"));
     crawl.debugLog = defaults().boolForKey(QStringLiteral("PMDebugLog"));
     if (crawl.timestampsOn)

@@ -8,6 +8,8 @@
 // Move All / Copy All.
 #include "library/model/PMMainController.h"
 
+#include "library/maintenance/PMMaintenanceShared.h"
+
 #include "foundation/NSString+PMHelpManagerFileNames.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMFunctions.h"
@@ -29,17 +31,10 @@ using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
 
+using pmmaintenance::defaults;
+using pmmaintenance::localized;
+
 namespace {
-
-QString localized(const char* text)
-{
-    return QCoreApplication::translate("PMMainController", text);
-}
-
-platform::UserDefaults& defaults()
-{
-    return platform::UserDefaults::standard();
-}
 
 // Set while automatic names are computed and not yet removed again.
 bool gAutomaticNamesPending = false;
