@@ -3,6 +3,7 @@
 // path components only) and removed; and the inbox and the blacklist.
 #include "library/maintenance/FilesFixture.h"
 
+#include "library/model/PMCachedSettings.h"
 #include "platform/Paths.h"
 
 #include <QtWidgets/QApplication>
@@ -119,6 +120,26 @@ TEST_F(LibraryLocationsTest, ChangingTheLibraryIsRefusedWhileFilesMove)
     EXPECT_TRUE(platform::UserDefaults::standard().objectForKey(QStringLiteral("Libraries")).isNull());
     c().changeLibraryLocation(other, true, 0);
     EXPECT_EQ(c().libraryPath(), m_library);
+}
+
+TEST_F(LibraryLocationsTest, ChangingTheLibraryOrganisesTheOldOneAndSearchesTheNewOne)
+{
+    PMMainController::installSeriesServices();
+    setDefault(QStringLiteral("Determine Names Automatically: Pattern"), QString());
+    const auto clip = fileMovie(m_library + QStringLiteral("/loose/x.mov"), "clip");
+    clip->setValue(QStringLiteral("Clip"), QStringLiteral("Title"));
+    library({v(folder(QStringLiteral("Box"), {v(clip)}))});
+    const QString other = testsupport::makeTempDir(QStringLiteral("other"));
+    testsupport::writeFile(other + QStringLiteral("/waiting.mov"), "w");
+    setDefault(QStringLiteral("Include Non-Library Files Without Prompt"), true);
+    c()._didFinishLaunching = true;
+    PMCachedSettings::determineNamesAutomatically = true;
+    const bool changed = c().setLibraryLocation(other);
+    c()._didFinishLaunching = false;
+    PMCachedSettings::determineNamesAutomatically = false;
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(testsupport::readFile(m_library + QStringLiteral("/Box/Clip.mov")), QByteArray("clip"));
+    EXPECT_TRUE(testsupport::waitUntil([] { return names(c().pellisSourceStorageSection()->rawChildren()).contains(QStringLiteral("waiting")); }));
 }
 
 TEST_F(LibraryLocationsTest, InboxShowsNewestFirstAndASecondPressTagsTheSelection)
