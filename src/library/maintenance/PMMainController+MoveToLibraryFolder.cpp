@@ -142,28 +142,41 @@ void PMMainController::moveToLibraryFolder(const QString& folder, const ArrayPtr
             if (willMove)
                 willMove(path);
             const QString target = availablePath(folder + u'/' + QFileInfo(path).fileName());
-            QString finalPath;
+            const auto record = work->records.at(i);
+            const qsizetype movedSoFar = moved + 1;
+            const std::uint64_t bytesSoFar = movedBytes + work->sizes.at(i);
+            // Each moved file is recorded on the main thread; one copied to another file
+            // system is recorded, and the index saved, before its source goes.
+            const auto commit = [this, work, record, movedSoFar, bytesSoFar](const QString& newPath, bool copied) {
+                platform::dispatchSyncMain([this, work, record, newPath, movedSoFar, bytesSoFar, copied] {
+                    record->setURL(QUrl::fromLocalFile(newPath));
+                    record->setOriginalURLFileAttributes();
+                    if (copied && _libraryIsLoaded)
+                        saveLibrary();
+                    if (!_stopMovingToLibraryFolder) {
+                        _numberOfRemainingItemsMovingToLibraryFolder = int(work->paths.size() - movedSoFar);
+                        _movingToLibraryFolderFraction = work->totalBytes ? double(bytesSoFar) / double(work->totalBytes) : 0;
+                        updateApplicationIcon();
+                    } else {
+                        work->stop = true;
+                    }
+                });
+            };
+            const auto revert = [this, record, path] {
+                platform::dispatchSyncMain([this, record, path] {
+                    record->setURL(QUrl::fromLocalFile(path));
+                    if (_libraryIsLoaded)
+                        saveLibrary();
+                });
+            };
             QString error;
-            if (target.isEmpty() || !platform::moveItem(path, target, platform::NameConflict::UseFreeName, &finalPath, &error)) {
+            if (target.isEmpty() || !pmmaintenance::moveItemCommitting(path, target, commit, revert, &error)) {
                 PMLog("cannot move <%@> to <%@>", path, target);
                 stayed->append(path);
                 continue;
             }
-            ++moved;
-            movedBytes += work->sizes.at(i);
-            const auto record = work->records.at(i);
-            const QString newPath = finalPath.isEmpty() ? target : finalPath;
-            platform::dispatchSyncMain([this, work, record, newPath, moved, movedBytes] {
-                record->setURL(QUrl::fromLocalFile(newPath));
-                record->setOriginalURLFileAttributes();
-                if (!_stopMovingToLibraryFolder) {
-                    _numberOfRemainingItemsMovingToLibraryFolder = int(work->paths.size() - moved);
-                    _movingToLibraryFolderFraction = work->totalBytes ? double(movedBytes) / double(work->totalBytes) : 0;
-                    updateApplicationIcon();
-                } else {
-                    work->stop = true;
-                }
-            });
+            moved = movedSoFar;
+            movedBytes = bytesSoFar;
         }
         platform::dispatchAsyncMain([this, work, moved, stayed] {
             for (const auto& record : work->records)

@@ -26,6 +26,7 @@
 #include <QtCore/QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -235,8 +236,27 @@ bool organizerWalk(PMMainController& c, const ArrayPtr& items, ArrayPtr ancestor
         const bool moves = inside || r.move;
         QString finalPath;
         QString error;
-        const bool done = moves ? platform::moveItem(path, available, platform::NameConflict::UseFreeName, &finalPath, &error)
-                                : platform::copyItem(path, available, platform::NameConflict::UseFreeName, &finalPath, &error);
+        bool done = false;
+        if (moves) {
+            // A file copied to another file system is recorded (and the index saved) before
+            // its source goes, so that a crash in between loses no record.
+            done = pmmaintenance::moveItemCommitting(
+                path, available,
+                [&](const QString& newPath, bool copied) {
+                    finalPath = newPath;
+                    movie->setURL(QUrl::fromLocalFile(newPath));
+                    if (copied && c._libraryIsLoaded)
+                        c.saveLibrary();
+                },
+                [&] {
+                    movie->setURL(QUrl::fromLocalFile(path));
+                    if (c._libraryIsLoaded)
+                        c.saveLibrary();
+                },
+                &error);
+        } else {
+            done = platform::copyItem(path, available, platform::NameConflict::UseFreeName, &finalPath, &error);
+        }
         if (!done) {
             PMLog("cannot %@ <%@> to <%@>: %@", moves ? "move" : "copy", path, available, error);
             c._filesThatStayed.append(path);
@@ -246,13 +266,45 @@ bool organizerWalk(PMMainController& c, const ArrayPtr& items, ArrayPtr ancestor
         }
         if (moves)
             c.deleteFolder(parentFolder(path), base);
-        movie->setURL(QUrl::fromLocalFile(finalPath.isEmpty() ? available : finalPath));
+        if (!moves)
+            movie->setURL(QUrl::fromLocalFile(finalPath.isEmpty() ? available : finalPath));
         changed = true;
     }
     return changed;
 }
 
 } // namespace
+
+bool pmmaintenance::moveItemCommitting(const QString& source, const QString& destination,
+                                       const std::function<void(const QString& path, bool copied)>& commit, const std::function<void()>& revert,
+                                       QString* error)
+{
+    int reason = 0;
+    if (platform::renameWithoutReplacing(source, destination, error, &reason)) {
+        commit(destination, false);
+        return true;
+    }
+    if (reason != EXDEV) {
+        QString finalPath;
+        if (!platform::moveItem(source, destination, platform::NameConflict::UseFreeName, &finalPath, error))
+            return false;
+        commit(finalPath.isEmpty() ? destination : finalPath, false);
+        return true;
+    }
+    QString copy;
+    if (!platform::copyItem(source, destination, platform::NameConflict::UseFreeName, &copy, error))
+        return false;
+    if (copy.isEmpty())
+        copy = destination;
+    commit(copy, true);
+    if (removeItemAtPath(source))
+        return true;
+    removeItemAtPath(copy);
+    revert();
+    if (error)
+        *error = platform::format(u"cannot remove <%@> after copying it", source);
+    return false;
+}
 
 bool PMMainController::updateFileLocations(const FileLocationsRequest& request)
 {
