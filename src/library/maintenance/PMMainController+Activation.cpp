@@ -22,8 +22,7 @@ void PMMainController::applicationDidBecomeActive()
     if (!platform::UserDefaults::standard().boolForKey(QStringLiteral("Do Not Listen To Remote Control")))
         setListeningToRemoteControl(true);
     updateCachedFileMetadataTagsForMovieRepresentations(nullptr);
-    if (_autoDetectAndIncludeNonLibraryFilesHook)
-        _autoDetectAndIncludeNonLibraryFilesHook();
+    autoDetectAndIncludeNonLibraryFiles();
 }
 
 void PMMainController::applicationDidResignActive()

@@ -382,12 +382,6 @@ void PMMainController::hideProgressSheet()
         _dropWindow.progressSheet(false);
 }
 
-void PMMainController::updateFileLocations(const FileLocationsRequest& request)
-{
-    if (_updateFileLocationsHook)
-        _updateFileLocationsHook(request);
-}
-
 void PMMainController::resetDropStateForTesting()
 {
     _groupItemsParent = nullptr;
@@ -396,41 +390,12 @@ void PMMainController::resetDropStateForTesting()
     _nonLibraryFilesCheckSuppressionLevel = 0;
     _draggingDestinationDropOnRow = -1;
     _progressSheetIsVisible = false;
-    _updateFileLocationsHook = nullptr;
     _dropWindow = DropWindowHooks();
     layoutCounter() = 0;
 }
 
 // ---------------------------------------------------------------------------
 // Drag sources
-
-bool PMMainController::canDragOrDeleteItems(const ArrayPtr& items, bool* byRemovingFromLibrary, bool* orBlacklisting)
-{
-    bool removes = false;
-    bool blacklists = false;
-    if (!items || items->isEmpty())
-        return false;
-    for (const Value& v : *items) {
-        PMLibraryItem* item = PMItem(v);
-        if (!item || item->isOnlineItem())
-            return false;
-        if (PMLibraryContainer* container = PMContainer(v)) {
-            if (container->isSourceStorageSection() || container->isExternalMediaItem() || container->isSmartGroupSubdivision()
-                || !container->topLevelRole().isEmpty())
-                return false;
-            removes = true;
-        } else if (item->isExternalMediaItem()) {
-            blacklists = true;
-        } else if (!item->isStaticPlaylistProxy()) {
-            removes = true;
-        }
-    }
-    if (byRemovingFromLibrary)
-        *byRemovingFromLibrary = removes;
-    if (orBlacklisting)
-        *orBlacklisting = blacklists;
-    return true;
-}
 
 bool PMMainController::tableView(PMLibraryView tableView, const QList<qsizetype>& writeRowsWithIndexes, QMimeData& toPasteboard)
 {

@@ -6,6 +6,7 @@
 #include "foundation/NSString+PMHelpManagerFileNames.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMLog.h"
+#include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/OpenPanel.h"
 #include "platform/Paths.h"
@@ -231,6 +232,8 @@ bool PMMainController::setLibraryLocation(const QString& path)
     }
 
     organizeSeriesIDs();
+    if (PMCachedSettings::determineNamesAutomatically)
+        organizeLibraryFiles();
     // The library being left must be on disk before another one replaces it in memory.
     if (!saveLibraryAndCleanUpImagesIfAppropriate(true) && !_lastSaveError.isEmpty()) {
         PMLog("not switching to library <%@>: the current library could not be saved", path);
@@ -249,6 +252,7 @@ bool PMMainController::setLibraryLocation(const QString& path)
     loadLibrary();
     updateLibraryAndInvalidateDependencies(true, false, false);
     bringMainWindowToFront();
+    autoDetectAndIncludeNonLibraryFiles();
     return true;
 }
 

@@ -32,26 +32,6 @@ QString localized(const char* text)
 }
 } // namespace
 
-QString PMMainController::namesListForItems(const ArrayPtr& items, bool sort)
-{
-    QStringList names;
-    if (items)
-        for (const Value& item : *items)
-            if (PMLibraryItem* libraryItem = PMItem(item))
-                names.append(libraryItem->displayName());
-    if (sort)
-        std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return a.localeAwareCompare(b) < 0; });
-    QStringList lines;
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (i == 9 && names.size() > 10) {
-            lines.append(QStringLiteral("• ") + localized("(%1 more)").arg(names.size() - 9));
-            break;
-        }
-        lines.append(QStringLiteral("• ") + names.at(i));
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 bool PMMainController::applicationShouldTerminate()
 {
     const QString stove = localized("Wait! You seem to have forgotten something on the stove...");
@@ -115,9 +95,12 @@ bool PMMainController::applicationShouldTerminate()
             }
             if (clear) {
                 step("clearTemporaryStorage");
-                // The temporary storage holds references only: its items leave the library,
-                // their files stay where they are.
-                children->removeAll();
+                // Its items leave the library; files that were moved into the library
+                // folder for them go to the Trash when the user agrees.
+                const ArrayPtr items = platform::Array::make();
+                for (const Value& child : *children)
+                    items->append(child);
+                deleteItems(items, nullptr, false, true, false);
                 temporary->invalidateChildrenRecursively(true);
                 invalidateLibraryDependencies();
             }

@@ -123,7 +123,16 @@ void PMMainController::populateSaveArray(Array& saveArray, const ArrayPtr& fromL
             } else {
                 saved->setValue(QStringLiteral("URL"), movie->URL().toString());
             }
-            saved->setValue(QStringLiteral("User Settings"), Value(movie->userSettings()));
+            // The automatic file name lives for one turn of the run loop only; a save
+            // in that turn (the quit's) must not keep it.
+            platform::DictionaryPtr settings = movie->userSettings();
+            if (settings->contains(QStringLiteral("Auto-Filename"))) {
+                auto copy = Dictionary::make();
+                copy->map() = settings->map();
+                copy->remove(QStringLiteral("Auto-Filename"));
+                settings = copy;
+            }
+            saved->setValue(QStringLiteral("User Settings"), Value(settings));
             if (collectMovieRepresentationIDs)
                 collectMovieRepresentationIDs->append(movie->uniqueLibraryID());
             saveArray.append(Value(saved));

@@ -609,7 +609,7 @@ void PMMainController::volumeWasMountedOrUnmounted(const QString& volumePath)
     _skipMissingStatusUpdate = false;
     updateLibrary();
     updateCachedFileMetadataTagsForMovieRepresentations(nullptr);
-    // The search for new files in the library folders starts here once it exists.
+    autoDetectAndIncludeNonLibraryFiles();
 }
 
 void PMMainController::startWatchingVolumes()

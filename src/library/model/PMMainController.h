@@ -29,6 +29,7 @@ class PMMovieRepresentationPrototype;
 class QAction;
 class QKeyEvent;
 struct PMPlayerViewContent;
+class QMenu;
 class QMimeData;
 class QUrl;
 class QWidget;
@@ -195,8 +196,9 @@ public:
     void expireSmartGroups();
     // The delay of the pending expiry in seconds, or -1 without one (diagnostics, tests).
     double _smartGroupExpiryDelay = -1;
-    // The organiser's share (bringing the library folder in order): nothing moves yet.
-    void organizeLibraryFolderForUpdate() {}
+    // The organiser's share of an update that forces file locations: brings the library
+    // folder in order.
+    void organizeLibraryFolderForUpdate();
     void updateCachedFileMetadataTagsForMovieRepresentations(const platform::ArrayPtr& movies);
     // Mount and unmount: the missing state is tested again and the library updated.
     void volumeWasMountedOrUnmounted(const QString& volumePath);
@@ -274,9 +276,8 @@ public:
     void setListeningToRemoteControl(bool listening);
     bool _isListeningToRemoteControl = false;
     std::function<void(bool listening)> _remoteControlListeningHook;
-    // The search for new files in the library folders, started on becoming active; the
-    // part that searches installs it (until then there is nothing to search with).
-    std::function<void()> _autoDetectAndIncludeNonLibraryFilesHook;
+    // The search for new files in the library folders is started on becoming active
+    // (`autoDetectAndIncludeNonLibraryFiles`, with the files kept in order below).
 
     // User scripts listed under a time key ("Pre-Startup Scripts", ...), run in order.
     void runScriptsForTimeKey(const QString& timeKey);
@@ -419,11 +420,13 @@ public:
     platform::ArrayPtr uniqueMovieRepresentationsFromItems(const platform::ArrayPtr& items, const QStringList& restrictToPaths, bool sort,
                                                            bool orIncludeHiddenMovieRepresentations, bool includeProxies);
 
-    // The organiser's share of an import: moves or copies the movies' files into the library
-    // folder and brings it in order. Until the organiser is there its preflight collects
-    // nothing, so no transfer is scheduled; `_updateFileLocationsHook` replaces it.
+    // The organiser: moves files inside the library folders to their organised place
+    // (organize), moves or copies files from outside into them (move, copy), or only
+    // collects the records it would touch (preflightCollection). Items nil: the library's
+    // own movie section and the temporary storage. Answers whether a file was moved or copied.
     struct FileLocationsRequest {
         platform::ArrayPtr items;
+        platform::ArrayPtr ancestors; // the containers above the items, innermost first (nil: looked up)
         bool includeMovingFiles = false;
         bool organize = false;
         bool move = false;
@@ -431,9 +434,9 @@ public:
         platform::Array* preflightCollection = nullptr;
         QString showProgress; // the progress text (format with the file number, count and name)
         std::optional<platform::Date> startDate;
+        bool runTwice = false;
     };
-    void updateFileLocations(const FileLocationsRequest& request);
-    std::function<void(const FileLocationsRequest&)> _updateFileLocationsHook;
+    bool updateFileLocations(const FileLocationsRequest& request);
     // The scheduled transfer of an import: runs the organiser over the records, then ends
     // the import.
     void transferFilesToLibraryFolder(const platform::ArrayPtr& records, bool copy, const platform::ArrayPtr& dropped, bool organize);
@@ -585,9 +588,8 @@ public:
     // sequence: the grid's visible positions, and the files named and placed
     // automatically. Neither part is there yet: until then they do nothing.
     void saveVisibleGroupViewRects() {}
-    void organizeLibraryFiles() {}
     // The bulleted list of item names that confirmations show (at most 10 lines).
-    QString namesListForItems(const platform::ArrayPtr& items, bool sort);
+    QString namesListForItems(const platform::ArrayPtr& items, bool sort) { return namesListForItems(items, {}, sort, false, {}); }
     // The main window built from the "MainWindow" interface file.
     QPointer<QWidget> _mainWindow;
     int _numberOfRemainingItemsMovingToLibraryFolder = 0;
@@ -694,6 +696,112 @@ public:
     void showPlaybackControlsByFadingIn(bool fadeIn);
     // Tests: forgets the current movie, its player and the transport state.
     void resetPlaybackForTesting();
+
+    // ---------------------------------------------------------------------------------
+    // Keeping the files in order: deleting, the inbox and the blacklist, organising the
+    // library folder, moving movies to another library folder, new files found in the
+    // library folders, choosing and changing library locations.
+
+    // Deleting. The core asks (unless told not to), moves the files of deleted movies that
+    // lie inside the library folders to the Trash when the user agrees, and blacklists what
+    // must not come back. With `orDetermineWhetherConfirmationIsRequired` it changes
+    // nothing and only reports (YES through it) whether a question would be asked.
+    bool deleteItems(const platform::ArrayPtr& items, bool* orDetermineWhetherConfirmationIsRequired, bool confirm, bool confirmTrash,
+                     bool updateUI);
+    bool deleteItems(const platform::ArrayPtr& items) { return deleteItems(items, nullptr, true, true, true); }
+    void deleteItemsFromMenuItem(const platform::Value& representedObject);
+    void deleteMovieRepresentationRegardless(const platform::Value& movie);
+    bool handleSelectAllRequestFromCollectionView(PMLibraryView view);
+    bool canDeleteSelectedItemsFromCollectionView(PMLibraryView view);
+    bool deleteSelectedItemsFromCollectionView(PMLibraryView view);
+    // The window's share of deleting: the selections of the list and the source list, the
+    // select-all of the grid's or the list's tab, presentation mode, the preference check
+    // boxes of the three questions (by default key) and the removal of a movie's images.
+    struct MaintenanceWindowHooks {
+        std::function<platform::ArrayPtr()> selectedGroupListItems;
+        std::function<platform::ArrayPtr()> accessibleSelectedLibraryItems;
+        std::function<PMLibraryContainerPtr()> selectedContainer;
+        std::function<void()> selectAllInSelectedGroupTab;
+        std::function<bool()> isInPresentationMode;
+        std::function<void()> togglePresentation;
+        std::function<void(const QString& defaultKey, bool on)> setConfirmationSwitch;
+        std::function<void(PMMovieRepresentationPrototype& movie)> removeImagesOfMovieRepresentation;
+        // The progress sheet's text and bar, and whether its Cancel button was pressed.
+        std::function<void(const QString& text, int percent)> progressUpdate;
+        std::function<bool()> progressCancelPressed;
+        // The inbox popover: shown with its items, closed; the selected inbox items.
+        std::function<bool(const platform::ArrayPtr& proxies)> showInboxPopover;
+        std::function<void()> closeInboxPopover;
+        std::function<platform::ArrayPtr()> selectedInboxItems;
+        std::function<bool()> isRunningModal;
+    };
+    MaintenanceWindowHooks _maintenanceWindow;
+
+    // The inbox and the blacklist.
+    platform::ArrayPtr inboxMovieRepresentationsSorted(bool sorted);
+    void showInbox();
+    qsizetype numberOfSelectedInboxItems();
+    bool destroyInbox();
+    platform::ArrayPtr _inboxItems; // the proxies the open inbox shows; nil while closed
+    // The blacklist sheet's text, and what OK stores from it.
+    QString blacklistText() const;
+    void blacklistOK(const QString& text);
+    void addBlacklistPaths(const QStringList& paths);
+    // The blacklist sheet (interface "Blacklist"): a text of one pattern a line, OK and Cancel.
+    void showBlacklist();
+    void blacklistCancel();
+    void updateBlacklistAttributes();
+    QPointer<QWidget> blacklistSheet;
+    QPointer<QWidget> blacklistField; // a QPlainTextEdit
+
+    // Organising the library folder.
+    bool organizeLibraryFiles();
+    void organizeLibraryFilesCommand();
+    void moveAllToLibraryFolder() { transferAllToLibraryFolder(false); }
+    void copyAllToLibraryFolder() { transferAllToLibraryFolder(true); }
+    void transferAllToLibraryFolder(bool copy);
+    bool deleteFolder(const QString& folder, const QStringList& ifEmptyAndSubfolderOfFolders);
+    bool deleteFolder(const QString& folder, const QString& ifEmptyAndSubfolderOfFolder);
+    QString namesListForItems(const platform::ArrayPtr& items, const QStringList& files, bool sort, bool listReadablePaths,
+                              const QString& relativeToPath);
+    void decrementLongTermNumberOfDownloads() { --_longTermNumberOfDownloads; }
+    void decrementLongTermNumberOfConversions() { --_longTermNumberOfConversions; }
+    void invalidateLongTermNumberOfDownloads() { _longTermNumberOfDownloads = 0; }
+    void invalidateLongTermNumberOfConversions() { _longTermNumberOfConversions = 0; }
+    // The files the last organiser run could not move or copy (paths), for its report.
+    QStringList _filesThatStayed;
+
+    // Moving movies to another library folder, one file after another in the background.
+    struct MoveToLibraryFolderTarget {
+        QString title;  // the folder's readable path
+        QString folder;
+        platform::ArrayPtr items; // the records that can move (shared by all targets)
+    };
+    // The targets of the "Move to Library Folder" submenu (empty: no submenu); while a move
+    // runs, one target without folder that stops it ("Stop Moving Files").
+    QList<MoveToLibraryFolderTarget> moveToLibraryFolderTargetsForMovieRepresentations(const platform::ArrayPtr& movies);
+    void addMoveToLibraryFolderSubmenuForMovieRepresentations(const platform::ArrayPtr& movies, QMenu* toMenu);
+    void moveToLibraryFolder(const QString& folder, const platform::ArrayPtr& items);
+    void stopMovingToLibraryFolder() { _stopMovingToLibraryFolder = true; }
+    bool _stopMovingToLibraryFolder = false;
+    // Tests: called on the background thread before each file of a move.
+    std::function<void(const QString& path)> _willMoveFileToLibraryFolder;
+
+    // New files in the library folders.
+    void autoDetectAndIncludeNonLibraryFiles();
+    // With a handler the search runs in the background and answers nothing.
+    QStringList nonLibraryFilesFromAllVolumes(bool allVolumes, std::function<void(const QStringList& paths)> handler);
+    void includeNonLibraryFiles(const QStringList& paths, bool askForPermission);
+    void includeNonLibraryFilesFromMenuItem(const QStringList& paths, int menuItemTag);
+    // How many searches were started (diagnostics, tests).
+    int _numberOfNonLibraryFileSearches = 0;
+
+    // Choosing and changing library locations (the folder panel is with the locations above).
+    // A menu item's path (empty: the open panel), its state and tag.
+    void changeLibraryLocation(const QString& path, bool menuItemIsOn, int menuItemTag);
+    void addSupplementaryLibraryLocation();
+    void locateSupplementaryLibraryLocation(const QString& expandedPath);
+    void deleteSupplementaryLibraryLocation(const QString& readablePath);
 
     // ---------------------------------------------------------------------------------
     // Auxiliary services: the state the Dock badge shows (its drawing comes with the

@@ -504,7 +504,6 @@ QString PMMovieRepresentationPrototype::availablePathForLibraryAncestors(const p
             *isFileMatch = true;
         return suggested;
     }
-    if (isFileMatch)
-        *isFileMatch = false;
-    return availablePathWithCurrentPath(suggested, current, nullptr);
+    // The free-name search also finds the record's own file among the numbered names.
+    return availablePathWithCurrentPath(suggested, current, isFileMatch);
 }

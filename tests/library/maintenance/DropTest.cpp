@@ -89,6 +89,8 @@ protected:
     {
         ModelTest::SetUp();
         c().resetDropStateForTesting();
+        for (const char* key : {"Move/Copy To Library", "Move/Copy To Library Mode", "Library Path"})
+            platform::UserDefaults::standard().removeObjectForKey(QString::fromUtf8(key));
         platform::setPromisedFilesReceiver(nullptr);
     }
     void TearDown() override
@@ -638,19 +640,14 @@ TEST_F(DropTest, SourceListRedirectsToTheMoviesSectionAndHighlightsTheTarget)
 TEST_F(DropTest, TransfersIntoTheLibraryFolderRunAfterTheDrop)
 {
     buildLibrary();
+    const QString libraryFolder = testsupport::makeTempDir(QStringLiteral("library"));
+    const QString outside = testsupport::makeTempDir(QStringLiteral("outside"));
+    setDefault(QStringLiteral("Library Path"), libraryFolder);
+    testsupport::writeFile(outside + QStringLiteral("/t1.mov"), "t1 movie");
+    t1->setURL(QUrl::fromLocalFile(outside + QStringLiteral("/t1.mov")));
+    t1->setMissing(false, false);
     setDefault(QStringLiteral("Move/Copy To Library"), true);
     setDefault(QStringLiteral("Move/Copy To Library Mode"), 1);
-    std::vector<PMMainController::FileLocationsRequest> requests;
-    std::vector<bool> movingDuringTransfer;
-    c()._updateFileLocationsHook = [&](const PMMainController::FileLocationsRequest& r) {
-        requests.push_back(r);
-        if (r.preflightCollection)
-            for (const Value& x : *r.items)
-                r.preflightCollection->append(x);
-        if (r.includeMovingFiles)
-            for (const Value& x : *r.items)
-                movingDuringTransfer.push_back(PMMovie(x)->isMoving());
-    };
     bool sheetShown = false;
     c()._dropWindow.progressSheet = [&](bool show) { sheetShown = sheetShown || show; };
     // t1 leaves the temporary storage for a library folder: its file is copied in.
@@ -660,27 +657,22 @@ TEST_F(DropTest, TransfersIntoTheLibraryFolderRunAfterTheDrop)
     const int savesBefore = c()._numberOfLibrarySaves;
     ASSERT_TRUE(c().dropFileURLs({}, &info, -1, A->rawChildren(), A, true));
     EXPECT_EQ(names(A->rawChildren()).last(), QStringLiteral("t1"));
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_TRUE(requests[0].copy);
-    EXPECT_FALSE(requests[0].move);
     EXPECT_TRUE(t1->isMoving());
     EXPECT_TRUE(sheetShown);
     EXPECT_EQ(PMMainController::layoutCounter(), 1);
     EXPECT_EQ(c()._nonLibraryFilesCheckSuppressionLevel, 1);
 
     ASSERT_TRUE(testsupport::waitUntil([&] { return c()._nonLibraryFilesCheckSuppressionLevel == 0; }));
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_TRUE(requests[1].includeMovingFiles);
-    EXPECT_EQ(requests[1].showProgress, QStringLiteral("Copying file %@ of %@: %@"));
-    EXPECT_EQ(movingDuringTransfer, std::vector<bool>({true}));
-    EXPECT_TRUE(requests[2].organize);
+    EXPECT_EQ(t1->path(), libraryFolder + QStringLiteral("/A/t1.mov"));
+    EXPECT_EQ(testsupport::readFile(t1->path()), QByteArray("t1 movie"));
+    EXPECT_TRUE(QFileInfo::exists(outside + QStringLiteral("/t1.mov"))); // copied, not moved
     EXPECT_FALSE(t1->isMoving());
     EXPECT_FALSE(c()._progressSheetIsVisible);
     EXPECT_EQ(PMMainController::layoutCounter(), 0);
     EXPECT_EQ(c()._numberOfLibrarySaves, savesBefore + 1);
 }
 
-TEST_F(DropTest, WithoutTheOrganiserNothingIsTransferred)
+TEST_F(DropTest, AMissingFileIsNotTransferred)
 {
     buildLibrary();
     setDefault(QStringLiteral("Move/Copy To Library"), true);

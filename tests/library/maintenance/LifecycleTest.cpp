@@ -344,22 +344,22 @@ TEST_F(LifecycleTest, BecomingActiveListensAndLooksForChangedFiles)
     PMMainController& c = mainController();
     c.setListeningToRemoteControl(false);
     QList<bool> deviceStates;
-    int searches = 0;
+    int searchesBefore = c._numberOfNonLibraryFileSearches;
+    auto searches = [&] { return c._numberOfNonLibraryFileSearches - searchesBefore; };
     c._remoteControlListeningHook = [&](bool listening) { deviceStates << listening; };
-    c._autoDetectAndIncludeNonLibraryFilesHook = [&] { ++searches; };
     c.startObservingApplicationState();
     auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     ASSERT_TRUE(application);
     // Start from a known inactive state whatever the platform reported.
     Q_EMIT application->applicationStateChanged(Qt::ApplicationInactive);
     deviceStates.clear();
-    searches = 0;
+    searchesBefore = c._numberOfNonLibraryFileSearches;
 
     // Only passages into and out of the active state count, each once.
     Q_EMIT application->applicationStateChanged(Qt::ApplicationActive);
     Q_EMIT application->applicationStateChanged(Qt::ApplicationActive);
     EXPECT_TRUE(c._isListeningToRemoteControl);
-    EXPECT_EQ(searches, 1);
+    EXPECT_EQ(searches(), 1);
     Q_EMIT application->applicationStateChanged(Qt::ApplicationHidden);
     Q_EMIT application->applicationStateChanged(Qt::ApplicationInactive);
     EXPECT_FALSE(c._isListeningToRemoteControl);
@@ -369,10 +369,9 @@ TEST_F(LifecycleTest, BecomingActiveListensAndLooksForChangedFiles)
     defaults().setBool(true, QStringLiteral("Do Not Listen To Remote Control"));
     Q_EMIT application->applicationStateChanged(Qt::ApplicationActive);
     EXPECT_FALSE(c._isListeningToRemoteControl);
-    EXPECT_EQ(searches, 2);
+    EXPECT_EQ(searches(), 2);
     Q_EMIT application->applicationStateChanged(Qt::ApplicationInactive);
     c._remoteControlListeningHook = nullptr;
-    c._autoDetectAndIncludeNonLibraryFilesHook = nullptr;
 }
 
 TEST_F(LifecycleTest, QuitOffersToRetryAFailedSave)

@@ -1,0 +1,202 @@
+// Deleting library items: the questions and their dry mode, the Trash and what is kept,
+// the blacklist, the current movie, storages that stay, and Cancel changing nothing.
+#include "library/maintenance/FilesFixture.h"
+
+#include "platform/Paths.h"
+
+using platform::Array;
+using platform::Value;
+
+namespace {
+
+class DeleteTest : public FilesTest {};
+
+TEST_F(DeleteTest, ThreeQuestionsTheirDryModeAndCancel)
+{
+    const auto m1 = movie(QStringLiteral("m1"));
+    const auto m2 = movie(QStringLiteral("m2"));
+    const auto empty = folder(QStringLiteral("Empty"));
+    const auto full = folder(QStringLiteral("Full"), {v(m1)});
+    const auto movies = library({v(empty), v(full), v(m2)});
+    struct Case {
+        Value item;
+        QString key;
+        QString text;
+    } cases[] = {
+        {v(empty), QStringLiteral("Delete Containers Without Confirmation"), QStringLiteral("Are you sure you want to delete the selected items?")},
+        {v(full), QStringLiteral("Delete Items Without Confirmation"), QStringLiteral("Are you sure you want to delete the selected files from your library?")},
+        {Value(m2->proxy()), QStringLiteral("Delete Smart Group Children Without Confirmation"),
+         QStringLiteral("Are you sure you want to delete the selected files from your library?")},
+    };
+    QString removedKey;
+    c()._maintenanceWindow.setConfirmationSwitch = [&](const QString& key, bool on) { removedKey = on ? QString() : key; };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.key.toStdString());
+        const qsizetype before = movies->rawChildren()->count();
+        bool required = false;
+        EXPECT_FALSE(c().deleteItems(items({k.item}), &required, true, true, false));
+        EXPECT_TRUE(required);
+        EXPECT_TRUE(m_alerts.isEmpty());
+
+        m_answers = {1}; // Cancel
+        EXPECT_FALSE(c().deleteItems(items({k.item})));
+        ASSERT_EQ(m_alerts.size(), 1);
+        EXPECT_EQ(m_alerts[0].messageText, QStringLiteral("Delete Items?"));
+        EXPECT_EQ(m_alerts[0].informativeText, k.text);
+        EXPECT_EQ(m_alerts[0].buttons,
+                  QStringList({QStringLiteral("Delete"), QStringLiteral("Cancel"), QStringLiteral("Delete and Stop Asking for Confirmation")}));
+        EXPECT_EQ(movies->rawChildren()->count(), before);
+
+        m_alerts.clear();
+        m_answers = {2}; // delete, and stop asking
+        EXPECT_TRUE(c().deleteItems(items({k.item})));
+        EXPECT_EQ(movies->rawChildren()->count(), before - 1);
+        EXPECT_TRUE(platform::UserDefaults::standard().boolForKey(k.key));
+        EXPECT_EQ(removedKey, k.key);
+        m_alerts.clear();
+        c().invalidateLibraryDependencies();
+    }
+    // Every question off: the dry mode leaves its flag as the caller set it.
+    const auto again = folder(QStringLiteral("Again"));
+    movies->rawChildren()->append(v(again));
+    bool required = false;
+    EXPECT_FALSE(c().deleteItems(items({v(again)}), &required, true, true, false));
+    EXPECT_FALSE(required);
+    EXPECT_EQ(movies->rawChildren()->count(), 1);
+}
+
+TEST_F(DeleteTest, StaticPlaylistEntriesLeaveOnlyWhenConfirmed)
+{
+    const auto m1 = movie(QStringLiteral("m1"));
+    const auto m2 = movie(QStringLiteral("m2"));
+    const auto movies = library({v(m1), v(m2)});
+    const auto playlist = folder(QStringLiteral("P"));
+    playlist->setValue(QStringLiteral("Static Proxies"), Value(Array::make({m1->uniqueLibraryID(), m2->uniqueLibraryID()})));
+    c().smartGroupStorage()->rawChildren()->append(v(playlist));
+    c().invalidateLibraryDependencies();
+    const auto shown = playlist->filteredChildren();
+    ASSERT_EQ(shown->count(), 2);
+    const Value entry = shown->at(0);
+    ASSERT_TRUE(PMMovie(entry)->isStaticPlaylistProxy());
+
+    // With a movie of the library: Cancel keeps the entry too.
+    m_answers = {1};
+    EXPECT_FALSE(c().deleteItems(items({entry, v(m2)})));
+    EXPECT_EQ(playlist->value(QStringLiteral("Static Proxies")).array()->count(), 2);
+    EXPECT_EQ(movies->rawChildren()->count(), 2);
+
+    // Alone: no question, only the playlist changes.
+    m_alerts.clear();
+    EXPECT_TRUE(c().deleteItems(items({entry})));
+    EXPECT_TRUE(m_alerts.isEmpty());
+    EXPECT_EQ(playlist->value(QStringLiteral("Static Proxies")).array()->count(), 1);
+    EXPECT_EQ(movies->rawChildren()->count(), 2);
+}
+
+TEST_F(DeleteTest, FilesInTheLibraryFolderGoToTheTrashOrStayBlacklisted)
+{
+    const auto inside = fileMovie(m_library + QStringLiteral("/A/B/in.mov"));
+    const auto kept = fileMovie(m_library + QStringLiteral("/kept.mov"));
+    const auto outside = fileMovie(m_outside + QStringLiteral("/out.mov"));
+    const auto movies = library({v(inside), v(kept), v(outside)});
+
+    // The deletion question was asked: the Trash question has two buttons.
+    m_answers = {0, 0};
+    ASSERT_TRUE(c().deleteItems(items({v(inside), v(outside)})));
+    ASSERT_EQ(m_alerts.size(), 2);
+    EXPECT_EQ(m_alerts[1].messageText, QStringLiteral("Move Files to Trash?"));
+    EXPECT_EQ(m_alerts[1].buttons, QStringList({QStringLiteral("Move Files to Trash"), QStringLiteral("Keep Files")}));
+    EXPECT_TRUE(m_alerts[1].informativeText.contains(QStringLiteral("• ")));
+    EXPECT_FALSE(exists(m_library + QStringLiteral("/A/B/in.mov")));
+    EXPECT_FALSE(exists(m_library + QStringLiteral("/A"))); // emptied folders go, up to the library folder
+    EXPECT_TRUE(exists(m_library));
+    EXPECT_TRUE(exists(m_outside + QStringLiteral("/out.mov"))); // outside: never trashed
+    EXPECT_EQ(names(movies->rawChildren()), QStringList({QStringLiteral("kept")}));
+
+    // Without the deletion question: three buttons; Cancel changes nothing, Keep Files
+    // keeps the file and blacklists it.
+    c().invalidateLibraryDependencies();
+    setDefault(QStringLiteral("Delete Items Without Confirmation"), true);
+    m_alerts.clear();
+    m_answers = {1};
+    EXPECT_FALSE(c().deleteItems(items({v(kept)})));
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_EQ(m_alerts[0].buttons, QStringList({QStringLiteral("Move Files to Trash"), QStringLiteral("Cancel"), QStringLiteral("Keep Files")}));
+    EXPECT_EQ(movies->rawChildren()->count(), 1);
+    bool required = false;
+    EXPECT_FALSE(c().deleteItems(items({v(kept)}), &required, true, true, false));
+    EXPECT_TRUE(required);
+    m_answers = {2};
+    EXPECT_TRUE(c().deleteItems(items({v(kept)})));
+    EXPECT_TRUE(exists(m_library + QStringLiteral("/kept.mov")));
+    EXPECT_TRUE(movies->rawChildren()->isEmpty());
+    EXPECT_EQ(platform::UserDefaults::standard().arrayForKey(QStringLiteral("Blacklist"))->at(0).string(),
+              platform::stringByAbbreviatingWithTildeInPath(m_library + QStringLiteral("/kept.mov")));
+}
+
+TEST_F(DeleteTest, AFileAnotherRecordStillNamesIsNeverTrashed)
+{
+    const QString path = m_library + QStringLiteral("/shared.mov");
+    const auto first = fileMovie(path);
+    const auto second = PMMovieRepresentationOriginal::movieRepresentationWithPath(path);
+    const auto movies = library({v(first)});
+    c().temporaryStorage()->rawChildren()->append(v(second));
+    setDefault(QStringLiteral("Move Files To Trash Without Confirmation"), true);
+    setDefault(QStringLiteral("Delete Items Without Confirmation"), true);
+    ASSERT_TRUE(c().deleteItems(items({v(first)})));
+    EXPECT_TRUE(exists(path));
+    // The last record that names it takes it along.
+    ASSERT_TRUE(c().deleteItems(items({v(second)})));
+    EXPECT_FALSE(exists(path));
+    // With "Do Not Organize Library Folder" nothing goes to the Trash.
+    const auto third = fileMovie(m_library + QStringLiteral("/third.mov"));
+    movies->rawChildren()->append(v(third));
+    setDefault(QStringLiteral("Do Not Organize Library Folder"), true);
+    ASSERT_TRUE(c().deleteItems(items({v(third)})));
+    EXPECT_TRUE(exists(m_library + QStringLiteral("/third.mov")));
+}
+
+TEST_F(DeleteTest, ExternalMediaItemsAreBlacklistedNotRemoved)
+{
+    const auto external = fileMovie(m_outside + QStringLiteral("/music video.m4v"));
+    external->m_associatedMLMediaObject = Value(QStringLiteral("media object"));
+    const auto section = c().iTunesSourceStorageSection();
+    section->rawChildren()->append(v(external));
+    c().invalidateLibraryDependencies();
+    m_answers = {0};
+    ASSERT_TRUE(c().deleteItems(items({v(external)})));
+    EXPECT_EQ(m_alerts[0].informativeText, QStringLiteral("Are you sure you want to delete the selected items?"));
+    EXPECT_EQ(section->rawChildren()->count(), 1);
+    EXPECT_TRUE(exists(m_outside + QStringLiteral("/music video.m4v")));
+    const auto blacklist = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Blacklist"));
+    ASSERT_TRUE(blacklist);
+    EXPECT_EQ(blacklist->count(), 1);
+}
+
+TEST_F(DeleteTest, TheCurrentMovieIsLetGoAndStoragesStay)
+{
+    const auto m1 = movie(QStringLiteral("m1"));
+    const auto box = folder(QStringLiteral("Box"), {v(m1)});
+    const auto movies = library({v(box)});
+    c()._currentMovieRepresentation = v(m1);
+    bool left = false;
+    c()._maintenanceWindow.isInPresentationMode = [] { return true; };
+    c()._maintenanceWindow.togglePresentation = [&] { left = true; };
+    setDefault(QStringLiteral("Delete Items Without Confirmation"), true);
+    ASSERT_TRUE(c().deleteItems(items({v(box)})));
+    EXPECT_TRUE(c()._currentMovieRepresentation.isNull());
+    EXPECT_TRUE(left);
+    EXPECT_TRUE(movies->rawChildren()->isEmpty());
+
+    // Top-level storages are never removed; nothing to delete beeps.
+    const auto storages = items({v(c().temporaryStorage()), v(c().existingSourceStorage())});
+    const qsizetype top = c()._library->count();
+    EXPECT_FALSE(c().deleteItems(storages, nullptr, false, false, true));
+    EXPECT_EQ(c()._library->count(), top);
+    EXPECT_FALSE(c().canDragOrDeleteItems(items({v(c().temporaryStorage())}), nullptr, nullptr));
+    const int beeps = platform::beepCount();
+    EXPECT_FALSE(c().deleteItems(Array::make()));
+    EXPECT_EQ(platform::beepCount(), beeps + 1);
+}
+
+} // namespace

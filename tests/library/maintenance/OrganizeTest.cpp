@@ -1,0 +1,207 @@
+// Organising the library folder: the folder layout, automatic names, free names for taken
+// ones, transfers that fail leaving the file where it was, Move All and Copy All with their
+// progress and Cancel, emptied folders, and the names list of confirmations.
+#include "library/maintenance/FilesFixture.h"
+
+#include "library/model/PMCachedSettings.h"
+#include "platform/FileOperations.h"
+
+#include <QtCore/QCoreApplication>
+
+using platform::Array;
+using platform::Value;
+
+namespace {
+
+class OrganizeTest : public FilesTest {
+protected:
+    void TearDown() override
+    {
+        PMCachedSettings::determineNamesAutomatically = false;
+        platform::setFileOperationTestHooks(nullptr);
+        FilesTest::TearDown();
+    }
+};
+
+TEST_F(OrganizeTest, FilesMoveToTheFolderLayoutOnceAndStayThere)
+{
+    const auto holiday = fileMovie(m_library + QStringLiteral("/loose/Holiday.mov"), "holiday");
+    const auto beach = fileMovie(m_library + QStringLiteral("/Trips/Summer/beach.mp4"), "beach");
+    const auto summer = folder(QStringLiteral("Summer"), {v(beach)});
+    const auto trips = folder(QStringLiteral("Trips"), {v(holiday), v(summer)});
+    library({v(trips)});
+    // Taken by a file the library does not know: the record gets the next free name.
+    testsupport::writeFile(m_library + QStringLiteral("/Trips/Holiday.mov"), "someone else's");
+
+    EXPECT_TRUE(c().organizeLibraryFiles());
+    EXPECT_EQ(holiday->path(), m_library + QStringLiteral("/Trips/Holiday 1.mov"));
+    EXPECT_EQ(testsupport::readFile(holiday->path()), QByteArray("holiday"));
+    EXPECT_EQ(testsupport::readFile(m_library + QStringLiteral("/Trips/Holiday.mov")), QByteArray("someone else's"));
+    EXPECT_EQ(beach->path(), m_library + QStringLiteral("/Trips/Summer/beach.mp4"));
+    EXPECT_FALSE(exists(m_library + QStringLiteral("/loose"))); // the emptied folder went
+    // In place (the free-name search finds the record's own file): nothing moves again.
+    EXPECT_FALSE(c().organizeLibraryFiles()) << holiday->path().toStdString() << " " << beach->path().toStdString();
+    EXPECT_EQ(filesBelow(m_library), QStringList({QStringLiteral("Trips/Holiday 1.mov"), QStringLiteral("Trips/Holiday.mov"),
+                                                  QStringLiteral("Trips/Summer/beach.mp4")}));
+}
+
+TEST_F(OrganizeTest, AutomaticNamesNumberEqualNamesAndNeverReachTheIndex)
+{
+    const auto first = fileMovie(m_library + QStringLiteral("/a.mov"), "a");
+    const auto second = fileMovie(m_library + QStringLiteral("/b.mp4"), "b");
+    PMMainController::installSeriesServices();
+    setDefault(QStringLiteral("Determine Names Automatically: Pattern"), QString());
+    first->setValue(QStringLiteral("Holiday"), QStringLiteral("Title"));
+    second->setValue(QStringLiteral("Holiday"), QStringLiteral("Title"));
+    library({v(first), v(second)});
+    PMCachedSettings::determineNamesAutomatically = true;
+    EXPECT_TRUE(c().organizeLibraryFiles());
+    // Numbered in the order of their oldest dates, each keeping its extension.
+    const QString firstName = QFileInfo(first->path()).fileName();
+    const QString secondName = QFileInfo(second->path()).fileName();
+    EXPECT_TRUE(firstName.endsWith(QStringLiteral(".mov")));
+    EXPECT_TRUE(secondName.endsWith(QStringLiteral(".mp4")));
+    EXPECT_EQ(QSet<QString>({firstName.section(u'.', 0, 0), secondName.section(u'.', 0, 0)}),
+              QSet<QString>({QStringLiteral("Holiday 1"), QStringLiteral("Holiday 2")}));
+    EXPECT_EQ(filesBelow(m_library).size(), 2);
+    // Saved in the same turn: the transient name stays out of the index.
+    Array saved;
+    c().populateSaveArray(saved, c()._library, nullptr);
+    EXPECT_FALSE(platform::describe(Value(std::make_shared<Array>(saved))).contains(QStringLiteral("Auto-Filename")));
+    EXPECT_TRUE(first->userSettings()->contains(QStringLiteral("Auto-Filename")));
+    // The next turn of the run loop forgets them.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(first->userSettings()->contains(QStringLiteral("Auto-Filename")));
+}
+
+TEST_F(OrganizeTest, ATransferThatFailsLeavesTheFileWhereItWas)
+{
+    const auto record = fileMovie(m_outside + QStringLiteral("/far.mov"), "far away");
+    library({v(record)});
+    // Across devices the copy is made aside and checked before the source goes: a copy
+    // that fails half-way leaves the source and no partial file.
+    platform::FileOperationTestHooks hooks;
+    hooks.simulateCrossDevice = true;
+    hooks.afterCopy = [](const QString&, const QString&) { return false; };
+    platform::setFileOperationTestHooks(&hooks);
+    m_answers = {0};
+    c().moveAllToLibraryFolder();
+    EXPECT_EQ(record->path(), m_outside + QStringLiteral("/far.mov"));
+    EXPECT_EQ(testsupport::readFile(record->path()), QByteArray("far away"));
+    EXPECT_EQ(filesBelow(m_library).filter(QStringLiteral(".mov")), QStringList());
+    ASSERT_EQ(m_alerts.size(), 2);
+    EXPECT_EQ(m_alerts[1].messageText, QStringLiteral("Some Files Could Not Be Moved"));
+    EXPECT_TRUE(m_alerts[1].informativeText.contains(QStringLiteral("far")));
+
+    // A folder that cannot be made (a file holds its name): nothing moves.
+    platform::setFileOperationTestHooks(nullptr);
+    const auto boxed = fileMovie(m_outside + QStringLiteral("/boxed.mov"), "boxed");
+    const auto box = folder(QStringLiteral("Box"), {v(boxed)});
+    c().pellisSourceStorageSection()->rawChildren()->append(v(box));
+    c().invalidateLibraryDependencies();
+    testsupport::writeFile(m_library + QStringLiteral("/Box"), "not a folder");
+    PMMainController::FileLocationsRequest request;
+    request.items = items({v(box)});
+    request.move = true;
+    EXPECT_FALSE(c().updateFileLocations(request));
+    EXPECT_EQ(testsupport::readFile(m_outside + QStringLiteral("/boxed.mov")), QByteArray("boxed"));
+}
+
+TEST_F(OrganizeTest, MoveAllAndCopyAllAskForFilesOutsideOnly)
+{
+    const auto inside = fileMovie(m_library + QStringLiteral("/in.mov"), "in");
+    const auto a = fileMovie(m_outside + QStringLiteral("/a.mov"), "a");
+    const auto b = fileMovie(m_outside + QStringLiteral("/b.mov"), "b");
+    library({v(inside), v(a)});
+    c().temporaryStorage()->rawChildren()->append(v(b));
+    c().invalidateLibraryDependencies();
+
+    m_answers = {1}; // Cancel
+    c().copyAllToLibraryFolder();
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_EQ(m_alerts[0].messageText, QStringLiteral("Copy Files to Library Folder?"));
+    EXPECT_EQ(m_alerts[0].buttons, QStringList({QStringLiteral("Copy Files"), QStringLiteral("Cancel")}));
+    EXPECT_TRUE(m_alerts[0].informativeText.contains(QStringLiteral("• a\n• b")));
+    EXPECT_EQ(a->path(), m_outside + QStringLiteral("/a.mov"));
+
+    m_answers = {0};
+    c().copyAllToLibraryFolder();
+    EXPECT_EQ(a->path(), m_library + QStringLiteral("/a.mov"));
+    EXPECT_EQ(b->path(), m_library + QStringLiteral("/Temporary/b.mov"));
+    EXPECT_TRUE(exists(m_outside + QStringLiteral("/a.mov")));
+
+    // Nothing outside: no question.
+    m_alerts.clear();
+    c().moveAllToLibraryFolder();
+    EXPECT_TRUE(m_alerts.isEmpty());
+}
+
+TEST_F(OrganizeTest, CancellingTheProgressOnItsFirstUpdateMovesNothing)
+{
+    QList<PMMovieRepresentationOriginalPtr> records;
+    for (int i = 0; i < 3; ++i)
+        records << fileMovie(m_outside + QStringLiteral("/%1.mov").arg(i), "x");
+    library({v(records[0]), v(records[1]), v(records[2])});
+    QList<int> percents;
+    QStringList texts;
+    c()._maintenanceWindow.progressUpdate = [&](const QString& text, int percent) {
+        texts << text;
+        percents << percent;
+    };
+    c()._maintenanceWindow.progressCancelPressed = [] { return true; };
+    PMMainController::FileLocationsRequest request;
+    request.items = items({v(records[0]), v(records[1]), v(records[2])});
+    request.copy = true;
+    request.showProgress = QStringLiteral("Copying file %@ of %@: %@");
+    request.startDate = platform::Date::now();
+    c().showProgressSheet(true);
+    EXPECT_FALSE(c().updateFileLocations(request));
+    c().hideProgressSheet();
+    EXPECT_EQ(texts, QStringList({QStringLiteral("Copying file 1 of 3: 0")}));
+    EXPECT_EQ(percents, QList<int>({25}));
+    EXPECT_EQ(filesBelow(m_library).filter(QStringLiteral(".mov")), QStringList());
+    // With a progress text, runTwice runs once.
+    c()._maintenanceWindow.progressCancelPressed = nullptr;
+    request.runTwice = true;
+    texts.clear();
+    c().showProgressSheet(true);
+    EXPECT_TRUE(c().updateFileLocations(request));
+    c().hideProgressSheet();
+    EXPECT_EQ(texts.size(), 4); // three files and the final 100
+}
+
+TEST_F(OrganizeTest, EmptiedFoldersGoUpToButNeverIncludingTheLibraryFolder)
+{
+    QDir().mkpath(m_library + QStringLiteral("/A/B"));
+    testsupport::writeFile(m_library + QStringLiteral("/A/B/.directory"), "clutter");
+    EXPECT_TRUE(c().deleteFolder(m_library + QStringLiteral("/A/B"), QStringList{m_library}));
+    EXPECT_FALSE(exists(m_library + QStringLiteral("/A")));
+    EXPECT_TRUE(exists(m_library));
+    EXPECT_FALSE(c().deleteFolder(m_library, QStringList{m_library}));
+    QDir().mkpath(m_outside + QStringLiteral("/C"));
+    EXPECT_FALSE(c().deleteFolder(m_outside + QStringLiteral("/C"), QStringList{m_library}));
+    EXPECT_TRUE(exists(m_outside + QStringLiteral("/C")));
+}
+
+TEST_F(OrganizeTest, NamesListShowsTenLinesAtMost)
+{
+    struct Case {
+        int count;
+        int lines;
+        QString last;
+    } cases[] = {{10, 10, QStringLiteral("• m09")}, {11, 10, QStringLiteral("• (2 more)")}, {1, 1, QStringLiteral("• m00")}};
+    for (const Case& k : cases) {
+        auto list = Array::make();
+        QStringList files;
+        for (int i = k.count - 1; i >= 0; --i) {
+            list->append(v(movie(QStringLiteral("m%1").arg(i, 2, 10, QLatin1Char('0')))));
+            files << QStringLiteral("/x/m%1.mov").arg(i, 2, 10, QLatin1Char('0'));
+        }
+        const QStringList lines = c().namesListForItems(list, true).split(u'\n');
+        EXPECT_EQ(lines.size(), k.lines);
+        EXPECT_EQ(lines.last(), k.last);
+        EXPECT_EQ(c().namesListForItems(nullptr, files, true, false, {}).split(u'\n').last(), k.last);
+    }
+}
+
+} // namespace
