@@ -16,6 +16,9 @@
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
+#include <QtGui/QImageReader>
+
+#include <cmath>
 
 using platform::ImagePtr;
 using Priority = platform::Operation::Priority;
@@ -30,6 +33,22 @@ ImagePtr decodeJPEG(const QByteArray& data)
     if (data.isEmpty() || !pixels.loadFromData(data, "JPEG"))
         return nullptr;
     return platform::Image::make(std::move(pixels));
+}
+
+// A reduced copy, decoded only as large as needed to cover the tile (a JPEG decodes at a
+// fraction of its size directly): a screenful of tiles takes a fraction of the time and
+// memory, and a copy too small for the tile stays too small.
+ImagePtr readUnderscoreImage(const QString& basePath, QSizeF tilePixels)
+{
+    const QString path = basePath + QStringLiteral(".jpg");
+    QSize fit;
+    const QSize size = QImageReader(path).size();
+    if (size.isValid() && tilePixels.width() >= 1 && tilePixels.height() >= 1) {
+        const QSize cover = size.scaled(QSize(int(std::ceil(tilePixels.width())), int(std::ceil(tilePixels.height()))), Qt::KeepAspectRatioByExpanding);
+        if (cover.width() < size.width() && cover.height() < size.height())
+            fit = cover;
+    }
+    return PMImageWithContentsOfFile(path, fit);
 }
 
 } // namespace
@@ -203,7 +222,7 @@ void PMMovieRepresentationImageLoader::runUnderscoreStage(const std::shared_ptr<
             r.underscoreCoverBasePath = r.coverFolder + QStringLiteral("/_/") + r.uniqueLibraryID;
             checkFolderPathAndCreateIfNecessary(r.coverFolder + QStringLiteral("/_"));
             if (!r.pendingCoverImage)
-                cover = coverImageWithBasePath(r.underscoreCoverBasePath, nullptr);
+                cover = readUnderscoreImage(r.underscoreCoverBasePath, r.maximumSize * r.backingScaleFactor);
         }
         if (!r.pendingUnderscorePoster.isEmpty()) {
             poster = decodeJPEG(r.pendingUnderscorePoster);
@@ -211,7 +230,7 @@ void PMMovieRepresentationImageLoader::runUnderscoreStage(const std::shared_ptr<
             r.underscorePosterBasePath = r.posterFolder + QStringLiteral("/_/") + r.uniqueLibraryID;
             checkFolderPathAndCreateIfNecessary(r.posterFolder + QStringLiteral("/_"));
             if (!r.pendingPosterImage)
-                poster = posterImageWithBasePath(r.underscorePosterBasePath);
+                poster = readUnderscoreImage(r.underscorePosterBasePath, r.maximumSize * r.backingScaleFactor);
         }
         // A still image without animation is its own preview: a reduced copy of it is
         // only a stand-in while the file is read.
@@ -352,13 +371,13 @@ void PMMovieRepresentationImageLoader::generateStandardIndexImageWrappersForMovi
         update(1);
     if (m_indexImageLoadQueueMovieRepresentationsByID.size() == 1) {
         if (standardIndexImageWrappersWithCompletionHandler)
-            standardIndexImageWrappersWithCompletionHandler(movie, [this, id] { processStandardIndexImageWrappersForID(id); });
+            standardIndexImageWrappersWithCompletionHandler(movie, [this, id] { processStandardIndexImageWrappers(id); });
         else
-            platform::dispatchAsyncMain([this, id] { processStandardIndexImageWrappersForID(id); });
+            platform::dispatchAsyncMain([this, id] { processStandardIndexImageWrappers(id); });
     }
 }
 
-void PMMovieRepresentationImageLoader::processStandardIndexImageWrappersForID(const QString& id)
+void PMMovieRepresentationImageLoader::processStandardIndexImageWrappers(const QString& id)
 {
     if (!m_indexImageLoadQueueMovieRepresentationsByID.remove(id))
         return;
@@ -371,9 +390,9 @@ void PMMovieRepresentationImageLoader::processStandardIndexImageWrappersForID(co
         std::shared_ptr<PMMovieRepresentationPrototype> record = m_indexImageLoadQueueMovieRepresentationsByID.value(next).lock();
         if (record) {
             if (standardIndexImageWrappersWithCompletionHandler)
-                standardIndexImageWrappersWithCompletionHandler(*record, [this, next] { processStandardIndexImageWrappersForID(next); });
+                standardIndexImageWrappersWithCompletionHandler(*record, [this, next] { processStandardIndexImageWrappers(next); });
             else
-                platform::dispatchAsyncMain([this, next] { processStandardIndexImageWrappersForID(next); });
+                platform::dispatchAsyncMain([this, next] { processStandardIndexImageWrappers(next); });
             return;
         }
         m_indexImageLoadQueueMovieRepresentationsByID.remove(next);

@@ -132,7 +132,7 @@ public:
 
     // ---- Hover frames, one record at a time
     void generateStandardIndexImageWrappersForMovieRepresentation(PMMovieRepresentationPrototype& movie);
-    void processStandardIndexImageWrappersForID(const QString& uniqueLibraryID);
+    void processStandardIndexImageWrappers(const QString& uniqueLibraryID);
     // How a record makes its hover frames; the hover frames install it. Until then a record
     // is done at once. The completion runs on the main thread.
     std::function<void(PMMovieRepresentationPrototype&, std::function<void()> completion)> standardIndexImageWrappersWithCompletionHandler;
