@@ -641,3 +641,26 @@ TEST_F(ImageLoader, RecordsLoadForTheirViewOnceAndImproveOnlyWhenOutgrown)
     record->loadCoverImageAndPosterImageForView(tile, 1);
     EXPECT_EQ(loader().loadQueue().operationCount(), 0);
 }
+
+TEST_F(ImageLoader, AFileFoundAgainOrDoneMovingIsAskedForAgain)
+{
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/none/back.mp4"));
+    QWidget parent;
+    parent.resize(400, 400);
+    QWidget* tile = new QWidget(&parent);
+    tile->setGeometry(0, 0, 200, 113);
+    for (const bool moving : {false, true}) {
+        if (moving)
+            record->setIsMoving(true);
+        else
+            record->setMissing(true, false);
+        record->loadCoverImageAndPosterImageForView(tile, 2);
+        settle();
+        EXPECT_TRUE(record->isPosterImagePending()); // nothing came: the marker stays, no new loads
+        if (moving)
+            record->setIsMoving(false);
+        else
+            record->setMissing(false, false);
+        EXPECT_FALSE(record->isPosterImagePending()) << (moving ? "done moving" : "found again");
+    }
+}

@@ -284,6 +284,8 @@ public:
     // memory or on its way. The view is marked for redrawing when they arrive.
     void loadCoverImageAndPosterImageForView(QWidget* view, int condition);
     bool isPosterImagePending() const;
+    // Clears the pending marker so that the next view asks the loader again.
+    void retryImageLoading();
     // "Poster Image Size": the preview's pixel size as a size text, or nothing.
     void setThumbnailSizeDescription(const QString& description);
     void updateThumbnailSizeDescriptionWithImage(const platform::ImagePtr& image);
