@@ -15,6 +15,9 @@ void PMMainController::installImageServices()
     services.savePosterImage = [](const platform::ImagePtr& image, PMMovieRepresentationPrototype& movie) {
         PMMovieRepresentationImageLoader::defaultLoader().savePosterImage(image, movie);
     };
+    services.cancelLoadingForMovieRepresentation = [](PMMovieRepresentationPrototype& movie) {
+        PMMovieRepresentationImageLoader::defaultLoader().cancelLoadingForMovieRepresentation(movie);
+    };
     // Frames grabbed for the player and its panels look like the tiles: flipped, turned, cut
     // to the visible area and stretched to the aspect ratio the record keeps.
     PMSetFrameImageTransform([](const platform::ImagePtr& image, bool flipHorizontally, int angle, const platform::DictionaryPtr& visibleArea,

@@ -81,7 +81,9 @@ PMMovieRepresentationImageLoader& PMMovieRepresentationImageLoader::defaultLoade
 
 PMMovieRepresentationImageLoader::PMMovieRepresentationImageLoader()
     : m_saveQueue(QStringLiteral("image saving"), platform::QueuePriority::Utility)
+    , m_loadQueue(std::make_unique<platform::OperationQueue>(QStringLiteral("image loading")))
 {
+    generateStandardIndexImageWrappers = [this](PMMovieRepresentationPrototype& movie) { generateStandardIndexImageWrappersForMovieRepresentation(movie); };
 }
 
 quint64 PMMovieRepresentationImageLoader::imageGeneration(bool cover, const QString& id) const

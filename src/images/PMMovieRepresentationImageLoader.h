@@ -1,4 +1,10 @@
-// The process-wide image loader: here its writing half. Every write and deletion in the
+// The process-wide image loader. Loads run on a loading queue that the grid throttles and
+// re-ranks (visible tiles first): reduced copies first, the full pictures only where a tile
+// needs more pixels, and a search for a picture (one per record, remembered when it found
+// nothing) on the crawl queue. Results reach the caller and the loader's tables on the main
+// thread; loads name their record by unique ID and hold it weakly.
+//
+// The writing half: Every write and deletion in the
 // image folders runs on one serial save queue, in request order; what waits for its write
 // is kept in memory and served to readers meanwhile. A write never deletes first: the new
 // file goes through the one save function, and only then are the other variant and the
@@ -12,10 +18,43 @@
 #include <QtCore/QHash>
 #include <QtCore/QString>
 
+#include <QtCore/QRectF>
+#include <QtCore/QSet>
+#include <QtCore/QUrl>
+
 #include <functional>
+#include <memory>
 #include <mutex>
 
 class PMMovieRepresentationPrototype;
+
+// The height of the tiles' headers while they are always shown (0 otherwise): a view's
+// usable height for pictures is its height less this. The grid sets it.
+void PMSetAlwaysShownTileHeaderHeight(double height);
+double PMAlwaysShownTileHeaderHeight();
+
+// One queued load: the unique ID of the record it works for (compared when cancelling) and
+// the requesting tile's frame in the grid (empty: not re-ranked).
+class PMMovieRepresentationImageLoaderOperation final : public platform::Operation {
+public:
+    PMMovieRepresentationImageLoaderOperation(QString imageLoaderReference, QRectF viewFrame, std::function<void()> body)
+        : m_imageLoaderReference(std::move(imageLoaderReference)), m_viewFrame(viewFrame), m_body(std::move(body))
+    {
+    }
+    const QString& imageLoaderReference() const { return m_imageLoaderReference; }
+    QRectF viewFrame() const { return m_viewFrame; }
+    void main() override
+    {
+        if (m_body)
+            m_body();
+        m_body = nullptr; // what the body captured goes with it
+    }
+
+private:
+    const QString m_imageLoaderReference;
+    const QRectF m_viewFrame;
+    std::function<void()> m_body;
+};
 
 // Whether the ID may name a file: not empty, no "/", not "." or "..", and the UUID form of
 // the program's IDs or one of the known media-library prefixes.
@@ -60,8 +99,50 @@ public:
     void waitForSaveQueue() { m_saveQueue.waitUntilEmpty(); }
 
     // Started for a record whose first preview was written ("Cycle Through Index Image On
-    // Hover"); the hover frames install it.
+    // Hover"): the loader's one-at-a-time hover-frame generation.
     std::function<void(PMMovieRepresentationPrototype&)> generateStandardIndexImageWrappers;
+
+    // ---- Loading (main thread)
+    using SuccessHandler = std::function<void(const platform::ImagePtr& coverImage, const platform::ImagePtr& posterImage)>;
+    // Queues a load; the handler runs on the main thread zero, one or two times (reduced
+    // copies first, then better pictures). A maximum width of 0 asks for the stored pictures
+    // at full size, untransformed, without reduced copies.
+    void loadCoverImageAndPosterImageForMovieRepresentation(PMMovieRepresentationPrototype& movie, bool checkUnderscoreImages, QSizeF maximumSize,
+                                                            QRectF viewFrame, platform::Operation::Priority priority, SuccessHandler successHandler);
+    // n above 0 pushes a limit of n concurrent loads (a nested push only lowers it); 0 pops one.
+    void throttleLoading(unsigned n);
+    unsigned loadQueueThrottleLevel() const { return m_loadQueueThrottleLevel; }
+    // Waiting loads whose tile is visible move to normal priority, the others to low.
+    void updateLoadingPrioritiesWithVisibleRect(QRectF visibleRect);
+    // Cancels the record's waiting loads (running ones end by themselves).
+    void cancelLoadingForMovieRepresentation(PMMovieRepresentationPrototype& movie);
+    platform::OperationQueue& loadQueue() { return *m_loadQueue; }
+    platform::OperationQueue& crawlQueue();
+
+    // The fraction of a movie's duration at which its preview frame is taken.
+    static double frameTimeFraction();
+    static void setFrameTimeFraction(double fraction);
+
+    // Whether a search for a picture of the ID waits or runs; whether one found nothing
+    // (remembered for the session, forgotten when the file changes).
+    bool isSearchingForMissingImage(const QString& uniqueLibraryID) const { return m_searchesByID.contains(uniqueLibraryID); }
+    bool hasFoundNothingFor(const QString& uniqueLibraryID, const QUrl& url) const;
+    // Forgets what the searches found nothing for (tests, a new library).
+    void forgetFailedSearches() { m_failedSearchesByID.clear(); }
+
+    // ---- Hover frames, one record at a time
+    void generateStandardIndexImageWrappersForMovieRepresentation(PMMovieRepresentationPrototype& movie);
+    void processStandardIndexImageWrappers(const QString& uniqueLibraryID);
+    // How a record makes its hover frames; the hover frames install it. Until then a record
+    // is done at once. The completion runs on the main thread.
+    std::function<void(PMMovieRepresentationPrototype&, std::function<void()> completion)> standardIndexImageWrappersWithCompletionHandler;
+    int waitingStandardIndexImageRecordCount() const { return int(m_indexImageLoadQueueMovieRepresentationsByID.size()); }
+
+    // The average colour (red, green, blue from 0 to 1) of a picture, for the placeholders
+    // drawn while pictures load; the image hashes install it. Runs on the crawl queue.
+    std::function<std::vector<double>(const platform::ImagePtr&)> rgbAverageComponents;
+
+    struct LoadRequest; // what a load captured on the main thread
 
 private:
     PMMovieRepresentationImageLoader();
@@ -73,6 +154,27 @@ private:
     QHash<QString, QByteArray> m_saveQueueUnderscoreCoverJPEGRepresentationsByID;
     QHash<QString, platform::ImagePtr> m_saveQueuePosterImagesByID;
     QHash<QString, QByteArray> m_saveQueueUnderscorePosterJPEGRepresentationsByID;
+    // Loading.
+    void runUnderscoreStage(const std::shared_ptr<LoadRequest>& request);
+    void runFullStage(const std::shared_ptr<LoadRequest>& request, bool needsCover, bool needsPoster, bool coverShown);
+    void queueSearchForMissingImage(const std::shared_ptr<LoadRequest>& request);
+    void runSearchForMissingImage(const std::shared_ptr<LoadRequest>& request);
+    void deliverIconPreview(const std::shared_ptr<LoadRequest>& request);
+    std::unique_ptr<platform::OperationQueue> m_loadQueue;
+    unsigned m_loadQueueThrottleLevel = 0;
+    QSet<QString> m_searchesByID;
+    struct FileStamp {
+        QString path;
+        qint64 size = -1;
+        qint64 modified = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    static FileStamp stampOfURL(const QUrl& url);
+    QHash<QString, FileStamp> m_failedSearchesByID;
+    // Hover frames.
+    QHash<QString, std::weak_ptr<PMMovieRepresentationPrototype>> m_indexImageLoadQueueMovieRepresentationsByID;
+    QStringList m_indexImageLoadOrder;
+
     mutable std::mutex m_generationMutex; // the save queue reads the generations too
     QHash<QString, quint64> m_coverGenerations, m_posterGenerations;
 };

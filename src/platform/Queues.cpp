@@ -436,4 +436,41 @@ int OperationQueue::operationCount() const
     return int(m_state->waiting.size()) + m_state->running;
 }
 
+std::vector<OperationPtr> OperationQueue::waitingOperations() const
+{
+    std::lock_guard lock(m_state->mutex);
+    std::vector<OperationPtr> all;
+    all.reserve(m_state->waiting.size());
+    for (auto& [key, op] : m_state->waiting)
+        all.push_back(op);
+    return all;
+}
+
+void OperationQueue::updateWaitingPriorities(const Reranking& rank)
+{
+    if (!rank)
+        return;
+    std::lock_guard lock(m_state->mutex);
+    using Map = std::map<State::Key, OperationPtr>;
+    std::vector<Map::node_type> moved;
+    for (auto it = m_state->waiting.begin(); it != m_state->waiting.end();) {
+        Operation& op = *it->second;
+        const auto current = Operation::Priority(it->first.priority);
+        const std::optional<Operation::Priority> next = rank(op, current);
+        if (!next || *next == current) {
+            ++it;
+            continue;
+        }
+        {
+            std::lock_guard opLock(op.m_state->mutex);
+            op.m_state->priority = *next;
+        }
+        auto node = m_state->waiting.extract(it++);
+        node.key().priority = int(*next);
+        moved.push_back(std::move(node));
+    }
+    for (auto& node : moved)
+        m_state->waiting.insert(std::move(node));
+}
+
 } // namespace platform

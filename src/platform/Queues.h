@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class QThreadPool;
 
@@ -98,6 +100,12 @@ public:
     void waitUntilAllOperationsAreFinished();
     // Operations added and not yet finished.
     int operationCount() const;
+    // The operations that wait to start, in the order they would start.
+    std::vector<OperationPtr> waitingOperations() const;
+    // Re-ranks waiting operations in one pass under the queue's lock: the function answers
+    // an operation's new priority, or nothing to leave it where it is.
+    using Reranking = std::function<std::optional<Operation::Priority>(Operation& op, Operation::Priority current)>;
+    void updateWaitingPriorities(const Reranking& rank);
     struct State;
 private:
     std::shared_ptr<State> m_state;

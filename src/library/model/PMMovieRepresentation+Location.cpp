@@ -1,6 +1,7 @@
 // Where a record's file is: URL, path, bookmark, missing and moving state, location texts,
 // finding a file that moved, the organised folder layout and the application that opens it.
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Queues.h"
 
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/NSFileManager+PMHelpManager.h"
@@ -139,17 +140,43 @@ bool PMMovieRepresentationPrototype::isMissingVolume() const
 void PMMovieRepresentationPrototype::setMissing(bool missing, bool volumeMissing)
 {
     PMMovieRepresentationOriginal& o = original();
-    std::lock_guard lock(o.m_mutex);
-    o.m_isMissing = missing;
-    o.m_isMissingVolume = volumeMissing;
+    bool foundAgain = false;
+    {
+        std::lock_guard lock(o.m_mutex);
+        foundAgain = o.m_isMissing && !missing;
+        o.m_isMissing = missing;
+        o.m_isMissingVolume = volumeMissing;
+    }
+    if (foundAgain)
+        retryImageLoading();
+}
+
+// A load that found no file left the pending marker in the poster slot: with the file back
+// (found again, or done moving) the next view asks again.
+void PMMovieRepresentationPrototype::retryImageLoading()
+{
+    PMMovieRepresentationOriginal& o = original();
+    if (platform::isMainThread()) {
+        o.m_posterImagePending = false;
+        return;
+    }
+    std::weak_ptr<PMMovieRepresentationOriginal> weak = o.sharedOriginal();
+    platform::dispatchAsyncMain([weak] {
+        if (auto record = weak.lock())
+            record->m_posterImagePending = false;
+    });
 }
 
 void PMMovieRepresentationPrototype::setIsMoving(bool moving)
 {
-    if (moving)
+    if (moving) {
         setNumberWithBool(*userSettings(), true, QStringLiteral("Moving"));
-    else
+    } else if (isMoving()) {
         userSettings()->remove(QStringLiteral("Moving"));
+        retryImageLoading();
+    } else {
+        userSettings()->remove(QStringLiteral("Moving"));
+    }
 }
 
 bool PMMovieRepresentationPrototype::isMoving()

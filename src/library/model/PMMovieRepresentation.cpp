@@ -286,7 +286,9 @@ namespace {
 // Background work of records still running when the application object goes away is
 // waited for, so that no job outlives what it reads.
 struct CrawlQueueState {
-    platform::SerialQueue queue{QStringLiteral("com.tolvane.crawl")};
+    CrawlQueueState() { queue.setMaxConcurrentOperationCount(1); }
+    // One at a time, in priority order (equal priorities in the order added).
+    platform::OperationQueue queue{QStringLiteral("com.tolvane.crawl")};
     std::mutex mutex;
     std::condition_variable idle;
     int pending = 0;
@@ -307,7 +309,12 @@ CrawlQueueState& crawlQueueState()
 
 void PMCrawlQueue::async(std::function<void()> job)
 {
-    crawlQueueState().queue.async(std::move(job));
+    crawlQueueState().queue.addOperation(std::move(job));
+}
+
+platform::OperationQueue& PMCrawlQueue::operationQueue()
+{
+    return crawlQueueState().queue;
 }
 
 void PMCrawlQueue::beginBackgroundWork()
@@ -332,5 +339,5 @@ void PMCrawlQueue::waitUntilEmpty()
         std::unique_lock lock(state.mutex);
         state.idle.wait(lock, [&] { return state.pending == 0; });
     }
-    state.queue.waitUntilEmpty();
+    state.queue.waitUntilAllOperationsAreFinished();
 }

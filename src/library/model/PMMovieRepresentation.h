@@ -28,6 +28,7 @@
 #include <vector>
 
 class PMMovieRepresentationOriginal;
+class QWidget;
 class PMMovie;
 struct PMFrameImageMovieRepresentation;
 class PMMovieRepresentationProxy;
@@ -281,6 +282,13 @@ public:
     void uncacheCoverImageAndPosterImage();
     void uncacheCoverImageAndPosterImageAfterDelay();
     void cancelUncacheCoverImageAndPosterImageAfterDelay();
+    // Asks the loader for the pictures at the view's size: condition 0 always, 1 only to
+    // improve pictures in memory (when the view outgrew them), 2 only when nothing is in
+    // memory or on its way. The view is marked for redrawing when they arrive.
+    void loadCoverImageAndPosterImageForView(QWidget* view, int condition);
+    bool isPosterImagePending() const;
+    // Clears the pending marker so that the next view asks the loader again.
+    void retryImageLoading();
     // "Poster Image Size": the preview's pixel size as a size text, or nothing.
     void setThumbnailSizeDescription(const QString& description);
     void updateThumbnailSizeDescriptionWithImage(const platform::ImagePtr& image);
@@ -511,9 +519,12 @@ struct PMMovieRepresentationServices {
 // record of that ID, on the main thread.
 void PMUpdateDurationForMovieRepresentation(qint64 seconds, const QString& assetSizeDescription, const QString& uniqueLibraryID);
 // The queue that reads durations and metadata of files, one at a time.
+namespace platform { class OperationQueue; }
 class PMCrawlQueue {
 public:
     static void async(std::function<void()> job);
+    // The queue itself, for work with priorities (the image loader's slow stages).
+    static platform::OperationQueue& operationQueue();
     // Work on other queues that will add crawl jobs: counted, so that waiting sees it.
     static void beginBackgroundWork();
     static void endBackgroundWork();

@@ -1,0 +1,184 @@
+#include "images/NSImage+PMQuickLook.h"
+
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
+#include "images/NSImage+PMImageFiles.h"
+#include "images/NSImage+PMTransform.h"
+#include "platform/Queues.h"
+#include "platform/media/Asset.h"
+#include "platform/media/ImageGenerator.h"
+
+#include <QtCore/QCryptographicHash>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QMimeDatabase>
+#include <QtCore/QStandardPaths>
+#include <QtGui/QIcon>
+#include <QtGui/QImageReader>
+#include <QtGui/QPainter>
+#include <QtGui/QPainterPath>
+
+using platform::ImagePtr;
+
+platform::ImagePtr sizeCorrectedImageWithCGImage(const QImage& image, QSizeF size)
+{
+    if (image.isNull())
+        return nullptr;
+    return platform::Image::make(image, size);
+}
+
+platform::ImagePtr sizeCorrectedImageWithCGImage(const QImage& image)
+{
+    return sizeCorrectedImageWithCGImage(image, QSizeF(image.width(), image.height()));
+}
+
+namespace {
+
+// The text of a tEXt chunk before the picture data. Read here, not through the image
+// reader, which takes a key with a colon ("Thumb::MTime") apart.
+QByteArray pngText(const QString& path, const QByteArray& wanted)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(256 * 1024);
+    if (!head.startsWith("\x89PNG\r\n\x1a\n"))
+        return {};
+    qsizetype at = 8;
+    while (at + 12 <= head.size()) {
+        const auto* p = reinterpret_cast<const uchar*>(head.constData() + at);
+        const quint32 length = (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | p[3];
+        const QByteArray type = head.mid(at + 4, 4);
+        if (type == "IDAT" || type == "IEND" || length > quint32(head.size()) || at + 12 + qsizetype(length) > head.size())
+            break;
+        if (type == "tEXt") {
+            const QByteArray body = head.mid(at + 8, length);
+            const qsizetype zero = body.indexOf('\0');
+            if (zero > 0 && body.left(zero) == wanted)
+                return body.mid(zero + 1);
+        }
+        at += 12 + qsizetype(length);
+    }
+    return {};
+}
+
+} // namespace
+
+QImage PMSharedThumbnailCacheImage(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    const QByteArray uri = QUrl::fromLocalFile(info.absoluteFilePath()).toEncoded();
+    const QString name = QString::fromLatin1(QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex()) + QStringLiteral(".png");
+    const QString root = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/thumbnails/");
+    const qint64 modified = info.lastModified().toSecsSinceEpoch();
+    for (const char* size : {"x-large", "large", "normal"}) {
+        const QString thumbnailPath = root + QLatin1String(size) + QLatin1Char('/') + name;
+        if (!QFileInfo::exists(thumbnailPath))
+            continue;
+        QImageReader reader(thumbnailPath, "png");
+        // A thumbnail belongs to one version of the file: its MTime must match.
+        const QByteArray mtime = pngText(thumbnailPath, "Thumb::MTime");
+        bool ok = false;
+        if (mtime.toLongLong(&ok) != modified || !ok)
+            continue;
+        const QSize pixels = reader.size();
+        if (pixels.width() <= 0 || pixels.height() <= 0 || qint64(pixels.width()) * pixels.height() > 4096 * 4096)
+            continue;
+        QImage image = reader.read();
+        if (!image.isNull())
+            return image;
+    }
+    return {};
+}
+
+namespace {
+
+// The media layer's picture of a movie or audio file: its attached artwork, else a frame a
+// tenth into it. Nothing for files that it cannot open (bounded in time by the layer).
+QImage mediaThumbnail(const QString& path, QSize maximumSize)
+{
+    platform::media::AssetPtr asset = platform::media::Asset::assetWithURL(QUrl::fromLocalFile(path));
+    if (!asset || !asset->isPlayable())
+        return {};
+    QImage artwork = asset->coverImage();
+    if (!artwork.isNull())
+        return artwork;
+    if (asset->tracksWithMediaType(platform::media::MediaType::Video).empty())
+        return {};
+    const platform::media::MediaTime duration = asset->duration();
+    double seconds = 0;
+    if (duration.isNumeric())
+        seconds = duration.seconds() * 0.1;
+    platform::media::ImageGenerator generator(asset);
+    generator.setAppliesPreferredTrackTransform(true);
+    generator.setMaximumSize(maximumSize);
+    return generator.copyImageAtTime(platform::media::MediaTime::withSeconds(seconds));
+}
+
+} // namespace
+
+platform::ImagePtr quickLookImageWithURL(const QUrl& url, QSize maximumSize)
+{
+    if (!url.isLocalFile())
+        return nullptr;
+    const QString path = url.toLocalFile();
+    QImage image = mediaThumbnail(path, maximumSize);
+    if (image.isNull())
+        image = PMSharedThumbnailCacheImage(path);
+    if (image.isNull() || image.width() == 0 || image.height() == 0)
+        return nullptr;
+    if (maximumSize.isValid() && (image.width() > maximumSize.width() || image.height() > maximumSize.height()))
+        image = image.scaled(maximumSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return sizeCorrectedImageWithCGImage(image);
+}
+
+platform::ImagePtr quickLookImageWithPotentialSequenceURL(const QUrl& url)
+{
+    QUrl target = url;
+    if (url.isLocalFile())
+        if (const std::optional<QStringList> parts = sequencePaths(url.toLocalFile()); parts && !parts->isEmpty())
+            target = QUrl::fromLocalFile(parts->first());
+    return quickLookImageWithURL(target, QSize(1024, 1024));
+}
+
+platform::ImagePtr PMFileIconPreviewImage(const QUrl& url)
+{
+    static QMimeDatabase database;
+    QMimeType type;
+    if (url.isLocalFile())
+        type = database.mimeTypeForFile(url.toLocalFile());
+    else if (!QFileInfo(url.path()).suffix().isEmpty())
+        type = database.mimeTypeForFile(url.path(), QMimeDatabase::MatchExtension);
+    QIcon icon;
+    if (type.isValid()) {
+        icon = QIcon::fromTheme(type.iconName());
+        if (icon.isNull())
+            icon = QIcon::fromTheme(type.genericIconName());
+    }
+    if (icon.isNull())
+        icon = QIcon::fromTheme(QStringLiteral("text-x-generic"));
+    return imageWithSize(QSizeF(512, 512), 512, 512, PMImageInterpolation::High, [&](QPainter& painter, const QRectF&) {
+        const QRectF frame(153, 153, 206, 206);
+        if (!icon.isNull()) {
+            icon.paint(&painter, frame.toRect());
+            return;
+        }
+        // No icon theme at all: a plain sheet with a folded corner.
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF sheet = frame.adjusted(30, 4, -30, -4);
+        QPainterPath path;
+        const double fold = 40;
+        path.moveTo(sheet.topLeft());
+        path.lineTo(sheet.right() - fold, sheet.top());
+        path.lineTo(sheet.right(), sheet.top() + fold);
+        path.lineTo(sheet.bottomRight());
+        path.lineTo(sheet.bottomLeft());
+        path.closeSubpath();
+        painter.fillPath(path, QColor(250, 250, 250));
+        painter.setPen(QPen(QColor(150, 150, 150), 3));
+        painter.drawPath(path);
+        painter.drawLine(QPointF(sheet.right() - fold, sheet.top()), QPointF(sheet.right() - fold, sheet.top() + fold));
+        painter.drawLine(QPointF(sheet.right() - fold, sheet.top() + fold), QPointF(sheet.right(), sheet.top() + fold));
+    });
+}
