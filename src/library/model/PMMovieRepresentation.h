@@ -263,6 +263,10 @@ public:
     bool isFlippedHorizontally();
     void setFlippedHorizontally(bool flipped);
     bool isConsideredStillImage();
+    // The difference hash of the picture (a still image) or of the standard index images
+    // (a movie) at the resolution (2 to 100), as stored in the settings; the image
+    // services compute and store one that is not stored yet.
+    QString imageHashWithResolution(long long resolution) override;
 
     // ---- Names, list values and tool tips
     QString displayName() override;
@@ -451,6 +455,8 @@ struct PMMovieRepresentationServices {
     std::function<QUrl(const QString& title, const QString& prompt)> chooseFile;
     // The viewer rules ({"Match" or "Extensions", "Open"}).
     std::function<platform::ArrayPtr()> viewerRules;
+    // Computes and stores an image hash that is not stored yet (resolution 2 to 100).
+    std::function<QString(PMMovieRepresentationPrototype&, long long resolution)> computeImageHash;
 
     static PMMovieRepresentationServices& shared();
 };
