@@ -625,21 +625,21 @@ qsizetype PMMainController::dropIndexInRawArray(const ArrayPtr& rawArray, qsizet
 
 int PMMainController::validateGroupViewDrop(const PMDraggingInfo& info)
 {
-    const PMLibraryContainerPtr C = _groupItemsParent;
-    if (!C || C->hasMultipleSelectionQuery() || !info.draggingPasteboard)
+    const PMLibraryContainerPtr container = _groupItemsParent;
+    if (!container || container->hasMultipleSelectionQuery() || !info.draggingPasteboard)
         return PMDragOperationNone;
     if (const ArrayPtr items = libraryItems(*info.draggingPasteboard))
-        return operationForDraggingLibraryItems(items, C, -1, PMLibraryView::None, nullptr);
-    return shouldDragExternalItemsWithTypes(info.draggingPasteboard->formats(), C) ? externalDragOperation() : PMDragOperationNone;
+        return operationForDraggingLibraryItems(items, container, -1, PMLibraryView::None, nullptr);
+    return shouldDragExternalItemsWithTypes(info.draggingPasteboard->formats(), container) ? externalDragOperation() : PMDragOperationNone;
 }
 
 bool PMMainController::acceptGroupViewDrop(const PMDraggingInfo& info)
 {
-    const PMLibraryContainerPtr C = _groupItemsParent;
-    if (!C)
+    const PMLibraryContainerPtr container = _groupItemsParent;
+    if (!container)
         return false;
-    const ArrayPtr siblings = C->rawChildren();
-    return dropFileURLs({}, &info, siblings->count(), siblings, C, true);
+    const ArrayPtr siblings = container->rawChildren();
+    return dropFileURLs({}, &info, siblings->count(), siblings, container, true);
 }
 
 // ---------------------------------------------------------------------------
@@ -648,50 +648,50 @@ bool PMMainController::acceptGroupViewDrop(const PMDraggingInfo& info)
 int PMMainController::tableView(PMLibraryView tableView, const PMDraggingInfo& validateDrop, qsizetype* proposedRow,
                                 PMTableViewDropOperation* proposedDropOperation)
 {
-    const PMLibraryContainerPtr C = _groupItemsParent;
-    if (tableView != groupList || !C || !validateDrop.draggingPasteboard || !proposedRow || !proposedDropOperation)
+    const PMLibraryContainerPtr container = _groupItemsParent;
+    if (tableView != groupList || !container || !validateDrop.draggingPasteboard || !proposedRow || !proposedDropOperation)
         return PMDragOperationNone;
-    if (C->hasMultipleSelectionQuery())
+    if (container->hasMultipleSelectionQuery())
         return PMDragOperationNone;
     const ArrayPtr items = libraryItems(*validateDrop.draggingPasteboard);
     QString criterion;
-    isManuallySorted(*C, &criterion);
+    isManuallySorted(*container, &criterion);
     // Validation only asks whether the container could be rearranged; a switch to manual
     // sorting waits for the drop itself.
-    const bool R = C->rearrangeChildrenAsPreflightCheck(true, criterion);
-    const bool firstIsChild = items && !items->isEmpty() && parentOfLibraryItem(items->at(0)) == C;
+    const bool canRearrange = container->rearrangeChildrenAsPreflightCheck(true, criterion);
+    const bool firstIsChild = items && !items->isEmpty() && parentOfLibraryItem(items->at(0)) == container;
     auto retargetOnList = [&] {
         *proposedRow = -1;
         *proposedDropOperation = PMTableViewDropOperation::On;
     };
     auto external = [&](bool retarget) {
-        if (!shouldDragExternalItemsWithTypes(validateDrop.draggingPasteboard->formats(), C))
+        if (!shouldDragExternalItemsWithTypes(validateDrop.draggingPasteboard->formats(), container))
             return int(PMDragOperationNone);
         if (retarget)
             retargetOnList();
         return externalDragOperation();
     };
 
-    if (C->isSmartGroup() && !firstIsChild) {
-        if (!hasSubdivisionBranch(C))
+    if (container->isSmartGroup() && !firstIsChild) {
+        if (!hasSubdivisionBranch(container))
             return PMDragOperationNone;
         if (!items)
             return external(true);
-        const int operation = operationForDraggingLibraryItems(items, C, -1, PMLibraryView::None, nullptr);
+        const int operation = operationForDraggingLibraryItems(items, container, -1, PMLibraryView::None, nullptr);
         if (operation != PMDragOperationNone)
             retargetOnList();
         return operation;
     }
-    if (C->isSmartGroup() && (*proposedDropOperation != PMTableViewDropOperation::Above || !R))
+    if (container->isSmartGroup() && (*proposedDropOperation != PMTableViewDropOperation::Above || !canRearrange))
         return PMDragOperationNone;
-    if (C->isOnlineItem() || *proposedDropOperation == PMTableViewDropOperation::On)
+    if (container->isOnlineItem() || *proposedDropOperation == PMTableViewDropOperation::On)
         return PMDragOperationNone;
     if (!items)
-        return external(!R);
-    if (R)
-        return operationForDraggingLibraryItems(items, C, rawDropIndex(C->rawChildren(), *proposedRow, _groupMovieItems, _groupListSortsDescending),
+        return external(!canRearrange);
+    if (canRearrange)
+        return operationForDraggingLibraryItems(items, container, rawDropIndex(container->rawChildren(), *proposedRow, _groupMovieItems, _groupListSortsDescending),
                                                 PMLibraryView::None, nullptr);
-    const int operation = operationForDraggingLibraryItems(items, C, -1, PMLibraryView::None, nullptr);
+    const int operation = operationForDraggingLibraryItems(items, container, -1, PMLibraryView::None, nullptr);
     if (operation != PMDragOperationNone)
         retargetOnList();
     return operation;
@@ -699,19 +699,19 @@ int PMMainController::tableView(PMLibraryView tableView, const PMDraggingInfo& v
 
 bool PMMainController::tableView(PMLibraryView tableView, const PMDraggingInfo& acceptDrop, qsizetype row, PMTableViewDropOperation dropOperation)
 {
-    const PMLibraryContainerPtr C = _groupItemsParent;
-    if (tableView != groupList || !C)
+    const PMLibraryContainerPtr container = _groupItemsParent;
+    if (tableView != groupList || !container)
         return false;
     qsizetype index;
     if (dropOperation == PMTableViewDropOperation::Above) {
         QString criterion;
-        if (!isManuallySorted(*C, &criterion))
-            C->rearrangeChildrenAsPreflightCheck(false, criterion);
-        index = rawDropIndex(C->rawChildren(), row, _groupMovieItems, _groupListSortsDescending);
+        if (!isManuallySorted(*container, &criterion))
+            container->rearrangeChildrenAsPreflightCheck(false, criterion);
+        index = rawDropIndex(container->rawChildren(), row, _groupMovieItems, _groupListSortsDescending);
     } else {
-        index = C->rawChildren()->count();
+        index = container->rawChildren()->count();
     }
-    return dropFileURLs({}, &acceptDrop, index, C->rawChildren(), C, dropOperation == PMTableViewDropOperation::On);
+    return dropFileURLs({}, &acceptDrop, index, container->rawChildren(), container, dropOperation == PMTableViewDropOperation::On);
 }
 
 // ---------------------------------------------------------------------------
