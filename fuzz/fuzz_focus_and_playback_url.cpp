@@ -1,6 +1,7 @@
 // Reads the input as a focus string and as a playback URL against a small library: texts
 // from outside name movies and containers, and whatever they hold, resolving them must not
-// crash, and may only position a movie inside its length.
+// crash, and may only position a movie inside its length. Each input starts from the same
+// record (no stored position, a known length), so a failure replays from its one input.
 #include "LibraryFuzzing.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
@@ -37,14 +38,21 @@ void setUpOnce()
     controller.invalidateLibraryDependencies();
 }
 
-void checkPosition()
+void resetMovie()
+{
+    gMovie->userSettings()->remove(QStringLiteral("Last Playback: Position"));
+    gMovie->userSettings()->remove(QStringLiteral("Last Playback: Resume Regardless Once"));
+    gMovie->setDuration(100);
+}
+
+void checkPosition(const char* step)
 {
     const platform::Value position = gMovie->userSettings()->value(QStringLiteral("Last Playback: Position"));
     if (!position.isNull() && (position.toDouble() < 0 || position.toDouble() >= 100)) {
-        std::fprintf(stderr, "a position outside the movie was stored: %f\n", position.toDouble());
+        std::fprintf(stderr, "a position outside the movie was stored by %s: %f\n", step, position.toDouble());
         std::abort();
     }
-    gMovie->userSettings()->remove(QStringLiteral("Last Playback: Position"));
+    resetMovie();
 }
 
 } // namespace
@@ -52,13 +60,15 @@ void checkPosition()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     setUpOnce();
+    resetMovie();
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     PMMainController& controller = mainController();
     controller.chooseMovieRepresentationFromPlaybackURL(QUrl(text));
-    checkPosition();
+    checkPosition("a playback URL");
     controller.chooseMovieRepresentationFromPlaybackURL(QUrl(QStringLiteral("pellis://play/") + text));
-    checkPosition();
+    checkPosition("a playback URL");
     controller.restoreFocus(text);
+    checkPosition("a focus");
     PMMainController::libraryLocationFromPath(text);
     return 0;
 }

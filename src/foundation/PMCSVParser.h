@@ -13,12 +13,12 @@
 #include <QtCore/QStringList>
 
 // The process-wide default field separator: "," unless the user default
-// "PMCSVParser: Default Field Separator" held a non-blank text when the program started.
-// Read once; does not change while the program runs.
+// "PMCSVParser: Default Field Separator" holds a non-blank text. Read once, on first use
+// (the library's sort criteria use it early while loading); it does not change while the
+// program runs, so a new value takes effect from the next start.
 QString PMCSVDefaultFieldSeparator();
-// Reads the default field separator from the user defaults. The start-up calls it before
-// the table of default settings is registered, so that only a value the user set counts;
-// the first use of the default separator calls it too when start-up did not.
+// Reads the default field separator from the user defaults, once; later calls do nothing.
+// Only a value the user set counts: the table of registered defaults has none for it.
 void PMCSVParserLoad();
 // The separator a stored default value stands for: the value trimmed of whitespace and
 // newlines when it is a non-blank text, else ",". A text holding a double quote or a line

@@ -1,7 +1,8 @@
 // Media fixtures made at test time by the ffmpeg command, once per test process, in a
 // temporary folder: clips whose frame number can be read back from the pixels, a rotated
 // clip, a clip with chapters and tags, an audio file with a cover, a 3-frame GIF, a
-// 3-part sequence bundle, and broken files.
+// 3-part sequence bundle, a still JPEG, a WebM that starts before 0, a named pipe, and
+// broken files.
 #pragma once
 
 #include "common/TestSupport.h"
@@ -186,6 +187,56 @@ public:
             writeFile(p, fast.left(fast.size() * 2 / 3));
             return true;
         });
+    }
+    // The numbered frames beside loud uncompressed noise (so that the file is mostly
+    // sound), index first, cut off after four fifths: the index promises 3 s of frames,
+    // the file holds them up to 2.5 s (the last key frame is at 2.4 s).
+    QString truncatedInterleaved() const
+    {
+        return once(QStringLiteral("truncated-interleaved.mov"), [this](const QString& p) {
+            const QString whole = folder() + QStringLiteral("/interleaved.mov");
+            if (!runFFmpeg({QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-s"),
+                               QStringLiteral("%1x%2").arg(kClipWidth).arg(kClipHeight), QStringLiteral("-r"), QString::number(kClipFPS), QStringLiteral("-i"),
+                               QStringLiteral("-"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("anoisesrc=d=3:c=white:r=44100"),
+                               QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-g"), QStringLiteral("12"), QStringLiteral("-bf"), QStringLiteral("2"),
+                               QStringLiteral("-qp"), QStringLiteral("4"), QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-c:a"),
+                               QStringLiteral("pcm_s16le"), QStringLiteral("-movflags"), QStringLiteral("+faststart"), QStringLiteral("-shortest"), whole},
+                    numberedFrames(kClipFrames)))
+                return false;
+            const QByteArray bytes = readFile(whole);
+            writeFile(p, bytes.left(bytes.size() * 4 / 5));
+            return true;
+        });
+    }
+    // Frame 5 of the numbered clip as a still JPEG, ten times the clip's size (a size that
+    // FFmpeg reads with its general image demuxer, as it does camera pictures).
+    QString stillJPEG() const
+    {
+        return once(QStringLiteral("still.jpg"), [](const QString& p) {
+            return runFFmpeg({QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-s"),
+                                 QStringLiteral("%1x%2").arg(kClipWidth).arg(kClipHeight), QStringLiteral("-i"), QStringLiteral("-"), QStringLiteral("-vf"),
+                                 QStringLiteral("scale=%1:%2:flags=neighbor").arg(kClipWidth * 10).arg(kClipHeight * 10), QStringLiteral("-frames:v"),
+                                 QStringLiteral("1"), QStringLiteral("-q:v"), QStringLiteral("2"), p},
+                numberedFrames(1, 5));
+        });
+    }
+    // The numbered frames as VP8 in WebM with Opus sound, whose encoder delay makes the
+    // container start at -0.007 s and the video at +0.007 s.
+    QString earlyStartWebM() const
+    {
+        return once(QStringLiteral("early.webm"), [](const QString& p) {
+            return runFFmpeg({QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"), QStringLiteral("rgb24"), QStringLiteral("-s"),
+                                 QStringLiteral("%1x%2").arg(kClipWidth).arg(kClipHeight), QStringLiteral("-r"), QString::number(kClipFPS), QStringLiteral("-i"),
+                                 QStringLiteral("-"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("sine=frequency=440:duration=3"),
+                                 QStringLiteral("-c:v"), QStringLiteral("libvpx"), QStringLiteral("-b:v"), QStringLiteral("2M"), QStringLiteral("-c:a"),
+                                 QStringLiteral("libopus"), QStringLiteral("-shortest"), p},
+                numberedFrames(kClipFrames));
+        });
+    }
+    // A named pipe called like a movie, with nobody writing to it.
+    QString fifo() const
+    {
+        return once(QStringLiteral("pipe.mp4"), [](const QString& p) { return runProcess(QStringLiteral("mkfifo"), {p}).exitCode == 0; });
     }
     // Text named .mp4.
     QString textFile() const

@@ -5,12 +5,18 @@
 #include "common/MediaFixtures.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFile>
 #include <QtCore/QThread>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <map>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace platform::media;
 namespace fx = testsupport::media;
@@ -486,4 +492,131 @@ TEST(MediaDamage, CutAndScribbledFilesAnswer)
             EXPECT_TRUE(!image.isNull() || !error.isEmpty()) << path.toStdString();
         }
     }
+}
+
+// ---- Files from the wild: things found in real library folders.
+
+TEST(MediaWildFiles, PipesDevicesAndFoldersFailAtOnce)
+{
+    const auto& f = fx::fixtures();
+    const QString folder = testsupport::makeTempDir(QStringLiteral("folder.mp4"));
+    for (const QString& path : {f.fifo(), QStringLiteral("/dev/zero"), folder}) {
+        SCOPED_TRACE(path.toStdString());
+        const AssetPtr asset = open(path);
+        // A blocking open would never return: wait a while, then let a writer in so that
+        // a failing build ends instead of hanging.
+        auto opened = std::async(std::launch::async, [asset] { return asset->error(); });
+        if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "opening blocks";
+            const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+        }
+        const QString error = opened.get();
+        EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << error.toStdString();
+        EXPECT_TRUE(asset->tracks().empty());
+        EXPECT_FALSE(asset->isPlayable());
+        ImageGenerator g(asset);
+        QString grabError;
+        EXPECT_TRUE(g.copyImageAtTime(MediaTime::zero(), nullptr, &grabError).isNull());
+        EXPECT_FALSE(grabError.isEmpty());
+    }
+}
+
+TEST(MediaWildFiles, AnimatedWebPHasNoSizeFromFFmpegAndFramesFromQt)
+{
+    const auto& f = fx::fixtures();
+    const AssetPtr asset = open(f.webp()); // 3 frames of 0.5 s
+    const std::vector<Track> video = asset->tracksWithMediaType(MediaType::Video);
+    ASSERT_EQ(video.size(), 1u);
+    EXPECT_EQ(video.front().naturalSize, QSizeF(0, 0)); // unknown, not 1 x 1
+    EXPECT_FALSE(asset->isPlayable());
+    ImageGenerator g(asset);
+    g.setRequestedTimeToleranceBefore(MediaTime::zero());
+    g.setRequestedTimeToleranceAfter(MediaTime::zero());
+    for (const auto& [seconds, frame] : std::vector<std::pair<double, int>>{{0.0, 0}, {0.7, 1}, {1.2, 2}, {9.0, 2}}) {
+        MediaTime actual;
+        QString error;
+        const QImage image = g.copyImageAtTime(MediaTime::withSeconds(seconds), &actual, &error);
+        ASSERT_FALSE(image.isNull()) << seconds << ": " << error.toStdString();
+        EXPECT_EQ(fx::decodeFrameNumber(image), frame) << seconds;
+        EXPECT_NEAR(actual.seconds(), frame * 0.5, 1e-6) << seconds;
+    }
+    g.setMaximumSize(QSize(32, 32));
+    EXPECT_EQ(g.copyImageAtTime(MediaTime::zero()).size(), QSize(32, 16));
+}
+
+TEST(MediaWildFiles, StillPictureGivesItsFrameAtEveryTime)
+{
+    const AssetPtr asset = open(fx::fixtures().stillJPEG());
+    ASSERT_EQ(asset->tracksWithMediaType(MediaType::Video).size(), 1u);
+    ImageGenerator g(asset);
+    g.setMaximumSize(QSize(fx::kClipWidth, fx::kClipHeight));
+    for (const bool exact : {true, false}) {
+        if (exact) {
+            g.setRequestedTimeToleranceBefore(MediaTime::zero());
+            g.setRequestedTimeToleranceAfter(MediaTime::zero());
+        }
+        for (const double seconds : {0.0, 2.5, 0.0}) {
+            QString error;
+            const QImage image = g.copyImageAtTime(MediaTime::withSeconds(seconds), nullptr, &error);
+            EXPECT_EQ(fx::decodeFrameNumber(image), 5) << seconds << " exact " << exact << ": " << error.toStdString();
+        }
+    }
+}
+
+TEST(MediaWildFiles, ExactGrabInAFileCutShortNeverAnswersAnotherFrame)
+{
+    // The index (written first) promises 3 s; the frames stop at 2.5 s.
+    const AssetPtr asset = open(fx::fixtures().truncatedInterleaved());
+    ASSERT_NEAR(asset->duration().seconds(), 3.0, 0.05);
+    ImageGenerator g(asset);
+    g.setRequestedTimeToleranceBefore(MediaTime::zero());
+    g.setRequestedTimeToleranceAfter(MediaTime::zero());
+    int answered = 0, refused = 0;
+    for (const double seconds : {0.5, 1.05, 2.45, 2.75, 2.9, 3.0, 5.0}) {
+        MediaTime actual;
+        QString error;
+        const QImage image = g.copyImageAtTime(MediaTime::withSeconds(seconds), &actual, &error);
+        const int wanted = std::min(int(std::floor(seconds * fx::kClipFPS + 1e-9)), fx::kClipFrames - 1);
+        if (image.isNull()) {
+            EXPECT_FALSE(error.isEmpty());
+            ++refused;
+            continue;
+        }
+        ++answered;
+        EXPECT_EQ(fx::decodeFrameNumber(image), wanted) << seconds;
+        EXPECT_NEAR(actual.seconds(), wanted / double(fx::kClipFPS), 1e-6) << seconds;
+    }
+    EXPECT_GE(answered, 3); // the part that is there
+    EXPECT_GE(refused, 3);  // 2.6 s and later are gone: never frame 25 instead
+}
+
+TEST(MediaWildFiles, ContainerStartingBeforeZeroUsesOneOrigin)
+{
+    const AssetPtr asset = open(fx::fixtures().earlyStartWebM());
+    const std::vector<Track> video = asset->tracksWithMediaType(MediaType::Video);
+    ASSERT_EQ(video.size(), 1u);
+    const TimeRange range = video.front().timeRange;
+    const double duration = asset->duration().seconds();
+    EXPECT_NEAR(duration, 3.008, 0.01);
+    EXPECT_LE(range.end().seconds(), duration + 1e-6);
+    EXPECT_NEAR(range.start.seconds(), 0.014, 0.002); // the video starts 0.014 s after the container
+    for (const auto& track : asset->tracks())
+        EXPECT_GE(track.timeRange.start.seconds(), 0.0);
+    ImageGenerator g(asset);
+    g.setRequestedTimeToleranceBefore(MediaTime::zero());
+    g.setRequestedTimeToleranceAfter(MediaTime::zero());
+    for (const int frame : {0, 12, 29}) {
+        const MediaTime at = range.start + MediaTime::withSeconds(frame / double(fx::kClipFPS) + 0.05);
+        MediaTime actual;
+        QString error;
+        const QImage image = g.copyImageAtTime(at, &actual, &error);
+        ASSERT_FALSE(image.isNull()) << error.toStdString();
+        EXPECT_EQ(fx::decodeFrameNumber(image), frame);
+        EXPECT_NEAR(actual.seconds(), range.start.seconds() + frame / double(fx::kClipFPS), 1e-3) << frame;
+    }
+    MediaTime actual;
+    g.copyImageAtTime(MediaTime::zero(), &actual);
+    EXPECT_NEAR(actual.seconds(), range.start.seconds(), 1e-3); // before the first frame: that frame
 }

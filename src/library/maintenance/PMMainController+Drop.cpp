@@ -459,118 +459,118 @@ int PMMainController::operationForDraggingLibraryItems(const ArrayPtr& items, co
     if (!items || items->isEmpty())
         return PMDragOperationNone;
     showSidebarWhileDragging();
-    const PMLibraryContainerPtr& P = toProposedParent;
-    const qsizetype i = atProposedChildIndex;
-    const PMLibraryContainerPtr S = storageWithName(QStringLiteral("Smart Groups"), nullptr, false);
-    const PMLibraryContainerPtr T = storageWithName(QStringLiteral("Temporary"), nullptr, false);
+    const PMLibraryContainerPtr& parent = toProposedParent;
+    const qsizetype index = atProposedChildIndex;
+    const PMLibraryContainerPtr smartGroups = storageWithName(QStringLiteral("Smart Groups"), nullptr, false);
+    const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false);
     const PMLibraryContainerPtr library = existingSourceStorage();
     const bool outline = inOutlineView != PMLibraryView::None;
 
     // Movies dropped on the "Smart Groups" storage (or the empty area) make a playlist.
-    if (i == -1 && (outline || createPlaylist) && S && (!P || P == S)) {
+    if (index == -1 && (outline || createPlaylist) && smartGroups && (!parent || parent == smartGroups)) {
         if (createPlaylist)
-            *createPlaylist = S;
+            *createPlaylist = smartGroups;
         return PMDragOperationCopy;
     }
 
-    bool F = P && P->value(QStringLiteral("Smart Playlists Folder")).toBool();
-    PMLibraryContainerPtr U;
-    ArrayPtr ancestorsOfP;
-    if (P) {
-        if (P->isOnlineItem())
+    bool parentIsSmartPlaylistsFolder = parent && parent->value(QStringLiteral("Smart Playlists Folder")).toBool();
+    PMLibraryContainerPtr parentStorage;
+    ArrayPtr parentAncestors;
+    if (parent) {
+        if (parent->isOnlineItem())
             return PMDragOperationNone;
-        ancestorsOfP = ancestorsOfLibraryItem(Value(P));
-        if (!ancestorsOfP)
+        parentAncestors = ancestorsOfLibraryItem(Value(parent));
+        if (!parentAncestors)
             return PMDragOperationNone;
-        U = ancestorsOfP->isEmpty() ? P : PMContainerPtr(ancestorsOfP->at(ancestorsOfP->count() - 1));
-        if (U && U == S) {
-            if (P == S)
-                F = false;
-        } else if (U && (U == T || U == library)) {
-            F = false;
+        parentStorage = parentAncestors->isEmpty() ? parent : PMContainerPtr(parentAncestors->at(parentAncestors->count() - 1));
+        if (parentStorage && parentStorage == smartGroups) {
+            if (parent == smartGroups)
+                parentIsSmartPlaylistsFolder = false;
+        } else if (parentStorage && (parentStorage == temporary || parentStorage == library)) {
+            parentIsSmartPlaylistsFolder = false;
         } else {
             return PMDragOperationNone;
         }
     }
 
     const bool preventProxies = defaults().boolForKey(QStringLiteral("Prevent Moving Of Originals Via Proxy"));
-    const bool B = hasSubdivisionBranch(P);
-    const bool manual = P && isManuallySorted(*P);
-    const long long M = defaults().integerForKey(QStringLiteral("Source List Display Mode"));
+    const bool parentHasSubdivisionBranch = hasSubdivisionBranch(parent);
+    const bool manual = parent && isManuallySorted(*parent);
+    const long long sourceListDisplayMode = defaults().integerForKey(QStringLiteral("Source List Display Mode"));
 
     bool copy = false;
     bool someFromElsewhere = false;
     ArrayPtr siblings;
-    PMLibraryContainerPtr Q;
-    for (const Value& X : *items) {
-        PMLibraryItem* x = PMItem(X);
-        if (!x)
+    PMLibraryContainerPtr itemParent;
+    for (const Value& draggedItem : *items) {
+        PMLibraryItem* item = PMItem(draggedItem);
+        if (!item)
             return PMDragOperationNone;
-        if (!siblings || siblings->indexOfIdentical(X.objectPointer()) < 0) {
-            const ArrayPtr ancestors = ancestorsOfLibraryItem(X);
+        if (!siblings || siblings->indexOfIdentical(draggedItem.objectPointer()) < 0) {
+            const ArrayPtr ancestors = ancestorsOfLibraryItem(draggedItem);
             if (!ancestors)
                 return PMDragOperationNone;
-            Q = ancestors->isEmpty() ? nullptr : PMContainerPtr(ancestors->at(0));
-            siblings = Q ? Q->rawChildren() : _library;
+            itemParent = ancestors->isEmpty() ? nullptr : PMContainerPtr(ancestors->at(0));
+            siblings = itemParent ? itemParent->rawChildren() : _library;
         }
-        if (x->isOnlineItem())
+        if (item->isOnlineItem())
             return PMDragOperationNone;
-        if (x->isExternalMediaItem() && !(F && x->isMovieRepresentation()))
+        if (item->isExternalMediaItem() && !(parentIsSmartPlaylistsFolder && item->isMovieRepresentation()))
             return PMDragOperationNone;
-        const qsizetype ownIndex = siblings->indexOfIdentical(X.objectPointer());
-        if (items->count() == 1 && Q == P && ownIndex >= 0 && i >= ownIndex && i <= ownIndex + 1)
+        const qsizetype ownIndex = siblings->indexOfIdentical(draggedItem.objectPointer());
+        if (items->count() == 1 && itemParent == parent && ownIndex >= 0 && index >= ownIndex && index <= ownIndex + 1)
             return PMDragOperationNone; // at its own place
-        if (i == -1 && Q != P)
+        if (index == -1 && itemParent != parent)
             someFromElsewhere = true;
 
-        if (PMLibraryContainer* container = PMContainer(X)) {
-            if (!container->topLevelRole().isEmpty() && (i == -1 || P))
+        if (PMLibraryContainer* container = PMContainer(draggedItem)) {
+            if (!container->topLevelRole().isEmpty() && (index == -1 || parent))
                 return PMDragOperationNone;
             if (container->contains(kLibrarySection))
                 return PMDragOperationNone;
             if (container->isSmartGroup()) {
-                if (!(U && U == S && !container->isSmartGroupSubdivision() && P))
+                if (!(parentStorage && parentStorage == smartGroups && !container->isSmartGroupSubdivision() && parent))
                     return PMDragOperationNone;
             } else {
-                const ArrayPtr ancestors = ancestorsOfLibraryItem(X);
-                const bool belowS = S && ancestors && ancestors->indexOfIdentical(S.get()) >= 0;
-                const bool intoS = U && U == S;
-                if (intoS != belowS) {
-                    if (!(P && container->rawChildren()->isEmpty()))
+                const ArrayPtr ancestors = ancestorsOfLibraryItem(draggedItem);
+                const bool belowSmartGroups = smartGroups && ancestors && ancestors->indexOfIdentical(smartGroups.get()) >= 0;
+                const bool intoSmartGroups = parentStorage && parentStorage == smartGroups;
+                if (intoSmartGroups != belowSmartGroups) {
+                    if (!(parent && container->rawChildren()->isEmpty()))
                         return PMDragOperationNone;
-                } else if (!P) {
+                } else if (!parent) {
                     return PMDragOperationNone;
                 }
             }
-            if (P && P->isSmartGroup())
+            if (parent && parent->isSmartGroup())
                 return PMDragOperationNone;
-            if (P && (container == P.get() || (ancestorsOfP && ancestorsOfP->indexOfIdentical(container) >= 0)))
+            if (parent && (container == parent.get() || (parentAncestors && parentAncestors->indexOfIdentical(container) >= 0)))
                 return PMDragOperationNone;
         } else {
-            if (!U)
+            if (!parentStorage)
                 return PMDragOperationNone;
             // Between the children of a source-list container movies are placed only where
             // the source list shows them.
-            if ((M != 0 || U != T) && M != 1 && outline && i != -1)
+            if ((sourceListDisplayMode != 0 || parentStorage != temporary) && sourceListDisplayMode != 1 && outline && index != -1)
                 return PMDragOperationNone;
-            if (U == S) {
-                if (!P->isSmartGroup()) {
-                    if (P == S || !x->isMovieRepresentation())
+            if (parentStorage == smartGroups) {
+                if (!parent->isSmartGroup()) {
+                    if (parent == smartGroups || !item->isMovieRepresentation())
                         return PMDragOperationNone;
-                    if (Q != P)
+                    if (itemParent != parent)
                         copy = true;
-                } else if (manual && Q == P) {
-                    if (i == -1)
+                } else if (manual && itemParent == parent) {
+                    if (index == -1)
                         return PMDragOperationNone;
-                } else if (!(B && i == -1)) {
+                } else if (!(parentHasSubdivisionBranch && index == -1)) {
                     return PMDragOperationNone;
                 }
-            } else if (preventProxies && x->isProxy()) {
+            } else if (preventProxies && item->isProxy()) {
                 return PMDragOperationNone;
             }
         }
     }
-    if (i == -1 && !someFromElsewhere)
+    if (index == -1 && !someFromElsewhere)
         return PMDragOperationNone; // all of them are there already
     return copy ? PMDragOperationCopy : PMDragOperationMove;
 }
@@ -590,21 +590,21 @@ qsizetype PMMainController::dropIndexInRawArray(const ArrayPtr& rawArray, qsizet
 
 int PMMainController::validateGroupViewDrop(const PMDraggingInfo& info)
 {
-    const PMLibraryContainerPtr C = _groupItemsParent;
-    if (!C || C->hasMultipleSelectionQuery() || !info.draggingPasteboard)
+    const PMLibraryContainerPtr container = _groupItemsParent;
+    if (!container || container->hasMultipleSelectionQuery() || !info.draggingPasteboard)
         return PMDragOperationNone;
     if (const ArrayPtr items = libraryItems(*info.draggingPasteboard))
-        return operationForDraggingLibraryItems(items, C, -1, PMLibraryView::None, nullptr);
-    return shouldDragExternalItemsWithTypes(info.draggingPasteboard->formats(), C) ? externalDragOperation() : PMDragOperationNone;
+        return operationForDraggingLibraryItems(items, container, -1, PMLibraryView::None, nullptr);
+    return shouldDragExternalItemsWithTypes(info.draggingPasteboard->formats(), container) ? externalDragOperation() : PMDragOperationNone;
 }
 
 bool PMMainController::acceptGroupViewDrop(const PMDraggingInfo& info)
 {
-    const PMLibraryContainerPtr C = _groupItemsParent;
-    if (!C)
+    const PMLibraryContainerPtr container = _groupItemsParent;
+    if (!container)
         return false;
-    const ArrayPtr siblings = C->rawChildren();
-    return dropFileURLs({}, &info, siblings->count(), siblings, C, true);
+    const ArrayPtr siblings = container->rawChildren();
+    return dropFileURLs({}, &info, siblings->count(), siblings, container, true);
 }
 
 // ---------------------------------------------------------------------------
@@ -613,50 +613,50 @@ bool PMMainController::acceptGroupViewDrop(const PMDraggingInfo& info)
 int PMMainController::tableView(PMLibraryView tableView, const PMDraggingInfo& validateDrop, qsizetype* proposedRow,
                                 PMTableViewDropOperation* proposedDropOperation)
 {
-    const PMLibraryContainerPtr C = _groupItemsParent;
-    if (tableView != groupList || !C || !validateDrop.draggingPasteboard || !proposedRow || !proposedDropOperation)
+    const PMLibraryContainerPtr container = _groupItemsParent;
+    if (tableView != groupList || !container || !validateDrop.draggingPasteboard || !proposedRow || !proposedDropOperation)
         return PMDragOperationNone;
-    if (C->hasMultipleSelectionQuery())
+    if (container->hasMultipleSelectionQuery())
         return PMDragOperationNone;
     const ArrayPtr items = libraryItems(*validateDrop.draggingPasteboard);
     QString criterion;
-    isManuallySorted(*C, &criterion);
+    isManuallySorted(*container, &criterion);
     // Validation only asks whether the container could be rearranged; a switch to manual
     // sorting waits for the drop itself.
-    const bool R = C->rearrangeChildrenAsPreflightCheck(true, criterion);
-    const bool firstIsChild = items && !items->isEmpty() && parentOfLibraryItem(items->at(0)) == C;
+    const bool canRearrange = container->rearrangeChildrenAsPreflightCheck(true, criterion);
+    const bool firstIsChild = items && !items->isEmpty() && parentOfLibraryItem(items->at(0)) == container;
     auto retargetOnList = [&] {
         *proposedRow = -1;
         *proposedDropOperation = PMTableViewDropOperation::On;
     };
     auto external = [&](bool retarget) {
-        if (!shouldDragExternalItemsWithTypes(validateDrop.draggingPasteboard->formats(), C))
+        if (!shouldDragExternalItemsWithTypes(validateDrop.draggingPasteboard->formats(), container))
             return int(PMDragOperationNone);
         if (retarget)
             retargetOnList();
         return externalDragOperation();
     };
 
-    if (C->isSmartGroup() && !firstIsChild) {
-        if (!hasSubdivisionBranch(C))
+    if (container->isSmartGroup() && !firstIsChild) {
+        if (!hasSubdivisionBranch(container))
             return PMDragOperationNone;
         if (!items)
             return external(true);
-        const int operation = operationForDraggingLibraryItems(items, C, -1, PMLibraryView::None, nullptr);
+        const int operation = operationForDraggingLibraryItems(items, container, -1, PMLibraryView::None, nullptr);
         if (operation != PMDragOperationNone)
             retargetOnList();
         return operation;
     }
-    if (C->isSmartGroup() && (*proposedDropOperation != PMTableViewDropOperation::Above || !R))
+    if (container->isSmartGroup() && (*proposedDropOperation != PMTableViewDropOperation::Above || !canRearrange))
         return PMDragOperationNone;
-    if (C->isOnlineItem() || *proposedDropOperation == PMTableViewDropOperation::On)
+    if (container->isOnlineItem() || *proposedDropOperation == PMTableViewDropOperation::On)
         return PMDragOperationNone;
     if (!items)
-        return external(!R);
-    if (R)
-        return operationForDraggingLibraryItems(items, C, rawDropIndex(C->rawChildren(), *proposedRow, _groupMovieItems, _groupListSortsDescending),
+        return external(!canRearrange);
+    if (canRearrange)
+        return operationForDraggingLibraryItems(items, container, rawDropIndex(container->rawChildren(), *proposedRow, _groupMovieItems, _groupListSortsDescending),
                                                 PMLibraryView::None, nullptr);
-    const int operation = operationForDraggingLibraryItems(items, C, -1, PMLibraryView::None, nullptr);
+    const int operation = operationForDraggingLibraryItems(items, container, -1, PMLibraryView::None, nullptr);
     if (operation != PMDragOperationNone)
         retargetOnList();
     return operation;
@@ -664,19 +664,19 @@ int PMMainController::tableView(PMLibraryView tableView, const PMDraggingInfo& v
 
 bool PMMainController::tableView(PMLibraryView tableView, const PMDraggingInfo& acceptDrop, qsizetype row, PMTableViewDropOperation dropOperation)
 {
-    const PMLibraryContainerPtr C = _groupItemsParent;
-    if (tableView != groupList || !C)
+    const PMLibraryContainerPtr container = _groupItemsParent;
+    if (tableView != groupList || !container)
         return false;
     qsizetype index;
     if (dropOperation == PMTableViewDropOperation::Above) {
         QString criterion;
-        if (!isManuallySorted(*C, &criterion))
-            C->rearrangeChildrenAsPreflightCheck(false, criterion);
-        index = rawDropIndex(C->rawChildren(), row, _groupMovieItems, _groupListSortsDescending);
+        if (!isManuallySorted(*container, &criterion))
+            container->rearrangeChildrenAsPreflightCheck(false, criterion);
+        index = rawDropIndex(container->rawChildren(), row, _groupMovieItems, _groupListSortsDescending);
     } else {
-        index = C->rawChildren()->count();
+        index = container->rawChildren()->count();
     }
-    return dropFileURLs({}, &acceptDrop, index, C->rawChildren(), C, dropOperation == PMTableViewDropOperation::On);
+    return dropFileURLs({}, &acceptDrop, index, container->rawChildren(), container, dropOperation == PMTableViewDropOperation::On);
 }
 
 // ---------------------------------------------------------------------------
@@ -687,81 +687,81 @@ int PMMainController::outlineView(PMLibraryView outlineView, const PMDraggingInf
 {
     if (outlineView != libraryList || !validateDrop.draggingPasteboard || !proposedItem || !proposedChildIndex)
         return PMDragOperationNone;
-    PMLibraryContainerPtr I = *proposedItem;
-    qsizetype k = *proposedChildIndex;
+    PMLibraryContainerPtr item = *proposedItem;
+    qsizetype childIndex = *proposedChildIndex;
     const ArrayPtr items = libraryItems(*validateDrop.draggingPasteboard);
     const QStringList types = validateDrop.draggingPasteboard->formats();
     qsizetype rawIndex = -1;
 
     auto finish = [&](int operation) {
-        if (operation != PMDragOperationNone && (I != *proposedItem || k != *proposedChildIndex)) {
-            *proposedItem = I;
-            *proposedChildIndex = k;
+        if (operation != PMDragOperationNone && (item != *proposedItem || childIndex != *proposedChildIndex)) {
+            *proposedItem = item;
+            *proposedChildIndex = childIndex;
         }
-        setDraggingDestinationDropOnRow(k == -1 && operation != PMDragOperationNone && I ? libraryListRowForItem(Value(I)) : -1);
+        setDraggingDestinationDropOnRow(childIndex == -1 && operation != PMDragOperationNone && item ? libraryListRowForItem(Value(item)) : -1);
         return operation;
     };
 
-    if (!I) {
-        if (k == -1) {
+    if (!item) {
+        if (childIndex == -1) {
             if (items)
-                k = visibleTopLevelLibraryItems()->count();
+                childIndex = visibleTopLevelLibraryItems()->count();
         } else if (!items) {
             return finish(PMDragOperationNone);
         }
         if (items)
-            rawIndex = dropIndexInRawArray(_library, k, visibleTopLevelLibraryItems());
+            rawIndex = dropIndexInRawArray(_library, childIndex, visibleTopLevelLibraryItems());
     } else {
-        if (I->isExternalMediaItem())
+        if (item->isExternalMediaItem())
             return finish(PMDragOperationNone);
         QString criterion;
-        const bool manual = isManuallySorted(*I, &criterion);
-        const bool R = I->rearrangeChildrenAsPreflightCheck(true, criterion);
+        const bool manual = isManuallySorted(*item, &criterion);
+        const bool canRearrange = item->rearrangeChildrenAsPreflightCheck(true, criterion);
         bool childIndexAllowed = true;
-        if (I->isSmartGroup()) {
-            const bool firstIsChild = items && !items->isEmpty() && parentOfLibraryItem(items->at(0)) == I;
+        if (item->isSmartGroup()) {
+            const bool firstIsChild = items && !items->isEmpty() && parentOfLibraryItem(items->at(0)) == item;
             if (firstIsChild) {
-                if (k == -1 || !R)
+                if (childIndex == -1 || !canRearrange)
                     return finish(PMDragOperationNone);
             } else {
-                if (!hasSubdivisionBranch(I))
+                if (!hasSubdivisionBranch(item))
                     return finish(PMDragOperationNone);
                 childIndexAllowed = false;
             }
         }
         const PMLibraryContainerPtr library = existingSourceStorage();
-        if ((library && I == library) || (I->contains(kLibrarySection) && !I->isPellisSourceStorageSection())) {
-            I = existingOwnSection(library);
-            k = -1;
-            if (!I)
+        if ((library && item == library) || (item->contains(kLibrarySection) && !item->isPellisSourceStorageSection())) {
+            item = existingOwnSection(library);
+            childIndex = -1;
+            if (!item)
                 return finish(PMDragOperationNone);
         }
-        if (k != -1) {
+        if (childIndex != -1) {
             // Items are placed between children only in manual order: the container has it
             // or may be switched to it, which the drop itself does.
             Q_UNUSED(manual);
-            const bool keep = childIndexAllowed && R
-                              && (outlineViewShowMovieChildrenOfContainer(I) || (items && !containsMovieRepresentationsOnly(*items)));
+            const bool keep = childIndexAllowed && canRearrange
+                              && (outlineViewShowMovieChildrenOfContainer(item) || (items && !containsMovieRepresentationsOnly(*items)));
             if (keep)
-                rawIndex = rawDropIndex(I->rawChildren(), k, outlineViewChildrenOfContainer(I), I->sortsDescendingAccordingToAncestor(nullptr));
+                rawIndex = rawDropIndex(item->rawChildren(), childIndex, outlineViewChildrenOfContainer(item), item->sortsDescendingAccordingToAncestor(nullptr));
             else
-                k = -1;
+                childIndex = -1;
         }
     }
 
     if (!items) {
-        if (!shouldDragExternalItemsWithTypes(types, I))
+        if (!shouldDragExternalItemsWithTypes(types, item))
             return finish(PMDragOperationNone);
-        if (k != -1 || I)
+        if (childIndex != -1 || item)
             return finish(externalDragOperation());
-        I = existingOwnSection(existingSourceStorage());
-        return finish(I && libraryListRowForItem(Value(I)) >= 0 ? externalDragOperation() : int(PMDragOperationNone));
+        item = existingOwnSection(existingSourceStorage());
+        return finish(item && libraryListRowForItem(Value(item)) >= 0 ? externalDragOperation() : int(PMDragOperationNone));
     }
     PMLibraryContainerPtr playlistStorage;
-    const int operation = operationForDraggingLibraryItems(items, I, k == -1 ? -1 : rawIndex, libraryList, &playlistStorage);
+    const int operation = operationForDraggingLibraryItems(items, item, childIndex == -1 ? -1 : rawIndex, libraryList, &playlistStorage);
     if (operation != PMDragOperationNone && playlistStorage) {
-        I = playlistStorage;
-        k = -1;
+        item = playlistStorage;
+        childIndex = -1;
     }
     return finish(operation);
 }
@@ -804,51 +804,11 @@ bool PMMainController::outlineView(PMLibraryView outlineView, const PMDraggingIn
 // ---------------------------------------------------------------------------
 // The import
 
-ArrayPtr PMMainController::uniqueMovieRepresentationsFromItems(const ArrayPtr& items, const QStringList& restrictToPaths, bool sort,
-                                                               bool orIncludeHiddenMovieRepresentations, bool includeProxies)
-{
-    auto result = Array::make();
-    QSet<const platform::Object*> seen;
-    std::function<void(const ArrayPtr&, bool, int)> walk = [&](const ArrayPtr& children, bool enterContainers, int depth) {
-        if (!children || depth > kMaximumWalkDepth)
-            return;
-        for (const Value& v : *children) {
-            if (PMMovieRepresentationPrototype* movie = PMMovie(v)) {
-                if (movie->isProxy() && !includeProxies)
-                    continue;
-                if (!restrictToPaths.isEmpty()) {
-                    const QString path = movie->path();
-                    const bool below = std::any_of(restrictToPaths.begin(), restrictToPaths.end(), [&](const QString& p) {
-                        return !path.isEmpty() && (path == p || path.startsWith(p.endsWith(u'/') ? p : p + u'/'));
-                    });
-                    if (!below || !QFileInfo::exists(path))
-                        continue;
-                }
-                const Value original = movie->nonProxySelf();
-                if (!seen.contains(original.objectPointer())) {
-                    seen.insert(original.objectPointer());
-                    result->append(v);
-                }
-            } else if (PMLibraryContainer* container = PMContainer(v)) {
-                if (!enterContainers || (container->isSmartGroup() && !includeProxies))
-                    continue;
-                const ArrayPtr inner = sort ? container->sortedChildren()
-                                            : (orIncludeHiddenMovieRepresentations ? container->rawChildren() : container->filteredChildren());
-                const bool flattened = container->value(QStringLiteral("Flattened")).toBool()
-                                       || container->value(QStringLiteral("Flattened Non-Others")).toBool();
-                walk(inner, !flattened, depth + 1);
-            }
-        }
-    };
-    walk(items, true, 0);
-    return result;
-}
-
 bool PMMainController::importExternalFiles(const QList<QUrl>& fileURLs, const QMimeData* pasteboard, qsizetype atIndex, const ArrayPtr& ofSiblings,
                                            const PMLibraryContainerPtr& parent, Array& transfer, ArrayPtr* getDropped)
 {
     const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
-    const PMLibraryContainerPtr T = storageWithName(QStringLiteral("Temporary"), nullptr, false);
+    const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false);
     const ArrayPtr branch = parent ? parent->value(kSubdivisionBranch).array() : nullptr;
     const QStringList types = pasteboard ? pasteboard->formats() : QStringList();
     const QList<QUrl> pasteboardURLs = pasteboard && pasteboard->hasUrls() ? pasteboard->urls() : QList<QUrl>();
@@ -931,7 +891,7 @@ bool PMMainController::importExternalFiles(const QList<QUrl>& fileURLs, const QM
         for (const Value& movie : collected)
             if (PMLibraryItem* item = PMItem(movie))
                 item->addTagValuesFromSubdivisionBranch(branch);
-    if (moveOrCopyToLibrary && target != T && (siblings == _library || !liesBelowContainer(Value(target), T)))
+    if (moveOrCopyToLibrary && target != temporary && (siblings == _library || !liesBelowContainer(Value(target), temporary)))
         for (const Value& item : *newItems)
             transfer.append(item);
     if (getDropped)
@@ -943,7 +903,7 @@ bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atInd
                                           bool dropOnParent, Array& transfer)
 {
     const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
-    const PMLibraryContainerPtr T = storageWithName(QStringLiteral("Temporary"), nullptr, false);
+    const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false);
     const bool parentIsSmartGroup = parent && parent->isSmartGroup();
     const ArrayPtr branch = parent ? parent->value(kSubdivisionBranch).array() : nullptr;
     PMLibraryContainerPtr playlistStorage;
@@ -953,9 +913,9 @@ bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atInd
     if (operation == PMDragOperationNone)
         return false;
     bool changed = false;
-    ArrayPtr L;
-    ArrayPtr S = ofSiblings;
-    qsizetype i = atIndex;
+    ArrayPtr listedIDs;
+    ArrayPtr siblings = ofSiblings;
+    qsizetype index = atIndex;
     if (operation == PMDragOperationCopy && playlistStorage) {
         const ArrayPtr movies = uniqueMovieRepresentationsFromItems(items, {}, true, false, true);
         QStringList names;
@@ -979,67 +939,67 @@ bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atInd
             if (!parent)
                 return false;
             // Stored only when the drop changes something.
-            L = parent->value(kStaticProxies).array();
-            if (!L)
-                L = Array::make();
+            listedIDs = parent->value(kStaticProxies).array();
+            if (!listedIDs)
+                listedIDs = Array::make();
         }
-        if (i < 0 || i > S->count())
-            i = S->count();
+        if (index < 0 || index > siblings->count())
+            index = siblings->count();
         QSet<QString> listed;
-        if (L)
-            for (const Value& id : *L)
+        if (listedIDs)
+            for (const Value& id : *listedIDs)
                 if (id.isString())
                     listed.insert(id.string());
         const std::vector<Value> dragged = items->values();
-        for (const Value& X : dragged) {
-            PMLibraryItem* x = PMItem(X);
-            if (!x)
+        for (const Value& draggedItem : dragged) {
+            PMLibraryItem* item = PMItem(draggedItem);
+            if (!item)
                 continue;
             qsizetype fromIndex = -1;
-            const ArrayPtr ancestors = ancestorsOfLibraryItem(X, &fromIndex);
+            const ArrayPtr ancestors = ancestorsOfLibraryItem(draggedItem, &fromIndex);
             if (!ancestors)
                 continue;
-            const PMLibraryContainerPtr xParent = ancestors->isEmpty() ? nullptr : PMContainerPtr(ancestors->at(0));
-            const ArrayPtr xSiblings = xParent ? xParent->rawChildren() : _library;
-            if (xSiblings == S) {
+            const PMLibraryContainerPtr itemParent = ancestors->isEmpty() ? nullptr : PMContainerPtr(ancestors->at(0));
+            const ArrayPtr itemSiblings = itemParent ? itemParent->rawChildren() : _library;
+            if (itemSiblings == siblings) {
                 if (dropOnParent)
                     continue; // left in place
                 // A reorder (inside a static playlist too: the entry moves).
-                const qsizetype at = S->indexOfIdentical(X.objectPointer());
+                const qsizetype at = siblings->indexOfIdentical(draggedItem.objectPointer());
                 if (at < 0)
                     continue;
-                if (at < i)
-                    --i;
-                S->removeAt(at);
-                S->insert(i++, X);
+                if (at < index)
+                    --index;
+                siblings->removeAt(at);
+                siblings->insert(index++, draggedItem);
                 changed = true;
             } else if (parentIsSmartGroup) {
                 if (branch) {
-                    x->addTagValuesFromSubdivisionBranch(branch);
+                    item->addTagValuesFromSubdivisionBranch(branch);
                     changed = true;
                 }
             } else {
-                Value moving = X;
-                ArrayPtr from = xSiblings;
+                Value moving = draggedItem;
+                ArrayPtr from = itemSiblings;
                 ArrayPtr movingAncestors = ancestors;
-                if (x->isProxy()) {
-                    moving = x->nonProxySelf();
+                if (item->isProxy()) {
+                    moving = item->nonProxySelf();
                     movingAncestors = ancestorsOfLibraryItem(moving, &fromIndex);
                     from = !movingAncestors ? nullptr : movingAncestors->isEmpty() ? _library : PMContainer(movingAncestors->at(0))->rawChildren();
                 }
-                if (!L) {
+                if (!listedIDs) {
                     if (from) {
                         const qsizetype at = from->indexOfIdentical(moving.objectPointer());
                         if (at >= 0) {
                             from->removeAt(at);
-                            if (from == S && at < i)
-                                --i;
+                            if (from == siblings && at < index)
+                                --index;
                         }
-                        if (moveOrCopyToLibrary && from != S && T && !PMIsSameItem(moving, Value(T)) && movingAncestors
-                            && movingAncestors->indexOfIdentical(T.get()) >= 0)
+                        if (moveOrCopyToLibrary && from != siblings && temporary && !PMIsSameItem(moving, Value(temporary)) && movingAncestors
+                            && movingAncestors->indexOfIdentical(temporary.get()) >= 0)
                             transfer.append(moving);
                     }
-                    S->insert(i++, moving);
+                    siblings->insert(index++, moving);
                     changed = true;
                 } else if (PMMovieRepresentationPrototype* movie = PMMovie(moving)) {
                     const QString id = movie->uniqueLibraryID();
@@ -1049,26 +1009,26 @@ bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atInd
                     const PMMovieRepresentationProxyPtr proxy = movie->staticPlaylistProxy();
                     if (!proxy)
                         continue;
-                    S->insert(i++, Value(proxy));
+                    siblings->insert(index++, Value(proxy));
                     changed = true;
                 } else {
-                    S->insert(i++, moving);
+                    siblings->insert(index++, moving);
                     changed = true;
                 }
             }
-            if (parentIsSmartGroup && xParent == parent)
-                storeSequence(S, parent);
+            if (parentIsSmartGroup && itemParent == parent)
+                storeSequence(siblings, parent);
         }
-        if (!L && changed && parent && parent->value(QStringLiteral("Smart Playlists Folder")).toBool()) {
-            L = parent->value(kStaticProxies).array();
-            if (!L)
-                L = Array::make();
+        if (!listedIDs && changed && parent && parent->value(QStringLiteral("Smart Playlists Folder")).toBool()) {
+            listedIDs = parent->value(kStaticProxies).array();
+            if (!listedIDs)
+                listedIDs = Array::make();
         }
-        if (L && changed) {
+        if (listedIDs && changed) {
             // The order of the children, then what was listed but is not a child.
             auto rebuilt = Array::make();
             QSet<QString> seen;
-            for (const Value& child : *S)
+            for (const Value& child : *siblings)
                 if (PMMovieRepresentationPrototype* movie = PMMovie(child)) {
                     const QString id = movie->uniqueLibraryID();
                     if (!seen.contains(id)) {
@@ -1076,7 +1036,7 @@ bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atInd
                         rebuilt->append(id);
                     }
                 }
-            for (const Value& id : *L)
+            for (const Value& id : *listedIDs)
                 if (id.isString() && !seen.contains(id.string())) {
                     seen.insert(id.string());
                     rebuilt->append(id);

@@ -549,8 +549,11 @@ void PMMainController::restoreFocus(const QString& focus)
         if (movieParts.size() == 2) {
             const Value movie = movieRepresentationWithUniqueLibraryID(movieParts[0], containerID);
             if (PMMovieRepresentationPrototype* record = PMMovie(movie)) {
-                // A position before the start means the start.
-                const double seconds = double(std::max(0LL, leadingInteger(movieParts[1]).value_or(0)));
+                // A position from outside counts only inside the movie's known length (as
+                // a playback URL's does); before the start, past the end, or with the length
+                // not known yet, the movie starts from the beginning.
+                const long long asked = leadingInteger(movieParts[1]).value_or(0);
+                const double seconds = asked > 0 && asked < record->durationIfCached(true) ? double(asked) : 0;
                 record->goToTimestamp(seconds, playsOnOpen());
                 return;
             }

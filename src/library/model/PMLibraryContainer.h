@@ -157,6 +157,11 @@ public:
 private:
     platform::ArrayPtr cachedArray(const QString& key) const;
     void setParentIDOfChildContainers(const platform::ArrayPtr& children);
+    // An online container's search: a new one asks for the first pages; a received one
+    // answers its matches (the library's own movie for a clip already downloaded), or
+    // asks for more.
+    platform::ArrayPtr startOnlineSearch(const QString& queryText);
+    platform::ArrayPtr receivedOnlineMatches(platform::Dictionary& search, bool getMoreOnlineChildren);
 };
 
 using PMLibraryContainerPtr = std::shared_ptr<PMLibraryContainer>;

@@ -1,5 +1,6 @@
 #include "library/model/PMSearch.h"
 
+#include "library/model/PMByteScan.h"
 #include "foundation/PMLog.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
@@ -24,15 +25,10 @@
 #include <unordered_map>
 #include <vector>
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
+using namespace bytescan;
 
 namespace {
 
@@ -81,210 +77,6 @@ struct PreparedAlternative {
     bool negate;
     QString delimitedTerm; // the folded term between separators, for tag names
 };
-
-// The library's texts as bytes: every character (a pair of surrogates as one, a lone
-// surrogate as itself) in its UTF-8 form, half the bytes of UTF-16 for most text. No
-// character's bytes begin inside another's, so the bytes of a needle occur exactly where
-// its characters do.
-void appendAsBytes(std::string& into, QStringView text)
-{
-    const char16_t* s = text.utf16();
-    const size_t n = size_t(text.size());
-    size_t out = into.size();
-    into.resize(out + 3 * n);
-    char* d = into.data();
-    for (size_t i = 0; i < n; ++i) {
-        char32_t c = s[i];
-        if (c < 0x80) {
-            d[out++] = char(c);
-        } else if (c < 0x800) {
-            d[out++] = char(0xC0 | (c >> 6));
-            d[out++] = char(0x80 | (c & 0x3F));
-        } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(s[i + 1])) {
-            c = QChar::surrogateToUcs4(char16_t(c), s[++i]);
-            d[out++] = char(0xF0 | (c >> 18));
-            d[out++] = char(0x80 | ((c >> 12) & 0x3F));
-            d[out++] = char(0x80 | ((c >> 6) & 0x3F));
-            d[out++] = char(0x80 | (c & 0x3F));
-        } else {
-            d[out++] = char(0xE0 | (c >> 12));
-            d[out++] = char(0x80 | ((c >> 6) & 0x3F));
-            d[out++] = char(0x80 | (c & 0x3F));
-        }
-    }
-    into.resize(out);
-}
-
-using ByteFrequencies = std::array<std::uint32_t, 256>;
-
-// How often each byte occurs in windows spread over the text: enough to tell rare bytes
-// from common ones without reading it all.
-ByteFrequencies sampledByteFrequencies(const std::string& text)
-{
-    ByteFrequencies counts{};
-    constexpr size_t kWindow = 1024, kWindows = 64;
-    const size_t step = std::max(kWindow, text.size() / kWindows);
-    for (size_t start = 0; start < text.size(); start += step)
-        for (size_t k = start, end = std::min(start + kWindow, text.size()); k < end; ++k)
-            ++counts[static_cast<unsigned char>(text[k])];
-    return counts;
-}
-
-// A needle as bytes with the two of its places whose bytes are rarest in the text to scan:
-// only where both agree is it compared whole.
-struct ByteNeedle {
-    std::string bytes;
-    size_t p = 0, q = 0; // p <= q
-};
-
-ByteNeedle byteNeedle(QStringView text, const ByteFrequencies& frequencies)
-{
-    ByteNeedle needle;
-    appendAsBytes(needle.bytes, text);
-    const std::string& b = needle.bytes;
-    auto frequency = [&](size_t k) { return frequencies[static_cast<unsigned char>(b[k])]; };
-    if (b.size() < 2)
-        return needle;
-    // Ties go to the ends of the needle, whose bytes are the least related.
-    size_t rarest = b.size() - 1;
-    for (size_t k = 0; k < b.size(); ++k)
-        if (frequency(k) < frequency(rarest))
-            rarest = k;
-    size_t second = rarest == 0 ? b.size() - 1 : 0;
-    for (size_t k = 0; k < b.size(); ++k)
-        if (k != rarest && frequency(k) < frequency(second))
-            second = k;
-    needle.p = std::min(rarest, second);
-    needle.q = std::max(rarest, second);
-    return needle;
-}
-
-// Marks the entries whose part of a buffer holds a needle (`ends`: where each part ends).
-struct EntryMarker {
-    const size_t* ends;
-    unsigned char* marks;
-    size_t entry = 0;
-    // Marks the entry of the place and answers where the next entry's part starts.
-    size_t found(size_t at)
-    {
-        while (ends[entry] <= at)
-            ++entry;
-        marks[entry] = 1;
-        return ends[entry];
-    }
-};
-
-// The places of a block of `width` starting at `i` picked in `mask` (one bit per place)
-// are compared whole and reported. Answers where to go on.
-inline size_t reportCandidates(std::uint32_t mask, size_t i, size_t width, const char* h, const ByteNeedle& n, EntryMarker& marker)
-{
-    const char* nb = n.bytes.data();
-    const size_t ns = n.bytes.size();
-    while (mask) {
-        const size_t at = i + size_t(std::countr_zero(mask));
-        mask &= mask - 1;
-        if (std::memcmp(h + at, nb, ns) != 0)
-            continue;
-        const size_t resume = marker.found(at);
-        if (resume >= i + width)
-            return resume;
-        // Drop the places before `resume` within this block.
-        mask &= ~((std::uint32_t(1) << (resume - i)) - 1u);
-    }
-    return i + width;
-}
-
-#if defined(__GNUC__) && defined(__x86_64__)
-#define PM_HAS_AVX2_SCAN 1
-// Thirty-two places at a time, on processors that can, from `i` until `stop` is reached
-// or fewer than thirty-two places are left before `limit`; answers where it stopped.
-__attribute__((target("avx2"))) size_t scanThirtyTwoAtATime(const char* h, size_t limit, size_t stop, const ByteNeedle& n, size_t i,
-                                                             EntryMarker& marker)
-{
-    const __m256i p = _mm256_set1_epi8(n.bytes[n.p]);
-    const __m256i q = _mm256_set1_epi8(n.bytes[n.q]);
-    while (i < stop && i + 32 <= limit) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + n.p));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + n.q));
-        const auto mask = std::uint32_t(_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, p), _mm256_cmpeq_epi8(b, q))));
-        i = mask ? reportCandidates(mask, i, 32, h, n, marker) : i + 32;
-    }
-    return i;
-}
-
-bool canScanThirtyTwoAtATime()
-{
-    static const bool can = __builtin_cpu_supports("avx2");
-    return can;
-}
-#endif
-
-std::atomic<int> gWidestScan{32};
-
-// Reports the places from `i` on where the needle starts, in order, until `stop` is reached
-// (places up to `limit`, one past the last where the needle fits, may be looked at before
-// stopping); answers where to go on.
-size_t scanForNeedle(const char* h, size_t limit, size_t stop, const ByteNeedle& n, size_t i, EntryMarker& marker)
-{
-    const int widest = gWidestScan.load(std::memory_order_relaxed);
-#ifdef PM_HAS_AVX2_SCAN
-    if (widest >= 32 && canScanThirtyTwoAtATime()) {
-        i = scanThirtyTwoAtATime(h, limit, stop, n, i, marker);
-        if (i >= stop)
-            return i;
-    }
-#endif
-#ifdef __SSE2__
-    const __m128i p = _mm_set1_epi8(n.bytes[n.p]);
-    const __m128i q = _mm_set1_epi8(n.bytes[n.q]);
-    while (widest >= 16 && i < stop && i + 16 <= limit) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n.p));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + n.q));
-        const auto mask = std::uint32_t(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, p), _mm_cmpeq_epi8(b, q))));
-        i = mask ? reportCandidates(mask, i, 16, h, n, marker) : i + 16;
-    }
-#endif
-    const char pb = n.bytes[n.p], qb = n.bytes[n.q];
-    while (i < stop) {
-        if (h[i + n.p] == pb && h[i + n.q] == qb && std::memcmp(h + i, n.bytes.data(), n.bytes.size()) == 0)
-            i = marker.found(i);
-        else
-            ++i;
-    }
-    return i;
-}
-
-// A needle on its way through a buffer.
-struct NeedleScan {
-    ByteNeedle needle;
-    EntryMarker marker;
-    size_t at = 0;
-};
-
-// Marks the entries whose part of the buffer holds each needle; the rest of a marked
-// entry's part is skipped. All needles go through the buffer together, a stretch at a
-// time, so that it is read from memory once.
-void markAll(const std::string& buffer, std::vector<NeedleScan>& scans)
-{
-    constexpr size_t kStretch = 16384;
-    const char* h = buffer.data();
-    const size_t hs = buffer.size();
-    for (size_t stop = kStretch;; stop += kStretch) {
-        bool left = false;
-        for (NeedleScan& scan : scans) {
-            const size_t ns = scan.needle.bytes.size();
-            if (ns == 0 || ns > hs)
-                continue;
-            const size_t limit = hs - ns + 1;
-            if (scan.at >= limit)
-                continue;
-            scan.at = scanForNeedle(h, limit, std::min(stop, limit), scan.needle, scan.at, scan.marker);
-            left = left || scan.at < limit;
-        }
-        if (!left)
-            return;
-    }
-}
 
 // Adds (ors) the marks (0 or 1, flipped when negated) to `satisfied`.
 void combineMarks(unsigned char* __restrict satisfied, const unsigned char* __restrict marked, size_t count, bool negate)
@@ -861,9 +653,4 @@ QString PMQueryByAppendingMultipleSelection(const QString& query, const ArrayPtr
         result = result.isEmpty() ? QStringLiteral("&=") + id : result + QStringLiteral(" &=") + id;
     }
     return result;
-}
-
-void PMLimitSearchScanWidth(int places)
-{
-    gWidestScan.store(places, std::memory_order_relaxed);
 }

@@ -178,6 +178,72 @@ struct ItemKey {
     long long nameDate = 0;
 };
 
+// The settings that the kinds and names orders read, taken once per sort.
+struct NameOrderSettings {
+    bool fuzzyOldest = false;
+    bool namesAutomatically = false;
+    bool subgroupsAsFiles = false;
+
+    static NameOrderSettings current()
+    {
+        return {PMCachedSettings::determineFuzzyOldestDate, PMCachedSettings::determineNamesAutomatically, g_subgroupsTreatedAsFiles};
+    }
+};
+
+// The kind and name parts of an item's key; the series name only when asked for.
+void setNameKey(PMLibraryItem& item, ItemKey& key, const NameOrderSettings& settings, bool withSeries, bool makeCollationKeys, const platform::Date& added)
+{
+    key.movie = item.isMovieRepresentation();
+    key.intermediate = item.isIntermediate();
+    key.others = item.isOthers();
+    key.uniqueID = item.uniqueLibraryID();
+    key.sortName.set(item.sortName(), makeCollationKeys);
+    key.displayName = item.displayName();
+    if (withSeries)
+        key.seriesSortName.set(item.seriesSortName(), makeCollationKeys);
+    key.nameDate = wholeSeconds(settings.fuzzyOldest ? item.oldestDate() : added);
+    if (settings.namesAutomatically)
+        key.path = item.path();
+}
+
+// The kinds order: intermediate items first, "others" last, and (unless subgroups count
+// as files) containers before movies.
+int compareKinds(const ItemKey& a, const ItemKey& b, const NameOrderSettings& settings)
+{
+    if (a.intermediate != b.intermediate)
+        return a.intermediate ? -1 : 1;
+    if (a.others != b.others)
+        return a.others ? 1 : -1;
+    if (settings.subgroupsAsFiles)
+        return 0;
+    if (a.movie != b.movie)
+        return a.movie ? 1 : -1;
+    return 0;
+}
+
+// The names order: sort name, name, date, path (when names come from files), and the
+// unique ID last, so that no two items are ever the same.
+int compareByName(const ItemKey& a, const ItemKey& b, const NameOrderSettings& settings)
+{
+    if (int c = compareSortTexts(a.sortName, b.sortName))
+        return c;
+    if (int c = comparePlainTexts(a.displayName, b.displayName))
+        return c;
+    if (int c = compareNumbers(a.nameDate, b.nameDate))
+        return c;
+    if (settings.namesAutomatically)
+        if (int c = comparePlainTexts(a.path, b.path))
+            return c;
+    return comparePlainTexts(a.uniqueID, b.uniqueID);
+}
+
+int compareBySeriesAndName(const ItemKey& a, const ItemKey& b, const NameOrderSettings& settings)
+{
+    if (int c = compareSortTexts(a.seriesSortName, b.seriesSortName))
+        return c;
+    return compareByName(a, b, settings);
+}
+
 // The value of one item for one criterion.
 struct CriterionValue {
     long long first = 0;  // durations, whole seconds, sizes, counters, widths, distances
@@ -213,16 +279,11 @@ public:
     bool playbackCompared() const { return m_playbackCompared.load(std::memory_order_relaxed); }
 
 private:
-    int compareKinds(const ItemKey& a, const ItemKey& b) const;
-    int compareByName(const ItemKey& a, const ItemKey& b) const;
-    int compareBySeriesAndName(const ItemKey& a, const ItemKey& b) const;
     int compareCriterion(size_t index, const Keys& keys, size_t x, size_t y) const;
 
     bool m_descending = false;
     PMLibraryContainer* m_container = nullptr;
-    bool m_fuzzyOldest = false;
-    bool m_namesAutomatically = false;
-    bool m_subgroupsAsFiles = false;
+    NameOrderSettings m_settings;
     QString m_nameEquivalentTag;
 
     bool m_fastPath = false;
@@ -244,11 +305,9 @@ private:
 Engine::Engine(const QString& criterion, bool descending, PMLibraryContainer* container, bool testingOrder)
     : m_descending(descending)
     , m_container(container)
-    , m_fuzzyOldest(PMCachedSettings::determineFuzzyOldestDate)
-    , m_namesAutomatically(PMCachedSettings::determineNamesAutomatically)
-    , m_subgroupsAsFiles(g_subgroupsTreatedAsFiles)
+    , m_settings(NameOrderSettings::current())
 {
-    if (m_subgroupsAsFiles)
+    if (m_settings.subgroupsAsFiles)
         m_nameEquivalentTag = defaults().stringForKey(QStringLiteral("Subgroup Previews Position: Treat Subgroups As Files: Name Equivalent")).toLower();
     if (criterion.isNull() || criterion == kGroupListName) {
         m_fastPath = true;
@@ -266,7 +325,7 @@ Engine::Engine(const QString& criterion, bool descending, PMLibraryContainer* co
             c.compareDuration = true;
         } else if (field == QLatin1String(kGroupListDate)) {
             c.compareAdditionDate = true;
-            m_dateWithFuzzyOldest = m_fuzzyOldest;
+            m_dateWithFuzzyOldest = m_settings.fuzzyOldest;
         } else if (field == QLatin1String(kGroupListCreationDate)) {
             c.compareCreationDate = true;
         } else if (field == QLatin1String(kGroupListOldestDate)) {
@@ -371,18 +430,8 @@ void Engine::prepare(Keys& keys, size_t count) const
 void Engine::makeKey(PMLibraryItem& item, Keys& keys, size_t index) const
 {
     ItemKey& key = keys.items[index];
-    key.movie = item.isMovieRepresentation();
-    key.intermediate = item.isIntermediate();
-    key.others = item.isOthers();
     const platform::Date added = item.additionDate();
-    key.uniqueID = item.uniqueLibraryID();
-    key.sortName.set(item.sortName(), m_makeCollationKeys);
-    key.displayName = item.displayName();
-    if (m_needsSeries)
-        key.seriesSortName.set(item.seriesSortName(), m_makeCollationKeys);
-    key.nameDate = wholeSeconds(m_fuzzyOldest ? item.oldestDate() : added);
-    if (m_namesAutomatically)
-        key.path = item.path();
+    setNameKey(item, key, m_settings, m_needsSeries, m_makeCollationKeys, added);
 
     bool assetSizeWarmed = false;
     for (size_t i = 0; i < m_criteria.size(); ++i) {
@@ -392,7 +441,7 @@ void Engine::makeKey(PMLibraryItem& item, Keys& keys, size_t index) const
         if (c.compareDuration)
             value.first = item.duration();
         else if (c.compareAdditionDate)
-            value.first = wholeSeconds(m_fuzzyOldest ? item.newestDateInSortingContext() : added);
+            value.first = wholeSeconds(m_settings.fuzzyOldest ? item.newestDateInSortingContext() : added);
         else if (c.compareCreationDate)
             value.real = item.creationDate().secondsSince1970;
         else if (c.compareOldestDate)
@@ -425,46 +474,12 @@ void Engine::makeKey(PMLibraryItem& item, Keys& keys, size_t index) const
             value.first = key.movie ? PMImageHashDistance(m_referenceHash, PMImageHashData(item.imageHashWithResolution(m_deltaResolution))) : 0;
         } else if (!c.lowercaseTagName.isNull()) {
             QString tagValue = item.cachedLowercaseValueForLowercaseTag(c.lowercaseTagName);
-            if (tagValue.isEmpty() && m_subgroupsAsFiles && c.lowercaseTagName == m_nameEquivalentTag)
+            if (tagValue.isEmpty() && m_settings.subgroupsAsFiles && c.lowercaseTagName == m_nameEquivalentTag)
                 tagValue = key.displayName;
             text->sortString.set(PMSortString(tagValue), false);
             text->text = tagValue;
         }
     }
-}
-
-int Engine::compareKinds(const ItemKey& a, const ItemKey& b) const
-{
-    if (a.intermediate != b.intermediate)
-        return a.intermediate ? -1 : 1;
-    if (a.others != b.others)
-        return a.others ? 1 : -1;
-    if (m_subgroupsAsFiles)
-        return 0;
-    if (a.movie != b.movie)
-        return a.movie ? 1 : -1;
-    return 0;
-}
-
-int Engine::compareByName(const ItemKey& a, const ItemKey& b) const
-{
-    if (int c = compareSortTexts(a.sortName, b.sortName))
-        return c;
-    if (int c = comparePlainTexts(a.displayName, b.displayName))
-        return c;
-    if (int c = compareNumbers(a.nameDate, b.nameDate))
-        return c;
-    if (m_namesAutomatically)
-        if (int c = comparePlainTexts(a.path, b.path))
-            return c;
-    return comparePlainTexts(a.uniqueID, b.uniqueID);
-}
-
-int Engine::compareBySeriesAndName(const ItemKey& a, const ItemKey& b) const
-{
-    if (int c = compareSortTexts(a.seriesSortName, b.seriesSortName))
-        return c;
-    return compareByName(a, b);
 }
 
 int Engine::compareCriterion(size_t index, const Keys& keys, size_t x, size_t y) const
@@ -500,7 +515,7 @@ int Engine::compareCriterion(size_t index, const Keys& keys, size_t x, size_t y)
             return r;
         return comparePlainTexts(s->text, t->text);
     }
-    return compareByName(keys.items[x], keys.items[y]);
+    return compareByName(keys.items[x], keys.items[y], m_settings);
 }
 
 int Engine::compare(const Keys& keys, size_t x, size_t y) const
@@ -508,10 +523,10 @@ int Engine::compare(const Keys& keys, size_t x, size_t y) const
     const ItemKey& a = keys.items[x];
     const ItemKey& b = keys.items[y];
     // The kinds order holds in either direction.
-    if (int kinds = compareKinds(a, b))
+    if (int kinds = compareKinds(a, b, m_settings))
         return kinds;
     if (m_fastPath) {
-        const int result = m_fastPathBySeries ? compareBySeriesAndName(a, b) : compareByName(a, b);
+        const int result = m_fastPathBySeries ? compareBySeriesAndName(a, b, m_settings) : compareByName(a, b, m_settings);
         return m_descending ? -result : result;
     }
     // Only the first criterion (or, without any, the final tie-break) follows the
@@ -522,7 +537,7 @@ int Engine::compare(const Keys& keys, size_t x, size_t y) const
     }
     if (m_hasNameCriterion)
         return 0;
-    const int result = compareBySeriesAndName(a, b);
+    const int result = compareBySeriesAndName(a, b, m_settings);
     return m_descending && m_criteria.empty() ? -result : result;
 }
 
@@ -902,38 +917,35 @@ int PMCompareItemDates(PMLibraryItem& a, PMLibraryItem& b, int mode)
     return compareNumbers(wholeSeconds(date(a)), wholeSeconds(date(b)));
 }
 
+namespace {
+
+// Two items compared once, through the keys a sort would make of them.
+template <class Compare>
+int compareItemsThroughKeys(PMLibraryItem& a, PMLibraryItem& b, bool withSeries, Compare compare)
+{
+    const NameOrderSettings settings = NameOrderSettings::current();
+    ItemKey x;
+    ItemKey y;
+    setNameKey(a, x, settings, withSeries, false, a.additionDate());
+    setNameKey(b, y, settings, withSeries, false, b.additionDate());
+    return compare(x, y, settings);
+}
+
+} // namespace
+
 int PMCompareLibraryItemsByName(PMLibraryItem& a, PMLibraryItem& b)
 {
-    if (int c = PMCompareSortStrings(a.sortName(), b.sortName()))
-        return c;
-    if (int c = PMCompareSortStrings(a.displayName(), b.displayName()))
-        return c;
-    if (int c = PMCompareItemDates(a, b, PMCachedSettings::determineFuzzyOldestDate ? -1 : 0))
-        return c;
-    if (PMCachedSettings::determineNamesAutomatically)
-        if (int c = PMCompareSortStrings(a.path(), b.path()))
-            return c;
-    return PMCompareSortStrings(a.uniqueLibraryID(), b.uniqueLibraryID());
+    return compareItemsThroughKeys(a, b, false, compareByName);
 }
 
 int PMCompareLibraryItemsBySeriesAndName(PMLibraryItem& a, PMLibraryItem& b)
 {
-    if (int c = PMCompareSortStrings(a.seriesSortName(), b.seriesSortName()))
-        return c;
-    return PMCompareLibraryItemsByName(a, b);
+    return compareItemsThroughKeys(a, b, true, compareBySeriesAndName);
 }
 
 int PMCompareItemKinds(PMLibraryItem& a, PMLibraryItem& b)
 {
-    if (a.isIntermediate() != b.isIntermediate())
-        return a.isIntermediate() ? -1 : 1;
-    if (a.isOthers() != b.isOthers())
-        return a.isOthers() ? 1 : -1;
-    if (g_subgroupsTreatedAsFiles)
-        return 0;
-    if (a.isMovieRepresentation() != b.isMovieRepresentation())
-        return a.isMovieRepresentation() ? 1 : -1;
-    return 0;
+    return compareItemsThroughKeys(a, b, false, compareKinds);
 }
 
 QByteArray PMImageHashData(const QString& imageHash)

@@ -2,6 +2,7 @@
 #include "platform/media/AssetFile.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFile>
 #include <QtCore/QHash>
 #include <QtCore/QMetaObject>
 #include <QtCore/QThreadPool>
@@ -11,7 +12,13 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform::media {
 
@@ -66,9 +73,61 @@ QString errorText(int averror)
     return QString::fromUtf8(buffer);
 }
 
+bool checkRegularFile(const QString& path, QString* error)
+{
+    const QByteArray local = QFile::encodeName(path);
+    struct stat info = {};
+    if (::stat(local.constData(), &info) != 0) {
+        *error = QStringLiteral("cannot open <%1>: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *error = QStringLiteral("cannot open <%1>: not a regular file").arg(path);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Every file FFmpeg opens for a file asset (the movie itself, and whatever its demuxer
+// reaches from it) comes through here: a local regular file, opened without blocking.
+// A named pipe, a device or a socket would hang in open() or in the first read, where
+// no interrupt callback reaches; such a file is refused at once.
+int openRegularFileOnly(AVFormatContext* context, AVIOContext** pb, const char* url, int flags, AVDictionary** options)
+{
+    if (flags & AVIO_FLAG_WRITE)
+        return AVERROR(EPERM);
+    QByteArray path(url);
+    if (path.startsWith("file:"))
+        path.remove(0, 5);
+    else if (path.contains("://") || (path.indexOf(':') > 0 && path.indexOf(':') < path.indexOf('/')))
+        return AVERROR(EPERM); // another protocol
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return AVERROR(errno);
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return AVERROR(EPERM);
+    }
+    // Reopening through the descriptor reaches the very file just checked, even when the
+    // name has been replaced meanwhile.
+    const QByteArray checked = "file:/proc/self/fd/" + QByteArray::number(fd);
+    int result = avio_open2(pb, checked.constData(), flags, &context->interrupt_callback, options);
+    if (result == AVERROR(ENOENT)) // no /proc here: the name it is
+        result = avio_open2(pb, ("file:" + path).constData(), flags, &context->interrupt_callback, options);
+    ::close(fd);
+    return result;
+}
+
+} // namespace
+
 AVFormatContext* openFormatContext(const QString& path, InterruptState* interrupt, QString* error)
 {
     setUpMediaLibraryLogging();
+    if (!checkRegularFile(path, error))
+        return nullptr;
     AVFormatContext* context = avformat_alloc_context();
     if (!context) {
         *error = QStringLiteral("out of memory");
@@ -76,6 +135,7 @@ AVFormatContext* openFormatContext(const QString& path, InterruptState* interrup
     }
     context->interrupt_callback.callback = interruptCallback;
     context->interrupt_callback.opaque = interrupt;
+    context->io_open = openRegularFileOnly;
     // Local files only: no protocol may reach out of the file (playlists naming URLs).
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
@@ -199,6 +259,9 @@ void Asset::File::openIfNeeded()
     }
     if (context->duration != AV_NOPTS_VALUE && context->duration > 0)
         duration = MediaTime::make(context->duration, MediaTime::kDefaultTimescale);
+    // Asset time 0 is where the container starts (a WebM whose audio begins at -0.007 s
+    // starts there), as for the frame grabs; track and chapter times count from it.
+    const MediaTime origin = context->start_time != AV_NOPTS_VALUE ? MediaTime::make(context->start_time, MediaTime::kDefaultTimescale) : MediaTime::zero();
     const auto streamCount = std::min<unsigned>(context->nb_streams, 4096);
     for (unsigned i = 0; i < streamCount; ++i) {
         const AVStream* stream = context->streams[i];
@@ -207,6 +270,7 @@ void Asset::File::openIfNeeded()
         track.trackID = int(i) + 1;
         track.mediaType = mediaTypeOf(stream);
         track.codecName = QString::fromUtf8(avcodec_get_name(par->codec_id));
+        track.naturalSize = QSizeF(0, 0); // unknown until the stream says
         if (par->codec_type == AVMEDIA_TYPE_VIDEO && par->width > 0 && par->height > 0) {
             double width = par->width;
             const AVRational sar = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : stream->sample_aspect_ratio;
@@ -225,11 +289,12 @@ void Asset::File::openIfNeeded()
             rate = stream->r_frame_rate;
         if (rate.num > 0 && rate.den > 0 && track.mediaType == MediaType::Video)
             track.nominalFrameRate = float(av_q2d(rate));
-        const MediaTime start = fromStreamTime(stream->start_time, stream->time_base);
+        const MediaTime streamStart = fromStreamTime(stream->start_time, stream->time_base);
+        const MediaTime start = streamStart.isNumeric() ? std::max(MediaTime::zero(), streamStart - origin) : MediaTime::zero();
         MediaTime length = fromStreamTime(stream->duration, stream->time_base);
-        if (!length.isNumeric())
-            length = duration;
-        track.timeRange = {start.isNumeric() ? start : MediaTime::zero(), length};
+        if (!length.isNumeric() && duration.isNumeric())
+            length = std::max(MediaTime::zero(), duration - start); // a track without its own length ends with the asset
+        track.timeRange = {start, length};
         if (!duration.isNumeric() && length.isNumeric())
             duration = length;
         if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
@@ -248,10 +313,12 @@ void Asset::File::openIfNeeded()
     for (unsigned i = 0; i < chapterCount; ++i) {
         const AVChapter* chapter = context->chapters[i];
         Chapter c;
-        const MediaTime start = fromStreamTime(chapter->start, chapter->time_base);
-        const MediaTime end = fromStreamTime(chapter->end, chapter->time_base);
+        MediaTime start = fromStreamTime(chapter->start, chapter->time_base);
+        MediaTime end = fromStreamTime(chapter->end, chapter->time_base);
         if (!start.isNumeric() || !end.isNumeric() || end < start)
             continue;
+        start = std::max(start - origin, MediaTime::zero());
+        end = std::max(end - origin, start);
         c.timeRange = {start, end - start};
         if (const AVDictionaryEntry* title = av_dict_get(chapter->metadata, "title", nullptr, 0))
             c.title = QString::fromUtf8(title->value).left(4096);
@@ -327,8 +394,10 @@ QImage Asset::coverImage() const
 
 bool Asset::isPlayable() const
 {
+    // A picture stream whose size FFmpeg cannot tell (an animated WebP) has no frame it
+    // could decode either.
     for (const Track& t : tracks()) {
-        if (t.mediaType == MediaType::Video || t.mediaType == MediaType::Audio)
+        if ((t.mediaType == MediaType::Video && !t.naturalSize.isEmpty()) || t.mediaType == MediaType::Audio)
             return true;
     }
     return false;

@@ -3,7 +3,8 @@
 // identifiers the program reads, chapters and its attached cover picture. A composition
 // is an asset made of segments of other assets, edited by inserting and removing time
 // ranges. Files are untrusted: a broken, truncated or foreign file gives an error, and
-// opening one is bounded in time.
+// opening one is bounded in time; only regular files are opened (a named pipe, device or
+// socket fails at once). Times count from the start of the container.
 #pragma once
 
 #include "platform/media/MediaTime.h"
@@ -42,7 +43,7 @@ struct AffineTransform {
 struct Track {
     int trackID = 0;
     MediaType mediaType = MediaType::Other;
-    QSizeF naturalSize;                 // the coded size with the pixel aspect applied
+    QSizeF naturalSize;                 // the coded size with the pixel aspect applied; 0 x 0 when unknown
     AffineTransform preferredTransform;
     float nominalFrameRate = 0;         // frames per second, 0 when unknown
     TimeRange timeRange;
@@ -98,7 +99,7 @@ public:
     virtual std::vector<Chapter> chapters() const;
     // The attached cover picture ("artwork"), a null image without one.
     virtual QImage coverImage() const;
-    // Whether the file opened and holds at least one audio or video track.
+    // Whether the file opened and holds at least one audio track or video track of known size.
     virtual bool isPlayable() const;
     // The error of a failed open ("" when fine or not opened yet).
     virtual QString error() const;

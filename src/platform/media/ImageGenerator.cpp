@@ -1,5 +1,6 @@
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/AssetFile.h"
+#include "platform/Image.h"
 
 #include <QtCore/QHash>
 
@@ -31,6 +32,9 @@ struct Decoder {
     AVFrame* frame = nullptr;
     InterruptState interrupt;
     int64_t originMicroseconds = 0; // the file's start time: asset time 0
+    // A picture file (JPEG, PNG, WebP...): one frame, and a demuxer that yields nothing
+    // after a seek.
+    bool singleImage = false;
 
     ~Decoder() { close(); }
 
@@ -49,6 +53,7 @@ struct Decoder {
             av_frame_free(&frame);
         path.clear();
         streamIndex = -1;
+        singleImage = false;
     }
 
     bool open(const QString& filePath, int trackID, QString* error)
@@ -90,6 +95,8 @@ struct Decoder {
             return false;
         }
         originMicroseconds = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+        const QByteArray demuxer = format->iformat && format->iformat->name ? QByteArray(format->iformat->name) : QByteArray();
+        singleImage = demuxer == "image2" || demuxer.endsWith("_pipe");
         path = filePath;
         streamIndex = index;
         return true;
@@ -134,6 +141,7 @@ struct ImageGenerator::State {
 
     std::mutex decodeMutex;
     Decoder decoder;
+    AnimatedImageSourcePtr imageSource; // the frames of a picture FFmpeg cannot decode
 
     struct Request {
         MediaTime time;
@@ -149,6 +157,7 @@ struct ImageGenerator::State {
     QImage copyImage(const MediaTime& time, MediaTime* actualTime, QString* error, const std::atomic<bool>* cancelled);
     QImage grabFromFile(const AssetPtr& file, int trackID, const MediaTime& sourceTime, const MediaTime& before, const MediaTime& after, QSize outputSize,
         const std::atomic<bool>* cancelled, MediaTime* actual, QString* error);
+    QImage grabWithImageReader(const QString& path, const MediaTime& sourceTime, QSize maximumSize, MediaTime* actual, QString* error);
     void run();
 };
 
@@ -235,14 +244,9 @@ QSize outputSizeFor(QSizeF natural, QSize codedSize, const AffineTransform& tran
 
 namespace {
 
-// Seeks to the key frame before (AVSEEK_FLAG_BACKWARD) or after (0) the time and decodes
-// the first frame there.
-bool firstFrameAfterSeek(Decoder& d, int64_t target, int flags, QSize outputSize, QImage* image, int64_t* pts)
+// Decodes the first frame from where the demuxer stands.
+bool firstFrame(Decoder& d, QSize outputSize, QImage* image, int64_t* pts)
 {
-    d.codec->skip_frame = AVDISCARD_DEFAULT;
-    avcodec_flush_buffers(d.codec);
-    if (av_seek_frame(d.format, d.streamIndex, target, flags) < 0)
-        return false;
     bool eof = false;
     while (!d.interrupt.expired()) {
         const int received = avcodec_receive_frame(d.codec, d.frame);
@@ -269,6 +273,17 @@ bool firstFrameAfterSeek(Decoder& d, int64_t target, int flags, QSize outputSize
     return false;
 }
 
+// Seeks to the key frame before (AVSEEK_FLAG_BACKWARD) or after (0) the time and decodes
+// the first frame there.
+bool firstFrameAfterSeek(Decoder& d, int64_t target, int flags, QSize outputSize, QImage* image, int64_t* pts)
+{
+    d.codec->skip_frame = AVDISCARD_DEFAULT;
+    avcodec_flush_buffers(d.codec);
+    if (av_seek_frame(d.format, d.streamIndex, target, flags) < 0)
+        return false;
+    return firstFrame(d, outputSize, image, pts);
+}
+
 } // namespace
 
 QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, const MediaTime& sourceTime, const MediaTime& before, const MediaTime& after,
@@ -281,8 +296,20 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
         *error = d.interrupt.expired() ? (cancelled && cancelled->load() ? QStringLiteral("cancelled") : QStringLiteral("timed out")) : text;
         return QImage();
     };
+    // A picture is read again from its start each time: its frame is the one at every time.
+    if (d.singleImage)
+        d.close();
     if (!d.open(file->URL().toLocalFile(), trackID, error))
         return QImage();
+    if (d.singleImage) {
+        QImage image;
+        int64_t pts = AV_NOPTS_VALUE;
+        if (!firstFrame(d, outputSize, &image, &pts))
+            return failed(QStringLiteral("cannot decode the picture of <%1>").arg(d.path));
+        if (actual)
+            *actual = MediaTime::zero();
+        return image;
+    }
     AVStream* stream = d.format->streams[d.streamIndex];
     const AVRational tb = stream->time_base;
     const AVRational micro = {1, 1000000};
@@ -351,6 +378,7 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
     };
     bool eof = false;
     bool done = false;
+    bool ranOut = false; // no frame after the time came before the stream's end
     int framesDecoded = 0;
     while (!done) {
         if (d.interrupt.expired()) {
@@ -389,6 +417,7 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
             if (received == AVERROR_EOF || received < 0) {
                 // The stream ended: the last frame before the time is the answer.
                 done = true;
+                ranOut = true;
                 break;
             }
             ++framesDecoded;
@@ -431,6 +460,24 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
         av_frame_free(&held);
         return failed(QStringLiteral("no frame at %1 s in <%2>").arg(sourceTime.seconds()).arg(d.path));
     }
+    // An exact grab that ran out of frames before the time answers the last frame only
+    // when the time lies at or past the track's end; in a file cut short, the last frame
+    // there is not the one asked for.
+    if (exact && ranOut && bestPts != AV_NOPTS_VALUE) {
+        int64_t frameTicks = packetDurations.value(bestPts, 0);
+        const AVRational rate = stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+        if (frameTicks <= 0 && rate.num > 0 && rate.den > 0)
+            frameTicks = av_rescale_q(1, av_inv_q(rate), tb);
+        int64_t end = AV_NOPTS_VALUE;
+        if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+            end = (stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0) + stream->duration;
+        else if (d.format->duration != AV_NOPTS_VALUE && d.format->duration > 0)
+            end = av_rescale_q(d.originMicroseconds + d.format->duration, micro, tb);
+        if (frameTicks > 0 && end != AV_NOPTS_VALUE && std::min(target, end - frameTicks) - bestPts >= frameTicks) {
+            av_frame_free(&held);
+            return failed(QStringLiteral("no frame at %1 s in <%2>: the file ends before it").arg(sourceTime.seconds()).arg(d.path));
+        }
+    }
     finish(bestPts);
     av_frame_free(&held);
     if (best.isNull())
@@ -440,6 +487,37 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
         *actual = MediaTime::make(micros - d.originMicroseconds, MediaTime::kDefaultTimescale);
     }
     return best;
+}
+
+QImage ImageGenerator::State::grabWithImageReader(const QString& path, const MediaTime& sourceTime, QSize maximumSize, MediaTime* actual, QString* error)
+{
+    if (!imageSource || imageSource->path() != path) {
+        imageSource.reset();
+        if (!checkRegularFile(path, error))
+            return {};
+        imageSource = AnimatedImageSource::open(path, error);
+        if (!imageSource)
+            return {};
+    }
+    // The frame shown at the time; the last one past the end.
+    const double seconds = sourceTime.seconds();
+    double start = 0;
+    int index = 0;
+    for (; index + 1 < imageSource->count(); ++index) {
+        const double delay = imageSource->frameDelay(index);
+        if (seconds < start + delay)
+            break;
+        start += delay;
+    }
+    QImage image = imageSource->imageAtIndex(index);
+    if (image.isNull()) {
+        *error = QStringLiteral("no picture in <%1>").arg(path);
+        return {};
+    }
+    if (!maximumSize.isEmpty() && (image.width() > maximumSize.width() || image.height() > maximumSize.height()))
+        image = image.scaled(maximumSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    *actual = MediaTime::withSeconds(start);
+    return image;
 }
 
 QImage ImageGenerator::State::copyImage(const MediaTime& time, MediaTime* actualTime, QString* error, const std::atomic<bool>* cancelled)
@@ -467,6 +545,20 @@ QImage ImageGenerator::State::copyImage(const MediaTime& time, MediaTime* actual
     if (!track) {
         *err = QStringLiteral("no video track");
         return {};
+    }
+    if (track->naturalSize.isEmpty()) {
+        // FFmpeg names some picture streams without telling their size or decoding them
+        // (animated WebP): Qt's image reader shows their frames, as it does when such
+        // pictures are converted to movies.
+        MediaTime actual;
+        QImage image;
+        {
+            std::lock_guard lock(decodeMutex);
+            image = grabWithImageReader(resolved.file->URL().toLocalFile(), resolved.sourceTime, maximum, &actual, err);
+        }
+        if (!image.isNull() && actualTime)
+            *actualTime = actual + resolved.compositionOffset;
+        return image;
     }
     const QSize output = outputSizeFor(resolved.naturalSize.isEmpty() ? track->naturalSize : resolved.naturalSize, track->naturalSize.toSize(), resolved.transform, applies, maximum);
     MediaTime actual;

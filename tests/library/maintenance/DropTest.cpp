@@ -4,6 +4,7 @@
 
 #include "common/MediaFixtures.h"
 #include "library/model/PMPasteboard.h"
+#include "platform/DelayedPerform.h"
 #include "platform/FilePromises.h"
 #include "platform/PropertyList.h"
 
@@ -466,6 +467,41 @@ TEST_F(DropTest, OtherSourcesTrackListsPlainURLsAndPromises)
     EXPECT_FALSE(c().dropFileURLs({}, &weblocInfo, -1, T->rawChildren(), T, true));
 }
 
+// A drag that offers a web address and promised files: the address, unless the user
+// prefers the promised files.
+TEST_F(DropTest, PromisedFilesWinOverAURLOnlyWhenPreferred)
+{
+    buildLibrary();
+    int promisesKept = 0;
+    platform::setPromisedFilesReceiver([&](const QMimeData&, const QString& destination) {
+        ++promisesKept;
+        linkedClips(destination, 1, QStringLiteral("kept"));
+        return QStringList{QStringLiteral("kept 0000.mp4")};
+    });
+    QMimeData both;
+    both.setUrls({QUrl(QStringLiteral("https://example.org/offered.mp4"))});
+    both.setData(platform::filesPromisePasteboardType(), QByteArray("<array><string>mp4</string></array>"));
+    const PMMainController::PMDraggingInfo info{&both, View::None};
+    for (const bool prefer : {false, true}) {
+        SCOPED_TRACE(prefer ? "promised files preferred" : "the URL first");
+        setDefault(QStringLiteral("Prefer Promised Files Over URLs"), prefer);
+        const qsizetype before = T->rawChildren()->count();
+        promisesKept = 0;
+        ASSERT_TRUE(c().dropFileURLs({}, &info, -1, T->rawChildren(), T, true));
+        ASSERT_EQ(T->rawChildren()->count(), before + 1);
+        PMMovieRepresentationPrototype* added = PMMovie(T->rawChildren()->values().back());
+        ASSERT_TRUE(added);
+        if (prefer) {
+            EXPECT_EQ(promisesKept, 1);
+            EXPECT_TRUE(added->path().endsWith(QStringLiteral("/kept 0000.mp4"))) << added->path().toStdString();
+        } else {
+            EXPECT_EQ(promisesKept, 0);
+            EXPECT_EQ(added->URL(), QUrl(QStringLiteral("https://example.org/offered.mp4")));
+        }
+    }
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Prefer Promised Files Over URLs"));
+}
+
 TEST_F(DropTest, InternalDropOnTheParentLeavesItsChildrenInPlace)
 {
     buildLibrary();
@@ -492,6 +528,8 @@ TEST_F(DropTest, MoviesOnTheSmartGroupsRowMakeANamedPlaylist)
     c().invalidateLibraryDependencies();
     Value edited;
     c()._dropWindow.editNameOfLibraryItem = [&](const Value& item) { edited = item; };
+    // The window's rows: the smart groups' row is 5.
+    c()._dropWindow.rowForItem = [&](const Value& item) -> qsizetype { return PMIsSameItem(item, Value(S)) ? 5 : 9; };
 
     struct Case {
         std::vector<Value> items;
@@ -508,12 +546,12 @@ TEST_F(DropTest, MoviesOnTheSmartGroupsRowMakeANamedPlaylist)
         qsizetype child = -1;
         EXPECT_EQ(c().outlineView(PMMainController::libraryList, info, &item, &child), Op::PMDragOperationCopy);
         EXPECT_EQ(item, S);
-        EXPECT_GE(c()._draggingDestinationDropOnRow, 0);
+        EXPECT_EQ(c()._draggingDestinationDropOnRow, 5);
         const qsizetype before = S->rawChildren()->count();
         ASSERT_TRUE(c().outlineView(PMMainController::libraryList, info, S, -1));
         ASSERT_EQ(S->rawChildren()->count(), before + 1);
         PMLibraryContainer* playlist = PMContainer(S->rawChildren()->values().back());
-        EXPECT_EQ(playlist->value(QStringLiteral("Name")).string().trimmed(), k.name.trimmed());
+        EXPECT_EQ(playlist->value(QStringLiteral("Name")).string(), k.name);
         QStringList ids;
         for (const Value& x : k.items)
             ids << PMItem(x)->uniqueLibraryID();
@@ -678,10 +716,17 @@ TEST_F(DropTest, AMissingFileIsNotTransferred)
     setDefault(QStringLiteral("Move/Copy To Library"), true);
     auto mime = pasteboardWithItems({v(t1)});
     const PMMainController::PMDraggingInfo info{mime.get(), View::LibraryList};
+    platform::cancelPreviousPerformRequests(&c());
     ASSERT_TRUE(c().dropFileURLs({}, &info, -1, A->rawChildren(), A, true));
     EXPECT_FALSE(t1->isMoving());
     EXPECT_EQ(PMMainController::layoutCounter(), 0);
     EXPECT_EQ(c()._nonLibraryFilesCheckSuppressionLevel, 0);
+    // The record moved into A, its file stayed where it was, and a save is on its way.
+    EXPECT_EQ(names(A->rawChildren()), (QStringList{"a1", "a2", "a3", "t1"}));
+    EXPECT_FALSE(names(T->rawChildren()).contains(QStringLiteral("t1")));
+    EXPECT_EQ(t1->path(), QStringLiteral("/media/test/Movies/t1.mov"));
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&c(), QStringLiteral("saveLibrary"), Value()));
+    platform::cancelPreviousPerformRequests(&c());
 }
 
 TEST_F(DropTest, ListDragsWriteTheRowsUnlessInTheRatingColumn)

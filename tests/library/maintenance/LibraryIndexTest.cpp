@@ -498,6 +498,55 @@ TEST_F(LibraryIndexTest, BackupIsRefreshedOnlyWhenOlderThanAnHour)
     }
 }
 
+TEST_F(LibraryIndexTest, LoadingTheBackupItselfNeverRewritesIt)
+{
+    // No current index, and a backup old enough to be refreshed if it were another file.
+    writeFixture(backupPath(), QStringLiteral("current"));
+    const QByteArray before = testsupport::readFile(backupPath());
+    const QDateTime twoHoursAgo = QDateTime::currentDateTime().addSecs(-7200);
+    {
+        QFile backup(backupPath());
+        ASSERT_TRUE(backup.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(backup.setFileTime(twoHoursAgo, QFileDevice::FileModificationTime));
+    }
+    mainController().loadLibrary();
+    EXPECT_EQ(mainController()._nonProxyRawMovieRepresentationsByID.size(), 301);
+    EXPECT_EQ(testsupport::readFile(backupPath()), before);
+    EXPECT_LE(QFileInfo(backupPath()).lastModified(), twoHoursAgo.addSecs(1));
+    EXPECT_FALSE(QFileInfo::exists(indexPath()));
+}
+
+TEST_F(LibraryIndexTest, DownloadsAndConversionsLoadEmpty)
+{
+    // Their contents are made again by the program: children saved for them are dropped.
+    auto saved = [](const char* name, const char* id) {
+        return Value(platform::Dictionary::make({{QStringLiteral("Path"), QStringLiteral("/media/x/%1.mov").arg(QString::fromUtf8(name))},
+            {QStringLiteral("User Settings"), Value(platform::Dictionary::make({{QStringLiteral("Name"), QString::fromUtf8(name)},
+                                                   {QStringLiteral("Unique ID"), QString::fromUtf8(id)}}))}}));
+    };
+    auto storage = [](const char* role, platform::ArrayPtr children) {
+        return Value(platform::Dictionary::make({{QStringLiteral("Top Level"), QString::fromUtf8(role)}, {QStringLiteral("Name"), QString::fromUtf8(role)},
+            {QStringLiteral("Children"), Value(std::move(children))}}));
+    };
+    auto section = platform::Dictionary::make({{QStringLiteral("Library Section"), QStringLiteral("Movies")},
+        {QStringLiteral("Children"), Value(platform::Array::make({saved("Kept", "K-1")}))}});
+    auto library = platform::Array::make({storage("Library", platform::Array::make({Value(section)})),
+        storage("Downloads", platform::Array::make({saved("Downloaded", "D-1")})), storage("Conversions", platform::Array::make({saved("Converted", "C-1")}))});
+    QDir().mkpath(QFileInfo(indexPath()).path());
+    ASSERT_TRUE(platform::saveFile(indexPath(), platform::writeBinaryPropertyList(Value(platform::Dictionary::make(
+                                                    {{QStringLiteral("Library"), Value(library)}, {QStringLiteral("Version"), QStringLiteral("2")}}))))
+                    .isEmpty());
+    mainController().loadLibrary();
+    for (const char* role : {"Downloads", "Conversions"}) {
+        const PMLibraryContainerPtr loaded = mainController().storageWithName(QString::fromUtf8(role), nullptr, false);
+        ASSERT_TRUE(loaded) << role;
+        EXPECT_TRUE(loaded->rawChildren()->isEmpty()) << role;
+    }
+    EXPECT_TRUE(mainController()._nonProxyRawMovieRepresentationsByID.contains(QStringLiteral("K-1")));
+    EXPECT_FALSE(mainController()._nonProxyRawMovieRepresentationsByID.contains(QStringLiteral("D-1")));
+    EXPECT_FALSE(mainController()._nonProxyRawMovieRepresentationsByID.contains(QStringLiteral("C-1")));
+}
+
 TEST_F(LibraryIndexTest, IndexPlantsOnlyTheLibrarysOwnSettings)
 {
     const QString marker = testsupport::makeTempDir() + QStringLiteral("/ran");

@@ -32,6 +32,7 @@ protected:
     {
         auto& d = platform::UserDefaults::standard();
         for (const char* key : {"Filter", "Group Search Scope", "Duplicate Search: Ignore Out-Of-Scope Items", "Duplicate Search: Ignore Trivial Results",
+                                "Duplicate Search: Image Hash: Ignore Aspect Ratio",
                                 "Group Search Criterion: Groups", "Group Search Criterion: Files", "Group Search Criterion: Name",
                                 "Group Search Criterion: Metadata", "Group Search Criterion: Location"})
             d.removeObjectForKey(QString::fromUtf8(key));
@@ -142,17 +143,33 @@ TEST_F(SearchTest, DuplicatesShareEveryKeyValueAndLackingValuesMatchNothing)
     EXPECT_EQ(search(QStringLiteral("?=name"), inside.get(), false, true), (QStringList{"*A", "*A", "*A"}));
     setDefault("Duplicate Search: Ignore Out-Of-Scope Items", true);
     EXPECT_EQ(search(QStringLiteral("?=name"), inside.get(), false, true), QStringList{});
+}
 
-    // Results carry the IDs of their group, and come sorted by the criterion without an
-    // out-parameter.
+// Without an out-parameter duplicate results come sorted by the criterion: the 20 s group,
+// found after the 90 s one, comes first. Each result carries the IDs of its group, in the
+// library's order.
+TEST_F(SearchTest, DuplicateResultsComeSortedByTheirCriterion)
+{
+    auto long1 = movie("Long 1", 90);
+    auto short1 = movie("Short 1", 20);
+    auto long2 = movie("Long 2", 90);
+    auto short2 = movie("Short 2", 20);
+    library({Value(long1), Value(short1), Value(long2), Value(short2), Value(movie("Alone", 55))});
     const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QStringLiteral("?=time"));
     Array results;
     addMatchesForParsedQuery(results, *query, nullptr, false, true, true, true, false, nullptr);
-    ASSERT_EQ(results.count(), 2);
-    auto* first = dynamic_cast<PMMovieRepresentationSearchResultProxy*>(PMMovie(results.at(0)));
-    ASSERT_TRUE(first && first->duplicateIDs());
-    EXPECT_EQ(first->duplicateIDs()->count(), 2);
-    EXPECT_TRUE(first->duplicateIDs()->at(0).string() == a1->uniqueLibraryID() || first->duplicateIDs()->at(0).string() == a2->uniqueLibraryID());
+    EXPECT_EQ(describe(results), (QStringList{"*Short 1", "*Short 2", "*Long 1", "*Long 2"}));
+    const QStringList shortIDs = {short1->uniqueLibraryID(), short2->uniqueLibraryID()};
+    const QStringList longIDs = {long1->uniqueLibraryID(), long2->uniqueLibraryID()};
+    const QList<QStringList> groups = {shortIDs, shortIDs, longIDs, longIDs};
+    for (qsizetype i = 0; i < results.count() && i < groups.size(); ++i) {
+        auto* result = dynamic_cast<PMMovieRepresentationSearchResultProxy*>(PMMovie(results.at(i)));
+        ASSERT_TRUE(result && result->duplicateIDs());
+        QStringList ids;
+        for (const Value& id : *result->duplicateIDs())
+            ids << id.string();
+        EXPECT_EQ(ids, groups[i]) << i;
+    }
 }
 
 TEST_F(SearchTest, WhenEverythingIsADuplicateNothingIs)
@@ -494,4 +511,45 @@ TEST_F(SearchTest, ConcurrentSearchesAgree)
         thread.join();
     for (qsizetype count : found)
         EXPECT_EQ(count, 100);
+}
+
+// An image-hash duplicate search from the stored hashes to the sorted groups: equal
+// hashes group only pictures that look alike (same aspect ratio unless told to ignore
+// it), each result carries its group and its hash, and the results come by hash.
+TEST_F(SearchTest, ImageHashDuplicatesGroupLookalikesWithEqualHashes)
+{
+    auto withHash = [](const char* name, const char* hash, const char* assetSize) {
+        auto m = movie(name, 60);
+        if (hash)
+            m->userSettings()->setValue(QStringLiteral("Movie Hash"), Value(platform::Dictionary::make({{QStringLiteral("Image Hash 7"), QString::fromUtf8(hash)}})));
+        m->userSettings()->setValue(QStringLiteral("Asset Size"), QString::fromUtf8(assetSize));
+        return m;
+    };
+    auto wide1 = withHash("Wide 1", "BBBB", "{1920, 1080}");
+    auto wide2 = withHash("Wide 2", "BBBB", "{1280, 720}");
+    auto square = withHash("Square", "BBBB", "{500, 500}"); // the same hash, another shape
+    auto other1 = withHash("Other 1", "AAAA", "{640, 480}");
+    auto other2 = withHash("Other 2", "AAAA", "{320, 240}");
+    auto alone = withHash("Alone", "CCCC", "{640, 480}");
+    auto none = withHash("None", nullptr, "{640, 480}"); // no hash: never a duplicate
+    library({Value(wide1), Value(wide2), Value(square), Value(other1), Value(other2), Value(alone), Value(none)});
+
+    QString criterion;
+    EXPECT_EQ(search(QStringLiteral("?=dhash"), nullptr, false, true, &criterion), (QStringList{"*Other 1", "*Other 2", "*Wide 1", "*Wide 2"}));
+    EXPECT_EQ(criterion, QStringLiteral("GroupListImageHash: dHash7"));
+    const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QStringLiteral("?=dhash"));
+    Array results;
+    addMatchesForParsedQuery(results, *query, nullptr, false, true, true, true, false, nullptr);
+    EXPECT_EQ(describe(results), (QStringList{"*Other 1", "*Other 2", "*Wide 1", "*Wide 2"}));
+    for (const Value& v : results) {
+        auto* result = dynamic_cast<PMMovieRepresentationSearchResultProxy*>(PMMovie(v));
+        ASSERT_TRUE(result && result->duplicateIDs());
+        EXPECT_EQ(result->duplicateIDs()->count(), 2);
+        EXPECT_EQ(result->duplicateImageHash(), result->displayName().startsWith(QLatin1String("Wide")) ? QStringLiteral("BBBB") : QStringLiteral("AAAA"));
+    }
+    // Other resolutions read other stored hashes: none here.
+    EXPECT_EQ(search(QStringLiteral("?=dhash12"), nullptr, false, true), QStringList{});
+    setDefault("Duplicate Search: Image Hash: Ignore Aspect Ratio", true);
+    // Within a hash the shapes order by aspect ratio.
+    EXPECT_EQ(search(QStringLiteral("?=dhash"), nullptr, false, true), (QStringList{"*Other 1", "*Other 2", "*Square", "*Wide 1", "*Wide 2"}));
 }

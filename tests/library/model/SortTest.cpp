@@ -225,10 +225,13 @@ TEST_F(SortTest, TieBreaksOfNamesAndSeriesOrderEqualNamesAndAreInvertedAsAWhole)
     auto twin = movie("Same");
     twin->setAdditionDate(platform::Date{100.5});
     // Same name and second: the unique IDs decide, so no two items are ever the same.
-    EXPECT_EQ(PMCompareLibraryItemsByName(*older, *twin), PMCompareSortStrings(older->uniqueLibraryID(), twin->uniqueLibraryID()));
-    EXPECT_NE(PMCompareLibraryItemsByName(*older, *twin), 0);
+    older->setUniqueLibraryID(QStringLiteral("B0000000-0000-4000-8000-000000000000"));
+    twin->setUniqueLibraryID(QStringLiteral("A0000000-0000-4000-8000-000000000000"));
+    newer->setUniqueLibraryID(QStringLiteral("00000000-0000-4000-8000-000000000000"));
+    EXPECT_EQ(PMCompareLibraryItemsByName(*older, *twin), 1);
+    EXPECT_EQ(PMCompareLibraryItemsByName(*twin, *older), -1);
 
-    const ArrayPtr list = items({Value(newer), Value(twin), Value(older)});
+    const ArrayPtr list = items({Value(newer), Value(older), Value(twin)});
     QStringList ids;
     QStringList descendingIDs;
     const ArrayPtr ascending = PMSortedLibraryItems(list, QStringLiteral("GroupListName"), false);
@@ -236,9 +239,10 @@ TEST_F(SortTest, TieBreaksOfNamesAndSeriesOrderEqualNamesAndAreInvertedAsAWhole)
     for (const Value& v : *ascending)
         ids << PMItem(v)->uniqueLibraryID();
     for (const Value& v : *descending)
-        descendingIDs.prepend(PMItem(v)->uniqueLibraryID());
-    EXPECT_EQ(ids.last(), newer->uniqueLibraryID());
-    EXPECT_EQ(descendingIDs, ids);
+        descendingIDs << PMItem(v)->uniqueLibraryID();
+    const QStringList expected = {twin->uniqueLibraryID(), older->uniqueLibraryID(), newer->uniqueLibraryID()};
+    EXPECT_EQ(ids, expected);
+    EXPECT_EQ(descendingIDs, (QStringList{expected[2], expected[1], expected[0]}));
 }
 
 TEST_F(SortTest, PlaybackCriteriaMarkTheContainerSoThatPlayingResortsIt)
@@ -435,4 +439,64 @@ TEST_F(SortTest, SortingContextDatesAreWorkedOutOncePerContainer)
     EXPECT_FALSE(container->contains(QStringLiteral("Determined Fuzzy Newest Dates")));
     PMCachedSettings::determineFuzzyOldestDate = false;
     PMCachedSettings::determineFuzzyNewestDateUseSortingContext = false;
+}
+
+// The criteria read from the records' measures: location, file size, picture width,
+// height and resolution (width first, height breaking ties), creation and oldest dates.
+TEST_F(SortTest, MeasureCriteriaOrderByTheirValues)
+{
+    struct Record {
+        const char* name;
+        const char* path;
+        long long size;
+        const char* assetSize;
+        double created;
+        const char* year;
+    };
+    const Record records[] = {
+        {"p", "/media/b/Movies/p.mov", 300, "{1920, 1080}", 5000, "1995"},
+        {"q", "/media/a/Movies/q.mov", 100, "{640, 480}", 7000, nullptr},
+        {"r", "/media/a/Archive/r.mov", 200, "{1920, 800}", 6000, "1980"},
+        {"s", "/media/c/s.mov", 400, "{320, 1200}", 4000, nullptr},
+    };
+    auto list = Array::make();
+    for (const Record& k : records) {
+        auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QString::fromUtf8(k.path));
+        m->userSettings()->setValue(QStringLiteral("Name"), QString::fromUtf8(k.name));
+        m->setMissing(true, false); // the stored measures stand
+        m->userSettings()->setValue(QStringLiteral("Size"), Value(k.size));
+        m->userSettings()->setValue(QStringLiteral("Asset Size"), QString::fromUtf8(k.assetSize));
+        m->userSettings()->setValue(QStringLiteral("Created Timestamp"), Value(k.created));
+        m->setAdditionDate(platform::Date{1.0e9});
+        if (k.year)
+            m->setValue(QString::fromUtf8(k.year), QStringLiteral("Year"));
+        list->append(Value(m));
+    }
+    PMCachedSettings::determineFuzzyOldestDate = true;
+    for (const Value& v : *list)
+        PMMovie(v)->invalidateFuzzyDates();
+    const struct {
+        const char* criterion;
+        bool descending;
+        QStringList order;
+    } cases[] = {
+        {"GroupListLocation", false, {"r", "q", "p", "s"}},
+        {"GroupListLocation", true, {"s", "p", "q", "r"}},
+        {"GroupListSize", false, {"q", "r", "p", "s"}},
+        {"GroupListSize", true, {"s", "p", "r", "q"}},
+        {"GroupListWidth", false, {"s", "q", "r", "p"}}, // 1920 wide twice: the lower first
+        {"GroupListResolution", true, {"p", "r", "q", "s"}},
+        {"GroupListHeight", false, {"q", "r", "p", "s"}},
+        {"GroupListCreationDate", false, {"s", "p", "r", "q"}},
+        {"GroupListCreationDate", true, {"q", "r", "p", "s"}},
+        // The end of the year tag's year when earlier than the addition; the rest tie on
+        // the addition date and fall back on names.
+        {"GroupListOldestDate", false, {"r", "p", "q", "s"}},
+        {"GroupListOldestDate", true, {"q", "s", "p", "r"}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(testing::Message() << row.criterion << (row.descending ? " descending" : " ascending"));
+        EXPECT_EQ(sortedNames(list, QString::fromUtf8(row.criterion), row.descending), row.order);
+    }
+    PMCachedSettings::determineFuzzyOldestDate = false;
 }
