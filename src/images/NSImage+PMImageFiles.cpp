@@ -3,6 +3,7 @@
 #include "foundation/PMLog.h"
 #include "images/NSImage+PMTransform.h"
 #include "platform/ImageProcessing.h"
+#include "platform/RegularFile.h"
 #include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
 
@@ -96,7 +97,7 @@ const PMImageFolderSettings& PMImageFolderSettings::shared()
 
 ImagePtr PMImageWithContentsOfFile(const QString& path, QSize fitIntoPixels)
 {
-    if (path.isEmpty())
+    if (path.isEmpty() || !platform::checkRegularFile(path))
         return nullptr;
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);

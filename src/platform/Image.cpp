@@ -1,4 +1,5 @@
 #include "platform/Image.h"
+#include "platform/RegularFile.h"
 #include "platform/media/AnimationFrames.h"
 
 #include <QtCore/QFileInfo>
@@ -25,6 +26,8 @@ AnimatedImageSourcePtr AnimatedImageSource::open(const QString& path, QString* e
             *error = text;
         return AnimatedImageSourcePtr();
     };
+    if (QString notRegular; !checkRegularFile(path, &notRegular))
+        return fail(notRegular);
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     if (!reader.canRead())
@@ -85,6 +88,8 @@ ImagePtr Image::make(QImage pixels, QSizeF pointSize)
 
 ImagePtr Image::imageWithContentsOfFile(const QString& path)
 {
+    if (!checkRegularFile(path))
+        return nullptr;
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     QImage pixels = reader.read();

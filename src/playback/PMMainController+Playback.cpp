@@ -9,6 +9,7 @@
 #include "platform/Alert.h"
 #include "platform/Applications.h"
 #include "platform/DelayedPerform.h"
+#include "platform/RegularFile.h"
 #include "platform/Format.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
@@ -440,7 +441,9 @@ void PMMainController::showMovieReplacingImage()
         }
     }
     // A quick small rendering first; the full picture follows from the background.
-    QImageReader reader(path);
+    // Anything but a regular file (a pipe would block the reader) reads as no picture.
+    const bool readable = platform::checkRegularFile(path);
+    QImageReader reader(readable ? path : QString());
     reader.setAutoTransform(true);
     const QSize size = reader.size();
     if (size.isValid() && (size.width() > 200 || size.height() > 200))
@@ -468,7 +471,7 @@ void PMMainController::showMovieReplacingImage()
         v.showsQuickImage = false;
         ++v.redraws;
     });
-    watcher->setFuture(QtConcurrent::run([path] {
+    watcher->setFuture(QtConcurrent::run([path = readable ? path : QString()] {
         QImageReader full(path);
         full.setAutoTransform(true);
         return full.read();

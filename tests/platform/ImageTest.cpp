@@ -4,6 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QtCore/QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <future>
+
 using namespace platform;
 namespace fx = testsupport::media;
 
@@ -96,6 +104,36 @@ TEST(AnimatedImage, StillAndUnreadableImagesAreNotAnimated)
     EXPECT_FALSE(AnimatedImageSource::open(broken, &error));
     EXPECT_FALSE(error.isEmpty());
     EXPECT_FALSE(Image().anyBitmapImageRep());
+}
+
+TEST(AnimatedImage, PicturesThatAreNoFilesFailAtOnce)
+{
+    const QString dir = testsupport::makeTempDir(QStringLiteral("pipes"));
+    const QString pipe = dir + QStringLiteral("/pipe.gif");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const QString folder = testsupport::makeTempDir(QStringLiteral("folder.png"));
+    for (const QString& path : {pipe, folder}) {
+        SCOPED_TRACE(path.toStdString());
+        auto read = std::async(std::launch::async, [path] {
+            QString error;
+            const bool animated = bool(AnimatedImageSource::open(path, &error));
+            return std::make_tuple(animated, error, bool(Image::imageWithContentsOfFile(path)));
+        });
+        // A reader that opened the pipe would wait for a writer for good: let one in after a
+        // while, so that a failing build ends instead of hanging.
+        if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << "reading blocks";
+            for (int i = 0; i < 2; ++i) {
+                const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+                if (writer >= 0)
+                    ::close(writer);
+            }
+        }
+        const auto [animated, error, still] = read.get();
+        EXPECT_FALSE(animated);
+        EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << error.toStdString();
+        EXPECT_FALSE(still);
+    }
 }
 
 TEST(AnimatedImage, ImageFromFramesAnswersItsFrames)

@@ -11,6 +11,7 @@
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/Format.h"
 #include "platform/Queues.h"
+#include "platform/RegularFile.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMMovie.h"
 
@@ -476,8 +477,8 @@ QSizeF PMMovieRepresentationPrototype::assetSizeIfCached(bool onlyIfCached)
             return {};
         // The pixel size of a picture or of the first visual track of a movie.
         if (still) {
-            const QImageReader reader(p);
-            size = reader.size();
+            if (platform::checkRegularFile(p))
+                size = QImageReader(p).size();
         } else if (PMAssetPtr asset = platform::media::Asset::assetWithURL(URL())) {
             size = PMAssetNaturalSize(asset);
         }

@@ -73,21 +73,6 @@ QString errorText(int averror)
     return QString::fromUtf8(buffer);
 }
 
-bool checkRegularFile(const QString& path, QString* error)
-{
-    const QByteArray local = QFile::encodeName(path);
-    struct stat info = {};
-    if (::stat(local.constData(), &info) != 0) {
-        *error = QStringLiteral("cannot open <%1>: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        *error = QStringLiteral("cannot open <%1>: not a regular file").arg(path);
-        return false;
-    }
-    return true;
-}
-
 namespace {
 
 // Every file FFmpeg opens for a file asset (the movie itself, and whatever its demuxer

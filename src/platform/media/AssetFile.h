@@ -2,6 +2,7 @@
 // FFmpeg helpers the image generator shares with it.
 #pragma once
 
+#include "platform/RegularFile.h"
 #include "platform/media/Asset.h"
 
 #include <QtCore/QDeadlineTimer>
@@ -25,9 +26,6 @@ int interruptCallback(void* opaque);
 // as error texts. Setting PELLIS_FFMPEG_LOG in the environment lets FFmpeg's lines through.
 void setUpMediaLibraryLogging();
 
-// Whether the path names a regular file (no pipe, device or socket); the error's text
-// when not.
-bool checkRegularFile(const QString& path, QString* error);
 // Opens the file for reading with the interrupt state attached; nullptr and the error's
 // text on failure. The caller owns the context (avformat_close_input).
 AVFormatContext* openFormatContext(const QString& path, InterruptState* interrupt, QString* error);
