@@ -172,7 +172,12 @@ void PMMovieView::contentDidChange()
             disconnect(m_connectedPlayer, nullptr, this, nullptr);
         m_connectedPlayer = player;
         if (player) {
-            connect(player, &Player::frameChanged, this, qOverload<>(&QWidget::update));
+            // Each new frame is painted at once: a deferred update merges frames that come
+            // close together and loses them.
+            connect(player, &Player::frameChanged, this, [this] {
+                if (isVisible())
+                    repaint();
+            });
             connect(player, &Player::presentationSizeChanged, this, &PMMovieView::updateSoftwareTargetSize);
         }
     }

@@ -20,7 +20,7 @@
 class PMContextButton;
 class PMPlayerWindowPrototype;
 struct PMPlayerViewContent;
-class QAbstractButton;
+#include <QtWidgets/QAbstractButton>
 
 // Where the picture lands in a view. `natural` is the picture's size in points as the
 // source shows it (before our own turning), `framePixels` the size of the image drawn.
