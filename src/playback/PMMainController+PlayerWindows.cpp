@@ -33,13 +33,6 @@ platform::UserDefaults& settings()
     return platform::UserDefaults::standard();
 }
 
-// Seconds after which hovering controls vanish while the pointer rests.
-int vanishInterval()
-{
-    const qint64 seconds = settings().integerForKey(QStringLiteral("Window Vanish Interval"));
-    return int(seconds < 1 ? 5 : seconds);
-}
-
 // Lays out the dedicated window and runs its hovering controls.
 class PlayerWindowController : public QObject, public PMMovieTimeSliderDelegate {
 public:
@@ -112,13 +105,13 @@ public:
             floatingControls->show();
             floatingControls->raise();
         }
-        m_hideTimer.start(vanishInterval() * 1000);
+        m_hideTimer.start(PMWindowVanishInterval() * 1000);
     }
 
     void hideControlsIfMouseOutside()
     {
         if (floatingControls->isVisible() && floatingControls->geometry().contains(QCursor::pos())) {
-            m_hideTimer.start(vanishInterval() * 1000);
+            m_hideTimer.start(PMWindowVanishInterval() * 1000);
             return;
         }
         floatingControls->setWindowOpacity(0.0);

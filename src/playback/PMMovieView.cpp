@@ -144,7 +144,7 @@ void PMMovieView::setContent(std::shared_ptr<PMPlayerViewContent> content)
 {
     if (m_content)
         m_content->needsDisplayHandler = nullptr;
-    m_content = std::move(content);
+    m_content = content ? std::move(content) : std::make_shared<PMPlayerViewContent>();
     if (m_content) {
         QPointer<PMMovieView> self(this);
         m_content->needsDisplayHandler = [self] {
@@ -183,6 +183,40 @@ void PMMovieView::contentDidChange()
     }
     updateSoftwareTargetSize();
     update();
+}
+
+void PMMovieView::setMoviePlayer(const std::shared_ptr<Player>& player)
+{
+    m_content->moviePlayer = player;
+    contentDidChange();
+}
+
+void PMMovieView::setMovieReplacingImage(const platform::ImagePtr& image)
+{
+    m_content->movieReplacingImage = image;
+    contentDidChange();
+}
+
+void PMMovieView::setMoviePlayerAngle(int angle)
+{
+    m_content->angle = angle;
+    contentDidChange();
+}
+
+int PMMovieView::moviePlayerAngle() const
+{
+    return m_content ? m_content->angle : 0;
+}
+
+void PMMovieView::setFlipsMoviePlayerHorizontally(bool flips)
+{
+    m_content->flipsHorizontally = flips;
+    contentDidChange();
+}
+
+bool PMMovieView::flipsMoviePlayerHorizontally() const
+{
+    return m_content && m_content->flipsHorizontally;
 }
 
 PMPlayerWindowPrototype* PMMovieView::playerWindow() const

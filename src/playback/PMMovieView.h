@@ -6,6 +6,7 @@
 // "next", the middle for play/pause.
 #pragma once
 
+#include "platform/Image.h"
 #include "platform/Value.h"
 
 #include <QtCore/QPointer>
@@ -20,6 +21,9 @@
 class PMContextButton;
 class PMPlayerWindowPrototype;
 struct PMPlayerViewContent;
+namespace platform::media {
+class Player;
+}
 #include <QtWidgets/QAbstractButton>
 
 // Where the picture lands in a view. `natural` is the picture's size in points as the
@@ -65,6 +69,16 @@ public:
     PMPlayerViewContent* content() const { return m_content.get(); }
     // The content changed (player, image, angle, mirroring, visible area).
     void contentDidChange();
+
+    // What is shown, through the content.
+    void setMoviePlayer(const std::shared_ptr<platform::media::Player>& player);
+    void setMovieReplacingImage(const platform::ImagePtr& image);
+    void setMoviePlayerAngle(int angle);
+    int moviePlayerAngle() const;
+    void setFlipsMoviePlayerHorizontally(bool flips);
+    bool flipsMoviePlayerHorizontally() const;
+    // Turning and mirroring are applied when painting; this only redraws.
+    void updatePlayerLayerTransform() { update(); }
 
     // The window when it is a player window, else nothing.
     PMPlayerWindowPrototype* playerWindow() const;

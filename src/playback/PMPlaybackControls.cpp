@@ -7,6 +7,7 @@
 #include "playback/PMPlayback.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/PMAppearance.h"
+#include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMOptionalMenuButton.h"
 
 #include <QtGui/QGuiApplication>
@@ -240,6 +241,21 @@ QRectF PMMovieTimeSlider::selectionRectInRect(const QRectF& R, double D) const
     return QRectF(R.x() + std::round(W * start / D), R.y(), std::max(1.0, std::round(W * (end - start) / D)), R.height());
 }
 
+void PMMovieTimeSlider::drawShineInRect(QPainter& painter, const QRectF& r)
+{
+    painter.fillRect(QRectF(r.x(), r.y(), r.width(), 1), QColor::fromRgbF(1, 1, 1, 0.1f));
+}
+
+QRectF PMMovieTimeSlider::drawSelectionInRect(QPainter& painter, const QRectF& rect, double duration)
+{
+    const QRectF selection = selectionRectInRect(rect, duration);
+    if (!selection.isEmpty()) {
+        painter.fillRect(selection, palette().color(QPalette::Highlight));
+        drawShineInRect(painter, selection);
+    }
+    return selection;
+}
+
 void PMMovieTimeSlider::drawProgressBarInRect(QPainter& painter, const QRectF& R)
 {
     const PMPlayerViewContent* c = contentOf(_movieView);
@@ -256,21 +272,15 @@ void PMMovieTimeSlider::drawProgressBarInRect(QPainter& painter, const QRectF& R
         gradient.setColorAt(0, QColor::fromRgbF(1, 1, 1, 0.3f));
         gradient.setColorAt(1, QColor::fromRgbF(1, 1, 1, 0.32f));
         painter.fillRect(QRectF(x, y, p, h), gradient);
-        painter.fillRect(QRectF(x, y, p, 1), QColor::fromRgbF(1, 1, 1, 0.1f));
-        selection = selectionRectInRect(R, D);
-        if (!selection.isEmpty()) {
-            painter.fillRect(selection, palette().color(QPalette::Highlight));
-            painter.fillRect(QRectF(selection.x(), y, selection.width(), 1), QColor::fromRgbF(1, 1, 1, 0.1f));
-        }
+        drawShineInRect(painter, QRectF(x, y, p, h));
+        selection = drawSelectionInRect(painter, R, D);
         const bool onSelection = !selection.isEmpty() && selection.adjusted(-0.5, 0, 0.5, 0).contains(QPointF(x + p, y + h / 2));
         if (onSelection)
             painter.fillRect(QRectF(x + p - 0.5, y, 2, h), QColor::fromRgbF(1, 1, 1, 0.7f));
         else
             painter.fillRect(QRectF(x + p, y, 1, h), QColor::fromRgbF(1, 1, 1, 0.5f));
     } else if (D > kEpsilon) {
-        selection = selectionRectInRect(R, D);
-        if (!selection.isEmpty())
-            painter.fillRect(selection, palette().color(QPalette::Highlight));
+        selection = drawSelectionInRect(painter, R, D);
     }
     painter.restore();
 
@@ -642,12 +652,40 @@ void PMPlaybackControlWindow::loadPlacement()
     m_placement.y = y.isEmpty() ? QStringLiteral("0.05") : y;
 }
 
+QRectF PMPlaybackControlWindow::playbackControlViewFrameWithReferenceView(QWidget* r, QWidget* t, bool isPresenting, bool isStatic,
+                                                                         QRectF* getOriginalReferenceRect)
+{
+    if (!r)
+        return {};
+    const auto inT = [t](const QRect& global) {
+        QRectF f = bottomUpFromGlobal(global);
+        if (t) {
+            const QRectF origin = bottomUpFromGlobal(QRect(t->mapToGlobal(QPoint(0, 0)), t->size()));
+            f.translate(-origin.x(), -origin.y());
+        }
+        return f;
+    };
+    QRectF reference = inT(QRect(r->mapToGlobal(QPoint(0, 0)), r->size()));
+    QWidget* window = r->window();
+    if (!isStatic && window && window->isFullScreen()) {
+        QScreen* screen = screenForWindow(window);
+        QRect frame = screen ? screen->geometry() : window->geometry();
+        frame.setTop(frame.top() + int(notchGap(screen)));
+        reference = inT(frame);
+    }
+    if (getOriginalReferenceRect)
+        *getOriginalReferenceRect = reference;
+    if (!isStatic)
+        return reference;
+    return PMStaticControlsFrame(reference, isPresenting, true, t ? std::optional<double>(t->height()) : std::nullopt);
+}
+
 void PMPlaybackControlWindow::positionWithReferenceView(QWidget* reference, bool isPresenting)
 {
     if (!reference)
         return;
-    const QRect global(reference->mapToGlobal(QPoint(0, 0)), reference->size());
-    QRectF R = bottomUpFromGlobal(global);
+    QRectF R;
+    playbackControlViewFrameWithReferenceView(reference, nullptr, isPresenting, _isStatic, &R);
     m_presentationParent = isPresenting;
     if (_isStatic) {
         _referenceRect = R;

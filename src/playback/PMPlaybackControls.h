@@ -18,6 +18,7 @@ class PMMovieView;
 class QLabel;
 class QMenu;
 class QSlider;
+class QPainter;
 
 inline constexpr double kPMPlaybackControlsHeight = 61;
 inline constexpr double kPMFloatingControlsHeight = 64;
@@ -74,8 +75,11 @@ public:
     std::function<void(float rate)> playAtRate;
     std::function<void(double seconds)> seek;
 
-    // The rectangle of the selection for the bar rectangle (empty without a selection).
+    // The rectangle of the selection for the bar rectangle (empty without a selection),
+    // and drawing it with its shine.
     QRectF selectionRectInRect(const QRectF& rect, double duration) const;
+    QRectF drawSelectionInRect(QPainter& painter, const QRectF& rect, double duration);
+    static void drawShineInRect(QPainter& painter, const QRectF& rect);
     qint64 paintCount() const { return m_paintCount; }
 
 protected:
@@ -177,6 +181,12 @@ public:
     bool canMoveControls() const { return _canMoveControls; }
     QRectF referenceRect() const { return _referenceRect; }
     const PMControlsPlacement& placement() const { return m_placement; }
+    // The bar's frame against the reference view r, converted into t's coordinates
+    // (bottom-up; screen coordinates without t): the 61-point band for a static bar,
+    // else the reference rectangle itself (the screen, less its camera gap, for a bar
+    // floating in a native full-screen window). The reference rectangle goes out too.
+    static QRectF playbackControlViewFrameWithReferenceView(QWidget* r, QWidget* t, bool isPresenting, bool isStatic,
+                                                            QRectF* getOriginalReferenceRect);
     // Places the bar against the reference view (bottom-up global frames inside).
     void positionWithReferenceView(QWidget* reference, bool isPresenting);
     QRectF rasterFrame(const QRectF& proposed);

@@ -37,6 +37,12 @@ const QString kFrameKey = QStringLiteral("NSWindow Frame PMDedicatedPlayerWindow
 
 } // namespace
 
+int PMWindowVanishInterval()
+{
+    const qint64 seconds = settings().integerForKey(QStringLiteral("Window Vanish Interval"));
+    return int(seconds < 1 ? 5 : seconds);
+}
+
 PMPlayerContainerView::PMPlayerContainerView(QWidget* parent) : QWidget(parent)
 {
     setAutoFillBackground(true);
@@ -246,6 +252,24 @@ void PMDedicatedPlayerWindow::moveEvent(QMoveEvent* event)
 
 void PMDedicatedPlayerWindow::updateAppearance()
 {
+    // Dark when asked always, or (unless the exception is turned off) while the window
+    // floats in front; otherwise the window follows the desktop.
+    const bool floats = windowFlags() & Qt::WindowStaysOnTopHint;
+    const bool dark = settings().boolForKey(QStringLiteral("Player Window: Dark: Always")) ||
+                      ((canHideChrome() || floats) && !settings().boolForKey(QStringLiteral("Player Window: Dark: Disable Hover Exception")));
+    if (dark != m_forcedDark) {
+        m_forcedDark = dark;
+        if (dark) {
+            QPalette p = palette();
+            p.setColor(QPalette::Window, QColor(38, 38, 38));
+            p.setColor(QPalette::WindowText, QColor(230, 230, 230));
+            p.setColor(QPalette::Base, QColor(30, 30, 30));
+            p.setColor(QPalette::Text, QColor(230, 230, 230));
+            setPalette(p);
+        } else {
+            setPalette(QPalette());
+        }
+    }
     if (_footerView)
         _footerView->update();
     PMPlayerWindow::updateAppearance();

@@ -14,6 +14,10 @@
 #include "ui/kit/PMActionButtonTextField.h"
 class QAction;
 
+// Seconds after which hovering interface vanishes while the pointer rests elsewhere:
+// "Window Vanish Interval", 5 when below 1.
+int PMWindowVanishInterval();
+
 // The fixed playback controls band is as high as the controls.
 inline constexpr double kPMPlaybackControlsBandHeight = 61;
 
@@ -121,6 +125,7 @@ protected:
 private:
     void saveFrame();
     QPointer<PMDedicatedPlayerWindowFooterView> _footerView;
+    bool m_forcedDark = false;
 };
 
 class PMFullScreenPlayerWindow : public PMPlayerWindowPrototype {
