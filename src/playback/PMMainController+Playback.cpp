@@ -675,6 +675,8 @@ void PMMainController::resetPlaybackForTesting()
     _timeDisplayRepaints = 0;
     _playbackControlsAreVisible = false;
     _showPlaybackControlsHook = nullptr;
+    _playerControlsDidChange = nullptr;
+    _presentationDidChange = nullptr;
     _updateUserInterfaceHook = nullptr;
     _startApplicationOverride = nullptr;
     lastCountedRecord().reset();

@@ -177,6 +177,13 @@ protected:
             if (watched == m_window)
                 floatingControls->hide();
             break;
+        case QEvent::Close:
+            // Closing the player stops playback and leaves no current movie.
+            if (watched == m_window) {
+                m_c.pause();
+                m_c.chooseNoMovie();
+            }
+            break;
         case QEvent::MouseMove:
         case QEvent::Enter:
             showControls();
