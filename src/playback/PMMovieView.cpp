@@ -482,6 +482,15 @@ void PMMovieView::mouseMoveEvent(QMouseEvent* event)
     QWidget::mouseMoveEvent(event);
 }
 
+bool PMMovieView::clickNavigationButton()
+{
+    if (_navigationArea != 1 && _navigationArea != 2)
+        return false;
+    if (QAbstractButton* button = _navigationArea == 1 ? _previousMovieButton : _nextMovieButton)
+        button->click();
+    return true;
+}
+
 void PMMovieView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {
@@ -490,10 +499,7 @@ void PMMovieView::mousePressEvent(QMouseEvent* event)
     }
     const QPointF p = event->position();
     updateNavigationAreaWithEvent(&p, window());
-    if (_navigationArea == 1 || _navigationArea == 2) {
-        if (QAbstractButton* button = _navigationArea == 1 ? _previousMovieButton : _nextMovieButton)
-            button->click();
-    } else if (_navigationArea == 3) {
+    if (!clickNavigationButton() && _navigationArea == 3) {
         m_wasPlayingAtClick = controllerIsPlaying();
         if (m_wasPlayingAtClick && pause)
             pause();
@@ -510,11 +516,8 @@ void PMMovieView::mouseDoubleClickEvent(QMouseEvent* event)
     }
     const QPointF p = event->position();
     updateNavigationAreaWithEvent(&p, window());
-    if (_navigationArea == 1 || _navigationArea == 2) {
-        if (QAbstractButton* button = _navigationArea == 1 ? _previousMovieButton : _nextMovieButton)
-            button->click();
+    if (clickNavigationButton())
         return;
-    }
     // A second click within the interval: playback stays as it was before the first.
     if (m_singleClickTimer.isActive()) {
         m_singleClickTimer.stop();

@@ -135,6 +135,8 @@ private:
     QImage currentPicture(QSizeF* natural) const;
     void updateSoftwareTargetSize();
     void setNavigationArea(int area);
+    // In the edge areas a click is the previous or next button's; answers whether it was.
+    bool clickNavigationButton();
     bool controllerIsPlaying() const;
 
     std::shared_ptr<PMPlayerViewContent> m_content;
