@@ -723,6 +723,16 @@ void PMPlaybackControlWindow::updateMaskImage()
         _cornerRadius = 0;
         m_shadow = true;
     }
+    // The window's shape follows the corners, so that they round also where the window
+    // system does not blend translucent windows.
+    if (_cornerRadius > kEpsilon && !_isStatic) {
+        QRectF shape = rect();
+        if (!m_shadow)
+            shape.setTop(shape.top() - _cornerRadius - 1); // only the bottom corners round
+        setMask(QRegion(PMRoundedRectPath(shape, _cornerRadius).toFillPolygon().toPolygon()));
+    } else {
+        clearMask();
+    }
     update();
 }
 
