@@ -477,8 +477,10 @@ void PMMovieView::leaveEvent(QEvent* event)
 
 void PMMovieView::mouseMoveEvent(QMouseEvent* event)
 {
+    // The areas follow the pointer only in the active window.
     const QPointF p = event->position();
-    updateNavigationAreaWithEvent(&p, window());
+    if (window()->isActiveWindow())
+        updateNavigationAreaWithEvent(&p, window());
     QWidget::mouseMoveEvent(event);
 }
 

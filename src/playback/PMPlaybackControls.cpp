@@ -282,6 +282,9 @@ void PMMovieTimeSlider::drawProgressBarInRect(QPainter& painter, const QRectF& R
     } else if (D > kEpsilon) {
         selection = drawSelectionInRect(painter, R, D);
     }
+    // In a fixed band, a dark line parts the slider from the buttons above it.
+    if (!qobject_cast<PMPlaybackControlWindow*>(window()) && mapTo(window(), QPoint(0, height())).y() < window()->height())
+        painter.fillRect(QRectF(x, y, W, 0.5), QColor::fromRgbF(0, 0, 0, 0.6f));
     painter.restore();
 
     // The texts, as badges with a selection or when asked.
