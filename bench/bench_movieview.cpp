@@ -105,7 +105,8 @@ void BM_MovieView_Play20s(benchmark::State& state)
         state.counters["painted_per_second"] = double(painted) / seconds;
         state.counters["frames_dropped"] = double(player->droppedFrameCount());
         state.counters["cpu_percent_of_one_core"] = 100.0 * used / seconds;
-        state.counters["render_width"] = view.currentGeometry().transform.isIdentity() ? 0 : double(player->currentFrame().width());
+        state.counters["rendered_width"] = double(player->currentFrame().width());
+        state.counters["rendered_height"] = double(player->currentFrame().height());
     }
 }
 BENCHMARK(BM_MovieView_Play20s)->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
