@@ -122,6 +122,8 @@ int main(int argc, char** argv)
     controller.applicationWillFinishLaunching();
     if (controller._shouldTerminateWithoutQuitSequence)
         return 0;
+    // Movies play in their own window until the library window can hold the player.
+    controller.installPlayerWindows();
     // Executed once start-up has finished.
     controller.openRequests(openRequests, false);
     controller.applicationDidFinishLaunching();

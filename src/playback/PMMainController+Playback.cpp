@@ -91,6 +91,17 @@ QStringList commandLineForFile(const platform::DesktopApplication& application, 
     return result;
 }
 
+// The visible area and aspect ratio that the record's settings ask for.
+void setPlayerViewPictureSettings(PMPlayerViewContent& view, PMMovieRepresentationPrototype& record)
+{
+    const platform::DictionaryPtr userSettings = record.userSettings();
+    view.visibleArea = userSettings ? userSettings->value(QStringLiteral("Visible Area")).dictionary() : nullptr;
+    const Value ratio = userSettings ? userSettings->value(QStringLiteral("Aspect Ratio")) : Value();
+    view.aspectRatio.reset();
+    if (ratio.isNumber() && std::isfinite(ratio.toDouble()) && ratio.toDouble() > 0)
+        view.aspectRatio = ratio.toDouble();
+}
+
 } // namespace
 
 PMPlayerViewContent& PMMainController::playerViewContent()
@@ -121,6 +132,8 @@ void PMMainController::updateUserInterface()
 void PMMainController::togglePresentation()
 {
     _isPresenting = !_isPresenting;
+    if (_presentationDidChange)
+        _presentationDidChange(_isPresenting);
 }
 
 void PMMainController::showPlaybackControlsByFadingIn(bool fadeIn)
@@ -242,13 +255,14 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
 
     clearMoviePlayer();
     PMPlayerViewContent& view = playerViewContent();
-    ++view.redraws;
+    view.setNeedsDisplay();
     if (!isStillImage) {
         _currentMovieIsContinuing = byContinuing;
         _currentMovieIsPlayable = player->status() == PlayerItemStatus::ReadyToPlay;
         _currentMovieShouldAutoplay = startPlaying;
         view.flipsHorizontally = record->isFlippedHorizontally();
         view.angle = record->angle();
+        setPlayerViewPictureSettings(view, *record);
         view.moviePlayer = player;
         QObject::connect(player.get(), &Player::statusChanged, this, [this, p = player.get()] {
             if (playerViewContent().moviePlayer.get() == p)
@@ -356,7 +370,7 @@ void PMMainController::playerItemStatusDidChange()
 void PMMainController::enableCurrentMoviePlaybackAndRestorePlaybackPosition(bool movieChanged)
 {
     PMPlayerViewContent& view = playerViewContent();
-    ++view.redraws;
+    view.setNeedsDisplay();
     PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation);
     if (!record)
         return;
@@ -414,6 +428,7 @@ void PMMainController::showMovieReplacingImage()
     PMPlayerViewContent& view = playerViewContent();
     view.flipsHorizontally = record->isFlippedHorizontally();
     view.angle = record->angle();
+    setPlayerViewPictureSettings(view, *record);
     const QString path = record->path();
     // An animation shown as an image carries its frames, so that it can animate.
     if (PMIsAnimatedImageURL(record->URL())) {
@@ -436,7 +451,7 @@ void PMMainController::showMovieReplacingImage()
             image->associatedSourcePath = path;
             view.movieReplacingImage = image;
             view.showsQuickImage = false;
-            ++view.redraws;
+            view.setNeedsDisplay();
             return;
         }
     }
@@ -453,7 +468,7 @@ void PMMainController::showMovieReplacingImage()
     quick->associatedNaturalSize = QSizeF(size);
     view.movieReplacingImage = quick;
     view.showsQuickImage = true;
-    ++view.redraws;
+    view.setNeedsDisplay();
     auto* watcher = new QFutureWatcher<QImage>(this);
     QObject::connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, quick] {
         watcher->deleteLater();
@@ -469,7 +484,7 @@ void PMMainController::showMovieReplacingImage()
         image->associatedNaturalSize = QSizeF(full.size());
         v.movieReplacingImage = image;
         v.showsQuickImage = false;
-        ++v.redraws;
+        v.setNeedsDisplay();
     });
     watcher->setFuture(QtConcurrent::run([path = readable ? path : QString()] {
         QImageReader full(path);
@@ -578,7 +593,7 @@ void PMMainController::chooseNoMovie()
     _currentMovieIsPlayable = false;
     _currentMovieHasAudio = false;
     clearMoviePlayer();
-    ++playerViewContent().redraws;
+    playerViewContent().setNeedsDisplay();
     updateUserInterface();
 }
 
@@ -663,6 +678,8 @@ void PMMainController::resetPlaybackForTesting()
     _timeDisplayRepaints = 0;
     _playbackControlsAreVisible = false;
     _showPlaybackControlsHook = nullptr;
+    _playerControlsDidChange = nullptr;
+    _presentationDidChange = nullptr;
     _updateUserInterfaceHook = nullptr;
     _startApplicationOverride = nullptr;
     lastCountedRecord().reset();

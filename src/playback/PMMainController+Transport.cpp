@@ -165,6 +165,8 @@ void PMMainController::updateTimeDisplay(QObject* sender)
         _timeDisplayText = text;
         ++_timeDisplayRepaints;
     }
+    if (_playerControlsDidChange)
+        _playerControlsDidChange();
 
     if (keepAwake && gDisplaySleepCookie == 0) {
         gDisplaySleepCookie = platform::preventDisplaySleep(QStringLiteral("Movie Playback"));
@@ -218,6 +220,8 @@ void PMMainController::setVolume(float volume, bool adjustSlider, bool adjustPre
         settings().setObject(Value(double(volume)), QStringLiteral("Volume"));
     muteMenuItem.state = volume < 0.01f;
     volumeSliderMuteView.imageName = muteMenuItem.state ? QStringLiteral("PMVolumeOff") : QStringLiteral("PMVolumeDown");
+    if (_playerControlsDidChange)
+        _playerControlsDidChange();
     showPlaybackControlsByFadingIn(false);
 }
 

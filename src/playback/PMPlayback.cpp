@@ -13,8 +13,15 @@ void PMPlayerViewContent::setAnimatesMovieReplacingImage(bool animates)
     const bool value = animates && canAnimate();
     if (value != animatesMovieReplacingImage) {
         animatesMovieReplacingImage = value;
-        ++redraws;
+        setNeedsDisplay();
     }
+}
+
+void PMPlayerViewContent::setNeedsDisplay()
+{
+    ++redraws;
+    if (needsDisplayHandler)
+        needsDisplayHandler();
 }
 
 bool PMPlayerViewContent::canAnimate() const

@@ -7,6 +7,7 @@
 
 #include "platform/Image.h"
 
+#include <functional>
 #include <optional>
 
 class PMMovieRepresentationPrototype;
@@ -21,8 +22,14 @@ struct PMPlayerViewContent {
     int angle = 0;
     // Whether the shown image is the quick first rendering that the full one replaces.
     bool showsQuickImage = false;
-    // How often the view was asked to redraw itself.
+    // The part of the picture shown and its aspect ratio (height / width), from the
+    // record's settings.
+    platform::DictionaryPtr visibleArea;
+    std::optional<double> aspectRatio;
+    // How often the view was asked to redraw itself; the view, once there, is told.
     int redraws = 0;
+    std::function<void()> needsDisplayHandler;
+    void setNeedsDisplay();
     // Starts or stops animating the image; only an image with frames animates.
     void setAnimatesMovieReplacingImage(bool animates);
     bool canAnimate() const;

@@ -7,13 +7,17 @@
 #include "platform/Alert.h"
 #include "platform/DelayedPerform.h"
 #include "platform/media/Player.h"
+#include "playback/PMMovieView.h"
 #include "playback/PMPlayback.h"
+#include "playback/PMPlaybackControls.h"
+#include "ui/kit/PMOptionalMenuButton.h"
 
 #include "common/MediaFixtures.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtGui/QImage>
+#include <QtGui/QStyleHints>
 #include <QtTest/QTest>
 
 using platform::Array;
@@ -470,3 +474,42 @@ TEST_F(PlaybackTest, TheDefaultApplicationNeverRunsAFile)
 }
 
 } // namespace
+
+TEST_F(PlaybackTest, ThePlayerWindowShowsTheMovieWithItsControls)
+{
+    PMMainController& c = mainController();
+    c.installPlayerWindows();
+    QPointer<QWidget> window = c._dedicatedPlayerWindow;
+    auto* view = qobject_cast<PMMovieView*>(c.playerView.data());
+    ASSERT_TRUE(window && view);
+    auto* controls = window->findChild<PMPlaybackControlWindow*>();
+    ASSERT_TRUE(controls);
+
+    ASSERT_TRUE(choose(Value(m_a)));
+    ASSERT_TRUE(waitPlayable());
+    EXPECT_TRUE(waitUntil([&] { return window->isVisible() && view->paintCount() > 2; }, 10000));
+    EXPECT_FALSE(view->currentGeometry().destination.isEmpty());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("A"));
+    // The controls follow the transport.
+    c.updateTimeDisplay(&c);
+    EXPECT_EQ(controls->controlView()->playPauseSwitch()->toolTip(), QStringLiteral("Pause"));
+    c.pause();
+    EXPECT_EQ(controls->controlView()->playPauseSwitch()->toolTip(), QStringLiteral("Play"));
+
+    // A double click on the picture presents, and another one ends it.
+    QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
+    EXPECT_TRUE(c._isPresenting);
+    EXPECT_TRUE(waitUntil([&] { return window->isFullScreen(); }, 2000));
+    QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+    QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
+    EXPECT_FALSE(c._isPresenting);
+
+    // Closing the player stops playback and leaves no current movie.
+    c.play();
+    window->close();
+    EXPECT_TRUE(c._currentMovieRepresentation.isNull());
+    EXPECT_FALSE(c.playerViewContent().moviePlayer);
+
+    delete window.data();
+    c.playerView = nullptr;
+}

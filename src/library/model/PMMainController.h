@@ -696,6 +696,13 @@ public:
     void showPlaybackControlsByFadingIn(bool fadeIn);
     // Tests: forgets the current movie, its player and the transport state.
     void resetPlaybackForTesting();
+    // The player windows (src/playback/PMMainController+PlayerWindows.cpp): the dedicated
+    // player window with the movie view and the controls band, put in place of the
+    // defaults above; `_playerControlsDidChange` tells the controls to follow.
+    void installPlayerWindows();
+    std::function<void()> _playerControlsDidChange;
+    std::function<void(bool presenting)> _presentationDidChange;
+    QPointer<QWidget> _dedicatedPlayerWindow;
 
     // ---------------------------------------------------------------------------------
     // Keeping the files in order: deleting, the inbox and the blacklist, organising the

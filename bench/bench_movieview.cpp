@@ -1,0 +1,130 @@
+// The frame path from the engine to the screen: a 1080p30 movie with null audio, the
+// software renderer drawing at the view's size, the movie view painting each frame into a
+// 1280x720 window (offscreen unless QT_QPA_PLATFORM says otherwise) for 20 s; frames
+// painted per second and frames dropped. Once upright, once turned by 90 degrees, mirrored
+// and cut to a visible area (the view then renders and turns a larger picture).
+//
+// The clip is made on first run with ffmpeg into /tmp (PELLIS_BENCH_PLAY_CLIP overrides).
+#include "platform/Memory.h"
+#include "platform/media/Asset.h"
+#include "platform/media/Player.h"
+#include "playback/PMMovieView.h"
+#include "playback/PMPlayback.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QEventLoop>
+#include <QtCore/QFileInfo>
+#include <QtCore/QTemporaryDir>
+#include <QtWidgets/QApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <cstdlib>
+#include <string>
+
+using namespace platform::media;
+
+namespace {
+
+std::string playClip()
+{
+    const char* given = std::getenv("PELLIS_BENCH_PLAY_CLIP");
+    const std::string p = given && *given ? given : "/tmp/pellis-bench-play-1080p30.mp4";
+    if (!QFileInfo::exists(QString::fromStdString(p))) {
+        const std::string command = "ffmpeg -y -v error -f lavfi -i testsrc2=size=1920x1080:rate=30:duration=25 -f lavfi -i "
+                                    "sine=frequency=440:duration=25 -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -shortest '" +
+                                    p + ".part.mp4' && mv '" + p + ".part.mp4' '" + p + "'";
+        if (std::system(command.c_str()) != 0)
+            std::fprintf(stderr, "cannot make the clip\n");
+    }
+    return p;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+template <class Condition>
+bool spinUntil(Condition condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return true;
+}
+
+constexpr double kPlaySeconds = 20.0;
+
+void BM_MovieView_Play20s(benchmark::State& state)
+{
+    const bool turned = state.range(0) != 0;
+    for (auto _ : state) {
+        auto player = std::make_shared<Player>();
+        auto content = std::make_shared<PMPlayerViewContent>();
+        content->moviePlayer = player;
+        if (turned) {
+            content->angle = 90;
+            content->flipsHorizontally = true;
+            auto area = platform::Dictionary::make();
+            area->setValue(QStringLiteral("x"), platform::Value(0.1));
+            area->setValue(QStringLiteral("y"), platform::Value(0.2));
+            area->setValue(QStringLiteral("w"), platform::Value(0.8));
+            area->setValue(QStringLiteral("h"), platform::Value(0.6));
+            content->visibleArea = area;
+        }
+        PMMovieView view;
+        view.resize(1280, 720);
+        view.setContent(content);
+        view.show();
+        player->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(QString::fromStdString(playClip()))));
+        if (!spinUntil([&] { return player->renderedFrameCount() > 0 && view.paintCount() > 0; }, 10000)) {
+            state.SkipWithError("not ready");
+            return;
+        }
+        const double cpu = cpuSeconds();
+        const qint64 paintsBefore = view.paintCount();
+        const qint64 framesBefore = player->renderedFrameCount();
+        QElapsedTimer clock;
+        clock.start();
+        player->play();
+        spinUntil([&] { return player->currentTime() >= kPlaySeconds; }, int(kPlaySeconds * 1000) + 5000);
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        const double used = cpuSeconds() - cpu;
+        const qint64 painted = view.paintCount() - paintsBefore;
+        state.counters["frames_rendered"] = double(player->renderedFrameCount() - framesBefore);
+        state.counters["frames_painted"] = double(painted);
+        state.counters["painted_per_second"] = double(painted) / seconds;
+        state.counters["frames_dropped"] = double(player->droppedFrameCount());
+        state.counters["cpu_percent_of_one_core"] = 100.0 * used / seconds;
+        state.counters["rendered_width"] = double(player->currentFrame().width());
+        state.counters["rendered_height"] = double(player->currentFrame().height());
+    }
+}
+BENCHMARK(BM_MovieView_Play20s)->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    platform::prepareAllocator();
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Player::setDefaultAudioOutput(QStringLiteral("null"));
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
