@@ -194,7 +194,6 @@ bool PMMainController::mergeRevenantDuplicates(const ArrayPtr& revenantSets)
         if (known(lastPlayed) && counter >= 1) {
             revenant->setLastPlaybackDate(lastPlayed);
             revenant->userSettings()->setValue(QStringLiteral("Counter"), Value(std::uint64_t(counter)));
-            revenant->invalidateCounter();
         }
         revenant->setRating(rating);
     }
