@@ -14,6 +14,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Alert.h"
 #include "platform/DelayedPerform.h"
+#include "platform/Format.h"
 
 #include <algorithm>
 
@@ -68,8 +69,6 @@ long long leadingInteger(const QString& text)
     return negative ? -value : value;
 }
 
-const QString kDecodedPatternKey = QStringLiteral("Decoded Pattern: <%1>");
-
 } // namespace
 
 QString PMMainController::decodeMetaReferencesInBatchRenamingPrefix(const QString& pattern, PMMovieRepresentationPrototype* movie,
@@ -79,7 +78,7 @@ QString PMMainController::decodeMetaReferencesInBatchRenamingPrefix(const QStrin
 {
     if (!preferSeriesPrefix || !movie)
         return decodeMetaReferencesInString(pattern, movie, QString(), true, usePrettyButBrokenCSV, index, decodedLowercaseTagNames);
-    const QString key = kDecodedPatternKey.arg(pattern);
+    const QString key = platform::format("Decoded Pattern: <%@>", pattern);
     const QString tagsKey = key + QStringLiteral(": Decoded Tags");
     auto groupRecordOf = [&](PMMovieRepresentationPrototype* m) -> DictionaryPtr {
         const QString prefix = m->seriesIDPrefix();
@@ -389,7 +388,7 @@ void PMMainController::updateBatchRenameStatus()
     } else {
         const qsizetype changes = updateBatchRenameNamesAndPerformRenaming(false, nullptr);
         const qsizetype n = _infoMovieRepresentations ? _infoMovieRepresentations->count() : 0;
-        _infoBatchRenameStatus = changes > 0 ? localized("%1 of %2 names affected").arg(stringWithInteger(changes), stringWithInteger(n))
+        _infoBatchRenameStatus = changes > 0 ? platform::format(localized("%@ of %@ names affected"), stringWithInteger(changes), stringWithInteger(n))
                                              : localized("No effect");
     }
     _infoBatchRenameUpdateDate = platform::Date::now();
@@ -415,8 +414,9 @@ qsizetype PMMainController::performBatchRename()
     if (!conflicts->isEmpty()) {
         platform::Alert alert;
         alert.messageText = localized("Rename despite conflicts?");
-        alert.informativeText = localized("Some of the new names are the current names of other movies shown (letter case ignored):\n\n%1")
-                                    .arg(namesListForItems(conflicts, true));
+        alert.informativeText =
+            platform::format(localized("Some of the new names are the current names of other movies shown (letter case ignored):\n\n%@"),
+                             namesListForItems(conflicts, true));
         alert.buttons = {localized("Rename"), localized("Cancel")};
         if (platform::runAlert(alert).button != 0)
             return -1;

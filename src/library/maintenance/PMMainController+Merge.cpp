@@ -16,6 +16,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Alert.h"
 #include "platform/FileOperations.h"
+#include "platform/Format.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
@@ -226,9 +227,9 @@ bool PMMainController::mergeSequence(const Value& representedObject)
     const bool numbered = serialize && !PMLibraryItemsAreSorted(items, QStringLiteral("GroupListName"), false);
     platform::Alert alert;
     alert.messageText = serialize ? localized("Bundle files?") : localized("Merge sequence?");
-    alert.informativeText = localized("Do you want the following files to be treated as one combined file?\n\n%1\n\nAll listed files will be moved "
-                                      "inside one bundle named:\n\n%2")
-                                .arg(namesListForItems(items, !serialize), bundleName);
+    alert.informativeText = platform::format(localized("Do you want the following files to be treated as one combined file?\n\n%@\n\nAll listed files "
+                                                       "will be moved inside one bundle named:\n\n%@"),
+                                             namesListForItems(items, !serialize), bundleName);
     alert.buttons = {serialize ? localized("Bundle") : localized("Move & Merge"), localized("Cancel")};
     if (platform::runAlert(alert).button != 0)
         return false;
@@ -266,7 +267,7 @@ bool PMMainController::mergeSequence(const Value& representedObject)
     long long totalDuration = 0;
     for (const Value& v : *items) {
         PMMovieRepresentationPrototype* part = PMMovie(v);
-        showStatus(*this, localized("Moving: %1...").arg(part->displayName()));
+        showStatus(*this, platform::format(localized("Moving: %@..."), part->displayName()));
         qsizetype index = -1;
         if (!siblingsOfLibraryItem(part->nonProxySelf(), &index) || index < 0) {
             PMLog("freak item <%@>", part->displayName());
@@ -277,8 +278,7 @@ bool PMMainController::mergeSequence(const Value& representedObject)
         if (numbered) {
             const QString extension = QFileInfo(from).suffix();
             const unsigned long count = (unsigned long)moved.size() + 1;
-            name = extension.isEmpty() ? QStringLiteral("%1.%2").arg(count).arg(name)
-                                       : QStringLiteral("%1.%2.%3").arg(safeBundleName).arg(count).arg(extension);
+            name = extension.isEmpty() ? platform::format("%lu.%@", count, name) : platform::format("%@.%lu.%@", safeBundleName, count, extension);
         }
         const QString target = availablePath(bundlePath + QLatin1Char('/') + name);
         if (target.isEmpty()) {
@@ -304,7 +304,7 @@ bool PMMainController::mergeSequence(const Value& representedObject)
                     PMLog("cannot move path <%@> back to path <%@>", part.to, part.from);
             deleteFolder(bundlePath, QStringList());
         } else {
-            showStatus(*this, localized("Moving: %1...").arg(bundleName));
+            showStatus(*this, platform::format(localized("Moving: %@..."), bundleName));
             std::optional<platform::Date> added;
             double rating = 0;
             for (const Value& v : *items) {
@@ -384,7 +384,7 @@ bool PMMainController::splitSequence(const Value& representedObject)
     platform::Alert alert;
     alert.messageText = serialize ? localized("Unbundle files?") : localized("Split sequence?");
     alert.informativeText =
-        localized("Do you want these files to be extracted from their enclosing bundle?\n\n%1").arg(namesListForItems(nullptr, parts, true, false, {}));
+        platform::format(localized("Do you want these files to be extracted from their enclosing bundle?\n\n%@"), namesListForItems(nullptr, parts, true, false, {}));
     alert.buttons = {serialize ? localized("Unbundle") : localized("Split"), localized("Cancel")};
     if (platform::runAlert(alert).button != 0)
         return false;
@@ -405,7 +405,7 @@ bool PMMainController::splitSequence(const Value& representedObject)
     QList<PMMovieRepresentationOriginalPtr> made;
     for (const QString& part : std::as_const(parts)) {
         const QString fileName = QFileInfo(part).fileName();
-        showStatus(*this, localized("Extracting: %1...").arg(fileName));
+        showStatus(*this, platform::format(localized("Extracting: %@..."), fileName));
         const QString target = availablePath(outside + QLatin1Char('/') + fileName);
         QString finalPath;
         if (target.isEmpty() || !platform::moveItem(part, target, platform::NameConflict::UseFreeName, &finalPath)) {
