@@ -88,6 +88,24 @@ TEST_F(NamesTest, MetaReferencesDecodeForAMovie)
     }
 }
 
+TEST_F(NamesTest, PanelValuesBeingAppliedWinAndTagValueListsAreMerged)
+{
+    const auto m = movie(QStringLiteral("m"));
+    m->setValue(QStringLiteral("Old"), QStringLiteral("Studio"));
+    c()._infoTags = Array::make({Value(platform::Dictionary::make(
+        {{QStringLiteral("Tag"), Value(QStringLiteral("Studio"))}, {QStringLiteral("Value"), Value(QStringLiteral("New"))}, {QStringLiteral("State"), Value(1)}}))});
+    c()._infoMovieRepresentations = items({v(m)});
+    c()._infoBatchRenameFields.mode = 6;
+    c()._infoBatchRenameFields.composeText = meta(QStringLiteral("Studio"));
+    c().updateBatchRenameNamesAndPerformRenaming(false, nullptr);
+    EXPECT_EQ(c()._infoBatchRenameNewNames, QStringList{QStringLiteral("New")});
+    EXPECT_EQ(decode(meta(QStringLiteral("Studio")), m), QStringLiteral("Old")); // only while names are computed
+
+    m->setValue(QStringLiteral("b, A"), QStringLiteral("Cast"));
+    EXPECT_EQ(c().decodeMetaReferencesInStrings({meta(QStringLiteral("Cast")), QStringLiteral("a"), QStringLiteral("c")}, m.get(), QString(), 0),
+              (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+}
+
 TEST_F(NamesTest, DecodingIsBoundedAndNeverRescansNamesOrFileText)
 {
     // A file named after a reference to its own name, and tags that name each other.
