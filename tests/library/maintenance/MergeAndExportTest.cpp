@@ -188,4 +188,41 @@ TEST_F(ExportTest, TheCSVReadsBackAsTheLibrarysValues)
     tzset();
 }
 
+TEST_F(ExportTest, DatesInTheSystemsTimeZone)
+{
+    const auto m = movie(QStringLiteral("m"));
+    library({v(m)});
+    const QByteArray savedZone = qgetenv("TZ");
+    // Zones as POSIX rules, which need no time-zone database.
+    struct Case {
+        const char* zone;
+        double seconds;
+        QString expected;
+    } cases[] = {
+        {"UTC0", 1714572202, QStringLiteral("2024-05-01T14:03:22Z")},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", 1714572202, QStringLiteral("2024-05-01T16:03:22+02:00")},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", 1704067200, QStringLiteral("2024-01-01T01:00:00+01:00")},
+        {"IST-5:30", 1714572202, QStringLiteral("2024-05-01T19:33:22+05:30")},
+        {"EST5EDT,M3.2.0,M11.1.0", 1714572202, QStringLiteral("2024-05-01T10:03:22-04:00")},
+        // The night the clocks go forward: both sides of the change on one day.
+        {"CET-1CEST,M3.5.0,M10.5.0/3", 1711846799, QStringLiteral("2024-03-31T01:59:59+01:00")},
+        {"CET-1CEST,M3.5.0,M10.5.0/3", 1711846800, QStringLiteral("2024-03-31T03:00:00+02:00")},
+        {"UTC0", -31536000.5, QStringLiteral("1968-12-31T23:59:59Z")},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.zone);
+        qputenv("TZ", k.zone);
+        tzset();
+        m->setAdditionDate(platform::Date{k.seconds});
+        const QStringList lines = c().metadataCSVForMovieRepresentations(items({v(m)})).split(QLatin1Char('\n'));
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_EQ(lines[1].split(QLatin1Char(','))[4], k.expected);
+    }
+    if (savedZone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", savedZone);
+    tzset();
+}
+
 } // namespace
