@@ -215,6 +215,35 @@ TEST_F(NamesTest, NumberingWidthGroupsAndSingleItemGroups)
     EXPECT_EQ(c()._infoBatchRenameNewNames, (QStringList{QStringLiteral("Ash 1"), QStringLiteral("Ash 2"), QStringLiteral("Elm")}));
 }
 
+TEST_F(NamesTest, SeriesAndLoneMoviesSharingAPrefixAreNumberedAsSequences)
+{
+    setDefault(QStringLiteral("Batch Rename: Sequences Prefer Series Prefix"), Value(true));
+    auto& f = c()._infoBatchRenameFields;
+    f.mode = 7;
+    f.numberingPrefix = meta(QStringLiteral("Show")) + QStringLiteral(" ");
+    const auto a1 = movie(QStringLiteral("a1"));
+    const auto a2 = movie(QStringLiteral("a2"));
+    const auto lone = movie(QStringLiteral("lone"));
+    const auto other = movie(QStringLiteral("other"));
+    for (const auto& m : {a1, a2, lone})
+        m->setValue(QStringLiteral("Ash"), QStringLiteral("Show"));
+    other->setValue(QStringLiteral("Elm"), QStringLiteral("Show"));
+    a1->setAdditionDate(platform::Date{100});
+    a2->setAdditionDate(platform::Date{200});
+    lone->setAdditionDate(platform::Date{300});
+    library({v(a1), v(a2), v(lone), v(other)});
+    a1->setSeriesID(QStringLiteral("S"), 1);
+    a2->setSeriesID(QStringLiteral("S"), 2);
+    c()._nonProxyRawMovieRepresentationSeriesByIDPrefix.insert(QStringLiteral("S:"),
+                                                               platform::Dictionary::make({{QStringLiteral("Items"), Value(items({v(a1), v(a2)}))}}));
+    c()._infoMovieRepresentations = items({v(lone), v(a2), v(a1), v(other)});
+    c().updateBatchRenameNamesAndPerformRenaming(false, nullptr);
+    // The series came first, so it is sequence 1 of "Ash"; a prefix that only one record
+    // has ("Elm") is used as it is.
+    EXPECT_EQ(c()._infoBatchRenameNewNames,
+              (QStringList{QStringLiteral("Ash 2.1"), QStringLiteral("Ash 1.1"), QStringLiteral("Ash 1.2"), QStringLiteral("Elm 1")}));
+}
+
 TEST_F(NamesTest, ResumeContinuesAfterTheHighestNumberOutsideThePanel)
 {
     auto& f = c()._infoBatchRenameFields;
