@@ -234,6 +234,9 @@ QString PMMainController::decodeMetaReferencesInString(const QString& string, PM
                                     controller._metaReferenceFileTextsLoading.remove(path);
                                     controller._metaReferenceFileTexts.insert(path, fileText);
                                     controller._infoDecodedMetaReferenceCache.clear();
+                                    // The info panel's new names may read the text now.
+                                    if (controller._infoMovieRepresentations && controller._infoBatchRenameHasUpdated)
+                                        controller.updateBatchRenameStatusAfterDelay();
                                     if (controller._metaReferenceTextDidLoad)
                                         controller._metaReferenceTextDidLoad();
                                 });

@@ -151,6 +151,18 @@ TEST_F(NamesTest, TextReferencesReadFilesInTheBackgroundOnlyWhenAllowed)
     while (loads == 0 && timer.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(decode(meta(QStringLiteral("text:(moov)")), binary), QString());
+
+    // The panel's names follow once the text is there.
+    const auto later = fileMovie(m_outside + QStringLiteral("/later.txt"), "Episode 7");
+    c()._infoMovieRepresentations = items({v(later)});
+    c()._infoBatchRenameFields.mode = 6;
+    c()._infoBatchRenameFields.composeText = text;
+    c().updateBatchRenameStatus();
+    EXPECT_EQ(c()._infoBatchRenameNewNames, QStringList{QString()});
+    timer.restart();
+    while ((c()._infoBatchRenameNewNames != QStringList{QStringLiteral("7")}) && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(c()._infoBatchRenameNewNames, QStringList{QStringLiteral("7")});
     c()._metaReferenceTextDidLoad = nullptr;
 }
 
