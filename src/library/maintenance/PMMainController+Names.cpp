@@ -41,6 +41,17 @@ QString shielded(QString text)
     return text.replace(QLatin1String("<?"), shield());
 }
 
+// Set while a decoding asks for movie names. With automatic names a name is itself made by
+// decoding, so a name reference met inside that yields nothing instead of going round.
+thread_local int tNameLookupDepth = 0;
+
+struct NameLookup {
+    NameLookup() { ++tNameLookupDepth; }
+    ~NameLookup() { --tNameLookupDepth; }
+    NameLookup(const NameLookup&) = delete;
+    NameLookup& operator=(const NameLookup&) = delete;
+};
+
 const QString kPipe = QStringLiteral("<?meta:pipe?>");
 const QString kPlus = QStringLiteral("<?meta:plus?>");
 
@@ -193,9 +204,15 @@ QString PMMainController::decodeMetaReferencesInString(const QString& string, PM
                     // No tag of that name: the special names.
                     static const platform::RegularExpressionPtr commonPrefixName =
                         platform::RegularExpression::make(QStringLiteral("^name\\s*:\\s*common\\s*prefix$"));
+                    const bool nameSpecial = name.startsWith(QLatin1String("name"));
+                    if (nameSpecial && tNameLookupDepth > 0) {
+                        failed = true;
+                        break;
+                    }
                     if (name == QLatin1String("index")) {
                         value = QString::number(index + 1);
                     } else if (name == QLatin1String("name")) {
+                        NameLookup lookup;
                         value = shielded(movie->displayName());
                     } else if (commonPrefixName && commonPrefixName->firstMatch(name, nullptr)) {
                         if (!onMainThread) {
@@ -203,6 +220,7 @@ QString PMMainController::decodeMetaReferencesInString(const QString& string, PM
                             break;
                         }
                         if (!_infoBatchRenameCachedCommonPrefix) {
+                            NameLookup lookup;
                             QStringList names;
                             if (_infoMovieRepresentations)
                                 for (const Value& v : *_infoMovieRepresentations)
@@ -211,7 +229,8 @@ QString PMMainController::decodeMetaReferencesInString(const QString& string, PM
                             _infoBatchRenameCachedCommonPrefix = commonPrefix(names);
                         }
                         value = shielded(*_infoBatchRenameCachedCommonPrefix);
-                    } else if (name.startsWith(QLatin1String("name"))) {
+                    } else if (nameSpecial) {
+                        NameLookup lookup;
                         value = shielded(stringByJoiningMatchRangesForCaseInsensitiveRegularExpressionPattern(
                                              movie->displayName(), part, QStringLiteral("^name\\s*:\\s*"))
                                              .value_or(QString()));

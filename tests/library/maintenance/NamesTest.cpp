@@ -119,6 +119,16 @@ TEST_F(NamesTest, DecodingIsBoundedAndNeverRescansNamesOrFileText)
     loop->setValue(QStringLiteral("Kim"), QStringLiteral("C"));
     loop->setValue(QStringLiteral("by ") + meta(QStringLiteral("C")), QStringLiteral("D"));
     EXPECT_EQ(decode(meta(QStringLiteral("D")), loop), QStringLiteral("by Kim"));
+    // With automatic names a name made from a pattern that asks for the name does not go
+    // round: the name the reference reads is made with its name references yielding nothing.
+    PMCachedSettings::determineNamesAutomatically = true;
+    setDefault(QStringLiteral("Determine Names Automatically: Pattern"), Value(QStringLiteral("x ") + meta(QStringLiteral("name|Title"))));
+    const auto named = movie(QStringLiteral("named"));
+    named->setValue(QStringLiteral("T"), QStringLiteral("Title"));
+    named->invalidateDisplayNameRecursively();
+    EXPECT_EQ(named->displayName(), QStringLiteral("x x T"));
+    EXPECT_EQ(decode(meta(QStringLiteral("name")), named), QStringLiteral("x x T"));
+    PMCachedSettings::determineNamesAutomatically = false;
     // Many references still end, and the text stays bounded.
     QString many;
     for (int i = 0; i < 3000; ++i)
