@@ -1,8 +1,8 @@
 // Names and batches. "Batch rename preview": the new names of 10,000 panel movies composed
 // from a template of three references (two tags and the position), as the info panel
 // recomputes them while the user types. "CSV export": the metadata text of 100,000 movies
-// with three tags; the figure that counts is the bytes of output a second (the first run also
-// works out every movie's name and location, which later runs find cached).
+// with three tags; the figure that counts is the bytes of output a second. The first run also
+// asks the file system for every movie's creation date, which the records then keep.
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
