@@ -185,8 +185,11 @@ QString RegularExpression::stringByReplacingMatches(const QString& subject, cons
 bool RegularExpression::expandedTemplatesOfMatches(const QString& subject, const QString& replacementTemplate, QList<Match>* getMatches,
                                                    QStringList* getExpansions, QString* error) const
 {
-    if (subject.size() > kMaxSubjectLength)
+    if (subject.size() > kMaxSubjectLength) {
+        if (error)
+            *error = QStringLiteral("U_INPUT_TOO_LONG_ERROR");
         return false;
+    }
     const icu::UnicodeString text = alias(subject);
     const icu::UnicodeString replacement = alias(replacementTemplate);
     UErrorCode status = U_ZERO_ERROR;
@@ -211,6 +214,8 @@ bool RegularExpression::expandedTemplatesOfMatches(const QString& subject, const
         if (getExpansions)
             getExpansions->append(toQString(piece.tempSubString(skipped)));
     }
+    if (U_FAILURE(status) && error)
+        *error = QString::fromLatin1(u_errorName(status));
     return U_SUCCESS(status);
 }
 

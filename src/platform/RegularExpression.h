@@ -51,8 +51,10 @@ public:
     qsizetype numberOfMatches(const QString& subject) const;
     // Every match replaced by the template ("$1" for group 1, "\$" for a dollar sign).
     QString stringByReplacingMatches(const QString& subject, const QString& replacementTemplate) const;
-    // Every match with the template expanded for it (the text that would replace it). False
-    // when the template is malformed (a "$" without a group number, a group that does not exist).
+    // Every match with the template expanded for it (the text that would replace it). False,
+    // with ICU's name of the error, when the template is malformed (a "$" without a group
+    // number, a group that does not exist) or the matching failed ("U_REGEX_TIME_OUT",
+    // "U_REGEX_STACK_OVERFLOW", "U_INPUT_TOO_LONG_ERROR").
     bool expandedTemplatesOfMatches(const QString& subject, const QString& replacementTemplate, QList<Match>* getMatches,
                                     QStringList* getExpansions, QString* error = nullptr) const;
 

@@ -226,7 +226,8 @@ void PMERETemplateFlushCache()
     PMERETemplate::templateWithString(QString());
 }
 
-QString stringByReplacingMatchesInString(const RegularExpression& expression, const QString& subject, const QString& withExtendedTemplate)
+QString stringByReplacingMatchesInString(const RegularExpression& expression, const QString& subject, const QString& withExtendedTemplate,
+                                         QString* getFailure)
 {
     if (subject.isNull() || withExtendedTemplate.isNull())
         return subject;
@@ -235,6 +236,12 @@ QString stringByReplacingMatchesInString(const RegularExpression& expression, co
     QStringList expansions;
     QString error;
     if (!expression.expandedTemplatesOfMatches(subject, parsed->stringWithPlaceholders, &matches, &expansions, &error)) {
+        if (error.isEmpty() || error == QLatin1String("U_REGEX_TIME_OUT") || error == QLatin1String("U_REGEX_STACK_OVERFLOW")
+            || error == QLatin1String("U_INPUT_TOO_LONG_ERROR")) {
+            if (getFailure)
+                *getFailure = error.isEmpty() ? QStringLiteral("matching failed") : error;
+            return subject;
+        }
         // A malformed template expands to nothing: each match is removed.
         PMLog("[PMExtendedRegularExpression] ignoring regular expression replacement exception: %@ (reason: %@) <= %@",
               QStringLiteral("RegularExpressionTemplateException"), error, platform::callStackDescription());

@@ -53,6 +53,9 @@ public:
 void PMERETemplateFlushCache();
 
 // The subject with every match of the expression replaced by the extended template; the
-// subject unchanged when it or the template is null.
+// subject unchanged when it or the template is null. A malformed template replaces each
+// match by nothing (logged). When the matching itself fails (a pattern that backtracks
+// without end, a text too long), the subject comes back unchanged and `getFailure`, when
+// given, receives the reason.
 QString stringByReplacingMatchesInString(const platform::RegularExpression& expression, const QString& subject,
-                                         const QString& withExtendedTemplate);
+                                         const QString& withExtendedTemplate, QString* getFailure = nullptr);

@@ -13,6 +13,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Alert.h"
+#include "platform/CallStack.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Format.h"
 
@@ -281,7 +282,13 @@ qsizetype PMMainController::updateBatchRenameNamesAndPerformRenaming(bool perfor
                     newName = current;
                     newName.replace(findText, replacement, f.ignoreCase ? Qt::CaseInsensitive : Qt::CaseSensitive);
                 } else if (findExpression) {
-                    newName = stringByReplacingMatchesInString(*findExpression, current, replacement);
+                    QString failure;
+                    newName = stringByReplacingMatchesInString(*findExpression, current, replacement, &failure);
+                    if (!failure.isEmpty()) {
+                        PMLog("ignoring regular expression exception: %@ (reason: %@) <= %@", QStringLiteral("RegularExpressionMatchException"),
+                              failure, platform::callStackDescription());
+                        newName = current;
+                    }
                 } else {
                     newName = current;
                 }

@@ -227,9 +227,10 @@ bool PMMainController::mergeSequence(const Value& representedObject)
     const bool numbered = serialize && !PMLibraryItemsAreSorted(items, QStringLiteral("GroupListName"), false);
     platform::Alert alert;
     alert.messageText = serialize ? localized("Bundle files?") : localized("Merge sequence?");
-    alert.informativeText = platform::format(localized("Do you want the following files to be treated as one combined file?\n\n%@\n\nAll listed files "
-                                                       "will be moved inside one bundle named:\n\n%@"),
-                                             namesListForItems(items, !serialize), bundleName);
+    // clang-format off
+    const char* text = "Do you want the following files to be treated as one combined file?\n\n%@\n\nAll listed files will be moved inside one bundle named:\n\n%@";
+    // clang-format on
+    alert.informativeText = platform::format(localized(text), namesListForItems(items, !serialize), bundleName);
     alert.buttons = {serialize ? localized("Bundle") : localized("Move & Merge"), localized("Cancel")};
     if (platform::runAlert(alert).button != 0)
         return false;

@@ -298,6 +298,14 @@ TEST_F(NamesTest, ModesConflictsRenamingAndStatus)
     f.findText = QStringLiteral("(");
     renameNames({QStringLiteral("a")});
     EXPECT_EQ(c()._infoBatchRenameFindFieldStatus, -1);
+    // A pattern that backtracks without end gives up and leaves the name, with a log line.
+    {
+        testsupport::LogCapture log;
+        f.findText = QStringLiteral("(a+)+$");
+        const QString stuck = QString(40, QLatin1Char('a')) + QStringLiteral("!");
+        EXPECT_EQ(renameNames({stuck}), QStringList{stuck});
+        EXPECT_TRUE(log.lines().join(u'\n').contains(QStringLiteral("ignoring regular expression exception")));
+    }
     f.mode = 5;
     EXPECT_EQ(renameNames({QStringLiteral("the DARK knight")}), QStringList{QStringLiteral("The Dark Knight")});
     f.mode = 2;
