@@ -217,6 +217,13 @@ bool PMMainController::mergeSequence(const Value& representedObject)
     }
     if (!PMMovie(items->at(0)))
         return mergeRevenantDuplicates(items);
+    // Parts are files: a record without a path would put the bundle nowhere in particular.
+    for (const Value& v : *items)
+        if (!PMMovie(v) || PMMovie(v)->path().isEmpty()) {
+            PMLog("no mergeable items");
+            platform::beep();
+            return false;
+        }
     const bool serialize = defaults().boolForKey(QStringLiteral("Serialize"));
     QStringList names;
     for (const Value& v : *items)
@@ -357,7 +364,7 @@ bool PMMainController::splitSequence(const Value& representedObject)
 {
     Value recordValue = PMMovie(representedObject) ? PMMovie(representedObject)->nonProxySelf() : splittableMovieRepresentation();
     PMMovieRepresentationPrototype* bundle = PMMovie(recordValue);
-    if (!bundle) {
+    if (!bundle || !isPackagePath(bundle->path())) {
         PMLog("no splittable item");
         platform::beep();
         return false;

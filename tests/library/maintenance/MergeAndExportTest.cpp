@@ -66,6 +66,12 @@ TEST_F(MergeTest, WhatCanMergeAsASequence)
     EXPECT_TRUE(PMMovie(mixed->at(0)) && !PMMovie(mixed->at(0))->isSearchResultProxy());
     EXPECT_FALSE(c().mergeableMovieRepresentations(items({v(a), v(same)})));
     EXPECT_FALSE(c().mergeableMovieRepresentations(items({v(a)})));
+    // Only a bundle splits, whatever the command is handed.
+    const int beeps = platform::beepCount();
+    EXPECT_FALSE(c().splittableMovieRepresentation(items({v(a)})));
+    EXPECT_FALSE(c().splitSequence(v(a)));
+    EXPECT_EQ(platform::beepCount(), beeps + 1);
+    EXPECT_EQ(filesBelow(m_library), (QStringList{QStringLiteral("Trip 1.mov"), QStringLiteral("Trip 2.mov")}));
 }
 
 TEST_F(MergeTest, SerializedPartsAreNumberedInTheGivenOrderAndTheBundleNameIsFree)
