@@ -143,4 +143,19 @@ QString DateFormatter::stringFromDate(const Date& date) const
     return toQString(out);
 }
 
+bool DateFormatter::dateFromString(const QString& string, Date* getDate) const
+{
+    if (!isValid() || string.isEmpty())
+        return false;
+    const icu::UnicodeString text(reinterpret_cast<const UChar*>(string.utf16()), int32_t(string.size()));
+    icu::ParsePosition position(0);
+    d->format->setLenient(false);
+    const UDate millis = d->format->parse(text, position);
+    if (position.getErrorIndex() >= 0 || position.getIndex() != text.length())
+        return false;
+    if (getDate)
+        *getDate = Date{millis / 1000.0};
+    return true;
+}
+
 } // namespace platform

@@ -41,6 +41,9 @@ public:
     const QString& localeName() const { return m_localeName; }
     // Not safe for two threads at once on one formatter.
     QString stringFromDate(const Date& date) const;
+    // The date the whole text names in the pattern (strictly, no trailing text); false
+    // when it does not parse.
+    bool dateFromString(const QString& string, Date* getDate) const;
 
 private:
     DateFormatter() = default;

@@ -182,6 +182,43 @@ QString RegularExpression::stringByReplacingMatches(const QString& subject, cons
     return toQString(result);
 }
 
+bool RegularExpression::expandedTemplatesOfMatches(const QString& subject, const QString& replacementTemplate, QList<Match>* getMatches,
+                                                   QStringList* getExpansions, QString* error) const
+{
+    if (subject.size() > kMaxSubjectLength) {
+        if (error)
+            *error = QStringLiteral("U_INPUT_TOO_LONG_ERROR");
+        return false;
+    }
+    const icu::UnicodeString text = alias(subject);
+    const icu::UnicodeString replacement = alias(replacementTemplate);
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::RegexMatcher> matcher = newMatcher(*m_compiled->pattern, &text, status);
+    if (U_FAILURE(status))
+        return false;
+    int32_t appendPosition = 0;
+    while (matcher->find(status) && U_SUCCESS(status)) {
+        const Match match = matchOf(*matcher);
+        // appendReplacement writes the text since the last match, then the expansion.
+        icu::UnicodeString piece;
+        matcher->appendReplacement(piece, replacement, status);
+        if (U_FAILURE(status)) {
+            if (error)
+                *error = QString::fromLatin1(u_errorName(status));
+            return false;
+        }
+        const int32_t skipped = int32_t(match.range().start) - appendPosition;
+        appendPosition = int32_t(match.range().end());
+        if (getMatches)
+            getMatches->append(match);
+        if (getExpansions)
+            getExpansions->append(toQString(piece.tempSubString(skipped)));
+    }
+    if (U_FAILURE(status) && error)
+        *error = QString::fromLatin1(u_errorName(status));
+    return U_SUCCESS(status);
+}
+
 RegularExpressionPtr RegularExpression::cached(const QString& pattern, int options)
 {
     static std::mutex lock;

@@ -4,6 +4,7 @@
 
 #include <QtCore/QList>
 #include <QtCore/QString>
+#include <QtCore/QStringList>
 
 #include <memory>
 
@@ -50,6 +51,12 @@ public:
     qsizetype numberOfMatches(const QString& subject) const;
     // Every match replaced by the template ("$1" for group 1, "\$" for a dollar sign).
     QString stringByReplacingMatches(const QString& subject, const QString& replacementTemplate) const;
+    // Every match with the template expanded for it (the text that would replace it). False,
+    // with ICU's name of the error, when the template is malformed (a "$" without a group
+    // number, a group that does not exist) or the matching failed ("U_REGEX_TIME_OUT",
+    // "U_REGEX_STACK_OVERFLOW", "U_INPUT_TOO_LONG_ERROR").
+    bool expandedTemplatesOfMatches(const QString& subject, const QString& replacementTemplate, QList<Match>* getMatches,
+                                    QStringList* getExpansions, QString* error = nullptr) const;
 
     // An expression compiled once for the lifetime of the process, by pattern and options;
     // null when it does not compile.

@@ -85,11 +85,14 @@ QString PMMainController::tagBasedDisplayNamePattern()
 QString PMMainController::tagBasedDisplayNameForMovieRepresentation(PMMovieRepresentationPrototype& movie)
 {
     const QString pattern = tagBasedDisplayNamePattern();
-    // The decoding of meta references comes with the batch rename; until then a pattern
-    // without references is its own text and one with references names nothing, so the
-    // tag values below stand in.
-    if (!pattern.isEmpty() && !firstMetaReferenceWithRange(pattern))
-        return pattern;
+    if (!pattern.isEmpty()) {
+        const QString name = decodeMetaReferencesInString(pattern, &movie, QString(), false,
+                                                          defaults().boolForKey(QStringLiteral("Dumb Down Decoded Batch Rename CSV")), 0,
+                                                          nullptr)
+                                 .trimmed();
+        if (!name.isEmpty())
+            return name;
+    }
     const DictionaryPtr tags = movie.cachedTags();
     if (!tags || tags->isEmpty())
         return {};

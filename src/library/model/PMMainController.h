@@ -811,6 +811,86 @@ public:
     void deleteSupplementaryLibraryLocation(const QString& readablePath);
 
     // ---------------------------------------------------------------------------------
+    // Names and batches: meta references, batch rename, merging duplicates and sequences,
+    // the metadata CSV export (src/library/maintenance/PMMainController+Names.cpp and beside)
+
+    // A text with meta references decoded for one movie (the text itself without a movie
+    // or for an empty text). `defaultImport`: the lower-case name of a tag whose value comes
+    // from the movie's imported metadata only. Tags named in `decodedLowercaseTagNames` are
+    // not used again, and the ones used are added to it.
+    QString decodeMetaReferencesInString(const QString& string, PMMovieRepresentationPrototype* movie, const QString& defaultImport,
+                                         bool useCache, bool usePrettyButBrokenCSV, qsizetype index,
+                                         QSet<QString>* decodedLowercaseTagNames);
+    // The decoded values of every text as one list of CSV fields, without case-insensitive
+    // duplicates, in name order; empty for none.
+    QStringList decodeMetaReferencesInStrings(const QStringList& strings, PMMovieRepresentationPrototype* movie,
+                                              const QString& defaultImport, qsizetype index);
+    struct DecodedMetaReference {
+        QString result;
+        QSet<QString> decodedTags;
+    };
+    // Decoded texts by text, then by unique library ID; the info panel empties it.
+    QHash<QString, QHash<QString, DecodedMetaReference>> _infoDecodedMetaReferenceCache;
+    // Only while the batch rename computes names: the info panel's rows being applied to
+    // all movies (by lower-case tag name; null for none), and the panel's common prefix.
+    std::optional<QHash<QString, platform::DictionaryPtr>> _infoBatchRenameInfoTagCache;
+    std::optional<QString> _infoBatchRenameCachedCommonPrefix;
+    // Text of files read for "text:" references, by path (read in the background, at most
+    // 1 MiB, only files that decode as text; null text for one that does not). Filled by
+    // the reads; `_metaReferenceTextDidLoad` is called on the main thread after each.
+    QHash<QString, QString> _metaReferenceFileTexts;
+    QSet<QString> _metaReferenceFileTextsLoading;
+    std::function<void()> _metaReferenceTextDidLoad;
+
+    // The batch rename of the info panel. The panel's fields as data: the panel sets them,
+    // and shows the list of new names, the status and the find field's status.
+    struct BatchRenameFields {
+        int mode = 1; // 1 find and replace, 2 add, 3 upper, 4 lower, 5 capitalise, 6 compose, other: numbering
+        bool enabled = true; // the batch rename checkbox
+        QString findText, replacementText;
+        bool regularExpression = false, ignoreCase = false;
+        QString prefix, suffix;   // add
+        QString composeText;      // compose
+        QString numberingPrefix, numberingSuffix, groupIdentifier;
+        bool groupIdentifierShowsPlaceholder = true;
+        int startIndex = 1, incrementIndex = 0, digitsIndex = 0; // indexes of the selected menu items
+    };
+    BatchRenameFields _infoBatchRenameFields;
+    QStringList _infoBatchRenameNewNames;
+    QString _infoBatchRenameStatus;
+    int _infoBatchRenameFindFieldStatus = 0; // 1 valid, -1 invalid, 0 none
+    platform::Date _infoBatchRenameUpdateDate;
+    bool _infoBatchRenameHasUpdated = false;
+    bool _infoBatchRenameStatusIsScheduled = false;
+    QHash<QString, platform::DictionaryPtr> _infoBatchRenamePseudoSeriesByID;
+    bool _infoBatchRenamePseudoSeriesValid = false;
+    QString decodeMetaReferencesInBatchRenamingPrefix(const QString& pattern, PMMovieRepresentationPrototype* movie, bool usePrettyButBrokenCSV,
+                                                      bool preferSeriesPrefix, bool suppressSingleItemSequences, qsizetype index,
+                                                      QSet<QString>* decodedLowercaseTagNames);
+    qsizetype updateBatchRenameNamesAndPerformRenaming(bool performRenaming, platform::ArrayPtr getConflictingItems);
+    void updateBatchRenameStatus();
+    void updateBatchRenameStatusAfterDelay();
+    // The info panel's OK with the batch rename on: asks about conflicts (through the one
+    // alert), then renames. Answers the number of renamed movies, -1 when cancelled.
+    qsizetype performBatchRename();
+
+    // Merging duplicates and sequences; splitting sequence bundles.
+    platform::ArrayPtr mergeableMovieRepresentations(const platform::ArrayPtr& items);
+    platform::ArrayPtr mergeableMovieRepresentations();
+    bool mergeRevenantDuplicates(const platform::ArrayPtr& revenantSets);
+    bool mergeSequence(const platform::Value& representedObject);
+    platform::Value splittableMovieRepresentation(const platform::ArrayPtr& items);
+    platform::Value splittableMovieRepresentation();
+    bool splitSequence(const platform::Value& representedObject);
+
+    // The metadata CSV of the movies (header and one line per movie), and the command that
+    // writes it where the save panel says. `_chooseExportPathOverride` answers the panel in
+    // tests (empty: cancelled).
+    QString metadataCSVForMovieRepresentations(const platform::ArrayPtr& movies);
+    bool exportMetadataCSV(const platform::Value& representedObject);
+    std::function<QString(const QString& title, const QString& proposedName)> _chooseExportPathOverride;
+
+    // ---------------------------------------------------------------------------------
     // Auxiliary services: the state the Dock badge shows (its drawing comes with the
     // icon announcements)
 
