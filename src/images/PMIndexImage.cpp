@@ -568,7 +568,10 @@ namespace {
 
 QColor borderColorOfSettings(const DictionaryPtr& settings)
 {
-    const Value colour = unarchivedObjectForKey(settings, PMIndexImageSettingsKeys::borderColor);
+    // Archived by older versions; this build stores "#rrggbb" text or component arrays.
+    Value colour = settings ? settings->value(PMIndexImageSettingsKeys::borderColor) : Value();
+    if (colour.isData())
+        colour = unarchivedObjectForKey(settings, PMIndexImageSettingsKeys::borderColor);
     if (colour.isString()) {
         const QColor c = QColor::fromString(colour.string());
         if (c.isValid())

@@ -7,9 +7,9 @@
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/PMFunctions.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Collation.h"
 #include "platform/UserDefaults.h"
 
-#include <QtCore/QCollator>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 
@@ -50,10 +50,7 @@ bool PMSavedIndexImageWrapper::indexImageWrappers(PMIndexImageWrappers* wrappers
     if (!info.exists() || !info.isDir())
         return false;
     QStringList names = QDir(path).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
-    QCollator collator;
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(names.begin(), names.end(), [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return platform::localizedStandardCompare(a, b) < 0; });
     PMIndexImageWrappers found;
     for (const QString& name : names) {
         if (!name.toLower().endsWith(QLatin1String(".jpg")))
@@ -143,7 +140,13 @@ DictionaryPtr PMIndexImageView::clampedIndexImageSettings(const DictionaryPtr& s
         const Value value = result->value(*range.key);
         if (value.isNull())
             continue;
-        const double number = value.hasNumericValue() ? value.toDouble() : double(range.fallback);
+        bool ok = value.isNumber();
+        double number = ok ? value.toDouble() : double(range.fallback);
+        if (value.isString()) {
+            number = value.string().trimmed().toDouble(&ok);
+            if (!ok)
+                number = double(range.fallback);
+        }
         long long clamped = std::isfinite(number) ? std::llround(std::clamp(number, double(range.low), double(range.high))) : range.fallback;
         if (range.key == &maximumNumberOfColumns && clamped == 0)
             clamped = 1;

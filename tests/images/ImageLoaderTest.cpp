@@ -589,6 +589,7 @@ TEST_F(ImageLoader, HoverFramesAreMadeOneRecordAtATime)
 {
     auto& l = loader();
     std::vector<std::pair<QString, std::function<void()>>> started;
+    const auto installed = l.standardIndexImageWrappersWithCompletionHandler;
     l.standardIndexImageWrappersWithCompletionHandler = [&](PMMovieRepresentationPrototype& movie, std::function<void()> done) {
         started.emplace_back(movie.uniqueLibraryID(), std::move(done));
     };
@@ -610,7 +611,7 @@ TEST_F(ImageLoader, HoverFramesAreMadeOneRecordAtATime)
     EXPECT_EQ(started[1].first, c->uniqueLibraryID());
     started[1].second();
     EXPECT_EQ(l.waitingStandardIndexImageRecordCount(), 0);
-    l.standardIndexImageWrappersWithCompletionHandler = nullptr;
+    l.standardIndexImageWrappersWithCompletionHandler = installed;
 }
 
 TEST_F(ImageLoader, RecordsLoadForTheirViewOnceAndImproveOnlyWhenOutgrown)
