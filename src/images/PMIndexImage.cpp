@@ -477,14 +477,14 @@ namespace {
 std::mutex g_sheetsMutex;
 std::vector<std::pair<std::weak_ptr<platform::Image>, PMIndexImageWrappers>> g_sheets;
 
-void attachWrappers(const ImagePtr& sheet, PMIndexImageWrappers wrappers)
+} // namespace
+
+void setIndexImageWrappers(const ImagePtr& sheet, PMIndexImageWrappers wrappers)
 {
     std::lock_guard lock(g_sheetsMutex);
     std::erase_if(g_sheets, [](const auto& entry) { return entry.first.expired(); });
     g_sheets.emplace_back(sheet, std::move(wrappers));
 }
-
-} // namespace
 
 PMIndexImageWrappers indexImageWrappers(const ImagePtr& sheet)
 {
@@ -558,7 +558,7 @@ ImagePtr PMComposeIndexImage(const PMIndexImageWrappers& frames, const PMIndexIm
             *error = QStringLiteral("The index image could not be drawn.");
         return nullptr;
     }
-    attachWrappers(drawn, frames);
+    setIndexImageWrappers(drawn, frames);
     return drawn;
 }
 
@@ -746,4 +746,38 @@ ImagePtr compositeIndexImageForMovieRepresentation(PMMovieRepresentationPrototyp
         });
     });
     return nullptr;
+}
+
+void compositeIndexImageInBackground(PMMovieRepresentationPrototype& movie, const DictionaryPtr& givenSettings, PMIndexImageCompletionHandler completionHandler)
+{
+    using namespace PMIndexImageSettingsKeys;
+    const DictionaryPtr settings = PMIndexImageView::clampedIndexImageSettings(givenSettings);
+    PMIndexImageWorkingSettingsPtr working = indexImageSettings(movie);
+    const int n = int(std::max<long>(integerValueOfObjectForKey(settings, numberOfImages), 1));
+    if (!working || !working->wrappers || working->currentIndex || qsizetype(working->wrappers->size()) != n) {
+        if (completionHandler)
+            completionHandler(nullptr);
+        return;
+    }
+    for (auto it = settings->begin(); it != settings->end(); ++it)
+        working->settings->setValue(it.key(), it.value());
+    const PMIndexImageRecordValues values = PMIndexImageRecordValues::of(movie);
+    const PMIndexImageLayout layout = PMIndexImageLayoutForSettings(
+        working->settings, n, PMIndexImageDisplaySize(working->naturalSingleImageSize, values.angle, values.visibleArea, values.aspectRatio));
+    // The frames are copied, so that the cells written while drawing touch no frame the window holds.
+    PMIndexImageWrappers frames;
+    for (const PMIndexImageWrapperPtr& frame : *working->wrappers) {
+        auto* generated = dynamic_cast<PMGeneratedIndexImageWrapper*>(frame.get());
+        frames.push_back(std::make_shared<PMGeneratedIndexImageWrapper>(frame->image(),
+                                                                        generated ? generated->CMTimestamp() : MediaTime::withSeconds(frame->timestamp())));
+    }
+    const QColor colour = borderColorOfSettings(working->settings);
+    const bool timestamps = boolValueOfObjectForKey(working->settings, PMIndexImageSettingsKeys::timestamps);
+    platform::dispatchAsyncGlobal([frames = std::move(frames), layout, colour, timestamps, completionHandler = std::move(completionHandler)] {
+        ImagePtr sheet = PMComposeIndexImage(frames, layout, colour, timestamps);
+        platform::dispatchAsyncMain([sheet, completionHandler] {
+            if (completionHandler)
+                completionHandler(sheet);
+        });
+    }, platform::QueuePriority::UserInitiated);
 }

@@ -119,8 +119,14 @@ using PMIndexImageCompletionHandler = std::function<void(platform::ImagePtr shee
 platform::ImagePtr compositeIndexImageForMovieRepresentation(PMMovieRepresentationPrototype& movie, const platform::DictionaryPtr& settings,
                                                              PMIndexImageProgressHandler progressHandler,
                                                              PMIndexImageCompletionHandler completionHandler, QString* error = nullptr);
+// Composes the sheet of the frames the record already holds on a background queue, so that
+// a layout change never blocks input; the handler gets it (or nothing, when the frames are
+// not there or a generation runs) on the main thread.
+void compositeIndexImageInBackground(PMMovieRepresentationPrototype& movie, const platform::DictionaryPtr& settings,
+                                     PMIndexImageCompletionHandler completionHandler);
 // The frames of a composed sheet, each with its cell.
 PMIndexImageWrappers indexImageWrappers(const platform::ImagePtr& sheet);
+void setIndexImageWrappers(const platform::ImagePtr& sheet, PMIndexImageWrappers wrappers);
 // Draws the sheet of the frames (no generation).
 platform::ImagePtr PMComposeIndexImage(const PMIndexImageWrappers& frames, const PMIndexImageLayout& layout, const QColor& borderColor,
                                        bool timestamps, QString* error = nullptr);

@@ -91,6 +91,9 @@ inline const QString timestamps = QStringLiteral("Timestamps");
 inline const QString defaultsKey = QStringLiteral("Index Image: Settings (4480)");
 } // namespace PMIndexImageSettingsKeys
 
+// The settings of the index image window: one dictionary of the keys above.
+using PMIndexImageSettings = platform::Dictionary;
+
 class PMIndexImageView {
 public:
     // The process's one settings dictionary: a copy of the stored defaults (their numbers

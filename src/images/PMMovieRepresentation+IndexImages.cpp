@@ -67,7 +67,7 @@ public:
     void queue(PMMovieRepresentationPrototype& movie, long long resolution)
     {
         const QString id = movie.uniqueLibraryID() + QLatin1Char('/') + QString::number(resolution);
-        if (m_waiting.contains(id))
+        if (m_waiting.contains(id) || m_foundNothing.contains(id))
             return;
         m_waiting.insert(id);
         std::weak_ptr<PMMovieRepresentationPrototype> weak = movie.sharedRecord();
@@ -94,6 +94,9 @@ public:
             }
             platform::dispatchAsyncMain([this, id, weak, still, computed, hash, grabbed, resolution] {
                 m_waiting.remove(id);
+                // Nothing to hash (no frames, an unreadable file): not asked again this session.
+                if (hash.isEmpty() && !(still && computed))
+                    m_foundNothing.insert(id);
                 std::shared_ptr<PMMovieRepresentationPrototype> movie = weak.lock();
                 if (!movie)
                     return;
@@ -117,6 +120,7 @@ private:
     ImageHashPass() : m_queue(QStringLiteral("image hashes")) { m_queue.setMaxConcurrentOperationCount(2); }
     platform::OperationQueue m_queue;
     QSet<QString> m_waiting;
+    QSet<QString> m_foundNothing;
 };
 
 } // namespace

@@ -604,3 +604,58 @@ TEST_F(IndexImages, RecordHashesAreComputedInTheBackgroundAndStored)
     EXPECT_TRUE(movie->userSettings()->value(QStringLiteral("Movie Hash")).dictionary()->value(QStringLiteral("Image Hash 8")).isString());
     EXPECT_TRUE(movie->hasSavedStandardIndexImages());
 }
+
+TEST_F(IndexImages, AFirstPreviewStartsTheHoverFramesInTheBackground)
+{
+    platform::UserDefaults::standard().setBool(true, QStringLiteral("Cycle Through Index Image On Hover"));
+    auto record = recordFor(media::Fixtures().numbered());
+    loader().savePosterImage(picture(64, 32, Qt::gray), *record);
+    const QString folder = record->standardIndexImagesBasePath();
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        QCoreApplication::processEvents();
+        return QDir(folder).entryList(QDir::Files).size() == 10 && loader().waitingStandardIndexImageRecordCount() == 0;
+    }, 30000));
+    platform::UserDefaults::standard().setBool(false, QStringLiteral("Cycle Through Index Image On Hover"));
+}
+
+TEST_F(IndexImages, ALayoutChangeComposesInTheBackground)
+{
+    using namespace PMIndexImageSettingsKeys;
+    auto standIn = installStandIn();
+    auto record = recordFor(media::Fixtures().numbered());
+    DictionaryPtr settings = settingsWith({{numberOfImages, Value(2)}, {maximumNumberOfColumns, Value(2)}});
+    bool nothing = false;
+    compositeIndexImageInBackground(*record, settings, [&](ImagePtr sheet) { nothing = !sheet; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { QCoreApplication::processEvents(); return nothing; }, 10000)); // no frames yet
+    bool completed = false;
+    compositeIndexImageForMovieRepresentation(*record, settings, {}, [&](ImagePtr) { completed = true; });
+    ASSERT_TRUE(standIn->waitForRequests());
+    standIn->answer(0, true);
+    standIn->answer(1, true);
+    ASSERT_TRUE(testsupport::waitUntil([&] { QCoreApplication::processEvents(); return completed; }, 10000));
+    settings->setValue(maximumNumberOfColumns, Value(1));
+    ImagePtr column;
+    compositeIndexImageInBackground(*record, settings, [&](ImagePtr sheet) { column = sheet; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { QCoreApplication::processEvents(); return bool(column); }, 10000));
+    EXPECT_GT(column->size().height(), column->size().width());
+    EXPECT_EQ(indexImageWrappers(column).size(), 2u);
+}
+
+TEST_F(IndexImages, AnIndexImageWhoseFramesNeverComeEndsWithPlaceholders)
+{
+    using namespace PMIndexImageSettingsKeys;
+    auto standIn = installStandIn();
+    PMIndexImageFrameGenerator::generationTimeLimitMs() = 100;
+    auto record = recordFor(media::Fixtures().numbered());
+    ImagePtr sheet;
+    compositeIndexImageForMovieRepresentation(*record, settingsWith({{numberOfImages, Value(3)}}), {}, [&](ImagePtr s) { sheet = s; });
+    ASSERT_TRUE(standIn->waitForRequests());
+    standIn->answer(1, true);
+    ASSERT_TRUE(testsupport::waitUntil([&] { QCoreApplication::processEvents(); return bool(sheet); }, 10000));
+    const PMIndexImageWrappers frames = indexImageWrappers(sheet);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_FALSE(frames[0]->image());
+    EXPECT_TRUE(frames[1]->image());
+    EXPECT_FALSE(frames[2]->image());
+    EXPECT_EQ(currentIndexImageGenerationIndex(*record), kPMNotFound);
+}
