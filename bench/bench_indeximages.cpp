@@ -5,6 +5,7 @@
 //
 // The clip is made on first run with ffmpeg into /tmp (PELLIS_BENCH_CLIP overrides), the
 // same one bench_framegrab uses.
+#include "BenchSupport.h"
 #include "images/NSImage+PMImageFiles.h"
 #include "images/NSImage+PMImageHash.h"
 #include "images/PMIndexImage.h"
@@ -33,20 +34,7 @@ namespace {
 
 std::string clipPath()
 {
-    static const std::string path = [] {
-        const char* given = std::getenv("PELLIS_BENCH_CLIP");
-        std::string p = given && *given ? given : "/tmp/pellis-bench-framegrab-1080p.mp4";
-        if (!QFileInfo::exists(QString::fromStdString(p))) {
-            std::fprintf(stderr, "making %s (once)...\n", p.c_str());
-            const std::string command = "ffmpeg -y -v error -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=120 -c:v libx264 -preset veryfast "
-                                        "-g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p '"
-                + p + ".part.mp4' && mv '" + p + ".part.mp4' '" + p + "'";
-            if (std::system(command.c_str()) != 0)
-                std::fprintf(stderr, "cannot make the clip\n");
-        }
-        return p;
-    }();
-    return path;
+    return benchsupport::framegrabClipPath();
 }
 
 PMMovieRepresentationOriginalPtr clipRecord()
@@ -218,16 +206,8 @@ BENCHMARK(BM_LookAlikeGroups10000)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    platform::prepareAllocator();
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv); // the time badges need fonts
-    platform::UserDefaults::standard().setBool(false, QStringLiteral("Cycle Through Index Image On Hover"));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    // The time badges need fonts.
+    return benchsupport::runBenchmarks<QGuiApplication>(argc, argv, [](const QString&) {
+        platform::UserDefaults::standard().setBool(false, QStringLiteral("Cycle Through Index Image On Hover"));
+    });
 }

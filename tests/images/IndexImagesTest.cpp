@@ -3,6 +3,7 @@
 // incremental composition, difference hashes and average colours.
 #include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
+#include "ImagesTestSupport.h"
 #include "images/NSImage+PMImageHash.h"
 #include "images/NSImage+PMImageFiles.h"
 #include "images/PMIndexImage.h"
@@ -28,39 +29,13 @@ using platform::ImagePtr;
 using platform::Value;
 using platform::media::MediaTime;
 namespace media = testsupport::media;
-using Keys = PMIndexImageView;
+using namespace imagestest;
 
 namespace {
 
 PMMovieRepresentationImageLoader& loader()
 {
     return PMMovieRepresentationImageLoader::defaultLoader();
-}
-
-void settle()
-{
-    for (int round = 0; round < 3; ++round) {
-        testsupport::waitUntil([] { return loader().crawlQueue().operationCount() == 0; }, 30000);
-        loader().waitForSaveQueue();
-        QCoreApplication::processEvents();
-        QThread::msleep(5);
-        QCoreApplication::processEvents();
-    }
-}
-
-ImagePtr picture(int w, int h, QColor color)
-{
-    QImage pixels(w, h, QImage::Format_RGB32);
-    pixels.fill(color);
-    return platform::Image::make(std::move(pixels));
-}
-
-PMMovieRepresentationOriginalPtr recordFor(const QString& source)
-{
-    const QString dir = testsupport::makeTempDir(QStringLiteral("movies"));
-    const QString path = dir + QLatin1Char('/') + QFileInfo(source).fileName();
-    QFile::copy(source, path);
-    return PMMovieRepresentationOriginal::movieRepresentationWithPath(path);
 }
 
 void writeJPEG(const QString& path, QColor color = Qt::red)
