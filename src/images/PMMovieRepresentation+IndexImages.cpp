@@ -11,7 +11,10 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Queues.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QSet>
+
+#include <mutex>
 
 using platform::DictionaryPtr;
 using platform::ImagePtr;
@@ -114,13 +117,40 @@ public:
             });
         });
     }
-    void waitUntilDone() { m_queue.waitUntilAllOperationsAreFinished(); }
+    // From a sort's key making (any thread, records not to be changed): the request
+    // reaches the pass on the main thread, once per record and resolution.
+    void requestFromAnyThread(PMMovieRepresentationPrototype& movie, long long resolution)
+    {
+        const QString id = movie.uniqueLibraryID() + QLatin1Char('/') + QString::number(resolution);
+        {
+            std::lock_guard lock(m_requestedMutex);
+            if (m_requested.contains(id))
+                return;
+            m_requested.insert(id);
+        }
+        std::weak_ptr<PMMovieRepresentationPrototype> weak = movie.sharedRecord();
+        platform::dispatchAsyncMain([this, weak, id, resolution] {
+            {
+                std::lock_guard lock(m_requestedMutex);
+                m_requested.remove(id);
+            }
+            if (std::shared_ptr<PMMovieRepresentationPrototype> movie = weak.lock())
+                movie->imageHashWithResolution(resolution);
+        });
+    }
+    void waitUntilDone()
+    {
+        QCoreApplication::processEvents();
+        m_queue.waitUntilAllOperationsAreFinished();
+    }
 
 private:
     ImageHashPass() : m_queue(QStringLiteral("image hashes")) { m_queue.setMaxConcurrentOperationCount(2); }
     platform::OperationQueue m_queue;
     QSet<QString> m_waiting;
     QSet<QString> m_foundNothing;
+    std::mutex m_requestedMutex;
+    QSet<QString> m_requested;
 };
 
 } // namespace
@@ -263,17 +293,26 @@ QString PMMovieRepresentationPrototype::imageHashWithResolution(long long resolu
     const DictionaryPtr settings = userSettings();
     if (!settings)
         return {};
+    // Off the main thread (a sort making its keys side by side) only stored hashes are read.
+    const bool mayChange = PMRecordGettersMayChangeRecords();
     if (isConsideredStillImage()) {
         const Value stored = settings->value(key);
         if (stored.isString())
             return stored.string();
-        ImageHashPass::shared().queue(*this, resolution);
+        if (mayChange)
+            ImageHashPass::shared().queue(*this, resolution);
+        else
+            ImageHashPass::shared().requestFromAnyThread(*this, resolution);
         return {};
     }
     if (const DictionaryPtr hashes = settings->value(QStringLiteral("Movie Hash")).dictionary()) {
         const Value stored = hashes->value(key);
         if (stored.isString())
             return stored.string();
+    }
+    if (!mayChange) {
+        ImageHashPass::shared().requestFromAnyThread(*this, resolution);
+        return {};
     }
     // Frames already in memory are hashed at once; anything else waits for the pass.
     const Wrappers* wrappers = original().m_indexImageWrappers.get();

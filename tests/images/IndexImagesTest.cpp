@@ -22,6 +22,7 @@
 
 #include <clocale>
 #include <mutex>
+#include <thread>
 
 using platform::Dictionary;
 using platform::DictionaryPtr;
@@ -633,4 +634,20 @@ TEST_F(IndexImages, AnIndexImageWhoseFramesNeverComeEndsWithPlaceholders)
     EXPECT_TRUE(frames[1]->image());
     EXPECT_FALSE(frames[2]->image());
     EXPECT_EQ(currentIndexImageGenerationIndex(*record), kPMNotFound);
+}
+
+TEST_F(IndexImages, HashesAskedForOffTheMainThreadAreComputedLater)
+{
+    const QString dir = testsupport::makeTempDir(QStringLiteral("stills"));
+    ASSERT_TRUE(picture(40, 40, Qt::gray)->pixels().save(dir + QStringLiteral("/b.png")));
+    auto still = PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/b.png"));
+    QString answer = QStringLiteral("unset");
+    std::thread([&] { answer = still->imageHashWithResolution(4); }).join(); // as a sort's worker asks
+    EXPECT_TRUE(answer.isEmpty());
+    EXPECT_FALSE(still->userSettings()->contains(QStringLiteral("Image Hash 4"))); // nothing written off the main thread
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        PMWaitForImageHashPass();
+        QCoreApplication::processEvents();
+        return still->userSettings()->contains(QStringLiteral("Image Hash 4"));
+    }, 10000));
 }
