@@ -611,10 +611,13 @@ void startGeneration(const std::shared_ptr<PMMovieRepresentationPrototype>& reco
     std::weak_ptr<PMIndexImageWorkingSettings> weakWorking = working;
     // Main thread only: the times answered so far, so that a deadline can fill in the rest.
     auto answered = std::make_shared<std::vector<bool>>(times.size(), false);
-    auto append = [weakRecord, weakWorking, array, n, settings, progress, completion, answered](size_t index, const MediaTime& time, ImagePtr image) {
+    // Held weakly, so that a deadline still waiting keeps no frames of a closed sheet alive.
+    std::weak_ptr<PMIndexImageWrappers> weakArray = array;
+    auto append = [weakRecord, weakWorking, weakArray, n, settings, progress, completion, answered](size_t index, const MediaTime& time, ImagePtr image) {
         std::shared_ptr<PMMovieRepresentationPrototype> record = weakRecord.lock();
         PMIndexImageWorkingSettingsPtr working = weakWorking.lock();
-        if (!record || !working || indexImageSettings(*record) != working || !working->currentIndex || working->wrappers != array)
+        std::shared_ptr<PMIndexImageWrappers> array = weakArray.lock();
+        if (!record || !working || !array || indexImageSettings(*record) != working || !working->currentIndex || working->wrappers != array)
             return;
         if (index < answered->size()) {
             if ((*answered)[index])

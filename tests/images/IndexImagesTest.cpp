@@ -19,6 +19,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QThread>
+#include <QtWidgets/QWidget>
 
 #include <clocale>
 #include <mutex>
@@ -650,4 +651,24 @@ TEST_F(IndexImages, HashesAskedForOffTheMainThreadAreComputedLater)
         QCoreApplication::processEvents();
         return still->userSettings()->contains(QStringLiteral("Image Hash 4"));
     }, 10000));
+}
+
+TEST_F(IndexImages, ARecordKeepsTheAverageColourOfItsPreview)
+{
+    platform::UserDefaults::standard().setBool(true, QStringLiteral("Draw Color Thumbnail Placeholders"));
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/none/colour.mp4"));
+    loader().savePosterImage(picture(160, 90, QColor(255, 0, 0)), *record);
+    settle();
+    QWidget parent;
+    parent.resize(400, 400);
+    QWidget* tile = new QWidget(&parent);
+    tile->setGeometry(0, 0, 160, 90);
+    parent.show();
+    record->loadCoverImageAndPosterImageForView(tile, 0);
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        settle();
+        return record->userSettings()->value(QStringLiteral("RGB")).isString();
+    }, 10000));
+    EXPECT_EQ(record->userSettings()->value(QStringLiteral("RGB")).string(), QStringLiteral("1.00/0.00/0.00"));
+    platform::UserDefaults::standard().setBool(false, QStringLiteral("Draw Color Thumbnail Placeholders"));
 }
