@@ -136,8 +136,12 @@ void finishGrab(const std::shared_ptr<Grab>& grab)
         return;
     grab->finished = true;
     PMSortIndexImageWrappersByTime(grab->wrappers);
+    // Ended off the completion queue: ending a generator waits for the frame it decodes.
     if (std::shared_ptr<PMIndexImageFrameGenerator> generator = std::move(grab->generator))
-        platform::dispatchAsyncGlobal([generator] { generator->cancelAllImageGeneration(); });
+        platform::dispatchAsyncGlobal([generator = std::move(generator)]() mutable {
+            generator->cancelAllImageGeneration();
+            generator.reset();
+        });
     {
         std::lock_guard lock(g_grabsMutex);
         g_grabs.erase(grab);

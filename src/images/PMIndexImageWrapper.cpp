@@ -8,6 +8,7 @@
 #include "foundation/PMFunctions.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Collation.h"
+#include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QDir>
@@ -176,7 +177,14 @@ namespace {
 const char kWorkingSettingsKey = 0; // its address names the record's associated value
 }
 
-PMIndexImageWorkingSettings::~PMIndexImageWorkingSettings() = default;
+PMIndexImageWorkingSettings::~PMIndexImageWorkingSettings()
+{
+    // Ending a generator waits for the frame it decodes: never on the main thread.
+    if (std::shared_ptr<PMIndexImageFrameGenerator> old = std::move(generator)) {
+        old->cancelAllImageGeneration();
+        platform::dispatchAsyncGlobal([last = std::move(old)]() mutable { last.reset(); });
+    }
+}
 
 PMIndexImageWorkingSettingsPtr indexImageSettings(PMMovieRepresentationPrototype& movie)
 {
