@@ -10,24 +10,54 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QtCore/QFileInfo>
+
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <string>
+#include <type_traits>
 
 namespace benchsupport {
 
-// Runs the registered benchmarks; `prepare` gets the home folder before they start.
+// Runs the registered benchmarks; `prepare` gets the home folder before they start. With a
+// QGuiApplication as the application type (drawing text needs one), off screen unless told.
+template <class Application = QCoreApplication>
 inline int runBenchmarks(int argc, char** argv, const std::function<void(const QString& home)>& prepare = {})
 {
     platform::prepareAllocator();
     QTemporaryDir home;
     qputenv("HOME", home.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
-    QCoreApplication app(argc, argv);
+    if (!std::is_same_v<Application, QCoreApplication> && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Application app(argc, argv);
     if (prepare)
         prepare(home.path());
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
+}
+
+// The 2-minute 1080p H.264 clip of the frame-grab benchmarks (a key frame every 10 s), made
+// on first run with ffmpeg into /tmp; PELLIS_BENCH_CLIP names another.
+inline std::string framegrabClipPath()
+{
+    static const std::string path = [] {
+        const char* given = std::getenv("PELLIS_BENCH_CLIP");
+        std::string p = given && *given ? given : "/tmp/pellis-bench-framegrab-1080p.mp4";
+        if (!QFileInfo::exists(QString::fromStdString(p))) {
+            std::fprintf(stderr, "making %s (once)...\n", p.c_str());
+            const std::string command = "ffmpeg -y -v error -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=120 -c:v libx264 -preset veryfast "
+                                        "-g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p '"
+                + p + ".part.mp4' && mv '" + p + ".part.mp4' '" + p + "'";
+            if (std::system(command.c_str()) != 0)
+                std::fprintf(stderr, "cannot make the clip\n");
+        }
+        return p;
+    }();
+    return path;
 }
 
 } // namespace benchsupport

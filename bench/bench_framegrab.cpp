@@ -4,6 +4,7 @@
 // in one process), and the ffmpeg command's own start-up for reference.
 //
 // The clip is made on first run with ffmpeg into /tmp (PELLIS_BENCH_CLIP overrides).
+#include "BenchSupport.h"
 #include "platform/media/Asset.h"
 #include "platform/media/ImageGenerator.h"
 
@@ -28,20 +29,7 @@ constexpr double kToleranceSeconds = 3.0;
 
 std::string clipPath()
 {
-    static const std::string path = [] {
-        const char* given = std::getenv("PELLIS_BENCH_CLIP");
-        std::string p = given && *given ? given : "/tmp/pellis-bench-framegrab-1080p.mp4";
-        if (!QFileInfo::exists(QString::fromStdString(p))) {
-            std::fprintf(stderr, "making %s (once)...\n", p.c_str());
-            const std::string command = "ffmpeg -y -v error -f lavfi -i testsrc2=size=1920x1080:rate=25:duration=120 -c:v libx264 -preset veryfast "
-                                        "-g 250 -keyint_min 250 -sc_threshold 0 -pix_fmt yuv420p '"
-                + p + ".part.mp4' && mv '" + p + ".part.mp4' '" + p + "'";
-            if (std::system(command.c_str()) != 0)
-                std::fprintf(stderr, "cannot make the clip\n");
-        }
-        return p;
-    }();
-    return path;
+    return benchsupport::framegrabClipPath();
 }
 
 // Milliseconds per grabbed frame, from the benchmark's own real-time measurement.

@@ -1,4 +1,5 @@
 // The interface kit's drawing: fitting a tile title, drawing count badges.
+#include "BenchSupport.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 
 #include "platform/Memory.h"
@@ -80,15 +81,5 @@ BENCHMARK(BM_Draw1000Badges)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    platform::prepareAllocator();
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return benchsupport::runBenchmarks<QGuiApplication>(argc, argv);
 }

@@ -4,6 +4,8 @@
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMLog.h"
 #include "images/NSImage+PMImageFiles.h"
+#include "images/NSImage+PMImageHash.h"
+#include "images/PMIndexImageWrapper.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/SaveFile.h"
@@ -84,6 +86,15 @@ PMMovieRepresentationImageLoader::PMMovieRepresentationImageLoader()
     , m_loadQueue(std::make_unique<platform::OperationQueue>(QStringLiteral("image loading")))
 {
     generateStandardIndexImageWrappers = [this](PMMovieRepresentationPrototype& movie) { generateStandardIndexImageWrappersForMovieRepresentation(movie); };
+    // Every record's hover frames end in the completion, grabbed or not, so the
+    // one-at-a-time generation always moves on.
+    standardIndexImageWrappersWithCompletionHandler = [](PMMovieRepresentationPrototype& movie, std::function<void()> completion) {
+        movie.standardIndexImageWrappersWithCompletionHandler([completion = std::move(completion)](auto) {
+            if (completion)
+                completion();
+        });
+    };
+    rgbAverageComponents = [](const ImagePtr& image) { return ::rgbAverageComponents(image); };
 }
 
 quint64 PMMovieRepresentationImageLoader::imageGeneration(bool cover, const QString& id) const
@@ -239,4 +250,73 @@ void PMMovieRepresentationImageLoader::saveUnderscoreImageJPEGRepresentation(con
                 pending.remove(id);
         });
     });
+}
+
+// ---- Hover frames
+
+void PMMovieRepresentationImageLoader::saveStandardIndexImageWrappers(const IndexImageWrappers* wrappers, PMMovieRepresentationPrototype& movie)
+{
+    const QString id = movie.uniqueLibraryID();
+    const QString indexImagesFolder = PMMainController::mainController().standardIndexImagesDirectoryPath();
+    const QString basePath = movie.standardIndexImagesBasePath();
+    // Only a folder of the record's own, directly in the index images folder, is ever replaced.
+    if (!PMIsWellFormedImageID(id) || indexImagesFolder.isEmpty()
+        || QDir::cleanPath(QFileInfo(basePath).absolutePath()) != QDir::cleanPath(QFileInfo(indexImagesFolder).absoluteFilePath())) {
+        PMLog("cannot save hover frames: <%@> is no image name", id);
+        return;
+    }
+    if (wrappers && wrappers->empty()) {
+        // Nothing was grabbed: not stored as "no frames" for good (the volume may be back next time).
+        m_emptyStandardIndexImageIDs.insert(id);
+        m_saveQueueStandardIndexImageWrappersByID.remove(id);
+        return;
+    }
+    m_emptyStandardIndexImageIDs.remove(id);
+    std::shared_ptr<const IndexImageWrappers> pending;
+    if (wrappers) {
+        pending = std::make_shared<const IndexImageWrappers>(*wrappers);
+        m_saveQueueStandardIndexImageWrappersByID.insert(id, pending);
+    } else {
+        m_saveQueueStandardIndexImageWrappersByID.remove(id);
+    }
+    m_saveQueue.async([this, basePath, id, pending] {
+        const QFileInfo info(basePath);
+        if (info.exists() || info.isSymLink()) {
+            const bool removed = info.isDir() && !info.isSymLink() ? QDir(basePath).removeRecursively() : QFile::remove(basePath);
+            if (!removed)
+                PMLog("cannot delete image: %@", basePath);
+            else if (debugLog())
+                PMLog("[Debug] deleted image: %@", basePath);
+        }
+        if (pending && QDir().mkpath(basePath)) {
+            const platform::Value stored = platform::UserDefaults::standard().objectForKey(QStringLiteral("Cycle Through Index Image On Hover: JPEG Compression Factor"));
+            double factor = 0.5;
+            if (stored.hasNumericValue()) {
+                bool ok = true;
+                const double value = stored.isString() ? stored.string().toDouble(&ok) : stored.toDouble();
+                if (ok && std::isfinite(value))
+                    factor = std::clamp(value, 0.0, 1.0);
+            }
+            int position = 0;
+            for (const std::shared_ptr<PMIndexImageWrapper>& wrapper : *pending) {
+                ++position;
+                if (!wrapper || !wrapper->image())
+                    continue;
+                // The C locale's point, whatever the user's locale ("2 (4.50).jpg").
+                writeToJPEGFile(wrapper->image(), basePath + QString::asprintf("/%d (%.2f).jpg", position, wrapper->timestamp()), factor);
+            }
+        }
+        platform::dispatchAsyncMain([this, id, pending] {
+            auto it = m_saveQueueStandardIndexImageWrappersByID.find(id);
+            if (it != m_saveQueueStandardIndexImageWrappersByID.end() && it.value() == pending)
+                m_saveQueueStandardIndexImageWrappersByID.erase(it);
+        });
+    });
+}
+
+const PMMovieRepresentationImageLoader::IndexImageWrappers*
+PMMovieRepresentationImageLoader::saveQueueStandardIndexImageWrappersForMovieRepresentation(PMMovieRepresentationPrototype& movie) const
+{
+    auto it = m_saveQueueStandardIndexImageWrappersByID.constFind(movie.uniqueLibraryID());
+    return it != m_saveQueueStandardIndexImageWrappersByID.constEnd() ? it.value().get() : nullptr;
 }

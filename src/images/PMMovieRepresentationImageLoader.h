@@ -142,6 +142,15 @@ public:
     // drawn while pictures load; the image hashes install it. Runs on the crawl queue.
     std::function<std::vector<double>(const platform::ImagePtr&)> rgbAverageComponents;
 
+    // ---- Hover frames on disk (main thread). Writes (or, with nothing, removes) the
+    // record's hover-frame folder on the save queue; an empty set of frames is remembered
+    // for the session only, so that a failed grab is tried again in the next one.
+    using IndexImageWrappers = std::vector<std::shared_ptr<class PMIndexImageWrapper>>;
+    void saveStandardIndexImageWrappers(const IndexImageWrappers* wrappers, PMMovieRepresentationPrototype& movie);
+    // The record's hover frames still waiting to be written, or nothing.
+    const IndexImageWrappers* saveQueueStandardIndexImageWrappersForMovieRepresentation(PMMovieRepresentationPrototype& movie) const;
+    bool hasNoStandardIndexImages(const QString& uniqueLibraryID) const { return m_emptyStandardIndexImageIDs.contains(uniqueLibraryID); }
+
     struct LoadRequest; // what a load captured on the main thread
 
 private:
@@ -174,6 +183,8 @@ private:
     // Hover frames.
     QHash<QString, std::weak_ptr<PMMovieRepresentationPrototype>> m_indexImageLoadQueueMovieRepresentationsByID;
     QStringList m_indexImageLoadOrder;
+    QHash<QString, std::shared_ptr<const IndexImageWrappers>> m_saveQueueStandardIndexImageWrappersByID;
+    QSet<QString> m_emptyStandardIndexImageIDs;
 
     mutable std::mutex m_generationMutex; // the save queue reads the generations too
     QHash<QString, quint64> m_coverGenerations, m_posterGenerations;

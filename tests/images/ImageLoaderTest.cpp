@@ -1,5 +1,6 @@
 #include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
+#include "ImagesTestSupport.h"
 #include "foundation/NSString+PMHelpManagerFileNames.h"
 #include "images/NSImage+PMImageFiles.h"
 #include "images/NSImage+PMQuickLook.h"
@@ -28,6 +29,7 @@
 using platform::ImagePtr;
 using Priority = platform::Operation::Priority;
 namespace media = testsupport::media;
+using namespace imagestest;
 
 namespace {
 
@@ -67,24 +69,6 @@ struct Latch {
     }
 };
 
-// Lets every queue of the loader run dry, with the hand-backs to the main thread.
-void settle()
-{
-    for (int round = 0; round < 4; ++round) {
-        testsupport::waitUntil([] { return loader().loadQueue().operationCount() == 0 && loader().crawlQueue().operationCount() == 0; }, 30000);
-        loader().waitForSaveQueue();
-        QCoreApplication::processEvents();
-        QThread::msleep(5);
-        QCoreApplication::processEvents();
-    }
-}
-
-ImagePtr picture(int w, int h, QColor color)
-{
-    QImage pixels(w, h, QImage::Format_RGB32);
-    pixels.fill(color);
-    return platform::Image::make(std::move(pixels));
-}
 
 struct Call {
     ImagePtr cover, poster;
@@ -108,15 +92,6 @@ QString coverFolder()
 QString posterFolder()
 {
     return PMMainController::mainController().posterImageDirectoryPath();
-}
-
-// A record for a copy of the file (so each test has its own ID and file stamp).
-PMMovieRepresentationOriginalPtr recordFor(const QString& source, const QString& name = {})
-{
-    const QString dir = testsupport::makeTempDir(QStringLiteral("movies"));
-    const QString path = dir + QLatin1Char('/') + (name.isEmpty() ? QFileInfo(source).fileName() : name);
-    QFile::copy(source, path);
-    return PMMovieRepresentationOriginal::movieRepresentationWithPath(path);
 }
 
 // Stores a cover and/or preview with their reduced copies, and waits for the writes.
@@ -589,6 +564,7 @@ TEST_F(ImageLoader, HoverFramesAreMadeOneRecordAtATime)
 {
     auto& l = loader();
     std::vector<std::pair<QString, std::function<void()>>> started;
+    const auto installed = l.standardIndexImageWrappersWithCompletionHandler;
     l.standardIndexImageWrappersWithCompletionHandler = [&](PMMovieRepresentationPrototype& movie, std::function<void()> done) {
         started.emplace_back(movie.uniqueLibraryID(), std::move(done));
     };
@@ -610,7 +586,7 @@ TEST_F(ImageLoader, HoverFramesAreMadeOneRecordAtATime)
     EXPECT_EQ(started[1].first, c->uniqueLibraryID());
     started[1].second();
     EXPECT_EQ(l.waitingStandardIndexImageRecordCount(), 0);
-    l.standardIndexImageWrappersWithCompletionHandler = nullptr;
+    l.standardIndexImageWrappersWithCompletionHandler = installed;
 }
 
 TEST_F(ImageLoader, RecordsLoadForTheirViewOnceAndImproveOnlyWhenOutgrown)

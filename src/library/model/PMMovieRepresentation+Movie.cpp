@@ -37,6 +37,7 @@ void PMMovieRepresentationPrototype::clearMovie()
         services.savePlaybackPosition(*this);
     }
     o.m_movie.reset();
+    clearIndexImageSettings();
 }
 
 std::shared_ptr<const PMMovieRepresentationPrototype::FrameImageMovieRepresentations> PMMovieRepresentationPrototype::frameImageMovieRepresentations()

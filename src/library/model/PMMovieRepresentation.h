@@ -299,6 +299,25 @@ public:
     // Width over height of the stored preview size; -1 when unknown.
     double thumbnailImageAspectRatio();
 
+    // ---- Hover frames and image hashes (src/images)
+    using IndexImageWrappers = std::vector<std::shared_ptr<class PMIndexImageWrapper>>;
+    using IndexImageWrappersHandler = std::function<void(std::optional<IndexImageWrappers>)>;
+    // The hover frames: saved ones, else grabbed (and stored); nothing for a record that
+    // cannot play and has none. With a handler the answer goes there on the main thread.
+    std::optional<IndexImageWrappers> standardIndexImageWrappersWithCompletionHandler(IndexImageWrappersHandler handler);
+    bool hasSavedStandardIndexImages();
+    // Keeps the hover frames in memory (asking for them once) and hands them on.
+    void cacheStandardIndexImageWrappersWithCompletionHandler(std::function<void(const IndexImageWrappers*)> handler);
+    std::shared_ptr<const IndexImageWrappers> cachedStandardIndexImageWrappers();
+    void uncacheStandardIndexImages();
+    void clearStandardIndexImages();
+    bool canShowIndexImage();
+    // The stored difference hash ("Image Hash %ld", "Movie Hash"); a missing one is computed
+    // in the background and stored, so the answer is then empty for now.
+    QString imageHashWithResolution(long long resolution) override;
+    // Drops the index image's working settings, which stops a running generation.
+    void clearIndexImageSettings();
+
     // ---- The movie object of playback, made on first request and kept until cleared
     std::shared_ptr<class PMMovie> movie();
     // Drops the movie object; a record that plays frame images forgets them and its
@@ -438,6 +457,8 @@ public:
     // Playback (main thread only).
     std::shared_ptr<class PMMovie> m_movie;
     std::shared_ptr<const FrameImageMovieRepresentations> m_frameImageMovieRepresentations;
+    // Hover frames in memory (main thread only).
+    std::shared_ptr<const IndexImageWrappers> m_indexImageWrappers;
 };
 
 class PMMovieRepresentationProxy : public PMMovieRepresentationPrototype {
