@@ -270,10 +270,6 @@ public:
     bool isFlippedHorizontally();
     void setFlippedHorizontally(bool flipped);
     bool isConsideredStillImage();
-    // The difference hash of the picture (a still image) or of the standard index images
-    // (a movie) at the resolution (2 to 100), as stored in the settings; the image
-    // services compute and store one that is not stored yet.
-    QString imageHashWithResolution(long long resolution) override;
 
     // ---- Images: cover and preview in memory, stored through the image folders
     QString coverImageBasePath();
@@ -536,8 +532,6 @@ struct PMMovieRepresentationServices {
     std::function<bool(PMMovieRepresentationPrototype&)> updatePreviewForMovieRepresentation;
     // Playback's saving of the record's current position, before its movie object goes.
     std::function<void(PMMovieRepresentationPrototype&)> savePlaybackPosition;
-    // Computes and stores an image hash that is not stored yet (resolution 2 to 100).
-    std::function<QString(PMMovieRepresentationPrototype&, long long resolution)> computeImageHash;
 
     static PMMovieRepresentationServices& shared();
 };
