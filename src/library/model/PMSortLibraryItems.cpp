@@ -950,10 +950,25 @@ int PMCompareItemKinds(PMLibraryItem& a, PMLibraryItem& b)
 
 QByteArray PMImageHashData(const QString& imageHash)
 {
-    if (imageHash.isEmpty())
-        return {};
-    const QByteArray::FromBase64Result result = QByteArray::fromBase64Encoding(imageHash.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
-    return result ? *result : QByteArray();
+    // A movie's hash is the hashes of its frames joined as they are, each with its own
+    // padding ("…==…=="), which no decoder takes in one piece: decode piece by piece, each
+    // piece ending after its padding.
+    const QByteArray text = imageHash.toLatin1();
+    QByteArray data;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf('=', start);
+        if (end < 0)
+            end = text.size();
+        while (end < text.size() && text.at(end) == '=')
+            ++end;
+        const QByteArray::FromBase64Result piece = QByteArray::fromBase64Encoding(text.mid(start, end - start), QByteArray::AbortOnBase64DecodingErrors);
+        if (!piece)
+            return {};
+        data += *piece;
+        start = end;
+    }
+    return data;
 }
 
 long long PMImageHashDistance(const QByteArray& reference, const QByteArray& hash)

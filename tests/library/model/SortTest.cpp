@@ -284,6 +284,11 @@ TEST_F(SortTest, ImageHashesDecodeAndMeasureTheirDistanceBitByBit)
     EXPECT_TRUE(PMImageHashData(QString()).isEmpty());
     EXPECT_TRUE(PMImageHashData(QStringLiteral("not base64!")).isEmpty());
     EXPECT_EQ(PMImageHashData(QStringLiteral("AP8=")), QByteArray("\x00\xff", 2));
+    // A movie's hash: its frames' padded hashes joined as they are.
+    EXPECT_EQ(PMImageHashData(QStringLiteral("AP8=AP8=")), QByteArray("\x00\xff\x00\xff", 4));
+    EXPECT_EQ(PMImageHashData(QStringLiteral("AAAAAAAAAA==/////////w==")), QByteArray(7, '\0') + QByteArray(7, '\xff'));
+    EXPECT_EQ(PMImageHashData(QStringLiteral("AAAAAAAA////")), QByteArray(6, '\0') + QByteArray(3, '\xff'));
+    EXPECT_TRUE(PMImageHashData(QStringLiteral("AP8=!!")).isEmpty());
     const QByteArray reference("\x0f\xf0", 2);
     EXPECT_EQ(PMImageHashDistance(reference, reference), 0);
     EXPECT_EQ(PMImageHashDistance(reference, QByteArray("\x0e\xf0", 2)), 1);
