@@ -1,0 +1,265 @@
+// The grid of the main window: the children of one container as tiles. One scroll area
+// whose viewport paints the tiles that are visible; each child has a light item proxy
+// (item, frame, selection), and only proxies near the visible area get a tile object
+// (hover, pictures, animation), reused across refreshes within a second. The visible
+// tiles come from the layout's index in O(log n + visible); one animation clock moves
+// every tile.
+#pragma once
+
+#include "platform/Responder.h"
+#include "platform/Value.h"
+#include "ui/library_window/PMGroupViewLayout.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QHash>
+#include <QtCore/QPointer>
+#include <QtCore/QTimer>
+#include <QtWidgets/QAbstractScrollArea>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class PMLibraryContainer;
+class QDrag;
+class QMimeData;
+class QVariantAnimation;
+
+// A tile near the visible area: what the item proxy's view holds while on screen.
+class PMGroupViewTile {
+public:
+    bool selected = false;
+    bool canHover = true;
+    bool hovering = false;
+    double alpha = 1.0;
+    double startAlpha = 1.0;
+    QRectF startFrame; // where an animation started
+    QRectF shownFrame; // where the tile is drawn now
+    bool simplified = false;
+
+    void setSelected(bool flag) { selected = flag; }
+    void setCanHover(bool flag)
+    {
+        canHover = flag;
+        if (!flag)
+            hovering = false;
+    }
+    bool didSimplifyDisplay() const { return simplified; }
+    bool endSimplifiedDisplay()
+    {
+        const bool was = simplified;
+        simplified = false;
+        return was;
+    }
+};
+using PMGroupViewTilePtr = std::shared_ptr<PMGroupViewTile>;
+
+class PMGroupViewItemProxy {
+public:
+    bool selected = false;
+    bool dragged = false;
+    platform::Value representedItem;
+    platform::Value equivalentContainer;
+    PMGroupViewTilePtr view;
+    QRectF previousFrame;
+    QRectF frame;
+    bool isGroup = false;
+
+    void setSelected(bool flag)
+    {
+        selected = flag;
+        if (view)
+            view->setSelected(flag);
+    }
+    // The item a selection stands for: the subgroup of a blended tile, else the item.
+    const platform::Value& selectedItem() const { return equivalentContainer.isNull() ? representedItem : equivalentContainer; }
+};
+using PMGroupViewItemProxyPtr = std::shared_ptr<PMGroupViewItemProxy>;
+
+// The grid's background and band colours, shared with the scroll view and the tiles.
+QColor PMGroupViewBackgroundColorWithAlpha(double alpha, double darken);
+QColor PMGroupViewBackgroundColor();
+QColor PMGroupViewBorderColor();
+
+// The rubber band's visible part with arrows where the band goes on off screen.
+class PMGroupViewSelectionWindow {
+public:
+    bool drawsUpArrow = false;
+    bool drawsDownArrow = false;
+    QRectF frame; // in viewport coordinates; empty: closed
+    static void drawOverlayInBounds(QPainter& painter, const QRectF& bounds, const PMGroupViewSelectionWindow& window);
+};
+
+class PMGroupView : public QAbstractScrollArea, public platform::Responder {
+    Q_OBJECT
+public:
+    explicit PMGroupView(QWidget* parent = nullptr);
+    ~PMGroupView() override;
+
+    // ---- Items
+    void setRepresentedGroup(const std::shared_ptr<PMLibraryContainer>& group);
+    std::shared_ptr<PMLibraryContainer> representedGroup() const { return m_representedGroup; }
+    void addItem(const platform::Value& item);
+    void clear();
+    void clearProxyDump();
+    const std::vector<PMGroupViewItemProxyPtr>& proxies() const { return m_proxies; }
+    const std::vector<PMGroupViewItemProxyPtr>& movieProxies() const { return m_movieProxies; }
+    const std::vector<PMGroupViewItemProxyPtr>& groupProxies() const { return m_groupProxies; }
+    PMGroupViewTilePtr previewViewForMovieRepresentation(const platform::Value& record) const;
+    PMGroupViewItemProxyPtr proxyForPreviewView(const PMGroupViewTilePtr& view) const;
+    bool isFullyInteractiveGroupView() const { return m_representedGroup != nullptr; }
+
+    // ---- Selection
+    void getSelectedItems(platform::Array& items, std::vector<PMGroupViewItemProxyPtr>* proxies, std::vector<PMGroupViewTilePtr>* views) const;
+    platform::ArrayPtr selectedItems() const;
+    std::vector<PMGroupViewItemProxyPtr> selectedProxies() const;
+    void selectItems(const platform::ArrayPtr& items, const std::vector<PMGroupViewItemProxyPtr>& proxies, const QStringList& ids,
+                     bool byDeselectingOthers, bool orSelectAll, bool scrollToVisible, bool spotlight);
+    void selectItems(const platform::ArrayPtr& items, bool byDeselectingOthers, bool scrollToVisible, bool spotlight);
+    void selectItemsWithIDs(const QStringList& ids);
+    void selectAll();
+    void setSelectedForPreviewView(bool selected, const PMGroupViewTilePtr& view);
+    void selectToProxy(const PMGroupViewItemProxyPtr& proxy);
+    void spotlightProxy(const PMGroupViewItemProxyPtr& proxy);
+    // The arrow keys' move among the movie tiles: Qt::Key_Left, Right, Up or Down.
+    void moveSelection(int key, bool extend);
+
+    // ---- Layout
+    void tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, bool animate);
+    const PMGroupViewLayoutResult& lastLayout() const { return m_layout; }
+    unsigned numberOfColumns() const { return m_numberOfColumns; }
+    double separatorY() const { return m_separatorY; }
+    QSizeF canvasSize() const;
+    QSizeF tiledSize() const;
+    void updatePreviousFrames();
+    // The tiles meeting a rectangle of the grid, in display order.
+    void proxiesInRect(const QRectF& rect, std::vector<PMGroupViewItemProxy*>& out) const;
+    QRectF visibleRect() const;
+    void scrollRectToVisible(const QRectF& rect);
+    void setLiveResize(bool live) { m_inLiveResize = live; }
+
+    // ---- Settings read as the class operations of the grid
+    static double spacing();
+    static void setSpacing(double spacing);
+    static double coverAspectRatio();
+    static double previewAspectRatio();
+    static double coverOverlayAlpha();
+    static double previewViewWidthForContainer(const std::shared_ptr<PMLibraryContainer>& container);
+    static void setPreviewWidthForContainer(double width, const std::shared_ptr<PMLibraryContainer>& container);
+    // The process-wide cover mode flag and the layout value in effect.
+    static bool& coverMode();
+    static unsigned currentLayout();
+
+    // ---- Drawing and interaction
+    bool updatePreviewForMovieRepresentation(const platform::Value& record);
+    void updatePreviewsIncludingOrnaments(bool includeOrnaments);
+    bool doDelete();
+    // Painting of one tile (picture, name, selection), also for the drag image.
+    void drawTile(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const;
+
+    // ---- Responder
+    bool respondsToAction(const QString& action) const override;
+    void performAction(const QString& action, QObject* sender) override;
+
+    // ---- Drag and drop
+    // The movie order shown while the grid's own tiles are dragged over it.
+    const std::vector<PMGroupViewItemProxyPtr>* localDragMovieProxies() const { return m_localDragMovieProxies.get(); }
+    bool moveItems(const platform::ArrayPtr& items, const std::vector<PMGroupViewItemProxyPtr>& proxies, QPointF atMouseLocation);
+    bool draggingLocally(const QMimeData* pasteboard, QPointF point, bool moveOneItemOnly, bool tileRegardless);
+    // Tests: a drag is run by this instead of QDrag::exec (the mime data is the drag's).
+    std::function<Qt::DropAction(QDrag&)> dragRunner;
+    bool isDragTarget() const { return m_isDragTarget; }
+    bool isHighlighted() const { return m_isHighlighted; }
+    static unsigned& interactionCounter();
+    static unsigned& animationSuppressionCounter();
+    // The rubber band's overlay while one is drawn.
+    const PMGroupViewSelectionWindow& selectionWindow() const { return m_selectionWindow; }
+    // The number of status updates a rubber band caused (diagnostics, tests).
+    int statusUpdateCount() const { return m_statusUpdates; }
+    int paintedTileCount() const { return m_paintedTiles; }
+    // Paints the visible part of the grid into the painter (benchmarks, screenshots).
+    void paintVisible(QPainter& painter, const QRectF& visible);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    void preparePreviewViewsInRect(const QRectF& rect);
+    void animationStep(double progress);
+    void updateScrollBars();
+    QPointF toGrid(QPointF viewportPoint) const;
+    PMGroupViewItemProxyPtr proxyAt(QPointF gridPoint) const;
+    void scheduleStatusUpdate();
+    void updateRubberBand();
+    void endTracking();
+    void autoScroll();
+    void startDragFromPress();
+    void leaveDragTarget();
+    void endLocalDrag();
+    void loadPictures(PMGroupViewItemProxy& proxy, bool visible);
+    PMGroupViewLayoutInput layoutInput(bool adjust) const;
+    void finishDragFeedback();
+
+    std::vector<PMGroupViewItemProxyPtr> m_proxies;
+    std::vector<PMGroupViewItemProxyPtr> m_groupProxies;
+    std::vector<PMGroupViewItemProxyPtr> m_movieProxies;
+    std::unique_ptr<std::vector<PMGroupViewItemProxyPtr>> m_localDragMovieProxies;
+    QHash<QString, QHash<QString, PMGroupViewItemProxyPtr>> m_proxyDump;
+    bool m_hasProxyDump = false;
+    QTimer m_clearProxyDumpTimer;
+    bool m_isTiling = false;
+    bool m_isInLiveScroll = false;
+    bool m_isDragTarget = false;
+    bool m_isHighlighted = false;
+    bool m_inLiveResize = false;
+    unsigned m_numberOfColumns = 0;
+    double m_separatorY = -1.0;
+    double m_combinedHeight = 0;
+    double m_arrowAlpha = 0;
+    std::shared_ptr<PMLibraryContainer> m_representedGroup;
+    PMGroupViewLayoutResult m_layout;
+    PMGroupViewVisibleIndex m_index;
+    std::vector<PMGroupViewItemProxy*> m_indexed; // the proxies of the index, by frame number
+    QSizeF m_contentSize;
+    // Aspect ratios of the movies, kept until the content changes.
+    std::vector<double> m_ratios;
+    bool m_ratiosValid = false;
+
+    // Animation
+    QVariantAnimation* m_animation = nullptr;
+    std::vector<PMGroupViewTilePtr> m_movingTiles;
+
+    // Press tracking
+    struct Tracking {
+        bool active = false;
+        bool isClick = true;
+        bool mayDrag = false;
+        bool keepInitialSelection = false;
+        QPointF start;   // grid coordinates
+        QPointF current; // grid coordinates
+        QPointF viewportPoint;
+        PMGroupViewItemProxyPtr pressed;
+        QHash<PMGroupViewItemProxy*, bool> initialSelection;
+    } m_tracking;
+    QTimer m_dragTimer;
+    QTimer m_autoScrollTimer;
+    PMGroupViewSelectionWindow m_selectionWindow;
+    bool m_statusUpdatePending = false;
+    int m_statusUpdates = 0;
+    int m_paintedTiles = 0;
+    bool m_localDropStored = false;
+};
