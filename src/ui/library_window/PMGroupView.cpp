@@ -143,6 +143,24 @@ PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
     m_autoScrollTimer.setInterval(30);
     connect(&m_autoScrollTimer, &QTimer::timeout, this, [this] { autoScroll(); });
 
+    m_liveResizeTimer.setSingleShot(true);
+    connect(&m_liveResizeTimer, &QTimer::timeout, this, [this] {
+        m_inLiveResize = false;
+        if (!m_proxies.empty())
+            tileWithAdjustedSize(true, false, false);
+    });
+    // The arrow of an empty online container fades in while it slides up.
+    m_arrowTimer.setInterval(20);
+    connect(&m_arrowTimer, &QTimer::timeout, this, [this] {
+        if (m_arrowAlpha < 0.96) {
+            m_arrowAlpha += 0.08;
+        } else {
+            m_arrowAlpha = 1.0;
+            m_arrowTimer.stop();
+        }
+        viewport()->update();
+    });
+
     m_animation = new QVariantAnimation(this);
     m_animation->setStartValue(0.0);
     m_animation->setEndValue(1.0);
@@ -171,11 +189,17 @@ PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
         if (interactionCounter() > 0)
             --interactionCounter();
         if (interactionCounter() == 0) {
-            // Tiles drawn simplified during the scroll are drawn in full again.
+            // Tiles drawn simplified during the scroll are drawn in full again, those on
+            // screen first, one per turn of the event loop.
+            const QRectF visible = visibleRect();
+            m_simplifiedDisplayViews.clear();
+            std::vector<PMGroupViewTilePtr> later;
             for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
-                if (proxy->view)
-                    proxy->view->endSimplifiedDisplay();
-            viewport()->update();
+                if (proxy->view && proxy->view->didSimplifyDisplay())
+                    (proxy->frame.intersects(visible) ? m_simplifiedDisplayViews : later).push_back(proxy->view);
+            m_simplifiedDisplayViews.insert(m_simplifiedDisplayViews.end(), later.begin(), later.end());
+            if (!m_simplifiedDisplayViews.empty())
+                QTimer::singleShot(0, this, [this] { endSimplifiedDisplay(); });
         }
     });
 
@@ -196,6 +220,22 @@ PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
         }
         timer->start(1000);
     });
+}
+
+void PMGroupView::endSimplifiedDisplay()
+{
+    if (m_isInLiveScroll)
+        return;
+    while (!m_simplifiedDisplayViews.empty()) {
+        const PMGroupViewTilePtr view = m_simplifiedDisplayViews.front();
+        m_simplifiedDisplayViews.erase(m_simplifiedDisplayViews.begin());
+        if (view->endSimplifiedDisplay()) {
+            viewport()->update();
+            break;
+        }
+    }
+    if (!m_simplifiedDisplayViews.empty())
+        QTimer::singleShot(0, this, [this] { endSimplifiedDisplay(); });
 }
 
 PMGroupView::~PMGroupView()
@@ -641,9 +681,26 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     if (!animated)
         ++animationSuppressionCounter();
 
+    // An empty online container: the arrow comes in unless a search runs.
+    if (m_representedGroup && m_representedGroup->isOnlineItem() && m_movieProxies.empty()) {
+        const platform::DictionaryPtr search = m_representedGroup->value(QStringLiteral("Search")).dictionary();
+        const bool searching = search && search->value(QStringLiteral("Searching")).toBool();
+        if (searching) {
+            m_arrowAlpha = 0;
+            m_arrowTimer.stop();
+        } else if (m_arrowAlpha < 0.1)
+            QTimer::singleShot(100, this, [this] {
+                if (!m_arrowTimer.isActive())
+                    m_arrowTimer.start();
+            });
+    } else {
+        m_arrowAlpha = 0;
+        m_arrowTimer.stop();
+    }
     PMGroupViewLayoutInput in = layoutInput(adjust);
     // The ratios of the movies, kept until the content changes.
     if (!m_ratiosValid) {
+        m_aspectRatioCache.valid = false;
         m_ratios.resize(m_movieProxies.size());
         for (std::size_t i = 0; i < m_movieProxies.size(); ++i) {
             PMMovieRepresentationPrototype* movie = PMMovie(m_movieProxies[i]->representedItem);
@@ -651,8 +708,28 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
         }
         m_ratiosValid = true;
     }
+    const bool median = in.layout & PMLayoutMedian;
+    if (!m_aspectRatioCache.valid || m_aspectRatioCache.median != median || m_aspectRatioCache.fallBack != in.fallBackToSquare) {
+        double ratio = 1.0;
+        m_aspectRatioCache.found = PMGroupViewCalculateAspectRatio(m_ratios.data(), m_ratios.size(), median, in.fallBackToSquare, &ratio);
+        m_aspectRatioCache.ratio = ratio;
+        m_aspectRatioCache.median = median;
+        m_aspectRatioCache.fallBack = in.fallBackToSquare;
+        m_aspectRatioCache.valid = true;
+    }
+    in.computedAspectRatio.valid = true;
+    in.computedAspectRatio.found = m_aspectRatioCache.found;
+    in.computedAspectRatio.ratio = m_aspectRatioCache.ratio;
     in.movieRatios = m_ratios;
-    m_layout = PMGroupViewLayout(in);
+    // During a live resize the waterfall family keeps its frames until the column count changes.
+    const unsigned columns = PMGroupViewNumberOfColumns(in.baseWidth, in.spacing, in.canvas.width());
+    const bool keep = m_inLiveResize && PMIsWaterfallLayout(m_layout.layout) && PMIsWaterfallLayout(in.layout) && columns == m_liveResizeColumns
+                      && m_layout.movieFrames.size() == m_movieProxies.size() && m_layout.subgroupFrames.size() == m_groupProxies.size();
+    m_liveResizeColumns = columns;
+    if (!keep)
+        m_layout = PMGroupViewLayout(in);
+    else
+        m_layout.viewSize.setWidth(in.canvas.width());
     m_numberOfColumns = m_layout.numberOfColumns;
     m_combinedHeight = m_layout.combinedHeight;
     m_separatorY = m_layout.separatorY;
@@ -924,7 +1001,11 @@ void PMGroupView::drawTile(QPainter& painter, const PMGroupViewItemProxy& proxy,
             const double h = size.width() / tileRatio;
             source = QRectF(0, (size.height() - h) / 2, size.width(), h);
         }
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        // While the thumb is dragged, pictures are drawn quickly and refined afterwards.
+        const bool simplified = m_isInLiveScroll && proxy.view;
+        if (simplified)
+            proxy.view->simplified = true;
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified && !(proxy.view && proxy.view->simplified));
         painter.drawImage(target, pixels, source);
     }
     if (!staticLabels && proxy.view && proxy.view->hovering) {
@@ -988,6 +1069,13 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
         if (!message.isEmpty())
             fitAndDrawInRect(painter, message, visible, nullptr, dark ? QColor::fromRgbF(1, 1, 1, 0.3f) : QColor::fromRgbF(0, 0, 0, 0.3f), nullptr, 32);
     }
+    // An empty online container that is not searching points at the search field.
+    if (!m_isHighlighted && m_movieProxies.empty() && m_representedGroup && m_representedGroup->isOnlineItem() && m_arrowAlpha > 0) {
+        const double height = std::min(visible.height(), 100.0);
+        const double y = visible.top() + 100.0 * (1.0 - m_arrowAlpha);
+        fitAndDrawInRect(painter, QStringLiteral("⬆"), QRectF(visible.right() - 80, y, 80, height), nullptr,
+                         QColor::fromRgbF(dark ? 1 : 0, dark ? 1 : 0, dark ? 1 : 0, float(0.18 * m_arrowAlpha)), nullptr, 0);
+    }
     // The drop marker in the gap of a local drag.
     if (m_isDragTarget)
         for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
@@ -1026,10 +1114,15 @@ void PMGroupView::paintEvent(QPaintEvent*)
 void PMGroupView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    if (!m_proxies.empty() || m_numberOfColumns)
-        tileWithAdjustedSize(true, false, false);
-    else
+    if (m_proxies.empty() && !m_numberOfColumns) {
         updateScrollBars();
+        return;
+    }
+    if (isVisible()) {
+        m_inLiveResize = true;
+        m_liveResizeTimer.start(200);
+    }
+    tileWithAdjustedSize(true, false, false);
 }
 
 void PMGroupView::scrollContentsBy(int, int)

@@ -177,6 +177,8 @@ public:
     // The number of status updates a rubber band caused (diagnostics, tests).
     int statusUpdateCount() const { return m_statusUpdates; }
     int paintedTileCount() const { return m_paintedTiles; }
+    double arrowAlpha() const { return m_arrowAlpha; }
+    bool isInLiveResize() const { return m_inLiveResize; }
     // Paints the visible part of the grid into the painter (benchmarks, screenshots).
     void paintVisible(QPainter& painter, const QRectF& visible);
 
@@ -238,6 +240,21 @@ private:
     // Aspect ratios of the movies, kept until the content changes.
     std::vector<double> m_ratios;
     bool m_ratiosValid = false;
+    struct {
+        bool valid = false;
+        bool median = false;
+        bool fallBack = false;
+        bool found = false;
+        double ratio = 1.0;
+    } m_aspectRatioCache;
+    // A live resize: the waterfall family is laid out again only when the column count
+    // changes, and once in full when the resize is over.
+    QTimer m_liveResizeTimer;
+    unsigned m_liveResizeColumns = 0;
+    // Tiles drawn simplified during a live scroll, refined one per turn afterwards.
+    std::vector<PMGroupViewTilePtr> m_simplifiedDisplayViews;
+    void endSimplifiedDisplay();
+    QTimer m_arrowTimer;
 
     // Animation
     QVariantAnimation* m_animation = nullptr;

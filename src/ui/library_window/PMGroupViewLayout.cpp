@@ -328,6 +328,14 @@ PMGroupViewLayoutResult PMGroupViewLayout(const PMGroupViewLayoutInput& in)
     wf.drawStaticLabels = in.staticLabels;
     wf.minimumThumbnailHeight = minH;
     wf.mosaicMinimumAspectRatio = in.mosaicMinimumAspectRatio;
+    auto computeRatio = [&](double* ratio) {
+        if (in.computedAspectRatio.valid) {
+            if (in.computedAspectRatio.found)
+                *ratio = in.computedAspectRatio.ratio;
+            return in.computedAspectRatio.found;
+        }
+        return PMGroupViewCalculateAspectRatio(ratios, movies, layout & PMLayoutMedian, in.fallBackToSquare, ratio);
+    };
     auto subgroupBlock = [&](unsigned columns) {
         if (!groups)
             return 0.0;
@@ -347,11 +355,11 @@ PMGroupViewLayoutResult PMGroupViewLayout(const PMGroupViewLayoutInput& in)
     if (!waterfall) {
         A = in.coverMode ? 1.0 / (in.coverAspectRatio > 0 ? in.coverAspectRatio : 1.46) : in.previewAspectRatio;
         if (layout & PMLayoutComputedAspectRatio)
-            PMGroupViewCalculateAspectRatio(ratios, movies, layout & PMLayoutMedian, in.fallBackToSquare, &A);
+            computeRatio(&A);
         H = std::max(W / A, minH) + band;
     } else {
         double computed = 1.0;
-        if (balance && PMGroupViewCalculateAspectRatio(ratios, movies, layout & PMLayoutMedian, in.fallBackToSquare, &computed))
+        if (balance && computeRatio(&computed))
             A = std::sqrt(computed);
         const double available = AH - 0.001 - 2.0 * S - subgroupBlock(C);
         H = waterfallHeight(C, W, available, 0, nullptr);

@@ -92,6 +92,13 @@ struct PMGroupViewLayoutInput {
     bool balanceRowHeight = false;
     int expansionPriority = -1;
     bool fallBackToSquare = false;
+    // The items' aspect ratio when the caller has it already (kept per content change):
+    // valid says whether it is given, found whether the items had any ratio.
+    struct {
+        bool valid = false;
+        bool found = false;
+        double ratio = 1.0;
+    } computedAspectRatio;
     double coverAspectRatio = 1.46;   // height over width
     double previewAspectRatio = 1.48; // width over height
     bool adjustsSpacingForGlass = false;

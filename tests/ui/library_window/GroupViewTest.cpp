@@ -9,6 +9,7 @@
 #include "library/model/PMPasteboard.h"
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMSliderExtremeView.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QScrollBar>
+#include <QtWidgets/QSlider>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -348,4 +350,67 @@ TEST_F(GroupView, FilesDroppedFromOutsideGoThroughTheDropRules)
     EXPECT_EQ(PMGroupView::interactionCounter(), 0u);
     ASSERT_EQ(group->rawChildren()->count(), 1);
     EXPECT_TRUE(PMMovie(group->rawChildren()->at(0)));
+}
+
+TEST(SliderExtremeView, JumpsTheSliderToItsEnd)
+{
+    QSlider slider(Qt::Horizontal);
+    slider.setRange(50, 400);
+    slider.setValue(200);
+    PMSliderExtremeView low, high;
+    low.setSlider(&slider);
+    high.setSlider(&slider);
+    high.setTag(1);
+    // Without a slider action it only moves the slider.
+    QTest::mouseClick(&high, Qt::LeftButton);
+    EXPECT_EQ(slider.value(), 400);
+    int sent = 0;
+    low.sliderAction = [&](QSlider* s) { sent += s == &slider; };
+    QTest::mouseClick(&low, Qt::LeftButton);
+    EXPECT_EQ(slider.value(), 50);
+    EXPECT_EQ(sent, 1);
+    // Alt runs the view's own action; a disabled slider ignores clicks.
+    int own = 0;
+    high.action = [&](PMSliderExtremeView*) { ++own; };
+    QTest::mouseClick(&high, Qt::LeftButton, Qt::AltModifier);
+    EXPECT_EQ(own, 1);
+    EXPECT_EQ(slider.value(), 50);
+    slider.setEnabled(false);
+    QTest::mouseClick(&high, Qt::LeftButton);
+    EXPECT_EQ(slider.value(), 50);
+}
+
+TEST_F(GroupView, EmptyOnlineContainerShowsTheArrowUnlessSearching)
+{
+    auto online = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Web")}, {QStringLiteral("Online"), true}});
+    grid->setRepresentedGroup(online);
+    grid->show();
+    grid->tileWithAdjustedSize(false, false, false);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return grid->arrowAlpha() >= 1.0; }, 3000));
+    grid->clear();
+    auto searching = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Web")}, {QStringLiteral("Online"), true}});
+    auto search = platform::Dictionary::make();
+    search->setValue(QStringLiteral("Searching"), true);
+    searching->setValue(QStringLiteral("Search"), Value(search));
+    grid->setRepresentedGroup(searching);
+    grid->tileWithAdjustedSize(false, false, false);
+    QTest::qWait(300);
+    EXPECT_EQ(grid->arrowAlpha(), 0.0);
+}
+
+TEST_F(GroupView, WaterfallKeepsItsFramesDuringALiveResizeUntilTheColumnsChange)
+{
+    defaults().setInteger(8, QStringLiteral("Preview Layout"));
+    defaults().setInteger(1, QStringLiteral("Adjust Preview Size"));
+    fill(30);
+    grid->show();
+    QTest::qWait(300); // the resize of showing is over
+    const QRectF before = grid->movieProxies()[1]->frame;
+    grid->resize(500, 300); // still 4 columns
+    EXPECT_TRUE(grid->isInLiveResize());
+    EXPECT_EQ(grid->movieProxies()[1]->frame, before);
+    grid->resize(600, 300); // 5 columns
+    EXPECT_EQ(grid->numberOfColumns(), 5u);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !grid->isInLiveResize(); }, 2000));
+    defaults().removeObjectForKey(QStringLiteral("Preview Layout"));
 }
