@@ -168,12 +168,22 @@ PMLibraryContainerPtr gPaintLibrary;
 void BM_PaintViewport(benchmark::State& state)
 {
     PMGroupView grid;
-    defaults().setDouble(72, QStringLiteral("Preview Width"));
+    defaults().setDouble(60, QStringLiteral("Preview Width"));
     grid.resize(2560, 1440);
+    grid.show();
+    QCoreApplication::processEvents();
     fillGrid(grid, gPaintLibrary);
     QImage surface(2560, 1440, QImage::Format_ARGB32_Premultiplied);
     grid.verticalScrollBar()->setValue(1000);
+    const bool fresh = state.range(0) == 1;
     for (auto _ : state) {
+        if (fresh) {
+            state.PauseTiming();
+            for (const PMGroupViewItemProxyPtr& proxy : grid.proxies())
+                if (proxy->view)
+                    proxy->view->rendered = QImage();
+            state.ResumeTiming();
+        }
         QPainter painter(&surface);
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.translate(0, -grid.visibleRect().top());
@@ -182,7 +192,8 @@ void BM_PaintViewport(benchmark::State& state)
     state.counters["tiles"] = grid.paintedTileCount();
     defaults().removeObjectForKey(QStringLiteral("Preview Width"));
 }
-BENCHMARK(BM_PaintViewport)->Unit(benchmark::kMillisecond);
+// Argument 0: the tiles' drawings are kept (scrolling, animating); 1: every tile drawn anew.
+BENCHMARK(BM_PaintViewport)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_RestoreSelection(benchmark::State& state)
 {
@@ -225,6 +236,7 @@ void settle(int ms)
 int gallery(const QString& home, const QString& out)
 {
     QDir().mkpath(out);
+    mainController().registerDefaultSettings();
     defaults().setBool(false, QStringLiteral("Cycle Through Index Image On Hover"));
     const PMLibraryContainerPtr group = makeLibrary(home, 2000, true, 5);
     for (const auto& record : gRecords)
@@ -241,8 +253,11 @@ int gallery(const QString& home, const QString& out)
         const char* name;
         int layout;
         bool hoverHeaders;
-    } shots[] = {{"uniform", 0, false}, {"scale-to-fit", 3, false}, {"waterfall", 8, false}, {"variable-height", 24, false}, {"mosaic", 56, true}};
+        double spacing;
+    } shots[] = {{"uniform-default-spacing", 0, false, 0}, {"uniform", 0, false, 8},        {"scale-to-fit", 3, false, 8},
+                 {"waterfall", 8, false, 8},              {"variable-height", 24, false, 8}, {"mosaic", 56, true, 8}};
     for (const Shot& shot : shots) {
+        defaults().setDouble(shot.spacing, QStringLiteral("Preview Spacing"));
         defaults().setInteger(shot.layout, QStringLiteral("Preview Layout"));
         defaults().setBool(shot.hoverHeaders, QStringLiteral("Hover Preview Headers"));
         fillGrid(*grid, group);

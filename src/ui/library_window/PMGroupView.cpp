@@ -922,25 +922,99 @@ void PMGroupView::loadPictures(PMGroupViewItemProxy& proxy, bool visible)
     if (!movie)
         return;
     QPointer<QWidget> port(viewport());
-    movie->loadCoverImageAndPosterImageForFrame(proxy.frame, visible, 2, [port] {
+    auto redraw = [port] {
         if (port)
             port->update();
-    });
+    };
+    if (!movie->cachedPosterImage() && !movie->cachedCoverImage()) {
+        // The first pictures are reduced copies: once they are in, a tile larger than they
+        // are asks for the full pictures.
+        std::weak_ptr<PMMovieRepresentationOriginal> weak = movie->original().sharedOriginal();
+        const QRectF frame = proxy.frame;
+        movie->loadCoverImageAndPosterImageForFrame(frame, visible, 2, [port, weak, frame, redraw] {
+            redraw();
+            if (auto record = weak.lock(); record && port)
+                record->loadCoverImageAndPosterImageForFrame(frame, true, 1, redraw);
+        });
+    } else {
+        movie->loadCoverImageAndPosterImageForFrame(proxy.frame, visible, 1, redraw);
+    }
 }
 
 // ---- Drawing
+
+PMGroupView::DrawSettings PMGroupView::drawSettings() const
+{
+    DrawSettings d;
+    d.dark = PMIsDarkMode();
+    d.coverMode = coverMode();
+    d.layout = currentLayout();
+    d.staticLabels = d.coverMode ? !boolDefault(QStringLiteral("Hover Cover Headers"), true) : !boolDefault(QStringLiteral("Hover Preview Headers"), false);
+    d.placeholders = boolDefault(QStringLiteral("Draw Color Thumbnail Placeholders"), true);
+    const double S = spacing();
+    d.radius = defaults().objectForKey(QStringLiteral("Thumbnail Corner Radius")).isNumber() ? defaults().doubleForKey(QStringLiteral("Thumbnail Corner Radius"))
+                                                                                              : (S < 1.5 ? 0.0 : std::min(S, 3.0));
+    d.scale = std::max(1.0, devicePixelRatioF());
+    if (!(d == m_drawSettings)) {
+        m_drawSettings = d;
+        ++m_drawSettingsGeneration;
+    }
+    return d;
+}
+
+platform::ImagePtr PMGroupView::tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const
+{
+    PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
+    if (!movie)
+        return nullptr;
+    platform::ImagePtr image = settings.coverMode ? movie->cachedCoverImage() : movie->cachedPosterImage();
+    if (!image)
+        image = settings.coverMode ? movie->cachedPosterImage() : movie->cachedCoverImage();
+    return image;
+}
 
 void PMGroupView::drawTile(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const
 {
     if (rect.isEmpty())
         return;
+    const DrawSettings settings = drawSettings();
+    const platform::ImagePtr image = tilePicture(proxy, settings);
+    PMGroupViewTile* tile = proxy.view.get();
+    if (!tile) {
+        painter.save();
+        painter.setOpacity(alpha);
+        drawTileContent(painter, proxy, rect, settings, image);
+        painter.restore();
+        return;
+    }
+    // The tile's drawing is kept at its size and drawn again only when what it shows
+    // changes; a tile that is moving is drawn from it, stretched.
+    const QSize size = proxy.frame.size().toSize().expandedTo(QSize(1, 1));
+    const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration};
+    if (tile->rendered.isNull() || !(tile->renderedKey == key)) {
+        QImage rendered(size * settings.scale, QImage::Format_ARGB32_Premultiplied);
+        rendered.setDevicePixelRatio(settings.scale);
+        rendered.fill(Qt::transparent);
+        QPainter p(&rendered);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setFont(painter.font());
+        drawTileContent(p, proxy, QRectF(QPointF(0, 0), QSizeF(size)), settings, image);
+        p.end();
+        tile->rendered = std::move(rendered);
+        tile->renderedKey = key;
+    }
     painter.save();
     painter.setOpacity(alpha);
-    const bool dark = PMIsDarkMode();
-    const double S = spacing();
-    const double radius = defaults().objectForKey(QStringLiteral("Thumbnail Corner Radius")).isNumber()
-                              ? defaults().doubleForKey(QStringLiteral("Thumbnail Corner Radius"))
-                              : (S < 1.5 ? 0.0 : std::min(S, 3.0));
+    painter.drawImage(rect, tile->rendered);
+    painter.restore();
+}
+
+void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings,
+                                  const platform::ImagePtr& image) const
+{
+    painter.save();
+    const bool dark = settings.dark;
+    const double radius = settings.radius;
     const QString name = itemName(proxy.selectedItem());
     const QColor highlight = QGuiApplication::palette().highlight().color();
     QFont font = painter.font();
@@ -955,7 +1029,6 @@ void PMGroupView::drawTile(QPainter& painter, const PMGroupViewItemProxy& proxy,
         painter.restore();
         return;
     }
-    const PMGroupViewLayoutInput settings = layoutInput(false);
     const bool staticLabels = settings.staticLabels;
     QRectF picture = rect;
     QRectF label;
@@ -965,15 +1038,9 @@ void PMGroupView::drawTile(QPainter& painter, const PMGroupViewItemProxy& proxy,
     }
     const QPainterPath clip = PMRoundedRectPath(picture, radius);
     // The picture: cropped to fill, or whole with scale to fit.
-    platform::ImagePtr image;
     PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
-    if (movie) {
-        image = coverMode() ? movie->cachedCoverImage() : movie->cachedPosterImage();
-        if (!image)
-            image = coverMode() ? movie->cachedPosterImage() : movie->cachedCoverImage();
-    }
     QColor placeholder = dark ? QColor(60, 60, 60) : QColor(215, 215, 215);
-    if (movie && boolDefault(QStringLiteral("Draw Color Thumbnail Placeholders"), true)) {
+    if (movie && settings.placeholders) {
         const Value stored = movie->userSettings()->value(QStringLiteral("RGB"));
         const QStringList rgb = stored.isString() ? stored.string().split(QLatin1Char('/')) : QStringList();
         if (rgb.size() == 3)
@@ -981,7 +1048,9 @@ void PMGroupView::drawTile(QPainter& painter, const PMGroupViewItemProxy& proxy,
     }
     painter.save();
     painter.setClipPath(clip, Qt::IntersectClip);
-    painter.fillRect(picture, placeholder);
+    const bool fits = (settings.layout & PMLayoutScaleToFit) && !PMIsWaterfallLayout(settings.layout);
+    if (!(image && image->isValid() && fits))
+        painter.fillRect(picture, placeholder);
     if (image && image->isValid()) {
         const QImage& pixels = image->pixels();
         const QSizeF size = pixels.size();
@@ -989,7 +1058,7 @@ void PMGroupView::drawTile(QPainter& painter, const PMGroupViewItemProxy& proxy,
         QRectF target = picture;
         const double pictureRatio = size.width() / std::max(1.0, size.height());
         const double tileRatio = picture.width() / std::max(1.0, picture.height());
-        if (currentLayout() & PMLayoutScaleToFit && !PMIsWaterfallLayout(currentLayout())) {
+        if (fits) {
             if (pictureRatio > tileRatio)
                 target.setHeight(picture.width() / pictureRatio), target.moveTop(picture.top() + (picture.height() - target.height()) / 2);
             else
@@ -1005,7 +1074,7 @@ void PMGroupView::drawTile(QPainter& painter, const PMGroupViewItemProxy& proxy,
         const bool simplified = m_isInLiveScroll && proxy.view;
         if (simplified)
             proxy.view->simplified = true;
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified && !(proxy.view && proxy.view->simplified));
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified);
         painter.drawImage(target, pixels, source);
     }
     if (!staticLabels && proxy.view && proxy.view->hovering) {

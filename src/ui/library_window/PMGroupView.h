@@ -6,6 +6,7 @@
 // every tile.
 #pragma once
 
+#include "platform/Image.h"
 #include "platform/Responder.h"
 #include "platform/Value.h"
 #include "ui/library_window/PMGroupViewLayout.h"
@@ -14,6 +15,8 @@
 #include <QtCore/QHash>
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
+#include <QtGui/QFont>
+#include <QtGui/QImage>
 #include <QtWidgets/QAbstractScrollArea>
 
 #include <functional>
@@ -36,6 +39,16 @@ public:
     QRectF startFrame; // where an animation started
     QRectF shownFrame; // where the tile is drawn now
     bool simplified = false;
+    // The tile as last drawn, reused while nothing it shows has changed.
+    QImage rendered;
+    struct RenderKey {
+        const void* image = nullptr;
+        QSize size;
+        bool selected = false;
+        bool hovering = false;
+        quint64 settings = 0;
+        bool operator==(const RenderKey&) const = default;
+    } renderedKey;
 
     void setSelected(bool flag) { selected = flag; }
     void setCanHover(bool flag)
@@ -49,6 +62,8 @@ public:
     {
         const bool was = simplified;
         simplified = false;
+        if (was)
+            rendered = QImage(); // drawn in full next time
         return was;
     }
 };
@@ -255,6 +270,23 @@ private:
     std::vector<PMGroupViewTilePtr> m_simplifiedDisplayViews;
     void endSimplifiedDisplay();
     QTimer m_arrowTimer;
+    // What drawing a tile reads, gathered once per paint.
+    struct DrawSettings {
+        bool dark = false;
+        bool staticLabels = false;
+        bool placeholders = true;
+        bool coverMode = false;
+        unsigned layout = 0;
+        double radius = 0;
+        double scale = 1;
+        bool operator==(const DrawSettings&) const = default;
+    };
+    DrawSettings drawSettings() const;
+    mutable DrawSettings m_drawSettings;
+    mutable quint64 m_drawSettingsGeneration = 1;
+    void drawTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings,
+                         const platform::ImagePtr& image) const;
+    platform::ImagePtr tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const;
 
     // Animation
     QVariantAnimation* m_animation = nullptr;
