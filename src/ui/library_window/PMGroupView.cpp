@@ -62,7 +62,7 @@ QString itemID(const Value& item)
 
 // ---- Colours -----------------------------------------------------------------------
 
-QColor PMGroupViewBackgroundColorWithAlpha(double alpha, double darken)
+QColor PMGroupView::backgroundColorWithAlpha(double alpha, double darken)
 {
     const bool dark = PMIsDarkMode();
     const QString key = dark ? QStringLiteral("Stage Gray: Dark") : QStringLiteral("Stage Gray: Light");
@@ -74,17 +74,17 @@ QColor PMGroupViewBackgroundColorWithAlpha(double alpha, double darken)
     return QColor::fromRgbF(float(white), float(white), float(white), float(std::clamp(alpha, 0.0, 1.0)));
 }
 
-QColor PMGroupViewBackgroundColor()
+QColor PMGroupView::backgroundColor()
 {
-    return PMGroupViewBackgroundColorWithAlpha(1.0, -1);
+    return PMGroupView::backgroundColorWithAlpha(1.0, -1);
 }
 
-QColor PMGroupViewBorderColor()
+QColor PMGroupView::borderColor()
 {
     const bool dark = PMIsDarkMode();
     if (PMShouldIncreaseContrast())
         return dark ? QColor::fromRgbF(1, 1, 1, 0.95f) : QColor::fromRgbF(0, 0, 0, 0.95f);
-    return dark ? PMGroupViewBackgroundColorWithAlpha(1.0, 0.07) : QColor::fromRgbF(0, 0, 0, 0.2f);
+    return dark ? PMGroupView::backgroundColorWithAlpha(1.0, 0.07) : QColor::fromRgbF(0, 0, 0, 0.2f);
 }
 
 void PMGroupViewSelectionWindow::drawOverlayInBounds(QPainter& painter, const QRectF& bounds, const PMGroupViewSelectionWindow& window)
@@ -146,16 +146,16 @@ PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
     m_liveResizeTimer.setSingleShot(true);
     connect(&m_liveResizeTimer, &QTimer::timeout, this, [this] {
         m_inLiveResize = false;
-        if (!m_proxies.empty())
+        if (!_proxies.empty())
             tileWithAdjustedSize(true, false, false);
     });
     // The arrow of an empty online container fades in while it slides up.
     m_arrowTimer.setInterval(20);
     connect(&m_arrowTimer, &QTimer::timeout, this, [this] {
-        if (m_arrowAlpha < 0.96) {
-            m_arrowAlpha += 0.08;
+        if (_arrowAlpha < 0.96) {
+            _arrowAlpha += 0.08;
         } else {
-            m_arrowAlpha = 1.0;
+            _arrowAlpha = 1.0;
             m_arrowTimer.stop();
         }
         viewport()->update();
@@ -174,67 +174,78 @@ PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
     });
 
     // A live scroll: one load at a time while the thumb is held.
-    connect(verticalScrollBar(), &QScrollBar::sliderPressed, this, [this] {
-        if (m_isInLiveScroll)
-            return;
-        m_isInLiveScroll = true;
-        PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(1);
-        ++interactionCounter();
-    });
-    connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, [this] {
-        if (!m_isInLiveScroll)
-            return;
-        m_isInLiveScroll = false;
-        QTimer::singleShot(1000, this, [] { PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0); });
-        if (interactionCounter() > 0)
-            --interactionCounter();
-        if (interactionCounter() == 0) {
-            // Tiles drawn simplified during the scroll are drawn in full again, those on
-            // screen first, one per turn of the event loop.
-            const QRectF visible = visibleRect();
-            m_simplifiedDisplayViews.clear();
-            std::vector<PMGroupViewTilePtr> later;
-            for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
-                if (proxy->view && proxy->view->didSimplifyDisplay())
-                    (proxy->frame.intersects(visible) ? m_simplifiedDisplayViews : later).push_back(proxy->view);
-            m_simplifiedDisplayViews.insert(m_simplifiedDisplayViews.end(), later.begin(), later.end());
-            if (!m_simplifiedDisplayViews.empty())
-                QTimer::singleShot(0, this, [this] { endSimplifiedDisplay(); });
-        }
-    });
+    connect(verticalScrollBar(), &QScrollBar::sliderPressed, this, [this] { beginLiveScroll(); });
+    connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, [this] { endLiveScroll(); });
 
     // Pictures whose aspect ratio became known re-lay a waterfall out after a second.
-    platform::NotificationCenter::defaultCenter().addObserver(this, kLayoutUpdateNotification, nullptr, [this](const platform::Notification&) {
-        m_ratiosValid = false;
-        if (!PMIsWaterfallLayout(currentLayout()))
-            return;
-        QTimer* timer = findChild<QTimer*>(QStringLiteral("waterfall"));
-        if (!timer) {
-            timer = new QTimer(this);
-            timer->setObjectName(QStringLiteral("waterfall"));
-            timer->setSingleShot(true);
-            connect(timer, &QTimer::timeout, this, [this] {
-                if (PMIsWaterfallLayout(currentLayout()))
-                    tileWithAdjustedSize(true, false, true);
-            });
-        }
-        timer->start(1000);
+    _waterfallTimer.setSingleShot(true);
+    connect(&_waterfallTimer, &QTimer::timeout, this, [this] {
+        if (PMIsWaterfallLayout(currentLayout()))
+            tileWithAdjustedSize(true, false, true);
     });
+    platform::NotificationCenter::defaultCenter().addObserver(this, kLayoutUpdateNotification, nullptr,
+                                                              [this](const platform::Notification&) { updateWaterfall(); });
+}
+
+void PMGroupView::updateWaterfall()
+{
+    m_ratiosValid = false;
+    if (PMIsWaterfallLayout(currentLayout()))
+        _waterfallTimer.start(1000);
+}
+
+void PMGroupView::beginLiveScroll()
+{
+    if (_isInLiveScroll)
+        return;
+    _isInLiveScroll = true;
+    PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(1);
+    ++interactionCounter();
+}
+
+void PMGroupView::endLiveScroll()
+{
+    if (!_isInLiveScroll)
+        return;
+    _isInLiveScroll = false;
+    QTimer::singleShot(1000, this, [] { PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0); });
+    if (interactionCounter() > 0)
+        --interactionCounter();
+    if (interactionCounter() == 0) {
+        // Tiles drawn simplified during the scroll are drawn in full again, those on
+        // screen first, one per turn of the event loop.
+        const QRectF visible = visibleRect();
+        _simplifiedDisplayViews.clear();
+        std::vector<PMGroupViewTilePtr> later;
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+            if (proxy->view && proxy->view->didSimplifyDisplay())
+                (proxy->frame.intersects(visible) ? _simplifiedDisplayViews : later).push_back(proxy->view);
+        _simplifiedDisplayViews.insert(_simplifiedDisplayViews.end(), later.begin(), later.end());
+        if (!_simplifiedDisplayViews.empty())
+            QTimer::singleShot(0, this, [this] { endSimplifiedDisplay(); });
+    }
+}
+
+
+void PMGroupView::animateMask()
+{
+    if (!m_arrowTimer.isActive())
+        m_arrowTimer.start();
 }
 
 void PMGroupView::endSimplifiedDisplay()
 {
-    if (m_isInLiveScroll)
+    if (_isInLiveScroll)
         return;
-    while (!m_simplifiedDisplayViews.empty()) {
-        const PMGroupViewTilePtr view = m_simplifiedDisplayViews.front();
-        m_simplifiedDisplayViews.erase(m_simplifiedDisplayViews.begin());
+    while (!_simplifiedDisplayViews.empty()) {
+        const PMGroupViewTilePtr view = _simplifiedDisplayViews.front();
+        _simplifiedDisplayViews.erase(_simplifiedDisplayViews.begin());
         if (view->endSimplifiedDisplay()) {
             viewport()->update();
             break;
         }
     }
-    if (!m_simplifiedDisplayViews.empty())
+    if (!_simplifiedDisplayViews.empty())
         QTimer::singleShot(0, this, [this] { endSimplifiedDisplay(); });
 }
 
@@ -243,9 +254,9 @@ PMGroupView::~PMGroupView()
     platform::NotificationCenter::defaultCenter().removeObserver(this);
     if (m_animation->state() == QAbstractAnimation::Running)
         PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0);
-    if (m_isDragTarget && interactionCounter() > 0)
+    if (_isDragTarget && interactionCounter() > 0)
         --interactionCounter();
-    if (m_isInLiveScroll && interactionCounter() > 0)
+    if (_isInLiveScroll && interactionCounter() > 0)
         --interactionCounter();
 }
 
@@ -279,6 +290,21 @@ double PMGroupView::coverOverlayAlpha()
     return v.isNull() ? 1.0 : double(float(defaults().doubleForKey(QStringLiteral("Cover Overlay Alpha"))));
 }
 
+void PMGroupView::setCoverOverlayAlpha(double alpha)
+{
+    defaults().setDouble(double(float(alpha)), QStringLiteral("Cover Overlay Alpha"));
+}
+
+double PMGroupView::coverOverlayPosition()
+{
+    return defaults().doubleForKey(QStringLiteral("Cover Overlay Position"));
+}
+
+void PMGroupView::setCoverOverlayPosition(double position)
+{
+    defaults().setDouble(position, QStringLiteral("Cover Overlay Position"));
+}
+
 double PMGroupView::previewViewWidthForContainer(const std::shared_ptr<PMLibraryContainer>& container)
 {
     const bool individual = defaults().boolForKey(QStringLiteral("Individual Preview Widths"));
@@ -301,7 +327,7 @@ double PMGroupView::previewViewWidthForContainer(const std::shared_ptr<PMLibrary
     return 191.0;
 }
 
-void PMGroupView::setPreviewWidthForContainer(double width, const std::shared_ptr<PMLibraryContainer>& container)
+void PMGroupView::setPreviewWidth(double width, const std::shared_ptr<PMLibraryContainer>& container)
 {
     const QString key = coverMode() ? QStringLiteral("Cover Width") : QStringLiteral("Preview Width");
     defaults().setDouble(width, key);
@@ -319,7 +345,7 @@ unsigned PMGroupView::currentLayout()
 
 void PMGroupView::setRepresentedGroup(const std::shared_ptr<PMLibraryContainer>& group)
 {
-    m_representedGroup = group;
+    _representedGroup = group;
 }
 
 void PMGroupView::addItem(const Value& item)
@@ -352,11 +378,11 @@ void PMGroupView::addItem(const Value& item)
                 }
         }
     }
-    const QString groupKey = m_representedGroup ? m_representedGroup->uniqueLibraryID() : QString();
+    const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
     PMGroupViewItemProxyPtr proxy;
     if (m_hasProxyDump) {
-        auto bucket = m_proxyDump.find(groupKey);
-        if (bucket != m_proxyDump.end())
+        auto bucket = _proxyDump.find(groupKey);
+        if (bucket != _proxyDump.end())
             proxy = bucket->take(itemID(shown));
     }
     if (proxy) {
@@ -369,8 +395,8 @@ void PMGroupView::addItem(const Value& item)
     proxy->representedItem = shown;
     proxy->equivalentContainer = equivalent;
     proxy->isGroup = isGroup;
-    m_proxies.push_back(proxy);
-    (isGroup ? m_groupProxies : m_movieProxies).push_back(proxy);
+    _proxies.push_back(proxy);
+    (isGroup ? _groupProxies : _movieProxies).push_back(proxy);
     m_ratiosValid = false;
 }
 
@@ -379,20 +405,20 @@ void PMGroupView::clear()
     if (m_hasProxyDump)
         m_clearProxyDumpTimer.stop();
     m_hasProxyDump = true;
-    const QString groupKey = m_representedGroup ? m_representedGroup->uniqueLibraryID() : QString();
-    auto& bucket = m_proxyDump[groupKey];
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies) {
+    const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
+    auto& bucket = _proxyDump[groupKey];
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
         bucket.insert(itemID(proxy->representedItem), proxy);
         proxy->view.reset();
     }
-    m_proxies.clear();
-    m_groupProxies.clear();
-    m_movieProxies.clear();
+    _proxies.clear();
+    _groupProxies.clear();
+    _movieProxies.clear();
     m_indexed.clear();
     m_index.rebuild({});
     m_movingTiles.clear();
-    m_representedGroup.reset();
-    m_numberOfColumns = 0;
+    _representedGroup.reset();
+    _numberOfColumns = 0;
     m_ratiosValid = false;
     viewport()->update();
     m_clearProxyDumpTimer.start(1000);
@@ -400,7 +426,7 @@ void PMGroupView::clear()
 
 void PMGroupView::clearProxyDump()
 {
-    m_proxyDump.clear();
+    _proxyDump.clear();
     m_hasProxyDump = false;
 }
 
@@ -410,7 +436,7 @@ PMGroupViewTilePtr PMGroupView::previewViewForMovieRepresentation(const Value& r
     if (!wanted)
         return nullptr;
     const Value self = wanted->nonProxySelf();
-    for (const PMGroupViewItemProxyPtr& proxy : m_movieProxies)
+    for (const PMGroupViewItemProxyPtr& proxy : _movieProxies)
         if (PMLibraryItem* item = PMItem(proxy->representedItem); item && PMIsSameItem(item->nonProxySelf(), self))
             return proxy->view;
     return nullptr;
@@ -420,7 +446,7 @@ PMGroupViewItemProxyPtr PMGroupView::proxyForPreviewView(const PMGroupViewTilePt
 {
     if (!view)
         return nullptr;
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
         if (proxy->view == view)
             return proxy;
     return nullptr;
@@ -430,7 +456,7 @@ PMGroupViewItemProxyPtr PMGroupView::proxyForPreviewView(const PMGroupViewTilePt
 
 void PMGroupView::getSelectedItems(Array& items, std::vector<PMGroupViewItemProxyPtr>* proxies, std::vector<PMGroupViewTilePtr>* views) const
 {
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies) {
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
         if (!proxy->selected)
             continue;
         items.append(proxy->selectedItem());
@@ -456,6 +482,14 @@ std::vector<PMGroupViewItemProxyPtr> PMGroupView::selectedProxies() const
     return proxies;
 }
 
+std::vector<PMGroupViewTilePtr> PMGroupView::selectedPreviewViews() const
+{
+    Array items;
+    std::vector<PMGroupViewTilePtr> views;
+    getSelectedItems(items, nullptr, &views);
+    return views;
+}
+
 void PMGroupView::selectItems(const ArrayPtr& items, const std::vector<PMGroupViewItemProxyPtr>& proxies, const QStringList& ids,
                               bool byDeselectingOthers, bool orSelectAll, bool scrollToVisible, bool spotlight)
 {
@@ -472,7 +506,7 @@ void PMGroupView::selectItems(const ArrayPtr& items, const std::vector<PMGroupVi
     const double S = spacing();
     QRectF united;
     PMGroupViewItemProxyPtr firstSelected;
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies) {
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
         const Value& item = proxy->selectedItem();
         const bool select = orSelectAll || (item.isObject() && itemSet.contains(item.objectPointer())) || proxySet.contains(proxy.get())
                             || (!idSet.isEmpty() && idSet.contains(itemID(item)));
@@ -524,12 +558,12 @@ void PMGroupView::selectToProxy(const PMGroupViewItemProxyPtr& target)
 {
     if (!target)
         return;
-    auto anchor = std::find_if(m_proxies.begin(), m_proxies.end(), [](const PMGroupViewItemProxyPtr& p) { return p->selected; });
-    if (anchor == m_proxies.end()) {
+    auto anchor = std::find_if(_proxies.begin(), _proxies.end(), [](const PMGroupViewItemProxyPtr& p) { return p->selected; });
+    if (anchor == _proxies.end()) {
         target->setSelected(true);
     } else {
         bool inRange = false;
-        for (const PMGroupViewItemProxyPtr& proxy : m_proxies) {
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
             const bool isEnd = proxy == *anchor || proxy == target;
             if (isEnd && !inRange) {
                 inRange = true;
@@ -551,7 +585,7 @@ void PMGroupView::selectToProxy(const PMGroupViewItemProxyPtr& target)
 
 void PMGroupView::spotlightProxy(const PMGroupViewItemProxyPtr& proxy)
 {
-    if (!proxy || !window() || std::find(m_proxies.begin(), m_proxies.end(), proxy) == m_proxies.end())
+    if (!proxy || !window() || std::find(_proxies.begin(), _proxies.end(), proxy) == _proxies.end())
         return;
     window()->raise();
     window()->activateWindow();
@@ -562,9 +596,9 @@ void PMGroupView::spotlightProxy(const PMGroupViewItemProxyPtr& proxy)
 
 void PMGroupView::moveSelection(int key, bool extend)
 {
-    if (m_movieProxies.empty())
+    if (_movieProxies.empty())
         return;
-    const auto& movies = m_movieProxies;
+    const auto& movies = _movieProxies;
     const std::ptrdiff_t n = std::ptrdiff_t(movies.size());
     std::ptrdiff_t first = -1, last = -1;
     for (std::ptrdiff_t i = 0; i < n; ++i)
@@ -624,9 +658,17 @@ void PMGroupView::moveSelection(int key, bool extend)
 
 // ---- Layout
 
-QSizeF PMGroupView::canvasSize() const
+QRectF PMGroupView::usableRectRelativeToEnclosingScrollView() const
 {
-    return QSizeF(viewport()->size());
+    return QRectF(viewport()->geometry());
+}
+
+QSizeF PMGroupView::canvasSizeWithCurrentWidth(double* currentWidth) const
+{
+    const QSizeF size = usableRectRelativeToEnclosingScrollView().size();
+    if (currentWidth)
+        *currentWidth = size.width();
+    return size;
 }
 
 PMGroupViewLayoutInput PMGroupView::layoutInput(bool adjust) const
@@ -636,15 +678,16 @@ PMGroupViewLayoutInput PMGroupView::layoutInput(bool adjust) const
     in.layout = currentLayout();
     in.coverMode = cover;
     in.coverOverlayAlpha = cover ? coverOverlayAlpha() : 0.0;
-    in.subgroupCount = m_groupProxies.size();
-    in.baseWidth = previewViewWidthForContainer(m_representedGroup);
+    in.subgroupCount = _groupProxies.size();
+    in.baseWidth = previewViewWidthForContainer(_representedGroup);
     in.spacing = spacing();
     in.canvas = canvasSize();
     in.adjust = adjust;
     const QString adjustKey = cover ? QStringLiteral("Adjust Cover Size") : QStringLiteral("Adjust Preview Size");
     in.adjustSize = defaults().objectForKey(adjustKey).isNull() ? 1 : defaults().integerForKey(adjustKey);
     in.fullyInteractive = isFullyInteractiveGroupView();
-    const QString thresholdKey = adjustKey + QStringLiteral(": Delta Compensation Threshold");
+    const QString thresholdKey = cover ? QStringLiteral("Adjust Cover Size: Delta Compensation Threshold")
+                                       : QStringLiteral("Adjust Preview Size: Delta Compensation Threshold");
     if (defaults().objectForKey(thresholdKey).isNumber())
         in.deltaCompensationThreshold = defaults().doubleForKey(thresholdKey);
     in.heightFitSingleRowOnly = boolDefault(QStringLiteral("Height Fit: Single Row Only"), true);
@@ -671,39 +714,38 @@ PMGroupViewLayoutInput PMGroupView::layoutInput(bool adjust) const
     in.subgroupColumnThreshold = threshold(QStringLiteral("Arrange Subgroups In Columns"));
     in.movieColumnThreshold = threshold(QStringLiteral("Arrange Thumbnails In Columns"));
     in.backingScale = devicePixelRatioF();
+    in.adjustsSpacingForGlass = _adjustsSpacingForGlass;
+    in.hasScopeBar = _hasScopeBar;
     return in;
 }
 
 void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, bool animate)
 {
-    m_isTiling = true;
+    _isTiling = true;
     const bool animated = animate && animationSuppressionCounter() == 0 && isVisible() && window()->isVisible();
     if (!animated)
         ++animationSuppressionCounter();
 
     // An empty online container: the arrow comes in unless a search runs.
-    if (m_representedGroup && m_representedGroup->isOnlineItem() && m_movieProxies.empty()) {
-        const platform::DictionaryPtr search = m_representedGroup->value(QStringLiteral("Search")).dictionary();
+    if (_representedGroup && _representedGroup->isOnlineItem() && _movieProxies.empty()) {
+        const platform::DictionaryPtr search = _representedGroup->value(QStringLiteral("Search")).dictionary();
         const bool searching = search && search->value(QStringLiteral("Searching")).toBool();
         if (searching) {
-            m_arrowAlpha = 0;
+            _arrowAlpha = 0;
             m_arrowTimer.stop();
-        } else if (m_arrowAlpha < 0.1)
-            QTimer::singleShot(100, this, [this] {
-                if (!m_arrowTimer.isActive())
-                    m_arrowTimer.start();
-            });
+        } else if (_arrowAlpha < 0.1)
+            QTimer::singleShot(100, this, [this] { animateMask(); });
     } else {
-        m_arrowAlpha = 0;
+        _arrowAlpha = 0;
         m_arrowTimer.stop();
     }
     PMGroupViewLayoutInput in = layoutInput(adjust);
     // The ratios of the movies, kept until the content changes.
     if (!m_ratiosValid) {
         m_aspectRatioCache.valid = false;
-        m_ratios.resize(m_movieProxies.size());
-        for (std::size_t i = 0; i < m_movieProxies.size(); ++i) {
-            PMMovieRepresentationPrototype* movie = PMMovie(m_movieProxies[i]->representedItem);
+        m_ratios.resize(_movieProxies.size());
+        for (std::size_t i = 0; i < _movieProxies.size(); ++i) {
+            PMMovieRepresentationPrototype* movie = PMMovie(_movieProxies[i]->representedItem);
             m_ratios[i] = movie ? movie->thumbnailImageAspectRatio() : -1.0;
         }
         m_ratiosValid = true;
@@ -711,7 +753,7 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     const bool median = in.layout & PMLayoutMedian;
     if (!m_aspectRatioCache.valid || m_aspectRatioCache.median != median || m_aspectRatioCache.fallBack != in.fallBackToSquare) {
         double ratio = 1.0;
-        m_aspectRatioCache.found = PMGroupViewCalculateAspectRatio(m_ratios.data(), m_ratios.size(), median, in.fallBackToSquare, &ratio);
+        m_aspectRatioCache.found = calculateAspectRatio(m_ratios.data(), m_ratios.size(), median, in.fallBackToSquare, &ratio);
         m_aspectRatioCache.ratio = ratio;
         m_aspectRatioCache.median = median;
         m_aspectRatioCache.fallBack = in.fallBackToSquare;
@@ -722,31 +764,31 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     in.computedAspectRatio.ratio = m_aspectRatioCache.ratio;
     in.movieRatios = m_ratios;
     // During a live resize the waterfall family keeps its frames until the column count changes.
-    const unsigned columns = PMGroupViewNumberOfColumns(in.baseWidth, in.spacing, in.canvas.width());
+    const unsigned columns = numberOfColumnsForWidth(in.baseWidth, in.spacing, in.canvas.width());
     const bool keep = m_inLiveResize && PMIsWaterfallLayout(m_layout.layout) && PMIsWaterfallLayout(in.layout) && columns == m_liveResizeColumns
-                      && m_layout.movieFrames.size() == m_movieProxies.size() && m_layout.subgroupFrames.size() == m_groupProxies.size();
+                      && m_layout.movieFrames.size() == _movieProxies.size() && m_layout.subgroupFrames.size() == _groupProxies.size();
     m_liveResizeColumns = columns;
     if (!keep)
         m_layout = PMGroupViewLayout(in);
     else
         m_layout.viewSize.setWidth(in.canvas.width());
-    m_numberOfColumns = m_layout.numberOfColumns;
-    m_combinedHeight = m_layout.combinedHeight;
-    m_separatorY = m_layout.separatorY;
+    _numberOfColumns = m_layout.numberOfColumns;
+    _combinedHeight = m_layout.combinedHeight;
+    _separatorY = m_layout.separatorY;
     m_contentSize = m_layout.viewSize;
     PMSetAlwaysShownTileHeaderHeight(in.staticLabels ? PMGroupViewLabelBand : 0.0);
 
     // Frames to proxies; movies in the local drag order while a drag is over the grid.
-    for (std::size_t i = 0; i < m_groupProxies.size(); ++i)
-        m_groupProxies[i]->frame = m_layout.subgroupFrames[i];
-    const auto& movieOrder = (m_isDragTarget && m_localDragMovieProxies) ? *m_localDragMovieProxies : m_movieProxies;
+    for (std::size_t i = 0; i < _groupProxies.size(); ++i)
+        _groupProxies[i]->frame = m_layout.subgroupFrames[i];
+    const auto& movieOrder = (_isDragTarget && _localDragMovieProxies) ? *_localDragMovieProxies : _movieProxies;
     for (std::size_t i = 0; i < movieOrder.size() && i < m_layout.movieFrames.size(); ++i)
         movieOrder[i]->frame = m_layout.movieFrames[i];
     std::vector<QRectF> frames;
-    frames.reserve(m_proxies.size());
+    frames.reserve(_proxies.size());
     m_indexed.clear();
-    m_indexed.reserve(m_proxies.size());
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies) {
+    m_indexed.reserve(_proxies.size());
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
         frames.push_back(proxy->frame);
         m_indexed.push_back(proxy.get());
     }
@@ -765,7 +807,12 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     preparePreviewViewsInRect(visibleRect());
     if (animated && !m_movingTiles.empty()) {
         PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(1);
-        m_animation->setDuration(int(kAnimationSeconds * 1000));
+        // Control held slows the animation down to "Slow-Motion Animation Duration" seconds.
+        double seconds = kAnimationSeconds;
+        const std::int64_t slow = defaults().integerForKey(QStringLiteral("Slow-Motion Animation Duration"));
+        if ((QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) && slow > 0)
+            seconds = double(slow);
+        m_animation->setDuration(int(seconds * 1000));
         m_animation->start();
     }
     viewport()->update();
@@ -775,12 +822,12 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
             if (animationSuppressionCounter() > 0)
                 --animationSuppressionCounter();
         });
-    m_isTiling = false;
+    _isTiling = false;
 }
 
 QSizeF PMGroupView::tiledSize() const
 {
-    const auto& longer = m_groupProxies.size() > m_movieProxies.size() ? m_groupProxies : m_movieProxies;
+    const auto& longer = _groupProxies.size() > _movieProxies.size() ? _groupProxies : _movieProxies;
     double right = 0;
     for (std::size_t i = 0; i < longer.size(); ++i) {
         const double r = longer[i]->frame.right();
@@ -789,12 +836,12 @@ QSizeF PMGroupView::tiledSize() const
         right = r;
     }
     const double x = longer.empty() ? 0.0 : longer.front()->frame.x();
-    return QSizeF(std::round(x + right), std::round(m_combinedHeight));
+    return QSizeF(std::round(x + right), std::round(_combinedHeight));
 }
 
 void PMGroupView::updatePreviousFrames()
 {
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
         proxy->previousFrame = proxy->frame;
 }
 
@@ -843,7 +890,7 @@ PMGroupViewItemProxyPtr PMGroupView::proxyAt(QPointF gridPoint) const
     std::vector<PMGroupViewItemProxy*> hits;
     proxiesInRect(QRectF(gridPoint, QSizeF(0.01, 0.01)), hits);
     for (PMGroupViewItemProxy* hit : hits)
-        for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
             if (proxy.get() == hit)
                 return proxy;
     return nullptr;
@@ -857,19 +904,19 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
     QSet<PMGroupViewItemProxy*> keep(visible.begin(), visible.end());
     // Tiles coming from a place on screen stay while they move away.
     if (!suppressed)
-        for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
             if (proxy->view && proxy->previousFrame.intersects(rect))
                 keep.insert(proxy.get());
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies) {
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
         PMGroupViewItemProxy& p = *proxy;
-        if ((m_isDragTarget && p.dragged) || !keep.contains(&p)) {
+        if ((_isDragTarget && p.dragged) || !keep.contains(&p)) {
             p.view.reset();
             continue;
         }
         if (!p.view) {
             auto tile = std::make_shared<PMGroupViewTile>();
             tile->setSelected(p.selected);
-            tile->setCanHover(!m_isDragTarget);
+            tile->setCanHover(!_isDragTarget);
             if (suppressed) {
                 tile->shownFrame = p.frame;
             } else if (!p.previousFrame.isEmpty()) {
@@ -898,13 +945,13 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
         }
     }
     // Target frames of moving tiles are read from their proxies at every step.
-    if (!suppressed && !m_movingTiles.empty() && m_animation->state() != QAbstractAnimation::Running && !m_isTiling)
+    if (!suppressed && !m_movingTiles.empty() && m_animation->state() != QAbstractAnimation::Running && !_isTiling)
         animationStep(1.0), m_movingTiles.clear();
 }
 
 void PMGroupView::animationStep(double t)
 {
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies) {
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
         const PMGroupViewTilePtr& tile = proxy->view;
         if (!tile || std::find(m_movingTiles.begin(), m_movingTiles.end(), tile) == m_movingTiles.end())
             continue;
@@ -1071,7 +1118,7 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
             source = QRectF(0, (size.height() - h) / 2, size.width(), h);
         }
         // While the thumb is dragged, pictures are drawn quickly and refined afterwards.
-        const bool simplified = m_isInLiveScroll && proxy.view;
+        const bool simplified = _isInLiveScroll && proxy.view;
         if (simplified)
             proxy.view->simplified = true;
         painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified);
@@ -1109,21 +1156,21 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
 
 void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
 {
-    painter.fillRect(visible, PMGroupViewBackgroundColor());
+    painter.fillRect(visible, PMGroupView::backgroundColor());
     const bool dark = PMIsDarkMode();
     // The band and line between subgroups and movies.
-    if (!m_groupProxies.empty() && m_separatorY > 0) {
+    if (!_groupProxies.empty() && _separatorY > 0) {
         const double w = devicePixelRatioF() > 1.0 ? 0.5 : 1.0;
         const QRectF bounds(0, 0, m_contentSize.width(), std::max(m_contentSize.height(), visible.bottom()));
         QRectF band = defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 1
-                          ? QRectF(0, m_separatorY + w, bounds.width(), bounds.bottom() - m_separatorY - w)
-                          : QRectF(0, 0, bounds.width(), m_separatorY);
+                          ? QRectF(0, _separatorY + w, bounds.width(), bounds.bottom() - _separatorY - w)
+                          : QRectF(0, 0, bounds.width(), _separatorY);
         if (dark)
             painter.fillRect(band, QColor::fromRgbF(1, 1, 1, 0.05f));
-        painter.fillRect(QRectF(0, m_separatorY, band.width(), w), dark ? QColor::fromRgbF(0, 0, 0, 0.4f) : PMGroupViewBorderColor());
+        painter.fillRect(QRectF(0, _separatorY, band.width(), w), dark ? QColor::fromRgbF(0, 0, 0, 0.4f) : PMGroupView::borderColor());
     }
     m_paintedTiles = 0;
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies) {
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
         if (!proxy->view)
             continue;
         const QRectF& shown = proxy->view->shownFrame;
@@ -1133,21 +1180,21 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
         ++m_paintedTiles;
     }
     // The empty grid's message.
-    if (!m_isHighlighted && m_proxies.empty() && mainController()._groupViewHooks.groupPlaceholderMessage) {
+    if (!_isHighlighted && _proxies.empty() && mainController()._groupViewHooks.groupPlaceholderMessage) {
         const QString message = mainController()._groupViewHooks.groupPlaceholderMessage();
         if (!message.isEmpty())
             fitAndDrawInRect(painter, message, visible, nullptr, dark ? QColor::fromRgbF(1, 1, 1, 0.3f) : QColor::fromRgbF(0, 0, 0, 0.3f), nullptr, 32);
     }
     // An empty online container that is not searching points at the search field.
-    if (!m_isHighlighted && m_movieProxies.empty() && m_representedGroup && m_representedGroup->isOnlineItem() && m_arrowAlpha > 0) {
+    if (!_isHighlighted && _movieProxies.empty() && _representedGroup && _representedGroup->isOnlineItem() && _arrowAlpha > 0) {
         const double height = std::min(visible.height(), 100.0);
-        const double y = visible.top() + 100.0 * (1.0 - m_arrowAlpha);
+        const double y = visible.top() + 100.0 * (1.0 - _arrowAlpha);
         fitAndDrawInRect(painter, QStringLiteral("⬆"), QRectF(visible.right() - 80, y, 80, height), nullptr,
-                         QColor::fromRgbF(dark ? 1 : 0, dark ? 1 : 0, dark ? 1 : 0, float(0.18 * m_arrowAlpha)), nullptr, 0);
+                         QColor::fromRgbF(dark ? 1 : 0, dark ? 1 : 0, dark ? 1 : 0, float(0.18 * _arrowAlpha)), nullptr, 0);
     }
     // The drop marker in the gap of a local drag.
-    if (m_isDragTarget)
-        for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+    if (_isDragTarget)
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
             if (proxy->dragged && proxy->frame.intersects(visible)) {
                 fitAndDrawInRect(painter, QStringLiteral("•"), proxy->frame, nullptr,
                                  dark ? QColor::fromRgbF(1, 1, 1, 0.3f) : QColor::fromRgbF(0, 0, 0, 0.3f), nullptr, 0);
@@ -1163,7 +1210,7 @@ void PMGroupView::paintEvent(QPaintEvent*)
     painter.translate(0, -top);
     paintVisible(painter, visibleRect());
     painter.translate(0, top);
-    if (m_isHighlighted) {
+    if (_isHighlighted) {
         painter.setPen(QPen(QGuiApplication::palette().highlight().color(), 5.0));
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(QRectF(viewport()->rect()).adjusted(2.5, 2.5, -2.5, -2.5));
@@ -1174,7 +1221,7 @@ void PMGroupView::paintEvent(QPaintEvent*)
         dim.addRect(viewport()->rect());
         QPainterPath aperture;
         aperture.addRect(spot.translated(0, -top));
-        painter.fillPath(dim.subtracted(aperture), PMGroupViewBackgroundColorWithAlpha(0.7, -1));
+        painter.fillPath(dim.subtracted(aperture), PMGroupView::backgroundColorWithAlpha(0.7, -1));
     }
     if (!m_selectionWindow.frame.isEmpty())
         PMGroupViewSelectionWindow::drawOverlayInBounds(painter, m_selectionWindow.frame, m_selectionWindow);
@@ -1183,7 +1230,7 @@ void PMGroupView::paintEvent(QPaintEvent*)
 void PMGroupView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    if (m_proxies.empty() && !m_numberOfColumns) {
+    if (_proxies.empty() && !_numberOfColumns) {
         updateScrollBars();
         return;
     }
@@ -1194,17 +1241,22 @@ void PMGroupView::resizeEvent(QResizeEvent* event)
     tileWithAdjustedSize(true, false, false);
 }
 
+void PMGroupView::adjustScroll(const QRectF& visible)
+{
+    if (_isTiling)
+        return;
+    if (mainController()._groupViewHooks.storeVisibleGroupViewRect)
+        mainController()._groupViewHooks.storeVisibleGroupViewRect(visible);
+    PMMovieRepresentationImageLoader::defaultLoader().updateLoadingPrioritiesWithVisibleRect(visible);
+}
+
 void PMGroupView::scrollContentsBy(int, int)
 {
     const QRectF visible = visibleRect();
     ++animationSuppressionCounter();
     preparePreviewViewsInRect(visible);
     --animationSuppressionCounter();
-    if (!m_isTiling) {
-        if (mainController()._groupViewHooks.storeVisibleGroupViewRect)
-            mainController()._groupViewHooks.storeVisibleGroupViewRect(visible);
-        PMMovieRepresentationImageLoader::defaultLoader().updateLoadingPrioritiesWithVisibleRect(visible);
-    }
+    adjustScroll(visible);
     if (m_tracking.active && !m_tracking.isClick)
         updateRubberBand();
     viewport()->update();
@@ -1226,7 +1278,7 @@ bool PMGroupView::updatePreviewForMovieRepresentation(const Value& record)
     }
     const Value self = wanted->nonProxySelf();
     bool any = false;
-    for (const PMGroupViewItemProxyPtr& proxy : m_movieProxies)
+    for (const PMGroupViewItemProxyPtr& proxy : _movieProxies)
         if (PMLibraryItem* item = PMItem(proxy->representedItem); item && proxy->view && PMIsSameItem(item->nonProxySelf(), self))
             any = true;
     if (any)
@@ -1255,7 +1307,7 @@ bool PMGroupView::doDelete()
 bool PMGroupView::respondsToAction(const QString& action) const
 {
     if (action == QLatin1String("selectAll"))
-        return !m_proxies.empty();
+        return !_proxies.empty();
     if (action == QLatin1String("delete")) {
         const ArrayPtr items = selectedItems();
         return !items->isEmpty() && mainController().canDragOrDeleteItems(items, nullptr, nullptr);
@@ -1311,7 +1363,7 @@ bool PMGroupView::viewportEvent(QEvent* event)
             const auto* move = static_cast<QMouseEvent*>(event);
             const PMGroupViewItemProxyPtr over = proxyAt(toGrid(move->position()));
             bool changed = false;
-            for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+            for (const PMGroupViewItemProxyPtr& proxy : _proxies)
                 if (proxy->view) {
                     const bool hover = proxy == over && proxy->view->canHover;
                     changed |= proxy->view->hovering != hover;
@@ -1322,7 +1374,7 @@ bool PMGroupView::viewportEvent(QEvent* event)
         }
         break;
     case QEvent::Leave:
-        for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
             if (proxy->view)
                 proxy->view->hovering = false;
         viewport()->update();
@@ -1365,7 +1417,7 @@ void PMGroupView::mousePressEvent(QMouseEvent* event)
     if (t.pressed && t.pressed->view)
         t.pressed->view->setCanHover(false);
     if (t.keepInitialSelection)
-        for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
             t.initialSelection.insert(proxy.get(), proxy->selected);
     t.mayDrag = t.pressed && isFullyInteractiveGroupView();
     if (t.mayDrag)
@@ -1447,7 +1499,7 @@ void PMGroupView::updateRubberBand()
     Tracking& t = m_tracking;
     const QRectF band = PMRectBetweenPoints(t.start, t.current);
     bool changed = false;
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies) {
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
         bool select;
         if (proxy->frame.intersects(band))
             select = true;
@@ -1510,10 +1562,10 @@ bool PMGroupView::moveItems(const ArrayPtr& items, const std::vector<PMGroupView
 {
     if (!mainController().canDragOrDeleteItems(items, nullptr, nullptr))
         return false;
-    m_localDragMovieProxies.reset();
+    _localDragMovieProxies.reset();
     m_localDropStored = false;
-    if (std::size_t(items->count()) < m_movieProxies.size() && m_representedGroup && m_representedGroup->rearrangeChildrenAsPreflightCheck(false))
-        m_localDragMovieProxies = std::make_unique<std::vector<PMGroupViewItemProxyPtr>>(m_movieProxies);
+    if (std::size_t(items->count()) < _movieProxies.size() && _representedGroup && _representedGroup->rearrangeChildrenAsPreflightCheck(false))
+        _localDragMovieProxies = std::make_unique<std::vector<PMGroupViewItemProxyPtr>>(_movieProxies);
 
     // The drag image: the tiles as they are drawn, or a badge when any is off screen.
     QRectF united;
@@ -1567,7 +1619,7 @@ bool PMGroupView::moveItems(const ArrayPtr& items, const std::vector<PMGroupView
         pixmap = QPixmap::fromImage(image);
         hotSpot = QPoint(-8, -8);
     }
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
         if (proxy->view)
             proxy->view->setCanHover(false);
 
@@ -1582,7 +1634,7 @@ bool PMGroupView::moveItems(const ArrayPtr& items, const std::vector<PMGroupView
     else
         drag.exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
     // The source end: tiles hover again and the local order goes.
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
         if (proxy->view)
             proxy->view->setCanHover(true);
     endLocalDrag();
@@ -1591,21 +1643,21 @@ bool PMGroupView::moveItems(const ArrayPtr& items, const std::vector<PMGroupView
 
 void PMGroupView::endLocalDrag()
 {
-    if (!m_localDragMovieProxies)
+    if (!_localDragMovieProxies)
         return;
-    m_localDragMovieProxies.reset();
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+    _localDragMovieProxies.reset();
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
         proxy->dragged = false;
-    if (m_isDragTarget)
+    if (_isDragTarget)
         leaveDragTarget();
     tileWithAdjustedSize(true, false, true);
 }
 
 bool PMGroupView::draggingLocally(const QMimeData* pasteboard, QPointF point, bool moveOneItemOnly, bool tileRegardless)
 {
-    if (!m_localDragMovieProxies || !pasteboard)
+    if (!_localDragMovieProxies || !pasteboard)
         return false;
-    auto& order = *m_localDragMovieProxies;
+    auto& order = *_localDragMovieProxies;
     const double S = spacing();
     std::size_t index = order.size();
     for (std::size_t i = 0; i < order.size(); ++i)
@@ -1681,12 +1733,12 @@ void PMGroupView::dragEnterEvent(QDragEnterEvent* event)
         event->ignore();
         return;
     }
-    if (!m_isDragTarget) {
-        m_isDragTarget = true;
+    if (!_isDragTarget) {
+        _isDragTarget = true;
         ++interactionCounter();
     }
     const QPointF point = toGrid(event->position());
-    if (isOwnDrag(event, this, m_localDragMovieProxies != nullptr) && draggingLocally(event->mimeData(), point, true, true)) {
+    if (isOwnDrag(event, this, _localDragMovieProxies != nullptr) && draggingLocally(event->mimeData(), point, true, true)) {
         event->setDropAction(Qt::MoveAction);
         event->accept();
         return;
@@ -1695,7 +1747,7 @@ void PMGroupView::dragEnterEvent(QDragEnterEvent* event)
                                                 isOwnDrag(event, this, true) ? PMMainController::groupView : PMMainController::PMLibraryView::None};
     const int operation = mainController().validateGroupViewDrop(info);
     if (operation) {
-        m_isHighlighted = true;
+        _isHighlighted = true;
         viewport()->update();
         event->setDropAction(dropActionFor(operation));
         event->accept();
@@ -1707,7 +1759,7 @@ void PMGroupView::dragEnterEvent(QDragEnterEvent* event)
 void PMGroupView::dragMoveEvent(QDragMoveEvent* event)
 {
     const QPointF point = toGrid(event->position());
-    if (isOwnDrag(event, this, m_localDragMovieProxies != nullptr) && draggingLocally(event->mimeData(), point, true, false)) {
+    if (isOwnDrag(event, this, _localDragMovieProxies != nullptr) && draggingLocally(event->mimeData(), point, true, false)) {
         event->setDropAction(Qt::MoveAction);
         event->accept();
         return;
@@ -1725,13 +1777,13 @@ void PMGroupView::dragMoveEvent(QDragMoveEvent* event)
 
 void PMGroupView::leaveDragTarget()
 {
-    m_isHighlighted = false;
-    if (m_isDragTarget) {
-        m_isDragTarget = false;
+    _isHighlighted = false;
+    if (_isDragTarget) {
+        _isDragTarget = false;
         if (interactionCounter() > 0)
             --interactionCounter();
     }
-    for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
         if (proxy->view)
             proxy->view->setCanHover(true);
     viewport()->update();
@@ -1741,7 +1793,7 @@ void PMGroupView::dragLeaveEvent(QDragLeaveEvent*)
 {
     leaveDragTarget();
     // The unchanged order comes back while the drag is elsewhere.
-    if (m_localDragMovieProxies)
+    if (_localDragMovieProxies)
         tileWithAdjustedSize(true, false, true);
 }
 
@@ -1749,33 +1801,33 @@ void PMGroupView::dropEvent(QDropEvent* event)
 {
     const QPointF point = toGrid(event->position());
     bool accepted = false;
-    if (m_localDragMovieProxies && isOwnDrag(event, this, true)) {
-        const std::vector<PMGroupViewItemProxyPtr> before = m_movieProxies;
+    if (_localDragMovieProxies && isOwnDrag(event, this, true)) {
+        const std::vector<PMGroupViewItemProxyPtr> before = _movieProxies;
         draggingLocally(event->mimeData(), point, false, false);
-        if (*m_localDragMovieProxies == before) {
-            if (m_representedGroup)
-                m_representedGroup->sortedChildren();
+        if (*_localDragMovieProxies == before) {
+            if (_representedGroup)
+                _representedGroup->sortedChildren();
         } else {
-            m_movieProxies = *m_localDragMovieProxies;
+            _movieProxies = *_localDragMovieProxies;
             // The display order of all tiles follows: subgroups, then movies (or the reverse).
             std::vector<PMGroupViewItemProxyPtr> all;
-            all.reserve(m_proxies.size());
-            const bool groupsFirst = !(m_proxies.size() && !m_proxies.front()->isGroup && !m_groupProxies.empty());
+            all.reserve(_proxies.size());
+            const bool groupsFirst = !(_proxies.size() && !_proxies.front()->isGroup && !_groupProxies.empty());
             if (groupsFirst)
-                all.insert(all.end(), m_groupProxies.begin(), m_groupProxies.end());
-            all.insert(all.end(), m_movieProxies.begin(), m_movieProxies.end());
+                all.insert(all.end(), _groupProxies.begin(), _groupProxies.end());
+            all.insert(all.end(), _movieProxies.begin(), _movieProxies.end());
             if (!groupsFirst)
-                all.insert(all.end(), m_groupProxies.begin(), m_groupProxies.end());
-            m_proxies = std::move(all);
+                all.insert(all.end(), _groupProxies.begin(), _groupProxies.end());
+            _proxies = std::move(all);
             m_ratiosValid = false;
             ArrayPtr sequence = Array::make();
-            for (const PMGroupViewItemProxyPtr& proxy : m_movieProxies)
+            for (const PMGroupViewItemProxyPtr& proxy : _movieProxies)
                 sequence->append(proxy->representedItem);
             mainController().storeSequenceForDragOperation(sequence, event->mimeData());
             m_localDropStored = true;
             accepted = true;
         }
-        for (const PMGroupViewItemProxyPtr& proxy : m_proxies)
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
             proxy->dragged = false;
         event->setDropAction(Qt::MoveAction);
     } else {
@@ -1789,6 +1841,6 @@ void PMGroupView::dropEvent(QDropEvent* event)
     else
         event->ignore();
     setFocus(Qt::OtherFocusReason);
-    if (m_localDragMovieProxies)
+    if (_localDragMovieProxies)
         tileWithAdjustedSize(true, false, true);
 }

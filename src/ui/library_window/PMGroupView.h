@@ -91,11 +91,6 @@ public:
 };
 using PMGroupViewItemProxyPtr = std::shared_ptr<PMGroupViewItemProxy>;
 
-// The grid's background and band colours, shared with the scroll view and the tiles.
-QColor PMGroupViewBackgroundColorWithAlpha(double alpha, double darken);
-QColor PMGroupViewBackgroundColor();
-QColor PMGroupViewBorderColor();
-
 // The rubber band's visible part with arrows where the band goes on off screen.
 class PMGroupViewSelectionWindow {
 public:
@@ -113,16 +108,21 @@ public:
 
     // ---- Items
     void setRepresentedGroup(const std::shared_ptr<PMLibraryContainer>& group);
-    std::shared_ptr<PMLibraryContainer> representedGroup() const { return m_representedGroup; }
+    std::shared_ptr<PMLibraryContainer> representedGroup() const { return _representedGroup; }
     void addItem(const platform::Value& item);
     void clear();
     void clearProxyDump();
-    const std::vector<PMGroupViewItemProxyPtr>& proxies() const { return m_proxies; }
-    const std::vector<PMGroupViewItemProxyPtr>& movieProxies() const { return m_movieProxies; }
-    const std::vector<PMGroupViewItemProxyPtr>& groupProxies() const { return m_groupProxies; }
+    const std::vector<PMGroupViewItemProxyPtr>& proxies() const { return _proxies; }
+    const std::vector<PMGroupViewItemProxyPtr>& movieProxies() const { return _movieProxies; }
+    const std::vector<PMGroupViewItemProxyPtr>& groupProxies() const { return _groupProxies; }
     PMGroupViewTilePtr previewViewForMovieRepresentation(const platform::Value& record) const;
     PMGroupViewItemProxyPtr proxyForPreviewView(const PMGroupViewTilePtr& view) const;
-    bool isFullyInteractiveGroupView() const { return m_representedGroup != nullptr; }
+    bool isFullyInteractiveGroupView() const { return _representedGroup != nullptr; }
+    // Set by the window: spacing adjusted for the glass look, and a scope bar above the grid.
+    bool adjustsSpacingForGlass() const { return _adjustsSpacingForGlass; }
+    void setAdjustsSpacingForGlass(bool flag) { _adjustsSpacingForGlass = flag; }
+    bool hasScopeBar() const { return _hasScopeBar; }
+    void setHasScopeBar(bool flag) { _hasScopeBar = flag; }
 
     // ---- Selection
     void getSelectedItems(platform::Array& items, std::vector<PMGroupViewItemProxyPtr>* proxies, std::vector<PMGroupViewTilePtr>* views) const;
@@ -134,7 +134,9 @@ public:
     void selectItemsWithIDs(const QStringList& ids);
     void selectAll();
     void setSelectedForPreviewView(bool selected, const PMGroupViewTilePtr& view);
+    std::vector<PMGroupViewTilePtr> selectedPreviewViews() const;
     void selectToProxy(const PMGroupViewItemProxyPtr& proxy);
+    void selectToPreviewView(const PMGroupViewTilePtr& view) { selectToProxy(proxyForPreviewView(view)); }
     void spotlightProxy(const PMGroupViewItemProxyPtr& proxy);
     // The arrow keys' move among the movie tiles: Qt::Key_Left, Right, Up or Down.
     void moveSelection(int key, bool extend);
@@ -142,9 +144,12 @@ public:
     // ---- Layout
     void tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, bool animate);
     const PMGroupViewLayoutResult& lastLayout() const { return m_layout; }
-    unsigned numberOfColumns() const { return m_numberOfColumns; }
-    double separatorY() const { return m_separatorY; }
-    QSizeF canvasSize() const;
+    unsigned numberOfColumns() const { return _numberOfColumns; }
+    double separatorY() const { return _separatorY; }
+    // The enclosing scroll area's usable rectangle (the viewport) and its size.
+    QRectF usableRectRelativeToEnclosingScrollView() const;
+    QSizeF canvasSizeWithCurrentWidth(double* currentWidth) const;
+    QSizeF canvasSize() const { return canvasSizeWithCurrentWidth(nullptr); }
     QSizeF tiledSize() const;
     void updatePreviousFrames();
     // The tiles meeting a rectangle of the grid, in display order.
@@ -153,6 +158,11 @@ public:
     void scrollRectToVisible(const QRectF& rect);
     void setLiveResize(bool live) { m_inLiveResize = live; }
 
+    // ---- The grid's background and band colours, shared with the tiles
+    static QColor backgroundColorWithAlpha(double alpha, double darken);
+    static QColor backgroundColor();
+    static QColor borderColor();
+
     // ---- Settings read as the class operations of the grid
     static double spacing();
     static void setSpacing(double spacing);
@@ -160,7 +170,10 @@ public:
     static double previewAspectRatio();
     static double coverOverlayAlpha();
     static double previewViewWidthForContainer(const std::shared_ptr<PMLibraryContainer>& container);
-    static void setPreviewWidthForContainer(double width, const std::shared_ptr<PMLibraryContainer>& container);
+    static void setPreviewWidth(double width, const std::shared_ptr<PMLibraryContainer>& forContainer);
+    static void setCoverOverlayAlpha(double alpha);
+    static double coverOverlayPosition();
+    static void setCoverOverlayPosition(double position);
     // The process-wide cover mode flag and the layout value in effect.
     static bool& coverMode();
     static unsigned currentLayout();
@@ -178,13 +191,13 @@ public:
 
     // ---- Drag and drop
     // The movie order shown while the grid's own tiles are dragged over it.
-    const std::vector<PMGroupViewItemProxyPtr>* localDragMovieProxies() const { return m_localDragMovieProxies.get(); }
+    const std::vector<PMGroupViewItemProxyPtr>* localDragMovieProxies() const { return _localDragMovieProxies.get(); }
     bool moveItems(const platform::ArrayPtr& items, const std::vector<PMGroupViewItemProxyPtr>& proxies, QPointF atMouseLocation);
     bool draggingLocally(const QMimeData* pasteboard, QPointF point, bool moveOneItemOnly, bool tileRegardless);
     // Tests: a drag is run by this instead of QDrag::exec (the mime data is the drag's).
     std::function<Qt::DropAction(QDrag&)> dragRunner;
-    bool isDragTarget() const { return m_isDragTarget; }
-    bool isHighlighted() const { return m_isHighlighted; }
+    bool isDragTarget() const { return _isDragTarget; }
+    bool isHighlighted() const { return _isHighlighted; }
     static unsigned& interactionCounter();
     static unsigned& animationSuppressionCounter();
     // The rubber band's overlay while one is drawn.
@@ -192,7 +205,7 @@ public:
     // The number of status updates a rubber band caused (diagnostics, tests).
     int statusUpdateCount() const { return m_statusUpdates; }
     int paintedTileCount() const { return m_paintedTiles; }
-    double arrowAlpha() const { return m_arrowAlpha; }
+    double arrowAlpha() const { return _arrowAlpha; }
     bool isInLiveResize() const { return m_inLiveResize; }
     // Paints the visible part of the grid into the painter (benchmarks, screenshots).
     void paintVisible(QPainter& painter, const QRectF& visible);
@@ -216,6 +229,15 @@ protected:
 
 private:
     void preparePreviewViewsInRect(const QRectF& rect);
+    // A live scroll (the thumb held): one picture load at a time, tiles refined after it.
+    void beginLiveScroll();
+    void endLiveScroll();
+    // The visible rectangle after a scroll goes to the controller and the image loader.
+    void adjustScroll(const QRectF& proposedVisibleRect);
+    // A picture's aspect ratio became known: a waterfall is laid out again after a second.
+    void updateWaterfall();
+    // The arrow of an empty online container fades in while it slides up.
+    void animateMask();
     void animationStep(double progress);
     void updateScrollBars();
     QPointF toGrid(QPointF viewportPoint) const;
@@ -231,23 +253,25 @@ private:
     PMGroupViewLayoutInput layoutInput(bool adjust) const;
     void finishDragFeedback();
 
-    std::vector<PMGroupViewItemProxyPtr> m_proxies;
-    std::vector<PMGroupViewItemProxyPtr> m_groupProxies;
-    std::vector<PMGroupViewItemProxyPtr> m_movieProxies;
-    std::unique_ptr<std::vector<PMGroupViewItemProxyPtr>> m_localDragMovieProxies;
-    QHash<QString, QHash<QString, PMGroupViewItemProxyPtr>> m_proxyDump;
+    std::vector<PMGroupViewItemProxyPtr> _proxies;
+    std::vector<PMGroupViewItemProxyPtr> _groupProxies;
+    std::vector<PMGroupViewItemProxyPtr> _movieProxies;
+    std::unique_ptr<std::vector<PMGroupViewItemProxyPtr>> _localDragMovieProxies;
+    QHash<QString, QHash<QString, PMGroupViewItemProxyPtr>> _proxyDump;
     bool m_hasProxyDump = false;
     QTimer m_clearProxyDumpTimer;
-    bool m_isTiling = false;
-    bool m_isInLiveScroll = false;
-    bool m_isDragTarget = false;
-    bool m_isHighlighted = false;
+    bool _isTiling = false;
+    bool _isInLiveScroll = false;
+    bool _isDragTarget = false;
+    bool _isHighlighted = false;
     bool m_inLiveResize = false;
-    unsigned m_numberOfColumns = 0;
-    double m_separatorY = -1.0;
-    double m_combinedHeight = 0;
-    double m_arrowAlpha = 0;
-    std::shared_ptr<PMLibraryContainer> m_representedGroup;
+    bool _adjustsSpacingForGlass = false;
+    bool _hasScopeBar = false;
+    unsigned _numberOfColumns = 0;
+    double _separatorY = -1.0;
+    double _combinedHeight = 0;
+    double _arrowAlpha = 0;
+    std::shared_ptr<PMLibraryContainer> _representedGroup;
     PMGroupViewLayoutResult m_layout;
     PMGroupViewVisibleIndex m_index;
     std::vector<PMGroupViewItemProxy*> m_indexed; // the proxies of the index, by frame number
@@ -267,9 +291,10 @@ private:
     QTimer m_liveResizeTimer;
     unsigned m_liveResizeColumns = 0;
     // Tiles drawn simplified during a live scroll, refined one per turn afterwards.
-    std::vector<PMGroupViewTilePtr> m_simplifiedDisplayViews;
+    std::vector<PMGroupViewTilePtr> _simplifiedDisplayViews;
     void endSimplifiedDisplay();
     QTimer m_arrowTimer;
+    QTimer _waterfallTimer;
     // What drawing a tile reads, gathered once per paint.
     struct DrawSettings {
         bool dark = false;

@@ -33,7 +33,7 @@ double PMGroupViewSpacingFromStoredValue(double stored)
     return std::round(stored); // half away from zero
 }
 
-unsigned PMGroupViewNumberOfColumns(double width, double spacing, double canvasWidth)
+unsigned numberOfColumnsForWidth(double width, double spacing, double canvasWidth)
 {
     const double remainder = std::max(0.0, std::floor(canvasWidth - spacing));
     const double step = width + spacing;
@@ -45,7 +45,7 @@ unsigned PMGroupViewNumberOfColumns(double width, double spacing, double canvasW
     return unsigned(std::min(columns, 1.0e6));
 }
 
-bool PMGroupViewCalculateAspectRatio(const double* ratios, std::size_t count, bool median, bool fallBackToSquare, double* ratio)
+bool calculateAspectRatio(const double* ratios, std::size_t count, bool median, bool fallBackToSquare, double* ratio)
 {
     std::vector<double> logs;
     logs.reserve(count);
@@ -264,7 +264,7 @@ double mosaicRows(const std::vector<double>& ratios, const PMGroupViewWaterfallI
 
 } // namespace
 
-double PMGroupViewCalculateMovieWaterfallHeight(const std::vector<double>& ratios, const PMGroupViewWaterfallInput& input, long* rows,
+double calculateMovieWaterfallHeightWithNumberOfColumns(const std::vector<double>& ratios, const PMGroupViewWaterfallInput& input, long* rows,
                                                 std::vector<PMGroupViewFrameValue>* frames)
 {
     if (rows)
@@ -316,7 +316,7 @@ PMGroupViewLayoutResult PMGroupViewLayout(const PMGroupViewLayoutInput& in)
 
     const double* ratios = in.movieRatios.data();
     double A = 1.0;
-    unsigned C = PMGroupViewNumberOfColumns(W, S, CW);
+    unsigned C = numberOfColumnsForWidth(W, S, CW);
     double H = 0;
     PMGroupViewWaterfallInput wf;
     wf.separateRows = variable;
@@ -334,7 +334,7 @@ PMGroupViewLayoutResult PMGroupViewLayout(const PMGroupViewLayoutInput& in)
                 *ratio = in.computedAspectRatio.ratio;
             return in.computedAspectRatio.found;
         }
-        return PMGroupViewCalculateAspectRatio(ratios, movies, layout & PMLayoutMedian, in.fallBackToSquare, ratio);
+        return calculateAspectRatio(ratios, movies, layout & PMLayoutMedian, in.fallBackToSquare, ratio);
     };
     auto subgroupBlock = [&](unsigned columns) {
         if (!groups)
@@ -349,7 +349,7 @@ PMGroupViewLayoutResult PMGroupViewLayout(const PMGroupViewLayoutInput& in)
         wf.smallDeltaCompensation = delta;
         wf.averageAspectRatio = A;
         wf.verticalOffset = 0;
-        return PMGroupViewCalculateMovieWaterfallHeight(in.movieRatios, wf, rows, nullptr);
+        return calculateMovieWaterfallHeightWithNumberOfColumns(in.movieRatios, wf, rows, nullptr);
     };
 
     if (!waterfall) {
@@ -527,7 +527,7 @@ PMGroupViewLayoutResult PMGroupViewLayout(const PMGroupViewLayoutInput& in)
         wf.smallDeltaCompensation = delta;
         wf.averageAspectRatio = A;
         wf.verticalOffset = y;
-        movieBlockHeight = PMGroupViewCalculateMovieWaterfallHeight(in.movieRatios, wf, nullptr, &values);
+        movieBlockHeight = calculateMovieWaterfallHeightWithNumberOfColumns(in.movieRatios, wf, nullptr, &values);
         out.movieFrames.resize(values.size());
         const bool centre = variable && !mosaic && in.centerVertically;
         for (std::size_t i = 0; i < values.size(); ++i)

@@ -32,12 +32,12 @@ inline constexpr double PMGroupViewMinimumThumbnailWidth = 50.0;
 // away from zero.
 double PMGroupViewSpacingFromStoredValue(double stored);
 // Columns of tiles of the width with the spacing in the canvas width: at least 1.
-unsigned PMGroupViewNumberOfColumns(double width, double spacing, double canvasWidth);
+unsigned numberOfColumnsForWidth(double width, double spacing, double canvasWidth);
 // The tiles' aspect ratio from the items' ratios (width over height; 0 or below: unknown):
 // the geometric mean, or with `median` and 3 or more values the median; 1.0 at once when
 // `fallBackToSquare` and both portrait and landscape items occur. Answers false (and
 // leaves `ratio` alone) when no item has a ratio.
-bool PMGroupViewCalculateAspectRatio(const double* ratios, std::size_t count, bool median, bool fallBackToSquare, double* ratio);
+bool calculateAspectRatio(const double* ratios, std::size_t count, bool median, bool fallBackToSquare, double* ratio);
 
 // One movie tile's frame in a row or column layout.
 struct PMGroupViewFrameValue {
@@ -68,7 +68,7 @@ struct PMGroupViewWaterfallInput {
 
 // Lays the movie tiles of the waterfall family out: the content height comes back, the
 // number of rows through `rows`, and when `frames` is given one frame value per tile.
-double PMGroupViewCalculateMovieWaterfallHeight(const std::vector<double>& ratios, const PMGroupViewWaterfallInput& input, long* rows,
+double calculateMovieWaterfallHeightWithNumberOfColumns(const std::vector<double>& ratios, const PMGroupViewWaterfallInput& input, long* rows,
                                                 std::vector<PMGroupViewFrameValue>* frames);
 
 // Everything one tiling pass reads.

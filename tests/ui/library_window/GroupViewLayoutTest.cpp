@@ -51,40 +51,40 @@ TEST(GroupViewLayout, SpacingAndColumns)
         {50, 0, 1000.7, 20}, // floor(floor(1000.7) / 50)
     };
     for (const Columns& c : columns)
-        EXPECT_EQ(PMGroupViewNumberOfColumns(c.width, c.spacing, c.canvas), c.columns) << c.canvas;
+        EXPECT_EQ(numberOfColumnsForWidth(c.width, c.spacing, c.canvas), c.columns) << c.canvas;
 }
 
 TEST(GroupViewLayout, AspectRatioMeanMedianAndFallBack)
 {
     double ratio = 7;
-    EXPECT_FALSE(PMGroupViewCalculateAspectRatio(nullptr, 0, false, false, &ratio));
+    EXPECT_FALSE(calculateAspectRatio(nullptr, 0, false, false, &ratio));
     const double unknown[] = {-1, 0};
-    EXPECT_FALSE(PMGroupViewCalculateAspectRatio(unknown, 2, false, false, &ratio));
+    EXPECT_FALSE(calculateAspectRatio(unknown, 2, false, false, &ratio));
     EXPECT_EQ(ratio, 7); // left alone
 
     const double one[] = {1.5, -1};
-    ASSERT_TRUE(PMGroupViewCalculateAspectRatio(one, 2, true, false, &ratio));
+    ASSERT_TRUE(calculateAspectRatio(one, 2, true, false, &ratio));
     EXPECT_NEAR(ratio, 1.5, 1e-12);
 
     // Two items with the median asked: still the geometric mean.
     const double two[] = {1, 4};
-    PMGroupViewCalculateAspectRatio(two, 2, true, false, &ratio);
+    calculateAspectRatio(two, 2, true, false, &ratio);
     EXPECT_NEAR(ratio, 2, 1e-12);
     const double three[] = {1, 1.5, 100};
-    PMGroupViewCalculateAspectRatio(three, 3, true, false, &ratio);
+    calculateAspectRatio(three, 3, true, false, &ratio);
     EXPECT_NEAR(ratio, 1.5, 1e-12);
-    PMGroupViewCalculateAspectRatio(three, 3, false, false, &ratio);
+    calculateAspectRatio(three, 3, false, false, &ratio);
     EXPECT_NEAR(ratio, std::cbrt(150.0), 1e-9);
     const double four[] = {1, 2, 8, 100};
-    PMGroupViewCalculateAspectRatio(four, 4, true, false, &ratio);
+    calculateAspectRatio(four, 4, true, false, &ratio);
     EXPECT_NEAR(ratio, 4, 1e-9);
 
     // Landscape only keeps its mean; one portrait item makes it square.
     const double landscape[] = {1.5, 2.0};
-    PMGroupViewCalculateAspectRatio(landscape, 2, false, true, &ratio);
+    calculateAspectRatio(landscape, 2, false, true, &ratio);
     EXPECT_NEAR(ratio, std::sqrt(3.0), 1e-9);
     const double mixed[] = {1.5, 2.0, 0.7};
-    PMGroupViewCalculateAspectRatio(mixed, 3, false, true, &ratio);
+    calculateAspectRatio(mixed, 3, false, true, &ratio);
     EXPECT_EQ(ratio, 1.0);
 }
 
@@ -165,7 +165,7 @@ TEST(GroupViewLayout, WaterfallLeftmostShortestWithOnePointRule)
     std::vector<PMGroupViewFrameValue> frames;
     long rows = -1;
     // Equal heights fill the columns left to right.
-    double h = PMGroupViewCalculateMovieWaterfallHeight({1, 1, 1, 1}, waterfall(3), &rows, &frames);
+    double h = calculateMovieWaterfallHeightWithNumberOfColumns({1, 1, 1, 1}, waterfall(3), &rows, &frames);
     ASSERT_EQ(frames.size(), 4u);
     EXPECT_EQ(frames[0].frame, QRectF(10, 0, 100, 100));
     EXPECT_EQ(frames[1].frame.left(), 120);
@@ -176,10 +176,10 @@ TEST(GroupViewLayout, WaterfallLeftmostShortestWithOnePointRule)
 
     // Column 2 is 0.5 shorter than column 1: not preferred; 2 shorter wins.
     frames.clear();
-    PMGroupViewCalculateMovieWaterfallHeight({1, 100.0 / 99.5, 1}, waterfall(2), &rows, &frames);
+    calculateMovieWaterfallHeightWithNumberOfColumns({1, 100.0 / 99.5, 1}, waterfall(2), &rows, &frames);
     EXPECT_EQ(frames[2].frame.left(), 10);
     frames.clear();
-    PMGroupViewCalculateMovieWaterfallHeight({1, 100.0 / 98, 1}, waterfall(2), &rows, &frames);
+    calculateMovieWaterfallHeightWithNumberOfColumns({1, 100.0 / 98, 1}, waterfall(2), &rows, &frames);
     EXPECT_EQ(frames[2].frame.left(), 120);
 
     // A missing ratio gives a square tile; static labels add the band; the offset moves y.
@@ -187,7 +187,7 @@ TEST(GroupViewLayout, WaterfallLeftmostShortestWithOnePointRule)
     in.drawStaticLabels = true;
     in.verticalOffset = 7;
     frames.clear();
-    PMGroupViewCalculateMovieWaterfallHeight({-1, 10}, in, &rows, &frames);
+    calculateMovieWaterfallHeightWithNumberOfColumns({-1, 10}, in, &rows, &frames);
     EXPECT_EQ(frames[0].frame, QRectF(10, 7, 100, 122));
     EXPECT_EQ(frames[1].frame.height(), 44 + 22); // at least the minimum height
 }
@@ -198,7 +198,7 @@ TEST(GroupViewLayout, VariableHeightRowsCentre)
     in.separateRows = true;
     std::vector<PMGroupViewFrameValue> frames;
     long rows = 0;
-    const double h = PMGroupViewCalculateMovieWaterfallHeight({2, 1, 1}, in, &rows, &frames);
+    const double h = calculateMovieWaterfallHeightWithNumberOfColumns({2, 1, 1}, in, &rows, &frames);
     EXPECT_EQ(rows, 2);
     EXPECT_EQ(h, 100 + 10 + 100);
     EXPECT_EQ(frames[0].rowHeight, 100);
@@ -213,7 +213,7 @@ TEST(GroupViewLayout, MosaicRowsAndLastRowVariants)
     in.separateRows = in.viaHeightFit = in.adjustNumberOfColumns = true;
     std::vector<PMGroupViewFrameValue> frames;
     long rows = 0;
-    PMGroupViewCalculateMovieWaterfallHeight({1, 1, 1, 1}, in, &rows, &frames);
+    calculateMovieWaterfallHeightWithNumberOfColumns({1, 1, 1, 1}, in, &rows, &frames);
     EXPECT_EQ(rows, 2);
     EXPECT_NEAR(frames[0].frame.width(), 100, 1e-9);
     EXPECT_NEAR(frames[1].frame.left(), 120, 1e-9);
@@ -228,7 +228,7 @@ TEST(GroupViewLayout, MosaicRowsAndLastRowVariants)
     for (const Case& c : cases) {
         in.expansionPriority = c.expansion;
         frames.clear();
-        PMGroupViewCalculateMovieWaterfallHeight({1, 1, 1, 1}, in, &rows, &frames);
+        calculateMovieWaterfallHeightWithNumberOfColumns({1, 1, 1, 1}, in, &rows, &frames);
         ASSERT_EQ(frames.size(), 4u);
         EXPECT_NEAR(frames[3].frame.width(), c.width, 1e-6) << c.expansion;
     }
@@ -237,11 +237,11 @@ TEST(GroupViewLayout, MosaicRowsAndLastRowVariants)
     in.expansionPriority = 0;
     in.availableHeight = 250;
     frames.clear();
-    PMGroupViewCalculateMovieWaterfallHeight({1, 1, 1, 1}, in, &rows, &frames);
+    calculateMovieWaterfallHeightWithNumberOfColumns({1, 1, 1, 1}, in, &rows, &frames);
     EXPECT_NEAR(frames[3].frame.height(), 140, 1e-6); // 250 - 110
     in.availableHeight = 2000;
     frames.clear();
-    PMGroupViewCalculateMovieWaterfallHeight({1, 1, 1, 1}, in, &rows, &frames);
+    calculateMovieWaterfallHeightWithNumberOfColumns({1, 1, 1, 1}, in, &rows, &frames);
     EXPECT_NEAR(frames[3].frame.width(), 320, 1e-6);
 
     // A missing ratio counts as 1 / A in the sum.
@@ -249,7 +249,7 @@ TEST(GroupViewLayout, MosaicRowsAndLastRowVariants)
     in.averageAspectRatio = 2;
     in.spacing = 0;
     frames.clear();
-    PMGroupViewCalculateMovieWaterfallHeight({-1, -1, -1, -1, -1, -1}, in, &rows, &frames);
+    calculateMovieWaterfallHeightWithNumberOfColumns({-1, -1, -1, -1, -1, -1}, in, &rows, &frames);
     EXPECT_EQ(rows, 1); // 6 x 0.5 = 3 fills one row of 3 slots
 }
 
@@ -262,7 +262,7 @@ TEST(GroupViewLayout, MosaicNarrowTileRetry)
     in.expansionPriority = 1;
     std::vector<PMGroupViewFrameValue> frames;
     long rows = 0;
-    PMGroupViewCalculateMovieWaterfallHeight({10, 0.2, 1, 1}, in, &rows, &frames);
+    calculateMovieWaterfallHeightWithNumberOfColumns({10, 0.2, 1, 1}, in, &rows, &frames);
     ASSERT_EQ(frames.size(), 4u);
     EXPECT_EQ(frames[0].frame.top(), frames[0].frame.top());
     EXPECT_LT(frames[0].frame.top(), frames[1].frame.top()); // pushed down
@@ -275,7 +275,7 @@ TEST(GroupViewLayout, MosaicNarrowTileRetry)
     last.separateRows = last.viaHeightFit = last.adjustNumberOfColumns = true;
     last.expansionPriority = -1;
     frames.clear();
-    PMGroupViewCalculateMovieWaterfallHeight({0.5}, last, &rows, &frames);
+    calculateMovieWaterfallHeightWithNumberOfColumns({0.5}, last, &rows, &frames);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_GE(frames[0].frame.width(), 50 - 1e-9);
 }
