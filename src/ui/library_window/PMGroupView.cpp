@@ -1737,29 +1737,19 @@ void PMGroupView::dragEnterEvent(QDragEnterEvent* event)
         _isDragTarget = true;
         ++interactionCounter();
     }
-    const QPointF point = toGrid(event->position());
-    if (isOwnDrag(event, this, _localDragMovieProxies != nullptr) && draggingLocally(event->mimeData(), point, true, true)) {
-        event->setDropAction(Qt::MoveAction);
-        event->accept();
-        return;
-    }
-    const PMMainController::PMDraggingInfo info{event->mimeData(),
-                                                isOwnDrag(event, this, true) ? PMMainController::groupView : PMMainController::PMLibraryView::None};
-    const int operation = mainController().validateGroupViewDrop(info);
-    if (operation) {
-        _isHighlighted = true;
-        viewport()->update();
-        event->setDropAction(dropActionFor(operation));
-        event->accept();
-    } else {
-        event->ignore();
-    }
+    answerDrag(event, true);
 }
 
 void PMGroupView::dragMoveEvent(QDragMoveEvent* event)
 {
+    answerDrag(event, false);
+}
+
+void PMGroupView::answerDrag(QDragMoveEvent* event, bool entering)
+{
+    // A reorder of the grid's own tiles moves; anything else is for the drop rules.
     const QPointF point = toGrid(event->position());
-    if (isOwnDrag(event, this, _localDragMovieProxies != nullptr) && draggingLocally(event->mimeData(), point, true, false)) {
+    if (isOwnDrag(event, this, _localDragMovieProxies != nullptr) && draggingLocally(event->mimeData(), point, true, entering)) {
         event->setDropAction(Qt::MoveAction);
         event->accept();
         return;
@@ -1768,6 +1758,10 @@ void PMGroupView::dragMoveEvent(QDragMoveEvent* event)
                                                 isOwnDrag(event, this, true) ? PMMainController::groupView : PMMainController::PMLibraryView::None};
     const int operation = mainController().validateGroupViewDrop(info);
     if (operation) {
+        if (entering) {
+            _isHighlighted = true;
+            viewport()->update();
+        }
         event->setDropAction(dropActionFor(operation));
         event->accept();
     } else {

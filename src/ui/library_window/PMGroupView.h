@@ -248,6 +248,7 @@ private:
     void autoScroll();
     void startDragFromPress();
     void leaveDragTarget();
+    void answerDrag(QDragMoveEvent* event, bool entering);
     void endLocalDrag();
     void loadPictures(PMGroupViewItemProxy& proxy, bool visible);
     PMGroupViewLayoutInput layoutInput(bool adjust) const;
