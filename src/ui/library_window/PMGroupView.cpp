@@ -168,7 +168,7 @@ PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
     connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) { animationStep(v.toDouble()); });
     connect(m_animation, &QVariantAnimation::finished, this, [this] {
         animationStep(1.0);
-        m_movingTiles.clear();
+        stopMoving();
         PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0);
         preparePreviewViewsInRect(visibleRect());
     });
@@ -416,7 +416,8 @@ void PMGroupView::clear()
     _movieProxies.clear();
     m_indexed.clear();
     m_index.rebuild({});
-    m_movingTiles.clear();
+    m_shown.clear();
+    m_anyMoving = false;
     _representedGroup.reset();
     _numberOfColumns = 0;
     m_ratiosValid = false;
@@ -799,13 +800,13 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
         mainController()._groupViewHooks.restoreVisibleGroupViewRect();
 
     // Tiles on screen move to their new places on the one animation clock.
-    m_movingTiles.clear();
+    stopMoving();
     if (animated && m_animation->state() == QAbstractAnimation::Running) {
         m_animation->stop();
         PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0);
     }
     preparePreviewViewsInRect(visibleRect());
-    if (animated && !m_movingTiles.empty()) {
+    if (animated && m_anyMoving) {
         PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(1);
         // Control held slows the animation down to "Slow-Motion Animation Duration" seconds.
         double seconds = kAnimationSeconds;
@@ -887,32 +888,43 @@ QPointF PMGroupView::toGrid(QPointF p) const
 
 PMGroupViewItemProxyPtr PMGroupView::proxyAt(QPointF gridPoint) const
 {
-    std::vector<PMGroupViewItemProxy*> hits;
-    proxiesInRect(QRectF(gridPoint, QSizeF(0.01, 0.01)), hits);
-    for (PMGroupViewItemProxy* hit : hits)
-        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
-            if (proxy.get() == hit)
-                return proxy;
+    std::vector<std::uint32_t> hits;
+    m_index.tilesInRect(QRectF(gridPoint, QSizeF(0.01, 0.01)), hits);
+    for (std::uint32_t i : hits)
+        if (i < _proxies.size() && _proxies[i].get() == m_indexed[i])
+            return _proxies[i];
     return nullptr;
 }
 
 void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
 {
+    // Only the tiles meeting the rectangle (from the index) and those shown before are
+    // visited, never every tile.
     const bool suppressed = animationSuppressionCounter() > 0;
     std::vector<PMGroupViewItemProxy*> visible;
     proxiesInRect(rect, visible);
-    QSet<PMGroupViewItemProxy*> keep(visible.begin(), visible.end());
+    std::vector<PMGroupViewItemProxy*> shown;
+    shown.reserve(visible.size() + m_shown.size());
+    for (PMGroupViewItemProxy* p : visible)
+        p->marked = true;
     // Tiles coming from a place on screen stay while they move away.
-    if (!suppressed)
-        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
-            if (proxy->view && proxy->previousFrame.intersects(rect))
-                keep.insert(proxy.get());
-    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
-        PMGroupViewItemProxy& p = *proxy;
-        if ((_isDragTarget && p.dragged) || !keep.contains(&p)) {
+    for (PMGroupViewItemProxy* p : m_shown) {
+        if (!p->marked && !suppressed && p->view && p->previousFrame.intersects(rect)) {
+            p->marked = true;
+            visible.push_back(p);
+        }
+    }
+    for (PMGroupViewItemProxy* p : m_shown)
+        if (!p->marked)
+            p->view.reset();
+    for (PMGroupViewItemProxy* pointer : visible) {
+        PMGroupViewItemProxy& p = *pointer;
+        p.marked = false;
+        if (_isDragTarget && p.dragged) {
             p.view.reset();
             continue;
         }
+        shown.push_back(&p);
         if (!p.view) {
             auto tile = std::make_shared<PMGroupViewTile>();
             tile->setSelected(p.selected);
@@ -924,13 +936,13 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
                 tile->startFrame = QRectF(origin, p.previousFrame.size());
                 tile->shownFrame = tile->startFrame;
                 if (tile->startFrame != p.frame)
-                    m_movingTiles.push_back(tile);
+                    tile->moving = true;
             } else {
                 tile->startFrame = p.frame;
                 tile->shownFrame = p.frame;
                 tile->alpha = 0.0;
                 tile->startAlpha = 0.0;
-                m_movingTiles.push_back(tile);
+                tile->moving = true;
             }
             p.view = tile;
             loadPictures(p, p.frame.intersects(rect));
@@ -940,20 +952,33 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
             } else {
                 p.view->startFrame = p.view->shownFrame;
                 p.view->startAlpha = p.view->alpha;
-                m_movingTiles.push_back(p.view);
+                p.view->moving = true;
             }
         }
+        if (p.view->moving)
+            m_anyMoving = true;
     }
-    // Target frames of moving tiles are read from their proxies at every step.
-    if (!suppressed && !m_movingTiles.empty() && m_animation->state() != QAbstractAnimation::Running && !_isTiling)
-        animationStep(1.0), m_movingTiles.clear();
+    m_shown = std::move(shown);
+    // Moving tiles read their target frames from their proxies at every step.
+    if (!suppressed && m_anyMoving && m_animation->state() != QAbstractAnimation::Running && !_isTiling) {
+        animationStep(1.0);
+        stopMoving();
+    }
+}
+
+void PMGroupView::stopMoving()
+{
+    for (PMGroupViewItemProxy* p : m_shown)
+        if (p->view)
+            p->view->moving = false;
+    m_anyMoving = false;
 }
 
 void PMGroupView::animationStep(double t)
 {
-    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
-        const PMGroupViewTilePtr& tile = proxy->view;
-        if (!tile || std::find(m_movingTiles.begin(), m_movingTiles.end(), tile) == m_movingTiles.end())
+    for (PMGroupViewItemProxy* proxy : m_shown) {
+        PMGroupViewTile* tile = proxy->view.get();
+        if (!tile || !tile->moving)
             continue;
         const QRectF a = tile->startFrame, b = proxy->frame;
         tile->shownFrame = QRectF(a.x() + (b.x() - a.x()) * t, a.y() + (b.y() - a.y()) * t, a.width() + (b.width() - a.width()) * t,
@@ -1170,7 +1195,7 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
         painter.fillRect(QRectF(0, _separatorY, band.width(), w), dark ? QColor::fromRgbF(0, 0, 0, 0.4f) : PMGroupView::borderColor());
     }
     m_paintedTiles = 0;
-    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
+    for (PMGroupViewItemProxy* proxy : m_shown) {
         if (!proxy->view)
             continue;
         const QRectF& shown = proxy->view->shownFrame;
@@ -1193,13 +1218,15 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
                          QColor::fromRgbF(dark ? 1 : 0, dark ? 1 : 0, dark ? 1 : 0, float(0.18 * _arrowAlpha)), nullptr, 0);
     }
     // The drop marker in the gap of a local drag.
+    std::vector<PMGroupViewItemProxy*> meeting;
     if (_isDragTarget)
-        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
-            if (proxy->dragged && proxy->frame.intersects(visible)) {
-                fitAndDrawInRect(painter, QStringLiteral("•"), proxy->frame, nullptr,
-                                 dark ? QColor::fromRgbF(1, 1, 1, 0.3f) : QColor::fromRgbF(0, 0, 0, 0.3f), nullptr, 0);
-                break;
-            }
+        proxiesInRect(visible, meeting);
+    for (PMGroupViewItemProxy* proxy : meeting)
+        if (proxy->dragged) {
+            fitAndDrawInRect(painter, QStringLiteral("•"), proxy->frame, nullptr, dark ? QColor::fromRgbF(1, 1, 1, 0.3f) : QColor::fromRgbF(0, 0, 0, 0.3f),
+                             nullptr, 0);
+            break;
+        }
 }
 
 void PMGroupView::paintEvent(QPaintEvent*)
@@ -1363,9 +1390,9 @@ bool PMGroupView::viewportEvent(QEvent* event)
             const auto* move = static_cast<QMouseEvent*>(event);
             const PMGroupViewItemProxyPtr over = proxyAt(toGrid(move->position()));
             bool changed = false;
-            for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+            for (PMGroupViewItemProxy* proxy : m_shown)
                 if (proxy->view) {
-                    const bool hover = proxy == over && proxy->view->canHover;
+                    const bool hover = proxy == over.get() && proxy->view->canHover;
                     changed |= proxy->view->hovering != hover;
                     proxy->view->hovering = hover;
                 }
@@ -1374,7 +1401,7 @@ bool PMGroupView::viewportEvent(QEvent* event)
         }
         break;
     case QEvent::Leave:
-        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+        for (PMGroupViewItemProxy* proxy : m_shown)
             if (proxy->view)
                 proxy->view->hovering = false;
         viewport()->update();

@@ -39,6 +39,7 @@ public:
     QRectF startFrame; // where an animation started
     QRectF shownFrame; // where the tile is drawn now
     bool simplified = false;
+    bool moving = false; // animated by the grid's clock
     // The tile as last drawn, reused while nothing it shows has changed.
     QImage rendered;
     struct RenderKey {
@@ -79,6 +80,7 @@ public:
     QRectF previousFrame;
     QRectF frame;
     bool isGroup = false;
+    bool marked = false; // scratch of the visible-tile pass
 
     void setSelected(bool flag)
     {
@@ -316,7 +318,9 @@ private:
 
     // Animation
     QVariantAnimation* m_animation = nullptr;
-    std::vector<PMGroupViewTilePtr> m_movingTiles;
+    std::vector<PMGroupViewItemProxy*> m_shown; // the proxies with tiles
+    bool m_anyMoving = false;
+    void stopMoving();
 
     // Press tracking
     struct Tracking {

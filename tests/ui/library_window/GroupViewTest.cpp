@@ -3,6 +3,7 @@
 // reorder or drop files.
 #include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
+#include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -57,6 +58,11 @@ protected:
     void TearDown() override
     {
         grid.reset();
+        // The loads the tiles asked for end before the records and the process go.
+        auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+        testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0 && loader.crawlQueue().operationCount() == 0; }, 30000);
+        loader.waitForSaveQueue();
+        QCoreApplication::processEvents();
         defaults().removeObjectForKey(QStringLiteral("Adjust Preview Size"));
         mainController()._groupViewHooks = {};
     }
