@@ -208,7 +208,8 @@ void PMGroupView::endLiveScroll()
     if (!_isInLiveScroll)
         return;
     _isInLiveScroll = false;
-    QTimer::singleShot(1000, this, [] { PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0); });
+    // Not tied to the grid: the loader is released even when the grid goes first.
+    QTimer::singleShot(1000, QCoreApplication::instance(), [] { PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0); });
     if (interactionCounter() > 0)
         --interactionCounter();
     if (interactionCounter() == 0) {
@@ -252,7 +253,12 @@ void PMGroupView::endSimplifiedDisplay()
 PMGroupView::~PMGroupView()
 {
     platform::NotificationCenter::defaultCenter().removeObserver(this);
-    if (m_animation->state() == QAbstractAnimation::Running)
+    m_animation->disconnect(this);
+    if (m_animation->state() == QAbstractAnimation::Running) {
+        m_animation->stop();
+        PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0);
+    }
+    if (_isInLiveScroll)
         PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0);
     if (_isDragTarget && interactionCounter() > 0)
         --interactionCounter();
@@ -819,7 +825,7 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     viewport()->update();
     QTimer::singleShot(0, this, [this] { updatePreviousFrames(); });
     if (!animated)
-        QTimer::singleShot(1, this, [] {
+        QTimer::singleShot(1, QCoreApplication::instance(), [] {
             if (animationSuppressionCounter() > 0)
                 --animationSuppressionCounter();
         });

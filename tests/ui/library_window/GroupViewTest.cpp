@@ -420,3 +420,37 @@ TEST_F(GroupView, WaterfallKeepsItsFramesDuringALiveResizeUntilTheColumnsChange)
     EXPECT_TRUE(testsupport::waitUntil([&] { return !grid->isInLiveResize(); }, 2000));
     defaults().removeObjectForKey(QStringLiteral("Preview Layout"));
 }
+
+TEST_F(GroupView, LiveScrollThrottlesLoadingAndRefinesTilesAfterwards)
+{
+    fill(60);
+    grid->show();
+    QCoreApplication::processEvents();
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    const unsigned level = loader.loadQueueThrottleLevel();
+    auto simplified = [&] {
+        int n = 0;
+        for (const auto& proxy : grid->movieProxies())
+            n += proxy->view && proxy->view->didSimplifyDisplay();
+        return n;
+    };
+    // Tiles with pictures are drawn quickly while the thumb is held.
+    for (const auto& record : records)
+        record->setPosterImage(platform::Image::make(QImage(32, 18, QImage::Format_RGB32)));
+    Q_EMIT grid->verticalScrollBar()->sliderPressed();
+    EXPECT_EQ(loader.loadQueueThrottleLevel(), level + 1);
+    EXPECT_EQ(PMGroupView::interactionCounter(), 1u);
+    grid->grab();
+    EXPECT_GT(simplified(), 0);
+    // A drag over the grid holds the refinement back.
+    ++PMGroupView::interactionCounter();
+    Q_EMIT grid->verticalScrollBar()->sliderReleased();
+    QTest::qWait(20);
+    EXPECT_GT(simplified(), 0);
+    --PMGroupView::interactionCounter();
+    // Without one, the tiles are refined, one per turn of the event loop.
+    Q_EMIT grid->verticalScrollBar()->sliderPressed();
+    Q_EMIT grid->verticalScrollBar()->sliderReleased();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return simplified() == 0; }, 2000));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueueThrottleLevel() == level; }, 3000));
+}
