@@ -897,6 +897,8 @@ public:
         std::function<void(const QRectF&)> storeVisibleGroupViewRect;
         std::function<void()> restoreVisibleGroupViewRect;
         std::function<QString()> groupPlaceholderMessage;
+        // The context menu of the grid: its background (no items, no tile) or a tile.
+        std::function<QMenu*(const platform::ArrayPtr& items, const void* previewView)> contextMenuForGroupViewItems;
     };
     GroupViewHooks _groupViewHooks;
     // The manual order after a drag inside the grid (the shown movies in their new order,

@@ -1051,7 +1051,7 @@ platform::ImagePtr PMGroupView::tilePicture(const PMGroupViewItemProxy& proxy, c
     return image;
 }
 
-void PMGroupView::drawTile(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const
+void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const
 {
     if (rect.isEmpty())
         return;
@@ -1207,7 +1207,7 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
         const QRectF& shown = proxy->view->shownFrame;
         if (!shown.intersects(visible))
             continue;
-        drawTile(painter, *proxy, shown, proxy->view->alpha);
+        drawPreviewViewInRect(painter, *proxy, shown, proxy->view->alpha);
         ++m_paintedTiles;
     }
     // The empty grid's message.
@@ -1376,7 +1376,23 @@ void PMGroupView::keyPressEvent(QKeyEvent* event)
 
 void PMGroupView::contextMenuEvent(QContextMenuEvent* event)
 {
-    event->ignore();
+    auto& hook = mainController()._groupViewHooks.contextMenuForGroupViewItems;
+    if (!isFullyInteractiveGroupView() || !hook) {
+        event->ignore();
+        return;
+    }
+    // A tile's menu is for the selection it belongs to; the background's for no items.
+    const PMGroupViewItemProxyPtr proxy = proxyAt(toGrid(QPointF(viewport()->mapFrom(this, event->pos()))));
+    ArrayPtr items;
+    if (proxy) {
+        if (!proxy->selected)
+            selectItems(nullptr, {proxy}, {}, true, false, false, false);
+        items = selectedItems();
+    }
+    if (QMenu* menu = hook(items, proxy ? proxy->view.get() : nullptr)) {
+        menu->exec(event->globalPos());
+        event->accept();
+    }
 }
 
 bool PMGroupView::viewportEvent(QEvent* event)
@@ -1438,21 +1454,28 @@ void PMGroupView::mousePressEvent(QMouseEvent* event)
         QAbstractScrollArea::mousePressEvent(event);
         return;
     }
+    const PMGroupViewItemProxyPtr pressed = proxyAt(toGrid(event->position()));
+    dragMouseWithEvent(event, pressed, event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier), pressed != nullptr);
+}
+
+void PMGroupView::dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemProxyPtr& clickedOnPreviewView, bool keepInitialSelection, bool move)
+{
+    // The press is tracked by the mouse events that follow: a click, a rubber band, or
+    // (held still on a tile) the start of a drag.
     setFocus(Qt::MouseFocusReason);
     Tracking& t = m_tracking;
     t = Tracking();
     t.active = true;
     t.viewportPoint = event->position();
     t.start = t.current = toGrid(event->position());
-    t.pressed = proxyAt(t.start);
-    const Qt::KeyboardModifiers mods = event->modifiers();
-    t.keepInitialSelection = mods & (Qt::ShiftModifier | Qt::ControlModifier);
+    t.pressed = clickedOnPreviewView;
+    t.keepInitialSelection = keepInitialSelection;
     if (t.pressed && t.pressed->view)
         t.pressed->view->setCanHover(false);
     if (t.keepInitialSelection)
         for (const PMGroupViewItemProxyPtr& proxy : _proxies)
             t.initialSelection.insert(proxy.get(), proxy->selected);
-    t.mayDrag = t.pressed && isFullyInteractiveGroupView();
+    t.mayDrag = t.pressed && move && isFullyInteractiveGroupView();
     if (t.mayDrag)
         m_dragTimer.start(400);
 }
@@ -1615,7 +1638,7 @@ bool PMGroupView::moveItems(const ArrayPtr& items, const std::vector<PMGroupView
         QPainter painter(&image);
         painter.setRenderHint(QPainter::Antialiasing);
         for (const PMGroupViewItemProxyPtr& proxy : proxies)
-            drawTile(painter, *proxy, proxy->frame.translated(-united.topLeft()), 1.0);
+            drawPreviewViewInRect(painter, *proxy, proxy->frame.translated(-united.topLeft()), 1.0);
         painter.end();
         const QSize limit(std::min(400, int(0.666 * image.width())), std::min(400, int(0.666 * image.height())));
         const QImage reduced = image.scaled(limit.expandedTo(QSize(1, 1)), Qt::KeepAspectRatio, Qt::SmoothTransformation);

@@ -185,7 +185,7 @@ public:
     void updatePreviewsIncludingOrnaments(bool includeOrnaments);
     bool doDelete();
     // Painting of one tile (picture, name, selection), also for the drag image.
-    void drawTile(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const;
+    void drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const;
 
     // ---- Responder
     bool respondsToAction(const QString& action) const override;
@@ -249,6 +249,7 @@ private:
     void endTracking();
     void autoScroll();
     void startDragFromPress();
+    void dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemProxyPtr& clickedOnPreviewView, bool keepInitialSelection, bool move);
     void leaveDragTarget();
     void answerDrag(QDragMoveEvent* event, bool entering);
     void endLocalDrag();
