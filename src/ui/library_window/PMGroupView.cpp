@@ -597,7 +597,7 @@ void PMGroupView::spotlightProxy(const PMGroupViewItemProxyPtr& proxy)
     window()->raise();
     window()->activateWindow();
     // The overlay: the grid dimmed around the tile until the next event.
-    setProperty("spotlight", proxy->frame.intersected(visibleRect()));
+    m_spotlightRect = proxy->frame.intersected(visibleRect());
     viewport()->update();
 }
 
@@ -1248,7 +1248,7 @@ void PMGroupView::paintEvent(QPaintEvent*)
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(QRectF(viewport()->rect()).adjusted(2.5, 2.5, -2.5, -2.5));
     }
-    const QRectF spot = property("spotlight").toRectF();
+    const QRectF spot = m_spotlightRect;
     if (!spot.isEmpty()) {
         QPainterPath dim;
         dim.addRect(viewport()->rect());
@@ -1402,8 +1402,8 @@ bool PMGroupView::viewportEvent(QEvent* event)
     case QEvent::MouseButtonPress:
     case QEvent::KeyPress:
     case QEvent::Wheel:
-        if (!property("spotlight").toRectF().isEmpty()) {
-            setProperty("spotlight", QRectF());
+        if (!m_spotlightRect.isEmpty()) {
+            m_spotlightRect = QRectF();
             viewport()->update();
         }
         break;

@@ -208,6 +208,7 @@ public:
     int statusUpdateCount() const { return m_statusUpdates; }
     int paintedTileCount() const { return m_paintedTiles; }
     double arrowAlpha() const { return _arrowAlpha; }
+    const QRectF& spotlightRect() const { return m_spotlightRect; }
     bool isInLiveResize() const { return m_inLiveResize; }
     // Paints the visible part of the grid into the painter (benchmarks, screenshots).
     void paintVisible(QPainter& painter, const QRectF& visible);
@@ -342,4 +343,6 @@ private:
     int m_statusUpdates = 0;
     int m_paintedTiles = 0;
     bool m_localDropStored = false;
+    // The tile that a selection spotlights, clipped to the visible area, until the next event.
+    QRectF m_spotlightRect;
 };

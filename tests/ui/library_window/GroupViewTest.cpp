@@ -454,3 +454,19 @@ TEST_F(GroupView, LiveScrollThrottlesLoadingAndRefinesTilesAfterwards)
     EXPECT_TRUE(testsupport::waitUntil([&] { return simplified() == 0; }, 2000));
     EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueueThrottleLevel() == level; }, 3000));
 }
+
+TEST_F(GroupView, SpotlightShowsTheSelectedTileUntilTheNextEvent)
+{
+    fill(40);
+    grid->show();
+    QCoreApplication::processEvents();
+    grid->selectItems(Array::make({Value(records[30])}), true, true, true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(selection(), std::vector<int>({30}));
+    // Scrolled so that the tile shows, and lit up until the next press.
+    EXPECT_TRUE(grid->movieProxies()[30]->frame.intersects(grid->visibleRect()));
+    EXPECT_FALSE(grid->spotlightRect().isEmpty());
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(grid->spotlightRect().isEmpty());
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+}
