@@ -34,6 +34,19 @@ void PMMovieRepresentationPrototype::loadCoverImageAndPosterImageForView(QWidget
 {
     if (!view)
         return;
+    const QWidget* superview = view->parentWidget();
+    const QRectF frame = view->geometry();
+    const bool visible = superview && frame.toRect().intersects(superview->visibleRegion().boundingRect());
+    QPointer<QWidget> weakView(view);
+    loadCoverImageAndPosterImageForFrame(frame, visible, condition, [weakView] {
+        if (weakView && weakView->window() && weakView->isVisible())
+            weakView->update();
+    });
+}
+
+void PMMovieRepresentationPrototype::loadCoverImageAndPosterImageForFrame(const QRectF& frame, bool visible, int condition,
+                                                                        std::function<void()> redraw)
+{
     PMMovieRepresentationOriginal& o = original();
     bool improvement = false;
     if (o.m_posterImage || o.m_posterImagePending) {
@@ -45,7 +58,6 @@ void PMMovieRepresentationPrototype::loadCoverImageAndPosterImageForView(QWidget
             return;
         o.m_posterImagePending = true;
     }
-    const QRectF frame = view->geometry();
     const double width = frame.width();
     const double height = frame.height() - PMAlwaysShownTileHeaderHeight();
     if (improvement) {
@@ -63,15 +75,12 @@ void PMMovieRepresentationPrototype::loadCoverImageAndPosterImageForView(QWidget
     o.m_requestedImageSize = QSizeF(width, height);
     platform::Operation::Priority priority = platform::Operation::Priority::VeryLow;
     if (!improvement) {
-        const QWidget* superview = view->parentWidget();
-        const bool visible = superview && frame.toRect().intersects(superview->visibleRegion().boundingRect());
         priority = visible ? platform::Operation::Priority::Normal : platform::Operation::Priority::Low;
     }
     std::weak_ptr<PMMovieRepresentationOriginal> weakRecord = o.sharedOriginal();
-    QPointer<QWidget> weakView(view);
     PMMovieRepresentationImageLoader::defaultLoader().loadCoverImageAndPosterImageForMovieRepresentation(
         *this, !improvement, o.m_requestedImageSize, frame, priority,
-        [weakRecord, weakView](const platform::ImagePtr& cover, const platform::ImagePtr& poster) {
+        [weakRecord, redraw](const platform::ImagePtr& cover, const platform::ImagePtr& poster) {
             std::shared_ptr<PMMovieRepresentationOriginal> record = weakRecord.lock();
             if (!record)
                 return;
@@ -82,8 +91,8 @@ void PMMovieRepresentationPrototype::loadCoverImageAndPosterImageForView(QWidget
                 record->m_posterImagePending = false;
             }
             if (!PMMainController::blendsSubgroupPreviews()) {
-                if (weakView && weakView->window() && weakView->isVisible())
-                    weakView->update();
+                if (redraw)
+                    redraw();
             } else {
                 auto& refresh = PMMovieRepresentationServices::shared().updatePreviewForMovieRepresentation;
                 if (refresh && !refresh(*record)) {

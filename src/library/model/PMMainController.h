@@ -31,6 +31,7 @@ class QKeyEvent;
 struct PMPlayerViewContent;
 class QMenu;
 class QMimeData;
+class QRectF;
 class QUrl;
 class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
@@ -972,6 +973,30 @@ private:
     std::uint64_t _tagTypesEpoch = 0;
     QHash<QString, PMTagType> _builtTagTypes;
     bool tagTypesAreCurrent() const;
+
+public:
+    // ---------------------------------------------------------------------------------
+    // The grid's calls into the window: the status line after a selection change and the
+    // visible rectangle after a scroll. The library window installs them; until it does,
+    // nothing happens.
+    struct GroupViewHooks {
+        std::function<void()> updateStatusFields;
+        std::function<void(const QRectF&)> storeVisibleGroupViewRect;
+        std::function<void()> restoreVisibleGroupViewRect;
+        std::function<QString()> groupPlaceholderMessage;
+        // The context menu of the grid: its background (no items, no tile) or a tile.
+        std::function<QMenu*(const platform::ArrayPtr& items, const void* previewView)> contextMenuForGroupViewItems;
+    };
+    GroupViewHooks _groupViewHooks;
+    // The manual order after a drag inside the grid (the shown movies in their new order,
+    // and the drag's pasteboard), and the manual order of any container.
+    void storeSequenceForDragOperation(const platform::ArrayPtr& sequence, const QMimeData* pasteboard);
+    void storeSequenceForContainer(const platform::ArrayPtr& sequence, const PMLibraryContainerPtr& container);
+    void updateStatusFields()
+    {
+        if (_groupViewHooks.updateStatusFields)
+            _groupViewHooks.updateStatusFields();
+    }
 };
 
 inline PMMainController& mainController()

@@ -17,6 +17,7 @@
 #include "platform/Value.h"
 
 #include <QtCore/QHash>
+#include <QtCore/QRectF>
 #include <QtCore/QSet>
 #include <QtCore/QStringList>
 #include <QtCore/QUrl>
@@ -286,6 +287,9 @@ public:
     // improve pictures in memory (when the view outgrew them), 2 only when nothing is in
     // memory or on its way. The view is marked for redrawing when they arrive.
     void loadCoverImageAndPosterImageForView(QWidget* view, int condition);
+    // The same for a tile that is no widget: its frame in the grid, whether it is visible,
+    // and what redraws it when pictures arrive.
+    void loadCoverImageAndPosterImageForFrame(const QRectF& frame, bool visible, int condition, std::function<void()> redraw);
     bool isPosterImagePending() const;
     // Clears the pending marker so that the next view asks the loader again.
     void retryImageLoading();

@@ -1,0 +1,313 @@
+// The grid: laying out 100,000 tiles (uniform, waterfall, mosaic), the visible-tile query
+// after a scroll, painting a 2560 x 1440 viewport of about 1,000 tiles from pictures in
+// memory, and restoring a selection of 10,000 among 20,000 tiles.
+//
+// `bench_grid --gallery DIR` instead shows a library of 2,000 movies with pictures, stored
+// through the image folders and loaded by the image loader, in a window, and saves a
+// screenshot of every layout into DIR (run it under xvfb-run to look at the grid).
+#include "images/NSImage+PMImageFiles.h"
+#include "images/PMMovieRepresentationImageLoader.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Memory.h"
+#include "platform/UserDefaults.h"
+#include "ui/library_window/PMGroupView.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QRandomGenerator>
+#include <QtCore/QTemporaryDir>
+#include <QtCore/QThread>
+#include <QtGui/QPainter>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QScrollBar>
+#include <QtWidgets/QVBoxLayout>
+
+#include <cstdio>
+
+using platform::Value;
+
+namespace {
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+// Aspect ratios as a library has them: mostly wide frames, some old 4:3, some posters.
+double ratioFor(int i)
+{
+    static const double ratios[] = {16.0 / 9.0, 2.39, 16.0 / 9.0, 4.0 / 3.0, 1.85, 16.0 / 9.0, 2.0 / 3.0, 16.0 / 9.0, 2.39, 1.0};
+    return ratios[i % 10];
+}
+
+std::vector<double> ratios(std::size_t n)
+{
+    std::vector<double> out(n);
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = ratioFor(int(i * 7 % 13));
+    return out;
+}
+
+PMGroupViewLayoutInput input(unsigned layout, std::size_t n)
+{
+    PMGroupViewLayoutInput in;
+    in.layout = layout;
+    in.movieRatios = ratios(n);
+    in.subgroupCount = 12;
+    in.baseWidth = 191;
+    in.spacing = 8;
+    in.canvas = QSizeF(2560, 1440);
+    in.adjust = true;
+    in.staticLabels = true;
+    in.balanceRowHeight = PMIsMosaicLayout(layout);
+    in.expansionPriority = PMIsMosaicLayout(layout) ? 0 : -1;
+    return in;
+}
+
+void BM_Layout(benchmark::State& state)
+{
+    const PMGroupViewLayoutInput in = input(unsigned(state.range(0)), 100000);
+    for (auto _ : state) {
+        PMGroupViewLayoutResult r = PMGroupViewLayout(in);
+        benchmark::DoNotOptimize(r.combinedHeight);
+    }
+    state.SetLabel(state.range(0) == 0 ? "uniform" : state.range(0) == 8 ? "waterfall" : "mosaic");
+}
+BENCHMARK(BM_Layout)->Arg(0)->Arg(8)->Arg(56)->Unit(benchmark::kMillisecond);
+
+void BM_VisibleQueryAfterScroll(benchmark::State& state)
+{
+    const PMGroupViewLayoutResult r = PMGroupViewLayout(input(unsigned(state.range(0)), 100000));
+    PMGroupViewVisibleIndex index;
+    index.rebuild(r.movieFrames);
+    std::vector<std::uint32_t> found;
+    double top = 0;
+    for (auto _ : state) {
+        top = std::fmod(top + 7919.0, std::max(1.0, r.combinedHeight - 1440));
+        index.tilesInRect(QRectF(0, top, 2560, 1440), found);
+        benchmark::DoNotOptimize(found.data());
+    }
+    state.counters["visible"] = double(found.size());
+}
+BENCHMARK(BM_VisibleQueryAfterScroll)->Arg(0)->Arg(8)->Unit(benchmark::kMicrosecond);
+
+std::vector<PMMovieRepresentationOriginalPtr> gRecords;
+
+platform::ImagePtr pictureFor(int i, double ratio, int height)
+{
+    QImage image(int(height * ratio), height, QImage::Format_RGB32);
+    const QColor base = QColor::fromHsv((i * 37) % 360, 90 + (i * 13) % 100, 110 + (i * 29) % 120);
+    QPainter p(&image);
+    QLinearGradient g(0, 0, image.width(), image.height());
+    g.setColorAt(0, base.lighter(150));
+    g.setColorAt(1, base.darker(220));
+    p.fillRect(image.rect(), g);
+    p.setPen(QColor(255, 255, 255, 60));
+    for (int k = 0; k < 6; ++k)
+        p.drawEllipse(QPointF(image.width() * (0.2 + 0.13 * k), image.height() * (0.3 + 0.08 * ((i + k) % 5))), image.height() / 5.0,
+                      image.height() / 5.0);
+    p.end();
+    return platform::Image::make(std::move(image));
+}
+
+const char* kWords[] = {"Silent",  "River", "Winter", "Harbour", "Night",  "Glass",   "Garden", "Last",   "Summer", "Northern",
+                        "Station", "Light", "Stone",  "Letters", "Echoes", "Morning", "Island", "Hidden", "Road",   "Mirror"};
+
+QString titleFor(int i)
+{
+    const QString a = QString::fromLatin1(kWords[i % 20]);
+    const QString b = QString::fromLatin1(kWords[(i / 20 + 7) % 20]);
+    return (i % 3 ? QStringLiteral("The %1 %2 (%3)") : QStringLiteral("%1 of the %2 (%3)")).arg(a, b).arg(1950 + (i * 7) % 74);
+}
+
+PMLibraryContainerPtr makeLibrary(const QString& home, int count, bool store, int subgroups)
+{
+    const QString dir = home + QStringLiteral("/movies");
+    QDir().mkpath(dir);
+    auto group = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Movies")}});
+    for (int g = 0; g < subgroups; ++g)
+        group->rawChildren()->append(Value(PMLibraryContainer::make({{QStringLiteral("Name"), QString::fromLatin1(kWords[g % 20]) + QStringLiteral(" Collection")}})));
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    const QString posters = mainController().posterImageDirectoryPath();
+    for (int i = 0; i < count; ++i) {
+        auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QLatin1Char('/') + titleFor(i) + QStringLiteral(".mp4"));
+        const double ratio = ratioFor(i);
+        const platform::ImagePtr picture = pictureFor(i, ratio, store ? 240 : 160);
+        record->setThumbnailSizeDescription(QStringLiteral("{%1, %2}").arg(picture->pixels().width()).arg(picture->pixels().height()));
+        if (store) {
+            const QString id = record->uniqueLibraryID();
+            loader.savePosterImage(picture, *record);
+            loader.saveUnderscorePosterImageJPEGRepresentation(underscoreImageJPEGRepresentation(picture), posters + QStringLiteral("/_/") + id, id,
+                                                               loader.imageGeneration(false, id));
+        } else {
+            record->setPosterImage(picture);
+        }
+        group->rawChildren()->append(Value(record));
+        gRecords.push_back(record);
+    }
+    if (store)
+        loader.waitForSaveQueue();
+    return group;
+}
+
+void fillGrid(PMGroupView& grid, const PMLibraryContainerPtr& group)
+{
+    grid.clear();
+    grid.setRepresentedGroup(group);
+    for (const Value& v : *group->rawChildren())
+        grid.addItem(v);
+    grid.tileWithAdjustedSize(true, false, false);
+}
+
+PMLibraryContainerPtr gPaintLibrary;
+
+void BM_PaintViewport(benchmark::State& state)
+{
+    PMGroupView grid;
+    defaults().setDouble(60, QStringLiteral("Preview Width"));
+    grid.resize(2560, 1440);
+    grid.show();
+    QCoreApplication::processEvents();
+    fillGrid(grid, gPaintLibrary);
+    QImage surface(2560, 1440, QImage::Format_ARGB32_Premultiplied);
+    grid.verticalScrollBar()->setValue(1000);
+    const bool fresh = state.range(0) == 1;
+    for (auto _ : state) {
+        if (fresh) {
+            state.PauseTiming();
+            for (const PMGroupViewItemProxyPtr& proxy : grid.proxies())
+                if (proxy->view)
+                    proxy->view->rendered = QImage();
+            state.ResumeTiming();
+        }
+        QPainter painter(&surface);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.translate(0, -grid.visibleRect().top());
+        grid.paintVisible(painter, grid.visibleRect());
+    }
+    state.counters["tiles"] = grid.paintedTileCount();
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
+}
+// Argument 0: the tiles' drawings are kept (scrolling, animating); 1: every tile drawn anew.
+BENCHMARK(BM_PaintViewport)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_RestoreSelection(benchmark::State& state)
+{
+    PMGroupView grid;
+    grid.resize(1200, 800);
+    auto group = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Big")}});
+    std::vector<PMMovieRepresentationOriginalPtr> records;
+    QStringList ids;
+    for (int i = 0; i < 20000; ++i) {
+        auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/nowhere/%1.mp4").arg(i));
+        records.push_back(record);
+        group->rawChildren()->append(Value(record));
+        if (i % 2 == 0)
+            ids << QString(record->uniqueLibraryID().toUtf8()); // stored IDs: equal strings, not the same objects
+    }
+    fillGrid(grid, group);
+    for (auto _ : state) {
+        grid.selectItemsWithIDs(ids);
+        benchmark::DoNotOptimize(grid.proxies().front()->selected);
+    }
+    if (grid.selectedItems()->count() != 10000)
+        state.SkipWithError("the selection was not restored");
+}
+BENCHMARK(BM_RestoreSelection)->Unit(benchmark::kMillisecond);
+
+void settle(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (loader.loadQueue().operationCount() == 0 && t.elapsed() > 400)
+            break;
+        QThread::msleep(5);
+    }
+    QCoreApplication::processEvents();
+}
+
+int gallery(const QString& home, const QString& out)
+{
+    QDir().mkpath(out);
+    mainController().registerDefaultSettings();
+    defaults().setBool(false, QStringLiteral("Cycle Through Index Image On Hover"));
+    const PMLibraryContainerPtr group = makeLibrary(home, 2000, true, 5);
+    for (const auto& record : gRecords)
+        record->uncacheCoverImageAndPosterImage();
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("Grid"));
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* grid = new PMGroupView(&window);
+    layout->addWidget(grid);
+    window.resize(1400, 900);
+    window.show();
+    struct Shot {
+        const char* name;
+        int layout;
+        bool hoverHeaders;
+        double spacing;
+    } shots[] = {{"uniform-default-spacing", 0, false, 0}, {"uniform", 0, false, 8},        {"scale-to-fit", 3, false, 8},
+                 {"waterfall", 8, false, 8},              {"variable-height", 24, false, 8}, {"mosaic", 56, true, 8}};
+    for (const Shot& shot : shots) {
+        defaults().setDouble(shot.spacing, QStringLiteral("Preview Spacing"));
+        defaults().setInteger(shot.layout, QStringLiteral("Preview Layout"));
+        defaults().setBool(shot.hoverHeaders, QStringLiteral("Hover Preview Headers"));
+        fillGrid(*grid, group);
+        grid->verticalScrollBar()->setValue(0);
+        settle(8000);
+        // A selection: a click, then Shift-Right twice.
+        if (!grid->movieProxies().empty()) {
+            grid->selectItems(nullptr, {grid->movieProxies()[1]}, {}, true, false, false, false);
+            grid->moveSelection(Qt::Key_Right, true);
+            grid->moveSelection(Qt::Key_Right, true);
+        }
+        settle(300);
+        window.grab().save(out + QStringLiteral("/grid-%1.png").arg(QString::fromLatin1(shot.name)));
+        std::printf("%s: %u columns, %zu tiles, content %.0f high\n", shot.name, grid->numberOfColumns(), grid->proxies().size(),
+                    grid->lastLayout().combinedHeight);
+    }
+    // After a scroll into the middle.
+    defaults().setInteger(0, QStringLiteral("Preview Layout"));
+    defaults().setBool(false, QStringLiteral("Hover Preview Headers"));
+    fillGrid(*grid, group);
+    grid->verticalScrollBar()->setValue(grid->verticalScrollBar()->maximum() / 2);
+    settle(8000);
+    window.grab().save(out + QStringLiteral("/grid-scrolled.png"));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    platform::prepareAllocator();
+    QString galleryDir;
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]) == "--gallery" && i + 1 < argc)
+            galleryDir = QString::fromLocal8Bit(argv[i + 1]);
+    if (galleryDir.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/.local/share")).toUtf8());
+    qputenv("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toUtf8());
+    QApplication app(argc, argv);
+    if (!galleryDir.isEmpty())
+        return gallery(home.path(), galleryDir);
+    gPaintLibrary = makeLibrary(home.path(), 1500, false, 0);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    gPaintLibrary.reset();
+    gRecords.clear();
+    return 0;
+}

@@ -1,0 +1,1896 @@
+#include "ui/library_window/PMGroupView.h"
+
+#include "foundation/PMFunctions.h"
+#include "images/PMMovieRepresentationImageLoader.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMPasteboard.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "ui/kit/NSString+PMHelpManagerDrawing.h"
+#include "ui/kit/PMAppearance.h"
+
+#include <QtCore/QMimeData>
+#include <QtCore/QSet>
+#include <QtCore/QVariantAnimation>
+#include <QtGui/QDrag>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QKeyEvent>
+#include <QtGui/QPainter>
+#include <QtGui/QPainterPath>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QScrollBar>
+
+#include <algorithm>
+#include <cmath>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::Value;
+
+namespace {
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+bool boolDefault(const QString& key, bool absent)
+{
+    const Value v = defaults().objectForKey(key);
+    return v.isNull() ? absent : defaults().boolForKey(key);
+}
+
+const QString kLayoutUpdateNotification = QStringLiteral("com.tolvane.PMPreviewViewLayoutUpdateNotification");
+constexpr double kAnimationSeconds = 0.25;
+
+QString itemName(const Value& item)
+{
+    PMLibraryItem* it = PMItem(item);
+    return it ? it->displayName() : QString();
+}
+
+QString itemID(const Value& item)
+{
+    PMLibraryItem* it = PMItem(item);
+    return it ? it->uniqueLibraryID() : QString();
+}
+
+} // namespace
+
+// ---- Colours -----------------------------------------------------------------------
+
+QColor PMGroupView::backgroundColorWithAlpha(double alpha, double darken)
+{
+    const bool dark = PMIsDarkMode();
+    const QString key = dark ? QStringLiteral("Stage Gray: Dark") : QStringLiteral("Stage Gray: Light");
+    double white = dark ? 0.15 : 1.0;
+    if (!defaults().objectForKey(key).isNull())
+        white = std::clamp(defaults().doubleForKey(key), 0.0, 1.0);
+    if (darken > 0)
+        white = std::max(0.0, white - darken);
+    return QColor::fromRgbF(float(white), float(white), float(white), float(std::clamp(alpha, 0.0, 1.0)));
+}
+
+QColor PMGroupView::backgroundColor()
+{
+    return PMGroupView::backgroundColorWithAlpha(1.0, -1);
+}
+
+QColor PMGroupView::borderColor()
+{
+    const bool dark = PMIsDarkMode();
+    if (PMShouldIncreaseContrast())
+        return dark ? QColor::fromRgbF(1, 1, 1, 0.95f) : QColor::fromRgbF(0, 0, 0, 0.95f);
+    return dark ? PMGroupView::backgroundColorWithAlpha(1.0, 0.07) : QColor::fromRgbF(0, 0, 0, 0.2f);
+}
+
+void PMGroupViewSelectionWindow::drawOverlayInBounds(QPainter& painter, const QRectF& bounds, const PMGroupViewSelectionWindow& window)
+{
+    painter.save();
+    QColor fill = QGuiApplication::palette().highlight().color();
+    fill.setAlphaF(0.18f);
+    QColor stroke = QGuiApplication::palette().highlight().color();
+    painter.setPen(QPen(stroke, 1.0));
+    painter.setBrush(fill);
+    painter.drawRect(bounds.adjusted(0.5, 0.5, -0.5, -0.5));
+    const double box = std::min(bounds.height() / 3.0, 100.0);
+    const QColor arrow = QColor::fromRgbF(1, 1, 1, 0.4f);
+    if (window.drawsDownArrow)
+        fitAndDrawInRect(painter, QStringLiteral("⬇"), QRectF(bounds.left(), bounds.bottom() - box, bounds.width(), box), nullptr, arrow, nullptr, 0);
+    if (window.drawsUpArrow)
+        fitAndDrawInRect(painter, QStringLiteral("⬆"), QRectF(bounds.left(), bounds.top(), bounds.width(), box), nullptr, arrow, nullptr, 0);
+    painter.restore();
+}
+
+// ---- The grid ----------------------------------------------------------------------
+
+unsigned& PMGroupView::interactionCounter()
+{
+    static unsigned counter = 0;
+    return counter;
+}
+
+unsigned& PMGroupView::animationSuppressionCounter()
+{
+    static unsigned counter = 0;
+    return counter;
+}
+
+bool& PMGroupView::coverMode()
+{
+    static bool flag = false;
+    return flag;
+}
+
+PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    viewport()->setMouseTracking(true);
+    viewport()->setAutoFillBackground(false);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    verticalScrollBar()->setSingleStep(20);
+
+    m_clearProxyDumpTimer.setSingleShot(true);
+    connect(&m_clearProxyDumpTimer, &QTimer::timeout, this, [this] { clearProxyDump(); });
+    m_dragTimer.setSingleShot(true);
+    connect(&m_dragTimer, &QTimer::timeout, this, [this] { startDragFromPress(); });
+    m_autoScrollTimer.setInterval(30);
+    connect(&m_autoScrollTimer, &QTimer::timeout, this, [this] { autoScroll(); });
+
+    m_liveResizeTimer.setSingleShot(true);
+    connect(&m_liveResizeTimer, &QTimer::timeout, this, [this] {
+        m_inLiveResize = false;
+        if (!_proxies.empty())
+            tileWithAdjustedSize(true, false, false);
+    });
+    // The arrow of an empty online container fades in while it slides up.
+    m_arrowTimer.setInterval(20);
+    connect(&m_arrowTimer, &QTimer::timeout, this, [this] {
+        if (_arrowAlpha < 0.96) {
+            _arrowAlpha += 0.08;
+        } else {
+            _arrowAlpha = 1.0;
+            m_arrowTimer.stop();
+        }
+        viewport()->update();
+    });
+
+    m_animation = new QVariantAnimation(this);
+    m_animation->setStartValue(0.0);
+    m_animation->setEndValue(1.0);
+    m_animation->setEasingCurve(QEasingCurve::InOutQuad);
+    connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) { animationStep(v.toDouble()); });
+    connect(m_animation, &QVariantAnimation::finished, this, [this] {
+        animationStep(1.0);
+        stopMoving();
+        PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0);
+        preparePreviewViewsInRect(visibleRect());
+    });
+
+    // A live scroll: one load at a time while the thumb is held.
+    connect(verticalScrollBar(), &QScrollBar::sliderPressed, this, [this] { beginLiveScroll(); });
+    connect(verticalScrollBar(), &QScrollBar::sliderReleased, this, [this] { endLiveScroll(); });
+
+    // Pictures whose aspect ratio became known re-lay a waterfall out after a second.
+    _waterfallTimer.setSingleShot(true);
+    connect(&_waterfallTimer, &QTimer::timeout, this, [this] {
+        if (PMIsWaterfallLayout(currentLayout()))
+            tileWithAdjustedSize(true, false, true);
+    });
+    platform::NotificationCenter::defaultCenter().addObserver(this, kLayoutUpdateNotification, nullptr,
+                                                              [this](const platform::Notification&) { updateWaterfall(); });
+}
+
+void PMGroupView::updateWaterfall()
+{
+    m_ratiosValid = false;
+    if (PMIsWaterfallLayout(currentLayout()))
+        _waterfallTimer.start(1000);
+}
+
+void PMGroupView::beginLiveScroll()
+{
+    if (_isInLiveScroll)
+        return;
+    _isInLiveScroll = true;
+    PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(1);
+    ++interactionCounter();
+}
+
+void PMGroupView::endLiveScroll()
+{
+    if (!_isInLiveScroll)
+        return;
+    _isInLiveScroll = false;
+    // Not tied to the grid: the loader is released even when the grid goes first.
+    QTimer::singleShot(1000, QCoreApplication::instance(), [] { PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0); });
+    if (interactionCounter() > 0)
+        --interactionCounter();
+    if (interactionCounter() == 0) {
+        // Tiles drawn simplified during the scroll are drawn in full again, those on
+        // screen first, one per turn of the event loop.
+        const QRectF visible = visibleRect();
+        _simplifiedDisplayViews.clear();
+        std::vector<PMGroupViewTilePtr> later;
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+            if (proxy->view && proxy->view->didSimplifyDisplay())
+                (proxy->frame.intersects(visible) ? _simplifiedDisplayViews : later).push_back(proxy->view);
+        _simplifiedDisplayViews.insert(_simplifiedDisplayViews.end(), later.begin(), later.end());
+        if (!_simplifiedDisplayViews.empty())
+            QTimer::singleShot(0, this, [this] { endSimplifiedDisplay(); });
+    }
+}
+
+
+void PMGroupView::animateMask()
+{
+    if (!m_arrowTimer.isActive())
+        m_arrowTimer.start();
+}
+
+void PMGroupView::endSimplifiedDisplay()
+{
+    if (_isInLiveScroll)
+        return;
+    while (!_simplifiedDisplayViews.empty()) {
+        const PMGroupViewTilePtr view = _simplifiedDisplayViews.front();
+        _simplifiedDisplayViews.erase(_simplifiedDisplayViews.begin());
+        if (view->endSimplifiedDisplay()) {
+            viewport()->update();
+            break;
+        }
+    }
+    if (!_simplifiedDisplayViews.empty())
+        QTimer::singleShot(0, this, [this] { endSimplifiedDisplay(); });
+}
+
+PMGroupView::~PMGroupView()
+{
+    platform::NotificationCenter::defaultCenter().removeObserver(this);
+    m_animation->disconnect(this);
+    if (m_animation->state() == QAbstractAnimation::Running) {
+        m_animation->stop();
+        PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0);
+    }
+    if (_isInLiveScroll)
+        PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0);
+    if (_isDragTarget && interactionCounter() > 0)
+        --interactionCounter();
+    if (_isInLiveScroll && interactionCounter() > 0)
+        --interactionCounter();
+}
+
+// ---- Settings
+
+double PMGroupView::spacing()
+{
+    return PMGroupViewSpacingFromStoredValue(defaults().doubleForKey(QStringLiteral("Preview Spacing")));
+}
+
+void PMGroupView::setSpacing(double value)
+{
+    defaults().setDouble(value, QStringLiteral("Preview Spacing"));
+}
+
+double PMGroupView::coverAspectRatio()
+{
+    const double v = defaults().doubleForKey(QStringLiteral("Cover Aspect Ratio"));
+    return v < 1.0 ? 1.46 : v;
+}
+
+double PMGroupView::previewAspectRatio()
+{
+    const double v = defaults().doubleForKey(QStringLiteral("Preview Aspect Ratio"));
+    return v < 1.0 ? 1.48 : v;
+}
+
+double PMGroupView::coverOverlayAlpha()
+{
+    const Value v = defaults().objectForKey(QStringLiteral("Cover Overlay Alpha"));
+    return v.isNull() ? 1.0 : double(float(defaults().doubleForKey(QStringLiteral("Cover Overlay Alpha"))));
+}
+
+void PMGroupView::setCoverOverlayAlpha(double alpha)
+{
+    defaults().setDouble(double(float(alpha)), QStringLiteral("Cover Overlay Alpha"));
+}
+
+double PMGroupView::coverOverlayPosition()
+{
+    return defaults().doubleForKey(QStringLiteral("Cover Overlay Position"));
+}
+
+void PMGroupView::setCoverOverlayPosition(double position)
+{
+    defaults().setDouble(position, QStringLiteral("Cover Overlay Position"));
+}
+
+double PMGroupView::previewViewWidthForContainer(const std::shared_ptr<PMLibraryContainer>& container)
+{
+    const bool individual = defaults().boolForKey(QStringLiteral("Individual Preview Widths"));
+    auto widthFor = [&](const QString& key) -> std::optional<double> {
+        if (container && individual) {
+            const Value v = container->value(key);
+            if (v.isNumber())
+                return std::max(50.0, v.toDouble());
+        }
+        const Value d = defaults().objectForKey(key);
+        if (!d.isNull())
+            return std::max(50.0, defaults().doubleForKey(key));
+        return std::nullopt;
+    };
+    if (coverMode())
+        if (auto w = widthFor(QStringLiteral("Cover Width")))
+            return *w;
+    if (auto w = widthFor(QStringLiteral("Preview Width")))
+        return *w;
+    return 191.0;
+}
+
+void PMGroupView::setPreviewWidth(double width, const std::shared_ptr<PMLibraryContainer>& container)
+{
+    const QString key = coverMode() ? QStringLiteral("Cover Width") : QStringLiteral("Preview Width");
+    defaults().setDouble(width, key);
+    if (container && defaults().boolForKey(QStringLiteral("Individual Preview Widths")))
+        container->setValue(key, Value(width));
+}
+
+unsigned PMGroupView::currentLayout()
+{
+    const std::int64_t v = defaults().integerForKey(coverMode() ? QStringLiteral("Cover Layout") : QStringLiteral("Preview Layout"));
+    return unsigned(std::max<std::int64_t>(0, v));
+}
+
+// ---- Items
+
+void PMGroupView::setRepresentedGroup(const std::shared_ptr<PMLibraryContainer>& group)
+{
+    _representedGroup = group;
+}
+
+void PMGroupView::addItem(const Value& item)
+{
+    Value shown = item;
+    Value equivalent;
+    bool isGroup = false;
+    if (PMLibraryContainer* container = PMContainer(item)) {
+        isGroup = true;
+        if (PMMainController::blendsSubgroupPreviews()) {
+            Value first;
+            if (const ArrayPtr sorted = container->sortedChildren())
+                for (const Value& v : *sorted)
+                    if (PMMovie(v)) {
+                        first = PMItem(v)->nonProxySelf();
+                        break;
+                    }
+            if (first.isNull())
+                if (const ArrayPtr raw = container->rawChildren())
+                    for (const Value& v : *raw)
+                        if (PMMovie(v) && !PMItem(v)->isProxy()) {
+                            first = v;
+                            break;
+                        }
+            if (PMMovieRepresentationPrototype* movie = PMMovie(first))
+                if (auto proxy = movie->fanOutProxy()) {
+                    shown = Value(proxy);
+                    equivalent = item;
+                    isGroup = false;
+                }
+        }
+    }
+    const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
+    PMGroupViewItemProxyPtr proxy;
+    if (m_hasProxyDump) {
+        auto bucket = _proxyDump.find(groupKey);
+        if (bucket != _proxyDump.end())
+            proxy = bucket->take(itemID(shown));
+    }
+    if (proxy) {
+        proxy->view.reset();
+        proxy->selected = false;
+        proxy->dragged = false;
+    } else {
+        proxy = std::make_shared<PMGroupViewItemProxy>();
+    }
+    proxy->representedItem = shown;
+    proxy->equivalentContainer = equivalent;
+    proxy->isGroup = isGroup;
+    _proxies.push_back(proxy);
+    (isGroup ? _groupProxies : _movieProxies).push_back(proxy);
+    m_ratiosValid = false;
+}
+
+void PMGroupView::clear()
+{
+    if (m_hasProxyDump)
+        m_clearProxyDumpTimer.stop();
+    m_hasProxyDump = true;
+    const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
+    auto& bucket = _proxyDump[groupKey];
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
+        bucket.insert(itemID(proxy->representedItem), proxy);
+        proxy->view.reset();
+    }
+    _proxies.clear();
+    _groupProxies.clear();
+    _movieProxies.clear();
+    m_indexed.clear();
+    m_index.rebuild({});
+    m_shown.clear();
+    m_anyMoving = false;
+    _representedGroup.reset();
+    _numberOfColumns = 0;
+    m_ratiosValid = false;
+    viewport()->update();
+    m_clearProxyDumpTimer.start(1000);
+}
+
+void PMGroupView::clearProxyDump()
+{
+    _proxyDump.clear();
+    m_hasProxyDump = false;
+}
+
+PMGroupViewTilePtr PMGroupView::previewViewForMovieRepresentation(const Value& record) const
+{
+    PMLibraryItem* wanted = PMItem(record);
+    if (!wanted)
+        return nullptr;
+    const Value self = wanted->nonProxySelf();
+    for (const PMGroupViewItemProxyPtr& proxy : _movieProxies)
+        if (PMLibraryItem* item = PMItem(proxy->representedItem); item && PMIsSameItem(item->nonProxySelf(), self))
+            return proxy->view;
+    return nullptr;
+}
+
+PMGroupViewItemProxyPtr PMGroupView::proxyForPreviewView(const PMGroupViewTilePtr& view) const
+{
+    if (!view)
+        return nullptr;
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+        if (proxy->view == view)
+            return proxy;
+    return nullptr;
+}
+
+// ---- Selection
+
+void PMGroupView::getSelectedItems(Array& items, std::vector<PMGroupViewItemProxyPtr>* proxies, std::vector<PMGroupViewTilePtr>* views) const
+{
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
+        if (!proxy->selected)
+            continue;
+        items.append(proxy->selectedItem());
+        if (proxies)
+            proxies->push_back(proxy);
+        if (views && proxy->view)
+            views->push_back(proxy->view);
+    }
+}
+
+ArrayPtr PMGroupView::selectedItems() const
+{
+    ArrayPtr items = Array::make();
+    getSelectedItems(*items, nullptr, nullptr);
+    return items;
+}
+
+std::vector<PMGroupViewItemProxyPtr> PMGroupView::selectedProxies() const
+{
+    Array items;
+    std::vector<PMGroupViewItemProxyPtr> proxies;
+    getSelectedItems(items, &proxies, nullptr);
+    return proxies;
+}
+
+std::vector<PMGroupViewTilePtr> PMGroupView::selectedPreviewViews() const
+{
+    Array items;
+    std::vector<PMGroupViewTilePtr> views;
+    getSelectedItems(items, nullptr, &views);
+    return views;
+}
+
+void PMGroupView::selectItems(const ArrayPtr& items, const std::vector<PMGroupViewItemProxyPtr>& proxies, const QStringList& ids,
+                              bool byDeselectingOthers, bool orSelectAll, bool scrollToVisible, bool spotlight)
+{
+    // Items by identity, proxies by identity, IDs by value (stored IDs are new strings).
+    QSet<const void*> itemSet;
+    if (items)
+        for (const Value& v : *items)
+            if (v.isObject())
+                itemSet.insert(v.objectPointer());
+    QSet<const PMGroupViewItemProxy*> proxySet;
+    for (const PMGroupViewItemProxyPtr& p : proxies)
+        proxySet.insert(p.get());
+    const QSet<QString> idSet(ids.begin(), ids.end());
+    const double S = spacing();
+    QRectF united;
+    PMGroupViewItemProxyPtr firstSelected;
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
+        const Value& item = proxy->selectedItem();
+        const bool select = orSelectAll || (item.isObject() && itemSet.contains(item.objectPointer())) || proxySet.contains(proxy.get())
+                            || (!idSet.isEmpty() && idSet.contains(itemID(item)));
+        if (select) {
+            proxy->setSelected(true);
+            if (scrollToVisible)
+                united = united.united(proxy->frame.adjusted(-S, -S, S, S));
+            if (spotlight && !firstSelected)
+                firstSelected = proxy;
+        } else if (byDeselectingOthers) {
+            proxy->setSelected(false);
+        }
+    }
+    if (firstSelected)
+        QTimer::singleShot(0, this, [this, firstSelected] { spotlightProxy(firstSelected); });
+    if (!united.isEmpty()) {
+        const QRectF visible = visibleRect();
+        united.setSize(QSizeF(std::min(united.width(), visible.width()), std::min(united.height(), visible.height())));
+        scrollRectToVisible(united);
+    }
+    viewport()->update();
+    mainController().updateStatusFields();
+}
+
+void PMGroupView::selectItems(const ArrayPtr& items, bool byDeselectingOthers, bool scrollToVisible, bool spotlight)
+{
+    selectItems(items, {}, {}, byDeselectingOthers, false, scrollToVisible, spotlight);
+}
+
+void PMGroupView::selectItemsWithIDs(const QStringList& ids)
+{
+    selectItems(nullptr, {}, ids, true, false, false, false);
+}
+
+void PMGroupView::selectAll()
+{
+    selectItems(nullptr, {}, {}, false, true, false, false);
+}
+
+void PMGroupView::setSelectedForPreviewView(bool selected, const PMGroupViewTilePtr& view)
+{
+    if (PMGroupViewItemProxyPtr proxy = proxyForPreviewView(view))
+        proxy->setSelected(selected);
+    viewport()->update();
+    mainController().updateStatusFields();
+}
+
+void PMGroupView::selectToProxy(const PMGroupViewItemProxyPtr& target)
+{
+    if (!target)
+        return;
+    auto anchor = std::find_if(_proxies.begin(), _proxies.end(), [](const PMGroupViewItemProxyPtr& p) { return p->selected; });
+    if (anchor == _proxies.end()) {
+        target->setSelected(true);
+    } else {
+        bool inRange = false;
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
+            const bool isEnd = proxy == *anchor || proxy == target;
+            if (isEnd && !inRange) {
+                inRange = true;
+                proxy->setSelected(true);
+                if (*anchor == target)
+                    break;
+                continue;
+            }
+            if (inRange) {
+                proxy->setSelected(true);
+                if (isEnd)
+                    break;
+            }
+        }
+    }
+    viewport()->update();
+    mainController().updateStatusFields();
+}
+
+void PMGroupView::spotlightProxy(const PMGroupViewItemProxyPtr& proxy)
+{
+    if (!proxy || !window() || std::find(_proxies.begin(), _proxies.end(), proxy) == _proxies.end())
+        return;
+    window()->raise();
+    window()->activateWindow();
+    // The overlay: the grid dimmed around the tile until the next event.
+    m_spotlightRect = proxy->frame.intersected(visibleRect());
+    viewport()->update();
+}
+
+void PMGroupView::moveSelection(int key, bool extend)
+{
+    if (_movieProxies.empty())
+        return;
+    const auto& movies = _movieProxies;
+    const std::ptrdiff_t n = std::ptrdiff_t(movies.size());
+    std::ptrdiff_t first = -1, last = -1;
+    for (std::ptrdiff_t i = 0; i < n; ++i)
+        if (movies[size_t(i)]->selected) {
+            if (first < 0)
+                first = i;
+            last = i;
+        }
+    std::ptrdiff_t target = 0;
+    switch (key) {
+    case Qt::Key_Right:
+        target = last < 0 ? 0 : std::min(last + 1, n - 1);
+        break;
+    case Qt::Key_Left:
+        target = first < 0 ? 0 : std::max<std::ptrdiff_t>(first - 1, 0);
+        break;
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        const bool up = key == Qt::Key_Up;
+        const std::ptrdiff_t reference = (up ? first : last) < 0 ? 0 : (up ? first : last);
+        const QRectF ref = movies[size_t(reference)]->frame;
+        std::ptrdiff_t best = -1;
+        QRectF firstCandidate;
+        double bestDistance = 0;
+        for (std::ptrdiff_t i = up ? reference - 1 : reference + 1; i >= 0 && i < n; i += up ? -1 : 1) {
+            const QRectF f = movies[size_t(i)]->frame;
+            if (f.isEmpty())
+                continue;
+            const bool overlapsX = f.left() < ref.right() && f.right() > ref.left();
+            if (best >= 0 && !(f.top() < firstCandidate.bottom() && f.bottom() > firstCandidate.top()))
+                break;
+            if (!overlapsX)
+                continue;
+            const double distance = std::abs(f.center().x() - ref.center().x());
+            if (best < 0) {
+                firstCandidate = f;
+                best = i;
+                bestDistance = distance;
+            } else if (distance < bestDistance) {
+                best = i;
+                bestDistance = distance;
+            }
+        }
+        target = best >= 0 ? best : (up ? 0 : n - 1);
+        break;
+    }
+    default:
+        return;
+    }
+    const PMGroupViewItemProxyPtr proxy = movies[size_t(target)];
+    if (extend) {
+        selectToProxy(proxy);
+    } else {
+        selectItems(nullptr, {proxy}, {}, true, false, true, false);
+    }
+}
+
+// ---- Layout
+
+QRectF PMGroupView::usableRectRelativeToEnclosingScrollView() const
+{
+    return QRectF(viewport()->geometry());
+}
+
+QSizeF PMGroupView::canvasSizeWithCurrentWidth(double* currentWidth) const
+{
+    const QSizeF size = usableRectRelativeToEnclosingScrollView().size();
+    if (currentWidth)
+        *currentWidth = size.width();
+    return size;
+}
+
+PMGroupViewLayoutInput PMGroupView::layoutInput(bool adjust) const
+{
+    const bool cover = coverMode();
+    PMGroupViewLayoutInput in;
+    in.layout = currentLayout();
+    in.coverMode = cover;
+    in.coverOverlayAlpha = cover ? coverOverlayAlpha() : 0.0;
+    in.subgroupCount = _groupProxies.size();
+    in.baseWidth = previewViewWidthForContainer(_representedGroup);
+    in.spacing = spacing();
+    in.canvas = canvasSize();
+    in.adjust = adjust;
+    const QString adjustKey = cover ? QStringLiteral("Adjust Cover Size") : QStringLiteral("Adjust Preview Size");
+    in.adjustSize = defaults().objectForKey(adjustKey).isNull() ? 1 : defaults().integerForKey(adjustKey);
+    in.fullyInteractive = isFullyInteractiveGroupView();
+    const QString thresholdKey = cover ? QStringLiteral("Adjust Cover Size: Delta Compensation Threshold")
+                                       : QStringLiteral("Adjust Preview Size: Delta Compensation Threshold");
+    if (defaults().objectForKey(thresholdKey).isNumber())
+        in.deltaCompensationThreshold = defaults().doubleForKey(thresholdKey);
+    in.heightFitSingleRowOnly = boolDefault(QStringLiteral("Height Fit: Single Row Only"), true);
+    in.staticLabels = cover ? !boolDefault(QStringLiteral("Hover Cover Headers"), true) : !boolDefault(QStringLiteral("Hover Preview Headers"), false);
+    const Value below = defaults().objectForKey(QStringLiteral("Position Labels Below Thumbnails"));
+    in.labelsOverlay = in.staticLabels ? (below.isNull() ? !(in.layout & PMLayoutScaleToFit) : !below.toBool()) : true;
+    if (defaults().objectForKey(QStringLiteral("Mosaic: Minimum Aspect Ratio")).isNumber())
+        in.mosaicMinimumAspectRatio = defaults().doubleForKey(QStringLiteral("Mosaic: Minimum Aspect Ratio"));
+    const bool mosaic = PMIsMosaicLayout(in.layout);
+    in.balanceRowHeight = mosaic && boolDefault(QStringLiteral("Mosaic: Balance Row Height"), true);
+    const Value expand = defaults().objectForKey(QStringLiteral("Mosaic: Expand Last Row"));
+    in.expansionPriority = !mosaic ? -1 : expand.isNull() ? 0 : (expand.toBool() ? 1 : -1);
+    in.fallBackToSquare = defaults().boolForKey(QStringLiteral("Average/Median Aspect Ratio: Fall Back To 1:1"));
+    in.coverAspectRatio = coverAspectRatio();
+    in.previewAspectRatio = previewAspectRatio();
+    in.subgroupPosition = int(defaults().integerForKey(QStringLiteral("Subgroup Previews Position")));
+    const Value centre = defaults().objectForKey(QStringLiteral("Variable Height: Center Vertically"));
+    in.centerVertically = centre.isNull() ? !in.staticLabels : centre.toBool();
+    auto threshold = [](const QString& key) -> long {
+        if (!defaults().boolForKey(key))
+            return -1;
+        return long(std::max<std::int64_t>(0, defaults().integerForKey(key + QStringLiteral(": Rows Threshold"))));
+    };
+    in.subgroupColumnThreshold = threshold(QStringLiteral("Arrange Subgroups In Columns"));
+    in.movieColumnThreshold = threshold(QStringLiteral("Arrange Thumbnails In Columns"));
+    in.backingScale = devicePixelRatioF();
+    in.adjustsSpacingForGlass = _adjustsSpacingForGlass;
+    in.hasScopeBar = _hasScopeBar;
+    return in;
+}
+
+void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, bool animate)
+{
+    _isTiling = true;
+    const bool animated = animate && animationSuppressionCounter() == 0 && isVisible() && window()->isVisible();
+    if (!animated)
+        ++animationSuppressionCounter();
+
+    // An empty online container: the arrow comes in unless a search runs.
+    if (_representedGroup && _representedGroup->isOnlineItem() && _movieProxies.empty()) {
+        const platform::DictionaryPtr search = _representedGroup->value(QStringLiteral("Search")).dictionary();
+        const bool searching = search && search->value(QStringLiteral("Searching")).toBool();
+        if (searching) {
+            _arrowAlpha = 0;
+            m_arrowTimer.stop();
+        } else if (_arrowAlpha < 0.1)
+            QTimer::singleShot(100, this, [this] { animateMask(); });
+    } else {
+        _arrowAlpha = 0;
+        m_arrowTimer.stop();
+    }
+    PMGroupViewLayoutInput in = layoutInput(adjust);
+    // The ratios of the movies, kept until the content changes.
+    if (!m_ratiosValid) {
+        m_aspectRatioCache.valid = false;
+        m_ratios.resize(_movieProxies.size());
+        for (std::size_t i = 0; i < _movieProxies.size(); ++i) {
+            PMMovieRepresentationPrototype* movie = PMMovie(_movieProxies[i]->representedItem);
+            m_ratios[i] = movie ? movie->thumbnailImageAspectRatio() : -1.0;
+        }
+        m_ratiosValid = true;
+    }
+    const bool median = in.layout & PMLayoutMedian;
+    if (!m_aspectRatioCache.valid || m_aspectRatioCache.median != median || m_aspectRatioCache.fallBack != in.fallBackToSquare) {
+        double ratio = 1.0;
+        m_aspectRatioCache.found = calculateAspectRatio(m_ratios.data(), m_ratios.size(), median, in.fallBackToSquare, &ratio);
+        m_aspectRatioCache.ratio = ratio;
+        m_aspectRatioCache.median = median;
+        m_aspectRatioCache.fallBack = in.fallBackToSquare;
+        m_aspectRatioCache.valid = true;
+    }
+    in.computedAspectRatio.valid = true;
+    in.computedAspectRatio.found = m_aspectRatioCache.found;
+    in.computedAspectRatio.ratio = m_aspectRatioCache.ratio;
+    in.movieRatios = m_ratios;
+    // During a live resize the waterfall family keeps its frames until the column count changes.
+    const unsigned columns = numberOfColumnsForWidth(in.baseWidth, in.spacing, in.canvas.width());
+    const bool keep = m_inLiveResize && PMIsWaterfallLayout(m_layout.layout) && PMIsWaterfallLayout(in.layout) && columns == m_liveResizeColumns
+                      && m_layout.movieFrames.size() == _movieProxies.size() && m_layout.subgroupFrames.size() == _groupProxies.size();
+    m_liveResizeColumns = columns;
+    if (!keep)
+        m_layout = PMGroupViewLayout(in);
+    else
+        m_layout.viewSize.setWidth(in.canvas.width());
+    _numberOfColumns = m_layout.numberOfColumns;
+    _combinedHeight = m_layout.combinedHeight;
+    _separatorY = m_layout.separatorY;
+    m_contentSize = m_layout.viewSize;
+    PMSetAlwaysShownTileHeaderHeight(in.staticLabels ? PMGroupViewLabelBand : 0.0);
+
+    // Frames to proxies; movies in the local drag order while a drag is over the grid.
+    for (std::size_t i = 0; i < _groupProxies.size(); ++i)
+        _groupProxies[i]->frame = m_layout.subgroupFrames[i];
+    const auto& movieOrder = (_isDragTarget && _localDragMovieProxies) ? *_localDragMovieProxies : _movieProxies;
+    for (std::size_t i = 0; i < movieOrder.size() && i < m_layout.movieFrames.size(); ++i)
+        movieOrder[i]->frame = m_layout.movieFrames[i];
+    std::vector<QRectF> frames;
+    frames.reserve(_proxies.size());
+    m_indexed.clear();
+    m_indexed.reserve(_proxies.size());
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
+        frames.push_back(proxy->frame);
+        m_indexed.push_back(proxy.get());
+    }
+    m_index.rebuild(frames);
+    updateScrollBars();
+
+    if (restoreVisibleRect && mainController()._groupViewHooks.restoreVisibleGroupViewRect)
+        mainController()._groupViewHooks.restoreVisibleGroupViewRect();
+
+    // Tiles on screen move to their new places on the one animation clock.
+    stopMoving();
+    if (animated && m_animation->state() == QAbstractAnimation::Running) {
+        m_animation->stop();
+        PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(0);
+    }
+    preparePreviewViewsInRect(visibleRect());
+    if (animated && m_anyMoving) {
+        PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(1);
+        // Control held slows the animation down to "Slow-Motion Animation Duration" seconds.
+        double seconds = kAnimationSeconds;
+        const std::int64_t slow = defaults().integerForKey(QStringLiteral("Slow-Motion Animation Duration"));
+        if ((QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) && slow > 0)
+            seconds = double(slow);
+        m_animation->setDuration(int(seconds * 1000));
+        m_animation->start();
+    }
+    viewport()->update();
+    QTimer::singleShot(0, this, [this] { updatePreviousFrames(); });
+    if (!animated)
+        QTimer::singleShot(1, QCoreApplication::instance(), [] {
+            if (animationSuppressionCounter() > 0)
+                --animationSuppressionCounter();
+        });
+    _isTiling = false;
+}
+
+QSizeF PMGroupView::tiledSize() const
+{
+    const auto& longer = _groupProxies.size() > _movieProxies.size() ? _groupProxies : _movieProxies;
+    double right = 0;
+    for (std::size_t i = 0; i < longer.size(); ++i) {
+        const double r = longer[i]->frame.right();
+        if (i > 0 && r <= longer[i - 1]->frame.right())
+            break;
+        right = r;
+    }
+    const double x = longer.empty() ? 0.0 : longer.front()->frame.x();
+    return QSizeF(std::round(x + right), std::round(_combinedHeight));
+}
+
+void PMGroupView::updatePreviousFrames()
+{
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+        proxy->previousFrame = proxy->frame;
+}
+
+void PMGroupView::proxiesInRect(const QRectF& rect, std::vector<PMGroupViewItemProxy*>& out) const
+{
+    thread_local std::vector<std::uint32_t> found;
+    m_index.tilesInRect(rect, found);
+    out.clear();
+    out.reserve(found.size());
+    for (std::uint32_t i : found)
+        if (i < m_indexed.size())
+            out.push_back(m_indexed[i]);
+}
+
+QRectF PMGroupView::visibleRect() const
+{
+    return QRectF(0, verticalScrollBar()->value(), viewport()->width(), viewport()->height());
+}
+
+void PMGroupView::scrollRectToVisible(const QRectF& rect)
+{
+    const QRectF visible = visibleRect();
+    int value = verticalScrollBar()->value();
+    if (rect.top() < visible.top())
+        value = int(std::floor(rect.top()));
+    else if (rect.bottom() > visible.bottom())
+        value = int(std::ceil(rect.bottom() - visible.height()));
+    verticalScrollBar()->setValue(value);
+}
+
+void PMGroupView::updateScrollBars()
+{
+    const int page = viewport()->height();
+    const int total = int(std::ceil(m_contentSize.height()));
+    verticalScrollBar()->setPageStep(page);
+    verticalScrollBar()->setRange(0, std::max(0, total - page));
+}
+
+QPointF PMGroupView::toGrid(QPointF p) const
+{
+    return p + QPointF(0, verticalScrollBar()->value());
+}
+
+PMGroupViewItemProxyPtr PMGroupView::proxyAt(QPointF gridPoint) const
+{
+    std::vector<std::uint32_t> hits;
+    m_index.tilesInRect(QRectF(gridPoint, QSizeF(0.01, 0.01)), hits);
+    for (std::uint32_t i : hits)
+        if (i < _proxies.size() && _proxies[i].get() == m_indexed[i])
+            return _proxies[i];
+    return nullptr;
+}
+
+void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
+{
+    // Only the tiles meeting the rectangle (from the index) and those shown before are
+    // visited, never every tile.
+    const bool suppressed = animationSuppressionCounter() > 0;
+    std::vector<PMGroupViewItemProxy*> visible;
+    proxiesInRect(rect, visible);
+    std::vector<PMGroupViewItemProxy*> shown;
+    shown.reserve(visible.size() + m_shown.size());
+    for (PMGroupViewItemProxy* p : visible)
+        p->marked = true;
+    // Tiles coming from a place on screen stay while they move away.
+    for (PMGroupViewItemProxy* p : m_shown) {
+        if (!p->marked && !suppressed && p->view && p->previousFrame.intersects(rect)) {
+            p->marked = true;
+            visible.push_back(p);
+        }
+    }
+    for (PMGroupViewItemProxy* p : m_shown)
+        if (!p->marked)
+            p->view.reset();
+    for (PMGroupViewItemProxy* pointer : visible) {
+        PMGroupViewItemProxy& p = *pointer;
+        p.marked = false;
+        if (_isDragTarget && p.dragged) {
+            p.view.reset();
+            continue;
+        }
+        shown.push_back(&p);
+        if (!p.view) {
+            auto tile = std::make_shared<PMGroupViewTile>();
+            tile->setSelected(p.selected);
+            tile->setCanHover(!_isDragTarget);
+            if (suppressed) {
+                tile->shownFrame = p.frame;
+            } else if (!p.previousFrame.isEmpty()) {
+                const QPointF origin = PMClampYToBand(p.previousFrame, rect);
+                tile->startFrame = QRectF(origin, p.previousFrame.size());
+                tile->shownFrame = tile->startFrame;
+                if (tile->startFrame != p.frame)
+                    tile->moving = true;
+            } else {
+                tile->startFrame = p.frame;
+                tile->shownFrame = p.frame;
+                tile->alpha = 0.0;
+                tile->startAlpha = 0.0;
+                tile->moving = true;
+            }
+            p.view = tile;
+            loadPictures(p, p.frame.intersects(rect));
+        } else if (p.view->shownFrame != p.frame) {
+            if (suppressed) {
+                p.view->shownFrame = p.frame;
+            } else {
+                p.view->startFrame = p.view->shownFrame;
+                p.view->startAlpha = p.view->alpha;
+                p.view->moving = true;
+            }
+        }
+        if (p.view->moving)
+            m_anyMoving = true;
+    }
+    m_shown = std::move(shown);
+    // Moving tiles read their target frames from their proxies at every step.
+    if (!suppressed && m_anyMoving && m_animation->state() != QAbstractAnimation::Running && !_isTiling) {
+        animationStep(1.0);
+        stopMoving();
+    }
+}
+
+void PMGroupView::stopMoving()
+{
+    for (PMGroupViewItemProxy* p : m_shown)
+        if (p->view)
+            p->view->moving = false;
+    m_anyMoving = false;
+}
+
+void PMGroupView::animationStep(double t)
+{
+    for (PMGroupViewItemProxy* proxy : m_shown) {
+        PMGroupViewTile* tile = proxy->view.get();
+        if (!tile || !tile->moving)
+            continue;
+        const QRectF a = tile->startFrame, b = proxy->frame;
+        tile->shownFrame = QRectF(a.x() + (b.x() - a.x()) * t, a.y() + (b.y() - a.y()) * t, a.width() + (b.width() - a.width()) * t,
+                                  a.height() + (b.height() - a.height()) * t);
+        tile->alpha = tile->startAlpha + (1.0 - tile->startAlpha) * t;
+    }
+    viewport()->update();
+}
+
+void PMGroupView::loadPictures(PMGroupViewItemProxy& proxy, bool visible)
+{
+    PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
+    if (!movie)
+        return;
+    QPointer<QWidget> port(viewport());
+    auto redraw = [port] {
+        if (port)
+            port->update();
+    };
+    if (!movie->cachedPosterImage() && !movie->cachedCoverImage()) {
+        // The first pictures are reduced copies: once they are in, a tile larger than they
+        // are asks for the full pictures.
+        std::weak_ptr<PMMovieRepresentationOriginal> weak = movie->original().sharedOriginal();
+        const QRectF frame = proxy.frame;
+        movie->loadCoverImageAndPosterImageForFrame(frame, visible, 2, [port, weak, frame, redraw] {
+            redraw();
+            if (auto record = weak.lock(); record && port)
+                record->loadCoverImageAndPosterImageForFrame(frame, true, 1, redraw);
+        });
+    } else {
+        movie->loadCoverImageAndPosterImageForFrame(proxy.frame, visible, 1, redraw);
+    }
+}
+
+// ---- Drawing
+
+PMGroupView::DrawSettings PMGroupView::drawSettings() const
+{
+    DrawSettings d;
+    d.dark = PMIsDarkMode();
+    d.coverMode = coverMode();
+    d.layout = currentLayout();
+    d.staticLabels = d.coverMode ? !boolDefault(QStringLiteral("Hover Cover Headers"), true) : !boolDefault(QStringLiteral("Hover Preview Headers"), false);
+    d.placeholders = boolDefault(QStringLiteral("Draw Color Thumbnail Placeholders"), true);
+    const double S = spacing();
+    d.radius = defaults().objectForKey(QStringLiteral("Thumbnail Corner Radius")).isNumber() ? defaults().doubleForKey(QStringLiteral("Thumbnail Corner Radius"))
+                                                                                              : (S < 1.5 ? 0.0 : std::min(S, 3.0));
+    d.scale = std::max(1.0, devicePixelRatioF());
+    if (!(d == m_drawSettings)) {
+        m_drawSettings = d;
+        ++m_drawSettingsGeneration;
+    }
+    return d;
+}
+
+platform::ImagePtr PMGroupView::tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const
+{
+    PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
+    if (!movie)
+        return nullptr;
+    platform::ImagePtr image = settings.coverMode ? movie->cachedCoverImage() : movie->cachedPosterImage();
+    if (!image)
+        image = settings.coverMode ? movie->cachedPosterImage() : movie->cachedCoverImage();
+    return image;
+}
+
+void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const
+{
+    if (rect.isEmpty())
+        return;
+    const DrawSettings settings = drawSettings();
+    const platform::ImagePtr image = tilePicture(proxy, settings);
+    PMGroupViewTile* tile = proxy.view.get();
+    if (!tile) {
+        painter.save();
+        painter.setOpacity(alpha);
+        drawTileContent(painter, proxy, rect, settings, image);
+        painter.restore();
+        return;
+    }
+    // The tile's drawing is kept at its size and drawn again only when what it shows
+    // changes; a tile that is moving is drawn from it, stretched.
+    const QSize size = proxy.frame.size().toSize().expandedTo(QSize(1, 1));
+    const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration};
+    if (tile->rendered.isNull() || !(tile->renderedKey == key)) {
+        QImage rendered(size * settings.scale, QImage::Format_ARGB32_Premultiplied);
+        rendered.setDevicePixelRatio(settings.scale);
+        rendered.fill(Qt::transparent);
+        QPainter p(&rendered);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setFont(painter.font());
+        drawTileContent(p, proxy, QRectF(QPointF(0, 0), QSizeF(size)), settings, image);
+        p.end();
+        tile->rendered = std::move(rendered);
+        tile->renderedKey = key;
+    }
+    painter.save();
+    painter.setOpacity(alpha);
+    painter.drawImage(rect, tile->rendered);
+    painter.restore();
+}
+
+void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings,
+                                  const platform::ImagePtr& image) const
+{
+    painter.save();
+    const bool dark = settings.dark;
+    const double radius = settings.radius;
+    const QString name = itemName(proxy.selectedItem());
+    const QColor highlight = QGuiApplication::palette().highlight().color();
+    QFont font = painter.font();
+    font.setPointSizeF(11);
+    painter.setFont(font);
+    if (proxy.isGroup) {
+        const QPainterPath path = PMRoundedRectPath(rect, std::min(radius, rect.height() / 2));
+        painter.fillPath(path, proxy.selected ? highlight : (dark ? QColor(255, 255, 255, 28) : QColor(0, 0, 0, 18)));
+        painter.setPen(proxy.selected ? QGuiApplication::palette().highlightedText().color() : (dark ? QColor(230, 230, 230) : QColor(40, 40, 40)));
+        painter.drawText(rect.adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                         painter.fontMetrics().elidedText(name, Qt::ElideRight, int(rect.width() - 16)));
+        painter.restore();
+        return;
+    }
+    const bool staticLabels = settings.staticLabels;
+    QRectF picture = rect;
+    QRectF label;
+    if (staticLabels) {
+        picture.setHeight(std::max(0.0, rect.height() - PMGroupViewLabelBand));
+        label = QRectF(rect.left(), picture.bottom(), rect.width(), PMGroupViewLabelBand);
+    }
+    const QPainterPath clip = PMRoundedRectPath(picture, radius);
+    // The picture: cropped to fill, or whole with scale to fit.
+    PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
+    QColor placeholder = dark ? QColor(60, 60, 60) : QColor(215, 215, 215);
+    if (movie && settings.placeholders) {
+        const Value stored = movie->userSettings()->value(QStringLiteral("RGB"));
+        const QStringList rgb = stored.isString() ? stored.string().split(QLatin1Char('/')) : QStringList();
+        if (rgb.size() == 3)
+            placeholder = QColor::fromRgbF(rgb[0].toFloat(), rgb[1].toFloat(), rgb[2].toFloat());
+    }
+    painter.save();
+    painter.setClipPath(clip, Qt::IntersectClip);
+    const bool fits = (settings.layout & PMLayoutScaleToFit) && !PMIsWaterfallLayout(settings.layout);
+    if (!(image && image->isValid() && fits))
+        painter.fillRect(picture, placeholder);
+    if (image && image->isValid()) {
+        const QImage& pixels = image->pixels();
+        const QSizeF size = pixels.size();
+        QRectF source(QPointF(0, 0), size);
+        QRectF target = picture;
+        const double pictureRatio = size.width() / std::max(1.0, size.height());
+        const double tileRatio = picture.width() / std::max(1.0, picture.height());
+        if (fits) {
+            if (pictureRatio > tileRatio)
+                target.setHeight(picture.width() / pictureRatio), target.moveTop(picture.top() + (picture.height() - target.height()) / 2);
+            else
+                target.setWidth(picture.height() * pictureRatio), target.moveLeft(picture.left() + (picture.width() - target.width()) / 2);
+        } else if (pictureRatio > tileRatio) {
+            const double w = size.height() * tileRatio;
+            source = QRectF((size.width() - w) / 2, 0, w, size.height());
+        } else {
+            const double h = size.width() / tileRatio;
+            source = QRectF(0, (size.height() - h) / 2, size.width(), h);
+        }
+        // While the thumb is dragged, pictures are drawn quickly and refined afterwards.
+        const bool simplified = _isInLiveScroll && proxy.view;
+        if (simplified)
+            proxy.view->simplified = true;
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified);
+        painter.drawImage(target, pixels, source);
+    }
+    if (!staticLabels && proxy.view && proxy.view->hovering) {
+        const QRectF strip(picture.left(), picture.bottom() - PMGroupViewLabelBand, picture.width(), PMGroupViewLabelBand);
+        painter.fillRect(strip, QColor(0, 0, 0, 140));
+        painter.setPen(Qt::white);
+        painter.drawText(strip.adjusted(6, 0, -6, 0), Qt::AlignCenter, painter.fontMetrics().elidedText(name, Qt::ElideRight, int(strip.width() - 12)));
+    }
+    painter.restore();
+    if (staticLabels) {
+        if (proxy.selected) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(highlight);
+            const QString elided = painter.fontMetrics().elidedText(name, Qt::ElideRight, int(label.width() - 12));
+            const double w = std::min(label.width(), painter.fontMetrics().horizontalAdvance(elided) + 14.0);
+            painter.drawRoundedRect(QRectF(label.center().x() - w / 2, label.top() + 3, w, label.height() - 6), 8, 8);
+            painter.setPen(QGuiApplication::palette().highlightedText().color());
+            painter.drawText(label.adjusted(6, 0, -6, 0), Qt::AlignCenter, elided);
+        } else {
+            painter.setPen(dark ? QColor(225, 225, 225) : QColor(30, 30, 30));
+            painter.drawText(label.adjusted(6, 0, -6, 0), Qt::AlignCenter,
+                             painter.fontMetrics().elidedText(name, Qt::ElideRight, int(label.width() - 12)));
+        }
+    }
+    if (proxy.selected) {
+        painter.setPen(QPen(highlight, 3.0));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(PMRoundedRectPath(picture.adjusted(1.5, 1.5, -1.5, -1.5), std::max(0.0, radius - 1.0)));
+    }
+    painter.restore();
+}
+
+void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
+{
+    painter.fillRect(visible, PMGroupView::backgroundColor());
+    const bool dark = PMIsDarkMode();
+    // The band and line between subgroups and movies.
+    if (!_groupProxies.empty() && _separatorY > 0) {
+        const double w = devicePixelRatioF() > 1.0 ? 0.5 : 1.0;
+        const QRectF bounds(0, 0, m_contentSize.width(), std::max(m_contentSize.height(), visible.bottom()));
+        QRectF band = defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 1
+                          ? QRectF(0, _separatorY + w, bounds.width(), bounds.bottom() - _separatorY - w)
+                          : QRectF(0, 0, bounds.width(), _separatorY);
+        if (dark)
+            painter.fillRect(band, QColor::fromRgbF(1, 1, 1, 0.05f));
+        painter.fillRect(QRectF(0, _separatorY, band.width(), w), dark ? QColor::fromRgbF(0, 0, 0, 0.4f) : PMGroupView::borderColor());
+    }
+    m_paintedTiles = 0;
+    for (PMGroupViewItemProxy* proxy : m_shown) {
+        if (!proxy->view)
+            continue;
+        const QRectF& shown = proxy->view->shownFrame;
+        if (!shown.intersects(visible))
+            continue;
+        drawPreviewViewInRect(painter, *proxy, shown, proxy->view->alpha);
+        ++m_paintedTiles;
+    }
+    // The empty grid's message.
+    if (!_isHighlighted && _proxies.empty() && mainController()._groupViewHooks.groupPlaceholderMessage) {
+        const QString message = mainController()._groupViewHooks.groupPlaceholderMessage();
+        if (!message.isEmpty())
+            fitAndDrawInRect(painter, message, visible, nullptr, dark ? QColor::fromRgbF(1, 1, 1, 0.3f) : QColor::fromRgbF(0, 0, 0, 0.3f), nullptr, 32);
+    }
+    // An empty online container that is not searching points at the search field.
+    if (!_isHighlighted && _movieProxies.empty() && _representedGroup && _representedGroup->isOnlineItem() && _arrowAlpha > 0) {
+        const double height = std::min(visible.height(), 100.0);
+        const double y = visible.top() + 100.0 * (1.0 - _arrowAlpha);
+        fitAndDrawInRect(painter, QStringLiteral("⬆"), QRectF(visible.right() - 80, y, 80, height), nullptr,
+                         QColor::fromRgbF(dark ? 1 : 0, dark ? 1 : 0, dark ? 1 : 0, float(0.18 * _arrowAlpha)), nullptr, 0);
+    }
+    // The drop marker in the gap of a local drag.
+    std::vector<PMGroupViewItemProxy*> meeting;
+    if (_isDragTarget)
+        proxiesInRect(visible, meeting);
+    for (PMGroupViewItemProxy* proxy : meeting)
+        if (proxy->dragged) {
+            fitAndDrawInRect(painter, QStringLiteral("•"), proxy->frame, nullptr, dark ? QColor::fromRgbF(1, 1, 1, 0.3f) : QColor::fromRgbF(0, 0, 0, 0.3f),
+                             nullptr, 0);
+            break;
+        }
+}
+
+void PMGroupView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(viewport());
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const double top = verticalScrollBar()->value();
+    painter.translate(0, -top);
+    paintVisible(painter, visibleRect());
+    painter.translate(0, top);
+    if (_isHighlighted) {
+        painter.setPen(QPen(QGuiApplication::palette().highlight().color(), 5.0));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(viewport()->rect()).adjusted(2.5, 2.5, -2.5, -2.5));
+    }
+    const QRectF spot = m_spotlightRect;
+    if (!spot.isEmpty()) {
+        QPainterPath dim;
+        dim.addRect(viewport()->rect());
+        QPainterPath aperture;
+        aperture.addRect(spot.translated(0, -top));
+        painter.fillPath(dim.subtracted(aperture), PMGroupView::backgroundColorWithAlpha(0.7, -1));
+    }
+    if (!m_selectionWindow.frame.isEmpty())
+        PMGroupViewSelectionWindow::drawOverlayInBounds(painter, m_selectionWindow.frame, m_selectionWindow);
+}
+
+void PMGroupView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    if (_proxies.empty() && !_numberOfColumns) {
+        updateScrollBars();
+        return;
+    }
+    if (isVisible()) {
+        m_inLiveResize = true;
+        m_liveResizeTimer.start(200);
+    }
+    tileWithAdjustedSize(true, false, false);
+}
+
+void PMGroupView::adjustScroll(const QRectF& visible)
+{
+    if (_isTiling)
+        return;
+    if (mainController()._groupViewHooks.storeVisibleGroupViewRect)
+        mainController()._groupViewHooks.storeVisibleGroupViewRect(visible);
+    PMMovieRepresentationImageLoader::defaultLoader().updateLoadingPrioritiesWithVisibleRect(visible);
+}
+
+void PMGroupView::scrollContentsBy(int, int)
+{
+    const QRectF visible = visibleRect();
+    ++animationSuppressionCounter();
+    preparePreviewViewsInRect(visible);
+    --animationSuppressionCounter();
+    adjustScroll(visible);
+    if (m_tracking.active && !m_tracking.isClick)
+        updateRubberBand();
+    viewport()->update();
+}
+
+bool PMGroupView::updatePreviewForMovieRepresentation(const Value& record)
+{
+    if (!window())
+        return false;
+    PMLibraryItem* wanted = PMItem(record);
+    if (!wanted)
+        return false;
+    if (!PMMainController::blendsSubgroupPreviews()) {
+        if (previewViewForMovieRepresentation(record)) {
+            viewport()->update();
+            return true;
+        }
+        return false;
+    }
+    const Value self = wanted->nonProxySelf();
+    bool any = false;
+    for (const PMGroupViewItemProxyPtr& proxy : _movieProxies)
+        if (PMLibraryItem* item = PMItem(proxy->representedItem); item && proxy->view && PMIsSameItem(item->nonProxySelf(), self))
+            any = true;
+    if (any)
+        viewport()->update();
+    return any;
+}
+
+void PMGroupView::updatePreviewsIncludingOrnaments(bool)
+{
+    viewport()->update();
+}
+
+// ---- Commands and keys
+
+bool PMGroupView::doDelete()
+{
+    const ArrayPtr items = selectedItems();
+    if (!items->isEmpty() && mainController().canDragOrDeleteItems(items, nullptr, nullptr)) {
+        mainController().deleteItems(items);
+        return true;
+    }
+    QApplication::beep();
+    return false;
+}
+
+bool PMGroupView::respondsToAction(const QString& action) const
+{
+    if (action == QLatin1String("selectAll"))
+        return !_proxies.empty();
+    if (action == QLatin1String("delete")) {
+        const ArrayPtr items = selectedItems();
+        return !items->isEmpty() && mainController().canDragOrDeleteItems(items, nullptr, nullptr);
+    }
+    return false;
+}
+
+void PMGroupView::performAction(const QString& action, QObject*)
+{
+    if (action == QLatin1String("selectAll"))
+        selectAll();
+    else if (action == QLatin1String("delete"))
+        doDelete();
+}
+
+void PMGroupView::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        doDelete();
+        return;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        moveSelection(event->key(), event->modifiers() & Qt::ShiftModifier);
+        return;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+    }
+}
+
+void PMGroupView::contextMenuEvent(QContextMenuEvent* event)
+{
+    auto& hook = mainController()._groupViewHooks.contextMenuForGroupViewItems;
+    if (!isFullyInteractiveGroupView() || !hook) {
+        event->ignore();
+        return;
+    }
+    // A tile's menu is for the selection it belongs to; the background's for no items.
+    const PMGroupViewItemProxyPtr proxy = proxyAt(toGrid(QPointF(viewport()->mapFrom(this, event->pos()))));
+    ArrayPtr items;
+    if (proxy) {
+        if (!proxy->selected)
+            selectItems(nullptr, {proxy}, {}, true, false, false, false);
+        items = selectedItems();
+    }
+    if (QMenu* menu = hook(items, proxy ? proxy->view.get() : nullptr)) {
+        menu->exec(event->globalPos());
+        event->accept();
+    }
+}
+
+bool PMGroupView::viewportEvent(QEvent* event)
+{
+    // The spotlight closes with the next event.
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::KeyPress:
+    case QEvent::Wheel:
+        if (!m_spotlightRect.isEmpty()) {
+            m_spotlightRect = QRectF();
+            viewport()->update();
+        }
+        break;
+    case QEvent::MouseMove:
+        if (!m_tracking.active && interactionCounter() == 0) {
+            const auto* move = static_cast<QMouseEvent*>(event);
+            const PMGroupViewItemProxyPtr over = proxyAt(toGrid(move->position()));
+            bool changed = false;
+            for (PMGroupViewItemProxy* proxy : m_shown)
+                if (proxy->view) {
+                    const bool hover = proxy == over.get() && proxy->view->canHover;
+                    changed |= proxy->view->hovering != hover;
+                    proxy->view->hovering = hover;
+                }
+            if (changed)
+                viewport()->update();
+        }
+        break;
+    case QEvent::Leave:
+        for (PMGroupViewItemProxy* proxy : m_shown)
+            if (proxy->view)
+                proxy->view->hovering = false;
+        viewport()->update();
+        break;
+    default:
+        break;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void PMGroupView::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void PMGroupView::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+// ---- Press tracking: click, rubber band, drag
+
+void PMGroupView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const PMGroupViewItemProxyPtr pressed = proxyAt(toGrid(event->position()));
+    dragMouseWithEvent(event, pressed, event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier), pressed != nullptr);
+}
+
+void PMGroupView::dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemProxyPtr& clickedOnPreviewView, bool keepInitialSelection, bool move)
+{
+    // The press is tracked by the mouse events that follow: a click, a rubber band, or
+    // (held still on a tile) the start of a drag.
+    setFocus(Qt::MouseFocusReason);
+    Tracking& t = m_tracking;
+    t = Tracking();
+    t.active = true;
+    t.viewportPoint = event->position();
+    t.start = t.current = toGrid(event->position());
+    t.pressed = clickedOnPreviewView;
+    t.keepInitialSelection = keepInitialSelection;
+    if (t.pressed && t.pressed->view)
+        t.pressed->view->setCanHover(false);
+    if (t.keepInitialSelection)
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+            t.initialSelection.insert(proxy.get(), proxy->selected);
+    t.mayDrag = t.pressed && move && isFullyInteractiveGroupView();
+    if (t.mayDrag)
+        m_dragTimer.start(400);
+}
+
+void PMGroupView::mouseMoveEvent(QMouseEvent* event)
+{
+    Tracking& t = m_tracking;
+    if (!t.active)
+        return;
+    m_dragTimer.stop();
+    t.mayDrag = false;
+    t.viewportPoint = event->position();
+    t.current = toGrid(event->position());
+    t.isClick = false;
+    updateRubberBand();
+    const bool outside = event->position().y() < 0 || event->position().y() > viewport()->height();
+    const bool canScroll = m_contentSize.height() > viewport()->height() + 0.1;
+    if (outside && canScroll && !m_autoScrollTimer.isActive())
+        m_autoScrollTimer.start();
+}
+
+void PMGroupView::mouseReleaseEvent(QMouseEvent* event)
+{
+    Tracking& t = m_tracking;
+    if (!t.active || event->button() != Qt::LeftButton)
+        return;
+    if (t.isClick) {
+        const Qt::KeyboardModifiers mods = event->modifiers();
+        if (t.pressed && (mods & Qt::ShiftModifier)) {
+            selectToProxy(t.pressed);
+        } else if (t.pressed && (mods & Qt::ControlModifier)) {
+            t.pressed->setSelected(!t.pressed->selected);
+            viewport()->update();
+            mainController().updateStatusFields();
+        } else if (!t.keepInitialSelection) {
+            if (t.pressed)
+                selectItems(nullptr, {t.pressed}, {}, true, false, false, false);
+            else
+                selectItems(nullptr, {}, {}, true, false, false, false);
+        }
+    }
+    endTracking();
+}
+
+void PMGroupView::endTracking()
+{
+    m_dragTimer.stop();
+    m_autoScrollTimer.stop();
+    if (m_tracking.pressed && m_tracking.pressed->view)
+        m_tracking.pressed->view->setCanHover(true);
+    m_tracking = Tracking();
+    m_selectionWindow.frame = QRectF();
+    viewport()->update();
+}
+
+void PMGroupView::autoScroll()
+{
+    const Tracking& t = m_tracking;
+    if (!t.active) {
+        m_autoScrollTimer.stop();
+        return;
+    }
+    const double y = t.viewportPoint.y();
+    QScrollBar* bar = verticalScrollBar();
+    if (y < 0)
+        bar->setValue(bar->value() - 20);
+    else if (y > viewport()->height())
+        bar->setValue(bar->value() + 20);
+    else
+        return;
+    m_tracking.current = toGrid(t.viewportPoint);
+    updateRubberBand();
+}
+
+void PMGroupView::updateRubberBand()
+{
+    Tracking& t = m_tracking;
+    const QRectF band = PMRectBetweenPoints(t.start, t.current);
+    bool changed = false;
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
+        bool select;
+        if (proxy->frame.intersects(band))
+            select = true;
+        else
+            select = t.keepInitialSelection ? t.initialSelection.value(proxy.get(), false) : false;
+        if (select != proxy->selected) {
+            proxy->setSelected(select);
+            changed = true;
+        }
+    }
+    if (changed)
+        scheduleStatusUpdate();
+    // The band's visible part, with arrows where it goes on off screen.
+    const QRectF visible = visibleRect();
+    const QRectF shown = band.intersected(visible);
+    m_selectionWindow.frame = shown.translated(0, -visible.top());
+    m_selectionWindow.drawsUpArrow = !shown.isEmpty() && t.current.y() < shown.top() - 0.1;
+    m_selectionWindow.drawsDownArrow = !shown.isEmpty() && t.current.y() > shown.bottom() + 0.1;
+    viewport()->update();
+}
+
+void PMGroupView::scheduleStatusUpdate()
+{
+    // One status update per turn of the event loop, however many events came.
+    if (m_statusUpdatePending)
+        return;
+    m_statusUpdatePending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_statusUpdatePending = false;
+        ++m_statusUpdates;
+        mainController().updateStatusFields();
+    });
+}
+
+void PMGroupView::startDragFromPress()
+{
+    Tracking& t = m_tracking;
+    if (!t.active || !t.isClick || !t.mayDrag || !t.pressed)
+        return;
+    std::vector<PMGroupViewItemProxyPtr> proxies;
+    ArrayPtr items = Array::make();
+    if (t.pressed->selected) {
+        getSelectedItems(*items, &proxies, nullptr);
+    } else {
+        items->append(t.pressed->selectedItem());
+        proxies.push_back(t.pressed);
+    }
+    const QPointF at = t.current;
+    if (moveItems(items, proxies, at)) {
+        endTracking();
+        return;
+    }
+    t.isClick = false;
+    t.mayDrag = false;
+}
+
+// ---- Drag source
+
+bool PMGroupView::moveItems(const ArrayPtr& items, const std::vector<PMGroupViewItemProxyPtr>& proxies, QPointF at)
+{
+    if (!mainController().canDragOrDeleteItems(items, nullptr, nullptr))
+        return false;
+    _localDragMovieProxies.reset();
+    m_localDropStored = false;
+    if (std::size_t(items->count()) < _movieProxies.size() && _representedGroup && _representedGroup->rearrangeChildrenAsPreflightCheck(false))
+        _localDragMovieProxies = std::make_unique<std::vector<PMGroupViewItemProxyPtr>>(_movieProxies);
+
+    // The drag image: the tiles as they are drawn, or a badge when any is off screen.
+    QRectF united;
+    bool allShown = true;
+    for (const PMGroupViewItemProxyPtr& proxy : proxies) {
+        united = united.united(proxy->frame);
+        allShown &= proxy->view != nullptr;
+    }
+    QPixmap pixmap;
+    QPoint hotSpot;
+    if (allShown && !united.isEmpty()) {
+        QImage image(united.size().toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        for (const PMGroupViewItemProxyPtr& proxy : proxies)
+            drawPreviewViewInRect(painter, *proxy, proxy->frame.translated(-united.topLeft()), 1.0);
+        painter.end();
+        const QSize limit(std::min(400, int(0.666 * image.width())), std::min(400, int(0.666 * image.height())));
+        const QImage reduced = image.scaled(limit.expandedTo(QSize(1, 1)), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QImage faded(reduced.size(), QImage::Format_ARGB32_Premultiplied);
+        faded.fill(Qt::transparent);
+        QPainter fade(&faded);
+        fade.setOpacity(0.3);
+        fade.drawImage(0, 0, reduced);
+        fade.end();
+        pixmap = QPixmap::fromImage(faded);
+        const double scale = double(reduced.width()) / std::max(1.0, united.width());
+        hotSpot = ((at - united.topLeft()) * scale).toPoint();
+    } else {
+        bool moviesOnly = true;
+        for (const Value& v : *items)
+            moviesOnly &= PMMovie(v) != nullptr;
+        const QString text = (moviesOnly ? tr("%1 files") : tr("%1 items")).arg(items->count());
+        QFont font;
+        font.setPointSizeF(11);
+        const int w = QFontMetrics(font).horizontalAdvance(text) + 12 + 20;
+        QImage image(w, 16, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setOpacity(0.5);
+        QIcon::fromTheme(QStringLiteral("document-multiple"), QIcon::fromTheme(QStringLiteral("folder-documents"))).paint(&painter, QRect(0, 0, 16, 16));
+        painter.setBrush(QGuiApplication::palette().highlight());
+        painter.setPen(Qt::NoPen);
+        painter.drawRoundedRect(QRectF(20, 0, w - 20, 16), 8, 8);
+        painter.setPen(Qt::white);
+        painter.setFont(font);
+        painter.drawText(QRectF(20, 0, w - 20, 16), Qt::AlignCenter, text);
+        painter.end();
+        pixmap = QPixmap::fromImage(image);
+        hotSpot = QPoint(-8, -8);
+    }
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+        if (proxy->view)
+            proxy->view->setCanHover(false);
+
+    auto* mime = new QMimeData;
+    setLibraryItems(*mime, items, Value(QStringLiteral("PMGroupView")));
+    QDrag drag(this);
+    drag.setMimeData(mime);
+    drag.setPixmap(pixmap);
+    drag.setHotSpot(hotSpot);
+    if (dragRunner)
+        dragRunner(drag);
+    else
+        drag.exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
+    // The source end: tiles hover again and the local order goes.
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+        if (proxy->view)
+            proxy->view->setCanHover(true);
+    endLocalDrag();
+    return true;
+}
+
+void PMGroupView::endLocalDrag()
+{
+    if (!_localDragMovieProxies)
+        return;
+    _localDragMovieProxies.reset();
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+        proxy->dragged = false;
+    if (_isDragTarget)
+        leaveDragTarget();
+    tileWithAdjustedSize(true, false, true);
+}
+
+bool PMGroupView::draggingLocally(const QMimeData* pasteboard, QPointF point, bool moveOneItemOnly, bool tileRegardless)
+{
+    if (!_localDragMovieProxies || !pasteboard)
+        return false;
+    auto& order = *_localDragMovieProxies;
+    const double S = spacing();
+    std::size_t index = order.size();
+    for (std::size_t i = 0; i < order.size(); ++i)
+        if (order[i]->frame.adjusted(-S, -S, S, S).contains(point)) {
+            index = i;
+            break;
+        }
+    const ArrayPtr dragged = libraryItems(*pasteboard);
+    QSet<const void*> draggedItems;
+    if (dragged)
+        for (const Value& v : *dragged)
+            if (v.isObject())
+                draggedItems.insert(v.objectPointer());
+    std::vector<PMGroupViewItemProxyPtr> moving, rest;
+    for (const PMGroupViewItemProxyPtr& proxy : order) {
+        const Value& item = proxy->selectedItem();
+        if (item.isObject() && draggedItems.contains(item.objectPointer())) {
+            proxy->dragged = moveOneItemOnly;
+            moving.push_back(proxy);
+        } else {
+            rest.push_back(proxy);
+        }
+    }
+    index = std::min(index, rest.size());
+    std::vector<PMGroupViewItemProxyPtr> reordered(rest.begin(), rest.begin() + std::ptrdiff_t(index));
+    if (moveOneItemOnly && !moving.empty()) {
+        reordered.push_back(moving.front());
+        reordered.insert(reordered.end(), rest.begin() + std::ptrdiff_t(index), rest.end());
+        reordered.insert(reordered.end(), moving.begin() + 1, moving.end());
+    } else {
+        reordered.insert(reordered.end(), moving.begin(), moving.end());
+        reordered.insert(reordered.end(), rest.begin() + std::ptrdiff_t(index), rest.end());
+    }
+    if (reordered != order || tileRegardless) {
+        order = std::move(reordered);
+        tileWithAdjustedSize(true, false, true);
+    }
+    return true;
+}
+
+// ---- Drag destination
+
+namespace {
+
+// A drag of this grid's own tiles: its items are this process's current drag from the grid.
+bool isOwnDrag(const QDropEvent* event, const QObject* grid, bool hasLocalOrder)
+{
+    if (event->source() == grid)
+        return true;
+    const QMimeData* mime = event->mimeData();
+    if (!hasLocalOrder || !mime || !libraryItems(*mime))
+        return false;
+    const Value source = lastDraggedLibraryItemsSource();
+    return source.isString() && source.string() == QLatin1String("PMGroupView");
+}
+
+Qt::DropAction dropActionFor(int operation)
+{
+    if (operation & PMMainController::PMDragOperationMove)
+        return Qt::MoveAction;
+    if (operation & PMMainController::PMDragOperationCopy)
+        return Qt::CopyAction;
+    if (operation & PMMainController::PMDragOperationLink)
+        return Qt::LinkAction;
+    return Qt::IgnoreAction;
+}
+
+} // namespace
+
+void PMGroupView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!isFullyInteractiveGroupView()) {
+        event->ignore();
+        return;
+    }
+    if (!_isDragTarget) {
+        _isDragTarget = true;
+        ++interactionCounter();
+    }
+    answerDrag(event, true);
+}
+
+void PMGroupView::dragMoveEvent(QDragMoveEvent* event)
+{
+    answerDrag(event, false);
+}
+
+void PMGroupView::answerDrag(QDragMoveEvent* event, bool entering)
+{
+    // A reorder of the grid's own tiles moves; anything else is for the drop rules.
+    const QPointF point = toGrid(event->position());
+    if (isOwnDrag(event, this, _localDragMovieProxies != nullptr) && draggingLocally(event->mimeData(), point, true, entering)) {
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+        return;
+    }
+    const PMMainController::PMDraggingInfo info{event->mimeData(),
+                                                isOwnDrag(event, this, true) ? PMMainController::groupView : PMMainController::PMLibraryView::None};
+    const int operation = mainController().validateGroupViewDrop(info);
+    if (operation) {
+        if (entering) {
+            _isHighlighted = true;
+            viewport()->update();
+        }
+        event->setDropAction(dropActionFor(operation));
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void PMGroupView::leaveDragTarget()
+{
+    _isHighlighted = false;
+    if (_isDragTarget) {
+        _isDragTarget = false;
+        if (interactionCounter() > 0)
+            --interactionCounter();
+    }
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+        if (proxy->view)
+            proxy->view->setCanHover(true);
+    viewport()->update();
+}
+
+void PMGroupView::dragLeaveEvent(QDragLeaveEvent*)
+{
+    leaveDragTarget();
+    // The unchanged order comes back while the drag is elsewhere.
+    if (_localDragMovieProxies)
+        tileWithAdjustedSize(true, false, true);
+}
+
+void PMGroupView::dropEvent(QDropEvent* event)
+{
+    const QPointF point = toGrid(event->position());
+    bool accepted = false;
+    if (_localDragMovieProxies && isOwnDrag(event, this, true)) {
+        const std::vector<PMGroupViewItemProxyPtr> before = _movieProxies;
+        draggingLocally(event->mimeData(), point, false, false);
+        if (*_localDragMovieProxies == before) {
+            if (_representedGroup)
+                _representedGroup->sortedChildren();
+        } else {
+            _movieProxies = *_localDragMovieProxies;
+            // The display order of all tiles follows: subgroups, then movies (or the reverse).
+            std::vector<PMGroupViewItemProxyPtr> all;
+            all.reserve(_proxies.size());
+            const bool groupsFirst = !(_proxies.size() && !_proxies.front()->isGroup && !_groupProxies.empty());
+            if (groupsFirst)
+                all.insert(all.end(), _groupProxies.begin(), _groupProxies.end());
+            all.insert(all.end(), _movieProxies.begin(), _movieProxies.end());
+            if (!groupsFirst)
+                all.insert(all.end(), _groupProxies.begin(), _groupProxies.end());
+            _proxies = std::move(all);
+            m_ratiosValid = false;
+            ArrayPtr sequence = Array::make();
+            for (const PMGroupViewItemProxyPtr& proxy : _movieProxies)
+                sequence->append(proxy->representedItem);
+            mainController().storeSequenceForDragOperation(sequence, event->mimeData());
+            m_localDropStored = true;
+            accepted = true;
+        }
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+            proxy->dragged = false;
+        event->setDropAction(Qt::MoveAction);
+    } else {
+        const PMMainController::PMDraggingInfo info{event->mimeData(),
+                                                    isOwnDrag(event, this, true) ? PMMainController::groupView : PMMainController::PMLibraryView::None};
+        accepted = mainController().acceptGroupViewDrop(info);
+    }
+    leaveDragTarget();
+    if (accepted)
+        event->accept();
+    else
+        event->ignore();
+    setFocus(Qt::OtherFocusReason);
+    if (_localDragMovieProxies)
+        tileWithAdjustedSize(true, false, true);
+}

@@ -1,0 +1,348 @@
+// The grid of the main window: the children of one container as tiles. One scroll area
+// whose viewport paints the tiles that are visible; each child has a light item proxy
+// (item, frame, selection), and only proxies near the visible area get a tile object
+// (hover, pictures, animation), reused across refreshes within a second. The visible
+// tiles come from the layout's index in O(log n + visible); one animation clock moves
+// every tile.
+#pragma once
+
+#include "platform/Image.h"
+#include "platform/Responder.h"
+#include "platform/Value.h"
+#include "ui/library_window/PMGroupViewLayout.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QHash>
+#include <QtCore/QPointer>
+#include <QtCore/QTimer>
+#include <QtGui/QFont>
+#include <QtGui/QImage>
+#include <QtWidgets/QAbstractScrollArea>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class PMLibraryContainer;
+class QDrag;
+class QMimeData;
+class QVariantAnimation;
+
+// A tile near the visible area: what the item proxy's view holds while on screen.
+class PMGroupViewTile {
+public:
+    bool selected = false;
+    bool canHover = true;
+    bool hovering = false;
+    double alpha = 1.0;
+    double startAlpha = 1.0;
+    QRectF startFrame; // where an animation started
+    QRectF shownFrame; // where the tile is drawn now
+    bool simplified = false;
+    bool moving = false; // animated by the grid's clock
+    // The tile as last drawn, reused while nothing it shows has changed.
+    QImage rendered;
+    struct RenderKey {
+        const void* image = nullptr;
+        QSize size;
+        bool selected = false;
+        bool hovering = false;
+        quint64 settings = 0;
+        bool operator==(const RenderKey&) const = default;
+    } renderedKey;
+
+    void setSelected(bool flag) { selected = flag; }
+    void setCanHover(bool flag)
+    {
+        canHover = flag;
+        if (!flag)
+            hovering = false;
+    }
+    bool didSimplifyDisplay() const { return simplified; }
+    bool endSimplifiedDisplay()
+    {
+        const bool was = simplified;
+        simplified = false;
+        if (was)
+            rendered = QImage(); // drawn in full next time
+        return was;
+    }
+};
+using PMGroupViewTilePtr = std::shared_ptr<PMGroupViewTile>;
+
+class PMGroupViewItemProxy {
+public:
+    bool selected = false;
+    bool dragged = false;
+    platform::Value representedItem;
+    platform::Value equivalentContainer;
+    PMGroupViewTilePtr view;
+    QRectF previousFrame;
+    QRectF frame;
+    bool isGroup = false;
+    bool marked = false; // scratch of the visible-tile pass
+
+    void setSelected(bool flag)
+    {
+        selected = flag;
+        if (view)
+            view->setSelected(flag);
+    }
+    // The item a selection stands for: the subgroup of a blended tile, else the item.
+    const platform::Value& selectedItem() const { return equivalentContainer.isNull() ? representedItem : equivalentContainer; }
+};
+using PMGroupViewItemProxyPtr = std::shared_ptr<PMGroupViewItemProxy>;
+
+// The rubber band's visible part with arrows where the band goes on off screen.
+class PMGroupViewSelectionWindow {
+public:
+    bool drawsUpArrow = false;
+    bool drawsDownArrow = false;
+    QRectF frame; // in viewport coordinates; empty: closed
+    static void drawOverlayInBounds(QPainter& painter, const QRectF& bounds, const PMGroupViewSelectionWindow& window);
+};
+
+class PMGroupView : public QAbstractScrollArea, public platform::Responder {
+    Q_OBJECT
+public:
+    explicit PMGroupView(QWidget* parent = nullptr);
+    ~PMGroupView() override;
+
+    // ---- Items
+    void setRepresentedGroup(const std::shared_ptr<PMLibraryContainer>& group);
+    std::shared_ptr<PMLibraryContainer> representedGroup() const { return _representedGroup; }
+    void addItem(const platform::Value& item);
+    void clear();
+    void clearProxyDump();
+    const std::vector<PMGroupViewItemProxyPtr>& proxies() const { return _proxies; }
+    const std::vector<PMGroupViewItemProxyPtr>& movieProxies() const { return _movieProxies; }
+    const std::vector<PMGroupViewItemProxyPtr>& groupProxies() const { return _groupProxies; }
+    PMGroupViewTilePtr previewViewForMovieRepresentation(const platform::Value& record) const;
+    PMGroupViewItemProxyPtr proxyForPreviewView(const PMGroupViewTilePtr& view) const;
+    bool isFullyInteractiveGroupView() const { return _representedGroup != nullptr; }
+    // Set by the window: spacing adjusted for the glass look, and a scope bar above the grid.
+    bool adjustsSpacingForGlass() const { return _adjustsSpacingForGlass; }
+    void setAdjustsSpacingForGlass(bool flag) { _adjustsSpacingForGlass = flag; }
+    bool hasScopeBar() const { return _hasScopeBar; }
+    void setHasScopeBar(bool flag) { _hasScopeBar = flag; }
+
+    // ---- Selection
+    void getSelectedItems(platform::Array& items, std::vector<PMGroupViewItemProxyPtr>* proxies, std::vector<PMGroupViewTilePtr>* views) const;
+    platform::ArrayPtr selectedItems() const;
+    std::vector<PMGroupViewItemProxyPtr> selectedProxies() const;
+    void selectItems(const platform::ArrayPtr& items, const std::vector<PMGroupViewItemProxyPtr>& proxies, const QStringList& ids,
+                     bool byDeselectingOthers, bool orSelectAll, bool scrollToVisible, bool spotlight);
+    void selectItems(const platform::ArrayPtr& items, bool byDeselectingOthers, bool scrollToVisible, bool spotlight);
+    void selectItemsWithIDs(const QStringList& ids);
+    void selectAll();
+    void setSelectedForPreviewView(bool selected, const PMGroupViewTilePtr& view);
+    std::vector<PMGroupViewTilePtr> selectedPreviewViews() const;
+    void selectToProxy(const PMGroupViewItemProxyPtr& proxy);
+    void selectToPreviewView(const PMGroupViewTilePtr& view) { selectToProxy(proxyForPreviewView(view)); }
+    void spotlightProxy(const PMGroupViewItemProxyPtr& proxy);
+    // The arrow keys' move among the movie tiles: Qt::Key_Left, Right, Up or Down.
+    void moveSelection(int key, bool extend);
+
+    // ---- Layout
+    void tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, bool animate);
+    const PMGroupViewLayoutResult& lastLayout() const { return m_layout; }
+    unsigned numberOfColumns() const { return _numberOfColumns; }
+    double separatorY() const { return _separatorY; }
+    // The enclosing scroll area's usable rectangle (the viewport) and its size.
+    QRectF usableRectRelativeToEnclosingScrollView() const;
+    QSizeF canvasSizeWithCurrentWidth(double* currentWidth) const;
+    QSizeF canvasSize() const { return canvasSizeWithCurrentWidth(nullptr); }
+    QSizeF tiledSize() const;
+    void updatePreviousFrames();
+    // The tiles meeting a rectangle of the grid, in display order.
+    void proxiesInRect(const QRectF& rect, std::vector<PMGroupViewItemProxy*>& out) const;
+    QRectF visibleRect() const;
+    void scrollRectToVisible(const QRectF& rect);
+    void setLiveResize(bool live) { m_inLiveResize = live; }
+
+    // ---- The grid's background and band colours, shared with the tiles
+    static QColor backgroundColorWithAlpha(double alpha, double darken);
+    static QColor backgroundColor();
+    static QColor borderColor();
+
+    // ---- Settings read as the class operations of the grid
+    static double spacing();
+    static void setSpacing(double spacing);
+    static double coverAspectRatio();
+    static double previewAspectRatio();
+    static double coverOverlayAlpha();
+    static double previewViewWidthForContainer(const std::shared_ptr<PMLibraryContainer>& container);
+    static void setPreviewWidth(double width, const std::shared_ptr<PMLibraryContainer>& forContainer);
+    static void setCoverOverlayAlpha(double alpha);
+    static double coverOverlayPosition();
+    static void setCoverOverlayPosition(double position);
+    // The process-wide cover mode flag and the layout value in effect.
+    static bool& coverMode();
+    static unsigned currentLayout();
+
+    // ---- Drawing and interaction
+    bool updatePreviewForMovieRepresentation(const platform::Value& record);
+    void updatePreviewsIncludingOrnaments(bool includeOrnaments);
+    bool doDelete();
+    // Painting of one tile (picture, name, selection), also for the drag image.
+    void drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const;
+
+    // ---- Responder
+    bool respondsToAction(const QString& action) const override;
+    void performAction(const QString& action, QObject* sender) override;
+
+    // ---- Drag and drop
+    // The movie order shown while the grid's own tiles are dragged over it.
+    const std::vector<PMGroupViewItemProxyPtr>* localDragMovieProxies() const { return _localDragMovieProxies.get(); }
+    bool moveItems(const platform::ArrayPtr& items, const std::vector<PMGroupViewItemProxyPtr>& proxies, QPointF atMouseLocation);
+    bool draggingLocally(const QMimeData* pasteboard, QPointF point, bool moveOneItemOnly, bool tileRegardless);
+    // Tests: a drag is run by this instead of QDrag::exec (the mime data is the drag's).
+    std::function<Qt::DropAction(QDrag&)> dragRunner;
+    bool isDragTarget() const { return _isDragTarget; }
+    bool isHighlighted() const { return _isHighlighted; }
+    static unsigned& interactionCounter();
+    static unsigned& animationSuppressionCounter();
+    // The rubber band's overlay while one is drawn.
+    const PMGroupViewSelectionWindow& selectionWindow() const { return m_selectionWindow; }
+    // The number of status updates a rubber band caused (diagnostics, tests).
+    int statusUpdateCount() const { return m_statusUpdates; }
+    int paintedTileCount() const { return m_paintedTiles; }
+    double arrowAlpha() const { return _arrowAlpha; }
+    const QRectF& spotlightRect() const { return m_spotlightRect; }
+    bool isInLiveResize() const { return m_inLiveResize; }
+    // Paints the visible part of the grid into the painter (benchmarks, screenshots).
+    void paintVisible(QPainter& painter, const QRectF& visible);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    void preparePreviewViewsInRect(const QRectF& rect);
+    // A live scroll (the thumb held): one picture load at a time, tiles refined after it.
+    void beginLiveScroll();
+    void endLiveScroll();
+    // The visible rectangle after a scroll goes to the controller and the image loader.
+    void adjustScroll(const QRectF& proposedVisibleRect);
+    // A picture's aspect ratio became known: a waterfall is laid out again after a second.
+    void updateWaterfall();
+    // The arrow of an empty online container fades in while it slides up.
+    void animateMask();
+    void animationStep(double progress);
+    void updateScrollBars();
+    QPointF toGrid(QPointF viewportPoint) const;
+    PMGroupViewItemProxyPtr proxyAt(QPointF gridPoint) const;
+    void scheduleStatusUpdate();
+    void updateRubberBand();
+    void endTracking();
+    void autoScroll();
+    void startDragFromPress();
+    void dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemProxyPtr& clickedOnPreviewView, bool keepInitialSelection, bool move);
+    void leaveDragTarget();
+    void answerDrag(QDragMoveEvent* event, bool entering);
+    void endLocalDrag();
+    void loadPictures(PMGroupViewItemProxy& proxy, bool visible);
+    PMGroupViewLayoutInput layoutInput(bool adjust) const;
+    void finishDragFeedback();
+
+    std::vector<PMGroupViewItemProxyPtr> _proxies;
+    std::vector<PMGroupViewItemProxyPtr> _groupProxies;
+    std::vector<PMGroupViewItemProxyPtr> _movieProxies;
+    std::unique_ptr<std::vector<PMGroupViewItemProxyPtr>> _localDragMovieProxies;
+    QHash<QString, QHash<QString, PMGroupViewItemProxyPtr>> _proxyDump;
+    bool m_hasProxyDump = false;
+    QTimer m_clearProxyDumpTimer;
+    bool _isTiling = false;
+    bool _isInLiveScroll = false;
+    bool _isDragTarget = false;
+    bool _isHighlighted = false;
+    bool m_inLiveResize = false;
+    bool _adjustsSpacingForGlass = false;
+    bool _hasScopeBar = false;
+    unsigned _numberOfColumns = 0;
+    double _separatorY = -1.0;
+    double _combinedHeight = 0;
+    double _arrowAlpha = 0;
+    std::shared_ptr<PMLibraryContainer> _representedGroup;
+    PMGroupViewLayoutResult m_layout;
+    PMGroupViewVisibleIndex m_index;
+    std::vector<PMGroupViewItemProxy*> m_indexed; // the proxies of the index, by frame number
+    QSizeF m_contentSize;
+    // Aspect ratios of the movies, kept until the content changes.
+    std::vector<double> m_ratios;
+    bool m_ratiosValid = false;
+    struct {
+        bool valid = false;
+        bool median = false;
+        bool fallBack = false;
+        bool found = false;
+        double ratio = 1.0;
+    } m_aspectRatioCache;
+    // A live resize: the waterfall family is laid out again only when the column count
+    // changes, and once in full when the resize is over.
+    QTimer m_liveResizeTimer;
+    unsigned m_liveResizeColumns = 0;
+    // Tiles drawn simplified during a live scroll, refined one per turn afterwards.
+    std::vector<PMGroupViewTilePtr> _simplifiedDisplayViews;
+    void endSimplifiedDisplay();
+    QTimer m_arrowTimer;
+    QTimer _waterfallTimer;
+    // What drawing a tile reads, gathered once per paint.
+    struct DrawSettings {
+        bool dark = false;
+        bool staticLabels = false;
+        bool placeholders = true;
+        bool coverMode = false;
+        unsigned layout = 0;
+        double radius = 0;
+        double scale = 1;
+        bool operator==(const DrawSettings&) const = default;
+    };
+    DrawSettings drawSettings() const;
+    mutable DrawSettings m_drawSettings;
+    mutable quint64 m_drawSettingsGeneration = 1;
+    void drawTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings,
+                         const platform::ImagePtr& image) const;
+    platform::ImagePtr tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const;
+
+    // Animation
+    QVariantAnimation* m_animation = nullptr;
+    std::vector<PMGroupViewItemProxy*> m_shown; // the proxies with tiles
+    bool m_anyMoving = false;
+    void stopMoving();
+
+    // Press tracking
+    struct Tracking {
+        bool active = false;
+        bool isClick = true;
+        bool mayDrag = false;
+        bool keepInitialSelection = false;
+        QPointF start;   // grid coordinates
+        QPointF current; // grid coordinates
+        QPointF viewportPoint;
+        PMGroupViewItemProxyPtr pressed;
+        QHash<PMGroupViewItemProxy*, bool> initialSelection;
+    } m_tracking;
+    QTimer m_dragTimer;
+    QTimer m_autoScrollTimer;
+    PMGroupViewSelectionWindow m_selectionWindow;
+    bool m_statusUpdatePending = false;
+    int m_statusUpdates = 0;
+    int m_paintedTiles = 0;
+    bool m_localDropStored = false;
+    // The tile that a selection spotlights, clipped to the visible area, until the next event.
+    QRectF m_spotlightRect;
+};

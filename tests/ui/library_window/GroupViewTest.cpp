@@ -1,0 +1,472 @@
+// The grid with real events: tiles reused across refreshes, selection by clicks, keys
+// and rubber band, the visible tiles after a scroll, the delete command, and drags that
+// reorder or drop files.
+#include "common/MediaFixtures.h"
+#include "common/TestSupport.h"
+#include "images/PMMovieRepresentationImageLoader.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMPasteboard.h"
+#include "platform/UserDefaults.h"
+#include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMSliderExtremeView.h"
+
+#include <gtest/gtest.h>
+
+#include <QtCore/QMimeData>
+#include <QtGui/QDrag>
+#include <QtTest/QTest>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QScrollBar>
+#include <QtWidgets/QSlider>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::Value;
+
+namespace {
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+PMMovieRepresentationOriginalPtr movie(const QString& dir, int n, double ratio = 1.5)
+{
+    const QString path = dir + QStringLiteral("/Movie %1.mp4").arg(n, 3, 10, QLatin1Char('0'));
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(path);
+    record->setThumbnailSizeDescription(QStringLiteral("{%1, %2}").arg(int(ratio * 100)).arg(100));
+    return record;
+}
+
+// A grid of 100-point tiles, spacing 10, 4 columns (480 wide), filled with movies.
+class GroupView : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        defaults().setDouble(100, QStringLiteral("Preview Width"));
+        defaults().setDouble(10, QStringLiteral("Preview Spacing"));
+        defaults().setInteger(0, QStringLiteral("Preview Layout"));
+        defaults().setInteger(0, QStringLiteral("Adjust Preview Size"));
+        PMGroupView::coverMode() = false;
+        dir = testsupport::makeTempDir(QStringLiteral("grid"));
+        group = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Movies")}});
+        grid = std::make_unique<PMGroupView>();
+        grid->resize(480, 300);
+    }
+    void TearDown() override
+    {
+        grid.reset();
+        // The loads the tiles asked for end before the records and the process go.
+        auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+        testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0 && loader.crawlQueue().operationCount() == 0; }, 30000);
+        loader.waitForSaveQueue();
+        QCoreApplication::processEvents();
+        defaults().removeObjectForKey(QStringLiteral("Adjust Preview Size"));
+        mainController()._groupViewHooks = {};
+    }
+    void fill(int count, const PMLibraryContainerPtr& container = nullptr)
+    {
+        const PMLibraryContainerPtr target = container ? container : group;
+        if (records.empty())
+            for (int i = 0; i < count; ++i) {
+                records.push_back(movie(dir, i));
+                target->rawChildren()->append(Value(records.back()));
+            }
+        grid->clear();
+        grid->setRepresentedGroup(target);
+        for (const auto& record : records)
+            grid->addItem(Value(record));
+        grid->tileWithAdjustedSize(false, false, false);
+        QCoreApplication::processEvents();
+    }
+    QPoint centre(std::size_t movieIndex) const
+    {
+        const QRectF frame = grid->movieProxies()[movieIndex]->frame;
+        return (frame.center() - QPointF(0, grid->verticalScrollBar()->value())).toPoint();
+    }
+    std::vector<int> selection() const
+    {
+        std::vector<int> out;
+        for (std::size_t i = 0; i < grid->movieProxies().size(); ++i)
+            if (grid->movieProxies()[i]->selected)
+                out.push_back(int(i));
+        return out;
+    }
+    void select(std::initializer_list<int> indexes)
+    {
+        std::vector<PMGroupViewItemProxyPtr> proxies;
+        for (int i : indexes)
+            proxies.push_back(grid->movieProxies()[size_t(i)]);
+        grid->selectItems(nullptr, proxies, {}, true, false, false, false);
+    }
+
+    QString dir;
+    PMLibraryContainerPtr group;
+    std::vector<PMMovieRepresentationOriginalPtr> records;
+    std::unique_ptr<PMGroupView> grid;
+};
+
+} // namespace
+
+TEST_F(GroupView, RefreshWithinASecondReusesTilesAndKeepsTheirPlaces)
+{
+    fill(6);
+    grid->updatePreviousFrames();
+    const PMGroupViewItemProxyPtr first = grid->movieProxies()[0];
+    const QRectF before = first->frame;
+    select({0});
+    fill(6);
+    ASSERT_EQ(grid->movieProxies()[0], first); // the same proxy again
+    EXPECT_EQ(first->previousFrame, before);
+    EXPECT_FALSE(first->selected); // a reused tile starts unselected
+
+    // After more than a second the dump is gone: new tiles without a previous place.
+    grid->clear();
+    QTest::qWait(1100);
+    grid->setRepresentedGroup(group);
+    for (const auto& record : records)
+        grid->addItem(Value(record));
+    EXPECT_NE(grid->movieProxies()[0], first);
+    EXPECT_TRUE(grid->movieProxies()[0]->previousFrame.isEmpty());
+}
+
+TEST_F(GroupView, ClicksAndRangeSelectionAroundExistingBlocks)
+{
+    fill(12);
+    grid->show();
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(5));
+    EXPECT_EQ(selection(), std::vector<int>({5}));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(8));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(9));
+    EXPECT_EQ(selection(), std::vector<int>({5, 8, 9}));
+    // Shift before the first selected tile: up to it; the later block stays.
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, centre(2));
+    EXPECT_EQ(selection(), std::vector<int>({2, 3, 4, 5, 8, 9}));
+    // Shift after: from the first selected tile on.
+    select({3});
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, centre(6));
+    EXPECT_EQ(selection(), std::vector<int>({3, 4, 5, 6}));
+    // A click on the background deselects everything.
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(470, 290));
+    EXPECT_TRUE(selection().empty());
+}
+
+TEST_F(GroupView, SelectionByStoredIDsComparesByValue)
+{
+    fill(8);
+    QStringList ids;
+    for (int i : {1, 6})
+        ids << QString(records[size_t(i)]->uniqueLibraryID().toUtf8()); // new strings, equal text
+    grid->selectItemsWithIDs(ids);
+    EXPECT_EQ(selection(), std::vector<int>({1, 6}));
+    ArrayPtr selected = grid->selectedItems();
+    ASSERT_EQ(selected->count(), 2);
+    EXPECT_TRUE(PMIsSameItem(selected->at(0), Value(records[1])));
+}
+
+TEST_F(GroupView, ArrowKeys)
+{
+    // 10 tiles in rows of 4: 0-3, 4-7, 8-9.
+    fill(10);
+    grid->show();
+    struct Case {
+        std::vector<int> selected;
+        Qt::Key key;
+        int expected;
+    } cases[] = {
+        {{}, Qt::Key_Right, 0}, {{}, Qt::Key_Left, 0},  {{}, Qt::Key_Down, 4},   {{9}, Qt::Key_Right, 9}, {{0}, Qt::Key_Left, 0},
+        {{5}, Qt::Key_Right, 6}, {{5, 6}, Qt::Key_Left, 4}, {{5}, Qt::Key_Up, 1}, {{5}, Qt::Key_Down, 9}, {{2}, Qt::Key_Up, 0},
+        {{8}, Qt::Key_Down, 9},  // the last row: the last movie tile
+        {{7}, Qt::Key_Down, 9},  // nothing below in its column: the last tile
+        {{1, 6}, Qt::Key_Down, 9}, // from the last selected
+    };
+    for (const Case& c : cases) {
+        std::vector<PMGroupViewItemProxyPtr> proxies;
+        for (int i : c.selected)
+            proxies.push_back(grid->movieProxies()[size_t(i)]);
+        grid->selectItems(nullptr, proxies, {}, true, false, false, false);
+        QTest::keyClick(grid.get(), c.key);
+        EXPECT_EQ(selection(), std::vector<int>({c.expected})) << "key " << c.key << " from " << (c.selected.empty() ? -1 : c.selected[0]);
+    }
+    select({1});
+    QTest::keyClick(grid.get(), Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(selection(), std::vector<int>({1, 2, 3, 4, 5}));
+}
+
+TEST_F(GroupView, VisibleTilesAfterAScroll)
+{
+    fill(200);
+    grid->show();
+    QCoreApplication::processEvents();
+    auto withViews = [&] {
+        std::vector<int> out;
+        for (std::size_t i = 0; i < grid->movieProxies().size(); ++i)
+            if (grid->movieProxies()[i]->view)
+                out.push_back(int(i));
+        return out;
+    };
+    auto expected = [&] {
+        std::vector<int> out;
+        const QRectF visible = grid->visibleRect();
+        for (std::size_t i = 0; i < grid->movieProxies().size(); ++i)
+            if (grid->movieProxies()[i]->frame.intersects(visible))
+                out.push_back(int(i));
+        return out;
+    };
+    EXPECT_EQ(withViews(), expected());
+    ASSERT_GT(grid->verticalScrollBar()->maximum(), 2000);
+    grid->verticalScrollBar()->setValue(2000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(withViews(), expected());
+    EXPECT_GE(withViews().front(), 60);
+    // A tile whose picture is on screen is found at the pointer.
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(size_t(withViews()[2])));
+    EXPECT_EQ(selection(), std::vector<int>({withViews()[2]}));
+}
+
+TEST_F(GroupView, RubberBandSelectsAndUpdatesTheStatusOncePerTurn)
+{
+    fill(12);
+    grid->show();
+    int statusUpdates = 0;
+    mainController()._groupViewHooks.updateStatusFields = [&] { ++statusUpdates; };
+    select({11});
+    // From the background between tiles 0 and 1 down into the second row.
+    const QPoint start(115, 5);
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, start);
+    statusUpdates = 0;
+    for (int step = 1; step <= 5; ++step) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(start + QPoint(step * 30, step * 25)), grid->viewport()->mapToGlobal(QPointF(start)),
+                         Qt::NoButton, Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(grid->viewport(), &move);
+    }
+    EXPECT_FALSE(grid->selectionWindow().frame.isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(statusUpdates, 1);
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, start + QPoint(150, 125));
+    // Tiles 1, 2 and 5, 6 meet the band; 11 was kept by Shift.
+    EXPECT_EQ(selection(), std::vector<int>({1, 2, 5, 6, 11}));
+    EXPECT_TRUE(grid->selectionWindow().frame.isEmpty());
+}
+
+TEST_F(GroupView, DeleteIsRefusedWhenTheControllerSaysNo)
+{
+    // Containers of the top level can be neither dragged nor deleted.
+    auto section = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Section")}, {QStringLiteral("Top Level"), QStringLiteral("Movies")}});
+    grid->setRepresentedGroup(group);
+    grid->addItem(Value(section));
+    grid->tileWithAdjustedSize(false, false, false);
+    grid->show();
+    EXPECT_TRUE(grid->respondsToAction(QStringLiteral("selectAll")));
+    EXPECT_FALSE(grid->respondsToAction(QStringLiteral("delete"))); // nothing selected
+    grid->selectAll();
+    EXPECT_FALSE(grid->respondsToAction(QStringLiteral("delete")));
+    QTest::keyClick(grid.get(), Qt::Key_Delete);
+    EXPECT_EQ(grid->selectedItems()->count(), 1);
+    EXPECT_FALSE(grid->doDelete());
+
+    PMGroupView empty;
+    EXPECT_FALSE(empty.respondsToAction(QStringLiteral("selectAll")));
+}
+
+TEST_F(GroupView, DragReordersAManuallySortedContainer)
+{
+    PMMainController& c = mainController();
+    c.resetForTesting();
+    c.resetDropStateForTesting();
+    defaults().setBool(true, QStringLiteral("Automatically Toggle Manual Sorting"));
+    c.pellisSourceStorageSection()->rawChildren()->append(Value(group));
+    c.invalidateLibraryDependencies();
+    c._groupItemsParent = group;
+    fill(6);
+    grid->show();
+    QCoreApplication::processEvents();
+    // Drag tile 0 onto tile 4's place and drop it there.
+    grid->dragRunner = [&](QDrag& drag) {
+        QMimeData* mime = drag.mimeData();
+        const QPoint target = centre(4);
+        QDragEnterEvent enter(target, Qt::MoveAction | Qt::CopyAction, mime, Qt::LeftButton, {});
+        QApplication::sendEvent(grid->viewport(), &enter);
+        EXPECT_TRUE(grid->isDragTarget());
+        QDragMoveEvent move(target, Qt::MoveAction | Qt::CopyAction, mime, Qt::LeftButton, {});
+        QApplication::sendEvent(grid->viewport(), &move);
+        EXPECT_TRUE(move.isAccepted());
+        QDropEvent drop(QPointF(target), Qt::MoveAction | Qt::CopyAction, mime, Qt::LeftButton, {});
+        QApplication::sendEvent(grid->viewport(), &drop);
+        EXPECT_TRUE(drop.isAccepted());
+        return Qt::MoveAction;
+    };
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre(0));
+    QTest::qWait(500); // held still: the drag starts
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre(0));
+    EXPECT_FALSE(grid->isDragTarget());
+    EXPECT_EQ(grid->localDragMovieProxies(), nullptr);
+    // The new order is the grid's and the container's.
+    std::vector<QString> shown;
+    for (const auto& proxy : grid->movieProxies())
+        shown.push_back(PMItem(proxy->representedItem)->uniqueLibraryID());
+    EXPECT_EQ(shown[4], records[0]->uniqueLibraryID());
+    EXPECT_EQ(shown[0], records[1]->uniqueLibraryID());
+    const ArrayPtr stored = group->rawChildren();
+    ASSERT_EQ(stored->count(), 6);
+    EXPECT_TRUE(PMIsSameItem(stored->at(4), Value(records[0])));
+    EXPECT_TRUE(PMIsSameItem(stored->at(0), Value(records[1])));
+    QCoreApplication::processEvents(); // the library update that follows
+}
+
+TEST_F(GroupView, DraggingEveryMovieOffersNoReordering)
+{
+    fill(3);
+    grid->show();
+    grid->selectAll();
+    bool sawLocalOrder = true;
+    grid->dragRunner = [&](QDrag&) {
+        sawLocalOrder = grid->localDragMovieProxies() != nullptr;
+        return Qt::IgnoreAction;
+    };
+    ArrayPtr items = grid->selectedItems();
+    EXPECT_TRUE(grid->moveItems(items, grid->selectedProxies(), QPointF(20, 20)));
+    EXPECT_FALSE(sawLocalOrder);
+}
+
+TEST_F(GroupView, FilesDroppedFromOutsideGoThroughTheDropRules)
+{
+    PMMainController& c = mainController();
+    c.resetForTesting();
+    c.resetDropStateForTesting();
+    c.pellisSourceStorageSection()->rawChildren()->append(Value(group));
+    c.invalidateLibraryDependencies();
+    c._groupItemsParent = group;
+    fill(0);
+    grid->show();
+    const QString clip = dir + QStringLiteral("/Dropped.mp4");
+    ASSERT_TRUE(testsupport::media::makeNumberedClip(clip, 3));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(clip)});
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(grid->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_TRUE(grid->isHighlighted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(grid->viewport(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_FALSE(grid->isHighlighted());
+    EXPECT_EQ(PMGroupView::interactionCounter(), 0u);
+    ASSERT_EQ(group->rawChildren()->count(), 1);
+    EXPECT_TRUE(PMMovie(group->rawChildren()->at(0)));
+}
+
+TEST(SliderExtremeView, JumpsTheSliderToItsEnd)
+{
+    QSlider slider(Qt::Horizontal);
+    slider.setRange(50, 400);
+    slider.setValue(200);
+    PMSliderExtremeView low, high;
+    low.setSlider(&slider);
+    high.setSlider(&slider);
+    high.setTag(1);
+    // Without a slider action it only moves the slider.
+    QTest::mouseClick(&high, Qt::LeftButton);
+    EXPECT_EQ(slider.value(), 400);
+    int sent = 0;
+    low.sliderAction = [&](QSlider* s) { sent += s == &slider; };
+    QTest::mouseClick(&low, Qt::LeftButton);
+    EXPECT_EQ(slider.value(), 50);
+    EXPECT_EQ(sent, 1);
+    // Alt runs the view's own action; a disabled slider ignores clicks.
+    int own = 0;
+    high.action = [&](PMSliderExtremeView*) { ++own; };
+    QTest::mouseClick(&high, Qt::LeftButton, Qt::AltModifier);
+    EXPECT_EQ(own, 1);
+    EXPECT_EQ(slider.value(), 50);
+    slider.setEnabled(false);
+    QTest::mouseClick(&high, Qt::LeftButton);
+    EXPECT_EQ(slider.value(), 50);
+}
+
+TEST_F(GroupView, EmptyOnlineContainerShowsTheArrowUnlessSearching)
+{
+    auto online = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Web")}, {QStringLiteral("Online"), true}});
+    grid->setRepresentedGroup(online);
+    grid->show();
+    grid->tileWithAdjustedSize(false, false, false);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return grid->arrowAlpha() >= 1.0; }, 3000));
+    grid->clear();
+    auto searching = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Web")}, {QStringLiteral("Online"), true}});
+    auto search = platform::Dictionary::make();
+    search->setValue(QStringLiteral("Searching"), true);
+    searching->setValue(QStringLiteral("Search"), Value(search));
+    grid->setRepresentedGroup(searching);
+    grid->tileWithAdjustedSize(false, false, false);
+    QTest::qWait(300);
+    EXPECT_EQ(grid->arrowAlpha(), 0.0);
+}
+
+TEST_F(GroupView, WaterfallKeepsItsFramesDuringALiveResizeUntilTheColumnsChange)
+{
+    defaults().setInteger(8, QStringLiteral("Preview Layout"));
+    defaults().setInteger(1, QStringLiteral("Adjust Preview Size"));
+    fill(30);
+    grid->show();
+    QTest::qWait(300); // the resize of showing is over
+    const QRectF before = grid->movieProxies()[1]->frame;
+    grid->resize(500, 300); // still 4 columns
+    EXPECT_TRUE(grid->isInLiveResize());
+    EXPECT_EQ(grid->movieProxies()[1]->frame, before);
+    grid->resize(600, 300); // 5 columns
+    EXPECT_EQ(grid->numberOfColumns(), 5u);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !grid->isInLiveResize(); }, 2000));
+    defaults().removeObjectForKey(QStringLiteral("Preview Layout"));
+}
+
+TEST_F(GroupView, LiveScrollThrottlesLoadingAndRefinesTilesAfterwards)
+{
+    fill(60);
+    grid->show();
+    QCoreApplication::processEvents();
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    const unsigned level = loader.loadQueueThrottleLevel();
+    auto simplified = [&] {
+        int n = 0;
+        for (const auto& proxy : grid->movieProxies())
+            n += proxy->view && proxy->view->didSimplifyDisplay();
+        return n;
+    };
+    // Tiles with pictures are drawn quickly while the thumb is held.
+    for (const auto& record : records)
+        record->setPosterImage(platform::Image::make(QImage(32, 18, QImage::Format_RGB32)));
+    Q_EMIT grid->verticalScrollBar()->sliderPressed();
+    EXPECT_EQ(loader.loadQueueThrottleLevel(), level + 1);
+    EXPECT_EQ(PMGroupView::interactionCounter(), 1u);
+    grid->grab();
+    EXPECT_GT(simplified(), 0);
+    // A drag over the grid holds the refinement back.
+    ++PMGroupView::interactionCounter();
+    Q_EMIT grid->verticalScrollBar()->sliderReleased();
+    QTest::qWait(20);
+    EXPECT_GT(simplified(), 0);
+    --PMGroupView::interactionCounter();
+    // Without one, the tiles are refined, one per turn of the event loop.
+    Q_EMIT grid->verticalScrollBar()->sliderPressed();
+    Q_EMIT grid->verticalScrollBar()->sliderReleased();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return simplified() == 0; }, 2000));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueueThrottleLevel() == level; }, 3000));
+}
+
+TEST_F(GroupView, SpotlightShowsTheSelectedTileUntilTheNextEvent)
+{
+    fill(40);
+    grid->show();
+    QCoreApplication::processEvents();
+    grid->selectItems(Array::make({Value(records[30])}), true, true, true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(selection(), std::vector<int>({30}));
+    // Scrolled so that the tile shows, and lit up until the next press.
+    EXPECT_TRUE(grid->movieProxies()[30]->frame.intersects(grid->visibleRect()));
+    EXPECT_FALSE(grid->spotlightRect().isEmpty());
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(grid->spotlightRect().isEmpty());
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+}
