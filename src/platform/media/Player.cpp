@@ -149,6 +149,9 @@ Player::Player(QObject* parent)
     const QString audioOutput = audioOutputSetting();
     if (!audioOutput.isEmpty())
         setOption(m_mpv, "ao", audioOutput.toUtf8().constData());
+    // A machine without a working sound device still plays the picture, in time; without
+    // this a movie whose picture output is being replaced would end there.
+    setOption(m_mpv, "audio-fallback-to-null", "yes");
     // Seeks land on the exact frame; the end of an item keeps its last frame on screen.
     setOption(m_mpv, "hr-seek", "yes");
     setOption(m_mpv, "keep-open", "yes");
@@ -292,7 +295,11 @@ void Player::renderOpenGL(int framebuffer, int width, int height, bool flipY)
         return;
     mpv_opengl_fbo fbo{framebuffer, width, height, 0};
     int flip = flipY ? 1 : 0;
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo}, {MPV_RENDER_PARAM_FLIP_Y, &flip}, {MPV_RENDER_PARAM_INVALID, nullptr}};
+    // The frame is drawn when it is due (mpv's update callback says so): the main thread
+    // never waits here for its display time.
+    int block = 0;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo}, {MPV_RENDER_PARAM_FLIP_Y, &flip},
+        {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block}, {MPV_RENDER_PARAM_INVALID, nullptr}};
     mpv_render_context_render(m_render, params);
     mpv_render_context_report_swap(m_render);
 }
