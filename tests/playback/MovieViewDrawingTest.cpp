@@ -12,6 +12,8 @@
 
 #include "common/MediaFixtures.h"
 
+#include "PictureFixtures.h"
+
 #include <QtGui/QPainter>
 #include <QtTest/QTest>
 
@@ -25,15 +27,7 @@ using testsupport::waitUntil;
 
 namespace {
 
-platform::DictionaryPtr area(double x, double y, double w, double h)
-{
-    auto d = Dictionary::make();
-    d->setValue(QStringLiteral("x"), Value(x));
-    d->setValue(QStringLiteral("y"), Value(y));
-    d->setValue(QStringLiteral("w"), Value(w));
-    d->setValue(QStringLiteral("h"), Value(h));
-    return d;
-}
+using picturefixtures::area;
 
 class MovieViewOpenGLTest : public ::testing::Test {
 protected:
@@ -61,14 +55,7 @@ bool isWhite(const QImage& image, QPointF p)
 
 TEST_F(MovieViewOpenGLTest, StillImageLandsWhereTurningMirroringAndCuttingPutIt)
 {
-    // A 4 × 2 frame of quadrants: red over green on the left, blue over yellow on the right.
-    QImage frame(400, 200, QImage::Format_RGB32);
-    QPainter p(&frame);
-    p.fillRect(0, 0, 200, 100, Qt::red);
-    p.fillRect(0, 100, 200, 100, Qt::green);
-    p.fillRect(200, 0, 200, 100, Qt::blue);
-    p.fillRect(200, 100, 200, 100, Qt::yellow);
-    p.end();
+    const QImage frame = picturefixtures::quadrantFrame();
     auto content = std::make_shared<PMPlayerViewContent>();
     content->movieReplacingImage = platform::Image::make(frame);
     content->flipsHorizontally = true;
