@@ -3,12 +3,16 @@
 #include "library/model/PMMainController.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
+#include "playback/PMMovieGLSurface.h"
 #include "playback/PMPlayback.h"
 #include "playback/PMPlayerWindows.h"
 #include "ui/kit/PMOptionalMenuButton.h"
 
 #include <QtGui/QGuiApplication>
+#include <QtCore/QLoggingCategory>
 #include <QtGui/QMouseEvent>
+#include <QtGui/QOffscreenSurface>
+#include <QtGui/QOpenGLContext>
 #include <QtGui/QPainter>
 #include <QtGui/QStyleHints>
 #include <QtWidgets/QAbstractButton>
@@ -27,6 +31,12 @@ constexpr double kEpsilon = std::numeric_limits<float>::epsilon();
 platform::UserDefaults& settings()
 {
     return platform::UserDefaults::standard();
+}
+
+std::optional<bool>& openGLChoice()
+{
+    static std::optional<bool> choice;
+    return choice;
 }
 
 int normalizedQuarterAngle(int angle)
@@ -131,6 +141,8 @@ PMMovieView::PMMovieView(QWidget* parent) : QWidget(parent)
         if (!m_wasPlayingAtClick && play)
             play();
     });
+    if (drawsWithOpenGL())
+        m_glSurface = new PMMovieGLSurface(this);
     setContent(std::make_shared<PMPlayerViewContent>());
 }
 
@@ -138,6 +150,55 @@ PMMovieView::~PMMovieView()
 {
     if (m_content)
         m_content->needsDisplayHandler = nullptr;
+    // The surface's context goes first; the player goes back to software before.
+    delete m_glSurface;
+    m_glSurface = nullptr;
+}
+
+bool PMMovieView::canMakeOpenGLContext(QString* reason)
+{
+    const auto fail = [&](const QString& why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    // Widgets on these platforms are drawn into images only: no GL surface can show.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return fail(QStringLiteral("the \"%1\" platform has no OpenGL widgets").arg(platform));
+    QOpenGLContext context;
+    if (!context.create())
+        return fail(QStringLiteral("no OpenGL context can be made on the \"%1\" platform").arg(QGuiApplication::platformName()));
+    QOffscreenSurface surface;
+    surface.setFormat(context.format());
+    surface.create();
+    if (!surface.isValid() || !context.makeCurrent(&surface))
+        return fail(QStringLiteral("an OpenGL context cannot be made current"));
+    context.doneCurrent();
+    return true;
+}
+
+bool PMMovieView::drawsWithOpenGL()
+{
+    std::optional<bool>& choice = openGLChoice();
+    if (choice)
+        return *choice;
+    QString reason;
+    if (qEnvironmentVariableIntValue("PELLIS_MOVIE_VIEW_SOFTWARE") != 0)
+        reason = QStringLiteral("PELLIS_MOVIE_VIEW_SOFTWARE is set");
+    else
+        canMakeOpenGLContext(&reason);
+    choice = reason.isEmpty();
+    if (*choice)
+        qInfo("movie view: drawing with OpenGL");
+    else
+        qInfo("movie view: drawing with the software renderer (%s)", qPrintable(reason));
+    return *choice;
+}
+
+void PMMovieView::setDrawsWithOpenGL(bool openGL)
+{
+    openGLChoice() = openGL;
 }
 
 void PMMovieView::setContent(std::shared_ptr<PMPlayerViewContent> content)
@@ -175,14 +236,21 @@ void PMMovieView::contentDidChange()
             // Each new frame is painted at once: a deferred update merges frames that come
             // close together and loses them.
             connect(player, &Player::frameChanged, this, [this] {
-                if (isVisible())
+                if (m_glSurface)
+                    m_glSurface->frameChanged();
+                else if (isVisible())
                     repaint();
             });
-            connect(player, &Player::presentationSizeChanged, this, &PMMovieView::updateSoftwareTargetSize);
+            connect(player, &Player::presentationSizeChanged, this, [this] {
+                updateSoftwareTargetSize();
+                redisplay();
+            });
         }
     }
+    if (m_glSurface)
+        m_glSurface->setPlayer(player);
     updateSoftwareTargetSize();
-    update();
+    redisplay();
 }
 
 void PMMovieView::setMoviePlayer(const std::shared_ptr<Player>& player)
@@ -268,7 +336,7 @@ void PMMovieView::animateMovieReplacingImage()
     const double duration = currentMovieReplacingImageAnimationFrameDuration();
     if (duration > 0 && _animatesMovieReplacingImage) {
         m_animationTimer.start(int(std::lround(duration * 1000)));
-        update();
+        redisplay();
     } else {
         _animatesMovieReplacingImage = false;
     }
@@ -279,7 +347,7 @@ bool PMMovieView::seekToMovieReplacingImageAnimationFrameWithDelta(int delta)
     _currentMovieReplacingImageAnimationFrame = std::max(_currentMovieReplacingImageAnimationFrame, 0) + delta;
     const bool can = canAnimateMovieReplacingImage();
     if (can)
-        update();
+        redisplay();
     return can;
 }
 
@@ -289,13 +357,13 @@ bool PMMovieView::seekToMovieReplacingImageAnimationFrameWithDelta(int delta)
 void PMMovieView::setRotationPreviewAngle(double angle)
 {
     m_rotationPreviewAngle = angle;
-    update();
+    redisplay();
 }
 
 void PMMovieView::endRotationPreview()
 {
     m_rotationPreviewAngle.reset();
-    update();
+    redisplay();
 }
 
 QImage PMMovieView::currentPicture(QSizeF* natural) const
@@ -324,28 +392,49 @@ QImage PMMovieView::currentPicture(QSizeF* natural) const
 
 PMMoviePictureGeometry PMMovieView::currentGeometry() const
 {
-    QSizeF natural;
-    const QImage picture = currentPicture(&natural);
-    if (picture.isNull() || !m_content)
+    if (!m_content)
         return {};
-    return PMMoviePictureGeometryFor(natural, picture.size(), m_content->flipsHorizontally, m_content->angle, m_content->visibleArea,
+    QSizeF natural;
+    QSize pixels;
+    Player* player = m_content->moviePlayer.get();
+    if (m_glSurface && !m_content->movieReplacingImage && player) {
+        // The GL surface draws the frame at the target size.
+        natural = QSizeF(player->presentationSize());
+        pixels = pictureTargetSize();
+    } else {
+        const QImage picture = currentPicture(&natural);
+        pixels = picture.size();
+    }
+    if (pixels.isEmpty())
+        return {};
+    return PMMoviePictureGeometryFor(natural, pixels, m_content->flipsHorizontally, m_content->angle, m_content->visibleArea,
                                      m_content->aspectRatio, QRectF(rect()));
 }
 
 void PMMovieView::updateSoftwareTargetSize()
 {
     Player* player = m_content ? m_content->moviePlayer.get() : nullptr;
-    if (!player || player->usesOpenGL())
+    if (!player || m_glSurface || player->usesOpenGL())
         return;
+    const QSize size = pictureTargetSize();
+    if (!size.isEmpty())
+        player->setSoftwareTargetSize(size);
+}
+
+QSize PMMovieView::pictureTargetSize() const
+{
+    Player* player = m_content ? m_content->moviePlayer.get() : nullptr;
+    if (!player)
+        return {};
     const QSize presentation = player->presentationSize();
     if (presentation.isEmpty() || width() < 1 || height() < 1)
-        return;
+        return {};
     // The frame is rendered at the size the whole (uncut) picture takes in the view, in
     // the player's orientation and proportions, so that painting it only turns it.
     const PMMoviePictureGeometry g = PMMoviePictureGeometryFor(QSizeF(presentation), presentation, m_content->flipsHorizontally,
                                                                m_content->angle, m_content->visibleArea, m_content->aspectRatio, QRectF(rect()));
     if (g.destination.isEmpty() || g.visibleRect.isEmpty())
-        return;
+        return {};
     const double ratio = devicePixelRatioF();
     const bool turned = normalizedQuarterAngle(m_content->angle) % 180 == 90;
     // Widths of the whole turned picture in view pixels, back in the player's orientation.
@@ -354,22 +443,51 @@ void PMMovieView::updateSoftwareTargetSize()
     double w = turned ? turnedHeight : turnedWidth;
     w = std::clamp(w, 16.0, 8192.0);
     const double h = std::clamp(w * presentation.height() / presentation.width(), 16.0, 8192.0);
-    (void)turnedHeight;
-    player->setSoftwareTargetSize(QSize(int(std::lround(w)), int(std::lround(h))));
+    return QSize(int(std::lround(w)), int(std::lround(h)));
 }
 
 void PMMovieView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    if (m_glSurface)
+        m_glSurface->setGeometry(rect());
     updateSoftwareTargetSize();
+}
+
+void PMMovieView::redisplay()
+{
+    if (m_glSurface)
+        m_glSurface->update();
+    else
+        update();
+}
+
+QColor PMMovieView::backgroundColor() const
+{
+    const bool showsImage = m_content && m_content->movieReplacingImage;
+    return showsImage ? QColor::fromRgbF(0.93f, 0.93f, 0.93f) : QColor(Qt::black);
+}
+
+QTransform PMMovieView::paintTransform(const PMMoviePictureGeometry& g) const
+{
+    QTransform transform = g.transform;
+    if (m_rotationPreviewAngle) {
+        // The preview turns the shown picture about the view's centre.
+        const double a = std::fmod(360.0 - std::fmod(*m_rotationPreviewAngle, 360.0), 360.0);
+        const QPointF c = QRectF(rect()).center();
+        transform *= QTransform::fromTranslate(-c.x(), -c.y()) * QTransform().rotate(-a) * QTransform::fromTranslate(c.x(), c.y());
+    }
+    return transform;
 }
 
 void PMMovieView::paintEvent(QPaintEvent*)
 {
+    // With OpenGL the surface covering the view draws.
+    if (m_glSurface)
+        return;
     ++m_paintCount;
     QPainter painter(this);
-    const bool showsImage = m_content && m_content->movieReplacingImage;
-    painter.fillRect(rect(), showsImage ? QColor::fromRgbF(0.93f, 0.93f, 0.93f) : QColor(Qt::black));
+    painter.fillRect(rect(), backgroundColor());
     QSizeF natural;
     const QImage picture = currentPicture(&natural);
     if (picture.isNull())
@@ -378,15 +496,9 @@ void PMMovieView::paintEvent(QPaintEvent*)
                                                                m_content->visibleArea, m_content->aspectRatio, QRectF(rect()));
     if (g.destination.isEmpty())
         return;
-    QTransform transform = g.transform;
-    if (m_rotationPreviewAngle) {
-        // The preview turns the shown picture about the view's centre.
-        const double a = std::fmod(360.0 - std::fmod(*m_rotationPreviewAngle, 360.0), 360.0);
-        const QPointF c = QRectF(rect()).center();
-        transform *= QTransform::fromTranslate(-c.x(), -c.y()) * QTransform().rotate(-a) * QTransform::fromTranslate(c.x(), c.y());
-    } else {
+    const QTransform transform = paintTransform(g);
+    if (!m_rotationPreviewAngle)
         painter.setClipRect(g.destination);
-    }
     // Scaling to the view's size is sharp only with smoothing; at 1:1 it costs nothing.
     const bool identityScale = std::fabs(std::fabs(transform.m11()) + std::fabs(transform.m21()) - 1.0) < 1e-3 &&
                                std::fabs(std::fabs(transform.m12()) + std::fabs(transform.m22()) - 1.0) < 1e-3;

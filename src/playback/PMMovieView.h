@@ -1,6 +1,9 @@
 // The one view that shows the current movie or still image. It draws the player's frames
-// itself (the software renderer's image) and still or animated images through one path
-// that turns, mirrors, cuts to the visible area and stretches to the aspect ratio; it plays
+// and still or animated images itself, through one geometry that turns, mirrors, cuts to
+// the visible area and stretches to the aspect ratio, and one of two ways to put pixels on
+// screen: with OpenGL (the engine renders into a texture that a GL surface covering the
+// view draws) where a GL context can be made, else with the software renderer's image
+// painted by QPainter. The choice is made once, for all views. The view plays
 // the frames of an animated image on its own timer; and it divides its surface into
 // navigation areas: the edges (and the halves of the top strip) stand for "previous" and
 // "next", the middle for play/pause.
@@ -19,6 +22,7 @@
 #include <optional>
 
 class PMContextButton;
+class PMMovieGLSurface;
 class PMPlayerWindowPrototype;
 struct PMPlayerViewContent;
 namespace platform::media {
@@ -64,6 +68,17 @@ public:
     explicit PMMovieView(QWidget* parent = nullptr);
     ~PMMovieView() override;
 
+    // Whether views draw with OpenGL: decided on the first call (or the first view) and
+    // logged. PELLIS_MOVIE_VIEW_SOFTWARE=1 and the offscreen and minimal platforms keep
+    // the software path; otherwise OpenGL is used if a context can be made.
+    static bool drawsWithOpenGL();
+    // Overrides the choice for views made from now on (tests, benchmarks).
+    static void setDrawsWithOpenGL(bool openGL);
+    // Whether a GL context can be made and made current here; if not, why.
+    static bool canMakeOpenGLContext(QString* reason = nullptr);
+    // Whether this view draws with OpenGL.
+    bool usesOpenGL() const { return m_glSurface != nullptr; }
+
     // What the view shows; the controller owns it and tells the view to redisplay.
     void setContent(std::shared_ptr<PMPlayerViewContent> content);
     PMPlayerViewContent* content() const { return m_content.get(); }
@@ -78,7 +93,9 @@ public:
     void setFlipsMoviePlayerHorizontally(bool flips);
     bool flipsMoviePlayerHorizontally() const;
     // Turning and mirroring are applied when painting; this only redraws.
-    void updatePlayerLayerTransform() { update(); }
+    void updatePlayerLayerTransform() { redisplay(); }
+    // Draws again, soon.
+    void redisplay();
 
     // The window when it is a player window, else nothing.
     PMPlayerWindowPrototype* playerWindow() const;
@@ -120,6 +137,9 @@ public:
     // Where the picture lies now, and how often the view was painted (tests, bench).
     PMMoviePictureGeometry currentGeometry() const;
     qint64 paintCount() const { return m_paintCount; }
+    // The size in device pixels, in the player's orientation, at which the engine renders
+    // the frame: the whole (uncut) picture as large as it is shown. Empty without a player.
+    QSize pictureTargetSize() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -132,7 +152,11 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    friend class PMMovieGLSurface;
     QImage currentPicture(QSizeF* natural) const;
+    // The geometry's transform, with the rotation preview's turn about the centre.
+    QTransform paintTransform(const PMMoviePictureGeometry& g) const;
+    QColor backgroundColor() const;
     void updateSoftwareTargetSize();
     void setNavigationArea(int area);
     // In the edge areas a click is the previous or next button's; answers whether it was.
@@ -155,4 +179,5 @@ private:
     bool m_wasPlayingAtClick = false;
     bool m_tracking = false;
     qint64 m_paintCount = 0;
+    PMMovieGLSurface* m_glSurface = nullptr;
 };

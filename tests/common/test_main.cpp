@@ -43,7 +43,9 @@ int main(int argc, char** argv)
     const std::string runtime = sub("runtime");
     chmod(runtime.c_str(), 0700);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // A test that needs a real display (OpenGL) is run with PELLIS_TEST_PLATFORM=xcb.
+    const char* platform = std::getenv("PELLIS_TEST_PLATFORM");
+    setenv("QT_QPA_PLATFORM", platform && *platform ? platform : "offscreen", 1);
     setenv("com.tolvane.MultipleApplicationInstanceCheck", "skip", 1);
 
     testing::InitGoogleTest(&argc, argv);

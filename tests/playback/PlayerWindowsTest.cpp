@@ -9,6 +9,8 @@
 #include "playback/PMPlaybackControls.h"
 #include "playback/PMPlayerWindows.h"
 
+#include "PictureFixtures.h"
+
 #include <QtGui/QAction>
 #include <QtGui/QPainter>
 #include <QtGui/QStyleHints>
@@ -22,28 +24,8 @@ using platform::Value;
 
 namespace {
 
-platform::DictionaryPtr area(double x, double y, double w, double h)
-{
-    auto d = Dictionary::make();
-    d->setValue(QStringLiteral("x"), Value(x));
-    d->setValue(QStringLiteral("y"), Value(y));
-    d->setValue(QStringLiteral("w"), Value(w));
-    d->setValue(QStringLiteral("h"), Value(h));
-    return d;
-}
-
-// A 4 × 2 frame of quadrants: left half red on top, green below; right half blue on top,
-// yellow below.
-QImage quadrantFrame()
-{
-    QImage image(400, 200, QImage::Format_RGB32);
-    QPainter p(&image);
-    p.fillRect(0, 0, 200, 100, Qt::red);
-    p.fillRect(0, 100, 200, 100, Qt::green);
-    p.fillRect(200, 0, 200, 100, Qt::blue);
-    p.fillRect(200, 100, 200, 100, Qt::yellow);
-    return image;
-}
+using picturefixtures::area;
+using picturefixtures::quadrantFrame;
 
 QColor colorAt(const QImage& image, double x, double y)
 {

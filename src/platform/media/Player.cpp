@@ -149,6 +149,9 @@ Player::Player(QObject* parent)
     const QString audioOutput = audioOutputSetting();
     if (!audioOutput.isEmpty())
         setOption(m_mpv, "ao", audioOutput.toUtf8().constData());
+    // A machine without a working sound device still plays the picture, in time; without
+    // this a movie whose picture output is being replaced would end there.
+    setOption(m_mpv, "audio-fallback-to-null", "yes");
     // Seeks land on the exact frame; the end of an item keeps its last frame on screen.
     setOption(m_mpv, "hr-seek", "yes");
     setOption(m_mpv, "keep-open", "yes");
@@ -222,21 +225,47 @@ void Player::freeRenderContext()
     if (!m_render)
         return;
     mpv_render_context_set_update_callback(m_render, nullptr, nullptr);
+    // The GL renderer frees its textures: its context must be current.
+    if (m_usesOpenGL && m_makeGLContextCurrent)
+        m_makeGLContextCurrent();
     mpv_render_context_free(m_render);
     m_render = nullptr;
+    m_usesOpenGL = false;
+    m_glContext = nullptr;
+    m_makeGLContextCurrent = nullptr;
 }
 
-bool Player::useOpenGL(GetProcAddress getProcAddress, void* context)
+// The video output of a loaded item is bound to the renderer it started with: selecting
+// the picture again brings it up on the new one.
+void Player::reselectVideo()
+{
+    if (m_asset && m_hasVideo) {
+        mpv_set_property_string(m_mpv, "vid", "no");
+        mpv_set_property_string(m_mpv, "vid", "auto");
+    }
+}
+
+bool Player::useOpenGL(GetProcAddress getProcAddress, void* context, std::function<void()> makeCurrent)
 {
     if (!m_mpv || !getProcAddress)
         return false;
+    if (m_usesOpenGL && m_glContext == context)
+        return true;
+    // Another context's renderer is freed with that context current; this one is made
+    // current again for mpv's new renderer.
+    const bool hadOtherContext = m_usesOpenGL;
     freeRenderContext();
+    if (hadOtherContext && makeCurrent)
+        makeCurrent();
     mpv_opengl_init_params init{getProcAddress, context};
     char apiType[] = MPV_RENDER_API_TYPE_OPENGL;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, apiType}, {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &init}, {MPV_RENDER_PARAM_INVALID, nullptr}};
     bool ok = mpv_render_context_create(&m_render, m_mpv, params) >= 0;
     if (ok) {
         m_usesOpenGL = true;
+        m_glContext = context;
+        m_makeGLContextCurrent = std::move(makeCurrent);
+        // mpv's GL renderer turns the picture as the file asks.
         m_softwareRotation = 0;
         mpv_set_property_string(m_mpv, "video-rotate", "0");
         mpv_render_context_set_update_callback(m_render, &Player::renderUpdate, this);
@@ -244,13 +273,20 @@ bool Player::useOpenGL(GetProcAddress getProcAddress, void* context)
         m_render = nullptr;
         createSoftwareRenderContext();
     }
-    // The video output of a loaded item was bound to the old renderer: select the picture
-    // again, so that it comes up on the new one.
-    if (m_asset && m_hasVideo) {
-        mpv_set_property_string(m_mpv, "vid", "no");
-        mpv_set_property_string(m_mpv, "vid", "auto");
-    }
+    m_frame = {};
+    reselectVideo();
     return ok;
+}
+
+void Player::useSoftware()
+{
+    if (!m_mpv || !m_usesOpenGL)
+        return;
+    freeRenderContext();
+    mpv_set_property_string(m_mpv, "video-rotate", "no");
+    m_softwareRotation = m_fileRotation;
+    createSoftwareRenderContext();
+    reselectVideo();
 }
 
 void Player::renderOpenGL(int framebuffer, int width, int height, bool flipY)
@@ -259,7 +295,11 @@ void Player::renderOpenGL(int framebuffer, int width, int height, bool flipY)
         return;
     mpv_opengl_fbo fbo{framebuffer, width, height, 0};
     int flip = flipY ? 1 : 0;
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo}, {MPV_RENDER_PARAM_FLIP_Y, &flip}, {MPV_RENDER_PARAM_INVALID, nullptr}};
+    // The frame is drawn when it is due (mpv's update callback says so): the main thread
+    // never waits here for its display time.
+    int block = 0;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo}, {MPV_RENDER_PARAM_FLIP_Y, &flip},
+        {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block}, {MPV_RENDER_PARAM_INVALID, nullptr}};
     mpv_render_context_render(m_render, params);
     mpv_render_context_report_swap(m_render);
 }
@@ -519,9 +559,9 @@ double Player::frameStartTime(double seconds) const
 void Player::updatePresentationSize()
 {
     QSize size = m_videoSize;
-    // The software renderer draws the picture unturned (mpv's own turning breaks it); the
-    // turn the file asks for is applied to the finished image.
-    if (!m_usesOpenGL && m_softwareRotation % 180 == 90)
+    // mpv reports the picture's size unturned. The software renderer draws it so (mpv's
+    // own turning breaks it) and the finished image is turned; the GL renderer turns it.
+    if (m_fileRotation % 180 == 90)
         size.transpose();
     if (size.isEmpty() || size == m_presentationSize)
         return;
@@ -709,15 +749,16 @@ void Player::handleEvents()
             }
             m_frameRate = 0;
             mpv_get_property(m_mpv, "container-fps", MPV_FORMAT_DOUBLE, &m_frameRate);
-            m_softwareRotation = 0;
-            if (m_asset && !m_usesOpenGL) {
+            m_fileRotation = 0;
+            if (m_asset) {
                 const std::vector<Track> video = m_asset->tracksWithMediaType(MediaType::Video);
                 if (!video.empty()) {
                     const AffineTransform& t = video.front().preferredTransform;
                     const int degrees = int(std::lround(std::atan2(t.b, t.a) * 180.0 / M_PI));
-                    m_softwareRotation = ((degrees % 360) + 360) % 360;
+                    m_fileRotation = ((degrees % 360) + 360) % 360;
                 }
             }
+            m_softwareRotation = m_usesOpenGL ? 0 : m_fileRotation;
             if (!m_hasVideo)
                 m_presentationSize = m_videoSize = {};
             updatePresentationSize();

@@ -15,6 +15,7 @@
 #include <QtGui/QImage>
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 struct mpv_handle;
@@ -94,12 +95,19 @@ public:
     // Renders now into an image of the size (RGBX); a null image without a frame.
     QImage renderSoftwareFrame(QSize size);
     // OpenGL: replaces the software renderer by one that draws into the context current
-    // now; `getProcAddress` resolves GL functions. Answers false (software stays) when mpv
-    // cannot use the context. Call `renderOpenGL` from the widget's paint, on frameChanged.
+    // now (`context` is passed back to `getProcAddress`, which resolves GL functions).
+    // Answers false (software stays) when mpv cannot use the context. mpv's GL renderer
+    // must be freed with its context current: `makeCurrent` is called for that whenever
+    // the renderer goes (another context taking the player, `useSoftware`, destruction).
+    // Call `renderOpenGL` with the context current, on frameChanged.
     using GetProcAddress = void* (*)(void* context, const char* name);
-    bool useOpenGL(GetProcAddress getProcAddress, void* context);
+    bool useOpenGL(GetProcAddress getProcAddress, void* context, std::function<void()> makeCurrent = {});
+    // Back to the software renderer (frees the GL renderer, its context made current).
+    void useSoftware();
     void renderOpenGL(int framebuffer, int width, int height, bool flipY);
     bool usesOpenGL() const { return m_usesOpenGL; }
+    // The context the GL renderer draws with (what `useOpenGL` was given), else null.
+    void* openGLContext() const { return m_usesOpenGL ? m_glContext : nullptr; }
     // Counts since the item was loaded: frames shown, and frames dropped by the output or
     // the decoder because they came late.
     qint64 renderedFrameCount() const { return m_renderedFrames; }
@@ -128,6 +136,7 @@ private:
     void applySpeed(float rate);
     bool createSoftwareRenderContext();
     void freeRenderContext();
+    void reselectVideo();
     void renderIntoFrame();
     double frameStartTime(double seconds) const;
     bool hasStarted() const;
@@ -139,6 +148,8 @@ private:
     mpv_handle* m_mpv = nullptr;
     mpv_render_context* m_render = nullptr;
     bool m_usesOpenGL = false;
+    void* m_glContext = nullptr;
+    std::function<void()> m_makeGLContextCurrent;
     std::atomic<bool> m_eventsPosted{false};
     std::atomic<bool> m_renderPosted{false};
 
@@ -165,6 +176,9 @@ private:
     QSize m_videoSize; // as mpv reports it, unturned in software
     std::vector<PlayerChapter> m_chapters;
     QSize m_softwareTargetSize;
+    // The turn the file asks for: mpv's GL renderer applies it, the software renderer's
+    // image is turned afterwards.
+    int m_fileRotation = 0;
     int m_softwareRotation = 0;
     double m_frameRate = 0;
     QImage m_frame;
