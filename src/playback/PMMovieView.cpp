@@ -13,6 +13,7 @@
 #include <QtGui/QMouseEvent>
 #include <QtGui/QOffscreenSurface>
 #include <QtGui/QOpenGLContext>
+#include <QtGui/QOpenGLFunctions>
 #include <QtGui/QPainter>
 #include <QtGui/QStyleHints>
 #include <QtWidgets/QAbstractButton>
@@ -155,7 +156,7 @@ PMMovieView::~PMMovieView()
     m_glSurface = nullptr;
 }
 
-bool PMMovieView::canMakeOpenGLContext(QString* reason)
+bool PMMovieView::canMakeOpenGLContext(QString* reason, QString* renderer)
 {
     const auto fail = [&](const QString& why) {
         if (reason)
@@ -174,9 +175,25 @@ bool PMMovieView::canMakeOpenGLContext(QString* reason)
     surface.create();
     if (!surface.isValid() || !context.makeCurrent(&surface))
         return fail(QStringLiteral("an OpenGL context cannot be made current"));
+    if (renderer) {
+        const auto* name = reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER));
+        *renderer = QString::fromLatin1(name ? name : "");
+    }
     context.doneCurrent();
     return true;
 }
+
+namespace {
+
+bool rendersOnTheProcessor(const QString& renderer)
+{
+    for (const char* software : {"llvmpipe", "softpipe", "Software Rasterizer"})
+        if (renderer.contains(QLatin1String(software), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+} // namespace
 
 bool PMMovieView::drawsWithOpenGL()
 {
@@ -184,10 +201,13 @@ bool PMMovieView::drawsWithOpenGL()
     if (choice)
         return *choice;
     QString reason;
+    QString renderer;
     if (qEnvironmentVariableIntValue("PELLIS_MOVIE_VIEW_SOFTWARE") != 0)
         reason = QStringLiteral("PELLIS_MOVIE_VIEW_SOFTWARE is set");
-    else
-        canMakeOpenGLContext(&reason);
+    else if (canMakeOpenGLContext(&reason, &renderer) && rendersOnTheProcessor(renderer))
+        // OpenGL drawn by the processor (Mesa's llvmpipe or softpipe, as on machines without
+        // a graphics driver) costs several times what the engine's own software renderer does.
+        reason = QStringLiteral("OpenGL is drawn by the processor: %1").arg(renderer);
     choice = reason.isEmpty();
     if (*choice)
         qInfo("movie view: drawing with OpenGL");

@@ -70,12 +70,13 @@ public:
 
     // Whether views draw with OpenGL: decided on the first call (or the first view) and
     // logged. PELLIS_MOVIE_VIEW_SOFTWARE=1 and the offscreen and minimal platforms keep
-    // the software path; otherwise OpenGL is used if a context can be made.
+    // the software path, and so does an OpenGL drawn by the processor (llvmpipe);
+    // otherwise OpenGL is used if a context can be made.
     static bool drawsWithOpenGL();
     // Overrides the choice for views made from now on (tests, benchmarks).
     static void setDrawsWithOpenGL(bool openGL);
     // Whether a GL context can be made and made current here; if not, why.
-    static bool canMakeOpenGLContext(QString* reason = nullptr);
+    static bool canMakeOpenGLContext(QString* reason = nullptr, QString* renderer = nullptr);
     // Whether this view draws with OpenGL.
     bool usesOpenGL() const { return m_glSurface != nullptr; }
 

@@ -19,6 +19,9 @@ namespace platform::media {
 
 namespace {
 
+// Tags the reply of a seek command, whose other bits are the seek's number.
+constexpr quint64 kSeekReply = quint64(1) << 62;
+
 enum PropertyID : unsigned long long {
     kTimePos = 1,
     kDuration,
@@ -413,6 +416,7 @@ void Player::replaceCurrentItemWithAsset(const AssetPtr& asset)
     m_currentTime = 0;
     m_duration = 0;
     m_pendingSeeks = 0;
+    m_seekSerialTaken = m_seekSerial;
     m_seekAwaitsFrame = false;
     m_seekWhenReady = -1;
     m_started = false;
@@ -526,7 +530,8 @@ void Player::seekToTime(double seconds, bool exact)
         seconds = frameStartTime(seconds);
     const QByteArray target = QByteArray::number(seconds, 'f', 6);
     const char* command[] = {"seek", target.constData(), exact ? "absolute+exact" : "absolute+keyframes", nullptr};
-    if (mpv_command_async(m_mpv, 0, command) >= 0) {
+    if (mpv_command_async(m_mpv, kSeekReply | (m_seekSerial + 1), command) >= 0) {
+        ++m_seekSerial;
         ++m_pendingSeeks;
         m_seekAwaitsFrame = false;
         m_framesAtSeek = m_renderedFrames;
@@ -766,6 +771,20 @@ void Player::handleEvents()
             Q_EMIT statusChanged(m_status);
             break;
         }
+        case MPV_EVENT_COMMAND_REPLY:
+            if (event->reply_userdata & kSeekReply) {
+                const quint64 serial = event->reply_userdata & ~kSeekReply;
+                m_seekSerialTaken = std::max(m_seekSerialTaken, serial);
+                // The newest seek refused: no restart will come for it.
+                if (event->error < 0 && serial == m_seekSerial && m_pendingSeeks > 0) {
+                    m_pendingSeeks = 0;
+                    double position = 0;
+                    if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0)
+                        m_currentTime = position;
+                    Q_EMIT seekCompleted();
+                }
+            }
+            break;
         case MPV_EVENT_END_FILE: {
             const auto* end = static_cast<mpv_event_end_file*>(event->data);
             if (end->playlist_entry_id != m_playlistEntryID || m_status == PlayerItemStatus::Failed)
@@ -784,7 +803,9 @@ void Player::handleEvents()
                 seekWhenStarted();
                 break;
             }
-            if (m_pendingSeeks > 0) {
+            // A seek asked for while an older one was under way: the older one's restart
+            // must not end the newer one (its time would be taken for the new one's).
+            if (m_pendingSeeks > 0 && m_seekSerialTaken == m_seekSerial) {
                 m_pendingSeeks = 0;
                 double position = 0;
                 if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0)

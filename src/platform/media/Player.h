@@ -168,6 +168,10 @@ private:
     float m_volume = 1.0f;
     bool m_muted = false;
     int m_pendingSeeks = 0;
+    // Seeks are numbered; mpv answers each seek command once it has taken it. A restart
+    // that comes before the newest seek was taken belongs to an older seek.
+    quint64 m_seekSerial = 0;
+    quint64 m_seekSerialTaken = 0;
     bool m_seekAwaitsFrame = false;
     bool m_started = false;
     double m_seekWhenReady = -1;
