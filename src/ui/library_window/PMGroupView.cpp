@@ -1,4 +1,5 @@
 #include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMPreviewViewPrototype.h"
 
 #include "foundation/PMFunctions.h"
 #include "images/PMMovieRepresentationImageLoader.h"
@@ -1099,11 +1100,7 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
     font.setPointSizeF(11);
     painter.setFont(font);
     if (proxy.isGroup) {
-        const QPainterPath path = PMRoundedRectPath(rect, std::min(radius, rect.height() / 2));
-        painter.fillPath(path, proxy.selected ? highlight : (dark ? QColor(255, 255, 255, 28) : QColor(0, 0, 0, 18)));
-        painter.setPen(proxy.selected ? QGuiApplication::palette().highlightedText().color() : (dark ? QColor(230, 230, 230) : QColor(40, 40, 40)));
-        painter.drawText(rect.adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                         painter.fontMetrics().elidedText(name, Qt::ElideRight, int(rect.width() - 16)));
+        drawGroupTileContent(painter, proxy, rect, settings);
         painter.restore();
         return;
     }
@@ -1183,6 +1180,69 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         painter.drawPath(PMRoundedRectPath(picture.adjusted(1.5, 1.5, -1.5, -1.5), std::max(0.0, radius - 1.0)));
     }
     painter.restore();
+}
+
+// A flat rounded box with the container's name and, at its right, its item count.
+void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings) const
+{
+    const bool dark = settings.dark;
+    const bool hovering = proxy.view && proxy.view->hovering;
+    const bool selected = proxy.selected;
+    const bool contrast = PMShouldIncreaseContrast();
+    const QColor highlight = QGuiApplication::palette().highlight().color();
+    const QPainterPath path = PMRoundedRectPath(rect.adjusted(0.25, 0.25, -0.25, -0.25), std::min(settings.radius, rect.height() / 2));
+    QColor background;
+    if (selected)
+        background = highlight;
+    else if (!dark)
+        background = QColor::fromRgbF(contrast ? 1.0 : (hovering ? 0.96 : 0.99), contrast ? 1.0 : (hovering ? 0.96 : 0.99),
+                                      contrast ? 1.0 : (hovering ? 0.96 : 0.99));
+    else
+        background = QColor::fromRgbF(hovering ? 0.325 : 0.275, hovering ? 0.325 : 0.275, hovering ? 0.325 : 0.275);
+    painter.fillPath(path, background);
+    if (!selected) {
+        QColor border;
+        if (!dark)
+            border = contrast ? PMGroupView::borderColor() : QColor::fromRgbF(0, 0, 0, 0.15);
+        else {
+            const double level = contrast ? 1.0 : (hovering ? 0.325 : 0.275);
+            border = QColor::fromRgbF(level, level, level);
+            if (!contrast) // drawn a little lighter than the box, so that the edge shows
+                border = border.lighter(135);
+        }
+        painter.setPen(QPen(border, contrast ? 1.0 : 0.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(path);
+    }
+    const bool large = false;
+    QRectF label = rect.adjusted(PMPreviewLabelInset(), 0, -PMPreviewLabelInset(), 0);
+    const auto container = PMContainerPtr(proxy.representedItem);
+    const QString count = container ? PMItemCountString(*container) : QString();
+    if (!count.isEmpty()) {
+        const double badge = badgeWidthUsingLargeFont(count, large, false);
+        if (PMGroupTileBadgeFits(label.width(), badge)) {
+            PMBadgeLayout layout;
+            if (selected)
+                layout = drawAsBadgeInRect(painter, count, rect, large, PMBadgeBackground(QColor::fromRgbF(1, 1, 1, 0.2)), 4, 4);
+            else if (!hovering)
+                layout = drawAsBadgeInRect(painter, count, rect, large, contrast ? std::optional<QColor>(PMGroupView::borderColor()) : QColor::fromRgbF(0.6, 0.6, 0.6),
+                                           PMBadgeBackground::none(), nullptr, -1, 0, 0, 4, 4, -1, -1, false, false);
+            else if (!contrast)
+                layout = drawAsBadgeInRect(painter, count, rect, large, dark ? std::nullopt : std::optional<QColor>(QColor::fromRgbF(0, 0, 0, 0.6)),
+                                           PMBadgeBackground(dark ? QColor::fromRgbF(1, 1, 1, 0.2) : QColor::fromRgbF(0, 0, 0, 0.1)), nullptr, -1, 0, 0, 4,
+                                           4, -1, -1, false, false);
+            else
+                layout = drawAsBadgeInRect(painter, count, rect, large, dark ? Qt::black : Qt::white, PMBadgeBackground(PMGroupView::borderColor()),
+                                           nullptr, -1, 0, 0, 4, 4, -1, -1, false, false);
+            label.setRight(std::min(label.right(), layout.badgeRect.left()));
+        }
+    }
+    QColor text = (!dark && !selected) ? Qt::black : Qt::white;
+    if (hovering && !dark && !selected)
+        text = backwardsCompatibleControlAccentColor();
+    else
+        text.setAlphaF(hovering ? 1.0 : (selected ? 0.86 : 0.8));
+    PMPreviewDrawLabel(painter, itemName(proxy.representedItem), label, false, selected, text);
 }
 
 void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
@@ -1455,7 +1515,35 @@ void PMGroupView::mousePressEvent(QMouseEvent* event)
         return;
     }
     const PMGroupViewItemProxyPtr pressed = proxyAt(toGrid(event->position()));
-    dragMouseWithEvent(event, pressed, event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier), pressed != nullptr);
+    const bool command = event->modifiers() & Qt::ControlModifier;
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    if (!pressed) {
+        dragMouseWithEvent(event, pressed, command || shift, false);
+        return;
+    }
+    const int clickCount = event->type() == QEvent::MouseButtonDblClick ? 2 : 1;
+    const PMPreviewClickPlan plan = PMPreviewClickPlanFor(command, shift, clickCount, PMPreviewSingleClickBehavior(pressed->isGroup));
+    dragMouseWithEvent(event, pressed, plan.keepInitialSelection, plan.move);
+    m_tracking.plan = plan;
+}
+
+// A second press of a double click is a press with a click count of two.
+void PMGroupView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    mousePressEvent(event);
+}
+
+bool PMGroupView::triggerActionForProxy(const PMGroupViewItemProxy& proxy)
+{
+    if (proxy.isGroup) {
+        const auto container = PMContainerPtr(proxy.representedItem);
+        if (!container)
+            return false;
+        mainController().chooseGroup(container);
+        return true;
+    }
+    const bool canHover = !proxy.view || proxy.view->canHover || (m_tracking.active && m_tracking.pressed.get() == &proxy);
+    return PMMovieTileTriggerAction(proxy.representedItem, proxy.equivalentContainer, canHover, isFullyInteractiveGroupView());
 }
 
 void PMGroupView::dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemProxyPtr& clickedOnPreviewView, bool keepInitialSelection, bool move)
@@ -1504,9 +1592,10 @@ void PMGroupView::mouseReleaseEvent(QMouseEvent* event)
         return;
     if (t.isClick) {
         const Qt::KeyboardModifiers mods = event->modifiers();
-        if (t.pressed && (mods & Qt::ShiftModifier)) {
+        using Selection = PMPreviewClickPlan::Selection;
+        if (t.pressed && (t.plan.selection == Selection::Extend || (mods & Qt::ShiftModifier))) {
             selectToProxy(t.pressed);
-        } else if (t.pressed && (mods & Qt::ControlModifier)) {
+        } else if (t.pressed && (t.plan.selection == Selection::Toggle || t.plan.selection == Selection::ToggleKeep || (mods & Qt::ControlModifier))) {
             t.pressed->setSelected(!t.pressed->selected);
             viewport()->update();
             mainController().updateStatusFields();
@@ -1515,6 +1604,14 @@ void PMGroupView::mouseReleaseEvent(QMouseEvent* event)
                 selectItems(nullptr, {t.pressed}, {}, true, false, false, false);
             else
                 selectItems(nullptr, {}, {}, true, false, false, false);
+        }
+        // A click that only selects never acts; otherwise the tile's action runs once
+        // the press is over (a release without a drag).
+        if (t.pressed && t.plan.performAction) {
+            const PMGroupViewItemProxyPtr pressed = t.pressed;
+            endTracking();
+            triggerActionForProxy(*pressed);
+            return;
         }
     }
     endTracking();

@@ -10,6 +10,7 @@
 #include "platform/Responder.h"
 #include "platform/Value.h"
 #include "ui/library_window/PMGroupViewLayout.h"
+#include "ui/library_window/PMPreviewViewPrototype.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QHash>
@@ -184,6 +185,8 @@ public:
     bool updatePreviewForMovieRepresentation(const platform::Value& record);
     void updatePreviewsIncludingOrnaments(bool includeOrnaments);
     bool doDelete();
+    // The tile's action: open a group, or play, open or locate a movie. False when none.
+    bool triggerActionForProxy(const PMGroupViewItemProxy& proxy);
     // Painting of one tile (picture, name, selection), also for the drag image.
     void drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const;
 
@@ -218,6 +221,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -316,6 +320,7 @@ private:
     mutable quint64 m_drawSettingsGeneration = 1;
     void drawTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings,
                          const platform::ImagePtr& image) const;
+    void drawGroupTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings) const;
     platform::ImagePtr tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const;
 
     // Animation
@@ -335,6 +340,7 @@ private:
         QPointF viewportPoint;
         PMGroupViewItemProxyPtr pressed;
         QHash<PMGroupViewItemProxy*, bool> initialSelection;
+        PMPreviewClickPlan plan; // what a release without a drag does
     } m_tracking;
     QTimer m_dragTimer;
     QTimer m_autoScrollTimer;

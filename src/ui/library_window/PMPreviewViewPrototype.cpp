@@ -1,0 +1,282 @@
+#include "ui/library_window/PMPreviewViewPrototype.h"
+
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/UserDefaults.h"
+#include "ui/kit/PMAppearance.h"
+
+#include <QtGui/QFontMetricsF>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QPainter>
+
+#include <QtCore/QElapsedTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+// A default that may be absent: its registered value then.
+double doubleDefault(const QString& key, double registered)
+{
+    return defaults().objectForKey(key).isNull() ? registered : defaults().doubleForKey(key);
+}
+
+bool boolDefault(const QString& key, bool registered)
+{
+    return defaults().objectForKey(key).isNull() ? registered : defaults().boolForKey(key);
+}
+
+} // namespace
+
+PMPreviewClickPlan PMPreviewClickPlanFor(bool command, bool shift, int clickCount, std::int64_t behavior)
+{
+    PMPreviewClickPlan plan;
+    if (command || shift) {
+        // The selection changes and nothing else, even on a double click.
+        plan.selection = command ? PMPreviewClickPlan::Selection::Toggle : PMPreviewClickPlan::Selection::Extend;
+        plan.keepInitialSelection = true;
+        plan.move = false;
+        return plan;
+    }
+    const bool single = clickCount <= 1;
+    plan.keepInitialSelection = single && behavior >= 2;
+    plan.move = true;
+    if (single && behavior >= 2)
+        plan.selection = PMPreviewClickPlan::Selection::ToggleKeep;
+    plan.performAction = !(single && behavior >= 1);
+    return plan;
+}
+
+std::int64_t PMPreviewSingleClickBehavior(bool groupTile)
+{
+    if (groupTile && !defaults().boolForKey(QStringLiteral("Preview Single-Click Behavior: Apply To Subgroups")))
+        return 0;
+    return defaults().integerForKey(QStringLiteral("Preview Single-Click Behavior"));
+}
+
+double PMPreviewLabelInset()
+{
+    return 5.0;
+}
+
+QFont PMPreviewLabelFont(bool selected, bool largeFont)
+{
+    QFont font = QGuiApplication::font();
+    font.setPointSizeF(largeFont ? 13 : 11);
+    font.setWeight(!selected && !PMIsDarkMode() ? QFont::Normal : QFont::Medium);
+    return font;
+}
+
+void PMPreviewDrawLabel(QPainter& painter, const QString& name, const QRectF& rect, bool center, bool selected, const QColor& color, bool largeFont)
+{
+    QRectF r = largeFont ? rect.adjusted(1, 0, -1, 0) : rect;
+    if (r.width() <= 0)
+        return;
+    painter.save();
+    const QFont font = PMPreviewLabelFont(selected, largeFont);
+    painter.setFont(font);
+    painter.setPen(color);
+    const QString elided = QFontMetricsF(font).elidedText(name, Qt::ElideRight, r.width());
+    painter.drawText(r, Qt::AlignVCenter | (center ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::TextSingleLine, elided);
+    painter.restore();
+}
+
+QString PMItemCountString(PMLibraryContainer& container)
+{
+    const std::uint64_t n = container.numberOfChildrenToDisplay();
+    if (n == 0) {
+        if (defaults().integerForKey(QStringLiteral("Item Count Mode")) == 1 || !defaults().boolForKey(QStringLiteral("Show Zero Item Counts")))
+            return QString();
+        return QStringLiteral("0");
+    }
+    return QString::number(n);
+}
+
+bool PMShapesDifferMarkedly(double r, double t)
+{
+    if (!(std::isfinite(r) && std::isfinite(t)))
+        return false;
+    if (t > 1.1)
+        return r < 0.9 || (t > 1.3 && r < 1.1);
+    if (t < 0.9)
+        return r > 1.1 || (t < 0.7 && r > 0.9);
+    return false;
+}
+
+bool PMGroupTileBadgeFits(double labelWidth, double badgeTextWidth)
+{
+    return labelWidth - (badgeTextWidth + PMGroupTileBadgeExtra) > 30.0;
+}
+
+PMMovieTileAction PMMovieTileActionFor(const platform::Value& item, const platform::Value& equivalentContainer, bool canHover,
+                                       bool fullyInteractive)
+{
+    if (!canHover || !fullyInteractive)
+        return PMMovieTileAction::None;
+    if (PMContainer(equivalentContainer))
+        return PMMovieTileAction::OpenContainer;
+    PMMovieRepresentationPrototype* movie = PMMovie(item);
+    if (!movie)
+        return PMMovieTileAction::None;
+    if (movie->isMissing())
+        return movie->isMissingVolume() ? PMMovieTileAction::None : PMMovieTileAction::PromptForFile;
+    if (movie->isOnlineItem() || movie->canPlay() || !movie->applicationPath().isEmpty())
+        return PMMovieTileAction::Play;
+    return PMMovieTileAction::None;
+}
+
+bool PMMovieTileTriggerAction(const platform::Value& item, const platform::Value& equivalentContainer, bool canHover, bool fullyInteractive)
+{
+    switch (PMMovieTileActionFor(item, equivalentContainer, canHover, fullyInteractive)) {
+    case PMMovieTileAction::None:
+        return false;
+    case PMMovieTileAction::OpenContainer:
+        PMMainController::mainController().chooseGroup(PMContainerPtr(equivalentContainer));
+        return true;
+    case PMMovieTileAction::PromptForFile:
+        PMMovie(item)->promptForURL();
+        return true;
+    case PMMovieTileAction::Play:
+        PMMainController::mainController().chooseMovieRepresentation(item, false, true, !defaults().boolForKey(QStringLiteral("Do Not Play On Open")),
+                                                                     false);
+        return true;
+    }
+    return false;
+}
+
+std::size_t PMMovieTileScrubIndex(double x, double width, std::size_t n)
+{
+    if (n == 0)
+        return 0;
+    const double span = width - 20.0;
+    const double f = span > 0 ? (x - 10.0) / span : 0.0;
+    if (!(f > 0))
+        return 0;
+    return std::min(static_cast<std::size_t>(std::floor(f * double(n))), n - 1);
+}
+
+// ---- Hover frames
+
+PMMovieTileHover::PMMovieTileHover(bool neverCycles)
+    : m_state(neverCycles ? NeverCycles : Ready)
+{
+}
+
+double PMMovieTileHover::delay()
+{
+    return std::max(0.1, doubleDefault(QStringLiteral("Cycle Through Index Image On Hover: Delay"), 2.0));
+}
+
+double PMMovieTileHover::interval()
+{
+    return std::max(0.01, doubleDefault(QStringLiteral("Cycle Through Index Image On Hover: Interval"), 1.0));
+}
+
+double PMMovieTileHover::now() const
+{
+    if (clock)
+        return clock();
+    static QElapsedTimer timer = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+void PMMovieTileHover::schedule(double after)
+{
+    m_due = now() + after;
+}
+
+void PMMovieTileHover::setPointer(bool mayHover, bool hovering, bool onLabel)
+{
+    if (m_mayHover == mayHover && m_hovering == hovering && m_onLabel == onLabel)
+        return;
+    m_mayHover = mayHover;
+    m_hovering = hovering;
+    m_onLabel = onLabel;
+    reset();
+}
+
+void PMMovieTileHover::reset()
+{
+    m_due = -1;
+    const bool wasCycling = m_state >= 0;
+    if (wasCycling) {
+        m_state = Ready;
+        if (changed)
+            changed();
+    }
+    if (m_state == NeverCycles || m_state == Fetching)
+        return;
+    if (m_mayHover && m_hovering && !m_onLabel && boolDefault(QStringLiteral("Cycle Through Index Image On Hover"), true))
+        schedule(delay());
+}
+
+bool PMMovieTileHover::advance()
+{
+    if (m_due < 0 || now() < m_due)
+        return false;
+    m_due = -1;
+    perform();
+    return true;
+}
+
+void PMMovieTileHover::perform()
+{
+    if (!(m_mayHover && m_hovering && !m_onLabel))
+        return;
+    const std::size_t n = cachedFrameCount ? cachedFrameCount() : 0;
+    if (n > 0) {
+        m_state = (m_state < 0 || std::size_t(m_state) + 1 >= n) ? 0 : m_state + 1;
+        if (changed)
+            changed();
+        schedule(interval());
+        return;
+    }
+    if (m_state != Ready || (itemIsMoving && itemIsMoving()) || !fetchFrames)
+        return;
+    m_state = Fetching;
+    std::weak_ptr<int> alive = m_alive;
+    fetchFrames([this, alive](std::size_t count) {
+        if (alive.expired() || m_state != Fetching)
+            return;
+        if (count == 0) {
+            m_state = NeverCycles; // a movie without frames is not asked again
+            return;
+        }
+        if (m_mayHover && m_hovering && !m_onLabel) {
+            m_state = 0;
+            if (changed)
+                changed();
+            schedule(interval());
+        } else {
+            m_state = Ready;
+        }
+    });
+}
+
+bool PMMovieTileHover::scrub(double x, double width)
+{
+    if (m_state < 0)
+        return false;
+    const std::size_t n = cachedFrameCount ? cachedFrameCount() : 0;
+    if (n == 0)
+        return false;
+    m_due = -1; // the pointer leads now, until the next reset
+    const auto index = std::int64_t(PMMovieTileScrubIndex(x, width, n));
+    if (index == m_state)
+        return false;
+    m_state = index;
+    if (changed)
+        changed();
+    return true;
+}
