@@ -2,6 +2,7 @@
 #include "ui/library_window/PMPreviewViewPrototype.h"
 
 #include "foundation/PMFunctions.h"
+#include "images/PMIndexImageWrapper.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
@@ -11,6 +12,7 @@
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/PMAppearance.h"
+#include "ui/kit/PMRatingView.h"
 
 #include <QtCore/QMimeData>
 #include <QtCore/QSet>
@@ -151,6 +153,8 @@ PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
             tileWithAdjustedSize(true, false, false);
     });
     // The arrow of an empty online container fades in while it slides up.
+    m_hoverTimer.setInterval(15);
+    connect(&m_hoverTimer, &QTimer::timeout, this, &PMGroupView::advanceHover);
     m_arrowTimer.setInterval(20);
     connect(&m_arrowTimer, &QTimer::timeout, this, [this] {
         if (_arrowAlpha < 0.96) {
@@ -934,6 +938,7 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
         shown.push_back(&p);
         if (!p.view) {
             auto tile = std::make_shared<PMGroupViewTile>();
+            prepareHoverFrames(*tile, p);
             tile->setSelected(p.selected);
             tile->setCanHover(!_isDragTarget);
             if (suppressed) {
@@ -1041,11 +1046,91 @@ PMGroupView::DrawSettings PMGroupView::drawSettings() const
     return d;
 }
 
+// The hover frames of a movie tile come from its record; a container's tile never cycles.
+void PMGroupView::prepareHoverFrames(PMGroupViewTile& tile, const PMGroupViewItemProxy& proxy)
+{
+    const auto movie = PMMoviePtr(proxy.representedItem);
+    tile.hover = PMMovieTileHover(!movie || proxy.isGroup || !proxy.equivalentContainer.isNull());
+    if (!movie)
+        return;
+    const std::weak_ptr<PMMovieRepresentationPrototype> weak = movie;
+    tile.hover.cachedFrameCount = [weak] {
+        const auto record = weak.lock();
+        const auto frames = record ? record->cachedStandardIndexImageWrappers() : nullptr;
+        return frames ? frames->size() : std::size_t(0);
+    };
+    tile.hover.fetchFrames = [weak](std::function<void(std::size_t)> done) {
+        const auto record = weak.lock();
+        if (!record) {
+            done(0);
+            return;
+        }
+        record->cacheStandardIndexImageWrappersWithCompletionHandler(
+            [done](const PMMovieRepresentationPrototype::IndexImageWrappers* frames) { done(frames ? frames->size() : 0); });
+    };
+    tile.hover.itemIsMoving = [weak] {
+        const auto record = weak.lock();
+        return record && record->isMoving();
+    };
+    QPointer<QWidget> view = viewport();
+    tile.hover.changed = [view] {
+        if (view)
+            view->update();
+    };
+    if (hoverClock)
+        tile.hover.clock = hoverClock;
+}
+
+void PMGroupView::updateHover(PMGroupViewItemProxy* over, QPointF gridPoint)
+{
+    bool pending = false;
+    const bool staticLabels = drawSettings().staticLabels;
+    for (PMGroupViewItemProxy* proxy : m_shown) {
+        PMGroupViewTile* tile = proxy->view.get();
+        if (!tile)
+            continue;
+        const bool hovering = proxy == over && tile->canHover;
+        const QRectF& frame = proxy->frame;
+        const QRectF band = staticLabels ? QRectF(frame.left(), frame.bottom() - PMGroupViewLabelBand, frame.width(), PMGroupViewLabelBand)
+                                                      : QRectF();
+        tile->hoveringLabel = hovering && !band.isEmpty() && band.adjusted(-1, -1, 1, 1).contains(gridPoint);
+        tile->hover.setPointer(tile->canHover, hovering, tile->hoveringLabel);
+        if (hovering && !tile->hoveringLabel && tile->hover.scrub(gridPoint.x() - frame.left(), frame.width())) {
+            // The frame follows the pointer at once.
+            ++interactionCounter();
+            viewport()->repaint();
+            --interactionCounter();
+        }
+        pending |= tile->hover.hasPendingStep() || tile->hover.state() == PMMovieTileHover::Fetching;
+    }
+    if (pending && !m_hoverTimer.isActive())
+        m_hoverTimer.start();
+}
+
+void PMGroupView::advanceHover()
+{
+    bool pending = false;
+    for (PMGroupViewItemProxy* proxy : m_shown)
+        if (PMGroupViewTile* tile = proxy->view.get()) {
+            tile->hover.advance();
+            pending |= tile->hover.hasPendingStep() || tile->hover.state() == PMMovieTileHover::Fetching;
+        }
+    if (!pending)
+        m_hoverTimer.stop();
+}
+
 platform::ImagePtr PMGroupView::tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const
 {
     PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
     if (!movie)
         return nullptr;
+    if (proxy.view && proxy.view->hover.indexImageIndex() >= 0 && !_isInLiveScroll) {
+        const auto frames = movie->cachedStandardIndexImageWrappers();
+        const auto index = std::size_t(proxy.view->hover.indexImageIndex());
+        proxy.view->hoverFrameCount = frames ? frames->size() : 0;
+        if (frames && index < frames->size() && (*frames)[index] && (*frames)[index]->image())
+            return (*frames)[index]->image();
+    }
     platform::ImagePtr image = settings.coverMode ? movie->cachedCoverImage() : movie->cachedPosterImage();
     if (!image)
         image = settings.coverMode ? movie->cachedPosterImage() : movie->cachedCoverImage();
@@ -1069,7 +1154,11 @@ void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItem
     // The tile's drawing is kept at its size and drawn again only when what it shows
     // changes; a tile that is moving is drawn from it, stretched.
     const QSize size = proxy.frame.size().toSize().expandedTo(QSize(1, 1));
-    const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration};
+    quint64 state = 0;
+    if (PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem))
+        state = quint64(std::clamp(movie->rating(), 0.0, 15.0)) | quint64(movie->isMissing()) << 4 | quint64(movie->isMissingVolume()) << 5 |
+                quint64(movie->duration() >= 0) << 6 | quint64(tile->hoveringLabel) << 7 | quint64(tile->hover.indexImageIndex() + 1) << 8;
+    const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration, state};
     if (tile->rendered.isNull() || !(tile->renderedKey == key)) {
         QImage rendered(size * settings.scale, QImage::Format_ARGB32_Premultiplied);
         rendered.setDevicePixelRatio(settings.scale);
@@ -1152,37 +1241,96 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified);
         painter.drawImage(target, pixels, source);
     }
-    if (!staticLabels && proxy.view && proxy.view->hovering) {
-        const QRectF strip(picture.left(), picture.bottom() - PMGroupViewLabelBand, picture.width(), PMGroupViewLabelBand);
-        painter.fillRect(strip, QColor(0, 0, 0, 140));
-        painter.setPen(Qt::white);
-        painter.drawText(strip.adjusted(6, 0, -6, 0), Qt::AlignCenter, painter.fontMetrics().elidedText(name, Qt::ElideRight, int(strip.width() - 12)));
+    const bool hovering = proxy.view && proxy.view->hovering;
+    const bool missing = movie && movie->isMissing() && proxy.equivalentContainer.isNull();
+    const bool missingVolume = missing && movie->isMissingVolume();
+    const bool cycling = proxy.view && proxy.view->hover.indexImageIndex() >= 0;
+    // The hover glyph: the tile's action is one click away.
+    if (hovering && !cycling && picture.height() > 55 && image && image->isValid() && PMPreviewSingleClickBehavior(false) < 1 &&
+        PMMovieTileActionFor(proxy.representedItem, proxy.equivalentContainer, true, isFullyInteractiveGroupView()) != PMMovieTileAction::None) {
+        painter.fillRect(picture, QColor(0, 0, 0, 70));
+        const bool play = movie && movie->duration() >= 1 && !missing && !defaults().boolForKey(QStringLiteral("Do Not Play On Open"));
+        PMDrawMovieTileHoverGlyph(painter, picture, picture.height() < 70 ? 0.4 : 0.55, play);
+    }
+    // While cycling: where the frame shown lies among the movie's frames.
+    if (cycling) {
+        const std::size_t n = std::max<std::size_t>(1, proxy.view->hoverFrameCount);
+        const QRectF base = (staticLabels ? picture : rect).adjusted(10, 10, -10, -10);
+        const QRectF track(base.left(), base.bottom() - 8, base.width(), 8);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor::fromRgbF(0.3, 0.3, 0.3, 0.4));
+        painter.drawRoundedRect(track, 4, 4);
+        const QRectF knobs = track.adjusted(2, 2, -2, -2);
+        const double part = knobs.width() / double(n);
+        painter.setBrush(Qt::white);
+        painter.drawRoundedRect(QRectF(knobs.left() + part * double(proxy.view->hover.indexImageIndex()), knobs.top(), part, knobs.height()), 2, 2);
+    }
+    // The duration (or a container's item count) in the image's corner.
+    if (!cycling && (hovering || proxy.selected) && picture.width() > 100 && movie) {
+        QString badge;
+        if (const auto container = PMContainerPtr(proxy.equivalentContainer))
+            badge = PMItemCountString(*container);
+        else if (movie->duration() >= 0)
+            badge = PMDurationString(double(movie->duration()));
+        if (!badge.isEmpty())
+            drawAsBadgeInRect(painter, badge, picture, false, std::nullopt, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45)), nullptr, -1, 0, 0, 8, 8, -1,
+                              -1, false, false);
     }
     painter.restore();
-    if (staticLabels) {
-        if (proxy.selected) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(highlight);
-            const QString elided = painter.fontMetrics().elidedText(name, Qt::ElideRight, int(label.width() - 12));
-            const double w = std::min(label.width(), painter.fontMetrics().horizontalAdvance(elided) + 14.0);
-            painter.drawRoundedRect(QRectF(label.center().x() - w / 2, label.top() + 3, w, label.height() - 6), 8, 8);
-            painter.setPen(QGuiApplication::palette().highlightedText().color());
-            painter.drawText(label.adjusted(6, 0, -6, 0), Qt::AlignCenter, elided);
-        } else {
-            painter.setPen(dark ? QColor(225, 225, 225) : QColor(30, 30, 30));
-            painter.drawText(label.adjusted(6, 0, -6, 0), Qt::AlignCenter,
-                             painter.fontMetrics().elidedText(name, Qt::ElideRight, int(label.width() - 12)));
+    // The ring: the selection, a missing file, or a missing volume.
+    std::optional<QColor> ring;
+    if (proxy.selected)
+        ring = highlight;
+    else if (missing && !missingVolume)
+        ring = PMMovieTileMissingFileColor();
+    else if (missingVolume && (staticLabels || hovering))
+        ring = QColor::fromRgbF(0.98, 0.88, 0.61);
+    // The label band with the name and, when there is room, the rating.
+    const bool bandShown = staticLabels || hovering || proxy.selected;
+    if (bandShown && movie) {
+        QRectF band = staticLabels ? label : QRectF(picture.left(), picture.bottom() - PMGroupViewLabelBand, picture.width(), PMGroupViewLabelBand);
+        if (ring) {
+            painter.fillPath(staticLabels ? PMRoundedRectPath(band.adjusted(0, -radius, 0, 0), radius).subtracted(clip) : PMRoundedRectPath(band, 0), *ring);
+        } else if (!staticLabels) {
+            painter.save();
+            painter.setClipPath(clip);
+            painter.fillRect(band, dark ? QColor::fromRgbF(0.1, 0.1, 0.1, 0.7) : QColor::fromRgbF(1, 1, 1, 0.85));
+            painter.restore();
         }
+        const bool onColour = ring.has_value();
+        QColor text;
+        if (missing)
+            text = missingVolume && !proxy.selected ? QColor::fromRgbF(0.5, 0.4, 0.3) : QColor(Qt::white);
+        else {
+            text = (!dark && !onColour && !proxy.selected) ? Qt::black : Qt::white;
+            text.setAlphaF(0.8 + 0.2 * (hovering ? 1.0 : 0.0));
+        }
+        if (missingVolume && onColour && !proxy.selected)
+            text = QColor::fromRgbF(0.5, 0.4, 0.3);
+        QRectF textRect = band.adjusted(PMPreviewLabelInset(), 0, -PMPreviewLabelInset(), 0);
+        const double rating = movie->rating();
+        bool drewRating = false;
+        if (proxy.equivalentContainer.isNull() && !movie->isOnlineItem() && !defaults().boolForKey(QStringLiteral("Hide Preview Ratings")) && !cycling &&
+            rating >= 1 && band.width() > 138) {
+            PMRatingCell cell;
+            cell.setDoubleValue(rating);
+            cell.setTint(PMMovieTileRatingTint(proxy.selected || onColour, dark, missing, staticLabels, rating));
+            const QRectF stars(band.right() - 68 - 3, band.top() + 1, 68, band.height() - 1);
+            cell.drawWithFrame(painter, stars);
+            textRect.setRight(stars.left() - 4);
+            drewRating = true;
+        }
+        if (textRect.width() > 22)
+            PMPreviewDrawLabel(painter, name, textRect, staticLabels && !drewRating, proxy.selected, text);
     }
-    if (proxy.selected) {
-        painter.setPen(QPen(highlight, 3.0));
+    if (ring) {
+        painter.setPen(QPen(*ring, 3.0));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(PMRoundedRectPath(picture.adjusted(1.5, 1.5, -1.5, -1.5), std::max(0.0, radius - 1.0)));
     }
     painter.restore();
 }
 
-// A flat rounded box with the container's name and, at its right, its item count.
 void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings) const
 {
     const bool dark = settings.dark;
@@ -1471,6 +1619,7 @@ bool PMGroupView::viewportEvent(QEvent* event)
         if (!m_tracking.active && interactionCounter() == 0) {
             const auto* move = static_cast<QMouseEvent*>(event);
             const PMGroupViewItemProxyPtr over = proxyAt(toGrid(move->position()));
+            updateHover(over.get(), toGrid(move->position()));
             bool changed = false;
             for (PMGroupViewItemProxy* proxy : m_shown)
                 if (proxy->view) {
@@ -1483,6 +1632,7 @@ bool PMGroupView::viewportEvent(QEvent* event)
         }
         break;
     case QEvent::Leave:
+        updateHover(nullptr, QPointF());
         for (PMGroupViewItemProxy* proxy : m_shown)
             if (proxy->view)
                 proxy->view->hovering = false;

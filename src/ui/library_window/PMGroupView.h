@@ -37,6 +37,10 @@ public:
     bool hovering = false;
     double alpha = 1.0;
     double startAlpha = 1.0;
+    // The hover frames: cycling through them while the pointer rests on the picture.
+    PMMovieTileHover hover;
+    std::size_t hoverFrameCount = 0;
+    bool hoveringLabel = false;
     QRectF startFrame; // where an animation started
     QRectF shownFrame; // where the tile is drawn now
     bool simplified = false;
@@ -49,6 +53,7 @@ public:
         bool selected = false;
         bool hovering = false;
         quint64 settings = 0;
+        quint64 state = 0; // rating, missing state, hover frame
         bool operator==(const RenderKey&) const = default;
     } renderedKey;
 
@@ -213,6 +218,12 @@ public:
     double arrowAlpha() const { return _arrowAlpha; }
     const QRectF& spotlightRect() const { return m_spotlightRect; }
     bool isInLiveResize() const { return m_inLiveResize; }
+    // The hover frames' clock (seconds); tests steer it. A steady clock when unset.
+    std::function<double()> hoverClock;
+    // The pointer is over a tile (or none): hover frames start, follow it or stop.
+    void updateHover(PMGroupViewItemProxy* over, QPointF gridPoint);
+    // Runs the hover steps that are due.
+    void advanceHover();
     // Paints the visible part of the grid into the painter (benchmarks, screenshots).
     void paintVisible(QPainter& painter, const QRectF& visible);
 
@@ -236,6 +247,8 @@ protected:
 
 private:
     void preparePreviewViewsInRect(const QRectF& rect);
+    void prepareHoverFrames(PMGroupViewTile& tile, const PMGroupViewItemProxy& proxy);
+    QTimer m_hoverTimer;
     // A live scroll (the thumb held): one picture load at a time, tiles refined after it.
     void beginLiveScroll();
     void endLiveScroll();

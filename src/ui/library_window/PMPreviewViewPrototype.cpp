@@ -9,6 +9,7 @@
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QPainter>
+#include <QtGui/QPainterPath>
 
 #include <QtCore/QElapsedTimer>
 
@@ -113,6 +114,59 @@ bool PMShapesDifferMarkedly(double r, double t)
 bool PMGroupTileBadgeFits(double labelWidth, double badgeTextWidth)
 {
     return labelWidth - (badgeTextWidth + PMGroupTileBadgeExtra) > 30.0;
+}
+
+QColor PMMovieTileMissingFileColor()
+{
+    return QColor::fromRgbF(0.87, 0.2, 0.16);
+}
+
+int PMMovieTileRatingTint(bool onColour, bool dark, bool missing, bool labelsBelow, double rating)
+{
+    if (onColour)
+        return 0;
+    if (!dark)
+        return 1;
+    if (missing)
+        return labelsBelow ? 1 : 0;
+    const std::int64_t priority = defaults().integerForKey(QStringLiteral("Gold Star Priority"));
+    if (priority > 0)
+        return 2;
+    if (priority == 0)
+        return rating > 4 ? 2 : 0;
+    return 0;
+}
+
+void PMDrawMovieTileHoverGlyph(QPainter& painter, const QRectF& rect, double scale, bool play)
+{
+    // Drawn in a 600-point square, scaled to the shorter side of the rectangle.
+    const double side = std::min(rect.width(), rect.height()) * scale;
+    if (side <= 1)
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setOpacity(painter.opacity() * 0.8);
+    painter.translate(rect.center().x() - side / 2, rect.center().y() - side / 2);
+    painter.scale(side / 600.0, side / 600.0);
+    painter.setPen(QPen(Qt::white, 26));
+    painter.setBrush(QColor::fromRgbF(0.3, 0.3, 0.3, 0.3));
+    painter.drawEllipse(QRectF(30, 30, 540, 540));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    if (play) {
+        const QPointF triangle[] = {{200, 170}, {200, 430}, {470, 300}};
+        painter.drawPolygon(triangle, 3);
+    } else {
+        // An eye: a look at the file without playing it.
+        QPainterPath eye;
+        eye.moveTo(150, 300);
+        eye.quadTo(300, 140, 450, 300);
+        eye.quadTo(300, 460, 150, 300);
+        painter.drawPath(eye);
+        painter.setBrush(QColor::fromRgbF(0.3, 0.3, 0.3));
+        painter.drawEllipse(QPointF(300, 300), 60, 60);
+    }
+    painter.restore();
 }
 
 PMMovieTileAction PMMovieTileActionFor(const platform::Value& item, const platform::Value& equivalentContainer, bool canHover,

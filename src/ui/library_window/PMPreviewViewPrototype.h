@@ -68,6 +68,16 @@ bool PMShapesDifferMarkedly(double r, double t);
 inline constexpr double PMGroupTileBadgeExtra = 8.0;
 bool PMGroupTileBadgeFits(double labelWidth, double badgeTextWidth);
 
+// ---- The movie tile's look
+
+// The ring of a movie whose file is missing while its volume is there.
+QColor PMMovieTileMissingFileColor();
+// The stars' tint (PMRatingCell): 0 white, 1 grey, 2 gold.
+int PMMovieTileRatingTint(bool onColour, bool dark, bool missing, bool labelsBelow, double rating);
+// A circle with a play triangle (or an eye for a look without playing), scaled into the
+// middle of the rectangle, at 0.8 opacity.
+void PMDrawMovieTileHoverGlyph(QPainter& painter, const QRectF& rect, double scale, bool play);
+
 // ---- The movie tile's action
 
 enum class PMMovieTileAction {
