@@ -7,11 +7,14 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
+#include "ui/kit/PMAppearance.h"
+#include "ui/kit/PMRatingView.h"
 #include "ui/library_window/PMPreviewViewPrototype.h"
 
 #include <gtest/gtest.h>
 
 #include <QtCore/QFile>
+#include <QtGui/QGuiApplication>
 #include <QtTest/QTest>
 #include <QtWidgets/QScrollBar>
 
@@ -381,4 +384,91 @@ TEST_F(TileClicks, ClicksPlayOrSelectAsTheBehaviourSays)
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(2));
     EXPECT_EQ(selectedCount(), 1);
     EXPECT_EQ(chosen.size(), 2u);
+}
+
+namespace {
+
+QColor pixel(const QImage& image, QPointF at)
+{
+    return image.pixelColor(at.toPoint());
+}
+
+bool near(const QColor& a, const QColor& b, int tolerance = 40)
+{
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+} // namespace
+
+TEST_F(TileClicks, SelectedRatedAndMissingLooks)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(700, 500);
+    records[1]->setRating(5);
+    records[2]->setMissing(true, false);
+    grid->tileWithAdjustedSize(false, false, false);
+    grid->selectItems(nullptr, {grid->movieProxies()[0]}, {}, true, false, false, false);
+    QCoreApplication::processEvents();
+    const QImage shot = grid->viewport()->grab().toImage();
+    const double top = grid->verticalScrollBar()->value();
+    const QRectF selected = grid->movieProxies()[0]->frame.translated(0, -top);
+    const QRectF rated = grid->movieProxies()[1]->frame.translated(0, -top);
+    const QRectF missing = grid->movieProxies()[2]->frame.translated(0, -top);
+    const QRectF plain = grid->movieProxies()[3]->frame.translated(0, -top);
+    ASSERT_GT(rated.width(), 140); // room for the stars beside the name
+
+    // The selection ring on the picture's edge.
+    EXPECT_TRUE(near(pixel(shot, {selected.left() + 1.5, selected.center().y() - 20}), QGuiApplication::palette().highlight().color()));
+    EXPECT_FALSE(near(pixel(shot, {plain.left() + 1.5, plain.center().y() - 20}), QGuiApplication::palette().highlight().color()));
+    // A missing file's ring.
+    EXPECT_TRUE(near(pixel(shot, {missing.left() + 1.5, missing.center().y() - 20}), PMMovieTileMissingFileColor()));
+
+    // The stars of the rated tile, in the band at the right, in the light look's grey.
+    const QImage star = PMRatingCell::starImage(PMMovieTileRatingTint(false, PMIsDarkMode(), false, true, 5));
+    QColor starColour;
+    for (int y = 0; y < star.height() && !starColour.isValid(); ++y)
+        for (int x = 0; x < star.width(); ++x)
+            if (star.pixelColor(x, y).alpha() == 255) {
+                starColour = star.pixelColor(x, y);
+                break;
+            }
+    ASSERT_TRUE(starColour.isValid());
+    auto countStarPixels = [&](const QRectF& tile) {
+        int n = 0;
+        for (int y = int(tile.bottom() - 22); y < int(tile.bottom()); ++y)
+            for (int x = int(tile.right() - 72); x < int(tile.right()); ++x)
+                n += near(shot.pixelColor(x, y), starColour, 24);
+        return n;
+    };
+    EXPECT_GT(countStarPixels(rated), 20);
+    EXPECT_LT(countStarPixels(plain), 5);
+}
+
+TEST_F(TileClicks, HoverAskedForFramesOnceAndNeverAgainWhenThereAreNone)
+{
+    double now = 1000;
+    grid->hoverClock = [&] { return now; };
+    grid->tileWithAdjustedSize(false, false, false); // tiles anew with the steered clock
+    grid->clear();
+    grid->setRepresentedGroup(group);
+    for (const auto& record : records)
+        grid->addItem(Value(record));
+    grid->tileWithAdjustedSize(false, false, false);
+    QCoreApplication::processEvents();
+    const PMGroupViewItemProxyPtr proxy = grid->movieProxies()[1];
+    ASSERT_TRUE(proxy->view);
+    const QRectF frame = proxy->frame;
+    grid->updateHover(proxy.get(), frame.center() - QPointF(0, 20));
+    EXPECT_EQ(proxy->view->hover.state(), PMMovieTileHover::Ready);
+    EXPECT_TRUE(proxy->view->hover.hasPendingStep());
+    grid->updateHover(proxy.get(), frame.center() - QPointF(0, 20)); // the same request again
+    EXPECT_DOUBLE_EQ(proxy->view->hover.pendingStepTime(), 1002.0);
+    now = 1002;
+    grid->advanceHover();
+    // The fake files have no frames: the tile fetches once and then never cycles.
+    testsupport::waitUntil([&] { return proxy->view->hover.state() != PMMovieTileHover::Fetching; }, 20000);
+    EXPECT_EQ(proxy->view->hover.state(), PMMovieTileHover::NeverCycles);
+    grid->updateHover(nullptr, QPointF());
+    grid->updateHover(proxy.get(), frame.center());
+    EXPECT_FALSE(proxy->view->hover.hasPendingStep());
 }
