@@ -10,6 +10,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Appearance.h"
 #include "platform/Memory.h"
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
@@ -239,8 +240,14 @@ int gallery(const QString& home, const QString& out)
     mainController().registerDefaultSettings();
     defaults().setBool(false, QStringLiteral("Cycle Through Index Image On Hover"));
     const PMLibraryContainerPtr group = makeLibrary(home, 2000, true, 5);
-    for (const auto& record : gRecords)
-        record->uncacheCoverImageAndPosterImage();
+    for (std::size_t i = 0; i < gRecords.size(); ++i) {
+        gRecords[i]->uncacheCoverImageAndPosterImage();
+        // Some ratings, and now and then a file or a whole volume gone.
+        if (i % 3 == 0)
+            gRecords[i]->setRating(double(1 + i % 5));
+        if (i % 11 == 4)
+            gRecords[i]->setMissing(true, i % 22 == 15);
+    }
     QWidget window;
     window.setWindowTitle(QStringLiteral("Grid"));
     auto* layout = new QVBoxLayout(&window);
@@ -274,6 +281,29 @@ int gallery(const QString& home, const QString& out)
         std::printf("%s: %u columns, %zu tiles, content %.0f high\n", shot.name, grid->numberOfColumns(), grid->proxies().size(),
                     grid->lastLayout().combinedHeight);
     }
+    // The tiles with their labels below, light and dark, with a hovered tile.
+    defaults().setDouble(8, QStringLiteral("Preview Spacing"));
+    defaults().setDouble(220, QStringLiteral("Preview Width"));
+    defaults().setInteger(0, QStringLiteral("Preview Layout"));
+    defaults().setBool(false, QStringLiteral("Hover Preview Headers"));
+    for (const bool dark : {false, true}) {
+        platform::AppearanceSource::shared().setDarkForTesting(dark);
+        QApplication::setPalette(dark ? QPalette(QColor(50, 50, 50)) : QPalette(QColor(239, 239, 239)));
+        fillGrid(*grid, group);
+        grid->verticalScrollBar()->setValue(0);
+        settle(8000);
+        grid->selectItems(nullptr, {grid->movieProxies()[1]}, {}, true, false, false, false);
+        const PMGroupViewItemProxyPtr hovered = grid->movieProxies()[6];
+        if (hovered->view) {
+            hovered->view->hovering = true;
+            grid->updateHover(hovered.get(), hovered->frame.center() - QPointF(0, 30));
+        }
+        grid->viewport()->update();
+        settle(300);
+        window.grab().save(out + QStringLiteral("/tiles-%1.png").arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
+    }
+    platform::AppearanceSource::shared().setDarkForTesting(std::nullopt);
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
     // After a scroll into the middle.
     defaults().setInteger(0, QStringLiteral("Preview Layout"));
     defaults().setBool(false, QStringLiteral("Hover Preview Headers"));
