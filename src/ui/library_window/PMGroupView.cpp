@@ -1,5 +1,6 @@
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMPreviewViewPrototype.h"
+#include "ui/library_window/PMPreviewViewToolTipPopover.h"
 
 #include "foundation/PMFunctions.h"
 #include "images/PMIndexImageWrapper.h"
@@ -257,6 +258,9 @@ void PMGroupView::endSimplifiedDisplay()
 
 PMGroupView::~PMGroupView()
 {
+    for (PMGroupViewItemProxy* proxy : m_shown)
+        if (proxy->view)
+            PMPreviewViewToolTipPopover::shared().hideForPreviewView(proxy->view.get());
     platform::NotificationCenter::defaultCenter().removeObserver(this);
     m_animation->disconnect(this);
     if (m_animation->state() == QAbstractAnimation::Running) {
@@ -1105,6 +1109,15 @@ void PMGroupView::updateHover(PMGroupViewItemProxy* over, QPointF gridPoint)
     }
     if (pending && !m_hoverTimer.isActive())
         m_hoverTimer.start();
+    // The description of the tile under the pointer.
+    auto& popover = PMPreviewViewToolTipPopover::shared();
+    if (over && over->view && over->view->canHover) {
+        const QRectF rect = over->frame.translated(0, -verticalScrollBar()->value());
+        const Value& item = over->equivalentContainer.isNull() ? over->representedItem : over->equivalentContainer;
+        popover.showForPreviewView(viewport(), over->view.get(), item, rect, over->isGroup ? over->frame.width() : -1.0, true);
+    } else {
+        popover.hideForPreviewView(nullptr);
+    }
 }
 
 void PMGroupView::advanceHover()

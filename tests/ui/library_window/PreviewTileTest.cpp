@@ -10,10 +10,12 @@
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMRatingView.h"
 #include "ui/library_window/PMPreviewViewPrototype.h"
+#include "ui/library_window/PMPreviewViewToolTipPopover.h"
 
 #include <gtest/gtest.h>
 
 #include <QtCore/QFile>
+#include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
 #include <QtTest/QTest>
 #include <QtWidgets/QScrollBar>
@@ -471,4 +473,46 @@ TEST_F(TileClicks, HoverAskedForFramesOnceAndNeverAgainWhenThereAreNone)
     grid->updateHover(nullptr, QPointF());
     grid->updateHover(proxy.get(), frame.center());
     EXPECT_FALSE(proxy->view->hover.hasPendingStep());
+}
+
+TEST(PreviewTile, PopoverTextAndFitRule)
+{
+    DefaultsGuard guard{{QStringLiteral("Item Count Mode"), QStringLiteral("Show Zero Item Counts")}};
+    auto shortName = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Jazz")}});
+    auto longName = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("  A Very Long Collection Name That Cannot Fit  ")}});
+    const QString dir = testsupport::makeTempDir(QStringLiteral("popover"));
+    longName->rawChildren()->append(Value(PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/a.mp4"))));
+    // A name that fits its tile needs no description; one that does not gets its full text.
+    EXPECT_EQ(PMToolTipText(Value(shortName), 200), QString());
+    EXPECT_EQ(PMToolTipText(Value(longName), 120), QStringLiteral("A Very Long Collection Name That Cannot Fit\n1 file"));
+    // Without a tile (a movie tile standing for the container): always the text.
+    EXPECT_EQ(PMToolTipText(Value(shortName)), QStringLiteral("Jazz"));
+    auto two = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Two")}});
+    for (const char* name : {"/b.mp4", "/c.mp4"})
+        two->rawChildren()->append(Value(PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QLatin1String(name))));
+    EXPECT_EQ(PMToolTipText(Value(two)), QStringLiteral("Two\n2 files"));
+    // The fit rule allows 5% over the label's width.
+    const double nameWidth = QFontMetricsF(PMPreviewLabelFont(false, false)).horizontalAdvance(QStringLiteral("Jazz"));
+    EXPECT_EQ(PMToolTipText(Value(shortName), nameWidth / 1.04 + 2 * PMPreviewLabelInset()), QString());
+    EXPECT_EQ(PMToolTipText(Value(shortName), nameWidth / 1.06 + 2 * PMPreviewLabelInset()), QStringLiteral("Jazz"));
+}
+
+TEST_F(TileClicks, PopoverAfterTheDelayThenAtOnceFromTileToTile)
+{
+    auto& popover = PMPreviewViewToolTipPopover::shared();
+    popover.hideForPreviewView(nullptr);
+    QTest::qWait(250); // nothing recently hidden
+    const auto first = grid->movieProxies()[0];
+    const auto second = grid->movieProxies()[1];
+    grid->updateHover(first.get(), first->frame.center());
+    EXPECT_EQ(popover.delayedPreviewView(), first->view.get());
+    EXPECT_EQ(popover.previewView(), nullptr);
+    grid->updateHover(first.get(), first->frame.center()); // asked again: still waiting, once
+    EXPECT_TRUE(testsupport::waitUntil([&] { return popover.previewView() == first->view.get(); }, 5000));
+    EXPECT_EQ(popover.text(), records[0]->toolTip());
+    grid->updateHover(second.get(), second->frame.center());
+    EXPECT_EQ(popover.previewView(), second->view.get()); // moved at once
+    grid->updateHover(nullptr, QPointF());
+    EXPECT_EQ(popover.previewView(), nullptr);
+    EXPECT_TRUE(popover.isVisibleOrRecentlyHidden());
 }
