@@ -196,6 +196,68 @@ void BM_PaintViewport(benchmark::State& state)
 // Argument 0: the tiles' drawings are kept (scrolling, animating); 1: every tile drawn anew.
 BENCHMARK(BM_PaintViewport)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// About 1,000 movie tiles 150 points wide with pictures, labels below, ratings and a few
+// selection rings, every tile drawn anew, at the device pixel ratio of the argument.
+void BM_PaintMovieTiles(benchmark::State& state)
+{
+    const double dpr = double(state.range(0));
+    for (std::size_t i = 0; i < gRecords.size(); ++i)
+        gRecords[i]->setRating(double(i % 6));
+    PMGroupView grid;
+    defaults().setDouble(150, QStringLiteral("Preview Width"));
+    defaults().setDouble(8, QStringLiteral("Preview Spacing"));
+    grid.resize(4000, 4200);
+    grid.show();
+    QCoreApplication::processEvents();
+    fillGrid(grid, gPaintLibrary);
+    std::vector<PMGroupViewItemProxyPtr> selected;
+    for (std::size_t i = 0; i < grid.movieProxies().size(); i += 10)
+        selected.push_back(grid.movieProxies()[i]);
+    grid.selectItems(nullptr, selected, {}, true, false, false, false);
+    QImage surface(QSize(4000, 4200) * dpr, QImage::Format_ARGB32_Premultiplied);
+    surface.setDevicePixelRatio(dpr);
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const PMGroupViewItemProxyPtr& proxy : grid.proxies())
+            if (proxy->view)
+                proxy->view->rendered = QImage();
+        state.ResumeTiming();
+        QPainter painter(&surface);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        grid.paintVisible(painter, grid.visibleRect());
+    }
+    state.counters["tiles"] = grid.paintedTileCount();
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
+    defaults().removeObjectForKey(QStringLiteral("Preview Spacing"));
+}
+BENCHMARK(BM_PaintMovieTiles)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// A hover frame changes: one tile of a full viewport is drawn anew from another picture,
+// the others come from their kept drawings.
+void BM_HoverFrameChange(benchmark::State& state)
+{
+    PMGroupView grid;
+    defaults().setDouble(150, QStringLiteral("Preview Width"));
+    grid.resize(1600, 1000);
+    grid.show();
+    QCoreApplication::processEvents();
+    fillGrid(grid, gPaintLibrary);
+    QImage surface(1600, 1000, QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&surface);
+        grid.paintVisible(painter, grid.visibleRect());
+    }
+    const PMGroupViewItemProxyPtr tile = grid.movieProxies()[3];
+    for (auto _ : state) {
+        tile->view->rendered = QImage(); // what a new frame index does to the tile's kept drawing
+        QPainter painter(&surface);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        grid.paintVisible(painter, grid.visibleRect());
+    }
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
+}
+BENCHMARK(BM_HoverFrameChange)->Unit(benchmark::kMicrosecond);
+
 void BM_RestoreSelection(benchmark::State& state)
 {
     PMGroupView grid;

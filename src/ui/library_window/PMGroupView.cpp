@@ -1170,7 +1170,7 @@ void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItem
     quint64 state = 0;
     if (PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem))
         state = quint64(std::clamp(movie->rating(), 0.0, 15.0)) | quint64(movie->isMissing()) << 4 | quint64(movie->isMissingVolume()) << 5 |
-                quint64(movie->duration() >= 0) << 6 | quint64(tile->hoveringLabel) << 7 | quint64(tile->hover.indexImageIndex() + 1) << 8;
+                quint64(movie->durationIfCached(true) >= 0) << 6 | quint64(tile->hoveringLabel) << 7 | quint64(tile->hover.indexImageIndex() + 1) << 8;
     const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration, state};
     if (tile->rendered.isNull() || !(tile->renderedKey == key)) {
         QImage rendered(size * settings.scale, QImage::Format_ARGB32_Premultiplied);
@@ -1262,7 +1262,7 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
     if (hovering && !cycling && picture.height() > 55 && image && image->isValid() && PMPreviewSingleClickBehavior(false) < 1 &&
         PMMovieTileActionFor(proxy.representedItem, proxy.equivalentContainer, true, isFullyInteractiveGroupView()) != PMMovieTileAction::None) {
         painter.fillRect(picture, QColor(0, 0, 0, 70));
-        const bool play = movie && movie->duration() >= 1 && !missing && !defaults().boolForKey(QStringLiteral("Do Not Play On Open"));
+        const bool play = movie && movie->durationIfCached(true) >= 1 && !missing && !defaults().boolForKey(QStringLiteral("Do Not Play On Open"));
         PMDrawMovieTileHoverGlyph(painter, picture, picture.height() < 70 ? 0.4 : 0.55, play);
     }
     // While cycling: where the frame shown lies among the movie's frames.
@@ -1283,8 +1283,8 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         QString badge;
         if (const auto container = PMContainerPtr(proxy.equivalentContainer))
             badge = PMItemCountString(*container);
-        else if (movie->duration() >= 0)
-            badge = PMDurationString(double(movie->duration()));
+        else if (movie->durationIfCached(true) >= 0)
+            badge = PMDurationString(double(movie->durationIfCached(true)));
         if (!badge.isEmpty())
             drawAsBadgeInRect(painter, badge, picture, false, std::nullopt, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45)), nullptr, -1, 0, 0, 8, 8, -1,
                               -1, false, false);
