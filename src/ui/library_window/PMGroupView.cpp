@@ -1095,9 +1095,7 @@ void PMGroupView::updateHover(PMGroupViewItemProxy* over, QPointF gridPoint)
             continue;
         const bool hovering = proxy == over && tile->canHover;
         const QRectF& frame = proxy->frame;
-        const QRectF band = staticLabels ? QRectF(frame.left(), frame.bottom() - PMGroupViewLabelBand, frame.width(), PMGroupViewLabelBand)
-                                                      : QRectF();
-        tile->hoveringLabel = hovering && !band.isEmpty() && band.adjusted(-1, -1, 1, 1).contains(gridPoint);
+        tile->hoveringLabel = hovering && staticLabels && isLabelContainerMouseLocation(*proxy, gridPoint);
         tile->hover.setPointer(tile->canHover, hovering, tile->hoveringLabel);
         if (hovering && !tile->hoveringLabel && tile->hover.scrub(gridPoint.x() - frame.left(), frame.width())) {
             // The frame follows the pointer at once.
@@ -1690,6 +1688,15 @@ void PMGroupView::mousePressEvent(QMouseEvent* event)
     m_tracking.plan = plan;
 }
 
+// The name band of a movie tile (grown by a point), where a click never plays the movie.
+bool PMGroupView::isLabelContainerMouseLocation(const PMGroupViewItemProxy& proxy, QPointF gridPoint) const
+{
+    if (proxy.isGroup || !drawSettings().staticLabels)
+        return false;
+    const QRectF band(proxy.frame.left(), proxy.frame.bottom() - PMGroupViewLabelBand, proxy.frame.width(), PMGroupViewLabelBand);
+    return band.adjusted(-1, -1, 1, 1).contains(gridPoint);
+}
+
 // A second press of a double click is a press with a click count of two.
 void PMGroupView::mouseDoubleClickEvent(QMouseEvent* event)
 {
@@ -1770,7 +1777,7 @@ void PMGroupView::mouseReleaseEvent(QMouseEvent* event)
         }
         // A click that only selects never acts; otherwise the tile's action runs once
         // the press is over (a release without a drag).
-        if (t.pressed && t.plan.performAction) {
+        if (t.pressed && t.plan.performAction && !isLabelContainerMouseLocation(*t.pressed, t.start)) {
             const PMGroupViewItemProxyPtr pressed = t.pressed;
             endTracking();
             triggerActionForProxy(*pressed);

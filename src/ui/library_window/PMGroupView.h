@@ -192,6 +192,7 @@ public:
     bool doDelete();
     // The tile's action: open a group, or play, open or locate a movie. False when none.
     bool triggerActionForProxy(const PMGroupViewItemProxy& proxy);
+    bool isLabelContainerMouseLocation(const PMGroupViewItemProxy& proxy, QPointF gridPoint) const;
     // Painting of one tile (picture, name, selection), also for the drag image.
     void drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const;
 

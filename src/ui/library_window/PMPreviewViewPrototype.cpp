@@ -257,10 +257,10 @@ void PMMovieTileHover::setPointer(bool mayHover, bool hovering, bool onLabel)
     m_mayHover = mayHover;
     m_hovering = hovering;
     m_onLabel = onLabel;
-    reset();
+    resetStandardIndexImageAnimation();
 }
 
-void PMMovieTileHover::reset()
+void PMMovieTileHover::resetStandardIndexImageAnimation()
 {
     m_due = -1;
     const bool wasCycling = m_state >= 0;
@@ -280,11 +280,11 @@ bool PMMovieTileHover::advance()
     if (m_due < 0 || now() < m_due)
         return false;
     m_due = -1;
-    perform();
+    performStandardIndexImageAnimation();
     return true;
 }
 
-void PMMovieTileHover::perform()
+void PMMovieTileHover::performStandardIndexImageAnimation()
 {
     if (!(m_mayHover && m_hovering && !m_onLabel))
         return;

@@ -124,7 +124,7 @@ public:
     // The pointer's situation, as the tile knows it.
     void setPointer(bool mayHover, bool hovering, bool onLabel);
     // Back to ready and, when the pointer rests on the image, the delay starts again.
-    void reset();
+    void resetStandardIndexImageAnimation();
     // Runs the pending step when its time has come; true when it ran.
     bool advance();
     // The pointer moved horizontally while cycling: the frame under it; true on a change.
@@ -134,7 +134,7 @@ public:
     static double interval(); // "... : Interval", at least 0.01
 
 private:
-    void perform();
+    void performStandardIndexImageAnimation();
     void schedule(double after);
     double now() const;
 

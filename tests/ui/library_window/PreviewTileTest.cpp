@@ -184,7 +184,7 @@ TEST(PreviewTile, HoverFramesCycleAfterTheDelayAndFollowThePointer)
     EXPECT_EQ(s.fetches, 1);
     // Asking again while fetching changes nothing (idempotent requests).
     s.hover.setPointer(true, true, false);
-    s.hover.reset();
+    s.hover.resetStandardIndexImageAnimation();
     EXPECT_EQ(s.hover.state(), PMMovieTileHover::Fetching);
     EXPECT_FALSE(s.hover.hasPendingStep());
 
@@ -365,6 +365,12 @@ TEST_F(TileClicks, ClicksPlayOrSelectAsTheBehaviourSays)
     EXPECT_EQ(chosen[0], records[1].get());
     EXPECT_TRUE(playing);
     EXPECT_TRUE(grid->movieProxies()[1]->selected);
+
+    // A click on the name below the picture selects and never plays.
+    const QRectF frame = grid->movieProxies()[2]->frame.translated(0, -grid->verticalScrollBar()->value());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPointF(frame.center().x(), frame.bottom() - 5).toPoint());
+    EXPECT_EQ(chosen.size(), 1u);
+    EXPECT_TRUE(grid->movieProxies()[2]->selected);
 
     // A Command (Control) click only toggles, even when doubled.
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(2));
