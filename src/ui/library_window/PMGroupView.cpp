@@ -11,6 +11,7 @@
 #include "library/model/PMPasteboard.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "ui/kit/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMRatingView.h"
@@ -1250,7 +1251,26 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         if (simplified)
             proxy.view->simplified = true;
         painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified);
-        painter.drawImage(target, pixels, source);
+        // A picture whose shape differs markedly from the tile's is shown whole over its
+        // own blurred copy (the blur is kept with the picture, made once per size).
+        const double overlayAlpha = PMGroupView::coverOverlayAlpha();
+        const bool overlay = !fits && !settings.coverMode && !simplified && !PMIsWaterfallLayout(settings.layout) &&
+                             overlayAlpha >= std::ldexp(1.0, -23) && !picture.isEmpty() && PMShapesDifferMarkedly(pictureRatio, tileRatio);
+        const platform::ImagePtr blurred = overlay ? blurredImageWithSize(image, picture.size(), false, nullptr) : nullptr;
+        if (blurred && blurred->isValid()) {
+            painter.drawImage(picture, blurred->pixels());
+            QRectF whole = picture;
+            if (pictureRatio > tileRatio)
+                whole.setHeight(picture.width() / pictureRatio), whole.moveTop(picture.top() + (picture.height() - whole.height()) / 2);
+            else
+                whole.setWidth(picture.height() * pictureRatio), whole.moveLeft(picture.left() + (picture.width() - whole.width()) / 2);
+            painter.save();
+            painter.setOpacity(painter.opacity() * overlayAlpha);
+            painter.drawImage(whole, pixels);
+            painter.restore();
+        } else {
+            painter.drawImage(target, pixels, source);
+        }
     }
     const bool hovering = proxy.view && proxy.view->hovering;
     const bool missing = movie && movie->isMissing() && proxy.equivalentContainer.isNull();
