@@ -14,10 +14,15 @@
 #include "platform/Memory.h"
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMPreviewViewToolTipPopover.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QProcess>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QScreen>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QTemporaryDir>
@@ -363,6 +368,59 @@ int gallery(const QString& home, const QString& out)
         grid->viewport()->update();
         settle(300);
         window.grab().save(out + QStringLiteral("/tiles-%1.png").arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
+    }
+    // A hovered tile of a real movie, in the middle of its frames, and the popover that
+    // describes the tile under the pointer.
+    {
+        const QString path = gRecords[7]->path();
+        QFile::remove(path);
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                                                QStringLiteral("-i"), QStringLiteral("testsrc2=size=320x180:rate=10:duration=20"),
+                                                QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), path});
+        ffmpeg.waitForFinished(60000);
+        gRecords[7]->setMissing(false, false);
+        double now = 0;
+        grid->hoverClock = [&now] { return now; };
+        defaults().setBool(true, QStringLiteral("Cycle Through Index Image On Hover"));
+        fillGrid(*grid, group);
+        grid->verticalScrollBar()->setValue(0);
+        settle(4000);
+        const PMGroupViewItemProxyPtr hovered = grid->movieProxies()[7];
+        hovered->view->hovering = true;
+        const QPointF centre = hovered->frame.center() - QPointF(0, 30);
+        grid->updateHover(hovered.get(), centre);
+        now = 2.0;
+        grid->advanceHover();
+        QElapsedTimer wait;
+        wait.start();
+        while (hovered->view->hover.state() == PMMovieTileHover::Fetching && wait.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        for (int step = 0; step < 4; ++step) {
+            now += 1.0;
+            grid->advanceHover();
+        }
+        grid->viewport()->update();
+        settle(300);
+        std::printf("hovered tile: hover-frame state %lld\n", static_cast<long long>(hovered->view->hover.state()));
+        window.grab().save(out + QStringLiteral("/tile-cycling.png"));
+        // The popover after the tooltip delay, over a group tile whose name is too long.
+        grid->updateHover(nullptr, QPointF());
+        settle(300);
+        const PMGroupViewItemProxyPtr subgroup = grid->groupProxies()[0];
+        subgroup->view->hovering = true;
+        grid->updateHover(subgroup.get(), subgroup->frame.center());
+        const PMGroupViewItemProxyPtr movieTile = grid->movieProxies()[8];
+        grid->updateHover(movieTile.get(), movieTile->frame.center());
+        QElapsedTimer delay;
+        delay.start();
+        while (delay.elapsed() < PMPreviewViewToolTipPopover::delayMilliseconds() + 500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            screen->grabWindow(0).save(out + QStringLiteral("/popover.png"));
+        std::printf("popover: %s\n", qPrintable(PMPreviewViewToolTipPopover::shared().text().replace(QLatin1Char('\n'), QStringLiteral(" / "))));
+        grid->updateHover(nullptr, QPointF());
+        grid->hoverClock = nullptr;
     }
     platform::AppearanceSource::shared().setDarkForTesting(std::nullopt);
     defaults().removeObjectForKey(QStringLiteral("Preview Width"));
