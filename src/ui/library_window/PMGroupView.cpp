@@ -1629,6 +1629,8 @@ void PMGroupView::contextMenuEvent(QContextMenuEvent* event)
         items = selectedItems();
     }
     if (QMenu* menu = hook(items, proxy ? proxy->view.get() : nullptr)) {
+        // The description of a tile would cover the menu.
+        PMPreviewViewToolTipPopover::shared().hideForPreviewView(nullptr);
         menu->exec(event->globalPos());
         event->accept();
     }

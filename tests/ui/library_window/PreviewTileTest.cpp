@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/QFile>
+#include <QtGui/QContextMenuEvent>
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
 #include <QtTest/QTest>
@@ -521,4 +522,27 @@ TEST_F(TileClicks, PopoverAfterTheDelayThenAtOnceFromTileToTile)
     grid->updateHover(nullptr, QPointF());
     EXPECT_EQ(popover.previewView(), nullptr);
     EXPECT_TRUE(popover.isVisibleOrRecentlyHidden());
+}
+
+TEST_F(TileClicks, ContextMenuIsForTheTileOrTheSelectionItBelongsTo)
+{
+    std::vector<int> counts;
+    const void* asked = nullptr;
+    mainController()._groupViewHooks.contextMenuForGroupViewItems = [&](const platform::ArrayPtr& items, const void* view) -> QMenu* {
+        counts.push_back(items ? int(items->count()) : 0);
+        asked = view;
+        return nullptr;
+    };
+    grid->selectItems(nullptr, {grid->movieProxies()[0], grid->movieProxies()[1]}, {}, true, false, false, false);
+    auto rightClick = [&](std::size_t i) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, centre(i), grid->viewport()->mapToGlobal(centre(i)));
+        QCoreApplication::sendEvent(grid->viewport(), &event);
+    };
+    rightClick(1); // a selected tile: the whole selection
+    rightClick(3); // outside the selection: that tile alone
+    mainController()._groupViewHooks = {};
+    ASSERT_EQ(counts.size(), 2u);
+    EXPECT_EQ(counts[0], 2);
+    EXPECT_EQ(counts[1], 1);
+    EXPECT_EQ(asked, grid->movieProxies()[3]->view.get());
 }
