@@ -1131,6 +1131,14 @@ void PMGroupView::advanceHover()
         m_hoverTimer.stop();
 }
 
+PMTileCornerRadii PMGroupView::tileCornerRadii(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const
+{
+    const QRectF bounds(QPointF(0, 0), QSizeF(m_contentSize.width(), std::max(m_contentSize.height(), double(viewport()->height()))));
+    if (settings.staticLabels || proxy.isGroup) // the band, not the picture, meets the edge
+        return {settings.radius, settings.radius, settings.radius, settings.radius};
+    return PMTileCornerRadiiForFrame(proxy.frame, bounds, PMMainWindowTileCornerRadius, settings.radius);
+}
+
 platform::ImagePtr PMGroupView::tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const
 {
     PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
@@ -1169,7 +1177,8 @@ void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItem
     quint64 state = 0;
     if (PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem))
         state = quint64(std::clamp(movie->rating(), 0.0, 15.0)) | quint64(movie->isMissing()) << 4 | quint64(movie->isMissingVolume()) << 5 |
-                quint64(movie->durationIfCached(true) >= 0) << 6 | quint64(tile->hoveringLabel) << 7 | quint64(tile->hover.indexImageIndex() + 1) << 8;
+                quint64(movie->durationIfCached(true) >= 0) << 6 | quint64(tile->hoveringLabel) << 7 | quint64(tile->hover.indexImageIndex() + 1) << 8 |
+                quint64(std::lround(tileCornerRadii(proxy, settings).bottomRight * 4)) << 40;
     const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration, state};
     if (tile->rendered.isNull() || !(tile->renderedKey == key)) {
         QImage rendered(size * settings.scale, QImage::Format_ARGB32_Premultiplied);
@@ -1212,7 +1221,9 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         picture.setHeight(std::max(0.0, rect.height() - PMGroupViewLabelBand));
         label = QRectF(rect.left(), picture.bottom(), rect.width(), PMGroupViewLabelBand);
     }
-    const QPainterPath clip = PMRoundedRectPath(picture, radius);
+    // The tile in the window's bottom-right corner follows the window's rounded corner.
+    const PMTileCornerRadii corners = tileCornerRadii(proxy, settings);
+    const QPainterPath clip = PMRoundedRectPathWithRadii(picture, corners);
     // The picture: cropped to fill, or whole with scale to fit.
     PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
     QColor placeholder = dark ? QColor(60, 60, 60) : QColor(215, 215, 215);
@@ -1357,7 +1368,9 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
     if (ring) {
         painter.setPen(QPen(*ring, 3.0));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPath(PMRoundedRectPath(picture.adjusted(1.5, 1.5, -1.5, -1.5), std::max(0.0, radius - 1.0)));
+        const auto inner = [](double r) { return std::max(0.0, r - 1.0); };
+        painter.drawPath(PMRoundedRectPathWithRadii(picture.adjusted(1.5, 1.5, -1.5, -1.5),
+                                                    {inner(corners.topLeft), inner(corners.topRight), inner(corners.bottomRight), inner(corners.bottomLeft)}));
     }
     painter.restore();
 }

@@ -335,6 +335,7 @@ private:
     void drawTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings,
                          const platform::ImagePtr& image) const;
     void drawGroupTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings) const;
+    PMTileCornerRadii tileCornerRadii(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const;
     platform::ImagePtr tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const;
 
     // Animation

@@ -169,6 +169,38 @@ void PMDrawMovieTileHoverGlyph(QPainter& painter, const QRectF& rect, double sca
     painter.restore();
 }
 
+PMTileCornerRadii PMTileCornerRadiiForFrame(const QRectF& frame, const QRectF& gridBounds, double windowRadius, double thumbnailRadius)
+{
+    PMTileCornerRadii radii{thumbnailRadius, thumbnailRadius, thumbnailRadius, thumbnailRadius};
+    const double bottomGap = gridBounds.bottom() - frame.bottom();
+    const double rightGap = gridBounds.right() - frame.right();
+    if (bottomGap < windowRadius) {
+        const double corner = windowRadius - std::max(rightGap, bottomGap);
+        if (corner > thumbnailRadius)
+            radii.bottomRight = corner;
+    }
+    return radii;
+}
+
+QPainterPath PMRoundedRectPathWithRadii(const QRectF& rect, const PMTileCornerRadii& radii)
+{
+    const double limit = std::min(rect.width(), rect.height()) / 2;
+    const double tl = std::clamp(radii.topLeft, 0.0, limit), tr = std::clamp(radii.topRight, 0.0, limit);
+    const double br = std::clamp(radii.bottomRight, 0.0, limit), bl = std::clamp(radii.bottomLeft, 0.0, limit);
+    QPainterPath path;
+    path.moveTo(rect.left() + tl, rect.top());
+    path.lineTo(rect.right() - tr, rect.top());
+    path.arcTo(QRectF(rect.right() - 2 * tr, rect.top(), 2 * tr, 2 * tr), 90, -90);
+    path.lineTo(rect.right(), rect.bottom() - br);
+    path.arcTo(QRectF(rect.right() - 2 * br, rect.bottom() - 2 * br, 2 * br, 2 * br), 0, -90);
+    path.lineTo(rect.left() + bl, rect.bottom());
+    path.arcTo(QRectF(rect.left(), rect.bottom() - 2 * bl, 2 * bl, 2 * bl), 270, -90);
+    path.lineTo(rect.left(), rect.top() + tl);
+    path.arcTo(QRectF(rect.left(), rect.top(), 2 * tl, 2 * tl), 180, -90);
+    path.closeSubpath();
+    return path;
+}
+
 PMMovieTileAction PMMovieTileActionFor(const platform::Value& item, const platform::Value& equivalentContainer, bool canHover,
                                        bool fullyInteractive)
 {

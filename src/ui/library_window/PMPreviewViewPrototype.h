@@ -11,6 +11,7 @@
 #include <QtGui/QFont>
 
 class QPainter;
+class QPainterPath;
 class QRectF;
 
 #include <cstddef>
@@ -77,6 +78,20 @@ int PMMovieTileRatingTint(bool onColour, bool dark, bool missing, bool labelsBel
 // A circle with a play triangle (or an eye for a look without playing), scaled into the
 // middle of the rectangle, at 0.8 opacity.
 void PMDrawMovieTileHoverGlyph(QPainter& painter, const QRectF& rect, double scale, bool play);
+
+// The corners of a tile near the window's rounded corner: with the window's corner radius
+// r, a tile whose bottom gap to the grid's edge is below r gets a bottom-right corner of
+// r less the larger of its gaps to the right and bottom edges, so that its curve follows
+// the window's; every other corner (and one that would not exceed it) keeps the
+// thumbnail radius. Order: top-left, top-right, bottom-right, bottom-left.
+struct PMTileCornerRadii {
+    double topLeft = 0, topRight = 0, bottomRight = 0, bottomLeft = 0;
+    bool operator==(const PMTileCornerRadii&) const = default;
+};
+inline constexpr double PMMainWindowTileCornerRadius = 10.0;
+PMTileCornerRadii PMTileCornerRadiiForFrame(const QRectF& frame, const QRectF& gridBounds, double windowRadius, double thumbnailRadius);
+// A rectangle with its own radius at each corner.
+QPainterPath PMRoundedRectPathWithRadii(const QRectF& rect, const PMTileCornerRadii& radii);
 
 // ---- The movie tile's action
 

@@ -18,6 +18,7 @@
 #include <QtGui/QContextMenuEvent>
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
+#include <QtGui/QPainterPath>
 #include <QtTest/QTest>
 #include <QtWidgets/QScrollBar>
 
@@ -127,6 +128,27 @@ TEST(PreviewTile, OverlayShapesAndBadgeRoom)
     EXPECT_TRUE(PMGroupTileBadgeFits(100, 20));   // 72 points of label left
     EXPECT_FALSE(PMGroupTileBadgeFits(58, 20));   // exactly 30: dropped
     EXPECT_TRUE(PMGroupTileBadgeFits(58.5, 20));
+}
+
+TEST(PreviewTile, CornerRadiiOfTilesTouchingTheEdges)
+{
+    const QRectF grid(0, 0, 500, 400);
+    const double r = PMMainWindowTileCornerRadius;
+    // Far from the edges: the thumbnail radius everywhere.
+    EXPECT_EQ(PMTileCornerRadiiForFrame({100, 100, 100, 80}, grid, r, 4), (PMTileCornerRadii{4, 4, 4, 4}));
+    // In the bottom-right corner with gaps of 2 and 3: 10 - 3.
+    EXPECT_EQ(PMTileCornerRadiiForFrame({398, 297, 100, 100}, grid, r, 4), (PMTileCornerRadii{4, 4, 7, 4}));
+    // Touching both edges: the window's radius.
+    EXPECT_EQ(PMTileCornerRadiiForFrame({400, 300, 100, 100}, grid, r, 0), (PMTileCornerRadii{0, 0, 10, 0}));
+    // At the bottom but far from the right edge: the thumbnail radius.
+    EXPECT_EQ(PMTileCornerRadiiForFrame({0, 300, 100, 100}, grid, r, 4), (PMTileCornerRadii{4, 4, 4, 4}));
+    // A value not above the thumbnail radius keeps the thumbnail radius.
+    EXPECT_EQ(PMTileCornerRadiiForFrame({392, 300, 100, 100}, grid, r, 4), (PMTileCornerRadii{4, 4, 4, 4}));
+
+    const QPainterPath path = PMRoundedRectPathWithRadii({0, 0, 100, 100}, {0, 0, 20, 0});
+    EXPECT_TRUE(path.contains(QPointF(1, 1)));     // a square corner
+    EXPECT_FALSE(path.contains(QPointF(99, 99)));  // cut by the round one
+    EXPECT_TRUE(path.contains(QPointF(50, 99)));
 }
 
 TEST(PreviewTile, ScrubbingIndex)
