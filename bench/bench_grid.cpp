@@ -10,13 +10,19 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Appearance.h"
 #include "platform/Memory.h"
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMPreviewViewToolTipPopover.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QProcess>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QScreen>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QTemporaryDir>
@@ -195,6 +201,70 @@ void BM_PaintViewport(benchmark::State& state)
 // Argument 0: the tiles' drawings are kept (scrolling, animating); 1: every tile drawn anew.
 BENCHMARK(BM_PaintViewport)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// About 1,000 movie tiles 150 points wide with pictures, labels below, ratings and a few
+// selection rings, every tile drawn anew, at the screen's pixel ratio (QT_SCALE_FACTOR=2
+// for a high-density screen).
+void BM_PaintMovieTiles(benchmark::State& state)
+{
+    for (std::size_t i = 0; i < gRecords.size(); ++i)
+        gRecords[i]->setRating(double(i % 6));
+    PMGroupView grid;
+    defaults().setDouble(150, QStringLiteral("Preview Width"));
+    defaults().setDouble(8, QStringLiteral("Preview Spacing"));
+    grid.resize(4000, 4200);
+    grid.show();
+    QCoreApplication::processEvents();
+    fillGrid(grid, gPaintLibrary);
+    std::vector<PMGroupViewItemProxyPtr> selected;
+    for (std::size_t i = 0; i < grid.movieProxies().size(); i += 10)
+        selected.push_back(grid.movieProxies()[i]);
+    grid.selectItems(nullptr, selected, {}, true, false, false, false);
+    const double dpr = grid.devicePixelRatioF();
+    QImage surface(QSize(4000, 4200) * dpr, QImage::Format_ARGB32_Premultiplied);
+    surface.setDevicePixelRatio(dpr);
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const PMGroupViewItemProxyPtr& proxy : grid.proxies())
+            if (proxy->view)
+                proxy->view->rendered = QImage();
+        state.ResumeTiming();
+        QPainter painter(&surface);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        grid.paintVisible(painter, grid.visibleRect());
+    }
+    state.counters["tiles"] = grid.paintedTileCount();
+    state.counters["dpr"] = dpr;
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
+    defaults().removeObjectForKey(QStringLiteral("Preview Spacing"));
+}
+BENCHMARK(BM_PaintMovieTiles)->Unit(benchmark::kMillisecond);
+
+// A hover frame changes: one tile of a full viewport is drawn anew from another picture,
+// the others come from their kept drawings.
+void BM_HoverFrameChange(benchmark::State& state)
+{
+    PMGroupView grid;
+    defaults().setDouble(150, QStringLiteral("Preview Width"));
+    grid.resize(1600, 1000);
+    grid.show();
+    QCoreApplication::processEvents();
+    fillGrid(grid, gPaintLibrary);
+    QImage surface(1600, 1000, QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&surface);
+        grid.paintVisible(painter, grid.visibleRect());
+    }
+    const PMGroupViewItemProxyPtr tile = grid.movieProxies()[3];
+    for (auto _ : state) {
+        tile->view->rendered = QImage(); // what a new frame index does to the tile's kept drawing
+        QPainter painter(&surface);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        grid.paintVisible(painter, grid.visibleRect());
+    }
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
+}
+BENCHMARK(BM_HoverFrameChange)->Unit(benchmark::kMicrosecond);
+
 void BM_RestoreSelection(benchmark::State& state)
 {
     PMGroupView grid;
@@ -239,8 +309,14 @@ int gallery(const QString& home, const QString& out)
     mainController().registerDefaultSettings();
     defaults().setBool(false, QStringLiteral("Cycle Through Index Image On Hover"));
     const PMLibraryContainerPtr group = makeLibrary(home, 2000, true, 5);
-    for (const auto& record : gRecords)
-        record->uncacheCoverImageAndPosterImage();
+    for (std::size_t i = 0; i < gRecords.size(); ++i) {
+        gRecords[i]->uncacheCoverImageAndPosterImage();
+        // Some ratings, and now and then a file or a whole volume gone.
+        if (i % 3 == 0)
+            gRecords[i]->setRating(double(1 + i % 5));
+        if (i % 11 == 4)
+            gRecords[i]->setMissing(true, i % 22 == 15);
+    }
     QWidget window;
     window.setWindowTitle(QStringLiteral("Grid"));
     auto* layout = new QVBoxLayout(&window);
@@ -274,6 +350,82 @@ int gallery(const QString& home, const QString& out)
         std::printf("%s: %u columns, %zu tiles, content %.0f high\n", shot.name, grid->numberOfColumns(), grid->proxies().size(),
                     grid->lastLayout().combinedHeight);
     }
+    // The tiles with their labels below, light and dark, with a hovered tile.
+    defaults().setDouble(8, QStringLiteral("Preview Spacing"));
+    defaults().setDouble(220, QStringLiteral("Preview Width"));
+    defaults().setInteger(0, QStringLiteral("Preview Layout"));
+    defaults().setBool(false, QStringLiteral("Hover Preview Headers"));
+    for (const bool dark : {false, true}) {
+        platform::AppearanceSource::shared().setDarkForTesting(dark);
+        QApplication::setPalette(dark ? QPalette(QColor(50, 50, 50)) : QPalette(QColor(239, 239, 239)));
+        fillGrid(*grid, group);
+        grid->verticalScrollBar()->setValue(0);
+        settle(8000);
+        grid->selectItems(nullptr, {grid->movieProxies()[1]}, {}, true, false, false, false);
+        const PMGroupViewItemProxyPtr hovered = grid->movieProxies()[6];
+        if (hovered->view) {
+            hovered->view->hovering = true;
+            grid->updateHover(hovered.get(), hovered->frame.center() - QPointF(0, 30));
+        }
+        grid->viewport()->update();
+        settle(300);
+        window.grab().save(out + QStringLiteral("/tiles-%1.png").arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
+    }
+    // A hovered tile of a real movie, in the middle of its frames, and the popover that
+    // describes the tile under the pointer.
+    {
+        const QString path = gRecords[7]->path();
+        QFile::remove(path);
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                                                QStringLiteral("-i"), QStringLiteral("testsrc2=size=320x180:rate=10:duration=20"),
+                                                QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), path});
+        ffmpeg.waitForFinished(60000);
+        gRecords[7]->setMissing(false, false);
+        double now = 0;
+        grid->hoverClock = [&now] { return now; };
+        defaults().setBool(true, QStringLiteral("Cycle Through Index Image On Hover"));
+        fillGrid(*grid, group);
+        grid->verticalScrollBar()->setValue(0);
+        settle(4000);
+        const PMGroupViewItemProxyPtr hovered = grid->movieProxies()[7];
+        hovered->view->hovering = true;
+        const QPointF centre = hovered->frame.center() - QPointF(0, 30);
+        grid->updateHover(hovered.get(), centre);
+        now = 2.0;
+        grid->advanceHover();
+        QElapsedTimer wait;
+        wait.start();
+        while (hovered->view->hover.state() == PMMovieTileHover::Fetching && wait.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        for (int step = 0; step < 4; ++step) {
+            now += 1.0;
+            grid->advanceHover();
+        }
+        grid->viewport()->update();
+        settle(300);
+        std::printf("hovered tile: hover-frame state %lld\n", static_cast<long long>(hovered->view->hover.state()));
+        window.grab().save(out + QStringLiteral("/tile-cycling.png"));
+        // The popover after the tooltip delay, over a group tile whose name is too long.
+        grid->updateHover(nullptr, QPointF());
+        settle(300);
+        const PMGroupViewItemProxyPtr subgroup = grid->groupProxies()[0];
+        subgroup->view->hovering = true;
+        grid->updateHover(subgroup.get(), subgroup->frame.center());
+        const PMGroupViewItemProxyPtr movieTile = grid->movieProxies()[8];
+        grid->updateHover(movieTile.get(), movieTile->frame.center());
+        QElapsedTimer delay;
+        delay.start();
+        while (delay.elapsed() < PMPreviewViewToolTipPopover::delayMilliseconds() + 500)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+            screen->grabWindow(0).save(out + QStringLiteral("/popover.png"));
+        std::printf("popover: %s\n", qPrintable(PMPreviewViewToolTipPopover::shared().text().replace(QLatin1Char('\n'), QStringLiteral(" / "))));
+        grid->updateHover(nullptr, QPointF());
+        grid->hoverClock = nullptr;
+    }
+    platform::AppearanceSource::shared().setDarkForTesting(std::nullopt);
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
     // After a scroll into the middle.
     defaults().setInteger(0, QStringLiteral("Preview Layout"));
     defaults().setBool(false, QStringLiteral("Hover Preview Headers"));

@@ -1,6 +1,9 @@
 #include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMPreviewViewPrototype.h"
+#include "ui/library_window/PMPreviewViewToolTipPopover.h"
 
 #include "foundation/PMFunctions.h"
+#include "images/PMIndexImageWrapper.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
@@ -8,8 +11,10 @@
 #include "library/model/PMPasteboard.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "ui/kit/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/PMAppearance.h"
+#include "ui/kit/PMRatingView.h"
 
 #include <QtCore/QMimeData>
 #include <QtCore/QSet>
@@ -150,6 +155,8 @@ PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
             tileWithAdjustedSize(true, false, false);
     });
     // The arrow of an empty online container fades in while it slides up.
+    m_hoverTimer.setInterval(15);
+    connect(&m_hoverTimer, &QTimer::timeout, this, &PMGroupView::advanceHover);
     m_arrowTimer.setInterval(20);
     connect(&m_arrowTimer, &QTimer::timeout, this, [this] {
         if (_arrowAlpha < 0.96) {
@@ -252,6 +259,9 @@ void PMGroupView::endSimplifiedDisplay()
 
 PMGroupView::~PMGroupView()
 {
+    for (PMGroupViewItemProxy* proxy : m_shown)
+        if (proxy->view)
+            PMPreviewViewToolTipPopover::shared().hideForPreviewView(proxy->view.get());
     platform::NotificationCenter::defaultCenter().removeObserver(this);
     m_animation->disconnect(this);
     if (m_animation->state() == QAbstractAnimation::Running) {
@@ -933,6 +943,7 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
         shown.push_back(&p);
         if (!p.view) {
             auto tile = std::make_shared<PMGroupViewTile>();
+            prepareHoverFrames(*tile, p);
             tile->setSelected(p.selected);
             tile->setCanHover(!_isDragTarget);
             if (suppressed) {
@@ -1040,11 +1051,106 @@ PMGroupView::DrawSettings PMGroupView::drawSettings() const
     return d;
 }
 
+// The hover frames of a movie tile come from its record; a container's tile never cycles.
+void PMGroupView::prepareHoverFrames(PMGroupViewTile& tile, const PMGroupViewItemProxy& proxy)
+{
+    const auto movie = PMMoviePtr(proxy.representedItem);
+    tile.hover = PMMovieTileHover(!movie || proxy.isGroup || !proxy.equivalentContainer.isNull());
+    if (!movie)
+        return;
+    const std::weak_ptr<PMMovieRepresentationPrototype> weak = movie;
+    tile.hover.cachedFrameCount = [weak] {
+        const auto record = weak.lock();
+        const auto frames = record ? record->cachedStandardIndexImageWrappers() : nullptr;
+        return frames ? frames->size() : std::size_t(0);
+    };
+    tile.hover.fetchFrames = [weak](std::function<void(std::size_t)> done) {
+        const auto record = weak.lock();
+        if (!record) {
+            done(0);
+            return;
+        }
+        record->cacheStandardIndexImageWrappersWithCompletionHandler(
+            [done](const PMMovieRepresentationPrototype::IndexImageWrappers* frames) { done(frames ? frames->size() : 0); });
+    };
+    tile.hover.itemIsMoving = [weak] {
+        const auto record = weak.lock();
+        return record && record->isMoving();
+    };
+    QPointer<QWidget> view = viewport();
+    tile.hover.changed = [view] {
+        if (view)
+            view->update();
+    };
+    if (hoverClock)
+        tile.hover.clock = hoverClock;
+}
+
+void PMGroupView::updateHover(PMGroupViewItemProxy* over, QPointF gridPoint)
+{
+    bool pending = false;
+    const bool staticLabels = drawSettings().staticLabels;
+    for (PMGroupViewItemProxy* proxy : m_shown) {
+        PMGroupViewTile* tile = proxy->view.get();
+        if (!tile)
+            continue;
+        const bool hovering = proxy == over && tile->canHover;
+        const QRectF& frame = proxy->frame;
+        tile->hoveringLabel = hovering && staticLabels && isLabelContainerMouseLocation(*proxy, gridPoint);
+        tile->hover.setPointer(tile->canHover, hovering, tile->hoveringLabel);
+        if (hovering && !tile->hoveringLabel && tile->hover.scrub(gridPoint.x() - frame.left(), frame.width())) {
+            // The frame follows the pointer at once.
+            ++interactionCounter();
+            viewport()->repaint();
+            --interactionCounter();
+        }
+        pending |= tile->hover.hasPendingStep() || tile->hover.state() == PMMovieTileHover::Fetching;
+    }
+    if (pending && !m_hoverTimer.isActive())
+        m_hoverTimer.start();
+    // The description of the tile under the pointer.
+    auto& popover = PMPreviewViewToolTipPopover::shared();
+    if (over && over->view && over->view->canHover) {
+        const QRectF rect = over->frame.translated(0, -verticalScrollBar()->value());
+        const Value& item = over->equivalentContainer.isNull() ? over->representedItem : over->equivalentContainer;
+        popover.showForPreviewView(viewport(), over->view.get(), item, rect, over->isGroup ? over->frame.width() : -1.0, true);
+    } else {
+        popover.hideForPreviewView(nullptr);
+    }
+}
+
+void PMGroupView::advanceHover()
+{
+    bool pending = false;
+    for (PMGroupViewItemProxy* proxy : m_shown)
+        if (PMGroupViewTile* tile = proxy->view.get()) {
+            tile->hover.advance();
+            pending |= tile->hover.hasPendingStep() || tile->hover.state() == PMMovieTileHover::Fetching;
+        }
+    if (!pending)
+        m_hoverTimer.stop();
+}
+
+PMTileCornerRadii PMGroupView::tileCornerRadii(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const
+{
+    const QRectF bounds(QPointF(0, 0), QSizeF(m_contentSize.width(), std::max(m_contentSize.height(), double(viewport()->height()))));
+    if (settings.staticLabels || proxy.isGroup) // the band, not the picture, meets the edge
+        return {settings.radius, settings.radius, settings.radius, settings.radius};
+    return PMTileCornerRadiiForFrame(proxy.frame, bounds, PMMainWindowTileCornerRadius, settings.radius);
+}
+
 platform::ImagePtr PMGroupView::tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const
 {
     PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
     if (!movie)
         return nullptr;
+    if (proxy.view && proxy.view->hover.indexImageIndex() >= 0 && !_isInLiveScroll) {
+        const auto frames = movie->cachedStandardIndexImageWrappers();
+        const auto index = std::size_t(proxy.view->hover.indexImageIndex());
+        proxy.view->hoverFrameCount = frames ? frames->size() : 0;
+        if (frames && index < frames->size() && (*frames)[index] && (*frames)[index]->image())
+            return (*frames)[index]->image();
+    }
     platform::ImagePtr image = settings.coverMode ? movie->cachedCoverImage() : movie->cachedPosterImage();
     if (!image)
         image = settings.coverMode ? movie->cachedPosterImage() : movie->cachedCoverImage();
@@ -1068,7 +1174,12 @@ void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItem
     // The tile's drawing is kept at its size and drawn again only when what it shows
     // changes; a tile that is moving is drawn from it, stretched.
     const QSize size = proxy.frame.size().toSize().expandedTo(QSize(1, 1));
-    const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration};
+    quint64 state = 0;
+    if (PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem))
+        state = quint64(std::clamp(movie->rating(), 0.0, 15.0)) | quint64(movie->isMissing()) << 4 | quint64(movie->isMissingVolume()) << 5 |
+                quint64(movie->durationIfCached(true) >= 0) << 6 | quint64(tile->hoveringLabel) << 7 | quint64(tile->hover.indexImageIndex() + 1) << 8 |
+                quint64(std::lround(tileCornerRadii(proxy, settings).bottomRight * 4)) << 40;
+    const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration, state};
     if (tile->rendered.isNull() || !(tile->renderedKey == key)) {
         QImage rendered(size * settings.scale, QImage::Format_ARGB32_Premultiplied);
         rendered.setDevicePixelRatio(settings.scale);
@@ -1099,11 +1210,7 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
     font.setPointSizeF(11);
     painter.setFont(font);
     if (proxy.isGroup) {
-        const QPainterPath path = PMRoundedRectPath(rect, std::min(radius, rect.height() / 2));
-        painter.fillPath(path, proxy.selected ? highlight : (dark ? QColor(255, 255, 255, 28) : QColor(0, 0, 0, 18)));
-        painter.setPen(proxy.selected ? QGuiApplication::palette().highlightedText().color() : (dark ? QColor(230, 230, 230) : QColor(40, 40, 40)));
-        painter.drawText(rect.adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                         painter.fontMetrics().elidedText(name, Qt::ElideRight, int(rect.width() - 16)));
+        drawGroupTileContent(painter, proxy, rect, settings);
         painter.restore();
         return;
     }
@@ -1114,7 +1221,9 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         picture.setHeight(std::max(0.0, rect.height() - PMGroupViewLabelBand));
         label = QRectF(rect.left(), picture.bottom(), rect.width(), PMGroupViewLabelBand);
     }
-    const QPainterPath clip = PMRoundedRectPath(picture, radius);
+    // The tile in the window's bottom-right corner follows the window's rounded corner.
+    const PMTileCornerRadii corners = tileCornerRadii(proxy, settings);
+    const QPainterPath clip = PMRoundedRectPathWithRadii(picture, corners);
     // The picture: cropped to fill, or whole with scale to fit.
     PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
     QColor placeholder = dark ? QColor(60, 60, 60) : QColor(215, 215, 215);
@@ -1153,36 +1262,179 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         if (simplified)
             proxy.view->simplified = true;
         painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified);
-        painter.drawImage(target, pixels, source);
-    }
-    if (!staticLabels && proxy.view && proxy.view->hovering) {
-        const QRectF strip(picture.left(), picture.bottom() - PMGroupViewLabelBand, picture.width(), PMGroupViewLabelBand);
-        painter.fillRect(strip, QColor(0, 0, 0, 140));
-        painter.setPen(Qt::white);
-        painter.drawText(strip.adjusted(6, 0, -6, 0), Qt::AlignCenter, painter.fontMetrics().elidedText(name, Qt::ElideRight, int(strip.width() - 12)));
-    }
-    painter.restore();
-    if (staticLabels) {
-        if (proxy.selected) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(highlight);
-            const QString elided = painter.fontMetrics().elidedText(name, Qt::ElideRight, int(label.width() - 12));
-            const double w = std::min(label.width(), painter.fontMetrics().horizontalAdvance(elided) + 14.0);
-            painter.drawRoundedRect(QRectF(label.center().x() - w / 2, label.top() + 3, w, label.height() - 6), 8, 8);
-            painter.setPen(QGuiApplication::palette().highlightedText().color());
-            painter.drawText(label.adjusted(6, 0, -6, 0), Qt::AlignCenter, elided);
+        // A picture whose shape differs markedly from the tile's is shown whole over its
+        // own blurred copy (the blur is kept with the picture, made once per size).
+        const double overlayAlpha = PMGroupView::coverOverlayAlpha();
+        const bool overlay = !fits && !settings.coverMode && !simplified && !PMIsWaterfallLayout(settings.layout) &&
+                             overlayAlpha >= std::ldexp(1.0, -23) && !picture.isEmpty() && PMShapesDifferMarkedly(pictureRatio, tileRatio);
+        const platform::ImagePtr blurred = overlay ? blurredImageWithSize(image, picture.size(), false, nullptr) : nullptr;
+        if (blurred && blurred->isValid()) {
+            painter.drawImage(picture, blurred->pixels());
+            QRectF whole = picture;
+            if (pictureRatio > tileRatio)
+                whole.setHeight(picture.width() / pictureRatio), whole.moveTop(picture.top() + (picture.height() - whole.height()) / 2);
+            else
+                whole.setWidth(picture.height() * pictureRatio), whole.moveLeft(picture.left() + (picture.width() - whole.width()) / 2);
+            painter.save();
+            painter.setOpacity(painter.opacity() * overlayAlpha);
+            painter.drawImage(whole, pixels);
+            painter.restore();
         } else {
-            painter.setPen(dark ? QColor(225, 225, 225) : QColor(30, 30, 30));
-            painter.drawText(label.adjusted(6, 0, -6, 0), Qt::AlignCenter,
-                             painter.fontMetrics().elidedText(name, Qt::ElideRight, int(label.width() - 12)));
+            painter.drawImage(target, pixels, source);
         }
     }
-    if (proxy.selected) {
-        painter.setPen(QPen(highlight, 3.0));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(PMRoundedRectPath(picture.adjusted(1.5, 1.5, -1.5, -1.5), std::max(0.0, radius - 1.0)));
+    const bool hovering = proxy.view && proxy.view->hovering;
+    const bool missing = movie && movie->isMissing() && proxy.equivalentContainer.isNull();
+    const bool missingVolume = missing && movie->isMissingVolume();
+    const bool cycling = proxy.view && proxy.view->hover.indexImageIndex() >= 0;
+    // The hover glyph: the tile's action is one click away.
+    if (hovering && !cycling && picture.height() > 55 && image && image->isValid() && PMPreviewSingleClickBehavior(false) < 1 &&
+        PMMovieTileActionFor(proxy.representedItem, proxy.equivalentContainer, true, isFullyInteractiveGroupView()) != PMMovieTileAction::None) {
+        painter.fillRect(picture, QColor(0, 0, 0, 70));
+        const bool play = movie && movie->durationIfCached(true) >= 1 && !missing && !defaults().boolForKey(QStringLiteral("Do Not Play On Open"));
+        PMDrawMovieTileHoverGlyph(painter, picture, picture.height() < 70 ? 0.4 : 0.55, play);
+    }
+    // While cycling: where the frame shown lies among the movie's frames.
+    if (cycling) {
+        const std::size_t n = std::max<std::size_t>(1, proxy.view->hoverFrameCount);
+        const QRectF base = (staticLabels ? picture : rect).adjusted(10, 10, -10, -10);
+        const QRectF track(base.left(), base.bottom() - 8, base.width(), 8);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor::fromRgbF(0.3, 0.3, 0.3, 0.4));
+        painter.drawRoundedRect(track, 4, 4);
+        const QRectF knobs = track.adjusted(2, 2, -2, -2);
+        const double part = knobs.width() / double(n);
+        painter.setBrush(Qt::white);
+        painter.drawRoundedRect(QRectF(knobs.left() + part * double(proxy.view->hover.indexImageIndex()), knobs.top(), part, knobs.height()), 2, 2);
+    }
+    // The duration (or a container's item count) in the image's corner.
+    if (!cycling && (hovering || proxy.selected) && picture.width() > 100 && movie) {
+        QString badge;
+        if (const auto container = PMContainerPtr(proxy.equivalentContainer))
+            badge = PMItemCountString(*container);
+        else if (movie->durationIfCached(true) >= 0)
+            badge = PMDurationString(double(movie->durationIfCached(true)));
+        if (!badge.isEmpty())
+            drawAsBadgeInRect(painter, badge, picture, false, std::nullopt, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45)), nullptr, -1, 0, 0, 8, 8, -1,
+                              -1, false, false);
     }
     painter.restore();
+    // The ring: the selection, a missing file, or a missing volume.
+    std::optional<QColor> ring;
+    if (proxy.selected)
+        ring = highlight;
+    else if (missing && !missingVolume)
+        ring = PMMovieTileMissingFileColor();
+    else if (missingVolume && (staticLabels || hovering))
+        ring = QColor::fromRgbF(0.98, 0.88, 0.61);
+    // The label band with the name and, when there is room, the rating.
+    const bool bandShown = staticLabels || hovering || proxy.selected;
+    if (bandShown && movie) {
+        QRectF band = staticLabels ? label : QRectF(picture.left(), picture.bottom() - PMGroupViewLabelBand, picture.width(), PMGroupViewLabelBand);
+        if (ring) {
+            painter.fillPath(staticLabels ? PMRoundedRectPath(band.adjusted(0, -radius, 0, 0), radius).subtracted(clip) : PMRoundedRectPath(band, 0), *ring);
+        } else if (!staticLabels) {
+            painter.save();
+            painter.setClipPath(clip);
+            painter.fillRect(band, dark ? QColor::fromRgbF(0.1, 0.1, 0.1, 0.7) : QColor::fromRgbF(1, 1, 1, 0.85));
+            painter.restore();
+        }
+        const bool onColour = ring.has_value();
+        QColor text;
+        if (missing)
+            text = missingVolume && !proxy.selected ? QColor::fromRgbF(0.5, 0.4, 0.3) : QColor(Qt::white);
+        else {
+            text = (!dark && !onColour && !proxy.selected) ? Qt::black : Qt::white;
+            text.setAlphaF(0.8 + 0.2 * (hovering ? 1.0 : 0.0));
+        }
+        if (missingVolume && onColour && !proxy.selected)
+            text = QColor::fromRgbF(0.5, 0.4, 0.3);
+        QRectF textRect = band.adjusted(PMPreviewLabelInset(), 0, -PMPreviewLabelInset(), 0);
+        const double rating = movie->rating();
+        bool drewRating = false;
+        if (proxy.equivalentContainer.isNull() && !movie->isOnlineItem() && !defaults().boolForKey(QStringLiteral("Hide Preview Ratings")) && !cycling &&
+            rating >= 1 && band.width() > 138) {
+            PMRatingCell cell;
+            cell.setDoubleValue(rating);
+            cell.setTint(PMMovieTileRatingTint(proxy.selected || onColour, dark, missing, staticLabels, rating));
+            const QRectF stars(band.right() - 68 - 3, band.top() + 1, 68, band.height() - 1);
+            cell.drawWithFrame(painter, stars);
+            textRect.setRight(stars.left() - 4);
+            drewRating = true;
+        }
+        if (textRect.width() > 22)
+            PMPreviewDrawLabel(painter, name, textRect, staticLabels && !drewRating, proxy.selected, text);
+    }
+    if (ring) {
+        painter.setPen(QPen(*ring, 3.0));
+        painter.setBrush(Qt::NoBrush);
+        const auto inner = [](double r) { return std::max(0.0, r - 1.0); };
+        painter.drawPath(PMRoundedRectPathWithRadii(picture.adjusted(1.5, 1.5, -1.5, -1.5),
+                                                    {inner(corners.topLeft), inner(corners.topRight), inner(corners.bottomRight), inner(corners.bottomLeft)}));
+    }
+    painter.restore();
+}
+
+void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings) const
+{
+    const bool dark = settings.dark;
+    const bool hovering = proxy.view && proxy.view->hovering;
+    const bool selected = proxy.selected;
+    const bool contrast = PMShouldIncreaseContrast();
+    const QColor highlight = QGuiApplication::palette().highlight().color();
+    const QPainterPath path = PMRoundedRectPath(rect.adjusted(0.25, 0.25, -0.25, -0.25), std::min(settings.radius, rect.height() / 2));
+    QColor background;
+    if (selected)
+        background = highlight;
+    else if (!dark)
+        background = QColor::fromRgbF(contrast ? 1.0 : (hovering ? 0.96 : 0.99), contrast ? 1.0 : (hovering ? 0.96 : 0.99),
+                                      contrast ? 1.0 : (hovering ? 0.96 : 0.99));
+    else
+        background = QColor::fromRgbF(hovering ? 0.325 : 0.275, hovering ? 0.325 : 0.275, hovering ? 0.325 : 0.275);
+    painter.fillPath(path, background);
+    if (!selected) {
+        QColor border;
+        if (!dark)
+            border = contrast ? PMGroupView::borderColor() : QColor::fromRgbF(0, 0, 0, 0.15);
+        else {
+            const double level = contrast ? 1.0 : (hovering ? 0.325 : 0.275);
+            border = QColor::fromRgbF(level, level, level);
+            if (!contrast) // drawn a little lighter than the box, so that the edge shows
+                border = border.lighter(135);
+        }
+        painter.setPen(QPen(border, contrast ? 1.0 : 0.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(path);
+    }
+    const bool large = false;
+    QRectF label = rect.adjusted(PMPreviewLabelInset(), 0, -PMPreviewLabelInset(), 0);
+    const auto container = PMContainerPtr(proxy.representedItem);
+    const QString count = container ? PMItemCountString(*container) : QString();
+    if (!count.isEmpty()) {
+        const double badge = badgeWidthUsingLargeFont(count, large, false);
+        if (PMGroupTileBadgeFits(label.width(), badge)) {
+            PMBadgeLayout layout;
+            if (selected)
+                layout = drawAsBadgeInRect(painter, count, rect, large, PMBadgeBackground(QColor::fromRgbF(1, 1, 1, 0.2)), 4, 4);
+            else if (!hovering)
+                layout = drawAsBadgeInRect(painter, count, rect, large, contrast ? std::optional<QColor>(PMGroupView::borderColor()) : QColor::fromRgbF(0.6, 0.6, 0.6),
+                                           PMBadgeBackground::none(), nullptr, -1, 0, 0, 4, 4, -1, -1, false, false);
+            else if (!contrast)
+                layout = drawAsBadgeInRect(painter, count, rect, large, dark ? std::nullopt : std::optional<QColor>(QColor::fromRgbF(0, 0, 0, 0.6)),
+                                           PMBadgeBackground(dark ? QColor::fromRgbF(1, 1, 1, 0.2) : QColor::fromRgbF(0, 0, 0, 0.1)), nullptr, -1, 0, 0, 4,
+                                           4, -1, -1, false, false);
+            else
+                layout = drawAsBadgeInRect(painter, count, rect, large, dark ? Qt::black : Qt::white, PMBadgeBackground(PMGroupView::borderColor()),
+                                           nullptr, -1, 0, 0, 4, 4, -1, -1, false, false);
+            label.setRight(std::min(label.right(), layout.badgeRect.left()));
+        }
+    }
+    QColor text = (!dark && !selected) ? Qt::black : Qt::white;
+    if (hovering && !dark && !selected)
+        text = backwardsCompatibleControlAccentColor();
+    else
+        text.setAlphaF(hovering ? 1.0 : (selected ? 0.86 : 0.8));
+    PMPreviewDrawLabel(painter, itemName(proxy.representedItem), label, false, selected, text);
 }
 
 void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
@@ -1390,6 +1642,8 @@ void PMGroupView::contextMenuEvent(QContextMenuEvent* event)
         items = selectedItems();
     }
     if (QMenu* menu = hook(items, proxy ? proxy->view.get() : nullptr)) {
+        // The description of a tile would cover the menu.
+        PMPreviewViewToolTipPopover::shared().hideForPreviewView(nullptr);
         menu->exec(event->globalPos());
         event->accept();
     }
@@ -1411,6 +1665,7 @@ bool PMGroupView::viewportEvent(QEvent* event)
         if (!m_tracking.active && interactionCounter() == 0) {
             const auto* move = static_cast<QMouseEvent*>(event);
             const PMGroupViewItemProxyPtr over = proxyAt(toGrid(move->position()));
+            updateHover(over.get(), toGrid(move->position()));
             bool changed = false;
             for (PMGroupViewItemProxy* proxy : m_shown)
                 if (proxy->view) {
@@ -1423,6 +1678,7 @@ bool PMGroupView::viewportEvent(QEvent* event)
         }
         break;
     case QEvent::Leave:
+        updateHover(nullptr, QPointF());
         for (PMGroupViewItemProxy* proxy : m_shown)
             if (proxy->view)
                 proxy->view->hovering = false;
@@ -1455,7 +1711,44 @@ void PMGroupView::mousePressEvent(QMouseEvent* event)
         return;
     }
     const PMGroupViewItemProxyPtr pressed = proxyAt(toGrid(event->position()));
-    dragMouseWithEvent(event, pressed, event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier), pressed != nullptr);
+    const bool command = event->modifiers() & Qt::ControlModifier;
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    if (!pressed) {
+        dragMouseWithEvent(event, pressed, command || shift, false);
+        return;
+    }
+    const int clickCount = event->type() == QEvent::MouseButtonDblClick ? 2 : 1;
+    const PMPreviewClickPlan plan = PMPreviewClickPlanFor(command, shift, clickCount, PMPreviewSingleClickBehavior(pressed->isGroup));
+    dragMouseWithEvent(event, pressed, plan.keepInitialSelection, plan.move);
+    m_tracking.plan = plan;
+}
+
+// The name band of a movie tile (grown by a point), where a click never plays the movie.
+bool PMGroupView::isLabelContainerMouseLocation(const PMGroupViewItemProxy& proxy, QPointF gridPoint) const
+{
+    if (proxy.isGroup || !drawSettings().staticLabels)
+        return false;
+    const QRectF band(proxy.frame.left(), proxy.frame.bottom() - PMGroupViewLabelBand, proxy.frame.width(), PMGroupViewLabelBand);
+    return band.adjusted(-1, -1, 1, 1).contains(gridPoint);
+}
+
+// A second press of a double click is a press with a click count of two.
+void PMGroupView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    mousePressEvent(event);
+}
+
+bool PMGroupView::triggerActionForProxy(const PMGroupViewItemProxy& proxy)
+{
+    if (proxy.isGroup) {
+        const auto container = PMContainerPtr(proxy.representedItem);
+        if (!container)
+            return false;
+        mainController().chooseGroup(container);
+        return true;
+    }
+    const bool canHover = !proxy.view || proxy.view->canHover || (m_tracking.active && m_tracking.pressed.get() == &proxy);
+    return PMMovieTileTriggerAction(proxy.representedItem, proxy.equivalentContainer, canHover, isFullyInteractiveGroupView());
 }
 
 void PMGroupView::dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemProxyPtr& clickedOnPreviewView, bool keepInitialSelection, bool move)
@@ -1504,9 +1797,10 @@ void PMGroupView::mouseReleaseEvent(QMouseEvent* event)
         return;
     if (t.isClick) {
         const Qt::KeyboardModifiers mods = event->modifiers();
-        if (t.pressed && (mods & Qt::ShiftModifier)) {
+        using Selection = PMPreviewClickPlan::Selection;
+        if (t.pressed && (t.plan.selection == Selection::Extend || (mods & Qt::ShiftModifier))) {
             selectToProxy(t.pressed);
-        } else if (t.pressed && (mods & Qt::ControlModifier)) {
+        } else if (t.pressed && (t.plan.selection == Selection::Toggle || t.plan.selection == Selection::ToggleKeep || (mods & Qt::ControlModifier))) {
             t.pressed->setSelected(!t.pressed->selected);
             viewport()->update();
             mainController().updateStatusFields();
@@ -1515,6 +1809,14 @@ void PMGroupView::mouseReleaseEvent(QMouseEvent* event)
                 selectItems(nullptr, {t.pressed}, {}, true, false, false, false);
             else
                 selectItems(nullptr, {}, {}, true, false, false, false);
+        }
+        // A click that only selects never acts; otherwise the tile's action runs once
+        // the press is over (a release without a drag).
+        if (t.pressed && t.plan.performAction && !isLabelContainerMouseLocation(*t.pressed, t.start)) {
+            const PMGroupViewItemProxyPtr pressed = t.pressed;
+            endTracking();
+            triggerActionForProxy(*pressed);
+            return;
         }
     }
     endTracking();

@@ -10,6 +10,7 @@
 #include "platform/Responder.h"
 #include "platform/Value.h"
 #include "ui/library_window/PMGroupViewLayout.h"
+#include "ui/library_window/PMPreviewViewPrototype.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QHash>
@@ -36,6 +37,10 @@ public:
     bool hovering = false;
     double alpha = 1.0;
     double startAlpha = 1.0;
+    // The hover frames: cycling through them while the pointer rests on the picture.
+    PMMovieTileHover hover;
+    std::size_t hoverFrameCount = 0;
+    bool hoveringLabel = false;
     QRectF startFrame; // where an animation started
     QRectF shownFrame; // where the tile is drawn now
     bool simplified = false;
@@ -48,6 +53,7 @@ public:
         bool selected = false;
         bool hovering = false;
         quint64 settings = 0;
+        quint64 state = 0; // rating, missing state, hover frame
         bool operator==(const RenderKey&) const = default;
     } renderedKey;
 
@@ -184,6 +190,9 @@ public:
     bool updatePreviewForMovieRepresentation(const platform::Value& record);
     void updatePreviewsIncludingOrnaments(bool includeOrnaments);
     bool doDelete();
+    // The tile's action: open a group, or play, open or locate a movie. False when none.
+    bool triggerActionForProxy(const PMGroupViewItemProxy& proxy);
+    bool isLabelContainerMouseLocation(const PMGroupViewItemProxy& proxy, QPointF gridPoint) const;
     // Painting of one tile (picture, name, selection), also for the drag image.
     void drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const;
 
@@ -210,6 +219,12 @@ public:
     double arrowAlpha() const { return _arrowAlpha; }
     const QRectF& spotlightRect() const { return m_spotlightRect; }
     bool isInLiveResize() const { return m_inLiveResize; }
+    // The hover frames' clock (seconds); tests steer it. A steady clock when unset.
+    std::function<double()> hoverClock;
+    // The pointer is over a tile (or none): hover frames start, follow it or stop.
+    void updateHover(PMGroupViewItemProxy* over, QPointF gridPoint);
+    // Runs the hover steps that are due.
+    void advanceHover();
     // Paints the visible part of the grid into the painter (benchmarks, screenshots).
     void paintVisible(QPainter& painter, const QRectF& visible);
 
@@ -218,6 +233,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -232,6 +248,8 @@ protected:
 
 private:
     void preparePreviewViewsInRect(const QRectF& rect);
+    void prepareHoverFrames(PMGroupViewTile& tile, const PMGroupViewItemProxy& proxy);
+    QTimer m_hoverTimer;
     // A live scroll (the thumb held): one picture load at a time, tiles refined after it.
     void beginLiveScroll();
     void endLiveScroll();
@@ -316,6 +334,8 @@ private:
     mutable quint64 m_drawSettingsGeneration = 1;
     void drawTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings,
                          const platform::ImagePtr& image) const;
+    void drawGroupTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings) const;
+    PMTileCornerRadii tileCornerRadii(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const;
     platform::ImagePtr tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const;
 
     // Animation
@@ -335,6 +355,7 @@ private:
         QPointF viewportPoint;
         PMGroupViewItemProxyPtr pressed;
         QHash<PMGroupViewItemProxy*, bool> initialSelection;
+        PMPreviewClickPlan plan; // what a release without a drag does
     } m_tracking;
     QTimer m_dragTimer;
     QTimer m_autoScrollTimer;

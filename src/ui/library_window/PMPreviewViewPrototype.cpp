@@ -1,0 +1,368 @@
+#include "ui/library_window/PMPreviewViewPrototype.h"
+
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/UserDefaults.h"
+#include "ui/kit/PMAppearance.h"
+
+#include <QtGui/QFontMetricsF>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QPainter>
+#include <QtGui/QPainterPath>
+
+#include <QtCore/QElapsedTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+// A default that may be absent: its registered value then.
+double doubleDefault(const QString& key, double registered)
+{
+    return defaults().objectForKey(key).isNull() ? registered : defaults().doubleForKey(key);
+}
+
+bool boolDefault(const QString& key, bool registered)
+{
+    return defaults().objectForKey(key).isNull() ? registered : defaults().boolForKey(key);
+}
+
+} // namespace
+
+PMPreviewClickPlan PMPreviewClickPlanFor(bool command, bool shift, int clickCount, std::int64_t behavior)
+{
+    PMPreviewClickPlan plan;
+    if (command || shift) {
+        // The selection changes and nothing else, even on a double click.
+        plan.selection = command ? PMPreviewClickPlan::Selection::Toggle : PMPreviewClickPlan::Selection::Extend;
+        plan.keepInitialSelection = true;
+        plan.move = false;
+        return plan;
+    }
+    const bool single = clickCount <= 1;
+    plan.keepInitialSelection = single && behavior >= 2;
+    plan.move = true;
+    if (single && behavior >= 2)
+        plan.selection = PMPreviewClickPlan::Selection::ToggleKeep;
+    plan.performAction = !(single && behavior >= 1);
+    return plan;
+}
+
+std::int64_t PMPreviewSingleClickBehavior(bool groupTile)
+{
+    if (groupTile && !defaults().boolForKey(QStringLiteral("Preview Single-Click Behavior: Apply To Subgroups")))
+        return 0;
+    return defaults().integerForKey(QStringLiteral("Preview Single-Click Behavior"));
+}
+
+double PMPreviewLabelInset()
+{
+    return 5.0;
+}
+
+QFont PMPreviewLabelFont(bool selected, bool largeFont)
+{
+    QFont font = QGuiApplication::font();
+    font.setPointSizeF(largeFont ? 13 : 11);
+    font.setWeight(!selected && !PMIsDarkMode() ? QFont::Normal : QFont::Medium);
+    return font;
+}
+
+void PMPreviewDrawLabel(QPainter& painter, const QString& name, const QRectF& rect, bool center, bool selected, const QColor& color, bool largeFont)
+{
+    QRectF r = largeFont ? rect.adjusted(1, 0, -1, 0) : rect;
+    if (r.width() <= 0)
+        return;
+    painter.save();
+    const QFont font = PMPreviewLabelFont(selected, largeFont);
+    painter.setFont(font);
+    painter.setPen(color);
+    const QString elided = QFontMetricsF(font).elidedText(name, Qt::ElideRight, r.width());
+    painter.drawText(r, Qt::AlignVCenter | (center ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::TextSingleLine, elided);
+    painter.restore();
+}
+
+QString PMItemCountString(PMLibraryContainer& container)
+{
+    const std::uint64_t n = container.numberOfChildrenToDisplay();
+    if (n == 0) {
+        if (defaults().integerForKey(QStringLiteral("Item Count Mode")) == 1 || !defaults().boolForKey(QStringLiteral("Show Zero Item Counts")))
+            return QString();
+        return QStringLiteral("0");
+    }
+    return QString::number(n);
+}
+
+bool PMShapesDifferMarkedly(double r, double t)
+{
+    if (!(std::isfinite(r) && std::isfinite(t)))
+        return false;
+    if (t > 1.1)
+        return r < 0.9 || (t > 1.3 && r < 1.1);
+    if (t < 0.9)
+        return r > 1.1 || (t < 0.7 && r > 0.9);
+    return false;
+}
+
+bool PMGroupTileBadgeFits(double labelWidth, double badgeTextWidth)
+{
+    return labelWidth - (badgeTextWidth + PMGroupTileBadgeExtra) > 30.0;
+}
+
+QColor PMMovieTileMissingFileColor()
+{
+    return QColor::fromRgbF(0.87, 0.2, 0.16);
+}
+
+int PMMovieTileRatingTint(bool onColour, bool dark, bool missing, bool labelsBelow, double rating)
+{
+    if (onColour)
+        return 0;
+    if (!dark)
+        return 1;
+    if (missing)
+        return labelsBelow ? 1 : 0;
+    const std::int64_t priority = defaults().integerForKey(QStringLiteral("Gold Star Priority"));
+    if (priority > 0)
+        return 2;
+    if (priority == 0)
+        return rating > 4 ? 2 : 0;
+    return 0;
+}
+
+void PMDrawMovieTileHoverGlyph(QPainter& painter, const QRectF& rect, double scale, bool play)
+{
+    // Drawn in a 600-point square, scaled to the shorter side of the rectangle.
+    const double side = std::min(rect.width(), rect.height()) * scale;
+    if (side <= 1)
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setOpacity(painter.opacity() * 0.8);
+    painter.translate(rect.center().x() - side / 2, rect.center().y() - side / 2);
+    painter.scale(side / 600.0, side / 600.0);
+    painter.setPen(QPen(Qt::white, 26));
+    painter.setBrush(QColor::fromRgbF(0.3, 0.3, 0.3, 0.3));
+    painter.drawEllipse(QRectF(30, 30, 540, 540));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::white);
+    if (play) {
+        const QPointF triangle[] = {{200, 170}, {200, 430}, {470, 300}};
+        painter.drawPolygon(triangle, 3);
+    } else {
+        // An eye: a look at the file without playing it.
+        QPainterPath eye;
+        eye.moveTo(150, 300);
+        eye.quadTo(300, 140, 450, 300);
+        eye.quadTo(300, 460, 150, 300);
+        painter.drawPath(eye);
+        painter.setBrush(QColor::fromRgbF(0.3, 0.3, 0.3));
+        painter.drawEllipse(QPointF(300, 300), 60, 60);
+    }
+    painter.restore();
+}
+
+PMTileCornerRadii PMTileCornerRadiiForFrame(const QRectF& frame, const QRectF& gridBounds, double windowRadius, double thumbnailRadius)
+{
+    PMTileCornerRadii radii{thumbnailRadius, thumbnailRadius, thumbnailRadius, thumbnailRadius};
+    const double bottomGap = gridBounds.bottom() - frame.bottom();
+    const double rightGap = gridBounds.right() - frame.right();
+    if (bottomGap < windowRadius) {
+        const double corner = windowRadius - std::max(rightGap, bottomGap);
+        if (corner > thumbnailRadius)
+            radii.bottomRight = corner;
+    }
+    return radii;
+}
+
+QPainterPath PMRoundedRectPathWithRadii(const QRectF& rect, const PMTileCornerRadii& radii)
+{
+    const double limit = std::min(rect.width(), rect.height()) / 2;
+    const double tl = std::clamp(radii.topLeft, 0.0, limit), tr = std::clamp(radii.topRight, 0.0, limit);
+    const double br = std::clamp(radii.bottomRight, 0.0, limit), bl = std::clamp(radii.bottomLeft, 0.0, limit);
+    QPainterPath path;
+    path.moveTo(rect.left() + tl, rect.top());
+    path.lineTo(rect.right() - tr, rect.top());
+    path.arcTo(QRectF(rect.right() - 2 * tr, rect.top(), 2 * tr, 2 * tr), 90, -90);
+    path.lineTo(rect.right(), rect.bottom() - br);
+    path.arcTo(QRectF(rect.right() - 2 * br, rect.bottom() - 2 * br, 2 * br, 2 * br), 0, -90);
+    path.lineTo(rect.left() + bl, rect.bottom());
+    path.arcTo(QRectF(rect.left(), rect.bottom() - 2 * bl, 2 * bl, 2 * bl), 270, -90);
+    path.lineTo(rect.left(), rect.top() + tl);
+    path.arcTo(QRectF(rect.left(), rect.top(), 2 * tl, 2 * tl), 180, -90);
+    path.closeSubpath();
+    return path;
+}
+
+PMMovieTileAction PMMovieTileActionFor(const platform::Value& item, const platform::Value& equivalentContainer, bool canHover,
+                                       bool fullyInteractive)
+{
+    if (!canHover || !fullyInteractive)
+        return PMMovieTileAction::None;
+    if (PMContainer(equivalentContainer))
+        return PMMovieTileAction::OpenContainer;
+    PMMovieRepresentationPrototype* movie = PMMovie(item);
+    if (!movie)
+        return PMMovieTileAction::None;
+    if (movie->isMissing())
+        return movie->isMissingVolume() ? PMMovieTileAction::None : PMMovieTileAction::PromptForFile;
+    if (movie->isOnlineItem() || movie->canPlay() || !movie->applicationPath().isEmpty())
+        return PMMovieTileAction::Play;
+    return PMMovieTileAction::None;
+}
+
+bool PMMovieTileTriggerAction(const platform::Value& item, const platform::Value& equivalentContainer, bool canHover, bool fullyInteractive)
+{
+    switch (PMMovieTileActionFor(item, equivalentContainer, canHover, fullyInteractive)) {
+    case PMMovieTileAction::None:
+        return false;
+    case PMMovieTileAction::OpenContainer:
+        PMMainController::mainController().chooseGroup(PMContainerPtr(equivalentContainer));
+        return true;
+    case PMMovieTileAction::PromptForFile:
+        PMMovie(item)->promptForURL();
+        return true;
+    case PMMovieTileAction::Play:
+        PMMainController::mainController().chooseMovieRepresentation(item, false, true, !defaults().boolForKey(QStringLiteral("Do Not Play On Open")),
+                                                                     false);
+        return true;
+    }
+    return false;
+}
+
+std::size_t PMMovieTileScrubIndex(double x, double width, std::size_t n)
+{
+    if (n == 0)
+        return 0;
+    const double span = width - 20.0;
+    const double f = span > 0 ? (x - 10.0) / span : 0.0;
+    if (!(f > 0))
+        return 0;
+    return std::min(static_cast<std::size_t>(std::floor(f * double(n))), n - 1);
+}
+
+// ---- Hover frames
+
+PMMovieTileHover::PMMovieTileHover(bool neverCycles)
+    : m_state(neverCycles ? NeverCycles : Ready)
+{
+}
+
+double PMMovieTileHover::delay()
+{
+    return std::max(0.1, doubleDefault(QStringLiteral("Cycle Through Index Image On Hover: Delay"), 2.0));
+}
+
+double PMMovieTileHover::interval()
+{
+    return std::max(0.01, doubleDefault(QStringLiteral("Cycle Through Index Image On Hover: Interval"), 1.0));
+}
+
+double PMMovieTileHover::now() const
+{
+    if (clock)
+        return clock();
+    static QElapsedTimer timer = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+void PMMovieTileHover::schedule(double after)
+{
+    m_due = now() + after;
+}
+
+void PMMovieTileHover::setPointer(bool mayHover, bool hovering, bool onLabel)
+{
+    if (m_mayHover == mayHover && m_hovering == hovering && m_onLabel == onLabel)
+        return;
+    m_mayHover = mayHover;
+    m_hovering = hovering;
+    m_onLabel = onLabel;
+    resetStandardIndexImageAnimation();
+}
+
+void PMMovieTileHover::resetStandardIndexImageAnimation()
+{
+    m_due = -1;
+    const bool wasCycling = m_state >= 0;
+    if (wasCycling) {
+        m_state = Ready;
+        if (changed)
+            changed();
+    }
+    if (m_state == NeverCycles || m_state == Fetching)
+        return;
+    if (m_mayHover && m_hovering && !m_onLabel && boolDefault(QStringLiteral("Cycle Through Index Image On Hover"), true))
+        schedule(delay());
+}
+
+bool PMMovieTileHover::advance()
+{
+    if (m_due < 0 || now() < m_due)
+        return false;
+    m_due = -1;
+    performStandardIndexImageAnimation();
+    return true;
+}
+
+void PMMovieTileHover::performStandardIndexImageAnimation()
+{
+    if (!(m_mayHover && m_hovering && !m_onLabel))
+        return;
+    const std::size_t n = cachedFrameCount ? cachedFrameCount() : 0;
+    if (n > 0) {
+        m_state = (m_state < 0 || std::size_t(m_state) + 1 >= n) ? 0 : m_state + 1;
+        if (changed)
+            changed();
+        schedule(interval());
+        return;
+    }
+    if (m_state != Ready || (itemIsMoving && itemIsMoving()) || !fetchFrames)
+        return;
+    m_state = Fetching;
+    std::weak_ptr<int> alive = m_alive;
+    fetchFrames([this, alive](std::size_t count) {
+        if (alive.expired() || m_state != Fetching)
+            return;
+        if (count == 0) {
+            m_state = NeverCycles; // a movie without frames is not asked again
+            return;
+        }
+        if (m_mayHover && m_hovering && !m_onLabel) {
+            m_state = 0;
+            if (changed)
+                changed();
+            schedule(interval());
+        } else {
+            m_state = Ready;
+        }
+    });
+}
+
+bool PMMovieTileHover::scrub(double x, double width)
+{
+    if (m_state < 0)
+        return false;
+    const std::size_t n = cachedFrameCount ? cachedFrameCount() : 0;
+    if (n == 0)
+        return false;
+    m_due = -1; // the pointer leads now, until the next reset
+    const auto index = std::int64_t(PMMovieTileScrubIndex(x, width, n));
+    if (index == m_state)
+        return false;
+    m_state = index;
+    if (changed)
+        changed();
+    return true;
+}

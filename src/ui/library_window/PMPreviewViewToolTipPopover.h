@@ -1,0 +1,59 @@
+// The description of the tile under the pointer, shown in a small popup after the
+// desktop's tooltip delay, at once while the pointer moves from tile to tile (or within
+// 0.2 s of the last hide), and hidden when the pointer leaves the tiles.
+#pragma once
+
+#include "platform/Value.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QPointer>
+#include <QtCore/QRectF>
+#include <QtCore/QTimer>
+
+#include <functional>
+
+class QLabel;
+class QFrame;
+class QWidget;
+
+// The text that describes an item: a movie's tool tip; a container's full name and its
+// number of files. With the label width of a container's tile given (>= 0), nothing
+// when the tile shows the whole name already.
+QString PMToolTipText(const platform::Value& item, double tileWidth = -1, bool largeFont = false);
+
+class PMPreviewViewToolTipPopover {
+public:
+    static PMPreviewViewToolTipPopover& shared();
+
+    // A tile (by its identity, an item and its rectangle in the grid's viewport) asks to
+    // be described; fromPointer is false for requests while scrolling.
+    void showForPreviewView(QWidget* grid, const void* tile, const platform::Value& item, const QRectF& rect, double labelWidth,
+                            bool fromPointer);
+    // Hides the popover for that tile, or for any tile with nullptr.
+    void hideForPreviewView(const void* tile);
+    bool isVisibleOrRecentlyHidden() const;
+
+    const void* previewView() const { return m_previewView; }
+    const void* delayedPreviewView() const { return m_delayed; }
+    bool isShown() const;
+    QString text() const;
+    // The delay before the first showing: the desktop's tooltip delay.
+    static int delayMilliseconds();
+
+private:
+    PMPreviewViewToolTipPopover();
+    void showNow();
+
+    const void* m_previewView = nullptr;
+    const void* m_delayed = nullptr;
+    struct Pending {
+        QPointer<QWidget> grid;
+        platform::Value item;
+        QRectF rect;
+        double labelWidth = -1;
+    } m_pending;
+    QTimer m_delayTimer;
+    QElapsedTimer m_sinceHide;
+    QFrame* m_frame = nullptr;
+    QLabel* m_label = nullptr;
+};

@@ -1,0 +1,570 @@
+// The tiles' rules: the click table, the item count, the overlay and badge thresholds,
+// the hover frames with a steered clock, and the tile's action, alone and in the grid.
+#include "common/TestSupport.h"
+#include "images/PMMovieRepresentationImageLoader.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/UserDefaults.h"
+#include "ui/library_window/PMGroupView.h"
+#include "ui/kit/PMAppearance.h"
+#include "ui/kit/PMRatingView.h"
+#include "ui/library_window/PMPreviewViewPrototype.h"
+#include "ui/library_window/PMPreviewViewToolTipPopover.h"
+
+#include <gtest/gtest.h>
+
+#include <QtCore/QFile>
+#include <QtGui/QContextMenuEvent>
+#include <QtGui/QFontMetricsF>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QPainterPath>
+#include <QtTest/QTest>
+#include <QtWidgets/QScrollBar>
+
+using platform::Value;
+using Selection = PMPreviewClickPlan::Selection;
+
+namespace {
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+struct DefaultsGuard {
+    QStringList keys;
+    ~DefaultsGuard()
+    {
+        for (const QString& key : keys)
+            defaults().removeObjectForKey(key);
+    }
+};
+
+} // namespace
+
+TEST(PreviewTile, ClickTable)
+{
+    struct Case {
+        bool command, shift;
+        int clicks;
+        std::int64_t behavior;
+        Selection selection;
+        bool keep, perform;
+    } cases[] = {
+        {true, false, 1, 0, Selection::Toggle, true, false},
+        {true, false, 2, 0, Selection::Toggle, true, false}, // never acts, even double
+        {true, true, 2, 3, Selection::Toggle, true, false},
+        {false, true, 1, 0, Selection::Extend, true, false},
+        {false, true, 2, 1, Selection::Extend, true, false},
+        {false, false, 1, 0, Selection::Alone, false, true},
+        {false, false, 1, -1, Selection::Alone, false, true},
+        {false, false, 1, 1, Selection::Alone, false, false},
+        {false, false, 1, 2, Selection::ToggleKeep, true, false},
+        {false, false, 1, 7, Selection::ToggleKeep, true, false},
+        {false, false, 2, 0, Selection::Alone, false, true},
+        {false, false, 2, 1, Selection::Alone, false, true},
+        {false, false, 3, 2, Selection::Alone, false, true},
+    };
+    for (const Case& c : cases) {
+        const PMPreviewClickPlan plan = PMPreviewClickPlanFor(c.command, c.shift, c.clicks, c.behavior);
+        SCOPED_TRACE(QStringLiteral("cmd %1 shift %2 clicks %3 behaviour %4").arg(c.command).arg(c.shift).arg(c.clicks).arg(c.behavior).toStdString());
+        EXPECT_EQ(plan.selection, c.selection);
+        EXPECT_EQ(plan.keepInitialSelection, c.keep);
+        EXPECT_EQ(plan.performAction, c.perform);
+        EXPECT_EQ(plan.move, !(c.command || c.shift));
+    }
+}
+
+TEST(PreviewTile, GroupTilesActOnASingleClickUnlessTheBehaviourAppliesToSubgroups)
+{
+    DefaultsGuard guard{{QStringLiteral("Preview Single-Click Behavior"), QStringLiteral("Preview Single-Click Behavior: Apply To Subgroups")}};
+    EXPECT_EQ(PMPreviewSingleClickBehavior(false), 0); // absent
+    defaults().setInteger(2, QStringLiteral("Preview Single-Click Behavior"));
+    EXPECT_EQ(PMPreviewSingleClickBehavior(false), 2);
+    EXPECT_EQ(PMPreviewSingleClickBehavior(true), 0);
+    defaults().setBool(true, QStringLiteral("Preview Single-Click Behavior: Apply To Subgroups"));
+    EXPECT_EQ(PMPreviewSingleClickBehavior(true), 2);
+}
+
+TEST(PreviewTile, ItemCountStringInEveryModeAndWithZero)
+{
+    DefaultsGuard guard{{QStringLiteral("Item Count Mode"), QStringLiteral("Show Zero Item Counts")}};
+    auto empty = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Empty")}});
+    auto full = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Full")}});
+    const QString dir = testsupport::makeTempDir(QStringLiteral("count"));
+    for (int i = 0; i < 1234; ++i)
+        full->rawChildren()->append(Value(PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/m%1.mp4").arg(i))));
+    for (int mode = 0; mode <= 4; ++mode) {
+        defaults().setInteger(mode, QStringLiteral("Item Count Mode"));
+        defaults().setBool(false, QStringLiteral("Show Zero Item Counts"));
+        EXPECT_EQ(PMItemCountString(*empty), QString()) << mode;
+        defaults().setBool(true, QStringLiteral("Show Zero Item Counts"));
+        EXPECT_EQ(PMItemCountString(*empty), mode == 1 ? QString() : QStringLiteral("0")) << mode;
+        const std::uint64_t n = full->numberOfChildrenToDisplay();
+        EXPECT_EQ(PMItemCountString(*full), n ? QString::number(n) : PMItemCountString(*empty)) << mode;
+    }
+    defaults().setInteger(0, QStringLiteral("Item Count Mode"));
+    EXPECT_EQ(PMItemCountString(*full), QStringLiteral("1234")); // no grouping separator
+}
+
+TEST(PreviewTile, OverlayShapesAndBadgeRoom)
+{
+    // Landscape areas: portrait images always, near-square ones only in wide areas.
+    EXPECT_TRUE(PMShapesDifferMarkedly(0.89, 1.2));
+    EXPECT_FALSE(PMShapesDifferMarkedly(1.0, 1.2));
+    EXPECT_TRUE(PMShapesDifferMarkedly(1.0, 1.31));
+    EXPECT_FALSE(PMShapesDifferMarkedly(1.1, 1.31));
+    // Portrait areas, mirrored.
+    EXPECT_TRUE(PMShapesDifferMarkedly(1.11, 0.8));
+    EXPECT_FALSE(PMShapesDifferMarkedly(1.0, 0.8));
+    EXPECT_TRUE(PMShapesDifferMarkedly(1.0, 0.69));
+    EXPECT_FALSE(PMShapesDifferMarkedly(0.9, 0.69));
+    // Square-ish areas never repeat the image.
+    EXPECT_FALSE(PMShapesDifferMarkedly(3.0, 1.0));
+    EXPECT_FALSE(PMShapesDifferMarkedly(0.2, 0.9));
+    EXPECT_FALSE(PMShapesDifferMarkedly(0.2, 1.1));
+
+    EXPECT_TRUE(PMGroupTileBadgeFits(100, 20));   // 72 points of label left
+    EXPECT_FALSE(PMGroupTileBadgeFits(58, 20));   // exactly 30: dropped
+    EXPECT_TRUE(PMGroupTileBadgeFits(58.5, 20));
+}
+
+TEST(PreviewTile, CornerRadiiOfTilesTouchingTheEdges)
+{
+    const QRectF grid(0, 0, 500, 400);
+    const double r = PMMainWindowTileCornerRadius;
+    // Far from the edges: the thumbnail radius everywhere.
+    EXPECT_EQ(PMTileCornerRadiiForFrame({100, 100, 100, 80}, grid, r, 4), (PMTileCornerRadii{4, 4, 4, 4}));
+    // In the bottom-right corner with gaps of 2 and 3: 10 - 3.
+    EXPECT_EQ(PMTileCornerRadiiForFrame({398, 297, 100, 100}, grid, r, 4), (PMTileCornerRadii{4, 4, 7, 4}));
+    // Touching both edges: the window's radius.
+    EXPECT_EQ(PMTileCornerRadiiForFrame({400, 300, 100, 100}, grid, r, 0), (PMTileCornerRadii{0, 0, 10, 0}));
+    // At the bottom but far from the right edge: the thumbnail radius.
+    EXPECT_EQ(PMTileCornerRadiiForFrame({0, 300, 100, 100}, grid, r, 4), (PMTileCornerRadii{4, 4, 4, 4}));
+    // A value not above the thumbnail radius keeps the thumbnail radius.
+    EXPECT_EQ(PMTileCornerRadiiForFrame({392, 300, 100, 100}, grid, r, 4), (PMTileCornerRadii{4, 4, 4, 4}));
+
+    const QPainterPath path = PMRoundedRectPathWithRadii({0, 0, 100, 100}, {0, 0, 20, 0});
+    EXPECT_TRUE(path.contains(QPointF(1, 1)));     // a square corner
+    EXPECT_FALSE(path.contains(QPointF(99, 99)));  // cut by the round one
+    EXPECT_TRUE(path.contains(QPointF(50, 99)));
+}
+
+TEST(PreviewTile, ScrubbingIndex)
+{
+    EXPECT_EQ(PMMovieTileScrubIndex(0, 120, 10), 0u);
+    EXPECT_EQ(PMMovieTileScrubIndex(10, 120, 10), 0u); // the left 10 points: the first frame
+    EXPECT_EQ(PMMovieTileScrubIndex(20.5, 120, 10), 1u);
+    EXPECT_EQ(PMMovieTileScrubIndex(60, 120, 10), 5u);
+    EXPECT_EQ(PMMovieTileScrubIndex(110, 120, 10), 9u);
+    EXPECT_EQ(PMMovieTileScrubIndex(120, 120, 10), 9u); // the right edge: the last
+    EXPECT_EQ(PMMovieTileScrubIndex(5, 15, 10), 0u);    // too narrow to scrub
+    EXPECT_EQ(PMMovieTileScrubIndex(50, 120, 0), 0u);
+}
+
+namespace {
+
+// A hover-frame machine on a clock the test moves.
+struct SteeredHover {
+    double time = 100;
+    std::size_t cached = 0;
+    int fetches = 0;
+    int redraws = 0;
+    std::function<void(std::size_t)> pendingFetch;
+    PMMovieTileHover hover;
+
+    explicit SteeredHover(bool never = false)
+        : hover(never)
+    {
+        hover.clock = [this] { return time; };
+        hover.cachedFrameCount = [this] { return cached; };
+        hover.fetchFrames = [this](std::function<void(std::size_t)> done) {
+            ++fetches;
+            pendingFetch = std::move(done);
+        };
+        hover.itemIsMoving = [] { return false; };
+        hover.changed = [this] { ++redraws; };
+    }
+    bool at(double t)
+    {
+        time = t;
+        return hover.advance();
+    }
+};
+
+} // namespace
+
+TEST(PreviewTile, HoverFramesCycleAfterTheDelayAndFollowThePointer)
+{
+    DefaultsGuard guard{{QStringLiteral("Cycle Through Index Image On Hover: Delay"), QStringLiteral("Cycle Through Index Image On Hover: Interval")}};
+    SteeredHover s;
+    EXPECT_EQ(s.hover.state(), PMMovieTileHover::Ready);
+    s.hover.setPointer(true, true, false);
+    EXPECT_FALSE(s.at(101.9)); // the registered delay is 2 s
+    EXPECT_TRUE(s.at(102.0));
+    EXPECT_EQ(s.hover.state(), PMMovieTileHover::Fetching);
+    EXPECT_EQ(s.fetches, 1);
+    // Asking again while fetching changes nothing (idempotent requests).
+    s.hover.setPointer(true, true, false);
+    s.hover.resetStandardIndexImageAnimation();
+    EXPECT_EQ(s.hover.state(), PMMovieTileHover::Fetching);
+    EXPECT_FALSE(s.hover.hasPendingStep());
+
+    s.cached = 4;
+    s.pendingFetch(4);
+    EXPECT_EQ(s.hover.state(), 0);
+    EXPECT_DOUBLE_EQ(s.hover.pendingStepTime(), 103.0); // the registered interval is 1 s
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_TRUE(s.at(102.0 + k));
+    EXPECT_EQ(s.hover.state(), 0); // wrapped after the last frame
+
+    // Scrubbing takes over and stops the automatic steps until the next reset.
+    EXPECT_TRUE(s.hover.scrub(100, 120));
+    EXPECT_EQ(s.hover.state(), 3);
+    EXPECT_FALSE(s.hover.scrub(105, 120)); // the same frame: no redraw
+    EXPECT_FALSE(s.hover.hasPendingStep());
+
+    // Entering the label band resets; leaving it starts the delay from the cache.
+    s.hover.setPointer(true, true, true);
+    EXPECT_EQ(s.hover.state(), PMMovieTileHover::Ready);
+    EXPECT_FALSE(s.hover.hasPendingStep());
+    s.hover.setPointer(true, true, false);
+    EXPECT_TRUE(s.at(s.time + 2.0));
+    EXPECT_EQ(s.hover.state(), 0);
+    EXPECT_EQ(s.fetches, 1); // from the cache
+
+    // Floors on the delay and the interval.
+    defaults().setDouble(0, QStringLiteral("Cycle Through Index Image On Hover: Delay"));
+    defaults().setDouble(0, QStringLiteral("Cycle Through Index Image On Hover: Interval"));
+    EXPECT_DOUBLE_EQ(PMMovieTileHover::delay(), 0.1);
+    EXPECT_DOUBLE_EQ(PMMovieTileHover::interval(), 0.01);
+}
+
+TEST(PreviewTile, HoverFramesArrivingLateOrEmpty)
+{
+    {
+        SteeredHover s; // the pointer left before the frames came: ready, from the cache next time
+        s.hover.setPointer(true, true, false);
+        s.at(102);
+        s.hover.setPointer(true, false, false);
+        s.cached = 3;
+        s.pendingFetch(3);
+        EXPECT_EQ(s.hover.state(), PMMovieTileHover::Ready);
+        s.hover.setPointer(true, true, false);
+        s.at(s.time + 2);
+        EXPECT_EQ(s.hover.state(), 0);
+        EXPECT_EQ(s.fetches, 1);
+    }
+    {
+        SteeredHover s; // no frames: the tile never asks again
+        s.hover.setPointer(true, true, false);
+        s.at(102);
+        s.pendingFetch(0);
+        EXPECT_EQ(s.hover.state(), PMMovieTileHover::NeverCycles);
+        s.hover.setPointer(true, false, false);
+        s.hover.setPointer(true, true, false);
+        EXPECT_FALSE(s.at(200));
+        EXPECT_EQ(s.fetches, 1);
+    }
+    {
+        SteeredHover s(true); // a container's tile never cycles
+        s.hover.setPointer(true, true, false);
+        EXPECT_FALSE(s.at(500));
+        EXPECT_EQ(s.fetches, 0);
+    }
+    {
+        SteeredHover s; // hover disabled: nothing scheduled
+        s.hover.setPointer(false, true, false);
+        EXPECT_FALSE(s.hover.hasPendingStep());
+    }
+}
+
+TEST(PreviewTile, ActionRouting)
+{
+    const QString dir = testsupport::makeTempDir(QStringLiteral("action"));
+    const QString path = dir + QStringLiteral("/Present.mp4");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("x");
+    file.close();
+    auto present = PMMovieRepresentationOriginal::movieRepresentationWithPath(path);
+    auto missing = PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/Gone.mp4"));
+    missing->setMissing(true, false);
+    auto offline = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/Gone/Gone.mp4"));
+    offline->setMissing(true, true);
+    auto container = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Sub")}});
+
+    EXPECT_EQ(PMMovieTileActionFor(Value(present), Value(container), true, true), PMMovieTileAction::OpenContainer);
+    EXPECT_EQ(PMMovieTileActionFor(Value(missing), Value(), true, true), PMMovieTileAction::PromptForFile);
+    EXPECT_EQ(PMMovieTileActionFor(Value(offline), Value(), true, true), PMMovieTileAction::None);
+    EXPECT_EQ(PMMovieTileActionFor(Value(present), Value(), true, true), present->canPlay() ? PMMovieTileAction::Play : PMMovieTileAction::None);
+    EXPECT_EQ(PMMovieTileActionFor(Value(present), Value(), false, true), PMMovieTileAction::None);
+    EXPECT_EQ(PMMovieTileActionFor(Value(present), Value(), true, false), PMMovieTileAction::None);
+    EXPECT_FALSE(PMMovieTileTriggerAction(Value(offline), Value(), true, true));
+}
+
+namespace {
+
+// A double click ending with its release (QTest's stops at the double-click press).
+void doubleClick(QWidget* widget, Qt::KeyboardModifiers modifiers, QPoint at)
+{
+    QTest::mouseDClick(widget, Qt::LeftButton, modifiers, at);
+    QTest::mouseRelease(widget, Qt::LeftButton, modifiers, at);
+}
+
+class TileClicks : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        defaults().setDouble(100, QStringLiteral("Preview Width"));
+        defaults().setDouble(10, QStringLiteral("Preview Spacing"));
+        defaults().setInteger(0, QStringLiteral("Preview Layout"));
+        defaults().setInteger(0, QStringLiteral("Adjust Preview Size"));
+        PMGroupView::coverMode() = false;
+        dir = testsupport::makeTempDir(QStringLiteral("clicks"));
+        group = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Movies")}});
+        for (int i = 0; i < 4; ++i) {
+            const QString path = dir + QStringLiteral("/Movie %1.mp4").arg(i);
+            QFile f(path);
+            f.open(QIODevice::WriteOnly);
+            f.write("x");
+            records.push_back(PMMovieRepresentationOriginal::movieRepresentationWithPath(path));
+            group->rawChildren()->append(Value(records.back()));
+        }
+        grid = std::make_unique<PMGroupView>();
+        grid->resize(480, 300);
+        grid->setRepresentedGroup(group);
+        for (const auto& record : records)
+            grid->addItem(Value(record));
+        grid->tileWithAdjustedSize(false, false, false);
+        grid->show();
+        QCoreApplication::processEvents();
+        mainController()._chooseMovieRepresentationHandler = [this](const Value& movie, bool, bool, bool startPlaying, bool) {
+            chosen.push_back(PMMovie(movie));
+            playing = startPlaying;
+            return true;
+        };
+    }
+    void TearDown() override
+    {
+        mainController()._chooseMovieRepresentationHandler = nullptr;
+        grid.reset();
+        auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+        testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0 && loader.crawlQueue().operationCount() == 0; }, 30000);
+        loader.waitForSaveQueue();
+        defaults().removeObjectForKey(QStringLiteral("Preview Single-Click Behavior"));
+        defaults().removeObjectForKey(QStringLiteral("Adjust Preview Size"));
+    }
+    QPoint centre(std::size_t i) const
+    {
+        return (grid->movieProxies()[i]->frame.center() - QPointF(0, grid->verticalScrollBar()->value())).toPoint();
+    }
+    int selectedCount() const
+    {
+        int n = 0;
+        for (const auto& p : grid->movieProxies())
+            n += p->selected;
+        return n;
+    }
+
+    QString dir;
+    PMLibraryContainerPtr group;
+    std::vector<PMMovieRepresentationOriginalPtr> records;
+    std::unique_ptr<PMGroupView> grid;
+    std::vector<PMMovieRepresentationPrototype*> chosen;
+    bool playing = false;
+};
+
+} // namespace
+
+TEST_F(TileClicks, ClicksPlayOrSelectAsTheBehaviourSays)
+{
+    if (!records[0]->canPlay())
+        GTEST_SKIP() << "no playable fixture";
+    // Absent: a single click plays the movie.
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(1));
+    ASSERT_EQ(chosen.size(), 1u);
+    EXPECT_EQ(chosen[0], records[1].get());
+    EXPECT_TRUE(playing);
+    EXPECT_TRUE(grid->movieProxies()[1]->selected);
+
+    // A click on the name below the picture selects and never plays.
+    const QRectF frame = grid->movieProxies()[2]->frame.translated(0, -grid->verticalScrollBar()->value());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPointF(frame.center().x(), frame.bottom() - 5).toPoint());
+    EXPECT_EQ(chosen.size(), 1u);
+    EXPECT_TRUE(grid->movieProxies()[2]->selected);
+
+    // A Command (Control) click only toggles, even when doubled.
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(2));
+    doubleClick(grid->viewport(), Qt::ControlModifier, centre(3));
+    EXPECT_EQ(chosen.size(), 1u);
+
+    // 1: selects only; a double click still plays.
+    defaults().setInteger(1, QStringLiteral("Preview Single-Click Behavior"));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(0));
+    EXPECT_EQ(chosen.size(), 1u);
+    EXPECT_EQ(selectedCount(), 1);
+    doubleClick(grid->viewport(), {}, centre(0));
+    EXPECT_EQ(chosen.size(), 2u);
+
+    // 2: toggles and keeps the others.
+    defaults().setInteger(2, QStringLiteral("Preview Single-Click Behavior"));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(2));
+    EXPECT_EQ(selectedCount(), 2);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(2));
+    EXPECT_EQ(selectedCount(), 1);
+    EXPECT_EQ(chosen.size(), 2u);
+}
+
+namespace {
+
+QColor pixel(const QImage& image, QPointF at)
+{
+    return image.pixelColor(at.toPoint());
+}
+
+bool near(const QColor& a, const QColor& b, int tolerance = 40)
+{
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+} // namespace
+
+TEST_F(TileClicks, SelectedRatedAndMissingLooks)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(700, 500);
+    records[1]->setRating(5);
+    records[2]->setMissing(true, false);
+    grid->tileWithAdjustedSize(false, false, false);
+    grid->selectItems(nullptr, {grid->movieProxies()[0]}, {}, true, false, false, false);
+    QCoreApplication::processEvents();
+    const QImage shot = grid->viewport()->grab().toImage();
+    const double top = grid->verticalScrollBar()->value();
+    const QRectF selected = grid->movieProxies()[0]->frame.translated(0, -top);
+    const QRectF rated = grid->movieProxies()[1]->frame.translated(0, -top);
+    const QRectF missing = grid->movieProxies()[2]->frame.translated(0, -top);
+    const QRectF plain = grid->movieProxies()[3]->frame.translated(0, -top);
+    ASSERT_GT(rated.width(), 140); // room for the stars beside the name
+
+    // The selection ring on the picture's edge.
+    EXPECT_TRUE(near(pixel(shot, {selected.left() + 1.5, selected.center().y() - 20}), QGuiApplication::palette().highlight().color()));
+    EXPECT_FALSE(near(pixel(shot, {plain.left() + 1.5, plain.center().y() - 20}), QGuiApplication::palette().highlight().color()));
+    // A missing file's ring.
+    EXPECT_TRUE(near(pixel(shot, {missing.left() + 1.5, missing.center().y() - 20}), PMMovieTileMissingFileColor()));
+
+    // The stars of the rated tile, in the band at the right, in the light look's grey.
+    const QImage star = PMRatingCell::starImage(PMMovieTileRatingTint(false, PMIsDarkMode(), false, true, 5));
+    QColor starColour;
+    for (int y = 0; y < star.height() && !starColour.isValid(); ++y)
+        for (int x = 0; x < star.width(); ++x)
+            if (star.pixelColor(x, y).alpha() == 255) {
+                starColour = star.pixelColor(x, y);
+                break;
+            }
+    ASSERT_TRUE(starColour.isValid());
+    auto countStarPixels = [&](const QRectF& tile) {
+        int n = 0;
+        for (int y = int(tile.bottom() - 22); y < int(tile.bottom()); ++y)
+            for (int x = int(tile.right() - 72); x < int(tile.right()); ++x)
+                n += near(shot.pixelColor(x, y), starColour, 24);
+        return n;
+    };
+    EXPECT_GT(countStarPixels(rated), 20);
+    EXPECT_LT(countStarPixels(plain), 5);
+}
+
+TEST_F(TileClicks, HoverAskedForFramesOnceAndNeverAgainWhenThereAreNone)
+{
+    double now = 1000;
+    grid->hoverClock = [&] { return now; };
+    grid->tileWithAdjustedSize(false, false, false); // tiles anew with the steered clock
+    grid->clear();
+    grid->setRepresentedGroup(group);
+    for (const auto& record : records)
+        grid->addItem(Value(record));
+    grid->tileWithAdjustedSize(false, false, false);
+    QCoreApplication::processEvents();
+    const PMGroupViewItemProxyPtr proxy = grid->movieProxies()[1];
+    ASSERT_TRUE(proxy->view);
+    const QRectF frame = proxy->frame;
+    grid->updateHover(proxy.get(), frame.center() - QPointF(0, 20));
+    EXPECT_EQ(proxy->view->hover.state(), PMMovieTileHover::Ready);
+    EXPECT_TRUE(proxy->view->hover.hasPendingStep());
+    grid->updateHover(proxy.get(), frame.center() - QPointF(0, 20)); // the same request again
+    EXPECT_DOUBLE_EQ(proxy->view->hover.pendingStepTime(), 1002.0);
+    now = 1002;
+    grid->advanceHover();
+    // The fake files have no frames: the tile fetches once and then never cycles.
+    testsupport::waitUntil([&] { return proxy->view->hover.state() != PMMovieTileHover::Fetching; }, 20000);
+    EXPECT_EQ(proxy->view->hover.state(), PMMovieTileHover::NeverCycles);
+    grid->updateHover(nullptr, QPointF());
+    grid->updateHover(proxy.get(), frame.center());
+    EXPECT_FALSE(proxy->view->hover.hasPendingStep());
+}
+
+TEST(PreviewTile, PopoverTextAndFitRule)
+{
+    DefaultsGuard guard{{QStringLiteral("Item Count Mode"), QStringLiteral("Show Zero Item Counts")}};
+    auto shortName = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Jazz")}});
+    auto longName = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("  A Very Long Collection Name That Cannot Fit  ")}});
+    const QString dir = testsupport::makeTempDir(QStringLiteral("popover"));
+    longName->rawChildren()->append(Value(PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/a.mp4"))));
+    // A name that fits its tile needs no description; one that does not gets its full text.
+    EXPECT_EQ(PMToolTipText(Value(shortName), 200), QString());
+    EXPECT_EQ(PMToolTipText(Value(longName), 120), QStringLiteral("A Very Long Collection Name That Cannot Fit\n1 file"));
+    // Without a tile (a movie tile standing for the container): always the text.
+    EXPECT_EQ(PMToolTipText(Value(shortName)), QStringLiteral("Jazz"));
+    auto two = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Two")}});
+    for (const char* name : {"/b.mp4", "/c.mp4"})
+        two->rawChildren()->append(Value(PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QLatin1String(name))));
+    EXPECT_EQ(PMToolTipText(Value(two)), QStringLiteral("Two\n2 files"));
+    // The fit rule allows 5% over the label's width.
+    const double nameWidth = QFontMetricsF(PMPreviewLabelFont(false, false)).horizontalAdvance(QStringLiteral("Jazz"));
+    EXPECT_EQ(PMToolTipText(Value(shortName), nameWidth / 1.04 + 2 * PMPreviewLabelInset()), QString());
+    EXPECT_EQ(PMToolTipText(Value(shortName), nameWidth / 1.06 + 2 * PMPreviewLabelInset()), QStringLiteral("Jazz"));
+}
+
+TEST_F(TileClicks, PopoverAfterTheDelayThenAtOnceFromTileToTile)
+{
+    auto& popover = PMPreviewViewToolTipPopover::shared();
+    popover.hideForPreviewView(nullptr);
+    QTest::qWait(250); // nothing recently hidden
+    const auto first = grid->movieProxies()[0];
+    const auto second = grid->movieProxies()[1];
+    grid->updateHover(first.get(), first->frame.center());
+    EXPECT_EQ(popover.delayedPreviewView(), first->view.get());
+    EXPECT_EQ(popover.previewView(), nullptr);
+    grid->updateHover(first.get(), first->frame.center()); // asked again: still waiting, once
+    EXPECT_TRUE(testsupport::waitUntil([&] { return popover.previewView() == first->view.get(); }, 5000));
+    EXPECT_EQ(popover.text(), records[0]->toolTip());
+    grid->updateHover(second.get(), second->frame.center());
+    EXPECT_EQ(popover.previewView(), second->view.get()); // moved at once
+    grid->updateHover(nullptr, QPointF());
+    EXPECT_EQ(popover.previewView(), nullptr);
+    EXPECT_TRUE(popover.isVisibleOrRecentlyHidden());
+}
+
+TEST_F(TileClicks, ContextMenuIsForTheTileOrTheSelectionItBelongsTo)
+{
+    std::vector<int> counts;
+    const void* asked = nullptr;
+    mainController()._groupViewHooks.contextMenuForGroupViewItems = [&](const platform::ArrayPtr& items, const void* view) -> QMenu* {
+        counts.push_back(items ? int(items->count()) : 0);
+        asked = view;
+        return nullptr;
+    };
+    grid->selectItems(nullptr, {grid->movieProxies()[0], grid->movieProxies()[1]}, {}, true, false, false, false);
+    auto rightClick = [&](std::size_t i) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, centre(i), grid->viewport()->mapToGlobal(centre(i)));
+        QCoreApplication::sendEvent(grid->viewport(), &event);
+    };
+    rightClick(1); // a selected tile: the whole selection
+    rightClick(3); // outside the selection: that tile alone
+    mainController()._groupViewHooks = {};
+    ASSERT_EQ(counts.size(), 2u);
+    EXPECT_EQ(counts[0], 2);
+    EXPECT_EQ(counts[1], 1);
+    EXPECT_EQ(asked, grid->movieProxies()[3]->view.get());
+}
