@@ -1157,6 +1157,69 @@ platform::ImagePtr PMGroupView::tilePicture(const PMGroupViewItemProxy& proxy, c
     return image;
 }
 
+namespace PMTileBufferPool {
+namespace {
+// Kept for the next tiles of the same size; the bound keeps a grid that shrinks its tiles
+// from holding on to memory it will not use again.
+constexpr std::size_t maximumBytes = std::size_t(96) << 20;
+
+struct Pool {
+    std::vector<QImage> buffers; // the most recently given last
+    std::size_t bytes = 0;
+};
+
+Pool& pool()
+{
+    static Pool shared; // touched by the GUI thread only, like the tiles
+    return shared;
+}
+}
+
+QImage take(QSize pixels, double devicePixelRatio)
+{
+    Pool& p = pool();
+    for (auto it = p.buffers.rbegin(); it != p.buffers.rend(); ++it) {
+        if (it->size() == pixels) {
+            QImage image = std::move(*it);
+            p.buffers.erase(std::next(it).base());
+            p.bytes -= std::size_t(image.sizeInBytes());
+            image.setDevicePixelRatio(devicePixelRatio);
+            return image;
+        }
+    }
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    return image;
+}
+
+void give(QImage&& image)
+{
+    // A buffer still shared with a painter or a copy is not reused under it.
+    if (image.isNull() || !image.isDetached() || image.format() != QImage::Format_ARGB32_Premultiplied)
+        return;
+    Pool& p = pool();
+    const auto bytes = std::size_t(image.sizeInBytes());
+    if (bytes > maximumBytes)
+        return;
+    p.buffers.push_back(std::move(image));
+    p.bytes += bytes;
+    while (p.bytes > maximumBytes) {
+        p.bytes -= std::size_t(p.buffers.front().sizeInBytes());
+        p.buffers.erase(p.buffers.begin());
+    }
+}
+
+std::size_t keptBytes()
+{
+    return pool().bytes;
+}
+
+void clear()
+{
+    pool() = Pool();
+}
+}
+
 void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const
 {
     if (rect.isEmpty())
@@ -1178,18 +1241,21 @@ void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItem
     if (PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem))
         state = quint64(std::clamp(movie->rating(), 0.0, 15.0)) | quint64(movie->isMissing()) << 4 | quint64(movie->isMissingVolume()) << 5 |
                 quint64(movie->durationIfCached(true) >= 0) << 6 | quint64(tile->hoveringLabel) << 7 | quint64(tile->hover.indexImageIndex() + 1) << 8 |
-                quint64(std::lround(tileCornerRadii(proxy, settings).bottomRight * 4)) << 40;
+                quint64(std::lround(tileCornerRadii(proxy, settings).bottomRight * 4)) << 40 | quint64(tile->tracksRatingCell) << 56;
     const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration, state};
     if (tile->rendered.isNull() || !(tile->renderedKey == key)) {
-        QImage rendered(size * settings.scale, QImage::Format_ARGB32_Premultiplied);
-        rendered.setDevicePixelRatio(settings.scale);
-        rendered.fill(Qt::transparent);
-        QPainter p(&rendered);
+        // Drawn again into the buffer it has when the size is the same, else into one from the pool.
+        const QSize pixels = (QSizeF(size) * settings.scale).toSize().expandedTo(QSize(1, 1));
+        if (tile->rendered.size() != pixels || !tile->rendered.isDetached() || tile->rendered.devicePixelRatio() != settings.scale) {
+            PMTileBufferPool::give(std::move(tile->rendered));
+            tile->rendered = PMTileBufferPool::take(pixels, settings.scale);
+        }
+        tile->rendered.fill(Qt::transparent);
+        QPainter p(&tile->rendered);
         p.setRenderHint(QPainter::Antialiasing, true);
         p.setFont(painter.font());
         drawTileContent(p, proxy, QRectF(QPointF(0, 0), QSizeF(size)), settings, image);
         p.end();
-        tile->rendered = std::move(rendered);
         tile->renderedKey = key;
     }
     painter.save();
@@ -1352,12 +1418,11 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         QRectF textRect = band.adjusted(PMPreviewLabelInset(), 0, -PMPreviewLabelInset(), 0);
         const double rating = movie->rating();
         bool drewRating = false;
-        if (proxy.equivalentContainer.isNull() && !movie->isOnlineItem() && !defaults().boolForKey(QStringLiteral("Hide Preview Ratings")) && !cycling &&
-            rating >= 1 && band.width() > 138) {
+        const QRectF stars = cycling ? QRectF() : ratingFrameInTile(proxy, rect, staticLabels);
+        if (!stars.isEmpty()) {
             PMRatingCell cell;
             cell.setDoubleValue(rating);
             cell.setTint(PMMovieTileRatingTint(proxy.selected || onColour, dark, missing, staticLabels, rating));
-            const QRectF stars(band.right() - 68 - 3, band.top() + 1, 68, band.height() - 1);
             cell.drawWithFrame(painter, stars);
             textRect.setRight(stars.left() - 4);
             drewRating = true;
@@ -1717,6 +1782,14 @@ void PMGroupView::mousePressEvent(QMouseEvent* event)
         dragMouseWithEvent(event, pressed, command || shift, false);
         return;
     }
+    if (!pressed->isGroup) {
+        const QPointF point = toGrid(event->position());
+        const QRectF stars = ratingCellFrame(*pressed);
+        if (!stars.isEmpty() && stars.contains(point)) {
+            beginRatingDrag(pressed, point, shift);
+            return;
+        }
+    }
     const int clickCount = event->type() == QEvent::MouseButtonDblClick ? 2 : 1;
     const PMPreviewClickPlan plan = PMPreviewClickPlanFor(command, shift, clickCount, PMPreviewSingleClickBehavior(pressed->isGroup));
     dragMouseWithEvent(event, pressed, plan.keepInitialSelection, plan.move);
@@ -1730,6 +1803,88 @@ bool PMGroupView::isLabelContainerMouseLocation(const PMGroupViewItemProxy& prox
         return false;
     const QRectF band(proxy.frame.left(), proxy.frame.bottom() - PMGroupViewLabelBand, proxy.frame.width(), PMGroupViewLabelBand);
     return band.adjusted(-1, -1, 1, 1).contains(gridPoint);
+}
+
+QRectF PMGroupView::ratingFrameInTile(const PMGroupViewItemProxy& proxy, const QRectF& rect, bool staticLabels) const
+{
+    PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
+    if (proxy.isGroup || !movie || !proxy.equivalentContainer.isNull() || movie->isOnlineItem() ||
+        defaults().boolForKey(QStringLiteral("Hide Preview Ratings")))
+        return {};
+    const PMGroupViewTile* tile = proxy.view.get();
+    const bool hovering = tile && tile->hovering;
+    const QRectF band(rect.left(), rect.bottom() - PMGroupViewLabelBand, rect.width(), PMGroupViewLabelBand);
+    // Empty stars to set a rating while the band is hovered; a rating shown where the band is.
+    const bool editing = tile && (tile->hoveringLabel || tile->tracksRatingCell) && band.width() > 91;
+    const bool shown = (staticLabels || hovering || proxy.selected) && movie->rating() >= 1 && band.width() > 138;
+    if (!editing && !shown)
+        return {};
+    return QRectF(band.right() - 68 - 3, band.top() + 1, 68, band.height() - 1);
+}
+
+QRectF PMGroupView::ratingCellFrame(const PMGroupViewItemProxy& proxy) const
+{
+    return ratingFrameInTile(proxy, proxy.frame, drawSettings().staticLabels);
+}
+
+void PMGroupView::beginRatingDrag(const PMGroupViewItemProxyPtr& pressed, QPointF gridPoint, bool shift)
+{
+    // The selected movie tiles change together; a tile outside the selection alone.
+    std::vector<PMGroupViewItemProxyPtr> tiles;
+    bool othersSelected = false;
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
+        if (!proxy->selected)
+            continue;
+        if (!proxy->isGroup && proxy->equivalentContainer.isNull() && PMMovie(proxy->representedItem))
+            tiles.push_back(proxy);
+        else
+            othersSelected = true;
+    }
+    const auto found = std::find(tiles.begin(), tiles.end(), pressed);
+    if (found == tiles.end()) {
+        tiles = {pressed};
+    } else {
+        std::rotate(tiles.begin(), found, found + 1);
+        if (othersSelected)
+            selectItems(nullptr, tiles, {}, true, false, false, false);
+    }
+    m_rating = RatingTracking();
+    m_rating.active = true;
+    m_rating.pressed = pressed;
+    m_rating.tiles = std::move(tiles);
+    m_rating.frame = ratingCellFrame(*pressed);
+    m_rating.last = gridPoint;
+    for (const PMGroupViewItemProxyPtr& proxy : m_rating.tiles)
+        if (proxy->view)
+            proxy->view->tracksRatingCell = true;
+    m_rating.cell.setDoubleValue(PMMovie(pressed->representedItem)->rating());
+    m_rating.cell.startTrackingAt(gridPoint, m_rating.frame);
+    setRatingFromCell(shift);
+}
+
+void PMGroupView::setRatingFromCell(bool shift)
+{
+    const double value = m_rating.cell.doubleValue();
+    for (const PMGroupViewItemProxyPtr& proxy : m_rating.tiles) {
+        if (!shift && proxy != m_rating.pressed)
+            continue;
+        PMMovieRepresentationPrototype* movie = PMMovie(proxy->representedItem);
+        if (movie && std::floor(value) != std::floor(movie->rating()))
+            movie->setRating(std::floor(value));
+    }
+    viewport()->update();
+}
+
+void PMGroupView::endRatingDrag()
+{
+    for (const PMGroupViewItemProxyPtr& proxy : m_rating.tiles)
+        if (proxy->view)
+            proxy->view->tracksRatingCell = false;
+    m_rating = RatingTracking();
+    setFocus(Qt::MouseFocusReason);
+    viewport()->update();
+    // Saved like any other change of the library.
+    mainController().updateLibraryAfterDelay(0, false);
 }
 
 // A second press of a double click is a press with a click count of two.
@@ -1775,6 +1930,13 @@ void PMGroupView::dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemPr
 
 void PMGroupView::mouseMoveEvent(QMouseEvent* event)
 {
+    if (m_rating.active) {
+        const QPointF point = toGrid(event->position());
+        m_rating.cell.continueTracking(m_rating.last, point, m_rating.frame);
+        m_rating.last = point;
+        setRatingFromCell(event->modifiers() & Qt::ShiftModifier);
+        return;
+    }
     Tracking& t = m_tracking;
     if (!t.active)
         return;
@@ -1792,6 +1954,10 @@ void PMGroupView::mouseMoveEvent(QMouseEvent* event)
 
 void PMGroupView::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (m_rating.active && event->button() == Qt::LeftButton) {
+        endRatingDrag();
+        return;
+    }
     Tracking& t = m_tracking;
     if (!t.active || event->button() != Qt::LeftButton)
         return;

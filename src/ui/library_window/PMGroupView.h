@@ -10,6 +10,7 @@
 #include "platform/Responder.h"
 #include "platform/Value.h"
 #include "ui/library_window/PMGroupViewLayout.h"
+#include "ui/kit/PMRatingView.h"
 #include "ui/library_window/PMPreviewViewPrototype.h"
 
 #include <QtCore/QElapsedTimer>
@@ -29,9 +30,25 @@ class QDrag;
 class QMimeData;
 class QVariantAnimation;
 
+// Buffers for the tiles' kept drawings, handed back when a tile leaves the screen or is
+// drawn at another size and handed out again for a tile of the same pixel size: a grid of
+// equal tiles scrolls without asking the system for fresh memory for every tile.
+namespace PMTileBufferPool {
+// A buffer of that pixel size and ratio, its contents undefined.
+QImage take(QSize pixels, double devicePixelRatio);
+void give(QImage&& image);
+std::size_t keptBytes();
+void clear();
+}
+
 // A tile near the visible area: what the item proxy's view holds while on screen.
 class PMGroupViewTile {
 public:
+    PMGroupViewTile() = default;
+    PMGroupViewTile(const PMGroupViewTile&) = delete;
+    PMGroupViewTile& operator=(const PMGroupViewTile&) = delete;
+    ~PMGroupViewTile() { PMTileBufferPool::give(std::move(rendered)); }
+
     bool selected = false;
     bool canHover = true;
     bool hovering = false;
@@ -41,6 +58,7 @@ public:
     PMMovieTileHover hover;
     std::size_t hoverFrameCount = 0;
     bool hoveringLabel = false;
+    bool tracksRatingCell = false; // its stars are being dragged
     QRectF startFrame; // where an animation started
     QRectF shownFrame; // where the tile is drawn now
     bool simplified = false;
@@ -70,8 +88,17 @@ public:
         const bool was = simplified;
         simplified = false;
         if (was)
-            rendered = QImage(); // drawn in full next time
+            invalidateDrawing(); // drawn in full next time
         return was;
+    }
+    // What the tile shows changed: drawn again, into the same buffer, when next painted.
+    void invalidateDrawing() { renderedKey = {}; }
+    // The kept drawing goes back to the pool (the tile is drawn afresh when next painted).
+    void discardDrawing()
+    {
+        PMTileBufferPool::give(std::move(rendered));
+        rendered = QImage();
+        renderedKey = {};
     }
 };
 using PMGroupViewTilePtr = std::shared_ptr<PMGroupViewTile>;
@@ -193,6 +220,8 @@ public:
     // The tile's action: open a group, or play, open or locate a movie. False when none.
     bool triggerActionForProxy(const PMGroupViewItemProxy& proxy);
     bool isLabelContainerMouseLocation(const PMGroupViewItemProxy& proxy, QPointF gridPoint) const;
+    // Where a movie tile's stars are, in the grid's coordinates (empty when it shows none).
+    QRectF ratingCellFrame(const PMGroupViewItemProxy& proxy) const;
     // Painting of one tile (picture, name, selection), also for the drag image.
     void drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const;
 
@@ -266,6 +295,12 @@ private:
     void scheduleStatusUpdate();
     void updateRubberBand();
     void endTracking();
+    // A press on a tile's stars: the rating follows the pointer until the release, on the
+    // tile or, with Shift, on every selected movie tile.
+    void beginRatingDrag(const PMGroupViewItemProxyPtr& pressed, QPointF gridPoint, bool shift);
+    void setRatingFromCell(bool shift);
+    void endRatingDrag();
+    QRectF ratingFrameInTile(const PMGroupViewItemProxy& proxy, const QRectF& rect, bool staticLabels) const;
     void autoScroll();
     void startDragFromPress();
     void dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemProxyPtr& clickedOnPreviewView, bool keepInitialSelection, bool move);
@@ -357,6 +392,14 @@ private:
         QHash<PMGroupViewItemProxy*, bool> initialSelection;
         PMPreviewClickPlan plan; // what a release without a drag does
     } m_tracking;
+    struct RatingTracking {
+        bool active = false;
+        PMGroupViewItemProxyPtr pressed;
+        std::vector<PMGroupViewItemProxyPtr> tiles; // the pressed tile first
+        PMRatingCell cell;
+        QRectF frame; // grid coordinates
+        QPointF last;
+    } m_rating;
     QTimer m_dragTimer;
     QTimer m_autoScrollTimer;
     PMGroupViewSelectionWindow m_selectionWindow;

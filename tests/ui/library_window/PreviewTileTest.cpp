@@ -2,6 +2,7 @@
 // the hover frames with a steered clock, and the tile's action, alone and in the grid.
 #include "common/TestSupport.h"
 #include "images/PMMovieRepresentationImageLoader.h"
+#include "platform/DelayedPerform.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -567,4 +568,54 @@ TEST_F(TileClicks, ContextMenuIsForTheTileOrTheSelectionItBelongsTo)
     EXPECT_EQ(counts[0], 2);
     EXPECT_EQ(counts[1], 1);
     EXPECT_EQ(asked, grid->movieProxies()[3]->view.get());
+}
+
+TEST_F(TileClicks, RatingOnTheTileOrWithShiftOnTheWholeSelection)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(900, 500);
+    for (const auto& record : records)
+        record->setRating(2);
+    grid->tileWithAdjustedSize(false, false, false);
+    QCoreApplication::processEvents();
+    const auto& tiles = grid->movieProxies();
+    ASSERT_EQ(tiles.size(), 4u);
+    grid->selectItems(nullptr, {tiles[0], tiles[1], tiles[2]}, {}, true, false, false, false);
+    const double top = grid->verticalScrollBar()->value();
+    // The middle of the n-th star of a tile.
+    auto star = [&](std::size_t tile, int n) {
+        const QRectF stars = grid->ratingCellFrame(*tiles[tile]);
+        EXPECT_FALSE(stars.isEmpty());
+        return QPointF(stars.left() + (n - 0.5) * PMRatingCell::kStarWidth, stars.center().y() - top).toPoint();
+    };
+    auto ratings = [&] {
+        std::vector<double> out;
+        for (const auto& record : records)
+            out.push_back(record->rating());
+        return out;
+    };
+    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
+
+    // Without Shift only the pressed tile changes, and the drag follows the pointer.
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, star(0, 3));
+    EXPECT_EQ(records[0]->rating(), 3);
+    QTest::mouseMove(grid->viewport(), star(0, 4));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, star(0, 4));
+    EXPECT_EQ(ratings(), (std::vector<double>{4, 2, 2, 2}));
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("updateLibrary"), Value()));
+    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
+    EXPECT_EQ(selectedCount(), 3); // rating never changes the selection
+
+    // With Shift every selected movie tile takes the value; the unselected one keeps its own.
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(1, 5));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(1, 5));
+    EXPECT_EQ(ratings(), (std::vector<double>{5, 5, 5, 2}));
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("updateLibrary"), Value()));
+
+    // A tile outside the selection is rated alone, even with Shift.
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(3, 1));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(3, 1));
+    EXPECT_EQ(ratings(), (std::vector<double>{5, 5, 5, 1}));
+    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
 }
