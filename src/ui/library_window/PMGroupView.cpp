@@ -1299,6 +1299,11 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         if (rgb.size() == 3)
             placeholder = QColor::fromRgbF(rgb[0].toFloat(), rgb[1].toFloat(), rgb[2].toFloat());
     }
+    // While the thumb is dragged, tiles are drawn quickly (a plain name, no ornaments) and
+    // refined once the grid rests.
+    const bool simplified = _isInLiveScroll && proxy.view;
+    if (simplified)
+        proxy.view->simplified = true;
     painter.save();
     painter.setClipPath(clip, Qt::IntersectClip);
     const bool fits = (settings.layout & PMLayoutScaleToFit) && !PMIsWaterfallLayout(settings.layout);
@@ -1323,10 +1328,6 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
             const double h = size.width() / tileRatio;
             source = QRectF(0, (size.height() - h) / 2, size.width(), h);
         }
-        // While the thumb is dragged, pictures are drawn quickly and refined afterwards.
-        const bool simplified = _isInLiveScroll && proxy.view;
-        if (simplified)
-            proxy.view->simplified = true;
         painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified);
         // A picture whose shape differs markedly from the tile's is shown whole over its
         // own blurred copy (the blur is kept with the picture, made once per size).
@@ -1374,7 +1375,7 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         painter.drawRoundedRect(QRectF(knobs.left() + part * double(proxy.view->hover.indexImageIndex()), knobs.top(), part, knobs.height()), 2, 2);
     }
     // The duration (or a container's item count) in the image's corner.
-    if (!cycling && (hovering || proxy.selected) && picture.width() > 100 && movie) {
+    if (!cycling && !simplified && (hovering || proxy.selected) && picture.width() > 100 && movie) {
         QString badge;
         if (const auto container = PMContainerPtr(proxy.equivalentContainer))
             badge = PMItemCountString(*container);
@@ -1411,14 +1412,16 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
             text = missingVolume && !proxy.selected ? QColor::fromRgbF(0.5, 0.4, 0.3) : QColor(Qt::white);
         else {
             text = (!dark && !onColour && !proxy.selected) ? Qt::black : Qt::white;
-            text.setAlphaF(0.8 + 0.2 * (hovering ? 1.0 : 0.0));
+            // The quick label stands out less unless labels are always shown or the tile is selected.
+            const double emphasis = simplified ? (staticLabels || proxy.selected ? 0.0 : 0.4) : (hovering ? 1.0 : 0.0);
+            text.setAlphaF(0.8 + 0.2 * emphasis);
         }
         if (missingVolume && onColour && !proxy.selected)
             text = QColor::fromRgbF(0.5, 0.4, 0.3);
         QRectF textRect = band.adjusted(PMPreviewLabelInset(), 0, -PMPreviewLabelInset(), 0);
         const double rating = movie->rating();
         bool drewRating = false;
-        const QRectF stars = cycling ? QRectF() : ratingFrameInTile(proxy, rect, staticLabels);
+        const QRectF stars = (cycling || simplified) ? QRectF() : ratingFrameInTile(proxy, rect, staticLabels);
         if (!stars.isEmpty()) {
             PMRatingCell cell;
             cell.setDoubleValue(rating);

@@ -619,3 +619,30 @@ TEST_F(TileClicks, RatingOnTheTileOrWithShiftOnTheWholeSelection)
     platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
     defaults().removeObjectForKey(QStringLiteral("Preview Width"));
 }
+
+TEST_F(TileClicks, WhileTheThumbIsDraggedTheLabelIsPlainUntilTheGridRests)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(900, 500);
+    records[1]->setRating(5);
+    grid->tileWithAdjustedSize(false, false, false);
+    QCoreApplication::processEvents();
+    // The right end of a tile's band, where the stars of a rated tile are.
+    auto starsArea = [&](const QImage& shot, std::size_t tile) {
+        const QRectF frame = grid->movieProxies()[tile]->frame.translated(0, -grid->verticalScrollBar()->value());
+        return shot.copy(QRectF(frame.right() - 72, frame.bottom() - 20, 70, 18).toRect());
+    };
+    const QImage sharp = grid->viewport()->grab().toImage();
+    ASSERT_NE(starsArea(sharp, 1), starsArea(sharp, 2)); // stars on the rated tile only
+
+    Q_EMIT grid->verticalScrollBar()->sliderPressed();
+    for (const auto& proxy : grid->movieProxies())
+        proxy->view->invalidateDrawing(); // drawn again while the thumb is held
+    const QImage quick = grid->viewport()->grab().toImage();
+    EXPECT_EQ(starsArea(quick, 1), starsArea(quick, 2));
+    Q_EMIT grid->verticalScrollBar()->sliderReleased();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !grid->movieProxies()[1]->view->didSimplifyDisplay(); }, 2000));
+    const QImage rested = grid->viewport()->grab().toImage();
+    EXPECT_NE(starsArea(rested, 1), starsArea(rested, 2));
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
+}
