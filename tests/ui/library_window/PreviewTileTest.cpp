@@ -525,6 +525,30 @@ TEST(PreviewTile, PopoverTextAndFitRule)
     const double nameWidth = QFontMetricsF(PMPreviewLabelFont(false, false)).horizontalAdvance(QStringLiteral("Jazz"));
     EXPECT_EQ(PMToolTipText(Value(shortName), nameWidth / 1.04 + 2 * PMPreviewLabelInset()), QString());
     EXPECT_EQ(PMToolTipText(Value(shortName), nameWidth / 1.06 + 2 * PMPreviewLabelInset()), QStringLiteral("Jazz"));
+
+    // A subdivision of a smart group: a line per fixed tag, in the tags' sort order, even when
+    // the name fits; a search's copy of it shows the original's.
+    auto bucket = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Drama")}});
+    for (const char* name : {"/d.mp4", "/e.mp4", "/f.mp4"})
+        bucket->rawChildren()->append(Value(PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QLatin1String(name))));
+    auto entry = [](const char* tag, std::initializer_list<Value> values) {
+        auto d = platform::Dictionary::make();
+        d->setValue(QStringLiteral("Tag"), Value(QString::fromUtf8(tag)));
+        d->setValue(QStringLiteral("Values"), Value(platform::Array::make(values)));
+        return Value(d);
+    };
+    auto branch = platform::Dictionary::make();
+    branch->setValue(QStringLiteral("year"), entry("Year", {Value(1999), Value(QStringLiteral("2001"))}));
+    branch->setValue(QStringLiteral("genre"), entry("Genre", {Value(QStringLiteral("Drama")), Value(QStringLiteral("Crime"))}));
+    auto noValues = platform::Dictionary::make();
+    noValues->setValue(QStringLiteral("Tag"), Value(QStringLiteral("Director")));
+    branch->setValue(QStringLiteral("director"), Value(noValues));
+    bucket->setValue(QStringLiteral("Subdivision Branch"), Value(branch));
+    const QString expected = QStringLiteral("Drama\n3 files\n•Genre: Drama, Crime\n•Year: 1999, 2001");
+    EXPECT_EQ(PMToolTipText(Value(bucket), 400), expected);
+    auto found = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Drama")}});
+    found->setValue(QStringLiteral("Search Proxy"), Value(bucket));
+    EXPECT_TRUE(PMToolTipText(Value(found), 400).endsWith(QStringLiteral("•Genre: Drama, Crime\n•Year: 1999, 2001")));
 }
 
 TEST_F(TileClicks, PopoverAfterTheDelayThenAtOnceFromTileToTile)
