@@ -1077,10 +1077,11 @@ void PMGroupView::prepareHoverFrames(PMGroupViewTile& tile, const PMGroupViewIte
         const auto record = weak.lock();
         return record && record->isMoving();
     };
-    QPointer<QWidget> view = viewport();
-    tile.hover.changed = [view] {
-        if (view)
-            view->update();
+    QPointer<PMGroupView> grid(this);
+    PMGroupViewTile* shown = &tile; // the hover and its callbacks live as long as the tile
+    tile.hover.changed = [grid, shown] {
+        if (grid)
+            grid->viewport()->update(shown->shownFrame.translated(0, -grid->verticalScrollBar()->value()).toAlignedRect().adjusted(-2, -2, 2, 2));
     };
     if (hoverClock)
         tile.hover.clock = hoverClock;
@@ -1241,7 +1242,8 @@ void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItem
     if (PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem))
         state = quint64(std::clamp(movie->rating(), 0.0, 15.0)) | quint64(movie->isMissing()) << 4 | quint64(movie->isMissingVolume()) << 5 |
                 quint64(movie->durationIfCached(true) >= 0) << 6 | quint64(tile->hoveringLabel) << 7 | quint64(tile->hover.indexImageIndex() + 1) << 8 |
-                quint64(std::lround(tileCornerRadii(proxy, settings).bottomRight * 4)) << 40 | quint64(tile->tracksRatingCell) << 56;
+                quint64(std::lround(tileCornerRadii(proxy, settings).bottomRight * 4)) << 40 | quint64(tile->tracksRatingCell) << 56 |
+                quint64(image && image->cachedBlurredImage() != nullptr) << 57;
     const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration, state};
     if (tile->rendered.isNull() || !(tile->renderedKey == key)) {
         // Drawn again into the buffer it has when the size is the same, else into one from the pool.
@@ -1334,7 +1336,18 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         const double overlayAlpha = PMGroupView::coverOverlayAlpha();
         const bool overlay = !fits && !settings.coverMode && !simplified && !PMIsWaterfallLayout(settings.layout) &&
                              overlayAlpha >= std::ldexp(1.0, -23) && !picture.isEmpty() && PMShapesDifferMarkedly(pictureRatio, tileRatio);
-        const platform::ImagePtr blurred = overlay ? blurredImageWithSize(image, picture.size(), false, nullptr) : nullptr;
+        // The blur is made away from the main thread, once per picture; until it is there the
+        // picture fills the tile, and the tile is drawn again when it arrives.
+        platform::ImagePtr blurred = overlay ? image->cachedBlurredImage() : nullptr;
+        if (overlay && !blurred && !m_pendingBlurs.contains(image.get())) {
+            m_pendingBlurs.insert(image.get());
+            blurredImageWithSize(image, picture.size(), false, [grid = QPointer<const PMGroupView>(this), key = image.get()](platform::ImagePtr) {
+                if (grid) {
+                    grid->m_pendingBlurs.remove(key);
+                    grid->viewport()->update();
+                }
+            });
+        }
         if (blurred && blurred->isValid()) {
             painter.drawImage(picture, blurred->pixels());
             QRectF whole = picture;
@@ -1505,9 +1518,12 @@ void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemP
     PMPreviewDrawLabel(painter, itemName(proxy.representedItem), label, false, selected, text);
 }
 
-void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
+void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible, const QRectF& dirty)
 {
-    painter.fillRect(visible, PMGroupView::backgroundColor());
+    const QRectF area = dirty.isEmpty() ? visible : (dirty & visible);
+    painter.save();
+    painter.setClipRect(area, Qt::IntersectClip);
+    painter.fillRect(area, PMGroupView::backgroundColor());
     const bool dark = PMIsDarkMode();
     // The band and line between subgroups and movies.
     if (!_groupProxies.empty() && _separatorY > 0) {
@@ -1525,7 +1541,7 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
         if (!proxy->view)
             continue;
         const QRectF& shown = proxy->view->shownFrame;
-        if (!shown.intersects(visible))
+        if (!shown.intersects(area))
             continue;
         drawPreviewViewInRect(painter, *proxy, shown, proxy->view->alpha);
         ++m_paintedTiles;
@@ -1553,15 +1569,17 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
                              nullptr, 0);
             break;
         }
+    painter.restore();
 }
 
-void PMGroupView::paintEvent(QPaintEvent*)
+void PMGroupView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
     painter.setRenderHint(QPainter::Antialiasing, true);
     const double top = verticalScrollBar()->value();
     painter.translate(0, -top);
-    paintVisible(painter, visibleRect());
+    // A hover frame or a single tile's change repaints only that tile's area.
+    paintVisible(painter, visibleRect(), QRectF(event->rect()).translated(0, top));
     painter.translate(0, top);
     if (_isHighlighted) {
         painter.setPen(QPen(QGuiApplication::palette().highlight().color(), 5.0));

@@ -15,6 +15,7 @@
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QHash>
+#include <QtCore/QSet>
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
 #include <QtGui/QFont>
@@ -255,7 +256,8 @@ public:
     // Runs the hover steps that are due.
     void advanceHover();
     // Paints the visible part of the grid into the painter (benchmarks, screenshots).
-    void paintVisible(QPainter& painter, const QRectF& visible);
+    // Paints the visible area; with a dirty rectangle (grid coordinates) only what meets it.
+    void paintVisible(QPainter& painter, const QRectF& visible, const QRectF& dirty = QRectF());
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -409,4 +411,6 @@ private:
     bool m_localDropStored = false;
     // The tile that a selection spotlights, clipped to the visible area, until the next event.
     QRectF m_spotlightRect;
+    // Pictures whose blurred copy is being made.
+    mutable QSet<const void*> m_pendingBlurs;
 };
