@@ -1077,10 +1077,11 @@ void PMGroupView::prepareHoverFrames(PMGroupViewTile& tile, const PMGroupViewIte
         const auto record = weak.lock();
         return record && record->isMoving();
     };
-    QPointer<QWidget> view = viewport();
-    tile.hover.changed = [view] {
-        if (view)
-            view->update();
+    QPointer<PMGroupView> grid(this);
+    PMGroupViewTile* shown = &tile; // the hover and its callbacks live as long as the tile
+    tile.hover.changed = [grid, shown] {
+        if (grid)
+            grid->viewport()->update(shown->shownFrame.translated(0, -grid->verticalScrollBar()->value()).toAlignedRect().adjusted(-2, -2, 2, 2));
     };
     if (hoverClock)
         tile.hover.clock = hoverClock;
@@ -1157,6 +1158,69 @@ platform::ImagePtr PMGroupView::tilePicture(const PMGroupViewItemProxy& proxy, c
     return image;
 }
 
+namespace PMTileBufferPool {
+namespace {
+// Kept for the next tiles of the same size; the bound keeps a grid that shrinks its tiles
+// from holding on to memory it will not use again.
+constexpr std::size_t maximumBytes = std::size_t(96) << 20;
+
+struct Pool {
+    std::vector<QImage> buffers; // the most recently given last
+    std::size_t bytes = 0;
+};
+
+Pool& pool()
+{
+    static Pool shared; // touched by the GUI thread only, like the tiles
+    return shared;
+}
+}
+
+QImage take(QSize pixels, double devicePixelRatio)
+{
+    Pool& p = pool();
+    for (auto it = p.buffers.rbegin(); it != p.buffers.rend(); ++it) {
+        if (it->size() == pixels) {
+            QImage image = std::move(*it);
+            p.buffers.erase(std::next(it).base());
+            p.bytes -= std::size_t(image.sizeInBytes());
+            image.setDevicePixelRatio(devicePixelRatio);
+            return image;
+        }
+    }
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    return image;
+}
+
+void give(QImage&& image)
+{
+    // A buffer still shared with a painter or a copy is not reused under it.
+    if (image.isNull() || !image.isDetached() || image.format() != QImage::Format_ARGB32_Premultiplied)
+        return;
+    Pool& p = pool();
+    const auto bytes = std::size_t(image.sizeInBytes());
+    if (bytes > maximumBytes)
+        return;
+    p.buffers.push_back(std::move(image));
+    p.bytes += bytes;
+    while (p.bytes > maximumBytes) {
+        p.bytes -= std::size_t(p.buffers.front().sizeInBytes());
+        p.buffers.erase(p.buffers.begin());
+    }
+}
+
+std::size_t keptBytes()
+{
+    return pool().bytes;
+}
+
+void clear()
+{
+    pool() = Pool();
+}
+}
+
 void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const
 {
     if (rect.isEmpty())
@@ -1178,18 +1242,22 @@ void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItem
     if (PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem))
         state = quint64(std::clamp(movie->rating(), 0.0, 15.0)) | quint64(movie->isMissing()) << 4 | quint64(movie->isMissingVolume()) << 5 |
                 quint64(movie->durationIfCached(true) >= 0) << 6 | quint64(tile->hoveringLabel) << 7 | quint64(tile->hover.indexImageIndex() + 1) << 8 |
-                quint64(std::lround(tileCornerRadii(proxy, settings).bottomRight * 4)) << 40;
+                quint64(std::lround(tileCornerRadii(proxy, settings).bottomRight * 4)) << 40 | quint64(tile->tracksRatingCell) << 56 |
+                quint64(image && image->cachedBlurredImage() != nullptr) << 57;
     const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration, state};
     if (tile->rendered.isNull() || !(tile->renderedKey == key)) {
-        QImage rendered(size * settings.scale, QImage::Format_ARGB32_Premultiplied);
-        rendered.setDevicePixelRatio(settings.scale);
-        rendered.fill(Qt::transparent);
-        QPainter p(&rendered);
+        // Drawn again into the buffer it has when the size is the same, else into one from the pool.
+        const QSize pixels = (QSizeF(size) * settings.scale).toSize().expandedTo(QSize(1, 1));
+        if (tile->rendered.size() != pixels || !tile->rendered.isDetached() || tile->rendered.devicePixelRatio() != settings.scale) {
+            PMTileBufferPool::give(std::move(tile->rendered));
+            tile->rendered = PMTileBufferPool::take(pixels, settings.scale);
+        }
+        tile->rendered.fill(Qt::transparent);
+        QPainter p(&tile->rendered);
         p.setRenderHint(QPainter::Antialiasing, true);
         p.setFont(painter.font());
         drawTileContent(p, proxy, QRectF(QPointF(0, 0), QSizeF(size)), settings, image);
         p.end();
-        tile->rendered = std::move(rendered);
         tile->renderedKey = key;
     }
     painter.save();
@@ -1233,6 +1301,11 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         if (rgb.size() == 3)
             placeholder = QColor::fromRgbF(rgb[0].toFloat(), rgb[1].toFloat(), rgb[2].toFloat());
     }
+    // While the thumb is dragged, tiles are drawn quickly (a plain name, no ornaments) and
+    // refined once the grid rests.
+    const bool simplified = _isInLiveScroll && proxy.view;
+    if (simplified)
+        proxy.view->simplified = true;
     painter.save();
     painter.setClipPath(clip, Qt::IntersectClip);
     const bool fits = (settings.layout & PMLayoutScaleToFit) && !PMIsWaterfallLayout(settings.layout);
@@ -1257,17 +1330,24 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
             const double h = size.width() / tileRatio;
             source = QRectF(0, (size.height() - h) / 2, size.width(), h);
         }
-        // While the thumb is dragged, pictures are drawn quickly and refined afterwards.
-        const bool simplified = _isInLiveScroll && proxy.view;
-        if (simplified)
-            proxy.view->simplified = true;
         painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified);
         // A picture whose shape differs markedly from the tile's is shown whole over its
         // own blurred copy (the blur is kept with the picture, made once per size).
         const double overlayAlpha = PMGroupView::coverOverlayAlpha();
         const bool overlay = !fits && !settings.coverMode && !simplified && !PMIsWaterfallLayout(settings.layout) &&
                              overlayAlpha >= std::ldexp(1.0, -23) && !picture.isEmpty() && PMShapesDifferMarkedly(pictureRatio, tileRatio);
-        const platform::ImagePtr blurred = overlay ? blurredImageWithSize(image, picture.size(), false, nullptr) : nullptr;
+        // The blur is made away from the main thread, once per picture; until it is there the
+        // picture fills the tile, and the tile is drawn again when it arrives.
+        platform::ImagePtr blurred = overlay ? image->cachedBlurredImage() : nullptr;
+        if (overlay && !blurred && !m_pendingBlurs.contains(image.get())) {
+            m_pendingBlurs.insert(image.get());
+            blurredImageWithSize(image, picture.size(), false, [grid = QPointer<const PMGroupView>(this), key = image.get()](platform::ImagePtr) {
+                if (grid) {
+                    grid->m_pendingBlurs.remove(key);
+                    grid->viewport()->update();
+                }
+            });
+        }
         if (blurred && blurred->isValid()) {
             painter.drawImage(picture, blurred->pixels());
             QRectF whole = picture;
@@ -1308,7 +1388,7 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         painter.drawRoundedRect(QRectF(knobs.left() + part * double(proxy.view->hover.indexImageIndex()), knobs.top(), part, knobs.height()), 2, 2);
     }
     // The duration (or a container's item count) in the image's corner.
-    if (!cycling && (hovering || proxy.selected) && picture.width() > 100 && movie) {
+    if (!cycling && !simplified && (hovering || proxy.selected) && picture.width() > 100 && movie) {
         QString badge;
         if (const auto container = PMContainerPtr(proxy.equivalentContainer))
             badge = PMItemCountString(*container);
@@ -1345,19 +1425,20 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
             text = missingVolume && !proxy.selected ? QColor::fromRgbF(0.5, 0.4, 0.3) : QColor(Qt::white);
         else {
             text = (!dark && !onColour && !proxy.selected) ? Qt::black : Qt::white;
-            text.setAlphaF(0.8 + 0.2 * (hovering ? 1.0 : 0.0));
+            // The quick label stands out less unless labels are always shown or the tile is selected.
+            const double emphasis = simplified ? (staticLabels || proxy.selected ? 0.0 : 0.4) : (hovering ? 1.0 : 0.0);
+            text.setAlphaF(0.8 + 0.2 * emphasis);
         }
         if (missingVolume && onColour && !proxy.selected)
             text = QColor::fromRgbF(0.5, 0.4, 0.3);
         QRectF textRect = band.adjusted(PMPreviewLabelInset(), 0, -PMPreviewLabelInset(), 0);
         const double rating = movie->rating();
         bool drewRating = false;
-        if (proxy.equivalentContainer.isNull() && !movie->isOnlineItem() && !defaults().boolForKey(QStringLiteral("Hide Preview Ratings")) && !cycling &&
-            rating >= 1 && band.width() > 138) {
+        const QRectF stars = (cycling || simplified) ? QRectF() : ratingFrameInTile(proxy, rect, staticLabels);
+        if (!stars.isEmpty()) {
             PMRatingCell cell;
             cell.setDoubleValue(rating);
             cell.setTint(PMMovieTileRatingTint(proxy.selected || onColour, dark, missing, staticLabels, rating));
-            const QRectF stars(band.right() - 68 - 3, band.top() + 1, 68, band.height() - 1);
             cell.drawWithFrame(painter, stars);
             textRect.setRight(stars.left() - 4);
             drewRating = true;
@@ -1437,9 +1518,12 @@ void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemP
     PMPreviewDrawLabel(painter, itemName(proxy.representedItem), label, false, selected, text);
 }
 
-void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
+void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible, const QRectF& dirty)
 {
-    painter.fillRect(visible, PMGroupView::backgroundColor());
+    const QRectF area = dirty.isEmpty() ? visible : (dirty & visible);
+    painter.save();
+    painter.setClipRect(area, Qt::IntersectClip);
+    painter.fillRect(area, PMGroupView::backgroundColor());
     const bool dark = PMIsDarkMode();
     // The band and line between subgroups and movies.
     if (!_groupProxies.empty() && _separatorY > 0) {
@@ -1457,7 +1541,7 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
         if (!proxy->view)
             continue;
         const QRectF& shown = proxy->view->shownFrame;
-        if (!shown.intersects(visible))
+        if (!shown.intersects(area))
             continue;
         drawPreviewViewInRect(painter, *proxy, shown, proxy->view->alpha);
         ++m_paintedTiles;
@@ -1485,15 +1569,17 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible)
                              nullptr, 0);
             break;
         }
+    painter.restore();
 }
 
-void PMGroupView::paintEvent(QPaintEvent*)
+void PMGroupView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
     painter.setRenderHint(QPainter::Antialiasing, true);
     const double top = verticalScrollBar()->value();
     painter.translate(0, -top);
-    paintVisible(painter, visibleRect());
+    // A hover frame or a single tile's change repaints only that tile's area.
+    paintVisible(painter, visibleRect(), QRectF(event->rect()).translated(0, top));
     painter.translate(0, top);
     if (_isHighlighted) {
         painter.setPen(QPen(QGuiApplication::palette().highlight().color(), 5.0));
@@ -1717,6 +1803,14 @@ void PMGroupView::mousePressEvent(QMouseEvent* event)
         dragMouseWithEvent(event, pressed, command || shift, false);
         return;
     }
+    if (!pressed->isGroup) {
+        const QPointF point = toGrid(event->position());
+        const QRectF stars = ratingCellFrame(*pressed);
+        if (!stars.isEmpty() && stars.contains(point)) {
+            beginRatingDrag(pressed, point, shift);
+            return;
+        }
+    }
     const int clickCount = event->type() == QEvent::MouseButtonDblClick ? 2 : 1;
     const PMPreviewClickPlan plan = PMPreviewClickPlanFor(command, shift, clickCount, PMPreviewSingleClickBehavior(pressed->isGroup));
     dragMouseWithEvent(event, pressed, plan.keepInitialSelection, plan.move);
@@ -1730,6 +1824,88 @@ bool PMGroupView::isLabelContainerMouseLocation(const PMGroupViewItemProxy& prox
         return false;
     const QRectF band(proxy.frame.left(), proxy.frame.bottom() - PMGroupViewLabelBand, proxy.frame.width(), PMGroupViewLabelBand);
     return band.adjusted(-1, -1, 1, 1).contains(gridPoint);
+}
+
+QRectF PMGroupView::ratingFrameInTile(const PMGroupViewItemProxy& proxy, const QRectF& rect, bool staticLabels) const
+{
+    PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
+    if (proxy.isGroup || !movie || !proxy.equivalentContainer.isNull() || movie->isOnlineItem() ||
+        defaults().boolForKey(QStringLiteral("Hide Preview Ratings")))
+        return {};
+    const PMGroupViewTile* tile = proxy.view.get();
+    const bool hovering = tile && tile->hovering;
+    const QRectF band(rect.left(), rect.bottom() - PMGroupViewLabelBand, rect.width(), PMGroupViewLabelBand);
+    // Empty stars to set a rating while the band is hovered; a rating shown where the band is.
+    const bool editing = tile && (tile->hoveringLabel || tile->tracksRatingCell) && band.width() > 91;
+    const bool shown = (staticLabels || hovering || proxy.selected) && movie->rating() >= 1 && band.width() > 138;
+    if (!editing && !shown)
+        return {};
+    return QRectF(band.right() - 68 - 3, band.top() + 1, 68, band.height() - 1);
+}
+
+QRectF PMGroupView::ratingCellFrame(const PMGroupViewItemProxy& proxy) const
+{
+    return ratingFrameInTile(proxy, proxy.frame, drawSettings().staticLabels);
+}
+
+void PMGroupView::beginRatingDrag(const PMGroupViewItemProxyPtr& pressed, QPointF gridPoint, bool shift)
+{
+    // The selected movie tiles change together; a tile outside the selection alone.
+    std::vector<PMGroupViewItemProxyPtr> tiles;
+    bool othersSelected = false;
+    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
+        if (!proxy->selected)
+            continue;
+        if (!proxy->isGroup && proxy->equivalentContainer.isNull() && PMMovie(proxy->representedItem))
+            tiles.push_back(proxy);
+        else
+            othersSelected = true;
+    }
+    const auto found = std::find(tiles.begin(), tiles.end(), pressed);
+    if (found == tiles.end()) {
+        tiles = {pressed};
+    } else {
+        std::rotate(tiles.begin(), found, found + 1);
+        if (othersSelected)
+            selectItems(nullptr, tiles, {}, true, false, false, false);
+    }
+    m_rating = RatingTracking();
+    m_rating.active = true;
+    m_rating.pressed = pressed;
+    m_rating.tiles = std::move(tiles);
+    m_rating.frame = ratingCellFrame(*pressed);
+    m_rating.last = gridPoint;
+    for (const PMGroupViewItemProxyPtr& proxy : m_rating.tiles)
+        if (proxy->view)
+            proxy->view->tracksRatingCell = true;
+    m_rating.cell.setDoubleValue(PMMovie(pressed->representedItem)->rating());
+    m_rating.cell.startTrackingAt(gridPoint, m_rating.frame);
+    setRatingFromCell(shift);
+}
+
+void PMGroupView::setRatingFromCell(bool shift)
+{
+    const double value = m_rating.cell.doubleValue();
+    for (const PMGroupViewItemProxyPtr& proxy : m_rating.tiles) {
+        if (!shift && proxy != m_rating.pressed)
+            continue;
+        PMMovieRepresentationPrototype* movie = PMMovie(proxy->representedItem);
+        if (movie && std::floor(value) != std::floor(movie->rating()))
+            movie->setRating(std::floor(value));
+    }
+    viewport()->update();
+}
+
+void PMGroupView::endRatingDrag()
+{
+    for (const PMGroupViewItemProxyPtr& proxy : m_rating.tiles)
+        if (proxy->view)
+            proxy->view->tracksRatingCell = false;
+    m_rating = RatingTracking();
+    setFocus(Qt::MouseFocusReason);
+    viewport()->update();
+    // Saved like any other change of the library.
+    mainController().updateLibraryAfterDelay(0, false);
 }
 
 // A second press of a double click is a press with a click count of two.
@@ -1775,6 +1951,13 @@ void PMGroupView::dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemPr
 
 void PMGroupView::mouseMoveEvent(QMouseEvent* event)
 {
+    if (m_rating.active) {
+        const QPointF point = toGrid(event->position());
+        m_rating.cell.continueTracking(m_rating.last, point, m_rating.frame);
+        m_rating.last = point;
+        setRatingFromCell(event->modifiers() & Qt::ShiftModifier);
+        return;
+    }
     Tracking& t = m_tracking;
     if (!t.active)
         return;
@@ -1792,6 +1975,10 @@ void PMGroupView::mouseMoveEvent(QMouseEvent* event)
 
 void PMGroupView::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (m_rating.active && event->button() == Qt::LeftButton) {
+        endRatingDrag();
+        return;
+    }
     Tracking& t = m_tracking;
     if (!t.active || event->button() != Qt::LeftButton)
         return;

@@ -10,10 +10,12 @@
 #include "platform/Responder.h"
 #include "platform/Value.h"
 #include "ui/library_window/PMGroupViewLayout.h"
+#include "ui/kit/PMRatingView.h"
 #include "ui/library_window/PMPreviewViewPrototype.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QHash>
+#include <QtCore/QSet>
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
 #include <QtGui/QFont>
@@ -29,9 +31,25 @@ class QDrag;
 class QMimeData;
 class QVariantAnimation;
 
+// Buffers for the tiles' kept drawings, handed back when a tile leaves the screen or is
+// drawn at another size and handed out again for a tile of the same pixel size: a grid of
+// equal tiles scrolls without asking the system for fresh memory for every tile.
+namespace PMTileBufferPool {
+// A buffer of that pixel size and ratio, its contents undefined.
+QImage take(QSize pixels, double devicePixelRatio);
+void give(QImage&& image);
+std::size_t keptBytes();
+void clear();
+}
+
 // A tile near the visible area: what the item proxy's view holds while on screen.
 class PMGroupViewTile {
 public:
+    PMGroupViewTile() = default;
+    PMGroupViewTile(const PMGroupViewTile&) = delete;
+    PMGroupViewTile& operator=(const PMGroupViewTile&) = delete;
+    ~PMGroupViewTile() { PMTileBufferPool::give(std::move(rendered)); }
+
     bool selected = false;
     bool canHover = true;
     bool hovering = false;
@@ -41,6 +59,7 @@ public:
     PMMovieTileHover hover;
     std::size_t hoverFrameCount = 0;
     bool hoveringLabel = false;
+    bool tracksRatingCell = false; // its stars are being dragged
     QRectF startFrame; // where an animation started
     QRectF shownFrame; // where the tile is drawn now
     bool simplified = false;
@@ -70,8 +89,17 @@ public:
         const bool was = simplified;
         simplified = false;
         if (was)
-            rendered = QImage(); // drawn in full next time
+            invalidateDrawing(); // drawn in full next time
         return was;
+    }
+    // What the tile shows changed: drawn again, into the same buffer, when next painted.
+    void invalidateDrawing() { renderedKey = {}; }
+    // The kept drawing goes back to the pool (the tile is drawn afresh when next painted).
+    void discardDrawing()
+    {
+        PMTileBufferPool::give(std::move(rendered));
+        rendered = QImage();
+        renderedKey = {};
     }
 };
 using PMGroupViewTilePtr = std::shared_ptr<PMGroupViewTile>;
@@ -193,6 +221,8 @@ public:
     // The tile's action: open a group, or play, open or locate a movie. False when none.
     bool triggerActionForProxy(const PMGroupViewItemProxy& proxy);
     bool isLabelContainerMouseLocation(const PMGroupViewItemProxy& proxy, QPointF gridPoint) const;
+    // Where a movie tile's stars are, in the grid's coordinates (empty when it shows none).
+    QRectF ratingCellFrame(const PMGroupViewItemProxy& proxy) const;
     // Painting of one tile (picture, name, selection), also for the drag image.
     void drawPreviewViewInRect(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, double alpha) const;
 
@@ -226,7 +256,8 @@ public:
     // Runs the hover steps that are due.
     void advanceHover();
     // Paints the visible part of the grid into the painter (benchmarks, screenshots).
-    void paintVisible(QPainter& painter, const QRectF& visible);
+    // Paints the visible area; with a dirty rectangle (grid coordinates) only what meets it.
+    void paintVisible(QPainter& painter, const QRectF& visible, const QRectF& dirty = QRectF());
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -266,6 +297,12 @@ private:
     void scheduleStatusUpdate();
     void updateRubberBand();
     void endTracking();
+    // A press on a tile's stars: the rating follows the pointer until the release, on the
+    // tile or, with Shift, on every selected movie tile.
+    void beginRatingDrag(const PMGroupViewItemProxyPtr& pressed, QPointF gridPoint, bool shift);
+    void setRatingFromCell(bool shift);
+    void endRatingDrag();
+    QRectF ratingFrameInTile(const PMGroupViewItemProxy& proxy, const QRectF& rect, bool staticLabels) const;
     void autoScroll();
     void startDragFromPress();
     void dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemProxyPtr& clickedOnPreviewView, bool keepInitialSelection, bool move);
@@ -357,6 +394,14 @@ private:
         QHash<PMGroupViewItemProxy*, bool> initialSelection;
         PMPreviewClickPlan plan; // what a release without a drag does
     } m_tracking;
+    struct RatingTracking {
+        bool active = false;
+        PMGroupViewItemProxyPtr pressed;
+        std::vector<PMGroupViewItemProxyPtr> tiles; // the pressed tile first
+        PMRatingCell cell;
+        QRectF frame; // grid coordinates
+        QPointF last;
+    } m_rating;
     QTimer m_dragTimer;
     QTimer m_autoScrollTimer;
     PMGroupViewSelectionWindow m_selectionWindow;
@@ -366,4 +411,6 @@ private:
     bool m_localDropStored = false;
     // The tile that a selection spotlights, clipped to the visible area, until the next event.
     QRectF m_spotlightRect;
+    // Pictures whose blurred copy is being made.
+    mutable QSet<const void*> m_pendingBlurs;
 };

@@ -7,6 +7,8 @@
 #include "ui/kit/PMAppearance.h"
 
 #include <QtGui/QFontMetricsF>
+#include <QtGui/QStaticText>
+#include <QtCore/QHash>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
@@ -84,8 +86,24 @@ void PMPreviewDrawLabel(QPainter& painter, const QString& name, const QRectF& re
     const QFont font = PMPreviewLabelFont(selected, largeFont);
     painter.setFont(font);
     painter.setPen(color);
-    const QString elided = QFontMetricsF(font).elidedText(name, Qt::ElideRight, r.width());
-    painter.drawText(r, Qt::AlignVCenter | (center ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::TextSingleLine, elided);
+    // The name laid out once per name, width and font: tiles of a size are drawn again and
+    // again (scrolling, hovering, new frames) and shaping the text anew each time is most of
+    // a label's cost.
+    static QHash<QString, QStaticText> layouts;
+    const QString key = font.key() + QChar(0x1f) + QString::number(std::lround(r.width() * 4)) + QChar(0x1f) + name;
+    auto found = layouts.constFind(key);
+    if (found == layouts.constEnd()) {
+        if (layouts.size() > 8192)
+            layouts.clear();
+        QStaticText text(QFontMetricsF(font).elidedText(name, Qt::ElideRight, r.width()));
+        text.setTextFormat(Qt::PlainText);
+        text.setPerformanceHint(QStaticText::AggressiveCaching);
+        text.prepare(QTransform(), font);
+        found = layouts.insert(key, text);
+    }
+    const QSizeF size = found->size();
+    const double x = center ? r.center().x() - size.width() / 2 : r.left();
+    painter.drawStaticText(QPointF(x, r.center().y() - size.height() / 2), *found);
     painter.restore();
 }
 

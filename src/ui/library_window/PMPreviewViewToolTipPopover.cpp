@@ -2,6 +2,7 @@
 
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMSortLibraryItems.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/library_window/PMPreviewViewPrototype.h"
@@ -15,6 +16,7 @@
 #include <QtWidgets/QStyle>
 #include <QtWidgets/QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -35,7 +37,14 @@ QString PMToolTipText(const platform::Value& item, double tileWidth, bool largeF
         return movie ? movie->toolTip() : QString();
     }
     const QString name = container->displayName();
-    if (tileWidth >= 0 && !name.isEmpty()) {
+    // The tag values that a smart group's subdivision has fixed, seen through a search's copy.
+    using platform::Value;
+    const Value proxyValue = container->value(QStringLiteral("Search Proxy"));
+    const PMLibraryContainer* proxy = PMContainer(proxyValue) ? PMContainer(proxyValue) : container;
+    const Value branchValue = proxy->value(QStringLiteral("Subdivision Branch"));
+    const platform::DictionaryPtr branch = branchValue.isDictionary() ? branchValue.dictionary() : nullptr;
+    const bool hasBranch = branch && !branch->isEmpty();
+    if (tileWidth >= 0 && !name.isEmpty() && !hasBranch) {
         // The tile shows the whole name already: nothing to add.
         const QString count = PMItemCountString(*container);
         const double available = count.isEmpty() ? tileWidth - 2 * PMPreviewLabelInset()
@@ -50,6 +59,22 @@ QString PMToolTipText(const platform::Value& item, double tileWidth, bool largeF
         if (!text.isEmpty())
             text += QLatin1Char('\n');
         text += files == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(files);
+    }
+    if (hasBranch) {
+        QStringList keys = branch->keys();
+        std::sort(keys.begin(), keys.end(), [](const QString& a, const QString& b) { return PMCompareNamesBySortString(a, b) < 0; });
+        for (const QString& key : keys) {
+            const Value entry = branch->value(key);
+            const Value values = entry.isDictionary() ? entry.dictionary()->value(QStringLiteral("Values")) : Value();
+            if (!values.isArray())
+                continue;
+            QStringList shown;
+            for (const Value& v : *values.array())
+                shown << (v.isString() ? v.string() : v.description());
+            if (!text.isEmpty())
+                text += QLatin1Char('\n');
+            text += QStringLiteral("•") + entry.dictionary()->value(QStringLiteral("Tag")).string() + QStringLiteral(": ") + shown.join(QStringLiteral(", "));
+        }
     }
     return text;
 }

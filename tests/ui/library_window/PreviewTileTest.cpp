@@ -2,6 +2,7 @@
 // the hover frames with a steered clock, and the tile's action, alone and in the grid.
 #include "common/TestSupport.h"
 #include "images/PMMovieRepresentationImageLoader.h"
+#include "platform/DelayedPerform.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -524,6 +525,30 @@ TEST(PreviewTile, PopoverTextAndFitRule)
     const double nameWidth = QFontMetricsF(PMPreviewLabelFont(false, false)).horizontalAdvance(QStringLiteral("Jazz"));
     EXPECT_EQ(PMToolTipText(Value(shortName), nameWidth / 1.04 + 2 * PMPreviewLabelInset()), QString());
     EXPECT_EQ(PMToolTipText(Value(shortName), nameWidth / 1.06 + 2 * PMPreviewLabelInset()), QStringLiteral("Jazz"));
+
+    // A subdivision of a smart group: a line per fixed tag, in the tags' sort order, even when
+    // the name fits; a search's copy of it shows the original's.
+    auto bucket = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Drama")}});
+    for (const char* name : {"/d.mp4", "/e.mp4", "/f.mp4"})
+        bucket->rawChildren()->append(Value(PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QLatin1String(name))));
+    auto entry = [](const char* tag, std::initializer_list<Value> values) {
+        auto d = platform::Dictionary::make();
+        d->setValue(QStringLiteral("Tag"), Value(QString::fromUtf8(tag)));
+        d->setValue(QStringLiteral("Values"), Value(platform::Array::make(values)));
+        return Value(d);
+    };
+    auto branch = platform::Dictionary::make();
+    branch->setValue(QStringLiteral("year"), entry("Year", {Value(1999), Value(QStringLiteral("2001"))}));
+    branch->setValue(QStringLiteral("genre"), entry("Genre", {Value(QStringLiteral("Drama")), Value(QStringLiteral("Crime"))}));
+    auto noValues = platform::Dictionary::make();
+    noValues->setValue(QStringLiteral("Tag"), Value(QStringLiteral("Director")));
+    branch->setValue(QStringLiteral("director"), Value(noValues));
+    bucket->setValue(QStringLiteral("Subdivision Branch"), Value(branch));
+    const QString expected = QStringLiteral("Drama\n3 files\n•Genre: Drama, Crime\n•Year: 1999, 2001");
+    EXPECT_EQ(PMToolTipText(Value(bucket), 400), expected);
+    auto found = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Drama")}});
+    found->setValue(QStringLiteral("Search Proxy"), Value(bucket));
+    EXPECT_TRUE(PMToolTipText(Value(found), 400).endsWith(QStringLiteral("•Genre: Drama, Crime\n•Year: 1999, 2001")));
 }
 
 TEST_F(TileClicks, PopoverAfterTheDelayThenAtOnceFromTileToTile)
@@ -567,4 +592,81 @@ TEST_F(TileClicks, ContextMenuIsForTheTileOrTheSelectionItBelongsTo)
     EXPECT_EQ(counts[0], 2);
     EXPECT_EQ(counts[1], 1);
     EXPECT_EQ(asked, grid->movieProxies()[3]->view.get());
+}
+
+TEST_F(TileClicks, RatingOnTheTileOrWithShiftOnTheWholeSelection)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(900, 500);
+    for (const auto& record : records)
+        record->setRating(2);
+    grid->tileWithAdjustedSize(false, false, false);
+    QCoreApplication::processEvents();
+    const auto& tiles = grid->movieProxies();
+    ASSERT_EQ(tiles.size(), 4u);
+    grid->selectItems(nullptr, {tiles[0], tiles[1], tiles[2]}, {}, true, false, false, false);
+    const double top = grid->verticalScrollBar()->value();
+    // The middle of the n-th star of a tile.
+    auto star = [&](std::size_t tile, int n) {
+        const QRectF stars = grid->ratingCellFrame(*tiles[tile]);
+        EXPECT_FALSE(stars.isEmpty());
+        return QPointF(stars.left() + (n - 0.5) * PMRatingCell::kStarWidth, stars.center().y() - top).toPoint();
+    };
+    auto ratings = [&] {
+        std::vector<double> out;
+        for (const auto& record : records)
+            out.push_back(record->rating());
+        return out;
+    };
+    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
+
+    // Without Shift only the pressed tile changes, and the drag follows the pointer.
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, star(0, 3));
+    EXPECT_EQ(records[0]->rating(), 3);
+    QTest::mouseMove(grid->viewport(), star(0, 4));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, star(0, 4));
+    EXPECT_EQ(ratings(), (std::vector<double>{4, 2, 2, 2}));
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("updateLibrary"), Value()));
+    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
+    EXPECT_EQ(selectedCount(), 3); // rating never changes the selection
+
+    // With Shift every selected movie tile takes the value; the unselected one keeps its own.
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(1, 5));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(1, 5));
+    EXPECT_EQ(ratings(), (std::vector<double>{5, 5, 5, 2}));
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("updateLibrary"), Value()));
+
+    // A tile outside the selection is rated alone, even with Shift.
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(3, 1));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(3, 1));
+    EXPECT_EQ(ratings(), (std::vector<double>{5, 5, 5, 1}));
+    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
+}
+
+TEST_F(TileClicks, WhileTheThumbIsDraggedTheLabelIsPlainUntilTheGridRests)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(900, 500);
+    records[1]->setRating(5);
+    grid->tileWithAdjustedSize(false, false, false);
+    QCoreApplication::processEvents();
+    // The right end of a tile's band, where the stars of a rated tile are.
+    auto starsArea = [&](const QImage& shot, std::size_t tile) {
+        const QRectF frame = grid->movieProxies()[tile]->frame.translated(0, -grid->verticalScrollBar()->value());
+        return shot.copy(QRectF(frame.right() - 72, frame.bottom() - 20, 70, 18).toRect());
+    };
+    const QImage sharp = grid->viewport()->grab().toImage();
+    ASSERT_NE(starsArea(sharp, 1), starsArea(sharp, 2)); // stars on the rated tile only
+
+    Q_EMIT grid->verticalScrollBar()->sliderPressed();
+    for (const auto& proxy : grid->movieProxies())
+        proxy->view->invalidateDrawing(); // drawn again while the thumb is held
+    const QImage quick = grid->viewport()->grab().toImage();
+    EXPECT_EQ(starsArea(quick, 1), starsArea(quick, 2));
+    Q_EMIT grid->verticalScrollBar()->sliderReleased();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !grid->movieProxies()[1]->view->didSimplifyDisplay(); }, 2000));
+    const QImage rested = grid->viewport()->grab().toImage();
+    EXPECT_NE(starsArea(rested, 1), starsArea(rested, 2));
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
 }
