@@ -12,6 +12,8 @@
 
 #include <QtCore/QFileInfo>
 
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -19,6 +21,14 @@
 #include <type_traits>
 
 namespace benchsupport {
+
+// The processor time this process has used so far, in seconds (user and system).
+inline double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 // Runs the registered benchmarks; `prepare` gets the home folder before they start. With a
 // QGuiApplication as the application type (drawing text needs one), off screen unless told.

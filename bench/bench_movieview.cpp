@@ -19,6 +19,8 @@
 #include <QtCore/QTemporaryDir>
 #include <QtWidgets/QApplication>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -42,13 +44,6 @@ std::string playClip()
             std::fprintf(stderr, "cannot make the clip\n");
     }
     return p;
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 template <class Condition>
@@ -99,7 +94,7 @@ void BM_MovieView_Play20s(benchmark::State& state)
             state.SkipWithError("not ready");
             return;
         }
-        const double cpu = cpuSeconds();
+        const double cpu = benchsupport::cpuSeconds();
         const qint64 paintsBefore = view.paintCount();
         const qint64 framesBefore = player->renderedFrameCount();
         QElapsedTimer clock;
@@ -107,7 +102,7 @@ void BM_MovieView_Play20s(benchmark::State& state)
         player->play();
         spinUntil([&] { return player->currentTime() >= kPlaySeconds; }, int(kPlaySeconds * 1000) + 5000);
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
-        const double used = cpuSeconds() - cpu;
+        const double used = benchsupport::cpuSeconds() - cpu;
         const qint64 painted = view.paintCount() - paintsBefore;
         state.counters["frames_rendered"] = double(player->renderedFrameCount() - framesBefore);
         state.counters["frames_painted"] = double(painted);

@@ -86,13 +86,6 @@ bool spinUntil(Condition condition, int timeoutMs)
     return true;
 }
 
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 std::vector<double> seekTimes()
 {
     std::vector<double> times;
@@ -189,11 +182,11 @@ void BM_Player_Play20s(benchmark::State& state)
             state.SkipWithError("not ready");
             return;
         }
-        const double cpu = cpuSeconds();
+        const double cpu = benchsupport::cpuSeconds();
         const qint64 framesBefore = player.renderedFrameCount();
         player.play();
         spinUntil([&] { return player.currentTime() >= kPlaySeconds; }, int(kPlaySeconds * 1000) + 5000);
-        const double used = cpuSeconds() - cpu;
+        const double used = benchsupport::cpuSeconds() - cpu;
         const qint64 shown = player.renderedFrameCount() - framesBefore;
         const qint64 dropped = player.droppedFrameCount();
         state.counters["frames_shown"] = double(shown);
@@ -262,7 +255,7 @@ void BM_BareLibmpv_Play20s(benchmark::State& state)
         mpv_command(mpv, load);
         while (rendered == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        const double cpu = cpuSeconds();
+        const double cpu = benchsupport::cpuSeconds();
         const long before = rendered;
         double position = 0;
         while (position < kPlaySeconds) {
@@ -270,7 +263,7 @@ void BM_BareLibmpv_Play20s(benchmark::State& state)
             (void)event;
             mpv_get_property(mpv, "time-pos", MPV_FORMAT_DOUBLE, &position);
         }
-        const double used = cpuSeconds() - cpu;
+        const double used = benchsupport::cpuSeconds() - cpu;
         int64_t dropped = 0, decoderDropped = 0;
         mpv_get_property(mpv, "frame-drop-count", MPV_FORMAT_INT64, &dropped);
         mpv_get_property(mpv, "decoder-frame-drop-count", MPV_FORMAT_INT64, &decoderDropped);
