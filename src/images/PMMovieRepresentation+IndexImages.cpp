@@ -145,7 +145,18 @@ public:
     }
 
 private:
-    ImageHashPass() : m_queue(QStringLiteral("image hashes")) { m_queue.setMaxConcurrentOperationCount(2); }
+    ImageHashPass() : m_queue(QStringLiteral("image hashes"))
+    {
+        m_queue.setMaxConcurrentOperationCount(2);
+        // The pass lives on, but its work must not: a hash being made reaches the media
+        // engine and Qt, which go with the application. Waiting ones are dropped, the
+        // running ones finished, before that.
+        qAddPostRoutine([] {
+            ImageHashPass& pass = shared();
+            pass.m_queue.cancelAllOperations();
+            pass.m_queue.waitUntilAllOperationsAreFinished();
+        });
+    }
     platform::OperationQueue m_queue;
     QSet<QString> m_waiting;
     QSet<QString> m_foundNothing;
