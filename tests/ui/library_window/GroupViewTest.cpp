@@ -2,6 +2,7 @@
 // and rubber band, the visible tiles after a scroll, the delete command, and drags that
 // reorder or drop files.
 #include "common/MediaFixtures.h"
+#include "GridTestSupport.h"
 #include "common/TestSupport.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMLibraryContainer.h"
@@ -45,11 +46,7 @@ class GroupView : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        defaults().setDouble(100, QStringLiteral("Preview Width"));
-        defaults().setDouble(10, QStringLiteral("Preview Spacing"));
-        defaults().setInteger(0, QStringLiteral("Preview Layout"));
-        defaults().setInteger(0, QStringLiteral("Adjust Preview Size"));
-        PMGroupView::coverMode() = false;
+        gridtest::useSmallUniformTiles();
         dir = testsupport::makeTempDir(QStringLiteral("grid"));
         group = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Movies")}});
         grid = std::make_unique<PMGroupView>();

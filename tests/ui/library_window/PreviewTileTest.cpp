@@ -1,5 +1,6 @@
 // The tiles' rules: the click table, the item count, the overlay and badge thresholds,
 // the hover frames with a steered clock, and the tile's action, alone and in the grid.
+#include "GridTestSupport.h"
 #include "common/TestSupport.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "platform/DelayedPerform.h"
@@ -318,11 +319,7 @@ class TileClicks : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        defaults().setDouble(100, QStringLiteral("Preview Width"));
-        defaults().setDouble(10, QStringLiteral("Preview Spacing"));
-        defaults().setInteger(0, QStringLiteral("Preview Layout"));
-        defaults().setInteger(0, QStringLiteral("Adjust Preview Size"));
-        PMGroupView::coverMode() = false;
+        gridtest::useSmallUniformTiles();
         dir = testsupport::makeTempDir(QStringLiteral("clicks"));
         group = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Movies")}});
         for (int i = 0; i < 4; ++i) {
