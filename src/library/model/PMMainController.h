@@ -960,6 +960,9 @@ public:
     bool isMenuScopeBar(PMQuibScopeBar* scopeBar);
     bool assumeDarkModeForScopeBar(PMQuibScopeBar* scopeBar);
     void scopeBarSelectedStateChangedForItemInGroup(PMQuibScopeBar* scopeBar, bool selected, const QString& item, long long group);
+    // After the grid's bar reloaded for a search of a library container: its items are
+    // set from the settings, without the delegate hearing of it (the interface refresh).
+    void selectGroupScopeBarItemsFromUserDefaults(PMQuibScopeBar* scopeBar);
     // The grid's view options. A slider sender changes the size or spacing; PMNullObject()
     // announces the start of a drag and no sender its end.
     void changePreviewSize(QObject* sender);

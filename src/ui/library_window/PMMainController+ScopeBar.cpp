@@ -241,6 +241,32 @@ bool PMMainController::assumeDarkModeForScopeBar(PMQuibScopeBar* scopeBar)
     return window && isInFullyInvertedDarkMode(window);
 }
 
+void PMMainController::selectGroupScopeBarItemsFromUserDefaults(PMQuibScopeBar* scopeBar)
+{
+    if (!scopeBar || isMenuScopeBar(scopeBar) || showsOnlineContainer(*this))
+        return;
+    const auto select = [scopeBar](bool on, const char* item, long long group) {
+        scopeBar->setSelected(on, QString::fromLatin1(item), group, false);
+    };
+    QString scope = QStringLiteral("[All]");
+    if (canSelectSearchScope()) {
+        const Value stored = defaults().objectForKey(QStringLiteral("Group Search Scope"));
+        scope = stored.isString() ? stored.string() : QStringLiteral("[Selected]");
+    }
+    scopeBar->setSelected(true, scope, 0, false);
+    if (canSearchContainers()) {
+        select(defaults().boolForKey(QStringLiteral("Group Search Criterion: Groups")), "Groups", 1);
+        select(defaults().boolForKey(QStringLiteral("Group Search Criterion: Files")), "Files", 1);
+    } else {
+        select(true, "Files", 1);
+    }
+    for (const char* item : {"Name", "Metadata", "Location"})
+        select(defaults().boolForKey(QStringLiteral("Group Search Criterion: ") + QLatin1String(item)), item, 2);
+    if (canIntersectSearch())
+        select(true, defaults().stringForKey(QStringLiteral("Implicit Multiple Selection Search")) == QLatin1String("Intersection") ? "Intersection" : "Union",
+               3);
+}
+
 // ---- A scope bar's item changed ----------------------------------------------------
 
 void PMMainController::scopeBarSelectedStateChangedForItemInGroup(PMQuibScopeBar* scopeBar, bool selected, const QString& item, long long group)

@@ -261,7 +261,9 @@ void QuibRecessedPopUpButtonCell::drawTitleWithFrame(QPainter& painter, const QR
 {
     const auto* popUp = qobject_cast<PMQuibScopeBarPopUpButton*>(inView);
     const bool on = popUp ? popUp->isBordered() : true;
-    drawTitle(painter, frame.translated(0, 1), title, image, inView->font(), titleColorFor(drawsDark(inView), on, inView->isEnabled()),
+    // The title sits where the buttons' titles sit (Qt centres it already; no baseline
+    // correction is needed).
+    drawTitle(painter, frame, title, image, inView->font(), titleColorFor(drawsDark(inView), on, inView->isEnabled()),
               Qt::AlignLeft);
 }
 
@@ -335,7 +337,8 @@ void PMQuibScopeBarPopUpButton::paintEvent(QPaintEvent*)
         _cell->drawBezelWithFrame(painter, frame, this, _bordered, _hovered, isDown());
         _cell->drawTitleWithFrame(painter, titleArea, this, text(), _image);
     } else {
-        PMQuibScopeBarButton::drawRecessedBezel(painter, frame, false, _hovered, isDown(), true, dark, isEnabled());
+        // A radio group always has its item: the pop-up reads as that item's button, on.
+        PMQuibScopeBarButton::drawRecessedBezel(painter, frame, true, _hovered, isDown(), true, dark, isEnabled());
         drawTitle(painter, titleArea, text(), _image, font(), titleColorFor(dark, true, isEnabled()), Qt::AlignLeft);
     }
     drawDownArrow(painter, frame, titleColorFor(dark, true, isEnabled()));
@@ -490,16 +493,16 @@ void PMQuibScopeBar::clearContent()
     _totalGroupsWidthForPopups = 0;
 }
 
-void PMQuibScopeBar::reloadData()
+bool PMQuibScopeBar::reloadData()
 {
     if (!_canReloadData)
-        return;
+        return false;
     sizeToFit();
     clearContent();
     if (!_delegate) {
         update();
         updateGeometry();
-        return;
+        return true;
     }
 
     const long long count = std::max(0LL, _delegate->numberOfGroupsInScopeBar(this));
@@ -576,6 +579,7 @@ void PMQuibScopeBar::reloadData()
     adjustSubviews();
     updateGeometry();
     update();
+    return true;
 }
 
 void PMQuibScopeBar::placeAccessoryView()

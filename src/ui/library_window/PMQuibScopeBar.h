@@ -98,8 +98,7 @@ private:
 };
 
 // The look of a multiple-selection pop-up: a hidden recessed button, always on, lends the
-// pop-up its bezel, so that it reads as a selected button of the bar; the title sits one
-// point lower.
+// pop-up its bezel, so that it reads as a selected button of the bar.
 class QuibRecessedPopUpButtonCell {
 public:
     QuibRecessedPopUpButtonCell();
@@ -157,7 +156,8 @@ public:
     void setDelegate(QuibScopeBarDelegate* delegate);
 
     // ---- Content
-    void reloadData();
+    // Rebuilds groups and items from the delegate; false when reloading is suspended.
+    bool reloadData();
     void sizeToFit();
     void adjustSubviews();
     void resizeSubviewsWithOldSize(QSize oldSize);

@@ -399,6 +399,39 @@ TEST_F(ControllerScopeBar, ScopeAndSelectionAreRadioGroupsStoredInTheSettings)
     EXPECT_TRUE(gridBar->canReloadData());
 }
 
+TEST_F(ControllerScopeBar, AfterAReloadTheItemsComeFromTheSettings)
+{
+    PMMainController& c = mainController();
+    defaults().setBool(false, QStringLiteral("Group Search Criterion: Groups"));
+    defaults().setBool(true, QStringLiteral("Group Search Criterion: Files"));
+    defaults().setBool(true, QStringLiteral("Group Search Criterion: Location"));
+    defaults().setObject(platform::Value(QStringLiteral("Intersection")), QStringLiteral("Implicit Multiple Selection Search"));
+    ASSERT_TRUE(gridBar->reloadData());
+    c.selectGroupScopeBarItemsFromUserDefaults(gridBar);
+    std::vector<QStringList> selected = gridBar->selectedItems();
+    EXPECT_EQ(selected[0], QStringList{QStringLiteral("[Selected]")}); // no stored scope
+    EXPECT_EQ(selected[1], QStringList{QStringLiteral("Files")});
+    EXPECT_EQ(selected[2], QStringList{QStringLiteral("Location")});
+    EXPECT_EQ(selected[3], QStringList{QStringLiteral("Intersection")});
+    EXPECT_TRUE(buttonOf(*gridBar, QStringLiteral("Location"), 2)->isChecked());
+
+    c._canSelectSearchScope = false;
+    c._canSearchContainers = false;
+    defaults().setObject(platform::Value(QStringLiteral("[Selected]")), QStringLiteral("Group Search Scope"));
+    gridBar->reloadData();
+    c.selectGroupScopeBarItemsFromUserDefaults(gridBar);
+    selected = gridBar->selectedItems();
+    EXPECT_EQ(selected[0], QStringList{QStringLiteral("[All]")});
+    EXPECT_EQ(selected[1], QStringList{QStringLiteral("Files")});
+    c._canSearchContainers = true;
+    EXPECT_EQ(refreshes, 0);
+
+    // While the controller changes it, the bar does not rebuild itself.
+    gridBar->setCanReloadData(false);
+    EXPECT_FALSE(gridBar->reloadData());
+    gridBar->setCanReloadData(true);
+}
+
 TEST_F(ControllerScopeBar, TheLastCriterionCannotBeSwitchedOff)
 {
     defaults().setBool(true, QStringLiteral("Group Search Criterion: Name"));
