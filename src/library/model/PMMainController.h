@@ -937,6 +937,9 @@ public:
 
     // What answers both scope bars for the controller (their delegate).
     QuibScopeBarDelegate* scopeBarDelegate();
+    // At launch, once the main window is there: the view option actions join the
+    // controller's actions, the modifier keys are watched, the button bar takes its state.
+    void installViewOptions();
     // Outlets the window fills: the scope bar above the grid and the library menu's filter
     // bar (both PMQuibScopeBar) and field, the preview size slider (a PMPreviewSizeSlider),
     // the list and cover mode buttons, the source list's add and delete buttons and the info

@@ -14,6 +14,8 @@
 #include "ui/library_window/PMQuibScopeBar.h"
 
 #include <QtGui/QGuiApplication>
+#include <QtGui/QKeyEvent>
+#include <QtWidgets/QApplication>
 #include <QtGui/QIcon>
 #include <QtGui/QPainter>
 #include <QtGui/QPixmap>
@@ -124,7 +126,48 @@ void redrawRecursively(QWidget* view)
         child->update();
 }
 
+// Tells the controller when the modifier keys held change, from any window.
+class PMModifierFlagsWatcher final : public QObject {
+public:
+    explicit PMModifierFlagsWatcher(PMMainController& controller) : QObject(&controller), c(controller) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (!key->isAutoRepeat() && key->modifiers() != m_last) {
+                m_last = key->modifiers();
+                c.modifierFlagsChanged(m_last);
+            }
+        } else if (event->type() == QEvent::ApplicationDeactivate && m_last != Qt::NoModifier) {
+            // Keys released in another program's window are never seen here.
+            m_last = Qt::NoModifier;
+            c.modifierFlagsChanged(m_last);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    PMMainController& c;
+    Qt::KeyboardModifiers m_last;
+};
+
 } // namespace
+
+void PMMainController::installViewOptions()
+{
+    _actions.insert(QStringLiteral("changePreviewSize"), [this](QObject* sender) { changePreviewSize(sender); });
+    _actions.insert(QStringLiteral("changePreviewSpacing"), [this](QObject* sender) { changePreviewSpacing(sender); });
+    _actions.insert(QStringLiteral("changeGroupViewMode"), [this](QObject* sender) { changeGroupViewMode(sender); });
+    _actions.insert(QStringLiteral("listFontSizeDidChange"), [this](QObject*) { listFontSizeDidChange(); });
+    static PMModifierFlagsWatcher* watcher = nullptr;
+    if (!watcher) {
+        watcher = new PMModifierFlagsWatcher(*this);
+        qApp->installEventFilter(watcher);
+    }
+    showSidebarButtons(false);
+}
 
 QuibScopeBarDelegate* PMMainController::scopeBarDelegate()
 {

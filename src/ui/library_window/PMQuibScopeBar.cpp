@@ -365,7 +365,7 @@ PMQuibScopeBar::PMQuibScopeBar(QWidget* parent) : QWidget(parent)
     _smartResizeEnabled = true;
     setCanReloadData(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    QWidget::setFont(font());
+    QWidget::setFont(barFont());
     resize(width(), int(barHeight));
 }
 
@@ -384,7 +384,7 @@ void PMQuibScopeBar::setDelegate(QuibScopeBarDelegate* delegate)
     reloadData();
 }
 
-QFont PMQuibScopeBar::font() const
+QFont PMQuibScopeBar::barFont() const
 {
     return backwardsCompatibleSystemFontOfSize(fontSize(), 2);
 }
@@ -597,7 +597,7 @@ PMQuibScopeBarButton* PMQuibScopeBar::buttonForItem(const QString& identifier, l
     button->setText(withTitle);
     button->setRepresentedObject(identifier);
     button->setTag(inGroup);
-    button->setFont(attributes && attributes->font ? *attributes->font : font());
+    button->setFont(attributes && attributes->font ? *attributes->font : barFont());
     if (attributes && attributes->color)
         button->setTitleColor(*attributes->color);
     button->setIcon(image);
@@ -630,7 +630,7 @@ PMQuibScopeBarPopUpButton* PMQuibScopeBar::popupButtonForGroup(long long group)
         return nullptr;
     Group& record = _groups[size_t(group)];
     auto* popUp = new PMQuibScopeBarPopUpButton(record.selectionMode, this);
-    popUp->setFont(font());
+    popUp->setFont(barFont());
     popUp->resize(int(std::floor(record.widestButtonWidth + kPopUpExtra)), kPopUpHeight);
     for (qsizetype i = 0; i < qsizetype(record.buttons.size()); ++i) {
         QObject* button = record.buttons[size_t(i)];
@@ -654,7 +654,7 @@ QLabel* PMQuibScopeBar::labelFieldWithFrame(const QRect& frame)
 {
     auto* field = new QLabel(this);
     field->setGeometry(frame);
-    field->setFont(font());
+    field->setFont(barFont());
     field->setAutoFillBackground(false);
     field->setFrameShape(QFrame::NoFrame);
     field->setTextInteractionFlags(Qt::NoTextInteraction);

@@ -181,7 +181,8 @@ public:
     static constexpr double barHeight = 25.0;
     double horizontalInset() const { return 6.0; }
     double fontSize() const { return 11.0; }
-    QFont font() const;
+    // The medium-weight system font of the bar's size.
+    QFont barFont() const;
     QColor labelColor() const;
     QColor gradientTopColor() const;
     QColor gradientBottomColor() const;

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QtGui/QKeyEvent>
 #include <QtTest/QTest>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QPushButton>
@@ -651,6 +653,19 @@ TEST(SidebarButtons, ForcedWhileHeldOtherwiseAsTheSettingSays)
     EXPECT_FALSE(add->isEnabled());
     EXPECT_EQ(add->y(), 400);
     EXPECT_EQ(list->height(), 400);
+
+    // Installed at launch: the modifier keys of any window reach it.
+    c.installViewOptions();
+    sidebar.show();
+    // As the window system reports them: the modifiers before the key went down or up.
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Meta, Qt::NoModifier);
+    QApplication::sendEvent(&sidebar, &press);
+    EXPECT_TRUE(add->isEnabled());
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Meta, Qt::MetaModifier);
+    QApplication::sendEvent(&sidebar, &release);
+    EXPECT_FALSE(add->isEnabled());
+    EXPECT_TRUE(c.respondsToAction(QStringLiteral("changePreviewSize")));
+    EXPECT_TRUE(c.respondsToAction(QStringLiteral("changeGroupViewMode")));
 
     defaults().setBool(true, QStringLiteral("Always Show Library Toolbar"));
     c.showSidebarButtons(false);
