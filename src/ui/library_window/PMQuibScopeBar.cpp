@@ -313,7 +313,11 @@ void PMQuibScopeBarPopUpButton::showMenu()
         return;
     setDown(true);
     _menu->setFont(font());
+    // A choice may rebuild the bar, and this pop-up with it.
+    const QPointer<PMQuibScopeBarPopUpButton> self(this);
     _menu->exec(mapToGlobal(QPoint(0, height())));
+    if (!self)
+        return;
     setDown(false);
     _hovered = rect().contains(mapFromGlobal(QCursor::pos()));
     update();

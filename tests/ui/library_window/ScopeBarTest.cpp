@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QtGui/QKeyEvent>
+#include <QtCore/QTimer>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
@@ -47,6 +48,7 @@ public:
         long long group;
     };
     std::vector<Change> changes;
+    bool reloadOnChange = false;
 
     long long numberOfGroupsInScopeBar(PMQuibScopeBar*) override { return (long long)groups.size(); }
     QStringList scopeBarItemIdentifiersForGroup(PMQuibScopeBar*, long long g) override { return groups[size_t(g)].identifiers; }
@@ -56,9 +58,11 @@ public:
     std::optional<bool> isMenuScopeBar(PMQuibScopeBar*) override { return menuBar; }
     std::optional<bool> assumeDarkModeForScopeBar(PMQuibScopeBar*) override { return dark; }
     QWidget* accessoryViewForScopeBar(PMQuibScopeBar*) override { return accessory; }
-    bool scopeBarSelectedStateChangedForItemInGroup(PMQuibScopeBar*, bool selected, const QString& identifier, long long group) override
+    bool scopeBarSelectedStateChangedForItemInGroup(PMQuibScopeBar* bar, bool selected, const QString& identifier, long long group) override
     {
         changes.push_back({selected, identifier, group});
+        if (reloadOnChange)
+            bar->reloadData();
         return true;
     }
 };
@@ -255,6 +259,32 @@ TEST_F(ScopeBar, AMultipleSelectionPopUpNamesItsSelection)
     menuItemOf(bar, QStringLiteral("B"), 0)->trigger();
     EXPECT_EQ(radio->text(), QStringLiteral("B title"));
     EXPECT_FALSE(menuItemOf(bar, QStringLiteral("A"), 0)->isChecked());
+}
+
+TEST_F(ScopeBar, AChoiceThatRebuildsTheBarFromItsOwnMenuOrButton)
+{
+    delegate.reloadOnChange = true;
+    load();
+    QPointer<PMQuibScopeBarButton> b = buttonOf(bar, QStringLiteral("B"), 0);
+    QTest::mouseClick(b, Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(b.isNull()); // replaced by the reload
+    EXPECT_NE(buttonOf(bar, QStringLiteral("B"), 0), nullptr);
+
+    bar.resize(60, 25);
+    QPointer<PMQuibScopeBarPopUpButton> popUp = bar.popupButtonOfGroup(1);
+    ASSERT_FALSE(popUp.isNull());
+    QAction* item = menuItemOf(bar, QStringLiteral("Name"), 1);
+    QTimer::singleShot(0, item, [item] { item->trigger(); });
+    QTimer::singleShot(50, popUp->menu(), [&] {
+        if (popUp)
+            popUp->menu()->close();
+    });
+    popUp->showMenu();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_EQ(delegate.changes.size(), 2u);
+    EXPECT_EQ(delegate.changes[1].identifier, QStringLiteral("Name"));
+    EXPECT_EQ(bar.groupCount(), 3);
 }
 
 TEST_F(ScopeBar, AMenuScopeBarNeverCollapsesAndAsksForItsExtent)
