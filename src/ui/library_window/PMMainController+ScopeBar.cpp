@@ -6,6 +6,7 @@
 #include "library/model/PMMainController.h"
 #include "platform/DelayedPerform.h"
 #include "platform/UserDefaults.h"
+#include "ui/kit/NSView+PMExtensions.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMControlSupport.h"
 #include "ui/kit/PMSmallControls.h"
@@ -115,15 +116,6 @@ void setLiveResize(PMGroupView* grid)
 {
     if (grid)
         grid->setLiveResize(PMLiveResizeCount > 0);
-}
-
-void redrawRecursively(QWidget* view)
-{
-    if (!view)
-        return;
-    view->update();
-    for (QWidget* child : view->findChildren<QWidget*>())
-        child->update();
 }
 
 // Tells the controller when the modifier keys held change, from any window.
@@ -396,7 +388,7 @@ void PMMainController::changePreviewSize(QObject* sender)
         PMLiveResizeCount = std::max(0LL, PMLiveResizeCount - 1);
         setLiveResize(grid);
         if (adjustSetting() < 1)
-            redrawRecursively(grid);
+            setNeedsDisplayRecursively(grid);
         else if (grid)
             grid->tileWithAdjustedSize(true, false, true);
         return;
@@ -492,7 +484,7 @@ void PMMainController::changePreviewSpacing(QObject* sender)
     if (!sender) {
         PMLiveResizeCount = std::max(0LL, PMLiveResizeCount - 1);
         setLiveResize(grid);
-        redrawRecursively(grid);
+        setNeedsDisplayRecursively(grid);
         updateUserInterface();
         return;
     }
