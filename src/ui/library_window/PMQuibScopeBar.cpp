@@ -4,6 +4,7 @@
 #include "ui/kit/NSFont+PMBackwardsCompatibleSystemFont.h"
 #include "ui/kit/PMAppearance.h"
 
+#include <QtGui/QFontInfo>
 #include <QtGui/QLinearGradient>
 #include <QtGui/QMouseEvent>
 #include <QtGui/QPainter>
@@ -601,7 +602,10 @@ PMQuibScopeBarButton* PMQuibScopeBar::buttonForItem(const QString& identifier, l
     button->setText(withTitle);
     button->setRepresentedObject(identifier);
     button->setTag(inGroup);
-    button->setFont(attributes && attributes->font ? *attributes->font : barFont());
+    const QFont font = attributes && attributes->font ? *attributes->font : barFont();
+    if (QFontInfo(font).pixelSize() < 11.5) // the bar's own 11 points are small
+        setControlSize(button, PMControlSize::Small);
+    button->setFont(font);
     if (attributes && attributes->color)
         button->setTitleColor(*attributes->color);
     button->setIcon(image);
