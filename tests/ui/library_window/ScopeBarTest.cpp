@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <QtGui/QKeyEvent>
+#include <QtCore/QSet>
 #include <QtCore/QTimer>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
@@ -58,6 +59,13 @@ public:
     std::optional<bool> isMenuScopeBar(PMQuibScopeBar*) override { return menuBar; }
     std::optional<bool> assumeDarkModeForScopeBar(PMQuibScopeBar*) override { return dark; }
     QWidget* accessoryViewForScopeBar(PMQuibScopeBar*) override { return accessory; }
+    QSet<QString> disabled;
+    std::optional<bool> scopeBarEnableItemInGroup(PMQuibScopeBar*, const QString& identifier, long long) override
+    {
+        if (disabled.isEmpty())
+            return std::nullopt;
+        return !disabled.contains(identifier);
+    }
     bool scopeBarSelectedStateChangedForItemInGroup(PMQuibScopeBar* bar, bool selected, const QString& identifier, long long group) override
     {
         changes.push_back({selected, identifier, group});
@@ -174,7 +182,9 @@ TEST_F(ScopeBar, ClicksOnRadioAndMultipleGroups)
 
 TEST_F(ScopeBar, NarrowingCollapsesTheRightmostGroupsFirstAndWideningRestoresThem)
 {
+    delegate.disabled = {QStringLiteral("Location")};
     load();
+    EXPECT_FALSE(buttonOf(bar, QStringLiteral("Location"), 1)->isEnabled());
     const double full = bar.totalGroupsWidth() + 2 * bar.horizontalInset();
     EXPECT_EQ(bar.firstCollapsedGroup(), -1);
 
@@ -192,6 +202,7 @@ TEST_F(ScopeBar, NarrowingCollapsesTheRightmostGroupsFirstAndWideningRestoresThe
     // Narrower still: the middle group too, then everything.
     bar.resize(int(full) - 160, 25);
     EXPECT_EQ(bar.firstCollapsedGroup(), 1);
+    EXPECT_FALSE(menuItemOf(bar, QStringLiteral("Location"), 1)->isEnabled());
     bar.resize(140, 25);
     EXPECT_EQ(bar.firstCollapsedGroup(), 0);
 
@@ -201,6 +212,7 @@ TEST_F(ScopeBar, NarrowingCollapsesTheRightmostGroupsFirstAndWideningRestoresThe
     EXPECT_FALSE(bar.groupIsInMenuMode(0));
     EXPECT_FALSE(bar.groupIsInMenuMode(1));
     EXPECT_NE(buttonOf(bar, QStringLiteral("Metadata"), 1), nullptr);
+    EXPECT_FALSE(buttonOf(bar, QStringLiteral("Location"), 1)->isEnabled()); // kept through the pop-up
     bar.resize(int(full) + 40, 25);
     EXPECT_EQ(bar.firstCollapsedGroup(), -1);
     ASSERT_NE(buttonOf(bar, QStringLiteral("Union"), 2), nullptr);
