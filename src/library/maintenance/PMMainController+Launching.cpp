@@ -86,6 +86,7 @@ void PMMainController::applicationDidFinishLaunching()
         _shouldTerminateWithoutQuitSequence = true;
         return;
     }
+    installViewOptions();
 
     // Mounts and unmounts from now on change the missing state of movies.
     startWatchingVolumes();

@@ -25,6 +25,9 @@
 #include <span>
 
 class PMMovieRepresentationOriginal;
+class PMQuibScopeBar;
+class QuibScopeBarDelegate;
+class QIcon;
 class PMMovieRepresentationPrototype;
 class QAction;
 class QKeyEvent;
@@ -929,6 +932,75 @@ public:
     platform::ArrayPtr multipleSelectionLibraryItems() const { return _multipleSelectionLibraryItems; }
 
     // ---------------------------------------------------------------------------------
+    // Library window: the scope bars' data source and delegate, the grid's view options
+    // (src/ui/library_window/PMMainController+ScopeBar.cpp)
+
+    // What answers both scope bars for the controller (their delegate).
+    QuibScopeBarDelegate* scopeBarDelegate();
+    // At launch, once the main window is there: the view option actions join the
+    // controller's actions, the modifier keys are watched, the button bar takes its state.
+    void installViewOptions();
+    // Outlets the window fills: the scope bar above the grid and the library menu's filter
+    // bar (both PMQuibScopeBar) and field, the preview size slider (a PMPreviewSizeSlider),
+    // the list and cover mode buttons, the source list's add and delete buttons and the info
+    // panel's tag delete button. The grid is the PMGroupView inside `_mainWindow`.
+    QPointer<QWidget> groupScopeBar;
+    QPointer<QWidget> libraryMenuFilterScopeBar;
+    QPointer<QWidget> libraryMenuFilterField;
+    QPointer<QWidget> previewSizeSlider;
+    QPointer<QWidget> groupViewListModeButton;
+    QPointer<QWidget> groupViewCoverModeButton;
+    QPointer<QWidget> libraryAddButton;
+    QPointer<QWidget> libraryDeleteButton;
+    QPointer<QWidget> infoTagDeleteButton;
+    // The scope bar's questions, answered for either bar.
+    long long numberOfGroupsInScopeBar(PMQuibScopeBar* scopeBar);
+    QStringList scopeBarItemIdentifiersForGroup(PMQuibScopeBar* scopeBar, long long group);
+    QString scopeBarLabelForGroup(PMQuibScopeBar* scopeBar, long long group);
+    long long scopeBarSelectionModeForGroup(PMQuibScopeBar* scopeBar, long long group);
+    QString scopeBarTitleOfItemInGroup(PMQuibScopeBar* scopeBar, const QString& identifier, long long group);
+    QIcon scopeBarImageForItemInGroup(PMQuibScopeBar* scopeBar, const QString& identifier, long long group);
+    bool isMenuScopeBar(PMQuibScopeBar* scopeBar);
+    bool assumeDarkModeForScopeBar(PMQuibScopeBar* scopeBar);
+    void scopeBarSelectedStateChangedForItemInGroup(PMQuibScopeBar* scopeBar, bool selected, const QString& item, long long group);
+    // After the grid's bar reloaded for a search of a library container: its items are
+    // set from the settings, without the delegate hearing of it (the interface refresh).
+    void selectGroupScopeBarItemsFromUserDefaults(PMQuibScopeBar* scopeBar);
+    // The grid's view options. A slider sender changes the size or spacing; PMNullObject()
+    // announces the start of a drag and no sender its end.
+    void changePreviewSize(QObject* sender);
+    void changePreviewSizeWithColumnsDelta(long long delta);
+    void changePreviewSpacing(QObject* sender);
+    // The list mode button shows the list (0), the cover mode button covers (11), any
+    // other sender previews (10).
+    void changeGroupViewMode(QObject* sender);
+    static long long groupViewModeForSender(QObject* sender, QObject* listModeButton, QObject* coverModeButton);
+    void listFontSizeDidChange();
+    void accessibilityDisplayOptionsDidChange();
+    // The source list's button bar: shown while forced (Control held), else as the
+    // setting "Always Show Library Toolbar" says.
+    void showSidebarButtons(bool force);
+    void modifierFlagsChanged(Qt::KeyboardModifiers flags);
+    // The modifier keys held now (tests steer them).
+    std::function<Qt::KeyboardModifiers()> _currentModifierFlagsOverride;
+    Qt::KeyboardModifiers currentModifierFlags() const;
+    // What the view options need of parts built elsewhere: the main window's darkness (0
+    // light to 4 fully dark), the status field's feedback text, trimming the preview size to
+    // the grid, the library menu's filter results, the rotate button. Until those parts set
+    // them: darkness follows the window's appearance, the rest does nothing.
+    struct ScopeBarHooks {
+        std::function<long long()> mainWindowDarkness;
+        std::function<void(const QString& text)> showStatusFeedback;
+        std::function<void()> trimPreviewSize;
+        std::function<void()> updateLibraryMenuFilterResults;
+        std::function<void(Qt::KeyboardModifiers flags)> updateRotateButton;
+    };
+    ScopeBarHooks _scopeBarHooks;
+    // The interface refresh on the next turn of the event loop (requests in one turn
+    // collapse into one).
+    void updateUserInterfaceAfterDelay();
+
+    // ---------------------------------------------------------------------------------
     // Interface kit: the controller as the last responder of every action chain
 
     // The actions the controller answers, by name ("showMovieInfo"), with what runs them;
@@ -998,6 +1070,9 @@ public:
             _groupViewHooks.updateStatusFields();
     }
 };
+
+// Above zero while a slider or the divider is being dragged: the grid lays out lightly then.
+extern long long PMLiveResizeCount;
 
 inline PMMainController& mainController()
 {
