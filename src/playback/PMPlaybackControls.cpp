@@ -1,4 +1,5 @@
 #include "playback/PMPlaybackControls.h"
+#include "playback/PMPlayerWindowGeometry.h"
 
 #include "foundation/PMFunctions.h"
 #include "platform/UserDefaults.h"
@@ -119,6 +120,14 @@ double fractionOf(const QString& description)
     bool ok = false;
     const double f = description.toDouble(&ok);
     return ok && std::isfinite(f) ? std::clamp(f, 0.0, 1.0) : 0.0;
+}
+
+// A placement between the gaps as the stored text. Where the reference leaves no room to
+// move (a zero span), the bar stands at the start: the fraction 0, never "nan" or "inf".
+QString fractionDescription(double offset, double span)
+{
+    const double f = span > kEpsilon ? offset / span : 0.0;
+    return QString::asprintf("%f", std::isfinite(f) ? f : 0.0);
 }
 
 } // namespace
@@ -403,6 +412,32 @@ PMPlaybackControlView::PMPlaybackControlView(QWidget* parent) : PMKeyWindowRefle
     layoutControls();
 }
 
+bool PMPlaybackControlView::showsFastButtons(bool stillImage, bool playable, double durationSeconds)
+{
+    return !stillImage && playable && std::floor(durationSeconds) >= 5;
+}
+
+void PMPlaybackControlView::setShowsFastButtons(bool shows)
+{
+    if (shows == m_showsFastButtons)
+        return;
+    m_showsFastButtons = shows;
+    for (PMContextButton* b : {m_windBackward, m_windForward}) {
+        b->setVisible(shows);
+        b->setEnabled(shows);
+    }
+    layoutControls();
+}
+
+void PMPlaybackControlView::setShowsVolume(bool shows)
+{
+    if (shows == m_showsVolume)
+        return;
+    m_showsVolume = shows;
+    m_mute->setVisible(shows);
+    _volumeSlider->setVisible(shows);
+}
+
 void PMPlaybackControlView::setPlaying(bool playing)
 {
     if (playing == m_playing)
@@ -462,6 +497,10 @@ void PMPlaybackControlView::layoutControls()
     for (PMContextButton* b : transport) {
         b->move(x, y);
         x += 36;
+    }
+    if (!m_showsFastButtons) {
+        m_previous->move(m_previous->x() + m_previous->width(), y);
+        m_next->move(m_next->x() - m_next->width(), y);
     }
     m_mute->move(w - volumeWidth, y);
     _volumeSlider->setGeometry(w - 90 - 10, y + 5, 90, 20);
@@ -563,7 +602,7 @@ QRectF PMRasterControlsFrame(QRectF f, const QRectF& R, PMControlsPlacement* pla
         f.moveTop(top - h - kGap);
         yd = QStringLiteral("Top Gap");
     } else {
-        yd = QString::asprintf("%f", (f.y() - R.y() - kGap) / (R.height() - h - 2 * kGap));
+        yd = fractionDescription(f.y() - R.y() - kGap, R.height() - h - 2 * kGap);
     }
     if (xd.isEmpty()) {
         const double w = std::min(std::floor(0.8 * R.width()), 600.0);
@@ -582,7 +621,7 @@ QRectF PMRasterControlsFrame(QRectF f, const QRectF& R, PMControlsPlacement* pla
             f.moveLeft(centred);
             xd = QStringLiteral("Center");
         } else {
-            xd = QString::asprintf("%f", (f.x() - R.x() - kGap) / (R.width() - w - 2 * kGap));
+            xd = fractionDescription(f.x() - R.x() - kGap, R.width() - w - 2 * kGap);
         }
     }
     if (placement) {
@@ -636,12 +675,12 @@ void PMPlaybackControlWindow::setStatic(bool isStatic)
 
 QRectF PMPlaybackControlWindow::bottomUpFromGlobal(const QRect& g)
 {
-    return QRectF(g.x(), -(g.y() + g.height()), g.width(), g.height());
+    return PMBottomUpFromGlobal(g);
 }
 
 QRect PMPlaybackControlWindow::globalFromBottomUp(const QRectF& f)
 {
-    return QRectF(f.x(), -(f.y() + f.height()), f.width(), f.height()).toAlignedRect();
+    return PMGlobalFromBottomUp(f);
 }
 
 void PMPlaybackControlWindow::loadPlacement()
