@@ -662,8 +662,9 @@ void PMMainController::updatePlaybackControlViewFrameWhileMaintainingPlayerFrame
         windows->attachFloatingControls(hoverParent);
     QSizeF remembered;
     if (isStatic != windows->floatingControls->isStatic()) {
+        // The movie's area as it is before the band comes or goes.
         if (keep && hasMovie && pw && (pw == _mainWindow.data() || pw == windows->dedicated.data()))
-            remembered = playerAreaSizeOfWindow(pw);
+            remembered = QSizeF(windows->movieView->size());
         windows->floatingControls->setStatic(isStatic);
     }
     windows->layoutContainer();

@@ -15,6 +15,7 @@
 #include <QtCore/QDateTime>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QScreen>
+#include <QtWidgets/QLayout>
 #include <QtWidgets/QWidget>
 
 #include <cmath>
@@ -101,6 +102,11 @@ QSizeF PMMainController::playerAreaSizeOfWindow(QWidget* window, double* getY)
         *getY = 0;
     if (!window)
         return {};
+    // The window system confirms a window's new size later; its layout already knows it.
+    if (QLayout* layout = window->layout()) {
+        layout->invalidate();
+        layout->activate();
+    }
     QWidget* area = nullptr;
     if (playerView && playerView->window() == window) {
         updatePlayerViewFrame();
