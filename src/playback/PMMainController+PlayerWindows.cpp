@@ -31,6 +31,7 @@
 #include <QtWidgets/QSlider>
 
 #include <cmath>
+#include <limits>
 
 using platform::media::Player;
 using platform::media::TimeControlStatus;
@@ -221,7 +222,10 @@ public:
                 view->volumeSlider()->setValue(int(std::lround(m_c.volumeSlider.value * 1000)));
             view->timeSlider()->updateFromPlayer();
             view->playPauseSwitch()->setEnabled(hasCurrentMovie());
+            view->presentationSwitch()->setEnabled(m_c._currentMovieHasVideo || m_c._isPresenting);
         }
+        m_c.updatePresentationSwitch();
+        m_c.updateAspectRatioLockSwitchPosition();
         // The movie's size becomes known once its first frame is there: the window follows.
         if (v.moviePlayer && !v.moviePlayer->presentationSize().isEmpty() && m_sizedFor != v.moviePlayer.get()) {
             m_sizedFor = v.moviePlayer.get();
@@ -288,10 +292,8 @@ protected:
             }
             break;
         case QEvent::Move:
-            if (widget && widget->isWindow() && widget == movieView->window()) {
-                m_c.updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
-                m_c.updatePlayerWindowZoomStatusAfterDelay();
-            }
+            if (widget && widget->isWindow())
+                m_c.windowDidMove(widget);
             break;
         case QEvent::Show:
             if (widget == dedicated)
@@ -305,8 +307,10 @@ protected:
                 && widget != m_c._mainWindow.data()) {
                 QTimer::singleShot(0, widget, [this, widget] {
                     widget->showNormal();
-                    m_c._isPlayerWindowZoomed = true;
-                    m_c.fitPlayerWindowToScreen();
+                    const QRect frame = PMGlobalFromBottomUp(m_c.windowWillUseStandardFrame(widget));
+                    m_c._programmaticResizeMSecs = QDateTime::currentMSecsSinceEpoch();
+                    widget->setGeometry(frame);
+                    m_c.updatePlayerViewFrame();
                 });
             }
             break;
@@ -324,7 +328,8 @@ protected:
         case QEvent::Enter:
             if (watched == movieView) {
                 movieView->unsetCursor();
-                m_c.showPlaybackControlsByFadingIn(true);
+                const QPoint global = QCursor::pos();
+                m_c.showWindowChromeAndPlaybackControlsByFadingIn(true, &global);
             }
             break;
         default:
@@ -463,6 +468,10 @@ void PMMainController::installPlayerWindows()
     movieView->setPlayPauseSwitch(floatingView->playPauseSwitch());
     connectControls(*this, windows->bandView, movieView, windows);
     connectControls(*this, floatingView, movieView, windows);
+    for (PMPlaybackControlView* view : {windows->bandView.data(), floatingView}) {
+        QObject::connect(view->presentationSwitch(), &QAbstractButton::clicked, this, [this] { togglePresentation(); });
+        QObject::connect(view->aspectRatioLockSwitch(), &QAbstractButton::clicked, this, [this] { toggleAspectRatioLock(); });
+    }
 
     const auto prepare = [this](PMPlayerWindowPrototype* w) {
         w->keyDownHandler = [this](QKeyEvent* event) { return handlePlayerKey(*this, event); };
@@ -803,6 +812,14 @@ int PMMainController::mainWindowDarkness()
 void PMMainController::setAspectRatioLocked(bool locked)
 {
     _isAspectRatioLocked = locked;
+    if (PlayerWindows* windows = playerWindows(*this)) {
+        const bool lockImages = settings().integerForKey(QStringLiteral("Player Window: Aspect Ratio Button Priority")) >= 2;
+        const QString image = locked && !lockImages ? QStringLiteral("ellipsis") : locked ? QStringLiteral("locked") : QStringLiteral("unlocked");
+        for (PMPlaybackControlView* view : {windows->bandView.data(), windows->floatingControls->controlView()}) {
+            view->setAspectRatioLockImage(image, locked);
+            view->aspectRatioLockSwitch()->setToolTip(locked ? QObject::tr("Unlock Aspect Ratio") : QObject::tr("Lock Aspect Ratio"));
+        }
+    }
     // Locking makes the window follow the picture's proportions at once.
     if (locked && _currentMovieHasVideo && !_isPresenting)
         if (PlayerWindows* windows = playerWindows(*this))
@@ -896,6 +913,19 @@ void PMMainController::windowDidResize(QWidget* window)
 bool PMMainController::windowShouldClose(QWidget* window)
 {
     PlayerWindows* windows = playerWindows(*this);
+    // The last window closing may end the program (the main window's own closing does).
+    if (settings().boolForKey(QStringLiteral("Quit On Close")) && _numberOfRemainingItemsMovingToLibraryFolder <= 0 && window != _mainWindow.data()) {
+        bool othersRemain = false;
+        for (QWidget* other : QApplication::topLevelWidgets())
+            if (other != window && other->isVisible() && !other->windowTitle().isEmpty() && !isChildWindow(other)
+                && !(other->windowFlags() & (Qt::Tool | Qt::Popup | Qt::ToolTip)))
+                othersRemain = true;
+        if (!othersRemain)
+            QTimer::singleShot(0, this, [this] {
+                if (applicationShouldTerminate())
+                    QCoreApplication::quit();
+            });
+    }
     if (windows && window == windows->dedicated.data()) {
         // Closing the player ends the movie; the controller hides the window itself.
         pause();
@@ -944,4 +974,71 @@ void PMMainController::updatePresentationWindowForScreen(QScreen* screen)
     updatePlayerViewFrame();
     windows->movieView->redisplay();
     updateWindowTitles();
+}
+
+// ---------------------------------------------------------------------------
+// Pointer movement, switches, zoom and moves
+
+bool PMMainController::showWindowChromeAndPlaybackControlsByFadingIn(bool fade, const QPoint* point)
+{
+    QWidget* w = playerWindow();
+    if (point) {
+        if (!w)
+            return false;
+        std::int64_t priority = std::numeric_limits<std::int64_t>::max();
+        if (w != _mainWindow.data()) {
+            priority = settings().integerForKey(QStringLiteral("Hover Playback Controls Priority"));
+            if (priority < 1)
+                return false;
+        }
+        if (QGuiApplication::applicationState() != Qt::ApplicationActive && !qEnvironmentVariableIsSet("PELLIS_TESTS_IGNORE_ACTIVATION")
+            && QGuiApplication::platformName() != QLatin1String("offscreen"))
+            return false;
+        if (!w->isVisible())
+            return false;
+        if (!w->frameGeometry().contains(*point)) {
+            QScreen* screen = w->screen();
+            if (priority == 1 || !screen || !screen->geometry().contains(*point))
+                return false;
+        }
+    }
+    showPlaybackControlsByFadingIn(fade);
+    return true;
+}
+
+void PMMainController::updatePresentationSwitch()
+{
+    if (PlayerWindows* windows = playerWindows(*this))
+        for (PMPlaybackControlView* view : {windows->bandView.data(), windows->floatingControls->controlView()})
+            view->setPresenting(_isPresenting);
+}
+
+void PMMainController::updateAspectRatioLockSwitchPosition()
+{
+    PlayerWindows* windows = playerWindows(*this);
+    if (!windows)
+        return;
+    const std::int64_t priority = settings().integerForKey(QStringLiteral("Player Window: Aspect Ratio Button Priority"));
+    const bool hasMovie = !_currentMovieRepresentation.isNull();
+    const bool shows = (_currentMovieHasVideo || (hasMovie && priority <= 1)) && !_isPresenting;
+    for (PMPlaybackControlView* view : {windows->bandView.data(), windows->floatingControls->controlView()})
+        view->setShowsAspectRatioLockSwitch(shows);
+}
+
+QRectF PMMainController::windowWillUseStandardFrame(QWidget* window)
+{
+    if (window && window == playerWindow()) {
+        if (!_isPresenting)
+            _isPlayerWindowZoomed = true;
+        return playerWindowZoomFrameWithAspectRatioLock(_isAspectRatioLocked, true, true);
+    }
+    return PMBottomUpFromGlobal(visibleFrameWithExtraDockSpacing(screenForWindow(window)));
+}
+
+void PMMainController::windowDidMove(QWidget* window)
+{
+    if (!window || window != playerWindow())
+        return;
+    updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+    updatePlayerWindowZoomStatusAfterDelay();
 }

@@ -137,6 +137,14 @@ public:
     bool showsFastButtons() const { return m_showsFastButtons; }
     // The volume controls, hidden for a movie without sound.
     void setShowsVolume(bool shows);
+    // The presentation toggle (its look follows whether a presentation runs) and the
+    // aspect-ratio lock (its image and state as the controller decides).
+    PMContextButton* presentationSwitch() const { return m_presentation; }
+    PMContextButton* aspectRatioLockSwitch() const { return m_aspectRatioLock; }
+    void setShowsPresentationSwitch(bool shows);
+    void setShowsAspectRatioLockSwitch(bool shows);
+    void setPresenting(bool presenting);
+    void setAspectRatioLockImage(const QString& glyphName, bool locked);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -157,6 +165,10 @@ private:
     bool m_muted = false;
     bool m_showsFastButtons = true;
     bool m_showsVolume = true;
+    PMContextButton* m_presentation = nullptr;
+    PMContextButton* m_aspectRatioLock = nullptr;
+    bool m_showsPresentationSwitch = true;
+    bool m_showsAspectRatioLockSwitch = true;
 };
 
 // ---- The floating window. Frames here are bottom-up (y is the bottom edge), as the

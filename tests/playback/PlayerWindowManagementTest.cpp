@@ -231,3 +231,26 @@ TEST(WindowSizingTest, SizeStringsReadBackAndRefuseGarbage)
     for (const char* bad : {"", "800x450", "{800}", "{a, b}", "{nan, 3}", "{-4, 3}", "{1, 2, 3}"})
         EXPECT_FALSE(PMSizeFromString(QString::fromLatin1(bad))) << bad;
 }
+
+TEST(PlaybackControlsTest, SideControlsStepAsideNearTheTransport)
+{
+    // A wide bar shows the presentation toggle, the lock and the volume; a narrow one hides
+    // whatever would come within 22 points of the transport group.
+    PMPlaybackControlView bar;
+    bar.resize(700, 61);
+    bar.show();
+    EXPECT_TRUE(bar.presentationSwitch()->isVisible());
+    EXPECT_TRUE(bar.aspectRatioLockSwitch()->isVisible());
+    EXPECT_TRUE(bar.volumeSlider()->isVisible());
+    bar.resize(250, 61);
+    QTest::qWait(10);
+    EXPECT_FALSE(bar.aspectRatioLockSwitch()->isVisible());
+    EXPECT_FALSE(bar.volumeSlider()->isVisible());
+    // Asked to hide, the lock stays hidden however wide the bar is.
+    bar.resize(700, 61);
+    bar.setShowsAspectRatioLockSwitch(false);
+    EXPECT_FALSE(bar.aspectRatioLockSwitch()->isVisible());
+    EXPECT_TRUE(bar.presentationSwitch()->isVisible());
+    bar.setPresenting(true);
+    EXPECT_EQ(bar.presentationSwitch()->toolTip(), QStringLiteral("Exit Full Screen"));
+}

@@ -31,6 +31,7 @@ class QKeyEvent;
 struct PMPlayerViewContent;
 class QMenu;
 class QMimeData;
+class QPoint;
 class QRectF;
 class QScreen;
 class QSizeF;
@@ -731,6 +732,11 @@ public:
     void updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(bool keep);
     void updatePlaybackControlVisibility();
     void hidePlaybackControlWindow();
+    // Pointer movement over the player (its place on the screen; none: no event): the
+    // hovering controls come back as "Hover Playback Controls Priority" allows.
+    bool showWindowChromeAndPlaybackControlsByFadingIn(bool fade, const QPoint* forEventAtGlobalPoint);
+    void updatePresentationSwitch();
+    void updateAspectRatioLockSwitchPosition();
     void updateWindowTitles();
     QString alternateSliderMinimumMessage();
     QString alternateSliderMaximumMessage();
@@ -743,6 +749,10 @@ public:
     void closeAspectRatioWindow();
     void updatePlayerWindowZoomStatus();
     void updatePlayerWindowZoomStatusAfterDelay();
+    // Zooming (maximising) the player's window: the frame that fits the movie to the
+    // screen, bottom-up; other windows get the screen's visible frame.
+    QRectF windowWillUseStandardFrame(QWidget* window);
+    void windowDidMove(QWidget* window);
     // A live resize of a player window (main or dedicated) as the user dragged it: the
     // size it may take (the aspect-ratio lock and the floors), remembering the width.
     QSizeF windowWillResize(QWidget* window, QSizeF proposed);
