@@ -326,10 +326,11 @@ protected:
             break;
         case QEvent::MouseMove:
         case QEvent::Enter:
+            // Moving over the picture itself always brings the controls back; the priority
+            // setting governs pointer movement elsewhere.
             if (watched == movieView) {
                 movieView->unsetCursor();
-                const QPoint global = QCursor::pos();
-                m_c.showWindowChromeAndPlaybackControlsByFadingIn(true, &global);
+                m_c.showWindowChromeAndPlaybackControlsByFadingIn(true, nullptr);
             }
             break;
         default:
@@ -550,7 +551,7 @@ void PMMainController::installPlayerWindows()
                 });
             }
         }
-        windows->showControls(false);
+        showWindowChromeAndPlaybackControlsByFadingIn(false, nullptr);
         updateWindowTitles();
         updateStatusFields();
     };
@@ -991,8 +992,7 @@ bool PMMainController::showWindowChromeAndPlaybackControlsByFadingIn(bool fade, 
             if (priority < 1)
                 return false;
         }
-        if (QGuiApplication::applicationState() != Qt::ApplicationActive && !qEnvironmentVariableIsSet("PELLIS_TESTS_IGNORE_ACTIVATION")
-            && QGuiApplication::platformName() != QLatin1String("offscreen"))
+        if (QGuiApplication::applicationState() != Qt::ApplicationActive)
             return false;
         if (!w->isVisible())
             return false;

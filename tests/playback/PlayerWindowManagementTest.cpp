@@ -254,3 +254,32 @@ TEST(PlaybackControlsTest, SideControlsStepAsideNearTheTransport)
     bar.setPresenting(true);
     EXPECT_EQ(bar.presentationSwitch()->toolTip(), QStringLiteral("Exit Full Screen"));
 }
+
+TEST_F(PlayerPlacementTest, PointerMovementAndTheHoverPriority)
+{
+    PMMainController& c = mainController();
+    c._currentMovieRepresentation = Value(m_a);
+    c.updatePlayerPlacement();
+    QWidget* window = c._dedicatedPlayerWindow;
+    window->setGeometry(100, 100, 400, 300);
+    window->show();
+    window->activateWindow();
+    if (!waitUntil([] { return QGuiApplication::applicationState() == Qt::ApplicationActive; }, 1000))
+        GTEST_SKIP() << "the platform never activates the application";
+    const QPoint inside = window->frameGeometry().center();
+    const QPoint elsewhere = window->frameGeometry().bottomRight() + QPoint(50, 50);
+    struct Case {
+        int priority;
+        bool inside, elsewhere;
+    } cases[] = {{0, false, false}, {1, true, false}, {2, true, true}};
+    auto& d = platform::UserDefaults::standard();
+    for (const Case& k : cases) {
+        d.setInteger(k.priority, QStringLiteral("Hover Playback Controls Priority"));
+        EXPECT_EQ(c.showWindowChromeAndPlaybackControlsByFadingIn(false, &inside), k.inside) << k.priority;
+        EXPECT_EQ(c.showWindowChromeAndPlaybackControlsByFadingIn(false, &elsewhere), k.elsewhere) << k.priority;
+    }
+    // Without an event (the pointer over the picture itself) the controls always come.
+    d.setInteger(0, QStringLiteral("Hover Playback Controls Priority"));
+    EXPECT_TRUE(c.showWindowChromeAndPlaybackControlsByFadingIn(false, nullptr));
+    window->hide();
+}
