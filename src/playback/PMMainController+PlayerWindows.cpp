@@ -227,8 +227,8 @@ public:
         m_c.updatePresentationSwitch();
         m_c.updateAspectRatioLockSwitchPosition();
         // The movie's size becomes known once its first frame is there: the window follows.
-        if (v.moviePlayer && !v.moviePlayer->presentationSize().isEmpty() && m_sizedFor != v.moviePlayer.get()) {
-            m_sizedFor = v.moviePlayer.get();
+        if (v.moviePlayer && !v.moviePlayer->presentationSize().isEmpty() && sizedFor != v.moviePlayer.get()) {
+            sizedFor = v.moviePlayer.get();
             m_c.updatePlayerWindowFrameAfterForcingPresentation(false);
         }
     }
@@ -263,8 +263,9 @@ public:
     QPointer<PMDedicatedPlayerWindow> dedicated;
     QPointer<PMFullScreenPlayerWindow> presentationWindow;
     QPointer<QWidget> presentationReturnContainer;
-    bool wasPlayingBeforePresentation = false;
     bool m_applyingSize = false;
+    // The player the window was last sized for: it is sized once per movie.
+    const void* sizedFor = nullptr;
     QTimer m_hideTimer;
 
 protected:
@@ -344,7 +345,6 @@ private:
     QSet<QObject*> m_watched;
     QTimer m_liveResizeTimer;
     QPointer<QWidget> m_resizedWindow;
-    const void* m_sizedFor = nullptr;
 };
 
 // The controller's one set of player windows, while it lasts.
@@ -640,6 +640,8 @@ void PMMainController::updatePlayerWindowFrameAfterForcingPresentation(bool forc
     } else if (_currentMovieHasVideo) {
         const QSizeF natural = currentPictureNaturalSize();
         if (!natural.isEmpty()) {
+            if (windows)
+                windows->sizedFor = playerViewContent().moviePlayer.get();
             if (q >= 0) {
                 double w = 0;
                 if (q == 0 && settings().objectForKey(QStringLiteral("Player Width")).isNumber())

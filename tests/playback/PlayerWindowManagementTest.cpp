@@ -177,6 +177,22 @@ TEST_F(PlayerPlacementTest, PlaysInTheMainWindowAndInItsOwn)
     EXPECT_EQ(c._dedicatedPlayerWindow->windowTitle(), QStringLiteral("A"));
     EXPECT_EQ(m_main->windowTitle(), QStringLiteral("Pellis"));
 
+    // Resized by the user, the window shows the ratio for a moment; with the lock on it
+    // takes the picture's proportions once the user lets go, and remembers the width.
+    QWidget* own = c._dedicatedPlayerWindow;
+    QTest::qWait(600);
+    own->resize(own->width() - 100, own->height());
+    EXPECT_TRUE(waitUntil([&] { return !c._aspectRatioText.isEmpty(); }, 2000));
+    EXPECT_TRUE(c._aspectRatioText.endsWith(QStringLiteral(":1")));
+    EXPECT_TRUE(waitUntil([&] { return !c._aspectRatioWindow; }, 2000)) << "the read-out closes soon";
+    c.setAspectRatioLocked(true);
+    QTest::qWait(600);
+    own->resize(700, own->height() + 40);
+    EXPECT_TRUE(waitUntil([&] { return view->width() == 700 && std::abs(view->height() - 700 * natural.height() / natural.width()) <= 1; }, 3000))
+        << view->width() << "x" << view->height();
+    EXPECT_EQ(platform::UserDefaults::standard().doubleForKey(QStringLiteral("Player Width")), 700);
+    c.setAspectRatioLocked(false);
+
     // Presenting moves the movie view into a full-screen window of its own and back.
     c.togglePresentation();
     EXPECT_TRUE(c._isPresenting);
