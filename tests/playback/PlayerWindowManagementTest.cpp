@@ -17,13 +17,12 @@
 #include <QtWidgets/QHBoxLayout>
 
 #include "common/MediaFixtures.h"
+#include "PlaybackTestSupport.h"
 
 #include <QtCore/QFile>
 #include <QtTest/QTest>
 
-using platform::Array;
 using platform::Value;
-using platform::media::Player;
 namespace fx = testsupport::media;
 using testsupport::waitUntil;
 
@@ -34,13 +33,8 @@ protected:
     void SetUp() override
     {
         ModelTest::SetUp();
-        Player::setDefaultAudioOutput(QStringLiteral("null"));
-        for (const QString& key : platform::UserDefaults::standard().persistentDomain()->keys())
-            platform::UserDefaults::standard().removeObjectForKey(key);
+        testsupport::preparePlaybackController();
         PMMainController& c = mainController();
-        c.resetPlaybackForTesting();
-        c.installPlayback();
-        c._selectedLibraryItems = Array::make();
         m_a = PMMovieRepresentationOriginal::movieRepresentationWithPath(fx::fixtures().numbered());
         m_a->userSettings()->setValue(QStringLiteral("Name"), QStringLiteral("A"));
         m_group = folder(QStringLiteral("F"), {Value(m_a)});
@@ -63,13 +57,8 @@ protected:
     }
     void TearDown() override
     {
+        testsupport::releasePlaybackController();
         PMMainController& c = mainController();
-        c.resetPlaybackForTesting();
-        platform::cancelPreviousPerformRequests(&c);
-        c._chooseMovieRepresentationHandler = nullptr;
-        c._updatePlaybackControls = nullptr;
-        c._saveCurrentPlaybackPositionHook = nullptr;
-        c._selectedLibraryItems = Array::make();
         delete c._dedicatedPlayerWindow.data();
         delete m_main.data();
         c.playerView = nullptr;
