@@ -586,6 +586,9 @@ PMMainController::PlayerPlacement PMMainController::updatePlayerPlacement()
     const bool single = singleWindowMode();
     const bool hasMovie = !_currentMovieRepresentation.isNull();
     QWidget* mainContainer = mainWindowPlayerContainer();
+    // The main window's resizes and closing come here too.
+    if (windows && _mainWindow)
+        windows->watch(_mainWindow);
     // Without a dedicated window the main window holds the player, and without a player
     // container in the main window the dedicated window does.
     const bool useMain = (single || !windows || !windows->dedicated) && mainContainer;
