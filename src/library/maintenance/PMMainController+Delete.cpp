@@ -87,8 +87,8 @@ void letGoOfCurrentMovieIfAmong(PMMainController& c, const Array& items, bool ch
     }
     if (!among)
         return;
-    if (c._maintenanceWindow.isInPresentationMode && c._maintenanceWindow.isInPresentationMode() && c._maintenanceWindow.togglePresentation)
-        c._maintenanceWindow.togglePresentation();
+    if (c._isPresenting)
+        c.togglePresentation();
     c._currentMovieRepresentation = Value();
     c._nextMovieRepresentation = Value();
     if (c._updatePlaybackControls)

@@ -34,7 +34,10 @@ class QKeyEvent;
 struct PMPlayerViewContent;
 class QMenu;
 class QMimeData;
+class QPoint;
 class QRectF;
+class QScreen;
+class QSizeF;
 class QUrl;
 class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
@@ -708,6 +711,89 @@ public:
     std::function<void(bool presenting)> _presentationDidChange;
     QPointer<QWidget> _dedicatedPlayerWindow;
 
+    // Player window management (the same file): where the movie view sits (the main
+    // window's player container, the dedicated player window or the presentation window),
+    // the controls band or the hovering controls, titles, the aspect-ratio lock, zooming and
+    // live resizing with the lock, and closing the windows.
+    // The main window's player container: the one the window names here, else the first
+    // `PMPlayerContainerView` inside the main window.
+    QPointer<QWidget> _mainWindowPlayerContainer;
+    QWidget* mainWindowPlayerContainer() const;
+    // The interface refresh's first step: the player goes to the dedicated window, to the
+    // main window or stays where it is, and the answer tells whether the main window shows
+    // the player and whether the container content is to be computed.
+    struct PlayerPlacement {
+        bool showsPlayer = false;
+        bool computesGroupContent = true;
+    };
+    PlayerPlacement updatePlayerPlacement();
+    // The window that holds the movie view (none while it is in no window).
+    QWidget* playerWindow() const;
+    bool playerIsInMainWindow() const;
+    void updatePlayerViewFrame();
+    void updatePlayerWindowFrameAfterForcingPresentation(bool force);
+    void updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(bool keep);
+    void updatePlaybackControlVisibility();
+    void hidePlaybackControlWindow();
+    // Pointer movement over the player (its place on the screen; none: no event): the
+    // hovering controls come back as "Hover Playback Controls Priority" allows.
+    bool showWindowChromeAndPlaybackControlsByFadingIn(bool fade, const QPoint* forEventAtGlobalPoint);
+    void updatePresentationSwitch();
+    void updateAspectRatioLockSwitchPosition();
+    void updateWindowTitles();
+    QString alternateSliderMinimumMessage();
+    QString alternateSliderMaximumMessage();
+    int mainWindowDarkness();
+    bool hasBlackInterface() { return mainWindowDarkness() > 2; }
+    bool isAspectRatioLocked() const { return _isAspectRatioLocked; }
+    void setAspectRatioLocked(bool locked);
+    void toggleAspectRatioLock() { setAspectRatioLocked(!_isAspectRatioLocked); }
+    void updateAspectRatioWindow();
+    void closeAspectRatioWindow();
+    void updatePlayerWindowZoomStatus();
+    void updatePlayerWindowZoomStatusAfterDelay();
+    // Zooming (maximising) the player's window: the frame that fits the movie to the
+    // screen, bottom-up; other windows get the screen's visible frame.
+    QRectF windowWillUseStandardFrame(QWidget* window);
+    void windowDidMove(QWidget* window);
+    // A live resize of a player window (main or dedicated) as the user dragged it: the
+    // size it may take (the aspect-ratio lock and the floors), remembering the width.
+    QSizeF windowWillResize(QWidget* window, QSizeF proposed);
+    void windowDidResize(QWidget* window);
+    // Whether the window may close; closing the dedicated window ends the movie instead.
+    bool windowShouldClose(QWidget* window);
+    // Presentation: the picture on the screen (the movie view's window's screen when none).
+    void updatePresentationWindowForScreen(QScreen* screen);
+    double _currentMagnification = 1.0;
+    double _currentMagnificationQuantum = 1.0;
+    bool _isPlayerWindowZoomed = false;
+    bool _isAspectRatioLocked = false;
+    // The ratio read-out (its text, while it shows); tests read it.
+    QPointer<QWidget> _aspectRatioWindow;
+    QString _aspectRatioText;
+
+    // Window presentation and sizing (src/ui/library_window/PMMainController+WindowSizing.cpp).
+    void showMainWindow();
+    bool showPlayerWindowIfNotVisible(bool onlyWhenNotVisible);
+    void showMainOrPlayerWindowIfNotVisible();
+    bool isSidebarAccessible();
+    void updateMainWindowMinimumSizeAndLibraryListWidthConstraints();
+    void saveMainWindowSize();
+    // Resizes the window (nil: the player's window, else the main window) so that its player
+    // area gets the size, within the screen. Sizes are in points, frames bottom-up.
+    void resizeWindow(QWidget* window, QSizeF size, bool isMainWindowSize);
+    void resizePlayerWindowForCurrentMagnification();
+    QRectF playerWindowZoomFrameWithAspectRatioLock(bool lock, bool center, bool changeMagnificationSetting);
+    void fitPlayerWindowToScreen();
+    // The picture's natural size (a still image's or the movie's), empty without one.
+    QSizeF currentPictureNaturalSize();
+    // The player area of a window (the movie view's frame when it is there, else the
+    // window's player container): its size, and its bottom above the window's bottom.
+    QSizeF playerAreaSizeOfWindow(QWidget* window, double* getY = nullptr);
+    // When the program last resized a window itself (milliseconds since the epoch): the
+    // window manager's answer to that is no user resize.
+    qint64 _programmaticResizeMSecs = 0;
+
     // ---------------------------------------------------------------------------------
     // Keeping the files in order: deleting, the inbox and the blacklist, organising the
     // library folder, moving movies to another library folder, new files found in the
@@ -726,15 +812,13 @@ public:
     bool canDeleteSelectedItemsFromCollectionView(PMLibraryView view);
     bool deleteSelectedItemsFromCollectionView(PMLibraryView view);
     // The window's share of deleting: the selections of the list and the source list, the
-    // select-all of the grid's or the list's tab, presentation mode, the preference check
+    // select-all of the grid's or the list's tab, the preference check
     // boxes of the three questions (by default key) and the removal of a movie's images.
     struct MaintenanceWindowHooks {
         std::function<platform::ArrayPtr()> selectedGroupListItems;
         std::function<platform::ArrayPtr()> accessibleSelectedLibraryItems;
         std::function<PMLibraryContainerPtr()> selectedContainer;
         std::function<void()> selectAllInSelectedGroupTab;
-        std::function<bool()> isInPresentationMode;
-        std::function<void()> togglePresentation;
         std::function<void(const QString& defaultKey, bool on)> setConfirmationSwitch;
         std::function<void(PMMovieRepresentationPrototype& movie)> removeImagesOfMovieRepresentation;
         // The progress sheet's text and bar, and whether its Cancel button was pressed.
