@@ -125,6 +125,7 @@ void PMMainController::installPlayback()
 
 void PMMainController::updateUserInterface()
 {
+    updateGroupItemsParentAndContainerHistory();
     if (_updateUserInterfaceHook)
         _updateUserInterfaceHook();
 }

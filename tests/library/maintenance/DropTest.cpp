@@ -598,7 +598,8 @@ TEST_F(DropTest, StaticPlaylistsGetProxiesOnceAndKeepTheirOrder)
 TEST_F(DropTest, ListDropsLandAtTheRowsRawIndex)
 {
     buildLibrary();
-    c()._groupItemsParent = A;
+    ASSERT_TRUE(c().selectLibraryItem(v(A))); // the shown container, through every refresh
+    ASSERT_EQ(c()._groupItemsParent, A);
     c()._groupMovieItems = Array::make({v(a1), v(a2), v(a3)});
     auto mime = pasteboardWithItems({v(b1)});
     const PMMainController::PMDraggingInfo info{mime.get(), View::GroupList};
