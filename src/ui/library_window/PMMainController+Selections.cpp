@@ -520,8 +520,9 @@ void PMMainController::correctLibrarySelection()
                 ++_numberOfSelectedLibraryFiles;
         }
     }
-    if (selected && kept->count() < selected->count())
-        selectLibraryItems(kept);
+    // Items that may not be selected leave the selection; none left clears it.
+    if (selected && kept->count() < selected->count() && !selectLibraryItems(kept))
+        list.selectRows({});
 
     updateUserInterface();
     if (_groupItemsParent && !_groupItemsParent->onlineRole().isEmpty() && (!_groupMovieItems || _groupMovieItems->isEmpty())
