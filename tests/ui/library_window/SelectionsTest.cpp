@@ -3,10 +3,12 @@
 #include "library/model/ModelFixture.h"
 
 #include "GridTestSupport.h"
+#include "images/PMMovieRepresentationImageLoader.h"
 #include "platform/EventClock.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMLibraryWindowAccess.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtWidgets/QLineEdit>
 
 #include <memory>
@@ -59,6 +61,11 @@ protected:
         c()._updateUserInterfaceHook = nullptr;
         c()._groupViewRectStringsByID.reset();
         c()._groupListRectStringsByID.reset();
+        // The picture loads a grid asked for end before the records and the process go.
+        auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+        testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0 && loader.crawlQueue().operationCount() == 0; }, 30000);
+        loader.waitForSaveQueue();
+        QCoreApplication::processEvents();
         removeDefaults();
         ModelTest::TearDown();
     }
