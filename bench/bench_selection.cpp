@@ -68,7 +68,7 @@ Library& library()
         lib->grid->resize(1600, 1000);
         c._groupView = lib->grid.get();
         lib->searchField = std::make_unique<QLineEdit>();
-        c._searchField = lib->searchField.get();
+        c.searchField = lib->searchField.get();
         // The grid's share of the interface refresh.
         c._updateUserInterfaceHook = [lib] {
             PMMainController& c = mainController();

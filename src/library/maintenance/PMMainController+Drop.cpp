@@ -290,27 +290,6 @@ ArrayPtr PMMainController::visibleTopLevelLibraryItems()
     return _library;
 }
 
-qsizetype PMMainController::libraryListRowForItem(const Value& item)
-{
-    if (_dropWindow.rowForItem)
-        return _dropWindow.rowForItem(item);
-    // Without the window: the row in a source list with every container expanded.
-    qsizetype row = 0;
-    std::function<bool(const ArrayPtr&, int)> walk = [&](const ArrayPtr& rows, int depth) {
-        if (!rows || depth > kMaximumWalkDepth)
-            return false;
-        for (const Value& v : *rows) {
-            if (PMIsSameItem(v, item))
-                return true;
-            ++row;
-            if (PMContainer(v) && walk(outlineViewChildrenOfContainer(PMContainerPtr(v)), depth + 1))
-                return true;
-        }
-        return false;
-    };
-    return walk(visibleTopLevelLibraryItems(), 0) ? row : -1;
-}
-
 void PMMainController::updateButtons()
 {
     if (_dropWindow.updateButtons)

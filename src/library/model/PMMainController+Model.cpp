@@ -76,6 +76,8 @@ void PMMainController::resetForTesting()
     // files tested asks for it (updateLibraryAfterDelay with a forced test).
     _skipMissingStatusUpdate = true;
     _selectedLibraryItems = Array::make();
+    _libraryListAccess = nullptr;
+    _groupListAccess = nullptr;
     _numberOfSelectedLibraryContainers = 0;
     _numberOfSelectedLibraryFiles = 0;
     _selectionFreezeLevel = 0;

@@ -472,7 +472,6 @@ public:
         std::function<platform::ArrayPtr(const PMLibraryContainerPtr&)> childrenOfContainer;
         std::function<bool(const PMLibraryContainerPtr&)> showMovieChildrenOfContainer;
         std::function<platform::ArrayPtr()> visibleTopLevelItems;
-        std::function<qsizetype(const platform::Value&)> rowForItem;
         // The column of the mouse event that starts a drag in the list.
         std::function<QString()> groupListColumnOfCurrentEvent;
         // Selects the item's row (unless it is selected) and edits its name.
@@ -912,9 +911,9 @@ public:
     PMLibraryListAccess& libraryListAccess();
     PMGroupListAccess& groupListAccess();
     QPointer<PMGroupView> _groupView;   // the grid (tab 1)
-    QPointer<QLineEdit> _searchField;    // the main window's search field
-    QPointer<QWidget> _searchMoreButton; // fetches more results of an online search
-    QPointer<PMGroupView> _inboxGroupView;
+    QPointer<QLineEdit> searchField;    // the main window's search field
+    QPointer<QWidget> searchMoreButton; // fetches more results of an online search
+    QPointer<PMGroupView> inboxGroupView;
     // Whether the grid is the shown group view (its tab is selected); else the list table is.
     bool isGroupViewShown() const;
 

@@ -65,8 +65,8 @@ void PMMainController::updateGroupItemsParentAndContainerHistory()
         reference = defaultSearchReferenceContainer();
     if (reference) {
         const QString query = reference->query();
-        if (_searchField && _searchField->text() != query)
-            _searchField->setText(query);
+        if (searchField && searchField->text() != query)
+            searchField->setText(query);
         if (!query.isEmpty() && hasSourceStorage && defaults.boolForKey(QStringLiteral("Group Search Scope: [All]: Use Default Reference"))
             && defaults.stringForKey(QStringLiteral("Group Search Scope")) == QLatin1String("[All]"))
             reference = defaultSearchReferenceContainer();

@@ -68,14 +68,14 @@ void PMMainController::updateResultsForSearchField(QLineEdit* field, bool afterD
         });
         return;
     }
-    if (text.isEmpty() && field && field == _searchField && filterTogglesSidebar() && _hideSidebar)
+    if (text.isEmpty() && field && field == searchField && filterTogglesSidebar() && _hideSidebar)
         _hideSidebar(false, true, false);
     updateResultsForSearchField(field);
 }
 
 void PMMainController::updateResultsForSearchField(QLineEdit* field)
 {
-    if (!field || field != _searchField) {
+    if (!field || field != searchField) {
         if (_libraryMenuNeedsUpdate)
             _libraryMenuNeedsUpdate();
         return;
@@ -118,13 +118,13 @@ void PMMainController::filter(const Value& representedObject)
     if (wholeLibrary)
         defaults().setObject(Value(QStringLiteral("[All]")), QStringLiteral("Group Search Scope"));
 
-    if (_searchField)
-        _searchField->setText(query);
+    if (searchField)
+        searchField->setText(query);
     selectGroupItemsWithIDs({});
     if (filterTogglesSidebar() && _hideSidebar)
         _hideSidebar(true, true, false);
-    if (_searchField) {
-        updateResultsForSearchField(_searchField.data(), false);
+    if (searchField) {
+        updateResultsForSearchField(searchField.data(), false);
     } else {
         // Without the window's field the query goes to the searched container directly.
         if (_groupItemsParentOrSearchReferenceContainer)
@@ -138,8 +138,8 @@ void PMMainController::searchMore(QObject*)
 {
     if (const PMLibraryContainerPtr reference = _groupItemsParentOrSearchReferenceContainer; reference && reference->canGetMoreOnlineChildren())
         reference->sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(true);
-    if (_searchMoreButton)
-        _searchMoreButton->setEnabled(false);
+    if (searchMoreButton)
+        searchMoreButton->setEnabled(false);
 }
 
 void PMMainController::chooseContainer(const PMLibraryContainerPtr& container)
@@ -150,9 +150,9 @@ void PMMainController::chooseContainer(const PMLibraryContainerPtr& container)
     selectLibraryItem(Value(proxy ? proxy : container));
     if (!proxy)
         return;
-    if (_searchField) {
-        _searchField->clear();
-        updateResultsForSearchField(_searchField.data(), false);
+    if (searchField) {
+        searchField->clear();
+        updateResultsForSearchField(searchField.data(), false);
     }
 }
 
@@ -203,8 +203,8 @@ bool PMMainController::displayAsRelatedToCurrentMovieRepresentation(const Value&
 bool PMMainController::updatePreviewForMovieRepresentation(const Value& movie)
 {
     bool updated = false;
-    if (_inboxGroupView)
-        updated = _inboxGroupView->updatePreviewForMovieRepresentation(movie);
+    if (inboxGroupView)
+        updated = inboxGroupView->updatePreviewForMovieRepresentation(movie);
     if (_groupView)
         updated = _groupView->updatePreviewForMovieRepresentation(movie) || updated;
     return updated;

@@ -87,6 +87,8 @@ qsizetype PMLibraryListAccess::levelForRow(qsizetype row)
 
 QList<qsizetype> PMLibraryListAccess::selectedRows()
 {
+    if (mainController()._selectedLibraryItems->isEmpty())
+        return {};
     const ArrayPtr rows = standInRows(nullptr);
     QList<qsizetype> selected;
     for (const Value& item : *mainController()._selectedLibraryItems)
@@ -245,6 +247,11 @@ bool PMMainController::isGroupViewShown() const
     // A grid without a parent is the shown one (tests, benchmarks); in the window it is
     // shown while its tab is selected.
     return !_groupView->parentWidget() || _groupView->isVisibleTo(_groupView->window());
+}
+
+qsizetype PMMainController::libraryListRowForItem(const Value& item)
+{
+    return libraryListAccess().rowForItem(item);
 }
 
 // ---------------------------------------------------------------------------
@@ -526,8 +533,8 @@ void PMMainController::correctLibrarySelection()
 
     updateUserInterface();
     if (_groupItemsParent && !_groupItemsParent->onlineRole().isEmpty() && (!_groupMovieItems || _groupMovieItems->isEmpty())
-        && _searchField && _searchField->text().isEmpty() && !_searchField->hasFocus())
-        _searchField->setFocus(Qt::OtherFocusReason);
+        && searchField && searchField->text().isEmpty() && !searchField->hasFocus())
+        searchField->setFocus(Qt::OtherFocusReason);
     _isCorrectingLibrarySelection = false;
 }
 

@@ -54,7 +54,7 @@ protected:
     void TearDown() override
     {
         platform::steerEventClockForTesting(false);
-        c()._searchField = nullptr;
+        c().searchField = nullptr;
         c()._groupView = nullptr;
         c()._libraryListAccess = nullptr;
         c()._groupListAccess = nullptr;
@@ -509,7 +509,7 @@ TEST_F(SelectionsTest, SmartGroupOrdersNeedTwoMoviesAndEveryChild)
 TEST_F(SelectionsTest, SearchesApplyAfterTheDelayThatEveryKeystrokeRestarts)
 {
     QLineEdit field;
-    c()._searchField = &field;
+    c().searchField = &field;
     ASSERT_TRUE(c().selectLibraryItem(Value(A)));
     ASSERT_EQ(c()._groupItemsParentOrSearchReferenceContainer, A);
     const int before = c()._numberOfAppliedSearches;
@@ -541,7 +541,7 @@ TEST_F(SelectionsTest, SearchesApplyAfterTheDelayThatEveryKeystrokeRestarts)
 TEST_F(SelectionsTest, FilteringFillsTheFieldAndSearchesAtOnce)
 {
     QLineEdit field;
-    c()._searchField = &field;
+    c().searchField = &field;
     ASSERT_TRUE(c().selectLibraryItem(Value(A)));
     platform::UserDefaults::standard().setObject(Value(QStringLiteral("[Selected]")), QStringLiteral("Group Search Scope"));
 
