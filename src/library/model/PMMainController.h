@@ -1014,8 +1014,7 @@ public:
     // The field is the main search field or the library menu's filter field.
     void updateResultsForSearchField(QLineEdit* field, bool afterDelay);
     void updateResultsForSearchField(QLineEdit* field);
-    // The library menu's filter field, and what rebuilds that menu.
-    QPointer<QLineEdit> _libraryMenuSearchField;
+    // What rebuilds the library menu after its own filter field changed (the menu's).
     std::function<void()> _libraryMenuNeedsUpdate;
     // A filter menu item's represented object (a query, items, or null for the info
     // panel's movies).

@@ -4,11 +4,13 @@
 
 #include "GridTestSupport.h"
 #include "images/PMMovieRepresentationImageLoader.h"
+#include "library/model/PMPasteboard.h"
 #include "platform/EventClock.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMLibraryWindowAccess.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QMimeData>
 #include <QtWidgets/QLineEdit>
 
 #include <memory>
@@ -579,4 +581,55 @@ TEST_F(SelectionsTest, AnEmptyGridSaysWhyItIsEmpty)
     ASSERT_TRUE(c().selectLibraryItem(Value(B)));
     EXPECT_EQ(c().groupPlaceholderMessage(), QStringLiteral("No Matches"));
     B->setQuery(QString());
+}
+
+TEST_F(SelectionsTest, SortMenuSetsAndReversesTheContainersCriterion)
+{
+    ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+    c()._groupListSortsDescending = false;
+    c().setSortCriterionForSelectedContainerFromMenuItem(Value(QStringLiteral("GroupListName")), 0);
+    EXPECT_EQ(A->value(QStringLiteral("Group Sorting Criterion")).string(), QStringLiteral("GroupListName"));
+    EXPECT_FALSE(A->value(QStringLiteral("Group Sorting Direction")).toBool());
+    // Tag 1 with a criterion reverses the current direction.
+    c().setSortCriterionForSelectedContainerFromMenuItem(Value(QStringLiteral("GroupListName")), 1);
+    EXPECT_TRUE(A->value(QStringLiteral("Group Sorting Direction")).toBool());
+    EXPECT_TRUE(c()._groupListSortsDescending);
+    // Without a criterion, tag 0 sorts ascending.
+    c().setSortCriterionForSelectedContainerFromMenuItem(Value(), 0);
+    EXPECT_FALSE(A->value(QStringLiteral("Group Sorting Direction")).toBool());
+    EXPECT_EQ(c().selectedContainer(), A); // the selection survived the rebuilds
+}
+
+TEST_F(SelectionsTest, ScrollingToTopOrBottomToggles)
+{
+    c()._groupMovieItems = Array::make();
+    for (int i = 0; i < 100; ++i)
+        c()._groupMovieItems->append(Value(movie(QStringLiteral("m%1").arg(i))));
+    PMGroupListAccess& list = c().groupListAccess();
+    list.standInVisibleRect = QRectF(0, 0, 600, 300);
+    c().scrollToGroupTopOrBottom();
+    EXPECT_EQ(list.standInVisibleRect.top(), 99 * 22);
+    c().scrollToGroupTopOrBottom();
+    EXPECT_EQ(list.standInVisibleRect.top(), 0);
+}
+
+TEST_F(SelectionsTest, ADragTheOrderCannotMatchStoresNothingButStillRebuilds)
+{
+    auto a1 = movie("a1");
+    auto a2 = movie("a2");
+    auto stranger = movie("stranger");
+    A->rawChildren()->append(Value(a1));
+    A->rawChildren()->append(Value(a2));
+    c().invalidateLibraryDependencies();
+    ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+    QMimeData pasteboard;
+    setLibraryItems(pasteboard, Array::make({Value(stranger)}), Value());
+    QStringList steps;
+    c()._libraryUpdateStepObserver = [&](const QString& step) { steps << step; };
+    c().storeSequenceForDragOperation(Array::make({Value(a2), Value(a1)}), &pasteboard);
+    EXPECT_EQ(names(A->rawChildren()), (QStringList{"a1", "a2"}));
+    QCoreApplication::processEvents();
+    c()._libraryUpdateStepObserver = nullptr;
+    EXPECT_FALSE(steps.isEmpty());
+    EXPECT_EQ(c().selectedContainer(), A);
 }
