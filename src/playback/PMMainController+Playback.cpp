@@ -128,7 +128,9 @@ void PMMainController::installPlayback()
 void PMMainController::updateUserInterface()
 {
     // The player takes its place first; the rest of the window follows it.
-    updatePlayerPlacement();
+    const PlayerPlacement placement = updatePlayerPlacement();
+    if (placement.computesGroupContent)
+        updateGroupItemsParentAndContainerHistory();
     if (_updateUserInterfaceHook)
         _updateUserInterfaceHook();
     updateWindowTitles();

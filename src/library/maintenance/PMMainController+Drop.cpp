@@ -290,69 +290,6 @@ ArrayPtr PMMainController::visibleTopLevelLibraryItems()
     return _library;
 }
 
-qsizetype PMMainController::libraryListRowForItem(const Value& item)
-{
-    if (_dropWindow.rowForItem)
-        return _dropWindow.rowForItem(item);
-    // Without the window: the row in a source list with every container expanded.
-    qsizetype row = 0;
-    std::function<bool(const ArrayPtr&, int)> walk = [&](const ArrayPtr& rows, int depth) {
-        if (!rows || depth > kMaximumWalkDepth)
-            return false;
-        for (const Value& v : *rows) {
-            if (PMIsSameItem(v, item))
-                return true;
-            ++row;
-            if (PMContainer(v) && walk(outlineViewChildrenOfContainer(PMContainerPtr(v)), depth + 1))
-                return true;
-        }
-        return false;
-    };
-    return walk(visibleTopLevelLibraryItems(), 0) ? row : -1;
-}
-
-ArrayPtr PMMainController::groupListItemsForIndexSet(const QList<qsizetype>& indexes)
-{
-    if (_dropWindow.groupListItemsForIndexSet)
-        return _dropWindow.groupListItemsForIndexSet(indexes);
-    auto items = Array::make();
-    for (qsizetype index : indexes)
-        if (_groupMovieItems && index >= 0 && index < _groupMovieItems->count())
-            items->append(_groupMovieItems->at(index));
-    return items;
-}
-
-void PMMainController::storeSequence(const ArrayPtr& sequence, const PMLibraryContainerPtr& forSmartGroup)
-{
-    if (!sequence || !forSmartGroup)
-        return;
-    QStringList ids;
-    for (const Value& v : *sequence)
-        if (PMMovieRepresentationPrototype* movie = PMMovie(v))
-            ids << movie->uniqueLibraryID();
-    forSmartGroup->setIndexSequence(ids);
-}
-
-void PMMainController::addAndSelectLibraryItem(const Value& item, const PMLibraryContainerPtr& toStorage, const Value& withSelectedItem,
-                                               bool assumeExpanded, ArrayPtr* getSiblings)
-{
-    Q_UNUSED(withSelectedItem);
-    Q_UNUSED(assumeExpanded);
-    // Without the window there is no selection to place the item near: it goes to the
-    // end of the storage (the own movie section for the "Library" storage).
-    PMLibraryContainerPtr target = toStorage ? toStorage : pellisSourceStorageSection();
-    if (target && target == existingSourceStorage())
-        target = pellisSourceStorageSection();
-    if (!target)
-        return;
-    const ArrayPtr siblings = target->rawChildren();
-    siblings->append(item);
-    if (getSiblings)
-        *getSiblings = siblings;
-    updateLibraryAndInvalidateDependencies(true, false, true);
-    selectLibraryItem(item);
-}
-
 void PMMainController::updateButtons()
 {
     if (_dropWindow.updateButtons)

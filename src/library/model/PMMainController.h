@@ -15,6 +15,7 @@
 #include <QtCore/QHash>
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
+#include <QtCore/QRectF>
 #include <QtCore/QSet>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
@@ -24,10 +25,14 @@
 #include <optional>
 #include <span>
 
+class PMGroupListAccess;
+class PMGroupView;
+class PMLibraryListAccess;
 class PMMovieRepresentationOriginal;
 class PMQuibScopeBar;
 class QuibScopeBarDelegate;
 class QIcon;
+class QLineEdit;
 class PMMovieRepresentationPrototype;
 class QAction;
 class QKeyEvent;
@@ -189,8 +194,7 @@ public:
     bool _libraryWasBuiltOnce = false;
     // The window's share of an update. The library window is not there yet: until it is,
     // these keep their place in the sequence and do nothing.
-    void freezeSelections() {}
-    void unfreezeSelections() {}
+    // Freezing the selections is the library window's (below).
     void closeInterfaceForLibraryUpdate() {}     // remote window, inbox, chapters, library and last-watched menus
     void storeLibraryListExpansionState() {}
     void reloadInterfaceAfterLibraryUpdate() {}  // source list, expansion state, interface, downloads pop-up, inbox
@@ -463,10 +467,6 @@ public:
     bool outlineViewShowMovieChildrenOfContainer(const PMLibraryContainerPtr& container);
     platform::ArrayPtr visibleTopLevelLibraryItems();
     qsizetype libraryListRowForItem(const platform::Value& item); // -1: no row
-    platform::ArrayPtr groupListItemsForIndexSet(const QList<qsizetype>& indexes);
-    void storeSequence(const platform::ArrayPtr& sequence, const PMLibraryContainerPtr& forSmartGroup);
-    void addAndSelectLibraryItem(const platform::Value& item, const PMLibraryContainerPtr& toStorage, const platform::Value& withSelectedItem,
-                                 bool assumeExpanded, platform::ArrayPtr* getSiblings);
     void updateButtons();
     // Redraws `playerView` (declared with the opening of files) after an import.
     void redrawPlayerView();
@@ -479,8 +479,6 @@ public:
         std::function<platform::ArrayPtr(const PMLibraryContainerPtr&)> childrenOfContainer;
         std::function<bool(const PMLibraryContainerPtr&)> showMovieChildrenOfContainer;
         std::function<platform::ArrayPtr()> visibleTopLevelItems;
-        std::function<qsizetype(const platform::Value&)> rowForItem;
-        std::function<platform::ArrayPtr(const QList<qsizetype>&)> groupListItemsForIndexSet;
         // The column of the mouse event that starts a drag in the list.
         std::function<QString()> groupListColumnOfCurrentEvent;
         // Selects the item's row (unless it is selected) and edits its name.
@@ -553,13 +551,12 @@ public:
     // Without a handler the movie simply becomes the current one.
     bool chooseMovieRepresentation(const platform::Value& movie, bool withDefaultApplication, bool changeSelection, bool startPlaying,
                                    bool byContinuing);
-    void selectLibraryItem(const platform::Value& item);
-    void selectLibraryItems(const platform::ArrayPtr& items);
+    // Selecting is the library window's (below); without the window the selected items
+    // of the source list are kept here.
     platform::ArrayPtr _selectedLibraryItems = platform::Array::make();
     void showMainWindowIfNotVisible();
     void bringMainWindowToFront();
     QWidget* mainWindow() const;
-    void releaseFrozenSelections() {}
     // The play/pause controls and the time display.
     std::function<void()> _updatePlaybackControls;
     // The movies the info panel's commands act on.
@@ -591,10 +588,6 @@ public:
     std::function<void()> _saveCurrentPlaybackPositionHook;
     // Removes every automatically converted movie (at load and at quit).
     void purgeAutoConvertedMovies();
-    // The window's and the organiser's shares of the quit, kept in their place in the
-    // sequence: the grid's visible positions, and the files named and placed
-    // automatically. Neither part is there yet: until then they do nothing.
-    void saveVisibleGroupViewRects() {}
     // The bulleted list of item names that confirmations show (at most 10 lines).
     QString namesListForItems(const platform::ArrayPtr& items, bool sort) { return namesListForItems(items, {}, sort, false, {}); }
     // The main window built from the "MainWindow" interface file.
@@ -815,10 +808,7 @@ public:
     // select-all of the grid's or the list's tab, the preference check
     // boxes of the three questions (by default key) and the removal of a movie's images.
     struct MaintenanceWindowHooks {
-        std::function<platform::ArrayPtr()> selectedGroupListItems;
         std::function<platform::ArrayPtr()> accessibleSelectedLibraryItems;
-        std::function<PMLibraryContainerPtr()> selectedContainer;
-        std::function<void()> selectAllInSelectedGroupTab;
         std::function<void(const QString& defaultKey, bool on)> setConfirmationSwitch;
         std::function<void(PMMovieRepresentationPrototype& movie)> removeImagesOfMovieRepresentation;
         // The progress sheet's text and bar, and whether its Cancel button was pressed.
@@ -1001,19 +991,132 @@ public:
     // ---------------------------------------------------------------------------------
     // Library window
 
-    // Whether a multiple selection of the library list may be intersected; the library
-    // list decides.
-    bool _canIntersectSearch = false;
-    bool canIntersectSearch() const { return _canIntersectSearch; }
-    // Whether a search may look at containers (no library files selected), whether its
-    // scope may be chosen, and the selected items that a search is limited to (null
-    // without a multiple selection); the library window decides.
-    bool _canSearchContainers = true;
-    bool _canSelectSearchScope = true;
-    platform::ArrayPtr _multipleSelectionLibraryItems;
-    bool canSearchContainers() const { return _canSearchContainers; }
-    bool canSelectSearchScope() const { return _canSelectSearchScope; }
-    platform::ArrayPtr multipleSelectionLibraryItems() const { return _multipleSelectionLibraryItems; }
+    // The window's views that the selection, view-state, history and search code below
+    // asks. The window fills them; until it does, stand-ins keep the state (see
+    // PMLibraryWindowAccess.h) and the missing widgets are skipped.
+    std::shared_ptr<PMLibraryListAccess> _libraryListAccess;
+    std::shared_ptr<PMGroupListAccess> _groupListAccess;
+    PMLibraryListAccess& libraryListAccess();
+    PMGroupListAccess& groupListAccess();
+    QPointer<PMGroupView> _groupView;   // the grid (tab 1)
+    QPointer<QLineEdit> searchField;    // the main window's search field
+    QPointer<QWidget> searchMoreButton; // fetches more results of an online search
+    QPointer<PMGroupView> inboxGroupView;
+    // Whether the grid is the shown group view (its tab is selected); else the list table is.
+    bool isGroupViewShown() const;
+
+    // Selection access (src/ui/library_window/PMMainController+Selections.cpp)
+    platform::ArrayPtr groupListItemsForIndexSet(const QList<qsizetype>& indexes);
+    platform::ArrayPtr selectedGroupListItems();
+    // IDs of the group items to select (empty: none).
+    void selectGroupItemsWithIDs(const QStringList& ids);
+    void clearGroupItemSelection(QObject* sender);
+    // Selects every item of the shown group view (grid or list table).
+    void selectAllInSelectedGroupTab();
+    platform::ArrayPtr libraryItemsForIndexSet(const QList<qsizetype>& indexes);
+    platform::ArrayPtr selectedLibraryItems();
+    platform::ArrayPtr multipleSelectionLibraryItems();
+    bool canSelectSearchScope();
+    bool canSearchContainers();
+    bool canIntersectSearch();
+    QSet<QString> selectedLibraryContainerIDs();
+    PMLibraryContainerPtr selectedContainer();
+    bool revealLibraryItems(const platform::ArrayPtr& items, bool select);
+    bool revealLibraryItem(const platform::Value& item, bool select);
+    bool selectLibraryItems(const platform::ArrayPtr& items);
+    bool selectLibraryItem(const platform::Value& item);
+    void addAndSelectLibraryItem(const platform::Value& item, const PMLibraryContainerPtr& toStorage, const platform::Value& withSelectedItem,
+                                 bool assumeExpanded, platform::ArrayPtr* getSiblings);
+    void addAndSelectLibraryItem(const platform::Value& item, const PMLibraryContainerPtr& toStorage, platform::ArrayPtr* getSiblings);
+    void correctLibrarySelection();
+    void selectFirstLibraryItem();
+    void setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
+    // The counts of the accepted library selection (set by `correctLibrarySelection`).
+    qsizetype _numberOfSelectedLibraryContainers = 0;
+    qsizetype _numberOfSelectedLibraryFiles = 0;
+    // Freezing: the selections recorded so that they survive a rebuild of the library tree.
+    // Freezes nest; every freeze is ended by one unfreeze or release.
+    void freezeSelections();
+    bool isSelectionFrozen() const { return _selectionFreezeLevel > 0; }
+    void unfreezeSelections();
+    void releaseFrozenSelections();
+    long long _selectionFreezeLevel = 0;
+    struct FrozenSelections {
+        QRectF libraryRect; // the source list's visible rectangle at the outermost freeze
+        platform::ArrayPtr library;
+        std::optional<QStringList> group;
+        bool groupViewHadFocus = false;
+    } _frozenSelections;
+    bool _isCorrectingLibrarySelection = false;
+
+    // Group view state and manual order (+GroupViewState.cpp)
+    QString _groupListSortColumn; // the identifier of the list column with the sort indicator
+    QString _groupListPrimarySortCriterion;
+    void setGroupListSortColumn(const QString& columnIdentifier);
+    void toggleGroupListColumn(const QString& columnIdentifier);
+    void saveRestoreOrStoreVisibleGroupViewRect(bool save, bool restore, const QRectF& rect);
+    void storeVisibleGroupViewRect(const QRectF& rect) { saveRestoreOrStoreVisibleGroupViewRect(false, false, rect); }
+    void restoreVisibleGroupViewRect() { saveRestoreOrStoreVisibleGroupViewRect(false, true, {}); }
+    // Written at quit and when another library folder is chosen.
+    void saveVisibleGroupViewRects() { saveRestoreOrStoreVisibleGroupViewRect(true, false, {}); }
+    std::optional<QHash<QString, QString>> _groupViewRectStringsByID;
+    std::optional<QHash<QString, QString>> _groupListRectStringsByID;
+    void storeSequence(const platform::ArrayPtr& sequence, const PMLibraryContainerPtr& forSmartGroup);
+    void setSortCriterionForSelectedContainer(const QString& criterion, bool descending, bool updateIfNil);
+    // A sort menu item: its represented object (the criterion, or null) and tag.
+    void setSortCriterionForSelectedContainerFromMenuItem(const platform::Value& representedObject, int tag);
+    void toggleAutomaticDuplicateSorting(QObject* sender);
+    // A rearrange menu item: "GroupListShuffle", "GroupListInvert" or a criterion, and tag.
+    void rearrangeSelectedContainerFromMenuItem(const platform::Value& representedObject, int tag);
+    void trimPreviewSize();
+    void scrollToGroupTopOrBottom();
+    // The lower limit of preview widths (the update pipeline may change it).
+    static double& minimumPreviewWidth();
+    // The preview size slider's limits (the slider is the window's; these stand for it).
+    double _previewSizeSliderMinimum = 0;
+    double _previewSizeSliderMaximum = 0;
+
+    // Container history (+History.cpp). An entry holds the IDs of the containers selected
+    // together and when the refresh recorded them (seconds of the event clock).
+    struct PMContainerHistoryEntry {
+        QSet<QString> IDs;
+        double date = 0;
+    };
+    QList<PMContainerHistoryEntry> _selectedContainerHeap;    // newest first
+    QList<PMContainerHistoryEntry> _selectedContainerHistory; // newest first
+    // The refresh's share: the shown container becomes the first selected container, the
+    // selection is recorded in the heap and the history, and the searched container is
+    // found (its query shown in the search field).
+    void updateGroupItemsParentAndContainerHistory();
+    void recordSelectedContainerIDs(const QSet<QString>& ids, double now);
+    QSet<QString> relevantContainerIDsFromHistoryItem(const PMContainerHistoryEntry& entry, QList<PMLibraryContainerPtr>* collectContainers);
+    // Earlier selections, newest first, one list of containers each; null when there is
+    // none; in preflight an empty list stands for "there is one".
+    std::optional<QList<QList<PMLibraryContainerPtr>>> relevantSelectedContainerHistoryAsPreflightCheck(bool preflight);
+    bool goBackToRelevantPreviouslySelectedContainersAsPreflightCheck(bool preflight);
+    void goBackToPreviouslySelectedContainers(QObject* sender);
+    void selectHistoryContainers(const QList<PMLibraryContainerPtr>& containers);
+
+    // Search field, filter and grid hooks (+Search.cpp)
+    PMLibraryContainerPtr _groupItemsParentOrSearchReferenceContainer;
+    // The field is the main search field or the library menu's filter field.
+    void updateResultsForSearchField(QLineEdit* field, bool afterDelay);
+    void updateResultsForSearchField(QLineEdit* field);
+    // What rebuilds the library menu after its own filter field changed (the menu's).
+    std::function<void()> _libraryMenuNeedsUpdate;
+    // A filter menu item's represented object (a query, items, or null for the info
+    // panel's movies).
+    void filter(const platform::Value& representedObject);
+    void searchMore(QObject* sender);
+    void chooseContainer(const PMLibraryContainerPtr& container);
+    QString groupPlaceholderMessage();
+    bool displayAsRelatedToCurrentMovieRepresentation(const platform::Value& item);
+    bool updatePreviewForMovieRepresentation(const platform::Value& movie);
+    void updatePreviewByLoadingPosterImageForMovieRepresentation(const platform::Value& movie);
+    // The sidebar's hiding (presentation's; until it is there, nothing happens).
+    std::function<void(bool hide, bool inResponseToUserActivity, bool tileGroupView)> _hideSidebar;
+    // How many searches were applied (diagnostics, tests).
+    int _numberOfAppliedSearches = 0;
 
     // ---------------------------------------------------------------------------------
     // Library window: the scope bars' data source and delegate, the grid's view options
@@ -1133,13 +1236,9 @@ private:
 public:
     // ---------------------------------------------------------------------------------
     // The grid's calls into the window: the status line after a selection change and the
-    // visible rectangle after a scroll. The library window installs them; until it does,
-    // nothing happens.
+    // context menu. The library window installs them; until it does, nothing happens.
     struct GroupViewHooks {
         std::function<void()> updateStatusFields;
-        std::function<void(const QRectF&)> storeVisibleGroupViewRect;
-        std::function<void()> restoreVisibleGroupViewRect;
-        std::function<QString()> groupPlaceholderMessage;
         // The context menu of the grid: its background (no items, no tile) or a tile.
         std::function<QMenu*(const platform::ArrayPtr& items, const void* previewView)> contextMenuForGroupViewItems;
     };

@@ -812,8 +812,8 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     m_index.rebuild(frames);
     updateScrollBars();
 
-    if (restoreVisibleRect && mainController()._groupViewHooks.restoreVisibleGroupViewRect)
-        mainController()._groupViewHooks.restoreVisibleGroupViewRect();
+    if (restoreVisibleRect && mainController()._groupView == this)
+        mainController().restoreVisibleGroupViewRect();
 
     // Tiles on screen move to their new places on the one animation clock.
     stopMoving();
@@ -1547,8 +1547,8 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible, const Q
         ++m_paintedTiles;
     }
     // The empty grid's message.
-    if (!_isHighlighted && _proxies.empty() && mainController()._groupViewHooks.groupPlaceholderMessage) {
-        const QString message = mainController()._groupViewHooks.groupPlaceholderMessage();
+    if (!_isHighlighted && _proxies.empty() && mainController()._groupView == this) {
+        const QString message = mainController().groupPlaceholderMessage();
         if (!message.isEmpty())
             fitAndDrawInRect(painter, message, visible, nullptr, dark ? QColor::fromRgbF(1, 1, 1, 0.3f) : QColor::fromRgbF(0, 0, 0, 0.3f), nullptr, 32);
     }
@@ -1616,8 +1616,8 @@ void PMGroupView::adjustScroll(const QRectF& visible)
 {
     if (_isTiling)
         return;
-    if (mainController()._groupViewHooks.storeVisibleGroupViewRect)
-        mainController()._groupViewHooks.storeVisibleGroupViewRect(visible);
+    if (mainController()._groupView == this)
+        mainController().storeVisibleGroupViewRect(visible);
     PMMovieRepresentationImageLoader::defaultLoader().updateLoadingPrioritiesWithVisibleRect(visible);
 }
 

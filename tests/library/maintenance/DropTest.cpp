@@ -7,6 +7,7 @@
 #include "platform/DelayedPerform.h"
 #include "platform/FilePromises.h"
 #include "platform/PropertyList.h"
+#include "ui/library_window/PMLibraryWindowAccess.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QMimeData>
@@ -529,7 +530,13 @@ TEST_F(DropTest, MoviesOnTheSmartGroupsRowMakeANamedPlaylist)
     Value edited;
     c()._dropWindow.editNameOfLibraryItem = [&](const Value& item) { edited = item; };
     // The window's rows: the smart groups' row is 5.
-    c()._dropWindow.rowForItem = [&](const Value& item) -> qsizetype { return PMIsSameItem(item, Value(S)) ? 5 : 9; };
+    struct Rows : PMLibraryListAccess {
+        PMLibraryContainerPtr smartGroups;
+        qsizetype rowForItem(const Value& item) override { return PMIsSameItem(item, Value(smartGroups)) ? 5 : 9; }
+    };
+    auto rows = std::make_shared<Rows>();
+    rows->smartGroups = S;
+    c()._libraryListAccess = rows;
 
     struct Case {
         std::vector<Value> items;
@@ -598,7 +605,8 @@ TEST_F(DropTest, StaticPlaylistsGetProxiesOnceAndKeepTheirOrder)
 TEST_F(DropTest, ListDropsLandAtTheRowsRawIndex)
 {
     buildLibrary();
-    c()._groupItemsParent = A;
+    ASSERT_TRUE(c().selectLibraryItem(v(A))); // the shown container, through every refresh
+    ASSERT_EQ(c()._groupItemsParent, A);
     c()._groupMovieItems = Array::make({v(a1), v(a2), v(a3)});
     auto mime = pasteboardWithItems({v(b1)});
     const PMMainController::PMDraggingInfo info{mime.get(), View::GroupList};

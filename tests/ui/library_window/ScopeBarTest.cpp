@@ -356,8 +356,8 @@ protected:
                                 "Group Search Criterion: Location", "Menu Search Criterion: Name", "Menu Search Criterion: Metadata",
                                 "Menu Search Criterion: Location", "Draw Scope Bar Icons"})
             defaults().removeObjectForKey(QString::fromLatin1(key));
-        c._canIntersectSearch = true;
-        c._canSelectSearchScope = true;
+        // Two containers selected: the scope can be chosen and the search intersected.
+        setSelectionCounts(2, 0);
         c._selectedLibraryItems = platform::Array::make();
         c._updateUserInterfaceHook = [this] { ++refreshes; };
         gridBar = new PMQuibScopeBar(&window);
@@ -372,10 +372,16 @@ protected:
     {
         PMMainController& c = mainController();
         c._updateUserInterfaceHook = nullptr;
-        c._canIntersectSearch = false;
+        setSelectionCounts(0, 0);
         c._groupItemsParent = nullptr;
         c._selectedLibraryItems = platform::Array::make();
         c._scopeBarHooks = {};
+    }
+    // What the scope bar asks of the selection follows from these counts.
+    static void setSelectionCounts(qsizetype containers, qsizetype files)
+    {
+        mainController()._numberOfSelectedLibraryContainers = containers;
+        mainController()._numberOfSelectedLibraryFiles = files;
     }
     QWidget window;
     PMQuibScopeBar* gridBar = nullptr;
@@ -403,17 +409,17 @@ TEST_F(ControllerScopeBar, GroupsItemsAndTitles)
     PMMainController& c = mainController();
     auto container = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Holidays")}});
     c._selectedLibraryItems->append(platform::Value(container));
-    c._canIntersectSearch = false;
+    setSelectionCounts(1, 0);
     gridBar->reloadData();
     EXPECT_EQ(gridBar->groupCount(), 3);
     EXPECT_EQ(buttonOf(*gridBar, QStringLiteral("[Selected]"), 0)->text(), QStringLiteral("\"Holidays\""));
     defaults().setBool(true, QStringLiteral("Draw Scope Bar Icons"));
     gridBar->reloadData();
     EXPECT_EQ(buttonOf(*gridBar, QStringLiteral("[Selected]"), 0)->text(), QStringLiteral("Holidays"));
-    c._canSelectSearchScope = false;
+    setSelectionCounts(0, 0);
     gridBar->reloadData();
     EXPECT_EQ(gridBar->identifiersOfGroup(0), QStringList{QStringLiteral("[All]")});
-    c._canSelectSearchScope = true;
+    setSelectionCounts(1, 0);
 
     // An online container: one group of its own items, any number on.
     auto online = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Web")}, {QStringLiteral("Online"), true}});
@@ -459,15 +465,21 @@ TEST_F(ControllerScopeBar, AfterAReloadTheItemsComeFromTheSettings)
     EXPECT_EQ(selected[3], QStringList{QStringLiteral("Intersection")});
     EXPECT_TRUE(buttonOf(*gridBar, QStringLiteral("Location"), 2)->isChecked());
 
-    c._canSelectSearchScope = false;
-    c._canSearchContainers = false;
+    // Nothing selected: the scope cannot be chosen, whatever is stored.
+    setSelectionCounts(0, 0);
     defaults().setObject(platform::Value(QStringLiteral("[Selected]")), QStringLiteral("Group Search Scope"));
     gridBar->reloadData();
     c.selectGroupScopeBarItemsFromUserDefaults(gridBar);
     selected = gridBar->selectedItems();
     EXPECT_EQ(selected[0], QStringList{QStringLiteral("[All]")});
+    // Files selected: containers are not searched, only "Files" is on.
+    defaults().setBool(true, QStringLiteral("Group Search Criterion: Groups"));
+    setSelectionCounts(2, 1);
+    gridBar->reloadData();
+    c.selectGroupScopeBarItemsFromUserDefaults(gridBar);
+    selected = gridBar->selectedItems();
     EXPECT_EQ(selected[1], QStringList{QStringLiteral("Files")});
-    c._canSearchContainers = true;
+    setSelectionCounts(2, 0);
     EXPECT_EQ(refreshes, 0);
 
     // While the controller changes it, the bar does not rebuild itself.
@@ -537,9 +549,13 @@ TEST(ViewOptions, DisplayModeFollowsTheButtonThatAskedForIt)
     c.changeGroupViewMode(&cover);
     EXPECT_EQ(defaults().integerForKey(QStringLiteral("Group Content Display Mode")), 11);
     EXPECT_EQ(container->value(QStringLiteral("Group Content Display Mode")).toLongLong(), 11);
+    EXPECT_GT(refreshes, 0);
+    const int afterFirst = refreshes;
+    c._groupItemsParent = container; // the refresh shows the (empty) selection's container
     c.changeGroupViewMode(&list);
     EXPECT_EQ(defaults().integerForKey(QStringLiteral("Group Content Display Mode")), 0);
-    EXPECT_EQ(refreshes, 2);
+    EXPECT_EQ(container->value(QStringLiteral("Group Content Display Mode")).toLongLong(), 0);
+    EXPECT_GT(refreshes, afterFirst);
     c._updateUserInterfaceHook = nullptr;
     c._groupItemsParent = nullptr;
     c.groupViewListModeButton = nullptr;
