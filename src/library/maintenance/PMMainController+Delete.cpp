@@ -127,9 +127,9 @@ bool PMMainController::canDragOrDeleteItems(const ArrayPtr& items, bool* byRemov
 
 bool PMMainController::handleSelectAllRequestFromCollectionView(PMLibraryView view)
 {
-    if (view != libraryList || !_maintenanceWindow.selectedContainer)
+    if (view != libraryList)
         return false;
-    const PMLibraryContainerPtr selected = _maintenanceWindow.selectedContainer();
+    const PMLibraryContainerPtr selected = selectedContainer();
     if (!selected || selected != _groupItemsParent)
         return false;
     if (_maintenanceWindow.selectAllInSelectedGroupTab)
@@ -143,7 +143,7 @@ ArrayPtr selectedItemsOfView(PMMainController& c, PMMainController::PMLibraryVie
     if (view == PMMainController::groupList)
         return c._maintenanceWindow.selectedGroupListItems ? c._maintenanceWindow.selectedGroupListItems() : nullptr;
     if (view == PMMainController::libraryList)
-        return c._maintenanceWindow.accessibleSelectedLibraryItems ? c._maintenanceWindow.accessibleSelectedLibraryItems() : c._selectedLibraryItems;
+        return c._maintenanceWindow.accessibleSelectedLibraryItems ? c._maintenanceWindow.accessibleSelectedLibraryItems() : c.selectedLibraryListItems();
     return nullptr;
 }
 } // namespace

@@ -91,6 +91,8 @@ void PMMainController::applicationDidFinishLaunching()
     startWatchingVolumes();
     step("updateLibrary");
     updateLibrary();
+    step("setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem");
+    setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
 
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     if (!defaults.boolForKey(QStringLiteral("Do Not Show Window On Startup"))) {

@@ -24,6 +24,8 @@
 #include <optional>
 #include <span>
 
+class PMMovieCell;
+class PMMovieOutlineView;
 class PMMovieRepresentationOriginal;
 class PMMovieRepresentationPrototype;
 class QAction;
@@ -186,8 +188,8 @@ public:
     void freezeSelections() {}
     void unfreezeSelections() {}
     void closeInterfaceForLibraryUpdate() {}     // remote window, inbox, chapters, library and last-watched menus
-    void storeLibraryListExpansionState() {}
-    void reloadInterfaceAfterLibraryUpdate() {}  // source list, expansion state, interface, downloads pop-up, inbox
+    void storeLibraryListExpansionState();       // with the source list (the source list's share)
+    void reloadInterfaceAfterLibraryUpdate();    // source list, expansion state, interface
     // Steps of other parts of the library that are built separately; each answers or does
     // nothing until its part is present.
     void invalidateExternalMediaSections() {}
@@ -457,6 +459,8 @@ public:
     bool outlineViewShowMovieChildrenOfContainer(const PMLibraryContainerPtr& container);
     platform::ArrayPtr visibleTopLevelLibraryItems();
     qsizetype libraryListRowForItem(const platform::Value& item); // -1: no row
+    // Selects the item's row (unless it is selected) and edits its name.
+    void editNameOfLibraryItem(const platform::Value& item);
     platform::ArrayPtr groupListItemsForIndexSet(const QList<qsizetype>& indexes);
     void storeSequence(const platform::ArrayPtr& sequence, const PMLibraryContainerPtr& forSmartGroup);
     void addAndSelectLibraryItem(const platform::Value& item, const PMLibraryContainerPtr& toStorage, const platform::Value& withSelectedItem,
@@ -469,16 +473,9 @@ public:
     bool _progressSheetIsVisible = false;
     struct DropWindowHooks {
         std::function<void()> showSidebarWhileDragging;
-        std::function<void(qsizetype row)> setDraggingDestinationDropOnRow;
-        std::function<platform::ArrayPtr(const PMLibraryContainerPtr&)> childrenOfContainer;
-        std::function<bool(const PMLibraryContainerPtr&)> showMovieChildrenOfContainer;
-        std::function<platform::ArrayPtr()> visibleTopLevelItems;
-        std::function<qsizetype(const platform::Value&)> rowForItem;
         std::function<platform::ArrayPtr(const QList<qsizetype>&)> groupListItemsForIndexSet;
         // The column of the mouse event that starts a drag in the list.
         std::function<QString()> groupListColumnOfCurrentEvent;
-        // Selects the item's row (unless it is selected) and edits its name.
-        std::function<void(const platform::Value& item)> editNameOfLibraryItem;
         std::function<void()> updateButtons;
         std::function<void()> redrawPlayerView;
         std::function<void()> reloadGroupList;
@@ -728,7 +725,6 @@ public:
     struct MaintenanceWindowHooks {
         std::function<platform::ArrayPtr()> selectedGroupListItems;
         std::function<platform::ArrayPtr()> accessibleSelectedLibraryItems;
-        std::function<PMLibraryContainerPtr()> selectedContainer;
         std::function<void()> selectAllInSelectedGroupTab;
         std::function<bool()> isInPresentationMode;
         std::function<void()> togglePresentation;
@@ -927,6 +923,45 @@ public:
     bool canSearchContainers() const { return _canSearchContainers; }
     bool canSelectSearchScope() const { return _canSelectSearchScope; }
     platform::ArrayPtr multipleSelectionLibraryItems() const { return _multipleSelectionLibraryItems; }
+
+    // ---------------------------------------------------------------------------------
+    // The source list: the sidebar's data source and delegate, and its share of saving
+    // (src/ui/library_window/PMMainController+SourceList.cpp)
+
+    // The source list of the main window; it sets itself here when it is made.
+    QPointer<PMMovieOutlineView> libraryListView;
+    // The sections shown: the library always, any other one only with visible children.
+    platform::ArrayPtr visibleTopLevelItems();
+    // Children counts answer -1 for a movie record (never expanded).
+    qsizetype outlineViewNumberOfChildrenOfItem(const platform::Value& item);
+    platform::Value outlineViewChildOfItem(qsizetype child, const platform::Value& ofItem);
+    bool outlineViewIsItemExpandable(const platform::Value& item);
+    QString outlineViewObjectValueByItem(const platform::Value& item);
+    bool outlineViewDisplayAsPseudoGroupItem(const platform::Value& item);
+    bool outlineViewShouldShowOutlineCellForItem(const platform::Value& item);
+    bool outlineViewShouldSelectItem(const platform::Value& item);
+    bool outlineViewCanEditItem(const platform::Value& item);
+    bool outlineViewShouldEditTableColumn(const platform::Value& item) { return outlineViewCanEditItem(item); }
+    void outlineViewSetObjectValue(const QString& objectValue, const platform::Value& byItem);
+    double outlineViewHeightOfRowByItem(const platform::Value& item);
+    void outlineViewSelectionDidChange();
+    void outlineViewWillDisplayCell(PMMovieCell& cell, const platform::Value& item);
+    // The double action of the source list (the clicked row).
+    void tableViewDidReceiveDoubleClickInRow(qsizetype row);
+    // The context menu of the source list: for rows, or (null) for empty space. The menus
+    // come with the menu commands; until then there is none.
+    QMenu* contextMenuForLibraryListRowIndexes(const QList<qsizetype>* rowIndexes);
+    std::function<QMenu*(const QList<qsizetype>* rowIndexes)> _contextMenuForLibraryListRowIndexes;
+    // The source list's selection as the save and the start-up see it.
+    platform::ArrayPtr selectedLibraryListItems();
+    PMLibraryContainerPtr selectedContainer();
+    void selectFirstLibraryItem();
+    void setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
+    // The expansion state of the source list, kept under "Expanded Library Containers".
+    void storeExpansionStateOfLibraryItems(const platform::ArrayPtr& items, platform::Array& inArray);
+    void restoreLibraryListExpansionState();
+    // The save's share: "Library Selection", the expansion state and the list columns.
+    void storeLibraryWindowStateForSave();
 
     // ---------------------------------------------------------------------------------
     // Interface kit: the controller as the last responder of every action chain
