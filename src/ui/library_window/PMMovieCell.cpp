@@ -230,7 +230,12 @@ void PMMovieCell::drawWithFrame(QPainter& painter, const QRectF& frame, const Dr
     painter.setFont(font);
     painter.setPen(textColor);
     const QFontMetricsF metrics(font);
-    const QRectF nameRect = textFrame.adjusted(2, 0, -2, 0);
+    // The name's line sits in the middle of what is left of the row below its top inset.
+    QRectF nameRect = textFrame.adjusted(2, 0, -2, 0);
+    const double lineHeight = std::ceil(metrics.height());
+    const double centred = frame.top() + (frame.height() - lineHeight) / 2.0;
+    if (centred > nameRect.top())
+        nameRect.setTop(std::round(centred));
     const QString name = metrics.elidedText(m_state.stringValue, Qt::ElideRight, std::max(0.0, nameRect.width()));
     painter.drawText(nameRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, name);
 
@@ -241,7 +246,7 @@ void PMMovieCell::drawWithFrame(QPainter& painter, const QRectF& frame, const Dr
             : style.plate ? PMBadgeBackground(*style.plate) : PMBadgeBackground();
         // Centred on the name's line.
         const double badgeHeight = std::ceil(QFontMetricsF(PMBadgeFont(large)).height()) + (large ? 0.5 : 0.0);
-        const double lineCentre = textFrame.y() + std::ceil(metrics.height()) / 2.0;
+        const double lineCentre = nameRect.top() + lineHeight / 2.0;
         const double top = std::max(0.0, std::round(lineCentre - badgeHeight / 2.0 - statusFrame.y()));
         drawAsBadgeInRect(painter, m_state.status, statusFrame, large, style.text, background, nullptr, int(m_state.percentage), 0, 0, 2,
                           top, -1, -1, false, true);
@@ -356,7 +361,7 @@ void PMMovieCell::updateEditorGeometry(QWidget* editor, const QStyleOptionViewIt
     self->configureForIndex(index, option.widget);
     QRectF frame = option.rect;
     if (const auto* outline = qobject_cast<const PMMovieOutlineView*>(option.widget))
-        frame = outline->correctedFrame(frame, outline->rowForIndex(index), true, true);
+        frame = outline->frameOfCellAtColumn(outline->rowForIndex(index));
     // The editor covers the name only, centred on the row.
     QRectF text = textFrameForCellFrame(frame);
     const double height = std::min(frame.height() - 2, std::max(text.height(), editor->sizeHint().height() * 1.0));
@@ -373,7 +378,7 @@ bool PMMovieCell::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QS
     QRectF frame = option.rect;
     const auto* outline = qobject_cast<const PMMovieOutlineView*>(view);
     if (outline)
-        frame = outline->correctedFrame(frame, outline->rowForIndex(index), true, true);
+        frame = outline->frameOfCellAtColumn(outline->rowForIndex(index));
     if (expansionFrameWithFrame(frame, view, outline != nullptr).isEmpty()) {
         QToolTip::hideText();
         return true;

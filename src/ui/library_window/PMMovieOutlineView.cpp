@@ -13,6 +13,7 @@
 
 #include <QtCore/QMimeData>
 #include <QtGui/QDrag>
+#include <QtGui/QIcon>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
@@ -49,6 +50,11 @@ constexpr double kPlateInsetLeft = 8.0;
 constexpr double kPlateInsetRight = 8.0;
 constexpr double kPlateRadius = 6.0;
 constexpr int kIndentationPerLevel = 13;
+// Every row's content stands in from the left edge, so that section titles line up with
+// the plates' left end.
+constexpr int kContentInsetLeft = 6;
+// And from the right edge, so that badges end inside the plates.
+constexpr int kContentInsetRight = 12;
 // How long a still button waits before a vertical drag on an unselected row may drag.
 constexpr qint64 kDragHoldMilliseconds = 5000;
 
@@ -312,6 +318,9 @@ PMMovieOutlineView::PMMovieOutlineView(PMMainController& controller, QWidget* pa
     header()->setStretchLastSection(true);
     setUniformRowHeights(true);
     setRootIsDecorated(false);
+    // The chevrons are the view's own (they move with the frame corrections): clicks on
+    // them are handled here, not by the tree view's branch area.
+    setItemsExpandable(false);
     setIndentation(kIndentationPerLevel);
     setFrameShape(QFrame::NoFrame);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -330,6 +339,9 @@ PMMovieOutlineView::PMMovieOutlineView(PMMainController& controller, QWidget* pa
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
     setFocusPolicy(Qt::StrongFocus);
+    // Desktops without an icon theme of their own (a bare X server) still get icons.
+    if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor"))
+        QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
 
     // With rounded plates the first row needs no room of its own above it.
     if (PMSourceListUsesRoundedSelection)
@@ -643,8 +655,8 @@ QRectF PMMovieOutlineView::frameOfCellAtColumn(qsizetype row) const
     const QRectF rowRect = rectOfRow(row);
     if (rowRect.isEmpty())
         return {};
-    const double x = indentation() * std::max(0, levelForRow(row));
-    return correctedFrame(QRectF(x, rowRect.y(), rowRect.width() - x, rowRect.height()), row, true, true);
+    const double x = kContentInsetLeft + indentation() * std::max(0, levelForRow(row));
+    return correctedFrame(QRectF(x, rowRect.y(), rowRect.width() - x - kContentInsetRight, rowRect.height()), row, true, true);
 }
 
 QRectF PMMovieOutlineView::frameOfOutlineCellAtRow(qsizetype row) const
@@ -653,7 +665,7 @@ QRectF PMMovieOutlineView::frameOfOutlineCellAtRow(qsizetype row) const
     const int level = levelForRow(row);
     if (rowRect.isEmpty() || level < 1)
         return {};
-    const double x = indentation() * (level - 1);
+    const double x = kContentInsetLeft + indentation() * (level - 1);
     return correctedFrame(QRectF(x, rowRect.y(), indentation(), rowRect.height()), row, true, false);
 }
 
@@ -759,9 +771,9 @@ void PMMovieOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& 
     const qsizetype row = rowForIndex(index);
     const int level = std::max(0, levelForRow(row));
     if (level > 0)
-        drawBranches(painter, QRect(0, option.rect.y(), indentation() * level, option.rect.height()), index);
-    const int x = indentation() * level;
-    opt.rect = QRect(x, option.rect.y(), viewport()->width() - x, option.rect.height());
+        drawBranches(painter, QRect(kContentInsetLeft, option.rect.y(), indentation() * level, option.rect.height()), index);
+    const int x = kContentInsetLeft + indentation() * level;
+    opt.rect = QRect(x, option.rect.y(), viewport()->width() - x - kContentInsetRight, option.rect.height());
     itemDelegate(index)->paint(painter, opt, index);
 }
 
@@ -1253,6 +1265,20 @@ void PMMovieOutlineView::keyPressEvent(QKeyEvent* event)
         break;
     }
     QTreeView::keyPressEvent(event);
+}
+
+bool PMMovieOutlineView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
+{
+    // A click starts renaming only on the name, not on the icon or the badge.
+    if (event && trigger != AllEditTriggers
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease
+            || event->type() == QEvent::MouseButtonDblClick)) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        m_cell->configureForIndex(index, this);
+        if (!m_cell->hitTestsEditableTextArea(mouse->position(), frameOfCellAtColumn(rowForIndex(index))))
+            return false;
+    }
+    return QTreeView::edit(index, trigger, event);
 }
 
 void PMMovieOutlineView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)

@@ -125,6 +125,7 @@ public:
     qsizetype clickedRow() const { return m_clickedRow; }
     // A name is being edited in place.
     bool isEditing() const { return state() == EditingState; }
+    using QTreeView::edit;
 
     // Frames: row 0 and section rows give their extra top space back; a smart group that
     // shows its children at its own level, and everything inside it, moves left by its
@@ -199,6 +200,7 @@ protected:
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void resizeEvent(QResizeEvent* event) override;
     bool viewportEvent(QEvent* event) override;
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 

@@ -518,3 +518,55 @@ TEST_F(SourceListTest, TheSaveKeepsTheSelectionAndExpansionAndTheStartRestoresTh
     c().setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
     EXPECT_TRUE(PMIsSameItem(Value(c().selectedContainer()), v(P))) << "the first smart group";
 }
+
+// Not a check: with PELLIS_SOURCE_LIST_SHOTS set to a folder, draws the source list of a
+// small library in light and dark mode into that folder, for a person to look at.
+TEST_F(SourceListTest, Showcase)
+{
+    const QString folderPath = qEnvironmentVariable("PELLIS_SOURCE_LIST_SHOTS");
+    if (folderPath.isEmpty())
+        GTEST_SKIP() << "set PELLIS_SOURCE_LIST_SHOTS to a folder to get pictures";
+    build();
+    std::vector<PMMovieRepresentationOriginalPtr> action;
+    auto actionFolder = folder(QStringLiteral("Action"));
+    for (int i = 0; i < 12; ++i) {
+        action.push_back(movie(QStringLiteral("Action %1").arg(i + 1)));
+        actionFolder->rawChildren()->append(v(action.back()));
+    }
+    auto docs = folder(QStringLiteral("Documentaries"), {v(folder(QStringLiteral("Nature"), {v(movie(QStringLiteral("Reef")))})),
+                                                          v(folder(QStringLiteral("History with a rather long name that will not fit"),
+                                                                   {v(movie(QStringLiteral("Rome"))), v(movie(QStringLiteral("Troy")))}))});
+    movies->rawChildren()->append(v(actionFolder));
+    movies->rawChildren()->append(v(docs));
+    auto lost = movie(QStringLiteral("Lost and not found"));
+    lost->setMissing(true, false);
+    T->rawChildren()->append(v(lost));
+    c().invalidateLibraryDependencies();
+    c()._currentMovieRepresentation = v(action[2]);
+    c()._currentOrMonitoredMovieRepresentationAncestors = Array::make({v(actionFolder), v(movies)});
+
+    for (bool dark : {false, true}) {
+        if (dark)
+            qApp->setPalette(PMDarkPalette());
+        QWidget window;
+        window.resize(280, 560);
+        auto* list = new PMMovieOutlineView(c(), &window);
+        list->setGeometry(window.rect());
+        window.show();
+        c().reloadInterfaceAfterLibraryUpdate();
+        list->expandAll();
+        list->collapse(list->sourceListModel()->indexForItem(v(actionFolder)));
+        list->selectRowIndexes({list->rowForItem(v(B)), list->rowForItem(v(C)), list->rowForItem(v(E))}, false);
+        QApplication::setActiveWindow(&window);
+        list->setFocus();
+        list->setDraggingDestinationDropOnRow(list->rowForItem(v(P)));
+        QTest::qWait(50);
+        window.grab().save(folderPath + (dark ? QStringLiteral("/source-list-dark.png") : QStringLiteral("/source-list-light.png")));
+        list->setDraggingDestinationDropOnRow(-1);
+        list->clearFocus();
+        window.grab().save(folderPath + (dark ? QStringLiteral("/source-list-dark-unfocused.png") : QStringLiteral("/source-list-light-unfocused.png")));
+    }
+    qApp->setPalette(QPalette());
+    c()._currentMovieRepresentation = Value();
+    c()._currentOrMonitoredMovieRepresentationAncestors = nullptr;
+}
