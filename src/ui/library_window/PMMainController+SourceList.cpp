@@ -245,7 +245,9 @@ void PMMainController::outlineViewWillDisplayCell(PMMovieCell& cell, const Value
                 fraction = container->conversionFractionWithLongTermCount(&longTerm);
             }
             const qint64 percentage = fraction > 0 ? qint64(std::llround(fraction * 100)) : 0;
-            cell.setStatus(QString(), role == QLatin1String("Downloads") || role == QLatin1String("Conversions") ? percentage : 0, false, false);
+            // The progress is shown as a pie of its own (an empty text with a percentage).
+            cell.setStatus(QStringLiteral(""), role == QLatin1String("Downloads") || role == QLatin1String("Conversions") ? percentage : 0, false,
+                           false);
         } else {
             const std::uint64_t n = container->numberOfChildrenToDisplay();
             QString status;

@@ -64,7 +64,8 @@ void PMMovieCell::setStatus(const QString& status, qint64 percentage, bool canCa
     if (status.isNull())
         m_state.status = QString();
     else if (status.isEmpty())
-        m_state.status = canCancel ? kCancelMark : QString();
+        // A progress without text still gets its badge: the pie alone.
+        m_state.status = canCancel ? kCancelMark : (percentage != 0 ? QStringLiteral("") : QString());
     else
         m_state.status = canCancel ? status + QLatin1Char(' ') + kCancelMark : status;
 }

@@ -44,8 +44,9 @@ public:
     // Back to a blank cell (the data source starts every row from it).
     void reset() { m_state = State(); }
 
-    // The status text: an empty text becomes "✖" with the cancel mark and no badge
-    // without it; a text gets " ✖" appended with the cancel mark.
+    // The status text: an empty text becomes "✖" with the cancel mark, a badge with
+    // only the progress pie when there is a percentage, and no badge otherwise; a text
+    // gets " ✖" appended with the cancel mark.
     void setStatus(const QString& status, qint64 percentage, bool canCancel, bool hightlightCancelButton);
     void setStatus(const QString& status) { setStatus(status, 0, false, false); }
     QString status() const { return m_state.status; }

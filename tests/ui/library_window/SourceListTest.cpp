@@ -192,21 +192,26 @@ TEST_F(SourceListTest, StatusTextCancelMarkRules)
     PMMovieCell cell;
     struct Case {
         QString status;
+        int percentage;
         bool cancel;
-        QString expected;
+        QString expected; // null: no badge
     } cases[] = {
-        {QString(), true, QString()},
-        {QStringLiteral(""), true, QStringLiteral("\u2716")},
-        {QStringLiteral(""), false, QString()},
-        {QStringLiteral("12"), true, QStringLiteral("12 \u2716")},
-        {QStringLiteral("12"), false, QStringLiteral("12")},
+        {QString(), 40, true, QString()},
+        {QStringLiteral(""), 0, true, QStringLiteral("\u2716")},
+        {QStringLiteral(""), 0, false, QString()},
+        {QStringLiteral(""), 40, false, QStringLiteral("")}, // the pie alone
+        {QStringLiteral("12"), 40, true, QStringLiteral("12 \u2716")},
+        {QStringLiteral("12"), 0, false, QStringLiteral("12")},
     };
     for (const Case& k : cases) {
-        cell.setStatus(k.status, 40, k.cancel, false);
+        cell.setStatus(k.status, k.percentage, k.cancel, false);
         EXPECT_EQ(cell.status(), k.expected) << k.status.toStdString() << " " << k.cancel;
         EXPECT_EQ(cell.status().isNull(), k.expected.isNull());
-        EXPECT_EQ(cell.percentage(), 40);
+        EXPECT_EQ(cell.percentage(), k.percentage);
     }
+    // A group row's progress draws a badge of the pie's width.
+    cell.setStatus(QStringLiteral(""), 40, false, false);
+    EXPECT_FALSE(cell.statusFrameForCellFrame(QRectF(0, 0, 200, 24)).isEmpty());
 }
 
 TEST_F(SourceListTest, StatusFrameTakesAtMostFortyPercentAndNeedsTwentySixPoints)
