@@ -450,8 +450,9 @@ public:
     // The "Location" URLs of a dropped track list (a property list from another program).
     static QList<QUrl> trackListLocations(const QByteArray& propertyList);
 
-    // The library window's share of a drag. Each member works without the window (the
-    // default) and can be steered through its hook until the window plugs in.
+    // The library window's share of a drag. The source list's members ask the source list
+    // (src/ui/library_window/PMMainController+SourceList.cpp) and work without it; the
+    // others can be steered through their hooks until their part of the window plugs in.
     void showSidebarWhileDragging();
     void setDraggingDestinationDropOnRow(qsizetype row);
     qsizetype _draggingDestinationDropOnRow = -1;

@@ -24,6 +24,7 @@
 #include <QtWidgets/QTableView>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 using platform::Array;
@@ -347,7 +348,12 @@ PMMovieOutlineView::PMMovieOutlineView(PMMainController& controller, QWidget* pa
     if (PMSourceListUsesRoundedSelection)
         PMSourceListFirstRowTopOffset = 0;
 
-    connect(this, &QTreeView::expanded, this, [this] { invalidateRows(); });
+    connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+        invalidateRows();
+        // A drag hovering over a closed row opens it.
+        if (state() == DraggingState && m_acceptsDrag)
+            m_autoExpanded << QPersistentModelIndex(index);
+    });
     connect(this, &QTreeView::collapsed, this, [this] { invalidateRows(); });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] { invalidateRows(); });
     connect(m_model, &QAbstractItemModel::layoutChanged, this, [this] { invalidateRows(); });
@@ -891,6 +897,11 @@ bool PMMovieOutlineView::dragImmediatelyWithMouseDown(const QPoint& position) co
     return position.x() >= cell.x() && position.x() < cell.x() + 20;
 }
 
+Qt::DropActions PMMovieOutlineView::draggingSourceOperationMaskForLocal(bool local)
+{
+    return local ? Qt::CopyAction | Qt::MoveAction | Qt::LinkAction : Qt::CopyAction;
+}
+
 bool PMMovieOutlineView::shouldCollapseAutoExpandedItemsForDeposited(bool deposited) const
 {
     return !deposited || m_draggingDestinationDropOnRow >= 0;
@@ -971,11 +982,15 @@ void PMMovieOutlineView::dragEnterEvent(QDragEnterEvent* event)
     m_controller.showSidebarWhileDragging();
     PMLibraryContainerPtr item;
     qsizetype childIndex = -1;
+    m_autoExpanded.clear();
+    m_acceptsDrag = true;
+    setState(DraggingState);
     if (validateDrop(event, &item, &childIndex)) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
     } else {
-        event->ignore();
+        event->accept(); // keep receiving moves: another row may take the drop
+        event->setDropAction(Qt::IgnoreAction);
     }
 }
 
@@ -993,9 +1008,21 @@ void PMMovieOutlineView::dragMoveEvent(QDragMoveEvent* event)
     }
 }
 
+void PMMovieOutlineView::collapseAutoExpandedItemsForDeposited(bool deposited)
+{
+    const QList<QPersistentModelIndex> opened = std::exchange(m_autoExpanded, {});
+    if (!shouldCollapseAutoExpandedItemsForDeposited(deposited))
+        return;
+    for (const QPersistentModelIndex& index : opened)
+        if (index.isValid())
+            collapse(index);
+}
+
 void PMMovieOutlineView::dragLeaveEvent(QDragLeaveEvent* event)
 {
     QTreeView::dragLeaveEvent(event);
+    m_acceptsDrag = false;
+    collapseAutoExpandedItemsForDeposited(false);
     m_dropLineY = -1;
     m_controller.setDraggingDestinationDropOnRow(-1);
     viewport()->update();
@@ -1007,6 +1034,8 @@ void PMMovieOutlineView::dropEvent(QDropEvent* event)
     qsizetype childIndex = -1;
     const bool valid = validateDrop(event, &item, &childIndex);
     const bool accepted = valid && m_controller.outlineView(PMMainController::libraryList, draggingInfo(event), item, childIndex);
+    m_acceptsDrag = false;
+    collapseAutoExpandedItemsForDeposited(accepted);
     m_dropLineY = -1;
     m_controller.setDraggingDestinationDropOnRow(-1);
     // The view's own handling would move rows of the model: the controller did the work.
@@ -1052,7 +1081,8 @@ void PMMovieOutlineView::startDrag(Qt::DropActions)
     }
     // Outside the program a dragged item may only be copied: a move would take the
     // file away from the library. Inside, the controller decides what a drop does.
-    drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
+    // (Qt offers one set of operations to every target: the outside's.)
+    drag->exec(draggingSourceOperationMaskForLocal(false), Qt::CopyAction);
     invalidateDraggedLibraryItemsCache();
     m_controller.setDraggingDestinationDropOnRow(-1);
 }
@@ -1064,6 +1094,10 @@ void PMMovieOutlineView::mousePressEvent(QMouseEvent* event)
     const QPoint pos = event->position().toPoint();
     const QModelIndex index = indexAt(pos);
     m_clickedRow = rowForIndex(index);
+    if (trackCancelButtonWithMouseDown(pos)) {
+        event->accept();
+        return;
+    }
     if (event->button() == Qt::LeftButton && index.isValid()) {
         // A click on the disclosure chevron, with Alt+Shift, acts on every item.
         const QRectF outline = frameOfOutlineCellAtRow(m_clickedRow);
@@ -1081,7 +1115,7 @@ void PMMovieOutlineView::mousePressEvent(QMouseEvent* event)
         }
     }
     const bool immediate = event->button() == Qt::LeftButton && dragImmediatelyWithMouseDown(pos);
-    m_verticalMotionCanBeginDrag = immediate;
+    setVerticalMotionCanBeginDrag(immediate);
     m_trackingPress = event->button() == Qt::LeftButton;
     m_pressPosition = pos;
     m_pressTimer.start();

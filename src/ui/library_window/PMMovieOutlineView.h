@@ -149,6 +149,12 @@ public:
     qsizetype draggingDestinationDropOnRow() const { return m_draggingDestinationDropOnRow; }
     void setDraggingDestinationDropOnRow(qsizetype row);
     bool dragImmediatelyWithMouseDown(const QPoint& viewportPosition) const;
+    // The badge's cancel mark is not a button here: a click never tracks it.
+    bool trackCancelButtonWithMouseDown(const QPoint&) const { return false; }
+    // Whether vertical motion after the mouse-down drags (else it selects rows).
+    void setVerticalMotionCanBeginDrag(bool flag) { m_verticalMotionCanBeginDrag = flag; }
+    // Outside the program only a copy; inside, every operation (the controller decides).
+    static Qt::DropActions draggingSourceOperationMaskForLocal(bool local);
     bool shouldCollapseAutoExpandedItemsForDeposited(bool deposited) const;
 
     // The header of the window the hairline sits under; the hairline exists only when the
@@ -232,4 +238,8 @@ private:
     int m_dropLineIndent = 0;
     bool m_restoringSelection = false;
     bool m_didLoad = false;
+    // Rows a hovering drag opened, closed again when it ends (see the rule above).
+    QList<QPersistentModelIndex> m_autoExpanded;
+    bool m_acceptsDrag = false;
+    void collapseAutoExpandedItemsForDeposited(bool deposited);
 };

@@ -524,6 +524,53 @@ TEST_F(SourceListTest, TheSaveKeepsTheSelectionAndExpansionAndTheStartRestoresTh
     EXPECT_TRUE(PMIsSameItem(Value(c().selectedContainer()), v(P))) << "the first smart group";
 }
 
+TEST_F(SourceListTest, MouseAndKeyRules)
+{
+    build();
+    PMMovieOutlineView& list = showList();
+    PMSourceListModel* model = list.sourceListModel();
+    auto chevron = [&](const PMLibraryContainerPtr& item) { return list.frameOfOutlineCellAtRow(list.rowForItem(v(item))).center().toPoint(); };
+
+    // A click on a chevron opens or closes that row; with Alt+Shift, every row.
+    list.collapse(model->indexForItem(v(D)));
+    list.collapse(model->indexForItem(v(movies)));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, chevron(movies));
+    EXPECT_TRUE(list.isItemExpanded(v(movies)));
+    EXPECT_FALSE(list.isItemExpanded(v(D)));
+    list.collapse(model->indexForItem(v(movies)));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::AltModifier | Qt::ShiftModifier, chevron(movies));
+    EXPECT_TRUE(list.isItemExpanded(v(movies)));
+    EXPECT_TRUE(list.isItemExpanded(v(D)));
+
+    // Right opens the one selected row, Left closes it.
+    list.collapse(model->indexForItem(v(D)));
+    list.selectRowIndexes({list.rowForItem(v(D))}, false);
+    QTest::keyClick(&list, Qt::Key_Right);
+    EXPECT_TRUE(list.isItemExpanded(v(D)));
+    QTest::keyClick(&list, Qt::Key_Left);
+    EXPECT_FALSE(list.isItemExpanded(v(D)));
+
+    // A drag starts at once from a selected row, or from an unselected row's icon area.
+    const QRectF cRow = list.frameOfCellAtColumn(list.rowForItem(v(C)));
+    const QRectF dRow = list.frameOfCellAtColumn(list.rowForItem(v(D)));
+    EXPECT_TRUE(list.dragImmediatelyWithMouseDown(dRow.center().toPoint()));
+    EXPECT_TRUE(list.dragImmediatelyWithMouseDown(QPointF(cRow.x() + 5, cRow.center().y()).toPoint()));
+    EXPECT_FALSE(list.dragImmediatelyWithMouseDown(QPointF(cRow.x() + 60, cRow.center().y()).toPoint()));
+    EXPECT_FALSE(list.dragImmediatelyWithMouseDown(QPoint(30, list.viewport()->height() - 2)));
+
+    // A double click on a movie chooses it; on a folder it chooses nothing.
+    Value chosen;
+    c()._chooseMovieRepresentationHandler = [&](const Value& m, bool, bool, bool, bool) {
+        chosen = m;
+        return true;
+    };
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.rectOfRow(list.rowForItem(v(C))).center().toPoint());
+    EXPECT_TRUE(chosen.isNull());
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.rectOfRow(list.rowForItem(v(t1))).center().toPoint());
+    EXPECT_TRUE(PMIsSameItem(chosen, v(t1)));
+    c()._chooseMovieRepresentationHandler = nullptr;
+}
+
 // Not a check: with PELLIS_SOURCE_LIST_SHOTS set to a folder, draws the source list of a
 // small library in light and dark mode into that folder, for a person to look at.
 TEST_F(SourceListTest, Showcase)
