@@ -1213,11 +1213,20 @@ void PMMovieOutlineView::doDelete()
     m_controller.deleteSelectedItemsFromCollectionView(PMMainController::libraryList);
 }
 
-bool PMMovieOutlineView::respondsToSelector(const QString& action) const
+bool PMMovieOutlineView::respondsToAction(const QString& action) const
 {
-    if (action == QLatin1String("delete"))
+    if (action == QLatin1String("delete") || action == QLatin1String("doDelete"))
         return canDelete();
-    return false;
+    return action == QLatin1String("selectAll");
+}
+
+void PMMovieOutlineView::performAction(const QString& action, QObject* sender)
+{
+    Q_UNUSED(sender);
+    if (action == QLatin1String("delete") || action == QLatin1String("doDelete"))
+        doDelete();
+    else if (action == QLatin1String("selectAll"))
+        selectAll();
 }
 
 void PMMovieOutlineView::selectAll()
@@ -1343,6 +1352,16 @@ void PMMovieOutlineView::focusOutEvent(QFocusEvent* event)
 {
     QTreeView::focusOutEvent(event);
     viewport()->update();
+}
+
+bool PMMovieOutlineView::event(QEvent* event)
+{
+    // The strip above the rows (the top inset) has the sidebar's colour too.
+    if (event->type() == QEvent::Paint && viewportMargins().top() > 0) {
+        QPainter painter(this);
+        painter.fillRect(QRect(0, 0, width(), viewportMargins().top()), sidebarBackgroundColor());
+    }
+    return QTreeView::event(event);
 }
 
 bool PMMovieOutlineView::viewportEvent(QEvent* event)

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "library/model/PMMainController.h"
+#include "platform/Responder.h"
 #include "platform/Value.h"
 
 #include <QtCore/QAbstractItemModel>
@@ -86,7 +87,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-class PMMovieOutlineView : public QTreeView {
+class PMMovieOutlineView : public QTreeView, public platform::Responder {
     Q_OBJECT
 public:
     PMMovieOutlineView(PMMainController& controller, QWidget* parent = nullptr);
@@ -177,8 +178,10 @@ public:
     void moveRight();
     void moveLeft();
 
-    // Responder answers for the action dispatcher: "delete" only when something can be deleted.
-    bool respondsToSelector(const QString& action) const;
+    // The responder chain: "delete" (Edit > Delete) only when something can be deleted,
+    // and "selectAll".
+    bool respondsToAction(const QString& action) const override;
+    void performAction(const QString& action, QObject* sender) override;
 
     // The hairline's drawing, and the sidebar's, follow the appearance.
     static QColor separatorColor(bool dark, bool increasedContrast);
@@ -206,6 +209,7 @@ protected:
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void resizeEvent(QResizeEvent* event) override;
     bool viewportEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;

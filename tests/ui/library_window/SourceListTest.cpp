@@ -12,6 +12,7 @@
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
+#include <QtWidgets/QScrollBar>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -456,10 +457,10 @@ TEST_F(SourceListTest, DeleteWithNothingDeletableBeeps)
     EXPECT_EQ(platform::beepCount(), beeps + 1);
     QTest::keyClick(&list, Qt::Key_Delete);
     EXPECT_EQ(platform::beepCount(), beeps + 2);
-    EXPECT_FALSE(list.respondsToSelector(QStringLiteral("delete")));
+    EXPECT_FALSE(list.respondsToAction(QStringLiteral("delete")));
     // A folder can be deleted: the command answers, and Edit > Delete is enabled.
     list.selectRowIndexes({list.rowForItem(v(C))}, false);
-    EXPECT_TRUE(list.respondsToSelector(QStringLiteral("delete")));
+    EXPECT_TRUE(list.respondsToAction(QStringLiteral("delete")));
 }
 
 TEST_F(SourceListTest, AnUpdateKeepsExpansionAndSelectionAndResetsOnlyWhenRowsChange)
@@ -601,9 +602,12 @@ TEST_F(SourceListTest, Showcase)
         if (dark)
             qApp->setPalette(PMDarkPalette());
         QWidget window;
-        window.resize(280, 560);
+        window.resize(280, 600);
+        auto* header = new QWidget(&window);
+        header->setGeometry(0, 0, 280, 40);
         auto* list = new PMMovieOutlineView(c(), &window);
-        list->setGeometry(window.rect());
+        list->setGeometry(0, 40, 280, 560);
+        list->setWindowHeaderView(header);
         window.show();
         c().reloadInterfaceAfterLibraryUpdate();
         list->expandAll();
@@ -616,6 +620,8 @@ TEST_F(SourceListTest, Showcase)
         window.grab().save(folderPath + (dark ? QStringLiteral("/source-list-dark.png") : QStringLiteral("/source-list-light.png")));
         list->setDraggingDestinationDropOnRow(-1);
         list->clearFocus();
+        list->resize(280, 300);
+        list->verticalScrollBar()->setValue(30); // the hairline shows once scrolled
         window.grab().save(folderPath + (dark ? QStringLiteral("/source-list-dark-unfocused.png") : QStringLiteral("/source-list-light-unfocused.png")));
     }
     qApp->setPalette(QPalette());
