@@ -152,6 +152,10 @@ PMMovieCell::DrawingStates PMMovieCell::drawingStatesInView(const QWidget* view)
     if (view && !m_state.highlightedDropTarget)
         s.active = drawsActiveWindowContent(view);
     s.emphasized = view && s.highlighted && s.active && view->hasFocus();
+    // While a drag aims at another row, the selection's plates are grey: its names keep
+    // their own colour so that they stay readable.
+    if (outline && outline->draggingDestinationDropOnRow() >= 0 && !m_state.highlightedDropTarget)
+        s.emphasized = false;
     s.inverted = isInFullyInvertedDarkMode(view);
     s.mainWindow = view && view->window() && view->window()->isActiveWindow();
     return s;

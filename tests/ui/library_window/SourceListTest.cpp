@@ -615,9 +615,11 @@ TEST_F(SourceListTest, Showcase)
         list->selectRowIndexes({list->rowForItem(v(B)), list->rowForItem(v(C)), list->rowForItem(v(E))}, false);
         QApplication::setActiveWindow(&window);
         list->setFocus();
-        list->setDraggingDestinationDropOnRow(list->rowForItem(v(P)));
+        const QString mode = dark ? QStringLiteral("dark") : QStringLiteral("light");
         QTest::qWait(50);
-        window.grab().save(folderPath + (dark ? QStringLiteral("/source-list-dark.png") : QStringLiteral("/source-list-light.png")));
+        window.grab().save(folderPath + QStringLiteral("/source-list-%1.png").arg(mode));
+        list->setDraggingDestinationDropOnRow(list->rowForItem(v(P)));
+        window.grab().save(folderPath + QStringLiteral("/source-list-%1-dragging.png").arg(mode));
         list->setDraggingDestinationDropOnRow(-1);
         list->clearFocus();
         list->resize(280, 300);
