@@ -487,9 +487,10 @@ qsizetype PMMovieOutlineView::rowForItem(const Value& item) const
     return rowForIndex(m_model->indexForItem(item));
 }
 
-int PMMovieOutlineView::levelForRow(qsizetype row) const
+namespace {
+// The number of ancestors of a row (0 for the top level); -1 for none.
+int levelOfIndex(QModelIndex index)
 {
-    QModelIndex index = indexAtRow(row);
     if (!index.isValid())
         return -1;
     int level = 0;
@@ -497,16 +498,16 @@ int PMMovieOutlineView::levelForRow(qsizetype row) const
         ++level;
     return level;
 }
+} // namespace
+
+int PMMovieOutlineView::levelForRow(qsizetype row) const
+{
+    return levelOfIndex(indexAtRow(row));
+}
 
 int PMMovieOutlineView::levelForItem(const Value& item) const
 {
-    QModelIndex index = m_model->indexForItem(item);
-    if (!index.isValid())
-        return -1;
-    int level = 0;
-    for (index = index.parent(); index.isValid(); index = index.parent())
-        ++level;
-    return level;
+    return levelOfIndex(m_model->indexForItem(item));
 }
 
 Value PMMovieOutlineView::parentForItem(const Value& item) const
@@ -1237,30 +1238,28 @@ void PMMovieOutlineView::selectAll()
 
 void PMMovieOutlineView::moveRight()
 {
-    const QList<qsizetype> rows = selectedRowIndexes();
-    if (state() != EditingState && rows.size() == 1) {
-        const QModelIndex index = indexAtRow(rows.first());
-        if (m_model->hasChildren(index) && !isExpanded(index)) {
-            expand(index);
-            return;
-        }
-    }
-    QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
-    QTreeView::keyPressEvent(&right);
+    moveHorizontally(true);
 }
 
 void PMMovieOutlineView::moveLeft()
 {
+    moveHorizontally(false);
+}
+
+void PMMovieOutlineView::moveHorizontally(bool right)
+{
+    // With one selected row that can open (right) or close (left), do that; otherwise
+    // the tree view's own move.
     const QList<qsizetype> rows = selectedRowIndexes();
     if (state() != EditingState && rows.size() == 1) {
         const QModelIndex index = indexAtRow(rows.first());
-        if (m_model->hasChildren(index) && isExpanded(index)) {
-            collapse(index);
+        if (m_model->hasChildren(index) && isExpanded(index) != right) {
+            setExpanded(index, right);
             return;
         }
     }
-    QKeyEvent left(QEvent::KeyPress, Qt::Key_Left, Qt::NoModifier);
-    QTreeView::keyPressEvent(&left);
+    QKeyEvent key(QEvent::KeyPress, right ? Qt::Key_Right : Qt::Key_Left, Qt::NoModifier);
+    QTreeView::keyPressEvent(&key);
 }
 
 void PMMovieOutlineView::keyPressEvent(QKeyEvent* event)

@@ -217,6 +217,7 @@ protected:
 private:
     void invalidateRows();
     void ensureRows() const;
+    void moveHorizontally(bool right);
     bool validateDrop(QDropEvent* event, PMLibraryContainerPtr* item, qsizetype* childIndex);
     PMMainController::PMDraggingInfo draggingInfo(const QDropEvent* event) const;
     void layoutSeparator();
