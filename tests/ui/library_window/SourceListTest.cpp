@@ -8,6 +8,9 @@
 #include "ui/library_window/PMMovieCell.h"
 #include "ui/library_window/PMMovieOutlineView.h"
 
+#include <QtCore/QMimeData>
+#include <QtCore/QUrl>
+#include <QtGui/QDrag>
 #include <QtGui/QImage>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
@@ -570,6 +573,45 @@ TEST_F(SourceListTest, MouseAndKeyRules)
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.rectOfRow(list.rowForItem(v(t1))).center().toPoint());
     EXPECT_TRUE(PMIsSameItem(chosen, v(t1)));
     c()._chooseMovieRepresentationHandler = nullptr;
+}
+
+TEST_F(SourceListTest, DragsOverRowsMarkTheDropTargetAndLeaveNoneBehind)
+{
+    build();
+    PMMovieOutlineView& list = showList();
+    const QString dir = testsupport::makeTempDir(QStringLiteral("drops"));
+    testsupport::writeFile(dir + QStringLiteral("/new.mov"), QByteArray("not really a movie"));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(dir + QStringLiteral("/new.mov"))});
+    auto move = [&](const QPoint& at) {
+        QDragMoveEvent event(at, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list.viewport(), &event);
+        return event.isAccepted();
+    };
+    QDragEnterEvent enter(list.rectOfRow(0).center().toPoint(), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list.viewport(), &enter);
+
+    // Onto the middle of a folder's row: that row is the target, drawn as such.
+    const qsizetype cRow = list.rowForItem(v(C));
+    ASSERT_TRUE(move(list.rectOfRow(cRow).center().toPoint()));
+    EXPECT_EQ(list.draggingDestinationDropOnRow(), cRow);
+    EXPECT_EQ(c()._draggingDestinationDropOnRow, cRow);
+    PMMovieCell cell;
+    c().outlineViewWillDisplayCell(cell, v(C));
+    EXPECT_TRUE(cell.highlightedDropTarget());
+    // Between two rows: the folder is no target any more (files dropped between rows go
+    // into the section, which the rules may make the target).
+    const QRectF aRect = list.rectOfRow(list.rowForItem(v(A)));
+    move(QPointF(aRect.center().x(), aRect.bottom() - 1).toPoint());
+    const qsizetype between = list.draggingDestinationDropOnRow();
+    EXPECT_TRUE(between == -1 || between == list.rowForItem(v(movies))) << between;
+    // Back onto the folder, then out of the list: nothing stays highlighted.
+    move(list.rectOfRow(cRow).center().toPoint());
+    EXPECT_EQ(list.draggingDestinationDropOnRow(), cRow);
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(list.viewport(), &leave);
+    EXPECT_EQ(list.draggingDestinationDropOnRow(), -1);
+    EXPECT_EQ(c()._draggingDestinationDropOnRow, -1);
 }
 
 // Not a check: with PELLIS_SOURCE_LIST_SHOTS set to a folder, draws the source list of a
