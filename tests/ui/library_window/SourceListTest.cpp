@@ -266,6 +266,57 @@ TEST_F(SourceListTest, StatusFrameTakesAtMostFortyPercentAndNeedsTwentySixPoints
     platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("List Font Size"));
 }
 
+TEST_F(SourceListTest, RenamingStartsOnTheNameAndTruncatedNamesOfferTheirWholeText)
+{
+    PMMovieCell cell;
+    cell.setIcon(QIcon(QPixmap(16, 16)));
+    cell.setStatus(QStringLiteral("12"));
+    cell.setStringValue(QStringLiteral("A name far too long to fit into this narrow row of the sidebar"));
+    const QRectF frame(10, 0, 160, 24);
+    const QRectF text = cell.textFrameForCellFrame(frame);
+    const QRectF status = cell.statusFrameForCellFrame(frame);
+    cell.setEditable(true);
+    EXPECT_TRUE(cell.hitTestsEditableTextArea(text.center(), frame));
+    EXPECT_FALSE(cell.hitTestsEditableTextArea(QPointF(frame.x() + 8, frame.center().y()), frame)) << "the icon";
+    EXPECT_FALSE(cell.hitTestsEditableTextArea(status.center(), frame)) << "the badge";
+    cell.setEditable(false);
+    EXPECT_FALSE(cell.hitTestsEditableTextArea(text.center(), frame));
+
+    // The whole name as a tool tip: in the outline only when it is cut, never for a cell
+    // with an icon elsewhere.
+    const QRectF expansion = cell.expansionFrameWithFrame(frame, nullptr, true);
+    EXPECT_FALSE(expansion.isEmpty());
+    EXPECT_DOUBLE_EQ(expansion.x(), frame.x() - 2);
+    EXPECT_DOUBLE_EQ(expansion.height(), frame.height() + 2);
+    EXPECT_TRUE(cell.expansionFrameWithFrame(frame, nullptr, false).isEmpty());
+    cell.setStringValue(QStringLiteral("Short"));
+    EXPECT_TRUE(cell.expansionFrameWithFrame(frame, nullptr, true).isEmpty());
+}
+
+TEST_F(SourceListTest, TheHairlineShowsOnceTheListIsScrolled)
+{
+    build();
+    for (int i = 0; i < 40; ++i)
+        movies->rawChildren()->append(v(folder(QStringLiteral("More %1").arg(i))));
+    c().invalidateLibraryDependencies();
+    PMMovieOutlineView& list = showList(200);
+    EXPECT_FALSE(list.separatorView()) << "no window header: no hairline";
+    QWidget header;
+    list.setWindowHeaderView(&header);
+    ASSERT_TRUE(list.separatorView());
+    list.verticalScrollBar()->setValue(0);
+    EXPECT_TRUE(list.separatorView()->isHidden());
+    list.verticalScrollBar()->setValue(1);
+    EXPECT_FALSE(list.separatorView()->isHidden());
+    list.verticalScrollBar()->setValue(0);
+    EXPECT_TRUE(list.separatorView()->isHidden());
+    // Its colour follows the appearance and the contrast setting.
+    EXPECT_NEAR(PMMovieOutlineView::separatorColor(false, false).alphaF(), 0.15, 0.005);
+    EXPECT_EQ(PMMovieOutlineView::separatorColor(false, false).lightness(), 0);
+    EXPECT_NEAR(PMMovieOutlineView::separatorColor(true, true).alphaF(), 0.95, 0.005);
+    EXPECT_EQ(PMMovieOutlineView::separatorColor(true, true).lightness(), 255);
+}
+
 TEST_F(SourceListTest, BadgeColourTable)
 {
     PMMovieCell cell;
