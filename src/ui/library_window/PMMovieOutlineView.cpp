@@ -1353,6 +1353,37 @@ void PMMovieOutlineView::focusOutEvent(QFocusEvent* event)
     viewport()->update();
 }
 
+QModelIndex PMMovieOutlineView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    // The arrow keys pass over section titles, which cannot be selected.
+    const QModelIndex proposed = QTreeView::moveCursor(cursorAction, modifiers);
+    auto selectable = [&](const QModelIndex& index) { return index.isValid() && (m_model->flags(index) & Qt::ItemIsSelectable); };
+    if (!proposed.isValid() || selectable(proposed))
+        return proposed;
+    int step = 0;
+    switch (cursorAction) {
+    case MoveDown:
+    case MovePageDown:
+    case MoveHome:
+    case MoveNext:
+        step = 1;
+        break;
+    case MoveUp:
+    case MovePageUp:
+    case MoveEnd:
+    case MovePrevious:
+        step = -1;
+        break;
+    default:
+        return currentIndex();
+    }
+    const qsizetype rows = numberOfRows();
+    for (qsizetype row = rowForIndex(proposed) + step; row >= 0 && row < rows; row += step)
+        if (selectable(indexAtRow(row)))
+            return indexAtRow(row);
+    return currentIndex();
+}
+
 bool PMMovieOutlineView::event(QEvent* event)
 {
     // The strip above the rows (the top inset) has the sidebar's colour too.

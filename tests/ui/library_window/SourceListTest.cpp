@@ -605,7 +605,16 @@ TEST_F(SourceListTest, MouseAndKeyRules)
     QTest::keyClick(&list, Qt::Key_Left);
     EXPECT_FALSE(list.isItemExpanded(v(D)));
 
+    // Down from the last row of a section passes over the next section's title.
+    const qsizetype lastMovieRow = list.rowForItem(v(T)) - 1;
+    list.setCurrentIndex(list.indexAtRow(lastMovieRow));
+    QTest::keyClick(&list, Qt::Key_Down);
+    EXPECT_TRUE(PMIsSameItem(list.itemAtRow(list.selectedRowIndexes().value(0)), v(t1)));
+    QTest::keyClick(&list, Qt::Key_Up);
+    EXPECT_EQ(list.selectedRowIndexes(), QList<qsizetype>{lastMovieRow});
+
     // A drag starts at once from a selected row, or from an unselected row's icon area.
+    list.selectRowIndexes({list.rowForItem(v(D))}, false);
     const QRectF cRow = list.frameOfCellAtColumn(list.rowForItem(v(C)));
     const QRectF dRow = list.frameOfCellAtColumn(list.rowForItem(v(D)));
     EXPECT_TRUE(list.dragImmediatelyWithMouseDown(dRow.center().toPoint()));
