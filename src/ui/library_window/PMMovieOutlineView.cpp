@@ -415,6 +415,11 @@ void PMMovieOutlineView::ensureRows() const
 
 void PMMovieOutlineView::reloadData()
 {
+    // A changed list font changes the height of every row.
+    if (rowHeight() != m_laidOutRowHeight) {
+        m_laidOutRowHeight = rowHeight();
+        scheduleDelayedItemsLayout();
+    }
     // What is selected and where the list stands, to be found again after a reset.
     if (!m_didLoad) {
         // The first load opens the rows the library was saved with.

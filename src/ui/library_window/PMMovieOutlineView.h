@@ -244,6 +244,7 @@ private:
     int m_dropLineIndent = 0;
     bool m_restoringSelection = false;
     bool m_didLoad = false;
+    double m_laidOutRowHeight = 0;
     // Rows a hovering drag opened, closed again when it ends (see the rule above).
     QList<QPersistentModelIndex> m_autoExpanded;
     bool m_acceptsDrag = false;
