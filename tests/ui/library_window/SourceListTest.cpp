@@ -14,6 +14,7 @@
 #include <QtGui/QImage>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QLineEdit>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QScrollBar>
 
@@ -633,6 +634,33 @@ TEST_F(SourceListTest, MouseAndKeyRules)
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, Qt::NoModifier, list.rectOfRow(list.rowForItem(v(t1))).center().toPoint());
     EXPECT_TRUE(PMIsSameItem(chosen, v(t1)));
     c()._chooseMovieRepresentationHandler = nullptr;
+}
+
+TEST_F(SourceListTest, ReturnEndsARenameAndLeavesTheSelectionWhereItWas)
+{
+    build();
+    PMMovieOutlineView& list = showList();
+    const qsizetype row = list.rowForItem(v(C));
+    list.selectRowIndexes({row}, false);
+    list.setCurrentIndex(list.indexAtRow(row));
+    QTest::keyClick(&list, Qt::Key_Return);
+    ASSERT_TRUE(list.isEditing());
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_TRUE(editor);
+    // The editor covers the name, not the icon.
+    EXPECT_GE(editor->geometry().left(), int(list.frameOfCellAtColumn(row).left()));
+    editor->setText(QStringLiteral("Renamed"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents(); // the editor hands its text over in a queued call
+    EXPECT_FALSE(list.isEditing());
+    EXPECT_EQ(C->value(QStringLiteral("Name")).string(), QStringLiteral("Renamed"));
+    EXPECT_EQ(list.selectedRowIndexes(), QList<qsizetype>{list.rowForItem(v(C))});
+    EXPECT_TRUE(list.hasFocus());
+    // The library update that follows keeps the row selected.
+    QTest::qWait(20);
+    EXPECT_TRUE(PMIsSameItem(list.itemAtRow(list.selectedRowIndexes().value(0)), v(C)));
+    // Sections cannot be renamed.
+    EXPECT_FALSE(list.sourceListModel()->flags(list.sourceListModel()->indexForItem(v(S))).testFlag(Qt::ItemIsEditable));
 }
 
 TEST_F(SourceListTest, DragsOverRowsMarkTheDropTargetAndLeaveNoneBehind)
