@@ -143,6 +143,9 @@ void PMMainController::outlineViewSetObjectValue(const QString& objectValue, con
 {
     if (!outlineViewCanEditItem(byItem))
         return;
+    // A name cannot be emptied: a blank edit keeps the old name.
+    if (objectValue.trimmed().isEmpty())
+        return;
     if (PMMovieRepresentationPrototype* movie = PMMovie(byItem)) {
         movie->setDisplayName(objectValue);
         redrawPlayerView();

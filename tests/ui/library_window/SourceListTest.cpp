@@ -659,6 +659,9 @@ TEST_F(SourceListTest, ReturnEndsARenameAndLeavesTheSelectionWhereItWas)
     // The library update that follows keeps the row selected.
     QTest::qWait(20);
     EXPECT_TRUE(PMIsSameItem(list.itemAtRow(list.selectedRowIndexes().value(0)), v(C)));
+    // A blank name keeps the old one.
+    c().outlineViewSetObjectValue(QStringLiteral("   "), v(C));
+    EXPECT_EQ(C->value(QStringLiteral("Name")).string(), QStringLiteral("Renamed"));
     // Sections cannot be renamed.
     EXPECT_FALSE(list.sourceListModel()->flags(list.sourceListModel()->indexForItem(v(S))).testFlag(Qt::ItemIsEditable));
 }
