@@ -961,7 +961,8 @@ public:
     // The expansion state of the source list, kept under "Expanded Library Containers".
     void storeExpansionStateOfLibraryItems(const platform::ArrayPtr& items, platform::Array& inArray);
     void restoreLibraryListExpansionState();
-    // The save's share: "Library Selection", the expansion state and the list columns.
+    // The save's share: "Library Selection" and the expansion state (the list table, when
+    // it is there, saves its own columns).
     void storeLibraryWindowStateForSave();
 
     // ---------------------------------------------------------------------------------
