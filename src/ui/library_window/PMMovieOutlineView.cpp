@@ -24,8 +24,8 @@
 #include <QtWidgets/QTableView>
 
 #include <algorithm>
-#include <utility>
 #include <cmath>
+#include <utility>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -951,7 +951,6 @@ bool PMMovieOutlineView::validateDrop(QDropEvent* event, PMLibraryContainerPtr* 
             *childIndex = index.row() + (below ? 1 : 0);
         }
     }
-    const PMLibraryContainerPtr proposed = *item;
     const int operation = m_controller.outlineView(PMMainController::libraryList, draggingInfo(event), item, childIndex);
     if (operation == PMMainController::PMDragOperationNone) {
         m_controller.setDraggingDestinationDropOnRow(-1);
@@ -978,7 +977,6 @@ bool PMMovieOutlineView::validateDrop(QDropEvent* event, PMLibraryContainerPtr* 
             m_dropLineY = visualRect(last).bottom();
         }
     }
-    Q_UNUSED(proposed);
     viewport()->update();
     return true;
 }
