@@ -786,7 +786,7 @@ void PMMovieOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& 
         drawBranches(painter, QRect(kContentInsetLeft, option.rect.y(), indentation() * level, option.rect.height()), index);
     const int x = kContentInsetLeft + indentation() * level;
     opt.rect = QRect(x, option.rect.y(), viewport()->width() - x - kContentInsetRight, option.rect.height());
-    itemDelegate(index)->paint(painter, opt, index);
+    itemDelegateForIndex(index)->paint(painter, opt, index);
 }
 
 void PMMovieOutlineView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const
