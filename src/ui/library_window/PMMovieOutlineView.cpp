@@ -983,7 +983,6 @@ bool PMMovieOutlineView::validateDrop(QDropEvent* event, PMLibraryContainerPtr* 
 
 void PMMovieOutlineView::dragEnterEvent(QDragEnterEvent* event)
 {
-    m_controller.showSidebarWhileDragging();
     PMLibraryContainerPtr item;
     qsizetype childIndex = -1;
     m_autoExpanded.clear();
