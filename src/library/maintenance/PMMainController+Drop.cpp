@@ -249,47 +249,6 @@ void PMMainController::showSidebarWhileDragging()
         _dropWindow.showSidebarWhileDragging();
 }
 
-void PMMainController::setDraggingDestinationDropOnRow(qsizetype row)
-{
-    _draggingDestinationDropOnRow = row;
-    if (_dropWindow.setDraggingDestinationDropOnRow)
-        _dropWindow.setDraggingDestinationDropOnRow(row);
-}
-
-bool PMMainController::outlineViewShowMovieChildrenOfContainer(const PMLibraryContainerPtr& container)
-{
-    if (_dropWindow.showMovieChildrenOfContainer)
-        return _dropWindow.showMovieChildrenOfContainer(container);
-    if (!container)
-        return false;
-    if (defaults().integerForKey(QStringLiteral("Source List Display Mode")) == 1)
-        return true;
-    const ArrayPtr ancestors = ancestorsOfLibraryItem(Value(container));
-    if (!ancestors)
-        return false;
-    PMLibraryContainer* top = ancestors->isEmpty() ? container.get() : PMContainer(ancestors->at(ancestors->count() - 1));
-    const QString role = top ? top->topLevelRole() : QString();
-    if (role == QLatin1String("Downloads") || role == QLatin1String("Conversions"))
-        return true;
-    return role == QLatin1String("Temporary") && defaults().integerForKey(QStringLiteral("Source List Display Mode")) == 0;
-}
-
-ArrayPtr PMMainController::outlineViewChildrenOfContainer(const PMLibraryContainerPtr& container)
-{
-    if (_dropWindow.childrenOfContainer)
-        return _dropWindow.childrenOfContainer(container);
-    if (!container)
-        return visibleTopLevelLibraryItems();
-    return outlineViewShowMovieChildrenOfContainer(container) ? container->sortedChildren() : container->sortedGroupChildren();
-}
-
-ArrayPtr PMMainController::visibleTopLevelLibraryItems()
-{
-    if (_dropWindow.visibleTopLevelItems)
-        return _dropWindow.visibleTopLevelItems();
-    return _library;
-}
-
 void PMMainController::updateButtons()
 {
     if (_dropWindow.updateButtons)
@@ -866,8 +825,7 @@ bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atInd
         const PMLibraryContainerPtr playlist = PMLibraryContainer::make({{QStringLiteral("Name"), name}, {kStaticProxies, Value(ids)}});
         addAndSelectLibraryItem(Value(playlist), playlistStorage, Value(), false, nullptr);
         platform::dispatchAsyncMain([this, playlist] {
-            if (_dropWindow.editNameOfLibraryItem)
-                _dropWindow.editNameOfLibraryItem(Value(playlist));
+            editNameOfLibraryItem(Value(playlist));
         });
         changed = true;
     } else {

@@ -196,12 +196,8 @@ bool PMMainController::saveLibraryAndCleanUpImagesIfAppropriate(bool cleanUp)
         return false;
     }
 
-    // The selected container is selected again when the library is next loaded.
-    if (const PMLibraryContainerPtr selected = selectedContainer())
-        platform::UserDefaults::standard().setObject(Value(selected->uniqueLibraryID()), QStringLiteral("Library Selection"));
-    else
-        platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Library Selection"));
-    storeLibraryListExpansionState();
+    // What the window shows now (selected container, expanded rows) is saved with the library.
+    storeLibraryWindowStateForSave();
 
     const bool shiftHeld = qobject_cast<QGuiApplication*>(QCoreApplication::instance())
         && QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);

@@ -412,7 +412,7 @@ QIcon PMLibraryContainer::icon()
     const QString name = iconName();
     auto it = cache.find(name);
     if (it == cache.end())
-        it = cache.insert(name, QIcon::fromTheme(themeNames.value(name, QStringLiteral("folder"))));
+        it = cache.insert(name, QIcon::fromTheme(themeNames.value(name, QStringLiteral("folder")), QIcon::fromTheme(QStringLiteral("folder"))));
     return it.value();
 }
 

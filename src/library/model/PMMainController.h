@@ -28,6 +28,8 @@
 class PMGroupListAccess;
 class PMGroupView;
 class PMLibraryListAccess;
+class PMMovieCell;
+class PMMovieOutlineView;
 class PMMovieRepresentationOriginal;
 class PMQuibScopeBar;
 class QuibScopeBarDelegate;
@@ -196,8 +198,8 @@ public:
     // these keep their place in the sequence and do nothing.
     // Freezing the selections is the library window's (below).
     void closeInterfaceForLibraryUpdate() {}     // remote window, inbox, chapters, library and last-watched menus
-    void storeLibraryListExpansionState() {}
-    void reloadInterfaceAfterLibraryUpdate() {}  // source list, expansion state, interface, downloads pop-up, inbox
+    void storeLibraryListExpansionState();       // with the source list (the source list's share)
+    void reloadInterfaceAfterLibraryUpdate();    // source list, expansion state, interface
     // Steps of other parts of the library that are built separately; each answers or does
     // nothing until its part is present.
     void invalidateExternalMediaSections() {}
@@ -458,8 +460,9 @@ public:
     // The "Location" URLs of a dropped track list (a property list from another program).
     static QList<QUrl> trackListLocations(const QByteArray& propertyList);
 
-    // The library window's share of a drag. Each member works without the window (the
-    // default) and can be steered through its hook until the window plugs in.
+    // The library window's share of a drag. The source list's members ask the source list
+    // (src/ui/library_window/PMMainController+SourceList.cpp) and work without it; the
+    // others can be steered through their hooks until their part of the window plugs in.
     void showSidebarWhileDragging();
     void setDraggingDestinationDropOnRow(qsizetype row);
     qsizetype _draggingDestinationDropOnRow = -1;
@@ -467,6 +470,8 @@ public:
     bool outlineViewShowMovieChildrenOfContainer(const PMLibraryContainerPtr& container);
     platform::ArrayPtr visibleTopLevelLibraryItems();
     qsizetype libraryListRowForItem(const platform::Value& item); // -1: no row
+    // Selects the item's row (unless it is selected) and edits its name.
+    void editNameOfLibraryItem(const platform::Value& item);
     void updateButtons();
     // Redraws `playerView` (declared with the opening of files) after an import.
     void redrawPlayerView();
@@ -475,14 +480,8 @@ public:
     bool _progressSheetIsVisible = false;
     struct DropWindowHooks {
         std::function<void()> showSidebarWhileDragging;
-        std::function<void(qsizetype row)> setDraggingDestinationDropOnRow;
-        std::function<platform::ArrayPtr(const PMLibraryContainerPtr&)> childrenOfContainer;
-        std::function<bool(const PMLibraryContainerPtr&)> showMovieChildrenOfContainer;
-        std::function<platform::ArrayPtr()> visibleTopLevelItems;
         // The column of the mouse event that starts a drag in the list.
         std::function<QString()> groupListColumnOfCurrentEvent;
-        // Selects the item's row (unless it is selected) and edits its name.
-        std::function<void(const platform::Value& item)> editNameOfLibraryItem;
         std::function<void()> updateButtons;
         std::function<void()> redrawPlayerView;
         std::function<void()> reloadGroupList;
@@ -1186,6 +1185,43 @@ public:
     // The interface refresh on the next turn of the event loop (requests in one turn
     // collapse into one).
     void updateUserInterfaceAfterDelay();
+
+    // ---------------------------------------------------------------------------------
+    // The source list: the sidebar's data source and delegate, and its share of saving
+    // (src/ui/library_window/PMMainController+SourceList.cpp)
+
+    // The source list of the main window; it sets itself here when it is made.
+    QPointer<PMMovieOutlineView> libraryListView;
+    // The sections shown: the library always, any other one only with visible children.
+    platform::ArrayPtr visibleTopLevelItems();
+    // Children counts answer -1 for a movie record (never expanded).
+    qsizetype outlineViewNumberOfChildrenOfItem(const platform::Value& item);
+    platform::Value outlineViewChildOfItem(qsizetype child, const platform::Value& ofItem);
+    bool outlineViewIsItemExpandable(const platform::Value& item);
+    QString outlineViewObjectValueByItem(const platform::Value& item);
+    bool outlineViewDisplayAsPseudoGroupItem(const platform::Value& item);
+    bool outlineViewShouldShowOutlineCellForItem(const platform::Value& item);
+    bool outlineViewShouldSelectItem(const platform::Value& item);
+    bool outlineViewCanEditItem(const platform::Value& item);
+    bool outlineViewShouldEditTableColumn(const platform::Value& item) { return outlineViewCanEditItem(item); }
+    void outlineViewSetObjectValue(const QString& objectValue, const platform::Value& byItem);
+    double outlineViewHeightOfRowByItem(const platform::Value& item);
+    void outlineViewSelectionDidChange();
+    void outlineViewWillDisplayCell(PMMovieCell& cell, const platform::Value& item);
+    // The double action of the source list (the clicked row).
+    void tableViewDidReceiveDoubleClickInRow(qsizetype row);
+    // The context menu of the source list: for rows, or (null) for empty space. The menus
+    // come with the menu commands; until then there is none.
+    QMenu* contextMenuForLibraryListRowIndexes(const QList<qsizetype>* rowIndexes);
+    std::function<QMenu*(const QList<qsizetype>* rowIndexes)> _contextMenuForLibraryListRowIndexes;
+    // The source list's selection as the save and the start-up see it.
+    platform::ArrayPtr selectedLibraryListItems();
+    // The expansion state of the source list, kept under "Expanded Library Containers".
+    void storeExpansionStateOfLibraryItems(const platform::ArrayPtr& items, platform::Array& inArray);
+    void restoreLibraryListExpansionState();
+    // The save's share: "Library Selection" and the expansion state (the list table, when
+    // it is there, saves its own columns).
+    void storeLibraryWindowStateForSave();
 
     // ---------------------------------------------------------------------------------
     // Interface kit: the controller as the last responder of every action chain

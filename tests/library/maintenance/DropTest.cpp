@@ -7,7 +7,7 @@
 #include "platform/DelayedPerform.h"
 #include "platform/FilePromises.h"
 #include "platform/PropertyList.h"
-#include "ui/library_window/PMLibraryWindowAccess.h"
+#include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QMimeData>
@@ -527,16 +527,9 @@ TEST_F(DropTest, MoviesOnTheSmartGroupsRowMakeANamedPlaylist)
     B->rawChildren()->append(v(s1));
     B->rawChildren()->append(v(s2));
     c().invalidateLibraryDependencies();
-    Value edited;
-    c()._dropWindow.editNameOfLibraryItem = [&](const Value& item) { edited = item; };
-    // The window's rows: the smart groups' row is 5.
-    struct Rows : PMLibraryListAccess {
-        PMLibraryContainerPtr smartGroups;
-        qsizetype rowForItem(const Value& item) override { return PMIsSameItem(item, Value(smartGroups)) ? 5 : 9; }
-    };
-    auto rows = std::make_shared<Rows>();
-    rows->smartGroups = S;
-    c()._libraryListAccess = rows;
+    // The window's source list, where the new playlist's name is edited.
+    PMMovieOutlineView list(c());
+    list.expandAll();
 
     struct Case {
         std::vector<Value> items;
@@ -553,7 +546,8 @@ TEST_F(DropTest, MoviesOnTheSmartGroupsRowMakeANamedPlaylist)
         qsizetype child = -1;
         EXPECT_EQ(c().outlineView(PMMainController::libraryList, info, &item, &child), Op::PMDragOperationCopy);
         EXPECT_EQ(item, S);
-        EXPECT_EQ(c()._draggingDestinationDropOnRow, 5);
+        EXPECT_GE(c()._draggingDestinationDropOnRow, 0);
+        EXPECT_EQ(c()._draggingDestinationDropOnRow, list.rowForItem(Value(S)));
         const qsizetype before = S->rawChildren()->count();
         ASSERT_TRUE(c().outlineView(PMMainController::libraryList, info, S, -1));
         ASSERT_EQ(S->rawChildren()->count(), before + 1);
@@ -567,10 +561,10 @@ TEST_F(DropTest, MoviesOnTheSmartGroupsRowMakeANamedPlaylist)
         std::sort(stored.begin(), stored.end());
         EXPECT_EQ(stored, ids);
         // The name is put into editing after the drop has returned.
-        EXPECT_TRUE(edited.isNull());
+        EXPECT_FALSE(list.isEditing());
         QCoreApplication::processEvents();
-        EXPECT_TRUE(PMIsSameItem(edited, S->rawChildren()->values().back()));
-        edited = Value();
+        EXPECT_TRUE(list.isEditing());
+        EXPECT_TRUE(PMIsSameItem(list.itemForIndex(list.currentIndex()), S->rawChildren()->values().back()));
     }
 }
 
