@@ -933,7 +933,7 @@ public:
 
     // The actions the controller answers, by name ("showMovieInfo"), with what runs them;
     // the subsystems register theirs. The validator decides enabled, checked and title of
-    // menu items sending them (without one, an answered action is enabled).
+    // menu items sending them in place of the commands' validation (tests).
     QHash<QString, std::function<void(QObject* sender)>> _actions;
     std::function<bool(QAction* item)> _menuItemValidator;
     bool respondsToAction(const QString& action) const override;
@@ -943,6 +943,67 @@ public:
     // when taken. The commands subsystem installs the handler; without one nothing is.
     std::function<bool(QKeyEvent* event, QWidget* window)> _propertyEditorKeyDownHandler;
     bool handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* window);
+
+    // ---------------------------------------------------------------------------------
+    // Commands: the main menu (src/ui/commands/PMMainMenu.cpp builds it and sets these
+    // outlets), the validation of every command that reaches the controller, the submenus
+    // refilled as they open and the main menu's actions
+    // (src/ui/commands/PMMainController+MenuValidation.cpp).
+
+    struct MainMenuOutlets {
+        QPointer<QAction> chaptersMenuItem, dedicatedPlayerWindowMenuItem, infoMenuItem, batchRenameMenuItem, playPauseMenuItem,
+            currentScaleMenuItem, fullScreenMenuItem;
+        QPointer<QMenu> lastWatchedMenu, ratingMenu, currentFrameMenu, findMenu, layoutMenu, experimentalViewMenu, columnMenu, sortMenu,
+            rearrangeMenu, presentationModeMenu, playbackControlsModeMenu, aspectRatioMenu, libraryFolderMenu;
+    };
+    MainMenuOutlets _mainMenu;
+    // What validation reads of windows and panels that other parts own. Each answers a
+    // sound default until its part installs the real call: the grid and the list sit in
+    // the main window, nothing is hidden, no panel is open, nothing is selected there.
+    struct MenuValidationHooks {
+        std::function<bool()> isSearchFieldHidden;
+        std::function<bool()> isPreviewModeButtonEnabled;
+        std::function<bool()> isSmartPlaylistPanelVisible;
+        // The info panel's selected tab (0 information, else renaming), -1 while it is closed.
+        std::function<int()> infoPanelTabIndex;
+        std::function<bool()> isQuickLookPanelVisible;
+        std::function<bool()> isRemoteControlInterfaceVisible;
+        std::function<platform::ArrayPtr()> selectedGroupViewItems;
+        // The help window's text size steps when it is the main window: -1 not shown there,
+        // else whether it can grow (larger) or shrink.
+        std::function<int(bool larger)> helpViewCanChangeTextSize;
+        // The time slider's selection (start, end; end 0 or below: none).
+        std::function<std::pair<double, double>()> timeSliderSelection;
+        // Whether the movies can be turned or mirrored, and how many are mirrored.
+        std::function<bool(const platform::ArrayPtr& movies, qsizetype* getNumberOfFlipped)> canFlipOrRotateMovieRepresentations;
+    };
+    MenuValidationHooks _menuValidation;
+    // The one validation of the controller's commands: enabled, and the item's state,
+    // title and visibility set on the way.
+    bool validateMainMenuItem(QAction* item);
+    // Puts the main menu's actions that are built into `_actions` (never replacing one a
+    // part registered itself). Idempotent.
+    void installMenuCommands();
+    // Refills or re-checks a submenu of the main menu that is about to open.
+    void menuNeedsUpdate(QMenu* menu);
+    // Whether the submenu's content can be made yet (its builder exists).
+    bool canPopulateMenu(const QMenu* menu) const;
+    // The movies a command acts on: those the item stands for, else the selection.
+    platform::ArrayPtr infoMovieRepresentationsForMenuItem(const QAction* item);
+    void toggleDebugLogging(QObject* sender);
+    void toggleHoveringHeaders();
+    void toggleAdjustedSizes();
+    void toggleBooleanPreferenceViaMenuItem(QAction* item);
+    void setUseDedicatedPlayer(bool useDedicatedPlayer);
+    void setMissingMoviesModeFromMenuItem();
+    void changePlaybackControlsModeViaMenuItem(int tag);
+    void setPresentationModeFromMenuItem(int tag);
+    void addContainer(QObject* sender);
+    void setRating(QObject* sender);
+    void showMainWindow();
+    void toggleFullScreen();
+    // Quit from the menu: the same road as closing the main window.
+    void terminate();
 
     // Tests: forgets the whole library.
     void resetForTesting();
