@@ -1,0 +1,293 @@
+// The main menu bar: its table, the shortcuts that only act when validation allows, and
+// validation rules of the controller's commands.
+#include "common/TestSupport.h"
+
+#include "library/model/PMCachedSettings.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Responder.h"
+#include "platform/UserDefaults.h"
+#include "ui/commands/PMMainMenu.h"
+
+#include <QtGui/QAction>
+#include <QtTest/QTest>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QMainWindow>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QMenuBar>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::UserDefaults;
+using platform::Value;
+using testsupport::testHome;
+using testsupport::waitUntil;
+
+namespace {
+
+PMMainController& c()
+{
+    return PMMainController::mainController();
+}
+
+UserDefaults& defaults()
+{
+    return UserDefaults::standard();
+}
+
+void collectItems(QMenu* menu, QList<QAction*>& into)
+{
+    for (QAction* item : menu->actions()) {
+        if (item->isSeparator())
+            continue;
+        into.append(item);
+        if (item->menu())
+            collectItems(item->menu(), into);
+    }
+}
+
+ArrayPtr oneMovie(const QString& path)
+{
+    auto movies = Array::make();
+    movies->append(Value(PMMovieRepresentationOriginal::movieRepresentationWithURL(QUrl::fromLocalFile(path))));
+    return movies;
+}
+
+class MainMenu : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        c().resetForTesting();
+        platform::setApplicationResponder(&c());
+        bar = PMMainMenu::createMenuBar(c(), &window);
+        window.setMenuBar(bar);
+        window.resize(800, 500);
+    }
+    void TearDown() override
+    {
+        c()._infoMovieRepresentations = nullptr;
+        c()._isPresenting = false;
+        PMCachedSettings::determineNamesAutomatically = false;
+        for (const char* key : {"Missing Movies Mode", "Serialize", "Show Experimental View Menu", "Single Window Mode", "PMDebugLog",
+                                "Mosaic: Expand Last Row"})
+            defaults().removeObjectForKey(QString::fromUtf8(key));
+        platform::setApplicationResponder(nullptr);
+    }
+    QAction* item(const char* menu, const char* title)
+    {
+        QAction* found = PMMainMenu::itemWithTitle(bar, QString::fromUtf8(menu), QString::fromUtf8(title));
+        EXPECT_NE(found, nullptr) << menu << " / " << title;
+        return found;
+    }
+    // Validated as its menu would on opening.
+    bool enabled(QAction* action) { return platform::validateMenuItemNow(action); }
+
+    QMainWindow window;
+    QMenuBar* bar = nullptr;
+};
+
+} // namespace
+
+TEST(MainMenuTable, EveryCommandHasItsOwnTagAndShortcut)
+{
+    QHash<QString, QString> commands;
+    QHash<QKeySequence, QString> shortcuts;
+    for (const PMMainMenu::Entry& entry : PMMainMenu::entries()) {
+        const QString where = QString::fromUtf8(entry.menu) + u'/' + QString::fromUtf8(entry.title);
+        if (entry.action && *entry.action) {
+            // The tag tells the variants of one action apart: two items with the same
+            // action and tag would be the same command twice.
+            const QString command = QString::fromUtf8(entry.action) + u'#' + QString::number(entry.tag);
+            EXPECT_FALSE(commands.contains(command)) << where.toStdString() << " repeats " << commands.value(command).toStdString();
+            commands.insert(command, where);
+        }
+        if (entry.shortcut) {
+            const QKeySequence key(QString::fromUtf8(entry.shortcut), QKeySequence::PortableText);
+            EXPECT_FALSE(key.isEmpty()) << where.toStdString() << ": " << entry.shortcut;
+            EXPECT_FALSE(shortcuts.contains(key)) << where.toStdString() << " takes " << entry.shortcut << " of "
+                                                  << shortcuts.value(key).toStdString();
+            shortcuts.insert(key, where);
+        }
+    }
+    // The desktop's conventions.
+    EXPECT_EQ(shortcuts.value(QKeySequence(QStringLiteral("Ctrl+Q"))), QStringLiteral("File/Quit Pellis"));
+    EXPECT_EQ(shortcuts.value(QKeySequence(QStringLiteral("Ctrl+,"))), QStringLiteral("Edit/Preferences..."));
+    EXPECT_EQ(shortcuts.value(QKeySequence(QStringLiteral("F11"))), QStringLiteral("View/Enter Full Screen"));
+}
+
+TEST_F(MainMenu, TheBarCarriesTheTableWithTagsAndOutlets)
+{
+    QList<QAction*> items;
+    for (QMenu* menu : bar->findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
+        collectItems(menu, items);
+    QHash<QKeySequence, QString> shortcuts;
+    int commands = 0;
+    for (QAction* action : items) {
+        if (action->menu())
+            continue;
+        ++commands;
+        EXPECT_TRUE(action->data().isValid()) << action->text().toStdString();
+        if (!action->shortcut().isEmpty()) {
+            EXPECT_FALSE(shortcuts.contains(action->shortcut())) << action->text().toStdString();
+            shortcuts.insert(action->shortcut(), action->text());
+        }
+    }
+    EXPECT_GT(commands, 100);
+    EXPECT_EQ(platform::menuItemTag(item("Movie/Rating", "\u2605\u2605\u2605")), 3);
+    EXPECT_EQ(c()._mainMenu.infoMenuItem.data(), item("File", "Show Info"));
+    EXPECT_EQ(c()._mainMenu.ratingMenu.data(), item("Movie", "Rating")->menu());
+    for (QMenu* outlet : {c()._mainMenu.lastWatchedMenu.data(), c()._mainMenu.layoutMenu.data(), c()._mainMenu.sortMenu.data(),
+                          c()._mainMenu.aspectRatioMenu.data(), c()._mainMenu.libraryFolderMenu.data()})
+        EXPECT_NE(outlet, nullptr);
+}
+
+TEST_F(MainMenu, ADisabledItemsShortcutDoesNotRunItsAction)
+{
+    // The rating command counts its runs instead of rating.
+    const auto saved = c()._actions.value(QStringLiteral("setRating"));
+    QList<qint64> ratings;
+    c()._actions.insert(QStringLiteral("setRating"), [&](QObject* sender) { ratings.append(platform::menuItemTag(qobject_cast<QAction*>(sender))); });
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &window; }));
+
+    // Nothing selected: the item is disabled, and so is its shortcut.
+    EXPECT_FALSE(enabled(item("Movie/Rating", "\u2605\u2605\u2605")));
+    QTest::keyClick(&window, Qt::Key_3, Qt::ControlModifier);
+    EXPECT_TRUE(ratings.isEmpty());
+
+    // A movie selected: the same shortcut rates it.
+    c()._infoMovieRepresentations = oneMovie(testHome() + QStringLiteral("/a.mov"));
+    QTest::keyClick(&window, Qt::Key_3, Qt::ControlModifier);
+    EXPECT_EQ(ratings, QList<qint64>{3});
+
+    // A command nobody answers yet is never enabled, nor reached by its key.
+    QAction* preferences = item("Edit", "Preferences...");
+    EXPECT_FALSE(enabled(preferences));
+    c()._actions.insert(QStringLiteral("setRating"), saved);
+}
+
+TEST_F(MainMenu, ValidationRules)
+{
+    PMMainController& controller = c();
+
+    // "Save as..." is retitled and never enabled in the controller.
+    QAction* saveAs = item("File", "Save as...");
+    EXPECT_FALSE(enabled(saveAs));
+    EXPECT_EQ(saveAs->text(), QStringLiteral("Save as..."));
+
+    // The missing-movies mode: on for -1, off for 1, mixed otherwise; choosing it cycles.
+    QAction* missing = item("View", "Hide Missing Movies");
+    const struct {
+        qint64 mode;
+        bool checked;
+        bool mixed;
+    } missingCases[] = {{-1, true, false}, {1, false, false}, {0, false, true}};
+    for (const auto& testCase : missingCases) {
+        defaults().setInteger(testCase.mode, QStringLiteral("Missing Movies Mode"));
+        EXPECT_TRUE(enabled(missing));
+        EXPECT_EQ(missing->isChecked(), testCase.checked) << testCase.mode;
+        EXPECT_EQ(platform::menuItemMixedState(missing), testCase.mixed) << testCase.mode;
+    }
+    defaults().setInteger(1, QStringLiteral("Missing Movies Mode"));
+    controller.setMissingMoviesModeFromMenuItem();
+    EXPECT_EQ(defaults().integerForKey(QStringLiteral("Missing Movies Mode")), 0);
+    controller.setMissingMoviesModeFromMenuItem();
+    EXPECT_EQ(defaults().integerForKey(QStringLiteral("Missing Movies Mode")), -1);
+    controller.setMissingMoviesModeFromMenuItem();
+    EXPECT_EQ(defaults().integerForKey(QStringLiteral("Missing Movies Mode")), 1);
+
+    // Without a current movie every player command is off.
+    for (const auto& [menu, title] : {std::pair{"Movie", "Wind Forward"}, {"Movie", "Go to Time..."}, {"View/Scale", "Actual Size"},
+                                      {"View", "Stay in Front"}, {"Movie/Time", "Trim to Selection"}, {"Edit", "Copy"}}) {
+        QAction* action = item(menu, title);
+        EXPECT_FALSE(controller.validateMainMenuItem(action)) << title;
+        EXPECT_FALSE(action->isChecked()) << title;
+    }
+    EXPECT_FALSE(controller.validateMainMenuItem(item("Movie", "Presentation Mode")));
+    EXPECT_FALSE(controller.validateMainMenuItem(item("Movie", "Aspect Ratio")));
+
+    // The info command: one movie, and renaming not while names are automatic.
+    QAction* info = item("File", "Show Info");
+    QAction* rename = item("File", "Rename...");
+    EXPECT_FALSE(controller.validateMainMenuItem(info));
+    controller._infoMovieRepresentations = oneMovie(testHome() + QStringLiteral("/a.mov"));
+    EXPECT_TRUE(controller.validateMainMenuItem(info));
+    EXPECT_TRUE(controller.validateMainMenuItem(rename));
+    PMCachedSettings::determineNamesAutomatically = true;
+    EXPECT_FALSE(controller.validateMainMenuItem(rename));
+    EXPECT_TRUE(controller.validateMainMenuItem(info));
+
+    // Merging is called bundling while sequences are serialized.
+    QAction* merge = item("File", "Merge Sequence...");
+    platform::setMenuItemRepresentedObject(merge, Value(controller._infoMovieRepresentations));
+    defaults().setBool(true, QStringLiteral("Serialize"));
+    EXPECT_TRUE(controller.validateMainMenuItem(merge));
+    EXPECT_EQ(merge->text(), QStringLiteral("Bundle..."));
+    defaults().setBool(false, QStringLiteral("Serialize"));
+    EXPECT_TRUE(controller.validateMainMenuItem(merge));
+    EXPECT_EQ(merge->text(), QStringLiteral("Merge Sequence..."));
+
+    // The dedicated player item is on while the single window mode is off, and does
+    // nothing while presenting.
+    QAction* dedicated = item("Window", "Dedicated Player Window");
+    EXPECT_TRUE(controller.validateMainMenuItem(dedicated));
+    EXPECT_TRUE(dedicated->isChecked());
+    defaults().setBool(true, QStringLiteral("Single Window Mode"));
+    controller._isPresenting = true;
+    EXPECT_FALSE(controller.validateMainMenuItem(dedicated));
+    EXPECT_FALSE(dedicated->isChecked());
+
+    // The experimental submenu disappears with its setting and comes back with it.
+    QAction* experimental = item("View", "Experimental");
+    EXPECT_FALSE(controller.validateMainMenuItem(experimental));
+    EXPECT_FALSE(experimental->isVisible());
+    defaults().setBool(true, QStringLiteral("Show Experimental View Menu"));
+    EXPECT_TRUE(controller.validateMainMenuItem(experimental));
+    EXPECT_TRUE(experimental->isVisible());
+
+    // Debug logging: the log window when a reader exists, else the setting's switch.
+    QAction* logging = item("Window", "Enable Debug Logging");
+    defaults().setBool(true, QStringLiteral("PMDebugLog"));
+    EXPECT_TRUE(controller.validateMainMenuItem(logging));
+    if (logging->text() == QStringLiteral("Log"))
+        EXPECT_FALSE(logging->isChecked());
+    else
+        EXPECT_TRUE(logging->isChecked());
+}
+
+TEST_F(MainMenu, ExperimentalSwitchesCycleThroughAbsence)
+{
+    // A setting whose absence means something goes on, off, then back to absent; the
+    // item shows absence as mixed.
+    defaults().setBool(true, QStringLiteral("Show Experimental View Menu"));
+    QMenu* menu = c()._mainMenu.experimentalViewMenu;
+    ASSERT_NE(menu, nullptr);
+    const QString key = QStringLiteral("Mosaic: Expand Last Row");
+    const auto expandLastRow = [&]() -> QAction* {
+        c().menuNeedsUpdate(menu);
+        for (QAction* action : menu->actions()) {
+            if (platform::menuItemRepresentedObject(action).string() == key)
+                return action;
+        }
+        return nullptr;
+    };
+    QAction* action = expandLastRow();
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(platform::menuItemTag(action), -1);
+    EXPECT_TRUE(platform::menuItemMixedState(action));
+    c().toggleBooleanPreferenceViaMenuItem(action);
+    EXPECT_TRUE(defaults().boolForKey(key));
+    EXPECT_TRUE(expandLastRow()->isChecked());
+    c().toggleBooleanPreferenceViaMenuItem(expandLastRow());
+    EXPECT_TRUE(defaults().hasPersistentValueForKey(key));
+    EXPECT_FALSE(defaults().boolForKey(key));
+    EXPECT_FALSE(platform::menuItemMixedState(expandLastRow()));
+    c().toggleBooleanPreferenceViaMenuItem(expandLastRow());
+    EXPECT_FALSE(defaults().hasPersistentValueForKey(key));
+    EXPECT_TRUE(platform::menuItemMixedState(expandLastRow()));
+}
