@@ -986,6 +986,11 @@ public:
     void installMenuCommands();
     // Refills or re-checks a submenu of the main menu that is about to open.
     void menuNeedsUpdate(QMenu* menu);
+    // The known library folders (the current one with its details) and the supplementary
+    // ones, appended to a menu; the library folder submenu with the organiser's offers.
+    void addLibraryLocationsToMenu(QMenu* menu, bool includeSupplementaryLocations);
+    void addSupplementaryLibraryLocationsToMenu(QMenu* menu, bool includeHeader);
+    void populateLibraryFolderMenu(QMenu* menu);
     // Whether the submenu's content can be made yet (its builder exists).
     bool canPopulateMenu(const QMenu* menu) const;
     // The movies a command acts on: those the item stands for, else the selection.

@@ -9,6 +9,7 @@
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
+#include "platform/FileManager.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMPlayback.h"
@@ -169,7 +170,8 @@ bool PMMainController::canPopulateMenu(const QMenu* menu) const
     // Menus that are refilled here, or whose items come with the table.
     return menu == _mainMenu.lastWatchedMenu || menu == _mainMenu.ratingMenu || menu == _mainMenu.layoutMenu
            || menu == _mainMenu.experimentalViewMenu || menu == _mainMenu.presentationModeMenu || menu == _mainMenu.playbackControlsModeMenu
-           || menu == _mainMenu.currentFrameMenu || menu == _mainMenu.findMenu || !menu->actions().isEmpty();
+           || menu == _mainMenu.currentFrameMenu || menu == _mainMenu.findMenu || menu == _mainMenu.libraryFolderMenu
+           || !menu->actions().isEmpty();
 }
 
 // ---- Validation -------------------------------------------------------------------------
@@ -428,9 +430,13 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         return playerCondition;
     if (a == QLatin1String("toggleFullScreen")) {
         // The window that has the keys goes full screen; presenting is the player's own.
-        setTitle(item, (w.key && w.key->isFullScreen()) || _isPresenting ? "Exit Full Screen" : "Enter Full Screen");
-        return w.key != nullptr || _isPresenting;
+        QWidget* window = w.key ? w.key : w.appMain;
+        setTitle(item, (window && window->isFullScreen()) || _isPresenting ? "Exit Full Screen" : "Enter Full Screen");
+        return window != nullptr || _isPresenting;
     }
+    // Presenting needs a picture to present, or ends a presentation.
+    if (a == QLatin1String("togglePresentation"))
+        return hasVideo || _isPresenting;
 
     // Playback
     const platform::media::Player* player = content.moviePlayer.get();
@@ -613,6 +619,11 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
         return;
     }
 
+    if (menu == _mainMenu.libraryFolderMenu) {
+        populateLibraryFolderMenu(menu);
+        return;
+    }
+
     if (menu == _mainMenu.presentationModeMenu || menu == _mainMenu.playbackControlsModeMenu) {
         const QString key = menu == _mainMenu.presentationModeMenu
                                 ? QStringLiteral("Presentation Mode")
@@ -730,6 +741,8 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
         auto* viewer = new QMenu(localized("External Viewer"), menu);
         monitor->setMenu(viewer);
         addPreference(viewer, localized("Continue on Reopen"), QStringLiteral("Continue: Monitor External Viewer: Continue On Reopen"), false);
+        addPreference(viewer, localized("Continue on VLC Mismatch"),
+                      QStringLiteral("Continue: Monitor External Viewer: Continue On Mismatch: org.videolan.vlc"), false);
         if (!d.objectForKey(QStringLiteral("Continue: Monitor External Viewer: Detect Preview: Pattern")).isNull()) {
             viewer->addSeparator();
             addPreference(viewer, localized("Detect Preview"), QStringLiteral("Continue: Monitor External Viewer: Detect Preview"), false);
@@ -895,9 +908,9 @@ void PMMainController::showMainWindow()
 
 void PMMainController::toggleFullScreen()
 {
-    QWidget* window = QApplication::activeWindow();
+    QWidget* window = windowsOf(*this).key;
     if (!window)
-        window = mainWindow();
+        window = windowsOf(*this).appMain;
     if (!window)
         return;
     if (window->isFullScreen())
@@ -954,6 +967,13 @@ void PMMainController::installMenuCommands()
         changeLibraryLocation(senderObject(s).string(), item && item->isChecked(), int(senderTag(s)));
     });
     add("addSupplementaryLibraryLocation", [this](QObject*) { addSupplementaryLibraryLocation(); });
+    add("showContentInFinder", [](QObject* s) {
+        const QString path = senderObject(s).string();
+        if (path.isEmpty() || !platform::revealInFileManager({path}))
+            platform::beep();
+    });
+    // The location menus offer only stopping while files move into the library folder.
+    add("moveToLibraryFolder", [this](QObject*) { stopMovingToLibraryFolder(); });
     add("locateSupplementaryLibraryLocation", [this](QObject* s) { locateSupplementaryLibraryLocation(senderObject(s).string()); });
     add("deleteSupplementaryLibraryLocation", [this](QObject* s) { deleteSupplementaryLibraryLocation(senderObject(s).string()); });
     add("setRating", [this](QObject* s) { setRating(s); });

@@ -43,9 +43,8 @@ const QList<Entry> kEntries = {
     {"File", "Merge Sequence...", "mergeSequence", 0, "Ctrl+Shift+M"},
     {"File", "Split Sequence...", "splitSequence", 0, nullptr},
     {"File", "", ""},
-    {"File", "Save", "save", 0, "Ctrl+S"},
-    {"File", "Save As...", "saveAs", 0, "Ctrl+Shift+S"},
-    {"File", "Save as...", "export", 1, "Ctrl+E"},
+    {"File", "Save...", "save", 0, "Ctrl+S"},
+    {"File", "Save as...", "export", 1, "Ctrl+Shift+S"},
     {"File", "Save Selection As...", "saveSelectionAs", 0, nullptr},
     {"File", "Export Selection...", "exportSelection", 0, nullptr},
     {"File", "", ""},
@@ -158,12 +157,6 @@ const QList<Entry> kEntries = {
     {"Library", "Rearrange", "", 0, nullptr, "rearrangeMenu", Submenu},
     {"Library", "", ""},
     {"Library", "Library Folder", "", 0, nullptr, "libraryFolderMenu", Submenu},
-    {"Library", "Organize Library Folder", "organizeLibraryFiles", 0, nullptr},
-    {"Library", "Move All Files to Library Folder...", "moveAllToLibraryFolder", 0, nullptr},
-    {"Library", "Copy All Files to Library Folder...", "copyAllToLibraryFolder", 0, nullptr},
-    {"Library", "", ""},
-    {"Library", "Change Library Folder...", "changeLibraryLocation", 0, nullptr},
-    {"Library", "Add Satellite...", "addSupplementaryLibraryLocation", 0, nullptr},
 
     // ---- Window
     {"Window", "Minimize", "", 0, "Ctrl+M", nullptr, MinimizeHandler},
@@ -259,7 +252,7 @@ QMenuBar* createMenuBar(PMMainController& controller, QWidget* parent)
         if (QMenu* menu = menus.value(path))
             return menu;
         // Top-level menus are made in the order the table names them; submenus by their rows.
-        auto* menu = bar->addMenu(localized(path.toUtf8().constData()));
+        auto* menu = bar->addMenu(u'&' + localized(path.toUtf8().constData()));
         menu->setObjectName(path);
         menu->setProperty("PMMainMenuTitle", path);
         menus.insert(path, menu);
@@ -283,11 +276,12 @@ QMenuBar* createMenuBar(PMMainController& controller, QWidget* parent)
             submenu->setProperty("PMMainMenuTitle", subpath);
             menus.insert(subpath, submenu);
             item = menu->addMenu(submenu);
-            platform::installMenuConventions(submenu);
+            // Refilled first, then validated by the conventions as it opens.
             QObject::connect(submenu, &QMenu::aboutToShow, submenu, [&controller, submenu] {
                 controller.menuNeedsUpdate(submenu);
                 validateSubmenuItems(controller, submenu);
             });
+            platform::installMenuConventions(submenu);
         } else {
             item = menu->addAction(localized(entry.title));
             if (entry.flags & QuitHandler) {
