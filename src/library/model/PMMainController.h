@@ -958,8 +958,8 @@ public:
     };
     MainMenuOutlets _mainMenu;
     // What validation reads of windows and panels that other parts own. Each answers a
-    // sound default until its part installs the real call: the grid and the list sit in
-    // the main window, nothing is hidden, no panel is open, nothing is selected there.
+    // sound default until its part installs the real call: nothing is hidden, no panel is
+    // open.
     struct MenuValidationHooks {
         std::function<bool()> isSearchFieldHidden;
         std::function<bool()> isPreviewModeButtonEnabled;
@@ -968,7 +968,6 @@ public:
         std::function<int()> infoPanelTabIndex;
         std::function<bool()> isQuickLookPanelVisible;
         std::function<bool()> isRemoteControlInterfaceVisible;
-        std::function<platform::ArrayPtr()> selectedGroupViewItems;
         // The help window's text size steps when it is the main window: -1 not shown there,
         // else whether it can grow (larger) or shrink.
         std::function<int(bool larger)> helpViewCanChangeTextSize;

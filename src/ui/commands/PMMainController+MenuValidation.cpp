@@ -190,7 +190,9 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     const bool hasPlayer = content.moviePlayer != nullptr || _playerViewHasMoviePlayer;
     const bool playerWindowVisible = isVisible(w.player);
     const bool playerWindowIsMain = w.player && w.player == w.appMain;
-    const bool gridInMainWindow = w.main && w.main == w.appMain;
+    // The grid and the list share the library window's content; the grid stands for both.
+    PMGroupView* grid = w.main ? w.main->findChild<PMGroupView*>() : nullptr;
+    const bool gridInMainWindow = grid && w.main == w.appMain;
     const bool popUp = isPopUpMenuItem(item);
     const auto currentFrameCondition = [&] {
         if (!hasVideo || !playerWindowVisible)
@@ -528,7 +530,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         }
         if (!(selection.second > 0) && popUp)
             return false;
-        const ArrayPtr gridSelection = _menuValidation.selectedGroupViewItems ? _menuValidation.selectedGroupViewItems() : nullptr;
+        const ArrayPtr gridSelection = grid ? grid->selectedItems() : nullptr;
         const ArrayPtr listSelection = _maintenanceWindow.selectedGroupListItems ? _maintenanceWindow.selectedGroupListItems() : nullptr;
         if (gridInMainWindow && (count(gridSelection) > 0 || count(listSelection) > 0)) {
             platform::setMenuItemTag(item, 1);

@@ -324,8 +324,13 @@ QMenuBar* createMenuBar(PMMainController& controller, QWidget* parent)
         platform::installMenuConventions(menu);
         QObject::connect(menu, &QMenu::aboutToShow, menu, [&controller, menu] { validateSubmenuItems(controller, menu); });
     }
-    // The items' shortcuts reach the program's windows: the menu bar's own actions are
-    // enough for the window it sits in, the other windows need them added.
+    // The first last-watched movie has a shortcut: the list is there before its menu
+    // first opens, and is brought up to date whenever the menu above it opens.
+    if (QMenu* lastWatched = controller._mainMenu.lastWatchedMenu) {
+        controller.menuNeedsUpdate(lastWatched);
+        if (QMenu* above = qobject_cast<QMenu*>(lastWatched->parentWidget()))
+            QObject::connect(above, &QMenu::aboutToShow, lastWatched, [&controller, lastWatched] { controller.menuNeedsUpdate(lastWatched); });
+    }
     return bar;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMainMenu.h"
 
+#include <QtCore/QDir>
 #include <QtGui/QAction>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
@@ -295,4 +296,59 @@ TEST_F(MainMenu, ExperimentalSwitchesCycleThroughAbsence)
     c().toggleBooleanPreferenceViaMenuItem(expandLastRow());
     EXPECT_FALSE(defaults().hasPersistentValueForKey(key));
     EXPECT_TRUE(platform::menuItemMixedState(expandLastRow()));
+}
+
+TEST_F(MainMenu, LibraryFolderMenuListsTheFoldersThatCanComeBack)
+{
+    const QString libraries = testHome() + QStringLiteral("/Libraries");
+    const QString current = libraries + QStringLiteral("/Current");
+    const QString other = libraries + QStringLiteral("/Other");
+    const QString deleted = libraries + QStringLiteral("/Deleted");
+    const QString unmounted = QStringLiteral("/mnt/PellisUnmountedVolume/Library");
+    QDir().mkpath(current);
+    QDir().mkpath(other);
+    defaults().setObject(Value(current), QStringLiteral("Library Path"));
+    const auto known = [&](const QStringList& paths) {
+        auto locations = platform::Dictionary::make();
+        for (const QString& path : paths)
+            locations->setValue(path, Value(path));
+        defaults().setObject(Value(locations), QStringLiteral("Libraries"));
+    };
+    known({other, deleted, unmounted});
+
+    QMenu* menu = c()._mainMenu.libraryFolderMenu;
+    ASSERT_NE(menu, nullptr);
+    c().menuNeedsUpdate(menu);
+    QAction* currentItem = nullptr;
+    QAction* otherItem = nullptr;
+    QAction* unmountedItem = nullptr;
+    QStringList actions;
+    for (QAction* action : menu->actions()) {
+        const QString path = platform::menuItemRepresentedObject(action).string();
+        actions.append(platform::menuItemAction(action) + u'#' + QString::number(platform::menuItemTag(action)));
+        if (action->menu() && action->isChecked())
+            currentItem = action;
+        else if (path == other)
+            otherItem = action;
+        else if (action->text().contains(QStringLiteral("PellisUnmountedVolume")))
+            unmountedItem = action;
+        EXPECT_NE(path, deleted) << "a folder deleted from a mounted volume is not offered";
+    }
+    ASSERT_NE(currentItem, nullptr);
+    ASSERT_NE(otherItem, nullptr);
+    EXPECT_EQ(platform::menuItemAction(otherItem), QStringLiteral("changeLibraryLocation"));
+    ASSERT_NE(unmountedItem, nullptr);
+    EXPECT_FALSE(platform::validateMenuItemNow(unmountedItem)) << "a folder on an unmounted volume is listed, disabled";
+    // "Other..." and, with several known folders, its "Clear" alternate.
+    EXPECT_TRUE(actions.contains(QStringLiteral("changeLibraryLocation#0")));
+    EXPECT_TRUE(actions.contains(QStringLiteral("changeLibraryLocation#-1")));
+    // An empty library folder is in order.
+    EXPECT_EQ(menu->actions().last()->text(), QStringLiteral("Library folder is organized and contains all files."));
+
+    known({});
+    c().menuNeedsUpdate(menu);
+    for (QAction* action : menu->actions())
+        EXPECT_NE(platform::menuItemTag(action), -1) << "one known folder: nothing to clear";
+    for (const char* key : {"Libraries", "Library Path"})
+        defaults().removeObjectForKey(QString::fromUtf8(key));
 }
