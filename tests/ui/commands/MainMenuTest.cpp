@@ -352,3 +352,58 @@ TEST_F(MainMenu, LibraryFolderMenuListsTheFoldersThatCanComeBack)
     for (const char* key : {"Libraries", "Library Path"})
         defaults().removeObjectForKey(QString::fromUtf8(key));
 }
+
+TEST_F(MainMenu, LayoutAndRatingMenusFollowTheState)
+{
+    // The median variants show beside the others only when a median layout is in use;
+    // otherwise they are Alt alternates.
+    QMenu* layout = c()._mainMenu.layoutMenu;
+    ASSERT_NE(layout, nullptr);
+    const struct {
+        int layout;
+        int visibleFixedItems;
+        const char* fourth;
+    } layoutCases[] = {{0, 3, "Scale Previews to Fit"}, {6, 5, "Scale Previews to Fit Average Aspect Ratio"},
+                       {7, 5, "Scale Previews to Fit Average Aspect Ratio"}, {56, 3, "Scale Previews to Fit"}};
+    for (const auto& testCase : layoutCases) {
+        defaults().setInteger(testCase.layout, QStringLiteral("Preview Layout"));
+        c().menuNeedsUpdate(layout);
+        QStringList fixed;
+        QStringList checked;
+        for (QAction* action : layout->actions()) {
+            if (action->isSeparator())
+                break;
+            if (action->isCheckable() && action->isVisible())
+                fixed.append(action->text());
+            if (action->isChecked())
+                checked.append(action->text());
+        }
+        EXPECT_EQ(fixed.size(), testCase.visibleFixedItems) << testCase.layout;
+        if (testCase.visibleFixedItems == 5)
+            EXPECT_EQ(fixed.value(3), QString::fromUtf8(testCase.fourth));
+        else
+            EXPECT_EQ(fixed.value(2), QString::fromUtf8(testCase.fourth));
+        EXPECT_EQ(checked.size(), testCase.layout == 56 ? 0 : 1) << testCase.layout;
+    }
+    defaults().removeObjectForKey(QStringLiteral("Preview Layout"));
+
+    // Two movies rated 3 and 5 have no common rating: both ratings show mixed.
+    auto movies = oneMovie(testHome() + QStringLiteral("/three.mov"));
+    movies->append(oneMovie(testHome() + QStringLiteral("/five.mov"))->at(0));
+    PMMovie(movies->at(0))->setRating(3);
+    PMMovie(movies->at(1))->setRating(5);
+    c()._infoMovieRepresentations = movies;
+    QMenu* rating = c()._mainMenu.ratingMenu;
+    c().menuNeedsUpdate(rating);
+    for (QAction* action : rating->actions()) {
+        const qint64 tag = platform::menuItemTag(action);
+        EXPECT_EQ(platform::menuItemMixedState(action), tag == 3 || tag == 5) << tag;
+        EXPECT_FALSE(action->isChecked()) << tag;
+    }
+    PMMovie(movies->at(1))->setRating(3);
+    c().menuNeedsUpdate(rating);
+    for (QAction* action : rating->actions()) {
+        EXPECT_FALSE(platform::menuItemMixedState(action));
+        EXPECT_EQ(action->isChecked(), platform::menuItemTag(action) == 3);
+    }
+}
