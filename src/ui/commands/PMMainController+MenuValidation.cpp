@@ -12,8 +12,10 @@
 #include "platform/FileManager.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
+#include "playback/PMMovie.h"
 #include "playback/PMPlayback.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
+#include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMGroupView.h"
 
 #include <QtCore/QCoreApplication>
@@ -362,6 +364,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     if (a == QLatin1String("filter")) {
         if (popUp)
             return true;
+        setMacOS26ImageWithSystemSymbolName(item, QStringLiteral("line.3.horizontal.decrease"));
         return gridInMainWindow;
     }
     if (a == QLatin1String("toggleHoveringHeaders")) {
@@ -377,6 +380,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     if (a == QLatin1String("toggleStayInFront")) {
         const bool enabled = playerWindowIsMain && !_isPresenting;
         setItemState(item, enabled && d.boolForKey(QStringLiteral("Stay In Front")) ? 1 : 0);
+        setMacOS26ImageWithSystemSymbolName(item, QStringLiteral("balloon"));
         return enabled;
     }
     if (a == QLatin1String("toggleRemoteControlInterface")) {
@@ -408,6 +412,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         return false;
     }
     if (a == QLatin1String("toggleDebugLogging")) {
+        setMacOS26ImageWithSystemSymbolName(item, QStringLiteral("scroll"), false, false);
         if (PMLogReaderExists()) {
             setTitle(item, "Log");
             setItemState(item, 0);
@@ -517,11 +522,15 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         return hasVideo && (hasPlayer || content.movieReplacingImage) && playerWindowIsMain;
     const bool playerOrPopUp = popUp || playerWindowIsMain;
     const auto selection = _menuValidation.timeSliderSelection ? _menuValidation.timeSliderSelection() : std::pair<double, double>(-1, -1);
+    const auto movieCanBeEdited = [&] {
+        const PMPlaybackMoviePtr movie = current ? PMExistingMovieOfRecord(current) : nullptr;
+        return movie && movie->canEdit();
+    };
     if (a == QLatin1String("setSelectionStart") || a == QLatin1String("setSelectionEnd"))
-        return hasPlayer && timeSlider.duration > 0 && playerOrPopUp;
+        return hasPlayer && movieCanBeEdited() && timeSlider.duration > 0 && playerOrPopUp;
     if (a == QLatin1String("trimToTimeRange") || a == QLatin1String("delete")) {
         const double outside = selection.first + timeSlider.duration - selection.second;
-        return hasPlayer && playerOrPopUp && selection.second > 0 && outside >= 0.01;
+        return hasPlayer && movieCanBeEdited() && playerOrPopUp && selection.second > 0 && outside >= 0.01;
     }
     if (a == QLatin1String("clearSelection")) {
         if (selection.second > 0 && playerOrPopUp) {

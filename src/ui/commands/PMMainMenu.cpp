@@ -16,7 +16,7 @@ namespace PMMainMenu {
 namespace {
 
 // The desktop's conventions: Ctrl where other systems have Command, Ctrl+Q quits, Ctrl+,
-// opens the preferences, F11 toggles full screen, F1 opens the help, F2 renames.
+// opens the preferences, F11 toggles full screen, F1 opens the help.
 const QList<Entry> kEntries = {
     // ---- File
     {"File", "Open...", "openFile", 0, "Ctrl+O"},
@@ -31,10 +31,10 @@ const QList<Entry> kEntries = {
     {"File", "Duplicate Smart Playlist", "duplicateSmartPlaylist", 0, nullptr},
     {"File", "", ""},
     {"File", "Show Info", "showMovieInfo", 1, "Ctrl+I", "infoMenuItem"},
-    {"File", "Rename...", "showMovieInfo", 11, "F2", "batchRenameMenuItem"},
+    {"File", "Rename...", "showMovieInfo", 11, "Ctrl+Shift+I", "batchRenameMenuItem"},
     {"File", "Quick Look", "toggleQuickLook", 0, "Ctrl+Y", nullptr, Checkable},
     {"File", "Show in File Manager", "showInFinder", 0, "Ctrl+Alt+R"},
-    {"File", "Show Index Image", "generateIndexImage", 0, "Ctrl+Shift+I"},
+    {"File", "Show Index Image", "generateIndexImage", 0, nullptr},
     {"File", "", ""},
     {"File", "Copy Playback URL", "copyPlaybackURLViaMenuItem", 0, "Ctrl+Shift+C"},
     {"File", "Copy Playback Markdown Link", "copyPlaybackURLViaMenuItem", 1, "Ctrl+Alt+Shift+C", nullptr, AlternateAlt},
