@@ -40,6 +40,9 @@ QString localized(const char* text)
     return QCoreApplication::translate("PMMainController", text);
 }
 
+// Marks the first item of the last-watched menu, which has a shortcut.
+const char* const kFirstLastWatchedProperty = "PMFirstLastWatched";
+
 UserDefaults& defaults()
 {
     return UserDefaults::standard();
@@ -293,7 +296,20 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         return !represented.isNull() || !splittableMovieRepresentation().isNull();
     }
     if (a == QLatin1String("chooseMovieRepresentationFromMenuItem")) {
-        PMMovieRepresentationPrototype* movie = PMMovie(represented);
+        // The first last-watched item keeps its shortcut for whatever movie is first now.
+        Value chosen = represented;
+        if (item->property(kFirstLastWatchedProperty).toBool()) {
+            const ArrayPtr list = lastWatchedMovieRepresentations();
+            if (count(list) == 0)
+                return false;
+            chosen = list->at(0);
+            if (PMMovieRepresentationPrototype* first = PMMovie(chosen); first && chosen.objectPointer() != represented.objectPointer()) {
+                platform::setMenuItemRepresentedObject(item, chosen);
+                item->setText(platform::escapedMenuTitle(first->displayName()));
+                item->setIcon(first->icon());
+            }
+        }
+        PMMovieRepresentationPrototype* movie = PMMovie(chosen);
         if (movie && item->text() == QStringLiteral("\u2026")) {
             QString name = movie->displayName();
             if (name.size() > 40)
@@ -603,7 +619,9 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
                 continue;
             const QString name = movie->displayName();
             QAction* item = menu->addAction(movie->icon(), platform::escapedMenuTitle(name));
-            if (movie->canPlay()) {
+            // A movie that cannot play has no action; the first item keeps its action for
+            // its shortcut, which validation points at the first movie of the moment.
+            if (movie->canPlay() || first) {
                 platform::setMenuItemAction(item, QStringLiteral("chooseMovieRepresentationFromMenuItem"));
                 platform::setMenuItemRepresentedObject(item, v);
                 platform::setMenuItemTag(item, 1);
@@ -615,6 +633,7 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
             platform::setMenuItemRepresentedObject(reveal, v);
             platform::setAlternateMenuItem(reveal, item, first ? Qt::ControlModifier | Qt::AltModifier : Qt::AltModifier);
             if (first) {
+                item->setProperty(kFirstLastWatchedProperty, true);
                 item->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Equal));
                 reveal->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Equal));
                 item->setShortcutContext(Qt::ApplicationShortcut);

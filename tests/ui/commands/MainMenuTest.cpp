@@ -407,3 +407,47 @@ TEST_F(MainMenu, LayoutAndRatingMenusFollowTheState)
         EXPECT_EQ(action->isChecked(), platform::menuItemTag(action) == 3);
     }
 }
+
+TEST_F(MainMenu, LastWatchedMenuAndItsShortcut)
+{
+    PMMainController& controller = c();
+    QMenu* menu = controller._mainMenu.lastWatchedMenu;
+    ASSERT_NE(menu, nullptr);
+    controller.clearLastWatchedMovieRepresentations(nullptr);
+    controller.menuNeedsUpdate(menu);
+    EXPECT_TRUE(menu->actions().isEmpty()) << "no movies, no Clear";
+    EXPECT_FALSE(controller.validateMainMenuItem(item("File", "Last Watched")));
+
+    const auto movie = [](const QString& name) {
+        auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(testHome() + u'/' + name + QStringLiteral(".mov"));
+        m->userSettings()->setValue(QStringLiteral("Name"), name);
+        return m;
+    };
+    auto a = movie(QStringLiteral("Alpha"));
+    auto b = movie(QStringLiteral("Beta"));
+    controller.pellisSourceStorageSection()->rawChildren()->append(Value(a));
+    controller.pellisSourceStorageSection()->rawChildren()->append(Value(b));
+    controller.invalidateLibraryDependencies();
+    controller.addLastWatchedMovieRepresentation(Value(a), nullptr);
+    controller.addLastWatchedMovieRepresentation(Value(b), nullptr);
+    controller.menuNeedsUpdate(menu);
+    EXPECT_TRUE(controller.validateMainMenuItem(item("File", "Last Watched")));
+
+    // Only the first movie and its Reveal alternate have shortcuts; Clear ends the menu.
+    QStringList withShortcuts;
+    for (QAction* action : menu->actions()) {
+        if (!action->shortcut().isEmpty())
+            withShortcuts.append(action->text() + u' ' + action->shortcut().toString(QKeySequence::PortableText));
+    }
+    EXPECT_EQ(withShortcuts, (QStringList{QStringLiteral("Beta Ctrl+="), QStringLiteral("Reveal \"Beta\" Ctrl+Alt+=")}));
+    EXPECT_EQ(platform::menuItemAction(menu->actions().last()), QStringLiteral("clearLastWatchedMovieRepresentations"));
+
+    // The shortcut goes to whatever movie is first when it is pressed.
+    QAction* first = menu->actions().first();
+    controller.addLastWatchedMovieRepresentation(Value(a), nullptr);
+    controller.validateMainMenuItem(first);
+    EXPECT_EQ(first->text(), QStringLiteral("Alpha"));
+    EXPECT_EQ(platform::menuItemRepresentedObject(first).objectPointer(), Value(a).objectPointer());
+    controller.clearLastWatchedMovieRepresentations(nullptr);
+    EXPECT_FALSE(controller.validateMainMenuItem(first));
+}
