@@ -31,10 +31,15 @@ class QKeyEvent;
 struct PMPlayerViewContent;
 class QMenu;
 class QMimeData;
+class QRect;
 class QRectF;
 class QUrl;
 class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
+namespace platform {
+class Image;
+using ImagePtr = std::shared_ptr<Image>;
+} // namespace platform
 
 class PMMainController : public QObject, public platform::Responder {
     Q_OBJECT
@@ -1008,6 +1013,21 @@ public:
     void toggleFullScreen();
     // Quit from the menu: the same road as closing the main window.
     void terminate();
+    // The poster and index-image commands by the sender's tag, and the current frame made
+    // into the poster, copied as PNG, or saved (src/ui/commands/PMMainController+ItemCommands.cpp).
+    void setCustomPosterImage(QObject* sender);
+    void processCurrentFrameSection(bool section, bool copy, bool save);
+    // A picture of that part of the screen (the whole screen when empty); nothing when the
+    // screen cannot be read.
+    platform::ImagePtr screenshotWithScreenRect(const QRect& rect);
+    // What the frame commands need of the player windows: the area the user selects in
+    // the movie view (global coordinates; empty when cancelled), and the save panel of an
+    // image. Without them, the commands that need them are not offered.
+    struct ItemCommandHooks {
+        std::function<QRect(const QRect& fullRect, bool indicateThumbnailAspectRatio)> selectArea;
+        std::function<void(const platform::ImagePtr& image, const QString& suggestedFilename, QWidget* referenceWindow)> saveImage;
+    };
+    ItemCommandHooks _itemCommands;
 
     // Tests: forgets the whole library.
     void resetForTesting();

@@ -502,6 +502,10 @@ bool PMMainController::validateMainMenuItem(QAction* item)
 
     // The current movie, its frame and the selections
     if (a == QLatin1String("setCustomPosterImage")) {
+        // Selecting an area and saving a file need the player's area selection and the
+        // image save panel.
+        if ((tag % 10 == 2 && !_itemCommands.selectArea) || (tag > 10 && !_itemCommands.saveImage))
+            return false;
         if (tag >= 1)
             return currentFrameCondition();
         if (current) {
@@ -534,6 +538,8 @@ bool PMMainController::validateMainMenuItem(QAction* item)
             setTitle(item, "Crop Visible Area...");
         return hasVideo;
     }
+    if (a == QLatin1String("copySelection") && !_itemCommands.selectArea)
+        return false;
     if (a == QLatin1String("copy") || a == QLatin1String("copySelection"))
         return hasVideo && (hasPlayer || content.movieReplacingImage) && playerWindowIsMain;
     const bool playerOrPopUp = popUp || playerWindowIsMain;
@@ -1007,6 +1013,9 @@ void PMMainController::installMenuCommands()
     add("locateSupplementaryLibraryLocation", [this](QObject* s) { locateSupplementaryLibraryLocation(senderObject(s).string()); });
     add("deleteSupplementaryLibraryLocation", [this](QObject* s) { deleteSupplementaryLibraryLocation(senderObject(s).string()); });
     add("setRating", [this](QObject* s) { setRating(s); });
+    add("setCustomPosterImage", [this](QObject* s) { setCustomPosterImage(s); });
+    add("copy", [this](QObject*) { processCurrentFrameSection(false, true, false); });
+    add("copySelection", [this](QObject*) { processCurrentFrameSection(true, true, false); });
     add("setMissingMoviesModeFromMenuItem", [this](QObject*) { setMissingMoviesModeFromMenuItem(); });
     add("toggleBooleanPreferenceViaMenuItem", [this](QObject* s) { toggleBooleanPreferenceViaMenuItem(senderItem(s)); });
     // Playback

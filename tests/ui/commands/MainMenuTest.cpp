@@ -12,7 +12,9 @@
 #include <QtCore/QDir>
 #include <QtGui/QAction>
 #include <QtTest/QTest>
+#include <QtGui/QClipboard>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QLineEdit>
 #include <QtWidgets/QMainWindow>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QMenuBar>
@@ -450,4 +452,38 @@ TEST_F(MainMenu, LastWatchedMenuAndItsShortcut)
     EXPECT_EQ(platform::menuItemRepresentedObject(first).objectPointer(), Value(a).objectPointer());
     controller.clearLastWatchedMovieRepresentations(nullptr);
     EXPECT_FALSE(controller.validateMainMenuItem(first));
+}
+
+TEST_F(MainMenu, EditingCommandsReachTheTextFieldWithTheFocus)
+{
+    auto* field = new QLineEdit(&window);
+    window.setCentralWidget(field);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    field->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == field; }));
+    field->setText(QStringLiteral("Night & Day"));
+    field->deselect();
+
+    QAction* copy = item("Edit", "Copy");
+    QAction* selectAll = item("Edit", "Select All");
+    QAction* paste = item("Edit", "Paste");
+    EXPECT_FALSE(enabled(copy)) << "nothing selected, no movie";
+    ASSERT_TRUE(enabled(selectAll));
+    selectAll->trigger();
+    EXPECT_EQ(field->selectedText(), QStringLiteral("Night & Day"));
+    ASSERT_TRUE(enabled(copy));
+    copy->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Night & Day"));
+    field->clear();
+    ASSERT_TRUE(enabled(paste));
+    paste->trigger();
+    EXPECT_EQ(field->text(), QStringLiteral("Night & Day"));
+    field->setReadOnly(true);
+    EXPECT_FALSE(enabled(paste));
+
+    // The frame commands that need an area selection or a save panel are not offered
+    // until the player provides them.
+    EXPECT_FALSE(c().validateMainMenuItem(item("Movie/Current Frame", "Use Area as Preview...")));
+    EXPECT_FALSE(c().validateMainMenuItem(item("Movie/Current Frame", "Save Frame...")));
 }
