@@ -1003,6 +1003,17 @@ void PMMainController::installMenuCommands()
         changeLibraryLocation(senderObject(s).string(), item && item->isChecked(), int(senderTag(s)));
     });
     add("addSupplementaryLibraryLocation", [this](QObject*) { addSupplementaryLibraryLocation(); });
+    // Reveals the file of the one movie the item stands for (or a path it carries).
+    add("showInFinder", [this](QObject* s) {
+        QString path = senderObject(s).string();
+        if (path.isEmpty()) {
+            const ArrayPtr movies = infoMovieRepresentationsForMenuItem(senderItem(s));
+            if (PMMovieRepresentationPrototype* movie = count(movies) == 1 ? PMMovie(movies->at(0)) : nullptr)
+                path = movie->path();
+        }
+        if (path.isEmpty() || !platform::revealInFileManager({path}))
+            platform::beep();
+    });
     add("showContentInFinder", [](QObject* s) {
         const QString path = senderObject(s).string();
         if (path.isEmpty() || !platform::revealInFileManager({path}))
