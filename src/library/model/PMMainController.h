@@ -1013,6 +1013,12 @@ public:
     void toggleFullScreen();
     // Quit from the menu: the same road as closing the main window.
     void terminate();
+    // Asks for a time and moves the current movie there. The time is read as hours,
+    // minutes and seconds ("1:02:03.5", "62:03", "3723"); nothing for any other text.
+    void goToTime();
+    static std::optional<double> secondsFromTimeString(const QString& text);
+    // Tests answer the question instead of the user (the empty text: cancelled).
+    std::function<QString(const QString& currentTime)> _goToTimeOverride;
     // The poster and index-image commands by the sender's tag, and the current frame made
     // into the poster, copied as PNG, or saved (src/ui/commands/PMMainController+ItemCommands.cpp).
     void setCustomPosterImage(QObject* sender);

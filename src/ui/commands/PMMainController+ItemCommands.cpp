@@ -21,7 +21,13 @@
 #include <QtGui/QGuiApplication>
 #include <QtGui/QPainter>
 #include <QtGui/QScreen>
+#include <QtCore/QCoreApplication>
+#include <QtCore/QLocale>
+#include <QtWidgets/QInputDialog>
+#include <QtWidgets/QLineEdit>
 #include <QtWidgets/QWidget>
+
+#include <cmath>
 
 using platform::ArrayPtr;
 using platform::DictionaryPtr;
@@ -162,4 +168,66 @@ void PMMainController::setCustomPosterImage(QObject* sender)
             movie->clearStandardIndexImages();
         }
     }
+}
+
+// ---- Going to a time ----------------------------------------------------------------------
+
+std::optional<double> PMMainController::secondsFromTimeString(const QString& text)
+{
+    const QStringList parts = text.trimmed().split(u':');
+    if (parts.isEmpty() || parts.size() > 3)
+        return std::nullopt;
+    double seconds = 0;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        QString part = parts[i].trimmed();
+        const bool last = i == parts.size() - 1;
+        if (last)
+            part.replace(u',', u'.');
+        if (part.isEmpty() || part.startsWith(u'+') || part.startsWith(u'-'))
+            return std::nullopt;
+        bool ok = false;
+        const double value = last ? QLocale::c().toDouble(part, &ok) : double(part.toULongLong(&ok));
+        if (!ok || !std::isfinite(value) || value < 0)
+            return std::nullopt;
+        // Minutes and seconds after a larger unit stay below 60.
+        if (i > 0 && value >= 60)
+            return std::nullopt;
+        seconds = seconds * 60 + value;
+    }
+    return seconds;
+}
+
+void PMMainController::goToTime()
+{
+    PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
+    if (!current)
+        return;
+    const QString now = PMDurationString(timeSlider.currentTime, false, false, true);
+    QString answer;
+    if (_goToTimeOverride) {
+        answer = _goToTimeOverride(now);
+    } else {
+        QWidget* window = playerView ? playerView->window() : mainWindow();
+        bool ok = false;
+        answer = QInputDialog::getText(window, QCoreApplication::translate("PMMainController", "Go to Time"),
+                                       QCoreApplication::translate("PMMainController", "Time (hours:minutes:seconds):"), QLineEdit::Normal, now, &ok);
+        if (!ok)
+            answer.clear();
+    }
+    if (answer.trimmed().isEmpty())
+        return;
+    const std::optional<double> seconds = secondsFromTimeString(answer);
+    if (!seconds) {
+        platform::Alert alert;
+        alert.messageText = QCoreApplication::translate("PMMainController", "The time \u201c%1\u201d cannot be read.").arg(answer.trimmed());
+        alert.informativeText = QCoreApplication::translate("PMMainController", "Type a time such as 1:02:03, 62:03 or 3723 (seconds).");
+        alert.window = playerView ? playerView->window() : nullptr;
+        platform::runAlert(alert);
+        return;
+    }
+    // A time past the end goes to the end.
+    setTimeSliderCurrentTimeValue(*seconds);
+    updateTimeDisplay(nullptr);
+    if (_updatePlaybackControls)
+        _updatePlaybackControls();
 }

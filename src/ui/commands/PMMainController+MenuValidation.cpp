@@ -1035,6 +1035,7 @@ void PMMainController::installMenuCommands()
     add("playAtDoubleSpeed", [this](QObject*) { playAtDoubleSpeed(); });
     add("windForward", [this](QObject*) { windForward(); });
     add("windBackward", [this](QObject*) { windBackward(); });
+    add("goToTime", [this](QObject*) { goToTime(); });
     add("forwardPlaylist", [this](QObject*) { forwardPlaylist(); });
     add("backwardPlaylist", [this](QObject*) { backwardPlaylist(); });
     add("clearPlaylist", [this](QObject*) { clearPlaylist(); });

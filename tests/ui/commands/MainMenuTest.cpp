@@ -5,6 +5,7 @@
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMainMenu.h"
@@ -486,4 +487,55 @@ TEST_F(MainMenu, EditingCommandsReachTheTextFieldWithTheFocus)
     // until the player provides them.
     EXPECT_FALSE(c().validateMainMenuItem(item("Movie/Current Frame", "Use Area as Preview...")));
     EXPECT_FALSE(c().validateMainMenuItem(item("Movie/Current Frame", "Save Frame...")));
+}
+
+TEST(GoToTime, ReadsHoursMinutesAndSeconds)
+{
+    const struct {
+        const char* text;
+        double seconds; // negative: not a time
+    } cases[] = {{"3723", 3723},     {"62:03", 3723},  {"1:02:03", 3723}, {" 1:02:03.5 ", 3723.5}, {"0:00:07,25", 7.25},
+                 {"0", 0},           {"1:60", -1},     {"1:2:3:4", -1},   {"-5", -1},              {"", -1},
+                 {"abc", -1},        {"1::3", -1},     {"1.5:00", -1},    {"inf", -1},             {"+3", -1}};
+    for (const auto& testCase : cases) {
+        const std::optional<double> seconds = PMMainController::secondsFromTimeString(QString::fromUtf8(testCase.text));
+        if (testCase.seconds < 0)
+            EXPECT_FALSE(seconds.has_value()) << testCase.text;
+        else
+            EXPECT_EQ(seconds.value_or(-1), testCase.seconds) << testCase.text;
+    }
+}
+
+TEST(GoToTime, MovesTheCurrentMovieOrSaysWhyNot)
+{
+    PMMainController& controller = c();
+    controller.resetPlaybackForTesting();
+    auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(testHome() + QStringLiteral("/clip.mov"));
+    controller._currentMovieRepresentation = Value(movie);
+    controller.timeSlider.duration = 100;
+    QString answer;
+    controller._goToTimeOverride = [&](const QString&) { return answer; };
+    QStringList alerts;
+    platform::setAlertHandler([&](const platform::Alert& alert) {
+        alerts.append(alert.messageText);
+        return platform::AlertResponse{};
+    });
+
+    answer = QStringLiteral("1:05");
+    controller.goToTime();
+    EXPECT_EQ(controller.timeSlider.currentTime, 65);
+    answer = QStringLiteral("2:00:00");
+    controller.goToTime();
+    EXPECT_EQ(controller.timeSlider.currentTime, 100) << "past the end goes to the end";
+    answer = QStringLiteral("soon");
+    controller.goToTime();
+    EXPECT_EQ(controller.timeSlider.currentTime, 100);
+    EXPECT_EQ(alerts, QStringList{QStringLiteral("The time \u201csoon\u201d cannot be read.")});
+    answer.clear();
+    controller.goToTime();
+    EXPECT_EQ(alerts.size(), 1) << "cancelled: nothing happens";
+
+    platform::setAlertHandler(nullptr);
+    controller._goToTimeOverride = nullptr;
+    controller.resetPlaybackForTesting();
 }
