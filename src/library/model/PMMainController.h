@@ -995,6 +995,11 @@ public:
     void addLibraryLocationsToMenu(QMenu* menu, bool includeSupplementaryLocations);
     void addSupplementaryLibraryLocationsToMenu(QMenu* menu, bool includeHeader);
     void populateLibraryFolderMenu(QMenu* menu);
+    // The sort menu (criteria, direction, inheriting; with a "Rearrange by" submenu when
+    // asked) and the rearrange menu of the shown container; the movie is offered for
+    // sorting by picture similarity.
+    void populateSortMenu(QMenu* menu, bool addRearrangeSubmenu, const platform::Value& movieRepresentation);
+    void populateRearrangeMenu(QMenu* menu, const platform::Value& movieRepresentation);
     // Whether the submenu's content can be made yet (its builder exists).
     bool canPopulateMenu(const QMenu* menu) const;
     // The movies a command acts on: those the item stands for, else the selection.

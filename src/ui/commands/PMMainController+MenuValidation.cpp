@@ -176,6 +176,7 @@ bool PMMainController::canPopulateMenu(const QMenu* menu) const
     return menu == _mainMenu.lastWatchedMenu || menu == _mainMenu.ratingMenu || menu == _mainMenu.layoutMenu
            || menu == _mainMenu.experimentalViewMenu || menu == _mainMenu.presentationModeMenu || menu == _mainMenu.playbackControlsModeMenu
            || menu == _mainMenu.currentFrameMenu || menu == _mainMenu.findMenu || menu == _mainMenu.libraryFolderMenu
+           || menu == _mainMenu.sortMenu || menu == _mainMenu.rearrangeMenu
            || !menu->actions().isEmpty();
 }
 
@@ -657,6 +658,14 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
 
     if (menu == _mainMenu.libraryFolderMenu) {
         populateLibraryFolderMenu(menu);
+        return;
+    }
+    if (menu == _mainMenu.sortMenu || menu == _mainMenu.rearrangeMenu) {
+        menu->clear();
+        if (menu == _mainMenu.sortMenu)
+            populateSortMenu(menu, false, Value());
+        else
+            populateRearrangeMenu(menu, Value());
         return;
     }
 

@@ -3,12 +3,14 @@
 #include "common/TestSupport.h"
 
 #include "library/model/PMCachedSettings.h"
+#include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMainMenu.h"
+#include "ui/kit/NSMenu+PMExtensions.h"
 
 #include <QtCore/QDir>
 #include <QtGui/QAction>
@@ -538,4 +540,95 @@ TEST(GoToTime, MovesTheCurrentMovieOrSaysWhyNot)
     platform::setAlertHandler(nullptr);
     controller._goToTimeOverride = nullptr;
     controller.resetPlaybackForTesting();
+}
+
+namespace {
+
+struct SortItem {
+    QString title;      // with its suffix
+    bool checked = false;
+    bool mixed = false;
+    bool badge = false; // a tier number instead of the check mark
+    qint64 tag = 0;
+    bool alternate = false;
+};
+
+QList<SortItem> sortItems(QMenu* menu)
+{
+    QList<SortItem> items;
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator() || action->menu())
+            continue;
+        items.append({action->text() + titleSuffix(action), action->isChecked(), platform::menuItemMixedState(action), !action->icon().isNull(),
+                      platform::menuItemTag(action), !action->isVisible()});
+    }
+    return items;
+}
+
+const SortItem* findSortItem(const QList<SortItem>& items, const QString& title)
+{
+    for (const SortItem& item : items) {
+        if (item.title == title || item.title == QStringLiteral("\u2013 ") + title)
+            return &item;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(MainMenu, SortMenuShowsTheCriterionTiersAndDirection)
+{
+    PMMainController& controller = c();
+    QMenu* sort = controller._mainMenu.sortMenu;
+    ASSERT_NE(sort, nullptr);
+
+    // Nothing shown: the default criterion, nothing to inherit.
+    controller._groupItemsParent = nullptr;
+    defaults().setObject(Value(QStringLiteral("GroupListRating")), QStringLiteral("Group Sorting Criterion"));
+    controller.menuNeedsUpdate(sort);
+    QList<SortItem> items = sortItems(sort);
+    ASSERT_NE(findSortItem(items, QStringLiteral("Rating")), nullptr);
+    EXPECT_TRUE(findSortItem(items, QStringLiteral("Rating"))->checked);
+    EXPECT_EQ(findSortItem(items, QStringLiteral("Inherit Sort Order")), nullptr);
+    // The current criterion's alternate (the other direction) is mixed, never on.
+    const auto other = std::find_if(items.begin(), items.end(), [](const SortItem& item) { return item.alternate && item.title.startsWith(QStringLiteral("\u2013 Rating")); });
+    ASSERT_NE(other, items.end());
+    EXPECT_FALSE(other->checked);
+    EXPECT_EQ(other->tag, 1);
+    EXPECT_TRUE(findSortItem(items, QStringLiteral("Ascending"))->checked);
+    EXPECT_FALSE(findSortItem(items, QStringLiteral("Descending"))->checked);
+    defaults().removeObjectForKey(QStringLiteral("Group Sorting Criterion"));
+
+    // A container sorted by rating, then time: tier badges 1 (on) and 2 (mixed).
+    auto container = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Shelf")},
+                                                {QStringLiteral("Group Sorting Criterion"), QStringLiteral("GroupListRating,GroupListTime")}});
+    controller.pellisSourceStorageSection()->rawChildren()->append(Value(container));
+    controller.invalidateLibraryDependencies();
+    controller._groupItemsParent = container;
+    controller.menuNeedsUpdate(sort);
+    items = sortItems(sort);
+    const SortItem* rating = findSortItem(items, QStringLiteral("Rating"));
+    const SortItem* time = findSortItem(items, QStringLiteral("Time"));
+    ASSERT_TRUE(rating && time);
+    EXPECT_TRUE(rating->checked && rating->badge);
+    EXPECT_TRUE(time->mixed && time->badge);
+    EXPECT_FALSE(findSortItem(items, QStringLiteral("Location"))->badge);
+
+    // With the manual order switched automatically, "Index" is offered only while it is the
+    // criterion.
+    EXPECT_NE(findSortItem(items, QStringLiteral("Index")), nullptr);
+    defaults().setBool(true, QStringLiteral("Automatically Toggle Manual Sorting"));
+    controller.menuNeedsUpdate(sort);
+    EXPECT_EQ(findSortItem(sortItems(sort), QStringLiteral("Index")), nullptr);
+    defaults().removeObjectForKey(QStringLiteral("Automatically Toggle Manual Sorting"));
+
+    // The rearrange menu ends with inverting and shuffling.
+    QMenu* rearrange = controller._mainMenu.rearrangeMenu;
+    controller.menuNeedsUpdate(rearrange);
+    items = sortItems(rearrange);
+    ASSERT_GE(items.size(), 2);
+    EXPECT_EQ(items[items.size() - 2].title, QStringLiteral("Invert"));
+    EXPECT_EQ(items.last().title, QStringLiteral("Shuffle"));
+    EXPECT_EQ(findSortItem(items, QStringLiteral("Index")), nullptr);
+    controller._groupItemsParent = nullptr;
 }
