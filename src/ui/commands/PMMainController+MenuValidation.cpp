@@ -741,6 +741,17 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
             item->setCheckable(true);
             item->setChecked(isInbox);
         }
+        if (_groupItemsParent) {
+            const PMLibraryContainerPtr owner = _groupItemsParent->nonVolatileAncestorOrSelfWithAncestors(nullptr);
+            const DictionaryPtr subgroupSettings = owner ? owner->value(QStringLiteral("Subgroup Settings")).dictionary() : nullptr;
+            if (subgroupSettings && !subgroupSettings->isEmpty()) {
+                addItemWithTitle(menu, localized("Reset \"%1\" Subdivisions").arg(owner->displayName()), [this, owner](QAction*) {
+                    owner->remove(QStringLiteral("Subgroup Settings"));
+                    owner->invalidateChildrenRecursively(true);
+                    updateUserInterface();
+                });
+            }
+        }
         if (!menu->actions().isEmpty())
             menu->addSeparator();
         static const char* const keys[] = {

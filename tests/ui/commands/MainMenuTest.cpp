@@ -632,3 +632,35 @@ TEST_F(MainMenu, SortMenuShowsTheCriterionTiersAndDirection)
     EXPECT_EQ(findSortItem(items, QStringLiteral("Index")), nullptr);
     controller._groupItemsParent = nullptr;
 }
+
+TEST_F(MainMenu, ExperimentalMenuOffersTheShownContainersInboxAndSubdivisions)
+{
+    PMMainController& controller = c();
+    auto subgroups = platform::Dictionary::make();
+    subgroups->setValue(QStringLiteral("Tag"), Value(QStringLiteral("year")));
+    auto container = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Shelf")}, {QStringLiteral("Subgroup Settings"), Value(subgroups)}});
+    controller.pellisSourceStorageSection()->rawChildren()->append(Value(container));
+    controller.invalidateLibraryDependencies();
+    ASSERT_FALSE(container->uniqueLibraryID().isEmpty());
+    controller._groupItemsParent = container;
+    QMenu* menu = controller._mainMenu.experimentalViewMenu;
+    controller.menuNeedsUpdate(menu);
+    QAction* inbox = menu->actions().value(0);
+    QAction* reset = menu->actions().value(1);
+    ASSERT_TRUE(inbox && reset);
+    EXPECT_EQ(inbox->text(), QStringLiteral("Use \"Shelf\" as Inbox"));
+    EXPECT_FALSE(inbox->isChecked());
+    inbox->trigger();
+    EXPECT_EQ(defaults().stringForKey(QStringLiteral("Inbox")), container->uniqueLibraryID());
+    EXPECT_EQ(reset->text(), QStringLiteral("Reset \"Shelf\" Subdivisions"));
+    reset->trigger();
+    EXPECT_FALSE(container->contains(QStringLiteral("Subgroup Settings")));
+
+    controller.menuNeedsUpdate(menu);
+    EXPECT_TRUE(menu->actions().value(0)->isChecked());
+    menu->actions().value(0)->trigger();
+    EXPECT_EQ(defaults().stringForKey(QStringLiteral("Inbox")), QString());
+    EXPECT_TRUE(menu->actions().value(1)->isSeparator()) << "nothing left to reset";
+    controller._groupItemsParent = nullptr;
+    defaults().removeObjectForKey(QStringLiteral("Inbox"));
+}
