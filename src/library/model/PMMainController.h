@@ -1016,7 +1016,7 @@ public:
     void setRating(QObject* sender);
     void showMainWindow();
     void toggleFullScreen();
-    // Quit from the menu: the same road as closing the main window.
+    // Quit from the menu: the quit sequence, then the end of the program when it agrees.
     void terminate();
     // Asks for a time and moves the current movie there. The time is read as hours,
     // minutes and seconds ("1:02:03.5", "62:03", "3723"); nothing for any other text.

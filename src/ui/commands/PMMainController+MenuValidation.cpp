@@ -977,11 +977,7 @@ void PMMainController::toggleFullScreen()
 
 void PMMainController::terminate()
 {
-    // Closing the main window runs the quit sequence (and may be refused by it).
-    if (QWidget* window = mainWindow(); window && window->isVisible()) {
-        window->close();
-        return;
-    }
+    // The quit sequence (saving included) decides; it may keep the program running.
     if (applicationShouldTerminate())
         QCoreApplication::quit();
 }
