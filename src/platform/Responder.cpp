@@ -16,6 +16,8 @@
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QWidget>
 
+#include <type_traits>
+
 namespace platform {
 
 namespace {
@@ -78,19 +80,6 @@ public:
 
     void performAction(const QString& action, QObject*) override
     {
-        if (auto* line = qobject_cast<QLineEdit*>(field)) {
-            if (action == QLatin1String("copy"))
-                line->copy();
-            else if (action == QLatin1String("cut"))
-                line->cut();
-            else if (action == QLatin1String("paste"))
-                line->paste();
-            else if (action == QLatin1String("selectAll"))
-                line->selectAll();
-            else if (action == QLatin1String("delete"))
-                line->del();
-            return;
-        }
         const auto run = [&](auto* text) {
             if (action == QLatin1String("copy"))
                 text->copy();
@@ -100,10 +89,16 @@ public:
                 text->paste();
             else if (action == QLatin1String("selectAll"))
                 text->selectAll();
-            else if (action == QLatin1String("delete"))
-                text->textCursor().removeSelectedText();
+            else if (action == QLatin1String("delete")) {
+                if constexpr (std::is_same_v<decltype(text), QLineEdit*>)
+                    text->del();
+                else
+                    text->textCursor().removeSelectedText();
+            }
         };
-        if (auto* text = qobject_cast<QTextEdit*>(field))
+        if (auto* line = qobject_cast<QLineEdit*>(field))
+            run(line);
+        else if (auto* text = qobject_cast<QTextEdit*>(field))
             run(text);
         else if (auto* plain = qobject_cast<QPlainTextEdit*>(field))
             run(plain);
