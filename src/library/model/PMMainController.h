@@ -978,6 +978,8 @@ public:
         std::function<int(bool larger)> helpViewCanChangeTextSize;
         // The time slider's selection (start, end; end 0 or below: none).
         std::function<std::pair<double, double>()> timeSliderSelection;
+        // Whether the player keeps the current movie's aspect ratio when its area changes.
+        std::function<bool()> isAspectRatioLocked;
         // Whether the movies can be turned or mirrored, and how many are mirrored.
         std::function<bool(const platform::ArrayPtr& movies, qsizetype* getNumberOfFlipped)> canFlipOrRotateMovieRepresentations;
     };
@@ -1000,6 +1002,9 @@ public:
     // sorting by picture similarity.
     void populateSortMenu(QMenu* menu, bool addRearrangeSubmenu, const platform::Value& movieRepresentation);
     void populateRearrangeMenu(QMenu* menu, const platform::Value& movieRepresentation);
+    // The aspect ratio menu of the current movie (a new menu without one): lock or define,
+    // the common ratios, reset and clear. In the main menu its first item has a shortcut.
+    QMenu* populateAspectRatioMenu(QMenu* menu);
     // Whether the submenu's content can be made yet (its builder exists).
     bool canPopulateMenu(const QMenu* menu) const;
     // The movies a command acts on: those the item stands for, else the selection.

@@ -176,7 +176,7 @@ bool PMMainController::canPopulateMenu(const QMenu* menu) const
     return menu == _mainMenu.lastWatchedMenu || menu == _mainMenu.ratingMenu || menu == _mainMenu.layoutMenu
            || menu == _mainMenu.experimentalViewMenu || menu == _mainMenu.presentationModeMenu || menu == _mainMenu.playbackControlsModeMenu
            || menu == _mainMenu.currentFrameMenu || menu == _mainMenu.findMenu || menu == _mainMenu.libraryFolderMenu
-           || menu == _mainMenu.sortMenu || menu == _mainMenu.rearrangeMenu
+           || menu == _mainMenu.sortMenu || menu == _mainMenu.rearrangeMenu || menu == _mainMenu.aspectRatioMenu
            || !menu->actions().isEmpty();
 }
 
@@ -261,6 +261,23 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     if (item == _mainMenu.dedicatedPlayerWindowMenuItem) {
         setItemState(item, d.boolForKey(QStringLiteral("Single Window Mode")) ? 0 : 1);
         return !_isPresenting;
+    }
+
+    // The first item of the aspect ratio menu keeps its shortcut: it follows the movie and
+    // the player's area as they are when the key is pressed.
+    if (item->property("PMAspectRatioLockItem").toBool()) {
+        if (!hasVideo || !playerWindowVisible)
+            return false;
+        QMenu now;
+        populateAspectRatioMenu(&now);
+        QAction* first = now.actions().value(0);
+        if (!first || platform::menuItemAction(first).isEmpty())
+            return false;
+        const QString suffix = titleSuffix(first);
+        QString title = first->text();
+        title.chop(suffix.size());
+        setTitle(item, std::optional<QString>(title), suffix, -1);
+        platform::setMenuItemTag(item, platform::menuItemTag(first));
     }
 
     // 3. By action.
@@ -658,6 +675,11 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
 
     if (menu == _mainMenu.libraryFolderMenu) {
         populateLibraryFolderMenu(menu);
+        return;
+    }
+    if (menu == _mainMenu.aspectRatioMenu) {
+        menu->clear();
+        populateAspectRatioMenu(menu);
         return;
     }
     if (menu == _mainMenu.sortMenu || menu == _mainMenu.rearrangeMenu) {

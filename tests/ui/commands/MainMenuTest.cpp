@@ -6,7 +6,9 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "playback/PMPlayback.h"
 #include "platform/Alert.h"
+#include "platform/Image.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMainMenu.h"
@@ -559,7 +561,7 @@ QList<SortItem> sortItems(QMenu* menu)
     for (QAction* action : menu->actions()) {
         if (action->isSeparator() || action->menu())
             continue;
-        items.append({action->text() + titleSuffix(action), action->isChecked(), platform::menuItemMixedState(action), !action->icon().isNull(),
+        items.append({action->text(), action->isChecked(), platform::menuItemMixedState(action), !action->icon().isNull(),
                       platform::menuItemTag(action), !action->isVisible()});
     }
     return items;
@@ -663,4 +665,70 @@ TEST_F(MainMenu, ExperimentalMenuOffersTheShownContainersInboxAndSubdivisions)
     EXPECT_TRUE(menu->actions().value(1)->isSeparator()) << "nothing left to reset";
     controller._groupItemsParent = nullptr;
     defaults().removeObjectForKey(QStringLiteral("Inbox"));
+}
+
+TEST(AspectRatioMenu, TicksTheRatioInUseOrOffersToDefineTheAreasOwn)
+{
+    PMMainController& controller = c();
+    controller.resetPlaybackForTesting();
+    QMenu empty;
+    controller.populateAspectRatioMenu(&empty);
+    ASSERT_EQ(empty.actions().size(), 1);
+    EXPECT_EQ(empty.actions().first()->text(), QStringLiteral("-")) << "no movie: nothing to choose";
+
+    auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(testHome() + QStringLiteral("/wide.mov"));
+    controller._currentMovieRepresentation = Value(movie);
+    controller._currentMovieHasVideo = true;
+    controller.playerViewContent().movieReplacingImage = platform::Image::make(QImage(1920, 1080, QImage::Format_RGB32));
+    QWidget area;
+    auto* view = new QWidget(&area);
+    controller.playerView = view;
+
+    struct Shown {
+        QString first;
+        qint64 firstTag;
+        QString firstSuffix;
+        QStringList ticked;
+        QStringList resets;
+    };
+    const auto shown = [&](int width, int height) {
+        area.resize(width, height);
+        QMenu menu;
+        controller.populateAspectRatioMenu(&menu);
+        Shown result{menu.actions().first()->text(), platform::menuItemTag(menu.actions().first()), titleSuffix(menu.actions().first()), {}, {}};
+        for (QAction* action : menu.actions()) {
+            if (action->isChecked())
+                result.ticked.append(action->text());
+            if (platform::menuItemTag(action) <= 0 && action != menu.actions().first() && !action->isSeparator())
+                result.resets.append(action->text());
+        }
+        return result;
+    };
+
+    // The area has the picture's shape: 16:9 is ticked.
+    Shown matching = shown(960, 540);
+    EXPECT_EQ(matching.first, QStringLiteral("Lock Aspect Ratio"));
+    EXPECT_EQ(matching.ticked, QStringList{QStringLiteral("16:9 (1.78:1)")});
+    EXPECT_TRUE(matching.resets.isEmpty());
+
+    // An area of another shape: define its own ratio, or reset.
+    Shown other = shown(800, 600);
+    EXPECT_EQ(other.first, QStringLiteral("Define Aspect Ratio (1.33:1)"));
+    EXPECT_EQ(other.firstTag, 1);
+    EXPECT_EQ(other.firstSuffix, QStringLiteral(" (1.33:1)"));
+    EXPECT_TRUE(other.ticked.isEmpty());
+    EXPECT_EQ(other.resets, QStringList{QStringLiteral("Reset Aspect Ratio")});
+
+    // A ratio stored for the movie rules, and can be cleared.
+    movie->userSettings()->setValue(QStringLiteral("Aspect Ratio"), Value(0.75));
+    Shown stored = shown(800, 600);
+    EXPECT_EQ(stored.first, QStringLiteral("Lock Aspect Ratio"));
+    EXPECT_EQ(stored.ticked, QStringList{QStringLiteral("4:3 (1.33:1)")});
+    EXPECT_EQ(stored.resets, QStringList{QStringLiteral("Clear Custom Aspect Ratio")});
+
+    controller._menuValidation.isAspectRatioLocked = [] { return true; };
+    EXPECT_EQ(shown(800, 600).first, QStringLiteral("Unlock Aspect Ratio"));
+    controller._menuValidation.isAspectRatioLocked = nullptr;
+    controller.playerView = nullptr;
+    controller.resetPlaybackForTesting();
 }
