@@ -978,6 +978,14 @@ public:
         std::function<int(bool larger)> helpViewCanChangeTextSize;
         // The time slider's selection (start, end; end 0 or below: none).
         std::function<std::pair<double, double>()> timeSliderSelection;
+        // The columns the list table knows (identifier, header title, shown now), for its
+        // columns menu; the list installs it.
+        struct TableColumn {
+            QString identifier;
+            QString title;
+            bool shown = false;
+        };
+        std::function<QList<TableColumn>()> groupListColumns;
         // Whether the player keeps the current movie's aspect ratio when its area changes.
         std::function<bool()> isAspectRatioLocked;
         // Whether the movies can be turned or mirrored, and how many are mirrored.
@@ -1005,6 +1013,9 @@ public:
     // The aspect ratio menu of the current movie (a new menu without one): lock or define,
     // the common ratios, reset and clear. In the main menu its first item has a shortcut.
     QMenu* populateAspectRatioMenu(QMenu* menu);
+    // The columns menu of the list: its known columns, the fixed ones it can add and one
+    // per tag of the library, by name.
+    void populateColumnMenu(QMenu* menu);
     // Whether the submenu's content can be made yet (its builder exists).
     bool canPopulateMenu(const QMenu* menu) const;
     // The movies a command acts on: those the item stands for, else the selection.

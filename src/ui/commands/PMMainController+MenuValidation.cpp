@@ -177,6 +177,7 @@ bool PMMainController::canPopulateMenu(const QMenu* menu) const
            || menu == _mainMenu.experimentalViewMenu || menu == _mainMenu.presentationModeMenu || menu == _mainMenu.playbackControlsModeMenu
            || menu == _mainMenu.currentFrameMenu || menu == _mainMenu.findMenu || menu == _mainMenu.libraryFolderMenu
            || menu == _mainMenu.sortMenu || menu == _mainMenu.rearrangeMenu || menu == _mainMenu.aspectRatioMenu
+           || menu == _mainMenu.columnMenu
            || !menu->actions().isEmpty();
 }
 
@@ -675,6 +676,10 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
 
     if (menu == _mainMenu.libraryFolderMenu) {
         populateLibraryFolderMenu(menu);
+        return;
+    }
+    if (menu == _mainMenu.columnMenu) {
+        populateColumnMenu(menu);
         return;
     }
     if (menu == _mainMenu.aspectRatioMenu) {

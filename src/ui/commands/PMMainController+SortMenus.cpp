@@ -1,9 +1,10 @@
 // The sort and rearrange menus of the container shown in the grid or list: the criteria
 // (the list columns, the library's tags, the manual order), the direction, inheriting the
-// order of an ancestor, and reordering the children once.
+// order of an ancestor, and reordering the children once. And the list's columns menu.
 #include "library/model/PMMainController.h"
 
 #include "foundation/PMCSVParser.h"
+#include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
@@ -262,4 +263,57 @@ void PMMainController::populateRearrangeMenu(QMenu* menu, const Value& movieRepr
     // These two are names of the commands themselves, not looked up.
     rearrangeItem(QStringLiteral("GroupListInvert"), QStringLiteral("Invert"), QString());
     rearrangeItem(QStringLiteral("GroupListShuffle"), QStringLiteral("Shuffle"), QString());
+}
+
+void PMMainController::populateColumnMenu(QMenu* menu)
+{
+    if (!menu)
+        return;
+    menu->clear();
+    struct ColumnItem {
+        QString title;
+        Value object;
+        bool toggles = true;
+        bool shown = false;
+    };
+    QList<ColumnItem> items;
+    QSet<QString> listed;
+    if (_menuValidation.groupListColumns) {
+        for (const MenuValidationHooks::TableColumn& column : _menuValidation.groupListColumns()) {
+            listed.insert(column.identifier);
+            // The name column stays.
+            items.append({column.identifier == kIndex ? localized("Index") : column.title.trimmed(), Value(column.identifier),
+                          column.identifier != QLatin1String("GroupListName"), column.shown});
+        }
+    }
+    QList<std::pair<const char*, QString>> fixed = {
+        {"File Size", QStringLiteral("GroupListSize")},    {"Counter", QStringLiteral("GroupListCounter")},
+        {"Date Created", QStringLiteral("GroupListCreationDate")}, {"Last Opened", QStringLiteral("GroupListPlaybackDate")},
+        {"Width", QStringLiteral("GroupListWidth")},       {"Height", QStringLiteral("GroupListHeight")},
+        {"Resolution", QStringLiteral("GroupListResolution")}};
+    if (PMCachedSettings::determineFuzzyOldestDate)
+        fixed.append({"Date", QStringLiteral("GroupListOldestDate")});
+    for (const auto& [name, identifier] : fixed) {
+        if (listed.contains(identifier))
+            continue;
+        listed.insert(identifier);
+        items.append({localized(name), Value(identifier)});
+    }
+    for (const QString& tag : tagNamesWithPrefix(QString())) {
+        if (tag.isEmpty() || listed.contains(tagCriterion(tag)))
+            continue;
+        listed.insert(tagCriterion(tag));
+        items.append({tag, Value(tag)});
+    }
+    std::stable_sort(items.begin(), items.end(), [](const ColumnItem& a, const ColumnItem& b) { return PMCompareNamesBySortString(a.title, b.title) < 0; });
+    for (const ColumnItem& column : items) {
+        QAction* item = menu->addAction(platform::escapedMenuTitle(column.title));
+        if (column.toggles)
+            platform::setMenuItemAction(item, QStringLiteral("toggleGroupListColumn"));
+        else
+            platform::setMenuItemTargetsNothing(item);
+        platform::setMenuItemRepresentedObject(item, column.object);
+        item->setCheckable(true);
+        item->setChecked(column.shown);
+    }
 }

@@ -732,3 +732,28 @@ TEST(AspectRatioMenu, TicksTheRatioInUseOrOffersToDefineTheAreasOwn)
     controller.playerView = nullptr;
     controller.resetPlaybackForTesting();
 }
+
+TEST_F(MainMenu, ColumnMenuListsTheTablesColumnsThenTheOthersByName)
+{
+    PMMainController& controller = c();
+    using Column = PMMainController::MenuValidationHooks::TableColumn;
+    controller._menuValidation.groupListColumns = [] {
+        return QList<Column>{{QStringLiteral("GroupListName"), QStringLiteral("Name"), true},
+                             {QStringLiteral("GroupListIndex"), QStringLiteral("#"), false},
+                             {QStringLiteral("GroupListSize"), QStringLiteral(" File Size "), true}};
+    };
+    QMenu* menu = controller._mainMenu.columnMenu;
+    controller.menuNeedsUpdate(menu);
+    QStringList titles;
+    for (QAction* action : menu->actions()) {
+        titles.append(action->text() + (action->isChecked() ? QStringLiteral(" \u2713") : QString()));
+        if (action->text() == QLatin1String("Name"))
+            EXPECT_FALSE(platform::validateMenuItemNow(action)) << "the name column stays";
+        else
+            EXPECT_EQ(platform::menuItemAction(action), QStringLiteral("toggleGroupListColumn"));
+    }
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Counter"), QStringLiteral("Date Created"), QStringLiteral("File Size \u2713"),
+                                   QStringLiteral("Height"), QStringLiteral("Index"), QStringLiteral("Last Opened"),
+                                   QStringLiteral("Name \u2713"), QStringLiteral("Resolution"), QStringLiteral("Width")}));
+    controller._menuValidation.groupListColumns = nullptr;
+}
