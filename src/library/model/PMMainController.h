@@ -42,12 +42,17 @@ struct PMPlayerViewContent;
 class QMenu;
 class QMimeData;
 class QPoint;
+class QRect;
 class QRectF;
 class QScreen;
 class QSizeF;
 class QUrl;
 class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
+namespace platform {
+class Image;
+using ImagePtr = std::shared_ptr<Image>;
+} // namespace platform
 
 class PMMainController : public QObject, public platform::Responder {
     Q_OBJECT
@@ -1228,7 +1233,7 @@ public:
 
     // The actions the controller answers, by name ("showMovieInfo"), with what runs them;
     // the subsystems register theirs. The validator decides enabled, checked and title of
-    // menu items sending them (without one, an answered action is enabled).
+    // menu items sending them in place of the commands' validation (tests).
     QHash<QString, std::function<void(QObject* sender)>> _actions;
     std::function<bool(QAction* item)> _menuItemValidator;
     bool respondsToAction(const QString& action) const override;
@@ -1238,6 +1243,112 @@ public:
     // when taken. The commands subsystem installs the handler; without one nothing is.
     std::function<bool(QKeyEvent* event, QWidget* window)> _propertyEditorKeyDownHandler;
     bool handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* window);
+
+    // ---------------------------------------------------------------------------------
+    // Commands: the main menu (src/ui/commands/PMMainMenu.cpp builds it and sets these
+    // outlets), the validation of every command that reaches the controller, the submenus
+    // refilled as they open and the main menu's actions
+    // (src/ui/commands/PMMainController+MenuValidation.cpp).
+
+    struct MainMenuOutlets {
+        QPointer<QAction> chaptersMenuItem, dedicatedPlayerWindowMenuItem, infoMenuItem, batchRenameMenuItem, playPauseMenuItem,
+            currentScaleMenuItem, fullScreenMenuItem;
+        QPointer<QMenu> lastWatchedMenu, ratingMenu, currentFrameMenu, findMenu, layoutMenu, experimentalViewMenu, columnMenu, sortMenu,
+            rearrangeMenu, presentationModeMenu, playbackControlsModeMenu, aspectRatioMenu, libraryFolderMenu;
+    };
+    MainMenuOutlets _mainMenu;
+    // What validation reads of windows and panels that other parts own. Each answers a
+    // sound default until its part installs the real call: nothing is hidden, no panel is
+    // open.
+    struct MenuValidationHooks {
+        std::function<bool()> isSearchFieldHidden;
+        std::function<bool()> isPreviewModeButtonEnabled;
+        std::function<bool()> isSmartPlaylistPanelVisible;
+        // The info panel's selected tab (0 information, else renaming), -1 while it is closed.
+        std::function<int()> infoPanelTabIndex;
+        std::function<bool()> isQuickLookPanelVisible;
+        std::function<bool()> isRemoteControlInterfaceVisible;
+        // The help window's text size steps when it is the main window: -1 not shown there,
+        // else whether it can grow (larger) or shrink.
+        std::function<int(bool larger)> helpViewCanChangeTextSize;
+        // The time slider's selection (start, end; end 0 or below: none).
+        std::function<std::pair<double, double>()> timeSliderSelection;
+        // The columns the list table knows (identifier, header title, shown now), for its
+        // columns menu; the list installs it.
+        struct TableColumn {
+            QString identifier;
+            QString title;
+            bool shown = false;
+        };
+        std::function<QList<TableColumn>()> groupListColumns;
+        // Whether the player keeps the current movie's aspect ratio when its area changes.
+        std::function<bool()> isAspectRatioLocked;
+        // Whether the movies can be turned or mirrored, and how many are mirrored.
+        std::function<bool(const platform::ArrayPtr& movies, qsizetype* getNumberOfFlipped)> canFlipOrRotateMovieRepresentations;
+    };
+    MenuValidationHooks _menuValidation;
+    // The one validation of the controller's commands: enabled, and the item's state,
+    // title and visibility set on the way.
+    bool validateMainMenuItem(QAction* item);
+    // Puts the main menu's actions that are built into `_actions` (never replacing one a
+    // part registered itself). Idempotent.
+    void installMenuCommands();
+    // Refills or re-checks a submenu of the main menu that is about to open.
+    void menuNeedsUpdate(QMenu* menu);
+    // The known library folders (the current one with its details) and the supplementary
+    // ones, appended to a menu; the library folder submenu with the organiser's offers.
+    void addLibraryLocationsToMenu(QMenu* menu, bool includeSupplementaryLocations);
+    void addSupplementaryLibraryLocationsToMenu(QMenu* menu, bool includeHeader);
+    void populateLibraryFolderMenu(QMenu* menu);
+    // The sort menu (criteria, direction, inheriting; with a "Rearrange by" submenu when
+    // asked) and the rearrange menu of the shown container; the movie is offered for
+    // sorting by picture similarity.
+    void populateSortMenu(QMenu* menu, bool addRearrangeSubmenu, const platform::Value& movieRepresentation);
+    void populateRearrangeMenu(QMenu* menu, const platform::Value& movieRepresentation);
+    // The aspect ratio menu of the current movie (a new menu without one): lock or define,
+    // the common ratios, reset and clear. In the main menu its first item has a shortcut.
+    QMenu* populateAspectRatioMenu(QMenu* menu);
+    // The columns menu of the list: its known columns, the fixed ones it can add and one
+    // per tag of the library, by name.
+    void populateColumnMenu(QMenu* menu);
+    // Whether the submenu's content can be made yet (its builder exists).
+    bool canPopulateMenu(const QMenu* menu) const;
+    // The movies a command acts on: those the item stands for, else the selection.
+    platform::ArrayPtr infoMovieRepresentationsForMenuItem(const QAction* item);
+    void toggleDebugLogging(QObject* sender);
+    void toggleHoveringHeaders();
+    void toggleAdjustedSizes();
+    void toggleBooleanPreferenceViaMenuItem(QAction* item);
+    void setUseDedicatedPlayer(bool useDedicatedPlayer);
+    void setMissingMoviesModeFromMenuItem();
+    void changePlaybackControlsModeViaMenuItem(int tag);
+    void setPresentationModeFromMenuItem(int tag);
+    void addContainer(QObject* sender);
+    void setRating(QObject* sender);
+    void toggleFullScreen();
+    // Quit from the menu: the quit sequence, then the end of the program when it agrees.
+    void terminate();
+    // Asks for a time and moves the current movie there. The time is read as hours,
+    // minutes and seconds ("1:02:03.5", "62:03", "3723"); nothing for any other text.
+    void goToTime();
+    static std::optional<double> secondsFromTimeString(const QString& text);
+    // Tests answer the question instead of the user (the empty text: cancelled).
+    std::function<QString(const QString& currentTime)> _goToTimeOverride;
+    // The poster and index-image commands by the sender's tag, and the current frame made
+    // into the poster, copied as PNG, or saved (src/ui/commands/PMMainController+ItemCommands.cpp).
+    void setCustomPosterImage(QObject* sender);
+    void processCurrentFrameSection(bool section, bool copy, bool save);
+    // A picture of that part of the screen (the whole screen when empty); nothing when the
+    // screen cannot be read.
+    platform::ImagePtr screenshotWithScreenRect(const QRect& rect);
+    // What the frame commands need of the player windows: the area the user selects in
+    // the movie view (global coordinates; empty when cancelled), and the save panel of an
+    // image. Without them, the commands that need them are not offered.
+    struct ItemCommandHooks {
+        std::function<QRect(const QRect& fullRect, bool indicateThumbnailAspectRatio)> selectArea;
+        std::function<void(const platform::ImagePtr& image, const QString& suggestedFilename, QWidget* referenceWindow)> saveImage;
+    };
+    ItemCommandHooks _itemCommands;
 
     // Tests: forgets the whole library.
     void resetForTesting();
