@@ -387,9 +387,9 @@ TEST_F(TileClicks, ClicksPlayOrSelectAsTheBehaviourSays)
     EXPECT_TRUE(playing);
     EXPECT_TRUE(grid->movieProxies()[1]->selected);
 
-    // A click on the name below the picture selects and never plays.
+    // A click on the name band (at the top of the tile) selects and never plays.
     const QRectF frame = grid->movieProxies()[2]->frame.translated(0, -grid->verticalScrollBar()->value());
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPointF(frame.center().x(), frame.bottom() - 5).toPoint());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPointF(frame.center().x(), frame.top() + 5).toPoint());
     EXPECT_EQ(chosen.size(), 1u);
     EXPECT_TRUE(grid->movieProxies()[2]->selected);
 
@@ -464,7 +464,7 @@ TEST_F(TileClicks, SelectedRatedAndMissingLooks)
     ASSERT_TRUE(starColour.isValid());
     auto countStarPixels = [&](const QRectF& tile) {
         int n = 0;
-        for (int y = int(tile.bottom() - 22); y < int(tile.bottom()); ++y)
+        for (int y = int(tile.top()); y < int(tile.top() + 22); ++y)
             for (int x = int(tile.right() - 72); x < int(tile.right()); ++x)
                 n += near(shot.pixelColor(x, y), starColour, 24);
         return n;
@@ -651,7 +651,7 @@ TEST_F(TileClicks, WhileTheThumbIsDraggedTheLabelIsPlainUntilTheGridRests)
     // The right end of a tile's band, where the stars of a rated tile are.
     auto starsArea = [&](const QImage& shot, std::size_t tile) {
         const QRectF frame = grid->movieProxies()[tile]->frame.translated(0, -grid->verticalScrollBar()->value());
-        return shot.copy(QRectF(frame.right() - 72, frame.bottom() - 20, 70, 18).toRect());
+        return shot.copy(QRectF(frame.right() - 72, frame.top() + 2, 70, 18).toRect());
     };
     const QImage sharp = grid->viewport()->grab().toImage();
     ASSERT_NE(starsArea(sharp, 1), starsArea(sharp, 2)); // stars on the rated tile only
