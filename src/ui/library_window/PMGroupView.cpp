@@ -1465,10 +1465,12 @@ void PMGroupView::composePicture(QPainter& p, const QRectF& area, const PictureL
     in.mainRatio = mainRatio;
     in.area = area.size();
     const PMMovieTileOverlay overlay = simplified ? PMMovieTileOverlay::None : PMMovieTileOverlayFor(in);
-    if (pixels.hasAlphaChannel() || (in.scaleToFit && overlay == PMMovieTileOverlay::None))
-        p.fillRect(area, in.scaleToFit ? background : placeholder);
+    // Scaled to fit, a tile at rest shows the whole picture; an active one fills its area.
+    const bool letterbox = in.scaleToFit && overlay == PMMovieTileOverlay::None && !glyphHover && !look.looksActive;
+    if (pixels.hasAlphaChannel() || letterbox)
+        p.fillRect(area, letterbox ? background : placeholder);
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    if (in.scaleToFit && overlay == PMMovieTileOverlay::None && !glyphHover) {
+    if (letterbox) {
         // The whole picture, at its own shape, in the middle of the area.
         QRectF fitted = area;
         if (mainRatio > areaRatio)
@@ -1974,25 +1976,64 @@ void PMGroupView::keyPressEvent(QKeyEvent* event)
 
 void PMGroupView::contextMenuEvent(QContextMenuEvent* event)
 {
-    auto& hook = mainController()._groupViewHooks.contextMenuForGroupViewItems;
-    if (!isFullyInteractiveGroupView() || !hook) {
-        event->ignore();
-        return;
+    // A click arrives through the viewport, in its coordinates; a key press (the menu key)
+    // at the grid itself, and then the menu is for the first selected tile.
+    PMGroupViewItemProxyPtr proxy;
+    QPoint global = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const auto selected = selectedProxies();
+        if (!selected.empty()) {
+            proxy = selected.front();
+            const QRectF frame = proxy->frame.translated(0, -verticalScrollBar()->value());
+            global = viewport()->mapToGlobal(frame.center().toPoint());
+        }
+    } else {
+        proxy = proxyAt(toGrid(QPointF(event->pos())));
     }
-    // A tile's menu is for the selection it belongs to; the background's for no items.
-    const PMGroupViewItemProxyPtr proxy = proxyAt(toGrid(QPointF(viewport()->mapFrom(this, event->pos()))));
-    ArrayPtr items;
-    if (proxy) {
-        if (!proxy->selected)
-            selectItems(nullptr, {proxy}, {}, true, false, false, false);
-        items = selectedItems();
-    }
-    if (QMenu* menu = hook(items, proxy ? proxy->view.get() : nullptr)) {
-        // The description of a tile would cover the menu.
-        PMPreviewViewToolTipPopover::shared().hideForPreviewView(nullptr);
-        menu->exec(event->globalPos());
+    if (popUpContextMenu(proxy, global))
         event->accept();
+    else
+        event->ignore();
+}
+
+bool PMGroupView::popUpContextMenu(const PMGroupViewItemProxyPtr& proxy, QPoint globalPosition)
+{
+    auto& hook = mainController()._groupViewHooks.contextMenuForGroupViewItems;
+    if (!isFullyInteractiveGroupView() || !hook)
+        return false;
+    // A tile's menu is for the selection it belongs to, or for the tile alone when it lies
+    // outside the selection (which stays as it is); the background's for no items.
+    ArrayPtr items = Array::make();
+    std::vector<PMGroupViewItemProxyPtr> tiles;
+    if (proxy) {
+        if (proxy->selected) {
+            getSelectedItems(*items, &tiles, nullptr);
+        } else {
+            items->append(proxy->selectedItem());
+            tiles = {proxy};
+        }
     }
+    QMenu* menu = hook(proxy ? items : nullptr, proxy ? proxy->view.get() : nullptr);
+    if (!menu)
+        return false;
+    // Every tile the menu is for shows that a menu is open, until it closes.
+    ++interactionCounter();
+    for (const PMGroupViewItemProxyPtr& tile : tiles)
+        if (tile->view)
+            tile->view->displaysMenu = true;
+    // The description of a tile would cover the menu.
+    PMPreviewViewToolTipPopover::shared().hideForPreviewView(nullptr);
+    viewport()->update();
+    QPointer<PMGroupView> grid(this);
+    menu->exec(globalPosition);
+    if (!grid)
+        return true;
+    --interactionCounter();
+    for (const PMGroupViewItemProxyPtr& tile : tiles)
+        if (tile->view)
+            tile->view->displaysMenu = false;
+    viewport()->update();
+    return true;
 }
 
 bool PMGroupView::viewportEvent(QEvent* event)
@@ -2068,6 +2109,15 @@ void PMGroupView::mousePressEvent(QMouseEvent* event)
         const QRectF stars = ratingCellFrame(*pressed);
         if (!stars.isEmpty() && stars.contains(point)) {
             beginRatingDrag(pressed, point, shift);
+            return;
+        }
+        // Elsewhere in the band while it shows the menu button: the tile's context menu,
+        // below the button.
+        const QRectF button = contextMenuButtonFrame(*pressed);
+        if (!button.isEmpty() && isLabelContainerMouseLocation(*pressed, point)) {
+            const bool overlaid = drawSettings().labelsOverlaid;
+            const QPointF at(button.left() - (overlaid ? 4 : 9) - 2, button.bottom() + (overlaid ? 2 : 3) + 2);
+            popUpContextMenu(pressed, viewport()->mapToGlobal(at.toPoint() - QPoint(0, verticalScrollBar()->value())));
             return;
         }
     }

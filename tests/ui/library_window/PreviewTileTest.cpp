@@ -18,6 +18,8 @@
 
 #include <QtCore/QFile>
 #include <QtGui/QContextMenuEvent>
+#include <QtWidgets/QMenu>
+#include <QtCore/QTimer>
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QPainterPath>
@@ -584,11 +586,32 @@ TEST_F(TileClicks, ContextMenuIsForTheTileOrTheSelectionItBelongsTo)
     };
     rightClick(1); // a selected tile: the whole selection
     rightClick(3); // outside the selection: that tile alone
-    mainController()._groupViewHooks = {};
     ASSERT_EQ(counts.size(), 2u);
     EXPECT_EQ(counts[0], 2);
     EXPECT_EQ(counts[1], 1);
     EXPECT_EQ(asked, grid->movieProxies()[3]->view.get());
+    // The selection stays as it was.
+    EXPECT_TRUE(grid->movieProxies()[0]->selected && grid->movieProxies()[1]->selected);
+    EXPECT_FALSE(grid->movieProxies()[3]->selected);
+
+    // A menu that opens: every tile it is for looks so while it is open, and no longer after.
+    QMenu menu;
+    menu.addAction(QStringLiteral("Item"));
+    std::vector<bool> looks;
+    mainController()._groupViewHooks.contextMenuForGroupViewItems = [&](const platform::ArrayPtr&, const void*) -> QMenu* {
+        QTimer::singleShot(50, &menu, [&] {
+            for (const auto& proxy : grid->movieProxies())
+                looks.push_back(proxy->view && proxy->view->displaysMenu);
+            menu.close();
+        });
+        return &menu;
+    };
+    rightClick(0);
+    mainController()._groupViewHooks = {};
+    EXPECT_EQ(looks, (std::vector<bool>{true, true, false, false}));
+    for (const auto& proxy : grid->movieProxies())
+        EXPECT_FALSE(proxy->view->displaysMenu);
+    EXPECT_EQ(PMGroupView::interactionCounter(), 0u);
 }
 
 TEST_F(TileClicks, RatingOnTheTileOrWithShiftOnTheWholeSelection)
