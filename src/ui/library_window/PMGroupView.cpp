@@ -132,6 +132,7 @@ bool& PMGroupView::coverMode()
 
 PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
 {
+    PMGroupViewInstallAccessibility();
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);

@@ -162,6 +162,9 @@ public:
     static void drawOverlayInBounds(QPainter& painter, const QRectF& bounds, const PMGroupViewSelectionWindow& window);
 };
 
+// The grid and its tiles for assistive technology (installed by the first grid).
+void PMGroupViewInstallAccessibility();
+
 class PMGroupView : public QAbstractScrollArea, public platform::Responder {
     Q_OBJECT
 public:
@@ -272,6 +275,8 @@ public:
     // The number of status updates a rubber band caused (diagnostics, tests).
     int statusUpdateCount() const { return m_statusUpdates; }
     int paintedTileCount() const { return m_paintedTiles; }
+    // The proxies with tiles (near the visible area), in display order.
+    const std::vector<PMGroupViewItemProxy*>& shownProxies() const { return m_shown; }
     double arrowAlpha() const { return _arrowAlpha; }
     const QRectF& spotlightRect() const { return m_spotlightRect; }
     bool isInLiveResize() const { return m_inLiveResize; }

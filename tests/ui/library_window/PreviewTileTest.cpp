@@ -18,6 +18,7 @@
 
 #include <QtCore/QFile>
 #include <QtGui/QContextMenuEvent>
+#include <QtGui/QAccessible>
 #include <QtWidgets/QMenu>
 #include <QtCore/QTimer>
 #include <QtGui/QFontMetricsF>
@@ -676,17 +677,56 @@ TEST_F(TileClicks, WhileTheThumbIsDraggedTheLabelIsPlainUntilTheGridRests)
         const QRectF frame = grid->movieProxies()[tile]->frame.translated(0, -grid->verticalScrollBar()->value());
         return shot.copy(QRectF(frame.right() - 72, frame.top() + 2, 70, 18).toRect());
     };
-    const QImage sharp = grid->viewport()->grab().toImage();
-    ASSERT_NE(starsArea(sharp, 1), starsArea(sharp, 2)); // stars on the rated tile only
+    // The same tile drawn with and without its rating.
+    auto grabRated = [&](double rating) {
+        records[1]->setRating(rating);
+        grid->movieProxies()[1]->view->invalidateDrawing();
+        return starsArea(grid->viewport()->grab().toImage(), 1);
+    };
+    const QImage unrated = grabRated(0);
+    ASSERT_NE(grabRated(5), unrated); // the stars show
 
     Q_EMIT grid->verticalScrollBar()->sliderPressed();
     for (const auto& proxy : grid->movieProxies())
         proxy->view->invalidateDrawing(); // drawn again while the thumb is held
-    const QImage quick = grid->viewport()->grab().toImage();
-    EXPECT_EQ(starsArea(quick, 1), starsArea(quick, 2));
+    const QImage quickUnrated = grabRated(0);
+    EXPECT_EQ(grabRated(5), quickUnrated);
     Q_EMIT grid->verticalScrollBar()->sliderReleased();
     EXPECT_TRUE(testsupport::waitUntil([&] { return !grid->movieProxies()[1]->view->didSimplifyDisplay(); }, 2000));
-    const QImage rested = grid->viewport()->grab().toImage();
-    EXPECT_NE(starsArea(rested, 1), starsArea(rested, 2));
+    const QImage rested = starsArea(grid->viewport()->grab().toImage(), 1);
+    EXPECT_NE(rested, unrated);
     defaults().removeObjectForKey(QStringLiteral("Preview Width"));
+}
+
+TEST_F(TileClicks, TilesAnswerAssistiveTechnologyAsButtons)
+{
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(grid.get());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->role(), QAccessible::List);
+    ASSERT_EQ(list->childCount(), int(grid->shownProxies().size()));
+    ASSERT_GE(list->childCount(), 4);
+    QAccessibleInterface* first = list->child(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first, list->child(0)); // one interface per tile
+    EXPECT_EQ(first->role(), QAccessible::Button);
+    EXPECT_EQ(first->text(QAccessible::Name), PMItem(grid->shownProxies()[0]->representedItem)->displayName());
+    EXPECT_FALSE(first->text(QAccessible::Help).contains(QLatin1Char('\n')));
+    EXPECT_EQ(list->indexOfChild(first), 0);
+    EXPECT_EQ(first->parent(), list);
+    EXPECT_EQ(list->childAt(first->rect().center().x(), first->rect().center().y()), first);
+    grid->selectItems(nullptr, {grid->movieProxies()[0]}, {}, true, false, false, false);
+    EXPECT_TRUE(first->state().selected);
+    // A missing volume: no action, so the button is disabled.
+    records[2]->setMissing(true, true);
+    EXPECT_TRUE(list->child(2)->state().disabled);
+    EXPECT_FALSE(list->child(1)->state().disabled);
+    records[2]->setMissing(false, false);
+    // Pressing it is the tile's action.
+    if (records[1]->canPlay()) {
+        auto* action = list->child(1)->actionInterface();
+        ASSERT_NE(action, nullptr);
+        action->doAction(QAccessibleActionInterface::pressAction());
+        ASSERT_EQ(chosen.size(), 1u);
+        EXPECT_EQ(chosen[0], records[1].get());
+    }
 }
