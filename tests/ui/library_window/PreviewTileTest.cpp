@@ -730,3 +730,91 @@ TEST_F(TileClicks, TilesAnswerAssistiveTechnologyAsButtons)
         EXPECT_EQ(chosen[0], records[1].get());
     }
 }
+
+TEST(MovieTileOverlay, WhichPictureLiesOverTheMainOneAndWhere)
+{
+    using O = PMMovieTileOverlay;
+    PMMovieTileOverlayInput base;
+    base.hasPoster = true;
+    base.area = QSizeF(160, 90);
+    struct Case {
+        const char* what;
+        std::function<void(PMMovieTileOverlayInput&)> change;
+        O expected;
+    } cases[] = {
+        {"a wide picture in a wide tile", [](auto& in) { in.mainRatio = 1.78; }, O::None},
+        {"a poster in a wide tile", [](auto& in) { in.mainRatio = 0.67; }, O::Main},
+        {"a poster, overlay alpha nearly 0", [](auto& in) { in.mainRatio = 0.67, in.alpha = 1e-8; }, O::None},
+        {"a poster in a waterfall", [](auto& in) { in.mainRatio = 0.67, in.waterfall = true; }, O::None},
+        {"covers mode repeats the picture", [](auto& in) { in.coverMode = true, in.mainRatio = 1.78; }, O::Main},
+        {"a cover over the preview", [](auto& in) { in.hasCover = true, in.mainRatio = 1.78; }, O::Cover},
+        {"scaling one by one", [](auto& in) { in.scaleIndividually = true, in.mainRatio = 1.78; }, O::Main},
+        {"scale to fit at rest", [](auto& in) { in.scaleToFit = true, in.mainRatio = 0.67; }, O::None},
+        {"scale to fit, active", [](auto& in) { in.scaleToFit = true, in.looksActive = true, in.mainRatio = 0.67; }, O::Main},
+        {"scale to fit with both pictures", [](auto& in) { in.scaleToFit = true, in.hasCover = true; }, O::Cover},
+    };
+    for (const Case& c : cases) {
+        PMMovieTileOverlayInput in = base;
+        c.change(in);
+        EXPECT_EQ(PMMovieTileOverlayFor(in), c.expected) << c.what;
+    }
+
+    // A poster over a wide area: the cover's shape, at the overlay position.
+    const QRectF area(0, 0, 160, 90);
+    PMMovieTileOverlayGeometry g;
+    g.position = 0;
+    QRectF frame = PMMovieTileOverlayFrame(area, 0.67, g);
+    EXPECT_NEAR(frame.width() / frame.height(), 1 / 1.46, 0.01);
+    EXPECT_EQ(frame.left(), 0);
+    EXPECT_EQ(frame.height(), 90);
+    g.position = 1;
+    EXPECT_NEAR(PMMovieTileOverlayFrame(area, 0.67, g).right(), 160, 1e-6);
+    g.position = 0.5;
+    EXPECT_EQ(PMMovieTileOverlayFrame(area, 0.67, g).left(), std::floor((160 - frame.width()) / 2));
+    g.cycling = true; // centred while cycling
+    EXPECT_NEAR(PMMovieTileOverlayFrame(area, 0.67, g).center().x(), 80, 1e-6);
+    g.cycling = false;
+    // Scaled one by one: fitted at its own shape and centred.
+    g.scaleIndividually = true;
+    frame = PMMovieTileOverlayFrame(area, 0.5, g);
+    EXPECT_NEAR(frame.width(), 45, 1e-6);
+    EXPECT_NEAR(frame.center().x(), 80, 1e-6);
+    // A picture of the area's shape keeps the whole area.
+    g.scaleIndividually = false;
+    EXPECT_EQ(PMMovieTileOverlayFrame(area, 160.0 / 90.0, g), area);
+    // The stored per-movie choice wins; else orientations that differ scale to fit.
+    EXPECT_FALSE(PMMovieTileScalesIndividually(platform::Value(false), 0.5, 1.78));
+    EXPECT_TRUE(PMMovieTileScalesIndividually(platform::Value(), 0.5, 1.78));
+    EXPECT_FALSE(PMMovieTileScalesIndividually(platform::Value(), 1.5, 1.78));
+}
+
+TEST(MovieTileBand, MenuButtonAndStarsFollowTheBand)
+{
+    const QRectF band(0, 0, 200, 22);
+    EXPECT_TRUE(PMMovieTileContextMenuButtonFrame(band, false, false, true).isEmpty());
+    EXPECT_EQ(PMMovieTileContextMenuButtonFrame(band, true, false, true), QRectF(2, 2, 18, 18));
+    EXPECT_TRUE(PMMovieTileContextMenuButtonFrame(band, true, true, true).isEmpty());  // stars dragged
+    EXPECT_TRUE(PMMovieTileContextMenuButtonFrame(band, true, false, false).isEmpty()); // no group shown
+    PMMovieTileRatingState s;
+    s.labelsOverlaid = true;
+    EXPECT_TRUE(PMMovieTileRatingFrame(band, s).isEmpty()); // unrated, band not hovered
+    s.rating = 3;
+    EXPECT_EQ(PMMovieTileRatingFrame(band, s), QRectF(200 - 68 - 2, 1, 68, 21));
+    EXPECT_TRUE(PMMovieTileRatingFrame(QRectF(0, 0, 138, 22), s).isEmpty());
+    s.rating = 0;
+    s.bandHovered = true;
+    EXPECT_FALSE(PMMovieTileRatingFrame(QRectF(0, 0, 92, 22), s).isEmpty());
+    EXPECT_TRUE(PMMovieTileRatingFrame(QRectF(0, 0, 91, 22), s).isEmpty());
+    s.menuOpen = true;
+    EXPECT_TRUE(PMMovieTileRatingFrame(band, s).isEmpty());
+    // Labels below, not selected: moved right by 3.
+    PMMovieTileRatingState below;
+    below.hovering = true;
+    below.rating = 4;
+    EXPECT_EQ(PMMovieTileRatingFrame(band, below).left(), 200 - 68 + 3);
+    // Band frames.
+    EXPECT_EQ(PMMovieTileLabelFrame(QRectF(0, 0, 100, 80), true, 22), QRectF(0, 0, 100, 22));
+    EXPECT_EQ(PMMovieTileLabelFrame(QRectF(0, 0, 100, 80), false, 22), QRectF(0, 58, 100, 22));
+    EXPECT_EQ(PMMovieTilePictureFrame(QRectF(0, 0, 100, 80), true, true, 22), QRectF(0, 22, 100, 58));
+    EXPECT_EQ(PMMovieTilePictureFrame(QRectF(0, 0, 100, 80), false, true, 22), QRectF(0, 0, 100, 80));
+}
