@@ -1388,6 +1388,13 @@ void drawFilled(QPainter& painter, const QImage& pixels, const QRectF& target, d
     painter.restore();
 }
 
+// The rectangle on whole device pixels.
+QRectF alignedToPixels(const QRectF& rect, double scale)
+{
+    return QRectF(std::round(rect.x() * scale) / scale, std::round(rect.y() * scale) / scale, std::round(rect.width() * scale) / scale,
+                  std::round(rect.height() * scale) / scale);
+}
+
 // The grid's colour in a corner of the tile outside its curve.
 void fillCorners(QPainter& painter, const QRectF& rect, const PMTileCornerRadii& radii, const QColor& color)
 {
@@ -1473,15 +1480,7 @@ void PMGroupView::composePicture(QPainter& p, const QRectF& area, const PictureL
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     if (letterbox) {
         // The whole picture, at its own shape, in the middle of the area.
-        QRectF fitted = area;
-        if (mainRatio > areaRatio)
-            fitted.setHeight(area.width() / mainRatio);
-        else
-            fitted.setWidth(area.height() * mainRatio);
-        fitted.moveCenter(area.center());
-        const QRectF aligned(std::round(fitted.x() * scale) / scale, std::round(fitted.y() * scale) / scale, std::round(fitted.width() * scale) / scale,
-                             std::round(fitted.height() * scale) / scale);
-        drawFilled(p, pixels, aligned, scale, smooth);
+        drawFilled(p, pixels, alignedToPixels(PMRectFittingAspectRatioInRect(area, mainRatio), scale), scale, smooth);
         return;
     }
     // Under a whole picture or the hover glyph lies the blurred copy (the picture itself
@@ -1505,20 +1504,11 @@ void PMGroupView::composePicture(QPainter& p, const QRectF& area, const PictureL
     g.position = settings.overlayPosition;
     const QImage& topPixels = top->pixels();
     QRectF frame = PMMovieTileOverlayFrame(area, topPixels.width() / std::max(1.0, double(topPixels.height())), g);
-    if (overlay == PMMovieTileOverlay::Main && !g.scaleIndividually && frame == area) {
-        // A picture of another shape than the area's is shown whole.
-        frame = area;
-        if (mainRatio > areaRatio)
-            frame.setHeight(area.width() / mainRatio);
-        else
-            frame.setWidth(area.height() * mainRatio);
-        frame.moveCenter(area.center());
-    }
-    const QRectF aligned(std::round(frame.x() * scale) / scale, std::round(frame.y() * scale) / scale, std::round(frame.width() * scale) / scale,
-                         std::round(frame.height() * scale) / scale);
+    if (overlay == PMMovieTileOverlay::Main && !g.scaleIndividually && frame == area) // shown whole
+        frame = PMRectFittingAspectRatioInRect(area, mainRatio);
     p.save();
     p.setOpacity(overlay == PMMovieTileOverlay::Main ? 1.0 : in.alpha);
-    drawFilled(p, topPixels, aligned, scale, smooth);
+    drawFilled(p, topPixels, alignedToPixels(frame, scale), scale, smooth);
     p.restore();
 }
 

@@ -1,5 +1,6 @@
 #include "ui/library_window/PMPreviewViewPrototype.h"
 
+#include "foundation/PMFunctions.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -322,15 +323,7 @@ QRectF PMMovieTileOverlayFrame(const QRectF& area, double r, const PMMovieTileOv
     if (!(area.height() > tiny) || !(r > tiny) || !std::isfinite(r))
         return area;
     const double t = area.width() / area.height();
-    auto fitRatio = [&](double ratio) {
-        QRectF fitted = area;
-        if (ratio > t)
-            fitted.setHeight(area.width() / ratio);
-        else
-            fitted.setWidth(area.height() * ratio);
-        fitted.moveCenter(area.center());
-        return fitted;
-    };
+    auto fitRatio = [&](double ratio) { return PMRectFittingAspectRatioInRect(area, ratio); };
     auto fillsHeight = [&](const QRectF& rect) { return rect.height() >= area.height() - 1e-6; };
     if (g.scaleIndividually) {
         QRectF fitted = fitRatio(r);
