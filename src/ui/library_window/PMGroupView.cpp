@@ -963,7 +963,9 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
                 tile->moving = true;
             }
             p.view = tile;
-            loadPictures(p, p.frame.intersects(rect));
+            // Without "Preload Previews" a tile asks for its pictures when first drawn.
+            if (boolDefault(QStringLiteral("Preload Previews"), true))
+                loadPictures(p, p.frame.intersects(rect));
         } else if (p.view->shownFrame != p.frame) {
             if (suppressed) {
                 p.view->shownFrame = p.frame;
@@ -1283,8 +1285,13 @@ void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItem
             PMTileBufferPool::give(std::move(tile->rendered));
             tile->rendered = PMTileBufferPool::take(pixels, scale);
         }
+        const bool resized = tile->renderedKey.size != pixels;
         composeTile(tile->rendered, tile->picture, &tile->pictureKey, proxy, settings, image, background);
         tile->renderedKey = key;
+        // Drawn at rest: without a picture the first load is asked for, and a tile grown
+        // beyond its picture asks for a larger one (the loader decides whether there is one).
+        if (!_isInLiveScroll && !proxy.isGroup && (!image || resized))
+            const_cast<PMGroupView*>(this)->loadPictures(const_cast<PMGroupViewItemProxy&>(proxy), proxy.frame.intersects(visibleRect()));
     }
     blit(tile->rendered);
 }

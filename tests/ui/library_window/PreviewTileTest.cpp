@@ -2,6 +2,7 @@
 // the hover frames with a steered clock, and the tile's action, alone and in the grid.
 #include "GridTestSupport.h"
 #include "common/TestSupport.h"
+#include "images/NSImage+PMImageFiles.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "platform/DelayedPerform.h"
 #include "library/model/PMLibraryContainer.h"
@@ -817,4 +818,45 @@ TEST(MovieTileBand, MenuButtonAndStarsFollowTheBand)
     EXPECT_EQ(PMMovieTileLabelFrame(QRectF(0, 0, 100, 80), false, 22), QRectF(0, 58, 100, 22));
     EXPECT_EQ(PMMovieTilePictureFrame(QRectF(0, 0, 100, 80), true, true, 22), QRectF(0, 22, 100, 58));
     EXPECT_EQ(PMMovieTilePictureFrame(QRectF(0, 0, 100, 80), false, true, 22), QRectF(0, 0, 100, 80));
+}
+
+TEST_F(TileClicks, FirstTheReducedPictureThenALargerOneWhenTheTileGrows)
+{
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    const auto& record = records[0];
+    QImage pixels(1600, 900, QImage::Format_RGB32);
+    pixels.fill(QColor(40, 120, 200));
+    const platform::ImagePtr picture = platform::Image::make(std::move(pixels));
+    const QString id = record->uniqueLibraryID();
+    loader.savePosterImage(picture, *record);
+    loader.saveUnderscorePosterImageJPEGRepresentation(underscoreImageJPEGRepresentation(picture),
+                                                       mainController().posterImageDirectoryPath() + QStringLiteral("/_/") + id, id,
+                                                       loader.imageGeneration(false, id));
+    loader.waitForSaveQueue();
+    record->uncacheCoverImageAndPosterImage();
+    auto tileAnew = [&] {
+        grid->clear();
+        for (const auto& r : records)
+            grid->addItem(Value(r));
+        grid->tileWithAdjustedSize(false, false, false);
+        grid->viewport()->grab(); // drawn: the tiles ask for what they lack
+    };
+    // Small tiles: the reduced copy comes first and suffices.
+    tileAnew();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return record->cachedPosterImage() != nullptr; }, 10000));
+    const int reduced = record->cachedPosterImage()->pixels().width();
+    EXPECT_LT(reduced, 1600);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0; }, 10000));
+    EXPECT_EQ(record->cachedPosterImage()->pixels().width(), reduced);
+
+    // The same tile grown beyond the reduced copy asks for the picture itself once drawn.
+    const auto tile = grid->movieProxies()[0]->view;
+    defaults().setDouble(reduced + 60, QStringLiteral("Preview Width"));
+    grid->resize(2 * reduced + 200, 600);
+    grid->tileWithAdjustedSize(false, false, false);
+    grid->viewport()->grab();
+    ASSERT_EQ(grid->movieProxies()[0]->view, tile);
+    ASSERT_GT(grid->movieProxies()[0]->frame.width(), reduced + 5);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return record->cachedPosterImage() && record->cachedPosterImage()->pixels().width() > reduced; }, 10000));
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
 }
