@@ -1775,27 +1775,89 @@ void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemP
     PMPreviewDrawLabel(painter, itemName(proxy.representedItem), label, false, selected, text);
 }
 
+void PMGroupView::fillUncovered(QPainter& painter, const QRectF& area, const QRectF& band, const DrawSettings& settings) const
+{
+    const QColor plain(settings.background), tinted(settings.bandBackground);
+    // Resting tiles are opaque and cover their frames' device pixels exactly.
+    const double s = settings.scale;
+    std::vector<QRectF> covers;
+    covers.reserve(m_shown.size());
+    for (const PMGroupViewItemProxy* proxy : m_shown) {
+        const PMGroupViewTile* tile = proxy->view.get();
+        if (!tile || tile->alpha < 1.0 || tile->moving || tile->shownFrame.size() != proxy->frame.size())
+            continue;
+        const QRectF& f = tile->shownFrame;
+        const QRectF r = QRectF(std::round(f.x() * s) / s, std::round(f.y() * s) / s, double(std::max(1L, std::lround(f.width() * s))) / s,
+                                double(std::max(1L, std::lround(f.height() * s))) / s) &
+                         area;
+        if (!r.isEmpty())
+            covers.push_back(r);
+    }
+    std::vector<double> ys{area.top(), area.bottom()};
+    if (!band.isEmpty())
+        for (double y : {band.top(), band.bottom()})
+            if (y > area.top() && y < area.bottom())
+                ys.push_back(y);
+    for (const QRectF& r : covers)
+        ys.push_back(r.top()), ys.push_back(r.bottom());
+    std::sort(ys.begin(), ys.end());
+    ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+    const auto colourAt = [&](double y) { return !band.isEmpty() && y >= band.top() && y < band.bottom() ? tinted : plain; };
+    // Ragged edges everywhere (a waterfall of many tiles): one fill is cheaper.
+    if (ys.size() > 600) {
+        painter.fillRect(area, plain);
+        if (!band.isEmpty())
+            painter.fillRect(band & area, tinted);
+        return;
+    }
+    std::sort(covers.begin(), covers.end(), [](const QRectF& a, const QRectF& b) { return a.top() < b.top(); });
+    std::vector<const QRectF*> active;
+    std::vector<std::pair<double, double>> spans;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i + 1 < ys.size(); ++i) {
+        const double y0 = ys[i], y1 = ys[i + 1];
+        active.erase(std::remove_if(active.begin(), active.end(), [&](const QRectF* r) { return r->bottom() <= y0; }), active.end());
+        while (next < covers.size() && covers[next].top() <= y0)
+            active.push_back(&covers[next++]);
+        spans.clear();
+        for (const QRectF* r : active)
+            spans.emplace_back(r->left(), r->right());
+        std::sort(spans.begin(), spans.end());
+        const QColor colour = colourAt(y0);
+        double x = area.left();
+        for (const auto& [left, right] : spans) {
+            if (left > x)
+                painter.fillRect(QRectF(x, y0, left - x, y1 - y0), colour);
+            x = std::max(x, right);
+        }
+        if (x < area.right())
+            painter.fillRect(QRectF(x, y0, area.right() - x, y1 - y0), colour);
+    }
+}
+
 void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible, const QRectF& dirty)
 {
     const QRectF area = dirty.isEmpty() ? visible : (dirty & visible);
     painter.save();
     painter.setClipRect(area, Qt::IntersectClip);
-    painter.fillRect(area, PMGroupView::backgroundColor());
-    const bool dark = PMIsDarkMode();
-    // The band and line between subgroups and movies.
-    if (!_groupProxies.empty() && _separatorY > 0) {
-        const double w = devicePixelRatioF() > 1.0 ? 0.5 : 1.0;
-        const QRectF bounds(0, 0, m_contentSize.width(), std::max(m_contentSize.height(), visible.bottom()));
-        QRectF band = defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 1
-                          ? QRectF(0, _separatorY + w, bounds.width(), bounds.bottom() - _separatorY - w)
-                          : QRectF(0, 0, bounds.width(), _separatorY);
-        if (dark)
-            painter.fillRect(band, QColor::fromRgbF(1, 1, 1, 0.05f));
-        painter.fillRect(QRectF(0, _separatorY, band.width(), w), dark ? QColor::fromRgbF(0, 0, 0, 0.4f) : PMGroupView::borderColor());
-    }
-    m_paintedTiles = 0;
     m_paintSettings.reset();
     m_paintSettings = drawSettings();
+    const bool dark = m_paintSettings->dark;
+    // The band and line between subgroups and movies; the band is lighter in the dark look.
+    const bool separated = !_groupProxies.empty() && _separatorY > 0;
+    const double lineWidth = devicePixelRatioF() > 1.0 ? 0.5 : 1.0;
+    QRectF band;
+    if (separated) {
+        const QRectF bounds(0, 0, m_contentSize.width(), std::max(m_contentSize.height(), visible.bottom()));
+        band = defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 1
+                   ? QRectF(0, _separatorY + lineWidth, bounds.width(), bounds.bottom() - _separatorY - lineWidth)
+                   : QRectF(0, 0, bounds.width(), _separatorY);
+    }
+    // The grid's colour only where no tile covers it.
+    fillUncovered(painter, area, dark ? band : QRectF(), *m_paintSettings);
+    if (separated)
+        painter.fillRect(QRectF(0, _separatorY, band.width(), lineWidth), dark ? QColor::fromRgbF(0, 0, 0, 0.4f) : PMGroupView::borderColor());
+    m_paintedTiles = 0;
     for (PMGroupViewItemProxy* proxy : m_shown) {
         if (!proxy->view)
             continue;

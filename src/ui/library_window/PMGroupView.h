@@ -430,6 +430,9 @@ private:
                              const platform::ImagePtr& main, const platform::ImagePtr& cover) const;
     void composePicture(QPainter& painter, const QRectF& area, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy,
                         const DrawSettings& settings, const platform::ImagePtr& main, const platform::ImagePtr& cover) const;
+    // Fills the area with the grid's colour (the band's where it lies in the band) except
+    // where resting tiles will cover it.
+    void fillUncovered(QPainter& painter, const QRectF& area, const QRectF& band, const DrawSettings& settings) const;
     // The colour of the grid behind a tile's frame.
     QColor backgroundUnder(const QRectF& frame, const DrawSettings& settings) const;
     // The blurred copy of a picture, asked for (away from the main thread) when missing.
