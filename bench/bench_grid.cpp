@@ -400,6 +400,17 @@ int gallery(const QString& home, const QString& out)
         grid->viewport()->update();
         settle(300);
         window.grab().save(out + QStringLiteral("/tiles-%1.png").arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
+        // The pointer on a tile's name band: the menu button and the stars to set a rating.
+        const PMGroupViewItemProxyPtr banded = grid->movieProxies()[2];
+        if (banded->view) {
+            hovered->view->hovering = false;
+            banded->view->hovering = true;
+            grid->updateHover(banded.get(), QPointF(banded->frame.center().x(), banded->frame.top() + 8));
+        }
+        grid->viewport()->update();
+        settle(300);
+        window.grab().save(out + QStringLiteral("/tile-band-hovered-%1.png").arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
+        grid->updateHover(nullptr, QPointF());
     }
     // A hovered tile of a real movie, in the middle of its frames, and the popover that
     // describes the tile under the pointer.

@@ -1697,6 +1697,8 @@ void PMGroupView::composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile
             PMRatingCell cell;
             cell.setDoubleValue(movie->rating());
             cell.setTint(PMMovieTileRatingTint(proxy.selected || onColour, dark, missing, !overlaid, movie->rating()));
+            // Where stars can be set, the empty places show too.
+            cell.setHighlighted(bandHovered || (tile && tile->tracksRatingCell));
             cell.drawWithFrame(painter, stars);
             textRect.setRight(std::min(textRect.right(), stars.left() - 4));
             drewControl = true;
