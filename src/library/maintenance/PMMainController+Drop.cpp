@@ -705,7 +705,7 @@ bool PMMainController::importExternalFiles(const QList<QUrl>& fileURLs, const QM
 {
     const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
     const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false);
-    const ArrayPtr branch = parent ? parent->value(kSubdivisionBranch).array() : nullptr;
+    const ArrayPtr branch = parent ? parent->subdivisionBranches() : nullptr;
     const QStringList types = pasteboard ? pasteboard->formats() : QStringList();
     const QList<QUrl> pasteboardURLs = pasteboard && pasteboard->hasUrls() ? pasteboard->urls() : QList<QUrl>();
     QStringList fileNames;
@@ -801,7 +801,7 @@ bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atInd
     const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
     const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false);
     const bool parentIsSmartGroup = parent && parent->isSmartGroup();
-    const ArrayPtr branch = parent ? parent->value(kSubdivisionBranch).array() : nullptr;
+    const ArrayPtr branch = parent ? parent->subdivisionBranches() : nullptr;
     PMLibraryContainerPtr playlistStorage;
     // A drop on the parent is judged as such (index -1), whatever index it places at;
     // a drop the rules refuse changes nothing.

@@ -545,6 +545,14 @@ std::uint64_t PMLibraryContainer::counter()
     return total;
 }
 
+platform::ArrayPtr PMLibraryContainer::subdivisionBranches() const
+{
+    const platform::Value branch = value(QStringLiteral("Subdivision Branch"));
+    if (branch.isDictionary())
+        return platform::Array::make({branch});
+    return branch.isArray() ? branch.array() : nullptr;
+}
+
 void PMLibraryContainer::addTagValuesFromSubdivisionBranch(const ArrayPtr& branch)
 {
     for (const Value& v : *allNonProxyMovieChildren())
