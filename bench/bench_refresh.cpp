@@ -7,6 +7,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "ui/library_window/PMGroupView.h"
 
+#include "BenchLibrary.h"
 #include "BenchSupport.h"
 
 #include <benchmark/benchmark.h>
@@ -35,14 +36,9 @@ Library& library()
         PMMainController& c = mainController();
         c.resetForTesting();
         c.registerDefaultSettings();
-        const char* genres[] = {"Drama", "Comedy", "Action", "Horror", "Documentary", "Family", "Travel", "Music"};
         lib->folder = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Everything")}});
         for (int i = 0; i < kChildren; ++i) {
-            auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/bench/Movie %1.mov").arg(i));
-            m->userSettings()->setValue(QStringLiteral("Name"), QStringLiteral("Movie %1").arg(i));
-            m->setValue(QString::fromUtf8(genres[i % 8]), QStringLiteral("Genre"));
-            m->setThumbnailSizeDescription(QStringLiteral("{%1, 100}").arg(i % 3 ? 178 : 133));
-            lib->folder->rawChildren()->append(Value(m));
+            lib->folder->rawChildren()->append(Value(benchsupport::gridMovie(QStringLiteral("/media/bench/Movie %1.mov").arg(i), i)));
         }
         c.pellisSourceStorageSection()->rawChildren()->append(Value(lib->folder));
         c.invalidateLibraryDependencies();

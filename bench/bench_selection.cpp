@@ -12,6 +12,7 @@
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
 
+#include "BenchLibrary.h"
 #include "BenchSupport.h"
 
 #include <benchmark/benchmark.h>
@@ -47,16 +48,11 @@ Library& library()
         PMMainController& c = mainController();
         c.resetForTesting();
         c.registerDefaultSettings();
-        const char* genres[] = {"Drama", "Comedy", "Action", "Horror", "Documentary", "Family", "Travel", "Music"};
         lib->section = c.pellisSourceStorageSection();
         for (int f = 0; f < kFolders; ++f) {
             auto folder = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Folder %1").arg(f)}});
             for (int i = f * kMoviesPerFolder; i < (f + 1) * kMoviesPerFolder; ++i) {
-                auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/bench/%1/Movie %2.mov").arg(f).arg(i));
-                m->userSettings()->setValue(QStringLiteral("Name"), QStringLiteral("Movie %1").arg(i));
-                m->setValue(QString::fromUtf8(genres[i % 8]), QStringLiteral("Genre"));
-                m->setThumbnailSizeDescription(QStringLiteral("{%1, 100}").arg(i % 3 ? 178 : 133));
-                folder->rawChildren()->append(Value(m));
+                folder->rawChildren()->append(Value(benchsupport::gridMovie(QStringLiteral("/media/bench/%1/Movie %2.mov").arg(f).arg(i), i)));
             }
             lib->section->rawChildren()->append(Value(folder));
             lib->folders.push_back(folder);

@@ -78,10 +78,7 @@ protected:
         c()._currentMovieRepresentation = Value();
         grid.reset();
         header.reset();
-        auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
-        testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0 && loader.crawlQueue().operationCount() == 0; }, 30000);
-        loader.waitForSaveQueue();
-        QCoreApplication::processEvents();
+        gridtest::waitForPictureLoads();
         removeDefaults();
         ModelTest::TearDown();
     }

@@ -63,11 +63,7 @@ protected:
         c()._updateUserInterfaceHook = nullptr;
         c()._groupViewRectStringsByID.reset();
         c()._groupListRectStringsByID.reset();
-        // The picture loads a grid asked for end before the records and the process go.
-        auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
-        testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0 && loader.crawlQueue().operationCount() == 0; }, 30000);
-        loader.waitForSaveQueue();
-        QCoreApplication::processEvents();
+        gridtest::waitForPictureLoads();
         removeDefaults();
         ModelTest::TearDown();
     }
