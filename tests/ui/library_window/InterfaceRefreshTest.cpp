@@ -12,6 +12,8 @@
 #include "ui/library_window/PMInterfaceRefresh.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QScopeGuard>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSlider>
@@ -304,4 +306,48 @@ TEST_F(InterfaceRefreshTest, TheBackButtonOffersEarlierContainers)
     EXPECT_TRUE(back->isEnabled());
     EXPECT_TRUE(shown(back));
     EXPECT_TRUE(back->property("waitsForMenu").toBool());
+}
+
+// Pictures of the header and grid after refreshes, for a person to look at.
+TEST_F(InterfaceRefreshTest, Showcase)
+{
+    const QString folderPath = qEnvironmentVariable("PELLIS_REFRESH_SHOTS");
+    if (folderPath.isEmpty())
+        GTEST_SKIP() << "set PELLIS_REFRESH_SHOTS to a folder to get pictures";
+    QWidget window;
+    window.resize(900, 420);
+    // The fixture owns the header and the grid: they leave the window before it goes.
+    const auto giveBack = qScopeGuard([this] {
+        c().groupStatusField = nullptr;
+        grid->setParent(nullptr);
+        header->setParent(nullptr);
+    });
+    header->setParent(&window);
+    header->setGeometry(0, 0, 900, 40);
+    int x = 0;
+    for (QPushButton* b : {back, list, preview, cover})
+        b->setGeometry(x += 28, 8, 28, 24);
+    auto* status = new QLabel(QStringLiteral("3 movies"), header.get());
+    status->setGeometry(0, 10, 10, 20);
+    c().groupStatusField = status;
+    field->setGeometry(0, 9, 200, 22);
+    field->setPlaceholderText(QStringLiteral("Search"));
+    sliderView->setGeometry(0, 9, 120, 22);
+    slider->setGeometry(0, 0, 120, 22);
+    grid->setParent(&window);
+    grid->setGeometry(0, 40, 900, 380);
+    window.show();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(c().selectLibraryItem(Value(empty)));
+    platform::advanceEventClockForTesting(2);
+    ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+    testsupport::waitUntil([] { return false; }, 500); // the tiles' pictures
+    EXPECT_TRUE(window.grab().save(folderPath + QStringLiteral("/refresh-A.png")));
+    setDefault(QStringLiteral("Group Search Criterion: Name"), Value(true));
+    setDefault(QStringLiteral("Group Search Criterion: Files"), Value(true));
+    A->setQuery(QStringLiteral("a"));
+    c().updateUserInterface();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.grab().save(folderPath + QStringLiteral("/refresh-A-search.png")));
+    A->setQuery(QString());
 }
