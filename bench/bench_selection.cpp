@@ -3,16 +3,16 @@
 // the search field over 100,000 movies, from the moment the search delay has passed to the
 // painted grid of the results. The library has 100,000 movies in 50 folders of 2,000.
 //
-// The window's views that the interface refresh fills are stood in for by the real grid (a
-// 1600 x 1000 viewport) and the stand-in source list; the refresh's filling of the grid
-// is done here the way the window does it: the shown container's content (or the search
-// results), movies first, then the subgroups, tiled, then one paint of the visible tiles.
+// The window's views are stood in for by the real grid (a 1600 x 1000 viewport) and the
+// stand-in source list; the interface refresh fills and tiles the grid, and one paint of
+// the visible tiles follows it.
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
 
+#include "BenchLibrary.h"
 #include "BenchSupport.h"
 
 #include <benchmark/benchmark.h>
@@ -48,16 +48,11 @@ Library& library()
         PMMainController& c = mainController();
         c.resetForTesting();
         c.registerDefaultSettings();
-        const char* genres[] = {"Drama", "Comedy", "Action", "Horror", "Documentary", "Family", "Travel", "Music"};
         lib->section = c.pellisSourceStorageSection();
         for (int f = 0; f < kFolders; ++f) {
             auto folder = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Folder %1").arg(f)}});
             for (int i = f * kMoviesPerFolder; i < (f + 1) * kMoviesPerFolder; ++i) {
-                auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/bench/%1/Movie %2.mov").arg(f).arg(i));
-                m->userSettings()->setValue(QStringLiteral("Name"), QStringLiteral("Movie %1").arg(i));
-                m->setValue(QString::fromUtf8(genres[i % 8]), QStringLiteral("Genre"));
-                m->setThumbnailSizeDescription(QStringLiteral("{%1, 100}").arg(i % 3 ? 178 : 133));
-                folder->rawChildren()->append(Value(m));
+                folder->rawChildren()->append(Value(benchsupport::gridMovie(QStringLiteral("/media/bench/%1/Movie %2.mov").arg(f).arg(i), i)));
             }
             lib->section->rawChildren()->append(Value(folder));
             lib->folders.push_back(folder);
@@ -69,29 +64,12 @@ Library& library()
         c._groupView = lib->grid.get();
         lib->searchField = std::make_unique<QLineEdit>();
         c.searchField = lib->searchField.get();
-        // The grid's share of the interface refresh.
+        // The refresh fills and tiles the grid; what follows it on screen is one paint of
+        // the visible tiles.
         c._updateUserInterfaceHook = [lib] {
-            PMMainController& c = mainController();
             PMGroupView& grid = *lib->grid;
             ++lib->refreshes;
-            grid.clear();
-            ArrayPtr items;
-            if (const PMLibraryContainerPtr reference = c._groupItemsParentOrSearchReferenceContainer)
-                items = reference->sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(false);
-            if (!items && c._groupItemsParent)
-                items = c._groupItemsParent->sortedChildren();
-            c._groupMovieItems = Array::make();
-            auto subgroups = Array::make();
-            if (items)
-                for (const Value& item : *items)
-                    (PMMovie(item) ? c._groupMovieItems : subgroups)->append(item);
-            grid.setRepresentedGroup(c._groupItemsParent);
-            for (const Value& item : *c._groupMovieItems)
-                grid.addItem(item);
-            for (const Value& item : *subgroups)
-                grid.addItem(item);
-            grid.tileWithAdjustedSize(true, true, false);
-            lib->shownItems = c._groupMovieItems->count() + subgroups->count();
+            lib->shownItems = qsizetype(grid.proxies().size());
             QImage canvas(1600, 1000, QImage::Format_ARGB32_Premultiplied);
             QPainter painter(&canvas);
             grid.paintVisible(painter, grid.visibleRect());

@@ -125,17 +125,6 @@ void PMMainController::installPlayback()
     PMSetAssetValuesHandler([this](qint64 seconds, const QString& size, const QString& uniqueLibraryID) { updateDuration(seconds, size, uniqueLibraryID); });
 }
 
-void PMMainController::updateUserInterface()
-{
-    // The player takes its place first; the rest of the window follows it.
-    const PlayerPlacement placement = updatePlayerPlacement();
-    if (placement.computesGroupContent)
-        updateGroupItemsParentAndContainerHistory();
-    if (_updateUserInterfaceHook)
-        _updateUserInterfaceHook();
-    updateWindowTitles();
-}
-
 void PMMainController::togglePresentation()
 {
     if (!_currentMovieHasVideo && !_isPresenting) {

@@ -626,9 +626,12 @@ public:
     bool openWithDefaultApplication(const platform::Value& movie, bool requestConfirmation, bool startPlaying);
     // Tests: where the default application would be started (the program and arguments).
     std::function<bool(const QString& program, const QStringList& arguments)> _startApplicationOverride;
-    // The interface refresh of the library window; until it is there, the hook (if any).
+    // The interface refresh of the library window (+InterfaceRefresh.cpp); the hook is an
+    // observer that tests and benchmarks set, told at the end of every refresh that was
+    // asked for (not of the one its restored selection runs inside it).
     void updateUserInterface();
     std::function<void()> _updateUserInterfaceHook;
+    int _userInterfaceRefreshDepth = 0;
     // Presentation mode's share (its window comes with the player windows).
     void togglePresentation();
     bool _isPresenting = false;
@@ -1100,6 +1103,25 @@ public:
     bool goBackToRelevantPreviouslySelectedContainersAsPreflightCheck(bool preflight);
     void goBackToPreviouslySelectedContainers(QObject* sender);
     void selectHistoryContainers(const QList<PMLibraryContainerPtr>& containers);
+
+    // Interface refresh (+InterfaceRefresh.cpp): the container items of the shown content
+    // in display order (the movie items are `_groupMovieItems`), the header's outlets that
+    // the window fills beside the ones of the scope bar code, and what the last refresh
+    // resolved.
+    platform::ArrayPtr _groupSubgroupItems = platform::Array::make();
+    QPointer<QWidget> groupBackButton;
+    QPointer<QWidget> groupViewPreviewModeButton;
+    QPointer<QWidget> smartGroupIncreaseRelativeDateCriteriaUnitsButton;
+    QPointer<QWidget> smartGroupDecreaseRelativeDateCriteriaUnitsButton;
+    QPointer<QWidget> smartGroupEditButton;
+    QPointer<QWidget> groupStatusField; // the status line in the header, when the window has it there
+    long long _effectiveDisplayMode = 10;
+    bool _groupShowsScopeBar = false;
+    bool _groupShowsSubgroups = true;
+    bool _groupModeButtonsEnabled = false;
+    bool _groupModeButtonsHidden = true;
+    // The window that holds the movie view floats above others with "Stay In Front".
+    void updateWindowLevels();
 
     // Search field, filter and grid hooks (+Search.cpp)
     PMLibraryContainerPtr _groupItemsParentOrSearchReferenceContainer;

@@ -12,6 +12,7 @@
 #include "ui/kit/PMSmallControls.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMGroupViewLayout.h"
+#include "ui/library_window/PMInterfaceRefresh.h"
 #include "ui/library_window/PMQuibScopeBar.h"
 
 #include <QtGui/QGuiApplication>
@@ -427,9 +428,7 @@ void PMMainController::changePreviewSizeWithColumnsDelta(long long delta)
         return;
     }
 
-    double canvasWidth = grid ? grid->canvasSize().width() : 0;
-    if (grid && grid->adjustsSpacingForGlass() && s < kDefaultSpacing)
-        canvasWidth -= 16 - 2 * s;
+    const double canvasWidth = PMPreviewSizeSliderCanvasWidth(grid);
 
     double width = 0;
     unsigned columns = 1;

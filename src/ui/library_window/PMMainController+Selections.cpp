@@ -4,6 +4,7 @@
 // records a selection in a form that survives that (the objects, "parent>>item" IDs for
 // proxies, the group items' IDs) and unfreezing finds the new objects again.
 #include "library/model/PMLibraryContainer.h"
+#include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
@@ -634,9 +635,17 @@ void PMMainController::unfreezeSelections()
                 const qsizetype separator = text.indexOf(QStringLiteral(">>"));
                 if (separator <= 0 || separator + 2 >= text.size())
                     continue;
-                if (const PMLibraryContainerPtr parent = _containersByID.value(text.left(separator)))
-                    if (const Value child = parent->childWithUniqueLibraryID(text.mid(separator + 2)); !child.isNull())
+                if (const PMLibraryContainerPtr parent = _containersByID.value(text.left(separator))) {
+                    // The child as the source list shows it: a search active in the parent
+                    // has results of its own that are not the list's rows.
+                    const QString childID = text.mid(separator + 2);
+                    const ArrayPtr shown = outlineViewChildrenOfContainer(parent);
+                    Value child = shown ? objectWithUniqueLibraryID(*shown, childID) : Value();
+                    if (child.isNull())
+                        child = parent->childWithUniqueLibraryID(childID);
+                    if (!child.isNull())
                         resolved->append(child);
+                }
                 continue;
             }
             PMLibraryItem* item = PMItem(recorded);

@@ -1,0 +1,66 @@
+// The arithmetic of the interface refresh, kept apart from the widgets so that it can be
+// checked on its own: which display mode shows, where the preview size slider's knob sits
+// for a preview width, and where the header's controls go from left to right.
+#pragma once
+
+class PMGroupView;
+
+// Whether the toolbar buttons draw their shapes (recomputed by every refresh), whether the
+// tiles sit on a light background (cleared by every refresh, set for the grid's look) and
+// whether the grid blends subgroup previews among the movies (the update pipeline's).
+extern bool PMShowsToolbarButtonShapes;
+extern bool PMUsesLightThumbnailBackground;
+extern bool PMBlendsSubgroupPreviews;
+extern bool PMUsesLargeContentFont;
+
+// Display modes, stored per container as "Group Content Display Mode".
+enum : long long { PMListDisplayMode = 0, PMPreviewDisplayMode = 10, PMCoverDisplayMode = 11 };
+
+// The mode shown for a stored mode: disabled mode buttons always give the preview grid,
+// hidden ones keep only the cover grid; a stored mode that is none of the three is the
+// preview grid.
+long long PMEffectiveDisplayMode(long long storedMode, bool modeButtonsEnabled, bool modeButtonsHidden);
+
+// The canvas width the slider's column arithmetic uses (the glass look's wider spacing
+// taken out). Shared by the slider's action and the refresh that sets its knob.
+double PMPreviewSizeSliderCanvasWidth(const PMGroupView* grid);
+
+// The knob for a preview width `width` on a slider from `minimum` (most columns) to
+// `maximum` (one column), linear in the number of columns.
+double PMPreviewSizeSliderValue(double width, double minimum, double maximum, double spacing, double canvasWidth);
+
+// The header row from left to right. Controls that are not shown keep their place.
+struct PMHeaderControlFrame {
+    bool shown = false;
+    double x = 0;
+    double width = 0; // for the edit and more buttons: the width their text needs
+};
+
+struct PMHeaderLayoutInput {
+    double tabViewX = 0;
+    double headerWidth = 0; // the width of the search field's superview
+    double spacing = 8;
+    bool showsButtonShapes = true;
+    bool highlightsViaColor = false;
+    bool usesGlass = false;
+    bool usesConcentricGlass = false;
+    PMHeaderControlFrame back, listMode, coverMode, increaseUnits, decreaseUnits, edit, searchField;
+    bool canGetMoreOnlineChildren = false;
+    double moreButtonWidth = 0; // the width its text needs
+    double sliderViewWidth = 0;
+    bool sliderShown = false;
+};
+
+struct PMHeaderLayout {
+    double backX = 0;
+    double modeButtonsShift = 0;
+    double relativeDateButtonsShift = 0;
+    double editX = 0, editWidth = 0;
+    double searchFieldX = 0;
+    double moreButtonX = 0, moreButtonWidth = 0;
+    double sliderViewX = 0;
+    bool statusShown = false;
+    double statusX = 0, statusWidth = 0;
+};
+
+PMHeaderLayout PMComputeHeaderLayout(const PMHeaderLayoutInput& in);

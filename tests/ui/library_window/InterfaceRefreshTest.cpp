@@ -1,0 +1,353 @@
+// The interface refresh, driven through the real controller with a real grid and header
+// controls: what it shows for a container, in which mode, with the player in the window,
+// and the arithmetic of the slider and the header row.
+#include "library/model/ModelFixture.h"
+
+#include "GridTestSupport.h"
+#include "images/PMMovieRepresentationImageLoader.h"
+#include "platform/EventClock.h"
+#include "ui/kit/PMSmallControls.h"
+#include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMGroupViewLayout.h"
+#include "ui/library_window/PMInterfaceRefresh.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QScopeGuard>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QPushButton>
+#include <QtWidgets/QSlider>
+
+#include <cmath>
+#include <memory>
+
+using platform::Value;
+
+namespace {
+
+PMMainController& c()
+{
+    return mainController();
+}
+
+const char* const kDefaults[] = {"Single Window Mode", "Hide Subgroups In Preview Mode", "Group Search Criterion: Groups", "Group Search Criterion: Files",
+                                 "Group Search Criterion: Name",
+                                 "Group Content Display Mode", "Group Search Scope", "Stay In Front"};
+
+} // namespace
+
+class InterfaceRefreshTest : public ModelTest {
+protected:
+    void SetUp() override
+    {
+        ModelTest::SetUp();
+        platform::steerEventClockForTesting(true);
+        removeDefaults();
+        header = std::make_unique<QWidget>();
+        header->resize(1000, 40);
+        back = new QPushButton(QStringLiteral("<"), header.get());
+        list = new QPushButton(QStringLiteral("L"), header.get());
+        preview = new QPushButton(QStringLiteral("P"), header.get());
+        cover = new QPushButton(QStringLiteral("C"), header.get());
+        field = new QLineEdit(header.get());
+        field->resize(200, 22);
+        sliderView = new QWidget(header.get());
+        sliderView->resize(120, 22);
+        slider = new QSlider(Qt::Horizontal, sliderView);
+        slider->setRange(50, 500);
+        grid = std::make_unique<PMGroupView>();
+        grid->resize(800, 600);
+        c()._groupView = grid.get();
+        c().groupBackButton = back;
+        c().groupViewListModeButton = list;
+        c().groupViewPreviewModeButton = preview;
+        c().groupViewCoverModeButton = cover;
+        c().searchField = field;
+        c().previewSizeSlider = slider;
+
+        sub = folder(QStringLiteral("sub"), {Value(movie(QStringLiteral("inner")))});
+        A = folder(QStringLiteral("A"), {Value(movie(QStringLiteral("alpha"))), Value(sub), Value(movie(QStringLiteral("beta")))});
+        empty = folder(QStringLiteral("empty"), {Value(folder(QStringLiteral("only a folder")))});
+        movies = library({Value(A), Value(empty)});
+    }
+    void TearDown() override
+    {
+        platform::steerEventClockForTesting(false);
+        c()._groupView = nullptr;
+        c().searchField = nullptr;
+        c().previewSizeSlider = nullptr;
+        c()._mainWindowPlayerContainer = nullptr;
+        c()._currentMovieRepresentation = Value();
+        grid.reset();
+        header.reset();
+        gridtest::waitForPictureLoads();
+        removeDefaults();
+        ModelTest::TearDown();
+    }
+    static void removeDefaults()
+    {
+        for (const char* key : kDefaults)
+            platform::UserDefaults::standard().removeObjectForKey(QString::fromLatin1(key));
+    }
+    QStringList gridNames() const
+    {
+        QStringList result;
+        for (const auto& proxy : grid->proxies())
+            result << PMItem(proxy->representedItem)->displayName();
+        return result;
+    }
+    static bool shown(const QWidget* w) { return w->isVisibleTo(w->parentWidget()); }
+
+    std::unique_ptr<QWidget> header;
+    std::unique_ptr<PMGroupView> grid;
+    QPushButton *back = nullptr, *list = nullptr, *preview = nullptr, *cover = nullptr;
+    QLineEdit* field = nullptr;
+    QWidget* sliderView = nullptr;
+    QSlider* slider = nullptr;
+    PMLibraryContainerPtr A, sub, empty, movies;
+};
+
+// ---------------------------------------------------------------------------
+// The shown content
+
+TEST_F(InterfaceRefreshTest, TheGridShowsTheMoviesThenTheSubgroupsUnlessTheyAreHidden)
+{
+    ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+    EXPECT_EQ(c()._groupItemsParent, A);
+    EXPECT_EQ(names(c()._groupMovieItems), (QStringList{"alpha", "beta"}));
+    EXPECT_EQ(names(c()._groupSubgroupItems), (QStringList{"sub"}));
+    EXPECT_EQ(gridNames(), (QStringList{"alpha", "beta", "sub"}));
+    EXPECT_EQ(grid->representedGroup(), A);
+    EXPECT_EQ(c()._groupListPrimarySortCriterion, QStringLiteral("GroupListIndex"));
+    EXPECT_EQ(c()._selectionFreezeLevel, 0);
+
+    setDefault(QStringLiteral("Hide Subgroups In Preview Mode"), Value(true));
+    c().updateUserInterface();
+    EXPECT_EQ(gridNames(), (QStringList{"alpha", "beta"}));
+    EXPECT_EQ(names(c()._groupSubgroupItems), (QStringList{"sub"})); // still known, only not shown
+}
+
+TEST_F(InterfaceRefreshTest, DisplayModeFollowsTheStoredModeAndTheModeButtons)
+{
+    // The plain rule: disabled buttons give previews, hidden ones keep only covers.
+    const struct {
+        long long stored;
+        bool enabled, hidden;
+        long long effective;
+    } rules[] = {{0, true, false, 0},  {10, true, false, 10}, {11, true, false, 11}, {0, true, true, 10}, {11, true, true, 11},
+                 {0, false, false, 10}, {11, false, true, 10}, {7, true, false, 10}, {-1, true, false, 10}};
+    for (const auto& r : rules)
+        EXPECT_EQ(PMEffectiveDisplayMode(r.stored, r.enabled, r.hidden), r.effective) << r.stored << " " << r.enabled << " " << r.hidden;
+
+    // Through the refresh: a container with movies and one with only folders.
+    const struct {
+        const char* name;
+        PMLibraryContainerPtr container;
+        long long stored, effective;
+        bool buttonsShown;
+    } cases[] = {
+        {"list", A, 0, 0, true},
+        {"cover", A, 11, 11, true},
+        {"list without movies", empty, 0, 10, false},
+        {"cover without movies", empty, 11, 11, false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        k.container->setDisplayMode(k.stored);
+        ASSERT_TRUE(c().selectLibraryItem(Value(k.container)));
+        c().updateUserInterface();
+        EXPECT_EQ(c()._effectiveDisplayMode, k.effective);
+        EXPECT_EQ(PMIsCoverDisplayMode, k.effective == 11);
+        EXPECT_EQ(shown(list), k.buttonsShown);
+        EXPECT_EQ(shown(cover), k.buttonsShown);
+        if (k.buttonsShown) {
+            EXPECT_EQ(list->isChecked(), k.stored == 0);
+            EXPECT_EQ(cover->isChecked(), k.stored == 11);
+        }
+        // The slider goes in list mode and when there is nothing to size.
+        EXPECT_EQ(shown(sliderView), k.effective != 0);
+    }
+}
+
+TEST_F(InterfaceRefreshTest, SearchingForGroupsHidesTheModeButtonsAndKeepsOnlyCovers)
+{
+    setDefault(QStringLiteral("Group Search Criterion: Name"), Value(true));
+    setDefault(QStringLiteral("Group Search Criterion: Files"), Value(true));
+    for (const bool groups : {false, true}) {
+        setDefault(QStringLiteral("Group Search Criterion: Groups"), Value(groups));
+        for (const long long stored : {0LL, 11LL}) {
+            SCOPED_TRACE(testing::Message() << "groups " << groups << " stored " << stored);
+            A->setDisplayMode(stored);
+            A->setQuery(QString());
+            ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+            A->setQuery(QStringLiteral("alpha"));
+            c().updateUserInterface();
+            EXPECT_EQ(field->text(), QStringLiteral("alpha"));
+            EXPECT_TRUE(c()._groupShowsScopeBar);
+            EXPECT_EQ(names(c()._groupMovieItems), QStringList{"alpha"});
+            EXPECT_EQ(shown(list), !groups);
+            EXPECT_EQ(c()._effectiveDisplayMode, groups && stored == 0 ? 10 : stored);
+        }
+    }
+    A->setQuery(QString()); // searches are remembered by the container's ID beyond this library
+}
+
+TEST_F(InterfaceRefreshTest, APlayingMovieInTheSingleWindowTakesTheRightSide)
+{
+    ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+    ASSERT_FALSE(grid->proxies().empty());
+    const qsizetype heapBefore = c()._selectedContainerHeap.size();
+
+    QWidget window;
+    auto* playerContainer = new QWidget(&window);
+    playerContainer->hide();
+    c()._mainWindowPlayerContainer = playerContainer;
+    setDefault(QStringLiteral("Single Window Mode"), Value(true));
+    c()._currentMovieRepresentation = c()._groupMovieItems->at(0);
+    c().freezeSelections(); // an outer freeze: the refresh lets go of its own only
+    c().updateUserInterface();
+
+    EXPECT_TRUE(playerContainer->isVisibleTo(&window));
+    EXPECT_TRUE(grid->proxies().empty());
+    EXPECT_EQ(c()._groupItemsParent, nullptr);
+    EXPECT_TRUE(c()._groupMovieItems->isEmpty());
+    EXPECT_EQ(c()._selectedContainerHeap.size(), heapBefore); // nothing recorded
+    EXPECT_EQ(c()._selectionFreezeLevel, 1);
+    c().unfreezeSelections();
+
+    // When the movie is gone the container comes back.
+    c()._currentMovieRepresentation = Value();
+    c().updateUserInterface();
+    EXPECT_FALSE(playerContainer->isVisibleTo(&window));
+    EXPECT_EQ(gridNames(), (QStringList{"alpha", "beta", "sub"}));
+    EXPECT_EQ(c()._selectionFreezeLevel, 0);
+}
+
+// ---------------------------------------------------------------------------
+// The slider and the header
+
+TEST_F(InterfaceRefreshTest, TheSliderKnobIsLinearInColumnsAndMeetsTheSlidersOwnMapping)
+{
+    const double m = 50, M = 500, s = 8, K = 1000;
+    EXPECT_EQ(PMPreviewSizeSliderValue(20, m, M, s, K), m);
+    EXPECT_EQ(PMPreviewSizeSliderValue(900, m, M, s, K), M);
+    EXPECT_EQ(PMPreviewSizeSliderValue(990, m, 1000, s, K), 1000); // one column at most
+    EXPECT_EQ(PMPreviewSizeSliderValue(80, m, M, s, 100), (m + M) / 2); // only one column fits at all
+    // Every column count the slider's own action gives maps back to its knob position.
+    const unsigned most = numberOfColumnsForWidth(m, s, K);
+    ASSERT_GE(most, 2u);
+    for (unsigned columns = 1; columns <= most; ++columns) {
+        const double width = (K - 0.001 - s) / double(columns) - s;
+        const double knob = M - double(columns - 1) / double(most - 1) * (M - m);
+        EXPECT_NEAR(PMPreviewSizeSliderValue(width, m, M, s, K), knob, 0.01) << columns;
+    }
+}
+
+TEST_F(InterfaceRefreshTest, ANarrowGridPutsTheKnobInTheMiddle)
+{
+    grid->resize(90, 600); // not even two of the smallest previews side by side
+    grid->setAttribute(Qt::WA_DontShowOnScreen);
+    grid->show(); // the viewport takes the size
+    PMGroupView::setPreviewWidth(70, A);
+    ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+    ASSERT_LT(numberOfColumnsForWidth(50, PMGroupView::spacing(), PMPreviewSizeSliderCanvasWidth(grid.get())), 2u);
+    EXPECT_EQ(slider->value(), 275);
+}
+
+TEST_F(InterfaceRefreshTest, HeaderControlsRunFromLeftToRight)
+{
+    PMHeaderLayoutInput in;
+    in.tabViewX = 200;
+    in.headerWidth = 1000;
+    in.spacing = 10;
+    in.back = {true, 150, 30};
+    in.listMode = {true, 300, 30};
+    in.coverMode = {true, 364, 30};
+    in.edit = {true, 0, 40};
+    in.searchField = {true, 0, 200};
+    in.sliderViewWidth = 120;
+    in.sliderShown = true;
+
+    PMHeaderLayout out = PMComputeHeaderLayout(in);
+    EXPECT_EQ(out.backX, 210);                 // the tab view's x plus the margin (the spacing)
+    EXPECT_EQ(out.modeButtonsShift, 248 - 300); // after the back button and a gap of 8
+    EXPECT_EQ(out.editX, 364 - 52 + 30 + 8);
+    EXPECT_EQ(out.editWidth, 46);
+    EXPECT_EQ(out.searchFieldX, 1000 - 10 - 200);
+    EXPECT_EQ(out.sliderViewX, 790 - 120 - 30);
+    EXPECT_TRUE(out.statusShown);
+    EXPECT_EQ(out.statusX, 350 + 46 + 8);
+    EXPECT_EQ(out.statusWidth, 640 - 10 - 404);
+
+    // Within 0.9 of its place a control stays; a margin outside (4.5, 20.5) is 8; more
+    // online results make room for their button; a status line of 50 or less goes.
+    in.spacing = 30;
+    in.back = {true, 208.5, 30};
+    in.listMode.shown = in.coverMode.shown = in.edit.shown = false;
+    in.canGetMoreOnlineChildren = true;
+    in.moreButtonWidth = 40;
+    in.headerWidth = 500;
+    out = PMComputeHeaderLayout(in);
+    EXPECT_EQ(out.backX, 208.5);
+    EXPECT_EQ(out.moreButtonWidth, 46);
+    EXPECT_EQ(out.searchFieldX, 500 - 8 - 200 - 51);
+    EXPECT_EQ(out.moreButtonX, out.searchFieldX + 205);
+    EXPECT_FALSE(out.statusShown);
+    EXPECT_EQ(out.statusX, 0);
+}
+
+TEST_F(InterfaceRefreshTest, TheBackButtonOffersEarlierContainers)
+{
+    ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+    EXPECT_FALSE(back->isEnabled());
+    EXPECT_FALSE(shown(back)); // disabled toolbar buttons with shapes go
+    platform::advanceEventClockForTesting(2);
+    ASSERT_TRUE(c().selectLibraryItem(Value(empty)));
+    EXPECT_TRUE(back->isEnabled());
+    EXPECT_TRUE(shown(back));
+    EXPECT_TRUE(back->property("waitsForMenu").toBool());
+}
+
+// Pictures of the header and grid after refreshes, for a person to look at.
+TEST_F(InterfaceRefreshTest, Showcase)
+{
+    const QString folderPath = qEnvironmentVariable("PELLIS_REFRESH_SHOTS");
+    if (folderPath.isEmpty())
+        GTEST_SKIP() << "set PELLIS_REFRESH_SHOTS to a folder to get pictures";
+    QWidget window;
+    window.resize(900, 420);
+    // The fixture owns the header and the grid: they leave the window before it goes.
+    const auto giveBack = qScopeGuard([this] {
+        c().groupStatusField = nullptr;
+        grid->setParent(nullptr);
+        header->setParent(nullptr);
+    });
+    header->setParent(&window);
+    header->setGeometry(0, 0, 900, 40);
+    int x = 0;
+    for (QPushButton* b : {back, list, preview, cover})
+        b->setGeometry(x += 28, 8, 28, 24);
+    auto* status = new QLabel(QStringLiteral("3 movies"), header.get());
+    status->setGeometry(0, 10, 10, 20);
+    c().groupStatusField = status;
+    field->setGeometry(0, 9, 200, 22);
+    field->setPlaceholderText(QStringLiteral("Search"));
+    sliderView->setGeometry(0, 9, 120, 22);
+    slider->setGeometry(0, 0, 120, 22);
+    grid->setParent(&window);
+    grid->setGeometry(0, 40, 900, 380);
+    window.show();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(c().selectLibraryItem(Value(empty)));
+    platform::advanceEventClockForTesting(2);
+    ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+    testsupport::waitUntil([] { return false; }, 500); // the tiles' pictures
+    EXPECT_TRUE(window.grab().save(folderPath + QStringLiteral("/refresh-A.png")));
+    setDefault(QStringLiteral("Group Search Criterion: Name"), Value(true));
+    setDefault(QStringLiteral("Group Search Criterion: Files"), Value(true));
+    A->setQuery(QStringLiteral("a"));
+    c().updateUserInterface();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.grab().save(folderPath + QStringLiteral("/refresh-A-search.png")));
+    A->setQuery(QString());
+}
