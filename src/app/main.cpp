@@ -6,7 +6,6 @@
 #include "platform/Responder.h"
 #include "ui/kit/PMAppearance.h"
 
-#include <QtCore/QFileInfo>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QSessionManager>
 #include <QtWidgets/QApplication>
@@ -91,12 +90,9 @@ int main(int argc, char** argv)
     // Stored numbers are written in the C locale whatever the user's locale is.
     std::setlocale(LC_NUMERIC, "C");
 
-    // Until the library window exists, the main window is a plain window titled with the
-    // library's name.
-    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject*) -> QWidget* {
-        auto* window = new QWidget;
-        window->setWindowTitle(QFileInfo(mainController().libraryPath()).fileName());
-        window->resize(1024, 640);
+    // The library window; closing it quits.
+    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject* owner) -> QWidget* {
+        QWidget* window = PMMainController::makeMainWindow(owner);
         window->installEventFilter(new QuitOnClose(window));
         return window;
     });

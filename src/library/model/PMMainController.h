@@ -992,11 +992,44 @@ public:
     // and the drag's pasteboard), and the manual order of any container.
     void storeSequenceForDragOperation(const platform::ArrayPtr& sequence, const QMimeData* pasteboard);
     void storeSequenceForContainer(const platform::ArrayPtr& sequence, const PMLibraryContainerPtr& container);
-    void updateStatusFields()
-    {
-        if (_groupViewHooks.updateStatusFields)
-            _groupViewHooks.updateStatusFields();
-    }
+    // The status lines of the library window and the player window (the hook hears of
+    // each update too).
+    void updateStatusFields();
+
+    // ---------------------------------------------------------------------------------
+    // The library window (src/ui/library_window/PMMainController+MainWindow.cpp and
+    // +StatusLine.cpp): the "MainWindow" builder, the sidebar, the window's frame, the
+    // status lines, the header's buttons and the progress sheet.
+    static QWidget* makeMainWindow(QObject* owner);
+    // Puts the window's real calls into the hooks above; the builder does it.
+    void installMainWindow(QWidget* window);
+    void hideSidebar(bool hide, bool inResponseToUserActivity, bool tileGroupView);
+    void toggleLibrary(QObject* sender);
+    bool _canShowSidebarWhileDragging = false;
+    bool isSidebarAccessible() const;
+    void scrollToGroupTopOrBottom();
+    // The window was moved or resized: the grid fits itself and the frame is kept.
+    void mainWindowDidResize();
+    void saveMainWindowFrame();
+    void restoreMainWindowFrame();
+    void updateMainWindowMinimumSizeAndLibraryListWidthConstraints();
+    // The divider's delegate.
+    QString ziruderShiftButtonAutoSaveName() const { return QStringLiteral("PlaylistDivider"); }
+    double ziruderShiftButtonLeftMinimumWidth() const { return 100; }
+    double ziruderShiftButtonRightMinimumWidth() const;
+    void ziruderShiftButtonDidShift(bool done);
+    // Shows the container in the grid until the interface refresh does it.
+    void showGroupInMainWindow(const PMLibraryContainerPtr& container);
+    void updateStatusForWindow(QWidget* window, const platform::Value& movie);
+    // The window's header buttons (what `updateButtons` does once the window is there).
+    void updateMainWindowButtons();
+    void setStatusProgress(double fraction);
+    void showProgressSheetWithStatus(const QString& status, bool isIndeterminate, QWidget* forWindow, bool mayCancel);
+    void hideProgressSheetIfVisible();
+    bool _progressSheetMayCancel = true;
+    QPointer<QWidget> _progressPanel;
+    // Windows in the order they were last active (front first).
+    QList<QPointer<QWidget>> _windowActivationOrder;
 };
 
 inline PMMainController& mainController()
