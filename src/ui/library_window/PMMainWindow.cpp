@@ -191,6 +191,7 @@ void PMMainWindowHeaderStatusField::drawText(QPainter& painter, const QRectF& te
     painter.save();
     painter.setFont(titleFont);
     painter.setPen(palette().color(QPalette::WindowText));
+    // (The title keeps the text colour; the status after it the field's own.)
     painter.drawText(QRectF(x, textArea.top(), textArea.right() - x, textArea.height()), Qt::AlignVCenter | Qt::AlignLeft, title);
     x += titleMetrics.horizontalAdvance(title);
     painter.setFont(font());
@@ -485,6 +486,22 @@ void PMMainWindow::buildHeader()
     });
 }
 
+void PMMainWindow::updateAppearance()
+{
+    if (!_groupStatusField || statusField() != _groupStatusField) {
+        PMPlayerWindow::updateAppearance();
+        return;
+    }
+    // Judged by the window, whose palette follows the desktop (the field has its own).
+    const bool dark = isInFullyInvertedDarkMode(this) || PMMainWindowHasBlackInterface();
+    QPalette p = QApplication::palette();
+    const QColor text = dark ? white(0.85) : white(0.2);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Text, text);
+    _groupStatusField->setPalette(p);
+    _groupStatusField->update();
+}
+
 void PMMainWindow::layoutHeader()
 {
     const int h = _groupHeaderView->height();
@@ -748,7 +765,9 @@ void PMMainWindow::changeEvent(QEvent* event)
         update();
         if (!isActiveWindow() && defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
             mainController().hideSidebar(true, true, true);
-    } else if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+    } else if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::StyleChange) {
+        // The status line's colours follow light and dark.
+        updateAppearance();
         update();
     }
 }

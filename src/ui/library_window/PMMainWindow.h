@@ -201,6 +201,9 @@ public:
     // The search field's text changed (the controller filters with it).
     std::function<void()> searchFieldTextDidChange;
 
+    // The header's status line takes the window's text colours.
+    void updateAppearance() override;
+
     // Tests and the benchmark: the frame geometry is laid out now.
     void layoutNow();
 

@@ -62,15 +62,16 @@ bool PMZiruderShiftButton::tileWithDelta(double delta, const QRect& originalLeft
             right = rmin;
         }
     }
-    // The frames always follow the container (its height may have changed); "nothing
-    // changes" means the width stays.
-    const bool changed = std::abs(left - _leftView->width()) > 1.1920928955078125e-07 || _rightView->height() != _containerView->height()
-        || _rightView->x() + _rightView->width() != int(c);
-    if (std::abs(left - originalLeftFrame.width()) <= 1.1920928955078125e-07 && !changed)
-        return false;
     const int l = int(left);
-    _leftView->setGeometry(_leftView->x(), _leftView->y(), l, _containerView->height());
-    _rightView->setGeometry(l, _rightView->y(), std::max(0, int(c) - l), _containerView->height());
+    const QRect leftFrame(_leftView->x(), _leftView->y(), l, _containerView->height());
+    const QRect rightFrame(l, _rightView->y(), std::max(0, int(c) - l), _containerView->height());
+    // The frames also follow the container (its height may have changed, the content may
+    // have filled it while the sidebar was hidden); nothing else changes nothing.
+    if (std::abs(left - originalLeftFrame.width()) <= 1.1920928955078125e-07 && _leftView->geometry() == leftFrame
+        && _rightView->geometry() == rightFrame)
+        return false;
+    _leftView->setGeometry(leftFrame);
+    _rightView->setGeometry(rightFrame);
     setGeometry(additionalZiruderRectInWindowCoordinates(false));
     raise();
     _containerView->update();
