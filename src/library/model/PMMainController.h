@@ -187,7 +187,8 @@ public:
     void unfreezeSelections() {}
     void closeInterfaceForLibraryUpdate() {}     // remote window, inbox, chapters, library and last-watched menus
     void storeLibraryListExpansionState() {}
-    void reloadInterfaceAfterLibraryUpdate() {}  // source list, expansion state, interface, downloads pop-up, inbox
+    // Source list, expansion state, interface, downloads pop-up, inbox: the interface so far.
+    void reloadInterfaceAfterLibraryUpdate() { updateUserInterface(); }
     // Steps of other parts of the library that are built separately; each answers or does
     // nothing until its part is present.
     void invalidateExternalMediaSections() {}
