@@ -29,6 +29,7 @@ class PMMovieRepresentationPrototype;
 class QAction;
 class QKeyEvent;
 struct PMPlayerViewContent;
+class QComboBox;
 class QMenu;
 class QMimeData;
 class QRectF;
@@ -1021,12 +1022,19 @@ public:
     void ziruderShiftButtonDidShift(bool done);
     // Shows the container in the grid until the interface refresh does it.
     void showGroupInMainWindow(const PMLibraryContainerPtr& container);
+    // The library window's title: the shown container's name, else the program's.
+    void updateMainWindowTitle();
     void updateStatusForWindow(QWidget* window, const platform::Value& movie);
     // The window's header buttons (what `updateButtons` does once the window is there).
     void updateMainWindowButtons();
     void setStatusProgress(double fraction);
     void showProgressSheetWithStatus(const QString& status, bool isIndeterminate, QWidget* forWindow, bool mayCancel);
     void hideProgressSheetIfVisible();
+    // The pop-up that chooses the downloads container (where a window has one) and its
+    // menu of the library's plain containers.
+    QPointer<QComboBox> downloadsContainerSelector;
+    void updateDownloadsContainerSelector();
+    void addPossibleDownloadsContainers(const platform::ArrayPtr& items, QMenu* toMenu, const QString& readableBasePath);
     bool _progressSheetMayCancel = true;
     QPointer<QWidget> _progressPanel;
     // Windows in the order they were last active (front first).

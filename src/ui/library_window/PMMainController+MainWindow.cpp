@@ -79,11 +79,18 @@ void PMMainController::installMainWindow(QWidget* widget)
         return;
     _mainWindow = window;
     window->ziruderButton()->setDelegate(&ziruderDelegate());
-    window->groupHeaderView()->mouseDownActionBlock = [this](QMouseEvent* event) {
-        // A double click in the header scrolls the grid to its top or bottom.
+    window->groupHeaderView()->mouseDownActionBlock = [this, window](QMouseEvent* event) {
+        // A double click in the header does what the setting asks of a double click on a
+        // title bar, else scrolls the grid to its top or bottom.
         if (event->type() != QEvent::MouseButtonDblClick)
             return false;
-        scrollToGroupTopOrBottom();
+        const QString action = PMMainWindowHidesTitlebar ? defaults().stringForKey(QStringLiteral("AppleActionOnDoubleClick")) : QString();
+        if (action == QLatin1String("Minimize"))
+            window->showMinimized();
+        else if (action == QLatin1String("Maximize"))
+            window->isMaximized() ? window->showNormal() : window->showMaximized();
+        else
+            scrollToGroupTopOrBottom();
         return true;
     };
     QObject::connect(window->libraryListVisibilitySwitch(), &QAbstractButton::clicked, window, [this] { toggleLibrary(nullptr); });
@@ -182,6 +189,7 @@ void PMMainController::installMainWindow(QWidget* widget)
             if (!shown)
                 shown = _groupItemsParent ? _groupItemsParent : pellisSourceStorageSection();
             showGroupInMainWindow(shown);
+            updateMainWindowTitle();
             updateStatusFields();
             updateButtons();
         };
@@ -218,7 +226,21 @@ void PMMainController::showGroupInMainWindow(const PMLibraryContainerPtr& contai
     for (const Value& v : *groups)
         grid->addItem(v);
     grid->tileWithAdjustedSize(true, false, false);
-    main->setWindowTitle(container ? container->displayName() : QStringLiteral("Pellis"));
+    updateMainWindowTitle();
+}
+
+void PMMainController::updateMainWindowTitle()
+{
+    PMMainWindow* main = libraryWindow();
+    if (!main)
+        return;
+    // The shown container's name when exactly one container and no file is selected.
+    qsizetype containers = 0, files = 0;
+    if (_selectedLibraryItems)
+        for (const Value& v : *_selectedLibraryItems)
+            PMContainer(v) ? ++containers : ++files;
+    main->setWindowFilePath(QString());
+    main->setWindowTitle(containers == 1 && files == 0 && _groupItemsParent ? _groupItemsParent->displayName() : QStringLiteral("Pellis"));
 }
 
 bool PMMainController::isSidebarAccessible() const

@@ -10,11 +10,15 @@
 #include "playback/PMPlayerWindows.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMainWindow.h"
+#include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/library_window/PMToolbarButtons.h"
 
 #include <QtCore/QFileInfo>
 #include <QtCore/QLocale>
+#include <QtGui/QStandardItemModel>
+#include <QtWidgets/QComboBox>
 #include <QtWidgets/QDialog>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
@@ -100,7 +104,7 @@ void describeMovie(PMMainController& c, const StatusTarget& target, const Value&
     if (defaults().integerForKey(QStringLiteral("Path Link Display Mode")) >= 1)
         target.field->setStringValue(name, link, location);
     else
-        target.field->setStringValue(location, link, QObject::tr("Show in Files"));
+        target.field->setStringValue(location, link, QObject::tr("Show in Folder"));
     Q_UNUSED(c);
 }
 
@@ -347,4 +351,74 @@ void PMMainController::hideProgressSheetIfVisible()
         hideProgressSheet();
     else if (_progressPanel && _progressPanel->isVisible())
         _progressPanel->hide();
+}
+
+namespace {
+
+void addDownloadsContainers(PMMainController& c, const ArrayPtr& items, QMenu* menu, const QString& prefix, bool topLevel)
+{
+    if (!items)
+        return;
+    const PMLibraryContainerPtr library = c.sourceStorage();
+    const PMLibraryContainerPtr temporary = c.temporaryStorage();
+    for (const Value& v : *items) {
+        const PMLibraryContainerPtr container = PMContainerPtr(v);
+        if (!container || container->isSmartGroup())
+            continue;
+        if (container == library) {
+            addSeparatorIfNecessary(menu);
+            QAction* header = addNonActionItemWithTitle(menu, container->displayName());
+            header->setEnabled(false);
+            if (const PMLibraryContainerPtr section = c.pellisSourceStorageSection())
+                addDownloadsContainers(c, section->sortedGroupChildren(), menu, QString(), false);
+            continue;
+        }
+        if (container == temporary) {
+            addSeparatorIfNecessary(menu);
+            QAction* item = addNonActionItemWithTitle(menu, container->displayName());
+            item->setData(container->uniqueLibraryID());
+            addDownloadsContainers(c, container->sortedGroupChildren(), menu, QString(), false);
+            continue;
+        }
+        if (topLevel)
+            continue;
+        const QString title = prefix.isEmpty() ? container->displayName() : prefix + spacedRightTriangleArrowString() + container->displayName();
+        QAction* item = addNonActionItemWithTitle(menu, title);
+        item->setIcon(container->icon());
+        item->setData(container->uniqueLibraryID());
+        addDownloadsContainers(c, container->sortedGroupChildren(), menu, title, false);
+    }
+}
+
+} // namespace
+
+void PMMainController::addPossibleDownloadsContainers(const ArrayPtr& items, QMenu* toMenu, const QString& readableBasePath)
+{
+    addDownloadsContainers(*this, items, toMenu, readableBasePath, items == _library);
+}
+
+void PMMainController::updateDownloadsContainerSelector()
+{
+    QComboBox* selector = downloadsContainerSelector;
+    if (!selector)
+        return;
+    QMenu menu;
+    addPossibleDownloadsContainers(_library, &menu, QString());
+    const QSignalBlocker blocker(selector);
+    selector->clear();
+    const PMLibraryContainerPtr current = downloadsContainer();
+    const QString currentID = current ? current->uniqueLibraryID() : QString();
+    for (QAction* action : menu.actions()) {
+        if (action->isSeparator()) {
+            selector->insertSeparator(selector->count());
+            continue;
+        }
+        selector->addItem(action->icon(), action->text(), action->data());
+        if (!action->isEnabled())
+            if (auto* model = qobject_cast<QStandardItemModel*>(selector->model()))
+                if (QStandardItem* item = model->item(selector->count() - 1))
+                    item->setEnabled(false);
+        if (!currentID.isEmpty() && action->data().toString() == currentID)
+            selector->setCurrentIndex(selector->count() - 1);
+    }
 }

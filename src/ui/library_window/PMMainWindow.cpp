@@ -486,6 +486,31 @@ void PMMainWindow::buildHeader()
     });
 }
 
+bool PMMainWindow::respondsToAction(const QString& action) const
+{
+    return action == QLatin1String("toggleFullScreen") || (action == QLatin1String("performTextFinderAction") && !_searchField->isHidden());
+}
+
+void PMMainWindow::performAction(const QString& action, QObject* sender)
+{
+    if (action == QLatin1String("toggleFullScreen")) {
+        toggleFullScreen(sender);
+    } else if (action == QLatin1String("performTextFinderAction")) {
+        _searchField->setFocus(Qt::ShortcutFocusReason);
+        _searchField->selectAll();
+    }
+}
+
+bool PMMainWindow::validateMenuItem(QAction* item)
+{
+    if (platform::menuItemAction(item) == QLatin1String("toggleFullScreen")) {
+        if (!usesCustomFullScreenMode())
+            item->setText(isFullScreen() ? tr("Exit Full Screen") : tr("Enter Full Screen"));
+        return validateFullScreenItem(item);
+    }
+    return true;
+}
+
 void PMMainWindow::updateAppearance()
 {
     if (!_groupStatusField || statusField() != _groupStatusField) {

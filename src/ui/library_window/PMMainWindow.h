@@ -6,6 +6,7 @@
 // The views that paint the window's surfaces live here too. Main thread only.
 #pragma once
 
+#include "platform/Responder.h"
 #include "platform/Value.h"
 #include "playback/PMPlayerWindows.h"
 #include "ui/kit/PMActionButtonTextField.h"
@@ -151,7 +152,7 @@ protected:
 
 // ---- The window
 
-class PMMainWindow : public PMPlayerWindow {
+class PMMainWindow : public PMPlayerWindow, public platform::Responder {
     Q_OBJECT
 public:
     explicit PMMainWindow(QWidget* parent = nullptr);
@@ -200,6 +201,12 @@ public:
     bool destroysInboxAfterSendingEvent = false;
     // The search field's text changed (the controller filters with it).
     std::function<void()> searchFieldTextDidChange;
+
+    // The window's own commands: full screen (the window manager's, or presentation in
+    // single window mode) and the search field.
+    bool respondsToAction(const QString& action) const override;
+    void performAction(const QString& action, QObject* sender) override;
+    bool validateMenuItem(QAction* item) override;
 
     // The header's status line takes the window's text colours.
     void updateAppearance() override;

@@ -7,6 +7,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMGroupView.h"
@@ -19,6 +20,7 @@
 
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QComboBox>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
 
@@ -579,4 +581,36 @@ TEST_F(MainWindowTest, ProgressSheetShowsOnceAndHides)
     c().hideProgressSheetIfVisible();
     EXPECT_FALSE(c()._progressPanel->isVisible());
     EXPECT_FALSE(c()._progressSheetIsVisible);
+}
+
+TEST_F(MainWindowTest, DownloadsPopUpOffersPlainContainers)
+{
+    auto inner = folder(QStringLiteral("Inner"));
+    auto outer = folder(QStringLiteral("Outer"), {Value(inner)});
+    auto smart = folder(QStringLiteral("Smart"), {}, true);
+    putInLibrary({Value(outer), Value(smart)});
+    QComboBox selector;
+    c().downloadsContainerSelector = &selector;
+    c().updateDownloadsContainerSelector();
+    QStringList titles;
+    for (int i = 0; i < selector.count(); ++i)
+        if (!selector.itemText(i).isEmpty())
+            titles << selector.itemText(i);
+    EXPECT_TRUE(titles.contains(QStringLiteral("Outer")));
+    EXPECT_TRUE(titles.contains(QStringLiteral("Outer ▸ Inner")));
+    EXPECT_FALSE(titles.contains(QStringLiteral("Smart")));
+    EXPECT_EQ(selector.itemData(selector.findText(QStringLiteral("Outer ▸ Inner"))).toString(), inner->uniqueLibraryID());
+    c().downloadsContainerSelector = nullptr;
+}
+
+TEST_F(MainWindowTest, FullScreenIsTheWindowManagersUnlessSingleWindowMode)
+{
+    EXPECT_TRUE(window->respondsToAction(QStringLiteral("toggleFullScreen")));
+    EXPECT_FALSE(window->usesCustomFullScreenMode());
+    QAction item(QStringLiteral("Full Screen"));
+    platform::setMenuItemAction(&item, QStringLiteral("toggleFullScreen"));
+    EXPECT_TRUE(window->validateMenuItem(&item));
+    EXPECT_EQ(item.text(), QStringLiteral("Enter Full Screen"));
+    defaults().setBool(true, QStringLiteral("Single Window Mode"));
+    EXPECT_TRUE(window->usesCustomFullScreenMode());
 }
