@@ -302,12 +302,14 @@ double PMMainController::ziruderShiftButtonRightMinimumWidth() const
     return 560;
 }
 
-void PMMainController::ziruderShiftButtonDidShift(bool)
+void PMMainController::ziruderShiftButtonDidShift(bool done)
 {
     updateMainWindowMinimumSizeAndLibraryListWidthConstraints();
     PMMainWindow* main = libraryWindow();
     if (!main)
         return;
+    // While the divider drags, the grid lays out as in a live resize.
+    main->groupView()->setLiveResize(PMLiveResizeCount > 0 && !done);
     if (main->groupView()->isVisible()) {
         main->groupView()->tileWithAdjustedSize(true, false, false);
         saveMainWindowFrame();
