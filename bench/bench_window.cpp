@@ -194,7 +194,12 @@ int launchOnce(const QString& library)
     defaults().setObject(Value(library), QStringLiteral("Library Path"));
     QElapsedTimer timer;
     timer.start();
+    // The steps of the start, for a look at where the time goes (standard error).
+    mainController()._startUpStepObserver = [&timer](const QString& step) {
+        std::fprintf(stderr, "%6lld ms  %s\n", static_cast<long long>(timer.elapsed()), qPrintable(step));
+    };
     launch();
+    std::fprintf(stderr, "%6lld ms  launched\n", static_cast<long long>(timer.elapsed()));
     while (!(grid() && grid()->paintedTileCount() > 0) && timer.elapsed() < 60000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     const qint64 elapsed = timer.elapsed();
