@@ -243,10 +243,11 @@ void BM_PaintMovieTiles(benchmark::State& state)
     surface.setDevicePixelRatio(dpr);
     warmUp(grid, surface);
     const bool arriving = state.range(0) == 1;
+    const bool kept = state.range(0) == 2;
     for (auto _ : state) {
         state.PauseTiming();
         for (const PMGroupViewItemProxyPtr& proxy : grid.proxies())
-            if (proxy->view) {
+            if (proxy->view && !kept) {
                 if (arriving)
                     proxy->view->discardDrawing();
                 else
@@ -263,8 +264,9 @@ void BM_PaintMovieTiles(benchmark::State& state)
     defaults().removeObjectForKey(QStringLiteral("Preview Spacing"));
 }
 // Argument 0: every tile drawn anew into its own buffer (what it shows changed); 1: every
-// tile drawn into a buffer from the pool, as tiles arriving on screen are.
-BENCHMARK(BM_PaintMovieTiles)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+// tile drawn into a buffer from the pool, as tiles arriving on screen are; 2: every tile
+// from its kept drawing (a repaint where nothing changed).
+BENCHMARK(BM_PaintMovieTiles)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // A hover frame changes: one tile of a full viewport is drawn anew from another picture and
 // its area repainted, its neighbours' edges from their kept drawings.
@@ -398,6 +400,17 @@ int gallery(const QString& home, const QString& out)
         grid->viewport()->update();
         settle(300);
         window.grab().save(out + QStringLiteral("/tiles-%1.png").arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
+        // The pointer on a tile's name band: the menu button and the stars to set a rating.
+        const PMGroupViewItemProxyPtr banded = grid->movieProxies()[2];
+        if (banded->view) {
+            hovered->view->hovering = false;
+            banded->view->hovering = true;
+            grid->updateHover(banded.get(), QPointF(banded->frame.center().x(), banded->frame.top() + 8));
+        }
+        grid->viewport()->update();
+        settle(300);
+        window.grab().save(out + QStringLiteral("/tile-band-hovered-%1.png").arg(dark ? QStringLiteral("dark") : QStringLiteral("light")));
+        grid->updateHover(nullptr, QPointF());
     }
     // A hovered tile of a real movie, in the middle of its frames, and the popover that
     // describes the tile under the pointer.

@@ -4,7 +4,9 @@
 #include "platform/InterfaceFiles.h"
 #include "platform/Memory.h"
 #include "platform/Responder.h"
+#include "ui/commands/PMMainMenu.h"
 #include "ui/kit/PMAppearance.h"
+#include "ui/library_window/PMMainWindow.h"
 
 #include <QtGui/QCloseEvent>
 #include <QtGui/QSessionManager>
@@ -93,6 +95,9 @@ int main(int argc, char** argv)
     // The library window; closing it quits.
     platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject* owner) -> QWidget* {
         QWidget* window = PMMainController::makeMainWindow(owner);
+        // The program's menus sit on the library window.
+        if (auto* main = qobject_cast<PMMainWindow*>(window))
+            main->setMenuBar(PMMainMenu::createMenuBar(mainController(), main));
         window->installEventFilter(new QuitOnClose(window));
         return window;
     });

@@ -3,12 +3,20 @@
 #include "platform/Alert.h"
 
 #include <QtCore/QPointer>
+#include <QtCore/QMimeData>
 #include <QtGui/QAction>
+#include <QtGui/QClipboard>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
+#include <QtGui/QTextDocument>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QPlainTextEdit>
+#include <QtWidgets/QTextEdit>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QWidget>
+
+#include <type_traits>
 
 namespace platform {
 
@@ -51,6 +59,89 @@ MenuItemData* ensureItemData(QAction* item)
 Responder* responderOf(QObject* object)
 {
     return dynamic_cast<Responder*>(object);
+}
+
+// The toolkit's own text fields with the focus answer the editing commands of the menus
+// while they have something to act on (a selection to copy, text to select, ...); else
+// the command goes on along the chain. (Their keys work without the menus: the fields
+// take those shortcuts first.)
+class TextFieldResponder : public Responder {
+public:
+    QPointer<QWidget> field;
+
+    bool respondsToAction(const QString& action) const override
+    {
+        if (!field)
+            return false;
+        if (!qobject_cast<QLineEdit*>(field) && !qobject_cast<QTextEdit*>(field) && !qobject_cast<QPlainTextEdit*>(field))
+            return false;
+        return canPerform(action);
+    }
+
+    void performAction(const QString& action, QObject*) override
+    {
+        const auto run = [&](auto* text) {
+            if (action == QLatin1String("copy"))
+                text->copy();
+            else if (action == QLatin1String("cut"))
+                text->cut();
+            else if (action == QLatin1String("paste"))
+                text->paste();
+            else if (action == QLatin1String("selectAll"))
+                text->selectAll();
+            else if (action == QLatin1String("delete")) {
+                if constexpr (std::is_same_v<decltype(text), QLineEdit*>)
+                    text->del();
+                else
+                    text->textCursor().removeSelectedText();
+            }
+        };
+        if (auto* line = qobject_cast<QLineEdit*>(field))
+            run(line);
+        else if (auto* text = qobject_cast<QTextEdit*>(field))
+            run(text);
+        else if (auto* plain = qobject_cast<QPlainTextEdit*>(field))
+            run(plain);
+    }
+
+    bool validateMenuItem(QAction* item) override { return canPerform(menuItemAction(item)); }
+
+private:
+    bool canPerform(const QString& action) const
+    {
+        bool readOnly = true;
+        bool selection = false;
+        bool empty = true;
+        if (auto* line = qobject_cast<QLineEdit*>(field)) {
+            readOnly = line->isReadOnly();
+            selection = line->hasSelectedText();
+            empty = line->text().isEmpty();
+        } else if (auto* text = qobject_cast<QTextEdit*>(field)) {
+            readOnly = text->isReadOnly();
+            selection = text->textCursor().hasSelection();
+            empty = text->document()->isEmpty();
+        } else if (auto* plain = qobject_cast<QPlainTextEdit*>(field)) {
+            readOnly = plain->isReadOnly();
+            selection = plain->textCursor().hasSelection();
+            empty = plain->document()->isEmpty();
+        }
+        if (action == QLatin1String("copy"))
+            return selection;
+        if (action == QLatin1String("cut") || action == QLatin1String("delete"))
+            return selection && !readOnly;
+        if (action == QLatin1String("paste"))
+            return !readOnly && QGuiApplication::clipboard()->mimeData() && QGuiApplication::clipboard()->mimeData()->hasText();
+        if (action == QLatin1String("selectAll"))
+            return !empty;
+        return false;
+    }
+};
+
+Responder* textFieldResponder(QWidget* widget, const QString& action)
+{
+    static TextFieldResponder responder;
+    responder.field = widget;
+    return responder.respondsToAction(action) ? &responder : nullptr;
 }
 
 // The menus that follow the conventions: validation on opening, shortcuts armed while
@@ -159,6 +250,8 @@ Responder* targetForAction(const QString& action, QWidget* from)
     if (!widget)
         widget = QApplication::activeWindow();
     // The widget, its parents up to its window, then the windows it belongs to.
+    if (Responder* field = textFieldResponder(widget, action))
+        return field;
     for (QWidget* w = widget; w; w = w->parentWidget()) {
         if (Responder* responder = responderOf(w); responder && responder->respondsToAction(action))
             return responder;

@@ -36,7 +36,9 @@ void setApplicationResponder(Responder* responder);
 Responder* applicationResponder();
 
 // The first responder of the chain from `from` (else the focus widget, else the active
-// window) that handles the action; nothing when none does.
+// window) that handles the action; nothing when none does. A text field of the toolkit at
+// the start of the chain answers copy, cut, paste, selectAll and delete while it has
+// something to act on.
 Responder* targetForAction(const QString& action, QWidget* from = nullptr);
 // Sends the action to the explicit target when given (it must handle it), else along
 // the chain. Answers whether a responder took it.

@@ -14,12 +14,14 @@
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMPlayback.h"
+#include "ui/kit/NSWindow+PMExtensions.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtCore/QFileInfo>
 #include <QtCore/QFutureWatcher>
 #include <QtCore/QProcess>
 #include <QtGui/QImageReader>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 
 #include <cmath>
@@ -125,15 +127,38 @@ void PMMainController::installPlayback()
 
 void PMMainController::updateUserInterface()
 {
+    // The player takes its place first; the rest of the window follows it.
+    const PlayerPlacement placement = updatePlayerPlacement();
+    if (placement.computesGroupContent)
+        updateGroupItemsParentAndContainerHistory();
     if (_updateUserInterfaceHook)
         _updateUserInterfaceHook();
+    updateWindowTitles();
 }
 
 void PMMainController::togglePresentation()
 {
+    if (!_currentMovieHasVideo && !_isPresenting) {
+        QApplication::beep();
+        updateWindowTitles();
+        updateStatusFields();
+        return;
+    }
     _isPresenting = !_isPresenting;
+    const bool wasPlaying = isPlaying();
+    if (wasPlaying)
+        pause();
+    PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation);
+    const bool still = record && record->isConsideredStillImage();
     if (_presentationDidChange)
         _presentationDidChange(_isPresenting);
+    bool shouldPlay;
+    if (_isPresenting)
+        shouldPlay = !still && (wasPlaying || !settings().boolForKey(QStringLiteral("Do Not Play On Present")));
+    else
+        shouldPlay = wasPlaying && !settings().boolForKey(QStringLiteral("Pause On Window"));
+    if (shouldPlay)
+        play();
 }
 
 void PMMainController::showPlaybackControlsByFadingIn(bool fadeIn)
@@ -412,8 +437,12 @@ void PMMainController::enableCurrentMoviePlaybackAndRestorePlaybackPosition(bool
     } else if (_startPresentingWhenReady && !_isPresenting) {
         togglePresentation();
     }
-    if (playerView && playerView->window() && !playerView->window()->isVisible())
-        playerView->window()->show();
+    if (_currentMovieHasVideo)
+        updatePlayerWindowFrameAfterForcingPresentation(false);
+    if (QWidget* window = playerWindow(); window && window == _dedicatedPlayerWindow.data() && !window->isVisible())
+        centerOnce(window);
+    showPlayerWindowIfNotVisible(_currentMovieIsContinuing);
+    updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
     if (view.moviePlayer)
         showPlaybackControlsByFadingIn(true);
     if (view.moviePlayer)
@@ -682,5 +711,7 @@ void PMMainController::resetPlaybackForTesting()
     _presentationDidChange = nullptr;
     _updateUserInterfaceHook = nullptr;
     _startApplicationOverride = nullptr;
+    _isPlayerWindowZoomed = _isAspectRatioLocked = false;
+    _currentMagnification = _currentMagnificationQuantum = 1.0;
     lastCountedRecord().reset();
 }

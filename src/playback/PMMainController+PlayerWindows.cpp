@@ -1,27 +1,38 @@
-// The player's windows as the controller runs them: the dedicated player window holds the
-// movie view in its container and the playback controls, either as a fixed band below or
-// above the movie or as a floating bezel over it that fades when the pointer rests; the
-// controls follow the transport, the time slider follows the player.
+// The player's windows as the controller runs them. The one movie view moves between the
+// dedicated player window, the main window's player container and the presentation window;
+// its container holds it with the playback controls, either as a fixed band below or above
+// the movie or as a floating bezel over it that fades when the pointer rests. The
+// controller sizes the windows to the movie, keeps their titles, the aspect-ratio lock and
+// its read-out, and answers their resizing, zooming and closing.
 #include "library/model/PMMainController.h"
 
+#include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/DelayedPerform.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovieView.h"
+#include "playback/PMOverlayWindows.h"
 #include "playback/PMPlayback.h"
 #include "playback/PMPlaybackControls.h"
+#include "playback/PMPlayerWindowGeometry.h"
 #include "playback/PMPlayerWindows.h"
+#include "ui/kit/PMAppearance.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMActionButtonTextField.h"
 #include "ui/kit/PMOptionalMenuButton.h"
 
+#include <QtCore/QDateTime>
 #include <QtCore/QTimer>
+#include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QScreen>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QSlider>
 
 #include <cmath>
+#include <limits>
 
 using platform::media::Player;
 using platform::media::TimeControlStatus;
@@ -33,83 +44,155 @@ platform::UserDefaults& settings()
     return platform::UserDefaults::standard();
 }
 
-// Lays out the dedicated window and runs its hovering controls.
-class PlayerWindowController : public QObject, public PMMovieTimeSliderDelegate {
+constexpr double kEpsilon = 1.1920928955078125e-07;
+
+// The movie view, its controls and the windows it moves between.
+class PlayerWindows : public QObject, public PMMovieTimeSliderDelegate {
 public:
-    PlayerWindowController(PMMainController& c, PMDedicatedPlayerWindow* window) : QObject(window), m_c(c), m_window(window)
+    PlayerWindows(PMMainController& c) : QObject(&c), m_c(c)
     {
         m_hideTimer.setSingleShot(true);
-        QObject::connect(&m_hideTimer, &QTimer::timeout, this, [this] { hideControlsIfMouseOutside(); });
+        QObject::connect(&m_hideTimer, &QTimer::timeout, this, [this] { m_c.hidePlaybackControlWindow(); });
+        m_liveResizeTimer.setSingleShot(true);
+        m_liveResizeTimer.setInterval(150);
+        QObject::connect(&m_liveResizeTimer, &QTimer::timeout, this, [this] { applyLockedSize(); });
     }
 
-    QString alternateSliderMinimumMessage() override { return {}; }
-    QString alternateSliderMaximumMessage() override
-    {
-        const PMPlayerViewContent& v = m_c.playerViewContent();
-        if (v.movieReplacingImage) {
-            const QSizeF size = v.movieReplacingImage->associatedNaturalSize.isEmpty() ? v.movieReplacingImage->size()
-                                                                                     : v.movieReplacingImage->associatedNaturalSize;
-            return QStringLiteral("%1 × %2").arg(qRound(size.width())).arg(qRound(size.height()));
-        }
-        return {};
-    }
+    QString alternateSliderMinimumMessage() override { return m_c.alternateSliderMinimumMessage(); }
+    QString alternateSliderMaximumMessage() override { return m_c.alternateSliderMaximumMessage(); }
     QMenu* menuForSlider(QWidget*) override { return nullptr; }
 
-    int controlsMode() const { return int(settings().integerForKey(QStringLiteral("Window Playback Controls"))); }
-
-    void layout()
+    // The controls mode of the current context: 0 hovering, -1 a band below, other above.
+    int controlsMode() const
     {
-        if (!m_window)
+        return int(settings().integerForKey(m_c._isPresenting ? QStringLiteral("Presentation Playback Controls")
+                                                              : QStringLiteral("Window Playback Controls")));
+    }
+    bool hasCurrentMovie() const { return !m_c._currentMovieRepresentation.isNull(); }
+    bool isStatic() const { return controlsMode() != 0 && hasCurrentMovie() && movieView->parentWidget(); }
+    QWidget* container() const { return movieView->parentWidget(); }
+
+    // The dedicated window: its footer at the bottom, the container above it.
+    void layoutDedicatedWindow()
+    {
+        if (!dedicated)
             return;
-        const int footer = m_window->footerView() && !m_window->footerView()->isHidden() ? m_window->footerView()->height() : 0;
-        const int W = m_window->width(), H = m_window->height();
-        if (m_window->footerView())
-            m_window->footerView()->setGeometry(0, H - footer, W, footer);
-        const int mode = m_c._isPresenting ? 0 : controlsMode();
-        const int band = mode == 0 ? 0 : int(kPMPlaybackControlsBandHeight);
-        QWidget* container = m_window->playerContainer();
-        if (mode == 0) {
-            container->setGeometry(0, 0, W, H - footer);
-            bandView->hide();
-        } else if (mode == -1) {
-            container->setGeometry(0, 0, W, H - footer - band);
-            bandView->setGeometry(0, H - footer - band, W, band);
+        const int footer = dedicated->footerView() && !dedicated->footerView()->isHidden() ? dedicated->footerView()->height() : 0;
+        const int W = dedicated->width(), H = dedicated->height();
+        if (dedicated->footerView())
+            dedicated->footerView()->setGeometry(0, H - footer, W, footer);
+        dedicated->playerContainer()->setGeometry(0, 0, W, H - footer);
+    }
+
+    // The container holding the movie view: the band (when static) and the movie area.
+    void layoutContainer()
+    {
+        QWidget* c = container();
+        if (!c)
+            return;
+        // A hidden window gets its resize event only when shown: lay it out now.
+        if (dedicated && c == dedicated->playerContainer())
+            layoutDedicatedWindow();
+        const int W = c->width(), H = c->height();
+        const int mode = controlsMode();
+        const int band = int(kPMPlaybackControlsBandHeight);
+        QRect movieArea(0, 0, W, H);
+        if (isStatic() && presentationWindow && c->window() == presentationWindow) {
+            // Presenting, the picture may overflow the screen: the band keeps to the
+            // screen's edge, where the picture's area leaves room for it.
+            QWidget* host = presentationWindow;
+            if (bandView->parentWidget() != host)
+                bandView->setParent(host);
+            bandView->setGeometry(0, mode == -1 ? host->height() - band : 0, host->width(), band);
             bandView->show();
+            bandView->raise();
+        } else if (isStatic() && H > band) {
+            if (bandView->parentWidget() != c)
+                bandView->setParent(c);
+            if (mode == -1) {
+                movieArea.setHeight(H - band);
+                bandView->setGeometry(0, H - band, W, band);
+            } else {
+                movieArea.setTop(band);
+                bandView->setGeometry(0, 0, W, band);
+            }
+            bandView->show();
+            bandView->raise();
         } else {
-            container->setGeometry(0, band, W, H - footer - band);
-            bandView->setGeometry(0, 0, W, band);
-            bandView->show();
+            bandView->hide();
         }
-        movieView->setGeometry(container->rect());
-        placeFloatingControls();
+        // The view cuts the picture to its visible area itself: it fills the movie area.
+        if (movieView->geometry() != movieArea)
+            movieView->setGeometry(movieArea);
+    }
+
+    // Moves the movie view (and its band) into the container; the floating controls ride
+    // on the container's window from now on.
+    void moveMovieViewInto(QWidget* c)
+    {
+        if (!c || container() == c)
+            return;
+        watch(c);
+        watch(c->window());
+        movieView->setParent(c);
+        bandView->setParent(c);
+        movieView->show();
+        movieView->lower();
+        attachFloatingControls(nullptr);
+        layoutContainer();
+        movieView->redisplay();
+    }
+
+    void attachFloatingControls(QWidget* parent)
+    {
+        if (floatingControls->parentWindow() == parent && (!parent || floatingControls->parentWidget() == parent))
+            return;
+        floatingControls->hide();
+        floatingControls->setParent(parent, floatingControls->windowFlags());
+        floatingControls->setParentWindow(parent);
+    }
+
+    void watch(QObject* object)
+    {
+        if (!object || m_watched.contains(object))
+            return;
+        m_watched.insert(object);
+        object->installEventFilter(this);
+        QObject::connect(object, &QObject::destroyed, this, [this, object] { m_watched.remove(object); });
     }
 
     void placeFloatingControls()
     {
-        const bool floating = m_c._isPresenting || controlsMode() == 0;
-        if (!floating || !m_window->isVisible()) {
+        QWidget* parent = floatingControls->parentWindow();
+        if (!parent || !parent->isVisible() || floatingControls->isStatic()) {
             floatingControls->hide();
             return;
         }
-        floatingControls->positionWithReferenceView(m_window->playerContainer(), m_c._isPresenting);
+        floatingControls->positionWithReferenceView(movieView, m_c._isPresenting);
     }
 
-    void showControls()
+    void showControls(bool fade)
     {
-        const bool floating = m_c._isPresenting || controlsMode() == 0;
-        if (!floating || !m_window->isVisible())
-            return;
-        if (!floatingControls->isVisible() || floatingControls->windowOpacity() < 1.0) {
+        (void)fade;
+        m_hideTimer.stop();
+        QWidget* parent = floatingControls->parentWindow();
+        if (parent && parent->isVisible() && !floatingControls->isStatic()) {
+            double opacity = settings().doubleForKey(QStringLiteral("Hover Playback Controls Opacity"));
+            if (opacity < 0.2)
+                opacity = 1.0;
             placeFloatingControls();
-            floatingControls->setWindowOpacity(1.0);
+            floatingControls->setWindowOpacity(opacity);
             floatingControls->show();
             floatingControls->raise();
         }
-        m_hideTimer.start(PMWindowVanishInterval() * 1000);
+        if (controlsMode() == 0)
+            m_hideTimer.start(PMWindowVanishInterval() * 1000);
     }
 
-    void hideControlsIfMouseOutside()
+    void hideControls()
     {
+        if (controlsMode() != 0)
+            return;
         if (floatingControls->isVisible() && floatingControls->geometry().contains(QCursor::pos())) {
             m_hideTimer.start(PMWindowVanishInterval() * 1000);
             return;
@@ -117,76 +200,140 @@ public:
         floatingControls->setWindowOpacity(0.0);
         floatingControls->hide();
         m_c._playbackControlsAreVisible = false;
-    }
-
-    void sizeToMovie(QSizeF shown)
-    {
-        if (shown.isEmpty() || m_sizedFor == m_c.playerViewContent().moviePlayer.get())
-            return;
-        m_sizedFor = m_c.playerViewContent().moviePlayer.get();
-        const QRect available = visibleFrameWithExtraDockSpacing(screenForWindow(m_window));
-        const int extra = m_window->height() - m_window->playerContainer()->height();
-        const QSizeF fitted = shown.scaled(QSizeF(available.width() * 0.7, available.height() * 0.7 - extra), Qt::KeepAspectRatio);
-        const QSizeF size = shown.width() <= fitted.width() ? shown : fitted;
-        m_window->resize(std::max(480, int(std::lround(size.width()))), int(std::lround(size.height())) + extra);
+        if (QWidget* w = movieView->window(); w && w->isVisible() && w->geometry().contains(QCursor::pos()))
+            movieView->setCursor(Qt::BlankCursor); // hidden until the pointer moves
     }
 
     void update()
     {
         const bool playing = m_c.isPlaying();
         const bool muted = m_c.volumeSlider.value < 0.01;
-        for (PMPlaybackControlView* view : {bandView, floatingControls->controlView()}) {
+        PMMovieRepresentationPrototype* record = PMMovie(m_c._currentMovieRepresentation);
+        const PMPlayerViewContent& v = m_c.playerViewContent();
+        const bool still = record && (record->isConsideredStillImage() || (!v.moviePlayer && v.movieReplacingImage));
+        const bool fast = PMPlaybackControlView::showsFastButtons(still, m_c._currentMovieIsPlayable,
+                                                                   record ? double(record->durationIfCached(true)) : 0);
+        for (PMPlaybackControlView* view : {bandView.data(), floatingControls->controlView()}) {
             view->setPlaying(playing);
             view->setMuted(muted);
+            view->setShowsFastButtons(fast);
+            view->setShowsVolume(!hasCurrentMovie() || m_c._currentMovieHasAudio || !v.moviePlayer);
             const QSignalBlocker blocker(view->volumeSlider());
             if (!view->volumeSlider()->isSliderDown())
                 view->volumeSlider()->setValue(int(std::lround(m_c.volumeSlider.value * 1000)));
             view->timeSlider()->updateFromPlayer();
-            const bool hasItem = !m_c._currentMovieRepresentation.isNull();
-            view->playPauseSwitch()->setEnabled(hasItem);
-            view->windBackwardButton()->setEnabled(bool(m_c.playerViewContent().moviePlayer));
-            view->windForwardButton()->setEnabled(bool(m_c.playerViewContent().moviePlayer));
+            view->playPauseSwitch()->setEnabled(hasCurrentMovie());
+            view->presentationSwitch()->setEnabled(m_c._currentMovieHasVideo || m_c._isPresenting);
         }
-        const PMPlayerViewContent& v = m_c.playerViewContent();
-        if (v.moviePlayer && !v.moviePlayer->presentationSize().isEmpty())
-            sizeToMovie(movieView->currentGeometry().shownSize);
-        PMMovieRepresentationPrototype* record = PMMovie(m_c._currentMovieRepresentation);
-        const QString title = record ? record->displayName() : QString();
-        if (title != m_title) {
-            m_title = title;
-            m_window->setWindowTitle(title.isEmpty() ? QObject::tr("Player") : title);
-            floatingControls->setTitle(title);
+        m_c.updatePresentationSwitch();
+        m_c.updateAspectRatioLockSwitchPosition();
+        // The movie's size becomes known once its first frame is there: the window follows.
+        if (v.moviePlayer && !v.moviePlayer->presentationSize().isEmpty() && sizedFor != v.moviePlayer.get()) {
+            sizedFor = v.moviePlayer.get();
+            m_c.updatePlayerWindowFrameAfterForcingPresentation(false);
         }
     }
 
-    PMMovieView* movieView = nullptr;
-    PMPlaybackControlView* bandView = nullptr;
-    PMPlaybackControlWindow* floatingControls = nullptr;
+    // A live resize of a window with the lock on follows the picture's proportions once the
+    // user lets go (the window manager decides the size while dragging).
+    void scheduleLockedSize(QWidget* window)
+    {
+        if (m_applyingSize)
+            return;
+        m_resizedWindow = window;
+        m_liveResizeTimer.start();
+    }
+
+    void applyLockedSize()
+    {
+        QWidget* window = m_resizedWindow;
+        if (!window || !window->isVisible() || window->isFullScreen() || window->isMaximized())
+            return;
+        const QSizeF size = m_c.windowWillResize(window, QSizeF(window->size()));
+        const QSize wanted(int(std::lround(size.width())), int(std::lround(size.height())));
+        if (wanted != window->size() && !wanted.isEmpty()) {
+            m_applyingSize = true;
+            window->resize(wanted);
+            m_applyingSize = false;
+        }
+    }
+
+    QPointer<PMMovieView> movieView;
+    QPointer<PMPlaybackControlView> bandView;
+    QPointer<PMPlaybackControlWindow> floatingControls;
+    QPointer<PMDedicatedPlayerWindow> dedicated;
+    QPointer<PMFullScreenPlayerWindow> presentationWindow;
+    QPointer<QWidget> presentationReturnContainer;
+    bool m_applyingSize = false;
+    // The player the window was last sized for: it is sized once per movie.
+    const void* sizedFor = nullptr;
+    QTimer m_hideTimer;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
+        if (!movieView || !bandView || !floatingControls || parent() != &m_c)
+            return false;
+        auto* widget = qobject_cast<QWidget*>(watched);
         switch (event->type()) {
         case QEvent::Resize:
+            if (widget == dedicated)
+                layoutDedicatedWindow();
+            if (widget == container())
+                layoutContainer();
+            if (widget && widget->isWindow() && widget == movieView->window()) {
+                m_c.windowDidResize(widget);
+                // The window manager answering our own resize is no resize by the user.
+                const bool byUser = QDateTime::currentMSecsSinceEpoch() - m_c._programmaticResizeMSecs > 500;
+                if (byUser && !widget->isFullScreen() && !m_c._isPresenting && m_c._currentMovieHasVideo) {
+                    scheduleLockedSize(widget);
+                    m_c.updateAspectRatioWindow();
+                }
+            } else if (widget && widget->isWindow()) {
+                m_c.windowDidResize(widget);
+            }
+            break;
         case QEvent::Move:
+            if (widget && widget->isWindow())
+                m_c.windowDidMove(widget);
+            break;
         case QEvent::Show:
-            if (watched == m_window)
-                layout();
+            if (widget == dedicated)
+                layoutDedicatedWindow();
+            if (widget == container() || (widget && widget == movieView->window()))
+                layoutContainer();
+            break;
+        case QEvent::WindowStateChange:
+            // Zooming (maximising) the player's window fits the movie to the screen instead.
+            if (widget && widget->isWindow() && widget == movieView->window() && widget->isMaximized() && !m_c._isPresenting
+                && widget != m_c._mainWindow.data()) {
+                QTimer::singleShot(0, widget, [this, widget] {
+                    widget->showNormal();
+                    const QRect frame = PMGlobalFromBottomUp(m_c.windowWillUseStandardFrame(widget));
+                    m_c._programmaticResizeMSecs = QDateTime::currentMSecsSinceEpoch();
+                    widget->setGeometry(frame);
+                    m_c.updatePlayerViewFrame();
+                });
+            }
             break;
         case QEvent::Hide:
-            if (watched == m_window)
+            if (widget && widget == floatingControls->parentWindow())
                 floatingControls->hide();
             break;
         case QEvent::Close:
-            // Closing the player stops playback and leaves no current movie.
-            if (watched == m_window) {
-                m_c.pause();
-                m_c.chooseNoMovie();
+            if (widget && widget->isWindow() && !m_c.windowShouldClose(widget)) {
+                event->ignore();
+                return true;
             }
             break;
         case QEvent::MouseMove:
         case QEvent::Enter:
-            showControls();
+            // Moving over the picture itself always brings the controls back; the priority
+            // setting governs pointer movement elsewhere.
+            if (watched == movieView) {
+                movieView->unsetCursor();
+                m_c.showWindowChromeAndPlaybackControlsByFadingIn(true, nullptr);
+            }
             break;
         default:
             break;
@@ -196,11 +343,34 @@ protected:
 
 private:
     PMMainController& m_c;
-    QPointer<PMDedicatedPlayerWindow> m_window;
-    QTimer m_hideTimer;
-    const void* m_sizedFor = nullptr;
-    QString m_title;
+    QSet<QObject*> m_watched;
+    QTimer m_liveResizeTimer;
+    QPointer<QWidget> m_resizedWindow;
 };
+
+// The controller's one set of player windows, while it lasts.
+QPointer<QObject>& installedPlayerWindows()
+{
+    static QPointer<QObject> windows;
+    return windows;
+}
+
+PlayerWindows* playerWindows(const PMMainController& c)
+{
+    QObject* windows = installedPlayerWindows().data();
+    return windows && windows->parent() == &c ? static_cast<PlayerWindows*>(windows) : nullptr;
+}
+
+bool singleWindowMode()
+{
+    return settings().boolForKey(QStringLiteral("Single Window Mode"));
+}
+
+// A window's frame, bottom-up, and giving it one (its decoration stays outside).
+QRectF bottomUpFrameOf(const QWidget* window)
+{
+    return PMBottomUpFromGlobal(window->geometry());
+}
 
 // The keys the player window handles itself until the command keys are there.
 bool handlePlayerKey(PMMainController& c, QKeyEvent* event)
@@ -232,7 +402,7 @@ bool handlePlayerKey(PMMainController& c, QKeyEvent* event)
     }
 }
 
-void connectControls(PMMainController& c, PMPlaybackControlView* view, PMMovieView* movieView, PlayerWindowController* controller)
+void connectControls(PMMainController& c, PMPlaybackControlView* view, PMMovieView* movieView, PMMovieTimeSliderDelegate* controller)
 {
     QObject::connect(view->playPauseSwitch(), &QAbstractButton::clicked, &c, [&c] { c.playPause(); });
     QObject::connect(view->windBackwardButton(), &QAbstractButton::clicked, &c, [&c] { c.windBackward(); });
@@ -264,6 +434,8 @@ void PMMainController::installPlayerWindows()
 {
     if (_dedicatedPlayerWindow)
         return;
+    auto* windows = new PlayerWindows(*this);
+    installedPlayerWindows() = windows;
     auto* window = new PMDedicatedPlayerWindow;
     window->resize(960, 600);
     auto* container = new PMPlayerContainerView(window);
@@ -276,11 +448,12 @@ void PMMainController::installPlayerWindows()
     status->setGeometry(8, 3, 600, 18);
     window->setStatusField(status);
 
-    auto* controller = new PlayerWindowController(*this, window);
-    controller->movieView = movieView;
-    controller->bandView = new PMPlaybackControlView(window);
-    controller->floatingControls = new PMPlaybackControlWindow(window);
-    controller->floatingControls->setParentWindow(window);
+    windows->dedicated = window;
+    windows->movieView = movieView;
+    windows->bandView = new PMPlaybackControlView(container);
+    windows->bandView->hide();
+    windows->floatingControls = new PMPlaybackControlWindow(window);
+    windows->floatingControls->setParentWindow(window);
     window->awakeFromNib();
 
     playerViewContent();
@@ -289,30 +462,593 @@ void PMMainController::installPlayerWindows()
     movieView->play = [this] { play(); };
     movieView->pause = [this] { pause(); };
     movieView->togglePresentation = [this] { togglePresentation(); };
-    movieView->childWindows = [controller] { return QList<QWidget*>{controller->floatingControls}; };
-    PMPlaybackControlView* floatingView = controller->floatingControls->controlView();
+    movieView->childWindows = [windows] { return QList<QWidget*>{windows->floatingControls}; };
+    movieView->setMouseTracking(true);
+    PMPlaybackControlView* floatingView = windows->floatingControls->controlView();
     movieView->setPreviousMovieButton(floatingView->previousButton());
     movieView->setNextMovieButton(floatingView->nextButton());
     movieView->setPlayPauseSwitch(floatingView->playPauseSwitch());
-    connectControls(*this, controller->bandView, movieView, controller);
-    connectControls(*this, floatingView, movieView, controller);
+    connectControls(*this, windows->bandView, movieView, windows);
+    connectControls(*this, floatingView, movieView, windows);
+    for (PMPlaybackControlView* view : {windows->bandView.data(), floatingView}) {
+        QObject::connect(view->presentationSwitch(), &QAbstractButton::clicked, this, [this] { togglePresentation(); });
+        QObject::connect(view->aspectRatioLockSwitch(), &QAbstractButton::clicked, this, [this] { toggleAspectRatioLock(); });
+    }
 
-    window->keyDownHandler = [this](QKeyEvent* event) { return handlePlayerKey(*this, event); };
-    window->togglePresentationHandler = [this](QObject*) { togglePresentation(); };
-    window->isPresenting = [this] { return _isPresenting; };
-    window->canTogglePresentation = [this] { return _isPresenting || _currentMovieHasVideo; };
-    window->installEventFilter(controller);
-    movieView->installEventFilter(controller);
-    container->installEventFilter(controller);
+    const auto prepare = [this](PMPlayerWindowPrototype* w) {
+        w->keyDownHandler = [this](QKeyEvent* event) { return handlePlayerKey(*this, event); };
+        w->togglePresentationHandler = [this](QObject*) { togglePresentation(); };
+        w->isPresenting = [this] { return _isPresenting; };
+        w->canTogglePresentation = [this] { return _isPresenting || _currentMovieHasVideo; };
+    };
+    prepare(window);
+    windows->watch(window);
+    windows->watch(container);
+    windows->watch(movieView);
 
+    // The controls and hooks go with the window (tests make and destroy it).
+    const auto forget = [this, windows] {
+        if (windows->parent() != this)
+            return;
+        windows->setParent(nullptr);
+        windows->deleteLater();
+        _playerControlsDidChange = nullptr;
+        _showPlaybackControlsHook = nullptr;
+        _presentationDidChange = nullptr;
+    };
+    QObject::connect(window, &QObject::destroyed, this, forget);
+    QObject::connect(movieView, &QObject::destroyed, this, forget);
     playerView = movieView;
     _dedicatedPlayerWindow = window;
-    _playerControlsDidChange = [controller] { controller->update(); };
-    _showPlaybackControlsHook = [controller](bool) { controller->showControls(); };
-    _presentationDidChange = [this, window, controller](bool presenting) {
-        presenting ? window->showFullScreen() : window->showNormal();
-        controller->layout();
-        controller->showControls();
+    _playerControlsDidChange = [windows] { windows->update(); };
+    _showPlaybackControlsHook = [windows](bool fade) { windows->showControls(fade); };
+    _presentationDidChange = [this, windows, prepare](bool presenting) {
+        if (presenting) {
+            QWidget* old = playerWindow();
+            windows->presentationReturnContainer = windows->container();
+            auto* full = new PMFullScreenPlayerWindow;
+            full->setAttribute(Qt::WA_DeleteOnClose);
+            full->setWindowTitle(windows->dedicated ? windows->dedicated->windowTitle() : QString());
+            QPalette palette = full->palette();
+            palette.setColor(QPalette::Window, Qt::black);
+            full->setPalette(palette);
+            full->setAutoFillBackground(true);
+            prepare(full);
+            auto* container = new PMPlayerContainerView(full);
+            full->setPlayerContainer(container);
+            QScreen* screen = old ? screenForWindow(old) : QGuiApplication::primaryScreen();
+            if (old && old == windows->dedicated)
+                old->hide();
+            windows->presentationWindow = full;
+            windows->watch(full);
+            full->setGeometry(screen ? screen->geometry() : QRect(0, 0, 1280, 800));
+            windows->moveMovieViewInto(container);
+            full->showFullScreen();
+            full->raise();
+            full->activateWindow();
+            full->setUsesCustomFullScreenMode(true);
+            updatePresentationWindowForScreen(screen);
+            updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+        } else {
+            QWidget* target = nullptr;
+            if (!_currentMovieRepresentation.isNull())
+                target = !singleWindowMode() && windows->dedicated ? windows->dedicated->playerContainer() : mainWindowPlayerContainer();
+            if (!target)
+                target = windows->dedicated ? windows->dedicated->playerContainer() : nullptr;
+            windows->moveMovieViewInto(target);
+            if (windows->presentationWindow) {
+                windows->presentationWindow->hide();
+                windows->presentationWindow->deleteLater();
+            }
+            updatePlayerViewFrame();
+            updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+            windows->movieView->setFocus();
+            showPlayerWindowIfNotVisible(false);
+            if (!_currentMovieRepresentation.isNull() && _currentMovieHasVideo) {
+                const platform::Value ending = _currentMovieRepresentation;
+                QTimer::singleShot(1000, this, [this, ending] {
+                    if (_currentMovieRepresentation.objectPointer() == ending.objectPointer() && !_isPresenting)
+                        updatePlayerWindowFrameAfterForcingPresentation(false);
+                });
+            }
+        }
+        showWindowChromeAndPlaybackControlsByFadingIn(false, nullptr);
+        updateWindowTitles();
+        updateStatusFields();
     };
-    controller->layout();
+    windows->layoutDedicatedWindow();
+    windows->layoutContainer();
+}
+
+// ---------------------------------------------------------------------------
+// Where the player sits
+
+QWidget* PMMainController::mainWindowPlayerContainer() const
+{
+    if (_mainWindowPlayerContainer)
+        return _mainWindowPlayerContainer.data();
+    return _mainWindow ? _mainWindow->findChild<PMPlayerContainerView*>() : nullptr;
+}
+
+QWidget* PMMainController::playerWindow() const
+{
+    return playerView && playerView->parentWidget() ? playerView->window() : nullptr;
+}
+
+bool PMMainController::playerIsInMainWindow() const
+{
+    return _mainWindow && playerWindow() == _mainWindow.data();
+}
+
+PMMainController::PlayerPlacement PMMainController::updatePlayerPlacement()
+{
+    PlayerPlacement placement;
+    PlayerWindows* windows = playerWindows(*this);
+    const bool single = singleWindowMode();
+    const bool hasMovie = !_currentMovieRepresentation.isNull();
+    QWidget* mainContainer = mainWindowPlayerContainer();
+    // The main window's resizes and closing come here too.
+    if (windows && _mainWindow)
+        windows->watch(_mainWindow);
+    // Without a dedicated window the main window holds the player, and without a player
+    // container in the main window the dedicated window does.
+    const bool useMain = (single || !windows || !windows->dedicated) && mainContainer;
+    if (!useMain) {
+        if (hasMovie && !_isPresenting && windows && windows->dedicated) {
+            windows->moveMovieViewInto(windows->dedicated->playerContainer());
+            updatePlayerViewFrame();
+        } else if (windows && windows->dedicated && windows->dedicated->isVisible()) {
+            windows->dedicated->hide();
+        }
+    } else {
+        if (windows && windows->dedicated && windows->dedicated->isVisible())
+            windows->dedicated->hide();
+        if (hasMovie) {
+            placement.showsPlayer = true;
+            placement.computesGroupContent = _isPresenting;
+            if (!_isPresenting && windows) {
+                windows->moveMovieViewInto(mainContainer);
+                updatePlayerViewFrame();
+                windows->movieView->redisplay();
+                updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+            }
+        }
+    }
+    if (mainContainer && mainContainer->isVisibleTo(mainContainer->window()) != placement.showsPlayer)
+        mainContainer->setVisible(placement.showsPlayer);
+    return placement;
+}
+
+void PMMainController::updatePlayerViewFrame()
+{
+    if (PlayerWindows* windows = playerWindows(*this))
+        windows->layoutContainer();
+}
+
+void PMMainController::updatePlayerWindowFrameAfterForcingPresentation(bool force)
+{
+    PlayerWindows* windows = playerWindows(*this);
+    if (_isPresenting) {
+        updatePresentationWindowForScreen(nullptr);
+        if (windows && windows->controlsMode() != 0)
+            updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+        return;
+    }
+    if (force) {
+        togglePresentation();
+        return;
+    }
+    const std::int64_t q = settings().integerForKey(QStringLiteral("Player Width: Preservation Priority"));
+    if (_isPlayerWindowZoomed && q < 1) {
+        fitPlayerWindowToScreen();
+    } else if (_currentMovieHasVideo) {
+        const QSizeF natural = currentPictureNaturalSize();
+        if (!natural.isEmpty()) {
+            if (windows)
+                windows->sizedFor = playerViewContent().moviePlayer.get();
+            if (q >= 0) {
+                double w = 0;
+                if (q == 0 && settings().objectForKey(QStringLiteral("Player Width")).isNumber())
+                    w = settings().doubleForKey(QStringLiteral("Player Width"));
+                if (w < 1)
+                    w = playerAreaSizeOfWindow(playerWindow()).width();
+                if (w < 1 && playerView)
+                    w = playerView->width();
+                if (w >= 1)
+                    _currentMagnification = w / natural.width();
+            } else {
+                _currentMagnification = _currentMagnificationQuantum;
+            }
+            resizePlayerWindowForCurrentMagnification();
+        }
+    }
+    updatePlayerViewFrame();
+}
+
+void PMMainController::updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(bool keep)
+{
+    PlayerWindows* windows = playerWindows(*this);
+    if (!windows)
+        return;
+    QWidget* pw = playerWindow();
+    const bool isStatic = windows->isStatic();
+    const bool hasMovie = windows->hasCurrentMovie();
+    QWidget* hoverParent = hasMovie && !isStatic ? pw : nullptr;
+    if (windows->floatingControls->parentWindow() != hoverParent)
+        windows->attachFloatingControls(hoverParent);
+    QSizeF remembered;
+    if (isStatic != windows->floatingControls->isStatic()) {
+        // The movie's area as it is before the band comes or goes.
+        if (keep && hasMovie && pw && (pw == _mainWindow.data() || pw == windows->dedicated.data()))
+            remembered = QSizeF(windows->movieView->size());
+        windows->floatingControls->setStatic(isStatic);
+    }
+    windows->layoutContainer();
+    if (remembered.width() > kEpsilon)
+        resizeWindow(nullptr, remembered, false);
+    if (hoverParent && hoverParent->isVisible())
+        windows->placeFloatingControls();
+    updatePlaybackControlVisibility();
+}
+
+void PMMainController::updatePlaybackControlVisibility()
+{
+    if (PlayerWindows* windows = playerWindows(*this))
+        windows->update();
+}
+
+void PMMainController::hidePlaybackControlWindow()
+{
+    if (PlayerWindows* windows = playerWindows(*this))
+        windows->hideControls();
+}
+
+// ---------------------------------------------------------------------------
+// Titles, slider texts, darkness
+
+void PMMainController::updateWindowTitles()
+{
+    PlayerWindows* windows = playerWindows(*this);
+    PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation);
+    const bool inMain = playerIsInMainWindow();
+    if (record) {
+        QString t = record->displayName();
+        PMLibraryContainer* parent = _currentOrMonitoredMovieRepresentationAncestors && !_currentOrMonitoredMovieRepresentationAncestors->isEmpty()
+            ? PMContainer(_currentOrMonitoredMovieRepresentationAncestors->at(0)) : nullptr;
+        qsizetype index = -1, count = 0;
+        if (parent && settings().boolForKey(QStringLiteral("Presentation Playback Controls Show Index"))
+            && parent->getIndex(&index, &count, _currentMovieRepresentation) && count >= 2 && index >= 0)
+            t = QStringLiteral("%1 — %2 / %3").arg(t).arg(index + 1).arg(count);
+        const PMPlayerViewContent& v = playerViewContent();
+        if (settings().boolForKey(QStringLiteral("Presentation Playback Controls Show Scale")) && v.movieReplacingImage && playerView
+            && v.movieReplacingImage->size().width() > 0)
+            t = QStringLiteral("%1 — %2%").arg(t).arg(std::lround(playerView->width() * 100.0 / v.movieReplacingImage->size().width()));
+        if (windows)
+            windows->floatingControls->setTitle(t);
+
+        if (!(inMain && settings().boolForKey(QStringLiteral("Static Main Window Title")))) {
+            const QString name = settings().boolForKey(QStringLiteral("Show Full Path In Main Window Title"))
+                ? record->readableLocationPrefixedByDisplayNameIfDifferent() : record->displayName();
+            QWidget* target = playerWindow();
+            if (_isPresenting) {
+                if (windows && windows->presentationWindow)
+                    windows->presentationWindow->setWindowTitle(name);
+                target = windows ? windows->dedicated.data() : nullptr;
+            }
+            if (target) {
+                target->setWindowFilePath(record->path());
+                target->setWindowTitle(name);
+            }
+            if (inMain)
+                return;
+        }
+    } else if (windows) {
+        windows->floatingControls->setTitle(QString());
+        if (windows->dedicated)
+            windows->dedicated->setWindowTitle(QObject::tr("Player"));
+    }
+    if (!_mainWindow)
+        return;
+    _mainWindow->setWindowFilePath(QString());
+    PMLibraryContainer* shown = nullptr;
+    int containers = 0;
+    bool files = false;
+    for (const platform::Value& item : *_selectedLibraryItems) {
+        if (PMLibraryContainer* container = PMContainer(item)) {
+            shown = container;
+            ++containers;
+        } else if (PMMovie(item)) {
+            files = true;
+        }
+    }
+    _mainWindow->setWindowTitle(containers == 1 && !files ? shown->displayName() : QStringLiteral("Pellis"));
+}
+
+QString PMMainController::alternateSliderMinimumMessage()
+{
+    PMLibraryContainer* parent = _currentOrMonitoredMovieRepresentationAncestors && !_currentOrMonitoredMovieRepresentationAncestors->isEmpty()
+        ? PMContainer(_currentOrMonitoredMovieRepresentationAncestors->at(0)) : nullptr;
+    if (_currentMovieRepresentation.isNull() || !parent)
+        return {};
+    PlayerWindows* windows = playerWindows(*this);
+    if (_isPresenting && windows && windows->controlsMode() == 0 && settings().boolForKey(QStringLiteral("Presentation Playback Controls Show Index")))
+        return {};
+    qsizetype index = -1, count = 0;
+    if (parent->getIndex(&index, &count, _currentMovieRepresentation) && count >= 2 && index >= 0)
+        return QStringLiteral("%1 / %2").arg(index + 1).arg(count);
+    return {};
+}
+
+QString PMMainController::alternateSliderMaximumMessage()
+{
+    const PMPlayerViewContent& v = playerViewContent();
+    if (!v.movieReplacingImage)
+        return {};
+    const QSizeF natural = v.movieReplacingImage->associatedNaturalSize.isEmpty() ? v.movieReplacingImage->size()
+                                                                                 : v.movieReplacingImage->associatedNaturalSize;
+    if (natural.width() <= 0.9)
+        return {};
+    QStringList parts;
+    PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation);
+    const int a = record ? record->angle() : 0;
+    if (a != 0)
+        parts << QStringLiteral("%1°").arg(a < 180 ? -a : 360 - a);
+    parts << QStringLiteral("%1 × %2").arg(std::lround(natural.width())).arg(std::lround(natural.height()));
+    PlayerWindows* windows = playerWindows(*this);
+    const bool scaleInTitle = _isPresenting && windows && windows->controlsMode() == 0
+        && settings().boolForKey(QStringLiteral("Presentation Playback Controls Show Scale"));
+    if (!scaleInTitle && windows)
+        parts << QStringLiteral("%1%").arg(std::lround(windows->movieView->currentGeometry().destination.width() * 100 / natural.width()));
+    return parts.join(QStringLiteral(" — "));
+}
+
+int PMMainController::mainWindowDarkness()
+{
+    const bool hideLibrary = settings().boolForKey(QStringLiteral("Hide Library"));
+    if (_mainWindow && isInFullyInvertedDarkMode(_mainWindow))
+        return 4;
+    if (playerIsInMainWindow())
+        return hideLibrary ? 4 : 3;
+    if (!_mainWindow)
+        return 0;
+    // The library window's header strip stands in for a hidden title bar.
+    if (hideLibrary)
+        return _mainWindowHidesTitlebar ? 2 : 4;
+    return _mainWindowHidesTitlebar ? 1 : 3;
+}
+
+// ---------------------------------------------------------------------------
+// The aspect-ratio lock and its read-out
+
+void PMMainController::setAspectRatioLocked(bool locked)
+{
+    _isAspectRatioLocked = locked;
+    if (PlayerWindows* windows = playerWindows(*this)) {
+        const bool lockImages = settings().integerForKey(QStringLiteral("Player Window: Aspect Ratio Button Priority")) >= 2;
+        const QString image = locked && !lockImages ? QStringLiteral("ellipsis") : locked ? QStringLiteral("locked") : QStringLiteral("unlocked");
+        for (PMPlaybackControlView* view : {windows->bandView.data(), windows->floatingControls->controlView()}) {
+            view->setAspectRatioLockImage(image, locked);
+            view->aspectRatioLockSwitch()->setToolTip(locked ? QObject::tr("Unlock Aspect Ratio") : QObject::tr("Lock Aspect Ratio"));
+        }
+    }
+    // Locking makes the window follow the picture's proportions at once.
+    if (locked && _currentMovieHasVideo && !_isPresenting)
+        if (PlayerWindows* windows = playerWindows(*this))
+            if (QWidget* w = playerWindow(); w && w->isVisible()) {
+                windows->scheduleLockedSize(w);
+                windows->applyLockedSize();
+            }
+}
+
+void PMMainController::updateAspectRatioWindow()
+{
+    QWidget* container = playerView ? playerView->parentWidget() : nullptr;
+    if (!container || !container->window()->isVisible() || _isAspectRatioLocked || playerView->height() < 1)
+        return;
+    _aspectRatioText = QString::asprintf("%.2f:1", double(playerView->width()) / playerView->height());
+    auto* window = qobject_cast<PMFullScreenMessageWindow*>(_aspectRatioWindow.data());
+    if (!window) {
+        window = PMFullScreenMessageWindow::fullscreenWindowWithMessage(_aspectRatioText, playerView, 0.5, nullptr);
+        window->storedTintColor = QColor(Qt::transparent);
+        _aspectRatioWindow = window;
+    }
+    window->message = _aspectRatioText;
+    window->setGeometry(QRect(playerView->mapToGlobal(QPoint(0, 0)), playerView->size()));
+    window->show();
+    window->raise();
+    window->update();
+    platform::performAfterDelay(this, QStringLiteral("closeAspectRatioWindow"), platform::Value(), 0.1, [this] { closeAspectRatioWindow(); });
+}
+
+void PMMainController::closeAspectRatioWindow()
+{
+    if (QWidget* window = _aspectRatioWindow.data()) {
+        _aspectRatioWindow = nullptr;
+        fadeOutAndClose(window);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Zooming, resizing, closing
+
+void PMMainController::updatePlayerWindowZoomStatus()
+{
+    if (!_isPlayerWindowZoomed || _isPresenting)
+        return;
+    QWidget* w = playerWindow();
+    if (!w || PMGlobalFromBottomUp(playerWindowZoomFrameWithAspectRatioLock(_isAspectRatioLocked, true, false)) != w->geometry())
+        _isPlayerWindowZoomed = false;
+}
+
+void PMMainController::updatePlayerWindowZoomStatusAfterDelay()
+{
+    platform::cancelPreviousPerformRequests(this, QStringLiteral("updatePlayerWindowZoomStatus"), platform::Value());
+    if (_isPlayerWindowZoomed && !_isPresenting)
+        platform::performAfterDelay(this, QStringLiteral("updatePlayerWindowZoomStatus"), platform::Value(), 0, [this] { updatePlayerWindowZoomStatus(); });
+}
+
+QSizeF PMMainController::windowWillResize(QWidget* window, QSizeF proposed)
+{
+    PlayerWindows* windows = playerWindows(*this);
+    if (!window || !windows || (window != _mainWindow.data() && window != windows->dedicated.data()))
+        return proposed;
+    if (!_currentMovieHasVideo || playerWindow() != window)
+        return proposed;
+    const QSizeF natural = currentPictureNaturalSize();
+    if (natural.isEmpty())
+        return proposed;
+    const QRectF frame = bottomUpFrameOf(window);
+    const QSizeF container = playerAreaSizeOfWindow(window);
+    const QRectF visible = PMBottomUpFromGlobal(visibleFrameWithExtraDockSpacing(screenForWindow(window)));
+    const PMLiveResize r = PMPlayerWindowWillResize(proposed, frame, container, natural, _isAspectRatioLocked, visible.y(),
+                                                    window->minimumWidth());
+    _currentMagnification = r.magnification;
+    settings().setDouble(r.playerWidth, QStringLiteral("Player Width"));
+    return r.size;
+}
+
+void PMMainController::windowDidResize(QWidget* window)
+{
+    if (window && window == playerWindow() && _isPresenting) {
+        updatePresentationWindowForScreen(nullptr);
+        updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+    } else if (window && window == playerWindow()) {
+        updatePlayerViewFrame();
+        updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+        updatePlayerWindowZoomStatusAfterDelay();
+    }
+    if (window && window == _mainWindow.data())
+        saveMainWindowSize();
+}
+
+bool PMMainController::windowShouldClose(QWidget* window)
+{
+    PlayerWindows* windows = playerWindows(*this);
+    // The last window closing may end the program (the main window's own closing does).
+    if (settings().boolForKey(QStringLiteral("Quit On Close")) && _numberOfRemainingItemsMovingToLibraryFolder <= 0 && window != _mainWindow.data()) {
+        bool othersRemain = false;
+        for (QWidget* other : QApplication::topLevelWidgets())
+            if (other != window && other->isVisible() && !other->windowTitle().isEmpty() && !isChildWindow(other)
+                && !(other->windowFlags() & (Qt::Tool | Qt::Popup | Qt::ToolTip)))
+                othersRemain = true;
+        if (!othersRemain)
+            QTimer::singleShot(0, this, [this] {
+                if (applicationShouldTerminate())
+                    QCoreApplication::quit();
+            });
+    }
+    if (windows && window == windows->dedicated.data()) {
+        // Closing the player ends the movie; the controller hides the window itself.
+        pause();
+        window->hide();
+        chooseNoMovie();
+        return false;
+    }
+    if (windows && window == windows->presentationWindow.data()) {
+        if (_isPresenting)
+            togglePresentation();
+        return false;
+    }
+    if (window && window == _mainWindow.data()) {
+        if (playerIsInMainWindow() && !settings().boolForKey(QStringLiteral("Single Window Mode: Do Not Pause On Close")))
+            pause();
+        if (settings().boolForKey(QStringLiteral("Clear Playlist On Close")))
+            if (const PMLibraryContainerPtr storage = temporaryStorage(); storage && storage->rawChildren() && !storage->rawChildren()->isEmpty())
+                clearPlaylist();
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Presentation
+
+void PMMainController::updatePresentationWindowForScreen(QScreen* screen)
+{
+    PlayerWindows* windows = playerWindows(*this);
+    if (!windows || !windows->presentationWindow)
+        return;
+    PMFullScreenPlayerWindow* w = windows->presentationWindow;
+    if (!screen)
+        screen = screenForWindow(w);
+    const QRect S = screen ? screen->geometry() : w->geometry();
+    if (!w->isFullScreen())
+        w->setGeometry(S);
+    const std::optional<QRectF> picture = PMPresentationPictureFrame(QSizeF(S.size()), notchGap(screen), windows->controlsMode(),
+                                                                    int(settings().integerForKey(QStringLiteral("Presentation Mode"))),
+                                                                    currentPictureNaturalSize());
+    QWidget* container = windows->container();
+    if (!picture || !container)
+        return;
+    // Bottom-up on the screen to the window's top-down coordinates.
+    const QRectF& f = *picture;
+    container->setGeometry(QRectF(f.x(), S.height() - f.y() - f.height(), f.width(), f.height()).toRect());
+    updatePlayerViewFrame();
+    windows->movieView->redisplay();
+    updateWindowTitles();
+}
+
+// ---------------------------------------------------------------------------
+// Pointer movement, switches, zoom and moves
+
+bool PMMainController::showWindowChromeAndPlaybackControlsByFadingIn(bool fade, const QPoint* point)
+{
+    QWidget* w = playerWindow();
+    if (point) {
+        if (!w)
+            return false;
+        std::int64_t priority = std::numeric_limits<std::int64_t>::max();
+        if (w != _mainWindow.data()) {
+            priority = settings().integerForKey(QStringLiteral("Hover Playback Controls Priority"));
+            if (priority < 1)
+                return false;
+        }
+        if (QGuiApplication::applicationState() != Qt::ApplicationActive)
+            return false;
+        if (!w->isVisible())
+            return false;
+        if (!w->frameGeometry().contains(*point)) {
+            QScreen* screen = w->screen();
+            if (priority == 1 || !screen || !screen->geometry().contains(*point))
+                return false;
+        }
+    }
+    showPlaybackControlsByFadingIn(fade);
+    return true;
+}
+
+void PMMainController::updatePresentationSwitch()
+{
+    if (PlayerWindows* windows = playerWindows(*this))
+        for (PMPlaybackControlView* view : {windows->bandView.data(), windows->floatingControls->controlView()})
+            view->setPresenting(_isPresenting);
+}
+
+void PMMainController::updateAspectRatioLockSwitchPosition()
+{
+    PlayerWindows* windows = playerWindows(*this);
+    if (!windows)
+        return;
+    const std::int64_t priority = settings().integerForKey(QStringLiteral("Player Window: Aspect Ratio Button Priority"));
+    const bool hasMovie = !_currentMovieRepresentation.isNull();
+    const bool shows = (_currentMovieHasVideo || (hasMovie && priority <= 1)) && !_isPresenting;
+    for (PMPlaybackControlView* view : {windows->bandView.data(), windows->floatingControls->controlView()})
+        view->setShowsAspectRatioLockSwitch(shows);
+}
+
+QRectF PMMainController::windowWillUseStandardFrame(QWidget* window)
+{
+    if (window && window == playerWindow()) {
+        if (!_isPresenting)
+            _isPlayerWindowZoomed = true;
+        return playerWindowZoomFrameWithAspectRatioLock(_isAspectRatioLocked, true, true);
+    }
+    return PMBottomUpFromGlobal(visibleFrameWithExtraDockSpacing(screenForWindow(window)));
+}
+
+void PMMainController::windowDidMove(QWidget* window)
+{
+    if (!window || window != playerWindow())
+        return;
+    updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+    updatePlayerWindowZoomStatusAfterDelay();
 }

@@ -1,4 +1,5 @@
 #include "playback/PMPlaybackControls.h"
+#include "playback/PMPlayerWindowGeometry.h"
 
 #include "foundation/PMFunctions.h"
 #include "platform/UserDefaults.h"
@@ -76,6 +77,40 @@ QIcon glyph(const QString& name)
     } else if (name == u"backward") {
         triangle(3, 8, false);
         triangle(11, 8, false);
+    } else if (name == u"enter" || name == u"exit") {
+        // Four corners pointing out of (enter) or into (exit) the picture.
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(255, 255, 255, 230), 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const bool out = name == u"enter";
+        for (int sx : {-1, 1})
+            for (int sy : {-1, 1}) {
+                const QPointF corner(11 + sx * 7, 11 + sy * 6);
+                const QPointF tip = out ? corner : QPointF(11 + sx * 2.5, 11 + sy * 2);
+                const double dx = out ? -sx * 4.0 : sx * 4.0, dy = out ? -sy * 3.5 : sy * 3.5;
+                p.drawLine(tip, tip + QPointF(dx, 0));
+                p.drawLine(tip, tip + QPointF(0, dy));
+            }
+    } else if (name == u"locked" || name == u"unlocked") {
+        p.drawRoundedRect(QRectF(5, 10, 12, 9), 1.5, 1.5);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(255, 255, 255, 230), 1.8));
+        QPainterPath shackle;
+        const double right = name == u"locked" ? 14.5 : 18.5;
+        const double left = name == u"locked" ? 7.5 : 11.5;
+        shackle.moveTo(left, 10);
+        shackle.lineTo(left, 7);
+        shackle.arcTo(QRectF(left, 3, right - left, 7), 180, -180);
+        if (name == u"locked")
+            shackle.lineTo(right, 10);
+        p.drawPath(shackle);
+    } else if (name == u"ellipsis") {
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(255, 255, 255, 230), 1.5));
+        p.drawEllipse(QRectF(3.5, 3.5, 15, 15));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 255, 255, 230));
+        for (double x : {7.0, 11.0, 15.0})
+            p.drawEllipse(QPointF(x, 11), 1.3, 1.3);
     } else if (name == u"volume" || name == u"muted") {
         QPainterPath speaker;
         speaker.moveTo(3, 8.5);
@@ -119,6 +154,14 @@ double fractionOf(const QString& description)
     bool ok = false;
     const double f = description.toDouble(&ok);
     return ok && std::isfinite(f) ? std::clamp(f, 0.0, 1.0) : 0.0;
+}
+
+// A placement between the gaps as the stored text. Where the reference leaves no room to
+// move (a zero span), the bar stands at the start: the fraction 0, never "nan" or "inf".
+QString fractionDescription(double offset, double span)
+{
+    const double f = span > kEpsilon ? offset / span : 0.0;
+    return QString::asprintf("%f", std::isfinite(f) ? f : 0.0);
 }
 
 } // namespace
@@ -390,6 +433,9 @@ PMPlaybackControlView::PMPlaybackControlView(QWidget* parent) : PMKeyWindowRefle
     m_windForward = transportButton(this, QStringLiteral("forward"), tr("Wind Forward"));
     m_next = transportButton(this, QStringLiteral("next"), tr("Next"));
     m_mute = transportButton(this, QStringLiteral("volume"), tr("Mute"));
+    m_aspectRatioLock = transportButton(this, QStringLiteral("unlocked"), QString());
+    m_aspectRatioLock->setCheckable(true);
+    m_presentation = transportButton(this, QStringLiteral("enter"), tr("Enter Full Screen"));
     _volumeSlider = new QSlider(Qt::Horizontal, this);
     _volumeSlider->setRange(0, 1000);
     _volumeSlider->setFocusPolicy(Qt::NoFocus);
@@ -400,6 +446,31 @@ PMPlaybackControlView::PMPlaybackControlView(QWidget* parent) : PMKeyWindowRefle
         "QSlider::handle:horizontal { background: white; width: 12px; height: 12px; margin: -4px 0; border-radius: 6px; }"));
     m_timeSlider = new PMMovieTimeSlider(this);
     setMinimumHeight(int(kPMPlaybackControlsHeight));
+    layoutControls();
+}
+
+bool PMPlaybackControlView::showsFastButtons(bool stillImage, bool playable, double durationSeconds)
+{
+    return !stillImage && playable && std::floor(durationSeconds) >= 5;
+}
+
+void PMPlaybackControlView::setShowsFastButtons(bool shows)
+{
+    if (shows == m_showsFastButtons)
+        return;
+    m_showsFastButtons = shows;
+    for (PMContextButton* b : {m_windBackward, m_windForward}) {
+        b->setVisible(shows);
+        b->setEnabled(shows);
+    }
+    layoutControls();
+}
+
+void PMPlaybackControlView::setShowsVolume(bool shows)
+{
+    if (shows == m_showsVolume)
+        return;
+    m_showsVolume = shows;
     layoutControls();
 }
 
@@ -463,8 +534,48 @@ void PMPlaybackControlView::layoutControls()
         b->move(x, y);
         x += 36;
     }
+    if (!m_showsFastButtons) {
+        m_previous->move(m_previous->x() + m_previous->width(), y);
+        m_next->move(m_next->x() - m_next->width(), y);
+    }
     m_mute->move(w - volumeWidth, y);
     _volumeSlider->setGeometry(w - 90 - 10, y + 5, 90, 20);
+    // The presentation toggle and the lock sit on the left; they step aside (hidden) where
+    // they would come within 22 points of the transport group, as does the volume.
+    m_presentation->move(6, y);
+    m_aspectRatioLock->move(6 + 36, y);
+    const QRect zone = QRect(m_previous->geometry().topLeft(), m_next->geometry().bottomRight()).adjusted(-22, 0, 22, 0);
+    const auto place = [&zone](QWidget* control, bool wanted) { control->setVisible(wanted && !control->geometry().intersects(zone)); };
+    place(m_presentation, m_showsPresentationSwitch);
+    place(m_aspectRatioLock, m_showsAspectRatioLockSwitch);
+    place(m_mute, m_showsVolume);
+    place(_volumeSlider, m_showsVolume);
+}
+
+void PMPlaybackControlView::setShowsPresentationSwitch(bool shows)
+{
+    m_showsPresentationSwitch = shows;
+    layoutControls();
+}
+
+void PMPlaybackControlView::setShowsAspectRatioLockSwitch(bool shows)
+{
+    m_showsAspectRatioLockSwitch = shows;
+    m_aspectRatioLock->setEnabled(shows);
+    layoutControls();
+}
+
+void PMPlaybackControlView::setPresenting(bool presenting)
+{
+    m_presentation->setIcon(glyph(presenting ? QStringLiteral("exit") : QStringLiteral("enter")));
+    m_presentation->setToolTip(presenting ? tr("Exit Full Screen") : tr("Enter Full Screen"));
+}
+
+void PMPlaybackControlView::setAspectRatioLockImage(const QString& name, bool locked)
+{
+    const QSignalBlocker blocker(m_aspectRatioLock);
+    m_aspectRatioLock->setChecked(locked);
+    m_aspectRatioLock->setIcon(glyph(name));
 }
 
 void PMPlaybackControlView::paintEvent(QPaintEvent*)
@@ -563,7 +674,7 @@ QRectF PMRasterControlsFrame(QRectF f, const QRectF& R, PMControlsPlacement* pla
         f.moveTop(top - h - kGap);
         yd = QStringLiteral("Top Gap");
     } else {
-        yd = QString::asprintf("%f", (f.y() - R.y() - kGap) / (R.height() - h - 2 * kGap));
+        yd = fractionDescription(f.y() - R.y() - kGap, R.height() - h - 2 * kGap);
     }
     if (xd.isEmpty()) {
         const double w = std::min(std::floor(0.8 * R.width()), 600.0);
@@ -582,7 +693,7 @@ QRectF PMRasterControlsFrame(QRectF f, const QRectF& R, PMControlsPlacement* pla
             f.moveLeft(centred);
             xd = QStringLiteral("Center");
         } else {
-            xd = QString::asprintf("%f", (f.x() - R.x() - kGap) / (R.width() - w - 2 * kGap));
+            xd = fractionDescription(f.x() - R.x() - kGap, R.width() - w - 2 * kGap);
         }
     }
     if (placement) {
@@ -636,12 +747,12 @@ void PMPlaybackControlWindow::setStatic(bool isStatic)
 
 QRectF PMPlaybackControlWindow::bottomUpFromGlobal(const QRect& g)
 {
-    return QRectF(g.x(), -(g.y() + g.height()), g.width(), g.height());
+    return PMBottomUpFromGlobal(g);
 }
 
 QRect PMPlaybackControlWindow::globalFromBottomUp(const QRectF& f)
 {
-    return QRectF(f.x(), -(f.y() + f.height()), f.width(), f.height()).toAlignedRect();
+    return PMGlobalFromBottomUp(f);
 }
 
 void PMPlaybackControlWindow::loadPlacement()

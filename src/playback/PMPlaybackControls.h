@@ -129,6 +129,22 @@ public:
     void setPlaying(bool playing);
     void setMuted(bool muted);
     void setTitleVisible(bool visible);
+    // The fast backward and forward buttons make no sense for still images, unplayable
+    // items and movies shorter than 5 seconds (in whole seconds). Hidden, they leave their
+    // places: the previous and next buttons move inwards by their own widths.
+    static bool showsFastButtons(bool stillImage, bool playable, double durationSeconds);
+    void setShowsFastButtons(bool shows);
+    bool showsFastButtons() const { return m_showsFastButtons; }
+    // The volume controls, hidden for a movie without sound.
+    void setShowsVolume(bool shows);
+    // The presentation toggle (its look follows whether a presentation runs) and the
+    // aspect-ratio lock (its image and state as the controller decides).
+    PMContextButton* presentationSwitch() const { return m_presentation; }
+    PMContextButton* aspectRatioLockSwitch() const { return m_aspectRatioLock; }
+    void setShowsPresentationSwitch(bool shows);
+    void setShowsAspectRatioLockSwitch(bool shows);
+    void setPresenting(bool presenting);
+    void setAspectRatioLockImage(const QString& glyphName, bool locked);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -147,6 +163,12 @@ private:
     PMContextButton* m_mute = nullptr;
     bool m_playing = false;
     bool m_muted = false;
+    bool m_showsFastButtons = true;
+    bool m_showsVolume = true;
+    PMContextButton* m_presentation = nullptr;
+    PMContextButton* m_aspectRatioLock = nullptr;
+    bool m_showsPresentationSwitch = true;
+    bool m_showsAspectRatioLockSwitch = true;
 };
 
 // ---- The floating window. Frames here are bottom-up (y is the bottom edge), as the

@@ -13,6 +13,7 @@
 #include "ui/kit/PMOptionalMenuButton.h"
 
 #include "common/MediaFixtures.h"
+#include "PlaybackTestSupport.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
@@ -33,13 +34,8 @@ protected:
     void SetUp() override
     {
         ModelTest::SetUp();
-        Player::setDefaultAudioOutput(QStringLiteral("null"));
-        for (const QString& key : platform::UserDefaults::standard().persistentDomain()->keys())
-            platform::UserDefaults::standard().removeObjectForKey(key);
+        testsupport::preparePlaybackController();
         PMMainController& c = mainController();
-        c.resetPlaybackForTesting();
-        c.installPlayback();
-        c._selectedLibraryItems = Array::make();
         platform::setAlertHandler([this](const platform::Alert& alert) {
             m_alerts << alert.messageText;
             return platform::AlertResponse{m_alertAnswer, false};
@@ -56,14 +52,8 @@ protected:
     }
     void TearDown() override
     {
-        PMMainController& c = mainController();
-        c.resetPlaybackForTesting();
-        platform::cancelPreviousPerformRequests(&c);
+        testsupport::releasePlaybackController();
         platform::setAlertHandler(nullptr);
-        c._chooseMovieRepresentationHandler = nullptr;
-        c._updatePlaybackControls = nullptr;
-        c._saveCurrentPlaybackPositionHook = nullptr;
-        c._selectedLibraryItems = Array::make();
         ModelTest::TearDown();
     }
     static PMMovieRepresentationOriginalPtr record(const QString& path, const QString& name)
@@ -499,7 +489,7 @@ TEST_F(PlaybackTest, ThePlayerWindowShowsTheMovieWithItsControls)
     // A double click on the picture presents, and another one ends it.
     QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
     EXPECT_TRUE(c._isPresenting);
-    EXPECT_TRUE(waitUntil([&] { return window->isFullScreen(); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return view->window() != window && view->window()->isFullScreen(); }, 2000));
     QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
     QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
     EXPECT_FALSE(c._isPresenting);

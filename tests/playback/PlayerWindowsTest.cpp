@@ -291,6 +291,13 @@ TEST(PlaybackControlsTest, FloatingPlacementAndSnapping)
         EXPECT_EQ(p.x, k.x);
         EXPECT_EQ(p.y, k.y);
     }
+    // A presentation screen exactly as high as the titled bar and its two gaps leaves no
+    // room between them: the bar stands at the fraction 0, and no "nan" is stored.
+    PMControlsPlacement p;
+    const QRectF tight(100, 100, 1000, 81 + 30);
+    EXPECT_EQ(PMRasterControlsFrame({300, 115, 600, 81}, tight, &p), QRectF(300, 115, 600, 81));
+    EXPECT_EQ(p.y, QStringLiteral("0.000000"));
+    EXPECT_EQ(PMFloatingControlsFrame(tight, true, p, &canMove).y(), 115);
 }
 
 TEST(PlaybackControlsTest, TimeSliderSelectionAndTexts)

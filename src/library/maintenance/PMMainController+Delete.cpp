@@ -87,8 +87,8 @@ void letGoOfCurrentMovieIfAmong(PMMainController& c, const Array& items, bool ch
     }
     if (!among)
         return;
-    if (c._maintenanceWindow.isInPresentationMode && c._maintenanceWindow.isInPresentationMode() && c._maintenanceWindow.togglePresentation)
-        c._maintenanceWindow.togglePresentation();
+    if (c._isPresenting)
+        c.togglePresentation();
     c._currentMovieRepresentation = Value();
     c._nextMovieRepresentation = Value();
     if (c._updatePlaybackControls)
@@ -127,13 +127,12 @@ bool PMMainController::canDragOrDeleteItems(const ArrayPtr& items, bool* byRemov
 
 bool PMMainController::handleSelectAllRequestFromCollectionView(PMLibraryView view)
 {
-    if (view != libraryList || !_maintenanceWindow.selectedContainer)
+    if (view != libraryList)
         return false;
-    const PMLibraryContainerPtr selected = _maintenanceWindow.selectedContainer();
+    const PMLibraryContainerPtr selected = selectedContainer();
     if (!selected || selected != _groupItemsParent)
         return false;
-    if (_maintenanceWindow.selectAllInSelectedGroupTab)
-        _maintenanceWindow.selectAllInSelectedGroupTab();
+    selectAllInSelectedGroupTab();
     return true;
 }
 
@@ -141,9 +140,9 @@ namespace {
 ArrayPtr selectedItemsOfView(PMMainController& c, PMMainController::PMLibraryView view)
 {
     if (view == PMMainController::groupList)
-        return c._maintenanceWindow.selectedGroupListItems ? c._maintenanceWindow.selectedGroupListItems() : nullptr;
+        return c.selectedGroupListItems();
     if (view == PMMainController::libraryList)
-        return c._maintenanceWindow.accessibleSelectedLibraryItems ? c._maintenanceWindow.accessibleSelectedLibraryItems() : c._selectedLibraryItems;
+        return c._maintenanceWindow.accessibleSelectedLibraryItems ? c._maintenanceWindow.accessibleSelectedLibraryItems() : c.selectedLibraryItems();
     return nullptr;
 }
 } // namespace

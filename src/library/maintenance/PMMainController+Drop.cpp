@@ -249,110 +249,6 @@ void PMMainController::showSidebarWhileDragging()
         _dropWindow.showSidebarWhileDragging();
 }
 
-void PMMainController::setDraggingDestinationDropOnRow(qsizetype row)
-{
-    _draggingDestinationDropOnRow = row;
-    if (_dropWindow.setDraggingDestinationDropOnRow)
-        _dropWindow.setDraggingDestinationDropOnRow(row);
-}
-
-bool PMMainController::outlineViewShowMovieChildrenOfContainer(const PMLibraryContainerPtr& container)
-{
-    if (_dropWindow.showMovieChildrenOfContainer)
-        return _dropWindow.showMovieChildrenOfContainer(container);
-    if (!container)
-        return false;
-    if (defaults().integerForKey(QStringLiteral("Source List Display Mode")) == 1)
-        return true;
-    const ArrayPtr ancestors = ancestorsOfLibraryItem(Value(container));
-    if (!ancestors)
-        return false;
-    PMLibraryContainer* top = ancestors->isEmpty() ? container.get() : PMContainer(ancestors->at(ancestors->count() - 1));
-    const QString role = top ? top->topLevelRole() : QString();
-    if (role == QLatin1String("Downloads") || role == QLatin1String("Conversions"))
-        return true;
-    return role == QLatin1String("Temporary") && defaults().integerForKey(QStringLiteral("Source List Display Mode")) == 0;
-}
-
-ArrayPtr PMMainController::outlineViewChildrenOfContainer(const PMLibraryContainerPtr& container)
-{
-    if (_dropWindow.childrenOfContainer)
-        return _dropWindow.childrenOfContainer(container);
-    if (!container)
-        return visibleTopLevelLibraryItems();
-    return outlineViewShowMovieChildrenOfContainer(container) ? container->sortedChildren() : container->sortedGroupChildren();
-}
-
-ArrayPtr PMMainController::visibleTopLevelLibraryItems()
-{
-    if (_dropWindow.visibleTopLevelItems)
-        return _dropWindow.visibleTopLevelItems();
-    return _library;
-}
-
-qsizetype PMMainController::libraryListRowForItem(const Value& item)
-{
-    if (_dropWindow.rowForItem)
-        return _dropWindow.rowForItem(item);
-    // Without the window: the row in a source list with every container expanded.
-    qsizetype row = 0;
-    std::function<bool(const ArrayPtr&, int)> walk = [&](const ArrayPtr& rows, int depth) {
-        if (!rows || depth > kMaximumWalkDepth)
-            return false;
-        for (const Value& v : *rows) {
-            if (PMIsSameItem(v, item))
-                return true;
-            ++row;
-            if (PMContainer(v) && walk(outlineViewChildrenOfContainer(PMContainerPtr(v)), depth + 1))
-                return true;
-        }
-        return false;
-    };
-    return walk(visibleTopLevelLibraryItems(), 0) ? row : -1;
-}
-
-ArrayPtr PMMainController::groupListItemsForIndexSet(const QList<qsizetype>& indexes)
-{
-    if (_dropWindow.groupListItemsForIndexSet)
-        return _dropWindow.groupListItemsForIndexSet(indexes);
-    auto items = Array::make();
-    for (qsizetype index : indexes)
-        if (_groupMovieItems && index >= 0 && index < _groupMovieItems->count())
-            items->append(_groupMovieItems->at(index));
-    return items;
-}
-
-void PMMainController::storeSequence(const ArrayPtr& sequence, const PMLibraryContainerPtr& forSmartGroup)
-{
-    if (!sequence || !forSmartGroup)
-        return;
-    QStringList ids;
-    for (const Value& v : *sequence)
-        if (PMMovieRepresentationPrototype* movie = PMMovie(v))
-            ids << movie->uniqueLibraryID();
-    forSmartGroup->setIndexSequence(ids);
-}
-
-void PMMainController::addAndSelectLibraryItem(const Value& item, const PMLibraryContainerPtr& toStorage, const Value& withSelectedItem,
-                                               bool assumeExpanded, ArrayPtr* getSiblings)
-{
-    Q_UNUSED(withSelectedItem);
-    Q_UNUSED(assumeExpanded);
-    // Without the window there is no selection to place the item near: it goes to the
-    // end of the storage (the own movie section for the "Library" storage).
-    PMLibraryContainerPtr target = toStorage ? toStorage : pellisSourceStorageSection();
-    if (target && target == existingSourceStorage())
-        target = pellisSourceStorageSection();
-    if (!target)
-        return;
-    const ArrayPtr siblings = target->rawChildren();
-    siblings->append(item);
-    if (getSiblings)
-        *getSiblings = siblings;
-    updateLibraryAndInvalidateDependencies(true, false, true);
-    selectLibraryItem(item);
-}
-
 void PMMainController::updateButtons()
 {
     if (_dropWindow.updateButtons)
@@ -809,7 +705,7 @@ bool PMMainController::importExternalFiles(const QList<QUrl>& fileURLs, const QM
 {
     const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
     const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false);
-    const ArrayPtr branch = parent ? parent->value(kSubdivisionBranch).array() : nullptr;
+    const ArrayPtr branch = parent ? parent->subdivisionBranches() : nullptr;
     const QStringList types = pasteboard ? pasteboard->formats() : QStringList();
     const QList<QUrl> pasteboardURLs = pasteboard && pasteboard->hasUrls() ? pasteboard->urls() : QList<QUrl>();
     QStringList fileNames;
@@ -905,7 +801,7 @@ bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atInd
     const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
     const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false);
     const bool parentIsSmartGroup = parent && parent->isSmartGroup();
-    const ArrayPtr branch = parent ? parent->value(kSubdivisionBranch).array() : nullptr;
+    const ArrayPtr branch = parent ? parent->subdivisionBranches() : nullptr;
     PMLibraryContainerPtr playlistStorage;
     // A drop on the parent is judged as such (index -1), whatever index it places at;
     // a drop the rules refuse changes nothing.
@@ -929,8 +825,7 @@ bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atInd
         const PMLibraryContainerPtr playlist = PMLibraryContainer::make({{QStringLiteral("Name"), name}, {kStaticProxies, Value(ids)}});
         addAndSelectLibraryItem(Value(playlist), playlistStorage, Value(), false, nullptr);
         platform::dispatchAsyncMain([this, playlist] {
-            if (_dropWindow.editNameOfLibraryItem)
-                _dropWindow.editNameOfLibraryItem(Value(playlist));
+            editNameOfLibraryItem(Value(playlist));
         });
         changed = true;
     } else {

@@ -79,11 +79,11 @@ void PMMainController::showInbox()
     if (_inboxItems) {
         // A second press: the selected movies take the tag values of the subdivision shown.
         const ArrayPtr selected = _maintenanceWindow.selectedInboxItems ? _maintenanceWindow.selectedInboxItems() : nullptr;
-        const Value branch = _groupItemsParent ? _groupItemsParent->value(QStringLiteral("Subdivision Branch")) : Value();
-        if (branch.isArray() && selected && !selected->isEmpty()) {
+        const ArrayPtr branch = _groupItemsParent ? _groupItemsParent->subdivisionBranches() : nullptr;
+        if (branch && selected && !selected->isEmpty()) {
             for (const Value& v : *selected)
                 if (PMLibraryItem* item = PMItem(v))
-                    item->addTagValuesFromSubdivisionBranch(branch.array());
+                    item->addTagValuesFromSubdivisionBranch(branch);
             destroyInbox();
             updateLibrary();
             return;

@@ -86,11 +86,14 @@ void PMMainController::applicationDidFinishLaunching()
         _shouldTerminateWithoutQuitSequence = true;
         return;
     }
+    installViewOptions();
 
     // Mounts and unmounts from now on change the missing state of movies.
     startWatchingVolumes();
     step("updateLibrary");
     updateLibrary();
+    step("setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem");
+    setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
 
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     if (!defaults.boolForKey(QStringLiteral("Do Not Show Window On Startup"))) {

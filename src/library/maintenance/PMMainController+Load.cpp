@@ -366,6 +366,9 @@ void PMMainController::loadLibrary()
     PMCachedSettings::determineNamesAutomatically = defaults.boolForKey(QStringLiteral("Determine Names Automatically"));
     _library = Array::make();
     _containersByID.clear();
+    // The containers selected before name containers of the library being replaced.
+    _selectedContainerHeap.clear();
+    _selectedContainerHistory.clear();
     // What the last rebuild kept of the library being replaced would keep its records alive.
     forgetPreviousRebuild();
 

@@ -251,6 +251,7 @@ bool PMMainController::setLibraryLocation(const QString& path)
     // The load's own rebuild has tested every file of the new library.
     loadLibrary();
     updateLibraryAndInvalidateDependencies(true, false, false);
+    setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
     bringMainWindowToFront();
     autoDetectAndIncludeNonLibraryFiles();
     return true;

@@ -725,19 +725,6 @@ bool PMMainController::chooseMovieRepresentation(const Value& movie, bool withDe
     return true;
 }
 
-void PMMainController::selectLibraryItem(const Value& item)
-{
-    auto items = Array::make();
-    if (!item.isNull())
-        items->append(item);
-    selectLibraryItems(items);
-}
-
-void PMMainController::selectLibraryItems(const ArrayPtr& items)
-{
-    _selectedLibraryItems = items ? items : Array::make();
-}
-
 void PMMainController::showMainWindowIfNotVisible()
 {
     if (_mainWindow && !_mainWindow->isVisible())

@@ -196,6 +196,9 @@ bool PMMainController::saveLibraryAndCleanUpImagesIfAppropriate(bool cleanUp)
         return false;
     }
 
+    // What the window shows now (selected container, expanded rows) is saved with the library.
+    storeLibraryWindowStateForSave();
+
     const bool shiftHeld = qobject_cast<QGuiApplication*>(QCoreApplication::instance())
         && QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ShiftModifier);
     const bool doCleanUp = cleanUp && (_cleanUpCachedImages || shiftHeld);

@@ -412,7 +412,7 @@ QIcon PMLibraryContainer::icon()
     const QString name = iconName();
     auto it = cache.find(name);
     if (it == cache.end())
-        it = cache.insert(name, QIcon::fromTheme(themeNames.value(name, QStringLiteral("folder"))));
+        it = cache.insert(name, QIcon::fromTheme(themeNames.value(name, QStringLiteral("folder")), QIcon::fromTheme(QStringLiteral("folder"))));
     return it.value();
 }
 
@@ -543,6 +543,14 @@ std::uint64_t PMLibraryContainer::counter()
             total += movie->counter();
     setValue(QStringLiteral("Aggregate Counter"), Value((unsigned long long)total));
     return total;
+}
+
+platform::ArrayPtr PMLibraryContainer::subdivisionBranches() const
+{
+    const platform::Value branch = value(QStringLiteral("Subdivision Branch"));
+    if (branch.isDictionary())
+        return platform::Array::make({branch});
+    return branch.isArray() ? branch.array() : nullptr;
 }
 
 void PMLibraryContainer::addTagValuesFromSubdivisionBranch(const ArrayPtr& branch)

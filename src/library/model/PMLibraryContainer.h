@@ -64,6 +64,10 @@ public:
     std::uint64_t movieFileSize() override;
     std::uint64_t counter() override;
     void addTagValuesFromSubdivisionBranch(const platform::ArrayPtr& branch) override;
+    // The tag values a subdivision fixes ("Subdivision Branch": a dictionary keyed by the
+    // lower-cased tag), as the list of branch dictionaries that records take; a stored list
+    // of them is taken as it is. Null when the container has no branch.
+    platform::ArrayPtr subdivisionBranches() const;
 
     // Roles of containers only
     QString externalMediaRole() const;

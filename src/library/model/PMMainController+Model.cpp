@@ -75,10 +75,16 @@ void PMMainController::resetForTesting()
     // Test trees are made of records whose files do not exist; a test that wants the
     // files tested asks for it (updateLibraryAfterDelay with a forced test).
     _skipMissingStatusUpdate = true;
-    _canIntersectSearch = false;
-    _canSearchContainers = true;
-    _canSelectSearchScope = true;
-    _multipleSelectionLibraryItems = nullptr;
+    _selectedLibraryItems = Array::make();
+    _libraryListAccess = nullptr;
+    _groupListAccess = nullptr;
+    _numberOfSelectedLibraryContainers = 0;
+    _numberOfSelectedLibraryFiles = 0;
+    _selectionFreezeLevel = 0;
+    _frozenSelections = FrozenSelections();
+    _selectedContainerHeap.clear();
+    _selectedContainerHistory.clear();
+    _groupItemsParentOrSearchReferenceContainer = nullptr;
     _tagTypes.clear();
     _importTagNames.clear();
     _infoMovieRepresentations = nullptr;

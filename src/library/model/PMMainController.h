@@ -15,6 +15,7 @@
 #include <QtCore/QHash>
 #include <QtCore/QObject>
 #include <QtCore/QPointer>
+#include <QtCore/QRectF>
 #include <QtCore/QSet>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
@@ -24,7 +25,16 @@
 #include <optional>
 #include <span>
 
+class PMGroupListAccess;
+class PMGroupView;
+class PMLibraryListAccess;
+class PMMovieCell;
+class PMMovieOutlineView;
 class PMMovieRepresentationOriginal;
+class PMQuibScopeBar;
+class QuibScopeBarDelegate;
+class QIcon;
+class QLineEdit;
 class PMMovieRepresentationPrototype;
 class QAction;
 class QKeyEvent;
@@ -32,10 +42,18 @@ struct PMPlayerViewContent;
 class QComboBox;
 class QMenu;
 class QMimeData;
+class QPoint;
+class QRect;
 class QRectF;
+class QScreen;
+class QSizeF;
 class QUrl;
 class QWidget;
 using PMMovieRepresentationOriginalPtr = std::shared_ptr<PMMovieRepresentationOriginal>;
+namespace platform {
+class Image;
+using ImagePtr = std::shared_ptr<Image>;
+} // namespace platform
 
 class PMMainController : public QObject, public platform::Responder {
     Q_OBJECT
@@ -184,12 +202,10 @@ public:
     bool _libraryWasBuiltOnce = false;
     // The window's share of an update. The library window is not there yet: until it is,
     // these keep their place in the sequence and do nothing.
-    void freezeSelections() {}
-    void unfreezeSelections() {}
+    // Freezing the selections is the library window's (below).
     void closeInterfaceForLibraryUpdate() {}     // remote window, inbox, chapters, library and last-watched menus
-    void storeLibraryListExpansionState() {}
-    // Source list, expansion state, interface, downloads pop-up, inbox: the interface so far.
-    void reloadInterfaceAfterLibraryUpdate() { updateUserInterface(); }
+    void storeLibraryListExpansionState();       // with the source list (the source list's share)
+    void reloadInterfaceAfterLibraryUpdate();    // source list, expansion state, interface
     // Steps of other parts of the library that are built separately; each answers or does
     // nothing until its part is present.
     void invalidateExternalMediaSections() {}
@@ -450,8 +466,9 @@ public:
     // The "Location" URLs of a dropped track list (a property list from another program).
     static QList<QUrl> trackListLocations(const QByteArray& propertyList);
 
-    // The library window's share of a drag. Each member works without the window (the
-    // default) and can be steered through its hook until the window plugs in.
+    // The library window's share of a drag. The source list's members ask the source list
+    // (src/ui/library_window/PMMainController+SourceList.cpp) and work without it; the
+    // others can be steered through their hooks until their part of the window plugs in.
     void showSidebarWhileDragging();
     void setDraggingDestinationDropOnRow(qsizetype row);
     qsizetype _draggingDestinationDropOnRow = -1;
@@ -459,10 +476,8 @@ public:
     bool outlineViewShowMovieChildrenOfContainer(const PMLibraryContainerPtr& container);
     platform::ArrayPtr visibleTopLevelLibraryItems();
     qsizetype libraryListRowForItem(const platform::Value& item); // -1: no row
-    platform::ArrayPtr groupListItemsForIndexSet(const QList<qsizetype>& indexes);
-    void storeSequence(const platform::ArrayPtr& sequence, const PMLibraryContainerPtr& forSmartGroup);
-    void addAndSelectLibraryItem(const platform::Value& item, const PMLibraryContainerPtr& toStorage, const platform::Value& withSelectedItem,
-                                 bool assumeExpanded, platform::ArrayPtr* getSiblings);
+    // Selects the item's row (unless it is selected) and edits its name.
+    void editNameOfLibraryItem(const platform::Value& item);
     void updateButtons();
     // Redraws `playerView` (declared with the opening of files) after an import.
     void redrawPlayerView();
@@ -471,16 +486,8 @@ public:
     bool _progressSheetIsVisible = false;
     struct DropWindowHooks {
         std::function<void()> showSidebarWhileDragging;
-        std::function<void(qsizetype row)> setDraggingDestinationDropOnRow;
-        std::function<platform::ArrayPtr(const PMLibraryContainerPtr&)> childrenOfContainer;
-        std::function<bool(const PMLibraryContainerPtr&)> showMovieChildrenOfContainer;
-        std::function<platform::ArrayPtr()> visibleTopLevelItems;
-        std::function<qsizetype(const platform::Value&)> rowForItem;
-        std::function<platform::ArrayPtr(const QList<qsizetype>&)> groupListItemsForIndexSet;
         // The column of the mouse event that starts a drag in the list.
         std::function<QString()> groupListColumnOfCurrentEvent;
-        // Selects the item's row (unless it is selected) and edits its name.
-        std::function<void(const platform::Value& item)> editNameOfLibraryItem;
         std::function<void()> updateButtons;
         std::function<void()> redrawPlayerView;
         std::function<void()> reloadGroupList;
@@ -549,13 +556,12 @@ public:
     // Without a handler the movie simply becomes the current one.
     bool chooseMovieRepresentation(const platform::Value& movie, bool withDefaultApplication, bool changeSelection, bool startPlaying,
                                    bool byContinuing);
-    void selectLibraryItem(const platform::Value& item);
-    void selectLibraryItems(const platform::ArrayPtr& items);
+    // Selecting is the library window's (below); without the window the selected items
+    // of the source list are kept here.
     platform::ArrayPtr _selectedLibraryItems = platform::Array::make();
     void showMainWindowIfNotVisible();
     void bringMainWindowToFront();
     QWidget* mainWindow() const;
-    void releaseFrozenSelections() {}
     // The play/pause controls and the time display.
     std::function<void()> _updatePlaybackControls;
     // The movies the info panel's commands act on.
@@ -587,10 +593,6 @@ public:
     std::function<void()> _saveCurrentPlaybackPositionHook;
     // Removes every automatically converted movie (at load and at quit).
     void purgeAutoConvertedMovies();
-    // The window's and the organiser's shares of the quit, kept in their place in the
-    // sequence: the grid's visible positions, and the files named and placed
-    // automatically. Neither part is there yet: until then they do nothing.
-    void saveVisibleGroupViewRects() {}
     // The bulleted list of item names that confirmations show (at most 10 lines).
     QString namesListForItems(const platform::ArrayPtr& items, bool sort) { return namesListForItems(items, {}, sort, false, {}); }
     // The main window built from the "MainWindow" interface file.
@@ -707,6 +709,91 @@ public:
     std::function<void(bool presenting)> _presentationDidChange;
     QPointer<QWidget> _dedicatedPlayerWindow;
 
+    // Player window management (the same file): where the movie view sits (the main
+    // window's player container, the dedicated player window or the presentation window),
+    // the controls band or the hovering controls, titles, the aspect-ratio lock, zooming and
+    // live resizing with the lock, and closing the windows.
+    // The main window's player container: the one the window names here, else the first
+    // `PMPlayerContainerView` inside the main window.
+    QPointer<QWidget> _mainWindowPlayerContainer;
+    QWidget* mainWindowPlayerContainer() const;
+    // The interface refresh's first step: the player goes to the dedicated window, to the
+    // main window or stays where it is, and the answer tells whether the main window shows
+    // the player and whether the container content is to be computed.
+    struct PlayerPlacement {
+        bool showsPlayer = false;
+        bool computesGroupContent = true;
+    };
+    PlayerPlacement updatePlayerPlacement();
+    // The window that holds the movie view (none while it is in no window).
+    QWidget* playerWindow() const;
+    bool playerIsInMainWindow() const;
+    void updatePlayerViewFrame();
+    void updatePlayerWindowFrameAfterForcingPresentation(bool force);
+    void updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(bool keep);
+    void updatePlaybackControlVisibility();
+    void hidePlaybackControlWindow();
+    // Pointer movement over the player (its place on the screen; none: no event): the
+    // hovering controls come back as "Hover Playback Controls Priority" allows.
+    bool showWindowChromeAndPlaybackControlsByFadingIn(bool fade, const QPoint* forEventAtGlobalPoint);
+    void updatePresentationSwitch();
+    void updateAspectRatioLockSwitchPosition();
+    void updateWindowTitles();
+    QString alternateSliderMinimumMessage();
+    QString alternateSliderMaximumMessage();
+    int mainWindowDarkness();
+    bool hasBlackInterface() { return mainWindowDarkness() > 2; }
+    // The library window hides its title bar (its header strip stands in): set by the window.
+    bool _mainWindowHidesTitlebar = false;
+    bool isAspectRatioLocked() const { return _isAspectRatioLocked; }
+    void setAspectRatioLocked(bool locked);
+    void toggleAspectRatioLock() { setAspectRatioLocked(!_isAspectRatioLocked); }
+    void updateAspectRatioWindow();
+    void closeAspectRatioWindow();
+    void updatePlayerWindowZoomStatus();
+    void updatePlayerWindowZoomStatusAfterDelay();
+    // Zooming (maximising) the player's window: the frame that fits the movie to the
+    // screen, bottom-up; other windows get the screen's visible frame.
+    QRectF windowWillUseStandardFrame(QWidget* window);
+    void windowDidMove(QWidget* window);
+    // A live resize of a player window (main or dedicated) as the user dragged it: the
+    // size it may take (the aspect-ratio lock and the floors), remembering the width.
+    QSizeF windowWillResize(QWidget* window, QSizeF proposed);
+    void windowDidResize(QWidget* window);
+    // Whether the window may close; closing the dedicated window ends the movie instead.
+    bool windowShouldClose(QWidget* window);
+    // Presentation: the picture on the screen (the movie view's window's screen when none).
+    void updatePresentationWindowForScreen(QScreen* screen);
+    double _currentMagnification = 1.0;
+    double _currentMagnificationQuantum = 1.0;
+    bool _isPlayerWindowZoomed = false;
+    bool _isAspectRatioLocked = false;
+    // The ratio read-out (its text, while it shows); tests read it.
+    QPointer<QWidget> _aspectRatioWindow;
+    QString _aspectRatioText;
+
+    // Window presentation and sizing (src/ui/library_window/PMMainController+WindowSizing.cpp).
+    void showMainWindow();
+    bool showPlayerWindowIfNotVisible(bool onlyWhenNotVisible);
+    void showMainOrPlayerWindowIfNotVisible();
+    bool isSidebarAccessible();
+    void updateMainWindowMinimumSizeAndLibraryListWidthConstraints();
+    void saveMainWindowSize();
+    // Resizes the window (nil: the player's window, else the main window) so that its player
+    // area gets the size, within the screen. Sizes are in points, frames bottom-up.
+    void resizeWindow(QWidget* window, QSizeF size, bool isMainWindowSize);
+    void resizePlayerWindowForCurrentMagnification();
+    QRectF playerWindowZoomFrameWithAspectRatioLock(bool lock, bool center, bool changeMagnificationSetting);
+    void fitPlayerWindowToScreen();
+    // The picture's natural size (a still image's or the movie's), empty without one.
+    QSizeF currentPictureNaturalSize();
+    // The player area of a window (the movie view's frame when it is there, else the
+    // window's player container): its size, and its bottom above the window's bottom.
+    QSizeF playerAreaSizeOfWindow(QWidget* window, double* getY = nullptr);
+    // When the program last resized a window itself (milliseconds since the epoch): the
+    // window manager's answer to that is no user resize.
+    qint64 _programmaticResizeMSecs = 0;
+
     // ---------------------------------------------------------------------------------
     // Keeping the files in order: deleting, the inbox and the blacklist, organising the
     // library folder, moving movies to another library folder, new files found in the
@@ -725,15 +812,10 @@ public:
     bool canDeleteSelectedItemsFromCollectionView(PMLibraryView view);
     bool deleteSelectedItemsFromCollectionView(PMLibraryView view);
     // The window's share of deleting: the selections of the list and the source list, the
-    // select-all of the grid's or the list's tab, presentation mode, the preference check
+    // select-all of the grid's or the list's tab, the preference check
     // boxes of the three questions (by default key) and the removal of a movie's images.
     struct MaintenanceWindowHooks {
-        std::function<platform::ArrayPtr()> selectedGroupListItems;
         std::function<platform::ArrayPtr()> accessibleSelectedLibraryItems;
-        std::function<PMLibraryContainerPtr()> selectedContainer;
-        std::function<void()> selectAllInSelectedGroupTab;
-        std::function<bool()> isInPresentationMode;
-        std::function<void()> togglePresentation;
         std::function<void(const QString& defaultKey, bool on)> setConfirmationSwitch;
         std::function<void(PMMovieRepresentationPrototype& movie)> removeImagesOfMovieRepresentation;
         // The progress sheet's text and bar, and whether its Cancel button was pressed.
@@ -916,26 +998,245 @@ public:
     // ---------------------------------------------------------------------------------
     // Library window
 
-    // Whether a multiple selection of the library list may be intersected; the library
-    // list decides.
-    bool _canIntersectSearch = false;
-    bool canIntersectSearch() const { return _canIntersectSearch; }
-    // Whether a search may look at containers (no library files selected), whether its
-    // scope may be chosen, and the selected items that a search is limited to (null
-    // without a multiple selection); the library window decides.
-    bool _canSearchContainers = true;
-    bool _canSelectSearchScope = true;
-    platform::ArrayPtr _multipleSelectionLibraryItems;
-    bool canSearchContainers() const { return _canSearchContainers; }
-    bool canSelectSearchScope() const { return _canSelectSearchScope; }
-    platform::ArrayPtr multipleSelectionLibraryItems() const { return _multipleSelectionLibraryItems; }
+    // The window's views that the selection, view-state, history and search code below
+    // asks. The window fills them; until it does, stand-ins keep the state (see
+    // PMLibraryWindowAccess.h) and the missing widgets are skipped.
+    std::shared_ptr<PMLibraryListAccess> _libraryListAccess;
+    std::shared_ptr<PMGroupListAccess> _groupListAccess;
+    PMLibraryListAccess& libraryListAccess();
+    PMGroupListAccess& groupListAccess();
+    QPointer<PMGroupView> _groupView;   // the grid (tab 1)
+    QPointer<QLineEdit> searchField;    // the main window's search field
+    QPointer<QWidget> searchMoreButton; // fetches more results of an online search
+    QPointer<PMGroupView> inboxGroupView;
+    // Whether the grid is the shown group view (its tab is selected); else the list table is.
+    bool isGroupViewShown() const;
+
+    // Selection access (src/ui/library_window/PMMainController+Selections.cpp)
+    platform::ArrayPtr groupListItemsForIndexSet(const QList<qsizetype>& indexes);
+    platform::ArrayPtr selectedGroupListItems();
+    // IDs of the group items to select (empty: none).
+    void selectGroupItemsWithIDs(const QStringList& ids);
+    void clearGroupItemSelection(QObject* sender);
+    // Selects every item of the shown group view (grid or list table).
+    void selectAllInSelectedGroupTab();
+    platform::ArrayPtr libraryItemsForIndexSet(const QList<qsizetype>& indexes);
+    platform::ArrayPtr selectedLibraryItems();
+    platform::ArrayPtr multipleSelectionLibraryItems();
+    bool canSelectSearchScope();
+    bool canSearchContainers();
+    bool canIntersectSearch();
+    QSet<QString> selectedLibraryContainerIDs();
+    PMLibraryContainerPtr selectedContainer();
+    bool revealLibraryItems(const platform::ArrayPtr& items, bool select);
+    bool revealLibraryItem(const platform::Value& item, bool select);
+    bool selectLibraryItems(const platform::ArrayPtr& items);
+    bool selectLibraryItem(const platform::Value& item);
+    void addAndSelectLibraryItem(const platform::Value& item, const PMLibraryContainerPtr& toStorage, const platform::Value& withSelectedItem,
+                                 bool assumeExpanded, platform::ArrayPtr* getSiblings);
+    void addAndSelectLibraryItem(const platform::Value& item, const PMLibraryContainerPtr& toStorage, platform::ArrayPtr* getSiblings);
+    void correctLibrarySelection();
+    void selectFirstLibraryItem();
+    void setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
+    // The counts of the accepted library selection (set by `correctLibrarySelection`).
+    qsizetype _numberOfSelectedLibraryContainers = 0;
+    qsizetype _numberOfSelectedLibraryFiles = 0;
+    // Freezing: the selections recorded so that they survive a rebuild of the library tree.
+    // Freezes nest; every freeze is ended by one unfreeze or release.
+    void freezeSelections();
+    bool isSelectionFrozen() const { return _selectionFreezeLevel > 0; }
+    void unfreezeSelections();
+    void releaseFrozenSelections();
+    long long _selectionFreezeLevel = 0;
+    struct FrozenSelections {
+        QRectF libraryRect; // the source list's visible rectangle at the outermost freeze
+        platform::ArrayPtr library;
+        std::optional<QStringList> group;
+        bool groupViewHadFocus = false;
+    } _frozenSelections;
+    bool _isCorrectingLibrarySelection = false;
+
+    // Group view state and manual order (+GroupViewState.cpp)
+    QString _groupListSortColumn; // the identifier of the list column with the sort indicator
+    QString _groupListPrimarySortCriterion;
+    void setGroupListSortColumn(const QString& columnIdentifier);
+    void toggleGroupListColumn(const QString& columnIdentifier);
+    void saveRestoreOrStoreVisibleGroupViewRect(bool save, bool restore, const QRectF& rect);
+    void storeVisibleGroupViewRect(const QRectF& rect) { saveRestoreOrStoreVisibleGroupViewRect(false, false, rect); }
+    void restoreVisibleGroupViewRect() { saveRestoreOrStoreVisibleGroupViewRect(false, true, {}); }
+    // Written at quit and when another library folder is chosen.
+    void saveVisibleGroupViewRects() { saveRestoreOrStoreVisibleGroupViewRect(true, false, {}); }
+    std::optional<QHash<QString, QString>> _groupViewRectStringsByID;
+    std::optional<QHash<QString, QString>> _groupListRectStringsByID;
+    void storeSequence(const platform::ArrayPtr& sequence, const PMLibraryContainerPtr& forSmartGroup);
+    void setSortCriterionForSelectedContainer(const QString& criterion, bool descending, bool updateIfNil);
+    // A sort menu item: its represented object (the criterion, or null) and tag.
+    void setSortCriterionForSelectedContainerFromMenuItem(const platform::Value& representedObject, int tag);
+    void toggleAutomaticDuplicateSorting(QObject* sender);
+    // A rearrange menu item: "GroupListShuffle", "GroupListInvert" or a criterion, and tag.
+    void rearrangeSelectedContainerFromMenuItem(const platform::Value& representedObject, int tag);
+    void trimPreviewSize();
+    void scrollToGroupTopOrBottom();
+    // The lower limit of preview widths (the update pipeline may change it).
+    static double& minimumPreviewWidth();
+    // The preview size slider's limits (the slider is the window's; these stand for it).
+    double _previewSizeSliderMinimum = 0;
+    double _previewSizeSliderMaximum = 0;
+
+    // Container history (+History.cpp). An entry holds the IDs of the containers selected
+    // together and when the refresh recorded them (seconds of the event clock).
+    struct PMContainerHistoryEntry {
+        QSet<QString> IDs;
+        double date = 0;
+    };
+    QList<PMContainerHistoryEntry> _selectedContainerHeap;    // newest first
+    QList<PMContainerHistoryEntry> _selectedContainerHistory; // newest first
+    // The refresh's share: the shown container becomes the first selected container, the
+    // selection is recorded in the heap and the history, and the searched container is
+    // found (its query shown in the search field).
+    void updateGroupItemsParentAndContainerHistory();
+    void recordSelectedContainerIDs(const QSet<QString>& ids, double now);
+    QSet<QString> relevantContainerIDsFromHistoryItem(const PMContainerHistoryEntry& entry, QList<PMLibraryContainerPtr>* collectContainers);
+    // Earlier selections, newest first, one list of containers each; null when there is
+    // none; in preflight an empty list stands for "there is one".
+    std::optional<QList<QList<PMLibraryContainerPtr>>> relevantSelectedContainerHistoryAsPreflightCheck(bool preflight);
+    bool goBackToRelevantPreviouslySelectedContainersAsPreflightCheck(bool preflight);
+    void goBackToPreviouslySelectedContainers(QObject* sender);
+    void selectHistoryContainers(const QList<PMLibraryContainerPtr>& containers);
+
+    // Search field, filter and grid hooks (+Search.cpp)
+    PMLibraryContainerPtr _groupItemsParentOrSearchReferenceContainer;
+    // The field is the main search field or the library menu's filter field.
+    void updateResultsForSearchField(QLineEdit* field, bool afterDelay);
+    void updateResultsForSearchField(QLineEdit* field);
+    // What rebuilds the library menu after its own filter field changed (the menu's).
+    std::function<void()> _libraryMenuNeedsUpdate;
+    // A filter menu item's represented object (a query, items, or null for the info
+    // panel's movies).
+    void filter(const platform::Value& representedObject);
+    void searchMore(QObject* sender);
+    void chooseContainer(const PMLibraryContainerPtr& container);
+    QString groupPlaceholderMessage();
+    bool displayAsRelatedToCurrentMovieRepresentation(const platform::Value& item);
+    bool updatePreviewForMovieRepresentation(const platform::Value& movie);
+    void updatePreviewByLoadingPosterImageForMovieRepresentation(const platform::Value& movie);
+    // The sidebar's hiding (presentation's; until it is there, nothing happens).
+    std::function<void(bool hide, bool inResponseToUserActivity, bool tileGroupView)> _hideSidebar;
+    // How many searches were applied (diagnostics, tests).
+    int _numberOfAppliedSearches = 0;
+
+    // ---------------------------------------------------------------------------------
+    // Library window: the scope bars' data source and delegate, the grid's view options
+    // (src/ui/library_window/PMMainController+ScopeBar.cpp)
+
+    // What answers both scope bars for the controller (their delegate).
+    QuibScopeBarDelegate* scopeBarDelegate();
+    // At launch, once the main window is there: the view option actions join the
+    // controller's actions, the modifier keys are watched, the button bar takes its state.
+    void installViewOptions();
+    // Outlets the window fills: the scope bar above the grid and the library menu's filter
+    // bar (both PMQuibScopeBar) and field, the preview size slider (a PMPreviewSizeSlider),
+    // the list and cover mode buttons, the source list's add and delete buttons and the info
+    // panel's tag delete button. The grid is the PMGroupView inside `_mainWindow`.
+    QPointer<QWidget> groupScopeBar;
+    QPointer<QWidget> libraryMenuFilterScopeBar;
+    QPointer<QWidget> libraryMenuFilterField;
+    QPointer<QWidget> previewSizeSlider;
+    QPointer<QWidget> groupViewListModeButton;
+    QPointer<QWidget> groupViewCoverModeButton;
+    QPointer<QWidget> libraryAddButton;
+    QPointer<QWidget> libraryDeleteButton;
+    QPointer<QWidget> infoTagDeleteButton;
+    // The scope bar's questions, answered for either bar.
+    long long numberOfGroupsInScopeBar(PMQuibScopeBar* scopeBar);
+    QStringList scopeBarItemIdentifiersForGroup(PMQuibScopeBar* scopeBar, long long group);
+    QString scopeBarLabelForGroup(PMQuibScopeBar* scopeBar, long long group);
+    long long scopeBarSelectionModeForGroup(PMQuibScopeBar* scopeBar, long long group);
+    QString scopeBarTitleOfItemInGroup(PMQuibScopeBar* scopeBar, const QString& identifier, long long group);
+    QIcon scopeBarImageForItemInGroup(PMQuibScopeBar* scopeBar, const QString& identifier, long long group);
+    bool isMenuScopeBar(PMQuibScopeBar* scopeBar);
+    bool assumeDarkModeForScopeBar(PMQuibScopeBar* scopeBar);
+    void scopeBarSelectedStateChangedForItemInGroup(PMQuibScopeBar* scopeBar, bool selected, const QString& item, long long group);
+    // After the grid's bar reloaded for a search of a library container: its items are
+    // set from the settings, without the delegate hearing of it (the interface refresh).
+    void selectGroupScopeBarItemsFromUserDefaults(PMQuibScopeBar* scopeBar);
+    // The grid's view options. A slider sender changes the size or spacing; PMNullObject()
+    // announces the start of a drag and no sender its end.
+    void changePreviewSize(QObject* sender);
+    void changePreviewSizeWithColumnsDelta(long long delta);
+    void changePreviewSpacing(QObject* sender);
+    // The list mode button shows the list (0), the cover mode button covers (11), any
+    // other sender previews (10).
+    void changeGroupViewMode(QObject* sender);
+    static long long groupViewModeForSender(QObject* sender, QObject* listModeButton, QObject* coverModeButton);
+    void listFontSizeDidChange();
+    void accessibilityDisplayOptionsDidChange();
+    // The source list's button bar: shown while forced (Control held), else as the
+    // setting "Always Show Library Toolbar" says.
+    void showSidebarButtons(bool force);
+    void modifierFlagsChanged(Qt::KeyboardModifiers flags);
+    // The modifier keys held now (tests steer them).
+    std::function<Qt::KeyboardModifiers()> _currentModifierFlagsOverride;
+    Qt::KeyboardModifiers currentModifierFlags() const;
+    // What the view options need of parts built elsewhere: the main window's darkness (0
+    // light to 4 fully dark), the status field's feedback text, trimming the preview size to
+    // the grid, the library menu's filter results, the rotate button. Until those parts set
+    // them: darkness follows the window's appearance, the rest does nothing.
+    struct ScopeBarHooks {
+        std::function<long long()> mainWindowDarkness;
+        std::function<void(const QString& text)> showStatusFeedback;
+        std::function<void()> trimPreviewSize;
+        std::function<void()> updateLibraryMenuFilterResults;
+        std::function<void(Qt::KeyboardModifiers flags)> updateRotateButton;
+    };
+    ScopeBarHooks _scopeBarHooks;
+    // The interface refresh on the next turn of the event loop (requests in one turn
+    // collapse into one).
+    void updateUserInterfaceAfterDelay();
+
+    // ---------------------------------------------------------------------------------
+    // The source list: the sidebar's data source and delegate, and its share of saving
+    // (src/ui/library_window/PMMainController+SourceList.cpp)
+
+    // The source list of the main window; it sets itself here when it is made.
+    QPointer<PMMovieOutlineView> libraryListView;
+    // The sections shown: the library always, any other one only with visible children.
+    platform::ArrayPtr visibleTopLevelItems();
+    // Children counts answer -1 for a movie record (never expanded).
+    qsizetype outlineViewNumberOfChildrenOfItem(const platform::Value& item);
+    platform::Value outlineViewChildOfItem(qsizetype child, const platform::Value& ofItem);
+    bool outlineViewIsItemExpandable(const platform::Value& item);
+    QString outlineViewObjectValueByItem(const platform::Value& item);
+    bool outlineViewDisplayAsPseudoGroupItem(const platform::Value& item);
+    bool outlineViewShouldShowOutlineCellForItem(const platform::Value& item);
+    bool outlineViewShouldSelectItem(const platform::Value& item);
+    bool outlineViewCanEditItem(const platform::Value& item);
+    bool outlineViewShouldEditTableColumn(const platform::Value& item) { return outlineViewCanEditItem(item); }
+    void outlineViewSetObjectValue(const QString& objectValue, const platform::Value& byItem);
+    double outlineViewHeightOfRowByItem(const platform::Value& item);
+    void outlineViewSelectionDidChange();
+    void outlineViewWillDisplayCell(PMMovieCell& cell, const platform::Value& item);
+    // The double action of the source list (the clicked row).
+    void tableViewDidReceiveDoubleClickInRow(qsizetype row);
+    // The context menu of the source list: for rows, or (null) for empty space. The menus
+    // come with the menu commands; until then there is none.
+    QMenu* contextMenuForLibraryListRowIndexes(const QList<qsizetype>* rowIndexes);
+    std::function<QMenu*(const QList<qsizetype>* rowIndexes)> _contextMenuForLibraryListRowIndexes;
+    // The source list's selection as the save and the start-up see it.
+    platform::ArrayPtr selectedLibraryListItems();
+    // The expansion state of the source list, kept under "Expanded Library Containers".
+    void storeExpansionStateOfLibraryItems(const platform::ArrayPtr& items, platform::Array& inArray);
+    void restoreLibraryListExpansionState();
+    // The save's share: "Library Selection" and the expansion state (the list table, when
+    // it is there, saves its own columns).
+    void storeLibraryWindowStateForSave();
 
     // ---------------------------------------------------------------------------------
     // Interface kit: the controller as the last responder of every action chain
 
     // The actions the controller answers, by name ("showMovieInfo"), with what runs them;
     // the subsystems register theirs. The validator decides enabled, checked and title of
-    // menu items sending them (without one, an answered action is enabled).
+    // menu items sending them in place of the commands' validation (tests).
     QHash<QString, std::function<void(QObject* sender)>> _actions;
     std::function<bool(QAction* item)> _menuItemValidator;
     bool respondsToAction(const QString& action) const override;
@@ -945,6 +1246,112 @@ public:
     // when taken. The commands subsystem installs the handler; without one nothing is.
     std::function<bool(QKeyEvent* event, QWidget* window)> _propertyEditorKeyDownHandler;
     bool handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* window);
+
+    // ---------------------------------------------------------------------------------
+    // Commands: the main menu (src/ui/commands/PMMainMenu.cpp builds it and sets these
+    // outlets), the validation of every command that reaches the controller, the submenus
+    // refilled as they open and the main menu's actions
+    // (src/ui/commands/PMMainController+MenuValidation.cpp).
+
+    struct MainMenuOutlets {
+        QPointer<QAction> chaptersMenuItem, dedicatedPlayerWindowMenuItem, infoMenuItem, batchRenameMenuItem, playPauseMenuItem,
+            currentScaleMenuItem, fullScreenMenuItem;
+        QPointer<QMenu> lastWatchedMenu, ratingMenu, currentFrameMenu, findMenu, layoutMenu, experimentalViewMenu, columnMenu, sortMenu,
+            rearrangeMenu, presentationModeMenu, playbackControlsModeMenu, aspectRatioMenu, libraryFolderMenu;
+    };
+    MainMenuOutlets _mainMenu;
+    // What validation reads of windows and panels that other parts own. Each answers a
+    // sound default until its part installs the real call: nothing is hidden, no panel is
+    // open.
+    struct MenuValidationHooks {
+        std::function<bool()> isSearchFieldHidden;
+        std::function<bool()> isPreviewModeButtonEnabled;
+        std::function<bool()> isSmartPlaylistPanelVisible;
+        // The info panel's selected tab (0 information, else renaming), -1 while it is closed.
+        std::function<int()> infoPanelTabIndex;
+        std::function<bool()> isQuickLookPanelVisible;
+        std::function<bool()> isRemoteControlInterfaceVisible;
+        // The help window's text size steps when it is the main window: -1 not shown there,
+        // else whether it can grow (larger) or shrink.
+        std::function<int(bool larger)> helpViewCanChangeTextSize;
+        // The time slider's selection (start, end; end 0 or below: none).
+        std::function<std::pair<double, double>()> timeSliderSelection;
+        // The columns the list table knows (identifier, header title, shown now), for its
+        // columns menu; the list installs it.
+        struct TableColumn {
+            QString identifier;
+            QString title;
+            bool shown = false;
+        };
+        std::function<QList<TableColumn>()> groupListColumns;
+        // Whether the player keeps the current movie's aspect ratio when its area changes.
+        std::function<bool()> isAspectRatioLocked;
+        // Whether the movies can be turned or mirrored, and how many are mirrored.
+        std::function<bool(const platform::ArrayPtr& movies, qsizetype* getNumberOfFlipped)> canFlipOrRotateMovieRepresentations;
+    };
+    MenuValidationHooks _menuValidation;
+    // The one validation of the controller's commands: enabled, and the item's state,
+    // title and visibility set on the way.
+    bool validateMainMenuItem(QAction* item);
+    // Puts the main menu's actions that are built into `_actions` (never replacing one a
+    // part registered itself). Idempotent.
+    void installMenuCommands();
+    // Refills or re-checks a submenu of the main menu that is about to open.
+    void menuNeedsUpdate(QMenu* menu);
+    // The known library folders (the current one with its details) and the supplementary
+    // ones, appended to a menu; the library folder submenu with the organiser's offers.
+    void addLibraryLocationsToMenu(QMenu* menu, bool includeSupplementaryLocations);
+    void addSupplementaryLibraryLocationsToMenu(QMenu* menu, bool includeHeader);
+    void populateLibraryFolderMenu(QMenu* menu);
+    // The sort menu (criteria, direction, inheriting; with a "Rearrange by" submenu when
+    // asked) and the rearrange menu of the shown container; the movie is offered for
+    // sorting by picture similarity.
+    void populateSortMenu(QMenu* menu, bool addRearrangeSubmenu, const platform::Value& movieRepresentation);
+    void populateRearrangeMenu(QMenu* menu, const platform::Value& movieRepresentation);
+    // The aspect ratio menu of the current movie (a new menu without one): lock or define,
+    // the common ratios, reset and clear. In the main menu its first item has a shortcut.
+    QMenu* populateAspectRatioMenu(QMenu* menu);
+    // The columns menu of the list: its known columns, the fixed ones it can add and one
+    // per tag of the library, by name.
+    void populateColumnMenu(QMenu* menu);
+    // Whether the submenu's content can be made yet (its builder exists).
+    bool canPopulateMenu(const QMenu* menu) const;
+    // The movies a command acts on: those the item stands for, else the selection.
+    platform::ArrayPtr infoMovieRepresentationsForMenuItem(const QAction* item);
+    void toggleDebugLogging(QObject* sender);
+    void toggleHoveringHeaders();
+    void toggleAdjustedSizes();
+    void toggleBooleanPreferenceViaMenuItem(QAction* item);
+    void setUseDedicatedPlayer(bool useDedicatedPlayer);
+    void setMissingMoviesModeFromMenuItem();
+    void changePlaybackControlsModeViaMenuItem(int tag);
+    void setPresentationModeFromMenuItem(int tag);
+    void addContainer(QObject* sender);
+    void setRating(QObject* sender);
+    void toggleFullScreen();
+    // Quit from the menu: the quit sequence, then the end of the program when it agrees.
+    void terminate();
+    // Asks for a time and moves the current movie there. The time is read as hours,
+    // minutes and seconds ("1:02:03.5", "62:03", "3723"); nothing for any other text.
+    void goToTime();
+    static std::optional<double> secondsFromTimeString(const QString& text);
+    // Tests answer the question instead of the user (the empty text: cancelled).
+    std::function<QString(const QString& currentTime)> _goToTimeOverride;
+    // The poster and index-image commands by the sender's tag, and the current frame made
+    // into the poster, copied as PNG, or saved (src/ui/commands/PMMainController+ItemCommands.cpp).
+    void setCustomPosterImage(QObject* sender);
+    void processCurrentFrameSection(bool section, bool copy, bool save);
+    // A picture of that part of the screen (the whole screen when empty); nothing when the
+    // screen cannot be read.
+    platform::ImagePtr screenshotWithScreenRect(const QRect& rect);
+    // What the frame commands need of the player windows: the area the user selects in
+    // the movie view (global coordinates; empty when cancelled), and the save panel of an
+    // image. Without them, the commands that need them are not offered.
+    struct ItemCommandHooks {
+        std::function<QRect(const QRect& fullRect, bool indicateThumbnailAspectRatio)> selectArea;
+        std::function<void(const platform::ImagePtr& image, const QString& suggestedFilename, QWidget* referenceWindow)> saveImage;
+    };
+    ItemCommandHooks _itemCommands;
 
     // Tests: forgets the whole library.
     void resetForTesting();
@@ -979,13 +1386,9 @@ private:
 public:
     // ---------------------------------------------------------------------------------
     // The grid's calls into the window: the status line after a selection change and the
-    // visible rectangle after a scroll. The library window installs them; until it does,
-    // nothing happens.
+    // context menu. The library window installs them; until it does, nothing happens.
     struct GroupViewHooks {
         std::function<void()> updateStatusFields;
-        std::function<void(const QRectF&)> storeVisibleGroupViewRect;
-        std::function<void()> restoreVisibleGroupViewRect;
-        std::function<QString()> groupPlaceholderMessage;
         // The context menu of the grid: its background (no items, no tile) or a tile.
         std::function<QMenu*(const platform::ArrayPtr& items, const void* previewView)> contextMenuForGroupViewItems;
     };
@@ -1008,13 +1411,10 @@ public:
     void hideSidebar(bool hide, bool inResponseToUserActivity, bool tileGroupView);
     void toggleLibrary(QObject* sender);
     bool _canShowSidebarWhileDragging = false;
-    bool isSidebarAccessible() const;
-    void scrollToGroupTopOrBottom();
     // The window was moved or resized: the grid fits itself and the frame is kept.
     void mainWindowDidResize();
     void saveMainWindowFrame();
     void restoreMainWindowFrame();
-    void updateMainWindowMinimumSizeAndLibraryListWidthConstraints();
     // The divider's delegate.
     QString ziruderShiftButtonAutoSaveName() const { return QStringLiteral("PlaylistDivider"); }
     double ziruderShiftButtonLeftMinimumWidth() const { return 100; }
@@ -1022,8 +1422,6 @@ public:
     void ziruderShiftButtonDidShift(bool done);
     // Shows the container in the grid until the interface refresh does it.
     void showGroupInMainWindow(const PMLibraryContainerPtr& container);
-    // The library window's title: the shown container's name, else the program's.
-    void updateMainWindowTitle();
     void updateStatusForWindow(QWidget* window, const platform::Value& movie);
     // The window's header buttons (what `updateButtons` does once the window is there).
     void updateMainWindowButtons();
@@ -1040,6 +1438,9 @@ public:
     // Windows in the order they were last active (front first).
     QList<QPointer<QWidget>> _windowActivationOrder;
 };
+
+// Above zero while a slider or the divider is being dragged: the grid lays out lightly then.
+extern long long PMLiveResizeCount;
 
 inline PMMainController& mainController()
 {

@@ -17,7 +17,8 @@ void PMMainController::performAction(const QString& action, QObject* sender)
 
 bool PMMainController::validateMenuItem(QAction* item)
 {
-    return _menuItemValidator ? _menuItemValidator(item) : true;
+    // Tests may put a validator of their own in place of the commands' validation.
+    return _menuItemValidator ? _menuItemValidator(item) : validateMainMenuItem(item);
 }
 
 bool PMMainController::handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* window)

@@ -133,6 +133,7 @@ bool& PMGroupView::coverMode()
 
 PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
 {
+    PMGroupViewInstallAccessibility();
     setFocusPolicy(Qt::StrongFocus);
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
@@ -813,8 +814,8 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     m_index.rebuild(frames);
     updateScrollBars();
 
-    if (restoreVisibleRect && mainController()._groupViewHooks.restoreVisibleGroupViewRect)
-        mainController()._groupViewHooks.restoreVisibleGroupViewRect();
+    if (restoreVisibleRect && mainController()._groupView == this)
+        mainController().restoreVisibleGroupViewRect();
 
     // Tiles on screen move to their new places on the one animation clock.
     stopMoving();
@@ -959,7 +960,9 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
                 tile->moving = true;
             }
             p.view = tile;
-            loadPictures(p, p.frame.intersects(rect));
+            // Without "Preload Previews" a tile asks for its pictures when first drawn.
+            if (boolDefault(QStringLiteral("Preload Previews"), true))
+                loadPictures(p, p.frame.intersects(rect));
         } else if (p.view->shownFrame != p.frame) {
             if (suppressed) {
                 p.view->shownFrame = p.frame;
@@ -1031,6 +1034,8 @@ void PMGroupView::loadPictures(PMGroupViewItemProxy& proxy, bool visible)
 
 PMGroupView::DrawSettings PMGroupView::drawSettings() const
 {
+    if (m_paintSettings) // read once per paint
+        return *m_paintSettings;
     DrawSettings d;
     d.dark = PMIsDarkMode();
     d.coverMode = coverMode();
@@ -1041,6 +1046,19 @@ PMGroupView::DrawSettings PMGroupView::drawSettings() const
     d.radius = defaults().objectForKey(QStringLiteral("Thumbnail Corner Radius")).isNumber() ? defaults().doubleForKey(QStringLiteral("Thumbnail Corner Radius"))
                                                                                               : (S < 1.5 ? 0.0 : std::min(S, 3.0));
     d.scale = std::max(1.0, devicePixelRatioF());
+    const Value below = defaults().objectForKey(QStringLiteral("Position Labels Below Thumbnails"));
+    d.labelsOverlaid = !d.staticLabels || (below.isNull() ? !(d.layout & PMLayoutScaleToFit) : !below.toBool());
+    d.scaleIndividually = !d.coverMode && defaults().boolForKey(QStringLiteral("Scale Previews To Fit Individually"));
+    d.fullyInteractive = isFullyInteractiveGroupView();
+    d.overlayAlpha = coverOverlayAlpha();
+    d.overlayPosition = coverOverlayPosition();
+    d.coverRatio = coverAspectRatio();
+    d.previewRatio = previewAspectRatio();
+    d.background = PMGroupView::backgroundColor().rgb();
+    // The subgroups' band is lightened by white at 5% in the dark look.
+    const auto lighten = [](int channel) { return int(std::lround(channel * 0.95 + 255 * 0.05)); };
+    const QColor plain(d.background);
+    d.bandBackground = d.dark ? qRgb(lighten(plain.red()), lighten(plain.green()), lighten(plain.blue())) : d.background;
     if (!(d == m_drawSettings)) {
         m_drawSettings = d;
         ++m_drawSettingsGeneration;
@@ -1087,14 +1105,13 @@ void PMGroupView::prepareHoverFrames(PMGroupViewTile& tile, const PMGroupViewIte
 void PMGroupView::updateHover(PMGroupViewItemProxy* over, QPointF gridPoint)
 {
     bool pending = false;
-    const bool staticLabels = drawSettings().staticLabels;
     for (PMGroupViewItemProxy* proxy : m_shown) {
         PMGroupViewTile* tile = proxy->view.get();
         if (!tile)
             continue;
         const bool hovering = proxy == over && tile->canHover;
         const QRectF& frame = proxy->frame;
-        tile->hoveringLabel = hovering && staticLabels && isLabelContainerMouseLocation(*proxy, gridPoint);
+        tile->hoveringLabel = hovering && isLabelContainerMouseLocation(*proxy, gridPoint);
         tile->hover.setPointer(tile->canHover, hovering, tile->hoveringLabel);
         if (hovering && !tile->hoveringLabel && tile->hover.scrub(gridPoint.x() - frame.left(), frame.width())) {
             // The frame follows the pointer at once.
@@ -1132,7 +1149,7 @@ void PMGroupView::advanceHover()
 PMTileCornerRadii PMGroupView::tileCornerRadii(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const
 {
     const QRectF bounds(QPointF(0, 0), QSizeF(m_contentSize.width(), std::max(m_contentSize.height(), double(viewport()->height()))));
-    if (settings.staticLabels || proxy.isGroup) // the band, not the picture, meets the edge
+    if ((settings.staticLabels && !settings.labelsOverlaid) || proxy.isGroup) // the band, not the picture, meets the edge
         return {settings.radius, settings.radius, settings.radius, settings.radius};
     return PMTileCornerRadiiForFrame(proxy.frame, bounds, PMMainWindowTileCornerRadius, settings.radius);
 }
@@ -1185,7 +1202,7 @@ QImage take(QSize pixels, double devicePixelRatio)
             return image;
         }
     }
-    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    QImage image(pixels, QImage::Format_RGB32);
     image.setDevicePixelRatio(devicePixelRatio);
     return image;
 }
@@ -1193,7 +1210,7 @@ QImage take(QSize pixels, double devicePixelRatio)
 void give(QImage&& image)
 {
     // A buffer still shared with a painter or a copy is not reused under it.
-    if (image.isNull() || !image.isDetached() || image.format() != QImage::Format_ARGB32_Premultiplied)
+    if (image.isNull() || !image.isDetached() || image.format() != QImage::Format_RGB32)
         return;
     Pool& p = pool();
     const auto bytes = std::size_t(image.sizeInBytes());
@@ -1224,157 +1241,384 @@ void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItem
         return;
     const DrawSettings settings = drawSettings();
     const platform::ImagePtr image = tilePicture(proxy, settings);
+    const QColor background = backgroundUnder(proxy.frame, settings);
+    const double scale = settings.scale;
+    // The buffer covers the frame's device pixels, so that a resting tile is copied, not
+    // resampled, onto the screen.
+    const QSizeF logical = proxy.frame.isEmpty() ? rect.size() : proxy.frame.size();
+    const QSize pixels(int(std::max(1L, std::lround(logical.width() * scale))), int(std::max(1L, std::lround(logical.height() * scale))));
     PMGroupViewTile* tile = proxy.view.get();
+    const auto blit = [&](const QImage& drawing) {
+        const double opacity = painter.opacity();
+        if (alpha < 1.0)
+            painter.setOpacity(opacity * alpha);
+        if (std::abs(rect.width() - logical.width()) < 1e-6 && std::abs(rect.height() - logical.height()) < 1e-6)
+            painter.drawImage(QPointF(std::round(rect.x() * scale) / scale, std::round(rect.y() * scale) / scale), drawing);
+        else // moving: stretched
+            painter.drawImage(rect, drawing);
+        if (alpha < 1.0)
+            painter.setOpacity(opacity);
+    };
     if (!tile) {
-        painter.save();
-        painter.setOpacity(alpha);
-        drawTileContent(painter, proxy, rect, settings, image);
-        painter.restore();
+        QImage drawing(pixels, QImage::Format_RGB32);
+        drawing.setDevicePixelRatio(scale);
+        QImage layer;
+        composeTile(drawing, layer, nullptr, proxy, settings, image, background);
+        blit(drawing);
         return;
     }
-    // The tile's drawing is kept at its size and drawn again only when what it shows
-    // changes; a tile that is moving is drawn from it, stretched.
-    const QSize size = proxy.frame.size().toSize().expandedTo(QSize(1, 1));
+    // The tile's drawing is kept at its size and drawn again only when what it shows changes.
     quint64 state = 0;
     if (PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem))
         state = quint64(std::clamp(movie->rating(), 0.0, 15.0)) | quint64(movie->isMissing()) << 4 | quint64(movie->isMissingVolume()) << 5 |
                 quint64(movie->durationIfCached(true) >= 0) << 6 | quint64(tile->hoveringLabel) << 7 | quint64(tile->hover.indexImageIndex() + 1) << 8 |
                 quint64(std::lround(tileCornerRadii(proxy, settings).bottomRight * 4)) << 40 | quint64(tile->tracksRatingCell) << 56 |
-                quint64(image && image->cachedBlurredImage() != nullptr) << 57;
-    const PMGroupViewTile::RenderKey key{image.get(), size, proxy.selected, tile->hovering, m_drawSettingsGeneration, state};
+                quint64(image && image->cachedBlurredImage() != nullptr) << 57 | quint64(_isInLiveScroll) << 58 |
+                quint64(movie->cachedCoverImage() != nullptr) << 59;
+    const PMGroupViewTile::RenderKey key{image.get(), pixels, proxy.selected, tile->hovering, tile->displaysMenu, m_drawSettingsGeneration, state,
+                                         background.rgb()};
     if (tile->rendered.isNull() || !(tile->renderedKey == key)) {
-        // Drawn again into the buffer it has when the size is the same, else into one from the pool.
-        const QSize pixels = (QSizeF(size) * settings.scale).toSize().expandedTo(QSize(1, 1));
-        if (tile->rendered.size() != pixels || !tile->rendered.isDetached() || tile->rendered.devicePixelRatio() != settings.scale) {
+        if (tile->rendered.size() != pixels || !tile->rendered.isDetached() || tile->rendered.devicePixelRatio() != scale) {
             PMTileBufferPool::give(std::move(tile->rendered));
-            tile->rendered = PMTileBufferPool::take(pixels, settings.scale);
+            tile->rendered = PMTileBufferPool::take(pixels, scale);
         }
-        tile->rendered.fill(Qt::transparent);
-        QPainter p(&tile->rendered);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        p.setFont(painter.font());
-        drawTileContent(p, proxy, QRectF(QPointF(0, 0), QSizeF(size)), settings, image);
-        p.end();
+        const bool resized = tile->renderedKey.size != pixels;
+        composeTile(tile->rendered, tile->picture, &tile->pictureKey, proxy, settings, image, background);
         tile->renderedKey = key;
+        // Drawn at rest: without a picture the first load is asked for, and a tile grown
+        // beyond its picture asks for a larger one (the loader decides whether there is one).
+        if (!_isInLiveScroll && !proxy.isGroup && (!image || resized))
+            const_cast<PMGroupView*>(this)->loadPictures(const_cast<PMGroupViewItemProxy&>(proxy), proxy.frame.intersects(visibleRect()));
     }
+    blit(tile->rendered);
+}
+
+QColor PMGroupView::backgroundUnder(const QRectF& frame, const DrawSettings& settings) const
+{
+    if (settings.bandBackground != settings.background && !_groupProxies.empty() && _separatorY > 0) {
+        const bool below = defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 1;
+        const double y = frame.center().y();
+        if (below ? y > _separatorY : y < _separatorY)
+            return QColor(settings.bandBackground);
+    }
+    return QColor(settings.background);
+}
+
+platform::ImagePtr PMGroupView::blurredPicture(const platform::ImagePtr& image, QSizeF size) const
+{
+    if (!image || !image->isValid())
+        return nullptr;
+    if (platform::ImagePtr blurred = image->cachedBlurredImage(); blurred && blurred->isValid())
+        return blurred;
+    // Made away from the main thread, once per picture; the tile is drawn again when it is there.
+    if (!m_pendingBlurs.contains(image.get()) && !size.isEmpty()) {
+        m_pendingBlurs.insert(image.get());
+        blurredImageWithSize(image, size, false, [grid = QPointer<const PMGroupView>(this), key = image.get()](platform::ImagePtr) {
+            if (grid) {
+                grid->m_pendingBlurs.remove(key);
+                grid->viewport()->update();
+            }
+        });
+    }
+    return nullptr;
+}
+
+QRectF PMGroupView::labelFrameInTile(const QRectF& rect, const DrawSettings& settings) const
+{
+    return PMMovieTileLabelFrame(rect, settings.labelsOverlaid, PMGroupViewLabelBand);
+}
+
+namespace {
+
+// The source rectangle of a picture that fills an area of the ratio, cropped in the middle.
+QRect filledSource(QSize size, double areaRatio)
+{
+    const double ratio = size.width() / std::max(1.0, double(size.height()));
+    if (!(areaRatio > 0) || !std::isfinite(areaRatio))
+        return QRect(QPoint(0, 0), size);
+    if (ratio > areaRatio) {
+        const int w = std::clamp(int(std::lround(size.height() * areaRatio)), 1, size.width());
+        return QRect((size.width() - w) / 2, 0, w, size.height());
+    }
+    const int h = std::clamp(int(std::lround(size.width() / areaRatio)), 1, size.height());
+    return QRect(0, (size.height() - h) / 2, size.width(), h);
+}
+
+// Part of a picture at a pixel size, resampled once (area-averaged when smooth); the part is
+// read in place when its format allows.
+QImage resampled(const QImage& pixels, const QRect& source, QSize size, bool smooth)
+{
+    const QRect part = source & pixels.rect();
+    if (part.isEmpty() || size.isEmpty())
+        return {};
+    QImage view;
+    if (pixels.depth() == 32 && part != pixels.rect())
+        view = QImage(pixels.constBits() + qsizetype(part.y()) * pixels.bytesPerLine() + qsizetype(part.x()) * 4, part.width(), part.height(),
+                      pixels.bytesPerLine(), pixels.format());
+    else
+        view = part == pixels.rect() ? pixels : pixels.copy(part);
+    view.setDevicePixelRatio(1.0);
+    if (view.size() == size)
+        return view.copy(); // not kept over the picture's memory
+    return view.scaled(size, Qt::IgnoreAspectRatio, smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
+}
+
+// Draws a picture cropped to fill the target (logical coordinates of a painter on an image
+// of the scale), resampled once to the target's pixels: bilinear by the painter for a
+// reduction of up to half, area-averaged beyond that (where bilinear sampling would
+// shimmer).
+void drawFilled(QPainter& painter, const QImage& pixels, const QRectF& target, double scale, bool smooth, const QRectF& clipTo = QRectF())
+{
+    if (pixels.isNull() || target.isEmpty())
+        return;
+    const QRect device(int(std::lround(target.x() * scale)), int(std::lround(target.y() * scale)), int(std::lround(target.width() * scale)),
+                       int(std::lround(target.height() * scale)));
+    if (device.isEmpty())
+        return;
+    const QRect source = filledSource(pixels.size(), target.width() / target.height());
+    const QRectF aligned(device.x() / scale, device.y() / scale, device.width() / scale, device.height() / scale);
     painter.save();
-    painter.setOpacity(alpha);
-    painter.drawImage(rect, tile->rendered);
+    if (!clipTo.isEmpty())
+        painter.setClipRect(clipTo, Qt::IntersectClip);
+    const bool reduceMuch = source.width() > 2 * device.width() || source.height() > 2 * device.height();
+    if (smooth && reduceMuch) {
+        QImage part = resampled(pixels, source, device.size(), true);
+        part.setDevicePixelRatio(scale);
+        painter.drawImage(aligned.topLeft(), part);
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+        painter.drawImage(aligned, pixels, QRectF(source));
+    }
     painter.restore();
 }
 
-void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings,
-                                  const platform::ImagePtr& image) const
+// The rectangle on whole device pixels.
+QRectF alignedToPixels(const QRectF& rect, double scale)
 {
-    painter.save();
-    const bool dark = settings.dark;
-    const double radius = settings.radius;
-    const QString name = itemName(proxy.selectedItem());
-    const QColor highlight = QGuiApplication::palette().highlight().color();
-    QFont font = painter.font();
-    font.setPointSizeF(11);
-    painter.setFont(font);
-    if (proxy.isGroup) {
-        drawGroupTileContent(painter, proxy, rect, settings);
-        painter.restore();
+    return QRectF(std::round(rect.x() * scale) / scale, std::round(rect.y() * scale) / scale, std::round(rect.width() * scale) / scale,
+                  std::round(rect.height() * scale) / scale);
+}
+
+// The grid's colour in a corner of the tile outside its curve.
+void fillCorners(QPainter& painter, const QRectF& rect, const PMTileCornerRadii& radii, const QColor& color)
+{
+    const double limit = std::min(rect.width(), rect.height()) / 2;
+    auto corner = [&](double r, QPointF at, double startAngle, QRectF arc) {
+        r = std::min(r, limit);
+        if (r <= 0)
+            return;
+        QPainterPath wedge;
+        wedge.moveTo(at);
+        wedge.arcTo(arc, startAngle, 90);
+        wedge.closeSubpath();
+        painter.fillPath(wedge, color);
+    };
+    const double tl = std::min(radii.topLeft, limit), tr = std::min(radii.topRight, limit);
+    const double br = std::min(radii.bottomRight, limit), bl = std::min(radii.bottomLeft, limit);
+    corner(tl, rect.topLeft(), 90, QRectF(rect.left(), rect.top(), 2 * tl, 2 * tl));
+    corner(tr, rect.topRight(), 0, QRectF(rect.right() - 2 * tr, rect.top(), 2 * tr, 2 * tr));
+    corner(br, rect.bottomRight(), 270, QRectF(rect.right() - 2 * br, rect.bottom() - 2 * br, 2 * br, 2 * br));
+    corner(bl, rect.bottomLeft(), 180, QRectF(rect.left(), rect.bottom() - 2 * bl, 2 * bl, 2 * bl));
+}
+
+} // namespace
+
+void PMGroupView::composePictureLayer(QImage& layer, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy, const DrawSettings& settings,
+                                      const platform::ImagePtr& main, const platform::ImagePtr& cover) const
+{
+    const double scale = settings.scale;
+    const QRectF bounds(QPointF(0, 0), QSizeF(layer.width() / scale, layer.height() / scale));
+    QPainter p(&layer);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    composePicture(p, look.area, look, proxy, settings, main, cover);
+    if (!look.band.isEmpty()) {
+        // The band above the picture, frosted: the blurred picture under the band's colour.
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        const platform::ImagePtr blurred = blurredPicture(main, look.area.size());
+        if (blurred)
+            drawFilled(p, blurred->pixels(), bounds, scale, !look.simplified, look.band);
+        else
+            p.fillRect(look.band, look.placeholder);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        p.fillRect(look.band, PMMovieTileBandColor(settings.dark));
+    }
+    // The grid shows through the rounded corners.
+    fillCorners(p, bounds, look.corners, look.background);
+}
+
+void PMGroupView::composePicture(QPainter& p, const QRectF& area, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy,
+                                 const DrawSettings& settings, const platform::ImagePtr& main, const platform::ImagePtr& cover) const
+{
+    const double scale = settings.scale;
+    const bool glyphHover = look.glyphHover, cycling = look.cycling, simplified = look.simplified;
+    const QColor background = look.background, placeholder = look.placeholder;
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    if (!main || !main->isValid()) {
+        p.fillRect(area, placeholder);
         return;
     }
-    const bool staticLabels = settings.staticLabels;
-    QRectF picture = rect;
-    QRectF label;
-    if (staticLabels) {
-        picture.setHeight(std::max(0.0, rect.height() - PMGroupViewLabelBand));
-        label = QRectF(rect.left(), picture.bottom(), rect.width(), PMGroupViewLabelBand);
-    }
-    // The tile in the window's bottom-right corner follows the window's rounded corner.
-    const PMTileCornerRadii corners = tileCornerRadii(proxy, settings);
-    const QPainterPath clip = PMRoundedRectPathWithRadii(picture, corners);
-    // The picture: cropped to fill, or whole with scale to fit.
+    const bool smooth = !simplified;
+    const QImage& pixels = main->pixels();
+    const double mainRatio = pixels.width() / std::max(1.0, double(pixels.height()));
+    const double areaRatio = area.width() / std::max(1.0, area.height());
+    PMMovieTileOverlayInput in;
+    in.coverMode = settings.coverMode;
+    in.scaleToFit = (settings.layout & PMLayoutScaleToFit) && !PMIsWaterfallLayout(settings.layout);
+    in.waterfall = PMIsWaterfallLayout(settings.layout);
     PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
+    in.hasPoster = movie && movie->cachedPosterImage() != nullptr;
+    in.hasCover = cover != nullptr;
+    if (cycling) // the hover frame stands for the picture
+        in.hasPoster = true, in.hasCover = false;
+    in.looksActive = look.looksActive;
+    in.scaleIndividually = settings.scaleIndividually && !in.hasCover && movie &&
+                           PMMovieTileScalesIndividually(movie->userSettings()->value(QStringLiteral("Scale Preview To Fit")), mainRatio, areaRatio);
+    in.alpha = (cycling || in.scaleIndividually) ? 1.0 : settings.overlayAlpha;
+    in.mainRatio = mainRatio;
+    in.area = area.size();
+    const PMMovieTileOverlay overlay = simplified ? PMMovieTileOverlay::None : PMMovieTileOverlayFor(in);
+    // Scaled to fit, a tile at rest shows the whole picture; an active one fills its area.
+    const bool letterbox = in.scaleToFit && overlay == PMMovieTileOverlay::None && !glyphHover && !look.looksActive;
+    if (pixels.hasAlphaChannel() || letterbox)
+        p.fillRect(area, letterbox ? background : placeholder);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    if (letterbox) {
+        // The whole picture, at its own shape, in the middle of the area.
+        drawFilled(p, pixels, alignedToPixels(PMRectFittingAspectRatioInRect(area, mainRatio), scale), scale, smooth);
+        return;
+    }
+    // Under a whole picture or the hover glyph lies the blurred copy (the picture itself
+    // until the copy is there).
+    const bool overBlur = glyphHover || overlay == PMMovieTileOverlay::Main;
+    const platform::ImagePtr blurred = overBlur ? blurredPicture(main, area.size()) : nullptr;
+    drawFilled(p, blurred ? blurred->pixels() : pixels, area, scale, smooth);
+    if (overlay == PMMovieTileOverlay::None || glyphHover)
+        return;
+    const platform::ImagePtr& top = overlay == PMMovieTileOverlay::Cover ? cover : main;
+    if (!top || !top->isValid())
+        return;
+    PMMovieTileOverlayGeometry g;
+    g.coverMode = settings.coverMode;
+    g.scaleToFit = in.scaleToFit;
+    g.overlayIsMain = overlay == PMMovieTileOverlay::Main;
+    g.scaleIndividually = in.scaleIndividually;
+    g.cycling = cycling;
+    g.coverAspectRatio = settings.coverRatio;
+    g.previewAspectRatio = settings.previewRatio;
+    g.position = settings.overlayPosition;
+    const QImage& topPixels = top->pixels();
+    QRectF frame = PMMovieTileOverlayFrame(area, topPixels.width() / std::max(1.0, double(topPixels.height())), g);
+    if (overlay == PMMovieTileOverlay::Main && !g.scaleIndividually && frame == area) // shown whole
+        frame = PMRectFittingAspectRatioInRect(area, mainRatio);
+    p.save();
+    p.setOpacity(overlay == PMMovieTileOverlay::Main ? 1.0 : in.alpha);
+    drawFilled(p, topPixels, alignedToPixels(frame, scale), scale, smooth);
+    p.restore();
+}
+
+void PMGroupView::composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile::PictureKey* pictureKey, const PMGroupViewItemProxy& proxy,
+                              const DrawSettings& settings, const platform::ImagePtr& image, QColor background) const
+{
+    const double scale = settings.scale;
+    const QRectF bounds(QPointF(0, 0), QSizeF(out.width() / scale, out.height() / scale));
+    if (proxy.isGroup) {
+        out.fill(background);
+        QPainter painter(&out);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        drawGroupTileContent(painter, proxy, bounds, settings);
+        return;
+    }
+    PMGroupViewTile* tile = proxy.view.get();
+    PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
+    const bool dark = settings.dark;
+    const bool staticLabels = settings.staticLabels;
+    const bool overlaid = settings.labelsOverlaid;
+    // The band in whole pixels.
+    const double bandHeight = std::round(PMGroupViewLabelBand * scale) / scale;
+    const QRectF band = PMMovieTileLabelFrame(bounds, overlaid, bandHeight);
+    const QRectF area = PMMovieTilePictureFrame(bounds, staticLabels, overlaid, bandHeight);
+    const bool hovering = tile && tile->hovering && tile->canHover;
+    const bool menuOpen = tile && tile->displaysMenu;
+    const bool visiblyHovering = hovering && !menuOpen;
+    const bool bandHovered = tile && tile->hoveringLabel;
+    const bool missing = movie && movie->isMissing() && proxy.equivalentContainer.isNull();
+    const bool missingVolume = missing && movie->isMissingVolume();
+    const bool cycling = tile && tile->hover.indexImageIndex() >= 0 && !_isInLiveScroll;
+    // While the thumb is dragged, tiles are drawn quickly (a plain name, no ornaments) and
+    // refined once the grid rests.
+    const bool simplified = _isInLiveScroll && tile;
+    if (simplified)
+        tile->simplified = true;
+    const bool looksActive = missing || cycling || proxy.selected || menuOpen || visiblyHovering;
+    const bool glyphHover = visiblyHovering && !cycling && !bandHovered && image && image->isValid() && PMPreviewSingleClickBehavior(false) < 1 &&
+                            PMMovieTileActionFor(proxy.representedItem, proxy.equivalentContainer, true, settings.fullyInteractive) !=
+                                PMMovieTileAction::None;
     QColor placeholder = dark ? QColor(60, 60, 60) : QColor(215, 215, 215);
+    bool hasPlaceholder = false;
     if (movie && settings.placeholders) {
         const Value stored = movie->userSettings()->value(QStringLiteral("RGB"));
         const QStringList rgb = stored.isString() ? stored.string().split(QLatin1Char('/')) : QStringList();
-        if (rgb.size() == 3)
+        if (rgb.size() == 3) {
             placeholder = QColor::fromRgbF(rgb[0].toFloat(), rgb[1].toFloat(), rgb[2].toFloat());
-    }
-    // While the thumb is dragged, tiles are drawn quickly (a plain name, no ornaments) and
-    // refined once the grid rests.
-    const bool simplified = _isInLiveScroll && proxy.view;
-    if (simplified)
-        proxy.view->simplified = true;
-    painter.save();
-    painter.setClipPath(clip, Qt::IntersectClip);
-    const bool fits = (settings.layout & PMLayoutScaleToFit) && !PMIsWaterfallLayout(settings.layout);
-    if (!(image && image->isValid() && fits))
-        painter.fillRect(picture, placeholder);
-    if (image && image->isValid()) {
-        const QImage& pixels = image->pixels();
-        const QSizeF size = pixels.size();
-        QRectF source(QPointF(0, 0), size);
-        QRectF target = picture;
-        const double pictureRatio = size.width() / std::max(1.0, size.height());
-        const double tileRatio = picture.width() / std::max(1.0, picture.height());
-        if (fits) {
-            if (pictureRatio > tileRatio)
-                target.setHeight(picture.width() / pictureRatio), target.moveTop(picture.top() + (picture.height() - target.height()) / 2);
-            else
-                target.setWidth(picture.height() * pictureRatio), target.moveLeft(picture.left() + (picture.width() - target.width()) / 2);
-        } else if (pictureRatio > tileRatio) {
-            const double w = size.height() * tileRatio;
-            source = QRectF((size.width() - w) / 2, 0, w, size.height());
-        } else {
-            const double h = size.width() / tileRatio;
-            source = QRectF(0, (size.height() - h) / 2, size.width(), h);
-        }
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, !simplified);
-        // A picture whose shape differs markedly from the tile's is shown whole over its
-        // own blurred copy (the blur is kept with the picture, made once per size).
-        const double overlayAlpha = PMGroupView::coverOverlayAlpha();
-        const bool overlay = !fits && !settings.coverMode && !simplified && !PMIsWaterfallLayout(settings.layout) &&
-                             overlayAlpha >= std::ldexp(1.0, -23) && !picture.isEmpty() && PMShapesDifferMarkedly(pictureRatio, tileRatio);
-        // The blur is made away from the main thread, once per picture; until it is there the
-        // picture fills the tile, and the tile is drawn again when it arrives.
-        platform::ImagePtr blurred = overlay ? image->cachedBlurredImage() : nullptr;
-        if (overlay && !blurred && !m_pendingBlurs.contains(image.get())) {
-            m_pendingBlurs.insert(image.get());
-            blurredImageWithSize(image, picture.size(), false, [grid = QPointer<const PMGroupView>(this), key = image.get()](platform::ImagePtr) {
-                if (grid) {
-                    grid->m_pendingBlurs.remove(key);
-                    grid->viewport()->update();
-                }
-            });
-        }
-        if (blurred && blurred->isValid()) {
-            painter.drawImage(picture, blurred->pixels());
-            QRectF whole = picture;
-            if (pictureRatio > tileRatio)
-                whole.setHeight(picture.width() / pictureRatio), whole.moveTop(picture.top() + (picture.height() - whole.height()) / 2);
-            else
-                whole.setWidth(picture.height() * pictureRatio), whole.moveLeft(picture.left() + (picture.width() - whole.width()) / 2);
-            painter.save();
-            painter.setOpacity(painter.opacity() * overlayAlpha);
-            painter.drawImage(whole, pixels);
-            painter.restore();
-        } else {
-            painter.drawImage(target, pixels, source);
+            hasPlaceholder = placeholder.isValid();
         }
     }
-    const bool hovering = proxy.view && proxy.view->hovering;
-    const bool missing = movie && movie->isMissing() && proxy.equivalentContainer.isNull();
-    const bool missingVolume = missing && movie->isMissingVolume();
-    const bool cycling = proxy.view && proxy.view->hover.indexImageIndex() >= 0;
+    const platform::ImagePtr cover = (!cycling && movie && !settings.coverMode) ? movie->cachedCoverImage() : nullptr;
+    const platform::ImagePtr overlayCover = (cover && cover != image && movie->cachedPosterImage()) ? cover : nullptr;
+    const PMTileCornerRadii corners = tileCornerRadii(proxy, settings);
+    // With labels below, the picture has the rounded corners; otherwise the whole tile.
+    const bool below = staticLabels && !overlaid;
+    const QRectF shape = below ? area : bounds;
+    // The picture's area (with the band above it), composed again only when what it shows
+    // changed; the ornaments are drawn over it.
+    const QRect layerPixels(0, 0, out.width(), below ? int(std::lround(area.height() * scale)) : out.height());
+    PictureLayerLook look;
+    look.area = area;
+    look.band = (staticLabels && overlaid) ? band : QRectF();
+    look.corners = corners;
+    look.glyphHover = glyphHover;
+    look.looksActive = looksActive;
+    look.cycling = cycling;
+    look.simplified = simplified;
+    look.background = background;
+    look.placeholder = placeholder;
+    if (!layerPixels.isEmpty()) {
+        const platform::ImagePtr blurredNow = image ? image->cachedBlurredImage() : nullptr;
+        const PMGroupViewTile::PictureKey key{image.get(),
+                                              blurredNow.get(),
+                                              overlayCover.get(),
+                                              layerPixels.size(),
+                                              m_drawSettingsGeneration,
+                                              quint64(glyphHover) | quint64(looksActive) << 1 | quint64(cycling) << 2 | quint64(simplified) << 3 |
+                                                  quint64(placeholder.rgba()) << 8 | quint64(background.rgb() & 0xffffff) << 40,
+                                              corners};
+        if (!pictureKey || pictureLayer.isNull() || !(*pictureKey == key)) {
+            if (pictureLayer.size() != layerPixels.size() || !pictureLayer.isDetached() || pictureLayer.devicePixelRatio() != scale) {
+                PMTileBufferPool::give(std::move(pictureLayer));
+                pictureLayer = PMTileBufferPool::take(layerPixels.size(), scale);
+            }
+            composePictureLayer(pictureLayer, look, proxy, settings, image, overlayCover);
+            if (pictureKey)
+                *pictureKey = key;
+        }
+    }
+    QPainter painter(&out);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    if (!layerPixels.isEmpty())
+        painter.drawImage(QPointF(0, 0), pictureLayer);
+    if (below)
+        painter.fillRect(QRectF(0, layerPixels.height() / scale, bounds.width(), bounds.height() - layerPixels.height() / scale), background);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setRenderHint(QPainter::Antialiasing, true);
     // The hover glyph: the tile's action is one click away.
-    if (hovering && !cycling && picture.height() > 55 && image && image->isValid() && PMPreviewSingleClickBehavior(false) < 1 &&
-        PMMovieTileActionFor(proxy.representedItem, proxy.equivalentContainer, true, isFullyInteractiveGroupView()) != PMMovieTileAction::None) {
-        painter.fillRect(picture, QColor(0, 0, 0, 70));
+    if (glyphHover && area.height() > 55) {
         const bool play = movie && movie->durationIfCached(true) >= 1 && !missing && !defaults().boolForKey(QStringLiteral("Do Not Play On Open"));
-        PMDrawMovieTileHoverGlyph(painter, picture, picture.height() < 70 ? 0.4 : 0.55, play);
+        PMDrawMovieTileHoverGlyph(painter, area, area.height() < 70 ? 0.4 : 0.55, play);
     }
     // While cycling: where the frame shown lies among the movie's frames.
     if (cycling) {
-        const std::size_t n = std::max<std::size_t>(1, proxy.view->hoverFrameCount);
-        const QRectF base = (staticLabels ? picture : rect).adjusted(10, 10, -10, -10);
+        const std::size_t n = std::max<std::size_t>(1, tile->hoverFrameCount);
+        const QRectF base = (staticLabels ? area : bounds).adjusted(10, 10, -10, -10);
         const QRectF track(base.left(), base.bottom() - 8, base.width(), 8);
         painter.setPen(Qt::NoPen);
         painter.setBrush(QColor::fromRgbF(0.3, 0.3, 0.3, 0.4));
@@ -1382,75 +1626,90 @@ void PMGroupView::drawTileContent(QPainter& painter, const PMGroupViewItemProxy&
         const QRectF knobs = track.adjusted(2, 2, -2, -2);
         const double part = knobs.width() / double(n);
         painter.setBrush(Qt::white);
-        painter.drawRoundedRect(QRectF(knobs.left() + part * double(proxy.view->hover.indexImageIndex()), knobs.top(), part, knobs.height()), 2, 2);
+        painter.drawRoundedRect(QRectF(knobs.left() + part * double(tile->hover.indexImageIndex()), knobs.top(), part, knobs.height()), 2, 2);
     }
-    // The duration (or a container's item count) in the image's corner.
-    if (!cycling && !simplified && (hovering || proxy.selected) && picture.width() > 100 && movie) {
+    // The duration (or a container's item count) in the picture's corner.
+    const std::int64_t ornamentPriority = defaults().objectForKey(QStringLiteral("Optional Ornament Priority")).isNull()
+                                              ? 2
+                                              : defaults().integerForKey(QStringLiteral("Optional Ornament Priority"));
+    if (!cycling && !simplified && (visiblyHovering || proxy.selected || overlaid) && area.width() > 100 && movie &&
+        ornamentPriority > (visiblyHovering ? 0 : 1)) {
         QString badge;
         if (const auto container = PMContainerPtr(proxy.equivalentContainer))
             badge = PMItemCountString(*container);
         else if (movie->durationIfCached(true) >= 0)
             badge = PMDurationString(double(movie->durationIfCached(true)));
         if (!badge.isEmpty())
-            drawAsBadgeInRect(painter, badge, picture, false, std::nullopt, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45)), nullptr, -1, 0, 0, 8, 8, -1,
-                              -1, false, false);
+            drawAsBadgeInRect(painter, badge, area, false, std::nullopt, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45)), nullptr, -1, 0, 0, 8, 8, -1, -1,
+                              false, false);
     }
-    painter.restore();
     // The ring: the selection, a missing file, or a missing volume.
     std::optional<QColor> ring;
     if (proxy.selected)
-        ring = highlight;
+        ring = QGuiApplication::palette().highlight().color();
     else if (missing && !missingVolume)
         ring = PMMovieTileMissingFileColor();
-    else if (missingVolume && (staticLabels || hovering))
+    else if (missingVolume && (staticLabels || hovering || menuOpen))
         ring = QColor::fromRgbF(0.98, 0.88, 0.61);
-    // The label band with the name and, when there is room, the rating.
-    const bool bandShown = staticLabels || hovering || proxy.selected;
+    // The label band with the name, the menu button and, when there is room, the stars.
+    const bool bandShown = staticLabels || visiblyHovering || proxy.selected || menuOpen || (!(image && image->isValid()) && !hasPlaceholder);
     if (bandShown && movie) {
-        QRectF band = staticLabels ? label : QRectF(picture.left(), picture.bottom() - PMGroupViewLabelBand, picture.width(), PMGroupViewLabelBand);
         if (ring) {
-            painter.fillPath(staticLabels ? PMRoundedRectPath(band.adjusted(0, -radius, 0, 0), radius).subtracted(clip) : PMRoundedRectPath(band, 0), *ring);
+            if (staticLabels && !overlaid)
+                painter.fillPath(PMRoundedRectPath(band.adjusted(0, -settings.radius, 0, 0), settings.radius).subtracted(PMRoundedRectPathWithRadii(area, corners)),
+                                 *ring);
+            else
+                painter.fillRect(band, *ring);
         } else if (!staticLabels) {
+            // Over the picture, frosted: the blurred picture under the band's colour.
             painter.save();
-            painter.setClipPath(clip);
-            painter.fillRect(band, dark ? QColor::fromRgbF(0.1, 0.1, 0.1, 0.7) : QColor::fromRgbF(1, 1, 1, 0.85));
+            painter.setClipPath(PMRoundedRectPathWithRadii(shape, corners));
+            const platform::ImagePtr blurred = blurredPicture(image, area.size());
+            if (blurred)
+                drawFilled(painter, blurred->pixels(), bounds, scale, !simplified, band);
+            painter.fillRect(band, PMMovieTileBandColor(dark));
             painter.restore();
         }
         const bool onColour = ring.has_value();
-        QColor text;
-        if (missing)
-            text = missingVolume && !proxy.selected ? QColor::fromRgbF(0.5, 0.4, 0.3) : QColor(Qt::white);
-        else {
-            text = (!dark && !onColour && !proxy.selected) ? Qt::black : Qt::white;
-            // The quick label stands out less unless labels are always shown or the tile is selected.
-            const double emphasis = simplified ? (staticLabels || proxy.selected ? 0.0 : 0.4) : (hovering ? 1.0 : 0.0);
-            text.setAlphaF(0.8 + 0.2 * emphasis);
+        const double emphasis = simplified ? (staticLabels || proxy.selected ? 0.0 : 0.4)
+                                           : ((bandHovered || menuOpen) ? 1.0 : ((staticLabels || proxy.selected) ? (visiblyHovering ? 1.0 : 0.0) : 0.4));
+        const QColor text = PMMovieTileLabelColor(missing, missingVolume, proxy.selected, dark, bandHovered || menuOpen, emphasis);
+        QRectF textRect = band;
+        if (overlaid || missing || proxy.selected)
+            textRect.adjust(PMPreviewLabelInset(), 0, -PMPreviewLabelInset(), 0);
+        bool drewControl = false;
+        if (!simplified) {
+            const QRectF button = PMMovieTileContextMenuButtonFrame(band, bandHovered || menuOpen, tile && tile->tracksRatingCell, settings.fullyInteractive);
+            if (!button.isEmpty()) {
+                QRectF glyph = button.adjusted(3, 3, -3, -3);
+                if (!overlaid && !missing && !proxy.selected)
+                    glyph.translate(-3, 0);
+                PMDrawMovieTileMenuGlyph(painter, glyph.adjusted(-1, -1, 1, 1), text);
+                textRect.setLeft(std::max(textRect.left(), button.right() + 4));
+                drewControl = true;
+            }
         }
-        if (missingVolume && onColour && !proxy.selected)
-            text = QColor::fromRgbF(0.5, 0.4, 0.3);
-        QRectF textRect = band.adjusted(PMPreviewLabelInset(), 0, -PMPreviewLabelInset(), 0);
-        const double rating = movie->rating();
-        bool drewRating = false;
-        const QRectF stars = (cycling || simplified) ? QRectF() : ratingFrameInTile(proxy, rect, staticLabels);
+        const QRectF stars = (cycling || simplified) ? QRectF() : ratingFrameInTile(proxy, bounds, settings);
         if (!stars.isEmpty()) {
             PMRatingCell cell;
-            cell.setDoubleValue(rating);
-            cell.setTint(PMMovieTileRatingTint(proxy.selected || onColour, dark, missing, staticLabels, rating));
+            cell.setDoubleValue(movie->rating());
+            cell.setTint(PMMovieTileRatingTint(proxy.selected || onColour, dark, missing, !overlaid, movie->rating()));
+            // Where stars can be set, the empty places show too.
+            cell.setHighlighted(bandHovered || (tile && tile->tracksRatingCell));
             cell.drawWithFrame(painter, stars);
-            textRect.setRight(stars.left() - 4);
-            drewRating = true;
+            textRect.setRight(std::min(textRect.right(), stars.left() - 4));
+            drewControl = true;
         }
         if (textRect.width() > 22)
-            PMPreviewDrawLabel(painter, name, textRect, staticLabels && !drewRating, proxy.selected, text);
+            PMPreviewDrawLabel(painter, itemName(proxy.selectedItem()), textRect, staticLabels && !overlaid && !drewControl, proxy.selected, text);
     }
     if (ring) {
         painter.setPen(QPen(*ring, 3.0));
         painter.setBrush(Qt::NoBrush);
         const auto inner = [](double r) { return std::max(0.0, r - 1.0); };
-        painter.drawPath(PMRoundedRectPathWithRadii(picture.adjusted(1.5, 1.5, -1.5, -1.5),
+        painter.drawPath(PMRoundedRectPathWithRadii(shape.adjusted(1.5, 1.5, -1.5, -1.5),
                                                     {inner(corners.topLeft), inner(corners.topRight), inner(corners.bottomRight), inner(corners.bottomLeft)}));
     }
-    painter.restore();
 }
 
 void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings) const
@@ -1515,24 +1774,88 @@ void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemP
     PMPreviewDrawLabel(painter, itemName(proxy.representedItem), label, false, selected, text);
 }
 
+void PMGroupView::fillUncovered(QPainter& painter, const QRectF& area, const QRectF& band, const DrawSettings& settings) const
+{
+    const QColor plain(settings.background), tinted(settings.bandBackground);
+    // Resting tiles are opaque and cover their frames' device pixels exactly.
+    const double s = settings.scale;
+    std::vector<QRectF> covers;
+    covers.reserve(m_shown.size());
+    for (const PMGroupViewItemProxy* proxy : m_shown) {
+        const PMGroupViewTile* tile = proxy->view.get();
+        if (!tile || tile->alpha < 1.0 || tile->moving || tile->shownFrame.size() != proxy->frame.size())
+            continue;
+        const QRectF& f = tile->shownFrame;
+        const QRectF r = QRectF(std::round(f.x() * s) / s, std::round(f.y() * s) / s, double(std::max(1L, std::lround(f.width() * s))) / s,
+                                double(std::max(1L, std::lround(f.height() * s))) / s) &
+                         area;
+        if (!r.isEmpty())
+            covers.push_back(r);
+    }
+    std::vector<double> ys{area.top(), area.bottom()};
+    if (!band.isEmpty())
+        for (double y : {band.top(), band.bottom()})
+            if (y > area.top() && y < area.bottom())
+                ys.push_back(y);
+    for (const QRectF& r : covers)
+        ys.push_back(r.top()), ys.push_back(r.bottom());
+    std::sort(ys.begin(), ys.end());
+    ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+    const auto colourAt = [&](double y) { return !band.isEmpty() && y >= band.top() && y < band.bottom() ? tinted : plain; };
+    // Ragged edges everywhere (a waterfall of many tiles): one fill is cheaper.
+    if (ys.size() > 600) {
+        painter.fillRect(area, plain);
+        if (!band.isEmpty())
+            painter.fillRect(band & area, tinted);
+        return;
+    }
+    std::sort(covers.begin(), covers.end(), [](const QRectF& a, const QRectF& b) { return a.top() < b.top(); });
+    std::vector<const QRectF*> active;
+    std::vector<std::pair<double, double>> spans;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i + 1 < ys.size(); ++i) {
+        const double y0 = ys[i], y1 = ys[i + 1];
+        active.erase(std::remove_if(active.begin(), active.end(), [&](const QRectF* r) { return r->bottom() <= y0; }), active.end());
+        while (next < covers.size() && covers[next].top() <= y0)
+            active.push_back(&covers[next++]);
+        spans.clear();
+        for (const QRectF* r : active)
+            spans.emplace_back(r->left(), r->right());
+        std::sort(spans.begin(), spans.end());
+        const QColor colour = colourAt(y0);
+        double x = area.left();
+        for (const auto& [left, right] : spans) {
+            if (left > x)
+                painter.fillRect(QRectF(x, y0, left - x, y1 - y0), colour);
+            x = std::max(x, right);
+        }
+        if (x < area.right())
+            painter.fillRect(QRectF(x, y0, area.right() - x, y1 - y0), colour);
+    }
+}
+
 void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible, const QRectF& dirty)
 {
     const QRectF area = dirty.isEmpty() ? visible : (dirty & visible);
     painter.save();
     painter.setClipRect(area, Qt::IntersectClip);
-    painter.fillRect(area, PMGroupView::backgroundColor());
-    const bool dark = PMIsDarkMode();
-    // The band and line between subgroups and movies.
-    if (!_groupProxies.empty() && _separatorY > 0) {
-        const double w = devicePixelRatioF() > 1.0 ? 0.5 : 1.0;
+    m_paintSettings.reset();
+    m_paintSettings = drawSettings();
+    const bool dark = m_paintSettings->dark;
+    // The band and line between subgroups and movies; the band is lighter in the dark look.
+    const bool separated = !_groupProxies.empty() && _separatorY > 0;
+    const double lineWidth = devicePixelRatioF() > 1.0 ? 0.5 : 1.0;
+    QRectF band;
+    if (separated) {
         const QRectF bounds(0, 0, m_contentSize.width(), std::max(m_contentSize.height(), visible.bottom()));
-        QRectF band = defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 1
-                          ? QRectF(0, _separatorY + w, bounds.width(), bounds.bottom() - _separatorY - w)
-                          : QRectF(0, 0, bounds.width(), _separatorY);
-        if (dark)
-            painter.fillRect(band, QColor::fromRgbF(1, 1, 1, 0.05f));
-        painter.fillRect(QRectF(0, _separatorY, band.width(), w), dark ? QColor::fromRgbF(0, 0, 0, 0.4f) : PMGroupView::borderColor());
+        band = defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 1
+                   ? QRectF(0, _separatorY + lineWidth, bounds.width(), bounds.bottom() - _separatorY - lineWidth)
+                   : QRectF(0, 0, bounds.width(), _separatorY);
     }
+    // The grid's colour only where no tile covers it.
+    fillUncovered(painter, area, dark ? band : QRectF(), *m_paintSettings);
+    if (separated)
+        painter.fillRect(QRectF(0, _separatorY, band.width(), lineWidth), dark ? QColor::fromRgbF(0, 0, 0, 0.4f) : PMGroupView::borderColor());
     m_paintedTiles = 0;
     for (PMGroupViewItemProxy* proxy : m_shown) {
         if (!proxy->view)
@@ -1543,9 +1866,10 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible, const Q
         drawPreviewViewInRect(painter, *proxy, shown, proxy->view->alpha);
         ++m_paintedTiles;
     }
+    m_paintSettings.reset();
     // The empty grid's message.
-    if (!_isHighlighted && _proxies.empty() && mainController()._groupViewHooks.groupPlaceholderMessage) {
-        const QString message = mainController()._groupViewHooks.groupPlaceholderMessage();
+    if (!_isHighlighted && _proxies.empty() && mainController()._groupView == this) {
+        const QString message = mainController().groupPlaceholderMessage();
         if (!message.isEmpty())
             fitAndDrawInRect(painter, message, visible, nullptr, dark ? QColor::fromRgbF(1, 1, 1, 0.3f) : QColor::fromRgbF(0, 0, 0, 0.3f), nullptr, 32);
     }
@@ -1613,8 +1937,8 @@ void PMGroupView::adjustScroll(const QRectF& visible)
 {
     if (_isTiling)
         return;
-    if (mainController()._groupViewHooks.storeVisibleGroupViewRect)
-        mainController()._groupViewHooks.storeVisibleGroupViewRect(visible);
+    if (mainController()._groupView == this)
+        mainController().storeVisibleGroupViewRect(visible);
     PMMovieRepresentationImageLoader::defaultLoader().updateLoadingPrioritiesWithVisibleRect(visible);
 }
 
@@ -1711,25 +2035,64 @@ void PMGroupView::keyPressEvent(QKeyEvent* event)
 
 void PMGroupView::contextMenuEvent(QContextMenuEvent* event)
 {
-    auto& hook = mainController()._groupViewHooks.contextMenuForGroupViewItems;
-    if (!isFullyInteractiveGroupView() || !hook) {
-        event->ignore();
-        return;
+    // A click arrives through the viewport, in its coordinates; a key press (the menu key)
+    // at the grid itself, and then the menu is for the first selected tile.
+    PMGroupViewItemProxyPtr proxy;
+    QPoint global = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const auto selected = selectedProxies();
+        if (!selected.empty()) {
+            proxy = selected.front();
+            const QRectF frame = proxy->frame.translated(0, -verticalScrollBar()->value());
+            global = viewport()->mapToGlobal(frame.center().toPoint());
+        }
+    } else {
+        proxy = proxyAt(toGrid(QPointF(event->pos())));
     }
-    // A tile's menu is for the selection it belongs to; the background's for no items.
-    const PMGroupViewItemProxyPtr proxy = proxyAt(toGrid(QPointF(viewport()->mapFrom(this, event->pos()))));
-    ArrayPtr items;
-    if (proxy) {
-        if (!proxy->selected)
-            selectItems(nullptr, {proxy}, {}, true, false, false, false);
-        items = selectedItems();
-    }
-    if (QMenu* menu = hook(items, proxy ? proxy->view.get() : nullptr)) {
-        // The description of a tile would cover the menu.
-        PMPreviewViewToolTipPopover::shared().hideForPreviewView(nullptr);
-        menu->exec(event->globalPos());
+    if (popUpContextMenu(proxy, global))
         event->accept();
+    else
+        event->ignore();
+}
+
+bool PMGroupView::popUpContextMenu(const PMGroupViewItemProxyPtr& proxy, QPoint globalPosition)
+{
+    auto& hook = mainController()._groupViewHooks.contextMenuForGroupViewItems;
+    if (!isFullyInteractiveGroupView() || !hook)
+        return false;
+    // A tile's menu is for the selection it belongs to, or for the tile alone when it lies
+    // outside the selection (which stays as it is); the background's for no items.
+    ArrayPtr items = Array::make();
+    std::vector<PMGroupViewItemProxyPtr> tiles;
+    if (proxy) {
+        if (proxy->selected) {
+            getSelectedItems(*items, &tiles, nullptr);
+        } else {
+            items->append(proxy->selectedItem());
+            tiles = {proxy};
+        }
     }
+    QMenu* menu = hook(proxy ? items : nullptr, proxy ? proxy->view.get() : nullptr);
+    if (!menu)
+        return false;
+    // Every tile the menu is for shows that a menu is open, until it closes.
+    ++interactionCounter();
+    for (const PMGroupViewItemProxyPtr& tile : tiles)
+        if (tile->view)
+            tile->view->displaysMenu = true;
+    // The description of a tile would cover the menu.
+    PMPreviewViewToolTipPopover::shared().hideForPreviewView(nullptr);
+    viewport()->update();
+    QPointer<PMGroupView> grid(this);
+    menu->exec(globalPosition);
+    if (!grid)
+        return true;
+    --interactionCounter();
+    for (const PMGroupViewItemProxyPtr& tile : tiles)
+        if (tile->view)
+            tile->view->displaysMenu = false;
+    viewport()->update();
+    return true;
 }
 
 bool PMGroupView::viewportEvent(QEvent* event)
@@ -1807,6 +2170,15 @@ void PMGroupView::mousePressEvent(QMouseEvent* event)
             beginRatingDrag(pressed, point, shift);
             return;
         }
+        // Elsewhere in the band while it shows the menu button: the tile's context menu,
+        // below the button.
+        const QRectF button = contextMenuButtonFrame(*pressed);
+        if (!button.isEmpty() && isLabelContainerMouseLocation(*pressed, point)) {
+            const bool overlaid = drawSettings().labelsOverlaid;
+            const QPointF at(button.left() - (overlaid ? 4 : 9) - 2, button.bottom() + (overlaid ? 2 : 3) + 2);
+            popUpContextMenu(pressed, viewport()->mapToGlobal(at.toPoint() - QPoint(0, verticalScrollBar()->value())));
+            return;
+        }
     }
     const int clickCount = event->type() == QEvent::MouseButtonDblClick ? 2 : 1;
     const PMPreviewClickPlan plan = PMPreviewClickPlanFor(command, shift, clickCount, PMPreviewSingleClickBehavior(pressed->isGroup));
@@ -1817,32 +2189,45 @@ void PMGroupView::mousePressEvent(QMouseEvent* event)
 // The name band of a movie tile (grown by a point), where a click never plays the movie.
 bool PMGroupView::isLabelContainerMouseLocation(const PMGroupViewItemProxy& proxy, QPointF gridPoint) const
 {
-    if (proxy.isGroup || !drawSettings().staticLabels)
+    if (proxy.isGroup)
         return false;
-    const QRectF band(proxy.frame.left(), proxy.frame.bottom() - PMGroupViewLabelBand, proxy.frame.width(), PMGroupViewLabelBand);
-    return band.adjusted(-1, -1, 1, 1).contains(gridPoint);
+    return labelFrameInTile(proxy.frame, drawSettings()).adjusted(-1, -1, 1, 1).contains(gridPoint);
 }
 
-QRectF PMGroupView::ratingFrameInTile(const PMGroupViewItemProxy& proxy, const QRectF& rect, bool staticLabels) const
+QRectF PMGroupView::ratingFrameInTile(const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings) const
 {
     PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem);
-    if (proxy.isGroup || !movie || !proxy.equivalentContainer.isNull() || movie->isOnlineItem() ||
-        defaults().boolForKey(QStringLiteral("Hide Preview Ratings")))
+    if (proxy.isGroup || !movie)
         return {};
     const PMGroupViewTile* tile = proxy.view.get();
-    const bool hovering = tile && tile->hovering;
-    const QRectF band(rect.left(), rect.bottom() - PMGroupViewLabelBand, rect.width(), PMGroupViewLabelBand);
-    // Empty stars to set a rating while the band is hovered; a rating shown where the band is.
-    const bool editing = tile && (tile->hoveringLabel || tile->tracksRatingCell) && band.width() > 91;
-    const bool shown = (staticLabels || hovering || proxy.selected) && movie->rating() >= 1 && band.width() > 138;
-    if (!editing && !shown)
+    PMMovieTileRatingState state;
+    state.hasRatingControl = proxy.equivalentContainer.isNull() && !movie->isOnlineItem() && !defaults().boolForKey(QStringLiteral("Hide Preview Ratings"));
+    state.bandHovered = tile && tile->hoveringLabel;
+    state.tracksRating = tile && tile->tracksRatingCell;
+    state.menuOpen = tile && tile->displaysMenu;
+    state.labelsOverlaid = settings.labelsOverlaid;
+    state.hovering = tile && tile->hovering;
+    state.selected = proxy.selected;
+    state.rating = movie->rating();
+    // Labels that appear on hover show no stars where no band is shown.
+    if (!settings.staticLabels && !state.hovering && !state.selected && !state.menuOpen && !state.tracksRating)
         return {};
-    return QRectF(band.right() - 68 - 3, band.top() + 1, 68, band.height() - 1);
+    return PMMovieTileRatingFrame(labelFrameInTile(rect, settings), state);
 }
 
 QRectF PMGroupView::ratingCellFrame(const PMGroupViewItemProxy& proxy) const
 {
-    return ratingFrameInTile(proxy, proxy.frame, drawSettings().staticLabels);
+    return ratingFrameInTile(proxy, proxy.frame, drawSettings());
+}
+
+QRectF PMGroupView::contextMenuButtonFrame(const PMGroupViewItemProxy& proxy) const
+{
+    const PMGroupViewTile* tile = proxy.view.get();
+    if (proxy.isGroup || !tile || !PMMovie(proxy.representedItem))
+        return {};
+    const DrawSettings settings = drawSettings();
+    return PMMovieTileContextMenuButtonFrame(labelFrameInTile(proxy.frame, settings), tile->hoveringLabel || tile->displaysMenu, tile->tracksRatingCell,
+                                             settings.fullyInteractive);
 }
 
 void PMGroupView::beginRatingDrag(const PMGroupViewItemProxyPtr& pressed, QPointF gridPoint, bool shift)

@@ -24,6 +24,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class PMLibraryContainer;
@@ -48,11 +49,17 @@ public:
     PMGroupViewTile() = default;
     PMGroupViewTile(const PMGroupViewTile&) = delete;
     PMGroupViewTile& operator=(const PMGroupViewTile&) = delete;
-    ~PMGroupViewTile() { PMTileBufferPool::give(std::move(rendered)); }
+    ~PMGroupViewTile()
+    {
+        PMTileBufferPool::give(std::move(rendered));
+        PMTileBufferPool::give(std::move(picture));
+    }
 
     bool selected = false;
     bool canHover = true;
     bool hovering = false;
+    // A context menu opened from this tile, or from the selection it belongs to, is open.
+    bool displaysMenu = false;
     double alpha = 1.0;
     double startAlpha = 1.0;
     // The hover frames: cycling through them while the pointer rests on the picture.
@@ -64,17 +71,33 @@ public:
     QRectF shownFrame; // where the tile is drawn now
     bool simplified = false;
     bool moving = false; // animated by the grid's clock
-    // The tile as last drawn, reused while nothing it shows has changed.
+    // The tile as last drawn (opaque, over the grid's background), reused while nothing it
+    // shows has changed; drawn again from its picture layer when only ornaments change.
     QImage rendered;
     struct RenderKey {
         const void* image = nullptr;
         QSize size;
         bool selected = false;
         bool hovering = false;
+        bool displaysMenu = false;
         quint64 settings = 0;
         quint64 state = 0; // rating, missing state, hover frame
+        QRgb background = 0;
         bool operator==(const RenderKey&) const = default;
     } renderedKey;
+    // The picture's area as composed (scaled, cropped, over its blurred copy), kept while the
+    // pictures, the size and the look of the area stay.
+    QImage picture;
+    struct PictureKey {
+        const void* main = nullptr;
+        const void* blurred = nullptr;
+        const void* overlay = nullptr;
+        QSize pixels;
+        quint64 settings = 0;
+        quint64 look = 0;
+        PMTileCornerRadii corners;
+        bool operator==(const PictureKey&) const = default;
+    } pictureKey;
 
     void setSelected(bool flag) { selected = flag; }
     void setCanHover(bool flag)
@@ -98,8 +121,11 @@ public:
     void discardDrawing()
     {
         PMTileBufferPool::give(std::move(rendered));
+        PMTileBufferPool::give(std::move(picture));
         rendered = QImage();
+        picture = QImage();
         renderedKey = {};
+        pictureKey = {};
     }
 };
 using PMGroupViewTilePtr = std::shared_ptr<PMGroupViewTile>;
@@ -135,6 +161,9 @@ public:
     QRectF frame; // in viewport coordinates; empty: closed
     static void drawOverlayInBounds(QPainter& painter, const QRectF& bounds, const PMGroupViewSelectionWindow& window);
 };
+
+// The grid and its tiles for assistive technology (installed by the first grid).
+void PMGroupViewInstallAccessibility();
 
 class PMGroupView : public QAbstractScrollArea, public platform::Responder {
     Q_OBJECT
@@ -246,6 +275,8 @@ public:
     // The number of status updates a rubber band caused (diagnostics, tests).
     int statusUpdateCount() const { return m_statusUpdates; }
     int paintedTileCount() const { return m_paintedTiles; }
+    // The proxies with tiles (near the visible area), in display order.
+    const std::vector<PMGroupViewItemProxy*>& shownProxies() const { return m_shown; }
     double arrowAlpha() const { return _arrowAlpha; }
     const QRectF& spotlightRect() const { return m_spotlightRect; }
     bool isInLiveResize() const { return m_inLiveResize; }
@@ -302,7 +333,8 @@ private:
     void beginRatingDrag(const PMGroupViewItemProxyPtr& pressed, QPointF gridPoint, bool shift);
     void setRatingFromCell(bool shift);
     void endRatingDrag();
-    QRectF ratingFrameInTile(const PMGroupViewItemProxy& proxy, const QRectF& rect, bool staticLabels) const;
+    struct DrawSettings;
+    QRectF ratingFrameInTile(const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings) const;
     void autoScroll();
     void startDragFromPress();
     void dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemProxyPtr& clickedOnPreviewView, bool keepInitialSelection, bool move);
@@ -359,18 +391,58 @@ private:
     struct DrawSettings {
         bool dark = false;
         bool staticLabels = false;
+        bool labelsOverlaid = true; // the band at the top of the tile, else below the picture
         bool placeholders = true;
         bool coverMode = false;
+        bool scaleIndividually = false;
+        bool fullyInteractive = false;
         unsigned layout = 0;
         double radius = 0;
         double scale = 1;
+        double overlayAlpha = 1;
+        double overlayPosition = 0;
+        double coverRatio = 1.46;
+        double previewRatio = 1.48;
+        QRgb background = 0;     // the grid's
+        QRgb bandBackground = 0; // under the tiles of the subgroups' band
         bool operator==(const DrawSettings&) const = default;
     };
     DrawSettings drawSettings() const;
+    mutable std::optional<DrawSettings> m_paintSettings; // while a paint runs
     mutable DrawSettings m_drawSettings;
     mutable quint64 m_drawSettingsGeneration = 1;
-    void drawTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings,
-                         const platform::ImagePtr& image) const;
+    // Draws the tile into the opaque buffer (its pixel size is the tile's), over the colour
+    // behind it; the picture's area comes from the layer, composed again when stale.
+    void composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile::PictureKey* pictureKey, const PMGroupViewItemProxy& proxy,
+                     const DrawSettings& settings, const platform::ImagePtr& image, QColor background) const;
+    struct PictureLayerLook {
+        QRectF area; // the picture's, in the layer
+        QRectF band; // a frosted band above the picture, in the layer; empty: none
+        PMTileCornerRadii corners;
+        bool glyphHover = false;
+        bool looksActive = false;
+        bool cycling = false;
+        bool simplified = false;
+        QColor background;
+        QColor placeholder;
+    };
+    void composePictureLayer(QImage& layer, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy, const DrawSettings& settings,
+                             const platform::ImagePtr& main, const platform::ImagePtr& cover) const;
+    void composePicture(QPainter& painter, const QRectF& area, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy,
+                        const DrawSettings& settings, const platform::ImagePtr& main, const platform::ImagePtr& cover) const;
+    // Fills the area with the grid's colour (the band's where it lies in the band) except
+    // where resting tiles will cover it.
+    void fillUncovered(QPainter& painter, const QRectF& area, const QRectF& band, const DrawSettings& settings) const;
+    // The colour of the grid behind a tile's frame.
+    QColor backgroundUnder(const QRectF& frame, const DrawSettings& settings) const;
+    // The blurred copy of a picture, asked for (away from the main thread) when missing.
+    platform::ImagePtr blurredPicture(const platform::ImagePtr& image, QSizeF size) const;
+    // The label band of a tile drawn at rect.
+    QRectF labelFrameInTile(const QRectF& rect, const DrawSettings& settings) const;
+    // The context-menu button of a tile in the grid's coordinates (empty when not shown).
+    QRectF contextMenuButtonFrame(const PMGroupViewItemProxy& proxy) const;
+    // Opens the context menu of the tile (or of the selection it belongs to) at the point.
+    bool popUpContextMenu(const PMGroupViewItemProxyPtr& proxy, QPoint globalPosition);
     void drawGroupTileContent(QPainter& painter, const PMGroupViewItemProxy& proxy, const QRectF& rect, const DrawSettings& settings) const;
     PMTileCornerRadii tileCornerRadii(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const;
     platform::ImagePtr tilePicture(const PMGroupViewItemProxy& proxy, const DrawSettings& settings) const;

@@ -13,6 +13,52 @@ using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
 
+namespace {
+
+// The dragged items put into the stored children where the shown order has them. Nothing
+// is stored when the order cannot be matched with the stored children.
+void storeDraggedOrder(PMMainController& c, const PMLibraryContainerPtr& container, const ArrayPtr& sequence, const QMimeData* pasteboard,
+                       bool descending)
+{
+    ArrayPtr dragged = pasteboard ? libraryItems(*pasteboard) : nullptr;
+    const ArrayPtr stored = container->rawChildren();
+    if (!dragged || dragged->isEmpty() || !stored)
+        return;
+    dragged = std::make_shared<Array>(dragged->values());
+    if (descending)
+        std::reverse(dragged->begin(), dragged->end());
+    QSet<const void*> isDragged;
+    for (const Value& v : *dragged)
+        if (v.isObject())
+            isDragged.insert(v.objectPointer());
+    const qsizetype at = sequence->indexOfIdentical(dragged->at(0).objectPointer());
+    if (at < 0)
+        return;
+    ArrayPtr children = Array::make();
+    if (at == 0) {
+        for (const Value& v : *dragged)
+            children->append(v);
+        for (const Value& v : *stored)
+            if (!v.isObject() || !isDragged.contains(v.objectPointer()))
+                children->append(v);
+    } else {
+        const void* anchor = sequence->at(at - 1).objectPointer();
+        for (const Value& v : *stored) {
+            if (v.isObject() && isDragged.contains(v.objectPointer()))
+                continue;
+            children->append(v);
+            if (v.isObject() && v.objectPointer() == anchor)
+                for (const Value& d : *dragged)
+                    children->append(d);
+        }
+    }
+    if (children->count() != stored->count())
+        return;
+    c.storeSequenceForContainer(children, container);
+}
+
+} // namespace
+
 void PMMainController::storeSequenceForContainer(const ArrayPtr& sequence, const PMLibraryContainerPtr& container)
 {
     if (!sequence || !container)
@@ -49,45 +95,10 @@ void PMMainController::storeSequenceForDragOperation(const ArrayPtr& shown, cons
     ArrayPtr sequence = std::make_shared<Array>(shown->values());
     if (descending)
         std::reverse(sequence->begin(), sequence->end());
-    if (container->isSmartGroup()) {
+    if (container->isSmartGroup())
         storeSequence(sequence, container);
-    } else {
-        ArrayPtr dragged = pasteboard ? libraryItems(*pasteboard) : nullptr;
-        const ArrayPtr stored = container->rawChildren();
-        if (!dragged || dragged->isEmpty() || !stored)
-            return;
-        dragged = std::make_shared<Array>(dragged->values());
-        if (descending)
-            std::reverse(dragged->begin(), dragged->end());
-        QSet<const void*> isDragged;
-        for (const Value& v : *dragged)
-            if (v.isObject())
-                isDragged.insert(v.objectPointer());
-        const qsizetype at = sequence->indexOfIdentical(dragged->at(0).objectPointer());
-        if (at < 0)
-            return;
-        ArrayPtr children = Array::make();
-        if (at == 0) {
-            for (const Value& v : *dragged)
-                children->append(v);
-            for (const Value& v : *stored)
-                if (!v.isObject() || !isDragged.contains(v.objectPointer()))
-                    children->append(v);
-        } else {
-            const void* anchor = sequence->at(at - 1).objectPointer();
-            for (const Value& v : *stored) {
-                if (v.isObject() && isDragged.contains(v.objectPointer()))
-                    continue;
-                children->append(v);
-                if (v.isObject() && v.objectPointer() == anchor)
-                    for (const Value& d : *dragged)
-                        children->append(d);
-            }
-        }
-        if (children->count() != stored->count())
-            return;
-        storeSequenceForContainer(children, container);
-    }
+    else
+        storeDraggedOrder(*this, container, sequence, pasteboard, descending);
     QTimer::singleShot(0, this, [this] {
         freezeSelections();
         updateLibraryAndInvalidateDependencies(false, false, true);

@@ -9,6 +9,8 @@
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMainWindow.h"
+#include "ui/library_window/PMMovieOutlineView.h"
+#include "ui/library_window/PMQuibScopeBar.h"
 #include "ui/library_window/PMStatusFields.h"
 #include "ui/library_window/PMToolbarButtons.h"
 #include "ui/library_window/PMZiruderShiftButton.h"
@@ -65,10 +67,17 @@ ZiruderDelegate& ziruderDelegate()
 
 QWidget* PMMainController::makeMainWindow(QObject*)
 {
+    PMMainController& c = mainController();
     auto* window = new PMMainWindow;
     window->setWindowTitle(QStringLiteral("Pellis"));
     window->resize(1100, 700);
-    mainController().installMainWindow(window);
+    // The sidebar's list, and the scope bar above the grid (shown while a search runs).
+    window->setSourceListView(new PMMovieOutlineView(c));
+    auto* scopeBar = new PMQuibScopeBar;
+    scopeBar->setDelegate(c.scopeBarDelegate());
+    window->setScopeBar(scopeBar);
+    scopeBar->hide();
+    c.installMainWindow(window);
     return window;
 }
 
@@ -78,6 +87,14 @@ void PMMainController::installMainWindow(QWidget* widget)
     if (!window)
         return;
     _mainWindow = window;
+    _mainWindowHidesTitlebar = PMMainWindowHidesTitlebar;
+    // The outlets the controller's window code asks.
+    _groupView = window->groupView();
+    searchField = window->searchField();
+    groupScopeBar = window->scopeBar();
+    groupViewListModeButton = window->groupViewListModeButton();
+    _mainWindowPlayerContainer = window->playerContainerView();
+    window->searchFieldTextDidChange = [this, window] { updateResultsForSearchField(window->searchField(), true); };
     window->ziruderButton()->setDelegate(&ziruderDelegate());
     window->groupHeaderView()->mouseDownActionBlock = [this, window](QMouseEvent* event) {
         // A double click in the header does what the setting asks of a double click on a
@@ -111,6 +128,14 @@ void PMMainController::installMainWindow(QWidget* widget)
             }
         });
 
+    // The sidebar's hiding, and what the view options need of the window.
+    _hideSidebar = [this](bool hide, bool user, bool tile) { hideSidebar(hide, user, tile); };
+    _scopeBarHooks.mainWindowDarkness = [this] { return (long long)mainWindowDarkness(); };
+    _scopeBarHooks.trimPreviewSize = [this] { trimPreviewSize(); };
+    _scopeBarHooks.showStatusFeedback = [window](const QString& text) {
+        // A short note in the status line until the next status update.
+        window->groupStatusField()->setStringValue(text);
+    };
     // The window's shares of the earlier parts.
     _dropWindow.showSidebarWhileDragging = [this] {
         if (!_canShowSidebarWhileDragging || !defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
@@ -181,15 +206,11 @@ void PMMainController::installMainWindow(QWidget* widget)
     // The grid shows the chosen container until the interface refresh takes over.
     if (!_updateUserInterfaceHook)
         _updateUserInterfaceHook = [this] {
-            PMLibraryContainerPtr shown;
-            if (_selectedLibraryItems)
-                for (const Value& v : *_selectedLibraryItems)
-                    if ((shown = PMContainerPtr(v)))
-                        break;
-            if (!shown)
-                shown = _groupItemsParent ? _groupItemsParent : pellisSourceStorageSection();
+            // Without a source list (a window made for tests or tools) the library's movies.
+            PMLibraryContainerPtr shown = _groupItemsParent;
+            if (!shown && !libraryListView)
+                shown = pellisSourceStorageSection();
             showGroupInMainWindow(shown);
-            updateMainWindowTitle();
             updateStatusFields();
             updateButtons();
         };
@@ -209,16 +230,38 @@ void PMMainController::showGroupInMainWindow(const PMLibraryContainerPtr& contai
     if (!main)
         return;
     PMGroupView* grid = main->groupView();
-    const ArrayPtr children = container ? container->sortedChildren() : Array::make();
-    const qsizetype count = children ? children->count() : 0;
-    if (grid->representedGroup() == container && qsizetype(grid->proxies().size()) == count)
-        return;
+    // A search shows its results and the scope bar that narrows it; an online reference and
+    // an empty query that cannot intersect show no bar.
+    const PMLibraryContainerPtr reference = _groupItemsParentOrSearchReferenceContainer;
+    const ArrayPtr results = reference ? reference->sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(false) : nullptr;
+    bool scopeBarShown = false;
+    ArrayPtr children;
+    if (results) {
+        children = results;
+        scopeBarShown = reference->onlineRole().isEmpty() && !(reference->query().isEmpty() && !canIntersectSearch());
+    } else {
+        children = container ? container->sortedChildren() : Array::make();
+    }
+    if (QWidget* bar = main->scopeBar(); bar && bar->isHidden() == scopeBarShown) {
+        bar->setVisible(scopeBarShown);
+        if (auto* scopeBar = qobject_cast<PMQuibScopeBar*>(bar); scopeBar && scopeBarShown && scopeBar->reloadData())
+            selectGroupScopeBarItemsFromUserDefaults(scopeBar);
+    }
+    grid->setHasScopeBar(scopeBarShown);
+    main->groupHeaderView()->setSeparatorPriority(scopeBarShown ? 2 : 0);
     _groupItemsParent = container;
     ArrayPtr movies = Array::make(), groups = Array::make();
     if (children)
         for (const Value& v : *children)
             (PMMovie(v) ? movies : groups)->append(v);
     _groupMovieItems = movies;
+    // The same items in the same order: the tiles stay as they are.
+    const std::vector<PMGroupViewItemProxyPtr>& proxies = grid->proxies();
+    bool same = grid->representedGroup() == container && qsizetype(proxies.size()) == movies->count() + groups->count();
+    for (qsizetype i = 0; same && i < qsizetype(proxies.size()); ++i)
+        same = PMIsSameItem(proxies[size_t(i)]->representedItem, i < movies->count() ? movies->at(i) : groups->at(i - movies->count()));
+    if (same)
+        return;
     grid->clear();
     grid->setRepresentedGroup(container);
     for (const Value& v : *movies)
@@ -226,26 +269,6 @@ void PMMainController::showGroupInMainWindow(const PMLibraryContainerPtr& contai
     for (const Value& v : *groups)
         grid->addItem(v);
     grid->tileWithAdjustedSize(true, false, false);
-    updateMainWindowTitle();
-}
-
-void PMMainController::updateMainWindowTitle()
-{
-    PMMainWindow* main = libraryWindow();
-    if (!main)
-        return;
-    // The shown container's name when exactly one container and no file is selected.
-    qsizetype containers = 0, files = 0;
-    if (_selectedLibraryItems)
-        for (const Value& v : *_selectedLibraryItems)
-            PMContainer(v) ? ++containers : ++files;
-    main->setWindowFilePath(QString());
-    main->setWindowTitle(containers == 1 && files == 0 && _groupItemsParent ? _groupItemsParent->displayName() : QStringLiteral("Pellis"));
-}
-
-bool PMMainController::isSidebarAccessible() const
-{
-    return !_isPresenting && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Hide Library"));
 }
 
 void PMMainController::hideSidebar(bool hide, bool inResponseToUserActivity, bool tileGroupView)
@@ -285,15 +308,6 @@ void PMMainController::toggleLibrary(QObject*)
     hideSidebar(!defaults().boolForKey(QStringLiteral("Hide Library")), true, true);
 }
 
-void PMMainController::scrollToGroupTopOrBottom()
-{
-    PMMainWindow* main = libraryWindow();
-    if (!main)
-        return;
-    QScrollBar* bar = main->groupView()->verticalScrollBar();
-    bar->setValue(bar->value() > bar->minimum() ? bar->minimum() : bar->maximum());
-}
-
 double PMMainController::ziruderShiftButtonRightMinimumWidth() const
 {
     PMMainWindow* main = libraryWindow();
@@ -316,17 +330,6 @@ void PMMainController::ziruderShiftButtonDidShift(bool done)
     } else if (playerView && playerView->window() == main) {
         playerView->update();
     }
-}
-
-void PMMainController::updateMainWindowMinimumSizeAndLibraryListWidthConstraints()
-{
-    PMMainWindow* main = libraryWindow();
-    if (!main)
-        return;
-    const QWidget* right = main->ziruderButton()->rightView();
-    const int playerX = main->contentView()->mapTo(main, QPoint(0, 0)).x();
-    const int width = 153 + main->width() + playerX - (right ? right->width() : 0);
-    main->setMinimumSize(std::max(153, width), 100 + int(PMMainWindowHeaderHeight));
 }
 
 void PMMainController::mainWindowDidResize()

@@ -137,12 +137,8 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
         return;
 
     // 1. The status container.
-    qsizetype selectedContainers = 0, selectedFiles = 0;
-    if (_selectedLibraryItems)
-        for (const Value& v : *_selectedLibraryItems)
-            PMContainer(v) ? ++selectedContainers : ++selectedFiles;
-    if (!movie.isNull() || selectedFiles > 0) {
-    } else if (selectedContainers == 1) {
+    if (!movie.isNull() || _numberOfSelectedLibraryFiles > 0) {
+    } else if (_numberOfSelectedLibraryContainers == 1) {
         target.container = _groupItemsParent;
     } else {
         target.forSelection = true;
@@ -164,11 +160,12 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
     }
     // 4. Counts.
     const PMLibraryContainerPtr& parent = _groupItemsParent;
-    const bool searching = !parent->query().trimmed().isEmpty();
-    const platform::DictionaryPtr search = parent->value(QStringLiteral("Search")).dictionary();
+    const PMLibraryContainerPtr reference = _groupItemsParentOrSearchReferenceContainer ? _groupItemsParentOrSearchReferenceContainer : parent;
+    const bool searching = !reference->query().trimmed().isEmpty();
+    const platform::DictionaryPtr search = reference->value(QStringLiteral("Search")).dictionary();
     // (Asking for the cached results last: only a search has them.)
     if (searching && (target.container || target.forSelection) && defaults().stringForKey(QStringLiteral("Group Search Scope")) == QLatin1String("[All]")
-        && parent->cachedSortedChildrenForCurrentQuery()) {
+        && reference->cachedSortedChildrenForCurrentQuery()) {
         target.container = nullptr;
         target.forSelection = false;
     }
@@ -179,7 +176,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
     if (listMode) {
         shown = _groupMovieItems ? _groupMovieItems : Array::make();
         files = shown->count();
-        selection = _maintenanceWindow.selectedGroupListItems ? _maintenanceWindow.selectedGroupListItems() : Array::make();
+        selection = selectedGroupListItems();
     } else {
         for (const PMGroupViewItemProxyPtr& proxy : grid->movieProxies())
             shown->append(proxy->representedItem);

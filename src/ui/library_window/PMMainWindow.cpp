@@ -118,19 +118,7 @@ QImage clearImage()
 
 int PMMainWindowDarkness()
 {
-    PMMainController& c = mainController();
-    QWidget* window = c.mainWindow();
-    if (window ? isInFullyInvertedDarkMode(window) : PMIsDarkMode())
-        return 4;
-    const bool hideLibrary = defaults().boolForKey(QStringLiteral("Hide Library"));
-    auto* main = qobject_cast<PMMainWindow*>(window);
-    if (main && c.playerView && c.playerView->window() == main && c._currentMovieHasVideo && !main->playerContainerView()->isHidden())
-        return hideLibrary ? 4 : 3;
-    if (!main || !main->groupView())
-        return 0;
-    if (hideLibrary)
-        return PMMainWindowHidesTitlebar ? 2 : 4;
-    return PMMainWindowHidesTitlebar ? 1 : 3;
+    return mainController().mainWindowDarkness();
 }
 
 bool PMMainWindowHasBlackInterface()
@@ -629,6 +617,46 @@ void PMMainWindow::adjustToHiddenSidebar(bool hidden)
     moveStandardWindowButtons();
 }
 
+QString PMMainWindow::titleForSelection(const platform::ArrayPtr& selected, bool* plain)
+{
+    QString title;
+    QStringList names;
+    bool sameRoot = true;
+    PMLibraryContainerPtr root;
+    *plain = true;
+    if (selected) {
+        for (const Value& v : *selected) {
+            PMLibraryItem* item = PMItem(v);
+            const QString name = item ? item->displayName() : QString();
+            // The last name seen is the title; an empty one ends the walk without names.
+            title = name;
+            if (name.isEmpty()) {
+                names.clear();
+                break;
+            }
+            names.append(name);
+            if (sameRoot) {
+                const PMLibraryContainerPtr group = PMContainerPtr(v);
+                if (!group || !group->isSmartGroup()) {
+                    sameRoot = false;
+                } else {
+                    const PMLibraryContainerPtr r = group->nonVolatileAncestorOrSelfWithAncestors(nullptr);
+                    if (names.size() == 1)
+                        root = r;
+                    else if (r != root)
+                        sameRoot = false;
+                }
+            }
+        }
+    }
+    if (names.size() >= 2) {
+        const bool intersection = defaults().stringForKey(QStringLiteral("Implicit Multiple Selection Search")) == QLatin1String("Intersection");
+        title = names.join(intersection ? QStringLiteral(" ∩ ") : QStringLiteral(" ∪ "));
+        *plain = !sameRoot;
+    }
+    return title;
+}
+
 void PMMainWindow::setStatus(const QString& status, const PMLibraryContainerPtr& container, bool forSelection, const QVariant& link,
                              const QString& toolTip, bool canClearSelection)
 {
@@ -643,39 +671,7 @@ void PMMainWindow::setStatus(const QString& status, const PMLibraryContainerPtr&
     bool plain = true;
     bool branch = false;
     if (forSelection) {
-        QStringList names;
-        bool sameRoot = true;
-        PMLibraryContainerPtr root;
-        const platform::ArrayPtr selected = c._selectedLibraryItems;
-        if (selected) {
-            for (const Value& v : *selected) {
-                PMLibraryItem* item = PMItem(v);
-                const QString name = item ? item->displayName() : QString();
-                title = name;
-                if (name.isEmpty()) {
-                    names.clear();
-                    break;
-                }
-                names.append(name);
-                if (sameRoot) {
-                    const PMLibraryContainerPtr group = PMContainerPtr(v);
-                    if (!group || !group->isSmartGroup()) {
-                        sameRoot = false;
-                    } else {
-                        const PMLibraryContainerPtr r = group->nonVolatileAncestorOrSelfWithAncestors(nullptr);
-                        if (names.size() == 1)
-                            root = r;
-                        else if (r != root)
-                            sameRoot = false;
-                    }
-                }
-            }
-        }
-        if (names.size() >= 2) {
-            const bool intersection = defaults().stringForKey(QStringLiteral("Implicit Multiple Selection Search")) == QLatin1String("Intersection");
-            title = names.join(intersection ? QStringLiteral(" ∩ ") : QStringLiteral(" ∪ "));
-            plain = !sameRoot;
-        }
+        title = titleForSelection(c.selectedLibraryItems(), &plain);
     } else if (container) {
         title = container->displayName();
         if (container->isSmartGroup()) {

@@ -189,6 +189,9 @@ public:
     void showPlayerContainer(bool show);
 
     // The group status line (see the definition for the rules).
+    // The title of a selection of library items: their names joined, or the last name
+    // seen; plain (no smart-group action) unless all are smart groups of one root.
+    static QString titleForSelection(const platform::ArrayPtr& selected, bool* plain);
     // The container is nothing, the selection (forSelection), or the container given.
     void setStatus(const QString& status, const std::shared_ptr<PMLibraryContainer>& container, bool forSelection, const QVariant& link,
                    const QString& toolTip, bool canClearSelection);

@@ -1,5 +1,6 @@
 #include "ui/library_window/PMPreviewViewPrototype.h"
 
+#include "foundation/PMFunctions.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -217,6 +218,155 @@ QPainterPath PMRoundedRectPathWithRadii(const QRectF& rect, const PMTileCornerRa
     path.arcTo(QRectF(rect.left(), rect.top(), 2 * tl, 2 * tl), 180, -90);
     path.closeSubpath();
     return path;
+}
+
+QRectF PMMovieTileLabelFrame(const QRectF& bounds, bool labelsOverlaid, double bandHeight)
+{
+    if (labelsOverlaid)
+        return QRectF(bounds.left(), bounds.top(), bounds.width(), bandHeight);
+    return QRectF(bounds.left(), bounds.bottom() - bandHeight, bounds.width(), bandHeight);
+}
+
+QRectF PMMovieTilePictureFrame(const QRectF& bounds, bool staticLabels, bool labelsOverlaid, double bandHeight)
+{
+    if (!staticLabels)
+        return bounds;
+    const double h = std::max(0.0, bounds.height() - bandHeight);
+    return QRectF(bounds.left(), labelsOverlaid ? bounds.bottom() - h : bounds.top(), bounds.width(), h);
+}
+
+QRectF PMMovieTileContextMenuButtonFrame(const QRectF& band, bool bandHoveredOrMenuOpen, bool tracksRating, bool fullyInteractive)
+{
+    if (!bandHoveredOrMenuOpen || tracksRating || !fullyInteractive)
+        return {};
+    return QRectF(band.left() + 2, band.top() + std::floor((band.height() - 18) / 2), 18, 18);
+}
+
+QRectF PMMovieTileRatingFrame(const QRectF& band, const PMMovieTileRatingState& s)
+{
+    if (!s.hasRatingControl)
+        return {};
+    const bool editing = (s.bandHovered || s.tracksRating) && !s.menuOpen && band.width() > 91;
+    const bool shown = editing || ((s.labelsOverlaid || s.hovering || s.selected) && s.rating >= 1 && band.width() > 138);
+    if (!shown)
+        return {};
+    const double x = band.right() - 68 + ((s.labelsOverlaid || s.selected) ? -2 : 3);
+    return QRectF(x, band.top() + 1, 68, band.height() - 1);
+}
+
+QColor PMMovieTileLabelColor(bool missing, bool missingVolume, bool selected, bool dark, bool bandHoveredOrMenuOpen, double emphasis)
+{
+    if (missing)
+        return missingVolume && !selected ? QColor::fromRgbF(0.5, 0.4, 0.3) : QColor(Qt::white);
+    if (!dark && bandHoveredOrMenuOpen && !selected)
+        return backwardsCompatibleControlAccentColor();
+    QColor color = (!dark && !selected) ? QColor(Qt::black) : QColor(Qt::white);
+    color.setAlphaF(float(0.8 + 0.2 * std::clamp(emphasis, 0.0, 1.0)));
+    return color;
+}
+
+QColor PMMovieTileBandColor(bool dark)
+{
+    return dark ? QColor::fromRgbF(0.1, 0.1, 0.1, 0.4) : QColor::fromRgbF(1, 1, 1, 0.8);
+}
+
+void PMDrawMovieTileMenuGlyph(QPainter& painter, const QRectF& rect, const QColor& color)
+{
+    const double side = std::min(rect.width(), rect.height());
+    if (side <= 2)
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const QRectF circle(rect.center().x() - side / 2 + 0.5, rect.center().y() - side / 2 + 0.5, side - 1, side - 1);
+    painter.setPen(QPen(color, 1.0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(circle);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    const double dot = std::max(1.0, side / 12.0);
+    for (int i = -1; i <= 1; ++i)
+        painter.drawEllipse(QPointF(circle.center().x() + i * side * 0.25, circle.center().y()), dot, dot);
+    painter.restore();
+}
+
+PMMovieTileOverlay PMMovieTileOverlayFor(const PMMovieTileOverlayInput& in)
+{
+    const bool faint = in.alpha < std::ldexp(1.0, -23);
+    const bool hasMain = in.hasPoster || in.hasCover;
+    if (!hasMain)
+        return PMMovieTileOverlay::None;
+    const double areaRatio = in.area.width() / std::max(1e-9, in.area.height());
+    const bool areaEmpty = in.area.isEmpty();
+    if (in.scaleToFit) {
+        if (faint)
+            return PMMovieTileOverlay::None;
+        if (in.hasPoster && in.hasCover)
+            return PMMovieTileOverlay::Cover;
+        if (in.looksActive && !areaEmpty && PMShapesDifferMarkedly(in.mainRatio, areaRatio))
+            return PMMovieTileOverlay::Main;
+        return PMMovieTileOverlay::None;
+    }
+    if (in.coverMode)
+        return faint || in.waterfall ? PMMovieTileOverlay::None : PMMovieTileOverlay::Main;
+    if (in.hasCover && in.hasPoster)
+        return faint || (in.waterfall && !in.hasPoster) ? PMMovieTileOverlay::None : PMMovieTileOverlay::Cover;
+    if (faint || in.waterfall || areaEmpty)
+        return PMMovieTileOverlay::None;
+    if (in.scaleIndividually)
+        return PMMovieTileOverlay::Main;
+    return PMShapesDifferMarkedly(in.mainRatio, areaRatio) ? PMMovieTileOverlay::Main : PMMovieTileOverlay::None;
+}
+
+QRectF PMMovieTileOverlayFrame(const QRectF& area, double r, const PMMovieTileOverlayGeometry& g)
+{
+    const double tiny = std::ldexp(1.0, -23);
+    if (!(area.height() > tiny) || !(r > tiny) || !std::isfinite(r))
+        return area;
+    const double t = area.width() / area.height();
+    auto fitRatio = [&](double ratio) { return PMRectFittingAspectRatioInRect(area, ratio); };
+    auto fillsHeight = [&](const QRectF& rect) { return rect.height() >= area.height() - 1e-6; };
+    if (g.scaleIndividually) {
+        QRectF fitted = fitRatio(r);
+        if (fillsHeight(fitted))
+            fitted.moveLeft(area.left() + (area.width() - fitted.width()) / 2);
+        return fitted;
+    }
+    if (g.overlayIsMain && std::abs(r - t) < 0.1)
+        return area;
+    double target = t;
+    if (r <= 0.95) {
+        const bool coverArea = g.coverMode && !g.scaleToFit;
+        if (!coverArea || t > 1.0)
+            target = 1.0 / std::max(tiny, g.coverAspectRatio);
+    } else if (r >= 1.05) {
+        target = (g.coverMode || (g.overlayIsMain && t < 1.0)) ? g.previewAspectRatio : 1.0;
+    } else {
+        target = 1.0;
+    }
+    if (std::abs(target - t) < 0.1)
+        return area;
+    QRectF fitted = fitRatio(target);
+    if (fillsHeight(fitted)) {
+        const double free = area.width() - fitted.width();
+        double x;
+        if (g.cycling)
+            x = free / 2;
+        else if (g.position < 0.01)
+            x = 0;
+        else if (g.position > 0.99)
+            x = free;
+        else
+            x = std::floor(free * g.position);
+        fitted.moveLeft(area.left() + x);
+    }
+    return fitted;
+}
+
+bool PMMovieTileScalesIndividually(const platform::Value& stored, double pictureRatio, double areaRatio)
+{
+    if (stored.isBool())
+        return stored.toBool();
+    return (pictureRatio > 1.0) != (areaRatio > 1.0);
 }
 
 PMMovieTileAction PMMovieTileActionFor(const platform::Value& item, const platform::Value& equivalentContainer, bool canHover,

@@ -9,10 +9,12 @@
 #include <QtCore/QString>
 #include <QtGui/QColor>
 #include <QtGui/QFont>
+#include <QtCore/QRectF>
+#include <QtCore/QSizeF>
 
 class QPainter;
 class QPainterPath;
-class QRectF;
+
 
 #include <cstddef>
 #include <cstdint>
@@ -92,6 +94,66 @@ inline constexpr double PMMainWindowTileCornerRadius = 10.0;
 PMTileCornerRadii PMTileCornerRadiiForFrame(const QRectF& frame, const QRectF& gridBounds, double windowRadius, double thumbnailRadius);
 // A rectangle with its own radius at each corner.
 QPainterPath PMRoundedRectPathWithRadii(const QRectF& rect, const PMTileCornerRadii& radii);
+
+// The frames of a movie tile's parts, in the tile (x, y, w, h), for a label band of
+// height L: at the top when labels are overlaid, else below the picture.
+QRectF PMMovieTileLabelFrame(const QRectF& bounds, bool labelsOverlaid, double bandHeight);
+// The picture's area: the bounds less the band when labels are always shown.
+QRectF PMMovieTilePictureFrame(const QRectF& bounds, bool staticLabels, bool labelsOverlaid, double bandHeight);
+// The context-menu button: an 18-point square at the band's left, shown while the band is
+// hovered or a menu is open, unless stars are being dragged or the grid shows no group.
+QRectF PMMovieTileContextMenuButtonFrame(const QRectF& band, bool bandHoveredOrMenuOpen, bool tracksRating, bool fullyInteractive);
+// The stars in the band: for setting a rating while the band is hovered (wider than 91
+// points), or showing one where the band is (wider than 138 points); empty otherwise.
+struct PMMovieTileRatingState {
+    bool hasRatingControl = true; // not for containers, online items, "Hide Preview Ratings"
+    bool bandHovered = false;
+    bool tracksRating = false;
+    bool menuOpen = false;
+    bool labelsOverlaid = false;
+    bool hovering = false;
+    bool selected = false;
+    double rating = 0;
+};
+QRectF PMMovieTileRatingFrame(const QRectF& band, const PMMovieTileRatingState& state);
+// The label's colour at emphasis e (0 to 1).
+QColor PMMovieTileLabelColor(bool missing, bool missingVolume, bool selected, bool dark, bool bandHoveredOrMenuOpen, double emphasis);
+// The band's frosted colour over the blurred picture.
+QColor PMMovieTileBandColor(bool dark);
+// The context-menu button's glyph: three dots in a circle, in the colour.
+void PMDrawMovieTileMenuGlyph(QPainter& painter, const QRectF& rect, const QColor& color);
+
+// Which picture lies over the main one: none, the main picture again (whole, over its
+// blurred copy), or the cover over the preview picture.
+enum class PMMovieTileOverlay { None, Main, Cover };
+struct PMMovieTileOverlayInput {
+    bool coverMode = false;
+    bool scaleToFit = false;     // the layout's scale-to-fit bit
+    bool waterfall = false;
+    bool hasPoster = false;      // P
+    bool hasCover = false;       // C
+    bool looksActive = false;    // missing, cycling, selected, menu open or visibly hovering
+    bool scaleIndividually = false;
+    double alpha = 1.0;          // the overlay alpha A
+    double mainRatio = 1.0;      // M's width / height
+    QSizeF area;                 // the picture's area
+};
+PMMovieTileOverlay PMMovieTileOverlayFor(const PMMovieTileOverlayInput& in);
+// Where the overlay picture lies in the area (the area's coordinates).
+struct PMMovieTileOverlayGeometry {
+    bool coverMode = false;
+    bool scaleToFit = false;
+    bool overlayIsMain = true;
+    bool scaleIndividually = false;
+    bool cycling = false;
+    double coverAspectRatio = 1.46;   // height / width of a cover
+    double previewAspectRatio = 1.48; // width / height of a preview
+    double position = 0.5; // "Cover Overlay Position"
+};
+QRectF PMMovieTileOverlayFrame(const QRectF& area, double overlayRatio, const PMMovieTileOverlayGeometry& g);
+// "Scale Previews To Fit Individually": the movie's own "Scale Preview To Fit" when it is
+// a boolean, else whether the picture's orientation differs from the area's.
+bool PMMovieTileScalesIndividually(const platform::Value& stored, double pictureRatio, double areaRatio);
 
 // ---- The movie tile's action
 

@@ -1,5 +1,7 @@
 #include "ui/library_window/PMPreviewViewToolTipPopover.h"
 
+#include <QtCore/QPropertyAnimation>
+
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
@@ -165,6 +167,8 @@ void PMPreviewViewToolTipPopover::showNow()
         m_label->setTextFormat(Qt::PlainText);
         layout->addWidget(m_label);
     }
+    // Fades in when it appears; a popover already shown moves to the new tile at full opacity.
+    const bool appearing = !m_frame->isVisible();
     m_previewView = tile;
     QFont font = QGuiApplication::font();
     font.setPointSizeF(11);
@@ -187,8 +191,38 @@ void PMPreviewViewToolTipPopover::showNow()
     if (at.y() + m_frame->height() > visible.bottom())
         at.setY(grid->mapToGlobal(QPoint(0, int(inset.top()))).y() - m_frame->height());
     m_frame->move(at);
-    m_frame->show();
+    if (appearing) {
+        if (m_fade)
+            m_fade->stop();
+        m_frame->setWindowOpacity(0.0);
+        m_frame->show();
+        fadeTo(1.0);
+    } else {
+        if (m_fade)
+            m_fade->stop();
+        m_frame->setWindowOpacity(1.0);
+        m_frame->show();
+    }
     m_frame->raise();
+}
+
+void PMPreviewViewToolTipPopover::fadeTo(double opacity)
+{
+    if (!m_frame)
+        return;
+    if (!m_fade) {
+        m_fade = new QPropertyAnimation(m_frame, "windowOpacity", m_frame);
+        m_fade->setDuration(200);
+        QObject::connect(m_fade, &QPropertyAnimation::finished, m_frame, [this] {
+            // Faded out and not asked for again meanwhile: closed.
+            if (m_frame->windowOpacity() <= 0.0 && !m_previewView)
+                m_frame->hide();
+        });
+    }
+    m_fade->stop();
+    m_fade->setStartValue(m_frame->windowOpacity());
+    m_fade->setEndValue(opacity);
+    m_fade->start();
 }
 
 void PMPreviewViewToolTipPopover::hideForPreviewView(const void* tile)
@@ -196,7 +230,9 @@ void PMPreviewViewToolTipPopover::hideForPreviewView(const void* tile)
     if (m_previewView && (!tile || tile == m_previewView)) {
         m_sinceHide.start();
         m_previewView = nullptr;
-        if (m_frame)
+        if (m_frame && m_frame->isVisible())
+            fadeTo(0.0);
+        else if (m_frame)
             m_frame->hide();
     }
     if (m_delayed && (!tile || tile == m_delayed)) {

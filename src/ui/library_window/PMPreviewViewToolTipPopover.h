@@ -14,6 +14,7 @@
 
 class QLabel;
 class QFrame;
+class QPropertyAnimation;
 class QWidget;
 
 // The text that describes an item: a movie's tool tip; a container's full name and its
@@ -43,6 +44,8 @@ public:
 private:
     PMPreviewViewToolTipPopover();
     void showNow();
+    // Fades the window's opacity to the value; at 0 it is hidden unless it describes a tile again.
+    void fadeTo(double opacity);
 
     const void* m_previewView = nullptr;
     const void* m_delayed = nullptr;
@@ -56,4 +59,5 @@ private:
     QElapsedTimer m_sinceHide;
     QFrame* m_frame = nullptr;
     QLabel* m_label = nullptr;
+    QPropertyAnimation* m_fade = nullptr;
 };

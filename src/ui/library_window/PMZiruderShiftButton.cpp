@@ -1,6 +1,7 @@
 #include "ui/library_window/PMZiruderShiftButton.h"
 
 #include "foundation/NSDictionary+PMExtensions.h"
+#include "library/model/PMMainController.h"
 #include "platform/UserDefaults.h"
 
 #include <QtGui/QMouseEvent>
@@ -8,7 +9,6 @@
 
 #include <cmath>
 
-int PMLiveResizeCount = 0;
 
 PMZiruderShiftButton::PMZiruderShiftButton(QWidget* parent) : QAbstractButton(parent)
 {
@@ -161,7 +161,7 @@ void PMZiruderShiftButton::continueDrag(double windowX, bool mouseUp)
 void PMZiruderShiftButton::endDrag()
 {
     m_dragging = false;
-    --PMLiveResizeCount;
+    PMLiveResizeCount = std::max(0LL, PMLiveResizeCount - 1);
     if (_delegate)
         _delegate->ziruderShiftButtonDidShift(this, true);
     const QString name = leftColumnAutoSaveName();

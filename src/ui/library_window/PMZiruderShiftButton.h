@@ -21,10 +21,6 @@ public:
     virtual void ziruderShiftButtonDidShift(PMZiruderShiftButton* button, bool done) = 0;
 };
 
-// Count of live resizes and drags in progress; the grid treats a count above 0 as a
-// resize in progress.
-extern int PMLiveResizeCount;
-
 class PMZiruderShiftButton : public QAbstractButton {
     Q_OBJECT
 public:

@@ -179,13 +179,12 @@ TEST_F(DeleteTest, TheCurrentMovieIsLetGoAndStoragesStay)
     const auto box = folder(QStringLiteral("Box"), {v(m1)});
     const auto movies = library({v(box)});
     c()._currentMovieRepresentation = v(m1);
-    bool left = false;
-    c()._maintenanceWindow.isInPresentationMode = [] { return true; };
-    c()._maintenanceWindow.togglePresentation = [&] { left = true; };
+    // Presenting it: the presentation ends with it.
+    c()._isPresenting = true;
     setDefault(QStringLiteral("Delete Items Without Confirmation"), true);
     ASSERT_TRUE(c().deleteItems(items({v(box)})));
     EXPECT_TRUE(c()._currentMovieRepresentation.isNull());
-    EXPECT_TRUE(left);
+    EXPECT_FALSE(c()._isPresenting);
     EXPECT_TRUE(movies->rawChildren()->isEmpty());
 
     // Top-level storages are never removed; nothing to delete beeps.

@@ -7,6 +7,7 @@
 #include "platform/DelayedPerform.h"
 #include "platform/FilePromises.h"
 #include "platform/PropertyList.h"
+#include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QMimeData>
@@ -526,10 +527,9 @@ TEST_F(DropTest, MoviesOnTheSmartGroupsRowMakeANamedPlaylist)
     B->rawChildren()->append(v(s1));
     B->rawChildren()->append(v(s2));
     c().invalidateLibraryDependencies();
-    Value edited;
-    c()._dropWindow.editNameOfLibraryItem = [&](const Value& item) { edited = item; };
-    // The window's rows: the smart groups' row is 5.
-    c()._dropWindow.rowForItem = [&](const Value& item) -> qsizetype { return PMIsSameItem(item, Value(S)) ? 5 : 9; };
+    // The window's source list, where the new playlist's name is edited.
+    PMMovieOutlineView list(c());
+    list.expandAll();
 
     struct Case {
         std::vector<Value> items;
@@ -546,7 +546,8 @@ TEST_F(DropTest, MoviesOnTheSmartGroupsRowMakeANamedPlaylist)
         qsizetype child = -1;
         EXPECT_EQ(c().outlineView(PMMainController::libraryList, info, &item, &child), Op::PMDragOperationCopy);
         EXPECT_EQ(item, S);
-        EXPECT_EQ(c()._draggingDestinationDropOnRow, 5);
+        EXPECT_GE(c()._draggingDestinationDropOnRow, 0);
+        EXPECT_EQ(c()._draggingDestinationDropOnRow, list.rowForItem(Value(S)));
         const qsizetype before = S->rawChildren()->count();
         ASSERT_TRUE(c().outlineView(PMMainController::libraryList, info, S, -1));
         ASSERT_EQ(S->rawChildren()->count(), before + 1);
@@ -560,10 +561,10 @@ TEST_F(DropTest, MoviesOnTheSmartGroupsRowMakeANamedPlaylist)
         std::sort(stored.begin(), stored.end());
         EXPECT_EQ(stored, ids);
         // The name is put into editing after the drop has returned.
-        EXPECT_TRUE(edited.isNull());
+        EXPECT_FALSE(list.isEditing());
         QCoreApplication::processEvents();
-        EXPECT_TRUE(PMIsSameItem(edited, S->rawChildren()->values().back()));
-        edited = Value();
+        EXPECT_TRUE(list.isEditing());
+        EXPECT_TRUE(PMIsSameItem(list.itemForIndex(list.currentIndex()), S->rawChildren()->values().back()));
     }
 }
 
@@ -598,7 +599,8 @@ TEST_F(DropTest, StaticPlaylistsGetProxiesOnceAndKeepTheirOrder)
 TEST_F(DropTest, ListDropsLandAtTheRowsRawIndex)
 {
     buildLibrary();
-    c()._groupItemsParent = A;
+    ASSERT_TRUE(c().selectLibraryItem(v(A))); // the shown container, through every refresh
+    ASSERT_EQ(c()._groupItemsParent, A);
     c()._groupMovieItems = Array::make({v(a1), v(a2), v(a3)});
     auto mime = pasteboardWithItems({v(b1)});
     const PMMainController::PMDraggingInfo info{mime.get(), View::GroupList};

@@ -201,6 +201,10 @@ TEST_F(LibraryIndexTest, PlistlibIndexLoadsAndSavesBackItemByItem)
     EXPECT_EQ(platform::UserDefaults::standard().integerForKey(QStringLiteral("Missing Movies Mode")), 2);
 
     const platform::ArrayPtr first = savedArray();
+    // As at start-up, the saved selection is selected again (and saved again).
+    controller.setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
+    ASSERT_TRUE(controller.selectedContainer());
+    EXPECT_EQ(controller.selectedContainer()->uniqueLibraryID(), QStringLiteral("F-1"));
     ASSERT_TRUE(controller.saveLibrary());
     // The program's own file, read by python, holds what the python file held.
     const auto compared = testsupport::runProcess(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kCompareScript), fixtureCopy, indexPath()});

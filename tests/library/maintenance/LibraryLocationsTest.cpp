@@ -182,7 +182,7 @@ TEST_F(LibraryLocationsTest, InboxShowsNewestFirstAndASecondPressTagsTheSelectio
                                            {QStringLiteral("Values"), Value(Array::make({QStringLiteral("Drama")}))}});
     auto branch = platform::Dictionary::make({{QStringLiteral("genre"), Value(tag)}});
     const auto subdivision = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Drama")}});
-    subdivision->setValue(QStringLiteral("Subdivision Branch"), Value(Array::make({Value(branch)})));
+    subdivision->setValue(QStringLiteral("Subdivision Branch"), Value(branch)); // as subdivisions keep it
     c()._groupItemsParent = subdivision;
     c().showInbox();
     EXPECT_FALSE(c().destroyInbox()); // already closed

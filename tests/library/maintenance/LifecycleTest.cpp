@@ -195,7 +195,8 @@ TEST_F(LifecycleTest, StartUpRunsItsStepsInOrder)
     EXPECT_EQ(steps, (QStringList{QStringLiteral("relaunchAgainIfAppropriate"), QStringLiteral("multipleInstanceCheck"),
                                   QStringLiteral("registerDefaults"), QStringLiteral("migrateSettings"), QStringLiteral("cacheSettings"),
                                   QStringLiteral("Pre-Startup Scripts"), QStringLiteral("loadLibrary"), QStringLiteral("MainWindow"),
-                                  QStringLiteral("updateLibrary"), QStringLiteral("showMainWindow"), QStringLiteral("Post-Startup Scripts")}));
+                                  QStringLiteral("updateLibrary"),
+                                  QStringLiteral("setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem"), QStringLiteral("showMainWindow"), QStringLiteral("Post-Startup Scripts")}));
     EXPECT_EQ(testsupport::readFile(log), QByteArray("pre\npost1\npost2\n"));
     EXPECT_TRUE(c._didFinishLaunching);
     EXPECT_FALSE(c._shouldTerminateWithoutQuitSequence);

@@ -55,7 +55,8 @@ TEST_F(ModelTest, MultipleSelectionsUniteOrIntersect)
         lines << line;
     });
     EXPECT_EQ(names(c.nonProxyFilteredItemsForUniqueLibraryIDs(ids, false)), (QStringList{"a", "b", "c"}));
-    c._canIntersectSearch = true;
+    ASSERT_TRUE(c.selectLibraryItems(Array::make({Value(first), Value(second)})));
+    ASSERT_TRUE(c.canIntersectSearch());
     setDefault("Implicit Multiple Selection Search", "Intersection");
     EXPECT_EQ(names(c.nonProxyFilteredItemsForUniqueLibraryIDs(ids, false)), (QStringList{"b"}));
     // A movie outside the intersection empties it; one inside leaves it.

@@ -185,6 +185,7 @@ TEST_F(SearchTest, ContainersKeepTheirResultsUntilTheTextOrASettingChanges)
     auto inner = folder("Beach", {Value(movie("m"))});
     auto outer = folder("Summer", {Value(inner), Value(folder("Beach Empty"))});
     library({Value(outer)});
+    ASSERT_TRUE(mainController().selectLibraryItem(Value(outer))); // a container selected: its scope counts
     setDefault("Group Search Scope", "[All]");
     outer->setQuery(QStringLiteral("beach"));
     EXPECT_EQ(PMLibraryContainer::make()->query(), QStringLiteral("beach")); // one text for every container
@@ -220,7 +221,10 @@ TEST_F(SearchTest, MultipleSelectionsAppendOneEncodedTokenPerItem)
     b->setUniqueLibraryID(QStringLiteral("B 2"));
     auto c = folder("c");
     EXPECT_FALSE(c->hasMultipleSelectionQuery());
-    mainController()._multipleSelectionLibraryItems = Array::make({Value(a), Value(b)});
+    // Two movies selected in a source list that shows movies.
+    setDefault("Source List Display Mode", 1);
+    library({Value(a), Value(b)});
+    ASSERT_TRUE(mainController().selectLibraryItems(Array::make({Value(a), Value(b)})));
     EXPECT_EQ(c->multipleSelectionQuery(), QStringLiteral("&=A%2D1 &=B%202"));
     c->setQuery(QStringLiteral("x"));
     EXPECT_EQ(c->multipleSelectionQuery(), QStringLiteral("x &=A%2D1 &=B%202"));

@@ -2,6 +2,7 @@
 // the hover frames with a steered clock, and the tile's action, alone and in the grid.
 #include "GridTestSupport.h"
 #include "common/TestSupport.h"
+#include "images/NSImage+PMImageFiles.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "platform/DelayedPerform.h"
 #include "library/model/PMLibraryContainer.h"
@@ -18,6 +19,9 @@
 
 #include <QtCore/QFile>
 #include <QtGui/QContextMenuEvent>
+#include <QtGui/QAccessible>
+#include <QtWidgets/QMenu>
+#include <QtCore/QTimer>
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QPainterPath>
@@ -387,9 +391,9 @@ TEST_F(TileClicks, ClicksPlayOrSelectAsTheBehaviourSays)
     EXPECT_TRUE(playing);
     EXPECT_TRUE(grid->movieProxies()[1]->selected);
 
-    // A click on the name below the picture selects and never plays.
+    // A click on the name band (at the top of the tile) selects and never plays.
     const QRectF frame = grid->movieProxies()[2]->frame.translated(0, -grid->verticalScrollBar()->value());
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPointF(frame.center().x(), frame.bottom() - 5).toPoint());
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPointF(frame.center().x(), frame.top() + 5).toPoint());
     EXPECT_EQ(chosen.size(), 1u);
     EXPECT_TRUE(grid->movieProxies()[2]->selected);
 
@@ -464,7 +468,7 @@ TEST_F(TileClicks, SelectedRatedAndMissingLooks)
     ASSERT_TRUE(starColour.isValid());
     auto countStarPixels = [&](const QRectF& tile) {
         int n = 0;
-        for (int y = int(tile.bottom() - 22); y < int(tile.bottom()); ++y)
+        for (int y = int(tile.top()); y < int(tile.top() + 22); ++y)
             for (int x = int(tile.right() - 72); x < int(tile.right()); ++x)
                 n += near(shot.pixelColor(x, y), starColour, 24);
         return n;
@@ -584,11 +588,32 @@ TEST_F(TileClicks, ContextMenuIsForTheTileOrTheSelectionItBelongsTo)
     };
     rightClick(1); // a selected tile: the whole selection
     rightClick(3); // outside the selection: that tile alone
-    mainController()._groupViewHooks = {};
     ASSERT_EQ(counts.size(), 2u);
     EXPECT_EQ(counts[0], 2);
     EXPECT_EQ(counts[1], 1);
     EXPECT_EQ(asked, grid->movieProxies()[3]->view.get());
+    // The selection stays as it was.
+    EXPECT_TRUE(grid->movieProxies()[0]->selected && grid->movieProxies()[1]->selected);
+    EXPECT_FALSE(grid->movieProxies()[3]->selected);
+
+    // A menu that opens: every tile it is for looks so while it is open, and no longer after.
+    QMenu menu;
+    menu.addAction(QStringLiteral("Item"));
+    std::vector<bool> looks;
+    mainController()._groupViewHooks.contextMenuForGroupViewItems = [&](const platform::ArrayPtr&, const void*) -> QMenu* {
+        QTimer::singleShot(50, &menu, [&] {
+            for (const auto& proxy : grid->movieProxies())
+                looks.push_back(proxy->view && proxy->view->displaysMenu);
+            menu.close();
+        });
+        return &menu;
+    };
+    rightClick(0);
+    mainController()._groupViewHooks = {};
+    EXPECT_EQ(looks, (std::vector<bool>{true, true, false, false}));
+    for (const auto& proxy : grid->movieProxies())
+        EXPECT_FALSE(proxy->view->displaysMenu);
+    EXPECT_EQ(PMGroupView::interactionCounter(), 0u);
 }
 
 TEST_F(TileClicks, RatingOnTheTileOrWithShiftOnTheWholeSelection)
@@ -651,19 +676,187 @@ TEST_F(TileClicks, WhileTheThumbIsDraggedTheLabelIsPlainUntilTheGridRests)
     // The right end of a tile's band, where the stars of a rated tile are.
     auto starsArea = [&](const QImage& shot, std::size_t tile) {
         const QRectF frame = grid->movieProxies()[tile]->frame.translated(0, -grid->verticalScrollBar()->value());
-        return shot.copy(QRectF(frame.right() - 72, frame.bottom() - 20, 70, 18).toRect());
+        return shot.copy(QRectF(frame.right() - 72, frame.top() + 2, 70, 18).toRect());
     };
-    const QImage sharp = grid->viewport()->grab().toImage();
-    ASSERT_NE(starsArea(sharp, 1), starsArea(sharp, 2)); // stars on the rated tile only
+    // The same tile drawn with and without its rating.
+    auto grabRated = [&](double rating) {
+        records[1]->setRating(rating);
+        grid->movieProxies()[1]->view->invalidateDrawing();
+        return starsArea(grid->viewport()->grab().toImage(), 1);
+    };
+    const QImage unrated = grabRated(0);
+    ASSERT_NE(grabRated(5), unrated); // the stars show
 
     Q_EMIT grid->verticalScrollBar()->sliderPressed();
     for (const auto& proxy : grid->movieProxies())
         proxy->view->invalidateDrawing(); // drawn again while the thumb is held
-    const QImage quick = grid->viewport()->grab().toImage();
-    EXPECT_EQ(starsArea(quick, 1), starsArea(quick, 2));
+    const QImage quickUnrated = grabRated(0);
+    EXPECT_EQ(grabRated(5), quickUnrated);
     Q_EMIT grid->verticalScrollBar()->sliderReleased();
     EXPECT_TRUE(testsupport::waitUntil([&] { return !grid->movieProxies()[1]->view->didSimplifyDisplay(); }, 2000));
-    const QImage rested = grid->viewport()->grab().toImage();
-    EXPECT_NE(starsArea(rested, 1), starsArea(rested, 2));
+    const QImage rested = starsArea(grid->viewport()->grab().toImage(), 1);
+    EXPECT_NE(rested, unrated);
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
+}
+
+TEST_F(TileClicks, TilesAnswerAssistiveTechnologyAsButtons)
+{
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(grid.get());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->role(), QAccessible::List);
+    ASSERT_EQ(list->childCount(), int(grid->shownProxies().size()));
+    ASSERT_GE(list->childCount(), 4);
+    QAccessibleInterface* first = list->child(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first, list->child(0)); // one interface per tile
+    EXPECT_EQ(first->role(), QAccessible::Button);
+    EXPECT_EQ(first->text(QAccessible::Name), PMItem(grid->shownProxies()[0]->representedItem)->displayName());
+    EXPECT_FALSE(first->text(QAccessible::Help).contains(QLatin1Char('\n')));
+    EXPECT_EQ(list->indexOfChild(first), 0);
+    EXPECT_EQ(first->parent(), list);
+    EXPECT_EQ(list->childAt(first->rect().center().x(), first->rect().center().y()), first);
+    grid->selectItems(nullptr, {grid->movieProxies()[0]}, {}, true, false, false, false);
+    EXPECT_TRUE(first->state().selected);
+    // A missing volume: no action, so the button is disabled.
+    records[2]->setMissing(true, true);
+    EXPECT_TRUE(list->child(2)->state().disabled);
+    EXPECT_FALSE(list->child(1)->state().disabled);
+    records[2]->setMissing(false, false);
+    // Pressing it is the tile's action.
+    if (records[1]->canPlay()) {
+        auto* action = list->child(1)->actionInterface();
+        ASSERT_NE(action, nullptr);
+        action->doAction(QAccessibleActionInterface::pressAction());
+        ASSERT_EQ(chosen.size(), 1u);
+        EXPECT_EQ(chosen[0], records[1].get());
+    }
+}
+
+TEST(MovieTileOverlay, WhichPictureLiesOverTheMainOneAndWhere)
+{
+    using O = PMMovieTileOverlay;
+    PMMovieTileOverlayInput base;
+    base.hasPoster = true;
+    base.area = QSizeF(160, 90);
+    struct Case {
+        const char* what;
+        std::function<void(PMMovieTileOverlayInput&)> change;
+        O expected;
+    } cases[] = {
+        {"a wide picture in a wide tile", [](auto& in) { in.mainRatio = 1.78; }, O::None},
+        {"a poster in a wide tile", [](auto& in) { in.mainRatio = 0.67; }, O::Main},
+        {"a poster, overlay alpha nearly 0", [](auto& in) { in.mainRatio = 0.67, in.alpha = 1e-8; }, O::None},
+        {"a poster in a waterfall", [](auto& in) { in.mainRatio = 0.67, in.waterfall = true; }, O::None},
+        {"covers mode repeats the picture", [](auto& in) { in.coverMode = true, in.mainRatio = 1.78; }, O::Main},
+        {"a cover over the preview", [](auto& in) { in.hasCover = true, in.mainRatio = 1.78; }, O::Cover},
+        {"scaling one by one", [](auto& in) { in.scaleIndividually = true, in.mainRatio = 1.78; }, O::Main},
+        {"scale to fit at rest", [](auto& in) { in.scaleToFit = true, in.mainRatio = 0.67; }, O::None},
+        {"scale to fit, active", [](auto& in) { in.scaleToFit = true, in.looksActive = true, in.mainRatio = 0.67; }, O::Main},
+        {"scale to fit with both pictures", [](auto& in) { in.scaleToFit = true, in.hasCover = true; }, O::Cover},
+    };
+    for (const Case& c : cases) {
+        PMMovieTileOverlayInput in = base;
+        c.change(in);
+        EXPECT_EQ(PMMovieTileOverlayFor(in), c.expected) << c.what;
+    }
+
+    // A poster over a wide area: the cover's shape, at the overlay position.
+    const QRectF area(0, 0, 160, 90);
+    PMMovieTileOverlayGeometry g;
+    g.position = 0;
+    QRectF frame = PMMovieTileOverlayFrame(area, 0.67, g);
+    EXPECT_NEAR(frame.width() / frame.height(), 1 / 1.46, 0.01);
+    EXPECT_EQ(frame.left(), 0);
+    EXPECT_EQ(frame.height(), 90);
+    g.position = 1;
+    EXPECT_NEAR(PMMovieTileOverlayFrame(area, 0.67, g).right(), 160, 1e-6);
+    g.position = 0.5;
+    EXPECT_EQ(PMMovieTileOverlayFrame(area, 0.67, g).left(), std::floor((160 - frame.width()) / 2));
+    g.cycling = true; // centred while cycling
+    EXPECT_NEAR(PMMovieTileOverlayFrame(area, 0.67, g).center().x(), 80, 1e-6);
+    g.cycling = false;
+    // Scaled one by one: fitted at its own shape and centred.
+    g.scaleIndividually = true;
+    frame = PMMovieTileOverlayFrame(area, 0.5, g);
+    EXPECT_NEAR(frame.width(), 45, 1e-6);
+    EXPECT_NEAR(frame.center().x(), 80, 1e-6);
+    // A picture of the area's shape keeps the whole area.
+    g.scaleIndividually = false;
+    EXPECT_EQ(PMMovieTileOverlayFrame(area, 160.0 / 90.0, g), area);
+    // The stored per-movie choice wins; else orientations that differ scale to fit.
+    EXPECT_FALSE(PMMovieTileScalesIndividually(platform::Value(false), 0.5, 1.78));
+    EXPECT_TRUE(PMMovieTileScalesIndividually(platform::Value(), 0.5, 1.78));
+    EXPECT_FALSE(PMMovieTileScalesIndividually(platform::Value(), 1.5, 1.78));
+}
+
+TEST(MovieTileBand, MenuButtonAndStarsFollowTheBand)
+{
+    const QRectF band(0, 0, 200, 22);
+    EXPECT_TRUE(PMMovieTileContextMenuButtonFrame(band, false, false, true).isEmpty());
+    EXPECT_EQ(PMMovieTileContextMenuButtonFrame(band, true, false, true), QRectF(2, 2, 18, 18));
+    EXPECT_TRUE(PMMovieTileContextMenuButtonFrame(band, true, true, true).isEmpty());  // stars dragged
+    EXPECT_TRUE(PMMovieTileContextMenuButtonFrame(band, true, false, false).isEmpty()); // no group shown
+    PMMovieTileRatingState s;
+    s.labelsOverlaid = true;
+    EXPECT_TRUE(PMMovieTileRatingFrame(band, s).isEmpty()); // unrated, band not hovered
+    s.rating = 3;
+    EXPECT_EQ(PMMovieTileRatingFrame(band, s), QRectF(200 - 68 - 2, 1, 68, 21));
+    EXPECT_TRUE(PMMovieTileRatingFrame(QRectF(0, 0, 138, 22), s).isEmpty());
+    s.rating = 0;
+    s.bandHovered = true;
+    EXPECT_FALSE(PMMovieTileRatingFrame(QRectF(0, 0, 92, 22), s).isEmpty());
+    EXPECT_TRUE(PMMovieTileRatingFrame(QRectF(0, 0, 91, 22), s).isEmpty());
+    s.menuOpen = true;
+    EXPECT_TRUE(PMMovieTileRatingFrame(band, s).isEmpty());
+    // Labels below, not selected: moved right by 3.
+    PMMovieTileRatingState below;
+    below.hovering = true;
+    below.rating = 4;
+    EXPECT_EQ(PMMovieTileRatingFrame(band, below).left(), 200 - 68 + 3);
+    // Band frames.
+    EXPECT_EQ(PMMovieTileLabelFrame(QRectF(0, 0, 100, 80), true, 22), QRectF(0, 0, 100, 22));
+    EXPECT_EQ(PMMovieTileLabelFrame(QRectF(0, 0, 100, 80), false, 22), QRectF(0, 58, 100, 22));
+    EXPECT_EQ(PMMovieTilePictureFrame(QRectF(0, 0, 100, 80), true, true, 22), QRectF(0, 22, 100, 58));
+    EXPECT_EQ(PMMovieTilePictureFrame(QRectF(0, 0, 100, 80), false, true, 22), QRectF(0, 0, 100, 80));
+}
+
+TEST_F(TileClicks, FirstTheReducedPictureThenALargerOneWhenTheTileGrows)
+{
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    const auto& record = records[0];
+    QImage pixels(1600, 900, QImage::Format_RGB32);
+    pixels.fill(QColor(40, 120, 200));
+    const platform::ImagePtr picture = platform::Image::make(std::move(pixels));
+    const QString id = record->uniqueLibraryID();
+    loader.savePosterImage(picture, *record);
+    loader.saveUnderscorePosterImageJPEGRepresentation(underscoreImageJPEGRepresentation(picture),
+                                                       mainController().posterImageDirectoryPath() + QStringLiteral("/_/") + id, id,
+                                                       loader.imageGeneration(false, id));
+    loader.waitForSaveQueue();
+    record->uncacheCoverImageAndPosterImage();
+    auto tileAnew = [&] {
+        grid->clear();
+        for (const auto& r : records)
+            grid->addItem(Value(r));
+        grid->tileWithAdjustedSize(false, false, false);
+        grid->viewport()->grab(); // drawn: the tiles ask for what they lack
+    };
+    // Small tiles: the reduced copy comes first and suffices.
+    tileAnew();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return record->cachedPosterImage() != nullptr; }, 10000));
+    const int reduced = record->cachedPosterImage()->pixels().width();
+    EXPECT_LT(reduced, 1600);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0; }, 10000));
+    EXPECT_EQ(record->cachedPosterImage()->pixels().width(), reduced);
+
+    // The same tile grown beyond the reduced copy asks for the picture itself once drawn.
+    const auto tile = grid->movieProxies()[0]->view;
+    defaults().setDouble(reduced + 60, QStringLiteral("Preview Width"));
+    grid->resize(2 * reduced + 200, 600);
+    grid->tileWithAdjustedSize(false, false, false);
+    grid->viewport()->grab();
+    ASSERT_EQ(grid->movieProxies()[0]->view, tile);
+    ASSERT_GT(grid->movieProxies()[0]->frame.width(), reduced + 5);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return record->cachedPosterImage() && record->cachedPosterImage()->pixels().width() > reduced; }, 10000));
     defaults().removeObjectForKey(QStringLiteral("Preview Width"));
 }

@@ -1,0 +1,1093 @@
+// The controller's share of the main menu: the one validation of every command that
+// reaches the controller (enabled, state, title, visibility), the submenus refilled as
+// they open, and the actions of the main menu that the controller answers.
+#include "library/model/PMMainController.h"
+
+#include "foundation/PMLog.h"
+#include "library/model/PMCachedSettings.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMLibraryItemArrays.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
+#include "platform/FileManager.h"
+#include "platform/UserDefaults.h"
+#include "platform/media/Player.h"
+#include "playback/PMMovie.h"
+#include "playback/PMPlayback.h"
+#include "ui/kit/NSMenu+PMExtensions.h"
+#include "ui/kit/PMAppearance.h"
+#include "ui/library_window/PMGroupView.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtGui/QAction>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QWidget>
+
+#include <cmath>
+#include <limits>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::DictionaryPtr;
+using platform::UserDefaults;
+using platform::Value;
+
+namespace {
+
+QString localized(const char* text)
+{
+    return QCoreApplication::translate("PMMainController", text);
+}
+
+// Marks the first item of the last-watched menu, which has a shortcut.
+const char* const kFirstLastWatchedProperty = "PMFirstLastWatched";
+
+UserDefaults& defaults()
+{
+    return UserDefaults::standard();
+}
+
+QString action(const QAction* item)
+{
+    return platform::menuItemAction(item);
+}
+
+void setTitle(QAction* item, const char* title)
+{
+    const QString text = localized(title);
+    if (item->text() != text && !platform::menuItemMixedState(item))
+        item->setText(text);
+}
+
+// 1 on, 0 off, -1 mixed (a dash in front of the title).
+void setItemState(QAction* item, int state)
+{
+    if (state < 0) {
+        item->setCheckable(true);
+        platform::setMenuItemMixedState(item, true);
+        return;
+    }
+    platform::setMenuItemMixedState(item, false);
+    if (state > 0)
+        item->setCheckable(true);
+    if (item->isCheckable())
+        item->setChecked(state > 0);
+}
+
+bool hasOnlineItem(const ArrayPtr& items)
+{
+    if (!items)
+        return false;
+    for (const Value& v : *items) {
+        if (PMLibraryItem* item = PMMovie(v); item && item->isOnlineItem())
+            return true;
+        if (PMLibraryItem* item = PMContainer(v); item && item->isOnlineItem())
+            return true;
+    }
+    return false;
+}
+
+qsizetype count(const ArrayPtr& items)
+{
+    return items ? items->count() : 0;
+}
+
+bool isVisible(const QWidget* window)
+{
+    return window && window->isVisible() && !window->isMinimized();
+}
+
+QAction* senderItem(QObject* sender)
+{
+    return qobject_cast<QAction*>(sender);
+}
+
+qint64 senderTag(QObject* sender)
+{
+    return platform::menuItemTag(senderItem(sender));
+}
+
+Value senderObject(QObject* sender)
+{
+    return platform::menuItemRepresentedObject(senderItem(sender));
+}
+
+// The player's window and the windows that count as the application's main window (the
+// front window holding the library or a player; a panel in front leaves it main).
+struct Windows {
+    QWidget* main = nullptr;     // the library window
+    QWidget* player = nullptr;   // the player view's window
+    QWidget* appMain = nullptr;  // the application's main window
+    QWidget* key = nullptr;      // the window receiving keys
+};
+
+Windows windowsOf(PMMainController& c)
+{
+    Windows w;
+    w.main = c.mainWindow();
+    w.player = c.playerView ? c.playerView->window() : nullptr;
+    w.key = QApplication::activeWindow();
+    const auto isDocument = [&](QWidget* window) {
+        return window && (window == w.main || window == w.player || window == c._dedicatedPlayerWindow.data());
+    };
+    if (isDocument(w.key) && isVisible(w.key)) {
+        w.appMain = w.key;
+    } else {
+        for (QWidget* window : c.orderedWindows()) {
+            if (isDocument(window) && isVisible(window)) {
+                w.appMain = window;
+                break;
+            }
+        }
+    }
+    return w;
+}
+
+} // namespace
+
+// ---- Outlets and the movies a command acts on ------------------------------------------
+
+ArrayPtr PMMainController::infoMovieRepresentationsForMenuItem(const QAction* item)
+{
+    const Value object = platform::menuItemRepresentedObject(item);
+    if (const DictionaryPtr record = object.dictionary(); record && record->contains(QStringLiteral("Movies")))
+        return record->value(QStringLiteral("Movies")).array();
+    if (const ArrayPtr items = object.array())
+        return uniqueMovieRepresentationsFromItems(items, {}, false, false, true);
+    if (PMMovie(object)) {
+        auto one = Array::make();
+        one->append(object);
+        return one;
+    }
+    if (PMContainer(object)) {
+        auto one = Array::make();
+        one->append(object);
+        return uniqueMovieRepresentationsFromItems(one, {}, false, false, true);
+    }
+    return cachedInfoMovieRepresentationsSorted(false);
+}
+
+bool PMMainController::canPopulateMenu(const QMenu* menu) const
+{
+    if (!menu)
+        return false;
+    // Menus that are refilled here, or whose items come with the table.
+    return menu == _mainMenu.lastWatchedMenu || menu == _mainMenu.ratingMenu || menu == _mainMenu.layoutMenu
+           || menu == _mainMenu.experimentalViewMenu || menu == _mainMenu.presentationModeMenu || menu == _mainMenu.playbackControlsModeMenu
+           || menu == _mainMenu.currentFrameMenu || menu == _mainMenu.findMenu || menu == _mainMenu.libraryFolderMenu
+           || menu == _mainMenu.sortMenu || menu == _mainMenu.rearrangeMenu || menu == _mainMenu.aspectRatioMenu
+           || menu == _mainMenu.columnMenu
+           || !menu->actions().isEmpty();
+}
+
+// ---- Validation -------------------------------------------------------------------------
+
+bool PMMainController::validateMainMenuItem(QAction* item)
+{
+    if (!item)
+        return false;
+    UserDefaults& d = defaults();
+    const Windows w = windowsOf(*this);
+    const bool covers = PMGroupView::coverMode();
+    const bool automaticNames = PMCachedSettings::determineNamesAutomatically;
+    PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
+    const bool hasVideo = current && _currentMovieHasVideo;
+    PMPlayerViewContent& content = playerViewContent();
+    const bool hasPlayer = content.moviePlayer != nullptr || _playerViewHasMoviePlayer;
+    const bool playerWindowVisible = isVisible(w.player);
+    const bool playerWindowIsMain = w.player && w.player == w.appMain;
+    // The grid and the list share the library window's content; the grid stands for both.
+    PMGroupView* grid = w.main ? w.main->findChild<PMGroupView*>() : nullptr;
+    const bool gridInMainWindow = grid && w.main == w.appMain;
+    const bool popUp = isPopUpMenuItem(item);
+    const auto currentFrameCondition = [&] {
+        if (!hasVideo || !playerWindowVisible)
+            return false;
+        if (hasPlayer)
+            return true;
+        return content.movieReplacingImage && current->durationIfCached(true) >= 1;
+    };
+    const auto infoItems = [&] { return infoMovieRepresentationsForMenuItem(item); };
+
+    // 1. Items with a submenu: by identity first, then by their submenu.
+    if (QMenu* submenu = item->menu()) {
+        if (item == _mainMenu.chaptersMenuItem)
+            return !submenu->actions().isEmpty();
+        if (!canPopulateMenu(submenu))
+            return false;
+        if (submenu == _mainMenu.lastWatchedMenu)
+            return count(lastWatchedMovieRepresentations()) > 0;
+        if (submenu == _mainMenu.ratingMenu) {
+            const ArrayPtr items = infoItems();
+            return count(items) > 0 && !hasOnlineItem(items);
+        }
+        if (submenu == _mainMenu.currentFrameMenu)
+            return currentFrameCondition();
+        if (submenu == _mainMenu.findMenu) {
+            if (w.key && w.key == w.main)
+                return !(_menuValidation.isSearchFieldHidden && _menuValidation.isSearchFieldHidden());
+            return !w.key || w.key != w.player;
+        }
+        if (submenu == _mainMenu.layoutMenu) {
+            const bool buttonEnabled = !_menuValidation.isPreviewModeButtonEnabled || _menuValidation.isPreviewModeButtonEnabled();
+            if (!gridInMainWindow || !buttonEnabled)
+                return false;
+            return !covers || PMGroupView::coverOverlayAlpha() < std::numeric_limits<float>::epsilon();
+        }
+        if (submenu == _mainMenu.experimentalViewMenu) {
+            const bool show = d.boolForKey(QStringLiteral("Show Experimental View Menu"));
+            if (item->isVisible() != show)
+                item->setVisible(show);
+            return show;
+        }
+        if (submenu == _mainMenu.columnMenu)
+            return gridInMainWindow;
+        if (submenu == _mainMenu.sortMenu) {
+            const PMLibraryContainerPtr selected = selectedContainer();
+            return selected && selected->topLevelRole().isEmpty();
+        }
+        if (submenu == _mainMenu.rearrangeMenu) {
+            const PMLibraryContainerPtr selected = selectedContainer();
+            return selected && selected->rearrangeChildrenAsPreflightCheck(true);
+        }
+        if (submenu == _mainMenu.presentationModeMenu || submenu == _mainMenu.aspectRatioMenu)
+            return hasVideo && playerWindowVisible;
+        if (submenu == _mainMenu.playbackControlsModeMenu)
+            return current && playerWindowVisible;
+        return true;
+    }
+
+    // 2. The dedicated player window item.
+    if (item == _mainMenu.dedicatedPlayerWindowMenuItem) {
+        setItemState(item, d.boolForKey(QStringLiteral("Single Window Mode")) ? 0 : 1);
+        return !_isPresenting;
+    }
+
+    // The first item of the aspect ratio menu keeps its shortcut: it follows the movie and
+    // the player's area as they are when the key is pressed.
+    if (item->property("PMAspectRatioLockItem").toBool()) {
+        if (!hasVideo || !playerWindowVisible)
+            return false;
+        QMenu now;
+        populateAspectRatioMenu(&now);
+        QAction* first = now.actions().value(0);
+        if (!first || platform::menuItemAction(first).isEmpty())
+            return false;
+        const QString suffix = titleSuffix(first);
+        QString title = first->text();
+        title.chop(suffix.size());
+        setTitle(item, std::optional<QString>(title), suffix, -1);
+        platform::setMenuItemTag(item, platform::menuItemTag(first));
+    }
+
+    // 3. By action.
+    const QString a = action(item);
+    const qint64 tag = platform::menuItemTag(item);
+    const Value represented = platform::menuItemRepresentedObject(item);
+
+    // Library and smart playlists
+    const bool smartPlaylistPanelVisible = _menuValidation.isSmartPlaylistPanelVisible && _menuValidation.isSmartPlaylistPanelVisible();
+    if (a == QLatin1String("addSmartPlaylist"))
+        return !smartPlaylistPanelVisible;
+    if (a == QLatin1String("duplicateSmartPlaylist") || a == QLatin1String("editSmartPlaylist")) {
+        if (smartPlaylistPanelVisible)
+            return false;
+        if (!represented.isNull())
+            return true;
+        const PMLibraryContainerPtr selected = selectedContainer();
+        return selected && selected->isSmartGroup();
+    }
+    if (a == QLatin1String("mergeSequence")) {
+        const ArrayPtr items = represented.isNull() ? mergeableMovieRepresentations() : represented.array();
+        if (count(items) == 0)
+            return false;
+        if (!PMMovie(items->at(0)))
+            setTitle(item, "Merge Duplicate References...");
+        else if (d.boolForKey(QStringLiteral("Serialize")))
+            setTitle(item, "Bundle...");
+        else
+            setTitle(item, "Merge Sequence...");
+        return true;
+    }
+    if (a == QLatin1String("splitSequence")) {
+        setTitle(item, d.boolForKey(QStringLiteral("Serialize")) ? "Unbundle..." : "Split Sequence...");
+        return !represented.isNull() || !splittableMovieRepresentation().isNull();
+    }
+    if (a == QLatin1String("chooseMovieRepresentationFromMenuItem")) {
+        // The first last-watched item keeps its shortcut for whatever movie is first now.
+        Value chosen = represented;
+        if (item->property(kFirstLastWatchedProperty).toBool()) {
+            const ArrayPtr list = lastWatchedMovieRepresentations();
+            if (count(list) == 0)
+                return false;
+            chosen = list->at(0);
+            if (PMMovieRepresentationPrototype* first = PMMovie(chosen); first && chosen.objectPointer() != represented.objectPointer()) {
+                platform::setMenuItemRepresentedObject(item, chosen);
+                item->setText(platform::escapedMenuTitle(first->displayName()));
+                item->setIcon(first->icon());
+            }
+        }
+        PMMovieRepresentationPrototype* movie = PMMovie(chosen);
+        if (movie && item->text() == QStringLiteral("\u2026")) {
+            QString name = movie->displayName();
+            if (name.size() > 40)
+                name = name.left(39) + QStringLiteral("\u2026");
+            item->setText(platform::escapedMenuTitle(name));
+        }
+        return movie && movie->canPlay();
+    }
+    if (a == QLatin1String("showInFinder")) {
+        const ArrayPtr items = infoItems();
+        if (count(items) != 1)
+            return false;
+        PMMovieRepresentationPrototype* movie = PMMovie(items->at(0));
+        return movie && !movie->isMissing() && !movie->path().isEmpty();
+    }
+    if (a == QLatin1String("exportMetadataCSV"))
+        return count(infoItems()) > 0;
+    if (a == QLatin1String("copyPlaybackURLViaMenuItem"))
+        return count(infoItems()) == 1;
+    if (a == QLatin1String("generateIndexImage")) {
+        if (!represented.isNull())
+            return true;
+        const ArrayPtr items = infoItems();
+        PMMovieRepresentationPrototype* movie = count(items) == 1 ? PMMovie(items->at(0)) : nullptr;
+        return movie && movie->canShowIndexImage();
+    }
+    if (a == QLatin1String("setMissingMoviesModeFromMenuItem")) {
+        const qint64 mode = d.integerForKey(QStringLiteral("Missing Movies Mode"));
+        setItemState(item, mode == -1 ? 1 : (mode == 1 ? 0 : -1));
+        return true;
+    }
+
+    // The info panel
+    if (a == QLatin1String("showMovieInfo")) {
+        const int tab = _menuValidation.infoPanelTabIndex ? _menuValidation.infoPanelTabIndex() : -1;
+        if (tab >= 0) {
+            if (item == _mainMenu.batchRenameMenuItem)
+                return tab != 0 && !automaticNames;
+            if (item == _mainMenu.infoMenuItem)
+                setTitle(item, tab == 0 ? "Show Info" : "Rename...");
+            return tab == 0 || !automaticNames;
+        }
+        const ArrayPtr items = infoItems();
+        const qsizetype n = count(items);
+        if (item == _mainMenu.infoMenuItem) {
+            setTitle(item, "Show Info");
+            return n == 1 && !hasOnlineItem(items);
+        }
+        if (n == 0 || hasOnlineItem(items))
+            return false;
+        if (automaticNames && tag == 11)
+            return false;
+        if (automaticNames && tag == 1)
+            return n == 1;
+        return true;
+    }
+
+    // Views and windows
+    if (a == QLatin1String("toggleLibrary")) {
+        const bool mainIsMain = w.main && w.main == w.appMain;
+        setTitle(item, mainIsMain && !d.boolForKey(QStringLiteral("Hide Library")) ? "Hide Sidebar" : "Show Sidebar");
+        return mainIsMain;
+    }
+    if (a == QLatin1String("performTextFinderAction")) {
+        const bool hidden = _menuValidation.isSearchFieldHidden && _menuValidation.isSearchFieldHidden();
+        return tag == 1 && !hidden && gridInMainWindow;
+    }
+    if (a == QLatin1String("filter")) {
+        if (popUp)
+            return true;
+        setMacOS26ImageWithSystemSymbolName(item, QStringLiteral("line.3.horizontal.decrease"));
+        return gridInMainWindow;
+    }
+    if (a == QLatin1String("toggleHoveringHeaders")) {
+        const bool enabled = gridInMainWindow;
+        setItemState(item, enabled && d.boolForKey(covers ? QStringLiteral("Hover Cover Headers") : QStringLiteral("Hover Preview Headers")) ? 1 : 0);
+        return enabled;
+    }
+    if (a == QLatin1String("toggleAdjustedSizes")) {
+        const bool enabled = gridInMainWindow;
+        setItemState(item, enabled && d.integerForKey(covers ? QStringLiteral("Adjust Cover Size") : QStringLiteral("Adjust Preview Size")) > 0 ? 1 : 0);
+        return enabled;
+    }
+    if (a == QLatin1String("toggleStayInFront")) {
+        const bool enabled = playerWindowIsMain && !_isPresenting;
+        setItemState(item, enabled && d.boolForKey(QStringLiteral("Stay In Front")) ? 1 : 0);
+        setMacOS26ImageWithSystemSymbolName(item, QStringLiteral("balloon"));
+        return enabled;
+    }
+    if (a == QLatin1String("toggleRemoteControlInterface")) {
+        const bool visible = _menuValidation.isRemoteControlInterfaceVisible && _menuValidation.isRemoteControlInterfaceVisible();
+        setTitle(item, visible ? "Hide Remote Control Interface" : "Show Remote Control Interface");
+        return true;
+    }
+    if (a == QLatin1String("showMainWindow")) {
+        const bool shown = w.main && (w.main->isVisible() || w.main->isMinimized());
+        if (item->isVisible() == shown)
+            item->setVisible(!shown);
+        return true;
+    }
+    if (a == QLatin1String("toggleQuickLook")) {
+        if (_menuValidation.isQuickLookPanelVisible && _menuValidation.isQuickLookPanelVisible()) {
+            setItemState(item, 1);
+            return true;
+        }
+        setItemState(item, 0);
+        if (!represented.isNull())
+            return true;
+        const ArrayPtr items = cachedInfoMovieRepresentationsSorted(false);
+        if (items) {
+            for (const Value& v : *items) {
+                if (PMMovieRepresentationPrototype* movie = PMMovie(v); movie && movie->canPlay())
+                    return true;
+            }
+        }
+        return false;
+    }
+    if (a == QLatin1String("toggleDebugLogging")) {
+        setMacOS26ImageWithSystemSymbolName(item, QStringLiteral("scroll"), false, false);
+        if (PMLogReaderExists()) {
+            setTitle(item, "Log");
+            setItemState(item, 0);
+        } else {
+            setTitle(item, "Enable Debug Logging");
+            setItemState(item, d.boolForKey(QStringLiteral("PMDebugLog")) ? 1 : 0);
+        }
+        return true;
+    }
+    const bool playerCondition = hasVideo && !_isPresenting && playerWindowIsMain;
+    if (a == QLatin1String("increaseScale") || a == QLatin1String("decreaseScale")) {
+        if (_menuValidation.helpViewCanChangeTextSize) {
+            const int answer = _menuValidation.helpViewCanChangeTextSize(a == QLatin1String("increaseScale"));
+            if (answer >= 0)
+                return answer > 0;
+        }
+        if (gridInMainWindow)
+            return true;
+        return playerCondition;
+    }
+    if (a == QLatin1String("setScale") || a == QLatin1String("fitPlayerWindowToScreen"))
+        return playerCondition;
+    if (a == QLatin1String("toggleFullScreen")) {
+        // The window that has the keys goes full screen; presenting is the player's own.
+        QWidget* window = w.key ? w.key : w.appMain;
+        setTitle(item, (window && window->isFullScreen()) || _isPresenting ? "Exit Full Screen" : "Enter Full Screen");
+        return window != nullptr || _isPresenting;
+    }
+    // Presenting needs a picture to present, or ends a presentation.
+    if (a == QLatin1String("togglePresentation"))
+        return hasVideo || _isPresenting;
+
+    // Playback
+    const platform::media::Player* player = content.moviePlayer.get();
+    if (a == QLatin1String("playReverse")) {
+        if (player && player->rate() < -0.5f) {
+            setItemState(item, 1);
+            return true;
+        }
+        setItemState(item, 0);
+        return player && player->canPlayReverse();
+    }
+    if (a == QLatin1String("playAtDoubleSpeed")) {
+        if (player && std::fabs(player->rate()) > 1.5f) {
+            setItemState(item, 1);
+            return true;
+        }
+        setItemState(item, 0);
+        if (!player)
+            return false;
+        return player->rate() < -0.5f ? player->canPlayFastReverse() : player->canPlayFastForward();
+    }
+    if (a == QLatin1String("windForward") || a == QLatin1String("windBackward") || a == QLatin1String("goToTime"))
+        return current && current->durationIfCached(true) > 0;
+    if (a == QLatin1String("changePlaybackControlsModeViaMenuItem")) {
+        QWidget* playerWindow = current ? w.player : nullptr;
+        const qint64 windowMode = d.integerForKey(QStringLiteral("Window Playback Controls"));
+        if (tag == 10) {
+            setTitle(item, windowMode != 0 && d.boolForKey(QStringLiteral("Window Playback Controls: Show Location Bar")) ? "Hide Location Bar"
+                                                                                                                           : "Show Location Bar");
+            if (playerWindow && playerWindow == w.appMain && playerWindow == _dedicatedPlayerWindow.data())
+                return windowMode != 0;
+            return false;
+        }
+        return isVisible(playerWindow);
+    }
+    if (a == QLatin1String("undoEditing")) {
+        const DictionaryPtr settings = current ? current->userSettings() : nullptr;
+        return settings && count(settings->value(QStringLiteral("Editing Steps")).array()) > 0;
+    }
+
+    // The current movie, its frame and the selections
+    if (a == QLatin1String("setCustomPosterImage")) {
+        // Selecting an area and saving a file need the player's area selection and the
+        // image save panel.
+        if ((tag % 10 == 2 && !_itemCommands.selectArea) || (tag > 10 && !_itemCommands.saveImage))
+            return false;
+        if (tag >= 1)
+            return currentFrameCondition();
+        if (current) {
+            if (tag == 0)
+                setTitle(item, "Reset Cover and Preview");
+            return true;
+        }
+        const qsizetype n = count(infoItems());
+        if (tag == 0)
+            setTitle(item, n == 1 ? "Reset Cover and Preview" : "Reset Covers and Previews");
+        return n > 0;
+    }
+    if (a == QLatin1String("rotate")) {
+        const bool counterclockwise = d.boolForKey(QStringLiteral("Rotate Counterclockwise")) != (tag == 1);
+        setTitle(item, counterclockwise ? "Rotate Counterclockwise" : "Rotate Clockwise");
+        return count(infoItems()) > 0 && _menuValidation.canFlipOrRotateMovieRepresentations && _menuValidation.canFlipOrRotateMovieRepresentations(infoItems(), nullptr);
+    }
+    if (a == QLatin1String("flip")) {
+        const ArrayPtr items = infoItems();
+        qsizetype flipped = 0;
+        const bool enabled = count(items) > 0 && _menuValidation.canFlipOrRotateMovieRepresentations && _menuValidation.canFlipOrRotateMovieRepresentations(items, &flipped);
+        setItemState(item, !enabled || flipped == 0 ? 0 : (flipped == count(items) ? 1 : -1));
+        return enabled;
+    }
+    if (a == QLatin1String("cropMovie")) {
+        const DictionaryPtr settings = current ? current->userSettings() : nullptr;
+        if (hasVideo && settings && settings->contains(QStringLiteral("Visible Area")))
+            setTitle(item, d.integerForKey(QStringLiteral("Select Area: Mode")) < 1 ? "Clear Cropped Visible Area" : "Change Cropped Visible Area...");
+        else
+            setTitle(item, "Crop Visible Area...");
+        return hasVideo;
+    }
+    if (a == QLatin1String("copySelection") && !_itemCommands.selectArea)
+        return false;
+    if (a == QLatin1String("copy") || a == QLatin1String("copySelection"))
+        return hasVideo && (hasPlayer || content.movieReplacingImage) && playerWindowIsMain;
+    const bool playerOrPopUp = popUp || playerWindowIsMain;
+    const auto selection = _menuValidation.timeSliderSelection ? _menuValidation.timeSliderSelection() : std::pair<double, double>(-1, -1);
+    const auto movieCanBeEdited = [&] {
+        const PMPlaybackMoviePtr movie = current ? PMExistingMovieOfRecord(current) : nullptr;
+        return movie && movie->canEdit();
+    };
+    if (a == QLatin1String("setSelectionStart") || a == QLatin1String("setSelectionEnd"))
+        return hasPlayer && movieCanBeEdited() && timeSlider.duration > 0 && playerOrPopUp;
+    if (a == QLatin1String("trimToTimeRange") || a == QLatin1String("delete")) {
+        const double outside = selection.first + timeSlider.duration - selection.second;
+        return hasPlayer && movieCanBeEdited() && playerOrPopUp && selection.second > 0 && outside >= 0.01;
+    }
+    if (a == QLatin1String("clearSelection")) {
+        if (selection.second > 0 && playerOrPopUp) {
+            platform::setMenuItemTag(item, 0);
+            return true;
+        }
+        if (!(selection.second > 0) && popUp)
+            return false;
+        const ArrayPtr gridSelection = grid ? grid->selectedItems() : nullptr;
+        const ArrayPtr listSelection = selectedGroupListItems();
+        if (gridInMainWindow && (count(gridSelection) > 0 || count(listSelection) > 0)) {
+            platform::setMenuItemTag(item, 1);
+            return true;
+        }
+        return false;
+    }
+
+    // Document commands that other windows (players, image views, the log) answer first.
+    if (a == QLatin1String("export")) {
+        if (tag == 1)
+            setTitle(item, "Save as...");
+        return false;
+    }
+    if (a == QLatin1String("save") || a == QLatin1String("saveAs") || a == QLatin1String("selectAll") || a == QLatin1String("cut")
+        || a == QLatin1String("paste") || a == QLatin1String("saveSelectionAs") || a == QLatin1String("exportSelection"))
+        return false;
+
+    // The rating of the selection (the submenu was checked already).
+    if (a == QLatin1String("setRating")) {
+        const ArrayPtr items = infoItems();
+        return count(items) > 0 && !hasOnlineItem(items);
+    }
+    return true;
+}
+
+// ---- Submenus refilled as they open -------------------------------------------------------
+
+namespace {
+
+// The layout values of the grid and their titles.
+struct LayoutItem {
+    const char* title;
+    unsigned value;
+};
+
+QString preferenceTitle(QString key)
+{
+    for (const char* word : {" To ", " On ", " In ", " At ", " As ", " And "}) {
+        const QString w = QString::fromLatin1(word);
+        key.replace(w, w.toLower());
+    }
+    return key;
+}
+
+} // namespace
+
+void PMMainController::menuNeedsUpdate(QMenu* menu)
+{
+    if (!menu)
+        return;
+    UserDefaults& d = defaults();
+
+    if (menu == _mainMenu.lastWatchedMenu) {
+        menu->clear();
+        const ArrayPtr movies = lastWatchedMovieRepresentations();
+        bool first = true;
+        for (const Value& v : movies ? *movies : Array()) {
+            PMMovieRepresentationPrototype* movie = PMMovie(v);
+            if (!movie)
+                continue;
+            const QString name = movie->displayName();
+            QAction* item = menu->addAction(movie->icon(), platform::escapedMenuTitle(name));
+            // A movie that cannot play has no action; the first item keeps its action for
+            // its shortcut, which validation points at the first movie of the moment.
+            if (movie->canPlay() || first) {
+                platform::setMenuItemAction(item, QStringLiteral("chooseMovieRepresentationFromMenuItem"));
+                platform::setMenuItemRepresentedObject(item, v);
+                platform::setMenuItemTag(item, 1);
+            } else {
+                platform::setMenuItemTargetsNothing(item);
+            }
+            QAction* reveal = menu->addAction(movie->icon(), platform::escapedMenuTitle(localized("Reveal \"%1\"").arg(name)));
+            platform::setMenuItemAction(reveal, QStringLiteral("showGroupItemFromMenuItem"));
+            platform::setMenuItemRepresentedObject(reveal, v);
+            platform::setAlternateMenuItem(reveal, item, first ? Qt::ControlModifier | Qt::AltModifier : Qt::AltModifier);
+            if (first) {
+                item->setProperty(kFirstLastWatchedProperty, true);
+                item->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Equal));
+                reveal->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_Equal));
+                item->setShortcutContext(Qt::ApplicationShortcut);
+                reveal->setShortcutContext(Qt::ApplicationShortcut);
+            }
+            first = false;
+        }
+        if (!menu->actions().isEmpty()) {
+            menu->addSeparator();
+            QAction* clear = menu->addAction(localized("Clear"));
+            platform::setMenuItemAction(clear, QStringLiteral("clearLastWatchedMovieRepresentations"));
+        }
+        return;
+    }
+
+    if (menu == _mainMenu.libraryFolderMenu) {
+        populateLibraryFolderMenu(menu);
+        return;
+    }
+    if (menu == _mainMenu.columnMenu) {
+        populateColumnMenu(menu);
+        return;
+    }
+    if (menu == _mainMenu.aspectRatioMenu) {
+        menu->clear();
+        populateAspectRatioMenu(menu);
+        return;
+    }
+    if (menu == _mainMenu.sortMenu || menu == _mainMenu.rearrangeMenu) {
+        menu->clear();
+        if (menu == _mainMenu.sortMenu)
+            populateSortMenu(menu, false, Value());
+        else
+            populateRearrangeMenu(menu, Value());
+        return;
+    }
+
+    if (menu == _mainMenu.presentationModeMenu || menu == _mainMenu.playbackControlsModeMenu) {
+        const QString key = menu == _mainMenu.presentationModeMenu
+                                ? QStringLiteral("Presentation Mode")
+                                : (_isPresenting ? QStringLiteral("Presentation Playback Controls") : QStringLiteral("Window Playback Controls"));
+        const qint64 value = d.integerForKey(key);
+        for (QAction* item : menu->actions()) {
+            if (item->isSeparator() || !item->isCheckable())
+                continue;
+            setItemState(item, platform::menuItemTag(item) == value ? 1 : 0);
+        }
+        return;
+    }
+
+    if (menu == _mainMenu.ratingMenu) {
+        std::vector<double> ratings;
+        const ArrayPtr items = cachedInfoMovieRepresentationsSorted(false);
+        const long long common = items ? commonRatingAmongRatings(*items, &ratings) : -1;
+        for (QAction* item : menu->actions()) {
+            if (item->isSeparator())
+                continue;
+            const qint64 tag = platform::menuItemTag(item);
+            const bool among = std::find(ratings.begin(), ratings.end(), double(tag)) != ratings.end();
+            setItemState(item, tag == common ? 1 : (among ? -1 : 0));
+        }
+        return;
+    }
+
+    if (menu == _mainMenu.layoutMenu) {
+        menu->clear();
+        const bool covers = PMGroupView::coverMode();
+        const unsigned current = PMGroupView::currentLayout();
+        const bool medianShown = current & 4;
+        const QString key = covers ? QStringLiteral("Cover Layout") : QStringLiteral("Preview Layout");
+        const auto add = [&](const QString& title, unsigned value) {
+            QAction* item = addItemWithTitle(menu, title, [this, key, value](QAction*) {
+                defaults().setInteger(value, key);
+                updateUserInterface();
+            });
+            item->setCheckable(true);
+            item->setChecked(value == current);
+            return item;
+        };
+        addHeaderWithTitle(menu, localized("Fixed Grid"));
+        add(localized("Crop Previews to Default Aspect Ratio"), 0);
+        QAction* average = add(localized("Crop Previews to Average Aspect Ratio"), 2);
+        QAction* median = add(localized("Crop Previews to Median Aspect Ratio"), 6);
+        if (!medianShown)
+            platform::setAlternateMenuItem(median, average, Qt::AltModifier);
+        QAction* fit = add(medianShown ? localized("Scale Previews to Fit Average Aspect Ratio") : localized("Scale Previews to Fit"), 3);
+        QAction* fitMedian = add(localized("Scale Previews to Fit Median Aspect Ratio"), 7);
+        if (!medianShown)
+            platform::setAlternateMenuItem(fitMedian, fit, Qt::AltModifier);
+        menu->addSeparator();
+        addHeaderWithTitle(menu, localized("Dynamic"));
+        add(localized("Variable Height"), 24);
+        add(localized("Waterfall"), 8);
+        add(localized("Mosaic"), 56);
+        return;
+    }
+
+    if (menu == _mainMenu.experimentalViewMenu) {
+        menu->clear();
+        if (_groupItemsParent && !_groupItemsParent->uniqueLibraryID().isEmpty()) {
+            const QString identifier = _groupItemsParent->uniqueLibraryID();
+            const bool isInbox = d.stringForKey(QStringLiteral("Inbox")) == identifier;
+            QAction* item = addItemWithTitle(menu, localized("Use \"%1\" as Inbox").arg(_groupItemsParent->displayName()), [this, identifier, isInbox](QAction*) {
+                defaults().setObject(Value(isInbox ? QString() : identifier), QStringLiteral("Inbox"));
+                updateUserInterface();
+            });
+            item->setCheckable(true);
+            item->setChecked(isInbox);
+        }
+        if (_groupItemsParent) {
+            const PMLibraryContainerPtr owner = _groupItemsParent->nonVolatileAncestorOrSelfWithAncestors(nullptr);
+            const DictionaryPtr subgroupSettings = owner ? owner->value(QStringLiteral("Subgroup Settings")).dictionary() : nullptr;
+            if (subgroupSettings && !subgroupSettings->isEmpty()) {
+                addItemWithTitle(menu, localized("Reset \"%1\" Subdivisions").arg(owner->displayName()), [this, owner](QAction*) {
+                    owner->remove(QStringLiteral("Subgroup Settings"));
+                    owner->invalidateChildrenRecursively(true);
+                    updateUserInterface();
+                });
+            }
+        }
+        if (!menu->actions().isEmpty())
+            menu->addSeparator();
+        static const char* const keys[] = {
+            "Enable Smart Playlist Emancipation", "Enable Fan-Out Fine Tuning", "Automatically Hide And Show Sidebar", "",
+            "Import Metadata: Name", "Import Metadata: Internal", "Import Metadata: External", "",
+            "Batch Rename: Suppress Single-Item Sequences", "Batch Rename: Resume Prefix Group Sequences", "",
+            "Automatically Toggle Manual Sorting", "Enable Image Hash Delta Sorting", "Highlight Sorting Issues", "",
+            "Arrange Subgroups In Columns", "Arrange Thumbnails In Columns", "",
+            "Mosaic: Balance Row Height", "-Mosaic: Expand Last Row", "Average/Median Aspect Ratio: Fall Back To 1:1",
+            "Height Fit: Single Row Only", "-Variable Height: Center Vertically", "Scale Previews To Fit Individually",
+            "-Position Labels Below Thumbnails", "",
+            "-Simplify Toolbar Buttons", "Draw Color Thumbnail Placeholders", "Draw Badges As Pills", "Draw Menu Headers At Normal Size",
+            "Draw Scope Bar Icons", "Other Contexts: Always Include Reference", "",
+            "Rotate By Dragging", "",
+            "Open Images In Presentation Mode"};
+        const auto addPreference = [&](QMenu* into, const QString& title, const QString& key, bool absenceMatters) {
+            QAction* item = into->addAction(platform::escapedMenuTitle(title));
+            platform::setMenuItemAction(item, QStringLiteral("toggleBooleanPreferenceViaMenuItem"));
+            platform::setMenuItemRepresentedObject(item, Value(key));
+            item->setCheckable(true);
+            const bool on = d.boolForKey(key);
+            if (absenceMatters) {
+                platform::setMenuItemTag(item, -1);
+                if (!on && !d.hasPersistentValueForKey(key)) {
+                    setItemState(item, -1);
+                    return;
+                }
+            }
+            setItemState(item, on ? 1 : 0);
+        };
+        for (const char* key : keys) {
+            QString text = QString::fromUtf8(key);
+            if (text.isEmpty()) {
+                menu->addSeparator();
+                continue;
+            }
+            const bool absenceMatters = text.startsWith(u'-');
+            if (absenceMatters)
+                text.remove(0, 1);
+            addPreference(menu, preferenceTitle(localized(text.toUtf8().constData())), text, absenceMatters);
+        }
+        QAction* monitor = menu->addAction(QStringLiteral("Continue: Monitor External Viewer"));
+        auto* viewer = new QMenu(localized("External Viewer"), menu);
+        monitor->setMenu(viewer);
+        addPreference(viewer, localized("Continue on Reopen"), QStringLiteral("Continue: Monitor External Viewer: Continue On Reopen"), false);
+        addPreference(viewer, localized("Continue on VLC Mismatch"),
+                      QStringLiteral("Continue: Monitor External Viewer: Continue On Mismatch: org.videolan.vlc"), false);
+        if (!d.objectForKey(QStringLiteral("Continue: Monitor External Viewer: Detect Preview: Pattern")).isNull()) {
+            viewer->addSeparator();
+            addPreference(viewer, localized("Detect Preview"), QStringLiteral("Continue: Monitor External Viewer: Detect Preview"), false);
+        }
+        return;
+    }
+}
+
+// ---- Actions ----------------------------------------------------------------------------
+
+void PMMainController::toggleDebugLogging(QObject* sender)
+{
+    if (PMLogReaderDisplay(sender))
+        return;
+    UserDefaults& d = defaults();
+    d.setBool(!d.boolForKey(QStringLiteral("PMDebugLog")), QStringLiteral("PMDebugLog"));
+}
+
+void PMMainController::toggleHoveringHeaders()
+{
+    const QString key = PMGroupView::coverMode() ? QStringLiteral("Hover Cover Headers") : QStringLiteral("Hover Preview Headers");
+    defaults().setBool(!defaults().boolForKey(key), key);
+    updateUserInterface();
+}
+
+void PMMainController::toggleAdjustedSizes()
+{
+    const QString key = PMGroupView::coverMode() ? QStringLiteral("Adjust Cover Size") : QStringLiteral("Adjust Preview Size");
+    defaults().setInteger(defaults().integerForKey(key) < 1 ? 1 : 0, key);
+    updateUserInterface();
+}
+
+void PMMainController::toggleBooleanPreferenceViaMenuItem(QAction* item)
+{
+    if (!item)
+        return;
+    if (item == _mainMenu.dedicatedPlayerWindowMenuItem) {
+        if (!_isPresenting)
+            setUseDedicatedPlayer(defaults().boolForKey(QStringLiteral("Single Window Mode")));
+        return;
+    }
+    const QString key = platform::menuItemRepresentedObject(item).string();
+    if (key.isEmpty())
+        return;
+    UserDefaults& d = defaults();
+    const bool on = d.boolForKey(key);
+    // A default whose absence means something goes on, off, then back to absent.
+    if (platform::menuItemTag(item) == -1 && !on && d.hasPersistentValueForKey(key))
+        d.removeObjectForKey(key);
+    else
+        d.setBool(!on, key);
+    if (key == QLatin1String("Enable Smart Playlist Emancipation") || key == QLatin1String("Enable Fan-Out Fine Tuning")) {
+        updateLibrary();
+    } else if (key.startsWith(QLatin1String("Import Metadata:"))) {
+        updateImportTagNames(true);
+        updateLibraryAndInvalidateDependencies(true, false, true);
+    } else {
+        updateUserInterface();
+    }
+}
+
+void PMMainController::setUseDedicatedPlayer(bool useDedicatedPlayer)
+{
+    defaults().setBool(!useDedicatedPlayer, QStringLiteral("Single Window Mode"));
+    const Value movie = _currentMovieRepresentation;
+    if (!movie.isNull()) {
+        if (!useDedicatedPlayer && _dedicatedPlayerWindow && _dedicatedPlayerWindow->isVisible())
+            _dedicatedPlayerWindow->close();
+        chooseNoMovie();
+        if (_playerControlsDidChange)
+            _playerControlsDidChange();
+        chooseMovieRepresentation(movie, false, false, false, false);
+    } else if (_playerControlsDidChange) {
+        _playerControlsDidChange();
+    }
+}
+
+void PMMainController::setMissingMoviesModeFromMenuItem()
+{
+    const qint64 mode = defaults().integerForKey(QStringLiteral("Missing Movies Mode"));
+    defaults().setInteger(mode == 1 ? 0 : (mode == -1 ? 1 : -1), QStringLiteral("Missing Movies Mode"));
+    _skipMissingStatusUpdate = false;
+    updateLibraryAndInvalidateDependencies(true, false, true);
+}
+
+void PMMainController::changePlaybackControlsModeViaMenuItem(int tag)
+{
+    if (_currentMovieRepresentation.isNull() || !playerView || !isVisible(playerView->window()))
+        return;
+    UserDefaults& d = defaults();
+    if (tag == 10) {
+        const QString key = QStringLiteral("Window Playback Controls: Show Location Bar");
+        d.setBool(!d.boolForKey(key), key);
+    } else {
+        d.setInteger(tag, _isPresenting ? QStringLiteral("Presentation Playback Controls") : QStringLiteral("Window Playback Controls"));
+    }
+    if (_playerControlsDidChange)
+        _playerControlsDidChange();
+    if (tag == 0)
+        showPlaybackControlsByFadingIn(true);
+}
+
+void PMMainController::setPresentationModeFromMenuItem(int tag)
+{
+    defaults().setInteger(tag, QStringLiteral("Presentation Mode"));
+    if (_presentationDidChange && _isPresenting)
+        _presentationDidChange(true);
+}
+
+void PMMainController::addContainer(QObject* sender)
+{
+    QAction* item = senderItem(sender);
+    const Value inside = senderObject(sender);
+    bool playlist = senderTag(sender) == 1;
+    PMLibraryContainerPtr storage;
+    if (PMLibraryContainerPtr parent = PMContainerPtr(inside)) {
+        playlist = topLevelAncestorOfItem(inside) == smartGroupStorage();
+        storage = parent;
+    } else {
+        storage = playlist ? smartGroupStorage() : sourceStorage();
+    }
+    Q_UNUSED(item);
+    if (!storage) {
+        platform::beep();
+        return;
+    }
+    const PMLibraryContainerPtr container =
+        PMLibraryContainer::make({{QStringLiteral("Name"), Value(playlist ? localized("Untitled Playlist") : localized("Untitled Folder"))}});
+    const Value value(container);
+    const ArrayPtr selected = _maintenanceWindow.accessibleSelectedLibraryItems ? _maintenanceWindow.accessibleSelectedLibraryItems() : selectedLibraryItems();
+    addAndSelectLibraryItem(value, storage, count(selected) > 0 ? selected->at(selected->count() - 1) : Value(), !inside.isNull(), nullptr);
+    editNameOfLibraryItem(value);
+}
+
+void PMMainController::setRating(QObject* sender)
+{
+    const Value object = senderObject(sender);
+    ArrayPtr movies;
+    if (QAction* item = senderItem(sender); item && !object.isNull())
+        movies = infoMovieRepresentationsForMenuItem(item);
+    else
+        movies = cachedInfoMovieRepresentationsSorted(true);
+    if (count(movies) == 0 || hasOnlineItem(movies)) {
+        platform::beep();
+        return;
+    }
+    const double rating = double(senderTag(sender));
+    freezeSelections();
+    for (const Value& v : *movies) {
+        if (PMMovieRepresentationPrototype* movie = PMMovie(v))
+            movie->setRating(rating);
+    }
+    updateLibraryAndInvalidateDependencies(true, false, true);
+    unfreezeSelections();
+}
+
+void PMMainController::toggleFullScreen()
+{
+    QWidget* window = windowsOf(*this).key;
+    if (!window)
+        window = windowsOf(*this).appMain;
+    if (!window)
+        return;
+    if (window->isFullScreen())
+        window->showNormal();
+    else
+        window->showFullScreen();
+}
+
+void PMMainController::terminate()
+{
+    // The quit sequence (saving included) decides; it may keep the program running.
+    if (applicationShouldTerminate())
+        QCoreApplication::quit();
+}
+
+void PMMainController::installMenuCommands()
+{
+    const auto add = [this](const char* name, std::function<void(QObject*)> run) {
+        const QString key = QString::fromLatin1(name);
+        if (!_actions.contains(key))
+            _actions.insert(key, std::move(run));
+    };
+    // Files and the library
+    add("openFile", [this](QObject* s) { openFile(int(senderTag(s))); });
+    add("openURL", [this](QObject* s) { openURL(s); });
+    add("help", [this](QObject* s) { help(s); });
+    add("addContainer", [this](QObject* s) { addContainer(s); });
+    add("clearLastWatchedMovieRepresentations", [this](QObject* s) { clearLastWatchedMovieRepresentations(s); });
+    add("chooseMovieRepresentationFromMenuItem", [this](QObject* s) { chooseMovieRepresentationFromMenuItem(senderObject(s), int(senderTag(s))); });
+    add("chooseGroupFromMenuItem", [this](QObject* s) { chooseGroupFromMenuItem(senderObject(s)); });
+    add("copyPlaybackURLViaMenuItem", [this](QObject* s) { copyPlaybackURLViaMenuItem(int(senderTag(s))); });
+    add("exportMetadataCSV", [this](QObject* s) { exportMetadataCSV(senderObject(s)); });
+    add("mergeSequence", [this](QObject* s) { mergeSequence(senderObject(s)); });
+    add("splitSequence", [this](QObject* s) { splitSequence(senderObject(s)); });
+    add("deleteItemsFromMenuItem", [this](QObject* s) { deleteItemsFromMenuItem(senderObject(s)); });
+    add("showInbox", [this](QObject*) { showInbox(); });
+    add("showBlacklist", [this](QObject*) { showBlacklist(); });
+    add("organizeLibraryFiles", [this](QObject*) { organizeLibraryFilesCommand(); });
+    add("moveAllToLibraryFolder", [this](QObject*) { moveAllToLibraryFolder(); });
+    add("copyAllToLibraryFolder", [this](QObject*) { copyAllToLibraryFolder(); });
+    add("includeNonLibraryFilesFromMenuItem", [this](QObject* s) {
+        QStringList paths;
+        if (const ArrayPtr list = senderObject(s).array())
+            for (const Value& v : *list)
+                paths.append(v.string());
+        includeNonLibraryFilesFromMenuItem(paths, int(senderTag(s)));
+    });
+    add("changeLibraryLocation", [this](QObject* s) {
+        QAction* item = senderItem(s);
+        changeLibraryLocation(senderObject(s).string(), item && item->isChecked(), int(senderTag(s)));
+    });
+    add("addSupplementaryLibraryLocation", [this](QObject*) { addSupplementaryLibraryLocation(); });
+    // Reveals the file of the one movie the item stands for (or a path it carries).
+    add("showInFinder", [this](QObject* s) {
+        QString path = senderObject(s).string();
+        if (path.isEmpty()) {
+            const ArrayPtr movies = infoMovieRepresentationsForMenuItem(senderItem(s));
+            if (PMMovieRepresentationPrototype* movie = count(movies) == 1 ? PMMovie(movies->at(0)) : nullptr)
+                path = movie->path();
+        }
+        if (path.isEmpty() || !platform::revealInFileManager({path}))
+            platform::beep();
+    });
+    add("showContentInFinder", [](QObject* s) {
+        const QString path = senderObject(s).string();
+        if (path.isEmpty() || !platform::revealInFileManager({path}))
+            platform::beep();
+    });
+    // The location menus offer only stopping while files move into the library folder.
+    add("moveToLibraryFolder", [this](QObject*) { stopMovingToLibraryFolder(); });
+    add("locateSupplementaryLibraryLocation", [this](QObject* s) { locateSupplementaryLibraryLocation(senderObject(s).string()); });
+    add("deleteSupplementaryLibraryLocation", [this](QObject* s) { deleteSupplementaryLibraryLocation(senderObject(s).string()); });
+    add("setRating", [this](QObject* s) { setRating(s); });
+    add("setCustomPosterImage", [this](QObject* s) { setCustomPosterImage(s); });
+    add("copy", [this](QObject*) { processCurrentFrameSection(false, true, false); });
+    add("copySelection", [this](QObject*) { processCurrentFrameSection(true, true, false); });
+    add("setMissingMoviesModeFromMenuItem", [this](QObject*) { setMissingMoviesModeFromMenuItem(); });
+    add("toggleBooleanPreferenceViaMenuItem", [this](QObject* s) { toggleBooleanPreferenceViaMenuItem(senderItem(s)); });
+    // Playback
+    add("playPause", [this](QObject*) { playPause(); });
+    add("playReverse", [this](QObject*) { playReverse(); });
+    add("playAtDoubleSpeed", [this](QObject*) { playAtDoubleSpeed(); });
+    add("windForward", [this](QObject*) { windForward(); });
+    add("windBackward", [this](QObject*) { windBackward(); });
+    add("goToTime", [this](QObject*) { goToTime(); });
+    add("forwardPlaylist", [this](QObject*) { forwardPlaylist(); });
+    add("backwardPlaylist", [this](QObject*) { backwardPlaylist(); });
+    add("clearPlaylist", [this](QObject*) { clearPlaylist(); });
+    add("increaseVolume", [this](QObject*) { increaseVolume(); });
+    add("decreaseVolume", [this](QObject*) { decreaseVolume(); });
+    add("mute", [this](QObject*) { mute(); });
+    add("togglePresentation", [this](QObject*) { togglePresentation(); });
+    add("setPresentationModeFromMenuItem", [this](QObject* s) { setPresentationModeFromMenuItem(int(senderTag(s))); });
+    add("changePlaybackControlsModeViaMenuItem", [this](QObject* s) { changePlaybackControlsModeViaMenuItem(int(senderTag(s))); });
+    // Views and windows
+    add("toggleDebugLogging", [this](QObject* s) { toggleDebugLogging(s); });
+    add("toggleHoveringHeaders", [this](QObject*) { toggleHoveringHeaders(); });
+    add("toggleAdjustedSizes", [this](QObject*) { toggleAdjustedSizes(); });
+    add("showMainWindow", [this](QObject*) { showMainWindow(); });
+    add("toggleFullScreen", [this](QObject*) { toggleFullScreen(); });
+    // Document commands that only players and image windows perform: here they beep.
+    for (const char* name : {"save", "saveAs", "saveSelectionAs", "setExportExtension", "convert", "export", "exportSelection"})
+        add(name, [](QObject*) { platform::beep(); });
+}

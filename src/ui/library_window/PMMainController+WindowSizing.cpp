@@ -1,0 +1,200 @@
+// Bringing the main window and the player's window to the front, and sizing windows: the
+// main window's minimum size, the stored size of its player area, resizing a window so
+// that its player area gets a wanted size within the screen, the player at the current
+// magnification, and the zoom frame that fits the movie to the screen.
+#include "library/model/PMMainController.h"
+
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/UserDefaults.h"
+#include "playback/PMMovieView.h"
+#include "playback/PMPlayback.h"
+#include "playback/PMPlayerWindowGeometry.h"
+#include "playback/PMPlayerWindows.h"
+#include "ui/kit/NSWindow+PMExtensions.h"
+
+#include <QtCore/QDateTime>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QScreen>
+#include <QtWidgets/QLayout>
+#include <QtWidgets/QWidget>
+
+#include <cmath>
+
+namespace {
+
+platform::UserDefaults& settings()
+{
+    return platform::UserDefaults::standard();
+}
+
+// The screen's visible frame, bottom-up, less the room the window manager's title bar
+// takes above the window.
+QRectF visibleFrameFor(const QWidget* window)
+{
+    QRect visible = visibleFrameWithExtraDockSpacing(screenForWindow(window));
+    const int decoration = window->geometry().top() - window->frameGeometry().top();
+    if (decoration > 0 && decoration < visible.height())
+        visible.setTop(visible.top() + decoration);
+    return PMBottomUpFromGlobal(visible);
+}
+
+} // namespace
+
+void PMMainController::showMainWindow()
+{
+    bringMainWindowToFront();
+}
+
+bool PMMainController::showPlayerWindowIfNotVisible(bool onlyWhenNotVisible)
+{
+    if (_isPresenting && !settings().boolForKey(QStringLiteral("Present On Separate Space")))
+        return true;
+    if (_currentMovieRepresentation.isNull())
+        return false;
+    QWidget* window = playerWindow();
+    if (!window)
+        return false;
+    if (onlyWhenNotVisible && window->isVisible())
+        return true;
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return true;
+}
+
+void PMMainController::showMainOrPlayerWindowIfNotVisible()
+{
+    if (!showPlayerWindowIfNotVisible(true))
+        showMainWindowIfNotVisible();
+}
+
+bool PMMainController::isSidebarAccessible()
+{
+    return !_isPresenting && !settings().boolForKey(QStringLiteral("Hide Library"));
+}
+
+void PMMainController::updateMainWindowMinimumSizeAndLibraryListWidthConstraints()
+{
+    QWidget* container = mainWindowPlayerContainer();
+    if (!_mainWindow || !container)
+        return;
+    // The right-hand side holding the player never gets narrower than the player's floor.
+    QWidget* right = container->parentWidget() ? container->parentWidget() : container;
+    const int x = container->mapTo(right, QPoint(0, 0)).x();
+    const int width = int(kPMMinimumPlayerWidth) + _mainWindow->width() + x - right->width();
+    _mainWindow->setMinimumSize(std::max(0, width), int(kPMMinimumPlayerHeight));
+}
+
+void PMMainController::saveMainWindowSize()
+{
+    if (!_mainWindow)
+        return;
+    double y = 0;
+    const QSizeF size = playerAreaSizeOfWindow(_mainWindow, &y);
+    if (size.width() < 1 || size.height() < 1)
+        return;
+    settings().setObject(platform::Value(PMStringFromSize(QSizeF(size.width(), size.height() + y))), QStringLiteral("Custom Size"));
+}
+
+QSizeF PMMainController::playerAreaSizeOfWindow(QWidget* window, double* getY)
+{
+    if (getY)
+        *getY = 0;
+    if (!window)
+        return {};
+    // The window system confirms a window's new size later; its layout already knows it.
+    if (QLayout* layout = window->layout()) {
+        layout->invalidate();
+        layout->activate();
+    }
+    QWidget* area = nullptr;
+    if (playerView && playerView->window() == window) {
+        updatePlayerViewFrame();
+        area = playerView;
+    } else if (auto* player = qobject_cast<PMPlayerWindowPrototype*>(window); player && player->playerContainer()) {
+        area = player->playerContainer();
+    } else if (window == _mainWindow.data()) {
+        area = mainWindowPlayerContainer();
+    }
+    if (!area)
+        return {};
+    if (getY)
+        *getY = window->height() - area->mapTo(window, QPoint(0, area->height())).y();
+    return QSizeF(area->size());
+}
+
+void PMMainController::resizeWindow(QWidget* window, QSizeF size, bool isMainWindowSize)
+{
+    QWidget* w = window ? window : playerWindow() ? playerWindow() : _mainWindow.data();
+    if (!w || w->isFullScreen())
+        return;
+    if (w->isMaximized())
+        w->showNormal();
+    PMResizeWindowRequest r;
+    r.frame = PMBottomUpFromGlobal(w->geometry());
+    r.container = playerAreaSizeOfWindow(w, &r.containerY);
+    r.wanted = size;
+    r.isMainWindowSize = isMainWindowSize;
+    r.visible = visibleFrameFor(w);
+    r.isMainWindow = w == _mainWindow.data();
+    r.resizeFromLeft = settings().boolForKey(QStringLiteral("Player Width: Resize From Left"));
+    if (w == playerWindow() && !_currentMovieRepresentation.isNull())
+        r.zoomFrame = [this] { return playerWindowZoomFrameWithAspectRatioLock(true, false, true); };
+    const QRect frame = PMGlobalFromBottomUp(PMResizedWindowFrame(r));
+    _programmaticResizeMSecs = QDateTime::currentMSecsSinceEpoch();
+    w->setGeometry(frame);
+    updatePlayerViewFrame();
+}
+
+QSizeF PMMainController::currentPictureNaturalSize()
+{
+    const PMPlayerViewContent& v = playerViewContent();
+    if (auto* view = qobject_cast<PMMovieView*>(playerView.data())) {
+        const QSizeF shown = view->currentGeometry().shownSize;
+        if (!shown.isEmpty())
+            return shown;
+    }
+    if (v.movieReplacingImage)
+        return v.movieReplacingImage->associatedNaturalSize.isEmpty() ? v.movieReplacingImage->size() : v.movieReplacingImage->associatedNaturalSize;
+    if (PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation))
+        if (const PMPlaybackMoviePtr movie = PMExistingMovieOfRecord(record))
+            return movie->naturalSize();
+    return {};
+}
+
+void PMMainController::resizePlayerWindowForCurrentMagnification()
+{
+    const QSizeF natural = currentPictureNaturalSize();
+    if (natural.isEmpty())
+        return;
+    resizeWindow(nullptr, QSizeF(std::round(natural.width() * _currentMagnification), std::round(natural.height() * _currentMagnification)), false);
+}
+
+QRectF PMMainController::playerWindowZoomFrameWithAspectRatioLock(bool lock, bool center, bool changeMagnificationSetting)
+{
+    QWidget* w = playerWindow();
+    if (!w) {
+        QScreen* first = QGuiApplication::screens().isEmpty() ? nullptr : QGuiApplication::screens().first();
+        return PMBottomUpFromGlobal(visibleFrameWithExtraDockSpacing(first));
+    }
+    std::optional<QSizeF> natural;
+    if (_currentMovieHasVideo)
+        if (const QSizeF size = currentPictureNaturalSize(); !size.isEmpty())
+            natural = size;
+    const PMZoomFrame zoom = PMPlayerWindowZoomFrame(visibleFrameFor(w), PMBottomUpFromGlobal(w->geometry()), playerAreaSizeOfWindow(w), natural,
+                                                     lock, center);
+    if (changeMagnificationSetting && zoom.playerWidth && natural)
+        _currentMagnification = *zoom.playerWidth / std::max(1.0, natural->width());
+    return zoom.frame;
+}
+
+void PMMainController::fitPlayerWindowToScreen()
+{
+    QWidget* w = playerWindow();
+    if (!w || w->isFullScreen())
+        return;
+    const QRect frame = PMGlobalFromBottomUp(playerWindowZoomFrameWithAspectRatioLock(_isAspectRatioLocked, true, true));
+    _programmaticResizeMSecs = QDateTime::currentMSecsSinceEpoch();
+    w->setGeometry(frame);
+    updatePlayerViewFrame();
+}

@@ -1,0 +1,290 @@
+// Where the player goes (the dedicated window, the main window's player container, the
+// presentation window) through the real controller, the titles that follow it, the fast
+// buttons of short movies and closing the player.
+#include "library/model/ModelFixture.h"
+
+#include "platform/DelayedPerform.h"
+#include "platform/media/Player.h"
+#include "playback/PMMovieView.h"
+#include "playback/PMPlayback.h"
+#include "playback/PMPlaybackControls.h"
+#include "playback/PMPlayerWindowGeometry.h"
+#include "playback/PMPlayerWindows.h"
+#include "ui/kit/NSWindow+PMExtensions.h"
+#include "ui/kit/PMOptionalMenuButton.h"
+
+#include <QtGui/QScreen>
+#include <QtWidgets/QHBoxLayout>
+
+#include "common/MediaFixtures.h"
+#include "PlaybackTestSupport.h"
+
+#include <QtCore/QFile>
+#include <QtTest/QTest>
+
+using platform::Value;
+namespace fx = testsupport::media;
+using testsupport::waitUntil;
+
+namespace {
+
+class PlayerPlacementTest : public ModelTest {
+protected:
+    void SetUp() override
+    {
+        ModelTest::SetUp();
+        testsupport::preparePlaybackController();
+        PMMainController& c = mainController();
+        m_a = PMMovieRepresentationOriginal::movieRepresentationWithPath(fx::fixtures().numbered());
+        m_a->userSettings()->setValue(QStringLiteral("Name"), QStringLiteral("A"));
+        m_group = folder(QStringLiteral("F"), {Value(m_a)});
+        library({Value(m_group)});
+
+        // A stand-in for the library window: a window with a player container beside the
+        // library's side.
+        m_main = new QWidget;
+        auto* layout = new QHBoxLayout(m_main);
+        layout->setContentsMargins(0, 0, 0, 40);
+        layout->setSpacing(0);
+        auto* side = new QWidget;
+        side->setFixedWidth(250);
+        layout->addWidget(side);
+        m_container = new PMPlayerContainerView;
+        layout->addWidget(m_container, 1);
+        m_main->resize(700, 500);
+        c._mainWindow = m_main;
+        c.installPlayerWindows();
+    }
+    void TearDown() override
+    {
+        testsupport::releasePlaybackController();
+        PMMainController& c = mainController();
+        delete c._dedicatedPlayerWindow.data();
+        delete m_main.data();
+        c.playerView = nullptr;
+        ModelTest::TearDown();
+    }
+    static void setSingleWindowMode(bool on) { platform::UserDefaults::standard().setBool(on, QStringLiteral("Single Window Mode")); }
+
+    PMMovieRepresentationOriginalPtr m_a;
+    PMLibraryContainerPtr m_group;
+    QPointer<QWidget> m_main;
+    QPointer<PMPlayerContainerView> m_container;
+};
+
+} // namespace
+
+TEST_F(PlayerPlacementTest, PlacementMatrix)
+{
+    PMMainController& c = mainController();
+    QWidget* dedicated = c._dedicatedPlayerWindow;
+    struct Case {
+        bool single, presenting, movie;
+        bool showsPlayer, computesGroupContent;
+        QWidget* window; // where the movie view ends up (nullptr: where it was)
+    } cases[] = {
+        {false, false, true, false, true, dedicated},
+        {false, false, false, false, true, nullptr},
+        {false, true, true, false, true, nullptr},
+        {false, true, false, false, true, nullptr},
+        {true, false, true, true, false, m_main},
+        {true, false, false, false, true, nullptr},
+        {true, true, true, true, true, nullptr},
+        {true, true, false, false, true, nullptr},
+    };
+    for (const Case& k : cases) {
+        const std::string name = std::to_string(k.single) + std::to_string(k.presenting) + std::to_string(k.movie);
+        // Each case starts from the movie view in the dedicated window, shown.
+        setSingleWindowMode(false);
+        c._isPresenting = false;
+        c._currentMovieRepresentation = Value(m_a);
+        c.updatePlayerPlacement();
+        dedicated->show();
+        ASSERT_EQ(c.playerWindow(), dedicated) << name;
+
+        setSingleWindowMode(k.single);
+        c._isPresenting = k.presenting;
+        c._currentMovieRepresentation = k.movie ? Value(m_a) : Value();
+        const PMMainController::PlayerPlacement p = c.updatePlayerPlacement();
+        EXPECT_EQ(p.showsPlayer, k.showsPlayer) << name;
+        EXPECT_EQ(p.computesGroupContent, k.computesGroupContent) << name;
+        EXPECT_EQ(c.playerWindow(), k.window ? k.window : dedicated) << name;
+        // The dedicated window shows only for a movie outside single window mode and
+        // presentation; the main window's player container only while it shows the player.
+        EXPECT_EQ(dedicated->isVisible(), !k.single && !k.presenting && k.movie) << name;
+        EXPECT_EQ(m_container->isVisibleTo(m_main), k.showsPlayer) << name;
+    }
+    c._isPresenting = false;
+    dedicated->hide();
+}
+
+TEST_F(PlayerPlacementTest, PlaysInTheMainWindowAndInItsOwn)
+{
+    PMMainController& c = mainController();
+    auto* view = qobject_cast<PMMovieView*>(c.playerView.data());
+    ASSERT_TRUE(view);
+    m_main->show();
+
+    // Single window mode: the movie plays in the main window's container, whose title is
+    // the movie's name; the dedicated window stays hidden.
+    setSingleWindowMode(true);
+    ASSERT_TRUE(c.chooseMovieRepresentation(Value(m_a), false, false, true, false));
+    ASSERT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable; }, 10000));
+    EXPECT_EQ(c.playerWindow(), m_main.data());
+    EXPECT_TRUE(m_container->isAncestorOf(view));
+    EXPECT_FALSE(c._dedicatedPlayerWindow->isVisible());
+    EXPECT_EQ(m_main->windowTitle(), QStringLiteral("A"));
+    // The main window keeps its place: it grows to the right only (the library keeps its
+    // side), and sizing for a player size changes only the player area's share.
+    const QRect before = m_main->geometry();
+    const int containerWidth = m_container->width();
+    c.resizeWindow(nullptr, QSizeF(containerWidth + 50, 300), false);
+    EXPECT_EQ(m_main->geometry().x(), before.x());
+    EXPECT_EQ(m_main->width(), before.width() + 50);
+    EXPECT_EQ(m_main->geometry().top(), before.top()) << "the top edge stays";
+
+    // Ending the movie shows the library again.
+    c.chooseNoMovie();
+    EXPECT_FALSE(m_container->isVisibleTo(m_main));
+    EXPECT_EQ(m_main->windowTitle(), QStringLiteral("Pellis"));
+
+    // Outside single window mode the movie plays in its own window, sized to the movie:
+    // without a stored width it keeps the player area's width and takes the movie's
+    // proportions.
+    setSingleWindowMode(false);
+    ASSERT_TRUE(c.chooseMovieRepresentation(Value(m_a), false, false, true, false));
+    ASSERT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && c._dedicatedPlayerWindow->isVisible(); }, 10000));
+    EXPECT_EQ(c.playerWindow(), c._dedicatedPlayerWindow.data());
+    const QSizeF natural = c.currentPictureNaturalSize();
+    ASSERT_FALSE(natural.isEmpty());
+    ASSERT_TRUE(waitUntil([&] {
+        return std::abs(view->height() - view->width() * natural.height() / natural.width()) <= 1.5;
+    }, 5000)) << view->width() << "x" << view->height() << " for " << natural.width() << "x" << natural.height() << " in "
+               << c._dedicatedPlayerWindow->width() << "x" << c._dedicatedPlayerWindow->height() << " on "
+               << screenForWindow(c._dedicatedPlayerWindow)->availableGeometry().width() << "x"
+               << screenForWindow(c._dedicatedPlayerWindow)->availableGeometry().height() << " band " << platform::UserDefaults::standard().integerForKey(QStringLiteral("Window Playback Controls"));
+    EXPECT_EQ(c._dedicatedPlayerWindow->windowTitle(), QStringLiteral("A"));
+    EXPECT_EQ(m_main->windowTitle(), QStringLiteral("Pellis"));
+
+    // Resized by the user, the window shows the ratio for a moment; with the lock on it
+    // takes the picture's proportions once the user lets go, and remembers the width.
+    QWidget* own = c._dedicatedPlayerWindow;
+    QTest::qWait(600);
+    own->resize(own->width() - 100, own->height());
+    EXPECT_TRUE(waitUntil([&] { return !c._aspectRatioText.isEmpty(); }, 2000));
+    EXPECT_TRUE(c._aspectRatioText.endsWith(QStringLiteral(":1")));
+    EXPECT_TRUE(waitUntil([&] { return !c._aspectRatioWindow; }, 2000)) << "the read-out closes soon";
+    c.setAspectRatioLocked(true);
+    QTest::qWait(600);
+    own->resize(700, own->height() + 40);
+    EXPECT_TRUE(waitUntil([&] { return view->width() == 700 && std::abs(view->height() - 700 * natural.height() / natural.width()) <= 1; }, 3000))
+        << view->width() << "x" << view->height();
+    EXPECT_EQ(platform::UserDefaults::standard().doubleForKey(QStringLiteral("Player Width")), 700);
+    c.setAspectRatioLocked(false);
+
+    // Presenting moves the movie view into a full-screen window of its own and back.
+    c.togglePresentation();
+    EXPECT_TRUE(c._isPresenting);
+    QWidget* presentation = c.playerWindow();
+    ASSERT_TRUE(presentation && presentation != c._dedicatedPlayerWindow.data() && presentation != m_main.data());
+    EXPECT_TRUE(waitUntil([&] { return presentation->isFullScreen(); }, 2000));
+    c.togglePresentation();
+    EXPECT_FALSE(c._isPresenting);
+    EXPECT_EQ(c.playerWindow(), c._dedicatedPlayerWindow.data());
+
+    // Closing the dedicated window ends the movie (the controller hides the window).
+    c._dedicatedPlayerWindow->close();
+    EXPECT_TRUE(c._currentMovieRepresentation.isNull());
+    EXPECT_FALSE(c._dedicatedPlayerWindow->isVisible());
+}
+
+TEST(PlaybackControlsTest, FastButtonsLeaveShortMoviesAndStillImages)
+{
+    struct Case {
+        bool still, playable;
+        double duration;
+        bool shows;
+    } cases[] = {
+        {false, true, 600, true}, {false, true, 5, true},   {false, true, 4.9, false},
+        {false, true, 0, false},  {true, true, 600, false}, {false, false, 600, false},
+    };
+    for (const Case& k : cases)
+        EXPECT_EQ(PMPlaybackControlView::showsFastButtons(k.still, k.playable, k.duration), k.shows) << k.still << k.playable << k.duration;
+
+    // Hiding them moves previous and next inwards by their own widths; showing them again
+    // moves them back.
+    PMPlaybackControlView bar;
+    bar.resize(600, 61);
+    bar.show();
+    const int previous = bar.previousButton()->x(), next = bar.nextButton()->x();
+    bar.setShowsFastButtons(false);
+    EXPECT_TRUE(bar.windBackwardButton()->isHidden());
+    EXPECT_FALSE(bar.windForwardButton()->isEnabled());
+    EXPECT_EQ(bar.previousButton()->x(), previous + bar.previousButton()->width());
+    EXPECT_EQ(bar.nextButton()->x(), next - bar.nextButton()->width());
+    bar.setShowsFastButtons(true);
+    EXPECT_FALSE(bar.windBackwardButton()->isHidden());
+    EXPECT_EQ(bar.previousButton()->x(), previous);
+    EXPECT_EQ(bar.nextButton()->x(), next);
+}
+
+TEST(WindowSizingTest, SizeStringsReadBackAndRefuseGarbage)
+{
+    EXPECT_EQ(PMStringFromSize(QSizeF(800, 450.5)), QStringLiteral("{800, 450.5}"));
+    EXPECT_EQ(*PMSizeFromString(QStringLiteral("{800, 450.5}")), QSizeF(800, 450.5));
+    EXPECT_EQ(*PMSizeFromString(QStringLiteral(" {12,34} ")), QSizeF(12, 34));
+    for (const char* bad : {"", "800x450", "{800}", "{a, b}", "{nan, 3}", "{-4, 3}", "{1, 2, 3}"})
+        EXPECT_FALSE(PMSizeFromString(QString::fromLatin1(bad))) << bad;
+}
+
+TEST(PlaybackControlsTest, SideControlsStepAsideNearTheTransport)
+{
+    // A wide bar shows the presentation toggle, the lock and the volume; a narrow one hides
+    // whatever would come within 22 points of the transport group.
+    PMPlaybackControlView bar;
+    bar.resize(700, 61);
+    bar.show();
+    EXPECT_TRUE(bar.presentationSwitch()->isVisible());
+    EXPECT_TRUE(bar.aspectRatioLockSwitch()->isVisible());
+    EXPECT_TRUE(bar.volumeSlider()->isVisible());
+    bar.resize(250, 61);
+    QTest::qWait(10);
+    EXPECT_FALSE(bar.aspectRatioLockSwitch()->isVisible());
+    EXPECT_FALSE(bar.volumeSlider()->isVisible());
+    // Asked to hide, the lock stays hidden however wide the bar is.
+    bar.resize(700, 61);
+    bar.setShowsAspectRatioLockSwitch(false);
+    EXPECT_FALSE(bar.aspectRatioLockSwitch()->isVisible());
+    EXPECT_TRUE(bar.presentationSwitch()->isVisible());
+    bar.setPresenting(true);
+    EXPECT_EQ(bar.presentationSwitch()->toolTip(), QStringLiteral("Exit Full Screen"));
+}
+
+TEST_F(PlayerPlacementTest, PointerMovementAndTheHoverPriority)
+{
+    PMMainController& c = mainController();
+    c._currentMovieRepresentation = Value(m_a);
+    c.updatePlayerPlacement();
+    QWidget* window = c._dedicatedPlayerWindow;
+    window->setGeometry(100, 100, 400, 300);
+    window->show();
+    window->activateWindow();
+    if (!waitUntil([] { return QGuiApplication::applicationState() == Qt::ApplicationActive; }, 1000))
+        GTEST_SKIP() << "the platform never activates the application";
+    const QPoint inside = window->frameGeometry().center();
+    const QPoint elsewhere = window->frameGeometry().bottomRight() + QPoint(50, 50);
+    struct Case {
+        int priority;
+        bool inside, elsewhere;
+    } cases[] = {{0, false, false}, {1, true, false}, {2, true, true}};
+    auto& d = platform::UserDefaults::standard();
+    for (const Case& k : cases) {
+        d.setInteger(k.priority, QStringLiteral("Hover Playback Controls Priority"));
+        EXPECT_EQ(c.showWindowChromeAndPlaybackControlsByFadingIn(false, &inside), k.inside) << k.priority;
+        EXPECT_EQ(c.showWindowChromeAndPlaybackControlsByFadingIn(false, &elsewhere), k.elsewhere) << k.priority;
+    }
+    // Without an event (the pointer over the picture itself) the controls always come.
+    d.setInteger(0, QStringLiteral("Hover Playback Controls Priority"));
+    EXPECT_TRUE(c.showWindowChromeAndPlaybackControlsByFadingIn(false, nullptr));
+    window->hide();
+}

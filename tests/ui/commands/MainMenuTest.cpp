@@ -1,0 +1,762 @@
+// The main menu bar: its table, the shortcuts that only act when validation allows, and
+// validation rules of the controller's commands.
+#include "common/TestSupport.h"
+
+#include "library/model/PMCachedSettings.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "playback/PMPlayback.h"
+#include "platform/Alert.h"
+#include "platform/Image.h"
+#include "platform/Responder.h"
+#include "platform/UserDefaults.h"
+#include "ui/commands/PMMainMenu.h"
+#include "ui/kit/NSMenu+PMExtensions.h"
+
+#include <QtCore/QDir>
+#include <QtGui/QAction>
+#include <QtTest/QTest>
+#include <QtGui/QClipboard>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QMainWindow>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QMenuBar>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::UserDefaults;
+using platform::Value;
+using testsupport::testHome;
+using testsupport::waitUntil;
+
+namespace {
+
+PMMainController& c()
+{
+    return PMMainController::mainController();
+}
+
+UserDefaults& defaults()
+{
+    return UserDefaults::standard();
+}
+
+void collectItems(QMenu* menu, QList<QAction*>& into)
+{
+    for (QAction* item : menu->actions()) {
+        if (item->isSeparator())
+            continue;
+        into.append(item);
+        if (item->menu())
+            collectItems(item->menu(), into);
+    }
+}
+
+ArrayPtr oneMovie(const QString& path)
+{
+    auto movies = Array::make();
+    movies->append(Value(PMMovieRepresentationOriginal::movieRepresentationWithURL(QUrl::fromLocalFile(path))));
+    return movies;
+}
+
+class MainMenu : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        c().resetForTesting();
+        platform::setApplicationResponder(&c());
+        bar = PMMainMenu::createMenuBar(c(), &window);
+        window.setMenuBar(bar);
+        window.resize(800, 500);
+    }
+    void TearDown() override
+    {
+        c()._infoMovieRepresentations = nullptr;
+        c()._isPresenting = false;
+        PMCachedSettings::determineNamesAutomatically = false;
+        for (const char* key : {"Missing Movies Mode", "Serialize", "Show Experimental View Menu", "Single Window Mode", "PMDebugLog",
+                                "Mosaic: Expand Last Row"})
+            defaults().removeObjectForKey(QString::fromUtf8(key));
+        platform::setApplicationResponder(nullptr);
+    }
+    QAction* item(const char* menu, const char* title)
+    {
+        QAction* found = PMMainMenu::itemWithTitle(bar, QString::fromUtf8(menu), QString::fromUtf8(title));
+        EXPECT_NE(found, nullptr) << menu << " / " << title;
+        return found;
+    }
+    // Validated as its menu would on opening.
+    bool enabled(QAction* action) { return platform::validateMenuItemNow(action); }
+
+    QMainWindow window;
+    QMenuBar* bar = nullptr;
+};
+
+} // namespace
+
+TEST(MainMenuTable, EveryCommandHasItsOwnTagAndShortcut)
+{
+    QHash<QString, QString> commands;
+    QHash<QKeySequence, QString> shortcuts;
+    for (const PMMainMenu::Entry& entry : PMMainMenu::entries()) {
+        const QString where = QString::fromUtf8(entry.menu) + u'/' + QString::fromUtf8(entry.title);
+        if (entry.action && *entry.action) {
+            // The tag tells the variants of one action apart: two items with the same
+            // action and tag would be the same command twice.
+            const QString command = QString::fromUtf8(entry.action) + u'#' + QString::number(entry.tag);
+            EXPECT_FALSE(commands.contains(command)) << where.toStdString() << " repeats " << commands.value(command).toStdString();
+            commands.insert(command, where);
+        }
+        if (entry.shortcut) {
+            const QKeySequence key(QString::fromUtf8(entry.shortcut), QKeySequence::PortableText);
+            EXPECT_FALSE(key.isEmpty()) << where.toStdString() << ": " << entry.shortcut;
+            EXPECT_FALSE(shortcuts.contains(key)) << where.toStdString() << " takes " << entry.shortcut << " of "
+                                                  << shortcuts.value(key).toStdString();
+            shortcuts.insert(key, where);
+        }
+    }
+    // The desktop's conventions.
+    EXPECT_EQ(shortcuts.value(QKeySequence(QStringLiteral("Ctrl+Q"))), QStringLiteral("File/Quit Pellis"));
+    EXPECT_EQ(shortcuts.value(QKeySequence(QStringLiteral("Ctrl+,"))), QStringLiteral("Edit/Preferences..."));
+    EXPECT_EQ(shortcuts.value(QKeySequence(QStringLiteral("F11"))), QStringLiteral("View/Enter Full Screen"));
+}
+
+TEST_F(MainMenu, TheBarCarriesTheTableWithTagsAndOutlets)
+{
+    QList<QAction*> items;
+    for (QMenu* menu : bar->findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
+        collectItems(menu, items);
+    QHash<QKeySequence, QString> shortcuts;
+    int commands = 0;
+    for (QAction* action : items) {
+        if (action->menu())
+            continue;
+        ++commands;
+        EXPECT_TRUE(action->data().isValid()) << action->text().toStdString();
+        if (!action->shortcut().isEmpty()) {
+            EXPECT_FALSE(shortcuts.contains(action->shortcut())) << action->text().toStdString();
+            shortcuts.insert(action->shortcut(), action->text());
+        }
+    }
+    // Every command row of the table became one item.
+    const auto rows = std::count_if(PMMainMenu::entries().begin(), PMMainMenu::entries().end(), [](const PMMainMenu::Entry& entry) {
+        return *entry.title && !(entry.flags & PMMainMenu::Submenu);
+    });
+    EXPECT_EQ(commands, rows);
+    EXPECT_EQ(platform::menuItemTag(item("Movie/Rating", "\u2605\u2605\u2605")), 3);
+    EXPECT_EQ(c()._mainMenu.infoMenuItem.data(), item("File", "Show Info"));
+    EXPECT_EQ(c()._mainMenu.ratingMenu.data(), item("Movie", "Rating")->menu());
+    for (QMenu* outlet : {c()._mainMenu.lastWatchedMenu.data(), c()._mainMenu.layoutMenu.data(), c()._mainMenu.sortMenu.data(),
+                          c()._mainMenu.aspectRatioMenu.data(), c()._mainMenu.libraryFolderMenu.data()})
+        EXPECT_NE(outlet, nullptr);
+}
+
+TEST_F(MainMenu, ADisabledItemsShortcutDoesNotRunItsAction)
+{
+    // The rating command counts its runs instead of rating.
+    const auto saved = c()._actions.value(QStringLiteral("setRating"));
+    QList<qint64> ratings;
+    c()._actions.insert(QStringLiteral("setRating"), [&](QObject* sender) { ratings.append(platform::menuItemTag(qobject_cast<QAction*>(sender))); });
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &window; }));
+
+    // Nothing selected: the item is disabled, and so is its shortcut.
+    EXPECT_FALSE(enabled(item("Movie/Rating", "\u2605\u2605\u2605")));
+    QTest::keyClick(&window, Qt::Key_3, Qt::ControlModifier);
+    EXPECT_TRUE(ratings.isEmpty());
+
+    // A movie selected: the same shortcut rates it.
+    c()._infoMovieRepresentations = oneMovie(testHome() + QStringLiteral("/a.mov"));
+    QTest::keyClick(&window, Qt::Key_3, Qt::ControlModifier);
+    EXPECT_EQ(ratings, QList<qint64>{3});
+
+    // A command nobody answers yet is never enabled, nor reached by its key.
+    QAction* preferences = item("Edit", "Preferences...");
+    EXPECT_FALSE(enabled(preferences));
+    c()._actions.insert(QStringLiteral("setRating"), saved);
+}
+
+TEST_F(MainMenu, ValidationRules)
+{
+    PMMainController& controller = c();
+
+    // "Save as..." is retitled and never enabled in the controller.
+    QAction* saveAs = item("File", "Save as...");
+    EXPECT_FALSE(enabled(saveAs));
+    EXPECT_EQ(saveAs->text(), QStringLiteral("Save as..."));
+
+    // The missing-movies mode: on for -1, off for 1, mixed otherwise; choosing it cycles.
+    QAction* missing = item("View", "Hide Missing Movies");
+    const struct {
+        qint64 mode;
+        bool checked;
+        bool mixed;
+    } missingCases[] = {{-1, true, false}, {1, false, false}, {0, false, true}};
+    for (const auto& testCase : missingCases) {
+        defaults().setInteger(testCase.mode, QStringLiteral("Missing Movies Mode"));
+        EXPECT_TRUE(enabled(missing));
+        EXPECT_EQ(missing->isChecked(), testCase.checked) << testCase.mode;
+        EXPECT_EQ(platform::menuItemMixedState(missing), testCase.mixed) << testCase.mode;
+    }
+    defaults().setInteger(1, QStringLiteral("Missing Movies Mode"));
+    controller.setMissingMoviesModeFromMenuItem();
+    EXPECT_EQ(defaults().integerForKey(QStringLiteral("Missing Movies Mode")), 0);
+    controller.setMissingMoviesModeFromMenuItem();
+    EXPECT_EQ(defaults().integerForKey(QStringLiteral("Missing Movies Mode")), -1);
+    controller.setMissingMoviesModeFromMenuItem();
+    EXPECT_EQ(defaults().integerForKey(QStringLiteral("Missing Movies Mode")), 1);
+
+    // Without a current movie every player command is off.
+    for (const auto& [menu, title] : {std::pair{"Movie", "Wind Forward"}, {"Movie", "Go to Time..."}, {"View/Scale", "Actual Size"},
+                                      {"View", "Stay in Front"}, {"Movie/Time", "Trim to Selection"}, {"Edit", "Copy"}}) {
+        QAction* action = item(menu, title);
+        EXPECT_FALSE(controller.validateMainMenuItem(action)) << title;
+        EXPECT_FALSE(action->isChecked()) << title;
+    }
+    EXPECT_FALSE(controller.validateMainMenuItem(item("Movie", "Presentation Mode")));
+    EXPECT_FALSE(controller.validateMainMenuItem(item("Movie", "Aspect Ratio")));
+
+    // The info command: one movie, and renaming not while names are automatic.
+    QAction* info = item("File", "Show Info");
+    QAction* rename = item("File", "Rename...");
+    EXPECT_FALSE(controller.validateMainMenuItem(info));
+    controller._infoMovieRepresentations = oneMovie(testHome() + QStringLiteral("/a.mov"));
+    EXPECT_TRUE(controller.validateMainMenuItem(info));
+    EXPECT_TRUE(controller.validateMainMenuItem(rename));
+    PMCachedSettings::determineNamesAutomatically = true;
+    EXPECT_FALSE(controller.validateMainMenuItem(rename));
+    EXPECT_TRUE(controller.validateMainMenuItem(info));
+
+    // Merging is called bundling while sequences are serialized.
+    QAction* merge = item("File", "Merge Sequence...");
+    platform::setMenuItemRepresentedObject(merge, Value(controller._infoMovieRepresentations));
+    defaults().setBool(true, QStringLiteral("Serialize"));
+    EXPECT_TRUE(controller.validateMainMenuItem(merge));
+    EXPECT_EQ(merge->text(), QStringLiteral("Bundle..."));
+    defaults().setBool(false, QStringLiteral("Serialize"));
+    EXPECT_TRUE(controller.validateMainMenuItem(merge));
+    EXPECT_EQ(merge->text(), QStringLiteral("Merge Sequence..."));
+
+    // The dedicated player item is on while the single window mode is off, and does
+    // nothing while presenting.
+    QAction* dedicated = item("Window", "Dedicated Player Window");
+    EXPECT_TRUE(controller.validateMainMenuItem(dedicated));
+    EXPECT_TRUE(dedicated->isChecked());
+    defaults().setBool(true, QStringLiteral("Single Window Mode"));
+    controller._isPresenting = true;
+    EXPECT_FALSE(controller.validateMainMenuItem(dedicated));
+    EXPECT_FALSE(dedicated->isChecked());
+
+    // The experimental submenu disappears with its setting and comes back with it.
+    QAction* experimental = item("View", "Experimental");
+    EXPECT_FALSE(controller.validateMainMenuItem(experimental));
+    EXPECT_FALSE(experimental->isVisible());
+    defaults().setBool(true, QStringLiteral("Show Experimental View Menu"));
+    EXPECT_TRUE(controller.validateMainMenuItem(experimental));
+    EXPECT_TRUE(experimental->isVisible());
+
+    // Debug logging: the log window when a reader exists, else the setting's switch.
+    QAction* logging = item("Window", "Enable Debug Logging");
+    defaults().setBool(true, QStringLiteral("PMDebugLog"));
+    EXPECT_TRUE(controller.validateMainMenuItem(logging));
+    if (logging->text() == QStringLiteral("Log"))
+        EXPECT_FALSE(logging->isChecked());
+    else
+        EXPECT_TRUE(logging->isChecked());
+}
+
+TEST_F(MainMenu, ExperimentalSwitchesCycleThroughAbsence)
+{
+    // A setting whose absence means something goes on, off, then back to absent; the
+    // item shows absence as mixed.
+    defaults().setBool(true, QStringLiteral("Show Experimental View Menu"));
+    QMenu* menu = c()._mainMenu.experimentalViewMenu;
+    ASSERT_NE(menu, nullptr);
+    const QString key = QStringLiteral("Mosaic: Expand Last Row");
+    const auto expandLastRow = [&]() -> QAction* {
+        c().menuNeedsUpdate(menu);
+        for (QAction* action : menu->actions()) {
+            if (platform::menuItemRepresentedObject(action).string() == key)
+                return action;
+        }
+        return nullptr;
+    };
+    QAction* action = expandLastRow();
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(platform::menuItemTag(action), -1);
+    EXPECT_TRUE(platform::menuItemMixedState(action));
+    c().toggleBooleanPreferenceViaMenuItem(action);
+    EXPECT_TRUE(defaults().boolForKey(key));
+    EXPECT_TRUE(expandLastRow()->isChecked());
+    c().toggleBooleanPreferenceViaMenuItem(expandLastRow());
+    EXPECT_TRUE(defaults().hasPersistentValueForKey(key));
+    EXPECT_FALSE(defaults().boolForKey(key));
+    EXPECT_FALSE(platform::menuItemMixedState(expandLastRow()));
+    c().toggleBooleanPreferenceViaMenuItem(expandLastRow());
+    EXPECT_FALSE(defaults().hasPersistentValueForKey(key));
+    EXPECT_TRUE(platform::menuItemMixedState(expandLastRow()));
+}
+
+TEST_F(MainMenu, LibraryFolderMenuListsTheFoldersThatCanComeBack)
+{
+    const QString libraries = testHome() + QStringLiteral("/Libraries");
+    const QString current = libraries + QStringLiteral("/Current");
+    const QString other = libraries + QStringLiteral("/Other");
+    const QString deleted = libraries + QStringLiteral("/Deleted");
+    const QString unmounted = QStringLiteral("/mnt/PellisUnmountedVolume/Library");
+    QDir().mkpath(current);
+    QDir().mkpath(other);
+    defaults().setObject(Value(current), QStringLiteral("Library Path"));
+    const auto known = [&](const QStringList& paths) {
+        auto locations = platform::Dictionary::make();
+        for (const QString& path : paths)
+            locations->setValue(path, Value(path));
+        defaults().setObject(Value(locations), QStringLiteral("Libraries"));
+    };
+    known({other, deleted, unmounted});
+
+    QMenu* menu = c()._mainMenu.libraryFolderMenu;
+    ASSERT_NE(menu, nullptr);
+    c().menuNeedsUpdate(menu);
+    QAction* currentItem = nullptr;
+    QAction* otherItem = nullptr;
+    QAction* unmountedItem = nullptr;
+    QStringList actions;
+    for (QAction* action : menu->actions()) {
+        const QString path = platform::menuItemRepresentedObject(action).string();
+        actions.append(platform::menuItemAction(action) + u'#' + QString::number(platform::menuItemTag(action)));
+        if (action->menu() && action->isChecked())
+            currentItem = action;
+        else if (path == other)
+            otherItem = action;
+        else if (action->text().contains(QStringLiteral("PellisUnmountedVolume")))
+            unmountedItem = action;
+        EXPECT_NE(path, deleted) << "a folder deleted from a mounted volume is not offered";
+    }
+    ASSERT_NE(currentItem, nullptr);
+    ASSERT_NE(otherItem, nullptr);
+    EXPECT_EQ(platform::menuItemAction(otherItem), QStringLiteral("changeLibraryLocation"));
+    ASSERT_NE(unmountedItem, nullptr);
+    EXPECT_FALSE(platform::validateMenuItemNow(unmountedItem)) << "a folder on an unmounted volume is listed, disabled";
+    // "Other..." and, with several known folders, its "Clear" alternate.
+    EXPECT_TRUE(actions.contains(QStringLiteral("changeLibraryLocation#0")));
+    EXPECT_TRUE(actions.contains(QStringLiteral("changeLibraryLocation#-1")));
+    // An empty library folder is in order.
+    EXPECT_EQ(menu->actions().last()->text(), QStringLiteral("Library folder is organized and contains all files."));
+
+    known({});
+    c().menuNeedsUpdate(menu);
+    for (QAction* action : menu->actions())
+        EXPECT_NE(platform::menuItemTag(action), -1) << "one known folder: nothing to clear";
+    for (const char* key : {"Libraries", "Library Path"})
+        defaults().removeObjectForKey(QString::fromUtf8(key));
+}
+
+TEST_F(MainMenu, LayoutAndRatingMenusFollowTheState)
+{
+    // The median variants show beside the others only when a median layout is in use;
+    // otherwise they are Alt alternates.
+    QMenu* layout = c()._mainMenu.layoutMenu;
+    ASSERT_NE(layout, nullptr);
+    const struct {
+        int layout;
+        int visibleFixedItems;
+        const char* fourth;
+    } layoutCases[] = {{0, 3, "Scale Previews to Fit"}, {6, 5, "Scale Previews to Fit Average Aspect Ratio"},
+                       {7, 5, "Scale Previews to Fit Average Aspect Ratio"}, {56, 3, "Scale Previews to Fit"}};
+    for (const auto& testCase : layoutCases) {
+        defaults().setInteger(testCase.layout, QStringLiteral("Preview Layout"));
+        c().menuNeedsUpdate(layout);
+        QStringList fixed;
+        QStringList checked;
+        for (QAction* action : layout->actions()) {
+            if (action->isSeparator())
+                break;
+            if (action->isCheckable() && action->isVisible())
+                fixed.append(action->text());
+            if (action->isChecked())
+                checked.append(action->text());
+        }
+        EXPECT_EQ(fixed.size(), testCase.visibleFixedItems) << testCase.layout;
+        if (testCase.visibleFixedItems == 5)
+            EXPECT_EQ(fixed.value(3), QString::fromUtf8(testCase.fourth));
+        else
+            EXPECT_EQ(fixed.value(2), QString::fromUtf8(testCase.fourth));
+        EXPECT_EQ(checked.size(), testCase.layout == 56 ? 0 : 1) << testCase.layout;
+    }
+    defaults().removeObjectForKey(QStringLiteral("Preview Layout"));
+
+    // Two movies rated 3 and 5 have no common rating: both ratings show mixed.
+    auto movies = oneMovie(testHome() + QStringLiteral("/three.mov"));
+    movies->append(oneMovie(testHome() + QStringLiteral("/five.mov"))->at(0));
+    PMMovie(movies->at(0))->setRating(3);
+    PMMovie(movies->at(1))->setRating(5);
+    c()._infoMovieRepresentations = movies;
+    QMenu* rating = c()._mainMenu.ratingMenu;
+    c().menuNeedsUpdate(rating);
+    for (QAction* action : rating->actions()) {
+        const qint64 tag = platform::menuItemTag(action);
+        EXPECT_EQ(platform::menuItemMixedState(action), tag == 3 || tag == 5) << tag;
+        EXPECT_FALSE(action->isChecked()) << tag;
+    }
+    PMMovie(movies->at(1))->setRating(3);
+    c().menuNeedsUpdate(rating);
+    for (QAction* action : rating->actions()) {
+        EXPECT_FALSE(platform::menuItemMixedState(action));
+        EXPECT_EQ(action->isChecked(), platform::menuItemTag(action) == 3);
+    }
+}
+
+TEST_F(MainMenu, LastWatchedMenuAndItsShortcut)
+{
+    PMMainController& controller = c();
+    QMenu* menu = controller._mainMenu.lastWatchedMenu;
+    ASSERT_NE(menu, nullptr);
+    controller.clearLastWatchedMovieRepresentations(nullptr);
+    controller.menuNeedsUpdate(menu);
+    EXPECT_TRUE(menu->actions().isEmpty()) << "no movies, no Clear";
+    EXPECT_FALSE(controller.validateMainMenuItem(item("File", "Last Watched")));
+
+    const auto movie = [](const QString& name) {
+        auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(testHome() + u'/' + name + QStringLiteral(".mov"));
+        m->userSettings()->setValue(QStringLiteral("Name"), name);
+        return m;
+    };
+    auto a = movie(QStringLiteral("Alpha"));
+    auto b = movie(QStringLiteral("Beta"));
+    controller.pellisSourceStorageSection()->rawChildren()->append(Value(a));
+    controller.pellisSourceStorageSection()->rawChildren()->append(Value(b));
+    controller.invalidateLibraryDependencies();
+    controller.addLastWatchedMovieRepresentation(Value(a), nullptr);
+    controller.addLastWatchedMovieRepresentation(Value(b), nullptr);
+    controller.menuNeedsUpdate(menu);
+    EXPECT_TRUE(controller.validateMainMenuItem(item("File", "Last Watched")));
+
+    // Only the first movie and its Reveal alternate have shortcuts; Clear ends the menu.
+    QStringList withShortcuts;
+    for (QAction* action : menu->actions()) {
+        if (!action->shortcut().isEmpty())
+            withShortcuts.append(action->text() + u' ' + action->shortcut().toString(QKeySequence::PortableText));
+    }
+    EXPECT_EQ(withShortcuts, (QStringList{QStringLiteral("Beta Ctrl+="), QStringLiteral("Reveal \"Beta\" Ctrl+Alt+=")}));
+    EXPECT_EQ(platform::menuItemAction(menu->actions().last()), QStringLiteral("clearLastWatchedMovieRepresentations"));
+
+    // The shortcut goes to whatever movie is first when it is pressed.
+    QAction* first = menu->actions().first();
+    controller.addLastWatchedMovieRepresentation(Value(a), nullptr);
+    controller.validateMainMenuItem(first);
+    EXPECT_EQ(first->text(), QStringLiteral("Alpha"));
+    EXPECT_EQ(platform::menuItemRepresentedObject(first).objectPointer(), Value(a).objectPointer());
+    controller.clearLastWatchedMovieRepresentations(nullptr);
+    EXPECT_FALSE(controller.validateMainMenuItem(first));
+}
+
+TEST_F(MainMenu, EditingCommandsReachTheTextFieldWithTheFocus)
+{
+    auto* field = new QLineEdit(&window);
+    window.setCentralWidget(field);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    field->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == field; }));
+    field->setText(QStringLiteral("Night & Day"));
+    field->deselect();
+
+    QAction* copy = item("Edit", "Copy");
+    QAction* selectAll = item("Edit", "Select All");
+    QAction* paste = item("Edit", "Paste");
+    EXPECT_FALSE(enabled(copy)) << "nothing selected, no movie";
+    ASSERT_TRUE(enabled(selectAll));
+    selectAll->trigger();
+    EXPECT_EQ(field->selectedText(), QStringLiteral("Night & Day"));
+    ASSERT_TRUE(enabled(copy));
+    copy->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Night & Day"));
+    field->clear();
+    ASSERT_TRUE(enabled(paste));
+    paste->trigger();
+    EXPECT_EQ(field->text(), QStringLiteral("Night & Day"));
+    field->setReadOnly(true);
+    EXPECT_FALSE(enabled(paste));
+
+    // The frame commands that need an area selection or a save panel are not offered
+    // until the player provides them.
+    EXPECT_FALSE(c().validateMainMenuItem(item("Movie/Current Frame", "Use Area as Preview...")));
+    EXPECT_FALSE(c().validateMainMenuItem(item("Movie/Current Frame", "Save Frame...")));
+}
+
+TEST(GoToTime, ReadsHoursMinutesAndSeconds)
+{
+    const struct {
+        const char* text;
+        double seconds; // negative: not a time
+    } cases[] = {{"3723", 3723},     {"62:03", 3723},  {"1:02:03", 3723}, {" 1:02:03.5 ", 3723.5}, {"0:00:07,25", 7.25},
+                 {"0", 0},           {"1:60", -1},     {"1:2:3:4", -1},   {"-5", -1},              {"", -1},
+                 {"abc", -1},        {"1::3", -1},     {"1.5:00", -1},    {"inf", -1},             {"+3", -1}};
+    for (const auto& testCase : cases) {
+        const std::optional<double> seconds = PMMainController::secondsFromTimeString(QString::fromUtf8(testCase.text));
+        if (testCase.seconds < 0)
+            EXPECT_FALSE(seconds.has_value()) << testCase.text;
+        else
+            EXPECT_EQ(seconds.value_or(-1), testCase.seconds) << testCase.text;
+    }
+}
+
+TEST(GoToTime, MovesTheCurrentMovieOrSaysWhyNot)
+{
+    PMMainController& controller = c();
+    controller.resetPlaybackForTesting();
+    auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(testHome() + QStringLiteral("/clip.mov"));
+    controller._currentMovieRepresentation = Value(movie);
+    controller.timeSlider.duration = 100;
+    QString answer;
+    controller._goToTimeOverride = [&](const QString&) { return answer; };
+    QStringList alerts;
+    platform::setAlertHandler([&](const platform::Alert& alert) {
+        alerts.append(alert.messageText);
+        return platform::AlertResponse{};
+    });
+
+    answer = QStringLiteral("1:05");
+    controller.goToTime();
+    EXPECT_EQ(controller.timeSlider.currentTime, 65);
+    answer = QStringLiteral("2:00:00");
+    controller.goToTime();
+    EXPECT_EQ(controller.timeSlider.currentTime, 100) << "past the end goes to the end";
+    answer = QStringLiteral("soon");
+    controller.goToTime();
+    EXPECT_EQ(controller.timeSlider.currentTime, 100);
+    EXPECT_EQ(alerts, QStringList{QStringLiteral("The time \u201csoon\u201d cannot be read.")});
+    answer.clear();
+    controller.goToTime();
+    EXPECT_EQ(alerts.size(), 1) << "cancelled: nothing happens";
+
+    platform::setAlertHandler(nullptr);
+    controller._goToTimeOverride = nullptr;
+    controller.resetPlaybackForTesting();
+}
+
+namespace {
+
+struct SortItem {
+    QString title;      // with its suffix
+    bool checked = false;
+    bool mixed = false;
+    bool badge = false; // a tier number instead of the check mark
+    qint64 tag = 0;
+    bool alternate = false;
+};
+
+QList<SortItem> sortItems(QMenu* menu)
+{
+    QList<SortItem> items;
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator() || action->menu())
+            continue;
+        items.append({action->text(), action->isChecked(), platform::menuItemMixedState(action), !action->icon().isNull(),
+                      platform::menuItemTag(action), !action->isVisible()});
+    }
+    return items;
+}
+
+const SortItem* findSortItem(const QList<SortItem>& items, const QString& title)
+{
+    for (const SortItem& item : items) {
+        if (item.title == title || item.title == QStringLiteral("\u2013 ") + title)
+            return &item;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(MainMenu, SortMenuShowsTheCriterionTiersAndDirection)
+{
+    PMMainController& controller = c();
+    QMenu* sort = controller._mainMenu.sortMenu;
+    ASSERT_NE(sort, nullptr);
+
+    // Nothing shown: the default criterion, nothing to inherit.
+    controller._groupItemsParent = nullptr;
+    defaults().setObject(Value(QStringLiteral("GroupListRating")), QStringLiteral("Group Sorting Criterion"));
+    controller.menuNeedsUpdate(sort);
+    QList<SortItem> items = sortItems(sort);
+    ASSERT_NE(findSortItem(items, QStringLiteral("Rating")), nullptr);
+    EXPECT_TRUE(findSortItem(items, QStringLiteral("Rating"))->checked);
+    EXPECT_EQ(findSortItem(items, QStringLiteral("Inherit Sort Order")), nullptr);
+    // The current criterion's alternate (the other direction) is mixed, never on.
+    const auto other = std::find_if(items.begin(), items.end(), [](const SortItem& item) { return item.alternate && item.title.startsWith(QStringLiteral("\u2013 Rating")); });
+    ASSERT_NE(other, items.end());
+    EXPECT_FALSE(other->checked);
+    EXPECT_EQ(other->tag, 1);
+    EXPECT_TRUE(findSortItem(items, QStringLiteral("Ascending"))->checked);
+    EXPECT_FALSE(findSortItem(items, QStringLiteral("Descending"))->checked);
+    defaults().removeObjectForKey(QStringLiteral("Group Sorting Criterion"));
+
+    // A container sorted by rating, then time: tier badges 1 (on) and 2 (mixed).
+    auto container = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Shelf")},
+                                                {QStringLiteral("Group Sorting Criterion"), QStringLiteral("GroupListRating,GroupListTime")}});
+    controller.pellisSourceStorageSection()->rawChildren()->append(Value(container));
+    controller.invalidateLibraryDependencies();
+    controller._groupItemsParent = container;
+    controller.menuNeedsUpdate(sort);
+    items = sortItems(sort);
+    const SortItem* rating = findSortItem(items, QStringLiteral("Rating"));
+    const SortItem* time = findSortItem(items, QStringLiteral("Time"));
+    ASSERT_TRUE(rating && time);
+    EXPECT_TRUE(rating->checked && rating->badge);
+    EXPECT_TRUE(time->mixed && time->badge);
+    EXPECT_FALSE(findSortItem(items, QStringLiteral("Location"))->badge);
+
+    // With the manual order switched automatically, "Index" is offered only while it is the
+    // criterion.
+    EXPECT_NE(findSortItem(items, QStringLiteral("Index")), nullptr);
+    defaults().setBool(true, QStringLiteral("Automatically Toggle Manual Sorting"));
+    controller.menuNeedsUpdate(sort);
+    EXPECT_EQ(findSortItem(sortItems(sort), QStringLiteral("Index")), nullptr);
+    defaults().removeObjectForKey(QStringLiteral("Automatically Toggle Manual Sorting"));
+
+    // The rearrange menu ends with inverting and shuffling.
+    QMenu* rearrange = controller._mainMenu.rearrangeMenu;
+    controller.menuNeedsUpdate(rearrange);
+    items = sortItems(rearrange);
+    ASSERT_GE(items.size(), 2);
+    EXPECT_EQ(items[items.size() - 2].title, QStringLiteral("Invert"));
+    EXPECT_EQ(items.last().title, QStringLiteral("Shuffle"));
+    EXPECT_EQ(findSortItem(items, QStringLiteral("Index")), nullptr);
+    controller._groupItemsParent = nullptr;
+}
+
+TEST_F(MainMenu, ExperimentalMenuOffersTheShownContainersInboxAndSubdivisions)
+{
+    PMMainController& controller = c();
+    auto subgroups = platform::Dictionary::make();
+    subgroups->setValue(QStringLiteral("Tag"), Value(QStringLiteral("year")));
+    auto container = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Shelf")}, {QStringLiteral("Subgroup Settings"), Value(subgroups)}});
+    controller.pellisSourceStorageSection()->rawChildren()->append(Value(container));
+    controller.invalidateLibraryDependencies();
+    ASSERT_FALSE(container->uniqueLibraryID().isEmpty());
+    // The shown container is the selected one (and stays so through library updates).
+    controller.selectLibraryItem(Value(container));
+    ASSERT_EQ(controller._groupItemsParent, container);
+    QMenu* menu = controller._mainMenu.experimentalViewMenu;
+    controller.menuNeedsUpdate(menu);
+    QAction* inbox = menu->actions().value(0);
+    QAction* reset = menu->actions().value(1);
+    ASSERT_TRUE(inbox && reset);
+    EXPECT_EQ(inbox->text(), QStringLiteral("Use \"Shelf\" as Inbox"));
+    EXPECT_FALSE(inbox->isChecked());
+    inbox->trigger();
+    EXPECT_EQ(defaults().stringForKey(QStringLiteral("Inbox")), container->uniqueLibraryID());
+    EXPECT_EQ(reset->text(), QStringLiteral("Reset \"Shelf\" Subdivisions"));
+    reset->trigger();
+    EXPECT_FALSE(container->contains(QStringLiteral("Subgroup Settings")));
+
+    controller.menuNeedsUpdate(menu);
+    EXPECT_TRUE(menu->actions().value(0)->isChecked());
+    menu->actions().value(0)->trigger();
+    EXPECT_EQ(defaults().stringForKey(QStringLiteral("Inbox")), QString());
+    EXPECT_TRUE(menu->actions().value(1)->isSeparator()) << "nothing left to reset";
+    controller.selectLibraryItems(platform::Array::make());
+    controller._groupItemsParent = nullptr;
+    defaults().removeObjectForKey(QStringLiteral("Inbox"));
+}
+
+TEST(AspectRatioMenu, TicksTheRatioInUseOrOffersToDefineTheAreasOwn)
+{
+    PMMainController& controller = c();
+    controller.resetPlaybackForTesting();
+    QMenu empty;
+    controller.populateAspectRatioMenu(&empty);
+    ASSERT_EQ(empty.actions().size(), 1);
+    EXPECT_EQ(empty.actions().first()->text(), QStringLiteral("-")) << "no movie: nothing to choose";
+
+    auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(testHome() + QStringLiteral("/wide.mov"));
+    controller._currentMovieRepresentation = Value(movie);
+    controller._currentMovieHasVideo = true;
+    controller.playerViewContent().movieReplacingImage = platform::Image::make(QImage(1920, 1080, QImage::Format_RGB32));
+    QWidget area;
+    auto* view = new QWidget(&area);
+    controller.playerView = view;
+
+    struct Shown {
+        QString first;
+        qint64 firstTag;
+        QString firstSuffix;
+        QStringList ticked;
+        QStringList resets;
+    };
+    const auto shown = [&](int width, int height) {
+        area.resize(width, height);
+        QMenu menu;
+        controller.populateAspectRatioMenu(&menu);
+        Shown result{menu.actions().first()->text(), platform::menuItemTag(menu.actions().first()), titleSuffix(menu.actions().first()), {}, {}};
+        for (QAction* action : menu.actions()) {
+            if (action->isChecked())
+                result.ticked.append(action->text());
+            if (platform::menuItemTag(action) <= 0 && action != menu.actions().first() && !action->isSeparator())
+                result.resets.append(action->text());
+        }
+        return result;
+    };
+
+    // The area has the picture's shape: 16:9 is ticked.
+    Shown matching = shown(960, 540);
+    EXPECT_EQ(matching.first, QStringLiteral("Lock Aspect Ratio"));
+    EXPECT_EQ(matching.ticked, QStringList{QStringLiteral("16:9 (1.78:1)")});
+    EXPECT_TRUE(matching.resets.isEmpty());
+
+    // An area of another shape: define its own ratio, or reset.
+    Shown other = shown(800, 600);
+    EXPECT_EQ(other.first, QStringLiteral("Define Aspect Ratio (1.33:1)"));
+    EXPECT_EQ(other.firstTag, 1);
+    EXPECT_EQ(other.firstSuffix, QStringLiteral(" (1.33:1)"));
+    EXPECT_TRUE(other.ticked.isEmpty());
+    EXPECT_EQ(other.resets, QStringList{QStringLiteral("Reset Aspect Ratio")});
+
+    // A ratio stored for the movie rules, and can be cleared.
+    movie->userSettings()->setValue(QStringLiteral("Aspect Ratio"), Value(0.75));
+    Shown stored = shown(800, 600);
+    EXPECT_EQ(stored.first, QStringLiteral("Lock Aspect Ratio"));
+    EXPECT_EQ(stored.ticked, QStringList{QStringLiteral("4:3 (1.33:1)")});
+    EXPECT_EQ(stored.resets, QStringList{QStringLiteral("Clear Custom Aspect Ratio")});
+
+    controller._menuValidation.isAspectRatioLocked = [] { return true; };
+    EXPECT_EQ(shown(800, 600).first, QStringLiteral("Unlock Aspect Ratio"));
+    controller._menuValidation.isAspectRatioLocked = nullptr;
+    controller.playerView = nullptr;
+    controller.resetPlaybackForTesting();
+}
+
+TEST_F(MainMenu, ColumnMenuListsTheTablesColumnsThenTheOthersByName)
+{
+    PMMainController& controller = c();
+    using Column = PMMainController::MenuValidationHooks::TableColumn;
+    controller._menuValidation.groupListColumns = [] {
+        return QList<Column>{{QStringLiteral("GroupListName"), QStringLiteral("Name"), true},
+                             {QStringLiteral("GroupListIndex"), QStringLiteral("#"), false},
+                             {QStringLiteral("GroupListSize"), QStringLiteral(" File Size "), true}};
+    };
+    QMenu* menu = controller._mainMenu.columnMenu;
+    controller.menuNeedsUpdate(menu);
+    QStringList titles;
+    for (QAction* action : menu->actions()) {
+        titles.append(action->text() + (action->isChecked() ? QStringLiteral(" \u2713") : QString()));
+        if (action->text() == QLatin1String("Name"))
+            EXPECT_FALSE(platform::validateMenuItemNow(action)) << "the name column stays";
+        else
+            EXPECT_EQ(platform::menuItemAction(action), QStringLiteral("toggleGroupListColumn"));
+    }
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Counter"), QStringLiteral("Date Created"), QStringLiteral("File Size \u2713"),
+                                   QStringLiteral("Height"), QStringLiteral("Index"), QStringLiteral("Last Opened"),
+                                   QStringLiteral("Name \u2713"), QStringLiteral("Resolution"), QStringLiteral("Width")}));
+    controller._menuValidation.groupListColumns = nullptr;
+}
