@@ -18,9 +18,12 @@
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
+#include "ui/commands/PMMainMenu.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMainWindow.h"
+#include "ui/library_window/PMMovieOutlineView.h"
+#include "library/model/PMLibraryItem.h"
 #include "ui/library_window/PMStatusFields.h"
 
 #include <QtCore/QDir>
@@ -176,7 +179,12 @@ bool makeGalleryLibrary(const QString& library, int count)
 void launch()
 {
     qputenv("com.tolvane.MultipleApplicationInstanceCheck", "skip");
-    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), &PMMainController::makeMainWindow);
+    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject* owner) -> QWidget* {
+        QWidget* window = PMMainController::makeMainWindow(owner);
+        if (auto* main = qobject_cast<PMMainWindow*>(window))
+            main->setMenuBar(PMMainMenu::createMenuBar(mainController(), main));
+        return window;
+    });
     PMMainController& controller = mainController();
     controller.applicationWillFinishLaunching();
     controller.applicationDidFinishLaunching();
@@ -285,6 +293,15 @@ int gallery(const QString& out, int count)
         return 1;
     window->setGeometry(20, 20, 1500, 900);
     waitForPictures(60000);
+    // The sidebar open on the folders, one of them chosen.
+    if (PMMovieOutlineView* list = mainController().libraryListView) {
+        for (qsizetype row = 0; row < list->numberOfRows(); ++row)
+            list->expandItem(list->itemAtRow(row), false);
+        for (qsizetype row = 0; row < list->numberOfRows(); ++row)
+            if (PMItem(list->itemAtRow(row)) && PMItem(list->itemAtRow(row))->displayName() == QLatin1String("Documentaries"))
+                list->selectRowIndexes({row}, false);
+        waitForPictures(20000);
+    }
     for (const bool dark : {false, true}) {
         platform::AppearanceSource::shared().setDarkForTesting(dark);
         QApplication::setPalette(dark ? PMDarkPalette() : QApplication::style()->standardPalette());
@@ -296,7 +313,7 @@ int gallery(const QString& out, int count)
         shoot(out, QStringLiteral("window-%1").arg(look));
         // A search typed.
         window->searchField()->setFocus();
-        for (const QChar ch : QStringLiteral("night")) {
+        for (const QChar ch : QStringLiteral("harbour")) {
             window->searchField()->insert(QString(ch));
             processEventsFor(60);
         }
@@ -305,13 +322,13 @@ int gallery(const QString& out, int count)
         window->searchField()->clear();
         // A menu open.
         if (QMenuBar* bar = window->menuBar(); bar && !bar->actions().isEmpty()) {
-            QAction* first = bar->actions().value(1, bar->actions().first());
-            bar->setActiveAction(first);
-            processEventsFor(500);
-            shoot(out, QStringLiteral("window-%1-menu").arg(look));
-            if (first->menu())
-                first->menu()->close();
-            bar->setActiveAction(nullptr);
+            QAction* view = bar->actions().value(2, bar->actions().first());
+            if (QMenu* menu = view->menu()) {
+                menu->popup(bar->mapToGlobal(bar->actionGeometry(view).bottomLeft()));
+                processEventsFor(600);
+                shoot(out, QStringLiteral("window-%1-menu").arg(look));
+                menu->close();
+            }
         }
         // The sidebar hidden.
         mainController().toggleLibrary(nullptr);

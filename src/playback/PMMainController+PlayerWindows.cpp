@@ -809,7 +809,9 @@ int PMMainController::mainWindowDarkness()
         return 4;
     if (playerIsInMainWindow())
         return hideLibrary ? 4 : 3;
-    if (!_mainWindow)
+    // The grid follows the desktop's light or dark (no thumbnail appearance of its own yet):
+    // a light grid is the light look.
+    if (!_mainWindow || !PMIsDarkMode())
         return 0;
     // The library window's header strip stands in for a hidden title bar.
     if (hideLibrary)

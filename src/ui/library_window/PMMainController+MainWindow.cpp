@@ -128,13 +128,18 @@ void PMMainController::installMainWindow(QWidget* widget)
             }
         });
 
+    // What the menus ask of the window.
+    const QPointer<PMMainWindow> guarded(window);
+    _menuValidation.isSearchFieldHidden = [guarded] { return !guarded || guarded->searchField()->isHidden(); };
+    _menuValidation.isPreviewModeButtonEnabled = [guarded] { return guarded && guarded->groupViewPreviewModeButton()->isEnabled(); };
     // The sidebar's hiding, and what the view options need of the window.
     _hideSidebar = [this](bool hide, bool user, bool tile) { hideSidebar(hide, user, tile); };
     _scopeBarHooks.mainWindowDarkness = [this] { return (long long)mainWindowDarkness(); };
     _scopeBarHooks.trimPreviewSize = [this] { trimPreviewSize(); };
-    _scopeBarHooks.showStatusFeedback = [window](const QString& text) {
+    _scopeBarHooks.showStatusFeedback = [guarded](const QString& text) {
         // A short note in the status line until the next status update.
-        window->groupStatusField()->setStringValue(text);
+        if (guarded)
+            guarded->groupStatusField()->setStringValue(text);
     };
     // The window's shares of the earlier parts.
     _dropWindow.showSidebarWhileDragging = [this] {

@@ -151,7 +151,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
     }
     // 3. The group is not shown.
     PMGroupView* grid = main ? main->groupView() : nullptr;
-    if (!grid || !grid->isVisible() || !_groupItemsParent) {
+    if (!grid || !grid->isVisibleTo(main) || !_groupItemsParent) {
         if (isSidebarAccessible() && _selectedLibraryItems && _selectedLibraryItems->count() == 1 && PMMovie(_selectedLibraryItems->at(0)))
             describeMovie(*this, target, _selectedLibraryItems->at(0), nullptr, false);
         else

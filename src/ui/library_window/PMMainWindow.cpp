@@ -169,8 +169,11 @@ void PMMainWindowHeaderStatusField::drawText(QPainter& painter, const QRectF& te
         PMLinkTextField::drawText(painter, textArea, shown, color);
         return;
     }
+    // The title in the bold system font of the field's size, or medium when toned down.
     const bool toneDown = defaults().boolForKey(QStringLiteral("Hide Main Window Titlebar: Tone Down Title"));
-    const QFont titleFont = backwardsCompatibleSystemFontOfSize(font().pointSizeF(), toneDown ? 2 : 3);
+    QFont titleFont = backwardsCompatibleSystemFontOfSize(PMFontSize(font()), toneDown ? 2 : 1);
+    if (!toneDown)
+        titleFont.setBold(true);
     const QString title = shown.left(m_titleLength);
     const QString separator = m_withStatus ? shown.mid(m_titleLength, 3) : QString();
     const QString rest = shown.mid(m_titleLength + separator.size());
@@ -185,11 +188,15 @@ void PMMainWindowHeaderStatusField::drawText(QPainter& painter, const QRectF& te
     painter.setFont(font());
     if (!separator.isEmpty()) {
         painter.setPen(white(0.5, 0.8));
-        painter.drawText(QRectF(x, textArea.top(), textArea.right() - x, textArea.height()), Qt::AlignVCenter | Qt::AlignLeft, separator);
+        painter.drawText(QRectF(x, textArea.top(), std::max(0.0, double(width()) - x), textArea.height()), Qt::AlignVCenter | Qt::AlignLeft, separator);
         x += metrics.horizontalAdvance(separator);
     }
+    // The bold title is wider than the text area measured in the plain font: the rest may
+    // use the field's width, shortened at its end when even that is not enough.
     painter.setPen(color);
-    painter.drawText(QRectF(x, textArea.top(), std::max(0.0, textArea.right() - x), textArea.height()), Qt::AlignVCenter | Qt::AlignLeft, rest);
+    const double room = std::max(0.0, double(width()) - x);
+    painter.drawText(QRectF(x, textArea.top(), room, textArea.height()), Qt::AlignVCenter | Qt::AlignLeft,
+                     metrics.elidedText(rest, Qt::ElideRight, room));
     painter.restore();
 }
 
@@ -558,7 +565,15 @@ void PMMainWindow::layoutContent()
 
 void PMMainWindow::layoutNow()
 {
-    m_layout->setGeometry(rect());
+    // As the layout does it on a resize, also while the window is not shown: the menu bar
+    // on top, the rest below it.
+    QRect rest = rect();
+    if (_menuBar && !_menuBar->isHidden()) {
+        const int height = _menuBar->heightForWidth(width()) > 0 ? _menuBar->heightForWidth(width()) : _menuBar->sizeHint().height();
+        _menuBar->setGeometry(0, 0, width(), height);
+        rest.setTop(height);
+    }
+    m_layout->setGeometry(rest);
     layoutContent();
 }
 

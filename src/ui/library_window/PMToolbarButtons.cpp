@@ -240,12 +240,13 @@ void PMToolbarButton::paintEvent(QPaintEvent*)
 
     if (_image.isNull()) {
         QFont f = font();
+        const double size = PMFontSize(f);
         if (enabled && (contentPressed || black))
-            f = backwardsCompatibleSystemFontOfSize(f.pointSizeF(), 2);
+            f = backwardsCompatibleSystemFontOfSize(size, 2);
         painter.setFont(f);
         painter.setPen(colour);
         QRectF textRect = R;
-        if (f.pointSizeF() > 11.5)
+        if (size > 11.5)
             textRect.translate(0, -1);
         const QString title = QFontMetrics(f).elidedText(text(), Qt::ElideMiddle, int(textRect.width()) - 6);
         painter.drawText(textRect, Qt::AlignCenter, title);
