@@ -4,9 +4,10 @@
 #include "platform/InterfaceFiles.h"
 #include "platform/Memory.h"
 #include "platform/Responder.h"
+#include "ui/commands/PMMainMenu.h"
 #include "ui/kit/PMAppearance.h"
+#include "ui/library_window/PMMainWindow.h"
 
-#include <QtCore/QFileInfo>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QSessionManager>
 #include <QtWidgets/QApplication>
@@ -91,12 +92,12 @@ int main(int argc, char** argv)
     // Stored numbers are written in the C locale whatever the user's locale is.
     std::setlocale(LC_NUMERIC, "C");
 
-    // Until the library window exists, the main window is a plain window titled with the
-    // library's name.
-    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject*) -> QWidget* {
-        auto* window = new QWidget;
-        window->setWindowTitle(QFileInfo(mainController().libraryPath()).fileName());
-        window->resize(1024, 640);
+    // The library window; closing it quits.
+    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject* owner) -> QWidget* {
+        QWidget* window = PMMainController::makeMainWindow(owner);
+        // The program's menus sit on the library window.
+        if (auto* main = qobject_cast<PMMainWindow*>(window))
+            main->setMenuBar(PMMainMenu::createMenuBar(mainController(), main));
         window->installEventFilter(new QuitOnClose(window));
         return window;
     });

@@ -17,6 +17,7 @@
 #include "playback/PMPlaybackControls.h"
 #include "playback/PMPlayerWindowGeometry.h"
 #include "playback/PMPlayerWindows.h"
+#include "ui/kit/PMAppearance.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMActionButtonTextField.h"
 #include "ui/kit/PMOptionalMenuButton.h"
@@ -804,12 +805,18 @@ QString PMMainController::alternateSliderMaximumMessage()
 int PMMainController::mainWindowDarkness()
 {
     const bool hideLibrary = settings().boolForKey(QStringLiteral("Hide Library"));
+    if (_mainWindow && isInFullyInvertedDarkMode(_mainWindow))
+        return 4;
     if (playerIsInMainWindow())
         return hideLibrary ? 4 : 3;
-    if (!_mainWindow)
+    // The grid follows the desktop's light or dark (no thumbnail appearance of its own yet):
+    // a light grid is the light look.
+    if (!_mainWindow || !PMIsDarkMode())
         return 0;
-    // The window manager draws the title bar: it is never hidden here.
-    return hideLibrary ? 4 : 3;
+    // The library window's header strip stands in for a hidden title bar.
+    if (hideLibrary)
+        return _mainWindowHidesTitlebar ? 2 : 4;
+    return _mainWindowHidesTitlebar ? 1 : 3;
 }
 
 // ---------------------------------------------------------------------------

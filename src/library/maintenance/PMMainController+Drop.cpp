@@ -266,9 +266,9 @@ void PMMainController::redrawPlayerView()
 void PMMainController::showProgressSheet(bool cancellable)
 {
     _progressSheetIsVisible = true;
+    _progressSheetMayCancel = cancellable;
     if (_dropWindow.progressSheet)
         _dropWindow.progressSheet(true);
-    Q_UNUSED(cancellable);
 }
 
 void PMMainController::hideProgressSheet()

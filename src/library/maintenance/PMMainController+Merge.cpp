@@ -36,12 +36,6 @@ QString folderOf(const QString& path)
     return QFileInfo(path).absolutePath();
 }
 
-void hideProgressSheetIfVisible(PMMainController& c)
-{
-    if (c._progressSheetIsVisible)
-        c.hideProgressSheet();
-}
-
 void showStatus(PMMainController& c, const QString& text)
 {
     if (c._maintenanceWindow.progressUpdate)
@@ -341,7 +335,7 @@ bool PMMainController::mergeSequence(const Value& representedObject)
     }
     updateLibraryWithFrozenSelections();
     saveLibrarySoon();
-    hideProgressSheetIfVisible(*this);
+    hideProgressSheetIfVisible();
     return merged;
 }
 
@@ -456,6 +450,6 @@ bool PMMainController::splitSequence(const Value& representedObject)
     _cleanUpCachedImages = true;
     updateLibraryWithFrozenSelections();
     saveLibrarySoon();
-    hideProgressSheetIfVisible(*this);
+    hideProgressSheetIfVisible();
     return !made.isEmpty();
 }

@@ -39,6 +39,7 @@ class PMMovieRepresentationPrototype;
 class QAction;
 class QKeyEvent;
 struct PMPlayerViewContent;
+class QComboBox;
 class QMenu;
 class QMimeData;
 class QPoint;
@@ -745,6 +746,8 @@ public:
     QString alternateSliderMaximumMessage();
     int mainWindowDarkness();
     bool hasBlackInterface() { return mainWindowDarkness() > 2; }
+    // The library window hides its title bar (its header strip stands in): set by the window.
+    bool _mainWindowHidesTitlebar = false;
     bool isAspectRatioLocked() const { return _isAspectRatioLocked; }
     void setAspectRatioLocked(bool locked);
     void toggleAspectRatioLock() { setAspectRatioLocked(!_isAspectRatioLocked); }
@@ -1416,11 +1419,46 @@ public:
     // and the drag's pasteboard), and the manual order of any container.
     void storeSequenceForDragOperation(const platform::ArrayPtr& sequence, const QMimeData* pasteboard);
     void storeSequenceForContainer(const platform::ArrayPtr& sequence, const PMLibraryContainerPtr& container);
-    void updateStatusFields()
-    {
-        if (_groupViewHooks.updateStatusFields)
-            _groupViewHooks.updateStatusFields();
-    }
+    // The status lines of the library window and the player window (the hook hears of
+    // each update too).
+    void updateStatusFields();
+
+    // ---------------------------------------------------------------------------------
+    // The library window (src/ui/library_window/PMMainController+MainWindow.cpp and
+    // +StatusLine.cpp): the "MainWindow" builder, the sidebar, the window's frame, the
+    // status lines, the header's buttons and the progress sheet.
+    static QWidget* makeMainWindow(QObject* owner);
+    // Puts the window's real calls into the hooks above; the builder does it.
+    void installMainWindow(QWidget* window);
+    void hideSidebar(bool hide, bool inResponseToUserActivity, bool tileGroupView);
+    void toggleLibrary(QObject* sender);
+    bool _canShowSidebarWhileDragging = false;
+    // The window was moved or resized: the grid fits itself and the frame is kept.
+    void mainWindowDidResize();
+    void saveMainWindowFrame();
+    void restoreMainWindowFrame();
+    // The divider's delegate.
+    QString ziruderShiftButtonAutoSaveName() const { return QStringLiteral("PlaylistDivider"); }
+    double ziruderShiftButtonLeftMinimumWidth() const { return 100; }
+    double ziruderShiftButtonRightMinimumWidth() const;
+    void ziruderShiftButtonDidShift(bool done);
+    // Shows the container in the grid until the interface refresh does it.
+    void showGroupInMainWindow(const PMLibraryContainerPtr& container);
+    void updateStatusForWindow(QWidget* window, const platform::Value& movie);
+    // The window's header buttons (what `updateButtons` does once the window is there).
+    void updateMainWindowButtons();
+    void setStatusProgress(double fraction);
+    void showProgressSheetWithStatus(const QString& status, bool isIndeterminate, QWidget* forWindow, bool mayCancel);
+    void hideProgressSheetIfVisible();
+    // The pop-up that chooses the downloads container (where a window has one) and its
+    // menu of the library's plain containers.
+    QPointer<QComboBox> downloadsContainerSelector;
+    void updateDownloadsContainerSelector();
+    void addPossibleDownloadsContainers(const platform::ArrayPtr& items, QMenu* toMenu, const QString& readableBasePath);
+    bool _progressSheetMayCancel = true;
+    QPointer<QWidget> _progressPanel;
+    // Windows in the order they were last active (front first).
+    QList<QPointer<QWidget>> _windowActivationOrder;
 };
 
 // Above zero while a slider or the divider is being dragged: the grid lays out lightly then.

@@ -42,3 +42,10 @@ QFont backwardsCompatibleSystemFontOfSize(double size, std::int64_t weight, std:
         *getFamily = 2;
     return font;
 }
+
+double PMFontSize(const QFont& font)
+{
+    if (font.pixelSize() > 0)
+        return font.pixelSize();
+    return font.pointSizeF() / typographicPointsPerPixel();
+}

@@ -16,3 +16,5 @@ QFont backwardsCompatibleSystemFontOfSize(double size, std::int64_t weight, std:
 QFont PMSystemFontOfSize(double size);
 // Gives a font the size in points (device-independent pixels).
 void PMSetFontSize(QFont& font, double size);
+// A font's size in the program's points, whether it was given in pixels or in points.
+double PMFontSize(const QFont& font);

@@ -126,10 +126,15 @@ void PMActionButtonTextFieldCell::drawWithFrame(QPainter& painter, const QRectF&
             painter.drawImage(button.translated(0, 0.5), PMTintedImage(tinted, shadow));
     }
     painter.setPen(color);
-    painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft, shown);
+    m_field->drawText(painter, textArea, shown, color);
     if (!tinted.isNull())
         painter.drawImage(button, tinted);
     painter.restore();
+}
+
+void PMActionButtonTextField::drawText(QPainter& painter, const QRectF& textArea, const QString& shown, const QColor&) const
+{
+    painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft, shown);
 }
 
 // ---- The field -----------------------------------------------------------------------

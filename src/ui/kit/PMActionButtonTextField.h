@@ -109,6 +109,10 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return {0, sizeHint().height()}; }
 
+    // Draws the (possibly shortened) text in the colour; fields with styled parts of their
+    // text draw it themselves.
+    virtual void drawText(QPainter& painter, const QRectF& textArea, const QString& shown, const QColor& color) const;
+
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;

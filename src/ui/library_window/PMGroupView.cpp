@@ -1,4 +1,5 @@
 #include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMStatusFields.h"
 #include "ui/library_window/PMPreviewViewPrototype.h"
 #include "ui/library_window/PMPreviewViewToolTipPopover.h"
 
@@ -826,11 +827,7 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     if (animated && m_anyMoving) {
         PMMovieRepresentationImageLoader::defaultLoader().throttleLoading(1);
         // Control held slows the animation down to "Slow-Motion Animation Duration" seconds.
-        double seconds = kAnimationSeconds;
-        const std::int64_t slow = defaults().integerForKey(QStringLiteral("Slow-Motion Animation Duration"));
-        if ((QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) && slow > 0)
-            seconds = double(slow);
-        m_animation->setDuration(int(seconds * 1000));
+        m_animation->setDuration(int(PMAnimationDuration(kAnimationSeconds) * 1000));
         m_animation->start();
     }
     viewport()->update();

@@ -1,0 +1,380 @@
+// Launching to a populated library window: a library index of 20,000 movies (one
+// container) is loaded by the start-up sequence, the library window is built and shown,
+// and the time until the grid has painted its first tiles is measured (pictures load
+// after that). Each launch runs in a fresh child process, as a real start does; the
+// figure reported is the median of five.
+//
+// `bench_window --make-library DIR [COUNT]` instead makes a library of COUNT (300) real tiny
+// movies (ffmpeg) in folders inside DIR and points the settings of $HOME at it, for running
+// the program itself; `bench_window --gallery DIR [COUNT]` does that in a throw-away home and
+// saves screenshots of the window, light and dark, with its sidebar, a search typed and a
+// menu open, into DIR (run it under xvfb-run to look at the window as a user does).
+#include "foundation/PMFunctions.h"
+#include "images/PMMovieRepresentationImageLoader.h"
+#include "library/model/PMMainController.h"
+#include "platform/Appearance.h"
+#include "platform/InterfaceFiles.h"
+#include "platform/Memory.h"
+#include "platform/PropertyList.h"
+#include "platform/SaveFile.h"
+#include "platform/UserDefaults.h"
+#include "ui/commands/PMMainMenu.h"
+#include "ui/kit/PMAppearance.h"
+#include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMMainWindow.h"
+#include "ui/library_window/PMMovieOutlineView.h"
+#include "library/model/PMLibraryItem.h"
+#include "ui/library_window/PMStatusFields.h"
+
+#include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QProcess>
+#include <QtCore/QTemporaryDir>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QScreen>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QMenuBar>
+#include <QtWidgets/QStyle>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using platform::Value;
+
+namespace {
+
+constexpr int kLaunchMovies = 20000;
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+void processEventsFor(int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+const char* const kTitles[] = {"The Long Harbour", "Night Train to Verlan", "Paper Moons", "A Quiet Field", "Orbit", "The Glass Orchard",
+                               "Saltwater", "Midsummer Lights", "Hollow Creek", "Blue Hour", "The Cartographer", "Ember", "Northbound",
+                               "Lanterns", "The Last Ferry", "Tidewater", "Copper Sky", "Winter Garden", "Small Wonders", "Driftwood"};
+
+QString titleFor(int i)
+{
+    const int n = int(std::size(kTitles));
+    if (i < n)
+        return QString::fromLatin1(kTitles[i]);
+    return QStringLiteral("%1 %2").arg(QString::fromLatin1(kTitles[i % n])).arg(i / n + 1);
+}
+
+Value movieRecord(const QString& path, const QString& name, int i)
+{
+    auto settings = platform::Dictionary::make({{QStringLiteral("Name"), name},
+                                                {QStringLiteral("Added Timestamp"), 1700000000.0 + i},
+                                                {QStringLiteral("Rating"), double(i % 6)},
+                                                {QStringLiteral("Unique ID"), QStringLiteral("00000000-0000-0000-0000-%1").arg(i, 12, 10, QLatin1Char('0'))}});
+    return Value(platform::Dictionary::make({{QStringLiteral("Path"), path},
+                                             {QStringLiteral("Bookmark"), PMBookmarkDataFromPath(path)},
+                                             {QStringLiteral("User Settings"), Value(settings)}}));
+}
+
+// The index of the library folder: the movies section holding the folders and the loose movies.
+bool writeIndex(const QString& library, const platform::ArrayPtr& sectionChildren)
+{
+    auto section = platform::Dictionary::make({{QStringLiteral("Name"), QStringLiteral("Movies")},
+                                               {QStringLiteral("Library Section"), QStringLiteral("Movies")},
+                                               {QStringLiteral("Unique ID"), QStringLiteral("S-1")},
+                                               {QStringLiteral("Children"), Value(sectionChildren)}});
+    auto top = platform::Array::make({Value(platform::Dictionary::make({{QStringLiteral("Top Level"), QStringLiteral("Library")},
+                                                                         {QStringLiteral("Unique ID"), QStringLiteral("T-1")},
+                                                                         {QStringLiteral("Children"), platform::Array::make({Value(section)})}}))});
+    auto index = platform::Dictionary::make({{QStringLiteral("Library"), Value(top)}, {QStringLiteral("Version"), QStringLiteral("2")}});
+    QDir().mkpath(library + QStringLiteral("/Pellis.library"));
+    return platform::saveFile(library + QStringLiteral("/Pellis.library/Pellis.2.libraryindex"), platform::writeBinaryPropertyList(Value(index)))
+        .isEmpty();
+}
+
+// 20,000 empty movie files in one folder, made once under /tmp, and their index.
+QString makeLaunchLibrary()
+{
+    const QString library = QDir::tempPath() + QStringLiteral("/pellis-bench-window-%1").arg(kLaunchMovies);
+    const QString files = library + QStringLiteral("/Films");
+    if (!QFileInfo::exists(library + QStringLiteral("/.complete"))) {
+        QDir().mkpath(files);
+        for (int i = 0; i < kLaunchMovies; ++i) {
+            QFile file(files + QStringLiteral("/Movie %1.mov").arg(i));
+            if (!file.open(QIODevice::WriteOnly))
+                return {};
+        }
+        QFile(library + QStringLiteral("/.complete")).open(QIODevice::WriteOnly);
+    }
+    auto children = platform::Array::make();
+    for (int i = 0; i < kLaunchMovies; ++i)
+        children->append(movieRecord(files + QStringLiteral("/Movie %1.mov").arg(i), titleFor(i), i));
+    return writeIndex(library, children) ? library : QString();
+}
+
+// COUNT tiny real movies (2 s, 320 x 180, each its own colour) in six folders and loose.
+bool makeGalleryLibrary(const QString& library, int count)
+{
+    const QStringList folders = {QStringLiteral("Animation"), QStringLiteral("Classics"), QStringLiteral("Documentaries"),
+                                 QStringLiteral("Holidays 2024"), QStringLiteral("Short Films"), QStringLiteral("Travel")};
+    QDir().mkpath(library);
+    std::vector<QProcess*> running;
+    std::vector<std::pair<QString, QString>> made; // path, name
+    for (int i = 0; i < count; ++i) {
+        const QString folder = i % 4 == 3 ? QString() : folders[i % folders.size()];
+        const QString dir = folder.isEmpty() ? library + QStringLiteral("/Loose") : library + QLatin1Char('/') + folder;
+        QDir().mkpath(dir);
+        const QString name = titleFor(i);
+        const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".mp4");
+        made.emplace_back(path, name);
+        if (QFileInfo::exists(path))
+            continue;
+        auto* ffmpeg = new QProcess;
+        const int size = i % 7 == 0 ? 240 : 320;
+        ffmpeg->start(QStringLiteral("ffmpeg"), {QStringLiteral("-y"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                                                 QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                                 QStringLiteral("testsrc2=size=%1x180:rate=10:duration=%2").arg(size).arg(2 + i % 5),
+                                                 QStringLiteral("-vf"), QStringLiteral("hue=h=%1").arg((i * 47) % 360), QStringLiteral("-pix_fmt"),
+                                                 QStringLiteral("yuv420p"), path});
+        running.push_back(ffmpeg);
+        if (running.size() >= 6) {
+            running.front()->waitForFinished(60000);
+            delete running.front();
+            running.erase(running.begin());
+        }
+    }
+    for (QProcess* p : running) {
+        p->waitForFinished(60000);
+        delete p;
+    }
+    auto section = platform::Array::make();
+    QHash<QString, platform::ArrayPtr> byFolder;
+    for (const QString& f : folders) {
+        byFolder[f] = platform::Array::make();
+        section->append(Value(platform::Dictionary::make({{QStringLiteral("Name"), f},
+                                                          {QStringLiteral("Unique ID"), QStringLiteral("F-") + f},
+                                                          {QStringLiteral("Children"), Value(byFolder[f])}})));
+    }
+    for (std::size_t i = 0; i < made.size(); ++i) {
+        const QString folder = QFileInfo(QFileInfo(made[i].first).path()).fileName();
+        const Value record = movieRecord(made[i].first, made[i].second, int(i));
+        if (byFolder.contains(folder))
+            byFolder[folder]->append(record);
+        else
+            section->append(record);
+    }
+    return writeIndex(library, section);
+}
+
+// The program's start, as main() runs it.
+void launch()
+{
+    qputenv("com.tolvane.MultipleApplicationInstanceCheck", "skip");
+    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject* owner) -> QWidget* {
+        QWidget* window = PMMainController::makeMainWindow(owner);
+        if (auto* main = qobject_cast<PMMainWindow*>(window))
+            main->setMenuBar(PMMainMenu::createMenuBar(mainController(), main));
+        return window;
+    });
+    PMMainController& controller = mainController();
+    controller.applicationWillFinishLaunching();
+    controller.applicationDidFinishLaunching();
+}
+
+PMGroupView* grid()
+{
+    auto* window = qobject_cast<PMMainWindow*>(mainController().mainWindow());
+    return window ? window->groupView() : nullptr;
+}
+
+// One launch: milliseconds to the first painted grid (printed for the parent).
+int launchOnce(const QString& library)
+{
+    defaults().setObject(Value(library), QStringLiteral("Library Path"));
+    QElapsedTimer timer;
+    timer.start();
+    // The steps of the start, for a look at where the time goes (standard error).
+    mainController()._startUpStepObserver = [&timer](const QString& step) {
+        std::fprintf(stderr, "%6lld ms  %s\n", static_cast<long long>(timer.elapsed()), qPrintable(step));
+    };
+    launch();
+    std::fprintf(stderr, "%6lld ms  launched\n", static_cast<long long>(timer.elapsed()));
+    while (!(grid() && grid()->paintedTileCount() > 0) && timer.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const qint64 elapsed = timer.elapsed();
+    std::printf("%lld %zu\n", static_cast<long long>(elapsed), grid() ? grid()->proxies().size() : std::size_t(0));
+    std::fflush(stdout);
+    // No quit sequence: the library is left as it was.
+    std::_Exit(0);
+}
+
+int measureLaunches()
+{
+    const QString library = makeLaunchLibrary();
+    if (library.isEmpty()) {
+        std::fprintf(stderr, "cannot make the library\n");
+        return 1;
+    }
+    std::vector<long long> times;
+    std::size_t tiles = 0;
+    for (int run = 0; run < 5; ++run) {
+        QTemporaryDir home;
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
+        if (env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty())
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--launch-once"), library});
+        child.waitForFinished(120000);
+        const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+        if (fields.size() != 2) {
+            std::fprintf(stderr, "launch %d failed: %s\n", run, child.readAllStandardError().constData());
+            return 1;
+        }
+        times.push_back(fields[0].toLongLong());
+        tiles = fields[1].toULongLong();
+        std::printf("launch %d: %lld ms to the first painted grid\n", run + 1, times.back());
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("launch to a populated window, %zu tiles: median %lld ms (min %lld, max %lld)\n", tiles, times[times.size() / 2], times.front(),
+                times.back());
+    return 0;
+}
+
+void waitForPictures(int milliseconds)
+{
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    QElapsedTimer timer;
+    timer.start();
+    processEventsFor(500);
+    while (timer.elapsed() < milliseconds && (loader.loadQueue().operationCount() > 0 || loader.crawlQueue().operationCount() > 0))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    processEventsFor(500);
+}
+
+void shoot(const QString& out, const QString& name)
+{
+    QWidget* window = mainController().mainWindow();
+    window->repaint();
+    processEventsFor(200);
+    QImage shot;
+    if (QScreen* screen = QGuiApplication::primaryScreen(); screen && QGuiApplication::platformName() == QLatin1String("xcb"))
+        shot = screen->grabWindow(0).toImage();
+    if (shot.isNull())
+        shot = window->grab().toImage();
+    shot.save(out + QLatin1Char('/') + name + QStringLiteral(".png"));
+    std::printf("%s/%s.png\n", qPrintable(out), qPrintable(name));
+}
+
+int gallery(const QString& out, int count)
+{
+    QDir().mkpath(out);
+    QTemporaryDir libraryDir;
+    const QString library = libraryDir.path() + QStringLiteral("/Library");
+    if (!makeGalleryLibrary(library, count)) {
+        std::fprintf(stderr, "cannot make the library\n");
+        return 1;
+    }
+    defaults().setObject(Value(library), QStringLiteral("Library Path"));
+    launch();
+    auto* window = qobject_cast<PMMainWindow*>(mainController().mainWindow());
+    if (!window)
+        return 1;
+    window->setGeometry(20, 20, 1500, 900);
+    waitForPictures(60000);
+    // The sidebar open on the folders, one of them chosen.
+    if (PMMovieOutlineView* list = mainController().libraryListView) {
+        for (qsizetype row = 0; row < list->numberOfRows(); ++row)
+            list->expandItem(list->itemAtRow(row), false);
+        for (qsizetype row = 0; row < list->numberOfRows(); ++row)
+            if (PMItem(list->itemAtRow(row)) && PMItem(list->itemAtRow(row))->displayName() == QLatin1String("Documentaries"))
+                list->selectRowIndexes({row}, false);
+        waitForPictures(20000);
+    }
+    for (const bool dark : {false, true}) {
+        platform::AppearanceSource::shared().setDarkForTesting(dark);
+        QApplication::setPalette(dark ? PMDarkPalette() : QApplication::style()->standardPalette());
+        processEventsFor(300);
+        const QString look = dark ? QStringLiteral("dark") : QStringLiteral("light");
+        window->searchField()->clear();
+        mainController().updateUserInterface();
+        waitForPictures(20000);
+        shoot(out, QStringLiteral("window-%1").arg(look));
+        // A search typed.
+        window->searchField()->setFocus();
+        for (const QChar ch : QStringLiteral("harbour")) {
+            window->searchField()->insert(QString(ch));
+            processEventsFor(60);
+        }
+        processEventsFor(1500);
+        shoot(out, QStringLiteral("window-%1-search").arg(look));
+        window->searchField()->clear();
+        // A menu open.
+        if (QMenuBar* bar = window->menuBar(); bar && !bar->actions().isEmpty()) {
+            QAction* view = bar->actions().value(2, bar->actions().first());
+            if (QMenu* menu = view->menu()) {
+                menu->popup(bar->mapToGlobal(bar->actionGeometry(view).bottomLeft()));
+                processEventsFor(600);
+                shoot(out, QStringLiteral("window-%1-menu").arg(look));
+                menu->close();
+            }
+        }
+        // The sidebar hidden.
+        mainController().toggleLibrary(nullptr);
+        processEventsFor(300);
+        shoot(out, QStringLiteral("window-%1-sidebar-hidden").arg(look));
+        mainController().toggleLibrary(nullptr);
+    }
+    platform::AppearanceSource::shared().setDarkForTesting(std::nullopt);
+    std::_Exit(0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    platform::prepareAllocator();
+    const QStringList args = [&] {
+        QStringList list;
+        for (int i = 1; i < argc; ++i)
+            list << QString::fromLocal8Bit(argv[i]);
+        return list;
+    }();
+    if (args.value(0) == QLatin1String("--make-library") && args.size() >= 2) {
+        QCoreApplication app(argc, argv);
+        const QString library = QFileInfo(args[1]).absoluteFilePath();
+        if (!makeGalleryLibrary(library, args.value(2, QStringLiteral("300")).toInt()))
+            return 1;
+        // The settings of this $HOME name it as the library.
+        defaults().setObject(Value(library), QStringLiteral("Library Path"));
+        defaults().synchronize();
+        std::printf("library at %s\n", qPrintable(library));
+        return 0;
+    }
+    QTemporaryDir home;
+    const bool child = args.value(0) == QLatin1String("--launch-once");
+    if (!child) {
+        qputenv("HOME", home.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
+    }
+    if (args.value(0) != QLatin1String("--gallery") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pellis"));
+    if (child)
+        return launchOnce(args.value(1));
+    if (args.value(0) == QLatin1String("--gallery") && args.size() >= 2)
+        return gallery(args[1], args.value(2, QStringLiteral("300")).toInt());
+    return measureLaunches();
+}

@@ -1,0 +1,390 @@
+// The library window as the controller builds and drives it: the "MainWindow" builder,
+// the sidebar's hiding and showing, the divider's limits, the window's frame kept across
+// runs, the window order, and the grid's content until the interface refresh shows it.
+#include "library/model/PMMainController.h"
+
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/UserDefaults.h"
+#include "ui/kit/NSWindow+PMExtensions.h"
+#include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMMainWindow.h"
+#include "ui/library_window/PMMovieOutlineView.h"
+#include "ui/library_window/PMQuibScopeBar.h"
+#include "ui/library_window/PMStatusFields.h"
+#include "ui/library_window/PMToolbarButtons.h"
+#include "ui/library_window/PMZiruderShiftButton.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QTimer>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QMouseEvent>
+#include <QtGui/QScreen>
+#include <QtGui/QWindow>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QPushButton>
+#include <QtWidgets/QScrollBar>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::Value;
+
+namespace {
+
+const QString kFrameKey = QStringLiteral("NSWindow Frame PMMPPlayerWindow");
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+PMMainWindow* libraryWindow()
+{
+    return qobject_cast<PMMainWindow*>(mainController().mainWindow());
+}
+
+// The controller answers the divider's questions.
+class ZiruderDelegate : public PMZiruderShiftButtonDelegate {
+public:
+    QString ziruderShiftButtonAutoSaveName(PMZiruderShiftButton*) override { return mainController().ziruderShiftButtonAutoSaveName(); }
+    double ziruderShiftButtonLeftMinimumWidth(PMZiruderShiftButton*) override { return mainController().ziruderShiftButtonLeftMinimumWidth(); }
+    double ziruderShiftButtonRightMinimumWidth(PMZiruderShiftButton*) override
+    {
+        return mainController().ziruderShiftButtonRightMinimumWidth();
+    }
+    void ziruderShiftButtonDidShift(PMZiruderShiftButton*, bool done) override { mainController().ziruderShiftButtonDidShift(done); }
+};
+
+ZiruderDelegate& ziruderDelegate()
+{
+    static ZiruderDelegate delegate;
+    return delegate;
+}
+
+} // namespace
+
+QWidget* PMMainController::makeMainWindow(QObject*)
+{
+    PMMainController& c = mainController();
+    auto* window = new PMMainWindow;
+    window->setWindowTitle(QStringLiteral("Pellis"));
+    window->resize(1100, 700);
+    // The sidebar's list, and the scope bar above the grid (shown while a search runs).
+    window->setSourceListView(new PMMovieOutlineView(c));
+    auto* scopeBar = new PMQuibScopeBar;
+    scopeBar->setDelegate(c.scopeBarDelegate());
+    window->setScopeBar(scopeBar);
+    scopeBar->hide();
+    c.installMainWindow(window);
+    return window;
+}
+
+void PMMainController::installMainWindow(QWidget* widget)
+{
+    auto* window = qobject_cast<PMMainWindow*>(widget);
+    if (!window)
+        return;
+    _mainWindow = window;
+    _mainWindowHidesTitlebar = PMMainWindowHidesTitlebar;
+    // The outlets the controller's window code asks.
+    _groupView = window->groupView();
+    searchField = window->searchField();
+    groupScopeBar = window->scopeBar();
+    groupViewListModeButton = window->groupViewListModeButton();
+    _mainWindowPlayerContainer = window->playerContainerView();
+    window->searchFieldTextDidChange = [this, window] { updateResultsForSearchField(window->searchField(), true); };
+    window->ziruderButton()->setDelegate(&ziruderDelegate());
+    window->groupHeaderView()->mouseDownActionBlock = [this, window](QMouseEvent* event) {
+        // A double click in the header does what the setting asks of a double click on a
+        // title bar, else scrolls the grid to its top or bottom.
+        if (event->type() != QEvent::MouseButtonDblClick)
+            return false;
+        const QString action = PMMainWindowHidesTitlebar ? defaults().stringForKey(QStringLiteral("AppleActionOnDoubleClick")) : QString();
+        if (action == QLatin1String("Minimize"))
+            window->showMinimized();
+        else if (action == QLatin1String("Maximize"))
+            window->isMaximized() ? window->showNormal() : window->showMaximized();
+        else
+            scrollToGroupTopOrBottom();
+        return true;
+    };
+    QObject::connect(window->libraryListVisibilitySwitch(), &QAbstractButton::clicked, window, [this] { toggleLibrary(nullptr); });
+    window->groupStatusField()->setDelegate(this);
+    window->groupView()->setAdjustsSpacingForGlass(PMMainWindow::usesGlass());
+    // No list table yet: the list mode stays off.
+    window->groupViewListModeButton()->setEnabled(false);
+
+    if (!_actions.contains(QStringLiteral("toggleLibrary")))
+        _actions.insert(QStringLiteral("toggleLibrary"), [this](QObject* sender) { toggleLibrary(sender); });
+    if (!_actions.contains(QStringLiteral("showInbox")))
+        _actions.insert(QStringLiteral("showInbox"), [this](QObject*) { showInbox(); });
+    if (!_actions.contains(QStringLiteral("clearGroupItemSelection")))
+        _actions.insert(QStringLiteral("clearGroupItemSelection"), [this](QObject*) {
+            if (PMMainWindow* main = libraryWindow()) {
+                main->groupView()->selectItems(Array::make(), true, false, false);
+                updateStatusFields();
+            }
+        });
+
+    // What the menus ask of the window.
+    const QPointer<PMMainWindow> guarded(window);
+    _menuValidation.isSearchFieldHidden = [guarded] { return !guarded || guarded->searchField()->isHidden(); };
+    _menuValidation.isPreviewModeButtonEnabled = [guarded] { return guarded && guarded->groupViewPreviewModeButton()->isEnabled(); };
+    // The sidebar's hiding, and what the view options need of the window.
+    _hideSidebar = [this](bool hide, bool user, bool tile) { hideSidebar(hide, user, tile); };
+    _scopeBarHooks.mainWindowDarkness = [this] { return (long long)mainWindowDarkness(); };
+    _scopeBarHooks.trimPreviewSize = [this] { trimPreviewSize(); };
+    _scopeBarHooks.showStatusFeedback = [guarded](const QString& text) {
+        // A short note in the status line until the next status update.
+        if (guarded)
+            guarded->groupStatusField()->setStringValue(text);
+    };
+    // The window's shares of the earlier parts.
+    _dropWindow.showSidebarWhileDragging = [this] {
+        if (!_canShowSidebarWhileDragging || !defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
+            return;
+        _canShowSidebarWhileDragging = false;
+        QTimer::singleShot(0, &PMMainController::mainController(), [this] { hideSidebar(false, true, true); });
+    };
+    _dropWindow.updateButtons = [this] { updateMainWindowButtons(); };
+    _dropWindow.progressSheet = [this](bool show) {
+        if (show)
+            showProgressSheetWithStatus(QString(), false, mainWindow(), _progressSheetMayCancel);
+        else if (_progressPanel)
+            _progressPanel->hide();
+    };
+    _maintenanceWindow.progressUpdate = [this](const QString& text, int percent) {
+        if (!_progressPanel)
+            return;
+        if (auto* label = _progressPanel->findChild<QLabel*>(QStringLiteral("progressText")); label && !text.isEmpty())
+            label->setText(text);
+        if (auto* bar = _progressPanel->findChild<QProgressBar*>(QStringLiteral("progressBar"))) {
+            if (percent < 0) {
+                bar->setRange(0, 0);
+            } else {
+                bar->setRange(0, 100);
+                bar->setValue(percent);
+            }
+        }
+        // The work runs on the main thread: the sheet is drawn and its Cancel button
+        // heard now and then (the sheet keeps the window itself from taking input).
+        static QElapsedTimer lastPass;
+        if (!lastPass.isValid() || lastPass.elapsed() > 50) {
+            lastPass.restart();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+    };
+    _maintenanceWindow.progressCancelPressed = [this] {
+        if (!_progressPanel)
+            return false;
+        auto* cancel = _progressPanel->findChild<QPushButton*>(QStringLiteral("progressCancelButton"));
+        return cancel && cancel->isChecked();
+    };
+    // Window order: the windows in the order they were last active.
+    static bool observing = false;
+    if (!observing) {
+        observing = true;
+        QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget*, QWidget* now) {
+            if (!now)
+                return;
+            QWidget* window = now->window();
+            auto& order = mainController()._windowActivationOrder;
+            order.removeIf([window](const QPointer<QWidget>& w) { return !w || w == window; });
+            order.prepend(window);
+        });
+    }
+    _orderedWindowsOverride = [this] {
+        QList<QWidget*> windows;
+        QWidget* active = QApplication::activeWindow();
+        if (active && active->isVisible())
+            windows.append(active);
+        for (const QPointer<QWidget>& w : _windowActivationOrder)
+            if (w && w->isVisible() && !windows.contains(w.data()))
+                windows.append(w.data());
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && !windows.contains(w))
+                windows.append(w);
+        return windows;
+    };
+    // The grid shows the chosen container until the interface refresh takes over.
+    if (!_updateUserInterfaceHook)
+        _updateUserInterfaceHook = [this] {
+            // Without a source list (a window made for tests or tools) the library's movies.
+            PMLibraryContainerPtr shown = _groupItemsParent;
+            if (!shown && !libraryListView)
+                shown = pellisSourceStorageSection();
+            showGroupInMainWindow(shown);
+            updateStatusFields();
+            updateButtons();
+        };
+
+    restoreMainWindowFrame();
+    window->layoutNow();
+    window->ziruderButton()->tileUsingLeftColumnAutoSaveName();
+    if (defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
+        defaults().setBool(true, QStringLiteral("Hide Library"));
+    hideSidebar(defaults().boolForKey(QStringLiteral("Hide Library")), false, false);
+    updateMainWindowButtons();
+}
+
+void PMMainController::showGroupInMainWindow(const PMLibraryContainerPtr& container)
+{
+    PMMainWindow* main = libraryWindow();
+    if (!main)
+        return;
+    PMGroupView* grid = main->groupView();
+    // A search shows its results and the scope bar that narrows it; an online reference and
+    // an empty query that cannot intersect show no bar.
+    const PMLibraryContainerPtr reference = _groupItemsParentOrSearchReferenceContainer;
+    const ArrayPtr results = reference ? reference->sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(false) : nullptr;
+    bool scopeBarShown = false;
+    ArrayPtr children;
+    if (results) {
+        children = results;
+        scopeBarShown = reference->onlineRole().isEmpty() && !(reference->query().isEmpty() && !canIntersectSearch());
+    } else {
+        children = container ? container->sortedChildren() : Array::make();
+    }
+    if (QWidget* bar = main->scopeBar(); bar && bar->isHidden() == scopeBarShown) {
+        bar->setVisible(scopeBarShown);
+        if (auto* scopeBar = qobject_cast<PMQuibScopeBar*>(bar); scopeBar && scopeBarShown && scopeBar->reloadData())
+            selectGroupScopeBarItemsFromUserDefaults(scopeBar);
+    }
+    grid->setHasScopeBar(scopeBarShown);
+    main->groupHeaderView()->setSeparatorPriority(scopeBarShown ? 2 : 0);
+    _groupItemsParent = container;
+    ArrayPtr movies = Array::make(), groups = Array::make();
+    if (children)
+        for (const Value& v : *children)
+            (PMMovie(v) ? movies : groups)->append(v);
+    _groupMovieItems = movies;
+    // The same items in the same order: the tiles stay as they are.
+    const std::vector<PMGroupViewItemProxyPtr>& proxies = grid->proxies();
+    bool same = grid->representedGroup() == container && qsizetype(proxies.size()) == movies->count() + groups->count();
+    for (qsizetype i = 0; same && i < qsizetype(proxies.size()); ++i)
+        same = PMIsSameItem(proxies[size_t(i)]->representedItem, i < movies->count() ? movies->at(i) : groups->at(i - movies->count()));
+    if (same)
+        return;
+    grid->clear();
+    grid->setRepresentedGroup(container);
+    for (const Value& v : *movies)
+        grid->addItem(v);
+    for (const Value& v : *groups)
+        grid->addItem(v);
+    grid->tileWithAdjustedSize(true, false, false);
+}
+
+void PMMainController::hideSidebar(bool hide, bool inResponseToUserActivity, bool tileGroupView)
+{
+    PMMainWindow* main = libraryWindow();
+    if (inResponseToUserActivity) {
+        if (hide == defaults().boolForKey(QStringLiteral("Hide Library")))
+            return;
+        defaults().setBool(hide, QStringLiteral("Hide Library"));
+    }
+    _canShowSidebarWhileDragging = hide;
+    if (!main)
+        return;
+    ++PMGroupView::animationSuppressionCounter();
+    main->adjustToHiddenSidebar(hide);
+    QWidget* sidebar = main->sourceListContainer();
+    const int d = sidebar->width();
+    const bool wasHidden = sidebar->isHidden();
+    if (!hide && inResponseToUserActivity && wasHidden && !isFullscreenContentWindow(main) && d + 560 > main->width())
+        main->resize(d + 560, main->height());
+    sidebar->setHidden(hide);
+    main->layoutNow();
+    if (tileGroupView && wasHidden != hide && main->groupView()->isVisible())
+        main->groupView()->tileWithAdjustedSize(true, false, false);
+    main->libraryListVisibilitySwitch()->setToolTip(hide ? QObject::tr("Show Sidebar") : QObject::tr("Hide Sidebar"));
+    updateMainWindowMinimumSizeAndLibraryListWidthConstraints();
+    updateButtons();
+    if (inResponseToUserActivity)
+        updateStatusFields();
+    --PMGroupView::animationSuppressionCounter();
+}
+
+void PMMainController::toggleLibrary(QObject*)
+{
+    if (defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
+        defaults().setBool(false, QStringLiteral("Automatically Hide And Show Sidebar"));
+    hideSidebar(!defaults().boolForKey(QStringLiteral("Hide Library")), true, true);
+}
+
+double PMMainController::ziruderShiftButtonRightMinimumWidth() const
+{
+    PMMainWindow* main = libraryWindow();
+    if (main && _currentMovieHasVideo && playerView && playerView->window() == main && main->playerContainerView()->isVisible())
+        return -1;
+    return 560;
+}
+
+void PMMainController::ziruderShiftButtonDidShift(bool done)
+{
+    updateMainWindowMinimumSizeAndLibraryListWidthConstraints();
+    PMMainWindow* main = libraryWindow();
+    if (!main)
+        return;
+    // While the divider drags, the grid lays out as in a live resize.
+    main->groupView()->setLiveResize(PMLiveResizeCount > 0 && !done);
+    if (main->groupView()->isVisible()) {
+        main->groupView()->tileWithAdjustedSize(true, false, false);
+        saveMainWindowFrame();
+    } else if (playerView && playerView->window() == main) {
+        playerView->update();
+    }
+}
+
+void PMMainController::mainWindowDidResize()
+{
+    PMMainWindow* main = libraryWindow();
+    if (!main || !main->isVisible())
+        return;
+    saveMainWindowFrame();
+}
+
+void PMMainController::saveMainWindowFrame()
+{
+    PMMainWindow* main = libraryWindow();
+    if (!main || !main->isVisible() || main->isFullScreen() || main->isMaximized() || main->isMinimized())
+        return;
+    const QRect g = main->geometry();
+    const QString text = QStringLiteral("%1 %2 %3 %4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height());
+    if (defaults().stringForKey(kFrameKey) != text)
+        defaults().setObject(Value(text), kFrameKey);
+}
+
+void PMMainController::restoreMainWindowFrame()
+{
+    PMMainWindow* main = libraryWindow();
+    if (!main)
+        return;
+    setFrameAutosaveName(main, QStringLiteral("PMMPPlayerWindow"));
+    const QStringList saved = defaults().stringForKey(kFrameKey).split(u' ', Qt::SkipEmptyParts);
+    bool ok = saved.size() == 4;
+    QRect frame;
+    if (ok) {
+        int numbers[4];
+        for (int i = 0; i < 4 && ok; ++i)
+            numbers[i] = saved[i].toInt(&ok);
+        frame = QRect(numbers[0], numbers[1], numbers[2], numbers[3]);
+    }
+    // A frame from another screen arrangement is kept only where it can still be seen.
+    bool visible = false;
+    if (ok && frame.width() >= 200 && frame.height() >= 150)
+        for (QScreen* screen : QGuiApplication::screens())
+            if (screen->availableGeometry().intersected(frame).width() >= 100 && screen->availableGeometry().intersected(frame).height() >= 50)
+                visible = true;
+    if (visible) {
+        main->setGeometry(frame);
+        return;
+    }
+    // The first time: a good share of the screen, centred.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        main->resize(std::min(1280, area.width() * 9 / 10), std::min(800, area.height() * 9 / 10));
+    }
+    centerOnce(main);
+}

@@ -1,0 +1,619 @@
+// The library window: the status and search fields, the header status line with its
+// progress bar, the toolbar's mode buttons, the divider's limits and hiding, the status
+// texts of the header, the sidebar and the frame kept across runs.
+#include "common/TestSupport.h"
+#include "GridTestSupport.h"
+#include "images/PMMovieRepresentationImageLoader.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Responder.h"
+#include "platform/UserDefaults.h"
+#include "ui/kit/PMAppearance.h"
+#include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMMainWindow.h"
+#include "ui/library_window/PMStatusFields.h"
+#include "ui/library_window/PMToolbarButtons.h"
+#include "ui/library_window/PMZiruderShiftButton.h"
+
+#include <gtest/gtest.h>
+
+#include <QtTest/QTest>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QComboBox>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QPushButton>
+
+#include <limits>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::Value;
+
+namespace {
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+PMMainController& c()
+{
+    return mainController();
+}
+
+void clearDefaults()
+{
+    for (const QString& key : defaults().persistentDomain()->keys())
+        defaults().removeObjectForKey(key);
+}
+
+PMMovieRepresentationOriginalPtr movie(const QString& name)
+{
+    auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/Movies/") + name + QStringLiteral(".mov"));
+    m->userSettings()->setValue(QStringLiteral("Name"), name);
+    return m;
+}
+
+PMLibraryContainerPtr folder(const QString& name, std::initializer_list<Value> children = {}, bool smart = false)
+{
+    auto f = PMLibraryContainer::make({{QStringLiteral("Name"), name}});
+    if (smart)
+        f->setValue(QStringLiteral("Smart"), true);
+    for (const Value& child : children)
+        f->rawChildren()->append(child);
+    return f;
+}
+
+void putInLibrary(std::initializer_list<Value> children)
+{
+    PMLibraryContainerPtr movies = c().pellisSourceStorageSection();
+    for (const Value& child : children)
+        movies->rawChildren()->append(child);
+    c().invalidateLibraryDependencies();
+    // The sidebar shows them.
+    c().updateLibrary();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Status and search fields
+
+TEST(StatusFields, IndicatorAndTextFramesFollowIconAndSearchVariant)
+{
+    using namespace PMStatusIndicatorTextFieldCell;
+    const QRectF cell(0, 0, 200, 22);
+    struct Case {
+        bool icon, search;
+        QRectF indicator, text;
+        double widening;
+    } cases[] = {
+        {false, false, QRectF(), cell, 0},
+        {true, false, QRectF(1, 1, 20, 20), QRectF(22, 0, 178, 22), 22},
+        {true, true, QRectF(1, 1, 20, 20), QRectF(22, 0, 173, 22), 27},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << "icon " << k.icon << " search " << k.search);
+        EXPECT_EQ(statusIndicatorFrameForCellFrame(cell, k.icon), k.indicator);
+        EXPECT_EQ(textFrameForCellFrame(cell, k.icon, k.search), k.text);
+        EXPECT_EQ(cellSize(QSizeF(100, 22), k.icon, k.search).width(), 100 + k.widening);
+    }
+    // The icon sits centred in the indicator, 16 points (13 for small controls).
+    EXPECT_EQ(iconFrame(QRectF(1, 1, 20, 20), false, false, false), QRectF(4, 3, 16, 16));
+    EXPECT_EQ(iconFrame(QRectF(1, 1, 20, 20), true, true, false), QRectF(5, 4, 13, 12));
+}
+
+TEST(StatusFields, PlainFieldKeepsItsWidthAndStatusMovesTheTextAtOnce)
+{
+    PMStatusIndicatorTextField field;
+    field.resize(200, 22);
+    field.show();
+    EXPECT_EQ(field.textMargins().left(), 0);
+    EXPECT_FALSE(field.showsIcon());
+    field.setFocus();
+    QTest::keyClicks(&field, QStringLiteral("abc"));
+    field.setShowsStatus(true);
+    EXPECT_EQ(field.textMargins().left(), 22);
+    EXPECT_EQ(field.textMargins().right(), 0);
+    EXPECT_EQ(field.text(), QStringLiteral("abc"));
+
+    PMSearchStatusIndicatorTextField search;
+    search.resize(200, 22);
+    EXPECT_TRUE(search.showsIcon());
+    EXPECT_EQ(search.textMargins().left(), 22);
+    EXPECT_EQ(search.textMargins().right(), 5);
+}
+
+TEST(StatusFields, InvalidStatusTintsTheIndicatorRed)
+{
+    PMStatusIndicatorTextField field;
+    field.resize(200, 22);
+    field.setShowsStatus(true);
+    auto redness = [&](int status) {
+        field.setStatus(status);
+        const QImage image = field.grab().toImage();
+        const QColor pixel = image.pixelColor(int(2 * image.devicePixelRatio()), image.height() / 2);
+        return pixel.red() - (pixel.green() + pixel.blue()) / 2;
+    };
+    const int invalid = redness(-1);
+    const int none = redness(0);
+    const int valid = redness(1);
+    EXPECT_GT(invalid, none + 10);
+    EXPECT_LT(std::abs(valid - none), 5);
+}
+
+TEST(StatusFields, SearchFieldTurnsWhiteOnDarkInTheBlackInterface)
+{
+    PMAdaptiveSearchField field;
+    field.resize(200, 22);
+    field.interfaceDelegate = [] { return true; };
+    field.updateTextColor();
+    if (!isInFullyInvertedDarkMode(&field)) {
+        EXPECT_TRUE(field.usesWhiteText());
+        EXPECT_EQ(field.palette().color(QPalette::Text), QColor(Qt::white));
+    }
+    field.interfaceDelegate = [] { return false; };
+    field.updateTextColor();
+    EXPECT_FALSE(field.usesWhiteText());
+    EXPECT_NE(field.palette().color(QPalette::Text), QColor(Qt::white));
+    // Nobody to ask: black.
+    field.interfaceDelegate = nullptr;
+    EXPECT_TRUE(field.hasBlackInterface());
+}
+
+TEST(StatusFields, HeaderProgressBarFromStubToFull)
+{
+    const QRectF content(10, 2, 100, 16);
+    QRectF track, fill;
+    PMMainWindowHeaderStatusField::progressBarRects(content, -1, false, &track, &fill);
+    EXPECT_TRUE(track.isEmpty());
+    PMMainWindowHeaderStatusField::progressBarRects(content, 0, false, &track, &fill);
+    EXPECT_EQ(track, QRectF(10, 20, 100, 2));
+    EXPECT_EQ(fill.width(), 2);
+    PMMainWindowHeaderStatusField::progressBarRects(content, 0.5, false, &track, &fill);
+    EXPECT_EQ(fill.width(), 51);
+    PMMainWindowHeaderStatusField::progressBarRects(content, 1, true, &track, &fill);
+    EXPECT_EQ(fill.width(), 100);
+    EXPECT_EQ(fill.y(), 16);
+    // Text narrower than 3 points: no bar.
+    PMMainWindowHeaderStatusField::progressBarRects(QRectF(0, 0, 3, 16), 1, false, &track, &fill);
+    EXPECT_TRUE(track.isEmpty());
+}
+
+// ---------------------------------------------------------------------------
+// Toolbar buttons
+
+TEST(ToolbarButtons, ModeButtonCannotBeSwitchedOffByClickingIt)
+{
+    QWidget holder;
+    PMPreviewModeButton grid(&holder), list(&holder);
+    grid.setGeometry(0, 0, 32, 28);
+    list.setGeometry(32, 0, 32, 28);
+    grid.setChecked(true);
+    int clicks = 0;
+    QObject::connect(&grid, &QAbstractButton::clicked, [&] { ++clicks; });
+    QObject::connect(&list, &QAbstractButton::clicked, [&] { grid.setChecked(false); });
+    holder.show();
+    QTest::mouseClick(&grid, Qt::LeftButton);
+    EXPECT_TRUE(grid.isChecked());
+    EXPECT_EQ(clicks, 0);
+    QTest::mouseClick(&list, Qt::LeftButton);
+    EXPECT_TRUE(list.isChecked());
+    EXPECT_FALSE(grid.isChecked());
+    EXPECT_TRUE(list.isOn());
+}
+
+TEST(ToolbarButtons, SimplifiedLookFollowsTheSettingElseTheHiddenTitleBar)
+{
+    clearDefaults();
+    EXPECT_EQ(PMAdaptiveToolbarButton::isSimplified(), PMMainWindowHidesTitlebar);
+    defaults().setBool(!PMMainWindowHidesTitlebar, QStringLiteral("Simplify Toolbar Buttons"));
+    EXPECT_EQ(PMAdaptiveToolbarButton::isSimplified(), !PMMainWindowHidesTitlebar);
+    clearDefaults();
+}
+
+TEST(ToolbarButtons, DisabledButtonDrawsItsImageFainter)
+{
+    PMToolbarButton button;
+    button.resize(32, 28);
+    QImage mask(16, 16, QImage::Format_ARGB32_Premultiplied);
+    mask.fill(Qt::black);
+    button.setImage(mask);
+    auto darkness = [&] {
+        const QImage image = button.grab().toImage();
+        const QColor pixel = image.pixelColor(image.width() / 2, image.height() / 2);
+        return 255 - pixel.value();
+    };
+    const bool showShapes = PMToolbarButtonsShowShapes;
+    PMToolbarButtonsShowShapes = false;
+    const int enabled = darkness();
+    button.setEnabled(false);
+    const int disabled = darkness();
+    PMToolbarButtonsShowShapes = showShapes;
+    EXPECT_GT(enabled, disabled + 40);
+}
+
+// ---------------------------------------------------------------------------
+// The window
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        c().resetForTesting();
+        clearDefaults();
+        gridtest::useSmallUniformTiles();
+        window.reset(static_cast<PMMainWindow*>(PMMainController::makeMainWindow(nullptr)));
+        window->resize(1000, 600);
+        window->layoutNow();
+        // (The first frame fits the small test screen; the sidebar starts from its width.)
+        window->ziruderButton()->tileUsingLeftColumnAutoSaveName();
+    }
+    void TearDown() override
+    {
+        window.reset();
+        c()._mainWindow = nullptr;
+        c()._selectedLibraryItems = Array::make();
+        c()._inboxItems = nullptr;
+        c()._maintenanceWindow = PMMainController::MaintenanceWindowHooks();
+        c()._updateUserInterfaceHook = nullptr;
+        c()._orderedWindowsOverride = nullptr;
+        c()._dropWindow = PMMainController::DropWindowHooks();
+        auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+        testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0 && loader.crawlQueue().operationCount() == 0; }, 30000);
+        c().resetForTesting();
+        clearDefaults();
+    }
+    QString statusText() const { return window->groupStatusField()->text(); }
+    QString statusAction() const { return window->groupStatusField()->action(); }
+    QString statusTip() const { return window->groupStatusField()->stringForToolTip(); }
+
+    std::unique_ptr<PMMainWindow> window;
+};
+
+TEST_F(MainWindowTest, HasItsPartsInPlace)
+{
+    EXPECT_EQ(c().mainWindow(), window.get());
+    EXPECT_NE(window->groupView(), nullptr);
+    EXPECT_NE(window->playerContainerView(), nullptr);
+    EXPECT_EQ(window->playerContainer(), window->playerContainerView());
+    EXPECT_EQ(window->statusField(), window->groupStatusField());
+    EXPECT_EQ(window->groupStatusField()->progressFraction(), -1.0);
+    // With nothing stored, the sidebar starts 185 points wide and the content fills the rest.
+    EXPECT_EQ(window->sourceListContainer()->width(), 185);
+    EXPECT_EQ(window->contentView()->x(), 185);
+    EXPECT_EQ(window->contentView()->width(), 1000 - 185);
+    c().setStatusProgress(0.25);
+    EXPECT_EQ(window->groupStatusField()->progressFraction(), 0.25);
+}
+
+TEST_F(MainWindowTest, DividerLimits)
+{
+    PMZiruderShiftButton* divider = window->ziruderButton();
+    EXPECT_EQ(divider->leftColumnAutoSaveName(), QStringLiteral("PMZiruderShiftButton Left Width PlaylistDivider"));
+    // The content keeps 560 points.
+    divider->tileWithDelta(1000);
+    EXPECT_EQ(window->sourceListContainer()->width(), 1000 - 560);
+    EXPECT_EQ(window->contentView()->width(), 560);
+    // The sidebar keeps 100.
+    divider->tileWithDelta(-1000);
+    EXPECT_EQ(window->sourceListContainer()->width(), 100);
+    // Narrower than 660: the sidebar stays at 100 and the rest goes to the content.
+    window->setMinimumSize(0, 0);
+    window->resize(600, 600);
+    window->layoutNow();
+    divider->tileWithDelta(50);
+    EXPECT_EQ(window->sourceListContainer()->width(), 100);
+    EXPECT_EQ(window->contentView()->width(), 500);
+}
+
+TEST_F(MainWindowTest, DraggingPastHalfTheMinimumHidesTheSidebarAndBack)
+{
+    PMZiruderShiftButton* divider = window->ziruderButton();
+    divider->beginDrag(185, 1);
+    EXPECT_EQ(PMLiveResizeCount, 1);
+    divider->continueDrag(150, false);
+    EXPECT_EQ(window->sourceListContainer()->width(), 150);
+    // Left of 50 (half the minimum of 100): hidden through the toggler.
+    divider->continueDrag(40, false);
+    EXPECT_TRUE(defaults().boolForKey(QStringLiteral("Hide Library")));
+    EXPECT_TRUE(window->sourceListContainer()->isHidden());
+    EXPECT_EQ(window->contentView()->x(), 0);
+    EXPECT_EQ(window->contentView()->width(), 1000);
+    // Back to the right within the same drag: shown again.
+    divider->continueDrag(210, false);
+    EXPECT_FALSE(defaults().boolForKey(QStringLiteral("Hide Library")));
+    EXPECT_FALSE(window->sourceListContainer()->isHidden());
+    EXPECT_EQ(window->sourceListContainer()->width(), 210);
+    divider->continueDrag(210, true);
+    EXPECT_EQ(PMLiveResizeCount, 0);
+    EXPECT_EQ(defaults().doubleForKey(divider->leftColumnAutoSaveName()), 210);
+    // A drag that ends where it began stores the unchanged width.
+    defaults().removeObjectForKey(divider->leftColumnAutoSaveName());
+    divider->beginDrag(210, 1);
+    divider->continueDrag(210, true);
+    EXPECT_EQ(defaults().doubleForKey(divider->leftColumnAutoSaveName()), 210);
+    // The next window starts with it.
+    window.reset(static_cast<PMMainWindow*>(PMMainController::makeMainWindow(nullptr)));
+    window->resize(1000, 600);
+    window->layoutNow();
+    window->ziruderButton()->tileUsingLeftColumnAutoSaveName();
+    EXPECT_EQ(window->sourceListContainer()->width(), 210);
+}
+
+TEST_F(MainWindowTest, DoubleClickTogglesWithoutMovingTheBoundary)
+{
+    window->show();
+    PMZiruderShiftButton* divider = window->ziruderButton();
+    ASSERT_TRUE(divider->isVisible());
+    const QPoint middle = divider->rect().center();
+    QTest::mouseDClick(divider, Qt::LeftButton, {}, middle);
+    EXPECT_TRUE(window->sourceListContainer()->isHidden());
+    EXPECT_EQ(window->sourceListContainer()->width(), 185);
+    // The toggle button brings it back.
+    ASSERT_FALSE(window->libraryListVisibilitySwitch()->isHidden());
+    QTest::mouseClick(window->libraryListVisibilitySwitch(), Qt::LeftButton);
+    EXPECT_FALSE(window->sourceListContainer()->isHidden());
+    EXPECT_EQ(window->sourceListContainer()->width(), 185);
+    EXPECT_TRUE(window->libraryListVisibilitySwitch()->isHidden());
+}
+
+TEST_F(MainWindowTest, RealDragMovesTheSeam)
+{
+    window->show();
+    PMZiruderShiftButton* divider = window->ziruderButton();
+    const QPoint start = divider->rect().center();
+    QTest::mousePress(divider, Qt::LeftButton, {}, start);
+    const QPoint target = divider->mapToGlobal(start + QPoint(60, 0));
+    QMouseEvent move(QEvent::MouseMove, QPointF(divider->mapFromGlobal(target)), QPointF(target), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(divider, &move);
+    // The handle moved with the seam: the release is where the pointer is now.
+    QTest::mouseRelease(divider, Qt::LeftButton, {}, divider->mapFromGlobal(target));
+    EXPECT_EQ(window->sourceListContainer()->width(), 245);
+    EXPECT_EQ(defaults().doubleForKey(divider->leftColumnAutoSaveName()), 245);
+}
+
+TEST_F(MainWindowTest, HeaderStatusTextTable)
+{
+    auto a = folder(QStringLiteral("A"), {}, true), b = folder(QStringLiteral("B"), {}, true), d = folder(QStringLiteral("D"), {}, true);
+    for (const auto& f : {a, b, d})
+        f->setValue(QStringLiteral("Subdivision"), QStringLiteral("genre"));
+    auto root = folder(QStringLiteral("Root"), {Value(a), Value(b), Value(d)}, true);
+    auto other = folder(QStringLiteral("Other"), {}, true);
+    auto plainFolder = folder(QStringLiteral("Plain"));
+    auto nameless = folder(QString(), {}, true);
+    putInLibrary({Value(root), Value(other), Value(plainFolder), Value(nameless)});
+
+    // Three smart groups of the same root, intersection: one title, not plain, so the
+    // simplified buttons offer to edit the smart group. (Subdivisions show in the sidebar
+    // only once smart groups are filled: the title rule is checked on its own.)
+    defaults().setObject(Value(QStringLiteral("Intersection")), QStringLiteral("Implicit Multiple Selection Search"));
+    bool plain = true;
+    EXPECT_EQ(PMMainWindow::titleForSelection(Array::make({Value(a), Value(b), Value(d)}), &plain), QStringLiteral("A ∩ B ∩ D"));
+    EXPECT_FALSE(plain);
+    // Union of groups with different roots: plain.
+    defaults().removeObjectForKey(QStringLiteral("Implicit Multiple Selection Search"));
+    EXPECT_EQ(PMMainWindow::titleForSelection(Array::make({Value(a), Value(other)}), &plain), QStringLiteral("A ∪ Other"));
+    EXPECT_TRUE(plain);
+    // An item without a display name: no joined title.
+    EXPECT_EQ(PMMainWindow::titleForSelection(Array::make({Value(a), Value(nameless)}), &plain), QString());
+    EXPECT_TRUE(plain);
+
+    // In the window: a selection of two groups, then one that offers clearing.
+    ASSERT_TRUE(c().selectLibraryItems(Array::make({Value(other), Value(plainFolder)})));
+    window->setStatus(QStringLiteral("3 files"), nullptr, true, QVariant(), QString(), false);
+    EXPECT_EQ(statusText(), QStringLiteral("Other ∪ Plain — 3 files"));
+    EXPECT_NE(statusAction(), QStringLiteral("editSmartPlaylist"));
+    window->setStatus(QStringLiteral("2 of 3 files selected"), nullptr, true, QVariant(), QString(), true);
+    EXPECT_EQ(statusAction(), QStringLiteral("clearGroupItemSelection"));
+    EXPECT_EQ(statusTip(), QStringLiteral("Clear Selection"));
+    // A smart group shown alone with the simplified buttons: edit it.
+    if (PMAdaptiveToolbarButton::isSimplified()) {
+        window->setStatus(QStringLiteral("3 files"), other, false, QVariant(), QString(), false);
+        EXPECT_EQ(statusText(), QStringLiteral("Other — 3 files"));
+        EXPECT_EQ(statusAction(), QStringLiteral("editSmartPlaylist"));
+        EXPECT_EQ(statusTip(), QStringLiteral("Edit Smart Playlist"));
+        EXPECT_EQ(window->groupStatusField()->styledTitleLength(), 5);
+    }
+
+    // Nothing at all: empty.
+    window->setStatus(QString(), nullptr, false, QVariant(), QString(), false);
+    EXPECT_EQ(statusText(), QString());
+
+    // A plain container: its name and the status.
+    window->setStatus(QStringLiteral("4 files"), plainFolder, false, QVariant(), QString(), false);
+    EXPECT_EQ(statusText(), QStringLiteral("Plain — 4 files"));
+}
+
+TEST_F(MainWindowTest, HeaderStatusOffersTheInboxOfABranch)
+{
+    if (!PMAdaptiveToolbarButton::isSimplified())
+        GTEST_SKIP() << "the inbox is offered with the simplified buttons";
+    auto m1 = movie(QStringLiteral("m1")), m2 = movie(QStringLiteral("m2"));
+    auto inbox = folder(QStringLiteral("Inbox"), {Value(m1), Value(m2)});
+    auto branch = folder(QStringLiteral("Branch"), {}, true);
+    branch->setValue(QStringLiteral("Subdivision"), QStringLiteral("genre"));
+    branch->setValue(QStringLiteral("Subdivision Branch"), Value(Array::make({Value(QStringLiteral("drama"))})));
+    putInLibrary({Value(inbox), Value(branch)});
+    defaults().setObject(Value(inbox->uniqueLibraryID()), QStringLiteral("Inbox"));
+    ASSERT_TRUE(c().inboxMovieRepresentationsSorted(false));
+
+    struct Case {
+        bool open;
+        int selected;
+        QString tip;
+    } cases[] = {{false, 0, QStringLiteral("Apply...")},
+                 {true, 0, QStringLiteral("Cancel")},
+                 {true, 1, QStringLiteral("Apply to 1 file")},
+                 {true, 3, QStringLiteral("Apply to 3 files")}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.tip.toStdString());
+        c()._inboxItems = k.open ? Array::make({Value(m1)}) : nullptr;
+        c()._maintenanceWindow.selectedInboxItems = [n = k.selected] {
+            ArrayPtr items = Array::make();
+            for (int i = 0; i < n; ++i)
+                items->append(Value(QString::number(i)));
+            return items;
+        };
+        window->setStatus(QStringLiteral("2 files"), branch, false, QVariant(), QString(), false);
+        EXPECT_EQ(statusText(), QStringLiteral("Branch — 2 files"));
+        EXPECT_EQ(statusAction(), QStringLiteral("showInbox"));
+        EXPECT_EQ(statusTip(), k.tip);
+    }
+}
+
+TEST_F(MainWindowTest, StatusLineCountsWhatTheGridShows)
+{
+    auto movies = folder(QStringLiteral("Films"));
+    std::vector<PMMovieRepresentationOriginalPtr> records;
+    for (int i = 0; i < 20; ++i) {
+        records.push_back(movie(QStringLiteral("Movie %1").arg(i, 2, 10, QLatin1Char('0'))));
+        movies->rawChildren()->append(Value(records.back()));
+    }
+    putInLibrary({Value(movies)});
+    window->show();
+    ASSERT_TRUE(c().selectLibraryItems(Array::make({Value(movies)})));
+    PMGroupView* grid = window->groupView();
+    ASSERT_EQ(grid->movieProxies().size(), 20u);
+
+    c().updateStatusFields();
+    EXPECT_TRUE(statusText().startsWith(QStringLiteral("Films — 20 files"))) << statusText().toStdString();
+
+    // 3 of 20 selected.
+    grid->selectItems(Array::make({Value(records[1]), Value(records[2]), Value(records[3])}), true, false, false);
+    c().updateStatusFields();
+    EXPECT_TRUE(statusText().startsWith(QStringLiteral("Films — 3 of 20 files selected"))) << statusText().toStdString();
+    EXPECT_EQ(statusAction(), QStringLiteral("clearGroupItemSelection"));
+
+    // One movie: its name as a link to its file; when the status always cancels the
+    // selection, its name with the clearing button.
+    grid->selectItems(Array::make({Value(records[4])}), true, false, false);
+    c().updateStatusFields();
+    EXPECT_TRUE(statusText().startsWith(QStringLiteral("Films — Movie 04"))) << statusText().toStdString();
+    EXPECT_EQ(statusAction(), QStringLiteral("goToLinkURL"));
+    defaults().setBool(true, QStringLiteral("Always Cancel Selection Via Main Window Status"));
+    c().updateStatusFields();
+    EXPECT_TRUE(statusText().startsWith(QStringLiteral("Films — Movie 04"))) << statusText().toStdString();
+    EXPECT_EQ(statusAction(), QStringLiteral("clearGroupItemSelection"));
+    grid->selectItems(Array::make(), true, false, false);
+
+    // An online search: 20 of 50 loaded; more matches than shown: "[extra+]".
+    struct Case {
+        int overall, matches;
+        QString start;
+    } cases[] = {{50, 20, QStringLiteral("Films — 20 of 50 files")}, {50, 25, QStringLiteral("Films — [5+] 20 of 45 files")}};
+    for (const Case& k : cases) {
+        ArrayPtr matches = Array::make();
+        for (int i = 0; i < k.matches; ++i)
+            matches->append(Value(QString::number(i)));
+        movies->setValue(QStringLiteral("Search"), Value(platform::Dictionary::make({{QStringLiteral("YouTube Overall Count"), qint64(k.overall)},
+                                                                                    {QStringLiteral("YouTube Matches"), Value(matches)}})));
+        c().updateStatusFields();
+        EXPECT_TRUE(statusText().startsWith(k.start)) << statusText().toStdString();
+    }
+    movies->setValue(QStringLiteral("Search"), Value(platform::Dictionary::make({{QStringLiteral("Searching"), true}})));
+    c().updateStatusFields();
+    EXPECT_EQ(statusText(), QStringLiteral("Films — •••"));
+}
+
+TEST_F(MainWindowTest, SubgroupTextGoesWhereThePreviewsAre)
+{
+    auto parent = folder(QStringLiteral("Films"));
+    for (int i = 0; i < 12; ++i)
+        parent->rawChildren()->append(Value(movie(QStringLiteral("M%1").arg(i))));
+    parent->rawChildren()->append(Value(folder(QStringLiteral("Sub 1"))));
+    parent->rawChildren()->append(Value(folder(QStringLiteral("Sub 2"))));
+    putInLibrary({Value(parent)});
+    window->show();
+    ASSERT_TRUE(c().selectLibraryItems(Array::make({Value(parent)})));
+    defaults().setInteger(1, QStringLiteral("Subgroup Previews Position"));
+    c().updateStatusFields();
+    EXPECT_TRUE(statusText().startsWith(QStringLiteral("Films — 12 files"))) << statusText().toStdString();
+    EXPECT_TRUE(statusText().endsWith(QStringLiteral(" · 2 subgroups"))) << statusText().toStdString();
+    defaults().setInteger(0, QStringLiteral("Subgroup Previews Position"));
+    c().updateStatusFields();
+    EXPECT_TRUE(statusText().startsWith(QStringLiteral("Films — 2 subgroups · 12 files"))) << statusText().toStdString();
+}
+
+TEST_F(MainWindowTest, SidebarHidesAndComesBackAndTheFrameIsKept)
+{
+    window->show();
+    c().toggleLibrary(nullptr);
+    EXPECT_TRUE(defaults().boolForKey(QStringLiteral("Hide Library")));
+    EXPECT_TRUE(window->sourceListContainer()->isHidden());
+    EXPECT_FALSE(window->libraryListVisibilitySwitch()->isHidden());
+    EXPECT_EQ(window->libraryListVisibilitySwitch()->toolTip(), QStringLiteral("Show Sidebar"));
+    EXPECT_FALSE(c().isSidebarAccessible());
+    c().toggleLibrary(nullptr);
+    EXPECT_FALSE(window->sourceListContainer()->isHidden());
+    EXPECT_TRUE(c().isSidebarAccessible());
+
+    window->setGeometry(40, 50, 700, 500);
+    c().saveMainWindowFrame();
+    const QString stored = defaults().stringForKey(QStringLiteral("NSWindow Frame PMMPPlayerWindow"));
+    EXPECT_FALSE(stored.isEmpty());
+    const QRect kept = window->geometry();
+    window.reset(static_cast<PMMainWindow*>(PMMainController::makeMainWindow(nullptr)));
+    EXPECT_EQ(window->geometry(), kept);
+    // A frame nowhere on a screen is not restored.
+    defaults().setObject(Value(QStringLiteral("90000 90000 700 500")), QStringLiteral("NSWindow Frame PMMPPlayerWindow"));
+    window.reset(static_cast<PMMainWindow*>(PMMainController::makeMainWindow(nullptr)));
+    EXPECT_LT(window->x(), 10000);
+    // Garbage is ignored.
+    defaults().setObject(Value(QStringLiteral("a b c d")), QStringLiteral("NSWindow Frame PMMPPlayerWindow"));
+    window.reset(static_cast<PMMainWindow*>(PMMainController::makeMainWindow(nullptr)));
+    EXPECT_GE(window->width(), 200);
+}
+
+TEST_F(MainWindowTest, ProgressSheetShowsOnceAndHides)
+{
+    window->show();
+    c().showProgressSheet(true);
+    ASSERT_TRUE(c()._progressPanel);
+    EXPECT_TRUE(c()._progressPanel->isVisible());
+    c()._maintenanceWindow.progressUpdate(QStringLiteral("Moving 1 of 3"), 33);
+    auto* label = c()._progressPanel->findChild<QLabel*>(QStringLiteral("progressText"));
+    EXPECT_EQ(label->text(), QStringLiteral("Moving 1 of 3"));
+    EXPECT_FALSE(c()._maintenanceWindow.progressCancelPressed());
+    c()._progressPanel->findChild<QPushButton*>(QStringLiteral("progressCancelButton"))->click();
+    EXPECT_TRUE(c()._maintenanceWindow.progressCancelPressed());
+    // A second request while it is visible changes nothing.
+    c().showProgressSheetWithStatus(QStringLiteral("other"), true, window.get(), false);
+    EXPECT_EQ(label->text(), QStringLiteral("Moving 1 of 3"));
+    c().hideProgressSheetIfVisible();
+    EXPECT_FALSE(c()._progressPanel->isVisible());
+    EXPECT_FALSE(c()._progressSheetIsVisible);
+}
+
+TEST_F(MainWindowTest, DownloadsPopUpOffersPlainContainers)
+{
+    auto inner = folder(QStringLiteral("Inner"));
+    auto outer = folder(QStringLiteral("Outer"), {Value(inner)});
+    auto smart = folder(QStringLiteral("Smart"), {}, true);
+    putInLibrary({Value(outer), Value(smart)});
+    QComboBox selector;
+    c().downloadsContainerSelector = &selector;
+    c().updateDownloadsContainerSelector();
+    QStringList titles;
+    for (int i = 0; i < selector.count(); ++i)
+        if (!selector.itemText(i).isEmpty())
+            titles << selector.itemText(i);
+    EXPECT_TRUE(titles.contains(QStringLiteral("Outer")));
+    EXPECT_TRUE(titles.contains(QStringLiteral("Outer ▸ Inner")));
+    EXPECT_FALSE(titles.contains(QStringLiteral("Smart")));
+    EXPECT_EQ(selector.itemData(selector.findText(QStringLiteral("Outer ▸ Inner"))).toString(), inner->uniqueLibraryID());
+    c().downloadsContainerSelector = nullptr;
+}
+
+TEST_F(MainWindowTest, FullScreenIsTheWindowManagersUnlessSingleWindowMode)
+{
+    EXPECT_TRUE(window->respondsToAction(QStringLiteral("toggleFullScreen")));
+    EXPECT_FALSE(window->usesCustomFullScreenMode());
+    QAction item(QStringLiteral("Full Screen"));
+    platform::setMenuItemAction(&item, QStringLiteral("toggleFullScreen"));
+    EXPECT_TRUE(window->validateMenuItem(&item));
+    EXPECT_EQ(item.text(), QStringLiteral("Enter Full Screen"));
+    defaults().setBool(true, QStringLiteral("Single Window Mode"));
+    EXPECT_TRUE(window->usesCustomFullScreenMode());
+}
