@@ -1443,7 +1443,6 @@ public:
     double ziruderShiftButtonRightMinimumWidth() const;
     void ziruderShiftButtonDidShift(bool done);
     // Shows the container in the grid until the interface refresh does it.
-    void showGroupInMainWindow(const PMLibraryContainerPtr& container);
     void updateStatusForWindow(QWidget* window, const platform::Value& movie);
     // The window's header buttons (what `updateButtons` does once the window is there).
     void updateMainWindowButtons();

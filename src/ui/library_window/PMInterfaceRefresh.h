@@ -64,3 +64,7 @@ struct PMHeaderLayout {
 };
 
 PMHeaderLayout PMComputeHeaderLayout(const PMHeaderLayoutInput& in);
+
+// Set (true) on a header view that places its own controls each time it changes size: the
+// refresh then leaves their places alone and only shows, hides and enables them.
+inline constexpr const char* PMPlacesItsOwnControlsProperty = "placesItsOwnControls";

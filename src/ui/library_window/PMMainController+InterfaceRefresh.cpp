@@ -64,10 +64,14 @@ bool isShown(const QWidget* widget)
     return widget && (!widget->parentWidget() || widget->isVisibleTo(widget->parentWidget()));
 }
 
-// The header's controls are moved only where the window places them by hand.
+// The header's controls are moved only where the window places them by hand: not in a
+// layout, and not in a view that lays out its own controls whenever it changes size.
 bool isPlacedByHand(const QWidget* widget)
 {
-    return widget && (!widget->parentWidget() || !widget->parentWidget()->layout());
+    if (!widget)
+        return false;
+    const QWidget* parent = widget->parentWidget();
+    return !parent || (!parent->layout() && !parent->property(PMPlacesItsOwnControlsProperty).toBool());
 }
 
 void moveTo(QWidget* widget, double x)

@@ -93,6 +93,7 @@ void PMMainController::installMainWindow(QWidget* widget)
     searchField = window->searchField();
     groupScopeBar = window->scopeBar();
     groupViewListModeButton = window->groupViewListModeButton();
+    groupViewPreviewModeButton = window->groupViewPreviewModeButton();
     _mainWindowPlayerContainer = window->playerContainerView();
     window->searchFieldTextDidChange = [this, window] { updateResultsForSearchField(window->searchField(), true); };
     window->ziruderButton()->setDelegate(&ziruderDelegate());
@@ -208,18 +209,6 @@ void PMMainController::installMainWindow(QWidget* widget)
                 windows.append(w);
         return windows;
     };
-    // The grid shows the chosen container until the interface refresh takes over.
-    if (!_updateUserInterfaceHook)
-        _updateUserInterfaceHook = [this] {
-            // Without a source list (a window made for tests or tools) the library's movies.
-            PMLibraryContainerPtr shown = _groupItemsParent;
-            if (!shown && !libraryListView)
-                shown = pellisSourceStorageSection();
-            showGroupInMainWindow(shown);
-            updateStatusFields();
-            updateButtons();
-        };
-
     restoreMainWindowFrame();
     window->layoutNow();
     window->ziruderButton()->tileUsingLeftColumnAutoSaveName();
@@ -227,53 +216,6 @@ void PMMainController::installMainWindow(QWidget* widget)
         defaults().setBool(true, QStringLiteral("Hide Library"));
     hideSidebar(defaults().boolForKey(QStringLiteral("Hide Library")), false, false);
     updateMainWindowButtons();
-}
-
-void PMMainController::showGroupInMainWindow(const PMLibraryContainerPtr& container)
-{
-    PMMainWindow* main = libraryWindow();
-    if (!main)
-        return;
-    PMGroupView* grid = main->groupView();
-    // A search shows its results and the scope bar that narrows it; an online reference and
-    // an empty query that cannot intersect show no bar.
-    const PMLibraryContainerPtr reference = _groupItemsParentOrSearchReferenceContainer;
-    const ArrayPtr results = reference ? reference->sortedChildrenForCurrentQueryAfterGettingMoreOnlineItems(false) : nullptr;
-    bool scopeBarShown = false;
-    ArrayPtr children;
-    if (results) {
-        children = results;
-        scopeBarShown = reference->onlineRole().isEmpty() && !(reference->query().isEmpty() && !canIntersectSearch());
-    } else {
-        children = container ? container->sortedChildren() : Array::make();
-    }
-    if (QWidget* bar = main->scopeBar(); bar && bar->isHidden() == scopeBarShown) {
-        bar->setVisible(scopeBarShown);
-        if (auto* scopeBar = qobject_cast<PMQuibScopeBar*>(bar); scopeBar && scopeBarShown && scopeBar->reloadData())
-            selectGroupScopeBarItemsFromUserDefaults(scopeBar);
-    }
-    grid->setHasScopeBar(scopeBarShown);
-    main->groupHeaderView()->setSeparatorPriority(scopeBarShown ? 2 : 0);
-    _groupItemsParent = container;
-    ArrayPtr movies = Array::make(), groups = Array::make();
-    if (children)
-        for (const Value& v : *children)
-            (PMMovie(v) ? movies : groups)->append(v);
-    _groupMovieItems = movies;
-    // The same items in the same order: the tiles stay as they are.
-    const std::vector<PMGroupViewItemProxyPtr>& proxies = grid->proxies();
-    bool same = grid->representedGroup() == container && qsizetype(proxies.size()) == movies->count() + groups->count();
-    for (qsizetype i = 0; same && i < qsizetype(proxies.size()); ++i)
-        same = PMIsSameItem(proxies[size_t(i)]->representedItem, i < movies->count() ? movies->at(i) : groups->at(i - movies->count()));
-    if (same)
-        return;
-    grid->clear();
-    grid->setRepresentedGroup(container);
-    for (const Value& v : *movies)
-        grid->addItem(v);
-    for (const Value& v : *groups)
-        grid->addItem(v);
-    grid->tileWithAdjustedSize(true, false, false);
 }
 
 void PMMainController::hideSidebar(bool hide, bool inResponseToUserActivity, bool tileGroupView)

@@ -1,4 +1,5 @@
 #include "ui/library_window/PMMainWindow.h"
+#include "ui/library_window/PMInterfaceRefresh.h"
 
 #include "foundation/PMFunctions.h"
 #include "library/model/PMLibraryContainer.h"
@@ -404,6 +405,7 @@ PMMainWindow::PMMainWindow(QWidget* parent) : PMPlayerWindow(parent)
     contentLayout->setContentsMargins(0, 0, 0, 0);
     contentLayout->setSpacing(0);
     _groupHeaderView = new PMMainWindowHeaderView(_contentView);
+    _groupHeaderView->setProperty(PMPlacesItsOwnControlsProperty, true); // see layoutHeader()
     _groupHeaderView->setFixedHeight(int(PMMainWindowHeaderHeight));
     contentLayout->addWidget(_groupHeaderView);
     _contentStack = new QStackedWidget(_contentView);
