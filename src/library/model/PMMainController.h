@@ -1106,6 +1106,8 @@ public:
     bool goBackToRelevantPreviouslySelectedContainersAsPreflightCheck(bool preflight);
     void goBackToPreviouslySelectedContainers(QObject* sender);
     void selectHistoryContainers(const QList<PMLibraryContainerPtr>& containers);
+    // The back button's menu of earlier selections (the main window's).
+    class PMOptionalMenuButtonDelegate& backButtonMenuDelegate();
 
     // Interface refresh (+InterfaceRefresh.cpp): the container items of the shown content
     // in display order (the movie items are `_groupMovieItems`), the header's outlets that

@@ -76,7 +76,11 @@ void PMMainController::updateGroupItemsParentAndContainerHistory()
 
 void PMMainController::recordSelectedContainerIDs(const QSet<QString>& ids, double now)
 {
-    const PMContainerHistoryEntry entry{ids, now};
+    // A refresh while the same containers stay selected keeps the date their selection
+    // began: dated anew, a selection held for minutes would count as a passing one when
+    // the next choice follows a refresh within half a second, and drop out of the history.
+    const bool continues = !_selectedContainerHeap.isEmpty() && _selectedContainerHeap.first().IDs == ids;
+    const PMContainerHistoryEntry entry{ids, continues ? _selectedContainerHeap.first().date : now};
     auto isTransient = [now](const PMContainerHistoryEntry& e) { return now - e.date <= kTransientSelectionSeconds; };
 
     while (!_selectedContainerHeap.isEmpty()) {

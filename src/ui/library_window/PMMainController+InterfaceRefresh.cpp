@@ -15,6 +15,7 @@
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMGroupViewLayout.h"
 #include "ui/library_window/PMInterfaceRefresh.h"
+#include "ui/library_window/PMToolbarButtons.h"
 #include "ui/library_window/PMQuibScopeBar.h"
 
 #include <QtWidgets/QAbstractButton>
@@ -371,7 +372,10 @@ void PMMainController::updateUserInterface()
             const bool canGoBack = goBackToRelevantPreviouslySelectedContainersAsPreflightCheck(true);
             const bool enabled = canGoBack || relevantSelectedContainerHistoryAsPreflightCheck(true).has_value();
             groupBackButton->setEnabled(enabled);
-            groupBackButton->setProperty("waitsForMenu", canGoBack);
+            if (auto* button = qobject_cast<PMToolbarButton*>(groupBackButton.data()))
+                button->setWaitsForMenu(canGoBack);
+            else
+                groupBackButton->setProperty("waitsForMenu", canGoBack);
             groupBackButton->setVisible(enabled || !PMShowsToolbarButtonShapes);
         }
 

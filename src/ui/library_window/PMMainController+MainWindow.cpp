@@ -16,6 +16,7 @@
 #include "ui/library_window/PMZiruderShiftButton.h"
 
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QPointer>
 #include <QtCore/QTimer>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QMouseEvent>
@@ -23,6 +24,7 @@
 #include <QtGui/QWindow>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QScrollBar>
@@ -94,6 +96,11 @@ void PMMainController::installMainWindow(QWidget* widget)
     groupScopeBar = window->scopeBar();
     groupViewListModeButton = window->groupViewListModeButton();
     groupViewPreviewModeButton = window->groupViewPreviewModeButton();
+    groupBackButton = window->groupBackButton();
+    QObject::connect(window->groupBackButton(), &QAbstractButton::clicked, window, [this] { goBackToPreviouslySelectedContainers(nullptr); });
+    window->groupBackButton()->setDelegate(&backButtonMenuDelegate());
+    if (!_actions.contains(QStringLiteral("goBackToPreviouslySelectedContainers")))
+        _actions.insert(QStringLiteral("goBackToPreviouslySelectedContainers"), [this](QObject* sender) { goBackToPreviouslySelectedContainers(sender); });
     _mainWindowPlayerContainer = window->playerContainerView();
     window->searchFieldTextDidChange = [this, window] { updateResultsForSearchField(window->searchField(), true); };
     window->ziruderButton()->setDelegate(&ziruderDelegate());
@@ -216,6 +223,43 @@ void PMMainController::installMainWindow(QWidget* widget)
         defaults().setBool(true, QStringLiteral("Hide Library"));
     hideSidebar(defaults().boolForKey(QStringLiteral("Hide Library")), false, false);
     updateMainWindowButtons();
+}
+
+namespace {
+
+// The back button's menu: every earlier selection once, newest first, each choosing its
+// containers again.
+class BackButtonMenuDelegate final : public PMOptionalMenuButtonDelegate {
+public:
+    QMenu* menuForOptionalMenuButton(PMOptionalMenuButton* button) override
+    {
+        PMMainController& c = mainController();
+        const auto history = c.relevantSelectedContainerHistoryAsPreflightCheck(false);
+        if (!history || history->isEmpty())
+            return nullptr;
+        if (!m_menu)
+            m_menu = new QMenu(button);
+        m_menu->clear();
+        for (const QList<PMLibraryContainerPtr>& containers : *history) {
+            QStringList names;
+            for (const PMLibraryContainerPtr& container : containers)
+                names << container->displayName();
+            QAction* item = m_menu->addAction(names.join(QStringLiteral(", ")));
+            QObject::connect(item, &QAction::triggered, m_menu, [containers] { mainController().selectHistoryContainers(containers); });
+        }
+        return m_menu;
+    }
+
+private:
+    QPointer<QMenu> m_menu;
+};
+
+} // namespace
+
+PMOptionalMenuButtonDelegate& PMMainController::backButtonMenuDelegate()
+{
+    static BackButtonMenuDelegate delegate;
+    return delegate;
 }
 
 void PMMainController::hideSidebar(bool hide, bool inResponseToUserActivity, bool tileGroupView)

@@ -87,6 +87,14 @@ QImage sidebarImage()
     });
 }
 
+QImage backImage()
+{
+    return buttonImage([](QPainter& p) {
+        p.drawLine(QPointF(10.5, 2.5), QPointF(5, 8));
+        p.drawLine(QPointF(5, 8), QPointF(10.5, 13.5));
+    });
+}
+
 QImage gridImage()
 {
     return buttonImage([](QPainter& p) {
@@ -452,6 +460,11 @@ void PMMainWindow::buildHeader()
     _clearTemporaryStorageButton = new PMAdaptiveToolbarButton(_groupHeaderView);
     _clearTemporaryStorageButton->setImage(clearImage());
     _clearTemporaryStorageButton->setToolTip(tr("Clear Temporary Storage"));
+    _backButton = new PMAdaptiveToolbarButton(_groupHeaderView);
+    _backButton->setImage(backImage());
+    _backButton->setObjectName(QStringLiteral("groupBackButton"));
+    _backButton->setToolTip(tr("Back"));
+    _backButton->hide(); // until there is somewhere to go back to
     _previewModeButton = new PMPreviewModeButton(_groupHeaderView);
     _previewModeButton->setImage(gridImage());
     _previewModeButton->setTag(2);
@@ -530,7 +543,7 @@ void PMMainWindow::layoutHeader()
     const int buttonHeight = 28;
     const int y = (h - buttonHeight) / 2 + 1;
     int x = 8;
-    for (PMToolbarButton* button : {(PMToolbarButton*)_libraryListVisibilitySwitch, (PMToolbarButton*)_clearTemporaryStorageButton}) {
+    for (PMToolbarButton* button : {(PMToolbarButton*)_libraryListVisibilitySwitch, (PMToolbarButton*)_clearTemporaryStorageButton, (PMToolbarButton*)_backButton}) {
         if (button->isHidden())
             continue;
         button->setGeometry(x, y, 32, buttonHeight);
@@ -789,6 +802,12 @@ bool PMMainWindow::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseMove:
         if (preprocessMouseEvent(watched, event))
             return true;
+        break;
+    case QEvent::ShowToParent:
+    case QEvent::HideToParent:
+        // The header's left buttons close up when one of them comes or goes.
+        if (watched == _libraryListVisibilitySwitch || watched == _clearTemporaryStorageButton || watched == _backButton)
+            layoutHeader();
         break;
     default:
         break;

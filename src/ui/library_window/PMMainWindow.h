@@ -177,6 +177,8 @@ public:
     QWidget* containerView() const { return _containerView; }
     PMAdaptiveToolbarButton* libraryListVisibilitySwitch() const { return _libraryListVisibilitySwitch; }
     PMPreviewModeButton* groupViewPreviewModeButton() const { return _previewModeButton; }
+    // Goes back to the containers chosen before; held, it lists them.
+    PMAdaptiveToolbarButton* groupBackButton() const { return _backButton; }
     PMPreviewModeButton* groupViewListModeButton() const { return _listModeButton; }
     PMAdaptiveToolbarButton* clearTemporaryStorageButton() const { return _clearTemporaryStorageButton; }
     QMenuBar* menuBar() const { return _menuBar; }
@@ -242,6 +244,7 @@ private:
     PMAdaptiveToolbarButton* _libraryListVisibilitySwitch = nullptr;
     PMAdaptiveToolbarButton* _clearTemporaryStorageButton = nullptr;
     PMPreviewModeButton* _previewModeButton = nullptr;
+    PMAdaptiveToolbarButton* _backButton = nullptr;
     PMPreviewModeButton* _listModeButton = nullptr;
     PMZiruderShiftButton* _ziruderButton = nullptr;
     QPointer<QWidget> _scopeBar;

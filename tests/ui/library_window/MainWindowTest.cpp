@@ -7,6 +7,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/EventClock.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
@@ -22,6 +23,7 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QPushButton>
 
 #include <limits>
@@ -616,4 +618,38 @@ TEST_F(MainWindowTest, FullScreenIsTheWindowManagersUnlessSingleWindowMode)
     EXPECT_EQ(item.text(), QStringLiteral("Enter Full Screen"));
     defaults().setBool(true, QStringLiteral("Single Window Mode"));
     EXPECT_TRUE(window->usesCustomFullScreenMode());
+}
+
+TEST_F(MainWindowTest, BackButtonAppearsWithHistoryAndGoesBack)
+{
+    auto a = folder(QStringLiteral("A")), b = folder(QStringLiteral("B"));
+    putInLibrary({Value(a), Value(b)});
+    window->show();
+    PMAdaptiveToolbarButton* back = window->groupBackButton();
+    const int statusX = window->groupStatusField()->x();
+    platform::steerEventClockForTesting(true);
+    struct Unsteer {
+        ~Unsteer() { platform::steerEventClockForTesting(false); }
+    } unsteer;
+    ASSERT_TRUE(c().selectLibraryItem(Value(a)));
+    platform::advanceEventClockForTesting(1);
+    c().updateUserInterface();
+    EXPECT_TRUE(back->isHidden() || !back->isEnabled());
+
+    ASSERT_TRUE(c().selectLibraryItem(Value(b)));
+    platform::advanceEventClockForTesting(1);
+    c().updateUserInterface();
+    ASSERT_FALSE(back->isHidden());
+    EXPECT_TRUE(back->isEnabled());
+    // The header's controls make room for it.
+    EXPECT_GT(window->groupStatusField()->x(), statusX);
+    EXPECT_LT(back->geometry().right(), window->groupViewPreviewModeButton()->x());
+
+    // Held, it lists the earlier selection; clicked, it goes there.
+    QMenu* menu = back->delegate()->menuForOptionalMenuButton(back);
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions().first()->text(), QStringLiteral("A"));
+    back->click();
+    EXPECT_EQ(c().selectedContainer(), a);
 }

@@ -110,6 +110,7 @@ TEST_F(SelectionsTest, HeapAndHistoryKeepLastingSelectionsNewestFirst)
     } cases[] = {
         {"A, B 0.3 s later, C 1 s later: B's successor drops A", {{"A", 0}, {"B", 0.3}, {"C", 1.3}}, {"C", "B"}, {"C", "B"}},
         {"the same selection twice: one entry", {{"A", 0}, {"A", 2}}, {"A"}, {"A"}},
+        {"a refresh just before the next choice keeps the held one", {{"A", 0}, {"A", 5}, {"B", 5.2}}, {"B", "A"}, {"B", "A"}},
         {"reselecting one from long ago", {{"A", 0}, {"B", 1}, {"A", 2}}, {"A", "B", "A"}, {"A", "B"}},
         {"exactly half a second counts as transient", {{"A", 0}, {"B", 0.5}}, {"B"}, {"B"}},
         {"passing through one back to the first", {{"A", 0}, {"B", 1}, {"C", 1.2}, {"A", 1.4}}, {"A"}, {"A"}},
