@@ -963,9 +963,12 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
             // Without "Preload Previews" a tile asks for its pictures when first drawn.
             if (boolDefault(QStringLiteral("Preload Previews"), true))
                 loadPictures(p, p.frame.intersects(rect));
-        } else if (p.view->shownFrame != p.frame) {
+        } else if (p.view->shownFrame != p.frame || p.view->alpha < 1.0) {
+            // Also a tile whose fade-in an earlier tiling cut short: it fades on from where
+            // it stands, or it would stay see-through.
             if (suppressed) {
                 p.view->shownFrame = p.frame;
+                p.view->alpha = 1.0;
             } else {
                 p.view->startFrame = p.view->shownFrame;
                 p.view->startAlpha = p.view->alpha;

@@ -97,7 +97,8 @@ void PMMainController::installMainWindow(QWidget* widget)
     groupViewListModeButton = window->groupViewListModeButton();
     groupViewPreviewModeButton = window->groupViewPreviewModeButton();
     groupBackButton = window->groupBackButton();
-    QObject::connect(window->groupBackButton(), &QAbstractButton::clicked, window, [this] { goBackToPreviouslySelectedContainers(nullptr); });
+    // A click sends the action; a press held on it opens the menu of earlier selections.
+    window->groupBackButton()->setAction(QStringLiteral("goBackToPreviouslySelectedContainers"));
     window->groupBackButton()->setDelegate(&backButtonMenuDelegate());
     if (!_actions.contains(QStringLiteral("goBackToPreviouslySelectedContainers")))
         _actions.insert(QStringLiteral("goBackToPreviouslySelectedContainers"), [this](QObject* sender) { goBackToPreviouslySelectedContainers(sender); });

@@ -129,6 +129,29 @@ TEST_F(GroupView, RefreshWithinASecondReusesTilesAndKeepsTheirPlaces)
     EXPECT_TRUE(grid->movieProxies()[0]->previousFrame.isEmpty());
 }
 
+TEST_F(GroupView, TilesWhoseFadeInIsCutShortEndOpaque)
+{
+    grid->show();
+    fill(4);
+    QTest::qWait(20); // the unanimated tiling's hold on animations ends
+    grid->updatePreviousFrames();
+    // Four more movies arrive and fade in; before they are done, another tiling comes.
+    for (int i = 4; i < 8; ++i) {
+        records.push_back(movie(dir, i));
+        grid->addItem(Value(records.back()));
+    }
+    grid->tileWithAdjustedSize(false, false, true);
+    QTest::qWait(60);
+    grid->tileWithAdjustedSize(false, false, true);
+    QTest::qWait(600);
+    for (std::size_t i = 0; i < grid->movieProxies().size(); ++i) {
+        const PMGroupViewItemProxyPtr& proxy = grid->movieProxies()[i];
+        ASSERT_TRUE(proxy->view) << i;
+        EXPECT_EQ(proxy->view->alpha, 1.0) << i;
+        EXPECT_EQ(proxy->view->shownFrame, proxy->frame) << i;
+    }
+}
+
 TEST_F(GroupView, ClicksAndRangeSelectionAroundExistingBlocks)
 {
     fill(12);
