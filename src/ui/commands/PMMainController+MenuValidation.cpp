@@ -1016,6 +1016,11 @@ void PMMainController::installMenuCommands()
     add("addContainer", [this](QObject* s) { addContainer(s); });
     add("clearLastWatchedMovieRepresentations", [this](QObject* s) { clearLastWatchedMovieRepresentations(s); });
     add("chooseMovieRepresentationFromMenuItem", [this](QObject* s) { chooseMovieRepresentationFromMenuItem(senderObject(s), int(senderTag(s))); });
+    add("setSortCriterionForSelectedContainerFromMenuItem",
+        [this](QObject* s) { setSortCriterionForSelectedContainerFromMenuItem(senderObject(s), int(senderTag(s))); });
+    add("rearrangeSelectedContainerFromMenuItem", [this](QObject* s) { rearrangeSelectedContainerFromMenuItem(senderObject(s), int(senderTag(s))); });
+    add("fitPlayerWindowToScreen", [this](QObject*) { fitPlayerWindowToScreen(); });
+    add("toggleAutomaticDuplicateSorting", [this](QObject* s) { toggleAutomaticDuplicateSorting(s); });
     add("chooseGroupFromMenuItem", [this](QObject* s) { chooseGroupFromMenuItem(senderObject(s)); });
     add("copyPlaybackURLViaMenuItem", [this](QObject* s) { copyPlaybackURLViaMenuItem(int(senderTag(s))); });
     add("exportMetadataCSV", [this](QObject* s) { exportMetadataCSV(senderObject(s)); });

@@ -635,6 +635,32 @@ TEST_F(MainMenu, SortMenuShowsTheCriterionTiersAndDirection)
     controller._groupItemsParent = nullptr;
 }
 
+TEST_F(MainMenu, ChoosingFromTheSortMenuSortsTheSelectedContainer)
+{
+    PMMainController& controller = c();
+    auto container = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Shelf")}});
+    controller.pellisSourceStorageSection()->rawChildren()->append(Value(container));
+    controller.invalidateLibraryDependencies();
+    ASSERT_TRUE(controller.selectLibraryItem(Value(container)));
+    QMenu* sort = controller._mainMenu.sortMenu;
+    auto choose = [&](const QString& title) {
+        controller.menuNeedsUpdate(sort);
+        for (QAction* action : sort->actions())
+            if (action->text() == title && action->isVisible()) {
+                EXPECT_TRUE(enabled(action)) << title.toStdString();
+                platform::performMenuItem(action);
+                return;
+            }
+        ADD_FAILURE() << "no item " << title.toStdString();
+    };
+    choose(QStringLiteral("Name"));
+    EXPECT_EQ(container->primarySortCriterionFromCSVString(nullptr, nullptr, true), QStringLiteral("GroupListName"));
+    EXPECT_FALSE(container->sortsDescendingAccordingToAncestor(nullptr));
+    choose(QStringLiteral("Descending"));
+    EXPECT_EQ(container->primarySortCriterionFromCSVString(nullptr, nullptr, true), QStringLiteral("GroupListName"));
+    EXPECT_TRUE(container->sortsDescendingAccordingToAncestor(nullptr));
+}
+
 TEST_F(MainMenu, ExperimentalMenuOffersTheShownContainersInboxAndSubdivisions)
 {
     PMMainController& controller = c();
