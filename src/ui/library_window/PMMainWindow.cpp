@@ -635,7 +635,18 @@ void PMMainWindow::setMenuBar(QMenuBar* menuBar)
 
 void PMMainWindow::showPlayerContainer(bool show)
 {
-    _contentStack->setCurrentWidget(show ? static_cast<QWidget*>(_playerContainerView) : static_cast<QWidget*>(_groupView));
+    QWidget* page = show ? static_cast<QWidget*>(_playerContainerView) : static_cast<QWidget*>(_groupView);
+    if (_contentStack->currentWidget() == page)
+        return;
+    _contentStack->setCurrentWidget(page);
+    // The stack sizes only its current page, and not before its next layout pass.
+    page->setGeometry(_contentStack->contentsRect());
+    // The header darkens behind the player and lightens again over the grid: its status
+    // text follows once the player has settled in its place.
+    QTimer::singleShot(0, this, [this] {
+        updateAppearance();
+        _groupHeaderView->update();
+    });
 }
 
 void PMMainWindow::adjustToHiddenSidebar(bool hidden)
@@ -808,6 +819,10 @@ bool PMMainWindow::eventFilter(QObject* watched, QEvent* event)
         // The header's left buttons close up when one of them comes or goes.
         if (watched == _libraryListVisibilitySwitch || watched == _clearTemporaryStorageButton || watched == _backButton)
             layoutHeader();
+        // The player's container and the grid share one place: the stack shows (and
+        // sizes) only its current page, so showing the player makes it the current one.
+        if (watched == _playerContainerView)
+            showPlayerContainer(event->type() == QEvent::ShowToParent);
         break;
     default:
         break;

@@ -658,3 +658,17 @@ TEST_F(MainWindowTest, BackButtonAppearsWithHistoryAndGoesBack)
     QTest::mouseClick(back, Qt::LeftButton, {}, back->rect().center());
     EXPECT_EQ(c().selectedContainer(), a);
 }
+
+TEST_F(MainWindowTest, ShownPlayerTakesTheGridsPlaceAndSize)
+{
+    window->show();
+    QWidget* player = window->playerContainerView();
+    PMGroupView* grid = window->groupView();
+    ASSERT_TRUE(grid->isVisible());
+    player->setVisible(true);
+    EXPECT_TRUE(player->isVisible());
+    EXPECT_FALSE(grid->isVisible());
+    EXPECT_EQ(player->size(), grid->size());
+    player->setVisible(false);
+    EXPECT_TRUE(grid->isVisible());
+}
