@@ -121,7 +121,7 @@ TEST_F(GroupView, RefreshWithinASecondReusesTilesAndKeepsTheirPlaces)
 
     // After more than a second the dump is gone: new tiles without a previous place.
     grid->clear();
-    QTest::qWait(1100);
+    QTest::qWait(1600); // the dump goes a second after the clear; a busy machine may be late
     grid->setRepresentedGroup(group);
     for (const auto& record : records)
         grid->addItem(Value(record));
@@ -143,7 +143,15 @@ TEST_F(GroupView, TilesWhoseFadeInIsCutShortEndOpaque)
     grid->tileWithAdjustedSize(false, false, true);
     QTest::qWait(60);
     grid->tileWithAdjustedSize(false, false, true);
-    QTest::qWait(600);
+    // The second animation ends within a quarter of a second; a busy machine may be late.
+    QTest::qWaitFor(
+        [&] {
+            for (const PMGroupViewItemProxyPtr& proxy : grid->movieProxies())
+                if (!proxy->view || proxy->view->alpha < 1.0 || proxy->view->shownFrame != proxy->frame)
+                    return false;
+            return true;
+        },
+        5000);
     for (std::size_t i = 0; i < grid->movieProxies().size(); ++i) {
         const PMGroupViewItemProxyPtr& proxy = grid->movieProxies()[i];
         ASSERT_TRUE(proxy->view) << i;

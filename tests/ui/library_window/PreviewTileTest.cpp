@@ -843,10 +843,10 @@ TEST_F(TileClicks, FirstTheReducedPictureThenALargerOneWhenTheTileGrows)
     };
     // Small tiles: the reduced copy comes first and suffices.
     tileAnew();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return record->cachedPosterImage() != nullptr; }, 10000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return record->cachedPosterImage() != nullptr; }, 30000));
     const int reduced = record->cachedPosterImage()->pixels().width();
     EXPECT_LT(reduced, 1600);
-    EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0; }, 10000));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0; }, 30000));
     EXPECT_EQ(record->cachedPosterImage()->pixels().width(), reduced);
 
     // The same tile grown beyond the reduced copy asks for the picture itself once drawn.
@@ -857,6 +857,6 @@ TEST_F(TileClicks, FirstTheReducedPictureThenALargerOneWhenTheTileGrows)
     grid->viewport()->grab();
     ASSERT_EQ(grid->movieProxies()[0]->view, tile);
     ASSERT_GT(grid->movieProxies()[0]->frame.width(), reduced + 5);
-    EXPECT_TRUE(testsupport::waitUntil([&] { return record->cachedPosterImage() && record->cachedPosterImage()->pixels().width() > reduced; }, 10000));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return record->cachedPosterImage() && record->cachedPosterImage()->pixels().width() > reduced; }, 30000));
     defaults().removeObjectForKey(QStringLiteral("Preview Width"));
 }
