@@ -1758,14 +1758,14 @@ void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemP
                 layout = drawAsBadgeInRect(painter, count, rect, large, PMBadgeBackground(QColor::fromRgbF(1, 1, 1, 0.2)), 4, 4);
             else if (!hovering)
                 layout = drawAsBadgeInRect(painter, count, rect, large, contrast ? std::optional<QColor>(PMGroupView::borderColor()) : QColor::fromRgbF(0.6, 0.6, 0.6),
-                                           PMBadgeBackground::none(), nullptr, -1, 0, 0, 4, 4, -1, -1, false, false);
+                                           PMBadgeBackground::none(), nullptr, 0, 0, 0, 4, 4, -1, -1, false, false);
             else if (!contrast)
                 layout = drawAsBadgeInRect(painter, count, rect, large, dark ? std::nullopt : std::optional<QColor>(QColor::fromRgbF(0, 0, 0, 0.6)),
-                                           PMBadgeBackground(dark ? QColor::fromRgbF(1, 1, 1, 0.2) : QColor::fromRgbF(0, 0, 0, 0.1)), nullptr, -1, 0, 0, 4,
+                                           PMBadgeBackground(dark ? QColor::fromRgbF(1, 1, 1, 0.2) : QColor::fromRgbF(0, 0, 0, 0.1)), nullptr, 0, 0, 0, 4,
                                            4, -1, -1, false, false);
             else
                 layout = drawAsBadgeInRect(painter, count, rect, large, dark ? Qt::black : Qt::white, PMBadgeBackground(PMGroupView::borderColor()),
-                                           nullptr, -1, 0, 0, 4, 4, -1, -1, false, false);
+                                           nullptr, 0, 0, 0, 4, 4, -1, -1, false, false);
             label.setRight(std::min(label.right(), layout.badgeRect.left()));
         }
     }

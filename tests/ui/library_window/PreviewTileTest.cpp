@@ -477,6 +477,28 @@ TEST_F(TileClicks, SelectedRatedAndMissingLooks)
     EXPECT_LT(countStarPixels(plain), 5);
 }
 
+TEST_F(TileClicks, GroupTileShowsItsCountWithoutAPie)
+{
+    auto sub = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Shelf")}});
+    for (const auto& record : records)
+        sub->rawChildren()->append(Value(record));
+    grid->clear();
+    grid->setRepresentedGroup(group);
+    grid->addItem(Value(sub));
+    grid->tileWithAdjustedSize(false, false, false);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(grid->groupProxies().size(), 1u);
+    const QImage shot = grid->viewport()->grab().toImage();
+    const QRectF tile = grid->groupProxies()[0]->frame.translated(0, -grid->verticalScrollBar()->value());
+    // The count is grey text on the light box: nothing darker, no unplayed dot before it.
+    int darkest = 255;
+    for (int y = int(tile.top()) + 2; y < int(tile.bottom()) - 2; ++y)
+        for (int x = int(tile.right()) - 30; x < int(tile.right()) - 2; ++x)
+            darkest = std::min(darkest, qGray(shot.pixel(x, y)));
+    EXPECT_LT(darkest, 230) << "the count is drawn";
+    EXPECT_GT(darkest, 140) << "no dot beside the count";
+}
+
 TEST_F(TileClicks, HoverAskedForFramesOnceAndNeverAgainWhenThereAreNone)
 {
     double now = 1000;
