@@ -24,13 +24,13 @@ const QString kPathLinkDisplayMode = QStringLiteral("Path Link Display Mode");
 const QString kPathLinkDisplayModeCanBeToggled = QStringLiteral("Path Link Display Mode Can Be Toggled");
 const QString kGoToLinkURL = QStringLiteral("goToLinkURL");
 
-double textWidth(const QWidget* field, const QString& text)
+double textWidth(const PMActionButtonTextField* field, const QString& text)
 {
-    return QFontMetricsF(field->font()).horizontalAdvance(text);
+    return field->drawnTextWidth(text);
 }
 
 // The width the cell needs for its text on one unlimited line.
-double naturalWidth(const QWidget* field, const QString& text)
+double naturalWidth(const PMActionButtonTextField* field, const QString& text)
 {
     return textWidth(field, text) + 2 * PMActionButtonTextFieldCell::kTextInset;
 }
@@ -130,6 +130,11 @@ void PMActionButtonTextFieldCell::drawWithFrame(QPainter& painter, const QRectF&
     if (!tinted.isNull())
         painter.drawImage(button, tinted);
     painter.restore();
+}
+
+double PMActionButtonTextField::drawnTextWidth(const QString& text) const
+{
+    return QFontMetricsF(font()).horizontalAdvance(text);
 }
 
 void PMActionButtonTextField::drawText(QPainter& painter, const QRectF& textArea, const QString& shown, const QColor&) const

@@ -112,6 +112,9 @@ public:
     // Draws the (possibly shortened) text in the colour; fields with styled parts of their
     // text draw it themselves.
     virtual void drawText(QPainter& painter, const QRectF& textArea, const QString& shown, const QColor& color) const;
+    // The width of the text as `drawText` draws it on one line, so that the action button
+    // follows its end.
+    virtual double drawnTextWidth(const QString& text) const;
 
 protected:
     bool event(QEvent* event) override;

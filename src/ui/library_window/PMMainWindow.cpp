@@ -171,6 +171,25 @@ void PMMainWindowHeaderStatusField::setStyledTitleLength(qsizetype length, bool 
     update();
 }
 
+QFont PMMainWindowHeaderStatusField::titleFont() const
+{
+    // The title in the bold system font of the field's size, or medium when toned down.
+    const bool toneDown = defaults().boolForKey(QStringLiteral("Hide Main Window Titlebar: Tone Down Title"));
+    QFont titleFont = backwardsCompatibleSystemFontOfSize(PMFontSize(font()), toneDown ? 2 : 1);
+    if (!toneDown)
+        titleFont.setBold(true);
+    return titleFont;
+}
+
+double PMMainWindowHeaderStatusField::drawnTextWidth(const QString& text) const
+{
+    if (m_titleLength <= 0 || text != this->text())
+        return PMLinkTextField::drawnTextWidth(text);
+    // The bold title, then the separator and the status in the field's font.
+    return QFontMetricsF(titleFont()).horizontalAdvance(text.left(m_titleLength))
+           + QFontMetricsF(font()).horizontalAdvance(text.mid(m_titleLength));
+}
+
 void PMMainWindowHeaderStatusField::drawText(QPainter& painter, const QRectF& textArea, const QString& shown, const QColor& color) const
 {
     if (m_titleLength <= 0 || shown != text()) {
@@ -178,11 +197,7 @@ void PMMainWindowHeaderStatusField::drawText(QPainter& painter, const QRectF& te
         PMLinkTextField::drawText(painter, textArea, shown, color);
         return;
     }
-    // The title in the bold system font of the field's size, or medium when toned down.
-    const bool toneDown = defaults().boolForKey(QStringLiteral("Hide Main Window Titlebar: Tone Down Title"));
-    QFont titleFont = backwardsCompatibleSystemFontOfSize(PMFontSize(font()), toneDown ? 2 : 1);
-    if (!toneDown)
-        titleFont.setBold(true);
+    const QFont titleFont = this->titleFont();
     const QString title = shown.left(m_titleLength);
     const QString separator = m_withStatus ? shown.mid(m_titleLength, 3) : QString();
     const QString rest = shown.mid(m_titleLength + separator.size());

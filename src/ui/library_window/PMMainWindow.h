@@ -13,6 +13,7 @@
 #include "ui/kit/PMViewBases.h"
 
 #include <QtCore/QPointer>
+#include <QtGui/QFont>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QWidget>
 
@@ -56,6 +57,7 @@ public:
     void setStyledTitleLength(qsizetype length, bool withStatus);
     qsizetype styledTitleLength() const { return m_titleLength; }
     void drawText(QPainter& painter, const QRectF& textArea, const QString& shown, const QColor& color) const override;
+    double drawnTextWidth(const QString& text) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -63,6 +65,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    QFont titleFont() const;
     double _progressFraction = -1.0;
     qsizetype m_titleLength = 0;
     bool m_withStatus = false;

@@ -127,6 +127,25 @@ TEST(StatusFields, PlainFieldKeepsItsWidthAndStatusMovesTheTextAtOnce)
     EXPECT_EQ(search.textMargins().right(), 5);
 }
 
+TEST(StatusFields, HeaderLinkFollowsTheBoldTitle)
+{
+    PMMainWindowHeaderStatusField field;
+    field.resize(600, 22);
+    const QString title = QStringLiteral("Documentaries");
+    field.setText(title + QStringLiteral(" \u2014 Clip 0003 (0:09 \u00B7 325.7 KB)"));
+    field.setStyledTitleLength(title.size(), true);
+    QImage link(12, 12, QImage::Format_ARGB32_Premultiplied);
+    link.fill(Qt::black);
+    field.setActionButtonImage(link);
+    // The text as drawn: the title bold, the rest in the field's font.
+    QFont bold = field.font();
+    bold.setBold(true);
+    const double drawn = QFontMetricsF(bold).horizontalAdvance(title) + QFontMetricsF(field.font()).horizontalAdvance(field.text().mid(title.size()));
+    EXPECT_NEAR(field.drawnTextWidth(field.text()), drawn, 3);
+    const QRectF button = field.actionButtonTextFieldCell()->actionButtonFrameForCellFrame(field.rect());
+    EXPECT_GE(button.left(), drawn + 2) << "the link glyph does not cover the end of the text";
+}
+
 TEST(StatusFields, InvalidStatusTintsTheIndicatorRed)
 {
     PMStatusIndicatorTextField field;
