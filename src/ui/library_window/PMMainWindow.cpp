@@ -829,6 +829,12 @@ bool PMMainWindow::eventFilter(QObject* watched, QEvent* event)
         if (preprocessMouseEvent(watched, event))
             return true;
         break;
+    case QEvent::Resize:
+        // The header places its controls itself: its width changes when the divider moves
+        // as well as when the window is resized.
+        if (watched == _groupHeaderView)
+            layoutHeader();
+        break;
     case QEvent::ShowToParent:
     case QEvent::HideToParent:
         // The header's left buttons close up when one of them comes or goes.

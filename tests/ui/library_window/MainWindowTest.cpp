@@ -691,3 +691,26 @@ TEST_F(MainWindowTest, ShownPlayerTakesTheGridsPlaceAndSize)
     player->setVisible(false);
     EXPECT_TRUE(grid->isVisible());
 }
+
+TEST_F(MainWindowTest, DraggedSeamKeepsTheHeaderAndGridInsideTheWindowAfterAResize)
+{
+    window->show();
+    window->resize(620, 420);
+    QCoreApplication::processEvents();
+    window->resize(1280, 800);
+    QCoreApplication::processEvents();
+    PMZiruderShiftButton* divider = window->ziruderButton();
+    const QPoint start = divider->rect().center();
+    QTest::mousePress(divider, Qt::LeftButton, {}, start);
+    const QPoint target = divider->mapToGlobal(start + QPoint(140, 0));
+    QMouseEvent move(QEvent::MouseMove, QPointF(divider->mapFromGlobal(target)), QPointF(target), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(divider, &move);
+    QTest::mouseRelease(divider, Qt::LeftButton, {}, divider->mapFromGlobal(target));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->sourceListContainer()->width(), 240);
+    EXPECT_EQ(window->contentView()->x() + window->contentView()->width(), window->containerView()->width());
+    // The header's controls follow its new width: the search field keeps its margin.
+    QWidget* search = window->searchField();
+    EXPECT_EQ(search->geometry().right() + 1, search->parentWidget()->width() - 10);
+    EXPECT_LE(window->groupView()->geometry().right() + 1, window->contentView()->width());
+}
