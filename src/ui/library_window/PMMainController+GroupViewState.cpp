@@ -11,10 +11,13 @@
 #include "ui/library_window/PMLibraryWindowAccess.h"
 
 #include <QtCore/QRegularExpression>
+#include <QtCore/QSignalBlocker>
 #include <QtGui/QGuiApplication>
+#include <QtWidgets/QAbstractSlider>
 #include <QtWidgets/QScrollBar>
 
 #include <algorithm>
+#include <cmath>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -297,6 +300,11 @@ void PMMainController::trimPreviewSize()
         PMGroupView::setPreviewWidth(largest, _groupItemsParent);
     _previewSizeSliderMaximum = largest;
     _previewSizeSliderMinimum = minimumPreviewWidth();
+    // The slider's ends follow the limits (setting them is no request to resize).
+    if (auto* slider = qobject_cast<QAbstractSlider*>(previewSizeSlider.data())) {
+        const QSignalBlocker quiet(slider);
+        slider->setRange(int(std::floor(_previewSizeSliderMinimum)), int(std::max(std::floor(_previewSizeSliderMinimum), std::floor(largest))));
+    }
 }
 
 void PMMainController::scrollToGroupTopOrBottom()

@@ -8,12 +8,15 @@
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/library_window/PMGroupView.h"
+#include "ui/kit/PMSmallControls.h"
 #include "ui/library_window/PMMainWindow.h"
 #include "ui/library_window/PMMovieOutlineView.h"
 #include "ui/library_window/PMQuibScopeBar.h"
 #include "ui/library_window/PMStatusFields.h"
 #include "ui/library_window/PMToolbarButtons.h"
 #include "ui/library_window/PMZiruderShiftButton.h"
+#include "ui/kit/PMControlSupport.h"
+#include "ui/library_window/PMSliderExtremeView.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QPointer>
@@ -102,6 +105,11 @@ void PMMainController::installMainWindow(QWidget* widget)
     window->groupBackButton()->setDelegate(&backButtonMenuDelegate());
     if (!_actions.contains(QStringLiteral("goBackToPreviouslySelectedContainers")))
         _actions.insert(QStringLiteral("goBackToPreviouslySelectedContainers"), [this](QObject* sender) { goBackToPreviouslySelectedContainers(sender); });
+    // The tile size slider sends "changePreviewSize" itself around and during a drag; its
+    // ends jump it to the smallest or largest tiles.
+    previewSizeSlider = window->previewSizeSlider();
+    for (const bool large : {false, true})
+        window->previewSizeSliderEnd(large)->sliderAction = [this](QSlider* s) { changePreviewSize(s); };
     _mainWindowPlayerContainer = window->playerContainerView();
     window->searchFieldTextDidChange = [this, window] { updateResultsForSearchField(window->searchField(), true); };
     window->ziruderButton()->setDelegate(&ziruderDelegate());

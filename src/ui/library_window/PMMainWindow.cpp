@@ -7,7 +7,10 @@
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSFont+PMBackwardsCompatibleSystemFont.h"
 #include "ui/kit/PMAppearance.h"
+#include "ui/kit/PMControlSupport.h"
+#include "ui/kit/PMSmallControls.h"
 #include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMSliderExtremeView.h"
 #include "ui/library_window/PMStatusFields.h"
 #include "ui/library_window/PMToolbarButtons.h"
 #include "ui/library_window/PMZiruderShiftButton.h"
@@ -16,6 +19,7 @@
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QStackedWidget>
 #include <QtWidgets/QVBoxLayout>
@@ -101,6 +105,17 @@ QImage gridImage()
         for (int row = 0; row < 2; ++row)
             for (int column = 0; column < 2; ++column)
                 p.fillRect(QRectF(2 + column * 6.5, 2 + row * 6.5, 5, 5), Qt::black);
+    });
+}
+
+// The ends of the tile size slider: one small tile, one large tile.
+QImage tileImage(double side)
+{
+    return buttonImage([side](QPainter& p) {
+        const double origin = (16 - side) / 2;
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::black);
+        p.drawRoundedRect(QRectF(origin, origin, side, side), 1.5, 1.5);
     });
 }
 
@@ -480,6 +495,34 @@ void PMMainWindow::buildHeader()
     _backButton->setObjectName(QStringLiteral("groupBackButton"));
     _backButton->setToolTip(tr("Back"));
     _backButton->hide(); // until there is somewhere to go back to
+    // The tile size slider between the status and the search field, with a small and a
+    // large tile at its ends that jump it to either end.
+    _previewSizeSliderView = new QWidget(_groupHeaderView);
+    _previewSizeSliderView->setObjectName(QStringLiteral("previewSizeSliderView"));
+    auto* sliderLayout = new QHBoxLayout(_previewSizeSliderView);
+    sliderLayout->setContentsMargins(0, 0, 0, 0);
+    sliderLayout->setSpacing(4);
+    _previewSizeSlider = new PMPreviewSizeSlider(_previewSizeSliderView);
+    _previewSizeSlider->setOrientation(Qt::Horizontal);
+    _previewSizeSlider->setAction(QStringLiteral("changePreviewSize"));
+    _previewSizeSlider->setObjectName(QStringLiteral("previewSizeSlider"));
+    _previewSizeSlider->setToolTip(tr("Tile Size"));
+    _previewSizeSlider->setFocusPolicy(Qt::NoFocus);
+    for (const int tag : {0, 1}) {
+        auto* end = new PMSliderExtremeView(_previewSizeSliderView);
+        end->setSlider(_previewSizeSlider);
+        end->setTag(tag);
+        QPixmap pixmap = QPixmap::fromImage(PMTintedImage(tileImage(tag == 0 ? 5 : 10), QColor::fromRgbF(0, 0, 0, 0.55)));
+        end->setPixmap(pixmap);
+        end->setFixedSize(16, 16);
+        (tag == 0 ? _previewSizeSliderSmallEnd : _previewSizeSliderLargeEnd) = end;
+    }
+    _previewSizeSlider->setMaximumExtremeView(_previewSizeSliderLargeEnd);
+    sliderLayout->addWidget(_previewSizeSliderSmallEnd);
+    sliderLayout->addWidget(_previewSizeSlider, 1);
+    sliderLayout->addWidget(_previewSizeSliderLargeEnd);
+    _previewSizeSliderView->resize(140, 24);
+    _previewSizeSliderView->hide(); // until the grid shows tiles
     _previewModeButton = new PMPreviewModeButton(_groupHeaderView);
     _previewModeButton->setImage(gridImage());
     _previewModeButton->setTag(2);
@@ -570,7 +613,10 @@ void PMMainWindow::layoutHeader()
     const int searchWidth = std::clamp(_groupHeaderView->width() / 4, 120, 240);
     const int searchHeight = 24;
     _searchField->setGeometry(_groupHeaderView->width() - 10 - searchWidth, (h - searchHeight) / 2, searchWidth, searchHeight);
-    const int statusRight = _searchField->x() - 12;
+    // The slider stands 30 points left of the search field; the status ends before it.
+    const QSize sliderSize = _previewSizeSliderView->size();
+    _previewSizeSliderView->move(_searchField->x() - sliderSize.width() - 30, (h - sliderSize.height()) / 2);
+    const int statusRight = (_previewSizeSliderView->isHidden() ? _searchField->x() : _previewSizeSliderView->x()) - 12;
     const int statusHeight = 22;
     _groupStatusField->setGeometry(x, (h - statusHeight) / 2, std::max(0, statusRight - x), statusHeight);
 }
@@ -838,7 +884,8 @@ bool PMMainWindow::eventFilter(QObject* watched, QEvent* event)
     case QEvent::ShowToParent:
     case QEvent::HideToParent:
         // The header's left buttons close up when one of them comes or goes.
-        if (watched == _libraryListVisibilitySwitch || watched == _clearTemporaryStorageButton || watched == _backButton)
+        if (watched == _libraryListVisibilitySwitch || watched == _clearTemporaryStorageButton || watched == _backButton
+            || watched == _previewSizeSliderView)
             layoutHeader();
         // The player's container and the grid share one place: the stack shows (and
         // sizes) only its current page, so showing the player makes it the current one.

@@ -25,6 +25,8 @@ class PMAdaptiveToolbarButton;
 class PMGroupView;
 class PMLibraryContainer;
 class PMPreviewModeButton;
+class PMPreviewSizeSlider;
+class PMSliderExtremeView;
 class PMZiruderShiftButton;
 class QStackedWidget;
 class QVBoxLayout;
@@ -182,6 +184,10 @@ public:
     PMPreviewModeButton* groupViewPreviewModeButton() const { return _previewModeButton; }
     // Goes back to the containers chosen before; held, it lists them.
     PMAdaptiveToolbarButton* groupBackButton() const { return _backButton; }
+    // The tile size slider and the view holding it with its two ends.
+    PMPreviewSizeSlider* previewSizeSlider() const { return _previewSizeSlider; }
+    QWidget* previewSizeSliderView() const { return _previewSizeSliderView; }
+    PMSliderExtremeView* previewSizeSliderEnd(bool large) const { return large ? _previewSizeSliderLargeEnd : _previewSizeSliderSmallEnd; }
     PMPreviewModeButton* groupViewListModeButton() const { return _listModeButton; }
     PMAdaptiveToolbarButton* clearTemporaryStorageButton() const { return _clearTemporaryStorageButton; }
     QMenuBar* menuBar() const { return _menuBar; }
@@ -248,6 +254,10 @@ private:
     PMAdaptiveToolbarButton* _clearTemporaryStorageButton = nullptr;
     PMPreviewModeButton* _previewModeButton = nullptr;
     PMAdaptiveToolbarButton* _backButton = nullptr;
+    QWidget* _previewSizeSliderView = nullptr;
+    PMPreviewSizeSlider* _previewSizeSlider = nullptr;
+    PMSliderExtremeView* _previewSizeSliderSmallEnd = nullptr;
+    PMSliderExtremeView* _previewSizeSliderLargeEnd = nullptr;
     PMPreviewModeButton* _listModeButton = nullptr;
     PMZiruderShiftButton* _ziruderButton = nullptr;
     QPointer<QWidget> _scopeBar;

@@ -11,8 +11,10 @@
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
+#include "ui/kit/PMSmallControls.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMainWindow.h"
+#include "ui/library_window/PMSliderExtremeView.h"
 #include "ui/library_window/PMStatusFields.h"
 #include "ui/library_window/PMToolbarButtons.h"
 #include "ui/library_window/PMZiruderShiftButton.h"
@@ -25,6 +27,7 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QSlider>
 
 #include <limits>
 
@@ -713,4 +716,50 @@ TEST_F(MainWindowTest, DraggedSeamKeepsTheHeaderAndGridInsideTheWindowAfterAResi
     QWidget* search = window->searchField();
     EXPECT_EQ(search->geometry().right() + 1, search->parentWidget()->width() - 10);
     EXPECT_LE(window->groupView()->geometry().right() + 1, window->contentView()->width());
+}
+
+TEST_F(MainWindowTest, TileSizeSliderShowsWithTilesAndResizesThem)
+{
+    auto movies = folder(QStringLiteral("Films"));
+    for (int i = 0; i < 20; ++i)
+        movies->rawChildren()->append(Value(movie(QStringLiteral("Movie %1").arg(i))));
+    auto empty = folder(QStringLiteral("Empty"));
+    putInLibrary({Value(movies), Value(empty)});
+    window->show();
+    QSlider* slider = window->previewSizeSlider();
+    c().installViewOptions(); // as at launch: the slider's action
+    platform::setApplicationResponder(&c());
+    struct Unset {
+        ~Unset() { platform::setApplicationResponder(nullptr); }
+    } unset;
+    QWidget* sliderView = window->previewSizeSliderView();
+    ASSERT_TRUE(c().selectLibraryItem(Value(empty)));
+    EXPECT_TRUE(sliderView->isHidden()) << "nothing to size";
+
+    ASSERT_TRUE(c().selectLibraryItem(Value(movies)));
+    c().updateUserInterface();
+    ASSERT_FALSE(sliderView->isHidden());
+    // Between the status and the search field, 30 points before the field.
+    EXPECT_EQ(sliderView->geometry().right() + 1 + 30, window->searchField()->x());
+    EXPECT_LE(window->groupStatusField()->geometry().right(), sliderView->x());
+    // Its ends are the smallest tile and the grid's width less the margins.
+    EXPECT_EQ(slider->minimum(), int(PMMainController::minimumPreviewWidth()));
+    EXPECT_EQ(slider->maximum(), int(window->groupView()->width() - 2 * PMGroupView::spacing()));
+
+    // The largest end gives one column of tiles as wide as the slider allows.
+    const double before = PMGroupView::previewViewWidthForContainer(movies);
+    QTest::mouseClick(window->previewSizeSliderEnd(true), Qt::LeftButton);
+    EXPECT_EQ(slider->value(), slider->maximum());
+    EXPECT_GT(PMGroupView::previewViewWidthForContainer(movies), before);
+    EXPECT_EQ(window->groupView()->numberOfColumns(), 1u);
+
+    // Dragging the knob to the small end: many columns of small tiles.
+    const QRect groove = slider->rect();
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(groove.right() - 3, groove.center().y()));
+    QMouseEvent move(QEvent::MouseMove, QPointF(groove.left() + 2, groove.center().y()), slider->mapToGlobal(QPointF(groove.left() + 2, groove.center().y())),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(slider, &move);
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(groove.left() + 2, groove.center().y()));
+    EXPECT_EQ(slider->value(), slider->minimum());
+    EXPECT_GT(window->groupView()->numberOfColumns(), 3u);
 }
