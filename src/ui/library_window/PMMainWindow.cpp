@@ -609,7 +609,11 @@ void PMMainWindow::layoutHeader()
     }
     _previewModeButton->setGeometry(x, y, 32, buttonHeight);
     _listModeButton->setGeometry(x + 32, y, 32, buttonHeight);
-    x += 64 + 12;
+    // Hidden mode buttons (a storage section, no movies) leave no gap before the status.
+    if (!_previewModeButton->isHidden())
+        x += 64 + 12;
+    else if (x > 8)
+        x += 8;
     const int searchWidth = std::clamp(_groupHeaderView->width() / 4, 120, 240);
     const int searchHeight = 24;
     _searchField->setGeometry(_groupHeaderView->width() - 10 - searchWidth, (h - searchHeight) / 2, searchWidth, searchHeight);
@@ -885,7 +889,7 @@ bool PMMainWindow::eventFilter(QObject* watched, QEvent* event)
     case QEvent::HideToParent:
         // The header's left buttons close up when one of them comes or goes.
         if (watched == _libraryListVisibilitySwitch || watched == _clearTemporaryStorageButton || watched == _backButton
-            || watched == _previewSizeSliderView)
+            || watched == _previewSizeSliderView || watched == _previewModeButton)
             layoutHeader();
         // The player's container and the grid share one place: the stack shows (and
         // sizes) only its current page, so showing the player makes it the current one.
