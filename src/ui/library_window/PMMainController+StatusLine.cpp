@@ -170,6 +170,9 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
         target.forSelection = false;
     }
     const bool listMode = main->groupViewListModeButton()->isChecked() && !main->groupViewListModeButton()->isHidden();
+    // Several chosen containers show their union or intersection, not the first one's
+    // content: what is shown is what counts.
+    const bool combined = multipleSelectionLibraryItems() != nullptr;
     ArrayPtr shown = Array::make();
     qsizetype files = 0, subgroups = 0;
     ArrayPtr selection;
@@ -194,7 +197,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
         if (flattenedCounts) {
             files = shown->count();
             subgroups = 0;
-        } else if (!searching && !hidden && !defaults().boolForKey(QStringLiteral("Only Count Top-Level Children In Preview Mode"))) {
+        } else if (!searching && !combined && !hidden && !defaults().boolForKey(QStringLiteral("Only Count Top-Level Children In Preview Mode"))) {
             shown = parent->allNonProxyMovieChildren();
             if (!shown)
                 shown = Array::make();

@@ -541,6 +541,24 @@ TEST_F(MainWindowTest, StatusLineCountsWhatTheGridShows)
     EXPECT_EQ(statusText(), QStringLiteral("Films — •••"));
 }
 
+TEST_F(MainWindowTest, SeveralContainersCountWhatTheGridShows)
+{
+    auto a = folder(QStringLiteral("A")), b = folder(QStringLiteral("B"));
+    for (int i = 0; i < 3; ++i)
+        a->rawChildren()->append(Value(movie(QStringLiteral("a%1").arg(i))));
+    for (int i = 0; i < 2; ++i)
+        b->rawChildren()->append(Value(movie(QStringLiteral("b%1").arg(i))));
+    putInLibrary({Value(a), Value(b)});
+    window->show();
+    // As registered at launch: searches look at the files.
+    defaults().setBool(true, QStringLiteral("Group Search Criterion: Files"));
+    ASSERT_TRUE(c().selectLibraryItems(Array::make({Value(a), Value(b)})));
+    // (The combined content comes from a search that runs after its delay.)
+    ASSERT_TRUE(testsupport::waitUntil([&] { return window->groupView()->movieProxies().size() == 5u; }, 5000));
+    c().updateStatusFields();
+    EXPECT_TRUE(statusText().startsWith(QStringLiteral("A \u222A B \u2014 5 files"))) << statusText().toStdString();
+}
+
 TEST_F(MainWindowTest, SubgroupTextGoesWhereThePreviewsAre)
 {
     auto parent = folder(QStringLiteral("Films"));
