@@ -512,7 +512,8 @@ void PMMainWindow::buildHeader()
         auto* end = new PMSliderExtremeView(_previewSizeSliderView);
         end->setSlider(_previewSizeSlider);
         end->setTag(tag);
-        QPixmap pixmap = QPixmap::fromImage(PMTintedImage(tileImage(tag == 0 ? 5 : 10), QColor::fromRgbF(0, 0, 0, 0.55)));
+        // Mid grey: seen on the light header and on the dark one alike.
+        QPixmap pixmap = QPixmap::fromImage(PMTintedImage(tileImage(tag == 0 ? 5 : 10), QColor::fromRgbF(0.5, 0.5, 0.5)));
         end->setPixmap(pixmap);
         end->setFixedSize(16, 16);
         (tag == 0 ? _previewSizeSliderSmallEnd : _previewSizeSliderLargeEnd) = end;
