@@ -78,12 +78,26 @@ void PMMovieRepresentationPrototype::loadCoverImageAndPosterImageForFrame(const 
         priority = visible ? platform::Operation::Priority::Normal : platform::Operation::Priority::Low;
     }
     std::weak_ptr<PMMovieRepresentationOriginal> weakRecord = o.sharedOriginal();
+    const std::uint64_t serial = ++o.m_imageRequestSerial;
     PMMovieRepresentationImageLoader::defaultLoader().loadCoverImageAndPosterImageForMovieRepresentation(
         *this, !improvement, o.m_requestedImageSize, frame, priority,
-        [weakRecord, redraw](const platform::ImagePtr& cover, const platform::ImagePtr& poster) {
+        [weakRecord, redraw, serial](platform::ImagePtr cover, platform::ImagePtr poster) {
             std::shared_ptr<PMMovieRepresentationOriginal> record = weakRecord.lock();
             if (!record)
                 return;
+            // An answer to an older request can arrive after that of a newer one for a larger
+            // tile: it never replaces a larger picture with its smaller one.
+            const auto smaller = [](const platform::ImagePtr& incoming, const platform::ImagePtr& held) {
+                return incoming && held && incoming->pixelSize().width() < held->pixelSize().width();
+            };
+            if (serial < record->m_imageRequestSerial) {
+                if (smaller(cover, record->m_coverImage))
+                    cover.reset();
+                if (smaller(poster, record->m_posterImage))
+                    poster.reset();
+                if (!cover && !poster)
+                    return;
+            }
             if (cover)
                 record->m_coverImage = cover;
             if (poster) {

@@ -453,6 +453,7 @@ public:
     platform::ImagePtr m_posterImage;
     bool m_posterImagePending = false;
     QSizeF m_requestedImageSize;
+    std::uint64_t m_imageRequestSerial = 0; // counts the picture requests
     double m_thumbnailImageAspectRatio = -10.0; // -10: to be computed, -1: unknown
     // Playback (main thread only).
     std::shared_ptr<class PMMovie> m_movie;
