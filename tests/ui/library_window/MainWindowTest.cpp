@@ -27,6 +27,7 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QScrollBar>
 #include <QtWidgets/QSlider>
 
 #include <limits>
@@ -782,4 +783,23 @@ TEST_F(MainWindowTest, TileSizeSliderShowsWithTilesAndResizesThem)
     QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(groove.left() + 2, groove.center().y()));
     EXPECT_EQ(slider->value(), slider->minimum());
     EXPECT_GT(window->groupView()->numberOfColumns(), 3u);
+}
+
+TEST_F(MainWindowTest, ModifierClicksSelectTilesInTheWindow)
+{
+    auto movies = folder(QStringLiteral("Films"));
+    for (int i = 0; i < 12; ++i)
+        movies->rawChildren()->append(Value(movie(QStringLiteral("Movie %1").arg(i))));
+    putInLibrary({Value(movies)});
+    window->show();
+    ASSERT_TRUE(c().selectLibraryItem(Value(movies)));
+    PMGroupView* grid = window->groupView();
+    ASSERT_EQ(grid->movieProxies().size(), 12u);
+    auto centre = [&](int i) {
+        return (grid->movieProxies()[size_t(i)]->frame.center() - QPointF(0, grid->verticalScrollBar()->value())).toPoint();
+    };
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ControlModifier, centre(2));
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, centre(4));
+    ASSERT_TRUE(grid->selectedItems());
+    EXPECT_EQ(grid->selectedItems()->count(), 3);
 }
