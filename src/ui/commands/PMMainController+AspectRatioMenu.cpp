@@ -27,7 +27,7 @@ QString localized(const char* text)
     return QCoreApplication::translate("PMMainController", text);
 }
 
-// At most two fraction digits, trailing zeros dropped: 1.78, 1.6, 2.
+// At most two fraction digits, with trailing zeros (and a bare point) dropped.
 QString ratioText(double value)
 {
     QString text = QLocale::c().toString(value, 'f', 2);
