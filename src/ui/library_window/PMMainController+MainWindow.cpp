@@ -103,8 +103,6 @@ void PMMainController::installMainWindow(QWidget* widget)
     // A click sends the action; a press held on it opens the menu of earlier selections.
     window->groupBackButton()->setAction(QStringLiteral("goBackToPreviouslySelectedContainers"));
     window->groupBackButton()->setDelegate(&backButtonMenuDelegate());
-    if (!_actions.contains(QStringLiteral("goBackToPreviouslySelectedContainers")))
-        _actions.insert(QStringLiteral("goBackToPreviouslySelectedContainers"), [this](QObject* sender) { goBackToPreviouslySelectedContainers(sender); });
     // The tile size slider sends "changePreviewSize" itself around and during a drag; its
     // ends jump it to the smallest or largest tiles.
     previewSizeSlider = window->previewSizeSlider();
@@ -133,17 +131,20 @@ void PMMainController::installMainWindow(QWidget* widget)
     // No list table yet: the list mode stays off.
     window->groupViewListModeButton()->setEnabled(false);
 
-    if (!_actions.contains(QStringLiteral("toggleLibrary")))
-        _actions.insert(QStringLiteral("toggleLibrary"), [this](QObject* sender) { toggleLibrary(sender); });
-    if (!_actions.contains(QStringLiteral("showInbox")))
-        _actions.insert(QStringLiteral("showInbox"), [this](QObject*) { showInbox(); });
-    if (!_actions.contains(QStringLiteral("clearGroupItemSelection")))
-        _actions.insert(QStringLiteral("clearGroupItemSelection"), [this](QObject*) {
-            if (PMMainWindow* main = libraryWindow()) {
-                main->groupView()->selectItems(Array::make(), true, false, false);
-                updateStatusFields();
-            }
-        });
+    // The window's own actions, unless something registered them first.
+    const auto addAction = [this](const QString& name, std::function<void(QObject*)> run) {
+        if (!_actions.contains(name))
+            _actions.insert(name, std::move(run));
+    };
+    addAction(QStringLiteral("goBackToPreviouslySelectedContainers"), [this](QObject* sender) { goBackToPreviouslySelectedContainers(sender); });
+    addAction(QStringLiteral("toggleLibrary"), [this](QObject* sender) { toggleLibrary(sender); });
+    addAction(QStringLiteral("showInbox"), [this](QObject*) { showInbox(); });
+    addAction(QStringLiteral("clearGroupItemSelection"), [this](QObject*) {
+        if (PMMainWindow* main = libraryWindow()) {
+            main->groupView()->selectItems(Array::make(), true, false, false);
+            updateStatusFields();
+        }
+    });
 
     // What the menus ask of the window.
     const QPointer<PMMainWindow> guarded(window);
