@@ -17,6 +17,8 @@
 #include <QtGui/QPainterPath>
 #include <QtGui/QTextBlock>
 #include <QtGui/QTextDocument>
+#include <QtGui/QClipboard>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QScrollBar>
 
@@ -762,6 +764,7 @@ void PMJSONTextView::changeEvent(QEvent* event)
 void PMJSONTextView::setFontSize(double size)
 {
     setClassFontSize(size);
+    updateTextContainerInset(); // the gutter's size follows the font even before it shows
     updateFontAndGutterView(m_gutterView != nullptr);
 }
 
@@ -776,6 +779,7 @@ void PMJSONTextView::setFontName(const std::optional<QString>& name)
             defaults().removeObjectForKey(kFontName);
     }
     classValues().font.reset();
+    updateTextContainerInset();
     updateFontAndGutterView(m_gutterView != nullptr);
 }
 
@@ -1092,8 +1096,22 @@ void PMJSONTextView::mousePressEvent(QMouseEvent* event)
 
 // ---- keys ----
 
+void PMJSONTextView::writeSelectionToPasteboard(bool cut)
+{
+    if (!textCursor().hasSelection())
+        return;
+    QApplication::clipboard()->setMimeData(createMimeDataFromSelection());
+    if (cut && !isReadOnly())
+        textCursor().removeSelectedText();
+}
+
 void PMJSONTextView::keyPressEvent(QKeyEvent* event)
 {
+    // The text control copies without asking the view, which adds the property list.
+    if (event == QKeySequence::Copy || event == QKeySequence::Cut) {
+        writeSelectionToPasteboard(event == QKeySequence::Cut);
+        return;
+    }
     const bool newline = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
         && !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
     if (newline && !isReadOnly()) {
@@ -1195,6 +1213,13 @@ void PMJSONTextView::changeFormatViaMenuItem(QAction* item)
 QMenu* PMJSONTextView::menuForEvent(const QPoint& position)
 {
     QMenu* menu = createStandardContextMenu(position);
+    for (QAction* item : menu->actions()) {
+        if (item->objectName() == QLatin1String("edit-copy") || item->objectName() == QLatin1String("edit-cut")) {
+            const bool cut = item->objectName() == QLatin1String("edit-cut");
+            disconnect(item, &QAction::triggered, nullptr, nullptr);
+            connect(item, &QAction::triggered, this, [this, cut] { writeSelectionToPasteboard(cut); });
+        }
+    }
     menu->addSeparator();
     QMenu* folding = menu->addMenu(tr("Folding"));
     setMacOS26ImageWithSystemSymbolName(folding->menuAction(), QStringLiteral("arrow.up.and.down.text.horizontal"));
@@ -1275,7 +1300,9 @@ std::optional<platform::Value> PMJSONTextView::selectedPropertyList() const
 
 QMimeData* PMJSONTextView::createMimeDataFromSelection() const
 {
-    QMimeData* data = QPlainTextEdit::createMimeDataFromSelection();
+    // Plain text, not the text control's rich forms (whose list of formats is fixed).
+    auto* data = new QMimeData;
+    data->setText(textCursor().selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n')));
     if (std::optional<platform::Value> list = selectedPropertyList()) {
         const QByteArray xml = platform::writeXMLPropertyList(*list);
         if (!xml.isEmpty())

@@ -136,6 +136,8 @@ public:
 
     // ---- clipboard ----
     std::optional<platform::Value> selectedPropertyList() const;
+    // Copies (or cuts) the selection: its text, and the property list it is, when it is one.
+    void writeSelectionToPasteboard(bool cut);
     bool readSelectionFromPasteboardPropertyListData(const QByteArray& data, const std::optional<QString>& key);
 
     // Geometry of text ranges in viewport coordinates (the gutter draws with them).

@@ -55,7 +55,7 @@ TEST(PMJSONSyntaxTest, JSONStringsHideTheirBracketsAndKeysGoByTheColon)
     EXPECT_EQ(roleAt(result, brace + 1), Role::Value);
 
     // An escaped quote does not end the key; blanks may stand before the colon.
-    ASSERT_EQ(result.quotedSubstrings.size(), 4u);
+    ASSERT_EQ(result.quotedSubstrings.size(), 5u);
     EXPECT_EQ(result.quotedSubstrings[0].stringValue(), QStringLiteral("\"a\\\"{b\""));
     EXPECT_TRUE(result.quotedSubstrings[0].key);
     EXPECT_FALSE(result.quotedSubstrings[1].key);
@@ -148,7 +148,7 @@ TEST(PMJSONSyntaxTest, PlainTextEmphasisesHeadingsWhenMostLinesAreIndented)
               QStringList({QStringLiteral("\tone\n\ttwo"), QStringLiteral("\tthree\n\tfour")}));
 
     // Two headings in a row, or a minority of indented lines: no emphasis.
-    for (const QString& other : {QStringLiteral("A\nB\n\tb\n\tc\n\td"), QStringLiteral("A\n\tb\nC\nD\nE")}) {
+    for (const QString& other : {QStringLiteral("Aa\nBb\n\tb\n\tc\n\td"), QStringLiteral("Aa\n\tb\nCc\nDd\nEe")}) {
         input.text = other;
         EXPECT_FALSE(PMJSONComputeSyntax(input).emphasizeNonIndentedLines) << other.toStdString();
     }

@@ -103,12 +103,13 @@ TEST_F(PMJSONTextViewTest, ChangingTheFormatIsUndoableAndKeepsTheFolding)
         titles << (item->isSeparator() ? QStringLiteral("-") : item->text());
     EXPECT_EQ(titles, QStringList({"XML", "XML Shorthand", "-", "JSON", "JSON Shorthand"}));
     EXPECT_TRUE(items[0]->isChecked());
-    items[4]->trigger();
+    // JSON has the same pairs as XML, one to one: the folds carry over.
+    items[3]->trigger();
 
-    EXPECT_EQ(view->toPlainText(), *PMLSONSerialization::JSONStringWithObject(nested(), true, true));
-    EXPECT_EQ(view->detectedFormat(), PMJSONTextViewFormatJSONShorthand);
+    EXPECT_EQ(view->toPlainText(), *PMLSONSerialization::JSONStringWithObject(nested(), false, false));
+    EXPECT_EQ(view->detectedFormat(), PMJSONTextViewFormatJSON);
     EXPECT_EQ(view->foldingState(), state);
-    PMWrappedSubstring* array = pairStartingWith(QStringLiteral("[\n\t\t1"));
+    PMWrappedSubstring* array = pairStartingWith(QStringLiteral("[\n\t\t\t1"));
     ASSERT_TRUE(array);
     EXPECT_TRUE(array->folded);
     // The lines inside the folded array are hidden, its opening and closing lines shown.
@@ -118,8 +119,16 @@ TEST_F(PMJSONTextViewTest, ChangingTheFormatIsUndoableAndKeepsTheFolding)
     EXPECT_TRUE(view->document()->findBlock(int(array->range.end())).isVisible());
 
     items = view->formatMenuItems(&menu);
-    EXPECT_TRUE(items.last()->isChecked());
-    EXPECT_EQ(items.last()->text(), QStringLiteral("JSON Shorthand"));
+    EXPECT_TRUE(items[3]->isChecked());
+    EXPECT_FALSE(items[0]->isChecked());
+    // JSON shorthand drops the top-level braces: one pair less, so the default folding.
+    items[4]->trigger();
+    EXPECT_EQ(view->toPlainText(), *PMLSONSerialization::JSONStringWithObject(nested(), true, true));
+    EXPECT_EQ(view->detectedFormat(), PMJSONTextViewFormatJSONShorthand);
+    EXPECT_TRUE(view->formatMenuItems(&menu).last()->isChecked());
+    EXPECT_FALSE(view->foldingState());
+
+    view->undo();
 
     view->undo();
     EXPECT_EQ(view->toPlainText(), xml);
@@ -155,14 +164,15 @@ TEST_F(PMJSONTextViewTest, PastedPropertyListsTakeTheFormOfTheText)
     view->setTextCursor(cursor);
     auto* keyed = new QMimeData;
     keyed->setData(QString::fromLatin1(PMJSONTextView::kForeignKeyPasteboardType), QByteArray("name"));
-    keyed->setText(QStringLiteral("<string>value</string>"));
+    keyed->setText(QStringLiteral("value"));
     QApplication::clipboard()->setMimeData(keyed);
     view->paste();
     EXPECT_EQ(view->toPlainText(), QStringLiteral("<key>a</key>\n<true/>\n<key>name</key>\n<string>value</string>"));
 
     // Copying a selection that is a property list offers it as property-list data.
     view->selectAll();
-    view->copy();
+    ASSERT_TRUE(view->selectedPropertyList());
+    QTest::keySequence(view.get(), QKeySequence::Copy);
     const QMimeData* copied = QApplication::clipboard()->mimeData();
     ASSERT_TRUE(copied->hasFormat(QString::fromLatin1(PMJSONTextView::kPasteboardType)));
     const platform::PropertyListReadResult read = platform::readPropertyList(copied->data(QString::fromLatin1(PMJSONTextView::kPasteboardType)));
@@ -194,7 +204,7 @@ TEST_F(PMJSONTextViewTest, FoldingStateRoundTripsAndFallsBackToTheDefaults)
     EXPECT_TRUE(data->folded);
     view->toggleFoldingOfWrappedSubstring(pairStartingWith(QStringLiteral("<array>")));
     const std::optional<QString> state = view->foldingState();
-    EXPECT_EQ(state, QStringLiteral("+-+-"));
+    EXPECT_EQ(state, QStringLiteral("+--"));
 
     view->setString(xml, false, state, false);
     EXPECT_EQ(view->foldingState(), state);
@@ -224,6 +234,8 @@ TEST_F(PMJSONTextViewTest, FoldingStateRoundTripsAndFallsBackToTheDefaults)
         EXPECT_TRUE(block.isVisible());
     EXPECT_FALSE(view->canFold(nullptr, nullptr, nullptr));
     view->setShowsGutter(true);
+    EXPECT_FALSE(pairStartingWith(QStringLiteral("<data>"))->folded);
+    view->restoreDefaultFolding();
     EXPECT_TRUE(pairStartingWith(QStringLiteral("<data>"))->folded);
 }
 
@@ -258,6 +270,9 @@ TEST_F(PMJSONTextViewTest, ErrorsAreMarkedAndPresentedAndTheEmptyTextHasNoValue)
     EXPECT_TRUE(view->error().isEmpty());
     EXPECT_FALSE(view->presentSyntaxError());
 
+    // The pairs of the format detected last are still found.
+    view->setString(QStringLiteral("{\n\t\"a\" : [1, 2],\n\t\"b\" : 3\n}"));
+    ASSERT_EQ(view->detectedFormat(), PMJSONTextViewFormatJSON);
     view->setString(QStringLiteral("{\n\t\"a\" : [1 2],\n\t\"b\" : 3\n}"));
     EXPECT_TRUE(view->objectValue().isNull());
     EXPECT_FALSE(view->error().isEmpty());
