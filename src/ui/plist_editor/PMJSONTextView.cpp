@@ -551,14 +551,14 @@ QColor PMJSONTextView::colorForRole(PMJSONColorRole role, bool dark) const
 {
     switch (role) {
     case PMJSONColorRole::Tag: return dark ? QColor::fromRgbF(0.7f, 0.5f, 0.9f) : QColor::fromRgbF(0.5f, 0.3f, 0.7f);
-    case PMJSONColorRole::Key: return palette().color(QPalette::Text);
+    case PMJSONColorRole::Key: return QApplication::palette(this).color(QPalette::Text);
     case PMJSONColorRole::Value: return dark ? QColor::fromRgbF(0.2f, 0.5f, 1.0f) : QColor::fromRgbF(0.0f, 0.4f, 0.8f);
     case PMJSONColorRole::True: return dark ? QColor::fromRgbF(0.3f, 0.8f, 0.3f) : QColor::fromRgbF(0.0f, 0.55f, 0.0f);
     case PMJSONColorRole::False: return dark ? QColor::fromRgbF(1.0f, 0.3f, 0.3f) : QColor::fromRgbF(0.8f, 0.0f, 0.0f);
     case PMJSONColorRole::OtherCode:
     case PMJSONColorRole::Invalid: return dark ? QColor::fromRgbF(1, 1, 1, 0.5f) : QColor::fromRgbF(0, 0, 0, 0.5f);
     }
-    return palette().color(QPalette::Text);
+    return QApplication::palette(this).color(QPalette::Text);
 }
 
 void PMJSONTextView::applyColors(const PMJSONSyntaxResult& result)
@@ -608,11 +608,20 @@ void PMJSONTextView::applyColors(const PMJSONSyntaxResult& result)
         std::stable_sort(extra.begin(), extra.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
     }
 
+    // The base colour is the text colour: only the other runs need formats.
     m_applying = true;
+    const QColor baseColor = colorForRole(result.baseRole, dark);
+    if (palette().color(QPalette::Text) != baseColor) {
+        QPalette textPalette = palette();
+        textPalette.setColor(QPalette::Text, baseColor);
+        setPalette(textPalette);
+    }
+    const std::uint8_t baseCode = std::uint8_t(result.baseRole);
     size_t nextExtra = 0;
+    qsizetype start = 0;
     for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
-        const qsizetype start = block.position();
-        const qsizetype length = std::max(0, block.length() - 1);
+        const qsizetype blockLength = block.length();
+        const qsizetype length = std::max<qsizetype>(0, blockLength - 1);
         QList<QTextLayout::FormatRange> ranges;
         qsizetype k = 0;
         while (k < length) {
@@ -620,6 +629,10 @@ void PMJSONTextView::applyColors(const PMJSONSyntaxResult& result)
             qsizetype e = k + 1;
             while (e < length && roles[size_t(start + e)] == code)
                 ++e;
+            if (code == baseCode) {
+                k = e;
+                continue;
+            }
             QTextLayout::FormatRange range;
             range.start = int(k);
             range.length = int(e - k);
@@ -638,6 +651,7 @@ void PMJSONTextView::applyColors(const PMJSONSyntaxResult& result)
             }
         }
         block.layout()->setFormats(ranges);
+        start += blockLength;
     }
     document()->markContentsDirty(0, document()->characterCount());
     m_applying = false;
