@@ -9,8 +9,10 @@
 #include <optional>
 #include <vector>
 
-// What the text keeps between passes: "Folded" over the wrapping range of each folded
-// pair (remembering the pair's inside and wrapping lengths), "Hidden" over its inside.
+// What the text keeps between passes, in place of the text attributes
+// "com.tolvane.TextAttribute.Folded" over the wrapping range of each folded pair
+// (remembering the pair's inside and wrapping lengths) and "com.tolvane.TextAttribute.Hidden"
+// over its inside: ranges that move with the edits of the text.
 // Where two Folded marks cover one place, the one set last counts.
 class PMJSONFoldMarks {
 public:

@@ -547,18 +547,53 @@ void PMJSONTextView::runPass(std::optional<PMJSONSyntaxResult> precomputed)
     Q_EMIT passFinished();
 }
 
+QColor PMJSONTextView::tagColorInDarkMode(bool dark)
+{
+    return dark ? QColor::fromRgbF(0.7f, 0.5f, 0.9f) : QColor::fromRgbF(0.5f, 0.3f, 0.7f);
+}
+
+QColor PMJSONTextView::keyColorInDarkMode(bool) const
+{
+    return QApplication::palette(this).color(QPalette::Text); // the control text colour
+}
+
+QColor PMJSONTextView::valueColorInDarkMode(bool dark)
+{
+    return dark ? QColor::fromRgbF(0.2f, 0.5f, 1.0f) : QColor::fromRgbF(0.0f, 0.4f, 0.8f);
+}
+
+QColor PMJSONTextView::trueBooleanColorInDarkMode(bool dark)
+{
+    return dark ? QColor::fromRgbF(0.3f, 0.8f, 0.3f) : QColor::fromRgbF(0.0f, 0.55f, 0.0f);
+}
+
+QColor PMJSONTextView::falseBooleanColorInDarkMode(bool dark)
+{
+    return dark ? QColor::fromRgbF(1.0f, 0.3f, 0.3f) : QColor::fromRgbF(0.8f, 0.0f, 0.0f);
+}
+
+QColor PMJSONTextView::otherCodeColorInDarkMode(bool dark)
+{
+    return dark ? QColor::fromRgbF(1, 1, 1, 0.5f) : QColor::fromRgbF(0, 0, 0, 0.5f);
+}
+
+QColor PMJSONTextView::invalidCodeColorInDarkMode(bool dark)
+{
+    return otherCodeColorInDarkMode(dark);
+}
+
 QColor PMJSONTextView::colorForRole(PMJSONColorRole role, bool dark) const
 {
     switch (role) {
-    case PMJSONColorRole::Tag: return dark ? QColor::fromRgbF(0.7f, 0.5f, 0.9f) : QColor::fromRgbF(0.5f, 0.3f, 0.7f);
-    case PMJSONColorRole::Key: return QApplication::palette(this).color(QPalette::Text);
-    case PMJSONColorRole::Value: return dark ? QColor::fromRgbF(0.2f, 0.5f, 1.0f) : QColor::fromRgbF(0.0f, 0.4f, 0.8f);
-    case PMJSONColorRole::True: return dark ? QColor::fromRgbF(0.3f, 0.8f, 0.3f) : QColor::fromRgbF(0.0f, 0.55f, 0.0f);
-    case PMJSONColorRole::False: return dark ? QColor::fromRgbF(1.0f, 0.3f, 0.3f) : QColor::fromRgbF(0.8f, 0.0f, 0.0f);
-    case PMJSONColorRole::OtherCode:
-    case PMJSONColorRole::Invalid: return dark ? QColor::fromRgbF(1, 1, 1, 0.5f) : QColor::fromRgbF(0, 0, 0, 0.5f);
+    case PMJSONColorRole::Tag: return tagColorInDarkMode(dark);
+    case PMJSONColorRole::Key: return keyColorInDarkMode(dark);
+    case PMJSONColorRole::Value: return valueColorInDarkMode(dark);
+    case PMJSONColorRole::True: return trueBooleanColorInDarkMode(dark);
+    case PMJSONColorRole::False: return falseBooleanColorInDarkMode(dark);
+    case PMJSONColorRole::OtherCode: return otherCodeColorInDarkMode(dark);
+    case PMJSONColorRole::Invalid: return invalidCodeColorInDarkMode(dark);
     }
-    return QApplication::palette(this).color(QPalette::Text);
+    return keyColorInDarkMode(dark);
 }
 
 void PMJSONTextView::applyColors(const PMJSONSyntaxResult& result)
@@ -1325,10 +1360,22 @@ QMimeData* PMJSONTextView::createMimeDataFromSelection() const
     return data;
 }
 
+// The program's property-list type and the foreign key type come before the text.
+QStringList PMJSONTextView::readablePasteboardTypes(const QMimeData* source) const
+{
+    QStringList types;
+    for (const QString& type : {QString::fromLatin1(kPasteboardType), QString::fromLatin1(kForeignKeyPasteboardType)}) {
+        if (source->hasFormat(type))
+            types << type;
+    }
+    if (source->hasText())
+        types << QStringLiteral("text/plain");
+    return types;
+}
+
 bool PMJSONTextView::canInsertFromMimeData(const QMimeData* source) const
 {
-    return source->hasFormat(QString::fromLatin1(kPasteboardType)) || source->hasFormat(QString::fromLatin1(kForeignKeyPasteboardType))
-        || QPlainTextEdit::canInsertFromMimeData(source);
+    return !readablePasteboardTypes(source).isEmpty() || QPlainTextEdit::canInsertFromMimeData(source);
 }
 
 void PMJSONTextView::dropEvent(QDropEvent* event)
@@ -1341,7 +1388,7 @@ void PMJSONTextView::dropEvent(QDropEvent* event)
 
 void PMJSONTextView::insertFromMimeData(const QMimeData* source)
 {
-    if (!m_dropping && readSelectionFromMimeData(source))
+    if (!m_dropping && readSelectionFromPasteboard(source))
         return;
     const QString text = source->text();
     if (text.size() > kMaximumPasteSize) {
@@ -1355,7 +1402,7 @@ void PMJSONTextView::insertFromMimeData(const QMimeData* source)
     QPlainTextEdit::insertFromMimeData(source);
 }
 
-bool PMJSONTextView::readSelectionFromMimeData(const QMimeData* source)
+bool PMJSONTextView::readSelectionFromPasteboard(const QMimeData* source)
 {
     const QString keyType = QString::fromLatin1(kForeignKeyPasteboardType);
     const QString ownType = QString::fromLatin1(kPasteboardType);

@@ -140,6 +140,15 @@ public:
     void writeSelectionToPasteboard(bool cut);
     bool readSelectionFromPasteboardPropertyListData(const QByteArray& data, const std::optional<QString>& key);
 
+    // The colours of the text's parts in the light or the dark appearance.
+    static QColor tagColorInDarkMode(bool dark);
+    QColor keyColorInDarkMode(bool dark) const;
+    static QColor valueColorInDarkMode(bool dark);
+    static QColor trueBooleanColorInDarkMode(bool dark);
+    static QColor falseBooleanColorInDarkMode(bool dark);
+    static QColor otherCodeColorInDarkMode(bool dark);
+    static QColor invalidCodeColorInDarkMode(bool dark);
+
     // Geometry of text ranges in viewport coordinates (the gutter draws with them).
     QRectF glyphBoxOfRange(PMRange range) const;
     QRectF blockRectForPosition(qsizetype position) const;
@@ -187,7 +196,8 @@ private:
     QColor colorForRole(PMJSONColorRole role, bool dark) const;
     void drawEllipses(QPainter& painter);
     void drawPairHighlight(QPainter& painter);
-    bool readSelectionFromMimeData(const QMimeData* source);
+    bool readSelectionFromPasteboard(const QMimeData* source);
+    QStringList readablePasteboardTypes(const QMimeData* source) const;
 
     std::optional<platform::Value> m_objectValue;          // nullopt: not parsed since the last change
     std::optional<platform::Value> m_validatedObjectValue; // nullopt: not asked
