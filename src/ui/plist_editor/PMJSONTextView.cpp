@@ -343,12 +343,30 @@ bool PMJSONTextView::setStringBySerializingPropertyList(const platform::Value& p
     return setString(*text, undoable, restoreFoldingState, false);
 }
 
+QString PMJSONTextView::tooLargeError()
+{
+    return tr("The text is too large to read as a property list (at most %1 MB).").arg(kMaximumPasteSize / (1024 * 1024));
+}
+
+namespace {
+
+platform::Value readText(const QString& text, PMJSONTextViewFormat* format, QString* error)
+{
+    if (text.size() > PMJSONTextView::kMaximumPasteSize) {
+        *error = PMJSONTextView::tooLargeError();
+        return platform::Value();
+    }
+    return PMLSONSerialization::objectWithString(text, format, error);
+}
+
+} // namespace
+
 void PMJSONTextView::computeObjectValue()
 {
     m_error.clear();
     PMJSONTextViewFormat format = PMJSONTextViewFormatNone;
     QString error;
-    platform::Value value = PMLSONSerialization::objectWithString(toPlainText(), &format, &error);
+    platform::Value value = readText(toPlainText(), &format, &error);
     if (!value.isNull())
         m_detectedFormat = format;
     else
@@ -472,7 +490,7 @@ void PMJSONTextView::startDeferredPass()
         auto outcome = std::make_shared<PassOutcome>();
         outcome->revision = job->revision;
         PMJSONTextViewFormat format = PMJSONTextViewFormatNone;
-        outcome->objectValue = PMLSONSerialization::objectWithString(job->text, &format, &outcome->error);
+        outcome->objectValue = readText(job->text, &format, &outcome->error);
         outcome->parsed = !outcome->objectValue.isNull();
         outcome->format = outcome->parsed ? format : job->facts.detectedFormat;
         PassFacts facts = job->facts;

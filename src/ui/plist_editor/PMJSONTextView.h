@@ -159,8 +159,10 @@ public:
     static const char* const kUpdateGutterNotification; // "com.tolvane.UpdateGutterNotification"
     // Texts above this size (UTF-16 units) pass after a pause in typing, off the main thread.
     static constexpr qsizetype kDeferredPassSize = 128 * 1024;
-    // Pasted property lists above this size are refused.
+    // Texts above this size (UTF-16 units) are not read as property lists, and pastes above
+    // it are refused.
     static constexpr qsizetype kMaximumPasteSize = 32 * 1024 * 1024;
+    static QString tooLargeError();
 
 Q_SIGNALS:
     void passFinished();

@@ -154,6 +154,27 @@ TEST(PMJSONSyntaxTest, PlainTextEmphasisesHeadingsWhenMostLinesAreIndented)
     }
 }
 
+TEST(PMJSONSyntaxTest, MarkupPairsTagsByNameAndFoldsStyleSheets)
+{
+    const QString text = QStringLiteral("<div class=\"x\">\n<p>one</p>\n<style>\na {\n\tcolor: red;\n}\n</style>\n</div>");
+    PMJSONSyntaxInput input;
+    input.text = text;
+    input.colored = true;
+    input.markupMode = true;
+    input.showsGutter = true;
+    const PMJSONSyntaxResult result = PMJSONComputeSyntax(input);
+    // The one-line paragraph pairs but does not fold; the braces of the style sheet pair.
+    EXPECT_EQ(pairTexts(text, result.foldableWrappedSubstrings),
+              QStringList({text, QStringLiteral("<style>\na {\n\tcolor: red;\n}\n</style>")}));
+    EXPECT_TRUE(pairTexts(text, result.allWrappedSubstrings).contains(QStringLiteral("<p>one</p>")));
+    EXPECT_TRUE(pairTexts(text, result.allWrappedSubstrings).contains(QStringLiteral("{\n\tcolor: red;\n}")));
+    EXPECT_EQ(result.foldableWrappedSubstrings[0]->tagName, QStringLiteral("div"));
+    EXPECT_EQ(roleAt(result, 1), Role::Tag);
+    EXPECT_EQ(roleAt(result, text.indexOf(QLatin1String("one"))), Role::Key);
+    EXPECT_EQ(roleAt(result, text.indexOf(QLatin1String("\"x\""))), Role::Value);
+    EXPECT_EQ(roleAt(result, text.indexOf(QLatin1String("color"))), Role::OtherCode);
+}
+
 // The scanners find what the documented expressions find, on random texts made of the
 // characters that matter to them.
 TEST(PMJSONSyntaxTest, ScannersAgreeWithTheExpressions)

@@ -294,6 +294,60 @@ TEST_F(PMJSONTextViewTest, ErrorsAreMarkedAndPresentedAndTheEmptyTextHasNoValue)
     EXPECT_EQ(shown, view->error());
 }
 
+// A validator that takes dictionaries only and adds an underline under every key.
+class DictionariesOnly : public PMJSONTextViewValidator {
+public:
+    bool validateObjectValue(const platform::Value& value, PMJSONTextView*, platform::Value* result) override
+    {
+        *result = value.isDictionary() ? value : platform::Value();
+        return true;
+    }
+    void didChangeObjectValueForTextView(PMJSONTextView*) override { ++changes; }
+    bool didApplySyntaxHighlightingToTextStorage(std::vector<QTextLayout::FormatRange>& textStorage,
+                                                const std::vector<PMSubstring>* quoted, PMJSONTextView*) override
+    {
+        quotedCount = quoted ? int(quoted->size()) : -1;
+        if (quoted) {
+            for (const PMSubstring& s : *quoted) {
+                if (!s.key)
+                    continue;
+                QTextLayout::FormatRange range;
+                range.start = int(s.range.location);
+                range.length = int(s.range.length);
+                range.format.setFontUnderline(true);
+                textStorage.push_back(range);
+            }
+        }
+        return true;
+    }
+    int changes = 0;
+    int quotedCount = 0;
+};
+
+TEST_F(PMJSONTextViewTest, TheValidatorDecidesWhatIsValidAndMayAddFormats)
+{
+    DictionariesOnly validator;
+    view->setValidator(&validator);
+    view->setString(QStringLiteral("{\n\t\"a\" : \"b\"\n}"));
+    EXPECT_TRUE(view->validatedObjectValue().isDictionary());
+    EXPECT_EQ(validator.quotedCount, 2);
+    const std::vector<QTextLayout::FormatRange> key = view->formatsInRange(3, 1);
+    ASSERT_FALSE(key.empty());
+    EXPECT_TRUE(key.back().format.fontUnderline());
+    EXPECT_EQ(key.front().format.foreground().color(), view->keyColorInDarkMode(false));
+
+    // An array parses but is refused: the text is drawn as invalid.
+    view->moveCursor(QTextCursor::End);
+    view->selectAll();
+    QTest::keyClicks(view.get(), QStringLiteral("[1]"));
+    EXPECT_GE(validator.changes, 3);
+    EXPECT_FALSE(view->objectValue().isNull());
+    EXPECT_TRUE(view->validatedObjectValue().isNull());
+    EXPECT_EQ(view->palette().color(QPalette::Text), PMJSONTextView::invalidCodeColorInDarkMode(false));
+    EXPECT_TRUE(view->formatsInRange(0, 3).empty()); // all in the base colour
+    view->setValidator(nullptr);
+}
+
 TEST_F(PMJSONTextViewTest, ALargeTextPassesAfterTypingOffTheMainThread)
 {
     platform::ArrayPtr rows = platform::Array::make();
