@@ -539,8 +539,10 @@ unsigned PMJSONNestWrappedSubstrings(std::vector<PMWrappedSubstringPtr>& foldabl
         if (previous && previous->wrappingRange == pair->wrappingRange)
             PMLog("unexpected wrapped substring twins");
         previous = pair.get();
-        while (!stack.empty() && !stack.back()->containsLocation(pair->wrappingRange.location))
-            stack.pop_back();
+        // Pairs of different types may cross ("<dict><array></dict></array>"): every open
+        // pair that does not hold this one goes, not only those on top.
+        const qsizetype start = pair->wrappingRange.location;
+        std::erase_if(stack, [start](const PMWrappedSubstring* open) { return !open->containsLocation(start); });
         pair->numberOfEnclosingWrappedSubstrings = unsigned(stack.size());
         pair->containedWrappedSubstrings.clear();
         for (PMWrappedSubstring* outer : stack)

@@ -89,6 +89,18 @@ TEST(PMJSONSyntaxTest, AStrayClosingIsSkippedAndPairingGoesOn)
     ASSERT_EQ(result.foldableWrappedSubstrings[0]->containedWrappedSubstrings.size(), 1u);
 }
 
+TEST(PMJSONSyntaxTest, CrossingPairsNestOnlyInWhatHoldsThem)
+{
+    // A dict and an array that cross, then a data element inside the array only.
+    const QString text = QStringLiteral("<dict>\n<array>\n</dict>\n<data>\nAA\n</data>\n</array>");
+    const PMJSONSyntaxResult result = pass(text, PMJSONTextViewFormatXML, false);
+    ASSERT_EQ(result.foldableWrappedSubstrings.size(), 3u);
+    const PMWrappedSubstring* dict = result.foldableWrappedSubstrings[0].get();
+    const PMWrappedSubstring* data = result.foldableWrappedSubstrings[2].get();
+    EXPECT_EQ(data->numberOfEnclosingWrappedSubstrings, 1u);
+    EXPECT_EQ(dict->containedWrappedSubstrings.size(), 1u); // the array starts inside it; the data does not
+}
+
 TEST(PMJSONSyntaxTest, InvalidJSONIsDrawnInvalidWithItsPairsAndTheErrorPlace)
 {
     const QString text = QStringLiteral("{\n\t\"a\" : [1 2],\n\t\"b\" : 3\n}");
