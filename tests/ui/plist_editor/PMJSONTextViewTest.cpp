@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 platform::UserDefaults& defaults()
@@ -346,6 +348,60 @@ TEST_F(PMJSONTextViewTest, TheValidatorDecidesWhatIsValidAndMayAddFormats)
     EXPECT_EQ(view->palette().color(QPalette::Text), PMJSONTextView::invalidCodeColorInDarkMode(false));
     EXPECT_TRUE(view->formatsInRange(0, 3).empty()); // all in the base colour
     view->setValidator(nullptr);
+}
+
+// Random edits, folds, format changes, undos and repaints in any order leave the view
+// consistent: every pair lies inside the text, and the gutter exists exactly when
+// something can fold.
+TEST_F(PMJSONTextViewTest, RandomEditingKeepsTheViewConsistent)
+{
+    const QStringList texts = {
+        *PMLSONSerialization::XMLStringWithObject(nested(), false),
+        *PMLSONSerialization::JSONStringWithObject(nested(), true, true),
+        QStringLiteral("<key>d</key>\n<data>\n\tAAEC\n</data>\n<key>e</key>\n<dict>\n\t<key>f</key>\n\t<array/>\n</dict>"),
+        QStringLiteral("Heading\n\tbody\n\t\tdeeper\nOther\n\tmore"),
+        QStringLiteral("{ \"a\" : [1, {\"b\" : \"}\"}], } ] {"),
+    };
+    const QString typed = QStringLiteral("<>/{}[]\"\\\n\ta1:,");
+    std::mt19937 random(46);
+    QMenu menu;
+    for (int step = 0; step < 400; ++step) {
+        switch (random() % 10) {
+        case 0: view->setString(texts[qsizetype(random() % texts.size())]); break;
+        case 1:
+        case 2: {
+            QTextCursor cursor = view->textCursor();
+            cursor.setPosition(int(random() % qsizetype(view->document()->characterCount())));
+            cursor.insertText(QString(typed.at(qsizetype(random() % typed.size()))));
+            break;
+        }
+        case 3: view->foldAll(); break;
+        case 4: view->unfoldAll(); break;
+        case 5: {
+            const auto& pairs = view->foldableWrappedSubstrings();
+            if (!pairs.empty())
+                view->toggleFoldingOfWrappedSubstring(pairs[random() % pairs.size()].get());
+            break;
+        }
+        case 6: {
+            const QList<QAction*> items = view->formatMenuItems(&menu);
+            if (!items.isEmpty() && !items[qsizetype(random() % items.size())]->isSeparator())
+                items[qsizetype(random() % items.size())]->trigger();
+            break;
+        }
+        case 7: view->undo(); break;
+        case 8: view->setShowsGutter(random() % 4 != 0); break;
+        case 9: view->restoreDefaultFolding(); break;
+        }
+        view->viewport()->repaint();
+        const qsizetype size = view->toPlainText().size();
+        for (const PMWrappedSubstringPtr& pair : view->foldableWrappedSubstrings())
+            ASSERT_LE(pair->wrappingRange.end(), size) << step;
+        ASSERT_EQ(view->gutterView() != nullptr, !view->foldableWrappedSubstrings().empty()) << step;
+        if (view->gutterView())
+            view->gutterView()->pillLayers();
+    }
+    view->setShowsGutter(true);
 }
 
 TEST_F(PMJSONTextViewTest, ALargeTextPassesAfterTypingOffTheMainThread)
