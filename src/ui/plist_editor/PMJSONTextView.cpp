@@ -3,7 +3,6 @@
 #include "foundation/PMLog.h"
 #include "platform/Alert.h"
 #include "platform/Appearance.h"
-#include "platform/NotificationCenter.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
@@ -278,14 +277,23 @@ PMJSONTextView::PMJSONTextView(QWidget* parent) : QPlainTextEdit(parent)
     });
     connect(&platform::AppearanceSource::shared(), &platform::AppearanceSource::appearanceChanged, this, &PMJSONTextView::themeDidChange);
     m_notificationObserver = platform::NotificationCenter::defaultCenter().addObserver(
-        this, QString::fromLatin1(kUpdateGutterNotification), nullptr, [this](const platform::Notification& note) {
-            if (note.object == this)
-                return;
-            const bool shows = defaults().boolForKey(kShowsGutter);
-            QMetaObject::invokeMethod(this, [this, shows] { setShowsGutter(shows); }, Qt::QueuedConnection);
-        });
+        this, QString::fromLatin1(kUpdateGutterNotification), nullptr, [this](const platform::Notification& note) { updateGutter(note); });
     updateTextContainerInset();
     updateFontAndGutterView(false);
+}
+
+void PMJSONTextView::updateGutter(const platform::Notification& notification)
+{
+    // Another editor turned its gutter on or off: follow the setting it stored.
+    if (notification.object == this)
+        return;
+    const bool shows = defaults().boolForKey(kShowsGutter);
+    QMetaObject::invokeMethod(this, [this, shows] { setShowsGutter(shows); }, Qt::QueuedConnection);
+}
+
+void PMJSONTextView::removeAllUndoActions()
+{
+    document()->clearUndoRedoStacks();
 }
 
 PMJSONTextView::~PMJSONTextView()
@@ -301,8 +309,9 @@ void PMJSONTextView::setString(const QString& text)
 {
     m_preserveFoldingStateViaAttribute = false;
     m_applying = true;
-    setPlainText(text); // also empties the undo history
+    setPlainText(text);
     m_applying = false;
+    removeAllUndoActions();
     destroyObjectValueAndParse();
 }
 

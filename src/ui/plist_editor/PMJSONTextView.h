@@ -11,6 +11,7 @@
 #pragma once
 
 #include "foundation/PMLSONSerialization.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Value.h"
 #include "ui/plist_editor/PMJSONFolding.h"
 #include "ui/plist_editor/PMJSONSyntax.h"
@@ -66,6 +67,7 @@ public:
     static int ellipsisWidth();
 
     // ---- text and value ----
+    // Replaces the text, not undoably; the folding starts afresh.
     void setString(const QString& text);
     bool setString(const QString& text, bool undoable, const std::optional<QString>& restoreFoldingState, bool notifyDelegate);
     bool setStringBySerializingPropertyList(const platform::Value& propertyList, bool undoable,
@@ -77,6 +79,8 @@ public:
     QString error() const { return m_error; }
     bool isParsing() const { return !m_objectValue.has_value() || m_asyncPending; }
     bool presentSyntaxError();
+    void removeAllUndoActions();
+    void updateGutter(const platform::Notification& notification);
     void didChangeText();
     void didChangeObjectValue();
     void didChangeTextAndObjectValue();

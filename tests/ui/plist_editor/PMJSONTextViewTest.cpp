@@ -235,7 +235,12 @@ TEST_F(PMJSONTextViewTest, FoldingStateRoundTripsAndFallsBackToTheDefaults)
     for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next())
         EXPECT_TRUE(block.isVisible());
     EXPECT_FALSE(view->canFold(nullptr, nullptr, nullptr));
+    // Another editor follows the setting.
+    PMJSONTextView other;
+    other.setString(xml);
     view->setShowsGutter(true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return other.showsGutter(); }, 10000));
+    EXPECT_TRUE(other.gutterView());
     EXPECT_FALSE(pairStartingWith(QStringLiteral("<data>"))->folded);
     view->restoreDefaultFolding();
     EXPECT_TRUE(pairStartingWith(QStringLiteral("<data>"))->folded);
