@@ -254,15 +254,17 @@ platform::Value PMLSONSerialization::objectWithJSONString(const QString& string,
             *format = shorthand ? PMJSONTextViewFormatJSONShorthand : PMJSONTextViewFormatJSON;
         return value;
     }
+    // The brace put before a shorthand text is not the user's: errors on its line name
+    // the user's columns.
     if (error)
-        *error = readError;
+        *error = shorthand ? shiftErrorColumn(readError, 1) : readError;
     const QString converted = JSONStringFromLSONString(text);
     if (converted == text)
         return platform::Value();
     value = platform::readJSON(converted, &readError);
     if (value.isNull()) {
         if (error)
-            *error = readError;
+            *error = shorthand ? shiftErrorColumn(readError, 1) : readError;
         return value;
     }
     if (format)

@@ -120,6 +120,9 @@ TEST(PropertyListText, ReadingAndErrors)
     EXPECT_TRUE(error.startsWith(q("JSON text, line 1, column 4"))) << error.toStdString();
     EXPECT_TRUE(PMLSONSerialization::objectWithString(q("{\n\"a\" : [1,\n 2 x]}"), nullptr, &error).isNull());
     EXPECT_TRUE(error.startsWith(q("JSON text, line 3, column 4"))) << error.toStdString();
+    // In shorthand, the place is the one in the user's text, not in the braces put around it.
+    EXPECT_TRUE(PMLSONSerialization::objectWithString(q("\"a\" : [1 2]"), nullptr, &error).isNull());
+    EXPECT_TRUE(error.startsWith(q("JSON text, line 1, column 10"))) << error.toStdString();
     // Entities are never expanded.
     EXPECT_TRUE(PMLSONSerialization::objectWithString(
                     q("<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x \"boom\">]><plist><dict><key>k</key><string>&x;</string></dict></plist>"), nullptr, &error)
