@@ -88,6 +88,34 @@ TEST_F(PMJSONTextViewTest, FontSizeIsClampedAndGutterFollowsIt)
     EXPECT_EQ(PMJSONTextView::font().pointSizeF(), 20);
 }
 
+TEST_F(PMJSONTextViewTest, NewTextTakesThePreferredFormatAndFallsBackToXML)
+{
+    const platform::Value withData(platform::Dictionary::make({{QStringLiteral("d"), QByteArray("\x01\x02")}}));
+    struct Case {
+        bool prefersJSON, prefersShorthand;
+        platform::Value value;
+        PMJSONTextViewFormat expected;
+    };
+    const std::vector<Case> cases = {
+        {false, false, nested(), PMJSONTextViewFormatXML},
+        {false, true, nested(), PMJSONTextViewFormatXMLShorthand},
+        {true, false, nested(), PMJSONTextViewFormatJSON},
+        {true, true, nested(), PMJSONTextViewFormatJSONShorthand},
+        {true, true, withData, PMJSONTextViewFormatXMLShorthand}, // JSON holds no data
+        {true, false, withData, PMJSONTextViewFormatXML},
+    };
+    for (const Case& c : cases) {
+        defaults().setBool(c.prefersJSON, QStringLiteral("PMJSONTextViewPrefersJSON"));
+        defaults().setBool(c.prefersShorthand, QStringLiteral("PMJSONTextViewPrefersShorthand"));
+        const std::optional<QString> text = PMJSONTextView::stringWithSerializedPropertyList(c.value);
+        ASSERT_TRUE(text);
+        PMJSONTextViewFormat format = PMJSONTextViewFormatNone;
+        EXPECT_EQ(PMJSONTextView::objectValueFromString(*text, &format), c.value);
+        EXPECT_EQ(format, c.expected) << c.prefersJSON << c.prefersShorthand;
+    }
+    EXPECT_FALSE(PMJSONTextView::stringWithSerializedPropertyList(nested(), PMJSONTextViewFormatNone));
+}
+
 TEST_F(PMJSONTextViewTest, ChangingTheFormatIsUndoableAndKeepsTheFolding)
 {
     ASSERT_TRUE(view->setStringBySerializingPropertyList(nested(), false, std::nullopt));
