@@ -4,6 +4,7 @@
 #include "platform/InterfaceFiles.h"
 #include "platform/Memory.h"
 #include "platform/Responder.h"
+#include "services/log_reader/ILRIntegratedLogReader.h"
 #include "ui/commands/PMMainMenu.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMMainWindow.h"
@@ -91,6 +92,8 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     // Stored numbers are written in the C locale whatever the user's locale is.
     std::setlocale(LC_NUMERIC, "C");
+    // The log reader is known before the first line is logged, so it sees every line.
+    ILRIntegratedLogReader::registerClass();
 
     // The library window; closing it quits.
     platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject* owner) -> QWidget* {
