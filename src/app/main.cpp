@@ -85,6 +85,8 @@ void installTerminationHandler(QObject* parent)
 int main(int argc, char** argv)
 {
     platform::prepareAllocator();
+    // The log reader is known before the first line is logged, so it sees every line.
+    ILRIntegratedLogReader::registerClass();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellis"));
     QApplication::setOrganizationDomain(QStringLiteral("tolvane.com"));
@@ -92,8 +94,6 @@ int main(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     // Stored numbers are written in the C locale whatever the user's locale is.
     std::setlocale(LC_NUMERIC, "C");
-    // The log reader is known before the first line is logged, so it sees every line.
-    ILRIntegratedLogReader::registerClass();
 
     // The library window; closing it quits.
     platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject* owner) -> QWidget* {

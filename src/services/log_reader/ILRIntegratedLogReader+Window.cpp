@@ -11,6 +11,7 @@
 #include "platform/SaveFile.h"
 #include "platform/SavePanel.h"
 #include "platform/UserDefaults.h"
+#include "services/log_reader/ILRJSONLogStream.h"
 #include "services/log_reader/ILRLogTextView.h"
 #include "services/log_reader/ILRLogWindowController.h"
 
@@ -140,6 +141,17 @@ bool ILRIntegratedLogReader::displayLogAndForceUpdate(bool force)
             return false;
         }
         m_windowController = std::move(controller);
+        // The window and the tool's threads go before Qt does, not when the reader is
+        // destroyed with the other statics after it.
+        std::weak_ptr<ILRIntegratedLogReader> quitting = weak_from_this();
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [quitting] {
+            if (auto r = quitting.lock()) {
+                r->reset();
+                r->m_windowVisible = false;
+                r->m_windowController.reset();
+            }
+            ILRTerminateAllLogStreams();
+        });
         windowTitle = QStringLiteral("%1 Log").arg(bundleName());
         built->setWindowTitle(windowTitle);
         QString frameName = QStringLiteral("%1.ILRLogWindow").arg(bundleIdentifier());

@@ -58,9 +58,6 @@ void ILRIntegratedLogReader::registerClass()
     cls->create = []() -> std::shared_ptr<PMLogReaderInterface> { return std::make_shared<ILRIntegratedLogReader>(); };
     platform::registerClass(QString::fromLatin1(kPMLogReaderClassName), cls);
     platform::registerInterfaceBuilder(QStringLiteral("ILRLogWindow"), &ILRLogWindowController::buildWindow);
-    // The tool's threads end with the program, before Qt goes away under them.
-    if (QCoreApplication* app = QCoreApplication::instance())
-        QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] { ILRTerminateAllLogStreams(); });
 }
 
 bool ILRIntegratedLogReader::canDisplayLog()

@@ -1,5 +1,6 @@
 #include "services/log_reader/ILRLogWindowController.h"
 
+#include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "services/log_reader/ILRIntegratedLogReader.h"
 #include "services/log_reader/ILRLogTextView.h"
@@ -42,6 +43,7 @@ ILRLogWindowController::ILRLogWindowController(std::weak_ptr<ILRIntegratedLogRea
 
 ILRLogWindowController::~ILRLogWindowController()
 {
+    platform::NotificationCenter::defaultCenter().removeObserver(this);
     delete window.data();
 }
 
