@@ -1,6 +1,7 @@
 #include "services/log_reader/ILRLogWindowController.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "services/log_reader/ILRIntegratedLogReader.h"
 #include "services/log_reader/ILRLogTextView.h"
@@ -28,6 +29,36 @@ QString tr(const char* text)
     return QCoreApplication::translate("ILRLogWindow", text);
 }
 
+// The window answers the find and copy commands of the main menu for its log view, which
+// reach it along the responder chain from whatever has the focus inside it.
+class ILRLogWindow : public QWidget, public platform::Responder {
+public:
+    using QWidget::QWidget;
+    std::function<void()> showFindBar;
+    QPointer<ILRLogTextView> view;
+    bool respondsToAction(const QString& action) const override
+    {
+        if (action == QLatin1String("performTextFinderAction") || action == QLatin1String("performFindPanelAction"))
+            return bool(showFindBar);
+        return view && (action == QLatin1String("copy") || action == QLatin1String("selectAll"));
+    }
+    void performAction(const QString& action, QObject*) override
+    {
+        if (action == QLatin1String("copy"))
+            view->copy();
+        else if (action == QLatin1String("selectAll"))
+            view->selectAll();
+        else if (showFindBar)
+            showFindBar();
+    }
+    bool validateMenuItem(QAction* item) override
+    {
+        if (platform::menuItemAction(item) == QLatin1String("copy"))
+            return view && !view->selectedText().isEmpty();
+        return true;
+    }
+};
+
 template <class T>
 T* outlet(QWidget* window, const char* name)
 {
@@ -49,7 +80,7 @@ ILRLogWindowController::~ILRLogWindowController()
 
 QWidget* ILRLogWindowController::buildWindow(QObject*)
 {
-    auto* window = new QWidget(nullptr, Qt::Window);
+    auto* window = new ILRLogWindow(nullptr, Qt::Window);
     window->setObjectName(QStringLiteral("window"));
     window->resize(720, 520);
     window->setMinimumSize(360, 220);
@@ -187,6 +218,10 @@ bool ILRLogWindowController::connectOutlets(QWidget* built)
             logView->setFocus();
         });
     }
+    if (auto* responder = dynamic_cast<ILRLogWindow*>(built)) {
+        responder->view = logView;
+        responder->showFindBar = [this] { showFindBar(); };
+    }
     built->installEventFilter(this);
     return true;
 }
@@ -224,10 +259,6 @@ void ILRLogWindowController::makeActionButton(bool showSenderItem, const QString
     menu->addSeparator();
     findItem = menu->addAction(tr("Find\u2026"), this, &ILRLogWindowController::showFindBar);
     findItem->setData(1);
-    findItem->setShortcut(QKeySequence::Find);
-    findItem->setShortcutContext(Qt::WindowShortcut);
-    // The shortcut works while the menu is closed too.
-    window->addAction(findItem);
     if (imageSetter == QLatin1String("setMacOS26ImageWithSystemSymbolName")) {
         if (messageSenderItem)
             setMacOS26ImageWithSystemSymbolName(messageSenderItem, QStringLiteral("antenna.radiowaves.left.and.right"));
