@@ -170,9 +170,8 @@ bool ILRIntegratedLogReader::displayLogAndForceUpdate(bool force)
         std::weak_ptr<ILRIntegratedLogReader> weak = weak_from_this();
         platform::NotificationCenter& center = platform::NotificationCenter::defaultCenter();
         center.addObserver(m_windowController.get(), kUpdateDisplayNotification, nullptr, [weak](const platform::Notification&) {
-            // Composed off the main thread, which never waits for a reader thread's lock.
-            if (auto r = weak.lock(); r && r->windowIsVisible())
-                r->scheduleDisplayUpdate();
+            if (auto r = weak.lock())
+                r->updateDisplay();
         });
         center.addObserver(m_windowController.get(), kUpdateDebugLoggingSwitchNotification, nullptr, [weak](const platform::Notification& n) {
             if (auto r = weak.lock())
@@ -268,6 +267,13 @@ ILRLogParagraphs ILRIntegratedLogReader::composeParagraphs()
     static ILRLogEntries none;
     ILRLogEntries& entries = _cachedLogMessages ? *_cachedLogMessages : _logEntries ? *_logEntries : none;
     return ILRComposeLogParagraphs(entries, displayOptions(), *m_dateFormatter);
+}
+
+void ILRIntegratedLogReader::updateDisplay()
+{
+    // Composed off the main thread, which never waits for a reader thread's lock.
+    if (windowIsVisible())
+        scheduleDisplayUpdate();
 }
 
 void ILRIntegratedLogReader::scheduleDisplayUpdate()
@@ -372,7 +378,7 @@ void ILRIntegratedLogReader::spin(bool on)
     _isSpinning = on;
     ILRLogWindowController* c = m_windowController.get();
     if (c && c->window) {
-        c->window->setWindowTitle(on ? windowTitle + tr(" \u2014 Finding Older Messages\u2026") : windowTitle);
+        c->window->setWindowTitle(on ? windowTitle + tr(" — Finding Older Messages…") : windowTitle);
         if (c->spinner)
             c->spinner->setVisible(on);
     }

@@ -118,6 +118,9 @@ public:
     // ---- Window (ILRIntegratedLogReader+Window.cpp); main thread
     bool displayLogAndForceUpdate(bool force);
     void displayLog();
+    // The answer to "ILRIntegratedLogReaderUpdateDisplayNotification": while the window is
+    // shown, the text is composed again (off the main thread) and applied.
+    void updateDisplay();
     // Rebuilds the text; with the lock held. Dispatching applies it later on the main thread.
     void updateDisplayByDispatchingToMainQueue(bool dispatch);
     void updateDisplayWithLogString(ILRLogParagraphs paragraphs, bool hasLogEntries);

@@ -14,11 +14,11 @@
 
 struct ILRJSONLogStream::State {
     platform::LogToolFraming framing = platform::LogToolFraming::Array;
-    OutputHandler outputHandler;
+    OutputHandler _outputHandler;
     // Output received and not yet handed on. Touched only by the reading thread.
-    QByteArray dataStore;
+    QByteArray _dataStore;
     // The tool's text in front of the JSON array has not been cut away yet.
-    bool removeHeader = true;
+    bool _removeHeader = true;
     // After an overlong line was dropped, the rest of it up to the next newline is dropped too.
     bool discardingLine = false;
     bool loggedMalformedEntry = false;
@@ -55,7 +55,7 @@ void noteOverflow(ILRJSONLogStream::State& s)
     if (s.loggedOverflow)
         return;
     s.loggedOverflow = true;
-    PMLog("[ILR] dropping %ld bytes of log output without a complete entry", long(s.dataStore.size()));
+    PMLog("[ILR] dropping %ld bytes of log output without a complete entry", long(s._dataStore.size()));
 }
 
 platform::DictionaryPtr parseObject(const QByteArray& bytes)
@@ -69,7 +69,7 @@ bool deliver(ILRJSONLogStream::State& s, const ILRJSONLogStream::Entries& entrie
 {
     if (entries.empty() || s.terminated.load())
         return true;
-    const bool goOn = s.outputHandler ? s.outputHandler(entries) : true;
+    const bool goOn = s._outputHandler ? s._outputHandler(entries) : true;
     if (!goOn)
         s.terminated = true;
     return goOn;
@@ -79,7 +79,7 @@ bool deliver(ILRJSONLogStream::State& s, const ILRJSONLogStream::Entries& entrie
 // "}" (inner objects are indented), so "\n}" ends a complete top-level entry.
 bool readArrayFraming(ILRJSONLogStream::State& s)
 {
-    QByteArray& data = s.dataStore;
+    QByteArray& data = s._dataStore;
     qsizetype end = data.lastIndexOf("\n}");
     if (end < 0) {
         if (data.size() > ILRJSONLogStream::kMaximumBufferSize) {
@@ -88,13 +88,13 @@ bool readArrayFraming(ILRJSONLogStream::State& s)
         }
         return true;
     }
-    if (s.removeHeader) {
+    if (s._removeHeader) {
         const qsizetype h = QByteArrayView(data).first(end).indexOf("\n[{");
         if (h >= 0) {
             data.remove(0, h);
             end -= h;
         }
-        s.removeHeader = false;
+        s._removeHeader = false;
     }
     const qsizetype start = QByteArrayView(data).first(end).indexOf('{');
     if (start < 0) {
@@ -140,7 +140,7 @@ bool readArrayFraming(ILRJSONLogStream::State& s)
 // One journal record a line.
 bool readLineFraming(ILRJSONLogStream::State& s)
 {
-    QByteArray& data = s.dataStore;
+    QByteArray& data = s._dataStore;
     if (s.discardingLine) {
         const qsizetype nl = data.indexOf('\n');
         if (nl < 0) {
@@ -183,7 +183,7 @@ bool readStep(ILRJSONLogStream::State& s, const QByteArray& bytes)
 {
     if (s.terminated.load())
         return false;
-    s.dataStore.append(bytes);
+    s._dataStore.append(bytes);
     return s.framing == platform::LogToolFraming::Lines ? readLineFraming(s) : readArrayFraming(s);
 }
 
@@ -231,7 +231,7 @@ ILRJSONLogStream::ILRJSONLogStream(platform::LogToolFraming framing, OutputHandl
     : m_state(std::make_shared<State>())
 {
     m_state->framing = framing;
-    m_state->outputHandler = std::move(outputHandler);
+    m_state->_outputHandler = std::move(outputHandler);
 }
 
 ILRJSONLogStream::~ILRJSONLogStream()
@@ -294,7 +294,7 @@ bool ILRJSONLogStream::readData(const QByteArray& data)
 
 qsizetype ILRJSONLogStream::bufferedSize() const
 {
-    return m_state->dataStore.size();
+    return m_state->_dataStore.size();
 }
 
 void ILRTerminateAllLogStreams()

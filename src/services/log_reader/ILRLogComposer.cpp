@@ -1,6 +1,7 @@
 #include "services/log_reader/ILRLogComposer.h"
 
 #include "platform/DateFormatting.h"
+#include "platform/Format.h"
 #include "platform/Locale.h"
 #include "platform/SystemJournal.h"
 
@@ -218,7 +219,7 @@ struct Composer {
         paragraph.text += messageText(entry);
         paragraph.greySuffix = int(paragraph.text.size());
         if (count >= 2) {
-            paragraph.text += QStringLiteral(" (\u00D7%1)").arg(count);
+            paragraph.text += platform::format(u" (×%lu)", (unsigned long)count);
         } else {
             entry.cachedParagraph = paragraph.text;
             entry.cachedGreyPrefix = paragraph.greyPrefix;
@@ -249,13 +250,13 @@ ILRLogParagraphs ILRComposeLogParagraphs(ILRLogEntries& entries, const ILRLogDis
             d.remove(0, c.todayPrefix.size());
         QString header;
         if (options.numberOfDays < 0)
-            header = QStringLiteral("\u21E4 %1\u2026").arg(d);
+            header = platform::format(u"⇤ %@…", d);
         else if (options.numberOfDays == 0)
-            header = QStringLiteral("\u21E4 1 hour before %1\u2026").arg(d);
+            header = platform::format(u"⇤ 1 hour before %@…", d);
         else if (options.numberOfDays == 1)
-            header = QStringLiteral("\u21E4 1 day before %1\u2026").arg(d);
+            header = platform::format(u"⇤ 1 day before %@…", d);
         else
-            header = QStringLiteral("\u21E4 %1 days before %2\u2026").arg(options.numberOfDays).arg(d);
+            header = platform::format(u"⇤ %ld days before %@…", long(options.numberOfDays), d);
         c.paragraphs.push_back(ILRLogParagraph{header, int(header.size()), int(header.size())});
     }
 

@@ -142,7 +142,7 @@ QWidget* ILRLogWindowController::buildWindow(QObject*)
     spinner->hide();
     auto* debug = new QCheckBox(tr("Debug Logging"), bottom);
     debug->setObjectName(QStringLiteral("debugLoggingSwitch"));
-    auto* save = new QPushButton(tr("Save\u2026"), bottom);
+    auto* save = new QPushButton(tr("Save…"), bottom);
     save->setObjectName(QStringLiteral("saveButton"));
     row->addWidget(earlier);
     row->addWidget(clear);
@@ -257,7 +257,7 @@ void ILRLogWindowController::makeActionButton(bool showSenderItem, const QString
     });
     messageCoalescingItem->setCheckable(true);
     menu->addSeparator();
-    findItem = menu->addAction(tr("Find\u2026"), this, &ILRLogWindowController::showFindBar);
+    findItem = menu->addAction(tr("Find…"), this, &ILRLogWindowController::showFindBar);
     findItem->setData(1);
     if (imageSetter == QLatin1String("setMacOS26ImageWithSystemSymbolName")) {
         if (messageSenderItem)
