@@ -266,6 +266,8 @@ void ILRLogWindowController::makeActionButton(bool showSenderItem, const QString
         setMacOS26ImageWithSystemSymbolName(findItem, QStringLiteral("text.page.badge.magnifyingglass"));
     }
     connect(menu, &QMenu::aboutToShow, this, &ILRLogWindowController::validateMenuItems);
+    // The menu opens under the button and inside the window, its right edges aligned.
+    menu->installEventFilter(this);
     button->setMenu(menu);
     static_cast<QHBoxLayout*>(strip->layout())->addWidget(button);
     _actionButton = button;
@@ -359,6 +361,11 @@ bool ILRLogWindowController::eventFilter(QObject* watched, QEvent* event)
             logView->setFocus();
             return true;
         }
+    }
+    if (_actionButton && watched == _actionButton->menu() && event->type() == QEvent::Show) {
+        auto* menu = static_cast<QMenu*>(watched);
+        const QPoint topRight = _actionButton->mapToGlobal(QPoint(_actionButton->width(), _actionButton->height()));
+        menu->move(topRight.x() - menu->width(), topRight.y());
     }
     if (watched == window) {
         switch (event->type()) {
