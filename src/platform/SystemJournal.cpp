@@ -1,12 +1,16 @@
 #include "platform/SystemJournal.h"
 
 #include <QtCore/QDateTime>
+#include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QStandardPaths>
 
 #include <mutex>
 #include <optional>
+#include <algorithm>
+#include <grp.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
@@ -60,6 +64,33 @@ QString fieldText(const DictionaryPtr& record, const QString& key)
     return QString();
 }
 
+// Whether journalctl will show this user the lines the program sends: root and the
+// groups that may read the whole journal see them, others only where journald keeps a
+// journal of their own. Otherwise the history would stay empty however much was logged.
+bool journalHoldsUsersLines()
+{
+    const uid_t uid = ::getuid();
+    if (uid == 0)
+        return true;
+    std::vector<gid_t> groups(size_t(std::max(0, ::getgroups(0, nullptr))));
+    if (!groups.empty())
+        groups.resize(size_t(std::max(0, ::getgroups(int(groups.size()), groups.data()))));
+    groups.push_back(::getgid());
+    for (const char* name : {"systemd-journal", "adm", "wheel"}) {
+        if (const struct group* g = ::getgrnam(name); g && std::find(groups.begin(), groups.end(), g->gr_gid) != groups.end())
+            return true;
+    }
+    const QString userJournal = QStringLiteral("user-%1.journal").arg(uid);
+    for (const char* base : {"/var/log/journal", "/run/log/journal"}) {
+        const QDir dir(QString::fromLatin1(base));
+        for (const QString& machine : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            if (QFileInfo::exists(dir.filePath(machine + QLatin1Char('/') + userJournal)))
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 LogTool systemJournalTool()
@@ -73,7 +104,7 @@ LogTool systemJournalTool()
     tool.framing = LogToolFraming::Lines;
     // journald owns the syslog socket only where it runs; without it our lines never
     // reach the journal, and reading it would show nothing of ours.
-    if (!QFileInfo::exists(QStringLiteral("/run/systemd/journal/socket")))
+    if (!QFileInfo::exists(QStringLiteral("/run/systemd/journal/socket")) || !journalHoldsUsersLines())
         return tool;
     tool.program = QStandardPaths::findExecutable(QStringLiteral("journalctl"));
     return tool;

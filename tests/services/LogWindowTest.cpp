@@ -101,6 +101,8 @@ TEST_F(LogWindowTest, ReturnInTheLogSavesAPropertyListOfTheEntries)
 {
     log(QStringLiteral("first"));
     log(QStringLiteral("second\nline"));
+    // A file name with a character XML cannot hold does not make the log unsavable.
+    log(QStringLiteral("cannot open <a") + QChar(1) + QStringLiteral("b.mov>"));
     reader->displayLogAndForceUpdate(false);
     const QString path = testsupport::makeTempDir(QStringLiteral("saved")) + QStringLiteral("/My Log");
     QString proposed;
@@ -115,7 +117,8 @@ TEST_F(LogWindowTest, ReturnInTheLogSavesAPropertyListOfTheEntries)
     EXPECT_EQ(saved.format, platform::PropertyListFormat::XML);
     const platform::ArrayPtr list = saved.value.array();
     ASSERT_TRUE(list);
-    ASSERT_EQ(list->count(), 2);
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->at(2).dictionary()->value(QStringLiteral("eventMessage")).string(), QStringLiteral("cannot open <a\uFFFDb.mov>"));
     const platform::DictionaryPtr second = list->at(1).dictionary();
     ASSERT_TRUE(second);
     EXPECT_EQ(second->value(QStringLiteral("eventMessage")).string(), QStringLiteral("second\nline"));

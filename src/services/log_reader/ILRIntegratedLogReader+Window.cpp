@@ -60,11 +60,37 @@ void setSymbol(QToolButton* button, const char* themeName, const QString& fallba
     }
 }
 
+// The text with what an XML file cannot hold (control characters other than tab and
+// line breaks, unpaired surrogates, U+FFFE and U+FFFF) replaced by U+FFFD: a log line
+// naming a file with an odd character must not make the whole log unsavable.
+QString xmlSafeText(const QString& text)
+{
+    QString out = text;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        const char16_t c = out[i].unicode();
+        bool bad = (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF;
+        if (QChar::isHighSurrogate(c)) {
+            if (i + 1 < out.size() && QChar::isLowSurrogate(out[i + 1].unicode())) {
+                ++i;
+                continue;
+            }
+            bad = true;
+        } else if (QChar::isLowSurrogate(c)) {
+            bad = true;
+        }
+        if (bad)
+            out[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return out;
+}
+
 // Property-list values of an entry: strings and numbers as they are, arrays and
 // dictionaries element by element, anything else (a date) as its description.
 platform::Value propertyListValue(const platform::Value& v)
 {
-    if (v.isString() || v.isNumber())
+    if (v.isString())
+        return platform::Value(xmlSafeText(v.string()));
+    if (v.isNumber())
         return v;
     if (const platform::ArrayPtr a = v.array()) {
         auto out = platform::Array::make();
@@ -75,7 +101,7 @@ platform::Value propertyListValue(const platform::Value& v)
     if (const platform::DictionaryPtr d = v.dictionary()) {
         auto out = platform::Dictionary::make();
         for (auto it = d->begin(); it != d->end(); ++it)
-            out->setValue(it.key(), propertyListValue(it.value()));
+            out->setValue(xmlSafeText(it.key()), propertyListValue(it.value()));
         return platform::Value(out);
     }
     return platform::Value(v.description());

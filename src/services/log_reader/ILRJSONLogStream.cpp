@@ -257,6 +257,7 @@ std::shared_ptr<ILRJSONLogStream> ILRJSONLogStream::initWithArguments(const plat
     {
         std::lock_guard lock(g_threadsMutex);
         ++g_runningThreads;
+        std::erase_if(g_runningStates, [](const auto& weak) { return weak.expired(); });
         g_runningStates.push_back(state);
     }
     std::thread([state, program = tool.program, arguments, started] {
