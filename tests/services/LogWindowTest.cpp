@@ -8,12 +8,14 @@
 #include "platform/Alert.h"
 #include "platform/InterfaceFiles.h"
 #include "platform/PropertyList.h"
+#include "platform/Responder.h"
 #include "platform/SavePanel.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtTest/QTest>
+#include <QtGui/QClipboard>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QLineEdit>
@@ -162,6 +164,23 @@ TEST_F(LogWindowTest, TheOptionsMenuFoldsAndTheFindBarFinds)
     EXPECT_EQ(reader->logView()->selectedText(), QStringLiteral("needle"));
     QTest::keyClick(c->findField.data(), Qt::Key_Escape);
     EXPECT_FALSE(c->findBar->isVisibleTo(c->window));
+}
+
+TEST_F(LogWindowTest, TheMainMenusFindAndCopyReachTheLog)
+{
+    log(QStringLiteral("copy this line"));
+    reader->displayLogAndForceUpdate(false);
+    ILRLogTextView* view = reader->logView();
+    ILRLogWindowController* c = reader->windowController();
+    // Sent along the responder chain from the log view, as the main menu's items are.
+    ASSERT_TRUE(platform::targetForAction(QStringLiteral("performTextFinderAction"), view));
+    platform::targetForAction(QStringLiteral("performTextFinderAction"), view)->performAction(QStringLiteral("performTextFinderAction"), nullptr);
+    EXPECT_TRUE(c->findBar->isVisibleTo(c->window));
+    platform::targetForAction(QStringLiteral("selectAll"), view)->performAction(QStringLiteral("selectAll"), nullptr);
+    platform::Responder* copier = platform::targetForAction(QStringLiteral("copy"), view);
+    ASSERT_TRUE(copier);
+    copier->performAction(QStringLiteral("copy"), nullptr);
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().contains(QStringLiteral(": copy this line")));
 }
 
 TEST_F(LogWindowTest, ClosingKeepsTheOwnLinesAndTheDebugSwitchFollowsTheDefault)
