@@ -4,6 +4,7 @@
 #include "platform/InterfaceFiles.h"
 #include "platform/Memory.h"
 #include "platform/Responder.h"
+#include "services/log_reader/ILRIntegratedLogReader.h"
 #include "ui/commands/PMMainMenu.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMMainWindow.h"
@@ -84,6 +85,8 @@ void installTerminationHandler(QObject* parent)
 int main(int argc, char** argv)
 {
     platform::prepareAllocator();
+    // The log reader is known before the first line is logged, so it sees every line.
+    ILRIntegratedLogReader::registerClass();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellis"));
     QApplication::setOrganizationDomain(QStringLiteral("tolvane.com"));

@@ -14,8 +14,15 @@ namespace {
 std::mutex g_mutex;
 SystemLogSink g_sink;
 std::once_flag g_openOnce;
+// openlog keeps the pointer, so the tag is a constant.
+constexpr const char* kIdentifier = "Pellis";
 
 } // namespace
+
+QString systemLogIdentifier()
+{
+    return QString::fromLatin1(kIdentifier);
+}
 
 void setSystemLogSink(SystemLogSink sink)
 {
@@ -32,7 +39,7 @@ void writeToSystemLog(const QString& line)
             return;
         }
     }
-    std::call_once(g_openOnce, [] { openlog("Pellis", LOG_PID, LOG_USER); });
+    std::call_once(g_openOnce, [] { openlog(kIdentifier, LOG_PID, LOG_USER); });
     const QByteArray utf8 = line.toUtf8();
     syslog(LOG_NOTICE, "%s", utf8.constData());
     const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1();

@@ -451,6 +451,8 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         if (PMLogReaderExists()) {
             setTitle(item, "Log");
             setItemState(item, 0);
+            // It opens a window: no check box beside it.
+            item->setCheckable(false);
         } else {
             setTitle(item, "Enable Debug Logging");
             setItemState(item, d.boolForKey(QStringLiteral("PMDebugLog")) ? 1 : 0);

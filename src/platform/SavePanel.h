@@ -1,0 +1,27 @@
+// Save panels: where to save a file, chosen by the user (or, in tests, by a handler that
+// answers in the user's place).
+#pragma once
+
+#include <QtCore/QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace platform {
+
+struct SavePanel {
+    QString title;
+    QString proposedName;      // without the extension
+    QString allowedExtension;  // e.g. "plist"; appended when the chosen name lacks it
+    QWidget* window = nullptr; // the window the panel belongs to
+};
+
+// The chosen path, or the empty string when the user cancelled.
+QString runSavePanel(const SavePanel& panel);
+
+using SavePanelHandler = std::function<QString(const SavePanel&)>;
+// Tests answer save panels through a handler; an empty one restores the real panel.
+void setSavePanelHandler(SavePanelHandler handler);
+
+} // namespace platform
