@@ -504,6 +504,7 @@ void PMBrowserWindowController::showSearchField(bool flag)
             auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_searchContainer, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
             QObject::connect(escape, &QShortcut::activated, this, [this] { showSearchField(false); });
             column->insertWidget(column->indexOf(m_webView), m_searchContainer);
+            m_searchContainer->show();
         }
         m_searchField->setFocus(Qt::ShortcutFocusReason);
         m_searchField->selectAll();

@@ -409,6 +409,7 @@ bool PMHelpManager::showQuickAccessMenusForCategories(const QStringList& categor
         _quickAccessView = new PMHelpManagerHeaderView(contentView());
         // From the top: quick access, the search bar, the page.
         column->insertWidget(0, _quickAccessView);
+        _quickAccessView->show();
     } else {
         qDeleteAll(_quickAccessView->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
         delete _quickAccessView->layout();
