@@ -101,7 +101,10 @@ PMHelpManager* PMHelpManager::helpManager()
 {
     if (gHelpManager)
         return gHelpManager;
-    gHelpManager = new PMHelpManager(QString(), qApp);
+    gHelpManager = new PMHelpManager();
+    // Its window goes while the application still stands (an object the application owned
+    // would be deleted after the widgets' world is gone).
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { delete gHelpManager; });
     // The zoom commands of the main menu act on the help text while its window is active.
     mainController()._menuValidation.helpViewCanChangeTextSize = [](bool larger) -> int {
         PMHelpManager* manager = gHelpManager;
