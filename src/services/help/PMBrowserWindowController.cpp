@@ -48,6 +48,30 @@ QIcon themedIcon(const char* name, QStyle::StandardPixmap fallback)
     return icon.isNull() ? QApplication::style()->standardIcon(fallback) : icon;
 }
 
+// A magnifier glass, for desktops whose icon theme has no search icon.
+QIcon magnifierIcon(const QColor& color)
+{
+    QIcon themed = QIcon::fromTheme(QStringLiteral("edit-find"));
+    if (!themed.isNull())
+        return themed;
+    QIcon icon;
+    for (int size : {16, 24, 32}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const qreal pen = size / 10.0;
+        painter.setPen(QPen(color, pen, Qt::SolidLine, Qt::RoundCap));
+        const qreal d = size * 0.58;
+        painter.drawEllipse(QRectF(pen, pen, d, d));
+        const qreal c = pen + d / 2 + d / 2 * 0.7071;
+        painter.setPen(QPen(color, pen * 1.6, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(c, c), QPointF(size - pen * 1.2, size - pen * 1.2));
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -415,7 +439,7 @@ void PMBrowserWindowController::buildToolbar(const QString& windowTitle)
         toolbar->addWidget(spacer);
         auto* search = new QToolButton(toolbar);
         search->setObjectName(QStringLiteral("Search"));
-        search->setIcon(themedIcon("edit-find", QStyle::SP_FileDialogContentsView));
+        search->setIcon(magnifierIcon(search->palette().color(QPalette::ButtonText)));
         search->setToolTip(localized("Find..."));
         search->setText(localized("Find..."));
         search->setAutoRaise(true);
