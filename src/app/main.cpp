@@ -5,6 +5,7 @@
 #include "platform/Memory.h"
 #include "platform/Responder.h"
 #include "services/log_reader/ILRIntegratedLogReader.h"
+#include "services/help/PMHelpManager.h"
 #include "ui/commands/PMMainMenu.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMMainWindow.h"
@@ -133,5 +134,7 @@ int main(int argc, char** argv)
     controller.applicationDidFinishLaunching();
     if (controller._shouldTerminateWithoutQuitSequence)
         return 0;
+    // The help window exists from start-up (it may reopen the page of the last run).
+    PMHelpManager::helpManager();
     return app.exec();
 }

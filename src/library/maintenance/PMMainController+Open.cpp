@@ -26,10 +26,8 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeData>
-#include <QtCore/QStandardPaths>
 #include <QtCore/QUrl>
 #include <QtGui/QClipboard>
-#include <QtGui/QDesktopServices>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QDialogButtonBox>
@@ -670,20 +668,6 @@ void PMMainController::openFile(int senderTag)
     }
     if (!_dropFileURLsForAdd(urls))
         platform::beep();
-}
-
-void PMMainController::help(QObject*)
-{
-    QStringList candidates = QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("pellis/help/overview.html"));
-    candidates.append(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/pellis/help/overview.html"));
-    for (const QString& page : candidates) {
-        if (QFileInfo(page).isFile()) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(page).canonicalFilePath()));
-            return;
-        }
-    }
-    PMLog("cannot find help page <overview.html>");
-    platform::beep();
 }
 
 // ---------------------------------------------------------------------------
