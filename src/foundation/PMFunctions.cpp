@@ -4,6 +4,9 @@
 #include "platform/Alert.h"
 #include "platform/Bookmark.h"
 #include "platform/Format.h"
+#include "platform/Image.h"
+#include "platform/ImageReading.h"
+#include "platform/RegularFile.h"
 
 #include <QtCore/QBuffer>
 #include <QtCore/QFile>
@@ -238,8 +241,13 @@ double frameDelay(QIODevice* device, int frameIndex)
     if (format != "gif" && format != "webp")
         return 0.0;
     const int count = reader.imageCount();
-    if (count > 0 && frameIndex >= count)
+    if ((count > 0 && frameIndex >= count) || frameIndex >= platform::AnimatedImageSource::kMaximumFrameCount)
         return 0.0;
+    // The frames before it may be decoded on the way: each within the cap.
+    const QSize size = reader.size();
+    if (!size.isValid() || qint64(size.width()) * size.height() > platform::kMaximumDecodedImagePixels)
+        return 0.0;
+    reader.setAllocationLimit(int((platform::kMaximumDecodedImagePixels * 8) >> 20) + 1);
     if (!reader.jumpToImage(frameIndex)) {
         // Sequential formats: read the frames before it.
         for (int i = 0; i < frameIndex; ++i)
@@ -258,7 +266,7 @@ double frameDelay(QIODevice* device, int frameIndex)
 double PMAnimatedImageFrameDelay(const QString& imagePath, int frameIndex)
 {
     QFile file(imagePath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!platform::checkRegularFile(imagePath) || !file.open(QIODevice::ReadOnly))
         return 0.0;
     return frameDelay(&file, frameIndex);
 }

@@ -3,6 +3,7 @@
 #include "foundation/PMLog.h"
 #include "images/NSImage+PMTransform.h"
 #include "platform/ImageProcessing.h"
+#include "platform/ImageReading.h"
 #include "platform/RegularFile.h"
 #include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
@@ -19,10 +20,6 @@ using platform::Image;
 using platform::ImagePtr;
 
 namespace {
-
-// Decoded bytes beyond which a reader gives up before allocating (a crafted header can
-// announce any size).
-constexpr int kAllocationLimitMB = 512;
 
 QByteArray encode(const ImagePtr& image, const char* format, int quality, int compression)
 {
@@ -99,20 +96,13 @@ ImagePtr PMImageWithContentsOfFile(const QString& path, QSize fitIntoPixels)
 {
     if (path.isEmpty() || !platform::checkRegularFile(path))
         return nullptr;
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    reader.setAllocationLimit(kAllocationLimitMB);
-    const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() > kPMMaximumImagePixels) {
-        PMLog("cannot read image <%@>: %ld x %ld pixels are too many", path, qint64(size.width()), qint64(size.height()));
-        return nullptr;
-    }
-    if (fitIntoPixels.isValid() && !fitIntoPixels.isEmpty() && size.isValid() && (size.width() > fitIntoPixels.width() || size.height() > fitIntoPixels.height()))
-        reader.setScaledSize(size.scaled(fitIntoPixels, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-    QImage pixels = reader.read();
+    platform::ImageReadOptions options;
+    options.fitInto = fitIntoPixels;
+    QString error;
+    QImage pixels = platform::readImageFile(path, options, &error);
     if (pixels.isNull()) {
-        if (reader.error() == QImageReader::InvalidDataError && reader.errorString().contains(QLatin1String("limit"), Qt::CaseInsensitive))
-            PMLog("cannot read image <%@>: %@", path, reader.errorString());
+        if (error.contains(QLatin1String("too many")) || error.contains(QLatin1String("limit"), Qt::CaseInsensitive))
+            PMLog("cannot read image <%@>: %@", path, error);
         return nullptr;
     }
     ImagePtr image = Image::make(std::move(pixels));

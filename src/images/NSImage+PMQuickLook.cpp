@@ -3,7 +3,9 @@
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "images/NSImage+PMImageFiles.h"
 #include "images/NSImage+PMTransform.h"
+#include "platform/ImageReading.h"
 #include "platform/Queues.h"
+#include "platform/RegularFile.h"
 #include "platform/media/Asset.h"
 #include "platform/media/ImageGenerator.h"
 
@@ -74,18 +76,20 @@ QImage PMSharedThumbnailCacheImage(const QString& path)
     const qint64 modified = info.lastModified().toSecsSinceEpoch();
     for (const char* size : {"x-large", "large", "normal"}) {
         const QString thumbnailPath = root + QLatin1String(size) + QLatin1Char('/') + name;
-        if (!QFileInfo::exists(thumbnailPath))
+        // Anything but a regular file (a named pipe would block the reads below for good)
+        // is no thumbnail.
+        if (!platform::checkRegularFile(thumbnailPath))
             continue;
-        QImageReader reader(thumbnailPath, "png");
         // A thumbnail belongs to one version of the file: its MTime must match.
         const QByteArray mtime = pngText(thumbnailPath, "Thumb::MTime");
         bool ok = false;
         if (mtime.toLongLong(&ok) != modified || !ok)
             continue;
+        QImageReader reader(thumbnailPath, "png");
         const QSize pixels = reader.size();
         if (pixels.width() <= 0 || pixels.height() <= 0 || qint64(pixels.width()) * pixels.height() > 4096 * 4096)
             continue;
-        QImage image = reader.read();
+        QImage image = platform::readImage(reader);
         if (!image.isNull())
             return image;
     }

@@ -325,7 +325,7 @@ PMIndexImageWrappers indexImageWrappersForMovieRepresentationValuesSynchronously
 int PMStandardIndexImageCount()
 {
     const long long n = platform::UserDefaults::standard().integerForKey(QStringLiteral("Cycle Through Index Image On Hover: Number Of Images"));
-    return n < 1 ? 10 : int(std::min<long long>(n, 1000));
+    return n < 1 ? 10 : int(std::min<long long>(n, kPMMaximumStandardIndexImageCount));
 }
 
 int PMStandardIndexImageSide()
@@ -717,6 +717,7 @@ ImagePtr compositeIndexImageForMovieRepresentation(PMMovieRepresentationPrototyp
     std::shared_ptr<PMMovieRepresentationPrototype> record = movie.sharedRecord();
     if (!record)
         return nullptr;
+    const quint64 serial = ++working->requestSerial;
     if (working->generator) {
         working->currentIndex.reset();
         working->generator->cancelAllImageGeneration();
@@ -731,23 +732,27 @@ ImagePtr compositeIndexImageForMovieRepresentation(PMMovieRepresentationPrototyp
         progressHandler(0, n);
     const PMIndexImageRecordValues values = PMIndexImageRecordValues::of(movie);
     std::weak_ptr<PMMovieRepresentationPrototype> weakRecord = record;
-    platform::dispatchAsyncGlobal([values, weakRecord, working, n, settings, progressHandler, completionHandler] {
+    platform::dispatchAsyncGlobal([values, weakRecord, working, n, settings, progressHandler, completionHandler, serial] {
         const PMAssetPtr asset = PMMovie::assetWithURL(values.url, values.uniqueLibraryID, values.editingSteps);
         const MediaTime duration = asset ? asset->duration() : MediaTime::invalid();
         const bool usable = asset && duration.isNumeric() && duration.value > 0;
         std::shared_ptr<PMIndexImageFrameGenerator> generator = usable ? PMIndexImageFrameGenerator::generatorWithAsset(asset) : nullptr;
         const QSizeF natural = usable ? PMAssetNaturalSize(asset) : QSizeF();
-        platform::dispatchAsyncMain([weakRecord, working, n, settings, progressHandler, completionHandler, generator, natural] {
+        platform::dispatchAsyncMain([weakRecord, working, n, settings, progressHandler, completionHandler, generator, natural, serial]() mutable {
             std::shared_ptr<PMMovieRepresentationPrototype> record = weakRecord.lock();
-            if (!record || indexImageSettings(*record) != working || !working->currentIndex)
-                return; // stopped or replaced meanwhile
+            // Stopped, replaced, or asked again meanwhile (the later request answers):
+            // the generator made for this one is not used.
+            if (!record || indexImageSettings(*record) != working || !working->currentIndex || working->requestSerial != serial) {
+                PMReleaseIndexImageFrameGenerator(std::move(generator));
+                return;
+            }
             if (!generator) {
                 setIndexImageSettings(*record, nullptr);
                 if (completionHandler)
                     completionHandler(nullptr);
                 return;
             }
-            working->generator = generator;
+            PMReleaseIndexImageFrameGenerator(std::exchange(working->generator, std::move(generator)));
             working->naturalSingleImageSize = natural;
             startGeneration(record, working, n, settings, progressHandler, completionHandler);
         });

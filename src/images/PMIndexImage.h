@@ -74,6 +74,7 @@ PMIndexImageWrappers indexImageWrappersForMovieRepresentationValuesSynchronously
 // The hover-frame defaults: count ("…: Number Of Images", 10 below 1) and side ("…: Size", 256
 // below 1).
 int PMStandardIndexImageCount();
+inline constexpr int kPMMaximumStandardIndexImageCount = 1000;
 int PMStandardIndexImageSide();
 
 // ---- Composition

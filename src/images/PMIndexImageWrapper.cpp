@@ -53,13 +53,21 @@ bool PMSavedIndexImageWrapper::indexImageWrappers(PMIndexImageWrappers* wrappers
     QStringList names = QDir(path).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::NoSort);
     std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return platform::localizedStandardCompare(a, b) < 0; });
     PMIndexImageWrappers found;
+    // Frames are made with an area of the side squared: anything far larger in the folder
+    // is read reduced, and no more frames than are ever made, so that what someone put
+    // there cannot fill the memory.
+    const int side = PMStandardIndexImageSide();
+    const QSize largest(4 * side, 4 * side);
+    int read = 0;
     for (const QString& name : names) {
         if (!name.toLower().endsWith(QLatin1String(".jpg")))
             continue;
         if (!wrappers)
             return true;
+        if (++read > kPMMaximumStandardIndexImageCount)
+            break;
         const QString filePath = QDir(path).filePath(name);
-        platform::ImagePtr image = PMImageWithContentsOfFile(filePath);
+        platform::ImagePtr image = PMImageWithContentsOfFile(filePath, largest);
         if (!image)
             continue; // an unreadable file is skipped
         image->associatedSourcePath = filePath;
@@ -177,13 +185,18 @@ namespace {
 const char kWorkingSettingsKey = 0; // its address names the record's associated value
 }
 
+void PMReleaseIndexImageFrameGenerator(std::shared_ptr<PMIndexImageFrameGenerator> generator)
+{
+    if (!generator)
+        return;
+    generator->cancelAllImageGeneration();
+    // Ending a generator waits for the frame it decodes: never on the main thread.
+    platform::dispatchAsyncGlobal([last = std::move(generator)]() mutable { last.reset(); });
+}
+
 PMIndexImageWorkingSettings::~PMIndexImageWorkingSettings()
 {
-    // Ending a generator waits for the frame it decodes: never on the main thread.
-    if (std::shared_ptr<PMIndexImageFrameGenerator> old = std::move(generator)) {
-        old->cancelAllImageGeneration();
-        platform::dispatchAsyncGlobal([last = std::move(old)]() mutable { last.reset(); });
-    }
+    PMReleaseIndexImageFrameGenerator(std::move(generator));
 }
 
 PMIndexImageWorkingSettingsPtr indexImageSettings(PMMovieRepresentationPrototype& movie)

@@ -119,7 +119,12 @@ public:
     // Frames received so far; only while a generation runs.
     std::optional<long long> currentIndex;
     QSizeF naturalSingleImageSize;
+    // Rises with every request that grabs anew: an answer to an older one is dropped.
+    quint64 requestSerial = 0;
 };
+// Ends a generator that is no longer used: its requests are cancelled at once, and it is
+// destroyed on a background thread (destroying it waits for the frame it decodes).
+void PMReleaseIndexImageFrameGenerator(std::shared_ptr<PMIndexImageFrameGenerator> generator);
 using PMIndexImageWorkingSettingsPtr = std::shared_ptr<PMIndexImageWorkingSettings>;
 
 // The record's working settings, or nothing. Replacing or removing them stops a running

@@ -18,6 +18,13 @@ void PMMainController::installImageServices()
     services.cancelLoadingForMovieRepresentation = [](PMMovieRepresentationPrototype& movie) {
         PMMovieRepresentationImageLoader::defaultLoader().cancelLoadingForMovieRepresentation(movie);
     };
+    services.removeImagesOfMovieRepresentation = [](PMMovieRepresentationPrototype& movie) {
+        PMMovieRepresentationImageLoader& loader = PMMovieRepresentationImageLoader::defaultLoader();
+        loader.cancelLoadingForMovieRepresentation(movie);
+        loader.saveCoverImage(nullptr, movie);
+        loader.savePosterImage(nullptr, movie);
+        loader.saveStandardIndexImageWrappers(nullptr, movie);
+    };
     // Frames grabbed for the player and its panels look like the tiles: flipped, turned, cut
     // to the visible area and stretched to the aspect ratio the record keeps.
     PMSetFrameImageTransform([](const platform::ImagePtr& image, bool flipHorizontally, int angle, const platform::DictionaryPtr& visibleArea,

@@ -11,12 +11,12 @@
 #include "images/PMMovieRepresentationImageLoaderRequest.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/ImageReading.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSImage+PMBlurredImages.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
-#include <QtGui/QImageReader>
 
 #include <cmath>
 
@@ -29,8 +29,8 @@ const QString kFrameFractionKey = QStringLiteral("Load Frame Images: Fraction");
 
 ImagePtr decodeJPEG(const QByteArray& data)
 {
-    QImage pixels;
-    if (data.isEmpty() || !pixels.loadFromData(data, "JPEG"))
+    QImage pixels = platform::readImageData(data, "JPEG");
+    if (pixels.isNull())
         return nullptr;
     return platform::Image::make(std::move(pixels));
 }
@@ -42,7 +42,10 @@ ImagePtr readUnderscoreImage(const QString& basePath, QSizeF tilePixels)
 {
     const QString path = basePath + QStringLiteral(".jpg");
     QSize fit;
-    const QSize size = QImageReader(path).size();
+    // The header is read first: a named pipe or any other non-file is refused before that.
+    const QSize size = platform::imageFileSize(path);
+    if (!size.isValid())
+        return nullptr;
     if (size.isValid() && tilePixels.width() >= 1 && tilePixels.height() >= 1) {
         const QSize cover = size.scaled(QSize(int(std::ceil(tilePixels.width())), int(std::ceil(tilePixels.height()))), Qt::KeepAspectRatioByExpanding);
         if (cover.width() < size.width() && cover.height() < size.height())
@@ -65,8 +68,8 @@ ImagePtr PMExternalMediaArtworkImage(const platform::Value& mediaObject)
             data = artwork.data();
     if (data.isEmpty())
         return nullptr;
-    QImage pixels;
-    if (!pixels.loadFromData(data) || qint64(pixels.width()) * pixels.height() > kPMMaximumImagePixels)
+    QImage pixels = platform::readImageData(data);
+    if (pixels.isNull())
         return nullptr;
     return platform::Image::make(std::move(pixels));
 }

@@ -11,10 +11,20 @@
 #include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 using platform::ImagePtr;
 
@@ -59,21 +69,80 @@ bool hasExtension(const QString& path, std::initializer_list<const char*> extens
     return false;
 }
 
-} // namespace
-
-bool PMIsWellFormedImageID(const QString& id)
+// Removes the folders that writes of the record's hover frames left behind when the
+// program ended in the middle of one.
+void removePartialHoverFrameFolders(const QString& folder, const QString& id)
 {
-    if (id.isEmpty() || id.size() > 200 || id == QLatin1String(".") || id == QLatin1String("..") || id.contains(QLatin1Char('/'))
-        || id.contains(QChar(0)))
-        return false;
-    static const QRegularExpression uuid(QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
-    if (uuid.match(id).hasMatch())
-        return true;
-    for (const char* prefix : {"iTunesTrack-", "iPhotoImage-", "Photos-", "ApertureImage-"})
-        if (id.startsWith(QLatin1String(prefix)) && id.size() > int(qstrlen(prefix)))
-            return true;
-    return false;
+    const QDir dir(folder);
+    const QString prefix = QLatin1Char('.') + id + QStringLiteral(".pellis-");
+    for (const QString& name : dir.entryList({prefix + QLatin1Char('*')}, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        bool partial = false;
+        if (PMImageIDOfFileName(name, PMImageFolderKind::HoverFrames, &partial) == id && partial)
+            PMRemoveHoverFrameFolder(dir.filePath(name));
+    }
 }
+
+double hoverFrameCompressionFactor()
+{
+    const platform::Value stored = platform::UserDefaults::standard().objectForKey(QStringLiteral("Cycle Through Index Image On Hover: JPEG Compression Factor"));
+    double factor = 0.5;
+    if (stored.hasNumericValue()) {
+        bool ok = true;
+        const double value = stored.isString() ? stored.string().toDouble(&ok) : stored.toDouble();
+        if (ok && std::isfinite(value))
+            factor = std::clamp(value, 0.0, 1.0);
+    }
+    return factor;
+}
+
+// Writes the frames into a new hidden folder beside the record's and, once every frame is
+// in it, puts that folder in the place of the record's (the old one, if any, is removed
+// afterwards). A failed write leaves the frames stored before untouched. Answers the
+// error's text, or nothing.
+QString writeHoverFrameFolder(const PMMovieRepresentationImageLoader::IndexImageWrappers& frames, const QString& folder, const QString& basePath,
+                              const QString& id)
+{
+    if (!checkFolderPathAndCreateIfNecessary(folder))
+        return QStringLiteral("cannot create the folder <%1>").arg(folder);
+    QByteArray pattern = QFile::encodeName(folder + QStringLiteral("/.") + id + QStringLiteral(".pellis-XXXXXX"));
+    if (!::mkdtemp(pattern.data()))
+        return QString::fromLocal8Bit(std::strerror(errno));
+    const QString partial = QFile::decodeName(pattern);
+    const double factor = hoverFrameCompressionFactor();
+    int position = 0;
+    QString failure;
+    for (const std::shared_ptr<PMIndexImageWrapper>& wrapper : frames) {
+        ++position;
+        if (!wrapper || !wrapper->image())
+            continue;
+        // The C locale's point, whatever the user's locale ("2 (4.50).jpg").
+        if (!writeToJPEGFile(wrapper->image(), partial + QString::asprintf("/%d (%.2f).jpg", position, wrapper->timestamp()), factor, &failure)) {
+            PMRemoveHoverFrameFolder(partial);
+            return failure.isEmpty() ? QStringLiteral("a frame could not be written") : failure;
+        }
+    }
+    const QByteArray from = QFile::encodeName(partial), to = QFile::encodeName(basePath);
+    struct stat info = {};
+    const bool taken = ::lstat(to.constData(), &info) == 0;
+    if (taken && S_ISDIR(info.st_mode) && ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
+        PMRemoveHoverFrameFolder(partial); // now the old frames
+        return {};
+    }
+    // No atomic exchange here (or no folder in the place): the old entry goes first.
+    if (taken && !PMRemoveHoverFrameFolder(basePath)) {
+        PMRemoveHoverFrameFolder(partial);
+        return QStringLiteral("cannot remove the old frames");
+    }
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0
+        && (errno != EINVAL || ::rename(from.constData(), to.constData()) != 0)) {
+        failure = QString::fromLocal8Bit(std::strerror(errno));
+        PMRemoveHoverFrameFolder(partial);
+        return failure;
+    }
+    return {};
+}
+
+} // namespace
 
 PMMovieRepresentationImageLoader& PMMovieRepresentationImageLoader::defaultLoader()
 {
@@ -200,6 +269,8 @@ void PMMovieRepresentationImageLoader::saveImage(const ImagePtr& image, bool asC
             QHash<QString, ImagePtr>& pending = asCover ? m_saveQueueCoverImagesByID : m_saveQueuePosterImagesByID;
             if (image && pending.value(id) == image)
                 pending.remove(id);
+            if (image && !succeeded && record)
+                forgetUnsavedImage(*record, image, asCover);
             if (startHoverFrames && record && generateStandardIndexImageWrappers)
                 generateStandardIndexImageWrappers(*record);
             if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
@@ -208,6 +279,30 @@ void PMMovieRepresentationImageLoader::saveImage(const ImagePtr& image, bool asC
                 completion(succeeded);
         });
     });
+}
+
+void PMMovieRepresentationImageLoader::forgetUnsavedImage(PMMovieRepresentationPrototype& movie, const ImagePtr& image, bool asCover)
+{
+    // The record must not show a picture that is not stored: the next load shows what the
+    // folder holds, and the user learns that the new picture was not kept.
+    PMMovieRepresentationOriginal& original = movie.original();
+    bool dropped = false;
+    if (asCover && original.m_coverImage == image) {
+        original.m_coverImage.reset();
+        dropped = true;
+    } else if (!asCover && original.m_posterImage == image) {
+        original.m_posterImage.reset();
+        original.m_posterImagePending = false;
+        dropped = true;
+    }
+    if (dropped)
+        if (auto& refresh = PMMovieRepresentationServices::shared().updatePreviewForMovieRepresentation)
+            refresh(movie);
+    const QString text = (asCover ? QCoreApplication::translate("PMMovieRepresentationImageLoader", "The cover of “%1” could not be saved.")
+                                  : QCoreApplication::translate("PMMovieRepresentationImageLoader", "The preview of “%1” could not be saved."))
+                             .arg(movie.displayName());
+    if (auto& show = PMMainController::mainController()._scopeBarHooks.showStatusFeedback)
+        show(text);
 }
 
 void PMMovieRepresentationImageLoader::saveUnderscoreCoverImageJPEGRepresentation(const QByteArray& data, const QString& basePath,
@@ -280,31 +375,14 @@ void PMMovieRepresentationImageLoader::saveStandardIndexImageWrappers(const Inde
         m_saveQueueStandardIndexImageWrappersByID.remove(id);
     }
     m_saveQueue.async([this, basePath, id, pending] {
-        const QFileInfo info(basePath);
-        if (info.exists() || info.isSymLink()) {
-            const bool removed = info.isDir() && !info.isSymLink() ? QDir(basePath).removeRecursively() : QFile::remove(basePath);
-            if (!removed)
-                PMLog("cannot delete image: %@", basePath);
-            else if (debugLog())
+        const QString folder = QFileInfo(basePath).absolutePath();
+        removePartialHoverFrameFolders(folder, id);
+        if (!pending) {
+            if (PMRemoveHoverFrameFolder(basePath) && debugLog())
                 PMLog("[Debug] deleted image: %@", basePath);
-        }
-        if (pending && QDir().mkpath(basePath)) {
-            const platform::Value stored = platform::UserDefaults::standard().objectForKey(QStringLiteral("Cycle Through Index Image On Hover: JPEG Compression Factor"));
-            double factor = 0.5;
-            if (stored.hasNumericValue()) {
-                bool ok = true;
-                const double value = stored.isString() ? stored.string().toDouble(&ok) : stored.toDouble();
-                if (ok && std::isfinite(value))
-                    factor = std::clamp(value, 0.0, 1.0);
-            }
-            int position = 0;
-            for (const std::shared_ptr<PMIndexImageWrapper>& wrapper : *pending) {
-                ++position;
-                if (!wrapper || !wrapper->image())
-                    continue;
-                // The C locale's point, whatever the user's locale ("2 (4.50).jpg").
-                writeToJPEGFile(wrapper->image(), basePath + QString::asprintf("/%d (%.2f).jpg", position, wrapper->timestamp()), factor);
-            }
+        } else if (const QString failure = writeHoverFrameFolder(*pending, folder, basePath, id); !failure.isEmpty()) {
+            // The frames stored before (if any) stay; the next session grabs them again.
+            PMLog("cannot save hover frames: %@ (%@)", basePath, failure);
         }
         platform::dispatchAsyncMain([this, id, pending] {
             auto it = m_saveQueueStandardIndexImageWrappersByID.find(id);

@@ -11,6 +11,7 @@
 // stale reduced copy removed, so a failed write keeps the old picture.
 #pragma once
 
+#include "library/model/PMImageFolderFiles.h"
 #include "platform/Image.h"
 #include "platform/Queues.h"
 
@@ -56,9 +57,6 @@ private:
     std::function<void()> m_body;
 };
 
-// Whether the ID may name a file: not empty, no "/", not "." or "..", and the UUID form of
-// the program's IDs or one of the known media-library prefixes.
-bool PMIsWellFormedImageID(const QString& uniqueLibraryID);
 
 class PMMovieRepresentationImageLoader {
 public:
@@ -155,6 +153,8 @@ public:
 
 private:
     PMMovieRepresentationImageLoader();
+    // After a failed write: the record's picture in memory goes, and the status line says so.
+    void forgetUnsavedImage(PMMovieRepresentationPrototype& movie, const platform::ImagePtr& image, bool asCover);
     void saveUnderscoreImageJPEGRepresentation(const QByteArray& data, const QString& basePath, const QString& uniqueLibraryID, bool cover,
                                                quint64 generation);
 

@@ -1,4 +1,5 @@
 #include "platform/Image.h"
+#include "platform/ImageReading.h"
 #include "platform/RegularFile.h"
 #include "platform/media/AnimationFrames.h"
 
@@ -32,16 +33,30 @@ AnimatedImageSourcePtr AnimatedImageSource::open(const QString& path, QString* e
     reader.setDecideFormatFromContent(true);
     if (!reader.canRead())
         return fail(QStringLiteral("cannot read an image from <%1>: %2").arg(path, reader.errorString()));
+    // What the header announces is checked before any frame is decoded: each frame is
+    // decoded at the size of the whole picture, so the count times that size is what the
+    // frames will take.
+    const QSize size = reader.size();
+    const qint64 frameBytes = size.isValid() ? qint64(size.width()) * size.height() * 4 : 0;
+    const int announced = reader.supportsAnimation() ? reader.imageCount() : 1;
+    if (announced > kMaximumFrameCount)
+        return fail(QStringLiteral("animated image too large: <%1> has %2 frames").arg(path).arg(announced));
+    if (frameBytes > kMaximumDecodedImagePixels * 4 || (announced > 0 && frameBytes * announced > kMaximumDecodedBytes))
+        return fail(QStringLiteral("animated image too large: <%1> has %2 frames of %3 x %4 pixels")
+                        .arg(path).arg(std::max(announced, 1)).arg(size.width()).arg(size.height()));
+    reader.setAllocationLimit(int((kMaximumDecodedImagePixels * 8) >> 20) + 1);
     auto source = std::make_shared<AnimatedImageSource>();
     source->m_path = path;
     qint64 bytes = 0;
     while (reader.canRead()) {
+        if (int(source->m_frames.size()) >= kMaximumFrameCount || bytes + frameBytes > kMaximumDecodedBytes)
+            return fail(QStringLiteral("animated image too large: <%1>").arg(path));
         QImage image = reader.read();
         if (image.isNull())
             break; // a broken frame ends the animation; the frames before it stay
         const int delayMs = reader.supportsAnimation() ? reader.nextImageDelay() : 0;
         bytes += image.sizeInBytes();
-        if (bytes > kMaximumDecodedBytes || int(source->m_frames.size()) >= kMaximumFrameCount)
+        if (bytes > kMaximumDecodedBytes)
             return fail(QStringLiteral("animated image too large: <%1>").arg(path));
         source->m_frames.push_back({std::move(image), delayMs / 1000.0});
         if (!reader.supportsAnimation())
@@ -88,11 +103,7 @@ ImagePtr Image::make(QImage pixels, QSizeF pointSize)
 
 ImagePtr Image::imageWithContentsOfFile(const QString& path)
 {
-    if (!checkRegularFile(path))
-        return nullptr;
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    QImage pixels = reader.read();
+    QImage pixels = readImageFile(path);
     if (pixels.isNull())
         return nullptr;
     auto image = make(std::move(pixels));

@@ -42,9 +42,9 @@ public:
     double frameDelay(int index) const;
     const QString& path() const { return m_path; }
 
-    // Limits against hostile files.
-    static constexpr int kMaximumFrameCount = 20000;
-    static constexpr qint64 kMaximumDecodedBytes = qint64(1) << 30;
+    // Limits against hostile files, checked against the header before decoding.
+    static constexpr int kMaximumFrameCount = 5000;
+    static constexpr qint64 kMaximumDecodedBytes = qint64(512) << 20;
 
 private:
     QString m_path;

@@ -9,6 +9,7 @@
 #include "platform/Alert.h"
 #include "platform/Applications.h"
 #include "platform/DelayedPerform.h"
+#include "platform/ImageReading.h"
 #include "platform/RegularFile.h"
 #include "platform/Format.h"
 #include "platform/UserDefaults.h"
@@ -20,7 +21,6 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QFutureWatcher>
 #include <QtCore/QProcess>
-#include <QtGui/QImageReader>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 
@@ -476,12 +476,11 @@ void PMMainController::showMovieReplacingImage()
     // A quick small rendering first; the full picture follows from the background.
     // Anything but a regular file (a pipe would block the reader) reads as no picture.
     const bool readable = platform::checkRegularFile(path);
-    QImageReader reader(readable ? path : QString());
-    reader.setAutoTransform(true);
-    const QSize size = reader.size();
-    if (size.isValid() && (size.width() > 200 || size.height() > 200))
-        reader.setScaledSize(size.scaled(200, 200, Qt::KeepAspectRatio));
-    platform::ImagePtr quick = platform::Image::make(reader.read());
+    platform::ImageReadOptions quickOptions;
+    quickOptions.autoTransform = true;
+    quickOptions.fitInto = QSize(200, 200);
+    QSize size;
+    platform::ImagePtr quick = platform::Image::make(readable ? platform::readImageFile(path, quickOptions, nullptr, &size) : QImage());
     quick->associatedSourcePath = path;
     quick->associatedNaturalSize = QSizeF(size);
     view.movieReplacingImage = quick;
@@ -505,9 +504,9 @@ void PMMainController::showMovieReplacingImage()
         v.setNeedsDisplay();
     });
     watcher->setFuture(QtConcurrent::run([path = readable ? path : QString()] {
-        QImageReader full(path);
-        full.setAutoTransform(true);
-        return full.read();
+        platform::ImageReadOptions options;
+        options.autoTransform = true;
+        return path.isEmpty() ? QImage() : platform::readImageFile(path, options);
     }));
 }
 

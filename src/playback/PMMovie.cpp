@@ -1,5 +1,6 @@
 #include "playback/PMMovie.h"
 
+#include "platform/ImageReading.h"
 #include "platform/media/Player.h"
 
 #include "foundation/PMLog.h"
@@ -283,13 +284,25 @@ QSizeF PMAssetNaturalSize(const PMAssetPtr& asset)
     if (!asset)
         return {};
     double width = 0, height = 0;
+    bool unknown = false;
     for (const Track& t : asset->tracks()) {
         if (!t.hasVisualCharacteristic())
             continue;
-        const double w = t.naturalSize.width(), h = t.naturalSize.height();
+        double w = t.naturalSize.width(), h = t.naturalSize.height();
+        if (w < 1 || h < 1) {
+            unknown = true;
+            continue;
+        }
         const AffineTransform& m = t.preferredTransform;
         width = std::max(width, std::abs(m.a * w + m.c * h));
         height = std::max(height, std::abs(m.b * w + m.d * h));
+    }
+    // A picture stream whose size the media layer cannot tell (an animated WebP) is read
+    // by the image reader, which knows it from the file's header.
+    if (unknown && (width < 1 || height < 1) && !asset->isComposition() && asset->URL().isLocalFile()) {
+        const QSize size = platform::imageFileSize(asset->URL().toLocalFile());
+        if (size.width() >= 1 && size.height() >= 1)
+            return QSizeF(size);
     }
     return QSizeF(width, height);
 }

@@ -1,4 +1,7 @@
 #include "common/TestSupport.h"
+#include "ImagesTestSupport.h"
+#include "images/PMIndexImageWrapper.h"
+#include "library/model/PMMainController.h"
 #include "images/NSImage+PMImageFiles.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -11,6 +14,7 @@
 #include <QtGui/QImageReader>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 
 using platform::Image;
@@ -158,6 +162,93 @@ TEST(ImageFolders, AFailedWriteKeepsTheOldCoverAndItsReducedCopy)
     EXPECT_EQ(testsupport::readFile(jpg), before);
     EXPECT_EQ(testsupport::readFile(reduced), reducedBefore);
     EXPECT_TRUE(log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("cannot save image")));
+}
+
+namespace {
+
+// Runs the call while no file may grow beyond a few bytes (a full disk).
+void withFullDisk(const std::function<void()>& call)
+{
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = old;
+    tiny.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    call();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+}
+
+} // namespace
+
+TEST(ImageFolders, AFailedWriteOfHoverFramesKeepsTheFramesStoredBefore)
+{
+    using platform::media::MediaTime;
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(testsupport::makeTempDir() + QStringLiteral("/a.mp4"));
+    const QString folder = record->standardIndexImagesBasePath();
+    PMIndexImageWrappers frames;
+    for (int i = 0; i < 3; ++i)
+        frames.push_back(std::make_shared<PMGeneratedIndexImageWrapper>(picture(64, 36, QColor(80 * i, 0, 0)), MediaTime::make(10 * (i + 1), 10)));
+    loader.saveStandardIndexImageWrappers(&frames, *record);
+    imagestest::settle();
+    const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(names.size(), 3);
+    QList<QByteArray> before;
+    for (const QString& name : names)
+        before << testsupport::readFile(folder + QLatin1Char('/') + name);
+
+    testsupport::LogCapture log;
+    PMIndexImageWrappers newer;
+    for (int i = 0; i < 5; ++i)
+        newer.push_back(std::make_shared<PMGeneratedIndexImageWrapper>(picture(640, 360, QColor(0, 50 * i, 200)), MediaTime::make(7 * (i + 1), 10)));
+    withFullDisk([&] {
+        loader.saveStandardIndexImageWrappers(&newer, *record);
+        loader.waitForSaveQueue();
+    });
+    imagestest::settle();
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files, QDir::Name), names);
+    for (int i = 0; i < names.size(); ++i)
+        EXPECT_EQ(testsupport::readFile(folder + QLatin1Char('/') + names[i]), before[i]) << names[i].toStdString();
+    // No half-written folder is left beside it.
+    EXPECT_EQ(QDir(QFileInfo(folder).path()).entryList({QLatin1Char('.') + record->uniqueLibraryID() + QLatin1Char('*')},
+                                                       QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
+    EXPECT_TRUE(log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("cannot save hover frames")));
+
+    // The next write that succeeds replaces the folder whole.
+    loader.saveStandardIndexImageWrappers(&newer, *record);
+    imagestest::settle();
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 5);
+}
+
+TEST(ImageFolders, AFailedWriteDropsThePictureInMemoryAndSaysSo)
+{
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(testsupport::makeTempDir() + QStringLiteral("/Holiday.mp4"));
+    QStringList shown;
+    auto& hook = PMMainController::mainController()._scopeBarHooks.showStatusFeedback;
+    const auto saved = hook;
+    hook = [&](const QString& text) { shown << text; };
+    withFullDisk([&] {
+        record->setCoverImage(picture(1600, 1200, Qt::blue));
+        record->setPosterImage(picture(1600, 900, Qt::green));
+        PMMovieRepresentationImageLoader::defaultLoader().waitForSaveQueue();
+    });
+    imagestest::settle();
+    hook = saved;
+    EXPECT_FALSE(record->cachedCoverImage());
+    EXPECT_FALSE(record->cachedPosterImage());
+    EXPECT_FALSE(QFileInfo::exists(record->coverImageBasePath() + QStringLiteral(".jpg")));
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("cover")) && shown[0].contains(record->displayName())) << shown[0].toStdString();
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("preview"))) << shown[1].toStdString();
+
+    // A write that succeeds keeps the picture.
+    const ImagePtr kept = picture(160, 120, Qt::red);
+    record->setCoverImage(kept);
+    imagestest::settle();
+    EXPECT_EQ(record->cachedCoverImage(), kept);
 }
 
 TEST(ImageFolders, AStaleReducedCopyIsDropped)

@@ -21,7 +21,9 @@
 #include <QtCore/QThread>
 #include <QtWidgets/QWidget>
 
+#include <atomic>
 #include <clocale>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -457,6 +459,85 @@ TEST_F(IndexImages, CompositionGrabsOnceThenComposesAtOnceAndIgnoresLateAnswers)
     EXPECT_TRUE(indexImageSettings(*record)->wrappers->empty());
     record->clearMovie(); // drops the working settings
     EXPECT_FALSE(indexImageSettings(*record));
+}
+
+TEST_F(IndexImages, TheLaterOfTwoQuickRequestsWinsAndNoGeneratorEndsOnTheMainThread)
+{
+    using namespace PMIndexImageSettingsKeys;
+    // Every request gets a generator of its own; the first one is handed over only after
+    // the second request has started its grab.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool firstMayGo = false;
+    int made = 0;
+    std::vector<std::weak_ptr<StandInGenerator>> generators;
+    auto endedOnMainThread = std::make_shared<std::atomic<int>>(0);
+    auto ended = std::make_shared<std::atomic<int>>(0);
+    PMIndexImageFrameGenerator::factory() = [&](const platform::media::AssetPtr&) -> std::shared_ptr<PMIndexImageFrameGenerator> {
+        auto generator = std::shared_ptr<StandInGenerator>(new StandInGenerator, [endedOnMainThread, ended](StandInGenerator* g) {
+            if (platform::isMainThread())
+                ++*endedOnMainThread;
+            ++*ended;
+            delete g;
+        });
+        std::unique_lock lock(mutex);
+        generators.push_back(generator);
+        const bool first = ++made == 1;
+        changed.notify_all();
+        if (first)
+            changed.wait(lock, [&] { return firstMayGo; });
+        return generator;
+    };
+    const auto generator = [&](size_t i) {
+        std::lock_guard lock(mutex);
+        return i < generators.size() ? generators[i].lock() : nullptr;
+    };
+    auto record = recordFor(media::Fixtures().numbered());
+    std::vector<ImagePtr> sheets;
+    const auto collect = [&](ImagePtr sheet) { sheets.push_back(sheet); };
+
+    EXPECT_FALSE(compositeIndexImageForMovieRepresentation(*record, settingsWith({{numberOfImages, Value(4)}}), {}, collect));
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        std::lock_guard lock(mutex);
+        return made == 1;
+    }, 30000));
+    EXPECT_FALSE(compositeIndexImageForMovieRepresentation(*record, settingsWith({{numberOfImages, Value(6)}}), {}, collect));
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        QCoreApplication::processEvents();
+        auto second = generator(1);
+        return second && second->waitForRequests();
+    }, 30000));
+    {
+        std::lock_guard lock(mutex);
+        firstMayGo = true;
+        changed.notify_all();
+    }
+    // The answer to the first request arrives last and is dropped, its generator ended.
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        QCoreApplication::processEvents();
+        return ended->load() >= 1;
+    }, 30000));
+    if (auto first = generator(0))
+        EXPECT_TRUE(first->times.empty());
+    auto second = generator(1);
+    ASSERT_TRUE(second);
+    ASSERT_EQ(second->times.size(), 6u);
+    for (size_t i = 0; i < 6; ++i)
+        second->answer(i, true);
+    second.reset();
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        QCoreApplication::processEvents();
+        return !sheets.empty();
+    }, 10000));
+    ASSERT_TRUE(sheets.back());
+    EXPECT_EQ(indexImageWrappers(sheets.back()).size(), 6u);
+
+    record->clearMovie(); // drops the working settings and their generator
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        QCoreApplication::processEvents();
+        return ended->load() == 2;
+    }, 10000));
+    EXPECT_EQ(endedOnMainThread->load(), 0);
 }
 
 TEST_F(IndexImages, CompositionOfARealMovieAndOfSavedFramesAndFailures)

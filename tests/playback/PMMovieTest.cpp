@@ -259,6 +259,23 @@ TEST(PMMovieSize, NaturalSizeAndFrameRate)
     EXPECT_EQ(audio.naturalSize(), QSizeF(0, 0));
 }
 
+TEST(PMMovieSize, AnAnimatedWebPHasTheSizeOfItsFrames)
+{
+    // FFmpeg names the stream of an animated WebP without its size; its frames are 96 x 64.
+    const QString path = QDir(fx::fixtures().dir()).filePath(QStringLiteral("testsrc-96x64.webp"));
+    if (!QFileInfo::exists(path))
+        ASSERT_TRUE(fx::runFFmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc=s=96x64:d=1"),
+                                   QStringLiteral("-c:v"), QStringLiteral("libwebp_anim"), QStringLiteral("-loop"), QStringLiteral("0"), path}));
+    const PMAssetPtr asset = Asset::assetWithURL(QUrl::fromLocalFile(path));
+    EXPECT_EQ(PMAssetNaturalSize(asset), QSizeF(96, 64));
+    PMMovieRepresentationValues values;
+    values.URL = QUrl::fromLocalFile(path);
+    PMMovie movie(values);
+    EXPECT_EQ(movie.naturalSize(), QSizeF(96, 64));
+    ImageGenerator generator(asset);
+    EXPECT_EQ(generator.copyImageAtTime(MediaTime::withSeconds(0.5)).size(), QSize(96, 64));
+}
+
 TEST(PMMovieAssets, SequenceBundlePlaysItsPartsAsOne)
 {
     const auto& f = fx::fixtures();

@@ -371,8 +371,8 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
             continue;
         if (U)
             letGoOfCurrentMovieIfAmong(*this, Array{v}, false);
-        if (_maintenanceWindow.removeImagesOfMovieRepresentation)
-            _maintenanceWindow.removeImagesOfMovieRepresentation(*movie);
+        if (auto& removeImages = PMMovieRepresentationServices::shared().removeImagesOfMovieRepresentation)
+            removeImages(*movie);
     }
     if (!filesToTrash.isEmpty()) {
         // The index forgets the records before their files go: a crash in between leaves

@@ -7,6 +7,7 @@
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/PMFunctions.h"
 #include "foundation/PMLog.h"
+#include "library/model/PMImageFolderFiles.h"
 #include "library/model/PMLibraryFileRules.h"
 #include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -40,34 +41,6 @@ void copyIfPresent(const Dictionary& from, Dictionary& to, const char* key)
     const Value v = from.value(k);
     if (!v.isNull())
         to.setValue(k, v);
-}
-
-void removeStrayFiles(const QString& folder, const QSet<QString>& ids, bool stripExtension, bool withSubfolder)
-{
-    QDir dir(folder);
-    if (!dir.exists())
-        return;
-    bool sawShortName = false;
-    const QFileInfoList entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& entry : entries) {
-        const QString name = entry.fileName();
-        if (name.size() < 2) {
-            sawShortName = true;
-            continue;
-        }
-        QString compared = name;
-        if (stripExtension && !entry.suffix().isEmpty() && entry.completeBaseName().size() > 0)
-            compared = name.left(name.size() - entry.suffix().size() - 1);
-        if (ids.contains(compared))
-            continue;
-        const bool removed = entry.isDir() && !entry.isSymLink() ? QDir(entry.filePath()).removeRecursively() : QFile::remove(entry.filePath());
-        if (!removed)
-            PMLog("cannot remove stray image <%@>", name);
-        else if (PMDebugLogEnabled())
-            PMLog("[Debug] removed stray image <%@>", name);
-    }
-    if (withSubfolder && sawShortName)
-        removeStrayFiles(dir.filePath(QStringLiteral("_")), ids, stripExtension, false);
 }
 
 // The index file's bytes for the library as it is now; empty with an error when the
@@ -222,9 +195,10 @@ bool PMMainController::saveLibraryAndCleanUpImagesIfAppropriate(bool cleanUp)
 
     if (doCleanUp) {
         const QSet<QString> idSet(ids.begin(), ids.end());
-        removeStrayFiles(coverImageDirectoryPath(), idSet, true, true);
-        removeStrayFiles(posterImageDirectoryPath(), idSet, true, true);
-        removeStrayFiles(standardIndexImagesDirectoryPath(), idSet, false, false);
+        const QString library = librarySettingsPath();
+        PMRemoveStrayImageFiles(coverImageDirectoryPath(), idSet, PMImageFolderKind::Pictures, library);
+        PMRemoveStrayImageFiles(posterImageDirectoryPath(), idSet, PMImageFolderKind::Pictures, library);
+        PMRemoveStrayImageFiles(standardIndexImagesDirectoryPath(), idSet, PMImageFolderKind::HoverFrames, library);
         _cleanUpCachedImages = false;
     }
     platform::postDistributedNotification(QStringLiteral("com.tolvane.Pellis: Saved Library"), indexPath);

@@ -815,12 +815,12 @@ public:
     bool canDeleteSelectedItemsFromCollectionView(PMLibraryView view);
     bool deleteSelectedItemsFromCollectionView(PMLibraryView view);
     // The window's share of deleting: the selections of the list and the source list, the
-    // select-all of the grid's or the list's tab, the preference check
-    // boxes of the three questions (by default key) and the removal of a movie's images.
+    // select-all of the grid's or the list's tab and the preference check boxes of the three
+    // questions (by default key). The images of deleted movies go through the image
+    // folders' service (`removeImagesOfMovieRepresentation`).
     struct MaintenanceWindowHooks {
         std::function<platform::ArrayPtr()> accessibleSelectedLibraryItems;
         std::function<void(const QString& defaultKey, bool on)> setConfirmationSwitch;
-        std::function<void(PMMovieRepresentationPrototype& movie)> removeImagesOfMovieRepresentation;
         // The progress sheet's text and bar, and whether its Cancel button was pressed.
         std::function<void(const QString& text, int percent)> progressUpdate;
         std::function<bool()> progressCancelPressed;

@@ -533,6 +533,8 @@ struct PMMovieRepresentationServices {
     std::function<void(const platform::ImagePtr&, PMMovieRepresentationPrototype&)> saveCoverImage;
     std::function<void(const platform::ImagePtr&, PMMovieRepresentationPrototype&)> savePosterImage;
     std::function<void(PMMovieRepresentationPrototype&)> cancelLoadingForMovieRepresentation;
+    // Removes a deleted record's cover, preview and hover frames from the image folders.
+    std::function<void(PMMovieRepresentationPrototype&)> removeImagesOfMovieRepresentation;
     // The library window's refresh of a record's preview; answers whether it was shown.
     std::function<bool(PMMovieRepresentationPrototype&)> updatePreviewForMovieRepresentation;
     // Playback's saving of the record's current position, before its movie object goes.

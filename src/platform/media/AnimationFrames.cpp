@@ -1,4 +1,5 @@
 #include "platform/media/AnimationFrames.h"
+#include "platform/ImageReading.h"
 #include "platform/media/AssetFile.h"
 
 #include <QtCore/QFile>
@@ -53,6 +54,11 @@ bool decodeAnimationFrames(const QString& path, int maximumFrameCount, qint64 ma
     bool ok = codec && packet && frame && avcodec_parameters_to_context(codec, format->streams[streamIndex]->codecpar) >= 0 && avcodec_open2(codec, decoder, nullptr) >= 0;
     if (!ok)
         *error = QStringLiteral("cannot decode the frames of <%1>").arg(path);
+    // What the stream announces is checked before its first frame is decoded.
+    if (ok && qint64(codec->width) * codec->height * 4 > std::min(maximumDecodedBytes, kMaximumDecodedImagePixels * 4)) {
+        *error = QStringLiteral("animated image too large: <%1>").arg(path);
+        ok = false;
+    }
     const AVRational timeBase = ok ? format->streams[streamIndex]->time_base : AVRational{1, 1};
     QHash<int64_t, int64_t> durations;
     qint64 bytes = 0;

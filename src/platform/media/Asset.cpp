@@ -1,4 +1,5 @@
 #include "platform/media/Asset.h"
+#include "platform/ImageReading.h"
 #include "platform/media/AssetFile.h"
 
 #include <QtCore/QCoreApplication>
@@ -285,7 +286,7 @@ void Asset::File::openIfNeeded()
         if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
             const AVPacket& pic = stream->attached_pic;
             if (cover.isNull() && pic.data && pic.size > 0 && pic.size <= kMaximumCoverBytes)
-                cover = QImage::fromData(pic.data, pic.size);
+                cover = readImageData(QByteArray(reinterpret_cast<const char*>(pic.data), pic.size));
         }
         tracks.push_back(track);
     }

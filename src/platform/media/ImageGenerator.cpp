@@ -1,6 +1,7 @@
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/AssetFile.h"
 #include "platform/Image.h"
+#include "platform/ImageReading.h"
 
 #include <QtCore/QHash>
 
@@ -301,6 +302,12 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
         d.close();
     if (!d.open(file->URL().toLocalFile(), trackID, error))
         return QImage();
+    // A picture's header can announce any size: nothing that large is decoded.
+    if (d.codec && qint64(d.codec->width) * d.codec->height > kMaximumDecodedImagePixels) {
+        *error = QStringLiteral("%1 x %2 pixels are too many").arg(d.codec->width).arg(d.codec->height);
+        d.close();
+        return QImage();
+    }
     if (d.singleImage) {
         QImage image;
         int64_t pts = AV_NOPTS_VALUE;

@@ -4,6 +4,10 @@
 
 #include "platform/Paths.h"
 
+#include <QtCore/QCoreApplication>
+
+#include <algorithm>
+
 using platform::Array;
 using platform::Value;
 
@@ -63,6 +67,35 @@ TEST_F(DeleteTest, ThreeQuestionsTheirDryModeAndCancel)
     EXPECT_FALSE(c().deleteItems(items({v(again)}), &required, true, true, false));
     EXPECT_FALSE(required);
     EXPECT_EQ(movies->rawChildren()->count(), 1);
+}
+
+TEST_F(DeleteTest, TheImagesOfADeletedMovieGoWithItAndNoOthers)
+{
+    // The controller's own wiring: no hook is set by the test.
+    setDefault(QStringLiteral("Delete Items Without Confirmation"), true);
+    const auto gone = movie(QStringLiteral("gone"));
+    const auto kept = movie(QStringLiteral("kept"));
+    library({v(gone), v(kept)});
+    QStringList goneFiles, keptFiles;
+    for (const auto& [record, files] : {std::pair{gone, &goneFiles}, std::pair{kept, &keptFiles}}) {
+        const QString id = record->uniqueLibraryID();
+        *files << c().coverImageDirectoryPath() + QLatin1Char('/') + id + QStringLiteral(".jpg")
+               << c().coverImageDirectoryPath() + QStringLiteral("/_/") + id + QStringLiteral(".jpg")
+               << c().posterImageDirectoryPath() + QLatin1Char('/') + id + QStringLiteral(".jpg")
+               << c().standardIndexImagesDirectoryPath() + QLatin1Char('/') + id + QStringLiteral("/1 (0.50).jpg");
+        for (const QString& file : std::as_const(*files)) {
+            QDir().mkpath(QFileInfo(file).path());
+            testsupport::writeFile(file, "jpeg");
+        }
+    }
+    ASSERT_TRUE(c().deleteItems(items({v(gone)}), nullptr, true, true, false));
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        QCoreApplication::processEvents();
+        return std::none_of(goneFiles.begin(), goneFiles.end(), [](const QString& f) { return exists(f); })
+            && !exists(QFileInfo(goneFiles.last()).path());
+    }, 10000)) << goneFiles.join(QLatin1Char(' ')).toStdString();
+    for (const QString& file : std::as_const(keptFiles))
+        EXPECT_TRUE(exists(file)) << file.toStdString();
 }
 
 TEST_F(DeleteTest, StaticPlaylistEntriesLeaveOnlyWhenConfirmed)

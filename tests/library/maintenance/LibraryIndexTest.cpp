@@ -679,25 +679,31 @@ TEST_F(LibraryIndexTest, CleanUpRemovesOnlyStrayImages)
     auto folder = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("no ID yet")}});
     c.pellisSourceStorageSection()->rawChildren()->append(Value(folder));
 
+    // Images of a record that is gone carry an ID of the program's form; anything else in
+    // the folders is someone's own file and stays.
+    const QString gone = QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000A");
     const QString covers = c.coverImageDirectoryPath();
     const QString index = c.standardIndexImagesDirectoryPath();
-    for (const QString& name : {id + QStringLiteral(".jpg"), QStringLiteral("stray.jpg"), QStringLiteral("x"), QStringLiteral("_/") + id + QStringLiteral(".jpg"),
+    for (const QString& name : {id + QStringLiteral(".jpg"), gone + QStringLiteral(".jpg"), gone + QStringLiteral(".tiff"), QStringLiteral("stray.jpg"),
+                                QStringLiteral("x"), QStringLiteral("_/") + id + QStringLiteral(".jpg"), QStringLiteral("_/") + gone + QStringLiteral(".jpg"),
                                 QStringLiteral("_/old.jpg")})
         testsupport::writeFile(covers + QLatin1Char('/') + name, "jpeg");
     QDir().mkpath(index + QLatin1Char('/') + id);
-    testsupport::writeFile(index + QLatin1Char('/') + id + QStringLiteral(".jpg"), "jpeg");
+    testsupport::writeFile(index + QLatin1Char('/') + gone + QStringLiteral("/1 (0.50).jpg"), "jpeg");
 
     // Without the flag (and without Shift) nothing is removed.
     ASSERT_TRUE(c.saveLibraryAndCleanUpImagesIfAppropriate(true));
-    EXPECT_TRUE(QFileInfo::exists(covers + QStringLiteral("/stray.jpg")));
+    EXPECT_TRUE(QFileInfo::exists(covers + QLatin1Char('/') + gone + QStringLiteral(".jpg")));
 
     c._cleanUpCachedImages = true;
     ASSERT_TRUE(c.saveLibraryAndCleanUpImagesIfAppropriate(true));
     EXPECT_FALSE(c._cleanUpCachedImages);
     QStringList left = QDir(covers).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     left.sort();
-    EXPECT_EQ(left, (QStringList{id + QStringLiteral(".jpg"), QStringLiteral("_"), QStringLiteral("x")}));
-    EXPECT_EQ(QDir(covers + QStringLiteral("/_")).entryList(QDir::Files), QStringList{id + QStringLiteral(".jpg")});
+    EXPECT_EQ(left, (QStringList{id + QStringLiteral(".jpg"), QStringLiteral("_"), QStringLiteral("stray.jpg"), QStringLiteral("x")}));
+    left = QDir(covers + QStringLiteral("/_")).entryList(QDir::Files);
+    left.sort();
+    EXPECT_EQ(left, (QStringList{id + QStringLiteral(".jpg"), QStringLiteral("old.jpg")}));
     EXPECT_EQ(QDir(index).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{id});
 
     // The container without an ID gained one during the save, and the same one was written.
@@ -705,6 +711,63 @@ TEST_F(LibraryIndexTest, CleanUpRemovesOnlyStrayImages)
     ASSERT_FALSE(folderID.isEmpty());
     EXPECT_EQ(c._containersByID.value(folderID), folder);
     EXPECT_TRUE(platform::readPropertyListFile(indexPath()).value.description().contains(folderID));
+}
+
+TEST_F(LibraryIndexTest, CleanUpNeverReachesThroughALinkIntoSomeoneElsesFiles)
+{
+    PMMainController& c = mainController();
+    c.loadLibrary();
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/kept.mov"));
+    c.pellisSourceStorageSection()->rawChildren()->append(Value(record));
+    const QString a = QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000A"), b = QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000B"),
+                  d = QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000D");
+    const auto link = [](const QString& target, const QString& at) { ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0); };
+
+    // "Cover Images" is a link to the user's own pictures: even a file there that is named
+    // like an image of the library is not the library's.
+    const QString pictures = testsupport::makeTempDir(QStringLiteral("pictures"));
+    const QStringList mine{QStringLiteral("holiday.jpg"), QStringLiteral("notes.txt"), a + QStringLiteral(".jpg"), QStringLiteral("album/photo.jpg")};
+    for (const QString& name : mine) {
+        QDir().mkpath(QFileInfo(pictures + QLatin1Char('/') + name).path());
+        testsupport::writeFile(pictures + QLatin1Char('/') + name, "mine");
+    }
+    const QString covers = c.coverImageDirectoryPath();
+    ASSERT_TRUE(QDir(covers).removeRecursively());
+    link(pictures, covers);
+
+    // In the real preview folder: a real stray image, a link named like one, and a "_"
+    // that leads out of the library.
+    const QString outside = testsupport::makeTempDir(QStringLiteral("outside"));
+    for (const QString& name : {QStringLiteral("file.jpg"), QStringLiteral("reduced/") + a + QStringLiteral(".jpg"), QStringLiteral("frames/1 (0.50).jpg")}) {
+        QDir().mkpath(QFileInfo(outside + QLatin1Char('/') + name).path());
+        testsupport::writeFile(outside + QLatin1Char('/') + name, "mine");
+    }
+    const QString previews = c.posterImageDirectoryPath();
+    testsupport::writeFile(previews + QLatin1Char('/') + d + QStringLiteral(".jpg"), "stray");
+    link(outside + QStringLiteral("/file.jpg"), previews + QLatin1Char('/') + b + QStringLiteral(".jpg"));
+    link(outside + QStringLiteral("/reduced"), previews + QStringLiteral("/_"));
+
+    // In the index images: a stray frame folder that also holds someone's file, a link named
+    // by an ID to a folder of frames, and a folder left by a write that never finished.
+    const QString index = c.standardIndexImagesDirectoryPath();
+    testsupport::writeFile(index + QLatin1Char('/') + a + QStringLiteral("/1 (0.50).jpg"), "frame");
+    testsupport::writeFile(index + QLatin1Char('/') + a + QStringLiteral("/mine.txt"), "mine");
+    link(outside + QStringLiteral("/frames"), index + QLatin1Char('/') + b);
+    testsupport::writeFile(index + QStringLiteral("/.") + d + QStringLiteral(".pellis-Ab12Cd/2 (1.00).jpg"), "frame");
+
+    c._cleanUpCachedImages = true;
+    ASSERT_TRUE(c.saveLibraryAndCleanUpImagesIfAppropriate(true));
+
+    for (const QString& name : mine)
+        EXPECT_EQ(testsupport::readFile(pictures + QLatin1Char('/') + name), "mine") << name.toStdString();
+    for (const QString& name : {QStringLiteral("file.jpg"), QStringLiteral("reduced/") + a + QStringLiteral(".jpg"), QStringLiteral("frames/1 (0.50).jpg")})
+        EXPECT_EQ(testsupport::readFile(outside + QLatin1Char('/') + name), "mine") << name.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(previews + QLatin1Char('/') + d + QStringLiteral(".jpg")));
+    EXPECT_TRUE(QFileInfo(previews + QLatin1Char('/') + b + QStringLiteral(".jpg")).isSymLink());
+    EXPECT_TRUE(QFileInfo(index + QLatin1Char('/') + b).isSymLink());
+    EXPECT_FALSE(QFileInfo::exists(index + QLatin1Char('/') + a + QStringLiteral("/1 (0.50).jpg")));
+    EXPECT_EQ(testsupport::readFile(index + QLatin1Char('/') + a + QStringLiteral("/mine.txt")), "mine");
+    EXPECT_FALSE(QFileInfo::exists(index + QStringLiteral("/.") + d + QStringLiteral(".pellis-Ab12Cd")));
 }
 
 } // namespace
