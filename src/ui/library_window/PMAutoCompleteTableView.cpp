@@ -417,6 +417,7 @@ void PMAutoCompleteTableView::setTableColumns(const std::vector<PMTableColumn>& 
         if (visual != i)
             header->moveSection(visual, i);
     }
+    tableColumnsDidChange();
 }
 
 int PMAutoCompleteTableView::columnWithIdentifier(const QString& identifier) const

@@ -189,6 +189,8 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    // The column set changed (subclasses size their columns again).
+    virtual void tableColumnsDidChange() {}
 
     // The text of the field editor changed by the user.
     void textDidBeginEditing();

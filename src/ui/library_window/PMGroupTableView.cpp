@@ -295,10 +295,15 @@ PMGroupTableView::PMGroupTableView(QWidget* parent) : PMAutoCompleteTableView(pa
     m_header->setSortIndicatorShown(false);
     m_header->setMinimumSectionSize(16);
     connect(m_header, &QHeaderView::sectionResized, this, [this](int logical, int, int size) {
-        if (PMTableColumn* column = tableColumn(logical)) {
-            column->width = size;
-            _cachedTableColumnsByIdentifier.insert(column->identifier, *column);
-        }
+        PMTableColumn* column = tableColumn(logical);
+        if (!column || m_sizingNameColumn)
+            return;
+        if (column->identifier == QLatin1String("GroupListName"))
+            m_nameBaseWidth = size;
+        column->width = size;
+        _cachedTableColumnsByIdentifier.insert(column->identifier, *column);
+        if (column->identifier != QLatin1String("GroupListName"))
+            sizeNameColumnToFit();
     });
     connect(m_header, &QHeaderView::sectionClicked, this, [this](int logical) {
         controller().tableViewDidClickTableColumn(this, identifierOfColumn(logical));
@@ -539,7 +544,9 @@ void PMGroupTableView::saveTableColumns()
         auto entry = std::make_shared<Dictionary>();
         entry->setValue(QStringLiteral("Header"), Value(column->header.trimmed()));
         entry->setValue(QStringLiteral("Identifier"), Value(column->identifier));
-        entry->setValue(QStringLiteral("Width"), Value(double(m_header->sectionSize(m_header->logicalIndex(visual)))));
+        const double width = column->identifier == QLatin1String("GroupListName") ? m_nameBaseWidth
+                                                                                : double(m_header->sectionSize(m_header->logicalIndex(visual)));
+        entry->setValue(QStringLiteral("Width"), Value(width));
         entries->append(Value(entry));
     }
     defaults().setObject(Value(entries), visibleTableColumnsUserDefaultsKey());
@@ -552,6 +559,37 @@ void PMGroupTableView::reloadData()
     _isReloadingData = true;
     PMAutoCompleteTableView::reloadData();
     m_reloadFlagTimer->start();
+}
+
+void PMGroupTableView::tableColumnsDidChange()
+{
+    const int name = columnWithIdentifier(QStringLiteral("GroupListName"));
+    if (const PMTableColumn* column = tableColumn(name))
+        m_nameBaseWidth = column->width;
+    sizeNameColumnToFit();
+}
+
+void PMGroupTableView::resizeEvent(QResizeEvent* event)
+{
+    PMAutoCompleteTableView::resizeEvent(event);
+    sizeNameColumnToFit();
+}
+
+void PMGroupTableView::sizeNameColumnToFit()
+{
+    const int name = columnWithIdentifier(QStringLiteral("GroupListName"));
+    if (name < 0 || m_sizingNameColumn)
+        return;
+    int others = 0;
+    for (int i = 0; i < m_header->count(); ++i)
+        if (i != name && !m_header->isSectionHidden(i))
+            others += m_header->sectionSize(i);
+    const int wanted = std::max(int(std::lround(m_nameBaseWidth)), viewport()->width() - others);
+    if (m_header->sectionSize(name) == wanted)
+        return;
+    m_sizingNameColumn = true;
+    m_header->resizeSection(name, wanted);
+    m_sizingNameColumn = false;
 }
 
 void PMGroupTableView::clearIsReloadingDataFlag()

@@ -96,11 +96,18 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void tableColumnsDidChange() override;
 
 private:
     PMMainController::PMDraggingInfo draggingInfo(const QDropEvent* event) const;
     bool validateDrop(QDropEvent* event, qsizetype* row, PMMainController::PMTableViewDropOperation* operation);
     void showColumnsMenu(const QPoint& globalPosition);
+    // The name column takes the room the other columns leave, never less than the width
+    // the user gave it (which is what is saved).
+    void sizeNameColumnToFit();
+    double m_nameBaseWidth = 320;
+    bool m_sizingNameColumn = false;
 
     bool _isReloadingData = false;
     bool _hasUpToDateTableColumns = false;
