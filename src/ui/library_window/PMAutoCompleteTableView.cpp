@@ -314,8 +314,18 @@ void PMTableCellDelegate::updateEditorGeometry(QWidget* editor, const QStyleOpti
     Q_UNUSED(index);
     QRectF frame = option.rect;
     const PMTableColumn* column = m_table->tableColumn(index.column());
-    if (column && column->cell == PMTableColumn::Cell::Movie)
-        frame.setLeft(frame.left() + PMMovieCell::iconWidth() + 3);
+    if (column && column->cell == PMTableColumn::Cell::Movie) {
+        // Over the name only, where the cell draws it (after the icon when there is one).
+        PMMovieCell cell;
+        cell.setStringValue(textOfValue(m_table->objectValue(index.column(), index.row())));
+        const platform::ArrayPtr& items = m_table->controller()._groupMovieItems;
+        if (m_table->collectionView() != PMMainController::PMLibraryView::None && items && index.row() < items->count())
+            if (PMLibraryItem* item = PMItem(items->at(index.row())))
+                cell.setIcon(item->icon());
+        const QRectF text = cell.textFrameForCellFrame(frame);
+        frame.setLeft(text.left());
+        frame.setRight(text.right());
+    }
     // The editor is as tall as its text needs, centred on the row.
     const double height = std::min(frame.height(), double(editor->sizeHint().height()));
     editor->setGeometry(QRectF(frame.x(), frame.y() + (frame.height() - height) / 2.0, frame.width(), height).toAlignedRect());
