@@ -326,9 +326,6 @@ void PMMainController::tableViewWillDisplayCell(PMAutoCompleteTableView* tableVi
         if (cell.highlighted) {
             cell.ratingHighlighted = true;
             cell.tint = (tableView->window() == _mainWindow.data() || !_mainWindow) && cell.focused ? 0 : 1;
-            // A selected row of an unfocused list keeps gold stars readable on its grey plate.
-            if (cell.tint == 1)
-                cell.tint = 2;
             return;
         }
         if (isInFullyInvertedDarkMode(tableView)) {
@@ -339,9 +336,7 @@ void PMMainController::tableViewWillDisplayCell(PMAutoCompleteTableView* tableVi
                     cell.tint = 2;
             }
         } else {
-            // Grey stars in a light list, gold for a full rating unless asked otherwise.
-            const long long priority = defaults().integerForKey(QStringLiteral("Gold Star Priority"));
-            cell.tint = priority > 0 || (priority == 0 && r > 4) ? 2 : 1;
+            cell.tint = 1;
         }
         cell.ratingHighlighted = r > 0;
         return;

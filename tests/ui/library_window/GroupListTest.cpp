@@ -10,6 +10,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMRatingView.h"
 #include "ui/library_window/PMGroupTableView.h"
@@ -459,4 +460,36 @@ TEST_F(GroupListTest, RowsDraggedOntoAContainerMoveThere)
     PMLibraryContainerPtr smartTarget = smart;
     childIndex = -1;
     EXPECT_EQ(c().outlineView(PMMainController::libraryList, moreInfo, &smartTarget, &childIndex), PMMainController::PMDragOperationNone);
+}
+
+TEST_F(GroupListTest, RatingStarsFollowSelectionAndFocusAndDeleteWithNothingSelectedBeeps)
+{
+    build();
+    alpha->setRating(5);
+    PMGroupTableView* list = showListOf(films);
+    const int row = int(c()._groupMovieItems->indexOfIdentical(alpha.get()));
+    const int unrated = int(c()._groupMovieItems->indexOfIdentical(bravo.get()));
+    const auto appearance = [&](int r, bool selected, bool focused) {
+        PMTableCellAppearance a;
+        a.highlighted = selected;
+        a.focused = focused;
+        c().tableViewWillDisplayCell(list, a, QStringLiteral("GroupListRating"), r);
+        return a;
+    };
+    // A light list: grey stars, lit where there is a rating.
+    EXPECT_EQ(appearance(row, false, false).tint, 1);
+    EXPECT_TRUE(appearance(row, false, false).ratingHighlighted);
+    EXPECT_FALSE(appearance(unrated, false, false).ratingHighlighted);
+    // Selected: white in the focused list of the main window, else grey.
+    EXPECT_EQ(appearance(row, true, true).tint, 0);
+    EXPECT_EQ(appearance(row, true, false).tint, 1);
+
+    // Delete with no row selected removes nothing and beeps.
+    list->clearSelection();
+    list->setFocus();
+    const int beeps = platform::beepCount();
+    const qsizetype children = films->rawChildren()->count();
+    QTest::keyClick(list, Qt::Key_Backspace);
+    EXPECT_EQ(platform::beepCount(), beeps + 1);
+    EXPECT_EQ(films->rawChildren()->count(), children);
 }
