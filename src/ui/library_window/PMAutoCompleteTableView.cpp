@@ -567,6 +567,27 @@ bool PMAutoCompleteTableView::editColumn(int column, int row, bool select)
     return true;
 }
 
+QString PMAutoCompleteTableView::tokenEditingColumnIdentifier() const
+{
+    if (!isEditing() || !m_editedIndex.isValid())
+        return {};
+    const PMTableColumn* column = tableColumn(m_editedIndex.column());
+    if (!column || !isTokenCell(column->cell) || column->tokenStyle != 0)
+        return {};
+    return column->identifier;
+}
+
+bool PMAutoCompleteTableView::insertTokenEditingString(const QString& string)
+{
+    if (string.isEmpty() || !m_fieldEditor || !isEditing())
+        return false;
+    m_fieldEditor->insert(string);
+    // The inserted text is no typed word: no completion list for it.
+    _lastTextChangeWasCompletion = false;
+    cancelAutoComplete();
+    return true;
+}
+
 bool PMAutoCompleteTableView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
 {
     if (!index.isValid())

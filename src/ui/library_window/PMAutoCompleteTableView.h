@@ -148,6 +148,11 @@ public:
     // Whether the edit now being stored ends with Tab (the data source continues there).
     bool currentEventIsTab() const { return m_editingEndKey == Qt::Key_Tab; }
     int clickedRow() const { return m_clickedRow; }
+    // While a token cell of pills is edited, its column's identifier; else empty.
+    QString tokenEditingColumnIdentifier() const;
+    // Inserts the text at the edited cell's selection, as a paste would; NO for an empty
+    // text or when no cell is edited.
+    bool insertTokenEditingString(const QString& string);
     int clickedColumn() const { return m_clickedColumn; }
 
     // Completion.

@@ -671,6 +671,40 @@ void PMGroupTableView::paintEvent(QPaintEvent* event)
     fitAndDrawInRect(painter, message, area, nullptr, dark ? QColor::fromRgbF(1, 1, 1, 0.3f) : QColor::fromRgbF(0, 0, 0, 0.25f), nullptr, 48);
 }
 
+// ---- Meta references ------------------------------------------------------------------------
+
+void PMGroupTableView::insertMetaReference(QAction* item)
+{
+    if (!item)
+        return;
+    const Value object = platform::menuItemRepresentedObject(item);
+    if (object.isString())
+        insertTokenEditingString(object.string());
+}
+
+bool PMGroupTableView::validateMenuItem(QAction* item)
+{
+    if (item && platform::menuItemAction(item) == QLatin1String("insertMetaReference"))
+        return !tokenEditingColumnIdentifier().isEmpty();
+    return PMAutoCompleteTableView::validateMenuItem(item);
+}
+
+bool PMGroupTableView::respondsToAction(const QString& action) const
+{
+    if (action == QLatin1String("insertMetaReference"))
+        return !tokenEditingColumnIdentifier().isEmpty();
+    return PMAutoCompleteTableView::respondsToAction(action);
+}
+
+void PMGroupTableView::performAction(const QString& action, QObject* sender)
+{
+    if (action == QLatin1String("insertMetaReference")) {
+        insertMetaReference(qobject_cast<QAction*>(sender));
+        return;
+    }
+    PMAutoCompleteTableView::performAction(action, sender);
+}
+
 // ---- Mouse, menus, dragging ------------------------------------------------------------------
 
 bool PMGroupTableView::dragImmediatelyWithMouseDown(const QPoint& viewportPosition) const

@@ -85,6 +85,13 @@ public:
     // Styles the tag columns for their numeric or text values before they are drawn.
     void styleTagColumns();
 
+    // A meta-reference menu item: its represented object goes into the tag cell being
+    // edited. Enabled only while a tag cell of pills is edited.
+    void insertMetaReference(QAction* item);
+    bool validateMenuItem(QAction* item) override;
+    bool respondsToAction(const QString& action) const override;
+    void performAction(const QString& action, QObject* sender) override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -11,6 +11,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
+#include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMRatingView.h"
 #include "ui/library_window/PMGroupTableView.h"
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/QMimeData>
+#include <QtGui/QAction>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QHeaderView>
@@ -297,6 +299,15 @@ TEST_F(GroupListTest, TagColumnShowsPillsEditsWithCompletionAndStoresCSV)
     QApplication::processEvents();
     EXPECT_FALSE(list->isShowingCompletions());
     EXPECT_EQ(list->numberOfCompletionRequests(), requests);
+    // A meta reference from the menu goes in where the caret is, while a tag cell is edited.
+    QAction insert;
+    platform::setMenuItemAction(&insert, QStringLiteral("insertMetaReference"));
+    platform::setMenuItemRepresentedObject(&insert, Value(QStringLiteral("<?meta:Mood?>")));
+    EXPECT_EQ(list->tokenEditingColumnIdentifier(), QStringLiteral("AccessoryTagListName: genre"));
+    EXPECT_TRUE(list->validateMenuItem(&insert));
+    EXPECT_TRUE(platform::sendAction(QStringLiteral("insertMetaReference"), &insert));
+    EXPECT_EQ(editor->text(), QStringLiteral("Documentary<?meta:Mood?>"));
+    editor->setText(QStringLiteral("Documentary"));
     QTest::keyClicks(editor, QStringLiteral(", Travel"));
     QApplication::processEvents(); // no value begins so: no list
     EXPECT_FALSE(list->isShowingCompletions());
@@ -304,6 +315,7 @@ TEST_F(GroupListTest, TagColumnShowsPillsEditsWithCompletionAndStoresCSV)
     ASSERT_TRUE(testsupport::waitUntil([&] { return !list->isEditing(); }));
     EXPECT_EQ(bravo->cachedTags()->value(QStringLiteral("genre")).dictionary()->value(QStringLiteral("Value")).string(),
               QStringLiteral("Documentary, Travel"));
+    EXPECT_FALSE(list->validateMenuItem(&insert));
 }
 
 TEST_F(GroupListTest, OverflowingPillsFadeIntoTheEllipsisInTheDrawnList)
