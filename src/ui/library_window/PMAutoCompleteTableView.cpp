@@ -185,6 +185,9 @@ void PMTableCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
         return;
     }
     case PMTableColumn::Cell::Check: {
+        // A disabled check box is not drawn at all.
+        if (!a.enabled)
+            return;
         QStyleOptionButton box;
         box.rect = QRect(int(frame.x() + (frame.width() - 16) / 2), int(frame.y() + (frame.height() - 16) / 2), 16, 16);
         box.state = (a.enabled ? QStyle::State_Enabled : QStyle::State_None);

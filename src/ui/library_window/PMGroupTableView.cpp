@@ -2,6 +2,7 @@
 
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
+#include "library/model/PMPasteboard.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
@@ -814,8 +815,11 @@ void PMGroupTableView::startDrag(Qt::DropActions)
         drag->setHotSpot(m_pressPosition - bounds.topLeft());
     }
     // Outside the program only a copy (a move would take the file away from the library);
-    // inside, the controller decides what a drop does.
-    drag->exec(draggingSourceOperationMaskForLocal(true), Qt::MoveAction);
+    // inside, the controller decides what a drop does. Qt offers one set of operations to
+    // every target: the outside's.
+    drag->exec(draggingSourceOperationMaskForLocal(false), Qt::CopyAction);
+    invalidateDraggedLibraryItemsCache();
+    controller().setDraggingDestinationDropOnRow(-1);
 }
 
 PMMainController::PMDraggingInfo PMGroupTableView::draggingInfo(const QDropEvent* event) const
