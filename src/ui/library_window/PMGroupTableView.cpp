@@ -338,7 +338,10 @@ PMGroupTableView::PMGroupTableView(QWidget* parent) : PMAutoCompleteTableView(pa
         _cachedTableColumnsByIdentifier.insert(column.identifier, column);
     setTableColumns(columns);
 
+    // The first list made is the window's (a list already in place keeps its place).
     PMMainController& c = controller();
+    if (c.groupListTable)
+        return;
     c.groupListTable = this;
     c._groupListAccess = std::make_shared<PMGroupTableListAccess>(this);
     const QPointer<PMGroupTableView> guarded(this);

@@ -505,3 +505,51 @@ TEST_F(GroupListTest, RatingStarsFollowSelectionAndFocusAndDeleteWithNothingSele
     EXPECT_EQ(platform::beepCount(), beeps + 1);
     EXPECT_EQ(films->rawChildren()->count(), children);
 }
+
+TEST_F(GroupListTest, PillPriorityDecidesTagCellsAndRightClicksSelectTheRow)
+{
+    build();
+    delta->setValue(QStringLiteral("2001"), QStringLiteral("Year"));
+    alpha->setValue(QStringLiteral("1.5"), QStringLiteral("Year"));
+    delta->setValue(QStringLiteral("long, notes"), QStringLiteral("Notes"));
+    c().invalidateTagTypes();
+    struct Case {
+        long long priority;
+        PMTableColumn::Cell genreCell;
+        int yearStyle;
+        bool yearRight;
+    } cases[] = {
+        {-1, PMTableColumn::Cell::Text, 0, true},
+        {0, PMTableColumn::Cell::GroupToken, 1, true},
+        {1, PMTableColumn::Cell::GroupToken, 0, false},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << "priority " << k.priority);
+        defaults().setInteger(k.priority, QStringLiteral("Group List: Pill Priority"));
+        PMGroupTableView::resetPillPriorityForTesting();
+        PMGroupTableView list;
+        const auto genre = list.cachedTableColumnWithIdentifier(QStringLiteral("AccessoryTagListName: genre"), QStringLiteral("Genre"));
+        ASSERT_TRUE(genre);
+        EXPECT_EQ(genre->cell, k.genreCell);
+        // Notes are never pills.
+        EXPECT_EQ(list.cachedTableColumnWithIdentifier(QStringLiteral("AccessoryTagListName: notes"), QString())->cell, PMTableColumn::Cell::Text);
+        list.toggleTableColumn(QStringLiteral("Year"), QString());
+        list.styleTagColumns();
+        const PMTableColumn* year = list.tableColumn(list.columnWithIdentifier(QStringLiteral("AccessoryTagListName: year")));
+        ASSERT_TRUE(year);
+        EXPECT_EQ(year->tokenStyle, k.yearStyle);
+        EXPECT_EQ(year->rightAligned, k.yearRight);
+    }
+    defaults().removeObjectForKey(QStringLiteral("Group List: Pill Priority"));
+    PMGroupTableView::resetPillPriorityForTesting();
+
+    // A right click on an unselected row selects it alone; below the rows, nothing.
+    PMGroupTableView* list = showListOf(films);
+    list->selectRow(0);
+    const QRect third = list->visualRect(list->tableModel()->index(2, 1));
+    list->menuForEvent(third.center());
+    EXPECT_EQ(list->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(list->selectionModel()->selectedRows().first().row(), 2);
+    list->menuForEvent(QPoint(10, list->viewport()->height() - 2));
+    EXPECT_FALSE(list->selectionModel()->hasSelection());
+}
