@@ -15,6 +15,8 @@
 #include <QtGui/QPainter>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QLabel>
+#include "foundation/PMRange.h"
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QListWidget>
 #include <QtWidgets/QScrollBar>
@@ -359,4 +361,35 @@ TEST(TableCells, OffsetGapStillEditsAndOverflowingTokensFade)
     }
     for (int x = 120; x < 160; ++x)
         EXPECT_EQ(fits.pixelColor(x, 12), QColor(Qt::white));
+}
+
+TEST_F(PanelTablesTest, NewValuesSheetAddsCheckedValuesToTheRowsTag)
+{
+    tagLibrary();
+    const auto tags = entry({{QStringLiteral("Tag"), Value(QStringLiteral("Tags"))}});
+    auto genre = entry({{QStringLiteral("Tag"), Value(QStringLiteral("Genre"))}, {QStringLiteral("Value"), Value(QStringLiteral("Drama"))}});
+    showPropertyList({tags, genre}, {Value(movies[0])});
+    table->selectRow(0);
+    // "New..." (the pop-up's second item) opens the sheet for the row's tag.
+    c().tableViewSetObjectValue(table.get(), Value(1LL), QStringLiteral("ChooseValue"), 0);
+    ASSERT_TRUE(c().infoNewTagPanel);
+    EXPECT_TRUE(c().infoNewTagPanel->isVisible());
+    auto* title = qobject_cast<QLabel*>(c().infoNewTagTitleField.data());
+    ASSERT_TRUE(title);
+    EXPECT_EQ(title->text(), QStringLiteral("New \"Genre\" Values"));
+    EXPECT_FALSE(c().infoNewTagOKButton->isEnabled());
+    auto* field = qobject_cast<QLineEdit*>(c().infoNewTagTokenField.data());
+    ASSERT_TRUE(field);
+    field->setText(QStringLiteral("Noir, Horror, noir"));
+    EXPECT_TRUE(c().infoNewTagOKButton->isEnabled());
+    c().newTagValueOK(nullptr);
+    EXPECT_FALSE(c().infoNewTagPanel->isVisible());
+    QStringList checked;
+    for (const Value& v : *genre->value(QStringLiteral("Checked Separate Values")).array())
+        checked << v.string();
+    EXPECT_EQ(checked, QStringList({QStringLiteral("Noir"), QStringLiteral("Horror")}));
+    EXPECT_TRUE(genre->value(QStringLiteral("Value")).string().contains(QStringLiteral("Noir")));
+    // The new values are known for completion from now on.
+    EXPECT_TRUE(c().valuesForTag(QStringLiteral("Genre"), QString(), nullptr, PMNotFound).contains(QStringLiteral("Horror")));
+    delete c().infoNewTagPanel.data();
 }
