@@ -250,6 +250,9 @@ bool PMMainController::setLibraryLocation(const QString& path)
     _nextMovieRepresentation = Value();
     // The load's own rebuild has tested every file of the new library.
     loadLibrary();
+    // The new library's own list columns.
+    if (_invalidateGroupListTableColumns)
+        _invalidateGroupListTableColumns();
     updateLibraryAndInvalidateDependencies(true, false, false);
     setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
     bringMainWindowToFront();

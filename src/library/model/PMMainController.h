@@ -24,8 +24,13 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
+class PMAutoCompleteTableView;
 class PMGroupListAccess;
+class PMGroupTableView;
+struct PMTableCellAppearance;
+struct PMTableCellMenuItem;
 class PMGroupView;
 class PMLibraryListAccess;
 class PMMovieCell;
@@ -1254,6 +1259,89 @@ public:
     // The save's share: "Library Selection" and the expansion state (the list table, when
     // it is there, saves its own columns).
     void storeLibraryWindowStateForSave();
+
+    // ---------------------------------------------------------------------------------
+    // The tables: the list table of the shown container (group list) and the panels'
+    // tables, whose data source and delegate the controller is. Every operation tells
+    // the tables apart by comparing the table with the outlets below, in this order:
+    // rename preview, info tag list, info property list, smart criteria, else the list
+    // (src/ui/library_window/PMMainController+GroupList.cpp, +PanelTables.cpp).
+
+    // The list table of the main window (it sets itself here when it is made) and the
+    // panels' tables (their panels set them).
+    QPointer<PMGroupTableView> groupListTable;
+    QPointer<PMAutoCompleteTableView> infoBatchRenameList;
+    QPointer<PMAutoCompleteTableView> infoTagTagList;
+    QPointer<PMAutoCompleteTableView> infoTagPropertyList;
+    QPointer<PMAutoCompleteTableView> smartPlaylistTagList;
+    // The list's column set is read again from the settings at the next refresh (after a
+    // change of library; the list installs it).
+    std::function<void()> _invalidateGroupListTableColumns;
+    qsizetype numberOfRowsInTableView(PMAutoCompleteTableView* tableView);
+    platform::Value tableViewObjectValue(PMAutoCompleteTableView* tableView, const QString& forTableColumn, qsizetype row);
+    double tableViewHeightOfRow(PMAutoCompleteTableView* tableView, qsizetype row);
+    // Sets how the cell looks (the table filled in the selection and focus states).
+    void tableViewWillDisplayCell(PMAutoCompleteTableView* tableView, PMTableCellAppearance& cell, const QString& forTableColumn, qsizetype row);
+    // The items of a pop-up cell, rebuilt each time it is shown.
+    void tableViewPopUpItems(PMAutoCompleteTableView* tableView, const QString& forTableColumn, qsizetype row,
+                             std::vector<PMTableCellMenuItem>* items);
+    QString tableViewToolTip(PMAutoCompleteTableView* tableView, const QString& forTableColumn, qsizetype row);
+    // `doubleClick`: the request comes from a double click (the list then acts on the
+    // row's item instead of editing).
+    bool tableViewShouldEditTableColumn(PMAutoCompleteTableView* tableView, const QString& identifier, qsizetype row, bool doubleClick);
+    bool tableViewCanEditColumnWithIdentifier(PMAutoCompleteTableView* tableView, const QString& identifier, qsizetype row, bool doubleClick);
+    // Stores an edit. `tracking`: a rating set while the mouse is still down (stored
+    // without the library update that ends every other edit).
+    void tableViewSetObjectValue(PMAutoCompleteTableView* tableView, const platform::Value& objectValue, const QString& forTableColumn,
+                                 qsizetype row, bool tracking = false);
+    bool tableViewShouldSelectRow(PMAutoCompleteTableView* tableView, qsizetype row);
+    void tableViewSelectionDidChange(PMAutoCompleteTableView* tableView);
+    void tableViewDidClickTableColumn(PMAutoCompleteTableView* tableView, const QString& identifier);
+    void tableViewDidReceiveDoubleClickInRow(PMAutoCompleteTableView* tableView, qsizetype row);
+    void doubleClickItem(const platform::Value& item);
+    // After an edit that ended with Tab: edits the column of the row on the next turn of
+    // the event loop (also inside a modal panel), the row selected first when asked.
+    void tableViewEditColumnAfterDelayIfTabInRow(PMAutoCompleteTableView* tableView, int editColumn, qsizetype row, bool selectRowFirst);
+    void delayedEditTableViewCell(PMAutoCompleteTableView* tableView, int column, qsizetype row);
+    // The context menu of the list's rows (the commands build it; until then none).
+    QMenu* contextMenuForGroupListRowIndexes(const QList<qsizetype>& rowIndexes);
+    std::function<QMenu*(const QList<qsizetype>& rowIndexes)> _contextMenuForGroupListRowIndexes;
+    // Completion of tag names and values in the tables and token fields. The control is
+    // the edited table (or a token field); nothing for an empty prefix or when the only
+    // completion is the prefix itself; the selected index is -1 unless "Auto-Auto-Complete".
+    QStringList controlCompletionsForPrefix(QObject* control, const QString& prefix, int* indexOfSelectedItem);
+    QStringList controlTextViewCompletions(QObject* control, const QString& text, int partialWordStart, int partialWordLength,
+                                           int* indexOfSelectedItem);
+    // The smart-playlist editor's divider tag token field (the editor sets it).
+    QPointer<QObject> smartPlaylistDividerTagTokenField;
+
+    // The panels' tables' state.
+    QPointer<QWidget> infoBatchRenameSwitch; // a check box: on = the new names will be applied
+    platform::ArrayPtr _filteredInfoTags = platform::Array::make();
+    platform::DictionaryPtr _infoGloballyRenamedTagNames;
+    platform::DictionaryPtr _infoPersistentTagNames = std::make_shared<platform::Dictionary>();
+    platform::ArrayPtr _currentlyEditedSmartPlaylistTags = platform::Array::make();
+    QPointer<QWidget> infoWindow;
+    QPointer<QWidget> smartPlaylistTagDeleteButton;
+    QPointer<QWidget> smartPlaylistTagExplanationField;
+    // The "NewTagValue" sheet: loaded when first needed.
+    QPointer<QWidget> infoNewTagPanel;
+    QPointer<QWidget> infoNewTagTitleField;
+    QPointer<QWidget> infoNewTagTokenField;
+    QPointer<QWidget> infoNewTagOKButton;
+    platform::DictionaryPtr _infoNewTagEntry; // the entry the sheet adds values to
+    bool loadNewTagValuePanel();
+    void newTagValueOK(QObject* sender);
+    void newTagValueCancel(QObject* sender);
+    void addInfoTagValues(const QStringList& values);
+    void addInfoTagValueViaMenuItem(const platform::Value& representedObject);
+    void clearInfoTagValueViaMenuItem(const platform::Value& representedObject);
+    // What the info panel does after its tags changed (the panel installs them; until it
+    // is there, nothing).
+    std::function<void()> _updateInfoTagButtonsAvailability;
+    std::function<void(bool fixAttributes)> _updateInfoTagNotesFieldAndFixAttributes;
+    void updateInfoTagButtonsAvailability();
+    void updateInfoTagNotesFieldAndFixAttributes(bool fixAttributes);
 
     // ---------------------------------------------------------------------------------
     // Interface kit: the controller as the last responder of every action chain

@@ -12,9 +12,12 @@
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMSmallControls.h"
+#include "ui/library_window/PMGroupTableView.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMGroupViewLayout.h"
 #include "ui/library_window/PMInterfaceRefresh.h"
+#include "ui/library_window/PMLibraryWindowAccess.h"
+#include "ui/library_window/PMMainWindow.h"
 #include "ui/library_window/PMToolbarButtons.h"
 #include "ui/library_window/PMQuibScopeBar.h"
 
@@ -331,15 +334,26 @@ void PMMainController::updateUserInterface()
                 button->setVisible(!modeButtonsHidden);
             }
         PMIsCoverDisplayMode = _effectiveDisplayMode == PMCoverDisplayMode;
-        setShownInWindow(_groupView, true);
+        const bool listMode = _effectiveDisplayMode == PMListDisplayMode;
+        if (auto* window = qobject_cast<PMMainWindow*>(_mainWindow.data()))
+            window->showGroupList(listMode);
+        if (!listMode || !groupListTable)
+            setShownInWindow(_groupView, true);
 
-        // 10, 11. The list keeps its sort column; the grid takes the content (it also
-        // stands in for the list).
-        if (_effectiveDisplayMode == PMListDisplayMode)
+        // 10, 11. The list takes its columns, rows and sort column; the grid the content.
+        if (PMGroupTableView* list = groupListTable) {
+            list->updateTableColumns();
+            list->reloadData();
+            if (listMode) {
+                setGroupListSortColumn(_groupListPrimarySortCriterion);
+                groupListAccess().setSortIndicator(_groupListSortColumn, _groupListSortsDescending);
+            }
+        } else if (listMode) {
             setGroupListSortColumn(_groupListPrimarySortCriterion);
-        else
+        }
+        if (!listMode)
             PMUsesLightThumbnailBackground = usesLightThumbnailBackground();
-        if (PMGroupView* grid = _groupView) {
+        if (PMGroupView* grid = listMode && groupListTable ? nullptr : _groupView.data()) {
             grid->setHasScopeBar(showsScopeBar);
             grid->setRepresentedGroup(_groupItemsParent);
             if (PMBlendsSubgroupPreviews && showsSubgroups) {

@@ -128,8 +128,11 @@ void PMMainController::installMainWindow(QWidget* widget)
     QObject::connect(window->libraryListVisibilitySwitch(), &QAbstractButton::clicked, window, [this] { toggleLibrary(nullptr); });
     window->groupStatusField()->setDelegate(this);
     window->groupView()->setAdjustsSpacingForGlass(PMMainWindow::usesGlass());
-    // No list table yet: the list mode stays off.
-    window->groupViewListModeButton()->setEnabled(false);
+    // The mode buttons switch between the list and the grid of the shown container.
+    QObject::connect(window->groupViewListModeButton(), &QAbstractButton::clicked, window,
+                     [this, window] { changeGroupViewMode(window->groupViewListModeButton()); });
+    QObject::connect(window->groupViewPreviewModeButton(), &QAbstractButton::clicked, window,
+                     [this, window] { changeGroupViewMode(window->groupViewPreviewModeButton()); });
 
     // The window's own actions, unless something registered them first.
     const auto addAction = [this](const QString& name, std::function<void(QObject*)> run) {

@@ -16,6 +16,7 @@
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMovieCell.h"
+#include "ui/library_window/PMGroupTableView.h"
 #include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QSet>
@@ -419,4 +420,6 @@ void PMMainController::storeLibraryWindowStateForSave()
     else
         defaults().removeObjectForKey(QStringLiteral("Library Selection"));
     storeLibraryListExpansionState();
+    if (PMGroupTableView* list = groupListTable)
+        list->saveTableColumns();
 }

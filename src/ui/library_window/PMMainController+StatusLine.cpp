@@ -9,6 +9,7 @@
 #include "platform/UserDefaults.h"
 #include "playback/PMPlayerWindows.h"
 #include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMGroupTableView.h"
 #include "ui/library_window/PMMainWindow.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/library_window/PMToolbarButtons.h"
@@ -151,7 +152,8 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
     }
     // 3. The group is not shown.
     PMGroupView* grid = main ? main->groupView() : nullptr;
-    if (!grid || !grid->isVisibleTo(main) || !_groupItemsParent) {
+    const bool listShown = main && main->groupList() && main->groupList()->isVisibleTo(main);
+    if (!grid || !(grid->isVisibleTo(main) || listShown) || !_groupItemsParent) {
         if (isSidebarAccessible() && _selectedLibraryItems && _selectedLibraryItems->count() == 1 && PMMovie(_selectedLibraryItems->at(0)))
             describeMovie(*this, target, _selectedLibraryItems->at(0), nullptr, false);
         else

@@ -9,6 +9,7 @@
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMControlSupport.h"
 #include "ui/kit/PMSmallControls.h"
+#include "ui/library_window/PMGroupTableView.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMSliderExtremeView.h"
 #include "ui/library_window/PMStatusFields.h"
@@ -449,6 +450,8 @@ PMMainWindow::PMMainWindow(QWidget* parent) : PMPlayerWindow(parent)
     _contentStack = new QStackedWidget(_contentView);
     _groupView = new PMGroupView(_contentStack);
     _contentStack->addWidget(_groupView);
+    _groupList = new PMGroupTableView(_contentStack);
+    _contentStack->addWidget(_groupList);
     _playerContainerView = new PMPlayerContainerView(_contentStack);
     _playerContainerView->setAutoFillBackground(true);
     QPalette black = _playerContainerView->palette();
@@ -699,9 +702,22 @@ void PMMainWindow::setMenuBar(QMenuBar* menuBar)
     m_layout->setMenuBar(menuBar);
 }
 
+void PMMainWindow::showGroupList(bool list)
+{
+    _showsGroupList = list;
+    if (_contentStack->currentWidget() == _playerContainerView)
+        return;
+    QWidget* page = list ? static_cast<QWidget*>(_groupList) : static_cast<QWidget*>(_groupView);
+    if (_contentStack->currentWidget() == page)
+        return;
+    _contentStack->setCurrentWidget(page);
+    page->setGeometry(_contentStack->contentsRect());
+}
+
 void PMMainWindow::showPlayerContainer(bool show)
 {
-    QWidget* page = show ? static_cast<QWidget*>(_playerContainerView) : static_cast<QWidget*>(_groupView);
+    QWidget* page = show ? static_cast<QWidget*>(_playerContainerView)
+                         : (_showsGroupList ? static_cast<QWidget*>(_groupList) : static_cast<QWidget*>(_groupView));
     if (_contentStack->currentWidget() == page)
         return;
     _contentStack->setCurrentWidget(page);

@@ -25,6 +25,7 @@ class PMAdaptiveToolbarButton;
 class PMGroupView;
 class PMLibraryContainer;
 class PMPreviewModeButton;
+class PMGroupTableView;
 class PMPreviewSizeSlider;
 class PMSliderExtremeView;
 class PMZiruderShiftButton;
@@ -173,6 +174,8 @@ public:
     QWidget* sourceListContainer() const { return _sourceListContainer; }
     QWidget* scopeBar() const { return _scopeBar; }
     PMGroupView* groupView() const { return _groupView; }
+    // The list of the shown container (list mode).
+    PMGroupTableView* groupList() const { return _groupList; }
     PMPlayerContainerView* playerContainerView() const { return _playerContainerView; }
     PMAdaptiveSearchField* searchField() const { return _searchField; }
     PMMainWindowHeaderStatusField* groupStatusField() const { return _groupStatusField; }
@@ -196,8 +199,11 @@ public:
     void setSourceListView(QWidget* view);
     void setScopeBar(QWidget* bar);
     void setMenuBar(QMenuBar* menuBar);
-    // The grid or the movie in the right-hand area.
+    // The grid (or the list) or the movie in the right-hand area.
     void showPlayerContainer(bool show);
+    // The list in place of the grid (list mode), unless the movie is shown there.
+    void showGroupList(bool list);
+    bool showsGroupList() const { return _showsGroupList; }
 
     // The group status line (see the definition for the rules).
     // The title of a selection of library items: their names joined, or the last name
@@ -262,6 +268,8 @@ private:
     PMZiruderShiftButton* _ziruderButton = nullptr;
     QPointer<QWidget> _scopeBar;
     PMGroupView* _groupView = nullptr;
+    PMGroupTableView* _groupList = nullptr;
+    bool _showsGroupList = false;
     PMPlayerContainerView* _playerContainerView = nullptr;
     QStackedWidget* _contentStack = nullptr;
     bool _hasHiddenSidebar = false;
