@@ -1,4 +1,5 @@
 #include "foundation/NSFileManager+PMHelpManager.h"
+#include "platform/Paths.h"
 
 #include <QtCore/QFile>
 
@@ -11,7 +12,7 @@ std::optional<std::uint64_t> totalFileSizeAtPath(const QString& path)
 {
     if (path.isEmpty())
         return std::nullopt;
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = platform::encodeFileName(path);
     struct stat st;
     if (::lstat(native.constData(), &st) != 0)
         return std::nullopt;

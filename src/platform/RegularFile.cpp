@@ -1,4 +1,5 @@
 #include "platform/RegularFile.h"
+#include "platform/Paths.h"
 
 #include <QtCore/QFile>
 
@@ -11,7 +12,7 @@ namespace platform {
 
 bool checkRegularFile(const QString& path, QString* error)
 {
-    const QByteArray local = QFile::encodeName(path);
+    const QByteArray local = platform::encodeFileName(path);
     struct stat info = {};
     if (::stat(local.constData(), &info) != 0) {
         if (error)
