@@ -1,4 +1,5 @@
 #include "foundation/NSFileManager+PMHelpManager.h"
+
 #include "platform/Paths.h"
 
 #include <QtCore/QFile>

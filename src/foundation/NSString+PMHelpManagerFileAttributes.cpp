@@ -1,5 +1,4 @@
 #include "foundation/NSString+PMHelpManagerFileAttributes.h"
-#include "platform/Paths.h"
 
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
@@ -8,6 +7,7 @@
 #include "platform/ExtendedAttributes.h"
 #include "platform/FileManager.h"
 #include "platform/FileOperations.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"

@@ -1,7 +1,7 @@
 #include "foundation/NSString+PMHelpManagerFileNames.h"
-#include "platform/Paths.h"
 
 #include "platform/FileOperations.h"
+#include "platform/Paths.h"
 #include "platform/RegularExpression.h"
 
 #include <QtCore/QFile>

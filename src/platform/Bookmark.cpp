@@ -1,6 +1,6 @@
 #include "platform/Bookmark.h"
-#include "platform/Paths.h"
 
+#include "platform/Paths.h"
 #include "platform/Volumes.h"
 
 #include <QtCore/QDir>

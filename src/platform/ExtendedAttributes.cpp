@@ -1,4 +1,5 @@
 #include "platform/ExtendedAttributes.h"
+
 #include "platform/Paths.h"
 
 #include <QtCore/QFile>

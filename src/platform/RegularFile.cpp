@@ -1,4 +1,5 @@
 #include "platform/RegularFile.h"
+
 #include "platform/Paths.h"
 
 #include <QtCore/QFile>

@@ -1,7 +1,7 @@
 #include "platform/Trash.h"
-#include "platform/Paths.h"
 
 #include "platform/FileOperations.h"
+#include "platform/Paths.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>

@@ -5,7 +5,6 @@
 // folders go to the Trash when the user agrees, or are blacklisted when the user keeps
 // them, so that the search for new files does not bring them back. Cancel changes nothing.
 #include "library/model/PMMainController.h"
-#include "platform/Paths.h"
 
 #include "library/maintenance/PMMaintenanceShared.h"
 
@@ -16,6 +15,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
 #include "platform/Format.h"
+#include "platform/Paths.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 

@@ -7,7 +7,6 @@
 // removal of subfolders that became empty, the list of names that confirmations show, and
 // Move All / Copy All.
 #include "library/model/PMMainController.h"
-#include "platform/Paths.h"
 
 #include "library/maintenance/PMMaintenanceShared.h"
 
@@ -21,6 +20,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/FileOperations.h"
 #include "platform/Format.h"
+#include "platform/Paths.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 
