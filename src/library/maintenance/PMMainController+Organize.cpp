@@ -151,8 +151,8 @@ struct OrganizerRun {
     // Records that name one file with others follow it together. The first of them met
     // places the file (or finds it in place); the others leave it there, so that the file
     // does not go back and forth between their places.
-    pmmaintenance::RecordsSharingPaths sharing;
-    QHash<QString, const PMMovieRepresentationPrototype*> placedBy;
+    pmmaintenance::RecordsSharingPaths sharing{};
+    QHash<QString, const PMMovieRepresentationPrototype*> placedBy{};
 };
 
 bool progressCancelled(PMMainController& c, OrganizerRun& run, qsizetype n, qsizetype total, PMLibraryItem& item)
