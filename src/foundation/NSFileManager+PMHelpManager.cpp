@@ -1,5 +1,7 @@
 #include "foundation/NSFileManager+PMHelpManager.h"
 
+#include "platform/Paths.h"
+
 #include <QtCore/QFile>
 
 #include <filesystem>
@@ -11,7 +13,7 @@ std::optional<std::uint64_t> totalFileSizeAtPath(const QString& path)
 {
     if (path.isEmpty())
         return std::nullopt;
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = platform::encodeFileName(path);
     struct stat st;
     if (::lstat(native.constData(), &st) != 0)
         return std::nullopt;

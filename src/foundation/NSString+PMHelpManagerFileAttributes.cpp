@@ -7,6 +7,7 @@
 #include "platform/ExtendedAttributes.h"
 #include "platform/FileManager.h"
 #include "platform/FileOperations.h"
+#include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/Trash.h"
 #include "platform/UserDefaults.h"
@@ -40,7 +41,7 @@ bool isWhereFroms(const QString& name)
 bool exists(const QString& path)
 {
     struct stat st;
-    return !path.isEmpty() && lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return !path.isEmpty() && lstat(platform::encodeFileName(path).constData(), &st) == 0;
 }
 
 // Text as another program wrote it: UTF-8, possibly NUL-terminated; anything else is not text.

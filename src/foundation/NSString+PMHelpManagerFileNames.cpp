@@ -1,5 +1,7 @@
 #include "foundation/NSString+PMHelpManagerFileNames.h"
 
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
 #include "platform/RegularExpression.h"
 
 #include <QtCore/QFile>
@@ -15,7 +17,7 @@ constexpr qsizetype kMaxNameBytes = 255;
 bool existsAtPath(const QString& path)
 {
     struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::lstat(platform::encodeFileName(path).constData(), &st) == 0;
 }
 
 // The text cut to at most `maxBytes` bytes of UTF-8 at a character (grapheme) boundary.
@@ -55,20 +57,6 @@ QString limitNameLength(const QString& name)
     return base + extension;
 }
 
-void splitExtension(const QString& path, QString* base, QString* extension)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    // A dot that begins the name (".hidden") or lies in a folder name is no extension.
-    if (dot > slash + 1 && dot < path.size() - 1) {
-        *base = path.left(dot);
-        *extension = path.mid(dot + 1);
-    } else {
-        *base = path;
-        extension->clear();
-    }
-}
-
 } // namespace
 
 QString cleanFilename(const QString& name)
@@ -98,12 +86,9 @@ QString availablePathWithCurrentPath(const QString& path, const QString& current
             *getIsMatch = true;
         return currentPath;
     }
-    QString base, extension;
-    splitExtension(path, &base, &extension);
     for (unsigned long long n = 1; n < ~0ULL; ++n) {
-        QString candidate = base + QLatin1Char(' ') + QString::number(n);
-        if (!extension.isEmpty())
-            candidate += QLatin1Char('.') + extension;
+        // Numbered as the file operations number taken names, within the name-length limit.
+        const QString candidate = platform::numberedPath(path, n);
         if (!existsAtPath(candidate))
             return candidate;
         if (!currentPath.isEmpty() && candidate.normalized(QString::NormalizationForm_C) == current) {

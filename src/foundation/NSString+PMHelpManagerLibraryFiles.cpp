@@ -157,9 +157,27 @@ bool isBlacklistedPath(const QString& path)
     if (!list)
         return false;
     for (const platform::Value& entry : *list)
-        if (entry.isString() && !entry.string().isEmpty() && matchesWildcardQuery(path, platform::stringByExpandingTildeInPath(entry.string())))
+        if (entry.isString() && matchesBlacklistEntry(path, entry.string()))
             return true;
     return false;
+}
+
+QString blacklistEntryForPath(const QString& path)
+{
+    return u'=' + platform::stringByAbbreviatingWithTildeInPath(path);
+}
+
+bool matchesBlacklistEntry(const QString& path, const QString& entry)
+{
+    if (entry.isEmpty())
+        return false;
+    if (entry.startsWith(u'=')) {
+        // A path is the same file only with the same text (after composition): names that
+        // differ in letter case or contain "*" are other files.
+        const QString literal = platform::stringByExpandingTildeInPath(entry.mid(1));
+        return !literal.isEmpty() && (path == literal || path.normalized(QString::NormalizationForm_C) == literal.normalized(QString::NormalizationForm_C));
+    }
+    return matchesWildcardQuery(path, platform::stringByExpandingTildeInPath(entry));
 }
 
 namespace {

@@ -25,6 +25,12 @@ bool isNetworkPath(const QString& path);
 bool isTabooSystemPath(const QString& path);
 // Whether the path matches an entry of the user default "Blacklist" ("~" expanded).
 bool isBlacklistedPath(const QString& path);
+// Entries of "Blacklist" are patterns ("*" a wildcard, letter case ignored), as users write
+// them, or literal paths, as the program adds them: "=" followed by the path ("~" allowed),
+// which matches that one path exactly. (A pattern that begins with "=" matched no absolute
+// path, so no stored pattern changes its meaning.)
+QString blacklistEntryForPath(const QString& path);
+bool matchesBlacklistEntry(const QString& path, const QString& entry);
 // Whether the name's extension is allowed by the user default "Whitelist" (an empty or
 // missing list allows everything; a folder that is not a package is always allowed).
 bool isWhitelistedFilename(const QString& nameOrPath);

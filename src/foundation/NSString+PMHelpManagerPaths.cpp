@@ -51,7 +51,7 @@ const char* nativeText(QStringView text, char (&ascii)[N], QByteArray& converted
             return ascii;
         }
     }
-    converted = QFile::encodeName(text.toString());
+    converted = platform::encodeFileName(text.toString());
     return converted.constData();
 }
 
@@ -96,7 +96,7 @@ QStringList displayComponents(const QString& path)
 
 bool statTimes(const QString& path, struct statx* sx)
 {
-    return !path.isEmpty() && statx(AT_FDCWD, QFile::encodeName(path).constData(), 0, STATX_MTIME | STATX_BTIME, sx) == 0;
+    return !path.isEmpty() && statx(AT_FDCWD, platform::encodeFileName(path).constData(), 0, STATX_MTIME | STATX_BTIME, sx) == 0;
 }
 
 platform::Date dateOf(const struct statx_timestamp& t)
@@ -242,7 +242,7 @@ bool checkFolderPathAndCreateIfNecessary(const QString& path)
 bool removeFolderIfVirtuallyEmpty(const QString& path)
 {
     struct stat st;
-    if (path.isEmpty() || lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (path.isEmpty() || lstat(platform::encodeFileName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
         return false;
     QDir dir(path);
     if (!dir.isReadable())

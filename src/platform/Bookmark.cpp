@@ -1,5 +1,6 @@
 #include "platform/Bookmark.h"
 
+#include "platform/Paths.h"
 #include "platform/Volumes.h"
 
 #include <QtCore/QDir>
@@ -42,7 +43,7 @@ void setError(QString* error, const QString& text)
 
 bool statPath(const QString& path, struct stat* st)
 {
-    return lstat(QFile::encodeName(path).constData(), st) == 0;
+    return lstat(platform::encodeFileName(path).constData(), st) == 0;
 }
 
 struct Identity {
@@ -264,7 +265,7 @@ bool findInMovedFolders(const BookmarkSearchSession::State& session, dev_t devic
             continue;
         const QString candidate = to + bookmark.path.mid(from.size());
         Identity identity;
-        if (identityOf(QFile::encodeName(candidate), &identity) && identity.device == device && isSameFile(identity, bookmark)) {
+        if (identityOf(platform::encodeFileName(candidate), &identity) && identity.device == device && isSameFile(identity, bookmark)) {
             *found = candidate;
             return true;
         }
@@ -460,7 +461,7 @@ bool createBookmark(const QString& path, Bookmark* getBookmark, QString* error)
     }
     const QString clean = QDir::cleanPath(path);
     Identity identity;
-    if (!identityOf(QFile::encodeName(clean), &identity)) {
+    if (!identityOf(platform::encodeFileName(clean), &identity)) {
         setError(error, QStringLiteral("<%1> does not exist").arg(clean));
         return false;
     }
@@ -502,7 +503,7 @@ bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStal
     struct stat st;
     // 1. The recorded path.
     Identity atPath;
-    if (identityOf(QFile::encodeName(bookmark.path), &atPath))
+    if (identityOf(platform::encodeFileName(bookmark.path), &atPath))
         return answer(bookmark.path, atPath.device != bookmark.device || !isSameFile(atPath, bookmark));
 
     // 2. The identified volume, wherever it is mounted now; an absent volume is not mounted.
@@ -548,13 +549,13 @@ bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStal
             return answer(moved, true);
         QByteArray hit;
         if (findInIndex(*session, root.st_dev, bookmark, &hit))
-            return foundElsewhere(QFile::decodeName(hit));
+            return foundElsewhere(platform::decodeFileName(hit));
     }
     int budget = kBookmarkSearchLimit;
     QString folder = QDir::cleanPath(onVolume + QStringLiteral("/.."));
     QByteArray searched;
     for (;;) {
-        const QByteArray start = QFile::encodeName(folder);
+        const QByteArray start = platform::encodeFileName(folder);
         struct stat fs;
         if (statPath(folder, &fs) && fs.st_dev == root.st_dev) {
             const QByteArray key = session ? fruitlessSearchKey(start, searched, root.st_dev, budget) : QByteArray();
@@ -565,7 +566,7 @@ bool resolveBookmark(const Bookmark& bookmark, QString* getPath, bool* getIsStal
                 QByteArray hit;
                 bool complete = true;
                 if (searchInode(start, searched, root.st_dev, bookmark, &budget, &hit, session, &complete))
-                    return foundElsewhere(QFile::decodeName(hit));
+                    return foundElsewhere(platform::decodeFileName(hit));
                 if (session && complete && session->hasRoom(1)) {
                     session->budgetAfterFruitlessSearch.insert(key, budget);
                     ++session->kept;

@@ -1,5 +1,7 @@
 #include "platform/ExtendedAttributes.h"
 
+#include "platform/Paths.h"
+
 #include <QtCore/QFile>
 
 #include <cerrno>
@@ -35,7 +37,7 @@ bool getExtendedAttribute(const QString& path, const QByteArray& name, QByteArra
     setError(error, {});
     if (path.isEmpty() || name.isEmpty())
         return false;
-    const QByteArray file = QFile::encodeName(path);
+    const QByteArray file = platform::encodeFileName(path);
     // The value may change between asking for its size and reading it: try a few times.
     for (int attempt = 0; attempt < 4; ++attempt) {
         const ssize_t size = lgetxattr(file.constData(), name.constData(), nullptr, 0);
@@ -83,7 +85,7 @@ bool setExtendedAttribute(const QString& path, const QByteArray& name, const QBy
         setError(error, QStringLiteral("attribute larger than %1 bytes").arg(kMaximumAttributeSize));
         return false;
     }
-    const QByteArray file = QFile::encodeName(path);
+    const QByteArray file = platform::encodeFileName(path);
     if (lsetxattr(file.constData(), name.constData(), data.constData(), size_t(data.size()), 0) != 0) {
         setError(error, errnoText(errno));
         return false;
@@ -96,7 +98,7 @@ bool removeExtendedAttribute(const QString& path, const QByteArray& name, QStrin
     setError(error, {});
     if (path.isEmpty() || name.isEmpty())
         return false;
-    const QByteArray file = QFile::encodeName(path);
+    const QByteArray file = platform::encodeFileName(path);
     if (lremovexattr(file.constData(), name.constData()) != 0) {
         const int err = errno;
         if (err == ENODATA)
@@ -112,7 +114,7 @@ QList<QByteArray> extendedAttributeNames(const QString& path)
     QList<QByteArray> names;
     if (path.isEmpty())
         return names;
-    const QByteArray file = QFile::encodeName(path);
+    const QByteArray file = platform::encodeFileName(path);
     for (int attempt = 0; attempt < 4; ++attempt) {
         const ssize_t size = llistxattr(file.constData(), nullptr, 0);
         if (size <= 0)

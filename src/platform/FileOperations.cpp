@@ -1,7 +1,12 @@
 #include "platform/FileOperations.h"
 
+#include "platform/Paths.h"
+
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QRegularExpression>
+#include <QtCore/QSet>
+#include <QtCore/QTextBoundaryFinder>
 #include <QtCore/QUuid>
 
 #include <cerrno>
@@ -9,6 +14,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -37,7 +43,7 @@ QString quoted(const QString& path)
 
 QByteArray encode(const QString& path)
 {
-    return QFile::encodeName(path);
+    return encodeFileName(path);
 }
 
 QString stripTrailingSlashes(QString path)
@@ -162,12 +168,12 @@ bool copyFile(const QByteArray& from, const QByteArray& to, const struct stat& s
 {
     const int in = open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (in < 0) {
-        setError(error, QStringLiteral("cannot read %1: %2").arg(quoted(QFile::decodeName(from)), errnoText(errno)));
+        setError(error, QStringLiteral("cannot read %1: %2").arg(quoted(decodeFileName(from)), errnoText(errno)));
         return false;
     }
     const int out = open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, st.st_mode & 07777);
     if (out < 0) {
-        setError(error, QStringLiteral("cannot create %1: %2").arg(quoted(QFile::decodeName(to)), errnoText(errno)));
+        setError(error, QStringLiteral("cannot create %1: %2").arg(quoted(decodeFileName(to)), errnoText(errno)));
         close(in);
         return false;
     }
@@ -181,7 +187,7 @@ bool copyFile(const QByteArray& from, const QByteArray& to, const struct stat& s
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            setError(error, QStringLiteral("cannot read %1: %2").arg(quoted(QFile::decodeName(from)), errnoText(errno)));
+            setError(error, QStringLiteral("cannot read %1: %2").arg(quoted(decodeFileName(from)), errnoText(errno)));
             ok = false;
             break;
         }
@@ -190,7 +196,7 @@ bool copyFile(const QByteArray& from, const QByteArray& to, const struct stat& s
             if (put < 0) {
                 if (errno == EINTR)
                     continue;
-                setError(error, QStringLiteral("cannot write %1: %2").arg(quoted(QFile::decodeName(to)), errnoText(errno)));
+                setError(error, QStringLiteral("cannot write %1: %2").arg(quoted(decodeFileName(to)), errnoText(errno)));
                 ok = false;
                 break;
             }
@@ -204,18 +210,18 @@ bool copyFile(const QByteArray& from, const QByteArray& to, const struct stat& s
         fchmod(out, st.st_mode & 07777);
         copyExtendedAttributes(in, out);
         if (fsync(out) != 0) {
-            setError(error, QStringLiteral("cannot flush %1: %2").arg(quoted(QFile::decodeName(to)), errnoText(errno)));
+            setError(error, QStringLiteral("cannot flush %1: %2").arg(quoted(decodeFileName(to)), errnoText(errno)));
             ok = false;
         }
         copyTimes(st, out);
     }
     if (close(out) != 0 && ok) {
-        setError(error, QStringLiteral("cannot write %1: %2").arg(quoted(QFile::decodeName(to)), errnoText(errno)));
+        setError(error, QStringLiteral("cannot write %1: %2").arg(quoted(decodeFileName(to)), errnoText(errno)));
         ok = false;
     }
     close(in);
     if (ok && written != st.st_size) {
-        setError(error, QStringLiteral("%1 changed while it was copied").arg(quoted(QFile::decodeName(from))));
+        setError(error, QStringLiteral("%1 changed while it was copied").arg(quoted(decodeFileName(from))));
         ok = false;
     }
     if (ok) {
@@ -228,16 +234,16 @@ bool copyFile(const QByteArray& from, const QByteArray& to, const struct stat& s
 bool copyFolder(const QByteArray& from, const QByteArray& to, const struct stat& st, Tally* tally, QString* error, int depth)
 {
     if (depth > 256) {
-        setError(error, QStringLiteral("folders nest too deeply below %1").arg(quoted(QFile::decodeName(from))));
+        setError(error, QStringLiteral("folders nest too deeply below %1").arg(quoted(decodeFileName(from))));
         return false;
     }
     if (mkdir(to.constData(), 0700) != 0) {
-        setError(error, QStringLiteral("cannot create %1: %2").arg(quoted(QFile::decodeName(to)), errnoText(errno)));
+        setError(error, QStringLiteral("cannot create %1: %2").arg(quoted(decodeFileName(to)), errnoText(errno)));
         return false;
     }
     DIR* dir = opendir(from.constData());
     if (!dir) {
-        setError(error, QStringLiteral("cannot read %1: %2").arg(quoted(QFile::decodeName(from)), errnoText(errno)));
+        setError(error, QStringLiteral("cannot read %1: %2").arg(quoted(decodeFileName(from)), errnoText(errno)));
         return false;
     }
     bool ok = true;
@@ -246,7 +252,7 @@ bool copyFolder(const QByteArray& from, const QByteArray& to, const struct stat&
         const dirent* entry = readdir(dir);
         if (!entry) {
             if (errno != 0) {
-                setError(error, QStringLiteral("cannot read %1: %2").arg(quoted(QFile::decodeName(from)), errnoText(errno)));
+                setError(error, QStringLiteral("cannot read %1: %2").arg(quoted(decodeFileName(from)), errnoText(errno)));
                 ok = false;
             }
             break;
@@ -278,7 +284,7 @@ bool copyTree(const QByteArray& from, const QByteArray& to, Tally* tally, QStrin
 {
     struct stat st;
     if (lstat(from.constData(), &st) != 0) {
-        setError(error, QStringLiteral("cannot read %1: %2").arg(quoted(QFile::decodeName(from)), errnoText(errno)));
+        setError(error, QStringLiteral("cannot read %1: %2").arg(quoted(decodeFileName(from)), errnoText(errno)));
         return false;
     }
     if (S_ISREG(st.st_mode))
@@ -289,7 +295,7 @@ bool copyTree(const QByteArray& from, const QByteArray& to, Tally* tally, QStrin
         std::vector<char> target(size_t(PATH_MAX) + 1);
         const ssize_t len = readlink(from.constData(), target.data(), target.size() - 1);
         if (len < 0 || symlink(QByteArray(target.data(), qsizetype(len)).constData(), to.constData()) != 0) {
-            setError(error, QStringLiteral("cannot copy the link %1: %2").arg(quoted(QFile::decodeName(from)), errnoText(errno)));
+            setError(error, QStringLiteral("cannot copy the link %1: %2").arg(quoted(decodeFileName(from)), errnoText(errno)));
             return false;
         }
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -297,7 +303,7 @@ bool copyTree(const QByteArray& from, const QByteArray& to, Tally* tally, QStrin
         tally->items += 1;
         return true;
     }
-    setError(error, QStringLiteral("cannot copy the special file %1").arg(quoted(QFile::decodeName(from))));
+    setError(error, QStringLiteral("cannot copy the special file %1").arg(quoted(decodeFileName(from))));
     return false;
 }
 
@@ -374,6 +380,25 @@ bool renameIntoPlace(const QByteArray& from, const QString& destination, NameCon
     }
 }
 
+// The temporary copies being written now, by their paths.
+std::mutex g_copiesMutex;
+QSet<QByteArray> g_copiesInProgress;
+
+struct CopyInProgress {
+    explicit CopyInProgress(const QByteArray& path)
+        : path(path)
+    {
+        std::lock_guard lock(g_copiesMutex);
+        g_copiesInProgress.insert(path);
+    }
+    ~CopyInProgress()
+    {
+        std::lock_guard lock(g_copiesMutex);
+        g_copiesInProgress.remove(path);
+    }
+    QByteArray path;
+};
+
 // The copy step shared by copies and cross-device moves: a hidden temporary copy in the
 // destination folder, checked against the source, then renamed into place.
 bool copyIntoPlace(const QString& source, const QString& destination, NameConflict conflict, QString* getFinalPath, QString* error)
@@ -382,13 +407,14 @@ bool copyIntoPlace(const QString& source, const QString& destination, NameConfli
     const QByteArray folder = parentOf(encode(destination));
     const QString name = QFileInfo(destination).fileName();
     const QByteArray temp = folder + '/' + encode(QStringLiteral(".%1.pellis-%2").arg(name.left(64), QUuid::createUuid().toString(QUuid::Id128).left(12)));
+    const CopyInProgress inProgress(temp);
 
     Tally copied;
     if (!copyTree(src, temp, &copied, error, 0)) {
         removeTree(temp);
         return false;
     }
-    if (g_hooks && g_hooks->afterCopy && !g_hooks->afterCopy(source, QFile::decodeName(temp))) {
+    if (g_hooks && g_hooks->afterCopy && !g_hooks->afterCopy(source, decodeFileName(temp))) {
         setError(error, QStringLiteral("cannot copy %1 to %2").arg(quoted(source), quoted(destination)));
         removeTree(temp);
         return false;
@@ -412,6 +438,19 @@ bool copyIntoPlace(const QString& source, const QString& destination, NameConfli
 }
 
 } // namespace
+
+bool isTemporaryCopyName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("\\A\\..+\\.pellis-[0-9a-f]{12}\\z"), QRegularExpression::DotMatchesEverythingOption);
+    return name.startsWith(u'.') && name.contains(QLatin1String(".pellis-")) && pattern.match(name).hasMatch();
+}
+
+bool isTemporaryCopyInProgress(const QString& path)
+{
+    const QByteArray native = encode(path);
+    std::lock_guard lock(g_copiesMutex);
+    return g_copiesInProgress.contains(native);
+}
 
 void setFileOperationTestHooks(const FileOperationTestHooks* hooks)
 {
@@ -437,14 +476,55 @@ void splitPathExtension(const QString& path, QString* getBase, QString* getExten
         getExtension->clear();
 }
 
+namespace {
+
+constexpr qsizetype kMaxNameBytes = 255; // NAME_MAX of Linux file systems
+
+// The text cut to at most `maxBytes` bytes of UTF-8, at a character (grapheme) boundary.
+QString cutToUtf8Bytes(const QString& text, qsizetype maxBytes)
+{
+    if (text.toUtf8().size() <= maxBytes)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype best = 0;
+    qsizetype bytes = 0;
+    qsizetype previous = 0;
+    for (qsizetype next = finder.toNextBoundary(); next > 0; next = finder.toNextBoundary()) {
+        bytes += QStringView(text).mid(previous, next - previous).toUtf8().size();
+        if (bytes > maxBytes)
+            break;
+        best = next;
+        previous = next;
+    }
+    return text.left(best);
+}
+
+} // namespace
+
 QString numberedPath(const QString& path, unsigned long long n)
 {
     QString base, extension;
     splitPathExtension(path, &base, &extension);
-    QString result = base + u' ' + QString::number(n);
-    if (!extension.isEmpty())
-        result += u'.' + extension;
-    return result;
+    const QString number = u' ' + QString::number(n);
+    QString tail = extension.isEmpty() ? QString() : u'.' + extension;
+    const qsizetype slash = base.lastIndexOf(u'/');
+    const QString folder = base.left(slash + 1);
+    QString name = base.mid(slash + 1);
+    // The number must not push the name past the file system's limit: the name gives way
+    // (at a character boundary), keeping the extension unless that alone is too long.
+    const qsizetype numberBytes = number.toUtf8().size();
+    if (name.toUtf8().size() + numberBytes + tail.toUtf8().size() > kMaxNameBytes) {
+        const qsizetype room = kMaxNameBytes - numberBytes - tail.toUtf8().size();
+        if (room >= 1) {
+            name = cutToUtf8Bytes(name, room);
+        } else {
+            name = cutToUtf8Bytes(name + tail, kMaxNameBytes - numberBytes);
+            tail.clear();
+        }
+        while (name.size() > 1 && name.back().isSpace())
+            name.chop(1);
+    }
+    return folder + name + number + tail;
 }
 
 bool renameWithoutReplacing(const QString& from, const QString& to, QString* error, int* getErrno)

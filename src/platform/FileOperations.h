@@ -44,6 +44,11 @@ bool moveItem(const QString& source, const QString& destination, NameConflict co
 // times and user extended attributes travel with the copy.
 bool copyItem(const QString& source, const QString& destination, NameConflict conflict, QString* getFinalPath = nullptr, QString* error = nullptr);
 
+// The hidden temporary copies made above are named ".<name>.pellis-<12 hex digits>". One
+// that no copy of this process is writing was left by a copy that was killed half-way.
+bool isTemporaryCopyName(const QString& name);
+bool isTemporaryCopyInProgress(const QString& path);
+
 // Test hooks: the only way to make the file system misbehave on demand.
 struct FileOperationTestHooks {
     // Every rename answers EXDEV, as if source and destination lay on different file systems.

@@ -1,5 +1,7 @@
 #include "platform/RegularFile.h"
 
+#include "platform/Paths.h"
+
 #include <QtCore/QFile>
 
 #include <sys/stat.h>
@@ -11,7 +13,7 @@ namespace platform {
 
 bool checkRegularFile(const QString& path, QString* error)
 {
-    const QByteArray local = QFile::encodeName(path);
+    const QByteArray local = platform::encodeFileName(path);
     struct stat info = {};
     if (::stat(local.constData(), &info) != 0) {
         if (error)

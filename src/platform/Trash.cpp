@@ -1,6 +1,7 @@
 #include "platform/Trash.h"
 
 #include "platform/FileOperations.h"
+#include "platform/Paths.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
@@ -34,7 +35,7 @@ void setError(QString* error, const QString& text)
 bool lexists(const QString& path)
 {
     struct stat st;
-    return lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return lstat(platform::encodeFileName(path).constData(), &st) == 0;
 }
 
 } // namespace

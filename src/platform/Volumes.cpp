@@ -99,7 +99,7 @@ bool readAllFrom(int fd, QByteArray* out, QString* error)
 
 bool readMountTableText(const QString& path, QByteArray* text, QString* error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(platform::encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (error)
             *error = QStringLiteral("cannot read <%1>: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
@@ -354,7 +354,7 @@ std::vector<Volume> mountedVolumes()
         }
         namespaceLink = currentNamespace;
         if (procFd < 0)
-            procFd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+            procFd = ::open(platform::encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
         if (procFd >= 0) {
             pollfd p{procFd, POLLPRI, 0};
             const bool changed = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLPRI | POLLERR));
@@ -446,7 +446,7 @@ void VolumeWatcher::start()
     m_volumes = mountedVolumes();
     const QString path = configuredMountInfoPath();
     if (path == kProcMountInfo) {
-        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        m_fd = ::open(platform::encodeFileName(path).constData(), O_RDONLY | O_CLOEXEC);
         if (m_fd >= 0) {
             // The kernel marks the open table exceptional (POLLPRI) whenever mounts change;
             // reading it through the same descriptor arms the next report.

@@ -100,7 +100,10 @@ void PMMainController::clearPlaylist()
     const ArrayPtr items = Array::make();
     for (const Value& child : *children)
         items->append(child);
+    // The items go whatever the answer below (it only decides about their files): the
+    // player lets go of the current one first.
     chooseNoMovieIfMovieRepresentationsContainCurrent(items);
-    children->removeAll();
-    updateLibraryAndInvalidateDependencies(true, false, true);
+    // Through the one deletion path, as quitting does: files that were moved into the
+    // library folder for these items go to the Trash only when the user agrees.
+    deleteItems(items, nullptr, false, true, true);
 }

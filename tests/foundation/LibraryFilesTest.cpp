@@ -132,6 +132,14 @@ TEST_F(LibraryFiles, Blacklist)
     EXPECT_TRUE(isBlacklistedPath(q("/data/Exact.mov")));
     EXPECT_TRUE(isBlacklistedPath(q("/DATA/exact.MOV")));
     EXPECT_FALSE(isBlacklistedPath(q("/data/Exact.mov.part")));
+    // Literal entries, as the program adds them: that one path, letter case and "*" included.
+    UserDefaults::standard().setObject(Value(strings({"=~/Movies/Kept*.mov", "=/data/Exact.mov", "~/Movies/Private*"})), q("Blacklist"));
+    EXPECT_TRUE(isBlacklistedPath(home + q("/Movies/Kept*.mov")));
+    EXPECT_FALSE(isBlacklistedPath(home + q("/Movies/Kept 2.mov")));
+    EXPECT_FALSE(isBlacklistedPath(home + q("/movies/kept*.mov")));
+    EXPECT_TRUE(isBlacklistedPath(q("/data/Exact.mov")));
+    EXPECT_FALSE(isBlacklistedPath(q("/DATA/exact.MOV")));
+    EXPECT_EQ(blacklistEntryForPath(home + q("/Movies/a.mov")), q("=~/Movies/a.mov"));
     EXPECT_FALSE(itemPathWithBasePath(q("Private Stuff"), home + q("/Movies"), nullptr, false, true).has_value());
     EXPECT_TRUE(itemPathWithBasePath(q("Private Stuff"), home + q("/Movies"), nullptr, false, false).has_value());
 }

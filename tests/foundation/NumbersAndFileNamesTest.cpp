@@ -149,6 +149,22 @@ TEST(FileNames, AvailablePathAndTotalSize)
     EXPECT_EQ(availablePathWithCurrentPath(dir + q("/Movie.mov"), dir + q("/movie.mov"), &match), dir + q("/Movie 2.mov"));
     EXPECT_FALSE(match);
 
+    // A name at the length limit (255 bytes): the numbered name shortens the name, at a
+    // character boundary, never past the limit, and is a name the file system takes.
+    const QString longName = QString(120, QChar(0x00E9)) + q("abcdefghijk.mov"); // 240 + 11 + 4 bytes
+    ASSERT_EQ(longName.toUtf8().size(), 255);
+    testsupport::writeFile(dir + u'/' + longName, "taken");
+    for (int i = 1; i <= 2; ++i) {
+        const QString free = availablePath(dir + u'/' + longName);
+        const QString name = free.mid(dir.size() + 1);
+        EXPECT_LE(name.toUtf8().size(), 255) << name.toStdString();
+        EXPECT_TRUE(name.endsWith(QStringLiteral(" %1.mov").arg(i))) << name.toStdString();
+        EXPECT_TRUE(name.startsWith(QString(100, QChar(0x00E9))));
+        EXPECT_TRUE(QString::fromUtf8(name.toUtf8()) == name) << "cut inside a character";
+        QFile file(free);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << file.errorString().toStdString();
+    }
+
     EXPECT_EQ(totalFileSizeAtPath(dir + q("/Movie.mov")), 5u);
     EXPECT_EQ(totalFileSizeAtPath(dir + q("/Extras")), 120u);
     EXPECT_EQ(totalFileSizeAtPath(dir + q("/missing")), std::nullopt);

@@ -51,6 +51,23 @@ TEST(FileOperations, NumberedNames)
     };
     for (const auto& c : cases)
         EXPECT_EQ(numberedPath(QString::fromUtf8(c.path), c.n), QString::fromUtf8(c.expected)) << c.path;
+    // Names at the 255-byte limit give way to the number, at a character boundary.
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x8E\xAC"); // 4 bytes, two UTF-16 units
+    const struct {
+        QString name;
+        unsigned long long n;
+        QString expected;
+    } longCases[] = {
+        {QString(251, u'a') + QStringLiteral(".mov"), 12, QString(248, u'a') + QStringLiteral(" 12.mov")},
+        {emoji.repeated(62) + QStringLiteral("b.mov"), 2, emoji.repeated(62) + QStringLiteral("b 2.mov")}, // 255 bytes: fits
+        {QStringLiteral("ab") + emoji.repeated(62) + QStringLiteral(".mov"), 12, QStringLiteral("ab") + emoji.repeated(61) + QStringLiteral(" 12.mov")},
+        {QStringLiteral("a.") + QString(253, u'x'), 3, QStringLiteral("a.") + QString(251, u'x') + QStringLiteral(" 3")},
+    };
+    for (const auto& c : longCases) {
+        const QString numbered = numberedPath(QStringLiteral("/M/") + c.name, c.n);
+        EXPECT_EQ(numbered, QStringLiteral("/M/") + c.expected) << c.name.toStdString();
+        EXPECT_LE(numbered.mid(3).toUtf8().size(), 255);
+    }
 }
 
 TEST(FileOperations, MoveNeverOverwrites)

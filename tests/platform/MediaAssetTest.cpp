@@ -1,6 +1,7 @@
 #include "platform/media/Asset.h"
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/MovieWriter.h"
+#include "platform/Paths.h"
 
 #include "common/MediaFixtures.h"
 
@@ -65,6 +66,24 @@ TEST(MediaAsset, ClipAnswersDurationTracksAndFrameRate)
     EXPECT_TRUE(asset->isPlayable());
     EXPECT_TRUE(asset->error().isEmpty());
     EXPECT_FALSE(Asset::assetWithURL(QUrl(QStringLiteral("https://example.invalid/a.mp4"))));
+}
+
+TEST(MediaAsset, AClipWhoseNameIsNotUTF8IsRead)
+{
+    const auto& f = fx::fixtures();
+    QFile source(f.numbered());
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    const QByteArray native = QFile::encodeName(f.dir()) + "/caf\xE9.mp4"; // a Latin-1 name
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    ::close(fd);
+    const AssetPtr asset = open(platform::decodeFileName(native));
+    ASSERT_TRUE(asset);
+    EXPECT_NEAR(asset->duration().seconds(), 3.0, 1e-6) << asset->error().toStdString();
+    EXPECT_EQ(asset->tracksWithMediaType(MediaType::Video).size(), 1u);
+    ::unlink(native.constData());
 }
 
 TEST(MediaAsset, RotatedClipCarriesItsDisplayMatrix)

@@ -1,5 +1,6 @@
 // The player engine on libmpv, headless: null audio output and the software renderer.
 // Frames are read back from the rendered pixels of clips that show their frame number.
+#include "platform/Paths.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovie.h"
 
@@ -11,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace platform;
 using namespace platform::media;
@@ -87,6 +91,24 @@ TEST_F(PlayerTest, ExactSeeksShowTheFrameOfTheTime)
         const int expected = int(std::floor(t * fx::kClipFPS + 1e-9));
         EXPECT_EQ(frameAt(*player, t, expected), expected) << t;
     }
+}
+
+TEST_F(PlayerTest, AMovieWhoseNameIsNotUTF8Plays)
+{
+    QFile source(fx::fixtures().numbered());
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray bytes = source.readAll();
+    const QByteArray native = QFile::encodeName(fx::fixtures().dir()) + "/caf\xE9 play.mp4"; // a Latin-1 name
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    ::close(fd);
+    auto player = load(decodeFileName(native));
+    EXPECT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+    EXPECT_TRUE(waitUntil([&] { return player->duration() > 0; }));
+    EXPECT_NEAR(player->duration(), 3.0, 0.05);
+    player.reset();
+    ::unlink(native.constData());
 }
 
 TEST_F(PlayerTest, AnEditedCompositionPlaysItsOwnTimeline)

@@ -15,12 +15,16 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
 #include "platform/Format.h"
+#include "platform/Paths.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QSet>
+
+#include <sys/stat.h>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -63,6 +67,70 @@ QSet<QString> pathsHeldByLibrary(PMMainController& c, const Array* except)
     };
     walk(c._library, 0);
     return paths;
+}
+
+// A file on disk as the kernel knows it: its identity (following links) and its real path.
+struct DiskItem {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool folder = false;
+    QString realPath;
+};
+
+bool diskItem(const QString& path, DiskItem* item)
+{
+    struct stat st;
+    if (path.isEmpty() || ::stat(platform::encodeFileName(path).constData(), &st) != 0)
+        return false;
+    item->device = st.st_dev;
+    item->inode = st.st_ino;
+    item->folder = S_ISDIR(st.st_mode);
+    return true;
+}
+
+// The files among `candidates` that a path of `held` still reaches: the same file by
+// device and inode (through a symbolic link, a linked folder or another spelling), a file
+// inside a candidate folder (a bundle whose part another record names), or a candidate
+// inside a held folder. Path texts alone cannot tell.
+QSet<QString> filesStillReached(const QStringList& candidates, const QSet<QString>& held)
+{
+    QSet<QString> reached;
+    QList<std::pair<QString, DiskItem>> items;
+    QSet<dev_t> devices;
+    for (const QString& path : candidates) {
+        if (held.contains(path)) {
+            reached.insert(path);
+            continue;
+        }
+        DiskItem item;
+        if (!diskItem(path, &item))
+            continue;
+        item.realPath = QFileInfo(path).canonicalFilePath();
+        devices.insert(item.device);
+        items.append({path, item});
+    }
+    if (items.isEmpty())
+        return reached;
+    for (const QString& path : held) {
+        DiskItem other;
+        if (!diskItem(path, &other) || !devices.contains(other.device))
+            continue;
+        for (const auto& [candidate, item] : std::as_const(items)) {
+            if (reached.contains(candidate))
+                continue;
+            bool same = other.device == item.device && other.inode == item.inode;
+            if (!same && (item.folder || other.folder)) {
+                if (other.realPath.isEmpty())
+                    other.realPath = QFileInfo(path).canonicalFilePath();
+                same = !item.realPath.isEmpty() && !other.realPath.isEmpty()
+                    && ((item.folder && isEqualToOrChildOfPath(other.realPath, item.realPath))
+                        || (other.folder && isEqualToOrChildOfPath(item.realPath, other.realPath)));
+            }
+            if (same)
+                reached.insert(candidate);
+        }
+    }
+    return reached;
 }
 
 // Lets go of the current movie (leaving presentation mode first) when it is among the items
@@ -307,14 +375,17 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
     QStringList filesToTrash;
     const QStringList libraries = libraryPaths();
     if (!defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder")) && !libraries.isEmpty()) {
-        const QSet<QString> kept = pathsHeldByLibrary(*this, &toRemove);
         for (const Value& v : *movies) {
             PMMovieRepresentationPrototype* movie = PMMovie(v);
             const QString path = movie ? movie->path() : QString();
-            if (path.isEmpty() || kept.contains(path) || filesToTrash.contains(path) || !QFileInfo::exists(path))
+            if (path.isEmpty() || filesToTrash.contains(path) || !QFileInfo::exists(path))
                 continue;
             if (std::any_of(libraries.begin(), libraries.end(), [&](const QString& l) { return isEqualToOrChildOfPath(path, l) && path != l; }))
                 filesToTrash.append(path);
+        }
+        if (!filesToTrash.isEmpty()) {
+            const QSet<QString> reached = filesStillReached(filesToTrash, pathsHeldByLibrary(*this, &toRemove));
+            filesToTrash.removeIf([&](const QString& path) { return reached.contains(path); });
         }
     }
     bool trash = true;
@@ -381,7 +452,7 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
         if (_libraryIsLoaded)
             saveLibrary();
         // What the tree holds now decides: a file another record still refers to stays.
-        const QSet<QString> kept = pathsHeldByLibrary(*this, nullptr);
+        const QSet<QString> kept = filesStillReached(filesToTrash, pathsHeldByLibrary(*this, nullptr));
         defaults().removeObjectForKey(kDeleteIfTrashingFails);
         defaults().removeObjectForKey(kKeepIfTrashingFails);
         for (const QString& path : std::as_const(filesToTrash)) {

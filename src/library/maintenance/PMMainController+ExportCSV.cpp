@@ -128,10 +128,24 @@ private:
     QHash<long long, long> m_offsets;
 };
 
+// A text cell. Spreadsheets take a cell that begins with "=", "+", "-" or "@" (or a tab
+// or carriage return before one) for a formula and run it; names and tags come from files
+// and the web, so such a cell gets a leading apostrophe, which spreadsheets read as "show
+// as text" and do not display.
+QString quotedCell(const QString& text)
+{
+    if (!text.isEmpty()) {
+        const char16_t first = text.front().unicode();
+        if (first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t' || first == u'\r')
+            return PMCSVQuotedFieldWithSeparator(u'\'' + text, kSeparator);
+    }
+    return PMCSVQuotedFieldWithSeparator(text, kSeparator);
+}
+
 void appendCell(QString& line, const QString& text)
 {
     line += kSeparator;
-    line += PMCSVQuotedFieldWithSeparator(text, kSeparator);
+    line += quotedCell(text);
 }
 
 } // namespace
@@ -158,7 +172,7 @@ QString PMMainController::metadataCSVForMovieRepresentations(const ArrayPtr& mov
         if (!movie)
             continue;
         text += QLatin1Char('\n');
-        text += PMCSVQuotedFieldWithSeparator(movie->displayName(), kSeparator);
+        text += quotedCell(movie->displayName());
         appendCell(text, movie->locationKey());
         text += kSeparator;
         text += QString::number(qulonglong(std::max(0.0, movie->rating())));
@@ -179,7 +193,7 @@ QString PMMainController::metadataCSVForMovieRepresentations(const ArrayPtr& mov
         for (const QString* cell : cells) {
             text += kSeparator;
             if (cell)
-                text += PMCSVQuotedFieldWithSeparator(*cell, kSeparator);
+                text += quotedCell(*cell);
         }
         text += kSeparator;
         dates.append(text, movie->creationDate());
@@ -188,7 +202,7 @@ QString PMMainController::metadataCSVForMovieRepresentations(const ArrayPtr& mov
         text += kSeparator;
         dates.append(text, movie->lastPlaybackDate());
         text += kSeparator;
-        text += movie->uniqueLibraryID();
+        text += quotedCell(movie->uniqueLibraryID());
     }
     return text;
 }
@@ -208,9 +222,15 @@ bool PMMainController::exportMetadataCSV(const Value& representedObject)
     if (_chooseExportPathOverride) {
         path = _chooseExportPathOverride(title, proposed);
     } else if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        path = QFileDialog::getSaveFileName(mainWindow(), title, proposed + QStringLiteral(".csv"), QStringLiteral("CSV (*.csv)"));
-        if (!path.isEmpty() && !path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
-            path += QStringLiteral(".csv");
+        // The dialog adds the suffix itself, before it asks whether to replace a file of
+        // that name: one added afterwards would replace an existing file unasked.
+        QFileDialog dialog(mainWindow(), title, QString(), QStringLiteral("CSV (*.csv)"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(QStringLiteral("csv"));
+        dialog.selectFile(proposed + QStringLiteral(".csv"));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().constFirst();
     }
     if (path.isEmpty())
         return false;

@@ -7,6 +7,7 @@
 #include "library/maintenance/PMMaintenanceShared.h"
 
 #include "foundation/NSString+PMHelpManager.h"
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "foundation/NSString+PMHelpManagerMatching.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
@@ -191,16 +192,15 @@ void PMMainController::addBlacklistPaths(const QStringList& paths)
     bool appended = false;
     for (const QString& path : paths) {
         // Entries are matched as the user means them, "~" expanded, so that a path is never
-        // stored twice in its two spellings.
-        const bool matched = std::any_of(existing.begin(), existing.end(), [&](const QString& entry) {
-            return matchesWildcardQuery(path, platform::stringByExpandingTildeInPath(entry));
-        });
+        // stored twice in its two spellings. A path is stored as a literal entry: the file's
+        // name may hold "*", and another file may differ from it only in letter case.
+        const bool matched = std::any_of(existing.begin(), existing.end(), [&](const QString& entry) { return matchesBlacklistEntry(path, entry); });
         if (matched)
             continue;
-        const QString abbreviated = platform::stringByAbbreviatingWithTildeInPath(path);
-        if (entries.contains(abbreviated))
+        const QString entry = blacklistEntryForPath(path);
+        if (entries.contains(entry))
             continue;
-        entries.append(abbreviated);
+        entries.append(entry);
         appended = true;
     }
     if (!appended)

@@ -334,7 +334,9 @@ bool PMMainController::mergeSequence(const Value& representedObject)
         deleteFolder(bundlePath, QStringList());
     }
     updateLibraryWithFrozenSelections();
-    saveLibrarySoon();
+    // Files moved: the index says so at once, so that a crash cannot leave it naming the
+    // parts where they no longer are.
+    saveLibrary();
     hideProgressSheetIfVisible();
     return merged;
 }
@@ -449,7 +451,8 @@ bool PMMainController::splitSequence(const Value& representedObject)
         siblings->insert(std::min(at++, siblings->count()), Value(std::static_pointer_cast<platform::Object>(record)));
     _cleanUpCachedImages = true;
     updateLibraryWithFrozenSelections();
-    saveLibrarySoon();
+    // Files moved: saved at once, as after a merge.
+    saveLibrary();
     hideProgressSheetIfVisible();
     return !made.isEmpty();
 }

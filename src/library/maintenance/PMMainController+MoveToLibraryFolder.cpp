@@ -103,6 +103,8 @@ void PMMainController::moveToLibraryFolder(const QString& folder, const ArrayPtr
         QList<std::uint64_t> sizes;
         std::uint64_t totalBytes = 0;
         std::atomic<bool> stop{false};
+        // Other records of a moved file follow it.
+        pmmaintenance::RecordsSharingPaths sharing;
     };
     auto work = std::make_shared<Work>();
     for (const Value& v : *items) {
@@ -127,6 +129,7 @@ void PMMainController::moveToLibraryFolder(const QString& folder, const ArrayPtr
     }
     if (work->paths.isEmpty())
         return;
+    work->sharing = pmmaintenance::recordsSharingPaths(*this);
     _numberOfRemainingItemsMovingToLibraryFolder = int(work->paths.size());
     ++_nonLibraryFilesCheckSuppressionLevel;
     _movingToLibraryFolderFraction = 0;
@@ -147,10 +150,13 @@ void PMMainController::moveToLibraryFolder(const QString& folder, const ArrayPtr
             const std::uint64_t bytesSoFar = movedBytes + work->sizes.at(i);
             // Each moved file is recorded on the main thread; one copied to another file
             // system is recorded, and the index saved, before its source goes.
-            const auto commit = [this, work, record, movedSoFar, bytesSoFar](const QString& newPath, bool copied) {
-                platform::dispatchSyncMain([this, work, record, newPath, movedSoFar, bytesSoFar, copied] {
+            const auto committedPath = std::make_shared<QString>();
+            const auto commit = [this, work, record, path, committedPath, movedSoFar, bytesSoFar](const QString& newPath, bool copied) {
+                *committedPath = newPath;
+                platform::dispatchSyncMain([this, work, record, path, newPath, movedSoFar, bytesSoFar, copied] {
                     record->setURL(QUrl::fromLocalFile(newPath));
                     record->setOriginalURLFileAttributes();
+                    pmmaintenance::followMovedFile(work->sharing, path, newPath);
                     if (copied && _libraryIsLoaded)
                         saveLibrary();
                     if (!_stopMovingToLibraryFolder) {
@@ -162,9 +168,10 @@ void PMMainController::moveToLibraryFolder(const QString& folder, const ArrayPtr
                     }
                 });
             };
-            const auto revert = [this, record, path] {
-                platform::dispatchSyncMain([this, record, path] {
+            const auto revert = [this, work, record, path, committedPath] {
+                platform::dispatchSyncMain([this, work, record, path, committedPath] {
                     record->setURL(QUrl::fromLocalFile(path));
+                    pmmaintenance::followMovedFile(work->sharing, *committedPath, path);
                     if (_libraryIsLoaded)
                         saveLibrary();
                 });
@@ -175,6 +182,8 @@ void PMMainController::moveToLibraryFolder(const QString& folder, const ArrayPtr
                 stayed->append(path);
                 continue;
             }
+            if (!error.isEmpty())
+                PMLog("%@", error); // a folder whose original could be removed only in part
             moved = movedSoFar;
             movedBytes = bytesSoFar;
         }

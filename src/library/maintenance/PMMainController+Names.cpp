@@ -9,6 +9,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Queues.h"
+#include "platform/RegularFile.h"
 
 #include <QtCore/QFile>
 #include <QtCore/QStringDecoder>
@@ -75,6 +76,10 @@ QString collapsedBlanks(const QString& text)
 // mark); null when it does not.
 QString readFileText(const QString& path)
 {
+    // A named pipe or a device would block this pool thread in open() or read() for good,
+    // and with it the program's exit.
+    if (!platform::checkRegularFile(path))
+        return {};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};

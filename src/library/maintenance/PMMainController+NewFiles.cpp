@@ -17,6 +17,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Alert.h"
+#include "platform/FileOperations.h"
 #include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Queues.h"
@@ -64,7 +65,7 @@ bool isKnownPath(const RecordsByPath& table, const QString& path)
 QList<std::pair<QString, bool>> folderEntries(const QString& folder)
 {
     QList<std::pair<QString, bool>> entries;
-    DIR* dir = opendir(QFile::encodeName(folder).constData());
+    DIR* dir = opendir(platform::encodeFileName(folder).constData());
     if (!dir)
         return entries;
     while (const dirent* entry = readdir(dir)) {
@@ -72,10 +73,26 @@ QList<std::pair<QString, bool>> folderEntries(const QString& folder)
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
         const bool mayBeFolder = entry->d_type == DT_DIR || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
-        entries.append({QFile::decodeName(name), mayBeFolder});
+        entries.append({platform::decodeFileName(name), mayBeFolder});
     }
     closedir(dir);
     return entries;
+}
+
+// A hidden partial copy that a copy killed half-way left behind: a regular file with the
+// name of the copies' temporary files that no copy of this program is writing. Removed.
+bool removeLeftoverCopy(const QString& folder, const QString& name)
+{
+    if (!platform::isTemporaryCopyName(name))
+        return false;
+    const QString path = folder + u'/' + name;
+    const QByteArray native = platform::encodeFileName(path);
+    struct stat status;
+    if (::lstat(native.constData(), &status) != 0 || !S_ISREG(status.st_mode) || platform::isTemporaryCopyInProgress(path))
+        return false;
+    if (::unlink(native.constData()) == 0)
+        PMLog("removed the partial copy <%@>", path);
+    return true;
 }
 
 struct Crawl {
@@ -95,7 +112,7 @@ void visitFolder(Crawl& crawl, const QString& folder, int depth)
     bool unchanged = false;
     if (crawl.timestampsOn) {
         struct stat status;
-        if (::stat(QFile::encodeName(folder).constData(), &status) != 0 || !S_ISDIR(status.st_mode))
+        if (::stat(platform::encodeFileName(folder).constData(), &status) != 0 || !S_ISDIR(status.st_mode))
             return;
         const QString key = platform::stringByAbbreviatingWithTildeInPath(folder);
         const double value = platform::Date{double(status.st_mtim.tv_sec) + double(status.st_mtim.tv_nsec) / 1e9}.secondsSinceReferenceDate();
@@ -120,6 +137,8 @@ void visitFolder(Crawl& crawl, const QString& folder, int depth)
         }
     }
     for (const auto& [name, mayBeFolder] : folderEntries(folder)) {
+        if (removeLeftoverCopy(folder, name))
+            continue;
         if (unchanged && !mayBeFolder)
             continue;
         const std::optional<QString> path = itemPathWithBasePath(name, folder, nullptr, true, true);

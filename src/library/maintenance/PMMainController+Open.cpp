@@ -152,6 +152,9 @@ void PMMainController::installChooseService()
     PMMovieRepresentationServices::shared().chooseMovieRepresentation = [](PMMovieRepresentationPrototype& record, bool startPlaying) {
         mainController().chooseMovieRepresentation(Value(record.sharedRecord()), false, true, startPlaying, false);
     };
+    // Records look for a file gone from its place at the same place under the other
+    // library folders, and the rebuild repairs paths with them.
+    PMMovieRepresentationServices::shared().libraryPaths = [] { return mainController().libraryPaths(); };
 }
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include "library/maintenance/PMMaintenanceShared.h"
 
+#include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/NSString+PMHelpManagerFileNames.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMFunctions.h"
@@ -19,14 +20,19 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/FileOperations.h"
 #include "platform/Format.h"
+#include "platform/Paths.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -142,6 +148,11 @@ struct OrganizerRun {
     QStringList bases;
     bool showsProgress = false;
     bool cancelled = false;
+    // Records that name one file with others follow it together. The first of them met
+    // places the file (or finds it in place); the others leave it there, so that the file
+    // does not go back and forth between their places.
+    pmmaintenance::RecordsSharingPaths sharing{};
+    QHash<QString, const PMMovieRepresentationPrototype*> placedBy{};
 };
 
 bool progressCancelled(PMMainController& c, OrganizerRun& run, qsizetype n, qsizetype total, PMLibraryItem& item)
@@ -214,9 +225,16 @@ bool organizerWalk(PMMainController& c, const ArrayPtr& items, ArrayPtr ancestor
         const QString path = movie->path();
         if (path.isEmpty() || movie->isMissing() || (movie->isMoving() && !r.includeMovingFiles))
             continue;
+        if (const auto owner = run.placedBy.constFind(path); owner != run.placedBy.cend() && *owner != movie)
+            continue;
+        const bool shared = !run.sharing.isEmpty() && run.sharing.contains(precomposedStringWithCanonicalMapping(path));
+        if (shared)
+            run.placedBy.insert(path, movie);
         QString base;
         const QString suggested = movie->suggestedPathForLibraryAncestors(ancestors, run.bases, &base, false);
-        if (suggested.isEmpty() || suggested.toLower() == path.toLower())
+        // Exactly: names that differ only in letter case are different files here, and a
+        // record renamed from "holiday" to "Holiday" is not yet in place.
+        if (suggested.isEmpty() || suggested == path)
             continue;
         const bool inside = isEqualToOrChildOfPath(path, base);
         if (inside ? !r.organize : !(r.move || r.copy))
@@ -245,11 +263,13 @@ bool organizerWalk(PMMainController& c, const ArrayPtr& items, ArrayPtr ancestor
                 [&](const QString& newPath, bool copied) {
                     finalPath = newPath;
                     movie->setURL(QUrl::fromLocalFile(newPath));
+                    pmmaintenance::followMovedFile(run.sharing, path, newPath);
                     if (copied && c._libraryIsLoaded)
                         c.saveLibrary();
                 },
                 [&] {
                     movie->setURL(QUrl::fromLocalFile(path));
+                    pmmaintenance::followMovedFile(run.sharing, finalPath, path);
                     if (c._libraryIsLoaded)
                         c.saveLibrary();
                 },
@@ -264,16 +284,48 @@ bool organizerWalk(PMMainController& c, const ArrayPtr& items, ArrayPtr ancestor
             c.deleteFolder(parentFolder(available), base);
             continue;
         }
+        if (!error.isEmpty())
+            PMLog("%@", error); // a folder whose original could be removed only in part
         if (moves)
             c.deleteFolder(parentFolder(path), base);
         if (!moves)
             movie->setURL(QUrl::fromLocalFile(finalPath.isEmpty() ? available : finalPath));
+        else if (shared)
+            run.placedBy.insert(movie->path(), movie);
         changed = true;
     }
     return changed;
 }
 
 } // namespace
+
+pmmaintenance::RecordsSharingPaths pmmaintenance::recordsSharingPaths(PMMainController& c)
+{
+    QHash<QString, QList<PMMovieRepresentationOriginalPtr>> byPath;
+    byPath.reserve(c._nonProxyRawMovieRepresentationsByID.size());
+    for (const PMMovieRepresentationOriginalPtr& record : std::as_const(c._nonProxyRawMovieRepresentationsByID))
+        if (record && !record->isExternalMediaItem())
+            if (const QString path = record->path(); !path.isEmpty())
+                byPath[precomposedStringWithCanonicalMapping(path)].append(record);
+    RecordsSharingPaths shared;
+    for (auto it = byPath.cbegin(); it != byPath.cend(); ++it)
+        if (it.value().size() > 1)
+            shared.insert(it.key(), it.value());
+    return shared;
+}
+
+void pmmaintenance::followMovedFile(const RecordsSharingPaths& shared, const QString& from, const QString& to)
+{
+    if (shared.isEmpty() || from.isEmpty() || to.isEmpty())
+        return;
+    const QString key = precomposedStringWithCanonicalMapping(from);
+    const auto it = shared.constFind(key);
+    if (it == shared.cend())
+        return;
+    for (const PMMovieRepresentationOriginalPtr& record : it.value())
+        if (precomposedStringWithCanonicalMapping(record->path()) == key)
+            record->setURL(QUrl::fromLocalFile(to));
+}
 
 bool pmmaintenance::moveItemCommitting(const QString& source, const QString& destination,
                                        const std::function<void(const QString& path, bool copied)>& commit, const std::function<void()>& revert,
@@ -297,13 +349,26 @@ bool pmmaintenance::moveItemCommitting(const QString& source, const QString& des
     if (copy.isEmpty())
         copy = destination;
     commit(copy, true);
-    if (removeItemAtPath(source))
-        return true;
-    removeItemAtPath(copy);
-    revert();
-    if (error)
-        *error = platform::format(u"cannot remove <%@> after copying it", source);
-    return false;
+    struct stat st;
+    const QByteArray native = platform::encodeFileName(source);
+    const bool folder = ::lstat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (!folder) {
+        // A file is removed whole or not at all: when it stays, the record goes back to
+        // it (and the index says so) before the copy goes, so one copy is always named.
+        if (::unlink(native.constData()) == 0 || errno == ENOENT)
+            return true;
+        const int err = errno;
+        revert();
+        removeItemAtPath(copy);
+        if (error)
+            *error = platform::format(u"cannot remove <%@> after copying it: %@", source, QString::fromLocal8Bit(std::strerror(err)));
+        return false;
+    }
+    // A folder (a bundle, a sequence) may go only in part. The complete copy is committed
+    // and is never deleted: the record stays on it, and what is left of the source is said.
+    if (!removeItemAtPath(source) && error)
+        *error = platform::format(u"moved <%@>, but parts of the original could not be removed", source);
+    return true;
 }
 
 bool PMMainController::updateFileLocations(const FileLocationsRequest& request)
@@ -318,6 +383,7 @@ bool PMMainController::updateFileLocations(const FileLocationsRequest& request)
         items->append(Value(temporaryStorage()));
     }
     OrganizerRun run{request, libraryPaths()};
+    run.sharing = pmmaintenance::recordsSharingPaths(*this);
     run.showsProgress = !request.showProgress.isEmpty();
     _filesThatStayed.clear();
     bool changed = organizerWalk(*this, items, request.ancestors, run, true);

@@ -169,7 +169,8 @@ public:
     void organizeSeriesIDs();
     // Lets the movie records reach tag-based names and series dates and positions.
     static void installSeriesServices();
-    // Lets records that are told to go to a time be chosen through the controller.
+    // Lets records that are told to go to a time be chosen through the controller, and
+    // lets records reach the library folders.
     static void installChooseService();
     // Lets the movie records store their covers and previews in the image folders.
     static void installImageServices();

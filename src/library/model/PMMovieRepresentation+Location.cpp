@@ -90,7 +90,8 @@ QString PMMovieRepresentationPrototype::path()
     PMMovieRepresentationOriginal& o = original();
     std::lock_guard lock(o.m_mutex);
     if (!o.m_path)
-        o.m_path = o.m_URL->isLocalFile() ? QDir::cleanPath(o.m_URL->toLocalFile()) : QString();
+        // The bytes of a file name that is not UTF-8 are kept (platform/Paths.h).
+        o.m_path = o.m_URL->isLocalFile() ? QDir::cleanPath(platform::pathFromFileURL(*o.m_URL)) : QString();
     return *o.m_path;
 }
 

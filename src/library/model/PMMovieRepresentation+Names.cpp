@@ -15,6 +15,7 @@
 #include "library/model/PMLibraryFileRules.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "platform/Paths.h"
 #include "platform/Queues.h"
 #include "platform/Format.h"
 #include "platform/UserDefaults.h"
@@ -61,11 +62,13 @@ QString recordSortString(const QString& name)
 
 QString lastComponentOfURL(const QUrl& url)
 {
-    QString last = url.path(QUrl::FullyEncoded);
+    // A local file's name as the file system has it, bytes that are not UTF-8 included
+    // (percent decoding would read them as Latin-1 and name another file).
+    QString last = url.isLocalFile() ? platform::pathFromFileURL(url) : url.path(QUrl::FullyEncoded);
     while (last.size() > 1 && last.endsWith(u'/'))
         last.chop(1);
     last = last.mid(last.lastIndexOf(u'/') + 1);
-    return stringByReplacingPercentEscapesIfNecessary(last);
+    return url.isLocalFile() ? last : stringByReplacingPercentEscapesIfNecessary(last);
 }
 
 QString originalNameTag()

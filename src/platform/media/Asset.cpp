@@ -1,6 +1,7 @@
 #include "platform/media/Asset.h"
 #include "platform/ImageReading.h"
 #include "platform/media/AssetFile.h"
+#include "platform/Paths.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFile>
@@ -125,7 +126,7 @@ AVFormatContext* openFormatContext(const QString& path, InterruptState* interrup
     // Local files only: no protocol may reach out of the file (playlists naming URLs).
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const QByteArray localPath = path.toUtf8();
+    const QByteArray localPath = encodeFileName(path); // the name's own bytes, UTF-8 or not
     int result = avformat_open_input(&context, localPath.constData(), nullptr, &options);
     av_dict_free(&options);
     if (result < 0) {
@@ -325,7 +326,7 @@ AssetPtr Asset::assetWithURL(const QUrl& url, AssetOptions)
     auto asset = std::shared_ptr<Asset>(new Asset());
     asset->m_url = url;
     asset->m_file = std::make_shared<File>();
-    asset->m_file->path = url.toLocalFile();
+    asset->m_file->path = pathFromFileURL(url);
     return asset;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/AssetFile.h"
+#include "platform/Paths.h"
 #include "platform/Image.h"
 #include "platform/ImageReading.h"
 
@@ -300,7 +301,7 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
     // A picture is read again from its start each time: its frame is the one at every time.
     if (d.singleImage)
         d.close();
-    if (!d.open(file->URL().toLocalFile(), trackID, error))
+    if (!d.open(pathFromFileURL(file->URL()), trackID, error))
         return QImage();
     // A picture's header can announce any size: nothing that large is decoded.
     if (d.codec && qint64(d.codec->width) * d.codec->height > kMaximumDecodedImagePixels) {

@@ -1,4 +1,5 @@
 #include "platform/media/Player.h"
+#include "platform/Paths.h"
 
 #include <QtCore/QMetaObject>
 #include <QtCore/QPointer>
@@ -44,8 +45,8 @@ QString& audioOutputSetting()
 // character of a file name can end a field.
 QByteArray edlQuoted(const QString& text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    return '%' + QByteArray::number(utf8.size()) + '%' + utf8;
+    const QByteArray bytes = encodeFileName(text); // a file name's own bytes, UTF-8 or not
+    return '%' + QByteArray::number(bytes.size()) + '%' + bytes;
 }
 
 QByteArray edlNumber(double seconds)
@@ -106,7 +107,7 @@ QString Player::loadURLForAsset(const AssetPtr& asset)
     if (!asset)
         return {};
     if (!asset->isComposition())
-        return asset->URL().isLocalFile() ? asset->URL().toLocalFile() : QString();
+        return asset->URL().isLocalFile() ? pathFromFileURL(asset->URL()) : QString();
     const auto composition = std::static_pointer_cast<Composition>(asset);
     // The picture's segments lead; a composition without pictures plays its sound.
     std::vector<Track> tracks = composition->tracksWithMediaType(MediaType::Video);
@@ -125,7 +126,7 @@ QString Player::loadURLForAsset(const AssetPtr& asset)
     }
     if (edl.isEmpty())
         return {};
-    return QStringLiteral("edl://") + QString::fromUtf8(edl);
+    return QStringLiteral("edl://") + decodeFileName(edl);
 }
 
 Player::Player(QObject* parent)
@@ -440,8 +441,8 @@ void Player::replaceCurrentItemWithAsset(const AssetPtr& asset)
         QMetaObject::invokeMethod(this, [this] { Q_EMIT statusChanged(m_status); }, Qt::QueuedConnection);
         return;
     }
-    const QByteArray utf8 = url.toUtf8();
-    const char* load[] = {"loadfile", utf8.constData(), "replace", nullptr};
+    const QByteArray bytes = encodeFileName(url);
+    const char* load[] = {"loadfile", bytes.constData(), "replace", nullptr};
     mpv_command_async(m_mpv, 0, load);
 }
 

@@ -164,7 +164,7 @@ TEST_F(DeleteTest, FilesInTheLibraryFolderGoToTheTrashOrStayBlacklisted)
     EXPECT_TRUE(exists(m_library + QStringLiteral("/kept.mov")));
     EXPECT_TRUE(movies->rawChildren()->isEmpty());
     EXPECT_EQ(platform::UserDefaults::standard().arrayForKey(QStringLiteral("Blacklist"))->at(0).string(),
-              platform::stringByAbbreviatingWithTildeInPath(m_library + QStringLiteral("/kept.mov")));
+              u'=' + platform::stringByAbbreviatingWithTildeInPath(m_library + QStringLiteral("/kept.mov")));
 }
 
 TEST_F(DeleteTest, AFileAnotherRecordStillNamesIsNeverTrashed)
@@ -187,6 +187,49 @@ TEST_F(DeleteTest, AFileAnotherRecordStillNamesIsNeverTrashed)
     setDefault(QStringLiteral("Do Not Organize Library Folder"), true);
     ASSERT_TRUE(c().deleteItems(items({v(third)})));
     EXPECT_TRUE(exists(m_library + QStringLiteral("/third.mov")));
+}
+
+TEST_F(DeleteTest, AFileAnotherRecordReachesThroughALinkOrABundleIsNeverTrashed)
+{
+    setDefault(QStringLiteral("Move Files To Trash Without Confirmation"), true);
+    setDefault(QStringLiteral("Delete Items Without Confirmation"), true);
+    // The same file through a linked folder.
+    const auto real = fileMovie(m_library + QStringLiteral("/Real/clip.mov"), "clip");
+    ASSERT_TRUE(QFile::link(m_library + QStringLiteral("/Real"), m_library + QStringLiteral("/Linked")));
+    const auto throughLink = PMMovieRepresentationOriginal::movieRepresentationWithPath(m_library + QStringLiteral("/Linked/clip.mov"));
+    // A part of a bundle that has a record of its own.
+    QDir().mkpath(m_library + QStringLiteral("/Trip.mseq"));
+    testsupport::writeFile(m_library + QStringLiteral("/Trip.mseq/1.mov"), "part");
+    const auto bundle = PMMovieRepresentationOriginal::movieRepresentationWithPath(m_library + QStringLiteral("/Trip.mseq"));
+    const auto part = PMMovieRepresentationOriginal::movieRepresentationWithPath(m_library + QStringLiteral("/Trip.mseq/1.mov"));
+    const auto movies = library({v(real), v(bundle)});
+    c().temporaryStorage()->rawChildren()->append(v(throughLink));
+    c().temporaryStorage()->rawChildren()->append(v(part));
+    c().invalidateLibraryDependencies();
+
+    ASSERT_TRUE(c().deleteItems(items({v(real), v(bundle)})));
+    EXPECT_TRUE(movies->rawChildren()->isEmpty());
+    EXPECT_EQ(testsupport::readFile(m_library + QStringLiteral("/Real/clip.mov")), QByteArray("clip")) << "trashed through a linked folder";
+    EXPECT_EQ(testsupport::readFile(m_library + QStringLiteral("/Trip.mseq/1.mov")), QByteArray("part")) << "trashed inside a bundle";
+    EXPECT_FALSE(throughLink->isMissing());
+    // A part whose bundle stays in the library stays too.
+    c().pellisSourceStorageSection()->rawChildren()->append(v(bundle));
+    c().invalidateLibraryDependencies();
+    ASSERT_TRUE(c().deleteItems(items({v(part)})));
+    EXPECT_TRUE(exists(m_library + QStringLiteral("/Trip.mseq/1.mov")));
+}
+
+TEST_F(DeleteTest, ClearingThePlaylistAsksBeforeTrashingItsFiles)
+{
+    const auto moved = fileMovie(m_library + QStringLiteral("/Temporary/moved.mov"), "moved");
+    library({});
+    c().temporaryStorage()->rawChildren()->append(v(moved));
+    c().invalidateLibraryDependencies();
+    m_answers = {1}; // Keep Files
+    c().clearPlaylist();
+    EXPECT_EQ(alertTitles(), QStringList{QStringLiteral("Move Files to Trash?")});
+    EXPECT_TRUE(c().temporaryStorage()->rawChildren()->isEmpty());
+    EXPECT_EQ(testsupport::readFile(m_library + QStringLiteral("/Temporary/moved.mov")), QByteArray("moved"));
 }
 
 TEST_F(DeleteTest, ExternalMediaItemsAreBlacklistedNotRemoved)

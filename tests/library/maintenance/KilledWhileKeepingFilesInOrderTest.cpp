@@ -1,5 +1,6 @@
 // The program killed (kill -9) at random moments while it organises the library folder,
-// moves files into it, moves them to another library folder or deletes them to the Trash:
+// moves files into it, moves them to another library folder, merges them into a bundle or
+// deletes them to the Trash:
 // every file is afterwards at its old place or its new one, whole, and the library index
 // loads with every record pointing at an existing file of its own.
 //
@@ -25,8 +26,11 @@ using platform::Value;
 namespace {
 
 // Moves across file systems save the index after every file: fewer files keep them quick.
+// A merge puts its parts into one bundle.
 int filesFor(const QString& op)
 {
+    if (op == QLatin1String("merge"))
+        return 24;
     return op.endsWith(QLatin1String("-across")) ? 20 : 150;
 }
 
@@ -92,6 +96,12 @@ TEST(KilledWhileKeepingFilesInOrderChild, Run)
             half->append(children->at(i));
         ASSERT_TRUE(c.deleteItems(half, nullptr, false, true, false));
         c.saveLibrary();
+    } else if (op == QLatin1String("merge")) {
+        auto all = Array::make();
+        for (const Value& v : *c.pellisSourceStorageSection()->rawChildren())
+            all->append(v);
+        ASSERT_TRUE(c.mergeSequence(Value(all)));
+        // Nothing else saves: the program ends here as if killed before any later save.
     }
     testsupport::writeFile(p.elapsed, QByteArray::number(timer.elapsed()));
 }
@@ -154,7 +164,7 @@ protected:
     }
 
     // Every file whole at one place at least; the index loads with every record present.
-    void verify(const Paths& p, const QString& op)
+    void verify(const Paths& p, const QString& op, bool finished = false)
     {
         QHash<QByteArray, int> copies;
         for (const QString& folder : {p.library, p.outside, p.second, p.trash})
@@ -178,6 +188,10 @@ protected:
         c()._skipMissingStatusUpdate = false;
         c().invalidateLibraryDependencies();
         const qsizetype records = c()._nonProxyRawMovieRepresentationsByPath.size();
+        if (op == QLatin1String("merge")) {
+            verifyMerge(op, finished);
+            return;
+        }
         if (op == QLatin1String("delete"))
             EXPECT_GE(records, filesFor(op) / 2);
         else
@@ -188,18 +202,41 @@ protected:
             EXPECT_EQ(testsupport::readFile(record->path()), content(expectedName.mid(1).toInt())) << record->path().toStdString();
         }
     }
+
+    // After a merge the index names the parts or the bundle that holds them, and every
+    // file is reached by a record that is not missing; a merge that ended names the bundle.
+    void verifyMerge(const QString& op, bool finished)
+    {
+        const qsizetype records = c()._nonProxyRawMovieRepresentationsByPath.size();
+        if (finished)
+            EXPECT_EQ(records, 1) << "the index was not saved after the merge";
+        QSet<QByteArray> reached;
+        for (const PMMovieRepresentationOriginalPtr& record : std::as_const(c()._nonProxyRawMovieRepresentationsByPath)) {
+            EXPECT_FALSE(record->isMissing()) << record->path().toStdString();
+            if (QFileInfo(record->path()).isDir()) {
+                for (const QString& file : filesBelow(record->path()))
+                    reached.insert(testsupport::readFile(record->path() + u'/' + file));
+            } else {
+                reached.insert(testsupport::readFile(record->path()));
+            }
+        }
+        int unreached = 0;
+        for (int i = 0; i < filesFor(op); ++i)
+            unreached += reached.contains(content(i)) ? 0 : 1;
+        EXPECT_EQ(unreached, 0) << "files no record reaches, of " << filesFor(op) << " (" << records << " records)";
+    }
 };
 
 TEST_F(KilledWhileKeepingFilesInOrderTest, EveryFileStaysAtItsOldOrNewPlaceAndTheIndexFindsIt)
 {
     for (const QString op : {QStringLiteral("organize"), QStringLiteral("moveall"), QStringLiteral("movefolder"), QStringLiteral("delete"),
-                             QStringLiteral("moveall-across"), QStringLiteral("movefolder-across")}) {
+                             QStringLiteral("moveall-across"), QStringLiteral("movefolder-across"), QStringLiteral("merge")}) {
         SCOPED_TRACE(op.toStdString());
         // One run to the end tells how long the operation takes.
         const Paths whole(testsupport::makeTempDir(QStringLiteral("whole")));
         prepare(whole, op);
         runChild(whole, op, -1);
-        verify(whole, op);
+        verify(whole, op, true);
         const int duration = std::max(1, testsupport::readFile(whole.elapsed).toInt());
         for (int run = 0; run < 10; ++run) {
             SCOPED_TRACE(run);

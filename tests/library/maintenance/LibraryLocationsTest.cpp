@@ -3,6 +3,8 @@
 // path components only) and removed; and the inbox and the blacklist.
 #include "library/maintenance/FilesFixture.h"
 
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
+
 #include "library/model/PMCachedSettings.h"
 #include "platform/Paths.h"
 
@@ -199,11 +201,20 @@ TEST_F(LibraryLocationsTest, BlacklistStoresEachPathOnceWithTildeAndWildcards)
     // Matched by an entry as the user means it ("~" expanded): nothing is added.
     c().addBlacklistPaths({home + QStringLiteral("/Private/a.mov"), QStringLiteral("/data/Exact.mov")});
     EXPECT_EQ(c().blacklistText(), QStringLiteral("~/Private/*\n/data/Exact.mov"));
-    // Two new paths, one of which would match the other, are both added, abbreviated.
+    // Two new paths, one of which would match the other, are both added, abbreviated, as
+    // literal entries: no other spelling in letter case and no "*" reaches other files.
     c().addBlacklistPaths({home + QStringLiteral("/Films/x.mov"), home + QStringLiteral("/Films/x.mov.part")});
     const auto list = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Blacklist"));
     ASSERT_EQ(list->count(), 4);
-    EXPECT_TRUE(c().blacklistText().contains(QStringLiteral("~/Films/x.mov\n~/Films/x.mov.part")));
+    EXPECT_TRUE(c().blacklistText().contains(QStringLiteral("=~/Films/x.mov\n=~/Films/x.mov.part")));
+    EXPECT_TRUE(isBlacklistedPath(home + QStringLiteral("/Films/x.mov")));
+    EXPECT_FALSE(isBlacklistedPath(home + QStringLiteral("/Films/X.MOV")));
+    c().addBlacklistPaths({QStringLiteral("/data/a*b.mov"), QStringLiteral("/data/Kept.mov")});
+    EXPECT_TRUE(isBlacklistedPath(QStringLiteral("/data/a*b.mov")));
+    EXPECT_FALSE(isBlacklistedPath(QStringLiteral("/data/a-other-b.mov")));
+    // Another file that differs only in letter case is added on its own.
+    c().addBlacklistPaths({QStringLiteral("/data/kept.mov")});
+    EXPECT_TRUE(c().blacklistText().contains(QStringLiteral("=/data/kept.mov")));
     // The sheet shows the list in the palette's text colour and follows additions.
     c().showBlacklist();
     auto* field = qobject_cast<QPlainTextEdit*>(c().blacklistField.data());

@@ -4,6 +4,12 @@
 
 #include <QtCore/QJsonArray>
 #include <QtCore/QJsonDocument>
+#include <QtCore/QTimer>
+#include <QtWidgets/QAbstractButton>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QFileDialog>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QMessageBox>
 
 using platform::Array;
 using platform::Value;
@@ -20,6 +26,13 @@ protected:
             list->append(Value(id));
         proxy->setDuplicateIDs(list);
         return Value(std::static_pointer_cast<platform::Object>(proxy));
+    }
+    // The files below the library folder, without the index that merges and splits save.
+    QStringList movieFiles() const
+    {
+        QStringList files = filesBelow(m_library);
+        files.removeIf([](const QString& f) { return f.startsWith(QLatin1String("Pellis.library/")); });
+        return files;
     }
 };
 
@@ -71,7 +84,7 @@ TEST_F(MergeTest, WhatCanMergeAsASequence)
     EXPECT_FALSE(c().splittableMovieRepresentation(items({v(a)})));
     EXPECT_FALSE(c().splitSequence(v(a)));
     EXPECT_EQ(platform::beepCount(), beeps + 1);
-    EXPECT_EQ(filesBelow(m_library), (QStringList{QStringLiteral("Trip 1.mov"), QStringLiteral("Trip 2.mov")}));
+    EXPECT_EQ(movieFiles(), (QStringList{QStringLiteral("Trip 1.mov"), QStringLiteral("Trip 2.mov")}));
 }
 
 TEST_F(MergeTest, SerializedPartsAreNumberedInTheGivenOrderAndTheBundleNameIsFree)
@@ -86,9 +99,12 @@ TEST_F(MergeTest, SerializedPartsAreNumberedInTheGivenOrderAndTheBundleNameIsFre
     const auto movies = library({v(pc), v(pa), v(pb)});
     const auto parts = c().mergeableMovieRepresentations(items({v(pc), v(pa), v(pb)}));
     ASSERT_TRUE(parts);
+    const int saves = c()._numberOfLibrarySaves;
     EXPECT_TRUE(c().mergeSequence(Value(parts)));
+    // Files moved: the index is saved at once, not after the usual delay.
+    EXPECT_EQ(c()._numberOfLibrarySaves, saves + 1);
     EXPECT_EQ(alertTitles(), QStringList{QStringLiteral("Bundle files?")});
-    EXPECT_EQ(filesBelow(m_library), (QStringList{QStringLiteral("Show 1.mseq/Show.1.mov"), QStringLiteral("Show 1.mseq/Show.2.mov"),
+    EXPECT_EQ(movieFiles(), (QStringList{QStringLiteral("Show 1.mseq/Show.1.mov"), QStringLiteral("Show 1.mseq/Show.2.mov"),
                                                   QStringLiteral("Show 1.mseq/Show.3.mov")}));
     ASSERT_EQ(movies->rawChildren()->count(), 1);
     PMMovieRepresentationPrototype* bundle = PMMovie(movies->rawChildren()->at(0));
@@ -101,8 +117,9 @@ TEST_F(MergeTest, SerializedPartsAreNumberedInTheGivenOrderAndTheBundleNameIsFre
     testsupport::writeFile(bundle->path() + QStringLiteral("/extras/x.txt"), "x");
     m_alerts.clear();
     EXPECT_TRUE(c().splitSequence(movies->rawChildren()->at(0)));
+    EXPECT_EQ(c()._numberOfLibrarySaves, saves + 2);
     EXPECT_EQ(alertTitles(), QStringList{QStringLiteral("Unbundle files?")});
-    EXPECT_EQ(filesBelow(m_library), (QStringList{QStringLiteral("Show 1.mseq/extras/x.txt"), QStringLiteral("Show.1.mov"),
+    EXPECT_EQ(movieFiles(), (QStringList{QStringLiteral("Show 1.mseq/extras/x.txt"), QStringLiteral("Show.1.mov"),
                                                   QStringLiteral("Show.2.mov"), QStringLiteral("Show.3.mov")}));
     EXPECT_EQ(names(movies->rawChildren()).size(), 4);
     for (qsizetype i = 1; i < 4; ++i)
@@ -119,19 +136,19 @@ TEST_F(MergeTest, AFailedMergeLeavesEveryFileWithItsRecord)
     QFile::rename(b->path(), b->path() + QStringLiteral(".away"));
     EXPECT_FALSE(c().mergeSequence(Value(items({v(a), v(b)}))));
     EXPECT_EQ(names(movies->rawChildren()), (QStringList{QStringLiteral("Part 1"), QStringLiteral("Part 2")}));
-    EXPECT_EQ(filesBelow(m_library), (QStringList{QStringLiteral("Part 1.mov.away"), QStringLiteral("Part 2.mov.away")}));
+    EXPECT_EQ(movieFiles(), (QStringList{QStringLiteral("Part 1.mov.away"), QStringLiteral("Part 2.mov.away")}));
     QFile::rename(a->path() + QStringLiteral(".away"), a->path());
     QFile::rename(b->path() + QStringLiteral(".away"), b->path());
     // Cancel changes nothing either.
     m_alerts.clear();
     m_answers = {1};
     EXPECT_FALSE(c().mergeSequence(Value(items({v(a), v(b)}))));
-    EXPECT_EQ(filesBelow(m_library), (QStringList{QStringLiteral("Part 1.mov"), QStringLiteral("Part 2.mov")}));
+    EXPECT_EQ(movieFiles(), (QStringList{QStringLiteral("Part 1.mov"), QStringLiteral("Part 2.mov")}));
     // One part that cannot move stays with its record; the other is in the bundle.
     m_answers = {};
     QFile::rename(b->path(), b->path() + QStringLiteral(".away"));
     EXPECT_TRUE(c().mergeSequence(Value(items({v(a), v(b)}))));
-    EXPECT_EQ(filesBelow(m_library), (QStringList{QStringLiteral("Part 2.mov.away"), QStringLiteral("Part.mseq/Part 1.mov")}));
+    EXPECT_EQ(movieFiles(), (QStringList{QStringLiteral("Part 2.mov.away"), QStringLiteral("Part.mseq/Part 1.mov")}));
     EXPECT_EQ(names(movies->rawChildren()), (QStringList{QStringLiteral("Part"), QStringLiteral("Part 2")}));
 }
 
@@ -229,6 +246,83 @@ TEST_F(ExportTest, DatesInTheSystemsTimeZone)
     else
         qputenv("TZ", savedZone);
     tzset();
+}
+
+TEST_F(ExportTest, CellsThatSpreadsheetsWouldRunAsFormulasAreShownAsText)
+{
+    const auto m = fileMovie(m_library + QStringLiteral("/m.mov"));
+    m->setDisplayName(QStringLiteral("=HYPERLINK(\"http://x\",\"y\")"));
+    m->setValue(QStringLiteral("@SUM(A1)"), QStringLiteral("Genre"));
+    m->setValue(QStringLiteral("-2+3"), QStringLiteral("Cast"));
+    m->setValue(QStringLiteral("\t=1"), QStringLiteral("Director"));
+    m->setUniqueLibraryID(QStringLiteral("+id,\"x\""));
+    const auto plain = fileMovie(m_library + QStringLiteral("/plain.mov"));
+    plain->setValue(QStringLiteral("a=b"), QStringLiteral("Genre"));
+    library({v(m), v(plain)});
+    c().updateLibrary();
+    const QString csv = c().metadataCSVForMovieRepresentations(items({v(m), v(plain)}));
+    const testsupport::ProcessResult read = testsupport::runProcess(
+        QStringLiteral("python3"),
+        {QStringLiteral("-c"), QStringLiteral("import csv,sys,json; print(json.dumps(list(csv.reader(sys.stdin.read().splitlines(True)))))")},
+        csv.toUtf8());
+    const QJsonArray rows = QJsonDocument::fromJson(read.out).array();
+    ASSERT_EQ(rows.size(), 3) << read.err.toStdString() << csv.toStdString();
+    const QJsonArray header = rows[0].toArray(), first = rows[1].toArray(), second = rows[2].toArray();
+    ASSERT_EQ(first.size(), header.size()) << csv.toStdString();
+    QHash<QString, QString> cells, plainCells;
+    for (qsizetype i = 0; i < header.size(); ++i) {
+        cells.insert(header[i].toString(), first[i].toString());
+        plainCells.insert(header[i].toString(), second[i].toString());
+    }
+    EXPECT_EQ(cells.value(QStringLiteral("Name")), QStringLiteral("'=HYPERLINK(\"http://x\",\"y\")"));
+    EXPECT_EQ(cells.value(QStringLiteral("Genre")), QStringLiteral("'@SUM(A1)"));
+    EXPECT_EQ(cells.value(QStringLiteral("Cast")), QStringLiteral("'-2+3"));
+    EXPECT_EQ(cells.value(QStringLiteral("Director")), QStringLiteral("'\t=1"));
+    // The ID is one cell, quoted like the others.
+    EXPECT_EQ(cells.value(QStringLiteral("UUID")), QStringLiteral("'+id,\"x\""));
+    EXPECT_EQ(plainCells.value(QStringLiteral("Genre")), QStringLiteral("a=b")) << "only a leading sign counts";
+    EXPECT_EQ(plainCells.value(QStringLiteral("Rating")), QStringLiteral("0"));
+}
+
+TEST_F(ExportTest, TheSaveDialogAsksBeforeReplacingAFileNamedWithoutItsSuffix)
+{
+    const auto m = fileMovie(m_library + QStringLiteral("/m.mov"));
+    library({v(m)});
+    const QString existing = m_outside + QStringLiteral("/Metadata.csv");
+    testsupport::writeFile(existing, "keep me");
+    // The user types the name without ".csv": the dialog must add the suffix before its
+    // question about replacing, and the answer No keeps the file.
+    QString suffix;
+    bool asked = false;
+    int step = 0;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            asked = true;
+            box->button(QMessageBox::No) ? box->button(QMessageBox::No)->click() : box->reject();
+            return;
+        }
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (!dialog)
+            return;
+        if (step == 0) {
+            suffix = dialog->defaultSuffix();
+            dialog->setDirectory(m_outside);
+            if (auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                edit->setText(QStringLiteral("Metadata"));
+            step = 1;
+            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        } else if (asked || step++ > 40) {
+            dialog->reject();
+        }
+    });
+    driver.start(50);
+    EXPECT_FALSE(c().exportMetadataCSV(Value(items({v(m)}))));
+    driver.stop();
+    EXPECT_EQ(suffix, QStringLiteral("csv"));
+    EXPECT_TRUE(asked) << "no question before replacing Metadata.csv";
+    EXPECT_EQ(testsupport::readFile(existing), QByteArray("keep me"));
 }
 
 } // namespace

@@ -131,4 +131,18 @@ TEST_F(MoveToLibraryFolderTest, ProgressCountsBytes)
     EXPECT_TRUE(filesBelow(m_library).filter(QStringLiteral(".mov")).isEmpty());
 }
 
+TEST_F(MoveToLibraryFolderTest, EveryRecordOfAMovedFileFollowsIt)
+{
+    const auto first = fileMovie(m_library + QStringLiteral("/clip.mov"), "clip");
+    const auto second = PMMovieRepresentationOriginal::movieRepresentationWithPath(first->path());
+    library({v(first)});
+    c().temporaryStorage()->rawChildren()->append(v(second));
+    c().invalidateLibraryDependencies();
+    c().moveToLibraryFolder(m_second, items({v(first)}));
+    ASSERT_TRUE(testsupport::waitUntil([] { return c()._nonLibraryFilesCheckSuppressionLevel == 0; }));
+    EXPECT_EQ(first->path(), m_second + QStringLiteral("/clip.mov"));
+    EXPECT_EQ(second->path(), first->path()) << "the second record was left at the old path";
+    EXPECT_TRUE(m_alerts.isEmpty());
+}
+
 } // namespace

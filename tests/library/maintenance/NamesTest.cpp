@@ -10,6 +10,10 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QThread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using platform::Array;
 using platform::Value;
 
@@ -173,6 +177,30 @@ TEST_F(NamesTest, TextReferencesReadFilesInTheBackgroundOnlyWhenAllowed)
     while ((c()._infoBatchRenameNewNames != QStringList{QStringLiteral("7")}) && timer.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(c()._infoBatchRenameNewNames, QStringList{QStringLiteral("7")});
+    c()._metaReferenceTextDidLoad = nullptr;
+}
+
+TEST_F(NamesTest, ATextReferenceToANamedPipeYieldsNothingAndBlocksNoThread)
+{
+    const QString pipe = m_outside + QStringLiteral("/episode.mov");
+    ASSERT_EQ(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const auto m = PMMovieRepresentationOriginal::movieRepresentationWithPath(pipe);
+    setDefault(QStringLiteral("Enable Meta Reference Text Access"), Value(true));
+    int loads = 0;
+    c()._metaReferenceTextDidLoad = [&] { ++loads; };
+    const QString text = meta(QStringLiteral("text:(.+)"));
+    EXPECT_EQ(decode(text, m), QString());
+    QElapsedTimer timer;
+    timer.start();
+    while (loads == 0 && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const bool answered = loads > 0;
+    // A reader stuck in open() waits for a writer: give it one, so a failing run can exit.
+    const int writer = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0)
+        ::close(writer);
+    EXPECT_TRUE(answered) << "the read of the pipe never ended";
+    EXPECT_EQ(decode(text, m), QString());
     c()._metaReferenceTextDidLoad = nullptr;
 }
 

@@ -3,8 +3,13 @@
 // folders skipped by their timestamps.
 #include "library/maintenance/FilesFixture.h"
 
+#include "platform/FileOperations.h"
+#include "platform/Paths.h"
+
 #include <QtCore/QCoreApplication>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <utime.h>
 
 using platform::Value;
@@ -60,6 +65,86 @@ TEST_F(NewFilesTest, FoundOnceWholeAndOutsideExcludedFolders)
     ASSERT_TRUE(containerB);
     EXPECT_EQ(containerB->displayName(), QStringLiteral("B"));
     EXPECT_EQ(names(containerB->rawChildren()), QStringList({QStringLiteral("deep")}));
+    EXPECT_TRUE(c().nonLibraryFilesFromAllVolumes(true, nullptr).isEmpty());
+}
+
+TEST_F(NewFilesTest, PartialCopiesLeftByAKilledCopyAreRemovedAndNothingElse)
+{
+    library({});
+    QDir().mkpath(m_library + QStringLiteral("/A"));
+    const QString leftover = m_library + QStringLiteral("/A/.clip.mov.pellis-0123456789ab");
+    testsupport::writeFile(leftover, "half a cl");
+    const QStringList kept = {
+        QStringLiteral("/A/.clip.mov.pellis-0123456789AB"), // not the exact pattern
+        QStringLiteral("/A/.clip.mov.pellis-0123456789abc"),
+        QStringLiteral("/A/clip.mov.pellis-0123456789ab"), // not hidden
+        QStringLiteral("/.notes.pellis-txt"),
+    };
+    for (const QString& name : kept)
+        testsupport::writeFile(m_library + name, "mine");
+    QDir().mkpath(m_library + QStringLiteral("/.Box.pellis-0123456789ab")); // a folder: not removed
+    ASSERT_TRUE(QFile::link(m_outside, m_library + QStringLiteral("/A/.link.pellis-0123456789ab")));
+
+    // A copy under way in this process keeps its temporary file.
+    bool survived = false;
+    platform::FileOperationTestHooks hooks;
+    hooks.afterCopy = [&](const QString&, const QString& temporary) {
+        c().nonLibraryFilesFromAllVolumes(true, nullptr);
+        survived = QFileInfo::exists(temporary);
+        return true;
+    };
+    platform::setFileOperationTestHooks(&hooks);
+    testsupport::writeFile(m_outside + QStringLiteral("/new.mov"), "new");
+    const bool copied = platform::copyItem(m_outside + QStringLiteral("/new.mov"), m_library + QStringLiteral("/A/new.mov"), platform::NameConflict::Fail);
+    platform::setFileOperationTestHooks(nullptr);
+    EXPECT_TRUE(copied);
+    EXPECT_TRUE(survived) << "a copy in progress lost its temporary file";
+
+    EXPECT_FALSE(QFileInfo::exists(leftover));
+    for (const QString& name : kept)
+        EXPECT_EQ(testsupport::readFile(m_library + name), QByteArray("mine")) << name.toStdString();
+    EXPECT_TRUE(QFileInfo(m_library + QStringLiteral("/.Box.pellis-0123456789ab")).isDir());
+    EXPECT_TRUE(QFileInfo(m_library + QStringLiteral("/A/.link.pellis-0123456789ab")).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(m_outside + QStringLiteral("/new.mov")));
+}
+
+TEST_F(NewFilesTest, AFileWhoseNameIsNotUTF8KeepsItsRecordThroughASaveAndALoad)
+{
+    library({});
+    const QByteArray name("caf\xE9 \xFF.mov"); // Latin-1 and a stray byte
+    const QByteArray native = platform::encodeFileName(m_library) + '/' + name;
+    {
+        const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, "latin", 5), 5);
+        ::close(fd);
+    }
+    const QStringList found = c().nonLibraryFilesFromAllVolumes(true, nullptr);
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_EQ(platform::encodeFileName(found[0]), native);
+    c().includeNonLibraryFiles(found, false);
+    const auto children = c().pellisSourceStorageSection()->rawChildren();
+    ASSERT_EQ(children->count(), 1);
+    PMMovieRepresentationPrototype* record = PMMovie(children->at(0));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(platform::encodeFileName(record->path()), native);
+    c()._skipMissingStatusUpdate = false;
+    c().invalidateLibraryDependencies();
+    EXPECT_FALSE(record->isMissing());
+    EXPECT_TRUE(c().nonLibraryFilesFromAllVolumes(true, nullptr).isEmpty()) << "offered again";
+
+    // Saved and loaded, the record still reaches the file.
+    ASSERT_TRUE(c().saveLibrary());
+    c().resetForTesting();
+    c().loadLibrary();
+    c()._skipMissingStatusUpdate = false;
+    c().invalidateLibraryDependencies();
+    const auto loaded = c().pellisSourceStorageSection()->rawChildren();
+    ASSERT_EQ(loaded->count(), 1);
+    PMMovieRepresentationPrototype* again = PMMovie(loaded->at(0));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(platform::encodeFileName(again->path()), native);
+    EXPECT_FALSE(again->isMissing());
     EXPECT_TRUE(c().nonLibraryFilesFromAllVolumes(true, nullptr).isEmpty());
 }
 

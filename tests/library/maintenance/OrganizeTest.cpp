@@ -3,10 +3,15 @@
 // progress and Cancel, emptied folders, and the names list of confirmations.
 #include "library/maintenance/FilesFixture.h"
 
+#include "library/maintenance/PMMaintenanceShared.h"
 #include "library/model/PMCachedSettings.h"
 #include "platform/FileOperations.h"
 
 #include <QtCore/QCoreApplication>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using platform::Array;
 using platform::Value;
@@ -202,6 +207,121 @@ TEST_F(OrganizeTest, NamesListShowsTenLinesAtMost)
         EXPECT_EQ(lines.last(), k.last);
         EXPECT_EQ(c().namesListForItems(nullptr, files, true, false, {}).split(u'\n').last(), k.last);
     }
+}
+
+TEST_F(OrganizeTest, ACaseOnlyRenameHappens)
+{
+    const auto record = fileMovie(m_library + QStringLiteral("/holiday.mov"), "holiday");
+    record->userSettings()->setValue(QStringLiteral("Name"), QStringLiteral("Holiday"));
+    library({v(record)});
+    EXPECT_TRUE(c().organizeLibraryFiles());
+    EXPECT_EQ(record->path(), m_library + QStringLiteral("/Holiday.mov"));
+    EXPECT_EQ(filesBelow(m_library), QStringList{QStringLiteral("Holiday.mov")});
+    EXPECT_FALSE(c().organizeLibraryFiles()) << "in place now";
+}
+
+TEST_F(OrganizeTest, EveryRecordOfAMovedFileFollowsIt)
+{
+    const auto first = fileMovie(m_library + QStringLiteral("/loose/Trip.mov"), "trip");
+    const auto second = PMMovieRepresentationOriginal::movieRepresentationWithPath(first->path());
+    second->userSettings()->setValue(QStringLiteral("Name"), QStringLiteral("Trip"));
+    const auto box = folder(QStringLiteral("Box"), {v(first)});
+    library({v(box)});
+    c().temporaryStorage()->rawChildren()->append(v(second));
+    c().invalidateLibraryDependencies();
+    EXPECT_TRUE(c().organizeLibraryFiles());
+    EXPECT_EQ(first->path(), m_library + QStringLiteral("/Box/Trip.mov"));
+    EXPECT_EQ(second->path(), first->path()) << "the second record was left at the old path";
+    EXPECT_EQ(testsupport::readFile(second->path()), QByteArray("trip"));
+    // Both records name one file: it is placed once, not moved back and forth.
+    EXPECT_FALSE(c().organizeLibraryFiles());
+    EXPECT_EQ(second->path(), first->path());
+}
+
+// A folder record copied to another file system whose original can be removed only in part
+// (a read-only subfolder): the complete copy stays, with the record on it, and the error
+// says what was left behind. Root removes anything, so the move runs as "nobody" in a child.
+TEST_F(OrganizeTest, AFolderMovedAcrossFileSystemsKeepsItsCopyWhenTheOriginalStaysInPart)
+{
+    char pattern[] = "/tmp/pellis-partial-XXXXXX";
+    ASSERT_TRUE(mkdtemp(pattern));
+    const QString root = QString::fromLocal8Bit(pattern);
+    const QString source = root + QStringLiteral("/from/Clip.mseq");
+    const QString destination = root + QStringLiteral("/to/Clip.mseq");
+    QDir().mkpath(source + QStringLiteral("/locked"));
+    QDir().mkpath(root + QStringLiteral("/to"));
+    testsupport::writeFile(source + QStringLiteral("/1.mov"), "one");
+    testsupport::writeFile(source + QStringLiteral("/locked/2.mov"), "two");
+    const bool asRoot = ::geteuid() == 0;
+    const uid_t nobody = 65534;
+    if (asRoot) {
+        for (const QString& path : {root, root + QStringLiteral("/from"), root + QStringLiteral("/to"), source, source + QStringLiteral("/1.mov"),
+                                    source + QStringLiteral("/locked"), source + QStringLiteral("/locked/2.mov")})
+            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), nobody, nobody), 0);
+        ::chmod(pattern, 0755);
+    }
+    ::chmod(QFile::encodeName(source + QStringLiteral("/locked")).constData(), 0555);
+
+    platform::FileOperationTestHooks hooks;
+    hooks.simulateCrossDevice = true;
+    platform::setFileOperationTestHooks(&hooks);
+    struct Outcome {
+        bool done = false;
+        QString committed, error;
+        bool reverted = false;
+    };
+    const auto move = [&] {
+        Outcome outcome;
+        outcome.done = pmmaintenance::moveItemCommitting(
+            source, destination, [&](const QString& path, bool) { outcome.committed = path; }, [&] { outcome.reverted = true; }, &outcome.error);
+        return outcome;
+    };
+    Outcome outcome;
+    if (!asRoot) {
+        outcome = move();
+    } else {
+        int channel[2];
+        ASSERT_EQ(::pipe(channel), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(channel[0]);
+            if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+                ::_exit(2);
+            const Outcome o = move();
+            const QByteArray report = QByteArray(o.done ? "1" : "0") + (o.reverted ? "1" : "0") + '\n' + o.committed.toUtf8() + '\n' + o.error.toUtf8();
+            const bool written = ::write(channel[1], report.constData(), size_t(report.size())) == ssize_t(report.size());
+            ::_exit(written ? 0 : 3);
+        }
+        ::close(channel[1]);
+        QByteArray report;
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) != 0;)
+            if (got > 0)
+                report.append(buffer, got);
+            else if (errno != EINTR)
+                break;
+        ::close(channel[0]);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child as nobody failed: " << status;
+        const QList<QByteArray> lines = report.split('\n');
+        ASSERT_GE(lines.size(), 3);
+        outcome.done = lines[0].startsWith('1');
+        outcome.reverted = lines[0].endsWith('1');
+        outcome.committed = QString::fromUtf8(lines[1]);
+        outcome.error = QString::fromUtf8(lines.mid(2).join('\n'));
+    }
+    platform::setFileOperationTestHooks(nullptr);
+    EXPECT_TRUE(outcome.done) << outcome.error.toStdString();
+    EXPECT_FALSE(outcome.reverted);
+    EXPECT_EQ(outcome.committed, destination);
+    EXPECT_EQ(testsupport::readFile(destination + QStringLiteral("/1.mov")), QByteArray("one")) << "the complete copy was deleted";
+    EXPECT_EQ(testsupport::readFile(destination + QStringLiteral("/locked/2.mov")), QByteArray("two"));
+    EXPECT_TRUE(exists(source + QStringLiteral("/locked/2.mov"))); // what could not be removed
+    EXPECT_TRUE(outcome.error.contains(source)) << outcome.error.toStdString();
+    ::chmod(QFile::encodeName(source + QStringLiteral("/locked")).constData(), 0755);
+    QDir(root).removeRecursively();
 }
 
 } // namespace

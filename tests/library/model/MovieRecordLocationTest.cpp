@@ -32,11 +32,16 @@ protected:
         second = root + QStringLiteral("/Second");
         QDir().mkpath(first);
         QDir().mkpath(second);
-        PMMovieRepresentationServices::shared().libraryPaths = [this] { return QStringList{first, second}; };
+        // The controller's own wiring: the main library folder and one more.
+        setDefault(QStringLiteral("Library Path"), first);
+        auto secondary = platform::Dictionary::make();
+        secondary->setValue(QStringLiteral("Second"), second);
+        setDefault(QStringLiteral("Secondary Library Paths"), Value(secondary));
     }
     void TearDown() override
     {
-        PMMovieRepresentationServices::shared().libraryPaths = nullptr;
+        platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Library Path"));
+        platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Secondary Library Paths"));
         ModelTest::TearDown();
     }
     QString root, first, second;
