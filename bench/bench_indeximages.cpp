@@ -9,6 +9,7 @@
 #include "images/NSImage+PMImageFiles.h"
 #include "images/NSImage+PMImageHash.h"
 #include "images/PMIndexImage.h"
+#include "images/PMIndexImageView.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -19,12 +20,16 @@
 #include <benchmark/benchmark.h>
 
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QHash>
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
 #include <QtGui/QGuiApplication>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QPushButton>
 
 #include <cstdio>
 #include <cstdlib>
@@ -78,7 +83,7 @@ void BM_HoverFrames10_GrabbedAndStored(benchmark::State& state)
 void BM_IndexImage16(benchmark::State& state)
 {
     auto record = clipRecord();
-    platform::DictionaryPtr settings = PMIndexImageView::defaultIndexImageSettings();
+    platform::DictionaryPtr settings = PMIndexImageViewSettings::defaultIndexImageSettings();
     settings->setValue(PMIndexImageSettingsKeys::numberOfImages, platform::Value(16));
     settings->setValue(PMIndexImageSettingsKeys::maximumNumberOfColumns, platform::Value(4));
     for (auto _ : state) {
@@ -101,7 +106,7 @@ void BM_IndexImage16(benchmark::State& state)
 void BM_IndexImage16_Relayout(benchmark::State& state)
 {
     auto record = clipRecord();
-    platform::DictionaryPtr settings = PMIndexImageView::defaultIndexImageSettings();
+    platform::DictionaryPtr settings = PMIndexImageViewSettings::defaultIndexImageSettings();
     settings->setValue(PMIndexImageSettingsKeys::numberOfImages, platform::Value(16));
     bool done = false;
     setIndexImageSettings(*record, nullptr);
@@ -113,6 +118,64 @@ void BM_IndexImage16_Relayout(benchmark::State& state)
         if (!compositeIndexImageForMovieRepresentation(*record, settings, {}, {}))
             state.SkipWithError("no sheet");
     }
+}
+
+// The index image window: from typing "16" into its frames field (then "Update", so the
+// quiet second before a rebuild is left out) to the sheet shown, each time from a record
+// without frames.
+void BM_IndexImageWindow16_ChangeToShownSheet(benchmark::State& state)
+{
+    auto record = clipRecord();
+    std::unique_ptr<QWidget> window(PMIndexImageView::buildWindow(nullptr));
+    auto* view = window->findChild<PMIndexImageView*>();
+    platform::DictionaryPtr settings = PMIndexImageView::indexImageSettings();
+    settings->setValue(PMIndexImageSettingsKeys::numberOfImages, platform::Value(15));
+    settings->setValue(PMIndexImageSettingsKeys::maximumNumberOfColumns, platform::Value(4));
+    view->awakeFromNib();
+    window->show();
+    for (auto _ : state) {
+        state.PauseTiming();
+        view->setMovieRepresentation(nullptr);
+        settings->setValue(PMIndexImageSettingsKeys::numberOfImages, platform::Value(15));
+        view->setMovieRepresentation(record.get());
+        view->_numberOfFramesField->setText(QStringLiteral("1"));
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+        view->_numberOfFramesField->setText(QStringLiteral("16"));
+        view->controlTextDidChange(view->_numberOfFramesField);
+        view->save(view->_saveButton);
+        spin([&] { return view->image() && indexImageWrappers(view->image()).size() == 16; });
+        QCoreApplication::processEvents();
+    }
+    view->setMovieRepresentation(nullptr);
+}
+
+// ffmpeg making a 16-frame sheet with its tile filter in one process: 16 inputs, each
+// seeking to its time, each frame scaled to 200 points wide, tiled 4 × 4 and written as PNG.
+void BM_FFmpegCommand_TileSheet16(benchmark::State& state)
+{
+    const std::string clip = clipPath();
+    const double duration = 120.0;
+    std::string command = "ffmpeg -v error -y";
+    std::string graph;
+    std::string inputs;
+    for (int i = 1; i <= 16; ++i) {
+        char at[32];
+        std::snprintf(at, sizeof at, "%.3f", duration * i / 17.0);
+        command += std::string(" -ss ") + at + " -i '" + clip + "'";
+        graph += "[" + std::to_string(i - 1) + ":v]trim=end_frame=1,setpts=N/TB,scale=200:-2[f" + std::to_string(i) + "];";
+        inputs += "[f" + std::to_string(i) + "]";
+    }
+    graph += inputs + "concat=n=16:v=1:a=0,tile=4x4:padding=10:margin=10:color=white";
+    const QString out = QDir::tempPath() + QStringLiteral("/pellis-bench-tile-%1.png").arg(QCoreApplication::applicationPid());
+    command += " -filter_complex '" + graph + "' -frames:v 1 '" + out.toStdString() + "' 2>/dev/null";
+    for (auto _ : state) {
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError("ffmpeg failed");
+            return;
+        }
+    }
+    QFile::remove(out);
 }
 
 QStringList previewFiles()
@@ -200,14 +263,16 @@ void BM_LookAlikeGroups10000(benchmark::State& state)
 BENCHMARK(BM_HoverFrames10_GrabbedAndStored)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_IndexImage16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_IndexImage16_Relayout)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_IndexImageWindow16_ChangeToShownSheet)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_FFmpegCommand_TileSheet16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_DHash_StoredPreviews256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DHash_PreviewsInMemory256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LookAlikeGroups10000)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    // The time badges need fonts.
-    return benchsupport::runBenchmarks<QGuiApplication>(argc, argv, [](const QString&) {
+    // The time badges need fonts, the index image window widgets.
+    return benchsupport::runBenchmarks<QApplication>(argc, argv, [](const QString&) {
         platform::UserDefaults::standard().setBool(false, QStringLiteral("Cycle Through Index Image On Hover"));
     });
 }

@@ -9,6 +9,8 @@
 #include "platform/media/Asset.h"
 #include "platform/media/ImageGenerator.h"
 
+#include "foundation/NSString+PMHelpManagerIcons.h"
+
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
@@ -154,35 +156,12 @@ platform::ImagePtr PMFileIconPreviewImage(const QUrl& url)
         type = database.mimeTypeForFile(url.toLocalFile());
     else if (!QFileInfo(url.path()).suffix().isEmpty())
         type = database.mimeTypeForFile(url.path(), QMimeDatabase::MatchExtension);
-    QIcon icon;
-    if (type.isValid()) {
-        icon = QIcon::fromTheme(type.iconName());
-        if (icon.isNull())
-            icon = QIcon::fromTheme(type.genericIconName());
-    }
-    if (icon.isNull())
-        icon = QIcon::fromTheme(QStringLiteral("text-x-generic"));
+    const QIcon icon = PMIconForMimeType(type);
     return imageWithSize(QSizeF(512, 512), 512, 512, PMImageInterpolation::High, [&](QPainter& painter, const QRectF&) {
         const QRectF frame(153, 153, 206, 206);
-        if (!icon.isNull()) {
+        if (!icon.isNull())
             icon.paint(&painter, frame.toRect());
-            return;
-        }
-        // No icon theme at all: a plain sheet with a folded corner.
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF sheet = frame.adjusted(30, 4, -30, -4);
-        QPainterPath path;
-        const double fold = 40;
-        path.moveTo(sheet.topLeft());
-        path.lineTo(sheet.right() - fold, sheet.top());
-        path.lineTo(sheet.right(), sheet.top() + fold);
-        path.lineTo(sheet.bottomRight());
-        path.lineTo(sheet.bottomLeft());
-        path.closeSubpath();
-        painter.fillPath(path, QColor(250, 250, 250));
-        painter.setPen(QPen(QColor(150, 150, 150), 3));
-        painter.drawPath(path);
-        painter.drawLine(QPointF(sheet.right() - fold, sheet.top()), QPointF(sheet.right() - fold, sheet.top() + fold));
-        painter.drawLine(QPointF(sheet.right() - fold, sheet.top() + fold), QPointF(sheet.right(), sheet.top() + fold));
+        else
+            PMDrawGenericDocumentIcon(painter, frame);
     });
 }

@@ -412,7 +412,7 @@ int PMIndexImageAutomaticColumns(int n, double ratio, QSizeF cell, double S, dou
 PMIndexImageLayout PMIndexImageLayoutForSettings(const DictionaryPtr& given, int n, QSizeF display)
 {
     using namespace PMIndexImageSettingsKeys;
-    const DictionaryPtr settings = PMIndexImageView::clampedIndexImageSettings(given);
+    const DictionaryPtr settings = PMIndexImageViewSettings::clampedIndexImageSettings(given);
     PMIndexImageLayout layout;
     n = std::max(n, 1);
     layout.numberOfImages = n;
@@ -676,7 +676,7 @@ ImagePtr compositeIndexImageForMovieRepresentation(PMMovieRepresentationPrototyp
                                                    QString* error)
 {
     using namespace PMIndexImageSettingsKeys;
-    const DictionaryPtr settings = PMIndexImageView::clampedIndexImageSettings(givenSettings);
+    const DictionaryPtr settings = PMIndexImageViewSettings::clampedIndexImageSettings(givenSettings);
     PMIndexImageWorkingSettingsPtr working = indexImageSettings(movie);
     std::shared_ptr<PMIndexImageWrappers> frames = working ? working->wrappers : nullptr;
     int n = int(std::max<long>(integerValueOfObjectForKey(settings, numberOfImages), 1));
@@ -763,7 +763,7 @@ ImagePtr compositeIndexImageForMovieRepresentation(PMMovieRepresentationPrototyp
 void compositeIndexImageInBackground(PMMovieRepresentationPrototype& movie, const DictionaryPtr& givenSettings, PMIndexImageCompletionHandler completionHandler)
 {
     using namespace PMIndexImageSettingsKeys;
-    const DictionaryPtr settings = PMIndexImageView::clampedIndexImageSettings(givenSettings);
+    const DictionaryPtr settings = PMIndexImageViewSettings::clampedIndexImageSettings(givenSettings);
     PMIndexImageWorkingSettingsPtr working = indexImageSettings(movie);
     const int n = int(std::max<long>(integerValueOfObjectForKey(settings, numberOfImages), 1));
     if (!working || !working->wrappers || working->currentIndex || qsizetype(working->wrappers->size()) != n) {

@@ -121,7 +121,7 @@ struct Range {
 
 } // namespace
 
-DictionaryPtr PMIndexImageView::defaultIndexImageSettings()
+DictionaryPtr PMIndexImageViewSettings::defaultIndexImageSettings()
 {
     using namespace PMIndexImageSettingsKeys;
     auto settings = Dictionary::make();
@@ -135,7 +135,7 @@ DictionaryPtr PMIndexImageView::defaultIndexImageSettings()
     return settings;
 }
 
-DictionaryPtr PMIndexImageView::clampedIndexImageSettings(const DictionaryPtr& settings)
+DictionaryPtr PMIndexImageViewSettings::clampedIndexImageSettings(const DictionaryPtr& settings)
 {
     using namespace PMIndexImageSettingsKeys;
     auto result = settings ? deeplyMutableCopy(settings) : Dictionary::make();
@@ -164,7 +164,7 @@ DictionaryPtr PMIndexImageView::clampedIndexImageSettings(const DictionaryPtr& s
     return result;
 }
 
-DictionaryPtr PMIndexImageView::indexImageSettings()
+DictionaryPtr PMIndexImageViewSettings::indexImageSettings()
 {
     DictionaryPtr& settings = processIndexImageSettings();
     if (!settings) {
@@ -174,7 +174,7 @@ DictionaryPtr PMIndexImageView::indexImageSettings()
     return settings;
 }
 
-void PMIndexImageView::resetIndexImageSettings()
+void PMIndexImageViewSettings::resetIndexImageSettings()
 {
     processIndexImageSettings().reset();
 }

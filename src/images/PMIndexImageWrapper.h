@@ -94,7 +94,7 @@ inline const QString defaultsKey = QStringLiteral("Index Image: Settings (4480)"
 // The settings of the index image window: one dictionary of the keys above.
 using PMIndexImageSettings = platform::Dictionary;
 
-class PMIndexImageView {
+class PMIndexImageViewSettings {
 public:
     // The process's one settings dictionary: a copy of the stored defaults (their numbers
     // clamped to the fields' ranges) or the defaults, made on first call.

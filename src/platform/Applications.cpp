@@ -417,6 +417,7 @@ bool parseDesktopEntry(const QByteArray& bytes, const QString& path, const QStri
         getApplication->name = localizedValue(entry, QStringLiteral("Name"));
         getApplication->exec = unescapeValue(exec);
         getApplication->mimeTypes = splitList(entry.value(QStringLiteral("MimeType")));
+        getApplication->icon = unescapeValue(entry.value(QStringLiteral("Icon")));
     }
     return true;
 }

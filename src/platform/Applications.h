@@ -19,6 +19,7 @@ struct DesktopApplication {
     QString name;         // Name= in the user's language where the entry has it
     QString exec;         // the Exec= command line, field codes included
     QStringList mimeTypes;
+    QString icon;         // Icon=: a name of the icon theme, or an absolute path
     bool isValid() const { return !id.isEmpty(); }
 };
 

@@ -1,6 +1,8 @@
 #include "platform/Paths.h"
 
 #include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+#include <QtCore/QStandardPaths>
 
 #include <algorithm>
 
@@ -167,6 +169,25 @@ QString pathFromFileURL(const QUrl& url)
     if (!QString::fromUtf8(bytes).contains(QChar::ReplacementCharacter))
         return url.toLocalFile();
     return decodeBytes(bytes, true);
+}
+
+QString privateCacheFolder(const QString& name, bool create)
+{
+    // The user's own cache folder, not a shared temporary one: such files can be large
+    // (so not the memory-backed runtime folder), and nobody else may read them.
+    QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.cache/Pellis");
+    const QString path = base + u'/' + name;
+    if (!create)
+        return path;
+    if (!QDir().mkpath(path))
+        return {};
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QFileInfo info(path);
+    if (!info.isDir() || !info.isWritable())
+        return {};
+    return path;
 }
 
 } // namespace platform

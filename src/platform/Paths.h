@@ -28,4 +28,9 @@ QByteArray encodeFileName(const QString& path);
 // QUrl::fromLocalFile encoded as three bytes, comes back as the escaped byte.
 QString pathFromFileURL(const QUrl& url);
 
+// A folder of the program's own under the user's cache folder that nobody else may read
+// (mode 0700), for files it makes for itself. With `create` it is made when missing; the
+// empty string when it cannot be made or written.
+QString privateCacheFolder(const QString& name, bool create);
+
 } // namespace platform

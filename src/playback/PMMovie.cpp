@@ -1,4 +1,5 @@
 #include "playback/PMMovie.h"
+#include "platform/Paths.h"
 
 #include "platform/ImageReading.h"
 #include "platform/media/Player.h"
@@ -309,23 +310,7 @@ QSizeF PMAssetNaturalSize(const PMAssetPtr& asset)
 
 QString PMAutoConvertedAssetsFolder(bool create)
 {
-    // Under the user's own cache folder, not a shared temporary one: converted movies can
-    // be large (so not the memory-backed runtime folder), and nobody else may read them.
-    static const QString path = [] {
-        QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-        if (base.isEmpty())
-            base = QDir::homePath() + QStringLiteral("/.cache/Pellis");
-        return base + QStringLiteral("/com.tolvane.Pellis.AutoConvertedAssets");
-    }();
-    if (!create)
-        return path;
-    if (!QDir().mkpath(path))
-        return {};
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QFileInfo info(path);
-    if (!info.isDir() || !info.isWritable())
-        return {};
-    return path;
+    return platform::privateCacheFolder(QStringLiteral("com.tolvane.Pellis.AutoConvertedAssets"), create);
 }
 
 void PMAutoConvertedAssetsPurge(const std::optional<QStringList>& uniqueLibraryIDs)

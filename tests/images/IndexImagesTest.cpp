@@ -307,7 +307,7 @@ namespace {
 
 DictionaryPtr settingsWith(std::initializer_list<std::pair<QString, Value>> entries)
 {
-    DictionaryPtr settings = PMIndexImageView::defaultIndexImageSettings();
+    DictionaryPtr settings = PMIndexImageViewSettings::defaultIndexImageSettings();
     for (const auto& [key, value] : entries)
         settings->setValue(key, value);
     return settings;
@@ -389,17 +389,17 @@ TEST_F(IndexImages, LayoutTable)
 TEST_F(IndexImages, StoredSettingsAreClampedToTheFieldsRanges)
 {
     using namespace PMIndexImageSettingsKeys;
-    const DictionaryPtr clamped = PMIndexImageView::clampedIndexImageSettings(settingsWith({{numberOfImages, Value(100000)}, {maximumNumberOfColumns, Value(0)},
+    const DictionaryPtr clamped = PMIndexImageViewSettings::clampedIndexImageSettings(settingsWith({{numberOfImages, Value(100000)}, {maximumNumberOfColumns, Value(0)},
                                                                                           {singleImageWidth, Value(5)}, {spacing, Value(-3)}, {border, Value(QStringLiteral("x"))}}));
     EXPECT_EQ(clamped->value(numberOfImages).toLongLong(), 1000);
     EXPECT_EQ(clamped->value(maximumNumberOfColumns).toLongLong(), 1);
     EXPECT_EQ(clamped->value(singleImageWidth).toLongLong(), 70);
     EXPECT_EQ(clamped->value(spacing).toLongLong(), 0);
     EXPECT_EQ(clamped->value(border).toLongLong(), 2);
-    PMIndexImageView::resetIndexImageSettings();
+    PMIndexImageViewSettings::resetIndexImageSettings();
     platform::UserDefaults::standard().setObject(Value(settingsWith({{numberOfImages, Value(-4)}})), defaultsKey);
-    EXPECT_EQ(PMIndexImageView::indexImageSettings()->value(numberOfImages).toLongLong(), 1);
-    PMIndexImageView::resetIndexImageSettings();
+    EXPECT_EQ(PMIndexImageViewSettings::indexImageSettings()->value(numberOfImages).toLongLong(), 1);
+    PMIndexImageViewSettings::resetIndexImageSettings();
 }
 
 // ---- Composition on a record

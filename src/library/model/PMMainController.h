@@ -32,6 +32,7 @@ class PMGroupTableView;
 struct PMTableCellAppearance;
 struct PMTableCellMenuItem;
 class PMGroupView;
+class PMIndexImageView;
 class PMLibraryListAccess;
 class PMMovieCell;
 class PMMovieOutlineView;
@@ -572,6 +573,11 @@ public:
     std::function<void()> _updatePlaybackControls;
     // The movies the info panel's commands act on.
     platform::ArrayPtr cachedInfoMovieRepresentationsSorted(bool sorted);
+    // The index image window's view, made with its window on first use and kept
+    // (src/images/PMMainController+IndexImage.cpp).
+    PMIndexImageView* indexImageWell = nullptr;
+    // Opens the index image window for the menu item's record, else the only selected one.
+    void generateIndexImage(QObject* sender);
     // The view movies play in (its window is the player's window), whether it holds a
     // movie player and the player's time; the time slider's position and length.
     QPointer<QWidget> playerView;

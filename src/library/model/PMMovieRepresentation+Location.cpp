@@ -8,6 +8,7 @@
 #include "foundation/NSString+PMHelpManager.h"
 #include "foundation/NSString+PMHelpManagerFileAttributes.h"
 #include "foundation/NSString+PMHelpManagerFileNames.h"
+#include "foundation/NSString+PMHelpManagerIcons.h"
 #include "foundation/NSString+PMHelpManagerMatching.h"
 #include "foundation/PMFunctions.h"
 #include "foundation/PMLog.h"
@@ -21,6 +22,7 @@
 #include "platform/RegularExpression.h"
 #include "platform/UserDefaults.h"
 
+#include <QtGui/QPixmap>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeDatabase>
@@ -304,23 +306,26 @@ void PMMovieRepresentationPrototype::invalidateApplicationPath()
 
 QIcon PMMovieRepresentationPrototype::icon()
 {
-    // One icon per extension for the whole program (main thread only, as all views are).
-    static QHash<QString, QIcon> iconsByExtension;
     const QString p = path();
     if (p.isEmpty())
         return QIcon::fromTheme(QStringLiteral("applications-internet"), QIcon::fromTheme(QStringLiteral("network-workgroup")));
-    const QString extension = QFileInfo(p).suffix().toLower();
-    if (auto it = iconsByExtension.constFind(extension); it != iconsByExtension.constEnd())
-        return *it;
-    QIcon icon;
-    if (!extension.isEmpty()) {
-        const QMimeType type = QMimeDatabase().mimeTypeForFile(QStringLiteral("x.") + extension, QMimeDatabase::MatchExtension);
-        icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    // The application that opens the item shows its own icon; else the file type's.
+    const QString application = applicationPath();
+    platform::ImagePtr image = application.isEmpty() ? nullptr : cachedIconFromPath(application);
+    if (!image)
+        image = cachedIconFromExtension(QFileInfo(p).suffix());
+    if (!image)
+        return QIcon();
+    // Both caches keep their images for the whole process, so their icons are kept as well
+    // (main thread only, as all views are).
+    static QHash<const platform::Image*, QIcon> icons;
+    auto it = icons.constFind(image.get());
+    if (it == icons.constEnd()) {
+        QPixmap pixmap = QPixmap::fromImage(image->pixels());
+        pixmap.setDevicePixelRatio(image->size().width() > 0 ? image->pixels().width() / image->size().width() : 1.0);
+        it = icons.insert(image.get(), QIcon(pixmap));
     }
-    if (icon.isNull())
-        icon = QIcon::fromTheme(QStringLiteral("text-x-generic"), QIcon::fromTheme(QStringLiteral("application-octet-stream")));
-    iconsByExtension.insert(extension, icon);
-    return icon;
+    return *it;
 }
 
 // ---- Web address and file manager

@@ -29,6 +29,7 @@
 #include <vector>
 
 class PMMovieRepresentationOriginal;
+class QMenu;
 class QWidget;
 class PMMovie;
 struct PMFrameImageMovieRepresentation;
@@ -264,6 +265,12 @@ public:
     // The time to start from for a movie of `d` whole seconds.
     double restorePlaybackPosition(qint64 assetDurationSeconds);
     void goToTimestamp(double seconds, bool startPlaying);
+    // Adds the items that open the movie at the time ("Play from …" and "Go to …", the one
+    // the settings do not put first as the Alt alternate), after a separator when asked;
+    // with a marker its "Title" names them. NO, and nothing
+    // added, when the time is not within the known duration or the movie cannot play.
+    bool addGoToTimestampMenuItemsToMenu(QMenu* menu, double timestamp, const QString& description, const platform::DictionaryPtr& marker,
+                                         bool includeDisplayName, bool insertSeparator);
     int angle();
     // Turns the picture by the degrees (clockwise); a turn by quarters from a crooked angle
     // snaps to the quarter. Drops the visible area and the custom aspect ratio.

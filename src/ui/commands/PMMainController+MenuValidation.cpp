@@ -1014,6 +1014,7 @@ void PMMainController::installMenuCommands()
     // Files and the library
     add("openFile", [this](QObject* s) { openFile(int(senderTag(s))); });
     add("openURL", [this](QObject* s) { openURL(s); });
+    add("generateIndexImage", [this](QObject* s) { generateIndexImage(s); });
     add("help", [this](QObject* s) { help(s); });
     add("addContainer", [this](QObject* s) { addContainer(s); });
     add("clearLastWatchedMovieRepresentations", [this](QObject* s) { clearLastWatchedMovieRepresentations(s); });

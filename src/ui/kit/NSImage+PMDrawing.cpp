@@ -1,4 +1,5 @@
 #include "ui/kit/NSImage+PMDrawing.h"
+#include "foundation/NSString+PMHelpManagerIcons.h"
 
 #include "foundation/PMFunctions.h"
 
@@ -100,13 +101,9 @@ ImagePtr genericApplicationImage()
 
 ImagePtr applicationImageFromPaths(const QStringList& paths)
 {
-    for (const QString& path : paths) {
-        if (!QFileInfo::exists(path))
-            continue;
-        const QString name = QFileInfo(path).completeBaseName();
-        if (ImagePtr image = iconImage(QIcon::fromTheme(name)))
+    for (const QString& path : paths)
+        if (ImagePtr image = cachedIconFromPath(path))
             return image;
-    }
     return genericApplicationImage();
 }
 
