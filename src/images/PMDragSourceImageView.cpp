@@ -204,15 +204,15 @@ bool PMDragSourceImageView::saveImage(const ImagePtr& image, double factor, cons
 
 void PMDragSourceImageView::setImage(ImagePtr image)
 {
-    m_dragImage.reset();
+    _dragImage.reset();
     m_image = std::move(image);
     update();
 }
 
 ImagePtr PMDragSourceImageView::dragImage()
 {
-    if (m_dragImage || !m_image)
-        return m_dragImage;
+    if (_dragImage || !m_image)
+        return _dragImage;
     ImagePtr translucent = imageWithAlpha(m_image, 0.5);
     if (!translucent)
         return nullptr;
@@ -223,8 +223,8 @@ ImagePtr PMDragSourceImageView::dragImage()
         const double other = std::floor((wide ? size.height() : size.width()) * 600 / longer);
         translucent->setSize(wide ? QSizeF(600, other) : QSizeF(other, 600));
     }
-    m_dragImage = translucent;
-    return m_dragImage;
+    _dragImage = translucent;
+    return _dragImage;
 }
 
 QRectF PMDragSourceImageView::imageRect() const
@@ -250,7 +250,7 @@ bool PMDragSourceImageView::saveImage(const ImagePtr& image, const QString& toDi
     const ImagePtr target = image ? image : m_image;
     if (!target)
         return false;
-    return saveImage(target, JPEGCompressionFactorForImage(target), toDirectory, suggestedFilename.isNull() ? m_filename : suggestedFilename,
+    return saveImage(target, JPEGCompressionFactorForImage(target), toDirectory, suggestedFilename.isNull() ? _filename : suggestedFilename,
                      getFilename, window(), className());
 }
 
@@ -261,7 +261,7 @@ bool PMDragSourceImageView::saveImage(const QString& suggestedFilename)
 
 void PMDragSourceImageView::save(QObject*)
 {
-    saveImage(m_filename);
+    saveImage(_filename);
 }
 
 void PMDragSourceImageView::copy()
@@ -354,7 +354,7 @@ QMimeData* PMDragSourceImageView::draggingPasteboard(QString* error)
         }
         fresh.setAutoRemove(false);
         QString written;
-        if (!saveImage(m_image, JPEGCompressionFactorForImage(m_image), fresh.path(), m_filename, &written, nullptr, className(), error)) {
+        if (!saveImage(m_image, JPEGCompressionFactorForImage(m_image), fresh.path(), _filename, &written, nullptr, className(), error)) {
             QDir(fresh.path()).removeRecursively();
             return nullptr;
         }
@@ -391,7 +391,7 @@ void PMDragSourceImageView::startImageDrag(QPoint position)
     }
     // Always a copy, inside and outside the program: nothing is taken from the view.
     drag->exec(Qt::CopyAction, Qt::CopyAction);
-    m_dragImage.reset();
+    _dragImage.reset();
 }
 
 void PMDragSourceImageView::mousePressEvent(QMouseEvent* event)

@@ -56,8 +56,8 @@ public:
     const platform::ImagePtr& image() const { return m_image; }
     virtual void setImage(platform::ImagePtr image);
     // The file name offered when the image is dragged out or saved.
-    QString filename() const { return m_filename; }
-    void setFilename(const QString& filename) { m_filename = filename; }
+    QString filename() const { return _filename; }
+    void setFilename(const QString& filename) { _filename = filename; }
     // The translucent copy shown under the pointer while dragging: half opaque, its longer
     // side at most 600 points.
     platform::ImagePtr dragImage();
@@ -110,8 +110,8 @@ protected:
 
 private:
     platform::ImagePtr m_image;
-    platform::ImagePtr m_dragImage;
-    QString m_filename;
+    platform::ImagePtr _dragImage;
+    QString _filename;
     bool m_acceptsDrops = false;
     bool m_pressed = false;
     bool m_dragged = false;

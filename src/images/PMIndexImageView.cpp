@@ -667,15 +667,19 @@ std::unique_ptr<QMenu> PMIndexImageView::individualWrapperMenuForEvent(QPoint po
     const PMIndexImageWrapperPtr frame = wrapperAtPoint(position, &place, &cell);
     if (!frame)
         return nullptr;
+    // The frame keeps its ring while its menu is open.
     _highlightRect = cell;
     repaint();
     QPointer<PMIndexImageView> self = this;
-    QTimer::singleShot(0, this, [self] {
-        if (self)
-            self->invalidateHighlightRect();
-    });
-
     auto menu = std::make_unique<QMenu>(localized("Index"), this);
+    const auto unmark = [self] {
+        QTimer::singleShot(0, self, [self] {
+            if (self)
+                self->invalidateHighlightRect();
+        });
+    };
+    connect(menu.get(), &QMenu::aboutToHide, this, unmark);
+    connect(menu.get(), &QObject::destroyed, this, unmark);
     const ImagePtr frameImage = frame->image();
     std::shared_ptr<PMMovieRepresentationPrototype> record = _movieRepresentation;
     if (record) {

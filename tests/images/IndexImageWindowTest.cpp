@@ -304,7 +304,6 @@ TEST_F(IndexImageWindow, TheFrameMenuTargetsTheFrameUnderThePointer)
     EXPECT_EQ(titles.mid(0, 4), (QStringList{QStringLiteral("Use as Preview"), QStringLiteral("-"), QStringLiteral("Save..."), QStringLiteral("Copy")}));
     EXPECT_TRUE(titles.contains(QStringLiteral("Go to %1").arg(time))) << titles.join(u'|').toStdString();
     EXPECT_TRUE(titles.contains(QStringLiteral("Play %1 from %2").arg(record->displayName(), time))) << titles.join(u'|').toStdString();
-    QTRY_VERIFY(view->highlightRect().isEmpty());
 
     // The frame's save offers the movie's name with the frame's time.
     platform::SavePanel asked;
@@ -317,6 +316,10 @@ TEST_F(IndexImageWindow, TheFrameMenuTargetsTheFrameUnderThePointer)
             action->trigger();
     EXPECT_EQ(asked.proposedName, QStringLiteral("%1 (%2)").arg(record->displayNameWithExtension(false), QString(time).replace(u':', u'\'')));
     EXPECT_EQ(asked.allowedExtension, QStringLiteral("jpg"));
+    // The ring goes with the menu.
+    EXPECT_FALSE(view->highlightRect().isEmpty());
+    menu.reset();
+    QTRY_VERIFY(view->highlightRect().isEmpty());
 
     // The gap between frames, and outside the sheet: the view's own menu or none.
     const QPoint gap = QPointF(shown.x() + 1, shown.y() + 1).toPoint();
