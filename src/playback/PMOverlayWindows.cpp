@@ -260,7 +260,8 @@ bool PMFullScreenMessageWindow::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
-        const int key = static_cast<QKeyEvent*>(event)->key();
+        const auto* keyEvent = static_cast<QKeyEvent*>(event);
+        const int key = keyEvent->key();
         const bool modifier = key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta;
         if (modifier) {
             if (mouseMovedHandler)
@@ -268,6 +269,16 @@ bool PMFullScreenMessageWindow::eventFilter(QObject* watched, QEvent* event)
             update();
             return false;
         }
+        // Letting go of a key (the shortcut that opened the overlay, say) ends nothing.
+        if (event->type() == QEvent::KeyRelease || keyEvent->isAutoRepeat())
+            return true;
+        lastKeyCharacters = keyEvent->text();
+        if (key == Qt::Key_Return)
+            lastKeyCharacters = QString(QChar(13));
+        else if (key == Qt::Key_Enter)
+            lastKeyCharacters = QString(QChar(3));
+        else if (key == Qt::Key_Escape)
+            lastKeyCharacters = QString(QChar(27));
         m_endingEvent = event->type();
         m_inLoop = false;
         return true;

@@ -108,6 +108,7 @@ public:
     QList<double> noteworthyApertureAspectRatios;
     MouseMovedHandler mouseMovedHandler;
     QPointF mouseLocation; // window coordinates, bottom-up
+    QString lastKeyCharacters; // of the key press that ended the last loop
     QRectF apertureFrame;  // window coordinates, bottom-up; empty for none
 
     void drawOverlayInBounds(QPainter& painter, const QRectF& bounds, PMSelfDrawingOverlayWindowContentView* view) override;
