@@ -318,9 +318,17 @@ void PMMainController::applyEditingAction(int action)
         steps->append(step);
         // The old selection names times of the old timeline.
         setTimeSliderSelection(-1, -1);
+        // The player learns the new length only once the edited timeline is loaded: the
+        // seek waits for it, within the length the timeline will have. The remembered
+        // place is the new one too, so that getting ready does not go back to an old one.
+        const PMAssetPtr edited = movie->asset();
+        const double length = edited ? edited->duration().seconds() : 0;
+        const double position = std::clamp(action == 1 ? t - s : s, 0.0, std::max(0.0, length));
+        current->savePlaybackPosition(position, PMRoundedSeconds(length));
         choosePlaybackMovieRepresentation(item, false, false, false, false);
-        const double position = action == 1 ? t - s : s;
-        setTimeSliderCurrentTimeValue(std::max(0.0, position));
+        if (const PMPlayerPtr& player = playerViewContent().moviePlayer)
+            player->seekToTime(position);
+        timeSlider.currentTime = _playerCurrentTime = position;
     }
     saveLibrarySoon();
 }
@@ -684,7 +692,8 @@ void PMMainController::updateChaptersMenu()
     if (_currentMovieRepresentation.isNull())
         return;
     if (!_currentMovieIsPlayable) {
-        platform::performAfterDelay(this, QStringLiteral("updateChaptersMenu"), Value(), 0, [this] { updateChaptersMenu(); });
+        // Until the player is ready; a short wait rather than a spin of the event loop.
+        platform::performAfterDelay(this, QStringLiteral("updateChaptersMenu"), Value(), 0.1, [this] { updateChaptersMenu(); });
         return;
     }
     QMenu* submenu = _mainMenu.chaptersMenuItem ? _mainMenu.chaptersMenuItem->menu() : nullptr;
@@ -760,22 +769,22 @@ QRectF PMMainController::selectAreaInContainerCoordinates(bool inContainerCoordi
     const QRect globalPicture(view->mapToGlobal(picture.topLeft().toPoint()), picture.size().toSize());
 
     PMSelectAreaSession session;
+    const auto showState = [&session](PMFullScreenMessageWindow* w) {
+        w->apertureFrame = session.apertureFrame;
+        w->apertureFrameEmphasizedEdges = session.emphasizedEdges;
+        w->apertureColor = session.apertureColor;
+        w->message = session.message;
+        w->update();
+    };
     PMFullScreenMessageWindow* overlay = PMFullScreenMessageWindow::fullscreenWindowWithMessage(
-        QCoreApplication::translate("PMMainController", "Select Area"), view, 0.8, nullptr);
+        QCoreApplication::translate("PMMainController", "Select Area"), view, 0.8, [&session, showState](PMFullScreenMessageWindow* w) {
+            session.mouseLocation = w->mouseLocation;
+            session.update();
+            showState(w);
+        });
     overlay->storedTintColor = QColor::fromRgbF(1, 1, 1, 0.5f);
-    const auto show = [overlay, &session] {
-        overlay->apertureFrame = session.apertureFrame;
-        overlay->apertureFrameEmphasizedEdges = session.emphasizedEdges;
-        overlay->apertureColor = session.apertureColor;
-        overlay->message = session.message;
-        overlay->update();
-    };
-    overlay->mouseMovedHandler = [&session, show](PMFullScreenMessageWindow* w) {
-        session.mouseLocation = w->mouseLocation;
-        session.update();
-        show();
-    };
-    overlay->setWindowFlag(Qt::WindowTransparentForInput, false);
+    session.mouseLocation = overlay->mouseLocation;
+    const auto show = [overlay, showState] { showState(overlay); };
 
     // The ratios offered.
     const qint64 thumbnailPriority = defaults().integerForKey(QStringLiteral("Select Area: Aspect Ratio Priority: Thumbnail"));
@@ -835,6 +844,7 @@ QRectF PMMainController::selectAreaInContainerCoordinates(bool inContainerCoordi
     };
     QRectF result = session.run();
     if (guard) {
+        guard->mouseMovedHandler = nullptr;
         guard->hide();
         guard->deleteLater();
     }
