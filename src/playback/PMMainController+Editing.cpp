@@ -181,8 +181,8 @@ void PMMainController::installEditing()
         rotateButton->setDelegate(delegate);
         rotateButton->setTarget(this);
         rotateButton->setAction(QStringLiteral("rotate"));
+        // A click sends the action (the button does that itself); a drag previews a turn.
         rotateButton->installEventFilter(delegate);
-        QObject::connect(rotateButton, &QAbstractButton::clicked, this, [this, rotateButton] { rotate(rotateButton); });
         QObject::connect(view->cropButton(), &QAbstractButton::clicked, this, [this] { cropMovie(nullptr); });
         PMContextButton* chapters = view->chaptersButton();
         QObject::connect(chapters, &QAbstractButton::clicked, this, [this, chapters] {

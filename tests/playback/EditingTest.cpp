@@ -24,6 +24,7 @@
 #include <QtCore/QFile>
 #include <QtGui/QImage>
 #include <QtGui/QMouseEvent>
+#include <QtTest/QTest>
 #include <QtGui/QAction>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
@@ -445,6 +446,14 @@ TEST_F(EditingTest, TheRotateButtonTurnsPicturesByDegreesAndMoviesByQuarters)
     }
     // The movie view follows the record at once.
     EXPECT_EQ(c.playerViewContent().angle, movie->angle());
+
+    // A click on the button turns once.
+    movie->userSettings()->remove(QStringLiteral("Angle"));
+    c._keyboardModifiersOverride = [] { return Qt::KeyboardModifiers(); };
+    QTest::mouseClick(c.rotateButton.data(), Qt::LeftButton);
+    EXPECT_TRUE(waitUntil([&] { return movie->angle() != 0; }));
+    QTest::qWait(50);
+    EXPECT_EQ(movie->angle(), 90);
 }
 
 TEST_F(EditingTest, DraggingTheRotateButtonPreviewsAndThenTurns)
