@@ -9,6 +9,7 @@
 #include <QtCore/QPointer>
 #include <QtCore/QRectF>
 #include <QtGui/QColor>
+#include <QtGui/QPixmap>
 #include <QtWidgets/QWidget>
 
 #include <functional>
@@ -54,6 +55,8 @@ public:
     bool canBecomeMainWindow() const { return false; }
     int level() const { return m_level; }
     PMSelfDrawingOverlayWindowContentView* contentView() const;
+    // Drawn first where the window system does not blend translucent windows.
+    QPixmap backdrop;
 
     // The whole drawing; bounds and points in the content view's coordinates (bottom-up
     // unless the content is flipped). By default a light one-point frame around a faint veil.
