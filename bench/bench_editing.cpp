@@ -7,56 +7,19 @@
 #include "platform/media/Player.h"
 #include "playback/PMMovie.h"
 
-#include <QtCore/QElapsedTimer>
-#include <QtCore/QFileInfo>
 #include <QtCore/QUrl>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <thread>
+#include <cmath>
 
 using namespace platform::media;
 
 namespace {
 
-std::string playClip()
-{
-    static const std::string path = [] {
-        const char* given = std::getenv("PELLIS_BENCH_PLAY_CLIP");
-        std::string p = given && *given ? given : "/tmp/pellis-bench-play-1080p30.mp4";
-        if (!QFileInfo::exists(QString::fromStdString(p))) {
-            std::fprintf(stderr, "making %s (once)...\n", p.c_str());
-            const std::string command = "ffmpeg -y -v error -f lavfi -i testsrc2=size=1920x1080:rate=30:duration=25 -f lavfi -i sine=frequency=440:duration=25 "
-                                        "-c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -shortest '"
-                + p + ".part.mp4' && mv '" + p + ".part.mp4' '" + p + "'";
-            if (std::system(command.c_str()) != 0)
-                std::fprintf(stderr, "cannot make the clip\n");
-        }
-        return p;
-    }();
-    return path;
-}
-
-template <class Condition>
-bool spinUntil(Condition condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (!condition())
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
-}
+using benchsupport::spinUntil;
 
 void BM_Editing_TrimPlayingMovieToFirstEditedFrame(benchmark::State& state)
 {
-    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(playClip()));
+    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(benchsupport::playClipPath()));
     for (auto _ : state) {
         state.PauseTiming();
         PMMovie movie(PMMovieRepresentationValues{url, QStringLiteral("bench"), {}, nullptr, 0});

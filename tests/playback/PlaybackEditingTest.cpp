@@ -288,6 +288,14 @@ protected:
         m->userSettings()->setValue(QStringLiteral("Name"), name);
         return m;
     }
+    // A record of a 60 x 40 picture file of its own (nothing when it cannot be written).
+    static PMMovieRepresentationOriginalPtr photoRecord(const QString& name)
+    {
+        const QString path = fx::fixtures().dir() + u'/' + name + QStringLiteral(".png");
+        QImage picture(60, 40, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        return picture.save(path) ? record(path, name) : nullptr;
+    }
     static QString longClip()
     {
         const QString path = fx::fixtures().dir() + QStringLiteral("/long.mp4");
@@ -363,8 +371,9 @@ TEST_F(EditingTest, TrimDeleteAndUndoAll)
     EXPECT_LE(std::abs(lastFrame - 199), 1) << lastFrame;
 
     // Undo: the whole movie again (the end of playback may have let it go: choose it).
-    if (c._currentMovieRepresentation.isNull())
+    if (c._currentMovieRepresentation.isNull()) {
         ASSERT_TRUE(choose(Value(movie)));
+    }
     c.undoEditing();
     ASSERT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && player() && std::fabs(durationValue(player().get()) - 60) < 0.15; }, 15000));
     EXPECT_FALSE(movie->userSettings()->contains(QStringLiteral("Editing Steps")));
@@ -418,11 +427,8 @@ TEST_F(EditingTest, SelectionStartAndEnd)
 TEST_F(EditingTest, TheRotateButtonTurnsPicturesByDegreesAndMoviesByQuarters)
 {
     PMMainController& c = mainController();
-    const QString stillPath = fx::fixtures().dir() + QStringLiteral("/photo.png");
-    QImage picture(60, 40, QImage::Format_RGB32);
-    picture.fill(Qt::blue);
-    ASSERT_TRUE(picture.save(stillPath));
-    const auto photo = record(stillPath, QStringLiteral("Photo"));
+    const auto photo = photoRecord(QStringLiteral("Photo"));
+    ASSERT_TRUE(photo);
     const auto movie = record(fx::fixtures().numbered(), QStringLiteral("Movie"));
     library({Value(folder(QStringLiteral("F"), {Value(photo), Value(movie)}))});
     ASSERT_TRUE(c.rotateButton);
@@ -459,11 +465,8 @@ TEST_F(EditingTest, TheRotateButtonTurnsPicturesByDegreesAndMoviesByQuarters)
 TEST_F(EditingTest, DraggingTheRotateButtonPreviewsAndThenTurns)
 {
     PMMainController& c = mainController();
-    const QString stillPath = fx::fixtures().dir() + QStringLiteral("/drag.png");
-    QImage picture(60, 40, QImage::Format_RGB32);
-    picture.fill(Qt::green);
-    ASSERT_TRUE(picture.save(stillPath));
-    const auto photo = record(stillPath, QStringLiteral("Drag"));
+    const auto photo = photoRecord(QStringLiteral("Drag"));
+    ASSERT_TRUE(photo);
     library({Value(folder(QStringLiteral("F"), {Value(photo)}))});
     ASSERT_TRUE(c.chooseMovieRepresentation(Value(photo), false, false, false, false));
     ASSERT_TRUE(waitUntil([&] { return c._currentMovieHasVideo; }, 15000));
@@ -490,11 +493,8 @@ TEST_F(EditingTest, FlippingSeveralItemsChangesOnlyThoseThatDiffer)
     PMMainController& c = mainController();
     QList<PMMovieRepresentationOriginalPtr> photos;
     for (int i = 0; i < 3; ++i) {
-        const QString path = fx::fixtures().dir() + QStringLiteral("/flip%1.png").arg(i);
-        QImage picture(30, 20, QImage::Format_RGB32);
-        picture.fill(Qt::gray);
-        ASSERT_TRUE(picture.save(path));
-        photos << record(path, QStringLiteral("Flip %1").arg(i));
+        photos << photoRecord(QStringLiteral("Flip %1").arg(i));
+        ASSERT_TRUE(photos.last());
     }
     const auto movie = record(fx::fixtures().numbered(), QStringLiteral("Movie"));
     library({Value(folder(QStringLiteral("F"), {Value(photos[0]), Value(photos[1]), Value(photos[2]), Value(movie)}))});
