@@ -10,6 +10,7 @@
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
+#include "playback/PMMovie.h"
 #include "playback/PMMovieView.h"
 #include "playback/PMPlayback.h"
 #include "playback/PMPlaybackControls.h"
@@ -258,6 +259,40 @@ TEST(RotationDragTest, HalfTheDistanceInWholeDegrees)
     };
     for (const Case& c : QList<Case>{{100, 0, 50}, {0, -100, 50}, {60, 80, 50}, {-100, 0, 50}, {1, 0, 0}, {3, 0, 1}, {719, 0, 359}, {720, 0, 0}, {1000, 0, 0}})
         EXPECT_EQ(PMRotationDragAngle(c.dx, c.dy), c.angle) << c.dx << "," << c.dy;
+}
+
+// ---- Replaying stored steps
+
+TEST(EditingStepsTest, ReplayStopsAtTheFirstStepThatCannotApply)
+{
+    const QString path = fx::fixtures().dir() + QStringLiteral("/long.mp4");
+    if (!QFile::exists(path))
+        ASSERT_TRUE(fx::makeNumberedClip(path, 600));
+    const auto step = [](const char* action, double start, double length) {
+        return Value(Dictionary::make({{QStringLiteral("Action"), QString::fromLatin1(action)},
+                                       {QStringLiteral("Range"), PMMovieTimestampString(start) + u'~' + PMMovieTimestampString(length)}}));
+    };
+    struct Case {
+        const char* name;
+        QList<Value> steps;
+        double duration;
+    };
+    const QList<Case> cases = {
+        {"both apply", {step("Trim", 10, 10), step("Trim", 0, 5)}, 5},
+        {"\"Cut\" is read as a delete", {step("Cut", 0, 15)}, 45},
+        {"deleting everything applies nothing", {step("Delete", 0, 60)}, 60},
+        {"the steps after one that cannot apply are skipped", {step("Trim", 10, 10), step("Delete", 0, 10), step("Trim", 0, 5)}, 10},
+        {"an unknown action stops the replay", {step("Trim", 10, 10), step("Reverse", 0, 5), step("Trim", 0, 5)}, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const platform::ArrayPtr steps = Array::make();
+        for (const Value& v : c.steps)
+            steps->append(v);
+        const PMAssetPtr asset = PMMovie::assetWithURL(QUrl::fromLocalFile(path), QStringLiteral("Steps"), steps);
+        ASSERT_TRUE(asset);
+        EXPECT_NEAR(asset->duration().seconds(), c.duration, 0.05);
+    }
 }
 
 // ---- Through the controller
