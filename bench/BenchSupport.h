@@ -10,14 +10,18 @@
 
 #include <benchmark/benchmark.h>
 
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QEventLoop>
 #include <QtCore/QFileInfo>
 
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 namespace benchsupport {
@@ -68,6 +72,46 @@ inline std::string framegrabClipPath()
         return p;
     }();
     return path;
+}
+
+// A clip made once with ffmpeg from the source arguments into the fallback path, unless the
+// environment variable names one.
+inline std::string makeClip(const char* env, const std::string& fallback, const std::string& source)
+{
+    const char* given = std::getenv(env);
+    std::string p = given && *given ? given : fallback;
+    if (!QFileInfo::exists(QString::fromStdString(p))) {
+        std::fprintf(stderr, "making %s (once)...\n", p.c_str());
+        const std::string command = "ffmpeg -y -v error " + source + " '" + p + ".part.mp4' && mv '" + p + ".part.mp4' '" + p + "'";
+        if (std::system(command.c_str()) != 0)
+            std::fprintf(stderr, "cannot make the clip\n");
+    }
+    return p;
+}
+
+// 25 s of 1080p30 H.264 with sound (PELLIS_BENCH_PLAY_CLIP names another).
+inline std::string playClipPath()
+{
+    static const std::string p = makeClip("PELLIS_BENCH_PLAY_CLIP", "/tmp/pellis-bench-play-1080p30.mp4",
+        "-f lavfi -i testsrc2=size=1920x1080:rate=30:duration=25 -f lavfi -i sine=frequency=440:duration=25 -c:v libx264 -preset veryfast "
+        "-pix_fmt yuv420p -c:a aac -shortest");
+    return p;
+}
+
+// Runs the event loop until the condition holds (true) or the time is up (false).
+template <class Condition>
+bool spinUntil(Condition condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (!condition())
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
 }
 
 } // namespace benchsupport

@@ -34,18 +34,10 @@ namespace {
 
 std::string playClip()
 {
-    const char* given = std::getenv("PELLIS_BENCH_PLAY_CLIP");
-    const std::string p = given && *given ? given : "/tmp/pellis-bench-play-1080p30.mp4";
-    if (!QFileInfo::exists(QString::fromStdString(p))) {
-        const std::string command = "ffmpeg -y -v error -f lavfi -i testsrc2=size=1920x1080:rate=30:duration=25 -f lavfi -i "
-                                    "sine=frequency=440:duration=25 -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -shortest '" +
-                                    p + ".part.mp4' && mv '" + p + ".part.mp4' '" + p + "'";
-        if (std::system(command.c_str()) != 0)
-            std::fprintf(stderr, "cannot make the clip\n");
-    }
-    return p;
+    return benchsupport::playClipPath();
 }
 
+// Waits for events rather than polling: the processor time of playback is measured.
 template <class Condition>
 bool spinUntil(Condition condition, int timeoutMs)
 {

@@ -36,18 +36,8 @@ using namespace platform::media;
 
 namespace {
 
-std::string makeClip(const char* env, const std::string& fallback, const std::string& source)
-{
-    const char* given = std::getenv(env);
-    std::string p = given && *given ? given : fallback;
-    if (!QFileInfo::exists(QString::fromStdString(p))) {
-        std::fprintf(stderr, "making %s (once)...\n", p.c_str());
-        const std::string command = "ffmpeg -y -v error " + source + " '" + p + ".part.mp4' && mv '" + p + ".part.mp4' '" + p + "'";
-        if (std::system(command.c_str()) != 0)
-            std::fprintf(stderr, "cannot make the clip\n");
-    }
-    return p;
-}
+using benchsupport::makeClip;
+using benchsupport::spinUntil;
 
 // The frame-grab benchmark's clip: 2 minutes, 25 fps, a key frame every 250 frames.
 std::string seekClip()
@@ -57,33 +47,14 @@ std::string seekClip()
     return p;
 }
 
-// 25 s of 1080p30 with sound.
 std::string playClip()
 {
-    static const std::string p = makeClip("PELLIS_BENCH_PLAY_CLIP", "/tmp/pellis-bench-play-1080p30.mp4",
-        "-f lavfi -i testsrc2=size=1920x1080:rate=30:duration=25 -f lavfi -i sine=frequency=440:duration=25 -c:v libx264 -preset veryfast "
-        "-pix_fmt yuv420p -c:a aac -shortest");
-    return p;
+    return benchsupport::playClipPath();
 }
 
 AssetPtr assetOf(const std::string& path)
 {
     return Asset::assetWithURL(QUrl::fromLocalFile(QString::fromStdString(path)));
-}
-
-template <class Condition>
-bool spinUntil(Condition condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (!condition())
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return true;
 }
 
 std::vector<double> seekTimes()

@@ -94,7 +94,9 @@ QStringList commandLineForFile(const platform::DesktopApplication& application, 
 }
 
 // The visible area and aspect ratio that the record's settings ask for.
-void setPlayerViewPictureSettings(PMPlayerViewContent& view, PMMovieRepresentationPrototype& record)
+} // namespace
+
+void PMSetPlayerViewPictureSettings(PMPlayerViewContent& view, PMMovieRepresentationPrototype& record)
 {
     const platform::DictionaryPtr userSettings = record.userSettings();
     view.visibleArea = userSettings ? userSettings->value(QStringLiteral("Visible Area")).dictionary() : nullptr;
@@ -103,8 +105,6 @@ void setPlayerViewPictureSettings(PMPlayerViewContent& view, PMMovieRepresentati
     if (ratio.isNumber() && std::isfinite(ratio.toDouble()) && ratio.toDouble() > 0)
         view.aspectRatio = ratio.toDouble();
 }
-
-} // namespace
 
 PMPlayerViewContent& PMMainController::playerViewContent()
 {
@@ -266,6 +266,7 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
         }
         _currentMovieRepresentation = item;
     }
+    updateEditingControlsForCurrentMovie(changed);
 
     clearMoviePlayer();
     PMPlayerViewContent& view = playerViewContent();
@@ -276,7 +277,7 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
         _currentMovieShouldAutoplay = startPlaying;
         view.flipsHorizontally = record->isFlippedHorizontally();
         view.angle = record->angle();
-        setPlayerViewPictureSettings(view, *record);
+        PMSetPlayerViewPictureSettings(view, *record);
         view.moviePlayer = player;
         QObject::connect(player.get(), &Player::statusChanged, this, [this, p = player.get()] {
             if (playerViewContent().moviePlayer.get() == p)
@@ -446,7 +447,7 @@ void PMMainController::showMovieReplacingImage()
     PMPlayerViewContent& view = playerViewContent();
     view.flipsHorizontally = record->isFlippedHorizontally();
     view.angle = record->angle();
-    setPlayerViewPictureSettings(view, *record);
+    PMSetPlayerViewPictureSettings(view, *record);
     const QString path = record->path();
     // An animation shown as an image carries its frames, so that it can animate.
     if (PMIsAnimatedImageURL(record->URL())) {
@@ -605,6 +606,7 @@ void PMMainController::chooseNoMovie()
     if (PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation))
         clearMovie(record);
     _currentMovieRepresentation = Value();
+    updateEditingControlsForCurrentMovie(true);
     invalidateCurrentOrMonitoredMovieRepresentationAncestors();
     _startPresentingWhenReady = false;
     _currentMovieIsPlayable = false;

@@ -224,6 +224,7 @@ public:
             view->timeSlider()->updateFromPlayer();
             view->playPauseSwitch()->setEnabled(hasCurrentMovie());
             view->presentationSwitch()->setEnabled(m_c._currentMovieHasVideo || m_c._isPresenting);
+            view->setShowsPictureTools(hasCurrentMovie() && m_c._currentMovieHasVideo);
         }
         m_c.updatePresentationSwitch();
         m_c.updateAspectRatioLockSwitchPosition();
@@ -495,6 +496,8 @@ void PMMainController::installPlayerWindows()
         _playerControlsDidChange = nullptr;
         _showPlaybackControlsHook = nullptr;
         _presentationDidChange = nullptr;
+        _timeSliders = nullptr;
+        _playbackControlViews = nullptr;
     };
     QObject::connect(window, &QObject::destroyed, this, forget);
     QObject::connect(movieView, &QObject::destroyed, this, forget);
@@ -556,6 +559,23 @@ void PMMainController::installPlayerWindows()
         updateWindowTitles();
         updateStatusFields();
     };
+    _timeSliders = [windows] {
+        QList<PMMovieTimeSlider*> sliders;
+        if (windows->floatingControls)
+            sliders.append(windows->floatingControls->controlView()->timeSlider());
+        if (windows->bandView)
+            sliders.append(windows->bandView->timeSlider());
+        return sliders;
+    };
+    _playbackControlViews = [windows] {
+        QList<QWidget*> views;
+        if (windows->floatingControls)
+            views.append(windows->floatingControls->controlView());
+        if (windows->bandView)
+            views.append(windows->bandView);
+        return views;
+    };
+    installEditing();
     windows->layoutDedicatedWindow();
     windows->layoutContainer();
 }

@@ -402,6 +402,9 @@ QString PMMovieApplyEditingStep(const CompositionPtr& composition, int action, d
         return {};
     const auto range = [&](qint64 from, qint64 count) { return TimeRange{MediaTime::make(from, int(scale)), MediaTime::make(count, int(scale))}; };
     if (action == 2) {
+        // Deleting all of it would leave nothing to play.
+        if (L >= D)
+            return {};
         composition->removeTimeRange(range(S, L));
         composition->setAssociatedOriginalAsset(nullptr);
         return QStringLiteral("Delete");
@@ -641,7 +644,13 @@ PMAssetPtr PMMovie::assetWithURL(const QUrl& URL, const QString& uniqueLibraryID
             PMLog("unsupported <%@> editing action in <%@>", action, URL.toString());
             break;
         }
-        PMMovieApplyEditingStep(composition, code, start, length);
+        // The steps build on each other: after one that cannot apply, the later ones would
+        // cut the wrong times. The earlier ones stay.
+        if (PMMovieApplyEditingStep(composition, code, start, length).isEmpty()) {
+            PMLog("cannot apply <%@> editing action <%@> to <%@>: it and the later ones are skipped", action,
+                  d->value(QStringLiteral("Range")).string(), URL.toString());
+            break;
+        }
     }
     return done(asset);
 }

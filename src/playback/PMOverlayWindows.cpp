@@ -14,6 +14,8 @@
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
 #include <QtGui/QScreen>
+
+#include <algorithm>
 #include <QtWidgets/QApplication>
 
 #include <cmath>
@@ -85,8 +87,15 @@ void PMDrawOnePointFrame(QPainter& painter, const QRectF& r, const QColor& color
 void PMSelfDrawingOverlayWindowContentView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    if (!PMWindowSystemComposites())
-        painter.fillRect(rect(), Qt::black); // nothing below shows through: an opaque ground
+    if (!PMWindowSystemComposites()) {
+        // Nothing below shows through: the picture of the screen taken before the window
+        // came, else an opaque ground.
+        auto* overlay = qobject_cast<PMSelfDrawingOverlayWindow*>(window());
+        if (overlay && !overlay->backdrop.isNull())
+            painter.drawPixmap(rect(), overlay->backdrop);
+        else
+            painter.fillRect(rect(), Qt::black);
+    }
     if (!flipped) {
         painter.translate(0, height());
         painter.scale(1, -1);
@@ -190,6 +199,10 @@ PMFullScreenMessageWindow* PMFullScreenMessageWindow::fullscreenWindowWithMessag
     window->maximumMessageHeight = -1;
     window->apertureFrame = QRectF();
     window->mouseMovedHandler = std::move(handler);
+    // An overlay the user works in must show what lies below it, also where translucent
+    // windows are not blended.
+    if (window->mouseMovedHandler && screen && !PMWindowSystemComposites())
+        window->backdrop = screen->grabWindow(0);
     if (window->mouseMovedHandler) {
         window->setWindowFlag(Qt::WindowTransparentForInput, false);
         window->setMouseTracking(true);
@@ -260,7 +273,8 @@ bool PMFullScreenMessageWindow::eventFilter(QObject* watched, QEvent* event)
     }
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
-        const int key = static_cast<QKeyEvent*>(event)->key();
+        const auto* keyEvent = static_cast<QKeyEvent*>(event);
+        const int key = keyEvent->key();
         const bool modifier = key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta;
         if (modifier) {
             if (mouseMovedHandler)
@@ -268,6 +282,16 @@ bool PMFullScreenMessageWindow::eventFilter(QObject* watched, QEvent* event)
             update();
             return false;
         }
+        // Letting go of a key (the shortcut that opened the overlay, say) ends nothing.
+        if (event->type() == QEvent::KeyRelease || keyEvent->isAutoRepeat())
+            return true;
+        lastKeyCharacters = keyEvent->text();
+        if (key == Qt::Key_Return)
+            lastKeyCharacters = QString(QChar(13));
+        else if (key == Qt::Key_Enter)
+            lastKeyCharacters = QString(QChar(3));
+        else if (key == Qt::Key_Escape)
+            lastKeyCharacters = QString(QChar(27));
         m_endingEvent = event->type();
         m_inLoop = false;
         return true;
@@ -347,10 +371,16 @@ void PMFullScreenMessageWindow::drawOverlayInBounds(QPainter& painter, const QRe
         }
         messageRect = M;
     } else {
-        painter.fillRect(QRectF(M.x(), M.y(), A.x() - M.x(), M.height()), tint);
-        painter.fillRect(QRectF(M.x(), M.y(), M.width(), A.y() - M.y()), tint);
-        painter.fillRect(QRectF(A.x() + A.width(), M.y(), M.width() - (A.x() + A.width() - M.x()), M.height()), tint);
-        painter.fillRect(QRectF(M.x(), A.y() + A.height(), M.width(), M.height() - (A.y() + A.height() - M.y())), tint);
+        // Four strips around the aperture that do not overlap (a translucent tint painted
+        // twice would light the corners).
+        const double left = std::clamp(A.x(), M.x(), M.x() + M.width());
+        const double right = std::clamp(A.x() + A.width(), left, M.x() + M.width());
+        const double bottom = std::clamp(A.y(), M.y(), M.y() + M.height());
+        const double top = std::clamp(A.y() + A.height(), bottom, M.y() + M.height());
+        painter.fillRect(QRectF(M.x(), M.y(), left - M.x(), M.height()), tint);
+        painter.fillRect(QRectF(right, M.y(), M.x() + M.width() - right, M.height()), tint);
+        painter.fillRect(QRectF(left, M.y(), right - left, bottom - M.y()), tint);
+        painter.fillRect(QRectF(left, top, right - left, M.y() + M.height() - top), tint);
         if (apertureColor) {
             PMDrawOnePointFrame(painter, A, *apertureColor);
         } else {

@@ -9,6 +9,7 @@
 #include <QtCore/QPointer>
 #include <QtCore/QRectF>
 #include <QtGui/QColor>
+#include <QtGui/QPixmap>
 #include <QtWidgets/QWidget>
 
 #include <functional>
@@ -54,6 +55,8 @@ public:
     bool canBecomeMainWindow() const { return false; }
     int level() const { return m_level; }
     PMSelfDrawingOverlayWindowContentView* contentView() const;
+    // Drawn first where the window system does not blend translucent windows.
+    QPixmap backdrop;
 
     // The whole drawing; bounds and points in the content view's coordinates (bottom-up
     // unless the content is flipped). By default a light one-point frame around a faint veil.
@@ -108,6 +111,7 @@ public:
     QList<double> noteworthyApertureAspectRatios;
     MouseMovedHandler mouseMovedHandler;
     QPointF mouseLocation; // window coordinates, bottom-up
+    QString lastKeyCharacters; // of the key press that ended the last loop
     QRectF apertureFrame;  // window coordinates, bottom-up; empty for none
 
     void drawOverlayInBounds(QPainter& painter, const QRectF& bounds, PMSelfDrawingOverlayWindowContentView* view) override;

@@ -35,6 +35,9 @@ struct PMPlayerViewContent {
     bool canAnimate() const;
 };
 
+// The record's visible area and aspect ratio put into what the view shows.
+void PMSetPlayerViewPictureSettings(PMPlayerViewContent& view, PMMovieRepresentationPrototype& record);
+
 // The movie of a record (made on first request, shared by the record's proxies), and
 // letting go of it (its player stops with it).
 PMPlaybackMoviePtr PMMovieOfRecord(PMMovieRepresentationPrototype* record);

@@ -111,6 +111,33 @@ QIcon glyph(const QString& name)
         p.setBrush(QColor(255, 255, 255, 230));
         for (double x : {7.0, 11.0, 15.0})
             p.drawEllipse(QPointF(x, 11), 1.3, 1.3);
+    } else if (name == u"rotate") {
+        // A three-quarter circle with an arrow head: turning clockwise.
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(255, 255, 255, 230), 1.8, Qt::SolidLine, Qt::RoundCap));
+        p.drawArc(QRectF(4.5, 4.5, 13, 13), 90 * 16, -270 * 16);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 255, 255, 230));
+        QPainterPath head;
+        head.moveTo(11, 1.5);
+        head.lineTo(15.5, 4.5);
+        head.lineTo(11, 7.5);
+        head.closeSubpath();
+        p.drawPath(head);
+    } else if (name == u"crop" || name == u"cropped") {
+        // Two crossing corner brackets; filled between them while the picture is cropped.
+        if (name == u"cropped")
+            p.drawRect(QRectF(7, 7, 8, 8));
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(255, 255, 255, 230), 1.8, Qt::SolidLine, Qt::SquareCap));
+        p.drawPolyline(QPolygonF({QPointF(7, 3), QPointF(7, 15), QPointF(19, 15)}));
+        p.drawPolyline(QPolygonF({QPointF(3, 7), QPointF(15, 7), QPointF(15, 19)}));
+    } else if (name == u"chapters") {
+        // A list: three bullets and lines.
+        for (double y : {6.0, 11.0, 16.0}) {
+            p.drawEllipse(QPointF(5, y), 1.4, 1.4);
+            p.drawRect(QRectF(8.5, y - 0.9, 10, 1.8));
+        }
     } else if (name == u"volume" || name == u"muted") {
         QPainterPath speaker;
         speaker.moveTo(3, 8.5);
@@ -325,6 +352,15 @@ void PMMovieTimeSlider::drawProgressBarInRect(QPainter& painter, const QRectF& R
     } else if (D > kEpsilon) {
         selection = drawSelectionInRect(painter, R, D);
     }
+    // The markers: a short light tick at the top of the bar for each marked second.
+    if (D > kEpsilon) {
+        for (double t : _markerTimes) {
+            if (t < 0 || t > D)
+                continue;
+            const double mx = std::round(x + W * t / D);
+            painter.fillRect(QRectF(mx - 0.5, y, 2, h * 0.4), QColor::fromRgbF(1, 0.85f, 0.3f, 0.9f));
+        }
+    }
     // In a fixed band, a dark line parts the slider from the buttons above it.
     if (!qobject_cast<PMPlaybackControlWindow*>(window()) && mapTo(window(), QPoint(0, height())).y() < window()->height())
         painter.fillRect(QRectF(x, y, W, 0.5), QColor::fromRgbF(0, 0, 0, 0.6f));
@@ -344,6 +380,14 @@ void PMMovieTimeSlider::drawProgressBarInRect(QPainter& painter, const QRectF& R
         drawAsBadgeInRect(painter, texts.left, textRect, false, white, background, nullptr, 0, 0, 0, 0, 5.0, -1, 5.0, true, true);
     if (!texts.right.isEmpty())
         drawAsBadgeInRect(painter, texts.right, textRect, false, white, background, nullptr, 0, 0, 0, 0, 5.0, -1, 5.0, false, true);
+}
+
+void PMMovieTimeSlider::setMarkerTimes(const QList<double>& times)
+{
+    if (times == _markerTimes)
+        return;
+    _markerTimes = times;
+    update();
 }
 
 void PMMovieTimeSlider::paintEvent(QPaintEvent*)
@@ -436,6 +480,10 @@ PMPlaybackControlView::PMPlaybackControlView(QWidget* parent) : PMKeyWindowRefle
     m_aspectRatioLock = transportButton(this, QStringLiteral("unlocked"), QString());
     m_aspectRatioLock->setCheckable(true);
     m_presentation = transportButton(this, QStringLiteral("enter"), tr("Enter Full Screen"));
+    m_rotate = transportButton(this, QStringLiteral("rotate"), tr("Rotate"));
+    m_crop = transportButton(this, QStringLiteral("crop"), tr("Crop"));
+    m_chapters = transportButton(this, QStringLiteral("chapters"), tr("Chapters"));
+    m_chapters->setEnabled(false);
     _volumeSlider = new QSlider(Qt::Horizontal, this);
     _volumeSlider->setRange(0, 1000);
     _volumeSlider->setFocusPolicy(Qt::NoFocus);
@@ -544,10 +592,17 @@ void PMPlaybackControlView::layoutControls()
     // they would come within 22 points of the transport group, as does the volume.
     m_presentation->move(6, y);
     m_aspectRatioLock->move(6 + 36, y);
+    // The picture's own tools follow on the left; the chapters button sits before the volume.
+    m_rotate->move(6 + 72, y);
+    m_crop->move(6 + 108, y);
+    m_chapters->move(w - volumeWidth - 36, y);
     const QRect zone = QRect(m_previous->geometry().topLeft(), m_next->geometry().bottomRight()).adjusted(-22, 0, 22, 0);
     const auto place = [&zone](QWidget* control, bool wanted) { control->setVisible(wanted && !control->geometry().intersects(zone)); };
     place(m_presentation, m_showsPresentationSwitch);
     place(m_aspectRatioLock, m_showsAspectRatioLockSwitch);
+    place(m_rotate, m_showsPictureTools);
+    place(m_crop, m_showsPictureTools);
+    place(m_chapters, m_showsChaptersButton);
     place(m_mute, m_showsVolume);
     place(_volumeSlider, m_showsVolume);
 }
@@ -563,6 +618,30 @@ void PMPlaybackControlView::setShowsAspectRatioLockSwitch(bool shows)
     m_showsAspectRatioLockSwitch = shows;
     m_aspectRatioLock->setEnabled(shows);
     layoutControls();
+}
+
+void PMPlaybackControlView::setShowsPictureTools(bool shows)
+{
+    if (shows == m_showsPictureTools)
+        return;
+    m_showsPictureTools = shows;
+    layoutControls();
+}
+
+void PMPlaybackControlView::setShowsChaptersButton(bool shows)
+{
+    if (shows == m_showsChaptersButton)
+        return;
+    m_showsChaptersButton = shows;
+    layoutControls();
+}
+
+void PMPlaybackControlView::setCropButtonState(bool on, bool active)
+{
+    m_crop->setIcon(glyph(on ? QStringLiteral("cropped") : QStringLiteral("crop")));
+    m_crop->setEmphasized(active);
+    m_crop->setToolTip(on ? tr("Change Cropped Visible Area") : tr("Crop Visible Area"));
+    m_crop->update();
 }
 
 void PMPlaybackControlView::setPresenting(bool presenting)

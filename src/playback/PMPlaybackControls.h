@@ -57,6 +57,9 @@ public:
     void setSelectionStartTimeValue(double seconds);
     void setSelectionEndTimeValue(double seconds);
     void invalidateSelection();
+    // The marked times (seconds) drawn as ticks on the bar.
+    void setMarkerTimes(const QList<double>& times);
+    const QList<double>& markerTimes() const { return _markerTimes; }
 
     PMMovieTimeSliderDelegate* delegate() const { return _delegate; }
     void setDelegate(PMMovieTimeSliderDelegate* delegate) { _delegate = delegate; }
@@ -100,6 +103,7 @@ private:
     QPointer<PMMovieView> _movieView;
     double _selectionStartTimeValue = -1;
     double _selectionEndTimeValue = -1;
+    QList<double> _markerTimes;
     bool _isTracking = false;
     double _trackedValue = 0;
     float _rateBeforeTracking = 0;
@@ -145,6 +149,16 @@ public:
     void setShowsAspectRatioLockSwitch(bool shows);
     void setPresenting(bool presenting);
     void setAspectRatioLockImage(const QString& glyphName, bool locked);
+    // The picture's tools: the rotate button (a click turns, a drag previews a free turn)
+    // and the crop button (on: the picture is cropped; active: a selection runs), shown
+    // while a picture is; the chapters button, shown while the movie has markers.
+    PMContextButton* rotateButton() const { return m_rotate; }
+    PMContextButton* cropButton() const { return m_crop; }
+    PMContextButton* chaptersButton() const { return m_chapters; }
+    void setShowsPictureTools(bool shows);
+    void setShowsChaptersButton(bool shows);
+    bool showsChaptersButton() const { return m_showsChaptersButton; }
+    void setCropButtonState(bool on, bool active);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -169,6 +183,11 @@ private:
     PMContextButton* m_aspectRatioLock = nullptr;
     bool m_showsPresentationSwitch = true;
     bool m_showsAspectRatioLockSwitch = true;
+    PMContextButton* m_rotate = nullptr;
+    PMContextButton* m_crop = nullptr;
+    PMContextButton* m_chapters = nullptr;
+    bool m_showsPictureTools = false;
+    bool m_showsChaptersButton = false;
 };
 
 // ---- The floating window. Frames here are bottom-up (y is the bottom edge), as the

@@ -21,6 +21,7 @@
 #include <QtCore/QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -45,6 +46,12 @@ class PMMovieRepresentationPrototype;
 class QAction;
 class QKeyEvent;
 struct PMPlayerViewContent;
+class PMContextButton;
+class PMMovieTimeSlider;
+class PMSelectAreaSession;
+struct PMSelectAreaEvent;
+class QMouseEvent;
+class QPointF;
 class QComboBox;
 class QMenu;
 class QMimeData;
@@ -786,6 +793,79 @@ public:
     // The ratio read-out (its text, while it shows); tests read it.
     QPointer<QWidget> _aspectRatioWindow;
     QString _aspectRatioText;
+
+    // Editing what plays (src/playback/PMMainController+Editing.cpp): the time selection,
+    // trims and cuts, flip and rotation, markers and chapters, cropping and the custom
+    // aspect ratio.
+
+    // Connects the player's controls and the validation hooks (the player windows do it).
+    void installEditing();
+    // The current movie was chosen (again): the selection of another movie goes, the
+    // markers are found anew and the crop button follows the item's crop.
+    void updateEditingControlsForCurrentMovie(bool movieChanged);
+    // The time selection on the time slider(s): the start and end (end 0 or below: none).
+    std::pair<double, double> timeSliderSelection() const;
+    void setTimeSliderSelection(double start, double end);
+    void setSelectionStart();
+    void setSelectionEnd();
+    // A sender whose tag is 1 clears the grid's selection instead.
+    void clearSelection(QObject* sender);
+    // 0 undo (all steps), 1 trim to the selection, 2 delete the selection.
+    void applyEditingAction(int action);
+    void trimToTimeRange() { applyEditingAction(1); }
+    void deleteSelectedTimeRange() { applyEditingAction(2); }
+    void undoEditing() { applyEditingAction(0); }
+    bool insertCurrentTimestampAsTestFlight(bool test);
+    void insertCurrentTimestamp() { insertCurrentTimestampAsTestFlight(false); }
+    // The sliders the selection lives in (the band's and the floating controls').
+    std::function<QList<PMMovieTimeSlider*>()> _timeSliders;
+
+    void invalidateCurrentMovieRepresentationFrameImages();
+    void updateForEditedCurrentMovieRepresentationImage(const platform::ImagePtr& image, const std::shared_ptr<class PMMovie>& movie,
+                                                        const platform::DictionaryPtr& settings, double updatedRatio, double containerWidth);
+    bool canFlipOrRotateMovieRepresentations(const platform::ArrayPtr& movies, qsizetype* getNumberOfFlippedMovieRepresentations);
+    void flip(QObject* sender);
+    // From the rotate button (the button as sender; the modifiers held) or a menu item.
+    void rotate(QObject* sender);
+    void rotateWithModifiers(QObject* sender, Qt::KeyboardModifiers modifiers);
+    bool updateForCurrentMovieRepresentationRotation();
+    void endRotationPreview();
+    // A drag on the rotate button (nothing: the question whether it may drag).
+    bool processDragEvent(QMouseEvent* event, QPointF withDelta, QObject* forOptionalMenuButton, Qt::KeyboardModifiers modifiers);
+    // The controls' buttons (the floating bar's; the band's mirror them).
+    QPointer<PMContextButton> rotateButton, cropButton, chaptersButton;
+    // The rotate button's tag: the angle the drag preview shows (0: none).
+    int _rotateButtonTag = 0;
+    // Every control bar, for the buttons they all show.
+    std::function<QList<QWidget*>()> _playbackControlViews;
+
+    // The markers by whole second: {"Title"} for a tag mark, {"Group", "Title"} for a chapter.
+    using MarkerTable = std::map<qint64, platform::DictionaryPtr>;
+    std::shared_ptr<MarkerTable> _currentMovieMarkersByTimestampValue;
+    std::shared_ptr<MarkerTable> markersByTimeStampValueForMovieRepresentation(const platform::Value& movie);
+    void invalidateChaptersMenu();
+    void updateChaptersMenu();
+    QMenu* populateChaptersMenu(QMenu* menu, const platform::Value& movie, bool* hasChapters);
+    QPointer<QMenu> _chaptersButtonMenu;
+
+    // The select-area tool: the rectangle chosen over the picture, in the player
+    // container's coordinates (bottom-up) or in screen coordinates (bottom-up); empty when
+    // cancelled.
+    QRectF selectAreaInContainerCoordinates(bool inContainerCoordinates, double originalAspectRatio, bool indicateThumbnailAspectRatioByDefault,
+                                            const platform::DictionaryPtr& initialArea);
+    void cropMovie(QObject* sender);
+    bool setCustomAspectRatioEnabled(bool enabled, const platform::Value& withRatio);
+    void changeAspectRatio(QObject* sender);
+    void updateCropButton(bool on, bool active);
+    // The last applied crop (player-container coordinates), reused with Shift.
+    QRectF _lastCropRect;
+    // The grid's one tile ratio (width over height) when its tiles all have one; the
+    // library window installs it.
+    std::function<std::optional<double>()> _fixedTileAspectRatio;
+    // Tests feed the selection with events instead of the overlay's loop.
+    std::function<PMSelectAreaEvent(PMSelectAreaSession&)> _selectAreaEventSource;
+    std::function<Qt::KeyboardModifiers()> _keyboardModifiersOverride;
+    Qt::KeyboardModifiers keyboardModifiers() const;
 
     // Window presentation and sizing (src/ui/library_window/PMMainController+WindowSizing.cpp).
     void showMainWindow();

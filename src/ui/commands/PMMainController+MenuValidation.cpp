@@ -521,6 +521,9 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         return settings && count(settings->value(QStringLiteral("Editing Steps")).array()) > 0;
     }
 
+    if (a == QLatin1String("insertCurrentTimestamp"))
+        return insertCurrentTimestampAsTestFlight(true);
+
     // The current movie, its frame and the selections
     if (a == QLatin1String("setCustomPosterImage")) {
         // Selecting an area and saving a file need the player's area selection and the

@@ -153,6 +153,13 @@ void PMMainController::installMainWindow(QWidget* widget)
     const QPointer<PMMainWindow> guarded(window);
     _menuValidation.isSearchFieldHidden = [guarded] { return !guarded || guarded->searchField()->isHidden(); };
     _menuValidation.isPreviewModeButtonEnabled = [guarded] { return guarded && guarded->groupViewPreviewModeButton()->isEnabled(); };
+    // Tiles of one fixed ratio (no scale to fit, computed ratio or per-item heights) offer
+    // that ratio to the select-area tool.
+    _fixedTileAspectRatio = []() -> std::optional<double> {
+        if ((PMGroupView::currentLayout() & 11) != 0)
+            return std::nullopt;
+        return PMIsCoverDisplayMode ? 1.0 / PMGroupView::coverAspectRatio() : PMGroupView::previewAspectRatio();
+    };
     // The sidebar's hiding, and what the view options need of the window.
     _hideSidebar = [this](bool hide, bool user, bool tile) { hideSidebar(hide, user, tile); };
     _scopeBarHooks.mainWindowDarkness = [this] { return (long long)mainWindowDarkness(); };
