@@ -11,6 +11,8 @@
 #include <QtWidgets/QTextBrowser>
 #include <QtWidgets/QVBoxLayout>
 
+#include <cmath>
+
 namespace platform {
 
 namespace {
@@ -60,8 +62,11 @@ QDialog* orderFrontStandardAboutPanel(const AboutPanelOptions& options)
         credits->setOpenLinks(false);
         credits->setFrameShape(QFrame::NoFrame);
         credits->viewport()->setAutoFillBackground(false);
-        credits->setMinimumWidth(300);
-        credits->setFixedHeight(std::min(240, int(credits->document()->size().height()) + 8));
+        // As wide as a few words of credits, as high as they are up to a limit, then scrolled.
+        constexpr int width = 380;
+        credits->document()->setTextWidth(width - 8);
+        credits->setFixedSize(width, std::min(360, int(std::ceil(credits->document()->size().height())) + 8));
+        credits->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         layout->addWidget(credits);
     }
     if (!options.copyright.isEmpty()) {

@@ -6,6 +6,7 @@
 #include "platform/Collation.h"
 #include "platform/FileManager.h"
 #include "platform/RegularFile.h"
+#include "services/PMApplicationIcon.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 
 #include <QtCore/QCoreApplication>
@@ -13,6 +14,8 @@
 #include <QtCore/QFile>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QUrl>
+#include <QtGui/QIcon>
+#include <QtGui/QPixmap>
 #include <QtGui/QTextBlockFormat>
 #include <QtGui/QTextDocument>
 #include <QtGui/QTextImageFormat>
@@ -149,6 +152,8 @@ void PMAboutPanelManager::orderFrontStandardAboutPanel(QObject*)
     const QList<QWidget*> before = aboutPanelCandidates();
 
     platform::AboutPanelOptions options;
+    // The plain icon, not the launcher's with its badge of the moment.
+    options.icon = QIcon(QPixmap::fromImage(PMApplicationIconImage()));
     const QString folder = resourceFolder();
     Credits credits;
     if (const QString path = folder + QStringLiteral("/Credits.txt"); !folder.isEmpty() && platform::checkRegularFile(path)) {
