@@ -159,11 +159,13 @@ void PMMainController::installChooseService()
     // The image loader's pending saves and searches count on the launcher badge; the badge is
     // the main thread's.
     PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta = [](int delta) {
-        if (QThread::currentThread() == QCoreApplication::instance()->thread())
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app || QCoreApplication::closingDown())
+            return; // work that ends as the program ends has nobody to show it to
+        if (QThread::currentThread() == app->thread())
             mainController().updateApplicationIconWithCrawlDelta(delta);
         else
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [delta] { mainController().updateApplicationIconWithCrawlDelta(delta); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(app, [delta] { mainController().updateApplicationIconWithCrawlDelta(delta); }, Qt::QueuedConnection);
     };
 }
 
