@@ -5,12 +5,15 @@
 #include "platform/Memory.h"
 #include "platform/Responder.h"
 #include "services/log_reader/ILRIntegratedLogReader.h"
+#include "services/PMApplicationIcon.h"
 #include "services/help/PMHelpManager.h"
 #include "ui/commands/PMMainMenu.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMMainWindow.h"
 
 #include <QtGui/QCloseEvent>
+#include <QtGui/QIcon>
+#include <QtGui/QPixmap>
 #include <QtGui/QSessionManager>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
@@ -92,6 +95,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Pellis"));
     QApplication::setOrganizationDomain(QStringLiteral("tolvane.com"));
     QApplication::setDesktopFileName(QStringLiteral("com.tolvane.Pellis"));
+    QApplication::setApplicationVersion(QStringLiteral(PELLIS_VERSION));
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(PMApplicationIconImage())));
     QApplication::setQuitOnLastWindowClosed(false);
     // Stored numbers are written in the C locale whatever the user's locale is.
     std::setlocale(LC_NUMERIC, "C");

@@ -16,7 +16,24 @@ std::map<std::uint64_t, DistributedObserver>& observers()
     return map;
 }
 std::uint64_t gNextID = 1;
+QString gBusConnectionName; // guarded by gMutex
 } // namespace
+
+QDBusConnection distributedNotificationBus()
+{
+    QString name;
+    {
+        std::lock_guard lock(gMutex);
+        name = gBusConnectionName;
+    }
+    return name.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(name);
+}
+
+void setDistributedNotificationBusForTesting(const QString& connectionName)
+{
+    std::lock_guard lock(gMutex);
+    gBusConnectionName = connectionName;
+}
 
 bool postDistributedNotification(const QString& name, const QString& object)
 {
@@ -28,7 +45,7 @@ bool postDistributedNotification(const QString& name, const QString& object)
     for (const auto& [id, observer] : copy)
         observer(name, object);
 
-    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnection bus = distributedNotificationBus();
     if (!bus.isConnected())
         return false;
     QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kDistributedNotificationPath),

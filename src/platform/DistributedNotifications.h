@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QtCore/QString>
+#include <QtDBus/QDBusConnection>
 
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,11 @@ inline constexpr const char* kDistributedNotificationMember = "Posted";
 
 // Answers whether the signal went out on the session bus.
 bool postDistributedNotification(const QString& name, const QString& object);
+
+// The bus the notifications (and the launcher's updates) go out on: the session bus, or
+// the named connection a test set up to a bus of its own (empty: the session bus again).
+QDBusConnection distributedNotificationBus();
+void setDistributedNotificationBusForTesting(const QString& connectionName);
 
 using DistributedObserver = std::function<void(const QString& name, const QString& object)>;
 std::uint64_t addDistributedNotificationObserver(DistributedObserver observer);

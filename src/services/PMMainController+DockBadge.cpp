@@ -6,8 +6,14 @@
 #include "library/model/PMMainController.h"
 
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/LauncherEntry.h"
+#include "services/AIHAnnouncements.h"
+#include "services/PMApplicationIcon.h"
 
 #include <QtCore/QSet>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QIcon>
+#include <QtGui/QPalette>
 
 #include <algorithm>
 #include <cmath>
@@ -75,5 +81,32 @@ void PMMainController::updateApplicationIconWithDownloads(const platform::ArrayP
     _applicationIconBadgeCount = count;
     _applicationIconProgress = (count != 0 || groups) ? progress : -1.0;
     ++_numberOfApplicationIconRedraws;
+
+    // The icon as it was before the first badge, taken once per busy period.
+    static QImage baseIcon;
+    QImage icon;
+    if (count != 0 || groups) {
+        if (baseIcon.isNull()) {
+            const QIcon plain = QGuiApplication::windowIcon();
+            baseIcon = plain.isNull() ? PMApplicationIconImage() : plain.pixmap(QSize(256, 256)).toImage();
+        }
+        const QColor accent = QGuiApplication::palette().color(QPalette::Active, QPalette::Highlight);
+        icon = PMApplicationIconWithBadge(baseIcon, count, groups ? progress : -1.0, accent);
+    }
+    // The window icon carries the badge where no launcher listens; back to the plain icon at
+    // the end of a busy period.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (!icon.isNull())
+            QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(icon)));
+        else if (!baseIcon.isNull())
+            QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(baseIcon)));
+    }
+    if (icon.isNull())
+        baseIcon = QImage();
+    _applicationIconImage = icon;
+    const QString desktopFile = QGuiApplication::desktopFileName();
+    platform::updateLauncherEntry(desktopFile.isEmpty() ? QStringLiteral("com.tolvane.Pellis") : desktopFile, count, _applicationIconProgress);
+    PMAIHAnnounceImage(icon);
+    setStatusProgress(_applicationIconProgress);
     _applicationIconUpdateTimestamp = timestamp;
 }

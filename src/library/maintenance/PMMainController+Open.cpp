@@ -35,6 +35,7 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QVBoxLayout>
+#include <QtCore/QThread>
 
 #include <algorithm>
 #include <memory>
@@ -155,6 +156,17 @@ void PMMainController::installChooseService()
     // Records look for a file gone from its place at the same place under the other
     // library folders, and the rebuild repairs paths with them.
     PMMovieRepresentationServices::shared().libraryPaths = [] { return mainController().libraryPaths(); };
+    // The image loader's pending saves and searches count on the launcher badge; the badge is
+    // the main thread's.
+    PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta = [](int delta) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app || QCoreApplication::closingDown())
+            return; // work that ends as the program ends has nobody to show it to
+        if (QThread::currentThread() == app->thread())
+            mainController().updateApplicationIconWithCrawlDelta(delta);
+        else
+            QMetaObject::invokeMethod(app, [delta] { mainController().updateApplicationIconWithCrawlDelta(delta); }, Qt::QueuedConnection);
+    };
 }
 
 // ---------------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include <QtCore/QSet>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
+#include <QtGui/QImage>
 
 #include <functional>
 #include <map>
@@ -67,6 +68,8 @@ namespace platform {
 class Image;
 using ImagePtr = std::shared_ptr<Image>;
 } // namespace platform
+
+class QMenuBar;
 
 class PMMainController : public QObject, public platform::Responder {
     Q_OBJECT
@@ -1089,6 +1092,7 @@ public:
     std::int64_t _applicationIconBadgeCount = 0;
     double _applicationIconProgress = -1;
     int _numberOfApplicationIconRedraws = 0;
+    QImage _applicationIconImage; // the icon with its badge; null while the icon is plain
 
     // ---------------------------------------------------------------------------------
     // Library window
@@ -1495,6 +1499,8 @@ public:
     // Puts the main menu's actions that are built into `_actions` (never replacing one a
     // part registered itself). Idempotent.
     void installMenuCommands();
+    // The about panel and the update commands of the menu bar.
+    void installServiceCommands(QMenuBar* bar);
     // Refills or re-checks a submenu of the main menu that is about to open.
     void menuNeedsUpdate(QMenu* menu);
     // The known library folders (the current one with its details) and the supplementary

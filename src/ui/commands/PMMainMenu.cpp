@@ -331,6 +331,7 @@ QMenuBar* createMenuBar(PMMainController& controller, QWidget* parent)
         if (QMenu* above = qobject_cast<QMenu*>(lastWatched->parentWidget()))
             QObject::connect(above, &QMenu::aboutToShow, lastWatched, [&controller, lastWatched] { controller.menuNeedsUpdate(lastWatched); });
     }
+    controller.installServiceCommands(bar);
     return bar;
 }
 
