@@ -5,6 +5,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QBuffer>
+#include <QtCore/QCoreApplication>
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QJsonDocument>
 #include <QtGui/QFont>
@@ -20,6 +21,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -73,6 +76,22 @@ AIHSerialQueueOwner::AIHSerialQueueOwner()
 
 AIHSerialQueueOwner::~AIHSerialQueueOwner() = default;
 
+void AIHSerialQueueOwner::closeWhenTheApplicationEnds()
+{
+    // The announcer and the listener live for the process: a raw pointer stays good.
+    static std::vector<AIHSerialQueueOwner*> owners;
+    static std::once_flag routine;
+    owners.push_back(this);
+    std::call_once(routine, [] {
+        qAddPostRoutine([] {
+            for (AIHSerialQueueOwner* owner : owners) {
+                owner->_closed = true;
+                owner->_queue.waitUntilEmpty();
+            }
+        });
+    });
+}
+
 // ---- announcing
 
 AIHAnnouncer& AIHAnnouncer::defaultAnnouncer()
@@ -83,6 +102,7 @@ AIHAnnouncer& AIHAnnouncer::defaultAnnouncer()
 
 AIHAnnouncer::AIHAnnouncer()
 {
+    closeWhenTheApplicationEnds();
     _requestObserver = platform::addDistributedNotificationObserver([this](const QString& name, const QString&) {
         if (name == QLatin1String(kAIHRequestNotification))
             reannounce();
@@ -96,7 +116,7 @@ AIHAnnouncer::~AIHAnnouncer()
 
 void AIHAnnouncer::announce(const std::optional<QVariantMap>& announcement)
 {
-    if (defaultIsOn(kAIHDisableAnnouncing))
+    if (isClosed() || defaultIsOn(kAIHDisableAnnouncing))
         return;
     queue().async([this, announcement] {
         const std::optional<QVariantMap> transport = PMAIHTransportDictionary(announcement, true);
@@ -118,7 +138,7 @@ void AIHAnnouncer::announce(const std::optional<QVariantMap>& announcement)
 
 void AIHAnnouncer::reannounce()
 {
-    if (defaultIsOn(kAIHDisableAnnouncing))
+    if (isClosed() || defaultIsOn(kAIHDisableAnnouncing))
         return;
     queue().async([this] {
         platform::postDistributedNotification(QString::fromLatin1(kAIHAnnouncementNotification), _latestTransportString);
@@ -218,7 +238,10 @@ AIHListener& AIHListener::defaultListener()
     return *listener;
 }
 
-AIHListener::AIHListener() = default;
+AIHListener::AIHListener()
+{
+    closeWhenTheApplicationEnds();
+}
 
 AIHListener::~AIHListener()
 {
@@ -249,7 +272,7 @@ void AIHListener::setListeningBlock(AIHListeningBlock block)
 
 void AIHListener::listen(const QString& object)
 {
-    if (defaultIsOn(kAIHDisableListening) || object.isEmpty() || object.size() > kAIHMaximumPayloadBytes)
+    if (isClosed() || defaultIsOn(kAIHDisableListening) || object.isEmpty() || object.size() > kAIHMaximumPayloadBytes)
         return;
     queue().async([this, object] {
         if (!_listeningBlock)

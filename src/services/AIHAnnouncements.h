@@ -15,6 +15,7 @@
 #include <QtGui/QColor>
 #include <QtGui/QImage>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -37,9 +38,17 @@ public:
     AIHSerialQueueOwner(const AIHSerialQueueOwner&) = delete;
     AIHSerialQueueOwner& operator=(const AIHSerialQueueOwner&) = delete;
     platform::SerialQueue& queue() { return _queue; }
+    // Whether the program is ending: nothing is queued any more.
+    bool isClosed() const { return _closed.load(); }
+
+protected:
+    // As the application object goes, the queue's last jobs finish first and no new ones start,
+    // so no job meets a half-destroyed program.
+    void closeWhenTheApplicationEnds();
 
 private:
     platform::SerialQueue _queue;
+    std::atomic<bool> _closed{false};
 };
 
 class AIHAnnouncer final : public AIHSerialQueueOwner {
