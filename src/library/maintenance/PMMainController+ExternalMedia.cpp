@@ -70,8 +70,9 @@ void PMMainController::invalidateExternalMediaSections()
     // The first rebuild seeds the cache with the saved records, so they keep their settings.
     if (!media.cachedMovieRepresentationsByID()) {
         QHash<QString, PMMovieRepresentationOriginalPtr> seeded;
-        if (music)
-            for (const Value& v : *music->allNonProxyMovieChildrenFromFilteredChildren(false))
+        const ArrayPtr saved = music ? music->allNonProxyMovieChildrenFromFilteredChildren(false) : nullptr;
+        if (saved)
+            for (const Value& v : *saved)
                 if (PMMovieRepresentationPrototype* movie = PMMovie(v); movie && !movie->isProxy())
                     seeded.insert(movie->uniqueLibraryID(), std::static_pointer_cast<PMMovieRepresentationOriginal>(v.object()));
         media.setCachedMovieRepresentationsByID(std::move(seeded));

@@ -44,6 +44,19 @@ const QStringList kGroupKeys = {QStringLiteral("Unique ID"), QStringLiteral("Nam
 const QStringList kResultKeys = {kDidPopulateBasedOnPlayback, QStringLiteral("Flattened"), QStringLiteral("Flattened Non-Others"),
                                  QStringLiteral("Did Subdivide Based On Playback")};
 
+// Forgets the buckets below the container that are known by their IDs (those objects, not
+// newer ones of the same IDs).
+void forgetBuckets(QHash<QString, PMLibraryContainerPtr>& containersByID, PMLibraryContainer& container)
+{
+    for (const Value& v : *container.rawChildren())
+        if (PMLibraryContainer* bucket = PMContainer(v); bucket && bucket->isSmartGroupSubdivision()) {
+            const auto it = containersByID.constFind(bucket->uniqueLibraryID());
+            if (it != containersByID.constEnd() && it->get() == bucket)
+                containersByID.remove(bucket->uniqueLibraryID());
+            forgetBuckets(containersByID, *bucket);
+        }
+}
+
 bool needsSubdivisionTags(const PMLibraryContainer& group)
 {
     const DictionaryPtr criteria = group.value(QStringLiteral("Criteria")).dictionary();
@@ -62,6 +75,7 @@ struct PMMainController::SmartGroupPopulationJob {
         PMLibraryContainerPtr group;   // the live group (read on the main thread only)
         PMLibraryContainerPtr copy;    // what the engine works on
         DictionaryPtr subgroupSettings; // the group's settings when the copy was made
+        ArrayPtr previousChildren;      // what it showed
         double expiry = -1;
         PMSmartGroupRegistry registry;
     };
@@ -75,17 +89,22 @@ struct PMMainController::SmartGroupPopulationJob {
         if (settings.fastTrack
             && std::any_of(entries.begin(), entries.end(), [](const Entry& e) { return needsSubdivisionTags(*e.copy); }))
             fastTrack = PMSmartGroupFastTrack::make(movies);
+        // The movies' values that the criteria read, once for every group.
+        std::vector<DictionaryPtr> criteria;
+        for (const Entry& e : entries)
+            criteria.push_back(e.copy->value(QStringLiteral("Criteria")).dictionary());
+        const std::shared_ptr<PMSmartGroupMovieFacts> facts = PMSmartGroupMovieFacts::make(movies, criteria, settings);
         platform::concurrentApply(entries.size(), [&](size_t i) {
             PMSideEffectFreeGetters quiet;
             Entry& e = entries[i];
-            const PMSmartGroupPopulation population =
-                PMPopulateSmartGroupMovies(e.copy->value(QStringLiteral("Criteria")).dictionary(), movies, now, settings);
+            const PMSmartGroupPopulation population = PMPopulateSmartGroupMovies(criteria[i], movies, now, settings, facts.get());
             e.copy->setValue(QStringLiteral("Children"), Value(population.children));
             e.expiry = population.expiry;
             if (population.playbackDependent)
                 e.copy->setValue(kDidPopulateBasedOnPlayback, true);
             PMSmartGroupSubdivider subdivider(settings);
             subdivider.fastTrack = fastTrack.get();
+            subdivider.previousChildren = e.previousChildren;
             subdivider.subdivideAndPostProcess(*e.copy, e.registry);
         });
     }
@@ -96,7 +115,8 @@ double PMMainController::populateSmartGroup(const PMLibraryContainerPtr& smartGr
     if (!smartGroup)
         return -1;
     const ArrayPtr movies = _nonProxyFilteredMovieRepresentations;
-    smartGroup->rawChildren()->removeAll();
+    // A new array: the one shown may still be read by a population on its way.
+    smartGroup->setValue(QStringLiteral("Children"), Value(Array::make()));
     smartGroup->invalidateChildren();
     if (!movies || movies->isEmpty()) {
         smartGroup->remove(kDidPopulateBasedOnPlayback);
@@ -180,6 +200,8 @@ void PMMainController::startSmartGroupPopulation(const Array& smartGroups, doubl
             if (const Value* value = group->find(key))
                 e.copy->setValue(key, key == QLatin1String("Criteria") && value->isDictionary() ? Value(deeplyMutableCopy(value->dictionary())) : *value);
         e.subgroupSettings = group->value(kSubgroupSettings).dictionary();
+        // What it shows is never changed in place, only replaced: the engine may read it.
+        e.previousChildren = group->value(QStringLiteral("Children")).array();
         job->entries.push_back(std::move(e));
     }
     _smartGroupPopulationJob = job;
@@ -216,9 +238,16 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
     if (!job || job->takenOver.exchange(true) || job->generation != _smartGroupPopulationGeneration)
         return;
     std::vector<double> answers;
+    // What the groups showed goes on the thread pool: a hundred thousand proxies take a
+    // while to go.
+    auto released = std::make_shared<std::vector<Value>>();
     for (SmartGroupPopulationJob::Entry& e : job->entries) {
         answers.push_back(e.expiry);
         PMLibraryContainer& group = *e.group;
+        released->push_back(group.value(QStringLiteral("Children")));
+        e.previousChildren.reset();
+        // Buckets that are gone are no longer found by their IDs.
+        forgetBuckets(_containersByID, group);
         group.setValue(QStringLiteral("Children"), e.copy->value(QStringLiteral("Children")));
         for (const QString& key : kResultKeys) {
             if (const Value* value = e.copy->find(key))
@@ -234,6 +263,7 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
         group.invalidateChildren();
     }
 
+    (void)QtConcurrent::run([released] { released->clear(); });
     const double delay = PMSmartGroupExpiryDelay(answers);
     _smartGroupExpiryDelay = delay;
     if (delay > 0) {

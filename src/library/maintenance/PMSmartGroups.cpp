@@ -249,7 +249,44 @@ QString PMSmartGroupMatcher::pseudoTagValue(PMMovieRepresentationPrototype& movi
     return QString();
 }
 
-bool PMSmartGroupMatcher::matches(PMMovieRepresentationPrototype& movie, double& expiry) const
+namespace {
+
+// A movie's values read from the movie itself.
+struct LiveSource {
+    PMMovieRepresentationPrototype& m;
+    bool fuzzy;
+    PMMovieRepresentationPrototype& movie() const { return m; }
+    QString tagValue(const QString& tag) const { return m.cachedLowercaseValueForLowercaseTag(tag); }
+    QString name() const { return m.displayName().toLower(); }
+    QString path() const { return m.path().toLower(); }
+    long long rating() const { return (long long)m.rating(); }
+    long long duration() const { return m.duration(); }
+    Date date() const { return fuzzy ? m.oldestDate() : m.additionDate(); }
+    Date playbackDate() const { return m.lastPlaybackDate(); }
+};
+
+// The same values read once for all groups.
+struct FactsSource {
+    const PMSmartGroupMovieFacts& f;
+    size_t i;
+    PMMovieRepresentationPrototype& movie() const { return *f.movies[i]; }
+    QString tagValue(const QString& tag) const
+    {
+        const auto it = f.tagValues.constFind(tag);
+        return it == f.tagValues.constEnd() ? f.movies[i]->cachedLowercaseValueForLowercaseTag(tag) : (*it)[i];
+    }
+    QString name() const { return f.names.empty() ? f.movies[i]->displayName().toLower() : f.names[i]; }
+    QString path() const { return f.paths.empty() ? f.movies[i]->path().toLower() : f.paths[i]; }
+    long long rating() const { return f.ratings[i]; }
+    long long duration() const { return f.durations[i]; }
+    Date date() const { return f.dates[i]; }
+    Date playbackDate() const { return f.playbackDates[i]; }
+};
+
+} // namespace
+
+template <class Source>
+bool PMSmartGroupMatcher::matchesWith(const Source& source, double& expiry) const
 {
     if (m_count == 0)
         return true;
@@ -266,9 +303,9 @@ bool PMSmartGroupMatcher::matches(PMMovieRepresentationPrototype& movie, double&
     };
 
     for (const TagCriterion& c : m_tags) {
-        QString value = movie.cachedLowercaseValueForLowercaseTag(c.lowercaseTag);
+        QString value = source.tagValue(c.lowercaseTag);
         if (value.isEmpty() && m_settings.emulateOtherSubdivisionTypes)
-            value = pseudoTagValue(movie, c.lowercaseTag);
+            value = pseudoTagValue(source.movie(), c.lowercaseTag);
         int result;
         if (c.action >= 2 && c.action <= 9 && c.lowercaseValue.isEmpty() && m_allMode)
             result = 0;
@@ -278,12 +315,12 @@ bool PMSmartGroupMatcher::matches(PMMovieRepresentationPrototype& movie, double&
             return false;
     }
     if (m_nameEnabled && m_nameAction <= 7) {
-        const QString text = (m_nameUsesPath ? movie.path() : movie.displayName()).toLower();
+        const QString text = m_nameUsesPath ? source.path() : source.name();
         if (!apply(compareText(text, m_nameValue, m_nameAction)))
             return false;
     }
     if (m_ratingEnabled) {
-        const long long rating = (long long)(movie.rating());
+        const long long rating = source.rating();
         int result = -1;
         switch (m_ratingAction) {
         case 0: result = rating == m_ratingValue; break;
@@ -296,7 +333,7 @@ bool PMSmartGroupMatcher::matches(PMMovieRepresentationPrototype& movie, double&
             return false;
     }
     if (m_timeEnabled) {
-        const long long duration = movie.duration();
+        const long long duration = source.duration();
         const int result = m_timeAction == 4 ? duration <= m_timeLimit : m_timeAction == 5 ? duration > m_timeLimit : -1;
         if (!apply(result))
             return false;
@@ -318,14 +355,81 @@ bool PMSmartGroupMatcher::matches(PMMovieRepresentationPrototype& movie, double&
         }
         return apply(-1);
     };
-    if (m_date.enabled && !relative(m_date, m_settings.fuzzyDates ? movie.oldestDate() : movie.additionDate()))
+    if (m_date.enabled && !relative(m_date, source.date()))
         return false;
-    if (m_playbackDate.enabled && !relative(m_playbackDate, movie.lastPlaybackDate()))
+    if (m_playbackDate.enabled && !relative(m_playbackDate, source.playbackDate()))
         return false;
     return passed;
 }
 
-PMSmartGroupPopulation PMPopulateSmartGroupMovies(const DictionaryPtr& criteria, const ArrayPtr& movies, double now, const PMSmartGroupSettings& settings)
+bool PMSmartGroupMatcher::matches(PMMovieRepresentationPrototype& movie, double& expiry) const
+{
+    return matchesWith(LiveSource{movie, m_settings.fuzzyDates}, expiry);
+}
+
+bool PMSmartGroupMatcher::matches(const PMSmartGroupMovieFacts& facts, size_t index, double& expiry) const
+{
+    return matchesWith(FactsSource{facts, index}, expiry);
+}
+
+std::shared_ptr<PMSmartGroupMovieFacts> PMSmartGroupMovieFacts::make(const ArrayPtr& movies, const std::vector<DictionaryPtr>& criteria,
+                                                                      const PMSmartGroupSettings& settings)
+{
+    auto facts = std::make_shared<PMSmartGroupMovieFacts>();
+    const size_t count = movies ? size_t(movies->count()) : 0;
+    facts->movies.resize(count);
+    for (size_t i = 0; i < count; ++i)
+        facts->movies[i] = PMMovie(movies->at(qsizetype(i)));
+    // Which values the criteria read.
+    bool names = false, paths = false;
+    QStringList tags;
+    for (const DictionaryPtr& c : criteria) {
+        const PMSmartGroupMatcher matcher(c, 0, settings);
+        for (const PMSmartGroupMatcher::TagCriterion& t : matcher.m_tags)
+            if (!tags.contains(t.lowercaseTag))
+                tags.append(t.lowercaseTag);
+        if (matcher.m_nameEnabled)
+            (matcher.m_nameUsesPath ? paths : names) = true;
+    }
+    facts->ratings.resize(count);
+    facts->durations.resize(count);
+    facts->dates.resize(count);
+    facts->playbackDates.resize(count);
+    if (names)
+        facts->names.resize(count);
+    if (paths)
+        facts->paths.resize(count);
+    std::vector<std::vector<QString>*> tagColumns;
+    for (const QString& tag : tags) {
+        std::vector<QString>& column = facts->tagValues[tag];
+        column.resize(count);
+    }
+    for (const QString& tag : tags)
+        tagColumns.push_back(&facts->tagValues[tag]);
+    const size_t chunk = 1024;
+    platform::concurrentApply((count + chunk - 1) / chunk, [&](size_t c) {
+        PMSideEffectFreeGetters quiet;
+        for (size_t i = c * chunk; i < std::min(count, (c + 1) * chunk); ++i) {
+            PMMovieRepresentationPrototype* m = facts->movies[i];
+            if (!m)
+                continue;
+            facts->ratings[i] = (long long)m->rating();
+            facts->durations[i] = m->duration();
+            facts->dates[i] = settings.fuzzyDates ? m->oldestDate() : m->additionDate();
+            facts->playbackDates[i] = m->lastPlaybackDate();
+            if (names)
+                facts->names[i] = m->displayName().toLower();
+            if (paths)
+                facts->paths[i] = m->path().toLower();
+            for (qsizetype t = 0; t < tags.size(); ++t)
+                (*tagColumns[size_t(t)])[i] = m->cachedLowercaseValueForLowercaseTag(tags.at(t));
+        }
+    });
+    return facts;
+}
+
+PMSmartGroupPopulation PMPopulateSmartGroupMovies(const DictionaryPtr& criteria, const ArrayPtr& movies, double now, const PMSmartGroupSettings& settings,
+                                                  const PMSmartGroupMovieFacts* facts)
 {
     PMSmartGroupPopulation result;
     result.children = Array::make();
@@ -349,6 +453,13 @@ PMSmartGroupPopulation PMPopulateSmartGroupMovies(const DictionaryPtr& criteria,
         double expiry = -1;
         std::vector<qsizetype>& mine = members[c];
         const size_t end = std::min(count, (c + 1) * chunk);
+        if (facts) {
+            for (size_t i = c * chunk; i < end; ++i)
+                if (facts->movies[i] && matcher.matches(*facts, i, expiry))
+                    mine.push_back(qsizetype(i));
+            expiries[c] = expiry;
+            return;
+        }
         for (size_t i = c * chunk; i < end; ++i)
             if (PMMovieRepresentationPrototype* movie = PMMovie(movies->at(qsizetype(i))); movie && matcher.matches(*movie, expiry))
                 mine.push_back(qsizetype(i));
@@ -680,7 +791,7 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
     if (givenMovies)
         movies = givenMovies->values();
     else
-        movies = container.rawChildren()->values();
+        movies = std::move(container.rawChildren()->values());
     container.rawChildren()->removeAll();
     if (movies.empty())
         return;
@@ -690,10 +801,35 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
     if (!ok)
         return;
     if (l.kind == Level::None) {
-        for (const Value& v : movies)
-            if (PMMovieRepresentationPrototype* movie = PMMovie(v))
-                if (auto proxy = movie->isProxy() ? movie->proxyOriginal()->proxy() : movie->proxy())
-                    container.rawChildren()->append(Value(proxy));
+        // The group's own proxies of the last update stand for the same movies again (the
+        // order of both is the library's): only new members get new ones.
+        const std::vector<Value>* previous = depth == 0 && previousChildren ? &previousChildren->values() : nullptr;
+        size_t at = 0;
+        const auto reused = [&](const platform::Object* original) -> const Value* {
+            if (!previous)
+                return nullptr;
+            for (size_t look = at; look < previous->size() && look < at + 8; ++look) {
+                PMMovieRepresentationPrototype* old = PMMovie((*previous)[look]);
+                if (old && old->isProxy() && !old->isStaticPlaylistProxy() && old->proxyOriginal().get() == original
+                    && !dynamic_cast<PMMovieRepresentationFanOutProxy*>(old)) {
+                    at = look + 1;
+                    return &(*previous)[look];
+                }
+            }
+            return nullptr;
+        };
+        ArrayPtr raw = container.rawChildren();
+        raw->reserve(qsizetype(movies.size()));
+        for (const Value& v : movies) {
+            PMMovieRepresentationPrototype* movie = PMMovie(v);
+            if (!movie)
+                continue;
+            const platform::Object* original = movie->isProxy() ? static_cast<const platform::Object*>(movie->proxyOriginal().get()) : v.objectPointer();
+            if (const Value* same = reused(original))
+                raw->append(*same);
+            else if (auto proxy = movie->isProxy() ? movie->proxyOriginal()->proxy() : movie->proxy())
+                raw->append(Value(proxy));
+        }
         return;
     }
     if (l.kind == Level::LastPlayback || l.kind == Level::Counter)
@@ -1104,7 +1240,8 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             for (const PMLibraryContainerPtr& s : raisedOthers) {
                 QSet<const void*> mine;
                 std::vector<Value> mineMovies;
-                for (const Value& m : *s->allNonProxyMovieChildrenFromFilteredChildren(false))
+                const ArrayPtr below = s->allNonProxyMovieChildrenFromFilteredChildren(false);
+                for (const Value& m : *below)
                     if (!mine.contains(m.objectPointer())) {
                         mine.insert(m.objectPointer());
                         mineMovies.push_back(m);
@@ -1348,6 +1485,10 @@ qsizetype PMSmartGroupSubdivider::postProcessSmartGroupOrSubdivision(PMLibraryCo
     const long long bypassLevel = longLongValueOfObjectForKey(&criteria, QStringLiteral("Subdivider Bypass Level"));
     ArrayPtr raw = container.rawChildren();
     bool changed = false;
+    // Movies only, in no manual order: nothing to shape (their members are distinct).
+    if (std::none_of(raw->begin(), raw->end(), [](const Value& v) { return PMContainer(v) != nullptr; })
+        && container.indexSequenceFromNonVolatileAncestor(group.sharedContainer()).isEmpty())
+        return raw->count();
 
     // 1. Bypass of needless levels.
     if (!container.isIntermediate() && bypassLevel <= 0 && !raw->isEmpty()

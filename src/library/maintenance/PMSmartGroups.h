@@ -72,6 +72,19 @@ struct PMSmartGroupSettings {
 
 // ---- Population ----------------------------------------------------------------------
 
+// What the criteria of the groups of one update read of each movie, read once for all
+// of them (index by index with the movies), so that matching takes no locks.
+struct PMSmartGroupMovieFacts {
+    std::vector<PMMovieRepresentationPrototype*> movies;
+    std::vector<long long> ratings, durations;
+    std::vector<platform::Date> dates, playbackDates;
+    QHash<QString, std::vector<QString>> tagValues; // lower-case tag -> each movie's lower-case value
+    std::vector<QString> names, paths;              // lower-cased, when a name criterion needs them
+    // Reads what the criteria need (concurrently).
+    static std::shared_ptr<PMSmartGroupMovieFacts> make(const platform::ArrayPtr& movies, const std::vector<platform::DictionaryPtr>& criteria,
+                                                        const PMSmartGroupSettings& settings);
+};
+
 // A group's criteria, normalised once for one population.
 class PMSmartGroupMatcher {
 public:
@@ -83,6 +96,8 @@ public:
     // movie's answer changes by the passing of time alone, when that is sooner (a negative
     // `expiry` stands for never).
     bool matches(PMMovieRepresentationPrototype& movie, double& expiry) const;
+    // The same for the movie at the index of the facts.
+    bool matches(const PMSmartGroupMovieFacts& facts, size_t index, double& expiry) const;
 
     // The reference date "Value" units before now (unit 0 days, 1 months, 3 weeks, any
     // other years), in the user's calendar.
@@ -114,6 +129,10 @@ private:
     bool m_playbackDependent = false;
 
     QString pseudoTagValue(PMMovieRepresentationPrototype& movie, const QString& lowercaseTag) const;
+    // The one matching routine, over any source of the movie's values.
+    template <class Source>
+    bool matchesWith(const Source& source, double& expiry) const;
+    friend struct PMSmartGroupMovieFacts;
 };
 
 // The result of matching one group: the movies that belong (in the order of `movies`),
@@ -127,7 +146,7 @@ struct PMSmartGroupPopulation {
 // Tests every movie concurrently; the answer does not depend on which thread finishes
 // first: the members keep the order of `movies`.
 PMSmartGroupPopulation PMPopulateSmartGroupMovies(const platform::DictionaryPtr& criteria, const platform::ArrayPtr& movies, double now,
-                                                  const PMSmartGroupSettings& settings);
+                                                  const PMSmartGroupSettings& settings, const PMSmartGroupMovieFacts* facts = nullptr);
 // The delay of the next expiry of the groups of one update: one second after the soonest
 // non-negative answer, nothing (-1) when no group changes by itself.
 double PMSmartGroupExpiryDelay(const std::vector<double>& answers);
@@ -176,6 +195,8 @@ public:
 
     // Fast track (may be null): set before subdividing.
     const struct PMSmartGroupFastTrack* fastTrack = nullptr;
+    // The group's children of the last update, whose proxies are taken again (may be null).
+    platform::ArrayPtr previousChildren;
 
 private:
     struct Level;

@@ -17,6 +17,7 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QSizePolicy>
 #include <QtWidgets/QSpinBox>
 #include <QtWidgets/QVBoxLayout>
 
@@ -170,6 +171,13 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     tagAddButton->setToolTip(tr("Add a property criterion"));
     tagDeleteButton = new QPushButton(QIcon::fromTheme(QStringLiteral("list-remove")), QString(), tagsBox);
     tagDeleteButton->setToolTip(tr("Remove the selected criterion"));
+    // Without those icons in the desktop's theme the buttons say what they do.
+    if (tagAddButton->icon().isNull())
+        tagAddButton->setText(QStringLiteral("+"));
+    if (tagDeleteButton->icon().isNull())
+        tagDeleteButton->setText(QStringLiteral("\u2212"));
+    for (QPushButton* button : {tagAddButton, tagDeleteButton})
+        button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     tagDeleteButton->setEnabled(false);
     tagExplanationField = new QLabel(tr("Several values are separated by commas."), tagsBox);
     tagExplanationField->setVisible(false);
