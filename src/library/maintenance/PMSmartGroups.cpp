@@ -86,8 +86,9 @@ int compareText(const QString& text, const QString& value, long long action)
     case 3: return value.isEmpty() || !text.startsWith(value);
     case 4: return !value.isEmpty() && text.endsWith(value);
     case 5: return value.isEmpty() || !text.endsWith(value);
-    case 6: return !value.isEmpty() && text.contains(value, Qt::CaseInsensitive);
-    case 7: return value.isEmpty() || !text.contains(value, Qt::CaseInsensitive);
+    // Both texts are lower-cased already.
+    case 6: return !value.isEmpty() && text.contains(value);
+    case 7: return value.isEmpty() || !text.contains(value);
     case 8: return leadingNumber(text) < leadingNumber(value);
     case 9: return leadingNumber(text) > leadingNumber(value);
     default: return -1;
@@ -1405,7 +1406,8 @@ void PMSmartGroupSubdivider::subdivideAndPostProcess(PMLibraryContainer& group, 
                 representatives->append(chosen);
             }
         }
-        if (representatives->count() < movies->count()) {
+        // Worth it only when many movies share their tags.
+        if (representatives->count() * 4 < movies->count() * 3) {
             fastTracked = true;
             subdivide(group, representatives, c, 0, othersBehavior, threshold);
             expandRepresentatives(group, fastTrack->members, belonging);
