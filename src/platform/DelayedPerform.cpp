@@ -1,5 +1,8 @@
 #include "platform/DelayedPerform.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "platform/Queues.h"
 
 #include <QtCore/QCoreApplication>
@@ -78,7 +81,9 @@ void performAfterDelay(const void* target, const QString& operation, const Value
             job();
         });
         registry()[target].push_back(Pending{operation, argument, timer});
-        timer->start(int(std::max(0.0, delaySeconds) * 1000.0 + 0.5));
+        // A timer counts milliseconds in an int: a delay of more than 24 days fires then
+        // (early) rather than overflowing into a negative interval that never fires.
+        timer->start(int(std::clamp(delaySeconds * 1000.0 + 0.5, 0.0, double(std::numeric_limits<int>::max()))));
     });
 }
 

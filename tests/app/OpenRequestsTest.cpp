@@ -41,8 +41,9 @@ TEST(OpenRequests, SecondCopyHandsItsFilesToTheFirstAndCommandsReachIt)
     const QString out = QString::fromUtf8(result.out);
     for (const char* expected : {"second=0", "focus=0", "restore=0", "missing=2", "first=0", "alone=1"})
         EXPECT_TRUE(out.contains(QString::fromUtf8(expected))) << expected << "\n" << out.toStdString();
-    // No container is selected: the main window is titled with the program's name.
-    EXPECT_TRUE(testsupport::readFile(home + QStringLiteral("/focus.txt")).trimmed().endsWith("||Pellis"))
+    // A first start shows the default library, whose first smart group is selected and
+    // titles the main window.
+    EXPECT_TRUE(testsupport::readFile(home + QStringLiteral("/focus.txt")).trimmed().endsWith("||Recently Added"))
         << testsupport::readFile(home + QStringLiteral("/focus.txt")).toStdString();
     EXPECT_TRUE(testsupport::readFile(home + QStringLiteral("/alone.log")).contains("no running Pellis"));
 

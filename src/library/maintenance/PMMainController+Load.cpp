@@ -6,6 +6,8 @@
 // type, and nesting is bounded.
 #include "library/model/PMMainController.h"
 
+#include "library/maintenance/PMExternalMediaLibrary.h"
+
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/PMCSVParser.h"
 #include "foundation/PMFunctions.h"
@@ -354,11 +356,26 @@ void PMMainController::loadLibrary()
                 oldFormat = true;
             }
         }
+        // A first start (no index at all: a damaged one is never replaced) shows the
+        // default library, its storages and a few smart groups, instead of an empty one;
+        // the media libraries of the desktop stay out of it.
+        if (!libraryArray && !readAnyIndex) {
+            const platform::PropertyListReadResult read = platform::readPropertyListFile(defaultLibraryResourcePath());
+            if (read.ok() && read.value.isArray()) {
+                libraryArray = read.value.array();
+                oldFormat = true;
+                defaults.setBool(true, QStringLiteral("Ignore iTunes Movies"));
+                defaults.setBool(true, QStringLiteral("Ignore iPhoto Movies"));
+                PMLog("using default library");
+            }
+        }
     }
 
     // Reset: sort strings follow the prefixes of the settings now in force, and are made
-    // again for the records of this library.
+    // again for the records of this library; the records of the media libraries are
+    // found again among this library's.
     PMRebuildSortPrefixTable();
+    PMExternalMediaLibrary::externalMediaLibrary().setCachedMovieRepresentationsByID(std::nullopt);
     PMCachedSettings::determineFuzzyOldestDateUseCreationDate =
         PMCachedSettings::determineFuzzyOldestDate && defaults.boolForKey(QStringLiteral("Determine Fuzzy Oldest Date: Use Creation Date"));
     PMCachedSettings::determineFuzzyNewestDateUseSortingContext =

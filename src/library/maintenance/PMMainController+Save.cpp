@@ -96,13 +96,15 @@ void PMMainController::populateSaveArray(Array& saveArray, const ArrayPtr& fromL
             } else {
                 saved->setValue(QStringLiteral("URL"), movie->URL().toString());
             }
-            // The automatic file name lives for one turn of the run loop only; a save
-            // in that turn (the quit's) must not keep it.
+            // Transient keys never reach the index: the automatic file name lives for one
+            // turn of the run loop only (a save in that turn, the quit's, must not keep it),
+            // and the sets of the subdivisions' fast track belong to one update.
             platform::DictionaryPtr settings = movie->userSettings();
-            if (settings->contains(QStringLiteral("Auto-Filename"))) {
+            if (settings->contains(QStringLiteral("Auto-Filename")) || settings->contains(QStringLiteral("Fast Track"))) {
                 auto copy = Dictionary::make();
                 copy->map() = settings->map();
                 copy->remove(QStringLiteral("Auto-Filename"));
+                copy->remove(QStringLiteral("Fast Track"));
                 settings = copy;
             }
             saved->setValue(QStringLiteral("User Settings"), Value(settings));

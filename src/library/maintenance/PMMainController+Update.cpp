@@ -1,6 +1,6 @@
 // The update pipeline: every change of the library reaches the screen by this road. It
 // rebuilds the state derived from the tree (the lookup tables, the missing state of files,
-// downloads and conversions, series, static playlists, the expiry of smart groups), then
+// downloads and conversions, series, static playlists, smart groups), then
 // refreshes the interface with the selections frozen around it. Steps that belong to parts
 // of the program not present yet keep their place in the sequence as hooks that do nothing.
 #include "library/model/PMMainController.h"
@@ -327,22 +327,9 @@ void PMMainController::invalidateLibraryDependencies()
     }
     invalidateTagTypes();
 
-    // Smart groups: filled in walk order with one shared "now"; the earliest moment one of
-    // them changes by itself schedules the next update.
-    platform::cancelPreviousPerformRequests(this, QStringLiteral("expireSmartGroups"), Value());
-    const double now = Date::now().secondsSinceReferenceDate();
-    double expiry = -1;
-    for (const Value& v : smartGroups) {
-        const double seconds = _populateSmartGroup ? _populateSmartGroup(PMContainerPtr(v), now) : -1;
-        if (seconds >= 0 && (expiry < 0 || seconds < expiry))
-            expiry = seconds;
-    }
-    _smartGroupExpiryDelay = expiry > 0 ? expiry + 1 : -1;
-    if (expiry > 0) {
-        if (PMDebugLogEnabled())
-            PMLog("[Debug] smart groups will expire in %@", PMDurationString(expiry));
-        platform::performAfterDelay(this, QStringLiteral("expireSmartGroups"), Value(), expiry + 1, [this] { expireSmartGroups(); });
-    }
+    // Smart groups: filled, subdivided and shaped off this thread with one shared "now";
+    // the earliest moment one of them changes by itself schedules the next update.
+    startSmartGroupPopulation(smartGroups, Date::now().secondsSince1970);
 
     // Static playlists: the plain folders of the "Smart Groups" storage show their folders,
     // then a proxy of each movie they name that is still in the library.
@@ -365,11 +352,6 @@ void PMMainController::invalidateLibraryDependencies()
     }
 
     _skipMissingStatusUpdate = true;
-}
-
-void PMMainController::expireSmartGroups()
-{
-    updateLibrary();
 }
 
 void PMMainController::registerWalkedMovies(std::span<const WalkedMovie> walked)
@@ -477,7 +459,9 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
                 || section == QLatin1String("iPhoto") || section == QLatin1String("Aperture") || section == QLatin1String("Online"))
                 continue;
             if (container->isSmartGroup()) {
-                container->rawChildren()->removeAll();
+                // The group shows what it showed until its new content arrives: its buckets
+                // stay known by their IDs meanwhile, so selections of them survive.
+                registerSmartGroupBuckets(*container);
                 if (collectSmartGroups)
                     collectSmartGroups->append(v);
             } else if (inSmartGroupStorage) {
@@ -540,6 +524,15 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
         }
         _walkedMovies.push_back(std::move(walked));
     }
+}
+
+void PMMainController::registerSmartGroupBuckets(PMLibraryContainer& container)
+{
+    for (const Value& v : *container.rawChildren())
+        if (PMLibraryContainer* bucket = PMContainer(v); bucket && bucket->isSmartGroupSubdivision()) {
+            _containersByID.insert(bucket->uniqueLibraryID(), PMContainerPtr(v));
+            registerSmartGroupBuckets(*bucket);
+        }
 }
 
 void PMMainController::invalidateCurrentOrMonitoredMovieRepresentationAncestors()

@@ -60,6 +60,7 @@ QHash<QString, Value> PMMainController::availableMovieRepresentationsByOriginalU
 
 void PMMainController::resetForTesting()
 {
+    cancelSmartGroupPopulation();
     _availableMovieRepresentationsByOriginalURLString.reset();
     _library = Array::make();
     _containersByID.clear();

@@ -225,13 +225,37 @@ public:
     void reloadInterfaceAfterLibraryUpdate();    // source list, expansion state, interface
     // Steps of other parts of the library that are built separately; each answers or does
     // nothing until its part is present.
-    void invalidateExternalMediaSections() {}
-    // Fills a smart group and answers the seconds until its content changes by itself, or
-    // a negative number for never. Until smart groups are populated: never.
-    std::function<double(const PMLibraryContainerPtr& smartGroup, double currentDate)> _populateSmartGroup;
+    // The sections of the desktop's media libraries (PMMainController+ExternalMedia.cpp).
+    void invalidateExternalMediaSections();
+    // ---- Smart groups (the maintenance share, PMMainController+SmartGroups.cpp)
+    // Fills the group's raw children with the filtered movies that meet its criteria and
+    // answers the seconds until its content changes by the passing of time, or -1 for
+    // never. `currentDate` is in seconds since 1970.
+    double populateSmartGroup(const PMLibraryContainerPtr& smartGroup, double currentDate);
     void expireSmartGroups();
     // The delay of the pending expiry in seconds, or -1 without one (diagnostics, tests).
     double _smartGroupExpiryDelay = -1;
+    // Every update fills, subdivides and shapes the smart groups it found on the thread
+    // pool, over the library as it stood; the groups keep what they show until the result
+    // arrives on the main thread, which takes it over unless a newer update has started.
+    void startSmartGroupPopulation(const platform::Array& smartGroups, double currentDate);
+    // Waits for a pending population and takes it over now (tests, benchmarks, quitting).
+    // Answers whether there was one.
+    bool finishSmartGroupPopulation();
+    bool isPopulatingSmartGroups() const;
+    // Waits for a pending population and drops it.
+    void cancelSmartGroupPopulation();
+    struct SmartGroupPopulationJob;
+    std::shared_ptr<SmartGroupPopulationJob> _smartGroupPopulationJob;
+    quint64 _smartGroupPopulationGeneration = 0;
+    void takeOverSmartGroupPopulation(const std::shared_ptr<SmartGroupPopulationJob>& job);
+    void registerSmartGroupBuckets(PMLibraryContainer& container);
+    // Called on the main thread after a population was taken over (tests, the window).
+    std::function<void()> _smartGroupsDidPopulate;
+    // The unit step of the relative date criteria (days, weeks, months, years). With
+    // `getPreflightReplacementUnitDescription` it only tells what the step would give.
+    bool changeRelativeDateCriteriaForSmartGroup(const PMLibraryContainerPtr& smartGroup, bool increaseUnits,
+                                                 QString* getPreflightReplacementUnitDescription);
     // The organiser's share of an update that forces file locations: brings the library
     // folder in order.
     void organizeLibraryFolderForUpdate();
@@ -344,6 +368,9 @@ public:
     // The library index: loading. Until a library was loaded there is nothing a save may
     // write over the index.
     void loadLibrary();
+    // The resource "Default" of type "libraryindex" (tests may point elsewhere).
+    QString defaultLibraryResourcePath() const { return _defaultLibraryResourcePath; }
+    QString _defaultLibraryResourcePath = QStringLiteral(":/Default.libraryindex");
     bool _libraryIsLoaded = false;
     void populateLibraryArray(platform::Array& libraryArray, const platform::ArrayPtr& fromSavedArray, bool convertOriginalURLsToTags,
                               bool convertToCSVTags, platform::Array* extractSmartGroups, int depth = 0);
@@ -1413,6 +1440,24 @@ public:
     platform::DictionaryPtr _infoPersistentTagNames = std::make_shared<platform::Dictionary>();
     platform::ArrayPtr _currentlyEditedSmartPlaylistTags = platform::Array::make();
     QPointer<QWidget> infoWindow;
+    // ---- The smart-group editor (ui/commands/PMMainController+SmartPlaylist.cpp)
+    QPointer<class PMSmartPlaylistPanel> smartPlaylistPanel;
+    // The group being edited, from opening to OK or Cancel, and what runs after OK.
+    PMLibraryContainerPtr _currentlyEditedSmartPlaylist;
+    std::function<void()> _smartPlaylistSuccessHandler;
+    void editSmartGroup(const PMLibraryContainerPtr& smartGroup, std::function<void()> successHandler);
+    void smartPlaylistOK(QObject* sender);
+    void smartPlaylistCancel(QObject* sender);
+    void smartPlaylistTagAdd(QObject* sender);
+    void smartPlaylistTagDelete(QObject* sender);
+    void smartPlaylistUpdateSubdividerSettings(QObject* sender);
+    void smartPlaylistUpdateContinueSwitchExplanation(QObject* sender);
+    void updateSmartPlaylistMatchModeSelectorVisibility();
+    void addSmartPlaylist(QObject* sender);
+    void editSmartPlaylist(QObject* sender);
+    void duplicateSmartPlaylist(QObject* sender);
+    void changeSmartGroupRelativeDateCriteriaUnits(QObject* sender);
+    void installSmartPlaylistCommands();
     QPointer<QWidget> smartPlaylistTagDeleteButton;
     QPointer<QWidget> smartPlaylistTagExplanationField;
     // The "NewTagValue" sheet: loaded when first needed.

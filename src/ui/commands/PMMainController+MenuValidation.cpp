@@ -1014,6 +1014,7 @@ void PMMainController::installMenuCommands()
         if (!_actions.contains(key))
             _actions.insert(key, std::move(run));
     };
+    installSmartPlaylistCommands();
     // Files and the library
     add("openFile", [this](QObject* s) { openFile(int(senderTag(s))); });
     add("openURL", [this](QObject* s) { openURL(s); });

@@ -196,11 +196,21 @@ void PMTableCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
         m_table->style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, m_table);
         return;
     }
+    case PMTableColumn::Cell::Choice: {
+        const std::vector<PMTableCellMenuItem> items = m_table->popUpItems(index.column(), index.row());
+        const long long chosen = value.toLongLong();
+        const QString title = chosen >= 0 && chosen < qsizetype(items.size()) ? items[size_t(chosen)].title : QString();
+        painter->save();
+        painter->setPen(a.highlighted && a.focused ? QColor(Qt::white) : option.palette.color(QPalette::Text));
+        painter->drawText(frame.adjusted(4, 0, -14, 0), Qt::AlignVCenter | Qt::AlignLeft, painter->fontMetrics().elidedText(title, Qt::ElideRight, int(frame.width()) - 18));
+        painter->restore();
+        [[fallthrough]];
+    }
     case PMTableColumn::Cell::PopUp: {
         // A small pull-down arrow; the menu opens on a click.
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing, true);
-        const QPointF c = frame.center();
+        const QPointF c = column->cell == PMTableColumn::Cell::Choice ? QPointF(frame.right() - 8, frame.center().y()) : frame.center();
         QPolygonF arrow;
         arrow << QPointF(c.x() - 4, c.y() - 2) << QPointF(c.x() + 4, c.y() - 2) << QPointF(c.x(), c.y() + 3);
         painter->setPen(Qt::NoPen);
@@ -807,6 +817,15 @@ bool PMAutoCompleteTableView::eventFilter(QObject* watched, QEvent* event)
     return QTableView::eventFilter(watched, event);
 }
 
+void PMAutoCompleteTableView::commitEditing()
+{
+    if (!isEditing() || !m_fieldEditor)
+        return;
+    QWidget* editor = m_fieldEditor;
+    commitData(editor);
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
 void PMAutoCompleteTableView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
 {
     cancelAutoComplete();
@@ -919,7 +938,7 @@ bool PMAutoCompleteTableView::handleCellPress(QMouseEvent* event, int column, in
         setObjectValue(Value(value.toLongLong() > 0 ? 0LL : 1LL), column, row);
         return true;
     }
-    if (c->cell == PMTableColumn::Cell::PopUp) {
+    if (c->cell == PMTableColumn::Cell::PopUp || c->cell == PMTableColumn::Cell::Choice) {
         if (!controller().tableViewShouldEditTableColumn(this, c->identifier, row, false))
             return false;
         selectRow(row);
@@ -934,7 +953,8 @@ bool PMAutoCompleteTableView::handleCellPress(QMouseEvent* event, int column, in
                 continue;
             }
             QAction* action = menu.addAction(item.title);
-            action->setEnabled(item.enabled && i > 0); // the first item is the pop-up's title
+            // The first item of a pop-up is its title.
+            action->setEnabled(item.enabled && (i > 0 || c->cell == PMTableColumn::Cell::Choice));
             action->setCheckable(item.checked);
             action->setChecked(item.checked);
             action->setData(int(i));
@@ -1004,7 +1024,7 @@ void PMAutoCompleteTableView::mouseDoubleClickEvent(QMouseEvent* event)
         return;
     }
     const PMTableColumn* column = tableColumn(index.column());
-    if (column && (column->cell == PMTableColumn::Cell::Check || column->cell == PMTableColumn::Cell::PopUp))
+    if (column && (column->cell == PMTableColumn::Cell::Check || column->cell == PMTableColumn::Cell::PopUp || column->cell == PMTableColumn::Cell::Choice))
         return;
     if (column && column->editable && (isTextCell(column->cell) || column->cell == PMTableColumn::Cell::Rating)) {
         // The data source decides: edit, or act on the row (the list plays the movie).

@@ -29,7 +29,9 @@ class QTimer;
 
 // One column: its identifier, header, widths and the kind of cell that draws it.
 struct PMTableColumn {
-    enum class Cell { Text, Movie, Rating, Token, GroupToken, Check, PopUp };
+    // PopUp: an arrow whose menu's first item is its title; Choice: the title of the item
+    // at the cell's value (an index), every item choosable.
+    enum class Cell { Text, Movie, Rating, Token, GroupToken, Check, PopUp, Choice };
     QString identifier;
     QString header;
     double width = 100;
@@ -143,6 +145,8 @@ public:
     QPersistentModelIndex editedIndex() const { return m_editedIndex; }
     // Starts editing the cell, selecting its text; answers whether it began.
     bool editColumn(int column, int row, bool select);
+    // Stores the cell being edited and ends the edit (a panel's OK).
+    void commitEditing();
     // The key that ended the last edit: Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Return, or 0.
     int editingEndKey() const { return m_editingEndKey; }
     // Whether the edit now being stored ends with Tab (the data source continues there).

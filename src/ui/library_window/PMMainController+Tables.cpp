@@ -363,6 +363,15 @@ void PMMainController::tableViewPopUpItems(PMAutoCompleteTableView* tableView, c
     }
     if (tableView == smartPlaylistTagList) {
         const DictionaryPtr entry = smartEntry(*this, row);
+        if (identifier == QLatin1String("Action")) {
+            // Every action, at its own code.
+            static const char* const actions[] = {"is", "is not", "begins with", "does not begin with", "ends with", "does not end with",
+                                                  "contains", "does not contain", "is less than", "is greater than"};
+            const long long current = entry ? entry->value(QStringLiteral("Action")).toLongLong() : 0;
+            for (long long i = 0; i < 10; ++i)
+                items->push_back(menuItem(localized(actions[i]), true, i == current));
+            return;
+        }
         items->push_back(menuItem(QString(), false));
         if (!entry)
             return;

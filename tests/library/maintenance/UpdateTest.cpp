@@ -3,6 +3,7 @@
 // expiry of smart groups.
 #include "library/model/ModelFixture.h"
 
+#include "library/maintenance/PMSmartGroups.h"
 #include "library/model/PMCachedSettings.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Volumes.h"
@@ -22,7 +23,6 @@ protected:
     {
         PMMainController& c = mainController();
         c._libraryUpdateStepObserver = nullptr;
-        c._populateSmartGroup = nullptr;
         platform::cancelPreviousPerformRequests(&c);
         for (const char* key : {"Missing Movies Mode", "Always Update Missing Status On Invalidation", "Do Not Organize Library Folder"})
             platform::UserDefaults::standard().removeObjectForKey(QString::fromUtf8(key));
@@ -257,35 +257,45 @@ TEST_F(UpdateTest, StaticPlaylistsShowTheirFoldersThenTheMoviesStillInTheLibrary
 
 TEST_F(UpdateTest, SmartGroupsExpireAfterTheEarliestChangePlusOneSecond)
 {
-    PMMainController& c = mainController();
     struct Case {
-        QList<double> answers;
+        std::vector<double> answers;
         double delay; // -1: nothing scheduled
     };
-    const Case cases[] = {{{300, -1, 60}, 61}, {{60, 300, -1}, 61}, {{-1, 0.5}, 1.5}, {{-1, -1}, -1}, {{}, -1}};
-    for (const Case& test : cases) {
-        c.resetForTesting();
-        QHash<QString, double> answerByID;
-        for (double answer : test.answers) {
-            PMLibraryContainerPtr group = folder(QStringLiteral("Smart %1").arg(answer));
-            group->setValue(QStringLiteral("Smart"), true);
-            answerByID.insert(group->uniqueLibraryID(), answer);
-            c.smartGroupStorage()->rawChildren()->append(Value(group));
-        }
-        QStringList populated;
-        c._populateSmartGroup = [&](const PMLibraryContainerPtr& group, double) {
-            populated << group->uniqueLibraryID();
-            return answerByID.value(group->uniqueLibraryID());
-        };
-        c.invalidateLibraryDependencies();
-        EXPECT_EQ(populated.size(), test.answers.size());
-        EXPECT_EQ(platform::hasPendingPerformRequest(&c, QStringLiteral("expireSmartGroups"), Value()), test.delay > 0);
-        EXPECT_EQ(c._smartGroupExpiryDelay, test.delay);
-    }
-    // Until smart groups are populated, every group answers "never".
-    c._populateSmartGroup = nullptr;
+    const Case cases[] = {{{300, -1, 60}, 61}, {{60, 300, -1}, 61}, {{-1, 0.5}, 1.5}, {{-1, -1}, -1}, {{}, -1}, {{0}, -1}};
+    for (const Case& test : cases)
+        EXPECT_EQ(PMSmartGroupExpiryDelay(test.answers), test.delay);
+
+    // The update schedules the expiry from the groups' own answers: a movie leaves the
+    // two-day window in 300 seconds, another the one-day window in 60.
+    PMMainController& c = mainController();
+    const double now = Date::now().secondsSince1970;
+    auto older = movie(QStringLiteral("Older"));
+    auto newer = movie(QStringLiteral("Newer"));
+    older->setAdditionDate(Date{PMSmartGroupMatcher::referenceDate(now, 2, 0) + 300});
+    newer->setAdditionDate(Date{PMSmartGroupMatcher::referenceDate(now, 1, 0) + 60});
+    const auto withinDays = [](long long days) {
+        auto group = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Within %1").arg(days)}, {QStringLiteral("Smart"), true}});
+        group->setValue(QStringLiteral("Criteria"), Value(platform::Dictionary::make({{QStringLiteral("Relative Date"),
+            Value(platform::Dictionary::make({{QStringLiteral("Enabled"), true}, {QStringLiteral("Action"), 4}, {QStringLiteral("Value"), days},
+                                              {QStringLiteral("Unit"), 0}}))}})));
+        return group;
+    };
+    auto everything = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("All")}, {QStringLiteral("Smart"), true}});
+    c.smartGroupStorage()->rawChildren()->append(Value(withinDays(2)));
+    c.smartGroupStorage()->rawChildren()->append(Value(everything));
+    c.smartGroupStorage()->rawChildren()->append(Value(withinDays(1)));
+    library({Value(older), Value(newer)});
+    ASSERT_TRUE(c.finishSmartGroupPopulation());
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&c, QStringLiteral("expireSmartGroups"), Value()));
+    EXPECT_NEAR(c._smartGroupExpiryDelay, 61, 2);
+
+    // Without groups that change by themselves nothing is scheduled.
+    c.smartGroupStorage()->rawChildren()->removeAll();
+    c.smartGroupStorage()->rawChildren()->append(Value(everything));
     c.invalidateLibraryDependencies();
+    c.finishSmartGroupPopulation();
     EXPECT_FALSE(platform::hasPendingPerformRequest(&c, QStringLiteral("expireSmartGroups"), Value()));
+    EXPECT_EQ(c._smartGroupExpiryDelay, -1);
 }
 
 TEST_F(UpdateTest, MountingADiskUpdatesTheLibraryThroughTheVolumeWatcher)

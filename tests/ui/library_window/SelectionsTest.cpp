@@ -254,9 +254,15 @@ TEST_F(SelectionsTest, SubdivisionsAreRestoredByIDPrefixAndTheirMovies)
     };
     auto smart = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Smart")}, {QStringLiteral("Smart"), true}});
     movies->rawChildren()->append(Value(smart));
-    // The rebuild empties smart groups; their engine fills them with new subdivisions.
+    // The rebuild gives smart groups new subdivisions (here instead of their engine).
     auto rebuild = [&](std::initializer_list<PMLibraryContainerPtr> subdivisions) {
         c().invalidateLibraryDependencies();
+        c().cancelSmartGroupPopulation();
+        // The old subdivisions go, and are no longer known by their IDs.
+        for (const Value& v : *smart->rawChildren())
+            if (PMLibraryItem* d = PMItem(v))
+                c()._containersByID.remove(d->uniqueLibraryID());
+        smart->setValue(QStringLiteral("Children"), Value(platform::Array::make()));
         for (const PMLibraryContainerPtr& d : subdivisions) {
             smart->rawChildren()->append(Value(d));
             c()._containersByID.insert(d->uniqueLibraryID(), d);
