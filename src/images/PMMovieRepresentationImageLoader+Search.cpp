@@ -16,6 +16,8 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 
+#include <atomic>
+
 using platform::ImagePtr;
 
 namespace {
@@ -77,8 +79,23 @@ void PMMovieRepresentationImageLoader::queueSearchForMissingImage(const std::sha
     m_searchesByID.insert(id);
     if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
         update(1);
-    // A plain operation: neither re-ranked nor cancelled with its record.
-    crawlQueue().addOperation([this, request] { runSearchForMissingImage(request); });
+    // Not re-ranked (no frame), but cancelled with the record's other loads when its tile
+    // leaves the screen: a search (a frame grab, a conversion) is the costliest work of all.
+    auto ran = std::make_shared<std::atomic_bool>(false);
+    auto op = std::make_shared<PMMovieRepresentationImageLoaderOperation>(id, QRectF(), [this, request, ran] {
+        ran->store(true);
+        runSearchForMissingImage(request);
+    });
+    op->setCompletionBlock([this, id, ran] {
+        if (ran->load())
+            return; // the search answers for itself
+        platform::dispatchAsyncMain([this, id] {
+            m_searchesByID.remove(id);
+            if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
+                update(-1);
+        });
+    });
+    enqueueLoad(op, true);
 }
 
 void PMMovieRepresentationImageLoader::deliverIconPreview(const std::shared_ptr<LoadRequest>& request)

@@ -112,8 +112,12 @@ public:
     unsigned loadQueueThrottleLevel() const { return m_loadQueueThrottleLevel; }
     // Waiting loads whose tile is visible move to normal priority, the others to low.
     void updateLoadingPrioritiesWithVisibleRect(QRectF visibleRect);
-    // Cancels the record's waiting loads (running ones end by themselves).
+    // Cancels the record's waiting loads and its waiting search for a picture (running ones
+    // end by themselves). Waiting loads are indexed by ID: a cancellation never scans the
+    // queues.
     void cancelLoadingForMovieRepresentation(PMMovieRepresentationPrototype& movie);
+    // The record's loads (and search) that wait or run (tests, diagnostics).
+    int queuedLoadCountForID(const QString& uniqueLibraryID) const;
     platform::OperationQueue& loadQueue() { return *m_loadQueue; }
     platform::OperationQueue& crawlQueue();
 
@@ -171,6 +175,15 @@ private:
     void deliverIconPreview(const std::shared_ptr<LoadRequest>& request);
     std::unique_ptr<platform::OperationQueue> m_loadQueue;
     unsigned m_loadQueueThrottleLevel = 0;
+    // Puts a load on its queue and in the index by ID (any thread: the second stage is
+    // queued from the loading threads).
+    void enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue);
+    struct IndexedLoad {
+        std::weak_ptr<PMMovieRepresentationImageLoaderOperation> op;
+        bool onCrawlQueue = false;
+    };
+    mutable std::mutex m_waitingLoadsMutex;
+    QHash<QString, std::vector<IndexedLoad>> m_waitingLoadsByID;
     QSet<QString> m_searchesByID;
     struct FileStamp {
         QString path;
