@@ -300,6 +300,7 @@ void scaleOnce(const QString& library, const QString& figure)
     PMGroupView* g = grid();
     if (!window || !g) {
         std::printf("failed\n");
+        std::fflush(stdout);
         std::_Exit(1);
     }
     if (figure == QLatin1String("launch")) {
@@ -365,6 +366,7 @@ void scaleOnce(const QString& library, const QString& figure)
         PMMovieRepresentationPrototype* movie = proxy ? PMMovie(proxy->representedItem) : nullptr;
         if (!movie) {
             std::printf("no movie\n");
+            std::fflush(stdout);
             std::_Exit(1);
         }
         QElapsedTimer change;
@@ -378,6 +380,8 @@ void scaleOnce(const QString& library, const QString& figure)
     } else if (figure == QLatin1String("folder")) {
         longestTurnWithin(1000);
         PMMovieOutlineView* list = mainController().libraryListView;
+        for (qsizetype row = 0; list && row < list->numberOfRows(); ++row)
+            list->expandItem(list->itemAtRow(row), false);
         qsizetype folderRow = -1, otherRow = -1;
         for (qsizetype row = 0; list && row < list->numberOfRows(); ++row) {
             PMLibraryItem* item = PMItem(list->itemAtRow(row));
@@ -388,6 +392,7 @@ void scaleOnce(const QString& library, const QString& figure)
         }
         if (folderRow < 0 || otherRow < 0) {
             std::printf("no folder row\n");
+            std::fflush(stdout);
             std::_Exit(1);
         }
         list->selectRowIndexes({otherRow}, false);
