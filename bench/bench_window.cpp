@@ -237,6 +237,17 @@ int launchOnce(const QString& library)
     std::_Exit(0);
 }
 
+// A child process's environment: a throw-away home of its own, off screen unless told.
+QProcessEnvironment childEnvironment(const QTemporaryDir& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
+    if (env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty())
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
 // ---- At library scale
 
 double threadSeconds()
@@ -422,12 +433,7 @@ int measureAtScale(int count)
     for (const QString& figure : figures) {
         QTemporaryDir home;
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
-        if (env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty())
-            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        child.setProcessEnvironment(env);
+        child.setProcessEnvironment(childEnvironment(home));
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         const QString lib = figure == QLatin1String("folder") ? folder : loose;
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scale-once"), lib, figure});
@@ -450,12 +456,7 @@ int measureLaunches()
     for (int run = 0; run < 5; ++run) {
         QTemporaryDir home;
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
-        if (env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty())
-            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        child.setProcessEnvironment(env);
+        child.setProcessEnvironment(childEnvironment(home));
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--launch-once"), library});
         child.waitForFinished(120000);
         const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
