@@ -116,6 +116,9 @@ public:
     // end by themselves). Waiting loads are indexed by ID: a cancellation never scans the
     // queues.
     void cancelLoadingForMovieRepresentation(PMMovieRepresentationPrototype& movie);
+    // Puts a load on its queue and in the index by ID (any thread: the second stage is
+    // queued from the loading threads). Only loads queued so are cancelled with their record.
+    void enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue);
     // The record's loads (and search) that wait or run (tests, diagnostics).
     int queuedLoadCountForID(const QString& uniqueLibraryID) const;
     platform::OperationQueue& loadQueue() { return *m_loadQueue; }
@@ -175,9 +178,6 @@ private:
     void deliverIconPreview(const std::shared_ptr<LoadRequest>& request);
     std::unique_ptr<platform::OperationQueue> m_loadQueue;
     unsigned m_loadQueueThrottleLevel = 0;
-    // Puts a load on its queue and in the index by ID (any thread: the second stage is
-    // queued from the loading threads).
-    void enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue);
     struct IndexedLoad {
         std::weak_ptr<PMMovieRepresentationImageLoaderOperation> op;
         bool onCrawlQueue = false;

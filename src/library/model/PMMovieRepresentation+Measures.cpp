@@ -588,10 +588,8 @@ bool PMMovieRepresentationPrototype::isConsideredStillImage()
     if (extension.isEmpty())
         return false;
     if (isAnimatedImagePathExtension(extension)) {
-        // Converted animations play as movies. Until its duration is measured (in the
-        // background: decoding a long animation to count its frames takes the main thread
-        // a tenth of a second or more) the file counts by its extension, as a picture.
-        if (PMCachedSettings::convertAnimatedImagesToMovies && durationIfCached(false) >= 1)
+        // Converted animations play as movies.
+        if (PMCachedSettings::convertAnimatedImagesToMovies && durationIfCached(false, !userSettings()->contains(kDuration)) >= 1)
             return false;
     } else if (durationIfCached(true) > 0) {
         return false;
