@@ -137,14 +137,15 @@ void PMMovieRepresentationImageLoader::updateLoadingPrioritiesWithVisibleRect(QR
     crawlQueue().updateWaitingPriorities(rank);
 }
 
-void PMMovieRepresentationImageLoader::enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue)
+void PMMovieRepresentationImageLoader::enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue,
+                                                   std::shared_ptr<std::atomic_bool> searchForgotten)
 {
     {
         std::lock_guard lock(m_waitingLoadsMutex);
         std::vector<IndexedLoad>& loads = m_waitingLoadsByID[op->imageLoaderReference()];
         // Loads that ended went with their queue: only the record's live ones stay listed.
         std::erase_if(loads, [](const IndexedLoad& load) { return load.op.expired(); });
-        loads.push_back(IndexedLoad{op, onCrawlQueue});
+        loads.push_back(IndexedLoad{op, onCrawlQueue, std::move(searchForgotten)});
     }
     (onCrawlQueue ? crawlQueue() : *m_loadQueue).addOperation(op);
 }
@@ -166,10 +167,18 @@ void PMMovieRepresentationImageLoader::cancelLoadingForMovieRepresentation(PMMov
         if (!op || op->isFinished())
             continue;
         // A load asked for at high priority (a picture the user is waiting for) stays.
-        if (!op->isExecuting() && (load.onCrawlQueue || int(op->queuePriority()) < int(Priority::High)))
+        if (!op->isExecuting() && (load.onCrawlQueue || int(op->queuePriority()) < int(Priority::High))) {
             op->cancel();
-        else
+            // A search cancelled while waiting is forgotten now (its completion comes later,
+            // on another thread): the tile coming straight back asks for one again.
+            if (load.searchForgotten && !load.searchForgotten->exchange(true)) {
+                m_searchesByID.remove(op->imageLoaderReference());
+                if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
+                    update(-1);
+            }
+        } else {
             kept.push_back(load);
+        }
     }
     if (!kept.empty()) {
         std::lock_guard lock(m_waitingLoadsMutex);

@@ -16,7 +16,6 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 
-#include <atomic>
 
 using platform::ImagePtr;
 
@@ -81,21 +80,23 @@ void PMMovieRepresentationImageLoader::queueSearchForMissingImage(const std::sha
         update(1);
     // Not re-ranked (no frame), but cancelled with the record's other loads when its tile
     // leaves the screen: a search (a frame grab, a conversion) is the costliest work of all.
-    auto ran = std::make_shared<std::atomic_bool>(false);
-    auto op = std::make_shared<PMMovieRepresentationImageLoaderOperation>(id, QRectF(), [this, request, ran] {
-        ran->store(true);
+    // `forgotten` is set once the search has left the table: by the search itself when it
+    // starts, or by a cancellation.
+    auto forgotten = std::make_shared<std::atomic_bool>(false);
+    auto op = std::make_shared<PMMovieRepresentationImageLoaderOperation>(id, QRectF(), [this, request, forgotten] {
+        forgotten->store(true); // it answers for itself
         runSearchForMissingImage(request);
     });
-    op->setCompletionBlock([this, id, ran] {
-        if (ran->load())
-            return; // the search answers for itself
-        platform::dispatchAsyncMain([this, id] {
+    op->setCompletionBlock([this, id, forgotten] {
+        if (forgotten->exchange(true))
+            return;
+        platform::dispatchAsyncMain([this, id] { // cancelled otherwise (the queue's end)
             m_searchesByID.remove(id);
             if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
                 update(-1);
         });
     });
-    enqueueLoad(op, true);
+    enqueueLoad(op, true, forgotten);
 }
 
 void PMMovieRepresentationImageLoader::deliverIconPreview(const std::shared_ptr<LoadRequest>& request)

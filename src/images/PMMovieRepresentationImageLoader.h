@@ -23,6 +23,7 @@
 #include <QtCore/QSet>
 #include <QtCore/QUrl>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -118,7 +119,9 @@ public:
     void cancelLoadingForMovieRepresentation(PMMovieRepresentationPrototype& movie);
     // Puts a load on its queue and in the index by ID (any thread: the second stage is
     // queued from the loading threads). Only loads queued so are cancelled with their record.
-    void enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue);
+    // A search passes its flag: set when a cancellation has already forgotten the search.
+    void enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue,
+                     std::shared_ptr<std::atomic_bool> searchForgotten = nullptr);
     // The record's loads (and search) that wait or run (tests, diagnostics).
     int queuedLoadCountForID(const QString& uniqueLibraryID) const;
     platform::OperationQueue& loadQueue() { return *m_loadQueue; }
@@ -181,6 +184,7 @@ private:
     struct IndexedLoad {
         std::weak_ptr<PMMovieRepresentationImageLoaderOperation> op;
         bool onCrawlQueue = false;
+        std::shared_ptr<std::atomic_bool> searchForgotten;
     };
     mutable std::mutex m_waitingLoadsMutex;
     QHash<QString, std::vector<IndexedLoad>> m_waitingLoadsByID;
