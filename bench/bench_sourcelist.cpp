@@ -33,8 +33,10 @@ struct Library {
 
 Library& library()
 {
-    static Library lib = [] {
-        Library l;
+    // Never destroyed: its view must not outlive the application object, which goes first.
+    static Library& lib = *[] {
+        auto* made = new Library;
+        Library& l = *made;
         PMMainController& c = mainController();
         c.resetForTesting();
         l.movies = c.pellisSourceStorageSection();
@@ -61,7 +63,7 @@ Library& library()
         l.view->selectRowIndexes({l.view->rowForItem(Value(l.selected))}, false);
         c.storeLibraryListExpansionState();
         QApplication::processEvents();
-        return l;
+        return made;
     }();
     return lib;
 }

@@ -4,6 +4,14 @@
 // after that). Each launch runs in a fresh child process, as a real start does; the
 // figure reported is the median of five.
 //
+// `bench_window --scale [COUNT]` (100,000) measures the window at library scale, each figure
+// in a fresh child process holding COUNT movies in one folder: launch to a painted window
+// and the memory then, the longest hold of the main thread after the first search keystroke,
+// the main thread's time per step of Page Down repeated every 15 ms (and whether the view
+// lands where the keys say), the memory after scrolling the whole grid end to end (every
+// tile that appeared given a picture, as its loads would), a rating change to the painted
+// window, and choosing the folder in the sidebar.
+//
 // `bench_window --make-library DIR [COUNT]` instead makes a library of COUNT (300) real tiny
 // movies (ffmpeg) in folders inside DIR and points the settings of $HOME at it, for running
 // the program itself; `bench_window --gallery DIR [COUNT]` does that in a throw-away home and
@@ -24,6 +32,7 @@
 #include "ui/library_window/PMMainWindow.h"
 #include "ui/library_window/PMMovieOutlineView.h"
 #include "library/model/PMLibraryItem.h"
+#include "library/model/PMMovieRepresentation.h"
 #include "ui/library_window/PMStatusFields.h"
 
 #include <QtCore/QDir>
@@ -37,7 +46,11 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QMenuBar>
+#include <QtWidgets/QScrollBar>
 #include <QtWidgets/QStyle>
+#include <QtGui/QKeyEvent>
+
+#include <ctime>
 
 #include <algorithm>
 #include <cstdio>
@@ -101,14 +114,15 @@ bool writeIndex(const QString& library, const platform::ArrayPtr& sectionChildre
         .isEmpty();
 }
 
-// 20,000 empty movie files in one folder, made once under /tmp, and their index.
-QString makeLaunchLibrary()
+// COUNT empty movie files in one folder, made once under /tmp, and their index: loose in
+// the movies section, or (inFolder) in one folder of it.
+QString makeLaunchLibrary(int count = kLaunchMovies, bool inFolder = false)
 {
-    const QString library = QDir::tempPath() + QStringLiteral("/pellis-bench-window-%1").arg(kLaunchMovies);
+    const QString library = QDir::tempPath() + QStringLiteral("/pellis-bench-window-%1%2").arg(count).arg(inFolder ? QStringLiteral("-folder") : QString());
     const QString files = library + QStringLiteral("/Films");
     if (!QFileInfo::exists(library + QStringLiteral("/.complete"))) {
         QDir().mkpath(files);
-        for (int i = 0; i < kLaunchMovies; ++i) {
+        for (int i = 0; i < count; ++i) {
             QFile file(files + QStringLiteral("/Movie %1.mov").arg(i));
             if (!file.open(QIODevice::WriteOnly))
                 return {};
@@ -116,8 +130,14 @@ QString makeLaunchLibrary()
         QFile(library + QStringLiteral("/.complete")).open(QIODevice::WriteOnly);
     }
     auto children = platform::Array::make();
-    for (int i = 0; i < kLaunchMovies; ++i)
+    for (int i = 0; i < count; ++i)
         children->append(movieRecord(files + QStringLiteral("/Movie %1.mov").arg(i), titleFor(i), i));
+    if (inFolder) {
+        auto folder = platform::Dictionary::make({{QStringLiteral("Name"), QStringLiteral("Films")},
+                                                  {QStringLiteral("Unique ID"), QStringLiteral("F-Films")},
+                                                  {QStringLiteral("Children"), Value(children)}});
+        children = platform::Array::make({Value(folder)});
+    }
     return writeIndex(library, children) ? library : QString();
 }
 
@@ -217,6 +237,213 @@ int launchOnce(const QString& library)
     std::_Exit(0);
 }
 
+// A child process's environment: a throw-away home of its own, off screen unless told.
+QProcessEnvironment childEnvironment(const QTemporaryDir& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
+    if (env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty())
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+// ---- At library scale
+
+double threadSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Resident and peak resident memory of this process, in MB.
+std::pair<double, double> memoryMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    double rss = 0, peak = 0;
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() >= 2 && fields[0] == "VmRSS:")
+                rss = fields[1].toDouble() / 1024.0;
+            else if (fields.size() >= 2 && fields[0] == "VmHWM:")
+                peak = fields[1].toDouble() / 1024.0;
+        }
+    return {rss, peak};
+}
+
+// Runs the event loop for the time given; answers the longest single turn (ms).
+double longestTurnWithin(int milliseconds)
+{
+    QElapsedTimer timer, turn;
+    timer.start();
+    double longest = 0;
+    while (timer.elapsed() < milliseconds) {
+        turn.start();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        longest = std::max(longest, turn.nsecsElapsed() / 1e6);
+    }
+    return longest;
+}
+
+// Every tile on screen holds a small picture, as once its loads came in.
+void givePicturesToShownTiles(PMGroupView* grid, qint64* given)
+{
+    for (PMGroupViewItemProxy* proxy : grid->shownProxies())
+        if (PMMovieRepresentationPrototype* movie = PMMovie(proxy->representedItem); movie && !movie->cachedPosterImage()) {
+            movie->original().m_posterImage = platform::Image::make(QImage(60, 40, QImage::Format_RGB32));
+            ++*given;
+        }
+}
+
+void scaleOnce(const QString& library, const QString& figure)
+{
+    defaults().setObject(Value(library), QStringLiteral("Library Path"));
+    QElapsedTimer timer;
+    timer.start();
+    launch();
+    while (!(grid() && grid()->paintedTileCount() > 0) && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const qint64 launchMs = timer.elapsed();
+    const auto [launchRSS, launchPeak] = memoryMB();
+    auto* window = qobject_cast<PMMainWindow*>(mainController().mainWindow());
+    PMGroupView* g = grid();
+    if (!window || !g) {
+        std::printf("failed\n");
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
+    if (figure == QLatin1String("launch")) {
+        std::printf("launch %lld ms, %.0f MB resident (peak %.0f MB), %zu tiles\n", static_cast<long long>(launchMs), launchRSS, launchPeak,
+                    g->proxies().size());
+    } else if (figure == QLatin1String("search")) {
+        // The first keystroke a second after the window showed: the longest hold of the
+        // main thread in the 3 s that follow.
+        longestTurnWithin(1000);
+        window->searchField()->setFocus();
+        QElapsedTimer key;
+        key.start();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_H, Qt::NoModifier, QStringLiteral("h"));
+        QCoreApplication::sendEvent(window->searchField(), &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_H, Qt::NoModifier, QStringLiteral("h"));
+        QCoreApplication::sendEvent(window->searchField(), &release);
+        const double typed = key.nsecsElapsed() / 1e6;
+        const double longest = std::max(typed, longestTurnWithin(3000));
+        std::printf("first search keystroke: main thread held at most %.1f ms (%zu tiles shown after)\n", longest, g->proxies().size());
+    } else if (figure == QLatin1String("scroll")) {
+        longestTurnWithin(1000);
+        g->setFocus();
+        const int step = g->verticalScrollBar()->pageStep();
+        const int start = g->verticalScrollBar()->value();
+        const int presses = 200;
+        const double before = threadSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        for (int i = 0; i < presses; ++i) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier, QString(), true);
+            QCoreApplication::sendEvent(g, &press);
+            // The next repeat 15 ms after this one.
+            while (wall.elapsed() < 15 * (i + 1))
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        }
+        const double busy = threadSeconds() - before;
+        longestTurnWithin(500);
+        std::printf("Page Down every 15 ms: %.2f ms of main-thread time per step; landed at %d, keys say %d (page %d)\n", busy * 1000 / presses,
+                    g->verticalScrollBar()->value(), std::min(g->verticalScrollBar()->maximum(), start + presses * step), step);
+    } else if (figure == QLatin1String("memory")) {
+        longestTurnWithin(1000);
+        const auto [atStart, peakAtStart] = memoryMB();
+        QScrollBar* bar = g->verticalScrollBar();
+        qint64 given = 0;
+        QElapsedTimer wall;
+        wall.start();
+        for (int y = 0; y <= bar->maximum(); y += bar->pageStep()) {
+            bar->setValue(y);
+            QCoreApplication::processEvents();
+            givePicturesToShownTiles(g, &given);
+        }
+        const double scrollSeconds = wall.elapsed() / 1000.0;
+        platform::releaseFreeMemory();
+        const auto [after, peakAfter] = memoryMB();
+        longestTurnWithin(6000);
+        platform::releaseFreeMemory();
+        const auto [later, peakLater] = memoryMB();
+        std::printf("end to end (%.1f s, %lld pictures given): %.0f MB at the start, %.0f MB at the end (%.2fx), %.0f MB 6 s later (%.2fx); peak %.0f MB\n",
+                    scrollSeconds, static_cast<long long>(given), atStart, after, after / atStart, later, later / atStart, peakLater);
+    } else if (figure == QLatin1String("rating")) {
+        longestTurnWithin(1000);
+        PMGroupViewItemProxy* proxy = g->shownProxies().empty() ? nullptr : g->shownProxies().front();
+        PMMovieRepresentationPrototype* movie = proxy ? PMMovie(proxy->representedItem) : nullptr;
+        if (!movie) {
+            std::printf("no movie\n");
+            std::fflush(stdout);
+            std::_Exit(1);
+        }
+        QElapsedTimer change;
+        change.start();
+        // As the stars do: the rating, then the library update that saves it, then paint.
+        movie->setRating(std::fmod(movie->rating() + 1, 6));
+        mainController().updateLibraryAfterDelay(0, false);
+        const double longest = longestTurnWithin(1500);
+        window->repaint();
+        std::printf("rating change: longest hold %.1f ms\n", longest);
+    } else if (figure == QLatin1String("folder")) {
+        longestTurnWithin(1000);
+        PMMovieOutlineView* list = mainController().libraryListView;
+        for (qsizetype row = 0; list && row < list->numberOfRows(); ++row)
+            list->expandItem(list->itemAtRow(row), false);
+        qsizetype folderRow = -1, otherRow = -1;
+        for (qsizetype row = 0; list && row < list->numberOfRows(); ++row) {
+            PMLibraryItem* item = PMItem(list->itemAtRow(row));
+            if (item && item->displayName() == QLatin1String("Films"))
+                folderRow = row;
+            else if (item && item->isContainer() && otherRow < 0 && row > 0)
+                otherRow = row;
+        }
+        if (folderRow < 0 || otherRow < 0) {
+            std::printf("no folder row\n");
+            std::fflush(stdout);
+            std::_Exit(1);
+        }
+        list->selectRowIndexes({otherRow}, false);
+        longestTurnWithin(1500);
+        QElapsedTimer choose;
+        choose.start();
+        list->selectRowIndexes({folderRow}, false);
+        window->repaint();
+        const double chosen = choose.nsecsElapsed() / 1e6;
+        const double longest = longestTurnWithin(1500);
+        std::printf("choosing the folder: %.1f ms to the painted window, then longest hold %.1f ms (%zu tiles)\n", chosen, longest, g->proxies().size());
+    }
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
+int measureAtScale(int count)
+{
+    const QString loose = makeLaunchLibrary(count, false);
+    const QString folder = makeLaunchLibrary(count, true);
+    if (loose.isEmpty() || folder.isEmpty()) {
+        std::fprintf(stderr, "cannot make the library\n");
+        return 1;
+    }
+    const QStringList figures = {QStringLiteral("launch"), QStringLiteral("launch"), QStringLiteral("launch"), QStringLiteral("search"),
+                                 QStringLiteral("scroll"), QStringLiteral("memory"), QStringLiteral("rating"), QStringLiteral("folder")};
+    for (const QString& figure : figures) {
+        QTemporaryDir home;
+        QProcess child;
+        child.setProcessEnvironment(childEnvironment(home));
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const QString lib = figure == QLatin1String("folder") ? folder : loose;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scale-once"), lib, figure});
+        child.waitForFinished(600000);
+        std::printf("%d movies, %s", count, child.readAllStandardOutput().constData());
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 int measureLaunches()
 {
     const QString library = makeLaunchLibrary();
@@ -229,12 +456,7 @@ int measureLaunches()
     for (int run = 0; run < 5; ++run) {
         QTemporaryDir home;
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home.path());
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/.config"));
-        if (env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty())
-            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        child.setProcessEnvironment(env);
+        child.setProcessEnvironment(childEnvironment(home));
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--launch-once"), library});
         child.waitForFinished(120000);
         const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
@@ -363,7 +585,7 @@ int main(int argc, char** argv)
         return 0;
     }
     QTemporaryDir home;
-    const bool child = args.value(0) == QLatin1String("--launch-once");
+    const bool child = args.value(0) == QLatin1String("--launch-once") || args.value(0) == QLatin1String("--scale-once");
     if (!child) {
         qputenv("HOME", home.path().toUtf8());
         qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
@@ -372,8 +594,14 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellis"));
+    if (args.value(0) == QLatin1String("--scale-once")) {
+        scaleOnce(args.value(1), args.value(2));
+        return 0;
+    }
     if (child)
         return launchOnce(args.value(1));
+    if (args.value(0) == QLatin1String("--scale"))
+        return measureAtScale(args.value(1, QStringLiteral("100000")).toInt());
     if (args.value(0) == QLatin1String("--gallery") && args.size() >= 2)
         return gallery(args[1], args.value(2, QStringLiteral("300")).toInt());
     return measureLaunches();

@@ -1,18 +1,31 @@
 #include "foundation/NSFileManager+PMHelpManager.h"
 
 #include "platform/Paths.h"
+#include "platform/Queues.h"
 
 #include <QtCore/QFile>
 
+#include <atomic>
 #include <filesystem>
 #include <system_error>
 
 #include <sys/stat.h>
 
+namespace {
+std::atomic<std::uint64_t> gMainThreadMeasurements{0};
+}
+
+std::uint64_t PMMainThreadFileSizeMeasurementCount()
+{
+    return gMainThreadMeasurements.load();
+}
+
 std::optional<std::uint64_t> totalFileSizeAtPath(const QString& path)
 {
     if (path.isEmpty())
         return std::nullopt;
+    if (platform::isMainThread())
+        ++gMainThreadMeasurements;
     const QByteArray native = platform::encodeFileName(path);
     struct stat st;
     if (::lstat(native.constData(), &st) != 0)

@@ -1,5 +1,7 @@
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 
+#include "foundation/PMCaseFolding.h"
+
 #include "foundation/NSString+PMHelpManagerMatching.h"
 #include "platform/Paths.h"
 #include "platform/FileOperations.h"
@@ -153,11 +155,66 @@ bool isTabooSystemPath(const QString& path)
 
 bool isBlacklistedPath(const QString& path)
 {
-    const platform::ArrayPtr list = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Blacklist"));
-    if (!list)
+    return PMBlacklistMatcher::fromUserDefaults().matches(path);
+}
+
+namespace {
+
+QString caseFolded(QStringView text)
+{
+    const char16_t* fold = PMCaseFoldTable();
+    QString folded(text.size(), Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(folded.data());
+    const char16_t* in = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = fold[in[i]];
+    return folded;
+}
+
+} // namespace
+
+PMBlacklistMatcher::PMBlacklistMatcher(const QStringList& entries)
+{
+    for (const QString& entry : entries) {
+        if (entry.isEmpty())
+            continue;
+        if (entry.startsWith(u'=')) {
+            const QString literal = platform::stringByExpandingTildeInPath(entry.mid(1));
+            if (!literal.isEmpty())
+                m_literalPaths.insert(literal.normalized(QString::NormalizationForm_C));
+            continue;
+        }
+        PMWildcardPattern pattern = PMPreparedWildcardPattern(platform::stringByExpandingTildeInPath(entry));
+        if (pattern.hasWildcard)
+            m_wildcards.push_back(std::move(pattern));
+        else
+            m_caselessPaths.insert(caseFolded(pattern.literal));
+    }
+}
+
+PMBlacklistMatcher PMBlacklistMatcher::fromUserDefaults()
+{
+    QStringList entries;
+    if (const platform::ArrayPtr list = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Blacklist")))
+        for (const platform::Value& entry : *list)
+            if (entry.isString())
+                entries.append(entry.string());
+    return PMBlacklistMatcher(entries);
+}
+
+bool PMBlacklistMatcher::matches(const QString& path) const
+{
+    if (isEmpty())
         return false;
-    for (const platform::Value& entry : *list)
-        if (entry.isString() && matchesBlacklistEntry(path, entry.string()))
+    if (!m_literalPaths.isEmpty() && (m_literalPaths.contains(path) || m_literalPaths.contains(path.normalized(QString::NormalizationForm_C))))
+        return true;
+    if (!m_caselessPaths.isEmpty() && m_caselessPaths.contains(caseFolded(path)))
+        return true;
+    if (m_wildcards.empty())
+        return false;
+    const QString prepared = PMPreparedWildcardText(path);
+    for (const PMWildcardPattern& pattern : m_wildcards)
+        if (PMMatchesPreparedWildcard(path, prepared, pattern))
             return true;
     return false;
 }
@@ -248,7 +305,7 @@ bool hasSameLowercaseStringAsString(const QString& string, const QString& other)
 }
 
 std::optional<QString> itemPathWithBasePath(const QString& name, const QString& basePath, bool* isSequence, bool checkWhitelist,
-                                            bool checkBlacklist)
+                                            bool checkBlacklist, const PMBlacklistMatcher* blacklist)
 {
     if (name.isEmpty())
         return std::nullopt;
@@ -262,7 +319,7 @@ std::optional<QString> itemPathWithBasePath(const QString& name, const QString& 
         path = basePath.endsWith(u'/') ? basePath + name : basePath + u'/' + name;
     if (isNetworkPath(path) || isTabooSystemPath(path))
         return std::nullopt;
-    if (checkBlacklist && isBlacklistedPath(path))
+    if (checkBlacklist && (blacklist ? blacklist->matches(path) : isBlacklistedPath(path)))
         return std::nullopt;
     if (!checkWhitelist)
         return path;

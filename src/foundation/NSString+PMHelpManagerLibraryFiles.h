@@ -4,8 +4,13 @@
 // packages (folders that count as one item).
 #pragma once
 
+#include "foundation/NSString+PMHelpManagerMatching.h"
+
+#include <QtCore/QSet>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
+
+#include <vector>
 
 #include <functional>
 #include <optional>
@@ -31,6 +36,22 @@ bool isBlacklistedPath(const QString& path);
 // path, so no stored pattern changes its meaning.)
 QString blacklistEntryForPath(const QString& path);
 bool matchesBlacklistEntry(const QString& path, const QString& entry);
+// A blacklist prepared once for many paths (a crawl, a batch of additions): literal paths
+// and patterns without "*" are looked up in hash sets, only the wildcard patterns are
+// tried one by one. It answers as matchesBlacklistEntry does for each entry.
+class PMBlacklistMatcher {
+public:
+    explicit PMBlacklistMatcher(const QStringList& entries);
+    // The entries of the user default "Blacklist" as they are now.
+    static PMBlacklistMatcher fromUserDefaults();
+    bool matches(const QString& path) const;
+    bool isEmpty() const { return m_literalPaths.isEmpty() && m_caselessPaths.isEmpty() && m_wildcards.empty(); }
+
+private:
+    QSet<QString> m_literalPaths;  // "=" entries, expanded and precomposed
+    QSet<QString> m_caselessPaths; // patterns without "*", expanded and case-folded
+    std::vector<PMWildcardPattern> m_wildcards;
+};
 // Whether the name's extension is allowed by the user default "Whitelist" (an empty or
 // missing list allows everything; a folder that is not a package is always allowed).
 bool isWhitelistedFilename(const QString& nameOrPath);
@@ -49,8 +70,9 @@ bool hasSameLowercaseStringAsString(const QString& string, const QString& other)
 // The full path of the folder entry `name` in `basePath` (or the name alone without a base)
 // when it may become a library item or be descended into; nothing otherwise. Sets
 // `isSequence` from the name when given.
+// A crawl passes the blacklist it prepared; without one the user default is read.
 std::optional<QString> itemPathWithBasePath(const QString& name, const QString& basePath, bool* isSequence, bool checkWhitelist,
-                                            bool checkBlacklist);
+                                            bool checkBlacklist, const PMBlacklistMatcher* blacklist = nullptr);
 
 // How sequence parts are ordered: a comparison of two names (negative, 0, positive). The
 // library's sort engine installs its own; until then names compare with numbers in them

@@ -146,21 +146,35 @@ int PMCompareIgnoringCase(QStringView a, QStringView b)
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-bool matchesWildcardQuery(const QString& string, const QString& pattern)
+PMWildcardPattern PMPreparedWildcardPattern(const QString& pattern)
 {
-    if (pattern.isNull())
-        return false;
-    if (!pattern.contains(QLatin1Char('*')))
-        return string.compare(pattern, Qt::CaseInsensitive) == 0;
-    const QString text = precomposed(string.toLower());
+    PMWildcardPattern prepared;
+    if (!pattern.contains(QLatin1Char('*'))) {
+        prepared.literal = pattern;
+        return prepared;
+    }
+    prepared.hasWildcard = true;
     const QString lowered = precomposed(pattern.toLower());
     // A path pattern names folders exactly: its blanks are part of the names.
     const bool trimPieces = !lowered.contains(QLatin1Char('/'));
-    QStringList pieces = lowered.split(QLatin1Char('*'));
+    prepared.pieces = lowered.split(QLatin1Char('*'));
     if (trimPieces)
-        for (QString& piece : pieces)
+        for (QString& piece : prepared.pieces)
             piece = piece.trimmed();
-    QStringView rest(text);
+    return prepared;
+}
+
+QString PMPreparedWildcardText(const QString& string)
+{
+    return precomposed(string.toLower());
+}
+
+bool PMMatchesPreparedWildcard(const QString& string, QStringView preparedText, const PMWildcardPattern& pattern)
+{
+    if (!pattern.hasWildcard)
+        return string.compare(pattern.literal, Qt::CaseInsensitive) == 0;
+    const QStringList& pieces = pattern.pieces;
+    QStringView rest = preparedText;
     const QString& first = pieces.first();
     const QString& last = pieces.last();
     if (!first.isEmpty()) {
@@ -183,6 +197,17 @@ bool matchesWildcardQuery(const QString& string, const QString& pattern)
         rest = rest.mid(at + piece.size());
     }
     return true;
+}
+
+bool matchesWildcardQuery(const QString& string, const QString& pattern)
+{
+    if (pattern.isNull())
+        return false;
+    const PMWildcardPattern prepared = PMPreparedWildcardPattern(pattern);
+    if (!prepared.hasWildcard)
+        return PMMatchesPreparedWildcard(string, QStringView(), prepared);
+    const QString text = PMPreparedWildcardText(string);
+    return PMMatchesPreparedWildcard(string, text, prepared);
 }
 
 std::uint64_t matchingQualityOfLiteralQuery(const QString& string, const QString& query, QList<PMRange>* collectMatchedRanges)

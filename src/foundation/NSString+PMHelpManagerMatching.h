@@ -17,6 +17,16 @@
 // the pieces between must occur in order (empty pieces are skipped). Pieces are trimmed of
 // blanks, except in a path pattern (one holding "/"), whose blanks belong to the names.
 bool matchesWildcardQuery(const QString& string, const QString& pattern);
+// A pattern prepared once for matching many texts, and a text prepared once for matching
+// many patterns; the match answers as matchesWildcardQuery does.
+struct PMWildcardPattern {
+    QString literal;    // a pattern without "*": the text equals it ignoring case
+    QStringList pieces; // a pattern with "*": its pieces, lower-cased and precomposed
+    bool hasWildcard = false;
+};
+PMWildcardPattern PMPreparedWildcardPattern(const QString& pattern);
+QString PMPreparedWildcardText(const QString& string);
+bool PMMatchesPreparedWildcard(const QString& string, QStringView preparedText, const PMWildcardPattern& pattern);
 
 // The quality with which the text matches the query (0 best), or PMNotFound. Literal
 // occurrences (ignoring case) come first: 0 at the start, 2 elsewhere; with fuzzy matching

@@ -79,11 +79,16 @@ void PMMovieRepresentationPrototype::loadCoverImageAndPosterImageForFrame(const 
     }
     std::weak_ptr<PMMovieRepresentationOriginal> weakRecord = o.sharedOriginal();
     const std::uint64_t serial = ++o.m_imageRequestSerial;
+    const std::uint64_t releases = o.m_imageReleaseSerial;
     PMMovieRepresentationImageLoader::defaultLoader().loadCoverImageAndPosterImageForMovieRepresentation(
         *this, !improvement, o.m_requestedImageSize, frame, priority,
-        [weakRecord, redraw, serial](platform::ImagePtr cover, platform::ImagePtr poster) {
+        [weakRecord, redraw, serial, releases](platform::ImagePtr cover, platform::ImagePtr poster) {
             std::shared_ptr<PMMovieRepresentationOriginal> record = weakRecord.lock();
             if (!record)
+                return;
+            // A load that was already running when the record let go of its pictures (its
+            // tile left the screen) brings nothing back into memory.
+            if (releases != record->m_imageReleaseSerial)
                 return;
             // An answer to an older request can arrive after that of a newer one for a larger
             // tile: it never replaces a larger picture with its smaller one.

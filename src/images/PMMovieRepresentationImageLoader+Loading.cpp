@@ -137,19 +137,64 @@ void PMMovieRepresentationImageLoader::updateLoadingPrioritiesWithVisibleRect(QR
     crawlQueue().updateWaitingPriorities(rank);
 }
 
+void PMMovieRepresentationImageLoader::enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue,
+                                                   std::shared_ptr<std::atomic_bool> searchForgotten)
+{
+    {
+        std::lock_guard lock(m_waitingLoadsMutex);
+        std::vector<IndexedLoad>& loads = m_waitingLoadsByID[op->imageLoaderReference()];
+        // Loads that ended went with their queue: only the record's live ones stay listed.
+        std::erase_if(loads, [](const IndexedLoad& load) { return load.op.expired(); });
+        loads.push_back(IndexedLoad{op, onCrawlQueue, std::move(searchForgotten)});
+    }
+    (onCrawlQueue ? crawlQueue() : *m_loadQueue).addOperation(op);
+}
+
 void PMMovieRepresentationImageLoader::cancelLoadingForMovieRepresentation(PMMovieRepresentationPrototype& movie)
 {
-    const QString id = movie.uniqueLibraryID();
-    for (const platform::OperationPtr& op : m_loadQueue->waitingOperations()) {
-        auto* load = dynamic_cast<PMMovieRepresentationImageLoaderOperation*>(op.get());
-        if (load && load->imageLoaderReference() == id && int(load->queuePriority()) < int(Priority::High))
-            load->cancel();
+    std::vector<IndexedLoad> loads;
+    {
+        std::lock_guard lock(m_waitingLoadsMutex);
+        auto it = m_waitingLoadsByID.find(movie.uniqueLibraryID());
+        if (it == m_waitingLoadsByID.end())
+            return;
+        loads = std::move(it.value());
+        m_waitingLoadsByID.erase(it);
     }
-    for (const platform::OperationPtr& op : crawlQueue().waitingOperations()) {
-        auto* load = dynamic_cast<PMMovieRepresentationImageLoaderOperation*>(op.get());
-        if (load && load->imageLoaderReference() == id)
-            load->cancel();
+    std::vector<IndexedLoad> kept;
+    for (const IndexedLoad& load : loads) {
+        const std::shared_ptr<PMMovieRepresentationImageLoaderOperation> op = load.op.lock();
+        if (!op || op->isFinished())
+            continue;
+        // A load asked for at high priority (a picture the user is waiting for) stays.
+        if (!op->isExecuting() && (load.onCrawlQueue || int(op->queuePriority()) < int(Priority::High))) {
+            op->cancel();
+            // A search cancelled while waiting is forgotten now (its completion comes later,
+            // on another thread): the tile coming straight back asks for one again.
+            if (load.searchForgotten && !load.searchForgotten->exchange(true)) {
+                m_searchesByID.remove(op->imageLoaderReference());
+                if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
+                    update(-1);
+            }
+        } else {
+            kept.push_back(load);
+        }
     }
+    if (!kept.empty()) {
+        std::lock_guard lock(m_waitingLoadsMutex);
+        std::vector<IndexedLoad>& loads = m_waitingLoadsByID[movie.uniqueLibraryID()];
+        loads.insert(loads.end(), kept.begin(), kept.end());
+    }
+}
+
+int PMMovieRepresentationImageLoader::queuedLoadCountForID(const QString& uniqueLibraryID) const
+{
+    std::lock_guard lock(m_waitingLoadsMutex);
+    int count = 0;
+    for (const IndexedLoad& load : m_waitingLoadsByID.value(uniqueLibraryID))
+        if (const auto op = load.op.lock(); op && !op->isFinished() && !op->isCancelled())
+            ++count;
+    return count;
 }
 
 // ---- Queuing a load
@@ -203,7 +248,7 @@ void PMMovieRepresentationImageLoader::loadCoverImageAndPosterImageForMovieRepre
     }
     auto op = std::make_shared<PMMovieRepresentationImageLoaderOperation>(r.uniqueLibraryID, viewFrame, [this, request] { runUnderscoreStage(request); });
     op->setQueuePriority(priority);
-    m_loadQueue->addOperation(op);
+    enqueueLoad(op, false);
 }
 
 bool PMMovieRepresentationImageLoader::LoadRequest::isSufficient(const ImagePtr& image) const
@@ -267,10 +312,10 @@ void PMMovieRepresentationImageLoader::runUnderscoreStage(const std::shared_ptr<
         [this, request, needsCover, needsPoster, coverShown] { runFullStage(request, needsCover, needsPoster, coverShown); });
     if (!shown && r.priority != Priority::VeryLow) {
         full->setQueuePriority(r.priority);
-        m_loadQueue->addOperation(full);
+        enqueueLoad(full, false);
     } else {
         full->setQueuePriority(Priority::High);
-        crawlQueue().addOperation(full);
+        enqueueLoad(full, true);
     }
 }
 

@@ -16,6 +16,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 
+
 using platform::ImagePtr;
 
 namespace {
@@ -77,8 +78,25 @@ void PMMovieRepresentationImageLoader::queueSearchForMissingImage(const std::sha
     m_searchesByID.insert(id);
     if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
         update(1);
-    // A plain operation: neither re-ranked nor cancelled with its record.
-    crawlQueue().addOperation([this, request] { runSearchForMissingImage(request); });
+    // Not re-ranked (no frame), but cancelled with the record's other loads when its tile
+    // leaves the screen: a search (a frame grab, a conversion) is the costliest work of all.
+    // `forgotten` is set once the search has left the table: by the search itself when it
+    // starts, or by a cancellation.
+    auto forgotten = std::make_shared<std::atomic_bool>(false);
+    auto op = std::make_shared<PMMovieRepresentationImageLoaderOperation>(id, QRectF(), [this, request, forgotten] {
+        forgotten->store(true); // it answers for itself
+        runSearchForMissingImage(request);
+    });
+    op->setCompletionBlock([this, id, forgotten] {
+        if (forgotten->exchange(true))
+            return;
+        platform::dispatchAsyncMain([this, id] { // cancelled otherwise (the queue's end)
+            m_searchesByID.remove(id);
+            if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
+                update(-1);
+        });
+    });
+    enqueueLoad(op, true, forgotten);
 }
 
 void PMMovieRepresentationImageLoader::deliverIconPreview(const std::shared_ptr<LoadRequest>& request)

@@ -23,6 +23,7 @@
 #include <QtCore/QSet>
 #include <QtCore/QUrl>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -112,8 +113,17 @@ public:
     unsigned loadQueueThrottleLevel() const { return m_loadQueueThrottleLevel; }
     // Waiting loads whose tile is visible move to normal priority, the others to low.
     void updateLoadingPrioritiesWithVisibleRect(QRectF visibleRect);
-    // Cancels the record's waiting loads (running ones end by themselves).
+    // Cancels the record's waiting loads and its waiting search for a picture (running ones
+    // end by themselves). Waiting loads are indexed by ID: a cancellation never scans the
+    // queues.
     void cancelLoadingForMovieRepresentation(PMMovieRepresentationPrototype& movie);
+    // Puts a load on its queue and in the index by ID (any thread: the second stage is
+    // queued from the loading threads). Only loads queued so are cancelled with their record.
+    // A search passes its flag: set when a cancellation has already forgotten the search.
+    void enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue,
+                     std::shared_ptr<std::atomic_bool> searchForgotten = nullptr);
+    // The record's loads (and search) that wait or run (tests, diagnostics).
+    int queuedLoadCountForID(const QString& uniqueLibraryID) const;
     platform::OperationQueue& loadQueue() { return *m_loadQueue; }
     platform::OperationQueue& crawlQueue();
 
@@ -171,6 +181,13 @@ private:
     void deliverIconPreview(const std::shared_ptr<LoadRequest>& request);
     std::unique_ptr<platform::OperationQueue> m_loadQueue;
     unsigned m_loadQueueThrottleLevel = 0;
+    struct IndexedLoad {
+        std::weak_ptr<PMMovieRepresentationImageLoaderOperation> op;
+        bool onCrawlQueue = false;
+        std::shared_ptr<std::atomic_bool> searchForgotten;
+    };
+    mutable std::mutex m_waitingLoadsMutex;
+    QHash<QString, std::vector<IndexedLoad>> m_waitingLoadsByID;
     QSet<QString> m_searchesByID;
     struct FileStamp {
         QString path;

@@ -868,11 +868,15 @@ void PMMainController::updateAspectRatioWindow()
     if (!container || !container->window()->isVisible() || _isAspectRatioLocked || playerView->height() < 1)
         return;
     _aspectRatioText = QString::asprintf("%.2f:1", double(playerView->width()) / playerView->height());
+    // One read-out window serves every resize: it is faded out between them, never made anew.
     auto* window = qobject_cast<PMFullScreenMessageWindow*>(_aspectRatioWindow.data());
     if (!window) {
         window = PMFullScreenMessageWindow::fullscreenWindowWithMessage(_aspectRatioText, playerView, 0.5, nullptr);
         window->storedTintColor = QColor(Qt::transparent);
         _aspectRatioWindow = window;
+    } else {
+        window->messageView = playerView;
+        stopFadingOutAndSetAlphaValue(window, 0.5);
     }
     window->message = _aspectRatioText;
     window->setGeometry(QRect(playerView->mapToGlobal(QPoint(0, 0)), playerView->size()));
@@ -884,10 +888,8 @@ void PMMainController::updateAspectRatioWindow()
 
 void PMMainController::closeAspectRatioWindow()
 {
-    if (QWidget* window = _aspectRatioWindow.data()) {
-        _aspectRatioWindow = nullptr;
-        fadeOutAndClose(window);
-    }
+    if (QWidget* window = _aspectRatioWindow.data(); window && window->isVisible())
+        fadeOutAndClose(window); // kept for the next resize
 }
 
 // ---------------------------------------------------------------------------

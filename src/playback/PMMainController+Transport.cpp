@@ -30,10 +30,10 @@ platform::UserDefaults& settings()
 
 const QString kChooseNext = QStringLiteral("chooseNextMovieRepresentation");
 
-// The last winding step (signed seconds), the display-sleep request held, and a steady
+// The last winding step (signed seconds), whether the display was last asked to stay awake, and a steady
 // clock for the runs of winding steps.
 double gLastWindStep = 0;
-unsigned int gDisplaySleepCookie = 0;
+bool gDisplayKeptAwake = false;
 
 double steadySeconds()
 {
@@ -168,16 +168,12 @@ void PMMainController::updateTimeDisplay(QObject* sender)
     if (_playerControlsDidChange)
         _playerControlsDidChange();
 
-    if (keepAwake && gDisplaySleepCookie == 0) {
-        gDisplaySleepCookie = platform::preventDisplaySleep(QStringLiteral("Movie Playback"));
-        if (gDisplaySleepCookie && settings().boolForKey(QStringLiteral("PMDebugLog")))
-            PMLog("[Debug] enabled display sleep prevention");
-    } else if (!keepAwake && gDisplaySleepCookie != 0) {
-        platform::allowDisplaySleep(gDisplaySleepCookie);
-        gDisplaySleepCookie = 0;
-        if (settings().boolForKey(QStringLiteral("PMDebugLog")))
-            PMLog("[Debug] disabled display sleep prevention");
-    }
+    // Asked at every tick: the request itself goes out only when nothing is held or waiting,
+    // never blocks, and after a failure waits for its back-off.
+    platform::setKeepsDisplayAwake(keepAwake, QStringLiteral("Movie Playback"));
+    if (keepAwake != gDisplayKeptAwake && settings().boolForKey(QStringLiteral("PMDebugLog")))
+        PMLog(keepAwake ? "[Debug] enabled display sleep prevention" : "[Debug] disabled display sleep prevention");
+    gDisplayKeptAwake = keepAwake;
 }
 
 void PMMainController::setTimeSliderCurrentTimeValue(double seconds)

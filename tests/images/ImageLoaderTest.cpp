@@ -243,7 +243,7 @@ TEST_F(ImageLoader, CancelRules)
     const auto add = [&](platform::OperationQueue& queue, const QString& ref, Priority p) {
         auto op = std::make_shared<PMMovieRepresentationImageLoaderOperation>(ref, QRectF(), [] {});
         op->setQueuePriority(p);
-        queue.addOperation(op);
+        loader().enqueueLoad(op, &queue == &loader().crawlQueue());
         return op;
     };
     auto loadNormal = add(loader().loadQueue(), id, Priority::Normal);
@@ -257,7 +257,7 @@ TEST_F(ImageLoader, CancelRules)
     EXPECT_FALSE(loadHigh->isCancelled());
     EXPECT_FALSE(loadOther->isCancelled());
     EXPECT_TRUE(crawlHigh->isCancelled());
-    EXPECT_FALSE(crawlPlain->isCancelled()); // a search is never cancelled with its record
+    EXPECT_FALSE(crawlPlain->isCancelled()); // other work of the crawl queue is not the record's
 }
 
 TEST_F(ImageLoader, ReducedCopiesFirstAndFullPicturesOnlyWhenNeeded)

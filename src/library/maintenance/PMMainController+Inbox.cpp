@@ -189,17 +189,20 @@ void PMMainController::addBlacklistPaths(const QStringList& paths)
         return;
     const QStringList existing = blacklistEntries();
     QStringList entries = existing;
+    // Prepared once: adding thousands of paths to thousands of entries stays linear.
+    const PMBlacklistMatcher matcher(existing);
+    QSet<QString> stored(entries.begin(), entries.end());
     bool appended = false;
     for (const QString& path : paths) {
         // Entries are matched as the user means them, "~" expanded, so that a path is never
         // stored twice in its two spellings. A path is stored as a literal entry: the file's
         // name may hold "*", and another file may differ from it only in letter case.
-        const bool matched = std::any_of(existing.begin(), existing.end(), [&](const QString& entry) { return matchesBlacklistEntry(path, entry); });
-        if (matched)
+        if (matcher.matches(path))
             continue;
         const QString entry = blacklistEntryForPath(path);
-        if (entries.contains(entry))
+        if (stored.contains(entry))
             continue;
+        stored.insert(entry);
         entries.append(entry);
         appended = true;
     }

@@ -6,6 +6,7 @@
 
 #include "foundation/PMLog.h"
 #include "library/model/PMCachedSettings.h"
+#include "library/model/PMSearch.h"
 #include "platform/Alert.h"
 #include "platform/InterfaceFiles.h"
 #include "platform/UserDefaults.h"
@@ -106,5 +107,7 @@ void PMMainController::applicationDidFinishLaunching()
     step("Post-Startup Scripts");
     runScriptsForTimeKey(QStringLiteral("Post-Startup Scripts"));
     _didFinishLaunching = true;
+    // What the first search needs is made while the user looks at the window.
+    PMPrepareSearchIndexInBackground();
     startObservingApplicationState();
 }

@@ -16,12 +16,14 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
+#include <QtCore/QHash>
 #include <QtCore/QSet>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QWidget>
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 using platform::Dictionary;
 using platform::DictionaryPtr;
@@ -52,6 +54,23 @@ QString readableNameForStoredPath(const QString& storedPath)
     return readable.isEmpty() ? storedPath : readable;
 }
 
+// The folders of the stored library path, checked (and made when missing) once for each
+// stored path: the paths are asked for at every picture load and every save, and a look at
+// the disk each time put file-system calls on the main thread of every scroll step. A
+// folder removed meanwhile is made again by whatever writes into it.
+struct ResolvedFolders {
+    std::mutex mutex;
+    QString stored;
+    QString library;
+    QHash<QString, QString> imageFolders; // by name, for the stored path above
+};
+
+ResolvedFolders& resolvedFolders()
+{
+    static ResolvedFolders folders;
+    return folders;
+}
+
 } // namespace
 
 QString PMMainController::libraryPath()
@@ -59,8 +78,20 @@ QString PMMainController::libraryPath()
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     const QString stored = defaults.stringForKey(kLibraryPathKey);
     if (!stored.isEmpty()) {
+        ResolvedFolders& resolved = resolvedFolders();
+        {
+            std::lock_guard lock(resolved.mutex);
+            if (resolved.stored == stored && !resolved.library.isEmpty())
+                return resolved.library;
+        }
         const QString path = platform::stringByExpandingTildeInPath(stored);
         checkFolderPathAndCreateIfNecessary(path);
+        std::lock_guard lock(resolved.mutex);
+        if (resolved.stored != stored) {
+            resolved.stored = stored;
+            resolved.imageFolders.clear();
+        }
+        resolved.library = path;
         return path;
     }
     const QString movies = QDir::homePath() + QStringLiteral("/Movies");
@@ -183,28 +214,39 @@ QStringList PMMainController::libraryDatabasePaths()
     return paths;
 }
 
-namespace {
-QString imageFolder(const QString& settingsPath, const char* name)
+QString PMMainController::imageFolder(const QString& name)
 {
-    const QString path = settingsPath + QLatin1Char('/') + QString::fromUtf8(name);
+    const QString stored = platform::UserDefaults::standard().stringForKey(kLibraryPathKey);
+    ResolvedFolders& resolved = resolvedFolders();
+    if (!stored.isEmpty()) {
+        std::lock_guard lock(resolved.mutex);
+        if (resolved.stored == stored)
+            if (const auto it = resolved.imageFolders.constFind(name); it != resolved.imageFolders.constEnd())
+                return it.value();
+    }
+    const QString path = librarySettingsPath() + QLatin1Char('/') + name;
     checkFolderPathAndCreateIfNecessary(path);
+    if (!stored.isEmpty()) {
+        std::lock_guard lock(resolved.mutex);
+        if (resolved.stored == stored)
+            resolved.imageFolders.insert(name, path);
+    }
     return path;
 }
-} // namespace
 
 QString PMMainController::coverImageDirectoryPath()
 {
-    return imageFolder(librarySettingsPath(), "Cover Images");
+    return imageFolder(QStringLiteral("Cover Images"));
 }
 
 QString PMMainController::posterImageDirectoryPath()
 {
-    return imageFolder(librarySettingsPath(), "Preview Images");
+    return imageFolder(QStringLiteral("Preview Images"));
 }
 
 QString PMMainController::standardIndexImagesDirectoryPath()
 {
-    return imageFolder(librarySettingsPath(), "Index Images");
+    return imageFolder(QStringLiteral("Index Images"));
 }
 
 QString PMMainController::temporaryStoragePathByCreatingIfNecessary(bool create)

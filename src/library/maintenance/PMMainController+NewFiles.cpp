@@ -103,6 +103,9 @@ struct Crawl {
     DictionaryPtr newTimestamps; // made on first need
     QStringList found;
     bool debugLog = false;
+    // Prepared once for the crawl: a blacklist of thousands of entries is then a hash
+    // lookup (and the few wildcard patterns) per path.
+    PMBlacklistMatcher blacklist = PMBlacklistMatcher::fromUserDefaults();
 };
 
 void visitFolder(Crawl& crawl, const QString& folder, int depth)
@@ -141,7 +144,7 @@ void visitFolder(Crawl& crawl, const QString& folder, int depth)
             continue;
         if (unchanged && !mayBeFolder)
             continue;
-        const std::optional<QString> path = itemPathWithBasePath(name, folder, nullptr, true, true);
+        const std::optional<QString> path = itemPathWithBasePath(name, folder, nullptr, true, true, &crawl.blacklist);
         if (!path)
             continue;
         if (isKnownPath(crawl.table, *path) || path->compare(crawl.settingsPath, Qt::CaseInsensitive) == 0

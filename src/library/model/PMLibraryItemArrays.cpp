@@ -6,9 +6,12 @@
 #include "foundation/PMFunctions.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItem.h"
+#include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "platform/DelayedPerform.h"
 #include "platform/Format.h"
+#include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -47,6 +50,10 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
     long long duration = 0;
     std::uint64_t size = 0;
     bool doubtful = false;
+    // Sizes come from memory and the records (never the disk: a sum over a large folder
+    // would ask for every file); those not measured this session are measured in the
+    // background, and the status line is brought up to date when one differed.
+    std::vector<PMMovieRepresentationPrototype*> unmeasured;
     for (const Value& v : items) {
         PMMovieRepresentationPrototype* movie = PMMovie(v);
         if (!movie)
@@ -54,12 +61,21 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
         if (getAggregateDuration)
             duration += std::max(0LL, movie->duration());
         if (getAggregateSize) {
-            if (movie->isOnlineItem())
+            if (movie->isOnlineItem()) {
                 doubtful = true;
-            else
-                size += movie->movieFileSize();
+            } else {
+                bool known = false;
+                size += movie->movieFileSizeWithoutDisk(&known);
+                if (!known)
+                    unmeasured.push_back(movie);
+            }
         }
     }
+    if (!unmeasured.empty() && platform::isMainThread())
+        PMRefreshMovieFileSizesInBackground(unmeasured, [] {
+            platform::performAfterDelay(&PMMainController::mainController(), QStringLiteral("updateStatusFields"), Value(), 0,
+                                        [] { PMMainController::mainController().updateStatusFields(); });
+        });
     if (getAggregateDuration)
         *getAggregateDuration = duration;
     if (getAggregateSize)
@@ -164,7 +180,7 @@ void sortPaths(QStringList& paths)
 }
 
 bool addMovieURLsFromPathsAtDepth(QList<QUrl>& urls, const QStringList& givenPaths, const QString& basePath,
-                                  const platform::Dictionary* existing, platform::Array* collect, int depth)
+                                  const platform::Dictionary* existing, platform::Array* collect, int depth, const PMBlacklistMatcher& blacklist)
 {
     if (depth > kMaximumFolderDepth)
         return false;
@@ -175,7 +191,7 @@ bool addMovieURLsFromPathsAtDepth(QList<QUrl>& urls, const QStringList& givenPat
     bool added = false;
     for (const QString& path : paths) {
         const QString name = belowBase ? QFileInfo(path).fileName() : path;
-        const std::optional<QString> itemPath = itemPathWithBasePath(name, belowBase ? basePath : QString(), nullptr, belowBase, belowBase);
+        const std::optional<QString> itemPath = itemPathWithBasePath(name, belowBase ? basePath : QString(), nullptr, belowBase, belowBase, &blacklist);
         if (!itemPath)
             continue;
         const QFileInfo info(*itemPath);
@@ -186,12 +202,12 @@ bool addMovieURLsFromPathsAtDepth(QList<QUrl>& urls, const QStringList& givenPat
             for (const QString& entry : QDir(*itemPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
                 contents << *itemPath + u'/' + entry;
             if (!keepFolders) {
-                added |= addMovieURLsFromPathsAtDepth(urls, contents, *itemPath, existing, collect, depth + 1);
+                added |= addMovieURLsFromPathsAtDepth(urls, contents, *itemPath, existing, collect, depth + 1, blacklist);
                 continue;
             }
             auto folder = PMLibraryContainer::make();
             platform::Array* folderChildren = folder->rawChildren().get();
-            if (addMovieURLsFromPathsAtDepth(urls, contents, *itemPath, existing, folderChildren, depth + 1)) {
+            if (addMovieURLsFromPathsAtDepth(urls, contents, *itemPath, existing, folderChildren, depth + 1, blacklist)) {
                 folder->setValue(QStringLiteral("Name"), QFileInfo(*itemPath).fileName());
                 collect->append(platform::Value(folder));
                 added = true;
@@ -218,7 +234,9 @@ bool addMovieURLsFromPathsAtDepth(QList<QUrl>& urls, const QStringList& givenPat
 bool addMovieURLsFromPaths(QList<QUrl>& urls, const QStringList& paths, const QString& basePath,
                            const platform::Dictionary* existingMovieRepresentationsByPath, platform::Array* collectLibraryItems)
 {
-    return addMovieURLsFromPathsAtDepth(urls, paths, basePath, existingMovieRepresentationsByPath, collectLibraryItems, 0);
+    // One blacklist for the whole walk, prepared once.
+    const PMBlacklistMatcher blacklist = PMBlacklistMatcher::fromUserDefaults();
+    return addMovieURLsFromPathsAtDepth(urls, paths, basePath, existingMovieRepresentationsByPath, collectLibraryItems, 0, blacklist);
 }
 
 bool addMovieURLs(QList<QUrl>& urls, const QList<QUrl>& movieURLs)

@@ -354,6 +354,8 @@ public:
     QString libraryFolderForItem(const platform::Value& item);
     QString vintageLibrarySettingsPath();
     QString librarySettingsPath();
+    // A folder of the library's settings folder, made when missing (once per library path).
+    QString imageFolder(const QString& name);
     QStringList libraryDatabasePaths();
     QString coverImageDirectoryPath();
     QString posterImageDirectoryPath();
@@ -682,6 +684,9 @@ public:
     void updateUserInterface();
     std::function<void()> _updateUserInterfaceHook;
     int _userInterfaceRefreshDepth = 0;
+    // How many interface refreshes and status updates ran (tests count them).
+    int _userInterfaceRefreshCount = 0;
+    int _statusFieldsUpdateCount = 0;
     // Presentation mode's share (its window comes with the player windows).
     void togglePresentation();
     bool _isPresenting = false;

@@ -4,13 +4,79 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 
-#include "platform/DelayedPerform.h"
+#include "platform/EventClock.h"
 #include "platform/NotificationCenter.h"
+
+#include <map>
+#include <unordered_map>
 
 namespace {
 
 const QString kPosterImageSizeKey = QStringLiteral("Poster Image Size");
-const QString kUncacheOperation = QStringLiteral("uncacheCoverImageAndPosterImage");
+constexpr double kUncacheDelay = 5.0;
+
+// The delayed releases of every record, on one timer of the event clock (tests steer it):
+// scrolling past thousands of tiles schedules thousands of releases, and a timer object
+// for each would cost more than the release saves. Main thread only.
+class DelayedImageRelease {
+public:
+    static DelayedImageRelease& shared()
+    {
+        static auto* release = new DelayedImageRelease; // its timer must not outlive the application's end
+        return *release;
+    }
+    void schedule(PMMovieRepresentationOriginal& record)
+    {
+        cancel(&record);
+        const auto it = m_byDeadline.emplace(platform::eventClockNow() + kUncacheDelay, Entry{&record, record.sharedOriginal()});
+        m_byRecord.emplace(&record, it);
+        if (it == m_byDeadline.begin())
+            arm();
+    }
+    void cancel(const PMMovieRepresentationOriginal* record)
+    {
+        const auto found = m_byRecord.find(record);
+        if (found == m_byRecord.end())
+            return;
+        m_byDeadline.erase(found->second);
+        m_byRecord.erase(found);
+        if (m_byDeadline.empty())
+            m_timer.stop();
+    }
+
+private:
+    struct Entry {
+        const PMMovieRepresentationOriginal* key; // the index's key, also once the record is gone
+        std::weak_ptr<PMMovieRepresentationOriginal> record;
+    };
+    using Deadlines = std::multimap<double, Entry>;
+    void arm()
+    {
+        if (m_byDeadline.empty()) {
+            m_timer.stop();
+            return;
+        }
+        m_timer.start(std::max(0.0, m_byDeadline.begin()->first - platform::eventClockNow()), [this] { fire(); });
+    }
+    void fire()
+    {
+        const double now = platform::eventClockNow();
+        std::vector<std::shared_ptr<PMMovieRepresentationOriginal>> due;
+        while (!m_byDeadline.empty() && m_byDeadline.begin()->first <= now + 1e-6) {
+            const auto it = m_byDeadline.begin();
+            m_byRecord.erase(it->second.key);
+            if (std::shared_ptr<PMMovieRepresentationOriginal> record = it->second.record.lock())
+                due.push_back(std::move(record));
+            m_byDeadline.erase(it);
+        }
+        for (const auto& record : due)
+            record->uncacheCoverImageAndPosterImage();
+        arm();
+    }
+    Deadlines m_byDeadline;
+    std::unordered_map<const PMMovieRepresentationOriginal*, Deadlines::iterator> m_byRecord;
+    platform::OneShotTimer m_timer;
+};
 
 bool parseSizeText(const QString& text, QSizeF* size)
 {
@@ -83,6 +149,7 @@ void PMMovieRepresentationPrototype::uncacheCoverImageAndPosterImage()
     o.m_coverImage.reset();
     o.m_posterImage.reset();
     o.m_posterImagePending = false;
+    ++o.m_imageReleaseSerial;
     if (auto& cancel = PMMovieRepresentationServices::shared().cancelLoadingForMovieRepresentation)
         cancel(o);
 }
@@ -95,16 +162,12 @@ void PMMovieRepresentationPrototype::uncacheCoverImageAndPosterImageAfterDelay()
         uncacheCoverImageAndPosterImage();
         return;
     }
-    std::weak_ptr<PMMovieRepresentationOriginal> weak = o.sharedOriginal();
-    platform::performAfterDelay(&o, kUncacheOperation, platform::Value(), 5.0, [weak] {
-        if (auto record = weak.lock())
-            record->uncacheCoverImageAndPosterImage();
-    });
+    DelayedImageRelease::shared().schedule(o);
 }
 
 void PMMovieRepresentationPrototype::cancelUncacheCoverImageAndPosterImageAfterDelay()
 {
-    platform::cancelPreviousPerformRequests(&original(), kUncacheOperation, platform::Value());
+    DelayedImageRelease::shared().cancel(&original());
 }
 
 void PMMovieRepresentationPrototype::setThumbnailSizeDescription(const QString& description)

@@ -456,6 +456,75 @@ std::uint64_t PMMovieRepresentationPrototype::movieFileSize()
     return std::uint64_t(std::max<long long>(0, longLongValueOfObjectForKey(userSettings(), QStringLiteral("Size"))));
 }
 
+std::uint64_t PMMovieRepresentationPrototype::movieFileSizeWithoutDisk(bool* known)
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_movieFileSize) {
+            if (known)
+                *known = true;
+            return *o.m_movieFileSize;
+        }
+    }
+    if (known)
+        *known = false;
+    return std::uint64_t(std::max<long long>(0, longLongValueOfObjectForKey(userSettings(), QStringLiteral("Size"))));
+}
+
+void PMRefreshMovieFileSizesInBackground(const std::vector<PMMovieRepresentationPrototype*>& movies, std::function<void()> changed)
+{
+    // One measuring queue, in order; a record waits there once however often it is asked for.
+    static QSet<QString>* inFlight = new QSet<QString>;
+    static platform::SerialQueue* queue = new platform::SerialQueue(QStringLiteral("file sizes"), platform::QueuePriority::Utility);
+    struct Job {
+        std::weak_ptr<PMMovieRepresentationOriginal> record;
+        QString id;
+        QString path;
+    };
+    auto jobs = std::make_shared<std::vector<Job>>();
+    for (PMMovieRepresentationPrototype* movie : movies) {
+        if (!movie || movie->isMissing() || movie->isOnlineItem())
+            continue;
+        const QString id = movie->uniqueLibraryID();
+        if (inFlight->contains(id))
+            continue;
+        inFlight->insert(id);
+        jobs->push_back(Job{movie->original().sharedOriginal(), id, movie->path()});
+    }
+    if (jobs->empty())
+        return;
+    queue->async([jobs, changed = std::move(changed)] {
+        auto sizes = std::make_shared<std::vector<std::optional<std::uint64_t>>>();
+        sizes->reserve(jobs->size());
+        for (const Job& job : *jobs)
+            sizes->push_back(totalFileSizeAtPath(job.path));
+        platform::dispatchAsyncMain([jobs, sizes, changed] {
+            bool any = false;
+            for (std::size_t i = 0; i < jobs->size(); ++i) {
+                const Job& job = (*jobs)[i];
+                inFlight->remove(job.id);
+                const std::shared_ptr<PMMovieRepresentationOriginal> record = job.record.lock();
+                if (!record || !(*sizes)[i])
+                    continue;
+                const std::uint64_t size = *(*sizes)[i];
+                bool known = false;
+                const std::uint64_t before = record->movieFileSizeWithoutDisk(&known);
+                {
+                    std::lock_guard lock(record->m_mutex);
+                    record->m_movieFileSize = size;
+                }
+                if (before != size) {
+                    setNumberWithInteger(*record->userSettings(), (long long)size, QStringLiteral("Size"));
+                    any = true;
+                }
+            }
+            if (any && changed)
+                changed();
+        });
+    });
+}
+
 QString PMMovieRepresentationPrototype::movieFileSizeDescriptionIncludingEditedSize(bool)
 {
     const std::uint64_t size = movieFileSize();

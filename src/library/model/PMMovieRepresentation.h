@@ -253,6 +253,9 @@ public:
     long long duration() override;
     long long durationIfCached(bool onlyIfCached, bool checkAnimatedImageDurationSynchronously = false);
     std::uint64_t movieFileSize() override;
+    // The size measured this session, else the stored "Size" (0 when none), without a look
+    // at the disk; known tells which.
+    std::uint64_t movieFileSizeWithoutDisk(bool* known);
     QString movieFileSizeDescriptionIncludingEditedSize(bool includingEditedSize);
     QSizeF assetSizeIfCached(bool onlyIfCached) override;
     QString assetSizeDescription();
@@ -461,6 +464,7 @@ public:
     bool m_posterImagePending = false;
     QSizeF m_requestedImageSize;
     std::uint64_t m_imageRequestSerial = 0; // counts the picture requests
+    std::uint64_t m_imageReleaseSerial = 0; // counts the releases: an answer to a request made before one is dropped
     double m_thumbnailImageAspectRatio = -10.0; // -10: to be computed, -1: unknown
     // Playback (main thread only).
     std::shared_ptr<class PMMovie> m_movie;
@@ -584,4 +588,7 @@ bool PMRecordGettersMayChangeRecords();
 
 // Whether a duration or metadata read is in flight for the ID (tests).
 bool PMIsDurationComputationInFlight(const QString& uniqueLibraryID);
+// Measures the files' sizes on a queue of their own and keeps them with the records (main
+// thread); changed runs on the main thread when a size differed from what was known.
+void PMRefreshMovieFileSizesInBackground(const std::vector<PMMovieRepresentationPrototype*>& movies, std::function<void()> changed);
 bool PMIsMetadataReadInFlight(const QString& uniqueLibraryID);

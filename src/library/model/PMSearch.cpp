@@ -514,6 +514,14 @@ std::vector<std::vector<size_t>> PMSimilarSets(size_t count, const std::function
     return components;
 }
 
+void PMPrepareSearchIndexInBackground()
+{
+    const ArrayPtr movies = mainController().nonProxyFilteredMovieRepresentations();
+    if (!movies || movies->isEmpty())
+        return;
+    PMCrawlQueue::async([movies] { LibrarySearchIndex::forMovies(movies); });
+}
+
 void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibraryContainer* inContainer, bool searchContainers, bool searchFiles,
                               bool searchName, bool searchMetadata, bool searchLocation, QString* getDuplicateSortCriterion)
 {

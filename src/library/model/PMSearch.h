@@ -40,3 +40,6 @@ std::vector<std::vector<size_t>> PMSimilarSets(size_t count, const std::function
 // Tests: the widest scan the library index may use, in places at a time (32, 16, or 1 for
 // the plain loop), so that every path can be checked on any processor.
 void PMLimitSearchScanWidth(int places);
+// Makes the search index of the library's movies on the crawl queue, so that the first
+// keystroke in the search field finds it made (after launch and after library updates).
+void PMPrepareSearchIndexInBackground();

@@ -427,7 +427,7 @@ void PMGroupView::clear()
     auto& bucket = _proxyDump[groupKey];
     for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
         bucket.insert(itemID(proxy->representedItem), proxy);
-        proxy->view.reset();
+        dropTile(*proxy);
     }
     _proxies.clear();
     _groupProxies.clear();
@@ -930,7 +930,7 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
     }
     for (PMGroupViewItemProxy* p : m_shown)
         if (!p->marked)
-            p->view.reset();
+            dropTile(*p);
     for (PMGroupViewItemProxy* pointer : visible) {
         PMGroupViewItemProxy& p = *pointer;
         p.marked = false;
@@ -960,6 +960,9 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
                 tile->moving = true;
             }
             p.view = tile;
+            // Shown again before its pictures were let go: they stay.
+            if (PMMovieRepresentationPrototype* movie = PMMovie(p.representedItem))
+                movie->cancelUncacheCoverImageAndPosterImageAfterDelay();
             // Without "Preload Previews" a tile asks for its pictures when first drawn.
             if (boolDefault(QStringLiteral("Preload Previews"), true))
                 loadPictures(p, p.frame.intersects(rect));
@@ -983,6 +986,20 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
     if (!suppressed && m_anyMoving && m_animation->state() != QAbstractAnimation::Running && !_isTiling) {
         animationStep(1.0);
         stopMoving();
+    }
+}
+
+void PMGroupView::dropTile(PMGroupViewItemProxy& proxy)
+{
+    if (!proxy.view)
+        return;
+    proxy.view.reset();
+    // A tile off the screen keeps nothing in memory: its pictures go a while later (a tile
+    // made again meanwhile keeps them), its loads still waiting are cancelled with them,
+    // and its hover frames go now.
+    if (PMMovieRepresentationPrototype* movie = PMMovie(proxy.representedItem)) {
+        movie->uncacheCoverImageAndPosterImageAfterDelay();
+        movie->uncacheStandardIndexImages();
     }
 }
 

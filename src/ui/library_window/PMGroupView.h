@@ -310,6 +310,9 @@ protected:
 
 private:
     void preparePreviewViewsInRect(const QRectF& rect);
+    // The proxy's tile goes (off screen, or the grid is emptied), and with it what its
+    // record holds in memory for it.
+    void dropTile(PMGroupViewItemProxy& proxy);
     void prepareHoverFrames(PMGroupViewTile& tile, const PMGroupViewItemProxy& proxy);
     QTimer m_hoverTimer;
     // A live scroll (the thumb held): one picture load at a time, tiles refined after it.

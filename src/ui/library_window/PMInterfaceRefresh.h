@@ -12,6 +12,21 @@ extern bool PMShowsToolbarButtonShapes;
 extern bool PMUsesLightThumbnailBackground;
 extern bool PMBlendsSubgroupPreviews;
 extern bool PMUsesLargeContentFont;
+// A library update with the selections frozen leaves its refresh to the end of the freeze:
+// restoring the selection refreshes the window anyway, and a refresh before that would show
+// the content of objects about to be replaced (a second full pass over the content).
+extern bool PMInterfaceRefreshAwaitsUnfreeze;
+// While a refresh or the restoring of the selections runs, status updates (asked for by
+// every step that selects) wait and run once when the outermost one ends.
+class PMStatusFieldsHold {
+public:
+    PMStatusFieldsHold();
+    ~PMStatusFieldsHold();
+    PMStatusFieldsHold(const PMStatusFieldsHold&) = delete;
+    PMStatusFieldsHold& operator=(const PMStatusFieldsHold&) = delete;
+    // Whether status updates wait now; a waiting one is noted.
+    static bool holdsUpdate();
+};
 
 // Display modes, stored per container as "Group Content Display Mode".
 enum : long long { PMListDisplayMode = 0, PMPreviewDisplayMode = 10, PMCoverDisplayMode = 11 };

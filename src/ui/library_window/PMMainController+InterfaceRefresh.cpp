@@ -27,6 +27,7 @@
 #include <QtWidgets/QLineEdit>
 
 #include <cmath>
+#include <optional>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -36,6 +37,7 @@ bool PMShowsToolbarButtonShapes = true;
 bool PMUsesLightThumbnailBackground = false;
 bool PMBlendsSubgroupPreviews = false;
 bool PMUsesLargeContentFont = false;
+bool PMInterfaceRefreshAwaitsUnfreeze = false;
 
 namespace {
 
@@ -215,6 +217,9 @@ void PMMainController::updateUserInterface()
     platform::UserDefaults& d = defaults();
     // The selection restored at the end may refresh once more from inside this one.
     ++_userInterfaceRefreshDepth;
+    ++_userInterfaceRefreshCount;
+    // One status update at the end, however often the steps select.
+    std::optional<PMStatusFieldsHold> statusHold(std::in_place);
 
     // 1. Selections survive the pass; the content of the last one is forgotten.
     freezeSelections();
@@ -465,6 +470,7 @@ void PMMainController::updateUserInterface()
     // 15. Titles, status, buttons and window levels, on every path.
     updateWindowTitles();
     updateStatusFields();
+    statusHold.reset(); // the status now (unless an outer refresh or restore still runs)
     updateButtons();
     updateWindowLevels();
     if (_mainWindow)

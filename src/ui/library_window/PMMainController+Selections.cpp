@@ -9,6 +9,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMInterfaceRefresh.h"
 #include "ui/library_window/PMLibraryWindowAccess.h"
 
 #include <QtWidgets/QLineEdit>
@@ -624,8 +625,11 @@ void PMMainController::unfreezeSelections()
         _selectionFreezeLevel = 0;
         return;
     }
+    // Restoring both selections updates the status once, at the end.
+    const PMStatusFieldsHold statusHold;
     PMLibraryListAccess& list = libraryListAccess();
     const QList<qsizetype> rowsBefore = list.selectedRows();
+    const int refreshesBefore = _userInterfaceRefreshCount;
 
     auto resolved = Array::make();
     if (_frozenSelections.library) {
@@ -695,6 +699,12 @@ void PMMainController::unfreezeSelections()
             correctLibrarySelection();
             --_selectionFreezeLevel;
         }
+        // The refresh a library update left for now, unless restoring the selection ran one.
+        if (PMInterfaceRefreshAwaitsUnfreeze) {
+            PMInterfaceRefreshAwaitsUnfreeze = false;
+            if (_userInterfaceRefreshCount == refreshesBefore)
+                updateUserInterface();
+        }
     }
 
     if (_frozenSelections.group)
@@ -729,4 +739,6 @@ void PMMainController::releaseFrozenSelections()
         return;
     _selectionFreezeLevel = 0;
     _frozenSelections = FrozenSelections();
+    // Let go inside a refresh (the player took the window): that refresh is the one owed.
+    PMInterfaceRefreshAwaitsUnfreeze = false;
 }

@@ -14,9 +14,10 @@
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSView+PMExtensions.h"
 #include "ui/kit/PMAppearance.h"
-#include "ui/library_window/PMGroupView.h"
-#include "ui/library_window/PMMovieCell.h"
 #include "ui/library_window/PMGroupTableView.h"
+#include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMInterfaceRefresh.h"
+#include "ui/library_window/PMMovieCell.h"
 #include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QSet>
@@ -409,6 +410,10 @@ void PMMainController::reloadInterfaceAfterLibraryUpdate()
 {
     if (PMMovieOutlineView* view = libraryListView)
         view->reloadData();
+    if (_selectionFreezeLevel > 0) {
+        PMInterfaceRefreshAwaitsUnfreeze = true;
+        return;
+    }
     updateUserInterface();
 }
 

@@ -10,6 +10,7 @@
 #include "playback/PMPlayerWindows.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMGroupTableView.h"
+#include "ui/library_window/PMInterfaceRefresh.h"
 #include "ui/library_window/PMMainWindow.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/library_window/PMToolbarButtons.h"
@@ -111,8 +112,37 @@ void describeMovie(PMMainController& c, const StatusTarget& target, const Value&
 
 } // namespace
 
+namespace {
+int gStatusFieldsHolds = 0;
+bool gStatusFieldsUpdatePending = false;
+} // namespace
+
+PMStatusFieldsHold::PMStatusFieldsHold()
+{
+    ++gStatusFieldsHolds;
+}
+
+PMStatusFieldsHold::~PMStatusFieldsHold()
+{
+    if (--gStatusFieldsHolds > 0 || !gStatusFieldsUpdatePending)
+        return;
+    gStatusFieldsUpdatePending = false;
+    mainController().updateStatusFields();
+}
+
+bool PMStatusFieldsHold::holdsUpdate()
+{
+    if (gStatusFieldsHolds <= 0)
+        return false;
+    gStatusFieldsUpdatePending = true;
+    return true;
+}
+
 void PMMainController::updateStatusFields()
 {
+    if (PMStatusFieldsHold::holdsUpdate())
+        return;
+    ++_statusFieldsUpdateCount;
     if (_mainWindow) {
         if (!defaults().boolForKey(QStringLiteral("Single Window Mode"))) {
             updateStatusForWindow(_mainWindow, Value());

@@ -353,3 +353,21 @@ TEST_F(InterfaceRefreshTest, Showcase)
     EXPECT_TRUE(window.grab().save(folderPath + QStringLiteral("/refresh-A-search.png")));
     A->setQuery(QString());
 }
+
+// ---------------------------------------------------------------------------
+// The cost of a change
+
+TEST_F(InterfaceRefreshTest, ARatingChangeRefreshesOnceAndUpdatesTheStatusOnce)
+{
+    c().selectLibraryItem(Value(A));
+    ASSERT_EQ(gridNames(), QStringList({QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("sub")}));
+    const int refreshes = c()._userInterfaceRefreshCount, statuses = c()._statusFieldsUpdateCount;
+    // What the stars do when let go: the rating, then the library update that saves it.
+    PMMovie(grid->movieProxies().front()->representedItem)->setRating(4);
+    c().updateLibrary();
+    EXPECT_EQ(c()._userInterfaceRefreshCount - refreshes, 1);
+    EXPECT_EQ(c()._statusFieldsUpdateCount - statuses, 1);
+    // The grid still shows the container, with the rating.
+    EXPECT_EQ(gridNames(), QStringList({QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("sub")}));
+    EXPECT_EQ(PMMovie(grid->movieProxies().front()->representedItem)->rating(), 4);
+}
