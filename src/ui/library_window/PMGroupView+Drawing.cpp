@@ -446,6 +446,9 @@ void PMGroupView::composePicture(QPainter& p, const QRectF& area, const PictureL
     QRectF frame = PMMovieTileOverlayFrame(area, topPixels.width() / std::max(1.0, double(topPixels.height())), g);
     if (overlay == PMMovieTileOverlay::Main && !g.scaleIndividually && frame == area) // shown whole
         frame = PMRectFittingAspectRatioInRect(area, mainRatio);
+    // An icon (a file without a picture of its own) stands in the middle of its glow.
+    if (overlay == PMMovieTileOverlay::Main && topPixels.hasAlphaChannel())
+        frame.moveCenter(QPointF(area.center().x(), frame.center().y()));
     p.save();
     p.setOpacity(overlay == PMMovieTileOverlay::Main ? 1.0 : in.alpha);
     drawFilled(p, topPixels, alignedToPixels(frame, scale), scale, smooth);

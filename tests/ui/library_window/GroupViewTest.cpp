@@ -514,12 +514,7 @@ TEST_F(GroupView, ALiveScrollEndsWhenTheScrollBarHidesUnderTheThumb)
     // Most movies go while it is held: nothing is left to scroll, the bar goes away and
     // never sends its release.
     records.resize(3);
-    grid->clear();
-    grid->setRepresentedGroup(group);
-    for (const auto& record : records)
-        grid->addItem(Value(record));
-    grid->tileWithAdjustedSize(false, false, false);
-    QCoreApplication::processEvents();
+    fill(3); // the same grid, refilled with what is left
     EXPECT_EQ(PMGroupView::interactionCounter(), interactions);
     EXPECT_FALSE(bar->isSliderDown());
     EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueueThrottleLevel() == level; }, 3000));

@@ -25,6 +25,7 @@
 #include <QtCore/QTimer>
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
+#include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
 #include <QtTest/QTest>
 #include <QtWidgets/QScrollBar>
@@ -1085,4 +1086,35 @@ TEST_F(TileClicks, TheDurationSitsBottomRightAndMarksOnlyUnplayedMovies)
         return n;
     };
     EXPECT_GT(lightIn(unplayed), lightIn(played));
+}
+
+TEST_F(TileClicks, AnIconStandsInTheMiddleOfItsGlow)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(700, 500);
+    grid->tileWithAdjustedSize(false, false, false);
+    // The fake files have no picture: their tiles show the file's icon over its blurred
+    // glow, which is made in the background (until then the icon fills the picture).
+    const QRectF tile = grid->movieProxies()[0]->frame.translated(0, -grid->verticalScrollBar()->value());
+    const QRectF picture = tile.adjusted(2, PMGroupViewLabelBand + 2, -2, -2);
+    double centre = 0;
+    int n = 0;
+    const bool glowing = testsupport::waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            const QImage shot = grid->viewport()->grab().toImage();
+            double sum = 0;
+            n = 0;
+            for (int y = int(picture.top()); y < int(picture.bottom()); ++y)
+                for (int x = int(picture.left()); x < int(picture.right()); ++x)
+                    if (qGray(shot.pixel(x, y)) > 246) {
+                        sum += x;
+                        ++n;
+                    }
+            centre = n ? sum / n : 0;
+            return n > 100 && n < picture.width() * picture.height() * 0.4; // the icon at its own size
+        },
+        10000);
+    ASSERT_TRUE(glowing) << n;
+    EXPECT_NEAR(centre, tile.center().x(), 3.0);
 }
