@@ -357,3 +357,29 @@ TEST_F(PlayerPlacementTest, ClosingTheLibraryWindowHidesItWhileAPlayerRemains)
     c._numberOfRemainingItemsMovingToLibraryFolder = 0;
     m_main->hide();
 }
+
+TEST_F(PlayerPlacementTest, AClickOnTheTimeBarOfTheBandSeeksThere)
+{
+    PMMainController& c = mainController();
+    auto& d = platform::UserDefaults::standard();
+    d.setInteger(-1, QStringLiteral("Window Playback Controls")); // a fixed band below the movie
+    ASSERT_TRUE(c.chooseMovieRepresentation(Value(m_a), false, false, false, false));
+    ASSERT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && c._dedicatedPlayerWindow->isVisible(); }, 10000));
+    PMMovieTimeSlider* bar = nullptr;
+    for (auto* slider : c._dedicatedPlayerWindow->findChildren<PMMovieTimeSlider*>())
+        if (slider->isVisible())
+            bar = slider;
+    ASSERT_TRUE(bar) << "the band's time bar shows";
+    const PMPlayerPtr& player = c.playerViewContent().moviePlayer;
+    ASSERT_TRUE(player);
+    const double duration = player->duration();
+    ASSERT_GT(duration, 1.0);
+    // A click (no drag) three quarters along the bar, which reaches the band's edges.
+    const QPoint at(int(bar->width() * 0.75 + bar->x() * 0.5), bar->height() / 2);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, at);
+    const double wanted = (at.x() + bar->x()) / (bar->width() + 2.0 * bar->x()) * duration;
+    EXPECT_TRUE(waitUntil([&] { return std::abs(player->currentTime() - wanted) < 0.3; }, 5000))
+        << player->currentTime() << " for " << wanted;
+    d.removeObjectForKey(QStringLiteral("Window Playback Controls"));
+    c._dedicatedPlayerWindow->hide();
+}
