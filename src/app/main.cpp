@@ -1,6 +1,7 @@
 // Pellis: a library of movies for one person.
 #include "library/maintenance/PMScriptCommands.h"
 #include "library/model/PMMainController.h"
+#include "playback/PMPlayerWindows.h"
 #include "platform/InterfaceFiles.h"
 #include "platform/Memory.h"
 #include "platform/Responder.h"
@@ -39,8 +40,11 @@ public:
         if (event->type() != QEvent::Close)
             return QObject::eventFilter(watched, event);
         auto* window = qobject_cast<QWidget*>(watched);
-        if (!gQuitApproved && window && !mainController().closingWindowEndsProgram(window))
-            return false; // hidden, the program goes on
+        if (!gQuitApproved && window && !mainController().closingWindowEndsProgram(window)) {
+            // Hidden, the program goes on; it comes back when the player goes too.
+            window->setProperty(kPMLibraryWindowClosedProperty, true);
+            return false;
+        }
         if (gQuitApproved || mainController().applicationShouldTerminate()) {
             gQuitApproved = true;
             QCoreApplication::quit();

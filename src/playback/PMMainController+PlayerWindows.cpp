@@ -388,6 +388,18 @@ protected:
         case QEvent::Hide:
             if (widget && widget == floatingControls->parentWindow())
                 floatingControls->hide();
+            // The movie ended or stopped while the user had closed the library window: it
+            // comes back, so that the program is never left without a window.
+            if (widget && widget == dedicated && m_c._mainWindow && !m_c._mainWindow->isVisible()
+                && m_c._mainWindow->property(kPMLibraryWindowClosedProperty).toBool()) {
+                QPointer<QWidget> library = m_c._mainWindow.data();
+                QTimer::singleShot(0, this, [this, library] {
+                    if (!library || library->isVisible() || !PMMainController::isLastVisibleWindow(nullptr))
+                        return;
+                    library->setProperty(kPMLibraryWindowClosedProperty, false);
+                    m_c.showMainWindow();
+                });
+            }
             break;
         case QEvent::Close:
             if (widget && widget->isWindow() && !m_c.windowShouldClose(widget)) {

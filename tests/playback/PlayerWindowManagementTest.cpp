@@ -383,3 +383,25 @@ TEST_F(PlayerPlacementTest, AClickOnTheTimeBarOfTheBandSeeksThere)
     d.removeObjectForKey(QStringLiteral("Window Playback Controls"));
     c._dedicatedPlayerWindow->hide();
 }
+
+TEST_F(PlayerPlacementTest, TheClosedLibraryWindowComesBackWhenThePlayerGoes)
+{
+    PMMainController& c = mainController();
+    QWidget* player = c._dedicatedPlayerWindow;
+    player->setWindowTitle(QStringLiteral("A"));
+    player->show();
+    // The user closed the library window while the movie played.
+    m_main->setWindowTitle(QStringLiteral("Pellis"));
+    m_main->setProperty(kPMLibraryWindowClosedProperty, true);
+    m_main->hide();
+    // The movie ends: the player goes, and the library window is back.
+    player->hide();
+    EXPECT_TRUE(waitUntil([&] { return m_main->isVisible(); }, 2000));
+    EXPECT_FALSE(m_main->property(kPMLibraryWindowClosedProperty).toBool());
+    // A library window that was never closed by the user stays as it is.
+    m_main->hide();
+    player->show();
+    player->hide();
+    QTest::qWait(50);
+    EXPECT_FALSE(m_main->isVisible());
+}
