@@ -1,6 +1,7 @@
 // Pellis: a library of movies for one person.
 #include "library/maintenance/PMScriptCommands.h"
 #include "library/model/PMMainController.h"
+#include "playback/PMPlayerWindows.h"
 #include "platform/InterfaceFiles.h"
 #include "platform/Memory.h"
 #include "platform/Responder.h"
@@ -31,8 +32,9 @@ namespace {
 // program ends do not run it again.
 bool gQuitApproved = false;
 
-// Closing the main window asks the controller whether the program may quit; the quit
-// sequence (save included) runs before the answer.
+// Closing the main window hides it while a player window remains (Window > Library Window
+// brings it back); as the last window (or with "Quit On Close") it asks the controller
+// whether the program may quit, and the quit sequence (save included) runs before the answer.
 class QuitOnClose : public QObject {
 public:
     using QObject::QObject;
@@ -40,6 +42,12 @@ public:
     {
         if (event->type() != QEvent::Close)
             return QObject::eventFilter(watched, event);
+        auto* window = qobject_cast<QWidget*>(watched);
+        if (!gQuitApproved && window && !mainController().closingWindowEndsProgram(window)) {
+            // Hidden, the program goes on; it comes back when the player goes too.
+            window->setProperty(kPMLibraryWindowClosedProperty, true);
+            return false;
+        }
         if (gQuitApproved || mainController().applicationShouldTerminate()) {
             gQuitApproved = true;
             QCoreApplication::quit();
@@ -101,7 +109,7 @@ int main(int argc, char** argv)
     // Stored numbers are written in the C locale whatever the user's locale is.
     std::setlocale(LC_NUMERIC, "C");
 
-    // The library window; closing it quits.
+    // The library window; closing it as the last window quits.
     platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject* owner) -> QWidget* {
         QWidget* window = PMMainController::makeMainWindow(owner);
         // The program's menus sit on the library window.
@@ -121,6 +129,15 @@ int main(int argc, char** argv)
         return exitCode;
 
     installTerminationHandler(&app);
+    // The last window closed (a help or log window after the library window was closed):
+    // nothing is left to reach the program by, so it ends as the library window's own
+    // closing would.
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, [] {
+        if (!gQuitApproved && mainController().applicationShouldTerminate()) {
+            gQuitApproved = true;
+            QCoreApplication::quit();
+        }
+    });
     // Light or dark as the desktop is, and changing with it.
     PMFollowDesktopAppearance();
     // The desktop session ending: whoever logs out is not there to answer alerts.

@@ -31,3 +31,5 @@ class PMMovieRepresentationPrototype;
 std::function<void(PMMovieRepresentationPrototype&)>& PMImageHashPassDidStoreHash();
 // Waits until the pass has computed what was asked of it so far (tests, benchmarks).
 void PMWaitForImageHashPass();
+// The hashes the pass still has to make (main thread).
+std::size_t PMImageHashPassWaitingCount();

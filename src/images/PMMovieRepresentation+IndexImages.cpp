@@ -138,6 +138,7 @@ public:
                 movie->imageHashWithResolution(resolution);
         });
     }
+    std::size_t waitingCount() const { return std::size_t(m_waiting.size()); }
     void waitUntilDone()
     {
         QCoreApplication::processEvents();
@@ -170,6 +171,11 @@ std::function<void(PMMovieRepresentationPrototype&)>& PMImageHashPassDidStoreHas
 {
     static std::function<void(PMMovieRepresentationPrototype&)> handler;
     return handler;
+}
+
+std::size_t PMImageHashPassWaitingCount()
+{
+    return ImageHashPass::shared().waitingCount();
 }
 
 void PMWaitForImageHashPass()

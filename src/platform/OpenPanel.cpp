@@ -1,4 +1,7 @@
 #include "platform/OpenPanel.h"
+#include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QMimeDatabase>
 
 #include <QtCore/QFileInfo>
 #include <QtWidgets/QAbstractItemView>
@@ -38,6 +41,39 @@ QFileDialog* makeFilesAndFoldersPanel(QWidget* parent, const QString& title, con
     dialog->setOption(QFileDialog::ReadOnly, true);
     dialog->setLabelText(QFileDialog::Accept, prompt);
     return dialog;
+}
+
+QStringList mediaFileNameFilters()
+{
+    static const QStringList filters = [] {
+        QStringList patterns;
+        for (const QMimeType& type : QMimeDatabase().allMimeTypes()) {
+            const QString name = type.name();
+            if (!name.startsWith(QLatin1String("video/")) && !name.startsWith(QLatin1String("audio/")) && !name.startsWith(QLatin1String("image/")))
+                continue;
+            for (const QString& pattern : type.globPatterns())
+                if (pattern.startsWith(QLatin1String("*.")) && !patterns.contains(pattern))
+                    patterns.append(pattern);
+        }
+        patterns.sort();
+        return QStringList{QCoreApplication::translate("OpenPanel", "Movies, Sounds and Pictures (%1)").arg(patterns.join(u' ')),
+                           QCoreApplication::translate("OpenPanel", "All Files (*)")};
+    }();
+    return filters;
+}
+
+void prepareMediaPanel(QFileDialog* dialog, const QStringList& startFolders)
+{
+    QString start = QDir::homePath();
+    for (const QString& folder : startFolders)
+        if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+            start = folder;
+            break;
+        }
+    dialog->setDirectory(start);
+    const QStringList filters = mediaFileNameFilters();
+    dialog->setNameFilters(filters);
+    dialog->selectNameFilter(filters.first());
 }
 
 QFileDialog* makeFolderPanel(QWidget* parent, const QString& title, const QString& prompt, const QString& explanation,

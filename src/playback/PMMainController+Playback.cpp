@@ -18,6 +18,7 @@
 #include "ui/kit/NSWindow+PMExtensions.h"
 
 #include <QtConcurrent/QtConcurrentRun>
+#include <QtCore/QCoreApplication>
 #include <QtCore/QFileInfo>
 #include <QtCore/QFutureWatcher>
 #include <QtCore/QProcess>
@@ -374,12 +375,23 @@ void PMMainController::playerItemStatusDidChange()
         chooseNoMovie();
         if (settings().boolForKey(QStringLiteral("Fall Back To Default Application")) && openWithDefaultApplication(item, true, autoplay))
             return;
-        // Nothing else will show it: say so, once.
+        // Nothing else will show it: say so, once, in words of this program (the media
+        // layer's own text went to the log).
         platform::Alert alert;
         alert.messageText = platform::format("“%@” cannot be played.", record ? record->displayName() : QString());
-        alert.informativeText = error;
+        alert.informativeText = PMPlaybackFailureExplanation(record ? record->path() : QString());
         platform::runAlert(alert);
     }
+}
+
+QString PMPlaybackFailureExplanation(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!path.isEmpty() && !file.exists())
+        return QCoreApplication::translate("PMMainController", "The file is no longer there.");
+    if (!path.isEmpty() && !file.isReadable())
+        return QCoreApplication::translate("PMMainController", "The file cannot be read: you have no permission to open it.");
+    return QCoreApplication::translate("PMMainController", "The file is damaged or is not a movie.");
 }
 
 void PMMainController::enableCurrentMoviePlaybackAndRestorePlaybackPosition(bool movieChanged)

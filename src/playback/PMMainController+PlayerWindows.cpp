@@ -30,6 +30,10 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QSlider>
+#include <QtGui/QShortcut>
+#include <QtGui/QKeySequence>
+#include <QtCore/QPropertyAnimation>
+#include <QtGui/QMouseEvent>
 
 #include <cmath>
 #include <limits>
@@ -46,6 +50,21 @@ platform::UserDefaults& settings()
 
 constexpr double kEpsilon = 1.1920928955078125e-07;
 
+// Every pointer move in the program's windows, once each (at the window it happens in).
+class PointerMoves : public QObject {
+public:
+    PointerMoves(QObject* parent, std::function<void(QPoint)> moved) : QObject(parent), m_moved(std::move(moved)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MouseMove && watched->isWindowType())
+            m_moved(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+        return false;
+    }
+
+private:
+    std::function<void(QPoint)> m_moved;
+};
+
 // The movie view, its controls and the windows it moves between.
 class PlayerWindows : public QObject, public PMMovieTimeSliderDelegate {
 public:
@@ -56,6 +75,13 @@ public:
         m_liveResizeTimer.setSingleShot(true);
         m_liveResizeTimer.setInterval(150);
         QObject::connect(&m_liveResizeTimer, &QTimer::timeout, this, [this] { applyLockedSize(); });
+        // Pointer movement anywhere brings the hovering controls back as far as "Hover
+        // Playback Controls Priority" allows: every move reaches the program's windows.
+        if (qApp)
+            qApp->installEventFilter(new PointerMoves(this, [this](QPoint point) {
+                if (movieView && floatingControls)
+                    m_c.showWindowChromeAndPlaybackControlsByFadingIn(true, &point);
+            }));
     }
 
     QString alternateSliderMinimumMessage() override { return m_c.alternateSliderMinimumMessage(); }
@@ -171,9 +197,26 @@ public:
         floatingControls->positionWithReferenceView(movieView, m_c._isPresenting);
     }
 
+    // The hovering controls' fades (in towards the chosen opacity, out to nothing).
+    QPropertyAnimation* fader()
+    {
+        if (!m_fade || m_fade->targetObject() != floatingControls.data()) {
+            delete m_fade.data();
+            m_fade = new QPropertyAnimation(floatingControls, "windowOpacity", floatingControls);
+            m_fade->setDuration(250);
+            QObject::connect(m_fade, &QPropertyAnimation::finished, floatingControls, [this] {
+                // Faded out: closed (a fade in that followed has taken over meanwhile).
+                if (floatingControls && m_fadingOut)
+                    floatingControls->hide();
+                m_fadingOut = false;
+            });
+        }
+        return m_fade;
+    }
+    bool isFadingIn() const { return m_fade && m_fade->state() == QAbstractAnimation::Running && !m_fadingOut; }
+
     void showControls(bool fade)
     {
-        (void)fade;
         m_hideTimer.stop();
         QWidget* parent = floatingControls->parentWindow();
         if (parent && parent->isVisible() && !floatingControls->isStatic()) {
@@ -181,7 +224,22 @@ public:
             if (opacity < 0.2)
                 opacity = 1.0;
             placeFloatingControls();
-            floatingControls->setWindowOpacity(opacity);
+            const bool wasShown = floatingControls->isVisible() && !m_fadingOut;
+            if (!fade) {
+                if (m_fade)
+                    m_fade->stop();
+                m_fadingOut = false;
+                floatingControls->setWindowOpacity(opacity);
+            } else if (!isFadingIn()) {
+                QPropertyAnimation* animation = fader();
+                animation->stop();
+                m_fadingOut = false;
+                if (!wasShown && !floatingControls->isVisible())
+                    floatingControls->setWindowOpacity(0.0);
+                animation->setStartValue(floatingControls->windowOpacity());
+                animation->setEndValue(opacity);
+                animation->start();
+            }
             floatingControls->show();
             floatingControls->raise();
         }
@@ -197,8 +255,17 @@ public:
             m_hideTimer.start(PMWindowVanishInterval() * 1000);
             return;
         }
-        floatingControls->setWindowOpacity(0.0);
-        floatingControls->hide();
+        if (floatingControls->isVisible() && floatingControls->windowOpacity() > 0) {
+            QPropertyAnimation* animation = fader();
+            animation->stop();
+            m_fadingOut = true;
+            animation->setStartValue(floatingControls->windowOpacity());
+            animation->setEndValue(0.0);
+            animation->start();
+        } else {
+            floatingControls->setWindowOpacity(0.0);
+            floatingControls->hide();
+        }
         m_c._playbackControlsAreVisible = false;
         if (QWidget* w = movieView->window(); w && w->isVisible() && w->geometry().contains(QCursor::pos()))
             movieView->setCursor(Qt::BlankCursor); // hidden until the pointer moves
@@ -269,6 +336,8 @@ public:
     // The player the window was last sized for: it is sized once per movie.
     const void* sizedFor = nullptr;
     QTimer m_hideTimer;
+    QPointer<QPropertyAnimation> m_fade;
+    bool m_fadingOut = false;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -320,6 +389,18 @@ protected:
         case QEvent::Hide:
             if (widget && widget == floatingControls->parentWindow())
                 floatingControls->hide();
+            // The movie ended or stopped while the user had closed the library window: it
+            // comes back, so that the program is never left without a window.
+            if (widget && widget == dedicated && m_c._mainWindow && !m_c._mainWindow->isVisible()
+                && m_c._mainWindow->property(kPMLibraryWindowClosedProperty).toBool()) {
+                QPointer<QWidget> library = m_c._mainWindow.data();
+                QTimer::singleShot(0, this, [this, library] {
+                    if (!library || library->isVisible() || !PMMainController::isLastVisibleWindow(nullptr))
+                        return;
+                    library->setProperty(kPMLibraryWindowClosedProperty, false);
+                    m_c.showMainWindow();
+                });
+            }
             break;
         case QEvent::Close:
             if (widget && widget->isWindow() && !m_c.windowShouldClose(widget)) {
@@ -486,6 +567,10 @@ void PMMainController::installPlayerWindows()
     windows->watch(window);
     windows->watch(container);
     windows->watch(movieView);
+    // The library window comes back from here too: its menu (and the shortcut of Window >
+    // Library Window) goes with it while it is closed.
+    auto* showLibrary = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+L")), window);
+    QObject::connect(showLibrary, &QShortcut::activated, this, [this] { showMainWindow(); });
 
     // The controls and hooks go with the window (tests make and destroy it).
     const auto forget = [this, windows] {
@@ -945,22 +1030,38 @@ void PMMainController::windowDidResize(QWidget* window)
         saveMainWindowSize();
 }
 
+bool PMMainController::isLastVisibleWindow(QWidget* window)
+{
+    for (QWidget* other : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = other->windowType();
+        if (other != window && other->isVisible() && !other->windowTitle().isEmpty() && !isChildWindow(other) && type != Qt::Tool
+            && type != Qt::Popup && type != Qt::ToolTip)
+            return false;
+    }
+    return true;
+}
+
+bool PMMainController::closingWindowEndsProgram(QWidget* window)
+{
+    // A program without a visible window cannot be reached here (no dock, no menu bar of its
+    // own): closing the last one ends it, whatever "Quit On Close" says; with the setting,
+    // so does closing the library window while a player remains.
+    if (_numberOfRemainingItemsMovingToLibraryFolder > 0)
+        return false;
+    if (isLastVisibleWindow(window))
+        return true;
+    return window == _mainWindow.data() && settings().boolForKey(QStringLiteral("Quit On Close"));
+}
+
 bool PMMainController::windowShouldClose(QWidget* window)
 {
     PlayerWindows* windows = playerWindows(*this);
-    // The last window closing may end the program (the main window's own closing does).
-    if (settings().boolForKey(QStringLiteral("Quit On Close")) && _numberOfRemainingItemsMovingToLibraryFolder <= 0 && window != _mainWindow.data()) {
-        bool othersRemain = false;
-        for (QWidget* other : QApplication::topLevelWidgets())
-            if (other != window && other->isVisible() && !other->windowTitle().isEmpty() && !isChildWindow(other)
-                && !(other->windowFlags() & (Qt::Tool | Qt::Popup | Qt::ToolTip)))
-                othersRemain = true;
-        if (!othersRemain)
-            QTimer::singleShot(0, this, [this] {
-                if (applicationShouldTerminate())
-                    QCoreApplication::quit();
-            });
-    }
+    // The library window's own closing is decided where it is made (see main()).
+    if (window != _mainWindow.data() && closingWindowEndsProgram(window))
+        QTimer::singleShot(0, this, [this] {
+            if (applicationShouldTerminate())
+                QCoreApplication::quit();
+        });
     if (windows && window == windows->dedicated.data()) {
         // Closing the player ends the movie; the controller hides the window itself.
         pause();

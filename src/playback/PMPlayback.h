@@ -67,3 +67,7 @@ double PMWindingStep(bool forward, double baseStep, const PMWindingRun& run, boo
 
 // ---- The end of playback: whether a movie of the duration loops with the threshold.
 bool PMShouldLoop(long long loopThreshold, double duration);
+
+// What the alert says when a file cannot be played: gone, unreadable, or damaged (or no
+// movie at all), in the program's words.
+QString PMPlaybackFailureExplanation(const QString& path);

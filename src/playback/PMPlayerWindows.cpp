@@ -205,6 +205,12 @@ PMDedicatedPlayerWindow::PMDedicatedPlayerWindow(QWidget* parent) : PMPlayerWind
 {
     setObjectName(QStringLiteral("PMDedicatedPlayerWindow"));
     setWindowTitle(QObject::tr("Player"));
+    // Black from its first paint on: until the movie's first frame (and the picture's own
+    // surface) is there, nothing shows through from behind.
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
 }
 
 QList<QWidget*> PMDedicatedPlayerWindow::contentSubviews() const

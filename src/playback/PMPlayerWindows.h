@@ -138,3 +138,7 @@ public:
 private:
     bool _usesCustomFullScreenMode = false;
 };
+
+// Set on the library window while the user has closed it and a player window remains: when
+// the player goes too, the library window comes back rather than leave no window at all.
+inline constexpr const char* kPMLibraryWindowClosedProperty = "PMLibraryWindowClosedByUser";

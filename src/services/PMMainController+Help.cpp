@@ -3,7 +3,19 @@
 
 #include "services/help/PMHelpManager.h"
 
+#include <QtCore/QFileInfo>
+
 void PMMainController::help(QObject*)
 {
     PMHelpManager::helpManager()->openPage(QStringLiteral("overview"), QString(), false);
+}
+
+bool PMHelpBookHasOverview(const QString& folder)
+{
+    return !folder.isEmpty() && QFileInfo::exists(folder + QStringLiteral("/overview.html"));
+}
+
+bool PMMainController::helpIsAvailable()
+{
+    return PMHelpBookHasOverview(PMHelpManager::helpBookFolder());
 }

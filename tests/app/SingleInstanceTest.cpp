@@ -17,6 +17,7 @@ TEST(SingleInstance, SecondCopyOnTheSameBusEnds)
         "env -u com.tolvane.MultipleApplicationInstanceCheck \"$2\" 2>\"$1/first.log\" & first=$!\n"
         "i=0; while [ ! -f \"$3\" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done\n"
         "env -u com.tolvane.MultipleApplicationInstanceCheck \"$2\" 2>\"$1/second.log\"; echo second=$?\n"
+        "mkdir -p \"$1/handed\"; env -u com.tolvane.MultipleApplicationInstanceCheck \"$2\" \"$1/handed\" 2>\"$1/third.log\"; echo third=$?\n"
         "kill -0 $first && echo first-alive\n"
         "kill -TERM $first; wait $first; echo first=$?\n");
     const auto result = appsession::run(session, shell);
@@ -28,6 +29,12 @@ TEST(SingleInstance, SecondCopyOnTheSameBusEnds)
     EXPECT_TRUE(testsupport::readFile(home + QStringLiteral("/second.log"))
                     .contains("you really don't want multiple Pellis instances running at the same time"));
     EXPECT_FALSE(testsupport::readFile(home + QStringLiteral("/first.log")).contains("multiple Pellis instances"));
+    // A copy that handed its file over to the first one has nothing to complain about.
+    EXPECT_TRUE(out.contains(QStringLiteral("third=0"))) << out.toStdString();
+    EXPECT_FALSE(testsupport::readFile(home + QStringLiteral("/third.log")).contains("multiple Pellis instances"));
+    // No log line prints an empty placeholder.
+    for (const char* log : {"/first.log", "/second.log", "/third.log"})
+        EXPECT_FALSE(testsupport::readFile(home + QLatin1String(log)).contains("<>")) << log;
 }
 
 } // namespace

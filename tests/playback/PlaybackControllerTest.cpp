@@ -211,6 +211,18 @@ TEST_F(PlaybackTest, AFailingFileIsReportedOnce)
         EXPECT_EQ(m_alerts.size(), 1) << fallBack;
         EXPECT_FALSE(c._currentMovieIsPlayable);
     }
+    // In the program's words, not the decoder's.
+    QString explanation;
+    platform::setAlertHandler([&](const platform::Alert& alert) {
+        explanation = alert.informativeText;
+        return platform::AlertResponse{0, false};
+    });
+    setDefault(QStringLiteral("Fall Back To Default Application"), false);
+    ASSERT_TRUE(choose(Value(broken)));
+    EXPECT_TRUE(waitUntil([&] { return !explanation.isEmpty(); }, 10000));
+    EXPECT_EQ(explanation, QStringLiteral("The file is damaged or is not a movie."));
+    // A file that went away, or that cannot be read, is said so.
+    EXPECT_EQ(PMPlaybackFailureExplanation(testsupport::testHome() + QStringLiteral("/gone.mp4")), QStringLiteral("The file is no longer there."));
 }
 
 TEST_F(PlaybackTest, TheEndLoopsContinuesOrEnds)

@@ -13,6 +13,7 @@
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMOptionalMenuButton.h"
 
+#include <QtGui/QMouseEvent>
 #include <QtGui/QScreen>
 #include <QtWidgets/QHBoxLayout>
 
@@ -286,5 +287,121 @@ TEST_F(PlayerPlacementTest, PointerMovementAndTheHoverPriority)
     // Without an event (the pointer over the picture itself) the controls always come.
     d.setInteger(0, QStringLiteral("Hover Playback Controls Priority"));
     EXPECT_TRUE(c.showWindowChromeAndPlaybackControlsByFadingIn(false, nullptr));
+
+    // Real pointer moves reach it with their place: a move beside the window brings the
+    // controls back only where the priority allows it.
+    auto moveTo = [&](QPoint global) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(window->mapFromGlobal(global)), QPointF(global), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window->windowHandle(), &move);
+    };
+    c._playbackControlsAreVisible = false;
+    moveTo(elsewhere);
+    EXPECT_FALSE(c._playbackControlsAreVisible) << "priority 0";
+    d.setInteger(2, QStringLiteral("Hover Playback Controls Priority"));
+    moveTo(elsewhere);
+    EXPECT_TRUE(c._playbackControlsAreVisible) << "priority 2";
+    d.removeObjectForKey(QStringLiteral("Hover Playback Controls Priority"));
     window->hide();
+}
+
+TEST_F(PlayerPlacementTest, HoveringControlsFadeInAndOut)
+{
+    PMMainController& c = mainController();
+    auto& d = platform::UserDefaults::standard();
+    d.setInteger(0, QStringLiteral("Window Playback Controls"));
+    c._currentMovieRepresentation = Value(m_a);
+    c.updatePlayerPlacement();
+    QWidget* window = c._dedicatedPlayerWindow;
+    window->setGeometry(100, 100, 400, 300);
+    window->show();
+    auto* controls = window->findChild<PMPlaybackControlWindow*>();
+    ASSERT_TRUE(controls);
+    c.hidePlaybackControlWindow();
+    ASSERT_TRUE(waitUntil([&] { return !controls->isVisible(); }, 5000));
+    // Fading in: shown at once, transparent at first, then at full strength.
+    c.showPlaybackControlsByFadingIn(true);
+    EXPECT_TRUE(controls->isVisible());
+    EXPECT_LT(controls->windowOpacity(), 0.9);
+    EXPECT_TRUE(waitUntil([&] { return controls->windowOpacity() > 0.99; }, 5000));
+    // Hiding fades out before the window goes.
+    c.hidePlaybackControlWindow();
+    EXPECT_TRUE(controls->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return !controls->isVisible(); }, 5000));
+    // Without a fade, at once.
+    c.showPlaybackControlsByFadingIn(false);
+    EXPECT_DOUBLE_EQ(controls->windowOpacity(), 1.0);
+    d.removeObjectForKey(QStringLiteral("Window Playback Controls"));
+    window->hide();
+}
+
+TEST_F(PlayerPlacementTest, ClosingTheLibraryWindowHidesItWhileAPlayerRemains)
+{
+    PMMainController& c = mainController();
+    auto& d = platform::UserDefaults::standard();
+    m_main->setWindowTitle(QStringLiteral("Pellis"));
+    m_main->show();
+    QWidget* player = c._dedicatedPlayerWindow;
+    player->setWindowTitle(QStringLiteral("A"));
+    player->show();
+    // A player remains: the library window only hides, unless the user asked otherwise.
+    EXPECT_FALSE(c.closingWindowEndsProgram(m_main));
+    d.setBool(true, QStringLiteral("Quit On Close"));
+    EXPECT_TRUE(c.closingWindowEndsProgram(m_main));
+    d.removeObjectForKey(QStringLiteral("Quit On Close"));
+    // The last window shown: nothing would be left to reach the program by.
+    player->hide();
+    EXPECT_TRUE(c.closingWindowEndsProgram(m_main));
+    // Never while files are being moved into the library.
+    c._numberOfRemainingItemsMovingToLibraryFolder = 1;
+    EXPECT_FALSE(c.closingWindowEndsProgram(m_main));
+    c._numberOfRemainingItemsMovingToLibraryFolder = 0;
+    m_main->hide();
+}
+
+TEST_F(PlayerPlacementTest, AClickOnTheTimeBarOfTheBandSeeksThere)
+{
+    PMMainController& c = mainController();
+    auto& d = platform::UserDefaults::standard();
+    d.setInteger(-1, QStringLiteral("Window Playback Controls")); // a fixed band below the movie
+    ASSERT_TRUE(c.chooseMovieRepresentation(Value(m_a), false, false, false, false));
+    ASSERT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && c._dedicatedPlayerWindow->isVisible(); }, 10000));
+    PMMovieTimeSlider* bar = nullptr;
+    for (auto* slider : c._dedicatedPlayerWindow->findChildren<PMMovieTimeSlider*>())
+        if (slider->isVisible())
+            bar = slider;
+    ASSERT_TRUE(bar) << "the band's time bar shows";
+    const PMPlayerPtr& player = c.playerViewContent().moviePlayer;
+    ASSERT_TRUE(player);
+    const double duration = player->duration();
+    ASSERT_GT(duration, 1.0);
+    // A click (no drag) three quarters along the bar, which reaches the band's edges.
+    const QPoint at(int(bar->width() * 0.75 + bar->x() * 0.5), bar->height() / 2);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, at);
+    const double wanted = (at.x() + bar->x()) / (bar->width() + 2.0 * bar->x()) * duration;
+    EXPECT_TRUE(waitUntil([&] { return std::abs(player->currentTime() - wanted) < 0.3; }, 5000))
+        << player->currentTime() << " for " << wanted;
+    d.removeObjectForKey(QStringLiteral("Window Playback Controls"));
+    c._dedicatedPlayerWindow->hide();
+}
+
+TEST_F(PlayerPlacementTest, TheClosedLibraryWindowComesBackWhenThePlayerGoes)
+{
+    PMMainController& c = mainController();
+    QWidget* player = c._dedicatedPlayerWindow;
+    player->setWindowTitle(QStringLiteral("A"));
+    player->show();
+    // The user closed the library window while the movie played.
+    m_main->setWindowTitle(QStringLiteral("Pellis"));
+    m_main->setProperty(kPMLibraryWindowClosedProperty, true);
+    m_main->hide();
+    // The movie ends: the player goes, and the library window is back.
+    player->hide();
+    EXPECT_TRUE(waitUntil([&] { return m_main->isVisible(); }, 2000));
+    EXPECT_FALSE(m_main->property(kPMLibraryWindowClosedProperty).toBool());
+    // A library window that was never closed by the user stays as it is.
+    m_main->hide();
+    player->show();
+    player->hide();
+    QTest::qWait(50);
+    EXPECT_FALSE(m_main->isVisible());
 }

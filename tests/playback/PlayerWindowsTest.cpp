@@ -352,3 +352,14 @@ TEST(PlaybackControlsTest, DraggingTheTimeSliderPausesAndResumes)
         EXPECT_NEAR(seeks.back(), 0.05, 1e-9); // half of the 0.1 s of an empty slider
     }
 }
+
+TEST(PlayerWindowTest, ANewPlayerWindowIsBlackBeforeItsFirstFrame)
+{
+    PMDedicatedPlayerWindow window;
+    window.resize(320, 200);
+    // Nothing inside yet (the movie view and its surface come later): black, not whatever
+    // lay behind the window.
+    const QImage shot = window.grab().toImage();
+    for (const QPoint& at : {QPoint(5, 5), QPoint(160, 100), QPoint(315, 195)})
+        EXPECT_EQ(shot.pixelColor(at), QColor(Qt::black)) << at.x() << "," << at.y();
+}

@@ -44,10 +44,13 @@ void PMMainController::applicationWillFinishLaunching()
             const auto reply = bus.interface()->registerService(kServiceName, QDBusConnectionInterface::DontQueueService,
                                                                 QDBusConnectionInterface::DontAllowReplacement);
             if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
-                PMLog("you really don't want multiple Pellis instances running at the same time");
-                platform::beep();
-                // What this copy was asked to open goes to the copy that runs.
-                handOpenRequestsToRunningInstance(_openRequestsFromCommandLine);
+                // What this copy was asked to open goes to the copy that runs; only when
+                // nothing went over is a second copy worth a word.
+                const bool handedOver = !_openRequestsFromCommandLine.isEmpty() && handOpenRequestsToRunningInstance(_openRequestsFromCommandLine);
+                if (!handedOver) {
+                    PMLog("you really don't want multiple Pellis instances running at the same time");
+                    platform::beep();
+                }
                 _shouldTerminateWithoutQuitSequence = true;
                 return;
             }

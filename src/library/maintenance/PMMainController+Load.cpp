@@ -348,7 +348,12 @@ void PMMainController::loadLibrary()
             _containersByID.clear();
             return;
         }
-        PMLog("cannot load library at <%@> (<%@>: %lu)", folder, indexPath, qulonglong(0));
+        // No index at all is a first start (nothing failed); an index that could not be
+        // read is named (or where it was put aside).
+        if (!readAnyIndex)
+            PMLog("no library at <%@> yet: starting a new one", folder);
+        else
+            PMLog("cannot load library at <%@> (<%@> cannot be read)", folder, keptAside.isEmpty() ? databasePaths.value(0) : keptAside);
         if (!_didFinishLaunching) {
             const ArrayPtr stored = defaults.arrayForKey(QStringLiteral("Library"));
             if (stored && !stored->isEmpty()) {

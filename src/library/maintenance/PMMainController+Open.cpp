@@ -32,6 +32,7 @@
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QDialogButtonBox>
 #include <QtWidgets/QFileDialog>
+#include <QtCore/QStandardPaths>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QVBoxLayout>
@@ -665,6 +666,10 @@ void PMMainController::openFile(int senderTag)
     } else {
         // Files and folders: a folder opened or added brings the movies inside it.
         const std::unique_ptr<QFileDialog> dialog(platform::makeFilesAndFoldersPanel(_mainWindow, word, word));
+        // Where the movies are: the library's folders, else the user's videos folder.
+        QStringList starts = libraryPaths();
+        starts.append(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation));
+        platform::prepareMediaPanel(dialog.get(), starts);
         if (dialog->exec() == QDialog::Accepted)
             urls = dialog->selectedUrls();
     }
@@ -746,5 +751,7 @@ void PMMainController::bringMainWindowToFront()
 
 ArrayPtr PMMainController::cachedInfoMovieRepresentationsSorted(bool)
 {
-    return _infoMovieRepresentations ? std::make_shared<Array>(_infoMovieRepresentations->values()) : Array::make();
+    if (_infoMovieRepresentations)
+        return std::make_shared<Array>(_infoMovieRepresentations->values());
+    return selectedCommandMovieRepresentations();
 }

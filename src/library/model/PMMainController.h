@@ -42,6 +42,7 @@ class PMMovieRepresentationOriginal;
 class PMQuibScopeBar;
 class QuibScopeBarDelegate;
 class QIcon;
+class QTimer;
 class QLineEdit;
 class PMMovieRepresentationPrototype;
 class QAction;
@@ -588,6 +589,8 @@ public:
     // Tests answer the Open panel: the chosen URLs (empty: cancelled).
     std::function<QList<QUrl>(const QString& title)> _chooseFilesOverride;
     void help(QObject* sender);
+    // Whether the help book with its first page can be found.
+    static bool helpIsAvailable();
     void news(QObject* /*sender*/) {}
     void chooseMovieRepresentationFromMenuItem(const platform::Value& representedObject, int menuItemTag);
     // Continues with the movie that playback set when the current one ended.
@@ -617,6 +620,9 @@ public:
     PMIndexImageView* indexImageWell = nullptr;
     // Opens the index image window for the menu item's record, else the only selected one.
     void generateIndexImage(QObject* sender);
+    // The movies the selection stands for, asked afresh: the grid's or the list's selected
+    // items, else the containers chosen in the sidebar (movies once each).
+    platform::ArrayPtr selectedCommandMovieRepresentations();
     // The view movies play in (its window is the player's window), whether it holds a
     // movie player and the player's time; the time slider's position and length.
     QPointer<QWidget> playerView;
@@ -819,6 +825,10 @@ public:
     void windowDidResize(QWidget* window);
     // Whether the window may close; closing the dedicated window ends the movie instead.
     bool windowShouldClose(QWidget* window);
+    // Closing the window ends the program: it is the last one shown, or the library window
+    // with "Quit On Close" set (never while files are being moved into the library).
+    bool closingWindowEndsProgram(QWidget* window);
+    static bool isLastVisibleWindow(QWidget* window);
     // Presentation: the picture on the screen (the movie view's window's screen when none).
     void updatePresentationWindowForScreen(QScreen* screen);
     double _currentMagnification = 1.0;
@@ -1261,6 +1271,11 @@ public:
     // The field is the main search field or the library menu's filter field.
     void updateResultsForSearchField(QLineEdit* field, bool afterDelay);
     void updateResultsForSearchField(QLineEdit* field);
+    // A search or sort of the shown content compares pictures: its results grow as the
+    // picture hashes arrive, so it runs again (at most every few seconds) when they do.
+    bool shownContentDependsOnImageHashes();
+    void imageHashDidArrive();
+    QTimer* _imageHashRerunTimer = nullptr;
     // What rebuilds the library menu after its own filter field changed (the menu's).
     std::function<void()> _libraryMenuNeedsUpdate;
     // A filter menu item's represented object (a query, items, or null for the info

@@ -659,7 +659,7 @@ bool PMHelpManager::validateMenuItem(QAction* item)
 {
     if (platform::menuItemAction(item) == QLatin1String("help")) {
         setMacOS26ImageWithSystemSymbolName(item, QStringLiteral("lightbulb.max"), false, false);
-        return true;
+        return PMMainController::helpIsAvailable();
     }
     return PMBrowserWindowController::validateMenuItem(item);
 }

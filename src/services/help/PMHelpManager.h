@@ -161,3 +161,6 @@ private:
     // dropped.
     quint64 _loadGeneration = 0;
 };
+
+// Whether the help book in the folder has the page the Help command opens.
+bool PMHelpBookHasOverview(const QString& folder);

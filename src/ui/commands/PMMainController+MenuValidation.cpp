@@ -2,6 +2,7 @@
 // reaches the controller (enabled, state, title, visibility), the submenus refilled as
 // they open, and the actions of the main menu that the controller answers.
 #include "library/model/PMMainController.h"
+#include <QtGui/QGuiApplication>
 
 #include "foundation/PMLog.h"
 #include "library/model/PMCachedSettings.h"
@@ -337,6 +338,8 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         }
         return movie && movie->canPlay();
     }
+    if (a == QLatin1String("help"))
+        return helpIsAvailable(); // a command that could only fail stays off
     if (a == QLatin1String("showInFinder")) {
         const ArrayPtr items = infoItems();
         if (count(items) != 1)
@@ -945,6 +948,15 @@ void PMMainController::addContainer(QObject* sender)
     QAction* item = senderItem(sender);
     const Value inside = senderObject(sender);
     bool playlist = senderTag(sender) == 1;
+    // The sidebar's add button: a playlist, a folder with Shift, a smart playlist with Alt.
+    if (sender && sender == libraryAddButton.data()) {
+        const Qt::KeyboardModifiers modifiers = QGuiApplication::keyboardModifiers();
+        if (modifiers & Qt::AltModifier) {
+            performAction(QStringLiteral("addSmartPlaylist"), sender);
+            return;
+        }
+        playlist = !(modifiers & Qt::ShiftModifier);
+    }
     PMLibraryContainerPtr storage;
     if (PMLibraryContainerPtr parent = PMContainerPtr(inside)) {
         playlist = topLevelAncestorOfItem(inside) == smartGroupStorage();

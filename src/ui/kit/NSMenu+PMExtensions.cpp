@@ -231,17 +231,18 @@ void setTitle(QAction* item, const std::optional<QString>& title, const QString&
 {
     if (!item)
         return;
-    if (withSuffix.isEmpty()) {
-        item->setProperty(kTitleSuffixProperty, QVariant());
-        if (title)
-            setPlainTitle(item, *title);
-        return;
-    }
     QString base = title ? *title : plainTitle(item);
-    // The current title may still carry the previous suffix.
+    // The current title may still carry the previous suffix: it goes, also when no new
+    // one comes (else the suffixes would pile up, one after the other).
     const QString previous = titleSuffix(item);
     if (!title && !previous.isEmpty() && base.endsWith(previous))
         base.chop(previous.size());
+    if (withSuffix.isEmpty()) {
+        item->setProperty(kTitleSuffixProperty, QVariant());
+        if (title || !previous.isEmpty())
+            setPlainTitle(item, base);
+        return;
+    }
     QFont font = item->font();
     PMSetFontSize(font, ofSize < 0 ? platform::profile::defaultMenuFontSize : ofSize);
     item->setFont(font);

@@ -1,5 +1,8 @@
 #include "ui/kit/PMAppearance.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/Appearance.h"
 #include "platform/PlatformProfile.h"
 #include "platform/UserDefaults.h"
@@ -123,6 +126,59 @@ bool setMacOS26ImageWithSystemSymbolName(QAction* item, const QString& symbolNam
 QColor backwardsCompatibleControlAccentColor()
 {
     return QGuiApplication::palette().color(QPalette::Highlight);
+}
+
+namespace {
+
+double relativeLuminance(const QColor& colour)
+{
+    const auto linear = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    const QColor rgb = colour.toRgb();
+    return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) + 0.0722 * linear(rgb.blueF());
+}
+
+// The colour seen when a translucent colour lies over an opaque one.
+QColor flattened(const QColor& colour, const QColor& under)
+{
+    const double a = colour.alphaF();
+    return QColor::fromRgbF(float(colour.redF() * a + under.redF() * (1 - a)), float(colour.greenF() * a + under.greenF() * (1 - a)),
+                            float(colour.blueF() * a + under.blueF() * (1 - a)));
+}
+
+} // namespace
+
+double PMContrastRatio(const QColor& a, const QColor& b)
+{
+    const double la = relativeLuminance(a);
+    const double lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor PMReadableTextColor(const QColor& text, const QColor& background, double minimumRatio)
+{
+    const QColor base = flattened(background, Qt::white);
+    const QColor start = flattened(text, base);
+    if (PMContrastRatio(start, base) >= minimumRatio)
+        return start;
+    const QColor pole = PMContrastRatio(Qt::black, base) >= PMContrastRatio(Qt::white, base) ? QColor(Qt::black) : QColor(Qt::white);
+    const auto mix = [&](double t) {
+        return QColor::fromRgbF(float(start.redF() + (pole.redF() - start.redF()) * t), float(start.greenF() + (pole.greenF() - start.greenF()) * t),
+                                float(start.blueF() + (pole.blueF() - start.blueF()) * t));
+    };
+    // The least move that reaches the ratio (the ratio grows steadily towards the pole).
+    double low = 0, high = 1;
+    for (int i = 0; i < 20; ++i) {
+        const double mid = (low + high) / 2;
+        (PMContrastRatio(mix(mid), base) >= minimumRatio ? high : low) = mid;
+    }
+    // On whole 8-bit steps, as it will be drawn, still at or above the ratio.
+    const auto on8Bits = [](const QColor& colour) { return QColor(colour.red(), colour.green(), colour.blue()); };
+    QColor result = on8Bits(mix(high));
+    for (int step = 0; step < 8 && PMContrastRatio(result, base) < minimumRatio; ++step) {
+        high = std::min(1.0, high + 1.0 / 255.0);
+        result = on8Bits(mix(high));
+    }
+    return result;
 }
 
 PMControlSize controlSize(const QWidget* control)

@@ -41,6 +41,12 @@ bool setMacOS26ImageWithSystemSymbolName(QAction* item, const QString& symbolNam
 // The desktop's accent (highlight) colour.
 QColor backwardsCompatibleControlAccentColor();
 
+// The contrast ratio of two opaque colours (1 to 21), as readability guidelines measure it.
+double PMContrastRatio(const QColor& a, const QColor& b);
+// The text colour, moved towards black or white (whichever stands out more from the
+// background) just far enough that the two reach the ratio; kept when they already do.
+QColor PMReadableTextColor(const QColor& text, const QColor& background, double minimumRatio = 4.5);
+
 // Control sizes of the kit: Qt widgets have one size, so small and mini controls are
 // marked on the widget (and get the smaller fonts).
 enum class PMControlSize { Regular = 0, Small = 1, Mini = 2 };

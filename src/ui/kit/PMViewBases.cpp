@@ -32,6 +32,7 @@ bool PMKeyWindowNotifier::eventFilter(QObject* watched, QEvent* event)
 PMKeyWindowReflectingView::PMKeyWindowReflectingView(QWidget* parent) : QWidget(parent)
 {
     setReflectsKeyWindowStatusChangeForWindow(parent ? window() : nullptr);
+    windowMayHaveChanged();
 }
 
 PMKeyWindowReflectingView::~PMKeyWindowReflectingView()
@@ -42,11 +43,34 @@ PMKeyWindowReflectingView::~PMKeyWindowReflectingView()
 bool PMKeyWindowReflectingView::event(QEvent* event)
 {
     // The view moved to another window (or out of every window).
-    if (event->type() == QEvent::ParentChange) {
-        // A view without parent belongs to no window.
-        viewWillMoveToWindow(parentWidget() ? window() : nullptr);
-    }
+    if (event->type() == QEvent::ParentChange)
+        windowMayHaveChanged();
     return QWidget::event(event);
+}
+
+bool PMKeyWindowReflectingView::eventFilter(QObject* watched, QEvent* event)
+{
+    // An ancestor moved: the view went with it, maybe into another window.
+    if (event->type() == QEvent::ParentChange && watched != this)
+        windowMayHaveChanged();
+    return QWidget::eventFilter(watched, event);
+}
+
+void PMKeyWindowReflectingView::windowMayHaveChanged()
+{
+    // The ancestors up to the window are watched for moves of their own.
+    for (const QPointer<QWidget>& ancestor : std::as_const(m_ancestors))
+        if (ancestor)
+            ancestor->removeEventFilter(this);
+    m_ancestors.clear();
+    for (QWidget* ancestor = parentWidget(); ancestor; ancestor = ancestor->parentWidget()) {
+        ancestor->installEventFilter(this);
+        m_ancestors.append(ancestor);
+        if (ancestor->isWindow())
+            break;
+    }
+    // A view without parent belongs to no window.
+    viewWillMoveToWindow(parentWidget() ? window() : nullptr);
 }
 
 void PMKeyWindowReflectingView::viewWillMoveToWindow(QWidget* newWindow)

@@ -6,6 +6,7 @@
 
 #include <QtCore/QMetaObject>
 #include <QtCore/QPointer>
+#include <QtCore/QList>
 #include <QtWidgets/QWidget>
 
 class PMFlippedView : public QWidget {
@@ -41,8 +42,12 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The view or one of its ancestors moved: the window observed follows.
+    void windowMayHaveChanged();
+    QList<QPointer<QWidget>> m_ancestors;
     QPointer<QWidget> m_observed;
     QMetaObject::Connection m_becameKey;
     QMetaObject::Connection m_resignedKey;

@@ -49,11 +49,12 @@ public:
     PMGroupViewTile() = default;
     PMGroupViewTile(const PMGroupViewTile&) = delete;
     PMGroupViewTile& operator=(const PMGroupViewTile&) = delete;
-    ~PMGroupViewTile()
-    {
-        PMTileBufferPool::give(std::move(rendered));
-        PMTileBufferPool::give(std::move(picture));
-    }
+    // A tile that goes takes its description popover with it.
+    ~PMGroupViewTile();
+
+    // Names the tile to the popover: never reused, unlike the tile's address.
+    const quint64 serial = nextSerial();
+    static quint64 nextSerial();
 
     bool selected = false;
     bool canHover = true;
@@ -210,6 +211,8 @@ public:
     void tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, bool animate);
     const PMGroupViewLayoutResult& lastLayout() const { return m_layout; }
     unsigned numberOfColumns() const { return _numberOfColumns; }
+    // The columns the grid would show for a tile width, its size adjustment included.
+    unsigned columnsShownForWidth(double width) const;
     double separatorY() const { return _separatorY; }
     // The enclosing scroll area's usable rectangle (the viewport) and its size.
     QRectF usableRectRelativeToEnclosingScrollView() const;
@@ -272,8 +275,6 @@ public:
     static unsigned& animationSuppressionCounter();
     // The rubber band's overlay while one is drawn.
     const PMGroupViewSelectionWindow& selectionWindow() const { return m_selectionWindow; }
-    // The number of status updates a rubber band caused (diagnostics, tests).
-    int statusUpdateCount() const { return m_statusUpdates; }
     int paintedTileCount() const { return m_paintedTiles; }
     // The proxies with tiles (near the visible area), in display order.
     const std::vector<PMGroupViewItemProxy*>& shownProxies() const { return m_shown; }
@@ -307,6 +308,8 @@ protected:
     bool viewportEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void preparePreviewViewsInRect(const QRectF& rect);
@@ -314,7 +317,15 @@ private:
     // record holds in memory for it.
     void dropTile(PMGroupViewItemProxy& proxy);
     void prepareHoverFrames(PMGroupViewTile& tile, const PMGroupViewItemProxy& proxy);
+    // Hover follows the tile under the pointer's last place (after a move or a scroll).
+    void hoverAtPointer();
+    void endHover();
     QTimer m_hoverTimer;
+    std::optional<QPointF> m_pointer; // in the viewport, while the pointer is over it
+    // Raised whenever the content is replaced; a double click's second press that finds
+    // it raised since the first is dropped.
+    quint64 m_contentGeneration = 0;
+    quint64 m_pressGeneration = 0;
     // A live scroll (the thumb held): one picture load at a time, tiles refined after it.
     void beginLiveScroll();
     void endLiveScroll();
@@ -364,7 +375,6 @@ private:
     bool _hasScopeBar = false;
     unsigned _numberOfColumns = 0;
     double _separatorY = -1.0;
-    double _combinedHeight = 0;
     double _arrowAlpha = 0;
     std::shared_ptr<PMLibraryContainer> _representedGroup;
     PMGroupViewLayoutResult m_layout;
@@ -374,6 +384,17 @@ private:
     // Aspect ratios of the movies, kept until the content changes.
     std::vector<double> m_ratios;
     bool m_ratiosValid = false;
+    // The last answer of columnsShownForWidth and what it was for.
+    mutable struct {
+        double width = -1;
+        QSizeF canvas;
+        std::size_t movies = 0;
+        std::size_t groups = 0;
+        double spacing = 0;
+        unsigned layout = 0;
+        long adjustSize = 0;
+        unsigned columns = 0;
+    } m_columnsShown;
     struct {
         bool valid = false;
         bool median = false;
@@ -393,6 +414,7 @@ private:
     // What drawing a tile reads, gathered once per paint.
     struct DrawSettings {
         bool dark = false;
+        bool selectionActive = false; // the grid has the focus in the active window
         bool staticLabels = false;
         bool labelsOverlaid = true; // the band at the top of the tile, else below the picture
         bool placeholders = true;
@@ -411,6 +433,7 @@ private:
         bool operator==(const DrawSettings&) const = default;
     };
     DrawSettings drawSettings() const;
+    static QColor selectionColor(const DrawSettings& settings);
     mutable std::optional<DrawSettings> m_paintSettings; // while a paint runs
     mutable DrawSettings m_drawSettings;
     mutable quint64 m_drawSettingsGeneration = 1;
@@ -481,7 +504,6 @@ private:
     QTimer m_autoScrollTimer;
     PMGroupViewSelectionWindow m_selectionWindow;
     bool m_statusUpdatePending = false;
-    int m_statusUpdates = 0;
     int m_paintedTiles = 0;
     bool m_localDropStored = false;
     // The tile that a selection spotlights, clipped to the visible area, until the next event.

@@ -40,9 +40,15 @@ long long PMEffectiveDisplayMode(long long storedMode, bool modeButtonsEnabled, 
 // taken out). Shared by the slider's action and the refresh that sets its knob.
 double PMPreviewSizeSliderCanvasWidth(const PMGroupView* grid);
 
+// The most columns the slider offers: those of its minimum width, but no more than the grid
+// shows at that width once it has scaled its tiles up to fill the view (else the slider's
+// left part would ask for sizes that are never shown). Without a grid, the plain count.
+unsigned PMPreviewSizeSliderMostColumns(const PMGroupView* grid, double minimum, double spacing, double canvasWidth);
+
 // The knob for a preview width `width` on a slider from `minimum` (most columns) to
-// `maximum` (one column), linear in the number of columns.
-double PMPreviewSizeSliderValue(double width, double minimum, double maximum, double spacing, double canvasWidth);
+// `maximum` (one column), linear in the number of columns (`mostColumns`, 0: those that fit
+// at the minimum width).
+double PMPreviewSizeSliderValue(double width, double minimum, double maximum, double spacing, double canvasWidth, unsigned mostColumns = 0);
 
 // The header row from left to right. Controls that are not shown keep their place.
 struct PMHeaderControlFrame {

@@ -148,13 +148,21 @@ double PMPreviewSizeSliderCanvasWidth(const PMGroupView* grid)
     return width;
 }
 
-double PMPreviewSizeSliderValue(double width, double minimum, double maximum, double spacing, double canvasWidth)
+unsigned PMPreviewSizeSliderMostColumns(const PMGroupView* grid, double minimum, double spacing, double canvasWidth)
+{
+    const unsigned most = numberOfColumnsForWidth(minimum, spacing, canvasWidth);
+    if (!grid)
+        return most;
+    return std::max(1u, std::min(most, grid->columnsShownForWidth(minimum)));
+}
+
+double PMPreviewSizeSliderValue(double width, double minimum, double maximum, double spacing, double canvasWidth, unsigned mostColumns)
 {
     if (width < minimum)
         return minimum;
     if (width > maximum)
         return maximum;
-    const unsigned most = numberOfColumnsForWidth(minimum, spacing, canvasWidth);
+    const unsigned most = mostColumns ? mostColumns : numberOfColumnsForWidth(minimum, spacing, canvasWidth);
     if (most < 2)
         return (minimum + maximum) / 2;
     const double columns = (canvasWidth - spacing) / (spacing + width);
@@ -339,6 +347,8 @@ void PMMainController::updateUserInterface()
                 button->setVisible(!modeButtonsHidden);
             }
         PMIsCoverDisplayMode = _effectiveDisplayMode == PMCoverDisplayMode;
+        // The grid draws covers (and reads the covers' size and layout) in that mode.
+        PMGroupView::coverMode() = PMIsCoverDisplayMode;
         const bool listMode = _effectiveDisplayMode == PMListDisplayMode;
         if (auto* window = qobject_cast<PMMainWindow*>(_mainWindow.data()))
             window->showGroupList(listMode);
@@ -445,8 +455,10 @@ void PMMainController::updateUserInterface()
                                               searchMoreButton->height());
         }
         if (auto* slider = qobject_cast<QAbstractSlider*>(previewSizeSlider.data())) {
+            const double canvas = PMPreviewSizeSliderCanvasWidth(_groupView);
             const double value = PMPreviewSizeSliderValue(PMGroupView::previewViewWidthForContainer(reference), slider->minimum(), slider->maximum(),
-                                                          in.spacing, PMPreviewSizeSliderCanvasWidth(_groupView));
+                                                          in.spacing, canvas,
+                                                          PMPreviewSizeSliderMostColumns(_groupView, slider->minimum(), in.spacing, canvas));
             const QSignalBlocker quiet(slider); // placing the knob is no request to resize
             slider->setValue(int(std::lround(value)));
         }

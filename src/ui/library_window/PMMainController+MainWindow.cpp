@@ -5,6 +5,7 @@
 
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/library_window/PMGroupView.h"
@@ -17,6 +18,7 @@
 #include "ui/library_window/PMZiruderShiftButton.h"
 #include "ui/kit/PMControlSupport.h"
 #include "ui/library_window/PMSliderExtremeView.h"
+#include "images/NSImage+PMImageHash.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QPointer>
@@ -99,6 +101,16 @@ void PMMainController::installMainWindow(QWidget* widget)
     groupScopeBar = window->scopeBar();
     groupViewListModeButton = window->groupViewListModeButton();
     groupViewPreviewModeButton = window->groupViewPreviewModeButton();
+    groupViewCoverModeButton = window->groupViewCoverModeButton();
+    libraryAddButton = window->libraryAddButton();
+    libraryDeleteButton = window->libraryDeleteButton();
+    QObject::connect(window->libraryAddButton(), &QAbstractButton::clicked, window, [this, window] { addContainer(window->libraryAddButton()); });
+    QObject::connect(window->libraryDeleteButton(), &QAbstractButton::clicked, window, [this] {
+        if (const ArrayPtr items = selectedLibraryItems(); items && !items->isEmpty() && canDragOrDeleteItems(items, nullptr, nullptr))
+            deleteItems(items);
+        else
+            platform::beep();
+    });
     groupBackButton = window->groupBackButton();
     // A click sends the action; a press held on it opens the menu of earlier selections.
     window->groupBackButton()->setAction(QStringLiteral("goBackToPreviouslySelectedContainers"));
@@ -133,6 +145,8 @@ void PMMainController::installMainWindow(QWidget* widget)
                      [this, window] { changeGroupViewMode(window->groupViewListModeButton()); });
     QObject::connect(window->groupViewPreviewModeButton(), &QAbstractButton::clicked, window,
                      [this, window] { changeGroupViewMode(window->groupViewPreviewModeButton()); });
+    QObject::connect(window->groupViewCoverModeButton(), &QAbstractButton::clicked, window,
+                     [this, window] { changeGroupViewMode(window->groupViewCoverModeButton()); });
 
     // The window's own actions, unless something registered them first.
     const auto addAction = [this](const QString& name, std::function<void(QObject*)> run) {
@@ -169,6 +183,9 @@ void PMMainController::installMainWindow(QWidget* widget)
         if (guarded)
             guarded->groupStatusField()->setStringValue(text);
     };
+    // Searches and sorts that compare pictures run again as the picture hashes arrive.
+    if (!PMImageHashPassDidStoreHash())
+        PMImageHashPassDidStoreHash() = [this](PMMovieRepresentationPrototype&) { imageHashDidArrive(); };
     // The window's shares of the earlier parts.
     _dropWindow.showSidebarWhileDragging = [this] {
         if (!_canShowSidebarWhileDragging || !defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
@@ -335,9 +352,12 @@ void PMMainController::ziruderShiftButtonDidShift(bool done)
         return;
     // While the divider drags, the grid lays out as in a live resize.
     main->groupView()->setLiveResize(PMLiveResizeCount > 0 && !done);
+    updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
     if (main->groupView()->isVisible()) {
+        // The tiles may not grow past the new width of the grid.
+        trimPreviewSize();
         main->groupView()->tileWithAdjustedSize(true, false, false);
-        saveMainWindowFrame();
+        saveMainWindowSize();
     } else if (playerView && playerView->window() == main) {
         playerView->update();
     }

@@ -15,6 +15,7 @@
 #include "ui/library_window/PMInterfaceRefresh.h"
 #include "ui/library_window/PMQuibScopeBar.h"
 
+#include <QtWidgets/QLayout>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
 #include <QtWidgets/QApplication>
@@ -437,7 +438,7 @@ void PMMainController::changePreviewSizeWithColumnsDelta(long long delta)
         width = minimum + maximum * std::tan(std::atan(range * 10 / maximum) * (value - minimum) / range) / 10;
         columns = numberOfColumnsForWidth(width, s, canvasWidth);
     } else {
-        const unsigned most = numberOfColumnsForWidth(minimum, s, canvasWidth);
+        const unsigned most = PMPreviewSizeSliderMostColumns(grid, minimum, s, canvasWidth);
         if (most < 2) {
             columns = 1;
             width = canvasWidth - 2 * s;
@@ -560,6 +561,12 @@ void PMMainController::showSidebarButtons(bool force)
     QWidget* parent = add->parentWidget();
     if (!parent)
         return;
+    // A bar laid out by its container (the library window's) comes and goes with it; the
+    // source list gives up or takes back the room.
+    if (parent->parentWidget() && parent->parentWidget()->layout() && parent->parentWidget()->layout()->indexOf(parent) >= 0) {
+        parent->setVisible(show);
+        return;
+    }
     // The buttons slide up into view from under the bottom edge while the source list above
     // them gives up that much of its height (and the other way round).
     const int h = add->height();

@@ -5,6 +5,9 @@
 #include "foundation/NSString+PMHelpManager.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
+#include <QtCore/QTimer>
+#include "library/model/PMParsedQuery.h"
+#include "images/NSImage+PMImageHash.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/EventClock.h"
 #include "platform/UserDefaults.h"
@@ -85,6 +88,51 @@ void PMMainController::updateResultsForSearchField(QLineEdit* field)
     if (_groupItemsParentOrSearchReferenceContainer)
         _groupItemsParentOrSearchReferenceContainer->setQuery(field->text());
     updateUserInterface();
+}
+
+bool PMMainController::shownContentDependsOnImageHashes()
+{
+    const PMLibraryContainerPtr reference = _groupItemsParentOrSearchReferenceContainer ? _groupItemsParentOrSearchReferenceContainer : _groupItemsParent;
+    if (!reference)
+        return false;
+    if (_groupListPrimarySortCriterion.contains(QLatin1String("ImageHash")))
+        return true;
+    const QString query = reference->query().trimmed();
+    const PMParsedQueryPtr parsed = query.isEmpty() ? nullptr : PMParsedQuery::parsedQuery(query);
+    if (parsed)
+        for (const QString& key : parsed->duplicateComponents)
+            if (PMParsedQuery::criterionForDuplicateQueryComponent(key) == PMParsedQuery::DuplicateImageHash)
+                return true;
+    return false;
+}
+
+void PMMainController::imageHashDidArrive()
+{
+    if (!shownContentDependsOnImageHashes())
+        return;
+    if (_scopeBarHooks.showStatusFeedback && PMImageHashPassWaitingCount() > 0)
+        _scopeBarHooks.showStatusFeedback(tr("Computing picture hashes\u2026"));
+    if (!_imageHashRerunTimer) {
+        _imageHashRerunTimer = new QTimer(this);
+        _imageHashRerunTimer->setSingleShot(true);
+        QObject::connect(_imageHashRerunTimer, &QTimer::timeout, this, [this] {
+            if (!shownContentDependsOnImageHashes())
+                return;
+            // The shown results are made afresh with the hashes known now; the selection stays.
+            if (_groupItemsParentOrSearchReferenceContainer)
+                _groupItemsParentOrSearchReferenceContainer->invalidateChildren();
+            if (_groupItemsParent)
+                _groupItemsParent->invalidateChildren();
+            freezeSelections();
+            updateUserInterface();
+            unfreezeSelections();
+            if (_scopeBarHooks.showStatusFeedback && PMImageHashPassWaitingCount() > 0)
+                _scopeBarHooks.showStatusFeedback(tr("Computing picture hashes\u2026"));
+        });
+    }
+    // Throttled: the hashes of a large library arrive over minutes, one by one.
+    if (!_imageHashRerunTimer->isActive())
+        _imageHashRerunTimer->start(2000);
 }
 
 void PMMainController::filter(const Value& representedObject)

@@ -43,6 +43,25 @@ const QString kThinSpace = QStringLiteral("\u2006");
 // ---------------------------------------------------------------------------
 // The tree
 
+namespace {
+
+// A section of another program's media library (a music or photo application) has no
+// source on this system unless something fills it: empty, it would only say "0 files".
+bool isEmptyExternalSection(PMLibraryContainer& container)
+{
+    const QString role = container.topLevelRole();
+    const QString section = container.value(QStringLiteral("Library Section")).string();
+    const auto external = [](const QString& name) {
+        return name == QLatin1String("iTunes") || name == QLatin1String("iPhoto") || name == QLatin1String("Aperture");
+    };
+    if (!external(role) && !external(section))
+        return false;
+    const ArrayPtr movies = container.allNonProxyMovieChildren();
+    return !movies || movies->isEmpty();
+}
+
+} // namespace
+
 ArrayPtr PMMainController::visibleTopLevelItems()
 {
     auto items = Array::make();
@@ -52,8 +71,11 @@ ArrayPtr PMMainController::visibleTopLevelItems()
         PMLibraryContainer* container = PMContainer(v);
         if (!container)
             continue;
-        const ArrayPtr children = container->topLevelRole() == QLatin1String("Library") ? nullptr : container->filteredChildren();
-        if (container->topLevelRole() == QLatin1String("Library") || (children && !children->isEmpty()))
+        const QString role = container->topLevelRole();
+        if (isEmptyExternalSection(*container))
+            continue;
+        const ArrayPtr children = role == QLatin1String("Library") ? nullptr : container->filteredChildren();
+        if (role == QLatin1String("Library") || (children && !children->isEmpty()))
             items->append(v);
     }
     return items;
@@ -81,7 +103,20 @@ ArrayPtr PMMainController::outlineViewChildrenOfContainer(const PMLibraryContain
 {
     if (!container)
         return visibleTopLevelItems();
-    return outlineViewShowMovieChildrenOfContainer(container) ? container->sortedChildren() : container->sortedGroupChildren();
+    const ArrayPtr children = outlineViewShowMovieChildrenOfContainer(container) ? container->sortedChildren() : container->sortedGroupChildren();
+    if (!children || container->topLevelRole() != QLatin1String("Library"))
+        return children;
+    // The Library's sections of other programs' media libraries only where they hold movies.
+    ArrayPtr shown;
+    for (qsizetype i = 0; i < children->count(); ++i) {
+        PMLibraryContainer* section = PMContainer(children->at(i));
+        const bool hide = section && isEmptyExternalSection(*section);
+        if (hide && !shown)
+            shown = std::make_shared<Array>(std::vector<Value>(children->values().begin(), children->values().begin() + i));
+        else if (!hide && shown)
+            shown->append(children->at(i));
+    }
+    return shown ? shown : children;
 }
 
 qsizetype PMMainController::outlineViewNumberOfChildrenOfItem(const Value& item)

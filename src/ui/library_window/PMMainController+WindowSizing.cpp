@@ -3,6 +3,7 @@
 // that its player area gets a wanted size within the screen, the player at the current
 // magnification, and the zoom frame that fits the movie to the screen.
 #include "library/model/PMMainController.h"
+#include <QtWidgets/QStackedWidget>
 
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
@@ -115,6 +116,10 @@ QSizeF PMMainController::playerAreaSizeOfWindow(QWidget* window, double* getY)
         area = player->playerContainer();
     } else if (window == _mainWindow.data()) {
         area = mainWindowPlayerContainer();
+        // While the grid or the list holds the place, the player's container is a page not
+        // laid out: the place itself (the page stack) has the size the player gets.
+        if (area && area->isHidden() && qobject_cast<QStackedWidget*>(area->parentWidget()))
+            area = area->parentWidget();
     }
     if (!area)
         return {};

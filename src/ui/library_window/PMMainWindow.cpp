@@ -1,4 +1,5 @@
 #include "ui/library_window/PMMainWindow.h"
+#include <QtWidgets/QToolButton>
 #include "ui/library_window/PMInterfaceRefresh.h"
 
 #include "foundation/PMFunctions.h"
@@ -117,6 +118,17 @@ QImage tileImage(double side)
         p.setPen(Qt::NoPen);
         p.setBrush(Qt::black);
         p.drawRoundedRect(QRectF(origin, origin, side, side), 1.5, 1.5);
+    });
+}
+
+// Covers: two tall tiles side by side.
+QImage coverImage()
+{
+    return buttonImage([](QPainter& p) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::black);
+        p.drawRoundedRect(QRectF(2, 1.5, 5, 13), 1, 1);
+        p.drawRoundedRect(QRectF(9, 1.5, 5, 13), 1, 1);
     });
 }
 
@@ -438,6 +450,33 @@ PMMainWindow::PMMainWindow(QWidget* parent) : PMPlayerWindow(parent)
     auto* sourceLayout = new QVBoxLayout(_sourceListContainer);
     sourceLayout->setContentsMargins(0, 0, 0, 0);
     sourceLayout->setSpacing(0);
+    // The button bar below the source list: add (a playlist; a folder with Shift, a smart
+    // playlist with Alt) and delete. Hidden (its add button disabled) until asked for.
+    _sidebarButtonBar = new QWidget(_sourceListContainer);
+    _sidebarButtonBar->setObjectName(QStringLiteral("sidebarButtonBar"));
+    _sidebarButtonBar->setFixedHeight(26);
+    auto* barLayout = new QHBoxLayout(_sidebarButtonBar);
+    barLayout->setContentsMargins(6, 1, 6, 1);
+    barLayout->setSpacing(2);
+    const auto barButton = [this](const char* icon, const QString& tip) {
+        auto* button = new QToolButton(_sidebarButtonBar);
+        button->setIcon(QIcon::fromTheme(QString::fromLatin1(icon)));
+        if (button->icon().isNull())
+            button->setText(QString::fromLatin1(icon) == QLatin1String("list-add") ? QStringLiteral("+") : QStringLiteral("\u2212"));
+        button->setToolTip(tip);
+        button->setAutoRaise(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setFixedSize(24, 22);
+        return button;
+    };
+    _libraryAddButton = barButton("list-add", tr("New Playlist (Shift: Folder, Alt: Smart Playlist)"));
+    _libraryDeleteButton = barButton("list-remove", tr("Delete"));
+    barLayout->addWidget(_libraryAddButton);
+    barLayout->addWidget(_libraryDeleteButton);
+    barLayout->addStretch(1);
+    sourceLayout->addWidget(_sidebarButtonBar);
+    _sidebarButtonBar->hide();
+    _libraryAddButton->setEnabled(false);
 
     _contentView = new QWidget(_containerView);
     auto* contentLayout = new QVBoxLayout(_contentView);
@@ -535,15 +574,12 @@ void PMMainWindow::buildHeader()
     _listModeButton->setImage(listImage());
     _listModeButton->setTag(1);
     _listModeButton->setToolTip(tr("List"));
+    _coverModeButton = new PMPreviewModeButton(_groupHeaderView);
+    _coverModeButton->setImage(coverImage());
+    _coverModeButton->setTag(3);
+    _coverModeButton->setToolTip(tr("Covers"));
+    // Which one is on follows the shown container's display mode (set at each refresh).
     _previewModeButton->setChecked(true);
-    QObject::connect(_previewModeButton, &QAbstractButton::clicked, this, [this] {
-        _listModeButton->setChecked(false);
-        _previewModeButton->setChecked(true);
-    });
-    QObject::connect(_listModeButton, &QAbstractButton::clicked, this, [this] {
-        _previewModeButton->setChecked(false);
-        _listModeButton->setChecked(true);
-    });
 
     _groupStatusField = new PMMainWindowHeaderStatusField(_groupHeaderView);
     _groupStatusField->setProgressFraction(-1.0);
@@ -611,11 +647,12 @@ void PMMainWindow::layoutHeader()
         button->setGeometry(x, y, 32, buttonHeight);
         x += 32 + 4;
     }
-    _previewModeButton->setGeometry(x, y, 32, buttonHeight);
-    _listModeButton->setGeometry(x + 32, y, 32, buttonHeight);
+    _listModeButton->setGeometry(x, y, 32, buttonHeight);
+    _previewModeButton->setGeometry(x + 32, y, 32, buttonHeight);
+    _coverModeButton->setGeometry(x + 64, y, 32, buttonHeight);
     // Hidden mode buttons (a storage section, no movies) leave no gap before the status.
     if (!_previewModeButton->isHidden())
-        x += 64 + 12;
+        x += 96 + 12;
     else if (x > 8)
         x += 8;
     const int searchWidth = std::clamp(_groupHeaderView->width() / 4, 120, 240);
@@ -670,7 +707,8 @@ void PMMainWindow::setSourceListView(QWidget* view)
     _sourceListView = view;
     if (view) {
         view->setParent(_sourceListContainer);
-        static_cast<QVBoxLayout*>(_sourceListContainer->layout())->addWidget(view, 1);
+        // Above the button bar.
+        static_cast<QVBoxLayout*>(_sourceListContainer->layout())->insertWidget(0, view, 1);
         view->show();
     }
 }

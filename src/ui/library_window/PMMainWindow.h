@@ -29,6 +29,7 @@ class PMGroupTableView;
 class PMPreviewSizeSlider;
 class PMSliderExtremeView;
 class PMZiruderShiftButton;
+class QAbstractButton;
 class QStackedWidget;
 class QVBoxLayout;
 
@@ -172,6 +173,11 @@ public:
     // The parts.
     QWidget* sourceListView() const { return _sourceListView; }
     QWidget* sourceListContainer() const { return _sourceListContainer; }
+    // The source list's button bar along the sidebar's bottom edge: shown while the add
+    // button is enabled (the controller decides, Meta held or "Always Show Library Toolbar").
+    QWidget* sidebarButtonBar() const { return _sidebarButtonBar; }
+    QAbstractButton* libraryAddButton() const { return _libraryAddButton; }
+    QAbstractButton* libraryDeleteButton() const { return _libraryDeleteButton; }
     QWidget* scopeBar() const { return _scopeBar; }
     PMGroupView* groupView() const { return _groupView; }
     // The list of the shown container (list mode).
@@ -192,6 +198,7 @@ public:
     QWidget* previewSizeSliderView() const { return _previewSizeSliderView; }
     PMSliderExtremeView* previewSizeSliderEnd(bool large) const { return large ? _previewSizeSliderLargeEnd : _previewSizeSliderSmallEnd; }
     PMPreviewModeButton* groupViewListModeButton() const { return _listModeButton; }
+    PMPreviewModeButton* groupViewCoverModeButton() const { return _coverModeButton; }
     PMAdaptiveToolbarButton* clearTemporaryStorageButton() const { return _clearTemporaryStorageButton; }
     QMenuBar* menuBar() const { return _menuBar; }
 
@@ -251,6 +258,9 @@ private:
     QPointer<QMenuBar> _menuBar;
     QWidget* _containerView = nullptr;
     PMMainWindowBackgroundView* _sourceListContainer = nullptr;
+    QWidget* _sidebarButtonBar = nullptr;
+    QAbstractButton* _libraryAddButton = nullptr;
+    QAbstractButton* _libraryDeleteButton = nullptr;
     QPointer<QWidget> _sourceListView;
     QWidget* _contentView = nullptr;
     PMMainWindowHeaderView* _groupHeaderView = nullptr;
@@ -265,6 +275,7 @@ private:
     PMSliderExtremeView* _previewSizeSliderSmallEnd = nullptr;
     PMSliderExtremeView* _previewSizeSliderLargeEnd = nullptr;
     PMPreviewModeButton* _listModeButton = nullptr;
+    PMPreviewModeButton* _coverModeButton = nullptr;
     PMZiruderShiftButton* _ziruderButton = nullptr;
     QPointer<QWidget> _scopeBar;
     PMGroupView* _groupView = nullptr;

@@ -1,4 +1,5 @@
 #include "ui/library_window/PMPreviewViewPrototype.h"
+#include "ui/library_window/PMGridSettings.h"
 
 #include "foundation/PMFunctions.h"
 #include "library/model/PMLibraryContainer.h"
@@ -21,21 +22,7 @@
 
 namespace {
 
-platform::UserDefaults& defaults()
-{
-    return platform::UserDefaults::standard();
-}
-
-// A default that may be absent: its registered value then.
-double doubleDefault(const QString& key, double registered)
-{
-    return defaults().objectForKey(key).isNull() ? registered : defaults().doubleForKey(key);
-}
-
-bool boolDefault(const QString& key, bool registered)
-{
-    return defaults().objectForKey(key).isNull() ? registered : defaults().boolForKey(key);
-}
+using PMGridSettings::defaults;
 
 } // namespace
 
@@ -425,12 +412,12 @@ PMMovieTileHover::PMMovieTileHover(bool neverCycles)
 
 double PMMovieTileHover::delay()
 {
-    return std::max(0.1, doubleDefault(QStringLiteral("Cycle Through Index Image On Hover: Delay"), 2.0));
+    return std::max(0.1, PMGridSettings::doubleValue(QStringLiteral("Cycle Through Index Image On Hover: Delay"), 2.0));
 }
 
 double PMMovieTileHover::interval()
 {
-    return std::max(0.01, doubleDefault(QStringLiteral("Cycle Through Index Image On Hover: Interval"), 1.0));
+    return std::max(0.01, PMGridSettings::doubleValue(QStringLiteral("Cycle Through Index Image On Hover: Interval"), 1.0));
 }
 
 double PMMovieTileHover::now() const
@@ -471,8 +458,14 @@ void PMMovieTileHover::resetStandardIndexImageAnimation()
     }
     if (m_state == NeverCycles || m_state == Fetching)
         return;
-    if (m_mayHover && m_hovering && !m_onLabel && boolDefault(QStringLiteral("Cycle Through Index Image On Hover"), true))
+    if (m_mayHover && m_hovering && !m_onLabel && PMGridSettings::boolValue(QStringLiteral("Cycle Through Index Image On Hover"), true))
         schedule(delay());
+}
+
+void PMMovieTileHover::pointerMoved()
+{
+    if (m_state == Ready && m_mayHover && m_hovering && !m_onLabel)
+        resetStandardIndexImageAnimation();
 }
 
 bool PMMovieTileHover::advance()

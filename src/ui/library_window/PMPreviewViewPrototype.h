@@ -202,6 +202,9 @@ public:
     void setPointer(bool mayHover, bool hovering, bool onLabel);
     // Back to ready and, when the pointer rests on the image, the delay starts again.
     void resetStandardIndexImageAnimation();
+    // The pointer moved on the image: before cycling starts, the delay starts again (the
+    // frames cycle only once the pointer rests).
+    void pointerMoved();
     // Runs the pending step when its time has come; true when it ran.
     bool advance();
     // The pointer moved horizontally while cycling: the frame under it; true on a change.

@@ -1,4 +1,6 @@
 #include "ui/library_window/PMPreviewViewToolTipPopover.h"
+#include "ui/library_window/PMGridSettings.h"
+#include "ui/kit/PMAppearance.h"
 
 #include <QtCore/QPropertyAnimation>
 
@@ -21,15 +23,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-bool boolDefault(const QString& key, bool registered)
-{
-    auto& d = platform::UserDefaults::standard();
-    return d.objectForKey(key).isNull() ? registered : d.boolForKey(key);
-}
-
-} // namespace
 
 QString PMToolTipText(const platform::Value& item, double tileWidth, bool largeFont)
 {
@@ -113,26 +106,31 @@ QString PMPreviewViewToolTipPopover::text() const
     return m_label ? m_label->text() : QString();
 }
 
+QWidget* PMPreviewViewToolTipPopover::window() const
+{
+    return m_frame;
+}
+
 bool PMPreviewViewToolTipPopover::isVisibleOrRecentlyHidden() const
 {
     return m_previewView || (m_sinceHide.isValid() && m_sinceHide.elapsed() < 200);
 }
 
-void PMPreviewViewToolTipPopover::showForPreviewView(QWidget* grid, const void* tile, const platform::Value& item, const QRectF& rect,
+void PMPreviewViewToolTipPopover::showForPreviewView(QWidget* grid, quint64 tile, const platform::Value& item, const QRectF& rect,
                                                      double labelWidth, bool fromPointer)
 {
-    if (!boolDefault(QStringLiteral("Show Thumbnail Popover"), true) ||
-        (!fromPointer && boolDefault(QStringLiteral("Show Thumbnail Popover: Suppress While Scrolling"), false))) {
-        hideForPreviewView(nullptr);
+    if (!PMGridSettings::boolValue(QStringLiteral("Show Thumbnail Popover"), true) ||
+        (!fromPointer && PMGridSettings::boolValue(QStringLiteral("Show Thumbnail Popover: Suppress While Scrolling"), false))) {
+        hideForPreviewView(0);
         return;
     }
     if (m_previewView == tile && tile)
         return;
     m_delayTimer.stop();
-    m_delayed = nullptr;
+    m_delayed = 0;
     m_pending = {grid, item, rect, labelWidth};
     if (!isVisibleOrRecentlyHidden()) {
-        hideForPreviewView(nullptr);
+        hideForPreviewView(0);
         m_delayed = tile;
         m_delayTimer.start(delayMilliseconds());
     } else {
@@ -143,16 +141,16 @@ void PMPreviewViewToolTipPopover::showForPreviewView(QWidget* grid, const void* 
 
 void PMPreviewViewToolTipPopover::showNow()
 {
-    const void* tile = m_delayed;
-    m_delayed = nullptr;
+    const quint64 tile = m_delayed;
+    m_delayed = 0;
     QWidget* grid = m_pending.grid;
     if (!grid || !grid->isVisible()) {
-        hideForPreviewView(nullptr);
+        hideForPreviewView(0);
         return;
     }
     const QString text = PMToolTipText(m_pending.item, m_pending.labelWidth);
     if (text.isEmpty()) {
-        hideForPreviewView(nullptr);
+        hideForPreviewView(0);
         return;
     }
     if (!m_frame) {
@@ -173,7 +171,14 @@ void PMPreviewViewToolTipPopover::showNow()
     QFont font = QGuiApplication::font();
     font.setPointSizeF(11);
     m_label->setFont(font);
-    m_label->setForegroundRole(QPalette::PlaceholderText);
+    // A secondary text colour, but one that reads: at least 4.5:1 on the popover in the
+    // light and the dark look alike.
+    QPalette palette = QGuiApplication::palette();
+    const QColor background = palette.color(QPalette::Window);
+    palette.setColor(QPalette::WindowText, PMReadableTextColor(palette.color(QPalette::PlaceholderText), background));
+    m_frame->setPalette(palette);
+    m_frame->setAutoFillBackground(true);
+    m_label->setForegroundRole(QPalette::WindowText);
     m_label->setText(text);
     // At most 0.3 of the screen's width and height.
     QScreen* screen = grid->screen();
@@ -225,18 +230,18 @@ void PMPreviewViewToolTipPopover::fadeTo(double opacity)
     m_fade->start();
 }
 
-void PMPreviewViewToolTipPopover::hideForPreviewView(const void* tile)
+void PMPreviewViewToolTipPopover::hideForPreviewView(quint64 tile)
 {
     if (m_previewView && (!tile || tile == m_previewView)) {
         m_sinceHide.start();
-        m_previewView = nullptr;
+        m_previewView = 0;
         if (m_frame && m_frame->isVisible())
             fadeTo(0.0);
         else if (m_frame)
             m_frame->hide();
     }
     if (m_delayed && (!tile || tile == m_delayed)) {
-        m_delayed = nullptr;
+        m_delayed = 0;
         m_delayTimer.stop();
     }
 }

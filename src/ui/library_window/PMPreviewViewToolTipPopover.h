@@ -26,18 +26,20 @@ class PMPreviewViewToolTipPopover {
 public:
     static PMPreviewViewToolTipPopover& shared();
 
-    // A tile (by its identity, an item and its rectangle in the grid's viewport) asks to
-    // be described; fromPointer is false for requests while scrolling.
-    void showForPreviewView(QWidget* grid, const void* tile, const platform::Value& item, const QRectF& rect, double labelWidth,
+    // A tile (by its serial, never 0, an item and its rectangle in the grid's viewport)
+    // asks to be described; fromPointer is false for requests while scrolling.
+    void showForPreviewView(QWidget* grid, quint64 tile, const platform::Value& item, const QRectF& rect, double labelWidth,
                             bool fromPointer);
-    // Hides the popover for that tile, or for any tile with nullptr.
-    void hideForPreviewView(const void* tile);
+    // Hides the popover for that tile, or for any tile with 0.
+    void hideForPreviewView(quint64 tile);
     bool isVisibleOrRecentlyHidden() const;
 
-    const void* previewView() const { return m_previewView; }
-    const void* delayedPreviewView() const { return m_delayed; }
+    quint64 previewView() const { return m_previewView; }
+    quint64 delayedPreviewView() const { return m_delayed; }
     bool isShown() const;
     QString text() const;
+    // The popover's window (null before the first showing).
+    QWidget* window() const;
     // The delay before the first showing: the desktop's tooltip delay.
     static int delayMilliseconds();
 
@@ -47,8 +49,8 @@ private:
     // Fades the window's opacity to the value; at 0 it is hidden unless it describes a tile again.
     void fadeTo(double opacity);
 
-    const void* m_previewView = nullptr;
-    const void* m_delayed = nullptr;
+    quint64 m_previewView = 0;
+    quint64 m_delayed = 0;
     struct Pending {
         QPointer<QWidget> grid;
         platform::Value item;

@@ -229,8 +229,10 @@ void PMToolbarButton::paintEvent(QPaintEvent*)
 
     // Content colour.
     QColor colour;
+    // A disabled button fades its content once: the text through its colour, an image
+    // through the tint's fraction below.
     if (!enabled)
-        colour = white(black ? 1.0 : 0.0, black ? 0.3 : 0.4);
+        colour = _image.isNull() ? white(black ? 1.0 : 0.0, black ? 0.3 : 0.4) : white(black ? 1.0 : 0.0, 1.0);
     else if (accent)
         colour = *accent;
     else if (contentPressed || black)

@@ -12,9 +12,14 @@
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMainMenu.h"
+#include "services/help/PMHelpManager.h"
+#include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMLibraryWindowAccess.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 
 #include <QtCore/QDir>
+#include <QtCore/QStandardPaths>
+#include <QtCore/QFile>
 #include <QtGui/QAction>
 #include <QtTest/QTest>
 #include <QtGui/QClipboard>
@@ -785,4 +790,84 @@ TEST_F(MainMenu, ColumnMenuListsTheTablesColumnsThenTheOthersByName)
                                    QStringLiteral("Height"), QStringLiteral("Index"), QStringLiteral("Last Opened"),
                                    QStringLiteral("Name \u2713"), QStringLiteral("Resolution"), QStringLiteral("Width")}));
     controller._menuValidation.groupListColumns = nullptr;
+}
+
+namespace {
+
+// A sidebar with one container, chosen.
+class OneChosenContainer : public PMLibraryListAccess {
+public:
+    explicit OneChosenContainer(Value container) : m_container(std::move(container)) {}
+    qsizetype numberOfRows() override { return 1; }
+    Value itemAtRow(qsizetype row) override { return row == 0 ? m_container : Value(); }
+    QList<qsizetype> selectedRows() override { return chosen ? QList<qsizetype>{0} : QList<qsizetype>{}; }
+    bool chosen = true;
+
+private:
+    Value m_container;
+};
+
+} // namespace
+
+TEST_F(MainMenu, MovieCommandsActOnTheGridsSelectionElseTheChosenContainers)
+{
+    const QString dir = testHome() + QStringLiteral("/commands");
+    QDir().mkpath(dir);
+    auto folder = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("F")}});
+    std::vector<PMMovieRepresentationOriginalPtr> movies;
+    for (const char* name : {"/a.mov", "/b.mov"}) {
+        QFile file(dir + QLatin1String(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("x");
+        movies.push_back(PMMovieRepresentationOriginal::movieRepresentationWithPath(file.fileName()));
+        folder->rawChildren()->append(Value(movies.back()));
+    }
+    PMGroupView grid;
+    grid.resize(480, 300);
+    grid.setRepresentedGroup(folder);
+    for (const auto& movie : movies)
+        grid.addItem(Value(movie));
+    grid.tileWithAdjustedSize(false, false, false);
+    c()._groupView = &grid;
+    auto sidebar = std::make_shared<OneChosenContainer>(Value(folder));
+    sidebar->chosen = false;
+    c()._libraryListAccess = sidebar;
+
+    QAction* show = item("File", "Show in File Manager");
+    QAction* copy = item("File", "Copy Playback URL");
+    QAction* exportCSV = item("File", "Export Metadata CSV...");
+    QAction* rating = item("Movie/Rating", "\u2605\u2605\u2605");
+    // Nothing selected anywhere: nothing to act on.
+    for (QAction* action : {show, copy, exportCSV, rating})
+        EXPECT_FALSE(enabled(action)) << action->text().toStdString();
+    // One movie selected in the grid: every command for one movie.
+    grid.selectItems(Array::make({Value(movies[0])}), true, false, false);
+    for (QAction* action : {show, copy, exportCSV, rating})
+        EXPECT_TRUE(enabled(action)) << action->text().toStdString();
+    // Two: the commands for one movie go off, the others stay.
+    grid.selectAll();
+    EXPECT_FALSE(enabled(show));
+    EXPECT_FALSE(enabled(copy));
+    EXPECT_TRUE(enabled(exportCSV));
+    EXPECT_TRUE(enabled(rating));
+    // Nothing selected in the grid: the container chosen in the sidebar, with its movies.
+    grid.selectItems(nullptr, {}, {}, true, false, false, false);
+    sidebar->chosen = true;
+    EXPECT_TRUE(enabled(exportCSV));
+    EXPECT_FALSE(enabled(show));
+    c()._groupView = nullptr;
+    c()._libraryListAccess = nullptr;
+}
+
+TEST_F(MainMenu, HelpIsOffWithoutAHelpBook)
+{
+    // The command follows whether the book can be found.
+    QAction* help = item("Help", "Pellis Help");
+    EXPECT_EQ(enabled(help), PMMainController::helpIsAvailable());
+    // A folder without the book's first page has no help to show; with it, it has.
+    const QString folder = testsupport::makeTempDir(QStringLiteral("book"));
+    EXPECT_FALSE(PMHelpBookHasOverview(folder));
+    EXPECT_FALSE(PMHelpBookHasOverview(QString()));
+    testsupport::writeFile(folder + QStringLiteral("/overview.html"), "<html><body><div id=\"main\">Overview</div></body></html>");
+    EXPECT_TRUE(PMHelpBookHasOverview(folder));
 }

@@ -99,6 +99,11 @@ TEST(MenuHelpers, ItemsHeadersAndTitles)
     EXPECT_EQ(titleSuffix(&item), QStringLiteral(" (12)"));
     setTitleSuffix(&item, QStringLiteral(" (13)"), 12);
     EXPECT_EQ(item.text(), QStringLiteral("Movies (13)"));
+    // Cleared, the suffix leaves the title; a later one does not pile up on it.
+    setTitleSuffix(&item, QString(), 12);
+    EXPECT_EQ(item.text(), QStringLiteral("Movies"));
+    setTitleSuffix(&item, QStringLiteral(" 4"), 12);
+    EXPECT_EQ(item.text(), QStringLiteral("Movies 4"));
     setTitle(&item, QStringLiteral("Shows"), QString(), 12);
     EXPECT_EQ(item.text(), QStringLiteral("Shows"));
     EXPECT_TRUE(titleSuffix(&item).isEmpty());

@@ -51,8 +51,21 @@ TEST(ViewBases, ReflectsOnlyItsOwnWindow)
     EXPECT_EQ(view->reflections, 0);
     ASSERT_TRUE(activate(&second));
     EXPECT_EQ(view->reflections, 1);
+    // Its holder moved to another window: the view follows it there.
+    auto* holder = new QWidget(&second);
+    view->setParent(holder);
+    EXPECT_EQ(view->observedWindow(), &second);
+    holder->setParent(&first);
+    EXPECT_EQ(view->observedWindow(), &first);
+    view->reflections = 0;
+    ASSERT_TRUE(activate(&second));
+    ASSERT_TRUE(activate(&first));
+    EXPECT_EQ(view->reflections, 1) << "only the window it is in now";
+    holder->setParent(&second);
+    EXPECT_EQ(view->observedWindow(), &second);
     // Out of every window: nothing more.
     view->setParent(nullptr);
+    delete holder;
     EXPECT_EQ(view->observedWindow(), nullptr);
     view->reflections = 0;
     ASSERT_TRUE(activate(&first));

@@ -167,6 +167,24 @@ TEST_F(GroupListTest, ListModeButtonShowsTheContainersMoviesAndTheGridComesBack)
     EXPECT_FALSE(list->isVisibleTo(window.get()));
     EXPECT_TRUE(window->groupView()->isVisibleTo(window.get()));
     EXPECT_EQ(films->displayMode(), 10);
+    EXPECT_FALSE(PMGroupView::coverMode());
+
+    // The covers button: the grid shows covers, and only that button stays on.
+    window->groupViewCoverModeButton()->click();
+    QApplication::processEvents();
+    EXPECT_EQ(films->displayMode(), 11);
+    EXPECT_TRUE(PMGroupView::coverMode());
+    EXPECT_TRUE(window->groupView()->isVisibleTo(window.get()));
+    EXPECT_TRUE(window->groupViewCoverModeButton()->isChecked());
+    EXPECT_FALSE(window->groupViewPreviewModeButton()->isChecked());
+    EXPECT_FALSE(window->groupViewListModeButton()->isChecked());
+    // Chosen again, the container keeps its mode through a refresh.
+    c().updateUserInterface();
+    EXPECT_TRUE(window->groupViewCoverModeButton()->isChecked());
+    EXPECT_TRUE(window->groupViewListModeButton()->isEnabled());
+    window->groupViewPreviewModeButton()->click();
+    QApplication::processEvents();
+    EXPECT_FALSE(PMGroupView::coverMode());
 }
 
 TEST_F(GroupListTest, HeaderClickSortsAndReversesOnlyOnTheSameColumnUnlessSortingIsDisabled)
@@ -552,4 +570,29 @@ TEST_F(GroupListTest, PillPriorityDecidesTagCellsAndRightClicksSelectTheRow)
     EXPECT_EQ(list->selectionModel()->selectedRows().first().row(), 2);
     list->menuForEvent(QPoint(10, list->viewport()->height() - 2));
     EXPECT_FALSE(list->selectionModel()->hasSelection());
+}
+
+TEST_F(GroupListTest, TheSidebarsButtonBarComesWithMetaAndAddsAPlaylistOrAFolder)
+{
+    build();
+    QWidget* bar = window->sidebarButtonBar();
+    ASSERT_TRUE(bar);
+    EXPECT_FALSE(bar->isVisibleTo(window.get()));
+    const int listHeight = window->sourceListContainer()->height();
+    // Meta held: the bar shows below the source list; released: it goes.
+    c().modifierFlagsChanged(Qt::MetaModifier);
+    EXPECT_TRUE(bar->isVisibleTo(window.get()));
+    window->layoutNow();
+    QApplication::processEvents();
+    EXPECT_EQ(bar->geometry().bottom(), window->sourceListContainer()->height() - 1) << "along the sidebar's bottom edge";
+    EXPECT_EQ(window->sourceListContainer()->height(), listHeight);
+    const qsizetype before = c().smartGroupStorage()->rawChildren()->count();
+    window->libraryAddButton()->click();
+    EXPECT_EQ(c().smartGroupStorage()->rawChildren()->count(), before + 1) << "a playlist";
+    c().modifierFlagsChanged({});
+    EXPECT_FALSE(bar->isVisibleTo(window.get()));
+    // Shown for good with the setting.
+    defaults().setBool(true, QStringLiteral("Always Show Library Toolbar"));
+    c().modifierFlagsChanged({});
+    EXPECT_TRUE(bar->isVisibleTo(window.get()));
 }

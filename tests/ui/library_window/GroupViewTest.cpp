@@ -498,3 +498,31 @@ TEST_F(GroupView, SpotlightShowsTheSelectedTileUntilTheNextEvent)
     EXPECT_TRUE(grid->spotlightRect().isEmpty());
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
 }
+
+TEST_F(GroupView, ALiveScrollEndsWhenTheScrollBarHidesUnderTheThumb)
+{
+    fill(60);
+    grid->show();
+    QCoreApplication::processEvents();
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    const unsigned level = loader.loadQueueThrottleLevel();
+    const unsigned interactions = PMGroupView::interactionCounter();
+    QScrollBar* bar = grid->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    bar->setSliderDown(true); // the thumb is held
+    EXPECT_EQ(PMGroupView::interactionCounter(), interactions + 1);
+    // Most movies go while it is held: nothing is left to scroll, the bar goes away and
+    // never sends its release.
+    records.resize(3);
+    fill(3); // the same grid, refilled with what is left
+    EXPECT_EQ(PMGroupView::interactionCounter(), interactions);
+    EXPECT_FALSE(bar->isSliderDown());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueueThrottleLevel() == level; }, 3000));
+    // Hover works again.
+    QTest::mouseMove(grid->viewport(), centre(0));
+    QApplication::setActiveWindow(grid.get());
+    if (QTest::qWaitForWindowActive(grid.get())) {
+        QTest::mouseMove(grid->viewport(), centre(0) + QPoint(1, 0));
+        EXPECT_TRUE(grid->movieProxies()[0]->view && grid->movieProxies()[0]->view->hovering);
+    }
+}

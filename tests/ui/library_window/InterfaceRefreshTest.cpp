@@ -371,3 +371,44 @@ TEST_F(InterfaceRefreshTest, ARatingChangeRefreshesOnceAndUpdatesTheStatusOnce)
     EXPECT_EQ(gridNames(), QStringList({QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("sub")}));
     EXPECT_EQ(PMMovie(grid->movieProxies().front()->representedItem)->rating(), 4);
 }
+
+TEST_F(InterfaceRefreshTest, EveryPartOfTheSizeSliderChangesTheTilesWhenFewMoviesFillTheView)
+{
+    // 20 movies in an 800-point grid: the grid scales small tiles up until they fill the
+    // view, so the smallest width the slider asks for is never shown as such.
+    platform::UserDefaults::standard().setInteger(0, QStringLiteral("Preview Layout"));
+    std::initializer_list<Value> none{};
+    auto many = folder(QStringLiteral("many"), none);
+    for (int i = 0; i < 20; ++i)
+        many->rawChildren()->append(Value(movie(QStringLiteral("m%1").arg(i))));
+    movies->rawChildren()->append(Value(many));
+    c().invalidateLibraryDependencies();
+    c().updateLibrary();
+    // The slider acts on the grid of the library window.
+    QWidget window;
+    window.resize(grid->size());
+    grid->setParent(&window);
+    c()._mainWindow = &window;
+    window.setAttribute(Qt::WA_DontShowOnScreen);
+    window.show();
+    ASSERT_TRUE(c().selectLibraryItem(Value(many)));
+    ASSERT_EQ(grid->movieProxies().size(), 20u);
+    const double s = PMGroupView::spacing();
+    const double canvas = PMPreviewSizeSliderCanvasWidth(grid.get());
+    ASSERT_LT(grid->columnsShownForWidth(slider->minimum()), numberOfColumnsForWidth(slider->minimum(), s, canvas));
+    std::vector<unsigned> columns;
+    for (double fraction : {0.0, 0.25, 0.5, 1.0}) {
+        slider->setValue(int(std::lround(slider->minimum() + fraction * (slider->maximum() - slider->minimum()))));
+        c().changePreviewSizeWithColumnsDelta(0);
+        columns.push_back(grid->numberOfColumns());
+
+    }
+    // From the left end to the middle the tiles grow, then up to one column.
+    EXPECT_GT(columns[0], columns[1]) << columns[0] << " " << columns[1];
+    EXPECT_GT(columns[1], columns[2]) << columns[1] << " " << columns[2];
+    EXPECT_EQ(columns[3], 1u);
+    EXPECT_EQ(columns[0], PMPreviewSizeSliderMostColumns(grid.get(), slider->minimum(), s, canvas));
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Preview Layout"));
+    c()._mainWindow = nullptr;
+    grid->setParent(nullptr);
+}

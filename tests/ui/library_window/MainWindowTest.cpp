@@ -803,3 +803,39 @@ TEST_F(MainWindowTest, ModifierClicksSelectTilesInTheWindow)
     ASSERT_TRUE(grid->selectedItems());
     EXPECT_EQ(grid->selectedItems()->count(), 3);
 }
+
+TEST(ToolbarButtons, ADisabledImageIsFadedOnceToFortyPercent)
+{
+    clearDefaults();
+    QWidget holder;
+    QPalette palette = holder.palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    holder.setPalette(palette);
+    holder.setAutoFillBackground(true);
+    holder.resize(40, 32);
+    PMToolbarButton button(&holder);
+    QImage square(16, 16, QImage::Format_ARGB32_Premultiplied);
+    square.fill(Qt::black);
+    button.setImage(square);
+    button.setGeometry(4, 2, 32, 28);
+    button.setEnabled(false);
+    const QImage shot = holder.grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            darkest = std::min(darkest, qGray(shot.pixel(x, y)));
+    // Black at 40 % over white: 153 (the light look); not 22 % (199) nor less.
+    EXPECT_NEAR(darkest, 153, 12);
+}
+
+TEST_F(MainWindowTest, MovingTheDividerTrimsTheTilesAndStoresThePlayersSize)
+{
+    window->show();
+    QApplication::processEvents();
+    // Tiles wider than the grid can ever be after the divider moved right.
+    PMGroupView::setPreviewWidth(5000, nullptr);
+    defaults().removeObjectForKey(QStringLiteral("Custom Size"));
+    c().ziruderShiftButtonDidShift(true);
+    EXPECT_LE(PMGroupView::previewViewWidthForContainer(nullptr), window->groupView()->width()) << "trimmed to the new grid";
+    EXPECT_FALSE(defaults().stringForKey(QStringLiteral("Custom Size")).isEmpty()) << "the player's size is stored";
+}

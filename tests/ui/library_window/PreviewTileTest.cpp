@@ -20,10 +20,12 @@
 #include <QtCore/QFile>
 #include <QtGui/QContextMenuEvent>
 #include <QtGui/QAccessible>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
 #include <QtCore/QTimer>
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QGuiApplication>
+#include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
 #include <QtTest/QTest>
 #include <QtWidgets/QScrollBar>
@@ -577,20 +579,20 @@ TEST(PreviewTile, PopoverTextAndFitRule)
 TEST_F(TileClicks, PopoverAfterTheDelayThenAtOnceFromTileToTile)
 {
     auto& popover = PMPreviewViewToolTipPopover::shared();
-    popover.hideForPreviewView(nullptr);
+    popover.hideForPreviewView(0);
     QTest::qWait(250); // nothing recently hidden
     const auto first = grid->movieProxies()[0];
     const auto second = grid->movieProxies()[1];
     grid->updateHover(first.get(), first->frame.center());
-    EXPECT_EQ(popover.delayedPreviewView(), first->view.get());
-    EXPECT_EQ(popover.previewView(), nullptr);
+    EXPECT_EQ(popover.delayedPreviewView(), first->view->serial);
+    EXPECT_EQ(popover.previewView(), 0u);
     grid->updateHover(first.get(), first->frame.center()); // asked again: still waiting, once
-    EXPECT_TRUE(testsupport::waitUntil([&] { return popover.previewView() == first->view.get(); }, 5000));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return popover.previewView() == first->view->serial; }, 5000));
     EXPECT_EQ(popover.text(), records[0]->toolTip());
     grid->updateHover(second.get(), second->frame.center());
-    EXPECT_EQ(popover.previewView(), second->view.get()); // moved at once
+    EXPECT_EQ(popover.previewView(), second->view->serial); // moved at once
     grid->updateHover(nullptr, QPointF());
-    EXPECT_EQ(popover.previewView(), nullptr);
+    EXPECT_EQ(popover.previewView(), 0u);
     EXPECT_TRUE(popover.isVisibleOrRecentlyHidden());
 }
 
@@ -881,4 +883,238 @@ TEST_F(TileClicks, FirstTheReducedPictureThenALargerOneWhenTheTileGrows)
     ASSERT_GT(grid->movieProxies()[0]->frame.width(), reduced + 5);
     EXPECT_TRUE(testsupport::waitUntil([&] { return record->cachedPosterImage() && record->cachedPosterImage()->pixels().width() > reduced; }, 30000));
     defaults().removeObjectForKey(QStringLiteral("Preview Width"));
+}
+
+TEST_F(TileClicks, TheSecondPressOfADoubleClickIsDroppedWhenTheContentWasReplaced)
+{
+    if (!records[0]->canPlay())
+        GTEST_SKIP() << "no playable fixture";
+    // A single click only selects; a double click plays.
+    defaults().setInteger(1, QStringLiteral("Preview Single-Click Behavior"));
+    auto secondPress = [&](QPoint at) {
+        QMouseEvent press(QEvent::MouseButtonDblClick, QPointF(at), QPointF(grid->viewport()->mapToGlobal(at)), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(grid->viewport(), &press);
+        QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, at);
+    };
+    // The first click changed what the grid shows (as opening a folder does): the tile now
+    // under the pointer is not played.
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre(1));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre(1));
+    grid->clear();
+    grid->setRepresentedGroup(group);
+    for (auto it = records.rbegin(); it != records.rend(); ++it)
+        grid->addItem(Value(*it));
+    grid->tileWithAdjustedSize(false, false, false);
+    secondPress(centre(1));
+    EXPECT_TRUE(chosen.empty());
+    // The same content: the double click plays.
+    QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre(1));
+    QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre(1));
+    secondPress(centre(1));
+    ASSERT_EQ(chosen.size(), 1u);
+    EXPECT_EQ(chosen[0], PMMovie(grid->movieProxies()[1]->representedItem));
+}
+
+TEST_F(TileClicks, TheMenuButtonSelectsWhileNoMenuCanOpen)
+{
+    mainController()._groupViewHooks.contextMenuForGroupViewItems = nullptr;
+    const PMGroupViewItemProxyPtr tile = grid->movieProxies()[2];
+    const QRectF band = PMMovieTileLabelFrame(tile->frame, true, PMGroupViewLabelBand);
+    const QRectF button = PMMovieTileContextMenuButtonFrame(band, true, false, true);
+    ASSERT_FALSE(button.isEmpty());
+    const QPoint at = (button.center() - QPointF(0, grid->verticalScrollBar()->value())).toPoint();
+    // The pointer on the band shows the button.
+    QTest::mouseMove(grid->viewport(), at);
+    grid->updateHover(tile.get(), button.center());
+    ASSERT_TRUE(tile->view && tile->view->hoveringLabel);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_TRUE(tile->selected);
+    EXPECT_EQ(selectedCount(), 1);
+    EXPECT_TRUE(chosen.empty()) << "a click on the band never plays";
+}
+
+TEST_F(TileClicks, HoverFollowsThePointerThroughScrollsAndStopsWithTheWindow)
+{
+    double now = 1000;
+    grid->hoverClock = [&] { return now; };
+    // Many tiles, so that the grid scrolls; rebuilt with the steered clock.
+    for (int i = 4; i < 40; ++i) {
+        records.push_back(PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/More %1.mp4").arg(i)));
+        group->rawChildren()->append(Value(records.back()));
+    }
+    grid->clear();
+    grid->setRepresentedGroup(group);
+    for (const auto& record : records)
+        grid->addItem(Value(record));
+    grid->tileWithAdjustedSize(false, false, false);
+    QApplication::setActiveWindow(grid.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(grid.get()));
+    QCoreApplication::processEvents();
+    const PMGroupViewItemProxyPtr first = grid->movieProxies()[1];
+    const QPoint at = centre(1) + QPoint(0, 10);
+    QTest::mouseMove(grid->viewport(), at);
+    ASSERT_TRUE(first->view && first->view->hovering);
+    EXPECT_DOUBLE_EQ(first->view->hover.pendingStepTime(), 1002.0);
+    // The pointer moves on the picture before the delay is over: the delay starts again.
+    now = 1001.5;
+    QTest::mouseMove(grid->viewport(), at + QPoint(3, 0));
+    EXPECT_DOUBLE_EQ(first->view->hover.pendingStepTime(), 1003.5);
+
+    // A wheel scroll moves another tile under the resting pointer: the hover goes with it.
+    grid->verticalScrollBar()->setValue(int(grid->movieProxies()[9]->frame.top() - grid->movieProxies()[1]->frame.top()));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(first->view && first->view->hovering);
+    const QPointF gridPoint = QPointF(at + QPoint(3, 0)) + QPointF(0, grid->verticalScrollBar()->value());
+    PMGroupViewItemProxyPtr under;
+    for (const auto& proxy : grid->movieProxies())
+        if (proxy->frame.contains(gridPoint))
+            under = proxy;
+    ASSERT_TRUE(under && under != first);
+    EXPECT_TRUE(under->view && under->view->hovering);
+    EXPECT_EQ(PMPreviewViewToolTipPopover::shared().delayedPreviewView() | PMPreviewViewToolTipPopover::shared().previewView(), under->view->serial);
+
+    // The window goes to the back: no hover, no cycling, no popover.
+    QWidget other;
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    EXPECT_FALSE(under->view->hovering);
+    EXPECT_FALSE(under->view->hover.hasPendingStep());
+    EXPECT_EQ(PMPreviewViewToolTipPopover::shared().delayedPreviewView(), 0u);
+    EXPECT_EQ(PMPreviewViewToolTipPopover::shared().previewView(), 0u);
+    // Moves over the inactive window's tiles change nothing.
+    QTest::mouseMove(grid->viewport(), at);
+    EXPECT_FALSE(grid->movieProxies()[9]->view && grid->movieProxies()[9]->view->hovering);
+}
+
+TEST_F(TileClicks, ThePopoverGoesWithItsTileAndReads)
+{
+    auto& popover = PMPreviewViewToolTipPopover::shared();
+    popover.hideForPreviewView(0);
+    QTest::qWait(250);
+    const auto tile = grid->movieProxies()[0];
+    grid->updateHover(tile.get(), tile->frame.center());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return popover.previewView() == tile->view->serial; }, 5000));
+    QWidget* window = popover.window();
+    ASSERT_TRUE(window);
+    // Its text, as drawn, reads against its background (4.5:1).
+    const QImage shot = window->grab().toImage();
+    const QColor background = shot.pixelColor(4, shot.height() / 2);
+    QColor strongest = background;
+    for (int y = 6; y < shot.height() - 6; ++y) // inside the frame's line
+        for (int x = 6; x < shot.width() - 6; ++x)
+            if (PMContrastRatio(shot.pixelColor(x, y), background) > PMContrastRatio(strongest, background))
+                strongest = shot.pixelColor(x, y);
+    EXPECT_GE(PMContrastRatio(strongest, background), 4.5) << strongest.name().toStdString() << " on " << background.name().toStdString();
+    // The secondary colours of the light and the dark look are moved just far enough.
+    for (const QColor& base : {QColor(Qt::white), QColor(40, 40, 40)}) {
+        const QColor secondary = base.lightness() > 128 ? QColor(0, 0, 0, 128) : QColor(255, 255, 255, 128);
+        const QColor readable = PMReadableTextColor(secondary, base);
+        EXPECT_GE(PMContrastRatio(readable, base), 4.5);
+        EXPECT_LT(PMContrastRatio(readable, base), 5.0) << "still a secondary colour";
+    }
+    // The content is replaced: the tile is gone, and so is its description.
+    const quint64 serial = tile->view->serial;
+    grid->clear();
+    EXPECT_NE(popover.previewView(), serial);
+    EXPECT_EQ(popover.previewView(), 0u);
+}
+
+TEST_F(TileClicks, TheSelectionRingIsGreyWhileTheGridHasNoFocus)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(700, 500);
+    grid->tileWithAdjustedSize(false, false, false);
+    grid->selectItems(nullptr, {grid->movieProxies()[0]}, {}, true, false, false, false);
+    const QColor accent = QGuiApplication::palette().highlight().color();
+    auto ringColour = [&] {
+        const QImage shot = grid->viewport()->grab().toImage();
+        const QRectF selected = grid->movieProxies()[0]->frame.translated(0, -grid->verticalScrollBar()->value());
+        return shot.pixelColor(QPointF(selected.left() + 1.5, selected.center().y() - 20).toPoint());
+    };
+    QApplication::setActiveWindow(grid.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(grid.get()));
+    grid->setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(near(ringColour(), accent)) << ringColour().name().toStdString();
+    grid->clearFocus();
+    QCoreApplication::processEvents();
+    const QColor grey = ringColour();
+    EXPECT_FALSE(near(grey, accent)) << grey.name().toStdString();
+    EXPECT_EQ(grey.red(), grey.blue()) << "grey";
+}
+
+TEST_F(TileClicks, TheDurationSitsBottomRightAndMarksOnlyUnplayedMovies)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(700, 500);
+    for (const auto& record : records) {
+        record->setDuration(5025);
+        record->setPosterImage(platform::Image::make([] {
+            QImage picture(160, 90, QImage::Format_RGB32);
+            picture.fill(QColor(20, 120, 40));
+            return picture;
+        }()));
+    }
+    records[1]->incrementCounter(); // played
+    grid->tileWithAdjustedSize(false, false, false);
+    QCoreApplication::processEvents();
+    const QImage shot = grid->viewport()->grab().toImage();
+    const double top = grid->verticalScrollBar()->value();
+    // The badge's dark plate lies in the picture's bottom-right corner, not its top.
+    auto darkIn = [&](const QRectF& area) {
+        int n = 0;
+        for (int y = int(area.top()); y < int(area.bottom()); ++y)
+            for (int x = int(area.left()); x < int(area.right()); ++x)
+                n += qGray(shot.pixel(x, y)) < 60;
+        return n;
+    };
+    const QRectF unplayed = grid->movieProxies()[0]->frame.translated(0, -top);
+    const QRectF played = grid->movieProxies()[1]->frame.translated(0, -top);
+    const QRectF bottomRight(unplayed.right() - 90, unplayed.bottom() - 30, 88, 28);
+    const QRectF topRight(unplayed.right() - 90, unplayed.top() + 24, 88, 28);
+    EXPECT_GT(darkIn(bottomRight), 40);
+    EXPECT_LT(darkIn(topRight), 10);
+    // The unplayed mark: a light ring before the time, only on the movie never played.
+    auto lightIn = [&](const QRectF& tile) {
+        int n = 0;
+        const QRectF corner(tile.right() - 90, tile.bottom() - 30, 88, 28);
+        for (int y = int(corner.top()); y < int(corner.bottom()); ++y)
+            for (int x = int(corner.left()); x < int(corner.right()); ++x)
+                n += qGray(shot.pixel(x, y)) > 200;
+        return n;
+    };
+    EXPECT_GT(lightIn(unplayed), lightIn(played));
+}
+
+TEST_F(TileClicks, AnIconStandsInTheMiddleOfItsGlow)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(700, 500);
+    grid->tileWithAdjustedSize(false, false, false);
+    // The fake files have no picture: their tiles show the file's icon over its blurred
+    // glow, which is made in the background (until then the icon fills the picture).
+    const QRectF tile = grid->movieProxies()[0]->frame.translated(0, -grid->verticalScrollBar()->value());
+    const QRectF picture = tile.adjusted(2, PMGroupViewLabelBand + 2, -2, -2);
+    double centre = 0;
+    int n = 0;
+    const bool glowing = testsupport::waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            const QImage shot = grid->viewport()->grab().toImage();
+            double sum = 0;
+            n = 0;
+            for (int y = int(picture.top()); y < int(picture.bottom()); ++y)
+                for (int x = int(picture.left()); x < int(picture.right()); ++x)
+                    if (qGray(shot.pixel(x, y)) > 246) {
+                        sum += x;
+                        ++n;
+                    }
+            centre = n ? sum / n : 0;
+            return n > 100 && n < picture.width() * picture.height() * 0.4; // the icon at its own size
+        },
+        10000);
+    ASSERT_TRUE(glowing) << n;
+    EXPECT_NEAR(centre, tile.center().x(), 3.0);
 }

@@ -765,3 +765,23 @@ TEST_F(SourceListTest, Showcase)
     c()._currentMovieRepresentation = Value();
     c()._currentOrMonitoredMovieRepresentationAncestors = nullptr;
 }
+
+TEST_F(SourceListTest, SectionsOfOtherProgramsLibrariesShowOnlyWithMovies)
+{
+    build();
+    const PMLibraryContainerPtr library = c().sourceStorage();
+    ASSERT_TRUE(library);
+    // The library as a new one starts: its own section, a music and a photo section.
+    PMLibraryContainerPtr music = c().iTunesSourceStorageSection();
+    PMLibraryContainerPtr photos = c().iPhotoSourceStorageSection();
+    ASSERT_TRUE(music && photos);
+    c().invalidateLibraryDependencies();
+    auto shownNames = [&] { return names(c().outlineViewChildrenOfContainer(library)); };
+    EXPECT_FALSE(shownNames().contains(music->displayName())) << shownNames().join(u',').toStdString();
+    EXPECT_FALSE(shownNames().contains(photos->displayName()));
+    EXPECT_TRUE(shownNames().contains(c().pellisSourceStorageSection()->displayName()));
+    // A movie in the music section (its source exists after all): the section shows.
+    music->rawChildren()->append(Value(PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/music/clip.m4v"))));
+    c().invalidateLibraryDependencies();
+    EXPECT_TRUE(shownNames().contains(music->displayName()));
+}
