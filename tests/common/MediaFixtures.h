@@ -245,12 +245,15 @@ public:
                     QStringLiteral("mpegts")});
         });
     }
-    // 20 s of numbered frames (0..199) with one key frame only, as screen recorders and
-    // some cameras write them.
+    // 20 s of numbered frames (0..199) twenty times the clip's size, with one key frame
+    // only, as screen recorders and some cameras write them (read its frames rendered at
+    // the clip's size).
     QString longGOP() const
     {
         return once(QStringLiteral("long-gop.mp4"), [](const QString& p) {
-            return makeNumberedClip(p, 200, 0, {QStringLiteral("-x264-params"), QStringLiteral("keyint=1000:min-keyint=1000:scenecut=0")});
+            return makeNumberedClip(p, 200, 0,
+                {QStringLiteral("-vf"), QStringLiteral("scale=%1:%2:flags=neighbor").arg(kClipWidth * 20).arg(kClipHeight * 20), QStringLiteral("-x264-params"),
+                    QStringLiteral("keyint=1000:min-keyint=1000:scenecut=0")});
         });
     }
     // 3 s of sound and nothing else.

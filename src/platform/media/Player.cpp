@@ -415,11 +415,31 @@ void Player::handleRenderUpdate()
     m_renderPosted = false;
     if (!m_render)
         return;
+    // The news mpv sent before this picture first: the start of the item may be among it
+    // (the note of a picture can overtake the events that came before it).
+    if (!m_itemStarted) {
+        QPointer<Player> self(this);
+        handleEvents();
+        if (!self || !m_render)
+            return;
+    }
     if (!(mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME))
         return;
-    // A picture of the item before (a late redraw) is not this item's first frame.
-    if (!m_itemStarted)
+    // A picture of the item before (a late redraw) is not this item's first frame. It is
+    // drawn all the same: mpv hands over no further picture until this one is drawn.
+    if (!m_itemStarted) {
+        if (m_usesOpenGL) {
+            Q_EMIT frameChanged();
+        } else if (QImage discarded = alignedImage(QSize(16, 16)); !discarded.isNull()) {
+            renderSoftware(m_render, discarded);
+        }
         return;
+    }
+    showFrame();
+}
+
+void Player::showFrame()
+{
     if (m_usesOpenGL)
         ++m_renderedFrames;
     else
@@ -1046,7 +1066,12 @@ void Player::handleEvents()
         case MPV_EVENT_PLAYBACK_RESTART:
             if (!m_started) {
                 m_started = m_status == PlayerItemStatus::ReadyToPlay;
-                seekWhenStarted();
+                // The item's first picture is up by now; its note may have been taken for
+                // one of the item before (they can come in either order): show it.
+                if (m_started && m_hasVideo && m_render && m_renderedFrames == 0)
+                    showFrame();
+                else
+                    seekWhenStarted();
                 break;
             }
             // A seek asked for while an older one was under way: the older one's restart

@@ -140,6 +140,7 @@ private:
     void handleRenderUpdate();
     void handlePropertyChange(unsigned long long id, int format, void* data);
     void itemLoaded();
+    void showFrame();
     void failItem(const QString& error);
     void setPaused(bool paused);
     void setEnginePaused(bool paused);
