@@ -489,7 +489,7 @@ TEST_F(PlaybackTest, ThePlayerWindowShowsTheMovieWithItsControls)
     // A double click on the picture presents, and another one ends it.
     QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
     EXPECT_TRUE(c._isPresenting);
-    EXPECT_TRUE(waitUntil([&] { return view->window() != window && view->window()->isFullScreen(); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return view->window() != window && view->window()->isFullScreen(); }, 10000));
     QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
     QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
     EXPECT_FALSE(c._isPresenting);
