@@ -56,7 +56,8 @@ inline QProcessEnvironment environment(const Session& s)
 // Runs `shell` with $1 = home, $2 = program, $3 = the ready file and then `extra`.
 inline testsupport::ProcessResult run(const Session& s, const QString& shell, const QStringList& extra = {})
 {
-    QStringList args{QStringLiteral("--"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), shell, QStringLiteral("sh"), s.home, s.program, s.ready};
+    // A bus of its own, which starts no desktop service on demand.
+    QStringList args{QStringLiteral("--config-file=") + testsupport::privateBusConfigFile(), QStringLiteral("--"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), shell, QStringLiteral("sh"), s.home, s.program, s.ready};
     args += extra;
     return testsupport::runProcess(s.runSession, args, {}, 120000);
 }

@@ -233,6 +233,37 @@ public:
                 numberedFrames(kClipFrames));
         });
     }
+    // The numbered clip as an MPEG transport stream with sound, as camcorders and TV
+    // recordings write it: its streams start 10 s into the file's clock, not at 0, and a
+    // seek by time lands on any frame, not on a key frame.
+    QString transportStream() const
+    {
+        return once(QStringLiteral("late.ts"), [](const QString& p) {
+            return makeNumberedClip(p, kClipFrames, 0,
+                {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("sine=frequency=440:duration=3"), QStringLiteral("-c:a"),
+                    QStringLiteral("aac"), QStringLiteral("-shortest"), QStringLiteral("-output_ts_offset"), QStringLiteral("10"), QStringLiteral("-f"),
+                    QStringLiteral("mpegts")});
+        });
+    }
+    // 20 s of numbered frames (0..199) twenty times the clip's size, with one key frame
+    // only, as screen recorders and some cameras write them (read its frames rendered at
+    // the clip's size).
+    QString longGOP() const
+    {
+        return once(QStringLiteral("long-gop.mp4"), [](const QString& p) {
+            return makeNumberedClip(p, 200, 0,
+                {QStringLiteral("-vf"), QStringLiteral("scale=%1:%2:flags=neighbor").arg(kClipWidth * 20).arg(kClipHeight * 20), QStringLiteral("-x264-params"),
+                    QStringLiteral("keyint=1000:min-keyint=1000:scenecut=0")});
+        });
+    }
+    // 3 s of sound and nothing else.
+    QString sound() const
+    {
+        return once(QStringLiteral("sound.m4a"), [](const QString& p) {
+            return runFFmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("sine=frequency=440:duration=3"),
+                QStringLiteral("-c:a"), QStringLiteral("aac"), p});
+        });
+    }
     // A named pipe called like a movie, with nobody writing to it.
     QString fifo() const
     {

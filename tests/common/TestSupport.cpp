@@ -108,12 +108,37 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+QString privateBusConfigFile()
+{
+    static const QString path = [] {
+        const QString folder = makeTempDir(QStringLiteral("bus"));
+        const QString file = folder + QStringLiteral("/bus.conf");
+        // A session bus without service directories: nothing is ever started on demand.
+        writeFile(file, QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                                       " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                                       "<busconfig>\n"
+                                       "  <type>session</type>\n"
+                                       "  <listen>unix:tmpdir=%1</listen>\n"
+                                       "  <auth>EXTERNAL</auth>\n"
+                                       "  <policy context=\"default\">\n"
+                                       "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                                       "    <allow eavesdrop=\"true\"/>\n"
+                                       "    <allow own=\"*\"/>\n"
+                                       "  </policy>\n"
+                                       "</busconfig>\n")
+                            .arg(folder.toHtmlEscaped())
+                            .toUtf8());
+        return file;
+    }();
+    return path;
+}
+
 QString startPrivateBus(QProcess& daemon)
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     if (program.isEmpty())
         return {};
-    daemon.start(program, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    daemon.start(program, {QStringLiteral("--config-file=") + privateBusConfigFile(), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
     if (!daemon.waitForStarted(5000))
         return {};
     waitUntil([&] { return daemon.canReadLine(); }, 5000);

@@ -55,9 +55,13 @@ private:
     std::shared_ptr<State> m_state;
 };
 
-// Starts a private message bus daemon (`dbus-daemon --session`) in the process and answers
-// its address; empty when the machine has no dbus-daemon or it did not start.
+// Starts a private message bus daemon in the process and answers its address; empty when
+// the machine has no dbus-daemon or it did not start. Such a bus starts no service by
+// itself: a session bus would start the desktop's own file manager or portal when a test
+// asks for one, which then owns the name the test means to own.
 QString startPrivateBus(QProcess& daemon);
+// The configuration of such a bus (for `dbus-run-session --config-file=`).
+QString privateBusConfigFile();
 
 // Spins the event loop until the condition holds or the time runs out.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);

@@ -4,7 +4,10 @@
 
 #include "common/TestSupport.h"
 
+#include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QProcess>
+#include <QtCore/QScopeGuard>
 #include <QtDBus/QDBusConnection>
 
 using namespace platform;
@@ -68,6 +71,18 @@ TEST(FileManager, FallsBackToOpeningTheFolder)
 
 TEST(FileManager, AsksTheFileManagerOnTheBus)
 {
+    // A file manager the desktop would start on demand: the test's bus must not start
+    // it, or it would own the name before the test does.
+    const QString started = makeTempDir(QStringLiteral("activation")) + QStringLiteral("/started");
+    const QString services = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/dbus-1/services");
+    ASSERT_TRUE(QDir().mkpath(services));
+    const QString script = services + QStringLiteral("/file-manager.sh");
+    writeFile(script, QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(started).toUtf8());
+    QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    writeFile(services + QStringLiteral("/org.freedesktop.FileManager1.service"),
+        QStringLiteral("[D-BUS Service]\nName=org.freedesktop.FileManager1\nExec=%1\n").arg(script).toUtf8());
+    const auto removeService = qScopeGuard([&] { QDir(services).removeRecursively(); });
+
     PrivateBus privateBus;
     if (privateBus.address.isEmpty())
         GTEST_SKIP() << "no dbus-daemon to run a private bus";
@@ -81,6 +96,7 @@ TEST(FileManager, AsksTheFileManagerOnTheBus)
     EXPECT_TRUE(revealInFileManager({QStringLiteral("/data/My Movies/a b.mov")}));
     EXPECT_TRUE(waitUntil([&] { return !opener.opened.isEmpty(); }));
     EXPECT_EQ(opener.opened.value(0), QUrl::fromLocalFile(QStringLiteral("/data/My Movies")));
+    EXPECT_FALSE(QFile::exists(started)) << "the bus started a file manager";
 
     FakeFileManager manager;
     ASSERT_TRUE(service.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager, QDBusConnection::ExportAllSlots));

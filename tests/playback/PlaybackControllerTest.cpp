@@ -501,7 +501,7 @@ TEST_F(PlaybackTest, ThePlayerWindowShowsTheMovieWithItsControls)
     // A double click on the picture presents, and another one ends it.
     QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
     EXPECT_TRUE(c._isPresenting);
-    EXPECT_TRUE(waitUntil([&] { return view->window() != window && view->window()->isFullScreen(); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return view->window() != window && view->window()->isFullScreen(); }, 10000));
     QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
     QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
     EXPECT_FALSE(c._isPresenting);
@@ -515,3 +515,37 @@ TEST_F(PlaybackTest, ThePlayerWindowShowsTheMovieWithItsControls)
     delete window.data();
     c.playerView = nullptr;
 }
+
+namespace {
+
+TEST_F(PlaybackTest, AMovieWhoseRecordGoesOrMovesLetsThePlayerGo)
+{
+    PMMainController& c = mainController();
+    const QString folder = testsupport::makeTempDir(QStringLiteral("going"));
+    const QString target = testsupport::makeTempDir(QStringLiteral("target"));
+    for (const bool moves : {false, true}) {
+        SCOPED_TRACE(moves ? "moved to a library folder" : "deleted");
+        const QString path = folder + (moves ? QStringLiteral("/moves.mp4") : QStringLiteral("/goes.mp4"));
+        ASSERT_TRUE(QFile::copy(fx::fixtures().numbered(), path));
+        const auto movie = record(path, QStringLiteral("Going"));
+        m_group->rawChildren()->append(Value(movie));
+        library({Value(m_group)});
+        ASSERT_TRUE(choose(Value(movie)));
+        ASSERT_TRUE(waitPlayable());
+        const PMPlayerPtr playing = player();
+        ASSERT_TRUE(playing);
+        ASSERT_TRUE(waitUntil([&] { return playing->rate() > 0; }));
+        if (moves) {
+            c.moveToLibraryFolder(target, Array::make({Value(movie)}));
+        } else {
+            c.deleteItems(Array::make({Value(movie)}), nullptr, false, false, true);
+        }
+        EXPECT_TRUE(c._currentMovieRepresentation.isNull());
+        EXPECT_FALSE(player()) << "the player is cleared";
+        EXPECT_EQ(playing->rate(), 0.0f) << "and stopped";
+        EXPECT_FALSE(PMExistingMovieOfRecord(movie.get()));
+        EXPECT_TRUE(waitUntil([&] { return c._numberOfRemainingItemsMovingToLibraryFolder == 0; }, 20000));
+    }
+}
+
+} // namespace

@@ -6,11 +6,13 @@
 
 #include "common/MediaFixtures.h"
 
+#include <QtCore/QFile>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include <fcntl.h>
@@ -258,6 +260,180 @@ TEST_F(PlayerTest, PlayingBackwards)
     player->setRate(1.0f);
     const int back = shownFrame(*player);
     EXPECT_TRUE(waitUntil([&] { return shownFrame(*player) > back + 3; }, 5000));
+}
+
+} // namespace
+
+namespace {
+
+// The resident memory of this process in megabytes.
+long residentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong() / 1024;
+    return -1;
+}
+
+// What a player shows from first to last while it plays to the end from where it is.
+QList<int> framesUntilTheEnd(Player& player, int (*shown)(const Player&))
+{
+    QSignalSpy ends(&player, &Player::didPlayToEnd);
+    QList<int> seen;
+    const auto note = [&] {
+        const int n = shown(player);
+        if (n >= 0 && (seen.isEmpty() || seen.last() != n))
+            seen << n;
+    };
+    note();
+    QObject::connect(&player, &Player::frameChanged, &player, note);
+    player.play();
+    EXPECT_TRUE(waitUntil([&] { return ends.count() > 0; }, 20000));
+    waitUntil([&] { return false; }, 200);
+    note();
+    QObject::disconnect(&player, &Player::frameChanged, &player, nullptr);
+    return seen;
+}
+
+TEST_F(PlayerTest, ATransportStreamPlaysOnItsOwnClock)
+{
+    // Its streams start 11.4 s into the file's clock: the file as such, the program's
+    // movie of it (unedited), and an edit of it keeping 1.0..2.5 s.
+    const QString path = fx::fixtures().transportStream();
+    const QUrl url = QUrl::fromLocalFile(path);
+    const AssetPtr file = Asset::assetWithURL(url);
+    ASSERT_NEAR(file->startTime().seconds(), 11.38, 0.05);
+    bool canEdit = false;
+    const AssetPtr movie = PMMovie::assetWithURL(url, QStringLiteral("T1"), {}, nullptr, &canEdit);
+    ASSERT_TRUE(movie && movie->isComposition() && canEdit);
+    auto trim = Array::make({Dictionary::make({{QStringLiteral("Action"), QStringLiteral("Trim")},
+        {QStringLiteral("Range"), PMMovieTimestampString(1.0) + u'~' + PMMovieTimestampString(1.5)}})});
+    const AssetPtr edited = PMMovie::assetWithURL(url, QStringLiteral("T2"), trim);
+    ASSERT_TRUE(edited && edited->isComposition());
+    EXPECT_TRUE(Player::loadURLForAsset(edited).startsWith(QLatin1String("edl://")));
+
+    // Frame n starts at 0.0232 + n / 10 s of the asset.
+    const struct {
+        AssetPtr asset;
+        double duration;
+        QList<int> firstFrames;
+        int lastFrame;
+        bool seeks;
+    } rows[] = {{file, 3.02, {0}, 29, true}, {movie, 3.02, {0}, 29, true}, {edited, 1.5, {9, 10, 11, 12}, 24, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Player::loadURLForAsset(row.asset).toStdString());
+        auto player = load(row.asset);
+        ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+        EXPECT_TRUE(waitUntil([&] { return shownFrame(*player) >= 0; })) << "a first picture";
+        EXPECT_TRUE(row.firstFrames.contains(shownFrame(*player))) << shownFrame(*player);
+        EXPECT_NEAR(player->duration(), row.duration, 0.05);
+        // Between key frames (every 1.2 s) and onto them; a seek by time lands on any
+        // frame in these files, so the picture needs a head start.
+        // (Inside an edit's timeline such a file still starts at a key frame.)
+        for (double t : {0.55, 1.75, 2.45, 0.15}) {
+            if (!row.seeks)
+                break;
+            const int expected = int(std::floor((t - 0.0232) * fx::kClipFPS));
+            EXPECT_EQ(frameAt(*player, t, expected), expected) << t;
+        }
+        frameAt(*player, 0);
+        const QList<int> seen = framesUntilTheEnd(*player, &shownFrame);
+        ASSERT_FALSE(seen.isEmpty());
+        EXPECT_TRUE(row.firstFrames.contains(seen.first())) << seen.first();
+        EXPECT_EQ(seen.last(), row.lastFrame);
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+        EXPECT_NEAR(player->currentTime(), row.duration, 0.11);
+    }
+}
+
+TEST_F(PlayerTest, SoundLandsWhereAskedAndStepsByTime)
+{
+    bool canEdit = false;
+    auto player = load(PMMovie::assetWithURL(QUrl::fromLocalFile(fx::fixtures().sound()), QStringLiteral("S1"), {}, nullptr, &canEdit));
+    ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+    ASSERT_FALSE(player->hasVideo());
+    ASSERT_TRUE(waitUntil([&] { return player->duration() > 0; }));
+    const auto seekTo = [&](double t) {
+        QSignalSpy done(player.get(), &Player::seekCompleted);
+        player->seekToTime(t);
+        EXPECT_TRUE(waitUntil([&] { return done.count() > 0 && !player->isSeeking(); }));
+        waitUntil([&] { return false; }, 100); // later news of the position
+    };
+    // Whole seconds read as such (a time display shows whole seconds).
+    for (double t : {2.0, 1.0, 0.5, 2.25}) {
+        seekTo(t);
+        EXPECT_GE(player->currentTime(), t) << t;
+        EXPECT_NEAR(player->currentTime(), t, 0.002) << t;
+    }
+    // A step forward goes forward, a step back goes back.
+    QSignalSpy done(player.get(), &Player::seekCompleted);
+    player->stepByFrames(1);
+    EXPECT_TRUE(waitUntil([&] { return done.count() == 1 && !player->isSeeking(); }));
+    EXPECT_NEAR(player->currentTime(), 2.25 + 1.0 / 24, 0.002);
+    player->stepByFrames(-2);
+    EXPECT_TRUE(waitUntil([&] { return done.count() == 2 && !player->isSeeking(); }));
+    EXPECT_NEAR(player->currentTime(), 2.25 - 1.0 / 24, 0.002);
+    EXPECT_EQ(player->rate(), 0.0f);
+}
+
+TEST_F(PlayerTest, PlayingBackwardsThroughALongGroupOfPicturesKeepsToItsMemory)
+{
+    auto player = load(fx::fixtures().longGOP());
+    ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+    player->setSoftwareTargetSize(QSize(fx::kClipWidth, fx::kClipHeight));
+    ASSERT_EQ(frameAt(*player, 15.0, 150), 150);
+    const long before = residentMegabytes();
+    long peak = before;
+    player->setRate(-1.0f);
+    EXPECT_EQ(player->rate(), -1.0f);
+    EXPECT_EQ(player->timeControlStatus(), TimeControlStatus::Playing);
+    // One key frame for 20 s of 1280 x 640 pictures: mpv's own backward playback held the
+    // whole group decoded (over 200 MB here).
+    EXPECT_TRUE(waitUntil([&] {
+        peak = std::max(peak, residentMegabytes());
+        const int n = shownFrame(*player);
+        return n >= 0 && n < 135;
+    }, 20000)) << shownFrame(*player);
+    EXPECT_LT(peak - before, 64) << "megabytes while playing backwards";
+    player->pause();
+    EXPECT_EQ(player->rate(), 0.0f);
+
+    // At the start it stops there.
+    ASSERT_EQ(frameAt(*player, 0.35, 3), 3);
+    QSignalSpy ends(player.get(), &Player::didPlayToEnd);
+    player->setRate(-2.0f);
+    EXPECT_TRUE(waitUntil([&] { return player->rate() == 0.0f && shownFrame(*player) == 0; }, 20000)) << shownFrame(*player);
+    EXPECT_EQ(ends.count(), 0);
+    EXPECT_NEAR(player->currentTime(), 0.0, 0.01);
+}
+
+TEST_F(PlayerTest, AnItemThatIsNoFileOrNeverGetsReadyFails)
+{
+    // A named pipe would hold the engine in its first read for good.
+    auto pipe = std::make_unique<Player>();
+    QSignalSpy pipeChanges(pipe.get(), &Player::statusChanged);
+    pipe->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(fx::fixtures().fifo())));
+    EXPECT_TRUE(waitUntil([&] { return pipe->status() == PlayerItemStatus::Failed; }, 2000));
+    EXPECT_TRUE(pipe->error().contains(QLatin1String("not a regular file"))) << pipe->error().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return pipeChanges.count() == 1; }));
+
+    // An item that is not ready in time fails, once, whatever comes later.
+    Player::setReadyTimeoutForTesting(0);
+    auto slow = std::make_unique<Player>();
+    QSignalSpy changes(slow.get(), &Player::statusChanged);
+    slow->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(fx::fixtures().numbered())));
+    Player::setReadyTimeoutForTesting(-1);
+    EXPECT_TRUE(waitUntil([&] { return slow->status() == PlayerItemStatus::Failed; }, 2000));
+    EXPECT_FALSE(slow->error().isEmpty());
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(slow->status(), PlayerItemStatus::Failed);
+    EXPECT_EQ(changes.count(), 1);
+    // The next item is given its time again.
+    slow->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(fx::fixtures().numbered())));
+    EXPECT_TRUE(waitUntil([&] { return slow->status() == PlayerItemStatus::ReadyToPlay; }, 10000));
 }
 
 } // namespace

@@ -157,7 +157,8 @@ void letGoOfCurrentMovieIfAmong(PMMainController& c, const Array& items, bool ch
         return;
     if (c._isPresenting)
         c.togglePresentation();
-    c._currentMovieRepresentation = Value();
+    // The player lets go too: a movie whose record is gone must not play on unowned.
+    c.chooseNoMovie();
     c._nextMovieRepresentation = Value();
     if (c._updatePlaybackControls)
         c._updatePlaybackControls();

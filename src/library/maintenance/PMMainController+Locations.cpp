@@ -276,6 +276,8 @@ bool PMMainController::setLibraryLocation(const QString& path)
     organizeSeriesIDs();
     if (PMCachedSettings::determineNamesAutomatically)
         organizeLibraryFiles();
+    // The movie playing keeps its place in the library being left.
+    saveCurrentPlaybackPosition();
     // The library being left must be on disk before another one replaces it in memory.
     if (!saveLibraryAndCleanUpImagesIfAppropriate(true) && !_lastSaveError.isEmpty()) {
         PMLog("not switching to library <%@>: the current library could not be saved", path);
@@ -288,7 +290,8 @@ bool PMMainController::setLibraryLocation(const QString& path)
     if (_mainWindow)
         _mainWindow->setWindowTitle(QFileInfo(libraryPath()).fileName());
     _selectedLibraryItems = platform::Array::make();
-    _currentMovieRepresentation = Value();
+    // Its records go: the player lets go of the movie, which must not play on unowned.
+    chooseNoMovie();
     _nextMovieRepresentation = Value();
     // The load's own rebuild has tested every file of the new library.
     loadLibrary();

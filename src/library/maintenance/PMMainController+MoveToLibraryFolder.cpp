@@ -115,7 +115,8 @@ void PMMainController::moveToLibraryFolder(const QString& folder, const ArrayPtr
         if (path.isEmpty() || isEqualToOrChildOfPath(path, folder) || work->paths.contains(path))
             continue;
         if (PMItem(_currentMovieRepresentation) && PMIsSameItem(PMItem(_currentMovieRepresentation)->nonProxySelf(), movie->nonProxySelf())) {
-            _currentMovieRepresentation = Value();
+            // The player lets go of the file that moves, and of its record.
+            chooseNoMovie();
             if (_updatePlaybackControls)
                 _updatePlaybackControls();
             redrawPlayerView();

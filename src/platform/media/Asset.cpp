@@ -249,6 +249,7 @@ void Asset::File::openIfNeeded()
     // Asset time 0 is where the container starts (a WebM whose audio begins at -0.007 s
     // starts there), as for the frame grabs; track and chapter times count from it.
     const MediaTime origin = context->start_time != AV_NOPTS_VALUE ? MediaTime::make(context->start_time, MediaTime::kDefaultTimescale) : MediaTime::zero();
+    startTime = origin;
     const auto streamCount = std::min<unsigned>(context->nb_streams, 4096);
     for (unsigned i = 0; i < streamCount; ++i) {
         const AVStream* stream = context->streams[i];
@@ -334,6 +335,12 @@ MediaTime Asset::duration() const
 {
     m_file->openIfNeeded();
     return m_file->failed ? MediaTime::invalid() : m_file->duration;
+}
+
+MediaTime Asset::startTime() const
+{
+    m_file->openIfNeeded();
+    return m_file->failed ? MediaTime::zero() : m_file->startTime;
 }
 
 std::vector<Track> Asset::tracks() const

@@ -92,6 +92,9 @@ public:
 
     // The values; each opens and probes the file on first need, on the calling thread.
     virtual MediaTime duration() const;
+    // Where asset time 0 lies on the file's own clock: the container's start time, which
+    // is 0 for most files but not for MPEG transport streams and many camera files.
+    virtual MediaTime startTime() const;
     virtual std::vector<Track> tracks() const;
     std::vector<Track> tracksWithMediaType(MediaType type) const;
     std::optional<Track> trackWithTrackID(int trackID) const;
@@ -161,6 +164,7 @@ public:
     bool getSegmentForTime(int trackID, const MediaTime& t, Segment* segment, MediaTime* sourceTime) const;
 
     MediaTime duration() const override;
+    MediaTime startTime() const override { return MediaTime::zero(); }
     std::vector<Track> tracks() const override;
     std::vector<MetadataItem> metadata() const override { return {}; }
     std::vector<Chapter> chapters() const override { return {}; }

@@ -40,6 +40,7 @@ struct Asset::File {
     std::atomic<LoadStatus> status{LoadStatus::Unknown};
     QString error;
     MediaTime duration;
+    MediaTime startTime = MediaTime::zero(); // the container's start on the file's own clock
     std::vector<Track> tracks;      // trackID = FFmpeg stream index + 1
     std::vector<MetadataItem> metadata;
     std::vector<Chapter> chapters;

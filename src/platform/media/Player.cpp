@@ -1,5 +1,6 @@
 #include "platform/media/Player.h"
 #include "platform/Paths.h"
+#include "platform/RegularFile.h"
 
 #include <QtCore/QMetaObject>
 #include <QtCore/QPointer>
@@ -22,6 +23,19 @@ namespace {
 
 // Tags the reply of a seek command, whose other bits are the seek's number.
 constexpr quint64 kSeekReply = quint64(1) << 62;
+// Tags the reply of a load command, whose other bits are the load's number.
+constexpr quint64 kLoadReply = quint64(1) << 61;
+
+// How long an item may take to become ready before it counts as failed.
+int g_readyTimeoutMs = 10000;
+
+// An exact seek of sound lands on a sample boundary, up to one sample before the time
+// asked for; a position that close to the target is the target.
+constexpr double kSampleSlack = 0.001;
+// The largest head start (seconds) given to the demuxer of a file whose seeks land late.
+constexpr double kMaximumSeekHeadStart = 32;
+// A sound has no frames: a step moves by a film frame's time.
+constexpr double kSoundStepSeconds = 1.0 / 24.0;
 
 enum PropertyID : unsigned long long {
     kTimePos = 1,
@@ -108,6 +122,10 @@ QString Player::loadURLForAsset(const AssetPtr& asset)
         return {};
     if (!asset->isComposition())
         return asset->URL().isLocalFile() ? pathFromFileURL(asset->URL()) : QString();
+    // A movie not edited (yet) plays as its file: mpv then counts from the file's own start
+    // as the asset does, and keeps the file's chapters and tracks.
+    if (const AssetPtr original = asset->associatedOriginalAsset(); original && !original->isComposition())
+        return loadURLForAsset(original);
     const auto composition = std::static_pointer_cast<Composition>(asset);
     // The picture's segments lead; a composition without pictures plays its sound.
     std::vector<Track> tracks = composition->tracksWithMediaType(MediaType::Video);
@@ -121,7 +139,10 @@ QString Player::loadURLForAsset(const AssetPtr& asset)
             continue;
         if (!edl.isEmpty())
             edl += ';';
-        edl += edlQuoted(segment.source->URL().toLocalFile()) + ",start=" + edlNumber(std::max(0.0, segment.sourceStart.seconds()))
+        // A timeline's start counts on the source's own clock, which need not begin at 0
+        // (transport streams, camera files): asset time 0 is the source's start time.
+        const double start = segment.sourceStart.seconds() + segment.source->startTime().seconds();
+        edl += edlQuoted(segment.source->URL().toLocalFile()) + ",start=" + edlNumber(std::max(0.0, start))
             + ",length=" + edlNumber(segment.target.duration.seconds());
     }
     if (edl.isEmpty())
@@ -180,6 +201,8 @@ Player::Player(QObject* parent)
     mpv_observe_property(m_mpv, kChapterList, "chapter-list", MPV_FORMAT_NODE);
     mpv_set_wakeup_callback(m_mpv, &Player::wakeup, this);
     createSoftwareRenderContext();
+    m_reverseTimer.setSingleShot(true);
+    connect(&m_reverseTimer, &QTimer::timeout, this, &Player::stepBackwards);
 }
 
 Player::~Player()
@@ -392,8 +415,31 @@ void Player::handleRenderUpdate()
     m_renderPosted = false;
     if (!m_render)
         return;
+    // The news mpv sent before this picture first: the start of the item may be among it
+    // (the note of a picture can overtake the events that came before it).
+    if (!m_itemStarted) {
+        QPointer<Player> self(this);
+        handleEvents();
+        if (!self || !m_render)
+            return;
+    }
     if (!(mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME))
         return;
+    // A picture of the item before (a late redraw) is not this item's first frame. It is
+    // drawn all the same: mpv hands over no further picture until this one is drawn.
+    if (!m_itemStarted) {
+        if (m_usesOpenGL) {
+            Q_EMIT frameChanged();
+        } else if (QImage discarded = alignedImage(QSize(16, 16)); !discarded.isNull()) {
+            renderSoftware(m_render, discarded);
+        }
+        return;
+    }
+    showFrame();
+}
+
+void Player::showFrame()
+{
     if (m_usesOpenGL)
         ++m_renderedFrames;
     else
@@ -403,12 +449,59 @@ void Player::handleRenderUpdate()
     Q_EMIT frameChanged();
     if (self && m_seekAwaitsFrame && m_pendingSeeks == 0) {
         m_seekAwaitsFrame = false;
-        Q_EMIT seekCompleted();
+        finishSeek();
     }
+}
+
+namespace {
+
+// The files that playing the asset reads: the file of a file asset, the sources of a
+// composition's segments.
+QStringList sourcePaths(const AssetPtr& asset)
+{
+    QStringList paths;
+    if (!asset)
+        return paths;
+    if (!asset->isComposition()) {
+        if (asset->URL().isLocalFile())
+            paths << pathFromFileURL(asset->URL());
+        return paths;
+    }
+    const auto composition = std::static_pointer_cast<Composition>(asset);
+    for (const Track& track : composition->tracks()) {
+        for (const Composition::Segment& segment : composition->segmentsForTrack(track.trackID)) {
+            if (!segment.source)
+                continue;
+            for (const QString& path : sourcePaths(segment.source))
+                if (!paths.contains(path))
+                    paths << path;
+        }
+    }
+    return paths;
+}
+
+} // namespace
+
+void Player::setReadyTimeoutForTesting(int milliseconds)
+{
+    g_readyTimeoutMs = milliseconds < 0 ? 10000 : milliseconds;
+}
+
+void Player::failItem(const QString& error)
+{
+    m_status = PlayerItemStatus::Failed;
+    m_error = error;
+    m_itemStarted = false;
+    const quint64 load = m_loadSerial;
+    QMetaObject::invokeMethod(this, [this, load] {
+        if (load == m_loadSerial && m_status == PlayerItemStatus::Failed)
+            Q_EMIT statusChanged(m_status);
+    }, Qt::QueuedConnection);
 }
 
 void Player::replaceCurrentItemWithAsset(const AssetPtr& asset)
 {
+    stopReversing();
     m_asset = asset;
     m_status = PlayerItemStatus::Unknown;
     m_error.clear();
@@ -425,54 +518,144 @@ void Player::replaceCurrentItemWithAsset(const AssetPtr& asset)
     m_frame = {};
     m_renderedFrames = 0;
     m_playlistEntryID = -1;
+    m_itemStarted = false;
+    m_exactSeekTarget = -1;
+    ++m_loadSerial;
     if (!m_mpv) {
-        m_status = PlayerItemStatus::Failed;
-        m_error = QStringLiteral("the player engine could not be started");
-        QMetaObject::invokeMethod(this, [this] { Q_EMIT statusChanged(m_status); }, Qt::QueuedConnection);
+        failItem(QStringLiteral("the player engine could not be started"));
         return;
     }
     setPaused(true);
+    const auto stop = [this] {
+        const char* command[] = {"stop", nullptr};
+        mpv_command_async(m_mpv, 0, command);
+    };
     const QString url = loadURLForAsset(asset);
     if (url.isEmpty()) {
-        m_status = PlayerItemStatus::Failed;
-        m_error = QStringLiteral("nothing to play");
-        const char* stop[] = {"stop", nullptr};
-        mpv_command_async(m_mpv, 0, stop);
-        QMetaObject::invokeMethod(this, [this] { Q_EMIT statusChanged(m_status); }, Qt::QueuedConnection);
+        stop();
+        failItem(QStringLiteral("nothing to play"));
         return;
     }
+    // A named pipe, a device or a socket would block the engine in its first read for
+    // good, where no time limit reaches.
+    for (const QString& path : sourcePaths(asset)) {
+        if (QString error; !checkRegularFile(path, &error)) {
+            stop();
+            failItem(error);
+            return;
+        }
+    }
+    // Each seek of the last item's file may have needed a head start; a new file starts without.
+    if (m_seekHeadStart > 0) {
+        m_seekHeadStart = 0;
+        mpv_set_property_async(m_mpv, 0, "hr-seek-demuxer-offset", MPV_FORMAT_DOUBLE, &m_seekHeadStart);
+    }
     const QByteArray bytes = encodeFileName(url);
-    const char* load[] = {"loadfile", bytes.constData(), "replace", nullptr};
-    mpv_command_async(m_mpv, 0, load);
+    const char* command[] = {"loadfile", bytes.constData(), "replace", nullptr};
+    mpv_command_async(m_mpv, kLoadReply | m_loadSerial, command);
+    // An item that never gets ready (a file on a server that does not answer) fails.
+    const quint64 load = m_loadSerial;
+    QTimer::singleShot(g_readyTimeoutMs, this, [this, load] {
+        if (load != m_loadSerial || m_status != PlayerItemStatus::Unknown)
+            return;
+        const char* command[] = {"stop", nullptr};
+        mpv_command_async(m_mpv, 0, command);
+        failItem(QStringLiteral("the file did not open within %1 seconds").arg(g_readyTimeoutMs / 1000.0));
+    });
 }
 
 void Player::setPaused(bool paused)
 {
     if (!m_mpv)
         return;
+    stopReversing();
     m_paused = paused;
+    setEnginePaused(paused);
+}
+
+void Player::setEnginePaused(bool paused)
+{
     int flag = paused ? 1 : 0;
     mpv_set_property_async(m_mpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
 }
 
 void Player::applySpeed(float rate)
 {
-    const bool backward = rate < 0;
-    if (backward != m_backward) {
-        m_backward = backward;
-        const char* direction = backward ? "backward" : "forward";
-        mpv_set_property_async(m_mpv, 0, "play-dir", MPV_FORMAT_STRING, &direction);
-    }
+    m_backward = rate < 0;
     double speed = std::clamp(double(std::fabs(rate)), 0.01, 100.0);
     m_speed = float(speed);
     mpv_set_property_async(m_mpv, 0, "speed", MPV_FORMAT_DOUBLE, &speed);
+}
+
+// Playing backwards: mpv's own backward playback keeps a whole group of pictures decoded
+// (hundreds of megabytes for a long one, and no movement at all once that is more than its
+// buffer holds). Instead the paused engine seeks exactly, step by step, to where the
+// picture should be by now: the memory is that of a seek, and a slow decoder shows fewer
+// pictures at the same pace rather than falling behind.
+void Player::startReversing()
+{
+    if (m_status != PlayerItemStatus::ReadyToPlay || !m_hasVideo)
+        return;
+    m_reverseFrom = m_eofReached && m_duration > 0 ? m_duration : m_currentTime;
+    m_eofReached = false;
+    m_reversing = true;
+    m_paused = false;
+    setEnginePaused(true);
+    m_reverseClock.start();
+    if (!isSeeking())
+        stepBackwards();
+}
+
+void Player::stopReversing()
+{
+    m_reversing = false;
+    m_reverseTimer.stop();
+}
+
+int Player::reverseStepInterval() const
+{
+    const double frame = m_frameRate > 0 ? 1.0 / m_frameRate : 1.0 / 24.0;
+    return std::max(1, int(std::lround(frame / std::max(0.01f, m_speed) * 1000.0)));
+}
+
+void Player::stepBackwards()
+{
+    if (!m_reversing)
+        return;
+    if (isSeeking()) {
+        // The step goes once the seek under way is done (finishSeek).
+        return;
+    }
+    const double target = m_reverseFrom - m_reverseClock.nsecsElapsed() / 1e9 * double(m_speed);
+    if (target <= 0) {
+        // The start: the picture stays there, paused.
+        stopReversing();
+        m_paused = true;
+        seekToTime(0);
+        Q_EMIT rateChanged(0);
+        return;
+    }
+    const double frame = m_frameRate > 0 ? 1.0 / m_frameRate : 0;
+    // Not a frame further yet: wait for it.
+    if (frame > 0 && frameStartTime(target) >= frameStartTime(m_currentTime)) {
+        m_reverseTimer.start(reverseStepInterval());
+        return;
+    }
+    seekToTime(target);
+    // Re-anchored by the seek: keep the clock that sets the pace.
+    m_reverseFrom = target;
+    m_reverseClock.start();
 }
 
 void Player::play()
 {
     if (!m_mpv)
         return;
-    setPaused(false);
+    if (m_backward) {
+        startReversing();
+    } else {
+        setPaused(false);
+    }
     Q_EMIT rateChanged(rate());
 }
 
@@ -500,7 +683,12 @@ void Player::setRate(float rate)
         return;
     }
     applySpeed(rate);
-    setPaused(false);
+    if (rate < 0) {
+        if (!m_reversing)
+            startReversing();
+    } else {
+        setPaused(false);
+    }
     Q_EMIT rateChanged(this->rate());
 }
 
@@ -516,6 +704,11 @@ void Player::seekToTime(double seconds, bool exact)
     if (!m_mpv || !std::isfinite(seconds))
         return;
     seconds = std::max(0.0, seconds);
+    // Playing backwards goes on from the new place.
+    if (m_reversing) {
+        m_reverseFrom = seconds;
+        m_reverseClock.start();
+    }
     // Until the item has started (its first picture up), a seek waits: the start's restart
     // would be taken for the seek's.
     if (!hasStarted()) {
@@ -529,6 +722,11 @@ void Player::seekToTime(double seconds, bool exact)
     m_eofReached = false;
     if (exact)
         seconds = frameStartTime(seconds);
+    seekEngine(seconds, exact);
+}
+
+void Player::seekEngine(double seconds, bool exact)
+{
     const QByteArray target = QByteArray::number(seconds, 'f', 6);
     const char* command[] = {"seek", target.constData(), exact ? "absolute+exact" : "absolute+keyframes", nullptr};
     if (mpv_command_async(m_mpv, kSeekReply | (m_seekSerial + 1), command) >= 0) {
@@ -536,9 +734,36 @@ void Player::seekToTime(double seconds, bool exact)
         ++m_pendingSeeks;
         m_seekAwaitsFrame = false;
         m_framesAtSeek = m_renderedFrames;
+        m_exactSeekTarget = exact ? seconds : -1;
         // Until mpv reports the new position the player answers the time it goes to.
         m_currentTime = m_duration > 0 ? std::min(seconds, m_duration) : seconds;
     }
+}
+
+// mpv's exact seek of sound keeps the sample that begins just before the time.
+double Player::landedTime(double position) const
+{
+    if (m_exactSeekTarget >= 0 && position < m_exactSeekTarget && m_exactSeekTarget - position < kSampleSlack)
+        return m_exactSeekTarget;
+    return position;
+}
+
+// Whether an exact seek's picture came later than the frame of its time, for want of a
+// key frame before it (not at the end, where the last frame is as near as it gets).
+bool Player::landedLate(double position) const
+{
+    if (m_exactSeekTarget < 0 || !m_hasVideo || m_seekHeadStart >= kMaximumSeekHeadStart)
+        return false;
+    const double frame = m_frameRate > 0 ? 1.0 / m_frameRate : 0.1;
+    return position > m_exactSeekTarget + 1.5 * frame && (m_duration <= 0 || m_exactSeekTarget < m_duration - 2 * frame);
+}
+
+void Player::finishSeek()
+{
+    QPointer<Player> self(this);
+    Q_EMIT seekCompleted();
+    if (self && m_reversing && !m_reverseTimer.isActive())
+        m_reverseTimer.start(reverseStepInterval());
 }
 
 // mpv's exact seek shows the first frame that starts at or after the time; the program
@@ -591,9 +816,14 @@ void Player::seekWhenStarted()
 
 void Player::stepByFrames(int count)
 {
-    if (!m_mpv || m_status != PlayerItemStatus::ReadyToPlay)
+    if (!m_mpv || m_status != PlayerItemStatus::ReadyToPlay || count == 0)
         return;
-    m_paused = true;
+    pause();
+    // mpv steps pictures only: a sound moves by a step's time, exactly.
+    if (!m_hasVideo) {
+        seekToTime(std::clamp(m_currentTime + count * kSoundStepSeconds, 0.0, std::max(0.0, m_duration)));
+        return;
+    }
     for (int i = 0; i < std::abs(count); ++i) {
         const char* command[] = {count > 0 ? "frame-step" : "frame-back-step", nullptr};
         mpv_command_async(m_mpv, 0, command);
@@ -631,11 +861,15 @@ qint64 Player::droppedFrameCount() const
 void Player::handlePropertyChange(unsigned long long id, int format, void* data)
 {
     const bool none = format == MPV_FORMAT_NONE || !data;
+    // What the item before says after it was replaced is no news of this one.
+    const bool itemProperty = id == kTimePos || id == kDuration || id == kEofReached || id == kVideoParams || id == kChapterList;
+    if (itemProperty && !m_itemStarted)
+        return;
     switch (id) {
     case kTimePos:
         // While a seek runs the player answers the time it goes to, not the old one.
         if (!none && m_pendingSeeks == 0) {
-            m_currentTime = *static_cast<double*>(data);
+            m_currentTime = landedTime(*static_cast<double*>(data));
             Q_EMIT timeChanged(m_currentTime);
         }
         break;
@@ -648,7 +882,8 @@ void Player::handlePropertyChange(unsigned long long id, int format, void* data)
         break;
     }
     case kPause:
-        if (!none) {
+        // Playing backwards runs on a paused engine.
+        if (!none && !m_reversing) {
             m_paused = *static_cast<int*>(data) != 0;
             Q_EMIT rateChanged(rate());
         }
@@ -711,6 +946,55 @@ void Player::handlePropertyChange(unsigned long long id, int format, void* data)
     }
 }
 
+void Player::itemLoaded()
+{
+    if (m_status != PlayerItemStatus::Unknown || !m_itemStarted || m_loadedEntryID != m_playlistEntryID)
+        return;
+    m_hasVideo = m_hasAudio = false;
+    mpv_node tracks;
+    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &tracks) >= 0) {
+        if (tracks.format == MPV_FORMAT_NODE_ARRAY && tracks.u.list) {
+            for (int i = 0; i < tracks.u.list->num; ++i) {
+                const mpv_node& track = tracks.u.list->values[i];
+                const QString type = nodeString(mapValue(track, "type"));
+                if (type == QLatin1String("video") && !nodeFlag(mapValue(track, "albumart")))
+                    m_hasVideo = true;
+                else if (type == QLatin1String("audio"))
+                    m_hasAudio = true;
+            }
+        }
+        mpv_free_node_contents(&tracks);
+    }
+    if (!m_hasVideo && !m_hasAudio) {
+        m_status = PlayerItemStatus::Failed;
+        m_error = QStringLiteral("the file holds no picture and no sound");
+        Q_EMIT statusChanged(m_status);
+        return;
+    }
+    m_frameRate = 0;
+    mpv_get_property(m_mpv, "container-fps", MPV_FORMAT_DOUBLE, &m_frameRate);
+    m_fileRotation = 0;
+    if (m_asset) {
+        const std::vector<Track> video = m_asset->tracksWithMediaType(MediaType::Video);
+        if (!video.empty()) {
+            const AffineTransform& t = video.front().preferredTransform;
+            const int degrees = int(std::lround(std::atan2(t.b, t.a) * 180.0 / M_PI));
+            m_fileRotation = ((degrees % 360) + 360) % 360;
+        }
+    }
+    m_softwareRotation = m_usesOpenGL ? 0 : m_fileRotation;
+    if (!m_hasVideo)
+        m_presentationSize = m_videoSize = {};
+    updatePresentationSize();
+    // mpv tells only changes: an item as long as the one before says nothing.
+    if (double duration = 0; mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0 && duration > 0 && duration != m_duration) {
+        m_duration = duration;
+        Q_EMIT durationChanged(duration);
+    }
+    m_status = PlayerItemStatus::ReadyToPlay;
+    Q_EMIT statusChanged(m_status);
+}
+
 void Player::handleEvents()
 {
     m_eventsPosted = false;
@@ -727,53 +1011,34 @@ void Player::handleEvents()
             break;
         }
         case MPV_EVENT_START_FILE:
-            m_playlistEntryID = static_cast<mpv_event_start_file*>(event->data)->playlist_entry_id;
+            // Until the item's own start, what mpv tells belongs to the item before.
+            m_startedEntryID = static_cast<mpv_event_start_file*>(event->data)->playlist_entry_id;
+            m_loadedEntryID = -1;
+            if (m_playlistEntryID >= 0 && m_startedEntryID == m_playlistEntryID)
+                m_itemStarted = m_status == PlayerItemStatus::Unknown;
             break;
-        case MPV_EVENT_FILE_LOADED: {
-            if (m_status != PlayerItemStatus::Unknown)
-                break;
-            m_hasVideo = m_hasAudio = false;
-            mpv_node tracks;
-            if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &tracks) >= 0) {
-                if (tracks.format == MPV_FORMAT_NODE_ARRAY && tracks.u.list) {
-                    for (int i = 0; i < tracks.u.list->num; ++i) {
-                        const mpv_node& track = tracks.u.list->values[i];
-                        const QString type = nodeString(mapValue(track, "type"));
-                        if (type == QLatin1String("video") && !nodeFlag(mapValue(track, "albumart")))
-                            m_hasVideo = true;
-                        else if (type == QLatin1String("audio"))
-                            m_hasAudio = true;
-                    }
-                }
-                mpv_free_node_contents(&tracks);
-            }
-            if (!m_hasVideo && !m_hasAudio) {
-                m_status = PlayerItemStatus::Failed;
-                m_error = QStringLiteral("the file holds no picture and no sound");
-                Q_EMIT statusChanged(m_status);
-                break;
-            }
-            m_frameRate = 0;
-            mpv_get_property(m_mpv, "container-fps", MPV_FORMAT_DOUBLE, &m_frameRate);
-            m_fileRotation = 0;
-            if (m_asset) {
-                const std::vector<Track> video = m_asset->tracksWithMediaType(MediaType::Video);
-                if (!video.empty()) {
-                    const AffineTransform& t = video.front().preferredTransform;
-                    const int degrees = int(std::lround(std::atan2(t.b, t.a) * 180.0 / M_PI));
-                    m_fileRotation = ((degrees % 360) + 360) % 360;
-                }
-            }
-            m_softwareRotation = m_usesOpenGL ? 0 : m_fileRotation;
-            if (!m_hasVideo)
-                m_presentationSize = m_videoSize = {};
-            updatePresentationSize();
-            m_status = PlayerItemStatus::ReadyToPlay;
-            Q_EMIT statusChanged(m_status);
+        case MPV_EVENT_FILE_LOADED:
+            m_loadedEntryID = m_startedEntryID;
+            itemLoaded();
             break;
-        }
         case MPV_EVENT_COMMAND_REPLY:
-            if (event->reply_userdata & kSeekReply) {
+            if ((event->reply_userdata & kLoadReply) && (event->reply_userdata & ~kLoadReply) == m_loadSerial) {
+                // The load's playlist entry: its start begins the item (mpv answers the
+                // command before it starts the file, but nothing relies on that).
+                const auto* reply = static_cast<mpv_event_command*>(event->data);
+                if (event->error >= 0 && reply)
+                    m_playlistEntryID = qint64(nodeNumber(mapValue(reply->result, "playlist_entry_id"), -1));
+                if (m_playlistEntryID < 0) {
+                    if (m_status == PlayerItemStatus::Unknown)
+                        failItem(event->error < 0 ? QString::fromUtf8(mpv_error_string(event->error)) : QStringLiteral("the file cannot be played"));
+                    break;
+                }
+                if (m_startedEntryID == m_playlistEntryID && m_status == PlayerItemStatus::Unknown) {
+                    m_itemStarted = true;
+                    if (m_loadedEntryID == m_playlistEntryID)
+                        itemLoaded();
+                }
+            } else if (event->reply_userdata & kSeekReply) {
                 const quint64 serial = event->reply_userdata & ~kSeekReply;
                 m_seekSerialTaken = std::max(m_seekSerialTaken, serial);
                 // The newest seek refused: no restart will come for it.
@@ -782,13 +1047,13 @@ void Player::handleEvents()
                     double position = 0;
                     if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0)
                         m_currentTime = position;
-                    Q_EMIT seekCompleted();
+                    finishSeek();
                 }
             }
             break;
         case MPV_EVENT_END_FILE: {
             const auto* end = static_cast<mpv_event_end_file*>(event->data);
-            if (end->playlist_entry_id != m_playlistEntryID || m_status == PlayerItemStatus::Failed)
+            if (end->playlist_entry_id != m_playlistEntryID || m_playlistEntryID < 0 || m_status == PlayerItemStatus::Failed)
                 break;
             if (end->reason == MPV_END_FILE_REASON_ERROR || (m_status == PlayerItemStatus::Unknown && end->reason == MPV_END_FILE_REASON_EOF)) {
                 m_status = PlayerItemStatus::Failed;
@@ -801,7 +1066,12 @@ void Player::handleEvents()
         case MPV_EVENT_PLAYBACK_RESTART:
             if (!m_started) {
                 m_started = m_status == PlayerItemStatus::ReadyToPlay;
-                seekWhenStarted();
+                // The item's first picture is up by now; its note may have been taken for
+                // one of the item before (they can come in either order): show it.
+                if (m_started && m_hasVideo && m_render && m_renderedFrames == 0)
+                    showFrame();
+                else
+                    seekWhenStarted();
                 break;
             }
             // A seek asked for while an older one was under way: the older one's restart
@@ -809,8 +1079,27 @@ void Player::handleEvents()
             if (m_pendingSeeks > 0 && m_seekSerialTaken == m_seekSerial) {
                 m_pendingSeeks = 0;
                 double position = 0;
-                if (mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0)
-                    m_currentTime = position;
+                const bool known = mpv_get_property(m_mpv, "time-pos", MPV_FORMAT_DOUBLE, &position) >= 0;
+                if (known && landedLate(position)) {
+                    // Seeks by time in some containers (MPEG transport and program
+                    // streams) land on any frame, and the picture can only start at the
+                    // next key frame: again, with the demuxer started earlier. A head
+                    // start that changed nothing was not needed (a gap in the frames).
+                    const bool retried = m_lateSeekTarget == m_exactSeekTarget;
+                    if (!retried || std::fabs(position - m_lateSeekPosition) > 1e-3) {
+                        m_lateSeekTarget = m_exactSeekTarget;
+                        m_lateSeekPosition = position;
+                        m_seekHeadStart = m_seekHeadStart > 0 ? m_seekHeadStart * 2 : 1;
+                        mpv_set_property_async(m_mpv, 0, "hr-seek-demuxer-offset", MPV_FORMAT_DOUBLE, &m_seekHeadStart);
+                        seekEngine(m_exactSeekTarget, true);
+                        break;
+                    }
+                    m_seekHeadStart = m_seekHeadStart > 1 ? m_seekHeadStart / 2 : 0;
+                    mpv_set_property_async(m_mpv, 0, "hr-seek-demuxer-offset", MPV_FORMAT_DOUBLE, &m_seekHeadStart);
+                }
+                m_lateSeekTarget = -1;
+                if (known)
+                    m_currentTime = landedTime(position);
                 // mpv restarts once the frame at the new time is decoded; the seek is done
                 // for the program when that frame is drawn (soon after, or already, or
                 // never for sound).
@@ -819,11 +1108,11 @@ void Player::handleEvents()
                     QTimer::singleShot(500, this, [this] {
                         if (m_seekAwaitsFrame) {
                             m_seekAwaitsFrame = false;
-                            Q_EMIT seekCompleted();
+                            finishSeek();
                         }
                     });
                 } else {
-                    Q_EMIT seekCompleted();
+                    finishSeek();
                 }
             }
             break;

@@ -9,9 +9,11 @@
 
 #include "platform/media/Asset.h"
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QObject>
 #include <QtCore/QSize>
 #include <QtCore/QString>
+#include <QtCore/QTimer>
 #include <QtGui/QImage>
 
 #include <atomic>
@@ -49,15 +51,20 @@ public:
     static QString loadURLForAsset(const AssetPtr& asset);
 
     // Replaces what plays (paused, at time 0); the status is Unknown until the item is
-    // ready or has failed. Nothing unloads the player.
+    // ready or has failed. Nothing unloads the player. Only regular files are played (a
+    // named pipe or a device fails at once), and an item that is not ready within ten
+    // seconds fails.
     void replaceCurrentItemWithAsset(const AssetPtr& asset);
+    // How long an item may take to get ready (negative: the usual ten seconds).
+    static void setReadyTimeoutForTesting(int milliseconds);
     AssetPtr currentAsset() const { return m_asset; }
     PlayerItemStatus status() const { return m_status; }
     QString error() const { return m_error; }
     bool hasVideo() const { return m_hasVideo; }
     bool hasAudio() const { return m_hasAudio; }
 
-    // Transport. The rate is 0 while paused, negative while playing backwards.
+    // Transport. The rate is 0 while paused, negative while playing backwards (pictures
+    // only, by timed exact seeks: it stops at the start).
     void play();
     void pause();
     float rate() const;
@@ -74,7 +81,7 @@ public:
     // A seek asked for before the item is ready happens when it is.
     void seekToTime(double seconds, bool exact = true);
     bool isSeeking() const { return m_pendingSeeks > 0 || m_seekAwaitsFrame || m_seekWhenReady >= 0; }
-    // Steps by whole frames (negative: back), pausing.
+    // Steps by whole frames (negative: back), pausing; a sound steps by 1/24 s.
     void stepByFrames(int count);
 
     // Volume 0..1 and mute (each remembered apart).
@@ -132,7 +139,19 @@ private:
     void handleEvents();
     void handleRenderUpdate();
     void handlePropertyChange(unsigned long long id, int format, void* data);
+    void itemLoaded();
+    void showFrame();
+    void failItem(const QString& error);
     void setPaused(bool paused);
+    void setEnginePaused(bool paused);
+    void startReversing();
+    void stopReversing();
+    void stepBackwards();
+    int reverseStepInterval() const;
+    void seekEngine(double seconds, bool exact);
+    double landedTime(double position) const;
+    bool landedLate(double position) const;
+    void finishSeek();
     void applySpeed(float rate);
     bool createSoftwareRenderContext();
     void freeRenderContext();
@@ -156,7 +175,14 @@ private:
     AssetPtr m_asset;
     PlayerItemStatus m_status = PlayerItemStatus::Unknown;
     QString m_error;
+    // The playlist entry of the item (from the load's answer), the entry mpv started and
+    // loaded last, and whether the item's own start has come: what mpv says before that
+    // belongs to the item before.
     long long m_playlistEntryID = -1;
+    long long m_startedEntryID = -1;
+    long long m_loadedEntryID = -1;
+    bool m_itemStarted = false;
+    quint64 m_loadSerial = 0;
     bool m_hasVideo = false;
     bool m_hasAudio = false;
     bool m_paused = true;
@@ -174,6 +200,17 @@ private:
     quint64 m_seekSerialTaken = 0;
     bool m_seekAwaitsFrame = false;
     bool m_started = false;
+    // The time of the last exact seek (-1 after other seeks), the head start given to the
+    // demuxer of a file whose seeks land late, and the late landing being retried.
+    double m_exactSeekTarget = -1;
+    double m_seekHeadStart = 0;
+    double m_lateSeekTarget = -1;
+    double m_lateSeekPosition = 0;
+    // Playing backwards: the time the clock counts back from.
+    bool m_reversing = false;
+    double m_reverseFrom = 0;
+    QElapsedTimer m_reverseClock;
+    QTimer m_reverseTimer;
     double m_seekWhenReady = -1;
     bool m_seekWhenReadyExact = true;
     QSize m_presentationSize;

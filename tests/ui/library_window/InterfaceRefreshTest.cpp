@@ -310,12 +310,16 @@ TEST_F(InterfaceRefreshTest, TheBackButtonOffersEarlierContainers)
     EXPECT_TRUE(back->property("waitsForMenu").toBool());
 }
 
-// Pictures of the header and grid after refreshes, for a person to look at.
-TEST_F(InterfaceRefreshTest, Showcase)
+// The header and the grid in a window after refreshes: the header's controls keep apart
+// and inside it, the grid shows what the search leaves. With PELLIS_REFRESH_SHOTS set to a
+// folder, the pictures are saved there for a person to look at.
+TEST_F(InterfaceRefreshTest, TheHeaderAndGridInAWindowAfterRefreshes)
 {
     const QString folderPath = qEnvironmentVariable("PELLIS_REFRESH_SHOTS");
-    if (folderPath.isEmpty())
-        GTEST_SKIP() << "set PELLIS_REFRESH_SHOTS to a folder to get pictures";
+    const auto shoot = [&](QWidget& w, const QString& name) {
+        if (!folderPath.isEmpty())
+            EXPECT_TRUE(w.grab().save(folderPath + u'/' + name));
+    };
     QWidget window;
     window.resize(900, 420);
     // The fixture owns the header and the grid: they leave the window before it goes.
@@ -343,14 +347,25 @@ TEST_F(InterfaceRefreshTest, Showcase)
     ASSERT_TRUE(c().selectLibraryItem(Value(empty)));
     platform::advanceEventClockForTesting(2);
     ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(gridNames().contains(QStringLiteral("alpha")) && gridNames().contains(QStringLiteral("beta"))) << gridNames().join(u',').toStdString();
+    // The search field, the slider and the status keep within the header and apart.
+    const QRect headerRect = header->rect();
+    EXPECT_TRUE(headerRect.contains(field->geometry())) << field->geometry().x();
+    EXPECT_TRUE(headerRect.contains(sliderView->geometry()));
+    EXPECT_FALSE(field->geometry().intersects(sliderView->geometry()));
+    if (shown(status))
+        EXPECT_FALSE(status->geometry().intersects(field->geometry()));
     testsupport::waitUntil([] { return false; }, 500); // the tiles' pictures
-    EXPECT_TRUE(window.grab().save(folderPath + QStringLiteral("/refresh-A.png")));
+    shoot(window, QStringLiteral("refresh-A.png"));
+
     setDefault(QStringLiteral("Group Search Criterion: Name"), Value(true));
     setDefault(QStringLiteral("Group Search Criterion: Files"), Value(true));
-    A->setQuery(QStringLiteral("a"));
+    A->setQuery(QStringLiteral("beta"));
     c().updateUserInterface();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(window.grab().save(folderPath + QStringLiteral("/refresh-A-search.png")));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return gridNames() == QStringList{QStringLiteral("beta")}; })) << gridNames().join(u',').toStdString();
+    shoot(window, QStringLiteral("refresh-A-search.png"));
     A->setQuery(QString());
 }
 

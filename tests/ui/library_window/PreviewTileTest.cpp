@@ -458,25 +458,21 @@ TEST_F(TileClicks, SelectedRatedAndMissingLooks)
     // A missing file's ring.
     EXPECT_TRUE(near(pixel(shot, {missing.left() + 1.5, missing.center().y() - 20}), PMMovieTileMissingFileColor()));
 
-    // The stars of the rated tile, in the band at the right, in the light look's grey.
-    const QImage star = PMRatingCell::starImage(PMMovieTileRatingTint(false, PMIsDarkMode(), false, true, 5));
-    QColor starColour;
-    for (int y = 0; y < star.height() && !starColour.isValid(); ++y)
-        for (int x = 0; x < star.width(); ++x)
-            if (star.pixelColor(x, y).alpha() == 255) {
-                starColour = star.pixelColor(x, y);
-                break;
-            }
-    ASSERT_TRUE(starColour.isValid());
-    auto countStarPixels = [&](const QRectF& tile) {
+    // The stars of the rated tile, in the band at the right, in the light look's grey and
+    // not in the gold of the dark look.
+    ASSERT_FALSE(PMIsDarkMode());
+    const QColor grey(Qt::gray);
+    const QColor gold = QColor::fromRgbF(1.0, 0.75, 0.15);
+    auto countStarPixels = [&](const QRectF& tile, const QColor& colour) {
         int n = 0;
         for (int y = int(tile.top()); y < int(tile.top() + 22); ++y)
             for (int x = int(tile.right() - 72); x < int(tile.right()); ++x)
-                n += near(shot.pixelColor(x, y), starColour, 24);
+                n += near(shot.pixelColor(x, y), colour, 24);
         return n;
     };
-    EXPECT_GT(countStarPixels(rated), 20);
-    EXPECT_LT(countStarPixels(plain), 5);
+    EXPECT_GT(countStarPixels(rated, grey), 20);
+    EXPECT_LT(countStarPixels(plain, grey), 5);
+    EXPECT_LT(countStarPixels(rated, gold), 5);
 }
 
 TEST_F(TileClicks, GroupTileShowsItsCountWithoutAPie)

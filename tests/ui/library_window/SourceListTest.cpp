@@ -707,13 +707,17 @@ TEST_F(SourceListTest, DragsOverRowsMarkTheDropTargetAndLeaveNoneBehind)
     EXPECT_EQ(c()._draggingDestinationDropOnRow, -1);
 }
 
-// Not a check: with PELLIS_SOURCE_LIST_SHOTS set to a folder, draws the source list of a
-// small library in light and dark mode into that folder, for a person to look at.
-TEST_F(SourceListTest, Showcase)
+// The source list of a small library drawn in light and dark mode: the list's ground
+// follows the mode, and selected rows stand out from the others. With
+// PELLIS_SOURCE_LIST_SHOTS set to a folder, the pictures are saved there for a person to
+// look at.
+TEST_F(SourceListTest, DrawnInLightAndDarkMode)
 {
     const QString folderPath = qEnvironmentVariable("PELLIS_SOURCE_LIST_SHOTS");
-    if (folderPath.isEmpty())
-        GTEST_SKIP() << "set PELLIS_SOURCE_LIST_SHOTS to a folder to get pictures";
+    const auto shoot = [&](QWidget& w, const QString& name) {
+        if (!folderPath.isEmpty())
+            EXPECT_TRUE(w.grab().save(folderPath + u'/' + name));
+    };
     build();
     std::vector<PMMovieRepresentationOriginalPtr> action;
     auto actionFolder = folder(QStringLiteral("Action"));
@@ -752,14 +756,27 @@ TEST_F(SourceListTest, Showcase)
         list->setFocus();
         const QString mode = dark ? QStringLiteral("dark") : QStringLiteral("light");
         QTest::qWait(50);
-        window.grab().save(folderPath + QStringLiteral("/source-list-%1.png").arg(mode));
+        const QImage shot = list->viewport()->grab().toImage();
+        // The ground below the last row.
+        const QColor ground = shot.pixelColor(shot.width() / 2, shot.height() - 4);
+        if (dark)
+            EXPECT_LT(qGray(ground.rgb()), 100) << mode.toStdString();
+        else
+            EXPECT_GT(qGray(ground.rgb()), 150) << mode.toStdString();
+        // A selected row against one that is not, halfway along (no text there).
+        const auto edge = [&](const Value& item) {
+            const QRectF row = list->rectOfRow(list->rowForItem(item));
+            return shot.pixelColor(shot.width() / 2, int(row.center().y()));
+        };
+        EXPECT_NE(edge(v(B)).rgb(), edge(v(P)).rgb()) << mode.toStdString();
+        shoot(window, QStringLiteral("source-list-%1.png").arg(mode));
         list->setDraggingDestinationDropOnRow(list->rowForItem(v(P)));
-        window.grab().save(folderPath + QStringLiteral("/source-list-%1-dragging.png").arg(mode));
+        shoot(window, QStringLiteral("source-list-%1-dragging.png").arg(mode));
         list->setDraggingDestinationDropOnRow(-1);
         list->clearFocus();
         list->resize(280, 300);
         list->verticalScrollBar()->setValue(30); // the hairline shows once scrolled
-        window.grab().save(folderPath + (dark ? QStringLiteral("/source-list-dark-unfocused.png") : QStringLiteral("/source-list-light-unfocused.png")));
+        shoot(window, dark ? QStringLiteral("source-list-dark-unfocused.png") : QStringLiteral("source-list-light-unfocused.png"));
     }
     qApp->setPalette(QPalette());
     c()._currentMovieRepresentation = Value();
