@@ -732,7 +732,3 @@ void PMMainController::bringMainWindowToFront()
     _mainWindow->activateWindow();
 }
 
-ArrayPtr PMMainController::cachedInfoMovieRepresentationsSorted(bool)
-{
-    return _infoMovieRepresentations ? std::make_shared<Array>(_infoMovieRepresentations->values()) : Array::make();
-}
