@@ -4,11 +4,14 @@
 #include "platform/UserDefaults.h"
 #include "playback/PMPlayerWindows.h"
 
+#include <QtCore/QPointer>
 #include <QtGui/QKeyEvent>
 #include <QtWidgets/QAbstractScrollArea>
 #include <QtWidgets/QAbstractSpinBox>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLineEdit>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QMenuBar>
 #include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QTextEdit>
 
@@ -22,11 +25,30 @@ QPointer<PMApplication>& theRouter()
 
 } // namespace
 
+QWidget* PMApplication::firstResponderOf(QWidget* window)
+{
+    // The menu bar takes the focus while its menus are worked with the keys; the view
+    // that had it before still counts as the one the commands are for.
+    static QPointer<QWidget> beforeMenuBar;
+    static const bool following = [] {
+        QObject::connect(qApp, &QApplication::focusChanged, qApp, [](QWidget*, QWidget* now) {
+            if (now && !qobject_cast<QMenuBar*>(now) && !qobject_cast<QMenu*>(now))
+                beforeMenuBar = now;
+        });
+        return true;
+    }();
+    Q_UNUSED(following);
+    QWidget* focus = window ? window->focusWidget() : nullptr;
+    if (qobject_cast<QMenuBar*>(focus) && beforeMenuBar && beforeMenuBar->window() == window)
+        return beforeMenuBar;
+    return focus;
+}
+
 bool PMApplication::isFirstResponderOfItsWindow(const QWidget* view)
 {
     if (!view || !view->window())
         return false;
-    const QWidget* focus = view->window()->focusWidget();
+    const QWidget* focus = firstResponderOf(view->window());
     if (!focus)
         return false;
     if (focus == view)

@@ -27,6 +27,9 @@ public:
     // Whether the view has the keys of its window (an editor inside it does not count; a
     // scroll area's viewport counts as the area).
     static bool isFirstResponderOfItsWindow(const QWidget* view);
+    // The widget the window's keys are for: its focus widget, or while its menu bar has
+    // the focus, the widget that had it before.
+    static QWidget* firstResponderOf(QWidget* window);
     // Whether text is typed there: a text field or view (a cell's editor is one).
     static bool takesTypedText(const QWidget* widget);
 

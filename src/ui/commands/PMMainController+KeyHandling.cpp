@@ -234,7 +234,7 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
     }
 
     QWidget* main = mainWindow();
-    QWidget* mainFirstResponder = main ? main->focusWidget() : nullptr;
+    QWidget* mainFirstResponder = main ? PMApplication::firstResponderOf(main) : nullptr;
     const bool mainFirstResponderIsGroupView = mainFirstResponder
         && ((_groupView && isFirstResponder(_groupView) && _groupView->window() == main) || groupListAccess().isFirstResponder());
 

@@ -4,6 +4,7 @@
 #include "library/model/PMMainController.h"
 
 #include "foundation/PMLog.h"
+#include "library/maintenance/PMMergeableMovies.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
@@ -300,7 +301,9 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         return selected && selected->isSmartGroup();
     }
     if (a == QLatin1String("mergeSequence")) {
-        const ArrayPtr items = represented.isNull() ? mergeableMovieRepresentations() : represented.array();
+        // (Only whether there is something to merge matters here: a sequence is not put
+        // in order.)
+        const ArrayPtr items = represented.isNull() ? PMMergeableMovieRepresentations(infoItems(), false) : represented.array();
         if (count(items) == 0)
             return false;
         if (!PMMovie(items->at(0)))
