@@ -137,6 +137,9 @@ bool PMApplication::eventFilter(QObject* watched, QEvent* event)
     QWidget* window = receiver->window();
     if (window->focusWidget() ? receiver != window->focusWidget() : receiver != window)
         return false;
+    // Menus worked with the keys keep them (the menu bar has the focus meanwhile).
+    if (qobject_cast<QMenuBar*>(receiver) || qobject_cast<QMenu*>(window))
+        return false;
 
     PMMainController& controller = mainController();
     ++m_handlingDepth;
