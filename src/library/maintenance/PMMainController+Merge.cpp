@@ -71,6 +71,7 @@ ArrayPtr PMMergeableMovieRepresentations(const ArrayPtr& items, bool sortSequenc
             return nullptr;
     }
     QSet<QString> metPaths;
+    metPaths.reserve(items->count());
     auto revenants = Array::make();
     QHash<QString, Value> duplicatesByID;
     auto candidates = Array::make();
