@@ -8,6 +8,7 @@
 #include "services/log_reader/ILRIntegratedLogReader.h"
 #include "services/PMApplicationIcon.h"
 #include "services/help/PMHelpManager.h"
+#include "ui/commands/PMApplication.h"
 #include "ui/commands/PMMainMenu.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMMainWindow.h"
@@ -143,6 +144,8 @@ int main(int argc, char** argv)
     // The desktop session ending: whoever logs out is not there to answer alerts.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager&) { mainController()._quitRequestedBySession = true; });
     PMMainController& controller = mainController();
+    // Key presses reach the controller before the widgets.
+    PMApplication::install();
     // Actions that no window handles end at the controller.
     platform::setApplicationResponder(&controller);
     controller._openRequestsFromCommandLine = openRequests;

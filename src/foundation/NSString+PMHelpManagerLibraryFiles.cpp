@@ -278,13 +278,13 @@ bool isFolderPath(const QString& path)
 
 bool isPackagePath(const QString& path)
 {
-    if (!isFolderPath(path))
-        return false;
+    // The name first: only a name that a package can have is worth asking the disk about.
     const QString name = lastComponent(path);
     if (name == QLatin1String("AVCHD") || name == QLatin1String("BDMV"))
-        return !platform::UserDefaults::standard().boolForKey(QStringLiteral("Ignore AVCHD Bundles"));
+        return isFolderPath(path) && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Ignore AVCHD Bundles"));
     const QString extension = extensionOf(path).toLower();
-    return !extension.isEmpty() && std::find(std::begin(kPackageExtensions), std::end(kPackageExtensions), extension) != std::end(kPackageExtensions);
+    return !extension.isEmpty() && std::find(std::begin(kPackageExtensions), std::end(kPackageExtensions), extension) != std::end(kPackageExtensions)
+           && isFolderPath(path);
 }
 
 bool isAnimatedImagePathExtension(const QString& extension)

@@ -7,8 +7,10 @@
 #include <QtCore/QHash>
 #include <QtCore/QLocale>
 #include <QtCore/QMimeDatabase>
+#include <QtCore/QProcess>
 #include <QtCore/QSet>
 #include <QtCore/QStandardPaths>
+#include <QtCore/QUrl>
 #include <QtGui/QGuiApplication>
 
 #include <mutex>
@@ -539,6 +541,44 @@ bool isOwnApplication(const DesktopApplication& application)
     const QString resolved = program.startsWith(u'/') ? program : QStandardPaths::findExecutable(program);
     const QString self = QCoreApplication::applicationFilePath();
     return !resolved.isEmpty() && !self.isEmpty() && QFileInfo(resolved).canonicalFilePath() == QFileInfo(self).canonicalFilePath();
+}
+
+std::vector<QStringList> commandLinesForFiles(const DesktopApplication& application, const QStringList& paths)
+{
+    std::vector<QStringList> result;
+    if (paths.isEmpty())
+        return result;
+    const QStringList words = QProcess::splitCommand(application.exec);
+    const bool takesList = words.contains(QLatin1String("%F")) || words.contains(QLatin1String("%U"));
+    const auto line = [&](const QStringList& files) {
+        QStringList command;
+        bool placed = false;
+        for (const QString& word : words) {
+            if (word == QLatin1String("%f") || word == QLatin1String("%F") || word == QLatin1String("%u") || word == QLatin1String("%U")) {
+                // Only the first file code counts; a second one gets nothing.
+                if (placed)
+                    continue;
+                for (const QString& path : files)
+                    command << (word.endsWith(u'u', Qt::CaseInsensitive) ? QUrl::fromLocalFile(path).toString() : path);
+                placed = true;
+            } else if (word.size() == 2 && word.startsWith(u'%')) {
+                continue; // %i, %c, %k and the deprecated codes carry nothing we need
+            } else {
+                QString w = word;
+                command << w.replace(QLatin1String("%%"), QLatin1String("%"));
+            }
+        }
+        if (!command.isEmpty() && !placed)
+            command << files;
+        return command;
+    };
+    if (takesList) {
+        result.push_back(line(paths));
+    } else {
+        for (const QString& path : paths)
+            result.push_back(line({path}));
+    }
+    return result;
 }
 
 } // namespace platform

@@ -44,6 +44,11 @@ bool getDesktopApplication(const QString& id, DesktopApplication* getApplication
 // Whether the entry starts this very program (its desktop file name or its executable).
 bool isOwnApplication(const DesktopApplication& application);
 
+// The command lines that open the files with the application, its field codes replaced:
+// one line for all of them when the entry takes a list (%F, %U), else one line per file.
+// The lines are run directly, never through a shell.
+std::vector<QStringList> commandLinesForFiles(const DesktopApplication& application, const QStringList& paths);
+
 // Reads a desktop entry; false for a file that is unreadable, too large, not an
 // application, hidden, or whose TryExec program is missing.
 bool readDesktopEntry(const QString& path, const QString& id, DesktopApplication* getApplication);

@@ -72,26 +72,11 @@ bool isRunnableFile(const QString& path)
     return path.endsWith(QLatin1String(".desktop"), Qt::CaseInsensitive);
 }
 
-// The program and arguments of a desktop entry's command line for one file, field codes
-// replaced; started directly, never through a shell.
+// The program and arguments of a desktop entry's command line for one file.
 QStringList commandLineForFile(const platform::DesktopApplication& application, const QString& path)
 {
-    QStringList result;
-    bool placed = false;
-    for (const QString& word : QProcess::splitCommand(application.exec)) {
-        if (word == QLatin1String("%f") || word == QLatin1String("%F") || word == QLatin1String("%u") || word == QLatin1String("%U")) {
-            result << (word.endsWith(u'u', Qt::CaseInsensitive) ? QUrl::fromLocalFile(path).toString() : path);
-            placed = true;
-        } else if (word.size() == 2 && word.startsWith(u'%')) {
-            continue; // %i, %c, %k and the deprecated codes carry nothing we need
-        } else {
-            QString w = word;
-            result << w.replace(QLatin1String("%%"), QLatin1String("%"));
-        }
-    }
-    if (!result.isEmpty() && !placed)
-        result << path;
-    return result;
+    const std::vector<QStringList> lines = platform::commandLinesForFiles(application, {path});
+    return lines.empty() ? QStringList() : lines.front();
 }
 
 // The visible area and aspect ratio that the record's settings ask for.

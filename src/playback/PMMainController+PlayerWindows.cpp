@@ -454,36 +454,6 @@ QRectF bottomUpFrameOf(const QWidget* window)
     return PMBottomUpFromGlobal(window->geometry());
 }
 
-// The keys the player window handles itself until the command keys are there.
-bool handlePlayerKey(PMMainController& c, QKeyEvent* event)
-{
-    switch (event->key()) {
-    case Qt::Key_Space:
-        c.playPause();
-        return true;
-    case Qt::Key_Left:
-        c.windForward(false, event->modifiers() & Qt::AltModifier, false);
-        return true;
-    case Qt::Key_Right:
-        c.windForward(true, event->modifiers() & Qt::AltModifier, false);
-        return true;
-    case Qt::Key_Up:
-        c.increaseVolume();
-        return true;
-    case Qt::Key_Down:
-        c.decreaseVolume();
-        return true;
-    case Qt::Key_Escape:
-        if (c._isPresenting) {
-            c.togglePresentation();
-            return true;
-        }
-        return false;
-    default:
-        return false;
-    }
-}
-
 void connectControls(PMMainController& c, PMPlaybackControlView* view, PMMovieView* movieView, PMMovieTimeSliderDelegate* controller)
 {
     QObject::connect(view->playPauseSwitch(), &QAbstractButton::clicked, &c, [&c] { c.playPause(); });
@@ -558,7 +528,7 @@ void PMMainController::installPlayerWindows()
     }
 
     const auto prepare = [this](PMPlayerWindowPrototype* w) {
-        w->keyDownHandler = [this](QKeyEvent* event) { return handlePlayerKey(*this, event); };
+        w->keyDownHandler = [this](QKeyEvent* event) { return handleKeyDown(event, false); };
         w->togglePresentationHandler = [this](QObject*) { togglePresentation(); };
         w->isPresenting = [this] { return _isPresenting; };
         w->canTogglePresentation = [this] { return _isPresenting || _currentMovieHasVideo; };

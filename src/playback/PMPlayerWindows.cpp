@@ -113,10 +113,16 @@ bool PMPlayerWindowPrototype::validateFullScreenItem(QAction* item) const
     return canTogglePresentation ? canTogglePresentation() : false;
 }
 
+bool& PMPlayerWindowPrototype::keyDownIsOfferedByApplication()
+{
+    static bool offered = false;
+    return offered;
+}
+
 bool PMPlayerWindowPrototype::event(QEvent* event)
 {
     // Key presses go to the controller before the window's own handling.
-    if (event->type() == QEvent::KeyPress && keyDownHandler && keyDownHandler(static_cast<QKeyEvent*>(event))) {
+    if (event->type() == QEvent::KeyPress && !keyDownIsOfferedByApplication() && keyDownHandler && keyDownHandler(static_cast<QKeyEvent*>(event))) {
         event->accept();
         return true;
     }

@@ -55,6 +55,9 @@ public:
 
     // The controller's share (its own calls by default): key presses first, presentation.
     std::function<bool(QKeyEvent*)> keyDownHandler;
+    // Set once the application offers key presses to the handler before the focus widget
+    // sees them; the window then no longer offers the ones that reach it.
+    static bool& keyDownIsOfferedByApplication();
     std::function<void(QObject*)> togglePresentationHandler;
     std::function<bool()> isPresenting;
     std::function<bool()> canTogglePresentation;

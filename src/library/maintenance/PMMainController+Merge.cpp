@@ -12,6 +12,7 @@
 #include "foundation/PMCSVParser.h"
 #include "foundation/PMLog.h"
 #include "library/maintenance/PMMaintenanceShared.h"
+#include "library/maintenance/PMMergeableMovies.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Alert.h"
@@ -57,6 +58,11 @@ bool removeFromSiblings(PMMainController& c, const Value& item)
 
 ArrayPtr PMMainController::mergeableMovieRepresentations(const ArrayPtr& items)
 {
+    return PMMergeableMovieRepresentations(items, true);
+}
+
+ArrayPtr PMMergeableMovieRepresentations(const ArrayPtr& items, bool sortSequence)
+{
     if (!items || items->count() < 2)
         return nullptr;
     for (const Value& v : *items) {
@@ -65,6 +71,7 @@ ArrayPtr PMMainController::mergeableMovieRepresentations(const ArrayPtr& items)
             return nullptr;
     }
     QSet<QString> metPaths;
+    metPaths.reserve(items->count());
     auto revenants = Array::make();
     QHash<QString, Value> duplicatesByID;
     auto candidates = Array::make();
@@ -123,7 +130,7 @@ ArrayPtr PMMainController::mergeableMovieRepresentations(const ArrayPtr& items)
     }
     if (candidates->count() != items->count())
         return nullptr;
-    if (!defaults().boolForKey(QStringLiteral("Serialize")))
+    if (sortSequence && !defaults().boolForKey(QStringLiteral("Serialize")))
         PMSortLibraryItemsInPlace(candidates, QStringLiteral("GroupListName"), false, nullptr);
     return candidates;
 }

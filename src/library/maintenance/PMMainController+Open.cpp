@@ -749,9 +749,3 @@ void PMMainController::bringMainWindowToFront()
     _mainWindow->activateWindow();
 }
 
-ArrayPtr PMMainController::cachedInfoMovieRepresentationsSorted(bool)
-{
-    if (_infoMovieRepresentations)
-        return std::make_shared<Array>(_infoMovieRepresentations->values());
-    return selectedCommandMovieRepresentations();
-}

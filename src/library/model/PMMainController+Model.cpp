@@ -73,6 +73,7 @@ void PMMainController::resetForTesting()
     _currentMovieRepresentation = Value();
     _externalViewerMovieRepresentation = Value();
     _monitorsExternalViewer = false;
+    _cachedInfoMovieRepresentations = nullptr;
     // Test trees are made of records whose files do not exist; a test that wants the
     // files tested asks for it (updateLibraryAfterDelay with a forced test).
     _skipMissingStatusUpdate = true;

@@ -1516,6 +1516,42 @@ public:
     bool handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* window);
 
     // ---------------------------------------------------------------------------------
+    // Keys (src/ui/commands/PMMainController+KeyHandling.cpp): the keys that drive browsing
+    // and playing, offered here before the focus widget sees them. True when taken.
+    bool handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEvent);
+    // The selected items of the source list while the sidebar can be used, else nil.
+    platform::ArrayPtr accessibleSelectedLibraryItems();
+    // The remote interface window's calls; until its part installs them the window is
+    // never visible and nothing is called.
+    struct RemoteInterfaceHooks {
+        std::function<bool()> isVisible;
+        std::function<void()> enter, escape, selectParent, selectChild;
+        std::function<void(int delta)> step;
+    };
+    RemoteInterfaceHooks _remoteInterface;
+    bool isRemoteInterfaceVisible() const { return _remoteInterface.isVisible && _remoteInterface.isVisible(); }
+    // Opens each movie with its own application (Shift-Return); false when one of them has
+    // none installed or nothing could be started.
+    bool openMovieRepresentationsWithTheirApplications(const platform::ArrayPtr& movies);
+    // What Space does outside playback: the Quick Look panel when there is one, else a beep.
+    void toggleQuickLookFromKeyboard();
+
+    // ---------------------------------------------------------------------------------
+    // The movies a command acts on (src/ui/commands/PMMainController+InfoPanel.cpp).
+    // `PMInfoScopeRecord`: what a menu item carries to name them, {"Movies": [...],
+    // "Pool": [...] (optional)}.
+    static platform::DictionaryPtr PMInfoScopeRecord(const platform::ArrayPtr& movies, const platform::ArrayPtr& pool);
+    // The sender's movies (and pool): a scope record's, an array's, else the selection's.
+    platform::ArrayPtr cachedInfoMovieRepresentationsSorted(bool sorted, QObject* fromRepresentingObject, platform::ArrayPtr* getPool);
+    // The tag-value switches' action: one library update and a deferred save for a run of
+    // toggles.
+    void didTogglePropertyValue();
+    // The selection's movies, kept until the main queue's next turn.
+    platform::ArrayPtr _cachedInfoMovieRepresentations;
+    bool _cachedInfoMovieRepresentationsAreSorted = false;
+    bool _cachedInfoMovieRepresentationsDropScheduled = false;
+
+    // ---------------------------------------------------------------------------------
     // Commands: the main menu (src/ui/commands/PMMainMenu.cpp builds it and sets these
     // outlets), the validation of every command that reaches the controller, the submenus
     // refilled as they open and the main menu's actions
@@ -1556,7 +1592,12 @@ public:
         std::function<bool()> isAspectRatioLocked;
         // Whether the movies can be turned or mirrored, and how many are mirrored.
         std::function<bool(const platform::ArrayPtr& movies, qsizetype* getNumberOfFlipped)> canFlipOrRotateMovieRepresentations;
+        // A dry run of inserting the current time as a timestamp tag of the current movie.
+        std::function<bool()> insertCurrentTimestampAsTestFlight;
     };
+    // Whether validation decides about the action itself (every command of the menus
+    // does); an action it does not know is never enabled.
+    static bool validationKnowsAction(const QString& action);
     MenuValidationHooks _menuValidation;
     // The one validation of the controller's commands: enabled, and the item's state,
     // title and visibility set on the way.

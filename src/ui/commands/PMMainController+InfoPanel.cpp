@@ -1,12 +1,20 @@
-// The movies that the info panel's commands act on, gathered from a selection of library
-// items: each movie once (as its original), containers entered in the order they show.
+// The movies that commands act on: gathered from a selection of library items (each movie
+// once, as its original, containers entered in the order they show), named by the menu
+// item that sends the command, or else the selection of the view that has the keys.
 #include "library/model/PMMainController.h"
 
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Responder.h"
+#include "ui/commands/PMApplication.h"
+#include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMLibraryWindowAccess.h"
+#include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QFileInfo>
 #include <QtCore/QSet>
+#include <QtCore/QTimer>
+#include <QtGui/QAction>
 
 #include <algorithm>
 #include <functional>
@@ -60,4 +68,95 @@ ArrayPtr PMMainController::uniqueMovieRepresentationsFromItems(const ArrayPtr& i
     };
     walk(items, true, 0);
     return result;
+}
+
+// ---- The movies a command acts on ------------------------------------------------------
+
+namespace {
+
+bool containsMovie(const ArrayPtr& movies)
+{
+    if (!movies)
+        return false;
+    return std::any_of(movies->begin(), movies->end(), [](const Value& v) { return PMMovie(v) != nullptr; });
+}
+
+} // namespace
+
+platform::DictionaryPtr PMMainController::PMInfoScopeRecord(const ArrayPtr& movies, const ArrayPtr& pool)
+{
+    auto record = platform::Dictionary::make();
+    record->setValue(QStringLiteral("Movies"), Value(movies ? movies : Array::make()));
+    if (pool)
+        record->setValue(QStringLiteral("Pool"), Value(pool));
+    return record;
+}
+
+ArrayPtr PMMainController::cachedInfoMovieRepresentationsSorted(bool sorted)
+{
+    if (!sorted && _cachedInfoMovieRepresentations)
+        return _cachedInfoMovieRepresentations;
+
+    ArrayPtr result;
+    if (const Value focus = focusCurrentMovieRepresentationAtTimestamp(nullptr); !focus.isNull()) {
+        result = Array::make();
+        result->append(focus);
+    } else if (_mainWindow && _mainWindow->isVisible()) {
+        ArrayPtr items;
+        bool fromGroupItems = false;
+        if (groupListAccess().isFirstResponder()) {
+            items = selectedGroupListItems();
+            fromGroupItems = true;
+        } else if (PMApplication::isFirstResponderOfItsWindow(_groupView)) {
+            items = _groupView->selectedItems();
+            fromGroupItems = true;
+        } else if (PMApplication::isFirstResponderOfItsWindow(libraryListView)) {
+            items = accessibleSelectedLibraryItems();
+        }
+        result = uniqueMovieRepresentationsFromItems(items ? items : Array::make(), {}, sorted, false, true);
+        // Nothing chosen in the grid or the list: what they show.
+        if (fromGroupItems && !containsMovie(result))
+            result = uniqueMovieRepresentationsFromItems(_groupMovieItems, {}, sorted, false, true);
+    } else if (!_mainWindow) {
+        // Without a library window (before it is built) the movies the info panel edits
+        // are the only ones chosen; nothing to keep for the turn.
+        return _infoMovieRepresentations ? std::make_shared<Array>(_infoMovieRepresentations->values()) : Array::make();
+    } else {
+        result = _cachedInfoMovieRepresentations ? _cachedInfoMovieRepresentations : Array::make();
+    }
+
+    _cachedInfoMovieRepresentations = result;
+    _cachedInfoMovieRepresentationsAreSorted = sorted;
+    // The answer holds for this turn of the event loop: menus validated one after another
+    // ask once. The next turn asks afresh.
+    if (!_cachedInfoMovieRepresentationsDropScheduled) {
+        _cachedInfoMovieRepresentationsDropScheduled = true;
+        QTimer::singleShot(0, this, [this] {
+            _cachedInfoMovieRepresentationsDropScheduled = false;
+            _cachedInfoMovieRepresentations = nullptr;
+        });
+    }
+    return result;
+}
+
+ArrayPtr PMMainController::cachedInfoMovieRepresentationsSorted(bool sorted, QObject* fromRepresentingObject, ArrayPtr* getPool)
+{
+    if (getPool)
+        *getPool = nullptr;
+    const Value object = platform::menuItemRepresentedObject(qobject_cast<QAction*>(fromRepresentingObject));
+    if (const platform::DictionaryPtr record = object.dictionary(); record && record->contains(QStringLiteral("Movies"))) {
+        if (getPool)
+            *getPool = record->value(QStringLiteral("Pool")).array();
+        const ArrayPtr movies = record->value(QStringLiteral("Movies")).array();
+        return movies ? movies : Array::make();
+    }
+    if (const ArrayPtr array = object.array())
+        return array;
+    return cachedInfoMovieRepresentationsSorted(sorted);
+}
+
+void PMMainController::didTogglePropertyValue()
+{
+    updateLibrary();
+    saveLibrarySoon();
 }

@@ -5,6 +5,7 @@
 #include <QtGui/QGuiApplication>
 
 #include "foundation/PMLog.h"
+#include "library/maintenance/PMMergeableMovies.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
@@ -20,6 +21,7 @@
 #include "ui/library_window/PMGroupView.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QSet>
 #include <QtGui/QAction>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
@@ -300,7 +302,9 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         return selected && selected->isSmartGroup();
     }
     if (a == QLatin1String("mergeSequence")) {
-        const ArrayPtr items = represented.isNull() ? mergeableMovieRepresentations() : represented.array();
+        // (Only whether there is something to merge matters here: a sequence is not put
+        // in order.)
+        const ArrayPtr items = represented.isNull() ? PMMergeableMovieRepresentations(infoItems(), false) : represented.array();
         if (count(items) == 0)
             return false;
         if (!PMMovie(items->at(0)))
@@ -612,7 +616,53 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         const ArrayPtr items = infoItems();
         return count(items) > 0 && !hasOnlineItem(items);
     }
-    return true;
+
+    // The transport needs something loaded; the playlist something in it.
+    if (a == QLatin1String("playPause"))
+        return hasPlayer || content.movieReplacingImage;
+    if (a == QLatin1String("forwardPlaylist") || a == QLatin1String("backwardPlaylist"))
+        return current != nullptr;
+    if (a == QLatin1String("clearPlaylist")) {
+        const PMLibraryContainerPtr playlist = temporaryStorage();
+        return playlist && count(playlist->rawChildren()) > 0;
+    }
+    if (a == QLatin1String("insertCurrentTimestamp"))
+        return current && _menuValidation.insertCurrentTimestampAsTestFlight && _menuValidation.insertCurrentTimestampAsTestFlight();
+
+    // Commands that can always be given; anything else is unknown here and stays off.
+    return validationKnowsAction(a) && !a.isEmpty();
+}
+
+bool PMMainController::validationKnowsAction(const QString& action)
+{
+    static const QSet<QString> known = [] {
+        QSet<QString> set;
+        for (const char* name : {
+                 // decided above, by their own rules
+                 "addSmartPlaylist", "duplicateSmartPlaylist", "editSmartPlaylist", "mergeSequence", "splitSequence",
+                 "chooseMovieRepresentationFromMenuItem", "showInFinder", "exportMetadataCSV", "copyPlaybackURLViaMenuItem", "generateIndexImage",
+                 "setMissingMoviesModeFromMenuItem", "showMovieInfo", "toggleLibrary", "performTextFinderAction", "filter", "toggleHoveringHeaders",
+                 "toggleAdjustedSizes", "toggleStayInFront", "toggleRemoteControlInterface", "showMainWindow", "toggleQuickLook",
+                 "toggleDebugLogging", "increaseScale", "decreaseScale", "setScale", "fitPlayerWindowToScreen", "toggleFullScreen",
+                 "togglePresentation", "playReverse", "playAtDoubleSpeed", "windForward", "windBackward", "goToTime",
+                 "changePlaybackControlsModeViaMenuItem", "undoEditing", "setCustomPosterImage", "rotate", "flip", "cropMovie", "copy",
+                 "copySelection", "setSelectionStart", "setSelectionEnd", "trimToTimeRange", "delete", "clearSelection", "export", "save",
+                 "saveAs", "selectAll", "cut", "paste", "saveSelectionAs", "exportSelection", "setRating", "playPause", "forwardPlaylist",
+                 "backwardPlaylist", "clearPlaylist", "insertCurrentTimestamp",
+                 // always available: they open a panel or window, or change a setting
+                 "openFile", "openURL", "addContainer", "help", "showPreferences", "showInbox", "showBlacklist", "increaseVolume",
+                 "decreaseVolume", "mute", "setPresentationModeFromMenuItem", "toggleBooleanPreferenceViaMenuItem", "checkForUpdates",
+                 "orderFrontStandardAboutPanel", "clearLastWatchedMovieRepresentations", "showGroupItemFromMenuItem",
+                 "showLibraryItemFromMenuItem", "chooseGroupFromMenuItem", "setSortCriterionForSelectedContainerFromMenuItem",
+                 "toggleAutomaticDuplicateSorting", "rearrangeSelectedContainerFromMenuItem", "changeAspectRatio", "changeLibraryLocation",
+                 "addSupplementaryLibraryLocation", "locateSupplementaryLibraryLocation", "deleteSupplementaryLibraryLocation",
+                 "includeNonLibraryFilesFromMenuItem", "organizeLibraryFiles", "moveAllToLibraryFolder", "copyAllToLibraryFolder",
+                 "moveToLibraryFolder", "showContentInFinder", "deleteItemsFromMenuItem", "toggleGroupListColumn", "copyToPasteboard",
+                 "didTogglePropertyValue"})
+            set.insert(QString::fromLatin1(name));
+        return set;
+    }();
+    return known.contains(action);
 }
 
 // ---- Submenus refilled as they open -------------------------------------------------------
@@ -1111,6 +1161,7 @@ void PMMainController::installMenuCommands()
     add("toggleAdjustedSizes", [this](QObject*) { toggleAdjustedSizes(); });
     add("showMainWindow", [this](QObject*) { showMainWindow(); });
     add("toggleFullScreen", [this](QObject*) { toggleFullScreen(); });
+    add("didTogglePropertyValue", [this](QObject*) { didTogglePropertyValue(); });
     // Document commands that only players and image windows perform: here they beep.
     for (const char* name : {"save", "saveAs", "saveSelectionAs", "setExportExtension", "convert", "export", "exportSelection"})
         add(name, [](QObject*) { platform::beep(); });

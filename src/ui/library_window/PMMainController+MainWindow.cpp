@@ -121,6 +121,8 @@ void PMMainController::installMainWindow(QWidget* widget)
     for (const bool large : {false, true})
         window->previewSizeSliderEnd(large)->sliderAction = [this](QSlider* s) { changePreviewSize(s); };
     _mainWindowPlayerContainer = window->playerContainerView();
+    // The library window is a player window: the controller has its keys first.
+    window->keyDownHandler = [this](QKeyEvent* event) { return handleKeyDown(event, false); };
     window->searchFieldTextDidChange = [this, window] { updateResultsForSearchField(window->searchField(), true); };
     window->ziruderButton()->setDelegate(&ziruderDelegate());
     window->groupHeaderView()->mouseDownActionBlock = [this, window](QMouseEvent* event) {

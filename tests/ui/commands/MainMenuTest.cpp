@@ -1,5 +1,6 @@
 // The main menu bar: its table, the shortcuts that only act when validation allows, and
 // validation rules of the controller's commands.
+#include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
 
 #include "library/model/PMCachedSettings.h"
@@ -33,6 +34,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -870,4 +872,125 @@ TEST_F(MainMenu, HelpIsOffWithoutAHelpBook)
     EXPECT_FALSE(PMHelpBookHasOverview(QString()));
     testsupport::writeFile(folder + QStringLiteral("/overview.html"), "<html><body><div id=\"main\">Overview</div></body></html>");
     EXPECT_TRUE(PMHelpBookHasOverview(folder));
+}
+
+// Every item of the main menu (and of its refilled submenus) is decided by validation
+// itself, never by a default, and an enabled item always reaches someone who acts on it.
+TEST_F(MainMenu, EveryItemIsValidatedAndNoneIsEnabledThatDoesNothing)
+{
+    PMMainController& controller = c();
+    defaults().setBool(true, QStringLiteral("Show Experimental View Menu"));
+    const auto walk = [&](const char* state) {
+        QList<QAction*> items;
+        for (QMenu* menu : bar->findChildren<QMenu*>(Qt::FindDirectChildrenOnly)) {
+            // Refilled as they would be on opening.
+            for (QMenu* sub : menu->findChildren<QMenu*>())
+                controller.menuNeedsUpdate(sub);
+            collectItems(menu, items);
+        }
+        ASSERT_GT(items.size(), 100);
+        for (QAction* action : items) {
+            if (action->menu() || platform::hasMenuItemHandler(action))
+                continue;
+            const QString name = platform::menuItemAction(action);
+            const std::string where = std::string(state) + ": " + action->text().toStdString();
+            if (name.isEmpty()) {
+                EXPECT_FALSE(enabled(action)) << where;
+                continue;
+            }
+            EXPECT_TRUE(PMMainController::validationKnowsAction(name)) << where << " sends " << name.toStdString();
+            if (enabled(action))
+                EXPECT_NE(platform::targetForAction(name), nullptr) << where << " enabled, but nobody answers " << name.toStdString();
+        }
+    };
+    walk("nothing chosen");
+    controller._infoMovieRepresentations = oneMovie(testHome() + QStringLiteral("/a.mov"));
+    walk("a movie selected");
+    controller._currentMovieRepresentation = controller._infoMovieRepresentations->at(0);
+    controller._currentMovieHasVideo = true;
+    walk("a current movie");
+    controller._currentMovieRepresentation = Value();
+    controller._currentMovieHasVideo = false;
+    // An action nobody knows is never enabled.
+    QMenu menu;
+    QAction* unknown = menu.addAction(QStringLiteral("Unknown"));
+    platform::setMenuItemAction(unknown, QStringLiteral("someCommandThatDoesNotExist"));
+    EXPECT_FALSE(controller.validateMainMenuItem(unknown));
+}
+
+TEST_F(MainMenu, TrimAndDeleteNeedTimeOutsideTheSelection)
+{
+    PMMainController& controller = c();
+    const QString path = testsupport::media::fixtures().numbered();
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithURL(QUrl::fromLocalFile(path));
+    const PMPlaybackMoviePtr movie = PMMovieOfRecord(record.get());
+    ASSERT_TRUE(movie && movie->asset());
+    ASSERT_TRUE(movie->canEdit());
+    controller._currentMovieRepresentation = Value(record);
+    controller._currentMovieHasVideo = true;
+    controller._playerViewHasMoviePlayer = true;
+    controller.timeSlider.duration = 3;
+    std::pair<double, double> selection{0, 3};
+    controller._menuValidation.timeSliderSelection = [&] { return selection; };
+    // The items of a context menu of the player (a pop-up menu): the player's window need
+    // not be the main one.
+    QMenu popUp;
+    QAction* trim = popUp.addAction(QStringLiteral("Trim"));
+    QAction* cut = popUp.addAction(QStringLiteral("Delete"));
+    platform::setMenuItemAction(trim, QStringLiteral("trimToTimeRange"));
+    platform::setMenuItemAction(cut, QStringLiteral("delete"));
+    const struct {
+        double start, end;
+        bool enabled;
+    } cases[] = {{0, 3, false}, {0, 2.995, false}, {0, 2.98, true}, {1, 2, true}, {0.5, 3, true}, {0, 0, false}};
+    for (const auto& testCase : cases) {
+        selection = {testCase.start, testCase.end};
+        EXPECT_EQ(controller.validateMainMenuItem(trim), testCase.enabled) << testCase.start << "-" << testCase.end;
+        EXPECT_EQ(controller.validateMainMenuItem(cut), testCase.enabled) << testCase.start << "-" << testCase.end;
+    }
+    controller._menuValidation.timeSliderSelection = nullptr;
+    controller._playerViewHasMoviePlayer = false;
+    controller._currentMovieRepresentation = Value();
+    controller._currentMovieHasVideo = false;
+    controller.timeSlider = {};
+    clearMovie(record.get());
+}
+
+TEST_F(MainMenu, FlipShowsMixedAndTheInfoItemIsRetitledForRenaming)
+{
+    PMMainController& controller = c();
+    auto movies = Array::make();
+    for (const char* name : {"/a.mov", "/b.mov", "/c.mov"})
+        movies->append(oneMovie(testHome() + QString::fromLatin1(name))->at(0));
+    controller._infoMovieRepresentations = movies;
+    qsizetype flipped = 0;
+    controller._menuValidation.canFlipOrRotateMovieRepresentations = [&](const ArrayPtr& items, qsizetype* getFlipped) {
+        if (getFlipped)
+            *getFlipped = std::min(flipped, items->count());
+        return true;
+    };
+    QAction* mirror = item("Movie", "Mirror");
+    for (const auto& [count, checked, mixed] : {std::tuple{0, false, false}, {1, false, true}, {3, true, false}}) {
+        flipped = count;
+        EXPECT_TRUE(controller.validateMainMenuItem(mirror));
+        EXPECT_EQ(mirror->isChecked(), checked) << count;
+        EXPECT_EQ(platform::menuItemMixedState(mirror), mixed) << count;
+    }
+    controller._menuValidation.canFlipOrRotateMovieRepresentations = nullptr;
+
+    // The info panel open on its renaming view.
+    int tab = 1;
+    controller._menuValidation.infoPanelTabIndex = [&] { return tab; };
+    QAction* info = item("File", "Show Info");
+    QAction* rename = item("File", "Rename...");
+    EXPECT_TRUE(controller.validateMainMenuItem(info));
+    EXPECT_EQ(info->text(), QStringLiteral("Rename..."));
+    EXPECT_TRUE(controller.validateMainMenuItem(rename));
+    PMCachedSettings::determineNamesAutomatically = true;
+    EXPECT_FALSE(controller.validateMainMenuItem(info));
+    EXPECT_FALSE(controller.validateMainMenuItem(rename));
+    tab = 0;
+    EXPECT_TRUE(controller.validateMainMenuItem(info));
+    EXPECT_EQ(info->text(), QStringLiteral("Show Info"));
+    controller._menuValidation.infoPanelTabIndex = nullptr;
 }

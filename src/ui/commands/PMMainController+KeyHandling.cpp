@@ -1,0 +1,358 @@
+// The keys that drive browsing and playing: offered to the controller by the player windows
+// (the library window is one) before the focus widget sees them. Walk or wind the current
+// movie, move in the source list, open or play the selection, step back one level with
+// Escape, scroll the grid or the list by pages.
+#include "library/model/PMMainController.h"
+
+#include "foundation/PMLog.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
+#include "platform/Applications.h"
+#include "platform/Responder.h"
+#include "platform/UserDefaults.h"
+#include "playback/PMMovieView.h"
+#include "playback/PMPlayback.h"
+#include "ui/commands/PMApplication.h"
+#include "ui/library_window/PMAutoCompleteTableView.h"
+#include "ui/library_window/PMGroupTableView.h"
+#include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMLibraryWindowAccess.h"
+#include "ui/library_window/PMMovieOutlineView.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QFileInfo>
+#include <QtCore/QProcess>
+#include <QtGui/QAction>
+#include <QtGui/QKeyEvent>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QScrollBar>
+
+#include <map>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::UserDefaults;
+using platform::Value;
+
+namespace {
+
+UserDefaults& defaults()
+{
+    return UserDefaults::standard();
+}
+
+bool isFirstResponder(const QWidget* view)
+{
+    return PMApplication::isFirstResponderOfItsWindow(view);
+}
+
+bool hasTextInputFocus()
+{
+    return PMApplication::takesTypedText(QApplication::focusWidget());
+}
+
+// A view of the library window's tabs: shown, in the window that has the keys.
+bool isInKeyWindow(const QWidget* view)
+{
+    return view && view->isVisible() && view->window() && view->window()->isActiveWindow();
+}
+
+// Page Up and Down move the visible rectangle by its own height within the bounds; a move
+// that leaves nothing inside (at either end) is not taken. Home and End go to the ends.
+bool scrollByKey(int key, const QRectF& visible, const QRectF& bounds, const std::function<void(const QRectF&)>& scrollRectToVisible)
+{
+    if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+        const QRectF moved = visible.translated(0, key == Qt::Key_PageUp ? -visible.height() : visible.height()).intersected(bounds);
+        if (moved.isEmpty())
+            return false;
+        scrollRectToVisible(moved);
+        return true;
+    }
+    if (key == Qt::Key_End)
+        scrollRectToVisible(QRectF(0, bounds.bottom() - 1, 1, 1));
+    else
+        scrollRectToVisible(QRectF(0, 0, 1, 1));
+    return true;
+}
+
+bool isScrollKey(int key)
+{
+    return key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_PageUp || key == Qt::Key_PageDown;
+}
+
+} // namespace
+
+ArrayPtr PMMainController::accessibleSelectedLibraryItems()
+{
+    return isSidebarAccessible() ? selectedLibraryItems() : nullptr;
+}
+
+void PMMainController::toggleQuickLookFromKeyboard()
+{
+    if (!platform::sendAction(QStringLiteral("toggleQuickLook"), nullptr, this))
+        platform::beep();
+}
+
+bool PMMainController::openMovieRepresentationsWithTheirApplications(const ArrayPtr& movies)
+{
+    if (!movies || movies->isEmpty())
+        return false;
+    // Each movie's application is an installed desktop entry, found by its ID: a stored
+    // path only names the entry, it is never run itself.
+    std::map<QString, std::pair<platform::DesktopApplication, QList<Value>>> groups;
+    for (const Value& v : *movies) {
+        PMMovieRepresentationPrototype* movie = PMMovie(v);
+        if (!movie || movie->path().isEmpty())
+            return false;
+        const QString applicationPath = movie->applicationPath();
+        if (applicationPath.isEmpty())
+            return false;
+        QString id = QFileInfo(applicationPath).fileName();
+        platform::DesktopApplication application;
+        if (!id.endsWith(QLatin1String(".desktop")) || !platform::getDesktopApplication(id, &application) || platform::isOwnApplication(application))
+            return false;
+        auto& group = groups[application.id];
+        group.first = application;
+        group.second.append(v);
+    }
+    bool openedAny = false;
+    for (auto& [id, group] : groups) {
+        QStringList paths;
+        for (const Value& v : group.second)
+            paths.append(PMMovie(v)->path());
+        bool started = true;
+        for (const QStringList& command : platform::commandLinesForFiles(group.first, paths)) {
+            if (command.isEmpty())
+                continue;
+            const bool ok = _startApplicationOverride ? _startApplicationOverride(command.first(), command.mid(1))
+                                                      : QProcess::startDetached(command.first(), command.mid(1));
+            started = started && ok;
+        }
+        if (!started) {
+            PMLog("cannot open %@ with <%@>", paths.join(QStringLiteral(", ")), id);
+            continue;
+        }
+        openedAny = true;
+        for (const Value& v : group.second)
+            PMMovie(v)->incrementCounter();
+    }
+    if (openedAny)
+        updateLibrary();
+    return openedAny;
+}
+
+bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEvent)
+{
+    if (!event || QApplication::activeModalWidget())
+        return false;
+    // A name or a search being typed keeps its keys.
+    if (!isRemoteInterfaceEvent && !_isPresenting) {
+        if ((libraryListView && libraryListView->isEditing()) || (groupListTable && groupListTable->isEditing())
+            || (searchField && searchField->hasFocus()) || hasTextInputFocus())
+            return false;
+    }
+
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const int key = event->key();
+    PMPlayerViewContent& content = playerViewContent();
+    const bool movieLoaded = content.movieReplacingImage || content.moviePlayer;
+    bool swapped = defaults().boolForKey(QStringLiteral("Navigate With Swapped Space And Return"));
+    auto* movieView = qobject_cast<PMMovieView*>(playerView.data());
+
+    const auto returnKey = [&]() -> bool {
+        if (isRemoteInterfaceEvent) {
+            if (_remoteInterface.enter)
+                _remoteInterface.enter();
+            return true;
+        }
+        if (swapped) {
+            toggleQuickLookFromKeyboard();
+            return true;
+        }
+        ArrayPtr items;
+        const bool gridIsFirstResponder = isFirstResponder(_groupView);
+        if (groupListAccess().isFirstResponder())
+            items = selectedGroupListItems();
+        else if (gridIsFirstResponder)
+            items = _groupView->selectedItems();
+        else
+            items = accessibleSelectedLibraryItems();
+        if (!items || items->isEmpty()) {
+            platform::beep();
+            return true;
+        }
+        if (modifiers & Qt::ShiftModifier) {
+            const ArrayPtr movies = uniqueMovieRepresentationsFromItems(items, {}, true, false, true);
+            if (openMovieRepresentationsWithTheirApplications(movies))
+                return true;
+        }
+        const Value first = items->at(0);
+        if (PMMovie(first)) {
+            chooseMovieRepresentation(first, false, true, !defaults().boolForKey(QStringLiteral("Do Not Play On Open")), false);
+            return true;
+        }
+        if (PMLibraryContainerPtr container = PMContainerPtr(first); container && gridIsFirstResponder) {
+            chooseContainer(container);
+            return true;
+        }
+        platform::beep();
+        return true;
+    };
+
+    // Space: play or pause what is loaded, else Quick Look (or Return, swapped).
+    if (key == Qt::Key_Space) {
+        if (isRemoteInterfaceEvent) {
+            if (_remoteInterface.enter)
+                _remoteInterface.enter();
+            return true;
+        }
+        if (movieLoaded) {
+            showPlaybackControlsByFadingIn(false);
+            // The switch's own action toggles playback, so it shows the press as well.
+            if (QAbstractButton* button = movieView ? movieView->playPauseSwitch() : nullptr; button && button->isEnabled())
+                button->click();
+            else
+                playPause();
+            return true;
+        }
+        if (swapped) {
+            swapped = false;
+            return returnKey();
+        }
+        toggleQuickLookFromKeyboard();
+        return true;
+    }
+
+    // Full screen by Ctrl-Meta-F, where the key window allows it; the key goes on.
+    if (key == Qt::Key_F && (modifiers & Qt::ControlModifier) && (modifiers & Qt::MetaModifier)) {
+        QAction probe;
+        platform::setMenuItemAction(&probe, QStringLiteral("toggleFullScreen"));
+        if (platform::validateMenuItemNow(&probe))
+            platform::sendAction(QStringLiteral("toggleFullScreen"), &probe);
+    }
+
+    QWidget* main = mainWindow();
+    QWidget* mainFirstResponder = main ? PMApplication::firstResponderOf(main) : nullptr;
+    const bool mainFirstResponderIsGroupView = mainFirstResponder
+        && ((_groupView && isFirstResponder(_groupView) && _groupView->window() == main) || groupListAccess().isFirstResponder());
+
+    switch (key) {
+    case Qt::Key_Up:
+    case Qt::Key_Down: {
+        if (isRemoteInterfaceEvent) {
+            if (_remoteInterface.step)
+                _remoteInterface.step(key == Qt::Key_Up ? -1 : 1);
+            return true;
+        }
+        // (The info panel's tables with uncommitted input-method text keep their keys:
+        // the panel is modal, so no key comes here while it is open.)
+        if (mainFirstResponderIsGroupView || !isSidebarAccessible() || !libraryListView)
+            return false;
+        // The source list's selection moves wherever the keys are.
+        QKeyEvent forwarded(event->type(), key, modifiers, event->text(), event->isAutoRepeat(), ushort(event->count()));
+        QCoreApplication::sendEvent(libraryListView, &forwarded);
+        return true;
+    }
+    case Qt::Key_Left:
+    case Qt::Key_Right: {
+        const bool right = key == Qt::Key_Right;
+        if (isRemoteInterfaceEvent) {
+            const auto& step = right ? _remoteInterface.selectChild : _remoteInterface.selectParent;
+            if (step)
+                step();
+            return true;
+        }
+        if (main && main->isActiveWindow()) {
+            if (libraryListView && isFirstResponder(libraryListView) && libraryListView->window() == main) {
+                QKeyEvent forwarded(event->type(), key, modifiers, event->text(), event->isAutoRepeat(), ushort(event->count()));
+                QCoreApplication::sendEvent(libraryListView, &forwarded);
+                return true;
+            }
+            if (mainFirstResponderIsGroupView)
+                return false;
+        }
+        if ((modifiers & Qt::ControlModifier) || !movieLoaded)
+            return false;
+        const int delta = right ? 1 : -1;
+        if (content.movieReplacingImage && !content.moviePlayer) {
+            pause();
+            if (!movieView || !movieView->seekToMovieReplacingImageAnimationFrameWithDelta(delta))
+                walkPlaylistWithSortedIndexDelta(delta);
+            return true;
+        }
+        if ((modifiers & Qt::AltModifier) || !defaults().boolForKey(QStringLiteral("Arrow Keys Jump"))) {
+            pause();
+            windForward(right, true, false);
+        } else {
+            windForward(right, false, false);
+        }
+        return true;
+    }
+    case Qt::Key_Enter: {
+        if (isRemoteInterfaceEvent) {
+            if (_remoteInterface.enter)
+                _remoteInterface.enter();
+            return true;
+        }
+        if (groupListTable && groupListAccess().isFirstResponder()) {
+            const int column = groupListTable->columnWithIdentifier(QStringLiteral("GroupListName"));
+            const QModelIndexList rows = groupListTable->selectionModel() ? groupListTable->selectionModel()->selectedRows() : QModelIndexList();
+            if (column >= 0 && rows.size() == 1) {
+                groupListTable->editColumn(column, rows.first().row(), true);
+                return true;
+            }
+            return returnKey();
+        }
+        if (libraryListView && isFirstResponder(libraryListView)) {
+            const QModelIndex current = libraryListView->currentIndex();
+            if (current.isValid() && libraryListView->selectionModel() && libraryListView->selectionModel()->isSelected(current))
+                static_cast<QAbstractItemView*>(libraryListView.data())->edit(current.siblingAtColumn(0));
+            return true;
+        }
+        return returnKey();
+    }
+    case Qt::Key_Return:
+        return returnKey();
+    case Qt::Key_Escape:
+        if (isRemoteInterfaceEvent) {
+            if (_remoteInterface.escape)
+                _remoteInterface.escape();
+        } else if (destroyInbox()) {
+        } else if (_isPresenting) {
+            togglePresentation();
+        } else if (isPlaying()) {
+            pause();
+        } else if (!_currentMovieRepresentation.isNull()) {
+            chooseNoMovie();
+        } else if (isFirstResponder(_groupView) && _groupView->selectedItems() && !_groupView->selectedItems()->isEmpty()) {
+            _groupView->selectItemsWithIDs({});
+        } else if (groupListTable && isFirstResponder(groupListTable) && groupListTable->selectionModel()
+                   && groupListTable->selectionModel()->hasSelection()) {
+            groupListTable->clearSelection();
+        } else if (const ArrayPtr selected = accessibleSelectedLibraryItems(); selected && !selected->isEmpty()) {
+            libraryListAccess().selectRows({});
+        } else {
+            platform::beep();
+        }
+        return true;
+    default:
+        break;
+    }
+
+    if (isScrollKey(key)) {
+        if (_groupView && isInKeyWindow(_groupView)) {
+            PMGroupView* grid = _groupView;
+            const QRectF visible = grid->visibleRect();
+            const QRectF bounds(0, 0, visible.width(), grid->verticalScrollBar()->maximum() + visible.height());
+            return scrollByKey(key, visible, bounds, [grid](const QRectF& r) { grid->scrollRectToVisible(r); });
+        }
+        if (groupListTable && isInKeyWindow(groupListTable)) {
+            PMGroupListAccess& list = groupListAccess();
+            return scrollByKey(key, list.visibleRect(), list.bounds(), [&list](const QRectF& r) { list.scrollRectToVisible(r); });
+        }
+        return false;
+    }
+    return false;
+}
