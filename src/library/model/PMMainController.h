@@ -620,9 +620,6 @@ public:
     PMIndexImageView* indexImageWell = nullptr;
     // Opens the index image window for the menu item's record, else the only selected one.
     void generateIndexImage(QObject* sender);
-    // The movies the selection stands for, asked afresh: the grid's or the list's selected
-    // items, else the containers chosen in the sidebar (movies once each).
-    platform::ArrayPtr selectedCommandMovieRepresentations();
     // The view movies play in (its window is the player's window), whether it holds a
     // movie player and the player's time; the time slider's position and length.
     QPointer<QWidget> playerView;

@@ -273,21 +273,6 @@ ArrayPtr PMMainController::selectedGroupListItems()
     return groupListItemsForIndexSet(groupListAccess().selectedRows());
 }
 
-ArrayPtr PMMainController::selectedCommandMovieRepresentations()
-{
-    ArrayPtr items;
-    if (isGroupViewShown())
-        items = _groupView->selectedItems();
-    else if (_groupMovieItems)
-        items = selectedGroupListItems();
-    if (!items || items->isEmpty())
-        items = selectedLibraryItems();
-    if (!items || items->isEmpty())
-        return Array::make();
-    const ArrayPtr movies = uniqueMovieRepresentationsFromItems(items, {}, false, false, true);
-    return movies ? movies : Array::make();
-}
-
 void PMMainController::selectGroupItemsWithIDs(const QStringList& ids)
 {
     if (isGroupViewShown()) {

@@ -811,7 +811,7 @@ private:
 
 } // namespace
 
-TEST_F(MainMenu, MovieCommandsActOnTheGridsSelectionElseTheChosenContainers)
+TEST_F(MainMenu, MovieCommandsActOnTheGridsSelection)
 {
     const QString dir = testHome() + QStringLiteral("/commands");
     QDir().mkpath(dir);
@@ -824,13 +824,21 @@ TEST_F(MainMenu, MovieCommandsActOnTheGridsSelectionElseTheChosenContainers)
         movies.push_back(PMMovieRepresentationOriginal::movieRepresentationWithPath(file.fileName()));
         folder->rawChildren()->append(Value(movies.back()));
     }
-    PMGroupView grid;
+    // The grid in a shown library window, with the keys.
+    QWidget window;
+    window.resize(480, 300);
+    auto* gridInWindow = new PMGroupView(&window);
+    PMGroupView& grid = *gridInWindow;
     grid.resize(480, 300);
     grid.setRepresentedGroup(folder);
     for (const auto& movie : movies)
         grid.addItem(Value(movie));
     grid.tileWithAdjustedSize(false, false, false);
     c()._groupView = &grid;
+    c()._mainWindow = &window;
+    window.show();
+    QApplication::setActiveWindow(&window);
+    grid.setFocus();
     auto sidebar = std::make_shared<OneChosenContainer>(Value(folder));
     sidebar->chosen = false;
     c()._libraryListAccess = sidebar;
@@ -843,21 +851,20 @@ TEST_F(MainMenu, MovieCommandsActOnTheGridsSelectionElseTheChosenContainers)
     for (QAction* action : {show, copy, exportCSV, rating})
         EXPECT_FALSE(enabled(action)) << action->text().toStdString();
     // One movie selected in the grid: every command for one movie.
+    // The movies a command acts on hold for one turn of the event loop.
+    QCoreApplication::processEvents();
     grid.selectItems(Array::make({Value(movies[0])}), true, false, false);
     for (QAction* action : {show, copy, exportCSV, rating})
         EXPECT_TRUE(enabled(action)) << action->text().toStdString();
     // Two: the commands for one movie go off, the others stay.
+    QCoreApplication::processEvents();
     grid.selectAll();
     EXPECT_FALSE(enabled(show));
     EXPECT_FALSE(enabled(copy));
     EXPECT_TRUE(enabled(exportCSV));
     EXPECT_TRUE(enabled(rating));
-    // Nothing selected in the grid: the container chosen in the sidebar, with its movies.
-    grid.selectItems(nullptr, {}, {}, true, false, false, false);
-    sidebar->chosen = true;
-    EXPECT_TRUE(enabled(exportCSV));
-    EXPECT_FALSE(enabled(show));
     c()._groupView = nullptr;
+    c()._mainWindow = nullptr;
     c()._libraryListAccess = nullptr;
 }
 
@@ -899,8 +906,13 @@ TEST_F(MainMenu, EveryItemIsValidatedAndNoneIsEnabledThatDoesNothing)
                 continue;
             }
             EXPECT_TRUE(PMMainController::validationKnowsAction(name)) << where << " sends " << name.toStdString();
-            if (enabled(action))
-                EXPECT_NE(platform::targetForAction(name), nullptr) << where << " enabled, but nobody answers " << name.toStdString();
+            if (enabled(action)) {
+                // An item that names its target goes there; the others along the chain.
+                const auto* target = dynamic_cast<platform::Responder*>(platform::menuItemTarget(action));
+                const bool answered = platform::menuItemTarget(action) ? target && target->respondsToAction(name)
+                                                                       : platform::targetForAction(name) != nullptr;
+                EXPECT_TRUE(answered) << where << " enabled, but nobody answers " << name.toStdString();
+            }
         }
     };
     walk("nothing chosen");
