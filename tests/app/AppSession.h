@@ -8,9 +8,12 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QProcess>
 #include <QtCore/QProcessEnvironment>
 #include <QtCore/QStandardPaths>
 
+#include <csignal>
 #include <functional>
 
 namespace appsession {
@@ -51,6 +54,43 @@ inline QProcessEnvironment environment(const Session& s)
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("com.tolvane.MultipleApplicationInstanceCheck"), QStringLiteral("skip"));
     return environment;
+}
+
+// The program started directly (no screen); once start-up is over `meanwhile` runs, and
+// then the session ends it (SIGTERM). Whether it ended within `timeoutMs` (else it is
+// killed), how, and what it wrote.
+struct Ending {
+    bool started = false;
+    bool ended = false;
+    QProcess::ExitStatus status = QProcess::CrashExit;
+    QByteArray output;
+};
+
+inline Ending startThenTerminate(const Session& s, int timeoutMs, const std::function<void()>& meanwhile = {})
+{
+    Ending ending;
+    QProcess process;
+    process.setProcessEnvironment(environment(s));
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(s.program, {});
+    if (!process.waitForStarted(10000) || !testsupport::waitUntil([&] { return QFileInfo::exists(s.ready); }, 120000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        ending.output = process.readAll();
+        return ending;
+    }
+    ending.started = true;
+    if (meanwhile)
+        meanwhile();
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ending.ended = process.waitForFinished(timeoutMs);
+    if (!ending.ended) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    ending.status = process.exitStatus();
+    ending.output = process.readAll();
+    return ending;
 }
 
 // Runs `shell` with $1 = home, $2 = program, $3 = the ready file and then `extra`.

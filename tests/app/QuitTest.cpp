@@ -12,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 namespace {
 
 QString libraryOf(const QString& home)
@@ -166,23 +164,12 @@ TEST(Quit, TheEndOfTheSessionDoesNotWaitForQueuedBackgroundWork)
                                                                           libraryOf(s.home) + QStringLiteral("/Movies"), QString::number(kMovies)});
     ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
 
-    QProcess process;
-    process.setProcessEnvironment(appsession::environment(s));
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(s.program, {});
-    ASSERT_TRUE(process.waitForStarted(10000));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(s.ready); }, 120000));
-    ::kill(pid_t(process.processId()), SIGTERM);
     // The library is saved, what waits is dropped and what runs has a few seconds: the
     // program ends long before the queued work could have run (many minutes).
-    const bool ended = process.waitForFinished(60000);
-    const QByteArray output = process.readAll();
-    if (!ended) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    ASSERT_TRUE(ended) << "the program still runs a minute after the session ended";
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << output.right(2000).toStdString();
+    const appsession::Ending ending = appsession::startThenTerminate(s, 60000);
+    ASSERT_TRUE(ending.started) << ending.output.toStdString();
+    ASSERT_TRUE(ending.ended) << "the program still runs a minute after the session ended";
+    EXPECT_EQ(ending.status, QProcess::NormalExit) << ending.output.right(2000).toStdString();
     const platform::PropertyListReadResult index = platform::readPropertyListFile(indexOf(s.home));
     ASSERT_TRUE(index.ok());
     EXPECT_TRUE(index.value.description().contains(QStringLiteral("Movie 19999.mp4"))) << "the library was saved first";

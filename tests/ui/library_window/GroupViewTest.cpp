@@ -80,6 +80,18 @@ protected:
         grid->tileWithAdjustedSize(false, false, false);
         QCoreApplication::processEvents();
     }
+    // The container in the controller's library, as the container it shows; dragging
+    // tiles switches it to manual sorting.
+    void showInController()
+    {
+        PMMainController& c = mainController();
+        c.resetForTesting();
+        c.resetDropStateForTesting();
+        defaults().setBool(true, QStringLiteral("Automatically Toggle Manual Sorting"));
+        c.pellisSourceStorageSection()->rawChildren()->append(Value(group));
+        c.invalidateLibraryDependencies();
+        c._groupItemsParent = group;
+    }
     QPoint centre(std::size_t movieIndex) const
     {
         const QRectF frame = grid->movieProxies()[movieIndex]->frame;
@@ -303,13 +315,7 @@ TEST_F(GroupView, DeleteIsRefusedWhenTheControllerSaysNo)
 
 TEST_F(GroupView, DragReordersAManuallySortedContainer)
 {
-    PMMainController& c = mainController();
-    c.resetForTesting();
-    c.resetDropStateForTesting();
-    defaults().setBool(true, QStringLiteral("Automatically Toggle Manual Sorting"));
-    c.pellisSourceStorageSection()->rawChildren()->append(Value(group));
-    c.invalidateLibraryDependencies();
-    c._groupItemsParent = group;
+    showInController();
     fill(6);
     grid->show();
     QCoreApplication::processEvents();
@@ -352,13 +358,7 @@ TEST_F(GroupView, DragReordersAManuallySortedContainer)
 
 TEST_F(GroupView, ADragThatLandsNowhereChangesNothingAndOffersOnlyCopy)
 {
-    PMMainController& c = mainController();
-    c.resetForTesting();
-    c.resetDropStateForTesting();
-    defaults().setBool(true, QStringLiteral("Automatically Toggle Manual Sorting"));
-    c.pellisSourceStorageSection()->rawChildren()->append(Value(group));
-    c.invalidateLibraryDependencies();
-    c._groupItemsParent = group;
+    showInController();
     fill(6);
     // Stored in an order that differs from the one shown (by name, descending).
     std::reverse(group->rawChildren()->begin(), group->rawChildren()->end());
