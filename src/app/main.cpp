@@ -1,6 +1,12 @@
 // Pellis: a library of movies for one person.
+#include <QtCore/QObject>
+
+#include "foundation/PMLog.h"
+#include "images/PMMovieRepresentationImageLoader.h"
 #include "library/maintenance/PMScriptCommands.h"
 #include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
 #include "playback/PMPlayerWindows.h"
 #include "platform/InterfaceFiles.h"
 #include "platform/Memory.h"
@@ -20,9 +26,17 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QWidget>
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QSocketNotifier>
+#include <QtCore/QThread>
+#include <QtCore/QThreadPool>
+#include <QtCore/QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -32,6 +46,19 @@ namespace {
 // Set once the quit sequence has run and allowed the quit: the windows that close as the
 // program ends do not run it again.
 bool gQuitApproved = false;
+// Set once start-up is over and the event loop runs: a quit asked for earlier waits for it.
+bool gLaunched = false;
+
+bool approveQuit()
+{
+    static bool running = false;
+    if (gQuitApproved || running)
+        return gQuitApproved;
+    running = true;
+    gQuitApproved = mainController().applicationShouldTerminate();
+    running = false;
+    return gQuitApproved;
+}
 
 // Closing the main window hides it while a player window remains (Window > Library Window
 // brings it back); as the last window (or with "Quit On Close") it asks the controller
@@ -49,8 +76,7 @@ public:
             window->setProperty(kPMLibraryWindowClosedProperty, true);
             return false;
         }
-        if (gQuitApproved || mainController().applicationShouldTerminate()) {
-            gQuitApproved = true;
+        if (approveQuit()) {
             QCoreApplication::quit();
             return false;
         }
@@ -59,9 +85,53 @@ public:
     }
 };
 
+// A quit that nobody can answer: it runs from the main event loop once start-up is over
+// and the alerts and dialogs that were open have gone (their code finishes first, so
+// nothing they do comes after the save).
+void quitUnattendedWhenIdle()
+{
+    if (!gLaunched || platform::openAlertCount() > 0 || QApplication::activeModalWidget()) {
+        // A dialog opened since (a panel of start-up) is cancelled too.
+        platform::answerAlertsUnattended();
+        QTimer::singleShot(20, qApp, &quitUnattendedWhenIdle);
+        return;
+    }
+    if (!approveQuit())
+        return;
+    QCoreApplication::quit();
+    // Should a window still refuse to close, the program ends all the same: the session
+    // that asked does not wait.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+}
+
+// Once the library is saved at quit, background work that still waits (picture searches,
+// conversions, reads of files) is dropped, and what runs has a few seconds to finish;
+// after that the process ends without it. Whether everything finished.
+bool endBackgroundWork(std::chrono::milliseconds bound)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const auto remaining = [&] { return std::chrono::milliseconds(std::max<qint64>(0, bound.count() - elapsed.elapsed())); };
+    PMCrawlQueue::operationQueue().cancelAllOperations();
+    PMMovieRepresentationImageLoader::defaultLoader().loadQueue().cancelAllOperations();
+    QThreadPool::globalInstance()->clear();
+    if (!QThreadPool::globalInstance()->waitForDone(int(remaining().count())))
+        return false;
+    if (!PMCrawlQueue::waitUntilEmpty(remaining()))
+        return false;
+    platform::OperationQueue& loads = PMMovieRepresentationImageLoader::defaultLoader().loadQueue();
+    while (loads.operationCount() > 0) {
+        if (remaining().count() == 0)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
 // A request to end the process (SIGTERM, SIGINT, the end of the session) runs the quit
-// sequence like closing the main window, so that the library is saved. The signal only
-// writes a byte; the event loop does the work.
+// sequence like closing the main window, so that the library is saved. Nobody may be at
+// the screen to answer: open alerts end with the answer that changes nothing, later ones
+// take it at once. The signal only writes a byte; the event loop does the work.
 int gSignalSockets[2] = {-1, -1};
 
 void handleTerminationSignal(int)
@@ -78,12 +148,10 @@ void installTerminationHandler(QObject* parent)
     QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
         char byte = 0;
         [[maybe_unused]] const ssize_t got = ::read(gSignalSockets[1], &byte, 1);
-        // Nobody may be at the screen to answer: the quit must end on its own.
         mainController()._quitRequestedBySession = true;
-        if (gQuitApproved || mainController().applicationShouldTerminate()) {
-            gQuitApproved = true;
-            QCoreApplication::quit();
-        }
+        platform::answerAlertsUnattended();
+        // The alerts just ended return first; the quit follows on the next turns.
+        QTimer::singleShot(0, qApp, &quitUnattendedWhenIdle);
     });
     struct sigaction action = {};
     action.sa_handler = handleTerminationSignal;
@@ -161,5 +229,12 @@ int main(int argc, char** argv)
         return 0;
     // The help window exists from start-up (it may reopen the page of the last run).
     PMHelpManager::helpManager();
-    return app.exec();
+    gLaunched = true;
+    const int result = app.exec();
+    if (!endBackgroundWork(std::chrono::seconds(3))) {
+        PMLog("ending with background work still running");
+        std::fflush(nullptr);
+        std::_Exit(result);
+    }
+    return result;
 }

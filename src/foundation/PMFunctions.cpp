@@ -20,7 +20,7 @@
 #include <memory>
 
 long PMRunAlert(const QString& messageText, const QString& informativeText, const QString& firstButton, const QString& secondButton,
-                const QString& thirdButton)
+                const QString& thirdButton, std::optional<long> unattendedAnswer)
 {
     platform::Alert alert;
     alert.messageText = messageText;
@@ -30,7 +30,11 @@ long PMRunAlert(const QString& messageText, const QString& informativeText, cons
             break;
         alert.buttons.append(*title);
     }
+    if (unattendedAnswer)
+        alert.unattendedButton = *unattendedAnswer == PMAlertNoAnswer ? -1 : int(*unattendedAnswer - PMAlertFirstButtonReturn);
     const platform::AlertResponse response = platform::runAlert(alert);
+    if (response.button < 0)
+        return PMAlertNoAnswer;
     const int last = std::max<int>(0, int(alert.buttons.size()) - 1);
     return PMAlertFirstButtonReturn + std::clamp(response.button, 0, last);
 }

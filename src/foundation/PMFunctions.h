@@ -21,11 +21,15 @@ class QPainter;
 inline constexpr long PMAlertFirstButtonReturn = 1000;
 inline constexpr long PMAlertSecondButtonReturn = 1001;
 inline constexpr long PMAlertThirdButtonReturn = 1002;
+// An alert that nobody could answer and that had no button to take.
+inline constexpr long PMAlertNoAnswer = 0;
 
 // Runs a modal alert. A button title counts only when every earlier one was given; with
-// none the alert has the single default button. Answers the pressed button's code.
+// none the alert has the single default button. Answers the pressed button's code. When
+// nobody can answer, the alert answers `unattendedAnswer` (a button's code, or
+// PMAlertNoAnswer); unset, the "Cancel" button's code when there is one, else the first's.
 long PMRunAlert(const QString& messageText, const QString& informativeText, const QString& firstButton = {}, const QString& secondButton = {},
-                const QString& thirdButton = {});
+                const QString& thirdButton = {}, std::optional<long> unattendedAnswer = std::nullopt);
 
 // The path a bookmark resolves to, without asking the user and without mounting anything;
 // nothing for no data or a failed resolution.

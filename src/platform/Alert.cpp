@@ -7,8 +7,10 @@
 #include <QtWidgets/QMessageBox>
 #include <QtWidgets/QPushButton>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <vector>
 
 namespace platform {
 
@@ -17,6 +19,31 @@ namespace {
 QMutex g_handlerMutex;
 AlertHandler g_handler;
 std::atomic<int> g_beeps{0};
+std::atomic<bool> g_unattended{false};
+
+// An alert on the screen, and whether it was ended for nobody.
+struct OpenAlert {
+    QMessageBox* box;
+    bool endedUnattended = false;
+};
+std::vector<OpenAlert*> g_openAlerts; // main thread
+
+int unattendedButtonOf(const Alert& alert)
+{
+    if (alert.unattendedButton)
+        return std::clamp(*alert.unattendedButton, -1, std::max<int>(0, int(alert.buttons.size()) - 1));
+    const qsizetype cancel = alert.buttons.indexOf(QStringLiteral("Cancel"));
+    return cancel > 0 ? int(cancel) : 0;
+}
+
+AlertResponse unattendedResponse(const Alert& alert, const char* why)
+{
+    const int button = unattendedButtonOf(alert);
+    std::fprintf(stderr, "alert %s, answered with %s: %s\n", why,
+                 button < 0 ? "no button" : qPrintable(QStringLiteral("\u201c%1\u201d").arg(alert.buttons.value(button, QStringLiteral("OK")))),
+                 qPrintable(alert.messageText));
+    return AlertResponse{button, alert.suppressionButtonChecked};
+}
 
 } // namespace
 
@@ -36,6 +63,8 @@ bool hasScreenForAlerts()
 
 bool alertsCanBeAnswered()
 {
+    if (g_unattended)
+        return false;
     {
         QMutexLocker lock(&g_handlerMutex);
         if (g_handler)
@@ -44,8 +73,30 @@ bool alertsCanBeAnswered()
     return hasScreenForAlerts();
 }
 
+void answerAlertsUnattended()
+{
+    g_unattended = true;
+    for (OpenAlert* open : g_openAlerts) {
+        open->endedUnattended = true;
+        open->box->QDialog::done(QDialog::Rejected);
+    }
+    // Panels and other questions asked in dialogs of their own are cancelled.
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible() && dialog->isModal() && !qobject_cast<QMessageBox*>(dialog))
+            dialog->reject();
+}
+
+int openAlertCount()
+{
+    return int(g_openAlerts.size());
+}
+
 AlertResponse runAlert(const Alert& alert)
 {
+    if (g_unattended)
+        return unattendedResponse(alert, "while the session ends");
     AlertHandler handler;
     {
         QMutexLocker lock(&g_handlerMutex);
@@ -54,11 +105,10 @@ AlertResponse runAlert(const Alert& alert)
     if (handler)
         return handler(alert);
 
-    // Without a screen nobody could answer: take the default button instead of waiting forever.
-    if (!hasScreenForAlerts()) {
-        std::fprintf(stderr, "alert without a screen, taking the default button: %s\n", qPrintable(alert.messageText));
-        return AlertResponse{0, alert.suppressionButtonChecked};
-    }
+    // Without a screen nobody could answer: the answer that changes nothing, instead of
+    // waiting forever.
+    if (!hasScreenForAlerts())
+        return unattendedResponse(alert, "without a screen");
 
     QMessageBox box(alert.window);
     box.setText(alert.messageText);
@@ -92,7 +142,14 @@ AlertResponse runAlert(const Alert& alert)
     }
     if (alert.window)
         box.setWindowModality(Qt::WindowModal);
+    // What the program asked goes to the log of the session too.
+    std::fprintf(stderr, "alert: %s\n", qPrintable(alert.messageText));
+    OpenAlert open{&box};
+    g_openAlerts.push_back(&open);
     box.exec();
+    std::erase(g_openAlerts, &open);
+    if (open.endedUnattended)
+        return unattendedResponse(alert, "ended as the session ends");
     AlertResponse response;
     response.button = std::max<int>(0, int(buttons.indexOf(box.clickedButton())));
     response.suppressed = suppression && suppression->isChecked();

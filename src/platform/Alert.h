@@ -6,6 +6,7 @@
 #include <QtCore/QStringList>
 
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -23,10 +24,14 @@ struct Alert {
     bool suppressionButtonChecked = false;
     QWidget* window = nullptr;      // shown as a sheet of this window when given
     QString accessoryText;          // a scrollable list shown under the texts, when given
+    // The answer when nobody can answer (no screen, or the session ending): the button that
+    // leaves files and settings as they are. Unset: the one titled "Cancel" when there is
+    // one, else the first. -1: none of them (the response's button is -1).
+    std::optional<int> unattendedButton;
 };
 
-// The index of the button the user chose (0 for the first) and the state of the
-// suppression box.
+// The index of the button the user chose (0 for the first; -1 when an alert nobody could
+// answer had no button to take) and the state of the suppression box.
 struct AlertResponse {
     int button = 0;
     bool suppressed = false;
@@ -40,8 +45,16 @@ void setAlertHandler(AlertHandler handler);
 
 // Whether the program has a screen to show alerts on (else they take their default button).
 bool hasScreenForAlerts();
-// Whether anybody can answer an alert: a screen, or a handler that answers instead.
+// Whether anybody can answer an alert: a screen, or a handler that answers instead, and
+// the session is not ending.
 bool alertsCanBeAnswered();
+
+// From now on nobody answers (the session is ending): every open alert ends with its
+// unattended answer, other modal dialogs are cancelled, and later alerts take their
+// unattended answer at once, handler or not. Main thread.
+void answerAlertsUnattended();
+// Alerts waiting for an answer on the screen now (nested ones included).
+int openAlertCount();
 
 void beep();
 // Counts beeps since the start, so that tests can tell a refused command.

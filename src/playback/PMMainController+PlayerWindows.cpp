@@ -1032,17 +1032,18 @@ bool PMMainController::windowShouldClose(QWidget* window)
             if (applicationShouldTerminate())
                 QCoreApplication::quit();
         });
+    // A refused close would also cancel a quit that closes every window: these windows let
+    // go of the movie and then close.
     if (windows && window == windows->dedicated.data()) {
-        // Closing the player ends the movie; the controller hides the window itself.
+        // Closing the player ends the movie.
         pause();
-        window->hide();
         chooseNoMovie();
-        return false;
+        return true;
     }
     if (windows && window == windows->presentationWindow.data()) {
         if (_isPresenting)
             togglePresentation();
-        return false;
+        return true;
     }
     if (window && window == _mainWindow.data()) {
         if (playerIsInMainWindow() && !settings().boolForKey(QStringLiteral("Single Window Mode: Do Not Pause On Close")))

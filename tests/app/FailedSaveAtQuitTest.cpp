@@ -11,8 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 namespace {
 
 TEST(FailedSaveAtQuit, ProgramWithoutScreenEndsAndKeepsAnEmergencyCopy)
@@ -21,26 +19,16 @@ TEST(FailedSaveAtQuit, ProgramWithoutScreenEndsAndKeepsAnEmergencyCopy)
     ASSERT_TRUE(QFileInfo(session.program).isExecutable()) << session.program.toStdString();
     const QString settings = session.home + QStringLiteral("/Movies/Pellis Library/Pellis.library");
     ASSERT_TRUE(QDir().mkpath(settings));
-    QProcess process;
-    process.setProcessEnvironment(appsession::environment(session));
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(session.program, {});
-    ASSERT_TRUE(process.waitForStarted(10000));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(session.ready); }, 60000));
-
-    // The index's place is taken by a folder: every save fails.
-    const QString index = settings + QStringLiteral("/Pellis.2.libraryindex");
-    QFile::remove(index);
-    ASSERT_TRUE(QDir().mkpath(index + QStringLiteral("/blocking")));
-    ::kill(pid_t(process.processId()), SIGTERM);
-    const bool ended = process.waitForFinished(30000);
-    const QByteArray output = process.readAll();
-    if (!ended) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    ASSERT_TRUE(ended) << "the program still runs; it wrote " << output.size() << " bytes of output";
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    const appsession::Ending ending = appsession::startThenTerminate(session, 30000, [&] {
+        // The index's place is taken by a folder: every save fails.
+        const QString index = settings + QStringLiteral("/Pellis.2.libraryindex");
+        QFile::remove(index);
+        ASSERT_TRUE(QDir().mkpath(index + QStringLiteral("/blocking")));
+    });
+    const QByteArray& output = ending.output;
+    ASSERT_TRUE(ending.started) << output.toStdString();
+    ASSERT_TRUE(ending.ended) << "the program still runs; it wrote " << output.size() << " bytes of output";
+    EXPECT_EQ(ending.status, QProcess::NormalExit);
     const QStringList copies = QDir(settings).entryList({QStringLiteral("Pellis.2.libraryindex.unsaved-*")}, QDir::Files);
     ASSERT_EQ(copies.size(), 1) << output.right(2000).toStdString();
     const platform::PropertyListReadResult copy = platform::readPropertyListFile(settings + u'/' + copies.first());

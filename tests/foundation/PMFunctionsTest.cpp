@@ -47,6 +47,27 @@ TEST(PMFunctions, AlertButtonsAndResponseCodes)
     platform::setAlertHandler(nullptr);
 }
 
+TEST(PMFunctions, AlertsThatNobodyCanAnswerTakeTheAnswerThatChangesNothing)
+{
+    platform::setAlertHandler(nullptr); // and no screen: nobody answers
+    const QString m = QStringLiteral("m"), none;
+    struct Case {
+        QStringList buttons;
+        std::optional<long> unattended;
+        long expected;
+    } cases[] = {
+        {{}, std::nullopt, PMAlertFirstButtonReturn},
+        {{QStringLiteral("Delete"), QStringLiteral("Cancel"), QStringLiteral("Delete and Stop Asking")}, std::nullopt, PMAlertSecondButtonReturn},
+        {{QStringLiteral("Move Files to Trash"), QStringLiteral("Keep Files")}, PMAlertSecondButtonReturn, PMAlertSecondButtonReturn},
+        {{QStringLiteral("Add"), QStringLiteral("Stop"), QStringLiteral("Ignore")}, PMAlertNoAnswer, PMAlertNoAnswer},
+        {{QStringLiteral("Quit"), QStringLiteral("Cancel")}, PMAlertFirstButtonReturn, PMAlertFirstButtonReturn},
+    };
+    for (const Case& k : cases) {
+        const QStringList b = k.buttons + QStringList(3, QString());
+        EXPECT_EQ(PMRunAlert(m, none, b[0], b[1], b[2], k.unattended), k.expected) << k.buttons.join(u',').toStdString();
+    }
+}
+
 TEST(PMFunctions, DurationTexts)
 {
     platform::setUserLocale(QStringLiteral("en_US"));

@@ -408,7 +408,9 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
         } else {
             if (dry)
                 return false;
-            trash = PMRunAlert(localized("Move Files to Trash?"), text, localized("Move Files to Trash"), localized("Keep Files"))
+            // Nobody there to answer (a quit without a screen): the files stay.
+            trash = PMRunAlert(localized("Move Files to Trash?"), text, localized("Move Files to Trash"), localized("Keep Files"), {},
+                               PMAlertSecondButtonReturn)
                 == PMAlertFirstButtonReturn;
         }
         if (!trash) {

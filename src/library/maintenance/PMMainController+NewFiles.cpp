@@ -283,7 +283,11 @@ void PMMainController::includeNonLibraryFiles(const QStringList& paths, bool ask
             platform::format(localized("The following files are located inside your library folder, but not yet part of your library:\n\n%@\n\nDo you want to add them to your library?"),
                              // clang-format on
                              namesListForItems(nullptr, paths, true, true, {})),
-            localized("Add"), checkIsOff ? localized("Cancel") : localized("Stop Auto-Detecting New Files"), localized("Ignore"));
+            localized("Add"), checkIsOff ? localized("Cancel") : localized("Stop Auto-Detecting New Files"), localized("Ignore"), PMAlertNoAnswer);
+        // Unanswered (the session ends): nothing is added, ignored or switched off; the
+        // files are found again next time.
+        if (answer == PMAlertNoAnswer)
+            return;
         if (answer == PMAlertThirdButtonReturn) {
             addBlacklistPaths(paths);
             return;

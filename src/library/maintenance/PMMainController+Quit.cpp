@@ -61,7 +61,8 @@ bool PMMainController::applicationShouldTerminate()
                 + namesListForItems(conversions, true);
         }
         text += QStringLiteral("\n\n") + localized("Do you really want to quit now?");
-        if (PMRunAlert(stove, text, localized("Quit"), localized("Cancel")) == PMAlertSecondButtonReturn)
+        // A quit that nobody can answer goes on: the session ends either way.
+        if (PMRunAlert(stove, text, localized("Quit"), localized("Cancel"), {}, PMAlertFirstButtonReturn) == PMAlertSecondButtonReturn)
             return false;
     }
 
@@ -86,11 +87,15 @@ bool PMMainController::applicationShouldTerminate()
                 const long answer = PMRunAlert(localized("Clear Temporary Storage?"),
                                                localized("Pellis is currently configured to clear its Temporary Storage when you quit. Would you "
                                                   "rather retain those movies that are currently stored there?"),
-                                               localized("Retain movies"), localized("Clear Temporary Storage"));
-                defaults.setBool(true, QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)"));
-                if (answer == PMAlertFirstButtonReturn) {
-                    defaults.setBool(true, QStringLiteral("Do Not Forget Playlist On Quit"));
-                    clear = false;
+                                               localized("Retain movies"), localized("Clear Temporary Storage"), {}, PMAlertNoAnswer);
+                if (answer == PMAlertNoAnswer) {
+                    clear = false; // nobody answered: the movies stay this time, and the question comes again
+                } else {
+                    defaults.setBool(true, QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)"));
+                    if (answer == PMAlertFirstButtonReturn) {
+                        defaults.setBool(true, QStringLiteral("Do Not Forget Playlist On Quit"));
+                        clear = false;
+                    }
                 }
             }
             if (clear) {

@@ -442,10 +442,10 @@ void PMMovieRepresentationOriginal::updateRawCachedFileMetadataTags(const platfo
         crawlDelta(-1);
     };
     PMCrawlQueue::beginBackgroundWork();
+    // The counted work ends when the job has run, or when it is dropped unrun (at quit).
+    const std::shared_ptr<void> end(nullptr, [](void*) { PMCrawlQueue::endBackgroundWork(); });
     platform::dispatchAsyncGlobal([=] {
-        struct End {
-            ~End() { PMCrawlQueue::endBackgroundWork(); }
-        } end;
+        (void)end;
         {
             std::lock_guard lock(readsInFlight().mutex);
             if (readsInFlight().ids.contains(uniqueID))

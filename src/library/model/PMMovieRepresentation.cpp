@@ -13,7 +13,9 @@
 #include <QtCore/QSet>
 #include "platform/Alert.h"
 
+#include <chrono>
 #include <condition_variable>
+#include <thread>
 
 using platform::Value;
 
@@ -340,4 +342,21 @@ void PMCrawlQueue::waitUntilEmpty()
         state.idle.wait(lock, [&] { return state.pending == 0; });
     }
     state.queue.waitUntilAllOperationsAreFinished();
+}
+
+bool PMCrawlQueue::waitUntilEmpty(std::chrono::milliseconds bound)
+{
+    CrawlQueueState& state = crawlQueueState();
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    {
+        std::unique_lock lock(state.mutex);
+        if (!state.idle.wait_until(lock, deadline, [&] { return state.pending == 0; }))
+            return false;
+    }
+    while (state.queue.operationCount() > 0) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }

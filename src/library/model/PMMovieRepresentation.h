@@ -22,6 +22,7 @@
 #include <QtCore/QStringList>
 #include <QtCore/QUrl>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -571,6 +572,8 @@ public:
     // results then wait on the main thread's queue. Also done when the application
     // object goes away.
     static void waitUntilEmpty();
+    // The same within a bound: whether it emptied in time.
+    static bool waitUntilEmpty(std::chrono::milliseconds bound);
 };
 // While one of these lives on a thread, the record getters called on that thread have no
 // side effects at all: they start no reads, stamp no dates and write nothing into the

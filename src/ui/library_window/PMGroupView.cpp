@@ -1785,7 +1785,9 @@ bool PMGroupView::moveItems(const ArrayPtr& items, const std::vector<PMGroupView
         return false;
     _localDragMovieProxies.reset();
     m_localDropStored = false;
-    if (std::size_t(items->count()) < _movieProxies.size() && _representedGroup && _representedGroup->rearrangeChildrenAsPreflightCheck(false))
+    // Only whether the tiles may be reordered: the container keeps its order and sorting
+    // until a reorder is dropped.
+    if (std::size_t(items->count()) < _movieProxies.size() && _representedGroup && _representedGroup->rearrangeChildrenAsPreflightCheck(true))
         _localDragMovieProxies = std::make_unique<std::vector<PMGroupViewItemProxyPtr>>(_movieProxies);
 
     // The drag image: the tiles as they are drawn, or a badge when any is off screen.
@@ -1850,10 +1852,13 @@ bool PMGroupView::moveItems(const ArrayPtr& items, const std::vector<PMGroupView
     drag.setMimeData(mime);
     drag.setPixmap(pixmap);
     drag.setHotSpot(hotSpot);
+    // Outside the program a tile may only be copied: a move would take the file out of the
+    // library. Reordering inside the grid does not depend on the operation.
+    const Qt::DropActions offered = Qt::CopyAction;
     if (dragRunner)
-        dragRunner(drag);
+        dragRunner(drag, offered, Qt::CopyAction);
     else
-        drag.exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
+        drag.exec(offered, Qt::CopyAction);
     // The source end: tiles hover again and the local order goes.
     for (const PMGroupViewItemProxyPtr& proxy : _proxies)
         if (proxy->view)
@@ -2019,10 +2024,7 @@ void PMGroupView::dropEvent(QDropEvent* event)
     if (_localDragMovieProxies && isOwnDrag(event, this, true)) {
         const std::vector<PMGroupViewItemProxyPtr> before = _movieProxies;
         draggingLocally(event->mimeData(), point, false, false);
-        if (*_localDragMovieProxies == before) {
-            if (_representedGroup)
-                _representedGroup->sortedChildren();
-        } else {
+        if (*_localDragMovieProxies != before) {
             _movieProxies = *_localDragMovieProxies;
             // The display order of all tiles follows: subgroups, then movies (or the reverse).
             std::vector<PMGroupViewItemProxyPtr> all;
@@ -2038,6 +2040,10 @@ void PMGroupView::dropEvent(QDropEvent* event)
             ArrayPtr sequence = Array::make();
             for (const PMGroupViewItemProxyPtr& proxy : _movieProxies)
                 sequence->append(proxy->representedItem);
+            // The container takes the order it showed and manual sorting now, when a
+            // reorder is dropped, and the new order on top of that.
+            if (_representedGroup)
+                _representedGroup->rearrangeChildrenAsPreflightCheck(false);
             mainController().storeSequenceForDragOperation(sequence, event->mimeData());
             m_localDropStored = true;
             accepted = true;

@@ -267,8 +267,9 @@ public:
     const std::vector<PMGroupViewItemProxyPtr>* localDragMovieProxies() const { return _localDragMovieProxies.get(); }
     bool moveItems(const platform::ArrayPtr& items, const std::vector<PMGroupViewItemProxyPtr>& proxies, QPointF atMouseLocation);
     bool draggingLocally(const QMimeData* pasteboard, QPointF point, bool moveOneItemOnly, bool tileRegardless);
-    // Tests: a drag is run by this instead of QDrag::exec (the mime data is the drag's).
-    std::function<Qt::DropAction(QDrag&)> dragRunner;
+    // Tests: a drag is run by this instead of QDrag::exec, with the operations it offers and
+    // the one it proposes (the mime data is the drag's).
+    std::function<Qt::DropAction(QDrag&, Qt::DropActions offered, Qt::DropAction proposed)> dragRunner;
     bool isDragTarget() const { return _isDragTarget; }
     bool isHighlighted() const { return _isHighlighted; }
     static unsigned& interactionCounter();

@@ -126,6 +126,26 @@ TEST_F(DeleteTest, StaticPlaylistEntriesLeaveOnlyWhenConfirmed)
     EXPECT_EQ(movies->rawChildren()->count(), 2);
 }
 
+TEST_F(DeleteTest, QuestionsThatNobodyCanAnswerKeepTheFiles)
+{
+    // No screen and no handler: nobody answers (a quit at the end of the session).
+    platform::setAlertHandler(nullptr);
+    const auto first = fileMovie(m_library + QStringLiteral("/first.mov"));
+    const auto second = fileMovie(m_library + QStringLiteral("/second.mov"));
+    const auto movies = library({v(first), v(second)});
+
+    // The deletion question cancels.
+    EXPECT_FALSE(c().deleteItems(items({v(first)})));
+    EXPECT_EQ(movies->rawChildren()->count(), 2);
+    EXPECT_TRUE(exists(m_library + QStringLiteral("/first.mov")));
+
+    // The Trash question alone, as the quit asks it when it clears the temporary storage:
+    // the record goes, the file stays.
+    ASSERT_TRUE(c().deleteItems(items({v(second)}), nullptr, false, true, false));
+    EXPECT_EQ(names(movies->rawChildren()), QStringList({QStringLiteral("first")}));
+    EXPECT_TRUE(exists(m_library + QStringLiteral("/second.mov")));
+}
+
 TEST_F(DeleteTest, FilesInTheLibraryFolderGoToTheTrashOrStayBlacklisted)
 {
     const auto inside = fileMovie(m_library + QStringLiteral("/A/B/in.mov"));

@@ -273,6 +273,22 @@ TEST_F(LifecycleTest, QuitClearsOrRetainsTheTemporaryStorage)
     }
 }
 
+TEST_F(LifecycleTest, QuitThatNobodyCanAnswerTakesTheAnswersThatChangeNothing)
+{
+    PMMainController& c = mainController();
+    c.loadLibrary();
+    platform::setAlertHandler(nullptr); // no screen, nobody to answer
+    c.conversionStorage()->rawChildren()->append(Value(movie(QStringLiteral("converting"))));
+    c.temporaryStorage()->rawChildren()->append(Value(movie(QStringLiteral("a"))));
+    // The quit goes on; the temporary storage stays this time, and no answer is recorded
+    // for the user.
+    EXPECT_TRUE(c.applicationShouldTerminate());
+    EXPECT_EQ(c.temporaryStorage()->rawChildren()->count(), 1);
+    EXPECT_FALSE(defaults().boolForKey(QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)")));
+    EXPECT_FALSE(defaults().boolForKey(QStringLiteral("Do Not Forget Playlist On Quit")));
+    EXPECT_TRUE(platform::readPropertyListFile(indexPath()).ok());
+}
+
 TEST_F(LifecycleTest, QuitSavesThenRunsTerminationScripts)
 {
     PMMainController& c = mainController();

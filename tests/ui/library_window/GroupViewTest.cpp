@@ -22,6 +22,8 @@
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QSlider>
 
+#include <algorithm>
+
 using platform::Array;
 using platform::ArrayPtr;
 using platform::Value;
@@ -77,6 +79,18 @@ protected:
             grid->addItem(Value(record));
         grid->tileWithAdjustedSize(false, false, false);
         QCoreApplication::processEvents();
+    }
+    // The container in the controller's library, as the container it shows; dragging
+    // tiles switches it to manual sorting.
+    void showInController()
+    {
+        PMMainController& c = mainController();
+        c.resetForTesting();
+        c.resetDropStateForTesting();
+        defaults().setBool(true, QStringLiteral("Automatically Toggle Manual Sorting"));
+        c.pellisSourceStorageSection()->rawChildren()->append(Value(group));
+        c.invalidateLibraryDependencies();
+        c._groupItemsParent = group;
     }
     QPoint centre(std::size_t movieIndex) const
     {
@@ -301,30 +315,27 @@ TEST_F(GroupView, DeleteIsRefusedWhenTheControllerSaysNo)
 
 TEST_F(GroupView, DragReordersAManuallySortedContainer)
 {
-    PMMainController& c = mainController();
-    c.resetForTesting();
-    c.resetDropStateForTesting();
-    defaults().setBool(true, QStringLiteral("Automatically Toggle Manual Sorting"));
-    c.pellisSourceStorageSection()->rawChildren()->append(Value(group));
-    c.invalidateLibraryDependencies();
-    c._groupItemsParent = group;
+    showInController();
     fill(6);
     grid->show();
     QCoreApplication::processEvents();
-    // Drag tile 0 onto tile 4's place and drop it there.
-    grid->dragRunner = [&](QDrag& drag) {
+    group->setSortCriterion(QStringLiteral("GroupListName"), false, true);
+    // Drag tile 0 onto tile 4's place and drop it there, with the operations the drag offers.
+    grid->dragRunner = [&](QDrag& drag, Qt::DropActions offered, Qt::DropAction) {
         QMimeData* mime = drag.mimeData();
         const QPoint target = centre(4);
-        QDragEnterEvent enter(target, Qt::MoveAction | Qt::CopyAction, mime, Qt::LeftButton, {});
+        QDragEnterEvent enter(target, offered, mime, Qt::LeftButton, {});
         QApplication::sendEvent(grid->viewport(), &enter);
         EXPECT_TRUE(grid->isDragTarget());
-        QDragMoveEvent move(target, Qt::MoveAction | Qt::CopyAction, mime, Qt::LeftButton, {});
+        QDragMoveEvent move(target, offered, mime, Qt::LeftButton, {});
         QApplication::sendEvent(grid->viewport(), &move);
         EXPECT_TRUE(move.isAccepted());
-        QDropEvent drop(QPointF(target), Qt::MoveAction | Qt::CopyAction, mime, Qt::LeftButton, {});
+        EXPECT_EQ(group->primarySortCriterionFromCSVString(nullptr, nullptr, true), QStringLiteral("GroupListName"))
+            << "the sorting changes only when the reorder is dropped";
+        QDropEvent drop(QPointF(target), offered, mime, Qt::LeftButton, {});
         QApplication::sendEvent(grid->viewport(), &drop);
         EXPECT_TRUE(drop.isAccepted());
-        return Qt::MoveAction;
+        return drop.dropAction();
     };
     QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre(0));
     QTest::qWait(500); // held still: the drag starts
@@ -341,7 +352,44 @@ TEST_F(GroupView, DragReordersAManuallySortedContainer)
     ASSERT_EQ(stored->count(), 6);
     EXPECT_TRUE(PMIsSameItem(stored->at(4), Value(records[0])));
     EXPECT_TRUE(PMIsSameItem(stored->at(0), Value(records[1])));
+    EXPECT_EQ(group->primarySortCriterionFromCSVString(nullptr, nullptr, true), kGroupListIndex);
     QCoreApplication::processEvents(); // the library update that follows
+}
+
+TEST_F(GroupView, ADragThatLandsNowhereChangesNothingAndOffersOnlyCopy)
+{
+    showInController();
+    fill(6);
+    // Stored in an order that differs from the one shown (by name, descending).
+    std::reverse(group->rawChildren()->begin(), group->rawChildren()->end());
+    group->setSortCriterion(QStringLiteral("GroupListName"), false, true);
+    std::vector<const void*> storedBefore;
+    for (const Value& v : *group->rawChildren())
+        storedBefore.push_back(v.objectPointer());
+    grid->show();
+    QCoreApplication::processEvents();
+    Qt::DropActions offered;
+    Qt::DropAction proposed = Qt::IgnoreAction;
+    bool reorderable = false;
+    grid->dragRunner = [&](QDrag&, Qt::DropActions supported, Qt::DropAction proposal) {
+        offered = supported;
+        proposed = proposal;
+        reorderable = grid->localDragMovieProxies() != nullptr;
+        return Qt::IgnoreAction; // let go outside every window
+    };
+    select({1});
+    EXPECT_TRUE(grid->moveItems(grid->selectedItems(), grid->selectedProxies(), QPointF(centre(1))));
+    // A file manager is offered a copy only, never a move that would take the file away.
+    EXPECT_EQ(offered, Qt::DropActions(Qt::CopyAction));
+    EXPECT_EQ(proposed, Qt::CopyAction);
+    EXPECT_TRUE(reorderable) << "the grid may still be reordered";
+    // Neither the stored order nor the sorting changed.
+    EXPECT_EQ(group->primarySortCriterionFromCSVString(nullptr, nullptr, true), QStringLiteral("GroupListName"));
+    std::vector<const void*> storedAfter;
+    for (const Value& v : *group->rawChildren())
+        storedAfter.push_back(v.objectPointer());
+    EXPECT_EQ(storedAfter, storedBefore);
+    QCoreApplication::processEvents();
 }
 
 TEST_F(GroupView, DraggingEveryMovieOffersNoReordering)
@@ -350,7 +398,7 @@ TEST_F(GroupView, DraggingEveryMovieOffersNoReordering)
     grid->show();
     grid->selectAll();
     bool sawLocalOrder = true;
-    grid->dragRunner = [&](QDrag&) {
+    grid->dragRunner = [&](QDrag&, Qt::DropActions, Qt::DropAction) {
         sawLocalOrder = grid->localDragMovieProxies() != nullptr;
         return Qt::IgnoreAction;
     };
