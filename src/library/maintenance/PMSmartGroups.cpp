@@ -578,9 +578,9 @@ struct Alternate {
     QString tag;
     bool stop = false, raise = false, late = false;
 };
-std::vector<Alternate> alternatesOf(const QString& spec, bool* lateVariant)
+std::vector<Alternate> alternatesOf(const QString& level, bool* lateVariant)
 {
-    QString text = spec.trimmed();
+    QString text = level.trimmed();
     *lateVariant = text.startsWith(u'+');
     if (*lateVariant)
         text = text.mid(1);
