@@ -20,24 +20,6 @@ bool existsAtPath(const QString& path)
     return ::lstat(platform::encodeFileName(path).constData(), &st) == 0;
 }
 
-// The text cut to at most `maxBytes` bytes of UTF-8 at a character (grapheme) boundary.
-QString cutToUtf8Bytes(const QString& text, qsizetype maxBytes)
-{
-    if (text.toUtf8().size() <= maxBytes)
-        return text;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype best = 0;
-    qsizetype bytes = 0;
-    qsizetype previous = 0;
-    for (qsizetype next = finder.toNextBoundary(); next > 0; next = finder.toNextBoundary()) {
-        bytes += QStringView(text).mid(previous, next - previous).toUtf8().size();
-        if (bytes > maxBytes)
-            break;
-        best = next;
-        previous = next;
-    }
-    return text.left(best);
-}
 
 QString limitNameLength(const QString& name)
 {
@@ -51,7 +33,7 @@ QString limitNameLength(const QString& name)
         extension = name.mid(dot);
         base = name.left(dot);
     }
-    base = cutToUtf8Bytes(base, kMaxNameBytes - extension.toUtf8().size());
+    base = platform::cutToUtf8Bytes(base, kMaxNameBytes - extension.toUtf8().size());
     while (!base.isEmpty() && (base.back().isSpace() || base.back() == QLatin1Char('.')))
         base.chop(1);
     return base + extension;

@@ -480,7 +480,8 @@ namespace {
 
 constexpr qsizetype kMaxNameBytes = 255; // NAME_MAX of Linux file systems
 
-// The text cut to at most `maxBytes` bytes of UTF-8, at a character (grapheme) boundary.
+} // namespace
+
 QString cutToUtf8Bytes(const QString& text, qsizetype maxBytes)
 {
     if (text.toUtf8().size() <= maxBytes)
@@ -498,8 +499,6 @@ QString cutToUtf8Bytes(const QString& text, qsizetype maxBytes)
     }
     return text.left(best);
 }
-
-} // namespace
 
 QString numberedPath(const QString& path, unsigned long long n)
 {

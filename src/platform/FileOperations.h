@@ -15,6 +15,8 @@ namespace platform {
 // "Movie.mov" with n = 2 gives "Movie 2.mov"; "Extras" gives "Extras 2". The extension is
 // what follows the last dot of the last component, unless that dot begins the name or ends it.
 QString numberedPath(const QString& path, unsigned long long n);
+// The text cut to at most `maxBytes` bytes of UTF-8, at a character (grapheme) boundary.
+QString cutToUtf8Bytes(const QString& text, qsizetype maxBytes);
 // Splits the last component's extension off: "/a/Movie.mov" gives "/a/Movie" and "mov".
 void splitPathExtension(const QString& path, QString* getBase, QString* getExtension);
 

@@ -866,12 +866,7 @@ bool PMGroupTableView::validateDrop(QDropEvent* event, qsizetype* row, PMMainCon
 
 void PMGroupTableView::dragEnterEvent(QDragEnterEvent* event)
 {
-    qsizetype row = 0;
-    PMMainController::PMTableViewDropOperation operation;
-    if (validateDrop(event, &row, &operation))
-        event->accept();
-    else
-        event->ignore();
+    dragMoveEvent(event);
 }
 
 void PMGroupTableView::dragMoveEvent(QDragMoveEvent* event)
