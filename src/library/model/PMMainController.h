@@ -647,6 +647,21 @@ public:
     int _userInterfaceRefreshDepth = 0;
     // Presentation mode's share (its window comes with the player windows).
     void togglePresentation();
+    // A double click on the picture (`clickCount` 2, 3 for a triple click): while presenting
+    // it alternates fitting and filling the screen, a triple click leaves; otherwise it
+    // presents, or ends the movie with "Double-Click Returns To Library".
+    void togglePresentationFromPicture(int clickCount);
+    bool canTogglePresentation();
+    // Stores "Presentation Mode" (1 fills the screen, any other value fits the picture).
+    void setPresentationMode(int mode, QObject* sender);
+    // The scale commands: a preset (percent), the next half step up or down.
+    void setScale(int percent);
+    void increaseScale();
+    void decreaseScale();
+    void selectCurrentMagnificationMenuItem();
+    QString _currentScaleTitle;   // the "Current Size" entry's title, also without a menu
+    void toggleStayInFront();
+    platform::Value _presentationEndingMovieRepresentation;
     bool _isPresenting = false;
     bool _startPresentingWhenReady = false;
 

@@ -470,8 +470,11 @@ bool PMMainController::validateMainMenuItem(QAction* item)
             return true;
         return playerCondition;
     }
-    if (a == QLatin1String("setScale") || a == QLatin1String("fitPlayerWindowToScreen"))
+    if (a == QLatin1String("setScale") || a == QLatin1String("fitPlayerWindowToScreen")) {
+        if (item == _mainMenu.currentScaleMenuItem)
+            selectCurrentMagnificationMenuItem();
         return playerCondition;
+    }
     if (a == QLatin1String("toggleFullScreen")) {
         // The window that has the keys goes full screen; presenting is the player's own.
         QWidget* window = w.key ? w.key : w.appMain;
@@ -932,9 +935,7 @@ void PMMainController::changePlaybackControlsModeViaMenuItem(int tag)
 
 void PMMainController::setPresentationModeFromMenuItem(int tag)
 {
-    defaults().setInteger(tag, QStringLiteral("Presentation Mode"));
-    if (_presentationDidChange && _isPresenting)
-        _presentationDidChange(true);
+    setPresentationMode(tag, nullptr);
 }
 
 void PMMainController::addContainer(QObject* sender)
@@ -1087,6 +1088,25 @@ void PMMainController::installMenuCommands()
     add("decreaseVolume", [this](QObject*) { decreaseVolume(); });
     add("mute", [this](QObject*) { mute(); });
     add("togglePresentation", [this](QObject*) { togglePresentation(); });
+    add("setScale", [this](QObject* s) { setScale(int(senderTag(s))); });
+    // Zooming acts on the library's grid when its window is in front, else on the player.
+    const auto gridIsMain = [this] {
+        PMGroupView* grid = mainWindow() ? mainWindow()->findChild<PMGroupView*>() : nullptr;
+        return grid && grid->isVisible() && windowsOf(*this).appMain == mainWindow() && playerWindow() != mainWindow();
+    };
+    add("increaseScale", [this, gridIsMain](QObject*) {
+        if (gridIsMain())
+            changePreviewSizeWithColumnsDelta(-1);
+        else
+            increaseScale();
+    });
+    add("decreaseScale", [this, gridIsMain](QObject*) {
+        if (gridIsMain())
+            changePreviewSizeWithColumnsDelta(1);
+        else
+            decreaseScale();
+    });
+    add("toggleStayInFront", [this](QObject*) { toggleStayInFront(); });
     add("setPresentationModeFromMenuItem", [this](QObject* s) { setPresentationModeFromMenuItem(int(senderTag(s))); });
     add("changePlaybackControlsModeViaMenuItem", [this](QObject* s) { changePlaybackControlsModeViaMenuItem(int(senderTag(s))); });
     // Views and windows
