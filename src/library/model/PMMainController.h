@@ -86,7 +86,55 @@ public:
     platform::Value _currentMovieRepresentation;
     platform::Value _externalViewerMovieRepresentation;
     // Whether playback watches the external viewer (its movie's place is then kept).
-    bool _monitorsExternalViewer = false;
+    bool _isMonitoringExternalViewer = false;
+
+    // External viewers, viewer rules and Open With (src/playback/PMMainController+ExternalViewers.cpp).
+    // Opens the files of the item (its parts for a sequence) in the application whose desktop
+    // entry lies at `withApplicationAtURL`; with confirmation, asks once per application.
+    // Programs, scripts and desktop entries are refused with a message. Answers whether the
+    // application was started.
+    bool openURL(const QString& path, const platform::Value& forMovieRepresentation, const QString& withApplicationAtURL,
+                 bool requestConfirmation, bool startPlaying);
+    // The parsed "Viewer Rules" (the built-in text when unset), null while the text is invalid.
+    platform::ArrayPtr viewerRules();
+    void invalidateViewerRules() { _viewerRules.reset(); }
+    std::optional<platform::ArrayPtr> _viewerRules;
+    // Menu title → desktop entry path of the applications that open all the items; nil for
+    // none. The one application path the items share (maybe none) goes out.
+    platform::DictionaryPtr applicationsForMovieRepresentations(const platform::ArrayPtr& items, bool includePellis,
+                                                               QString* getCommonDefaultApplicationPath);
+    // Open With commands; the item's represented object is {"Application": path, "Movies": items}.
+    void openWithApplicationFromMenuItem(QAction* item);
+    void alwaysOpenWithApplicationFromMenuItem(QAction* item);
+    void filterOpenWithApplicationFromMenuItemSwitch(QAction* item);
+    // Following an external viewer over MPRIS to continue with the next part or item.
+    bool shouldMonitorExternalViewer();
+    void startMonitoringExternalViewer(bool immediately);
+    void pauseMonitoringExternalViewer();
+    void stopMonitoringExternalViewer();
+    void monitorExternalViewer();
+    bool continueFromExternalViewerAsPreflightCheck(bool check);
+    void continueFromExternalViewer();
+    // Applies one answer of the viewer (tests feed answers directly).
+    struct ExternalViewerState {
+        bool answered = false;   // a player answered at all
+        QString path;            // the shown file, empty when none
+        double position = 0;     // seconds
+        double duration = 0;     // seconds; below 1 means unknown
+        bool isPlaying = false;  // playing: never counted as ended
+    };
+    void applyExternalViewerState(const ExternalViewerState& state, const platform::ImagePtr& pickedUpPreview);
+    QString _externalViewerBundleIdentifier;   // the desktop entry's ID
+    QString _externalViewerFilePath;
+    platform::DictionaryPtr _externalViewerDurationsBySequencePath;
+    bool _checkExternalViewerDuration = false;
+    qint64 _externalViewerWatchStartMSecs = 0;
+    // Delay of the next poll in seconds (tests read it); the D-Bus connection to ask, the
+    // session bus unless a test sets another.
+    double _externalViewerNextPollDelay = 5.0;
+    int _externalViewerAnswerCount = 0;
+    std::function<ExternalViewerState()> _externalViewerStateOverride;
+    QString _externalViewerBusName;
 
     // Unique library IDs, lookup and navigation
     platform::Value itemWithUniqueLibraryID(const QString& uniqueLibraryID) const;
