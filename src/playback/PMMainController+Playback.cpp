@@ -79,6 +79,8 @@ void PMMainController::installPlayback()
     };
     _updatePlaybackControls = [this] { updateTimeDisplay(this); };
     PMMovieRepresentationServices::shared().viewerRules = [this] { return viewerRules(); };
+    if (!_remoteControl)
+        installRemoteControl();
     _saveCurrentPlaybackPositionHook = [this] { saveCurrentPlaybackPosition(); };
     volumeSlider.value = volume();
     PMSetConvertsAnimatedImagesToMovies(settings().boolForKey(QStringLiteral("Convert Animated Images To Movies")));

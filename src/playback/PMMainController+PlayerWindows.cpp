@@ -419,6 +419,10 @@ void connectControls(PMMainController& c, PMPlaybackControlView* view, PMMovieVi
     PMMovieTimeSlider* slider = view->timeSlider();
     slider->setMovieView(movieView);
     slider->setDelegate(controller);
+    // The slider may outlive the windows' controller (a window kept by its owner): it then
+    // draws without one instead of asking a deleted one.
+    if (auto* object = dynamic_cast<QObject*>(controller))
+        QObject::connect(object, &QObject::destroyed, slider, [slider] { slider->setDelegate(nullptr); });
     slider->playerRate = [&c] { return c.playerViewContent().moviePlayer ? c.playerViewContent().moviePlayer->rate() : 0.0f; };
     slider->playerIsPaused = [&c] {
         const PMPlayerPtr& p = c.playerViewContent().moviePlayer;
@@ -467,7 +471,10 @@ void PMMainController::installPlayerWindows()
     movieView->play = [this] { play(); };
     movieView->pause = [this] { pause(); };
     movieView->togglePresentation = [this] { togglePresentationFromPicture(2); };
-    movieView->childWindows = [windows] { return QList<QWidget*>{windows->floatingControls}; };
+    // The view may outlive this set of windows (a test or a window that keeps it).
+    movieView->childWindows = [windows = QPointer<PlayerWindows>(windows)] {
+        return windows && windows->floatingControls ? QList<QWidget*>{windows->floatingControls} : QList<QWidget*>{};
+    };
     movieView->setMouseTracking(true);
     PMPlaybackControlView* floatingView = windows->floatingControls->controlView();
     movieView->setPreviousMovieButton(floatingView->previousButton());

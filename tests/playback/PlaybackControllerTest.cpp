@@ -491,12 +491,17 @@ TEST_F(PlaybackTest, ThePlayerWindowShowsTheMovieWithItsControls)
     c.pause();
     EXPECT_EQ(controls->controlView()->playPauseSwitch()->toolTip(), QStringLiteral("Play"));
 
-    // A double click on the picture presents, and another one ends it.
+    // A double click on the picture presents; another one alternates filling and fitting
+    // the screen.
     QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
     EXPECT_TRUE(c._isPresenting);
     EXPECT_TRUE(waitUntil([&] { return view->window() != window && view->window()->isFullScreen(); }, 2000));
     QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+    const bool filled = platform::UserDefaults::standard().integerForKey(QStringLiteral("Presentation Mode")) == 1;
     QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
+    EXPECT_TRUE(c._isPresenting);
+    EXPECT_NE(platform::UserDefaults::standard().integerForKey(QStringLiteral("Presentation Mode")) == 1, filled);
+    c.togglePresentation();
     EXPECT_FALSE(c._isPresenting);
 
     // Closing the player stops playback and leaves no current movie.

@@ -169,7 +169,7 @@ TEST(PresentationTest, ScaleSteps)
         bool up;
         double to;
     } steps[] = {
-        {1.0, true, 1.5}, {1.5, true, 2.0}, {1.2, true, 1.5}, {0.5, true, 1.0}, {1.99, true, 2.5},
+        {1.0, true, 1.5}, {1.5, true, 2.0}, {1.2, true, 1.5}, {0.5, true, 1.0}, {1.99, true, 2.0},
         {1.0, false, 0.5}, {2.0, false, 1.5}, {1.2, false, 1.0}, {0.5, false, 0.5}, {0.6, false, 0.5},
     };
     for (const Step& s : steps)

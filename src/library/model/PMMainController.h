@@ -710,6 +710,27 @@ public:
     QString _currentScaleTitle;   // the "Current Size" entry's title, also without a menu
     void toggleStayInFront();
     platform::Value _presentationEndingMovieRepresentation;
+
+    // The remote control and its on-screen list (src/playback/PMMainController+Remote.cpp).
+    // Every button event of the remote (codes of PMRemoteButton) arrives here.
+    void remoteButton(int code, bool pressedDown, unsigned clickCount);
+    void showRemoteInterface();
+    void toggleRemoteControlInterface(QObject* sender);
+    platform::ArrayPtr remoteInterfaceItems(const platform::ArrayPtr& siblings, const platform::Value& forParent);
+    // One step each; called with the controller as `object` they repeat every 0.1 s (else
+    // after 0.4 s) until the button's release cancels them.
+    void remoteInterfacePlus(QObject* object);
+    void remoteInterfaceMinus(QObject* object);
+    void remoteInterfaceRight(QObject* object);
+    void remoteInterfaceLeft(QObject* object);
+    bool remoteInterfaceSelectChild();
+    bool remoteInterfaceSelectParent();
+    void remoteInterfaceEscape();
+    void remoteInterfaceEnter();
+    // Makes the remote (input devices, or none) and its filter; started and stopped with
+    // the listening of the remote.
+    void installRemoteControl();
+    std::shared_ptr<void> _remoteControl;
     bool _isPresenting = false;
     bool _startPresentingWhenReady = false;
 

@@ -1107,6 +1107,7 @@ void PMMainController::installMenuCommands()
             decreaseScale();
     });
     add("toggleStayInFront", [this](QObject*) { toggleStayInFront(); });
+    add("toggleRemoteControlInterface", [this](QObject* s) { toggleRemoteControlInterface(s); });
     add("setPresentationModeFromMenuItem", [this](QObject* s) { setPresentationModeFromMenuItem(int(senderTag(s))); });
     add("changePlaybackControlsModeViaMenuItem", [this](QObject* s) { changePlaybackControlsModeViaMenuItem(int(senderTag(s))); });
     // Views and windows
