@@ -1460,7 +1460,7 @@ public:
         QPointer<QAction> chaptersMenuItem, dedicatedPlayerWindowMenuItem, infoMenuItem, batchRenameMenuItem, playPauseMenuItem,
             currentScaleMenuItem, fullScreenMenuItem;
         QPointer<QMenu> lastWatchedMenu, ratingMenu, currentFrameMenu, findMenu, layoutMenu, experimentalViewMenu, columnMenu, sortMenu,
-            rearrangeMenu, presentationModeMenu, playbackControlsModeMenu, aspectRatioMenu, libraryFolderMenu;
+            rearrangeMenu, presentationModeMenu, playbackControlsModeMenu, aspectRatioMenu, libraryFolderMenu, openWithMenu;
     };
     MainMenuOutlets _mainMenu;
     // What validation reads of windows and panels that other parts own. Each answers a

@@ -177,7 +177,7 @@ bool PMMainController::canPopulateMenu(const QMenu* menu) const
            || menu == _mainMenu.experimentalViewMenu || menu == _mainMenu.presentationModeMenu || menu == _mainMenu.playbackControlsModeMenu
            || menu == _mainMenu.currentFrameMenu || menu == _mainMenu.findMenu || menu == _mainMenu.libraryFolderMenu
            || menu == _mainMenu.sortMenu || menu == _mainMenu.rearrangeMenu || menu == _mainMenu.aspectRatioMenu
-           || menu == _mainMenu.columnMenu
+           || menu == _mainMenu.columnMenu || menu == _mainMenu.openWithMenu
            || !menu->actions().isEmpty();
 }
 
@@ -679,6 +679,50 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
         return;
     }
 
+    if (menu == _mainMenu.openWithMenu) {
+        menu->clear();
+        const ArrayPtr movies = cachedInfoMovieRepresentationsSorted(false);
+        QString common;
+        const DictionaryPtr applications = applicationsForMovieRepresentations(movies, false, &common);
+        const ArrayPtr hidden = d.arrayForKey(QStringLiteral("Open With: Hidden Applications"));
+        QStringList hiddenTitles;
+        for (const Value& v : hidden ? *hidden : Array())
+            hiddenTitles << v.string();
+        QStringList titles = applications ? applications->keys() : QStringList();
+        titles.sort(Qt::CaseInsensitive);
+        for (const QString& title : titles) {
+            if (hiddenTitles.contains(title))
+                continue;
+            const QString path = applications->value(title).string();
+            auto record = platform::Dictionary::make();
+            record->setValue(QStringLiteral("Application"), Value(path));
+            record->setValue(QStringLiteral("Movies"), Value(movies));
+            QAction* item = menu->addAction(platform::escapedMenuTitle(title));
+            platform::setMenuItemAction(item, QStringLiteral("openWithApplicationFromMenuItem"));
+            platform::setMenuItemRepresentedObject(item, Value(record));
+            item->setCheckable(path == common && !common.isEmpty());
+            item->setChecked(path == common && !common.isEmpty());
+            QAction* always = menu->addAction(platform::escapedMenuTitle(localized("Always Open With %1").arg(title)));
+            platform::setMenuItemAction(always, QStringLiteral("alwaysOpenWithApplicationFromMenuItem"));
+            platform::setMenuItemRepresentedObject(always, Value(record));
+            platform::setAlternateMenuItem(always, item, Qt::AltModifier);
+        }
+        // Which applications the menu offers.
+        if (!titles.isEmpty()) {
+            menu->addSeparator();
+            QMenu* filter = menu->addMenu(localized("Show in Menu"));
+            for (const QString& title : titles) {
+                QAction* item = filter->addAction(platform::escapedMenuTitle(title));
+                item->setProperty("PMApplicationTitle", title);
+                item->setCheckable(true);
+                item->setChecked(!hiddenTitles.contains(title));
+                platform::setMenuItemAction(item, QStringLiteral("filterOpenWithApplicationFromMenuItemSwitch"));
+            }
+        }
+        if (menu->actions().isEmpty())
+            menu->addAction(localized("No Applications"))->setEnabled(false);
+        return;
+    }
     if (menu == _mainMenu.libraryFolderMenu) {
         populateLibraryFolderMenu(menu);
         return;
@@ -1107,6 +1151,12 @@ void PMMainController::installMenuCommands()
             decreaseScale();
     });
     add("toggleStayInFront", [this](QObject*) { toggleStayInFront(); });
+    add("openWithApplicationFromMenuItem", [this](QObject* s) { openWithApplicationFromMenuItem(senderItem(s)); });
+    add("alwaysOpenWithApplicationFromMenuItem", [this](QObject* s) { alwaysOpenWithApplicationFromMenuItem(senderItem(s)); });
+    add("filterOpenWithApplicationFromMenuItemSwitch", [this](QObject* s) {
+        // The switch has flipped already when its action runs.
+        filterOpenWithApplicationFromMenuItemSwitch(senderItem(s));
+    });
     add("toggleRemoteControlInterface", [this](QObject* s) { toggleRemoteControlInterface(s); });
     add("setPresentationModeFromMenuItem", [this](QObject* s) { setPresentationModeFromMenuItem(int(senderTag(s))); });
     add("changePlaybackControlsModeViaMenuItem", [this](QObject* s) { changePlaybackControlsModeViaMenuItem(int(senderTag(s))); });
