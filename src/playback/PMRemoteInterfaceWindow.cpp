@@ -31,7 +31,8 @@ QFont listFont()
 {
     QFont font = QApplication::font();
     font.setWeight(QFont::Light);
-    font.setPointSizeF(PMRemoteInterfaceMetricsForLineHeight(PMRemoteInterfaceWindow::lineHeight()).fontSize);
+    // Sizes are in points of the screen, as the line heights are.
+    font.setPixelSize(int(PMRemoteInterfaceMetricsForLineHeight(PMRemoteInterfaceWindow::lineHeight()).fontSize));
     return font;
 }
 
