@@ -122,6 +122,8 @@ QRectF PMRemoteInterfaceWindow::frameForArea(const QRectF& area, const QList<dou
         }
     }
     height = std::min(height, area.height());
+    // Whole points, never narrower than the text measured.
+    width = std::min(std::ceil(width), area.width());
     return QRectF(area.x() + std::floor((area.width() - width) / 2), area.y() + std::floor((area.height() - height) / 2), width, height);
 }
 
