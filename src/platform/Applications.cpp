@@ -543,42 +543,141 @@ bool isOwnApplication(const DesktopApplication& application)
     return !resolved.isEmpty() && !self.isEmpty() && QFileInfo(resolved).canonicalFilePath() == QFileInfo(self).canonicalFilePath();
 }
 
+namespace {
+
+// The words of an Exec= line: separated by spaces, a word in double quotes may hold spaces,
+// and inside quotes a backslash keeps the next of " ` $ \ as it is. Empty for an unclosed
+// quote.
+QStringList execWords(const QString& exec)
+{
+    QStringList words;
+    QString word;
+    bool inWord = false, quoted = false;
+    for (qsizetype i = 0; i < exec.size(); ++i) {
+        const QChar ch = exec.at(i);
+        if (quoted) {
+            if (ch == u'\\' && i + 1 < exec.size()) {
+                word += exec.at(++i);
+            } else if (ch == u'"') {
+                quoted = false;
+            } else {
+                word += ch;
+            }
+        } else if (ch == u'"') {
+            quoted = inWord = true;
+        } else if (ch == u' ' || ch == u'\t') {
+            if (inWord)
+                words << word;
+            word.clear();
+            inWord = false;
+        } else {
+            word += ch;
+            inWord = true;
+        }
+    }
+    if (quoted)
+        return {};
+    if (inWord)
+        words << word;
+    return words;
+}
+
+} // namespace
+
 std::vector<QStringList> commandLinesForFiles(const DesktopApplication& application, const QStringList& paths)
 {
-    std::vector<QStringList> result;
-    if (paths.isEmpty())
+    const QStringList words = execWords(application.exec);
+    if (words.isEmpty())
+        return {};
+    QStringList files;
+    for (const QString& path : paths)
+        files << QFileInfo(path).absoluteFilePath();
+    const auto urls = [](const QStringList& list) {
+        QStringList result;
+        for (const QString& f : list)
+            result << QUrl::fromLocalFile(f).toString(QUrl::FullyEncoded);
         return result;
-    const QStringList words = QProcess::splitCommand(application.exec);
-    const bool takesList = words.contains(QLatin1String("%F")) || words.contains(QLatin1String("%U"));
-    const auto line = [&](const QStringList& files) {
-        QStringList command;
+    };
+    bool takesAll = false, takesOne = false;
+    for (const QString& w : words) {
+        takesAll = takesAll || w == QLatin1String("%F") || w == QLatin1String("%U");
+        takesOne = takesOne || w.contains(QLatin1String("%f")) || w.contains(QLatin1String("%u"));
+    }
+    // One command line per file for entries that take one file; else one for all.
+    QList<QStringList> batches;
+    if (takesOne && !takesAll && files.size() > 1) {
+        for (const QString& f : files)
+            batches << QStringList{f};
+    } else {
+        batches << files;
+    }
+    std::vector<QStringList> result;
+    for (const QStringList& batch : batches) {
+        QStringList line;
         bool placed = false;
-        for (const QString& word : words) {
-            if (word == QLatin1String("%f") || word == QLatin1String("%F") || word == QLatin1String("%u") || word == QLatin1String("%U")) {
-                // Only the first file code counts; a second one gets nothing.
-                if (placed)
-                    continue;
-                for (const QString& path : files)
-                    command << (word.endsWith(u'u', Qt::CaseInsensitive) ? QUrl::fromLocalFile(path).toString() : path);
+        for (const QString& w : words) {
+            if (w == QLatin1String("%F") || w == QLatin1String("%U")) {
+                line << (w == QLatin1String("%U") ? urls(batch) : batch);
                 placed = true;
-            } else if (word.size() == 2 && word.startsWith(u'%')) {
-                continue; // %i, %c, %k and the deprecated codes carry nothing we need
+            } else if (w == QLatin1String("%f") || w == QLatin1String("%u")) {
+                if (!batch.isEmpty())
+                    line << (w == QLatin1String("%u") ? urls(batch).first() : batch.first());
+                placed = true;
+            } else if (w == QLatin1String("%i")) {
+                if (!application.icon.isEmpty())
+                    line << QStringLiteral("--icon") << application.icon;
+            } else if (w == QLatin1String("%c")) {
+                line << application.name;
+            } else if (w == QLatin1String("%k")) {
+                line << application.path;
             } else {
-                QString w = word;
-                command << w.replace(QLatin1String("%%"), QLatin1String("%"));
+                // Other codes (and the deprecated ones) are dropped; %% is a percent sign.
+                QString text;
+                for (qsizetype i = 0; i < w.size(); ++i) {
+                    if (w.at(i) == u'%' && i + 1 < w.size()) {
+                        if (w.at(++i) == u'%')
+                            text += u'%';
+                    } else {
+                        text += w.at(i);
+                    }
+                }
+                if (!text.isEmpty() || w.isEmpty())
+                    line << text;
             }
         }
-        if (!command.isEmpty() && !placed)
-            command << files;
-        return command;
-    };
-    if (takesList) {
-        result.push_back(line(paths));
-    } else {
-        for (const QString& path : paths)
-            result.push_back(line({path}));
+        if (line.isEmpty())
+            return {};
+        if (!placed)
+            line << batch;
+        result.push_back(line);
     }
     return result;
+}
+
+bool isRunnableFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return false;
+    if (info.isExecutable())
+        return true;
+    if (path.endsWith(QLatin1String(".desktop"), Qt::CaseInsensitive))
+        return true;
+    const QString mime = mimeTypeForFile(path);
+    static const char* const runnable[] = {"application/x-executable", "application/x-sharedlib", "application/x-shellscript",
+        "application/x-desktop", "application/x-ms-dos-executable", "application/x-msdownload", "application/x-perl", "application/x-python",
+        "text/x-python", "text/x-python3", "application/x-ruby", "application/x-java-archive", "application/vnd.appimage",
+        "application/x-pie-executable", "application/x-csh", "application/x-sh", "text/x-shellscript", "application/x-msi"};
+    for (const char* type : runnable)
+        if (mimeTypeConformsToType(mime, QString::fromLatin1(type)))
+            return true;
+    return false;
+}
+
+std::vector<DesktopApplication> allApplications()
+{
+    const auto cat = catalog();
+    return cat->applications;
 }
 
 } // namespace platform

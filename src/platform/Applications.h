@@ -55,4 +55,17 @@ bool readDesktopEntry(const QString& path, const QString& id, DesktopApplication
 // The same over the entry's bytes (`path` is only recorded).
 bool parseDesktopEntry(const QByteArray& bytes, const QString& path, const QString& id, DesktopApplication* getApplication);
 
+// The command lines (program first) that start the entry for the files, field codes of its
+// Exec= line expanded: %f and %u take one file each, so an entry that has them and no %F or
+// %U gets one command line per file; %F and %U take all; %i, %c and %k give the icon, the
+// name and the entry's path; %% is a percent sign. Every file is one argument, made
+// absolute so that a name starting with a dash never reads as an option. Nothing for an
+// entry without a command. The program is started directly, never through a shell.
+std::vector<QStringList> commandLinesForFiles(const DesktopApplication& application, const QStringList& paths);
+// Whether the file could run: programs, scripts, desktop entries and anything with an
+// execute bit. Such files are never handed to another application.
+bool isRunnableFile(const QString& path);
+// Every installed application, each once.
+std::vector<DesktopApplication> allApplications();
+
 } // namespace platform

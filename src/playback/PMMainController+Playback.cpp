@@ -53,32 +53,6 @@ PMMovieRepresentationPrototype* nonProxyRecord(const Value& movie)
     return record ? &record->original() : nullptr;
 }
 
-// Files that could run are never handed to the desktop to open.
-bool isRunnableFile(const QString& path)
-{
-    const QFileInfo info(path);
-    if (info.isDir())
-        return false;
-    if (info.isExecutable())
-        return true;
-    const QString mime = platform::mimeTypeForFile(path);
-    static const char* const runnable[] = {"application/x-executable", "application/x-sharedlib", "application/x-shellscript",
-        "application/x-desktop", "application/x-ms-dos-executable", "application/x-msdownload", "application/x-perl", "application/x-python",
-        "text/x-python", "text/x-python3", "application/x-ruby", "application/x-java-archive", "application/vnd.appimage",
-        "application/x-pie-executable", "application/x-csh", "application/x-sh", "text/x-shellscript"};
-    for (const char* type : runnable)
-        if (platform::mimeTypeConformsToType(mime, QString::fromLatin1(type)))
-            return true;
-    return path.endsWith(QLatin1String(".desktop"), Qt::CaseInsensitive);
-}
-
-// The program and arguments of a desktop entry's command line for one file.
-QStringList commandLineForFile(const platform::DesktopApplication& application, const QString& path)
-{
-    const std::vector<QStringList> lines = platform::commandLinesForFiles(application, {path});
-    return lines.empty() ? QStringList() : lines.front();
-}
-
 // The visible area and aspect ratio that the record's settings ask for.
 } // namespace
 
@@ -105,6 +79,9 @@ void PMMainController::installPlayback()
         return choosePlaybackMovieRepresentation(movie, withDefaultApplication, changeSelection, startPlaying, byContinuing);
     };
     _updatePlaybackControls = [this] { updateTimeDisplay(this); };
+    PMMovieRepresentationServices::shared().viewerRules = [this] { return viewerRules(); };
+    if (!_remoteControl)
+        installRemoteControl();
     _saveCurrentPlaybackPositionHook = [this] { saveCurrentPlaybackPosition(); };
     volumeSlider.value = volume();
     PMSetConvertsAnimatedImagesToMovies(settings().boolForKey(QStringLiteral("Convert Animated Images To Movies")));
@@ -157,7 +134,7 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
     // Continuing from an external viewer in front brings the program back; the viewer's
     // watch comes with the external viewers.
     _currentMovieShouldActivateApplication = false;
-    _monitorsExternalViewer = false;
+    _isMonitoringExternalViewer = false;
     pause();
 
     // Where the item stands in the library.
@@ -190,22 +167,14 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
     }
     const QString applicationPath = record->applicationPath();
     if (!applicationPath.isEmpty()) {
-        platform::DesktopApplication application;
-        bool opened = false;
-        if (platform::readDesktopEntry(applicationPath, QFileInfo(applicationPath).fileName(), &application) && !isRunnableFile(record->path())) {
-            const QStringList command = commandLineForFile(application, record->path());
-            opened = !command.isEmpty()
-                && (_startApplicationOverride ? _startApplicationOverride(command.first(), command.mid(1)) : QProcess::startDetached(command.first(), command.mid(1)));
-        }
-        if (opened) {
+        if (openURL(record->path(), item, applicationPath, false, startPlaying)) {
             addLastWatchedMovieRepresentation(item, parent);
             incrementCounterForMovieRepresentation(item, true);
             updateButtons();
             return true;
         }
+        // The user's choice stays; openURL said in the log why it failed.
         PMLog("cannot open <%@> with <%@>, will try opening it in Pellis", record->path(), applicationPath);
-        if (record->path().isEmpty() || QFileInfo::exists(record->path()))
-            record->setApplicationPath(QString());
     }
 
     // The own player, or a still image. An animation that is still being converted into a
@@ -597,7 +566,7 @@ void PMMainController::saveCurrentPlaybackPosition()
 
 void PMMainController::chooseNoMovie()
 {
-    _monitorsExternalViewer = false;
+    _isMonitoringExternalViewer = false;
     pause();
     saveCurrentPlaybackPosition();
     if (PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation))
@@ -651,30 +620,10 @@ bool PMMainController::openWithDefaultApplication(const Value& movie, bool reque
     const QString path = record->path();
     if (path.isEmpty() || !QFileInfo::exists(path))
         return false;
-    const QString name = record->displayName();
-    if (isRunnableFile(path)) {
-        platform::Alert alert;
-        alert.messageText = platform::format("“%@” is not opened in another application.", name);
-        alert.informativeText = QStringLiteral("The file is a program or a script, and programs are never started from the library.");
-        platform::runAlert(alert);
-        return false;
-    }
     platform::DesktopApplication application;
     if (!platform::getDefaultApplicationForFile(path, &application) || platform::isOwnApplication(application))
         return false;
-    if (requestConfirmation) {
-        platform::Alert alert;
-        alert.messageText = platform::format("Open “%@” with %@?", name, application.name);
-        alert.informativeText = QStringLiteral("The file cannot be played here.");
-        alert.buttons = {QStringLiteral("Open"), QStringLiteral("Cancel")};
-        alert.style = platform::AlertStyle::Informational;
-        if (platform::runAlert(alert).button != 0)
-            return false;
-    }
-    const QStringList command = commandLineForFile(application, path);
-    if (command.isEmpty())
-        return false;
-    return _startApplicationOverride ? _startApplicationOverride(command.first(), command.mid(1)) : QProcess::startDetached(command.first(), command.mid(1));
+    return openURL(path, movie, application.path, requestConfirmation, startPlaying);
 }
 
 void PMMainController::resetPlaybackForTesting()

@@ -8,7 +8,10 @@
 
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Alert.h"
 #include "platform/DelayedPerform.h"
+#include "platform/Format.h"
+#include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovieView.h"
@@ -29,6 +32,8 @@
 #include <QtGui/QScreen>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QMenu>
+#include <QtGui/QAction>
 #include <QtWidgets/QSlider>
 #include <QtGui/QShortcut>
 #include <QtGui/QKeySequence>
@@ -466,6 +471,10 @@ void connectControls(PMMainController& c, PMPlaybackControlView* view, PMMovieVi
     PMMovieTimeSlider* slider = view->timeSlider();
     slider->setMovieView(movieView);
     slider->setDelegate(controller);
+    // The slider may outlive the windows' controller (a window kept by its owner): it then
+    // draws without one instead of asking a deleted one.
+    if (auto* object = dynamic_cast<QObject*>(controller))
+        QObject::connect(object, &QObject::destroyed, slider, [slider] { slider->setDelegate(nullptr); });
     slider->playerRate = [&c] { return c.playerViewContent().moviePlayer ? c.playerViewContent().moviePlayer->rate() : 0.0f; };
     slider->playerIsPaused = [&c] {
         const PMPlayerPtr& p = c.playerViewContent().moviePlayer;
@@ -513,8 +522,11 @@ void PMMainController::installPlayerWindows()
     movieView->isPlaying = [this] { return isPlaying(); };
     movieView->play = [this] { play(); };
     movieView->pause = [this] { pause(); };
-    movieView->togglePresentation = [this] { togglePresentation(); };
-    movieView->childWindows = [windows] { return QList<QWidget*>{windows->floatingControls}; };
+    movieView->togglePresentation = [this] { togglePresentationFromPicture(2); };
+    // The view may outlive this set of windows (a test or a window that keeps it).
+    movieView->childWindows = [windows = QPointer<PlayerWindows>(windows)] {
+        return windows && windows->floatingControls ? QList<QWidget*>{windows->floatingControls} : QList<QWidget*>{};
+    };
     movieView->setMouseTracking(true);
     PMPlaybackControlView* floatingView = windows->floatingControls->controlView();
     movieView->setPreviousMovieButton(floatingView->previousButton());
@@ -1147,4 +1159,113 @@ void PMMainController::windowDidMove(QWidget* window)
         return;
     updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
     updatePlayerWindowZoomStatusAfterDelay();
+}
+
+// ---------------------------------------------------------------------------
+// Presentation mode choice and the player's scale
+
+bool PMMainController::canTogglePresentation()
+{
+    return _currentMovieHasVideo || _isPresenting;
+}
+
+void PMMainController::togglePresentationFromPicture(int clickCount)
+{
+    if (_currentMovieHasVideo) {
+        if (_isPresenting) {
+            setPresentationMode(settings().integerForKey(QStringLiteral("Presentation Mode")) == 1 ? 0 : 1, nullptr);
+            if (clickCount < 3)
+                return;
+        } else if (settings().boolForKey(QStringLiteral("Double-Click Returns To Library"))) {
+            chooseNoMovie();
+            return;
+        }
+    }
+    togglePresentation();
+}
+
+void PMMainController::setPresentationMode(int mode, QObject* sender)
+{
+    settings().setInteger(mode, QStringLiteral("Presentation Mode"));
+    if (_isPresenting) {
+        updateAspectRatioLockSwitchPosition();
+        updatePresentationWindowForScreen(nullptr);
+    }
+}
+
+void PMMainController::setScale(int percent)
+{
+    if (_isPresenting) {
+        platform::beep();
+        return;
+    }
+    // The "Current Size" entry names the scale in use.
+    if (percent > 0)
+        _currentMagnification = _currentMagnificationQuantum = percent * 0.01;
+    if (!_currentMovieRepresentation.isNull())
+        resizePlayerWindowForCurrentMagnification();
+    selectCurrentMagnificationMenuItem();
+}
+
+void PMMainController::increaseScale()
+{
+    if (_isPresenting) {
+        platform::beep();
+        return;
+    }
+    _currentMagnification = _currentMagnificationQuantum = PMNextMagnificationStep(_currentMagnification, true);
+    if (!_currentMovieRepresentation.isNull())
+        resizePlayerWindowForCurrentMagnification();
+    selectCurrentMagnificationMenuItem();
+}
+
+void PMMainController::decreaseScale()
+{
+    if (_isPresenting) {
+        platform::beep();
+        return;
+    }
+    const double before = _currentMagnificationQuantum;
+    const double width = playerView ? playerView->width() : 0;
+    _currentMagnification = _currentMagnificationQuantum = PMNextMagnificationStep(_currentMagnification, false);
+    if (!_currentMovieRepresentation.isNull())
+        resizePlayerWindowForCurrentMagnification();
+    // A window already at its smallest did not shrink: the scale stays where it was.
+    if (!playerView || playerView->width() > width - 0.1)
+        _currentMagnification = _currentMagnificationQuantum = before;
+    selectCurrentMagnificationMenuItem();
+}
+
+void PMMainController::selectCurrentMagnificationMenuItem()
+{
+    const QSizeF natural = currentPictureNaturalSize();
+    long percent = std::lround(100 * _currentMagnification);
+    if (_isPresenting && playerView && !natural.isEmpty())
+        percent = std::lround(100 * playerView->width() / std::max(1.0, natural.width()));
+    QAction* current = _mainMenu.currentScaleMenuItem;
+    QMenu* menu = current ? qobject_cast<QMenu*>(current->parent()) : nullptr;
+    bool presetChecked = false;
+    if (menu) {
+        for (QAction* item : menu->actions()) {
+            if (item == current || platform::menuItemAction(item) != QLatin1String("setScale"))
+                continue;
+            const bool checked = _currentMovieHasVideo && !_isPresenting && platform::menuItemTag(item) == percent;
+            item->setCheckable(true);
+            item->setChecked(checked);
+            presetChecked = presetChecked || checked;
+        }
+    }
+    _currentScaleTitle = platform::format("Current Size: %ld%%", percent);
+    if (current) {
+        current->setVisible(_currentMovieHasVideo && !presetChecked);
+        current->setText(_currentScaleTitle);
+        current->setCheckable(true);
+        current->setChecked(true);
+    }
+}
+
+void PMMainController::toggleStayInFront()
+{
+    settings().setBool(!settings().boolForKey(QStringLiteral("Stay In Front")), QStringLiteral("Stay In Front"));
+    updateWindowLevels();
 }

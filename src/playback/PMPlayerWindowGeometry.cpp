@@ -166,3 +166,10 @@ std::optional<QRectF> PMPresentationPictureFrame(const QSizeF& screen, double no
         return QRectF(x, y + std::round((h - W / a) / 2), W, std::round(W / a));
     return QRectF(x + std::round((W - h * a) / 2), y, std::round(h * a), h);
 }
+
+double PMNextMagnificationStep(double magnification, bool up)
+{
+    if (up)
+        return std::floor(2 * magnification + 0.01) * 0.5 + 0.5;
+    return std::max(0.5, std::ceil(2 * magnification - 0.01) * 0.5 - 0.5);
+}

@@ -77,3 +77,7 @@ PMLiveResize PMPlayerWindowWillResize(const QSizeF& proposed, const QRectF& fram
 // `presentationMode` the "Presentation Mode" (1 fills the screen and crops the overflow,
 // anything else fits the whole picture). Nothing for a picture without size.
 std::optional<QRectF> PMPresentationPictureFrame(const QSizeF& screen, double notch, int controlsMode, int presentationMode, QSizeF picture);
+
+// The player's scale after one step of the scale commands: up to the next half step
+// (1.0 → 1.5, 1.2 → 1.5), down to the one below (1.0 → 0.5, 1.2 → 1.0), never below 0.5.
+double PMNextMagnificationStep(double magnification, bool up);

@@ -186,3 +186,58 @@ TEST(Applications, TypeIdentifiers)
     EXPECT_EQ(mimeTypeForTypeIdentifier(QStringLiteral("nonsense")), QString());
     EXPECT_EQ(mimeTypeForFile(dir), QStringLiteral("inode/directory"));
 }
+
+TEST(Applications, ExecFieldCodesKeepEveryFileOneArgument)
+{
+    DesktopApplication app;
+    app.id = QStringLiteral("player.desktop");
+    app.path = QStringLiteral("/usr/share/applications/player.desktop");
+    app.name = QStringLiteral("Player");
+    app.icon = QStringLiteral("player");
+    // Names a shell would split, quote, expand or read as options.
+    const QStringList hostile = {QStringLiteral("/m/a b.mp4"), QStringLiteral("/m/it's \"x\".mp4"), QStringLiteral("/m/-rf $(x).mp4"),
+                                 QStringLiteral("/m/line\nbreak;`y`.mp4")};
+    struct Case {
+        const char* exec;
+        std::vector<QStringList> expected;
+    } cases[] = {
+        {"player %F", {QStringList{QStringLiteral("player")} + hostile}},
+        {"\"/opt/my player/bin\" --flag %f", {{QStringLiteral("/opt/my player/bin"), QStringLiteral("--flag"), hostile[0]},
+                                               {QStringLiteral("/opt/my player/bin"), QStringLiteral("--flag"), hostile[1]},
+                                               {QStringLiteral("/opt/my player/bin"), QStringLiteral("--flag"), hostile[2]},
+                                               {QStringLiteral("/opt/my player/bin"), QStringLiteral("--flag"), hostile[3]}}},
+        {"player %i %c %k --rate=100%% %d", {QStringList{QStringLiteral("player"), QStringLiteral("--icon"), QStringLiteral("player"), QStringLiteral("Player"),
+                                                         app.path, QStringLiteral("--rate=100%")} + hostile}},
+        {"player \"unclosed", {}},
+        {"", {}},
+    };
+    for (const Case& k : cases) {
+        app.exec = QString::fromUtf8(k.exec);
+        EXPECT_EQ(commandLinesForFiles(app, hostile), k.expected) << k.exec;
+    }
+    // URLs are encoded, and a relative name becomes absolute, so "-x" never reads as an option.
+    app.exec = QStringLiteral("player %U");
+    const std::vector<QStringList> urls = commandLinesForFiles(app, {QStringLiteral("/m/a b#1.mp4"), QStringLiteral("-x.mp4")});
+    ASSERT_EQ(urls.size(), 1u);
+    EXPECT_EQ(urls[0].at(1), QStringLiteral("file:///m/a%20b%231.mp4"));
+    EXPECT_TRUE(urls[0].at(2).startsWith(QStringLiteral("file:///"))) << urls[0].at(2).toStdString();
+}
+
+TEST(Applications, RunnableFilesAreRecognised)
+{
+    const QString dir = makeTempDir(QStringLiteral("runnable"));
+    const auto make = [&](const char* name, const QByteArray& bytes, bool executable = false) {
+        const QString path = dir + u'/' + QString::fromUtf8(name);
+        writeFile(path, bytes);
+        if (executable)
+            QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
+        return path;
+    };
+    EXPECT_TRUE(isRunnableFile(make("run.sh", "#!/bin/sh\necho hi\n")));
+    EXPECT_TRUE(isRunnableFile(make("movie.mp4", "not really", true))) << "the execute bit alone is enough";
+    EXPECT_TRUE(isRunnableFile(make("launcher.desktop", "[Desktop Entry]\nType=Application\nExec=sh\n")));
+    EXPECT_TRUE(isRunnableFile(make("tool.py", "print(1)\n")));
+    EXPECT_FALSE(isRunnableFile(make("notes.txt", "hello\n")));
+    EXPECT_FALSE(isRunnableFile(make("clip.mp4", QByteArray(64, '\0'))));
+    EXPECT_FALSE(isRunnableFile(dir));
+}

@@ -2,6 +2,11 @@
 // picture): readiness, counting, the playlist, still and animated images, proxies,
 // failures, the end of playback with looping and continuation, the transport rules,
 // volume, position memory and the default application.
+#include "playback/PMExternalViewerWatch.h"
+#include "FakeMprisPlayer.h"
+#include <QtCore/QProcess>
+#include <QtDBus/QDBusConnection>
+#include <limits>
 #include "library/model/ModelFixture.h"
 
 #include "platform/Alert.h"
@@ -498,12 +503,17 @@ TEST_F(PlaybackTest, ThePlayerWindowShowsTheMovieWithItsControls)
     c.pause();
     EXPECT_EQ(controls->controlView()->playPauseSwitch()->toolTip(), QStringLiteral("Play"));
 
-    // A double click on the picture presents, and another one ends it.
+    // A double click on the picture presents; another one alternates filling and fitting
+    // the screen.
     QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
     EXPECT_TRUE(c._isPresenting);
     EXPECT_TRUE(waitUntil([&] { return view->window() != window && view->window()->isFullScreen(); }, 10000));
     QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+    const bool filled = platform::UserDefaults::standard().integerForKey(QStringLiteral("Presentation Mode")) == 1;
     QTest::mouseDClick(view, Qt::LeftButton, {}, view->rect().center());
+    EXPECT_TRUE(c._isPresenting);
+    EXPECT_NE(platform::UserDefaults::standard().integerForKey(QStringLiteral("Presentation Mode")) == 1, filled);
+    c.togglePresentation();
     EXPECT_FALSE(c._isPresenting);
 
     // Closing the player stops playback and leaves no current movie.
@@ -549,3 +559,242 @@ TEST_F(PlaybackTest, AMovieWhoseRecordGoesOrMovesLetsThePlayerGo)
 }
 
 } // namespace
+
+// ---- External viewers, Open With and viewer rules --------------------------------------
+
+namespace {
+
+// Desktop entries in the test's own data folder (and the user's default for MP4 files).
+QString installEntry(const QString& id, const QByteArray& name, const QByteArray& mime, const QByteArray& extra = {})
+{
+    const QString folder = QDir::homePath() + QStringLiteral("/.local/share/applications");
+    QDir().mkpath(folder);
+    const QString path = folder + u'/' + id;
+    testsupport::writeFile(path, "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=/usr/bin/true %F\nMimeType=" + mime + "\n" + extra);
+    return path;
+}
+
+} // namespace
+
+TEST(ViewerRulesTest, TheTextIsCheckedWhole)
+{
+    QString error;
+    const platform::ArrayPtr builtIn = PMParseViewerRules(PMBuiltInViewerRules(), &error);
+    ASSERT_TRUE(builtIn) << error.toStdString();
+    ASSERT_EQ(builtIn->count(), 3);
+    EXPECT_EQ(builtIn->at(1).dictionary()->value(QStringLiteral("Extensions")).string(), QStringLiteral("htm html"));
+    struct Case {
+        const char* text;
+        bool valid;
+    } cases[] = {
+        {"[{\"Match\": \"\\\\.mkv$\", \"Open\": \"mpv\"}]", true},
+        // Lenient: no commas at line ends.
+        {"[\n{\n\t\"Extensions\": \"avi mkv\"\n\t\"Open\": \"vlc.desktop\"\n}\n{\n\t\"Match\": \"x\"\n\t\"Open\": \"y\"\n}\n]", true},
+        {"[{\"Match\": \"(unclosed\", \"Open\": \"mpv\"}]", false},
+        {"[{\"Match\": \"x\", \"Open\": \"\"}]", false},
+        {"[{\"Match\": \"x\", \"Open\": \"mpv\", \"Extra\": 1}]", false},
+        {"[{\"Open\": \"mpv\"}]", false},
+        {"[]", false},
+        {"{\"Match\": \"x\", \"Open\": \"mpv\"}", false},
+        {"not json at all [", false},
+    };
+    for (const Case& k : cases)
+        EXPECT_EQ(PMParseViewerRules(QString::fromUtf8(k.text), &error) != nullptr, k.valid) << k.text;
+}
+
+TEST_F(PlaybackTest, RulesNameADesktopEntryNeverAProgram)
+{
+    PMMainController& c = mainController();
+    const QString viewer = installEntry(QStringLiteral("pellis-test-viewer.desktop"), "Test Viewer", "video/mp4;");
+    platform::UserDefaults::standard().setObject(
+        Value(QStringLiteral("[\n{\"Match\": \"numbered\", \"Open\": \"/usr/bin/true\"}\n{\"Match\": \"numbered\", \"Open\": \"Test Viewer\"}\n]")),
+        QStringLiteral("Viewer Rules"));
+    c.invalidateViewerRules();
+    m_a->invalidateApplicationPath();
+    // The program path is passed over; the entry is found by its name.
+    EXPECT_EQ(m_a->applicationPath(), viewer);
+    // An invalid text routes nothing.
+    platform::UserDefaults::standard().setObject(Value(QStringLiteral("[{\"Match\": \"(\", \"Open\": \"x\"}]")), QStringLiteral("Viewer Rules"));
+    c.invalidateViewerRules();
+    m_a->invalidateApplicationPath();
+    EXPECT_FALSE(c.viewerRules());
+    EXPECT_TRUE(m_a->applicationPath().isEmpty());
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Viewer Rules"));
+    c.invalidateViewerRules();
+}
+
+TEST_F(PlaybackTest, OpenWithListsTheApplicationsForAllItems)
+{
+    PMMainController& c = mainController();
+    const QString viewer = installEntry(QStringLiteral("pellis-test-viewer.desktop"), "Test Viewer", "video/mp4;");
+    const QString twinA = installEntry(QStringLiteral("pellis-twin-a.desktop"), "Test Twin", "video/mp4;");
+    const QString twinB = installEntry(QStringLiteral("pellis-twin-b.desktop"), "Test Twin", "video/mp4;");
+    installEntry(QStringLiteral("pellis-hidden.desktop"), "Test Hidden", "video/mp4;", "Hidden=true\n");
+    const QString writer = installEntry(QStringLiteral("pellis-writer.desktop"), "Test Writer", "text/plain;");
+
+    auto items = platform::Array::make();
+    items->append(Value(m_a));
+    QString common = QStringLiteral("unchanged");
+    const platform::DictionaryPtr apps = c.applicationsForMovieRepresentations(items, false, &common);
+    ASSERT_TRUE(apps);
+    EXPECT_EQ(apps->value(QStringLiteral("Test Viewer")).string(), viewer);
+    // Two entries of one name are told apart by where they lie.
+    QStringList twins;
+    for (const QString& title : apps->keys())
+        if (title.startsWith(QStringLiteral("Test Twin")))
+            twins << title;
+    ASSERT_EQ(twins.size(), 2);
+    for (const QString& title : twins) {
+        EXPECT_TRUE(title.startsWith(QStringLiteral("Test Twin — "))) << title.toStdString();
+        EXPECT_TRUE(apps->value(title).string() == twinA || apps->value(title).string() == twinB);
+        EXPECT_TRUE(title.endsWith(QFileInfo(apps->value(title).string()).fileName())) << title.toStdString();
+    }
+    EXPECT_FALSE(apps->contains(QStringLiteral("Test Hidden")));
+    EXPECT_TRUE(common.isEmpty());
+
+    // A text file beside the movie: only applications that open both are offered.
+    const QString notes = fx::fixtures().dir() + QStringLiteral("/notes.txt");
+    testsupport::writeFile(notes, "hello\n");
+    items->append(Value(record(notes, QStringLiteral("Notes"))));
+    const platform::DictionaryPtr both = c.applicationsForMovieRepresentations(items, false, nullptr);
+    EXPECT_FALSE(both && both->contains(QStringLiteral("Test Viewer")));
+    EXPECT_FALSE(both && both->contains(QStringLiteral("Test Writer")));
+    Q_UNUSED(writer);
+}
+
+TEST_F(PlaybackTest, OpeningElsewhereAsksOnceAndRefusesPrograms)
+{
+    PMMainController& c = mainController();
+    const QString viewer = installEntry(QStringLiteral("pellis-test-viewer.desktop"), "Test Viewer", "video/mp4;");
+    // Asked once per application: the answer is kept.
+    EXPECT_TRUE(c.openURL(m_a->path(), Value(m_a), viewer, true, false));
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_EQ(m_alerts[0], QStringLiteral("Open in Test Viewer?"));
+    ASSERT_EQ(m_started.size(), 1);
+    EXPECT_EQ(m_started[0], (QStringList{QStringLiteral("/usr/bin/true"), m_a->path()}));
+    EXPECT_TRUE(c.openURL(m_b->path(), Value(m_b), viewer, true, false));
+    EXPECT_EQ(m_alerts.size(), 1);
+    EXPECT_EQ(m_started.size(), 2);
+    m_alerts.clear();
+    m_started.clear();
+
+    // Desktop entries and scripts are never handed over, whatever opens them.
+    const QString entryFile = fx::fixtures().dir() + QStringLiteral("/innocent.desktop");
+    testsupport::writeFile(entryFile, "[Desktop Entry]\nType=Application\nName=X\nExec=sh -c 'echo owned'\n");
+    const QString script = fx::fixtures().dir() + QStringLiteral("/-rf clip.mp4");
+    testsupport::writeFile(script, "#!/bin/sh\necho hello\n");
+    QFile::setPermissions(script, QFile::permissions(script) | QFileDevice::ExeOwner);
+    for (const QString& path : {entryFile, script}) {
+        EXPECT_FALSE(c.openURL(path, Value(record(path, QStringLiteral("X"))), viewer, false, false)) << path.toStdString();
+        // Nor is a desktop entry an application to start when it is given as one.
+        EXPECT_FALSE(c.openURL(m_a->path(), Value(m_a), path, false, false)) << path.toStdString();
+    }
+    EXPECT_TRUE(m_started.isEmpty());
+    EXPECT_EQ(m_alerts.size(), 2);
+
+    // A launch that fails keeps the user's choice of application.
+    m_a->setApplicationPath(viewer);
+    c._startApplicationOverride = [](const QString&, const QStringList&) { return false; };
+    c.openURL(m_a->path(), Value(m_a), m_a->applicationPath(), false, false);
+    choose(Value(m_a), false);
+    EXPECT_EQ(m_a->applicationPath(), viewer);
+}
+
+TEST_F(PlaybackTest, FollowsAnMprisPlayerToTheNextPartAndItem)
+{
+    QProcess daemon;
+    const QString address = testsupport::startPrivateBus(daemon);
+    if (address.isEmpty())
+        GTEST_SKIP() << "no dbus-daemon";
+    const QString busName = QStringLiteral("pellis-mpris-test");
+    QDBusConnection bus = QDBusConnection::connectToBus(address, busName);
+    ASSERT_TRUE(bus.isConnected());
+    QDBusConnection playerBus = QDBusConnection::connectToBus(address, QStringLiteral("pellis-mpris-player"));
+    QObject playerObject;
+    auto* root = new FakeMprisRoot(&playerObject);
+    root->entry = QStringLiteral("pellis-test-player");
+    auto* fake = new FakeMprisPlayer(&playerObject);
+    ASSERT_TRUE(playerBus.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), &playerObject));
+    ASSERT_TRUE(playerBus.registerService(QStringLiteral("org.mpris.MediaPlayer2.pellistest")));
+
+    PMMainController& c = mainController();
+    c._externalViewerBusName = busName;
+    const QString player = installEntry(QStringLiteral("pellis-test-player.desktop"), "Test Player", "video/mp4;");
+    // A sequence of three parts in a group with one more movie after it.
+    const QString trip = fx::fixtures().dir() + QStringLiteral("/Trip.mseq");
+    QDir().mkpath(trip);
+    QStringList parts;
+    for (const char* name : {"1.mp4", "2.mp4", "3.mp4"}) {
+        parts << trip + u'/' + QString::fromLatin1(name);
+        testsupport::writeFile(parts.last(), QByteArray(16, '\0'));
+    }
+    const auto sequence = record(trip, QStringLiteral("0 Trip"));
+    sequence->setApplicationPath(player);
+    m_group->rawChildren()->insert(0, Value(sequence));
+    c.invalidateLibraryDependencies();
+
+    // The viewer gets the first part only and is followed.
+    ASSERT_TRUE(c.openURL(trip, Value(sequence), player, false, true));
+    ASSERT_EQ(m_started.size(), 1);
+    EXPECT_EQ(m_started[0], (QStringList{QStringLiteral("/usr/bin/true"), parts[0]}));
+    EXPECT_TRUE(c._isMonitoringExternalViewer);
+
+    // One poll, answered before the next begins.
+    const auto poll = [&] {
+        const int before = c._externalViewerAnswerCount;
+        c.monitorExternalViewer();
+        ASSERT_TRUE(waitUntil([&] { return c._externalViewerAnswerCount > before; }));
+    };
+    // Part 1 at 10 of 60 s while paused: neither ended nor near its end.
+    fake->show(parts[0], 10, 60, false);
+    poll();
+    EXPECT_TRUE(waitUntil([&] { return c._externalViewerDurationsBySequencePath->value(QFileInfo(parts[0]).canonicalFilePath()).toDouble() == 60; }));
+    EXPECT_FALSE(c._isMonitoredExternalViewerReadyToContinue);
+    EXPECT_EQ(m_started.size(), 1);
+    // Playing at 55 of 60 s: ready to continue, asked again after 5 s.
+    fake->show(parts[0], 55, 60, true);
+    poll();
+    EXPECT_TRUE(waitUntil([&] { return c._isMonitoredExternalViewerReadyToContinue; }));
+    EXPECT_DOUBLE_EQ(c._externalViewerNextPollDelay, 5.0);
+    // Stopped at 59 of 60: part 2 opens in the same viewer.
+    fake->show(parts[0], 59, 60, false);
+    poll();
+    ASSERT_TRUE(waitUntil([&] { return m_started.size() == 2; }));
+    EXPECT_EQ(m_started[1], (QStringList{QStringLiteral("/usr/bin/true"), parts[1]}));
+    // Part 2 reports a duration that is not a number: ignored.
+    fake->show(parts[1], 1, std::numeric_limits<double>::infinity(), true);
+    poll();
+    fake->show(parts[1], 20, 30, true);
+    poll();
+    fake->show(parts[1], 29.5, 30, false);
+    poll();
+    ASSERT_TRUE(waitUntil([&] { return m_started.size() == 3; }));
+    EXPECT_TRUE(c._isMonitoringExternalViewer) << "after part 3 opens";
+    EXPECT_EQ(m_started[2], (QStringList{QStringLiteral("/usr/bin/true"), parts[2]}));
+    // Part 3 completes the durations: their sum becomes the item's. Past the last part the
+    // watch goes on only where the group continues.
+    setDefault(QStringLiteral("Continue: Monitor External Viewer"), true);
+    fake->show(parts[2], 5, 20, true);
+    poll();
+    EXPECT_TRUE(waitUntil([&] { return sequence->duration() == 110; })) << sequence->duration();
+    EXPECT_TRUE(c._isMonitoringExternalViewer) << "after the sum";
+    // At its end the group's next movie follows, here in the own player.
+    fake->show(parts[2], 19.9, 20, true);
+    poll();
+    EXPECT_TRUE(waitUntil([&] { return c._isMonitoredExternalViewerReadyToContinue; }))
+        << c._isMonitoringExternalViewer << c.shouldMonitorExternalViewer() << c.continueFromExternalViewerAsPreflightCheck(true)
+        << c.shouldContinueAfterMovieRepresentation(Value(sequence)) << c._externalViewerFilePath.toStdString();
+    fake->show(parts[2], 19.9, 20, false);
+    poll();
+    EXPECT_TRUE(waitUntil([&] { return PMMovie(c._currentMovieRepresentation) == m_a.get(); }, 10000));
+
+    c.stopMonitoringExternalViewer();
+    playerBus.unregisterService(QStringLiteral("org.mpris.MediaPlayer2.pellistest"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("pellis-mpris-player"));
+    QDBusConnection::disconnectFromBus(busName);
+    c._externalViewerBusName.clear();
+    daemon.kill();
+    daemon.waitForFinished();
+}
+
+#include "moc_FakeMprisPlayer.cpp"

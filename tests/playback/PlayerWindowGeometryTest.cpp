@@ -161,3 +161,17 @@ TEST(PresentationTest, FillingAndFittingTheScreen)
     EXPECT_EQ(*PMPresentationPictureFrame(screen, 38, 0, 1, movie), QRectF(-55, 0, 1710, 962));
     EXPECT_FALSE(PMPresentationPictureFrame(screen, 0, 0, 1, QSizeF()));
 }
+
+TEST(PresentationTest, ScaleSteps)
+{
+    struct Step {
+        double from;
+        bool up;
+        double to;
+    } steps[] = {
+        {1.0, true, 1.5}, {1.5, true, 2.0}, {1.2, true, 1.5}, {0.5, true, 1.0}, {1.99, true, 2.0},
+        {1.0, false, 0.5}, {2.0, false, 1.5}, {1.2, false, 1.0}, {0.5, false, 0.5}, {0.6, false, 0.5},
+    };
+    for (const Step& s : steps)
+        EXPECT_DOUBLE_EQ(PMNextMagnificationStep(s.from, s.up), s.to) << s.from << (s.up ? " up" : " down");
+}

@@ -406,3 +406,52 @@ TEST_F(PlayerPlacementTest, TheClosedLibraryWindowComesBackWhenThePlayerGoes)
     QTest::qWait(50);
     EXPECT_FALSE(m_main->isVisible());
 }
+
+TEST_F(PlayerPlacementTest, ScaleCommandsSizeThePlayer)
+{
+    PMMainController& c = mainController();
+    auto* view = qobject_cast<PMMovieView*>(c.playerView.data());
+    ASSERT_TRUE(view);
+    setSingleWindowMode(false);
+    ASSERT_TRUE(c.chooseMovieRepresentation(Value(m_a), false, false, true, false));
+    ASSERT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && c._dedicatedPlayerWindow->isVisible(); }, 10000));
+    const QSizeF natural = c.currentPictureNaturalSize();
+    ASSERT_FALSE(natural.isEmpty());
+
+    // Presets and half steps size the picture to its natural size (64 points wide) times
+    // the scale.
+    const auto widthIs = [&](double scale) {
+        return waitUntil([&] { return std::abs(view->width() - scale * natural.width()) <= 1; }, 3000);
+    };
+    c.setScale(400);
+    EXPECT_TRUE(widthIs(4)) << view->width();
+    EXPECT_EQ(c._currentScaleTitle, QStringLiteral("Current Size: 400%"));
+    c.increaseScale();
+    EXPECT_DOUBLE_EQ(c._currentMagnification, 4.5);
+    EXPECT_TRUE(widthIs(4.5)) << view->width();
+    for (const double expected : {4.0, 3.5, 3.0, 2.5, 2.0}) {
+        c.decreaseScale();
+        EXPECT_DOUBLE_EQ(c._currentMagnification, expected);
+    }
+    // At 2.0 the window is at its smallest width (153 points): a further step cannot shrink
+    // it, so the scale stays.
+    ASSERT_TRUE(waitUntil([&] { return view->width() == 153; }, 3000)) << view->width();
+    c.decreaseScale();
+    EXPECT_DOUBLE_EQ(c._currentMagnification, 2.0);
+    EXPECT_DOUBLE_EQ(c._currentMagnificationQuantum, 2.0);
+
+    // Presenting refuses scale commands and leaves the scale as it was.
+    const double before = c._currentMagnification;
+    c.togglePresentation();
+    ASSERT_TRUE(c._isPresenting);
+    c.increaseScale();
+    c.setScale(200);
+    EXPECT_DOUBLE_EQ(c._currentMagnification, before);
+    // A double click on the picture alternates filling and fitting the screen.
+    const qint64 mode = platform::UserDefaults::standard().integerForKey(QStringLiteral("Presentation Mode"));
+    c.togglePresentationFromPicture(2);
+    EXPECT_TRUE(c._isPresenting);
+    EXPECT_NE(platform::UserDefaults::standard().integerForKey(QStringLiteral("Presentation Mode")) == 1, mode == 1);
+    c.togglePresentationFromPicture(3);
+    EXPECT_FALSE(c._isPresenting);
+}

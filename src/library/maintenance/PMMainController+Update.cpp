@@ -565,12 +565,12 @@ void PMMainController::invalidateCurrentOrMonitoredMovieRepresentationAncestors(
                 _externalViewerMovieRepresentation = Value();
             } else {
                 _externalViewerMovieRepresentation = replacement;
-                if (_monitorsExternalViewer)
+                if (_isMonitoringExternalViewer)
                     _currentOrMonitoredMovieRepresentationAncestors = ancestorsOfLibraryItem(replacement);
             }
         }
     }
-    if (!hasCurrent && !(_monitorsExternalViewer && !_externalViewerMovieRepresentation.isNull()))
+    if (!hasCurrent && !(_isMonitoringExternalViewer && !_externalViewerMovieRepresentation.isNull()))
         _currentOrMonitoredMovieRepresentationAncestors = nullptr;
 }
 

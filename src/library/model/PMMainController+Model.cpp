@@ -72,7 +72,7 @@ void PMMainController::resetForTesting()
     _currentOrMonitoredMovieRepresentationAncestors = nullptr;
     _currentMovieRepresentation = Value();
     _externalViewerMovieRepresentation = Value();
-    _monitorsExternalViewer = false;
+    _isMonitoringExternalViewer = false;
     _cachedInfoMovieRepresentations = nullptr;
     // Test trees are made of records whose files do not exist; a test that wants the
     // files tested asks for it (updateLibraryAfterDelay with a forced test).

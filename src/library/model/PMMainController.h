@@ -97,7 +97,55 @@ public:
     platform::Value _currentMovieRepresentation;
     platform::Value _externalViewerMovieRepresentation;
     // Whether playback watches the external viewer (its movie's place is then kept).
-    bool _monitorsExternalViewer = false;
+    bool _isMonitoringExternalViewer = false;
+
+    // External viewers, viewer rules and Open With (src/playback/PMMainController+ExternalViewers.cpp).
+    // Opens the files of the item (its parts for a sequence) in the application whose desktop
+    // entry lies at `withApplicationAtURL`; with confirmation, asks once per application.
+    // Programs, scripts and desktop entries are refused with a message. Answers whether the
+    // application was started.
+    bool openURL(const QString& path, const platform::Value& forMovieRepresentation, const QString& withApplicationAtURL,
+                 bool requestConfirmation, bool startPlaying);
+    // The parsed "Viewer Rules" (the built-in text when unset), null while the text is invalid.
+    platform::ArrayPtr viewerRules();
+    void invalidateViewerRules() { _viewerRules.reset(); }
+    std::optional<platform::ArrayPtr> _viewerRules;
+    // Menu title → desktop entry path of the applications that open all the items; nil for
+    // none. The one application path the items share (maybe none) goes out.
+    platform::DictionaryPtr applicationsForMovieRepresentations(const platform::ArrayPtr& items, bool includePellis,
+                                                               QString* getCommonDefaultApplicationPath);
+    // Open With commands; the item's represented object is {"Application": path, "Movies": items}.
+    void openWithApplicationFromMenuItem(QAction* item);
+    void alwaysOpenWithApplicationFromMenuItem(QAction* item);
+    void filterOpenWithApplicationFromMenuItemSwitch(QAction* item);
+    // Following an external viewer over MPRIS to continue with the next part or item.
+    bool shouldMonitorExternalViewer();
+    void startMonitoringExternalViewer(bool immediately);
+    void pauseMonitoringExternalViewer();
+    void stopMonitoringExternalViewer();
+    void monitorExternalViewer();
+    bool continueFromExternalViewerAsPreflightCheck(bool check);
+    void continueFromExternalViewer();
+    // Applies one answer of the viewer (tests feed answers directly).
+    struct ExternalViewerState {
+        bool answered = false;   // a player answered at all
+        QString path;            // the shown file, empty when none
+        double position = 0;     // seconds
+        double duration = 0;     // seconds; below 1 means unknown
+        bool isPlaying = false;  // playing: never counted as ended
+    };
+    void applyExternalViewerState(const ExternalViewerState& state, const platform::ImagePtr& pickedUpPreview);
+    QString _externalViewerBundleIdentifier;   // the desktop entry's ID
+    QString _externalViewerFilePath;
+    platform::DictionaryPtr _externalViewerDurationsBySequencePath;
+    bool _checkExternalViewerDuration = false;
+    qint64 _externalViewerWatchStartMSecs = 0;
+    // Delay of the next poll in seconds (tests read it); the D-Bus connection to ask, the
+    // session bus unless a test sets another.
+    double _externalViewerNextPollDelay = 5.0;
+    int _externalViewerAnswerCount = 0;
+    std::function<ExternalViewerState()> _externalViewerStateOverride;
+    QString _externalViewerBusName;
 
     // Unique library IDs, lookup and navigation
     platform::Value itemWithUniqueLibraryID(const QString& uniqueLibraryID) const;
@@ -692,6 +740,42 @@ public:
     int _statusFieldsUpdateCount = 0;
     // Presentation mode's share (its window comes with the player windows).
     void togglePresentation();
+    // A double click on the picture (`clickCount` 2, 3 for a triple click): while presenting
+    // it alternates fitting and filling the screen, a triple click leaves; otherwise it
+    // presents, or ends the movie with "Double-Click Returns To Library".
+    void togglePresentationFromPicture(int clickCount);
+    bool canTogglePresentation();
+    // Stores "Presentation Mode" (1 fills the screen, any other value fits the picture).
+    void setPresentationMode(int mode, QObject* sender);
+    // The scale commands: a preset (percent), the next half step up or down.
+    void setScale(int percent);
+    void increaseScale();
+    void decreaseScale();
+    void selectCurrentMagnificationMenuItem();
+    QString _currentScaleTitle;   // the "Current Size" entry's title, also without a menu
+    void toggleStayInFront();
+    platform::Value _presentationEndingMovieRepresentation;
+
+    // The remote control and its on-screen list (src/playback/PMMainController+Remote.cpp).
+    // Every button event of the remote (codes of PMRemoteButton) arrives here.
+    void remoteButton(int code, bool pressedDown, unsigned clickCount);
+    void showRemoteInterface();
+    void toggleRemoteControlInterface(QObject* sender);
+    platform::ArrayPtr remoteInterfaceItems(const platform::ArrayPtr& siblings, const platform::Value& forParent);
+    // One step each; called with the controller as `object` they repeat every 0.1 s (else
+    // after 0.4 s) until the button's release cancels them.
+    void remoteInterfacePlus(QObject* object);
+    void remoteInterfaceMinus(QObject* object);
+    void remoteInterfaceRight(QObject* object);
+    void remoteInterfaceLeft(QObject* object);
+    bool remoteInterfaceSelectChild();
+    bool remoteInterfaceSelectParent();
+    void remoteInterfaceEscape();
+    void remoteInterfaceEnter();
+    // Makes the remote (input devices, or none) and its filter; started and stopped with
+    // the listening of the remote.
+    void installRemoteControl();
+    std::shared_ptr<void> _remoteControl;
     bool _isPresenting = false;
     bool _startPresentingWhenReady = false;
 
@@ -1558,7 +1642,7 @@ public:
         QPointer<QAction> chaptersMenuItem, dedicatedPlayerWindowMenuItem, infoMenuItem, batchRenameMenuItem, playPauseMenuItem,
             currentScaleMenuItem, fullScreenMenuItem;
         QPointer<QMenu> lastWatchedMenu, ratingMenu, currentFrameMenu, findMenu, layoutMenu, experimentalViewMenu, columnMenu, sortMenu,
-            rearrangeMenu, presentationModeMenu, playbackControlsModeMenu, aspectRatioMenu, libraryFolderMenu;
+            rearrangeMenu, presentationModeMenu, playbackControlsModeMenu, aspectRatioMenu, libraryFolderMenu, openWithMenu;
     };
     MainMenuOutlets _mainMenu;
     // What validation reads of windows and panels that other parts own. Each answers a

@@ -266,11 +266,14 @@ QString PMMovieRepresentationPrototype::applicationPath()
             if (!expression || !expression->firstMatch(urlString, nullptr))
                 continue;
             const QString open = rule->value(QStringLiteral("Open")).isString() ? rule->value(QStringLiteral("Open")).string() : QString();
+            // A desktop entry: by its path, its ID or its name; never a program to run. A
+            // rule naming nothing installed falls through.
             if (open.contains(u'/')) {
+                if (!open.endsWith(QLatin1String(".desktop")))
+                    continue;
                 result = platform::stringByExpandingTildeInPath(open);
                 break;
             }
-            // An identifier of a desktop entry; a rule naming nothing installed falls through.
             platform::DesktopApplication app;
             if (!open.isEmpty()
                 && (platform::getDesktopApplication(open, &app) || platform::getDesktopApplication(open + QStringLiteral(".desktop"), &app))
@@ -278,6 +281,13 @@ QString PMMovieRepresentationPrototype::applicationPath()
                 result = app.path;
                 break;
             }
+            for (const platform::DesktopApplication& candidate : platform::allApplications())
+                if (candidate.name.compare(open, Qt::CaseInsensitive) == 0) {
+                    result = candidate.path;
+                    break;
+                }
+            if (!result.isEmpty())
+                break;
         }
     }
     std::lock_guard lock(o.m_mutex);

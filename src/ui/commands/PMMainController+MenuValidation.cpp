@@ -180,7 +180,7 @@ bool PMMainController::canPopulateMenu(const QMenu* menu) const
            || menu == _mainMenu.experimentalViewMenu || menu == _mainMenu.presentationModeMenu || menu == _mainMenu.playbackControlsModeMenu
            || menu == _mainMenu.currentFrameMenu || menu == _mainMenu.findMenu || menu == _mainMenu.libraryFolderMenu
            || menu == _mainMenu.sortMenu || menu == _mainMenu.rearrangeMenu || menu == _mainMenu.aspectRatioMenu
-           || menu == _mainMenu.columnMenu
+           || menu == _mainMenu.columnMenu || menu == _mainMenu.openWithMenu
            || !menu->actions().isEmpty();
 }
 
@@ -477,8 +477,11 @@ bool PMMainController::validateMainMenuItem(QAction* item)
             return true;
         return playerCondition;
     }
-    if (a == QLatin1String("setScale") || a == QLatin1String("fitPlayerWindowToScreen"))
+    if (a == QLatin1String("setScale") || a == QLatin1String("fitPlayerWindowToScreen")) {
+        if (item == _mainMenu.currentScaleMenuItem)
+            selectCurrentMagnificationMenuItem();
         return playerCondition;
+    }
     if (a == QLatin1String("toggleFullScreen")) {
         // The window that has the keys goes full screen; presenting is the player's own.
         QWidget* window = w.key ? w.key : w.appMain;
@@ -732,6 +735,50 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
         return;
     }
 
+    if (menu == _mainMenu.openWithMenu) {
+        menu->clear();
+        const ArrayPtr movies = cachedInfoMovieRepresentationsSorted(false);
+        QString common;
+        const DictionaryPtr applications = applicationsForMovieRepresentations(movies, false, &common);
+        const ArrayPtr hidden = d.arrayForKey(QStringLiteral("Open With: Hidden Applications"));
+        QStringList hiddenTitles;
+        for (const Value& v : hidden ? *hidden : Array())
+            hiddenTitles << v.string();
+        QStringList titles = applications ? applications->keys() : QStringList();
+        titles.sort(Qt::CaseInsensitive);
+        for (const QString& title : titles) {
+            if (hiddenTitles.contains(title))
+                continue;
+            const QString path = applications->value(title).string();
+            auto record = platform::Dictionary::make();
+            record->setValue(QStringLiteral("Application"), Value(path));
+            record->setValue(QStringLiteral("Movies"), Value(movies));
+            QAction* item = menu->addAction(platform::escapedMenuTitle(title));
+            platform::setMenuItemAction(item, QStringLiteral("openWithApplicationFromMenuItem"));
+            platform::setMenuItemRepresentedObject(item, Value(record));
+            item->setCheckable(path == common && !common.isEmpty());
+            item->setChecked(path == common && !common.isEmpty());
+            QAction* always = menu->addAction(platform::escapedMenuTitle(localized("Always Open With %1").arg(title)));
+            platform::setMenuItemAction(always, QStringLiteral("alwaysOpenWithApplicationFromMenuItem"));
+            platform::setMenuItemRepresentedObject(always, Value(record));
+            platform::setAlternateMenuItem(always, item, Qt::AltModifier);
+        }
+        // Which applications the menu offers.
+        if (!titles.isEmpty()) {
+            menu->addSeparator();
+            QMenu* filter = menu->addMenu(localized("Show in Menu"));
+            for (const QString& title : titles) {
+                QAction* item = filter->addAction(platform::escapedMenuTitle(title));
+                item->setProperty("PMApplicationTitle", title);
+                item->setCheckable(true);
+                item->setChecked(!hiddenTitles.contains(title));
+                platform::setMenuItemAction(item, QStringLiteral("filterOpenWithApplicationFromMenuItemSwitch"));
+            }
+        }
+        if (menu->actions().isEmpty())
+            menu->addAction(localized("No Applications"))->setEnabled(false);
+        return;
+    }
     if (menu == _mainMenu.libraryFolderMenu) {
         populateLibraryFolderMenu(menu);
         return;
@@ -988,9 +1035,7 @@ void PMMainController::changePlaybackControlsModeViaMenuItem(int tag)
 
 void PMMainController::setPresentationModeFromMenuItem(int tag)
 {
-    defaults().setInteger(tag, QStringLiteral("Presentation Mode"));
-    if (_presentationDidChange && _isPresenting)
-        _presentationDidChange(true);
+    setPresentationMode(tag, nullptr);
 }
 
 void PMMainController::addContainer(QObject* sender)
@@ -1153,6 +1198,32 @@ void PMMainController::installMenuCommands()
     add("decreaseVolume", [this](QObject*) { decreaseVolume(); });
     add("mute", [this](QObject*) { mute(); });
     add("togglePresentation", [this](QObject*) { togglePresentation(); });
+    add("setScale", [this](QObject* s) { setScale(int(senderTag(s))); });
+    // Zooming acts on the library's grid when its window is in front, else on the player.
+    const auto gridIsMain = [this] {
+        PMGroupView* grid = mainWindow() ? mainWindow()->findChild<PMGroupView*>() : nullptr;
+        return grid && grid->isVisible() && windowsOf(*this).appMain == mainWindow() && playerWindow() != mainWindow();
+    };
+    add("increaseScale", [this, gridIsMain](QObject*) {
+        if (gridIsMain())
+            changePreviewSizeWithColumnsDelta(-1);
+        else
+            increaseScale();
+    });
+    add("decreaseScale", [this, gridIsMain](QObject*) {
+        if (gridIsMain())
+            changePreviewSizeWithColumnsDelta(1);
+        else
+            decreaseScale();
+    });
+    add("toggleStayInFront", [this](QObject*) { toggleStayInFront(); });
+    add("openWithApplicationFromMenuItem", [this](QObject* s) { openWithApplicationFromMenuItem(senderItem(s)); });
+    add("alwaysOpenWithApplicationFromMenuItem", [this](QObject* s) { alwaysOpenWithApplicationFromMenuItem(senderItem(s)); });
+    add("filterOpenWithApplicationFromMenuItemSwitch", [this](QObject* s) {
+        // The switch has flipped already when its action runs.
+        filterOpenWithApplicationFromMenuItemSwitch(senderItem(s));
+    });
+    add("toggleRemoteControlInterface", [this](QObject* s) { toggleRemoteControlInterface(s); });
     add("setPresentationModeFromMenuItem", [this](QObject* s) { setPresentationModeFromMenuItem(int(senderTag(s))); });
     add("changePlaybackControlsModeViaMenuItem", [this](QObject* s) { changePlaybackControlsModeViaMenuItem(int(senderTag(s))); });
     // Views and windows

@@ -33,6 +33,7 @@ const QList<Entry> kEntries = {
     {"File", "Show Info", "showMovieInfo", 1, "Ctrl+I", "infoMenuItem"},
     {"File", "Rename...", "showMovieInfo", 11, "Ctrl+Shift+I", "batchRenameMenuItem"},
     {"File", "Quick Look", "toggleQuickLook", 0, "Ctrl+Y", nullptr, Checkable},
+    {"File", "Open With", "", 0, nullptr, "openWithMenu", Submenu},
     {"File", "Show in File Manager", "showInFinder", 0, "Ctrl+Alt+R"},
     {"File", "Show Index Image", "generateIndexImage", 0, nullptr},
     {"File", "", ""},
@@ -206,6 +207,7 @@ void setOutlet(PMMainController& controller, const QString& outlet, QAction* ite
         {QStringLiteral("playbackControlsModeMenu"), &o.playbackControlsModeMenu},
         {QStringLiteral("aspectRatioMenu"), &o.aspectRatioMenu},
         {QStringLiteral("libraryFolderMenu"), &o.libraryFolderMenu},
+        {QStringLiteral("openWithMenu"), &o.openWithMenu},
     };
     if (auto* slot = items.value(outlet))
         *slot = item;

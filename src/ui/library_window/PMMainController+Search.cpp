@@ -245,7 +245,7 @@ bool PMMainController::displayAsRelatedToCurrentMovieRepresentation(const Value&
         PMLibraryItem* otherItem = PMItem(other);
         return otherItem && PMIsSameItem(otherItem->nonProxySelf(), self);
     };
-    return sameAs(_currentMovieRepresentation) || (_monitorsExternalViewer && sameAs(_externalViewerMovieRepresentation));
+    return sameAs(_currentMovieRepresentation) || (_isMonitoringExternalViewer && sameAs(_externalViewerMovieRepresentation));
 }
 
 bool PMMainController::updatePreviewForMovieRepresentation(const Value& movie)

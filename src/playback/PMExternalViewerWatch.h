@@ -1,0 +1,32 @@
+// What the external-viewer watch needs apart from the controller: the viewer rules' text and
+// its check, the pickup of a preview image saved from the viewer, and asking a player over
+// MPRIS what it shows.
+#pragma once
+
+#include "platform/Image.h"
+#include "platform/Value.h"
+
+#include <QtCore/QString>
+
+// The rules used while "Viewer Rules" holds no text (lenient JSON, one key per line).
+QString PMBuiltInViewerRules();
+// The rules of the text: a non-empty array of dictionaries of exactly two keys, "Match" (a
+// regular expression) or "Extensions" (names separated by spaces) and a non-empty "Open"
+// (a desktop entry's ID or name, or the path of an entry). Null with the reason otherwise.
+platform::ArrayPtr PMParseViewerRules(const QString& text, QString* error);
+
+// The newest image in the folder whose name matches the pattern (case-insensitive) and that
+// was made at or after `sinceMSecs`, read as an image. The file itself is left alone.
+platform::ImagePtr PMPickUpExternalViewerPreview(const QString& directory, const QString& pattern, qint64 sinceMSecs);
+
+// A player's answer. Durations that are not finite or below 1 s count as unknown (0).
+struct PMMprisState {
+    bool answered = false;
+    QString path;
+    double position = 0;
+    double duration = 0;
+    bool isPlaying = false;
+};
+// Asks the MPRIS players on the session bus (or the bus of that name, for tests): the one
+// showing `watchedPath` first, else one whose desktop entry is `desktopId`, else none.
+PMMprisState PMQueryMprisPlayer(const QString& busName, const QString& desktopId, const QString& watchedPath);
