@@ -1077,6 +1077,7 @@ void PMMainController::installMenuCommands()
             _actions.insert(key, std::move(run));
     };
     installSmartPlaylistCommands();
+    installContextMenus();
     // Files and the library
     add("openFile", [this](QObject* s) { openFile(int(senderTag(s))); });
     add("openURL", [this](QObject* s) { openURL(s); });
