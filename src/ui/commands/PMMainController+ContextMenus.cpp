@@ -17,6 +17,7 @@
 #include <QtCore/QUrl>
 #include <QtGui/QAction>
 #include <QtGui/QClipboard>
+#include <QtGui/QDesktopServices>
 #include <QtGui/QGuiApplication>
 #include <QtWidgets/QMenu>
 
@@ -270,7 +271,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             menu->addSeparator();
         }
         deleteTitle = localized("Delete Smart Playlist");
-    } else if (container) {
+    } else if (container && !container->isOnlineItem()) {
         // A folder or playlist: a new child inside it.
         const bool smartPlaylistsFolder = container->value(QStringLiteral("Smart Playlists Folder")).toBool();
         addActionItem(menu, smartPlaylistsFolder ? localized("New Child Playlist") : localized("New Subfolder"), "addContainer", 0, clicked);
@@ -280,29 +281,37 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
     }
 
     // Online items: their addresses, opened or copied; nothing else applies to them.
-    QList<PMMovieRepresentationPrototype*> online;
-    for (qsizetype i = 0; i < movieCount; ++i)
-        if (PMMovieRepresentationPrototype* m = PMMovie(movies->at(i)); m && m->isOnlineItem())
-            online.append(m);
+    // An online item's address: a record's own URL, else what the item is called.
+    struct OnlineItem {
+        Value item;
+        QString address;
+    };
+    QList<OnlineItem> online;
+    const auto addOnline = [&online](const Value& v) {
+        if (PMMovieRepresentationPrototype* m = PMMovie(v); m && m->isOnlineItem())
+            online.append({v, m->URL().toString()});
+        else if (PMLibraryContainer* c = PMContainer(v); c && c->isOnlineItem())
+            online.append({v, c->displayName()});
+    };
+    for (qsizetype i = 0; i < itemCount; ++i)
+        addOnline(items->at(i));
+    if (online.isEmpty())
+        for (qsizetype i = 0; i < movieCount; ++i)
+            addOnline(movies->at(i));
     if (!online.isEmpty()) {
         addSeparatorIfNeeded(menu);
         const qsizetype shown = online.size() > 10 ? 9 : online.size();
         QStringList addresses;
-        for (PMMovieRepresentationPrototype* m : online)
-            addresses.append(m->URL().toString());
+        for (const OnlineItem& o : online)
+            addresses.append(o.address);
         for (qsizetype i = 0; i < shown; ++i)
             addSmallLine(menu, addresses.at(i));
         if (shown < online.size())
             addSmallLine(menu, localized("(%1 more)").arg(online.size() - shown));
         if (online.size() == 1) {
-            const Value item = Value(online.constFirst()->sharedRecord());
-            PMMovieRepresentationPrototype* only = online.constFirst();
             // Only web addresses open from here; any other scheme can only be copied.
-            if (isWebAddress(only->URL()))
-                addHandlerItem(menu, localized("Open URL"), [item](QAction*) {
-                    if (PMMovieRepresentationPrototype* m = PMMovie(item))
-                        m->openOriginalURL();
-                });
+            if (isWebAddress(QUrl(addresses.constFirst())))
+                addHandlerItem(menu, localized("Open URL"), [url = QUrl(addresses.constFirst())](QAction*) { QDesktopServices::openUrl(url); });
             addHandlerItem(menu, localized("Copy URL"), [address = addresses.constFirst()](QAction*) {
                 QGuiApplication::clipboard()->setText(address);
             });
