@@ -544,7 +544,10 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         addSeparatorIfNeeded(menu);
         const QString sortTitle = name.isEmpty() ? localized("Sort by") : localized("Sort \"%1\" by").arg(platform::escapedMenuTitle(name));
         if (menu->actions().isEmpty()) {
-            menu->addSection(sortTitle);
+            // A header line: styles draw a section without its text.
+            QAction* header = menu->addAction(sortTitle);
+            platform::setMenuItemTargetsNothing(header);
+            header->setEnabled(false);
             populateSortMenu(menu, false, sortMovie);
         } else {
             auto* sort = new QMenu(sortTitle, menu);

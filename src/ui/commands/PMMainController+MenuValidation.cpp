@@ -658,6 +658,7 @@ bool PMMainController::validationKnowsAction(const QString& action)
                  "addSupplementaryLibraryLocation", "locateSupplementaryLibraryLocation", "deleteSupplementaryLibraryLocation",
                  "includeNonLibraryFilesFromMenuItem", "organizeLibraryFiles", "moveAllToLibraryFolder", "copyAllToLibraryFolder",
                  "moveToLibraryFolder", "showContentInFinder", "deleteItemsFromMenuItem", "toggleGroupListColumn", "copyToPasteboard",
+                 "setWatchedFromMenuItem",
                  "didTogglePropertyValue"})
             set.insert(QString::fromLatin1(name));
         return set;
