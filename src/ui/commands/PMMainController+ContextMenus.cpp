@@ -4,6 +4,7 @@
 // acts on the items it was made for even when the selection changes while it is open.
 #include "library/model/PMMainController.h"
 
+#include "foundation/NSDate+PMExtensions.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -22,6 +23,7 @@
 #include <QtWidgets/QMenu>
 
 #include <algorithm>
+#include <optional>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -93,6 +95,78 @@ bool isWebAddress(const QUrl& url)
 qsizetype count(const ArrayPtr& items)
 {
     return items ? items->count() : 0;
+}
+
+// Setting the movies' date added to their newest, their oldest or the default date, or
+// back to the creation date where it lies later; nothing when no choice changes a date.
+void addAlignDateSubmenu(PMMainController& controller, QMenu* menu, const ArrayPtr& movies, bool oneClicked, QAction* alternateOf)
+{
+    std::optional<platform::Date> newest, oldest, newestSeen, oldestSeen;
+    bool newestDiffer = false;
+    bool oldestDiffer = false;
+    bool oldestBeforeAdded = false;
+    QList<PMMovieRepresentationPrototype*> resettable;
+    auto targets = Array::make();
+    for (const Value& v : *movies) {
+        PMMovieRepresentationPrototype* m = PMMovie(v);
+        if (!m)
+            continue;
+        const platform::Date n = m->newestDate();
+        const platform::Date o = m->oldestDate();
+        newestDiffer |= newestSeen && !(*newestSeen == n);
+        oldestDiffer |= oldestSeen && !(*oldestSeen == o);
+        newestSeen = n;
+        oldestSeen = o;
+        newest = newest ? std::max(*newest, n) : n;
+        oldest = oldest ? std::min(*oldest, o) : o;
+        oldestBeforeAdded |= o < m->additionDate();
+        if (m->creationDate() < m->additionDate()) {
+            resettable.append(m);
+            targets->append(v);
+        }
+    }
+    if (!oldest)
+        return;
+    const Value defaultValue = defaults().objectForKey(QStringLiteral("Align Date: Default"));
+    std::optional<platform::Date> defaultDate;
+    if (defaultValue.isNumber())
+        defaultDate = platform::Date{defaultValue.toDouble()};
+    else if (defaultValue.type() == Value::Type::Date)
+        defaultDate = defaultValue.date();
+    const bool offerDefault = defaultDate && *defaultDate < *oldest;
+    const bool offerOldest = oldestDiffer || oldestBeforeAdded;
+    if (!newestDiffer && !offerOldest && !offerDefault && resettable.isEmpty())
+        return;
+
+    const bool fuzzy = defaults().boolForKey(QStringLiteral("Determine Fuzzy Oldest Date"));
+    const bool onlyResets = !newestDiffer && !offerOldest && !offerDefault;
+    auto* submenu = new QMenu(onlyResets ? localized("Reset Date Added") : fuzzy ? localized("Align Date") : localized("Align Date Added"), menu);
+    const auto align = [&controller](const ArrayPtr& targets, std::optional<platform::Date> date) {
+        for (const Value& v : *targets)
+            if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                m->setAdditionDate(date ? *date : m->creationDate());
+        controller.updateLibrary();
+        controller.saveLibrarySoon();
+    };
+    const auto describe = [](const platform::Date& date) { return fuzzyDescriptionForEndOfYearOnly(date, true); };
+    if (newestDiffer)
+        addHandlerItem(submenu, localized("Newest: %1").arg(describe(*newest)), [align, movies, d = *newest](QAction*) { align(movies, d); });
+    if (offerOldest)
+        addHandlerItem(submenu, localized("Oldest: %1").arg(describe(*oldest)), [align, movies, d = *oldest](QAction*) { align(movies, d); });
+    if (offerDefault)
+        addHandlerItem(submenu, localized("Default: %1").arg(describe(*defaultDate)), [align, movies, d = *defaultDate](QAction*) { align(movies, d); });
+    if (!resettable.isEmpty()) {
+        if (!onlyResets)
+            submenu->addSeparator();
+        const QString title = oneClicked && resettable.size() == 1 ? localized("Reset: %1").arg(describe(resettable.constFirst()->creationDate()))
+                              : resettable.size() == 1         ? localized("Reset 1 File")
+                                                               : localized("Reset %1 Files").arg(resettable.size());
+        addHandlerItem(submenu, title, [align, targets](QAction*) { align(targets, std::nullopt); });
+    }
+    platform::installMenuConventions(submenu);
+    QAction* item = menu->addMenu(submenu);
+    if (!fuzzy && alternateOf)
+        platform::setAlternateMenuItem(item, alternateOf, Qt::AltModifier);
 }
 
 } // namespace
@@ -448,7 +522,8 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                            });
             menu->addMenu(sequenceMenu);
         }
-        addActionItem(menu, localized("Filter"), "filter", 0, Value(movies));
+        QAction* filterItem = addActionItem(menu, localized("Filter"), "filter", 0, Value(movies));
+        addAlignDateSubmenu(*this, menu, movies, itemCount == 1, filterItem);
     }
 
     // Turning, mirroring and cropping.

@@ -207,3 +207,27 @@ TEST_F(ContextMenus, ContainerNamesShowLiterally)
         EXPECT_TRUE(all.contains(QStringLiteral("Copy Original URL")));
     }
 }
+
+TEST_F(ContextMenus, AlignDateOffersTheDefaultDateAndSetsItOnEveryMovie)
+{
+    const auto alignMenu = [](const QMenu* menu) -> QMenu* {
+        for (QAction* item : menu->actions())
+            if (item->menu() && (item->text() == QLatin1String("Align Date Added") || item->text() == QLatin1String("Align Date")))
+                return item->menu();
+        return nullptr;
+    };
+    defaults().setObject(Value(86400.0 * 365), QStringLiteral("Align Date: Default")); // early in 1971
+    auto menu = grid(some({0, 1}));
+    QMenu* align = alignMenu(menu.get());
+    defaults().removeObjectForKey(QStringLiteral("Align Date: Default"));
+    ASSERT_NE(align, nullptr);
+    QAction* byDefault = nullptr;
+    for (QAction* item : align->actions())
+        if (item->text().startsWith(QLatin1String("Default: ")))
+            byDefault = item;
+    ASSERT_NE(byDefault, nullptr);
+    platform::performMenuItemHandler(byDefault);
+    for (int i : {0, 1})
+        EXPECT_EQ(movies[size_t(i)]->additionDate().secondsSince1970, 86400.0 * 365);
+    EXPECT_NE(movies[2]->additionDate().secondsSince1970, 86400.0 * 365);
+}
