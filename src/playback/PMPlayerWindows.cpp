@@ -1,6 +1,7 @@
 #include "playback/PMPlayerWindows.h"
 
 #include "foundation/PMLog.h"
+#include "library/model/PMMainController.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMActionButtonTextField.h"
@@ -11,6 +12,7 @@
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QMenu>
 
 namespace {
 
@@ -53,10 +55,18 @@ PMPlayerContainerView::PMPlayerContainerView(QWidget* parent) : QWidget(parent)
 
 void PMPlayerContainerView::contextMenuEvent(QContextMenuEvent* event)
 {
-    if (contextMenuHandler)
+    if (contextMenuHandler) {
         contextMenuHandler(event);
-    else
-        QWidget::contextMenuEvent(event);
+        return;
+    }
+    // The current movie's menu, made for this click and gone when it closes.
+    if (QMenu* menu = PMMainController::mainController().contextMenuForCurrentMovie(); menu && !menu->actions().isEmpty()) {
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(event->globalPos());
+        event->accept();
+        return;
+    }
+    QWidget::contextMenuEvent(event);
 }
 
 QRectF PMPlayerContainerFrameForControlsPosition(QRectF frame, int o, int p)

@@ -1745,6 +1745,24 @@ public:
     };
     ItemCommandHooks _itemCommands;
 
+    // ---------------------------------------------------------------------------------
+    // Context menus (src/ui/commands/PMMainController+ContextMenus.cpp): one builder for the
+    // grid's tiles, the list's rows, the sidebar's rows and the current movie. Items carry
+    // what they act on. Answers the menu (a new one "Context" without one; empty when
+    // nothing applies).
+    QMenu* populateContextMenu(QMenu* menu, const platform::ArrayPtr& items, const platform::ArrayPtr& infoPool, const void* previewView,
+                               bool addAspectRatioMenu, bool addSortAndRearrangeMenus);
+    // Nothing without a current movie.
+    QMenu* contextMenuForCurrentMovie();
+    QMenu* contextMenuForGroupViewItems(const platform::ArrayPtr& items, const void* previewView);
+    // The movies' common rating ticked, the others among them mixed; added under "Rating".
+    QMenu* addRatingSubmenuForMovieRepresentations(const platform::ArrayPtr& movies, QMenu* toMenu);
+    // Tag 1 marks every movie opened; tag 0 forgets their plays (and their history entries).
+    void setWatchedFromMenuItem(QObject* sender);
+    void addTagValueSwitchesToContextMenu(QMenu* menu, const platform::ArrayPtr& movies, QMenu** getMetadataMenu);
+    // Puts the builders into the views' hooks (those not installed otherwise).
+    void installContextMenus();
+
     // Tests: forgets the whole library.
     void resetForTesting();
 

@@ -661,6 +661,7 @@ bool PMMainController::validationKnowsAction(const QString& action)
                  "addSupplementaryLibraryLocation", "locateSupplementaryLibraryLocation", "deleteSupplementaryLibraryLocation",
                  "includeNonLibraryFilesFromMenuItem", "organizeLibraryFiles", "moveAllToLibraryFolder", "copyAllToLibraryFolder",
                  "moveToLibraryFolder", "showContentInFinder", "deleteItemsFromMenuItem", "toggleGroupListColumn", "copyToPasteboard",
+                 "setWatchedFromMenuItem",
                  "didTogglePropertyValue"})
             set.insert(QString::fromLatin1(name));
         return set;
@@ -1122,6 +1123,7 @@ void PMMainController::installMenuCommands()
             _actions.insert(key, std::move(run));
     };
     installSmartPlaylistCommands();
+    installContextMenus();
     // Files and the library
     add("openFile", [this](QObject* s) { openFile(int(senderTag(s))); });
     add("openURL", [this](QObject* s) { openURL(s); });

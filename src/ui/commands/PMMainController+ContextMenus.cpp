@@ -1,0 +1,704 @@
+// The context menus of the library: tiles of the grid, rows of the file list, rows of the
+// sidebar and the current movie. One builder looks at the clicked items and assembles the
+// sections that apply, in a fixed order. Every item carries what it acts on, so a menu
+// acts on the items it was made for even when the selection changes while it is open.
+#include "library/model/PMMainController.h"
+
+#include "foundation/NSDate+PMExtensions.h"
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMLibraryItemArrays.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Responder.h"
+#include "platform/UserDefaults.h"
+#include "ui/commands/PMMenuItemSwitch.h"
+#include "ui/commands/PMTagValueSwitch.h"
+#include "ui/library_window/PMMovieOutlineView.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QUrl>
+#include <QtGui/QAction>
+#include <QtGui/QClipboard>
+#include <QtGui/QDesktopServices>
+#include <QtGui/QGuiApplication>
+#include <QtWidgets/QMenu>
+
+#include <algorithm>
+#include <optional>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::Value;
+
+namespace {
+
+QString localized(const char* text)
+{
+    return QCoreApplication::translate("PMMainController", text);
+}
+
+platform::UserDefaults& defaults()
+{
+    return platform::UserDefaults::standard();
+}
+
+// An item sending the action along the responder chain with what it stands for.
+QAction* addActionItem(QMenu* menu, const QString& title, const char* action, qint64 tag = 0, const Value& represented = Value())
+{
+    QAction* item = menu->addAction(title);
+    platform::setMenuItemAction(item, QString::fromLatin1(action));
+    platform::setMenuItemTag(item, tag);
+    if (!represented.isNull())
+        platform::setMenuItemRepresentedObject(item, represented);
+    return item;
+}
+
+QAction* addHandlerItem(QMenu* menu, const QString& title, std::function<void(QAction*)> handler)
+{
+    QAction* item = menu->addAction(title);
+    platform::setMenuItemHandler(item, std::move(handler));
+    return item;
+}
+
+// A small disabled line of text built from data (an address, a path).
+void addSmallLine(QMenu* menu, const QString& text)
+{
+    QAction* line = menu->addAction(platform::escapedMenuTitle(text));
+    QFont font = line->font();
+    font.setPointSizeF(std::max(7.0, QGuiApplication::font().pointSizeF() - 2));
+    line->setFont(font);
+    platform::setMenuItemTargetsNothing(line);
+    line->setEnabled(false);
+}
+
+// A separator only when something stands before it that is not one.
+void addSeparatorIfNeeded(QMenu* menu)
+{
+    const QList<QAction*> items = menu->actions();
+    if (!items.isEmpty() && !items.constLast()->isSeparator())
+        menu->addSeparator();
+}
+
+void removeTrailingSeparators(QMenu* menu)
+{
+    while (!menu->actions().isEmpty() && menu->actions().constLast()->isSeparator())
+        menu->removeAction(menu->actions().constLast());
+    while (!menu->actions().isEmpty() && menu->actions().constFirst()->isSeparator())
+        menu->removeAction(menu->actions().constFirst());
+}
+
+bool isWebAddress(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+qsizetype count(const ArrayPtr& items)
+{
+    return items ? items->count() : 0;
+}
+
+// Setting the movies' date added to their newest, their oldest or the default date, or
+// back to the creation date where it lies later; nothing when no choice changes a date.
+void addAlignDateSubmenu(PMMainController& controller, QMenu* menu, const ArrayPtr& movies, bool oneClicked, QAction* alternateOf)
+{
+    std::optional<platform::Date> newest, oldest, newestSeen, oldestSeen;
+    bool newestDiffer = false;
+    bool oldestDiffer = false;
+    bool oldestBeforeAdded = false;
+    QList<PMMovieRepresentationPrototype*> resettable;
+    auto targets = Array::make();
+    for (const Value& v : *movies) {
+        PMMovieRepresentationPrototype* m = PMMovie(v);
+        if (!m)
+            continue;
+        const platform::Date n = m->newestDate();
+        const platform::Date o = m->oldestDate();
+        newestDiffer |= newestSeen && !(*newestSeen == n);
+        oldestDiffer |= oldestSeen && !(*oldestSeen == o);
+        newestSeen = n;
+        oldestSeen = o;
+        newest = newest ? std::max(*newest, n) : n;
+        oldest = oldest ? std::min(*oldest, o) : o;
+        oldestBeforeAdded |= o < m->additionDate();
+        if (m->creationDate() < m->additionDate()) {
+            resettable.append(m);
+            targets->append(v);
+        }
+    }
+    if (!oldest)
+        return;
+    const Value defaultValue = defaults().objectForKey(QStringLiteral("Align Date: Default"));
+    std::optional<platform::Date> defaultDate;
+    if (defaultValue.isNumber())
+        defaultDate = platform::Date{defaultValue.toDouble()};
+    else if (defaultValue.type() == Value::Type::Date)
+        defaultDate = defaultValue.date();
+    const bool offerDefault = defaultDate && *defaultDate < *oldest;
+    const bool offerOldest = oldestDiffer || oldestBeforeAdded;
+    if (!newestDiffer && !offerOldest && !offerDefault && resettable.isEmpty())
+        return;
+
+    const bool fuzzy = defaults().boolForKey(QStringLiteral("Determine Fuzzy Oldest Date"));
+    const bool onlyResets = !newestDiffer && !offerOldest && !offerDefault;
+    auto* submenu = new QMenu(onlyResets ? localized("Reset Date Added") : fuzzy ? localized("Align Date") : localized("Align Date Added"), menu);
+    const auto align = [&controller](const ArrayPtr& targets, std::optional<platform::Date> date) {
+        for (const Value& v : *targets)
+            if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                m->setAdditionDate(date ? *date : m->creationDate());
+        controller.updateLibrary();
+        controller.saveLibrarySoon();
+    };
+    const auto describe = [](const platform::Date& date) { return fuzzyDescriptionForEndOfYearOnly(date, true); };
+    if (newestDiffer)
+        addHandlerItem(submenu, localized("Newest: %1").arg(describe(*newest)), [align, movies, d = *newest](QAction*) { align(movies, d); });
+    if (offerOldest)
+        addHandlerItem(submenu, localized("Oldest: %1").arg(describe(*oldest)), [align, movies, d = *oldest](QAction*) { align(movies, d); });
+    if (offerDefault)
+        addHandlerItem(submenu, localized("Default: %1").arg(describe(*defaultDate)), [align, movies, d = *defaultDate](QAction*) { align(movies, d); });
+    if (!resettable.isEmpty()) {
+        if (!onlyResets)
+            submenu->addSeparator();
+        const QString title = oneClicked && resettable.size() == 1 ? localized("Reset: %1").arg(describe(resettable.constFirst()->creationDate()))
+                              : resettable.size() == 1         ? localized("Reset 1 File")
+                                                               : localized("Reset %1 Files").arg(resettable.size());
+        addHandlerItem(submenu, title, [align, targets](QAction*) { align(targets, std::nullopt); });
+    }
+    platform::installMenuConventions(submenu);
+    QAction* item = menu->addMenu(submenu);
+    if (!fuzzy && alternateOf)
+        platform::setAlternateMenuItem(item, alternateOf, Qt::AltModifier);
+}
+
+} // namespace
+
+QMenu* PMMainController::addRatingSubmenuForMovieRepresentations(const ArrayPtr& movies, QMenu* toMenu)
+{
+    if (!toMenu || count(movies) == 0)
+        return nullptr;
+    std::vector<double> ratings;
+    const long long common = movies ? commonRatingAmongRatings(*movies, &ratings) : -1;
+    auto* submenu = new QMenu(localized("Rating"), toMenu);
+    if (_mainMenu.ratingMenu) {
+        for (QAction* original : _mainMenu.ratingMenu->actions()) {
+            if (original->isSeparator()) {
+                submenu->addSeparator();
+                continue;
+            }
+            QAction* item = submenu->addAction(original->text());
+            platform::setMenuItemAction(item, platform::menuItemAction(original));
+            const qint64 tag = platform::menuItemTag(original);
+            platform::setMenuItemTag(item, tag);
+            platform::setMenuItemRepresentedObject(item, Value(movies));
+            item->setCheckable(true);
+            const bool among = std::find(ratings.begin(), ratings.end(), double(tag)) != ratings.end();
+            item->setChecked(tag == common || among);
+            platform::setMenuItemMixedState(item, tag != common && among);
+        }
+    }
+    platform::installMenuConventions(submenu);
+    toMenu->addMenu(submenu);
+    return submenu;
+}
+
+void PMMainController::setWatchedFromMenuItem(QObject* sender)
+{
+    auto* item = qobject_cast<QAction*>(sender);
+    const ArrayPtr movies = item ? infoMovieRepresentationsForMenuItem(item) : cachedInfoMovieRepresentationsSorted(true);
+    if (count(movies) == 0)
+        return;
+    const bool opened = platform::menuItemTag(item) == 1;
+    QSet<QString> ids;
+    for (const Value& v : *movies) {
+        PMMovieRepresentationPrototype* movie = PMMovie(v);
+        if (!movie || movie->isOnlineItem())
+            continue;
+        if (opened) {
+            movie->incrementCounterOnlyIfNecessary(true);
+        } else {
+            movie->invalidateCounter();
+            ids.insert(movie->uniqueLibraryID());
+        }
+    }
+    if (!ids.isEmpty()) {
+        // Forgetting the plays also forgets them in the history of the last watched.
+        const ArrayPtr lastWatched = defaults().objectForKey(QStringLiteral("Last Watched")).array();
+        if (lastWatched) {
+            auto kept = Array::make();
+            for (const Value& entry : *lastWatched) {
+                const platform::DictionaryPtr record = entry.dictionary();
+                if (record && ids.contains(record->value(QStringLiteral("Movie")).string()))
+                    continue;
+                kept->append(entry);
+            }
+            if (kept->count() != lastWatched->count())
+                defaults().setObject(Value(kept), QStringLiteral("Last Watched"));
+        }
+    }
+    updateLibrary();
+    saveLibrarySoon();
+}
+
+void PMMainController::addTagValueSwitchesToContextMenu(QMenu* menu, const ArrayPtr& movies, QMenu** getMetadataMenu)
+{
+    const std::uint64_t threshold = std::uint64_t(std::max<std::int64_t>(0, defaults().hasPersistentValueForKey(QStringLiteral("Submenu Threshold"))
+                                                                                 ? defaults().integerForKey(QStringLiteral("Submenu Threshold"))
+                                                                                 : 5));
+    const bool includeNotes = defaults().boolForKey(QStringLiteral("Toggle Tag Values Via Context Menu: Include Notes"));
+
+    // The tags line first: its values, made at once.
+    QList<QAction*> tagsItems;
+    if (_tagTypes.contains(QStringLiteral("tags"))) {
+        auto* generator = PMTagValueSwitchGenerator::generatorForTag(QStringLiteral("Tags"), movies, this, QStringLiteral("didTogglePropertyValue"),
+                                                                      nullptr, menu);
+        tagsItems = generator->populateMenu(nullptr, threshold, qsizetype(threshold), QString());
+    }
+    QStringList entries;
+    for (auto it = _tagTypes.cbegin(); it != _tagTypes.cend(); ++it) {
+        if (it.key() == QLatin1String("tags") || it.value().values.isEmpty())
+            continue;
+        if (it.key() == QLatin1String("notes") && !includeNotes)
+            continue;
+        entries.append(it.value().tag.isEmpty() ? it.key() : it.value().tag);
+    }
+    if (tagsItems.isEmpty() && entries.isEmpty())
+        return;
+    std::sort(entries.begin(), entries.end(), [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+
+    QMenu* target = menu;
+    if (std::uint64_t(entries.size() + (tagsItems.isEmpty() ? 0 : 1)) > threshold) {
+        target = new QMenu(localized("Metadata"), menu);
+        QAction* metadata = menu->addMenu(target);
+        platform::setMenuItemAction(metadata, QStringLiteral("showMovieInfo"));
+        platform::setMenuItemRepresentedObject(metadata, Value(PMInfoScopeRecord(movies, nullptr)));
+        platform::installMenuConventions(target);
+        *getMetadataMenu = target;
+    }
+    if (!tagsItems.isEmpty()) {
+        if (std::uint64_t(tagsItems.size()) > threshold) {
+            auto* tagsMenu = new QMenu(localized("Tags"), target);
+            tagsMenu->addActions(tagsItems);
+            target->addMenu(tagsMenu);
+        } else {
+            target->addActions(tagsItems);
+            target->addSeparator();
+        }
+    }
+    for (const QString& tag : entries)
+        PMTagValueSwitchGenerator::generatorForTag(tag, movies, this, QStringLiteral("didTogglePropertyValue"), target);
+}
+
+QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items, const ArrayPtr& infoPool, const void* previewView,
+                                             bool addAspectRatioMenu, bool addSortAndRearrangeMenus)
+{
+    if (!menu)
+        menu = new QMenu(localized("Context"));
+    platform::installMenuConventions(menu);
+    const qsizetype itemCount = count(items);
+    const Value clicked = itemCount == 1 ? items->at(0) : Value();
+    PMLibraryContainer* container = PMContainer(clicked);
+    const ArrayPtr movies = itemCount ? uniqueMovieRepresentationsFromItems(items, {}, true, false, true) : Array::make();
+    const qsizetype movieCount = count(movies);
+    PMMovieRepresentationPrototype* movie = movieCount == 1 ? PMMovie(movies->at(0)) : nullptr;
+    QString deleteTitle;
+
+    // Presentation mode: leave it, or switch how it presents.
+    if (itemCount == 1 && !container && _mainMenu.presentationModeMenu && _isPresenting) {
+        QAction* exit = addActionItem(menu, localized("Exit Full Screen"), "togglePresentation");
+        exit->setShortcut(QKeySequence(Qt::Key_Escape));
+        menu->addSeparator();
+        const qint64 mode = defaults().integerForKey(QStringLiteral("Presentation Mode"));
+        for (QAction* original : _mainMenu.presentationModeMenu->actions()) {
+            if (original->isSeparator()) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* copy = addActionItem(menu, original->text(), "setPresentationModeFromMenuItem", platform::menuItemTag(original));
+            copy->setCheckable(true);
+            copy->setChecked(platform::menuItemTag(original) == mode);
+        }
+        menu->addSeparator();
+    }
+    // A smart group: edit, duplicate, emancipate.
+    if (container && container->isSmartGroup()) {
+        if (!container->isSmartGroupSubdivision()) {
+            addActionItem(menu, localized("Edit Smart Playlist"), "editSmartPlaylist", 0, clicked);
+            addActionItem(menu, localized("Duplicate Smart Playlist"), "duplicateSmartPlaylist", 0, clicked);
+            if (defaults().boolForKey(QStringLiteral("Enable Smart Playlist Emancipation"))) {
+                const auto group = std::static_pointer_cast<PMLibraryContainer>(clicked.object());
+                const auto toggle = [this, group](const QString& key) {
+                    if (group->value(key).toBool())
+                        group->remove(key);
+                    else
+                        group->setValue(key, Value(true));
+                    updateLibrary();
+                };
+                QAction* emancipate = addHandlerItem(menu, localized("Emancipate"), [toggle](QAction*) { toggle(QStringLiteral("Emancipate")); });
+                emancipate->setCheckable(true);
+                emancipate->setChecked(group->value(QStringLiteral("Emancipate")).toBool());
+                if (!emancipate->isChecked() && !defaults().boolForKey(QStringLiteral("Hide Item Counts"))) {
+                    QAction* counts = addHandlerItem(menu, localized("Show Item Count"), [toggle](QAction*) { toggle(QStringLiteral("Hide Item Count")); });
+                    counts->setCheckable(true);
+                    counts->setChecked(!group->value(QStringLiteral("Hide Item Count")).toBool());
+                    platform::setAlternateMenuItem(counts, emancipate, Qt::AltModifier);
+                }
+            }
+            menu->addSeparator();
+        }
+        deleteTitle = localized("Delete Smart Playlist");
+    } else if (container && !container->isOnlineItem()) {
+        // A folder or playlist: a new child inside it.
+        const bool smartPlaylistsFolder = container->value(QStringLiteral("Smart Playlists Folder")).toBool();
+        addActionItem(menu, smartPlaylistsFolder ? localized("New Child Playlist") : localized("New Subfolder"), "addContainer", 0, clicked);
+        if (smartPlaylistsFolder)
+            deleteTitle = localized("Delete Playlist");
+        menu->addSeparator();
+    }
+
+    // Online items: their addresses, opened or copied; nothing else applies to them.
+    // An online item's address: a record's own URL, else what the item is called.
+    struct OnlineItem {
+        Value item;
+        QString address;
+    };
+    QList<OnlineItem> online;
+    const auto addOnline = [&online](const Value& v) {
+        if (PMMovieRepresentationPrototype* m = PMMovie(v); m && m->isOnlineItem())
+            online.append({v, m->URL().toString()});
+        else if (PMLibraryContainer* c = PMContainer(v); c && c->isOnlineItem())
+            online.append({v, c->displayName()});
+    };
+    for (qsizetype i = 0; i < itemCount; ++i)
+        addOnline(items->at(i));
+    if (online.isEmpty())
+        for (qsizetype i = 0; i < movieCount; ++i)
+            addOnline(movies->at(i));
+    if (!online.isEmpty()) {
+        addSeparatorIfNeeded(menu);
+        const qsizetype shown = online.size() > 10 ? 9 : online.size();
+        QStringList addresses;
+        for (const OnlineItem& o : online)
+            addresses.append(o.address);
+        for (qsizetype i = 0; i < shown; ++i)
+            addSmallLine(menu, addresses.at(i));
+        if (shown < online.size())
+            addSmallLine(menu, localized("(%1 more)").arg(online.size() - shown));
+        if (online.size() == 1) {
+            // Only web addresses open from here; any other scheme can only be copied.
+            if (isWebAddress(QUrl(addresses.constFirst())))
+                addHandlerItem(menu, localized("Open URL"), [url = QUrl(addresses.constFirst())](QAction*) { QDesktopServices::openUrl(url); });
+            addHandlerItem(menu, localized("Copy URL"), [address = addresses.constFirst()](QAction*) {
+                QGuiApplication::clipboard()->setText(address);
+            });
+        } else {
+            menu->addSeparator();
+            addHandlerItem(menu, localized("Copy URLs"), [joined = addresses.join(QLatin1Char('\n'))](QAction*) {
+                QGuiApplication::clipboard()->setText(joined);
+            });
+        }
+        removeTrailingSeparators(menu);
+        return menu;
+    }
+
+    // Tag-value switches and the metadata.
+    bool switchesSection = false;
+    QMenu* metadataMenu = nullptr;
+    const bool toggleTagValues =
+        defaults().objectForKey(QStringLiteral("Toggle Tag Values Via Context Menu")).isNull() || defaults().boolForKey(QStringLiteral("Toggle Tag Values Via Context Menu"));
+    if (movieCount > 0 && toggleTagValues && !_tagTypes.isEmpty()) {
+        addSeparatorIfNeeded(menu);
+        const qsizetype before = menu->actions().size();
+        addTagValueSwitchesToContextMenu(menu, movies, &metadataMenu);
+        switchesSection = menu->actions().size() > before;
+    }
+    if (movieCount > 0) {
+        if (switchesSection) {
+            addRatingSubmenuForMovieRepresentations(movies, menu);
+            menu->addSeparator();
+        }
+        QMenu* into = metadataMenu ? metadataMenu : menu;
+        if (metadataMenu)
+            metadataMenu->addSeparator();
+        const Value scope = Value(PMInfoScopeRecord(movies, infoPool));
+        QAction* edit = addActionItem(into, localized("Edit Metadata"), "showMovieInfo", 0, scope);
+        QAction* csv = addActionItem(into, localized("Export Metadata CSV..."), "exportMetadataCSV", 0, Value(movies));
+        platform::setAlternateMenuItem(csv, edit, Qt::AltModifier);
+    }
+    const bool namesAutomatically = defaults().boolForKey(QStringLiteral("Determine Names Automatically"));
+    if (movieCount > 1) {
+        if (!switchesSection) {
+            addRatingSubmenuForMovieRepresentations(movies, menu);
+            menu->addSeparator();
+        } else if (metadataMenu) {
+            menu->addSeparator();
+        }
+        if (!namesAutomatically)
+            addActionItem(menu, localized("Batch Rename..."), "showMovieInfo", 1, Value(PMInfoScopeRecord(movies, infoPool)));
+        if (const ArrayPtr mergeable = mergeableMovieRepresentations(movies); count(mergeable) > 0)
+            addActionItem(menu, localized("<< Merge >>"), "mergeSequence", 0, Value(mergeable));
+    } else if (movie) {
+        addSeparatorIfNeeded(menu);
+        const Value scope = Value(PMInfoScopeRecord(movies, infoPool));
+        QAction* info = addActionItem(menu, localized("Show Info"), "showMovieInfo", 1, scope);
+        if (!namesAutomatically) {
+            QAction* rename = addActionItem(menu, localized("Rename..."), "showMovieInfo", 11, scope);
+            if (!defaults().boolForKey(QStringLiteral("Batch Rename: Resume Prefix Group Sequences")))
+                platform::setAlternateMenuItem(rename, info, Qt::AltModifier);
+        }
+        if (movie->canShowIndexImage())
+            addActionItem(menu, localized("Show Index Image"), "generateIndexImage", 0, movies->at(0));
+        if (!previewView && _currentMovieHasVideo && _mainMenu.currentFrameMenu && PMMovie(_currentMovieRepresentation)
+            && &PMMovie(_currentMovieRepresentation)->original() == &movie->original()) {
+            auto* frame = new QMenu(localized("Current Frame"), menu);
+            for (QAction* original : _mainMenu.currentFrameMenu->actions()) {
+                if (original->isSeparator()) {
+                    frame->addSeparator();
+                    continue;
+                }
+                QAction* copy = frame->addAction(original->text());
+                platform::setMenuItemAction(copy, platform::menuItemAction(original));
+                platform::setMenuItemTag(copy, platform::menuItemTag(original));
+            }
+            frame->addSeparator();
+            addActionItem(frame, localized("Copy"), "copy");
+            addActionItem(frame, localized("Copy Selection..."), "copySelection");
+            platform::installMenuConventions(frame);
+            menu->addMenu(frame);
+        }
+        if (!switchesSection)
+            addRatingSubmenuForMovieRepresentations(movies, menu);
+        menu->addSeparator();
+        if (const Value splittable = splittableMovieRepresentation(movies); !splittable.isNull()) {
+            addSeparatorIfNeeded(menu);
+            addActionItem(menu, localized("<< Split >>"), "splitSequence", 0, splittable);
+        }
+    }
+
+    // Series, filtering and date alignment belong to the views that sort.
+    if (addSortAndRearrangeMenus && movieCount > 0) {
+        addSeparatorIfNeeded(menu);
+        QMap<QString, qsizetype> seriesCounts;
+        for (const Value& v : *movies)
+            if (PMMovieRepresentationPrototype* m = PMMovie(v); m && !m->seriesIDPrefix().isEmpty())
+                seriesCounts[m->seriesIDPrefix()] += 1;
+        QMenu* sequenceMenu = nullptr;
+        if (!seriesCounts.isEmpty()) {
+            sequenceMenu = new QMenu(localized("Sequence"), menu);
+            for (auto it = seriesCounts.cbegin(); it != seriesCounts.cend(); ++it) {
+                const QString suffix = it.value() == 1 ? localized("1 file") : localized("%1 files").arg(it.value());
+                addActionItem(sequenceMenu, localized("Show Series") + QStringLiteral(" — ") + suffix, "filter", 0,
+                              Value(QStringLiteral("==") + it.key()));
+            }
+            if (seriesCounts.size() > 1) {
+                QStringList prefixes;
+                for (auto it = seriesCounts.cbegin(); it != seriesCounts.cend(); ++it)
+                    prefixes.append(QStringLiteral("==") + it.key());
+                addActionItem(sequenceMenu, localized("Show All"), "filter", 0, Value(prefixes.join(QLatin1Char('|'))));
+            }
+            sequenceMenu->addSeparator();
+            platform::installMenuConventions(sequenceMenu);
+        }
+        const auto finishSeries = [this] {
+            updateLibrary();
+            saveLibrarySoon();
+        };
+        if (movieCount > 1 && defaults().boolForKey(QStringLiteral("Serialize"))) {
+            addHandlerItem(sequenceMenu ? sequenceMenu : menu, localized("Sequence"), [movies, finishSeries](QAction*) {
+                PMMovieRepresentationPrototype* first = PMMovie(movies->at(0));
+                const QString id = first ? first->uniqueLibraryID() : QString();
+                std::uint64_t index = 1;
+                for (const Value& v : *movies)
+                    if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                        m->setSeriesID(id, index++);
+                finishSeries();
+            });
+        }
+        if (sequenceMenu) {
+            addHandlerItem(sequenceMenu, seriesCounts.size() == 1 ? localized("Remove from Sequence") : localized("Remove from Sequences"),
+                           [movies, finishSeries](QAction*) {
+                               for (const Value& v : *movies)
+                                   if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                                       m->setSeriesID(QString(), 0);
+                               finishSeries();
+                           });
+            menu->addMenu(sequenceMenu);
+        }
+        QAction* filterItem = addActionItem(menu, localized("Filter"), "filter", 0, Value(movies));
+        addAlignDateSubmenu(*this, menu, movies, itemCount == 1, filterItem);
+    }
+
+    // Turning, mirroring and cropping.
+    if (movieCount > 0 && canFlipOrRotateMovieRepresentations(movies, nullptr)) {
+        addSeparatorIfNeeded(menu);
+        addActionItem(menu, localized("<< Rotate >>"), "rotate", 0, Value(movies));
+        addActionItem(menu, localized("<< Rotate the Other Way >>"), "rotate", 1, Value(movies));
+        addActionItem(menu, localized("Mirror"), "flip", 0, Value(movies));
+    }
+    const bool isCurrent = movie && PMMovie(_currentMovieRepresentation) && &PMMovie(_currentMovieRepresentation)->original() == &movie->original();
+    if (isCurrent && _currentMovieHasVideo) {
+        addSeparatorIfNeeded(menu);
+        addActionItem(menu, localized("<< Crop >>"), "cropMovie");
+        if (addAspectRatioMenu) {
+            QMenu* aspect = populateAspectRatioMenu(nullptr);
+            aspect->setTitle(localized("Aspect Ratio"));
+            aspect->setParent(menu, aspect->windowFlags());
+            menu->addMenu(aspect);
+        }
+    }
+
+    // The address the file came from.
+    if (movie) {
+        const QString original = movie->userSettings() ? movie->userSettings()->value(QStringLiteral("Original URL")).string() : QString();
+        if (!original.isEmpty()) {
+            addSeparatorIfNeeded(menu);
+            addSmallLine(menu, original);
+            const Value item = movies->at(0);
+            if (isWebAddress(QUrl(original)))
+                addHandlerItem(menu, localized("Open Original URL"), [item](QAction*) {
+                    if (PMMovieRepresentationPrototype* m = PMMovie(item))
+                        m->openOriginalURL();
+                });
+            addHandlerItem(menu, localized("Copy Original URL"), [original](QAction*) { QGuiApplication::clipboard()->setText(original); });
+        }
+        bool hasChapters = false;
+        auto* chapters = new QMenu(menu);
+        populateChaptersMenu(chapters, movies->at(0), &hasChapters);
+        if (!chapters->actions().isEmpty()) {
+            chapters->setTitle(hasChapters ? localized("Chapters") : localized("Markers"));
+            addSeparatorIfNeeded(menu);
+            menu->addMenu(chapters);
+        } else {
+            delete chapters;
+        }
+    }
+
+    // Opened state.
+    if (movieCount > 0) {
+        bool someNeverPlayed = false;
+        for (const Value& v : *movies)
+            if (PMMovieRepresentationPrototype* m = PMMovie(v); m && m->counter() == 0)
+                someNeverPlayed = true;
+        addSeparatorIfNeeded(menu);
+        if (someNeverPlayed)
+            addActionItem(menu, localized("Mark as Opened"), "setWatchedFromMenuItem", 1, Value(movies));
+        else
+            addActionItem(menu, localized("Mark as Unopened"), "setWatchedFromMenuItem", 0, Value(movies));
+    }
+
+    // Revealing the file.
+    if (movie && !movie->path().isEmpty() && !movie->isMissing()) {
+        addSeparatorIfNeeded(menu);
+        addActionItem(menu, localized("Show in Finder"), "showInFinder", 0, Value(movie->path()));
+    }
+
+    // Moving into the library folder, and deleting.
+    if (movieCount > 0) {
+        addSeparatorIfNeeded(menu);
+        addMoveToLibraryFolderSubmenuForMovieRepresentations(movies, menu);
+    }
+    bool byRemoving = false;
+    bool blacklisting = false;
+    if (itemCount > 0 && canDragOrDeleteItems(items, &byRemoving, &blacklisting)) {
+        if (deleteTitle.isEmpty()) {
+            if (byRemoving) {
+                bool confirmationRequired = false;
+                deleteItems(items, &confirmationRequired, true, true, false);
+                deleteTitle = confirmationRequired ? localized("Delete from Library...") : localized("Delete from Library");
+            } else {
+                deleteTitle = blacklisting ? localized("Ignore") : localized("Remove from Playlist");
+            }
+        }
+        addSeparatorIfNeeded(menu);
+        addActionItem(menu, deleteTitle, "deleteItemsFromMenuItem", 0, Value(items));
+    }
+
+    // Sorting the shown container.
+    if (addSortAndRearrangeMenus) {
+        const PMLibraryContainerPtr shown = selectedContainer();
+        const QString name = shown ? shown->displayName() : QString();
+        const Value sortMovie = movie ? movies->at(0) : Value();
+        addSeparatorIfNeeded(menu);
+        const QString sortTitle = name.isEmpty() ? localized("Sort by") : localized("Sort \"%1\" by").arg(platform::escapedMenuTitle(name));
+        if (menu->actions().isEmpty()) {
+            // A header line: styles draw a section without its text.
+            QAction* header = menu->addAction(sortTitle);
+            platform::setMenuItemTargetsNothing(header);
+            header->setEnabled(false);
+            populateSortMenu(menu, false, sortMovie);
+        } else {
+            auto* sort = new QMenu(sortTitle, menu);
+            sort->setObjectName(QStringLiteral("ContextSortBy"));
+            populateSortMenu(sort, false, sortMovie);
+            platform::installMenuConventions(sort);
+            menu->addMenu(sort);
+            auto* rearrange = new QMenu(name.isEmpty() ? localized("Rearrange by") : localized("Rearrange \"%1\" by").arg(platform::escapedMenuTitle(name)), menu);
+            rearrange->setObjectName(QStringLiteral("ContextRearrangeBy"));
+            populateRearrangeMenu(rearrange, sortMovie);
+            if (!rearrange->actions().isEmpty()) {
+                platform::installMenuConventions(rearrange);
+                menu->addMenu(rearrange);
+            } else {
+                delete rearrange;
+            }
+        }
+    }
+
+    removeTrailingSeparators(menu);
+    indentToAlignWithMenuItemSwitches(menu);
+    return menu;
+}
+
+QMenu* PMMainController::contextMenuForCurrentMovie()
+{
+    if (_currentMovieRepresentation.isNull())
+        return nullptr;
+    auto items = Array::make();
+    items->append(_currentMovieRepresentation);
+    return populateContextMenu(nullptr, items, nullptr, nullptr, true, false);
+}
+
+QMenu* PMMainController::contextMenuForGroupViewItems(const ArrayPtr& items, const void* previewView)
+{
+    return populateContextMenu(nullptr, items, _groupMovieItems, previewView, false, true);
+}
+
+void PMMainController::installContextMenus()
+{
+    if (!_groupViewHooks.contextMenuForGroupViewItems)
+        _groupViewHooks.contextMenuForGroupViewItems = [this](const ArrayPtr& items, const void* previewView) {
+            return contextMenuForGroupViewItems(items, previewView);
+        };
+    if (!_contextMenuForGroupListRowIndexes)
+        _contextMenuForGroupListRowIndexes = [this](const QList<qsizetype>& rows) {
+            return contextMenuForGroupViewItems(groupListItemsForIndexSet(rows), nullptr);
+        };
+    _contextMenuForLibraryListRowIndexes = [this](const QList<qsizetype>* rows) -> QMenu* {
+        auto items = Array::make();
+        if (rows && libraryListView)
+            for (qsizetype row : *rows)
+                if (Value item = libraryListView->itemAtRow(row); !item.isNull())
+                    items->append(item);
+        ArrayPtr pool;
+        if (items->count() == 1 && PMMovie(items->at(0)))
+            pool = sortedSiblingsOfLibraryItem(items->at(0));
+        QMenu* menu = items->isEmpty() ? nullptr : populateContextMenu(nullptr, items, pool, nullptr, false, false);
+        if (menu && !menu->actions().isEmpty())
+            return menu;
+        // Empty space, or nothing that applies: the sidebar's own options.
+        if (!menu)
+            menu = new QMenu;
+        menu->setTitle(localized("Library List Options"));
+        platform::installMenuConventions(menu);
+        addActionItem(menu, localized("New Folder"), "addContainer", 0);
+        addActionItem(menu, localized("New Playlist"), "addContainer", 1);
+        addActionItem(menu, localized("New Smart Playlist..."), "addSmartPlaylist");
+        if (!defaults().objectForKey(QStringLiteral("Automatically Hide And Show Sidebar")).isNull()) {
+            menu->addSeparator();
+            QAction* toggle = addActionItem(menu, localized("Automatically Hide and Show Sidebar"), "toggleBooleanPreferenceViaMenuItem", 0,
+                                            Value(QStringLiteral("Automatically Hide And Show Sidebar")));
+            toggle->setCheckable(true);
+            toggle->setChecked(defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")));
+        }
+        return menu;
+    };
+    _actions.insert(QStringLiteral("setWatchedFromMenuItem"), [this](QObject* s) { setWatchedFromMenuItem(s); });
+}

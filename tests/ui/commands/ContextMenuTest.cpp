@@ -1,0 +1,233 @@
+// The library's context menus: the sections by what was clicked, the sidebar's own options,
+// the opened state, the online addresses and the titles made from data.
+#include "common/TestSupport.h"
+
+#include "library/model/PMLibraryContainer.h"
+#include "library/model/PMMainController.h"
+#include "library/model/PMMovieRepresentation.h"
+#include "platform/Responder.h"
+#include "platform/UserDefaults.h"
+
+#include <QtGui/QAction>
+#include <QtWidgets/QMenu>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using platform::Array;
+using platform::ArrayPtr;
+using platform::UserDefaults;
+using platform::Value;
+
+namespace {
+
+UserDefaults& defaults()
+{
+    return UserDefaults::standard();
+}
+
+// The titles of a menu's items (separators as "-"), submenus included by their title.
+QStringList titles(const QMenu* menu)
+{
+    QStringList out;
+    for (QAction* item : menu->actions())
+        out.append(item->isSeparator() ? QStringLiteral("-") : item->text());
+    return out;
+}
+
+QMenu* submenu(const QMenu* menu, const QString& title)
+{
+    for (QAction* item : menu->actions())
+        if (item->menu() && item->text() == title)
+            return item->menu();
+    return nullptr;
+}
+
+bool hasSortMenu(const QMenu* menu)
+{
+    const QList<QAction*> items = menu->actions();
+    return std::any_of(items.begin(), items.end(), [](QAction* a) { return a->menu() && a->menu()->objectName() == QLatin1String("ContextSortBy"); });
+}
+
+class ContextMenus : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        c().resetForTesting();
+        defaults().setBool(false, QStringLiteral("Toggle Tag Values Via Context Menu"));
+        PMLibraryContainerPtr section = c().pellisSourceStorageSection();
+        for (int i = 0; i < 3; ++i) {
+            auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/test/Movie %1.mov").arg(i));
+            movie->setValue(i < 2 ? QStringLiteral("Paris") : QStringLiteral("Rome"), QStringLiteral("Place"));
+            section->rawChildren()->append(Value(movie));
+            movies.push_back(movie);
+        }
+        c().invalidateLibraryDependencies();
+        c().invalidateTagTypes();
+        c().installContextMenus();
+    }
+    void TearDown() override
+    {
+        for (const char* key : {"Toggle Tag Values Via Context Menu", "Submenu Threshold", "Determine Names Automatically"})
+            defaults().removeObjectForKey(QString::fromLatin1(key));
+        c().resetForTesting();
+    }
+    static PMMainController& c() { return PMMainController::mainController(); }
+    ArrayPtr some(std::initializer_list<int> indexes) const
+    {
+        auto array = Array::make();
+        for (int i : indexes)
+            array->append(Value(movies[size_t(i)]));
+        return array;
+    }
+    std::unique_ptr<QMenu> grid(const ArrayPtr& items) { return std::unique_ptr<QMenu>(c().contextMenuForGroupViewItems(items, nullptr)); }
+
+    std::vector<PMMovieRepresentationOriginalPtr> movies;
+};
+
+} // namespace
+
+TEST_F(ContextMenus, EmptySidebarSpaceGivesTheLibraryListOptions)
+{
+    std::unique_ptr<QMenu> menu(c()._contextMenuForLibraryListRowIndexes(nullptr));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->title(), QStringLiteral("Library List Options"));
+    EXPECT_EQ(titles(menu.get()), (QStringList{"New Folder", "New Playlist", "New Smart Playlist..."}));
+    // With the sidebar option set, its switch follows, ticked as set.
+    defaults().setBool(true, QStringLiteral("Automatically Hide And Show Sidebar"));
+    std::unique_ptr<QMenu> withOption(c()._contextMenuForLibraryListRowIndexes(nullptr));
+    defaults().removeObjectForKey(QStringLiteral("Automatically Hide And Show Sidebar"));
+    ASSERT_EQ(withOption->actions().size(), 5);
+    EXPECT_EQ(withOption->actions().at(4)->text(), QStringLiteral("Automatically Hide and Show Sidebar"));
+    EXPECT_TRUE(withOption->actions().at(4)->isChecked());
+}
+
+TEST_F(ContextMenus, SectionsByWhatWasClicked)
+{
+    // One movie: info and rename, opened state, reveal; the grid adds filtering and sorting
+    // but never the aspect ratio.
+    auto one = grid(some({0}));
+    const QStringList oneTitles = titles(one.get());
+    for (const char* expected : {"Edit Metadata", "Show Info", "Filter", "Mark as Opened"})
+        EXPECT_TRUE(oneTitles.contains(QString::fromLatin1(expected))) << expected << " in " << oneTitles.join(u'|').toStdString();
+    EXPECT_FALSE(oneTitles.contains(QStringLiteral("Batch Rename...")));
+    EXPECT_FALSE(oneTitles.contains(QStringLiteral("Aspect Ratio")));
+    EXPECT_TRUE(hasSortMenu(one.get()));
+    EXPECT_NE(oneTitles.constLast(), QStringLiteral("-"));
+    EXPECT_NE(oneTitles.constFirst(), QStringLiteral("-"));
+
+    // Several movies: batch rename instead of show info.
+    auto several = grid(some({0, 1, 2}));
+    const QStringList severalTitles = titles(several.get());
+    EXPECT_TRUE(severalTitles.contains(QStringLiteral("Batch Rename...")));
+    EXPECT_FALSE(severalTitles.contains(QStringLiteral("Show Info")));
+    // Items carry the movies they were made for.
+    for (QAction* item : several->actions())
+        if (item->text() == QLatin1String("Filter"))
+            EXPECT_EQ(platform::menuItemRepresentedObject(item).array()->count(), 3);
+
+    // Names determined automatically: no renaming at all.
+    defaults().setBool(true, QStringLiteral("Determine Names Automatically"));
+    EXPECT_FALSE(titles(grid(some({0, 1})).get()).contains(QStringLiteral("Batch Rename...")));
+    EXPECT_FALSE(titles(grid(some({0})).get()).contains(QStringLiteral("Rename...")));
+
+    // The current movie's menu never sorts.
+    c()._currentMovieRepresentation = Value(movies[0]);
+    std::unique_ptr<QMenu> current(c().contextMenuForCurrentMovie());
+    ASSERT_NE(current, nullptr);
+    EXPECT_FALSE(titles(current.get()).contains(QStringLiteral("Filter")));
+    EXPECT_FALSE(hasSortMenu(current.get()));
+    c()._currentMovieRepresentation = Value();
+    EXPECT_EQ(c().contextMenuForCurrentMovie(), nullptr);
+}
+
+TEST_F(ContextMenus, MarkAsUnopenedOnlyWhenEveryMovieWasPlayedAndItForgetsThePlays)
+{
+    movies[0]->incrementCounter();
+    EXPECT_TRUE(titles(grid(some({0, 1})).get()).contains(QStringLiteral("Mark as Opened")));
+    auto played = grid(some({0}));
+    QAction* unopened = nullptr;
+    for (QAction* item : played->actions())
+        if (item->text() == QLatin1String("Mark as Unopened"))
+            unopened = item;
+    ASSERT_NE(unopened, nullptr);
+    c().setWatchedFromMenuItem(unopened);
+    EXPECT_EQ(movies[0]->counter(), 0u);
+    EXPECT_TRUE(titles(grid(some({0})).get()).contains(QStringLiteral("Mark as Opened")));
+}
+
+TEST_F(ContextMenus, OnlineItemsShowTheirAddressesAndEndThere)
+{
+    auto items = Array::make();
+    for (int i = 0; i < 11; ++i)
+        items->append(Value(PMLibraryContainer::make({{"Online", "YouTube"}, {"Name", QStringLiteral("clip %1").arg(i)}})));
+    auto menu = grid(items);
+    const QStringList all = titles(menu.get());
+    ASSERT_GE(all.size(), 12);
+    EXPECT_EQ(all.count(QStringLiteral("(2 more)")), 1);
+    EXPECT_EQ(all.indexOf(QStringLiteral("(2 more)")), 9);
+    EXPECT_EQ(all.constLast(), QStringLiteral("Copy URLs"));
+    EXPECT_FALSE(all.contains(QStringLiteral("Filter")));
+}
+
+TEST_F(ContextMenus, SwitchesMoveIntoMetadataAboveTheThreshold)
+{
+    defaults().setBool(true, QStringLiteral("Toggle Tag Values Via Context Menu"));
+    defaults().setInteger(0, QStringLiteral("Submenu Threshold"));
+    auto menu = grid(some({0, 1}));
+    QMenu* metadata = submenu(menu.get(), QStringLiteral("Metadata"));
+    ASSERT_NE(metadata, nullptr);
+    EXPECT_NE(submenu(metadata, QStringLiteral("Place")), nullptr);
+    EXPECT_TRUE(titles(metadata).contains(QStringLiteral("Edit Metadata")));
+    EXPECT_NE(submenu(menu.get(), QStringLiteral("Rating")), nullptr);
+    // Below the threshold the tag's submenu stands in the menu itself.
+    defaults().setInteger(5, QStringLiteral("Submenu Threshold"));
+    auto inline_ = grid(some({0, 1}));
+    EXPECT_EQ(submenu(inline_.get(), QStringLiteral("Metadata")), nullptr);
+    EXPECT_NE(submenu(inline_.get(), QStringLiteral("Place")), nullptr);
+}
+
+TEST_F(ContextMenus, ContainerNamesShowLiterally)
+{
+    auto folder = PMLibraryContainer::make({{"Name", "Tom & Jerry <b>bold</b>"}, {"Children", Value(Array::make())}});
+    auto items = Array::make({Value(folder)});
+    auto menu = grid(items);
+    EXPECT_TRUE(titles(menu.get()).contains(QStringLiteral("New Subfolder")));
+    // Data lines keep an ampersand as text, not a mnemonic, and only web addresses open.
+    const struct {
+        const char* address;
+        bool opens;
+    } cases[] = {{"https://a.example/?x=1&y=<b>2</b>", true}, {"ftp://a.example/f&g", false}, {"file:///bin/sh", false}};
+    for (const auto& testCase : cases) {
+        movies[0]->userSettings()->setValue(QStringLiteral("Original URL"), Value(QString::fromLatin1(testCase.address)));
+        const QStringList all = titles(grid(some({0})).get());
+        EXPECT_TRUE(all.contains(QString::fromLatin1(testCase.address).replace(QLatin1String("&"), QLatin1String("&&")))) << testCase.address;
+        EXPECT_EQ(all.contains(QStringLiteral("Open Original URL")), testCase.opens) << testCase.address;
+        EXPECT_TRUE(all.contains(QStringLiteral("Copy Original URL")));
+    }
+}
+
+TEST_F(ContextMenus, AlignDateOffersTheDefaultDateAndSetsItOnEveryMovie)
+{
+    const auto alignMenu = [](const QMenu* menu) -> QMenu* {
+        for (QAction* item : menu->actions())
+            if (item->menu() && (item->text() == QLatin1String("Align Date Added") || item->text() == QLatin1String("Align Date")))
+                return item->menu();
+        return nullptr;
+    };
+    defaults().setObject(Value(86400.0 * 365), QStringLiteral("Align Date: Default")); // early in 1971
+    auto menu = grid(some({0, 1}));
+    QMenu* align = alignMenu(menu.get());
+    defaults().removeObjectForKey(QStringLiteral("Align Date: Default"));
+    ASSERT_NE(align, nullptr);
+    QAction* byDefault = nullptr;
+    for (QAction* item : align->actions())
+        if (item->text().startsWith(QLatin1String("Default: ")))
+            byDefault = item;
+    ASSERT_NE(byDefault, nullptr);
+    platform::performMenuItemHandler(byDefault);
+    for (int i : {0, 1})
+        EXPECT_EQ(movies[size_t(i)]->additionDate().secondsSince1970, 86400.0 * 365);
+    EXPECT_NE(movies[2]->additionDate().secondsSince1970, 86400.0 * 365);
+}
