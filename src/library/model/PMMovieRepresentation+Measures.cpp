@@ -466,10 +466,11 @@ void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentation
 {
     if (!PMRecordGettersMayChangeRecords())
         return;
-    // One measuring queue, in order: a batch is one job, not one job per movie, so that a
-    // sum over a whole library costs the main thread no more than reading the records.
-    static platform::SerialQueue* queue = new platform::SerialQueue(QStringLiteral("durations"), platform::QueuePriority::Utility);
-    auto jobs = std::make_shared<std::vector<DurationJob>>();
+    // Measured on the crawl queue in small batches, not one job per movie, so that a sum
+    // over a whole library costs the main thread little more than reading the records;
+    // the batches are dropped with the rest of the queue when the program ends.
+    constexpr std::size_t kBatch = 32;
+    std::vector<DurationJob> jobs;
     {
         InFlight& inFlight = durationsInFlight();
         std::lock_guard lock(inFlight.mutex);
@@ -492,31 +493,33 @@ void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentation
                 continue;
             }
             inFlight.ids.insert(id);
-            jobs->push_back(DurationJob{url, id, movie->userSettings()->value(QStringLiteral("Editing Steps")).array(), movie->sharedRecord()});
+            jobs.push_back(DurationJob{url, id, movie->userSettings()->value(QStringLiteral("Editing Steps")).array(), movie->sharedRecord()});
         }
     }
-    if (jobs->empty())
-        return;
-    queue->async([jobs, changed = std::move(changed)] {
-        auto seconds = std::make_shared<std::vector<qint64>>();
-        seconds->reserve(jobs->size());
-        for (const DurationJob& job : *jobs)
-            seconds->push_back(measureDuration(job));
-        platform::dispatchAsyncMain([jobs, seconds, changed] {
-            bool any = false;
-            for (std::size_t i = 0; i < jobs->size(); ++i) {
-                const DurationJob& job = (*jobs)[i];
-                {
-                    PMMovieRepresentationOriginal& o = job.record->original();
-                    std::lock_guard lock(o.m_mutex);
-                    o.m_durationQueued = false;
+    for (std::size_t start = 0; start < jobs.size(); start += kBatch) {
+        auto batch = std::make_shared<std::vector<DurationJob>>(jobs.begin() + qsizetype(start),
+                                                                jobs.begin() + qsizetype(std::min(jobs.size(), start + kBatch)));
+        PMCrawlQueue::async([batch, changed] {
+            auto seconds = std::make_shared<std::vector<qint64>>();
+            seconds->reserve(batch->size());
+            for (const DurationJob& job : *batch)
+                seconds->push_back(measureDuration(job));
+            platform::dispatchAsyncMain([batch, seconds, changed] {
+                bool any = false;
+                for (std::size_t i = 0; i < batch->size(); ++i) {
+                    const DurationJob& job = (*batch)[i];
+                    {
+                        PMMovieRepresentationOriginal& o = job.record->original();
+                        std::lock_guard lock(o.m_mutex);
+                        o.m_durationQueued = false;
+                    }
+                    any = applyMeasuredDuration(job, (*seconds)[i]) || any;
                 }
-                any = applyMeasuredDuration(job, (*seconds)[i]) || any;
-            }
-            if (any && changed)
-                changed();
+                if (any && changed)
+                    changed();
+            });
         });
-    });
+    }
 }
 
 // ---- Sizes

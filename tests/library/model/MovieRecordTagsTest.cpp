@@ -9,7 +9,6 @@
 #include "platform/Queues.h"
 
 #include <QtCore/QCoreApplication>
-#include <QtCore/QElapsedTimer>
 
 using platform::Value;
 
@@ -300,12 +299,7 @@ TEST_F(MovieRecordTagsTest, SumsMeasureUnknownDurationsInOneBatch)
     EXPECT_TRUE(PMIsDurationComputationInFlight(movie->uniqueLibraryID()));
     EXPECT_TRUE(PMIsDurationComputationInFlight(junk->uniqueLibraryID()));
     PMMeasureMovieDurationsInBackground(both, [&changes] { ++changes; });
-    // The batch has a queue of its own: waited for with a busy machine's patience.
-    QElapsedTimer waited;
-    waited.start();
-    while ((PMIsDurationComputationInFlight(movie->uniqueLibraryID()) || PMIsDurationComputationInFlight(junk->uniqueLibraryID()))
-           && waited.elapsed() < 60000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    settleBackgroundWork();
     EXPECT_EQ(changes, 0) << "a movie waiting in a batch is not queued twice";
     getAggregateDuration(*items, &duration, nullptr, true);
     EXPECT_EQ(duration, 3);
