@@ -53,13 +53,19 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
     // Sizes come from memory and the records (never the disk: a sum over a large folder
     // would ask for every file); those not measured this session are measured in the
     // background, and the status line is brought up to date when one differed.
-    std::vector<PMMovieRepresentationPrototype*> unmeasured;
+    std::vector<PMMovieRepresentationPrototype*> unmeasured, undurated;
     for (const Value& v : items) {
         PMMovieRepresentationPrototype* movie = PMMovie(v);
         if (!movie)
             continue;
-        if (getAggregateDuration)
-            duration += std::max(0LL, movie->duration());
+        if (getAggregateDuration) {
+            // Durations not known yet are measured in one batch in the background, never
+            // one job per movie from here: the sum runs over whole libraries.
+            const long long seconds = movie->durationIfCached(true);
+            if (seconds < 0)
+                undurated.push_back(movie);
+            duration += std::max(0LL, seconds);
+        }
         if (getAggregateSize) {
             if (movie->isOnlineItem()) {
                 doubtful = true;
@@ -71,11 +77,14 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
             }
         }
     }
+    const auto refreshStatus = [] {
+        platform::performAfterDelay(&PMMainController::mainController(), QStringLiteral("updateStatusFields"), Value(), 0,
+                                    [] { PMMainController::mainController().updateStatusFields(); });
+    };
     if (!unmeasured.empty() && platform::isMainThread())
-        PMRefreshMovieFileSizesInBackground(unmeasured, [] {
-            platform::performAfterDelay(&PMMainController::mainController(), QStringLiteral("updateStatusFields"), Value(), 0,
-                                        [] { PMMainController::mainController().updateStatusFields(); });
-        });
+        PMRefreshMovieFileSizesInBackground(unmeasured, refreshStatus);
+    if (!undurated.empty() && platform::isMainThread())
+        PMMeasureMovieDurationsInBackground(undurated, refreshStatus);
     if (getAggregateDuration)
         *getAggregateDuration = duration;
     if (getAggregateSize)

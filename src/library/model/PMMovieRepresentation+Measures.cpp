@@ -131,6 +131,53 @@ QString sizeText(QSizeF size)
     return QStringLiteral("{%1, %2}").arg(QString::number(size.width(), 'g', 17), QString::number(size.height(), 'g', 17));
 }
 
+// What measuring one record's duration needs, taken on the main thread.
+struct DurationJob {
+    QUrl url;
+    QString uniqueID;
+    platform::ArrayPtr editingSteps;
+    std::shared_ptr<PMMovieRepresentationPrototype> record;
+};
+
+// Opens the file (off the main thread): its duration in seconds, 0 for a still picture,
+// -1 when it cannot be measured.
+qint64 measureDuration(const DurationJob& job)
+{
+    const bool animated = PMIsAnimatedImageURL(job.url);
+    if ((animated && !PMCachedSettings::convertAnimatedImagesToMovies) || (!animated && isStillImageURL(job.url))) {
+        // A picture that is not animated measures 0: measured, no duration, and not
+        // measured again.
+        return PMAnimatedImageDuration(job.url);
+    }
+    if (PMAssetPtr asset = PMMovie::assetWithURL(job.url, job.uniqueID, job.editingSteps)) {
+        // A file that cannot be opened stays unknown.
+        return asset->error().isEmpty() ? PMAssetDurationSeconds(asset) : -1;
+    }
+    return -1;
+}
+
+// Stores a measured duration (main thread); answers whether the record's duration changed.
+bool applyMeasuredDuration(const DurationJob& job, qint64 seconds)
+{
+    const bool report = seconds > 0;
+    const bool had = job.record->userSettings()->contains(kDuration);
+    if (report)
+        PMUpdateDurationForMovieRepresentation(seconds, QString(), job.uniqueID);
+    if (report && !job.record->userSettings()->contains(kDuration))
+        job.record->setDuration(seconds);
+    if (seconds == 0)
+        job.record->setDuration(0);
+    {
+        PMMovieRepresentationOriginal& o = job.record->original();
+        std::lock_guard lock(o.m_mutex);
+        o.m_durationUnmeasurable = seconds < 0;
+    }
+    InFlight& inFlight = durationsInFlight();
+    std::lock_guard lock(inFlight.mutex);
+    inFlight.ids.remove(job.uniqueID);
+    return seconds >= 0 && (report || !had);
+}
+
 } // namespace
 
 bool PMIsDurationComputationInFlight(const QString& uniqueLibraryID)
@@ -392,6 +439,13 @@ long long PMMovieRepresentationPrototype::durationIfCached(bool onlyIfCached, bo
     // Measuring starts only from the main thread: getters warmed elsewhere stay pure.
     if (onlyIfCached || !PMRecordGettersMayChangeRecords() || URL().isEmpty())
         return -1;
+    {
+        // A file that could not be measured this session is not opened again for every ask.
+        PMMovieRepresentationOriginal& o = original();
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_durationUnmeasurable)
+            return -1;
+    }
     const QString uniqueID = uniqueLibraryID();
     {
         InFlight& inFlight = durationsInFlight();
@@ -400,38 +454,72 @@ long long PMMovieRepresentationPrototype::durationIfCached(bool onlyIfCached, bo
             return -1;
         inFlight.ids.insert(uniqueID);
     }
-    const QUrl url = URL();
-    const platform::ArrayPtr editingSteps = userSettings()->value(QStringLiteral("Editing Steps")).array();
-    const std::shared_ptr<PMMovieRepresentationPrototype> record = sharedRecord();
-    PMCrawlQueue::async([url, uniqueID, editingSteps, record] {
-        qint64 seconds = -1;
-        bool report = false;
-        const bool animated = PMIsAnimatedImageURL(url);
-        if ((animated && !PMCachedSettings::convertAnimatedImagesToMovies) || (!animated && isStillImageURL(url))) {
-            // A picture that is not animated measures 0: measured, no duration, and not
-            // measured again.
-            seconds = PMAnimatedImageDuration(url);
-            report = seconds > 0;
-        } else if (PMAssetPtr asset = PMMovie::assetWithURL(url, uniqueID, editingSteps)) {
-            seconds = PMAssetDurationSeconds(asset);
-            // A file that cannot be opened stays unknown.
-            if (!asset->error().isEmpty())
-                seconds = -1;
-            report = seconds > 0;
-        }
-        platform::dispatchAsyncMain([seconds, report, uniqueID, record] {
-            if (report)
-                PMUpdateDurationForMovieRepresentation(seconds, QString(), uniqueID);
-            if (report && !record->userSettings()->contains(kDuration))
-                record->setDuration(seconds);
-            if (seconds == 0)
-                record->setDuration(0);
-            InFlight& inFlight = durationsInFlight();
-            std::lock_guard lock(inFlight.mutex);
-            inFlight.ids.remove(uniqueID);
-        });
+    DurationJob job{URL(), uniqueID, userSettings()->value(QStringLiteral("Editing Steps")).array(), sharedRecord()};
+    PMCrawlQueue::async([job] {
+        const qint64 seconds = measureDuration(job);
+        platform::dispatchAsyncMain([job, seconds] { applyMeasuredDuration(job, seconds); });
     });
     return -1;
+}
+
+void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentationPrototype*>& movies, std::function<void()> changed)
+{
+    if (!PMRecordGettersMayChangeRecords())
+        return;
+    // Measured on the crawl queue in small batches, not one job per movie, so that a sum
+    // over a whole library costs the main thread little more than reading the records;
+    // the batches are dropped with the rest of the queue when the program ends.
+    constexpr std::size_t kBatch = 32;
+    std::vector<DurationJob> jobs;
+    {
+        InFlight& inFlight = durationsInFlight();
+        std::lock_guard lock(inFlight.mutex);
+        for (PMMovieRepresentationPrototype* movie : movies) {
+            if (!movie || movie->isOnlineItem())
+                continue;
+            {
+                PMMovieRepresentationOriginal& o = movie->original();
+                std::lock_guard recordLock(o.m_mutex);
+                if (o.m_durationUnmeasurable || o.m_durationQueued)
+                    continue;
+                o.m_durationQueued = true;
+            }
+            const QUrl url = movie->URL();
+            const QString id = movie->uniqueLibraryID();
+            if (url.isEmpty() || inFlight.ids.contains(id)) {
+                PMMovieRepresentationOriginal& o = movie->original();
+                std::lock_guard recordLock(o.m_mutex);
+                o.m_durationQueued = false;
+                continue;
+            }
+            inFlight.ids.insert(id);
+            jobs.push_back(DurationJob{url, id, movie->userSettings()->value(QStringLiteral("Editing Steps")).array(), movie->sharedRecord()});
+        }
+    }
+    for (std::size_t start = 0; start < jobs.size(); start += kBatch) {
+        auto batch = std::make_shared<std::vector<DurationJob>>(jobs.begin() + qsizetype(start),
+                                                                jobs.begin() + qsizetype(std::min(jobs.size(), start + kBatch)));
+        PMCrawlQueue::async([batch, changed] {
+            auto seconds = std::make_shared<std::vector<qint64>>();
+            seconds->reserve(batch->size());
+            for (const DurationJob& job : *batch)
+                seconds->push_back(measureDuration(job));
+            platform::dispatchAsyncMain([batch, seconds, changed] {
+                bool any = false;
+                for (std::size_t i = 0; i < batch->size(); ++i) {
+                    const DurationJob& job = (*batch)[i];
+                    {
+                        PMMovieRepresentationOriginal& o = job.record->original();
+                        std::lock_guard lock(o.m_mutex);
+                        o.m_durationQueued = false;
+                    }
+                    any = applyMeasuredDuration(job, (*seconds)[i]) || any;
+                }
+                if (any && changed)
+                    changed();
+            });
+        });
+    }
 }
 
 // ---- Sizes

@@ -451,6 +451,8 @@ public:
     std::optional<QString> m_sortName, m_seriesSortName;
     PMCachedDate m_additionDate, m_creationDate, m_oldestDate, m_newestDate, m_lastPlaybackDate;
     std::optional<std::uint64_t> m_movieFileSize;
+    bool m_durationQueued = false;       // waiting in a batch of duration measures
+    bool m_durationUnmeasurable = false; // its file could not be measured this session
     QString m_duplicateComparisonValue;
     // The case-folded name, tags and location that searches test, made on the first search
     // and dropped (under the lock) whenever the name, tags, application or location change.
@@ -593,5 +595,8 @@ bool PMRecordGettersMayChangeRecords();
 bool PMIsDurationComputationInFlight(const QString& uniqueLibraryID);
 // Measures the files' sizes on a queue of their own and keeps them with the records (main
 // thread); changed runs on the main thread when a size differed from what was known.
+// Measures the durations not known yet of the movies given, in one background job, and
+// calls `changed` on the main thread when any was learnt.
+void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentationPrototype*>& movies, std::function<void()> changed);
 void PMRefreshMovieFileSizesInBackground(const std::vector<PMMovieRepresentationPrototype*>& movies, std::function<void()> changed);
 bool PMIsMetadataReadInFlight(const QString& uniqueLibraryID);

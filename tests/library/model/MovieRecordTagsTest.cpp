@@ -4,6 +4,7 @@
 
 #include "common/MediaFixtures.h"
 #include "foundation/NSDictionary+PMExtensions.h"
+#include "library/model/PMLibraryItemArrays.h"
 #include "platform/ExtendedAttributes.h"
 #include "platform/Queues.h"
 
@@ -275,5 +276,33 @@ TEST_F(MovieRecordTagsTest, DurationsAreMeasuredOnceInTheBackground)
     EXPECT_EQ(gif->duration(), 2); // three frames of half a second
     EXPECT_EQ(picture->userSettings()->value(QStringLiteral("Duration")), Value(0)) << "a still picture is measured once";
     EXPECT_FALSE(junk->userSettings()->contains(QStringLiteral("Duration"))) << "an unreadable file stays unknown";
+    EXPECT_EQ(junk->duration(), -1);
+    EXPECT_FALSE(PMIsDurationComputationInFlight(junk->uniqueLibraryID())) << "an unreadable file is not opened again at every ask";
     EXPECT_EQ(picture->durationIfCached(false, true), 0);
+}
+
+// The status line sums the durations of whole libraries: those not known are measured in
+// one background batch, each file once, and the sum is brought up to date when they come.
+TEST_F(MovieRecordTagsTest, SumsMeasureUnknownDurationsInOneBatch)
+{
+    testsupport::media::Fixtures fixtures;
+    const QString dir = testsupport::makeTempDir(QStringLiteral("sums"));
+    testsupport::writeFile(dir + QStringLiteral("/junk.mp4"), QByteArray(100, 'x'));
+    auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(fixtures.numbered());
+    auto junk = PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/junk.mp4"));
+    const platform::ArrayPtr items = platform::Array::make({Value(movie), Value(junk)});
+    int changes = 0;
+    std::vector<PMMovieRepresentationPrototype*> both{movie.get(), junk.get()};
+    long long duration = -1;
+    getAggregateDuration(*items, &duration, nullptr, true);
+    EXPECT_EQ(duration, 0) << "nothing known yet";
+    EXPECT_TRUE(PMIsDurationComputationInFlight(movie->uniqueLibraryID()));
+    EXPECT_TRUE(PMIsDurationComputationInFlight(junk->uniqueLibraryID()));
+    PMMeasureMovieDurationsInBackground(both, [&changes] { ++changes; });
+    settleBackgroundWork();
+    EXPECT_EQ(changes, 0) << "a movie waiting in a batch is not queued twice";
+    getAggregateDuration(*items, &duration, nullptr, true);
+    EXPECT_EQ(duration, 3);
+    EXPECT_FALSE(PMIsDurationComputationInFlight(junk->uniqueLibraryID())) << "the unreadable file is not opened again for every sum";
+    EXPECT_FALSE(junk->userSettings()->contains(QStringLiteral("Duration")));
 }
