@@ -99,6 +99,7 @@ void PMMainController::applicationDidFinishLaunching()
     step("setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem");
     setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
 
+    restoreMainWindowSizeAfterFirstLayout();
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     if (!defaults.boolForKey(QStringLiteral("Do Not Show Window On Startup"))) {
         step("showMainWindow");
