@@ -920,7 +920,9 @@ public:
     // stored) once the window has been shown and laid out: measured earlier, the area has
     // no size yet and the window would be sized from nothing.
     void restoreMainWindowSizeAfterFirstLayout();
-    void restoreMainWindowSize();
+    // "Custom Size", or the default size (stored) where it is unusable or overridden.
+    QSizeF storedMainWindowSize();
+    void restoreMainWindowSize(QSizeF size);
     // Resizes the window (nil: the player's window, else the main window) so that its player
     // area gets the size, within the screen. Sizes are in points, frames bottom-up.
     void resizeWindow(QWidget* window, QSizeF size, bool isMainWindowSize);

@@ -99,44 +99,55 @@ void PMMainController::saveMainWindowSize()
     settings().setObject(platform::Value(PMStringFromSize(QSizeF(size.width(), size.height() + y))), QStringLiteral("Custom Size"));
 }
 
-void PMMainController::restoreMainWindowSize()
+QSizeF PMMainController::storedMainWindowSize()
 {
-    if (!_mainWindow)
-        return;
     const QString key = QStringLiteral("Custom Size");
     std::optional<QSizeF> size = PMSizeFromString(settings().stringForKey(key));
     if (!size || size->width() < 1 || size->height() < 1 || settings().boolForKey(QStringLiteral("Always Apply Default Player Size"))) {
         size = QSizeF(640, 538);
         settings().setObject(platform::Value(PMStringFromSize(*size)), key);
     }
-    resizeWindow(_mainWindow, *size, true);
+    return *size;
+}
+
+void PMMainController::restoreMainWindowSize(QSizeF size)
+{
+    if (!_mainWindow)
+        return;
+    resizeWindow(_mainWindow, size, true);
     updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
 }
 
 void PMMainController::restoreMainWindowSizeAfterFirstLayout()
 {
+    if (!_mainWindow)
+        return;
+    // The size is read now: the window's first layout moves the divider, which stores
+    // the size the window happens to have.
+    const QSizeF size = storedMainWindowSize();
+    const auto restore = [size] { PMMainController::mainController().restoreMainWindowSize(size); };
     // Waits for the window's first showing, then for the turn of the event loop after it,
     // when the layout has given the player's place its size.
     class FirstShow : public QObject {
     public:
-        using QObject::QObject;
+        FirstShow(QObject* parent, std::function<void()> run) : QObject(parent), m_run(std::move(run)) {}
         bool eventFilter(QObject* watched, QEvent* event) override
         {
             if (event->type() == QEvent::Show) {
                 watched->removeEventFilter(this);
-                QTimer::singleShot(0, watched, [] { PMMainController::mainController().restoreMainWindowSize(); });
+                QTimer::singleShot(0, watched, m_run);
                 deleteLater();
             }
             return false;
         }
+
+    private:
+        std::function<void()> m_run;
     };
-    if (!_mainWindow)
-        return;
-    if (_mainWindow->isVisible()) {
-        QTimer::singleShot(0, _mainWindow, [] { PMMainController::mainController().restoreMainWindowSize(); });
-        return;
-    }
-    _mainWindow->installEventFilter(new FirstShow(_mainWindow));
+    if (_mainWindow->isVisible())
+        QTimer::singleShot(0, _mainWindow, restore);
+    else
+        _mainWindow->installEventFilter(new FirstShow(_mainWindow, restore));
 }
 
 QSizeF PMMainController::playerAreaSizeOfWindow(QWidget* window, double* getY)

@@ -847,10 +847,12 @@ TEST_F(MainWindowTest, TheStoredPlayerSizeComesBackOnceTheWindowIsLaidOut)
     defaults().setObject(platform::Value(QStringLiteral("{600, 320}")), QStringLiteral("Custom Size"));
     c().restoreMainWindowSizeAfterFirstLayout();
     EXPECT_EQ(window->size(), QSize(1000, 600)) << "nothing is measured before the window shows";
+    // The first tiling of the divider stores the size the window happens to have.
+    c().saveMainWindowSize();
+    ASSERT_NE(defaults().stringForKey(QStringLiteral("Custom Size")), QStringLiteral("{600, 320}"));
     window->show();
     EXPECT_TRUE(testsupport::waitUntil([&] { return c().playerAreaSizeOfWindow(window.get(), nullptr).toSize() == QSize(600, 320); }, 10000))
         << c().playerAreaSizeOfWindow(window.get(), nullptr).width() << "x" << c().playerAreaSizeOfWindow(window.get(), nullptr).height();
-    EXPECT_EQ(defaults().stringForKey(QStringLiteral("Custom Size")), QStringLiteral("{600, 320}"));
 
     // Unusable or overridden: the default size is stored (and asked for).
     for (const bool always : {false, true}) {
