@@ -919,7 +919,9 @@ public:
     // Gives the main window's player area the stored "Custom Size" (or the default size,
     // stored) once the window has been shown and laid out: measured earlier, the area has
     // no size yet and the window would be sized from nothing.
-    void restoreMainWindowSizeAfterFirstLayout();
+    // The size is read before the window is built (storedMainWindowSize): building and
+    // first tiling the window move its divider, which stores whatever size it has then.
+    void restoreMainWindowSizeAfterFirstLayout(QSizeF size);
     // "Custom Size", or the default size (stored) where it is unusable or overridden.
     QSizeF storedMainWindowSize();
     void restoreMainWindowSize(QSizeF size);

@@ -118,13 +118,10 @@ void PMMainController::restoreMainWindowSize(QSizeF size)
     updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
 }
 
-void PMMainController::restoreMainWindowSizeAfterFirstLayout()
+void PMMainController::restoreMainWindowSizeAfterFirstLayout(QSizeF size)
 {
     if (!_mainWindow)
         return;
-    // The size is read now: the window's first layout moves the divider, which stores
-    // the size the window happens to have.
-    const QSizeF size = storedMainWindowSize();
     const auto restore = [size] { PMMainController::mainController().restoreMainWindowSize(size); };
     // Waits for the window's first showing, then for the turn of the event loop after it,
     // when the layout has given the player's place its size.

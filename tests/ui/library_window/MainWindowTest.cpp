@@ -842,10 +842,10 @@ TEST_F(MainWindowTest, MovingTheDividerTrimsTheTilesAndStoresThePlayersSize)
 
 TEST_F(MainWindowTest, TheStoredPlayerSizeComesBackOnceTheWindowIsLaidOut)
 {
-    // The size is asked for before the window shows, as at start; the player's place is
-    // measured only once the window is laid out.
+    // The size is read and asked for before the window shows, as at start; the player's
+    // place is measured only once the window is laid out.
     defaults().setObject(platform::Value(QStringLiteral("{600, 320}")), QStringLiteral("Custom Size"));
-    c().restoreMainWindowSizeAfterFirstLayout();
+    c().restoreMainWindowSizeAfterFirstLayout(c().storedMainWindowSize());
     EXPECT_EQ(window->size(), QSize(1000, 600)) << "nothing is measured before the window shows";
     // The first tiling of the divider stores the size the window happens to have.
     c().saveMainWindowSize();
@@ -858,8 +858,8 @@ TEST_F(MainWindowTest, TheStoredPlayerSizeComesBackOnceTheWindowIsLaidOut)
     for (const bool always : {false, true}) {
         defaults().setObject(platform::Value(always ? QStringLiteral("{600, 320}") : QStringLiteral("{0, junk}")), QStringLiteral("Custom Size"));
         defaults().setBool(always, QStringLiteral("Always Apply Default Player Size"));
-        c().restoreMainWindowSizeAfterFirstLayout();
-        EXPECT_TRUE(testsupport::waitUntil([] { return defaults().stringForKey(QStringLiteral("Custom Size")) == QStringLiteral("{640, 538}"); }, 10000)) << always;
+        EXPECT_EQ(c().storedMainWindowSize(), QSizeF(640, 538)) << always;
+        EXPECT_EQ(defaults().stringForKey(QStringLiteral("Custom Size")), QStringLiteral("{640, 538}")) << always;
     }
 }
 
