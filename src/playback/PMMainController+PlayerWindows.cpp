@@ -192,10 +192,18 @@ public:
         QObject::connect(object, &QObject::destroyed, this, [this, object] { m_watched.remove(object); });
     }
 
-    void placeFloatingControls()
+    // The hovering controls float only over a picture that can be seen: a window that
+    // shows the grid where its player would be (the player's page hidden, or no movie
+    // there yet) has none to float over.
+    bool canFloatControls() const
     {
         QWidget* parent = floatingControls->parentWindow();
-        if (!parent || !parent->isVisible() || floatingControls->isStatic()) {
+        return parent && parent->isVisible() && !floatingControls->isStatic() && movieView && movieView->window() == parent && movieView->isVisible();
+    }
+
+    void placeFloatingControls()
+    {
+        if (!canFloatControls()) {
             floatingControls->hide();
             return;
         }
@@ -223,8 +231,9 @@ public:
     void showControls(bool fade)
     {
         m_hideTimer.stop();
-        QWidget* parent = floatingControls->parentWindow();
-        if (parent && parent->isVisible() && !floatingControls->isStatic()) {
+        if (!canFloatControls()) {
+            floatingControls->hide();
+        } else {
             double opacity = settings().doubleForKey(QStringLiteral("Hover Playback Controls Opacity"));
             if (opacity < 0.2)
                 opacity = 1.0;
@@ -392,7 +401,9 @@ protected:
             }
             break;
         case QEvent::Hide:
-            if (widget && widget == floatingControls->parentWindow())
+            // The window or the place of the picture in it goes (the grid takes the
+            // player's place): so do the controls floating over it.
+            if (widget && (widget == floatingControls->parentWindow() || widget == container()))
                 floatingControls->hide();
             // The movie ended or stopped while the user had closed the library window: it
             // comes back, so that the program is never left without a window.

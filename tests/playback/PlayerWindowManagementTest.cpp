@@ -335,6 +335,50 @@ TEST_F(PlayerPlacementTest, HoveringControlsFadeInAndOut)
     window->hide();
 }
 
+TEST_F(PlayerPlacementTest, HoveringControlsNeverFloatOverTheGrid)
+{
+    PMMainController& c = mainController();
+    auto& d = platform::UserDefaults::standard();
+    d.setInteger(0, QStringLiteral("Window Playback Controls"));
+    d.setInteger(2, QStringLiteral("Hover Playback Controls Priority"));
+    setSingleWindowMode(true);
+    m_main->setGeometry(100, 100, 700, 500);
+    m_main->show();
+    auto* controls = m_main->window()->findChild<PMPlaybackControlWindow*>();
+    if (!controls)
+        controls = c._dedicatedPlayerWindow->findChild<PMPlaybackControlWindow*>();
+    ASSERT_TRUE(controls);
+    // A fresh start: no movie, the library window shows its grid.
+    c.showPlaybackControlsByFadingIn(false);
+    EXPECT_FALSE(controls->isVisible()) << "no movie";
+
+    // A movie in the library window: the controls float over it.
+    c._currentMovieRepresentation = Value(m_a);
+    c.updatePlayerPlacement();
+    ASSERT_TRUE(m_container->isVisible());
+    c.showPlaybackControlsByFadingIn(false);
+    EXPECT_TRUE(controls->isVisible());
+
+    // The grid takes the player's place (the movie stays the current one): the controls go,
+    // and neither a request nor the pointer brings them back over the grid.
+    m_container->hide();
+    EXPECT_FALSE(controls->isVisible()) << "gone with the picture";
+    c.showPlaybackControlsByFadingIn(false);
+    const QPoint inside = m_main->frameGeometry().center();
+    c.showWindowChromeAndPlaybackControlsByFadingIn(false, &inside);
+    EXPECT_FALSE(controls->isVisible()) << "nothing to float over";
+
+    // The picture back: so are the controls.
+    m_container->show();
+    c.showPlaybackControlsByFadingIn(false);
+    EXPECT_TRUE(controls->isVisible());
+    c._currentMovieRepresentation = Value();
+    setSingleWindowMode(false);
+    d.removeObjectForKey(QStringLiteral("Window Playback Controls"));
+    d.removeObjectForKey(QStringLiteral("Hover Playback Controls Priority"));
+    m_main->hide();
+}
+
 TEST_F(PlayerPlacementTest, ClosingTheLibraryWindowHidesItWhileAPlayerRemains)
 {
     PMMainController& c = mainController();

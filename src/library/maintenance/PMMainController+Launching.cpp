@@ -83,6 +83,7 @@ void PMMainController::applicationDidFinishLaunching()
     installPlayback();
 
     step("MainWindow");
+    const QSizeF playerSize = storedMainWindowSize();
     _mainWindow = platform::loadInterface(QStringLiteral("MainWindow"), this);
     if (!_mainWindow) {
         PMLog("cannot load <MainWindow.nib>");
@@ -99,6 +100,7 @@ void PMMainController::applicationDidFinishLaunching()
     step("setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem");
     setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
 
+    restoreMainWindowSizeAfterFirstLayout(playerSize);
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     if (!defaults.boolForKey(QStringLiteral("Do Not Show Window On Startup"))) {
         step("showMainWindow");

@@ -1000,6 +1000,15 @@ public:
     bool isSidebarAccessible();
     void updateMainWindowMinimumSizeAndLibraryListWidthConstraints();
     void saveMainWindowSize();
+    // Gives the main window's player area the stored "Custom Size" (or the default size,
+    // stored) once the window has been shown and laid out: measured earlier, the area has
+    // no size yet and the window would be sized from nothing.
+    // The size is read before the window is built (storedMainWindowSize): building and
+    // first tiling the window move its divider, which stores whatever size it has then.
+    void restoreMainWindowSizeAfterFirstLayout(QSizeF size);
+    // "Custom Size", or the default size (stored) where it is unusable or overridden.
+    QSizeF storedMainWindowSize();
+    void restoreMainWindowSize(QSizeF size);
     // Resizes the window (nil: the player's window, else the main window) so that its player
     // area gets the size, within the screen. Sizes are in points, frames bottom-up.
     void resizeWindow(QWidget* window, QSizeF size, bool isMainWindowSize);

@@ -334,8 +334,16 @@ void PMMainController::updateMainWindowButtons()
 
 void PMMainController::setStatusProgress(double fraction)
 {
-    if (PMMainWindow* main = libraryWindow())
-        main->groupStatusField()->setProgressFraction(fraction);
+    PMMainWindow* main = libraryWindow();
+    if (!main)
+        return;
+    // The footer's bar where the footer is kept; the header's status field otherwise.
+    if (QProgressBar* bar = main->statusProgressIndicator()) {
+        bar->setValue(int(std::lround(std::max(0.01, std::min(1.0, fraction)) * bar->maximum())));
+        bar->setVisible(fraction >= 0);
+        return;
+    }
+    main->groupStatusField()->setProgressFraction(fraction);
 }
 
 void PMMainController::showProgressSheetWithStatus(const QString& status, bool isIndeterminate, QWidget* forWindow, bool mayCancel)

@@ -14,6 +14,8 @@
 #include "ui/kit/NSWindow+PMExtensions.h"
 
 #include <QtCore/QDateTime>
+#include <QtCore/QEvent>
+#include <QtCore/QTimer>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QScreen>
 #include <QtWidgets/QLayout>
@@ -97,6 +99,54 @@ void PMMainController::saveMainWindowSize()
     settings().setObject(platform::Value(PMStringFromSize(QSizeF(size.width(), size.height() + y))), QStringLiteral("Custom Size"));
 }
 
+QSizeF PMMainController::storedMainWindowSize()
+{
+    const QString key = QStringLiteral("Custom Size");
+    std::optional<QSizeF> size = PMSizeFromString(settings().stringForKey(key));
+    if (!size || size->width() < 1 || size->height() < 1 || settings().boolForKey(QStringLiteral("Always Apply Default Player Size"))) {
+        size = QSizeF(640, 538);
+        settings().setObject(platform::Value(PMStringFromSize(*size)), key);
+    }
+    return *size;
+}
+
+void PMMainController::restoreMainWindowSize(QSizeF size)
+{
+    if (!_mainWindow)
+        return;
+    resizeWindow(_mainWindow, size, true);
+    updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+}
+
+void PMMainController::restoreMainWindowSizeAfterFirstLayout(QSizeF size)
+{
+    if (!_mainWindow)
+        return;
+    const auto restore = [size] { PMMainController::mainController().restoreMainWindowSize(size); };
+    // Waits for the window's first showing, then for the turn of the event loop after it,
+    // when the layout has given the player's place its size.
+    class FirstShow : public QObject {
+    public:
+        FirstShow(QObject* parent, std::function<void()> run) : QObject(parent), m_run(std::move(run)) {}
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            if (event->type() == QEvent::Show) {
+                watched->removeEventFilter(this);
+                QTimer::singleShot(0, watched, m_run);
+                deleteLater();
+            }
+            return false;
+        }
+
+    private:
+        std::function<void()> m_run;
+    };
+    if (_mainWindow->isVisible())
+        QTimer::singleShot(0, _mainWindow, restore);
+    else
+        _mainWindow->installEventFilter(new FirstShow(_mainWindow, restore));
+}
+
 QSizeF PMMainController::playerAreaSizeOfWindow(QWidget* window, double* getY)
 {
     if (getY)
@@ -112,15 +162,16 @@ QSizeF PMMainController::playerAreaSizeOfWindow(QWidget* window, double* getY)
     if (playerView && playerView->window() == window) {
         updatePlayerViewFrame();
         area = playerView;
-    } else if (auto* player = qobject_cast<PMPlayerWindowPrototype*>(window); player && player->playerContainer()) {
-        area = player->playerContainer();
     } else if (window == _mainWindow.data()) {
         area = mainWindowPlayerContainer();
-        // While the grid or the list holds the place, the player's container is a page not
-        // laid out: the place itself (the page stack) has the size the player gets.
-        if (area && area->isHidden() && qobject_cast<QStackedWidget*>(area->parentWidget()))
-            area = area->parentWidget();
+    } else if (auto* player = qobject_cast<PMPlayerWindowPrototype*>(window); player && player->playerContainer()) {
+        area = player->playerContainer();
     }
+    // While the grid or the list holds the place, the player's container is a page not
+    // laid out: the place itself (the page stack) has the size the player gets. (The
+    // library window is a player window too: its container is such a page.)
+    if (area && area->isHidden() && qobject_cast<QStackedWidget*>(area->parentWidget()))
+        area = area->parentWidget();
     if (!area)
         return {};
     if (getY)

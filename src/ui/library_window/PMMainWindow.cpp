@@ -508,6 +508,7 @@ PMMainWindow::PMMainWindow(QWidget* parent) : PMPlayerWindow(parent)
     _contentView->setGeometry(185, 0, 800, 600);
 
     buildHeader();
+    buildFooter();
     _ziruderButton->setVisibilityTogglerControl(_libraryListVisibilitySwitch);
     qApp->installEventFilter(this);
 }
@@ -592,6 +593,40 @@ void PMMainWindow::buildHeader()
         if (searchFieldTextDidChange)
             searchFieldTextDidChange();
     });
+}
+
+void PMMainWindow::buildFooter()
+{
+    _footerView = new PMMainWindowFooterView(this);
+    _footerView->setObjectName(QStringLiteral("footerView"));
+    _footerView->setFixedHeight(22);
+    auto* layout = new QHBoxLayout(_footerView);
+    layout->setContentsMargins(10, 1, 10, 1);
+    layout->setSpacing(6);
+    _footerStatusField = new PMLinkTextField(_footerView);
+    _footerStatusField->setObjectName(QStringLiteral("statusField"));
+    _footerStatusField->setAlignment(Qt::AlignCenter);
+    _statusProgressIndicator = new QProgressBar(_footerView);
+    _statusProgressIndicator->setObjectName(QStringLiteral("statusProgressIndicator"));
+    _statusProgressIndicator->setRange(0, 1000);
+    _statusProgressIndicator->setTextVisible(false);
+    _statusProgressIndicator->setFixedSize(80, 10);
+    _statusProgressIndicator->hide();
+    layout->addWidget(_footerStatusField, 1);
+    layout->addWidget(_statusProgressIndicator);
+    m_layout->addWidget(_footerView);
+
+    // Without a title bar of the window's own the footer goes: the sidebar and the content
+    // reach down to the bottom edge, the header's status field becomes the window's status
+    // field and the footer's progress bar is forgotten.
+    const bool retain = !PMMainWindowHidesTitlebar || defaults().boolForKey(QStringLiteral("Hide Main Window Titlebar: Retain Footer"));
+    if (retain) {
+        _groupStatusField->hide();
+        setStatusField(_footerStatusField);
+    } else {
+        _footerView->hide();
+        delete _statusProgressIndicator.data();
+    }
 }
 
 bool PMMainWindow::respondsToAction(const QString& action) const

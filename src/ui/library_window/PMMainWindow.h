@@ -15,6 +15,7 @@
 #include <QtCore/QPointer>
 #include <QtGui/QFont>
 #include <QtWidgets/QMenuBar>
+#include <QtWidgets/QProgressBar>
 #include <QtWidgets/QWidget>
 
 #include <functional>
@@ -185,6 +186,14 @@ public:
     PMPlayerContainerView* playerContainerView() const { return _playerContainerView; }
     PMAdaptiveSearchField* searchField() const { return _searchField; }
     PMMainWindowHeaderStatusField* groupStatusField() const { return _groupStatusField; }
+    // The footer along the window's bottom edge with the window's own status line and its
+    // progress bar. It is kept only with "Hide Main Window Titlebar: Retain Footer" (the
+    // window manager draws the title bar, so the status goes into the header); without it
+    // the footer is hidden and the header's status field is the window's status field.
+    PMMainWindowFooterView* footerView() const { return _footerView; }
+    PMLinkTextField* footerStatusField() const { return _footerStatusField; }
+    // The footer's progress bar; null once the footer is removed.
+    QProgressBar* statusProgressIndicator() const { return _statusProgressIndicator; }
     PMMainWindowHeaderView* groupHeaderView() const { return _groupHeaderView; }
     PMZiruderShiftButton* ziruderButton() const { return _ziruderButton; }
     QWidget* contentView() const { return _contentView; }
@@ -250,6 +259,7 @@ protected:
 
 private:
     void buildHeader();
+    void buildFooter();
     void layoutHeader();
     void layoutContent();
     bool preprocessMouseEvent(QObject* watched, QEvent* event);
@@ -265,6 +275,9 @@ private:
     QWidget* _contentView = nullptr;
     PMMainWindowHeaderView* _groupHeaderView = nullptr;
     PMMainWindowHeaderStatusField* _groupStatusField = nullptr;
+    PMMainWindowFooterView* _footerView = nullptr;
+    PMLinkTextField* _footerStatusField = nullptr;
+    QPointer<QProgressBar> _statusProgressIndicator;
     PMAdaptiveSearchField* _searchField = nullptr;
     PMAdaptiveToolbarButton* _libraryListVisibilitySwitch = nullptr;
     PMAdaptiveToolbarButton* _clearTemporaryStorageButton = nullptr;

@@ -839,3 +839,63 @@ TEST_F(MainWindowTest, MovingTheDividerTrimsTheTilesAndStoresThePlayersSize)
     EXPECT_LE(PMGroupView::previewViewWidthForContainer(nullptr), window->groupView()->width()) << "trimmed to the new grid";
     EXPECT_FALSE(defaults().stringForKey(QStringLiteral("Custom Size")).isEmpty()) << "the player's size is stored";
 }
+
+TEST_F(MainWindowTest, TheStoredPlayerSizeComesBackOnceTheWindowIsLaidOut)
+{
+    // The size is read and asked for before the window shows, as at start; the player's
+    // place is measured only once the window is laid out.
+    defaults().setObject(platform::Value(QStringLiteral("{600, 320}")), QStringLiteral("Custom Size"));
+    c().restoreMainWindowSizeAfterFirstLayout(c().storedMainWindowSize());
+    EXPECT_EQ(window->size(), QSize(1000, 600)) << "nothing is measured before the window shows";
+    // The first tiling of the divider stores the size the window happens to have.
+    c().saveMainWindowSize();
+    ASSERT_NE(defaults().stringForKey(QStringLiteral("Custom Size")), QStringLiteral("{600, 320}"));
+    window->show();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return c().playerAreaSizeOfWindow(window.get(), nullptr).toSize() == QSize(600, 320); }, 10000))
+        << c().playerAreaSizeOfWindow(window.get(), nullptr).width() << "x" << c().playerAreaSizeOfWindow(window.get(), nullptr).height();
+
+    // Unusable or overridden: the default size is stored (and asked for).
+    for (const bool always : {false, true}) {
+        defaults().setObject(platform::Value(always ? QStringLiteral("{600, 320}") : QStringLiteral("{0, junk}")), QStringLiteral("Custom Size"));
+        defaults().setBool(always, QStringLiteral("Always Apply Default Player Size"));
+        EXPECT_EQ(c().storedMainWindowSize(), QSizeF(640, 538)) << always;
+        EXPECT_EQ(defaults().stringForKey(QStringLiteral("Custom Size")), QStringLiteral("{640, 538}")) << always;
+    }
+}
+
+TEST_F(MainWindowTest, TheFooterIsKeptOnlyWhenAskedForAndThenCarriesTheStatusAndItsProgress)
+{
+    // As the window comes: the header's status field is the status line, the footer gone.
+    window->show();
+    QApplication::processEvents();
+    EXPECT_TRUE(window->footerView()->isHidden());
+    EXPECT_EQ(window->statusField(), window->groupStatusField());
+    EXPECT_EQ(window->statusProgressIndicator(), nullptr);
+    c().setStatusProgress(0.5);
+    EXPECT_DOUBLE_EQ(window->groupStatusField()->progressFraction(), 0.5);
+
+    // Kept: along the whole bottom edge, with the status and its progress bar.
+    defaults().setBool(true, QStringLiteral("Hide Main Window Titlebar: Retain Footer"));
+    std::unique_ptr<PMMainWindow> kept(static_cast<PMMainWindow*>(PMMainController::makeMainWindow(nullptr)));
+    kept->resize(900, 500);
+    kept->show();
+    QApplication::processEvents();
+    ASSERT_FALSE(kept->footerView()->isHidden());
+    const QRect footer(kept->footerView()->mapTo(kept.get(), QPoint(0, 0)), kept->footerView()->size());
+    EXPECT_EQ(footer.left(), 0);
+    EXPECT_EQ(footer.width(), kept->width());
+    EXPECT_EQ(footer.bottom(), kept->height() - 1);
+    EXPECT_LE(kept->containerView()->geometry().bottom(), footer.top()) << "the sidebar and the grid stand above it";
+    EXPECT_EQ(kept->statusField(), kept->footerStatusField());
+    EXPECT_TRUE(kept->groupStatusField()->isHidden());
+    kept->setStatus(QStringLiteral("3 files"), nullptr, false, QVariant(), QString(), false);
+    EXPECT_TRUE(kept->footerStatusField()->text().contains(QStringLiteral("3 files")));
+    ASSERT_NE(kept->statusProgressIndicator(), nullptr);
+    c().setStatusProgress(0.25);
+    EXPECT_TRUE(kept->statusProgressIndicator()->isVisibleTo(kept.get()));
+    EXPECT_EQ(kept->statusProgressIndicator()->value(), 250);
+    c().setStatusProgress(-1);
+    EXPECT_FALSE(kept->statusProgressIndicator()->isVisibleTo(kept.get()));
+    kept.reset();
+    c()._mainWindow = window.get();
+}
