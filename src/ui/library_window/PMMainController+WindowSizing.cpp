@@ -103,7 +103,10 @@ QSizeF PMMainController::storedMainWindowSize()
 {
     const QString key = QStringLiteral("Custom Size");
     std::optional<QSizeF> size = PMSizeFromString(settings().stringForKey(key));
-    if (!size || size->width() < 1 || size->height() < 1 || settings().boolForKey(QStringLiteral("Always Apply Default Player Size"))) {
+    // A size smaller than any player can be was never a real one (earlier versions measured a
+    // place that had not been laid out): restoring it would shrink the window to a strip.
+    if (!size || size->width() < kPMMinimumPlayerWidth || size->height() < kPMMinimumPlayerHeight
+        || settings().boolForKey(QStringLiteral("Always Apply Default Player Size"))) {
         size = QSizeF(640, 538);
         settings().setObject(platform::Value(PMStringFromSize(*size)), key);
     }

@@ -855,11 +855,17 @@ TEST_F(MainWindowTest, TheStoredPlayerSizeComesBackOnceTheWindowIsLaidOut)
         << c().playerAreaSizeOfWindow(window.get(), nullptr).width() << "x" << c().playerAreaSizeOfWindow(window.get(), nullptr).height();
 
     // Unusable or overridden: the default size is stored (and asked for).
-    for (const bool always : {false, true}) {
-        defaults().setObject(platform::Value(always ? QStringLiteral("{600, 320}") : QStringLiteral("{0, junk}")), QStringLiteral("Custom Size"));
-        defaults().setBool(always, QStringLiteral("Always Apply Default Player Size"));
-        EXPECT_EQ(c().storedMainWindowSize(), QSizeF(640, 538)) << always;
-        EXPECT_EQ(defaults().stringForKey(QStringLiteral("Custom Size")), QStringLiteral("{640, 538}")) << always;
+    // Smaller than a player can be is unusable too: earlier versions stored the size of a
+    // place that was never laid out ("{100, 743}"), which would shrink the window to a strip.
+    struct Case {
+        const char* stored;
+        bool always;
+    };
+    for (const Case& k : {Case{"{0, junk}", false}, Case{"{100, 743}", false}, Case{"{600, 30}", false}, Case{"{600, 320}", true}}) {
+        defaults().setObject(platform::Value(QString::fromLatin1(k.stored)), QStringLiteral("Custom Size"));
+        defaults().setBool(k.always, QStringLiteral("Always Apply Default Player Size"));
+        EXPECT_EQ(c().storedMainWindowSize(), QSizeF(640, 538)) << k.stored;
+        EXPECT_EQ(defaults().stringForKey(QStringLiteral("Custom Size")), QStringLiteral("{640, 538}")) << k.stored;
     }
 }
 
