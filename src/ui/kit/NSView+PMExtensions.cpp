@@ -7,6 +7,7 @@
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
 #include <QtGui/QCursor>
+#include <QtGui/QPainter>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QIcon>
 #include <QtGui/QPainter>
@@ -212,4 +213,17 @@ void stopLoadingAndReleaseWhenDone(QWidget* webView)
         }
     };
     Attempt::run(webView, platform::profile::webViewReleaseAttempts);
+}
+
+QPixmap fadedDragPixmap(QWidget* widget, const QRect& bounds)
+{
+    const QPixmap pixmap = widget->grab(bounds);
+    QPixmap faded(pixmap.size());
+    faded.setDevicePixelRatio(pixmap.devicePixelRatio());
+    faded.fill(Qt::transparent);
+    QPainter p(&faded);
+    p.setOpacity(0.7);
+    p.drawPixmap(0, 0, pixmap);
+    p.end();
+    return faded;
 }

@@ -4,6 +4,7 @@
 
 #include <QtCore/QString>
 #include <QtCore/QVariant>
+#include <QtGui/QPixmap>
 
 #include <functional>
 
@@ -54,3 +55,7 @@ qint64 numberValueWithIntegerMinimum(const QWidget* control, qint64 minimum);
 // Closes the view: while it still loads (its "loading" property), it is told to stop
 // ("stop") and checked again every 5 s, a bounded number of times, then released.
 void stopLoadingAndReleaseWhenDone(QWidget* webView);
+
+// ---- Drag pictures ----
+// The part of the widget inside `bounds`, faded to 70 %: the picture of dragged rows.
+QPixmap fadedDragPixmap(QWidget* widget, const QRect& bounds);

@@ -1,5 +1,7 @@
 #include "ui/library_window/PMGroupTableView.h"
 
+#include "ui/kit/NSView+PMExtensions.h"
+
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMPasteboard.h"
@@ -806,15 +808,7 @@ void PMGroupTableView::startDrag(Qt::DropActions)
         bounds = bounds.united(visualRect(tableModel()->index(int(row), 0)).united(visualRect(tableModel()->index(int(row), tableModel()->columnCount() - 1))));
     bounds = bounds.intersected(viewport()->rect());
     if (!bounds.isEmpty()) {
-        QPixmap pixmap = viewport()->grab(bounds);
-        QPixmap faded(pixmap.size());
-        faded.setDevicePixelRatio(pixmap.devicePixelRatio());
-        faded.fill(Qt::transparent);
-        QPainter p(&faded);
-        p.setOpacity(0.7);
-        p.drawPixmap(0, 0, pixmap);
-        p.end();
-        drag->setPixmap(faded);
+        drag->setPixmap(fadedDragPixmap(viewport(), bounds));
         drag->setHotSpot(m_pressPosition - bounds.topLeft());
     }
     // Outside the program only a copy (a move would take the file away from the library);

@@ -1152,15 +1152,7 @@ void PMMovieOutlineView::startDrag(Qt::DropActions)
         bounds = bounds.united(rectOfRow(row).toAlignedRect());
     bounds = bounds.intersected(viewport()->rect());
     if (!bounds.isEmpty()) {
-        QPixmap pixmap = viewport()->grab(bounds);
-        QPixmap faded(pixmap.size());
-        faded.setDevicePixelRatio(pixmap.devicePixelRatio());
-        faded.fill(Qt::transparent);
-        QPainter p(&faded);
-        p.setOpacity(0.7);
-        p.drawPixmap(0, 0, pixmap);
-        p.end();
-        drag->setPixmap(faded);
+        drag->setPixmap(fadedDragPixmap(viewport(), bounds));
         drag->setHotSpot(viewport()->mapFromGlobal(QCursor::pos()) - bounds.topLeft());
     }
     // Outside the program a dragged item may only be copied: a move would take the
