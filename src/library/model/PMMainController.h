@@ -685,6 +685,12 @@ public:
 
     // Quit: answers whether the application may end now; runs the quit sequence first.
     bool applicationShouldTerminate();
+    // The quit sequence once for the program's end, whoever asks (the menu, a closing window,
+    // the session, a restart): once it has allowed the quit, later askers get that answer
+    // instead of a second save and a second run of the scripts.
+    bool approveTermination();
+    bool _terminationApproved = false;
+    bool _approvingTermination = false;
     // Set when the quit was asked for by the session or a signal, not by the user: nobody
     // may be there to answer an alert.
     bool _quitRequestedBySession = false;

@@ -1111,7 +1111,7 @@ void PMMainController::toggleFullScreen()
 void PMMainController::terminate()
 {
     // The quit sequence (saving included) decides; it may keep the program running.
-    if (applicationShouldTerminate())
+    if (approveTermination())
         QCoreApplication::quit();
 }
 
