@@ -1046,7 +1046,7 @@ void PMMainController::addContainer(QObject* sender)
     bool playlist = senderTag(sender) == 1;
     // The sidebar's add button: a playlist, a folder with Shift, a smart playlist with Alt.
     if (sender && sender == libraryAddButton.data()) {
-        const Qt::KeyboardModifiers modifiers = QGuiApplication::keyboardModifiers();
+        const Qt::KeyboardModifiers modifiers = keyboardModifiers();
         if (modifiers & Qt::AltModifier) {
             performAction(QStringLiteral("addSmartPlaylist"), sender);
             return;
@@ -1093,6 +1093,7 @@ void PMMainController::setRating(QObject* sender)
     }
     updateLibraryAndInvalidateDependencies(true, false, true);
     unfreezeSelections();
+    saveLibrarySoon();
 }
 
 void PMMainController::toggleFullScreen()
