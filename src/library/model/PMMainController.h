@@ -1778,6 +1778,9 @@ public:
     // The visible area ({"x", "y", "w", "h"}: fractions, origin at the lower left) that the
     // area covers of the full rectangle, both top-down in screen points; null when equal.
     static platform::DictionaryPtr visibleAreaOfArea(const QRectF& area, const QRectF& full);
+    // The part of the picture (showing the full rectangle) that the area covers, given the
+    // ratio when one is asked for; the picture itself when there is nothing to cut.
+    static platform::ImagePtr imageOfArea(const platform::ImagePtr& image, const QRectF& area, const QRectF& full, std::optional<double> aspectRatio);
     // The name a saved frame is offered under: "Name.mov (1'02'03.456)", safe as a file name.
     static QString savedFrameFilename(const QString& displayNameWithExtension, double seconds);
     // What the frame commands need of the player windows: the area the user selects in

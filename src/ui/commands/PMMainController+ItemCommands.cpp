@@ -41,6 +41,14 @@ using platform::DictionaryPtr;
 using platform::ImagePtr;
 using platform::Value;
 
+namespace {
+
+// No maximum: the picture at its natural size (an invalid size would be read as a
+// maximum area of one point).
+const QSizeF kNaturalSize(0, 0);
+
+} // namespace
+
 DictionaryPtr PMMainController::visibleAreaOfArea(const QRectF& area, const QRectF& full)
 {
     if (area == full || full.width() <= 0 || full.height() <= 0)
@@ -54,6 +62,14 @@ DictionaryPtr PMMainController::visibleAreaOfArea(const QRectF& area, const QRec
     visible->setValue(QStringLiteral("w"), Value(area.width() / full.width()));
     visible->setValue(QStringLiteral("h"), Value(area.height() / full.height()));
     return visible;
+}
+
+ImagePtr PMMainController::imageOfArea(const ImagePtr& image, const QRectF& area, const QRectF& full, std::optional<double> aspectRatio)
+{
+    const DictionaryPtr visibleArea = visibleAreaOfArea(area, full);
+    if (!image || (!visibleArea && !aspectRatio))
+        return image;
+    return imageWithImage(image, false, 0, visibleArea, aspectRatio, kNaturalSize, false);
 }
 
 QString PMMainController::savedFrameFilename(const QString& displayNameWithExtension, double seconds)
@@ -151,7 +167,7 @@ void PMMainController::processCurrentFrameSection(bool section, bool copy, bool 
     } else if (content.moviePlayer) {
         image = frameImageAtCurrentTimeFlippedHorizontally(*content.moviePlayer, content.flipsHorizontally, content.angle,
                                                            settings ? settings->value(QStringLiteral("Visible Area")).dictionary() : nullptr,
-                                                           aspectRatio ? Value(*aspectRatio) : Value(), QSizeF());
+                                                           aspectRatio ? Value(*aspectRatio) : Value(), kNaturalSize);
         if (!image || !image->isValid()) {
             detach();
             image = screenshotWithScreenRect(area.toAlignedRect());
@@ -163,10 +179,7 @@ void PMMainController::processCurrentFrameSection(bool section, bool copy, bool 
     }
     if (!image || !image->isValid())
         return;
-    const DictionaryPtr visibleArea = visibleAreaOfArea(area, full);
-    if (visibleArea || (replacing && aspectRatio)) {
-        image = imageWithImage(image, false, 0, visibleArea, replacing ? aspectRatio : std::nullopt, QSizeF(), false);
-    }
+    image = imageOfArea(image, area, full, replacing ? aspectRatio : std::nullopt);
     if (image == content.movieReplacingImage) {
         // Unchanged, the shown picture is still copied, so that the result is one of its own.
         image = platform::Image::make(image->pixels().copy());

@@ -1081,7 +1081,9 @@ void PMMainController::setRating(QObject* sender)
         movies = infoMovieRepresentationsForMenuItem(item);
     else
         movies = cachedInfoMovieRepresentationsSorted(true);
-    if (count(movies) == 0 || hasOnlineItem(movies)) {
+    // An online item among what the item names refuses the whole command, even where the
+    // movies collected from it would leave it out.
+    if (count(movies) == 0 || hasOnlineItem(movies) || hasOnlineItem(object.array())) {
         platform::beep();
         return;
     }
