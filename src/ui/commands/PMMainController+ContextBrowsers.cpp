@@ -149,11 +149,13 @@ QMenu* PMMainController::tagBrowserMenuWithTitle(const QString& title, const Dic
 void PMMainController::menuNeedsUpdateForTagBrowserPopulator(QMenu* menu, const DictionaryPtr& populator)
 {
     // The submenus made last time go with their items.
-    const QList<QAction*> old = menu->actions();
-    menu->clear();
-    for (QAction* item : old)
+    QList<QMenu*> submenus;
+    for (QAction* item : menu->actions())
         if (QMenu* submenu = item->menu(); submenu && submenu->parent() == menu)
-            submenu->deleteLater();
+            submenus.append(submenu);
+    menu->clear();
+    for (QMenu* submenu : submenus)
+        submenu->deleteLater();
     if (populator->contains(kContextBrowserKey))
         populateContextMatchMenu(menu, populator);
     else
