@@ -1,6 +1,7 @@
 #include "ui/commands/PMQuickLookPanel.h"
 
 #include "foundation/PMFunctions.h"
+#include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/ImageReading.h"
 #include "platform/media/Player.h"
@@ -69,8 +70,9 @@ private:
 
 PMQuickLookPanel* PMQuickLookPanel::sharedPreviewPanel(bool create)
 {
+    // A floating panel over the library window (it goes with that window).
     if (!sharedPanel() && create)
-        sharedPanel() = new PMQuickLookPanel(nullptr);
+        sharedPanel() = new PMQuickLookPanel(mainController().mainWindow());
     return sharedPanel();
 }
 
@@ -79,7 +81,7 @@ bool PMQuickLookPanel::sharedPreviewPanelExists()
     return !sharedPanel().isNull();
 }
 
-PMQuickLookPanel::PMQuickLookPanel(QWidget* parent) : QWidget(parent, Qt::Window)
+PMQuickLookPanel::PMQuickLookPanel(QWidget* parent) : QWidget(parent, parent ? Qt::Tool : Qt::Window)
 {
     setObjectName(QStringLiteral("PMQuickLookPanel"));
     setWindowTitle(localized("Quick Look"));
