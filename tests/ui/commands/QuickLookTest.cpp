@@ -10,6 +10,8 @@
 #include "platform/Alert.h"
 #include "platform/media/Player.h"
 #include "ui/commands/PMQuickLookPanel.h"
+#include "ui/kit/NSWindow+PMExtensions.h"
+#include "platform/UserDefaults.h"
 
 #include <QtCore/QDir>
 #include <QtGui/QAction>
@@ -191,4 +193,21 @@ TEST_F(QuickLook, TheContextMenuOffersItForPlayableMovies)
     // Not in the grid: not offered.
     EXPECT_FALSE(std::unique_ptr<QAction>(quickLookItem(Array::make({Value(pictures[2])}))));
     c()._groupMovieItems = Array::make();
+}
+
+TEST_F(QuickLook, AlwaysZoomKeepsThePanelAtTheScreensAvailableArea)
+{
+    setDefault(QStringLiteral("Always Zoom Quick Look"), true);
+    choose({Value(pictures[0])});
+    c().toggleQuickLook(nullptr);
+    ASSERT_TRUE(isOpen());
+    const QRect visible = visibleFrameWithExtraDockSpacing(panel()->screen());
+    EXPECT_TRUE(waitUntil([&] { return panel()->frameGeometry() == visible; }, 10000));
+    // Made smaller, it grows back by itself.
+    panel()->setGeometry(visible.x() + 50, visible.y() + 50, 300, 200);
+    EXPECT_TRUE(waitUntil([&] { return panel()->frameGeometry() == visible; }, 10000));
+    // Closed, it is left alone.
+    panel()->hide();
+    c().endPreviewPanelControl(panel());
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Always Zoom Quick Look"));
 }
