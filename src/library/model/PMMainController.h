@@ -40,6 +40,8 @@ class PMMovieCell;
 class PMMovieOutlineView;
 class PMMovieRepresentationOriginal;
 class PMQuibScopeBar;
+class PMQuickLookPanel;
+class PMQuickLookPanelController;
 class QuibScopeBarDelegate;
 class QIcon;
 class QTimer;
@@ -1633,6 +1635,34 @@ public:
     void toggleQuickLookFromKeyboard();
 
     // ---------------------------------------------------------------------------------
+    // The preview panel (src/ui/commands/PMMainController+QuickLook.cpp): a window of our
+    // own showing the playable movies of the selection; the controller is its data source.
+    // Opens or closes it; a sender carrying movies selects them first and opens it.
+    void toggleQuickLook(QObject* sender);
+    // The selection's movies that can play, in order.
+    platform::ArrayPtr quickLookMovieRepresentations();
+    // The selection changed: the open panel shows the new one on the next turn (once).
+    void updateQuickLook();
+    // Keeps the open panel at its screen's available area ("Always Zoom Quick Look").
+    void zoomQuickLook();
+    // Whether the context menu offers the panel for the movies, and whether they are the
+    // movies the commands act on now (the item then carries none).
+    bool quickLookOffersMovieRepresentations(const platform::ArrayPtr& movies);
+    bool quickLookMovieRepresentationsAreCurrentItems(const platform::ArrayPtr& movies);
+    // The panel's controller protocol.
+    bool acceptsPreviewPanelControl(PMQuickLookPanel* panel);
+    void beginPreviewPanelControl(PMQuickLookPanel* panel);
+    void endPreviewPanelControl(PMQuickLookPanel* panel);
+    qsizetype numberOfPreviewItemsInPreviewPanel(PMQuickLookPanel* panel);
+    platform::Value previewPanel(PMQuickLookPanel* panel, qsizetype previewItemAtIndex);
+    bool previewPanel(PMQuickLookPanel* panel, QKeyEvent* handleEvent);
+    // What the panel shows (taken anew at each count request).
+    platform::ArrayPtr _quickLookMovieRepresentations;
+    bool _quickLookUpdateScheduled = false;
+    std::shared_ptr<PMQuickLookPanelController> _quickLookPanelController;
+    PMQuickLookPanelController* quickLookPanelController();
+
+    // ---------------------------------------------------------------------------------
     // The movies a command acts on (src/ui/commands/PMMainController+InfoPanel.cpp).
     // `PMInfoScopeRecord`: what a menu item carries to name them, {"Movies": [...],
     // "Pool": [...] (optional)}.
@@ -1751,6 +1781,14 @@ public:
     // A picture of that part of the screen (the whole screen when empty); nothing when the
     // screen cannot be read.
     platform::ImagePtr screenshotWithScreenRect(const QRect& rect);
+    // The visible area ({"x", "y", "w", "h"}: fractions, origin at the lower left) that the
+    // area covers of the full rectangle, both top-down in screen points; null when equal.
+    static platform::DictionaryPtr visibleAreaOfArea(const QRectF& area, const QRectF& full);
+    // The part of the picture (showing the full rectangle) that the area covers, given the
+    // ratio when one is asked for; the picture itself when there is nothing to cut.
+    static platform::ImagePtr imageOfArea(const platform::ImagePtr& image, const QRectF& area, const QRectF& full, std::optional<double> aspectRatio);
+    // The name a saved frame is offered under: "Name.mov (1'02'03.456)", safe as a file name.
+    static QString savedFrameFilename(const QString& displayNameWithExtension, double seconds);
     // What the frame commands need of the player windows: the area the user selects in
     // the movie view (global coordinates; empty when cancelled), and the save panel of an
     // image. Without them, the commands that need them are not offered.
@@ -1775,6 +1813,33 @@ public:
     // Tag 1 marks every movie opened; tag 0 forgets their plays (and their history entries).
     void setWatchedFromMenuItem(QObject* sender);
     void addTagValueSwitchesToContextMenu(QMenu* menu, const platform::ArrayPtr& movies, QMenu** getMetadataMenu);
+
+    // The context browsers (src/ui/commands/PMMainController+ContextBrowsers.cpp): "Similar"
+    // (the movie's tags, their values and the movies that share them) and "Other Contexts"
+    // (every container holding the movie, in tree order and depth), filled at each opening.
+    // `PMTagBrowserPopulator`: the dictionary a browser submenu carries, {"_TagBrowserMenuDelegate_"
+    // or "_ContextBrowserMenuDelegate_": the movie, "Tag", "Header", "Lowercase Tag Names", "Value"}.
+    static platform::DictionaryPtr PMTagBrowserPopulator(const platform::Value& movie, bool contextBrowser);
+    // The lower-case names of the tags "Similar" offers for the movie, sorted.
+    static QStringList similarTagNamesOfMovieRepresentation(PMMovieRepresentationPrototype& movie);
+    // A submenu that the populator fills anew each time it is about to open.
+    QMenu* tagBrowserMenuWithTitle(const QString& title, const platform::DictionaryPtr& populator, QWidget* parent);
+    void menuNeedsUpdateForTagBrowserPopulator(QMenu* menu, const platform::DictionaryPtr& populator);
+    void populateTagMatchMenu(QMenu* menu, const platform::DictionaryPtr& populator);
+    void populateTagMatchMenu(QMenu* menu, const platform::DictionaryPtr& populator, const QString& tag);
+    // The library's filtered movies but `except` that carry every value of every tag
+    // (lower-case names and values), by display name.
+    QList<platform::Value> matchingMovieRepresentations(const platform::Value& except,
+                                                        const QList<QPair<QString, QStringList>>& lowercaseValuesByLowercaseTag);
+    void populateContextMatchMenu(QMenu* menu, const platform::DictionaryPtr& populator);
+    // One container and its subgroups; true when it added items.
+    bool populateContextMatchMenu(QMenu* menu, const platform::Value& forMovieRepresentation, const PMLibraryContainerPtr& fromChildrenOfContainer,
+                                  bool alwaysIncludeReference, long long indexPriority, int indentationLevel);
+    // The depth a browser's entry stands at (an int property of its menu item).
+    static constexpr const char* kMenuItemIndentationLevelProperty = "PMIndentationLevel";
+    // What the browsers' items send: reveal a movie in its container, or an item in the
+    // sidebar (registered unless a part has its own).
+    void installContextBrowserCommands();
     // Puts the builders into the views' hooks (those not installed otherwise).
     void installContextMenus();
 

@@ -1046,7 +1046,7 @@ void PMMainController::addContainer(QObject* sender)
     bool playlist = senderTag(sender) == 1;
     // The sidebar's add button: a playlist, a folder with Shift, a smart playlist with Alt.
     if (sender && sender == libraryAddButton.data()) {
-        const Qt::KeyboardModifiers modifiers = QGuiApplication::keyboardModifiers();
+        const Qt::KeyboardModifiers modifiers = keyboardModifiers();
         if (modifiers & Qt::AltModifier) {
             performAction(QStringLiteral("addSmartPlaylist"), sender);
             return;
@@ -1081,7 +1081,9 @@ void PMMainController::setRating(QObject* sender)
         movies = infoMovieRepresentationsForMenuItem(item);
     else
         movies = cachedInfoMovieRepresentationsSorted(true);
-    if (count(movies) == 0 || hasOnlineItem(movies)) {
+    // An online item among what the item names refuses the whole command, even where the
+    // movies collected from it would leave it out.
+    if (count(movies) == 0 || hasOnlineItem(movies) || hasOnlineItem(object.array())) {
         platform::beep();
         return;
     }
@@ -1093,6 +1095,7 @@ void PMMainController::setRating(QObject* sender)
     }
     updateLibraryAndInvalidateDependencies(true, false, true);
     unfreezeSelections();
+    saveLibrarySoon();
 }
 
 void PMMainController::toggleFullScreen()
