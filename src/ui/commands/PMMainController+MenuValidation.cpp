@@ -1009,14 +1009,6 @@ void PMMainController::setUseDedicatedPlayer(bool useDedicatedPlayer)
     }
 }
 
-void PMMainController::setMissingMoviesModeFromMenuItem()
-{
-    const qint64 mode = defaults().integerForKey(QStringLiteral("Missing Movies Mode"));
-    defaults().setInteger(mode == 1 ? 0 : (mode == -1 ? 1 : -1), QStringLiteral("Missing Movies Mode"));
-    _skipMissingStatusUpdate = false;
-    updateLibraryAndInvalidateDependencies(true, false, true);
-}
-
 void PMMainController::changePlaybackControlsModeViaMenuItem(int tag)
 {
     if (_currentMovieRepresentation.isNull() || !playerView || !isVisible(playerView->window()))
@@ -1186,6 +1178,7 @@ void PMMainController::installMenuCommands()
     add("copySelection", [this](QObject*) { processCurrentFrameSection(true, true, false); });
     add("setMissingMoviesModeFromMenuItem", [this](QObject*) { setMissingMoviesModeFromMenuItem(); });
     add("toggleBooleanPreferenceViaMenuItem", [this](QObject* s) { toggleBooleanPreferenceViaMenuItem(senderItem(s)); });
+    add("showPreferences", [this](QObject* s) { showPreferences(s); });
     // Playback
     add("playPause", [this](QObject*) { playPause(); });
     add("playReverse", [this](QObject*) { playReverse(); });
