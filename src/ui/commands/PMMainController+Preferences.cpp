@@ -644,16 +644,18 @@ void PMMainController::updatePreferencesWindowFrame()
     PMPreferencesWindow* window = preferencesWindow;
     if (!window || !preferencesTabView || !preferencesTabView->currentWidget())
         return;
-    // The window takes the height its shown pane needs; its top edge and width stay.
+    // The window takes the height its shown pane needs (plus a margin below it); its top
+    // edge stays, and it is as wide as the widest pane, so that switching panes keeps it.
     QWidget* pane = preferencesTabView->currentWidget();
+    if (QLayout* layout = window->layout())
+        layout->activate();
     const int toolbar = window->toolbar()->isVisible() ? window->toolbar()->sizeHint().height() : 0;
-    int width = window->width();
+    int width = window->toolbar()->sizeHint().width();
     for (int i = 0; i < preferencesTabView->count(); ++i)
-        width = std::max(width, preferencesTabView->widget(i)->minimumSizeHint().width());
-    width = std::max(width, window->toolbar()->sizeHint().width());
+        if (QLayout* layout = preferencesTabView->widget(i)->layout())
+            width = std::max(width, layout->minimumSize().width());
+    width = std::max(width, window->width());
     const int height = toolbar + std::max(pane->sizeHint().height(), pane->minimumSizeHint().height());
-    preferencesTabView->setMinimumHeight(0);
-    window->setMinimumSize(0, 0);
     const QRect frame = window->geometry();
     window->setGeometry(frame.x(), frame.y(), width, height);
 }

@@ -110,7 +110,15 @@ bool PMPreferencesWindow::selectPane(const QString& identifier)
     if (!item || !pane)
         return false;
     item->setChecked(true);
+    // Only the shown pane counts for the window's size: the others are ignored, so that the
+    // window fits each pane rather than the largest one.
+    for (int i = 0; i < m_tabView->count(); ++i) {
+        QWidget* page = m_tabView->widget(i);
+        page->setSizePolicy(page == pane ? QSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred)
+                                         : QSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored));
+    }
     m_tabView->setCurrentWidget(pane);
+    m_tabView->updateGeometry();
     if (!m_restoring)
         defaults().setObject(platform::Value(identifier), paneKey());
     return true;
