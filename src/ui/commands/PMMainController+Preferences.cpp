@@ -913,8 +913,9 @@ void PMMainController::changeListPreference(QComboBox* sender)
     const int index = sender->currentIndex();
 
     if (sender == downloadsContainerSelector.data()) {
+        // An item without a container (a header) puts the selector back as it was.
         const QString id = sender->currentData().toString();
-        if (id.isEmpty() || !sender->currentData().canConvert<QString>() || sender->currentData().typeId() != QMetaType::QString)
+        if (id.isEmpty())
             updateDownloadsContainerSelector();
         else
             d.setObject(Value(id), QStringLiteral("Downloads Container"));
