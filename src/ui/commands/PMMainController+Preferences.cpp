@@ -360,6 +360,7 @@ void PMMainController::showPreferences(QObject*)
     if (preferencesWindow) {
         // Already built: nothing is read again.
         preferencesWindow->makeKeyAndOrderFront();
+        updatePreferencesWindowFrame();
         return;
     }
     auto* window = new PMMainPreferencesWindow(nullptr);
@@ -626,10 +627,10 @@ void PMMainController::showPreferences(QObject*)
     window->setWindowTitle(localized("Preferences"));
     loadPreferenceControls();
     PMSparkleWrapper::sharedSparkleWrapper().updateControls();
-    window->restoreFrame();
     const QString remembered = store().stringForKey(PMPreferencesWindow::paneKey());
     changePreferencesSection(preferencesToolbarIdentifiers().contains(remembered) ? remembered : QStringLiteral("General"));
     window->makeKeyAndOrderFront();
+    updatePreferencesWindowFrame();
 }
 
 void PMMainController::changePreferencesSection(const QString& identifier)

@@ -146,7 +146,8 @@ void PMPreferencesWindow::toggleToolbarShown()
 
 void PMPreferencesWindow::makeKeyAndOrderFront()
 {
-    if (!isVisible())
+    // Where the user left it, else in the middle of the screen.
+    if (!isVisible() && !restoreFrame())
         center(this);
     show();
     raise();
@@ -163,30 +164,31 @@ void PMPreferencesWindow::saveFrame() const
         defaults().setObject(platform::Value(text), frameKey());
 }
 
-void PMPreferencesWindow::restoreFrame()
+bool PMPreferencesWindow::restoreFrame()
 {
     const QStringList parts = defaults().stringForKey(frameKey()).split(u' ', Qt::SkipEmptyParts);
     if (parts.size() != 4)
-        return;
+        return false;
     int numbers[4];
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
         numbers[i] = parts[i].toInt(&ok);
         if (!ok)
-            return;
+            return false;
     }
     const QRect frame(numbers[0], numbers[1], numbers[2], numbers[3]);
     if (frame.width() < 100 || frame.height() < 100)
-        return;
+        return false;
     // A frame left on a screen that is gone is not restored: the window would be out of reach.
     bool onScreen = false;
     for (QScreen* screen : QGuiApplication::screens())
         onScreen = onScreen || screen->availableGeometry().intersects(frame);
     if (!onScreen)
-        return;
+        return false;
     m_restoring = true;
     setGeometry(frame);
     m_restoring = false;
+    return true;
 }
 
 bool PMPreferencesWindow::event(QEvent* event)

@@ -32,12 +32,14 @@ public:
     // The toolbar cannot be hidden while it shows: the hide command is not offered and beeps.
     bool respondsToToggleToolbarShown() const;
     void toggleToolbarShown();
-    // Centres the window first when it is not visible, then brings it to the front.
+    // Puts a hidden window where it was left (else in the middle of the screen), then brings
+    // it to the front.
     void makeKeyAndOrderFront();
     void performClose() { close(); }
     // The frame and pane are written to the settings and read back from them.
     void saveFrame() const;
-    void restoreFrame();
+    // NO when no usable frame is remembered (none, or on a screen that is gone).
+    bool restoreFrame();
 
     static QString frameKey() { return QStringLiteral("Preferences Window Frame"); }
     static QString paneKey() { return QStringLiteral("Preferences Window Pane"); }

@@ -152,7 +152,19 @@ TEST_F(PreferencesTest, EveryControlShowsItsSettingWhenTheWindowIsBuilt)
     defaults().setObject(Value(Array::make({Value(QStringLiteral("mov")), Value(QStringLiteral("mkv"))})), QStringLiteral("Whitelist"));
     defaults().setObject(Value(QStringLiteral("<?meta:Title?>")), QStringLiteral("Determine Names Automatically: Pattern"));
     PMCachedSettings::determineNamesAutomatically = true;
+    // Showing the settings changes none of them (only the window's own place is kept).
+    const auto settingsText = [] {
+        platform::DictionaryPtr settings = defaults().persistentDomain();
+        QStringList lines;
+        for (const QString& key : settings->keys())
+            if (key != PMPreferencesWindow::paneKey() && key != PMPreferencesWindow::frameKey())
+                lines << key + QStringLiteral(" = ") + platform::describe(settings->value(key));
+        lines.sort();
+        return lines;
+    };
+    const QStringList before = settingsText();
     PMPreferencesWindow* window = open();
+    EXPECT_EQ(settingsText(), before);
     for (const SelectorCase& s : kSelectors) {
         QComboBox* box = sel(s.outlet);
         ASSERT_NE(box, nullptr) << s.key;
@@ -212,6 +224,18 @@ TEST_F(PreferencesTest, ClickingASwitchStoresItsSettingInvertedWhenWordedInTheNe
     c().indexImageOnHoverSwitch->setChecked(true);
     c().indexImageOnHoverSwitch->click();
     EXPECT_TRUE(c().indexImageOnHoverDelaySlider->parentWidget()->isHidden());
+    // Without continuing, the monitoring of other applications has no say.
+    c().continueSwitch->setChecked(true);
+    c().continueSwitch->click();
+    EXPECT_TRUE(c().continueByMonitoringExternalViewerSwitch->parentWidget()->isHidden());
+    c().continueSwitch->click();
+    EXPECT_FALSE(c().continueByMonitoringExternalViewerSwitch->parentWidget()->isHidden());
+    // The player mode changed elsewhere (the menu) shows in its switch.
+    c().setUseDedicatedPlayer(false);
+    EXPECT_FALSE(c().dedicatedPlayerWindowSwitch->isChecked());
+    EXPECT_TRUE(defaults().boolForKey(QStringLiteral("Single Window Mode")));
+    c().setUseDedicatedPlayer(true);
+    EXPECT_TRUE(c().dedicatedPlayerWindowSwitch->isChecked());
     // The rotate buttons exclude each other.
     c().rotateCounterclockwiseButton->click();
     EXPECT_TRUE(defaults().boolForKey(QStringLiteral("Rotate Counterclockwise")));
@@ -277,8 +301,13 @@ TEST_F(PreferencesTest, TheToolbarSwitchesPanesAndCannotBeHidden)
     EXPECT_EQ(checked, 1);
     EXPECT_TRUE(window->toolbarItem(QStringLiteral("Library"))->isChecked());
     EXPECT_EQ(window->toolbarItem(QStringLiteral("iLife"))->text(), QStringLiteral("External Media"));
+    // So is where the window was left.
+    window->move(40, 50);
+    ASSERT_TRUE(waitUntil([&] { return window->pos() == QPoint(40, 50); }));
     closeWindow();
-    EXPECT_EQ(open()->selectedPane(), QStringLiteral("Library"));
+    window = open();
+    EXPECT_EQ(window->selectedPane(), QStringLiteral("Library"));
+    EXPECT_EQ(window->pos(), QPoint(40, 50));
 }
 
 TEST_F(PreferencesTest, EscapeAndCtrlPeriodCloseTheWindowFromAField)
