@@ -20,6 +20,7 @@
 #include "services/PMSparkleWrapper.h"
 #include "ui/commands/PMMetaReferenceTokenField.h"
 #include "ui/commands/PMPreferencesWindow.h"
+#include "ui/kit/NSView+PMExtensions.h"
 #include "ui/kit/PMOptionalMenuButton.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMainWindow.h"
@@ -974,8 +975,7 @@ void PMMainController::changeListPreference(QComboBox* sender)
         if (libraryListView)
             libraryListView->viewport()->update();
         if (_groupView)
-            _groupView->update();
-        updateUserInterface();
+            setNeedsDisplayRecursively(_groupView);
     }
 }
 
@@ -1018,7 +1018,7 @@ void PMMainController::changeSliderPreference(PMPreferenceSlider* sender)
                                     [] { PMRemoteInterfaceWindow::fadeOutAndClose(); });
     } else if (sender == previewSpacingSlider.data()) {
         PMGroupView::setSpacing(value);
-        updateUserInterface();
+        updateUserInterfaceAfterDelay();
     } else if (sender == previewCoverAlphaSlider.data()) {
         constexpr double epsilon = 1.1920929e-7;
         const double old = PMGroupView::coverOverlayAlpha();
@@ -1125,8 +1125,8 @@ void PMMainController::invalidateApplicationPaths()
     for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByPath))
         if (movie)
             movie->invalidateApplicationPath();
-    if (_groupView && _groupView->window() && _groupView->isVisible())
-        _groupView->update();
+    if (_groupView && _groupView->isVisible())
+        setNeedsDisplayRecursively(_groupView);
     else if (libraryListView)
         libraryListView->viewport()->update();
 }
