@@ -563,7 +563,7 @@ void PMMainController::showPreferences(QObject*)
         auto* rulesTitle = new QLabel(localized("Viewer rules (which application opens which files):"), pane);
         b.layout()->addWidget(rulesTitle);
         auto* rules = new PMJSONTextView(pane);
-        rules->setMinimumHeight(180);
+        rules->setMinimumHeight(240);
         rules->setValidator(&viewerRulesValidator());
         viewerRulesTextView = rules;
         b.layout()->addWidget(rules, 1);
@@ -625,9 +625,27 @@ void PMMainController::showPreferences(QObject*)
     for (QLineEdit* field : {autoNameField.data(), sortPrefixesField.data(), supportedFileExtensionsField.data()})
         connect(field, &QLineEdit::textEdited, this, [this, field] { controlTextDidChange(field); });
 
+    // The library folder shown follows a change made from its menu (or anywhere else).
+    const std::uint64_t libraryPathObserver = store().addObserver(QStringLiteral("Library Path"), [this, window](const QString&) {
+        QMetaObject::invokeMethod(
+            window,
+            [this] {
+                if (libraryLocationField) {
+                    libraryLocationField->setText(readablePathRepresentation(libraryPath()));
+                    libraryLocationField->setToolTip(libraryPath());
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    connect(window, &QObject::destroyed, this, [libraryPathObserver] { store().removeObserver(libraryPathObserver); });
+
     window->setWindowTitle(localized("Preferences"));
     loadPreferenceControls();
     PMSparkleWrapper::sharedSparkleWrapper().updateControls();
+    // Without a remembered check there is no status to show: its rows give way.
+    for (QLabel* label : {PMSparkleWrapper::sharedSparkleWrapper().statusTextField.data(), PMSparkleWrapper::sharedSparkleWrapper().statusDateTextField.data()})
+        if (label)
+            setRowVisible(label, !label->text().isEmpty());
     const QString remembered = store().stringForKey(PMPreferencesWindow::paneKey());
     changePreferencesSection(preferencesToolbarIdentifiers().contains(remembered) ? remembered : QStringLiteral("General"));
     window->makeKeyAndOrderFront();

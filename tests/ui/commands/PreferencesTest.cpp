@@ -186,6 +186,10 @@ TEST_F(PreferencesTest, EveryControlShowsItsSettingWhenTheWindowIsBuilt)
     EXPECT_TRUE(c().autoNameSwitch->isChecked());
     EXPECT_TRUE(c().autoNameField->isEnabled());
     EXPECT_EQ(c().libraryLocationField->toolTip(), m_library);
+    // A library moved elsewhere shows there.
+    const QString elsewhere = testsupport::makeTempDir(QStringLiteral("elsewhere"));
+    setDefault(QStringLiteral("Library Path"), elsewhere);
+    EXPECT_TRUE(waitUntil([&] { return c().libraryLocationField->toolTip() == elsewhere; }));
     EXPECT_EQ(c().viewerRulesTextView->string(), PMBuiltInViewerRules());
     // No pop-up of the window is left without a selection.
     for (QComboBox* box : window->findChildren<QComboBox*>())
