@@ -313,6 +313,15 @@ LibraryLocationMenus& libraryLocationMenus()
     return menus;
 }
 
+// Without a remembered check there is no status to show: its rows give way.
+void showUpdateStatusRows()
+{
+    PMSparkleWrapper& updates = PMSparkleWrapper::sharedSparkleWrapper();
+    for (QLabel* label : {updates.statusTextField.data(), updates.statusDateTextField.data()})
+        if (label)
+            setRowVisible(label, !label->text().isEmpty());
+}
+
 ViewerRulesValidator& viewerRulesValidator()
 {
     static ViewerRulesValidator validator;
@@ -360,6 +369,7 @@ void PMMainController::showPreferences(QObject*)
         PMRemoteInterfaceWindow::fadeOutAndClose();
     if (preferencesWindow) {
         // Already built: nothing is read again.
+        showUpdateStatusRows();
         preferencesWindow->makeKeyAndOrderFront();
         updatePreferencesWindowFrame();
         return;
@@ -593,7 +603,11 @@ void PMMainController::showPreferences(QObject*)
         b.row(QString(), {status});
         b.row(QString(), {date});
         auto* check = new QPushButton(localized("Check Now"));
-        connect(check, &QPushButton::clicked, check, [check] { PMSparkleWrapper::sharedSparkleWrapper().checkForUpdates(check); });
+        connect(check, &QPushButton::clicked, this, [this, check] {
+            PMSparkleWrapper::sharedSparkleWrapper().checkForUpdates(check);
+            showUpdateStatusRows();
+            updatePreferencesWindowFrame();
+        });
         b.row(QString(), {check});
         b.finish();
         window->addPane(QStringLiteral("Updates"), localized("Updates"), QStringLiteral("view-refresh"), u'U', pane);
@@ -642,10 +656,7 @@ void PMMainController::showPreferences(QObject*)
     window->setWindowTitle(localized("Preferences"));
     loadPreferenceControls();
     PMSparkleWrapper::sharedSparkleWrapper().updateControls();
-    // Without a remembered check there is no status to show: its rows give way.
-    for (QLabel* label : {PMSparkleWrapper::sharedSparkleWrapper().statusTextField.data(), PMSparkleWrapper::sharedSparkleWrapper().statusDateTextField.data()})
-        if (label)
-            setRowVisible(label, !label->text().isEmpty());
+    showUpdateStatusRows();
     const QString remembered = store().stringForKey(PMPreferencesWindow::paneKey());
     changePreferencesSection(preferencesToolbarIdentifiers().contains(remembered) ? remembered : QStringLiteral("General"));
     window->makeKeyAndOrderFront();
