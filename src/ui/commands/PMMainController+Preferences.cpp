@@ -839,6 +839,10 @@ void PMMainController::toggleBooleanPreference(QAbstractButton* sender)
         return;
     }
 
+    // A presentation ends the way it began, before the place of the next one changes.
+    if (sender == presentationSpaceSwitch.data() && _isPresenting)
+        togglePresentation();
+
     const BooleanRow* row = nullptr;
     for (const BooleanRow& r : kBooleanRows)
         if (this->*r.outlet == sender)
@@ -869,8 +873,6 @@ void PMMainController::toggleBooleanPreference(QAbstractButton* sender)
         nonLibraryFilesProcedureSelector->setEnabled(on);
         autoDetectAndIncludeNonLibraryFiles();
     } else if (sender == presentationSpaceSwitch.data()) {
-        if (_isPresenting)
-            togglePresentation();
         if (_playerControlsDidChange)
             _playerControlsDidChange();
     } else if (sender == continueSwitch.data() || sender == continueByMonitoringExternalViewerSwitch.data()) {
