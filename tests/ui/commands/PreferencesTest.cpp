@@ -287,6 +287,9 @@ TEST_F(PreferencesTest, TheToolbarSwitchesPanesAndCannotBeHidden)
     QToolBar* toolbar = window->toolbar();
     EXPECT_EQ(window->identifiers(), PMMainController::preferencesToolbarIdentifiers());
     EXPECT_EQ(window->selectedPane(), QStringLiteral("General"));
+    // Every item has a picture, from the desktop's theme or our own when there is none.
+    for (QAction* item : toolbar->actions())
+        EXPECT_FALSE(item->icon().isNull()) << item->text().toStdString();
     EXPECT_FALSE(window->respondsToToggleToolbarShown());
     const int beeps = platform::beepCount();
     window->toggleToolbarShown();
