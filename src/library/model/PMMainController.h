@@ -73,6 +73,14 @@ using ImagePtr = std::shared_ptr<Image>;
 } // namespace platform
 
 class QMenuBar;
+class QAbstractButton;
+class QCheckBox;
+class QLabel;
+class QStackedWidget;
+class PMJSONTextView;
+class PMOptionalMenuButton;
+class PMPreferencesWindow;
+class PMPreferenceSlider;
 
 class PMMainController : public QObject, public platform::Responder {
     Q_OBJECT
@@ -1089,7 +1097,9 @@ public:
     void organizeLibraryFilesCommand();
     void moveAllToLibraryFolder() { transferAllToLibraryFolder(false); }
     void copyAllToLibraryFolder() { transferAllToLibraryFolder(true); }
-    void transferAllToLibraryFolder(bool copy);
+    // Moves (or copies) every movie outside the library folders into them after asking; NO
+    // when the user declined.
+    bool transferAllToLibraryFolder(bool copy);
     bool deleteFolder(const QString& folder, const QStringList& ifEmptyAndSubfolderOfFolders);
     bool deleteFolder(const QString& folder, const QString& ifEmptyAndSubfolderOfFolder);
     QString namesListForItems(const platform::ArrayPtr& items, const QStringList& files, bool sort, bool listReadablePaths,
@@ -1926,6 +1936,72 @@ public:
     QPointer<QWidget> _progressPanel;
     // Windows in the order they were last active (front first).
     QList<QPointer<QWidget>> _windowActivationOrder;
+
+    // ---------------------------------------------------------------------------------
+    // The preferences window (src/ui/commands/PMMainController+Preferences.cpp): its panes
+    // and controls, each set from its setting when the window is built; the controls' actions
+    // store the setting and apply it at once.
+    void showPreferences(QObject* sender);
+    // The toolbar's items in their order; an identifier is also the pane's name.
+    static QStringList preferencesToolbarIdentifiers();
+    void changePreferencesSection(const QString& identifier);
+    void updatePreferencesWindowFrame();
+    // Sets every control from its setting (once, when the window is built).
+    void loadPreferenceControls();
+    void toggleBooleanPreference(QAbstractButton* sender);
+    void changeListPreference(QComboBox* sender);
+    void changeSliderPreference(PMPreferenceSlider* sender);
+    void setMissingMoviesMode(long long mode, bool updateLibrary, bool updateSelector, bool saveSetting);
+    // The field's whole number, raised to 1 (and written back) when below 1, stored under
+    // the key. Runs when editing ends, so typing is never interrupted.
+    void setIntervalFromTextField(QLineEdit* textField, const QString& setting);
+    void updateContinueByMonitoringExternalViewerSwitchVisibility();
+    void invalidateSortPrefixes();
+    void invalidateApplicationPaths();
+    // A text field of the preferences changed (typed, not set by the program).
+    void controlTextDidChange(QWidget* field);
+    // The viewer rules: accepted only as a non-empty list of {pattern, "Open"} rules.
+    static bool viewerRulesAreValid(const platform::Value& rules);
+    void didChangeViewerRulesText();
+    // The switches that move or copy the user's files ask first, as the menu commands do:
+    // NO when the user declined (nothing was changed then).
+    bool organizeLibraryFilesAfterAsking();
+    QPointer<PMPreferencesWindow> preferencesWindow;
+    QPointer<QStackedWidget> preferencesTabView;
+    // General
+    QPointer<QCheckBox> showOnStartupSwitch, showRemoteControlInterfaceOnStartupSwitch, quitOnCloseSwitch, confirmItemRemovalSwitch,
+        confirmSmartGroupChildrenRemovalSwitch, confirmContainerRemovalSwitch, autoConvertAnimatedImagesSwitch;
+    QPointer<QComboBox> singleClickBehaviorSelector;
+    // Appearance
+    QPointer<QComboBox> listFontSizeSelector, libraryDisplayModeSelector, itemCountModeSelector, thumbnailAppearanceSelector,
+        nestedGroupsPositionSelector, previewModeSelector;
+    QPointer<QCheckBox> showFileExtensionsSwitch, showItemCountsSwitch, showNestedGroupsSwitch, indexImageOnHoverSwitch;
+    QPointer<PMPreferenceSlider> previewSpacingSlider, previewCoverAlphaSlider, previewCoverPositionSlider, indexImageOnHoverDelaySlider,
+        previewFrameTimeSlider;
+    QPointer<QLabel> indexImageOnHoverDelayField, previewFrameTimeField;
+    // Controls
+    QPointer<QCheckBox> dedicatedPlayerWindowSwitch, increaseConsecutiveStepsSwitch, forgetOnQuitSwitch, playOnOpenSwitch, playOnPresentSwitch,
+        continueSwitch, continueByMonitoringExternalViewerSwitch, pauseOnWindowSwitch, listenToRemoteSwitch, remoteTriggersPresentationSwitch,
+        remoteControlInterfaceAnimationSwitch, presentationSpaceSwitch;
+    QPointer<QLineEdit> controlIntervalField, stepIntervalField;
+    QPointer<QComboBox> resumeDurationThresholdSelector, resumeTimestampLimitSelector, continueModeSelector, presentationModeSelector;
+    QPointer<PMPreferenceSlider> remoteControlInterfaceSizeSlider;
+    QPointer<QAbstractButton> rotateClockwiseButton, rotateCounterclockwiseButton, rotateClockwiseIllustrationButton,
+        rotateCounterclockwiseIllustrationButton;
+    // Library
+    QPointer<QLabel> libraryLocationField;
+    QPointer<PMOptionalMenuButton> libraryLocationButton, supplementaryLibraryLocationsButton;
+    QPointer<QComboBox> missingMoviesBehaviorSelector, moveCopyToLibrarySelector, nonLibraryFilesProcedureSelector;
+    QPointer<QCheckBox> organizeLibrarySwitch, moveCopyToLibrarySwitch, checkForNonLibraryFilesSwitch, useSequencePrefixAsDefaultIdentifierSwitch,
+        autoNameSwitch;
+    QPointer<QLineEdit> autoNameField;
+    // External media
+    QPointer<QCheckBox> includeITunesMoviesSwitch;
+    // Advanced
+    QPointer<PMJSONTextView> viewerRulesTextView;
+    QPointer<QLineEdit> sortPrefixesField, supportedFileExtensionsField;
+    // The pauses after which costly fields apply (restarted by every change).
+    QPointer<QTimer> _autoNamePatternTimer, _sortPrefixesTimer, _applicationPathsTimer, _whitelistTimer;
 };
 
 // Above zero while a slider or the divider is being dragged: the grid lays out lightly then.
