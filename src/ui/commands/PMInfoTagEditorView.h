@@ -7,6 +7,7 @@
 #pragma once
 
 #include "library/model/PMInfoTagEditor.h"
+#include "platform/Responder.h"
 #include "platform/Value.h"
 #include "ui/kit/PMOptionalMenuButton.h"
 
@@ -24,7 +25,7 @@ class PMMainController;
 class PMMetaReferenceTextView;
 class PMTagEditorTableView;
 
-class PMInfoTagEditorView : public QWidget, public PMOptionalMenuButtonDelegate {
+class PMInfoTagEditorView : public QWidget, public PMOptionalMenuButtonDelegate, public platform::Responder {
     Q_OBJECT
 public:
     // Becomes the controller's tag list, property list and delete button.
@@ -38,8 +39,11 @@ public:
     // controls belong to the panel: it reads `editor().ratingState()` afterwards.
     void prepareInfoTagEditorIncludingRating(const platform::ArrayPtr& movies, bool includingRating);
     // The tag part of `absorbInfo`: commits an edit in either table and writes the tags,
-    // the notes and the rating (nothing: left as it was) into the edited movies.
+    // the notes and the rating (nothing: left as it was) into the edited movies. The records
+    // stay until `releaseInfoTagEditorState` (a batch rename that follows still reads them).
     void absorbInfo(const std::optional<long long>& rating);
+    // The end of applying: the records, renames and names are released, the tables emptied.
+    void releaseInfoTagEditorState();
     // Cancel: commits an edit in either table, then forgets every edit of the editor (tag
     // renames, deletions and additions included).
     void infoCancel();
@@ -69,6 +73,10 @@ public:
     // The add button's menu (`infoTagAddButton`).
     QMenu* menuForOptionalMenuButton(PMOptionalMenuButton* button) override;
     std::optional<bool> waitForMenuForOptionalMenuButton(PMOptionalMenuButton* button) override;
+    // "infoAddTag" (a menu item's represented object names the tag), "infoDeleteTag" (with
+    // Alt: "infoClearTags"), "infoClearTags", "filterInfoTags".
+    bool respondsToAction(const QString& action) const override;
+    void performAction(const QString& action, QObject* sender) override;
 
 private:
     void reloadTables();
@@ -83,8 +91,9 @@ private:
     QToolButton* m_filterButton = nullptr;
     PMMetaReferenceTextView* m_notesField = nullptr;
     QCheckBox* m_notesSwitch = nullptr;
+    QWidget* m_notesLabel = nullptr;
     QWidget* m_notesContainer = nullptr;
     QWidget* m_propertiesContainer = nullptr;
     QMenu* m_addMenu = nullptr;
-    bool m_notesEdited = false;
+    bool m_preparing = false;
 };
