@@ -43,13 +43,7 @@ constexpr double kMinimumNotesHeight = 55;
 
 PMTableColumn column(const char* identifier, const QString& header, PMTableColumn::Cell cell, double width, bool editable)
 {
-    PMTableColumn c;
-    c.identifier = QString::fromLatin1(identifier);
-    c.header = header;
-    c.cell = cell;
-    c.width = width;
-    c.editable = editable;
-    return c;
+    return PMTableColumn::make(QString::fromLatin1(identifier), header, cell, width, editable);
 }
 
 // The filter button's picture: three bars, narrower from top to bottom, in the accent colour
