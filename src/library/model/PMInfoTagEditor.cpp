@@ -143,7 +143,10 @@ qsizetype PMInfoTagEditor::numberOfMovies() const
 void PMInfoTagEditor::prepareInfoTagEditorIncludingRating(const ArrayPtr& movies, bool includingRating)
 {
     PMMainController& c = m_controller;
-    c._infoMovieRepresentations = movies ? std::make_shared<Array>(*movies) : Array::make();
+    if (!movies)
+        c._infoMovieRepresentations = Array::make();
+    else if (movies != c._infoMovieRepresentations)
+        c._infoMovieRepresentations = std::make_shared<Array>(*movies);
     c._infoDecodedMetaReferenceCache.clear();
     c._infoGloballyRenamedTagNames = nullptr;
     m_replacementImportTagNames.reset();
@@ -621,13 +624,4 @@ void PMInfoTagEditor::forgetInfoTagEditorState(bool forgetEdits)
     m_notes = nullptr;
     if (forgetEdits)
         c.invalidateTagTypes();
-}
-
-PMInfoTagEditor::Chapter PMInfoTagEditor::chapterForSenderTag(long long tag)
-{
-    Chapter chapter;
-    const long long t = std::max(0LL, tag);
-    chapter.chapter = int(t % 10);
-    chapter.rename = t >= 10 && t <= 19;
-    return chapter;
 }

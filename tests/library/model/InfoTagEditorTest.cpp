@@ -339,17 +339,3 @@ TEST_F(InfoTagEditorTest, RenamesMergeIntoANameAMovieAlreadyHasAndCancelForgetsT
     EXPECT_EQ(tagValue(m2, QStringLiteral("feeling")), QStringLiteral("calm"));
     EXPECT_FALSE(m2->cachedTags()->contains(QStringLiteral("mood")));
 }
-
-TEST(InfoTagEditorChapters, SenderTagsGiveTheChapterAndRenaming)
-{
-    struct Case {
-        long long tag;
-        int chapter;
-        bool rename;
-    } cases[] = {{0, 0, false}, {2, 2, false}, {12, 2, true}, {19, 9, true}, {20, 0, false}, {-3, 0, false}};
-    for (const Case& k : cases) {
-        const auto chapter = PMInfoTagEditor::chapterForSenderTag(k.tag);
-        EXPECT_EQ(chapter.chapter, k.chapter) << k.tag;
-        EXPECT_EQ(chapter.rename, k.rename) << k.tag;
-    }
-}
