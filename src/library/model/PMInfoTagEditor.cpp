@@ -323,7 +323,8 @@ DictionaryPtr PMInfoTagEditor::infoAddTag(const QString& tagName, bool* getIsNew
     if (!name.isEmpty()) {
         if (const DictionaryPtr shown = recordNamed(c._filteredInfoTags, name))
             return shown;
-        if (const DictionaryPtr hidden = recordNamed(c._infoTags, name)) {
+        const DictionaryPtr hidden = c._filteredInfoTags ? recordNamed(c._infoTags, name) : nullptr;
+        if (hidden) {
             if (c._infoTags->count() - c._filteredInfoTags->count() <= 1) {
                 defaults().setBool(false, QStringLiteral("Filter Tag Editor"));
                 c._filteredInfoTags = c._infoTags;
@@ -505,13 +506,15 @@ void PMInfoTagEditor::storePersistentTagNames()
             c._infoPersistentTagNames->setValue(tag.toLower(), tag);
     }
     const DictionaryPtr stored = defaults().dictionaryForKey(QStringLiteral("Persistent Tags"));
-    if (!stored || !stored->isEqual(*c._infoPersistentTagNames)) {
+    if (!stored || !stored->isEqual(*c._infoPersistentTagNames))
         defaults().setObject(Value(deeplyMutableCopy(c._infoPersistentTagNames)), QStringLiteral("Persistent Tags"));
+    // The kept names decide which metadata is imported as tags: only when that changed do
+    // the movies' tags need reading again (a library-wide rebuild).
+    const QSet<QString> importedBefore = c._importTagNames;
+    if (c.updateImportTagNames(true) != importedBefore)
         for (auto it = c._nonProxyRawMovieRepresentationsByID.cbegin(); it != c._nonProxyRawMovieRepresentationsByID.cend(); ++it)
             if (it.value())
                 it.value()->invalidateCachedTags();
-    }
-    c.updateImportTagNames(true);
 }
 
 DictionaryPtr PMInfoTagEditor::rebuiltTags(const Value& movieValue, qsizetype index, const std::optional<QString>& notes)
@@ -546,19 +549,19 @@ DictionaryPtr PMInfoTagEditor::rebuiltTags(const Value& movieValue, qsizetype in
             if (entry)
                 put(key, tag, stringOf(entry, R::kValue));
         } else {
+            // Merged per movie: the values switched on for all, and the movie's own values
+            // that were not switched off.
             const QStringList checked = stringList(record, R::kChecked);
             const QStringList unchecked = stringList(record, R::kUnchecked);
-            QHash<QString, ArrayPtr> carriers;
-            const QStringList known =
-                c.valuesForTag(original.isEmpty() ? tag : original, QString(), Array::make({movieValue}), PMNotFound, &carriers);
             QStringList values;
-            for (const QString& value : known)
-                if (containsIgnoringCase(checked, value) || (carriers.contains(value) && !containsIgnoringCase(unchecked, value)))
-                    values << value;
-            // Values checked for all that the library did not know yet.
             for (const QString& value : checked)
                 if (!containsIgnoringCase(values, value))
                     values << value;
+            const QString own = stringOf(entry, R::kValue);
+            if (!own.isEmpty())
+                for (const QString& value : cachedCSVFields(own))
+                    if (!value.trimmed().isEmpty() && !containsIgnoringCase(unchecked, value) && !containsIgnoringCase(values, value))
+                        values << value;
             put(key, tag, values.isEmpty() ? QString() : decoded(values, key));
         }
     }
@@ -594,8 +597,8 @@ void PMInfoTagEditor::absorbInfoTags(const std::optional<QString>& notes, const 
     if (notesText && notesText->trimmed().isEmpty())
         notesText = QString();
     c._infoDecodedMetaReferenceCache.clear();
-    // Every movie's tags are read before any is written: the values of a mixed record come
-    // from the tag types, which must describe the movies as they were.
+    // Every movie's tags are read before any is written, so that every movie is rebuilt from
+    // the library as the editor showed it.
     std::vector<std::pair<PMMovieRepresentationPrototype*, DictionaryPtr>> rebuilt;
     qsizetype index = 0;
     for (const Value& v : *c._infoMovieRepresentations) {
