@@ -369,24 +369,30 @@ std::vector<PMInfoAddMenuEntry> PMInfoTagEditor::addMenuEntries() const
     QSet<QString> offered;
     // 1. The hidden records.
     if (hidesRecords()) {
-        QSet<QString> shown;
+        QSet<QString> shownNames;
         for (const Value& v : *c._filteredInfoTags)
-            shown.insert(R::tag(v.dictionary()).toLower());
+            shownNames.insert(R::tag(v.dictionary()).toLower());
         entries.push_back({localized("New..."), QString(), false});
         entries.push_back({QString(), QString(), true});
         for (const Value& v : *c._infoTags) {
             const QString tag = R::tag(v.dictionary());
-            if (!tag.isEmpty() && !shown.contains(tag.toLower())) {
+            if (!tag.isEmpty() && !shownNames.contains(tag.toLower())) {
                 entries.push_back({tag, tag, false});
                 offered.insert(tag.toLower());
             }
         }
     }
-    // 2. The metadata names that are not kept already.
+    // 2. The metadata names that are not kept already (nor shown: choosing one would only
+    // select its row).
+    QSet<QString> shown;
+    if (c._filteredInfoTags)
+        for (const Value& v : *c._filteredInfoTags)
+            shown.insert(R::tag(v.dictionary()).toLower());
     std::vector<PMInfoAddMenuEntry> importable;
     for (const QString& name : PMImportableMetadataTagNames()) {
         const QString title = QCoreApplication::translate("PMTagType", name.toUtf8().constData());
-        if ((c._infoPersistentTagNames && c._infoPersistentTagNames->contains(title.toLower())) || offered.contains(title.toLower()))
+        const QString key = title.toLower();
+        if ((c._infoPersistentTagNames && c._infoPersistentTagNames->contains(key)) || offered.contains(key) || shown.contains(key))
             continue;
         importable.push_back({title, title, false});
     }

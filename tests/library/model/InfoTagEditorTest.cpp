@@ -251,6 +251,8 @@ TEST_F(InfoTagEditorTest, FilterHidesUntouchedRowsAndAddingByNameShowsThemAgain)
     EXPECT_EQ(offered.mid(0, 5), (QStringList{QStringLiteral("New..."), QStringLiteral("-"), QStringLiteral("Cast"), QStringLiteral("Studio"),
                                               QStringLiteral("Year")}));
     EXPECT_FALSE(offered.mid(5).contains(QStringLiteral("Cast"))); // persistent: not offered twice
+    EXPECT_FALSE(offered.contains(QStringLiteral("Genre")));     // shown already
+    EXPECT_TRUE(offered.contains(QStringLiteral("Album")));
 
     // One hidden row shown; the filter stays on while others are hidden.
     const DictionaryPtr studio = editor.infoAddTag(QStringLiteral("studio"));
