@@ -289,6 +289,16 @@ TEST_F(InfoTagEditorTest, NotesOfSeveralMoviesAreJoinedAndLeftAloneUnlessSwitche
     prepare({Value(m1), Value(m2)});
     absorb(QStringLiteral("  \n "));
     EXPECT_FALSE(m1->cachedTags()->contains(QStringLiteral("notes")));
+
+    // Notes with commas, quotes and line breaks come through whole.
+    const QString awkward = QStringLiteral("one, \"two\"\nthree");
+    m1->setValue(awkward, QStringLiteral("Notes"));
+    m2->setValue(QStringLiteral("plain"), QStringLiteral("Notes"));
+    c().invalidateTagTypes();
+    prepare({Value(m1)});
+    EXPECT_EQ(editor.notesText(), awkward);
+    prepare({Value(m1), Value(m2)});
+    EXPECT_EQ(editor.notesText(), awkward + QStringLiteral("\n\nplain"));
 }
 
 TEST_F(InfoTagEditorTest, RatingIsWrittenOnlyWhenTaken)
