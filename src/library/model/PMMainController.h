@@ -1656,16 +1656,6 @@ public:
     bool _infoSwitchedAwayFromRenaming = false;
     // Set when the user changed the rating or its switch since the panel was prepared.
     bool _infoRatingTouched = false;
-    // The tag editor's share, which it installs: building the records (with the flag, the
-    // rating controls too), ending an edit in its tables, writing the records back into the
-    // edited movies, and forgetting its edits on Cancel. Unset: the panel leaves tags alone.
-    struct InfoTagEditorHooks {
-        std::function<void(bool includingRating)> prepare;
-        std::function<void()> commitEditing;
-        std::function<void()> absorb;
-        std::function<void()> forget;
-    };
-    InfoTagEditorHooks _infoTagEditor;
     // Opens the panel for the sender's movies, or, when it is open, switches its chapter.
     void showMovieInfo(QObject* sender);
     bool loadInfoPanel();

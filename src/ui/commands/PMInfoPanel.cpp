@@ -2,6 +2,7 @@
 
 #include "library/model/PMMainController.h"
 #include "platform/Image.h"
+#include "ui/commands/PMInfoTagEditorView.h"
 #include "ui/kit/PMRatingView.h"
 #include "ui/library_window/PMAutoCompleteTableView.h"
 
@@ -22,7 +23,6 @@
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QStackedWidget>
 #include <QtWidgets/QTabBar>
-#include <QtWidgets/QTextEdit>
 #include <QtWidgets/QVBoxLayout>
 
 namespace {
@@ -185,7 +185,6 @@ PMInfoPanel::PMInfoPanel(PMMainController& controller, QWidget* parent) : QDialo
     infoChapterSelector->setDocumentMode(true);
     infoChapterSelector->addTab(tr("Tags"));
     infoChapterSelector->addTab(tr("Info"));
-    infoChapterSelector->addTab(tr("Notes"));
     chapterRow->addStretch();
     chapterRow->addWidget(infoChapterSelector);
     chapterRow->addStretch();
@@ -207,7 +206,6 @@ PMInfoPanel::PMInfoPanel(PMMainController& controller, QWidget* parent) : QDialo
     infoSingleMultipleTabView->addWidget(buildSingleMovieTab());
     infoSingleMultipleTabView->addWidget(buildRenamingTab());
     chapterView->addWidget(infoSingleMultipleTabView);
-    chapterView->addWidget(buildNotesChapter());
     layout->addWidget(chapterView, 1);
 
     // Previous and next on the left, Cancel and OK on the right.
@@ -258,86 +256,26 @@ PMInfoPanel::PMInfoPanel(PMMainController& controller, QWidget* parent) : QDialo
 QWidget* PMInfoPanel::buildTagsChapter()
 {
     auto* page = new QWidget(this);
-    tagEditorLayout = new QVBoxLayout(page);
-    tagEditorLayout->setContentsMargins(0, 0, 0, 0);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
 
     auto* ratingRow = new QHBoxLayout;
     infoRatingSwitch = new PMOnStateViaActionSwitch(page);
     infoRatingSwitch->setText(tr("Rating:"));
+    infoRatingSwitch->setToolTip(tr("On: every movie gets this rating. Off: every movie keeps its own."));
     infoRatingSelector = new PMRatingView(page);
     infoRatingSelector->setOnStateSwitch(infoRatingSwitch);
+    // The label stands in for the switch while the switch is hidden.
     auto* ratingLabel = new QLabel(tr("Rating:"), page);
     ratingLabel->setObjectName(QStringLiteral("infoRatingLabel"));
     ratingRow->addWidget(ratingLabel);
     ratingRow->addWidget(infoRatingSwitch);
     ratingRow->addWidget(infoRatingSelector);
     ratingRow->addStretch();
-    tagEditorLayout->addLayout(ratingRow);
+    layout->addLayout(ratingRow);
 
-    infoTagPropertiesContainer = new QWidget(page);
-    auto* properties = new QVBoxLayout(infoTagPropertiesContainer);
-    properties->setContentsMargins(0, 0, 0, 0);
-    const auto column = [](const char* identifier, const QString& header, PMTableColumn::Cell cell, double width, bool editable) {
-        PMTableColumn c;
-        c.identifier = QString::fromLatin1(identifier);
-        c.header = header;
-        c.cell = cell;
-        c.width = width;
-        c.editable = editable;
-        return c;
-    };
-    infoTagTagList = new PMAutoCompleteTableView(infoTagPropertiesContainer);
-    infoTagTagList->setObjectName(QStringLiteral("infoTagTagList"));
-    infoTagTagList->setTableColumns({column("State", QString(), PMTableColumn::Cell::Check, 24, true),
-                                     column("Tag", tr("Tags"), PMTableColumn::Cell::Text, 110, false),
-                                     column("Value", QString(), PMTableColumn::Cell::Token, 300, true)});
-    infoTagTagList->setFixedHeight(52);
-    properties->addWidget(infoTagTagList);
-    infoTagPropertyList = new PMAutoCompleteTableView(infoTagPropertiesContainer);
-    infoTagPropertyList->setObjectName(QStringLiteral("infoTagPropertyList"));
-    infoTagPropertyList->setTableColumns({column("State", QString(), PMTableColumn::Cell::Check, 24, true),
-                                          column("Tag", tr("Property"), PMTableColumn::Cell::Text, 110, true),
-                                          column("ChooseValue", QString(), PMTableColumn::Cell::PopUp, 20, true),
-                                          column("Value", tr("Value"), PMTableColumn::Cell::Token, 280, true)});
-    properties->addWidget(infoTagPropertyList, 1);
-    auto* tagButtons = new QHBoxLayout;
-    infoTagAddButton = new QPushButton(QIcon::fromTheme(QStringLiteral("list-add")), QString(), infoTagPropertiesContainer);
-    infoTagAddButton->setToolTip(tr("Add a property"));
-    infoTagDeleteButton = new QPushButton(QIcon::fromTheme(QStringLiteral("list-remove")), QString(), infoTagPropertiesContainer);
-    infoTagDeleteButton->setToolTip(tr("Delete the selected property"));
-    infoTagFilterButton = new QPushButton(QIcon::fromTheme(QStringLiteral("view-filter")), QString(), infoTagPropertiesContainer);
-    infoTagFilterButton->setToolTip(tr("Hide untouched properties"));
-    for (QPushButton* b : {infoTagAddButton, infoTagDeleteButton, infoTagFilterButton}) {
-        b->setAutoDefault(false);
-        if (b->icon().isNull())
-            b->setText(b == infoTagAddButton ? QStringLiteral("+") : b == infoTagDeleteButton ? QStringLiteral("−") : QStringLiteral("≡"));
-        tagButtons->addWidget(b);
-    }
-    tagButtons->addStretch();
-    properties->addLayout(tagButtons);
-    tagEditorLayout->addWidget(infoTagPropertiesContainer, 1);
-    return page;
-}
-
-QWidget* PMInfoPanel::buildNotesChapter()
-{
-    auto* page = new QWidget(this);
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    infoTagNotesContainer = new QWidget(page);
-    auto* notes = new QVBoxLayout(infoTagNotesContainer);
-    notes->setContentsMargins(0, 0, 0, 0);
-    infoTagNotesSwitch = new QCheckBox(tr("Notes"), infoTagNotesContainer);
-    notes->addWidget(infoTagNotesSwitch);
-    infoTagNotesField = new QTextEdit(infoTagNotesContainer);
-    infoTagNotesField->setAcceptRichText(false);
-    infoTagNotesField->setObjectName(QStringLiteral("infoTagNotesField"));
-    notes->addWidget(infoTagNotesField, 1);
-    layout->addWidget(infoTagNotesContainer, 1);
-    connect(infoTagNotesField, &QTextEdit::textChanged, this, [this] {
-        if (infoTagNotesField->hasFocus() && !infoTagNotesSwitch->isHidden())
-            infoTagNotesSwitch->setChecked(true);
-    });
+    infoTagEditor = new PMInfoTagEditorView(page);
+    layout->addWidget(infoTagEditor, 1);
     return page;
 }
 

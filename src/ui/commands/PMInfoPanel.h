@@ -16,9 +16,8 @@ class QLineEdit;
 class QPushButton;
 class QStackedWidget;
 class QTabBar;
-class QTextEdit;
-class QVBoxLayout;
 class PMAutoCompleteTableView;
+class PMInfoTagEditorView;
 class PMMainController;
 class PMRatingView;
 
@@ -61,7 +60,7 @@ class PMInfoPanel : public QDialog {
 public:
     explicit PMInfoPanel(PMMainController& controller, QWidget* parent = nullptr);
 
-    // Chapters: 0 the tags, 1 the information (one movie) or the renaming, 2 the notes.
+    // Chapters: 0 the tags, 1 the information (one movie) or the renaming.
     QTabBar* infoChapterSelector = nullptr;
     QWidget* infoChapterSelectorContainer = nullptr;
     QStackedWidget* chapterView = nullptr;
@@ -81,17 +80,8 @@ public:
     PMRatingView* infoRatingSelector = nullptr;
     QCheckBox* infoRatingSwitch = nullptr;
 
-    // The tag editor's place: the tag list, the property list with its buttons, and the
-    // notes.
-    QWidget* infoTagPropertiesContainer = nullptr;
-    QWidget* infoTagNotesContainer = nullptr;
-    PMAutoCompleteTableView* infoTagTagList = nullptr;
-    PMAutoCompleteTableView* infoTagPropertyList = nullptr;
-    QPushButton* infoTagAddButton = nullptr;
-    QPushButton* infoTagDeleteButton = nullptr;
-    QPushButton* infoTagFilterButton = nullptr;
-    QTextEdit* infoTagNotesField = nullptr;
-    QCheckBox* infoTagNotesSwitch = nullptr;
+    // The tag editor: the tag list, the property list with its buttons, and the notes.
+    PMInfoTagEditorView* infoTagEditor = nullptr;
 
     // The batch rename.
     QCheckBox* infoBatchRenameSwitch = nullptr;
@@ -121,9 +111,6 @@ public:
     // Whether the panel was centred once already.
     bool centred = false;
 
-    // The tag editor's widgets, when the tag editor brings its own: replaces the
-    // placeholder tables in the tags chapter.
-    QVBoxLayout* tagEditorLayout = nullptr;
 
 protected:
     void reject() override;
@@ -134,6 +121,5 @@ private:
     QWidget* buildSingleMovieTab();
     QWidget* buildRenamingTab();
     QWidget* buildTagsChapter();
-    QWidget* buildNotesChapter();
     PMMainController& m_controller;
 };

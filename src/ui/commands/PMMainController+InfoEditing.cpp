@@ -16,6 +16,7 @@
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMInfoPanel.h"
+#include "ui/commands/PMInfoTagEditorView.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMRatingView.h"
 #include "ui/library_window/PMAutoCompleteTableView.h"
@@ -36,6 +37,8 @@
 #include <QtWidgets/QTextEdit>
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -124,9 +127,8 @@ bool PMMainController::loadInfoPanel()
     auto* panel = new PMInfoPanel(*this, mainWindow());
     _infoPanel = panel;
     infoWindow = panel;
-    infoTagTagList = panel->infoTagTagList;
-    infoTagPropertyList = panel->infoTagPropertyList;
-    infoTagDeleteButton = panel->infoTagDeleteButton;
+    // The tag editor made itself the controller's tag list, property list and delete
+    // button.
     infoBatchRenameList = panel->infoBatchRenameList;
     infoBatchRenameSwitch = panel->infoBatchRenameSwitch;
     // The batch-rename action chosen last time, else the first.
@@ -361,10 +363,9 @@ void PMMainController::prepareInfo(int withChapter, const ArrayPtr& forMovieRepr
     panel.infoSingleMultipleTabView->setCurrentIndex(single ? 0 : 1);
     panel.infoNameRow->setVisible(single);
 
-    // The tag editor (and the rating).
+    // The tag editor, then the rating it worked out.
+    panel.infoTagEditor->prepareInfoTagEditorIncludingRating(_infoMovieRepresentations, true);
     prepareInfoRating();
-    if (_infoTagEditor.prepare)
-        _infoTagEditor.prepare(false);
     panel.infoCoverImageWell->setChangeMark(0);
     panel.infoPreviewImageWell->setChangeMark(0);
 
@@ -374,7 +375,7 @@ void PMMainController::prepareInfo(int withChapter, const ArrayPtr& forMovieRepr
             panel.infoBatchRenameList->scrollToTop();
     }
     if (chapter == 0)
-        panel.infoTagPropertyList->setFocus();
+        panel.infoTagEditor->focusPropertyList();
     else if (single && !automatic)
         panel.infoNameField->setFocus();
     else
@@ -517,19 +518,15 @@ void PMMainController::absorbInfo()
     const bool organize = !defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder"));
 
     // 1. An edit in progress in either table.
-    cleanUpCurrentEditorForControls({panel.infoTagTagList, panel.infoTagPropertyList});
-    if (_infoTagEditor.commitEditing)
-        _infoTagEditor.commitEditing();
+    panel.infoTagEditor->cleanUpCurrentEditor();
+    cleanUpCurrentEditorForControls({panel.infoNameField});
 
-    // 2. Tags, then the rating: a rating the user changed is written, none included (0).
-    if (_infoTagEditor.absorb)
-        _infoTagEditor.absorb();
-    if (_infoRatingTouched && panel.infoRatingSwitch->isChecked()) {
-        const double rating = panel.infoRatingSelector->rating().toDouble();
-        for (const Value& v : *_infoMovieRepresentations)
-            if (PMMovieRepresentationPrototype* movie = PMMovie(v))
-                movie->setRating(rating);
-    }
+    // 2. Tags, notes and the rating. A rating the user changed is written, none included
+    // (as 0); one left alone stays as each movie has it.
+    std::optional<long long> rating;
+    if (_infoRatingTouched && panel.infoRatingSwitch->isChecked())
+        rating = std::llround(panel.infoRatingSelector->rating().toDouble());
+    panel.infoTagEditor->absorbInfo(rating);
 
     if (infoShowsRenamingView()) {
         // 3. The batch rename.
@@ -634,7 +631,8 @@ void PMMainController::absorbInfo()
         }
     }
 
-    // 7. The panel lets go of its movies.
+    // 7. The panel lets go of its movies and records.
+    panel.infoTagEditor->releaseInfoTagEditorState();
     _infoMovieRepresentations = nullptr;
     _nonProxyInfoMovieRepresentations = nullptr;
     _infoBatchRenameNewNames.clear();
@@ -687,9 +685,8 @@ void PMMainController::infoCancel(QObject*)
 {
     if (!_infoPanel)
         return;
-    cleanUpCurrentEditorForControls({_infoPanel->infoTagTagList, _infoPanel->infoTagPropertyList});
-    if (_infoTagEditor.commitEditing)
-        _infoTagEditor.commitEditing();
+    // Renames, deletions and additions made in the tag editor are forgotten too.
+    _infoPanel->infoTagEditor->infoCancel();
     _infoPanel->hide();
     _infoPanel->setResult(QDialog::Rejected);
     _infoMovieRepresentationsPool = nullptr;
@@ -701,9 +698,6 @@ void PMMainController::infoCancel(QObject*)
     _infoBatchRenamePseudoSeriesValid = false;
     _infoPanel->infoCoverImageWell->setImage(nullptr);
     _infoPanel->infoPreviewImageWell->setImage(nullptr);
-    if (_infoTagEditor.forget)
-        _infoTagEditor.forget();
-    invalidateTagTypes();
 }
 
 void PMMainController::installInfoPanelCommands()
