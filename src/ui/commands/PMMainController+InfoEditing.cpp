@@ -86,6 +86,23 @@ ImagePtr detachedFromFile(const ImagePtr& image)
     return copy;
 }
 
+// The picture as the movie's stored picture at `basePath` (JPEG or TIFF): a drag out of the
+// well carries that file, and putting it back where it came from is no change.
+ImagePtr withStoredSource(const ImagePtr& image, const QString& basePath)
+{
+    if (!image || !image->associatedSourcePath.isEmpty())
+        return image;
+    for (const char* extension : {".jpg", ".tiff"}) {
+        const QString path = basePath + QLatin1String(extension);
+        if (QFileInfo(path).isFile()) {
+            auto annotated = std::make_shared<platform::Image>(*image);
+            annotated->associatedSourcePath = path;
+            return annotated;
+        }
+    }
+    return image;
+}
+
 // A name typed into the name field: no control characters (a pasted line break would end
 // up in a file name), no white space around it.
 QString cleanTypedName(const QString& text)
@@ -315,11 +332,11 @@ void PMMainController::prepareInfo(int withChapter, const ArrayPtr& forMovieRepr
                     return;
                 // A picture the user has put in meanwhile stays.
                 if (cover && guarded->infoCoverImageWell->changeMark() == 0) {
-                    guarded->infoCoverImageWell->setImage(cover);
+                    guarded->infoCoverImageWell->setImage(withStoredSource(cover, current->coverImageBasePath()));
                     guarded->infoCoverImageWell->setFilename(platform::format(localized("%@ (Cover)"), name));
                 }
                 if (preview && guarded->infoPreviewImageWell->changeMark() == 0) {
-                    guarded->infoPreviewImageWell->setImage(preview);
+                    guarded->infoPreviewImageWell->setImage(stillImage ? preview : withStoredSource(preview, current->posterImageBasePath()));
                     const bool ownFile = stillImage && !preview->associatedSourcePath.isEmpty()
                                          && current->path() == preview->associatedSourcePath;
                     guarded->infoPreviewImageWell->setFilename(ownFile ? current->displayName() : platform::format(localized("%@ (Preview)"), name));
