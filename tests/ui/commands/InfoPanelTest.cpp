@@ -290,3 +290,59 @@ TEST_F(InfoPanelTest, TypedNamesGoThroughTheOrganisersRules)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(InfoPanelTest, BatchRenameAsksWhenLeftBehindAndRenamesFilesThroughTheOrganiser)
+{
+    const auto a = fileMovie(m_library + QStringLiteral("/Clip 1.mov"), "one");
+    const auto b = fileMovie(m_library + QStringLiteral("/Clip 2.mov"), "two");
+    library({v(a), v(b)});
+    // Another file already holds one of the new names.
+    testsupport::writeFile(m_library + QStringLiteral("/Shot 1.mov"), "someone else's");
+
+    struct Case {
+        const char* name;
+        QString replacement;
+        bool leaveChapter;
+        QList<int> answers;  // of the "Rename?" alert
+        bool renamed;
+    };
+    const Case cases[] = {
+        {"left behind, declined", QStringLiteral("Shot"), true, {1}, false},
+        {"left behind, confirmed", QStringLiteral("Shot"), true, {0}, true},
+        {"hostile replacement", QStringLiteral("../../Shot"), false, {}, true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        m_alerts.clear();
+        m_answers = k.answers;
+        a->setDisplayName(QStringLiteral("Clip 1"));
+        b->setDisplayName(QStringLiteral("Clip 2"));
+        PMInfoPanel& panel = open(items({v(a), v(b)}), nullptr, 1);
+        ASSERT_EQ(panel.infoSingleMultipleTabView->currentIndex(), 1);
+        EXPECT_TRUE(panel.infoBatchRenameSwitch->isChecked());
+        panel.infoBatchRenameActionSelector->setCurrentIndex(panel.infoBatchRenameActionSelector->findData(1));
+        c().infoChangeBatchRenameAction(panel.infoBatchRenameActionSelector);
+        // The panel keeps its fields from the last time.
+        panel.infoBatchRenameFFindField->clear();
+        panel.infoBatchRenameFReplaceField->clear();
+        QTest::keyClicks(panel.infoBatchRenameFFindField, QStringLiteral("Clip"));
+        QTest::keyClicks(panel.infoBatchRenameFReplaceField, k.replacement);
+        EXPECT_EQ(c()._infoBatchRenameStatus, QStringLiteral("2 of 2 names affected"));
+        if (k.leaveChapter)
+            QTest::mouseClick(panel.infoChapterSelector, Qt::LeftButton, {}, panel.infoChapterSelector->tabRect(0).center());
+        c().infoOK(panel.okButton);
+
+        EXPECT_EQ(alertTitles(), k.leaveChapter ? QStringList{QStringLiteral("Rename?")} : QStringList());
+        for (const auto& movie : {a, b}) {
+            EXPECT_EQ(movie->displayName().startsWith(QStringLiteral("Clip")), !k.renamed);
+            // Every file stays in the library folder, keeps its content and replaces nothing.
+            EXPECT_EQ(QFileInfo(movie->path()).absolutePath(), m_library);
+            EXPECT_EQ(testsupport::readFile(movie->path()), movie == a ? QByteArray("one") : QByteArray("two"));
+        }
+        EXPECT_EQ(testsupport::readFile(m_library + QStringLiteral("/Shot 1.mov")), QByteArray("someone else's"));
+    }
+}
+
+} // namespace
