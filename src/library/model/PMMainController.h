@@ -1659,7 +1659,7 @@ public:
     // Opens the panel for the sender's movies, or, when it is open, switches its chapter.
     void showMovieInfo(QObject* sender);
     bool loadInfoPanel();
-    void prepareInfo(int withChapter, const platform::ArrayPtr& forMovieRepresentations, const platform::ArrayPtr& pool, bool renameRegardless);
+    void prepareInfoWithChapter(int chapter, const platform::ArrayPtr& forMovieRepresentations, const platform::ArrayPtr& pool, bool renameRegardless);
     void prepareInfoRating();
     // Applies every edit of the panel in order: tags, rating, names or renaming, pictures,
     // application; then forgets the panel's movies and updates the library.

@@ -1,6 +1,7 @@
 #include "ui/commands/PMInfoPanel.h"
 
 #include "library/model/PMMainController.h"
+#include "platform/Responder.h"
 #include "platform/Image.h"
 #include "ui/commands/PMInfoTagEditorView.h"
 #include "ui/kit/PMRatingView.h"
@@ -8,6 +9,7 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QMimeData>
+#include <QtGui/QAction>
 #include <QtGui/QClipboard>
 #include <QtGui/QDragEnterEvent>
 #include <QtGui/QGuiApplication>
@@ -246,6 +248,16 @@ PMInfoPanel::PMInfoPanel(PMMainController& controller, QWidget* parent) : QDialo
     connect(infoRatingSelector, &PMRatingView::ratingDidChange, this, [this] { m_controller._infoRatingTouched = true; });
     connect(infoRatingSelector, &PMRatingView::ratingDidEndChange, this, [this] { m_controller._infoRatingTouched = true; });
     connect(infoRatingSwitch, &QCheckBox::clicked, this, [this] { m_controller._infoRatingTouched = true; });
+
+    // While the panel is open the main menu is out of reach: its info commands work here
+    // too (the same command again switches between information and renaming).
+    for (const auto& [keys, tag] : {std::pair{QKeySequence(Qt::CTRL | Qt::Key_I), 1}, std::pair{QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_I), 11}}) {
+        auto* command = new QAction(this);
+        command->setShortcut(keys);
+        platform::setMenuItemTag(command, tag);
+        connect(command, &QAction::triggered, this, [this, command] { m_controller.showMovieInfo(command); });
+        addAction(command);
+    }
 
     // Keys go to the property editor's handler before the control with the focus.
     for (QWidget* child : findChildren<QWidget*>())

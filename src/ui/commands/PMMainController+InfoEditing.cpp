@@ -167,7 +167,7 @@ void PMMainController::showMovieInfo(QObject* sender)
     if (_infoPanel && _infoPanel->isVisible()) {
         if (!item)
             return;
-        const int chapter = int(platform::menuItemTag(item) % 10);
+        const int chapter = PMInfoTagEditor::chapterForSenderTag(platform::menuItemTag(item)).chapter;
         if (chapter != _infoPanel->infoChapterSelector->currentIndex())
             infoSelectChapter(chapter);
         else if (!namesAreAutomatic() && _infoPanel->infoBatchRenameSwitch->isVisibleTo(_infoPanel)
@@ -205,8 +205,8 @@ void PMMainController::showMovieInfo(QObject* sender)
         if (digits >= 0 && digits < panel.infoBatchRenameNDigitsSelector->count())
             panel.infoBatchRenameNDigitsSelector->setCurrentIndex(digits);
     }
-    const qint64 tag = item ? platform::menuItemTag(item) : 0;
-    prepareInfo(int(tag % 10), movies, pool, tag >= 10 && tag <= 19);
+    const PMInfoTagEditor::Chapter chapter = PMInfoTagEditor::chapterForSenderTag(item ? platform::menuItemTag(item) : 0);
+    prepareInfoWithChapter(chapter.chapter, movies, pool, chapter.rename);
     panel.setWindowModality(Qt::ApplicationModal);
     panel.open();
     panel.raise();
@@ -229,7 +229,7 @@ void PMMainController::infoSelectChapter(int chapter)
 
 // ---- Preparing
 
-void PMMainController::prepareInfo(int withChapter, const ArrayPtr& forMovieRepresentations, const ArrayPtr& pool, bool renameRegardless)
+void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& forMovieRepresentations, const ArrayPtr& pool, bool renameRegardless)
 {
     if (!_infoPanel)
         return;
@@ -553,8 +553,9 @@ void PMMainController::absorbInfo()
             if (_infoSwitchedAwayFromRenaming) {
                 platform::Alert alert;
                 alert.messageText = localized("Rename?");
-                alert.informativeText = localized("You had checked \"Batch rename...\", but you have switched away from the renaming controls since. "
-                                                  "Do you still want to rename those movies?\n\nTag and property changes will be applied either way.");
+                // clang-format off
+                alert.informativeText = localized("You had checked \"Batch rename...\", but you have switched away from the renaming controls since. Do you still want to rename those movies?\n\nTag and property changes will be applied either way.");
+                // clang-format on
                 alert.buttons = {localized("Rename"), localized("Cancel")};
                 rename = platform::runAlert(alert).button == 0;
             }
@@ -681,7 +682,7 @@ void PMMainController::infoStep(QObject* sender)
     }
     absorbInfo();
     saveLibrarySoon();
-    prepareInfo(_infoPanel->infoChapterSelector->currentIndex(), Array::make({next}), pool, false);
+    prepareInfoWithChapter(_infoPanel->infoChapterSelector->currentIndex(), Array::make({next}), pool, false);
 }
 
 void PMMainController::infoOK(QObject*)
