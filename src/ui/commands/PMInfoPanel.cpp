@@ -19,6 +19,7 @@
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QFormLayout>
 #include <QtWidgets/QHBoxLayout>
+#include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QMenu>
@@ -26,6 +27,8 @@
 #include <QtWidgets/QStackedWidget>
 #include <QtWidgets/QTabBar>
 #include <QtWidgets/QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -138,13 +141,22 @@ void PMInfoImageWell::paintEvent(QPaintEvent* event)
     painter.setPen(QPen(hasFocus() ? palette().color(QPalette::Highlight) : palette().color(QPalette::Mid), hasFocus() ? 2 : 1));
     painter.setBrush(palette().color(QPalette::Base));
     painter.drawRoundedRect(frame, 4, 4);
+    const QRectF inner = QRectF(rect()).adjusted(6, 6, -6, -6);
     if (!image()) {
         painter.setPen(palette().color(QPalette::PlaceholderText));
-        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, tr("Drop or paste a picture"));
+        painter.drawText(inner, Qt::AlignCenter | Qt::TextWordWrap, tr("Drop or paste a picture"));
         return;
     }
-    painter.end();
-    PMDragSourceImageView::paintEvent(event);
+    // The picture scaled down into the well inside its frame, centred.
+    const QSizeF size = image()->size();
+    if (size.isEmpty() || inner.isEmpty())
+        return;
+    const double scale = std::min({1.0, inner.width() / size.width(), inner.height() / size.height()});
+    QRectF target(QPointF(), size * scale);
+    target.moveCenter(inner.center());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, image()->pixels());
+    Q_UNUSED(event);
 }
 
 std::unique_ptr<QMenu> PMInfoImageWell::menuForEvent(QPoint position)
@@ -185,6 +197,8 @@ PMInfoPanel::PMInfoPanel(PMMainController& controller, QWidget* parent) : QDialo
     infoChapterSelector->setDrawBase(false);
     infoChapterSelector->setExpanding(false);
     infoChapterSelector->setDocumentMode(true);
+    infoChapterSelector->setUsesScrollButtons(false);
+    infoChapterSelector->setElideMode(Qt::ElideNone);
     infoChapterSelector->addTab(tr("Tags"));
     infoChapterSelector->addTab(tr("Info"));
     chapterRow->addStretch();
@@ -444,6 +458,8 @@ QWidget* PMInfoPanel::buildRenamingTab()
     newColumn.header = tr("New");
     newColumn.width = 240;
     infoBatchRenameList->setTableColumns({oldColumn, newColumn});
+    // "Old" and "New" share the width equally, whatever the panel's size.
+    infoBatchRenameList->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     layout->addWidget(infoBatchRenameList, 1);
     infoBatchRenameStatusField = new QLabel(page);
     infoBatchRenameStatusField->setObjectName(QStringLiteral("infoBatchRenameStatusField"));

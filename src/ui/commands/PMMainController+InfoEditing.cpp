@@ -374,6 +374,7 @@ void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& f
     const bool selectorEnabled = single || !automatic;
     panel.infoChapterSelector->setEnabled(selectorEnabled);
     panel.infoChapterSelector->setTabText(1, single ? localized("Info") : localized("Rename"));
+    panel.infoChapterSelector->setFixedSize(panel.infoChapterSelector->sizeHint());
     const int chapter = std::clamp(withChapter, 0, panel.chapterView->count() - 1);
     panel.infoChapterSelector->setCurrentIndex(chapter);
     panel.chapterView->setCurrentIndex(chapter);
