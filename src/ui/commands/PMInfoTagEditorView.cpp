@@ -12,6 +12,8 @@
 #include <QtGui/QAction>
 #include <QtGui/QPainter>
 #include <QtGui/QPixmap>
+#include <QtGui/QAbstractTextDocumentLayout>
+#include <QtGui/QResizeEvent>
 #include <QtGui/QTextDocument>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
@@ -41,13 +43,7 @@ constexpr double kMinimumNotesHeight = 55;
 
 PMTableColumn column(const char* identifier, const QString& header, PMTableColumn::Cell cell, double width, bool editable)
 {
-    PMTableColumn c;
-    c.identifier = QString::fromLatin1(identifier);
-    c.header = header;
-    c.cell = cell;
-    c.width = width;
-    c.editable = editable;
-    return c;
+    return PMTableColumn::make(QString::fromLatin1(identifier), header, cell, width, editable);
 }
 
 // The filter button's picture: three bars, narrower from top to bottom, in the accent colour
@@ -155,6 +151,9 @@ PMInfoTagEditorView::PMInfoTagEditorView(QWidget* parent)
             m_notesSwitch->setChecked(true);
         updateInfoTagNotesFieldAndFixAttributes(false);
     });
+    // Its height follows its text as the text is laid out.
+    connect(m_notesField->document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            [this] { updateInfoTagNotesFieldAndFixAttributes(false); });
     connect(m_deleteButton, &QToolButton::clicked, this, [this] { performAction(QStringLiteral("infoDeleteTag"), m_deleteButton); });
     connect(m_filterButton, &QToolButton::clicked, this, [this] { filterInfoTags(true); });
     for (PMTagEditorTableView* table : {m_tagList, m_propertyList})
@@ -371,7 +370,7 @@ void PMInfoTagEditorView::filterInfoTags(bool toggle)
     updateInfoTagButtonsAvailability();
 }
 
-void PMInfoTagEditorView::updateInfoTagButtonsAvailability()
+bool PMInfoTagEditorView::canDeleteSelectedInfoTagListItem() const
 {
     const ArrayPtr shown = controller()._filteredInfoTags;
     DictionaryPtr selected;
@@ -379,9 +378,19 @@ void PMInfoTagEditorView::updateInfoTagButtonsAvailability()
         selected = shown->value(0).dictionary();
     else if (shown && !m_propertyList->selectionModel()->selectedRows().isEmpty())
         selected = shown->value(m_propertyList->selectionModel()->selectedRows().first().row() + 1).dictionary();
-    m_deleteButton->setEnabled(selected && m_editor->canDeleteInfoTag(selected));
+    return selected && m_editor->canDeleteInfoTag(selected);
+}
+
+void PMInfoTagEditorView::updateInfoTagFilterButtonImage(bool on)
+{
+    m_filterButton->setIcon(filterIcon(on, palette(), devicePixelRatioF()));
+}
+
+void PMInfoTagEditorView::updateInfoTagButtonsAvailability()
+{
+    m_deleteButton->setEnabled(canDeleteSelectedInfoTagListItem());
     m_filterButton->setVisible(m_editor->filterButtonVisible());
-    m_filterButton->setIcon(filterIcon(PMInfoTagEditor::filterIsOn(), palette(), devicePixelRatioF()));
+    updateInfoTagFilterButtonImage(PMInfoTagEditor::filterIsOn());
 }
 
 void PMInfoTagEditorView::updateInfoTagNotesFieldAndFixAttributes(bool fixAttributes)
@@ -408,6 +417,12 @@ void PMInfoTagEditorView::updateInfoTagNotesFieldAndFixAttributes(bool fixAttrib
     }
     if (std::abs(wanted - m_notesContainer->minimumHeight()) > 0.1)
         m_notesContainer->setFixedHeight(int(wanted));
+}
+
+void PMInfoTagEditorView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    updateInfoTagNotesFieldAndFixAttributes(false);
 }
 
 // ---- The add button's menu -----------------------------------------------------------------

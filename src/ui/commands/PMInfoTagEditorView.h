@@ -69,6 +69,10 @@ public:
     void infoClearTags();
     void filterInfoTags(bool toggle);
     void updateInfoTagButtonsAvailability();
+    // The filter button's picture, in the accent colour while the filter is on.
+    void updateInfoTagFilterButtonImage(bool on);
+    // Whether the selected record (tag list first, then property list) may be deleted.
+    bool canDeleteSelectedInfoTagListItem() const;
     void updateInfoTagNotesFieldAndFixAttributes(bool fixAttributes);
     // The add button's menu (`infoTagAddButton`).
     QMenu* menuForOptionalMenuButton(PMOptionalMenuButton* button) override;
@@ -77,6 +81,9 @@ public:
     // Alt: "infoClearTags"), "infoClearTags", "filterInfoTags".
     bool respondsToAction(const QString& action) const override;
     void performAction(const QString& action, QObject* sender) override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void reloadTables();

@@ -97,19 +97,17 @@ QMenu* populateMetaReferenceMenu(QMenu* menu, QWidget* forWindow, const QString&
 
 void PMSelectionMemory::remember(int location, int length, double now)
 {
-    _previousSelectedRangeLocation = location;
-    _previousSelectedRangeLength = length;
+    _previousSelectedRange = {location, length};
     _previousSelectedRangeTimestamp = now;
 }
 
 std::optional<std::pair<int, int>> PMSelectionMemory::rangeToRestore(bool editing, bool wholeTextSelected, int textLength, double now)
 {
     std::optional<std::pair<int, int>> range;
-    if (editing && _previousSelectedRangeLocation >= 0 && now - _previousSelectedRangeTimestamp < 1.0 && wholeTextSelected
-        && _previousSelectedRangeLocation + _previousSelectedRangeLength <= textLength)
-        range = std::make_pair(_previousSelectedRangeLocation, _previousSelectedRangeLength);
-    _previousSelectedRangeLocation = -1;
-    _previousSelectedRangeLength = 0;
+    const auto [location, length] = _previousSelectedRange;
+    if (editing && location >= 0 && now - _previousSelectedRangeTimestamp < 1.0 && wholeTextSelected && location + length <= textLength)
+        range = _previousSelectedRange;
+    _previousSelectedRange = {-1, 0};
     return range;
 }
 

@@ -44,11 +44,10 @@ public:
     // The range to select instead of the whole text, if any; forgets the remembered range in
     // every case.
     std::optional<std::pair<int, int>> rangeToRestore(bool editing, bool wholeTextSelected, int textLength, double now);
-    int location() const { return _previousSelectedRangeLocation; }
+    int location() const { return _previousSelectedRange.first; }
 
 private:
-    int _previousSelectedRangeLocation = -1;
-    int _previousSelectedRangeLength = 0;
+    std::pair<int, int> _previousSelectedRange{-1, 0}; // location, length
     double _previousSelectedRangeTimestamp = 0;
 };
 
