@@ -450,14 +450,8 @@ QWidget* PMInfoPanel::buildRenamingTab()
 
     infoBatchRenameList = new PMAutoCompleteTableView(page);
     infoBatchRenameList->setObjectName(QStringLiteral("infoBatchRenameList"));
-    PMTableColumn oldColumn, newColumn;
-    oldColumn.identifier = QStringLiteral("Old");
-    oldColumn.header = tr("Old");
-    oldColumn.width = 240;
-    newColumn.identifier = QStringLiteral("New");
-    newColumn.header = tr("New");
-    newColumn.width = 240;
-    infoBatchRenameList->setTableColumns({oldColumn, newColumn});
+    infoBatchRenameList->setTableColumns({PMTableColumn::make(QStringLiteral("Old"), tr("Old"), PMTableColumn::Cell::Text, 240, false),
+                                          PMTableColumn::make(QStringLiteral("New"), tr("New"), PMTableColumn::Cell::Text, 240, false)});
     // "Old" and "New" share the width equally, whatever the panel's size.
     infoBatchRenameList->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     layout->addWidget(infoBatchRenameList, 1);
