@@ -143,7 +143,10 @@ qsizetype PMInfoTagEditor::numberOfMovies() const
 void PMInfoTagEditor::prepareInfoTagEditorIncludingRating(const ArrayPtr& movies, bool includingRating)
 {
     PMMainController& c = m_controller;
-    c._infoMovieRepresentations = movies ? std::make_shared<Array>(*movies) : Array::make();
+    if (!movies)
+        c._infoMovieRepresentations = Array::make();
+    else if (movies != c._infoMovieRepresentations)
+        c._infoMovieRepresentations = std::make_shared<Array>(*movies);
     c._infoDecodedMetaReferenceCache.clear();
     c._infoGloballyRenamedTagNames = nullptr;
     m_replacementImportTagNames.reset();
@@ -320,7 +323,8 @@ DictionaryPtr PMInfoTagEditor::infoAddTag(const QString& tagName, bool* getIsNew
     if (!name.isEmpty()) {
         if (const DictionaryPtr shown = recordNamed(c._filteredInfoTags, name))
             return shown;
-        if (const DictionaryPtr hidden = recordNamed(c._infoTags, name)) {
+        const DictionaryPtr hidden = c._filteredInfoTags ? recordNamed(c._infoTags, name) : nullptr;
+        if (hidden) {
             if (c._infoTags->count() - c._filteredInfoTags->count() <= 1) {
                 defaults().setBool(false, QStringLiteral("Filter Tag Editor"));
                 c._filteredInfoTags = c._infoTags;
@@ -365,24 +369,30 @@ std::vector<PMInfoAddMenuEntry> PMInfoTagEditor::addMenuEntries() const
     QSet<QString> offered;
     // 1. The hidden records.
     if (hidesRecords()) {
-        QSet<QString> shown;
+        QSet<QString> shownNames;
         for (const Value& v : *c._filteredInfoTags)
-            shown.insert(R::tag(v.dictionary()).toLower());
+            shownNames.insert(R::tag(v.dictionary()).toLower());
         entries.push_back({localized("New..."), QString(), false});
         entries.push_back({QString(), QString(), true});
         for (const Value& v : *c._infoTags) {
             const QString tag = R::tag(v.dictionary());
-            if (!tag.isEmpty() && !shown.contains(tag.toLower())) {
+            if (!tag.isEmpty() && !shownNames.contains(tag.toLower())) {
                 entries.push_back({tag, tag, false});
                 offered.insert(tag.toLower());
             }
         }
     }
-    // 2. The metadata names that are not kept already.
+    // 2. The metadata names that are not kept already (nor shown: choosing one would only
+    // select its row).
+    QSet<QString> shown;
+    if (c._filteredInfoTags)
+        for (const Value& v : *c._filteredInfoTags)
+            shown.insert(R::tag(v.dictionary()).toLower());
     std::vector<PMInfoAddMenuEntry> importable;
     for (const QString& name : PMImportableMetadataTagNames()) {
         const QString title = QCoreApplication::translate("PMTagType", name.toUtf8().constData());
-        if ((c._infoPersistentTagNames && c._infoPersistentTagNames->contains(title.toLower())) || offered.contains(title.toLower()))
+        const QString key = title.toLower();
+        if ((c._infoPersistentTagNames && c._infoPersistentTagNames->contains(key)) || offered.contains(key) || shown.contains(key))
             continue;
         importable.push_back({title, title, false});
     }
@@ -502,13 +512,15 @@ void PMInfoTagEditor::storePersistentTagNames()
             c._infoPersistentTagNames->setValue(tag.toLower(), tag);
     }
     const DictionaryPtr stored = defaults().dictionaryForKey(QStringLiteral("Persistent Tags"));
-    if (!stored || !stored->isEqual(*c._infoPersistentTagNames)) {
+    if (!stored || !stored->isEqual(*c._infoPersistentTagNames))
         defaults().setObject(Value(deeplyMutableCopy(c._infoPersistentTagNames)), QStringLiteral("Persistent Tags"));
+    // The kept names decide which metadata is imported as tags: only when that changed do
+    // the movies' tags need reading again (a library-wide rebuild).
+    const QSet<QString> importedBefore = c._importTagNames;
+    if (c.updateImportTagNames(true) != importedBefore)
         for (auto it = c._nonProxyRawMovieRepresentationsByID.cbegin(); it != c._nonProxyRawMovieRepresentationsByID.cend(); ++it)
             if (it.value())
                 it.value()->invalidateCachedTags();
-    }
-    c.updateImportTagNames(true);
 }
 
 DictionaryPtr PMInfoTagEditor::rebuiltTags(const Value& movieValue, qsizetype index, const std::optional<QString>& notes)
@@ -543,19 +555,19 @@ DictionaryPtr PMInfoTagEditor::rebuiltTags(const Value& movieValue, qsizetype in
             if (entry)
                 put(key, tag, stringOf(entry, R::kValue));
         } else {
+            // Merged per movie: the values switched on for all, and the movie's own values
+            // that were not switched off.
             const QStringList checked = stringList(record, R::kChecked);
             const QStringList unchecked = stringList(record, R::kUnchecked);
-            QHash<QString, ArrayPtr> carriers;
-            const QStringList known =
-                c.valuesForTag(original.isEmpty() ? tag : original, QString(), Array::make({movieValue}), PMNotFound, &carriers);
             QStringList values;
-            for (const QString& value : known)
-                if (containsIgnoringCase(checked, value) || (carriers.contains(value) && !containsIgnoringCase(unchecked, value)))
-                    values << value;
-            // Values checked for all that the library did not know yet.
             for (const QString& value : checked)
                 if (!containsIgnoringCase(values, value))
                     values << value;
+            const QString own = stringOf(entry, R::kValue);
+            if (!own.isEmpty())
+                for (const QString& value : cachedCSVFields(own))
+                    if (!value.trimmed().isEmpty() && !containsIgnoringCase(unchecked, value) && !containsIgnoringCase(values, value))
+                        values << value;
             put(key, tag, values.isEmpty() ? QString() : decoded(values, key));
         }
     }
@@ -591,8 +603,8 @@ void PMInfoTagEditor::absorbInfoTags(const std::optional<QString>& notes, const 
     if (notesText && notesText->trimmed().isEmpty())
         notesText = QString();
     c._infoDecodedMetaReferenceCache.clear();
-    // Every movie's tags are read before any is written: the values of a mixed record come
-    // from the tag types, which must describe the movies as they were.
+    // Every movie's tags are read before any is written, so that every movie is rebuilt from
+    // the library as the editor showed it.
     std::vector<std::pair<PMMovieRepresentationPrototype*, DictionaryPtr>> rebuilt;
     qsizetype index = 0;
     for (const Value& v : *c._infoMovieRepresentations) {
@@ -621,13 +633,4 @@ void PMInfoTagEditor::forgetInfoTagEditorState(bool forgetEdits)
     m_notes = nullptr;
     if (forgetEdits)
         c.invalidateTagTypes();
-}
-
-PMInfoTagEditor::Chapter PMInfoTagEditor::chapterForSenderTag(long long tag)
-{
-    Chapter chapter;
-    const long long t = std::max(0LL, tag);
-    chapter.chapter = int(t % 10);
-    chapter.rename = t >= 10 && t <= 19;
-    return chapter;
 }

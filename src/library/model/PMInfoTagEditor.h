@@ -123,13 +123,6 @@ public:
     // that names and values added in the editor are forgotten too.
     void forgetInfoTagEditorState(bool forgetEdits);
 
-    // ---- The panel's chapter from a sender's tag: tag modulo 10, renaming for 10 to 19.
-    struct Chapter {
-        int chapter = 0;
-        bool rename = false;
-    };
-    static Chapter chapterForSenderTag(long long tag);
-
 private:
     void storePersistentTagNames();
     void applyGlobalRenames();

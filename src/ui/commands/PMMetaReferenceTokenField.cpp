@@ -328,9 +328,9 @@ void PMMetaReferenceTokenField::keyPressEvent(QKeyEvent* event)
 void PMMetaReferenceTokenField::focusInEvent(QFocusEvent* event)
 {
     PMMetaReferenceAwareTokenField::focusInEvent(event);
-    // Keys coming back (a committed edit) select all, as tabbing in does; a fresh click
-    // keeps its caret.
-    if (event->reason() == Qt::OtherFocusReason || event->reason() == Qt::ActiveWindowFocusReason)
+    // Keys given by the program (a committed edit taking them back) select all, as tabbing
+    // in does; a fresh click keeps its caret, and so does the window becoming active again.
+    if (event->reason() == Qt::OtherFocusReason)
         selectText();
 }
 

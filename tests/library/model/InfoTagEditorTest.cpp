@@ -251,6 +251,8 @@ TEST_F(InfoTagEditorTest, FilterHidesUntouchedRowsAndAddingByNameShowsThemAgain)
     EXPECT_EQ(offered.mid(0, 5), (QStringList{QStringLiteral("New..."), QStringLiteral("-"), QStringLiteral("Cast"), QStringLiteral("Studio"),
                                               QStringLiteral("Year")}));
     EXPECT_FALSE(offered.mid(5).contains(QStringLiteral("Cast"))); // persistent: not offered twice
+    EXPECT_FALSE(offered.contains(QStringLiteral("Genre")));     // shown already
+    EXPECT_TRUE(offered.contains(QStringLiteral("Album")));
 
     // One hidden row shown; the filter stays on while others are hidden.
     const DictionaryPtr studio = editor.infoAddTag(QStringLiteral("studio"));
@@ -287,6 +289,16 @@ TEST_F(InfoTagEditorTest, NotesOfSeveralMoviesAreJoinedAndLeftAloneUnlessSwitche
     prepare({Value(m1), Value(m2)});
     absorb(QStringLiteral("  \n "));
     EXPECT_FALSE(m1->cachedTags()->contains(QStringLiteral("notes")));
+
+    // Notes with commas, quotes and line breaks come through whole.
+    const QString awkward = QStringLiteral("one, \"two\"\nthree");
+    m1->setValue(awkward, QStringLiteral("Notes"));
+    m2->setValue(QStringLiteral("plain"), QStringLiteral("Notes"));
+    c().invalidateTagTypes();
+    prepare({Value(m1)});
+    EXPECT_EQ(editor.notesText(), awkward);
+    prepare({Value(m1), Value(m2)});
+    EXPECT_EQ(editor.notesText(), awkward + QStringLiteral("\n\nplain"));
 }
 
 TEST_F(InfoTagEditorTest, RatingIsWrittenOnlyWhenTaken)
@@ -338,18 +350,4 @@ TEST_F(InfoTagEditorTest, RenamesMergeIntoANameAMovieAlreadyHasAndCancelForgetsT
     absorb();
     EXPECT_EQ(tagValue(m2, QStringLiteral("feeling")), QStringLiteral("calm"));
     EXPECT_FALSE(m2->cachedTags()->contains(QStringLiteral("mood")));
-}
-
-TEST(InfoTagEditorChapters, SenderTagsGiveTheChapterAndRenaming)
-{
-    struct Case {
-        long long tag;
-        int chapter;
-        bool rename;
-    } cases[] = {{0, 0, false}, {2, 2, false}, {12, 2, true}, {19, 9, true}, {20, 0, false}, {-3, 0, false}};
-    for (const Case& k : cases) {
-        const auto chapter = PMInfoTagEditor::chapterForSenderTag(k.tag);
-        EXPECT_EQ(chapter.chapter, k.chapter) << k.tag;
-        EXPECT_EQ(chapter.rename, k.rename) << k.tag;
-    }
 }
