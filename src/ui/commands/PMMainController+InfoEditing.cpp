@@ -167,7 +167,7 @@ void PMMainController::showMovieInfo(QObject* sender)
     if (_infoPanel && _infoPanel->isVisible()) {
         if (!item)
             return;
-        const int chapter = PMInfoTagEditor::chapterForSenderTag(platform::menuItemTag(item)).chapter;
+        const int chapter = int(std::max<qint64>(0, platform::menuItemTag(item)) % 10);
         if (chapter != _infoPanel->infoChapterSelector->currentIndex())
             infoSelectChapter(chapter);
         else if (!namesAreAutomatic() && _infoPanel->infoBatchRenameSwitch->isVisibleTo(_infoPanel)
@@ -205,8 +205,9 @@ void PMMainController::showMovieInfo(QObject* sender)
         if (digits >= 0 && digits < panel.infoBatchRenameNDigitsSelector->count())
             panel.infoBatchRenameNDigitsSelector->setCurrentIndex(digits);
     }
-    const PMInfoTagEditor::Chapter chapter = PMInfoTagEditor::chapterForSenderTag(item ? platform::menuItemTag(item) : 0);
-    prepareInfoWithChapter(chapter.chapter, movies, pool, chapter.rename);
+    // The sender's tag: the chapter in its last digit; 10 to 19 ask for the renaming view.
+    const qint64 tag = item ? std::max<qint64>(0, platform::menuItemTag(item)) : 0;
+    prepareInfoWithChapter(int(tag % 10), movies, pool, tag >= 10 && tag <= 19);
     panel.setWindowModality(Qt::ApplicationModal);
     panel.open();
     panel.raise();
