@@ -1687,6 +1687,44 @@ public:
     bool _cachedInfoMovieRepresentationsAreSorted = false;
     bool _cachedInfoMovieRepresentationsDropScheduled = false;
 
+    // ---- The info panel (src/ui/commands/PMMainController+InfoEditing.cpp): opened on the
+    // movies a command acts on, applied in one go by OK or by a step to another movie.
+    QPointer<class PMInfoPanel> _infoPanel;
+    // The movies previous and next step through: only with one movie edited and at least
+    // two movies in the pool.
+    platform::ArrayPtr _infoMovieRepresentationsPool;
+    // The originals of the edited movies, built when first asked for.
+    platform::ArrayPtr _nonProxyInfoMovieRepresentations;
+    platform::ArrayPtr nonProxyInfoMovieRepresentations();
+    // Whether the panel shows the renaming view (tab 1 of the single/multiple view).
+    bool infoShowsRenamingView() const;
+    // Set when the user leaves the renaming chapter after the panel was prepared on it.
+    bool _infoSwitchedAwayFromRenaming = false;
+    // Set when the user changed the rating or its switch since the panel was prepared.
+    bool _infoRatingTouched = false;
+    // Opens the panel for the sender's movies, or, when it is open, switches its chapter.
+    void showMovieInfo(QObject* sender);
+    bool loadInfoPanel();
+    void prepareInfoWithChapter(int chapter, const platform::ArrayPtr& forMovieRepresentations, const platform::ArrayPtr& pool, bool renameRegardless);
+    void prepareInfoRating();
+    // Applies every edit of the panel in order: tags, rating, names or renaming, pictures,
+    // application; then forgets the panel's movies and updates the library.
+    void absorbInfo();
+    void infoStep(QObject* sender);
+    void infoOK(QObject* sender);
+    void infoCancel(QObject* sender);
+    void infoChangeImage(QObject* sender);
+    void infoChangeApplication(QObject* sender);
+    void infoChangeBatchRenameAction(QObject* sender);
+    void infoSelectChapter(int chapter);
+    // Ends the edit in progress in the first of the controls that is editing, keeping it.
+    void cleanUpCurrentEditorForControls(const QList<QWidget*>& controls);
+    // The batch-rename controls into `_infoBatchRenameFields`, and the list and status
+    // out of it.
+    void readInfoBatchRenameFields();
+    void showInfoBatchRenameResults();
+    void installInfoPanelCommands();
+
     // ---------------------------------------------------------------------------------
     // Commands: the main menu (src/ui/commands/PMMainMenu.cpp builds it and sets these
     // outlets), the validation of every command that reaches the controller, the submenus

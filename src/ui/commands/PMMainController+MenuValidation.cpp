@@ -1148,6 +1148,7 @@ void PMMainController::installMenuCommands()
             _actions.insert(key, std::move(run));
     };
     installSmartPlaylistCommands();
+    installInfoPanelCommands();
     installContextMenus();
     // Files and the library
     add("openFile", [this](QObject* s) { openFile(int(senderTag(s))); });
