@@ -53,6 +53,7 @@ bool PMGroupView::moveItems(const ArrayPtr& items, const std::vector<PMGroupView
     if (!mainController().canDragOrDeleteItems(items, nullptr, nullptr))
         return false;
     _localDragMovieProxies.reset();
+    m_localDragCache.reset();
     m_localDropStored = false;
     // Only whether the tiles may be reordered: the container keeps its order and sorting
     // until a reorder is dropped.
@@ -141,6 +142,7 @@ void PMGroupView::endLocalDrag()
     if (!_localDragMovieProxies)
         return;
     _localDragMovieProxies.reset();
+    m_localDragCache.reset();
     for (const PMGroupViewItemProxyPtr& proxy : _proxies)
         proxy->dragged = false;
     if (_isDragTarget)
@@ -160,24 +162,42 @@ bool PMGroupView::draggingLocally(const QMimeData* pasteboard, QPointF point, bo
             index = i;
             break;
         }
-    const ArrayPtr dragged = libraryItems(*pasteboard);
-    QSet<const void*> draggedItems;
-    if (dragged)
-        for (const Value& v : *dragged)
-            if (v.isObject())
-                draggedItems.insert(v.objectPointer());
-    std::vector<PMGroupViewItemProxyPtr> moving, rest;
-    for (const PMGroupViewItemProxyPtr& proxy : order) {
-        const Value& item = proxy->selectedItem();
-        if (item.isObject() && draggedItems.contains(item.objectPointer())) {
-            proxy->dragged = moveOneItemOnly;
-            moving.push_back(proxy);
-        } else {
-            rest.push_back(proxy);
+    // The dragged items are read from the pasteboard once per drag, and the tiles split once:
+    // a reorder keeps the order of the dragged tiles and of the others.
+    LocalDragCache* cache = m_localDragCache.get();
+    if (!cache || cache->pasteboard != pasteboard || cache->moving.size() + cache->rest.size() != order.size()) {
+        m_localDragCache = std::make_unique<LocalDragCache>();
+        cache = m_localDragCache.get();
+        cache->pasteboard = pasteboard;
+        const ArrayPtr dragged = libraryItems(*pasteboard);
+        QSet<const void*> draggedItems;
+        if (dragged)
+            for (const Value& v : *dragged)
+                if (v.isObject())
+                    draggedItems.insert(v.objectPointer());
+        for (const PMGroupViewItemProxyPtr& proxy : order) {
+            const Value& item = proxy->selectedItem();
+            if (item.isObject() && draggedItems.contains(item.objectPointer()))
+                cache->moving.push_back(proxy);
+            else
+                cache->rest.push_back(proxy);
         }
+        cache->moveOneItemOnly = !moveOneItemOnly; // the flags below are set
     }
+    const std::vector<PMGroupViewItemProxyPtr>& moving = cache->moving;
+    const std::vector<PMGroupViewItemProxyPtr>& rest = cache->rest;
     index = std::min(index, rest.size());
-    std::vector<PMGroupViewItemProxyPtr> reordered(rest.begin(), rest.begin() + std::ptrdiff_t(index));
+    // The same place as at the last step: the order is already that one.
+    if (index == cache->index && moveOneItemOnly == cache->moveOneItemOnly && !tileRegardless)
+        return true;
+    if (moveOneItemOnly != cache->moveOneItemOnly)
+        for (const PMGroupViewItemProxyPtr& proxy : moving)
+            proxy->dragged = moveOneItemOnly;
+    cache->index = index;
+    cache->moveOneItemOnly = moveOneItemOnly;
+    std::vector<PMGroupViewItemProxyPtr> reordered;
+    reordered.reserve(order.size());
+    reordered.insert(reordered.end(), rest.begin(), rest.begin() + std::ptrdiff_t(index));
     if (moveOneItemOnly && !moving.empty()) {
         reordered.push_back(moving.front());
         reordered.insert(reordered.end(), rest.begin() + std::ptrdiff_t(index), rest.end());

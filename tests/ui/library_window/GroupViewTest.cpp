@@ -293,6 +293,32 @@ TEST_F(GroupView, RubberBandSelectsAndUpdatesTheStatusOncePerTurn)
     EXPECT_TRUE(grid->selectionWindow().frame.isEmpty());
 }
 
+TEST_F(GroupView, ARubberBandThatShrinksGivesBackWhatItTook)
+{
+    fill(12);
+    grid->show();
+    const QPoint start(115, 5);
+    const struct {
+        Qt::KeyboardModifiers modifiers;
+        std::vector<int> expected;
+    } cases[] = {
+        {Qt::ShiftModifier, {1, 6}}, // the selection before the press is kept
+        {Qt::NoModifier, {1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.modifiers));
+        select({6});
+        QTest::mousePress(grid->viewport(), Qt::LeftButton, c.modifiers, start);
+        // Over nine tiles (6 among them), back over one, then to the tile alone.
+        for (const QPoint to : {QPoint(465, 290), QPoint(145, 30), QPoint(465, 290), QPoint(150, 35)}) {
+            QMouseEvent move(QEvent::MouseMove, QPointF(to), grid->viewport()->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton, c.modifiers);
+            QApplication::sendEvent(grid->viewport(), &move);
+        }
+        QTest::mouseRelease(grid->viewport(), Qt::LeftButton, c.modifiers, QPoint(150, 35));
+        EXPECT_EQ(selection(), c.expected);
+    }
+}
+
 TEST_F(GroupView, DeleteIsRefusedWhenTheControllerSaysNo)
 {
     // Containers of the top level can be neither dragged nor deleted.
