@@ -156,12 +156,25 @@ bool PMGroupView::draggingLocally(const QMimeData* pasteboard, QPointF point, bo
         return false;
     auto& order = *_localDragMovieProxies;
     const double S = spacing();
+    const auto numberOrder = [&order] {
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i]->dragOrder = i;
+    };
+    // The first tile of the order whose frame, grown by the spacing, holds the point: looked
+    // up among the tiles near the point, by their place in the order.
     std::size_t index = order.size();
-    for (std::size_t i = 0; i < order.size(); ++i)
-        if (order[i]->frame.adjusted(-S, -S, S, S).contains(point)) {
-            index = i;
-            break;
+    std::vector<PMGroupViewItemProxy*> near;
+    proxiesInRect(QRectF(point - QPointF(S, S), QSizeF(2 * S + 0.01, 2 * S + 0.01)), near);
+    for (PMGroupViewItemProxy* proxy : near) {
+        if (proxy->isGroup || !proxy->frame.adjusted(-S, -S, S, S).contains(point))
+            continue;
+        if (proxy->dragOrder >= order.size() || order[proxy->dragOrder].get() != proxy) {
+            numberOrder(); // not yet numbered for this order
+            if (proxy->dragOrder >= order.size() || order[proxy->dragOrder].get() != proxy)
+                continue;
         }
+        index = std::min(index, proxy->dragOrder);
+    }
     // The dragged items are read from the pasteboard once per drag, and the tiles split once:
     // a reorder keeps the order of the dragged tiles and of the others.
     LocalDragCache* cache = m_localDragCache.get();
@@ -190,12 +203,27 @@ bool PMGroupView::draggingLocally(const QMimeData* pasteboard, QPointF point, bo
     // The same place as at the last step: the order is already that one.
     if (index == cache->index && moveOneItemOnly == cache->moveOneItemOnly && !tileRegardless)
         return true;
+    if (!moving.empty() && index != cache->index && cache->index <= rest.size() && moveOneItemOnly == cache->moveOneItemOnly) {
+        // The order is that of the last step: only the dragged block (the first dragged tile
+        // when one moves alone) changes place, by turning the stretch between its places.
+        const std::size_t k = moveOneItemOnly ? 1 : moving.size();
+        const std::size_t from = cache->index, to = index;
+        const std::size_t low = std::min(from, to), high = std::max(from, to) + k;
+        const auto at = [&order](std::size_t i) { return order.begin() + std::ptrdiff_t(i); };
+        std::rotate(at(low), to < from ? at(from) : at(from + k), at(high));
+        for (std::size_t i = low; i < high; ++i)
+            order[i]->dragOrder = i;
+        cache->index = index;
+        tileWithAdjustedSize(true, false, true);
+        return true;
+    }
     if (moveOneItemOnly != cache->moveOneItemOnly)
         for (const PMGroupViewItemProxyPtr& proxy : moving)
             proxy->dragged = moveOneItemOnly;
     cache->index = index;
     cache->moveOneItemOnly = moveOneItemOnly;
-    std::vector<PMGroupViewItemProxyPtr> reordered;
+    std::vector<PMGroupViewItemProxyPtr> reordered = std::move(cache->spare);
+    reordered.clear();
     reordered.reserve(order.size());
     reordered.insert(reordered.end(), rest.begin(), rest.begin() + std::ptrdiff_t(index));
     if (moveOneItemOnly && !moving.empty()) {
@@ -207,9 +235,12 @@ bool PMGroupView::draggingLocally(const QMimeData* pasteboard, QPointF point, bo
         reordered.insert(reordered.end(), rest.begin() + std::ptrdiff_t(index), rest.end());
     }
     if (reordered != order || tileRegardless) {
-        order = std::move(reordered);
+        std::swap(order, reordered);
+        numberOrder();
         tileWithAdjustedSize(true, false, true);
     }
+    reordered.clear();
+    cache->spare = std::move(reordered); // its memory serves the next step
     return true;
 }
 

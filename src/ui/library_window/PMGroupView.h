@@ -142,6 +142,7 @@ public:
     QRectF frame;
     bool isGroup = false;
     bool marked = false; // scratch of the visible-tile pass
+    std::size_t dragOrder = 0; // its place in the order of a local drag
 
     void setSelected(bool flag)
     {
@@ -369,6 +370,7 @@ private:
     struct LocalDragCache {
         const QMimeData* pasteboard = nullptr;
         std::vector<PMGroupViewItemProxyPtr> moving, rest;
+        std::vector<PMGroupViewItemProxyPtr> spare; // the order before last, reused
         std::size_t index = std::size_t(-1);
         bool moveOneItemOnly = false;
     };
