@@ -181,11 +181,16 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
     // The own player, or a still image. An animation that is still being converted into a
     // movie shows as an image until the movie is ready, then plays as the movie.
     const bool withoutFrames = record->movieRepresentationValues().frameImageMovieRepresentations.empty();
-    const bool awaitsConversion = withoutFrames && PMConvertsAnimatedImagesToMovies() && PMIsAnimatedImageURL(record->URL())
-        && !PMAutoConvertedAssetIsAvailable(record->uniqueLibraryID()) && !record->isConsideredStillImage();
+    // Whether an animated image file plays as a converted movie: by its measured duration,
+    // else (not measured yet: the records answer from the name) by its header, which is
+    // read without decoding a frame.
+    const bool convertsAnimation = withoutFrames && PMConvertsAnimatedImagesToMovies() && PMIsAnimatedImageURL(record->URL())
+        && (record->durationIfCached(true) >= 0 ? !record->isConsideredStillImage()
+                                                : platform::AnimatedImageSource::isAnimatedImageFile(record->path()));
+    const bool awaitsConversion = convertsAnimation && !PMAutoConvertedAssetIsAvailable(record->uniqueLibraryID());
     if (awaitsConversion)
         convertAnimatedImageInBackground(item);
-    const bool isStillImage = awaitsConversion || (withoutFrames && record->isConsideredStillImage());
+    const bool isStillImage = awaitsConversion || (withoutFrames && !convertsAnimation && record->isConsideredStillImage());
     PMPlayerPtr player;
     if (!isStillImage) {
         const PMPlaybackMoviePtr movieObject = PMMovieOfRecord(record);
@@ -444,9 +449,15 @@ void PMMainController::showMovieReplacingImage()
         if (!image)
             return;
         image->associatedSourcePath = quick->associatedSourcePath;
+        // Playing, or chosen to play: the frames, now here, animate.
+        const bool playing = isPlaying() || _currentMovieShouldAutoplay;
         v.movieReplacingImage = image;
         v.showsQuickImage = false;
         v.setNeedsDisplay();
+        if (playing && image->associatedAnimationFrames.size() >= 2) {
+            play();
+            updateButtons();
+        }
     });
     watcher->setFuture(QtConcurrent::run([path = readable ? path : QString(), mayAnimate, naturalSize = size]() -> platform::ImagePtr {
         if (path.isEmpty())
