@@ -28,6 +28,10 @@
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QThread>
 #include <QtGui/QPainter>
+#include <QtCore/QMimeData>
+#include <QtGui/QDrag>
+#include <QtGui/QDropEvent>
+#include <QtGui/QMouseEvent>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QVBoxLayout>
@@ -319,6 +323,117 @@ void BM_RestoreSelection(benchmark::State& state)
 }
 BENCHMARK(BM_RestoreSelection)->Unit(benchmark::kMillisecond);
 
+// ---- Pointer work over a grid of 100,000 movies: a drag of one tile moving over the grid
+// (argument 0: within one tile, 1: onto another tile at every step), entering the grid with
+// a drag, a Ctrl press on a tile, and a rubber-band step. Each is main-thread time of one
+// event; none should grow with the library.
+
+PMLibraryContainerPtr gPointerLibrary;
+
+PMLibraryContainerPtr pointerLibrary()
+{
+    if (gPointerLibrary)
+        return gPointerLibrary;
+    PMMainController& c = mainController();
+    c.resetForTesting();
+    c.resetDropStateForTesting();
+    defaults().setBool(true, QStringLiteral("Automatically Toggle Manual Sorting"));
+    gPointerLibrary = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Pointer")}});
+    for (int i = 0; i < 100000; ++i) {
+        auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/nowhere/pointer/%1.mp4").arg(i));
+        record->setThumbnailSizeDescription(QStringLiteral("{%1, 100}").arg(int(ratioFor(i) * 100)));
+        gPointerLibrary->rawChildren()->append(Value(record));
+    }
+    c.pellisSourceStorageSection()->rawChildren()->append(Value(gPointerLibrary));
+    c.invalidateLibraryDependencies();
+    c._groupItemsParent = gPointerLibrary;
+    return gPointerLibrary;
+}
+
+QPoint viewportCentre(const PMGroupView& grid, std::size_t movieIndex)
+{
+    const QRectF frame = grid.movieProxies()[movieIndex]->frame;
+    return (frame.center() - QPointF(0, grid.verticalScrollBar()->value())).toPoint();
+}
+
+void BM_DragStepOverGrid(benchmark::State& state)
+{
+    const bool crossing = state.range(0) == 1;
+    PMGroupView grid;
+    grid.resize(1600, 1000);
+    fillGrid(grid, pointerLibrary());
+    grid.show();
+    QCoreApplication::processEvents();
+    double enterMs = 0;
+    grid.dragRunner = [&](QDrag& drag, Qt::DropActions offered, Qt::DropAction) {
+        QMimeData* mime = drag.mimeData();
+        const QPoint a = viewportCentre(grid, 3), b = viewportCentre(grid, 9);
+        QElapsedTimer timer;
+        timer.start();
+        QDragEnterEvent enter(a, offered, mime, Qt::LeftButton, {});
+        QApplication::sendEvent(grid.viewport(), &enter);
+        enterMs = timer.nsecsElapsed() / 1e6;
+        int step = 0;
+        for (auto _ : state) {
+            ++step;
+            const QPoint at = crossing ? ((step % 2) ? b : a) : a + QPoint(step % 7 - 3, step % 5 - 2);
+            QDragMoveEvent move(at, offered, mime, Qt::LeftButton, {});
+            QApplication::sendEvent(grid.viewport(), &move);
+            if (!move.isAccepted())
+                state.SkipWithError("the grid refused its own tile");
+        }
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(grid.viewport(), &leave);
+        return Qt::IgnoreAction;
+    };
+    std::vector<PMGroupViewItemProxyPtr> proxies{grid.movieProxies()[0]};
+    auto items = platform::Array::make();
+    items->append(proxies.front()->selectedItem());
+    if (!grid.moveItems(items, proxies, proxies.front()->frame.center()))
+        state.SkipWithError("no drag started");
+    state.counters["enter_ms"] = enterMs;
+    state.SetLabel(crossing ? "onto another tile" : "within one tile");
+}
+BENCHMARK(BM_DragStepOverGrid)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void sendMouse(PMGroupView& grid, QEvent::Type type, QPoint at, Qt::KeyboardModifiers modifiers)
+{
+    QMouseEvent event(type, QPointF(at), grid.viewport()->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, modifiers);
+    QApplication::sendEvent(grid.viewport(), &event);
+}
+
+// Argument 0: a Ctrl press and its release on a tile; 1: a rubber-band step while the
+// press (with Ctrl) is held.
+void BM_PointerOnGrid(benchmark::State& state)
+{
+    const bool band = state.range(0) == 1;
+    PMGroupView grid;
+    grid.resize(1600, 1000);
+    fillGrid(grid, pointerLibrary());
+    grid.show();
+    QCoreApplication::processEvents();
+    // A selection of 10 tiles to keep.
+    std::vector<PMGroupViewItemProxyPtr> selected(grid.movieProxies().begin() + 20, grid.movieProxies().begin() + 30);
+    grid.selectItems(nullptr, selected, {}, true, false, false, false);
+    const QPoint a = viewportCentre(grid, 3), b = viewportCentre(grid, 14);
+    if (band)
+        sendMouse(grid, QEvent::MouseButtonPress, a, Qt::ControlModifier);
+    int step = 0;
+    for (auto _ : state) {
+        if (band) {
+            sendMouse(grid, QEvent::MouseMove, (++step % 2) ? b : a + QPoint(5, 5), Qt::ControlModifier);
+        } else {
+            sendMouse(grid, QEvent::MouseButtonPress, a, Qt::ControlModifier);
+            sendMouse(grid, QEvent::MouseButtonRelease, a, Qt::ControlModifier);
+        }
+    }
+    if (band)
+        sendMouse(grid, QEvent::MouseButtonRelease, a, Qt::ControlModifier);
+    state.SetLabel(band ? "rubber-band step" : "Ctrl press and release");
+}
+BENCHMARK(BM_PointerOnGrid)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 void settle(int ms)
 {
     QElapsedTimer t;
@@ -501,6 +616,7 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     gPaintLibrary.reset();
+    gPointerLibrary.reset();
     gRecords.clear();
     return 0;
 }

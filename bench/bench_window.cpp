@@ -13,7 +13,7 @@
 // window, and choosing the folder in the sidebar.
 //
 // `bench_window --make-library DIR [COUNT]` instead makes a library of COUNT (300) real tiny
-// movies (ffmpeg) in folders inside DIR and points the settings of $HOME at it, for running
+// movies and animated GIFs (ffmpeg) in folders inside DIR and points the settings of $HOME at it, for running
 // the program itself; `bench_window --gallery DIR [COUNT]` does that in a throw-away home and
 // saves screenshots of the window, light and dark, with its sidebar, a search typed and a
 // menu open, into DIR (run it under xvfb-run to look at the window as a user does).
@@ -154,17 +154,25 @@ bool makeGalleryLibrary(const QString& library, int count)
         const QString dir = folder.isEmpty() ? library + QStringLiteral("/Loose") : library + QLatin1Char('/') + folder;
         QDir().mkpath(dir);
         const QString name = titleFor(i);
-        const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".mp4");
+        // Every fifth file is a small animated GIF, as libraries of clips hold them.
+        const bool gif = i % 5 == 4;
+        const QString path = dir + QLatin1Char('/') + name + (gif ? QStringLiteral(".gif") : QStringLiteral(".mp4"));
         made.emplace_back(path, name);
         if (QFileInfo::exists(path))
             continue;
         auto* ffmpeg = new QProcess;
         const int size = i % 7 == 0 ? 240 : 320;
-        ffmpeg->start(QStringLiteral("ffmpeg"), {QStringLiteral("-y"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
-                                                 QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                                 QStringLiteral("testsrc2=size=%1x180:rate=10:duration=%2").arg(size).arg(2 + i % 5),
-                                                 QStringLiteral("-vf"), QStringLiteral("hue=h=%1").arg((i * 47) % 360), QStringLiteral("-pix_fmt"),
-                                                 QStringLiteral("yuv420p"), path});
+        if (gif)
+            ffmpeg->start(QStringLiteral("ffmpeg"), {QStringLiteral("-y"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                                                     QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                                     QStringLiteral("testsrc2=size=%1x90:rate=8:duration=%2").arg(size / 2).arg(2 + i % 3),
+                                                     QStringLiteral("-vf"), QStringLiteral("hue=h=%1").arg((i * 47) % 360), path});
+        else
+            ffmpeg->start(QStringLiteral("ffmpeg"), {QStringLiteral("-y"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"),
+                                                     QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                                     QStringLiteral("testsrc2=size=%1x180:rate=10:duration=%2").arg(size).arg(2 + i % 5),
+                                                     QStringLiteral("-vf"), QStringLiteral("hue=h=%1").arg((i * 47) % 360), QStringLiteral("-pix_fmt"),
+                                                     QStringLiteral("yuv420p"), path});
         running.push_back(ffmpeg);
         if (running.size() >= 6) {
             running.front()->waitForFinished(60000);

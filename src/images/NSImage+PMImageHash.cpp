@@ -1,9 +1,12 @@
 // Difference hashes and average colours.
 #include "images/NSImage+PMImageHash.h"
 
+#include "platform/ImageReading.h"
+
 #include <QtCore/QByteArray>
 #include <QtGui/QPainter>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -13,7 +16,14 @@ namespace {
 // does, keeps a hash stable under small shifts of the picture.
 QImage renderedBitmap(const QImage& source, int width, int height)
 {
-    QImage argb = source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // Shrunk first, converted after: a photo's 32-bit pixels scale as they are, and only
+    // the few pixels of the result change format.
+    const QImage::Format format = source.format();
+    const bool scalesAsIs = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied;
+    QImage argb = (scalesAsIs && (source.width() != width || source.height() != height))
+                      ? source.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                      : source;
+    argb = std::move(argb).convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (argb.isNull())
         return {};
     QImage scaled = (argb.width() == width && argb.height() == height)
@@ -105,6 +115,20 @@ QString dHashWithResolution(const QImage& image, long long resolution)
     QString hash;
     grayAndHash(image, n, n, &hash, nullptr);
     return hash;
+}
+
+QString dHashOfImageFile(const QString& path, long long resolution)
+{
+    if (resolution < 2)
+        return {};
+    // Ample pixels for every hash bit to average over: the reduction is by area either way.
+    const int side = int(std::clamp<long long>(resolution * 32, 256, 4096));
+    platform::ImageReadOptions options;
+    options.fitInto = QSize(side, side);
+    const QImage pixels = platform::readImageFile(path, options);
+    if (pixels.isNull() || pixels.width() < 1 || pixels.height() < 1)
+        return {};
+    return dHashWithResolution(pixels, resolution);
 }
 
 QString dHashWithResolution(const platform::ImagePtr& image, long long resolution)

@@ -22,6 +22,10 @@ platform::ImagePtr grayScaleImage(const platform::ImagePtr& image);
 QString dHashWithResolution(const platform::ImagePtr& image, long long resolution);
 // The hash of a bitmap (the rendering as above), for callers that hold pixels only.
 QString dHashWithResolution(const QImage& image, long long resolution);
+// The hash of a picture file, read reduced where its format can do that while decoding
+// (JPEG): the hash needs few pixels, and a photo decoded and converted at its own size
+// costs a hundred times more. Empty when the file cannot be read.
+QString dHashOfImageFile(const QString& path, long long resolution);
 // The average colour: red, green, blue of a 1 × 1 rendering, from 0 to 1; nothing without a picture.
 std::vector<double> rgbAverageComponents(const platform::ImagePtr& image);
 

@@ -14,6 +14,7 @@
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QHash>
 #include <QtCore/QMimeDatabase>
 #include <QtCore/QStandardPaths>
 #include <QtGui/QIcon>
@@ -156,12 +157,44 @@ platform::ImagePtr PMFileIconPreviewImage(const QUrl& url)
         type = database.mimeTypeForFile(url.toLocalFile());
     else if (!QFileInfo(url.path()).suffix().isEmpty())
         type = database.mimeTypeForFile(url.path(), QMimeDatabase::MatchExtension);
-    const QIcon icon = PMIconForMimeType(type);
+    return PMFileIconPreviewImageWithIcon(PMFileIconImageForTypeName(type.name()));
+}
+
+namespace {
+const QRect kIconFrameInPreview(153, 153, 206, 206);
+}
+
+QString PMFileIconTypeName(const QUrl& url)
+{
+    static QMimeDatabase database;
+    const QString name = url.isLocalFile() ? url.toLocalFile() : url.path();
+    return QFileInfo(name).suffix().isEmpty() ? QString() : database.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name();
+}
+
+QImage PMFileIconImageForTypeName(const QString& typeName)
+{
+    static QHash<QString, QImage> drawn; // the main thread's, like the icons
+    if (const auto it = drawn.constFind(typeName); it != drawn.constEnd())
+        return *it;
+    static QMimeDatabase database;
+    const QIcon icon = typeName.isEmpty() ? QIcon() : PMIconForMimeType(database.mimeTypeForName(typeName));
+    QImage image;
+    if (!icon.isNull()) {
+        image = QImage(kIconFrameInPreview.size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        icon.paint(&painter, image.rect());
+    }
+    drawn.insert(typeName, image);
+    return image;
+}
+
+platform::ImagePtr PMFileIconPreviewImageWithIcon(const QImage& icon)
+{
     return imageWithSize(QSizeF(512, 512), 512, 512, PMImageInterpolation::High, [&](QPainter& painter, const QRectF&) {
-        const QRectF frame(153, 153, 206, 206);
         if (!icon.isNull())
-            icon.paint(&painter, frame.toRect());
+            painter.drawImage(kIconFrameInPreview, icon);
         else
-            PMDrawGenericDocumentIcon(painter, frame);
+            PMDrawGenericDocumentIcon(painter, QRectF(kIconFrameInPreview));
     });
 }

@@ -27,3 +27,10 @@ QImage PMSharedThumbnailCacheImage(const QString& path);
 // 512 x 512 points with the theme's icon for the file's type (the generic document icon
 // when there is none) in the middle. Main thread only (icons are).
 platform::ImagePtr PMFileIconPreviewImage(const QUrl& url);
+// The two halves of it. The type's name as told by the file's name alone (no file is read)
+// and its icon drawn at the size the preview shows it, or a null image without one: main
+// thread only, and cheap once per type (kept).
+QString PMFileIconTypeName(const QUrl& url);
+QImage PMFileIconImageForTypeName(const QString& typeName);
+// The preview around an icon drawn beforehand (a null one: the generic document); any thread.
+platform::ImagePtr PMFileIconPreviewImageWithIcon(const QImage& icon);

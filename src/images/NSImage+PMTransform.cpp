@@ -168,6 +168,9 @@ ImagePtr imageWithImage(const ImagePtr& source, bool flipHorizontally, int angle
 {
     if (aspectRatio && !(std::isfinite(*aspectRatio) && *aspectRatio > 0.0))
         aspectRatio.reset(); // a stored ratio of 0, below 0 or not a number means none
+    // The widening below scales the ratio for this picture; the frames of an animation go
+    // through the same transform and must start from the ratio as asked, not as scaled.
+    const std::optional<double> requestedAspectRatio = aspectRatio;
     ImagePtr result;
     QSizeF natural(1, 1);
     bool scaled = false;
@@ -336,48 +339,59 @@ ImagePtr imageWithImage(const ImagePtr& source, bool flipHorizontally, int angle
         }
     }
 
-    if (convertAnimationFrames && source) {
-        int count = 0;
-        const ImagePtr rep = source->animatedBitmapImageRepWithURL(QUrl(), &count, nullptr, nullptr);
-        const QSizeF repPixels = rep ? rep->pixelSize() : QSizeF();
-        if (rep && count > 1 && repPixels.width() > 0 && repPixels.height() > 0) {
-            std::vector<PMAnimationFrameRecord> frames;
-            frames.reserve(size_t(count));
-            double total = 0.0;
-            qint64 bytes = 0;
-            bool tooLarge = false;
-            const int currentFrame = rep->currentFrame();
-            for (int i = count - 1; i >= 0; --i) {
-                rep->setCurrentFrame(i);
-                const double duration = rep->currentFrameDuration();
-                total += duration;
-                QImage picture;
-                if (result != source) {
-                    const ImagePtr frame = Image::make(frameOnBlack(rep->currentFrameImage(), repPixels.toSize()), rep->size());
-                    const ImagePtr transformed = imageWithImage(frame, flipHorizontally, angle, visibleArea, aspectRatio, maximumSize,
-                                                                PMImageInterpolation::None, false, false, nullptr, false);
-                    picture = transformed->pixels();
-                } else {
-                    picture = rep->currentFrameImage();
-                }
-                // Frames at the size shown stay small; a huge animation shown unscaled is
-                // kept as a still rather than held in memory frame by frame.
-                bytes += picture.sizeInBytes();
-                if (bytes > kPMMaximumAnimationFrameBytes) {
-                    tooLarge = true;
-                    break;
-                }
-                frames.push_back({std::move(picture), duration});
-            }
-            rep->setCurrentFrame(currentFrame);
-            if (tooLarge) {
-                PMLog("not converting the frames of an animated image: more than %ld MB", qint64(kPMMaximumAnimationFrameBytes >> 20));
+    if (convertAnimationFrames && source && source->isValid()) {
+        const QSize sourcePixels = source->pixelSize().toSize();
+        std::vector<PMAnimationFrameRecord> frames;
+        double total = 0.0;
+        qint64 bytes = 0;
+        bool tooLarge = false;
+        // Each frame goes through the transform as it comes: only the frames at the size
+        // shown are kept, and at most the cap of them.
+        const auto convert = [&](QImage&& image, double duration) {
+            total += duration;
+            QImage picture;
+            if (result != source) {
+                const ImagePtr frame = Image::make(frameOnBlack(image, sourcePixels), source->size());
+                image = QImage();
+                const ImagePtr transformed = imageWithImage(frame, flipHorizontally, angle, visibleArea, requestedAspectRatio, maximumSize,
+                                                            PMImageInterpolation::None, false, false, nullptr, false);
+                picture = transformed->pixels();
             } else {
-                std::reverse(frames.begin(), frames.end());
-                result->associatedAnimationFrames = std::move(frames);
-                const double rounded = std::round(total);
-                result->associatedAnimationDuration = rounded >= 1.0 ? rounded : (total >= 0.1 ? 1.0 : 0.0);
+                picture = std::move(image);
             }
+            // Frames at the size shown stay small; a huge animation shown unscaled is
+            // kept as a still rather than held in memory frame by frame.
+            bytes += picture.sizeInBytes();
+            if (bytes > kPMMaximumAnimationFrameBytes) {
+                tooLarge = true;
+                return false;
+            }
+            frames.push_back({std::move(picture), duration});
+            return true;
+        };
+        if (!source->holdsFrames() && !source->filePath().isEmpty()) {
+            // Read from the file one frame at a time rather than decoding all of them first.
+            platform::AnimatedImageSource::readFrames(source->filePath(), 0, false, [&](QImage&& frame, double rawDelay) {
+                return convert(std::move(frame), platform::PMAnimatedImageFrameDelayFromRawDelay(rawDelay));
+            });
+        } else {
+            int count = 0;
+            const ImagePtr rep = source->animatedBitmapImageRepWithURL(QUrl(), &count, nullptr, nullptr);
+            if (rep && count > 1) {
+                const int currentFrame = rep->currentFrame();
+                for (int i = 0; i < count && !tooLarge; ++i) {
+                    rep->setCurrentFrame(i);
+                    convert(rep->currentFrameImage(), rep->currentFrameDuration());
+                }
+                rep->setCurrentFrame(currentFrame);
+            }
+        }
+        if (tooLarge) {
+            PMLog("not converting the frames of an animated image: more than %ld MB", qint64(kPMMaximumAnimationFrameBytes >> 20));
+        } else if (frames.size() > 1) {
+            result->associatedAnimationFrames = std::move(frames);
+            const double rounded = std::round(total);
+            result->associatedAnimationDuration = rounded >= 1.0 ? rounded : (total >= 0.1 ? 1.0 : 0.0);
         }
     }
     return result;

@@ -84,11 +84,8 @@ public:
             bool computed = false;
             std::optional<Wrappers> grabbed;
             if (still) {
-                const ImagePtr image = platform::Image::imageWithContentsOfFile(path);
-                if (image && image->size().width() > 0.1 && image->size().height() > 0.1) {
-                    hash = dHashWithResolution(image, resolution);
-                    computed = true;
-                }
+                hash = dHashOfImageFile(path, resolution);
+                computed = !hash.isEmpty();
             } else if (std::optional<PMIndexImageWrappers> saved = PMSavedIndexImageWrapper::indexImageWrappersAtPath(folder)) {
                 hash = joinedHashes(*saved, resolution);
             } else if (canPlay) {

@@ -3,6 +3,7 @@
 // cancelling, and the one-at-a-time hover-frame generation.
 #include "images/PMMovieRepresentationImageLoader.h"
 
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMLog.h"
 #include "images/NSImage+PMImageFiles.h"
@@ -205,7 +206,9 @@ void PMMovieRepresentationImageLoader::loadCoverImageAndPosterImageForMovieRepre
     auto request = std::make_shared<LoadRequest>();
     LoadRequest& r = *request;
     r.record = movie.sharedRecord();
-    r.isStillImage = movie.isConsideredStillImage();
+    // An animated image is its own picture (its first frame) even while it plays as a
+    // converted movie: a tile never waits for a conversion or a frame grab.
+    r.isStillImage = movie.isConsideredStillImage() || isAnimatedImagePathExtension(movie.filenameExtension().toLower());
     r.isStillImageWithoutAnimation = r.isStillImage && movie.durationIfCached(true) < 1;
     r.uniqueLibraryID = movie.uniqueLibraryID();
     r.displayName = movie.displayNameWithExtension(false);
@@ -367,8 +370,9 @@ void PMMovieRepresentationImageLoader::runFullStage(const std::shared_ptr<LoadRe
                         shownPoster = fullPoster;
                     } else {
                         // The transform records the picture's size with the record (on the main thread).
+                        // A tile shows one picture: an animation's frames are not converted for it.
                         shownPoster = imageWithImage(fullPoster, r.flipHorizontally, r.angle, r.visibleArea, r.aspectRatio, r.maximumSize,
-                                                     PMImageInterpolation::High, false, true, r.record.lock(), true);
+                                                     PMImageInterpolation::High, false, false, r.record.lock(), true);
                         if (r.scalingWanted)
                             blurredImageWithSize(shownPoster, r.maximumSize, false, nullptr);
                         if (r.pendingUnderscorePoster.isEmpty() && !r.underscorePosterBasePath.isEmpty())

@@ -15,6 +15,9 @@
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
+#include <QtCore/QHash>
+
+#include <mutex>
 
 
 using platform::ImagePtr;
@@ -78,12 +81,12 @@ void PMMovieRepresentationImageLoader::queueSearchForMissingImage(const std::sha
     m_searchesByID.insert(id);
     if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
         update(1);
-    // Not re-ranked (no frame), but cancelled with the record's other loads when its tile
-    // leaves the screen: a search (a frame grab, a conversion) is the costliest work of all.
-    // `forgotten` is set once the search has left the table: by the search itself when it
-    // starts, or by a cancellation.
+    // Re-ranked with the tile's frame (the searches of visible tiles run first) and
+    // cancelled with the record's other loads when its tile leaves the screen: a search (a
+    // frame grab) is the costliest work of all. `forgotten` is set once the search has left
+    // the table: by the search itself when it starts, or by a cancellation.
     auto forgotten = std::make_shared<std::atomic_bool>(false);
-    auto op = std::make_shared<PMMovieRepresentationImageLoaderOperation>(id, QRectF(), [this, request, forgotten] {
+    auto op = std::make_shared<PMMovieRepresentationImageLoaderOperation>(id, request->viewFrame, [this, request, forgotten] {
         forgotten->store(true); // it answers for itself
         runSearchForMissingImage(request);
     });
@@ -96,22 +99,71 @@ void PMMovieRepresentationImageLoader::queueSearchForMissingImage(const std::sha
                 update(-1);
         });
     });
+    if (request->priority != platform::Operation::Priority::VeryLow)
+        op->setQueuePriority(request->priority);
     enqueueLoad(op, true, forgotten);
 }
 
+namespace {
+
+// The icon previews as tiles show them, by type and size: drawing, reducing and blurring
+// one costs milliseconds, and a folder of one type asks for the same one for every tile.
+struct IconPreviews {
+    std::mutex mutex;
+    QHash<QString, ImagePtr> shown;
+};
+IconPreviews& iconPreviews()
+{
+    static IconPreviews previews;
+    return previews;
+}
+
+} // namespace
+
 void PMMovieRepresentationImageLoader::deliverIconPreview(const std::shared_ptr<LoadRequest>& request)
 {
-    std::shared_ptr<PMMovieRepresentationPrototype> record = request->record.lock();
-    if (!record)
+    if (request->record.expired())
         return;
-    ImagePtr icon = PMFileIconPreviewImage(request->url);
-    if (!icon)
-        return;
-    icon->associatedSourceType = PMImageSourceTypeIcon;
-    const ImagePtr shown = PMShownImage(icon, *request);
-    record->setThumbnailSizeDescription(QStringLiteral("{512, 512}"));
-    if (request->handler)
-        request->handler(nullptr, shown);
+    // The icon itself comes from the theme on this thread (once per type); the preview is
+    // made on the crawl queue, once per type and size, and handed back here.
+    const QString typeName = PMFileIconTypeName(request->url);
+    const QImage icon = PMFileIconImageForTypeName(typeName);
+    const QString key = typeName + QLatin1Char(' ') + QString::number(request->maximumSize.width()) + QLatin1Char('x')
+                      + QString::number(request->maximumSize.height()) + QLatin1Char('@') + QString::number(request->backingScaleFactor);
+    const auto deliver = [request](const ImagePtr& shown) {
+        std::shared_ptr<PMMovieRepresentationPrototype> record = request->record.lock();
+        if (!record)
+            return;
+        record->setThumbnailSizeDescription(QStringLiteral("{512, 512}"));
+        if (request->handler)
+            request->handler(nullptr, shown);
+    };
+    IconPreviews& previews = iconPreviews();
+    {
+        std::lock_guard lock(previews.mutex);
+        if (const ImagePtr shown = previews.shown.value(key)) {
+            deliver(shown);
+            return;
+        }
+    }
+    crawlQueue().addOperation([request, icon, key, deliver] {
+        const ImagePtr preview = PMFileIconPreviewImageWithIcon(icon);
+        if (!preview)
+            return;
+        preview->associatedSourceType = PMImageSourceTypeIcon;
+        const ImagePtr made = PMShownImage(preview, *request);
+        ImagePtr shown;
+        {
+            IconPreviews& previews = iconPreviews();
+            std::lock_guard lock(previews.mutex);
+            if (previews.shown.size() > 256)
+                previews.shown.clear(); // sizes of a grid long since resized
+            shown = previews.shown.value(key); // another tile's, made meanwhile
+            if (!shown)
+                previews.shown.insert(key, shown = made);
+        }
+        platform::dispatchAsyncMain([deliver, shown] { deliver(shown); });
+    });
 }
 
 void PMMovieRepresentationImageLoader::runSearchForMissingImage(const std::shared_ptr<LoadRequest>& request)

@@ -6,6 +6,8 @@
 #include <QtCore/QFileInfo>
 #include <QtGui/QImageReader>
 
+#include <cmath>
+
 namespace platform {
 
 double PMAnimatedImageFrameDelayFromRawDelay(double seconds)
@@ -20,15 +22,38 @@ double PMAnimatedImageFrameDelay(const AnimatedImageSourcePtr& source, int frame
     return source ? source->frameDelay(frameIndex) : 0.0;
 }
 
-AnimatedImageSourcePtr AnimatedImageSource::open(const QString& path, QString* error)
+bool AnimatedImageSource::readFrames(const QString& path, qint64 maximumBytes, bool reduceToFit, const FrameHandler& take, QString* error)
 {
     const auto fail = [&](const QString& text) {
         if (error)
             *error = text;
-        return AnimatedImageSourcePtr();
+        return false;
     };
     if (QString notRegular; !checkRegularFile(path, &notRegular))
         return fail(notRegular);
+    const auto tooLarge = [&] { return fail(QStringLiteral("animated image too large: <%1>").arg(path)); };
+    // Qt shows animated PNG files as their first picture; FFmpeg reads their frames. The
+    // chunk test comes first, so that a still PNG is never decoded twice.
+    if (media::isAnimatedPNGFile(path)) {
+        std::vector<AnimationFrameRecord> frames;
+        QString ignored;
+        if (media::decodeAnimationFrames(path, kMaximumFrameCount, kMaximumDecodedBytes, &frames, &ignored) && frames.size() >= 2) {
+            qint64 total = 0;
+            for (const AnimationFrameRecord& frame : frames)
+                total += frame.image.sizeInBytes();
+            const double scale = (maximumBytes > 0 && total > maximumBytes && reduceToFit) ? std::sqrt(double(maximumBytes) / double(total)) : 1.0;
+            if (maximumBytes > 0 && total > maximumBytes && !reduceToFit)
+                return tooLarge();
+            for (AnimationFrameRecord& frame : frames) {
+                QImage image = std::move(frame.image);
+                if (scale < 1.0)
+                    image = image.scaled((QSizeF(image.size()) * scale).toSize().expandedTo(QSize(1, 1)), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                if (!take(std::move(image), frame.duration))
+                    break;
+            }
+            return true;
+        }
+    }
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
     if (!reader.canRead())
@@ -37,41 +62,84 @@ AnimatedImageSourcePtr AnimatedImageSource::open(const QString& path, QString* e
     // decoded at the size of the whole picture, so the count times that size is what the
     // frames will take.
     const QSize size = reader.size();
-    const qint64 frameBytes = size.isValid() ? qint64(size.width()) * size.height() * 4 : 0;
+    qint64 frameBytes = size.isValid() ? qint64(size.width()) * size.height() * 4 : 0;
     const int announced = reader.supportsAnimation() ? reader.imageCount() : 1;
     if (announced > kMaximumFrameCount)
         return fail(QStringLiteral("animated image too large: <%1> has %2 frames").arg(path).arg(announced));
-    if (frameBytes > kMaximumDecodedImagePixels * 4 || (announced > 0 && frameBytes * announced > kMaximumDecodedBytes))
+    const bool overAnnounced = maximumBytes > 0 && announced > 0 && frameBytes * announced > maximumBytes;
+    if (frameBytes > kMaximumDecodedImagePixels * 4 || (overAnnounced && !reduceToFit))
         return fail(QStringLiteral("animated image too large: <%1> has %2 frames of %3 x %4 pixels")
                         .arg(path).arg(std::max(announced, 1)).arg(size.width()).arg(size.height()));
+    if (overAnnounced) {
+        // Each frame is decoded at its own size and reduced at once: one frame at full
+        // size is held at a time.
+        const double scale = std::sqrt(double(maximumBytes) / double(frameBytes * announced));
+        const QSize reduced = QSize(int(size.width() * scale), int(size.height() * scale)).expandedTo(QSize(1, 1));
+        reader.setScaledSize(reduced);
+        frameBytes = qint64(reduced.width()) * reduced.height() * 4;
+    }
     reader.setAllocationLimit(int((kMaximumDecodedImagePixels * 8) >> 20) + 1);
-    auto source = std::make_shared<AnimatedImageSource>();
-    source->m_path = path;
     qint64 bytes = 0;
+    int count = 0;
     while (reader.canRead()) {
-        if (int(source->m_frames.size()) >= kMaximumFrameCount || bytes + frameBytes > kMaximumDecodedBytes)
-            return fail(QStringLiteral("animated image too large: <%1>").arg(path));
+        if (count >= kMaximumFrameCount || (maximumBytes > 0 && bytes + frameBytes > maximumBytes))
+            return tooLarge();
         QImage image = reader.read();
         if (image.isNull())
             break; // a broken frame ends the animation; the frames before it stay
         const int delayMs = reader.supportsAnimation() ? reader.nextImageDelay() : 0;
         bytes += image.sizeInBytes();
-        if (bytes > kMaximumDecodedBytes)
-            return fail(QStringLiteral("animated image too large: <%1>").arg(path));
-        source->m_frames.push_back({std::move(image), delayMs / 1000.0});
-        if (!reader.supportsAnimation())
+        if (maximumBytes > 0 && bytes > maximumBytes)
+            return tooLarge();
+        ++count;
+        if (!take(std::move(image), delayMs / 1000.0) || !reader.supportsAnimation())
             break;
     }
-    if (source->m_frames.empty())
+    if (count == 0)
         return fail(QStringLiteral("cannot read an image from <%1>: %2").arg(path, reader.errorString()));
-    // Qt shows animated PNG files as their first picture; FFmpeg reads their frames.
-    if (source->m_frames.size() == 1 && media::isAnimatedPNGFile(path)) {
-        std::vector<AnimationFrameRecord> frames;
-        QString ignored;
-        if (media::decodeAnimationFrames(path, kMaximumFrameCount, kMaximumDecodedBytes, &frames, &ignored) && frames.size() >= 2)
-            source->m_frames = std::move(frames);
-    }
-    return source;
+    return true;
+}
+
+AnimatedImageSourcePtr AnimatedImageSource::open(const QString& path, QString* error, qint64 fitIntoBytes)
+{
+    auto source = std::make_shared<AnimatedImageSource>();
+    source->m_path = path;
+    const bool read = readFrames(
+        path, fitIntoBytes > 0 ? std::min(fitIntoBytes, kMaximumDecodedBytes) : kMaximumDecodedBytes, fitIntoBytes > 0,
+        [&](QImage&& frame, double delay) {
+            source->m_frames.push_back({std::move(frame), delay});
+            return true;
+        },
+        error);
+    return read ? source : nullptr;
+}
+
+bool AnimatedImageSource::measure(const QString& path, int* count, double* duration)
+{
+    int frames = 0;
+    double total = 0.0;
+    const bool read = readFrames(path, 0, false, [&](QImage&&, double delay) {
+        ++frames;
+        total += PMAnimatedImageFrameDelayFromRawDelay(delay);
+        return true;
+    });
+    if (count)
+        *count = read ? frames : 0;
+    if (duration)
+        *duration = read ? total : 0.0;
+    return read;
+}
+
+bool AnimatedImageSource::isAnimatedImageFile(const QString& path)
+{
+    if (!checkRegularFile(path))
+        return false;
+    if (media::isAnimatedPNGFile(path))
+        return true;
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    const QByteArray format = reader.format().toLower();
+    return (format == "gif" || format == "webp") && reader.supportsAnimation() && reader.imageCount() > 1;
 }
 
 QImage AnimatedImageSource::imageAtIndex(int index) const

@@ -9,6 +9,7 @@
 #include <QtCore/QUrl>
 #include <QtGui/QImage>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -31,8 +32,26 @@ struct AnimationFrameRecord {
 // breaks off keeps the frames read before the fault.
 class AnimatedImageSource {
 public:
-    // Nothing when the file cannot be read as an image at all.
-    static AnimatedImageSourcePtr open(const QString& path, QString* error = nullptr);
+    // Nothing when the file cannot be read as an image at all. With `fitIntoBytes`, frames
+    // that would take more at their own size are decoded reduced (the same for all, aspect
+    // ratio kept) so that all of them fit; without it such a file is refused.
+    static AnimatedImageSourcePtr open(const QString& path, QString* error = nullptr, qint64 fitIntoBytes = 0);
+
+    // Reads the frames one after another, holding one at a time: each goes to `take` with
+    // its raw delay in seconds, and `take` answers whether to go on. The header's count and
+    // size are checked before anything is decoded; `maximumBytes` (0: no bound) bounds the
+    // frames read in all, and with `reduceToFit` a file announcing more is read reduced
+    // instead of refused. False, with the reason, when nothing could be read or a limit
+    // was passed.
+    using FrameHandler = std::function<bool(QImage&& frame, double rawDelay)>;
+    static bool readFrames(const QString& path, qint64 maximumBytes, bool reduceToFit, const FrameHandler& take, QString* error = nullptr);
+    // The number of frames and their delays added up (the delay rule applied), read
+    // without keeping the frames; false when the file cannot be read as an image.
+    static bool measure(const QString& path, int* count, double* duration);
+    // Whether the file holds (or for GIF and WebP, announces in its header) more than one
+    // picture. A PNG counts only with an "acTL" chunk before its image data; nothing is
+    // decoded.
+    static bool isAnimatedImageFile(const QString& path);
 
     int count() const { return int(m_frames.size()); }
     // The frame's picture; a null image outside the range.
@@ -95,6 +114,11 @@ public:
     // The picture and the duration of the current frame.
     QImage currentFrameImage() const;
     double currentFrameDuration() const;
+
+    // The file the image was read from (empty for pictures made in memory).
+    const QString& filePath() const { return m_filePath; }
+    // Whether the frames of the representation are in memory already.
+    bool holdsFrames() const { return m_framesLoaded; }
 
     // Annotations that travel with the image.
     QString associatedSourcePath;

@@ -4,6 +4,7 @@
 #include "library/model/PMMainController.h"
 
 #include "foundation/PMLog.h"
+#include "images/NSImage+PMTransform.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
@@ -180,11 +181,16 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
     // The own player, or a still image. An animation that is still being converted into a
     // movie shows as an image until the movie is ready, then plays as the movie.
     const bool withoutFrames = record->movieRepresentationValues().frameImageMovieRepresentations.empty();
-    const bool awaitsConversion = withoutFrames && PMConvertsAnimatedImagesToMovies() && PMIsAnimatedImageURL(record->URL())
-        && !PMAutoConvertedAssetIsAvailable(record->uniqueLibraryID()) && !record->isConsideredStillImage();
+    // Whether an animated image file plays as a converted movie: by its measured duration,
+    // else (not measured yet: the records answer from the name) by its header, which is
+    // read without decoding a frame.
+    const bool convertsAnimation = withoutFrames && PMConvertsAnimatedImagesToMovies() && PMIsAnimatedImageURL(record->URL())
+        && (record->durationIfCached(true) >= 0 ? !record->isConsideredStillImage()
+                                                : platform::AnimatedImageSource::isAnimatedImageFile(record->path()));
+    const bool awaitsConversion = convertsAnimation && !PMAutoConvertedAssetIsAvailable(record->uniqueLibraryID());
     if (awaitsConversion)
         convertAnimatedImageInBackground(item);
-    const bool isStillImage = awaitsConversion || (withoutFrames && record->isConsideredStillImage());
+    const bool isStillImage = awaitsConversion || (withoutFrames && !convertsAnimation && record->isConsideredStillImage());
     PMPlayerPtr player;
     if (!isStillImage) {
         const PMPlaybackMoviePtr movieObject = PMMovieOfRecord(record);
@@ -415,31 +421,6 @@ void PMMainController::showMovieReplacingImage()
     view.angle = record->angle();
     PMSetPlayerViewPictureSettings(view, *record);
     const QString path = record->path();
-    // An animation shown as an image carries its frames, so that it can animate.
-    if (PMIsAnimatedImageURL(record->URL())) {
-        platform::AnimatedImageSourcePtr source = platform::AnimatedImageSource::open(path);
-        std::vector<platform::AnimationFrameRecord> frames;
-        double total = 0;
-        if (source) {
-            for (int i = 0; i < source->count(); ++i) {
-                const QImage frame = source->imageAtIndex(i);
-                if (frame.isNull())
-                    continue;
-                frames.push_back({frame, source->frameDelay(i)});
-                total += source->frameDelay(i);
-            }
-        }
-        if (frames.size() >= 2) {
-            platform::ImagePtr image = platform::Image::imageWithAnimationFrames(frames);
-            image->associatedAnimationFrames = frames;
-            image->associatedAnimationDuration = total;
-            image->associatedSourcePath = path;
-            view.movieReplacingImage = image;
-            view.showsQuickImage = false;
-            view.setNeedsDisplay();
-            return;
-        }
-    }
     // A quick small rendering first; the full picture follows from the background.
     // Anything but a regular file (a pipe would block the reader) reads as no picture.
     const bool readable = platform::checkRegularFile(path);
@@ -453,27 +434,58 @@ void PMMainController::showMovieReplacingImage()
     view.movieReplacingImage = quick;
     view.showsQuickImage = true;
     view.setNeedsDisplay();
-    auto* watcher = new QFutureWatcher<QImage>(this);
-    QObject::connect(watcher, &QFutureWatcher<QImage>::finished, this, [this, watcher, quick] {
+    // An animation shown as an image carries its frames, so that it can animate: they are
+    // decoded with the full picture, in the background and within the cap of converted
+    // frames (reduced when the file's own size would take more).
+    const bool mayAnimate = PMIsAnimatedImageURL(record->URL());
+    auto* watcher = new QFutureWatcher<platform::ImagePtr>(this);
+    QObject::connect(watcher, &QFutureWatcher<platform::ImagePtr>::finished, this, [this, watcher, quick] {
         watcher->deleteLater();
         PMPlayerViewContent& v = playerViewContent();
         // Only the quick picture of this choice gives way; a newer choice keeps its own.
         if (v.movieReplacingImage != quick)
             return;
-        const QImage full = watcher->result();
-        if (full.isNull())
+        const platform::ImagePtr image = watcher->result();
+        if (!image)
             return;
-        platform::ImagePtr image = platform::Image::make(full);
         image->associatedSourcePath = quick->associatedSourcePath;
-        image->associatedNaturalSize = QSizeF(full.size());
+        // Playing, or chosen to play: the frames, now here, animate.
+        const bool playing = isPlaying() || _currentMovieShouldAutoplay;
         v.movieReplacingImage = image;
         v.showsQuickImage = false;
         v.setNeedsDisplay();
+        if (playing && image->associatedAnimationFrames.size() >= 2) {
+            play();
+            updateButtons();
+        }
     });
-    watcher->setFuture(QtConcurrent::run([path = readable ? path : QString()] {
+    watcher->setFuture(QtConcurrent::run([path = readable ? path : QString(), mayAnimate, naturalSize = size]() -> platform::ImagePtr {
+        if (path.isEmpty())
+            return nullptr;
+        if (mayAnimate && platform::AnimatedImageSource::isAnimatedImageFile(path)) {
+            const platform::AnimatedImageSourcePtr source = platform::AnimatedImageSource::open(path, nullptr, kPMMaximumAnimationFrameBytes);
+            if (source && source->count() >= 2) {
+                std::vector<platform::AnimationFrameRecord> frames;
+                double total = 0;
+                for (int i = 0; i < source->count(); ++i) {
+                    frames.push_back({source->imageAtIndex(i), source->frameDelay(i)});
+                    total += source->frameDelay(i);
+                }
+                platform::ImagePtr image = platform::Image::imageWithAnimationFrames(frames);
+                image->associatedAnimationFrames = std::move(frames);
+                image->associatedAnimationDuration = total;
+                image->associatedNaturalSize = QSizeF(naturalSize);
+                return image;
+            }
+        }
         platform::ImageReadOptions options;
         options.autoTransform = true;
-        return path.isEmpty() ? QImage() : platform::readImageFile(path, options);
+        const QImage full = platform::readImageFile(path, options);
+        if (full.isNull())
+            return nullptr;
+        platform::ImagePtr image = platform::Image::make(full);
+        image->associatedNaturalSize = QSizeF(full.size());
+        return image;
     }));
 }
 

@@ -270,12 +270,16 @@ qint64 PMAssetDurationSeconds(const PMAssetPtr& asset)
 
 qint64 PMAnimatedImageDuration(const QUrl& URL)
 {
-    const ImagePtr image = URL.isLocalFile() ? Image::imageWithContentsOfFile(URL.toLocalFile()) : nullptr;
-    if (!image)
-        return (!URL.isLocalFile() || !QFileInfo::exists(URL.toLocalFile())) ? -1 : 0;
+    if (!URL.isLocalFile() || !QFileInfo::exists(URL.toLocalFile()))
+        return -1;
+    // A still picture (a PNG without an animation chunk) is not decoded at all; the frames
+    // of an animation are read one at a time and not kept.
+    const QString path = URL.toLocalFile();
+    if (!platform::AnimatedImageSource::isAnimatedImageFile(path))
+        return 0;
     int frames = 0;
     double duration = 0;
-    if (!image->animatedBitmapImageRepWithURL(URL, &frames, &duration, nullptr))
+    if (!platform::AnimatedImageSource::measure(path, &frames, &duration) || frames < 2 || duration <= 0.01)
         return 0;
     return duration < 1 ? 1 : PMRoundedSeconds(duration);
 }

@@ -238,6 +238,38 @@ TEST(HostileImageFiles, PictureBombsAreRefusedOrReducedBeforeTheyAreDecoded)
         EXPECT_LT(*growth, 150) << "MB";
 }
 
+TEST(HostileImageFiles, AnAnimationTooLargeForTheCapIsDecodedReducedOneFrameAtATime)
+{
+    // 150 frames of 720 x 720 take 296 MB at their own size: asked to fit 96 MB, every
+    // frame comes reduced (the same for all), and no more than one full frame is held.
+    const QString folder = testsupport::makeTempDir(QStringLiteral("fit"));
+    const QString path = folder + QStringLiteral("/big.gif");
+    testsupport::writeFile(path, gifBomb(720, 150));
+    const qint64 cap = qint64(96) << 20;
+    platform::AnimatedImageSourcePtr source;
+    const std::optional<qint64> growth = peakGrowthMB([&] { source = platform::AnimatedImageSource::open(path, nullptr, cap); });
+    ASSERT_TRUE(source);
+    ASSERT_EQ(source->count(), 150);
+    qint64 bytes = 0;
+    for (int i = 0; i < source->count(); ++i) {
+        EXPECT_EQ(source->imageAtIndex(i).size(), source->imageAtIndex(0).size());
+        bytes += source->imageAtIndex(i).sizeInBytes();
+    }
+    EXPECT_LE(bytes, cap);
+    EXPECT_LT(source->imageAtIndex(0).width(), 720);
+    EXPECT_NEAR(source->imageAtIndex(0).width(), source->imageAtIndex(0).height(), 1);
+    if (growth)
+        EXPECT_LT(*growth, 96 + 40) << "MB";
+    // Measuring keeps no frame at all.
+    int count = 0;
+    double duration = 0;
+    const std::optional<qint64> measured = peakGrowthMB([&] { EXPECT_TRUE(platform::AnimatedImageSource::measure(path, &count, &duration)); });
+    EXPECT_EQ(count, 150);
+    EXPECT_NEAR(duration, 15.0, 0.01);
+    if (measured)
+        EXPECT_LT(*measured, 40) << "MB";
+}
+
 TEST(HostileImageFiles, AnimationsAreMeasuredBeforeTheirFramesAreDecoded)
 {
     const QString folder = testsupport::makeTempDir(QStringLiteral("bombs"));

@@ -6,6 +6,7 @@
 #include "images/NSImage+PMQuickLook.h"
 #include "images/NSImage+PMTransform.h"
 #include "images/PMMovieRepresentationImageLoader.h"
+#include "library/model/PMCachedSettings.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
@@ -470,6 +471,29 @@ TEST_F(ImageLoader, ABrokenFileGetsAnIconThatIsNeverStoredAndIsNotSearchedAgain)
     EXPECT_FALSE(loader().hasFoundNothingFor(id, record->URL()));
 }
 
+TEST_F(ImageLoader, IconPreviewsAreMadeOncePerTypeAndTileSize)
+{
+    media::Fixtures fixtures;
+    // Three unreadable movies of one type: two tiles of one size share the one preview made
+    // for them, a tile of another size gets its own.
+    auto a = recordFor(fixtures.textFile(), QStringLiteral("a.mp4"));
+    auto b = recordFor(fixtures.textFile(), QStringLiteral("b.mp4"));
+    auto c = recordFor(fixtures.textFile(), QStringLiteral("c.mp4"));
+    auto first = load(*a, QSizeF(120, 90));
+    settle();
+    auto second = load(*b, QSizeF(120, 90));
+    auto third = load(*c, QSizeF(60, 45));
+    settle();
+    for (const auto& calls : {first, second, third}) {
+        ASSERT_EQ(calls->size(), 1u);
+        ASSERT_TRUE(calls->front().poster);
+        EXPECT_TRUE(calls->front().poster->associatedSourceType & PMImageSourceTypeIcon);
+    }
+    EXPECT_EQ(first->front().poster, second->front().poster);
+    EXPECT_NE(first->front().poster, third->front().poster);
+    EXPECT_EQ(third->front().poster->size().width(), 60);
+}
+
 TEST_F(ImageLoader, OneSearchPerRecordAtATime)
 {
     media::Fixtures fixtures;
@@ -518,6 +542,36 @@ TEST_F(ImageLoader, AStillImageIsItsOwnPreview)
     EXPECT_EQ(calls->front().poster->pixelSize(), QSizeF(300, 200));
     EXPECT_EQ(calls->front().poster->associatedSourcePath, path);
     EXPECT_FALSE(QFileInfo::exists(posterFolder() + QLatin1Char('/') + record->uniqueLibraryID() + QStringLiteral(".jpg")));
+}
+
+TEST_F(ImageLoader, AnAnimationsTileShowsItsFirstFrameWithoutAConversion)
+{
+    const bool converted = PMCachedSettings::convertAnimatedImagesToMovies;
+    PMCachedSettings::convertAnimatedImagesToMovies = true;
+    const QString dir = testsupport::makeTempDir(QStringLiteral("animations"));
+    const QString path = dir + QStringLiteral("/three.gif");
+    ASSERT_TRUE(QFile::copy(media::fixtures().gif(), path));
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(path);
+    const QString id = record->uniqueLibraryID();
+    // Asked before its duration is known, the file is the picture its name says; the frames
+    // are counted in the background, not on the asking thread.
+    EXPECT_TRUE(record->isConsideredStillImage());
+    EXPECT_FALSE(record->userSettings()->contains(QStringLiteral("Duration")));
+    EXPECT_TRUE(PMIsDurationComputationInFlight(id));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return record->userSettings()->contains(QStringLiteral("Duration")); }, 30000));
+    EXPECT_EQ(record->durationIfCached(true), 2); // three frames of 0.5 s
+    // Now it plays as a converted movie, and its tile still gets the file's first frame: no
+    // conversion, no frame grab, nothing stored.
+    EXPECT_FALSE(record->isConsideredStillImage());
+    auto calls = load(*record, QSizeF(0, 0));
+    settle();
+    ASSERT_FALSE(calls->empty());
+    ASSERT_TRUE(calls->back().poster);
+    EXPECT_EQ(media::decodeFrameNumber(calls->back().poster->pixels().convertToFormat(QImage::Format_RGB32)), 0);
+    EXPECT_EQ(calls->back().poster->associatedSourcePath, path);
+    EXPECT_FALSE(loader().isSearchingForMissingImage(id));
+    EXPECT_FALSE(QFileInfo::exists(posterFolder() + QLatin1Char('/') + id + QStringLiteral(".jpg")));
+    PMCachedSettings::convertAnimatedImagesToMovies = converted;
 }
 
 TEST_F(ImageLoader, SharedThumbnailCacheIsCheckedAgainstTheFile)

@@ -15,6 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
+
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
@@ -619,6 +622,35 @@ TEST_F(IndexImages, DifferenceHashes)
     EXPECT_EQ(grey[0], 0);
     EXPECT_EQ(grey[3], 255);
     EXPECT_EQ(dHashWithResolution(platform::Image::make(half), 2), QStringLiteral("AA==")); // no pixel darker than its left
+}
+
+TEST_F(IndexImages, AFilesHashReadReducedMatchesTheHashOfTheWholePicture)
+{
+    // A photo-sized picture with structure at every scale: a file read reduced for the hash
+    // must give (nearly) the bits of the whole picture, or stored hashes stop matching.
+    QImage photo(1920, 1080, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x) {
+            const int v = int(127 + 60 * std::sin(x / 97.0) + 60 * std::cos(y / 53.0 + x / 301.0));
+            photo.setPixel(x, y, qRgb(v, (v * 3) % 256, 255 - v));
+        }
+    const QString dir = testsupport::makeTempDir(QStringLiteral("hashes"));
+    for (const char* format : {"jpg", "png"}) {
+        SCOPED_TRACE(format);
+        const QString path = dir + QStringLiteral("/photo.") + QLatin1String(format);
+        ASSERT_TRUE(photo.save(path, nullptr, 95));
+        const QImage whole(path);
+        for (const long long resolution : {8LL, 16LL}) {
+            const QByteArray reduced = QByteArray::fromBase64(dHashOfImageFile(path, resolution).toLatin1());
+            const QByteArray full = QByteArray::fromBase64(dHashWithResolution(whole, resolution).toLatin1());
+            ASSERT_EQ(reduced.size(), full.size());
+            int differing = 0;
+            for (qsizetype i = 0; i < full.size(); ++i)
+                differing += std::popcount(uint(uchar(reduced[i] ^ full[i])));
+            EXPECT_LE(differing, int(resolution * (resolution - 1) / 32)) << resolution;
+        }
+    }
+    EXPECT_TRUE(dHashOfImageFile(dir + QStringLiteral("/missing.jpg"), 8).isEmpty());
 }
 
 TEST_F(IndexImages, AverageColourOfHalfRedHalfBlue)

@@ -178,6 +178,24 @@ TEST(ImageTransform, AnimationFramesAreConvertedInOrder)
     EXPECT_EQ(result->associatedAnimationDuration, 1.0); // 0.9 s rounds to 1
 }
 
+TEST(ImageTransform, AnimationFramesHaveTheStillsSizeWithAWidenedAreaAndARatio)
+{
+    std::vector<platform::AnimationFrameRecord> frames;
+    for (const QColor color : {QColor(Qt::red), QColor(Qt::green)}) {
+        QImage frame(200, 100, QImage::Format_ARGB32_Premultiplied);
+        frame.fill(color);
+        frames.push_back({frame, 0.5});
+    }
+    const ImagePtr animated = Image::imageWithAnimationFrames(frames);
+    // The area asks for 100 x 100 and is widened to 150 x 100; the ratio of 0.5 is scaled
+    // with the widening once, to 150 x 50, for the still and every frame alike.
+    const ImagePtr result = imageWithImage(animated, false, 0, area(0.25, 0, 0.5, 1, 1.5), 0.5, QSizeF(0, 0), true);
+    ASSERT_EQ(result->associatedAnimationFrames.size(), 2u);
+    EXPECT_EQ(result->size(), QSizeF(150, 50));
+    for (const auto& frame : result->associatedAnimationFrames)
+        EXPECT_EQ(frame.image.size(), QSize(150, 50));
+}
+
 TEST(ImageTransform, GrabbedMovieFramesGoThroughTheTransform)
 {
     PMMainController::installImageServices();

@@ -83,6 +83,46 @@ TEST(AnimatedImage, AnimatedPNGAndWebPGiveTheirFrames)
     EXPECT_EQ(source->count(), 1);
 }
 
+TEST(AnimatedImage, OnlyFilesWithMoreThanOnePictureCountAsAnimated)
+{
+    const auto& f = fx::fixtures();
+    const QString dir = testsupport::makeTempDir(QStringLiteral("animated"));
+    QImage still(8, 8, QImage::Format_RGB32);
+    still.fill(Qt::blue);
+    ASSERT_TRUE(still.save(dir + QStringLiteral("/still.png")));
+    // One frame of one pixel (Qt writes no GIF).
+    testsupport::writeFile(dir + QStringLiteral("/still.gif"),
+                           QByteArray::fromHex("474946383961" "01000100" "800000" "000000ffffff" "2c000000000100010000" "0202440100" "3b"));
+    ASSERT_TRUE(still.save(dir + QStringLiteral("/still.jpg")));
+    const QByteArray png = testsupport::readFile(dir + QStringLiteral("/still.png"));
+    const QByteArray acTL = QByteArray::fromHex("00000008616354" "4c000000020000000000000000");
+    // The animation chunk counts only before the first image data.
+    QByteArray before = png, after = png;
+    before.insert(33, acTL); // right after the header chunk
+    after.insert(after.size() - 12, acTL); // just before the end chunk
+    testsupport::writeFile(dir + QStringLiteral("/before.png"), before);
+    testsupport::writeFile(dir + QStringLiteral("/after.png"), after);
+    testsupport::writeFile(dir + QStringLiteral("/png-named.gif"), png);
+    const struct {
+        QString path;
+        bool animated;
+    } cases[] = {
+        {f.apng(), true},
+        {f.gif(), true},
+        {f.webp(), true},
+        {dir + QStringLiteral("/before.png"), true},
+        {dir + QStringLiteral("/after.png"), false},
+        {dir + QStringLiteral("/still.png"), false},
+        {dir + QStringLiteral("/still.gif"), false},
+        {dir + QStringLiteral("/still.jpg"), false},
+        {dir + QStringLiteral("/png-named.gif"), false},
+        {dir + QStringLiteral("/missing.gif"), false},
+        {dir, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AnimatedImageSource::isAnimatedImageFile(c.path), c.animated) << c.path.toStdString();
+}
+
 TEST(AnimatedImage, StillAndUnreadableImagesAreNotAnimated)
 {
     const QString dir = testsupport::makeTempDir(QStringLiteral("still"));

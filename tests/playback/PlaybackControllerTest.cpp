@@ -171,7 +171,9 @@ TEST_F(PlaybackTest, StillImagesAndAnimations)
     gif->setDuration(2);
     ASSERT_TRUE(choose(Value(gif)));
     EXPECT_FALSE(view.moviePlayer);
-    EXPECT_TRUE(view.animatesMovieReplacingImage);
+    // The frames are decoded in the background: the first one shows until they are there,
+    // then they animate.
+    EXPECT_TRUE(waitUntil([&] { return view.animatesMovieReplacingImage; }));
     EXPECT_TRUE(c.isPlaying());
     EXPECT_TRUE(c._nextMovieRepresentation.isNull());
 

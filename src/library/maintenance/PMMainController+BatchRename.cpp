@@ -288,6 +288,10 @@ qsizetype PMMainController::updateBatchRenameNamesAndPerformRenaming(bool perfor
                         PMLog("ignoring regular expression exception: %@ (reason: %@) <= %@", QStringLiteral("RegularExpressionMatchException"),
                               failure, platform::callStackDescription());
                         newName = current;
+                        // A pattern that ran out of time on one name would on the next ones too
+                        // (each costs the whole time limit): it counts as failed for them all.
+                        findExpression.reset();
+                        _infoBatchRenameFindFieldStatus = -1;
                     }
                 } else {
                     newName = current;

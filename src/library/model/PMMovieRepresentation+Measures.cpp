@@ -676,8 +676,10 @@ bool PMMovieRepresentationPrototype::isConsideredStillImage()
     if (extension.isEmpty())
         return false;
     if (isAnimatedImagePathExtension(extension)) {
-        // Converted animations play as movies.
-        if (PMCachedSettings::convertAnimatedImagesToMovies && durationIfCached(false, !userSettings()->contains(kDuration)) >= 1)
+        // Converted animations play as movies. Until its duration is known the file counts
+        // as the picture its name says: the measuring decodes every frame, so it runs in
+        // the background (started here) and never on the asker's thread.
+        if (PMCachedSettings::convertAnimatedImagesToMovies && durationIfCached(false) >= 1)
             return false;
     } else if (durationIfCached(true) > 0) {
         return false;

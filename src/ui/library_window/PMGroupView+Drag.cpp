@@ -53,6 +53,7 @@ bool PMGroupView::moveItems(const ArrayPtr& items, const std::vector<PMGroupView
     if (!mainController().canDragOrDeleteItems(items, nullptr, nullptr))
         return false;
     _localDragMovieProxies.reset();
+    m_localDragCache.reset();
     m_localDropStored = false;
     // Only whether the tiles may be reordered: the container keeps its order and sorting
     // until a reorder is dropped.
@@ -141,6 +142,7 @@ void PMGroupView::endLocalDrag()
     if (!_localDragMovieProxies)
         return;
     _localDragMovieProxies.reset();
+    m_localDragCache.reset();
     for (const PMGroupViewItemProxyPtr& proxy : _proxies)
         proxy->dragged = false;
     if (_isDragTarget)
@@ -154,30 +156,76 @@ bool PMGroupView::draggingLocally(const QMimeData* pasteboard, QPointF point, bo
         return false;
     auto& order = *_localDragMovieProxies;
     const double S = spacing();
+    const auto numberOrder = [&order] {
+        for (std::size_t i = 0; i < order.size(); ++i)
+            order[i]->dragOrder = i;
+    };
+    // The first tile of the order whose frame, grown by the spacing, holds the point: looked
+    // up among the tiles near the point, by their place in the order.
     std::size_t index = order.size();
-    for (std::size_t i = 0; i < order.size(); ++i)
-        if (order[i]->frame.adjusted(-S, -S, S, S).contains(point)) {
-            index = i;
-            break;
+    std::vector<PMGroupViewItemProxy*> near;
+    proxiesInRect(QRectF(point - QPointF(S, S), QSizeF(2 * S + 0.01, 2 * S + 0.01)), near);
+    for (PMGroupViewItemProxy* proxy : near) {
+        if (proxy->isGroup || !proxy->frame.adjusted(-S, -S, S, S).contains(point))
+            continue;
+        if (proxy->dragOrder >= order.size() || order[proxy->dragOrder].get() != proxy) {
+            numberOrder(); // not yet numbered for this order
+            if (proxy->dragOrder >= order.size() || order[proxy->dragOrder].get() != proxy)
+                continue;
         }
-    const ArrayPtr dragged = libraryItems(*pasteboard);
-    QSet<const void*> draggedItems;
-    if (dragged)
-        for (const Value& v : *dragged)
-            if (v.isObject())
-                draggedItems.insert(v.objectPointer());
-    std::vector<PMGroupViewItemProxyPtr> moving, rest;
-    for (const PMGroupViewItemProxyPtr& proxy : order) {
-        const Value& item = proxy->selectedItem();
-        if (item.isObject() && draggedItems.contains(item.objectPointer())) {
-            proxy->dragged = moveOneItemOnly;
-            moving.push_back(proxy);
-        } else {
-            rest.push_back(proxy);
-        }
+        index = std::min(index, proxy->dragOrder);
     }
+    // The dragged items are read from the pasteboard once per drag, and the tiles split once:
+    // a reorder keeps the order of the dragged tiles and of the others.
+    LocalDragCache* cache = m_localDragCache.get();
+    if (!cache || cache->pasteboard != pasteboard || cache->moving.size() + cache->rest.size() != order.size()) {
+        m_localDragCache = std::make_unique<LocalDragCache>();
+        cache = m_localDragCache.get();
+        cache->pasteboard = pasteboard;
+        const ArrayPtr dragged = libraryItems(*pasteboard);
+        QSet<const void*> draggedItems;
+        if (dragged)
+            for (const Value& v : *dragged)
+                if (v.isObject())
+                    draggedItems.insert(v.objectPointer());
+        for (const PMGroupViewItemProxyPtr& proxy : order) {
+            const Value& item = proxy->selectedItem();
+            if (item.isObject() && draggedItems.contains(item.objectPointer()))
+                cache->moving.push_back(proxy);
+            else
+                cache->rest.push_back(proxy);
+        }
+        cache->moveOneItemOnly = !moveOneItemOnly; // the flags below are set
+    }
+    const std::vector<PMGroupViewItemProxyPtr>& moving = cache->moving;
+    const std::vector<PMGroupViewItemProxyPtr>& rest = cache->rest;
     index = std::min(index, rest.size());
-    std::vector<PMGroupViewItemProxyPtr> reordered(rest.begin(), rest.begin() + std::ptrdiff_t(index));
+    // The same place as at the last step: the order is already that one.
+    if (index == cache->index && moveOneItemOnly == cache->moveOneItemOnly && !tileRegardless)
+        return true;
+    if (!moving.empty() && index != cache->index && cache->index <= rest.size() && moveOneItemOnly == cache->moveOneItemOnly) {
+        // The order is that of the last step: only the dragged block (the first dragged tile
+        // when one moves alone) changes place, by turning the stretch between its places.
+        const std::size_t k = moveOneItemOnly ? 1 : moving.size();
+        const std::size_t from = cache->index, to = index;
+        const std::size_t low = std::min(from, to), high = std::max(from, to) + k;
+        const auto at = [&order](std::size_t i) { return order.begin() + std::ptrdiff_t(i); };
+        std::rotate(at(low), to < from ? at(from) : at(from + k), at(high));
+        for (std::size_t i = low; i < high; ++i)
+            order[i]->dragOrder = i;
+        cache->index = index;
+        tileWithAdjustedSize(true, false, true);
+        return true;
+    }
+    if (moveOneItemOnly != cache->moveOneItemOnly)
+        for (const PMGroupViewItemProxyPtr& proxy : moving)
+            proxy->dragged = moveOneItemOnly;
+    cache->index = index;
+    cache->moveOneItemOnly = moveOneItemOnly;
+    std::vector<PMGroupViewItemProxyPtr> reordered = std::move(cache->spare);
+    reordered.clear();
+    reordered.reserve(order.size());
+    reordered.insert(reordered.end(), rest.begin(), rest.begin() + std::ptrdiff_t(index));
     if (moveOneItemOnly && !moving.empty()) {
         reordered.push_back(moving.front());
         reordered.insert(reordered.end(), rest.begin() + std::ptrdiff_t(index), rest.end());
@@ -187,9 +235,12 @@ bool PMGroupView::draggingLocally(const QMimeData* pasteboard, QPointF point, bo
         reordered.insert(reordered.end(), rest.begin() + std::ptrdiff_t(index), rest.end());
     }
     if (reordered != order || tileRegardless) {
-        order = std::move(reordered);
+        std::swap(order, reordered);
+        numberOrder();
         tileWithAdjustedSize(true, false, true);
     }
+    reordered.clear();
+    cache->spare = std::move(reordered); // its memory serves the next step
     return true;
 }
 

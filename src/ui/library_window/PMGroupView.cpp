@@ -1616,9 +1616,11 @@ void PMGroupView::dragMouseWithEvent(QMouseEvent* event, const PMGroupViewItemPr
     t.keepInitialSelection = keepInitialSelection;
     if (t.pressed && t.pressed->view)
         t.pressed->view->setCanHover(false);
+    // Only the selected tiles are remembered: a press costs what is selected, not the grid.
     if (t.keepInitialSelection)
         for (const PMGroupViewItemProxyPtr& proxy : _proxies)
-            t.initialSelection.insert(proxy.get(), proxy->selected);
+            if (proxy->selected)
+                t.initialSelection.insert(proxy.get());
     t.mayDrag = t.pressed && move && isFullyInteractiveGroupView();
     if (t.mayDrag)
         m_dragTimer.start(400);
@@ -1719,17 +1721,27 @@ void PMGroupView::updateRubberBand()
     Tracking& t = m_tracking;
     const QRectF band = PMRectBetweenPoints(t.start, t.current);
     bool changed = false;
-    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
-        bool select;
-        if (proxy->frame.intersects(band))
-            select = true;
-        else
-            select = t.keepInitialSelection ? t.initialSelection.value(proxy.get(), false) : false;
-        if (select != proxy->selected) {
-            proxy->setSelected(select);
+    const auto apply = [&](PMGroupViewItemProxy& proxy) {
+        const bool select = proxy.frame.intersects(band) || (t.keepInitialSelection && t.initialSelection.contains(&proxy));
+        if (select != proxy.selected) {
+            proxy.setSelected(select);
             changed = true;
         }
+    };
+    if (!t.bandApplied) {
+        // The first step settles every tile; after it, a tile outside both the last band and
+        // this one already shows what it should, so a step visits only the tiles that meet
+        // the two bands (both start at the press: their bounding box is their union).
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies)
+            apply(*proxy);
+        t.bandApplied = true;
+    } else {
+        std::vector<PMGroupViewItemProxy*> touched;
+        proxiesInRect(t.appliedBand.united(band).adjusted(-1, -1, 1, 1), touched);
+        for (PMGroupViewItemProxy* proxy : touched)
+            apply(*proxy);
     }
+    t.appliedBand = band;
     if (changed)
         scheduleStatusUpdate();
     // The band's visible part, with arrows where it goes on off screen.

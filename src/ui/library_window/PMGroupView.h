@@ -142,6 +142,7 @@ public:
     QRectF frame;
     bool isGroup = false;
     bool marked = false; // scratch of the visible-tile pass
+    std::size_t dragOrder = 0; // its place in the order of a local drag
 
     void setSelected(bool flag)
     {
@@ -364,6 +365,16 @@ private:
     std::vector<PMGroupViewItemProxyPtr> _groupProxies;
     std::vector<PMGroupViewItemProxyPtr> _movieProxies;
     std::unique_ptr<std::vector<PMGroupViewItemProxyPtr>> _localDragMovieProxies;
+    // What a local drag works out once rather than at every step: the dragged tiles and the
+    // others, each in its order (a reorder keeps both), and the place last given.
+    struct LocalDragCache {
+        const QMimeData* pasteboard = nullptr;
+        std::vector<PMGroupViewItemProxyPtr> moving, rest;
+        std::vector<PMGroupViewItemProxyPtr> spare; // the order before last, reused
+        std::size_t index = std::size_t(-1);
+        bool moveOneItemOnly = false;
+    };
+    std::unique_ptr<LocalDragCache> m_localDragCache;
     QHash<QString, QHash<QString, PMGroupViewItemProxyPtr>> _proxyDump;
     bool m_hasProxyDump = false;
     QTimer m_clearProxyDumpTimer;
@@ -490,7 +501,11 @@ private:
         QPointF current; // grid coordinates
         QPointF viewportPoint;
         PMGroupViewItemProxyPtr pressed;
-        QHash<PMGroupViewItemProxy*, bool> initialSelection;
+        // With keepInitialSelection: the tiles selected when the press began (only those).
+        QSet<const PMGroupViewItemProxy*> initialSelection;
+        // The band as last applied: a step changes only tiles meeting it or the new band.
+        QRectF appliedBand;
+        bool bandApplied = false;
         PMPreviewClickPlan plan; // what a release without a drag does
     } m_tracking;
     struct RatingTracking {

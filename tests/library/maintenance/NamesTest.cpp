@@ -334,6 +334,19 @@ TEST_F(NamesTest, ModesConflictsRenamingAndStatus)
         EXPECT_EQ(renameNames({stuck}), QStringList{stuck});
         EXPECT_TRUE(log.lines().join(u'\n').contains(QStringLiteral("ignoring regular expression exception")));
     }
+    // After one time-out the pattern has failed for the whole computation: the names after it
+    // are not matched again (each would cost the whole time limit), even one it would change.
+    {
+        testsupport::LogCapture log;
+        f.findText = QStringLiteral("(a+)+$");
+        f.replacementText = QStringLiteral("Z");
+        const QString stuck = QString(40, QLatin1Char('a')) + QStringLiteral("!");
+        EXPECT_EQ(renameNames({stuck, stuck, QStringLiteral("xa")}), (QStringList{stuck, stuck, QStringLiteral("xa")}));
+        EXPECT_EQ(log.lines().join(u'\n').count(QStringLiteral("ignoring regular expression exception")), 1);
+        EXPECT_EQ(c()._infoBatchRenameFindFieldStatus, -1);
+        EXPECT_EQ(renameNames({QStringLiteral("xa")}), QStringList{QStringLiteral("xZ")});
+        f.replacementText = QStringLiteral("\\u$2 $1");
+    }
     f.mode = 5;
     EXPECT_EQ(renameNames({QStringLiteral("the DARK knight")}), QStringList{QStringLiteral("The Dark Knight")});
     f.mode = 2;

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <QtCore/QMimeData>
 #include <QtGui/QDrag>
 #include <QtTest/QTest>
@@ -293,6 +295,32 @@ TEST_F(GroupView, RubberBandSelectsAndUpdatesTheStatusOncePerTurn)
     EXPECT_TRUE(grid->selectionWindow().frame.isEmpty());
 }
 
+TEST_F(GroupView, ARubberBandThatShrinksGivesBackWhatItTook)
+{
+    fill(12);
+    grid->show();
+    const QPoint start(115, 5);
+    const struct {
+        Qt::KeyboardModifiers modifiers;
+        std::vector<int> expected;
+    } cases[] = {
+        {Qt::ShiftModifier, {1, 6}}, // the selection before the press is kept
+        {Qt::NoModifier, {1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.modifiers));
+        select({6});
+        QTest::mousePress(grid->viewport(), Qt::LeftButton, c.modifiers, start);
+        // Over nine tiles (6 among them), back over one, then to the tile alone.
+        for (const QPoint to : {QPoint(465, 290), QPoint(145, 30), QPoint(465, 290), QPoint(150, 35)}) {
+            QMouseEvent move(QEvent::MouseMove, QPointF(to), grid->viewport()->mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton, c.modifiers);
+            QApplication::sendEvent(grid->viewport(), &move);
+        }
+        QTest::mouseRelease(grid->viewport(), Qt::LeftButton, c.modifiers, QPoint(150, 35));
+        EXPECT_EQ(selection(), c.expected);
+    }
+}
+
 TEST_F(GroupView, DeleteIsRefusedWhenTheControllerSaysNo)
 {
     // Containers of the top level can be neither dragged nor deleted.
@@ -354,6 +382,57 @@ TEST_F(GroupView, DragReordersAManuallySortedContainer)
     EXPECT_TRUE(PMIsSameItem(stored->at(0), Value(records[1])));
     EXPECT_EQ(group->primarySortCriterionFromCSVString(nullptr, nullptr, true), kGroupListIndex);
     QCoreApplication::processEvents(); // the library update that follows
+}
+
+TEST_F(GroupView, EveryStepOfALocalDragPutsTheDraggedTileWhereThePointerIs)
+{
+    showInController();
+    fill(12);
+    grid->show();
+    QCoreApplication::processEvents();
+    group->setSortCriterion(QStringLiteral("GroupListName"), false, true);
+    select({0, 2});
+    const std::set<const PMGroupViewItemProxy*> dragged{grid->movieProxies()[0].get(), grid->movieProxies()[2].get()};
+    // Places on screen (the tiles under them change as the order does), back and forth.
+    std::vector<QPoint> places;
+    for (const std::size_t i : {5, 9, 1, 7, 3, 11, 4, 4, 0, 6})
+        places.push_back(centre(i));
+    int steps = 0;
+    grid->dragRunner = [&](QDrag& drag, Qt::DropActions offered, Qt::DropAction) {
+        QMimeData* mime = drag.mimeData();
+        QDragEnterEvent enter(places.front(), offered, mime, Qt::LeftButton, {});
+        QApplication::sendEvent(grid->viewport(), &enter);
+        for (const QPoint place : places) {
+            // What the step must give: the other tiles in their order, the first dragged tile
+            // where the first tile under the pointer (with the spacing around it) was, the
+            // other dragged one at the end.
+            const std::vector<PMGroupViewItemProxyPtr> before = *grid->localDragMovieProxies();
+            const QPointF point = QPointF(place) + QPointF(0, grid->verticalScrollBar()->value());
+            std::size_t index = before.size();
+            for (std::size_t i = 0; i < before.size() && index == before.size(); ++i)
+                if (before[i]->frame.adjusted(-10, -10, 10, 10).contains(point))
+                    index = i;
+            std::vector<PMGroupViewItemProxyPtr> moving, rest, expected;
+            for (const auto& proxy : before)
+                (dragged.count(proxy.get()) ? moving : rest).push_back(proxy);
+            index = std::min(index, rest.size());
+            expected.assign(rest.begin(), rest.begin() + std::ptrdiff_t(index));
+            expected.push_back(moving.front());
+            expected.insert(expected.end(), rest.begin() + std::ptrdiff_t(index), rest.end());
+            expected.push_back(moving.back());
+            QDragMoveEvent move(place, offered, mime, Qt::LeftButton, {});
+            QApplication::sendEvent(grid->viewport(), &move);
+            EXPECT_TRUE(move.isAccepted());
+            EXPECT_TRUE(*grid->localDragMovieProxies() == expected) << "step " << steps;
+            ++steps;
+        }
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(grid->viewport(), &leave);
+        return Qt::IgnoreAction;
+    };
+    EXPECT_TRUE(grid->moveItems(grid->selectedItems(), grid->selectedProxies(), QPointF(centre(0))));
+    EXPECT_EQ(steps, int(places.size()));
+    QCoreApplication::processEvents();
 }
 
 TEST_F(GroupView, ADragThatLandsNowhereChangesNothingAndOffersOnlyCopy)
