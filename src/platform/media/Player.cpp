@@ -25,6 +25,11 @@ namespace {
 constexpr quint64 kSeekReply = quint64(1) << 62;
 // Tags the reply of a load command, whose other bits are the load's number.
 constexpr quint64 kLoadReply = quint64(1) << 61;
+// Tags the properties observed for one item (its tracks, duration and frame rate), whose
+// other bits are the item's load number. Each item observes them afresh from its own
+// start, so that it always hears of them: mpv tells an observer only of changes, and two
+// files alike in their tracks would say nothing.
+constexpr quint64 kItemObservation = quint64(1) << 60;
 
 // How long an item may take to become ready before it counts as failed.
 int g_readyTimeoutMs = 10000;
@@ -205,18 +210,51 @@ Player::Player(QObject* parent)
     connect(&m_reverseTimer, &QTimer::timeout, this, &Player::stepBackwards);
 }
 
+namespace {
+
+// Where engines are ended: freeing a renderer waits until the core has brought its video
+// down, and ending the core waits for its threads (together a good part of a second).
+QThreadPool& teardownPool()
+{
+    // At exit the program waits here for the engines still being ended.
+    static QThreadPool pool;
+    pool.setMaxThreadCount(2);
+    return pool;
+}
+
+std::atomic<int> g_teardownsUnderWay{0};
+
+} // namespace
+
 Player::~Player()
 {
     if (!m_mpv)
         return;
     mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
-    freeRenderContext();
-    // Ending the core waits for its threads (a good part of a second): that happens on a
-    // worker, so that switching movies never stalls the window. Nothing of this object
-    // is reached from there.
+    // A GL renderer is freed with its context current, so here; a software one goes with
+    // the core. Nothing of this object is reached from the worker.
+    mpv_render_context* render = nullptr;
+    if (m_usesOpenGL) {
+        freeRenderContext();
+    } else if (m_render) {
+        mpv_render_context_set_update_callback(m_render, nullptr, nullptr);
+        render = m_render;
+        m_render = nullptr;
+    }
     mpv_handle* mpv = m_mpv;
     m_mpv = nullptr;
-    QThreadPool::globalInstance()->start([mpv] { mpv_terminate_destroy(mpv); });
+    ++g_teardownsUnderWay;
+    teardownPool().start([mpv, render] {
+        if (render)
+            mpv_render_context_free(render);
+        mpv_terminate_destroy(mpv);
+        --g_teardownsUnderWay;
+    });
+}
+
+int Player::enginesBeingEnded()
+{
+    return g_teardownsUnderWay;
 }
 
 // Called on mpv's threads: they only post to the main thread, once until it has run.
@@ -519,6 +557,8 @@ void Player::replaceCurrentItemWithAsset(const AssetPtr& asset)
     m_renderedFrames = 0;
     m_playlistEntryID = -1;
     m_itemStarted = false;
+    m_tracksListed = m_listedVideo = m_listedAudio = false;
+    m_frameRate = 0;
     m_exactSeekTarget = -1;
     ++m_loadSerial;
     if (!m_mpv) {
@@ -946,33 +986,69 @@ void Player::handlePropertyChange(unsigned long long id, int format, void* data)
     }
 }
 
+// The item has started: its tracks, duration and frame rate are observed from now on,
+// under the item's own number (the observation of the item before ends).
+void Player::startItem()
+{
+    m_itemStarted = true;
+    if (m_itemObservation == m_loadSerial)
+        return;
+    if (m_itemObservation)
+        mpv_unobserve_property(m_mpv, kItemObservation | m_itemObservation);
+    m_itemObservation = m_loadSerial;
+    const quint64 id = kItemObservation | m_itemObservation;
+    mpv_observe_property(m_mpv, id, "track-list", MPV_FORMAT_NODE);
+    mpv_observe_property(m_mpv, id, "container-fps", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_mpv, id, "duration", MPV_FORMAT_DOUBLE);
+}
+
+// What mpv tells of the item's own observations. A loaded file has at least one track: an
+// empty list is from before its tracks were read.
+void Player::handleItemPropertyChange(const char* name, int format, void* data)
+{
+    const bool none = format == MPV_FORMAT_NONE || !data;
+    if (std::strcmp(name, "track-list") == 0) {
+        if (none || format != MPV_FORMAT_NODE)
+            return;
+        const mpv_node& tracks = *static_cast<mpv_node*>(data);
+        if (tracks.format != MPV_FORMAT_NODE_ARRAY || !tracks.u.list || tracks.u.list->num == 0)
+            return;
+        m_listedVideo = m_listedAudio = false;
+        for (int i = 0; i < tracks.u.list->num; ++i) {
+            const mpv_node& track = tracks.u.list->values[i];
+            const QString type = nodeString(mapValue(track, "type"));
+            if (type == QLatin1String("video") && !nodeFlag(mapValue(track, "albumart")))
+                m_listedVideo = true;
+            else if (type == QLatin1String("audio"))
+                m_listedAudio = true;
+        }
+        // The item gets ready once the news that came with the list has been taken in
+        // (its frame rate and duration come in the same batch): see handleEvents.
+        m_tracksListed = true;
+    } else if (std::strcmp(name, "container-fps") == 0) {
+        m_frameRate = none ? 0 : *static_cast<double*>(data);
+    } else if (std::strcmp(name, "duration") == 0) {
+        const double duration = none ? 0 : *static_cast<double*>(data);
+        if (duration > 0 && duration != m_duration) {
+            m_duration = duration;
+            Q_EMIT durationChanged(duration);
+        }
+    }
+}
+
 void Player::itemLoaded()
 {
-    if (m_status != PlayerItemStatus::Unknown || !m_itemStarted || m_loadedEntryID != m_playlistEntryID)
+    // Ready once the item has started, mpv has loaded it and its tracks are known.
+    if (m_status != PlayerItemStatus::Unknown || !m_itemStarted || m_loadedEntryID != m_playlistEntryID || !m_tracksListed)
         return;
-    m_hasVideo = m_hasAudio = false;
-    mpv_node tracks;
-    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &tracks) >= 0) {
-        if (tracks.format == MPV_FORMAT_NODE_ARRAY && tracks.u.list) {
-            for (int i = 0; i < tracks.u.list->num; ++i) {
-                const mpv_node& track = tracks.u.list->values[i];
-                const QString type = nodeString(mapValue(track, "type"));
-                if (type == QLatin1String("video") && !nodeFlag(mapValue(track, "albumart")))
-                    m_hasVideo = true;
-                else if (type == QLatin1String("audio"))
-                    m_hasAudio = true;
-            }
-        }
-        mpv_free_node_contents(&tracks);
-    }
+    m_hasVideo = m_listedVideo;
+    m_hasAudio = m_listedAudio;
     if (!m_hasVideo && !m_hasAudio) {
         m_status = PlayerItemStatus::Failed;
         m_error = QStringLiteral("the file holds no picture and no sound");
         Q_EMIT statusChanged(m_status);
         return;
     }
-    m_frameRate = 0;
-    mpv_get_property(m_mpv, "container-fps", MPV_FORMAT_DOUBLE, &m_frameRate);
     m_fileRotation = 0;
     if (m_asset) {
         const std::vector<Track> video = m_asset->tracksWithMediaType(MediaType::Video);
@@ -986,11 +1062,6 @@ void Player::itemLoaded()
     if (!m_hasVideo)
         m_presentationSize = m_videoSize = {};
     updatePresentationSize();
-    // mpv tells only changes: an item as long as the one before says nothing.
-    if (double duration = 0; mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0 && duration > 0 && duration != m_duration) {
-        m_duration = duration;
-        Q_EMIT durationChanged(duration);
-    }
     m_status = PlayerItemStatus::ReadyToPlay;
     Q_EMIT statusChanged(m_status);
 }
@@ -1007,15 +1078,20 @@ void Player::handleEvents()
         switch (event->event_id) {
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* property = static_cast<mpv_event_property*>(event->data);
-            handlePropertyChange(event->reply_userdata, property->format, property->data);
+            if (event->reply_userdata & kItemObservation) {
+                if ((event->reply_userdata & ~kItemObservation) == m_itemObservation)
+                    handleItemPropertyChange(property->name, property->format, property->data);
+            } else {
+                handlePropertyChange(event->reply_userdata, property->format, property->data);
+            }
             break;
         }
         case MPV_EVENT_START_FILE:
             // Until the item's own start, what mpv tells belongs to the item before.
             m_startedEntryID = static_cast<mpv_event_start_file*>(event->data)->playlist_entry_id;
             m_loadedEntryID = -1;
-            if (m_playlistEntryID >= 0 && m_startedEntryID == m_playlistEntryID)
-                m_itemStarted = m_status == PlayerItemStatus::Unknown;
+            if (m_playlistEntryID >= 0 && m_startedEntryID == m_playlistEntryID && m_status == PlayerItemStatus::Unknown)
+                startItem();
             break;
         case MPV_EVENT_FILE_LOADED:
             m_loadedEntryID = m_startedEntryID;
@@ -1034,7 +1110,7 @@ void Player::handleEvents()
                     break;
                 }
                 if (m_startedEntryID == m_playlistEntryID && m_status == PlayerItemStatus::Unknown) {
-                    m_itemStarted = true;
+                    startItem();
                     if (m_loadedEntryID == m_playlistEntryID)
                         itemLoaded();
                 }
@@ -1122,6 +1198,9 @@ void Player::handleEvents()
             break;
         }
     }
+    // All news taken in: an item whose track list came with it is ready now.
+    if (self && m_mpv)
+        itemLoaded();
 }
 
 } // namespace platform::media

@@ -42,7 +42,10 @@ public:
     static QString defaultAudioOutput();
 
     explicit Player(QObject* parent = nullptr);
+    // Lets go at once: the engine is ended on a worker (its software renderer with it).
     ~Player() override;
+    // How many engines of players let go are still being ended.
+    static int enginesBeingEnded();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
@@ -139,6 +142,8 @@ private:
     void handleEvents();
     void handleRenderUpdate();
     void handlePropertyChange(unsigned long long id, int format, void* data);
+    void startItem();
+    void handleItemPropertyChange(const char* name, int format, void* data);
     void itemLoaded();
     void showFrame();
     void failItem(const QString& error);
@@ -183,6 +188,12 @@ private:
     long long m_loadedEntryID = -1;
     bool m_itemStarted = false;
     quint64 m_loadSerial = 0;
+    // The load number whose item properties are observed (0: none), and what the item's
+    // track list says once it has come.
+    quint64 m_itemObservation = 0;
+    bool m_tracksListed = false;
+    bool m_listedVideo = false;
+    bool m_listedAudio = false;
     bool m_hasVideo = false;
     bool m_hasAudio = false;
     bool m_paused = true;
