@@ -15,9 +15,11 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QHash>
+#include <QtCore/QSet>
 #include <QtCore/QStandardPaths>
 
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 
 using platform::ArrayPtr;
@@ -52,12 +54,24 @@ PMFrameImageTransform& frameImageTransform()
 
 // The auto-converted assets: conversion key -> converted file, or nothing (the null
 // marker) when the conversion failed and the source file is used. One lock guards the
-// registry and the counter, and conversions run one at a time under it.
+// registry, the conversions under way and the counter; it is held only to look up or
+// mark, never while a conversion runs, so that choosing a movie never waits for one. A
+// second request of a key being converted waits for that conversion's answer (on its own
+// worker), and a key purged meanwhile drops what its conversion makes.
 struct Registry {
     std::mutex mutex;
+    std::condition_variable converted;
     QHash<QString, std::optional<QString>> entries;
+    QSet<QString> converting;
+    QSet<QString> purgedWhileConverting;
     int counter = 1;
 };
+
+std::function<void(const QString&)>& conversionStartHook()
+{
+    static std::function<void(const QString&)> hook;
+    return hook;
+}
 Registry& registry()
 {
     static Registry r;
@@ -151,30 +165,53 @@ QString safeFileName(const QString& name)
 QUrl convertedURL(const QString& key, const QString& fileName, const QStringList& sources, const QUrl& sourceURL)
 {
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    if (const auto it = r.entries.constFind(key); it != r.entries.constEnd()) {
-        if (!it->has_value())
-            return sourceURL;
-        // A converted movie that was cleaned away with the cache is made again.
-        if (QFileInfo::exists(**it))
-            return QUrl::fromLocalFile(**it);
-        r.entries.remove(key);
+    std::unique_lock lock(r.mutex);
+    for (;;) {
+        if (const auto it = r.entries.constFind(key); it != r.entries.constEnd()) {
+            if (!it->has_value())
+                return sourceURL;
+            // A converted movie that was cleaned away with the cache is made again.
+            if (QFileInfo::exists(**it))
+                return QUrl::fromLocalFile(**it);
+            r.entries.remove(key);
+        }
+        if (!r.converting.contains(key))
+            break;
+        r.converted.wait(lock);
     }
-    const QString folder = PMAutoConvertedAssetsFolder(true);
-    if (folder.isEmpty())
-        return sourceURL;
-    const QString output = folder + u'/' + safeFileName(fileName) + QStringLiteral(".mov");
-    // A file left by an earlier run of the program is not in the registry: make it anew.
-    QFile::remove(output);
+    r.converting.insert(key);
+    lock.unlock();
+
+    const auto hook = conversionStartHook();
+    if (hook)
+        hook(key);
+    QString output;
     QString error;
-    if (writeConvertedMovie(sources, sourceURL, output, &error)) {
-        r.entries.insert(key, output);
-        return QUrl::fromLocalFile(output);
+    bool written = false;
+    if (const QString folder = PMAutoConvertedAssetsFolder(true); !folder.isEmpty()) {
+        output = folder + u'/' + safeFileName(fileName) + QStringLiteral(".mov");
+        // A file left by an earlier run of the program is not in the registry: make it anew.
+        QFile::remove(output);
+        written = writeConvertedMovie(sources, sourceURL, output, &error);
+    } else {
+        error = QStringLiteral("no folder for converted movies");
     }
-    if (PMDebugLogEnabled())
+
+    lock.lock();
+    r.converting.remove(key);
+    const bool purged = r.purgedWhileConverting.remove(key);
+    if (purged) {
+        // Purged while it ran: what it made goes, and the next request converts again.
+        if (written)
+            QFile::remove(output);
+    } else {
+        r.entries.insert(key, written ? std::optional<QString>(output) : std::nullopt);
+    }
+    r.converted.notify_all();
+    lock.unlock();
+    if (!written && PMDebugLogEnabled())
         PMLog("[Debug] cannot convert <%@> to a movie: %@", sourceURL.toLocalFile(), error);
-    r.entries.insert(key, std::nullopt);
-    return sourceURL;
+    return written && !purged ? QUrl::fromLocalFile(output) : sourceURL;
 }
 
 QString sizeDescription(QSizeF size)
@@ -323,7 +360,13 @@ void PMAutoConvertedAssetsPurge(const std::optional<QStringList>& uniqueLibraryI
             QDir(folder).removeRecursively();
         r.entries.clear();
         r.counter = 1;
+        r.purgedWhileConverting = r.converting;
         return;
+    }
+    for (const QString& key : std::as_const(r.converting)) {
+        for (const QString& id : *uniqueLibraryIDs)
+            if (!id.isEmpty() && key.startsWith(id))
+                r.purgedWhileConverting.insert(key);
     }
     if (uniqueLibraryIDs->isEmpty() || r.entries.isEmpty())
         return;
@@ -417,6 +460,11 @@ QString PMMovieApplyEditingStep(const CompositionPtr& composition, int action, d
         composition->removeTimeRange(range(L, D - L));
     composition->setAssociatedOriginalAsset(nullptr);
     return QStringLiteral("Trim");
+}
+
+void PMSetConversionStartHookForTesting(std::function<void(const QString& key)> hook)
+{
+    conversionStartHook() = std::move(hook);
 }
 
 bool PMAutoConvertedAssetIsAvailable(const QString& key)

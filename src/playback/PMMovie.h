@@ -158,6 +158,8 @@ void PMSetConvertsAnimatedImagesToMovies(bool converts);
 // movie is there, or it failed and the source plays. Until then building the asset
 // converts, which takes a while.
 bool PMAutoConvertedAssetIsAvailable(const QString& key);
+// Tests: called on the converting thread as each conversion starts, with no lock held.
+void PMSetConversionStartHookForTesting(std::function<void(const QString& key)> hook);
 bool PMConvertsAnimatedImagesToMovies();
 
 // Where the loaded duration (whole seconds) and size text ("{w, h}") of a record's asset

@@ -12,7 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <future>
 
 using namespace platform;
 using namespace platform::media;
@@ -311,6 +314,56 @@ TEST(PMMovieAssets, SequenceBundlePlaysItsPartsAsOne)
     EXPECT_FALSE(PMSequencePaths(QUrl::fromLocalFile(f.numbered())));
     // A bundle whose parts are not movies has no asset.
     EXPECT_FALSE(PMMovie::assetWithURL(QUrl::fromLocalFile(numbered), QStringLiteral("N"), nullptr));
+}
+
+// A conversion runs without the registry's lock: while one is held up, whether a movie is
+// available and a purge are answered at once; a second request of the same key waits for
+// that conversion instead of making its own; a key purged meanwhile drops what it made.
+TEST(PMMovieAssets, AConversionUnderWayHoldsNoLock)
+{
+    const auto& f = fx::fixtures();
+    PMAutoConvertedAssetsPurge(std::nullopt);
+    PMSetConvertsAnimatedImagesToMovies(true);
+    const QUrl gif = QUrl::fromLocalFile(f.gif());
+    const auto answeredSoon = [](auto& future) { return future.wait_for(std::chrono::seconds(60)) == std::future_status::ready; };
+    for (const bool purge : {false, true}) {
+        const QString key = purge ? QStringLiteral("C2") : QStringLiteral("C1");
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<int> started{0};
+        PMSetConversionStartHookForTesting([&](const QString&) {
+            ++started;
+            released.wait();
+        });
+        auto first = std::async(std::launch::async, [&] { return PMMovie::assetWithURL(gif, key, {}, AssetOptions{}); });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return started == 1; }, 30000));
+        auto available = std::async(std::launch::async, [&] { return PMAutoConvertedAssetIsAvailable(key); });
+        ASSERT_TRUE(answeredSoon(available));
+        EXPECT_FALSE(available.get());
+        auto second = std::async(std::launch::async, [&] { return PMMovie::assetWithURL(gif, key, {}, AssetOptions{}); });
+        if (purge) {
+            auto purged = std::async(std::launch::async, [&] { PMAutoConvertedAssetsPurge(QStringList{key}); });
+            ASSERT_TRUE(answeredSoon(purged));
+        }
+        release.set_value();
+        const PMAssetPtr a = first.get();
+        const PMAssetPtr b = second.get();
+        ASSERT_TRUE(a && b);
+        const QString movie = PMAutoConvertedAssetsFolder(false) + u'/' + key + QStringLiteral(".mov");
+        if (!purge) {
+            EXPECT_EQ(started, 1);
+            EXPECT_EQ(a->URL(), QUrl::fromLocalFile(movie));
+            EXPECT_EQ(b->URL(), a->URL());
+            EXPECT_TRUE(PMAutoConvertedAssetIsAvailable(key));
+        } else {
+            // The purged conversion plays the source; a request after it converts anew.
+            EXPECT_EQ(a->URL(), gif);
+            EXPECT_EQ(started + 0, b->URL() == gif ? 1 : 2);
+        }
+    }
+    PMSetConversionStartHookForTesting({});
+    PMAutoConvertedAssetsPurge(std::nullopt);
+    PMSetConvertsAnimatedImagesToMovies(false);
 }
 
 TEST(PMMovieAssets, AnimatedImageIsConvertedOnceAndReused)
