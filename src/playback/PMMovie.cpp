@@ -755,24 +755,66 @@ PMMovie::PMMovie(const PMMovieRepresentationValues& movieRepresentation)
     m_rotatesNaturalSize = angle % 180 == 90;
 }
 
+// The asset that the player's worker built, once it is there.
+struct PMMovie::AssetBuild {
+    std::atomic<bool> done{false};
+    PMAssetPtr asset;
+    bool canEdit = false;
+};
+
+void PMMovie::adoptBuiltAsset()
+{
+    if (!m_build || !m_build->done.load(std::memory_order_acquire))
+        return;
+    m_asset = m_build->asset;
+    m_canEdit = m_build->canEdit;
+    m_assetBuilt = true;
+    m_build.reset();
+}
+
 PMAssetPtr PMMovie::asset()
 {
-    if (!m_assetBuilt && !m_URL.isEmpty()) {
+    adoptBuiltAsset();
+    // While the player's worker builds it, the asset is not there yet (it is never built twice).
+    if (!m_assetBuilt && !m_build && !m_URL.isEmpty()) {
         m_assetBuilt = true;
         m_asset = assetWithURL(m_URL, m_uniqueLibraryID, m_frameImageMovieRepresentations, m_editingActionDescriptions, &m_canEdit);
     }
     return m_asset;
 }
 
+bool PMMovie::canEdit()
+{
+    adoptBuiltAsset();
+    return m_canEdit;
+}
+
 PMPlayerPtr PMMovie::player()
 {
-    if (!m_player && !m_URL.isEmpty()) {
-        const PMAssetPtr current = asset();
-        if (!current)
-            return nullptr;
-        m_player = std::make_shared<platform::media::Player>();
-        m_player->replaceCurrentItemWithAsset(current);
+    adoptBuiltAsset();
+    if (m_player || m_URL.isEmpty() || (m_assetBuilt && !m_asset))
+        return m_player;
+    m_player = std::make_shared<platform::media::Player>();
+    if (m_assetBuilt) {
+        m_player->replaceCurrentItemWithAsset(m_asset);
+        return m_player;
     }
+    // The file is opened, probed (a converted animation made) and edited on a worker: the
+    // window never waits on a file. The player plays it when it is there.
+    m_build = std::make_shared<AssetBuild>();
+    const platform::ArrayPtr steps = platform::Array::make();
+    for (const Value& step : *m_editingActionDescriptions)
+        steps->append(step);
+    m_player->replaceCurrentItemWithAssetBuiltBy(
+        [build = m_build, url = m_URL, id = m_uniqueLibraryID, frames = m_frameImageMovieRepresentations, steps] {
+            bool canEdit = false;
+            PMAssetPtr built = assetWithURL(url, id, frames, steps, &canEdit);
+            build->asset = built;
+            build->canEdit = canEdit;
+            build->done.store(true, std::memory_order_release);
+            return built;
+        },
+        {});
     return m_player;
 }
 
@@ -852,10 +894,14 @@ float PMMovie::frameRate()
 {
     if (m_frameRate < 0) {
         float rate = 0;
-        if (const PMAssetPtr current = asset()) {
+        const PMAssetPtr current = asset();
+        if (current) {
             for (const Track& t : current->tracksWithMediaType(MediaType::Video))
                 rate = std::max(rate, t.nominalFrameRate);
         }
+        // Not kept while the asset is still being built.
+        if (!current && m_build)
+            return 24;
         m_frameRate = rate < 1 ? 24 : rate;
     }
     return m_frameRate;

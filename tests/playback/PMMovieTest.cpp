@@ -4,6 +4,7 @@
 #include "platform/SystemLog.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/ImageGenerator.h"
+#include "platform/media/Player.h"
 
 #include "common/MediaFixtures.h"
 
@@ -361,6 +362,41 @@ TEST(PMMovieAssets, AConversionUnderWayHoldsNoLock)
             EXPECT_EQ(started + 0, b->URL() == gif ? 1 : 2);
         }
     }
+    PMSetConversionStartHookForTesting({});
+    PMAutoConvertedAssetsPurge(std::nullopt);
+    PMSetConvertsAnimatedImagesToMovies(false);
+}
+
+// A movie's player is there at once: its asset is made on a worker (here a conversion held
+// up), never a second time meanwhile, and the player plays it when it comes.
+TEST(PMMovieAssets, APlayerIsThereWhileItsAssetIsMade)
+{
+    Player::setDefaultAudioOutput(QStringLiteral("null"));
+    PMAutoConvertedAssetsPurge(std::nullopt);
+    PMSetConvertsAnimatedImagesToMovies(true);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> started{0};
+    PMSetConversionStartHookForTesting([&](const QString&) {
+        ++started;
+        released.wait();
+    });
+    PMMovieRepresentationValues values;
+    values.URL = QUrl::fromLocalFile(fx::fixtures().gif());
+    values.uniqueLibraryID = QStringLiteral("W1");
+    PMMovie movie(values);
+    const PMPlayerPtr player = movie.player();
+    ASSERT_TRUE(player);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return started == 1; }, 30000));
+    EXPECT_FALSE(movie.asset());
+    EXPECT_FALSE(movie.canEdit());
+    EXPECT_EQ(player->status(), PlayerItemStatus::Unknown);
+    release.set_value();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return player->status() == PlayerItemStatus::ReadyToPlay; }, 10000));
+    ASSERT_TRUE(movie.asset());
+    EXPECT_EQ(movie.asset(), player->currentAsset());
+    EXPECT_TRUE(Player::loadURLForAsset(movie.asset()).endsWith(QLatin1String("/W1.mov")));
+    EXPECT_EQ(started, 1);
     PMSetConversionStartHookForTesting({});
     PMAutoConvertedAssetsPurge(std::nullopt);
     PMSetConvertsAnimatedImagesToMovies(false);

@@ -4,7 +4,8 @@
 // arrive on the main thread as this object's signals; its callbacks only post there. The
 // picture is rendered through mpv's render API: its software renderer into an image (the
 // default, and all that a machine without OpenGL has), or OpenGL into the framebuffer of a
-// widget that has a context. Everything here runs on the main thread.
+// widget that has a context. The player is used on the main thread; the software renderer
+// draws on a thread of its own, items are prepared on workers and engines are ended there.
 #pragma once
 
 #include "platform/media/Asset.h"
@@ -18,6 +19,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 struct mpv_handle;
@@ -58,6 +60,11 @@ public:
     // named pipe or a device fails at once), and an item that is not ready within ten
     // seconds fails.
     void replaceCurrentItemWithAsset(const AssetPtr& asset);
+    // The same with an asset still to be built: `build` runs on a worker (with the checks
+    // of the files, so the window never waits on a file), `built` gets the asset on the
+    // main thread before it is loaded, unless another item has come meanwhile. Until
+    // then `currentAsset` is nothing.
+    void replaceCurrentItemWithAssetBuiltBy(std::function<AssetPtr()> build, std::function<void(const AssetPtr&)> built);
     // How long an item may take to get ready (negative: the usual ten seconds).
     static void setReadyTimeoutForTesting(int milliseconds);
     AssetPtr currentAsset() const { return m_asset; }
@@ -98,8 +105,9 @@ public:
     const std::vector<PlayerChapter>& chapters() const { return m_chapters; }
 
     // ---- The picture
-    // Software rendering (the default): each new frame is rendered into an image of the
-    // target size (the presentation size when empty), kept as `currentFrame`.
+    // Software rendering (the default): each new frame is rendered on the renderer's thread
+    // into an image of the target size (the presentation size when empty; never larger
+    // than that, the view scales it up), kept as `currentFrame` when it arrives.
     void setSoftwareTargetSize(QSize size);
     QImage currentFrame() const { return m_frame; }
     // Renders now into an image of the size (RGBX); a null image without a frame.
@@ -142,10 +150,21 @@ private:
     void handleEvents();
     void handleRenderUpdate();
     void handlePropertyChange(unsigned long long id, int format, void* data);
+    struct Mailbox;
+    struct PreparedItem;
+    static PreparedItem prepareItem(const AssetPtr& asset);
+    void beginItem(const AssetPtr& asset);
+    void prepareOnWorker(std::function<AssetPtr()> build, std::function<void(const AssetPtr&)> built);
+    void loadPreparedItem(quint64 load, const PreparedItem& item, const std::function<void(const AssetPtr&)>& built);
     void startItem();
-    void handleItemPropertyChange(const char* name, int format, void* data);
+    void handleItemAnswer(quint64 query, int format, void* data);
     void itemLoaded();
     void showFrame();
+    void frameShown();
+    struct SoftwareRenderer;
+    void updateSoftwareTarget();
+    void requestSoftwareFrame();
+    void softwareFrameRendered(const QImage& image, quint64 item);
     void failItem(const QString& error);
     void setPaused(bool paused);
     void setEnginePaused(bool paused);
@@ -161,7 +180,6 @@ private:
     bool createSoftwareRenderContext();
     void freeRenderContext();
     void reselectVideo();
-    void renderIntoFrame();
     double frameStartTime(double seconds) const;
     bool hasStarted() const;
     void updatePresentationSize();
@@ -170,7 +188,9 @@ private:
     static void renderUpdate(void* self);
 
     mpv_handle* m_mpv = nullptr;
+    std::shared_ptr<Mailbox> m_mailbox;
     mpv_render_context* m_render = nullptr;
+    std::shared_ptr<SoftwareRenderer> m_software;
     bool m_usesOpenGL = false;
     void* m_glContext = nullptr;
     std::function<void()> m_makeGLContextCurrent;
@@ -188,10 +208,10 @@ private:
     long long m_loadedEntryID = -1;
     bool m_itemStarted = false;
     quint64 m_loadSerial = 0;
-    // The load number whose item properties are observed (0: none), and what the item's
-    // track list says once it has come.
-    quint64 m_itemObservation = 0;
-    bool m_tracksListed = false;
+    // The load number whose loaded item was asked of its tracks, duration and frame rate,
+    // the answers come (bits), and what the track list says.
+    quint64 m_itemQueried = 0;
+    unsigned m_itemAnswers = 0;
     bool m_listedVideo = false;
     bool m_listedAudio = false;
     bool m_hasVideo = false;
