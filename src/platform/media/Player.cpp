@@ -2,6 +2,7 @@
 #include "platform/Paths.h"
 #include "platform/RegularFile.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QMetaObject>
 #include <QtCore/QPointer>
 #include <QtCore/QThreadPool>
@@ -336,10 +337,16 @@ namespace {
 // down, and ending the core waits for its threads (together a good part of a second).
 QThreadPool& teardownPool()
 {
-    // At exit the program waits here for the engines still being ended.
-    static QThreadPool pool;
-    pool.setMaxThreadCount(2);
-    return pool;
+    // At exit the program waits a while for the engines still being ended (one stuck in a
+    // read of a mount that no longer answers does not hold it up for good).
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(2);
+        if (QCoreApplication::instance())
+            qAddPostRoutine([] { teardownPool().waitForDone(5000); });
+        return p;
+    }();
+    return *pool;
 }
 
 std::atomic<int> g_teardownsUnderWay{0};
@@ -669,9 +676,13 @@ namespace {
 // pool's threads.
 QThreadPool& itemPool()
 {
-    static QThreadPool pool;
-    pool.setMaxThreadCount(4);
-    return pool;
+    // Never waited for at exit: a worker may be held by such a mount.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(4);
+        return p;
+    }();
+    return *pool;
 }
 
 } // namespace
