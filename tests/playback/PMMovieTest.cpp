@@ -317,6 +317,21 @@ TEST(PMMovieAssets, SequenceBundlePlaysItsPartsAsOne)
     EXPECT_FALSE(PMMovie::assetWithURL(QUrl::fromLocalFile(numbered), QStringLiteral("N"), nullptr));
 }
 
+// Holds up every conversion as it starts, until released; counts them.
+struct HeldConversions {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> started{0};
+    HeldConversions()
+    {
+        PMSetConversionStartHookForTesting([this](const QString&) {
+            ++started;
+            released.wait();
+        });
+    }
+    ~HeldConversions() { PMSetConversionStartHookForTesting({}); }
+};
+
 // A conversion runs without the registry's lock: while one is held up, whether a movie is
 // available and a purge are answered at once; a second request of the same key waits for
 // that conversion instead of making its own; a key purged meanwhile drops what it made.
@@ -329,13 +344,8 @@ TEST(PMMovieAssets, AConversionUnderWayHoldsNoLock)
     const auto answeredSoon = [](auto& future) { return future.wait_for(std::chrono::seconds(60)) == std::future_status::ready; };
     for (const bool purge : {false, true}) {
         const QString key = purge ? QStringLiteral("C2") : QStringLiteral("C1");
-        std::promise<void> release;
-        std::shared_future<void> released = release.get_future().share();
-        std::atomic<int> started{0};
-        PMSetConversionStartHookForTesting([&](const QString&) {
-            ++started;
-            released.wait();
-        });
+        HeldConversions held;
+        std::atomic<int>& started = held.started;
         auto first = std::async(std::launch::async, [&] { return PMMovie::assetWithURL(gif, key, {}, AssetOptions{}); });
         ASSERT_TRUE(testsupport::waitUntil([&] { return started == 1; }, 30000));
         auto available = std::async(std::launch::async, [&] { return PMAutoConvertedAssetIsAvailable(key); });
@@ -346,7 +356,7 @@ TEST(PMMovieAssets, AConversionUnderWayHoldsNoLock)
             auto purged = std::async(std::launch::async, [&] { PMAutoConvertedAssetsPurge(QStringList{key}); });
             ASSERT_TRUE(answeredSoon(purged));
         }
-        release.set_value();
+        held.release.set_value();
         const PMAssetPtr a = first.get();
         const PMAssetPtr b = second.get();
         ASSERT_TRUE(a && b);
@@ -362,7 +372,6 @@ TEST(PMMovieAssets, AConversionUnderWayHoldsNoLock)
             EXPECT_EQ(started + 0, b->URL() == gif ? 1 : 2);
         }
     }
-    PMSetConversionStartHookForTesting({});
     PMAutoConvertedAssetsPurge(std::nullopt);
     PMSetConvertsAnimatedImagesToMovies(false);
 }
@@ -374,30 +383,23 @@ TEST(PMMovieAssets, APlayerIsThereWhileItsAssetIsMade)
     Player::setDefaultAudioOutput(QStringLiteral("null"));
     PMAutoConvertedAssetsPurge(std::nullopt);
     PMSetConvertsAnimatedImagesToMovies(true);
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<int> started{0};
-    PMSetConversionStartHookForTesting([&](const QString&) {
-        ++started;
-        released.wait();
-    });
+    HeldConversions held;
     PMMovieRepresentationValues values;
     values.URL = QUrl::fromLocalFile(fx::fixtures().gif());
     values.uniqueLibraryID = QStringLiteral("W1");
     PMMovie movie(values);
     const PMPlayerPtr player = movie.player();
     ASSERT_TRUE(player);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return started == 1; }, 30000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return held.started == 1; }, 30000));
     EXPECT_FALSE(movie.asset());
     EXPECT_FALSE(movie.canEdit());
     EXPECT_EQ(player->status(), PlayerItemStatus::Unknown);
-    release.set_value();
+    held.release.set_value();
     EXPECT_TRUE(testsupport::waitUntil([&] { return player->status() == PlayerItemStatus::ReadyToPlay; }, 10000));
     ASSERT_TRUE(movie.asset());
     EXPECT_EQ(movie.asset(), player->currentAsset());
     EXPECT_TRUE(Player::loadURLForAsset(movie.asset()).endsWith(QLatin1String("/W1.mov")));
-    EXPECT_EQ(started, 1);
-    PMSetConversionStartHookForTesting({});
+    EXPECT_EQ(held.started, 1);
     PMAutoConvertedAssetsPurge(std::nullopt);
     PMSetConvertsAnimatedImagesToMovies(false);
 }
