@@ -413,6 +413,32 @@ TEST_F(PlayerTest, PlayingBackwardsThroughALongGroupOfPicturesKeepsToItsMemory)
     EXPECT_NEAR(player->currentTime(), 0.0, 0.01);
 }
 
+// A player let go returns at once and its engine (with the software renderer's thread) is
+// ended on a worker, whatever it was doing: playing, paused at its first frame, still
+// loading, or with its item still being prepared.
+TEST_F(PlayerTest, PlayersLetGoInAnyStateAreEnded)
+{
+    const QString clip = fx::fixtures().numbered();
+    enum class State { Playing, Paused, Loading, Preparing };
+    std::vector<std::unique_ptr<Player>> players;
+    for (const State state : {State::Playing, State::Paused, State::Loading, State::Preparing, State::Playing, State::Paused}) {
+        auto player = std::make_unique<Player>();
+        if (state == State::Preparing) {
+            player->replaceCurrentItemWithAssetBuiltBy([clip] { return Asset::assetWithURL(QUrl::fromLocalFile(clip)); }, {});
+        } else {
+            player->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(clip)));
+        }
+        if (state == State::Playing || state == State::Paused)
+            ASSERT_TRUE(waitUntil([&] { return player->renderedFrameCount() > 0; }, 10000));
+        if (state == State::Playing)
+            player->play();
+        players.push_back(std::move(player));
+    }
+    ASSERT_TRUE(waitUntil([&] { return players.front()->currentTime() > 0.2; }, 10000));
+    players.clear();
+    EXPECT_TRUE(waitUntil([] { return Player::enginesBeingEnded() == 0; }, 30000));
+}
+
 // The asset of an item is built on a worker: while that takes long (a file on a mount that
 // does not answer), the window goes on answering; the item gets ready when the asset comes,
 // or fails once when it does not come in time (what comes later is ignored); a player let
