@@ -788,6 +788,7 @@ void Player::beginItem(const AssetPtr& asset)
     m_asset = asset;
     m_status = PlayerItemStatus::Unknown;
     m_error.clear();
+    m_timedOut = false;
     m_hasVideo = m_hasAudio = false;
     m_eofReached = false;
     m_currentTime = 0;
@@ -819,12 +820,14 @@ void Player::beginItem(const AssetPtr& asset)
     // An item that never gets ready (a file on a server that does not answer, or on a
     // mount that holds its preparation) fails.
     const quint64 load = m_loadSerial;
-    QTimer::singleShot(g_readyTimeoutMs, this, [this, load] {
+    const int timeout = g_readyTimeoutMs;
+    QTimer::singleShot(timeout, this, [this, load, timeout] {
         if (load != m_loadSerial || m_status != PlayerItemStatus::Unknown)
             return;
         const char* command[] = {"stop", nullptr};
         mpv_command_async(m_mpv, 0, command);
-        failItem(QStringLiteral("the file did not open within %1 seconds").arg(g_readyTimeoutMs / 1000.0));
+        m_timedOut = true;
+        failItem(QStringLiteral("the file did not open within %1 seconds").arg(timeout / 1000.0));
     });
 }
 

@@ -70,6 +70,9 @@ public:
     AssetPtr currentAsset() const { return m_asset; }
     PlayerItemStatus status() const { return m_status; }
     QString error() const { return m_error; }
+    // The item failed because it was not ready in time: its file may sit on a disk or
+    // server that does not answer, where looking at it again would hang.
+    bool didTimeOut() const { return m_timedOut; }
     bool hasVideo() const { return m_hasVideo; }
     bool hasAudio() const { return m_hasAudio; }
 
@@ -200,6 +203,7 @@ private:
     AssetPtr m_asset;
     PlayerItemStatus m_status = PlayerItemStatus::Unknown;
     QString m_error;
+    bool m_timedOut = false;
     // The playlist entry of the item (from the load's answer), the entry mpv started and
     // loaded last, and whether the item's own start has come: what mpv says before that
     // belongs to the item before.
