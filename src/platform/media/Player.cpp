@@ -798,6 +798,7 @@ void Player::beginItem(const AssetPtr& asset)
     m_seekAwaitsFrame = false;
     m_seekWhenReady = -1;
     m_started = false;
+    m_restartedBeforeReady = false;
     m_chapters.clear();
     m_frame = {};
     m_renderedFrames = 0;
@@ -1292,7 +1293,22 @@ void Player::itemLoaded()
     updatePresentationSize();
     updateSoftwareTarget();
     m_status = PlayerItemStatus::ReadyToPlay;
+    if (m_restartedBeforeReady)
+        startPlayback();
     Q_EMIT statusChanged(m_status);
+}
+
+// The ready item has started: seeks asked for meanwhile go now.
+void Player::startPlayback()
+{
+    m_started = true;
+    m_restartedBeforeReady = false;
+    // The item's first picture is up by now; its note may have been taken for one of the
+    // item before (they can come in either order): show it.
+    if (m_hasVideo && m_render && m_renderedFrames == 0)
+        showFrame();
+    else
+        seekWhenStarted();
 }
 
 void Player::handleEvents()
@@ -1378,13 +1394,11 @@ void Player::handleEvents()
         }
         case MPV_EVENT_PLAYBACK_RESTART:
             if (!m_started) {
-                m_started = m_status == PlayerItemStatus::ReadyToPlay;
-                // The item's first picture is up by now; its note may have been taken for
-                // one of the item before (they can come in either order): show it.
-                if (m_started && m_hasVideo && m_render && m_renderedFrames == 0)
-                    showFrame();
-                else
-                    seekWhenStarted();
+                // The item's start can come before the answers that make it ready: it
+                // counts once they are there (itemLoaded).
+                m_restartedBeforeReady = m_itemStarted && m_status == PlayerItemStatus::Unknown;
+                if (m_status == PlayerItemStatus::ReadyToPlay)
+                    startPlayback();
                 break;
             }
             // A seek asked for while an older one was under way: the older one's restart

@@ -162,6 +162,7 @@ private:
     void startItem();
     void handleItemAnswer(quint64 query, int format, void* data);
     void itemLoaded();
+    void startPlayback();
     void showFrame();
     void frameShown();
     struct SoftwareRenderer;
@@ -235,6 +236,7 @@ private:
     quint64 m_seekSerialTaken = 0;
     bool m_seekAwaitsFrame = false;
     bool m_started = false;
+    bool m_restartedBeforeReady = false;
     // The time of the last exact seek (-1 after other seeks), the head start given to the
     // demuxer of a file whose seeks land late, and the late landing being retried.
     double m_exactSeekTarget = -1;
