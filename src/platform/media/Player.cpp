@@ -676,10 +676,13 @@ namespace {
 // pool's threads.
 QThreadPool& itemPool()
 {
-    // Never waited for at exit: a worker may be held by such a mount.
+    // At exit the program waits a while for the items being prepared (what they call must
+    // not outlive the application), never for good: a worker may be held by such a mount.
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool;
         p->setMaxThreadCount(4);
+        if (QCoreApplication::instance())
+            qAddPostRoutine([] { itemPool().waitForDone(3000); });
         return p;
     }();
     return *pool;
