@@ -5,6 +5,11 @@
 // - 20 s of 1080p30 playback rendered into a 960x540 image: dropped frames and CPU time,
 //   beside a bare libmpv loop doing the same (same options, same renderer, same size).
 //
+// - a movie switch: letting go of a playing movie and choosing the next one, through the
+//   playback layer's movie objects, as the window does: the main thread's time in the switch
+//   itself, its longest single turn and its whole time until the new movie's first frame;
+// - the main thread's time per frame while a movie plays into a 4K target.
+//
 // Clips are made on first run with ffmpeg into /tmp (PELLIS_BENCH_CLIP overrides the
 // 2-minute one, PELLIS_BENCH_PLAY_CLIP the 30 fps one).
 #include "BenchSupport.h"
@@ -12,6 +17,7 @@
 #include "platform/media/Asset.h"
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/Player.h"
+#include "playback/PMMovie.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QEventLoop>
@@ -140,6 +146,116 @@ void BM_MediaLayer_ExactGrab16(benchmark::State& state)
     state.counters["ms_per_grab"] = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() / double(state.iterations() * 16);
 }
 BENCHMARK(BM_MediaLayer_ExactGrab16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Two 1080p clips of ten seconds with sound, told apart by their pattern.
+std::string switchClip(int which)
+{
+    return makeClip(which == 0 ? "PELLIS_BENCH_SWITCH_CLIP_A" : "PELLIS_BENCH_SWITCH_CLIP_B",
+        which == 0 ? "/tmp/pellis-bench-switch-a.mp4" : "/tmp/pellis-bench-switch-b.mp4",
+        std::string("-f lavfi -i ") + (which == 0 ? "testsrc2" : "smptebars")
+            + "=size=1920x1080:rate=30:duration=10 -f lavfi -i sine=frequency=440:duration=10 -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -shortest");
+}
+
+// Runs the event loop until the condition holds, adding each turn's time (ms) and keeping
+// the longest one.
+template <class Condition>
+bool spinMeasuring(Condition condition, int timeoutMs, double* total, double* longest)
+{
+    QElapsedTimer deadline;
+    deadline.start();
+    while (!condition()) {
+        if (deadline.elapsed() > timeoutMs)
+            return false;
+        QElapsedTimer turn;
+        turn.start();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        const double ms = turn.nsecsElapsed() / 1e6;
+        *total += ms;
+        *longest = std::max(*longest, ms);
+        if (!condition())
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+PMMovieRepresentationValues movieValues(int which)
+{
+    PMMovieRepresentationValues values;
+    values.URL = QUrl::fromLocalFile(QString::fromStdString(switchClip(which)));
+    values.uniqueLibraryID = QStringLiteral("switch-%1").arg(which);
+    return values;
+}
+
+// A movie plays; then the switch: the playing movie is let go and the next one is chosen
+// and asked to play. Figures per switch, in ms of the main thread.
+void BM_Player_MovieSwitch(benchmark::State& state)
+{
+    std::shared_ptr<PMMovie> movie = std::make_shared<PMMovie>(movieValues(0));
+    PMPlayerPtr player = movie->player();
+    const auto firstFrame = [&] { return player && (player->renderedFrameCount() > 0 || player->status() == PlayerItemStatus::Failed); };
+    player->setSoftwareTargetSize(QSize(1920, 1080));
+    player->play();
+    if (!spinUntil(firstFrame, 10000) || player->status() == PlayerItemStatus::Failed) {
+        state.SkipWithError("the first movie does not play");
+        return;
+    }
+    double switchTotal = 0, switchLongest = 0, untilFrameTotal = 0, turnLongest = 0;
+    int which = 0;
+    for (auto _ : state) {
+        spinUntil([&] { return player->currentTime() > 0.5; }, 5000);
+        which = 1 - which;
+        QElapsedTimer timer;
+        timer.start();
+        player.reset();
+        movie = std::make_shared<PMMovie>(movieValues(which));
+        player = movie->player();
+        if (player) {
+            player->setSoftwareTargetSize(QSize(1920, 1080));
+            player->play();
+        }
+        const double switchMs = timer.nsecsElapsed() / 1e6;
+        switchTotal += switchMs;
+        switchLongest = std::max(switchLongest, switchMs);
+        double total = switchMs, longest = switchMs;
+        if (!player || !spinMeasuring(firstFrame, 10000, &total, &longest) || player->status() == PlayerItemStatus::Failed) {
+            state.SkipWithError("the next movie does not play");
+            return;
+        }
+        untilFrameTotal += total;
+        turnLongest = std::max(turnLongest, longest);
+    }
+    const double n = double(state.iterations());
+    state.counters["switch_ms"] = switchTotal / n;
+    state.counters["switch_longest_ms"] = switchLongest;
+    state.counters["main_thread_to_first_frame_ms"] = untilFrameTotal / n;
+    state.counters["longest_turn_ms"] = turnLongest;
+}
+BENCHMARK(BM_Player_MovieSwitch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+// Three seconds of 1080p30 rendered by the software renderer for a 4K target: the main
+// thread's time per shown frame.
+void BM_Player_MainThreadPerFrameAt4KTarget(benchmark::State& state)
+{
+    for (auto _ : state) {
+        Player player;
+        player.setSoftwareTargetSize(QSize(3840, 2160));
+        player.replaceCurrentItemWithAsset(assetOf(switchClip(0)));
+        if (!spinUntil([&] { return player.renderedFrameCount() > 0; }, 10000)) {
+            state.SkipWithError("not ready");
+            return;
+        }
+        const qint64 before = player.renderedFrameCount();
+        player.play();
+        double total = 0, longest = 0;
+        spinMeasuring([&] { return player.currentTime() >= 3.5; }, 15000, &total, &longest);
+        const qint64 shown = player.renderedFrameCount() - before;
+        state.counters["frames_shown"] = double(shown);
+        state.counters["main_thread_ms_per_frame"] = shown > 0 ? total / double(shown) : 0;
+        state.counters["longest_turn_ms"] = longest;
+        state.counters["frame_width"] = player.currentFrame().width();
+    }
+}
+BENCHMARK(BM_Player_MainThreadPerFrameAt4KTarget)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 constexpr double kPlaySeconds = 20.0;
 

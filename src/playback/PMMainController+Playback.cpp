@@ -330,16 +330,22 @@ void PMMainController::playerItemStatusDidChange()
         const Value item = _currentMovieRepresentation;
         const bool autoplay = _currentMovieShouldAutoplay;
         const QString error = player->error();
+        // A file that did not open in time may sit on a disk or server that no longer
+        // answers: nothing here touches it again (no other application, no look at it),
+        // or the window would hang on it.
+        const bool unanswered = player->didTimeOut();
         PMMovieRepresentationPrototype* record = PMMovie(item);
         PMLog("cannot play <%@>: %@", record ? record->path() : QString(), error);
         chooseNoMovie();
-        if (settings().boolForKey(QStringLiteral("Fall Back To Default Application")) && openWithDefaultApplication(item, true, autoplay))
+        if (!unanswered && settings().boolForKey(QStringLiteral("Fall Back To Default Application")) && openWithDefaultApplication(item, true, autoplay))
             return;
         // Nothing else will show it: say so, once, in words of this program (the media
         // layer's own text went to the log).
         platform::Alert alert;
         alert.messageText = platform::format("“%@” cannot be played.", record ? record->displayName() : QString());
-        alert.informativeText = PMPlaybackFailureExplanation(record ? record->path() : QString());
+        alert.informativeText = unanswered
+            ? QCoreApplication::translate("PMMainController", "The file did not open in time: the disk or server that holds it may not be answering.")
+            : PMPlaybackFailureExplanation(record ? record->path() : QString());
         platform::runAlert(alert);
     }
 }

@@ -15,9 +15,11 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QHash>
+#include <QtCore/QSet>
 #include <QtCore/QStandardPaths>
 
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 
 using platform::ArrayPtr;
@@ -52,12 +54,24 @@ PMFrameImageTransform& frameImageTransform()
 
 // The auto-converted assets: conversion key -> converted file, or nothing (the null
 // marker) when the conversion failed and the source file is used. One lock guards the
-// registry and the counter, and conversions run one at a time under it.
+// registry, the conversions under way and the counter; it is held only to look up or
+// mark, never while a conversion runs, so that choosing a movie never waits for one. A
+// second request of a key being converted waits for that conversion's answer (on its own
+// worker), and a key purged meanwhile drops what its conversion makes.
 struct Registry {
     std::mutex mutex;
+    std::condition_variable converted;
     QHash<QString, std::optional<QString>> entries;
+    QSet<QString> converting;
+    QSet<QString> purgedWhileConverting;
     int counter = 1;
 };
+
+std::function<void(const QString&)>& conversionStartHook()
+{
+    static std::function<void(const QString&)> hook;
+    return hook;
+}
 Registry& registry()
 {
     static Registry r;
@@ -151,30 +165,53 @@ QString safeFileName(const QString& name)
 QUrl convertedURL(const QString& key, const QString& fileName, const QStringList& sources, const QUrl& sourceURL)
 {
     Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    if (const auto it = r.entries.constFind(key); it != r.entries.constEnd()) {
-        if (!it->has_value())
-            return sourceURL;
-        // A converted movie that was cleaned away with the cache is made again.
-        if (QFileInfo::exists(**it))
-            return QUrl::fromLocalFile(**it);
-        r.entries.remove(key);
+    std::unique_lock lock(r.mutex);
+    for (;;) {
+        if (const auto it = r.entries.constFind(key); it != r.entries.constEnd()) {
+            if (!it->has_value())
+                return sourceURL;
+            // A converted movie that was cleaned away with the cache is made again.
+            if (QFileInfo::exists(**it))
+                return QUrl::fromLocalFile(**it);
+            r.entries.remove(key);
+        }
+        if (!r.converting.contains(key))
+            break;
+        r.converted.wait(lock);
     }
-    const QString folder = PMAutoConvertedAssetsFolder(true);
-    if (folder.isEmpty())
-        return sourceURL;
-    const QString output = folder + u'/' + safeFileName(fileName) + QStringLiteral(".mov");
-    // A file left by an earlier run of the program is not in the registry: make it anew.
-    QFile::remove(output);
+    r.converting.insert(key);
+    lock.unlock();
+
+    const auto hook = conversionStartHook();
+    if (hook)
+        hook(key);
+    QString output;
     QString error;
-    if (writeConvertedMovie(sources, sourceURL, output, &error)) {
-        r.entries.insert(key, output);
-        return QUrl::fromLocalFile(output);
+    bool written = false;
+    if (const QString folder = PMAutoConvertedAssetsFolder(true); !folder.isEmpty()) {
+        output = folder + u'/' + safeFileName(fileName) + QStringLiteral(".mov");
+        // A file left by an earlier run of the program is not in the registry: make it anew.
+        QFile::remove(output);
+        written = writeConvertedMovie(sources, sourceURL, output, &error);
+    } else {
+        error = QStringLiteral("no folder for converted movies");
     }
-    if (PMDebugLogEnabled())
+
+    lock.lock();
+    r.converting.remove(key);
+    const bool purged = r.purgedWhileConverting.remove(key);
+    if (purged) {
+        // Purged while it ran: what it made goes, and the next request converts again.
+        if (written)
+            QFile::remove(output);
+    } else {
+        r.entries.insert(key, written ? std::optional<QString>(output) : std::nullopt);
+    }
+    r.converted.notify_all();
+    lock.unlock();
+    if (!written && PMDebugLogEnabled())
         PMLog("[Debug] cannot convert <%@> to a movie: %@", sourceURL.toLocalFile(), error);
-    r.entries.insert(key, std::nullopt);
-    return sourceURL;
+    return written && !purged ? QUrl::fromLocalFile(output) : sourceURL;
 }
 
 QString sizeDescription(QSizeF size)
@@ -327,7 +364,13 @@ void PMAutoConvertedAssetsPurge(const std::optional<QStringList>& uniqueLibraryI
             QDir(folder).removeRecursively();
         r.entries.clear();
         r.counter = 1;
+        r.purgedWhileConverting = r.converting;
         return;
+    }
+    for (const QString& key : std::as_const(r.converting)) {
+        for (const QString& id : *uniqueLibraryIDs)
+            if (!id.isEmpty() && key.startsWith(id))
+                r.purgedWhileConverting.insert(key);
     }
     if (uniqueLibraryIDs->isEmpty() || r.entries.isEmpty())
         return;
@@ -421,6 +464,11 @@ QString PMMovieApplyEditingStep(const CompositionPtr& composition, int action, d
         composition->removeTimeRange(range(L, D - L));
     composition->setAssociatedOriginalAsset(nullptr);
     return QStringLiteral("Trim");
+}
+
+void PMSetConversionStartHookForTesting(std::function<void(const QString& key)> hook)
+{
+    conversionStartHook() = std::move(hook);
 }
 
 bool PMAutoConvertedAssetIsAvailable(const QString& key)
@@ -711,24 +759,66 @@ PMMovie::PMMovie(const PMMovieRepresentationValues& movieRepresentation)
     m_rotatesNaturalSize = angle % 180 == 90;
 }
 
+// The asset that the player's worker built, once it is there.
+struct PMMovie::AssetBuild {
+    std::atomic<bool> done{false};
+    PMAssetPtr asset;
+    bool canEdit = false;
+};
+
+void PMMovie::adoptBuiltAsset()
+{
+    if (!m_build || !m_build->done.load(std::memory_order_acquire))
+        return;
+    m_asset = m_build->asset;
+    m_canEdit = m_build->canEdit;
+    m_assetBuilt = true;
+    m_build.reset();
+}
+
 PMAssetPtr PMMovie::asset()
 {
-    if (!m_assetBuilt && !m_URL.isEmpty()) {
+    adoptBuiltAsset();
+    // While the player's worker builds it, the asset is not there yet (it is never built twice).
+    if (!m_assetBuilt && !m_build && !m_URL.isEmpty()) {
         m_assetBuilt = true;
         m_asset = assetWithURL(m_URL, m_uniqueLibraryID, m_frameImageMovieRepresentations, m_editingActionDescriptions, &m_canEdit);
     }
     return m_asset;
 }
 
+bool PMMovie::canEdit()
+{
+    adoptBuiltAsset();
+    return m_canEdit;
+}
+
 PMPlayerPtr PMMovie::player()
 {
-    if (!m_player && !m_URL.isEmpty()) {
-        const PMAssetPtr current = asset();
-        if (!current)
-            return nullptr;
-        m_player = std::make_shared<platform::media::Player>();
-        m_player->replaceCurrentItemWithAsset(current);
+    adoptBuiltAsset();
+    if (m_player || m_URL.isEmpty() || (m_assetBuilt && !m_asset))
+        return m_player;
+    m_player = std::make_shared<platform::media::Player>();
+    if (m_assetBuilt) {
+        m_player->replaceCurrentItemWithAsset(m_asset);
+        return m_player;
     }
+    // The file is opened, probed (a converted animation made) and edited on a worker: the
+    // window never waits on a file. The player plays it when it is there.
+    m_build = std::make_shared<AssetBuild>();
+    const platform::ArrayPtr steps = platform::Array::make();
+    for (const Value& step : *m_editingActionDescriptions)
+        steps->append(step);
+    m_player->replaceCurrentItemWithAssetBuiltBy(
+        [build = m_build, url = m_URL, id = m_uniqueLibraryID, frames = m_frameImageMovieRepresentations, steps] {
+            bool canEdit = false;
+            PMAssetPtr built = assetWithURL(url, id, frames, steps, &canEdit);
+            build->asset = built;
+            build->canEdit = canEdit;
+            build->done.store(true, std::memory_order_release);
+            return built;
+        },
+        {});
     return m_player;
 }
 
@@ -808,10 +898,14 @@ float PMMovie::frameRate()
 {
     if (m_frameRate < 0) {
         float rate = 0;
-        if (const PMAssetPtr current = asset()) {
+        const PMAssetPtr current = asset();
+        if (current) {
             for (const Track& t : current->tracksWithMediaType(MediaType::Video))
                 rate = std::max(rate, t.nominalFrameRate);
         }
+        // Not kept while the asset is still being built.
+        if (!current && m_build)
+            return 24;
         m_frameRate = rate < 1 ? 24 : rate;
     }
     return m_frameRate;

@@ -64,9 +64,11 @@ public:
 
     // The asset the player plays, built on first request; nothing without a URL or asset.
     PMAssetPtr asset();
-    bool canEdit() const { return m_canEdit; }
+    bool canEdit();
     platform::ArrayPtr editingActionDescriptions() const { return m_editingActionDescriptions; }
-    // The player of the asset, made on first request; nothing without a URL or asset.
+    // The player of the asset, made on first request; nothing without a URL or an asset
+    // built before. A player made before its asset builds the asset on a worker: its item
+    // gets ready or fails as the asset turns out, and `asset` answers nothing until then.
     PMPlayerPtr player();
     PMPlayerPtr existingPlayer() const { return m_player; }
 
@@ -83,6 +85,9 @@ public:
     float frameRate();
 
 private:
+    struct AssetBuild;
+    void adoptBuiltAsset();
+
     QUrl m_URL;
     QString m_uniqueLibraryID;
     PMFrameImageMovieRepresentations m_frameImageMovieRepresentations;
@@ -90,6 +95,7 @@ private:
     platform::ArrayPtr m_editingActionDescriptions;
     PMAssetPtr m_asset;
     bool m_assetBuilt = false;
+    std::shared_ptr<AssetBuild> m_build;
     PMPlayerPtr m_player;
     bool m_rotatesNaturalSize = false;
     QSizeF m_naturalSize;
@@ -158,6 +164,8 @@ void PMSetConvertsAnimatedImagesToMovies(bool converts);
 // movie is there, or it failed and the source plays. Until then building the asset
 // converts, which takes a while.
 bool PMAutoConvertedAssetIsAvailable(const QString& key);
+// Tests: called on the converting thread as each conversion starts, with no lock held.
+void PMSetConversionStartHookForTesting(std::function<void(const QString& key)> hook);
 bool PMConvertsAnimatedImagesToMovies();
 
 // Where the loaded duration (whole seconds) and size text ("{w, h}") of a record's asset

@@ -4,6 +4,7 @@
 #include "platform/SystemLog.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/ImageGenerator.h"
+#include "platform/media/Player.h"
 
 #include "common/MediaFixtures.h"
 
@@ -12,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <future>
 
 using namespace platform;
 using namespace platform::media;
@@ -311,6 +315,93 @@ TEST(PMMovieAssets, SequenceBundlePlaysItsPartsAsOne)
     EXPECT_FALSE(PMSequencePaths(QUrl::fromLocalFile(f.numbered())));
     // A bundle whose parts are not movies has no asset.
     EXPECT_FALSE(PMMovie::assetWithURL(QUrl::fromLocalFile(numbered), QStringLiteral("N"), nullptr));
+}
+
+// Holds up every conversion as it starts, until released; counts them.
+struct HeldConversions {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> started{0};
+    HeldConversions()
+    {
+        PMSetConversionStartHookForTesting([this](const QString&) {
+            ++started;
+            released.wait();
+        });
+    }
+    ~HeldConversions() { PMSetConversionStartHookForTesting({}); }
+};
+
+// A conversion runs without the registry's lock: while one is held up, whether a movie is
+// available and a purge are answered at once; a second request of the same key waits for
+// that conversion instead of making its own; a key purged meanwhile drops what it made.
+TEST(PMMovieAssets, AConversionUnderWayHoldsNoLock)
+{
+    const auto& f = fx::fixtures();
+    PMAutoConvertedAssetsPurge(std::nullopt);
+    PMSetConvertsAnimatedImagesToMovies(true);
+    const QUrl gif = QUrl::fromLocalFile(f.gif());
+    const auto answeredSoon = [](auto& future) { return future.wait_for(std::chrono::seconds(60)) == std::future_status::ready; };
+    for (const bool purge : {false, true}) {
+        const QString key = purge ? QStringLiteral("C2") : QStringLiteral("C1");
+        HeldConversions held;
+        std::atomic<int>& started = held.started;
+        auto first = std::async(std::launch::async, [&] { return PMMovie::assetWithURL(gif, key, {}, AssetOptions{}); });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return started == 1; }, 30000));
+        auto available = std::async(std::launch::async, [&] { return PMAutoConvertedAssetIsAvailable(key); });
+        ASSERT_TRUE(answeredSoon(available));
+        EXPECT_FALSE(available.get());
+        auto second = std::async(std::launch::async, [&] { return PMMovie::assetWithURL(gif, key, {}, AssetOptions{}); });
+        if (purge) {
+            auto purged = std::async(std::launch::async, [&] { PMAutoConvertedAssetsPurge(QStringList{key}); });
+            ASSERT_TRUE(answeredSoon(purged));
+        }
+        held.release.set_value();
+        const PMAssetPtr a = first.get();
+        const PMAssetPtr b = second.get();
+        ASSERT_TRUE(a && b);
+        const QString movie = PMAutoConvertedAssetsFolder(false) + u'/' + key + QStringLiteral(".mov");
+        if (!purge) {
+            EXPECT_EQ(started, 1);
+            EXPECT_EQ(a->URL(), QUrl::fromLocalFile(movie));
+            EXPECT_EQ(b->URL(), a->URL());
+            EXPECT_TRUE(PMAutoConvertedAssetIsAvailable(key));
+        } else {
+            // The purged conversion plays the source; a request after it converts anew.
+            EXPECT_EQ(a->URL(), gif);
+            EXPECT_EQ(started + 0, b->URL() == gif ? 1 : 2);
+        }
+    }
+    PMAutoConvertedAssetsPurge(std::nullopt);
+    PMSetConvertsAnimatedImagesToMovies(false);
+}
+
+// A movie's player is there at once: its asset is made on a worker (here a conversion held
+// up), never a second time meanwhile, and the player plays it when it comes.
+TEST(PMMovieAssets, APlayerIsThereWhileItsAssetIsMade)
+{
+    Player::setDefaultAudioOutput(QStringLiteral("null"));
+    PMAutoConvertedAssetsPurge(std::nullopt);
+    PMSetConvertsAnimatedImagesToMovies(true);
+    HeldConversions held;
+    PMMovieRepresentationValues values;
+    values.URL = QUrl::fromLocalFile(fx::fixtures().gif());
+    values.uniqueLibraryID = QStringLiteral("W1");
+    PMMovie movie(values);
+    const PMPlayerPtr player = movie.player();
+    ASSERT_TRUE(player);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return held.started == 1; }, 30000));
+    EXPECT_FALSE(movie.asset());
+    EXPECT_FALSE(movie.canEdit());
+    EXPECT_EQ(player->status(), PlayerItemStatus::Unknown);
+    held.release.set_value();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return player->status() == PlayerItemStatus::ReadyToPlay; }, 10000));
+    ASSERT_TRUE(movie.asset());
+    EXPECT_EQ(movie.asset(), player->currentAsset());
+    EXPECT_TRUE(Player::loadURLForAsset(movie.asset()).endsWith(QLatin1String("/W1.mov")));
+    EXPECT_EQ(held.started, 1);
+    PMAutoConvertedAssetsPurge(std::nullopt);
+    PMSetConvertsAnimatedImagesToMovies(false);
 }
 
 TEST(PMMovieAssets, AnimatedImageIsConvertedOnceAndReused)

@@ -232,6 +232,27 @@ TEST_F(PlaybackTest, AFailingFileIsReportedOnce)
     EXPECT_EQ(PMPlaybackFailureExplanation(testsupport::testHome() + QStringLiteral("/gone.mp4")), QStringLiteral("The file is no longer there."));
 }
 
+// A movie that does not open in time (its disk or server may not answer) is said so, and
+// nothing looks at its file again: no other application is tried for it.
+TEST_F(PlaybackTest, AMovieThatDoesNotOpenInTimeIsLeftAlone)
+{
+    PMMainController& c = mainController();
+    setDefault(QStringLiteral("Fall Back To Default Application"), true);
+    QString explanation;
+    platform::setAlertHandler([&](const platform::Alert& alert) {
+        explanation = alert.informativeText;
+        return platform::AlertResponse{0, false};
+    });
+    Player::setReadyTimeoutForTesting(0);
+    const bool chosen = choose(Value(m_a));
+    Player::setReadyTimeoutForTesting(-1);
+    ASSERT_TRUE(chosen);
+    EXPECT_TRUE(waitUntil([&] { return !explanation.isEmpty(); }, 10000));
+    EXPECT_TRUE(explanation.contains(QLatin1String("did not open in time"))) << explanation.toStdString();
+    EXPECT_TRUE(c._currentMovieRepresentation.isNull());
+    EXPECT_TRUE(m_started.isEmpty());
+}
+
 TEST_F(PlaybackTest, TheEndLoopsContinuesOrEnds)
 {
     PMMainController& c = mainController();

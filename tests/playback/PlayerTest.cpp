@@ -7,12 +7,15 @@
 #include "common/MediaFixtures.h"
 
 #include <QtCore/QFile>
+#include <QtCore/QTimer>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <future>
 #include <cmath>
 
 #include <fcntl.h>
@@ -408,6 +411,90 @@ TEST_F(PlayerTest, PlayingBackwardsThroughALongGroupOfPicturesKeepsToItsMemory)
     EXPECT_TRUE(waitUntil([&] { return player->rate() == 0.0f && shownFrame(*player) == 0; }, 20000)) << shownFrame(*player);
     EXPECT_EQ(ends.count(), 0);
     EXPECT_NEAR(player->currentTime(), 0.0, 0.01);
+}
+
+// A player let go returns at once and its engine (with the software renderer's thread) is
+// ended on a worker, whatever it was doing: playing, paused at its first frame, still
+// loading, or with its item still being prepared.
+TEST_F(PlayerTest, PlayersLetGoInAnyStateAreEnded)
+{
+    const QString clip = fx::fixtures().numbered();
+    enum class State { Playing, Paused, Loading, Preparing };
+    std::vector<std::unique_ptr<Player>> players;
+    for (const State state : {State::Playing, State::Paused, State::Loading, State::Preparing, State::Playing, State::Paused}) {
+        auto player = std::make_unique<Player>();
+        if (state == State::Preparing) {
+            player->replaceCurrentItemWithAssetBuiltBy([clip] { return Asset::assetWithURL(QUrl::fromLocalFile(clip)); }, {});
+        } else {
+            player->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(clip)));
+        }
+        if (state == State::Playing || state == State::Paused)
+            ASSERT_TRUE(waitUntil([&] { return player->renderedFrameCount() > 0; }, 10000));
+        if (state == State::Playing)
+            player->play();
+        players.push_back(std::move(player));
+    }
+    ASSERT_TRUE(waitUntil([&] { return players.front()->currentTime() > 0.2; }, 10000));
+    players.clear();
+    EXPECT_TRUE(waitUntil([] { return Player::enginesBeingEnded() == 0; }, 30000));
+}
+
+// The asset of an item is built on a worker: while that takes long (a file on a mount that
+// does not answer), the window goes on answering; the item gets ready when the asset comes,
+// or fails once when it does not come in time (what comes later is ignored); a player let
+// go meanwhile is not reached from the worker.
+TEST_F(PlayerTest, AnItemWhoseAssetTakesLongKeepsTheWindowAnswering)
+{
+    enum class End { AssetComes, TimeRunsOut, PlayerLetGo };
+    for (const End end : {End::AssetComes, End::TimeRunsOut, End::PlayerLetGo}) {
+        SCOPED_TRACE(int(end));
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> building{false};
+        std::atomic<bool> returned{false};
+        auto player = std::make_unique<Player>();
+        QSignalSpy changes(player.get(), &Player::statusChanged);
+        AssetPtr handedOver;
+        if (end == End::TimeRunsOut)
+            Player::setReadyTimeoutForTesting(0);
+        player->replaceCurrentItemWithAssetBuiltBy(
+            [&, path = fx::fixtures().numbered()] {
+                building = true;
+                released.wait();
+                returned = true;
+                return Asset::assetWithURL(QUrl::fromLocalFile(path));
+            },
+            [&](const AssetPtr& asset) { handedOver = asset; });
+        Player::setReadyTimeoutForTesting(-1);
+        ASSERT_TRUE(waitUntil([&] { return building.load(); }));
+        bool answered = false;
+        QTimer::singleShot(0, [&] { answered = true; });
+        EXPECT_TRUE(waitUntil([&] { return answered; }));
+        EXPECT_FALSE(player->currentAsset());
+        if (end == End::TimeRunsOut) {
+            EXPECT_TRUE(waitUntil([&] { return player->status() == PlayerItemStatus::Failed; }));
+        } else {
+            EXPECT_EQ(player->status(), PlayerItemStatus::Unknown);
+        }
+        if (end == End::PlayerLetGo)
+            player.reset();
+        release.set_value();
+        ASSERT_TRUE(waitUntil([&] { return returned.load(); }));
+        if (end == End::AssetComes) {
+            EXPECT_TRUE(waitUntil([&] { return player->status() == PlayerItemStatus::ReadyToPlay; }, 10000));
+            EXPECT_TRUE(handedOver);
+            EXPECT_EQ(handedOver, player->currentAsset());
+            EXPECT_EQ(changes.count(), 1);
+        } else {
+            // Whatever the worker posted has had its turn.
+            waitUntil([] { return false; }, 300);
+            EXPECT_FALSE(handedOver);
+            if (player) {
+                EXPECT_EQ(player->status(), PlayerItemStatus::Failed);
+                EXPECT_EQ(changes.count(), 1);
+            }
+        }
+    }
 }
 
 TEST_F(PlayerTest, AnItemThatIsNoFileOrNeverGetsReadyFails)

@@ -2,6 +2,7 @@
 #include "platform/Paths.h"
 #include "platform/RegularFile.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QMetaObject>
 #include <QtCore/QPointer>
 #include <QtCore/QThreadPool>
@@ -16,6 +17,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace platform::media {
 
@@ -25,6 +29,12 @@ namespace {
 constexpr quint64 kSeekReply = quint64(1) << 62;
 // Tags the reply of a load command, whose other bits are the load's number.
 constexpr quint64 kLoadReply = quint64(1) << 61;
+// Tags the answers to what a loaded item is asked (its tracks, duration and frame rate):
+// the two low bits say which, the others above them the item's load number. Asked without
+// waiting once mpv has loaded the item; the item is ready when all three have come.
+constexpr quint64 kItemQuery = quint64(1) << 60;
+enum ItemQuery : quint64 { kTrackListQuery, kDurationQuery, kFrameRateQuery, kItemQueryCount };
+constexpr unsigned kAllItemAnswers = (1u << kItemQueryCount) - 1;
 
 // How long an item may take to become ready before it counts as failed.
 int g_readyTimeoutMs = 10000;
@@ -205,18 +215,173 @@ Player::Player(QObject* parent)
     connect(&m_reverseTimer, &QTimer::timeout, this, &Player::stepBackwards);
 }
 
+namespace {
+
+void freeAligned(void* data)
+{
+    std::free(data);
+}
+
+// An RGBX image whose rows and start are aligned as mpv's software renderer likes them.
+QImage alignedImage(QSize size)
+{
+    const qsizetype stride = (qsizetype(size.width()) * 4 + 63) / 64 * 64;
+    void* data = std::aligned_alloc(64, size_t(stride * size.height()));
+    if (!data)
+        return {};
+    return QImage(static_cast<uchar*>(data), size.width(), size.height(), stride, QImage::Format_RGBX8888, &freeAligned, data);
+}
+
+bool renderSoftware(mpv_render_context* render, QImage& image)
+{
+    int size[2] = {image.width(), image.height()};
+    char format[] = "rgb0";
+    size_t stride = size_t(image.bytesPerLine());
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size}, {MPV_RENDER_PARAM_SW_FORMAT, format}, {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+        {MPV_RENDER_PARAM_SW_POINTER, image.bits()}, {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_render(render, params) < 0)
+        return false;
+    mpv_render_context_report_swap(render);
+    return true;
+}
+
+} // namespace
+
+// The way back from a worker preparing an item: the player, while it lives (the worker
+// posts under the lock, the player's end clears it under the lock).
+struct Player::Mailbox {
+    std::mutex mutex;
+    Player* player = nullptr;
+};
+
+// The software renderer draws on a thread of its own: mpv's note of a new frame wakes it,
+// it renders into an image of the target size, turns it, and posts it to the player. Only
+// this thread calls the render context, but for an on-demand frame, under `renderMutex`.
+struct Player::SoftwareRenderer {
+    mpv_render_context* render = nullptr;
+    std::shared_ptr<Mailbox> mailbox;
+    std::mutex mutex; // guards the fields up to the thread
+    std::condition_variable wake;
+    bool pending = false;
+    bool force = false;
+    bool stop = false;
+    QSize target;     // unturned; empty: frames are drawn and dropped
+    int rotation = 0;
+    quint64 item = 0; // the started item whose frames are shown (0: none)
+    std::mutex renderMutex;
+    std::thread thread;
+
+    static void update(void* self)
+    {
+        auto* renderer = static_cast<SoftwareRenderer*>(self);
+        std::lock_guard lock(renderer->mutex);
+        renderer->pending = true;
+        renderer->wake.notify_one();
+    }
+
+    void run()
+    {
+        for (;;) {
+            std::unique_lock lock(mutex);
+            wake.wait(lock, [this] { return pending || force || stop; });
+            if (stop)
+                return;
+            const bool forced = force;
+            pending = force = false;
+            const QSize size = target;
+            const int turn = rotation;
+            const quint64 shownItem = item;
+            lock.unlock();
+            QImage image;
+            {
+                std::lock_guard rendering(renderMutex);
+                const bool fresh = mpv_render_context_update(render) & MPV_RENDER_UPDATE_FRAME;
+                if (!fresh && !forced)
+                    continue;
+                // mpv hands over no further picture until this one is drawn: a picture
+                // nobody shows yet is drawn small and dropped.
+                const bool shown = shownItem != 0 && !size.isEmpty();
+                image = alignedImage(shown ? size : QSize(16, 16));
+                if (image.isNull() || !renderSoftware(render, image) || !shown)
+                    continue;
+            }
+            if (turn)
+                image = image.transformed(QTransform().rotate(turn));
+            std::lock_guard posting(mailbox->mutex);
+            if (Player* player = mailbox->player) {
+                QMetaObject::invokeMethod(player, [player, image = std::move(image), shownItem] { player->softwareFrameRendered(image, shownItem); },
+                    Qt::QueuedConnection);
+            }
+        }
+    }
+
+    // Stops the thread (after the frame it renders) and frees the context.
+    void end()
+    {
+        mpv_render_context_set_update_callback(render, nullptr, nullptr);
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+            wake.notify_one();
+        }
+        if (thread.joinable())
+            thread.join();
+        mpv_render_context_free(render);
+        render = nullptr;
+    }
+};
+
+namespace {
+
+// Where engines are ended: freeing a renderer waits until the core has brought its video
+// down, and ending the core waits for its threads (together a good part of a second).
+QThreadPool& teardownPool()
+{
+    // At exit the program waits a while for the engines still being ended (one stuck in a
+    // read of a mount that no longer answers does not hold it up for good).
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(2);
+        if (QCoreApplication::instance())
+            qAddPostRoutine([] { teardownPool().waitForDone(5000); });
+        return p;
+    }();
+    return *pool;
+}
+
+std::atomic<int> g_teardownsUnderWay{0};
+
+} // namespace
+
 Player::~Player()
 {
+    if (m_mailbox) {
+        std::lock_guard lock(m_mailbox->mutex);
+        m_mailbox->player = nullptr;
+    }
     if (!m_mpv)
         return;
     mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
-    freeRenderContext();
-    // Ending the core waits for its threads (a good part of a second): that happens on a
-    // worker, so that switching movies never stalls the window. Nothing of this object
-    // is reached from there.
+    // A GL renderer is freed with its context current, so here; the software one (its
+    // thread) ends with the core. Nothing of this object is reached from the worker.
+    std::shared_ptr<SoftwareRenderer> software = std::move(m_software);
+    m_render = nullptr;
+    if (m_usesOpenGL)
+        freeRenderContext();
     mpv_handle* mpv = m_mpv;
     m_mpv = nullptr;
-    QThreadPool::globalInstance()->start([mpv] { mpv_terminate_destroy(mpv); });
+    ++g_teardownsUnderWay;
+    teardownPool().start([mpv, software] {
+        if (software)
+            software->end();
+        mpv_terminate_destroy(mpv);
+        --g_teardownsUnderWay;
+    });
+}
+
+int Player::enginesBeingEnded()
+{
+    return g_teardownsUnderWay;
 }
 
 // Called on mpv's threads: they only post to the main thread, once until it has run.
@@ -238,17 +403,74 @@ bool Player::createSoftwareRenderContext()
 {
     char apiType[] = MPV_RENDER_API_TYPE_SW;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, apiType}, {MPV_RENDER_PARAM_INVALID, nullptr}};
-    if (mpv_render_context_create(&m_render, m_mpv, params) < 0) {
-        m_render = nullptr;
+    mpv_render_context* render = nullptr;
+    if (mpv_render_context_create(&render, m_mpv, params) < 0)
         return false;
-    }
     m_usesOpenGL = false;
-    mpv_render_context_set_update_callback(m_render, &Player::renderUpdate, this);
+    m_render = render;
+    if (!m_mailbox) {
+        m_mailbox = std::make_shared<Mailbox>();
+        m_mailbox->player = this;
+    }
+    m_software = std::make_shared<SoftwareRenderer>();
+    m_software->render = render;
+    m_software->mailbox = m_mailbox;
+    m_software->item = m_itemStarted ? m_loadSerial : 0;
+    mpv_render_context_set_update_callback(render, &SoftwareRenderer::update, m_software.get());
+    m_software->thread = std::thread([renderer = m_software.get()] { renderer->run(); });
+    updateSoftwareTarget();
     return true;
+}
+
+// The size the software renderer draws at: the target asked for (the picture's own size
+// when none), never larger than the picture itself (the view scales it up), unturned.
+// A new size draws the picture shown again.
+void Player::updateSoftwareTarget()
+{
+    if (!m_software)
+        return;
+    QSize size = m_softwareTargetSize.isEmpty() ? m_presentationSize : m_softwareTargetSize;
+    if (!m_presentationSize.isEmpty() && (size.width() > m_presentationSize.width() || size.height() > m_presentationSize.height()))
+        size = size.scaled(m_presentationSize, Qt::KeepAspectRatio);
+    if (m_softwareRotation % 180 == 90)
+        size.transpose();
+    std::lock_guard lock(m_software->mutex);
+    const bool changed = m_software->target != size || m_software->rotation != m_softwareRotation;
+    m_software->target = size;
+    m_software->rotation = m_softwareRotation;
+    if (changed && m_itemStarted && !size.isEmpty()) {
+        m_software->force = true;
+        m_software->wake.notify_one();
+    }
+}
+
+void Player::requestSoftwareFrame()
+{
+    if (!m_software)
+        return;
+    std::lock_guard lock(m_software->mutex);
+    m_software->force = true;
+    m_software->wake.notify_one();
+}
+
+void Player::softwareFrameRendered(const QImage& image, quint64 item)
+{
+    // A picture of the item before, or of a renderer since replaced.
+    if (item != m_loadSerial || !m_itemStarted || m_usesOpenGL)
+        return;
+    m_frame = image;
+    ++m_renderedFrames;
+    frameShown();
 }
 
 void Player::freeRenderContext()
 {
+    if (m_software) {
+        const std::shared_ptr<SoftwareRenderer> software = std::move(m_software);
+        software->end();
+        m_render = nullptr;
+        return;
+    }
     if (!m_render)
         return;
     mpv_render_context_set_update_callback(m_render, nullptr, nullptr);
@@ -331,96 +553,40 @@ void Player::renderOpenGL(int framebuffer, int width, int height, bool flipY)
     mpv_render_context_report_swap(m_render);
 }
 
-namespace {
-
-void freeAligned(void* data)
-{
-    std::free(data);
-}
-
-// An RGBX image whose rows and start are aligned as mpv's software renderer likes them.
-QImage alignedImage(QSize size)
-{
-    const qsizetype stride = (qsizetype(size.width()) * 4 + 63) / 64 * 64;
-    void* data = std::aligned_alloc(64, size_t(stride * size.height()));
-    if (!data)
-        return {};
-    return QImage(static_cast<uchar*>(data), size.width(), size.height(), stride, QImage::Format_RGBX8888, &freeAligned, data);
-}
-
-bool renderSoftware(mpv_render_context* render, QImage& image)
-{
-    int size[2] = {image.width(), image.height()};
-    char format[] = "rgb0";
-    size_t stride = size_t(image.bytesPerLine());
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size}, {MPV_RENDER_PARAM_SW_FORMAT, format}, {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-        {MPV_RENDER_PARAM_SW_POINTER, image.bits()}, {MPV_RENDER_PARAM_INVALID, nullptr}};
-    if (mpv_render_context_render(render, params) < 0)
-        return false;
-    mpv_render_context_report_swap(render);
-    return true;
-}
-
-} // namespace
 
 void Player::setSoftwareTargetSize(QSize size)
 {
     m_softwareTargetSize = size;
+    updateSoftwareTarget();
 }
 
 QImage Player::renderSoftwareFrame(QSize size)
 {
-    if (!m_render || m_usesOpenGL || size.isEmpty() || m_presentationSize.isEmpty())
+    if (!m_software || size.isEmpty() || m_presentationSize.isEmpty())
         return {};
     if (m_softwareRotation % 180 == 90)
         size.transpose();
     QImage image = alignedImage(size);
-    if (image.isNull() || !renderSoftware(m_render, image))
-        return {};
+    {
+        std::lock_guard rendering(m_software->renderMutex);
+        if (image.isNull() || !renderSoftware(m_render, image))
+            return {};
+    }
     return m_softwareRotation ? image.transformed(QTransform().rotate(m_softwareRotation)) : image;
 }
 
-void Player::renderIntoFrame()
-{
-    // A picture may come before mpv's note of its size: ask for the size then.
-    if (m_presentationSize.isEmpty() && m_softwareTargetSize.isEmpty()) {
-        int64_t width = 0, height = 0;
-        mpv_get_property(m_mpv, "dwidth", MPV_FORMAT_INT64, &width);
-        mpv_get_property(m_mpv, "dheight", MPV_FORMAT_INT64, &height);
-        m_videoSize = QSize(int(width), int(height));
-        updatePresentationSize();
-    }
-    QSize size = m_softwareTargetSize.isEmpty() ? m_presentationSize : m_softwareTargetSize;
-    if (size.isEmpty())
-        return;
-    if (m_softwareRotation == 0) {
-        // The buffer is reused while nobody else holds the last frame.
-        if (m_frame.size() != size || !m_frame.isDetached())
-            m_frame = alignedImage(size);
-        if (!m_frame.isNull() && renderSoftware(m_render, m_frame))
-            ++m_renderedFrames;
-        return;
-    }
-    if (m_softwareRotation % 180 == 90)
-        size.transpose();
-    QImage unturned = alignedImage(size);
-    if (unturned.isNull() || !renderSoftware(m_render, unturned))
-        return;
-    m_frame = unturned.transformed(QTransform().rotate(m_softwareRotation));
-    ++m_renderedFrames;
-}
-
+// The OpenGL renderer's note of a new frame (the software renderer's thread takes its own).
 void Player::handleRenderUpdate()
 {
     m_renderPosted = false;
-    if (!m_render)
+    if (!m_render || !m_usesOpenGL)
         return;
     // The news mpv sent before this picture first: the start of the item may be among it
     // (the note of a picture can overtake the events that came before it).
     if (!m_itemStarted) {
         QPointer<Player> self(this);
         handleEvents();
-        if (!self || !m_render)
+        if (!self || !m_render || !m_usesOpenGL)
             return;
     }
     if (!(mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME))
@@ -428,22 +594,26 @@ void Player::handleRenderUpdate()
     // A picture of the item before (a late redraw) is not this item's first frame. It is
     // drawn all the same: mpv hands over no further picture until this one is drawn.
     if (!m_itemStarted) {
-        if (m_usesOpenGL) {
-            Q_EMIT frameChanged();
-        } else if (QImage discarded = alignedImage(QSize(16, 16)); !discarded.isNull()) {
-            renderSoftware(m_render, discarded);
-        }
+        Q_EMIT frameChanged();
         return;
     }
     showFrame();
 }
 
+// Shows the frame that is due: the GL view draws it when told; the software renderer
+// draws it on its thread and posts it.
 void Player::showFrame()
 {
-    if (m_usesOpenGL)
-        ++m_renderedFrames;
-    else
-        renderIntoFrame();
+    if (!m_usesOpenGL) {
+        requestSoftwareFrame();
+        return;
+    }
+    ++m_renderedFrames;
+    frameShown();
+}
+
+void Player::frameShown()
+{
     seekWhenStarted();
     QPointer<Player> self(this);
     Q_EMIT frameChanged();
@@ -499,12 +669,129 @@ void Player::failItem(const QString& error)
     }, Qt::QueuedConnection);
 }
 
+namespace {
+
+// Where items are prepared: assets built and probed, their files checked. A file on a
+// mount that no longer answers holds its worker for good, so these are not the shared
+// pool's threads.
+QThreadPool& itemPool()
+{
+    // At exit the program waits a while for the items being prepared (what they call must
+    // not outlive the application), never for good: a worker may be held by such a mount.
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(4);
+        if (QCoreApplication::instance())
+            qAddPostRoutine([] { itemPool().waitForDone(3000); });
+        return p;
+    }();
+    return *pool;
+}
+
+} // namespace
+
+struct Player::PreparedItem {
+    AssetPtr asset;
+    QString url;
+    QString error;
+};
+
+Player::PreparedItem Player::prepareItem(const AssetPtr& asset)
+{
+    PreparedItem item;
+    item.asset = asset;
+    item.url = loadURLForAsset(asset);
+    if (item.url.isEmpty()) {
+        item.error = QStringLiteral("nothing to play");
+        return item;
+    }
+    // A named pipe, a device or a socket would block the engine in its first read for
+    // good, where no time limit reaches.
+    for (const QString& path : sourcePaths(asset)) {
+        if (!checkRegularFile(path, &item.error))
+            return item;
+    }
+    // What the player asks of the asset later (its tracks' turn) is read here.
+    if (asset)
+        asset->tracks();
+    return item;
+}
+
 void Player::replaceCurrentItemWithAsset(const AssetPtr& asset)
+{
+    beginItem(asset);
+    if (!m_mpv)
+        return;
+    // Nothing to play is known at once; the files are checked on the worker.
+    if (loadURLForAsset(asset).isEmpty()) {
+        loadPreparedItem(m_loadSerial, prepareItem(asset), {});
+        return;
+    }
+    prepareOnWorker([asset] { return asset; }, {});
+}
+
+void Player::replaceCurrentItemWithAssetBuiltBy(std::function<AssetPtr()> build, std::function<void(const AssetPtr&)> built)
+{
+    beginItem(nullptr);
+    if (m_mpv && build)
+        prepareOnWorker(std::move(build), std::move(built));
+    else if (m_mpv)
+        loadPreparedItem(m_loadSerial, prepareItem(nullptr), {});
+}
+
+void Player::prepareOnWorker(std::function<AssetPtr()> build, std::function<void(const AssetPtr&)> built)
+{
+    if (!m_mailbox) {
+        m_mailbox = std::make_shared<Mailbox>();
+        m_mailbox->player = this;
+    }
+    const quint64 load = m_loadSerial;
+    itemPool().start([mailbox = m_mailbox, load, build = std::move(build), built = std::move(built)]() mutable {
+        PreparedItem item = prepareItem(build());
+        std::lock_guard lock(mailbox->mutex);
+        if (Player* player = mailbox->player) {
+            QMetaObject::invokeMethod(player, [player, load, item = std::move(item), built = std::move(built)] {
+                player->loadPreparedItem(load, item, built);
+            }, Qt::QueuedConnection);
+        }
+    });
+}
+
+void Player::loadPreparedItem(quint64 load, const PreparedItem& item, const std::function<void(const AssetPtr&)>& built)
+{
+    // A newer item, or this one failed meanwhile (it took too long).
+    if (load != m_loadSerial || m_status != PlayerItemStatus::Unknown)
+        return;
+    m_asset = item.asset;
+    if (built) {
+        QPointer<Player> self(this);
+        built(item.asset);
+        if (!self || load != m_loadSerial || m_status != PlayerItemStatus::Unknown)
+            return;
+    }
+    if (!item.error.isEmpty()) {
+        const char* command[] = {"stop", nullptr};
+        mpv_command_async(m_mpv, 0, command);
+        failItem(item.error);
+        return;
+    }
+    // Each seek of the last item's file may have needed a head start; a new file starts without.
+    if (m_seekHeadStart > 0) {
+        m_seekHeadStart = 0;
+        mpv_set_property_async(m_mpv, 0, "hr-seek-demuxer-offset", MPV_FORMAT_DOUBLE, &m_seekHeadStart);
+    }
+    const QByteArray bytes = encodeFileName(item.url);
+    const char* command[] = {"loadfile", bytes.constData(), "replace", nullptr};
+    mpv_command_async(m_mpv, kLoadReply | m_loadSerial, command);
+}
+
+void Player::beginItem(const AssetPtr& asset)
 {
     stopReversing();
     m_asset = asset;
     m_status = PlayerItemStatus::Unknown;
     m_error.clear();
+    m_timedOut = false;
     m_hasVideo = m_hasAudio = false;
     m_eofReached = false;
     m_currentTime = 0;
@@ -514,53 +801,37 @@ void Player::replaceCurrentItemWithAsset(const AssetPtr& asset)
     m_seekAwaitsFrame = false;
     m_seekWhenReady = -1;
     m_started = false;
+    m_restartedBeforeReady = false;
     m_chapters.clear();
     m_frame = {};
     m_renderedFrames = 0;
     m_playlistEntryID = -1;
     m_itemStarted = false;
+    m_listedVideo = m_listedAudio = false;
+    m_itemAnswers = 0;
+    m_frameRate = 0;
     m_exactSeekTarget = -1;
     ++m_loadSerial;
+    if (m_software) {
+        std::lock_guard lock(m_software->mutex);
+        m_software->item = 0;
+    }
     if (!m_mpv) {
         failItem(QStringLiteral("the player engine could not be started"));
         return;
     }
     setPaused(true);
-    const auto stop = [this] {
-        const char* command[] = {"stop", nullptr};
-        mpv_command_async(m_mpv, 0, command);
-    };
-    const QString url = loadURLForAsset(asset);
-    if (url.isEmpty()) {
-        stop();
-        failItem(QStringLiteral("nothing to play"));
-        return;
-    }
-    // A named pipe, a device or a socket would block the engine in its first read for
-    // good, where no time limit reaches.
-    for (const QString& path : sourcePaths(asset)) {
-        if (QString error; !checkRegularFile(path, &error)) {
-            stop();
-            failItem(error);
-            return;
-        }
-    }
-    // Each seek of the last item's file may have needed a head start; a new file starts without.
-    if (m_seekHeadStart > 0) {
-        m_seekHeadStart = 0;
-        mpv_set_property_async(m_mpv, 0, "hr-seek-demuxer-offset", MPV_FORMAT_DOUBLE, &m_seekHeadStart);
-    }
-    const QByteArray bytes = encodeFileName(url);
-    const char* command[] = {"loadfile", bytes.constData(), "replace", nullptr};
-    mpv_command_async(m_mpv, kLoadReply | m_loadSerial, command);
-    // An item that never gets ready (a file on a server that does not answer) fails.
+    // An item that never gets ready (a file on a server that does not answer, or on a
+    // mount that holds its preparation) fails.
     const quint64 load = m_loadSerial;
-    QTimer::singleShot(g_readyTimeoutMs, this, [this, load] {
+    const int timeout = g_readyTimeoutMs;
+    QTimer::singleShot(timeout, this, [this, load, timeout] {
         if (load != m_loadSerial || m_status != PlayerItemStatus::Unknown)
             return;
         const char* command[] = {"stop", nullptr};
         mpv_command_async(m_mpv, 0, command);
-        failItem(QStringLiteral("the file did not open within %1 seconds").arg(g_readyTimeoutMs / 1000.0));
+        m_timedOut = true;
+        failItem(QStringLiteral("the file did not open within %1 seconds").arg(timeout / 1000.0));
     });
 }
 
@@ -797,6 +1068,7 @@ void Player::updatePresentationSize()
     if (size.isEmpty() || size == m_presentationSize)
         return;
     m_presentationSize = size;
+    updateSoftwareTarget();
     Q_EMIT presentationSizeChanged(size);
 }
 
@@ -946,33 +1218,69 @@ void Player::handlePropertyChange(unsigned long long id, int format, void* data)
     }
 }
 
+// The item has started: what mpv tells from now on is of this item.
+void Player::startItem()
+{
+    m_itemStarted = true;
+    if (m_software) {
+        std::lock_guard lock(m_software->mutex);
+        m_software->item = m_loadSerial;
+    }
+}
+
+// An answer to what the loaded item was asked.
+void Player::handleItemAnswer(quint64 query, int format, void* data)
+{
+    const bool none = format == MPV_FORMAT_NONE || !data;
+    if (query == kTrackListQuery) {
+        m_listedVideo = m_listedAudio = false;
+        const mpv_node* tracks = !none && format == MPV_FORMAT_NODE ? static_cast<mpv_node*>(data) : nullptr;
+        if (tracks && tracks->format == MPV_FORMAT_NODE_ARRAY && tracks->u.list) {
+            for (int i = 0; i < tracks->u.list->num; ++i) {
+                const mpv_node& track = tracks->u.list->values[i];
+                const QString type = nodeString(mapValue(track, "type"));
+                if (type == QLatin1String("video") && !nodeFlag(mapValue(track, "albumart")))
+                    m_listedVideo = true;
+                else if (type == QLatin1String("audio"))
+                    m_listedAudio = true;
+            }
+        }
+    } else if (query == kFrameRateQuery) {
+        m_frameRate = none || format != MPV_FORMAT_DOUBLE ? 0 : *static_cast<double*>(data);
+    } else if (query == kDurationQuery) {
+        const double duration = none || format != MPV_FORMAT_DOUBLE ? 0 : *static_cast<double*>(data);
+        if (duration > 0 && duration != m_duration) {
+            m_duration = duration;
+            Q_EMIT durationChanged(duration);
+        }
+    }
+    m_itemAnswers |= 1u << query;
+}
+
 void Player::itemLoaded()
 {
     if (m_status != PlayerItemStatus::Unknown || !m_itemStarted || m_loadedEntryID != m_playlistEntryID)
         return;
-    m_hasVideo = m_hasAudio = false;
-    mpv_node tracks;
-    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &tracks) >= 0) {
-        if (tracks.format == MPV_FORMAT_NODE_ARRAY && tracks.u.list) {
-            for (int i = 0; i < tracks.u.list->num; ++i) {
-                const mpv_node& track = tracks.u.list->values[i];
-                const QString type = nodeString(mapValue(track, "type"));
-                if (type == QLatin1String("video") && !nodeFlag(mapValue(track, "albumart")))
-                    m_hasVideo = true;
-                else if (type == QLatin1String("audio"))
-                    m_hasAudio = true;
-            }
-        }
-        mpv_free_node_contents(&tracks);
+    // Asked once loaded (never read while the window waits); ready when all has come.
+    if (m_itemQueried != m_loadSerial) {
+        m_itemQueried = m_loadSerial;
+        m_itemAnswers = 0;
+        const quint64 tag = kItemQuery | (m_loadSerial << 2);
+        mpv_get_property_async(m_mpv, tag | kTrackListQuery, "track-list", MPV_FORMAT_NODE);
+        mpv_get_property_async(m_mpv, tag | kDurationQuery, "duration", MPV_FORMAT_DOUBLE);
+        mpv_get_property_async(m_mpv, tag | kFrameRateQuery, "container-fps", MPV_FORMAT_DOUBLE);
+        return;
     }
+    if (m_itemAnswers != kAllItemAnswers)
+        return;
+    m_hasVideo = m_listedVideo;
+    m_hasAudio = m_listedAudio;
     if (!m_hasVideo && !m_hasAudio) {
         m_status = PlayerItemStatus::Failed;
         m_error = QStringLiteral("the file holds no picture and no sound");
         Q_EMIT statusChanged(m_status);
         return;
     }
-    m_frameRate = 0;
-    mpv_get_property(m_mpv, "container-fps", MPV_FORMAT_DOUBLE, &m_frameRate);
     m_fileRotation = 0;
     if (m_asset) {
         const std::vector<Track> video = m_asset->tracksWithMediaType(MediaType::Video);
@@ -986,13 +1294,24 @@ void Player::itemLoaded()
     if (!m_hasVideo)
         m_presentationSize = m_videoSize = {};
     updatePresentationSize();
-    // mpv tells only changes: an item as long as the one before says nothing.
-    if (double duration = 0; mpv_get_property(m_mpv, "duration", MPV_FORMAT_DOUBLE, &duration) >= 0 && duration > 0 && duration != m_duration) {
-        m_duration = duration;
-        Q_EMIT durationChanged(duration);
-    }
+    updateSoftwareTarget();
     m_status = PlayerItemStatus::ReadyToPlay;
+    if (m_restartedBeforeReady)
+        startPlayback();
     Q_EMIT statusChanged(m_status);
+}
+
+// The ready item has started: seeks asked for meanwhile go now.
+void Player::startPlayback()
+{
+    m_started = true;
+    m_restartedBeforeReady = false;
+    // The item's first picture is up by now; its note may have been taken for one of the
+    // item before (they can come in either order): show it.
+    if (m_hasVideo && m_render && m_renderedFrames == 0)
+        showFrame();
+    else
+        seekWhenStarted();
 }
 
 void Player::handleEvents()
@@ -1010,12 +1329,25 @@ void Player::handleEvents()
             handlePropertyChange(event->reply_userdata, property->format, property->data);
             break;
         }
+        case MPV_EVENT_GET_PROPERTY_REPLY: {
+            const quint64 tag = event->reply_userdata;
+            if (!(tag & kItemQuery) || ((tag & ~kItemQuery) >> 2) != m_loadSerial || m_itemQueried != m_loadSerial)
+                break;
+            const auto* property = static_cast<mpv_event_property*>(event->data);
+            if (event->error >= 0 && property)
+                handleItemAnswer(tag & 3, property->format, property->data);
+            else
+                handleItemAnswer(tag & 3, MPV_FORMAT_NONE, nullptr);
+            if (m_itemAnswers == kAllItemAnswers)
+                itemLoaded();
+            break;
+        }
         case MPV_EVENT_START_FILE:
             // Until the item's own start, what mpv tells belongs to the item before.
             m_startedEntryID = static_cast<mpv_event_start_file*>(event->data)->playlist_entry_id;
             m_loadedEntryID = -1;
-            if (m_playlistEntryID >= 0 && m_startedEntryID == m_playlistEntryID)
-                m_itemStarted = m_status == PlayerItemStatus::Unknown;
+            if (m_playlistEntryID >= 0 && m_startedEntryID == m_playlistEntryID && m_status == PlayerItemStatus::Unknown)
+                startItem();
             break;
         case MPV_EVENT_FILE_LOADED:
             m_loadedEntryID = m_startedEntryID;
@@ -1034,7 +1366,7 @@ void Player::handleEvents()
                     break;
                 }
                 if (m_startedEntryID == m_playlistEntryID && m_status == PlayerItemStatus::Unknown) {
-                    m_itemStarted = true;
+                    startItem();
                     if (m_loadedEntryID == m_playlistEntryID)
                         itemLoaded();
                 }
@@ -1065,13 +1397,11 @@ void Player::handleEvents()
         }
         case MPV_EVENT_PLAYBACK_RESTART:
             if (!m_started) {
-                m_started = m_status == PlayerItemStatus::ReadyToPlay;
-                // The item's first picture is up by now; its note may have been taken for
-                // one of the item before (they can come in either order): show it.
-                if (m_started && m_hasVideo && m_render && m_renderedFrames == 0)
-                    showFrame();
-                else
-                    seekWhenStarted();
+                // The item's start can come before the answers that make it ready: it
+                // counts once they are there (itemLoaded).
+                m_restartedBeforeReady = m_itemStarted && m_status == PlayerItemStatus::Unknown;
+                if (m_status == PlayerItemStatus::ReadyToPlay)
+                    startPlayback();
                 break;
             }
             // A seek asked for while an older one was under way: the older one's restart

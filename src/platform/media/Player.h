@@ -4,7 +4,8 @@
 // arrive on the main thread as this object's signals; its callbacks only post there. The
 // picture is rendered through mpv's render API: its software renderer into an image (the
 // default, and all that a machine without OpenGL has), or OpenGL into the framebuffer of a
-// widget that has a context. Everything here runs on the main thread.
+// widget that has a context. The player is used on the main thread; the software renderer
+// draws on a thread of its own, items are prepared on workers and engines are ended there.
 #pragma once
 
 #include "platform/media/Asset.h"
@@ -18,6 +19,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <vector>
 
 struct mpv_handle;
@@ -42,7 +44,10 @@ public:
     static QString defaultAudioOutput();
 
     explicit Player(QObject* parent = nullptr);
+    // Lets go at once: the engine is ended on a worker (its software renderer with it).
     ~Player() override;
+    // How many engines of players let go are still being ended.
+    static int enginesBeingEnded();
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
@@ -55,11 +60,19 @@ public:
     // named pipe or a device fails at once), and an item that is not ready within ten
     // seconds fails.
     void replaceCurrentItemWithAsset(const AssetPtr& asset);
+    // The same with an asset still to be built: `build` runs on a worker (with the checks
+    // of the files, so the window never waits on a file), `built` gets the asset on the
+    // main thread before it is loaded, unless another item has come meanwhile. Until
+    // then `currentAsset` is nothing.
+    void replaceCurrentItemWithAssetBuiltBy(std::function<AssetPtr()> build, std::function<void(const AssetPtr&)> built);
     // How long an item may take to get ready (negative: the usual ten seconds).
     static void setReadyTimeoutForTesting(int milliseconds);
     AssetPtr currentAsset() const { return m_asset; }
     PlayerItemStatus status() const { return m_status; }
     QString error() const { return m_error; }
+    // The item failed because it was not ready in time: its file may sit on a disk or
+    // server that does not answer, where looking at it again would hang.
+    bool didTimeOut() const { return m_timedOut; }
     bool hasVideo() const { return m_hasVideo; }
     bool hasAudio() const { return m_hasAudio; }
 
@@ -95,8 +108,9 @@ public:
     const std::vector<PlayerChapter>& chapters() const { return m_chapters; }
 
     // ---- The picture
-    // Software rendering (the default): each new frame is rendered into an image of the
-    // target size (the presentation size when empty), kept as `currentFrame`.
+    // Software rendering (the default): each new frame is rendered on the renderer's thread
+    // into an image of the target size (the presentation size when empty; never larger
+    // than that, the view scales it up), kept as `currentFrame` when it arrives.
     void setSoftwareTargetSize(QSize size);
     QImage currentFrame() const { return m_frame; }
     // Renders now into an image of the size (RGBX); a null image without a frame.
@@ -139,8 +153,22 @@ private:
     void handleEvents();
     void handleRenderUpdate();
     void handlePropertyChange(unsigned long long id, int format, void* data);
+    struct Mailbox;
+    struct PreparedItem;
+    static PreparedItem prepareItem(const AssetPtr& asset);
+    void beginItem(const AssetPtr& asset);
+    void prepareOnWorker(std::function<AssetPtr()> build, std::function<void(const AssetPtr&)> built);
+    void loadPreparedItem(quint64 load, const PreparedItem& item, const std::function<void(const AssetPtr&)>& built);
+    void startItem();
+    void handleItemAnswer(quint64 query, int format, void* data);
     void itemLoaded();
+    void startPlayback();
     void showFrame();
+    void frameShown();
+    struct SoftwareRenderer;
+    void updateSoftwareTarget();
+    void requestSoftwareFrame();
+    void softwareFrameRendered(const QImage& image, quint64 item);
     void failItem(const QString& error);
     void setPaused(bool paused);
     void setEnginePaused(bool paused);
@@ -156,7 +184,6 @@ private:
     bool createSoftwareRenderContext();
     void freeRenderContext();
     void reselectVideo();
-    void renderIntoFrame();
     double frameStartTime(double seconds) const;
     bool hasStarted() const;
     void updatePresentationSize();
@@ -165,7 +192,9 @@ private:
     static void renderUpdate(void* self);
 
     mpv_handle* m_mpv = nullptr;
+    std::shared_ptr<Mailbox> m_mailbox;
     mpv_render_context* m_render = nullptr;
+    std::shared_ptr<SoftwareRenderer> m_software;
     bool m_usesOpenGL = false;
     void* m_glContext = nullptr;
     std::function<void()> m_makeGLContextCurrent;
@@ -175,6 +204,7 @@ private:
     AssetPtr m_asset;
     PlayerItemStatus m_status = PlayerItemStatus::Unknown;
     QString m_error;
+    bool m_timedOut = false;
     // The playlist entry of the item (from the load's answer), the entry mpv started and
     // loaded last, and whether the item's own start has come: what mpv says before that
     // belongs to the item before.
@@ -183,6 +213,12 @@ private:
     long long m_loadedEntryID = -1;
     bool m_itemStarted = false;
     quint64 m_loadSerial = 0;
+    // The load number whose loaded item was asked of its tracks, duration and frame rate,
+    // the answers come (bits), and what the track list says.
+    quint64 m_itemQueried = 0;
+    unsigned m_itemAnswers = 0;
+    bool m_listedVideo = false;
+    bool m_listedAudio = false;
     bool m_hasVideo = false;
     bool m_hasAudio = false;
     bool m_paused = true;
@@ -200,6 +236,7 @@ private:
     quint64 m_seekSerialTaken = 0;
     bool m_seekAwaitsFrame = false;
     bool m_started = false;
+    bool m_restartedBeforeReady = false;
     // The time of the last exact seek (-1 after other seeks), the head start given to the
     // demuxer of a file whose seeks land late, and the late landing being retried.
     double m_exactSeekTarget = -1;
