@@ -314,6 +314,12 @@ void scaleOnce(const QString& library, const QString& figure)
         std::fflush(stdout);
         std::_Exit(1);
     }
+    // For a profiler attached now: the figure starts once the file named by PELLIS_BENCH_HOLD exists.
+    if (const QString hold = qEnvironmentVariable("PELLIS_BENCH_HOLD"); !hold.isEmpty()) {
+        std::fprintf(stderr, "holding for %s (pid %lld)\n", qPrintable(hold), static_cast<long long>(QCoreApplication::applicationPid()));
+        while (!QFileInfo::exists(hold))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
     if (figure == QLatin1String("launch")) {
         std::printf("launch %lld ms, %.0f MB resident (peak %.0f MB), %zu tiles\n", static_cast<long long>(launchMs), launchRSS, launchPeak,
                     g->proxies().size());
@@ -382,6 +388,11 @@ void scaleOnce(const QString& library, const QString& figure)
         }
         QElapsedTimer change;
         change.start();
+        // Where the time goes (standard error).
+        mainController()._libraryUpdateStepObserver = [&change](const QString& step) {
+            std::fprintf(stderr, "%8.1f ms  %s\n", change.nsecsElapsed() / 1e6, qPrintable(step));
+        };
+        mainController()._updateUserInterfaceHook = [&change] { std::fprintf(stderr, "%8.1f ms  interface refreshed\n", change.nsecsElapsed() / 1e6); };
         // As the stars do: the rating, then the library update that saves it, then paint.
         movie->setRating(std::fmod(movie->rating() + 1, 6));
         mainController().updateLibraryAfterDelay(0, false);

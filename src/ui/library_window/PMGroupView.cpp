@@ -424,6 +424,39 @@ void PMGroupView::addItem(const Value& item)
     m_ratiosValid = false;
 }
 
+bool PMGroupView::setItems(const std::shared_ptr<PMLibraryContainer>& group, const std::vector<Value>& items)
+{
+    // A blended subgroup shows as one of its movies and stands for the subgroup; the items
+    // compared are what was added, by identity (the proxies keep them alive, so an address
+    // is never that of another item made since).
+    const bool blends = PMMainController::blendsSubgroupPreviews();
+    const auto same = [&] {
+        if (group != _representedGroup || blends != m_itemsBlended || items.size() != _proxies.size())
+            return false;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const Value& added = _proxies[i]->equivalentContainer.isNull() ? _proxies[i]->representedItem : _proxies[i]->equivalentContainer;
+            if (added.object() != items[i].object() || !added.isObject())
+                return false;
+        }
+        return true;
+    };
+    if (same()) {
+        // What a tile shows (name, rating, state) may have changed with the library.
+        for (PMGroupViewItemProxy* proxy : m_shown)
+            if (proxy->view)
+                proxy->view->invalidateDrawing();
+        viewport()->update();
+        return true;
+    }
+    clear();
+    setRepresentedGroup(group);
+    m_itemsBlended = blends;
+    _proxies.reserve(items.size());
+    for (const Value& item : items)
+        addItem(item);
+    return false;
+}
+
 void PMGroupView::clear()
 {
     if (m_hasProxyDump)

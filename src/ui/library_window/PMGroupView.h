@@ -177,6 +177,11 @@ public:
     std::shared_ptr<PMLibraryContainer> representedGroup() const { return _representedGroup; }
     void addItem(const platform::Value& item);
     void clear();
+    // Shows `items` (in their order) for `group`. The very items the grid shows already keep
+    // their proxies, with their places and selection marks, and the tiles on screen are only
+    // drawn again: the cost of a refresh that changed no content is that of what is visible.
+    // Anything else refills the grid. Answers whether the proxies were kept.
+    bool setItems(const std::shared_ptr<PMLibraryContainer>& group, const std::vector<platform::Value>& items);
     void clearProxyDump();
     const std::vector<PMGroupViewItemProxyPtr>& proxies() const { return _proxies; }
     const std::vector<PMGroupViewItemProxyPtr>& movieProxies() const { return _movieProxies; }
@@ -385,6 +390,7 @@ private:
     // Aspect ratios of the movies, kept until the content changes.
     std::vector<double> m_ratios;
     bool m_ratiosValid = false;
+    bool m_itemsBlended = false; // the items of `setItems` were added with blended subgroups
     // The last answer of columnsShownForWidth and what it was for.
     mutable struct {
         double width = -1;
