@@ -1086,13 +1086,11 @@ void PMMainController::setRating(QObject* sender)
         return;
     }
     const double rating = double(senderTag(sender));
-    freezeSelections();
     for (const Value& v : *movies) {
         if (PMMovieRepresentationPrototype* movie = PMMovie(v))
             movie->setRating(rating);
     }
-    updateLibraryAndInvalidateDependencies(true, false, true);
-    unfreezeSelections();
+    updateLibraryAfterRatingChange();
 }
 
 void PMMainController::toggleFullScreen()

@@ -1611,8 +1611,8 @@ void PMGroupView::endRatingDrag()
     m_rating = RatingTracking();
     setFocus(Qt::MouseFocusReason);
     viewport()->update();
-    // Saved like any other change of the library.
-    mainController().updateLibraryAfterDelay(0, false);
+    // The change reaches the sorts, searches and smart groups, and is saved.
+    mainController().updateLibraryAfterRatingChange();
 }
 
 // A second press of a double click is a press with a click count of two.

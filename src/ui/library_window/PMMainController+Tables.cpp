@@ -866,7 +866,7 @@ void PMMainController::tableViewSetObjectValue(PMAutoCompleteTableView* tableVie
         // Dragging over the stars stores each step; the end of the gesture (or a key)
         // updates and saves the library.
         if (!tracking)
-            commonEnding();
+            QTimer::singleShot(0, this, [this] { updateLibraryAfterRatingChange(); });
         return;
     }
     if (identifier.startsWith(kTagPrefix)) {
