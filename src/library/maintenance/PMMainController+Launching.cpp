@@ -97,6 +97,8 @@ void PMMainController::applicationDidFinishLaunching()
     startWatchingVolumes();
     step("updateLibrary");
     updateLibrary();
+    // What the first search needs is made on a worker while the window is built and shown.
+    PMPrepareSearchIndexInBackground();
     step("setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem");
     setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem();
 
@@ -112,7 +114,5 @@ void PMMainController::applicationDidFinishLaunching()
     step("Post-Startup Scripts");
     runScriptsForTimeKey(QStringLiteral("Post-Startup Scripts"));
     _didFinishLaunching = true;
-    // What the first search needs is made while the user looks at the window.
-    PMPrepareSearchIndexInBackground();
     startObservingApplicationState();
 }
