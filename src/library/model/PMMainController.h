@@ -266,6 +266,8 @@ public:
     // the smart groups, off this thread) before one refresh of the window; the library is
     // saved soon after. Before the first full update it is one.
     void updateLibraryAfterRatingChange();
+    // The same at the next turn of the event loop (ratings changed together count once).
+    void updateLibraryAfterRatingChangeSoon();
     // The smart groups the last full update found (they are filled again after a rating change).
     platform::Array _rebuiltSmartGroups;
     // Tests and diagnostics: called with the name of each step of an update as it runs.

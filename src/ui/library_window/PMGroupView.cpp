@@ -402,11 +402,11 @@ void PMGroupView::addItem(const Value& item)
                 }
         }
     }
-    const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
     PMGroupViewItemProxyPtr proxy;
     if (m_hasProxyDump) {
+        const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
         auto bucket = _proxyDump.find(groupKey);
-        if (bucket != _proxyDump.end())
+        if (bucket != _proxyDump.end() && !bucket->isEmpty())
             proxy = bucket->take(itemID(shown));
     }
     if (proxy) {
@@ -464,11 +464,24 @@ void PMGroupView::clear()
     m_hasProxyDump = true;
     const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
     auto& bucket = _proxyDump[groupKey];
-    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
-        bucket.insert(itemID(proxy->representedItem), proxy);
-        dropTile(*proxy);
+    // An item shown again keeps its proxy, so that its tile moves from where it was. Only
+    // those within a screen of the visible part are kept: a tile from farther away would
+    // come in from the screen's edge all the same, and the cost stays that of a few
+    // screens whatever the number of tiles.
+    if (!_proxies.empty()) {
+        const QRectF visible = visibleRect();
+        const double reach = std::max(visible.height(), 1.0);
+        std::vector<std::uint32_t> near;
+        m_index.tilesInRect(visible.adjusted(-reach, -reach, reach, reach), near);
+        for (std::uint32_t i : near)
+            if (i < _proxies.size() && _proxies[i].get() == m_indexed[i])
+                bucket.insert(itemID(_proxies[i]->representedItem), _proxies[i]);
     }
-    _proxies.clear();
+    // Tiles exist only for the proxies shown.
+    for (PMGroupViewItemProxy* proxy : m_shown)
+        dropTile(*proxy);
+    m_retiredProxies.push_back(std::move(_proxies));
+    _proxies = {};
     _groupProxies.clear();
     _movieProxies.clear();
     m_indexed.clear();
@@ -486,6 +499,7 @@ void PMGroupView::clear()
 void PMGroupView::clearProxyDump()
 {
     _proxyDump.clear();
+    m_retiredProxies.clear();
     m_hasProxyDump = false;
 }
 
@@ -1612,7 +1626,7 @@ void PMGroupView::endRatingDrag()
     setFocus(Qt::MouseFocusReason);
     viewport()->update();
     // The change reaches the sorts, searches and smart groups, and is saved.
-    mainController().updateLibraryAfterRatingChange();
+    mainController().updateLibraryAfterRatingChangeSoon();
 }
 
 // A second press of a double click is a press with a click count of two.

@@ -370,6 +370,8 @@ private:
     std::vector<PMGroupViewItemProxyPtr> _movieProxies;
     std::unique_ptr<std::vector<PMGroupViewItemProxyPtr>> _localDragMovieProxies;
     QHash<QString, QHash<QString, PMGroupViewItemProxyPtr>> _proxyDump;
+    // The proxies of earlier contents, let go with the dump (not while the grid refills).
+    std::vector<std::vector<PMGroupViewItemProxyPtr>> m_retiredProxies;
     bool m_hasProxyDump = false;
     QTimer m_clearProxyDumpTimer;
     bool _isTiling = false;

@@ -473,6 +473,12 @@ void PMMainController::updateLibraryAfterRatingChange()
     saveLibrarySoon();
 }
 
+void PMMainController::updateLibraryAfterRatingChangeSoon()
+{
+    platform::performAfterDelay(this, QStringLiteral("updateLibraryAfterRatingChange"), Value(), 0, [this] { updateLibraryAfterRatingChange(); });
+    saveLibrarySoon();
+}
+
 void PMMainController::storeLibraryWindowStateForSave()
 {
     const PMLibraryContainerPtr selected = selectedContainer();

@@ -866,7 +866,7 @@ void PMMainController::tableViewSetObjectValue(PMAutoCompleteTableView* tableVie
         // Dragging over the stars stores each step; the end of the gesture (or a key)
         // updates and saves the library.
         if (!tracking)
-            QTimer::singleShot(0, this, [this] { updateLibraryAfterRatingChange(); });
+            updateLibraryAfterRatingChangeSoon();
         return;
     }
     if (identifier.startsWith(kTagPrefix)) {
