@@ -538,7 +538,7 @@ QFuture<void> PMPrepareSearchIndexInBackground()
         if (stopped())
             return;
         LibrarySearchIndex::forMovies(movies);
-        // The first sort by name of another container (the shown one sorts its own).
+        // The first sort by name of a container other than the one shown (which sorts its own).
         for (const Value& item : *movies) {
             if (stopped())
                 return;

@@ -426,12 +426,12 @@ void PMGroupView::addItem(const Value& item)
 
 bool PMGroupView::setItems(const std::shared_ptr<PMLibraryContainer>& group, const std::vector<Value>& items)
 {
-    // A blended subgroup shows as one of its movies and stands for the subgroup; the items
-    // compared are what was added, by identity (the proxies keep them alive, so an address
-    // is never that of another item made since).
+    // The items compared are what was added, by identity (the proxies keep them alive, so
+    // an address is never that of another item made since).
     const bool blends = PMMainController::blendsSubgroupPreviews();
     const auto same = [&] {
-        if (group != _representedGroup || blends != m_itemsBlended || items.size() != _proxies.size())
+        // A blended subgroup's tile may have to show another of its movies now.
+        if (blends || group != _representedGroup || blends != m_itemsBlended || items.size() != _proxies.size())
             return false;
         for (std::size_t i = 0; i < items.size(); ++i) {
             const Value& added = _proxies[i]->equivalentContainer.isNull() ? _proxies[i]->representedItem : _proxies[i]->equivalentContainer;
