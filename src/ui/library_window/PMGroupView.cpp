@@ -441,10 +441,13 @@ bool PMGroupView::setItems(const std::shared_ptr<PMLibraryContainer>& group, con
         return true;
     };
     if (same()) {
-        // What a tile shows (name, rating, state) may have changed with the library.
+        // What a tile shows (name, rating, state) may have changed with the library, and
+        // so may its description: that closes (the next hover shows it anew).
         for (PMGroupViewItemProxy* proxy : m_shown)
-            if (proxy->view)
+            if (proxy->view) {
                 proxy->view->invalidateDrawing();
+                PMPreviewViewToolTipPopover::shared().hideForPreviewView(proxy->view->serial);
+            }
         viewport()->update();
         return true;
     }

@@ -11,6 +11,7 @@
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMGroupViewLayout.h"
 #include "ui/library_window/PMInterfaceRefresh.h"
+#include "ui/library_window/PMPreviewViewToolTipPopover.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QScopeGuard>
@@ -398,7 +399,7 @@ TEST_F(InterfaceRefreshTest, ARatingChangeReachesSortsAndSmartGroupsWithoutRebui
                                                                                                {QStringLiteral("Action"), 3},
                                                                                                {QStringLiteral("Value"), 3}}))}})));
     c().smartGroupStorage()->rawChildren()->append(Value(rated));
-    c().invalidateLibraryDependencies();
+    c().updateLibrary(); // the first full update of a running program
     c().finishSmartGroupPopulation();
     A->setSortCriterion(QString::fromLatin1(kGroupListRating), false, true);
     A->setSortsDescending(true, true);
@@ -434,7 +435,16 @@ TEST_F(InterfaceRefreshTest, ARatingChangeReachesSortsAndSmartGroupsWithoutRebui
     // A rating that moves nothing keeps every tile's proxy (only the tiles on screen are
     // drawn again), and the grid shows the new stars.
     const std::vector<PMGroupViewItemProxyPtr> before = grid->proxies();
+    // A description open over the tile closes: it told the old rating.
+    const PMGroupViewTilePtr tile = grid->movieProxies()[1]->view;
+    ASSERT_TRUE(tile);
+    auto& description = PMPreviewViewToolTipPopover::shared();
+    description.showForPreviewView(grid->viewport(), tile->serial, grid->movieProxies()[1]->representedItem, grid->movieProxies()[1]->frame, -1,
+                                   true);
+    ASSERT_TRUE(description.previewView() == tile->serial || description.delayedPreviewView() == tile->serial);
     rate(alpha, 2);
+    EXPECT_NE(description.previewView(), tile->serial);
+    EXPECT_NE(description.delayedPreviewView(), tile->serial);
     EXPECT_EQ(gridNames(), QStringList({QStringLiteral("beta"), QStringLiteral("alpha"), QStringLiteral("sub")}));
     EXPECT_EQ(grid->proxies(), before);
     EXPECT_EQ(PMMovie(grid->movieProxies()[1]->representedItem)->rating(), 2);
