@@ -54,6 +54,22 @@ inline int runBenchmarks(int argc, char** argv, const std::function<void(const Q
     return 0;
 }
 
+// For a benchmark whose first pass makes what later passes find made (search texts, sort
+// names, indexes): its first pass alone as "<name>/cold" (registered before any other use of
+// what it makes, since benchmarks run in the order they are registered), then the benchmark
+// itself after half a second of warm-up, the steady state. Arguments go on both.
+inline benchmark::internal::Benchmark* registerColdThenWarm(const std::string& name, void (*function)(benchmark::State&),
+                                                            const std::function<void(benchmark::internal::Benchmark*)>& configure = {})
+{
+    benchmark::internal::Benchmark* cold = benchmark::RegisterBenchmark((name + "/cold").c_str(), function)->Iterations(1);
+    benchmark::internal::Benchmark* warm = benchmark::RegisterBenchmark(name.c_str(), function)->MinWarmUpTime(0.5);
+    if (configure) {
+        configure(cold);
+        configure(warm);
+    }
+    return warm;
+}
+
 // The 2-minute 1080p H.264 clip of the frame-grab benchmarks (a key frame every 10 s), made
 // on first run with ffmpeg into /tmp; PELLIS_BENCH_CLIP names another.
 inline std::string framegrabClipPath()

@@ -11,7 +11,9 @@
 #include "platform/InterfaceFiles.h"
 #include "platform/UserDefaults.h"
 
+#include <QtCore/QEvent>
 #include <QtCore/QProcessEnvironment>
+#include <QtCore/QTimer>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusConnectionInterface>
 #include <QtWidgets/QWidget>
@@ -67,6 +69,33 @@ void PMMainController::applicationWillFinishLaunching()
     PMCachedSettings::convertAnimatedImagesToMovies = defaults.boolForKey(QStringLiteral("Convert Animated Images To Movies"));
 }
 
+namespace {
+
+// Calls the function once, at the turn of the event loop after the widget's first paint.
+class FirstPaintWatcher : public QObject {
+public:
+    FirstPaintWatcher(QWidget* widget, std::function<void()> then) : QObject(widget), m_then(std::move(then)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && m_then) {
+            QTimer::singleShot(0, std::move(m_then));
+            m_then = nullptr;
+            deleteLater();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_then;
+};
+
+void callAfterFirstPaint(QWidget* widget, std::function<void()> then)
+{
+    widget->installEventFilter(new FirstPaintWatcher(widget, std::move(then)));
+}
+
+} // namespace
+
 void PMMainController::applicationDidFinishLaunching()
 {
     auto step = [this](const char* name) {
@@ -112,7 +141,11 @@ void PMMainController::applicationDidFinishLaunching()
     step("Post-Startup Scripts");
     runScriptsForTimeKey(QStringLiteral("Post-Startup Scripts"));
     _didFinishLaunching = true;
-    // What the first search needs is made while the user looks at the window.
-    PMPrepareSearchIndexInBackground();
+    // What the first search needs is made on a worker while the user looks at the window:
+    // once it has been painted, so that the worker takes nothing from the start itself.
+    if (_mainWindow->isVisible())
+        callAfterFirstPaint(_mainWindow, [] { PMPrepareSearchIndexInBackground(); });
+    else
+        PMPrepareSearchIndexInBackground();
     startObservingApplicationState();
 }

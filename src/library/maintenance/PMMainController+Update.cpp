@@ -207,6 +207,7 @@ void PMMainController::invalidateLibraryDependencies()
     Array smartGroups;
     Array smartGroupFolders;
     invalidateLibraryDependencies(_library, &smartGroupFolders, &smartGroups, false, fileTests);
+    _rebuiltSmartGroups = smartGroups;
     // A folder that moved is found by the first of its files whose search reaches it; the
     // files met before that (whose searches gave up) are looked for where it went.
     for (const auto& [index, movesKnown] : fileTests.notFoundByBookmark) {

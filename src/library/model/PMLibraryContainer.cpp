@@ -1314,6 +1314,14 @@ bool PMLibraryContainer::rearrangeChildrenAsPreflightCheck(bool preflight)
     return rearrangeChildrenAsPreflightCheck(preflight, primarySortCriterionFromCSVString(nullptr, nullptr, true));
 }
 
+void PMLibraryContainer::invalidateSortsAndSearches()
+{
+    for (const QString* key : {&kSortedChildren, &kSortedGroupChildren, &kSortedMovieChildren})
+        remove(*key);
+    if (!isOnlineItem())
+        remove(kSearch);
+}
+
 void PMLibraryContainer::invalidateChildrenRecursively(bool recursively)
 {
     for (const QString& key : kCacheKeys)

@@ -144,6 +144,9 @@ public:
     bool rearrangeChildrenAsPreflightCheck(bool preflight);
     void invalidateChildrenRecursively(bool recursively);
     void invalidateChildren() { invalidateChildrenRecursively(false); }
+    // Drops only the sorted children and the search results (what a change of the movies'
+    // ratings or other sort keys can change); the filtered children and sums stay.
+    void invalidateSortsAndSearches();
 
     // Online containers
     bool canGetMoreOnlineChildren() const;

@@ -271,6 +271,15 @@ public:
     void updateLibrary();
     void updateLibraryWithFrozenSelections();
     void updateLibraryAndInvalidateDependencies(bool invalidateDependencies, bool forceUpdateFileLocations, bool saveExpansionStateFirst);
+    // After ratings changed (stars, menu, list): a rating moves no file and no item of the
+    // tree, so only what reads ratings is made again (the containers' sorts and searches,
+    // the smart groups, off this thread) before one refresh of the window; the library is
+    // saved soon after. Before the first full update it is one.
+    void updateLibraryAfterRatingChange();
+    // The same at the next turn of the event loop (ratings changed together count once).
+    void updateLibraryAfterRatingChangeSoon();
+    // The smart groups the last full update found (they are filled again after a rating change).
+    platform::Array _rebuiltSmartGroups;
     // Tests and diagnostics: called with the name of each step of an update as it runs.
     std::function<void(const QString& step)> _libraryUpdateStepObserver;
     // Set at the end of the first update; before it the source list's expansion state is

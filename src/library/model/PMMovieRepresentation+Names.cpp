@@ -250,16 +250,21 @@ void PMMovieRepresentationPrototype::invalidateDisplayNameRecursively()
 QString PMMovieRepresentationPrototype::sortName()
 {
     PMMovieRepresentationOriginal& o = original();
+    std::uint64_t generation = 0;
     {
         std::lock_guard lock(o.m_mutex);
         if (o.m_sortName)
             return *o.m_sortName;
+        generation = o.m_sortNameGeneration;
     }
     const QString sort = recordSortString(displayName());
     std::lock_guard lock(o.m_mutex);
-    if (!o.m_sortName)
+    if (o.m_sortName)
+        return *o.m_sortName;
+    // The name changed while this was made (on another thread): it serves this call only.
+    if (generation == o.m_sortNameGeneration)
         o.m_sortName = sort;
-    return *o.m_sortName;
+    return sort;
 }
 
 void PMMovieRepresentationPrototype::invalidateSortNameRecursively()
@@ -268,6 +273,7 @@ void PMMovieRepresentationPrototype::invalidateSortNameRecursively()
         PMMovieRepresentationOriginal& o = original();
         std::lock_guard lock(o.m_mutex);
         o.m_sortName.reset();
+        ++o.m_sortNameGeneration;
     }
     invalidateSeriesSortName();
 }

@@ -449,6 +449,7 @@ public:
     QHash<QString, QStringList> m_cachedSeparateLowercaseTagValues;
     std::optional<QString> m_displayNameWithExtension, m_displayNameWithoutExtension, m_displayName;
     std::optional<QString> m_sortName, m_seriesSortName;
+    std::uint64_t m_sortNameGeneration = 0; // counts the times the sort name was dropped
     PMCachedDate m_additionDate, m_creationDate, m_oldestDate, m_newestDate, m_lastPlaybackDate;
     std::optional<std::uint64_t> m_movieFileSize;
     bool m_durationQueued = false;       // waiting in a batch of duration measures

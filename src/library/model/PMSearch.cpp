@@ -8,6 +8,8 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/UserDefaults.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+#include <QtCore/QCoreApplication>
 #include <QtCore/QHash>
 #include <QtCore/QRectF>
 #include <QtCore/QSet>
@@ -514,12 +516,36 @@ std::vector<std::vector<size_t>> PMSimilarSets(size_t count, const std::function
     return components;
 }
 
-void PMPrepareSearchIndexInBackground()
+QFuture<void> PMPrepareSearchIndexInBackground()
 {
     const ArrayPtr movies = mainController().nonProxyFilteredMovieRepresentations();
     if (!movies || movies->isEmpty())
-        return;
-    PMCrawlQueue::async([movies] { LibrarySearchIndex::forMovies(movies); });
+        return QFuture<void>();
+    // A newer preparation (or the end of the program) makes an older one stop.
+    static std::atomic<std::uint64_t> generation{0};
+    const std::uint64_t mine = ++generation;
+    // Not on the crawl queue: by now it may hold thousands of file reads. Each record keeps
+    // what it makes under its own lock, and a text whose record changed meanwhile is not
+    // kept (see `searchText`), so the main thread finds each either made or makes it itself.
+    return QtConcurrent::run([movies, mine] {
+        const auto stopped = [mine] { return generation.load(std::memory_order_relaxed) != mine || QCoreApplication::closingDown(); };
+        for (const Value& item : *movies) {
+            if (stopped())
+                return;
+            if (PMMovieRepresentationPrototype* movie = PMMovie(item))
+                (void)movie->searchText();
+        }
+        if (stopped())
+            return;
+        LibrarySearchIndex::forMovies(movies);
+        // The first sort by name of a container other than the one shown (which sorts its own).
+        for (const Value& item : *movies) {
+            if (stopped())
+                return;
+            if (PMMovieRepresentationPrototype* movie = PMMovie(item))
+                (void)movie->sortName();
+        }
+    });
 }
 
 void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibraryContainer* inContainer, bool searchContainers, bool searchFiles,

@@ -10,6 +10,7 @@
 
 #include "platform/Value.h"
 
+#include <QtCore/QFuture>
 #include <QtCore/QRectF>
 #include <QtCore/QSizeF>
 #include <QtCore/QString>
@@ -40,6 +41,7 @@ std::vector<std::vector<size_t>> PMSimilarSets(size_t count, const std::function
 // Tests: the widest scan the library index may use, in places at a time (32, 16, or 1 for
 // the plain loop), so that every path can be checked on any processor.
 void PMLimitSearchScanWidth(int places);
-// Makes the search index of the library's movies on the crawl queue, so that the first
-// keystroke in the search field finds it made (after launch and after library updates).
-void PMPrepareSearchIndexInBackground();
+// Makes the search texts and the sort names of the library's movies and its search index on
+// a worker, so that the first keystroke in the search field and the first sort find them
+// made (after launch). The future tells when it is done (tests).
+QFuture<void> PMPrepareSearchIndexInBackground();

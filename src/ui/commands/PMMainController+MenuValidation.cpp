@@ -1110,14 +1110,12 @@ void PMMainController::setRating(QObject* sender)
         return;
     }
     const double rating = double(senderTag(sender));
-    freezeSelections();
     for (const Value& v : *movies) {
         if (PMMovieRepresentationPrototype* movie = PMMovie(v))
             movie->setRating(rating);
     }
-    updateLibraryAndInvalidateDependencies(true, false, true);
+    updateLibraryAfterRatingChange();
     unfreezeSelections();
-    saveLibrarySoon();
 }
 
 void PMMainController::toggleFullScreen()

@@ -402,11 +402,11 @@ void PMGroupView::addItem(const Value& item)
                 }
         }
     }
-    const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
     PMGroupViewItemProxyPtr proxy;
     if (m_hasProxyDump) {
+        const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
         auto bucket = _proxyDump.find(groupKey);
-        if (bucket != _proxyDump.end())
+        if (bucket != _proxyDump.end() && !bucket->isEmpty())
             proxy = bucket->take(itemID(shown));
     }
     if (proxy) {
@@ -424,6 +424,42 @@ void PMGroupView::addItem(const Value& item)
     m_ratiosValid = false;
 }
 
+bool PMGroupView::setItems(const std::shared_ptr<PMLibraryContainer>& group, const std::vector<Value>& items)
+{
+    // The items compared are what was added, by identity (the proxies keep them alive, so
+    // an address is never that of another item made since).
+    const bool blends = PMMainController::blendsSubgroupPreviews();
+    const auto same = [&] {
+        // A blended subgroup's tile may have to show another of its movies now.
+        if (blends || group != _representedGroup || blends != m_itemsBlended || items.size() != _proxies.size())
+            return false;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const Value& added = _proxies[i]->equivalentContainer.isNull() ? _proxies[i]->representedItem : _proxies[i]->equivalentContainer;
+            if (added.object() != items[i].object() || !added.isObject())
+                return false;
+        }
+        return true;
+    };
+    if (same()) {
+        // What a tile shows (name, rating, state) may have changed with the library, and
+        // so may its description: that closes (the next hover shows it anew).
+        for (PMGroupViewItemProxy* proxy : m_shown)
+            if (proxy->view) {
+                proxy->view->invalidateDrawing();
+                PMPreviewViewToolTipPopover::shared().hideForPreviewView(proxy->view->serial);
+            }
+        viewport()->update();
+        return true;
+    }
+    clear();
+    setRepresentedGroup(group);
+    m_itemsBlended = blends;
+    _proxies.reserve(items.size());
+    for (const Value& item : items)
+        addItem(item);
+    return false;
+}
+
 void PMGroupView::clear()
 {
     if (m_hasProxyDump)
@@ -431,11 +467,24 @@ void PMGroupView::clear()
     m_hasProxyDump = true;
     const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
     auto& bucket = _proxyDump[groupKey];
-    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
-        bucket.insert(itemID(proxy->representedItem), proxy);
-        dropTile(*proxy);
+    // An item shown again keeps its proxy, so that its tile moves from where it was. Only
+    // those within a screen of the visible part are kept: a tile from farther away would
+    // come in from the screen's edge all the same, and the cost stays that of a few
+    // screens whatever the number of tiles.
+    if (!_proxies.empty()) {
+        const QRectF visible = visibleRect();
+        const double reach = std::max(visible.height(), 1.0);
+        std::vector<std::uint32_t> near;
+        m_index.tilesInRect(visible.adjusted(-reach, -reach, reach, reach), near);
+        for (std::uint32_t i : near)
+            if (i < _proxies.size() && _proxies[i].get() == m_indexed[i])
+                bucket.insert(itemID(_proxies[i]->representedItem), _proxies[i]);
     }
-    _proxies.clear();
+    // Tiles exist only for the proxies shown.
+    for (PMGroupViewItemProxy* proxy : m_shown)
+        dropTile(*proxy);
+    m_retiredProxies.push_back(std::move(_proxies));
+    _proxies = {};
     _groupProxies.clear();
     _movieProxies.clear();
     m_indexed.clear();
@@ -453,6 +502,7 @@ void PMGroupView::clear()
 void PMGroupView::clearProxyDump()
 {
     _proxyDump.clear();
+    m_retiredProxies.clear();
     m_hasProxyDump = false;
 }
 
@@ -1578,9 +1628,8 @@ void PMGroupView::endRatingDrag()
     m_rating = RatingTracking();
     setFocus(Qt::MouseFocusReason);
     viewport()->update();
-    // Saved like any other change of the library.
-    mainController().updateLibraryAfterDelay(0, false);
-    mainController().saveLibrarySoon();
+    // The change reaches the sorts, searches and smart groups, and is saved.
+    mainController().updateLibraryAfterRatingChangeSoon();
 }
 
 // A second press of a double click is a press with a click count of two.

@@ -178,6 +178,11 @@ public:
     std::shared_ptr<PMLibraryContainer> representedGroup() const { return _representedGroup; }
     void addItem(const platform::Value& item);
     void clear();
+    // Shows `items` (in their order) for `group`. The very items the grid shows already keep
+    // their proxies, with their places and selection marks, and the tiles on screen are only
+    // drawn again: the cost of a refresh that changed no content is that of what is visible.
+    // Anything else refills the grid. Answers whether the proxies were kept.
+    bool setItems(const std::shared_ptr<PMLibraryContainer>& group, const std::vector<platform::Value>& items);
     void clearProxyDump();
     const std::vector<PMGroupViewItemProxyPtr>& proxies() const { return _proxies; }
     const std::vector<PMGroupViewItemProxyPtr>& movieProxies() const { return _movieProxies; }
@@ -376,6 +381,8 @@ private:
     };
     std::unique_ptr<LocalDragCache> m_localDragCache;
     QHash<QString, QHash<QString, PMGroupViewItemProxyPtr>> _proxyDump;
+    // The proxies of earlier contents, let go with the dump (not while the grid refills).
+    std::vector<std::vector<PMGroupViewItemProxyPtr>> m_retiredProxies;
     bool m_hasProxyDump = false;
     QTimer m_clearProxyDumpTimer;
     bool _isTiling = false;
@@ -396,6 +403,7 @@ private:
     // Aspect ratios of the movies, kept until the content changes.
     std::vector<double> m_ratios;
     bool m_ratiosValid = false;
+    bool m_itemsBlended = false; // the items of `setItems` were added with blended subgroups
     // The last answer of columnsShownForWidth and what it was for.
     mutable struct {
         double width = -1;

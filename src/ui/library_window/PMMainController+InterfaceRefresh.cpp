@@ -292,11 +292,11 @@ void PMMainController::updateUserInterface()
     _groupModeButtonsEnabled = modeButtonsEnabled;
     _groupModeButtonsHidden = modeButtonsHidden;
 
-    // 5. The grid starts empty.
-    if (_groupView)
-        _groupView->clear();
-
+    // 5. The grid is refilled below (it keeps its proxies when the content is the same);
+    // with the player in the window, or the list shown instead, it is left empty.
     if (placement.showsPlayer) {
+        if (_groupView)
+            _groupView->clear();
         // 6. The player fills the right-hand side: the group goes, and the selections
         // frozen for it are let go rather than restored into an empty grid.
         setShownInWindow(_groupView, false);
@@ -370,9 +370,10 @@ void PMMainController::updateUserInterface()
             PMUsesLightThumbnailBackground = usesLightThumbnailBackground();
         if (PMGroupView* grid = listMode && groupListTable ? nullptr : _groupView.data()) {
             grid->setHasScopeBar(showsScopeBar);
-            grid->setRepresentedGroup(_groupItemsParent);
+            std::vector<Value> shown;
             if (PMBlendsSubgroupPreviews && showsSubgroups) {
-                if (items)
+                if (items) {
+                    shown.reserve(size_t(items->count()));
                     for (const Value& item : *items) {
                         PMLibraryContainer* container = PMContainer(item);
                         if (container && PMMovie(item) == nullptr) {
@@ -380,15 +381,18 @@ void PMMainController::updateUserInterface()
                             if (!movies || movies->isEmpty())
                                 continue;
                         }
-                        grid->addItem(item);
+                        shown.push_back(item);
                     }
+                }
             } else {
-                for (const Value& item : *_groupMovieItems)
-                    grid->addItem(item);
+                shown.reserve(size_t(_groupMovieItems->count() + (showsSubgroups ? _groupSubgroupItems->count() : 0)));
+                shown.insert(shown.end(), _groupMovieItems->begin(), _groupMovieItems->end());
                 if (showsSubgroups)
-                    for (const Value& item : *_groupSubgroupItems)
-                        grid->addItem(item);
+                    shown.insert(shown.end(), _groupSubgroupItems->begin(), _groupSubgroupItems->end());
             }
+            grid->setItems(_groupItemsParent, shown);
+        } else if (_groupView) {
+            _groupView->clear();
         }
 
         // 12. The scope bar, with the search settings selected in it.

@@ -452,6 +452,33 @@ void PMMainController::reloadInterfaceAfterLibraryUpdate()
     updateUserInterface();
 }
 
+void PMMainController::updateLibraryAfterRatingChange()
+{
+    if (!_libraryWasBuiltOnce) {
+        updateLibrary();
+        return;
+    }
+    freezeSelections();
+    // The containers' sorts and search results may read ratings: they are dropped and made
+    // again when next asked for (the shown one by the refresh below); what they hold and
+    // its sums stay. Buckets of smart groups are refilled with their groups.
+    for (const PMLibraryContainerPtr& container : std::as_const(_containersByID))
+        if (container && !container->isSmartGroupSubdivision())
+            container->invalidateSortsAndSearches();
+    // The groups keep what they show until their new content arrives.
+    startSmartGroupPopulation(_rebuiltSmartGroups, platform::Date::now().secondsSince1970);
+    // One refresh, when the selections are restored.
+    PMInterfaceRefreshAwaitsUnfreeze = true;
+    unfreezeSelections();
+    saveLibrarySoon();
+}
+
+void PMMainController::updateLibraryAfterRatingChangeSoon()
+{
+    platform::performAfterDelay(this, QStringLiteral("updateLibraryAfterRatingChange"), Value(), 0, [this] { updateLibraryAfterRatingChange(); });
+    saveLibrarySoon();
+}
+
 void PMMainController::storeLibraryWindowStateForSave()
 {
     const PMLibraryContainerPtr selected = selectedContainer();

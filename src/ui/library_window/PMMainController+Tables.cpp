@@ -869,7 +869,7 @@ void PMMainController::tableViewSetObjectValue(PMAutoCompleteTableView* tableVie
         // Dragging over the stars stores each step; the end of the gesture (or a key)
         // updates and saves the library.
         if (!tracking)
-            commonEnding();
+            updateLibraryAfterRatingChangeSoon();
         return;
     }
     if (identifier.startsWith(kTagPrefix)) {

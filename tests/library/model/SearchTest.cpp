@@ -517,6 +517,36 @@ TEST_F(SearchTest, ConcurrentSearchesAgree)
         EXPECT_EQ(count, 100);
 }
 
+// The texts and the index made on a worker after launch serve the searches of the main
+// thread; a record renamed while they are made is searched by its new name, never by a
+// text made from the old one.
+TEST_F(SearchTest, TheSearchPreparedInTheBackgroundFollowsRenamesMadeMeanwhile)
+{
+    PMLibraryContainerPtr home = folder("Home");
+    std::vector<PMMovieRepresentationOriginalPtr> clips;
+    for (int i = 0; i < 3000; ++i) {
+        clips.push_back(movie(QStringLiteral("Clip %1 summer").arg(i)));
+        home->rawChildren()->append(Value(clips.back()));
+    }
+    library({Value(home)});
+    QFuture<void> prepared = PMPrepareSearchIndexInBackground();
+    ASSERT_TRUE(prepared.isValid());
+    // Renamed while the worker runs (the first, last and every hundredth clip).
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Original Name Tag"));
+    for (size_t i = 0; i < clips.size(); i += 100)
+        clips[i]->setDisplayName(QStringLiteral("Renamed %1 winter").arg(i));
+    clips.back()->setDisplayName(QStringLiteral("Renamed last winter"));
+    prepared.waitForFinished();
+    auto count = [](const char* text) {
+        Array results;
+        addMatchesForParsedQuery(results, *PMParsedQuery::parsedQuery(QString::fromUtf8(text)), nullptr, false, true, true, true, false, nullptr);
+        return results.count();
+    };
+    EXPECT_EQ(count("winter"), 31);
+    EXPECT_EQ(count("summer"), 3000 - 31);
+    EXPECT_EQ(count("renamed last"), 1);
+}
+
 // An image-hash duplicate search from the stored hashes to the sorted groups: equal
 // hashes group only pictures that look alike (same aspect ratio unless told to ignore
 // it), each result carries its group and its hash, and the results come by hash.

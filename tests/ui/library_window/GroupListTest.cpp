@@ -11,6 +11,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
+#include "platform/DelayedPerform.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMRatingView.h"
@@ -22,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/QMimeData>
+#include <QtCore/QScopeGuard>
 #include <QtGui/QAction>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
@@ -256,8 +258,11 @@ TEST_F(GroupListTest, RatingsFromTheKeyboardAndTheMouseAreSavedLikeEachOther)
 {
     build();
     PMGroupTableView* list = showListOf(films);
+    // A rating change refreshes the window (without rebuilding the library) and saves soon.
     int updates = 0;
-    c()._libraryUpdateStepObserver = [&](const QString&) { ++updates; };
+    c()._updateUserInterfaceHook = [&] { ++updates; };
+    const auto forget = qScopeGuard([] { c()._updateUserInterfaceHook = nullptr; });
+    platform::cancelPreviousPerformRequests(&c(), QStringLiteral("saveLibrary"), Value());
     const int ratingColumn = list->columnWithIdentifier(QStringLiteral("GroupListRating"));
     list->setFocus();
     list->setCurrentIndex(list->tableModel()->index(0, ratingColumn));
@@ -266,6 +271,7 @@ TEST_F(GroupListTest, RatingsFromTheKeyboardAndTheMouseAreSavedLikeEachOther)
     EXPECT_EQ(first->rating(), 4.0);
     // The library update and the save follow, as after a click.
     EXPECT_TRUE(testsupport::waitUntil([&] { return updates > 0; }));
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&c(), QStringLiteral("saveLibrary"), Value()));
     EXPECT_EQ(c()._selectionFreezeLevel, 0);
 
     // Dragging over the stars sets the rating without an update; the release updates.
@@ -279,6 +285,7 @@ TEST_F(GroupListTest, RatingsFromTheKeyboardAndTheMouseAreSavedLikeEachOther)
     EXPECT_EQ(updates, 0);
     QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, twoStars);
     EXPECT_TRUE(testsupport::waitUntil([&] { return updates > 0; }));
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&c(), QStringLiteral("saveLibrary"), Value()));
     EXPECT_EQ(second->rating(), 2.0);
 }
 

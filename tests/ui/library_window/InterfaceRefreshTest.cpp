@@ -5,11 +5,13 @@
 
 #include "GridTestSupport.h"
 #include "images/PMMovieRepresentationImageLoader.h"
+#include "library/model/PMSortLibraryItems.h"
 #include "platform/EventClock.h"
 #include "ui/kit/PMSmallControls.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMGroupViewLayout.h"
 #include "ui/library_window/PMInterfaceRefresh.h"
+#include "ui/library_window/PMPreviewViewToolTipPopover.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QScopeGuard>
@@ -385,6 +387,68 @@ TEST_F(InterfaceRefreshTest, ARatingChangeRefreshesOnceAndUpdatesTheStatusOnce)
     // The grid still shows the container, with the rating.
     EXPECT_EQ(gridNames(), QStringList({QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("sub")}));
     EXPECT_EQ(PMMovie(grid->movieProxies().front()->representedItem)->rating(), 4);
+}
+
+TEST_F(InterfaceRefreshTest, ARatingChangeReachesSortsAndSmartGroupsWithoutRebuildingTheLibrary)
+{
+    using platform::Dictionary;
+    // A smart group of the movies rated above 3, and A sorted by rating, highest first.
+    auto rated = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Rated")}, {QStringLiteral("Smart"), true}});
+    rated->setValue(QStringLiteral("Criteria"),
+                    Value(Dictionary::make({{QStringLiteral("Rating"), Value(Dictionary::make({{QStringLiteral("Enabled"), true},
+                                                                                               {QStringLiteral("Action"), 3},
+                                                                                               {QStringLiteral("Value"), 3}}))}})));
+    c().smartGroupStorage()->rawChildren()->append(Value(rated));
+    c().updateLibrary(); // the first full update of a running program
+    c().finishSmartGroupPopulation();
+    A->setSortCriterion(QString::fromLatin1(kGroupListRating), false, true);
+    A->setSortsDescending(true, true);
+    c().selectLibraryItem(Value(A));
+    ASSERT_EQ(gridNames(), QStringList({QStringLiteral("alpha"), QStringLiteral("beta"), QStringLiteral("sub")}));
+    PMMovieRepresentationPrototype* alpha = PMMovie(A->rawChildren()->at(0));
+    PMMovieRepresentationPrototype* beta = PMMovie(A->rawChildren()->at(2));
+    ASSERT_TRUE(alpha && beta);
+
+    QStringList steps;
+    c()._libraryUpdateStepObserver = [&steps](const QString& step) { steps << step; };
+    const auto forget = qScopeGuard([] { c()._libraryUpdateStepObserver = nullptr; });
+    const auto rate = [&](PMMovieRepresentationPrototype* movie, double rating) {
+        const int refreshes = c()._userInterfaceRefreshCount, statuses = c()._statusFieldsUpdateCount;
+        movie->setRating(rating);
+        c().updateLibraryAfterRatingChange();
+        EXPECT_EQ(c()._userInterfaceRefreshCount - refreshes, 1);
+        EXPECT_EQ(c()._statusFieldsUpdateCount - statuses, 1);
+    };
+
+    // The rating moves beta to the front and into the smart group; no step of the full
+    // update (the walk of the library, its tables, its files) ran.
+    rate(beta, 4);
+    EXPECT_TRUE(steps.isEmpty()) << steps.join(u',').toStdString();
+    EXPECT_EQ(gridNames(), QStringList({QStringLiteral("beta"), QStringLiteral("alpha"), QStringLiteral("sub")}));
+    ASSERT_TRUE(c().finishSmartGroupPopulation());
+    QStringList inGroup;
+    for (const Value& v : *rated->rawChildren())
+        if (PMItem(v))
+            inGroup << PMItem(v)->displayName();
+    EXPECT_EQ(inGroup, QStringList{QStringLiteral("beta")});
+
+    // A rating that moves nothing keeps every tile's proxy (only the tiles on screen are
+    // drawn again), and the grid shows the new stars.
+    const std::vector<PMGroupViewItemProxyPtr> before = grid->proxies();
+    // A description open over the tile closes: it told the old rating.
+    const PMGroupViewTilePtr tile = grid->movieProxies()[1]->view;
+    ASSERT_TRUE(tile);
+    auto& description = PMPreviewViewToolTipPopover::shared();
+    description.showForPreviewView(grid->viewport(), tile->serial, grid->movieProxies()[1]->representedItem, grid->movieProxies()[1]->frame, -1,
+                                   true);
+    ASSERT_TRUE(description.previewView() == tile->serial || description.delayedPreviewView() == tile->serial);
+    rate(alpha, 2);
+    EXPECT_NE(description.previewView(), tile->serial);
+    EXPECT_NE(description.delayedPreviewView(), tile->serial);
+    EXPECT_EQ(gridNames(), QStringList({QStringLiteral("beta"), QStringLiteral("alpha"), QStringLiteral("sub")}));
+    EXPECT_EQ(grid->proxies(), before);
+    EXPECT_EQ(PMMovie(grid->movieProxies()[1]->representedItem)->rating(), 2);
+    EXPECT_TRUE(steps.isEmpty()) << steps.join(u',').toStdString();
 }
 
 TEST_F(InterfaceRefreshTest, EveryPartOfTheSizeSliderChangesTheTilesWhenFewMoviesFillTheView)

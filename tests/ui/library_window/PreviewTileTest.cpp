@@ -660,7 +660,7 @@ TEST_F(TileClicks, RatingOnTheTileOrWithShiftOnTheWholeSelection)
             out.push_back(record->rating());
         return out;
     };
-    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
+    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibraryAfterRatingChange"), Value());
 
     // Without Shift only the pressed tile changes, and the drag follows the pointer.
     QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, star(0, 3));
@@ -668,23 +668,23 @@ TEST_F(TileClicks, RatingOnTheTileOrWithShiftOnTheWholeSelection)
     QTest::mouseMove(grid->viewport(), star(0, 4));
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, star(0, 4));
     EXPECT_EQ(ratings(), (std::vector<double>{4, 2, 2, 2}));
-    EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("updateLibrary"), Value()));
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("updateLibraryAfterRatingChange"), Value()));
     EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("saveLibrary"), Value())) << "a rating is saved soon";
     platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("saveLibrary"), Value());
-    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
+    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibraryAfterRatingChange"), Value());
     EXPECT_EQ(selectedCount(), 3); // rating never changes the selection
 
     // With Shift every selected movie tile takes the value; the unselected one keeps its own.
     QTest::mousePress(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(1, 5));
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(1, 5));
     EXPECT_EQ(ratings(), (std::vector<double>{5, 5, 5, 2}));
-    EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("updateLibrary"), Value()));
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("updateLibraryAfterRatingChange"), Value()));
 
     // A tile outside the selection is rated alone, even with Shift.
     QTest::mousePress(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(3, 1));
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier, star(3, 1));
     EXPECT_EQ(ratings(), (std::vector<double>{5, 5, 5, 1}));
-    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
+    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibraryAfterRatingChange"), Value());
     defaults().removeObjectForKey(QStringLiteral("Preview Width"));
 }
 
