@@ -456,6 +456,7 @@ void PMMainController::updateLibraryAfterRatingChange()
 {
     if (!_libraryWasBuiltOnce) {
         updateLibrary();
+        saveLibrarySoon();
         return;
     }
     freezeSelections();
