@@ -67,6 +67,8 @@ void PMMainController::applicationWillFinishLaunching()
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     PMCachedSettings::determineFuzzyOldestDate = defaults.boolForKey(QStringLiteral("Determine Fuzzy Oldest Date"));
     PMCachedSettings::convertAnimatedImagesToMovies = defaults.boolForKey(QStringLiteral("Convert Animated Images To Movies"));
+    // The records of the library about to load import these tags from their files.
+    updateImportTagNames(true);
 }
 
 namespace {
@@ -136,6 +138,10 @@ void PMMainController::applicationDidFinishLaunching()
         _mainWindow->show();
         _mainWindow->raise();
         _mainWindow->activateWindow();
+    }
+    if (defaults.boolForKey(QStringLiteral("Show Remote Control Interface On Startup"))) {
+        step("showRemoteInterface");
+        showRemoteInterface();
     }
 
     step("Post-Startup Scripts");

@@ -3,6 +3,7 @@
 #include "library/model/PMMainController.h"
 
 #include "foundation/PMLog.h"
+#include "library/model/PMImportTagNames.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
@@ -29,6 +30,7 @@ PMMainController::PMMainController()
     installSeriesServices();
     installChooseService();
     installImageServices();
+    PMInstallImportTagNamesService();
 }
 
 PMMainController& PMMainController::mainController()
@@ -89,6 +91,7 @@ void PMMainController::resetForTesting()
     _groupItemsParentOrSearchReferenceContainer = nullptr;
     _tagTypes.clear();
     _importTagNames.clear();
+    PMPublishImportTagNames(_importTagNames);
     _infoMovieRepresentations = nullptr;
     _infoTags = nullptr;
     forgetPreviousRebuild();

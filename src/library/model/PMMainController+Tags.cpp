@@ -9,6 +9,7 @@
 #include "foundation/PMCSVParser.h"
 #include "foundation/PMLog.h"
 #include "foundation/PMRange.h"
+#include "library/model/PMImportTagNames.h"
 #include "library/model/PMLibraryItem.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
@@ -219,7 +220,42 @@ QSet<QString> PMMainController::updateImportTagNames(bool update)
                 names.insert(name);
     }
     _importTagNames = names;
+    PMPublishImportTagNames(_importTagNames);
     return _importTagNames;
+}
+
+namespace {
+// The import tag names as the records see them: the sort engine and the metadata reads ask
+// from worker threads while the main thread may rebuild the set, so they read a copy that
+// is replaced whole under the lock.
+struct ImportTagNamesSnapshot {
+    std::mutex mutex;
+    QStringList names;
+};
+
+ImportTagNamesSnapshot& importTagNamesSnapshot()
+{
+    static ImportTagNamesSnapshot snapshot;
+    return snapshot;
+}
+} // namespace
+
+void PMPublishImportTagNames(const QSet<QString>& set)
+{
+    QStringList names(set.cbegin(), set.cend());
+    names.sort();
+    ImportTagNamesSnapshot& snapshot = importTagNamesSnapshot();
+    std::lock_guard lock(snapshot.mutex);
+    snapshot.names = std::move(names);
+}
+
+void PMInstallImportTagNamesService()
+{
+    PMMovieRepresentationServices::shared().importTagNames = [] {
+        ImportTagNamesSnapshot& snapshot = importTagNamesSnapshot();
+        std::lock_guard lock(snapshot.mutex);
+        return snapshot.names;
+    };
 }
 
 void PMMainController::invalidateTagTypes()

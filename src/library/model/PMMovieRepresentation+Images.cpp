@@ -115,7 +115,10 @@ void PMMovieRepresentationPrototype::setCoverImage(const platform::ImagePtr& ima
 {
     if (auto& save = PMMovieRepresentationServices::shared().saveCoverImage)
         save(image, original());
-    original().m_coverImage = image;
+    PMMovieRepresentationOriginal& o = original();
+    o.m_coverImage = image;
+    // A load still running brings the picture this one replaces: it shows nothing.
+    ++o.m_imageReleaseSerial;
 }
 
 platform::ImagePtr PMMovieRepresentationPrototype::cachedCoverImage()
@@ -135,6 +138,8 @@ void PMMovieRepresentationPrototype::setPosterImage(const platform::ImagePtr& im
     PMMovieRepresentationOriginal& o = original();
     o.m_posterImage = image;
     o.m_posterImagePending = false;
+    // A load still running brings the picture this one replaces: it shows nothing.
+    ++o.m_imageReleaseSerial;
 }
 
 platform::ImagePtr PMMovieRepresentationPrototype::cachedPosterImage()

@@ -24,6 +24,7 @@
 #include "ui/library_window/PMGroupView.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFileInfo>
 #include <QtCore/QSet>
 #include <QtGui/QAction>
 #include <QtWidgets/QApplication>
@@ -348,6 +349,10 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     if (a == QLatin1String("help"))
         return helpIsAvailable(); // a command that could only fail stays off
     if (a == QLatin1String("showInFinder")) {
+        // An item made for one file (a context menu's) reveals that file, whatever the
+        // window's selection or focus is.
+        if (const Value carried = platform::menuItemRepresentedObject(item); carried.isString())
+            return !carried.string().isEmpty() && QFileInfo::exists(carried.string());
         const ArrayPtr items = infoItems();
         if (count(items) != 1)
             return false;

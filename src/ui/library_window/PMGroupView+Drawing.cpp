@@ -2,6 +2,7 @@
 // (picture layer, badge, ring, name band and stars), group tiles, and the visible area.
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMGridSettings.h"
+#include "ui/library_window/PMGroupViewColors.h"
 #include "ui/library_window/PMMovieCell.h"
 #include "ui/library_window/PMPreviewViewPrototype.h"
 
@@ -51,7 +52,9 @@ PMGroupView::DrawSettings PMGroupView::drawSettings() const
     if (m_paintSettings) // read once per paint
         return *m_paintSettings;
     DrawSettings d;
-    d.dark = PMIsDarkMode();
+    // Dark in a dark desktop, or when the window gives the grid the dark look of its own
+    // (the thumbnail appearance "Always dark").
+    d.dark = isInFullyInvertedDarkMode(this);
     // The selection shows in the accent colour only where typing would act on it.
     d.selectionActive = hasFocus() && isActiveWindow();
     d.coverMode = coverMode();
@@ -70,7 +73,7 @@ PMGroupView::DrawSettings PMGroupView::drawSettings() const
     d.overlayPosition = coverOverlayPosition();
     d.coverRatio = coverAspectRatio();
     d.previewRatio = previewAspectRatio();
-    d.background = PMGroupView::backgroundColor().rgb();
+    d.background = PMGroupViewBackgroundColor(d.dark).rgb();
     // The subgroups' band is lightened by white at 5% in the dark look.
     const auto lighten = [](int channel) { return int(std::lround(channel * 0.95 + 255 * 0.05)); };
     const QColor plain(d.background);
@@ -682,7 +685,7 @@ void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemP
     if (!selected) {
         QColor border;
         if (!dark)
-            border = contrast ? PMGroupView::borderColor() : QColor::fromRgbF(0, 0, 0, 0.15);
+            border = contrast ? PMGroupViewBorderColor(dark) : QColor::fromRgbF(0, 0, 0, 0.15);
         else {
             const double level = contrast ? 1.0 : (hovering ? 0.325 : 0.275);
             border = QColor::fromRgbF(level, level, level);
@@ -705,7 +708,7 @@ void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemP
             if (selected)
                 layout = drawAsBadgeInRect(painter, count, rect, large, PMBadgeBackground(QColor::fromRgbF(1, 1, 1, 0.2)), 4, -4);
             else if (!hovering && !emphasized)
-                layout = drawAsBadgeInRect(painter, count, rect, large, contrast ? std::optional<QColor>(PMGroupView::borderColor()) : QColor::fromRgbF(0.6, 0.6, 0.6),
+                layout = drawAsBadgeInRect(painter, count, rect, large, contrast ? std::optional<QColor>(PMGroupViewBorderColor(dark)) : QColor::fromRgbF(0.6, 0.6, 0.6),
                                            PMBadgeBackground::none(), nullptr, 0, 0, 0, 4, -4, -1, -1, false, false);
             else if (!contrast)
                 layout = drawAsBadgeInRect(painter, count, rect, large, dark ? std::nullopt : std::optional<QColor>(QColor::fromRgbF(0, 0, 0, 0.6)),
@@ -713,7 +716,7 @@ void PMGroupView::drawGroupTileContent(QPainter& painter, const PMGroupViewItemP
                                                                   : QColor::fromRgbF(0, 0, 0, 0.1)),
                                            nullptr, 0, 0, 0, 4, -4, -1, -1, false, false);
             else
-                layout = drawAsBadgeInRect(painter, count, rect, large, dark ? Qt::black : Qt::white, PMBadgeBackground(PMGroupView::borderColor()),
+                layout = drawAsBadgeInRect(painter, count, rect, large, dark ? Qt::black : Qt::white, PMBadgeBackground(PMGroupViewBorderColor(dark)),
                                            nullptr, 0, 0, 0, 4, -4, -1, -1, false, false);
             label.setRight(std::min(label.right(), layout.badgeRect.left()));
         }
@@ -809,7 +812,7 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible, const Q
     // The grid's colour only where no tile covers it.
     fillUncovered(painter, area, dark ? band : QRectF(), *m_paintSettings);
     if (separated)
-        painter.fillRect(QRectF(0, _separatorY, band.width(), lineWidth), dark ? QColor::fromRgbF(0, 0, 0, 0.4f) : PMGroupView::borderColor());
+        painter.fillRect(QRectF(0, _separatorY, band.width(), lineWidth), dark ? QColor::fromRgbF(0, 0, 0, 0.4f) : PMGroupViewBorderColor(dark));
     m_paintedTiles = 0;
     for (PMGroupViewItemProxy* proxy : m_shown) {
         if (!proxy->view)
@@ -867,7 +870,7 @@ void PMGroupView::paintEvent(QPaintEvent* event)
         dim.addRect(viewport()->rect());
         QPainterPath aperture;
         aperture.addRect(spot.translated(0, -top));
-        painter.fillPath(dim.subtracted(aperture), PMGroupView::backgroundColorWithAlpha(0.7, -1));
+        painter.fillPath(dim.subtracted(aperture), PMGroupViewBackgroundColor(drawSettings().dark, 0.7));
     }
     if (!m_selectionWindow.frame.isEmpty())
         PMGroupViewSelectionWindow::drawOverlayInBounds(painter, m_selectionWindow.frame, m_selectionWindow);

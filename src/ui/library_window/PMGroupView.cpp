@@ -1,6 +1,7 @@
 // The grid of the main window: items and their tiles, selection, layout, hover, keys,
 // presses. The drawing is in PMGroupView+Drawing.cpp, the drags in PMGroupView+Drag.cpp.
 #include "ui/library_window/PMGroupView.h"
+#include "ui/library_window/PMGroupViewColors.h"
 #include "ui/library_window/PMGridSettings.h"
 #include "ui/library_window/PMStatusFields.h"
 #include "ui/library_window/PMPreviewViewPrototype.h"
@@ -54,9 +55,8 @@ QString itemID(const Value& item)
 
 // ---- Colours -----------------------------------------------------------------------
 
-QColor PMGroupView::backgroundColorWithAlpha(double alpha, double darken)
+QColor PMGroupViewBackgroundColor(bool dark, double alpha, double darken)
 {
-    const bool dark = PMIsDarkMode();
     const QString key = dark ? QStringLiteral("Stage Gray: Dark") : QStringLiteral("Stage Gray: Light");
     double white = dark ? 0.15 : 1.0;
     if (!defaults().objectForKey(key).isNull())
@@ -66,6 +66,18 @@ QColor PMGroupView::backgroundColorWithAlpha(double alpha, double darken)
     return QColor::fromRgbF(float(white), float(white), float(white), float(std::clamp(alpha, 0.0, 1.0)));
 }
 
+QColor PMGroupViewBorderColor(bool dark)
+{
+    if (PMShouldIncreaseContrast())
+        return dark ? QColor::fromRgbF(1, 1, 1, 0.95f) : QColor::fromRgbF(0, 0, 0, 0.95f);
+    return dark ? PMGroupViewBackgroundColor(true, 1.0, 0.07) : QColor::fromRgbF(0, 0, 0, 0.2f);
+}
+
+QColor PMGroupView::backgroundColorWithAlpha(double alpha, double darken)
+{
+    return PMGroupViewBackgroundColor(PMIsDarkMode(), alpha, darken);
+}
+
 QColor PMGroupView::backgroundColor()
 {
     return PMGroupView::backgroundColorWithAlpha(1.0, -1);
@@ -73,10 +85,7 @@ QColor PMGroupView::backgroundColor()
 
 QColor PMGroupView::borderColor()
 {
-    const bool dark = PMIsDarkMode();
-    if (PMShouldIncreaseContrast())
-        return dark ? QColor::fromRgbF(1, 1, 1, 0.95f) : QColor::fromRgbF(0, 0, 0, 0.95f);
-    return dark ? PMGroupView::backgroundColorWithAlpha(1.0, 0.07) : QColor::fromRgbF(0, 0, 0, 0.2f);
+    return PMGroupViewBorderColor(PMIsDarkMode());
 }
 
 void PMGroupViewSelectionWindow::drawOverlayInBounds(QPainter& painter, const QRectF& bounds, const PMGroupViewSelectionWindow& window)

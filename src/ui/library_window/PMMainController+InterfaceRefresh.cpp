@@ -57,6 +57,19 @@ bool usesLightThumbnailBackground()
     return appearance.hasNumericValue() && appearance.toLongLong() == 0 && !PMIsDarkInterfaceStyle();
 }
 
+// Gives a widget the dark look of its own, or lets it follow the desktop again.
+void setDarkLook(QWidget* widget, bool dark)
+{
+    if (!widget || widget->testAttribute(Qt::WA_SetPalette) == dark)
+        return;
+    if (dark) {
+        widget->setPalette(PMDarkPalette());
+    } else {
+        widget->setPalette(QPalette());
+        widget->setAttribute(Qt::WA_SetPalette, false);
+    }
+}
+
 // Shows or hides a widget that lives inside a window; a widget without a parent (tests,
 // benchmarks) is never turned into a window of its own.
 void setShownInWindow(QWidget* widget, bool shown)
@@ -369,6 +382,9 @@ void PMMainController::updateUserInterface()
         if (!listMode)
             PMUsesLightThumbnailBackground = usesLightThumbnailBackground();
         if (PMGroupView* grid = listMode && groupListTable ? nullptr : _groupView.data()) {
+            // The grid and its scope bar are dark unless the tiles follow a light desktop.
+            setDarkLook(grid, !PMUsesLightThumbnailBackground);
+            setDarkLook(groupScopeBar, !PMUsesLightThumbnailBackground);
             grid->setHasScopeBar(showsScopeBar);
             std::vector<Value> shown;
             if (PMBlendsSubgroupPreviews && showsSubgroups) {

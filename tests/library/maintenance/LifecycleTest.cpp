@@ -8,12 +8,14 @@
 #include "platform/InterfaceFiles.h"
 #include "platform/PropertyList.h"
 #include "platform/UserDefaults.h"
+#include "playback/PMRemoteInterfaceWindow.h"
 
 #include "common/TestSupport.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QScopeGuard>
 #include <QtGui/QGuiApplication>
 #include <QtWidgets/QWidget>
 
@@ -203,6 +205,26 @@ TEST_F(LifecycleTest, StartUpRunsItsStepsInOrder)
     EXPECT_EQ(defaults().integerForKey(QStringLiteral("Preview Layout")), 3);
     EXPECT_EQ(defaults().integerForKey(QStringLiteral("Submenu Threshold")), 5);
     EXPECT_TRUE(c.existingSourceStorage());
+}
+
+TEST_F(LifecycleTest, StartUpShowsTheRemoteInterfaceWhenAsked)
+{
+    PMMainController& c = mainController();
+    defaults().setBool(true, QStringLiteral("Show Remote Control Interface On Startup"));
+    platform::registerInterfaceBuilder(QStringLiteral("MainWindow"), [](QObject*) { return new QWidget; });
+    const auto closeRemote = qScopeGuard([] {
+        PMRemoteInterfaceWindow::fadeOutAndClose();
+        while (QGuiApplication::overrideCursor())
+            QGuiApplication::restoreOverrideCursor();
+    });
+    QStringList steps;
+    c._startUpStepObserver = [&](const QString& step) { steps << step; };
+    c.applicationWillFinishLaunching();
+    c.applicationDidFinishLaunching();
+    EXPECT_TRUE(PMRemoteInterfaceWindow::isVisible());
+    // After the main window, before the scripts that may rely on what start-up shows.
+    EXPECT_EQ(steps.mid(steps.indexOf(QStringLiteral("showMainWindow"))),
+              (QStringList{QStringLiteral("showMainWindow"), QStringLiteral("showRemoteInterface"), QStringLiteral("Post-Startup Scripts")}));
 }
 
 TEST_F(LifecycleTest, StartUpEndsWithoutMainWindow)

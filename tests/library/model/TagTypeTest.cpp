@@ -6,9 +6,12 @@
 #include "foundation/PMRange.h"
 #include "library/model/PMTagType.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QRandomGenerator>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 using platform::Value;
 
@@ -352,4 +355,60 @@ TEST(TagSlots, AnswerAsTheTableWhateverTheStorage)
     EXPECT_NE(before[0], after[0]);
     EXPECT_EQ(after[0], PMTagValueSlot(tagSlot, QStringLiteral("shriller")));
     EXPECT_EQ(before[0], PMTagValueSlot(tagSlot, QStringLiteral("thriller")));
+}
+
+// The records ask the controller which tags to import: a file's embedded genre and date
+// become the movie's Genre and Year, and only those the import names allow.
+TEST_F(TagTypeTest, RecordsImportTheTagsTheControllerNames)
+{
+    const QString clip = testsupport::makeTempDir(QStringLiteral("imported")) + QStringLiteral("/western.mp4");
+    const testsupport::ProcessResult made = testsupport::runProcess(QStringLiteral("ffmpeg"),
+        {QStringLiteral("-y"), QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+         QStringLiteral("color=c=black:s=32x16:d=1"), QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-metadata"),
+         QStringLiteral("genre=Western"), QStringLiteral("-metadata"), QStringLiteral("date=1969-06-18"), clip});
+    ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
+    setDefault(QStringLiteral("Import Metadata: Internal"), true);
+    auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(clip);
+    library({Value(movie)});
+    PMMainController& controller = mainController();
+    controller.updateImportTagNames(true);
+    const auto imported = [&](const QString& key) {
+        const platform::DictionaryPtr entry = movie->cachedTags() ? movie->cachedTags()->value(key).dictionary() : nullptr;
+        return entry ? entry->value(QStringLiteral("Value")).string() : QString();
+    };
+    movie->cachedTags(); // starts the background read of the file
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            PMCrawlQueue::waitUntilEmpty();
+            QCoreApplication::processEvents();
+            movie->invalidateCachedTags();
+            return !imported(QStringLiteral("genre")).isEmpty();
+        },
+        30000));
+    EXPECT_EQ(imported(QStringLiteral("genre")), QStringLiteral("Western"));
+    EXPECT_EQ(imported(QStringLiteral("year")), QStringLiteral("1969"));
+    controller.invalidateTagTypes();
+    ASSERT_TRUE(controller._tagTypes.contains(QStringLiteral("genre")));
+    EXPECT_TRUE(controller._tagTypes[QStringLiteral("genre")].values.contains(QStringLiteral("western")));
+
+    // Readers on other threads see whole lists while the names change under them.
+    std::atomic<bool> stop = false;
+    std::atomic<int> odd = 0;
+    std::thread reader([&] {
+        while (!stop) {
+            const QStringList names = PMMovieRepresentationServices::shared().importTagNames();
+            odd += !(names.isEmpty() || names.contains(QStringLiteral("Genre")));
+        }
+    });
+    setDefault(QStringLiteral("Import Metadata: Names"), platform::Array::make({Value(QStringLiteral("Genre"))}));
+    for (int i = 0; i < 200; ++i)
+        controller.updateImportTagNames(true);
+    stop = true;
+    reader.join();
+    EXPECT_EQ(odd, 0);
+    movie->invalidateCachedTags();
+    EXPECT_EQ(imported(QStringLiteral("genre")), QStringLiteral("Western"));
+    EXPECT_EQ(imported(QStringLiteral("year")), QString()) << "Year is no longer imported";
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Import Metadata: Names"));
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Import Metadata: Internal"));
 }

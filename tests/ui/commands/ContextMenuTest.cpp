@@ -8,6 +8,7 @@
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 
+#include <QtCore/QFile>
 #include <QtGui/QAction>
 #include <QtWidgets/QMenu>
 
@@ -230,4 +231,27 @@ TEST_F(ContextMenus, AlignDateOffersTheDefaultDateAndSetsItOnEveryMovie)
     for (int i : {0, 1})
         EXPECT_EQ(movies[size_t(i)]->additionDate().secondsSince1970, 86400.0 * 365);
     EXPECT_NE(movies[2]->additionDate().secondsSince1970, 86400.0 * 365);
+}
+
+// "Show in Finder" in a movie's menu reveals that movie's file: it is offered whatever is
+// selected or focused, and only while the file is there.
+TEST_F(ContextMenus, ShowInFinderFollowsTheClickedMoviesFile)
+{
+    const QString path = testsupport::makeTempDir(QStringLiteral("reveal")) + QStringLiteral("/Here.mov");
+    testsupport::writeFile(path, "x");
+    auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(path);
+    c().pellisSourceStorageSection()->rawChildren()->append(Value(movie));
+    c().invalidateLibraryDependencies();
+    auto one = Array::make();
+    one->append(Value(movie));
+    std::unique_ptr<QMenu> menu(c().contextMenuForGroupViewItems(one, nullptr));
+    QAction* reveal = nullptr;
+    for (QAction* item : menu->actions())
+        if (item->text() == QLatin1String("Show in Finder"))
+            reveal = item;
+    ASSERT_NE(reveal, nullptr) << titles(menu.get()).join(u'|').toStdString();
+    // Nothing is selected and no window has the focus.
+    EXPECT_TRUE(c().validateMainMenuItem(reveal));
+    QFile::remove(path);
+    EXPECT_FALSE(c().validateMainMenuItem(reveal));
 }

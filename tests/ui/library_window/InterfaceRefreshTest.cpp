@@ -6,6 +6,7 @@
 #include "GridTestSupport.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "platform/Appearance.h"
 #include "platform/EventClock.h"
 #include "ui/kit/PMSmallControls.h"
 #include "ui/library_window/PMGroupView.h"
@@ -22,6 +23,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 
 using platform::Value;
 
@@ -490,4 +492,40 @@ TEST_F(InterfaceRefreshTest, EveryPartOfTheSizeSliderChangesTheTilesWhenFewMovie
     platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Preview Layout"));
     c()._mainWindow = nullptr;
     grid->setParent(nullptr);
+}
+
+// "Thumbnail Appearance": 0 lets the grid follow the desktop, anything else keeps it dark,
+// and the grid is drawn in the look it was given.
+TEST_F(InterfaceRefreshTest, TheThumbnailAppearanceDecidesTheGridsLook)
+{
+    auto& appearance = platform::AppearanceSource::shared();
+    const auto restore = qScopeGuard([&] {
+        appearance.setDarkForTesting(std::nullopt);
+        platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Thumbnail Appearance"));
+    });
+    struct Case {
+        bool desktopDark;
+        std::optional<int> setting;
+        bool light;
+    } cases[] = {
+        {false, std::nullopt, false}, {false, 1, false}, {false, 0, true}, {true, 0, false}, {true, 1, false}, {false, 0, true},
+    };
+    ASSERT_TRUE(c().selectLibraryItem(Value(A)));
+    for (const Case& k : cases) {
+        SCOPED_TRACE(testing::Message() << "desktop dark " << k.desktopDark << ", setting " << k.setting.value_or(-1));
+        appearance.setDarkForTesting(k.desktopDark);
+        if (k.setting)
+            setDefault(QStringLiteral("Thumbnail Appearance"), Value(*k.setting));
+        else
+            platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Thumbnail Appearance"));
+        c().updateUserInterface();
+        EXPECT_EQ(PMUsesLightThumbnailBackground, k.light);
+        // A corner of the grid that no tile covers.
+        const QImage shot = grid->viewport()->grab().toImage();
+        const int grey = qGray(shot.pixel(shot.width() - 3, shot.height() - 3));
+        if (k.light)
+            EXPECT_GT(grey, 200);
+        else
+            EXPECT_LT(grey, 90);
+    }
 }

@@ -1086,6 +1086,27 @@ TEST_F(TileClicks, TheDurationSitsBottomRightAndMarksOnlyUnplayedMovies)
     EXPECT_GT(lightIn(unplayed), lightIn(played));
 }
 
+// The grid asked for the fake files' pictures when it was shown; a preview set while those
+// loads run stays: their late answers (the files' icons) bring back nothing.
+TEST_F(TileClicks, APictureSetWhileItsLoadRunsIsKept)
+{
+    const platform::ImagePtr poster = platform::Image::make([] {
+        QImage picture(160, 90, QImage::Format_RGB32);
+        picture.fill(QColor(20, 120, 40));
+        return picture;
+    }());
+    const platform::ImagePtr cover = platform::Image::make([] {
+        QImage picture(90, 160, QImage::Format_RGB32);
+        picture.fill(QColor(120, 20, 40));
+        return picture;
+    }());
+    records[0]->setPosterImage(poster);
+    records[1]->setCoverImage(cover);
+    gridtest::waitForPictureLoads();
+    EXPECT_EQ(records[0]->cachedPosterImage(), poster);
+    EXPECT_EQ(records[1]->cachedCoverImage(), cover);
+}
+
 TEST_F(TileClicks, AnIconStandsInTheMiddleOfItsGlow)
 {
     defaults().setDouble(200, QStringLiteral("Preview Width"));
