@@ -239,6 +239,10 @@ bool organizerWalk(PMMainController& c, const ArrayPtr& items, ArrayPtr ancestor
         const bool inside = isEqualToOrChildOfPath(path, base);
         if (inside ? !r.organize : !(r.move || r.copy))
             continue;
+        if (r.preflightCandidates) {
+            r.preflightCandidates->append({path, suggested});
+            continue;
+        }
         if (r.preflightCollection) {
             // A dry run makes no folders: the free name is looked for where it would be.
             bool match = false;

@@ -91,6 +91,9 @@ void PMMainController::resetForTesting()
     _importTagNames.clear();
     _infoMovieRepresentations = nullptr;
     _infoTags = nullptr;
+    // A new library: the library folder's last answer speaks of the old one.
+    _libraryFolderDryRun = LibraryFolderDryRunAnswer();
+    ++_libraryFolderGeneration;
     forgetPreviousRebuild();
 }
 

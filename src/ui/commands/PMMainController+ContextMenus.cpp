@@ -8,6 +8,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/Queues.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMenuItemSwitch.h"
@@ -15,6 +16,7 @@
 #include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QPointer>
 #include <QtCore/QUrl>
 #include <QtGui/QAction>
 #include <QtGui/QClipboard>
@@ -598,17 +600,31 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
     bool byRemoving = false;
     bool blacklisting = false;
     if (itemCount > 0 && canDragOrDeleteItems(items, &byRemoving, &blacklisting)) {
+        std::function<bool()> diskCheck;
         if (deleteTitle.isEmpty()) {
             if (byRemoving) {
+                // What needs the disk (the files a deletion would offer to trash) is
+                // looked at off the main thread; the title follows when it answers.
                 bool confirmationRequired = false;
-                deleteItems(items, &confirmationRequired, true, true, false);
+                diskCheck = deleteItemsDryRunDeferringDiskWork(items, &confirmationRequired);
                 deleteTitle = confirmationRequired ? localized("Delete from Library...") : localized("Delete from Library");
             } else {
                 deleteTitle = blacklisting ? localized("Ignore") : localized("Remove from Playlist");
             }
         }
         addSeparatorIfNeeded(menu);
-        addActionItem(menu, deleteTitle, "deleteItemsFromMenuItem", 0, Value(items));
+        QAction* deleteItem = addActionItem(menu, deleteTitle, "deleteItemsFromMenuItem", 0, Value(items));
+        if (diskCheck) {
+            QPointer<QAction> guarded(deleteItem);
+            platform::dispatchAsyncGlobal([diskCheck, guarded] {
+                if (!diskCheck())
+                    return;
+                platform::dispatchAsyncMain([guarded] {
+                    if (guarded)
+                        guarded->setText(localized("Delete from Library..."));
+                });
+            });
+        }
     }
 
     // Sorting the shown container.

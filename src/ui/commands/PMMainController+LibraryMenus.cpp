@@ -1,12 +1,16 @@
 // The library folder menus: the known library folders with the current one's details, the
-// supplementary folders ("Satellites"), and the library folder submenu of the main menu
-// that offers to organise the folder and to gather the library's files into it.
+// supplementary folders ("Satellites"), the library folder submenu of the main menu that
+// offers to organise the folder and to gather the library's files into it, the menu of meta
+// references and the time slider's menu.
 #include "library/model/PMMainController.h"
 
+#include "foundation/NSString+PMHelpManagerFileNames.h"
 #include "foundation/PMLog.h"
 #include "library/model/PMCachedSettings.h"
+#include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Paths.h"
+#include "platform/Queues.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
@@ -14,6 +18,7 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFileInfo>
+#include <QtCore/QTimer>
 #include <QtGui/QAction>
 #include <QtGui/QIcon>
 #include <QtWidgets/QMenu>
@@ -21,6 +26,7 @@
 #include <algorithm>
 
 using platform::Array;
+using platform::ArrayPtr;
 using platform::DictionaryPtr;
 using platform::Value;
 
@@ -146,6 +152,89 @@ void PMMainController::addLibraryLocationsToMenu(QMenu* menu, bool includeSupple
     }
 }
 
+void PMMainController::libraryFolderDryRunNeedsUpdate()
+{
+    ++_libraryFolderGeneration;
+    // Only once someone looked: the next opening then finds a fresh answer.
+    if (!_libraryFolderDryRun.valid && _libraryFolderDryRunRunning == 0)
+        return;
+    static bool scheduled = false;
+    if (scheduled)
+        return;
+    scheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        scheduled = false;
+        startLibraryFolderDryRun();
+    });
+}
+
+void PMMainController::startLibraryFolderDryRun()
+{
+    const quint64 generation = _libraryFolderGeneration;
+    if (_libraryFolderDryRunRunning == generation || (_libraryFolderDryRun.valid && _libraryFolderDryRun.generation == generation))
+        return;
+    _libraryFolderDryRunRunning = generation;
+    // The organiser's walk reads the library here; what it would touch is checked on
+    // the disk by the worker, like the search of the library folders.
+    const bool automaticNames = PMCachedSettings::determineNamesAutomatically;
+    QList<std::pair<QString, QString>> unorganized;
+    if (!automaticNames) {
+        FileLocationsRequest request;
+        request.organize = true;
+        Array unused;
+        request.preflightCollection = &unused;
+        request.preflightCandidates = &unorganized;
+        updateFileLocations(request);
+    }
+    QList<std::pair<QString, QString>> outside;
+    FileLocationsRequest move;
+    move.move = true;
+    Array unused;
+    move.preflightCollection = &unused;
+    move.preflightCandidates = &outside;
+    updateFileLocations(move);
+    const std::function<QStringList()> search = nonLibraryFilesSearch(true);
+
+    platform::dispatchAsyncGlobal([this, generation, unorganized, outside, search] {
+        const auto wouldMove = [](const std::pair<QString, QString>& candidate) {
+            bool match = false;
+            const QString available = availablePathWithCurrentPath(candidate.second, candidate.first, &match);
+            return !available.isEmpty() && !match && QFileInfo::exists(candidate.first);
+        };
+        LibraryFolderDryRunAnswer answer;
+        answer.valid = true;
+        answer.generation = generation;
+        for (const auto& candidate : unorganized)
+            if (wouldMove(candidate))
+                answer.unorganizedPaths.append(candidate.first);
+        answer.unorganized = !answer.unorganizedPaths.isEmpty();
+        answer.outside = std::any_of(outside.begin(), outside.end(), wouldMove);
+        answer.nonLibraryFiles = search();
+        platform::dispatchAsyncMain([this, answer] {
+            if (_libraryFolderDryRunRunning == answer.generation)
+                _libraryFolderDryRunRunning = 0;
+            if (_libraryFolderDryRun.valid && _libraryFolderDryRun.generation > answer.generation)
+                return;
+            _libraryFolderDryRun = answer;
+            if (answer.unorganized && PMDebugLogEnabled()) {
+                auto paths = Array::make();
+                for (const QString& path : answer.unorganizedPaths)
+                    paths->append(Value(path));
+                PMLog(QStringLiteral("[Debug] files not properly organized: %@"), Value(paths));
+            }
+            if (QMenu* menu = _mainMenu.libraryFolderMenu; menu && menu->isVisible()) {
+                populateLibraryFolderMenu(menu);
+                menu->adjustSize();
+            }
+            if (_libraryFolderDryRunAnswered)
+                _libraryFolderDryRunAnswered();
+            // The library changed while the answer was made: ask again.
+            if (answer.generation != _libraryFolderGeneration)
+                startLibraryFolderDryRun();
+        });
+    });
+}
+
 void PMMainController::populateLibraryFolderMenu(QMenu* menu)
 {
     if (!menu)
@@ -154,36 +243,31 @@ void PMMainController::populateLibraryFolderMenu(QMenu* menu)
     addLibraryLocationsToMenu(menu, true);
     menu->addSeparator();
     const bool automaticNames = PMCachedSettings::determineNamesAutomatically;
-    bool offered = false;
-
-    // Dry runs of the organiser: they only collect the files they would touch.
-    if (!automaticNames) {
-        Array unorganized;
-        FileLocationsRequest request;
-        request.organize = true;
-        request.preflightCollection = &unorganized;
-        updateFileLocations(request);
-        if (!unorganized.isEmpty()) {
-            if (PMDebugLogEnabled())
-                PMLog(QStringLiteral("[Debug] files not properly organized: %@"), Value(std::make_shared<Array>(unorganized)));
-            addAction(menu, localized("Organize Library Folder"), "organizeLibraryFiles");
-            offered = true;
+    // The dry runs never run here: the menu shows the last answer, and fills in again
+    // when the answer for the library as it is now comes.
+    if (!_libraryFolderDryRun.valid || _libraryFolderDryRun.generation != _libraryFolderGeneration) {
+        const bool firstTime = !_libraryFolderDryRun.valid;
+        QTimer::singleShot(0, this, [this] { startLibraryFolderDryRun(); });
+        if (firstTime) {
+            addNonActionItemWithSmallTitle(menu, localized("Checking the library folder\u2026"));
+            removeTrailingSeparators(menu);
+            return;
         }
     }
-    const QStringList outsiders = nonLibraryFilesFromAllVolumes(true, nullptr);
-    if (!outsiders.isEmpty()) {
+    const LibraryFolderDryRunAnswer& answer = _libraryFolderDryRun;
+    bool offered = false;
+    if (!automaticNames && answer.unorganized) {
+        addAction(menu, localized("Organize Library Folder"), "organizeLibraryFiles");
+        offered = true;
+    }
+    if (!answer.nonLibraryFiles.isEmpty()) {
         auto paths = Array::make();
-        for (const QString& path : outsiders)
+        for (const QString& path : answer.nonLibraryFiles)
             paths->append(Value(path));
         addAction(menu, localized("Add All Library Folder Files to Library..."), "includeNonLibraryFilesFromMenuItem", Value(paths));
         offered = true;
     }
-    Array outside;
-    FileLocationsRequest move;
-    move.move = true;
-    move.preflightCollection = &outside;
-    updateFileLocations(move);
-    if (!outside.isEmpty()) {
+    if (answer.outside) {
         if (!offered && !automaticNames)
             addNonActionItemWithSmallTitle(menu, localized("Library folder is organized."));
         menu->addSeparator();
@@ -198,4 +282,100 @@ void PMMainController::populateLibraryFolderMenu(QMenu* menu)
         }
     }
     removeTrailingSeparators(menu);
+}
+
+QMenu* PMMainController::populateMetaReferenceMenu(QMenu* menu, QWidget* forWindow, const QString& action, QObject* target, const Value& exclude)
+{
+    if (!menu)
+        menu = new QMenu(localized("Meta"));
+    const bool inInfoPanel = forWindow && infoWindow && forWindow->window() == infoWindow->window();
+    const auto addReference = [&](const QString& title, const QString& reference) {
+        QAction* item = menu->addAction(platform::escapedMenuTitle(title));
+        platform::setMenuItemAction(item, action, target);
+        platform::setMenuItemRepresentedObject(item, Value(QStringLiteral("<?meta:%1?>").arg(reference)));
+        return item;
+    };
+
+    // The tags to offer: the info panel's rows as filtered, else every tag of the library.
+    QList<platform::DictionaryPtr> records;
+    if (inInfoPanel && _filteredInfoTags) {
+        for (const Value& v : *_filteredInfoTags)
+            if (const platform::DictionaryPtr record = v.dictionary(); record && record->value(QStringLiteral("Tag")).isString())
+                records.append(record);
+    } else {
+        QStringList names;
+        for (auto it = _tagTypes.cbegin(); it != _tagTypes.cend(); ++it)
+            names.append(it.value().tag.isEmpty() ? it.key() : it.value().tag);
+        std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return PMCompareNamesBySortString(a, b) < 0; });
+        for (const QString& name : std::as_const(names)) {
+            auto record = platform::Dictionary::make();
+            record->setValue(QStringLiteral("Tag"), Value(name));
+            records.append(record);
+        }
+    }
+    // The excluded record: a tag record itself, or the record of a tag name.
+    platform::DictionaryPtr excluded = exclude.dictionary();
+    QString excludedTag = excluded ? excluded->value(QStringLiteral("Tag")).string() : exclude.string();
+    const auto tagOf = [](const platform::DictionaryPtr& record) { return record->value(QStringLiteral("Tag")).string(); };
+    const auto isExcluded = [&](const platform::DictionaryPtr& record) {
+        return record == excluded || (!excludedTag.isEmpty() && tagOf(record).compare(excludedTag, Qt::CaseInsensitive) == 0);
+    };
+
+    // The value the files themselves carry for the excluded tag.
+    if (forWindow && !excludedTag.isEmpty()) {
+        const ArrayPtr movies = inInfoPanel ? _infoMovieRepresentations : infoMovieRepresentationsForMenuItem(nullptr);
+        const QString key = excludedTag.toLower();
+        bool embedded = false;
+        for (const Value& v : movies ? *movies : Array()) {
+            PMMovieRepresentationPrototype* movie = PMMovie(v);
+            const platform::DictionaryPtr imported = movie ? movie->importedTags() : nullptr;
+            if (imported && imported->contains(key)) {
+                embedded = true;
+                break;
+            }
+        }
+        if (embedded) {
+            addReference(localized("%1: Embedded").arg(excludedTag), excludedTag);
+            menu->addSeparator();
+        }
+    }
+    const qsizetype others = std::count_if(records.begin(), records.end(), [&](const platform::DictionaryPtr& r) { return !isExcluded(r); });
+    if (others > 0) {
+        for (const platform::DictionaryPtr& record : std::as_const(records))
+            if (!isExcluded(record))
+                addReference(tagOf(record), tagOf(record));
+        menu->addSeparator();
+    }
+    addReference(localized("Name"), QStringLiteral("Name"));
+    addReference(localized("Name: Common Prefix"), QStringLiteral("Name: Common Prefix"));
+    addReference(localized("Name: Regular Expression"), QStringLiteral("Name: ^(.*)$"));
+    if (platform::UserDefaults::standard().boolForKey(QStringLiteral("Enable Meta Reference Text Access")))
+        addReference(localized("Text: Regular Expression"), QStringLiteral("Text: ^(.*)$"));
+    menu->addSeparator();
+    addReference(localized("Index"), QStringLiteral("Index"));
+    platform::installMenuConventions(menu);
+    return menu;
+}
+
+QMenu* PMMainController::menuForSlider(QWidget* slider)
+{
+    if (!slider || !currentMovieRepresentationHasRelevantDuration())
+        return nullptr;
+    auto* menu = new QMenu(localized("Time"), slider);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* copy = addAction(menu, localized("Copy Playback URL"), "copyPlaybackURLViaMenuItem");
+    QAction* markdown = addAction(menu, localized("Copy Playback Markdown Link"), "copyPlaybackURLViaMenuItem", Value(), 1);
+    platform::setAlternateMenuItem(markdown, copy, Qt::AltModifier);
+    menu->addSeparator();
+    addAction(menu, localized("Set Selection Start"), "setSelectionStart");
+    addAction(menu, localized("Set Selection End"), "setSelectionEnd");
+    menu->addSeparator();
+    addAction(menu, localized("Clear Selection"), "clearSelection");
+    menu->addSeparator();
+    addAction(menu, localized("Trim to Selection"), "trimToTimeRange");
+    addAction(menu, localized("Delete Selection"), "delete");
+    menu->addSeparator();
+    addAction(menu, localized("Revert to Original"), "undoEditing");
+    platform::installMenuConventions(menu);
+    return menu;
 }

@@ -1138,6 +1138,8 @@ void PMMainController::installMenuCommands()
     add("fitPlayerWindowToScreen", [this](QObject*) { fitPlayerWindowToScreen(); });
     add("toggleAutomaticDuplicateSorting", [this](QObject* s) { toggleAutomaticDuplicateSorting(s); });
     add("chooseGroupFromMenuItem", [this](QObject* s) { chooseGroupFromMenuItem(senderObject(s)); });
+    add("showGroupItemFromMenuItem", [this](QObject* s) { showGroupItemFromMenuItem(senderObject(s)); });
+    add("showLibraryItemFromMenuItem", [this](QObject* s) { showLibraryItemFromMenuItem(senderObject(s)); });
     add("copyPlaybackURLViaMenuItem", [this](QObject* s) { copyPlaybackURLViaMenuItem(int(senderTag(s))); });
     add("exportMetadataCSV", [this](QObject* s) { exportMetadataCSV(senderObject(s)); });
     add("mergeSequence", [this](QObject* s) { mergeSequence(senderObject(s)); });
