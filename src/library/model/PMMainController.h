@@ -1832,6 +1832,10 @@ public:
     // Tag 1 marks every movie opened; tag 0 forgets their plays (and their history entries).
     void setWatchedFromMenuItem(QObject* sender);
     void addTagValueSwitchesToContextMenu(QMenu* menu, const platform::ArrayPtr& movies, QMenu** getMetadataMenu);
+    // The applications that open the movies (name → desktop entry), their default for
+    // every movie, and the switches that hide some of them from the menu.
+    void populateOpenWithMenu(QMenu* menu, const platform::ArrayPtr& movies, const platform::DictionaryPtr& applications, const QString& common,
+                              bool everyMoviePresent);
     // Puts the builders into the views' hooks (those not installed otherwise).
     void installContextMenus();
 

@@ -8,14 +8,19 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMSortLibraryItems.h"
+#include "platform/Applications.h"
 #include "platform/Queues.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMenuItemSwitch.h"
+#include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/commands/PMTagValueSwitch.h"
 #include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFileInfo>
+#include <QtCore/QDir>
 #include <QtCore/QPointer>
 #include <QtCore/QUrl>
 #include <QtGui/QAction>
@@ -23,6 +28,7 @@
 #include <QtGui/QDesktopServices>
 #include <QtGui/QGuiApplication>
 #include <QtWidgets/QMenu>
+#include <QtWidgets/QWidgetAction>
 
 #include <algorithm>
 #include <optional>
@@ -80,7 +86,7 @@ void addSeparatorIfNeeded(QMenu* menu)
         menu->addSeparator();
 }
 
-void removeTrailingSeparators(QMenu* menu)
+void trimSeparators(QMenu* menu)
 {
     while (!menu->actions().isEmpty() && menu->actions().constLast()->isSeparator())
         menu->removeAction(menu->actions().constLast());
@@ -171,7 +177,107 @@ void addAlignDateSubmenu(PMMainController& controller, QMenu* menu, const ArrayP
         platform::setAlternateMenuItem(item, alternateOf, Qt::AltModifier);
 }
 
+// The application's icon from its desktop entry (a theme name or a file).
+QIcon applicationIcon(const QString& desktopEntryPath)
+{
+    platform::DesktopApplication application;
+    if (!platform::readDesktopEntry(desktopEntryPath, QFileInfo(desktopEntryPath).fileName(), &application) || application.icon.isEmpty())
+        return {};
+    return QFileInfo(application.icon).isAbsolute() ? QIcon(application.icon) : QIcon::fromTheme(application.icon);
+}
+
+// The file an image folder keeps an image in (its base path with the extension it was
+// stored with); empty when there is none.
+QString storedImageFile(const QString& basePath)
+{
+    if (basePath.isEmpty())
+        return {};
+    const QFileInfo base(basePath);
+    const QStringList found = base.dir().entryList({base.fileName() + QStringLiteral(".*")}, QDir::Files);
+    return found.isEmpty() ? QString() : base.dir().filePath(found.constFirst());
+}
+
 } // namespace
+
+void PMMainController::populateOpenWithMenu(QMenu* menu, const ArrayPtr& movies, const platform::DictionaryPtr& applications, const QString& common,
+                                            bool everyMoviePresent)
+{
+    const ArrayPtr hiddenList = defaults().arrayForKey(QStringLiteral("Open With: Hidden Applications"));
+    QStringList hidden;
+    for (const Value& v : hiddenList ? *hiddenList : Array())
+        hidden.append(v.string());
+    QStringList names = applications ? applications->keys() : QStringList();
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return PMCompareNamesBySortString(a, b) < 0; });
+    for (const QString& name : std::as_const(names)) {
+        const QString path = applications->value(name).string();
+        const bool isDefault = !common.isEmpty() && path == common;
+        if (hidden.contains(name) && !isDefault)
+            continue;
+        // "Player - Beta" shows as "Player" with the rest dimmer.
+        QString title = name;
+        QString suffix;
+        for (const QString dash : {QStringLiteral(" - "), QStringLiteral(" \u2013 "), QStringLiteral(" \u2014 ")})
+            if (const qsizetype at = name.indexOf(dash); at > 0) {
+                title = name.left(at);
+                suffix = name.mid(at);
+                break;
+            }
+        auto record = platform::Dictionary::make(); // `PMOpenWithRecord`
+        record->setValue(QStringLiteral("Movies"), Value(movies));
+        record->setValue(QStringLiteral("Application"), Value(path));
+        const QIcon icon = applicationIcon(path);
+        QAction* always = nullptr;
+        if (everyMoviePresent) {
+            QAction* open = addActionItem(menu, platform::escapedMenuTitle(title), "openWithApplicationFromMenuItem", 0, Value(record));
+            open->setIcon(icon);
+            if (!suffix.isEmpty() || isDefault)
+                setTitleSuffix(open, suffix + (isDefault ? localized(" (Default)") : QString()), -1);
+            always = addActionItem(menu, platform::escapedMenuTitle(title), "alwaysOpenWithApplicationFromMenuItem", 0, Value(record));
+            platform::setAlternateMenuItem(always, open, Qt::AltModifier);
+        } else {
+            always = addActionItem(menu, platform::escapedMenuTitle(title), "alwaysOpenWithApplicationFromMenuItem", 0, Value(record));
+        }
+        always->setIcon(icon);
+        if (!suffix.isEmpty())
+            setTitleSuffix(always, suffix, -1);
+        always->setCheckable(isDefault);
+        always->setChecked(isDefault);
+    }
+    menu->addSeparator();
+    auto own = platform::Dictionary::make();
+    own->setValue(QStringLiteral("Movies"), Value(movies));
+    QAction* pellis = nullptr;
+    if (everyMoviePresent) {
+        QAction* hint = menu->addAction(localized("Hold [Option] to Change Default Viewer"));
+        QFont font = hint->font();
+        font.setPointSizeF(std::max(7.0, QGuiApplication::font().pointSizeF() - 2));
+        hint->setFont(font);
+        platform::setMenuItemTargetsNothing(hint);
+        hint->setEnabled(false);
+        pellis = addActionItem(menu, QStringLiteral("Pellis"), "alwaysOpenWithApplicationFromMenuItem", 0, Value(own));
+        platform::setAlternateMenuItem(pellis, hint, Qt::AltModifier);
+    } else {
+        pellis = addActionItem(menu, QStringLiteral("Pellis"), "alwaysOpenWithApplicationFromMenuItem", 0, Value(own));
+    }
+    pellis->setIcon(QGuiApplication::windowIcon());
+    pellis->setCheckable(common.isEmpty());
+    pellis->setChecked(common.isEmpty());
+    // Which applications the menu offers: one switch each, the default one always shown.
+    auto* filter = new QMenu(localized("Open With: Hide"), menu);
+    for (const QString& name : std::as_const(names)) {
+        if (!common.isEmpty() && applications->value(name).string() == common)
+            continue;
+        PMMenuItemSwitch* control = PMMenuItemSwitch::menuItemSwitchWithTitle(name, nullptr, filter, nullptr);
+        control->enclosingMenuItem()->setProperty("PMApplicationTitle", name);
+        control->setTarget(this);
+        control->setAction(QStringLiteral("filterOpenWithApplicationFromMenuItemSwitch"));
+        control->setSwitchState(hidden.contains(name) ? 0 : 1);
+    }
+    QAction* filterItem = menu->addMenu(filter);
+    filterItem->setText(localized("Filter"));
+    platform::setAlternateMenuItem(filterItem, pellis, Qt::ControlModifier);
+    platform::installMenuConventions(menu);
+}
 
 QMenu* PMMainController::addRatingSubmenuForMovieRepresentations(const ArrayPtr& movies, QMenu* toMenu)
 {
@@ -397,7 +503,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                 QGuiApplication::clipboard()->setText(joined);
             });
         }
-        removeTrailingSeparators(menu);
+        trimSeparators(menu);
         return menu;
     }
 
@@ -573,6 +679,32 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
     }
 
+    // Open With: the applications that open every movie.
+    if (movieCount > 0) {
+        QString common;
+        const platform::DictionaryPtr applications = applicationsForMovieRepresentations(movies, false, &common);
+        if (applications && !applications->isEmpty()) {
+            bool everyMoviePresent = true;
+            for (const Value& v : *movies)
+                if (PMMovieRepresentationPrototype* m = PMMovie(v); m && m->isMissing())
+                    everyMoviePresent = false;
+            addSeparatorIfNeeded(menu);
+            auto* openWith = new QMenu(localized("Open With"), menu);
+            populateOpenWithMenu(openWith, movies, applications, common, everyMoviePresent);
+            if (everyMoviePresent) {
+                QAction* open = menu->addMenu(openWith);
+                open->setText(localized("Open with"));
+                auto* copy = new QMenu(localized("Open With"), menu);
+                populateOpenWithMenu(copy, movies, applications, common, everyMoviePresent);
+                QAction* always = menu->addMenu(copy);
+                always->setText(localized("Always Open with"));
+                platform::setAlternateMenuItem(always, open, Qt::AltModifier);
+            } else {
+                menu->addMenu(openWith)->setText(localized("Always Open with"));
+            }
+        }
+    }
+
     // Opened state.
     if (movieCount > 0) {
         bool someNeverPlayed = false;
@@ -586,10 +718,50 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             addActionItem(menu, localized("Mark as Unopened"), "setWatchedFromMenuItem", 0, Value(movies));
     }
 
-    // Revealing the file.
-    if (movie && !movie->path().isEmpty() && !movie->isMissing()) {
-        addSeparatorIfNeeded(menu);
-        addActionItem(menu, localized("Show in Finder"), "showInFinder", 0, Value(movie->path()));
+    // Quick Look, for movies that can all play and that the grid shows (or the current ones).
+    if (movieCount > 0) {
+        bool allPlay = true;
+        for (const Value& v : *movies)
+            if (PMMovieRepresentationPrototype* m = PMMovie(v); !m || !m->canPlay())
+                allPlay = false;
+        const ArrayPtr current = cachedInfoMovieRepresentationsSorted(false);
+        bool areCurrent = current && current->count() == movieCount;
+        for (qsizetype i = 0; areCurrent && i < movieCount; ++i)
+            areCurrent = current->indexOfIdentical(movies->at(i).objectPointer()) >= 0;
+        bool inGrid = true;
+        if (!areCurrent)
+            for (const Value& v : *movies)
+                if (!_groupMovieItems || _groupMovieItems->indexOfIdentical(v.objectPointer()) < 0) {
+                    inGrid = false;
+                    break;
+                }
+        if (allPlay && (areCurrent || inGrid)) {
+            addSeparatorIfNeeded(menu);
+            addActionItem(menu, localized("Quick Look"), "toggleQuickLook", 0, areCurrent ? Value() : Value(movies));
+        }
+    }
+
+    // Revealing the file, and the pictures shown for it.
+    if (movie) {
+        QAction* reveal = nullptr;
+        if (!movie->path().isEmpty() && !movie->isMissing()) {
+            addSeparatorIfNeeded(menu);
+            reveal = addActionItem(menu, localized("Show in Finder"), "showInFinder", 0, Value(movie->path()));
+        }
+        const auto differs = [movie](const QString& file) { return !file.isEmpty() && file.compare(movie->path(), Qt::CaseInsensitive) != 0; };
+        const QString preview = storedImageFile(movie->posterImageBasePath());
+        const QString cover = storedImageFile(movie->coverImageBasePath());
+        QAction* previewItem = nullptr;
+        if (differs(preview)) {
+            previewItem = addActionItem(menu, localized("Show Preview in Finder"), "showInFinder", 0, Value(preview));
+            if (reveal)
+                platform::setAlternateMenuItem(previewItem, reveal, Qt::AltModifier);
+        }
+        if (differs(cover)) {
+            QAction* coverItem = addActionItem(menu, localized("Show Cover in Finder"), "showInFinder", 0, Value(cover));
+            if (reveal)
+                platform::setAlternateMenuItem(coverItem, reveal, previewItem ? Qt::AltModifier | Qt::ShiftModifier : Qt::AltModifier);
+        }
     }
 
     // Moving into the library folder, and deleting.
@@ -658,7 +830,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
     }
 
-    removeTrailingSeparators(menu);
+    trimSeparators(menu);
     indentToAlignWithMenuItemSwitches(menu);
     return menu;
 }

@@ -17,6 +17,7 @@
 #include "playback/PMMovie.h"
 #include "playback/PMPlayback.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
+#include "ui/commands/PMMenuItemSwitch.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMGroupView.h"
 
@@ -26,6 +27,7 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QWidget>
+#include <QtWidgets/QWidgetAction>
 
 #include <cmath>
 #include <limits>
@@ -1224,7 +1226,17 @@ void PMMainController::installMenuCommands()
     add("openWithApplicationFromMenuItem", [this](QObject* s) { openWithApplicationFromMenuItem(senderItem(s)); });
     add("alwaysOpenWithApplicationFromMenuItem", [this](QObject* s) { alwaysOpenWithApplicationFromMenuItem(senderItem(s)); });
     add("filterOpenWithApplicationFromMenuItemSwitch", [this](QObject* s) {
-        // The switch has flipped already when its action runs.
+        // The switch has flipped already when its action runs; a switch in a menu
+        // speaks through its menu item.
+        if (auto* control = qobject_cast<PMMenuItemSwitch*>(s)) {
+            QAction* item = control->enclosingMenuItem();
+            if (!item)
+                return;
+            item->setCheckable(true);
+            item->setChecked(control->switchState() == 1);
+            filterOpenWithApplicationFromMenuItemSwitch(item);
+            return;
+        }
         filterOpenWithApplicationFromMenuItemSwitch(senderItem(s));
     });
     add("toggleRemoteControlInterface", [this](QObject* s) { toggleRemoteControlInterface(s); });
