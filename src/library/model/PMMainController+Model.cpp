@@ -93,6 +93,8 @@ void PMMainController::resetForTesting()
     _infoTags = nullptr;
     // A new library: the library folder's last answer speaks of the old one.
     _libraryFolderDryRun = LibraryFolderDryRunAnswer();
+    _libraryFolderWalk.reset();
+    _libraryFolderDryRunRunning = 0;
     ++_libraryFolderGeneration;
     forgetPreviousRebuild();
 }

@@ -546,9 +546,6 @@ public:
         bool move = false;
         bool copy = false;
         platform::Array* preflightCollection = nullptr;
-        // With a dry run: the (current path, suggested path) pairs whose files the caller
-        // checks itself (on another thread), in place of the collection.
-        QList<std::pair<QString, QString>>* preflightCandidates = nullptr;
         QString showProgress; // the progress text (format with the file number, count and name)
         std::optional<platform::Date> startDate;
         bool runTwice = false;
@@ -1731,6 +1728,11 @@ public:
     quint64 _libraryFolderDryRunRunning = 0; // the generation being answered (0: none)
     // Starts the dry runs for the library as it is, unless they run or answered already.
     void startLibraryFolderDryRun();
+    struct LibraryFolderWalk;
+    std::shared_ptr<LibraryFolderWalk> _libraryFolderWalk;
+    void continueLibraryFolderDryRun();
+    void finishLibraryFolderDryRun(quint64 generation, const QList<std::pair<QString, QString>>& unorganized,
+                                   const QList<std::pair<QString, QString>>& outside);
     // The library changed: the answer is out of date and is asked again soon.
     void libraryFolderDryRunNeedsUpdate();
     // The menu is refilled when an answer comes while it is open (tests wait for this).

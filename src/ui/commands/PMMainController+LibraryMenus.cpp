@@ -5,6 +5,7 @@
 #include "library/model/PMMainController.h"
 
 #include "foundation/NSString+PMHelpManagerFileNames.h"
+#include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMLog.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -17,6 +18,7 @@
 #include "ui/kit/NSMenu+PMExtensions.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QFileInfo>
 #include <QtCore/QTimer>
 #include <QtGui/QAction>
@@ -168,34 +170,113 @@ void PMMainController::libraryFolderDryRunNeedsUpdate()
     });
 }
 
+// The organiser's walk for the dry runs, made on the main thread (it reads the library) a
+// few milliseconds at a time, so that a library of 100,000 movies never stops the window;
+// what it finds is checked on the disk by a worker.
+struct PMMainController::LibraryFolderWalk {
+    struct Frame {
+        ArrayPtr items;
+        ArrayPtr ancestors; // innermost first
+        qsizetype next = 0;
+    };
+    quint64 generation = 0;
+    std::vector<Frame> stack;
+    QStringList bases;
+    const void* library = nullptr;
+    const void* temporary = nullptr;
+    QList<std::pair<QString, QString>> unorganized; // (current, suggested) inside the library folders
+    QList<std::pair<QString, QString>> outside;     // the same for files outside them
+};
+
 void PMMainController::startLibraryFolderDryRun()
 {
     const quint64 generation = _libraryFolderGeneration;
     if (_libraryFolderDryRunRunning == generation || (_libraryFolderDryRun.valid && _libraryFolderDryRun.generation == generation))
         return;
     _libraryFolderDryRunRunning = generation;
-    // The organiser's walk reads the library here; what it would touch is checked on
-    // the disk by the worker, like the search of the library folders.
-    const bool automaticNames = PMCachedSettings::determineNamesAutomatically;
-    QList<std::pair<QString, QString>> unorganized;
-    if (!automaticNames) {
-        FileLocationsRequest request;
-        request.organize = true;
-        Array unused;
-        request.preflightCollection = &unused;
-        request.preflightCandidates = &unorganized;
-        updateFileLocations(request);
-    }
-    QList<std::pair<QString, QString>> outside;
-    FileLocationsRequest move;
-    move.move = true;
-    Array unused;
-    move.preflightCollection = &unused;
-    move.preflightCandidates = &outside;
-    updateFileLocations(move);
-    const std::function<QStringList()> search = nonLibraryFilesSearch(true);
+    auto walk = std::make_shared<LibraryFolderWalk>();
+    walk->generation = generation;
+    walk->bases = libraryPaths();
+    const PMLibraryContainerPtr library = existingSourceStorage();
+    const PMLibraryContainerPtr temporary = temporaryStorage();
+    walk->library = library.get();
+    walk->temporary = temporary.get();
+    ArrayPtr roots = Array::make();
+    roots->append(Value(pellisSourceStorageSection()));
+    if (temporary)
+        roots->append(Value(temporary));
+    walk->stack.push_back({roots, Array::make(), 0});
+    _libraryFolderWalk = walk;
+    continueLibraryFolderDryRun();
+}
 
+void PMMainController::continueLibraryFolderDryRun()
+{
+    const std::shared_ptr<LibraryFolderWalk> walk = _libraryFolderWalk;
+    if (!walk)
+        return;
+    if (walk->generation != _libraryFolderGeneration) {
+        // The library changed under the walk: start again on the library as it is.
+        _libraryFolderWalk.reset();
+        _libraryFolderDryRunRunning = 0;
+        startLibraryFolderDryRun();
+        return;
+    }
+    QElapsedTimer slice;
+    slice.start();
+    while (!walk->stack.empty() && slice.elapsed() < 8) {
+        LibraryFolderWalk::Frame& frame = walk->stack.back();
+        if (!frame.items || frame.next >= frame.items->count()) {
+            walk->stack.pop_back();
+            continue;
+        }
+        const Value listed = frame.items->at(frame.next++);
+        PMLibraryItem* listedItem = PMItem(listed);
+        if (!listedItem)
+            continue;
+        const Value item = listedItem->nonProxySelf();
+        const ArrayPtr ancestors = frame.ancestors;
+        if (PMLibraryContainer* container = PMContainer(item)) {
+            if (container->isSmartGroup())
+                continue;
+            if (!container->topLevelRole().isEmpty() && container != walk->library && container != walk->temporary)
+                continue;
+            ArrayPtr inner = Array::make();
+            inner->append(item);
+            for (const Value& a : *ancestors)
+                inner->append(a);
+            walk->stack.push_back({container->filteredChildren(), inner, 0});
+            continue;
+        }
+        PMMovieRepresentationPrototype* movie = PMMovie(item);
+        if (!movie || movie->isExternalMediaItem())
+            continue;
+        const QString path = movie->path();
+        if (path.isEmpty() || movie->isMissing() || movie->isMoving())
+            continue;
+        // A proxy's own ancestors are not the original's.
+        const ArrayPtr where = item.objectPointer() == listed.objectPointer() ? ancestors : ancestorsOfLibraryItem(item);
+        QString base;
+        const QString suggested = movie->suggestedPathForLibraryAncestors(where ? where : Array::make(), walk->bases, &base, false);
+        if (suggested.isEmpty() || suggested == path)
+            continue;
+        (isEqualToOrChildOfPath(path, base) ? walk->unorganized : walk->outside).append({path, suggested});
+    }
+    if (!walk->stack.empty()) {
+        QTimer::singleShot(0, this, [this] { continueLibraryFolderDryRun(); });
+        return;
+    }
+    _libraryFolderWalk.reset();
+    finishLibraryFolderDryRun(walk->generation, PMCachedSettings::determineNamesAutomatically ? QList<std::pair<QString, QString>>() : walk->unorganized,
+                              walk->outside);
+}
+
+void PMMainController::finishLibraryFolderDryRun(quint64 generation, const QList<std::pair<QString, QString>>& unorganized,
+                                                 const QList<std::pair<QString, QString>>& outside)
+{
+    const std::function<QStringList()> search = nonLibraryFilesSearch(true);
     platform::dispatchAsyncGlobal([this, generation, unorganized, outside, search] {
+        // A dry run makes no folders: the free name is looked for where it would be.
         const auto wouldMove = [](const std::pair<QString, QString>& candidate) {
             bool match = false;
             const QString available = availablePathWithCurrentPath(candidate.second, candidate.first, &match);
