@@ -419,6 +419,16 @@ QString PMMovieApplyEditingStep(const CompositionPtr& composition, int action, d
     return QStringLiteral("Trim");
 }
 
+QString PMAutoConvertedAssetPath(const QString& key)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    const auto it = r.entries.constFind(key);
+    if (it == r.entries.constEnd() || !it->has_value() || !QFileInfo::exists(**it))
+        return {};
+    return **it;
+}
+
 bool PMAutoConvertedAssetIsAvailable(const QString& key)
 {
     Registry& r = registry();

@@ -158,6 +158,8 @@ void PMSetConvertsAnimatedImagesToMovies(bool converts);
 // movie is there, or it failed and the source plays. Until then building the asset
 // converts, which takes a while.
 bool PMAutoConvertedAssetIsAvailable(const QString& key);
+// The converted movie of the key, when its conversion succeeded; else empty.
+QString PMAutoConvertedAssetPath(const QString& key);
 bool PMConvertsAnimatedImagesToMovies();
 
 // Where the loaded duration (whole seconds) and size text ("{w, h}") of a record's asset

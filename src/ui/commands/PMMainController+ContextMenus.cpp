@@ -9,18 +9,27 @@
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "foundation/NSString+PMHelpManagerFileNames.h"
+#include "foundation/PMLog.h"
+#include "platform/Alert.h"
 #include "platform/Applications.h"
+#include "platform/FileManager.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SavePanel.h"
+#include "playback/PMMovie.h"
 #include "platform/Queues.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMenuItemSwitch.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/commands/PMTagValueSwitch.h"
+#include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFileInfo>
 #include <QtCore/QDir>
+#include <QtCore/QSaveFile>
 #include <QtCore/QPointer>
 #include <QtCore/QUrl>
 #include <QtGui/QAction>
@@ -195,6 +204,50 @@ QString storedImageFile(const QString& basePath)
     const QFileInfo base(basePath);
     const QStringList found = base.dir().entryList({base.fileName() + QStringLiteral(".*")}, QDir::Files);
     return found.isEmpty() ? QString() : base.dir().filePath(found.constFirst());
+}
+
+// Copies the movie made of an animated image to where the user says, through a temporary
+// file renamed into place: a failed copy leaves no half file and says so.
+void saveConvertedMovie(const QString& converted, const QString& name)
+{
+    platform::SavePanel panel;
+    panel.title = localized("Save as Movie");
+    panel.proposedName = cleanFilename(name);
+    if (panel.proposedName.isEmpty())
+        panel.proposedName = localized("Untitled");
+    panel.allowedExtension = QFileInfo(converted).suffix();
+    const QString destination = platform::runSavePanel(panel);
+    if (destination.isEmpty())
+        return;
+    QString error;
+    QFile source(converted);
+    QSaveFile target(destination);
+    if (!source.open(QIODevice::ReadOnly)) {
+        error = source.errorString();
+    } else if (!target.open(QIODevice::WriteOnly)) {
+        error = target.errorString();
+    } else {
+        QByteArray chunk;
+        while (!(chunk = source.read(1 << 20)).isEmpty())
+            if (target.write(chunk) != chunk.size()) {
+                error = target.errorString();
+                break;
+            }
+        if (error.isEmpty() && source.error() != QFileDevice::NoError)
+            error = source.errorString();
+        if (error.isEmpty() && !target.commit())
+            error = target.errorString();
+        if (!error.isEmpty())
+            target.cancelWriting();
+    }
+    if (error.isEmpty())
+        return;
+    PMLog(QStringLiteral("cannot save asset: %@"), Value(error));
+    platform::Alert alert;
+    alert.messageText = localized("The movie could not be saved.");
+    alert.informativeText = localized("%1 could not be written: %2").arg(QDir::toNativeSeparators(destination), error);
+    alert.buttons = {localized("OK")};
+    platform::runAlert(alert);
 }
 
 } // namespace
@@ -653,6 +706,49 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
     }
 
+    // A clicked tile in a cropping layout: whether the movies' previews are cropped.
+    if (previewView && movieCount > 0 && (PMGroupView::currentLayout() & (1 | 8)) == 0
+        && defaults().boolForKey(QStringLiteral("Scale Previews To Fit Individually"))) {
+        const QString key = QStringLiteral("Scale Preview To Fit");
+        qsizetype on = 0, off = 0;
+        for (const Value& v : *movies)
+            if (PMMovieRepresentationPrototype* m = PMMovie(v); m && m->userSettings()->contains(key))
+                (m->userSettings()->value(key).toBool() ? on : off) += 1;
+        const auto refresh = [this, movies, previewView] {
+            // A layout that places tiles by their pictures lays out anew; others redraw.
+            if (PMGroupView::currentLayout() & 8)
+                platform::NotificationCenter::defaultCenter().postNotificationName(
+                    QStringLiteral("com.tolvane.PMPreviewViewLayoutUpdateNotification"), static_cast<const void*>(_groupView.data()));
+            else
+                for (const Value& v : *movies)
+                    updatePreviewForMovieRepresentation(v);
+            (void)previewView;
+        };
+        addSeparatorIfNeeded(menu);
+        if (on == movieCount) {
+            addHandlerItem(menu, localized("Crop Preview Automatically"), [movies, key, refresh](QAction*) {
+                for (const Value& v : *movies)
+                    if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                        m->userSettings()->remove(key);
+                refresh();
+            });
+        } else {
+            QAction* crop = addHandlerItem(menu, localized("Crop Preview"), [movies, key, refresh](QAction*) {
+                bool someUnset = false;
+                for (const Value& v : *movies)
+                    if (PMMovieRepresentationPrototype* m = PMMovie(v); m && !m->userSettings()->contains(key))
+                        someUnset = true;
+                for (const Value& v : *movies)
+                    if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                        m->userSettings()->setValue(key, Value(!someUnset));
+                refresh();
+            });
+            crop->setCheckable(true);
+            crop->setChecked(off > 0);
+            platform::setMenuItemMixedState(crop, off > 0 && on > 0);
+        }
+    }
+
     // The address the file came from.
     if (movie) {
         const QString original = movie->userSettings() ? movie->userSettings()->value(QStringLiteral("Original URL")).string() : QString();
@@ -741,6 +837,41 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
     }
 
+    const auto isCurrentMovie = [this](PMMovieRepresentationPrototype* m) {
+        PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
+        return m && current && &current->original() == &m->original();
+    };
+
+    // Still images played one after another as a movie.
+    const qint64 framesPerSecond = defaults().integerForKey(QStringLiteral("Image Selection Movie: Frames Per Second"));
+    if (movieCount > 1 && framesPerSecond > 0) {
+        PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
+        if (!current && _isMonitoringExternalViewer)
+            current = PMMovie(_externalViewerMovieRepresentation);
+        bool allStill = true;
+        for (const Value& v : *movies) {
+            PMMovieRepresentationPrototype* m = PMMovie(v);
+            if (!m || !m->isConsideredStillImage() || m->duration() > 0 || (current && &current->original() == &m->original())) {
+                allStill = false;
+                break;
+            }
+        }
+        if (allStill) {
+            addSeparatorIfNeeded(menu);
+            addHandlerItem(menu, localized("Play as Movie"), [this, movies](QAction*) {
+                PMMovieRepresentationPrototype* first = PMMovie(movies->at(0));
+                if (!first)
+                    return;
+                auto frames = std::make_shared<PMMovieRepresentationPrototype::FrameImageMovieRepresentations>();
+                for (const Value& v : *movies)
+                    if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                        frames->push_back({m->URL(), m->uniqueLibraryID()});
+                first->original().setFrameImageMovieRepresentations(frames);
+                chooseMovieRepresentation(movies->at(0), false, false, true, false);
+            });
+        }
+    }
+
     // Revealing the file, and the pictures shown for it.
     if (movie) {
         QAction* reveal = nullptr;
@@ -761,6 +892,19 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             QAction* coverItem = addActionItem(menu, localized("Show Cover in Finder"), "showInFinder", 0, Value(cover));
             if (reveal)
                 platform::setAlternateMenuItem(coverItem, reveal, previewItem ? Qt::AltModifier | Qt::ShiftModifier : Qt::AltModifier);
+        }
+    }
+
+    // An animated image that plays as the movie made of it: that movie can be kept.
+    if (isCurrentMovie(movie) && defaults().boolForKey(QStringLiteral("Play GIFs As Movies: Export")) && PMIsAnimatedImageURL(movie->URL())) {
+        const QString converted = PMAutoConvertedAssetPath(movie->uniqueLibraryID());
+        if (!converted.isEmpty()) {
+            addSeparatorIfNeeded(menu);
+            const QString name = movie->displayName();
+            QAction* save = addHandlerItem(menu, localized("Save as Movie..."), [converted, name](QAction*) { saveConvertedMovie(converted, name); });
+            QAction* show = addHandlerItem(menu, localized("Show Auto-Converted Movie in Finder"),
+                                           [converted](QAction*) { platform::revealInFileManager({converted}); });
+            platform::setAlternateMenuItem(show, save, Qt::AltModifier);
         }
     }
 
