@@ -77,7 +77,7 @@ QAction* addHandlerItem(QMenu* menu, const QString& title, std::function<void(QA
 }
 
 // A small disabled line of text built from data (an address, a path).
-void addSmallLine(QMenu* menu, const QString& text)
+QAction* addSmallLine(QMenu* menu, const QString& text)
 {
     QAction* line = menu->addAction(platform::escapedMenuTitle(text));
     QFont font = line->font();
@@ -85,6 +85,7 @@ void addSmallLine(QMenu* menu, const QString& text)
     line->setFont(font);
     platform::setMenuItemTargetsNothing(line);
     line->setEnabled(false);
+    return line;
 }
 
 // A separator only when something stands before it that is not one.
@@ -301,12 +302,8 @@ void PMMainController::populateOpenWithMenu(QMenu* menu, const ArrayPtr& movies,
     own->setValue(QStringLiteral("Movies"), Value(movies));
     QAction* pellis = nullptr;
     if (everyMoviePresent) {
-        QAction* hint = menu->addAction(localized("Hold [Option] to Change Default Viewer"));
-        QFont font = hint->font();
-        font.setPointSizeF(std::max(7.0, QGuiApplication::font().pointSizeF() - 2));
-        hint->setFont(font);
-        platform::setMenuItemTargetsNothing(hint);
-        hint->setEnabled(false);
+        // (The key is Alt on this desktop.)
+        QAction* hint = addSmallLine(menu, localized("Hold [Alt] to Change Default Viewer"));
         pellis = addActionItem(menu, QStringLiteral("Pellis"), "alwaysOpenWithApplicationFromMenuItem", 0, Value(own));
         platform::setAlternateMenuItem(pellis, hint, Qt::AltModifier);
     } else {

@@ -15,6 +15,7 @@
 #include "ui/library_window/PMQuibScopeBar.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QHash>
 #include <QtGui/QAction>
 #include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QLineEdit>
@@ -35,37 +36,34 @@ QString localized(const char* text)
 
 constexpr qsizetype kFilteredLimit = 25;
 
-// The widget an item carries as its view (nullptr for plain items).
-QWidget* viewOfItem(QAction* item)
-{
-    auto* widgetAction = qobject_cast<QWidgetAction*>(item);
-    return widgetAction ? widgetAction->defaultWidget() : nullptr;
-}
+// The rows of the library menu that carry views (the filter field, the criteria): made
+// once, taken out of the menu and put back, never deleted while the program runs.
+QPointer<QWidgetAction> gFilterItem;
+QPointer<QWidgetAction> gCriteriaItem;
 
-QWidgetAction* addViewItem(QMenu* menu, const QString& title, QWidget* view)
+QWidgetAction* viewItem(QMenu* menu, const QString& title, QWidget* view)
 {
     auto* item = new QWidgetAction(menu);
     item->setText(title);
     item->setDefaultWidget(view);
     item->setEnabled(false);
-    menu->addAction(item);
     view->setEnabled(true);
     return item;
 }
 
-// A view item gives its view back when it goes, so that the view survives.
-void releaseView(QAction* item)
+bool isKeptItem(QAction* item)
 {
-    if (auto* widgetAction = qobject_cast<QWidgetAction*>(item))
-        if (QWidget* view = widgetAction->defaultWidget()) {
-            widgetAction->releaseWidget(view);
-            view->setParent(nullptr);
-        }
+    return item && (item == gFilterItem.data() || item == gCriteriaItem.data());
 }
 
+// Takes the item out of the menu; an item made for this filling goes, with its submenu.
 void removeItem(QMenu* menu, QAction* item)
 {
     menu->removeAction(item);
+    if (isKeptItem(item))
+        return;
+    if (QMenu* submenu = item->menu(); submenu && submenu->parent() == menu)
+        submenu->deleteLater();
     if (item->parent() == menu)
         item->deleteLater();
 }
@@ -88,33 +86,21 @@ void PMMainController::clearLibraryMenuForUpdate(bool forUpdate, int spareAtTop)
     QMenu* menu = libraryMenu;
     if (!menu)
         return;
-    if (!forUpdate) {
-        const QList<QAction*> items = menu->actions();
-        for (qsizetype i = 1; i + 1 < items.size(); ++i) {
-            if (viewOfItem(items.at(i)) == libraryMenuFilterScopeBar.data())
-                releaseView(items.at(i));
-            removeItem(menu, items.at(i));
-        }
-        return;
-    }
     const QList<QAction*> items = menu->actions();
-    if (!items.isEmpty() && _libraryMenuFilterRow && viewOfItem(items.constFirst()) == _libraryMenuFilterRow.data()) {
-        for (qsizetype i = spareAtTop; i < items.size(); ++i) {
-            QWidget* view = viewOfItem(items.at(i));
-            if (view && (view == _libraryMenuFilterRow.data() || view == libraryMenuFilterScopeBar.data()))
-                releaseView(items.at(i));
+    if (!forUpdate) {
+        for (qsizetype i = 1; i + 1 < items.size(); ++i)
             removeItem(menu, items.at(i));
-        }
         return;
     }
-    for (QAction* item : items) {
-        QWidget* view = viewOfItem(item);
-        if (view && (view == _libraryMenuFilterRow.data() || view == libraryMenuFilterScopeBar.data()))
-            releaseView(item);
-        removeItem(menu, item);
+    if (!items.isEmpty() && gFilterItem && items.constFirst() == gFilterItem.data()) {
+        for (qsizetype i = spareAtTop; i < items.size(); ++i)
+            removeItem(menu, items.at(i));
+        return;
     }
-    if (_libraryMenuFilterRow)
-        addViewItem(menu, localized("Filter"), _libraryMenuFilterRow);
+    for (QAction* item : items)
+        removeItem(menu, item);
+    if (gFilterItem)
+        menu->addAction(gFilterItem);
 }
 
 bool PMMainController::updateLibraryMenuItem(QAction* item, QMenu* inMenu, const Value& libraryItem, qsizetype atIndex, bool isFiltered,
@@ -222,12 +208,18 @@ void PMMainController::populateLibraryMenu(QMenu* menu, const ArrayPtr& items)
         } else {
             auto* scopeBar = qobject_cast<PMQuibScopeBar*>(libraryMenuFilterScopeBar.data());
             const QList<QAction*> present = menu->actions();
-            const bool barInMenu = scopeBar && present.size() >= 2 && viewOfItem(present.at(1)) == scopeBar;
+            const bool barInMenu = gCriteriaItem && present.size() >= 2 && present.at(1) == gCriteriaItem.data();
             clearLibraryMenuForUpdate(true, barInMenu ? 2 : 1);
             platform::UserDefaults& defaults = platform::UserDefaults::standard();
+            // Name and metadata are searched unless switched off, the location only when on.
             const auto criterion = [&defaults](const char* name) {
-                const QString key = QStringLiteral("Menu Search Criterion: ") + QString::fromLatin1(name);
-                return defaults.objectForKey(key).isNull() ? QLatin1String(name) != QLatin1String("Location") : defaults.boolForKey(key);
+                static const QHash<QString, std::pair<QString, bool>> keys = {
+                    {QStringLiteral("Name"), {QStringLiteral("Menu Search Criterion: Name"), true}},
+                    {QStringLiteral("Metadata"), {QStringLiteral("Menu Search Criterion: Metadata"), true}},
+                    {QStringLiteral("Location"), {QStringLiteral("Menu Search Criterion: Location"), false}},
+                };
+                const auto [key, byDefault] = keys.value(QString::fromLatin1(name));
+                return defaults.objectForKey(key).isNull() ? byDefault : defaults.boolForKey(key);
             };
             if (!scopeBar) {
                 scopeBar = new PMQuibScopeBar;
@@ -237,8 +229,10 @@ void PMMainController::populateLibraryMenu(QMenu* menu, const ArrayPtr& items)
                     scopeBar->setSelected(criterion(name), QString::fromLatin1(name), 0, false);
                 scopeBar->setCanReloadData(false);
             }
+            if (!gCriteriaItem)
+                gCriteriaItem = viewItem(menu, localized("Criteria"), scopeBar);
             if (!barInMenu)
-                addViewItem(menu, localized("Criteria"), scopeBar);
+                menu->addAction(gCriteriaItem);
             addPseudoSeparatorWithHeight(menu, 6);
             Array matches;
             addMatchesForParsedQuery(matches, *query, nullptr, false, true, criterion("Name"), criterion("Metadata"), criterion("Location"), nullptr);
@@ -310,7 +304,8 @@ void PMMainController::installLibraryMenu(QMenuBar* bar)
     _libraryMenuFilterRow = row;
     libraryMenuFilterField = field;
     QObject::connect(field, &QLineEdit::textChanged, this, [this, field] { updateResultsForSearchField(field, true); });
-    addViewItem(menu, localized("Filter"), row);
+    gFilterItem = viewItem(menu, localized("Filter"), row);
+    menu->addAction(gFilterItem);
 
     // The last item stays below the listing.
     menu->addSeparator();

@@ -22,6 +22,7 @@
 #include "ui/library_window/PMGroupView.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFileInfo>
 #include <QtCore/QSet>
 #include <QtGui/QAction>
 #include <QtWidgets/QApplication>
@@ -347,6 +348,9 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     if (a == QLatin1String("help"))
         return helpIsAvailable(); // a command that could only fail stays off
     if (a == QLatin1String("showInFinder")) {
+        // A context menu's item names its file (the movie's, its preview's or its cover's).
+        if (represented.isString())
+            return QFileInfo::exists(represented.string());
         const ArrayPtr items = infoItems();
         if (count(items) != 1)
             return false;

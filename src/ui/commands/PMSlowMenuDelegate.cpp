@@ -217,6 +217,10 @@ void PMSlowMenuDelegate::fillMenu(QMenu* menu)
 {
     if (!menu)
         return;
+    // The submenus of the last opening go with their items.
+    for (QAction* item : menu->actions())
+        if (QMenu* submenu = item->menu(); submenu && submenu->parent() == menu)
+            submenu->deleteLater();
     menu->clear();
     _sourceItems.reset();
     _opening = true;
