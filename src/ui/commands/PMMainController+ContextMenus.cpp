@@ -874,19 +874,19 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         QAction* reveal = nullptr;
         if (!movie->path().isEmpty() && !movie->isMissing()) {
             addSeparatorIfNeeded(menu);
-            reveal = addActionItem(menu, localized("Show in Finder"), "showInFinder", 0, Value(movie->path()));
+            reveal = addActionItem(menu, localized("Show in File Manager"), "showInFinder", 0, Value(movie->path()));
         }
         const auto differs = [movie](const QString& file) { return !file.isEmpty() && file.compare(movie->path(), Qt::CaseInsensitive) != 0; };
         const QString preview = storedImageFile(movie->posterImageBasePath());
         const QString cover = storedImageFile(movie->coverImageBasePath());
         QAction* previewItem = nullptr;
         if (differs(preview)) {
-            previewItem = addActionItem(menu, localized("Show Preview in Finder"), "showInFinder", 0, Value(preview));
+            previewItem = addActionItem(menu, localized("Show Preview in File Manager"), "showInFinder", 0, Value(preview));
             if (reveal)
                 platform::setAlternateMenuItem(previewItem, reveal, Qt::AltModifier);
         }
         if (differs(cover)) {
-            QAction* coverItem = addActionItem(menu, localized("Show Cover in Finder"), "showInFinder", 0, Value(cover));
+            QAction* coverItem = addActionItem(menu, localized("Show Cover in File Manager"), "showInFinder", 0, Value(cover));
             if (reveal)
                 platform::setAlternateMenuItem(coverItem, reveal, previewItem ? Qt::AltModifier | Qt::ShiftModifier : Qt::AltModifier);
         }
@@ -899,7 +899,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             addSeparatorIfNeeded(menu);
             const QString name = movie->displayName();
             QAction* save = addHandlerItem(menu, localized("Save as Movie..."), [converted, name](QAction*) { saveConvertedMovie(converted, name); });
-            QAction* show = addHandlerItem(menu, localized("Show Auto-Converted Movie in Finder"),
+            QAction* show = addHandlerItem(menu, localized("Show Auto-Converted Movie in File Manager"),
                                            [converted](QAction*) { platform::revealInFileManager({converted}); });
             platform::setAlternateMenuItem(show, save, Qt::AltModifier);
         }

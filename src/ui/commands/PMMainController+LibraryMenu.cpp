@@ -158,6 +158,16 @@ bool PMMainController::updateLibraryMenuItem(QAction* item, QMenu* inMenu, const
         populateLibraryMenu(inMenu, children);
         return true;
     }
+    // A storage section with nothing in it (music or photo libraries not in use) is not
+    // listed, as the sidebar does not list it.
+    if (container->isSourceStorageSection() && !container->isPellisSourceStorageSection()) {
+        const ArrayPtr children = container->rawChildren();
+        if (!children || children->isEmpty()) {
+            if (item)
+                inMenu->removeAction(item);
+            return true;
+        }
+    }
     const QString onlineRole = container->onlineRole();
     if (onlineRole == QLatin1String("Online") || onlineRole == QLatin1String("YouTube")) {
         if (item)
@@ -291,6 +301,7 @@ void PMMainController::installLibraryMenu(QMenuBar* bar)
     menu->setObjectName(QStringLiteral("Browse"));
     menu->setProperty("PMMainMenuTitle", QStringLiteral("Browse"));
     libraryMenu = menu;
+    makeMenuScroll(menu);
 
     // The filter row: a search field that lives for the whole run, in and out of the menu.
     auto* row = new QWidget;
@@ -329,6 +340,8 @@ void PMMainController::installLibraryMenu(QMenuBar* bar)
     _libraryMenuNeedsUpdate = [this, rebuild] {
         if (libraryMenu && libraryMenu->isVisible()) {
             rebuild();
+            // The new rows get their titles and states as at an opening.
+            platform::validateMenu(libraryMenu);
             libraryMenu->adjustSize();
         }
     };

@@ -23,7 +23,10 @@
 #include <QtGui/QDesktopServices>
 #include <QtGui/QIcon>
 #include <QtGui/QPixmap>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
+#include <QtWidgets/QProxyStyle>
+#include <QtWidgets/QStyleFactory>
 
 #include <algorithm>
 
@@ -64,7 +67,32 @@ void appendSeparated(Array& into, const Array& group)
         into.append(v);
 }
 
+// Long lists scroll in one column, as a folder of hundreds of movies would otherwise
+// spread over the screen in columns.
+class ScrollingMenuStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget, QStyleHintReturn* returnData) const override
+    {
+        if (hint == QStyle::SH_Menu_Scrollable)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 } // namespace
+
+void makeMenuScroll(QMenu* menu)
+{
+    static QPointer<QStyle> style;
+    if (!style) {
+        QStyle* base = QStyleFactory::create(QApplication::style()->name());
+        style = new ScrollingMenuStyle(base);
+        style->setParent(qApp);
+    }
+    if (menu)
+        menu->setStyle(style);
+}
 
 PMSlowMenuDelegate* PMSlowMenuDelegate::slowMenuDelegateForContainerOrPath(const Value& containerOrPath, QObject* parent)
 {
@@ -237,6 +265,7 @@ void PMSlowMenuDelegate::fillMenu(QMenu* menu)
 QMenu* slowMenuWithTitle(const QString& title, const Value& containerOrPath, QWidget* parent)
 {
     auto* menu = new QMenu(platform::escapedMenuTitle(title), parent);
+    makeMenuScroll(menu);
     if (containerOrPath.isNull())
         return menu;
     PMSlowMenuDelegate* delegate = PMSlowMenuDelegate::slowMenuDelegateForContainerOrPath(containerOrPath, menu);

@@ -59,6 +59,8 @@ private:
 // A menu with the title; with a container or a path, a slow menu delegate (owned by the
 // menu) fills it each time it opens.
 QMenu* slowMenuWithTitle(const QString& title, const platform::Value& containerOrPath, QWidget* parent = nullptr);
+// Long menus scroll in one column instead of spreading over the screen.
+void makeMenuScroll(QMenu* menu);
 // The delegate of a slow menu (nullptr for other menus).
 PMSlowMenuDelegate* slowMenuDelegate(const QMenu* menu);
 // The sorted children as shown in a menu: a separator between leading containers and the
