@@ -290,3 +290,41 @@ TEST_F(LazyMenus, TheDeleteItemAsksForConfirmationOnceTheDiskAnswers)
     ASSERT_NE(deleteItem(other.get()), nullptr);
     EXPECT_EQ(deleteItem(other.get())->text(), QStringLiteral("Delete from Library"));
 }
+
+TEST_F(LazyMenus, TheLibraryFolderMenuShowsTheLastAnswerUntilTheNewOneComes)
+{
+    const QString library = makeTempDir(QStringLiteral("organised"));
+    defaults().setObject(Value(library), QStringLiteral("Library Path"));
+    PMLibraryContainerPtr section = c().pellisSourceStorageSection();
+    const QString outside = makeTempDir(QStringLiteral("outside")) + QStringLiteral("/Outside.mov");
+    writeFile(outside, "x");
+    addMovie(section, outside);
+    c().invalidateLibraryDependencies();
+    QMenu menu;
+    const auto lastTitles = [&menu] {
+        QStringList out;
+        for (QAction* item : menu.actions())
+            if (!item->isSeparator() && !item->text().isEmpty())
+                out.append(item->text());
+        return out;
+    };
+    const auto answered = [] { return c()._libraryFolderDryRun.valid && c()._libraryFolderDryRun.generation == c()._libraryFolderGeneration; };
+
+    // First opening: nothing known yet; the worker's answer comes later.
+    c().populateLibraryFolderMenu(&menu);
+    EXPECT_TRUE(lastTitles().contains(QStringLiteral("Checking the library folder\u2026")));
+    QTRY_VERIFY_WITH_TIMEOUT(answered(), 30000);
+    c().populateLibraryFolderMenu(&menu);
+    EXPECT_TRUE(lastTitles().contains(QStringLiteral("Move All Files to Library Folder...")));
+
+    // The library changes: the menu opens at once with what it knew, and the answer for
+    // the library as it is follows.
+    section->rawChildren()->removeAt(0);
+    c().invalidateLibraryDependencies();
+    c().libraryFolderDryRunNeedsUpdate();
+    c().populateLibraryFolderMenu(&menu);
+    EXPECT_TRUE(lastTitles().contains(QStringLiteral("Move All Files to Library Folder...")));
+    QTRY_VERIFY_WITH_TIMEOUT(answered(), 30000);
+    c().populateLibraryFolderMenu(&menu);
+    EXPECT_TRUE(lastTitles().contains(QStringLiteral("Library folder is organized and contains all files.")));
+}
