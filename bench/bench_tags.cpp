@@ -2,6 +2,7 @@
 // update runs, and the values of one tag with their carriers among all movies (the menu
 // of tag-value switches for a whole-library selection) and among a few.
 #include "foundation/PMRange.h"
+#include "library/model/PMInfoTagEditor.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -98,6 +99,47 @@ void BM_CastValuesForTenMovies(benchmark::State& state)
 BENCHMARK(BM_CastValuesForTenMovies)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
+
+// The info panel's tag editor opened for 1,000 of the movies: every tag's records with
+// their shared and mixed values, the library's tags and the filter.
+void BM_PrepareInfoTagEditorForAThousandMovies(benchmark::State& state)
+{
+    const ArrayPtr all = library();
+    auto selection = Array::make();
+    for (int i = 0; i < 1000; ++i)
+        selection->append(all->at(i * 97 % kMovies));
+    PMInfoTagEditor editor(mainController());
+    for (auto _ : state) {
+        editor.prepareInfoTagEditorIncludingRating(selection, true);
+        benchmark::DoNotOptimize(mainController()._filteredInfoTags->count());
+    }
+    state.counters["records"] = double(mainController()._infoTags->count());
+    editor.forgetInfoTagEditorState(false);
+}
+BENCHMARK(BM_PrepareInfoTagEditorForAThousandMovies)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Applying the editor to those 1,000 movies with one cast member switched on for all (then
+// off again): every movie's tags rebuilt, decoded and stored, and the tag types brought up
+// to date.
+void BM_AbsorbInfoTagsForAThousandMovies(benchmark::State& state)
+{
+    const ArrayPtr all = library();
+    auto selection = Array::make();
+    for (int i = 0; i < 1000; ++i)
+        selection->append(all->at(i * 97 % kMovies));
+    PMMainController& c = mainController();
+    PMInfoTagEditor editor(c);
+    int round = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        editor.prepareInfoTagEditorIncludingRating(selection, false);
+        c.toggleInfoTagValue(QStringLiteral("Cast"), QStringLiteral("Person 1"), round++ % 2 == 0 ? 1 : 0);
+        state.ResumeTiming();
+        editor.absorbInfoTags(std::nullopt, std::nullopt);
+    }
+    editor.forgetInfoTagEditorState(false);
+}
+BENCHMARK(BM_AbsorbInfoTagsForAThousandMovies)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(6);
 
 int main(int argc, char** argv)
 {

@@ -43,21 +43,18 @@
 
 namespace {
 
-// Set once the quit sequence has run and allowed the quit: the windows that close as the
-// program ends do not run it again.
-bool gQuitApproved = false;
 // Set once start-up is over and the event loop runs: a quit asked for earlier waits for it.
 bool gLaunched = false;
 
+// The windows that close as the program ends do not run the quit sequence again.
 bool approveQuit()
 {
-    static bool running = false;
-    if (gQuitApproved || running)
-        return gQuitApproved;
-    running = true;
-    gQuitApproved = mainController().applicationShouldTerminate();
-    running = false;
-    return gQuitApproved;
+    return mainController().approveTermination();
+}
+
+bool quitApproved()
+{
+    return mainController()._terminationApproved;
 }
 
 // Closing the main window hides it while a player window remains (Window > Library Window
@@ -71,7 +68,7 @@ public:
         if (event->type() != QEvent::Close)
             return QObject::eventFilter(watched, event);
         auto* window = qobject_cast<QWidget*>(watched);
-        if (!gQuitApproved && window && !mainController().closingWindowEndsProgram(window)) {
+        if (!quitApproved() && window && !mainController().closingWindowEndsProgram(window)) {
             // Hidden, the program goes on; it comes back when the player goes too.
             window->setProperty(kPMLibraryWindowClosedProperty, true);
             return false;
@@ -202,10 +199,8 @@ int main(int argc, char** argv)
     // nothing is left to reach the program by, so it ends as the library window's own
     // closing would.
     QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, [] {
-        if (!gQuitApproved && mainController().applicationShouldTerminate()) {
-            gQuitApproved = true;
+        if (!quitApproved() && approveQuit())
             QCoreApplication::quit();
-        }
     });
     // Light or dark as the desktop is, and changing with it.
     PMFollowDesktopAppearance();

@@ -1,4 +1,5 @@
 #include "images/PMDragSourceImageView.h"
+#include "platform/FileOperations.h"
 
 #include "foundation/NSString+PMHelpManagerFileAttributes.h"
 #include "foundation/NSString+PMHelpManagerFileNames.h"
@@ -147,6 +148,8 @@ bool PMDragSourceImageView::saveImage(const ImagePtr& image, double factor, cons
         name = cleanFilename(QFileInfo(image->associatedSourcePath).completeBaseName());
     if (name.isEmpty())
         name = PMImageViewLocalized("Untitled");
+    // The whole name with its extension stays within the file system's 255 bytes.
+    name = platform::cutToUtf8Bytes(name, 255 - 1 - type.toUtf8().size());
 
     const auto write = [=](const QString& path, QString* reason) {
         const QString failure = writeImage(image, source, factor, path);

@@ -1052,7 +1052,7 @@ bool PMMainController::windowShouldClose(QWidget* window)
     // The library window's own closing is decided where it is made (see main()).
     if (window != _mainWindow.data() && closingWindowEndsProgram(window))
         QTimer::singleShot(0, this, [this] {
-            if (applicationShouldTerminate())
+            if (approveTermination())
                 QCoreApplication::quit();
         });
     // A refused close would also cancel a quit that closes every window: these windows let

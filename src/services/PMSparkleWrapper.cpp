@@ -463,7 +463,7 @@ bool PMSparkleWrapper::relaunchWithInstanceCheckParameter(const QString& paramet
         platform::runAlert(alert);
         return false;
     }
-    if (notifyDelegate && !mainController().applicationShouldTerminate())
+    if (notifyDelegate && !mainController().approveTermination())
         return false;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(kInstanceCheckVariable), parameter);

@@ -6,6 +6,7 @@
 #include "common/MediaFixtures.h"
 
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QProcess>
 #include <QtCore/QStandardPaths>
@@ -30,13 +31,23 @@ platform::Value setting(const QString& home, const QString& key)
     return read.ok() && read.value.isDictionary() ? read.value.dictionary()->value(key) : platform::Value();
 }
 
+// The termination script notes each run of the quit sequence in <home>/quits.
+QString quitsOf(const QString& home)
+{
+    return home + QStringLiteral("/quits");
+}
+
 appsession::Session sessionWithLibrary(bool singleWindow = false)
 {
     return appsession::make([singleWindow](const QString& home) {
+        const QString script = home + QStringLiteral("/on-quit.sh");
+        testsupport::writeFile(script, QStringLiteral("#!/bin/sh\necho quit >> '%1'\n").arg(quitsOf(home)).toUtf8());
+        QFile::setPermissions(script, QFile::permissions(script) | QFileDevice::ExeOwner);
         return platform::Dictionary::make({
             {QStringLiteral("Library Path"), libraryOf(home)},
             {QStringLiteral("Do Not Forget Playlist On Quit"), true},
             {QStringLiteral("Single Window Mode"), singleWindow},
+            {QStringLiteral("Termination Scripts"), script},
         });
     });
 }
@@ -125,6 +136,8 @@ ends
         const platform::PropertyListReadResult index = platform::readPropertyListFile(indexOf(s.home));
         ASSERT_TRUE(index.ok()) << output;
         EXPECT_TRUE(index.value.description().contains(QStringLiteral("clip.mp4"))) << output;
+        // The quit sequence ran once: the windows closing after it do not run it again.
+        EXPECT_EQ(testsupport::readFile(quitsOf(s.home)), QByteArray("quit\n")) << output;
     }
 }
 

@@ -423,7 +423,7 @@ void PMMainController::organizeLibraryFilesCommand()
     saveLibrary();
 }
 
-void PMMainController::transferAllToLibraryFolder(bool copy)
+bool PMMainController::transferAllToLibraryFolder(bool copy)
 {
     Array collected;
     FileLocationsRequest preflight;
@@ -432,7 +432,7 @@ void PMMainController::transferAllToLibraryFolder(bool copy)
     preflight.preflightCollection = &collected;
     updateFileLocations(preflight);
     if (collected.isEmpty())
-        return;
+        return true;
     const ArrayPtr records = Array::make();
     for (const Value& v : collected)
         records->append(v);
@@ -451,7 +451,7 @@ void PMMainController::transferAllToLibraryFolder(bool copy)
                      // clang-format on
                      localized("Move Files"), localized("Cancel"));
     if (answer != PMAlertFirstButtonReturn)
-        return;
+        return false;
     freezeSelections();
     if (copy)
         showProgressSheet(true);
@@ -471,6 +471,7 @@ void PMMainController::transferAllToLibraryFolder(bool copy)
     if (!stayed.isEmpty())
         PMRunAlert(copy ? localized("Some Files Could Not Be Copied") : localized("Some Files Could Not Be Moved"),
                    platform::format(localized("The following files stayed where they were:\n\n%@"), namesListForItems(nullptr, stayed, true, false, {})));
+    return true;
 }
 
 bool PMMainController::deleteFolder(const QString& folder, const QStringList& bases)

@@ -32,6 +32,16 @@ QString localized(const char* text)
 }
 } // namespace
 
+bool PMMainController::approveTermination()
+{
+    if (_terminationApproved || _approvingTermination)
+        return _terminationApproved;
+    _approvingTermination = true;
+    _terminationApproved = applicationShouldTerminate();
+    _approvingTermination = false;
+    return _terminationApproved;
+}
+
 bool PMMainController::applicationShouldTerminate()
 {
     const QString stove = localized("Wait! You seem to have forgotten something on the stove...");

@@ -40,6 +40,8 @@ class PMMovieCell;
 class PMMovieOutlineView;
 class PMMovieRepresentationOriginal;
 class PMQuibScopeBar;
+class PMQuickLookPanel;
+class PMQuickLookPanelController;
 class QuibScopeBarDelegate;
 class QIcon;
 class QTimer;
@@ -71,6 +73,14 @@ using ImagePtr = std::shared_ptr<Image>;
 } // namespace platform
 
 class QMenuBar;
+class QAbstractButton;
+class QCheckBox;
+class QLabel;
+class QStackedWidget;
+class PMJSONTextView;
+class PMOptionalMenuButton;
+class PMPreferencesWindow;
+class PMPreferenceSlider;
 
 class PMMainController : public QObject, public platform::Responder {
     Q_OBJECT
@@ -687,6 +697,12 @@ public:
 
     // Quit: answers whether the application may end now; runs the quit sequence first.
     bool applicationShouldTerminate();
+    // The quit sequence once for the program's end, whoever asks (the menu, a closing window,
+    // the session, a restart): once it has allowed the quit, later askers get that answer
+    // instead of a second save and a second run of the scripts.
+    bool approveTermination();
+    bool _terminationApproved = false;
+    bool _approvingTermination = false;
     // Set when the quit was asked for by the session or a signal, not by the user: nobody
     // may be there to answer an alert.
     bool _quitRequestedBySession = false;
@@ -1083,7 +1099,9 @@ public:
     void organizeLibraryFilesCommand();
     void moveAllToLibraryFolder() { transferAllToLibraryFolder(false); }
     void copyAllToLibraryFolder() { transferAllToLibraryFolder(true); }
-    void transferAllToLibraryFolder(bool copy);
+    // Moves (or copies) every movie outside the library folders into them after asking; NO
+    // when the user declined.
+    bool transferAllToLibraryFolder(bool copy);
     bool deleteFolder(const QString& folder, const QStringList& ifEmptyAndSubfolderOfFolders);
     bool deleteFolder(const QString& folder, const QString& ifEmptyAndSubfolderOfFolder);
     QString namesListForItems(const platform::ArrayPtr& items, const QStringList& files, bool sort, bool listReadablePaths,
@@ -1634,6 +1652,34 @@ public:
     void toggleQuickLookFromKeyboard();
 
     // ---------------------------------------------------------------------------------
+    // The preview panel (src/ui/commands/PMMainController+QuickLook.cpp): a window of our
+    // own showing the playable movies of the selection; the controller is its data source.
+    // Opens or closes it; a sender carrying movies selects them first and opens it.
+    void toggleQuickLook(QObject* sender);
+    // The selection's movies that can play, in order.
+    platform::ArrayPtr quickLookMovieRepresentations();
+    // The selection changed: the open panel shows the new one on the next turn (once).
+    void updateQuickLook();
+    // Keeps the open panel at its screen's available area ("Always Zoom Quick Look").
+    void zoomQuickLook();
+    // Whether the context menu offers the panel for the movies, and whether they are the
+    // movies the commands act on now (the item then carries none).
+    bool quickLookOffersMovieRepresentations(const platform::ArrayPtr& movies);
+    bool quickLookMovieRepresentationsAreCurrentItems(const platform::ArrayPtr& movies);
+    // The panel's controller protocol.
+    bool acceptsPreviewPanelControl(PMQuickLookPanel* panel);
+    void beginPreviewPanelControl(PMQuickLookPanel* panel);
+    void endPreviewPanelControl(PMQuickLookPanel* panel);
+    qsizetype numberOfPreviewItemsInPreviewPanel(PMQuickLookPanel* panel);
+    platform::Value previewPanel(PMQuickLookPanel* panel, qsizetype previewItemAtIndex);
+    bool previewPanel(PMQuickLookPanel* panel, QKeyEvent* handleEvent);
+    // What the panel shows (taken anew at each count request).
+    platform::ArrayPtr _quickLookMovieRepresentations;
+    bool _quickLookUpdateScheduled = false;
+    std::shared_ptr<PMQuickLookPanelController> _quickLookPanelController;
+    PMQuickLookPanelController* quickLookPanelController();
+
+    // ---------------------------------------------------------------------------------
     // The movies a command acts on (src/ui/commands/PMMainController+InfoPanel.cpp).
     // `PMInfoScopeRecord`: what a menu item carries to name them, {"Movies": [...],
     // "Pool": [...] (optional)}.
@@ -1647,6 +1693,44 @@ public:
     platform::ArrayPtr _cachedInfoMovieRepresentations;
     bool _cachedInfoMovieRepresentationsAreSorted = false;
     bool _cachedInfoMovieRepresentationsDropScheduled = false;
+
+    // ---- The info panel (src/ui/commands/PMMainController+InfoEditing.cpp): opened on the
+    // movies a command acts on, applied in one go by OK or by a step to another movie.
+    QPointer<class PMInfoPanel> _infoPanel;
+    // The movies previous and next step through: only with one movie edited and at least
+    // two movies in the pool.
+    platform::ArrayPtr _infoMovieRepresentationsPool;
+    // The originals of the edited movies, built when first asked for.
+    platform::ArrayPtr _nonProxyInfoMovieRepresentations;
+    platform::ArrayPtr nonProxyInfoMovieRepresentations();
+    // Whether the panel shows the renaming view (tab 1 of the single/multiple view).
+    bool infoShowsRenamingView() const;
+    // Set when the user leaves the renaming chapter after the panel was prepared on it.
+    bool _infoSwitchedAwayFromRenaming = false;
+    // Set when the user changed the rating or its switch since the panel was prepared.
+    bool _infoRatingTouched = false;
+    // Opens the panel for the sender's movies, or, when it is open, switches its chapter.
+    void showMovieInfo(QObject* sender);
+    bool loadInfoPanel();
+    void prepareInfoWithChapter(int chapter, const platform::ArrayPtr& forMovieRepresentations, const platform::ArrayPtr& pool, bool renameRegardless);
+    void prepareInfoRating();
+    // Applies every edit of the panel in order: tags, rating, names or renaming, pictures,
+    // application; then forgets the panel's movies and updates the library.
+    void absorbInfo();
+    void infoStep(QObject* sender);
+    void infoOK(QObject* sender);
+    void infoCancel(QObject* sender);
+    void infoChangeImage(QObject* sender);
+    void infoChangeApplication(QObject* sender);
+    void infoChangeBatchRenameAction(QObject* sender);
+    void infoSelectChapter(int chapter);
+    // Ends the edit in progress in the first of the controls that is editing, keeping it.
+    void cleanUpCurrentEditorForControls(const QList<QWidget*>& controls);
+    // The batch-rename controls into `_infoBatchRenameFields`, and the list and status
+    // out of it.
+    void readInfoBatchRenameFields();
+    void showInfoBatchRenameResults();
+    void installInfoPanelCommands();
 
     // ---------------------------------------------------------------------------------
     // Commands: the main menu (src/ui/commands/PMMainMenu.cpp builds it and sets these
@@ -1810,6 +1894,14 @@ public:
     // A picture of that part of the screen (the whole screen when empty); nothing when the
     // screen cannot be read.
     platform::ImagePtr screenshotWithScreenRect(const QRect& rect);
+    // The visible area ({"x", "y", "w", "h"}: fractions, origin at the lower left) that the
+    // area covers of the full rectangle, both top-down in screen points; null when equal.
+    static platform::DictionaryPtr visibleAreaOfArea(const QRectF& area, const QRectF& full);
+    // The part of the picture (showing the full rectangle) that the area covers, given the
+    // ratio when one is asked for; the picture itself when there is nothing to cut.
+    static platform::ImagePtr imageOfArea(const platform::ImagePtr& image, const QRectF& area, const QRectF& full, std::optional<double> aspectRatio);
+    // The name a saved frame is offered under: "Name.mov (1'02'03.456)", safe as a file name.
+    static QString savedFrameFilename(const QString& displayNameWithExtension, double seconds);
     // What the frame commands need of the player windows: the area the user selects in
     // the movie view (global coordinates; empty when cancelled), and the save panel of an
     // image. Without them, the commands that need them are not offered.
@@ -1838,6 +1930,33 @@ public:
     // every movie, and the switches that hide some of them from the menu.
     void populateOpenWithMenu(QMenu* menu, const platform::ArrayPtr& movies, const platform::DictionaryPtr& applications, const QString& common,
                               bool everyMoviePresent);
+
+    // The context browsers (src/ui/commands/PMMainController+ContextBrowsers.cpp): "Similar"
+    // (the movie's tags, their values and the movies that share them) and "Other Contexts"
+    // (every container holding the movie, in tree order and depth), filled at each opening.
+    // `PMTagBrowserPopulator`: the dictionary a browser submenu carries, {"_TagBrowserMenuDelegate_"
+    // or "_ContextBrowserMenuDelegate_": the movie, "Tag", "Header", "Lowercase Tag Names", "Value"}.
+    static platform::DictionaryPtr PMTagBrowserPopulator(const platform::Value& movie, bool contextBrowser);
+    // The lower-case names of the tags "Similar" offers for the movie, sorted.
+    static QStringList similarTagNamesOfMovieRepresentation(PMMovieRepresentationPrototype& movie);
+    // A submenu that the populator fills anew each time it is about to open.
+    QMenu* tagBrowserMenuWithTitle(const QString& title, const platform::DictionaryPtr& populator, QWidget* parent);
+    void menuNeedsUpdateForTagBrowserPopulator(QMenu* menu, const platform::DictionaryPtr& populator);
+    void populateTagMatchMenu(QMenu* menu, const platform::DictionaryPtr& populator);
+    void populateTagMatchMenu(QMenu* menu, const platform::DictionaryPtr& populator, const QString& tag);
+    // The library's filtered movies but `except` that carry every value of every tag
+    // (lower-case names and values), by display name.
+    QList<platform::Value> matchingMovieRepresentations(const platform::Value& except,
+                                                        const QList<QPair<QString, QStringList>>& lowercaseValuesByLowercaseTag);
+    void populateContextMatchMenu(QMenu* menu, const platform::DictionaryPtr& populator);
+    // One container and its subgroups; true when it added items.
+    bool populateContextMatchMenu(QMenu* menu, const platform::Value& forMovieRepresentation, const PMLibraryContainerPtr& fromChildrenOfContainer,
+                                  bool alwaysIncludeReference, long long indexPriority, int indentationLevel);
+    // The depth a browser's entry stands at (an int property of its menu item).
+    static constexpr const char* kMenuItemIndentationLevelProperty = "PMIndentationLevel";
+    // What the browsers' items send: reveal a movie in its container, or an item in the
+    // sidebar (registered unless a part has its own).
+    void installContextBrowserCommands();
     // Puts the builders into the views' hooks (those not installed otherwise).
     void installContextMenus();
 
@@ -1924,6 +2043,72 @@ public:
     QPointer<QWidget> _progressPanel;
     // Windows in the order they were last active (front first).
     QList<QPointer<QWidget>> _windowActivationOrder;
+
+    // ---------------------------------------------------------------------------------
+    // The preferences window (src/ui/commands/PMMainController+Preferences.cpp): its panes
+    // and controls, each set from its setting when the window is built; the controls' actions
+    // store the setting and apply it at once.
+    void showPreferences(QObject* sender);
+    // The toolbar's items in their order; an identifier is also the pane's name.
+    static QStringList preferencesToolbarIdentifiers();
+    void changePreferencesSection(const QString& identifier);
+    void updatePreferencesWindowFrame();
+    // Sets every control from its setting (once, when the window is built).
+    void loadPreferenceControls();
+    void toggleBooleanPreference(QAbstractButton* sender);
+    void changeListPreference(QComboBox* sender);
+    void changeSliderPreference(PMPreferenceSlider* sender);
+    void setMissingMoviesMode(long long mode, bool updateLibrary, bool updateSelector, bool saveSetting);
+    // The field's whole number, raised to 1 (and written back) when below 1, stored under
+    // the key. Runs when editing ends, so typing is never interrupted.
+    void setIntervalFromTextField(QLineEdit* textField, const QString& setting);
+    void updateContinueByMonitoringExternalViewerSwitchVisibility();
+    void invalidateSortPrefixes();
+    void invalidateApplicationPaths();
+    // A text field of the preferences changed (typed, not set by the program).
+    void controlTextDidChange(QWidget* field);
+    // The viewer rules: accepted only as a non-empty list of {pattern, "Open"} rules.
+    static bool viewerRulesAreValid(const platform::Value& rules);
+    void didChangeViewerRulesText();
+    // The switches that move or copy the user's files ask first, as the menu commands do:
+    // NO when the user declined (nothing was changed then).
+    bool organizeLibraryFilesAfterAsking();
+    QPointer<PMPreferencesWindow> preferencesWindow;
+    QPointer<QStackedWidget> preferencesTabView;
+    // General
+    QPointer<QCheckBox> showOnStartupSwitch, showRemoteControlInterfaceOnStartupSwitch, quitOnCloseSwitch, confirmItemRemovalSwitch,
+        confirmSmartGroupChildrenRemovalSwitch, confirmContainerRemovalSwitch, autoConvertAnimatedImagesSwitch;
+    QPointer<QComboBox> singleClickBehaviorSelector;
+    // Appearance
+    QPointer<QComboBox> listFontSizeSelector, libraryDisplayModeSelector, itemCountModeSelector, thumbnailAppearanceSelector,
+        nestedGroupsPositionSelector, previewModeSelector;
+    QPointer<QCheckBox> showFileExtensionsSwitch, showItemCountsSwitch, showNestedGroupsSwitch, indexImageOnHoverSwitch;
+    QPointer<PMPreferenceSlider> previewSpacingSlider, previewCoverAlphaSlider, previewCoverPositionSlider, indexImageOnHoverDelaySlider,
+        previewFrameTimeSlider;
+    QPointer<QLabel> indexImageOnHoverDelayField, previewFrameTimeField;
+    // Controls
+    QPointer<QCheckBox> dedicatedPlayerWindowSwitch, increaseConsecutiveStepsSwitch, forgetOnQuitSwitch, playOnOpenSwitch, playOnPresentSwitch,
+        continueSwitch, continueByMonitoringExternalViewerSwitch, pauseOnWindowSwitch, listenToRemoteSwitch, remoteTriggersPresentationSwitch,
+        remoteControlInterfaceAnimationSwitch, presentationSpaceSwitch;
+    QPointer<QLineEdit> controlIntervalField, stepIntervalField;
+    QPointer<QComboBox> resumeDurationThresholdSelector, resumeTimestampLimitSelector, continueModeSelector, presentationModeSelector;
+    QPointer<PMPreferenceSlider> remoteControlInterfaceSizeSlider;
+    QPointer<QAbstractButton> rotateClockwiseButton, rotateCounterclockwiseButton, rotateClockwiseIllustrationButton,
+        rotateCounterclockwiseIllustrationButton;
+    // Library
+    QPointer<QLabel> libraryLocationField;
+    QPointer<PMOptionalMenuButton> libraryLocationButton, supplementaryLibraryLocationsButton;
+    QPointer<QComboBox> missingMoviesBehaviorSelector, moveCopyToLibrarySelector, nonLibraryFilesProcedureSelector;
+    QPointer<QCheckBox> organizeLibrarySwitch, moveCopyToLibrarySwitch, checkForNonLibraryFilesSwitch, useSequencePrefixAsDefaultIdentifierSwitch,
+        autoNameSwitch;
+    QPointer<QLineEdit> autoNameField;
+    // External media
+    QPointer<QCheckBox> includeITunesMoviesSwitch;
+    // Advanced
+    QPointer<PMJSONTextView> viewerRulesTextView;
+    QPointer<QLineEdit> sortPrefixesField, supportedFileExtensionsField;
+    // The pauses after which costly fields apply (restarted by every change).
+    QPointer<QTimer> _autoNamePatternTimer, _sortPrefixesTimer, _applicationPathsTimer, _whitelistTimer;
 };
 
 // Above zero while a slider or the divider is being dragged: the grid lays out lightly then.

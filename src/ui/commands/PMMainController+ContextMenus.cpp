@@ -5,6 +5,7 @@
 #include "library/model/PMMainController.h"
 
 #include "foundation/NSDate+PMExtensions.h"
+#include "images/PMDragSourceImageView.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -21,8 +22,9 @@
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMenuItemSwitch.h"
-#include "ui/kit/NSMenu+PMExtensions.h"
+#include "ui/commands/PMQuickLookPanel.h"
 #include "ui/commands/PMTagValueSwitch.h"
+#include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMovieOutlineView.h"
 
@@ -625,6 +627,25 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         if (!switchesSection)
             addRatingSubmenuForMovieRepresentations(movies, menu);
         menu->addSeparator();
+        // The browsers, filled when they open: other containers of the movie, similar movies.
+        menu->addMenu(tagBrowserMenuWithTitle(localized("Other Contexts"), PMTagBrowserPopulator(movies->at(0), true), menu));
+        if (const QStringList tagNames = similarTagNamesOfMovieRepresentation(*movie); !tagNames.isEmpty()) {
+            const platform::DictionaryPtr populator = PMTagBrowserPopulator(movies->at(0), false);
+            if (tagNames.size() == 1) {
+                const platform::DictionaryPtr entry = movie->cachedTags()->value(tagNames.constFirst()).dictionary();
+                QString typed = entry ? entry->value(QStringLiteral("Tag")).string() : QString();
+                if (typed.isEmpty())
+                    typed = tagNames.constFirst();
+                populator->setValue(QStringLiteral("Tag"), Value(typed));
+                populator->setValue(QStringLiteral("Header"), Value(typed));
+            } else {
+                auto names = Array::make();
+                for (const QString& name : tagNames)
+                    names->append(Value(name));
+                populator->setValue(QStringLiteral("Lowercase Tag Names"), Value(names));
+            }
+            menu->addMenu(tagBrowserMenuWithTitle(localized("Similar"), populator, menu));
+        }
         if (const Value splittable = splittableMovieRepresentation(movies); !splittable.isNull()) {
             addSeparatorIfNeeded(menu);
             addActionItem(menu, localized("<< Split >>"), "splitSequence", 0, splittable);
@@ -811,27 +832,12 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             addActionItem(menu, localized("Mark as Unopened"), "setWatchedFromMenuItem", 0, Value(movies));
     }
 
-    // Quick Look, for movies that can all play and that the grid shows (or the current ones).
-    if (movieCount > 0) {
-        bool allPlay = true;
-        for (const Value& v : *movies)
-            if (PMMovieRepresentationPrototype* m = PMMovie(v); !m || !m->canPlay())
-                allPlay = false;
-        const ArrayPtr current = cachedInfoMovieRepresentationsSorted(false);
-        bool areCurrent = current && current->count() == movieCount;
-        for (qsizetype i = 0; areCurrent && i < movieCount; ++i)
-            areCurrent = current->indexOfIdentical(movies->at(i).objectPointer()) >= 0;
-        bool inGrid = true;
-        if (!areCurrent)
-            for (const Value& v : *movies)
-                if (!_groupMovieItems || _groupMovieItems->indexOfIdentical(v.objectPointer()) < 0) {
-                    inGrid = false;
-                    break;
-                }
-        if (allPlay && (areCurrent || inGrid)) {
-            addSeparatorIfNeeded(menu);
-            addActionItem(menu, localized("Quick Look"), "toggleQuickLook", 0, areCurrent ? Value() : Value(movies));
-        }
+    // The preview panel, for movies that can play and that it would show.
+    if (movieCount > 0 && quickLookOffersMovieRepresentations(movies)) {
+        addSeparatorIfNeeded(menu);
+        QAction* look = addActionItem(menu, localized("Quick Look"), "toggleQuickLook");
+        if (!quickLookMovieRepresentationsAreCurrentItems(movies))
+            platform::setMenuItemRepresentedObject(look, Value(movies));
     }
 
     const auto isCurrentMovie = [this](PMMovieRepresentationPrototype* m) {
@@ -1030,4 +1036,19 @@ void PMMainController::installContextMenus()
         return menu;
     };
     _actions.insert(QStringLiteral("setWatchedFromMenuItem"), [this](QObject* s) { setWatchedFromMenuItem(s); });
+    if (!_actions.contains(QStringLiteral("toggleQuickLook")))
+        _actions.insert(QStringLiteral("toggleQuickLook"), [this](QObject* s) { toggleQuickLook(s); });
+    if (!_menuValidation.isQuickLookPanelVisible)
+        _menuValidation.isQuickLookPanelVisible = [this] {
+            PMQuickLookPanel* panel = PMQuickLookPanel::sharedPreviewPanel(false);
+            return panel && panel->isVisible() && panel->currentController() == quickLookPanelController();
+        };
+    installContextBrowserCommands();
+    // A saved frame goes where the user chooses, under a free name.
+    if (!_itemCommands.saveImage)
+        _itemCommands.saveImage = [](const platform::ImagePtr& image, const QString& suggestedFilename, QWidget* referenceWindow) {
+            const QString className = QStringLiteral("PMDragSourceImageView");
+            PMDragSourceImageView::saveImage(image, PMDragSourceImageView::JPEGCompressionFactor(className), QString(), suggestedFilename, nullptr,
+                                             referenceWindow, className);
+        };
 }

@@ -13,6 +13,10 @@
 #include "platform/media/Player.h"
 #include "playback/PMMovie.h"
 #include "playback/PMPlayback.h"
+#include "playback/PMMovieView.h"
+#include "images/NSImage+PMTransform.h"
+#include "foundation/NSString+PMHelpManagerFileNames.h"
+#include "platform/FileOperations.h"
 
 #include <QtCore/QBuffer>
 #include <QtCore/QMimeData>
@@ -23,11 +27,14 @@
 #include <QtGui/QScreen>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QLocale>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QInputDialog>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QWidget>
 
 #include <cmath>
+#include <functional>
+#include <optional>
 
 using platform::ArrayPtr;
 using platform::DictionaryPtr;
@@ -36,76 +43,147 @@ using platform::Value;
 
 namespace {
 
-// The part of the image that the area covers of the full rectangle (both in the same
-// coordinates); the image itself when they are the same.
-ImagePtr cutImage(const ImagePtr& image, const QRect& area, const QRect& full)
-{
-    if (!image || area == full || full.width() < 1 || full.height() < 1)
-        return image;
-    const QImage& pixels = image->pixels();
-    const double sx = pixels.width() / double(full.width());
-    const double sy = pixels.height() / double(full.height());
-    const QRect cut = QRectF((area.x() - full.x()) * sx, (area.y() - full.y()) * sy, area.width() * sx, area.height() * sy).toAlignedRect() & pixels.rect();
-    if (cut.isEmpty())
-        return nullptr;
-    return platform::Image::make(pixels.copy(cut));
-}
+// No maximum: the picture at its natural size (an invalid size would be read as a
+// maximum area of one point).
+const QSizeF kNaturalSize(0, 0);
 
 } // namespace
 
+DictionaryPtr PMMainController::visibleAreaOfArea(const QRectF& area, const QRectF& full)
+{
+    if (area == full || full.width() <= 0 || full.height() <= 0)
+        return nullptr;
+    // Both rectangles are in the same points, so the fractions hold on every screen
+    // whatever its pixel ratio. Screen coordinates run down; the area's origin is at the
+    // lower left, so the vertical fraction is measured up from the bottom edge, once.
+    auto visible = platform::Dictionary::make();
+    visible->setValue(QStringLiteral("x"), Value((area.x() - full.x()) / full.width()));
+    visible->setValue(QStringLiteral("y"), Value((full.bottom() - area.bottom()) / full.height()));
+    visible->setValue(QStringLiteral("w"), Value(area.width() / full.width()));
+    visible->setValue(QStringLiteral("h"), Value(area.height() / full.height()));
+    return visible;
+}
+
+ImagePtr PMMainController::imageOfArea(const ImagePtr& image, const QRectF& area, const QRectF& full, std::optional<double> aspectRatio)
+{
+    const DictionaryPtr visibleArea = visibleAreaOfArea(area, full);
+    if (!image || (!visibleArea && !aspectRatio))
+        return image;
+    return imageWithImage(image, false, 0, visibleArea, aspectRatio, kNaturalSize, false);
+}
+
+QString PMMainController::savedFrameFilename(const QString& displayNameWithExtension, double seconds)
+{
+    // "Name.mov (1'02'03.456)": a colon has no place in a file name on every system.
+    QString name = QStringLiteral("%1 (%2)").arg(displayNameWithExtension, PMDurationString(seconds, false, false, true));
+    name.replace(u':', u'\'');
+    // Room is left for the picture's extension, which the save adds.
+    return cleanFilename(platform::cutToUtf8Bytes(name, 250));
+}
+
 ImagePtr PMMainController::screenshotWithScreenRect(const QRect& rect)
 {
-    QScreen* screen = rect.isEmpty() ? QGuiApplication::primaryScreen() : QGuiApplication::screenAt(rect.center());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (!screen)
+    // Only the program's own window is photographed (rendered in memory): never the
+    // screen with other programs' windows on it.
+    QWidget* window = nullptr;
+    if (!rect.isEmpty())
+        window = QApplication::topLevelAt(rect.center());
+    if (!window && playerView)
+        window = playerView->window();
+    if (!window || !window->isVisible())
         return nullptr;
-    // The screen's own coordinates: the rectangle is global.
-    const QRect local = rect.isEmpty() ? QRect() : rect.translated(-screen->geometry().topLeft());
-    const QPixmap picture = local.isEmpty() ? screen->grabWindow(0) : screen->grabWindow(0, local.x(), local.y(), local.width(), local.height());
+    const QRect local = rect.isEmpty() ? window->rect() : QRect(window->mapFromGlobal(rect.topLeft()), rect.size()) & window->rect();
+    if (local.isEmpty())
+        return nullptr;
+    const QPixmap picture = window->grab(local);
     if (picture.isNull())
         return nullptr;
-    return platform::Image::make(picture.toImage());
+    QImage pixels = picture.toImage();
+    // The point size travels apart from the pixels (a 2x screen gives twice the pixels).
+    pixels.setDevicePixelRatio(1.0);
+    ImagePtr image = platform::Image::make(pixels);
+    if (image)
+        image->setSize(QSizeF(local.size()));
+    return image;
 }
 
 void PMMainController::processCurrentFrameSection(bool section, bool copy, bool save)
 {
-    QWidget* view = playerView;
+    auto* view = qobject_cast<PMMovieView*>(playerView.data());
     QWidget* window = view ? view->window() : nullptr;
     PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
     if (!window || !current)
         return;
-    const QRect full(view->mapToGlobal(QPoint(0, 0)), view->size());
-    QRect area = full;
+
+    // The floating controls would cover the frame: out of the way while the user selects
+    // (or the window is photographed), and back afterwards whatever happened.
+    bool detached = false;
+    const auto detach = [this, &detached] {
+        if (detached || !_playbackControlsAreVisible)
+            return;
+        hidePlaybackControlWindow();
+        detached = true;
+    };
+    struct Restore {
+        std::function<void()> run;
+        ~Restore() { run(); }
+    } restore{[this, &detached] {
+        if (!detached)
+            return;
+        updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+        showPlaybackControlsByFadingIn(false);
+    }};
+    if (section)
+        detach();
+
+    // The picture's rectangle in screen points (the view may letterbox it).
+    const QRectF picture = view->currentGeometry().destination.isEmpty() ? QRectF(view->rect())
+                                                                          : view->currentGeometry().destination.intersected(QRectF(view->rect()));
+    const QRectF full(QPointF(view->mapToGlobal(picture.topLeft().toPoint())), picture.size());
+    QRectF area = full;
     if (section) {
         if (!_itemCommands.selectArea)
             return;
-        area = _itemCommands.selectArea(full, !copy && !save);
+        area = _itemCommands.selectArea(full.toRect(), !copy && !save);
         if (area.isEmpty())
             return;
     }
     const DictionaryPtr settings = current->userSettings();
-    const Value aspectRatio = settings ? settings->value(QStringLiteral("Aspect Ratio")) : Value();
+    const Value aspectRatioSetting = settings ? settings->value(QStringLiteral("Aspect Ratio")) : Value();
+    const bool locked = _menuValidation.isAspectRatioLocked && _menuValidation.isAspectRatioLocked();
+    std::optional<double> aspectRatio;
+    if (locked || full.width() < 1) {
+        if (aspectRatioSetting.isNumber() && aspectRatioSetting.toDouble() > 0)
+            aspectRatio = aspectRatioSetting.toDouble();
+    } else {
+        aspectRatio = full.height() / full.width();
+    }
+
     PMPlayerViewContent& content = playerViewContent();
     ImagePtr image;
-    if (content.movieReplacingImage) {
-        // A still image is cut without asking the player, and always copied first so that
-        // the result is a picture of its own.
-        image = platform::Image::make(content.movieReplacingImage->pixels().copy());
+    const bool replacing = content.movieReplacingImage != nullptr;
+    if (replacing) {
+        image = content.movieReplacingImage;
     } else if (content.moviePlayer) {
         image = frameImageAtCurrentTimeFlippedHorizontally(*content.moviePlayer, content.flipsHorizontally, content.angle,
                                                            settings ? settings->value(QStringLiteral("Visible Area")).dictionary() : nullptr,
-                                                           aspectRatio, QSizeF());
+                                                           aspectRatio ? Value(*aspectRatio) : Value(), kNaturalSize);
         if (!image || !image->isValid()) {
-            image = screenshotWithScreenRect(area);
-            PMLog(QStringLiteral("generated fallback poster image: %@ (frame: %@)"), image ? QStringLiteral("%1 × %2").arg(image->pixels().width()).arg(image->pixels().height()) : QStringLiteral("(null)"),
+            detach();
+            image = screenshotWithScreenRect(area.toAlignedRect());
+            PMLog(QStringLiteral("generated fallback poster image: %@ (frame: %@)"),
+                  image ? QStringLiteral("%1 × %2").arg(image->pixels().width()).arg(image->pixels().height()) : QStringLiteral("(null)"),
                   QStringLiteral("{{%1, %2}, {%3, %4}}").arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height()));
-            area = full; // the screenshot is of the area already
+            area = full; // the photograph is of the area already
         }
     }
     if (!image || !image->isValid())
         return;
-    image = cutImage(image, area, full);
+    image = imageOfArea(image, area, full, replacing ? aspectRatio : std::nullopt);
+    if (image == content.movieReplacingImage) {
+        // Unchanged, the shown picture is still copied, so that the result is one of its own.
+        image = platform::Image::make(image->pixels().copy());
+    }
     if (!image || !image->isValid())
         return;
 
@@ -128,12 +206,8 @@ void PMMainController::processCurrentFrameSection(bool section, bool copy, bool 
             QGuiApplication::clipboard()->setMimeData(data);
         }
     }
-    if (save && _itemCommands.saveImage) {
-        // "Name.mov (1'02'03.456)": a colon has no place in a file name on every system.
-        QString time = PMDurationString(timeSlider.currentTime, false, false, true);
-        time.replace(u':', u'\'');
-        _itemCommands.saveImage(image, QStringLiteral("%1 (%2)").arg(current->displayNameWithExtension(true), time), window);
-    }
+    if (save && _itemCommands.saveImage)
+        _itemCommands.saveImage(image, savedFrameFilename(current->displayNameWithExtension(true), timeSlider.currentTime), window);
 }
 
 void PMMainController::setCustomPosterImage(QObject* sender)

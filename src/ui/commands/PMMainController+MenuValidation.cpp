@@ -10,6 +10,9 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "images/PMIndexImageView.h"
+#include "ui/kit/NSWindow+PMExtensions.h"
+#include <QtWidgets/QCheckBox>
 #include "platform/Alert.h"
 #include "platform/FileManager.h"
 #include "platform/UserDefaults.h"
@@ -992,8 +995,26 @@ void PMMainController::toggleBooleanPreferenceViaMenuItem(QAction* item)
     if (key == QLatin1String("Enable Smart Playlist Emancipation") || key == QLatin1String("Enable Fan-Out Fine Tuning")) {
         updateLibrary();
     } else if (key.startsWith(QLatin1String("Import Metadata:"))) {
-        updateImportTagNames(true);
+        if (!updateImportTagNames(true).isEmpty()) {
+            // The names and tags made from metadata change with what is imported; a source
+            // just switched on is read again when the file's own metadata is imported.
+            const bool reread = d.boolForKey(key) && d.boolForKey(QStringLiteral("Import Metadata: Internal"));
+            for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByPath)) {
+                if (!movie)
+                    continue;
+                movie->invalidateDisplayNameRecursively();
+                movie->invalidateCachedTags();
+                if (reread)
+                    movie->updateCachedFileMetadataTags();
+            }
+        }
         updateLibraryAndInvalidateDependencies(true, false, true);
+    } else if (key == QLatin1String("Draw Badges As Pills")) {
+        for (QWidget* widget : QApplication::allWidgets())
+            if (widget->inherits("PMMovieTimeSlider"))
+                widget->update();
+        if (indexImageWell)
+            indexImageWell->update();
     } else {
         updateUserInterface();
     }
@@ -1001,7 +1022,16 @@ void PMMainController::toggleBooleanPreferenceViaMenuItem(QAction* item)
 
 void PMMainController::setUseDedicatedPlayer(bool useDedicatedPlayer)
 {
+    // The movie comes into the library window: a library window filling its screen leaves
+    // full screen first.
+    if (!useDedicatedPlayer && !defaults().boolForKey(QStringLiteral("Single Window Mode")) && mainWindow()
+        && isFullscreenContentWindow(mainWindow()) && mainWindow()->isFullScreen())
+        mainWindow()->showNormal();
     defaults().setBool(!useDedicatedPlayer, QStringLiteral("Single Window Mode"));
+    if (dedicatedPlayerWindowSwitch && dedicatedPlayerWindowSwitch->isChecked() != useDedicatedPlayer) {
+        const QSignalBlocker blocker(dedicatedPlayerWindowSwitch);
+        dedicatedPlayerWindowSwitch->setChecked(useDedicatedPlayer);
+    }
     const Value movie = _currentMovieRepresentation;
     if (!movie.isNull()) {
         if (!useDedicatedPlayer && _dedicatedPlayerWindow && _dedicatedPlayerWindow->isVisible())
@@ -1013,14 +1043,6 @@ void PMMainController::setUseDedicatedPlayer(bool useDedicatedPlayer)
     } else if (_playerControlsDidChange) {
         _playerControlsDidChange();
     }
-}
-
-void PMMainController::setMissingMoviesModeFromMenuItem()
-{
-    const qint64 mode = defaults().integerForKey(QStringLiteral("Missing Movies Mode"));
-    defaults().setInteger(mode == 1 ? 0 : (mode == -1 ? 1 : -1), QStringLiteral("Missing Movies Mode"));
-    _skipMissingStatusUpdate = false;
-    updateLibraryAndInvalidateDependencies(true, false, true);
 }
 
 void PMMainController::changePlaybackControlsModeViaMenuItem(int tag)
@@ -1052,7 +1074,7 @@ void PMMainController::addContainer(QObject* sender)
     bool playlist = senderTag(sender) == 1;
     // The sidebar's add button: a playlist, a folder with Shift, a smart playlist with Alt.
     if (sender && sender == libraryAddButton.data()) {
-        const Qt::KeyboardModifiers modifiers = QGuiApplication::keyboardModifiers();
+        const Qt::KeyboardModifiers modifiers = keyboardModifiers();
         if (modifiers & Qt::AltModifier) {
             performAction(QStringLiteral("addSmartPlaylist"), sender);
             return;
@@ -1087,7 +1109,9 @@ void PMMainController::setRating(QObject* sender)
         movies = infoMovieRepresentationsForMenuItem(item);
     else
         movies = cachedInfoMovieRepresentationsSorted(true);
-    if (count(movies) == 0 || hasOnlineItem(movies)) {
+    // An online item among what the item names refuses the whole command, even where the
+    // movies collected from it would leave it out.
+    if (count(movies) == 0 || hasOnlineItem(movies) || hasOnlineItem(object.array())) {
         platform::beep();
         return;
     }
@@ -1099,6 +1123,7 @@ void PMMainController::setRating(QObject* sender)
     }
     updateLibraryAndInvalidateDependencies(true, false, true);
     unfreezeSelections();
+    saveLibrarySoon();
 }
 
 void PMMainController::toggleFullScreen()
@@ -1117,7 +1142,7 @@ void PMMainController::toggleFullScreen()
 void PMMainController::terminate()
 {
     // The quit sequence (saving included) decides; it may keep the program running.
-    if (applicationShouldTerminate())
+    if (approveTermination())
         QCoreApplication::quit();
 }
 
@@ -1129,6 +1154,7 @@ void PMMainController::installMenuCommands()
             _actions.insert(key, std::move(run));
     };
     installSmartPlaylistCommands();
+    installInfoPanelCommands();
     installContextMenus();
     // Files and the library
     add("openFile", [this](QObject* s) { openFile(int(senderTag(s))); });
@@ -1194,6 +1220,7 @@ void PMMainController::installMenuCommands()
     add("copySelection", [this](QObject*) { processCurrentFrameSection(true, true, false); });
     add("setMissingMoviesModeFromMenuItem", [this](QObject*) { setMissingMoviesModeFromMenuItem(); });
     add("toggleBooleanPreferenceViaMenuItem", [this](QObject* s) { toggleBooleanPreferenceViaMenuItem(senderItem(s)); });
+    add("showPreferences", [this](QObject* s) { showPreferences(s); });
     // Playback
     add("playPause", [this](QObject*) { playPause(); });
     add("playReverse", [this](QObject*) { playReverse(); });

@@ -3,9 +3,25 @@
 #include "foundation/NSString+PMHelpManager.h"
 #include "foundation/PMCSVParser.h"
 #include "library/model/PMMainController.h"
+#include "library/model/PMSortLibraryItems.h"
+#include "platform/EventClock.h"
+#include "platform/Responder.h"
+#include "platform/UserDefaults.h"
+#include "ui/kit/PMAppearance.h"
+#include "ui/library_window/PMTableCells.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QMimeData>
 #include <QtCore/QSet>
+#include <QtGui/QContextMenuEvent>
+#include <QtGui/QKeyEvent>
+#include <QtGui/QPainter>
+#include <QtGui/QPainterPath>
+#include <QtWidgets/QMenu>
+#include <QtWidgets/QStyle>
+#include <QtWidgets/QStyleOptionFrame>
+
+#include <memory>
 
 namespace {
 
@@ -18,7 +34,82 @@ QStringList plainStrings(const QMimeData& pasteboard)
     return strings;
 }
 
+QString localized(const char* text)
+{
+    return QCoreApplication::translate("PMMetaReferenceTokenField", text);
+}
+
+QString metaReference(const QString& name)
+{
+    return QStringLiteral("<?meta:%1?>").arg(name);
+}
+
 } // namespace
+
+// ---- The reference menu ------------------------------------------------------------------
+
+QMenu* populateMetaReferenceMenu(QMenu* menu, QWidget* forWindow, const QString& excludedTag,
+                                 const std::function<void(const QString& reference)>& insert)
+{
+    if (!menu)
+        menu = new QMenu(localized("Meta"));
+    menu->clear();
+    auto add = [&](const QString& title, const QString& reference) {
+        QAction* item = menu->addAction(title);
+        platform::setMenuItemRepresentedObject(item, platform::Value(reference));
+        if (insert)
+            QObject::connect(item, &QAction::triggered, menu, [insert, reference] { insert(reference); });
+    };
+    // The tags: the info panel's rows in the info panel, else the library's tags by name.
+    PMMainController& c = PMMainController::mainController();
+    QStringList tags;
+    const bool inInfoPanel = forWindow && c.infoWindow && forWindow->window() == c.infoWindow->window();
+    if (inInfoPanel && c._filteredInfoTags) {
+        for (const platform::Value& v : *c._filteredInfoTags)
+            if (const platform::DictionaryPtr d = v.dictionary())
+                tags << d->value(QStringLiteral("Tag")).string();
+    } else {
+        for (const PMTagType& type : std::as_const(c._tagTypes))
+            tags << type.tag;
+        std::sort(tags.begin(), tags.end(), [](const QString& a, const QString& b) { return PMCompareNamesBySortString(a, b) < 0; });
+    }
+    bool added = false;
+    for (const QString& tag : std::as_const(tags)) {
+        if (tag.trimmed().isEmpty() || tag.compare(excludedTag, Qt::CaseInsensitive) == 0
+            || tag.compare(QLatin1String("notes"), Qt::CaseInsensitive) == 0)
+            continue;
+        add(tag, metaReference(tag));
+        added = true;
+    }
+    if (added)
+        menu->addSeparator();
+    add(localized("Name"), metaReference(QStringLiteral("Name")));
+    add(localized("Name: Common Prefix"), metaReference(QStringLiteral("Name: Common Prefix")));
+    add(localized("Name: Regular Expression"), metaReference(QStringLiteral("Name: ^(.*)$")));
+    if (platform::UserDefaults::standard().boolForKey(QStringLiteral("Enable Meta Reference Text Access")))
+        add(localized("Text: Regular Expression"), metaReference(QStringLiteral("Text: ^(.*)$")));
+    menu->addSeparator();
+    add(localized("Index"), metaReference(QStringLiteral("Index")));
+    return menu;
+}
+
+// ---- The caret kept after a click --------------------------------------------------------
+
+void PMSelectionMemory::remember(int location, int length, double now)
+{
+    _previousSelectedRange = {location, length};
+    _previousSelectedRangeTimestamp = now;
+}
+
+std::optional<std::pair<int, int>> PMSelectionMemory::rangeToRestore(bool editing, bool wholeTextSelected, int textLength, double now)
+{
+    std::optional<std::pair<int, int>> range;
+    const auto [location, length] = _previousSelectedRange;
+    if (editing && location >= 0 && now - _previousSelectedRangeTimestamp < 1.0 && wholeTextSelected && location + length <= textLength)
+        range = _previousSelectedRange;
+    _previousSelectedRange = {-1, 0};
+    return range;
+}
 
 QString emptyTokenizingCharacterSet()
 {
@@ -77,9 +168,202 @@ void PMMetaReferenceAwareTokenField::setObjectValue(const QStringList& tokens)
     setText(PMCSVStringWithFields(tokens, QString(), true));
 }
 
+QString PMMetaReferenceAwareTokenField::displayStringForToken(const QString& token) const
+{
+    return stringByMakingMetaReferencesReadableWithMetaPrefix(token, true);
+}
+
+void PMMetaReferenceAwareTokenField::paintEvent(QPaintEvent* event)
+{
+    // Edited, empty, or without a single token: the text as it is.
+    const QStringList tokens = hasFocus() || text().isEmpty() ? QStringList() : objectValue();
+    if (tokens.isEmpty()) {
+        QLineEdit::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    QStyleOptionFrame frame;
+    initStyleOption(&frame);
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &frame, &painter, this);
+    QRectF area = style()->subElementRect(QStyle::SE_LineEditContents, &frame, this);
+    area.adjust(2, 0, -trailingWidgetWidth() - 2, 0);
+    painter.setClipRect(area);
+    const bool dark = PMIsDarkMode();
+    double x = area.left();
+    for (const QString& token : tokens) {
+        const QString shown = displayStringForToken(token);
+        if (shown.isEmpty()) {
+            // A plain piece of a text with references.
+            const double width = fontMetrics().horizontalAdvance(token);
+            painter.setPen(palette().color(isEnabled() ? QPalette::Text : QPalette::PlaceholderText));
+            painter.drawText(QRectF(x, area.top(), width + 1, area.height()), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextDontClip, token);
+            x += width;
+            continue;
+        }
+        const double width = PMTokenPillPainter::tokenWidth(shown, font());
+        PMTokenPillPainter::drawTokens(painter, QRectF(x, area.top(), width, area.height()), {shown}, font(), dark, false);
+        x += width + PMTokenPillPainter::kTokenSpacing;
+        if (x > area.right())
+            break;
+    }
+}
+
+// ---- The reference menu widget -------------------------------------------------------
+
+QRectF PMMetaReferenceTokenFieldCell::metaReferenceMenuWidgetFrameForCellFrame(const QRectF& cellFrame)
+{
+    if (cellFrame.width() < kWidgetWidth)
+        return {};
+    return QRectF(cellFrame.right() - kWidgetWidth, cellFrame.top(), kWidgetWidth, cellFrame.height()).adjusted(1, 1, -1, -1);
+}
+
+QRectF PMMetaReferenceTokenFieldCell::textFrameForCellFrame(const QRectF& cellFrame)
+{
+    return QRectF(cellFrame.left(), cellFrame.top(), std::max(0.0, cellFrame.width() - kWidgetWidth), cellFrame.height());
+}
+
+void PMMetaReferenceTokenFieldCell::drawInteriorWithFrame(QPainter& painter, const QRectF& cellFrame, bool showsMenu, bool windowIsKey,
+                                                          bool dark, double devicePixelRatio)
+{
+    const QRectF widget = metaReferenceMenuWidgetFrameForCellFrame(cellFrame);
+    if (widget.isEmpty())
+        return;
+    painter.save();
+    const QColor base = dark ? Qt::white : Qt::black;
+    const double separatorWidth = devicePixelRatio > 1.5 ? 0.5 : 1.0;
+    auto withAlpha = [&](double alpha) {
+        QColor c = base;
+        c.setAlphaF(float(alpha));
+        return c;
+    };
+    if (showsMenu)
+        painter.fillRect(widget, withAlpha(0.1));
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.fillRect(QRectF(widget.left() - separatorWidth, widget.top(), separatorWidth, widget.height()), withAlpha(showsMenu ? 0.2 : 0.1));
+    // The "+" sign, 8 by 8 points at the centre.
+    const QPointF origin(std::floor(widget.center().x() - 4), std::floor(widget.center().y() - 4));
+    const QColor tint = withAlpha(showsMenu ? 1.0 : (windowIsKey ? 0.8 : 0.6));
+    painter.fillRect(QRectF(origin.x() + 3.25, origin.y(), 1.5, 8), tint);
+    painter.fillRect(QRectF(origin.x(), origin.y() + 3.25, 8, 1.5), tint);
+    painter.restore();
+}
+
 // ---- Text with references -------------------------------------------------------------
 
-PMMetaReferenceTokenField::PMMetaReferenceTokenField(QWidget* parent) : PMMetaReferenceAwareTokenField(parent) {}
+PMMetaReferenceTokenField::PMMetaReferenceTokenField(QWidget* parent) : PMMetaReferenceAwareTokenField(parent)
+{
+    setTextMargins(0, 0, int(PMMetaReferenceTokenFieldCell::kWidgetWidth), 0);
+}
+
+QStringList PMMetaReferenceTokenField::metaReferenceComponentsOf(const QString& text)
+{
+    return metaReferenceComponents(text);
+}
+
+QString PMMetaReferenceTokenField::displayStringForToken(const QString& token) const
+{
+    return firstMetaReferenceWithRange(token) ? stringByMakingMetaReferencesReadableWithMetaPrefix(token, false) : QString();
+}
+
+QRectF PMMetaReferenceTokenField::metaReferenceMenuWidgetFrame() const
+{
+    return PMMetaReferenceTokenFieldCell::metaReferenceMenuWidgetFrameForCellFrame(QRectF(rect()));
+}
+
+void PMMetaReferenceTokenField::setShowsMetaReferenceMenu(bool shows)
+{
+    _showsMetaReferenceMenu = shows;
+    repaint();
+}
+
+void PMMetaReferenceTokenField::paintEvent(QPaintEvent* event)
+{
+    PMMetaReferenceAwareTokenField::paintEvent(event);
+    QPainter painter(this);
+    PMMetaReferenceTokenFieldCell::drawInteriorWithFrame(painter, QRectF(rect()), _showsMetaReferenceMenu, isActiveWindow(),
+                                                        isInFullyInvertedDarkMode(this), devicePixelRatioF());
+}
+
+bool PMMetaReferenceTokenField::popUpMenu()
+{
+    QMenu menu(this);
+    populateMetaReferenceMenu(&menu, window(), QString(), [this](const QString& reference) { insertMetaReferenceText(reference); });
+    if (menu.isEmpty())
+        return false;
+    QFont menuFont = menu.font();
+    menuFont.setPointSizeF(font().pointSizeF());
+    menu.setFont(menuFont);
+    setShowsMetaReferenceMenu(true);
+    menu.exec(mapToGlobal(QPoint(width() - 27, height() + 2)));
+    setShowsMetaReferenceMenu(false);
+    return true;
+}
+
+void PMMetaReferenceTokenField::mousePressEvent(QMouseEvent* event)
+{
+    if (isEnabled() && event->button() == Qt::LeftButton && metaReferenceMenuWidgetFrame().contains(event->position()) && popUpMenu())
+        return;
+    // A click into the field being edited: the caret it places is kept from a select-all.
+    if (hasFocus() && !_showsMetaReferenceMenu)
+        m_selectionMemory.remember(hasSelectedText() ? selectionStart() : cursorPosition(), int(selectedText().size()),
+                                   platform::eventClockNow());
+    PMMetaReferenceAwareTokenField::mousePressEvent(event);
+    if (hasFocus() && !_showsMetaReferenceMenu)
+        m_selectionMemory.remember(hasSelectedText() ? selectionStart() : cursorPosition(), int(selectedText().size()),
+                                   platform::eventClockNow());
+}
+
+void PMMetaReferenceTokenField::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if (hasFocus() && event->key() == Qt::Key_Plus && (modifiers & Qt::ControlModifier) && !(modifiers & Qt::MetaModifier)) {
+        if (popUpMenu()) {
+            event->accept();
+            return;
+        }
+    }
+    PMMetaReferenceAwareTokenField::keyPressEvent(event);
+}
+
+void PMMetaReferenceTokenField::focusInEvent(QFocusEvent* event)
+{
+    PMMetaReferenceAwareTokenField::focusInEvent(event);
+    // Keys given by the program (a committed edit taking them back) select all, as tabbing
+    // in does; a fresh click keeps its caret, and so does the window becoming active again.
+    if (event->reason() == Qt::OtherFocusReason)
+        selectText();
+}
+
+void PMMetaReferenceTokenField::selectText()
+{
+    selectAll();
+    const auto range = m_selectionMemory.rangeToRestore(hasFocus(), selectedText().size() == text().size(), int(text().size()),
+                                                        platform::eventClockNow());
+    if (range)
+        setSelection(range->first, range->second);
+}
+
+void PMMetaReferenceTokenField::insertMetaReference(QAction* item)
+{
+    if (item)
+        insertMetaReferenceText(platform::menuItemRepresentedObject(item).string());
+}
+
+void PMMetaReferenceTokenField::insertMetaReferenceText(const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    if (hasFocus()) {
+        // As a paste would: one undoable step at the caret; the clipboard is left alone.
+        insert(text);
+    } else {
+        QStringList tokens = objectValue();
+        tokens << text;
+        setObjectValue(tokens);
+        end(false);
+    }
+    Q_EMIT controlTextDidChange();
+}
 
 bool PMMetaReferenceTokenField::writeRepresentedObjects(const QStringList& tokens, QMimeData& toPasteboard)
 {
@@ -103,6 +387,31 @@ QStringList PMMetaReferenceTokenField::objectValue() const
 void PMMetaReferenceTokenField::setObjectValue(const QStringList& tokens)
 {
     setText(tokens.join(QString()));
+}
+
+// ---- The notes view -----------------------------------------------------------------
+
+PMMetaReferenceTextView::PMMetaReferenceTextView(QWidget* parent) : QPlainTextEdit(parent) {}
+
+void PMMetaReferenceTextView::insertMetaReference(QAction* item)
+{
+    if (item)
+        insertMetaReferenceText(platform::menuItemRepresentedObject(item).string());
+}
+
+void PMMetaReferenceTextView::insertMetaReferenceText(const QString& text)
+{
+    if (!text.isEmpty())
+        textCursor().insertText(text);
+}
+
+void PMMetaReferenceTextView::contextMenuEvent(QContextMenuEvent* event)
+{
+    std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
+    menu->addSeparator();
+    QMenu* references = menu->addMenu(localized("Insert Reference"));
+    populateMetaReferenceMenu(references, window(), QStringLiteral("notes"), [this](const QString& reference) { insertMetaReferenceText(reference); });
+    menu->exec(event->globalPos());
 }
 
 // ---- The delegate ------------------------------------------------------------------------

@@ -5,15 +5,51 @@
 //   text; a value may hold meta references and reads "→ Genre";
 // - text with references (`PMMetaReferenceTokenField`): the tokens are the pieces of one
 //   text, plain pieces and references, joined without separator.
-// The field itself (editing tokens, the insert menu, drawing the pills with the list's pill
-// painter) belongs with the info panel. Main thread only.
+// The fields edit their tokens as text; while not being edited they show every reference
+// (and every value of a values field) as a pill drawn by the list's pill painter. The
+// text-with-references field has a 22-point "+" widget at its right edge, and Ctrl++ while
+// editing, that open the menu of references to insert; a reference goes in at the caret
+// as an undoable insertion (never through the clipboard). Main thread only.
 #pragma once
 
+#include <QtCore/QRectF>
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 #include <QtWidgets/QLineEdit>
+#include <QtWidgets/QPlainTextEdit>
 
+#include <functional>
+#include <optional>
+
+class QAction;
+class QMenu;
 class QMimeData;
+class QPainter;
+
+// Fills the menu (a new one titled "Meta" when none is given) with the meta references a
+// user may insert in the window: the tags (the info panel's shown rows in the info panel,
+// else every tag of the library) but the excluded one, then "Name", "Name: Common Prefix",
+// "Name: Regular Expression", "Text: Regular Expression" (with "Enable Meta Reference Text
+// Access") and "Index". Every item carries its reference as represented object and runs
+// `insert` with it.
+QMenu* populateMetaReferenceMenu(QMenu* menu, QWidget* forWindow, const QString& excludedTag,
+                                 const std::function<void(const QString& reference)>& insert);
+
+// Remembers where the caret was when the user clicked into a field that was already being
+// edited, so that a select-all that follows within a second (a field that lost and regained
+// the keys to commit an edit) puts the caret back instead. "None" is location -1.
+class PMSelectionMemory {
+public:
+    void remember(int location, int length, double now);
+    // The range to select instead of the whole text, if any; forgets the remembered range in
+    // every case.
+    std::optional<std::pair<int, int>> rangeToRestore(bool editing, bool wholeTextSelected, int textLength, double now);
+    int location() const { return _previousSelectedRange.first; }
+
+private:
+    std::pair<int, int> _previousSelectedRange{-1, 0}; // location, length
+    double _previousSelectedRangeTimestamp = 0;
+};
 
 // The tokenizing characters of a field that no typed character (a comma included) ends a
 // token in: none at all.
@@ -40,6 +76,28 @@ public:
     virtual void setObjectValue(const QStringList& tokens);
     // The characters that end a token as it is typed.
     virtual QString tokenizingCharacterSet() const { return QStringLiteral(","); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    // The text shown for a token while the field is not edited; empty: shown as plain text.
+    virtual QString displayStringForToken(const QString& token) const;
+    // The room kept free at the right edge.
+    virtual double trailingWidgetWidth() const { return 0; }
+};
+
+// The geometry and look of the reference menu widget at the right edge of a field.
+class PMMetaReferenceTokenFieldCell {
+public:
+    static constexpr double kWidgetWidth = 22;
+    // The rightmost 22 points of the cell frame, inset by 1 point on every side.
+    static QRectF metaReferenceMenuWidgetFrameForCellFrame(const QRectF& cellFrame);
+    // The frame made 22 points narrower.
+    static QRectF textFrameForCellFrame(const QRectF& cellFrame);
+    static QSizeF cellSize(const QSizeF& superSize) { return {superSize.width() + kWidgetWidth, superSize.height()}; }
+    // The separator left of the widget and the "+" at its centre; highlighted while the menu
+    // is open, dimmed in a window that is not active.
+    static void drawInteriorWithFrame(QPainter& painter, const QRectF& cellFrame, bool showsMenu, bool windowIsKey, bool dark,
+                                      double devicePixelRatio);
 };
 
 class PMMetaReferenceTokenField : public PMMetaReferenceAwareTokenField {
@@ -56,6 +114,52 @@ public:
     QStringList objectValue() const override;
     void setObjectValue(const QStringList& tokens) override;
     QString tokenizingCharacterSet() const override { return emptyTokenizingCharacterSet(); }
+    void setStringValue(const QString& text) { setObjectValue(metaReferenceComponentsOf(text)); }
+    QString stringValue() const { return objectValue().join(QString()); }
+
+    // Inserts the reference the menu item carries: at the caret while editing (undoable, as a
+    // paste would, the clipboard untouched), else as a last token with the caret at the end.
+    void insertMetaReference(QAction* item);
+    void insertMetaReferenceText(const QString& text);
+    // Selects the whole text, unless the user clicked into the field while it was being
+    // edited less than a second ago: then the caret stays where the click put it.
+    void selectText();
+    // Opens the reference menu below the widget; answers whether one was shown.
+    bool popUpMenu();
+    bool showsMetaReferenceMenu() const { return _showsMetaReferenceMenu; }
+    void setShowsMetaReferenceMenu(bool shows);
+    // The widget's frame in the field's coordinates.
+    QRectF metaReferenceMenuWidgetFrame() const;
+
+Q_SIGNALS:
+    // The text changed by an insertion (the field's text delegate hears of it).
+    void controlTextDidChange();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    QString displayStringForToken(const QString& token) const override;
+    double trailingWidgetWidth() const override { return PMMetaReferenceTokenFieldCell::kWidgetWidth; }
+
+private:
+    static QStringList metaReferenceComponentsOf(const QString& text);
+    PMSelectionMemory m_selectionMemory;
+    bool _showsMetaReferenceMenu = false;
+};
+
+// The notes view: a plain text view that inserts references at its selection.
+class PMMetaReferenceTextView : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit PMMetaReferenceTextView(QWidget* parent = nullptr);
+    // Inserts the item's reference at the selection (undoable; no notification).
+    void insertMetaReference(QAction* item);
+    void insertMetaReferenceText(const QString& text);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
 };
 
 // The controller's answers as the delegate of token fields and token cells: meta-reference

@@ -150,13 +150,7 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     auto* tagsLayout = new QVBoxLayout(tagsBox);
     tagList = new PMAutoCompleteTableView(tagsBox);
     const auto column = [](const char* identifier, const QString& header, PMTableColumn::Cell cell, double width, bool editable) {
-        PMTableColumn c;
-        c.identifier = QString::fromLatin1(identifier);
-        c.header = header;
-        c.cell = cell;
-        c.width = width;
-        c.editable = editable;
-        return c;
+        return PMTableColumn::make(QString::fromLatin1(identifier), header, cell, width, editable);
     };
     tagList->setTableColumns({column("Enabled", QString(), PMTableColumn::Cell::Check, 24, true),
                               column("Tag", tr("Property"), PMTableColumn::Cell::Text, 130, true),

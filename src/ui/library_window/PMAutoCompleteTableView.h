@@ -46,6 +46,17 @@ struct PMTableColumn {
     bool rightAligned = false;
     // Token cells: 0 pills, 1 plain text.
     int tokenStyle = 0;
+
+    static PMTableColumn make(const QString& identifier, const QString& header, Cell cell, double width, bool editable)
+    {
+        PMTableColumn c;
+        c.identifier = identifier;
+        c.header = header;
+        c.cell = cell;
+        c.width = width;
+        c.editable = editable;
+        return c;
+    }
 };
 
 // What a cell shows beyond its value: the items of a pop-up cell.

@@ -1580,6 +1580,7 @@ void PMGroupView::endRatingDrag()
     viewport()->update();
     // Saved like any other change of the library.
     mainController().updateLibraryAfterDelay(0, false);
+    mainController().saveLibrarySoon();
 }
 
 // A second press of a double click is a press with a click count of two.

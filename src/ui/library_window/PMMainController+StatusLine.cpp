@@ -154,6 +154,8 @@ void PMMainController::updateStatusFields()
     }
     if (_groupViewHooks.updateStatusFields)
         _groupViewHooks.updateStatusFields();
+    // The preview panel follows the selection.
+    updateQuickLook();
 }
 
 void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie)

@@ -663,6 +663,9 @@ void PMMainController::tableViewSetObjectValue(PMAutoCompleteTableView* tableVie
                         // as it was for the other files.
                         carrier = std::make_shared<Dictionary>(*entry);
                         carrier->remove(QStringLiteral("Tag: Original (All)"));
+                        // The copy must still find each movie's own values under the old name.
+                        if (stringOf(carrier, QStringLiteral("Tag: Original")).isEmpty())
+                            carrier->setValue(QStringLiteral("Tag: Original"), Value(oldName.toLower()));
                         carrier->setValue(QStringLiteral("Counter"), Value((long long)movies));
                         _infoTags->append(Value(carrier));
                         entry->setValue(QStringLiteral("Value"), Value(QString()));

@@ -188,8 +188,9 @@ TEST_F(MainMenu, ADisabledItemsShortcutDoesNotRunItsAction)
     EXPECT_EQ(ratings, QList<qint64>{3});
 
     // A command nobody answers yet is never enabled, nor reached by its key.
-    QAction* preferences = item("Edit", "Preferences...");
-    EXPECT_FALSE(enabled(preferences));
+    auto* unanswered = new QAction(QStringLiteral("Nobody's"), bar);
+    platform::setMenuItemAction(unanswered, QStringLiteral("commandNobodyAnswers"));
+    EXPECT_FALSE(enabled(unanswered));
     c()._actions.insert(QStringLiteral("setRating"), saved);
 }
 

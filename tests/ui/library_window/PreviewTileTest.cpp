@@ -669,6 +669,8 @@ TEST_F(TileClicks, RatingOnTheTileOrWithShiftOnTheWholeSelection)
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, star(0, 4));
     EXPECT_EQ(ratings(), (std::vector<double>{4, 2, 2, 2}));
     EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("updateLibrary"), Value()));
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&mainController(), QStringLiteral("saveLibrary"), Value())) << "a rating is saved soon";
+    platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("saveLibrary"), Value());
     platform::cancelPreviousPerformRequests(&mainController(), QStringLiteral("updateLibrary"), Value());
     EXPECT_EQ(selectedCount(), 3); // rating never changes the selection
 
