@@ -372,7 +372,8 @@ QMenu* PMMainController::populateMetaReferenceMenu(QMenu* menu, QWidget* forWind
     const bool inInfoPanel = forWindow && infoWindow && forWindow->window() == infoWindow->window();
     const auto addReference = [&](const QString& title, const QString& reference) {
         QAction* item = menu->addAction(platform::escapedMenuTitle(title));
-        platform::setMenuItemAction(item, action, target);
+        if (!action.isEmpty())
+            platform::setMenuItemAction(item, action, target);
         platform::setMenuItemRepresentedObject(item, Value(QStringLiteral("<?meta:%1?>").arg(reference)));
         return item;
     };
