@@ -91,7 +91,7 @@ public:
 
     QString alternateSliderMinimumMessage() override { return m_c.alternateSliderMinimumMessage(); }
     QString alternateSliderMaximumMessage() override { return m_c.alternateSliderMaximumMessage(); }
-    QMenu* menuForSlider(QWidget*) override { return nullptr; }
+    QMenu* menuForSlider(QWidget* slider) override { return m_c.menuForSlider(slider); }
 
     // The controls mode of the current context: 0 hovering, -1 a band below, other above.
     int controlsMode() const

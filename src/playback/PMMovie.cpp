@@ -471,6 +471,16 @@ void PMSetConversionStartHookForTesting(std::function<void(const QString& key)> 
     conversionStartHook() = std::move(hook);
 }
 
+QString PMAutoConvertedAssetPath(const QString& key)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    const auto it = r.entries.constFind(key);
+    if (it == r.entries.constEnd() || !it->has_value() || !QFileInfo::exists(**it))
+        return {};
+    return **it;
+}
+
 bool PMAutoConvertedAssetIsAvailable(const QString& key)
 {
     Registry& r = registry();

@@ -166,6 +166,8 @@ void PMSetConvertsAnimatedImagesToMovies(bool converts);
 bool PMAutoConvertedAssetIsAvailable(const QString& key);
 // Tests: called on the converting thread as each conversion starts, with no lock held.
 void PMSetConversionStartHookForTesting(std::function<void(const QString& key)> hook);
+// The converted movie of the key, when its conversion succeeded; else empty.
+QString PMAutoConvertedAssetPath(const QString& key);
 bool PMConvertsAnimatedImagesToMovies();
 
 // Where the loaded duration (whole seconds) and size text ("{w, h}") of a record's asset

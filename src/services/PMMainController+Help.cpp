@@ -10,6 +10,11 @@ void PMMainController::help(QObject*)
     PMHelpManager::helpManager()->openPage(QStringLiteral("overview"), QString(), false);
 }
 
+bool PMMainController::openHelpPage(const QString& page, const QString& fragment, bool force)
+{
+    return PMHelpManager::helpManager()->openPage(page, fragment, force);
+}
+
 bool PMHelpBookHasOverview(const QString& folder)
 {
     return !folder.isEmpty() && QFileInfo::exists(folder + QStringLiteral("/overview.html"));

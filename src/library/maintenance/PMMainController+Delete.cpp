@@ -242,6 +242,23 @@ void PMMainController::deleteMovieRepresentationRegardless(const Value& movie)
     unfreezeSelections();
 }
 
+namespace {
+// Set while a menu asks for the deletion's title: the disk check is handed back instead of run.
+std::function<bool()>* gDeferredDiskCheck = nullptr;
+} // namespace
+
+std::function<bool()> PMMainController::deleteItemsDryRunDeferringDiskWork(const ArrayPtr& items, bool* confirmationRequired)
+{
+    std::function<bool()> check;
+    bool required = false;
+    gDeferredDiskCheck = &check;
+    deleteItems(items, &required, true, true, false);
+    gDeferredDiskCheck = nullptr;
+    if (confirmationRequired)
+        *confirmationRequired = required;
+    return check;
+}
+
 bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool confirm, bool confirmTrash, bool updateUI)
 {
     const bool dry = dryRun != nullptr;
@@ -375,6 +392,34 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
     // folders, never one that a record staying in the library still refers to.
     QStringList filesToTrash;
     const QStringList libraries = libraryPaths();
+    if (dry && gDeferredDiskCheck) {
+        // A menu's title: the files are looked at later, off the main thread.
+        const bool wouldAsk = confirmTrash && confirm && !askedToDelete && !defaults().boolForKey(QStringLiteral("Move Files To Trash Without Confirmation"));
+        if (!wouldAsk || defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder")) || libraries.isEmpty())
+            return false;
+        QStringList candidates;
+        for (const Value& v : *movies) {
+            PMMovieRepresentationPrototype* movie = PMMovie(v);
+            const QString path = movie ? movie->path() : QString();
+            if (path.isEmpty() || candidates.contains(path))
+                continue;
+            if (std::any_of(libraries.begin(), libraries.end(), [&](const QString& l) { return isEqualToOrChildOfPath(path, l) && path != l; }))
+                candidates.append(path);
+        }
+        if (candidates.isEmpty())
+            return false;
+        *gDeferredDiskCheck = [candidates, held = pathsHeldByLibrary(*this, &toRemove)] {
+            QStringList existing;
+            for (const QString& path : candidates)
+                if (QFileInfo::exists(path))
+                    existing.append(path);
+            if (existing.isEmpty())
+                return false;
+            const QSet<QString> reached = filesStillReached(existing, held);
+            return std::any_of(existing.begin(), existing.end(), [&](const QString& path) { return !reached.contains(path); });
+        };
+        return false;
+    }
     if (!defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder")) && !libraries.isEmpty()) {
         for (const Value& v : *movies) {
             PMMovieRepresentationPrototype* movie = PMMovie(v);

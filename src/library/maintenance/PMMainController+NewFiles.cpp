@@ -226,6 +226,13 @@ void PMMainController::autoDetectAndIncludeNonLibraryFiles()
                                   });
 }
 
+std::function<QStringList()> PMMainController::nonLibraryFilesSearch(bool allVolumes)
+{
+    return [folders = libraryPaths(), settingsPath = librarySettingsPath(), allVolumes, snapshot = _nonProxyRawMovieRepresentationsByPath] {
+        return crawlLibraryFolders(folders, settingsPath, allVolumes, snapshot, nullptr);
+    };
+}
+
 QStringList PMMainController::nonLibraryFilesFromAllVolumes(bool allVolumes, std::function<void(const QStringList& paths)> handler)
 {
     ++_numberOfNonLibraryFileSearches;

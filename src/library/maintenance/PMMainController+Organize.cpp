@@ -200,7 +200,11 @@ bool organizerWalk(PMMainController& c, const ArrayPtr& items, ArrayPtr ancestor
             run.cancelled = true;
             return changed;
         }
-        if (!ancestorsHoldItem(c, ancestors, item)) {
+        // Below the top, the items are the children of the container just walked into:
+        // its ancestors hold them (looking them up in a section of 100,000 movies, one by
+        // one, made the walk quadratic).
+        const bool childOfWalkedContainer = !top && item.objectPointer() == listed.objectPointer();
+        if (!childOfWalkedContainer && !ancestorsHoldItem(c, ancestors, item)) {
             ancestors = c.ancestorsOfLibraryItem(item);
             if (!ancestors)
                 ancestors = Array::make();

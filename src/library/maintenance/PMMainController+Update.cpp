@@ -128,6 +128,7 @@ void PMMainController::updateLibraryAndInvalidateDependencies(bool invalidateDep
     step("reloadInterface");
     reloadInterfaceAfterLibraryUpdate();
     _libraryWasBuiltOnce = true;
+    libraryFolderDryRunNeedsUpdate();
 }
 
 struct PMMainController::RebuildFileTests {

@@ -94,6 +94,11 @@ void PMMainController::resetForTesting()
     PMPublishImportTagNames(_importTagNames);
     _infoMovieRepresentations = nullptr;
     _infoTags = nullptr;
+    // A new library: the library folder's last answer speaks of the old one.
+    _libraryFolderDryRun = LibraryFolderDryRunAnswer();
+    _libraryFolderWalk.reset();
+    _libraryFolderDryRunRunning = 0;
+    ++_libraryFolderGeneration;
     forgetPreviousRebuild();
 }
 

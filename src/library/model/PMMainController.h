@@ -656,6 +656,8 @@ public:
     // Tests answer the Open panel: the chosen URLs (empty: cancelled).
     std::function<QList<QUrl>(const QString& title)> _chooseFilesOverride;
     void help(QObject* sender);
+    // A page of the help book at a fragment; with force, an open window shows it too.
+    bool openHelpPage(const QString& page, const QString& fragment, bool force);
     // Whether the help book with its first page can be found.
     static bool helpIsAvailable();
     void news(QObject* /*sender*/) {}
@@ -1138,6 +1140,8 @@ public:
 
     // New files in the library folders.
     void autoDetectAndIncludeNonLibraryFiles();
+    // The search for non-library files as a job for any thread (nothing is stored).
+    std::function<QStringList()> nonLibraryFilesSearch(bool allVolumes);
     // With a handler the search runs in the background and answers nothing.
     QStringList nonLibraryFilesFromAllVolumes(bool allVolumes, std::function<void(const QStringList& paths)> handler);
     void includeNonLibraryFiles(const QStringList& paths, bool askForPermission);
@@ -1572,6 +1576,9 @@ public:
 
     // The panels' tables' state.
     QPointer<QWidget> infoBatchRenameSwitch; // a check box: on = the new names will be applied
+    // `PMInfoTagRecord`: one editable tag row of the info panel, a dictionary ("Tag",
+    // "Value", "State", "Counter", ...); the rows shown after the panel's filter.
+    using PMInfoTagRecord = platform::DictionaryPtr;
     platform::ArrayPtr _filteredInfoTags = platform::Array::make();
     platform::DictionaryPtr _infoGloballyRenamedTagNames;
     platform::DictionaryPtr _infoPersistentTagNames = std::make_shared<platform::Dictionary>();
@@ -1797,6 +1804,64 @@ public:
     void addLibraryLocationsToMenu(QMenu* menu, bool includeSupplementaryLocations);
     void addSupplementaryLibraryLocationsToMenu(QMenu* menu, bool includeHeader);
     void populateLibraryFolderMenu(QMenu* menu);
+    // What the organiser's dry runs found for the library folder menu. They run on a
+    // worker thread after each library update (and when the menu opens with no answer for
+    // the library as it is); the menu shows the last answer and is refilled when a newer
+    // one comes while it is open.
+    struct LibraryFolderDryRunAnswer {
+        bool valid = false;
+        bool unorganized = false;       // files inside the library folders not where they belong
+        QStringList unorganizedPaths;   // for the debug log
+        QStringList nonLibraryFiles;    // files of the library folders that the library lacks
+        bool outside = false;           // files of the library outside the library folders
+        quint64 generation = 0;         // the library state it answers for
+    };
+    LibraryFolderDryRunAnswer _libraryFolderDryRun;
+    quint64 _libraryFolderGeneration = 1;  // counts library updates
+    quint64 _libraryFolderDryRunRunning = 0; // the generation being answered (0: none)
+    // Starts the dry runs for the library as it is, unless they run or answered already.
+    void startLibraryFolderDryRun();
+    struct LibraryFolderWalk;
+    std::shared_ptr<LibraryFolderWalk> _libraryFolderWalk;
+    void continueLibraryFolderDryRun();
+    void finishLibraryFolderDryRun(quint64 generation, const QList<std::pair<QString, QString>>& unorganized,
+                                   const QList<std::pair<QString, QString>>& outside);
+    // The library changed: the answer is out of date and is asked again soon.
+    void libraryFolderDryRunNeedsUpdate();
+    // The menu is refilled when an answer comes while it is open (tests wait for this).
+    std::function<void()> _libraryFolderDryRunAnswered;
+
+    // The library menu (src/ui/commands/PMMainController+LibraryMenu.cpp): the whole
+    // library as submenus filled as they open, with its own filter field and criteria.
+    QPointer<QMenu> libraryMenu;
+    QPointer<QWidget> _libraryMenuFilterRow; // the filter field's row, kept for the whole run
+    platform::DictionaryPtr _libraryMenuPopulator;
+    // Whether the library menu is open on screen (not merely looked through).
+    bool populateSlowMenusProperly();
+    // Fills a menu with library items; without items, the library menu lists the library
+    // or the matches of its filter text.
+    void populateLibraryMenu(QMenu* menu, const platform::ArrayPtr& items);
+    // Makes (item nil: appends) the menu item of one library item; NO stops the listing.
+    bool updateLibraryMenuItem(QAction* item, QMenu* inMenu, const platform::Value& libraryItem, qsizetype atIndex, bool isFiltered,
+                               const platform::ArrayPtr& siblings);
+    void clearLibraryMenuForUpdate(bool forUpdate, int spareAtTop);
+    void clearLibraryMenuForUpdate(bool forUpdate) { clearLibraryMenuForUpdate(forUpdate, 1); }
+    void showLibraryItemFromMenuItem(const platform::Value& representedObject);
+    void showGroupItemFromMenuItem(const platform::Value& representedObject);
+    // Adds the library menu to the menu bar (before "Window").
+    void installLibraryMenu(QMenuBar* bar);
+    // The full-screen item goes where the placeholder stands, once.
+    QPointer<QAction> fullScreenMenuItemPlaceholder;
+    bool _useModernFullScreenKeyboardEquivalent = false;
+    // The meta references ("<?meta:...?>") a tag's value can be made of: the embedded
+    // value, the other tags, the name and its parts, the index. `exclude` is a tag name, a
+    // tag record, or the info panel's tag list. A new menu "Meta" without one.
+    QMenu* populateMetaReferenceMenu(QMenu* menu, QWidget* forWindow, const QString& action, QObject* target, const platform::Value& exclude);
+    // The time slider's editing menu (nil without a relevant duration).
+    QMenu* menuForSlider(QWidget* slider);
+    // The delete item of a context menu: its title now, and a check to run off the main
+    // thread that answers whether a confirmation will be asked after all.
+    std::function<bool()> deleteItemsDryRunDeferringDiskWork(const platform::ArrayPtr& items, bool* confirmationRequired);
     // The sort menu (criteria, direction, inheriting; with a "Rearrange by" submenu when
     // asked) and the rearrange menu of the shown container; the movie is offered for
     // sorting by picture similarity.
@@ -1870,6 +1935,10 @@ public:
     // Tag 1 marks every movie opened; tag 0 forgets their plays (and their history entries).
     void setWatchedFromMenuItem(QObject* sender);
     void addTagValueSwitchesToContextMenu(QMenu* menu, const platform::ArrayPtr& movies, QMenu** getMetadataMenu);
+    // The applications that open the movies (name → desktop entry), their default for
+    // every movie, and the switches that hide some of them from the menu.
+    void populateOpenWithMenu(QMenu* menu, const platform::ArrayPtr& movies, const platform::DictionaryPtr& applications, const QString& common,
+                              bool everyMoviePresent);
 
     // The context browsers (src/ui/commands/PMMainController+ContextBrowsers.cpp): "Similar"
     // (the movie's tags, their values and the movies that share them) and "Other Contexts"

@@ -9,20 +9,37 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMSortLibraryItems.h"
+#include "foundation/NSString+PMHelpManagerFileNames.h"
+#include "foundation/PMLog.h"
+#include "platform/Alert.h"
+#include "platform/Applications.h"
+#include "platform/FileManager.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SavePanel.h"
+#include "playback/PMMovie.h"
+#include "platform/Queues.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMenuItemSwitch.h"
 #include "ui/commands/PMQuickLookPanel.h"
 #include "ui/commands/PMTagValueSwitch.h"
+#include "ui/kit/NSMenu+PMExtensions.h"
+#include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QFileInfo>
+#include <QtCore/QDir>
+#include <QtCore/QSaveFile>
+#include <QtCore/QPointer>
 #include <QtCore/QUrl>
 #include <QtGui/QAction>
 #include <QtGui/QClipboard>
 #include <QtGui/QDesktopServices>
 #include <QtGui/QGuiApplication>
 #include <QtWidgets/QMenu>
+#include <QtWidgets/QWidgetAction>
 
 #include <algorithm>
 #include <optional>
@@ -62,7 +79,7 @@ QAction* addHandlerItem(QMenu* menu, const QString& title, std::function<void(QA
 }
 
 // A small disabled line of text built from data (an address, a path).
-void addSmallLine(QMenu* menu, const QString& text)
+QAction* addSmallLine(QMenu* menu, const QString& text)
 {
     QAction* line = menu->addAction(platform::escapedMenuTitle(text));
     QFont font = line->font();
@@ -70,6 +87,7 @@ void addSmallLine(QMenu* menu, const QString& text)
     line->setFont(font);
     platform::setMenuItemTargetsNothing(line);
     line->setEnabled(false);
+    return line;
 }
 
 // A separator only when something stands before it that is not one.
@@ -80,7 +98,7 @@ void addSeparatorIfNeeded(QMenu* menu)
         menu->addSeparator();
 }
 
-void removeTrailingSeparators(QMenu* menu)
+void trimSeparators(QMenu* menu)
 {
     while (!menu->actions().isEmpty() && menu->actions().constLast()->isSeparator())
         menu->removeAction(menu->actions().constLast());
@@ -171,7 +189,147 @@ void addAlignDateSubmenu(PMMainController& controller, QMenu* menu, const ArrayP
         platform::setAlternateMenuItem(item, alternateOf, Qt::AltModifier);
 }
 
+// The application's icon from its desktop entry (a theme name or a file).
+QIcon applicationIcon(const QString& desktopEntryPath)
+{
+    platform::DesktopApplication application;
+    if (!platform::readDesktopEntry(desktopEntryPath, QFileInfo(desktopEntryPath).fileName(), &application) || application.icon.isEmpty())
+        return {};
+    return QFileInfo(application.icon).isAbsolute() ? QIcon(application.icon) : QIcon::fromTheme(application.icon);
+}
+
+// The file an image folder keeps an image in (its base path with the extension it was
+// stored with); empty when there is none.
+QString storedImageFile(const QString& basePath)
+{
+    if (basePath.isEmpty())
+        return {};
+    const QFileInfo base(basePath);
+    const QStringList found = base.dir().entryList({base.fileName() + QStringLiteral(".*")}, QDir::Files);
+    return found.isEmpty() ? QString() : base.dir().filePath(found.constFirst());
+}
+
+// Copies the movie made of an animated image to where the user says, through a temporary
+// file renamed into place: a failed copy leaves no half file and says so.
+void saveConvertedMovie(const QString& converted, const QString& name)
+{
+    platform::SavePanel panel;
+    panel.title = localized("Save as Movie");
+    panel.proposedName = cleanFilename(name);
+    if (panel.proposedName.isEmpty())
+        panel.proposedName = localized("Untitled");
+    panel.allowedExtension = QFileInfo(converted).suffix();
+    const QString destination = platform::runSavePanel(panel);
+    if (destination.isEmpty())
+        return;
+    QString error;
+    QFile source(converted);
+    QSaveFile target(destination);
+    if (!source.open(QIODevice::ReadOnly)) {
+        error = source.errorString();
+    } else if (!target.open(QIODevice::WriteOnly)) {
+        error = target.errorString();
+    } else {
+        QByteArray chunk;
+        while (!(chunk = source.read(1 << 20)).isEmpty())
+            if (target.write(chunk) != chunk.size()) {
+                error = target.errorString();
+                break;
+            }
+        if (error.isEmpty() && source.error() != QFileDevice::NoError)
+            error = source.errorString();
+        if (error.isEmpty() && !target.commit())
+            error = target.errorString();
+        if (!error.isEmpty())
+            target.cancelWriting();
+    }
+    if (error.isEmpty())
+        return;
+    PMLog(QStringLiteral("cannot save asset: %@"), Value(error));
+    platform::Alert alert;
+    alert.messageText = localized("The movie could not be saved.");
+    alert.informativeText = localized("%1 could not be written: %2").arg(QDir::toNativeSeparators(destination), error);
+    alert.buttons = {localized("OK")};
+    platform::runAlert(alert);
+}
+
 } // namespace
+
+void PMMainController::populateOpenWithMenu(QMenu* menu, const ArrayPtr& movies, const platform::DictionaryPtr& applications, const QString& common,
+                                            bool everyMoviePresent)
+{
+    const ArrayPtr hiddenList = defaults().arrayForKey(QStringLiteral("Open With: Hidden Applications"));
+    QStringList hidden;
+    for (const Value& v : hiddenList ? *hiddenList : Array())
+        hidden.append(v.string());
+    QStringList names = applications ? applications->keys() : QStringList();
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return PMCompareNamesBySortString(a, b) < 0; });
+    for (const QString& name : std::as_const(names)) {
+        const QString path = applications->value(name).string();
+        const bool isDefault = !common.isEmpty() && path == common;
+        if (hidden.contains(name) && !isDefault)
+            continue;
+        // "Player - Beta" shows as "Player" with the rest dimmer.
+        QString title = name;
+        QString suffix;
+        for (const QString dash : {QStringLiteral(" - "), QStringLiteral(" \u2013 "), QStringLiteral(" \u2014 ")})
+            if (const qsizetype at = name.indexOf(dash); at > 0) {
+                title = name.left(at);
+                suffix = name.mid(at);
+                break;
+            }
+        auto record = platform::Dictionary::make(); // `PMOpenWithRecord`
+        record->setValue(QStringLiteral("Movies"), Value(movies));
+        record->setValue(QStringLiteral("Application"), Value(path));
+        const QIcon icon = applicationIcon(path);
+        QAction* always = nullptr;
+        if (everyMoviePresent) {
+            QAction* open = addActionItem(menu, platform::escapedMenuTitle(title), "openWithApplicationFromMenuItem", 0, Value(record));
+            open->setIcon(icon);
+            if (!suffix.isEmpty() || isDefault)
+                setTitleSuffix(open, suffix + (isDefault ? localized(" (Default)") : QString()), -1);
+            always = addActionItem(menu, platform::escapedMenuTitle(title), "alwaysOpenWithApplicationFromMenuItem", 0, Value(record));
+            platform::setAlternateMenuItem(always, open, Qt::AltModifier);
+        } else {
+            always = addActionItem(menu, platform::escapedMenuTitle(title), "alwaysOpenWithApplicationFromMenuItem", 0, Value(record));
+        }
+        always->setIcon(icon);
+        if (!suffix.isEmpty())
+            setTitleSuffix(always, suffix, -1);
+        always->setCheckable(isDefault);
+        always->setChecked(isDefault);
+    }
+    menu->addSeparator();
+    auto own = platform::Dictionary::make();
+    own->setValue(QStringLiteral("Movies"), Value(movies));
+    QAction* pellis = nullptr;
+    if (everyMoviePresent) {
+        // (The key is Alt on this desktop.)
+        QAction* hint = addSmallLine(menu, localized("Hold [Alt] to Change Default Viewer"));
+        pellis = addActionItem(menu, QStringLiteral("Pellis"), "alwaysOpenWithApplicationFromMenuItem", 0, Value(own));
+        platform::setAlternateMenuItem(pellis, hint, Qt::AltModifier);
+    } else {
+        pellis = addActionItem(menu, QStringLiteral("Pellis"), "alwaysOpenWithApplicationFromMenuItem", 0, Value(own));
+    }
+    pellis->setIcon(QGuiApplication::windowIcon());
+    pellis->setCheckable(common.isEmpty());
+    pellis->setChecked(common.isEmpty());
+    // Which applications the menu offers: one switch each, the default one always shown.
+    auto* filter = new QMenu(localized("Open With: Hide"), menu);
+    for (const QString& name : std::as_const(names)) {
+        if (!common.isEmpty() && applications->value(name).string() == common)
+            continue;
+        PMMenuItemSwitch* control = PMMenuItemSwitch::menuItemSwitchWithTitle(name, nullptr, filter, nullptr);
+        control->enclosingMenuItem()->setProperty("PMApplicationTitle", name);
+        control->setTarget(this);
+        control->setAction(QStringLiteral("filterOpenWithApplicationFromMenuItemSwitch"));
+        control->setSwitchState(hidden.contains(name) ? 0 : 1);
+    }
+    QAction* filterItem = menu->addMenu(filter);
+    filterItem->setText(localized("Filter"));
+    platform::setAlternateMenuItem(filterItem, pellis, Qt::ControlModifier);
+    platform::installMenuConventions(menu);
+}
 
 QMenu* PMMainController::addRatingSubmenuForMovieRepresentations(const ArrayPtr& movies, QMenu* toMenu)
 {
@@ -397,7 +555,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                 QGuiApplication::clipboard()->setText(joined);
             });
         }
-        removeTrailingSeparators(menu);
+        trimSeparators(menu);
         return menu;
     }
 
@@ -566,6 +724,49 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
     }
 
+    // A clicked tile in a cropping layout: whether the movies' previews are cropped.
+    if (previewView && movieCount > 0 && (PMGroupView::currentLayout() & (1 | 8)) == 0
+        && defaults().boolForKey(QStringLiteral("Scale Previews To Fit Individually"))) {
+        const QString key = QStringLiteral("Scale Preview To Fit");
+        qsizetype on = 0, off = 0;
+        for (const Value& v : *movies)
+            if (PMMovieRepresentationPrototype* m = PMMovie(v); m && m->userSettings()->contains(key))
+                (m->userSettings()->value(key).toBool() ? on : off) += 1;
+        const auto refresh = [this, movies, previewView] {
+            // A layout that places tiles by their pictures lays out anew; others redraw.
+            if (PMGroupView::currentLayout() & 8)
+                platform::NotificationCenter::defaultCenter().postNotificationName(
+                    QStringLiteral("com.tolvane.PMPreviewViewLayoutUpdateNotification"), static_cast<const void*>(_groupView.data()));
+            else
+                for (const Value& v : *movies)
+                    updatePreviewForMovieRepresentation(v);
+            (void)previewView;
+        };
+        addSeparatorIfNeeded(menu);
+        if (on == movieCount) {
+            addHandlerItem(menu, localized("Crop Preview Automatically"), [movies, key, refresh](QAction*) {
+                for (const Value& v : *movies)
+                    if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                        m->userSettings()->remove(key);
+                refresh();
+            });
+        } else {
+            QAction* crop = addHandlerItem(menu, localized("Crop Preview"), [movies, key, refresh](QAction*) {
+                bool someUnset = false;
+                for (const Value& v : *movies)
+                    if (PMMovieRepresentationPrototype* m = PMMovie(v); m && !m->userSettings()->contains(key))
+                        someUnset = true;
+                for (const Value& v : *movies)
+                    if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                        m->userSettings()->setValue(key, Value(!someUnset));
+                refresh();
+            });
+            crop->setCheckable(true);
+            crop->setChecked(off > 0);
+            platform::setMenuItemMixedState(crop, off > 0 && on > 0);
+        }
+    }
+
     // The address the file came from.
     if (movie) {
         const QString original = movie->userSettings() ? movie->userSettings()->value(QStringLiteral("Original URL")).string() : QString();
@@ -592,6 +793,32 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
     }
 
+    // Open With: the applications that open every movie.
+    if (movieCount > 0) {
+        QString common;
+        const platform::DictionaryPtr applications = applicationsForMovieRepresentations(movies, false, &common);
+        if (applications && !applications->isEmpty()) {
+            bool everyMoviePresent = true;
+            for (const Value& v : *movies)
+                if (PMMovieRepresentationPrototype* m = PMMovie(v); m && m->isMissing())
+                    everyMoviePresent = false;
+            addSeparatorIfNeeded(menu);
+            auto* openWith = new QMenu(localized("Open With"), menu);
+            populateOpenWithMenu(openWith, movies, applications, common, everyMoviePresent);
+            if (everyMoviePresent) {
+                QAction* open = menu->addMenu(openWith);
+                open->setText(localized("Open with"));
+                auto* copy = new QMenu(localized("Open With"), menu);
+                populateOpenWithMenu(copy, movies, applications, common, everyMoviePresent);
+                QAction* always = menu->addMenu(copy);
+                always->setText(localized("Always Open with"));
+                platform::setAlternateMenuItem(always, open, Qt::AltModifier);
+            } else {
+                menu->addMenu(openWith)->setText(localized("Always Open with"));
+            }
+        }
+    }
+
     // Opened state.
     if (movieCount > 0) {
         bool someNeverPlayed = false;
@@ -613,10 +840,75 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             platform::setMenuItemRepresentedObject(look, Value(movies));
     }
 
-    // Revealing the file.
-    if (movie && !movie->path().isEmpty() && !movie->isMissing()) {
-        addSeparatorIfNeeded(menu);
-        addActionItem(menu, localized("Show in Finder"), "showInFinder", 0, Value(movie->path()));
+    const auto isCurrentMovie = [this](PMMovieRepresentationPrototype* m) {
+        PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
+        return m && current && &current->original() == &m->original();
+    };
+
+    // Still images played one after another as a movie.
+    const qint64 framesPerSecond = defaults().integerForKey(QStringLiteral("Image Selection Movie: Frames Per Second"));
+    if (movieCount > 1 && framesPerSecond > 0) {
+        PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
+        if (!current && _isMonitoringExternalViewer)
+            current = PMMovie(_externalViewerMovieRepresentation);
+        bool allStill = true;
+        for (const Value& v : *movies) {
+            PMMovieRepresentationPrototype* m = PMMovie(v);
+            if (!m || !m->isConsideredStillImage() || m->duration() > 0 || (current && &current->original() == &m->original())) {
+                allStill = false;
+                break;
+            }
+        }
+        if (allStill) {
+            addSeparatorIfNeeded(menu);
+            addHandlerItem(menu, localized("Play as Movie"), [this, movies](QAction*) {
+                PMMovieRepresentationPrototype* first = PMMovie(movies->at(0));
+                if (!first)
+                    return;
+                auto frames = std::make_shared<PMMovieRepresentationPrototype::FrameImageMovieRepresentations>();
+                for (const Value& v : *movies)
+                    if (PMMovieRepresentationPrototype* m = PMMovie(v))
+                        frames->push_back({m->URL(), m->uniqueLibraryID()});
+                first->original().setFrameImageMovieRepresentations(frames);
+                chooseMovieRepresentation(movies->at(0), false, false, true, false);
+            });
+        }
+    }
+
+    // Revealing the file, and the pictures shown for it.
+    if (movie) {
+        QAction* reveal = nullptr;
+        if (!movie->path().isEmpty() && !movie->isMissing()) {
+            addSeparatorIfNeeded(menu);
+            reveal = addActionItem(menu, localized("Show in File Manager"), "showInFinder", 0, Value(movie->path()));
+        }
+        const auto differs = [movie](const QString& file) { return !file.isEmpty() && file.compare(movie->path(), Qt::CaseInsensitive) != 0; };
+        const QString preview = storedImageFile(movie->posterImageBasePath());
+        const QString cover = storedImageFile(movie->coverImageBasePath());
+        QAction* previewItem = nullptr;
+        if (differs(preview)) {
+            previewItem = addActionItem(menu, localized("Show Preview in File Manager"), "showInFinder", 0, Value(preview));
+            if (reveal)
+                platform::setAlternateMenuItem(previewItem, reveal, Qt::AltModifier);
+        }
+        if (differs(cover)) {
+            QAction* coverItem = addActionItem(menu, localized("Show Cover in File Manager"), "showInFinder", 0, Value(cover));
+            if (reveal)
+                platform::setAlternateMenuItem(coverItem, reveal, previewItem ? Qt::AltModifier | Qt::ShiftModifier : Qt::AltModifier);
+        }
+    }
+
+    // An animated image that plays as the movie made of it: that movie can be kept.
+    if (isCurrentMovie(movie) && defaults().boolForKey(QStringLiteral("Play GIFs As Movies: Export")) && PMIsAnimatedImageURL(movie->URL())) {
+        const QString converted = PMAutoConvertedAssetPath(movie->uniqueLibraryID());
+        if (!converted.isEmpty()) {
+            addSeparatorIfNeeded(menu);
+            const QString name = movie->displayName();
+            QAction* save = addHandlerItem(menu, localized("Save as Movie..."), [converted, name](QAction*) { saveConvertedMovie(converted, name); });
+            QAction* show = addHandlerItem(menu, localized("Show Auto-Converted Movie in File Manager"),
+                                           [converted](QAction*) { platform::revealInFileManager({converted}); });
+            platform::setAlternateMenuItem(show, save, Qt::AltModifier);
+        }
     }
 
     // Moving into the library folder, and deleting.
@@ -627,17 +919,31 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
     bool byRemoving = false;
     bool blacklisting = false;
     if (itemCount > 0 && canDragOrDeleteItems(items, &byRemoving, &blacklisting)) {
+        std::function<bool()> diskCheck;
         if (deleteTitle.isEmpty()) {
             if (byRemoving) {
+                // What needs the disk (the files a deletion would offer to trash) is
+                // looked at off the main thread; the title follows when it answers.
                 bool confirmationRequired = false;
-                deleteItems(items, &confirmationRequired, true, true, false);
+                diskCheck = deleteItemsDryRunDeferringDiskWork(items, &confirmationRequired);
                 deleteTitle = confirmationRequired ? localized("Delete from Library...") : localized("Delete from Library");
             } else {
                 deleteTitle = blacklisting ? localized("Ignore") : localized("Remove from Playlist");
             }
         }
         addSeparatorIfNeeded(menu);
-        addActionItem(menu, deleteTitle, "deleteItemsFromMenuItem", 0, Value(items));
+        QAction* deleteItem = addActionItem(menu, deleteTitle, "deleteItemsFromMenuItem", 0, Value(items));
+        if (diskCheck) {
+            QPointer<QAction> guarded(deleteItem);
+            platform::dispatchAsyncGlobal([diskCheck, guarded] {
+                if (!diskCheck())
+                    return;
+                platform::dispatchAsyncMain([guarded] {
+                    if (guarded)
+                        guarded->setText(localized("Delete from Library..."));
+                });
+            });
+        }
     }
 
     // Sorting the shown container.
@@ -671,7 +977,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
     }
 
-    removeTrailingSeparators(menu);
+    trimSeparators(menu);
     indentToAlignWithMenuItemSwitches(menu);
     return menu;
 }

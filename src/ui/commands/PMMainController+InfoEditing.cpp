@@ -310,7 +310,7 @@ void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& f
         } else {
             panel.infoLocationField->setText(QStringLiteral("<a href=\"%1\">%2</a>")
                                                  .arg(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toHtmlEscaped(),
-                                                      localized("Show in Finder").toHtmlEscaped()));
+                                                      localized("Show in File Manager").toHtmlEscaped()));
             panel.infoLocationField->setToolTip(movie->readableLocation());
         }
         panel.infoSizeField->setText(movie->fileMetaDataDescriptionForToolTip(false));

@@ -20,6 +20,7 @@
 #include "playback/PMMovie.h"
 #include "playback/PMPlayback.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
+#include "ui/commands/PMMenuItemSwitch.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMGroupView.h"
 
@@ -30,6 +31,7 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QWidget>
+#include <QtWidgets/QWidgetAction>
 
 #include <cmath>
 #include <limits>
@@ -349,10 +351,10 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     if (a == QLatin1String("help"))
         return helpIsAvailable(); // a command that could only fail stays off
     if (a == QLatin1String("showInFinder")) {
-        // An item made for one file (a context menu's) reveals that file, whatever the
-        // window's selection or focus is.
-        if (const Value carried = platform::menuItemRepresentedObject(item); carried.isString())
-            return !carried.string().isEmpty() && QFileInfo::exists(carried.string());
+        // A context menu's item names its file (the movie's, its preview's or its cover's) and
+        // reveals it whatever the window's selection or focus is.
+        if (represented.isString())
+            return !represented.string().isEmpty() && QFileInfo::exists(represented.string());
         const ArrayPtr items = infoItems();
         if (count(items) != 1)
             return false;
@@ -1167,6 +1169,8 @@ void PMMainController::installMenuCommands()
     add("fitPlayerWindowToScreen", [this](QObject*) { fitPlayerWindowToScreen(); });
     add("toggleAutomaticDuplicateSorting", [this](QObject* s) { toggleAutomaticDuplicateSorting(s); });
     add("chooseGroupFromMenuItem", [this](QObject* s) { chooseGroupFromMenuItem(senderObject(s)); });
+    add("showGroupItemFromMenuItem", [this](QObject* s) { showGroupItemFromMenuItem(senderObject(s)); });
+    add("showLibraryItemFromMenuItem", [this](QObject* s) { showLibraryItemFromMenuItem(senderObject(s)); });
     add("copyPlaybackURLViaMenuItem", [this](QObject* s) { copyPlaybackURLViaMenuItem(int(senderTag(s))); });
     add("exportMetadataCSV", [this](QObject* s) { exportMetadataCSV(senderObject(s)); });
     add("mergeSequence", [this](QObject* s) { mergeSequence(senderObject(s)); });
@@ -1252,7 +1256,17 @@ void PMMainController::installMenuCommands()
     add("openWithApplicationFromMenuItem", [this](QObject* s) { openWithApplicationFromMenuItem(senderItem(s)); });
     add("alwaysOpenWithApplicationFromMenuItem", [this](QObject* s) { alwaysOpenWithApplicationFromMenuItem(senderItem(s)); });
     add("filterOpenWithApplicationFromMenuItemSwitch", [this](QObject* s) {
-        // The switch has flipped already when its action runs.
+        // The switch has flipped already when its action runs; a switch in a menu
+        // speaks through its menu item.
+        if (auto* control = qobject_cast<PMMenuItemSwitch*>(s)) {
+            QAction* item = control->enclosingMenuItem();
+            if (!item)
+                return;
+            item->setCheckable(true);
+            item->setChecked(control->switchState() == 1);
+            filterOpenWithApplicationFromMenuItemSwitch(item);
+            return;
+        }
         filterOpenWithApplicationFromMenuItemSwitch(senderItem(s));
     });
     add("toggleRemoteControlInterface", [this](QObject* s) { toggleRemoteControlInterface(s); });

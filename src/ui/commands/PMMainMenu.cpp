@@ -2,6 +2,7 @@
 
 #include "library/model/PMMainController.h"
 #include "platform/Responder.h"
+#include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QHash>
@@ -333,6 +334,17 @@ QMenuBar* createMenuBar(PMMainController& controller, QWidget* parent)
         if (QMenu* above = qobject_cast<QMenu*>(lastWatched->parentWidget()))
             QObject::connect(above, &QMenu::aboutToShow, lastWatched, [&controller, lastWatched] { controller.menuNeedsUpdate(lastWatched); });
     }
+    // The full-screen shortcut: the desktop's F11, or with "Use Traditional Full Screen
+    // Keyboard Equivalent" Ctrl+F, the search moving to Ctrl+Alt+Shift+F.
+    controller._useModernFullScreenKeyboardEquivalent =
+        !platform::UserDefaults::standard().boolForKey(QStringLiteral("Use Traditional Full Screen Keyboard Equivalent"));
+    if (!controller._useModernFullScreenKeyboardEquivalent) {
+        if (QAction* fullScreen = controller._mainMenu.fullScreenMenuItem)
+            fullScreen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+        if (QAction* search = itemWithTitle(bar, QStringLiteral("Edit/Find"), QStringLiteral("Search...")))
+            search->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_F));
+    }
+    controller.installLibraryMenu(bar);
     controller.installServiceCommands(bar);
     return bar;
 }

@@ -54,42 +54,23 @@ QMenu* populateMetaReferenceMenu(QMenu* menu, QWidget* forWindow, const QString&
     if (!menu)
         menu = new QMenu(localized("Meta"));
     menu->clear();
-    auto add = [&](const QString& title, const QString& reference) {
-        QAction* item = menu->addAction(title);
-        platform::setMenuItemRepresentedObject(item, platform::Value(reference));
-        if (insert)
-            QObject::connect(item, &QAction::triggered, menu, [insert, reference] { insert(reference); });
-    };
-    // The tags: the info panel's rows in the info panel, else the library's tags by name.
-    PMMainController& c = PMMainController::mainController();
-    QStringList tags;
-    const bool inInfoPanel = forWindow && c.infoWindow && forWindow->window() == c.infoWindow->window();
-    if (inInfoPanel && c._filteredInfoTags) {
-        for (const platform::Value& v : *c._filteredInfoTags)
-            if (const platform::DictionaryPtr d = v.dictionary())
-                tags << d->value(QStringLiteral("Tag")).string();
-    } else {
-        for (const PMTagType& type : std::as_const(c._tagTypes))
-            tags << type.tag;
-        std::sort(tags.begin(), tags.end(), [](const QString& a, const QString& b) { return PMCompareNamesBySortString(a, b) < 0; });
-    }
-    bool added = false;
-    for (const QString& tag : std::as_const(tags)) {
-        if (tag.trimmed().isEmpty() || tag.compare(excludedTag, Qt::CaseInsensitive) == 0
-            || tag.compare(QLatin1String("notes"), Qt::CaseInsensitive) == 0)
+    // The controller's menu of references, its items inserting here instead of sending
+    // an action; the notes are no reference a field takes.
+    PMMainController::mainController().populateMetaReferenceMenu(menu, forWindow, QString(), nullptr, platform::Value(excludedTag));
+    for (QAction* item : menu->actions()) {
+        const QString reference = platform::menuItemRepresentedObject(item).string();
+        if (reference.isEmpty())
             continue;
-        add(tag, metaReference(tag));
-        added = true;
+        if (reference.compare(metaReference(QStringLiteral("notes")), Qt::CaseInsensitive) == 0) {
+            menu->removeAction(item);
+            item->deleteLater();
+            continue;
+        }
+        if (insert)
+            platform::setMenuItemHandler(item, [insert, reference](QAction*) { insert(reference); });
     }
-    if (added)
-        menu->addSeparator();
-    add(localized("Name"), metaReference(QStringLiteral("Name")));
-    add(localized("Name: Common Prefix"), metaReference(QStringLiteral("Name: Common Prefix")));
-    add(localized("Name: Regular Expression"), metaReference(QStringLiteral("Name: ^(.*)$")));
-    if (platform::UserDefaults::standard().boolForKey(QStringLiteral("Enable Meta Reference Text Access")))
-        add(localized("Text: Regular Expression"), metaReference(QStringLiteral("Text: ^(.*)$")));
-    menu->addSeparator();
-    add(localized("Index"), metaReference(QStringLiteral("Index")));
+    while (!menu->actions().isEmpty() && menu->actions().constFirst()->isSeparator())
+        menu->removeAction(menu->actions().constFirst());
     return menu;
 }
 

@@ -143,6 +143,12 @@ void PMTagValueSwitchGenerator::performAction(const QString& name, QObject* send
         toggleTagValue(qobject_cast<PMTagValueSwitch*>(sender));
 }
 
+bool PMTagValueSwitchGenerator::alertShowHelp()
+{
+    PMMainController::mainController().openHelpPage(QStringLiteral("menuitems"), QStringLiteral("#Contextual_Menus"), true);
+    return true;
+}
+
 void PMTagValueSwitchGenerator::toggleTagValue(PMTagValueSwitch* sender)
 {
     if (!sender)
@@ -158,10 +164,14 @@ void PMTagValueSwitchGenerator::toggleTagValue(PMTagValueSwitch* sender)
             alert.messageText = localized("Congratulations, you found a power user feature!");
             alert.informativeText = localized("Interacting with context menu checkboxes directly affects the relevant files' tags and property "
                                               "values. If you're unclear on the ramifications, consider checking Pellis Help before proceeding.");
-            alert.buttons = {localized("Understood"), localized("Show Alert Again Next Time")};
+            alert.buttons = {localized("Understood"), localized("Show Alert Again Next Time"), localized("Help")};
             alert.style = platform::AlertStyle::Informational;
-            if (platform::runAlert(alert).button == 0)
+            alert.unattendedButton = 1;
+            const int answer = platform::runAlert(alert).button;
+            if (answer == 0)
                 platform::UserDefaults::standard().setBool(true, kDisableAlert);
+            else if (answer == 2)
+                alertShowHelp();
         });
         return;
     }

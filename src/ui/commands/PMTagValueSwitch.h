@@ -49,6 +49,8 @@ public:
     void menuNeedsUpdate(QMenu* menu);
     // The switches' action.
     void toggleTagValue(PMTagValueSwitch* sender);
+    // The help button of the first-use alert: the help page on context menus.
+    static bool alertShowHelp();
 
     QString tagName;
     platform::ArrayPtr movieRepresentations;

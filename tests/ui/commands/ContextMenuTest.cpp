@@ -233,7 +233,7 @@ TEST_F(ContextMenus, AlignDateOffersTheDefaultDateAndSetsItOnEveryMovie)
     EXPECT_NE(movies[2]->additionDate().secondsSince1970, 86400.0 * 365);
 }
 
-// "Show in Finder" in a movie's menu reveals that movie's file: it is offered whatever is
+// "Show in File Manager" in a movie's menu reveals that movie's file: it is offered whatever is
 // selected or focused, and only while the file is there.
 TEST_F(ContextMenus, ShowInFinderFollowsTheClickedMoviesFile)
 {
@@ -247,11 +247,65 @@ TEST_F(ContextMenus, ShowInFinderFollowsTheClickedMoviesFile)
     std::unique_ptr<QMenu> menu(c().contextMenuForGroupViewItems(one, nullptr));
     QAction* reveal = nullptr;
     for (QAction* item : menu->actions())
-        if (item->text() == QLatin1String("Show in Finder"))
+        if (item->text() == QLatin1String("Show in File Manager"))
             reveal = item;
     ASSERT_NE(reveal, nullptr) << titles(menu.get()).join(u'|').toStdString();
     // Nothing is selected and no window has the focus.
     EXPECT_TRUE(c().validateMainMenuItem(reveal));
     QFile::remove(path);
     EXPECT_FALSE(c().validateMainMenuItem(reveal));
+}
+
+TEST_F(ContextMenus, CropPreviewShowsAndSetsTheTilesOwnSetting)
+{
+    const QString key = QStringLiteral("Scale Preview To Fit");
+    defaults().setBool(true, QStringLiteral("Scale Previews To Fit Individually"));
+    const int tile = 0; // any clicked tile
+    const auto cropItem = [&](const ArrayPtr& items) -> std::pair<std::unique_ptr<QMenu>, QAction*> {
+        std::unique_ptr<QMenu> menu(c().contextMenuForGroupViewItems(items, &tile));
+        QAction* found = nullptr;
+        for (QAction* item : menu->actions())
+            if (item->text().contains(QLatin1String("Crop Preview"))) // a mixed item's title carries a dash
+                found = item;
+        return {std::move(menu), found};
+    };
+    // (own settings of movies 0 and 1: -1 none, 0 off, 1 on) → title, ticked, mixed.
+    const struct {
+        int first, second;
+        const char* title;
+        bool checked, mixed;
+    } cases[] = {
+        {-1, -1, "Crop Preview", false, false},
+        {0, -1, "Crop Preview", true, false},
+        {0, 1, "Crop Preview", false, true},
+        {1, 1, "Crop Preview Automatically", false, false},
+    };
+    for (const auto& testCase : cases) {
+        for (auto [movie, state] : {std::pair{0, testCase.first}, std::pair{1, testCase.second}}) {
+            if (state < 0)
+                movies[size_t(movie)]->userSettings()->remove(key);
+            else
+                movies[size_t(movie)]->userSettings()->setValue(key, Value(state == 1));
+        }
+        auto [menu, item] = cropItem(some({0, 1}));
+        ASSERT_NE(item, nullptr) << testCase.first << testCase.second;
+        EXPECT_TRUE(item->text().endsWith(QString::fromLatin1(testCase.title))) << item->text().toStdString();
+        EXPECT_EQ(item->isChecked(), testCase.checked) << testCase.first << testCase.second;
+        EXPECT_EQ(platform::menuItemMixedState(item), testCase.mixed) << testCase.first << testCase.second;
+    }
+    // Choosing: all on → the own settings go; one unset → every movie crops (off).
+    auto [automatic, clear] = cropItem(some({0, 1}));
+    platform::performMenuItemHandler(clear);
+    EXPECT_FALSE(movies[0]->userSettings()->contains(key));
+    auto [unset, crop] = cropItem(some({0, 1}));
+    platform::performMenuItemHandler(crop);
+    EXPECT_FALSE(movies[0]->userSettings()->value(key).toBool());
+    EXPECT_TRUE(movies[1]->userSettings()->contains(key));
+    // Without a clicked tile, or in a layout that scales, there is nothing to crop.
+    std::unique_ptr<QMenu> noTile(c().contextMenuForGroupViewItems(some({0}), nullptr));
+    EXPECT_FALSE(titles(noTile.get()).contains(QStringLiteral("Crop Preview")));
+    defaults().setInteger(3, QStringLiteral("Preview Layout"));
+    EXPECT_EQ(cropItem(some({0})).second, nullptr);
+    defaults().removeObjectForKey(QStringLiteral("Preview Layout"));
+    defaults().removeObjectForKey(QStringLiteral("Scale Previews To Fit Individually"));
 }

@@ -138,8 +138,10 @@ TEST(MainMenuTable, EveryCommandHasItsOwnTagAndShortcut)
 TEST_F(MainMenu, TheBarCarriesTheTableWithTagsAndOutlets)
 {
     QList<QAction*> items;
+    // (The library menu is made in code, around the library, not from the table.)
     for (QMenu* menu : bar->findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
-        collectItems(menu, items);
+        if (menu != c().libraryMenu.data())
+            collectItems(menu, items);
     QHash<QKeySequence, QString> shortcuts;
     int commands = 0;
     for (QAction* action : items) {
@@ -333,6 +335,9 @@ TEST_F(MainMenu, LibraryFolderMenuListsTheFoldersThatCanComeBack)
 
     QMenu* menu = c()._mainMenu.libraryFolderMenu;
     ASSERT_NE(menu, nullptr);
+    // The organiser's dry runs answer from a worker; the menu then shows their answer.
+    c().menuNeedsUpdate(menu);
+    QTRY_VERIFY_WITH_TIMEOUT(c()._libraryFolderDryRun.valid && c()._libraryFolderDryRun.generation == c()._libraryFolderGeneration, 30000);
     c().menuNeedsUpdate(menu);
     QAction* currentItem = nullptr;
     QAction* otherItem = nullptr;
