@@ -1161,6 +1161,8 @@ void PMMainController::installMenuCommands()
     add("generateIndexImage", [this](QObject* s) { generateIndexImage(s); });
     add("help", [this](QObject* s) { help(s); });
     add("addContainer", [this](QObject* s) { addContainer(s); });
+    // The movies (or the query) an item carries become the search; without any, the selection's.
+    add("filter", [this](QObject* s) { filter(senderObject(s)); });
     add("clearLastWatchedMovieRepresentations", [this](QObject* s) { clearLastWatchedMovieRepresentations(s); });
     add("chooseMovieRepresentationFromMenuItem", [this](QObject* s) { chooseMovieRepresentationFromMenuItem(senderObject(s), int(senderTag(s))); });
     add("setSortCriterionForSelectedContainerFromMenuItem",

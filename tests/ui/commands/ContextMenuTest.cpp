@@ -10,6 +10,7 @@
 
 #include <QtCore/QFile>
 #include <QtGui/QAction>
+#include <QtWidgets/QLineEdit>
 #include <QtWidgets/QMenu>
 
 #include <gtest/gtest.h>
@@ -308,4 +309,25 @@ TEST_F(ContextMenus, CropPreviewShowsAndSetsTheTilesOwnSetting)
     EXPECT_EQ(cropItem(some({0})).second, nullptr);
     defaults().removeObjectForKey(QStringLiteral("Preview Layout"));
     defaults().removeObjectForKey(QStringLiteral("Scale Previews To Fit Individually"));
+}
+
+// "Filter" in the movies' menu is offered and shows just those movies: their identity query
+// goes into the search field.
+TEST_F(ContextMenus, FilterShowsTheClickedMovies)
+{
+    QLineEdit field;
+    c().searchField = &field;
+    c().installMenuCommands();
+    ASSERT_TRUE(c().selectLibraryItem(Value(c().pellisSourceStorageSection())));
+    auto menu = grid(some({0, 2}));
+    QAction* filter = nullptr;
+    for (QAction* item : menu->actions())
+        if (item->text() == QLatin1String("Filter"))
+            filter = item;
+    ASSERT_NE(filter, nullptr) << titles(menu.get()).join(u'|').toStdString();
+    EXPECT_TRUE(c().respondsToAction(platform::menuItemAction(filter)));
+    EXPECT_TRUE(c().validateMainMenuItem(filter));
+    c().performAction(platform::menuItemAction(filter), filter);
+    EXPECT_EQ(field.text(), QStringLiteral("==") + movies[0]->uniqueLibraryID() + QStringLiteral("|") + movies[2]->uniqueLibraryID());
+    c().searchField = nullptr;
 }
