@@ -616,7 +616,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
     // Revealing the file.
     if (movie && !movie->path().isEmpty() && !movie->isMissing()) {
         addSeparatorIfNeeded(menu);
-        addActionItem(menu, localized("Show in Finder"), "showInFinder", 0, Value(movie->path()));
+        addActionItem(menu, localized("Show in File Manager"), "showInFinder", 0, Value(movie->path()));
     }
 
     // Moving into the library folder, and deleting.

@@ -348,6 +348,9 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     if (a == QLatin1String("help"))
         return helpIsAvailable(); // a command that could only fail stays off
     if (a == QLatin1String("showInFinder")) {
+        // A context menu's item names its file: the selection may be elsewhere.
+        if (!represented.string().isEmpty())
+            return true;
         const ArrayPtr items = infoItems();
         if (count(items) != 1)
             return false;
