@@ -15,6 +15,7 @@
 #include <QtWidgets/QTextEdit>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QWidget>
+#include <QtWidgets/QWidgetAction>
 
 #include <type_traits>
 
@@ -405,6 +406,13 @@ void validateMenu(QMenu* menu)
     for (QAction* item : menu->actions()) {
         if (item->isSeparator() || item->menu())
             continue;
+        // A control placed in the menu (a switch) acts by itself: without an action of its
+        // own it is no command to validate, and disabling it would leave it dead.
+        if (auto* placed = qobject_cast<QWidgetAction*>(item); placed && placed->defaultWidget()) {
+            const MenuItemData* data = itemData(item);
+            if (!data || (data->action.isEmpty() && !data->handler))
+                continue;
+        }
         item->setEnabled(validateMenuItemNow(item));
     }
 }

@@ -204,9 +204,15 @@ void PMInfoTagEditorView::showStateColumn(bool show)
         if (table->tableColumns().size() == columns.size())
             continue;
         table->setTableColumns(columns);
+        // A section that stretched before keeps its stretched width when it turns fixed:
+        // each fixed one is sized again once its mode is set.
         QHeaderView* header = table->horizontalHeader();
-        for (int i = 0; i < int(columns.size()); ++i)
-            header->setSectionResizeMode(i, columns[size_t(i)].identifier == QLatin1String("Value") ? QHeaderView::Stretch : QHeaderView::Fixed);
+        for (int i = 0; i < int(columns.size()); ++i) {
+            const bool stretches = columns[size_t(i)].identifier == QLatin1String("Value");
+            header->setSectionResizeMode(i, stretches ? QHeaderView::Stretch : QHeaderView::Fixed);
+            if (!stretches)
+                header->resizeSection(i, int(std::lround(columns[size_t(i)].width)));
+        }
     }
 }
 

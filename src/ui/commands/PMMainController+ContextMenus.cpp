@@ -882,7 +882,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             addSeparatorIfNeeded(menu);
             reveal = addActionItem(menu, localized("Show in File Manager"), "showInFinder", 0, Value(movie->path()));
         }
-        const auto differs = [movie](const QString& file) { return !file.isEmpty() && file.compare(movie->path(), Qt::CaseInsensitive) != 0; };
+        const auto differs = [movie](const QString& file) { return !file.isEmpty() && file != movie->path(); };
         const QString preview = storedImageFile(movie->posterImageBasePath());
         const QString cover = storedImageFile(movie->coverImageBasePath());
         QAction* previewItem = nullptr;

@@ -554,6 +554,9 @@ void PMMainController::absorbInfo()
             bool rename = true;
             if (_infoSwitchedAwayFromRenaming) {
                 platform::Alert alert;
+                // Over the panel, so that the keys go back to the panel and then to the
+                // library window once both are gone.
+                alert.window = _infoPanel;
                 alert.messageText = localized("Rename?");
                 // clang-format off
                 alert.informativeText = localized("You had checked \"Batch rename...\", but you have switched away from the renaming controls since. Do you still want to rename those movies?\n\nTag and property changes will be applied either way.");
@@ -687,12 +690,25 @@ void PMMainController::infoStep(QObject* sender)
     prepareInfoWithChapter(_infoPanel->infoChapterSelector->currentIndex(), Array::make({next}), pool, false);
 }
 
+namespace {
+
+// The window under the panel takes the keys back, with the control that had them: after an
+// alert over the panel the window manager may hand the focus to no window of ours.
+void hideInfoPanel(QDialog& panel)
+{
+    panel.hide();
+    if (QWidget* owner = panel.parentWidget(); owner && owner->isVisible())
+        owner->window()->activateWindow();
+}
+
+} // namespace
+
 void PMMainController::infoOK(QObject*)
 {
     if (!_infoPanel)
         return;
     absorbInfo();
-    _infoPanel->hide();
+    hideInfoPanel(*_infoPanel);
     _infoPanel->setResult(QDialog::Accepted);
     _infoMovieRepresentationsPool = nullptr;
     _infoDecodedMetaReferenceCache.clear();
@@ -707,7 +723,7 @@ void PMMainController::infoCancel(QObject*)
         return;
     // Renames, deletions and additions made in the tag editor are forgotten too.
     _infoPanel->infoTagEditor->infoCancel();
-    _infoPanel->hide();
+    hideInfoPanel(*_infoPanel);
     _infoPanel->setResult(QDialog::Rejected);
     _infoMovieRepresentationsPool = nullptr;
     _infoMovieRepresentations = nullptr;

@@ -411,8 +411,14 @@ void addDownloadsContainers(PMMainController& c, const ArrayPtr& items, QMenu* m
             addSeparatorIfNecessary(menu);
             QAction* header = addNonActionItemWithTitle(menu, container->displayName());
             header->setEnabled(false);
-            if (const PMLibraryContainerPtr section = c.pellisSourceStorageSection())
+            // The library's own section is where downloads go by default: it is offered
+            // itself, before its folders, so that the default can show as chosen.
+            if (const PMLibraryContainerPtr section = c.pellisSourceStorageSection()) {
+                QAction* item = addNonActionItemWithTitle(menu, section->displayName());
+                item->setIcon(section->icon());
+                item->setData(section->uniqueLibraryID());
                 addDownloadsContainers(c, section->sortedGroupChildren(), menu, QString(), false);
+            }
             continue;
         }
         if (container == temporary) {

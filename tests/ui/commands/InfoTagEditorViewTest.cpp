@@ -143,6 +143,23 @@ TEST_F(InfoTagEditorViewTest, TheTwoTablesClearEachOthersSelection)
     EXPECT_LT(properties->columnWithIdentifier(QStringLiteral("State")), 0);
 }
 
+TEST_F(InfoTagEditorViewTest, TheStateColumnKeepsItsWidthAfterOneMovie)
+{
+    // The state column takes the place where the values stretched for one movie: it must
+    // come back as narrow as its check box, whatever was shown before.
+    for (bool oneFirst : {false, true}) {
+        if (oneFirst)
+            prepare({Value(m1)});
+        prepare({Value(m1), Value(m2)});
+        for (PMTagEditorTableView* table : {view->tagList(), view->propertyList()}) {
+            const int state = table->columnWithIdentifier(QStringLiteral("State"));
+            ASSERT_GE(state, 0);
+            EXPECT_LE(table->columnWidth(state), 30) << "after one movie: " << oneFirst;
+            EXPECT_GT(table->columnWidth(table->columnWithIdentifier(QStringLiteral("Value"))), 150);
+        }
+    }
+}
+
 TEST_F(InfoTagEditorViewTest, AQuickClickOnTheLastColumnOffersTheRowsValues)
 {
     prepare({Value(m1), Value(m2)});

@@ -856,6 +856,11 @@ TEST_F(MainMenu, MovieCommandsActOnTheGridsSelection)
     // Nothing selected anywhere: nothing to act on.
     for (QAction* action : {show, copy, exportCSV, rating})
         EXPECT_FALSE(enabled(action)) << action->text().toStdString();
+    // A context menu's item that names its movie's file acts on that file, selection or not.
+    QAction revealNamed;
+    platform::setMenuItemAction(&revealNamed, QStringLiteral("showInFinder"));
+    platform::setMenuItemRepresentedObject(&revealNamed, Value(movies[0]->path()));
+    EXPECT_TRUE(enabled(&revealNamed));
     // One movie selected in the grid: every command for one movie.
     // The movies a command acts on hold for one turn of the event loop.
     QCoreApplication::processEvents();

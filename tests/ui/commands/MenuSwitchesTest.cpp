@@ -210,6 +210,11 @@ TEST_F(TagValueSwitches, OnOffAndMixedByTheCarriedCountAndMixedRestoresTheOpenin
     ASSERT_TRUE(paris && rome);
     EXPECT_EQ(paris->switchState(), -1); // two of three
     EXPECT_EQ(rome->switchState(), -1);  // one of three
+    // A menu's validation leaves its switches usable: they are controls, not commands.
+    platform::validateMenu(&menu);
+    for (QAction* item : items)
+        EXPECT_TRUE(item->isEnabled());
+    EXPECT_TRUE(paris->isEnabled());
     // Each switch a value carried by all or none has no mixed state.
     auto two = Array::make({Value(movies[0]), Value(movies[1])});
     QMenu other;

@@ -646,6 +646,12 @@ TEST_F(MainWindowTest, DownloadsPopUpOffersPlainContainers)
     EXPECT_TRUE(titles.contains(QStringLiteral("Outer ▸ Inner")));
     EXPECT_FALSE(titles.contains(QStringLiteral("Smart")));
     EXPECT_EQ(selector.itemData(selector.findText(QStringLiteral("Outer ▸ Inner"))).toString(), inner->uniqueLibraryID());
+    // Nothing chosen yet: the library's own section, where downloads then go, shows as chosen
+    // (never the disabled heading above it).
+    defaults().removeObjectForKey(QStringLiteral("Downloads Container"));
+    c().updateDownloadsContainerSelector();
+    ASSERT_TRUE(c().downloadsContainer());
+    EXPECT_EQ(selector.currentData().toString(), c().downloadsContainer()->uniqueLibraryID());
     c().downloadsContainerSelector = nullptr;
 }
 
