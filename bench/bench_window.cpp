@@ -12,6 +12,10 @@
 // tile that appeared given a picture, as its loads would), a rating change to the painted
 // window, and choosing the folder in the sidebar.
 //
+// `bench_window --scale-renamed [COUNT]` (100,000) measures three launches of that library
+// (loose) after its movies' folder was renamed: to the painted window, and on to the moment
+// the moved movies have all been found.
+//
 // `bench_window --make-library DIR [COUNT]` instead makes a library of COUNT (300) real tiny
 // movies and animated GIFs (ffmpeg) in folders inside DIR and points the settings of $HOME at it, for running
 // the program itself; `bench_window --gallery DIR [COUNT]` does that in a throw-away home and
@@ -115,11 +119,17 @@ bool writeIndex(const QString& library, const platform::ArrayPtr& sectionChildre
 }
 
 // COUNT empty movie files in one folder, made once under /tmp, and their index: loose in
-// the movies section, or (inFolder) in one folder of it.
-QString makeLaunchLibrary(int count = kLaunchMovies, bool inFolder = false)
+// the movies section, or (inFolder) in one folder of it. With `renamed`, a library of its
+// own whose movies' folder was renamed after the index was written.
+QString makeLaunchLibrary(int count = kLaunchMovies, bool inFolder = false, bool renamed = false)
 {
-    const QString library = QDir::tempPath() + QStringLiteral("/pellis-bench-window-%1%2").arg(count).arg(inFolder ? QStringLiteral("-folder") : QString());
+    const QString library = QDir::tempPath()
+                            + QStringLiteral("/pellis-bench-window-%1%2%3")
+                                  .arg(count)
+                                  .arg(inFolder ? QStringLiteral("-folder") : QString())
+                                  .arg(renamed ? QStringLiteral("-renamed") : QString());
     const QString files = library + QStringLiteral("/Films");
+    const QString madeFiles = renamed ? library + QStringLiteral("/Films (renamed)") : files;
     if (!QFileInfo::exists(library + QStringLiteral("/.complete"))) {
         QDir().mkpath(files);
         for (int i = 0; i < count; ++i) {
@@ -127,7 +137,10 @@ QString makeLaunchLibrary(int count = kLaunchMovies, bool inFolder = false)
             if (!file.open(QIODevice::WriteOnly))
                 return {};
         }
-        QFile(library + QStringLiteral("/.complete")).open(QIODevice::WriteOnly);
+        if (!renamed)
+            QFile(library + QStringLiteral("/.complete")).open(QIODevice::WriteOnly);
+    } else if (renamed) {
+        return library;
     }
     auto children = platform::Array::make();
     for (int i = 0; i < count; ++i)
@@ -138,7 +151,15 @@ QString makeLaunchLibrary(int count = kLaunchMovies, bool inFolder = false)
                                                   {QStringLiteral("Children"), Value(children)}});
         children = platform::Array::make({Value(folder)});
     }
-    return writeIndex(library, children) ? library : QString();
+    if (!writeIndex(library, children))
+        return {};
+    // The index (and its bookmarks) was written before the folder was renamed.
+    if (renamed) {
+        if (!QDir().rename(files, madeFiles))
+            return {};
+        QFile(library + QStringLiteral("/.complete")).open(QIODevice::WriteOnly);
+    }
+    return library;
 }
 
 // COUNT tiny real movies (2 s, 320 x 180, each its own colour) in six folders and loose.
@@ -328,7 +349,18 @@ void scaleOnce(const QString& library, const QString& figure)
         while (!QFileInfo::exists(hold))
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
-    if (figure == QLatin1String("launch")) {
+    if (figure == QLatin1String("renamed")) {
+        // On from the painted window until the search for the moved movies has answered.
+        while (mainController().isSearchingForMissingFiles() && timer.elapsed() < 600000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        const qint64 foundMs = timer.elapsed();
+        qsizetype present = 0;
+        for (const auto& movie : std::as_const(mainController()._nonProxyRawMovieRepresentationsByID))
+            present += movie->isMissing() ? 0 : 1;
+        std::printf("launch %lld ms, %.0f MB resident; moved movies found %lld ms after the start (%lld of %lld present)\n",
+                    static_cast<long long>(launchMs), launchRSS, static_cast<long long>(foundMs), static_cast<long long>(present),
+                    static_cast<long long>(mainController()._nonProxyRawMovieRepresentationsByID.size()));
+    } else if (figure == QLatin1String("launch")) {
         std::printf("launch %lld ms, %.0f MB resident (peak %.0f MB), %zu tiles\n", static_cast<long long>(launchMs), launchRSS, launchPeak,
                     g->proxies().size());
     } else if (figure == QLatin1String("search")) {
@@ -460,6 +492,26 @@ int measureAtScale(int count)
         child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scale-once"), lib, figure});
         child.waitForFinished(600000);
         std::printf("%d movies, %s", count, child.readAllStandardOutput().constData());
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+int measureRenamedAtScale(int count)
+{
+    const QString library = makeLaunchLibrary(count, false, true);
+    if (library.isEmpty()) {
+        std::fprintf(stderr, "cannot make the library\n");
+        return 1;
+    }
+    for (int run = 0; run < 3; ++run) {
+        QTemporaryDir home;
+        QProcess child;
+        child.setProcessEnvironment(childEnvironment(home));
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scale-once"), library, QStringLiteral("renamed")});
+        child.waitForFinished(900000);
+        std::printf("%d movies, folder renamed, %s", count, child.readAllStandardOutput().constData());
         std::fflush(stdout);
     }
     return 0;
@@ -621,6 +673,8 @@ int main(int argc, char** argv)
     }
     if (child)
         return launchOnce(args.value(1));
+    if (args.value(0) == QLatin1String("--scale-renamed"))
+        return measureRenamedAtScale(args.value(1, QStringLiteral("100000")).toInt());
     if (args.value(0) == QLatin1String("--scale"))
         return measureAtScale(args.value(1, QStringLiteral("100000")).toInt());
     if (args.value(0) == QLatin1String("--gallery") && args.size() >= 2)

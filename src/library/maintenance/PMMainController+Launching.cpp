@@ -149,9 +149,15 @@ void PMMainController::applicationDidFinishLaunching()
     _didFinishLaunching = true;
     // What the first search needs is made on a worker while the user looks at the window:
     // once it has been painted, so that the worker takes nothing from the start itself.
-    if (_mainWindow->isVisible())
-        callAfterFirstPaint(_mainWindow, [] { PMPrepareSearchIndexInBackground(); });
-    else
+    // Files that moved are looked for then too.
+    if (_mainWindow->isVisible()) {
+        callAfterFirstPaint(_mainWindow, [this] {
+            searchForMissingFilesInBackground();
+            PMPrepareSearchIndexInBackground();
+        });
+    } else {
+        searchForMissingFilesInBackground();
         PMPrepareSearchIndexInBackground();
+    }
     startObservingApplicationState();
 }

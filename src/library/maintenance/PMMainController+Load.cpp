@@ -228,6 +228,11 @@ void PMMainController::loadLibrary()
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     defaults.removeObjectForKey(QStringLiteral("Secondary Library Paths"));
     purgeAutoConvertedMovies();
+    // A search still running for the records of a library read before is of no use now.
+    ++_fileSearchGeneration;
+    _pendingFileSearches.clear();
+    _isSearchingMissingFiles = false;
+    _foundFilesToApply = false;
 
     // Whatever was let go of before (a library, a search) leaves the heap with holes: the
     // records are laid out in order in the pages it frees, not scattered over them.
@@ -446,9 +451,14 @@ void PMMainController::loadLibrary()
     }
     pellisSourceStorageSection();
     // The records were made without looking at their files: this first rebuild tests
-    // every file and repairs the paths of files that moved.
+    // every file. The files not where the index says are looked for once the window
+    // shows (`searchForMissingFilesInBackground`), not here.
     _skipMissingStatusUpdate = false;
+    _defersFileSearches = true;
     invalidateLibraryDependencies();
+    _defersFileSearches = false;
+    if (_didFinishLaunching)
+        QMetaObject::invokeMethod(this, [this] { searchForMissingFilesInBackground(); }, Qt::QueuedConnection);
     // What was read of the index is freed by now: its pages are handed back, or gathered
     // for what comes next.
     platform::releaseFreeMemory();
@@ -519,27 +529,27 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                     bookmarkData = bookmarkDataFromAlias(alias.data(), path.string());
             QString filePath = platform::stringByExpandingTildeInPath(path.string());
             // Whether the file is where the index says is learnt by the rebuild that ends
-            // the load, which tests every file anyway and repairs the paths of files that
-            // moved (by bookmark, or by the same place in another library folder). Only
-            // when the library folder itself has moved is the file looked for now, at
-            // the place the saved relative path gives.
+            // the load, which tests every file anyway; the files that moved are looked for
+            // after the window shows (by bookmark, or by the same place in another library
+            // folder). Only when the library folder itself has moved is the file's place
+            // in it tried now; elsewhere it is looked for later, from its saved relative path.
+            bool searchLater = false;
             if (relative.isString() && !relative.string().isEmpty()) {
                 if (mainLibraryPath.isNull())
                     mainLibraryPath = libraryPath();
                 const QString joined = mainLibraryPath + relative.string();
                 if (joined != filePath) {
-                    if (fileExistsAtPathWithDefaultCache(joined)) {
+                    if (fileExistsAtPathWithDefaultCache(joined))
                         filePath = joined;
-                    } else {
-                        const QString fixed = PMMovieRepresentationPrototype::fixedPath(filePath, relative.string(), bookmarkData, nullptr);
-                        if (!fixed.isEmpty())
-                            filePath = fixed;
-                    }
+                    else
+                        searchLater = true;
                 }
             }
             record = std::make_shared<PMMovieRepresentationOriginal>(filePath, adoptedSettings);
             if (!bookmarkData.isEmpty())
                 record->setBookmark(bookmarkData);
+            if (searchLater)
+                _pendingFileSearches.push_back({record, record->path(), relative.string(), bookmarkData});
         } else if (const Value url = saved->value(QStringLiteral("URL")); !url.isNull()) {
             isRecord = true;
             const QUrl parsed = url.isString() ? QUrl(url.string(), QUrl::StrictMode) : QUrl();

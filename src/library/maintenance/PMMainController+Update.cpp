@@ -20,6 +20,8 @@
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 
+#include <QtCore/QPointer>
+
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -512,6 +514,14 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
                     || std::any_of(gRebuildLibraryPaths.cbegin(), gRebuildLibraryPaths.cend(), [&](const QString& library) {
                            return walked.path != library && isEqualToOrChildOfPath(walked.path, library);
                        });
+                if (findable && _defersFileSearches) {
+                    // Looked for once the window shows; missing until found.
+                    movie->setMissing(true, false);
+                    walked.filteredIn = mode != -1;
+                    _pendingFileSearches.push_back({walked.original, walked.path, QString(), bookmark});
+                    _walkedMovies.push_back(std::move(walked));
+                    continue;
+                }
                 const QString fixed = findable ? PMMovieRepresentationPrototype::fixedPath(walked.path, QString(), bookmark, movie) : QString();
                 if (!fixed.isEmpty()) {
                     walked.path = fixed;
@@ -525,6 +535,98 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
             }
         }
         _walkedMovies.push_back(std::move(walked));
+    }
+}
+
+void PMMainController::searchForMissingFilesInBackground()
+{
+    if (_pendingFileSearches.empty())
+        return;
+    // One search per record: the load's own (with the saved relative path) comes first.
+    auto searches = std::make_shared<std::vector<PendingFileSearch>>();
+    {
+        QSet<const PMMovieRepresentationOriginal*> seen;
+        for (PendingFileSearch& search : _pendingFileSearches)
+            if (!seen.contains(search.movie.get())) {
+                seen.insert(search.movie.get());
+                searches->push_back(std::move(search));
+            }
+        _pendingFileSearches.clear();
+    }
+    _isSearchingMissingFiles = true;
+    // What the search reads of the settings and the library folders is read here, on the
+    // main thread; the worker reads only the disk.
+    const PMMovieRepresentationPrototype::FileSearchSettings settings = PMMovieRepresentationPrototype::FileSearchSettings::current();
+    const quint64 generation = _fileSearchGeneration;
+    QPointer<PMMainController> self(this);
+    (void)QtConcurrent::run([self, searches, settings, generation] {
+        // Files moved together are looked for once, not once each.
+        const platform::BookmarkSearchSession bookmarkSearch;
+        const quint64 readsBefore = platform::bookmarkSearchFolderReads();
+        auto found = std::make_shared<std::vector<FoundFile>>();
+        std::vector<std::pair<size_t, quint64>> notFoundByBookmark;
+        const auto search = [&](size_t index) {
+            const PendingFileSearch& pending = (*searches)[index];
+            const QString fixed = PMMovieRepresentationPrototype::searchedPath(pending.path, pending.relativePath, pending.bookmark, settings);
+            if (!fixed.isEmpty()) {
+                // The bookmark of the new place, made here rather than on the main thread.
+                found->push_back({pending.movie, pending.path, fixed, fixed == pending.path ? QByteArray() : PMBookmarkDataFromPath(fixed)});
+                return true;
+            }
+            return false;
+        };
+        for (size_t i = 0; i < searches->size(); ++i)
+            if (!search(i) && !(*searches)[i].bookmark.isEmpty())
+                notFoundByBookmark.emplace_back(i, platform::bookmarkSearchMovedFoldersLearned());
+        // A folder that moved is found by the first of its files whose search reaches it;
+        // the files met before that are looked for where it went.
+        for (const auto& [index, movesKnown] : notFoundByBookmark)
+            if (movesKnown != platform::bookmarkSearchMovedFoldersLearned())
+                search(index);
+        const quint64 folderReads = platform::bookmarkSearchFolderReads() - readsBefore;
+        if (!self)
+            return;
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, found, generation, folderReads] {
+                if (!self)
+                    return;
+                self->_missingFileSearchFolderReads = folderReads;
+                self->applyFoundFiles(found, 0, generation);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void PMMainController::applyFoundFiles(std::shared_ptr<const std::vector<FoundFile>> found, size_t from, quint64 generation)
+{
+    // The library was replaced meanwhile (the new load has its own search).
+    if (generation != _fileSearchGeneration)
+        return;
+    // A slice at a time, so that the window answers between them.
+    constexpr size_t kSlice = 2000;
+    const size_t end = std::min(found->size(), from + kSlice);
+    for (size_t i = from; i < end; ++i) {
+        const FoundFile& file = (*found)[i];
+        PMMovieRepresentationOriginal* movie = file.movie.get();
+        // A record moved, located or removed meanwhile by the user keeps what it has now.
+        if (movie->path() != file.oldPath || !_nonProxyRawMovieRepresentationsByID.contains(movie->uniqueLibraryID()))
+            continue;
+        if (file.newPath != file.oldPath)
+            movie->setURLWithBookmark(QUrl::fromLocalFile(file.newPath), file.bookmark);
+        movie->setMissing(false, false);
+        _foundFilesToApply = true;
+    }
+    if (end < found->size()) {
+        QMetaObject::invokeMethod(this, [this, found, end, generation] { applyFoundFiles(found, end, generation); }, Qt::QueuedConnection);
+        return;
+    }
+    _isSearchingMissingFiles = false;
+    if (std::exchange(_foundFilesToApply, false)) {
+        // The new paths go into the tables and the index, and the window shows the movies
+        // present again: one rebuild, one refresh.
+        updateLibrary();
+        saveLibrarySoon();
     }
 }
 

@@ -63,6 +63,11 @@ QHash<QString, Value> PMMainController::availableMovieRepresentationsByOriginalU
 void PMMainController::resetForTesting()
 {
     cancelSmartGroupPopulation();
+    // The answers of a search still running are dropped when they come.
+    ++_fileSearchGeneration;
+    _pendingFileSearches.clear();
+    _isSearchingMissingFiles = false;
+    _foundFilesToApply = false;
     _availableMovieRepresentationsByOriginalURLString.reset();
     _library = Array::make();
     _containersByID.clear();

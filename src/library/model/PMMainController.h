@@ -373,6 +373,36 @@ public:
     void registerWalkedSeriesAndFilteredMovies(std::span<const WalkedMovie> walked, bool tablesToo);
     void invalidateCurrentOrMonitoredMovieRepresentationAncestors();
     bool _skipMissingStatusUpdate = false;
+    // The files the load finds missing on a mounted volume (or, in a library folder that
+    // moved, not at their place in it) are looked for once the window shows: the searches
+    // run on a worker, so that a renamed folder or a disk that is away costs the load
+    // nothing. Each record keeps its stored path (and shows as missing) until its file is
+    // found; the records found are changed on the main thread a slice at a time, followed
+    // by one rebuild.
+    struct PendingFileSearch {
+        PMMovieRepresentationOriginalPtr movie;
+        QString path;
+        QString relativePath;
+        QByteArray bookmark;
+    };
+    bool _defersFileSearches = false;
+    std::vector<PendingFileSearch> _pendingFileSearches;
+    // Counts the loads, so that the answers of a search for a library since replaced are dropped.
+    quint64 _fileSearchGeneration = 0;
+    bool _isSearchingMissingFiles = false;
+    bool _foundFilesToApply = false;
+    // The folders the last search listed (tests).
+    quint64 _missingFileSearchFolderReads = 0;
+    // Starts the search for what the load left pending (nothing when nothing is).
+    void searchForMissingFilesInBackground();
+    bool isSearchingForMissingFiles() const { return _isSearchingMissingFiles || !_pendingFileSearches.empty(); }
+    struct FoundFile {
+        PMMovieRepresentationOriginalPtr movie;
+        QString oldPath;
+        QString newPath;
+        QByteArray bookmark;
+    };
+    void applyFoundFiles(std::shared_ptr<const std::vector<FoundFile>> found, size_t from, quint64 generation);
 
     // ---------------------------------------------------------------------------------
     // Library lifecycle: start-up, library locations, the library index, quit

@@ -70,6 +70,11 @@ QUrl PMMovieRepresentationPrototype::URL() const
 
 void PMMovieRepresentationPrototype::setURL(const QUrl& url)
 {
+    setURLWithBookmark(url, std::nullopt);
+}
+
+void PMMovieRepresentationPrototype::setURLWithBookmark(const QUrl& url, const std::optional<QByteArray>& bookmark)
+{
     PMMovieRepresentationOriginal& o = original();
     {
         std::lock_guard lock(o.m_mutex);
@@ -79,7 +84,7 @@ void PMMovieRepresentationPrototype::setURL(const QUrl& url)
         o.invalidateSearchTextLocked();
     }
     const QString newPath = path();
-    const QByteArray bookmarkData = newPath.isEmpty() ? QByteArray() : PMBookmarkDataFromPath(newPath);
+    const QByteArray bookmarkData = bookmark ? *bookmark : newPath.isEmpty() ? QByteArray() : PMBookmarkDataFromPath(newPath);
     {
         std::lock_guard lock(o.m_mutex);
         o.m_bookmark = bookmarkData;
@@ -407,25 +412,47 @@ bool PMMovieRepresentationPrototype::promptForURL()
 
 // ---- Finding and placing files
 
+PMMovieRepresentationPrototype::FileSearchSettings PMMovieRepresentationPrototype::FileSearchSettings::current()
+{
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    FileSearchSettings settings;
+    settings.libraryPaths = ::libraryPaths();
+    settings.useBookmarks = !defaults.boolForKey(QStringLiteral("Ignore Bookmarks When Fixing Paths"));
+    settings.simplifiedVolumeCache = defaults.boolForKey(QStringLiteral("Use Simplified Cache For External Volume File Checks"));
+    settings.debugLog = ::debugLog();
+    return settings;
+}
+
 QString PMMovieRepresentationPrototype::fixedPath(const QString& path, const QString& relativePath, const QByteArray& bookmark,
                                                   PMMovieRepresentationPrototype* record)
 {
     if (path.isEmpty())
         return {};
-    if (fileExistsAtPathWithDefaultCache(path))
+    const QString answer = searchedPath(path, relativePath, bookmark, FileSearchSettings::current());
+    if (!answer.isEmpty() && answer != path && record)
+        record->setURL(QUrl::fromLocalFile(answer));
+    return answer;
+}
+
+QString PMMovieRepresentationPrototype::searchedPath(const QString& path, const QString& relativePath, const QByteArray& bookmark,
+                                                     const FileSearchSettings& settings)
+{
+    if (path.isEmpty())
+        return {};
+    if (fileExistsAtPath(path, settings.simplifiedVolumeCache))
         return path;
     const bool volumeExists = volumeExistsForPath(path);
     QString answer;
-    if (!bookmark.isEmpty() && volumeExists && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Ignore Bookmarks When Fixing Paths"))) {
+    if (!bookmark.isEmpty() && volumeExists && settings.useBookmarks) {
         const std::optional<QString> resolved = PMPathFromBookmarkData(bookmark);
         if (resolved && *resolved != path && fileExistsAtPath(*resolved, false)) {
             answer = *resolved;
-            if (debugLog())
+            if (settings.debugLog)
                 PMLog("[Debug] %@ moved to path: %@ (identified via bookmark)", QFileInfo(path).fileName(), answer);
         }
     }
     if (answer.isEmpty()) {
-        const QStringList libraries = libraryPaths();
+        const QStringList& libraries = settings.libraryPaths;
         QString relative = relativePath;
         if (relative.isEmpty()) {
             if (!volumeExists)
@@ -455,13 +482,11 @@ QString PMMovieRepresentationPrototype::fixedPath(const QString& path, const QSt
             if (candidate == path || !fileExistsAtPath(candidate, false))
                 continue;
             answer = candidate;
-            if (debugLog())
+            if (settings.debugLog)
                 PMLog("[Debug] %@ moved to path: %@ (found on a different satellite)", QFileInfo(path).fileName(), answer);
             break;
         }
     }
-    if (!answer.isEmpty() && record)
-        record->setURL(QUrl::fromLocalFile(answer));
     return answer;
 }
 

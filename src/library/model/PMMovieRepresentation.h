@@ -154,6 +154,8 @@ public:
     // ---- Location and missing state
     QUrl URL() const;
     void setURL(const QUrl& url);
+    // The same with the bookmark of the new place made already (on a worker): no disk call.
+    void setURLWithBookmark(const QUrl& url, const std::optional<QByteArray>& bookmark);
     QString path() override;
     QByteArray bookmark();
     // The bookmark data stored so far, without making any: for a file known to be
@@ -190,6 +192,19 @@ public:
     // library folder), or nothing. With a record given, its URL follows the file.
     static QString fixedPath(const QString& path, const QString& relativePath, const QByteArray& bookmark,
                              PMMovieRepresentationPrototype* updateURLIfNecessaryForMovieRepresentation);
+    // What a search for a moved file reads of the settings, read once on the main thread so
+    // that the search itself can run on any thread.
+    struct FileSearchSettings {
+        QStringList libraryPaths;
+        bool useBookmarks = true;
+        bool simplifiedVolumeCache = false;
+        bool debugLog = false;
+        static FileSearchSettings current();
+    };
+    // The search of `fixedPath` with the settings given: touches neither a record nor the
+    // settings, so it may run on a worker.
+    static QString searchedPath(const QString& path, const QString& relativePath, const QByteArray& bookmark,
+                                const FileSearchSettings& settings);
     // The folder for a record inside a library folder, from its ancestors (parent first).
     // Every component is made a safe file name; nothing when a folder cannot be made or the
     // result would leave the base folder.
