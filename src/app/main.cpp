@@ -1,6 +1,7 @@
 // Pellis: a library of movies for one person.
 #include <QtCore/QObject>
 
+#include "platform/Queues.h"
 #include "foundation/PMLog.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/maintenance/PMScriptCommands.h"
@@ -231,5 +232,7 @@ int main(int argc, char** argv)
         std::fflush(nullptr);
         std::_Exit(result);
     }
+    // Threads of their own that still finish hand nothing to the pool torn down from here on.
+    platform::endSharedThreadPool();
     return result;
 }

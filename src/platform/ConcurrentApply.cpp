@@ -1,3 +1,4 @@
+#include "platform/Queues.h"
 #include "platform/ConcurrentApply.h"
 
 #include <QtCore/QThread>
@@ -82,8 +83,9 @@ void concurrentApply(std::size_t count, const std::function<void(std::size_t)>& 
     auto apply = std::make_shared<Apply>();
     apply->count = count;
     apply->job = &job;
-    QThreadPool* pool = QThreadPool::globalInstance();
-    const std::size_t helpers = std::min<std::size_t>(count - 1, std::size_t(std::max(1, pool->maxThreadCount())));
+    // Once the program is ending the calling thread does all of it.
+    QThreadPool* pool = sharedThreadPool();
+    const std::size_t helpers = pool ? std::min<std::size_t>(count - 1, std::size_t(std::max(1, pool->maxThreadCount()))) : 0;
     for (std::size_t h = 0; h < helpers; ++h) {
         auto* helper = new Helper(apply);
 #ifdef PM_TSAN

@@ -4,6 +4,7 @@
 #include <QtCore/QThread>
 #include <QtCore/QThreadPool>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -74,9 +75,24 @@ void dispatchSyncMain(const Job& job)
     QMetaObject::invokeMethod(app, job, Qt::BlockingQueuedConnection);
 }
 
+namespace {
+std::atomic<bool> gSharedThreadPoolEnded{false};
+} // namespace
+
+QThreadPool* sharedThreadPool()
+{
+    return gSharedThreadPoolEnded.load(std::memory_order_acquire) ? nullptr : QThreadPool::globalInstance();
+}
+
+void endSharedThreadPool()
+{
+    gSharedThreadPoolEnded.store(true, std::memory_order_release);
+}
+
 void dispatchAsyncGlobal(Job job, QueuePriority priority)
 {
-    QThreadPool::globalInstance()->start(std::move(job), poolPriority(priority));
+    if (QThreadPool* pool = sharedThreadPool())
+        pool->start(std::move(job), poolPriority(priority));
 }
 
 // ---------------------------------------------------------------------------

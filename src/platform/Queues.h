@@ -25,6 +25,11 @@ void dispatchSyncMain(const Job& job);
 enum class QueuePriority { Background = 0, Utility = 1, Default = 2, UserInitiated = 3, UserInteractive = 4 };
 // A global concurrent queue: the shared thread pool at that priority.
 void dispatchAsyncGlobal(Job job, QueuePriority priority = QueuePriority::Default);
+// The shared thread pool, or nullptr once the program has ended it: threads of their own
+// (frame grabs, decoders) may still finish after main returns, when the pool is being torn
+// down, and what they hand on then is dropped instead of reaching a destroyed pool.
+QThreadPool* sharedThreadPool();
+void endSharedThreadPool();
 
 // A serial queue: its jobs run one at a time, in the order they were added, on pool threads.
 class SerialQueue {

@@ -1,3 +1,4 @@
+#include "platform/Queues.h"
 #include "platform/media/Asset.h"
 #include "platform/ImageReading.h"
 #include "platform/media/AssetFile.h"
@@ -425,7 +426,10 @@ void Asset::loadValuesAsynchronouslyForKeys(const QStringList& keys, std::functi
 {
     Q_UNUSED(keys);
     auto self = shared_from_this();
-    QThreadPool::globalInstance()->start([self, completion = std::move(completion)]() mutable {
+    QThreadPool* pool = platform::sharedThreadPool();
+    if (!pool)
+        return; // the program is ending
+    pool->start([self, completion = std::move(completion)]() mutable {
         if (self->m_file)
             self->m_file->openIfNeeded();
         if (!completion)
