@@ -834,7 +834,8 @@ PMPlayerPtr PMMovie::player()
 
 DictionaryPtr PMMovie::editWithAction(int action, double betweenStart, double andEnd)
 {
-    if (!m_canEdit)
+    // The asset the player's worker built is taken first: until then the flag is not known.
+    if (!canEdit())
         return nullptr;
     const PMAssetPtr current = asset();
     if (!current || !current->isComposition()) {
