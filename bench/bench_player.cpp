@@ -9,6 +9,10 @@
 //   playback layer's movie objects, as the window does: the main thread's time in the switch
 //   itself, its longest single turn and its whole time until the new movie's first frame;
 // - the main thread's time per frame while a movie plays into a 4K target.
+// - the same switch in a movie view drawing with OpenGL (run under a display with GL, e.g.
+//   `QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x1000x24 +extension GLX"`; skipped
+//   elsewhere), the player let go before the view shows the next one (as the window does)
+//   or after.
 //
 // Clips are made on first run with ffmpeg into /tmp (PELLIS_BENCH_CLIP overrides the
 // 2-minute one, PELLIS_BENCH_PLAY_CLIP the 30 fps one).
@@ -18,10 +22,13 @@
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovie.h"
+#include "playback/PMMovieView.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QEventLoop>
 #include <QtCore/QFileInfo>
+#include <QtGui/QWindow>
+#include <QtWidgets/QApplication>
 
 #include <mpv/client.h>
 #include <mpv/render.h>
@@ -232,6 +239,77 @@ void BM_Player_MovieSwitch(benchmark::State& state)
 }
 BENCHMARK(BM_Player_MovieSwitch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
+// The movie switch in a shown 960x540 movie view drawing with OpenGL: the playing movie is
+// let go (argument 0: the player first, then the view shows the next one; 1: the view
+// first), the next one is chosen and asked to play. Figures per switch, in ms of the main
+// thread, as above.
+void BM_Player_MovieSwitchOpenGL(benchmark::State& state)
+{
+    QString reason;
+    if (!PMMovieView::canMakeOpenGLContext(&reason)) {
+        state.SkipWithError(("no OpenGL here: " + reason).toStdString());
+        return;
+    }
+    const bool viewFirst = state.range(0) == 1;
+    PMMovieView::setDrawsWithOpenGL(true);
+    PMMovieView view;
+    view.resize(960, 540);
+    view.show();
+    if (!spinUntil([&] { return view.windowHandle() && view.windowHandle()->isExposed(); }, 10000)) {
+        state.SkipWithError("the view does not show");
+        return;
+    }
+    std::shared_ptr<PMMovie> movie = std::make_shared<PMMovie>(movieValues(0));
+    PMPlayerPtr player = movie->player();
+    const auto firstFrame = [&] {
+        return player && ((player->usesOpenGL() && player->renderedFrameCount() > 0) || player->status() == PlayerItemStatus::Failed);
+    };
+    view.setMoviePlayer(player);
+    player->play();
+    if (!spinUntil(firstFrame, 10000) || player->status() == PlayerItemStatus::Failed) {
+        state.SkipWithError("the first movie does not play with OpenGL");
+        return;
+    }
+    double switchTotal = 0, switchLongest = 0, untilFrameTotal = 0, turnLongest = 0;
+    int which = 0;
+    for (auto _ : state) {
+        spinUntil([&] { return player->currentTime() > 0.5; }, 5000);
+        which = 1 - which;
+        QElapsedTimer timer;
+        timer.start();
+        std::shared_ptr<PMMovie> next = std::make_shared<PMMovie>(movieValues(which));
+        PMPlayerPtr nextPlayer = next->player();
+        if (viewFirst) {
+            view.setMoviePlayer(nextPlayer);
+            player = nextPlayer;
+            movie = next;
+        } else {
+            player = nextPlayer;
+            movie = next;
+            view.setMoviePlayer(nextPlayer);
+        }
+        if (player)
+            player->play();
+        const double switchMs = timer.nsecsElapsed() / 1e6;
+        switchTotal += switchMs;
+        switchLongest = std::max(switchLongest, switchMs);
+        double total = switchMs, longest = switchMs;
+        if (!player || !spinMeasuring(firstFrame, 10000, &total, &longest) || player->status() == PlayerItemStatus::Failed) {
+            state.SkipWithError("the next movie does not play");
+            return;
+        }
+        untilFrameTotal += total;
+        turnLongest = std::max(turnLongest, longest);
+    }
+    const double n = double(state.iterations());
+    state.counters["switch_ms"] = switchTotal / n;
+    state.counters["switch_longest_ms"] = switchLongest;
+    state.counters["main_thread_to_first_frame_ms"] = untilFrameTotal / n;
+    state.counters["longest_turn_ms"] = turnLongest;
+    view.setMoviePlayer(nullptr);
+}
+BENCHMARK(BM_Player_MovieSwitchOpenGL)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
 // Three seconds of 1080p30 rendered by the software renderer for a 4K target: the main
 // thread's time per shown frame.
 void BM_Player_MainThreadPerFrameAt4KTarget(benchmark::State& state)
@@ -376,5 +454,5 @@ BENCHMARK(BM_BareLibmpv_Play20s)->Unit(benchmark::kSecond)->UseRealTime()->Itera
 int main(int argc, char** argv)
 {
     Player::setDefaultAudioOutput(QStringLiteral("null"));
-    return benchsupport::runBenchmarks(argc, argv);
+    return benchsupport::runBenchmarks<QApplication>(argc, argv);
 }
