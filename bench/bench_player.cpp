@@ -247,7 +247,7 @@ void BM_Player_MovieSwitchOpenGL(benchmark::State& state)
 {
     QString reason;
     if (!PMMovieView::canMakeOpenGLContext(&reason)) {
-        state.SkipWithError(("no OpenGL here: " + reason).toStdString());
+        state.SkipWithError(("no OpenGL here: " + reason).toStdString().c_str());
         return;
     }
     const bool viewFirst = state.range(0) == 1;
