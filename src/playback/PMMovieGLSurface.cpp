@@ -61,6 +61,8 @@ void PMMovieGLSurface::releaseResources()
         return;
     makeCurrent();
     releasePlayer();
+    // Renderers of players let go are freed now, while their context is still there.
+    Player::endOpenGLRenderersOf(context());
     m_frameBuffer.reset();
     m_program.reset();
     m_imageTexture.reset();
@@ -112,9 +114,11 @@ bool PMMovieGLSurface::renderPlayerFrame(Player* player)
     QOpenGLContext* glContext = context();
     if (player->openGLContext() != glContext) {
         QPointer<PMMovieGLSurface> self(this);
-        if (!player->useOpenGL(&glProcAddress, glContext, [self] {
-                if (self)
-                    self->makeCurrent();
+        if (!player->useOpenGL(&glProcAddress, glContext, [self, glContext] {
+                if (!self || self->context() != glContext)
+                    return false;
+                self->makeCurrent();
+                return QOpenGLContext::currentContext() == glContext;
             }))
             return false;
         m_hasFrame = false;

@@ -30,7 +30,8 @@ public:
     // A new frame is waiting in the player: render and draw it now.
     void frameChanged();
     // The view shows another player (or none): the one shown so far goes back to the
-    // software renderer, so that mpv's GL renderer never outlives this context.
+    // software renderer. Its GL renderer is let go without waiting and freed with this
+    // context current, at the latest when the context goes.
     void setPlayer(platform::media::Player* player);
 
     // Draws a texture of the size whose pixels the transform maps into the view (logical

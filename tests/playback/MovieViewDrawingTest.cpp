@@ -14,6 +14,7 @@
 
 #include "PictureFixtures.h"
 
+#include <QtGui/QOpenGLContext>
 #include <QtGui/QPainter>
 #include <QtTest/QTest>
 
@@ -153,4 +154,92 @@ TEST(MovieViewTest, MovieFrameLandsWhereTheGeometrySays)
     PMMovieView::setDrawsWithOpenGL(false);
     checkMovieFramesLandWhereTheGeometrySays(false);
     PMMovieView::setDrawsWithOpenGL(before);
+}
+
+// Letting go of a movie drawn with OpenGL, the player dropped before or after the view shows
+// the next one, kept playing elsewhere, the view closed (as when the program quits) or
+// moved into another window (its context goes) while the renderer is still being let go:
+// no GL renderer is left behind, each is freed with the view's context current, the
+// engines end, and a player kept goes on with the software renderer.
+TEST_F(MovieViewOpenGLTest, LettingGoOfAMovieFreesItsRendererWithTheContextCurrent)
+{
+    int freed = 0;
+    int freedWithoutItsContext = 0;
+    Player::setOpenGLRendererFreedHookForTesting([&](void* context) {
+        ++freed;
+        if (QOpenGLContext::currentContext() != context)
+            ++freedWithoutItsContext;
+    });
+    struct Case {
+        const char* name;
+        bool viewFirst;  // the view shows the next player before the first is dropped
+        bool keepFirst;  // the first player is not dropped
+        bool closeAtOnce; // the view goes right after the switch
+        bool moveAtOnce;  // the view moves into another window right after the switch
+    } cases[] = {
+        {"player dropped first", false, false, false, false},
+        {"view switched first", true, false, false, false},
+        {"player kept", true, true, false, false},
+        {"view closed at once", false, false, true, false},
+        {"view closed at once, player kept", true, true, true, false},
+        {"view moved at once", false, false, false, true},
+    };
+    const auto clip = [] { return Asset::assetWithURL(QUrl::fromLocalFile(fx::fixtures().numbered())); };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const int renderersBefore = Player::openGLRenderers();
+        const int freedBefore = freed;
+        auto view = std::make_unique<PMMovieView>();
+        view->resize(320, 240);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        auto first = std::make_shared<Player>();
+        view->setMoviePlayer(first);
+        first->replaceCurrentItemWithAsset(clip());
+        first->play();
+        ASSERT_TRUE(waitUntil([&] { return first->usesOpenGL() && first->renderedFrameCount() > 0; }, 10000));
+        EXPECT_EQ(Player::openGLRenderers(), renderersBefore + 1);
+        auto next = std::make_shared<Player>();
+        next->replaceCurrentItemWithAsset(clip());
+        std::weak_ptr<Player> firstLeft = first;
+        if (!k.viewFirst && !k.keepFirst)
+            first.reset();
+        view->setMoviePlayer(next);
+        if (!k.keepFirst)
+            first.reset();
+        EXPECT_TRUE(firstLeft.expired() != k.keepFirst);
+        std::unique_ptr<QWidget> otherWindow;
+        if (k.moveAtOnce) {
+            otherWindow = std::make_unique<QWidget>();
+            otherWindow->resize(400, 300);
+            view->setParent(otherWindow.get());
+            EXPECT_EQ(Player::openGLRenderers(), renderersBefore);
+            otherWindow->show();
+            view->show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(otherWindow.get()));
+        }
+        if (k.closeAtOnce) {
+            view.reset();
+            EXPECT_EQ(Player::openGLRenderers(), renderersBefore);
+        } else {
+            EXPECT_TRUE(waitUntil([&] { return next->usesOpenGL() && next->renderedFrameCount() > 0; }, 10000));
+            EXPECT_TRUE(waitUntil([&] { return Player::openGLRenderers() == renderersBefore + 1; }));
+            view.reset();
+            EXPECT_EQ(Player::openGLRenderers(), renderersBefore);
+        }
+        // The first player's renderer, and the next one's unless the view went before it drew.
+        EXPECT_EQ(freed - freedBefore, k.closeAtOnce ? 1 : 2);
+        if (first) {
+            // Back on the software renderer, the player kept shows its pictures again.
+            EXPECT_FALSE(first->usesOpenGL());
+            first->seekToTime(0.5);
+            EXPECT_TRUE(waitUntil([&] { return !first->currentFrame().isNull(); }, 10000));
+        }
+        first.reset();
+        next.reset();
+        otherWindow.reset();
+        EXPECT_TRUE(waitUntil([] { return Player::enginesBeingEnded() == 0; }, 10000));
+    }
+    Player::setOpenGLRendererFreedHookForTesting({});
+    EXPECT_EQ(freedWithoutItsContext, 0);
 }

@@ -18,8 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace platform::media {
 
@@ -351,7 +353,209 @@ QThreadPool& teardownPool()
 
 std::atomic<int> g_teardownsUnderWay{0};
 
+void endEngine(mpv_handle* mpv)
+{
+    teardownPool().start([mpv] {
+        mpv_terminate_destroy(mpv);
+        --g_teardownsUnderWay;
+    });
+}
+
+std::atomic<int> g_openGLRenderers{0};
+
+std::function<void(void*)>& openGLRendererFreedHook()
+{
+    static std::function<void(void*)> hook;
+    return hook;
+}
+
+// How long a GL renderer being let go waits for the engine's video to come down before it
+// is freed all the same (the free then waits for it).
+constexpr int kRetireTimeoutMs = 3000;
+
 } // namespace
+
+// A GL renderer being let go. Freeing it while the engine's video output is up brings that
+// output down and waits for it, and the output waits for each picture it has handed over
+// to be drawn (up to 200 ms, twice) while nobody draws: several hundred ms of the window's
+// time. So the engine is asked, without waiting, to bring its video down (a player let go
+// stops altogether); pictures handed over meanwhile are taken without being drawn; once no
+// video output is left (a client of the engine's own watches "current-vo"), the renderer is
+// freed with its context current, and then only deletes its GL objects. A player let go
+// meanwhile leaves its engine here, ended after the free. All of it runs on the main
+// thread; mpv's callbacks only post there.
+struct Player::RetiringRenderer {
+    quint64 id = 0;
+    mpv_render_context* render = nullptr;
+    mpv_handle* watcher = nullptr;
+    mpv_handle* engine = nullptr; // the engine, once its player has gone
+    void* context = nullptr;
+    std::function<bool()> makeCurrent;
+    Player* player = nullptr; // the player still using the engine, if any
+    bool videoDown = false;
+    std::atomic<bool> eventsPosted{false};
+    std::atomic<bool> framePosted{false};
+
+    // Never destroyed: mpv's callbacks may still reach one at exit.
+    static std::map<quint64, std::shared_ptr<RetiringRenderer>>& all()
+    {
+        static auto* renderers = new std::map<quint64, std::shared_ptr<RetiringRenderer>>;
+        return *renderers;
+    }
+
+    static std::shared_ptr<RetiringRenderer> find(quint64 id)
+    {
+        const auto it = all().find(id);
+        return it == all().end() ? nullptr : it->second;
+    }
+
+    // Lets the renderer go; answers its number, or 0 when it was freed at once (no client
+    // could be made to watch the engine).
+    static quint64 begin(Player* player, mpv_handle* mpv, mpv_render_context* render, void* context, std::function<bool()> makeCurrent, bool stopEngine)
+    {
+        static quint64 serial = 0;
+        auto retiring = std::make_shared<RetiringRenderer>();
+        retiring->render = render;
+        retiring->context = context;
+        retiring->makeCurrent = std::move(makeCurrent);
+        retiring->player = player;
+        retiring->watcher = mpv_create_client(mpv, nullptr);
+        if (!retiring->watcher || !QCoreApplication::instance()) {
+            if (retiring->watcher)
+                mpv_destroy(retiring->watcher);
+            retiring->watcher = nullptr;
+            retiring->free();
+            return 0;
+        }
+        retiring->id = ++serial;
+        all()[retiring->id] = retiring;
+        mpv_observe_property(retiring->watcher, 0, "current-vo", MPV_FORMAT_STRING);
+        if (stopEngine) {
+            const char* stop[] = {"stop", nullptr};
+            mpv_command_async(retiring->watcher, 0, stop);
+        } else {
+            const char* no = "no";
+            mpv_set_property_async(retiring->watcher, 0, "vid", MPV_FORMAT_STRING, &no);
+        }
+        mpv_set_wakeup_callback(retiring->watcher, &RetiringRenderer::wakeup, retiring.get());
+        mpv_render_context_set_update_callback(render, &RetiringRenderer::update, retiring.get());
+        const quint64 id = retiring->id;
+        QTimer::singleShot(kRetireTimeoutMs, QCoreApplication::instance(), [id] {
+            if (find(id)) {
+                qWarning("player: the engine's video did not come down in time: its GL renderer is freed all the same");
+                finish(id);
+            }
+        });
+        return id;
+    }
+
+    // Called on mpv's threads.
+    static void wakeup(void* self)
+    {
+        auto* retiring = static_cast<RetiringRenderer*>(self);
+        if (!retiring->eventsPosted.exchange(true))
+            post(retiring->id, [](RetiringRenderer& r) {
+                r.eventsPosted = false;
+                r.takeEvents(0);
+                if (r.videoDown)
+                    finish(r.id);
+            });
+    }
+
+    static void update(void* self)
+    {
+        auto* retiring = static_cast<RetiringRenderer*>(self);
+        if (!retiring->framePosted.exchange(true))
+            post(retiring->id, [](RetiringRenderer& r) {
+                r.framePosted = false;
+                r.takeFrame();
+            });
+    }
+
+    static void post(quint64 id, void (*what)(RetiringRenderer&))
+    {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, [id, what] {
+                if (const std::shared_ptr<RetiringRenderer> retiring = find(id))
+                    what(*retiring);
+            }, Qt::QueuedConnection);
+    }
+
+    // Reads what the watcher was told, waiting up to `timeout` seconds for the first news.
+    void takeEvents(double timeout)
+    {
+        for (;; timeout = 0) {
+            const mpv_event* event = mpv_wait_event(watcher, timeout);
+            if (!event || event->event_id == MPV_EVENT_NONE)
+                return;
+            if (event->event_id == MPV_EVENT_SHUTDOWN)
+                videoDown = true;
+            else if (event->event_id == MPV_EVENT_PROPERTY_CHANGE && static_cast<mpv_event_property*>(event->data)->format == MPV_FORMAT_NONE)
+                videoDown = true;
+        }
+    }
+
+    // Takes the picture the video output hands over without drawing it, so that the output
+    // does not wait for it.
+    void takeFrame()
+    {
+        if (!makeCurrent || !makeCurrent())
+            return;
+        if (!(mpv_render_context_update(render) & MPV_RENDER_UPDATE_FRAME))
+            return;
+        int skip = 1;
+        int block = 0;
+        mpv_render_param params[] = {{MPV_RENDER_PARAM_SKIP_RENDERING, &skip}, {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
+            {MPV_RENDER_PARAM_INVALID, nullptr}};
+        mpv_render_context_render(render, params);
+        mpv_render_context_report_swap(render);
+    }
+
+    // Frees the renderer with its context current. Answers false, leaving it, when the
+    // context cannot be made current: freed without it, it would delete GL objects of
+    // whatever context is current, or crash.
+    bool free()
+    {
+        if (!makeCurrent || !makeCurrent()) {
+            qWarning("player: a GL renderer is left behind: its context has gone");
+            return false;
+        }
+        if (openGLRendererFreedHook())
+            openGLRendererFreedHook()(context);
+        mpv_render_context_free(render);
+        render = nullptr;
+        --g_openGLRenderers;
+        return true;
+    }
+
+    // Frees the renderer now, once the engine's video is down (waiting for it here a
+    // while, taking its pictures). A player still using the engine takes the software
+    // renderer when `softwareAfter`; an engine whose player has gone is ended.
+    static void finish(quint64 id, bool softwareAfter = true)
+    {
+        const std::shared_ptr<RetiringRenderer> retiring = find(id);
+        if (!retiring)
+            return;
+        all().erase(id);
+        mpv_set_wakeup_callback(retiring->watcher, nullptr, nullptr);
+        mpv_render_context_set_update_callback(retiring->render, nullptr, nullptr);
+        QElapsedTimer waited;
+        waited.start();
+        while (!retiring->videoDown && waited.elapsed() < kRetireTimeoutMs) {
+            retiring->takeFrame();
+            retiring->takeEvents(0.005);
+        }
+        const bool freed = retiring->free();
+        mpv_destroy(retiring->watcher);
+        if (Player* player = retiring->player) {
+            player->m_retiringRenderer = 0;
+            if (softwareAfter)
+                player->openGLRendererRetired();
+        } else if (retiring->engine && freed) {
+            endEngine(retiring->engine);
+        }
+    }
+};
 
 Player::~Player()
 {
@@ -362,15 +566,24 @@ Player::~Player()
     if (!m_mpv)
         return;
     mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
-    // A GL renderer is freed with its context current, so here; the software one (its
-    // thread) ends with the core. Nothing of this object is reached from the worker.
+    ++g_teardownsUnderWay;
+    // A GL renderer is let go (the engine stopped), and the engine is ended once it is
+    // freed; the software one (its thread) ends with the engine on a worker. Nothing of
+    // this object is reached from either.
+    if (m_usesOpenGL) {
+        retireOpenGLRenderer(true);
+    } else if (m_retiringRenderer) {
+        const char* stop[] = {"stop", nullptr};
+        mpv_command_async(m_mpv, 0, stop);
+    }
+    mpv_handle* mpv = std::exchange(m_mpv, nullptr);
+    if (const std::shared_ptr<RetiringRenderer> retiring = RetiringRenderer::find(m_retiringRenderer)) {
+        retiring->player = nullptr;
+        retiring->engine = mpv;
+        return;
+    }
     std::shared_ptr<SoftwareRenderer> software = std::move(m_software);
     m_render = nullptr;
-    if (m_usesOpenGL)
-        freeRenderContext();
-    mpv_handle* mpv = m_mpv;
-    m_mpv = nullptr;
-    ++g_teardownsUnderWay;
     teardownPool().start([mpv, software] {
         if (software)
             software->end();
@@ -463,54 +676,96 @@ void Player::softwareFrameRendered(const QImage& image, quint64 item)
     frameShown();
 }
 
+// Ends the software renderer (the GL one is let go by `retireOpenGLRenderer`).
 void Player::freeRenderContext()
 {
     if (m_software) {
         const std::shared_ptr<SoftwareRenderer> software = std::move(m_software);
         software->end();
         m_render = nullptr;
-        return;
     }
-    if (!m_render)
+}
+
+void Player::retireOpenGLRenderer(bool stopEngine)
+{
+    if (!m_render || !m_usesOpenGL)
         return;
     mpv_render_context_set_update_callback(m_render, nullptr, nullptr);
-    // The GL renderer frees its textures: its context must be current.
-    if (m_usesOpenGL && m_makeGLContextCurrent)
-        m_makeGLContextCurrent();
-    mpv_render_context_free(m_render);
-    m_render = nullptr;
+    mpv_render_context* render = std::exchange(m_render, nullptr);
     m_usesOpenGL = false;
-    m_glContext = nullptr;
+    void* context = std::exchange(m_glContext, nullptr);
+    std::function<bool()> makeCurrent = std::move(m_makeGLContextCurrent);
     m_makeGLContextCurrent = nullptr;
+    m_retiringRenderer = RetiringRenderer::begin(stopEngine ? nullptr : this, m_mpv, render, context, std::move(makeCurrent), stopEngine);
+    if (m_retiringRenderer && !stopEngine)
+        m_videoTurnedOff = true;
+}
+
+// The GL renderer let go by `useSoftware` is freed: the software one takes over.
+void Player::openGLRendererRetired()
+{
+    createSoftwareRenderContext();
+    reselectVideo();
+}
+
+void Player::endOpenGLRenderersOf(void* context)
+{
+    std::vector<quint64> ids;
+    for (const auto& [id, retiring] : RetiringRenderer::all())
+        if (retiring->context == context)
+            ids.push_back(id);
+    for (const quint64 id : ids)
+        RetiringRenderer::finish(id);
+}
+
+int Player::openGLRenderers()
+{
+    return g_openGLRenderers;
+}
+
+void Player::setOpenGLRendererFreedHookForTesting(std::function<void(void* context)> hook)
+{
+    openGLRendererFreedHook() = std::move(hook);
 }
 
 // The video output of a loaded item is bound to the renderer it started with: selecting
-// the picture again brings it up on the new one.
+// the picture again brings it up on the new one. A picture turned off while a renderer
+// was let go is turned on again.
 void Player::reselectVideo()
 {
-    if (m_asset && m_hasVideo) {
+    if (m_videoTurnedOff) {
+        m_videoTurnedOff = false;
+        const char* automatic = "auto";
+        mpv_set_property_async(m_mpv, 0, "vid", MPV_FORMAT_STRING, &automatic);
+    } else if (m_asset && m_hasVideo) {
         mpv_set_property_string(m_mpv, "vid", "no");
         mpv_set_property_string(m_mpv, "vid", "auto");
     }
 }
 
-bool Player::useOpenGL(GetProcAddress getProcAddress, void* context, std::function<void()> makeCurrent)
+bool Player::useOpenGL(GetProcAddress getProcAddress, void* context, std::function<bool()> makeCurrent)
 {
-    if (!m_mpv || !getProcAddress)
+    if (!m_mpv || !getProcAddress || !makeCurrent)
         return false;
     if (m_usesOpenGL && m_glContext == context)
         return true;
-    // Another context's renderer is freed with that context current; this one is made
-    // current again for mpv's new renderer.
-    const bool hadOtherContext = m_usesOpenGL;
+    // The engine takes one renderer at a time: another context's renderer is freed now
+    // (with that context current), and this context is made current again for the new one.
+    const bool hadOtherContext = m_usesOpenGL || m_retiringRenderer;
+    retireOpenGLRenderer(false);
+    if (m_retiringRenderer)
+        RetiringRenderer::finish(m_retiringRenderer, false);
     freeRenderContext();
-    if (hadOtherContext && makeCurrent)
-        makeCurrent();
+    if (hadOtherContext && !makeCurrent()) {
+        openGLRendererRetired();
+        return false;
+    }
     mpv_opengl_init_params init{getProcAddress, context};
     char apiType[] = MPV_RENDER_API_TYPE_OPENGL;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, apiType}, {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &init}, {MPV_RENDER_PARAM_INVALID, nullptr}};
     bool ok = mpv_render_context_create(&m_render, m_mpv, params) >= 0;
     if (ok) {
+        ++g_openGLRenderers;
         m_usesOpenGL = true;
         m_glContext = context;
         m_makeGLContextCurrent = std::move(makeCurrent);
@@ -531,11 +786,13 @@ void Player::useSoftware()
 {
     if (!m_mpv || !m_usesOpenGL)
         return;
-    freeRenderContext();
-    mpv_set_property_string(m_mpv, "video-rotate", "no");
+    retireOpenGLRenderer(false);
+    const char* no = "no";
+    mpv_set_property_async(m_mpv, 0, "video-rotate", MPV_FORMAT_STRING, &no);
     m_softwareRotation = m_fileRotation;
-    createSoftwareRenderContext();
-    reselectVideo();
+    // Freed at once (nothing could watch the engine): the software renderer takes over now.
+    if (!m_retiringRenderer)
+        openGLRendererRetired();
 }
 
 void Player::renderOpenGL(int framebuffer, int width, int height, bool flipY)

@@ -118,13 +118,24 @@ public:
     // OpenGL: replaces the software renderer by one that draws into the context current
     // now (`context` is passed back to `getProcAddress`, which resolves GL functions).
     // Answers false (software stays) when mpv cannot use the context. mpv's GL renderer
-    // must be freed with its context current: `makeCurrent` is called for that whenever
-    // the renderer goes (another context taking the player, `useSoftware`, destruction).
-    // Call `renderOpenGL` with the context current, on frameChanged.
+    // must be freed with its context current: `makeCurrent` makes it current and answers
+    // whether it is (false once the context has gone); it is called whenever the renderer
+    // goes (another context taking the player, `useSoftware`, destruction) and while it
+    // is being let go. Call `renderOpenGL` with the context current, on frameChanged.
     using GetProcAddress = void* (*)(void* context, const char* name);
-    bool useOpenGL(GetProcAddress getProcAddress, void* context, std::function<void()> makeCurrent = {});
-    // Back to the software renderer (frees the GL renderer, its context made current).
+    bool useOpenGL(GetProcAddress getProcAddress, void* context, std::function<bool()> makeCurrent);
+    // Back to the software renderer. The GL renderer is let go without waiting: the
+    // engine brings its video down meanwhile, and the software renderer takes over once
+    // the GL one is freed (with its context current). The same happens when a player
+    // drawing with OpenGL is destroyed, and its engine is ended after that free.
     void useSoftware();
+    // Frees now, with the context current, the GL renderers drawing with `context` that are
+    // still being let go: call it before the context goes.
+    static void endOpenGLRenderersOf(void* context);
+    // How many GL renderers exist (in use or being let go).
+    static int openGLRenderers();
+    // Called with each GL renderer's context right before the renderer is freed.
+    static void setOpenGLRendererFreedHookForTesting(std::function<void(void* context)> hook);
     void renderOpenGL(int framebuffer, int width, int height, bool flipY);
     bool usesOpenGL() const { return m_usesOpenGL; }
     // The context the GL renderer draws with (what `useOpenGL` was given), else null.
@@ -183,6 +194,9 @@ private:
     void applySpeed(float rate);
     bool createSoftwareRenderContext();
     void freeRenderContext();
+    struct RetiringRenderer;
+    void retireOpenGLRenderer(bool stopEngine);
+    void openGLRendererRetired();
     void reselectVideo();
     double frameStartTime(double seconds) const;
     bool hasStarted() const;
@@ -197,7 +211,11 @@ private:
     std::shared_ptr<SoftwareRenderer> m_software;
     bool m_usesOpenGL = false;
     void* m_glContext = nullptr;
-    std::function<void()> m_makeGLContextCurrent;
+    std::function<bool()> m_makeGLContextCurrent;
+    // The GL renderer being let go (0: none): no other renderer can be made until it is
+    // freed. Its picture was turned off meanwhile, to be turned on again after.
+    quint64 m_retiringRenderer = 0;
+    bool m_videoTurnedOff = false;
     std::atomic<bool> m_eventsPosted{false};
     std::atomic<bool> m_renderPosted{false};
 
