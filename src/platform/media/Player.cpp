@@ -771,7 +771,8 @@ bool Player::useOpenGL(GetProcAddress getProcAddress, void* context, std::functi
         m_makeGLContextCurrent = std::move(makeCurrent);
         // mpv's GL renderer turns the picture as the file asks.
         m_softwareRotation = 0;
-        mpv_set_property_string(m_mpv, "video-rotate", "0");
+        const char* fileRotation = "0";
+        mpv_set_property_async(m_mpv, 0, "video-rotate", MPV_FORMAT_STRING, &fileRotation);
         mpv_render_context_set_update_callback(m_render, &Player::renderUpdate, this);
     } else {
         m_render = nullptr;
