@@ -377,7 +377,7 @@ constexpr int kRetireTimeoutMs = 3000;
 
 // A GL renderer being let go. Freeing it while the engine's video output is up brings that
 // output down and waits for it, and the output waits for each picture it has handed over
-// to be drawn (up to 200 ms, twice) while nobody draws: several hundred ms of the window's
+// to be drawn (up to 200 ms each) while nobody draws: several hundred ms of the window's
 // time. So the engine is asked, without waiting, to bring its video down (a player let go
 // stops altogether); pictures handed over meanwhile are taken without being drawn; once no
 // video output is left (a client of the engine's own watches "current-vo"), the renderer is
