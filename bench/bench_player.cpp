@@ -193,19 +193,13 @@ PMMovieRepresentationValues movieValues(int which)
     return values;
 }
 
-// A movie plays; then the switch: the playing movie is let go and the next one is chosen
-// and asked to play. Figures per switch, in ms of the main thread.
-void BM_Player_MovieSwitch(benchmark::State& state)
+// The switches of a benchmark, once a movie plays: each waits until the playing movie is
+// half a second in; then `switchTo(which)` lets it go and chooses movie `which` (0 or 1,
+// taking turns), which `player` then holds, and it is asked to play. Figures per switch, in
+// ms of the main thread: the switch itself, and every turn until `firstFrame` holds.
+template <class FirstFrame, class SwitchTo>
+void measureSwitches(benchmark::State& state, PMPlayerPtr& player, FirstFrame firstFrame, SwitchTo switchTo)
 {
-    std::shared_ptr<PMMovie> movie = std::make_shared<PMMovie>(movieValues(0));
-    PMPlayerPtr player = movie->player();
-    const auto firstFrame = [&] { return player && (player->renderedFrameCount() > 0 || player->status() == PlayerItemStatus::Failed); };
-    player->setSoftwareTargetSize(QSize(1920, 1080));
-    player->play();
-    if (!spinUntil(firstFrame, 10000) || player->status() == PlayerItemStatus::Failed) {
-        state.SkipWithError("the first movie does not play");
-        return;
-    }
     double switchTotal = 0, switchLongest = 0, untilFrameTotal = 0, turnLongest = 0;
     int which = 0;
     for (auto _ : state) {
@@ -213,13 +207,9 @@ void BM_Player_MovieSwitch(benchmark::State& state)
         which = 1 - which;
         QElapsedTimer timer;
         timer.start();
-        player.reset();
-        movie = std::make_shared<PMMovie>(movieValues(which));
-        player = movie->player();
-        if (player) {
-            player->setSoftwareTargetSize(QSize(1920, 1080));
+        switchTo(which);
+        if (player)
             player->play();
-        }
         const double switchMs = timer.nsecsElapsed() / 1e6;
         switchTotal += switchMs;
         switchLongest = std::max(switchLongest, switchMs);
@@ -237,12 +227,33 @@ void BM_Player_MovieSwitch(benchmark::State& state)
     state.counters["main_thread_to_first_frame_ms"] = untilFrameTotal / n;
     state.counters["longest_turn_ms"] = turnLongest;
 }
+
+// A movie plays; then the switch: the playing movie is let go and the next one is chosen
+// and asked to play.
+void BM_Player_MovieSwitch(benchmark::State& state)
+{
+    std::shared_ptr<PMMovie> movie = std::make_shared<PMMovie>(movieValues(0));
+    PMPlayerPtr player = movie->player();
+    const auto firstFrame = [&] { return player && (player->renderedFrameCount() > 0 || player->status() == PlayerItemStatus::Failed); };
+    player->setSoftwareTargetSize(QSize(1920, 1080));
+    player->play();
+    if (!spinUntil(firstFrame, 10000) || player->status() == PlayerItemStatus::Failed) {
+        state.SkipWithError("the first movie does not play");
+        return;
+    }
+    measureSwitches(state, player, firstFrame, [&](int which) {
+        player.reset();
+        movie = std::make_shared<PMMovie>(movieValues(which));
+        player = movie->player();
+        if (player)
+            player->setSoftwareTargetSize(QSize(1920, 1080));
+    });
+}
 BENCHMARK(BM_Player_MovieSwitch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 // The movie switch in a shown 960x540 movie view drawing with OpenGL: the playing movie is
 // let go (argument 0: the player first, then the view shows the next one; 1: the view
-// first), the next one is chosen and asked to play. Figures per switch, in ms of the main
-// thread, as above.
+// first), the next one is chosen and asked to play. Figures as above.
 void BM_Player_MovieSwitchOpenGL(benchmark::State& state)
 {
     QString reason;
@@ -270,42 +281,16 @@ void BM_Player_MovieSwitchOpenGL(benchmark::State& state)
         state.SkipWithError("the first movie does not play with OpenGL");
         return;
     }
-    double switchTotal = 0, switchLongest = 0, untilFrameTotal = 0, turnLongest = 0;
-    int which = 0;
-    for (auto _ : state) {
-        spinUntil([&] { return player->currentTime() > 0.5; }, 5000);
-        which = 1 - which;
-        QElapsedTimer timer;
-        timer.start();
+    measureSwitches(state, player, firstFrame, [&](int which) {
         std::shared_ptr<PMMovie> next = std::make_shared<PMMovie>(movieValues(which));
-        PMPlayerPtr nextPlayer = next->player();
-        if (viewFirst) {
+        const PMPlayerPtr nextPlayer = next->player();
+        if (viewFirst)
             view.setMoviePlayer(nextPlayer);
-            player = nextPlayer;
-            movie = next;
-        } else {
-            player = nextPlayer;
-            movie = next;
+        player = nextPlayer;
+        movie = std::move(next);
+        if (!viewFirst)
             view.setMoviePlayer(nextPlayer);
-        }
-        if (player)
-            player->play();
-        const double switchMs = timer.nsecsElapsed() / 1e6;
-        switchTotal += switchMs;
-        switchLongest = std::max(switchLongest, switchMs);
-        double total = switchMs, longest = switchMs;
-        if (!player || !spinMeasuring(firstFrame, 10000, &total, &longest) || player->status() == PlayerItemStatus::Failed) {
-            state.SkipWithError("the next movie does not play");
-            return;
-        }
-        untilFrameTotal += total;
-        turnLongest = std::max(turnLongest, longest);
-    }
-    const double n = double(state.iterations());
-    state.counters["switch_ms"] = switchTotal / n;
-    state.counters["switch_longest_ms"] = switchLongest;
-    state.counters["main_thread_to_first_frame_ms"] = untilFrameTotal / n;
-    state.counters["longest_turn_ms"] = turnLongest;
+    });
     view.setMoviePlayer(nullptr);
 }
 BENCHMARK(BM_Player_MovieSwitchOpenGL)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
