@@ -231,8 +231,13 @@ void PMMainController::loadLibrary()
     // A search still running for the records of a library read before is of no use now.
     ++_fileSearchGeneration;
     _pendingFileSearches.clear();
+    _pendingExistenceTests.clear();
     _isSearchingMissingFiles = false;
     _foundFilesToApply = false;
+    _missingFilesToShow = false;
+    // At start-up (until the window shows) and after it (the search starts right after the
+    // load) the files are tested by the search, not by the load's rebuild.
+    _defersExistenceTests = _didFinishLaunching || _launchDefersExistenceTests;
 
     // Whatever was let go of before (a library, a search) leaves the heap with holes: the
     // records are laid out in order in the pages it frees, not scattered over them.
@@ -450,9 +455,10 @@ void PMMainController::loadLibrary()
                            .arg(keptAside));
     }
     pellisSourceStorageSection();
-    // The records were made without looking at their files: this first rebuild tests
-    // every file. The files not where the index says are looked for once the window
-    // shows (`searchForMissingFilesInBackground`), not here.
+    // The records were made without looking at their files. At start-up, and for a library
+    // chosen later, whether each file is where the index says is learnt by the search once
+    // the window shows (`searchForMissingFilesInBackground`); otherwise this first rebuild
+    // tests every file. The files not where the index says are looked for by that search.
     _skipMissingStatusUpdate = false;
     _defersFileSearches = true;
     invalidateLibraryDependencies();
