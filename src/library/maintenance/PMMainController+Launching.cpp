@@ -161,12 +161,17 @@ void PMMainController::applicationDidFinishLaunching()
             _awaitsFirstPaint = false;
             searchForMissingFilesInBackground();
             PMPrepareSearchIndexInBackground();
+            // The load left the first reads of the files' metadata to now, whether or
+            // not the application became active meanwhile.
             if (std::exchange(_activationWorkAfterFirstPaint, false))
                 refreshFromDiskOnActivation();
+            else
+                updateCachedFileMetadataTagsForMovieRepresentations(nullptr);
         });
     } else {
         searchForMissingFilesInBackground();
         PMPrepareSearchIndexInBackground();
+        updateCachedFileMetadataTagsForMovieRepresentations(nullptr);
     }
     startObservingApplicationState();
 }

@@ -22,6 +22,7 @@
 #include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "library/model/PMTagType.h"
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
@@ -34,6 +35,7 @@
 #include <QtCore/QUrl>
 
 #include <cstdio>
+#include <optional>
 #include <utility>
 
 using platform::Array;
@@ -404,6 +406,11 @@ void PMMainController::loadLibrary()
     // What the last rebuild kept of the library being replaced would keep its records alive.
     forgetPreviousRebuild();
 
+    // With the files looked at after the load, their metadata is read then too (every
+    // record is asked for its tags below).
+    std::optional<PMDeferredFirstMetadataReads> deferredMetadataReads;
+    if (_defersExistenceTests)
+        deferredMetadataReads.emplace();
     if (libraryArray && !libraryArray->isEmpty()) {
         const Value first = libraryArray->at(0);
         const bool withoutStorages = !(first.isDictionary() && first.dictionary()->contains(kTopLevel));
@@ -464,7 +471,13 @@ void PMMainController::loadLibrary()
     invalidateLibraryDependencies();
     _defersFileSearches = false;
     if (_didFinishLaunching)
-        QMetaObject::invokeMethod(this, [this] { searchForMissingFilesInBackground(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                searchForMissingFilesInBackground();
+                updateCachedFileMetadataTagsForMovieRepresentations(nullptr);
+            },
+            Qt::QueuedConnection);
     // What was read of the index is freed by now: its pages are handed back, or gathered
     // for what comes next.
     platform::releaseFreeMemory();

@@ -346,6 +346,20 @@ platform::DictionaryPtr PMMovieRepresentationPrototype::importedTags()
     return result->isEmpty() ? nullptr : result;
 }
 
+namespace {
+int gDeferredFirstMetadataReads = 0; // main thread only
+} // namespace
+
+PMDeferredFirstMetadataReads::PMDeferredFirstMetadataReads()
+{
+    ++gDeferredFirstMetadataReads;
+}
+
+PMDeferredFirstMetadataReads::~PMDeferredFirstMetadataReads()
+{
+    --gDeferredFirstMetadataReads;
+}
+
 platform::DictionaryPtr PMMovieRepresentationOriginal::fileMetadataTagsWithNames(const QStringList& names)
 {
     if (!defaults().boolForKey(QStringLiteral("Import Metadata: Internal"))) {
@@ -355,7 +369,7 @@ platform::DictionaryPtr PMMovieRepresentationOriginal::fileMetadataTagsWithNames
     }
     const platform::DictionaryPtr raw = userSettings()->value(kImported).dictionary();
     // The first read is started from the main thread; getters warmed elsewhere start nothing.
-    if (PMRecordGettersMayChangeRecords() && !hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce())
+    if (PMRecordGettersMayChangeRecords() && gDeferredFirstMetadataReads == 0 && !hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce())
         updateRawCachedFileMetadataTags(raw);
     if (!raw || raw->isEmpty())
         return nullptr;

@@ -415,6 +415,11 @@ TEST_F(LibraryIndexTest, AtStartUpFilesAreTestedByTheSearchNotByTheLoad)
     }
     ASSERT_NO_FATAL_FAILURE(writeIndexWithMovies(movies));
     platform::UserDefaults::standard().setInteger(-1, QStringLiteral("Missing Movies Mode"));
+    // Nor does it start reading any file's metadata.
+    platform::UserDefaults::standard().setBool(true, QStringLiteral("Import Metadata: Internal"));
+    auto& importTagNames = PMMovieRepresentationServices::shared().importTagNames;
+    const auto importTagNamesBefore = importTagNames;
+    importTagNames = [] { return QStringList{QStringLiteral("Album")}; };
 
     PMMainController& controller = mainController();
     const quint64 testsBefore = fileExistenceTestsOnThisThread();
@@ -431,7 +436,9 @@ TEST_F(LibraryIndexTest, AtStartUpFilesAreTestedByTheSearchNotByTheLoad)
         ASSERT_TRUE(record);
         EXPECT_FALSE(record->isMissing());
         EXPECT_TRUE(controller._nonProxyFilteredMovieRepresentationsByID.contains(QStringLiteral("ID-%1").arg(i)));
+        EXPECT_FALSE(record->hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce());
     }
+    importTagNames = importTagNamesBefore;
 
     ASSERT_TRUE(searchForMissingFiles(controller));
     for (int i = 0; i < int(std::size(cases)); ++i) {
