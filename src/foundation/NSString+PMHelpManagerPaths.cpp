@@ -442,9 +442,19 @@ bool PMFileExistenceProbe::exists(const QString& path)
     }
 }
 
+namespace {
+thread_local quint64 tExistenceTests = 0;
+} // namespace
+
+quint64 fileExistenceTestsOnThisThread()
+{
+    return tExistenceTests;
+}
+
 bool fileExistsAtPathOnVolume(const QString& path, const QString& volume, bool useSimplifiedCacheForExternalVolumes,
                               PMFileExistenceProbe* probe)
 {
+    ++tExistenceTests;
     if (path.isEmpty()) {
         clearSimplifiedExternalVolumesCache();
         return false;

@@ -106,3 +106,6 @@ private:
 bool fileExistsAtPathOnVolume(const QString& path, const QString& volume, bool useSimplifiedCacheForExternalVolumes,
                               PMFileExistenceProbe* probe = nullptr);
 void clearSimplifiedExternalVolumesCache();
+// How many times this thread asked whether a file exists (through the functions above):
+// for tests of what runs on the main thread.
+quint64 fileExistenceTestsOnThisThread();

@@ -21,6 +21,16 @@ void PMMainController::applicationDidBecomeActive()
 {
     if (!platform::UserDefaults::standard().boolForKey(QStringLiteral("Do Not Listen To Remote Control")))
         setListeningToRemoteControl(true);
+    // At start-up the window is painted first: the look at every file would compete with it.
+    if (_awaitsFirstPaint) {
+        _activationWorkAfterFirstPaint = true;
+        return;
+    }
+    refreshFromDiskOnActivation();
+}
+
+void PMMainController::refreshFromDiskOnActivation()
+{
     updateCachedFileMetadataTagsForMovieRepresentations(nullptr);
     autoDetectAndIncludeNonLibraryFiles();
 }

@@ -18,6 +18,8 @@
 #include <QtDBus/QDBusConnectionInterface>
 #include <QtWidgets/QWidget>
 
+#include <utility>
+
 namespace {
 const QString kServiceName = QStringLiteral("com.tolvane.Pellis");
 }
@@ -108,7 +110,10 @@ void PMMainController::applicationDidFinishLaunching()
     runScriptsForTimeKey(QStringLiteral("Pre-Startup Scripts"));
 
     step("loadLibrary");
+    // The files are tested once the window has been painted.
+    _launchDefersExistenceTests = true;
     loadLibrary();
+    _launchDefersExistenceTests = false;
     if (_shouldTerminateWithoutQuitSequence)
         return;
     installPlayback();
@@ -151,13 +156,22 @@ void PMMainController::applicationDidFinishLaunching()
     // once it has been painted, so that the worker takes nothing from the start itself.
     // Files that moved are looked for then too.
     if (_mainWindow->isVisible()) {
+        _awaitsFirstPaint = true;
         callAfterFirstPaint(_mainWindow, [this] {
+            _awaitsFirstPaint = false;
             searchForMissingFilesInBackground();
             PMPrepareSearchIndexInBackground();
+            // The load left the first reads of the files' metadata to now, whether or
+            // not the application became active meanwhile.
+            if (std::exchange(_activationWorkAfterFirstPaint, false))
+                refreshFromDiskOnActivation();
+            else
+                updateCachedFileMetadataTagsForMovieRepresentations(nullptr);
         });
     } else {
         searchForMissingFilesInBackground();
         PMPrepareSearchIndexInBackground();
+        updateCachedFileMetadataTagsForMovieRepresentations(nullptr);
     }
     startObservingApplicationState();
 }

@@ -22,6 +22,7 @@
 #include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "library/model/PMTagType.h"
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
 #include "platform/UserDefaults.h"
@@ -34,6 +35,7 @@
 #include <QtCore/QUrl>
 
 #include <cstdio>
+#include <optional>
 #include <utility>
 
 using platform::Array;
@@ -231,8 +233,13 @@ void PMMainController::loadLibrary()
     // A search still running for the records of a library read before is of no use now.
     ++_fileSearchGeneration;
     _pendingFileSearches.clear();
+    _pendingExistenceTests.clear();
     _isSearchingMissingFiles = false;
     _foundFilesToApply = false;
+    _missingFilesToShow = false;
+    // At start-up (until the window shows) and after it (the search starts right after the
+    // load) the files are tested by the search, not by the load's rebuild.
+    _defersExistenceTests = _didFinishLaunching || _launchDefersExistenceTests;
 
     // Whatever was let go of before (a library, a search) leaves the heap with holes: the
     // records are laid out in order in the pages it frees, not scattered over them.
@@ -399,6 +406,11 @@ void PMMainController::loadLibrary()
     // What the last rebuild kept of the library being replaced would keep its records alive.
     forgetPreviousRebuild();
 
+    // With the files looked at after the load, their metadata is read then too (every
+    // record is asked for its tags below).
+    std::optional<PMDeferredFirstMetadataReads> deferredMetadataReads;
+    if (_defersExistenceTests)
+        deferredMetadataReads.emplace();
     if (libraryArray && !libraryArray->isEmpty()) {
         const Value first = libraryArray->at(0);
         const bool withoutStorages = !(first.isDictionary() && first.dictionary()->contains(kTopLevel));
@@ -450,15 +462,22 @@ void PMMainController::loadLibrary()
                            .arg(keptAside));
     }
     pellisSourceStorageSection();
-    // The records were made without looking at their files: this first rebuild tests
-    // every file. The files not where the index says are looked for once the window
-    // shows (`searchForMissingFilesInBackground`), not here.
+    // The records were made without looking at their files. At start-up, and for a library
+    // chosen later, whether each file is where the index says is learnt by the search once
+    // the window shows (`searchForMissingFilesInBackground`); otherwise this first rebuild
+    // tests every file. The files not where the index says are looked for by that search.
     _skipMissingStatusUpdate = false;
     _defersFileSearches = true;
     invalidateLibraryDependencies();
     _defersFileSearches = false;
     if (_didFinishLaunching)
-        QMetaObject::invokeMethod(this, [this] { searchForMissingFilesInBackground(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                searchForMissingFilesInBackground();
+                updateCachedFileMetadataTagsForMovieRepresentations(nullptr);
+            },
+            Qt::QueuedConnection);
     // What was read of the index is freed by now: its pages are handed back, or gathered
     // for what comes next.
     platform::releaseFreeMemory();

@@ -491,9 +491,11 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
         walked.path = movie->path();
         if (walked.path.isEmpty()) {
             // Nothing to test: always shown.
-        } else if (!_testsMissingStatus) {
+        } else if (!_testsMissingStatus || _defersExistenceTests) {
             if (mode != 1)
                 walked.filteredIn = !movie->isMissingVolume() && !(mode == -1 && movie->isMissing());
+            if (_testsMissingStatus)
+                _pendingExistenceTests.push_back({walked.original, walked.path});
         } else if (const QString volume = fileTests.volumeOf(walked.path);
                    fileExistsAtPathOnVolume(walked.path, volume, _useSimplifiedVolumeCache, &fileTests.probe)) {
             movie->setMissing(false, false);
@@ -540,10 +542,13 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
 
 void PMMainController::searchForMissingFilesInBackground()
 {
-    if (_pendingFileSearches.empty())
+    // The rebuilds from now on test the files themselves again.
+    _defersExistenceTests = false;
+    if (_pendingFileSearches.empty() && _pendingExistenceTests.empty())
         return;
     // One search per record: the load's own (with the saved relative path) comes first.
     auto searches = std::make_shared<std::vector<PendingFileSearch>>();
+    auto tests = std::make_shared<std::vector<PendingExistenceTest>>();
     {
         QSet<const PMMovieRepresentationOriginal*> seen;
         for (PendingFileSearch& search : _pendingFileSearches)
@@ -552,18 +557,50 @@ void PMMainController::searchForMissingFilesInBackground()
                 searches->push_back(std::move(search));
             }
         _pendingFileSearches.clear();
+        // A record searched for anyway needs no test of its own.
+        tests->reserve(_pendingExistenceTests.size());
+        for (PendingExistenceTest& test : _pendingExistenceTests)
+            if (!seen.contains(test.movie.get())) {
+                seen.insert(test.movie.get());
+                tests->push_back(std::move(test));
+            }
+        _pendingExistenceTests = {};
     }
     _isSearchingMissingFiles = true;
     // What the search reads of the settings and the library folders is read here, on the
-    // main thread; the worker reads only the disk.
+    // main thread; the worker reads only the disk (and the records' bookmarks, under
+    // their locks).
     const PMMovieRepresentationPrototype::FileSearchSettings settings = PMMovieRepresentationPrototype::FileSearchSettings::current();
     const quint64 generation = _fileSearchGeneration;
     QPointer<PMMainController> self(this);
-    (void)QtConcurrent::run([self, searches, settings, generation] {
+    (void)QtConcurrent::run([self, searches, tests, settings, generation] {
+        auto found = std::make_shared<std::vector<FoundFile>>();
+        // The files the rebuild did not test: those not there are looked for like the
+        // load's own, when a bookmark or their place in a library folder can find them.
+        {
+            RebuildFileTests fileTests;
+            for (const PendingExistenceTest& test : *tests) {
+                const QString volume = fileTests.volumeOf(test.path);
+                if (fileExistsAtPathOnVolume(test.path, volume, settings.simplifiedVolumeCache, &fileTests.probe))
+                    continue;
+                auto mounted = fileTests.volumes.constFind(volume);
+                if (mounted == fileTests.volumes.constEnd())
+                    mounted = fileTests.volumes.insert(volume, platform::isVolumeMounted(volume));
+                const QByteArray bookmark = *mounted ? test.movie->storedBookmark() : QByteArray();
+                const bool findable = *mounted
+                    && (!bookmark.isEmpty() || std::any_of(settings.libraryPaths.cbegin(), settings.libraryPaths.cend(), [&](const QString& library) {
+                           return test.path != library && isEqualToOrChildOfPath(test.path, library);
+                       }));
+                if (findable)
+                    searches->push_back({test.movie, test.path, QString(), bookmark});
+                else
+                    found->push_back({test.movie, test.path, QString(), QByteArray(), !*mounted});
+            }
+        }
         // Files moved together are looked for once, not once each.
         const platform::BookmarkSearchSession bookmarkSearch;
         const quint64 readsBefore = platform::bookmarkSearchFolderReads();
-        auto found = std::make_shared<std::vector<FoundFile>>();
+        std::vector<char> searchFound(searches->size(), 0);
         std::vector<std::pair<size_t, quint64>> notFoundByBookmark;
         const auto search = [&](size_t index) {
             const PendingFileSearch& pending = (*searches)[index];
@@ -571,6 +608,7 @@ void PMMainController::searchForMissingFilesInBackground()
             if (!fixed.isEmpty()) {
                 // The bookmark of the new place, made here rather than on the main thread.
                 found->push_back({pending.movie, pending.path, fixed, fixed == pending.path ? QByteArray() : PMBookmarkDataFromPath(fixed)});
+                searchFound[index] = 1;
                 return true;
             }
             return false;
@@ -583,6 +621,10 @@ void PMMainController::searchForMissingFilesInBackground()
         for (const auto& [index, movesKnown] : notFoundByBookmark)
             if (movesKnown != platform::bookmarkSearchMovedFoldersLearned())
                 search(index);
+        // What was not found is missing (the load's own records show so already).
+        for (size_t i = 0; i < searches->size(); ++i)
+            if (!searchFound[i])
+                found->push_back({(*searches)[i].movie, (*searches)[i].path, QString(), QByteArray(), false});
         const quint64 folderReads = platform::bookmarkSearchFolderReads() - readsBefore;
         if (!self)
             return;
@@ -612,6 +654,13 @@ void PMMainController::applyFoundFiles(std::shared_ptr<const std::vector<FoundFi
         // A record moved, located or removed meanwhile by the user keeps what it has now.
         if (movie->path() != file.oldPath || !_nonProxyRawMovieRepresentationsByID.contains(movie->uniqueLibraryID()))
             continue;
+        if (file.newPath.isEmpty()) {
+            if (!movie->isMissing() || movie->isMissingVolume() != file.volumeMissing) {
+                movie->setMissing(true, file.volumeMissing);
+                _missingFilesToShow = true;
+            }
+            continue;
+        }
         if (file.newPath != file.oldPath)
             movie->setURLWithBookmark(QUrl::fromLocalFile(file.newPath), file.bookmark);
         movie->setMissing(false, false);
@@ -622,11 +671,13 @@ void PMMainController::applyFoundFiles(std::shared_ptr<const std::vector<FoundFi
         return;
     }
     _isSearchingMissingFiles = false;
-    if (std::exchange(_foundFilesToApply, false)) {
+    const bool moved = std::exchange(_foundFilesToApply, false);
+    if (std::exchange(_missingFilesToShow, false) || moved) {
         // The new paths go into the tables and the index, and the window shows the movies
-        // present again: one rebuild, one refresh.
+        // present again or missing: one rebuild, one refresh.
         updateLibrary();
-        saveLibrarySoon();
+        if (moved)
+            saveLibrarySoon();
     }
 }
 
@@ -689,14 +740,18 @@ void PMMainController::updateCachedFileMetadataTagsForMovieRepresentations(const
         if (!services.importTagNames || services.importTagNames().isEmpty())
             return;
     }
+    std::vector<PMMovieRepresentationOriginal*> records;
     if (movies) {
+        records.reserve(size_t(movies->count()));
         for (const Value& v : *movies)
             if (PMMovieRepresentationPrototype* movie = PMMovie(v))
-                movie->updateCachedFileMetadataTags();
-        return;
+                records.push_back(&movie->original());
+    } else {
+        records.reserve(size_t(_nonProxyRawMovieRepresentationsByPath.size()));
+        for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByPath))
+            records.push_back(movie.get());
     }
-    for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByPath))
-        movie->updateCachedFileMetadataTags();
+    PMMovieRepresentationOriginal::refreshFileMetadataTags(records);
 }
 
 void PMMainController::volumeWasMountedOrUnmounted(const QString& volumePath)

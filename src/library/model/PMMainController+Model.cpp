@@ -66,8 +66,12 @@ void PMMainController::resetForTesting()
     // The answers of a search still running are dropped when they come.
     ++_fileSearchGeneration;
     _pendingFileSearches.clear();
+    _pendingExistenceTests.clear();
+    _defersExistenceTests = false;
+    _launchDefersExistenceTests = false;
     _isSearchingMissingFiles = false;
     _foundFilesToApply = false;
+    _missingFilesToShow = false;
     _availableMovieRepresentationsByOriginalURLString.reset();
     _library = Array::make();
     _containersByID.clear();

@@ -325,10 +325,10 @@ void PMMainController::invalidateTagTypes()
                     renamed.resize(sources.size() + 1);
                     renamed[sources.size()] = true;
                 }
-                // The IDs are copied side by side: every value list shares them, and
-                // counting their uses then touches one run of memory rather than every
-                // movie's settings.
-                sources.push_back({it.value(), it.key(), QString(it.key().constData(), it.key().size())});
+                // The IDs of movies with tags are copied side by side (below): every value
+                // list shares them, and counting their uses then touches one run of memory
+                // rather than every movie's settings. A movie without tags keeps its own.
+                sources.push_back({it.value(), it.key(), it.key()});
             }
             earlier.push_back(was);
         }
@@ -354,6 +354,8 @@ void PMMainController::invalidateTagTypes()
         shares[i] = movie ? movie->cachedTagTypeShare() : nullptr;
         if (!shares[i])
             continue;
+        if (!shares[i]->tags.empty() && sources[i].uniqueID.constData() == sources[i].key.constData())
+            sources[i].uniqueID = QString(sources[i].key.constData(), sources[i].key.size());
         for (const PMTagTypeShare::Tag& tag : shares[i]->tags) {
             flat.push_back(tag.keySlot);
             flat.push_back(tag.nonNumeric ? 1 : 0);

@@ -387,6 +387,17 @@ public:
     };
     bool _defersFileSearches = false;
     std::vector<PendingFileSearch> _pendingFileSearches;
+    // At start-up the files are not tested before the window shows either: from the load
+    // until the search starts, the rebuilds leave every record as it is (a record just
+    // read shows as present) and note it here; the search tests them all on its worker
+    // first. A load started by the user (another library chosen) is searched for at once.
+    struct PendingExistenceTest {
+        PMMovieRepresentationOriginalPtr movie;
+        QString path;
+    };
+    bool _launchDefersExistenceTests = false;
+    bool _defersExistenceTests = false;
+    std::vector<PendingExistenceTest> _pendingExistenceTests;
     // Counts the loads, so that the answers of a search for a library since replaced are dropped.
     quint64 _fileSearchGeneration = 0;
     bool _isSearchingMissingFiles = false;
@@ -395,13 +406,20 @@ public:
     quint64 _missingFileSearchFolderReads = 0;
     // Starts the search for what the load left pending (nothing when nothing is).
     void searchForMissingFilesInBackground();
-    bool isSearchingForMissingFiles() const { return _isSearchingMissingFiles || !_pendingFileSearches.empty(); }
+    bool isSearchingForMissingFiles() const
+    {
+        return _isSearchingMissingFiles || !_pendingFileSearches.empty() || !_pendingExistenceTests.empty();
+    }
+    // What the search learnt of one record: its file found at `newPath` (the same path
+    // when it was there all along), or, with no new path, missing (its volume too, or not).
     struct FoundFile {
         PMMovieRepresentationOriginalPtr movie;
         QString oldPath;
         QString newPath;
         QByteArray bookmark;
+        bool volumeMissing = false;
     };
+    bool _missingFilesToShow = false;
     void applyFoundFiles(std::shared_ptr<const std::vector<FoundFile>> found, size_t from, quint64 generation);
 
     // ---------------------------------------------------------------------------------
@@ -428,6 +446,11 @@ public:
     void startObservingApplicationState();
     bool _isObservingApplicationState = false;
     bool _isApplicationActive = false;
+    // From the start until the window's first paint, what becoming active looks at on disk
+    // (metadata of every file, new files in the library folders) waits for that paint.
+    bool _awaitsFirstPaint = false;
+    bool _activationWorkAfterFirstPaint = false;
+    void refreshFromDiskOnActivation();
     // The remote control listens while the application is active. The device belongs to
     // playback; until it is there, the flag is the whole state and the hook (when set)
     // lets the device follow it.
@@ -2012,7 +2035,7 @@ private:
     struct TagTypesSource {
         PMMovieRepresentationOriginalPtr movie;
         QString key;      // the ID as the table held it (kept, so that its text stays)
-        QString uniqueID; // a copy, side by side with the others
+        QString uniqueID; // for a movie with tags a copy, side by side with the others
         bool isSame(const PMMovieRepresentationOriginalPtr& m, const QString& k) const
         {
             return m == movie && ((k.constData() == key.constData() && k.size() == key.size()) || k == key);

@@ -133,6 +133,9 @@ QString sizeText(QSizeF size)
 
 // What measuring one record's duration needs, taken on the main thread.
 struct DurationJob {
+    // A local file by its path (its URL is made where it is measured: a library's worth
+    // of URLs made here would stay with their records); anything else by its URL.
+    QString path;
     QUrl url;
     QString uniqueID;
     platform::ArrayPtr editingSteps;
@@ -143,13 +146,14 @@ struct DurationJob {
 // -1 when it cannot be measured.
 qint64 measureDuration(const DurationJob& job)
 {
-    const bool animated = PMIsAnimatedImageURL(job.url);
-    if ((animated && !PMCachedSettings::convertAnimatedImagesToMovies) || (!animated && isStillImageURL(job.url))) {
+    const QUrl url = job.path.isEmpty() ? job.url : QUrl::fromLocalFile(job.path);
+    const bool animated = PMIsAnimatedImageURL(url);
+    if ((animated && !PMCachedSettings::convertAnimatedImagesToMovies) || (!animated && isStillImageURL(url))) {
         // A picture that is not animated measures 0: measured, no duration, and not
         // measured again.
-        return PMAnimatedImageDuration(job.url);
+        return PMAnimatedImageDuration(url);
     }
-    if (PMAssetPtr asset = PMMovie::assetWithURL(job.url, job.uniqueID, job.editingSteps)) {
+    if (PMAssetPtr asset = PMMovie::assetWithURL(url, job.uniqueID, job.editingSteps)) {
         // A file that cannot be opened stays unknown.
         return asset->error().isEmpty() ? PMAssetDurationSeconds(asset) : -1;
     }
@@ -437,7 +441,7 @@ long long PMMovieRepresentationPrototype::durationIfCached(bool onlyIfCached, bo
         return seconds;
     }
     // Measuring starts only from the main thread: getters warmed elsewhere stay pure.
-    if (onlyIfCached || !PMRecordGettersMayChangeRecords() || URL().isEmpty())
+    if (onlyIfCached || !PMRecordGettersMayChangeRecords() || (path().isEmpty() && URL().isEmpty()))
         return -1;
     {
         // A file that could not be measured this session is not opened again for every ask.
@@ -454,7 +458,8 @@ long long PMMovieRepresentationPrototype::durationIfCached(bool onlyIfCached, bo
             return -1;
         inFlight.ids.insert(uniqueID);
     }
-    DurationJob job{URL(), uniqueID, userSettings()->value(QStringLiteral("Editing Steps")).array(), sharedRecord()};
+    const QString filePath = path();
+    DurationJob job{filePath, filePath.isEmpty() ? URL() : QUrl(), uniqueID, userSettings()->value(QStringLiteral("Editing Steps")).array(), sharedRecord()};
     PMCrawlQueue::async([job] {
         const qint64 seconds = measureDuration(job);
         platform::dispatchAsyncMain([job, seconds] { applyMeasuredDuration(job, seconds); });
@@ -484,16 +489,17 @@ void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentation
                     continue;
                 o.m_durationQueued = true;
             }
-            const QUrl url = movie->URL();
+            const QString path = movie->path();
+            const QUrl url = path.isEmpty() ? movie->URL() : QUrl();
             const QString id = movie->uniqueLibraryID();
-            if (url.isEmpty() || inFlight.ids.contains(id)) {
+            if ((path.isEmpty() && url.isEmpty()) || inFlight.ids.contains(id)) {
                 PMMovieRepresentationOriginal& o = movie->original();
                 std::lock_guard recordLock(o.m_mutex);
                 o.m_durationQueued = false;
                 continue;
             }
             inFlight.ids.insert(id);
-            jobs.push_back(DurationJob{url, id, movie->userSettings()->value(QStringLiteral("Editing Steps")).array(), movie->sharedRecord()});
+            jobs.push_back(DurationJob{path, url, id, movie->userSettings()->value(QStringLiteral("Editing Steps")).array(), movie->sharedRecord()});
         }
     }
     for (std::size_t start = 0; start < jobs.size(); start += kBatch) {

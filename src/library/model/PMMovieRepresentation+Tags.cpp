@@ -346,6 +346,20 @@ platform::DictionaryPtr PMMovieRepresentationPrototype::importedTags()
     return result->isEmpty() ? nullptr : result;
 }
 
+namespace {
+int gDeferredFirstMetadataReads = 0; // main thread only
+} // namespace
+
+PMDeferredFirstMetadataReads::PMDeferredFirstMetadataReads()
+{
+    ++gDeferredFirstMetadataReads;
+}
+
+PMDeferredFirstMetadataReads::~PMDeferredFirstMetadataReads()
+{
+    --gDeferredFirstMetadataReads;
+}
+
 platform::DictionaryPtr PMMovieRepresentationOriginal::fileMetadataTagsWithNames(const QStringList& names)
 {
     if (!defaults().boolForKey(QStringLiteral("Import Metadata: Internal"))) {
@@ -355,7 +369,7 @@ platform::DictionaryPtr PMMovieRepresentationOriginal::fileMetadataTagsWithNames
     }
     const platform::DictionaryPtr raw = userSettings()->value(kImported).dictionary();
     // The first read is started from the main thread; getters warmed elsewhere start nothing.
-    if (PMRecordGettersMayChangeRecords() && !hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce())
+    if (PMRecordGettersMayChangeRecords() && gDeferredFirstMetadataReads == 0 && !hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce())
         updateRawCachedFileMetadataTags(raw);
     if (!raw || raw->isEmpty())
         return nullptr;
@@ -413,75 +427,139 @@ void PMMovieRepresentationPrototype::updateCachedFileMetadataTags()
 
 void PMMovieRepresentationOriginal::updateRawCachedFileMetadataTags(const platform::DictionaryPtr& raw)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = true;
+    std::vector<PMMovieRepresentationOriginal*> one{this};
+    std::vector<platform::DictionaryPtr> raws{raw};
+    refreshFileMetadataTags(one, &raws);
+}
+
+namespace {
+
+// What the refresh of one record's imported metadata needs of it, read on the main
+// thread: the worker then touches neither the record nor its settings.
+struct MetadataRefresh {
+    std::shared_ptr<PMMovieRepresentationOriginal> record;
+    QString path;
+    QString uniqueID;
+    bool known = false; // something was imported before: these are what it was read from
+    qint64 timestamp = 0;
+    QString fileTags;
+    QString notes;
+};
+
+// Files whose metadata is read in one job of the crawl queue, their answers handed to
+// the main thread together.
+constexpr std::size_t kMetadataBatch = 32;
+
+} // namespace
+
+void PMMovieRepresentationOriginal::refreshFileMetadataTags(const std::vector<PMMovieRepresentationOriginal*>& records,
+                                                            const std::vector<platform::DictionaryPtr>* raws)
+{
+    auto refreshes = std::make_shared<std::vector<MetadataRefresh>>();
+    refreshes->reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        PMMovieRepresentationOriginal* record = records[i];
+        {
+            std::lock_guard lock(record->m_mutex);
+            record->m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = true;
+        }
+        const QString filePath = record->path();
+        if (filePath.isEmpty() || record->isMissing())
+            continue;
+        const platform::DictionaryPtr raw = raws ? (*raws)[i] : record->userSettings()->value(kImported).dictionary();
+        MetadataRefresh& refresh = refreshes->emplace_back();
+        refresh.record = record->sharedOriginal();
+        refresh.path = filePath;
+        refresh.uniqueID = record->uniqueLibraryID();
+        if (raw) {
+            refresh.known = true;
+            refresh.timestamp = longLongValueOfObjectForKey(raw.get(), kTimestamp);
+            refresh.fileTags = stringOf(raw->value(kFileTags));
+            refresh.notes = stringOf(raw->value(kNotes));
+        }
     }
-    const QString filePath = path();
-    if (filePath.isEmpty() || isMissing())
+    if (refreshes->empty())
         return;
-    const QString uniqueID = uniqueLibraryID();
-    const QUrl url = URL();
-    const platform::DictionaryPtr current = raw ? deeplyMutableCopy(raw) : nullptr;
-    const std::shared_ptr<PMMovieRepresentationOriginal> record = sharedOriginal();
     // Read once for the whole run.
     static const bool showProgress = defaults().boolForKey(QStringLiteral("Show Progress For Background Checks"));
     auto crawlDelta = [](int delta) {
-        if (!showProgress)
+        if (!showProgress || delta == 0)
             return;
         platform::dispatchAsyncMain([delta] {
             if (auto& update = PMMovieRepresentationServices::shared().updateApplicationIconWithCrawlDelta)
                 update(delta);
         });
     };
-    auto finish = [uniqueID, crawlDelta] {
-        {
-            std::lock_guard lock(readsInFlight().mutex);
-            readsInFlight().ids.remove(uniqueID);
-        }
-        crawlDelta(-1);
+    auto finish = [](const QString& uniqueID) {
+        std::lock_guard lock(readsInFlight().mutex);
+        readsInFlight().ids.remove(uniqueID);
     };
     PMCrawlQueue::beginBackgroundWork();
     // The counted work ends when the job has run, or when it is dropped unrun (at quit).
     const std::shared_ptr<void> end(nullptr, [](void*) { PMCrawlQueue::endBackgroundWork(); });
-    platform::dispatchAsyncGlobal([=] {
+    // One job looks at every file (a library's worth of records costs the main thread no
+    // more than the list above); only the files that changed since their metadata was
+    // read are read again, on the crawl queue.
+    platform::dispatchAsyncGlobal([refreshes, end, crawlDelta, finish] {
         (void)end;
-        {
-            std::lock_guard lock(readsInFlight().mutex);
-            if (readsInFlight().ids.contains(uniqueID))
-                return;
-            readsInFlight().ids.insert(uniqueID);
-        }
-        crawlDelta(1);
-        const std::optional<platform::Date> modified = modificationDateFromPath(filePath);
-        if (!modified) {
-            finish();
-            return;
-        }
-        const qint64 timestamp = referenceTimestamp(*modified);
-        const QString fileTags = csvLine(platform::fileTags(filePath));
-        const QString notes = spotlightComment(filePath).value_or(QString()).trimmed();
-        if (current) {
-            const bool upToDate = longLongValueOfObjectForKey(current, kTimestamp) >= timestamp && stringOf(current->value(kFileTags)) == fileTags
-                && stringOf(current->value(kNotes)) == notes;
-            if (upToDate) {
-                finish();
-                return;
+        struct Read {
+            MetadataRefresh* refresh;
+            qint64 timestamp;
+            QString fileTags;
+            QString notes;
+        };
+        auto reads = std::make_shared<std::vector<Read>>();
+        for (MetadataRefresh& refresh : *refreshes) {
+            {
+                std::lock_guard lock(readsInFlight().mutex);
+                if (readsInFlight().ids.contains(refresh.uniqueID))
+                    continue;
+                readsInFlight().ids.insert(refresh.uniqueID);
             }
+            const std::optional<platform::Date> modified = modificationDateFromPath(refresh.path);
+            if (!modified) {
+                finish(refresh.uniqueID);
+                continue;
+            }
+            const qint64 timestamp = referenceTimestamp(*modified);
+            QString fileTags = csvLine(platform::fileTags(refresh.path));
+            QString notes = spotlightComment(refresh.path).value_or(QString()).trimmed();
+            if (refresh.known && refresh.timestamp >= timestamp && refresh.fileTags == fileTags && refresh.notes == notes) {
+                finish(refresh.uniqueID);
+                continue;
+            }
+            reads->push_back({&refresh, timestamp, std::move(fileTags), std::move(notes)});
         }
-        PMCrawlQueue::async([=] {
-            const platform::DictionaryPtr fresh = readRawMetadata(url, timestamp, fileTags, notes);
-            platform::dispatchAsyncMain([=] {
-                // A file renamed or moved meanwhile keeps what it had.
-                if (record->path() == filePath) {
-                    record->userSettings()->setValue(kImported, fresh);
-                    record->invalidateCachedTags();
-                    if (auto& update = PMMovieRepresentationServices::shared().updateLibraryAfterDelay)
-                        update(1.0);
+        crawlDelta(int(reads->size()));
+        for (std::size_t start = 0; start < reads->size(); start += kMetadataBatch) {
+            const std::size_t stop = std::min(reads->size(), start + kMetadataBatch);
+            // `reads` points into `refreshes`: both live until the last batch is applied.
+            PMCrawlQueue::async([refreshes, reads, start, stop, crawlDelta, finish] {
+                auto fresh = std::make_shared<std::vector<platform::DictionaryPtr>>();
+                fresh->reserve(stop - start);
+                for (std::size_t i = start; i < stop; ++i) {
+                    const Read& read = (*reads)[i];
+                    fresh->push_back(readRawMetadata(QUrl::fromLocalFile(read.refresh->path), read.timestamp, read.fileTags, read.notes));
                 }
-                finish();
+                platform::dispatchAsyncMain([refreshes, reads, start, stop, fresh, crawlDelta, finish] {
+                    bool any = false;
+                    for (std::size_t i = start; i < stop; ++i) {
+                        const MetadataRefresh& refresh = *(*reads)[i].refresh;
+                        // A file renamed or moved meanwhile keeps what it had.
+                        if (refresh.record->path() == refresh.path) {
+                            refresh.record->userSettings()->setValue(kImported, (*fresh)[i - start]);
+                            refresh.record->invalidateCachedTags();
+                            any = true;
+                        }
+                        finish(refresh.uniqueID);
+                    }
+                    crawlDelta(-int(stop - start));
+                    if (any)
+                        if (auto& update = PMMovieRepresentationServices::shared().updateLibraryAfterDelay)
+                            update(1.0);
+                });
             });
-        });
+        }
     });
 }
 
@@ -586,11 +664,14 @@ std::shared_ptr<const PMTagTypeShare> PMMovieRepresentationPrototype::cachedTagT
             tag.keySlot = PMTagSlots(tag.key, tag.lowercaseValues, tag.valueSlots);
         }
     }
+    // Most records of a large library carry no tag: they all hold the one empty share.
+    static const std::shared_ptr<const PMTagTypeShare> empty = std::make_shared<const PMTagTypeShare>();
+    const std::shared_ptr<const PMTagTypeShare> kept = share->tags.empty() ? empty : std::move(share);
     std::lock_guard lock(o.m_mutex);
     // Kept only while the tags it was made from are still the record's.
     if (!o.m_tagTypeShare && o.m_tagsGeneration == generation)
-        o.m_tagTypeShare = share;
-    return share;
+        o.m_tagTypeShare = kept;
+    return kept;
 }
 
 namespace {

@@ -51,6 +51,17 @@ struct PMTagType {
     bool nonNumeric = false;           // some value holds a character neither digit nor punctuation
 };
 
+// While one of these lives (on the main thread), asking a record for its tags starts no
+// first read of its file's metadata: a library loaded at start-up asks every record, and
+// its files are all looked at in one background job once the window shows instead.
+class PMDeferredFirstMetadataReads {
+public:
+    PMDeferredFirstMetadataReads();
+    ~PMDeferredFirstMetadataReads();
+    PMDeferredFirstMetadataReads(const PMDeferredFirstMetadataReads&) = delete;
+    PMDeferredFirstMetadataReads& operator=(const PMDeferredFirstMetadataReads&) = delete;
+};
+
 // The tag names that may be imported from file metadata, in English.
 QStringList PMImportableMetadataTagNames();
 // The names chosen for import: the setting "Import Metadata: Names", or the built-in list.

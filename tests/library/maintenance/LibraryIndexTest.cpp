@@ -1,6 +1,7 @@
 // The library index: loading indexes written by another producer (python3's plistlib),
 // saving them back unchanged, falling back to the backup when an index is damaged, and
 // taking over only the library's own settings.
+#include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMFunctions.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
@@ -377,6 +378,84 @@ TEST_F(LibraryIndexTest, FilesOfAMovedFolderAreLookedForOncePerFolder)
     EXPECT_GT(platform::bookmarkSearchFolderReads() - before, 0u);
     EXPECT_LE(platform::bookmarkSearchFolderReads() - before, 5u);
     expectAllIn(QStringLiteral("Cinema"));
+}
+
+TEST_F(LibraryIndexTest, AtStartUpFilesAreTestedByTheSearchNotByTheLoad)
+{
+    // Files present, gone, on a volume that is away, and renamed after their bookmark was
+    // made. With movies whose files are missing hidden, each shows until the search has
+    // tested it: the load itself asks the disk about no file on the main thread.
+    const QString dir = testsupport::makeTempDir(QStringLiteral("startup-tests"));
+    testsupport::writeFile(dir + QStringLiteral("/here.mov"), "1");
+    testsupport::writeFile(dir + QStringLiteral("/renamed.mov"), "2");
+    const QByteArray bookmark = PMBookmarkDataFromPath(dir + QStringLiteral("/renamed.mov"));
+    ASSERT_FALSE(bookmark.isEmpty());
+    ASSERT_TRUE(QFile::rename(dir + QStringLiteral("/renamed.mov"), dir + QStringLiteral("/new name.mov")));
+    struct Case {
+        const char* why;
+        QString path;
+        QByteArray bookmark;
+        QString expected;
+        bool missing, volumeMissing;
+    };
+    const Case cases[] = {
+        {"present", dir + QStringLiteral("/here.mov"), {}, dir + QStringLiteral("/here.mov"), false, false},
+        {"gone", dir + QStringLiteral("/gone.mov"), {}, dir + QStringLiteral("/gone.mov"), true, false},
+        {"volume away", QStringLiteral("/mnt/pellis-volume-that-is-away/a.mov"), {}, QStringLiteral("/mnt/pellis-volume-that-is-away/a.mov"), true, true},
+        {"renamed, found by bookmark", dir + QStringLiteral("/renamed.mov"), bookmark, dir + QStringLiteral("/new name.mov"), false, false},
+    };
+    auto movies = platform::Array::make();
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        auto saved = platform::Dictionary::make(
+            {{QStringLiteral("Path"), cases[i].path},
+             {QStringLiteral("User Settings"), Value(platform::Dictionary::make({{QStringLiteral("Unique ID"), QStringLiteral("ID-%1").arg(i)}}))}});
+        if (!cases[i].bookmark.isEmpty())
+            saved->setValue(QStringLiteral("Bookmark"), cases[i].bookmark);
+        movies->append(Value(saved));
+    }
+    ASSERT_NO_FATAL_FAILURE(writeIndexWithMovies(movies));
+    platform::UserDefaults::standard().setInteger(-1, QStringLiteral("Missing Movies Mode"));
+    // Nor does it start reading any file's metadata.
+    platform::UserDefaults::standard().setBool(true, QStringLiteral("Import Metadata: Internal"));
+    auto& importTagNames = PMMovieRepresentationServices::shared().importTagNames;
+    const auto importTagNamesBefore = importTagNames;
+    importTagNames = [] { return QStringList{QStringLiteral("Album")}; };
+
+    PMMainController& controller = mainController();
+    const quint64 testsBefore = fileExistenceTestsOnThisThread();
+    controller._launchDefersExistenceTests = true;
+    controller.loadLibrary();
+    controller._launchDefersExistenceTests = false;
+    // A rebuild before the window shows does not test them either.
+    controller.invalidateLibraryDependencies();
+    EXPECT_EQ(fileExistenceTestsOnThisThread(), testsBefore);
+    EXPECT_TRUE(controller.isSearchingForMissingFiles());
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        SCOPED_TRACE(cases[i].why);
+        const PMMovieRepresentationOriginalPtr record = controller._nonProxyRawMovieRepresentationsByID.value(QStringLiteral("ID-%1").arg(i));
+        ASSERT_TRUE(record);
+        EXPECT_FALSE(record->isMissing());
+        EXPECT_TRUE(controller._nonProxyFilteredMovieRepresentationsByID.contains(QStringLiteral("ID-%1").arg(i)));
+        EXPECT_FALSE(record->hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce());
+    }
+    importTagNames = importTagNamesBefore;
+
+    ASSERT_TRUE(searchForMissingFiles(controller));
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        SCOPED_TRACE(cases[i].why);
+        const PMMovieRepresentationOriginalPtr record = controller._nonProxyRawMovieRepresentationsByID.value(QStringLiteral("ID-%1").arg(i));
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->path(), cases[i].expected);
+        EXPECT_EQ(record->isMissing(), cases[i].missing);
+        EXPECT_EQ(record->isMissingVolume(), cases[i].volumeMissing);
+        EXPECT_EQ(controller._nonProxyFilteredMovieRepresentationsByID.contains(QStringLiteral("ID-%1").arg(i)), !cases[i].missing);
+    }
+    // From now on the rebuilds test the files themselves again.
+    testsupport::writeFile(dir + QStringLiteral("/gone.mov"), "3");
+    controller._skipMissingStatusUpdate = false;
+    controller.invalidateLibraryDependencies();
+    EXPECT_FALSE(controller._nonProxyRawMovieRepresentationsByID.value(QStringLiteral("ID-1"))->isMissing());
+    EXPECT_FALSE(controller.isSearchingForMissingFiles());
 }
 
 TEST_F(LibraryIndexTest, LibraryFromTheSettingsIsLoadedWithoutChangingTheSettings)

@@ -249,6 +249,42 @@ TEST_F(MovieRecordTagsTest, EmbeddedMetadataIsReadOnTheCrawlQueue)
     PMMovieRepresentationServices::shared().updateLibraryAfterDelay = nullptr;
 }
 
+TEST_F(MovieRecordTagsTest, ALibraryOfFilesIsReadInBatches)
+{
+    // Seventy files read for the first time, then unchanged: each record gets what its file
+    // holds, the library is updated once per batch of answers (not once per file), no
+    // record keeps a URL made for the read, and unchanged files are not read again.
+    const QString dir = testsupport::makeTempDir(QStringLiteral("meta-batch"));
+    std::vector<PMMovieRepresentationOriginalPtr> records;
+    std::vector<PMMovieRepresentationOriginal*> pointers;
+    for (int i = 0; i < 70; ++i) {
+        testsupport::writeFile(dir + QStringLiteral("/movie %1.mov").arg(i), QByteArray::number(i));
+        // As the load makes them: from the path, the URL made only when asked for.
+        records.push_back(std::make_shared<PMMovieRepresentationOriginal>(dir + QStringLiteral("/movie %1.mov").arg(i)));
+        (void)records.back()->uniqueLibraryID();
+        pointers.push_back(records.back().get());
+    }
+    int updates = 0;
+    PMMovieRepresentationServices::shared().updateLibraryAfterDelay = [&](double) { ++updates; };
+    PMMovieRepresentationOriginal::refreshFileMetadataTags(pointers);
+    settleBackgroundWork();
+    EXPECT_GE(updates, 1);
+    EXPECT_LE(updates, 3);
+    for (const PMMovieRepresentationOriginalPtr& record : records) {
+        EXPECT_TRUE(record->hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce());
+        const platform::DictionaryPtr raw = record->userSettings()->value(QStringLiteral("Tags: Imported")).dictionary();
+        ASSERT_TRUE(raw);
+        EXPECT_TRUE(raw->value(QStringLiteral("com.tolvane.meta/timestamp")).isInteger());
+        EXPECT_FALSE(record->m_URL.has_value());
+        EXPECT_FALSE(PMIsMetadataReadInFlight(record->uniqueLibraryID()));
+    }
+    const int afterFirst = updates;
+    PMMovieRepresentationOriginal::refreshFileMetadataTags(pointers);
+    settleBackgroundWork();
+    EXPECT_EQ(updates, afterFirst);
+    PMMovieRepresentationServices::shared().updateLibraryAfterDelay = nullptr;
+}
+
 TEST_F(MovieRecordTagsTest, DurationsAreMeasuredOnceInTheBackground)
 {
     testsupport::media::Fixtures fixtures;
