@@ -5,9 +5,6 @@
 #endif
 #if defined(PELLIS_WITH_MIMALLOC)
 #include <mimalloc.h>
-#include <sys/mman.h>
-
-#include <cstdint>
 #endif
 
 namespace platform {
@@ -15,26 +12,14 @@ namespace platform {
 void prepareAllocator()
 {
 #if defined(PELLIS_WITH_MIMALLOC)
-    // One range of address space for the heap, asked to be backed by 2 MB pages where the
-    // system has transparent huge pages. It is handed to mimalloc as neither committed nor
-    // pinned: memory freed in it (the pictures of a long scroll, a library let go of) goes
-    // back to the system a moment later, where a range reserved as committed, or as huge
-    // pages, would keep every page the heap ever touched. Nothing is resident until it is
-    // used; past it, memory comes from the system as usual.
-    constexpr std::size_t size = std::size_t(1) << 30;
-    constexpr std::size_t alignment = std::size_t(64) << 20; // beyond mimalloc's segment alignment
-    void* mapped = mmap(nullptr, size + alignment, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (mapped == MAP_FAILED)
-        return;
-    const auto begin = reinterpret_cast<std::uintptr_t>(mapped);
-    const std::uintptr_t start = (begin + alignment - 1) & ~std::uintptr_t(alignment - 1);
-    if (start > begin)
-        munmap(mapped, start - begin);
-    if (const std::size_t tail = begin + size + alignment - (start + size); tail > 0)
-        munmap(reinterpret_cast<void*>(start + size), tail);
-    (void)madvise(reinterpret_cast<void*>(start), size, MADV_HUGEPAGE);
-    if (!mi_manage_os_memory(reinterpret_cast<void*>(start), size, false, false, true, -1))
-        munmap(reinterpret_cast<void*>(start), size);
+    // Where neither explicit huge pages nor transparent ones are available, mimalloc
+    // falls back to ordinary pages by itself.
+    mi_option_enable(mi_option_large_os_pages);
+    // One range of address space for the heap, whose freed pages stay with the program:
+    // a library that is loaded again (another library chosen, the same one reverted) is
+    // built in pages that are already there, not in new ones the system must clear first.
+    // Nothing is resident until it is used; past it, memory comes from the system as usual.
+    (void)mi_reserve_os_memory(size_t(1) << 30, true, true);
 #endif
 }
 

@@ -3,16 +3,16 @@
 
 namespace platform {
 
-// Sets the allocator up for this program, first thing in main(): with mimalloc, the heap's
-// first gigabyte is taken from the system in 2 MB pages where the system allows them
-// (transparent huge pages), so that the hundreds of megabytes a large library takes are
-// not faulted in 4 KB at a time. Memory the heap frees goes back to the system: the
-// resident size follows what is in use, not the most ever needed.
+// Sets the allocator up for this program, first thing in main(): with mimalloc, memory is
+// taken from the system in 2 MB pages where the system allows them (transparent huge
+// pages), so that the hundreds of megabytes a large library takes are not faulted in
+// 4 KB at a time. Such memory is kept for reuse rather than handed back: the program's
+// resident size stays near the most it has needed.
 void prepareAllocator();
 
 // Tidies the heap after a large piece of work freed much of what it made (a library let
 // go of, an index read and turned into records). The system allocator hands its free
-// pages back to the system. mimalloc gathers the fully free ones (handing them back), so
+// pages back to the system. mimalloc, which keeps them, gathers the fully free ones, so
 // that the next large piece of work is laid out in them in order rather than scattered
 // over the holes the freed objects left (a library built scattered loads at half speed).
 // Takes a few milliseconds at most.
