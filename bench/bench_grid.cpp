@@ -248,15 +248,6 @@ void BM_PaintMovieTiles(benchmark::State& state)
     warmUp(grid, surface);
     const bool arriving = state.range(0) == 1;
     const bool kept = state.range(0) == 2;
-    // A tile drawn again with the same picture keeps that picture's area apart from then on:
-    // drawn once more before the measure, as a tile on screen for a while has been.
-    if (!arriving) {
-        for (const PMGroupViewItemProxyPtr& proxy : grid.proxies())
-            if (proxy->view)
-                proxy->view->invalidateDrawing();
-        QPainter painter(&surface);
-        grid.paintVisible(painter, grid.visibleRect());
-    }
     for (auto _ : state) {
         state.PauseTiming();
         for (const PMGroupViewItemProxyPtr& proxy : grid.proxies())

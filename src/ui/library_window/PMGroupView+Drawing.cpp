@@ -27,7 +27,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -119,7 +118,7 @@ namespace {
 constexpr std::size_t maximumBytes = std::size_t(96) << 20;
 
 struct Pool {
-    std::deque<QImage> buffers; // the most recently given last
+    std::vector<QImage> buffers; // the most recently given last
     std::size_t bytes = 0;
 };
 
@@ -160,7 +159,7 @@ void give(QImage&& image)
     p.bytes += bytes;
     while (p.bytes > maximumBytes) {
         p.bytes -= std::size_t(p.buffers.front().sizeInBytes());
-        p.buffers.pop_front();
+        p.buffers.erase(p.buffers.begin());
     }
 }
 
@@ -327,23 +326,7 @@ void drawFilled(QPainter& painter, const QImage& pixels, const QRectF& target, d
         painter.drawImage(aligned.topLeft(), part);
     } else {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
-        // The raster engine hands a scaled drawing of more than about a hundred rows to the
-        // shared thread pool in parts and waits for them: for a tile the hand-off costs more
-        // than the drawing, and the wait lasts as long as the pool is busy with other work.
-        // Drawn in bands of a few dozen rows, the drawing stays on this thread (the bands
-        // sample the picture exactly as one drawing would).
-        constexpr int rowsPerBand = 32;
-        if (device.height() <= rowsPerBand) {
-            painter.drawImage(aligned, pixels, QRectF(source));
-        } else {
-            for (int row = 0; row < device.height(); row += rowsPerBand) {
-                const int rows = std::min(rowsPerBand, device.height() - row);
-                painter.save();
-                painter.setClipRect(QRectF(aligned.x(), (device.y() + row) / scale, aligned.width(), rows / scale), Qt::IntersectClip);
-                painter.drawImage(aligned, pixels, QRectF(source));
-                painter.restore();
-            }
-        }
+        painter.drawImage(aligned, pixels, QRectF(source));
     }
     painter.restore();
 }
@@ -379,11 +362,12 @@ void fillCorners(QPainter& painter, const QRectF& rect, const PMTileCornerRadii&
 
 } // namespace
 
-void PMGroupView::composePictureLayer(QPainter& p, const QRectF& bounds, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy,
-                                      const DrawSettings& settings, const platform::ImagePtr& main, const platform::ImagePtr& cover) const
+void PMGroupView::composePictureLayer(QImage& layer, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy, const DrawSettings& settings,
+                                      const platform::ImagePtr& main, const platform::ImagePtr& cover) const
 {
     const double scale = settings.scale;
-    p.save();
+    const QRectF bounds(QPointF(0, 0), QSizeF(layer.width() / scale, layer.height() / scale));
+    QPainter p(&layer);
     p.setRenderHint(QPainter::Antialiasing, true);
     composePicture(p, look.area, look, proxy, settings, main, cover);
     if (!look.band.isEmpty()) {
@@ -399,7 +383,6 @@ void PMGroupView::composePictureLayer(QPainter& p, const QRectF& bounds, const P
     }
     // The grid shows through the rounded corners.
     fillCorners(p, bounds, look.corners, look.background);
-    p.restore();
 }
 
 void PMGroupView::composePicture(QPainter& p, const QRectF& area, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy,
@@ -541,8 +524,6 @@ void PMGroupView::composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile
     look.simplified = simplified;
     look.background = background;
     look.placeholder = placeholder;
-    QPainter painter(&out);
-    bool usesLayer = false;
     if (!layerPixels.isEmpty()) {
         const platform::ImagePtr blurredNow = image ? image->cachedBlurredImage() : nullptr;
         const PMGroupViewTile::PictureKey key{image.get(),
@@ -553,26 +534,19 @@ void PMGroupView::composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile
                                               quint64(glyphHover) | quint64(looksActive) << 1 | quint64(cycling) << 2 | quint64(simplified) << 3 |
                                                   quint64(placeholder.rgba()) << 8 | quint64(background.rgb() & 0xffffff) << 40,
                                               corners};
-        const QRectF layerBounds(0, 0, layerPixels.width() / scale, layerPixels.height() / scale);
-        // A tile arriving on the screen has its picture composed straight into its drawing:
-        // one buffer and no copy. Only once it is drawn again with the same picture (the
-        // pointer over it, a selection) is the picture's area kept apart, so that such
-        // changes draw the ornaments alone.
-        usesLayer = pictureKey && *pictureKey == key;
-        if (usesLayer && pictureLayer.isNull()) {
-            pictureLayer = PMTileBufferPool::take(layerPixels.size(), scale);
-            QPainter layerPainter(&pictureLayer);
-            composePictureLayer(layerPainter, layerBounds, look, proxy, settings, image, overlayCover);
-        } else if (!usesLayer) {
-            PMTileBufferPool::give(std::move(pictureLayer));
-            pictureLayer = QImage();
-            composePictureLayer(painter, layerBounds, look, proxy, settings, image, overlayCover);
+        if (!pictureKey || pictureLayer.isNull() || !(*pictureKey == key)) {
+            if (pictureLayer.size() != layerPixels.size() || !pictureLayer.isDetached() || pictureLayer.devicePixelRatio() != scale) {
+                PMTileBufferPool::give(std::move(pictureLayer));
+                pictureLayer = PMTileBufferPool::take(layerPixels.size(), scale);
+            }
+            composePictureLayer(pictureLayer, look, proxy, settings, image, overlayCover);
             if (pictureKey)
                 *pictureKey = key;
         }
     }
+    QPainter painter(&out);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    if (usesLayer)
+    if (!layerPixels.isEmpty())
         painter.drawImage(QPointF(0, 0), pictureLayer);
     if (below)
         painter.fillRect(QRectF(0, layerPixels.height() / scale, bounds.width(), bounds.height() - layerPixels.height() / scale), background);

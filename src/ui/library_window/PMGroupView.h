@@ -472,9 +472,7 @@ private:
         QColor background;
         QColor placeholder;
     };
-    // The picture's area (bounds, from the painter's origin): the picture, the frosted band
-    // and the corners.
-    void composePictureLayer(QPainter& painter, const QRectF& bounds, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy, const DrawSettings& settings,
+    void composePictureLayer(QImage& layer, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy, const DrawSettings& settings,
                              const platform::ImagePtr& main, const platform::ImagePtr& cover) const;
     void composePicture(QPainter& painter, const QRectF& area, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy,
                         const DrawSettings& settings, const platform::ImagePtr& main, const platform::ImagePtr& cover) const;
