@@ -126,16 +126,26 @@ void PMMovieRepresentationImageLoader::throttleLoading(unsigned n)
 
 void PMMovieRepresentationImageLoader::updateLoadingPrioritiesWithVisibleRect(QRectF visibleRect)
 {
-    const auto rank = [visibleRect](platform::Operation& op, Priority current) -> std::optional<Priority> {
+    // The picture loads are found through their index: the queues also hold thousands of
+    // other operations (durations, file details) that a scroll step must not walk.
+    std::vector<std::shared_ptr<PMMovieRepresentationImageLoaderOperation>> loads;
+    {
+        std::lock_guard lock(m_waitingLoadsMutex);
+        for (const std::vector<IndexedLoad>& byID : std::as_const(m_waitingLoadsByID))
+            for (const IndexedLoad& load : byID)
+                if (auto op = load.op.lock())
+                    loads.push_back(std::move(op));
+    }
+    for (const auto& load : loads) {
+        if (load->isExecuting() || load->isFinished() || load->viewFrame().isEmpty())
+            continue;
+        const Priority current = load->queuePriority();
         if (int(current) >= int(Priority::High)) // high and very high stay
-            return std::nullopt;
-        auto* load = dynamic_cast<PMMovieRepresentationImageLoaderOperation*>(&op);
-        if (!load || load->viewFrame().isEmpty())
-            return std::nullopt;
-        return load->viewFrame().intersects(visibleRect) ? Priority::Normal : Priority::Low;
-    };
-    m_loadQueue->updateWaitingPriorities(rank);
-    crawlQueue().updateWaitingPriorities(rank);
+            continue;
+        const Priority next = load->viewFrame().intersects(visibleRect) ? Priority::Normal : Priority::Low;
+        if (next != current)
+            load->setQueuePriority(next);
+    }
 }
 
 void PMMovieRepresentationImageLoader::enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue,
@@ -344,7 +354,9 @@ void PMMovieRepresentationImageLoader::runFullStage(const std::shared_ptr<LoadRe
                 if (fullCover || coverShown) {
                     updatesThumbnailSize = true;
                 } else if (!r.url.isEmpty()) {
-                    platform::dispatchAsyncMain([this, request] { queueSearchForMissingImage(request); });
+                    // Whether an earlier search found nothing in this very file is
+                    // answered from its stamp, read here rather than on the main thread.
+                    platform::dispatchAsyncMain([this, request, file = stampOfURL(r.url)] { queueSearchForMissingImage(request, file); });
                     return;
                 }
             } else {

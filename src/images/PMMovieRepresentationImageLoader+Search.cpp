@@ -48,7 +48,7 @@ double aspect(QSizeF size)
 PMMovieRepresentationImageLoader::FileStamp PMMovieRepresentationImageLoader::stampOfURL(const QUrl& url)
 {
     FileStamp stamp;
-    stamp.path = url.toString();
+    stamp.path = qHash(url.toString());
     if (url.isLocalFile()) {
         const QFileInfo info(url.toLocalFile());
         if (info.exists()) {
@@ -65,13 +65,13 @@ bool PMMovieRepresentationImageLoader::hasFoundNothingFor(const QString& id, con
     return it != m_failedSearchesByID.constEnd() && *it == stampOfURL(url);
 }
 
-void PMMovieRepresentationImageLoader::queueSearchForMissingImage(const std::shared_ptr<LoadRequest>& request)
+void PMMovieRepresentationImageLoader::queueSearchForMissingImage(const std::shared_ptr<LoadRequest>& request, const FileStamp& file)
 {
     const QString id = request->uniqueLibraryID;
     if (request->record.expired() || m_searchesByID.contains(id))
         return; // the search that waits or runs answers for the record
-    if (m_failedSearchesByID.contains(id)) {
-        if (hasFoundNothingFor(id, request->url)) {
+    if (const auto failed = m_failedSearchesByID.constFind(id); failed != m_failedSearchesByID.constEnd()) {
+        if (*failed == file) {
             if (iconPreviewsEnabled())
                 deliverIconPreview(request);
             return;

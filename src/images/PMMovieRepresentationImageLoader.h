@@ -176,7 +176,16 @@ private:
     // Loading.
     void runUnderscoreStage(const std::shared_ptr<LoadRequest>& request);
     void runFullStage(const std::shared_ptr<LoadRequest>& request, bool needsCover, bool needsPoster, bool coverShown);
-    void queueSearchForMissingImage(const std::shared_ptr<LoadRequest>& request);
+    // What a file was when a search found nothing for it (kept for every such movie of the
+    // session: its path only as a hash).
+    struct FileStamp {
+        std::size_t path = 0;
+        qint64 size = -1;
+        qint64 modified = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    // On the main thread, with the file's stamp as the load read it (off the main thread).
+    void queueSearchForMissingImage(const std::shared_ptr<LoadRequest>& request, const FileStamp& file);
     void runSearchForMissingImage(const std::shared_ptr<LoadRequest>& request);
     void deliverIconPreview(const std::shared_ptr<LoadRequest>& request);
     std::unique_ptr<platform::OperationQueue> m_loadQueue;
@@ -189,12 +198,6 @@ private:
     mutable std::mutex m_waitingLoadsMutex;
     QHash<QString, std::vector<IndexedLoad>> m_waitingLoadsByID;
     QSet<QString> m_searchesByID;
-    struct FileStamp {
-        QString path;
-        qint64 size = -1;
-        qint64 modified = 0;
-        bool operator==(const FileStamp&) const = default;
-    };
     static FileStamp stampOfURL(const QUrl& url);
     QHash<QString, FileStamp> m_failedSearchesByID;
     // Hover frames.

@@ -210,7 +210,7 @@ TEST_F(ImageLoader, ReRankingMovesWaitingLoadsByVisibility)
         for (const Case& c : cases) {
             auto op = std::make_shared<PMMovieRepresentationImageLoaderOperation>(QString::fromLatin1(c.id), c.frame, [] {});
             op->setQueuePriority(c.before);
-            queue->addOperation(op);
+            loader().enqueueLoad(op, queue == &loader().crawlQueue());
             ops.push_back(op);
         }
         auto plain = platform::BlockOperation::make([] {});
@@ -469,6 +469,13 @@ TEST_F(ImageLoader, ABrokenFileGetsAnIconThatIsNeverStoredAndIsNotSearchedAgain)
     // ...until the file changes.
     testsupport::writeFile(record->URL().toLocalFile(), QByteArray("changed and longer than before\n").repeated(80));
     EXPECT_FALSE(loader().hasFoundNothingFor(id, record->URL()));
+    // The next load sees the change (the file is looked at by the load, not by the main
+    // thread) and searches again.
+    loader().crawlQueue().setSuspended(true);
+    calls = load(*record, QSizeF(0, 0));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return loader().crawlQueue().operationCount() > 0; }, 10000));
+    loader().crawlQueue().setSuspended(false);
+    settle();
 }
 
 TEST_F(ImageLoader, IconPreviewsAreMadeOncePerTypeAndTileSize)

@@ -15,9 +15,25 @@ namespace {
 const QString kPosterImageSizeKey = QStringLiteral("Poster Image Size");
 constexpr double kUncacheDelay = 5.0;
 
+// What a record's pictures take in memory (their blurred copies included).
+qsizetype pictureBytes(const PMMovieRepresentationOriginal& record)
+{
+    qsizetype bytes = 0;
+    for (const platform::ImagePtr& image : {record.m_coverImage, record.m_posterImage})
+        if (image) {
+            bytes += image->pixels().sizeInBytes();
+            if (const platform::ImagePtr blurred = image->cachedBlurredImage())
+                bytes += blurred->pixels().sizeInBytes();
+        }
+    return bytes;
+}
+
 // The delayed releases of every record, on one timer of the event clock (tests steer it):
 // scrolling past thousands of tiles schedules thousands of releases, and a timer object
-// for each would cost more than the release saves. Main thread only.
+// for each would cost more than the release saves. The delay spares a tile scrolled back
+// to soon the wait for its pictures; what waits for release is bounded all the same (a
+// fast scroll past a large library would otherwise hold every picture of the last
+// seconds), the longest waiting going first. Main thread only.
 class DelayedImageRelease {
 public:
     static DelayedImageRelease& shared()
@@ -28,16 +44,30 @@ public:
     void schedule(PMMovieRepresentationOriginal& record)
     {
         cancel(&record);
-        const auto it = m_byDeadline.emplace(platform::eventClockNow() + kUncacheDelay, Entry{&record, record.sharedOriginal()});
+        const qsizetype bytes = pictureBytes(record);
+        const auto it = m_byDeadline.emplace(platform::eventClockNow() + kUncacheDelay, Entry{&record, record.sharedOriginal(), bytes});
         m_byRecord.emplace(&record, it);
-        if (it == m_byDeadline.begin())
+        m_bytes += bytes;
+        if (m_byDeadline.size() > PMMovieRepresentationPrototype::kMaximumRecordsAwaitingPictureRelease ||
+            m_bytes > PMMovieRepresentationPrototype::kMaximumPictureBytesAwaitingRelease) {
+            std::vector<std::shared_ptr<PMMovieRepresentationOriginal>> early;
+            while (m_byDeadline.size() > 1 && (m_byDeadline.size() > PMMovieRepresentationPrototype::kMaximumRecordsAwaitingPictureRelease ||
+                                               m_bytes > PMMovieRepresentationPrototype::kMaximumPictureBytesAwaitingRelease))
+                if (auto released = take(m_byDeadline.begin()))
+                    early.push_back(std::move(released));
+            for (const auto& released : early)
+                released->uncacheCoverImageAndPosterImage();
             arm();
+        } else if (it == m_byDeadline.begin()) {
+            arm();
+        }
     }
     void cancel(const PMMovieRepresentationOriginal* record)
     {
         const auto found = m_byRecord.find(record);
         if (found == m_byRecord.end())
             return;
+        m_bytes -= found->second->second.bytes;
         m_byDeadline.erase(found->second);
         m_byRecord.erase(found);
         if (m_byDeadline.empty())
@@ -48,6 +78,7 @@ private:
     struct Entry {
         const PMMovieRepresentationOriginal* key; // the index's key, also once the record is gone
         std::weak_ptr<PMMovieRepresentationOriginal> record;
+        qsizetype bytes = 0; // its pictures' when scheduled
     };
     using Deadlines = std::multimap<double, Entry>;
     void arm()
@@ -58,23 +89,29 @@ private:
         }
         m_timer.start(std::max(0.0, m_byDeadline.begin()->first - platform::eventClockNow()), [this] { fire(); });
     }
+    // Out of the waiting entries: the record, if it is still there.
+    std::shared_ptr<PMMovieRepresentationOriginal> take(Deadlines::iterator it)
+    {
+        m_byRecord.erase(it->second.key);
+        m_bytes -= it->second.bytes;
+        std::shared_ptr<PMMovieRepresentationOriginal> record = it->second.record.lock();
+        m_byDeadline.erase(it);
+        return record;
+    }
     void fire()
     {
         const double now = platform::eventClockNow();
         std::vector<std::shared_ptr<PMMovieRepresentationOriginal>> due;
-        while (!m_byDeadline.empty() && m_byDeadline.begin()->first <= now + 1e-6) {
-            const auto it = m_byDeadline.begin();
-            m_byRecord.erase(it->second.key);
-            if (std::shared_ptr<PMMovieRepresentationOriginal> record = it->second.record.lock())
+        while (!m_byDeadline.empty() && m_byDeadline.begin()->first <= now + 1e-6)
+            if (std::shared_ptr<PMMovieRepresentationOriginal> record = take(m_byDeadline.begin()))
                 due.push_back(std::move(record));
-            m_byDeadline.erase(it);
-        }
         for (const auto& record : due)
             record->uncacheCoverImageAndPosterImage();
         arm();
     }
     Deadlines m_byDeadline;
     std::unordered_map<const PMMovieRepresentationOriginal*, Deadlines::iterator> m_byRecord;
+    qsizetype m_bytes = 0;
     platform::OneShotTimer m_timer;
 };
 

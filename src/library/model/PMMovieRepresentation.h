@@ -307,7 +307,10 @@ public:
     void setPosterImage(const platform::ImagePtr& image);
     platform::ImagePtr cachedPosterImage();
     void uncacheCoverImageAndPosterImage();
+    // The pictures go a few seconds later, or sooner when more than these wait to go.
     void uncacheCoverImageAndPosterImageAfterDelay();
+    static constexpr std::size_t kMaximumRecordsAwaitingPictureRelease = 2000;
+    static constexpr qsizetype kMaximumPictureBytesAwaitingRelease = qsizetype(48) << 20;
     void cancelUncacheCoverImageAndPosterImageAfterDelay();
     // Asks the loader for the pictures at the view's size: condition 0 always, 1 only to
     // improve pictures in memory (when the view outgrew them), 2 only when nothing is in

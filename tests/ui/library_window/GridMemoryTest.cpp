@@ -15,6 +15,8 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QScrollBar>
 
+#include <cmath>
+
 using platform::Value;
 
 namespace {
@@ -147,4 +149,38 @@ TEST_F(GridMemory, ADroppedTilesWaitingLoadIsCancelled)
     // Back on screen, the tile asks again.
     scrollTo(0);
     EXPECT_GE(loader.queuedLoadCountForID(records[size_t(first.front())]->uniqueLibraryID()), 1);
+}
+
+TEST_F(GridMemory, PicturesAwaitingReleaseAreBounded)
+{
+    platform::steerEventClockForTesting(true);
+    const qsizetype budget = PMMovieRepresentationPrototype::kMaximumPictureBytesAwaitingRelease;
+    const std::size_t most = PMMovieRepresentationPrototype::kMaximumRecordsAwaitingPictureRelease;
+    // Pictures each counting a tenth of the bytes that may wait (one buffer shared by all),
+    // and more small pictures than may wait.
+    const int side = int(std::sqrt(double(budget / 10) / 4.0)) + 1;
+    const struct {
+        QSize picture;
+        std::size_t count;
+        std::size_t kept;
+    } cases[] = {{QSize(side, side), 400, 9}, {QSize(16, 16), most + 300, most}};
+    for (const auto& c : cases) {
+        const QImage shared(c.picture, QImage::Format_RGB32);
+        std::vector<PMMovieRepresentationOriginalPtr> many;
+        for (std::size_t i = 0; i < c.count; ++i) {
+            many.push_back(PMMovieRepresentationOriginal::movieRepresentationWithPath(dir + QStringLiteral("/Many %1.mp4").arg(i)));
+            many.back()->original().m_posterImage = platform::Image::make(shared);
+        }
+        // Let go of in order, as tiles leaving the screen are: the last ones keep theirs.
+        for (const auto& record : many)
+            record->uncacheCoverImageAndPosterImageAfterDelay();
+        for (std::size_t i = 0; i < c.count; ++i)
+            EXPECT_EQ(bool(many[i]->original().m_posterImage), i >= c.count - c.kept) << c.count << " " << i;
+        // A record shown again before its release is no longer waiting: it does not count.
+        many.back()->cancelUncacheCoverImageAndPosterImageAfterDelay();
+        platform::advanceEventClockForTesting(6.0);
+        for (std::size_t i = 0; i + 1 < c.count; ++i)
+            EXPECT_FALSE(many[i]->original().m_posterImage) << c.count << " " << i;
+        EXPECT_TRUE(many.back()->original().m_posterImage);
+    }
 }

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QtCore/QFile>
 #include <QtGui/QContextMenuEvent>
 #include <QtGui/QAccessible>
@@ -1136,4 +1138,61 @@ TEST_F(TileClicks, AnIconStandsInTheMiddleOfItsGlow)
         10000);
     ASSERT_TRUE(glowing) << n;
     EXPECT_NEAR(centre, tile.center().x(), 3.0);
+}
+
+TEST_F(TileClicks, ATileArrivingOnScreenLooksAsOneDrawnAgain)
+{
+    defaults().setDouble(200, QStringLiteral("Preview Width"));
+    grid->resize(700, 500);
+    grid->tileWithAdjustedSize(false, false, false);
+    // A picture smaller than the tile, dark at the top and light at the bottom: drawn
+    // enlarged over its blurred copy.
+    QImage gradient(100, 60, QImage::Format_RGB32);
+    for (int y = 0; y < gradient.height(); ++y)
+        std::fill_n(reinterpret_cast<QRgb*>(gradient.scanLine(y)), gradient.width(), qRgb(y * 4, y * 4, y * 4));
+    const platform::ImagePtr picture = platform::Image::make(gradient);
+    // Once the loads for the fake file have answered (with its icon).
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        QCoreApplication::processEvents();
+        return loader.loadQueue().operationCount() == 0 && loader.crawlQueue().operationCount() == 0;
+    }, 30000));
+    QCoreApplication::processEvents();
+    records[0]->original().m_posterImage = picture;
+    const PMGroupViewItemProxyPtr proxy = grid->movieProxies()[0];
+    ASSERT_TRUE(proxy->view);
+    const QRect tile = proxy->frame.translated(0, -grid->verticalScrollBar()->value()).toAlignedRect();
+    ASSERT_GE(tile.height(), 120); // taller than one band of rows
+    const auto shot = [&] {
+        grid->viewport()->repaint();
+        return grid->viewport()->grab(tile).toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    shot();
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        QCoreApplication::processEvents();
+        return picture->cachedBlurredImage() != nullptr;
+    }, 10000));
+    // Arriving (its buffers from the pool, the picture composed into the drawing), drawn
+    // again with the same picture (the picture's area then kept apart), and drawn from that.
+    proxy->view->discardDrawing();
+    const QImage arriving = shot();
+    proxy->view->invalidateDrawing();
+    const QImage again = shot();
+    proxy->view->invalidateDrawing();
+    const QImage fromKept = shot();
+    EXPECT_EQ(arriving, again);
+    EXPECT_EQ(arriving, fromKept);
+    // The enlarged picture runs smoothly from dark to light down the middle of the tile.
+    int previous = -1, steps = 0;
+    for (int y = tile.height() / 2 - 30; y < tile.height() / 2 + 30; ++y) {
+        const int grey = qGray(arriving.pixel(arriving.width() / 2, y));
+        if (previous >= 0) {
+            EXPECT_GE(grey, previous) << y;
+            EXPECT_LE(grey - previous, 12) << y;
+            steps += grey > previous;
+        }
+        previous = grey;
+    }
+    EXPECT_GT(steps, 20);
+    defaults().removeObjectForKey(QStringLiteral("Preview Width"));
 }
