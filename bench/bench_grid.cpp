@@ -434,6 +434,37 @@ void BM_PointerOnGrid(benchmark::State& state)
 }
 BENCHMARK(BM_PointerOnGrid)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// A refill of the grid of 100,000 movies and its tiling, as the window's refresh does it,
+// and the proxies of the content before let go (as they are a second later).
+// Argument 0: the content alternates between all the movies and 45,000 of them (a search
+// typed and taken back); 1: the same 100,000 again (a refresh that changed no content).
+void BM_GridRefill(benchmark::State& state)
+{
+    const bool same = state.range(0) == 1;
+    PMGroupView grid;
+    grid.resize(1600, 1000);
+    const PMLibraryContainerPtr group = pointerLibrary();
+    const std::vector<Value> all(group->rawChildren()->begin(), group->rawChildren()->end());
+    std::vector<Value> some;
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (i % 20 < 9)
+            some.push_back(all[i]);
+    grid.setItems(group, all);
+    grid.tileWithAdjustedSize(true, true, true);
+    grid.show();
+    QCoreApplication::processEvents();
+    bool full = true;
+    for (auto _ : state) {
+        full = same || !full;
+        grid.setItems(group, full ? all : some);
+        grid.tileWithAdjustedSize(true, true, true);
+        grid.clearProxyDump();
+        benchmark::DoNotOptimize(grid.shownProxies().size());
+    }
+    state.SetLabel(same ? "same content" : "100,000 and 45,000 in turn");
+}
+BENCHMARK(BM_GridRefill)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 void settle(int ms)
 {
     QElapsedTimer t;

@@ -1322,6 +1322,19 @@ void PMLibraryContainer::invalidateSortsAndSearches()
         remove(kSearch);
 }
 
+void PMLibraryContainer::invalidateAfterRatingChange()
+{
+    // Search results may match ratings: they go. A sort keeps its order unless one of its
+    // criteria reads ratings (a tag criterion may name one); a container that searched
+    // may sort by the search's own criterion, so its sorts go with the search.
+    QString criteria;
+    primarySortCriterionFromCSVString(&criteria, nullptr, true);
+    const bool searched = !isOnlineItem() && !value(kSearch).isNull();
+    const bool readsRatings = criteria.contains(QLatin1String(kGroupListRating)) || criteria.contains(QLatin1String(kAccessoryTagListNamePrefix));
+    if (searched || readsRatings)
+        invalidateSortsAndSearches();
+}
+
 void PMLibraryContainer::invalidateChildrenRecursively(bool recursively)
 {
     for (const QString& key : kCacheKeys)

@@ -147,6 +147,9 @@ public:
     // Drops only the sorted children and the search results (what a change of the movies'
     // ratings or other sort keys can change); the filtered children and sums stay.
     void invalidateSortsAndSearches();
+    // What a change of ratings can change: the search results, and the sorts whose
+    // criteria read ratings.
+    void invalidateAfterRatingChange();
 
     // Online containers
     bool canGetMoreOnlineChildren() const;

@@ -412,11 +412,22 @@ void PMGroupView::addItem(const Value& item)
         }
     }
     PMGroupViewItemProxyPtr proxy;
-    if (m_hasProxyDump) {
-        const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
-        auto bucket = _proxyDump.find(groupKey);
-        if (bucket != _proxyDump.end() && !bucket->isEmpty())
-            proxy = bucket->take(itemID(shown));
+    // Only a few screens of proxies wait in the dump: a record (a lasting object) is looked
+    // for there by its address, and only what is found, a container or a stand-in by its
+    // ID, so that a refill does not work out the ID of every item it shows.
+    if (m_hasProxyDump && !m_dumpedObjects.isEmpty()) {
+        PMLibraryItem* shownItem = PMItem(shown);
+        const bool byID = m_dumpedObjects.contains(shown.objectPointer()) || (shownItem && (shownItem->isContainer() || shownItem->isProxy()));
+        if (byID) {
+            if (m_dumpBucketGroup != _representedGroup.get() || !m_dumpBucket) {
+                const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
+                auto bucket = _proxyDump.find(groupKey);
+                m_dumpBucket = bucket != _proxyDump.end() ? &bucket.value() : nullptr;
+                m_dumpBucketGroup = _representedGroup.get();
+            }
+            if (m_dumpBucket && !m_dumpBucket->isEmpty())
+                proxy = m_dumpBucket->take(itemID(shown));
+        }
     }
     if (proxy) {
         proxy->view.reset();
@@ -433,18 +444,19 @@ void PMGroupView::addItem(const Value& item)
     m_ratiosValid = false;
 }
 
-bool PMGroupView::setItems(const std::shared_ptr<PMLibraryContainer>& group, const std::vector<Value>& items)
+bool PMGroupView::setItems(const std::shared_ptr<PMLibraryContainer>& group, std::span<const Value> items, std::span<const Value> more)
 {
     // The items compared are what was added, by identity (the proxies keep them alive, so
     // an address is never that of another item made since).
     const bool blends = PMMainController::blendsSubgroupPreviews();
     const auto same = [&] {
         // A blended subgroup's tile may have to show another of its movies now.
-        if (blends || group != _representedGroup || blends != m_itemsBlended || items.size() != _proxies.size())
+        if (blends || group != _representedGroup || blends != m_itemsBlended || items.size() + more.size() != _proxies.size())
             return false;
-        for (std::size_t i = 0; i < items.size(); ++i) {
+        for (std::size_t i = 0; i < _proxies.size(); ++i) {
             const Value& added = _proxies[i]->equivalentContainer.isNull() ? _proxies[i]->representedItem : _proxies[i]->equivalentContainer;
-            if (added.object() != items[i].object() || !added.isObject())
+            const Value& item = i < items.size() ? items[i] : more[i - items.size()];
+            if (added.objectPointer() != item.objectPointer() || !added.isObject())
                 return false;
         }
         return true;
@@ -463,8 +475,10 @@ bool PMGroupView::setItems(const std::shared_ptr<PMLibraryContainer>& group, con
     clear();
     setRepresentedGroup(group);
     m_itemsBlended = blends;
-    _proxies.reserve(items.size());
+    _proxies.reserve(items.size() + more.size());
     for (const Value& item : items)
+        addItem(item);
+    for (const Value& item : more)
         addItem(item);
     return false;
 }
@@ -486,9 +500,13 @@ void PMGroupView::clear()
         std::vector<std::uint32_t> near;
         m_index.tilesInRect(visible.adjusted(-reach, -reach, reach, reach), near);
         for (std::uint32_t i : near)
-            if (i < _proxies.size() && _proxies[i].get() == m_indexed[i])
+            if (i < _proxies.size() && _proxies[i].get() == m_indexed[i]) {
                 bucket.insert(itemID(_proxies[i]->representedItem), _proxies[i]);
+                m_dumpedObjects.insert(_proxies[i]->representedItem.objectPointer());
+            }
     }
+    m_dumpBucket = nullptr;
+    m_dumpBucketGroup = nullptr;
     // Tiles exist only for the proxies shown.
     for (PMGroupViewItemProxy* proxy : m_shown)
         dropTile(*proxy);
@@ -511,6 +529,9 @@ void PMGroupView::clear()
 void PMGroupView::clearProxyDump()
 {
     _proxyDump.clear();
+    m_dumpedObjects.clear();
+    m_dumpBucket = nullptr;
+    m_dumpBucketGroup = nullptr;
     m_retiredProxies.clear();
     m_hasProxyDump = false;
 }
@@ -846,6 +867,7 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     }
     PMGroupViewLayoutInput in = layoutInput(adjust);
     // The ratios of the movies, kept until the content changes.
+    const bool contentChanged = !m_ratiosValid;
     if (!m_ratiosValid) {
         m_aspectRatioCache.valid = false;
         m_ratios.resize(_movieProxies.size());
@@ -867,36 +889,52 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     in.computedAspectRatio.valid = true;
     in.computedAspectRatio.found = m_aspectRatioCache.found;
     in.computedAspectRatio.ratio = m_aspectRatioCache.ratio;
-    in.movieRatios = m_ratios;
     // During a live resize the waterfall family keeps its frames until the column count changes.
     const unsigned columns = numberOfColumnsForWidth(in.baseWidth, in.spacing, in.canvas.width());
     const bool keep = m_inLiveResize && PMIsWaterfallLayout(m_layout.layout) && PMIsWaterfallLayout(in.layout) && columns == m_liveResizeColumns
                       && m_layout.movieFrames.size() == _movieProxies.size() && m_layout.subgroupFrames.size() == _groupProxies.size();
     m_liveResizeColumns = columns;
-    if (!keep)
-        m_layout = PMGroupViewLayout(in);
-    else
-        m_layout.viewSize.setWidth(in.canvas.width());
+    // The same tiles (in the same order, with the same ratios) laid out from the same
+    // input land where they are: a refresh that changed no content leaves the frames and
+    // the index as they are, whatever the number of tiles.
+    const bool dragOrder = _isDragTarget && _localDragMovieProxies;
+    const bool unchanged = !contentChanged && !keep && !dragOrder && m_lastLayoutInput && *m_lastLayoutInput == in;
+    if (!unchanged) {
+        m_lastLayoutInput.reset();
+        in.movieRatios = m_ratios;
+        if (!keep)
+            m_layout = PMGroupViewLayout(in);
+        else
+            m_layout.viewSize.setWidth(in.canvas.width());
+        ++m_layoutCount;
+    }
     _numberOfColumns = m_layout.numberOfColumns;
     _separatorY = m_layout.separatorY;
     m_contentSize = m_layout.viewSize;
     PMSetAlwaysShownTileHeaderHeight(in.staticLabels ? PMGroupViewLabelBand : 0.0);
 
-    // Frames to proxies; movies in the local drag order while a drag is over the grid.
-    for (std::size_t i = 0; i < _groupProxies.size(); ++i)
-        _groupProxies[i]->frame = m_layout.subgroupFrames[i];
-    const auto& movieOrder = (_isDragTarget && _localDragMovieProxies) ? *_localDragMovieProxies : _movieProxies;
-    for (std::size_t i = 0; i < movieOrder.size() && i < m_layout.movieFrames.size(); ++i)
-        movieOrder[i]->frame = m_layout.movieFrames[i];
-    std::vector<QRectF> frames;
-    frames.reserve(_proxies.size());
-    m_indexed.clear();
-    m_indexed.reserve(_proxies.size());
-    for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
-        frames.push_back(proxy->frame);
-        m_indexed.push_back(proxy.get());
+    if (!unchanged) {
+        // Frames to proxies; movies in the local drag order while a drag is over the grid.
+        for (std::size_t i = 0; i < _groupProxies.size(); ++i)
+            _groupProxies[i]->frame = m_layout.subgroupFrames[i];
+        const auto& movieOrder = dragOrder ? *_localDragMovieProxies : _movieProxies;
+        for (std::size_t i = 0; i < movieOrder.size() && i < m_layout.movieFrames.size(); ++i)
+            movieOrder[i]->frame = m_layout.movieFrames[i];
+        std::vector<QRectF> frames;
+        frames.reserve(_proxies.size());
+        m_indexed.clear();
+        m_indexed.reserve(_proxies.size());
+        for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
+            frames.push_back(proxy->frame);
+            m_indexed.push_back(proxy.get());
+        }
+        m_index.rebuild(frames);
+        // Frames in the display order of the layout itself are what a later tiling may keep.
+        if (!keep && !dragOrder) {
+            in.movieRatios.clear();
+            m_lastLayoutInput = std::move(in);
+        }
     }
-    m_index.rebuild(frames);
     updateScrollBars();
 
     if (restoreVisibleRect && mainController()._groupView == this)
@@ -916,7 +954,9 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
         m_animation->start();
     }
     viewport()->update();
-    QTimer::singleShot(0, this, [this] { updatePreviousFrames(); });
+    // Frames that stayed are where their tiles were already.
+    if (!unchanged)
+        QTimer::singleShot(0, this, [this] { updatePreviousFrames(); });
     if (!animated)
         QTimer::singleShot(1, QCoreApplication::instance(), [] {
             if (animationSuppressionCounter() > 0)

@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 class PMLibraryContainer;
@@ -181,8 +182,10 @@ public:
     // Shows `items` (in their order) for `group`. The very items the grid shows already keep
     // their proxies, with their places and selection marks, and the tiles on screen are only
     // drawn again: the cost of a refresh that changed no content is that of what is visible.
-    // Anything else refills the grid. Answers whether the proxies were kept.
-    bool setItems(const std::shared_ptr<PMLibraryContainer>& group, const std::vector<platform::Value>& items);
+    // Anything else refills the grid. Answers whether the proxies were kept. The items are
+    // `items` followed by `more`.
+    bool setItems(const std::shared_ptr<PMLibraryContainer>& group, std::span<const platform::Value> items,
+                  std::span<const platform::Value> more = {});
     void clearProxyDump();
     const std::vector<PMGroupViewItemProxyPtr>& proxies() const { return _proxies; }
     const std::vector<PMGroupViewItemProxyPtr>& movieProxies() const { return _movieProxies; }
@@ -216,6 +219,9 @@ public:
     // ---- Layout
     void tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, bool animate);
     const PMGroupViewLayoutResult& lastLayout() const { return m_layout; }
+    // How many times the tiles were laid out (a tiling that found nothing changed keeps
+    // the frames it had and lays out nothing).
+    quint64 layoutCount() const { return m_layoutCount; }
     unsigned numberOfColumns() const { return _numberOfColumns; }
     // The columns the grid would show for a tile width, its size adjustment included.
     unsigned columnsShownForWidth(double width) const;
@@ -381,6 +387,10 @@ private:
     };
     std::unique_ptr<LocalDragCache> m_localDragCache;
     QHash<QString, QHash<QString, PMGroupViewItemProxyPtr>> _proxyDump;
+    // The items of the dumped proxies by address, and the bucket of the shown group.
+    QSet<const void*> m_dumpedObjects;
+    QHash<QString, PMGroupViewItemProxyPtr>* m_dumpBucket = nullptr;
+    const PMLibraryContainer* m_dumpBucketGroup = nullptr;
     // The proxies of earlier contents, let go with the dump (not while the grid refills).
     std::vector<std::vector<PMGroupViewItemProxyPtr>> m_retiredProxies;
     bool m_hasProxyDump = false;
@@ -397,6 +407,10 @@ private:
     double _arrowAlpha = 0;
     std::shared_ptr<PMLibraryContainer> _representedGroup;
     PMGroupViewLayoutResult m_layout;
+    // What the frames of the proxies were last laid out from (its ratios aside: they are
+    // m_ratios while m_ratiosValid holds); unset when the frames may differ from it.
+    std::optional<PMGroupViewLayoutInput> m_lastLayoutInput;
+    quint64 m_layoutCount = 0;
     PMGroupViewVisibleIndex m_index;
     std::vector<PMGroupViewItemProxy*> m_indexed; // the proxies of the index, by frame number
     QSizeF m_contentSize;

@@ -94,10 +94,11 @@ struct PMGroupViewLayoutInput {
     bool fallBackToSquare = false;
     // The items' aspect ratio when the caller has it already (kept per content change):
     // valid says whether it is given, found whether the items had any ratio.
-    struct {
+    struct ComputedAspectRatio {
         bool valid = false;
         bool found = false;
         double ratio = 1.0;
+        bool operator==(const ComputedAspectRatio&) const = default;
     } computedAspectRatio;
     double coverAspectRatio = 1.46;   // height over width
     double previewAspectRatio = 1.48; // width over height
@@ -109,6 +110,7 @@ struct PMGroupViewLayoutInput {
     long subgroupColumnThreshold = -1; // column-major above this many rows per column (-1: never)
     long movieColumnThreshold = -1;
     double backingScale = 1.0;
+    bool operator==(const PMGroupViewLayoutInput&) const = default;
 };
 
 struct PMGroupViewLayoutResult {

@@ -290,9 +290,11 @@ void PMMainController::updateUserInterface()
                     }
                 }
             }
-            if (items)
+            if (items) {
+                _groupMovieItems->values().reserve(std::size_t(items->count()));
                 for (const Value& item : *items)
                     (PMMovie(item) ? _groupMovieItems : _groupSubgroupItems)->append(item);
+            }
             if (!_groupItemsParent || _groupItemsParent->topLevelRole().isEmpty()) {
                 modeButtonsEnabled = true;
                 modeButtonsHidden = forceModeButtonsHidden || _groupMovieItems->isEmpty();
@@ -386,8 +388,8 @@ void PMMainController::updateUserInterface()
             setDarkLook(grid, !PMUsesLightThumbnailBackground);
             setDarkLook(groupScopeBar, !PMUsesLightThumbnailBackground);
             grid->setHasScopeBar(showsScopeBar);
-            std::vector<Value> shown;
             if (PMBlendsSubgroupPreviews && showsSubgroups) {
+                std::vector<Value> shown;
                 if (items) {
                     shown.reserve(size_t(items->count()));
                     for (const Value& item : *items) {
@@ -400,13 +402,12 @@ void PMMainController::updateUserInterface()
                         shown.push_back(item);
                     }
                 }
+                grid->setItems(_groupItemsParent, shown);
             } else {
-                shown.reserve(size_t(_groupMovieItems->count() + (showsSubgroups ? _groupSubgroupItems->count() : 0)));
-                shown.insert(shown.end(), _groupMovieItems->begin(), _groupMovieItems->end());
-                if (showsSubgroups)
-                    shown.insert(shown.end(), _groupSubgroupItems->begin(), _groupSubgroupItems->end());
+                // The movies, then the subgroups, as they stand: no copy of the content.
+                grid->setItems(_groupItemsParent, _groupMovieItems->values(),
+                               showsSubgroups ? std::span<const Value>(_groupSubgroupItems->values()) : std::span<const Value>());
             }
-            grid->setItems(_groupItemsParent, shown);
         } else if (_groupView) {
             _groupView->clear();
         }

@@ -460,12 +460,13 @@ void PMMainController::updateLibraryAfterRatingChange()
         return;
     }
     freezeSelections();
-    // The containers' sorts and search results may read ratings: they are dropped and made
+    // The containers' search results and the sorts that read ratings are dropped and made
     // again when next asked for (the shown one by the refresh below); what they hold and
-    // its sums stay. Buckets of smart groups are refilled with their groups.
+    // its sums stay, and so does a sort by names or dates. Buckets of smart groups are
+    // refilled with their groups.
     for (const PMLibraryContainerPtr& container : std::as_const(_containersByID))
         if (container && !container->isSmartGroupSubdivision())
-            container->invalidateSortsAndSearches();
+            container->invalidateAfterRatingChange();
     // The groups keep what they show until their new content arrives.
     startSmartGroupPopulation(_rebuiltSmartGroups, platform::Date::now().secondsSince1970);
     // One refresh, when the selections are restored.

@@ -215,8 +215,14 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
         files = shown->count();
         selection = selectedGroupListItems();
     } else {
-        for (const PMGroupViewItemProxyPtr& proxy : grid->movieProxies())
-            shown->append(proxy->representedItem);
+        // The movies of the tiles, gathered only where they are what counts.
+        const auto shownMovies = [grid] {
+            ArrayPtr movies = Array::make();
+            movies->values().reserve(grid->movieProxies().size());
+            for (const PMGroupViewItemProxyPtr& proxy : grid->movieProxies())
+                movies->append(proxy->representedItem);
+            return movies;
+        };
         const qsizetype subgroupItems = qsizetype(grid->groupProxies().size());
         bool hidden = defaults().boolForKey(QStringLiteral("Hide Subgroups In Preview Mode"))
             && !defaults().boolForKey(QStringLiteral("Hide Subgroups In Preview Mode: Flattened Only"));
@@ -229,6 +235,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
                 hidden = parent->value(QStringLiteral("Flattened Non-Others")).toBool();
         }
         if (flattenedCounts) {
+            shown = shownMovies();
             files = shown->count();
             subgroups = 0;
         } else if (!searching && !combined && !hidden && !defaults().boolForKey(QStringLiteral("Only Count Top-Level Children In Preview Mode"))) {
@@ -238,6 +245,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
             files = shown->count();
             subgroups = subgroupItems;
         } else {
+            shown = shownMovies();
             files = shown->count();
             subgroups = hidden ? 0 : subgroupItems;
         }

@@ -145,6 +145,28 @@ TEST_F(GroupView, RefreshWithinASecondReusesTilesAndKeepsTheirPlaces)
     EXPECT_TRUE(grid->movieProxies()[0]->previousFrame.isEmpty());
 }
 
+TEST_F(GroupView, ARefillFindsTheProxiesOfRecordsByAddressAndOfContainersByTheirID)
+{
+    fill(6);
+    const auto subgroup = [](const QString& name) {
+        return PMLibraryContainer::make({{QStringLiteral("Name"), name}, {QStringLiteral("Unique ID"), QStringLiteral("SUB-1")}});
+    };
+    std::vector<Value> items(records.begin(), records.end());
+    items.push_back(Value(subgroup(QStringLiteral("Sub"))));
+    ASSERT_FALSE(grid->setItems(group, items));
+    grid->tileWithAdjustedSize(false, false, false);
+    const PMGroupViewItemProxyPtr record = grid->movieProxies()[1];
+    const PMGroupViewItemProxyPtr container = grid->groupProxies()[0];
+    // Other content: one record fewer, and the subgroup as a new object of the same ID
+    // (as a search shows a copy of it).
+    items.erase(items.begin());
+    items.back() = Value(subgroup(QStringLiteral("Sub (Outer)")));
+    ASSERT_FALSE(grid->setItems(group, items));
+    EXPECT_EQ(grid->movieProxies()[0], record);
+    EXPECT_EQ(grid->groupProxies()[0], container);
+    EXPECT_EQ(PMItem(container->representedItem)->displayName(), QStringLiteral("Sub (Outer)"));
+}
+
 TEST_F(GroupView, TilesWhoseFadeInIsCutShortEndOpaque)
 {
     grid->show();

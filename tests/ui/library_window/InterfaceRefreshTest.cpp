@@ -453,6 +453,42 @@ TEST_F(InterfaceRefreshTest, ARatingChangeReachesSortsAndSmartGroupsWithoutRebui
     EXPECT_TRUE(steps.isEmpty()) << steps.join(u',').toStdString();
 }
 
+TEST_F(InterfaceRefreshTest, ARatingChangeKeepsTheOrderAndTheTilesOfASortThatReadsNoRatings)
+{
+    c().updateLibrary(); // the first full update of a running program
+    PMMovieRepresentationPrototype* alpha = PMMovie(A->rawChildren()->at(0));
+    ASSERT_TRUE(alpha);
+    const QString name = kGroupListName;
+    const QString rating = QString::fromLatin1(kGroupListRating);
+    const struct {
+        QString criterion;
+        bool keeps;
+    } cases[] = {
+        {name, true},
+        {QString::fromLatin1(kGroupListDate), true},
+        {rating, false},
+        {name + u',' + rating, false},
+        {QString::fromLatin1(kAccessoryTagListNamePrefix) + QStringLiteral("rating"), false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.criterion.toStdString());
+        A->setSortCriterion(test.criterion, false, true);
+        A->invalidateSortsAndSearches();
+        c().selectLibraryItem(Value(A));
+        const platform::ArrayPtr sorted = A->sortedChildren();
+        const std::vector<PMGroupViewItemProxyPtr> proxies = grid->proxies();
+        const quint64 layouts = grid->layoutCount();
+        alpha->setRating(std::fmod(alpha->rating() + 1, 6));
+        c().updateLibraryAfterRatingChange();
+        EXPECT_EQ(A->sortedChildren() == sorted, test.keeps);
+        if (test.keeps) {
+            // Nothing the grid shows moved: its proxies and their frames stay, unlaid.
+            EXPECT_EQ(grid->proxies(), proxies);
+            EXPECT_EQ(grid->layoutCount(), layouts);
+        }
+    }
+}
+
 TEST_F(InterfaceRefreshTest, EveryPartOfTheSizeSliderChangesTheTilesWhenFewMoviesFillTheView)
 {
     // 20 movies in an 800-point grid: the grid scales small tiles up until they fill the
