@@ -41,6 +41,8 @@
 
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QEventLoop>
+#include <QtCore/QTimer>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QProcess>
@@ -52,6 +54,8 @@
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QStyle>
+
+#include <functional>
 #include <QtGui/QKeyEvent>
 
 #include <ctime>
@@ -303,16 +307,31 @@ std::pair<double, double> memoryMB()
 }
 
 // Runs the event loop for the time given; answers the longest single turn (ms).
-double longestTurnWithin(int milliseconds)
+// The longest the main thread was held in the next `milliseconds`: a 2 ms timer's lateness,
+// with the thread asleep between its ticks (a loop spinning on processEvents would make the
+// profile and the thread's time its own). `each` hears every hold over 20 ms.
+double longestTurnWithin(int milliseconds, const std::function<void(double at, double hold)>& each = {})
 {
-    QElapsedTimer timer, turn;
-    timer.start();
+    constexpr double kTick = 2.0;
+    QEventLoop loop;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(int(kTick));
+    QElapsedTimer total, last;
+    total.start();
+    last.start();
     double longest = 0;
-    while (timer.elapsed() < milliseconds) {
-        turn.start();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        longest = std::max(longest, turn.nsecsElapsed() / 1e6);
-    }
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        const double hold = std::max(0.0, last.nsecsElapsed() / 1e6 - kTick);
+        last.restart();
+        longest = std::max(longest, hold);
+        if (each && hold > 20)
+            each(total.nsecsElapsed() / 1e9, hold);
+        if (total.elapsed() >= milliseconds)
+            loop.quit();
+    });
+    tick.start();
+    loop.exec();
     return longest;
 }
 
@@ -363,6 +382,21 @@ void scaleOnce(const QString& library, const QString& figure)
     } else if (figure == QLatin1String("launch")) {
         std::printf("launch %lld ms, %.0f MB resident (peak %.0f MB), %zu tiles\n", static_cast<long long>(launchMs), launchRSS, launchPeak,
                     g->proxies().size());
+    } else if (figure == QLatin1String("idle")) {
+        // The window left alone for a minute after launch (the background work of a first
+        // session answers meanwhile): each turn of the main thread over 20 ms, and the longest.
+        QElapsedTimer since;
+        since.start();
+        mainController()._libraryUpdateStepObserver = [&since](const QString& step) {
+            std::fprintf(stderr, "%9.3f s  %s\n", since.nsecsElapsed() / 1e9, qPrintable(step));
+        };
+        mainController()._updateUserInterfaceHook = [&since] { std::fprintf(stderr, "%9.3f s  interface refreshed\n", since.nsecsElapsed() / 1e9); };
+        int longTurns = 0;
+        const double longest = longestTurnWithin(60000, [&](double at, double hold) {
+            ++longTurns;
+            std::fprintf(stderr, "%9.3f s  held %.1f ms\n", at, hold);
+        });
+        std::printf("left alone for 60 s after launch: %d turns over 20 ms, longest %.1f ms\n", longTurns, longest);
     } else if (figure == QLatin1String("search")) {
         // The first keystroke a second after the window showed: the longest hold of the
         // main thread in the 3 s that follow.
@@ -386,13 +420,23 @@ void scaleOnce(const QString& library, const QString& figure)
         const double before = threadSeconds();
         QElapsedTimer wall;
         wall.start();
-        for (int i = 0; i < presses; ++i) {
+        // The repeats come from a timer so that the main thread sleeps between them: its
+        // time is then the program's work, not a wait spinning in the event loop.
+        int sent = 0;
+        QEventLoop loop;
+        QTimer repeat;
+        repeat.setTimerType(Qt::PreciseTimer);
+        repeat.setInterval(15);
+        QObject::connect(&repeat, &QTimer::timeout, &loop, [&] {
             QKeyEvent press(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier, QString(), true);
             QCoreApplication::sendEvent(g, &press);
-            // The next repeat 15 ms after this one.
-            while (wall.elapsed() < 15 * (i + 1))
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        }
+            if (++sent == presses) {
+                repeat.stop();
+                loop.quit();
+            }
+        });
+        repeat.start();
+        loop.exec();
         const double busy = threadSeconds() - before;
         longestTurnWithin(500);
         std::printf("Page Down every 15 ms: %.2f ms of main-thread time per step; landed at %d, keys say %d (page %d)\n", busy * 1000 / presses,
