@@ -402,6 +402,7 @@ void scaleOnce(const QString& library, const QString& figure)
         // main thread in the 3 s that follow.
         longestTurnWithin(1000);
         window->searchField()->setFocus();
+        const quint64 layoutsBefore = g->layoutCount();
         QElapsedTimer key;
         key.start();
         QKeyEvent press(QEvent::KeyPress, Qt::Key_H, Qt::NoModifier, QStringLiteral("h"));
@@ -409,8 +410,16 @@ void scaleOnce(const QString& library, const QString& figure)
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_H, Qt::NoModifier, QStringLiteral("h"));
         QCoreApplication::sendEvent(window->searchField(), &release);
         const double typed = key.nsecsElapsed() / 1e6;
-        const double longest = std::max(typed, longestTurnWithin(3000));
-        std::printf("first search keystroke: main thread held at most %.1f ms (%zu tiles shown after)\n", longest, g->proxies().size());
+        if (qEnvironmentVariableIsSet("PELLIS_BENCH_VERBOSE")) {
+            mainController()._updateUserInterfaceHook = [&key] { std::fprintf(stderr, "%8.1f ms  interface refreshed\n", key.nsecsElapsed() / 1e6); };
+            std::fprintf(stderr, "%8.1f ms  typed\n", typed);
+        }
+        const double longest = std::max(typed, longestTurnWithin(3000, [&key](double, double hold) {
+            if (qEnvironmentVariableIsSet("PELLIS_BENCH_VERBOSE"))
+                std::fprintf(stderr, "%8.1f ms  held %.1f ms\n", key.nsecsElapsed() / 1e6, hold);
+        }));
+        std::printf("first search keystroke: main thread held at most %.1f ms (%zu tiles shown after, laid out %llu times)\n", longest,
+                    g->proxies().size(), static_cast<unsigned long long>(g->layoutCount() - layoutsBefore));
     } else if (figure == QLatin1String("scroll")) {
         longestTurnWithin(1000);
         g->setFocus();

@@ -14,10 +14,14 @@
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QSet>
+
+#include <numeric>
+#include <utility>
 
 using platform::Value;
 
@@ -47,39 +51,82 @@ bool containsOnlineItem(const platform::Array& items)
 
 void getAggregateDuration(const platform::Array& items, long long* getAggregateDuration, std::uint64_t* getAggregateSize, bool returnZeroSizeIfInDoubt)
 {
-    long long duration = 0;
-    std::uint64_t size = 0;
-    bool doubtful = false;
     // Sizes come from memory and the records (never the disk: a sum over a large folder
     // would ask for every file); those not measured this session are measured in the
     // background, and the status line is brought up to date when one differed.
-    std::vector<PMMovieRepresentationPrototype*> unmeasured, undurated;
-    for (const Value& v : items) {
-        PMMovieRepresentationPrototype* movie = PMMovie(v);
-        if (!movie)
-            continue;
-        if (getAggregateDuration) {
-            // Durations not known yet are measured in one batch in the background, never
-            // one job per movie from here: the sum runs over whole libraries.
-            const long long seconds = movie->durationIfCached(true);
-            if (seconds < 0)
-                undurated.push_back(movie);
-            duration += std::max(0LL, seconds);
-        }
-        if (getAggregateSize) {
-            if (movie->isOnlineItem()) {
-                doubtful = true;
-            } else {
-                bool known = false;
-                size += movie->movieFileSizeWithoutDisk(&known);
-                if (!known)
-                    unmeasured.push_back(movie);
+    struct Sum {
+        long long duration = 0;
+        std::uint64_t size = 0;
+        bool doubtful = false;
+        std::vector<PMMovieRepresentationPrototype*> unmeasured, undurated;
+    };
+    // Reads only what the records hold (under their locks), so that the slices of a large
+    // content can be summed on every core while the main thread waits for them.
+    const std::vector<Value>& values = items.values();
+    const auto sumSlice = [&](std::size_t begin, std::size_t end, Sum& sum) {
+        for (std::size_t i = begin; i < end; ++i) {
+            PMMovieRepresentationPrototype* shown = PMMovie(values[i]);
+            if (!shown)
+                continue;
+            // A search result stands for its record: every question below goes to the
+            // record, found once here rather than once per question.
+            PMMovieRepresentationPrototype* movie = &shown->original();
+            if (getAggregateDuration) {
+                // Durations not known yet are measured in one batch in the background,
+                // never one job per movie from here: the sum runs over whole libraries.
+                const long long seconds = movie->durationIfCached(true);
+                if (seconds < 0)
+                    sum.undurated.push_back(movie);
+                sum.duration += std::max(0LL, seconds);
+            }
+            if (getAggregateSize) {
+                if (movie->isOnlineItem()) {
+                    sum.doubtful = true;
+                } else {
+                    bool known = false;
+                    sum.size += movie->movieFileSizeWithoutDisk(&known);
+                    if (!known)
+                        sum.unmeasured.push_back(movie);
+                }
             }
         }
+    };
+    constexpr std::size_t kSlice = 8192;
+    Sum total;
+    if (values.size() >= 2 * kSlice && platform::isMainThread()) {
+        std::vector<Sum> sums((values.size() + kSlice - 1) / kSlice);
+        std::vector<std::size_t> slices(sums.size());
+        std::iota(slices.begin(), slices.end(), std::size_t(0));
+        QtConcurrent::blockingMap(slices, [&](std::size_t slice) {
+            sumSlice(slice * kSlice, std::min(values.size(), (slice + 1) * kSlice), sums[slice]);
+        });
+        for (Sum& sum : sums) {
+            total.duration += sum.duration;
+            total.size += sum.size;
+            total.doubtful = total.doubtful || sum.doubtful;
+            total.unmeasured.insert(total.unmeasured.end(), sum.unmeasured.begin(), sum.unmeasured.end());
+            total.undurated.insert(total.undurated.end(), sum.undurated.begin(), sum.undurated.end());
+        }
+    } else {
+        sumSlice(0, values.size(), total);
     }
+    const long long duration = total.duration;
+    const std::uint64_t size = total.size;
+    const bool doubtful = total.doubtful;
+    const std::vector<PMMovieRepresentationPrototype*>& unmeasured = total.unmeasured;
+    const std::vector<PMMovieRepresentationPrototype*>& undurated = total.undurated;
+    // The answers come in batches, thousands of them for a large library: the status line
+    // follows them a few times a second, not once per batch (each sum reads every shown
+    // movie). A refresh already waiting is not put off by the next batch.
     const auto refreshStatus = [] {
-        platform::performAfterDelay(&PMMainController::mainController(), QStringLiteral("updateStatusFields"), Value(), 0,
-                                    [] { PMMainController::mainController().updateStatusFields(); });
+        static bool waiting = false;
+        static const char target = 0; // a target of its own: nobody else cancels the refresh
+        if (std::exchange(waiting, true))
+            return;
+        platform::performAfterDelay(&target, QStringLiteral("updateStatusFields"), Value(), 0.25, [] {
+            waiting = false;
+            PMMainController::mainController().updateStatusFields();
+        });
     };
     if (!unmeasured.empty() && platform::isMainThread())
         PMRefreshMovieFileSizesInBackground(unmeasured, refreshStatus);

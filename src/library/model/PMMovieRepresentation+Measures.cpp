@@ -467,28 +467,19 @@ long long PMMovieRepresentationPrototype::durationIfCached(bool onlyIfCached, bo
     return -1;
 }
 
-void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentationPrototype*>& movies, std::function<void()> changed)
+namespace {
+
+// Queues the measures of records already marked as queued, in batches on the crawl queue.
+void queueDurationJobs(const std::vector<std::shared_ptr<PMMovieRepresentationPrototype>>& records, std::size_t begin, std::size_t end,
+                       const std::function<void()>& changed)
 {
-    if (!PMRecordGettersMayChangeRecords())
-        return;
-    // Measured on the crawl queue in small batches, not one job per movie, so that a sum
-    // over a whole library costs the main thread little more than reading the records;
-    // the batches are dropped with the rest of the queue when the program ends.
     constexpr std::size_t kBatch = 32;
     std::vector<DurationJob> jobs;
     {
         InFlight& inFlight = durationsInFlight();
         std::lock_guard lock(inFlight.mutex);
-        for (PMMovieRepresentationPrototype* movie : movies) {
-            if (!movie || movie->isOnlineItem())
-                continue;
-            {
-                PMMovieRepresentationOriginal& o = movie->original();
-                std::lock_guard recordLock(o.m_mutex);
-                if (o.m_durationUnmeasurable || o.m_durationQueued)
-                    continue;
-                o.m_durationQueued = true;
-            }
+        for (std::size_t i = begin; i < end; ++i) {
+            const std::shared_ptr<PMMovieRepresentationPrototype>& movie = records[i];
             const QString path = movie->path();
             const QUrl url = path.isEmpty() ? movie->URL() : QUrl();
             const QString id = movie->uniqueLibraryID();
@@ -499,7 +490,7 @@ void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentation
                 continue;
             }
             inFlight.ids.insert(id);
-            jobs.push_back(DurationJob{path, url, id, movie->userSettings()->value(QStringLiteral("Editing Steps")).array(), movie->sharedRecord()});
+            jobs.push_back(DurationJob{path, url, id, movie->userSettings()->value(QStringLiteral("Editing Steps")).array(), movie});
         }
     }
     for (std::size_t start = 0; start < jobs.size(); start += kBatch) {
@@ -526,6 +517,46 @@ void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentation
             });
         });
     }
+}
+
+// The jobs of a large library are made a slice per turn of the main thread.
+constexpr std::size_t kDurationJobsPerTurn = 2048;
+
+void queueDurationJobsInSlices(const std::shared_ptr<std::vector<std::shared_ptr<PMMovieRepresentationPrototype>>>& records, std::size_t begin,
+                               const std::function<void()>& changed)
+{
+    const std::size_t end = std::min(records->size(), begin + kDurationJobsPerTurn);
+    queueDurationJobs(*records, begin, end, changed);
+    if (end < records->size())
+        platform::dispatchAsyncMain([records, end, changed] { queueDurationJobsInSlices(records, end, changed); });
+}
+
+} // namespace
+
+void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentationPrototype*>& movies, std::function<void()> changed)
+{
+    if (!PMRecordGettersMayChangeRecords())
+        return;
+    // Measured on the crawl queue in small batches, not one job per movie, so that a sum
+    // over a whole library costs the main thread little more than reading the records;
+    // the batches are dropped with the rest of the queue when the program ends. Each
+    // record is marked queued here, so that a sum made again before its job is made
+    // (a library's jobs are made over several turns) asks for nothing more.
+    auto records = std::make_shared<std::vector<std::shared_ptr<PMMovieRepresentationPrototype>>>();
+    for (PMMovieRepresentationPrototype* movie : movies) {
+        if (!movie || movie->isOnlineItem())
+            continue;
+        PMMovieRepresentationOriginal& o = movie->original();
+        {
+            std::lock_guard recordLock(o.m_mutex);
+            if (o.m_durationUnmeasurable || o.m_durationQueued)
+                continue;
+            o.m_durationQueued = true;
+        }
+        records->push_back(movie->sharedRecord());
+    }
+    if (!records->empty())
+        queueDurationJobsInSlices(records, 0, changed);
 }
 
 // ---- Sizes
@@ -568,54 +599,61 @@ std::uint64_t PMMovieRepresentationPrototype::movieFileSizeWithoutDisk(bool* kno
 
 void PMRefreshMovieFileSizesInBackground(const std::vector<PMMovieRepresentationPrototype*>& movies, std::function<void()> changed)
 {
-    // One measuring queue, in order; a record waits there once however often it is asked for.
-    static QSet<QString>* inFlight = new QSet<QString>;
+    // One measuring queue, in order; a record waits there once however often it is asked
+    // for. The records are known by address: the status line asks for every shown movie
+    // whose size is not known yet, and working out 100,000 IDs for that costs the window.
+    static QSet<const void*>* inFlight = new QSet<const void*>;
     static platform::SerialQueue* queue = new platform::SerialQueue(QStringLiteral("file sizes"), platform::QueuePriority::Utility);
+    // The answers reach the main thread a slice at a time, each a short turn of its own.
+    constexpr std::size_t kAnswersPerTurn = 2048;
     struct Job {
         std::weak_ptr<PMMovieRepresentationOriginal> record;
-        QString id;
+        const void* address;
         QString path;
     };
     auto jobs = std::make_shared<std::vector<Job>>();
     for (PMMovieRepresentationPrototype* movie : movies) {
         if (!movie || movie->isMissing() || movie->isOnlineItem())
             continue;
-        const QString id = movie->uniqueLibraryID();
-        if (inFlight->contains(id))
+        PMMovieRepresentationOriginal& original = movie->original();
+        if (inFlight->contains(&original))
             continue;
-        inFlight->insert(id);
-        jobs->push_back(Job{movie->original().sharedOriginal(), id, movie->path()});
+        inFlight->insert(&original);
+        jobs->push_back(Job{original.sharedOriginal(), &original, movie->path()});
     }
     if (jobs->empty())
         return;
     queue->async([jobs, changed = std::move(changed)] {
-        auto sizes = std::make_shared<std::vector<std::optional<std::uint64_t>>>();
-        sizes->reserve(jobs->size());
-        for (const Job& job : *jobs)
-            sizes->push_back(totalFileSizeAtPath(job.path));
-        platform::dispatchAsyncMain([jobs, sizes, changed] {
-            bool any = false;
-            for (std::size_t i = 0; i < jobs->size(); ++i) {
-                const Job& job = (*jobs)[i];
-                inFlight->remove(job.id);
-                const std::shared_ptr<PMMovieRepresentationOriginal> record = job.record.lock();
-                if (!record || !(*sizes)[i])
-                    continue;
-                const std::uint64_t size = *(*sizes)[i];
-                bool known = false;
-                const std::uint64_t before = record->movieFileSizeWithoutDisk(&known);
-                {
-                    std::lock_guard lock(record->m_mutex);
-                    record->m_movieFileSize = size;
+        for (std::size_t start = 0; start < jobs->size(); start += kAnswersPerTurn) {
+            const std::size_t stop = std::min(jobs->size(), start + kAnswersPerTurn);
+            auto sizes = std::make_shared<std::vector<std::optional<std::uint64_t>>>();
+            sizes->reserve(stop - start);
+            for (std::size_t i = start; i < stop; ++i)
+                sizes->push_back(totalFileSizeAtPath((*jobs)[i].path));
+            platform::dispatchAsyncMain([jobs, sizes, start, stop, changed] {
+                bool any = false;
+                for (std::size_t i = start; i < stop; ++i) {
+                    const Job& job = (*jobs)[i];
+                    inFlight->remove(job.address);
+                    const std::shared_ptr<PMMovieRepresentationOriginal> record = job.record.lock();
+                    const std::optional<std::uint64_t>& measured = (*sizes)[i - start];
+                    if (!record || !measured)
+                        continue;
+                    bool known = false;
+                    const std::uint64_t before = record->movieFileSizeWithoutDisk(&known);
+                    {
+                        std::lock_guard lock(record->m_mutex);
+                        record->m_movieFileSize = *measured;
+                    }
+                    if (before != *measured) {
+                        setNumberWithInteger(*record->userSettings(), (long long)*measured, QStringLiteral("Size"));
+                        any = true;
+                    }
                 }
-                if (before != size) {
-                    setNumberWithInteger(*record->userSettings(), (long long)size, QStringLiteral("Size"));
-                    any = true;
-                }
-            }
-            if (any && changed)
-                changed();
-        });
+                if (any && changed)
+                    changed();
+            });
+        }
     });
 }
 

@@ -452,32 +452,25 @@ constexpr std::size_t kMetadataBatch = 32;
 
 } // namespace
 
-void PMMovieRepresentationOriginal::refreshFileMetadataTags(const std::vector<PMMovieRepresentationOriginal*>& records,
-                                                            const std::vector<platform::DictionaryPtr>* raws)
+namespace {
+
+// Whether two reads of a file's metadata say the same, apart from when they were made.
+bool sameReadExceptTimestamp(const platform::DictionaryPtr& a, const platform::DictionaryPtr& b)
 {
-    auto refreshes = std::make_shared<std::vector<MetadataRefresh>>();
-    refreshes->reserve(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        PMMovieRepresentationOriginal* record = records[i];
-        {
-            std::lock_guard lock(record->m_mutex);
-            record->m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = true;
-        }
-        const QString filePath = record->path();
-        if (filePath.isEmpty() || record->isMissing())
-            continue;
-        const platform::DictionaryPtr raw = raws ? (*raws)[i] : record->userSettings()->value(kImported).dictionary();
-        MetadataRefresh& refresh = refreshes->emplace_back();
-        refresh.record = record->sharedOriginal();
-        refresh.path = filePath;
-        refresh.uniqueID = record->uniqueLibraryID();
-        if (raw) {
-            refresh.known = true;
-            refresh.timestamp = longLongValueOfObjectForKey(raw.get(), kTimestamp);
-            refresh.fileTags = stringOf(raw->value(kFileTags));
-            refresh.notes = stringOf(raw->value(kNotes));
-        }
-    }
+    const auto entries = [](const platform::DictionaryPtr& d) { return d ? d->count() - (d->contains(kTimestamp) ? 1 : 0) : 0; };
+    if (entries(a) != entries(b))
+        return false;
+    if (entries(a) == 0)
+        return true;
+    for (auto it = a->begin(); it != a->end(); ++it)
+        if (it.key() != kTimestamp && (!b->contains(it.key()) || !(b->value(it.key()) == it.value())))
+            return false;
+    return true;
+}
+
+// Looks at the prepared files on a worker and reads those that changed on the crawl queue.
+void startMetadataReads(const std::shared_ptr<std::vector<MetadataRefresh>>& refreshes)
+{
     if (refreshes->empty())
         return;
     // Read once for the whole run.
@@ -497,8 +490,7 @@ void PMMovieRepresentationOriginal::refreshFileMetadataTags(const std::vector<PM
     PMCrawlQueue::beginBackgroundWork();
     // The counted work ends when the job has run, or when it is dropped unrun (at quit).
     const std::shared_ptr<void> end(nullptr, [](void*) { PMCrawlQueue::endBackgroundWork(); });
-    // One job looks at every file (a library's worth of records costs the main thread no
-    // more than the list above); only the files that changed since their metadata was
+    // One job looks at every file; only the files that changed since their metadata was
     // read are read again, on the crawl queue.
     platform::dispatchAsyncGlobal([refreshes, end, crawlDelta, finish] {
         (void)end;
@@ -547,9 +539,16 @@ void PMMovieRepresentationOriginal::refreshFileMetadataTags(const std::vector<PM
                         const MetadataRefresh& refresh = *(*reads)[i].refresh;
                         // A file renamed or moved meanwhile keeps what it had.
                         if (refresh.record->path() == refresh.path) {
-                            refresh.record->userSettings()->setValue(kImported, (*fresh)[i - start]);
-                            refresh.record->invalidateCachedTags();
-                            any = true;
+                            const platform::DictionaryPtr& read = (*fresh)[i - start];
+                            const bool changed = !sameReadExceptTimestamp(refresh.record->userSettings()->value(kImported).dictionary(), read);
+                            refresh.record->userSettings()->setValue(kImported, read);
+                            // Most files say what they said before (the first reads of a
+                            // library find nothing in most): what was made from the
+                            // metadata (tags, search texts, names) stays good then.
+                            if (changed) {
+                                refresh.record->invalidateCachedTags();
+                                any = true;
+                            }
                         }
                         finish(refresh.uniqueID);
                     }
@@ -561,6 +560,84 @@ void PMMovieRepresentationOriginal::refreshFileMetadataTags(const std::vector<PM
             });
         }
     });
+}
+
+// A library's worth of records is prepared on the main thread a slice per turn, so that
+// an activation with 100,000 movies never holds the window for the whole list.
+constexpr std::size_t kPreparedPerTurn = 2048;
+bool gPreparingAllRecords = false; // main thread only
+
+struct MetadataPreparation {
+    std::vector<std::shared_ptr<PMMovieRepresentationOriginal>> records;
+    std::size_t next = 0;
+    std::shared_ptr<std::vector<MetadataRefresh>> refreshes = std::make_shared<std::vector<MetadataRefresh>>();
+    std::function<void(PMMovieRepresentationOriginal&, const platform::DictionaryPtr*, std::vector<MetadataRefresh>&)> prepare;
+};
+
+void prepareMetadataSlice(const std::shared_ptr<MetadataPreparation>& preparation)
+{
+    const std::size_t stop = std::min(preparation->records.size(), preparation->next + kPreparedPerTurn);
+    for (; preparation->next < stop; ++preparation->next)
+        preparation->prepare(*preparation->records[preparation->next], nullptr, *preparation->refreshes);
+    if (preparation->next < preparation->records.size()) {
+        platform::dispatchAsyncMain([preparation] { prepareMetadataSlice(preparation); });
+        return;
+    }
+    gPreparingAllRecords = false;
+    startMetadataReads(preparation->refreshes);
+}
+
+} // namespace
+
+void PMMovieRepresentationOriginal::refreshFileMetadataTags(const std::vector<PMMovieRepresentationOriginal*>& records,
+                                                            const std::vector<platform::DictionaryPtr>* raws)
+{
+    const auto prepare = [](PMMovieRepresentationOriginal& record, const platform::DictionaryPtr* given, std::vector<MetadataRefresh>& out) {
+        {
+            std::lock_guard lock(record.m_mutex);
+            record.m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = true;
+        }
+        const QString filePath = record.path();
+        if (filePath.isEmpty() || record.isMissing())
+            return;
+        const platform::DictionaryPtr raw = given ? *given : record.userSettings()->value(kImported).dictionary();
+        MetadataRefresh& refresh = out.emplace_back();
+        refresh.record = record.sharedOriginal();
+        refresh.path = filePath;
+        refresh.uniqueID = record.uniqueLibraryID();
+        if (raw) {
+            refresh.known = true;
+            refresh.timestamp = longLongValueOfObjectForKey(raw.get(), kTimestamp);
+            refresh.fileTags = stringOf(raw->value(kFileTags));
+            refresh.notes = stringOf(raw->value(kNotes));
+        }
+    };
+    if (raws || records.size() <= kPreparedPerTurn) {
+        auto refreshes = std::make_shared<std::vector<MetadataRefresh>>();
+        refreshes->reserve(records.size());
+        for (std::size_t i = 0; i < records.size(); ++i)
+            prepare(*records[i], raws ? &(*raws)[i] : nullptr, *refreshes);
+        startMetadataReads(refreshes);
+        return;
+    }
+    // The whole library is being prepared already (an activation soon after another, say):
+    // that one looks at every file too.
+    if (gPreparingAllRecords)
+        return;
+    gPreparingAllRecords = true;
+    auto preparation = std::make_shared<MetadataPreparation>();
+    preparation->prepare = prepare;
+    preparation->records.reserve(records.size());
+    preparation->refreshes->reserve(records.size());
+    for (PMMovieRepresentationOriginal* record : records) {
+        // A getter asking for the tags meanwhile starts no read of its own.
+        {
+            std::lock_guard lock(record->m_mutex);
+            record->m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = true;
+        }
+        preparation->records.push_back(record->sharedOriginal());
+    }
+    prepareMetadataSlice(preparation);
 }
 
 QString PMMovieRepresentationPrototype::cachedLowercaseValueForLowercaseTag(const QString& tag)

@@ -8,6 +8,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/UserDefaults.h"
 
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QHash>
@@ -72,6 +73,10 @@ bool isMatch(const Value& value, PMLibraryItem& item, const PMSearchTerm& term, 
     PMLibraryContainer* container = PMContainer(value);
     return container && container->displayName().contains(term.string, Qt::CaseInsensitive) && !container->allNonProxyMovieChildren()->isEmpty();
 }
+
+// A container's search matches its movies on every core from this many on, in slices.
+constexpr qsizetype kParallelMatchFrom = 8192;
+constexpr size_t kParallelMatchSlice = 2048;
 
 // An alternative of a term collection, folded once for the whole search.
 struct PreparedAlternative {
@@ -593,6 +598,17 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
             alternative.delimitedTerm = QChar(PMSearchTextSeparator) + alternative.term.folded + QChar(PMSearchTextSeparator);
     }
     auto duplicateCandidates = Array::make();
+    const auto matchesTerms = [&](const Value& candidate, PMLibraryItem& item) {
+        std::shared_ptr<const PMMovieSearchText> text;
+        for (const std::vector<PreparedAlternative>& alternatives : preparedTerms) {
+            const bool satisfied = std::any_of(alternatives.begin(), alternatives.end(), [&](const PreparedAlternative& alternative) {
+                return isMatch(candidate, item, alternative.term, searchName, searchMetadata, searchLocation, text) != alternative.negate;
+            });
+            if (!satisfied)
+                return false;
+        }
+        return true;
+    };
     auto test = [&](const Value& candidate) {
         PMLibraryItem* item = PMItem(candidate);
         if (!item)
@@ -603,14 +619,8 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
         } else if (!filters.isEmpty() && !filterSet.contains(item->uniqueLibraryID())) {
             return;
         }
-        std::shared_ptr<const PMMovieSearchText> text;
-        for (const std::vector<PreparedAlternative>& alternatives : preparedTerms) {
-            const bool satisfied = std::any_of(alternatives.begin(), alternatives.end(), [&](const PreparedAlternative& alternative) {
-                return isMatch(candidate, *item, alternative.term, searchName, searchMetadata, searchLocation, text) != alternative.negate;
-            });
-            if (!satisfied)
-                return;
-        }
+        if (!matchesTerms(candidate, *item))
+            return;
         if (duplicateSearch)
             duplicateCandidates->append(candidate);
         else
@@ -663,6 +673,33 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
                 prefetchRecord(found[i + kAhead]);
             if (PMMovieRepresentationProxyPtr proxy = found[i]->searchResultProxy())
                 results.append(Value(std::move(proxy)));
+        }
+    } else if (candidates->count() >= kParallelMatchFrom && searchFiles && filters.isEmpty() && !duplicateSearch && !searchLocation
+               && std::all_of(preparedTerms.begin(), preparedTerms.end(), [](const std::vector<PreparedAlternative>& alternatives) {
+                      return std::all_of(alternatives.begin(), alternatives.end(),
+                                         [](const PreparedAlternative& a) { return a.term.matchesFoldedText; });
+                  })) {
+        // Typing in the search field of a large container: the movies' search texts are
+        // matched on every core (each record makes its text under its own lock, as the
+        // preparation in the background does), and the results gathered here in order.
+        // Anything else (a subgroup) is tested here.
+        const std::vector<Value>& values = candidates->values();
+        enum : unsigned char { kNo, kYes, kTestHere };
+        std::vector<unsigned char> verdicts(values.size(), kNo);
+        std::vector<size_t> slices;
+        for (size_t start = 0; start < values.size(); start += kParallelMatchSlice)
+            slices.push_back(start);
+        QtConcurrent::blockingMap(slices, [&](size_t start) {
+            const size_t stop = std::min(values.size(), start + kParallelMatchSlice);
+            for (size_t i = start; i < stop; ++i)
+                if (PMLibraryItem* item = PMItem(values[i]))
+                    verdicts[i] = !item->isMovieRepresentation() ? kTestHere : matchesTerms(values[i], *item) ? kYes : kNo;
+        });
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (verdicts[i] == kYes)
+                addResult(results, values[i], searchFiles);
+            else if (verdicts[i] == kTestHere)
+                test(values[i]);
         }
     } else {
         for (const Value& candidate : *candidates)

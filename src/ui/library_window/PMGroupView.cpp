@@ -45,6 +45,23 @@ using PMGridSettings::boolValue;
 const QString kLayoutUpdateNotification = QStringLiteral("com.tolvane.PMPreviewViewLayoutUpdateNotification");
 constexpr double kAnimationSeconds = 0.25;
 
+// Lets go of the proxies a slice per turn of the event loop, the last ones first.
+void releaseProxiesInSlices(QObject* context, const std::shared_ptr<std::vector<std::vector<PMGroupViewItemProxyPtr>>>& lists)
+{
+    constexpr std::size_t kSlice = 8192;
+    std::size_t budget = kSlice;
+    while (!lists->empty() && budget > 0) {
+        std::vector<PMGroupViewItemProxyPtr>& last = lists->back();
+        const std::size_t count = std::min(budget, last.size());
+        last.erase(last.end() - std::ptrdiff_t(count), last.end());
+        budget -= count;
+        if (last.empty())
+            lists->pop_back();
+    }
+    if (!lists->empty())
+        QTimer::singleShot(0, context, [context, lists] { releaseProxiesInSlices(context, lists); });
+}
+
 QString itemID(const Value& item)
 {
     PMLibraryItem* it = PMItem(item);
@@ -417,7 +434,11 @@ void PMGroupView::addItem(const Value& item)
     // ID, so that a refill does not work out the ID of every item it shows.
     if (m_hasProxyDump && !m_dumpedObjects.isEmpty()) {
         PMLibraryItem* shownItem = PMItem(shown);
-        const bool byID = m_dumpedObjects.contains(shown.objectPointer()) || (shownItem && (shownItem->isContainer() || shownItem->isProxy()));
+        // A stand-in (a search result) is looked for by the record it stands for: the dump
+        // knows those records' addresses too.
+        const bool byID = m_dumpedObjects.contains(shown.objectPointer())
+                          || (shownItem && (shownItem->isContainer()
+                                            || (shownItem->isProxy() && m_dumpedObjects.contains(shownItem->nonProxySelf().objectPointer()))));
         if (byID) {
             if (m_dumpBucketGroup != _representedGroup.get() || !m_dumpBucket) {
                 const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
@@ -501,8 +522,11 @@ void PMGroupView::clear()
         m_index.tilesInRect(visible.adjusted(-reach, -reach, reach, reach), near);
         for (std::uint32_t i : near)
             if (i < _proxies.size() && _proxies[i].get() == m_indexed[i]) {
-                bucket.insert(itemID(_proxies[i]->representedItem), _proxies[i]);
-                m_dumpedObjects.insert(_proxies[i]->representedItem.objectPointer());
+                const Value& item = _proxies[i]->representedItem;
+                bucket.insert(itemID(item), _proxies[i]);
+                m_dumpedObjects.insert(item.objectPointer());
+                if (PMLibraryItem* libraryItem = PMItem(item); libraryItem && libraryItem->isProxy())
+                    m_dumpedObjects.insert(libraryItem->nonProxySelf().objectPointer());
             }
     }
     m_dumpBucket = nullptr;
@@ -510,10 +534,14 @@ void PMGroupView::clear()
     // Tiles exist only for the proxies shown.
     for (PMGroupViewItemProxy* proxy : m_shown)
         dropTile(*proxy);
+    // Letting go of 100,000 proxies (each array holds them all) would hold the window here:
+    // they go with the dump, a slice per turn.
     m_retiredProxies.push_back(std::move(_proxies));
+    m_retiredProxies.push_back(std::move(_movieProxies));
+    m_retiredProxies.push_back(std::move(_groupProxies));
     _proxies = {};
-    _groupProxies.clear();
-    _movieProxies.clear();
+    _groupProxies = {};
+    _movieProxies = {};
     m_indexed.clear();
     m_index.rebuild({});
     m_shown.clear();
@@ -532,7 +560,10 @@ void PMGroupView::clearProxyDump()
     m_dumpedObjects.clear();
     m_dumpBucket = nullptr;
     m_dumpBucketGroup = nullptr;
-    m_retiredProxies.clear();
+    if (!m_retiredProxies.empty()) {
+        releaseProxiesInSlices(this, std::make_shared<std::vector<std::vector<PMGroupViewItemProxyPtr>>>(std::move(m_retiredProxies)));
+        m_retiredProxies = {};
+    }
     m_hasProxyDump = false;
 }
 

@@ -10,6 +10,8 @@
 
 #include <QtCore/QCoreApplication>
 
+#include <algorithm>
+
 using platform::Value;
 
 namespace {
@@ -251,38 +253,64 @@ TEST_F(MovieRecordTagsTest, EmbeddedMetadataIsReadOnTheCrawlQueue)
 
 TEST_F(MovieRecordTagsTest, ALibraryOfFilesIsReadInBatches)
 {
-    // Seventy files read for the first time, then unchanged: each record gets what its file
-    // holds, the library is updated once per batch of answers (not once per file), no
-    // record keeps a URL made for the read, and unchanged files are not read again.
-    const QString dir = testsupport::makeTempDir(QStringLiteral("meta-batch"));
-    std::vector<PMMovieRepresentationOriginalPtr> records;
-    std::vector<PMMovieRepresentationOriginal*> pointers;
-    for (int i = 0; i < 70; ++i) {
-        testsupport::writeFile(dir + QStringLiteral("/movie %1.mov").arg(i), QByteArray::number(i));
-        // As the load makes them: from the path, the URL made only when asked for.
-        records.push_back(std::make_shared<PMMovieRepresentationOriginal>(dir + QStringLiteral("/movie %1.mov").arg(i)));
-        (void)records.back()->uniqueLibraryID();
-        pointers.push_back(records.back().get());
+    // Files read for the first time, then unchanged, then one of them changed: each record
+    // gets what its file holds, no record keeps a URL made for the read, unchanged files
+    // are not read again, and the library is updated (and what was made from a record's
+    // metadata dropped) only where a file says something new. The second library is large
+    // enough to be prepared a slice per turn.
+    for (const int count : {70, 3000}) {
+        SCOPED_TRACE(count);
+        const QString dir = testsupport::makeTempDir(QStringLiteral("meta-batch-%1").arg(count));
+        std::vector<PMMovieRepresentationOriginalPtr> records;
+        std::vector<PMMovieRepresentationOriginal*> pointers;
+        for (int i = 0; i < count; ++i) {
+            testsupport::writeFile(dir + QStringLiteral("/movie %1.mov").arg(i), QByteArray::number(i));
+            // As the load makes them: from the path, the URL made only when asked for.
+            records.push_back(std::make_shared<PMMovieRepresentationOriginal>(dir + QStringLiteral("/movie %1.mov").arg(i)));
+            (void)records.back()->uniqueLibraryID();
+            pointers.push_back(records.back().get());
+        }
+        int updates = 0;
+        PMMovieRepresentationServices::shared().updateLibraryAfterDelay = [&](double) { ++updates; };
+        const auto allRead = [&] {
+            return std::all_of(records.begin(), records.end(), [](const PMMovieRepresentationOriginalPtr& record) {
+                return record->userSettings()->contains(QStringLiteral("Tags: Imported")) && !PMIsMetadataReadInFlight(record->uniqueLibraryID());
+            });
+        };
+        PMMovieRepresentationOriginal::refreshFileMetadataTags(pointers);
+        // Asked again while the first is prepared or read: nothing is read twice.
+        PMMovieRepresentationOriginal::refreshFileMetadataTags(pointers);
+        for (int turn = 0; turn < 2000 && !allRead(); ++turn) {
+            PMCrawlQueue::waitUntilEmpty();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        ASSERT_TRUE(allRead());
+        settleBackgroundWork();
+        EXPECT_EQ(updates, 0) << "files that say nothing change no tags";
+        for (const PMMovieRepresentationOriginalPtr& record : records) {
+            EXPECT_TRUE(record->hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce());
+            const platform::DictionaryPtr raw = record->userSettings()->value(QStringLiteral("Tags: Imported")).dictionary();
+            ASSERT_TRUE(raw);
+            EXPECT_TRUE(raw->value(QStringLiteral("com.tolvane.meta/timestamp")).isInteger());
+            EXPECT_FALSE(record->m_URL.has_value());
+        }
+        const platform::DictionaryPtr keptTags = records[1]->cachedTags();
+        PMMovieRepresentationOriginal::refreshFileMetadataTags(pointers);
+        settleBackgroundWork();
+        EXPECT_EQ(updates, 0);
+        if (platform::setFileComment(dir + QStringLiteral("/movie 0.mov"), QStringLiteral("A note"))) {
+            PMMovieRepresentationOriginal::refreshFileMetadataTags(pointers);
+            for (int turn = 0; turn < 2000 && updates == 0; ++turn) {
+                PMCrawlQueue::waitUntilEmpty();
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            }
+            settleBackgroundWork();
+            EXPECT_EQ(updates, 1);
+            EXPECT_EQ(value(records[0]->cachedTags(), QStringLiteral("notes")), QStringLiteral("A note"));
+            EXPECT_EQ(records[1]->cachedTags(), keptTags) << "a record whose file said nothing new keeps its tags";
+        }
+        PMMovieRepresentationServices::shared().updateLibraryAfterDelay = nullptr;
     }
-    int updates = 0;
-    PMMovieRepresentationServices::shared().updateLibraryAfterDelay = [&](double) { ++updates; };
-    PMMovieRepresentationOriginal::refreshFileMetadataTags(pointers);
-    settleBackgroundWork();
-    EXPECT_GE(updates, 1);
-    EXPECT_LE(updates, 3);
-    for (const PMMovieRepresentationOriginalPtr& record : records) {
-        EXPECT_TRUE(record->hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce());
-        const platform::DictionaryPtr raw = record->userSettings()->value(QStringLiteral("Tags: Imported")).dictionary();
-        ASSERT_TRUE(raw);
-        EXPECT_TRUE(raw->value(QStringLiteral("com.tolvane.meta/timestamp")).isInteger());
-        EXPECT_FALSE(record->m_URL.has_value());
-        EXPECT_FALSE(PMIsMetadataReadInFlight(record->uniqueLibraryID()));
-    }
-    const int afterFirst = updates;
-    PMMovieRepresentationOriginal::refreshFileMetadataTags(pointers);
-    settleBackgroundWork();
-    EXPECT_EQ(updates, afterFirst);
-    PMMovieRepresentationServices::shared().updateLibraryAfterDelay = nullptr;
 }
 
 TEST_F(MovieRecordTagsTest, DurationsAreMeasuredOnceInTheBackground)
@@ -341,4 +369,45 @@ TEST_F(MovieRecordTagsTest, SumsMeasureUnknownDurationsInOneBatch)
     EXPECT_EQ(duration, 3);
     EXPECT_FALSE(PMIsDurationComputationInFlight(junk->uniqueLibraryID())) << "the unreadable file is not opened again for every sum";
     EXPECT_FALSE(junk->userSettings()->contains(QStringLiteral("Duration")));
+}
+
+// A large content is summed in slices on several threads: the sum is that of every movie,
+// search results counted through their records, and each unknown duration queued once.
+TEST_F(MovieRecordTagsTest, LargeSumsCountEveryMovieOnce)
+{
+    const QString dir = testsupport::makeTempDir(QStringLiteral("large-sums"));
+    std::vector<PMMovieRepresentationOriginalPtr> records;
+    auto items = platform::Array::make();
+    long long expectedDuration = 0;
+    std::uint64_t expectedSize = 0;
+    for (int i = 0; i < 40000; ++i) {
+        // Files that do not exist: nothing is measured from the disk meanwhile.
+        records.push_back(std::make_shared<PMMovieRepresentationOriginal>(dir + QStringLiteral("/gone %1.mp4").arg(i)));
+        if (i % 3 != 0) {
+            records.back()->userSettings()->setValue(QStringLiteral("Duration"), Value((long long)(i % 100)));
+            expectedDuration += i % 100;
+        }
+        records.back()->userSettings()->setValue(QStringLiteral("Size"), Value((long long)i));
+        expectedSize += std::uint64_t(i);
+        items->append(i % 2 ? Value(records.back()->searchResultProxy()) : Value(records.back()));
+    }
+    long long duration = -1;
+    std::uint64_t size = 0;
+    getAggregateDuration(*items, &duration, &size, false);
+    EXPECT_EQ(duration, expectedDuration);
+    EXPECT_EQ(size, expectedSize);
+    EXPECT_TRUE(std::all_of(records.begin(), records.end(), [](const PMMovieRepresentationOriginalPtr& record) {
+        return record->userSettings()->contains(QStringLiteral("Duration")) || PMIsDurationComputationInFlight(record->uniqueLibraryID())
+            || record->m_durationQueued;
+    })) << "every unknown duration is on its way";
+    settleBackgroundWork();
+    for (int turn = 0; turn < 1000 && std::any_of(records.begin(), records.end(), [](const PMMovieRepresentationOriginalPtr& record) {
+                           return PMIsDurationComputationInFlight(record->uniqueLibraryID());
+                       });
+         ++turn) {
+        PMCrawlQueue::waitUntilEmpty();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    getAggregateDuration(*items, &duration, &size, false);
+    EXPECT_EQ(duration, expectedDuration) << "a file that cannot be measured adds nothing";
 }

@@ -165,6 +165,36 @@ TEST_F(GroupView, ARefillFindsTheProxiesOfRecordsByAddressAndOfContainersByTheir
     EXPECT_EQ(grid->movieProxies()[0], record);
     EXPECT_EQ(grid->groupProxies()[0], container);
     EXPECT_EQ(PMItem(container->representedItem)->displayName(), QStringLiteral("Sub (Outer)"));
+
+    // A search shows stand-ins for the records: a record's tile is found by the record it
+    // stands for, and the record's again after the search.
+    grid->tileWithAdjustedSize(false, false, false);
+    const PMGroupViewItemProxyPtr third = grid->movieProxies()[1];
+    std::vector<Value> results;
+    for (std::size_t i = 1; i < records.size(); ++i)
+        results.push_back(Value(records[i]->searchResultProxy()));
+    ASSERT_FALSE(grid->setItems(group, results));
+    EXPECT_EQ(grid->movieProxies()[0], record);
+    EXPECT_EQ(grid->movieProxies()[1], third);
+    grid->tileWithAdjustedSize(false, false, false);
+    ASSERT_FALSE(grid->setItems(group, items));
+    EXPECT_EQ(grid->movieProxies()[0], record);
+}
+
+TEST_F(GroupView, TheProxiesOfEarlierContentGoAfterTheRefill)
+{
+    // Many tiles' proxies are let go after the refill, a slice at a time, not all at once
+    // while the grid fills again.
+    std::vector<Value> many;
+    for (int i = 0; i < 20000; ++i)
+        many.push_back(Value(std::make_shared<PMMovieRepresentationOriginal>(dir + QStringLiteral("/Many %1.mp4").arg(i))));
+    ASSERT_FALSE(grid->setItems(group, many));
+    const std::weak_ptr<PMGroupViewItemProxy> first = grid->movieProxies().front();
+    fill(6);
+    EXPECT_FALSE(first.expired()) << "kept for reuse until the dump goes";
+    grid->clearProxyDump();
+    EXPECT_FALSE(first.expired()) << "twenty thousand proxies go over several turns";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return first.expired(); }, 10000));
 }
 
 TEST_F(GroupView, TilesWhoseFadeInIsCutShortEndOpaque)
