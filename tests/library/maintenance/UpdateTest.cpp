@@ -365,7 +365,7 @@ TEST_F(UpdateTest, RebuiltTablesFollowEveryChangeOfTheMovies)
     EXPECT_EQ(c._nonProxyRawMovieRepresentationsByID.size(), 2);
     const platform::ArrayPtr before = c.nonProxyFilteredMovieRepresentations();
 
-    // Unchanged: the same content, in a new list.
+    // Unchanged: the same content.
     c.invalidateLibraryDependencies();
     EXPECT_EQ(c._nonProxyRawMovieRepresentationsByID.value(a->uniqueLibraryID()), a);
     EXPECT_EQ(ids(c.nonProxyFilteredMovieRepresentations()), ids(before));
