@@ -83,9 +83,12 @@ void concurrentApply(std::size_t count, const std::function<void(std::size_t)>& 
     auto apply = std::make_shared<Apply>();
     apply->count = count;
     apply->job = &job;
-    // Once the program is ending the calling thread does all of it.
+    // Once the program is ending the calling thread does all of it. The caller works too:
+    // with one helper fewer than the pool has threads, no more threads run than there are
+    // processors, and the caller (often the main thread) is not pushed off its processor
+    // for a time slice while the helpers run.
     QThreadPool* pool = sharedThreadPool();
-    const std::size_t helpers = pool ? std::min<std::size_t>(count - 1, std::size_t(std::max(1, pool->maxThreadCount()))) : 0;
+    const std::size_t helpers = pool ? std::min<std::size_t>(count - 1, std::size_t(std::max(1, pool->maxThreadCount() - 1))) : 0;
     for (std::size_t h = 0; h < helpers; ++h) {
         auto* helper = new Helper(apply);
 #ifdef PM_TSAN

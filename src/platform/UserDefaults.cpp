@@ -15,6 +15,7 @@
 #include <QtCore/QTimer>
 
 #include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 namespace platform {
@@ -37,7 +38,9 @@ Value copyOf(const Value& v)
 
 struct UserDefaults::State : std::enable_shared_from_this<UserDefaults::State> {
     QString path;
-    mutable std::mutex mutex;
+    // Settings are read far more often than written, from many threads at once (a worker
+    // pass over the records reads some per record): readers share the lock.
+    mutable std::shared_mutex mutex;
     Dictionary registered;
     Dictionary persistent;
     bool dirty = false;
@@ -160,7 +163,7 @@ QString UserDefaults::filePath() const
 
 Value UserDefaults::objectForKey(const QString& key) const
 {
-    std::lock_guard lock(m_state->mutex);
+    std::shared_lock lock(m_state->mutex);
     const Value* v = m_state->lookUp(key);
     return v ? copyOf(*v) : Value();
 }
@@ -253,19 +256,19 @@ QByteArray UserDefaults::dataForKey(const QString& key) const
 
 bool UserDefaults::hasPersistentValueForKey(const QString& key) const
 {
-    std::lock_guard lock(m_state->mutex);
+    std::shared_lock lock(m_state->mutex);
     return m_state->persistent.contains(key);
 }
 
 DictionaryPtr UserDefaults::persistentDomain() const
 {
-    std::lock_guard lock(m_state->mutex);
+    std::shared_lock lock(m_state->mutex);
     return deepCopyPropertyList(Value(std::make_shared<Dictionary>(m_state->persistent))).dictionary();
 }
 
 DictionaryPtr UserDefaults::dictionaryRepresentation() const
 {
-    std::lock_guard lock(m_state->mutex);
+    std::shared_lock lock(m_state->mutex);
     auto merged = std::make_shared<Dictionary>(m_state->registered);
     for (auto it = m_state->persistent.begin(); it != m_state->persistent.end(); ++it)
         merged->setValue(it.key(), it.value());

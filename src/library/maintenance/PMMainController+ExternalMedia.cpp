@@ -127,8 +127,13 @@ void PMMainController::invalidateExternalMediaSections()
         auto original = std::static_pointer_cast<PMMovieRepresentationOriginal>(v.object());
         _nonProxyRawMovieRepresentationsByID.insert(movie->uniqueLibraryID(), original);
         _nonProxyFilteredMovieRepresentationsByID.insert(movie->uniqueLibraryID(), original);
-        if (_nonProxyFilteredMovieRepresentations)
+        if (_nonProxyFilteredMovieRepresentations) {
+            // The list the rebuilds made may still be read by the work they started: it is
+            // added to in a copy of its own.
+            if (_nonProxyFilteredMovieRepresentations == _builtFiltered)
+                _nonProxyFilteredMovieRepresentations = std::make_shared<platform::Array>(*_builtFiltered);
             _nonProxyFilteredMovieRepresentations->append(v);
+        }
     };
     for (const Value& v : *music->rawChildren()) {
         if (PMLibraryContainer* category = PMContainer(v)) {

@@ -142,6 +142,9 @@ struct PMMainController::RebuildFileTests {
     // Movies not found by their bookmarks (their place in the walk), with the number of
     // moved folders known then: those are looked for again where later ones went.
     std::vector<std::pair<size_t, quint64>> notFoundByBookmark;
+    // The items of the tree that may be movies, in the order of the walk (the arrays they
+    // stand in are not changed until the walk is done).
+    std::vector<const Value*> movieValues;
 
     QString volumeOf(const QString& path)
     {
@@ -209,7 +212,9 @@ void PMMainController::invalidateLibraryDependencies()
     PMUpdateSubgroupsTreatedAsFiles();
     Array smartGroups;
     Array smartGroupFolders;
+    fileTests.movieValues.reserve(_previousWalk.size());
     invalidateLibraryDependencies(_library, &smartGroupFolders, &smartGroups, false, fileTests);
+    walkMovies(fileTests);
     _rebuiltSmartGroups = smartGroups;
     // A folder that moved is found by the first of its files whose search reaches it; the
     // files met before that (whose searches gave up) are looked for where it went.
@@ -237,7 +242,7 @@ void PMMainController::invalidateLibraryDependencies()
         _nonProxyRawMovieRepresentationsByID = std::move(oldByID);
         _nonProxyFilteredMovieRepresentationsByID = std::move(oldFilteredByID);
         oldContainers = {};
-        registerWalkedSeriesAndFilteredMovies(_walkedMovies, false);
+        registerWalkedSeriesAndFilteredMovies(_walkedMovies, false, true);
     } else {
         _builtByPath = {};
         _builtByID = {};
@@ -260,7 +265,9 @@ void PMMainController::invalidateLibraryDependencies()
         _builtByID = _nonProxyRawMovieRepresentationsByID;
         _builtFilteredByID = _nonProxyFilteredMovieRepresentationsByID;
     }
-    _previousWalk = std::move(_walkedMovies);
+    // The storage of the walk before is kept for the next one (fresh memory for a
+    // library's worth of entries costs more than their writing).
+    std::swap(_previousWalk, _walkedMovies);
     _walkedMovies.clear();
 
     // Downloads and conversions: oldest first; the long-term counts remember the largest
@@ -384,27 +391,37 @@ void PMMainController::registerWalkedMovies(std::span<const WalkedMovie> walked)
             if (!m.path.isEmpty())
                 _nonProxyRawMovieRepresentationsByPath.insert(precomposedStringWithCanonicalMapping(m.path), m.original);
     });
-    registerWalkedSeriesAndFilteredMovies(walked, !allShown);
+    registerWalkedSeriesAndFilteredMovies(walked, !allShown, false);
     byID.waitForFinished();
     byPath.waitForFinished();
     if (allShown)
         _nonProxyFilteredMovieRepresentationsByID = _nonProxyRawMovieRepresentationsByID;
 }
 
-void PMMainController::registerWalkedSeriesAndFilteredMovies(std::span<const WalkedMovie> walked, bool tablesToo)
+void PMMainController::registerWalkedSeriesAndFilteredMovies(std::span<const WalkedMovie> walked, bool tablesToo, bool walkUnchanged)
 {
-    // Series records, from the settings the walk left untouched.
-    auto series = QtConcurrent::run([this, walked] {
-        for (const WalkedMovie& m : walked) {
-            const QString prefix = m.original->seriesIDPrefix();
-            if (prefix.isEmpty())
-                continue;
-            DictionaryPtr& record = _nonProxyRawMovieRepresentationSeriesByIDPrefix[prefix];
-            if (!record)
-                record = Dictionary::make({{QStringLiteral("Items"), Value(Array::make())}});
-            record->value(QStringLiteral("Items")).array()->append(Value(m.original));
-        }
+    // Series records, from the settings the walk left untouched: the prefixes are read on
+    // the workers (each record under its own lock; most movies have none), the records
+    // made here in the order of the walk.
+    std::vector<QString> prefixes(walked.size());
+    constexpr size_t kChunk = 1024;
+    platform::concurrentApply((walked.size() + kChunk - 1) / kChunk, [&](size_t chunk) {
+        const size_t end = std::min(walked.size(), (chunk + 1) * kChunk);
+        for (size_t i = chunk * kChunk; i < end; ++i)
+            prefixes[i] = walked[i].original->seriesIDPrefix();
     });
+    for (size_t i = 0; i < walked.size(); ++i) {
+        if (prefixes[i].isEmpty())
+            continue;
+        DictionaryPtr& record = _nonProxyRawMovieRepresentationSeriesByIDPrefix[prefixes[i]];
+        if (!record)
+            record = Dictionary::make({{QStringLiteral("Items"), Value(Array::make())}});
+        record->value(QStringLiteral("Items")).array()->append(Value(walked[i].original));
+    }
+    // The same walk makes the same list: the one made last is kept while nobody added to it.
+    if (walkUnchanged && !tablesToo && _builtFiltered && _nonProxyFilteredMovieRepresentations == _builtFiltered
+        && _builtFiltered->count() == _builtFilteredCount)
+        return;
     auto filtered = Array::make();
     filtered->reserve(qsizetype(walked.size()));
     for (const WalkedMovie& m : walked) {
@@ -415,12 +432,15 @@ void PMMainController::registerWalkedSeriesAndFilteredMovies(std::span<const Wal
         filtered->append(Value(m.original));
     }
     _nonProxyFilteredMovieRepresentations = filtered;
-    series.waitForFinished();
+    _builtFiltered = filtered;
+    _builtFilteredCount = filtered->count();
 }
 
 void PMMainController::forgetPreviousRebuild()
 {
     _previousWalk = {};
+    _builtFiltered = nullptr;
+    _builtFilteredCount = 0;
     _builtByPath = {};
     _builtByID = {};
     _builtFilteredByID = {};
@@ -452,7 +472,6 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
 {
     if (!items)
         return;
-    const long long mode = _missingMoviesMode;
     for (const Value& v : *items) {
         if (PMLibraryContainer* container = PMContainer(v)) {
             _containersByID.insert(container->uniqueLibraryID(), PMContainerPtr(v));
@@ -481,19 +500,59 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
             }
             continue;
         }
-        PMMovieRepresentationPrototype* movie = PMMovie(v);
-        if (!movie || movie->isProxy())
+        if (v.type() == Value::Type::Object)
+            fileTests.movieValues.push_back(&v);
+    }
+}
+
+void PMMainController::walkMovies(RebuildFileTests& fileTests)
+{
+    const long long mode = _missingMoviesMode;
+    // What the walk reads of each record is read for all of them first, on the workers
+    // while this thread waits (each record under its own lock), into the walk's own list:
+    // the records of a large library lie all over memory, and one thread reading them in
+    // turn waits on each. Nothing is made or changed there: a record without an ID gets
+    // one below, on this thread, and the files are tested in the order of the walk.
+    const std::vector<const Value*>& values = fileTests.movieValues;
+    _walkedMovies.resize(values.size());
+    constexpr size_t kChunk = 1024;
+    platform::concurrentApply((values.size() + kChunk - 1) / kChunk, [&](size_t chunk) {
+        const size_t end = std::min(values.size(), (chunk + 1) * kChunk);
+        for (size_t i = chunk * kChunk; i < end; ++i) {
+            WalkedMovie& read = _walkedMovies[i];
+            PMMovieRepresentationPrototype* movie = PMMovie(*values[i]);
+            if (!movie || movie->isProxy())
+                continue; // (left out below)
+            read.original = std::static_pointer_cast<PMMovieRepresentationOriginal>(values[i]->object());
+            read.uniqueLibraryID = movie->storedUniqueLibraryID();
+            read.path = movie->path();
+            read.missing = movie->isMissing();
+            read.missingVolume = movie->isMissingVolume();
+        }
+    });
+    // The movies close up in place, in the order of the walk.
+    size_t kept = 0;
+    const auto keep = [&](WalkedMovie& walked) {
+        if (&walked != &_walkedMovies[kept])
+            _walkedMovies[kept] = std::move(walked);
+        ++kept;
+    };
+    for (size_t i = 0; i < values.size(); ++i) {
+        WalkedMovie& walked = _walkedMovies[i];
+        PMMovieRepresentationOriginal* movie = walked.original.get();
+        if (!movie)
             continue;
-        WalkedMovie walked;
-        walked.original = std::static_pointer_cast<PMMovieRepresentationOriginal>(v.object());
         // IDs are made here, on the main thread, before the workers read them.
-        walked.uniqueLibraryID = movie->uniqueLibraryID();
-        walked.path = movie->path();
+        if (walked.uniqueLibraryID.isEmpty())
+            walked.uniqueLibraryID = movie->uniqueLibraryID();
+        // A file test may move a record's file: a record met twice is read again then.
+        if (_testsMissingStatus && !_defersExistenceTests)
+            walked.path = movie->path();
         if (walked.path.isEmpty()) {
             // Nothing to test: always shown.
         } else if (!_testsMissingStatus || _defersExistenceTests) {
             if (mode != 1)
-                walked.filteredIn = !movie->isMissingVolume() && !(mode == -1 && movie->isMissing());
+                walked.filteredIn = !walked.missingVolume && !(mode == -1 && walked.missing);
             if (_testsMissingStatus)
                 _pendingExistenceTests.push_back({walked.original, walked.path});
         } else if (const QString volume = fileTests.volumeOf(walked.path);
@@ -521,7 +580,7 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
                     movie->setMissing(true, false);
                     walked.filteredIn = mode != -1;
                     _pendingFileSearches.push_back({walked.original, walked.path, QString(), bookmark});
-                    _walkedMovies.push_back(std::move(walked));
+                    keep(walked);
                     continue;
                 }
                 const QString fixed = findable ? PMMovieRepresentationPrototype::fixedPath(walked.path, QString(), bookmark, movie) : QString();
@@ -532,12 +591,13 @@ void PMMainController::invalidateLibraryDependencies(const ArrayPtr& items, Arra
                     movie->setMissing(true, false);
                     walked.filteredIn = mode != -1;
                     if (!bookmark.isEmpty())
-                        fileTests.notFoundByBookmark.emplace_back(_walkedMovies.size(), platform::bookmarkSearchMovedFoldersLearned());
+                        fileTests.notFoundByBookmark.emplace_back(kept, platform::bookmarkSearchMovedFoldersLearned());
                 }
             }
         }
-        _walkedMovies.push_back(std::move(walked));
+        keep(walked);
     }
+    _walkedMovies.resize(kept);
 }
 
 void PMMainController::searchForMissingFilesInBackground()

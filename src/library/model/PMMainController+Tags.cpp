@@ -13,12 +13,14 @@
 #include "library/model/PMLibraryItem.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "platform/ConcurrentApply.h"
 #include "platform/UserDefaults.h"
 
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtCore/QCoreApplication>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <numeric>
 
@@ -227,10 +229,14 @@ QSet<QString> PMMainController::updateImportTagNames(bool update)
 namespace {
 // The import tag names as the records see them: the sort engine and the metadata reads ask
 // from worker threads while the main thread may rebuild the set, so they read a copy that
-// is replaced whole under the lock.
+// is replaced whole under the lock. Every record asks (twice when its tags are merged):
+// each thread keeps a copy of its own, made again only when the names change, so that
+// the workers making many records' tags at once do not queue on the lock nor share the
+// counts of the same texts.
 struct ImportTagNamesSnapshot {
     std::mutex mutex;
     QStringList names;
+    std::atomic<std::uint64_t> generation{1};
 };
 
 ImportTagNamesSnapshot& importTagNamesSnapshot()
@@ -246,15 +252,26 @@ void PMPublishImportTagNames(const QSet<QString>& set)
     names.sort();
     ImportTagNamesSnapshot& snapshot = importTagNamesSnapshot();
     std::lock_guard lock(snapshot.mutex);
+    if (snapshot.names == names)
+        return;
     snapshot.names = std::move(names);
+    snapshot.generation.fetch_add(1, std::memory_order_release);
 }
 
 void PMInstallImportTagNamesService()
 {
     PMMovieRepresentationServices::shared().importTagNames = [] {
+        thread_local std::uint64_t seen = 0;
+        thread_local QStringList names;
         ImportTagNamesSnapshot& snapshot = importTagNamesSnapshot();
-        std::lock_guard lock(snapshot.mutex);
-        return snapshot.names;
+        if (snapshot.generation.load(std::memory_order_acquire) != seen) {
+            std::lock_guard lock(snapshot.mutex);
+            names.clear();
+            for (const QString& name : std::as_const(snapshot.names))
+                names << QString(name.constData(), name.size()); // texts of this thread's own
+            seen = snapshot.generation.load(std::memory_order_relaxed);
+        }
+        return names;
     };
 }
 
@@ -334,24 +351,45 @@ void PMMainController::invalidateTagTypes()
         }
     }
     std::vector<std::shared_ptr<const PMTagTypeShare>> shares(sources.size());
+    const auto keepsShare = [&](size_t i) { return changesKnown && earlier[i] != kNone && !changedSet.contains(sources[i].movie.get()); };
+    // The shares not kept are made on the workers while this thread waits (a record makes
+    // its share under its own lock, and nothing writes the settings meanwhile). Only those
+    // whose making has no effect but the share: a record whose metadata was never read
+    // starts its first read when asked on this thread, and with imported metadata off what
+    // was imported is removed then; those are made below, on this thread.
+    std::vector<size_t> toMake;
+    if (defaults().boolForKey(QStringLiteral("Import Metadata: Internal")))
+        for (size_t i = 0; i < sources.size(); ++i)
+            if (sources[i].movie && !keepsShare(i))
+                toMake.push_back(i);
+    // A few are not worth waking the workers for.
+    constexpr size_t kChunk = 512;
+    if (toMake.size() >= kChunk)
+        platform::concurrentApply((toMake.size() + kChunk - 1) / kChunk, [&](size_t chunk) {
+            const size_t end = std::min(toMake.size(), (chunk + 1) * kChunk);
+            for (size_t k = chunk * kChunk; k < end; ++k)
+                if (PMMovieRepresentationOriginal* movie = sources[toMake[k]].movie.get(); movie->hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce())
+                    shares[toMake[k]] = movie->cachedTagTypeShare();
+        });
     std::vector<qsizetype> flat;
     std::vector<size_t> flatStart;
     flat.reserve(_tagTypeFlat.size());
     flatStart.reserve(sources.size() + 1);
     for (size_t i = 0; i < sources.size(); ++i) {
         flatStart.push_back(flat.size());
-        if (i + 16 < sources.size() && sources[i + 16].movie)
+        if (i + 16 < sources.size() && sources[i + 16].movie && !shares[i + 16])
             sources[i + 16].movie->prefetchTagTypeShare();
-        if (i + 8 < sources.size() && sources[i + 8].movie)
+        if (i + 8 < sources.size() && sources[i + 8].movie && !shares[i + 8])
             sources[i + 8].movie->prefetchTagTypeShareContents();
         const PMMovieRepresentationOriginalPtr& movie = sources[i].movie;
         const size_t was = earlier[i];
-        if (changesKnown && was != kNone && !changedSet.contains(movie.get())) {
+        if (keepsShare(i)) {
             shares[i] = std::move(_tagTypeShares[was]); // each movie is met once
             flat.insert(flat.end(), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[was]), _tagTypeFlat.begin() + qsizetype(_tagTypeFlatStart[was + 1]));
             continue;
         }
-        shares[i] = movie ? movie->cachedTagTypeShare() : nullptr;
+        if (!shares[i])
+            shares[i] = movie ? movie->cachedTagTypeShare() : nullptr;
         if (!shares[i])
             continue;
         if (!shares[i]->tags.empty() && sources[i].uniqueID.constData() == sources[i].key.constData())

@@ -347,12 +347,17 @@ public:
     struct RebuildFileTests;
     void invalidateLibraryDependencies(const platform::ArrayPtr& items, platform::Array* collectSmartGroupFolders,
                                        platform::Array* collectSmartGroups, bool inSmartGroupStorage, RebuildFileTests& fileTests);
+    // The movies the walk met, read (on the workers) and their files tested, into the walk.
+    void walkMovies(RebuildFileTests& fileTests);
     // The movies met by the walk of one rebuild, registered in the tables after it.
     struct WalkedMovie {
         PMMovieRepresentationOriginalPtr original;
         QString uniqueLibraryID;
         QString path;
         bool filteredIn = true;
+        // The record's missing state as the walk read it.
+        bool missing = false;
+        bool missingVolume = false;
     };
     // What the walk of one rebuild reads once: whether files are tested, how, and the
     // "Missing Movies Mode".
@@ -366,11 +371,17 @@ public:
     // and filtering would make the same tables, which are then kept.
     std::vector<WalkedMovie> _previousWalk;
     QHash<QString, PMMovieRepresentationOriginalPtr> _builtByPath, _builtByID, _builtFilteredByID;
+    // The list of shown movies the last rebuild made, and its length then: kept with the
+    // tables while nobody added to it (an addition copies it first).
+    platform::ArrayPtr _builtFiltered;
+    qsizetype _builtFilteredCount = 0;
     bool walkMatchesPrevious() const;
     // Lets go of what the last rebuild kept (its walk, tables and tag-type sources), so that
     // the next rebuild starts afresh; called when a library replaces another.
     void forgetPreviousRebuild();
-    void registerWalkedSeriesAndFilteredMovies(std::span<const WalkedMovie> walked, bool tablesToo);
+    // The series records and the list of shown movies (kept as it is when `walkUnchanged`
+    // and nobody added to it), with the table of shown movies when `tablesToo`.
+    void registerWalkedSeriesAndFilteredMovies(std::span<const WalkedMovie> walked, bool tablesToo, bool walkUnchanged);
     void invalidateCurrentOrMonitoredMovieRepresentationAncestors();
     bool _skipMissingStatusUpdate = false;
     // The files the load finds missing on a mounted volume (or, in a library folder that

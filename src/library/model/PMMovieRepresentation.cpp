@@ -55,6 +55,15 @@ platform::DictionaryPtr PMMovieRepresentationPrototype::userSettings() const
     return original().m_userSettings;
 }
 
+namespace {
+// The ID in a movie's settings (read under the record's lock); empty when it has none.
+QString storedID(const platform::Dictionary& settings)
+{
+    const Value* id = settings.find(QStringLiteral("Unique ID"));
+    return id && id->isString() ? id->string() : QString();
+}
+} // namespace
+
 QString PMMovieRepresentationPrototype::uniqueLibraryID()
 {
     PMMovieRepresentationOriginal& o = original();
@@ -62,12 +71,18 @@ QString PMMovieRepresentationPrototype::uniqueLibraryID()
     // pointer is needed to read it.
     const platform::DictionaryPtr& settings = o.m_userSettings;
     std::lock_guard lock(o.m_mutex);
-    const Value* id = settings->find(QStringLiteral("Unique ID"));
-    if (id && id->isString() && !id->string().isEmpty())
-        return id->string();
+    if (QString stored = storedID(*settings); !stored.isEmpty())
+        return stored;
     const QString created = availableUniqueLibraryID();
     settings->setValue(QStringLiteral("Unique ID"), created);
     return created;
+}
+
+QString PMMovieRepresentationPrototype::storedUniqueLibraryID()
+{
+    PMMovieRepresentationOriginal& o = original();
+    std::lock_guard lock(o.m_mutex);
+    return storedID(*o.m_userSettings);
 }
 
 void PMMovieRepresentationPrototype::setUniqueLibraryID(const QString& uniqueLibraryID)

@@ -142,6 +142,8 @@ public:
 
     // ---- PMLibraryItem
     QString uniqueLibraryID() override;
+    // The ID the record holds, without making one when it has none (empty then).
+    QString storedUniqueLibraryID();
     void setUniqueLibraryID(const QString& uniqueLibraryID) override;
     bool isContainer() const override { return false; }
     bool isMovieRepresentation() const override { return true; }

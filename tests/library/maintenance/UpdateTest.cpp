@@ -365,7 +365,7 @@ TEST_F(UpdateTest, RebuiltTablesFollowEveryChangeOfTheMovies)
     EXPECT_EQ(c._nonProxyRawMovieRepresentationsByID.size(), 2);
     const platform::ArrayPtr before = c.nonProxyFilteredMovieRepresentations();
 
-    // Unchanged: the same content, in a new list.
+    // Unchanged: the same content.
     c.invalidateLibraryDependencies();
     EXPECT_EQ(c._nonProxyRawMovieRepresentationsByID.value(a->uniqueLibraryID()), a);
     EXPECT_EQ(ids(c.nonProxyFilteredMovieRepresentations()), ids(before));
@@ -389,4 +389,53 @@ TEST_F(UpdateTest, RebuiltTablesFollowEveryChangeOfTheMovies)
     a->setMissing(true, true);
     c.invalidateLibraryDependencies();
     EXPECT_TRUE(c._nonProxyFilteredMovieRepresentationsByID.isEmpty());
+}
+
+// A library too large for one thread to read its movies in turn: the walk reads them on
+// the workers and keeps the order of the tree, gives a movie without an ID one, filters
+// the missing out, and the list of shown movies follows every change of the filtering.
+TEST_F(UpdateTest, ALargeWalkKeepsTheOrderOfTheTreeAndFollowsTheFiltering)
+{
+    PMMainController& c = mainController();
+    platform::UserDefaults::standard().setObject(Value(-1), QStringLiteral("Missing Movies Mode"));
+    std::vector<PMLibraryContainerPtr> folders = {folder(QStringLiteral("A")), folder(QStringLiteral("B")), folder(QStringLiteral("C"))};
+    std::vector<PMMovieRepresentationOriginalPtr> movies;
+    for (int i = 0; i < 5000; ++i) {
+        auto m = movie(QStringLiteral("M%1").arg(i));
+        if (i % 3 != 1) // the others get theirs from the walk
+            m->setUniqueLibraryID(QStringLiteral("ID-%1").arg(i));
+        if (i % 250 == 7)
+            m->setMissing(true, false);
+        folders[size_t(i % 3)]->rawChildren()->append(Value(m));
+        movies.push_back(m);
+    }
+    library({Value(folders[0]), Value(folders[1]), Value(folders[2])});
+    const auto expectedShown = [&] {
+        QStringList shown;
+        for (size_t f = 0; f < 3; ++f)
+            for (const Value& v : *folders[f]->rawChildren())
+                if (!PMMovie(v)->isMissing())
+                    shown << PMItem(v)->uniqueLibraryID();
+        return shown;
+    };
+    ASSERT_EQ(c._nonProxyRawMovieRepresentationsByID.size(), 5000);
+    for (const auto& m : movies) {
+        ASSERT_FALSE(m->uniqueLibraryID().isEmpty());
+        ASSERT_EQ(c._nonProxyRawMovieRepresentationsByID.value(m->uniqueLibraryID()), m);
+    }
+    EXPECT_EQ(c._nonProxyRawMovieRepresentationsByPath.size(), 5000);
+    EXPECT_EQ(ids(c.nonProxyFilteredMovieRepresentations()), expectedShown());
+    EXPECT_EQ(c.nonProxyFilteredMovieRepresentations()->count(), 5000 - 20);
+
+    // Unchanged, then one more missing, then one found again.
+    c.invalidateLibraryDependencies();
+    EXPECT_EQ(ids(c.nonProxyFilteredMovieRepresentations()), expectedShown());
+    movies[4000]->setMissing(true, false);
+    c.invalidateLibraryDependencies();
+    EXPECT_EQ(ids(c.nonProxyFilteredMovieRepresentations()), expectedShown());
+    EXPECT_FALSE(c._nonProxyFilteredMovieRepresentationsByID.contains(movies[4000]->uniqueLibraryID()));
+    movies[7]->setMissing(false, false);
+    c.invalidateLibraryDependencies();
+    EXPECT_EQ(ids(c.nonProxyFilteredMovieRepresentations()), expectedShown());
+    EXPECT_EQ(c.nonProxyFilteredMovieRepresentations()->count(), 5000 - 20);
 }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <thread>
 
 using platform::Value;
@@ -30,6 +31,41 @@ QStringList sorted(QStringList list)
 {
     list.sort();
     return list;
+}
+
+// The table holds, for each tag, what the movies' shares say, each value listing its
+// carriers in the order of the table by ID with the text of its first carrier.
+void expectTagTypesBuiltFromTheShares(PMMainController& controller)
+{
+    QHash<QString, QHash<QString, QStringList>> carriers;
+    QHash<QString, QHash<QString, QString>> texts;
+    QHash<QString, qsizetype> counters;
+    const auto& byID = controller._nonProxyRawMovieRepresentationsByID;
+    for (auto it = byID.cbegin(); it != byID.cend(); ++it) {
+        const auto share = it.value()->cachedTagTypeShare();
+        if (!share)
+            continue;
+        for (const PMTagTypeShare::Tag& tag : share->tags) {
+            ++counters[tag.key];
+            for (qsizetype k = 0; k < tag.lowercaseValues.size(); ++k) {
+                QStringList& list = carriers[tag.key][tag.lowercaseValues[k]];
+                if (list.isEmpty())
+                    texts[tag.key][tag.lowercaseValues[k]] = tag.values[k];
+                list << it.key();
+            }
+        }
+    }
+    ASSERT_EQ(sorted(controller._tagTypes.keys()), sorted(carriers.keys()));
+    for (auto type = carriers.cbegin(); type != carriers.cend(); ++type) {
+        SCOPED_TRACE(type.key().toStdString());
+        const PMTagType& built = controller._tagTypes[type.key()];
+        EXPECT_EQ(built.counter, counters[type.key()]);
+        ASSERT_EQ(sorted(built.values.keys()), sorted(type->keys()));
+        for (auto value = type->cbegin(); value != type->cend(); ++value) {
+            EXPECT_EQ(built.values[value.key()].associatedIdentifiers, *value) << value.key().toStdString();
+            EXPECT_EQ(built.values[value.key()].value, texts[type.key()][value.key()]);
+        }
+    }
 }
 
 } // namespace
@@ -267,37 +303,7 @@ TEST_F(TagTypeTest, UpdatesListCarriersInTableOrderAfterEveryKindOfChange)
         section->rawChildren()->append(Value(make()));
     PMMainController& controller = mainController();
 
-    const auto check = [&controller] {
-        QHash<QString, QHash<QString, QStringList>> carriers;
-        QHash<QString, QHash<QString, QString>> texts;
-        QHash<QString, qsizetype> counters;
-        const auto& byID = controller._nonProxyRawMovieRepresentationsByID;
-        for (auto it = byID.cbegin(); it != byID.cend(); ++it) {
-            const auto share = it.value()->cachedTagTypeShare();
-            if (!share)
-                continue;
-            for (const PMTagTypeShare::Tag& tag : share->tags) {
-                ++counters[tag.key];
-                for (qsizetype k = 0; k < tag.lowercaseValues.size(); ++k) {
-                    QStringList& list = carriers[tag.key][tag.lowercaseValues[k]];
-                    if (list.isEmpty())
-                        texts[tag.key][tag.lowercaseValues[k]] = tag.values[k];
-                    list << it.key();
-                }
-            }
-        }
-        ASSERT_EQ(sorted(controller._tagTypes.keys()), sorted(carriers.keys()));
-        for (auto type = carriers.cbegin(); type != carriers.cend(); ++type) {
-            SCOPED_TRACE(type.key().toStdString());
-            const PMTagType& built = controller._tagTypes[type.key()];
-            EXPECT_EQ(built.counter, counters[type.key()]);
-            ASSERT_EQ(sorted(built.values.keys()), sorted(type->keys()));
-            for (auto value = type->cbegin(); value != type->cend(); ++value) {
-                EXPECT_EQ(built.values[value.key()].associatedIdentifiers, *value) << value.key().toStdString();
-                EXPECT_EQ(built.values[value.key()].value, texts[type.key()][value.key()]);
-            }
-        }
-    };
+    const auto check = [&controller] { expectTagTypesBuiltFromTheShares(controller); };
 
     const auto movieAt = [&](qsizetype i) { return PMMovie(section->rawChildren()->at(i)); };
     const std::function<void()> changes[] = {
@@ -411,4 +417,48 @@ TEST_F(TagTypeTest, RecordsImportTheTagsTheControllerNames)
     EXPECT_EQ(imported(QStringLiteral("year")), QString()) << "Year is no longer imported";
     platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Import Metadata: Names"));
     platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Import Metadata: Internal"));
+}
+
+// With imported metadata on, the shares of many changed movies are made on the workers:
+// the table is the one they would make one by one, and a worker asking for the import
+// names after they changed hears the new ones.
+TEST_F(TagTypeTest, SharesMadeOnTheWorkersBuildTheSameTable)
+{
+    setDefault(QStringLiteral("Import Metadata: Internal"), true);
+    const char* genres[] = {"Drama", "Comedy", "Action", "Horror", "Western"};
+    PMLibraryContainerPtr section = library({});
+    std::vector<PMMovieRepresentationOriginal*> records;
+    for (int i = 0; i < 3000; ++i) {
+        auto m = tagged(QStringLiteral("M%1").arg(i), {{"Genre", genres[i % 5]}, {"Cast", i % 7 ? "Ann, Bob" : "Carl"}});
+        records.push_back(m.get());
+        section->rawChildren()->append(Value(m));
+    }
+    // (Their files are not there: nothing is read, but each record has had its first read.)
+    PMMovieRepresentationOriginal::refreshFileMetadataTags(records);
+    PMMainController& controller = mainController();
+    controller.updateImportTagNames(true);
+    controller.invalidateLibraryDependencies();
+    expectTagTypesBuiltFromTheShares(controller);
+    for (int i = 0; i < 3000; i += 2)
+        records[size_t(i)]->setValue(QString::fromUtf8(genres[(i / 2) % 5]) + QStringLiteral(", Noir"), QStringLiteral("Genre"));
+    controller.invalidateLibraryDependencies();
+    expectTagTypesBuiltFromTheShares(controller);
+    EXPECT_EQ(controller._tagTypes[QStringLiteral("genre")].values[QStringLiteral("noir")].associatedIdentifiers.size(), 1500);
+
+    std::promise<QStringList> before, after;
+    std::promise<void> changed;
+    std::thread worker([&] {
+        before.set_value(PMMovieRepresentationServices::shared().importTagNames());
+        changed.get_future().wait();
+        after.set_value(PMMovieRepresentationServices::shared().importTagNames());
+    });
+    EXPECT_TRUE(before.get_future().get().contains(QStringLiteral("Year")));
+    setDefault(QStringLiteral("Import Metadata: Names"), platform::Array::make({Value(QStringLiteral("Genre"))}));
+    controller.updateImportTagNames(true);
+    changed.set_value();
+    EXPECT_EQ(after.get_future().get(), QStringList{QStringLiteral("Genre")});
+    worker.join();
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Import Metadata: Names"));
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Import Metadata: Internal"));
+    controller.updateImportTagNames(true);
 }
