@@ -4,6 +4,7 @@
 #include <QtCore/QThread>
 #include <QtCore/QThreadPool>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -63,6 +64,34 @@ void dispatchAsyncMain(Job job)
         return;
     }
     QMetaObject::invokeMethod(app, std::move(job), Qt::QueuedConnection);
+}
+
+namespace {
+
+struct MainSlices {
+    std::size_t count;
+    std::size_t perTurn;
+    std::function<void(std::size_t, std::size_t)> slice;
+    Job done;
+    std::size_t next = 0;
+};
+
+void runMainSlice(const std::shared_ptr<MainSlices>& slices)
+{
+    const std::size_t end = std::min(slices->count, slices->next + slices->perTurn);
+    slices->slice(slices->next, end);
+    slices->next = end;
+    if (end < slices->count)
+        dispatchAsyncMain([slices] { runMainSlice(slices); });
+    else if (slices->done)
+        slices->done();
+}
+
+} // namespace
+
+void dispatchSlicesOnMain(std::size_t count, std::size_t perTurn, std::function<void(std::size_t begin, std::size_t end)> slice, Job done)
+{
+    runMainSlice(std::make_shared<MainSlices>(MainSlices{count, std::max<std::size_t>(perTurn, 1), std::move(slice), std::move(done)}));
 }
 
 void dispatchSyncMain(const Job& job)

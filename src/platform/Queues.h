@@ -21,6 +21,11 @@ bool isMainThread();
 void dispatchAsyncMain(Job job);
 // Runs the job on the main thread and waits for it; runs it at once when called there.
 void dispatchSyncMain(const Job& job);
+// Runs `slice(begin, end)` over the indexes 0 to count - 1 on the main thread, at most
+// `perTurn` of them per turn of its event loop (the first slice at once), then `done`: a
+// walk over a whole library that never holds the window for the whole of it.
+void dispatchSlicesOnMain(std::size_t count, std::size_t perTurn, std::function<void(std::size_t begin, std::size_t end)> slice,
+                          Job done = {});
 
 enum class QueuePriority { Background = 0, Utility = 1, Default = 2, UserInitiated = 3, UserInteractive = 4 };
 // A global concurrent queue: the shared thread pool at that priority.

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 using namespace platform;
 
@@ -26,6 +28,22 @@ TEST(Queues, MainThreadHandOffRunsOnTheMainThread)
     });
     ASSERT_TRUE(testsupport::waitUntil([&] { return done.load(); }));
     EXPECT_TRUE(ranOnMain);
+}
+
+TEST(Queues, SlicesOnTheMainThreadCoverEveryIndexInOrderATurnAtATime)
+{
+    // 10 indexes, 4 per turn: the first slice at once, the others on later turns, then done.
+    std::vector<std::pair<std::size_t, std::size_t>> slices;
+    bool done = false;
+    dispatchSlicesOnMain(10, 4, [&](std::size_t begin, std::size_t end) { slices.emplace_back(begin, end); }, [&] { done = true; });
+    EXPECT_EQ(slices.size(), 1u);
+    EXPECT_FALSE(done);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    EXPECT_EQ(slices, (std::vector<std::pair<std::size_t, std::size_t>>{{0, 4}, {4, 8}, {8, 10}}));
+    // Nothing to walk: done at once.
+    bool empty = false;
+    dispatchSlicesOnMain(0, 4, [](std::size_t, std::size_t) {}, [&] { empty = true; });
+    EXPECT_TRUE(empty);
 }
 
 TEST(Queues, SerialQueueRunsOneJobAtATimeInOrder)

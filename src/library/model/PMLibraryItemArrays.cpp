@@ -9,18 +9,17 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "platform/ConcurrentApply.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Format.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 
-#include <QtConcurrent/QtConcurrentMap>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QSet>
 
-#include <numeric>
 #include <utility>
 
 using platform::Value;
@@ -95,9 +94,7 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
     Sum total;
     if (values.size() >= 2 * kSlice && platform::isMainThread()) {
         std::vector<Sum> sums((values.size() + kSlice - 1) / kSlice);
-        std::vector<std::size_t> slices(sums.size());
-        std::iota(slices.begin(), slices.end(), std::size_t(0));
-        QtConcurrent::blockingMap(slices, [&](std::size_t slice) {
+        platform::concurrentApply(sums.size(), [&](std::size_t slice) {
             sumSlice(slice * kSlice, std::min(values.size(), (slice + 1) * kSlice), sums[slice]);
         });
         for (Sum& sum : sums) {

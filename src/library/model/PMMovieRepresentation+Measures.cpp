@@ -522,15 +522,6 @@ void queueDurationJobs(const std::vector<std::shared_ptr<PMMovieRepresentationPr
 // The jobs of a large library are made a slice per turn of the main thread.
 constexpr std::size_t kDurationJobsPerTurn = 2048;
 
-void queueDurationJobsInSlices(const std::shared_ptr<std::vector<std::shared_ptr<PMMovieRepresentationPrototype>>>& records, std::size_t begin,
-                               const std::function<void()>& changed)
-{
-    const std::size_t end = std::min(records->size(), begin + kDurationJobsPerTurn);
-    queueDurationJobs(*records, begin, end, changed);
-    if (end < records->size())
-        platform::dispatchAsyncMain([records, end, changed] { queueDurationJobsInSlices(records, end, changed); });
-}
-
 } // namespace
 
 void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentationPrototype*>& movies, std::function<void()> changed)
@@ -555,8 +546,9 @@ void PMMeasureMovieDurationsInBackground(const std::vector<PMMovieRepresentation
         }
         records->push_back(movie->sharedRecord());
     }
-    if (!records->empty())
-        queueDurationJobsInSlices(records, 0, changed);
+    platform::dispatchSlicesOnMain(records->size(), kDurationJobsPerTurn, [records, changed = std::move(changed)](std::size_t begin, std::size_t end) {
+        queueDurationJobs(*records, begin, end, changed);
+    });
 }
 
 // ---- Sizes

@@ -450,10 +450,6 @@ struct MetadataRefresh {
 // the main thread together.
 constexpr std::size_t kMetadataBatch = 32;
 
-} // namespace
-
-namespace {
-
 // Whether two reads of a file's metadata say the same, apart from when they were made.
 bool sameReadExceptTimestamp(const platform::DictionaryPtr& a, const platform::DictionaryPtr& b)
 {
@@ -567,26 +563,6 @@ void startMetadataReads(const std::shared_ptr<std::vector<MetadataRefresh>>& ref
 constexpr std::size_t kPreparedPerTurn = 2048;
 bool gPreparingAllRecords = false; // main thread only
 
-struct MetadataPreparation {
-    std::vector<std::shared_ptr<PMMovieRepresentationOriginal>> records;
-    std::size_t next = 0;
-    std::shared_ptr<std::vector<MetadataRefresh>> refreshes = std::make_shared<std::vector<MetadataRefresh>>();
-    std::function<void(PMMovieRepresentationOriginal&, const platform::DictionaryPtr*, std::vector<MetadataRefresh>&)> prepare;
-};
-
-void prepareMetadataSlice(const std::shared_ptr<MetadataPreparation>& preparation)
-{
-    const std::size_t stop = std::min(preparation->records.size(), preparation->next + kPreparedPerTurn);
-    for (; preparation->next < stop; ++preparation->next)
-        preparation->prepare(*preparation->records[preparation->next], nullptr, *preparation->refreshes);
-    if (preparation->next < preparation->records.size()) {
-        platform::dispatchAsyncMain([preparation] { prepareMetadataSlice(preparation); });
-        return;
-    }
-    gPreparingAllRecords = false;
-    startMetadataReads(preparation->refreshes);
-}
-
 } // namespace
 
 void PMMovieRepresentationOriginal::refreshFileMetadataTags(const std::vector<PMMovieRepresentationOriginal*>& records,
@@ -625,19 +601,28 @@ void PMMovieRepresentationOriginal::refreshFileMetadataTags(const std::vector<PM
     if (gPreparingAllRecords)
         return;
     gPreparingAllRecords = true;
-    auto preparation = std::make_shared<MetadataPreparation>();
-    preparation->prepare = prepare;
-    preparation->records.reserve(records.size());
-    preparation->refreshes->reserve(records.size());
+    auto held = std::make_shared<std::vector<std::shared_ptr<PMMovieRepresentationOriginal>>>();
+    held->reserve(records.size());
     for (PMMovieRepresentationOriginal* record : records) {
         // A getter asking for the tags meanwhile starts no read of its own.
         {
             std::lock_guard lock(record->m_mutex);
             record->m_hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce = true;
         }
-        preparation->records.push_back(record->sharedOriginal());
+        held->push_back(record->sharedOriginal());
     }
-    prepareMetadataSlice(preparation);
+    auto refreshes = std::make_shared<std::vector<MetadataRefresh>>();
+    refreshes->reserve(records.size());
+    platform::dispatchSlicesOnMain(
+        held->size(), kPreparedPerTurn,
+        [held, refreshes, prepare](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i)
+                prepare(*(*held)[i], nullptr, *refreshes);
+        },
+        [refreshes] {
+            gPreparingAllRecords = false;
+            startMetadataReads(refreshes);
+        });
 }
 
 QString PMMovieRepresentationPrototype::cachedLowercaseValueForLowercaseTag(const QString& tag)

@@ -6,9 +6,9 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "platform/ConcurrentApply.h"
 #include "platform/UserDefaults.h"
 
-#include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QHash>
@@ -626,13 +626,14 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
         else
             addResult(results, candidate, searchFiles);
     };
-    // Typing in the search field: every movie of the library against terms that folded texts
-    // answer, through the library's search index.
-    const bool indexAnswers = candidates == allMovies && searchFiles && filters.isEmpty() && !duplicateSearch && !searchLocation
-                              && std::all_of(preparedTerms.begin(), preparedTerms.end(), [](const std::vector<PreparedAlternative>& alternatives) {
-                                     return std::all_of(alternatives.begin(), alternatives.end(),
-                                                        [](const PreparedAlternative& a) { return a.term.matchesFoldedText; });
-                                 });
+    // Typing in the search field: terms that the movies' folded search texts answer alone.
+    const bool foldedTextsAnswer = searchFiles && filters.isEmpty() && !duplicateSearch && !searchLocation
+                                   && std::all_of(preparedTerms.begin(), preparedTerms.end(), [](const std::vector<PreparedAlternative>& alternatives) {
+                                          return std::all_of(alternatives.begin(), alternatives.end(),
+                                                             [](const PreparedAlternative& a) { return a.term.matchesFoldedText; });
+                                      });
+    // Every movie of the library: through the library's search index.
+    const bool indexAnswers = foldedTextsAnswer && candidates == allMovies;
     if (indexAnswers) {
         const std::shared_ptr<const LibrarySearchIndex> index = LibrarySearchIndex::forMovies(allMovies);
         const size_t count = size_t(index->count());
@@ -674,11 +675,7 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
             if (PMMovieRepresentationProxyPtr proxy = found[i]->searchResultProxy())
                 results.append(Value(std::move(proxy)));
         }
-    } else if (candidates->count() >= kParallelMatchFrom && searchFiles && filters.isEmpty() && !duplicateSearch && !searchLocation
-               && std::all_of(preparedTerms.begin(), preparedTerms.end(), [](const std::vector<PreparedAlternative>& alternatives) {
-                      return std::all_of(alternatives.begin(), alternatives.end(),
-                                         [](const PreparedAlternative& a) { return a.term.matchesFoldedText; });
-                  })) {
+    } else if (foldedTextsAnswer && candidates->count() >= kParallelMatchFrom) {
         // Typing in the search field of a large container: the movies' search texts are
         // matched on every core (each record makes its text under its own lock, as the
         // preparation in the background does), and the results gathered here in order.
@@ -686,10 +683,8 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
         const std::vector<Value>& values = candidates->values();
         enum : unsigned char { kNo, kYes, kTestHere };
         std::vector<unsigned char> verdicts(values.size(), kNo);
-        std::vector<size_t> slices;
-        for (size_t start = 0; start < values.size(); start += kParallelMatchSlice)
-            slices.push_back(start);
-        QtConcurrent::blockingMap(slices, [&](size_t start) {
+        platform::concurrentApply((values.size() + kParallelMatchSlice - 1) / kParallelMatchSlice, [&](size_t slice) {
+            const size_t start = slice * kParallelMatchSlice;
             const size_t stop = std::min(values.size(), start + kParallelMatchSlice);
             for (size_t i = start; i < stop; ++i)
                 if (PMLibraryItem* item = PMItem(values[i]))

@@ -14,6 +14,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
@@ -44,23 +45,6 @@ using PMGridSettings::boolValue;
 
 const QString kLayoutUpdateNotification = QStringLiteral("com.tolvane.PMPreviewViewLayoutUpdateNotification");
 constexpr double kAnimationSeconds = 0.25;
-
-// Lets go of the proxies a slice per turn of the event loop, the last ones first.
-void releaseProxiesInSlices(QObject* context, const std::shared_ptr<std::vector<std::vector<PMGroupViewItemProxyPtr>>>& lists)
-{
-    constexpr std::size_t kSlice = 8192;
-    std::size_t budget = kSlice;
-    while (!lists->empty() && budget > 0) {
-        std::vector<PMGroupViewItemProxyPtr>& last = lists->back();
-        const std::size_t count = std::min(budget, last.size());
-        last.erase(last.end() - std::ptrdiff_t(count), last.end());
-        budget -= count;
-        if (last.empty())
-            lists->pop_back();
-    }
-    if (!lists->empty())
-        QTimer::singleShot(0, context, [context, lists] { releaseProxiesInSlices(context, lists); });
-}
 
 QString itemID(const Value& item)
 {
@@ -561,8 +545,22 @@ void PMGroupView::clearProxyDump()
     m_dumpBucket = nullptr;
     m_dumpBucketGroup = nullptr;
     if (!m_retiredProxies.empty()) {
-        releaseProxiesInSlices(this, std::make_shared<std::vector<std::vector<PMGroupViewItemProxyPtr>>>(std::move(m_retiredProxies)));
+        // A slice per turn, the last ones first.
+        auto lists = std::make_shared<std::vector<std::vector<PMGroupViewItemProxyPtr>>>(std::move(m_retiredProxies));
         m_retiredProxies = {};
+        std::size_t count = 0;
+        for (const std::vector<PMGroupViewItemProxyPtr>& list : *lists)
+            count += list.size();
+        platform::dispatchSlicesOnMain(count, 8192, [lists](std::size_t begin, std::size_t end) {
+            for (std::size_t left = end - begin; left > 0 && !lists->empty();) {
+                std::vector<PMGroupViewItemProxyPtr>& last = lists->back();
+                const std::size_t n = std::min(left, last.size());
+                last.erase(last.end() - std::ptrdiff_t(n), last.end());
+                left -= n;
+                if (last.empty())
+                    lists->pop_back();
+            }
+        });
     }
     m_hasProxyDump = false;
 }
