@@ -1,5 +1,12 @@
 #include "platform/Memory.h"
 
+#include "platform/Queues.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QTimer>
+
+#include <memory>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -30,6 +37,23 @@ void releaseFreeMemory()
 #elif defined(__GLIBC__)
     malloc_trim(0);
 #endif
+}
+
+void releaseValuesInSlices(std::vector<Value>&& values, int afterMilliseconds)
+{
+    constexpr std::size_t kPerTurn = 8192;
+    if (values.empty())
+        return;
+    auto held = std::make_shared<std::vector<Value>>(std::move(values));
+    auto release = [held] {
+        dispatchSlicesOnMain(held->size(), kPerTurn, [held](std::size_t begin, std::size_t end) {
+            held->erase(held->end() - std::ptrdiff_t(end - begin), held->end());
+        });
+    };
+    if (afterMilliseconds <= 0 || !QCoreApplication::instance())
+        release();
+    else
+        QTimer::singleShot(afterMilliseconds, QCoreApplication::instance(), std::move(release));
 }
 
 } // namespace platform

@@ -20,6 +20,7 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QSet>
 
+#include <mutex>
 #include <utility>
 
 using platform::Value;
@@ -48,7 +49,27 @@ bool containsOnlineItem(const platform::Array& items)
     return false;
 }
 
-void getAggregateDuration(const platform::Array& items, long long* getAggregateDuration, std::uint64_t* getAggregateSize, bool returnZeroSizeIfInDoubt)
+namespace {
+
+// The answers come in batches, thousands of them for a large library: the status line
+// follows them a few times a second, not once per batch (each sum reads every shown
+// movie). A refresh already waiting is not put off by the next batch.
+void refreshStatus()
+{
+    static bool waiting = false;
+    static const char target = 0; // a target of its own: nobody else cancels the refresh
+    if (std::exchange(waiting, true))
+        return;
+    platform::performAfterDelay(&target, QStringLiteral("updateStatusFields"), Value(), 0.25, [] {
+        waiting = false;
+        PMMainController::mainController().updateStatusFields();
+    });
+}
+
+// The sums over `count` items, `movieAt(i)` answering the movie of each (or nothing).
+template <class MovieAt>
+void aggregateDuration(std::size_t count, const MovieAt& movieAt, long long* getAggregateDuration, std::uint64_t* getAggregateSize,
+                       bool returnZeroSizeIfInDoubt)
 {
     // Sizes come from memory and the records (never the disk: a sum over a large folder
     // would ask for every file); those not measured this session are measured in the
@@ -61,21 +82,25 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
     };
     // Reads only what the records hold (under their locks), so that the slices of a large
     // content can be summed on every core while the main thread waits for them.
-    const std::vector<Value>& values = items.values();
     const auto sumSlice = [&](std::size_t begin, std::size_t end, Sum& sum) {
         for (std::size_t i = begin; i < end; ++i) {
-            PMMovieRepresentationPrototype* shown = PMMovie(values[i]);
+            PMMovieRepresentationPrototype* shown = movieAt(i);
             if (!shown)
                 continue;
             // A search result stands for its record: every question below goes to the
             // record, found once here rather than once per question.
-            PMMovieRepresentationPrototype* movie = &shown->original();
+            PMMovieRepresentationOriginal* movie = &shown->original();
             if (getAggregateDuration) {
                 // Durations not known yet are measured in one batch in the background,
                 // never one job per movie from here: the sum runs over whole libraries.
+                // One already waiting for its measure (or found unmeasurable) is left out
+                // here, on the slice's thread, so the main thread does not ask it again.
                 const long long seconds = movie->durationIfCached(true);
-                if (seconds < 0)
-                    sum.undurated.push_back(movie);
+                if (seconds < 0) {
+                    std::lock_guard lock(movie->m_mutex);
+                    if (!movie->m_durationQueued && !movie->m_durationUnmeasurable)
+                        sum.undurated.push_back(movie);
+                }
                 sum.duration += std::max(0LL, seconds);
             }
             if (getAggregateSize) {
@@ -92,10 +117,10 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
     };
     constexpr std::size_t kSlice = 8192;
     Sum total;
-    if (values.size() >= 2 * kSlice && platform::isMainThread()) {
-        std::vector<Sum> sums((values.size() + kSlice - 1) / kSlice);
+    if (count >= 2 * kSlice && platform::isMainThread()) {
+        std::vector<Sum> sums((count + kSlice - 1) / kSlice);
         platform::concurrentApply(sums.size(), [&](std::size_t slice) {
-            sumSlice(slice * kSlice, std::min(values.size(), (slice + 1) * kSlice), sums[slice]);
+            sumSlice(slice * kSlice, std::min(count, (slice + 1) * kSlice), sums[slice]);
         });
         for (Sum& sum : sums) {
             total.duration += sum.duration;
@@ -105,26 +130,13 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
             total.undurated.insert(total.undurated.end(), sum.undurated.begin(), sum.undurated.end());
         }
     } else {
-        sumSlice(0, values.size(), total);
+        sumSlice(0, count, total);
     }
     const long long duration = total.duration;
     const std::uint64_t size = total.size;
     const bool doubtful = total.doubtful;
     const std::vector<PMMovieRepresentationPrototype*>& unmeasured = total.unmeasured;
     const std::vector<PMMovieRepresentationPrototype*>& undurated = total.undurated;
-    // The answers come in batches, thousands of them for a large library: the status line
-    // follows them a few times a second, not once per batch (each sum reads every shown
-    // movie). A refresh already waiting is not put off by the next batch.
-    const auto refreshStatus = [] {
-        static bool waiting = false;
-        static const char target = 0; // a target of its own: nobody else cancels the refresh
-        if (std::exchange(waiting, true))
-            return;
-        platform::performAfterDelay(&target, QStringLiteral("updateStatusFields"), Value(), 0.25, [] {
-            waiting = false;
-            PMMainController::mainController().updateStatusFields();
-        });
-    };
     if (!unmeasured.empty() && platform::isMainThread())
         PMRefreshMovieFileSizesInBackground(unmeasured, refreshStatus);
     if (!undurated.empty() && platform::isMainThread())
@@ -135,25 +147,49 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
         *getAggregateSize = doubtful && returnZeroSizeIfInDoubt ? 0 : size;
 }
 
-QString durationAndMovieFileSizeDescription(const platform::Array& items)
+template <class MovieAt>
+QString describeDurationAndSize(std::size_t count, const MovieAt& movieAt)
 {
     long long duration = 0;
     std::uint64_t size = 0;
-    getAggregateDuration(items, &duration, &size, true);
+    aggregateDuration(count, movieAt, &duration, &size, true);
     if (duration < 1)
         return size == 0 ? QString() : fileSizeDescriptionWithBytesCount(size);
-    const QString durationText = PMDurationString(double(duration), false, items.count() >= 2, false);
+    const QString durationText = PMDurationString(double(duration), false, count >= 2, false);
     if (size == 0)
         return durationText;
     return platform::format("%@ · %@", durationText, fileSizeDescriptionWithBytesCount(size));
 }
 
-QString spacedParanthesizedDurationAndMovieFileSizeDescription(const platform::Array& items)
+QString spacedParanthesized(const QString& description)
 {
-    const QString description = durationAndMovieFileSizeDescription(items);
     if (description.isEmpty())
         return description;
     return platform::format(QCoreApplication::translate("PMLibraryItemArrays", " (%@)").toUtf8().constData(), description);
+}
+
+} // namespace
+
+void getAggregateDuration(const platform::Array& items, long long* getAggregateDuration, std::uint64_t* getAggregateSize, bool returnZeroSizeIfInDoubt)
+{
+    const std::vector<Value>& values = items.values();
+    aggregateDuration(values.size(), [&](std::size_t i) { return PMMovie(values[i]); }, getAggregateDuration, getAggregateSize, returnZeroSizeIfInDoubt);
+}
+
+QString durationAndMovieFileSizeDescription(const platform::Array& items)
+{
+    const std::vector<Value>& values = items.values();
+    return describeDurationAndSize(values.size(), [&](std::size_t i) { return PMMovie(values[i]); });
+}
+
+QString spacedParanthesizedDurationAndMovieFileSizeDescription(const platform::Array& items)
+{
+    return spacedParanthesized(durationAndMovieFileSizeDescription(items));
+}
+
+QString spacedParanthesizedDurationAndMovieFileSizeDescription(std::span<PMMovieRepresentationPrototype* const> movies)
+{
+    return spacedParanthesized(describeDurationAndSize(movies.size(), [&](std::size_t i) { return movies[i]; }));
 }
 
 long long commonRatingAmongRatings(const platform::Array& items, std::vector<double>* amongRatings)

@@ -5,11 +5,14 @@
 
 #include "platform/Value.h"
 
+class PMMovieRepresentationPrototype;
+
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 #include <QtCore/QUrl>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 // The key under which two movie locations count as one: files by their clean path (Linux
@@ -29,6 +32,8 @@ void getAggregateDuration(const platform::Array& items, long long* getAggregateD
 QString durationAndMovieFileSizeDescription(const platform::Array& items);
 // The same as " (%@)", or the empty text unchanged.
 QString spacedParanthesizedDurationAndMovieFileSizeDescription(const platform::Array& items);
+// The same over movies known by address (a grid's tiles: no array of values is made).
+QString spacedParanthesizedDurationAndMovieFileSizeDescription(std::span<PMMovieRepresentationPrototype* const> movies);
 // The common rating of the items, or -1 (not found) when they differ or there are none.
 // With `amongRatings`, every rating is collected there.
 long long commonRatingAmongRatings(const platform::Array& items, std::vector<double>* amongRatings);

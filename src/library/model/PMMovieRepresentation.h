@@ -387,6 +387,10 @@ public:
 
 protected:
     PMMovieRepresentationPrototype() = default;
+    // A proxy's record, set once when the proxy is made (the proxy holds it alive):
+    // `original` is asked for at every turn of a grid or a sum, and answering it through
+    // the shared pointer would count references up and down on every call.
+    PMMovieRepresentationOriginal* m_proxiedOriginal = nullptr;
 
 private:
     PMCachedDate m_newestDateInSortingContext;

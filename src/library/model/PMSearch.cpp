@@ -112,6 +112,38 @@ inline void prefetchRecord(const PMMovieRepresentationOriginal* record)
 #endif
 }
 
+// Appends a search-result stand-in for each record, in order. Making one is an allocation
+// and a touch of a record and its reference counts, rarely in the cache: for many results
+// they are made on every core (allocations and reference counts are safe there) and only
+// moved into the results here.
+void appendSearchResultProxies(Array& results, const std::vector<PMMovieRepresentationOriginal*>& records)
+{
+    std::vector<Value>& out = results.values();
+    const size_t first = out.size();
+    out.resize(first + records.size());
+    const auto make = [&](size_t begin, size_t end) {
+        // A record and its reference counts are asked for a few records ahead.
+        constexpr size_t kAhead = 8;
+        for (size_t i = begin; i < std::min(end, begin + kAhead); ++i)
+            prefetchRecord(records[i]);
+        for (size_t i = begin; i < end; ++i) {
+            if (i + kAhead < end)
+                prefetchRecord(records[i + kAhead]);
+            if (PMMovieRepresentationProxyPtr proxy = records[i]->searchResultProxy())
+                out[first + i] = Value(std::move(proxy));
+        }
+    };
+    if (records.size() >= size_t(kParallelMatchFrom)) {
+        platform::concurrentApply((records.size() + kParallelMatchSlice - 1) / kParallelMatchSlice, [&](size_t slice) {
+            make(slice * kParallelMatchSlice, std::min(records.size(), (slice + 1) * kParallelMatchSlice));
+        });
+    } else {
+        make(0, records.size());
+    }
+    // A record that made no stand-in leaves no hole.
+    out.erase(std::remove_if(out.begin() + std::ptrdiff_t(first), out.end(), [](const Value& v) { return v.isNull(); }), out.end());
+}
+
 // The search texts of all movies of the library side by side, so that typing in the search
 // field scans them without visiting each record. Made again when the movies of the library
 // change (a new list after each rebuild) or any record drops its text.
@@ -663,39 +695,43 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
             if (passes[i])
                 if (PMMovieRepresentationOriginal* record = index->record(qsizetype(i)))
                     found.push_back(record);
-        results.values().reserve(results.values().size() + found.size());
-        // Making a proxy touches the record and its reference counts, rarely in the cache:
-        // they are asked for a few records ahead.
-        constexpr size_t kAhead = 8;
-        for (size_t i = 0; i < std::min(kAhead, found.size()); ++i)
-            prefetchRecord(found[i]);
-        for (size_t i = 0; i < found.size(); ++i) {
-            if (i + kAhead < found.size())
-                prefetchRecord(found[i + kAhead]);
-            if (PMMovieRepresentationProxyPtr proxy = found[i]->searchResultProxy())
-                results.append(Value(std::move(proxy)));
-        }
+        appendSearchResultProxies(results, found);
     } else if (foldedTextsAnswer && candidates->count() >= kParallelMatchFrom) {
         // Typing in the search field of a large container: the movies' search texts are
         // matched on every core (each record makes its text under its own lock, as the
         // preparation in the background does), and the results gathered here in order.
         // Anything else (a subgroup) is tested here.
         const std::vector<Value>& values = candidates->values();
+        // A movie that passes is noted by its record; its stand-in is made on the workers too.
         enum : unsigned char { kNo, kYes, kTestHere };
         std::vector<unsigned char> verdicts(values.size(), kNo);
+        std::vector<PMMovieRepresentationOriginal*> records(values.size(), nullptr);
         platform::concurrentApply((values.size() + kParallelMatchSlice - 1) / kParallelMatchSlice, [&](size_t slice) {
             const size_t start = slice * kParallelMatchSlice;
             const size_t stop = std::min(values.size(), start + kParallelMatchSlice);
             for (size_t i = start; i < stop; ++i)
-                if (PMLibraryItem* item = PMItem(values[i]))
-                    verdicts[i] = !item->isMovieRepresentation() ? kTestHere : matchesTerms(values[i], *item) ? kYes : kNo;
+                if (PMLibraryItem* item = PMItem(values[i])) {
+                    if (!item->isMovieRepresentation()) {
+                        verdicts[i] = kTestHere;
+                    } else if (matchesTerms(values[i], *item)) {
+                        verdicts[i] = kYes;
+                        records[i] = &static_cast<PMMovieRepresentationPrototype*>(item)->original();
+                    }
+                }
         });
+        // Results keep the order of the candidates: runs of passing movies between the
+        // subgroups tested here.
+        std::vector<PMMovieRepresentationOriginal*> run;
         for (size_t i = 0; i < values.size(); ++i) {
-            if (verdicts[i] == kYes)
-                addResult(results, values[i], searchFiles);
-            else if (verdicts[i] == kTestHere)
+            if (verdicts[i] == kYes) {
+                run.push_back(records[i]);
+            } else if (verdicts[i] == kTestHere) {
+                appendSearchResultProxies(results, run);
+                run.clear();
                 test(values[i]);
+            }
         }
+        appendSearchResultProxies(results, run);
     } else {
         for (const Value& candidate : *candidates)
             test(candidate);

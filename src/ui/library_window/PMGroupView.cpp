@@ -13,6 +13,8 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/ConcurrentApply.h"
+#include "platform/Memory.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
@@ -420,9 +422,13 @@ void PMGroupView::addItem(const Value& item)
         PMLibraryItem* shownItem = PMItem(shown);
         // A stand-in (a search result) is looked for by the record it stands for: the dump
         // knows those records' addresses too.
+        const auto recordAddress = [&]() -> const void* {
+            if (PMMovieRepresentationPrototype* movie = PMMovie(shown))
+                return static_cast<const platform::Object*>(&movie->original());
+            return shownItem->nonProxySelf().objectPointer();
+        };
         const bool byID = m_dumpedObjects.contains(shown.objectPointer())
-                          || (shownItem && (shownItem->isContainer()
-                                            || (shownItem->isProxy() && m_dumpedObjects.contains(shownItem->nonProxySelf().objectPointer()))));
+                          || (shownItem && (shownItem->isContainer() || (shownItem->isProxy() && m_dumpedObjects.contains(recordAddress()))));
         if (byID) {
             if (m_dumpBucketGroup != _representedGroup.get() || !m_dumpBucket) {
                 const QString groupKey = _representedGroup ? _representedGroup->uniqueLibraryID() : QString();
@@ -439,7 +445,21 @@ void PMGroupView::addItem(const Value& item)
         proxy->selected = false;
         proxy->dragged = false;
     } else {
-        proxy = std::make_shared<PMGroupViewItemProxy>();
+        // The last content's proxy that nobody else holds (the lists of that content
+        // only let go of it later): the memory of a proxy already faulted in.
+        while (!m_recyclable.empty() && !proxy) {
+            PMGroupViewItemProxyPtr candidate = std::move(m_recyclable.back());
+            m_recyclable.pop_back();
+            if (candidate.use_count() <= 2) {
+                m_recycledItems.push_back(std::move(candidate->representedItem));
+                if (!candidate->equivalentContainer.isNull())
+                    m_recycledItems.push_back(std::move(candidate->equivalentContainer));
+                *candidate = PMGroupViewItemProxy();
+                proxy = std::move(candidate);
+            }
+        }
+        if (!proxy)
+            proxy = std::make_shared<PMGroupViewItemProxy>();
     }
     proxy->representedItem = shown;
     proxy->equivalentContainer = equivalent;
@@ -481,6 +501,7 @@ bool PMGroupView::setItems(const std::shared_ptr<PMLibraryContainer>& group, std
     setRepresentedGroup(group);
     m_itemsBlended = blends;
     _proxies.reserve(items.size() + more.size());
+    _movieProxies.reserve(items.size());
     for (const Value& item : items)
         addItem(item);
     for (const Value& item : more)
@@ -520,7 +541,9 @@ void PMGroupView::clear()
         dropTile(*proxy);
     // Letting go of 100,000 proxies (each array holds them all) would hold the window here:
     // they go with the dump, a slice per turn.
-    m_retiredProxies.push_back(std::move(_proxies));
+    if (!m_recyclable.empty())
+        m_retiredProxies.push_back(std::exchange(m_recyclable, {}));
+    m_recyclable = std::move(_proxies);
     m_retiredProxies.push_back(std::move(_movieProxies));
     m_retiredProxies.push_back(std::move(_groupProxies));
     _proxies = {};
@@ -544,6 +567,9 @@ void PMGroupView::clearProxyDump()
     m_dumpedObjects.clear();
     m_dumpBucket = nullptr;
     m_dumpBucketGroup = nullptr;
+    if (!m_recyclable.empty())
+        m_retiredProxies.push_back(std::exchange(m_recyclable, {}));
+    platform::releaseValuesInSlices(std::exchange(m_recycledItems, {}), 0);
     if (!m_retiredProxies.empty()) {
         // A slice per turn, the last ones first.
         auto lists = std::make_shared<std::vector<std::vector<PMGroupViewItemProxyPtr>>>(std::move(m_retiredProxies));
@@ -869,6 +895,7 @@ unsigned PMGroupView::columnsShownForWidth(double width) const
     in.computedAspectRatio.found = m_aspectRatioCache.found;
     in.computedAspectRatio.ratio = m_aspectRatioCache.ratio;
     in.movieRatios = m_ratios;
+    in.columnsOnly = true;
     memo = {width, in.canvas, _movieProxies.size(), _groupProxies.size(), in.spacing, in.layout, in.adjustSize,
             std::max(1u, PMGroupViewLayout(in).numberOfColumns)};
     return memo.columns;
@@ -900,9 +927,31 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     if (!m_ratiosValid) {
         m_aspectRatioCache.valid = false;
         m_ratios.resize(_movieProxies.size());
-        for (std::size_t i = 0; i < _movieProxies.size(); ++i) {
-            PMMovieRepresentationPrototype* movie = PMMovie(_movieProxies[i]->representedItem);
-            m_ratios[i] = movie ? movie->thumbnailImageAspectRatio() : -1.0;
+        const auto ratios = [this](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                PMMovieRepresentationPrototype* movie = PMMovie(_movieProxies[i]->representedItem);
+                m_ratios[i] = movie ? movie->thumbnailImageAspectRatio() : -1.0;
+            }
+        };
+        constexpr std::size_t kSlice = 4096;
+        if (_movieProxies.size() < 4 * kSlice) {
+            ratios(0, _movieProxies.size());
+        } else {
+            // Tens of thousands of records, rarely in the cache: their ratios are read on
+            // every core. Only ratios worked out before are read there (the main thread
+            // works them out, and it waits here); the others are worked out below.
+            constexpr double kNotWorkedOut = -100.0;
+            platform::concurrentApply((_movieProxies.size() + kSlice - 1) / kSlice, [&](std::size_t slice) {
+                const std::size_t end = std::min(_movieProxies.size(), (slice + 1) * kSlice);
+                for (std::size_t i = slice * kSlice; i < end; ++i) {
+                    PMMovieRepresentationPrototype* movie = PMMovie(_movieProxies[i]->representedItem);
+                    const double known = movie ? movie->original().m_thumbnailImageAspectRatio : -1.0;
+                    m_ratios[i] = known < -9.0 ? kNotWorkedOut : known;
+                }
+            });
+            for (std::size_t i = 0; i < m_ratios.size(); ++i)
+                if (m_ratios[i] == kNotWorkedOut)
+                    ratios(i, i + 1);
         }
         m_ratiosValid = true;
     }
@@ -931,8 +980,12 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
     if (!unchanged) {
         m_lastLayoutInput.reset();
         in.movieRatios = m_ratios;
-        if (!keep)
+        if (!keep) {
+            // The frames of the last layout go first, so that the new ones can take
+            // their memory rather than pages the system must clear.
+            m_layout = PMGroupViewLayoutResult();
             m_layout = PMGroupViewLayout(in);
+        }
         else
             m_layout.viewSize.setWidth(in.canvas.width());
         ++m_layoutCount;
@@ -949,15 +1002,15 @@ void PMGroupView::tileWithAdjustedSize(bool adjust, bool restoreVisibleRect, boo
         const auto& movieOrder = dragOrder ? *_localDragMovieProxies : _movieProxies;
         for (std::size_t i = 0; i < movieOrder.size() && i < m_layout.movieFrames.size(); ++i)
             movieOrder[i]->frame = m_layout.movieFrames[i];
-        std::vector<QRectF> frames;
-        frames.reserve(_proxies.size());
+        m_indexFrames.clear();
+        m_indexFrames.reserve(_proxies.size());
         m_indexed.clear();
         m_indexed.reserve(_proxies.size());
         for (const PMGroupViewItemProxyPtr& proxy : _proxies) {
-            frames.push_back(proxy->frame);
+            m_indexFrames.push_back(proxy->frame);
             m_indexed.push_back(proxy.get());
         }
-        m_index.rebuild(frames);
+        m_index.rebuild(m_indexFrames);
         // Frames in the display order of the layout itself are what a later tiling may keep.
         if (!keep && !dragOrder) {
             in.movieRatios.clear();

@@ -393,6 +393,15 @@ private:
     const PMLibraryContainer* m_dumpBucketGroup = nullptr;
     // The proxies of earlier contents, let go with the dump (not while the grid refills).
     std::vector<std::vector<PMGroupViewItemProxyPtr>> m_retiredProxies;
+    // The proxies of the last content, whose objects a refill uses again for items that
+    // had none: their memory is already the program's, where new ones would be laid out
+    // in pages the system must first clear (tens of milliseconds for a large search).
+    std::vector<PMGroupViewItemProxyPtr> m_recyclable;
+    // The items those proxies showed, let go with the dump (each is a reference count in
+    // a record rarely in the cache).
+    std::vector<platform::Value> m_recycledItems;
+    // The frames handed to the visible index, kept between tilings for their memory.
+    std::vector<QRectF> m_indexFrames;
     bool m_hasProxyDump = false;
     QTimer m_clearProxyDumpTimer;
     bool _isTiling = false;

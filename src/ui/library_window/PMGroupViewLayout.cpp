@@ -463,6 +463,8 @@ PMGroupViewLayoutResult PMGroupViewLayout(const PMGroupViewLayoutInput& in)
     out.tileHeight = H;
     out.aspectRatio = A;
     out.smallDelta = delta;
+    if (in.columnsOnly)
+        return out;
 
     // Combined height
     const double R = groups ? std::ceil(double(groups) / double(C)) : 0.0;

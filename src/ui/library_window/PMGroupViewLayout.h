@@ -110,6 +110,7 @@ struct PMGroupViewLayoutInput {
     long subgroupColumnThreshold = -1; // column-major above this many rows per column (-1: never)
     long movieColumnThreshold = -1;
     double backingScale = 1.0;
+    bool columnsOnly = false;         // stop once the columns and the tile size are known
     bool operator==(const PMGroupViewLayoutInput&) const = default;
 };
 

@@ -9,6 +9,7 @@
 // that the window places by hand (a layout-managed header places its own).
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
+#include "platform/Memory.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMSmallControls.h"
@@ -28,6 +29,7 @@
 
 #include <cmath>
 #include <optional>
+#include <utility>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -133,6 +135,14 @@ void setWindowFloats(QWidget* window, bool floats)
     window->setWindowFlag(Qt::WindowStaysOnTopHint, floats); // hides a shown window
     if (visible)
         window->show();
+}
+
+// Lets go of the last reference to a large array a slice per turn, once the window has
+// been painted: neither the refresh that replaced the array nor its paint waits for that.
+void releaseInSlicesLater(ArrayPtr array)
+{
+    if (array && array.use_count() == 1 && array->count() > 8192)
+        platform::releaseValuesInSlices(std::move(array->values()), 500);
 }
 
 } // namespace
@@ -251,8 +261,8 @@ void PMMainController::updateUserInterface()
     PMUsesLightThumbnailBackground = false;
     _groupItemsParent = nullptr;
     _groupItemsParentOrSearchReferenceContainer = nullptr;
-    _groupMovieItems = Array::make();
-    _groupSubgroupItems = Array::make();
+    releaseInSlicesLater(std::exchange(_groupMovieItems, Array::make()));
+    releaseInSlicesLater(std::exchange(_groupSubgroupItems, Array::make()));
 
     // 2. The player takes its place first; the rest of the window follows it.
     const PlayerPlacement placement = updatePlayerPlacement();

@@ -691,10 +691,23 @@ void PMMainController::unfreezeSelections()
         list.selectRows({});
 
     if (_selectionFreezeLevel == 0) {
-        _frozenSelections.library = nullptr;
         // The same rows announce no change: the selection is corrected (and the window
-        // refreshed) all the same, since the objects behind them are new.
-        if (list.selectedRows() == rowsBefore) {
+        // refreshed) all the same, since the objects behind them (or their content) may be
+        // new. At the end of a refresh that froze the very objects now selected, that
+        // refresh has just shown them as they are: a second one would show the same.
+        const auto selectedAsFrozen = [&] {
+            const ArrayPtr& frozen = _frozenSelections.library;
+            const ArrayPtr now = selectedLibraryItems();
+            if (!frozen || !now || frozen->count() != now->count())
+                return false;
+            for (qsizetype i = 0; i < frozen->count(); ++i)
+                if (!frozen->at(i).isObject() || frozen->at(i).objectPointer() != now->at(i).objectPointer())
+                    return false;
+            return true;
+        };
+        const bool unchanged = _userInterfaceRefreshDepth > 0 && list.selectedRows() == rowsBefore && selectedAsFrozen();
+        _frozenSelections.library = nullptr;
+        if (list.selectedRows() == rowsBefore && !unchanged) {
             ++_selectionFreezeLevel;
             correctLibrarySelection();
             --_selectionFreezeLevel;

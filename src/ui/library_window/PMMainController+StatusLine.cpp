@@ -207,7 +207,11 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
     // Several chosen containers show their union or intersection, not the first one's
     // content: what is shown is what counts.
     const bool combined = multipleSelectionLibraryItems() != nullptr;
+    // What counts: an array of the content, or the movies of the tiles (by address: an
+    // array of values for tens of thousands of tiles is made and let go on every refresh).
     ArrayPtr shown = Array::make();
+    std::vector<PMMovieRepresentationPrototype*> tileMovies;
+    bool countsTiles = false;
     qsizetype files = 0, subgroups = 0;
     ArrayPtr selection;
     if (listMode) {
@@ -216,12 +220,12 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
         selection = selectedGroupListItems();
     } else {
         // The movies of the tiles, gathered only where they are what counts.
-        const auto shownMovies = [grid] {
-            ArrayPtr movies = Array::make();
-            movies->values().reserve(grid->movieProxies().size());
+        const auto gatherTileMovies = [&] {
+            countsTiles = true;
+            tileMovies.reserve(grid->movieProxies().size());
             for (const PMGroupViewItemProxyPtr& proxy : grid->movieProxies())
-                movies->append(proxy->representedItem);
-            return movies;
+                tileMovies.push_back(PMMovie(proxy->representedItem));
+            files = qsizetype(tileMovies.size());
         };
         const qsizetype subgroupItems = qsizetype(grid->groupProxies().size());
         bool hidden = defaults().boolForKey(QStringLiteral("Hide Subgroups In Preview Mode"))
@@ -235,8 +239,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
                 hidden = parent->value(QStringLiteral("Flattened Non-Others")).toBool();
         }
         if (flattenedCounts) {
-            shown = shownMovies();
-            files = shown->count();
+            gatherTileMovies();
             subgroups = 0;
         } else if (!searching && !combined && !hidden && !defaults().boolForKey(QStringLiteral("Only Count Top-Level Children In Preview Mode"))) {
             shown = parent->allNonProxyMovieChildren();
@@ -245,8 +248,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
             files = shown->count();
             subgroups = subgroupItems;
         } else {
-            shown = shownMovies();
-            files = shown->count();
+            gatherTileMovies();
             subgroups = hidden ? 0 : subgroupItems;
         }
         selection = grid->selectedItems();
@@ -304,7 +306,8 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
                         fileText = QStringLiteral("[%1+] %2").arg(extra).arg(fileText);
                 }
             }
-            fileText += spacedParanthesizedDurationAndMovieFileSizeDescription(*shown);
+            fileText += countsTiles ? spacedParanthesizedDurationAndMovieFileSizeDescription(tileMovies)
+                                    : spacedParanthesizedDurationAndMovieFileSizeDescription(*shown);
         }
         QString subgroupText;
         if (subgroups > 0 && (!blendsSubgroupPreviews() || fileText.isEmpty())) {
@@ -319,7 +322,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
         else
             text = fileText.isEmpty() ? subgroupText : fileText;
     } else {
-        describeMovie(*this, target, shown->at(0), nullptr, false);
+        describeMovie(*this, target, countsTiles ? grid->movieProxies().front()->representedItem : shown->at(0), nullptr, false);
         return;
     }
     if (header)

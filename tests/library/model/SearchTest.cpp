@@ -483,6 +483,41 @@ TEST_F(SearchTest, TheLibraryIndexFindsWhatTestingEachMovieFinds)
     }
 }
 
+TEST_F(SearchTest, ALargeContainersResultsKeepItsOrderWithItsSubgroupsInPlace)
+{
+    // Enough movies that they are matched and their results made on every core; subgroups
+    // among them are tested in place, so the results come in the container's order.
+    PMLibraryContainerPtr big = folder("Big");
+    QStringList expected;
+    for (int i = 0; i < 9000; ++i) {
+        if (i % 1500 == 700) {
+            const QString name = QStringLiteral("%1 folder %2").arg(i % 3000 == 700 ? QStringLiteral("Summer") : QStringLiteral("Autumn")).arg(i);
+            big->rawChildren()->append(Value(folder(name.toUtf8().constData(), {Value(movie(QStringLiteral("inside %1").arg(i)))})));
+            if (name.startsWith(QLatin1String("Summer")))
+                expected << QStringLiteral("+") + name;
+        }
+        const QString name = QStringLiteral("Clip %1 %2").arg(i).arg(i % 3 ? QStringLiteral("summer") : QStringLiteral("winter"));
+        big->rawChildren()->append(Value(movie(name)));
+        if (i % 3)
+            expected << QStringLiteral("*") + name;
+    }
+    library({Value(big)});
+    const PMParsedQueryPtr query = PMParsedQuery::parsedQuery(QStringLiteral("summer"));
+    ASSERT_TRUE(query);
+    Array inBig, whole;
+    addMatchesForParsedQuery(inBig, *query, big.get(), true, true, true, true, false, nullptr);
+    EXPECT_EQ(describe(inBig), expected);
+    // The whole library, through its index: the same movies.
+    addMatchesForParsedQuery(whole, *query, nullptr, false, true, true, true, false, nullptr);
+    QStringList movies = describe(whole), expectedMovies;
+    for (const QString& name : expected)
+        if (name.startsWith(QLatin1Char('*')))
+            expectedMovies << name;
+    movies.sort();
+    expectedMovies.sort();
+    EXPECT_EQ(movies, expectedMovies);
+}
+
 // Searches from several threads at once make the records' texts and the library's index
 // on whichever thread comes first; all find the same.
 TEST_F(SearchTest, ConcurrentSearchesAgree)

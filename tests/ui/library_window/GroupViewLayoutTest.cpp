@@ -301,3 +301,42 @@ TEST(GroupViewLayout, VisibleIndexFindsTilesAfterAScroll)
         EXPECT_FALSE(found.empty());
     }
 }
+
+TEST(GroupViewLayout, ColumnsOnlyAnswersWhatTheWholeLayoutDoes)
+{
+    // The preview-size slider asks for the columns at the smallest width: the answer
+    // without the frames is the whole layout's, whatever the layout and size adjustment.
+    std::vector<double> ratios;
+    for (int i = 0; i < 97; ++i)
+        ratios.push_back(0.5 + (i % 7) * 0.3);
+    struct Case {
+        unsigned layout;
+        bool adjust;
+        long adjustSize;
+        double width;
+        QSizeF canvas;
+    } cases[] = {
+        {0, false, 1, 100, {480, 300}},
+        {0, true, 1, 100, {480, 300}},
+        {PMLayoutComputedAspectRatio | PMLayoutMedian, true, 1, 60, {1000, 700}},
+        {PMLayoutPerItemHeights, true, 1, 120, {800, 600}},
+        {PMLayoutPerItemHeights | PMLayoutRows, true, 2, 90, {640, 400}},
+        {PMLayoutPerItemHeights | PMLayoutRows | PMLayoutMosaic, true, 1, 150, {1200, 900}},
+        {PMLayoutPerItemHeights | PMLayoutRows | PMLayoutMosaic, true, 0, 50, {300, 2000}},
+    };
+    for (const Case& c : cases) {
+        PMGroupViewLayoutInput in = uniform(0, 5, c.canvas, c.width);
+        in.movieRatios = ratios;
+        in.layout = c.layout;
+        in.adjust = c.adjust;
+        in.adjustSize = c.adjustSize;
+        const PMGroupViewLayoutResult whole = PMGroupViewLayout(in);
+        in.columnsOnly = true;
+        const PMGroupViewLayoutResult columns = PMGroupViewLayout(in);
+        EXPECT_EQ(columns.numberOfColumns, whole.numberOfColumns) << c.layout << " " << c.width;
+        EXPECT_DOUBLE_EQ(columns.tileWidth, whole.tileWidth) << c.layout << " " << c.width;
+        EXPECT_DOUBLE_EQ(columns.tileHeight, whole.tileHeight) << c.layout << " " << c.width;
+        EXPECT_TRUE(columns.movieFrames.empty());
+        EXPECT_EQ(whole.movieFrames.size(), ratios.size());
+    }
+}

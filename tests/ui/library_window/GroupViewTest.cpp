@@ -197,6 +197,49 @@ TEST_F(GroupView, TheProxiesOfEarlierContentGoAfterTheRefill)
     EXPECT_TRUE(QTest::qWaitFor([&] { return first.expired(); }, 10000));
 }
 
+TEST_F(GroupView, ARefillTakesTheLastContentsProxiesThatNobodyElseHolds)
+{
+    // A refill lays its new items into the proxies of the last content (their memory is
+    // already the program's), never into one still held elsewhere, and starts each clean.
+    std::vector<Value> before;
+    for (int i = 0; i < 300; ++i)
+        before.push_back(Value(std::make_shared<PMMovieRepresentationOriginal>(dir + QStringLiteral("/Before %1.mp4").arg(i))));
+    ASSERT_FALSE(grid->setItems(group, before));
+    grid->tileWithAdjustedSize(false, false, false);
+    const PMGroupViewItemProxyPtr held = grid->movieProxies().back(); // the first a refill would take
+    PMGroupViewItemProxy* const free = grid->movieProxies()[before.size() - 2].get();
+    free->selected = true;
+    free->dragged = true;
+    const std::weak_ptr<platform::Object> shownBefore = before[before.size() - 2].object();
+
+    grid->updatePreviousFrames();
+    std::vector<Value> after;
+    for (int i = 0; i < 3; ++i) {
+        records.push_back(movie(dir, i));
+        after.push_back(Value(records.back()));
+    }
+    ASSERT_FALSE(grid->setItems(group, after));
+    ASSERT_EQ(grid->movieProxies().size(), 3u);
+    for (const PMGroupViewItemProxyPtr& proxy : grid->movieProxies())
+        EXPECT_TRUE(proxy->previousFrame.isEmpty() && proxy->frame.isEmpty()) << "no place of the item it showed before";
+    grid->tileWithAdjustedSize(false, false, false);
+    EXPECT_TRUE(PMIsSameItem(held->representedItem, before.back())) << "a proxy held elsewhere is left as it was";
+    EXPECT_EQ(grid->movieProxies()[0].get(), free) << "the last content's proxy is used again";
+    for (std::size_t i = 0; i < 3; ++i) {
+        const PMGroupViewItemProxyPtr& proxy = grid->movieProxies()[i];
+        EXPECT_TRUE(PMIsSameItem(proxy->representedItem, Value(records[i])));
+        EXPECT_FALSE(proxy->selected);
+        EXPECT_FALSE(proxy->dragged);
+        EXPECT_FALSE(proxy->frame.isEmpty()) << "laid out anew";
+    }
+
+    // What those proxies showed is let go with the dump, once nobody else holds it.
+    before.clear();
+    EXPECT_FALSE(shownBefore.expired());
+    grid->clearProxyDump();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shownBefore.expired(); }, 10000));
+}
+
 TEST_F(GroupView, TilesWhoseFadeInIsCutShortEndOpaque)
 {
     grid->show();
