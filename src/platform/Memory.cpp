@@ -41,7 +41,7 @@ void releaseFreeMemory()
 
 void releaseValuesInSlices(std::vector<Value>&& values, int afterMilliseconds)
 {
-    constexpr std::size_t kPerTurn = 8192;
+    constexpr std::size_t kPerTurn = 4096;
     if (values.empty())
         return;
     auto held = std::make_shared<std::vector<Value>>(std::move(values));

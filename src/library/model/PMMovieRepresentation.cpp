@@ -28,15 +28,15 @@ std::shared_ptr<PMMovieRepresentationPrototype> PMMovieRepresentationPrototype::
 
 PMMovieRepresentationOriginal& PMMovieRepresentationPrototype::original()
 {
-    if (m_proxiedOriginal)
-        return *m_proxiedOriginal;
+    if (isProxy())
+        return *static_cast<const PMMovieRepresentationProxy*>(this)->proxiedOriginal();
     return static_cast<PMMovieRepresentationOriginal&>(*this);
 }
 
 const PMMovieRepresentationOriginal& PMMovieRepresentationPrototype::original() const
 {
-    if (m_proxiedOriginal)
-        return *m_proxiedOriginal;
+    if (isProxy())
+        return *static_cast<const PMMovieRepresentationProxy*>(this)->proxiedOriginal();
     return static_cast<const PMMovieRepresentationOriginal&>(*this);
 }
 
@@ -245,7 +245,6 @@ bool PMMovieRepresentationOriginal::hasAttemptedToCacheRawFileMetadataTagsAtLeas
 PMMovieRepresentationProxy::PMMovieRepresentationProxy(PMMovieRepresentationOriginalPtr original)
     : m_original(std::move(original))
 {
-    m_proxiedOriginal = m_original.get();
 }
 
 PMMovieRepresentationProxyPtr PMMovieRepresentationProxy::proxy()

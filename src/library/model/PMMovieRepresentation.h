@@ -387,10 +387,6 @@ public:
 
 protected:
     PMMovieRepresentationPrototype() = default;
-    // A proxy's record, set once when the proxy is made (the proxy holds it alive):
-    // `original` is asked for at every turn of a grid or a sum, and answering it through
-    // the shared pointer would count references up and down on every call.
-    PMMovieRepresentationOriginal* m_proxiedOriginal = nullptr;
 
 private:
     PMCachedDate m_newestDateInSortingContext;
@@ -512,6 +508,9 @@ public:
     explicit PMMovieRepresentationProxy(PMMovieRepresentationOriginalPtr original);
     bool isProxy() const override { return true; }
     std::shared_ptr<PMMovieRepresentationOriginal> proxyOriginal() const override { return m_original; }
+    // The same without counting a reference: `original` is asked for at every turn of a
+    // grid or a sum over tens of thousands of movies.
+    PMMovieRepresentationOriginal* proxiedOriginal() const { return m_original.get(); }
     // A proxy of a proxy is never made: this answers a new proxy of the original.
     PMMovieRepresentationProxyPtr proxy() override;
     platform::Value objectForKey(const QString& key) override;

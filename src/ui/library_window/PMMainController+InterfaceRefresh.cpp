@@ -142,7 +142,7 @@ void setWindowFloats(QWidget* window, bool floats)
 void releaseInSlicesLater(ArrayPtr array)
 {
     if (array && array.use_count() == 1 && array->count() > 8192)
-        platform::releaseValuesInSlices(std::move(array->values()), 500);
+        platform::releaseValuesInSlices(std::move(array->values()), 1);
 }
 
 } // namespace
