@@ -552,6 +552,9 @@ void PMGroupView::clear()
     m_indexed.clear();
     m_index.rebuild({});
     m_shown.clear();
+    // The tiles a band began with are known by address: the next content's proxies may
+    // take those addresses.
+    m_tracking.initialSelection.clear();
     m_anyMoving = false;
     _representedGroup.reset();
     _numberOfColumns = 0;
