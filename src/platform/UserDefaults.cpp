@@ -80,19 +80,26 @@ struct UserDefaults::State : std::enable_shared_from_this<UserDefaults::State> {
     QString save()
     {
         std::lock_guard saveLock(saveMutex);
-        QByteArray bytes;
+        // A snapshot of the entries under the lock, written out without it: the values are
+        // never changed in place (they are copied in and out), only replaced, so readers
+        // and writers of the settings do not wait for the encoding or the disk.
+        std::shared_ptr<Dictionary> snapshot;
         {
             std::lock_guard lock(mutex);
             if (!dirty || path.isEmpty())
                 return {};
-            QString error;
-            bytes = writeBinaryPropertyList(Value(std::make_shared<Dictionary>(persistent)), &error);
-            if (bytes.isEmpty())
-                return error;
+            snapshot = std::make_shared<Dictionary>(persistent);
             dirty = false;
         }
+        QString error;
+        const QByteArray bytes = writeBinaryPropertyList(Value(snapshot), &error);
+        if (bytes.isEmpty()) {
+            std::lock_guard lock(mutex);
+            dirty = true;
+            return error;
+        }
         QDir().mkpath(QFileInfo(path).absolutePath());
-        const QString error = saveFile(path, bytes);
+        error = saveFile(path, bytes);
         if (!error.isEmpty()) {
             std::lock_guard lock(mutex);
             dirty = true;
@@ -119,7 +126,13 @@ struct UserDefaults::State : std::enable_shared_from_this<UserDefaults::State> {
                         std::lock_guard lock(self->mutex);
                         self->saveScheduled = false;
                     }
-                    self->save();
+                    // Written on a worker: a save waits for the disk to have the file
+                    // (tens of milliseconds on a slow disk, for ever on a hung mount), and
+                    // the window must not. A save at quit waits for one under way.
+                    if (sharedThreadPool())
+                        dispatchAsyncGlobal([self] { self->save(); }, QueuePriority::Utility);
+                    else
+                        self->save();
                 }
             });
         });

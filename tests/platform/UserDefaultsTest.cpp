@@ -124,4 +124,11 @@ TEST(UserDefaults, WritesSoonAfterAChangeWithoutBeingAsked)
     defaults.setObject(Value("x"), QStringLiteral("Viewer Rules"));
     ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(path); }, 5000));
     EXPECT_EQ(UserDefaults(path).stringForKey(QStringLiteral("Viewer Rules")), QStringLiteral("x"));
+    // The save is written away from the main thread; changes made meanwhile are written
+    // by the next one, none is dropped between the two.
+    for (int i = 0; i < 50; ++i)
+        defaults.setInteger(i, QStringLiteral("Counter"));
+    defaults.setObject(Value("y"), QStringLiteral("Viewer Rules"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return UserDefaults(path).stringForKey(QStringLiteral("Viewer Rules")) == QStringLiteral("y"); }, 10000));
+    EXPECT_EQ(UserDefaults(path).integerForKey(QStringLiteral("Counter")), 49);
 }
