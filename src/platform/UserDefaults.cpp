@@ -14,11 +14,59 @@
 #include <QtCore/QStandardPaths>
 #include <QtCore/QTimer>
 
+#include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <shared_mutex>
 #include <vector>
 
 namespace platform {
+
+namespace {
+
+// The saves running on workers: the program does not end (nor the application object go)
+// in the middle of one, which would leave the settings half written and the worker in
+// objects already gone.
+class SavesUnderWay {
+public:
+    static void begin()
+    {
+        static const bool waitsAtExit = [] {
+            std::atexit(waitForAll);
+            qAddPostRoutine(waitForAll);
+            return true;
+        }();
+        (void)waitsAtExit;
+        std::lock_guard lock(state().mutex);
+        ++state().count;
+    }
+    static void end()
+    {
+        std::lock_guard lock(state().mutex);
+        if (--state().count == 0)
+            state().idle.notify_all();
+    }
+    static void waitForAll()
+    {
+        std::unique_lock lock(state().mutex);
+        state().idle.wait(lock, [] { return state().count == 0; });
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable idle;
+        int count = 0;
+    };
+    // Never destroyed: it is waited for while the program's statics go.
+    static State& state()
+    {
+        static State* s = new State;
+        return *s;
+    }
+};
+
+} // namespace
 
 namespace {
 
@@ -129,10 +177,17 @@ struct UserDefaults::State : std::enable_shared_from_this<UserDefaults::State> {
                     // Written on a worker: a save waits for the disk to have the file
                     // (tens of milliseconds on a slow disk, for ever on a hung mount), and
                     // the window must not. A save at quit waits for one under way.
-                    if (sharedThreadPool())
-                        dispatchAsyncGlobal([self] { self->save(); }, QueuePriority::Utility);
-                    else
+                    if (sharedThreadPool()) {
+                        SavesUnderWay::begin();
+                        dispatchAsyncGlobal(
+                            [self] {
+                                self->save();
+                                SavesUnderWay::end();
+                            },
+                            QueuePriority::Utility);
+                    } else {
                         self->save();
+                    }
                 }
             });
         });
