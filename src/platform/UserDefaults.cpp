@@ -26,37 +26,46 @@ namespace {
 
 // The saves running on workers: the program does not end (nor the application object go)
 // in the middle of one, which would leave the settings half written and the worker in
-// objects already gone.
+// objects already gone. A save still waiting for a worker then is not waited for: it
+// never starts (the save at quit has written the settings on the main thread).
 class SavesUnderWay {
 public:
-    static void begin()
+    static void prepare()
     {
         static const bool waitsAtExit = [] {
-            std::atexit(waitForAll);
-            qAddPostRoutine(waitForAll);
+            std::atexit(endAll);
+            qAddPostRoutine(endAll);
             return true;
         }();
         (void)waitsAtExit;
+    }
+    static bool begin()
+    {
         std::lock_guard lock(state().mutex);
-        ++state().count;
+        if (state().ending)
+            return false;
+        ++state().running;
+        return true;
     }
     static void end()
     {
         std::lock_guard lock(state().mutex);
-        if (--state().count == 0)
+        if (--state().running == 0)
             state().idle.notify_all();
     }
-    static void waitForAll()
+    static void endAll()
     {
         std::unique_lock lock(state().mutex);
-        state().idle.wait(lock, [] { return state().count == 0; });
+        state().ending = true;
+        state().idle.wait(lock, [] { return state().running == 0; });
     }
 
 private:
     struct State {
         std::mutex mutex;
         std::condition_variable idle;
-        int count = 0;
+        int running = 0;
+        bool ending = false;
     };
     // Never destroyed: it is waited for while the program's statics go.
     static State& state()
@@ -178,9 +187,11 @@ struct UserDefaults::State : std::enable_shared_from_this<UserDefaults::State> {
                     // (tens of milliseconds on a slow disk, for ever on a hung mount), and
                     // the window must not. A save at quit waits for one under way.
                     if (sharedThreadPool()) {
-                        SavesUnderWay::begin();
+                        SavesUnderWay::prepare();
                         dispatchAsyncGlobal(
                             [self] {
+                                if (!SavesUnderWay::begin())
+                                    return;
                                 self->save();
                                 SavesUnderWay::end();
                             },
