@@ -160,44 +160,47 @@ void PMMainController::editSmartGroup(const PMLibraryContainerPtr& group, std::f
             return;
         }
         if (PMCachedSettings::determineFuzzyOldestDate) {
-            smartPlaylistPanel->dateSwitch->setText(localized("Date"));
-            smartPlaylistPanel->dividerModeSelector->setItemText(smartPlaylistPanel->dividerModeSelector->findData(QVariant::fromValue(2LL)), localized("Date"));
+            PMSmartPlaylistPanel& p = *smartPlaylistPanel;
+            p.smartPlaylistDateSwitch->setText(localized("Date"));
+            p.smartPlaylistDividerModeSelector->setItemText(p.smartPlaylistDividerModeSelector->findData(QVariant::fromValue(2LL)), localized("Date"));
+            p.smartPlaylistDateAction->setItemText(p.smartPlaylistDateAction->findData(QVariant::fromValue(4LL)), localized("is within the last"));
+            p.smartPlaylistDateAction->setItemText(p.smartPlaylistDateAction->findData(QVariant::fromValue(5LL)), localized("is not within the last"));
         }
     }
     PMSmartPlaylistPanel& panel = *smartPlaylistPanel;
     // The tables' data source tells the criteria table by these outlets.
-    smartPlaylistTagList = panel.tagList;
-    smartPlaylistTagDeleteButton = panel.tagDeleteButton;
-    smartPlaylistTagExplanationField = panel.tagExplanationField;
-    smartPlaylistDividerTagTokenField = panel.dividerTagTokenField;
+    smartPlaylistTagList = panel.smartPlaylistTagList;
+    smartPlaylistTagDeleteButton = panel.smartPlaylistTagDeleteButton;
+    smartPlaylistTagExplanationField = panel.smartPlaylistTagExplanationField;
+    smartPlaylistDividerTagTokenField = panel.smartPlaylistDividerTagTokenField;
     _currentlyEditedSmartPlaylist = edited;
     _smartPlaylistSuccessHandler = std::move(successHandler);
 
     const DictionaryPtr criteria = edited->value(QStringLiteral("Criteria")).dictionary();
     const Value tags = criteria ? criteria->value(QStringLiteral("Tags")) : Value();
     _currentlyEditedSmartPlaylistTags = tags.isArray() ? deeplyMutableCopy(tags.array()) : Array::make();
-    panel.tagList->reloadData();
-    panel.tagList->clearSelection();
-    panel.tagExplanationField->setVisible(false);
-    panel.tagDeleteButton->setEnabled(false);
+    panel.smartPlaylistTagList->reloadData();
+    panel.smartPlaylistTagList->clearSelection();
+    panel.smartPlaylistTagExplanationField->setVisible(false);
+    panel.smartPlaylistTagDeleteButton->setEnabled(false);
     panel.setCriteria(criteria);
 
     // Flattening cannot be seen while the grid blends the previews of subgroups.
     if (blendsSubgroupPreviews()) {
-        panel.flattenSwitch->setEnabled(false);
-        panel.flattenSwitch->setChecked(false);
+        panel.smartPlaylistFlattenSwitch->setEnabled(false);
+        panel.smartPlaylistFlattenSwitch->setChecked(false);
     } else {
-        panel.flattenSwitch->setEnabled(true);
+        panel.smartPlaylistFlattenSwitch->setEnabled(true);
         const bool fineTuning = defaults().boolForKey(QStringLiteral("Enable Fan-Out Fine Tuning"));
-        panel.flattenSwitch->setTristate(fineTuning);
+        panel.smartPlaylistFlattenSwitch->setTristate(fineTuning);
         const bool flatten = edited->value(QStringLiteral("Flatten")).toBool();
         const bool subdivisionsOnly = edited->value(QStringLiteral("Flatten: Subdivisions Only")).toBool();
-        panel.flattenSwitch->setCheckState(!flatten ? Qt::Unchecked : fineTuning && subdivisionsOnly ? Qt::PartiallyChecked : Qt::Checked);
+        panel.smartPlaylistFlattenSwitch->setCheckState(!flatten ? Qt::Unchecked : fineTuning && subdivisionsOnly ? Qt::PartiallyChecked : Qt::Checked);
     }
-    smartPlaylistUpdateSubdividerSettings(panel.dividerModeSelector);
+    smartPlaylistUpdateSubdividerSettings(panel.smartPlaylistDividerModeSelector);
     const Value continues = edited->value(QStringLiteral("Continue"));
-    panel.continueSwitch->setCheckState(continues.isNull() ? Qt::PartiallyChecked : continues.toBool() ? Qt::Checked : Qt::Unchecked);
-    smartPlaylistUpdateContinueSwitchExplanation(panel.continueSwitch);
+    panel.smartPlaylistContinueSwitch->setCheckState(continues.isNull() ? Qt::PartiallyChecked : continues.toBool() ? Qt::Checked : Qt::Unchecked);
+    smartPlaylistUpdateContinueSwitchExplanation(panel.smartPlaylistContinueSwitch);
     panel.setWindowTitle(edited->displayName());
     updateSmartPlaylistMatchModeSelectorVisibility();
 
@@ -223,16 +226,16 @@ void PMMainController::smartPlaylistUpdateSubdividerSettings(QObject*)
     const int kind = smartPlaylistPanel->subdividerKind();
     smartPlaylistPanel->flattenRow->setVisible(kind >= 1);
     smartPlaylistPanel->dividerTagRow->setVisible(kind == 3);
-    for (QWidget* w : {static_cast<QWidget*>(smartPlaylistPanel->dividerTagOtherBehaviorSelector),
-                       static_cast<QWidget*>(smartPlaylistPanel->dividerTagThresholdSelector),
-                       static_cast<QWidget*>(smartPlaylistPanel->dividerBypassLevelSelector)})
+    for (QWidget* w : {static_cast<QWidget*>(smartPlaylistPanel->smartPlaylistDividerTagOtherBehaviorSelector),
+                       static_cast<QWidget*>(smartPlaylistPanel->smartPlaylistDividerTagThresholdSelector),
+                       static_cast<QWidget*>(smartPlaylistPanel->smartPlaylistDividerBypassLevelSelector)})
         w->setEnabled(kind >= 1);
 }
 
 void PMMainController::smartPlaylistUpdateContinueSwitchExplanation(QObject*)
 {
     if (smartPlaylistPanel)
-        smartPlaylistPanel->continueSwitchExplanationField->setVisible(smartPlaylistPanel->continueSwitch->checkState() == Qt::PartiallyChecked);
+        smartPlaylistPanel->smartPlaylistContinueSwitchExplanationField->setVisible(smartPlaylistPanel->smartPlaylistContinueSwitch->checkState() == Qt::PartiallyChecked);
 }
 
 void PMMainController::updateSmartPlaylistMatchModeSelectorVisibility()
@@ -241,7 +244,7 @@ void PMMainController::updateSmartPlaylistMatchModeSelectorVisibility()
         return;
     const PMSmartPlaylistPanel& p = *smartPlaylistPanel;
     int enabled = 0;
-    for (const QCheckBox* box : {p.nameSwitch, p.timeSwitch, p.dateSwitch, p.playbackDateSwitch, p.ratingSwitch})
+    for (const QCheckBox* box : {p.smartPlaylistNameSwitch, p.smartPlaylistTimeSwitch, p.smartPlaylistDateSwitch, p.smartPlaylistPlaybackDateSwitch, p.smartPlaylistRatingSwitch})
         enabled += box->isChecked() ? 1 : 0;
     if (_currentlyEditedSmartPlaylistTags)
         for (const Value& v : *_currentlyEditedSmartPlaylistTags)
@@ -272,7 +275,7 @@ void PMMainController::smartPlaylistTagAdd(QObject*)
     _currentlyEditedSmartPlaylistTags->append(Value(entry));
     if (defaults().integerForKey(QStringLiteral("Property Sorting Priority")) >= 0)
         sortTagEntries(_currentlyEditedSmartPlaylistTags);
-    PMAutoCompleteTableView* table = smartPlaylistPanel->tagList;
+    PMAutoCompleteTableView* table = smartPlaylistPanel->smartPlaylistTagList;
     table->reloadData();
     const qsizetype row = _currentlyEditedSmartPlaylistTags->indexOfIdentical(entry.get());
     selectOnlyRow(table, int(row));
@@ -292,7 +295,7 @@ void PMMainController::smartPlaylistTagDelete(QObject*)
 {
     if (!smartPlaylistPanel)
         return;
-    PMAutoCompleteTableView* table = smartPlaylistPanel->tagList;
+    PMAutoCompleteTableView* table = smartPlaylistPanel->smartPlaylistTagList;
     const QModelIndexList selected = table->selectionModel() ? table->selectionModel()->selectedRows() : QModelIndexList();
     if (selected.isEmpty())
         return;
@@ -304,7 +307,7 @@ void PMMainController::smartPlaylistTagDelete(QObject*)
     table->reloadData();
     if (row > 0)
         selectOnlyRow(table, row - 1);
-    smartPlaylistPanel->tagDeleteButton->setEnabled(row > 0);
+    smartPlaylistPanel->smartPlaylistTagDeleteButton->setEnabled(row > 0);
     updateSmartPlaylistMatchModeSelectorVisibility();
 }
 
@@ -313,7 +316,7 @@ void PMMainController::smartPlaylistOK(QObject*)
     if (!smartPlaylistPanel || !_currentlyEditedSmartPlaylist)
         return;
     PMSmartPlaylistPanel& panel = *smartPlaylistPanel;
-    panel.tagList->commitEditing();
+    panel.smartPlaylistTagList->commitEditing();
     panel.hide();
     panel.setResult(QDialog::Accepted);
 
@@ -322,7 +325,7 @@ void PMMainController::smartPlaylistOK(QObject*)
     sortTagEntries(tags);
     group->setValue(QStringLiteral("Criteria"), Value(panel.criteria(tags)));
     if (!blendsSubgroupPreviews()) {
-        switch (panel.flattenSwitch->checkState()) {
+        switch (panel.smartPlaylistFlattenSwitch->checkState()) {
         case Qt::Unchecked:
             group->remove(QStringLiteral("Flatten"));
             group->remove(QStringLiteral("Flatten: Subdivisions Only"));
@@ -337,7 +340,7 @@ void PMMainController::smartPlaylistOK(QObject*)
             break;
         }
     }
-    switch (panel.continueSwitch->checkState()) {
+    switch (panel.smartPlaylistContinueSwitch->checkState()) {
     case Qt::Unchecked: group->setValue(QStringLiteral("Continue"), false); break;
     case Qt::Checked: group->setValue(QStringLiteral("Continue"), true); break;
     case Qt::PartiallyChecked: group->remove(QStringLiteral("Continue")); break;
@@ -347,7 +350,16 @@ void PMMainController::smartPlaylistOK(QObject*)
     _currentlyEditedSmartPlaylist = nullptr;
     _currentlyEditedSmartPlaylistTags = Array::make();
     _smartPlaylistSuccessHandler = nullptr;
-    updateLibrary();
+    // A new group is not in the library yet: adding it updates the library, once.
+    if (parentOfLibraryItem(Value(group)))
+        updateLibrary();
+    // Whether the group continues may decide whether an external viewer is watched.
+    if (continueByMonitoringExternalViewerSwitch)
+        updateContinueByMonitoringExternalViewerSwitchVisibility();
+    if (shouldMonitorExternalViewer())
+        startMonitoringExternalViewer(false);
+    else
+        pauseMonitoringExternalViewer();
     saveLibrarySoon();
     if (handler)
         handler();
@@ -357,7 +369,7 @@ void PMMainController::smartPlaylistCancel(QObject*)
 {
     if (!smartPlaylistPanel)
         return;
-    smartPlaylistPanel->tagList->commitEditing();
+    smartPlaylistPanel->smartPlaylistTagList->commitEditing();
     smartPlaylistPanel->hide();
     smartPlaylistPanel->setResult(QDialog::Rejected);
     _currentlyEditedSmartPlaylist = nullptr;

@@ -92,8 +92,8 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     auto* matchLayout = new QHBoxLayout(matchModeRow);
     matchLayout->setContentsMargins(0, 0, 0, 0);
     matchLayout->addWidget(new QLabel(tr("Match"), matchModeRow));
-    matchModeSelector = popUp(matchModeRow, {{"all", 0}, {"any", 1}});
-    matchLayout->addWidget(matchModeSelector);
+    smartPlaylistMatchModeSelector = popUp(matchModeRow, {{"all", 0}, {"any", 1}});
+    matchLayout->addWidget(smartPlaylistMatchModeSelector);
     matchLayout->addWidget(new QLabel(tr("of the following criteria:"), matchModeRow));
     matchLayout->addStretch();
     layout->addWidget(matchModeRow);
@@ -101,90 +101,90 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     auto* criteriaBox = new QGroupBox(tr("Criteria"), this);
     auto* grid = new QGridLayout(criteriaBox);
     int row = 0;
-    nameSwitch = new QCheckBox(tr("Name"), criteriaBox);
-    nameAction = textActions(criteriaBox);
-    nameField = new QLineEdit(criteriaBox);
-    grid->addWidget(nameSwitch, row, 0);
-    grid->addWidget(nameAction, row, 1);
-    grid->addWidget(nameField, row++, 2, 1, 2);
+    smartPlaylistNameSwitch = new QCheckBox(tr("Name"), criteriaBox);
+    smartPlaylistNameAction = textActions(criteriaBox);
+    smartPlaylistNameField = new QLineEdit(criteriaBox);
+    grid->addWidget(smartPlaylistNameSwitch, row, 0);
+    grid->addWidget(smartPlaylistNameAction, row, 1);
+    grid->addWidget(smartPlaylistNameField, row++, 2, 1, 2);
 
-    ratingSwitch = new QCheckBox(tr("Rating"), criteriaBox);
-    ratingAction = popUp(criteriaBox, {{"is", 0}, {"is not", 1}, {"is lower than", 2}, {"is higher than", 3}});
-    ratingNumber = new PMRatingView(criteriaBox);
-    ratingNumber->setOnStateSwitch(ratingSwitch);
-    grid->addWidget(ratingSwitch, row, 0);
-    grid->addWidget(ratingAction, row, 1);
-    grid->addWidget(ratingNumber, row++, 2, 1, 2, Qt::AlignLeft);
+    smartPlaylistRatingSwitch = new QCheckBox(tr("Rating"), criteriaBox);
+    smartPlaylistRatingAction = popUp(criteriaBox, {{"is", 0}, {"is not", 1}, {"is lower than", 2}, {"is higher than", 3}});
+    smartPlaylistRatingNumber = new PMRatingView(criteriaBox);
+    smartPlaylistRatingNumber->setOnStateSwitch(smartPlaylistRatingSwitch);
+    grid->addWidget(smartPlaylistRatingSwitch, row, 0);
+    grid->addWidget(smartPlaylistRatingAction, row, 1);
+    grid->addWidget(smartPlaylistRatingNumber, row++, 2, 1, 2, Qt::AlignLeft);
 
-    timeSwitch = new QCheckBox(tr("Time"), criteriaBox);
-    timeAction = popUp(criteriaBox, {{"is at most", 4}, {"is longer than", 5}});
-    timeField = numberField(criteriaBox, 0);
-    timeUnit = popUp(criteriaBox, {{"seconds", 0}, {"minutes", 1}, {"hours", 2}});
-    grid->addWidget(timeSwitch, row, 0);
-    grid->addWidget(timeAction, row, 1);
-    grid->addWidget(timeField, row, 2);
-    grid->addWidget(timeUnit, row++, 3);
+    smartPlaylistTimeSwitch = new QCheckBox(tr("Time"), criteriaBox);
+    smartPlaylistTimeAction = popUp(criteriaBox, {{"is at most", 4}, {"is longer than", 5}});
+    smartPlaylistTimeField = numberField(criteriaBox, 0);
+    smartPlaylistTimeUnit = popUp(criteriaBox, {{"seconds", 0}, {"minutes", 1}, {"hours", 2}});
+    grid->addWidget(smartPlaylistTimeSwitch, row, 0);
+    grid->addWidget(smartPlaylistTimeAction, row, 1);
+    grid->addWidget(smartPlaylistTimeField, row, 2);
+    grid->addWidget(smartPlaylistTimeUnit, row++, 3);
 
-    dateSwitch = new QCheckBox(tr("Date Added"), criteriaBox);
-    dateAction = withinActions(criteriaBox);
-    dateField = numberField(criteriaBox, 1);
-    dateUnit = dateUnits(criteriaBox);
-    grid->addWidget(dateSwitch, row, 0);
-    grid->addWidget(dateAction, row, 1);
-    grid->addWidget(dateField, row, 2);
-    grid->addWidget(dateUnit, row++, 3);
+    smartPlaylistDateSwitch = new QCheckBox(tr("Date Added"), criteriaBox);
+    smartPlaylistDateAction = withinActions(criteriaBox);
+    smartPlaylistDateField = numberField(criteriaBox, 1);
+    smartPlaylistDateUnit = dateUnits(criteriaBox);
+    grid->addWidget(smartPlaylistDateSwitch, row, 0);
+    grid->addWidget(smartPlaylistDateAction, row, 1);
+    grid->addWidget(smartPlaylistDateField, row, 2);
+    grid->addWidget(smartPlaylistDateUnit, row++, 3);
 
-    playbackDateSwitch = new QCheckBox(tr("Last Played"), criteriaBox);
-    playbackDateAction = withinActions(criteriaBox);
-    playbackDateField = numberField(criteriaBox, 1);
-    playbackDateUnit = dateUnits(criteriaBox);
-    grid->addWidget(playbackDateSwitch, row, 0);
-    grid->addWidget(playbackDateAction, row, 1);
-    grid->addWidget(playbackDateField, row, 2);
-    grid->addWidget(playbackDateUnit, row++, 3);
+    smartPlaylistPlaybackDateSwitch = new QCheckBox(tr("Last Played"), criteriaBox);
+    smartPlaylistPlaybackDateAction = withinActions(criteriaBox);
+    smartPlaylistPlaybackDateField = numberField(criteriaBox, 1);
+    smartPlaylistPlaybackDateUnit = dateUnits(criteriaBox);
+    grid->addWidget(smartPlaylistPlaybackDateSwitch, row, 0);
+    grid->addWidget(smartPlaylistPlaybackDateAction, row, 1);
+    grid->addWidget(smartPlaylistPlaybackDateField, row, 2);
+    grid->addWidget(smartPlaylistPlaybackDateUnit, row++, 3);
     grid->setColumnStretch(2, 1);
     layout->addWidget(criteriaBox);
 
     // Tag criteria
     auto* tagsBox = new QGroupBox(tr("Properties"), this);
     auto* tagsLayout = new QVBoxLayout(tagsBox);
-    tagList = new PMAutoCompleteTableView(tagsBox);
+    smartPlaylistTagList = new PMAutoCompleteTableView(tagsBox);
     const auto column = [](const char* identifier, const QString& header, PMTableColumn::Cell cell, double width, bool editable) {
         return PMTableColumn::make(QString::fromLatin1(identifier), header, cell, width, editable);
     };
-    tagList->setTableColumns({column("Enabled", QString(), PMTableColumn::Cell::Check, 24, true),
+    smartPlaylistTagList->setTableColumns({column("Enabled", QString(), PMTableColumn::Cell::Check, 24, true),
                               column("Tag", tr("Property"), PMTableColumn::Cell::Text, 130, true),
                               column("ChooseTag", QString(), PMTableColumn::Cell::PopUp, 20, true),
                               column("Action", QString(), PMTableColumn::Cell::Choice, 150, true),
                               column("Value", tr("Value"), PMTableColumn::Cell::Text, 160, true),
                               column("ChooseValue", QString(), PMTableColumn::Cell::PopUp, 20, true)});
-    tagList->setMinimumHeight(110);
-    tagsLayout->addWidget(tagList);
+    smartPlaylistTagList->setMinimumHeight(110);
+    tagsLayout->addWidget(smartPlaylistTagList);
     auto* tagButtons = new QHBoxLayout;
-    tagAddButton = new QPushButton(QIcon::fromTheme(QStringLiteral("list-add")), QString(), tagsBox);
-    tagAddButton->setToolTip(tr("Add a property criterion"));
-    tagDeleteButton = new QPushButton(QIcon::fromTheme(QStringLiteral("list-remove")), QString(), tagsBox);
-    tagDeleteButton->setToolTip(tr("Remove the selected criterion"));
+    smartPlaylistTagAddButton = new QPushButton(QIcon::fromTheme(QStringLiteral("list-add")), QString(), tagsBox);
+    smartPlaylistTagAddButton->setToolTip(tr("Add a property criterion"));
+    smartPlaylistTagDeleteButton = new QPushButton(QIcon::fromTheme(QStringLiteral("list-remove")), QString(), tagsBox);
+    smartPlaylistTagDeleteButton->setToolTip(tr("Remove the selected criterion"));
     // Without those icons in the desktop's theme the buttons say what they do.
-    if (tagAddButton->icon().isNull())
-        tagAddButton->setText(QStringLiteral("+"));
-    if (tagDeleteButton->icon().isNull())
-        tagDeleteButton->setText(QStringLiteral("\u2212"));
-    for (QPushButton* button : {tagAddButton, tagDeleteButton})
+    if (smartPlaylistTagAddButton->icon().isNull())
+        smartPlaylistTagAddButton->setText(QStringLiteral("+"));
+    if (smartPlaylistTagDeleteButton->icon().isNull())
+        smartPlaylistTagDeleteButton->setText(QStringLiteral("\u2212"));
+    for (QPushButton* button : {smartPlaylistTagAddButton, smartPlaylistTagDeleteButton})
         button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    tagDeleteButton->setEnabled(false);
-    tagExplanationField = new QLabel(tr("Several values are separated by commas."), tagsBox);
-    tagExplanationField->setVisible(false);
-    tagButtons->addWidget(tagAddButton);
-    tagButtons->addWidget(tagDeleteButton);
-    tagButtons->addWidget(tagExplanationField, 1);
+    smartPlaylistTagDeleteButton->setEnabled(false);
+    smartPlaylistTagExplanationField = new QLabel(tr("Several values are separated by commas."), tagsBox);
+    smartPlaylistTagExplanationField->setVisible(false);
+    tagButtons->addWidget(smartPlaylistTagAddButton);
+    tagButtons->addWidget(smartPlaylistTagDeleteButton);
+    tagButtons->addWidget(smartPlaylistTagExplanationField, 1);
     tagsLayout->addLayout(tagButtons);
     layout->addWidget(tagsBox);
 
     // Subdivider
     auto* dividerBox = new QGroupBox(tr("Subgroups"), this);
     auto* dividerLayout = new QGridLayout(dividerBox);
-    dividerModeSelector = popUp(dividerBox, {{"None", 0},
+    smartPlaylistDividerModeSelector = popUp(dividerBox, {{"None", 0},
                                              {"Rating", 1},
                                              {"Date Added", 2},
                                              {"Properties", 3},
@@ -195,37 +195,37 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
                                              {"Time", 8},
                                              {"File Size", 9}});
     dividerLayout->addWidget(new QLabel(tr("Subdivide by:"), dividerBox), 0, 0);
-    dividerLayout->addWidget(dividerModeSelector, 0, 1, 1, 3);
+    dividerLayout->addWidget(smartPlaylistDividerModeSelector, 0, 1, 1, 3);
     dividerTagRow = new QWidget(dividerBox);
     auto* tagRowLayout = new QHBoxLayout(dividerTagRow);
     tagRowLayout->setContentsMargins(0, 0, 0, 0);
     tagRowLayout->addWidget(new QLabel(tr("Levels:"), dividerTagRow));
-    dividerTagTokenField = new PMMetaReferenceAwareTokenField(dividerTagRow);
-    dividerTagTokenField->setPlaceholderText(tr("one property per level, separated by commas"));
-    tagRowLayout->addWidget(dividerTagTokenField, 1);
+    smartPlaylistDividerTagTokenField = new PMMetaReferenceAwareTokenField(dividerTagRow);
+    smartPlaylistDividerTagTokenField->setPlaceholderText(tr("one property per level, separated by commas"));
+    tagRowLayout->addWidget(smartPlaylistDividerTagTokenField, 1);
     dividerLayout->addWidget(dividerTagRow, 1, 0, 1, 4);
-    dividerTagOtherBehaviorSelector = popUp(dividerBox, {{"Others in their own group", 0}, {"Others one level up", 1}, {"Leave others out", 2}});
-    dividerTagThresholdSelector = popUp(dividerBox, {{"No threshold", 0}, {"1 or fewer", 1}, {"2 or fewer", 2}, {"3 or fewer", 3}, {"5 or fewer", 5}, {"10 or fewer", 10}});
-    dividerBypassLevelSelector = popUp(dividerBox, {{"Skip levels with only others", 0}, {"Skip single subgroups", -1}, {"Keep every level", 1}});
-    dividerLayout->addWidget(dividerTagOtherBehaviorSelector, 2, 0, 1, 2);
-    dividerLayout->addWidget(dividerTagThresholdSelector, 2, 2);
-    dividerLayout->addWidget(dividerBypassLevelSelector, 2, 3);
+    smartPlaylistDividerTagOtherBehaviorSelector = popUp(dividerBox, {{"Others in their own group", 0}, {"Others one level up", 1}, {"Leave others out", 2}});
+    smartPlaylistDividerTagThresholdSelector = popUp(dividerBox, {{"No threshold", 0}, {"1 or fewer", 1}, {"2 or fewer", 2}, {"3 or fewer", 3}, {"5 or fewer", 5}, {"10 or fewer", 10}});
+    smartPlaylistDividerBypassLevelSelector = popUp(dividerBox, {{"Skip levels with only others", 0}, {"Skip single subgroups", -1}, {"Keep every level", 1}});
+    dividerLayout->addWidget(smartPlaylistDividerTagOtherBehaviorSelector, 2, 0, 1, 2);
+    dividerLayout->addWidget(smartPlaylistDividerTagThresholdSelector, 2, 2);
+    dividerLayout->addWidget(smartPlaylistDividerBypassLevelSelector, 2, 3);
     flattenRow = new QWidget(dividerBox);
     auto* flattenLayout = new QHBoxLayout(flattenRow);
     flattenLayout->setContentsMargins(0, 0, 0, 0);
-    flattenSwitch = new QCheckBox(tr("Flatten"), flattenRow);
-    flattenLayout->addWidget(flattenSwitch);
+    smartPlaylistFlattenSwitch = new QCheckBox(tr("Flatten"), flattenRow);
+    flattenLayout->addWidget(smartPlaylistFlattenSwitch);
     flattenLayout->addStretch();
     dividerLayout->addWidget(flattenRow, 3, 0, 1, 4);
     layout->addWidget(dividerBox);
 
     // Options
     auto* optionsLayout = new QHBoxLayout;
-    continueSwitch = new QCheckBox(tr("Continue"), this);
-    continueSwitch->setTristate(true);
-    continueSwitchExplanationField = new QLabel(tr("(as set in the preferences)"), this);
-    optionsLayout->addWidget(continueSwitch);
-    optionsLayout->addWidget(continueSwitchExplanationField);
+    smartPlaylistContinueSwitch = new QCheckBox(tr("Continue"), this);
+    smartPlaylistContinueSwitch->setTristate(true);
+    smartPlaylistContinueSwitchExplanationField = new QLabel(tr("(as set in the preferences)"), this);
+    optionsLayout->addWidget(smartPlaylistContinueSwitch);
+    optionsLayout->addWidget(smartPlaylistContinueSwitchExplanationField);
     optionsLayout->addStretch();
     layout->addLayout(optionsLayout);
 
@@ -235,11 +235,11 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     layout->addWidget(buttons);
     connect(okButton, &QPushButton::clicked, this, [this] { m_controller.smartPlaylistOK(okButton); });
     connect(cancelButton, &QPushButton::clicked, this, [this] { m_controller.smartPlaylistCancel(cancelButton); });
-    connect(tagAddButton, &QPushButton::clicked, this, [this] { m_controller.smartPlaylistTagAdd(tagAddButton); });
-    connect(tagDeleteButton, &QPushButton::clicked, this, [this] { m_controller.smartPlaylistTagDelete(tagDeleteButton); });
-    connect(dividerModeSelector, &QComboBox::currentIndexChanged, this, [this] { m_controller.smartPlaylistUpdateSubdividerSettings(dividerModeSelector); });
-    connect(continueSwitch, &QCheckBox::stateChanged, this, [this] { m_controller.smartPlaylistUpdateContinueSwitchExplanation(continueSwitch); });
-    for (QCheckBox* box : {nameSwitch, ratingSwitch, timeSwitch, dateSwitch, playbackDateSwitch})
+    connect(smartPlaylistTagAddButton, &QPushButton::clicked, this, [this] { m_controller.smartPlaylistTagAdd(smartPlaylistTagAddButton); });
+    connect(smartPlaylistTagDeleteButton, &QPushButton::clicked, this, [this] { m_controller.smartPlaylistTagDelete(smartPlaylistTagDeleteButton); });
+    connect(smartPlaylistDividerModeSelector, &QComboBox::currentIndexChanged, this, [this] { m_controller.smartPlaylistUpdateSubdividerSettings(smartPlaylistDividerModeSelector); });
+    connect(smartPlaylistContinueSwitch, &QCheckBox::stateChanged, this, [this] { m_controller.smartPlaylistUpdateContinueSwitchExplanation(smartPlaylistContinueSwitch); });
+    for (QCheckBox* box : {smartPlaylistNameSwitch, smartPlaylistRatingSwitch, smartPlaylistTimeSwitch, smartPlaylistDateSwitch, smartPlaylistPlaybackDateSwitch})
         connect(box, &QCheckBox::toggled, this, [this] { m_controller.updateSmartPlaylistMatchModeSelectorVisibility(); });
     // Touching a criterion's controls switches it on.
     const auto switchOn = [this](QWidget* control, QCheckBox* box) {
@@ -250,18 +250,63 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
         else if (auto* line = qobject_cast<QLineEdit*>(control))
             connect(line, &QLineEdit::textEdited, box, [box] { box->setChecked(true); });
     };
-    switchOn(nameAction, nameSwitch);
-    switchOn(nameField, nameSwitch);
-    switchOn(ratingAction, ratingSwitch);
-    switchOn(timeAction, timeSwitch);
-    switchOn(timeField, timeSwitch);
-    switchOn(timeUnit, timeSwitch);
-    switchOn(dateAction, dateSwitch);
-    switchOn(dateField, dateSwitch);
-    switchOn(dateUnit, dateSwitch);
-    switchOn(playbackDateAction, playbackDateSwitch);
-    switchOn(playbackDateField, playbackDateSwitch);
-    switchOn(playbackDateUnit, playbackDateSwitch);
+    switchOn(smartPlaylistNameAction, smartPlaylistNameSwitch);
+    switchOn(smartPlaylistNameField, smartPlaylistNameSwitch);
+    switchOn(smartPlaylistRatingAction, smartPlaylistRatingSwitch);
+    switchOn(smartPlaylistTimeAction, smartPlaylistTimeSwitch);
+    switchOn(smartPlaylistTimeField, smartPlaylistTimeSwitch);
+    switchOn(smartPlaylistTimeUnit, smartPlaylistTimeSwitch);
+    switchOn(smartPlaylistDateAction, smartPlaylistDateSwitch);
+    switchOn(smartPlaylistDateField, smartPlaylistDateSwitch);
+    switchOn(smartPlaylistDateUnit, smartPlaylistDateSwitch);
+    switchOn(smartPlaylistPlaybackDateAction, smartPlaylistPlaybackDateSwitch);
+    switchOn(smartPlaylistPlaybackDateField, smartPlaylistPlaybackDateSwitch);
+    switchOn(smartPlaylistPlaybackDateUnit, smartPlaylistPlaybackDateSwitch);
+
+    // What shows and hides as criteria are ticked keeps its room, so that nothing moves
+    // under the pointer between two clicks.
+    for (QWidget* w : {matchModeRow, static_cast<QWidget*>(smartPlaylistTagExplanationField),
+                       static_cast<QWidget*>(smartPlaylistContinueSwitchExplanationField)}) {
+        QSizePolicy policy = w->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(policy);
+    }
+
+    const std::pair<QObject*, const char*> outlets[] = {
+        {smartPlaylistMatchModeSelector, "smartPlaylistMatchModeSelector"},
+        {smartPlaylistNameSwitch, "smartPlaylistNameSwitch"},
+        {smartPlaylistNameAction, "smartPlaylistNameAction"},
+        {smartPlaylistNameField, "smartPlaylistNameField"},
+        {smartPlaylistRatingSwitch, "smartPlaylistRatingSwitch"},
+        {smartPlaylistRatingAction, "smartPlaylistRatingAction"},
+        {smartPlaylistRatingNumber, "smartPlaylistRatingNumber"},
+        {smartPlaylistTimeSwitch, "smartPlaylistTimeSwitch"},
+        {smartPlaylistTimeAction, "smartPlaylistTimeAction"},
+        {smartPlaylistTimeField, "smartPlaylistTimeField"},
+        {smartPlaylistTimeUnit, "smartPlaylistTimeUnit"},
+        {smartPlaylistDateSwitch, "smartPlaylistDateSwitch"},
+        {smartPlaylistDateAction, "smartPlaylistDateAction"},
+        {smartPlaylistDateField, "smartPlaylistDateField"},
+        {smartPlaylistDateUnit, "smartPlaylistDateUnit"},
+        {smartPlaylistPlaybackDateSwitch, "smartPlaylistPlaybackDateSwitch"},
+        {smartPlaylistPlaybackDateAction, "smartPlaylistPlaybackDateAction"},
+        {smartPlaylistPlaybackDateField, "smartPlaylistPlaybackDateField"},
+        {smartPlaylistPlaybackDateUnit, "smartPlaylistPlaybackDateUnit"},
+        {smartPlaylistTagList, "smartPlaylistTagList"},
+        {smartPlaylistTagAddButton, "smartPlaylistTagAddButton"},
+        {smartPlaylistTagDeleteButton, "smartPlaylistTagDeleteButton"},
+        {smartPlaylistTagExplanationField, "smartPlaylistTagExplanationField"},
+        {smartPlaylistDividerModeSelector, "smartPlaylistDividerModeSelector"},
+        {smartPlaylistDividerTagTokenField, "smartPlaylistDividerTagTokenField"},
+        {smartPlaylistDividerTagOtherBehaviorSelector, "smartPlaylistDividerTagOtherBehaviorSelector"},
+        {smartPlaylistDividerTagThresholdSelector, "smartPlaylistDividerTagThresholdSelector"},
+        {smartPlaylistDividerBypassLevelSelector, "smartPlaylistDividerBypassLevelSelector"},
+        {smartPlaylistFlattenSwitch, "smartPlaylistFlattenSwitch"},
+        {smartPlaylistContinueSwitch, "smartPlaylistContinueSwitch"},
+        {smartPlaylistContinueSwitchExplanationField, "smartPlaylistContinueSwitchExplanationField"},
+    };
+    for (const auto& [control, name] : outlets)
+        control->setObjectName(QString::fromLatin1(name));
 }
 
 void PMSmartPlaylistPanel::reject()
@@ -274,10 +319,23 @@ void PMSmartPlaylistPanel::accept()
     m_controller.smartPlaylistOK(okButton);
 }
 
-void PMSmartPlaylistPanel::selectTag(QComboBox* box, long long tag)
+void PMSmartPlaylistPanel::selectTag(QComboBox* box, long long tag, const QString& titleForUnlistedTag)
 {
-    const int index = box->findData(QVariant::fromValue(tag));
-    box->setCurrentIndex(index >= 0 ? index : 0);
+    // An item added for a stored value that the list does not offer goes when another
+    // value is shown.
+    constexpr int kAddedRole = Qt::UserRole + 1;
+    for (int i = box->count() - 1; i >= 0; --i)
+        if (box->itemData(i, kAddedRole).toBool() && box->itemData(i).toLongLong() != tag)
+            box->removeItem(i);
+    int index = box->findData(QVariant::fromValue(tag));
+    if (index < 0) {
+        // A value set elsewhere (an older version, the settings file) stays what it is
+        // through OK, rather than becoming the first item.
+        box->addItem(titleForUnlistedTag.isEmpty() ? QString::number(tag) : titleForUnlistedTag, QVariant::fromValue(tag));
+        index = box->count() - 1;
+        box->setItemData(index, true, kAddedRole);
+    }
+    box->setCurrentIndex(index);
 }
 
 long long PMSmartPlaylistPanel::selectedTag(const QComboBox* box)
@@ -287,22 +345,22 @@ long long PMSmartPlaylistPanel::selectedTag(const QComboBox* box)
 
 int PMSmartPlaylistPanel::subdividerKind() const
 {
-    return int(selectedTag(dividerModeSelector));
+    return int(selectedTag(smartPlaylistDividerModeSelector));
 }
 
 void PMSmartPlaylistPanel::setCriteria(const DictionaryPtr& criteria)
 {
-    matchModeSelector->setCurrentIndex(criteria && boolValueOfObjectForKey(criteria, QStringLiteral("Match Any")) ? 1 : 0);
+    smartPlaylistMatchModeSelector->setCurrentIndex(criteria && boolValueOfObjectForKey(criteria, QStringLiteral("Match Any")) ? 1 : 0);
     const auto fill = [&](const char* key, QCheckBox* box, QComboBox* action, long long defaultAction, const std::function<void(const DictionaryPtr&)>& value) {
         const DictionaryPtr entry = entryOf(criteria, key);
         box->setChecked(entry && boolValueOfObjectForKey(entry, QStringLiteral("Enabled")));
         selectTag(action, entry ? longLongValueOfObjectForKey(entry, QStringLiteral("Action")) : defaultAction);
         value(entry);
     };
-    fill("Name", nameSwitch, nameAction, 6, [&](const DictionaryPtr& e) { nameField->setText(e ? e->value(QStringLiteral("Value")).string() : QString()); });
-    fill("Rating", ratingSwitch, ratingAction, 0, [&](const DictionaryPtr& e) {
-        ratingNumber->setRating(Value(e ? longLongValueOfObjectForKey(e, QStringLiteral("Value")) : 5LL));
-        ratingSwitch->setChecked(e && boolValueOfObjectForKey(e, QStringLiteral("Enabled")));
+    fill("Name", smartPlaylistNameSwitch, smartPlaylistNameAction, 6, [&](const DictionaryPtr& e) { smartPlaylistNameField->setText(e ? e->value(QStringLiteral("Value")).string() : QString()); });
+    fill("Rating", smartPlaylistRatingSwitch, smartPlaylistRatingAction, 0, [&](const DictionaryPtr& e) {
+        smartPlaylistRatingNumber->setRating(Value(e ? longLongValueOfObjectForKey(e, QStringLiteral("Value")) : 5LL));
+        smartPlaylistRatingSwitch->setChecked(e && boolValueOfObjectForKey(e, QStringLiteral("Enabled")));
     });
     const auto numberAndUnit = [](QSpinBox* field, QComboBox* unit, long long defaultValue, long long defaultUnit) {
         return [=](const DictionaryPtr& e) {
@@ -310,17 +368,17 @@ void PMSmartPlaylistPanel::setCriteria(const DictionaryPtr& criteria)
             selectTag(unit, e ? longLongValueOfObjectForKey(e, QStringLiteral("Unit")) : defaultUnit);
         };
     };
-    fill("Time", timeSwitch, timeAction, 4, numberAndUnit(timeField, timeUnit, 1, 2));
-    fill("Relative Date", dateSwitch, dateAction, 4, numberAndUnit(dateField, dateUnit, 1, 0));
-    fill("Relative Playback Date", playbackDateSwitch, playbackDateAction, 4, numberAndUnit(playbackDateField, playbackDateUnit, 1, 0));
+    fill("Time", smartPlaylistTimeSwitch, smartPlaylistTimeAction, 4, numberAndUnit(smartPlaylistTimeField, smartPlaylistTimeUnit, 1, 2));
+    fill("Relative Date", smartPlaylistDateSwitch, smartPlaylistDateAction, 4, numberAndUnit(smartPlaylistDateField, smartPlaylistDateUnit, 1, 0));
+    fill("Relative Playback Date", smartPlaylistPlaybackDateSwitch, smartPlaylistPlaybackDateAction, 4, numberAndUnit(smartPlaylistPlaybackDateField, smartPlaylistPlaybackDateUnit, 1, 0));
 
     const Value subdividerTag = criteria ? criteria->value(QStringLiteral("Subdivider Tag")) : Value();
     int kind = 0;
     if (subdividerTag.isString()) {
-        dividerTagTokenField->setObjectValue(cachedCSVFields(subdividerTag.string()));
+        smartPlaylistDividerTagTokenField->setObjectValue(cachedCSVFields(subdividerTag.string()));
         kind = 3;
     } else {
-        dividerTagTokenField->setObjectValue({});
+        smartPlaylistDividerTagTokenField->setObjectValue({});
         const std::pair<const char*, int> flags[] = {{"Subdivide By Rating", 1},       {"Subdivide By Date Added", 2},
                                                      {"Subdivide By First Letter", 4}, {"Subdivide By Boolean Tag", 5},
                                                      {"Subdivide By Last Playback Date", 6}, {"Subdivide By Library Folder", 7},
@@ -331,45 +389,47 @@ void PMSmartPlaylistPanel::setCriteria(const DictionaryPtr& criteria)
                 break;
             }
     }
-    selectTag(dividerModeSelector, kind);
-    selectTag(dividerTagOtherBehaviorSelector, criteria ? longLongValueOfObjectForKey(criteria, QStringLiteral("Subdivider Others Behavior")) : 0);
-    selectTag(dividerTagThresholdSelector, criteria ? longLongValueOfObjectForKey(criteria, QStringLiteral("Subdivider Threshold")) : 0);
-    selectTag(dividerBypassLevelSelector, criteria ? longLongValueOfObjectForKey(criteria, QStringLiteral("Subdivider Bypass Level")) : 0);
+    selectTag(smartPlaylistDividerModeSelector, kind);
+    selectTag(smartPlaylistDividerTagOtherBehaviorSelector, criteria ? longLongValueOfObjectForKey(criteria, QStringLiteral("Subdivider Others Behavior")) : 0);
+    const long long threshold = criteria ? longLongValueOfObjectForKey(criteria, QStringLiteral("Subdivider Threshold")) : 0;
+    selectTag(smartPlaylistDividerTagThresholdSelector, threshold, tr("%1 or fewer").arg(threshold));
+    const long long bypassLevel = criteria ? longLongValueOfObjectForKey(criteria, QStringLiteral("Subdivider Bypass Level")) : 0;
+    selectTag(smartPlaylistDividerBypassLevelSelector, bypassLevel, bypassLevel > 0 ? tr("Keep every level (%1)").arg(bypassLevel) : tr("Skip single subgroups (%1)").arg(bypassLevel));
 }
 
 DictionaryPtr PMSmartPlaylistPanel::criteria(const ArrayPtr& tags) const
 {
     auto result = Dictionary::make();
-    if (matchModeSelector->currentIndex() >= 1)
+    if (smartPlaylistMatchModeSelector->currentIndex() >= 1)
         result->setValue(QStringLiteral("Match Any"), true);
     if (tags && !tags->isEmpty())
         result->setValue(QStringLiteral("Tags"), Value(tags));
-    result->setValue(QStringLiteral("Name"), Value(Dictionary::make({{QStringLiteral("Enabled"), nameSwitch->isChecked()},
-                                                                     {QStringLiteral("Action"), selectedTag(nameAction)},
-                                                                     {QStringLiteral("Value"), nameField->text()}})));
-    result->setValue(QStringLiteral("Rating"), Value(Dictionary::make({{QStringLiteral("Enabled"), ratingSwitch->isChecked()},
-                                                                       {QStringLiteral("Action"), selectedTag(ratingAction)},
-                                                                       {QStringLiteral("Value"), ratingNumber->rating().toLongLong()}})));
+    result->setValue(QStringLiteral("Name"), Value(Dictionary::make({{QStringLiteral("Enabled"), smartPlaylistNameSwitch->isChecked()},
+                                                                     {QStringLiteral("Action"), selectedTag(smartPlaylistNameAction)},
+                                                                     {QStringLiteral("Value"), smartPlaylistNameField->text()}})));
+    result->setValue(QStringLiteral("Rating"), Value(Dictionary::make({{QStringLiteral("Enabled"), smartPlaylistRatingSwitch->isChecked()},
+                                                                       {QStringLiteral("Action"), selectedTag(smartPlaylistRatingAction)},
+                                                                       {QStringLiteral("Value"), smartPlaylistRatingNumber->rating().toLongLong()}})));
     const auto withUnit = [](bool on, long long action, long long value, long long unit) {
         return Value(Dictionary::make({{QStringLiteral("Enabled"), on}, {QStringLiteral("Action"), action}, {QStringLiteral("Value"), value},
                                        {QStringLiteral("Unit"), unit}}));
     };
     // Below the minimum a value is raised: a duration of at least 0, dates of at least 1.
-    result->setValue(QStringLiteral("Time"), withUnit(timeSwitch->isChecked(), selectedTag(timeAction), std::max(0, timeField->value()), selectedTag(timeUnit)));
+    result->setValue(QStringLiteral("Time"), withUnit(smartPlaylistTimeSwitch->isChecked(), selectedTag(smartPlaylistTimeAction), std::max(0, smartPlaylistTimeField->value()), selectedTag(smartPlaylistTimeUnit)));
     result->setValue(QStringLiteral("Relative Date"),
-                     withUnit(dateSwitch->isChecked(), selectedTag(dateAction), std::max(1, dateField->value()), selectedTag(dateUnit)));
-    result->setValue(QStringLiteral("Relative Playback Date"), withUnit(playbackDateSwitch->isChecked(), selectedTag(playbackDateAction),
-                                                                        std::max(1, playbackDateField->value()), selectedTag(playbackDateUnit)));
+                     withUnit(smartPlaylistDateSwitch->isChecked(), selectedTag(smartPlaylistDateAction), std::max(1, smartPlaylistDateField->value()), selectedTag(smartPlaylistDateUnit)));
+    result->setValue(QStringLiteral("Relative Playback Date"), withUnit(smartPlaylistPlaybackDateSwitch->isChecked(), selectedTag(smartPlaylistPlaybackDateAction),
+                                                                        std::max(1, smartPlaylistPlaybackDateField->value()), selectedTag(smartPlaylistPlaybackDateUnit)));
     static const char* const kinds[] = {nullptr, "Subdivide By Rating", "Subdivide By Date Added", nullptr, "Subdivide By First Letter",
                                         "Subdivide By Boolean Tag", "Subdivide By Last Playback Date", "Subdivide By Library Folder",
                                         "Subdivide By Time", "Subdivide By File Size"};
     const int kind = subdividerKind();
     if (kind == 3)
-        result->setValue(QStringLiteral("Subdivider Tag"), PMCSVStringWithFields(dividerTagTokenField->objectValue(), QString(), true));
+        result->setValue(QStringLiteral("Subdivider Tag"), PMCSVStringWithFields(smartPlaylistDividerTagTokenField->objectValue(), QString(), true));
     else if (kind > 0 && kind < 10 && kinds[kind])
         result->setValue(QString::fromLatin1(kinds[kind]), true);
-    result->setValue(QStringLiteral("Subdivider Others Behavior"), selectedTag(dividerTagOtherBehaviorSelector));
-    result->setValue(QStringLiteral("Subdivider Threshold"), selectedTag(dividerTagThresholdSelector));
-    result->setValue(QStringLiteral("Subdivider Bypass Level"), selectedTag(dividerBypassLevelSelector));
+    result->setValue(QStringLiteral("Subdivider Others Behavior"), selectedTag(smartPlaylistDividerTagOtherBehaviorSelector));
+    result->setValue(QStringLiteral("Subdivider Threshold"), selectedTag(smartPlaylistDividerTagThresholdSelector));
+    result->setValue(QStringLiteral("Subdivider Bypass Level"), selectedTag(smartPlaylistDividerBypassLevelSelector));
     return result;
 }

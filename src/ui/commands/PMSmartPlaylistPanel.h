@@ -34,44 +34,45 @@ public:
     // 5 boolean tag, 6 last playback date, 7 library folder, 8 time, 9 file size.
     int subdividerKind() const;
 
-    // Selects the item carrying the tag (the tag a pop-up item stands for).
-    static void selectTag(QComboBox* popUp, long long tag);
+    // Selects the item carrying the tag (the tag a pop-up item stands for); a tag that no
+    // item carries gets an item of its own, titled with the number unless a title is given.
+    static void selectTag(QComboBox* popUp, long long tag, const QString& titleForUnlistedTag = QString());
     static long long selectedTag(const QComboBox* popUp);
 
-    QComboBox* matchModeSelector = nullptr;
+    QComboBox* smartPlaylistMatchModeSelector = nullptr;
     QWidget* matchModeRow = nullptr;
-    QCheckBox* nameSwitch = nullptr;
-    QComboBox* nameAction = nullptr;
-    QLineEdit* nameField = nullptr;
-    QCheckBox* ratingSwitch = nullptr;
-    QComboBox* ratingAction = nullptr;
-    PMRatingView* ratingNumber = nullptr;
-    QCheckBox* timeSwitch = nullptr;
-    QComboBox* timeAction = nullptr;
-    QSpinBox* timeField = nullptr;
-    QComboBox* timeUnit = nullptr;
-    QCheckBox* dateSwitch = nullptr;
-    QComboBox* dateAction = nullptr;
-    QSpinBox* dateField = nullptr;
-    QComboBox* dateUnit = nullptr;
-    QCheckBox* playbackDateSwitch = nullptr;
-    QComboBox* playbackDateAction = nullptr;
-    QSpinBox* playbackDateField = nullptr;
-    QComboBox* playbackDateUnit = nullptr;
-    PMAutoCompleteTableView* tagList = nullptr;
-    QPushButton* tagAddButton = nullptr;
-    QPushButton* tagDeleteButton = nullptr;
-    QLabel* tagExplanationField = nullptr;
-    QComboBox* dividerModeSelector = nullptr;
+    QCheckBox* smartPlaylistNameSwitch = nullptr;
+    QComboBox* smartPlaylistNameAction = nullptr;
+    QLineEdit* smartPlaylistNameField = nullptr;
+    QCheckBox* smartPlaylistRatingSwitch = nullptr;
+    QComboBox* smartPlaylistRatingAction = nullptr;
+    PMRatingView* smartPlaylistRatingNumber = nullptr;
+    QCheckBox* smartPlaylistTimeSwitch = nullptr;
+    QComboBox* smartPlaylistTimeAction = nullptr;
+    QSpinBox* smartPlaylistTimeField = nullptr;
+    QComboBox* smartPlaylistTimeUnit = nullptr;
+    QCheckBox* smartPlaylistDateSwitch = nullptr;
+    QComboBox* smartPlaylistDateAction = nullptr;
+    QSpinBox* smartPlaylistDateField = nullptr;
+    QComboBox* smartPlaylistDateUnit = nullptr;
+    QCheckBox* smartPlaylistPlaybackDateSwitch = nullptr;
+    QComboBox* smartPlaylistPlaybackDateAction = nullptr;
+    QSpinBox* smartPlaylistPlaybackDateField = nullptr;
+    QComboBox* smartPlaylistPlaybackDateUnit = nullptr;
+    PMAutoCompleteTableView* smartPlaylistTagList = nullptr;
+    QPushButton* smartPlaylistTagAddButton = nullptr;
+    QPushButton* smartPlaylistTagDeleteButton = nullptr;
+    QLabel* smartPlaylistTagExplanationField = nullptr;
+    QComboBox* smartPlaylistDividerModeSelector = nullptr;
     QWidget* dividerTagRow = nullptr;
-    PMMetaReferenceAwareTokenField* dividerTagTokenField = nullptr;
-    QComboBox* dividerTagOtherBehaviorSelector = nullptr;
-    QComboBox* dividerTagThresholdSelector = nullptr;
-    QComboBox* dividerBypassLevelSelector = nullptr;
+    PMMetaReferenceAwareTokenField* smartPlaylistDividerTagTokenField = nullptr;
+    QComboBox* smartPlaylistDividerTagOtherBehaviorSelector = nullptr;
+    QComboBox* smartPlaylistDividerTagThresholdSelector = nullptr;
+    QComboBox* smartPlaylistDividerBypassLevelSelector = nullptr;
     QWidget* flattenRow = nullptr;
-    QCheckBox* flattenSwitch = nullptr;
-    QCheckBox* continueSwitch = nullptr;
-    QLabel* continueSwitchExplanationField = nullptr;
+    QCheckBox* smartPlaylistFlattenSwitch = nullptr;
+    QCheckBox* smartPlaylistContinueSwitch = nullptr;
+    QLabel* smartPlaylistContinueSwitchExplanationField = nullptr;
     QPushButton* okButton = nullptr;
     QPushButton* cancelButton = nullptr;
 

@@ -21,6 +21,7 @@
 #include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QSet>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
 
 using platform::Array;
@@ -363,6 +364,13 @@ void PMMainController::editNameOfLibraryItem(const Value& item)
     const QModelIndex index = view->indexAtRow(row);
     view->scrollTo(index);
     view->setCurrentIndex(index);
+    // What is typed next is the name: the library window takes the keys, even when a
+    // player window or a panel had them before.
+    if (QWidget* window = view->window(); window && window->isVisible() && QApplication::activeWindow() != window) {
+        window->raise();
+        window->activateWindow();
+    }
+    view->setFocus(Qt::OtherFocusReason);
     view->edit(index);
 }
 

@@ -12,6 +12,7 @@
 #include <QtTest/QTest>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QComboBox>
+#include <QtWidgets/QLayout>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QSpinBox>
 
@@ -81,7 +82,7 @@ TEST_F(SmartPlaylistEditorTest, CriteriaGoIntoTheControlsAndComeBackUnchanged)
     EXPECT_EQ(panel.windowTitle(), QStringLiteral("Edited"));
     EXPECT_EQ(panel.subdividerKind(), 3);
     EXPECT_TRUE(panel.dividerTagRow->isVisibleTo(&panel));
-    EXPECT_EQ(panel.continueSwitch->checkState(), Qt::Unchecked);
+    EXPECT_EQ(panel.smartPlaylistContinueSwitch->checkState(), Qt::Unchecked);
     EXPECT_EQ(c._currentlyEditedSmartPlaylistTags->count(), 1);
     c.smartPlaylistOK(nullptr);
     EXPECT_TRUE(handled);
@@ -103,22 +104,22 @@ TEST_F(SmartPlaylistEditorTest, AbsentCriteriaTakeTheirDefaultsAndValuesAreRaise
     c.editSmartGroup(g, nullptr);
     PMSmartPlaylistPanel& panel = *c.smartPlaylistPanel;
     EXPECT_FALSE(panel.matchModeRow->isVisibleTo(&panel)); // fewer than two criteria on
-    EXPECT_EQ(PMSmartPlaylistPanel::selectedTag(panel.nameAction), 6);
-    EXPECT_EQ(panel.ratingNumber->rating().toLongLong(), 5);
-    EXPECT_EQ(PMSmartPlaylistPanel::selectedTag(panel.timeUnit), 2);
-    EXPECT_EQ(panel.timeField->value(), 1);
-    EXPECT_EQ(PMSmartPlaylistPanel::selectedTag(panel.dateAction), 4);
-    EXPECT_EQ(PMSmartPlaylistPanel::selectedTag(panel.dateUnit), 0);
-    EXPECT_EQ(panel.continueSwitch->checkState(), Qt::PartiallyChecked);
-    EXPECT_TRUE(panel.continueSwitchExplanationField->isVisibleTo(&panel));
+    EXPECT_EQ(PMSmartPlaylistPanel::selectedTag(panel.smartPlaylistNameAction), 6);
+    EXPECT_EQ(panel.smartPlaylistRatingNumber->rating().toLongLong(), 5);
+    EXPECT_EQ(PMSmartPlaylistPanel::selectedTag(panel.smartPlaylistTimeUnit), 2);
+    EXPECT_EQ(panel.smartPlaylistTimeField->value(), 1);
+    EXPECT_EQ(PMSmartPlaylistPanel::selectedTag(panel.smartPlaylistDateAction), 4);
+    EXPECT_EQ(PMSmartPlaylistPanel::selectedTag(panel.smartPlaylistDateUnit), 0);
+    EXPECT_EQ(panel.smartPlaylistContinueSwitch->checkState(), Qt::PartiallyChecked);
+    EXPECT_TRUE(panel.smartPlaylistContinueSwitchExplanationField->isVisibleTo(&panel));
     EXPECT_EQ(panel.subdividerKind(), 0);
     EXPECT_FALSE(panel.flattenRow->isVisibleTo(&panel));
 
     // Two criteria on: the match mode shows. Kind 3 without levels stores an empty list.
-    panel.dateSwitch->setChecked(true);
-    panel.ratingSwitch->setChecked(true);
+    panel.smartPlaylistDateSwitch->setChecked(true);
+    panel.smartPlaylistRatingSwitch->setChecked(true);
     EXPECT_TRUE(panel.matchModeRow->isVisibleTo(&panel));
-    PMSmartPlaylistPanel::selectTag(panel.dividerModeSelector, 3);
+    PMSmartPlaylistPanel::selectTag(panel.smartPlaylistDividerModeSelector, 3);
     c.smartPlaylistOK(nullptr);
     const DictionaryPtr saved = g->value(QStringLiteral("Criteria")).dictionary();
     EXPECT_EQ(saved->value(QStringLiteral("Subdivider Tag")), Value(QString()));
@@ -130,9 +131,67 @@ TEST_F(SmartPlaylistEditorTest, AbsentCriteriaTakeTheirDefaultsAndValuesAreRaise
     // Cancel changes nothing.
     const Value before = g->value(QStringLiteral("Criteria"));
     c.editSmartGroup(g, [] { FAIL() << "the handler runs only after OK"; });
-    c.smartPlaylistPanel->nameSwitch->setChecked(true);
+    c.smartPlaylistPanel->smartPlaylistNameSwitch->setChecked(true);
     c.smartPlaylistCancel(nullptr);
     EXPECT_EQ(g->value(QStringLiteral("Criteria")).dictionary().get(), before.dictionary().get());
+}
+
+TEST_F(SmartPlaylistEditorTest, StoredValuesThePopUpsDoNotOfferSurviveOK)
+{
+    PMMainController& c = mainController();
+    library({});
+    // Values of an older version or of the settings file, which no item of the pop-ups has.
+    const DictionaryPtr criteria = dict({{QStringLiteral("Name"), Value(entry(true, 9, "x"))},
+                                         {QStringLiteral("Subdivide By Rating"), true},
+                                         {QStringLiteral("Subdivider Others Behavior"), 7LL},
+                                         {QStringLiteral("Subdivider Threshold"), 4LL},
+                                         {QStringLiteral("Subdivider Bypass Level"), 3LL}});
+    PMLibraryContainerPtr g = group(criteria);
+    c.editSmartGroup(g, nullptr);
+    PMSmartPlaylistPanel& panel = *c.smartPlaylistPanel;
+    EXPECT_EQ(panel.smartPlaylistDividerTagThresholdSelector->currentText(), QStringLiteral("4 or fewer"));
+    c.smartPlaylistOK(nullptr);
+    const DictionaryPtr saved = g->value(QStringLiteral("Criteria")).dictionary();
+    for (const char* key : {"Subdivider Others Behavior", "Subdivider Threshold", "Subdivider Bypass Level"}) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(saved->value(QString::fromLatin1(key)), criteria->value(QString::fromLatin1(key)));
+    }
+    EXPECT_EQ(saved->value(QStringLiteral("Name")).dictionary()->value(QStringLiteral("Action")), Value(9LL));
+
+    // The items made for them go with the next group.
+    const int thresholds = panel.smartPlaylistDividerTagThresholdSelector->count();
+    c.editSmartGroup(group(nullptr), nullptr);
+    EXPECT_EQ(panel.smartPlaylistDividerTagThresholdSelector->count(), thresholds - 1);
+    EXPECT_EQ(panel.smartPlaylistNameAction->findData(QVariant::fromValue(9LL)), -1);
+}
+
+TEST_F(SmartPlaylistEditorTest, RowsStayWhereTheyAreWhileCriteriaAreTicked)
+{
+    PMMainController& c = mainController();
+    library({});
+    c.editSmartGroup(group(nullptr), nullptr);
+    PMSmartPlaylistPanel& panel = *c.smartPlaylistPanel;
+    panel.resize(panel.sizeHint());
+    const QList<QWidget*> rows = {panel.smartPlaylistNameSwitch, panel.smartPlaylistRatingSwitch, panel.smartPlaylistTimeSwitch,
+                                  panel.smartPlaylistDateSwitch, panel.smartPlaylistPlaybackDateSwitch, panel.smartPlaylistTagList,
+                                  panel.smartPlaylistDividerModeSelector, panel.smartPlaylistContinueSwitch};
+    const auto positions = [&] {
+        panel.layout()->activate();
+        QList<QPoint> points;
+        for (QWidget* row : rows)
+            points << row->mapTo(&panel, QPoint(0, 0));
+        return points;
+    };
+    const QList<QPoint> before = positions();
+    // The second criterion shows the match mode, the continue switch's explanation goes:
+    // neither moves a row under the pointer.
+    for (QCheckBox* box : {panel.smartPlaylistDateSwitch, panel.smartPlaylistTimeSwitch}) {
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+        ASSERT_TRUE(box->isChecked());
+    }
+    EXPECT_TRUE(panel.matchModeRow->isVisibleTo(&panel));
+    panel.smartPlaylistContinueSwitch->setCheckState(Qt::Checked);
+    EXPECT_EQ(positions(), before);
 }
 
 TEST_F(SmartPlaylistEditorTest, TagCriteriaAreAddedUnusedFirstAndDeleted)
@@ -154,9 +213,9 @@ TEST_F(SmartPlaylistEditorTest, TagCriteriaAreAddedUnusedFirstAndDeleted)
     EXPECT_EQ(added.size(), 3);
     EXPECT_EQ(added.count(QStringLiteral("Genre")), 2);
     EXPECT_EQ(added.count(QStringLiteral("Year")), 1);
-    PMAutoCompleteTableView* table = c.smartPlaylistPanel->tagList;
+    PMAutoCompleteTableView* table = c.smartPlaylistPanel->smartPlaylistTagList;
     table->selectionModel()->select(table->model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    EXPECT_TRUE(c.smartPlaylistPanel->tagDeleteButton->isEnabled());
+    EXPECT_TRUE(c.smartPlaylistPanel->smartPlaylistTagDeleteButton->isEnabled());
     c.smartPlaylistTagDelete(nullptr);
     EXPECT_EQ(c._currentlyEditedSmartPlaylistTags->count(), 2);
 }
