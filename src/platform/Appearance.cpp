@@ -5,6 +5,7 @@
 #include <QtDBus/QDBusArgument>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
+#include <QtDBus/QDBusServiceWatcher>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QPalette>
 
@@ -120,10 +121,24 @@ void AppearanceSource::connectToPortal()
     m_connected = bus.connect(kPortalService, kPortalPath, kSettingsInterface, QStringLiteral("SettingChanged"), this,
                               SLOT(portalSettingChanged(QString, QString, QDBusVariant)));
     m_connectedBusName = m_busName;
+    // A portal that comes later announces no change of its settings: they are read when it
+    // appears.
+    m_portalWatcher = new QDBusServiceWatcher(kPortalService, bus, QDBusServiceWatcher::WatchForRegistration, this);
+    connect(m_portalWatcher, &QDBusServiceWatcher::serviceRegistered, this, &AppearanceSource::portalAppeared);
+}
+
+void AppearanceSource::portalAppeared()
+{
+    const std::optional<unsigned> scheme = m_colorScheme, contrast = m_contrast;
+    const bool answered = m_portalAnswered;
+    refresh();
+    if (m_colorScheme != scheme || m_contrast != contrast || m_portalAnswered != answered)
+        Q_EMIT appearanceChanged();
 }
 
 void AppearanceSource::disconnectFromPortal()
 {
+    delete m_portalWatcher;
     if (!m_connected)
         return;
     QDBusConnection bus = busConnection(m_connectedBusName);

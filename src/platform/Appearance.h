@@ -6,8 +6,11 @@
 #pragma once
 
 #include <QtCore/QObject>
+#include <QtCore/QPointer>
 #include <QtCore/QString>
 #include <QtDBus/QDBusVariant>
+
+class QDBusServiceWatcher;
 
 #include <optional>
 
@@ -44,6 +47,7 @@ Q_SIGNALS:
 
 private Q_SLOTS:
     void portalSettingChanged(const QString& nameSpace, const QString& key, const QDBusVariant& value);
+    void portalAppeared();
 
 private:
     AppearanceSource();
@@ -58,6 +62,8 @@ private:
     QString m_busName;                     // empty: the session bus
     QString m_connectedBusName;
     bool m_connected = false;
+    // Tells when the portal comes onto the bus (a desktop session may start it after us).
+    QPointer<QDBusServiceWatcher> m_portalWatcher;
     std::optional<bool> m_testDark, m_testContrast, m_testTransparency, m_testInverted;
 };
 

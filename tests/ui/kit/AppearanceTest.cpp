@@ -123,7 +123,8 @@ TEST(Appearance, FollowsThePortalLive)
 
     // The desktop switches to light with normal contrast; the change arrives as a signal.
     int changes = 0;
-    QObject::connect(&source, &AppearanceSource::appearanceChanged, &source, [&] { ++changes; });
+    QObject counting; // the connection goes with it, before `changes` does
+    QObject::connect(&source, &AppearanceSource::appearanceChanged, &counting, [&] { ++changes; });
     QMetaObject::invokeMethod(portal, [portal] {
         portal->announce(QStringLiteral("color-scheme"), 2);
         portal->announce(QStringLiteral("contrast"), 0);
@@ -136,6 +137,33 @@ TEST(Appearance, FollowsThePortalLive)
     // "No preference" leaves the decision to the palette (light here).
     QMetaObject::invokeMethod(portal, [portal] { portal->announce(QStringLiteral("color-scheme"), 0); });
     EXPECT_TRUE(waitUntil([&] { return changes >= 3; }));
+    EXPECT_FALSE(PMIsDarkMode());
+    QMetaObject::invokeMethod(portal, [portal] { portal->deleteLater(); });
+}
+
+TEST(Appearance, FollowsAPortalThatComesLater)
+{
+    PortalBus bus;
+    if (!bus.started)
+        GTEST_SKIP() << "no dbus-daemon to run a private bus";
+    AppearanceSource& source = AppearanceSource::shared();
+    source.setBusConnectionNameForTesting(QStringLiteral("portal-client"));
+    // The desktop session has not started its portal yet.
+    EXPECT_FALSE(source.portalAnswered());
+    EXPECT_FALSE(PMIsDarkMode());
+
+    int changes = 0;
+    QObject counting; // the connection goes with it
+    QObject::connect(&source, &AppearanceSource::appearanceChanged, &counting, [&] { ++changes; });
+    auto* portal = new FakePortal;
+    portal->colorScheme = 1;
+    ASSERT_TRUE(bus.serve(portal));
+    EXPECT_TRUE(waitUntil([&] { return changes >= 1; }));
+    EXPECT_TRUE(source.portalAnswered());
+    EXPECT_TRUE(PMIsDarkMode());
+    // Back to light, and the light palette with it, for the tests after this one.
+    QMetaObject::invokeMethod(portal, [portal] { portal->announce(QStringLiteral("color-scheme"), 2); });
+    EXPECT_TRUE(waitUntil([&] { return changes >= 2; }));
     EXPECT_FALSE(PMIsDarkMode());
     QMetaObject::invokeMethod(portal, [portal] { portal->deleteLater(); });
 }
