@@ -803,12 +803,24 @@ bool PMMovie::canEdit()
     return m_canEdit;
 }
 
+void PMLogEngineMessagesOfPlayer(platform::media::Player& player)
+{
+    QObject::connect(&player, &platform::media::Player::engineMessage, &player,
+                     [](platform::media::EngineMessageLevel level, const QString& module, const QString& text) {
+                         if (level == platform::media::EngineMessageLevel::Error)
+                             PMLog("[mpv] %@: %@", module, text);
+                         else if (PMDebugLogEnabled())
+                             PMLog("[Debug] [mpv] %@: %@", module, text);
+                     });
+}
+
 PMPlayerPtr PMMovie::player()
 {
     adoptBuiltAsset();
     if (m_player || m_URL.isEmpty() || (m_assetBuilt && !m_asset))
         return m_player;
     m_player = std::make_shared<platform::media::Player>();
+    PMLogEngineMessagesOfPlayer(*m_player);
     if (m_assetBuilt) {
         m_player->replaceCurrentItemWithAsset(m_asset);
         return m_player;

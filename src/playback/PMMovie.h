@@ -136,6 +136,11 @@ void PMSetFrameImageTransform(PMFrameImageTransform transform);
 
 // Rounds half away from zero; a result below 1 becomes 0 for inputs below 0.1, else 1.
 qint64 PMRoundedSeconds(double seconds);
+
+// The player's engine reports into the program's log: errors always, warnings only as
+// diagnostic lines (with "PMDebugLog" set).
+void PMLogEngineMessagesOfPlayer(platform::media::Player& player);
+
 // The asset's duration in whole seconds; 0 when it is not a number.
 qint64 PMAssetDurationSeconds(const PMAssetPtr& asset);
 // The duration of an animated image in whole seconds: -1 when nothing can be read and the

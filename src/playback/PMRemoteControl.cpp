@@ -243,9 +243,11 @@ void PMEvdevRemoteControl::startListening(QObject*)
         m_devices.push_back(std::move(device));
     }
 #endif
+    // Most machines have no remote: nothing to report unless diagnostics are wanted.
     if (m_devices.empty() && !m_loggedNoDevice) {
         m_loggedNoDevice = true;
-        PMLog("no remote control: no input device with media keys can be opened");
+        if (PMDebugLogEnabled())
+            PMLog("[Debug] no remote control: no input device with media keys can be opened");
     }
 }
 

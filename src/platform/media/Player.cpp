@@ -3,6 +3,8 @@
 #include "platform/RegularFile.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
 #include <QtCore/QMetaObject>
 #include <QtCore/QPointer>
 #include <QtCore/QThreadPool>
@@ -116,6 +118,31 @@ void setOption(mpv_handle* mpv, const char* name, const char* value)
     mpv_set_option_string(mpv, name, value);
 }
 
+// Whether anything can play sound here: a sound server's socket or a sound card. Without
+// one, mpv's outputs would each be tried for every movie, and the sound libraries print
+// their failures (a dozen lines per movie) on standard error.
+bool hasSoundOutput()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!qEnvironmentVariable("PULSE_SERVER").isEmpty() || !qEnvironmentVariable("PIPEWIRE_REMOTE").isEmpty())
+        return true;
+    if (!runtime.isEmpty()) {
+        const QString pipewireRuntime = qEnvironmentVariable("PIPEWIRE_RUNTIME_DIR", runtime);
+        if (QFileInfo::exists(pipewireRuntime + QStringLiteral("/pipewire-0")) || QFileInfo::exists(runtime + QStringLiteral("/pulse/native")))
+            return true;
+    }
+    // A sound card's playback device.
+    return !QDir(QStringLiteral("/dev/snd")).entryList({QStringLiteral("pcmC*D*p")}, QDir::System).isEmpty();
+}
+
+// The output mpv is given when none was set: its own choice where sound can play, else
+// none at all (the picture plays in time all the same).
+QString automaticAudioOutput()
+{
+    static const QString output = hasSoundOutput() ? QString() : QStringLiteral("null");
+    return output;
+}
+
 } // namespace
 
 void Player::setDefaultAudioOutput(const QString& audioOutput)
@@ -183,7 +210,7 @@ Player::Player(QObject* parent)
     setOption(m_mpv, "resume-playback", "no");
     setOption(m_mpv, "save-position-on-quit", "no");
     setOption(m_mpv, "vo", "libmpv");
-    const QString audioOutput = audioOutputSetting();
+    const QString audioOutput = audioOutputSetting().isEmpty() ? automaticAudioOutput() : audioOutputSetting();
     if (!audioOutput.isEmpty())
         setOption(m_mpv, "ao", audioOutput.toUtf8().constData());
     // A machine without a working sound device still plays the picture, in time; without
@@ -202,6 +229,8 @@ Player::Player(QObject* parent)
         m_mpv = nullptr;
         return;
     }
+    // The engine's warnings and errors go to the program's log, not to standard error.
+    mpv_request_log_messages(m_mpv, "warn");
     mpv_observe_property(m_mpv, kTimePos, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(m_mpv, kDuration, "duration", MPV_FORMAT_DOUBLE);
     mpv_observe_property(m_mpv, kPause, "pause", MPV_FORMAT_FLAG);
@@ -1585,6 +1614,19 @@ void Player::handleEvents()
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto* property = static_cast<mpv_event_property*>(event->data);
             handlePropertyChange(event->reply_userdata, property->format, property->data);
+            break;
+        }
+        case MPV_EVENT_LOG_MESSAGE: {
+            const auto* message = static_cast<mpv_event_log_message*>(event->data);
+            if (!message || !message->text)
+                break;
+            const QString text = QString::fromUtf8(message->text).trimmed();
+            if (!text.isEmpty()) {
+                const EngineMessageLevel level = message->log_level <= MPV_LOG_LEVEL_ERROR ? EngineMessageLevel::Error
+                                                 : message->log_level <= MPV_LOG_LEVEL_WARN ? EngineMessageLevel::Warning
+                                                                                             : EngineMessageLevel::Information;
+                Q_EMIT engineMessage(level, QString::fromUtf8(message->prefix ? message->prefix : ""), text);
+            }
             break;
         }
         case MPV_EVENT_GET_PROPERTY_REPLY: {

@@ -28,6 +28,8 @@ struct mpv_render_context;
 namespace platform::media {
 
 enum class PlayerItemStatus { Unknown, ReadyToPlay, Failed };
+// How much a message of the engine matters.
+enum class EngineMessageLevel { Error, Warning, Information };
 enum class TimeControlStatus { Paused, WaitingToPlayAtSpecifiedRate, Playing };
 
 struct PlayerChapter {
@@ -39,7 +41,8 @@ class Player : public QObject {
     Q_OBJECT
 public:
     // The audio output of players made from now on; empty (the default) lets mpv pick the
-    // desktop's sound server. Tests and benchmarks use "null".
+    // desktop's sound server, or none when the machine has no sound server and no sound
+    // card. Tests and benchmarks use "null".
     static void setDefaultAudioOutput(const QString& audioOutput);
     static QString defaultAudioOutput();
 
@@ -159,6 +162,8 @@ Q_SIGNALS:
     void seekCompleted();
     // A new picture is ready (software: `currentFrame`; OpenGL: time to repaint).
     void frameChanged();
+    // A warning or error of the engine (its module, the text without the line end).
+    void engineMessage(platform::media::EngineMessageLevel level, const QString& module, const QString& text);
 
 private:
     void handleEvents();

@@ -242,6 +242,7 @@ void PMQuickLookPanel::showItem()
         if (const auto asset = movie->asset()) {
             // A player of its own, silent, looping: the panel only shows.
             m_player = std::make_shared<platform::media::Player>();
+            PMLogEngineMessagesOfPlayer(*m_player);
             m_player->setMuted(true);
             connect(m_player.get(), &platform::media::Player::frameChanged, this, [this] {
                 if (m_player)
