@@ -22,28 +22,17 @@ using platform::Value;
 
 QString PMBuiltInViewerRules()
 {
-    return QStringLiteral(
-        "[\n"
-        "\t{\n"
-        "\t\t\"Match\": \"/(iTunes|TV)/.+\\\\.m4v$\"\n"
-        "\t\t\"Open\": \"QuickTime Player\"\n"
-        "\t}\n"
-        "\t{\n"
-        "\t\t\"Extensions\": \"htm html\"\n"
-        "\t\t\"Open\": \"Safari\"\n"
-        "\t}\n"
-        "\t{\n"
-        "\t\t\"Extensions\": \"txt\"\n"
-        "\t\t\"Open\": \"TextEdit\"\n"
-        "\t}\n"
-        "]\n");
+    // None: here every file already opens in the application the desktop assigns to its
+    // type, and a rule naming a particular program would only override the user's choice.
+    return QStringLiteral("[\n]\n");
 }
 
 platform::ArrayPtr PMParseViewerRules(const QString& text, QString* error)
 {
     const Value value = objectValueFromString(text, nullptr);
     const platform::ArrayPtr rules = value.array();
-    if (!rules || rules->isEmpty()) {
+    // An empty list is no rules at all (what the built-in text is).
+    if (!rules) {
         *error = QStringLiteral("the rules are not a list of rules");
         return nullptr;
     }

@@ -10,7 +10,7 @@
 
 // The rules used while "Viewer Rules" holds no text (lenient JSON, one key per line).
 QString PMBuiltInViewerRules();
-// The rules of the text: a non-empty array of dictionaries of exactly two keys, "Match" (a
+// The rules of the text: an array (empty: no rules) of dictionaries of exactly two keys, "Match" (a
 // regular expression) or "Extensions" (names separated by spaces) and a non-empty "Open"
 // (a desktop entry's ID or name, or the path of an entry). Null with the reason otherwise.
 platform::ArrayPtr PMParseViewerRules(const QString& text, QString* error);

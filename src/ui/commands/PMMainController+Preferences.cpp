@@ -1167,8 +1167,9 @@ void PMMainController::invalidateApplicationPaths()
 
 bool PMMainController::viewerRulesAreValid(const Value& rules)
 {
+    // An empty list is valid: no rules (the built-in text).
     const ArrayPtr list = rules.array();
-    if (!list || list->isEmpty())
+    if (!list)
         return false;
     const auto nonEmptyString = [](const Value& v) { return v.isString() && !v.string().trimmed().isEmpty(); };
     for (const Value& element : *list) {

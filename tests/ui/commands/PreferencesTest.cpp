@@ -481,7 +481,7 @@ TEST(ViewerRules, OnlyListsOfPatternAndOpenRulesAreValid)
         {R"([{"Match": "   ", "Open": "vlc.desktop"}])", false},                        // empty pattern
         {R"([{"Match": "\\.mkv$", "Open": "  "}])", false},                             // empty application
         {R"([{"Match": 5, "Open": "vlc.desktop"}])", false},
-        {R"([])", false},
+        {R"([])", true}, // no rules
         {R"({"Match": "x", "Open": "y"})", false},
         {R"([{"Match": "a", "Open": "b"}, "loose"])", false},
     };
