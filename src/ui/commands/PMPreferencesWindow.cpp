@@ -73,7 +73,12 @@ PMPreferencesWindow::PMPreferencesWindow(QWidget* parent)
 
 void PMPreferencesWindow::addPane(const QString& identifier, const QString& label, const QString& themeIcon, QChar fallbackGlyph, QWidget* pane)
 {
-    QAction* item = m_toolbar->addAction(QIcon::fromTheme(themeIcon, fallbackIcon(fallbackGlyph, palette())), label);
+    // The desktop's icon theme first; else the program's own drawing of the pane; the
+    // glyph only where neither can be drawn (no SVG support).
+    QIcon fallback(QStringLiteral(":/icons/%1.svg").arg(themeIcon));
+    if (fallback.pixmap(m_toolbar->iconSize()).isNull())
+        fallback = fallbackIcon(fallbackGlyph, palette());
+    QAction* item = m_toolbar->addAction(QIcon::fromTheme(themeIcon, fallback), label);
     item->setObjectName(identifier);
     item->setToolTip(label);
     item->setCheckable(true);

@@ -96,8 +96,11 @@ void PMRatingCell::drawWithFrame(QPainter& painter, const QRectF& frame) const
             painter.save();
             painter.setRenderHint(QPainter::Antialiasing);
             painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(128, 128, 128, 160));
-            painter.drawEllipse(origin + QPointF(kStarWidth / 2, kStarHeight / 2 + 0.5), 1.5, 1.5);
+            // In the text's colour, half strength: plain to see on light and dark alike.
+            QColor dot = QGuiApplication::palette().color(QPalette::WindowText);
+            dot.setAlphaF(0.5);
+            painter.setBrush(dot);
+            painter.drawEllipse(origin + QPointF(kStarWidth / 2, kStarHeight / 2 + 0.5), 2.0, 2.0);
             painter.restore();
         }
     }
