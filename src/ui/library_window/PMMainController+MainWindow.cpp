@@ -40,6 +40,10 @@ using platform::Value;
 
 namespace {
 
+// Set on the library window when its saved frame was restored (read by the start-up
+// sizing in PMMainController+WindowSizing.cpp and PMMainController+MainWindow.cpp).
+constexpr const char* kPMMainWindowFrameRestoredProperty = "PMMainWindowFrameRestored";
+
 const QString kFrameKey = QStringLiteral("NSWindow Frame PMMPPlayerWindow");
 
 platform::UserDefaults& defaults()
@@ -407,6 +411,7 @@ void PMMainController::restoreMainWindowFrame()
                 visible = true;
     if (visible) {
         main->setGeometry(frame);
+        main->setProperty(kPMMainWindowFrameRestoredProperty, true);
         return;
     }
     // The first time: a good share of the screen, centred.

@@ -25,6 +25,10 @@
 
 namespace {
 
+// Set on the library window when its saved frame was restored (read by the start-up
+// sizing in PMMainController+WindowSizing.cpp and PMMainController+MainWindow.cpp).
+constexpr const char* kPMMainWindowFrameRestoredProperty = "PMMainWindowFrameRestored";
+
 platform::UserDefaults& settings()
 {
     return platform::UserDefaults::standard();
@@ -124,6 +128,13 @@ void PMMainController::restoreMainWindowSize(QSizeF size)
 void PMMainController::restoreMainWindowSizeAfterFirstLayout(QSizeF size)
 {
     if (!_mainWindow)
+        return;
+    // A window whose own frame came back keeps it: the player area's size was stored from
+    // that frame, but measured in whatever state the window was then (a scope bar shown, the
+    // player in place of the grid), and resizing to it made the height drift from run to
+    // run. The stored size applies to a first window, or when it is to be applied always.
+    if (_mainWindow->property(kPMMainWindowFrameRestoredProperty).toBool()
+        && !settings().boolForKey(QStringLiteral("Always Apply Default Player Size")))
         return;
     const auto restore = [size] { PMMainController::mainController().restoreMainWindowSize(size); };
     // Waits for the window's first showing, then for the turn of the event loop after it,

@@ -609,6 +609,29 @@ TEST_F(MainWindowTest, SidebarHidesAndComesBackAndTheFrameIsKept)
     EXPECT_GE(window->width(), 200);
 }
 
+TEST_F(MainWindowTest, TheRestoredFrameIsTheStoredOneWhateverPlayerSizeWasStored)
+{
+    // The player area's size was stored in another state of the window (a scope bar, the
+    // player in place of the grid): it must not make the height drift at the next start.
+    defaults().setObject(Value(QStringLiteral("40 50 700 500")), QStringLiteral("NSWindow Frame PMMPPlayerWindow"));
+    defaults().setObject(Value(QStringLiteral("{400, 300}")), QStringLiteral("Custom Size"));
+    window.reset(static_cast<PMMainWindow*>(PMMainController::makeMainWindow(nullptr)));
+    c().restoreMainWindowSizeAfterFirstLayout(c().storedMainWindowSize());
+    window->show();
+    // The turns after the first showing, when the stored size would have been applied.
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(window->geometry(), QRect(40, 50, 700, 500));
+
+    // A first window (no frame yet) takes the stored player size.
+    defaults().removeObjectForKey(QStringLiteral("NSWindow Frame PMMPPlayerWindow"));
+    window.reset(static_cast<PMMainWindow*>(PMMainController::makeMainWindow(nullptr)));
+    const QSize first = window->size();
+    c().restoreMainWindowSizeAfterFirstLayout(c().storedMainWindowSize());
+    window->show();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return window->size() != first; }));
+}
+
 TEST_F(MainWindowTest, ProgressSheetShowsOnceAndHides)
 {
     window->show();
