@@ -72,17 +72,6 @@ ArrayPtr PMMainController::uniqueMovieRepresentationsFromItems(const ArrayPtr& i
 
 // ---- The movies a command acts on ------------------------------------------------------
 
-namespace {
-
-bool containsMovie(const ArrayPtr& movies)
-{
-    if (!movies)
-        return false;
-    return std::any_of(movies->begin(), movies->end(), [](const Value& v) { return PMMovie(v) != nullptr; });
-}
-
-} // namespace
-
 platform::DictionaryPtr PMMainController::PMInfoScopeRecord(const ArrayPtr& movies, const ArrayPtr& pool)
 {
     auto record = platform::Dictionary::make();
@@ -103,20 +92,16 @@ ArrayPtr PMMainController::cachedInfoMovieRepresentationsSorted(bool sorted)
         result->append(focus);
     } else if (_mainWindow && _mainWindow->isVisible()) {
         ArrayPtr items;
-        bool fromGroupItems = false;
         if (groupListAccess().isFirstResponder()) {
             items = selectedGroupListItems();
-            fromGroupItems = true;
         } else if (PMApplication::isFirstResponderOfItsWindow(_groupView)) {
             items = _groupView->selectedItems();
-            fromGroupItems = true;
         } else if (PMApplication::isFirstResponderOfItsWindow(libraryListView)) {
             items = accessibleSelectedLibraryItems();
         }
+        // Nothing chosen is nothing to act on: a rating or a rename never falls on every
+        // movie shown because the selection was empty.
         result = uniqueMovieRepresentationsFromItems(items ? items : Array::make(), {}, sorted, false, true);
-        // Nothing chosen in the grid or the list: what they show.
-        if (fromGroupItems && !containsMovie(result))
-            result = uniqueMovieRepresentationsFromItems(_groupMovieItems, {}, sorted, false, true);
     } else if (!_mainWindow) {
         // Without a library window (before it is built) the movies the info panel edits
         // are the only ones chosen; nothing to keep for the turn.
