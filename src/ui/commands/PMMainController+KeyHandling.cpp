@@ -315,7 +315,16 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
     }
     case Qt::Key_Return:
         return returnKey();
-    case Qt::Key_Escape:
+    case Qt::Key_Escape: {
+        // The desktop's full screen is a state of the window: Escape leaves it first, every
+        // time, before it stops or closes anything.
+        QWidget* keyWindow = QApplication::activeWindow();
+        if (!keyWindow && playerView)
+            keyWindow = playerView->window();
+        if (!isRemoteInterfaceEvent && !_isPresenting && keyWindow && keyWindow->isFullScreen()) {
+            keyWindow->showNormal();
+            return true;
+        }
         if (isRemoteInterfaceEvent) {
             if (_remoteInterface.escape)
                 _remoteInterface.escape();
@@ -337,6 +346,7 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
             platform::beep();
         }
         return true;
+    }
     default:
         break;
     }
