@@ -25,6 +25,7 @@
 #include <QtGui/QPixmap>
 #include <QtGui/QSessionManager>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QMenuBar>
 #include <QtWidgets/QWidget>
 
 #include <QtCore/QElapsedTimer>
@@ -223,6 +224,10 @@ int main(int argc, char** argv)
     controller.applicationDidFinishLaunching();
     if (controller._shouldTerminateWithoutQuitSequence)
         return 0;
+    // The player's own window has the program's menus too: using them leaves the movie in
+    // front instead of raising the library window over it.
+    if (QWidget* main = controller.mainWindow())
+        PMMainMenu::mirrorMenuBar(main->findChild<QMenuBar*>(QStringLiteral("PMMainMenuBar")), controller._dedicatedPlayerWindow);
     // The help window exists from start-up (it may reopen the page of the last run).
     PMHelpManager::helpManager();
     gLaunched = true;

@@ -33,6 +33,7 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenu>
+#include <QtWidgets/QMenuBar>
 #include <QtGui/QAction>
 #include <QtWidgets/QSlider>
 #include <QtGui/QShortcut>
@@ -112,7 +113,18 @@ public:
         const int W = dedicated->width(), H = dedicated->height();
         if (dedicated->footerView())
             dedicated->footerView()->setGeometry(0, H - footer, W, footer);
-        dedicated->playerContainer()->setGeometry(0, 0, W, H - footer);
+        // The program's menus at the top (not in full screen, where the movie has it all).
+        int top = 0;
+        if (auto* bar = dedicated->findChild<QMenuBar*>(QString(), Qt::FindDirectChildrenOnly)) {
+            bar->setVisible(!dedicated->isFullScreen());
+            if (!bar->isHidden()) {
+                top = std::max(0, bar->heightForWidth(W));
+                if (top == 0)
+                    top = bar->sizeHint().height();
+                bar->setGeometry(0, 0, W, top);
+            }
+        }
+        dedicated->playerContainer()->setGeometry(0, top, W, std::max(0, H - footer - top));
     }
 
     // The container holding the movie view: the band (when static) and the movie area.

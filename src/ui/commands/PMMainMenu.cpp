@@ -5,7 +5,9 @@
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QEvent>
 #include <QtCore/QHash>
+#include <QtCore/QPointer>
 #include <QtGui/QAction>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
@@ -347,6 +349,52 @@ QMenuBar* createMenuBar(PMMainController& controller, QWidget* parent)
     controller.installLibraryMenu(bar);
     controller.installServiceCommands(bar);
     return bar;
+}
+
+namespace {
+
+// Keeps a second menu bar showing the menus of the first, in its order.
+class MenuBarMirror : public QObject {
+public:
+    MenuBarMirror(QMenuBar* source, QMenuBar* mirror) : QObject(mirror), m_source(source), m_mirror(mirror)
+    {
+        source->installEventFilter(this);
+        update();
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if (watched == m_source && (type == QEvent::ActionAdded || type == QEvent::ActionRemoved))
+            QMetaObject::invokeMethod(this, &MenuBarMirror::update, Qt::QueuedConnection);
+        return false;
+    }
+    void update()
+    {
+        if (!m_source || !m_mirror)
+            return;
+        if (m_mirror->actions() == m_source->actions())
+            return;
+        // Removing leaves the menus alone: they belong to the first bar.
+        for (QAction* action : m_mirror->actions())
+            m_mirror->removeAction(action);
+        m_mirror->addActions(m_source->actions());
+    }
+
+private:
+    QPointer<QMenuBar> m_source;
+    QPointer<QMenuBar> m_mirror;
+};
+
+} // namespace
+
+QMenuBar* mirrorMenuBar(QMenuBar* bar, QWidget* window)
+{
+    if (!bar || !window)
+        return nullptr;
+    auto* mirror = new QMenuBar(window);
+    mirror->setObjectName(QStringLiteral("PMMirroredMenuBar"));
+    new MenuBarMirror(bar, mirror);
+    return mirror;
 }
 
 QAction* itemWithTitle(QMenuBar* bar, const QString& menuPath, const QString& title)

@@ -49,6 +49,12 @@ const QList<Entry>& entries();
 // makes sure the controller answers the actions of the commands already built.
 QMenuBar* createMenuBar(PMMainController& controller, QWidget* parent);
 
+// Gives another window (the player's own) a menu bar with the same menus as `bar`: one
+// set of menus and items, validated and answered alike, shown on both windows, so that
+// using a menu never brings the library window over the movie. It follows the menus
+// added to `bar` later.
+QMenuBar* mirrorMenuBar(QMenuBar* bar, QWidget* window);
+
 // The item of the menu bar made from the row with that title in that menu (tests).
 QAction* itemWithTitle(QMenuBar* bar, const QString& menuPath, const QString& title);
 
