@@ -359,13 +359,28 @@ public:
     MenuBarMirror(QMenuBar* source, QMenuBar* mirror) : QObject(mirror), m_source(source), m_mirror(mirror)
     {
         source->installEventFilter(this);
+        mirror->installEventFilter(this);
+        // The menus look as on the library window, not as the player window's black.
+        applyApplicationPalette();
         update();
+    }
+    void applyApplicationPalette()
+    {
+        // Every colour set explicitly: a palette set as it comes would still take the
+        // window's black where it says nothing of its own.
+        QPalette palette = QApplication::palette();
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            for (int role = 0; role < QPalette::NColorRoles; ++role)
+                palette.setBrush(group, QPalette::ColorRole(role), palette.brush(group, QPalette::ColorRole(role)));
+        m_mirror->setPalette(palette);
     }
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         const QEvent::Type type = event->type();
         if (watched == m_source && (type == QEvent::ActionAdded || type == QEvent::ActionRemoved))
             QMetaObject::invokeMethod(this, &MenuBarMirror::update, Qt::QueuedConnection);
+        else if (watched == m_mirror && type == QEvent::ApplicationPaletteChange)
+            applyApplicationPalette();
         return false;
     }
     void update()
@@ -393,6 +408,8 @@ QMenuBar* mirrorMenuBar(QMenuBar* bar, QWidget* window)
         return nullptr;
     auto* mirror = new QMenuBar(window);
     mirror->setObjectName(QStringLiteral("PMMirroredMenuBar"));
+    // Over a player window's black: the bar paints its own background.
+    mirror->setAutoFillBackground(true);
     new MenuBarMirror(bar, mirror);
     return mirror;
 }

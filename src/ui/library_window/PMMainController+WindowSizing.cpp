@@ -34,14 +34,20 @@ platform::UserDefaults& settings()
     return platform::UserDefaults::standard();
 }
 
-// The screen's visible frame, bottom-up, less the room the window manager's title bar
-// takes above the window.
+// The screen's visible frame, bottom-up, less the room the window manager's decoration
+// takes around the window (the title bar above, the borders at the sides and below), so
+// that the whole window stays on the screen.
 QRectF visibleFrameFor(const QWidget* window)
 {
     QRect visible = visibleFrameWithExtraDockSpacing(screenForWindow(window));
-    const int decoration = window->geometry().top() - window->frameGeometry().top();
-    if (decoration > 0 && decoration < visible.height())
-        visible.setTop(visible.top() + decoration);
+    const QRect content = window->geometry(), frame = window->frameGeometry();
+    const QMargins decoration(content.left() - frame.left(), content.top() - frame.top(), frame.right() - content.right(),
+                              frame.bottom() - content.bottom());
+    const bool plausible = decoration.left() >= 0 && decoration.top() >= 0 && decoration.right() >= 0 && decoration.bottom() >= 0
+                           && decoration.left() + decoration.right() < visible.width() / 2
+                           && decoration.top() + decoration.bottom() < visible.height() / 2;
+    if (plausible)
+        visible = visible.marginsRemoved(decoration);
     return PMBottomUpFromGlobal(visible);
 }
 
