@@ -240,6 +240,27 @@ TEST_F(Keys, EscapeStepsDownOneRungPerPress)
     EXPECT_EQ(platform::beepCount(), beeps + 1);
 }
 
+TEST_F(Keys, EscapeLeavesTheDesktopsFullScreenFirstEveryTime)
+{
+    // A window in the desktop's full screen with the current movie: the first Escape
+    // leaves the full screen and nothing else; only the next one goes on down the list.
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("Player"));
+    window.showFullScreen();
+    ASSERT_TRUE(testsupport::giveKeysTo(&window));
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        c()._currentMovieRepresentation = Value(movies[0]);
+        window.showFullScreen();
+        ASSERT_TRUE(window.isFullScreen());
+        EXPECT_TRUE(handle(Qt::Key_Escape));
+        EXPECT_FALSE(window.isFullScreen());
+        EXPECT_FALSE(c()._currentMovieRepresentation.isNull());
+        EXPECT_TRUE(handle(Qt::Key_Escape));
+        EXPECT_TRUE(c()._currentMovieRepresentation.isNull());
+    }
+}
+
 TEST_F(Keys, EscapeClearsTheGridsSelectionBeforeTheSourceLists)
 {
     makeGrid();
