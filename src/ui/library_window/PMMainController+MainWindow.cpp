@@ -374,6 +374,9 @@ void PMMainController::mainWindowDidResize()
     PMMainWindow* main = libraryWindow();
     if (!main || !main->isVisible())
         return;
+    // The header's controls (shown or hidden with what the grid holds) set how narrow the
+    // window may become.
+    updateMainWindowMinimumSizeAndLibraryListWidthConstraints();
     saveMainWindowFrame();
 }
 

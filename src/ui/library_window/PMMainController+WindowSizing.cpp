@@ -11,6 +11,7 @@
 #include "playback/PMPlayback.h"
 #include "playback/PMPlayerWindowGeometry.h"
 #include "playback/PMPlayerWindows.h"
+#include "ui/library_window/PMMainWindow.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 
 #include <QtCore/QDateTime>
@@ -94,7 +95,22 @@ void PMMainController::updateMainWindowMinimumSizeAndLibraryListWidthConstraints
     // The right-hand side holding the player never gets narrower than the player's floor.
     QWidget* right = container->parentWidget() ? container->parentWidget() : container;
     const int x = container->mapTo(right, QPoint(0, 0)).x();
-    const int width = int(kPMMinimumPlayerWidth) + _mainWindow->width() + x - right->width();
+    // The header above the grid keeps its controls in sight: the view-mode buttons, a
+    // little of the status, the tile-size slider and the search field (at its narrowest).
+    int rightMinimum = int(kPMMinimumPlayerWidth);
+    if (auto* main = qobject_cast<PMMainWindow*>(_mainWindow.data())) {
+        QWidget* cover = groupViewCoverModeButton;
+        QWidget* header = cover ? cover->parentWidget() : nullptr;
+        if (cover && header && !cover->isHidden()) {
+            int need = cover->geometry().right() + 1 + 12 + 40 + 120 + 10;
+            if (QWidget* slider = main->previewSizeSliderView(); slider && !slider->isHidden())
+                need += slider->width() + 30;
+            // The header's own place in the right-hand side, when it does not span it all.
+            need += right->width() - header->width();
+            rightMinimum = std::max(rightMinimum, need);
+        }
+    }
+    const int width = rightMinimum + _mainWindow->width() + x - right->width();
     _mainWindow->setMinimumSize(std::max(0, width), int(kPMMinimumPlayerHeight));
 }
 
