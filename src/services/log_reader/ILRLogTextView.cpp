@@ -43,9 +43,15 @@ ILRLogTextView::~ILRLogTextView() = default;
 
 // ---- Geometry -----------------------------------------------------------------------------
 
+namespace {
+// Text keeps this much room from the inset on either side, as the text of any text view
+// does, so that the first column (the times) does not touch the window's edge.
+constexpr int kLineFragmentPadding = 5;
+} // namespace
+
 int ILRLogTextView::availableWidth() const
 {
-    return std::max(40, viewport()->width() - 2 * m_inset.width());
+    return std::max(40, viewport()->width() - 2 * (m_inset.width() + kLineFragmentPadding));
 }
 
 int ILRLogTextView::estimatedHeight(size_t index) const
@@ -355,7 +361,7 @@ ILRLogTextView::Position ILRLogTextView::positionAt(const QPoint& point)
     const int index = paragraphAt(y);
     Layout& item = layoutFor(index);
     const double localY = double(y - paragraphTop(index));
-    const double localX = point.x() - m_inset.width();
+    const double localX = point.x() - m_inset.width() - kLineFragmentPadding;
     QTextLine hit;
     for (int l = 0; l < item.layout.lineCount(); ++l) {
         QTextLine line = item.layout.lineAt(l);
@@ -398,7 +404,7 @@ void ILRLogTextView::paintEvent(QPaintEvent*)
             const int end = index == to.paragraph ? to.offset : int(m_paragraphs[size_t(index)].text.size()) + 1;
             selections.append({start, end - start, selected});
         }
-        item.layout.draw(&painter, QPointF(m_inset.width(), double(top)), selections);
+        item.layout.draw(&painter, QPointF(m_inset.width() + kLineFragmentPadding, double(top)), selections);
         ++index;
     }
     if (contentHeight() != oldTotal)
