@@ -402,7 +402,9 @@ void PMInfoTagEditorView::updateInfoTagButtonsAvailability()
 void PMInfoTagEditorView::updateInfoTagNotesFieldAndFixAttributes(bool fixAttributes)
 {
     if (fixAttributes) {
-        const QFont font = backwardsCompatibleSystemFontOfSize(11, 0);
+        // The regular system font (a light weight read as a placeholder's grey), in the
+        // text colour of the palette.
+        const QFont font = PMSystemFontOfSize(11);
         m_notesField->setFont(font);
         m_notesField->document()->setDefaultFont(font);
     }
