@@ -16,6 +16,7 @@
 #include "platform/FileOperations.h"
 #include "platform/Format.h"
 #include "platform/Queues.h"
+#include "platform/Responder.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFileInfo>
@@ -80,7 +81,8 @@ void PMMainController::addMoveToLibraryFolderSubmenuForMovieRepresentations(cons
     }
     auto* submenu = new QMenu(localized("Move To"), toMenu);
     for (const MoveToLibraryFolderTarget& target : targets) {
-        QAction* action = submenu->addAction(QIcon::fromTheme(QStringLiteral("folder")), target.title);
+        // A folder's name is the user's: an "&" in it is no shortcut letter.
+        QAction* action = submenu->addAction(QIcon::fromTheme(QStringLiteral("folder")), platform::escapedMenuTitle(target.title));
         const QString folder = target.folder;
         const ArrayPtr items = target.items;
         connect(action, &QAction::triggered, this, [this, folder, items] { moveToLibraryFolder(folder, items); });

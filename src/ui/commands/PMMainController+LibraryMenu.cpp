@@ -13,6 +13,8 @@
 #include "ui/commands/PMSlowMenuDelegate.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/library_window/PMQuibScopeBar.h"
+#include "ui/library_window/PMLibraryWindowAccess.h"
+#include "ui/library_window/PMGroupView.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QHash>
@@ -289,8 +291,17 @@ void PMMainController::showGroupItemFromMenuItem(const Value& representedObject)
     if (!parent)
         return;
     selectLibraryItem(Value(parent));
-    // The movie alone selected in the shown view (grid or list), scrolled to.
+    // The movie alone selected in the shown view, scrolled to (and spotlit in the grid),
+    // and that view takes the keys. (Restoring a selection never scrolls; this does.)
+    if (isGroupViewShown()) {
+        _groupView->selectItems(Array::make({representedObject}), {}, {movie->uniqueLibraryID()}, true, false, true, true);
+        if (_groupView->focusPolicy() != Qt::NoFocus)
+            _groupView->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     selectGroupItemsWithIDs({movie->uniqueLibraryID()});
+    if (!groupListAccess().selectedRows().isEmpty())
+        groupListAccess().makeFirstResponder();
 }
 
 void PMMainController::installLibraryMenu(QMenuBar* bar)

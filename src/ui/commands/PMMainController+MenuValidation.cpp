@@ -860,7 +860,8 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
         QAction* median = add(localized("Crop Previews to Median Aspect Ratio"), 6);
         if (!medianShown)
             platform::setAlternateMenuItem(median, average, Qt::AltModifier);
-        QAction* fit = add(medianShown ? localized("Scale Previews to Fit Average Aspect Ratio") : localized("Scale Previews to Fit"), 3);
+        // Its median alternate stands beside it: the title says which of the two it is.
+        QAction* fit = add(localized("Scale Previews to Fit Average Aspect Ratio"), 3);
         QAction* fitMedian = add(localized("Scale Previews to Fit Median Aspect Ratio"), 7);
         if (!medianShown)
             platform::setAlternateMenuItem(fitMedian, fit, Qt::AltModifier);
