@@ -54,7 +54,8 @@ TEST(AlertBox, ButtonsAndTheCheckBoxShowTheirTitlesAsWritten)
         }
         EXPECT_EQ(box.defaultButton(), qobject_cast<QPushButton*>(buttons.first()));
         ASSERT_EQ(suppression != nullptr, !testCase.suppression.isEmpty());
-        if (suppression)
+        if (suppression) {
             EXPECT_EQ(shownText(suppression), testCase.suppression);
+        }
     }
 }

@@ -21,6 +21,7 @@
 #include "common/MediaFixtures.h"
 #include "PlaybackTestSupport.h"
 
+#include <QtCore/QDateTime>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QScopeGuard>
@@ -871,6 +872,9 @@ TEST_F(PlaybackTest, TheViewersPictureIsTakenOnceAndOnlyForItsOwnWatch)
         ASSERT_TRUE(waitUntil([&] { return c._externalViewerAnswerCount > before; }, 60000));
     };
     const auto shot = [&](const char* name) {
+        // File times come from a coarse clock (a few milliseconds behind): a picture is
+        // made once the clock has clearly passed the watch's start.
+        waitUntil([&] { return QDateTime::currentMSecsSinceEpoch() > c._externalViewerWatchStartMSecs + 50; });
         QImage picture(32, 18, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
         ASSERT_TRUE(picture.save(shots + u'/' + QString::fromLatin1(name)));

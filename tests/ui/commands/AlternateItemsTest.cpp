@@ -131,7 +131,7 @@ TEST_F(AlternateItems, EachStandsBelowItsPrimaryAndCanBeChosen)
         {"movie", movieMenu, QStringLiteral("Export Metadata CSV..."), QStringLiteral("Edit Metadata"), QStringLiteral("exportMetadataCSV")},
         {"movie", movieMenu, QStringLiteral("Rename..."), QStringLiteral("Show Info"), QStringLiteral("showMovieInfo")},
         {"movie", movieMenu, QStringLiteral("Favourites \u25B8 Movie"), QStringLiteral("Favourites"), QStringLiteral("chooseMovieRepresentationFromMenuItem")},
-        {"movie", movieMenu, QStringLiteral("Name (Descending)"), QStringLiteral("Name"), QStringLiteral("setSortingCriterionFromMenuItem")},
+        {"movie", movieMenu, QStringLiteral("Name (Descending)"), QStringLiteral("Name"), QStringLiteral("setSortCriterionForSelectedContainerFromMenuItem")},
         {"smart playlist", smartMenu, QStringLiteral("Show Item Count"), QStringLiteral("Emancipate"), QString()},
         {"File", [this] { return barMenu("File"); }, QStringLiteral("Copy Playback Markdown Link"), QStringLiteral("Copy Playback URL"),
          QStringLiteral("copyPlaybackURLViaMenuItem")},

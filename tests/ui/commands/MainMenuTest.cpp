@@ -574,7 +574,7 @@ QList<SortItem> sortItems(QMenu* menu)
         if (action->isSeparator() || action->menu())
             continue;
         items.append({action->text(), action->isChecked(), platform::menuItemMixedState(action), !action->icon().isNull(),
-                      platform::menuItemTag(action), !action->isVisible()});
+                      platform::menuItemTag(action), platform::alternateMenuItemPrimary(action) != nullptr});
     }
     return items;
 }
