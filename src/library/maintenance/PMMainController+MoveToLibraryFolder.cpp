@@ -16,6 +16,7 @@
 #include "platform/FileOperations.h"
 #include "platform/Format.h"
 #include "platform/Queues.h"
+#include "platform/Responder.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFileInfo>
@@ -75,7 +76,9 @@ void PMMainController::addMoveToLibraryFolderSubmenuForMovieRepresentations(cons
     if (targets.isEmpty())
         return;
     if (targets.constFirst().folder.isEmpty()) {
-        connect(toMenu->addAction(targets.constFirst().title), &QAction::triggered, this, [this] { moveToLibraryFolder({}, nullptr); });
+        // The same command as in the location menus, so that validation and the menu's
+        // own dispatch treat it as one: it stops the move after the file in hand.
+        platform::setMenuItemAction(toMenu->addAction(targets.constFirst().title), QStringLiteral("moveToLibraryFolder"), this);
         return;
     }
     auto* submenu = new QMenu(localized("Move To"), toMenu);
