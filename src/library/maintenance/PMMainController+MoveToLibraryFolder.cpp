@@ -86,7 +86,8 @@ void PMMainController::addMoveToLibraryFolderSubmenuForMovieRepresentations(cons
         QAction* action = submenu->addAction(QIcon::fromTheme(QStringLiteral("folder")), target.title);
         const QString folder = target.folder;
         const ArrayPtr items = target.items;
-        connect(action, &QAction::triggered, this, [this, folder, items] { moveToLibraryFolder(folder, items); });
+        // A handler item: validated like every other item of the menu, never a bare signal.
+        platform::setMenuItemHandler(action, [this, folder, items](QAction*) { moveToLibraryFolder(folder, items); });
     }
     QAction* item = toMenu->addAction(localized("Move to Library Folder"));
     item->setMenu(submenu);
