@@ -76,7 +76,9 @@ void PMMainController::addMoveToLibraryFolderSubmenuForMovieRepresentations(cons
     if (targets.isEmpty())
         return;
     if (targets.constFirst().folder.isEmpty()) {
-        connect(toMenu->addAction(targets.constFirst().title), &QAction::triggered, this, [this] { moveToLibraryFolder({}, nullptr); });
+        // The same command as in the location menus, so that validation and the menu's
+        // own dispatch treat it as one: it stops the move after the file in hand.
+        platform::setMenuItemAction(toMenu->addAction(targets.constFirst().title), QStringLiteral("moveToLibraryFolder"), this);
         return;
     }
     auto* submenu = new QMenu(localized("Move To"), toMenu);
@@ -85,7 +87,8 @@ void PMMainController::addMoveToLibraryFolderSubmenuForMovieRepresentations(cons
         QAction* action = submenu->addAction(QIcon::fromTheme(QStringLiteral("folder")), platform::escapedMenuTitle(target.title));
         const QString folder = target.folder;
         const ArrayPtr items = target.items;
-        connect(action, &QAction::triggered, this, [this, folder, items] { moveToLibraryFolder(folder, items); });
+        // A handler item: validated like every other item of the menu, never a bare signal.
+        platform::setMenuItemHandler(action, [this, folder, items](QAction*) { moveToLibraryFolder(folder, items); });
     }
     QAction* item = toMenu->addAction(localized("Move to Library Folder"));
     item->setMenu(submenu);
