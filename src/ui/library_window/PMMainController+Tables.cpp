@@ -357,7 +357,7 @@ void PMMainController::tableViewPopUpItems(PMAutoCompleteTableView* tableView, c
         items->push_back(menuItem(localized("New...")));
         const DictionaryPtr entry = infoEntry(*this, tableView, row);
         if (entry) {
-            items->push_back({localized("Clear"), true, false, false, [this, entry] { clearInfoTagValueViaMenuItem(Value(entry)); }});
+            items->push_back({localized("Clear"), true, false, false, [this, entry] { clearInfoTagValueViaMenuItem(Value(entry)); }, Value(entry)});
         }
         return;
     }
