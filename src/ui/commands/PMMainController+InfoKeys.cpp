@@ -99,16 +99,24 @@ bool PMMainController::handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* win
                 return false;
         } else if (hasKeysIn(propertyList)) {
             const QModelIndex edited = propertyList->editedIndex();
-            const int from = propertyList->isEditing() && edited.isValid() ? edited.row() : selectedRow(propertyList);
-            target = from < 0 ? (backwards ? rows - 1 : 0) : from + (backwards ? -1 : 1);
+            const bool inEdit = propertyList->isEditing() && edited.isValid();
+            const int from = inEdit ? edited.row() : selectedRow(propertyList);
+            // From a property's name its own value comes next.
+            const bool fromName = inEdit && edited.column() != propertyList->columnWithIdentifier(QStringLiteral("Value"))
+                                  && propertyList->identifierOfColumn(edited.column()) == QLatin1String("Tag");
+            target = from < 0 ? (backwards ? rows - 1 : 0) : (fromName && !backwards ? from : from + (backwards ? -1 : 1));
             // Past either end: back to the tag list.
             if (target < 0 || target >= rows)
                 target = -1;
         } else {
             return false;
         }
+        // The record, not the row: a renamed property may move when its edit ends.
+        const DictionaryPtr record = target >= 0 && _filteredInfoTags ? _filteredInfoTags->value(target + 1).dictionary() : nullptr;
         if (editing)
             editing->commitEditing();
+        if (record && _filteredInfoTags)
+            target = int(_filteredInfoTags->indexOfIdentical(record.get())) - 1;
         PMTagEditorTableView* table = target < 0 ? tagList : propertyList;
         const int row = target < 0 ? 0 : target;
         if (row >= table->numberOfRows())

@@ -465,6 +465,11 @@ TEST_F(InfoPanelTest, SpaceTabArrowsAndReturnWorkTheTagTables)
         key(step.key, step.modifiers);
         EXPECT_EQ(edited(), step.expected);
     }
+    // From a property's name, Tab goes on to its own value.
+    ASSERT_TRUE(properties->editColumn(properties->columnWithIdentifier(QStringLiteral("Tag")), 1, true));
+    key(Qt::Key_Tab);
+    EXPECT_EQ(edited(), QStringLiteral("1"));
+    properties->commitEditing();
     tags->commitEditing();
     EXPECT_TRUE(panel.isVisible()) << "Return while a cell is edited only ends the edit";
 
