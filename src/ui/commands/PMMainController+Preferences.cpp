@@ -553,7 +553,7 @@ void PMMainController::showPreferences(QObject*)
         autoNameField->setMinimumWidth(240);
         b.row(localized("Names:"), {autoNameSwitch, autoNameField});
         useSequencePrefixAsDefaultIdentifierSwitch = b.checkBox(localized("Batch renaming falls back to the sequence prefix"));
-        b.row(localized("Names:"), {useSequencePrefixAsDefaultIdentifierSwitch});
+        b.row(QString(), {useSequencePrefixAsDefaultIdentifierSwitch});
         b.finish();
         window->addPane(QStringLiteral("Library"), localized("Library"), QStringLiteral("folder-documents"), u'L', pane);
     }
