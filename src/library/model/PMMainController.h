@@ -1692,7 +1692,9 @@ public:
     bool loadNewTagValuePanel();
     void newTagValueOK(QObject* sender);
     void newTagValueCancel(QObject* sender);
-    void addInfoTagValues(const QStringList& values);
+    // Adds the values to the record: the one given (the sheet's own record), else the
+    // selected row's.
+    void addInfoTagValues(const QStringList& values, const platform::DictionaryPtr& toEntry = nullptr);
     void addInfoTagValueViaMenuItem(const platform::Value& representedObject);
     // The value pop-up of an info panel row, completed when it opens: "Import" with the
     // references to add, a switch per value of the row's tag, then the row's "Clear".
@@ -1719,9 +1721,11 @@ public:
     bool respondsToAction(const QString& action) const override;
     void performAction(const QString& action, QObject* sender) override;
     bool validateMenuItem(QAction* item) override;
-    // A key press in a property editor panel, offered before the panel handles it; true
-    // when taken. The commands subsystem installs the handler; without one nothing is.
-    std::function<bool(QKeyEvent* event, QWidget* window)> _propertyEditorKeyDownHandler;
+    // A key press in the info panel, offered before the control with the focus sees it
+    // (src/ui/commands/PMMainController+InfoKeys.cpp): Space turns the selected record on,
+    // Up and Down open the values of the edited row, Tab walks the value cells, Return is
+    // OK. True when taken; keys of any other window are never taken. (The name is spelled
+    // so: it is the operation's established name.)
     bool handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* window);
 
     // ---------------------------------------------------------------------------------

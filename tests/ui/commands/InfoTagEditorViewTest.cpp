@@ -177,8 +177,10 @@ TEST_F(InfoTagEditorViewTest, AQuickClickOnTheLastColumnOffersTheRowsValues)
     } cases[] = {
         {true, {}, false, true},                // released at once
         {false, Qt::AltModifier, false, true},  // Alt turns the setting round
+        {false, Qt::ControlModifier, false, true}, // so does Ctrl (Alt+click rarely gets past X11 window managers)
         {false, {}, false, false},              // the pop-up opens at once
         {true, Qt::AltModifier, false, false},  // ... also with the setting and Alt
+        {true, Qt::ControlModifier, false, false},
         {true, {}, true, false},                // held: the table handles the press
     };
     platform::steerEventClockForTesting(true);
