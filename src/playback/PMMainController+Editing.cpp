@@ -120,10 +120,12 @@ public:
     }
 
 protected:
-    // The drag ends with the release: the preview becomes the turn.
+    // The drag ends with the release: the preview becomes the turn. A drag back to 0°
+    // turns nothing but must still end the preview.
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::MouseButtonRelease && m_c._rotateButtonTag != 0)
+        const PMMovieView* view = movieViewOf(m_c);
+        if (event->type() == QEvent::MouseButtonRelease && (m_c._rotateButtonTag != 0 || (view && view->rotationPreviewAngle())))
             QTimer::singleShot(0, &m_c, [c = &m_c] { c->endRotationPreview(); });
         return QObject::eventFilter(watched, event);
     }
