@@ -659,6 +659,104 @@ void ImageGenerator::State::run()
     }
 }
 
+bool ImageGenerator::playsAPictureAtItsStart(const AssetPtr& asset, QString* error)
+{
+    QString localError;
+    QString* err = error ? error : &localError;
+    if (!asset) {
+        *err = QStringLiteral("no asset");
+        return false;
+    }
+    AssetPtr file = asset;
+    int trackID = 0;
+    MediaTime sourceStart = MediaTime::zero();
+    MediaTime length = MediaTime::positiveInfinity();
+    if (asset->isComposition()) {
+        const auto composition = std::static_pointer_cast<Composition>(asset);
+        const std::vector<Track> video = composition->tracksWithMediaType(MediaType::Video);
+        if (video.empty())
+            return true; // sound only: nothing to show
+        Composition::Segment segment;
+        MediaTime sourceTime;
+        if (!composition->getSegmentForTime(video.front().trackID, MediaTime::zero(), &segment, &sourceTime) || !segment.source) {
+            *err = QStringLiteral("no video at the start");
+            return false;
+        }
+        // Nested timelines are not played by segments of files: a grab tells.
+        if (segment.source->isComposition())
+            return !ImageGenerator(asset).copyImageAtTime(MediaTime::zero(), nullptr, err).isNull();
+        file = segment.source;
+        trackID = segment.sourceTrackID;
+        sourceStart = sourceTime;
+        length = segment.target.duration;
+    } else {
+        const std::vector<Track> video = asset->tracksWithMediaType(MediaType::Video);
+        if (video.empty()) {
+            *err = asset->error();
+            return err->isEmpty(); // a file of sound only shows nothing, and needs not
+        }
+        trackID = video.front().trackID;
+    }
+    Decoder d;
+    d.interrupt.deadline = QDeadlineTimer(kRequestTimeoutMs);
+    if (!d.open(pathFromFileURL(file->URL()), trackID, err))
+        return false;
+    if (d.singleImage || (d.codec && qint64(d.codec->width) * d.codec->height > kMaximumDecodedImagePixels))
+        return true; // a picture: the grabs decide
+    AVStream* stream = d.format->streams[d.streamIndex];
+    const AVRational tb = stream->time_base;
+    const AVRational micro = {1, 1000000};
+    const int64_t startMicro = sourceStart.convertScale(MediaTime::kDefaultTimescale).value + d.originMicroseconds;
+    const int64_t start = av_rescale_q(startMicro, micro, tb);
+    const int64_t end = length.isNumeric() ? av_rescale_q(startMicro + length.convertScale(MediaTime::kDefaultTimescale).value, micro, tb) : INT64_MAX;
+    d.codec->skip_frame = AVDISCARD_DEFAULT;
+    avcodec_flush_buffers(d.codec);
+    if (av_seek_frame(d.format, d.streamIndex, start, AVSEEK_FLAG_BACKWARD) < 0 && avformat_seek_file(d.format, d.streamIndex, INT64_MIN, 0, 0, 0) < 0) {
+        *err = QStringLiteral("cannot seek in <%1>").arg(d.path);
+        return false;
+    }
+    bool eof = false;
+    while (!d.interrupt.expired()) {
+        const int received = avcodec_receive_frame(d.codec, d.frame);
+        if (received == 0) {
+            const int64_t pts = d.frame->best_effort_timestamp != AV_NOPTS_VALUE ? d.frame->best_effort_timestamp : d.frame->pts;
+            av_frame_unref(d.frame);
+            if (pts == AV_NOPTS_VALUE || (pts >= start && pts < end))
+                return true;
+            if (pts >= end)
+                break;
+            continue;
+        }
+        if (received != AVERROR(EAGAIN) || eof)
+            break;
+        const int read = av_read_frame(d.format, d.packet);
+        if (read == AVERROR(EAGAIN))
+            continue;
+        if (read < 0) {
+            eof = true;
+            avcodec_send_packet(d.codec, nullptr);
+            continue;
+        }
+        if (d.packet->stream_index == d.streamIndex) {
+            // Packets from past the segment's end are never shown.
+            if (d.packet->dts != AV_NOPTS_VALUE && d.packet->dts >= end && end != INT64_MAX) {
+                av_packet_unref(d.packet);
+                eof = true;
+                avcodec_send_packet(d.codec, nullptr);
+                continue;
+            }
+            avcodec_send_packet(d.codec, d.packet);
+        }
+        av_packet_unref(d.packet);
+    }
+    *err = d.interrupt.expired() ? QStringLiteral("timed out")
+                                 : QStringLiteral("no picture between %1 s and %2 s of <%3>")
+                                       .arg(sourceStart.seconds())
+                                       .arg((sourceStart + length).seconds())
+                                       .arg(d.path);
+    return false;
+}
+
 ImageGenerator::ImageGenerator(AssetPtr asset)
     : m_state(std::make_shared<State>())
 {
