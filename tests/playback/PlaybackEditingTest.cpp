@@ -810,3 +810,42 @@ TEST_F(CropTest, CustomAspectRatio)
 }
 
 } // namespace
+
+TEST_F(EditingTest, AnEditLeavingNoPictureIsRefusedAndTheMovieKept)
+{
+    // A transport stream whose clock starts 11.4 s in, with one key frame at its start, as
+    // camcorders and recorders write them: a short piece of its middle has no picture.
+    const QString path = fx::fixtures().dir() + QStringLiteral("/one-key.ts");
+    if (!QFile::exists(path))
+        ASSERT_TRUE(fx::makeNumberedClip(path, 60, 0,
+                                         {QStringLiteral("-x264-params"), QStringLiteral("keyint=1000:min-keyint=1000:scenecut=0"), QStringLiteral("-output_ts_offset"),
+                                          QStringLiteral("10"), QStringLiteral("-f"), QStringLiteral("mpegts")}));
+    PMMainController& c = mainController();
+    QStringList alerts;
+    platform::setAlertHandler([&](const platform::Alert& alert) {
+        alerts << alert.messageText;
+        return platform::AlertResponse{0, false};
+    });
+    const auto movie = record(path, QStringLiteral("Camcorder"));
+    library({Value(folder(QStringLiteral("F"), {Value(movie)}))});
+    ASSERT_TRUE(choose(Value(movie)));
+    // Two seconds of its middle: refused with a message, and the movie stays as it was.
+    ASSERT_TRUE(select(3, 5));
+    c.trimToTimeRange();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0], QStringLiteral("The movie cannot be trimmed to the selection."));
+    EXPECT_FALSE(movie->userSettings()->contains(QStringLiteral("Editing Steps")));
+    ASSERT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && player() && shownFrame() >= 0; }, 10000));
+    EXPECT_NEAR(durationValue(player().get()), 6, 0.15);
+
+    // A stream with a key frame every 1.2 s: a piece of 1.5 s holding one plays as edited.
+    const auto keyed = record(fx::fixtures().transportStream(), QStringLiteral("Recorder"));
+    library({Value(folder(QStringLiteral("G"), {Value(keyed)}))});
+    ASSERT_TRUE(choose(Value(keyed)));
+    ASSERT_TRUE(select(1.0, 2.5));
+    c.trimToTimeRange();
+    // (Its picture starts at that key frame, 0.2 s in.)
+    EXPECT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && player() && std::fabs(durationValue(player().get()) - 1.5) < 0.15 && shownFrame() >= 0; }, 15000));
+    EXPECT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(keyed->userSettings()->contains(QStringLiteral("Editing Steps")));
+}
