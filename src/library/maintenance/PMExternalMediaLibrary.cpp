@@ -109,9 +109,9 @@ void PMMusicLibraryXMLProvider::requestMediaObjects(const QString& sourceIdentif
             std::lock_guard guard(state->lock);
             serial = ++state->readsStarted;
         }
-        platform::handOver(state.get());
+        platform::HandingOver giving;
         (void)QtConcurrent::run([state, sourceIdentifier, serial] {
-            platform::takeOver(state.get());
+            platform::arrived();
             QFile file(state->path);
             ArrayPtr objects = Array::make();
             // A library file is text of a few hundred megabytes at most.
@@ -126,7 +126,6 @@ void PMMusicLibraryXMLProvider::requestMediaObjects(const QString& sourceIdentif
             if (serial < state->newestDelivered)
                 return;
             state->newestDelivered = serial;
-            platform::handOver(objects.get());
             for (const auto& [source, deliver] : state->requests)
                 if (source == sourceIdentifier)
                     deliver(sourceIdentifier, objects);
@@ -200,8 +199,9 @@ std::optional<QHash<QString, ArrayPtr>> PMExternalMediaLibrary::movieRepresentat
                 m_requested.insert(source);
                 std::weak_ptr<int> alive = m_alive;
                 m_provider->requestMediaObjects(source, [this, alive](const QString& s, const ArrayPtr& objects) {
+                    platform::HandingOver giving;
                     QMetaObject::invokeMethod(QCoreApplication::instance(), [this, alive, s, objects] {
-                        platform::takeOver(objects.get());
+                        platform::arrived();
                         if (!alive.expired())
                             mediaObjectsDidChange(s, objects);
                     }, Qt::QueuedConnection);

@@ -232,13 +232,19 @@ void PMMainController::startSmartGroupPopulation(const Array& smartGroups, doubl
         _smartGroupPopulationJob->obsolete = true;
     _smartGroupPopulationJob = job;
     QPointer<QCoreApplication> app = QCoreApplication::instance();
-    platform::handOver(job.get());
+    platform::HandingOver giving;
     job->future = QtConcurrent::run([this, job, app] {
-        platform::takeOver(job.get());
+        platform::arrived();
         job->run();
+        // For a wait on the future; the queued call below is ordered by its own hand-over.
         platform::handOver(job.get());
-        if (app)
-            QMetaObject::invokeMethod(app, [this, job] { takeOverSmartGroupPopulation(job); }, Qt::QueuedConnection);
+        if (app) {
+            platform::HandingOver givingBack;
+            QMetaObject::invokeMethod(app, [this, job] {
+                platform::arrived();
+                takeOverSmartGroupPopulation(job);
+            }, Qt::QueuedConnection);
+        }
     });
 }
 
@@ -269,7 +275,6 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
 {
     if (!job || job->takenOver.exchange(true) || job->generation != _smartGroupPopulationGeneration)
         return;
-    platform::takeOver(job.get());
     std::vector<double> answers;
     // What the groups showed goes on the thread pool: a hundred thousand proxies take a
     // while to go.
@@ -300,11 +305,13 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
         group.invalidateChildren();
     }
 
-    platform::handOver(released.get());
-    (void)QtConcurrent::run([released] {
-        platform::takeOver(released.get());
-        released->clear();
-    });
+    {
+        platform::HandingOver giving;
+        (void)QtConcurrent::run([released] {
+            platform::arrived();
+            released->clear();
+        });
+    }
     const double delay = PMSmartGroupExpiryDelay(answers);
     _smartGroupExpiryDelay = delay;
     if (delay > 0) {
