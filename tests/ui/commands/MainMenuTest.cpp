@@ -375,16 +375,15 @@ TEST_F(MainMenu, LibraryFolderMenuListsTheFoldersThatCanComeBack)
 
 TEST_F(MainMenu, LayoutAndRatingMenusFollowTheState)
 {
-    // The median variants show beside the others only when a median layout is in use;
-    // otherwise they are Alt alternates.
+    // The median variants always stand beside the average ones, which say so.
     QMenu* layout = c()._mainMenu.layoutMenu;
     ASSERT_NE(layout, nullptr);
     const struct {
         int layout;
         int visibleFixedItems;
         const char* fourth;
-    } layoutCases[] = {{0, 3, "Scale Previews to Fit"}, {6, 5, "Scale Previews to Fit Average Aspect Ratio"},
-                       {7, 5, "Scale Previews to Fit Average Aspect Ratio"}, {56, 3, "Scale Previews to Fit"}};
+    } layoutCases[] = {{0, 5, "Scale Previews to Fit Average Aspect Ratio"}, {6, 5, "Scale Previews to Fit Average Aspect Ratio"},
+                       {7, 5, "Scale Previews to Fit Average Aspect Ratio"}, {56, 5, "Scale Previews to Fit Average Aspect Ratio"}};
     for (const auto& testCase : layoutCases) {
         defaults().setInteger(testCase.layout, QStringLiteral("Preview Layout"));
         c().menuNeedsUpdate(layout);
@@ -575,7 +574,7 @@ QList<SortItem> sortItems(QMenu* menu)
         if (action->isSeparator() || action->menu())
             continue;
         items.append({action->text(), action->isChecked(), platform::menuItemMixedState(action), !action->icon().isNull(),
-                      platform::menuItemTag(action), !action->isVisible()});
+                      platform::menuItemTag(action), platform::alternateMenuItemPrimary(action) != nullptr});
     }
     return items;
 }
@@ -1016,4 +1015,45 @@ TEST_F(MainMenu, FlipShowsMixedAndTheInfoItemIsRetitledForRenaming)
     EXPECT_TRUE(controller.validateMainMenuItem(info));
     EXPECT_EQ(info->text(), QStringLiteral("Show Info"));
     controller._menuValidation.infoPanelTabIndex = nullptr;
+}
+
+// The current library folder is known in the library folder menu however its path was
+// written down: it shows once, as the ticked folder with its details.
+TEST_F(MainMenu, TheCurrentLibraryFolderIsFoundHoweverItsPathIsWritten)
+{
+    const QString base = testsupport::makeTempDir(QStringLiteral("locations"));
+    const QString library = base + QStringLiteral("/Library");
+    const QString elsewhere = base + QStringLiteral("/Elsewhere");
+    ASSERT_TRUE(QDir().mkpath(library) && QDir().mkpath(elsewhere));
+    ASSERT_TRUE(QFile::link(library, base + QStringLiteral("/Link")));
+    const struct {
+        const char* what;
+        QString written;
+    } cases[] = {
+        {"as stored", library},
+        {"with a trailing slash", library + QStringLiteral("/")},
+        {"through . and ..", base + QStringLiteral("/./Elsewhere/../Library")},
+        {"through a link", base + QStringLiteral("/Link")},
+    };
+    for (const auto& k : cases) {
+        defaults().setObject(Value(library), QStringLiteral("Library Path"));
+        auto locations = platform::Dictionary::make();
+        locations->setValue(QStringLiteral("Movies"), Value(k.written));
+        locations->setValue(QStringLiteral("Other Movies"), Value(elsewhere));
+        c().saveLibraryLocations(locations);
+        QMenu menu;
+        c().addLibraryLocationsToMenu(&menu, false);
+        int current = 0;
+        QStringList others;
+        for (QAction* action : menu.actions()) {
+            if (action->menu() && action->isChecked())
+                ++current;
+            else if (platform::menuItemAction(action) == QLatin1String("changeLibraryLocation") && !platform::menuItemRepresentedObject(action).isNull())
+                others << platform::menuItemRepresentedObject(action).string();
+        }
+        EXPECT_EQ(current, 1) << k.what;
+        EXPECT_EQ(others, QStringList{elsewhere}) << k.what;
+    }
+    defaults().removeObjectForKey(QStringLiteral("Library Path"));
+    c().saveLibraryLocations(nullptr);
 }
