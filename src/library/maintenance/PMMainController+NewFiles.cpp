@@ -17,6 +17,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Alert.h"
+#include "platform/Bookmark.h"
 #include "platform/FileOperations.h"
 #include "platform/Format.h"
 #include "platform/Paths.h"
@@ -31,7 +32,9 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <memory>
 
 using platform::Array;
@@ -158,6 +161,47 @@ void visitFolder(Crawl& crawl, const QString& folder, int depth)
     }
 }
 
+// The found files that are files of the library's own records under another name: a file
+// renamed or moved by the program just before it was stopped (the index still names its old
+// place until the search for missing files finds it there), or reached through another
+// link. Its record's bookmark knows it by device and inode; offering it as new would give
+// one file two records, or ask the user about files the library holds.
+QStringList withoutFilesOfRecords(const QStringList& found, const RecordsByPath& table)
+{
+    if (found.isEmpty())
+        return found;
+    QHash<std::pair<quint64, quint64>, platform::Bookmark> heldByIdentity;
+    for (const PMMovieRepresentationOriginalPtr& record : table) {
+        if (!record)
+            continue;
+        const QByteArray data = record->storedBookmark();
+        platform::Bookmark bookmark;
+        if (!data.isEmpty() && platform::Bookmark::fromData(data, &bookmark) && bookmark.inode != 0)
+            heldByIdentity.insert({bookmark.device, bookmark.inode}, bookmark);
+    }
+    if (heldByIdentity.isEmpty())
+        return found;
+    QStringList result;
+    result.reserve(found.size());
+    QStringList held;
+    for (const QString& path : found) {
+        struct statx status;
+        if (::statx(AT_FDCWD, platform::encodeFileName(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &status) == 0) {
+            // A later file given the freed inode number is told apart by its birth time.
+            const qint64 birth = (status.stx_mask & STATX_BTIME) ? qint64(status.stx_btime.tv_sec) * 1000000000 + status.stx_btime.tv_nsec : 0;
+            const auto record = heldByIdentity.constFind({quint64(makedev(status.stx_dev_major, status.stx_dev_minor)), quint64(status.stx_ino)});
+            if (record != heldByIdentity.cend() && (birth == 0 || record->birthTime == 0 || birth == record->birthTime)) {
+                held.append(path);
+                continue;
+            }
+        }
+        result.append(path);
+    }
+    if (!held.isEmpty())
+        PMLog("not offering %lu files as new: the library holds them under other names (<%@>, ...)", qulonglong(held.size()), held.first());
+    return result;
+}
+
 // Searches the folders; the timestamps the search recorded come back through `getTimestamps`.
 QStringList crawlLibraryFolders(const QStringList& folders, const QString& settingsPath, bool allVolumes, const RecordsByPath& table,
                                 DictionaryPtr* getTimestamps)
@@ -173,6 +217,7 @@ QStringList crawlLibraryFolders(const QStringList& folders, const QString& setti
             continue;
         visitFolder(crawl, folder, 0);
     }
+    crawl.found = withoutFilesOfRecords(crawl.found, table);
     std::sort(crawl.found.begin(), crawl.found.end(), [](const QString& a, const QString& b) { return PMCompareSortStrings(a, b) < 0; });
     if (getTimestamps)
         *getTimestamps = crawl.newTimestamps;
