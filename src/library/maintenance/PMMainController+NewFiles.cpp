@@ -36,6 +36,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <memory>
+#include <optional>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -170,13 +171,34 @@ QStringList withoutFilesOfRecords(const QStringList& found, const RecordsByPath&
 {
     if (found.isEmpty())
         return found;
+    struct Identity {
+        quint64 device = 0, inode = 0;
+        qint64 birth = 0; // 0 where the file system keeps none
+    };
+    QList<std::optional<Identity>> identities;
+    identities.reserve(found.size());
+    QSet<QByteArray> inodeTexts;
+    for (const QString& path : found) {
+        struct statx status;
+        if (::statx(AT_FDCWD, platform::encodeFileName(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &status) != 0) {
+            identities.append(std::nullopt);
+            continue;
+        }
+        const qint64 birth = (status.stx_mask & STATX_BTIME) ? qint64(status.stx_btime.tv_sec) * 1000000000 + status.stx_btime.tv_nsec : 0;
+        identities.append(Identity{quint64(makedev(status.stx_dev_major, status.stx_dev_minor)), quint64(status.stx_ino), birth});
+        inodeTexts.insert(QByteArray::number(quint64(status.stx_ino)));
+    }
+    // Only the bookmarks that mention one of those inode numbers are read: the others
+    // cannot name any of the files, and a library holds many.
     QHash<std::pair<quint64, quint64>, platform::Bookmark> heldByIdentity;
     for (const PMMovieRepresentationOriginalPtr& record : table) {
         if (!record)
             continue;
         const QByteArray data = record->storedBookmark();
+        if (data.isEmpty() || std::none_of(inodeTexts.cbegin(), inodeTexts.cend(), [&](const QByteArray& text) { return data.contains(text); }))
+            continue;
         platform::Bookmark bookmark;
-        if (!data.isEmpty() && platform::Bookmark::fromData(data, &bookmark) && bookmark.inode != 0)
+        if (platform::Bookmark::fromData(data, &bookmark) && bookmark.inode != 0)
             heldByIdentity.insert({bookmark.device, bookmark.inode}, bookmark);
     }
     if (heldByIdentity.isEmpty())
@@ -184,18 +206,16 @@ QStringList withoutFilesOfRecords(const QStringList& found, const RecordsByPath&
     QStringList result;
     result.reserve(found.size());
     QStringList held;
-    for (const QString& path : found) {
-        struct statx status;
-        if (::statx(AT_FDCWD, platform::encodeFileName(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &status) == 0) {
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        if (const std::optional<Identity>& identity = identities.at(i)) {
+            const auto record = heldByIdentity.constFind({identity->device, identity->inode});
             // A later file given the freed inode number is told apart by its birth time.
-            const qint64 birth = (status.stx_mask & STATX_BTIME) ? qint64(status.stx_btime.tv_sec) * 1000000000 + status.stx_btime.tv_nsec : 0;
-            const auto record = heldByIdentity.constFind({quint64(makedev(status.stx_dev_major, status.stx_dev_minor)), quint64(status.stx_ino)});
-            if (record != heldByIdentity.cend() && (birth == 0 || record->birthTime == 0 || birth == record->birthTime)) {
-                held.append(path);
+            if (record != heldByIdentity.cend() && (identity->birth == 0 || record->birthTime == 0 || identity->birth == record->birthTime)) {
+                held.append(found.at(i));
                 continue;
             }
         }
-        result.append(path);
+        result.append(found.at(i));
     }
     if (!held.isEmpty())
         PMLog("not offering %lu files as new: the library holds them under other names (<%@>, ...)", qulonglong(held.size()), held.first());
