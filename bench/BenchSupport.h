@@ -37,7 +37,10 @@ inline double cpuSeconds()
 // Runs the registered benchmarks; `prepare` gets the home folder before they start. With a
 // QGuiApplication as the application type (drawing text needs one), off screen unless told.
 template <class Application = QCoreApplication>
-inline int runBenchmarks(int argc, char** argv, const std::function<void(const QString& home)>& prepare = {})
+// `finish` runs after the last benchmark while the application object still exists: what a
+// benchmark keeps in statics (views above all) must go before it does.
+inline int runBenchmarks(int argc, char** argv, const std::function<void(const QString& home)>& prepare = {},
+                         const std::function<void()>& finish = {})
 {
     platform::prepareAllocator();
     QTemporaryDir home;
@@ -51,6 +54,8 @@ inline int runBenchmarks(int argc, char** argv, const std::function<void(const Q
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    if (finish)
+        finish();
     return 0;
 }
 

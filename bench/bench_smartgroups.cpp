@@ -99,13 +99,31 @@ void buildLibrary()
     (void)built;
 }
 
-// Runs on the first `cores` processors only, with as many threads in the pool.
+// Runs on the last `cores` processors this process may use, with as many threads in the
+// pool (the last ones: the first core is where the rest of the machine's work lands most).
+// `cores` 0 gives back every processor the process started with.
 void useCores(int cores)
 {
+    static cpu_set_t original = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        sched_getaffinity(0, sizeof(set), &set);
+        return set;
+    }();
     cpu_set_t set;
-    CPU_ZERO(&set);
-    for (int i = 0; i < cores; ++i)
-        CPU_SET(i, &set);
+    if (cores <= 0) {
+        set = original;
+        cores = CPU_COUNT(&original);
+    } else {
+        CPU_ZERO(&set);
+        int taken = 0;
+        for (int i = CPU_SETSIZE - 1; i >= 0 && taken < cores; --i) {
+            if (CPU_ISSET(i, &original)) {
+                CPU_SET(i, &set);
+                ++taken;
+            }
+        }
+    }
     sched_setaffinity(0, sizeof(set), &set);
     QThreadPool::globalInstance()->setMaxThreadCount(std::max(1, cores - 1));
 }
@@ -126,7 +144,7 @@ void BM_PopulateSmartGroups(benchmark::State& state)
     }
     for (const Value& v : gGroups)
         members += PMContainer(v)->allNonProxyMovieChildren()->count();
-    useCores(QThread::idealThreadCount());
+    useCores(0);
     QThreadPool::globalInstance()->setMaxThreadCount(QThread::idealThreadCount());
     state.counters["movies"] = double(c._nonProxyFilteredMovieRepresentations->count());
     state.counters["groups"] = kGroups;
