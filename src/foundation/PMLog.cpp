@@ -5,20 +5,28 @@
 #include "platform/SystemLog.h"
 #include "platform/UserDefaults.h"
 
+#include <atomic>
 #include <mutex>
 
 PMLogReaderInterface::~PMLogReaderInterface() = default;
 
 namespace {
 
-std::once_flag g_setUpOnce;
-// Set once under the once-flag and never changed afterwards, so reading it after
-// call_once needs no lock.
+// The reader is looked up once, on the first call of any of the functions below; after
+// that it is only read. The flag is read without the lock on the fast path.
+std::mutex g_setUpMutex;
+std::atomic<bool> g_isSetUp{false};
 std::shared_ptr<PMLogReaderInterface> g_reader;
 
 void setUpOnce()
 {
-    std::call_once(g_setUpOnce, PMLogReaderSetUp);
+    if (g_isSetUp.load(std::memory_order_acquire))
+        return;
+    std::lock_guard lock(g_setUpMutex);
+    if (g_isSetUp.load(std::memory_order_relaxed))
+        return;
+    PMLogReaderSetUp();
+    g_isSetUp.store(true, std::memory_order_release);
 }
 
 } // namespace
@@ -74,4 +82,11 @@ bool PMLogReaderSetDelegate(QObject* delegate)
 bool PMDebugLogEnabled()
 {
     return platform::UserDefaults::standard().boolForKey(QStringLiteral("PMDebugLog"));
+}
+
+void PMLogReaderForgetForTesting()
+{
+    std::lock_guard lock(g_setUpMutex);
+    g_reader.reset();
+    g_isSetUp.store(false, std::memory_order_release);
 }

@@ -33,3 +33,7 @@ struct PMLogReaderClass {
 
 // The class name the log function looks up.
 inline constexpr const char* kPMLogReaderClassName = "ILRIntegratedLogReader";
+
+// Forgets the reader that the first log call looked up, so that the next call looks again
+// (a test process that runs many tests starts each with no reader).
+void PMLogReaderForgetForTesting();

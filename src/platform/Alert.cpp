@@ -1,5 +1,8 @@
 #include "platform/Alert.h"
 
+#include "platform/AlertBox.h"
+#include "platform/Responder.h"
+
 #include <QtCore/QMutex>
 #include <QtGui/QGuiApplication>
 #include <QtWidgets/QApplication>
@@ -93,6 +96,45 @@ int openAlertCount()
     return int(g_openAlerts.size());
 }
 
+void buildAlertBox(QMessageBox& box, const Alert& alert, QList<QAbstractButton*>* getButtons, QCheckBox** getSuppression)
+{
+    box.setText(alert.messageText);
+    box.setInformativeText(alert.informativeText);
+    if (!alert.accessoryText.isEmpty())
+        box.setDetailedText(alert.accessoryText);
+    switch (alert.style) {
+    case AlertStyle::Warning: box.setIcon(QMessageBox::Warning); break;
+    case AlertStyle::Informational: box.setIcon(QMessageBox::Information); break;
+    case AlertStyle::Critical: box.setIcon(QMessageBox::Critical); break;
+    }
+    const QStringList titles = alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : alert.buttons;
+    QList<QAbstractButton*> buttons;
+    for (int i = 0; i < titles.size(); ++i) {
+        // The first button is the default; a button titled "Cancel" (or the second one)
+        // answers Escape, as people expect of such alerts.
+        const auto role = i == 0 ? QMessageBox::AcceptRole
+                                 : (titles[i] == QLatin1String("Cancel") ? QMessageBox::RejectRole : QMessageBox::ActionRole);
+        // Titles are the program's texts, shown as they are: an "&" ("Move & Merge") is
+        // no shortcut letter.
+        buttons << box.addButton(escapedMenuTitle(titles[i]), role);
+    }
+    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    for (int i = 0; i < titles.size(); ++i)
+        if (titles[i] == QLatin1String("Cancel"))
+            box.setEscapeButton(buttons[i]);
+    QCheckBox* suppression = nullptr;
+    if (alert.showsSuppressionButton) {
+        suppression = new QCheckBox(alert.suppressionButtonTitle.isEmpty() ? QStringLiteral("Do not show this message again")
+                                                                           : escapedMenuTitle(alert.suppressionButtonTitle));
+        suppression->setChecked(alert.suppressionButtonChecked);
+        box.setCheckBox(suppression);
+    }
+    if (getButtons)
+        *getButtons = buttons;
+    if (getSuppression)
+        *getSuppression = suppression;
+}
+
 AlertResponse runAlert(const Alert& alert)
 {
     if (g_unattended)
@@ -111,35 +153,9 @@ AlertResponse runAlert(const Alert& alert)
         return unattendedResponse(alert, "without a screen");
 
     QMessageBox box(alert.window);
-    box.setText(alert.messageText);
-    box.setInformativeText(alert.informativeText);
-    if (!alert.accessoryText.isEmpty())
-        box.setDetailedText(alert.accessoryText);
-    switch (alert.style) {
-    case AlertStyle::Warning: box.setIcon(QMessageBox::Warning); break;
-    case AlertStyle::Informational: box.setIcon(QMessageBox::Information); break;
-    case AlertStyle::Critical: box.setIcon(QMessageBox::Critical); break;
-    }
-    const QStringList titles = alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : alert.buttons;
     QList<QAbstractButton*> buttons;
-    for (int i = 0; i < titles.size(); ++i) {
-        // The first button is the default; a button titled "Cancel" (or the second one)
-        // answers Escape, as people expect of such alerts.
-        const auto role = i == 0 ? QMessageBox::AcceptRole
-                                 : (titles[i] == QLatin1String("Cancel") ? QMessageBox::RejectRole : QMessageBox::ActionRole);
-        buttons << box.addButton(titles[i], role);
-    }
-    box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
-    for (int i = 0; i < titles.size(); ++i)
-        if (titles[i] == QLatin1String("Cancel"))
-            box.setEscapeButton(buttons[i]);
     QCheckBox* suppression = nullptr;
-    if (alert.showsSuppressionButton) {
-        suppression = new QCheckBox(alert.suppressionButtonTitle.isEmpty() ? QStringLiteral("Do not show this message again")
-                                                                           : alert.suppressionButtonTitle);
-        suppression->setChecked(alert.suppressionButtonChecked);
-        box.setCheckBox(suppression);
-    }
+    buildAlertBox(box, alert, &buttons, &suppression);
     if (alert.window)
         box.setWindowModality(Qt::WindowModal);
     // What the program asked goes to the log of the session too.

@@ -659,19 +659,33 @@ bool isRunnableFile(const QString& path)
     const QFileInfo info(path);
     if (info.isDir())
         return false;
-    if (info.isExecutable())
-        return true;
     if (path.endsWith(QLatin1String(".desktop"), Qt::CaseInsensitive))
         return true;
-    const QString mime = mimeTypeForFile(path);
     static const char* const runnable[] = {"application/x-executable", "application/x-sharedlib", "application/x-shellscript",
         "application/x-desktop", "application/x-ms-dos-executable", "application/x-msdownload", "application/x-perl", "application/x-python",
         "text/x-python", "text/x-python3", "application/x-ruby", "application/x-java-archive", "application/vnd.appimage",
         "application/x-pie-executable", "application/x-csh", "application/x-sh", "text/x-shellscript", "application/x-msi"};
-    for (const char* type : runnable)
-        if (mimeTypeConformsToType(mime, QString::fromLatin1(type)))
-            return true;
-    return false;
+    const auto isRunnableType = [](const QString& mime) {
+        for (const char* type : runnable)
+            if (mimeTypeConformsToType(mime, QString::fromLatin1(type)))
+                return true;
+        return false;
+    };
+    // What the name says and what the bytes say are asked apart: a program renamed to
+    // "clip.mp4" is still a program, and "tool.py" is a script whatever it starts with.
+    QMimeDatabase& db = mimeDatabase();
+    if (isRunnableType(db.mimeTypeForFile(info, QMimeDatabase::MatchExtension).name())
+        || isRunnableType(db.mimeTypeForFile(info, QMimeDatabase::MatchContent).name()))
+        return true;
+    if (!info.isExecutable())
+        return false;
+    // Drives formatted FAT, exFAT or NTFS show an execute bit on every file: a movie, a
+    // sound or a picture stays one. Anything else with the bit set could run.
+    const QString type = db.mimeTypeForFile(info).name();
+    for (const char* media : {"video/*", "audio/*", "image/*"})
+        if (mimeTypeConformsToType(type, QString::fromLatin1(media)))
+            return false;
+    return true;
 }
 
 std::vector<DesktopApplication> allApplications()

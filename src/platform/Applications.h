@@ -62,8 +62,9 @@ bool parseDesktopEntry(const QByteArray& bytes, const QString& path, const QStri
 // absolute so that a name starting with a dash never reads as an option. Nothing for an
 // entry without a command. The program is started directly, never through a shell.
 std::vector<QStringList> commandLinesForFiles(const DesktopApplication& application, const QStringList& paths);
-// Whether the file could run: programs, scripts, desktop entries and anything with an
-// execute bit. Such files are never handed to another application.
+// Whether the file could run: programs, scripts and desktop entries, by name or by content,
+// and anything with an execute bit that is not a movie, a sound or a picture (every file of
+// a FAT, exFAT or NTFS drive has the bit). Such files are never handed to another application.
 bool isRunnableFile(const QString& path);
 // Every installed application, each once.
 std::vector<DesktopApplication> allApplications();

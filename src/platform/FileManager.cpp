@@ -1,11 +1,15 @@
 #include "platform/FileManager.h"
 
+#include "platform/Alert.h"
+
 #include <QtCore/QFileInfo>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
 #include <QtDBus/QDBusPendingCallWatcher>
 #include <QtDBus/QDBusPendingReply>
 #include <QtGui/QDesktopServices>
+
+#include <cstdio>
 
 namespace platform {
 
@@ -34,8 +38,22 @@ QStringList fileURLs(const QStringList& paths)
 void callFileManager(const QString& method, const QStringList& paths, const QStringList& fallbackFolders)
 {
     const auto fallback = [fallbackFolders] {
+        QStringList failed;
         for (const QString& folder : fallbackFolders)
-            openURLWithDefaultHandler(QUrl::fromLocalFile(folder));
+            if (!openURLWithDefaultHandler(QUrl::fromLocalFile(folder)))
+                failed.append(folder);
+        if (failed.isEmpty())
+            return;
+        // Nothing at all would happen on the screen otherwise.
+        for (const QString& folder : std::as_const(failed))
+            std::fprintf(stderr, "cannot reveal <%s>\n", qPrintable(folder));
+        Alert alert;
+        alert.messageText = failed.size() == 1 ? QStringLiteral("The folder \u201c%1\u201d cannot be shown.").arg(QFileInfo(failed.first()).fileName().isEmpty() ? failed.first() : QFileInfo(failed.first()).fileName())
+                                               : QStringLiteral("The folders cannot be shown.");
+        alert.informativeText = QStringLiteral("No file manager answered, and the desktop has no program that opens folders.");
+        alert.accessoryText = failed.size() > 1 ? failed.join(QLatin1Char('\n')) : failed.first();
+        alert.style = AlertStyle::Informational;
+        runAlert(alert);
     };
     QDBusConnection connection = bus();
     if (!connection.isConnected()) {

@@ -1,7 +1,8 @@
 // Showing files in the desktop's file manager: the folder of an item with the item
 // selected, or a folder's contents. Asks the file manager over the session bus
 // (org.freedesktop.FileManager1) and, when there is no bus or no file manager answers,
-// opens the folder with the desktop's default handler instead.
+// opens the folder with the desktop's default handler instead; when that fails too, an
+// alert says so.
 #pragma once
 
 #include <QtCore/QString>

@@ -14,6 +14,7 @@
 #include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QTextEdit>
 #include <QtWidgets/QMenu>
+#include <QtWidgets/QMenuBar>
 #include <QtWidgets/QWidget>
 #include <QtWidgets/QWidgetAction>
 
@@ -146,75 +147,26 @@ Responder* textFieldResponder(QWidget* widget, const QString& action)
 }
 
 // The menus that follow the conventions: validation on opening, shortcuts armed while
-// closed, alternates swapped by the held modifiers.
+// closed.
 class MenuConventions : public QObject {
 public:
     explicit MenuConventions(QMenu* menu) : QObject(menu), m_menu(menu)
     {
         setObjectName(QStringLiteral("PMMenuConventions"));
-        connect(menu, &QMenu::aboutToShow, this, [this] {
-            validateMenu(m_menu);
-            applyAlternates(QGuiApplication::queryKeyboardModifiers());
-        });
+        connect(menu, &QMenu::aboutToShow, this, [this] { validateMenu(m_menu); });
         connect(menu, &QMenu::aboutToHide, this, [this] { armShortcuts(); });
-        menu->installEventFilter(this);
         armShortcuts();
     }
 
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == m_menu && (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            Qt::KeyboardModifier changed = Qt::NoModifier;
-            switch (key->key()) {
-            case Qt::Key_Shift:
-                changed = Qt::ShiftModifier;
-                break;
-            case Qt::Key_Control:
-                changed = Qt::ControlModifier;
-                break;
-            case Qt::Key_Alt:
-                changed = Qt::AltModifier;
-                break;
-            case Qt::Key_Meta:
-                changed = Qt::MetaModifier;
-                break;
-            default:
-                break;
-            }
-            // Whether the event's modifiers already count the key differs between
-            // platforms: the key itself says what is held now.
-            if (changed != Qt::NoModifier)
-                applyAlternates(event->type() == QEvent::KeyPress ? key->modifiers() | changed : key->modifiers() & ~changed);
-        }
-        return false;
-    }
-
-    void applyAlternates(Qt::KeyboardModifiers held)
-    {
-        for (QAction* item : m_menu->actions()) {
-            const MenuItemData* data = itemData(item);
-            if (!data || !data->primary)
-                continue;
-            const bool alternate = data->alternateModifiers != Qt::NoModifier && (held & data->alternateModifiers) == data->alternateModifiers;
-            item->setVisible(alternate);
-            data->primary->setVisible(!alternate);
-        }
-    }
-
-    // A closed menu keeps the items with shortcuts enabled, and alternates visible beside
-    // their primaries (a hidden action's shortcut is dead): the shortcut then reaches
-    // performMenuItem, which validates at that moment instead of trusting a stale state.
+    // A closed menu keeps the items with shortcuts enabled (a disabled action's shortcut
+    // is dead): the shortcut then reaches performMenuItem, which validates at that moment
+    // instead of trusting a stale state.
     void armShortcuts()
     {
         for (QAction* item : m_menu->actions()) {
             const MenuItemData* data = itemData(item);
             if (!data || item->isSeparator())
                 continue;
-            if (data->primary) {
-                item->setVisible(true);
-                data->primary->setVisible(true);
-            }
             if (!item->shortcut().isEmpty())
                 item->setEnabled(true);
         }
@@ -243,11 +195,52 @@ Responder* applicationResponder()
     return g_applicationResponder;
 }
 
+// The widget that had the focus before a menu bar took it. Alt alone (or the menu bar's
+// keyboard navigation) moves the focus into the bar, and no command belongs to a menu
+// bar: its commands still belong to where the user was working.
+QPointer<QWidget>& focusBeforeMenus()
+{
+    static QPointer<QWidget> widget;
+    return widget;
+}
+
+bool isMenuWidget(const QWidget* widget)
+{
+    return qobject_cast<const QMenuBar*>(widget) || qobject_cast<const QMenu*>(widget);
+}
+
+bool isInsideMenus(const QWidget* widget)
+{
+    for (const QWidget* w = widget; w; w = w->parentWidget())
+        if (isMenuWidget(w))
+            return true;
+    return false;
+}
+
+void followFocusOutsideMenus()
+{
+    static bool following = false;
+    auto* application = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (following || !application)
+        return;
+    following = true;
+    if (QWidget* now = QApplication::focusWidget(); now && !isInsideMenus(now))
+        focusBeforeMenus() = now;
+    QObject::connect(application, &QApplication::focusChanged, application, [](QWidget*, QWidget* now) {
+        if (now && !isInsideMenus(now))
+            focusBeforeMenus() = now;
+    });
+}
+
 Responder* targetForAction(const QString& action, QWidget* from)
 {
     if (action.isEmpty())
         return nullptr;
     QWidget* widget = from ? from : QApplication::focusWidget();
+    if (!from && isMenuWidget(widget)) {
+        QWidget* before = focusBeforeMenus();
+        widget = before && before->window() == widget->window() ? before : widget->window();
+    }
     if (!widget)
         widget = QApplication::activeWindow();
     // The widget, its parents up to its window, then the windows it belongs to.
@@ -435,6 +428,7 @@ void performMenuItem(QAction* item)
 
 void installMenuConventions(QMenu* menu)
 {
+    followFocusOutsideMenus();
     if (!menu || menu->findChild<QObject*>(QStringLiteral("PMMenuConventions"), Qt::FindDirectChildrenOnly))
         return;
     new MenuConventions(menu);
@@ -447,7 +441,15 @@ void setAlternateMenuItem(QAction* alternate, QAction* primary, Qt::KeyboardModi
         data = new MenuItemData(alternate);
     data->primary = primary;
     data->alternateModifiers = modifiers;
-    alternate->setVisible(false);
+    // Shown as an item of its own, right below its primary: a held Alt closes an open
+    // menu here, and window managers take Alt with a click for moving windows.
+    alternate->setVisible(true);
+}
+
+QAction* alternateMenuItemPrimary(const QAction* alternate)
+{
+    const MenuItemData* data = itemData(alternate);
+    return data ? data->primary.data() : nullptr;
 }
 
 QString escapedMenuTitle(const QString& title)

@@ -78,12 +78,16 @@ void validateMenu(QMenu* menu);
 void performMenuItem(QAction* item);
 
 // Makes the menu follow the conventions: it validates its items when it opens, its items
-// run through performMenuItem, their shortcuts stay armed while it is closed (so they
-// reach validation), and alternate items swap with their primary while the modifiers are
-// held. Items added later are handled as well. Idempotent.
+// run through performMenuItem, and their shortcuts stay armed while it is closed (so they
+// reach validation). Items added later are handled as well. Idempotent.
 void installMenuConventions(QMenu* menu);
-// An item shown instead of `primary` while the modifiers are held in the open menu.
+// Marks an alternate of `primary`: a command that the modifiers would have swapped in
+// for it. Alternates stand as items of their own, right below their primaries, always
+// shown (a held Alt closes an open menu and window managers take Alt with a click); the
+// modifiers are kept as what the alternate stood for.
 void setAlternateMenuItem(QAction* alternate, QAction* primary, Qt::KeyboardModifiers modifiers);
+// The primary of an alternate item; null for any other item.
+QAction* alternateMenuItemPrimary(const QAction* alternate);
 
 // The title of a menu item made from user data: an ampersand stays an ampersand rather
 // than marking a mnemonic.

@@ -72,7 +72,7 @@ platform::ArrayPtr PMParseViewerRules(const QString& text, QString* error)
     return rules;
 }
 
-platform::ImagePtr PMPickUpExternalViewerPreview(const QString& directory, const QString& pattern, qint64 sinceMSecs)
+platform::ImagePtr PMPickUpExternalViewerPreview(const QString& directory, const QString& pattern, qint64 sinceMSecs, qint64* madeMSecs)
 {
     const platform::RegularExpressionPtr expression = caseInsensitiveRegularExpression(pattern);
     if (!expression)
@@ -87,8 +87,11 @@ platform::ImagePtr PMPickUpExternalViewerPreview(const QString& directory, const
         if (made.toMSecsSinceEpoch() < sinceMSecs || !expression->firstMatch(it->fileName(), nullptr))
             continue;
         // A copy of the picture is taken; the user's file stays where it is.
-        if (platform::ImagePtr image = platform::Image::imageWithContentsOfFile(it->absoluteFilePath()))
+        if (platform::ImagePtr image = platform::Image::imageWithContentsOfFile(it->absoluteFilePath())) {
+            if (madeMSecs)
+                *madeMSecs = made.toMSecsSinceEpoch();
             return image;
+        }
     }
     return nullptr;
 }

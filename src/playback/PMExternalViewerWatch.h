@@ -16,8 +16,10 @@ QString PMBuiltInViewerRules();
 platform::ArrayPtr PMParseViewerRules(const QString& text, QString* error);
 
 // The newest image in the folder whose name matches the pattern (case-insensitive) and that
-// was made at or after `sinceMSecs`, read as an image. The file itself is left alone.
-platform::ImagePtr PMPickUpExternalViewerPreview(const QString& directory, const QString& pattern, qint64 sinceMSecs);
+// was made at or after `sinceMSecs`, read as an image, with the moment it was made. The
+// file itself is left alone.
+platform::ImagePtr PMPickUpExternalViewerPreview(const QString& directory, const QString& pattern, qint64 sinceMSecs,
+                                                 qint64* madeMSecs = nullptr);
 
 // A player's answer. Durations that are not finite or below 1 s count as unknown (0).
 struct PMMprisState {

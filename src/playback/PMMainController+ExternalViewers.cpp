@@ -239,6 +239,8 @@ bool PMMainController::openURL(const QString& path, const Value& forMovieReprese
         }
         _externalViewerMovieRepresentation = forMovieRepresentation;
         _externalViewerWatchStartMSecs = QDateTime::currentMSecsSinceEpoch();
+        _externalViewerPreviewNewerThanMSecs = _externalViewerWatchStartMSecs;
+        ++_externalViewerWatchSerial;
         if (shouldMonitorExternalViewer())
             startMonitoringExternalViewer(false);
     }
@@ -431,6 +433,7 @@ void PMMainController::pauseMonitoringExternalViewer()
 void PMMainController::stopMonitoringExternalViewer()
 {
     pauseMonitoringExternalViewer();
+    ++_externalViewerWatchSerial;
     _externalViewerBundleIdentifier.clear();
     _externalViewerFilePath.clear();
     _externalViewerMovieRepresentation = Value();
@@ -447,31 +450,47 @@ void PMMainController::monitorExternalViewer()
     if (directory.isEmpty())
         directory = QStringLiteral("~/Desktop");
     directory = platform::stringByExpandingTildeInPath(directory);
-    const qint64 since = _externalViewerWatchStartMSecs;
+    const qint64 since = _externalViewerPreviewNewerThanMSecs;
     const QString desktopId = _externalViewerBundleIdentifier;
     const QString watched = _externalViewerFilePath;
     const auto queryOverride = _externalViewerStateOverride;
     const QString busName = _externalViewerBusName;
-    auto* watcher = new QFutureWatcher<std::pair<ExternalViewerState, platform::ImagePtr>>(this);
-    QObject::connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        const auto [state, image] = watcher->result();
-        watcher->deleteLater();
-        applyExternalViewerState(state, image);
-    });
-    watcher->setFuture(QtConcurrent::run([=]() -> std::pair<ExternalViewerState, platform::ImagePtr> {
-        platform::ImagePtr image;
-        if (detect && !pattern.isEmpty())
-            image = PMPickUpExternalViewerPreview(directory, pattern, since);
-        if (queryOverride)
-            return {queryOverride(), image};
-        const PMMprisState mpris = PMQueryMprisPlayer(busName, desktopId, watched);
+    const quint64 serial = _externalViewerWatchSerial;
+    struct Answer {
         ExternalViewerState state;
-        state.answered = mpris.answered;
-        state.path = mpris.path;
-        state.position = mpris.position;
-        state.duration = mpris.duration;
-        state.isPlaying = mpris.isPlaying;
-        return {state, image};
+        platform::ImagePtr image;
+        qint64 imageMadeMSecs = 0;
+    };
+    auto* watcher = new QFutureWatcher<Answer>(this);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, serial] {
+        const Answer answer = watcher->result();
+        watcher->deleteLater();
+        // A late answer of an earlier watch says nothing about this one: it would stop it
+        // or give this movie the other one's picture.
+        if (serial != _externalViewerWatchSerial) {
+            ++_externalViewerAnswerCount;
+            return;
+        }
+        // The picture taken is not taken again by the next polls; only a newer one is.
+        if (answer.image)
+            _externalViewerPreviewNewerThanMSecs = std::max(_externalViewerPreviewNewerThanMSecs, answer.imageMadeMSecs + 1);
+        applyExternalViewerState(answer.state, answer.image);
+    });
+    watcher->setFuture(QtConcurrent::run([=]() -> Answer {
+        Answer answer;
+        if (detect && !pattern.isEmpty())
+            answer.image = PMPickUpExternalViewerPreview(directory, pattern, since, &answer.imageMadeMSecs);
+        if (queryOverride) {
+            answer.state = queryOverride();
+            return answer;
+        }
+        const PMMprisState mpris = PMQueryMprisPlayer(busName, desktopId, watched);
+        answer.state.answered = mpris.answered;
+        answer.state.path = mpris.path;
+        answer.state.position = mpris.position;
+        answer.state.duration = mpris.duration;
+        answer.state.isPlaying = mpris.isPlaying;
+        return answer;
     }));
 }
 

@@ -5,14 +5,17 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
+#include "platform/Cursor.h"
 #include "platform/DelayedPerform.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMRemoteControl.h"
 #include "playback/PMRemoteInterfaceWindow.h"
+#include "ui/kit/PMOptionalMenuButton.h"
 
 #include <QtGui/QGuiApplication>
 #include <QtGui/QScreen>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QWidget>
 
 using platform::Array;
@@ -50,6 +53,9 @@ void PMMainController::installRemoteControl()
     _remoteControlListeningHook = [this](bool listening) {
         if (auto stack = std::static_pointer_cast<RemoteStack>(_remoteControl))
             stack->device->setListeningToRemote(listening && !settings().boolForKey(QStringLiteral("Do Not Listen To Remote Control")));
+        // No release arrives once listening stops: a held plus would repeat for ever.
+        if (!listening)
+            cancelRemoteInterfaceRepeats();
     };
     _menuValidation.isRemoteControlInterfaceVisible = [] { return listShown(); };
 }
@@ -92,6 +98,7 @@ void PMMainController::remoteButton(int code, bool pressedDown, unsigned)
         if (!pressedDown)
             break;
         PMRemoteInterfaceWindow::fadeOutAndClose();
+        platform::unhideCursorHiddenUntilMouseMoves();
         if (_isPresenting)
             togglePresentation();
         if (!_currentMovieRepresentation.isNull())
@@ -122,6 +129,26 @@ void repeatStep(PMMainController& c, QObject* object, const char* operation, voi
 }
 
 } // namespace
+
+void PMMainController::cancelRemoteInterfaceRepeats()
+{
+    for (const char* operation : {"remoteInterfacePlus", "remoteInterfaceMinus", "remoteInterfaceRight", "remoteInterfaceLeft"})
+        platform::cancelPreviousPerformRequests(this, QString::fromLatin1(operation), Value());
+}
+
+void PMMainController::closeInterfaceForLibraryUpdate()
+{
+    if (listShown()) {
+        PMRemoteInterfaceWindow::fadeOutAndClose();
+        platform::unhideCursorHiddenUntilMouseMoves();
+    }
+    // Open menus that list chapters or items of the library would offer what may be gone.
+    if (_chaptersButtonMenu && _chaptersButtonMenu->isVisible())
+        _chaptersButtonMenu->close();
+    if (QMenu* chapters = _mainMenu.chaptersMenuItem ? _mainMenu.chaptersMenuItem->menu() : nullptr; chapters && chapters->isVisible())
+        chapters->close();
+    PMOptionalMenuButton::closeOpenMenu();
+}
 
 void PMMainController::remoteInterfacePlus(QObject* object)
 {
@@ -202,16 +229,14 @@ void PMMainController::showRemoteInterface()
     window->setDisplayedItems(remoteInterfaceItems(siblings, parent), parent, _currentMovieRepresentation);
     QWidget* playerWindow = playerView ? playerView->window() : nullptr;
     window->showOnScreen(playerWindow && playerWindow->screen() ? playerWindow->screen() : QGuiApplication::primaryScreen());
-    if (QGuiApplication::overrideCursor() == nullptr)
-        QGuiApplication::setOverrideCursor(Qt::BlankCursor);
+    platform::hideCursorUntilMouseMoves();
 }
 
 void PMMainController::toggleRemoteControlInterface(QObject*)
 {
     if (listShown()) {
         PMRemoteInterfaceWindow::fadeOutAndClose();
-        while (QGuiApplication::overrideCursor())
-            QGuiApplication::restoreOverrideCursor();
+        platform::unhideCursorHiddenUntilMouseMoves();
     } else {
         showRemoteInterface();
     }

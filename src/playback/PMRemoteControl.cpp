@@ -2,10 +2,14 @@
 
 #include "foundation/PMLog.h"
 
+#include <algorithm>
+
 #include <QtCore/QDir>
+#include <QtCore/QList>
 #include <QtCore/QSocketNotifier>
 
 #ifdef PELLIS_HAVE_LIBEVDEV
+#include <cstring>
 #include <fcntl.h>
 #include <libevdev/libevdev.h>
 #include <unistd.h>
@@ -134,6 +138,21 @@ void MultiClickRemoteBehavior::sendRemoteButtonEvent(int code, bool pressedDown,
 // ---------------------------------------------------------------------------
 // Input devices
 
+#ifdef PELLIS_HAVE_LIBEVDEV
+namespace {
+
+// Whether every key the device has is one of the remote's buttons.
+bool onlyButtonKeys(const libevdev* dev)
+{
+    for (int key = 0; key <= KEY_MAX; ++key)
+        if (libevdev_has_event_code(dev, EV_KEY, unsigned(key)) && PMEvdevRemoteControl::buttonForKey(key) == 0)
+            return false;
+    return true;
+}
+
+} // namespace
+#endif
+
 struct PMEvdevRemoteControl::Device {
     int fd = -1;
 #ifdef PELLIS_HAVE_LIBEVDEV
@@ -143,6 +162,8 @@ struct PMEvdevRemoteControl::Device {
     // A button that clicks (menu, play, right, left) waits for its release or its repeat.
     int pendingKey = 0;
     bool sentHold = false;
+    // Plus and minus while held down: their release is owed when the device goes.
+    QList<int> heldButtons;
 };
 
 int PMEvdevRemoteControl::buttonForKey(int key)
@@ -232,14 +253,17 @@ void PMEvdevRemoteControl::startListening(QObject*)
             ::close(fd);
             continue;
         }
-        if (m_exclusive && libevdev_grab(dev, LIBEVDEV_GRAB) < 0)
+        // Taken for the program alone only when every key of it is a button here: the
+        // media keys of a keyboard also carry mute, brightness, calculator and more,
+        // which the desktop must keep.
+        if (m_exclusive && onlyButtonKeys(dev) && libevdev_grab(dev, LIBEVDEV_GRAB) < 0)
             PMLog("the remote control %@ is shared with other programs", path);
         auto device = std::make_unique<Device>();
         device->fd = fd;
         device->dev = dev;
-        const int index = int(m_devices.size());
         device->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        connect(device->notifier, &QSocketNotifier::activated, this, [this, index] { readEvents(index); });
+        Device* opened = device.get();
+        connect(device->notifier, &QSocketNotifier::activated, this, [this, opened] { readEvents(opened); });
         m_devices.push_back(std::move(device));
     }
 #endif
@@ -249,27 +273,52 @@ void PMEvdevRemoteControl::startListening(QObject*)
     }
 }
 
+void PMEvdevRemoteControl::closeDevice(Device& device)
+{
+    delete device.notifier;
+    device.notifier = nullptr;
+#ifdef PELLIS_HAVE_LIBEVDEV
+    if (device.dev) {
+        libevdev_grab(device.dev, LIBEVDEV_UNGRAB);
+        libevdev_free(device.dev);
+        device.dev = nullptr;
+    }
+    if (device.fd >= 0)
+        ::close(device.fd);
+#endif
+    device.fd = -1;
+}
+
 void PMEvdevRemoteControl::stopListening(QObject*)
 {
-    for (auto& device : m_devices) {
-        delete device->notifier;
-#ifdef PELLIS_HAVE_LIBEVDEV
-        if (device->dev) {
-            libevdev_grab(device->dev, LIBEVDEV_UNGRAB);
-            libevdev_free(device->dev);
-        }
-        ::close(device->fd);
-#endif
-    }
+    for (auto& device : m_devices)
+        closeDevice(*device);
     m_devices.clear();
 }
 
-void PMEvdevRemoteControl::readEvents(int index)
+void PMEvdevRemoteControl::dropDevice(Device* device)
+{
+    const auto it = std::find_if(m_devices.begin(), m_devices.end(), [device](const auto& d) { return d.get() == device; });
+    if (it == m_devices.end())
+        return;
+    // Taken out first: the releases below may reach code that stops listening.
+    std::unique_ptr<Device> gone = std::move(*it);
+    m_devices.erase(it);
+    const QList<int> held = gone->heldButtons;
+    closeDevice(*gone);
+    // The releases of buttons held on it never come: they are sent now, so that nothing
+    // repeats for ever.
+    for (const int code : held)
+        if (m_delegate)
+            m_delegate->sendRemoteButtonEvent(code, false, this);
+}
+
+void PMEvdevRemoteControl::readEvents(Device* device)
 {
 #ifdef PELLIS_HAVE_LIBEVDEV
-    if (index < 0 || index >= int(m_devices.size()))
+    if (std::none_of(m_devices.begin(), m_devices.end(), [device](const auto& d) { return d.get() == device; }))
         return;
-    Device& d = *m_devices[size_t(index)];
+    Device& d = *device;
     input_event ev;
     int rc;
     while ((rc = libevdev_next_event(d.dev, LIBEVDEV_READ_FLAG_NORMAL, &ev)) >= 0 || rc == -EAGAIN) {
@@ -285,8 +334,15 @@ void PMEvdevRemoteControl::readEvents(int index)
         const bool clicks = code != PMRemoteButtonPlus && code != PMRemoteButtonMinus;
         if (!clicks) {
             // Plus and minus repeat in the controller while held.
-            if (ev.value != 2)
+            if (ev.value != 2) {
+                d.heldButtons.removeAll(code);
+                if (ev.value == 1)
+                    d.heldButtons.append(code);
                 m_delegate->sendRemoteButtonEvent(code, ev.value == 1, this);
+                // The delegate may have stopped listening: the device is gone then.
+                if (std::none_of(m_devices.begin(), m_devices.end(), [device](const auto& x) { return x.get() == device; }))
+                    return;
+            }
             continue;
         }
         if (ev.value == 1) {
@@ -304,8 +360,17 @@ void PMEvdevRemoteControl::readEvents(int index)
                 m_delegate->sendRemoteButtonEvent(code, false, this);
             }
         }
+        if (std::none_of(m_devices.begin(), m_devices.end(), [device](const auto& x) { return x.get() == device; }))
+            return;
+    }
+    // Any other error (ENODEV: unplugged) would wake the notifier at once, again and
+    // again: the device is let go.
+    if (rc != -EAGAIN) {
+        PMLog("cannot read the remote control (%@): it is looked for again when Pellis is next activated",
+              QString::fromLocal8Bit(std::strerror(-rc)));
+        dropDevice(device);
     }
 #else
-    Q_UNUSED(index);
+    Q_UNUSED(device);
 #endif
 }

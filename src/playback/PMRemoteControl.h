@@ -119,8 +119,10 @@ private:
 
 // The buttons of the kernel's input devices: media keys and IR receivers whose keys map to
 // the remote's buttons; a key held past the keyboard's repeat delay is the button held
-// (menu, play, right, left). Open exclusively (EVIOCGRAB) while listening in exclusive
-// mode. Without a device that can be opened it stays closed and says so once in the log.
+// (menu, play, right, left). While listening in exclusive mode a device whose keys are
+// all buttons is taken for the program alone (EVIOCGRAB); one with other keys is shared.
+// A device that fails (unplugged) is let go until listening starts again. Without a
+// device that can be opened it stays closed and says so once in the log.
 class PMEvdevRemoteControl : public QObject, public RemoteControl {
     Q_OBJECT
 public:
@@ -137,8 +139,12 @@ public:
     static bool isAvailable();
 
 private:
-    void readEvents(int index);
     struct Device;
+    void readEvents(Device* device);
+    // Lets go of a device that answers with an error (unplugged), sending the releases
+    // of the buttons held on it.
+    void dropDevice(Device* device);
+    static void closeDevice(Device& device);
     std::vector<std::unique_ptr<Device>> m_devices;
     QStringList m_devicePaths;
     bool m_exclusive = true;

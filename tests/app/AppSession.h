@@ -7,6 +7,7 @@
 #include "common/TestSupport.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QProcess>
@@ -33,6 +34,12 @@ inline Session make(const std::function<platform::DictionaryPtr(const QString& h
     s.program = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/Pellis");
     s.home = testsupport::makeTempDir(QStringLiteral("home"));
     s.ready = s.home + QStringLiteral("/ready");
+    // Every XDG folder inside the session's home, so that the machine's applications, icons
+    // and settings never reach the program (the system-wide lists are the test's own,
+    // inherited from the test main).
+    for (const char* folder : {"/.config", "/.cache", "/.local/share", "/.local/state", "/runtime"})
+        QDir().mkpath(s.home + QString::fromLatin1(folder));
+    QFile::setPermissions(s.home + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString script = s.home + QStringLiteral("/ready.sh");
     testsupport::writeFile(script, QStringLiteral("#!/bin/sh\ntouch '%1'\n").arg(s.ready).toUtf8());
     QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -51,6 +58,9 @@ inline QProcessEnvironment environment(const Session& s)
     environment.insert(QStringLiteral("HOME"), s.home);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), s.home + QStringLiteral("/.config"));
     environment.insert(QStringLiteral("XDG_CACHE_HOME"), s.home + QStringLiteral("/.cache"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), s.home + QStringLiteral("/.local/share"));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), s.home + QStringLiteral("/.local/state"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), s.home + QStringLiteral("/runtime"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("com.tolvane.MultipleApplicationInstanceCheck"), QStringLiteral("skip"));
     return environment;
@@ -127,7 +137,8 @@ inline testsupport::ProcessResult runOnScreen(const Session& s, const QString& s
 // (and kills it).
 inline const char* kShellFunctions = R"SH(
 H="$1"; PROG="$2"; READY="$3"; shift 3
-export HOME="$H" XDG_CONFIG_HOME="$H/.config" XDG_CACHE_HOME="$H/.cache"
+export HOME="$H" XDG_CONFIG_HOME="$H/.config" XDG_CACHE_HOME="$H/.cache" XDG_DATA_HOME="$H/.local/share" XDG_STATE_HOME="$H/.local/state"
+export XDG_RUNTIME_DIR="$H/runtime"
 start() {
     rm -f "$H/status" "$H/pid"
     ( env com.tolvane.MultipleApplicationInstanceCheck=skip "$PROG" "$@" 2>"$H/log" & echo $! >"$H/pid"; wait $!; echo $? >"$H/status" ) &

@@ -25,8 +25,12 @@ inline void PrintTo(const Date& d, std::ostream* os) { *os << "Date(" << std::fi
 
 namespace testsupport {
 
-// The fresh temporary home of this test process (HOME and the XDG dirs lie inside it).
+// The fresh temporary home of the running test (HOME and the XDG dirs lie inside it).
 QString testHome();
+// Puts back what earlier tests of the process left in the program's process-wide state
+// (the controller, the settings, pending delayed work); the test main calls it before
+// every test.
+void resetProcessState();
 // A new empty folder inside the test home.
 QString makeTempDir(const QString& hint = QStringLiteral("dir"));
 // Writes bytes to a file, creating folders; fails the test on error.

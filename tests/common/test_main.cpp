@@ -1,9 +1,16 @@
-// The main of every test executable: a fresh temporary HOME and XDG dirs, so that no test
-// sees the user's settings or library, and a Qt application on the offscreen platform.
+// The main of every test executable: each test gets a fresh temporary HOME and XDG folders
+// of its own (the machine's installed applications, icon themes, caches and settings are
+// never seen), process-wide state is put back between tests, and a Qt application runs on
+// the offscreen platform.
 #include <QtCore/QDir>
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QStringList>
 #include <QtWidgets/QApplication>
 
 #include <gtest/gtest.h>
+
+#include "common/TestSupport.h"
 
 #include <clocale>
 #include <cstdlib>
@@ -14,7 +21,7 @@
 
 namespace {
 
-std::string makeHome()
+std::string makeRoot()
 {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/pellis-test-XXXXXX";
@@ -25,11 +32,24 @@ std::string makeHome()
     return buffer.data();
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The machine's MIME database (shared-mime-info), found before the environment changes.
+// It is the type system the program runs with, not a setting: tests see it, and nothing
+// else of the system's data folders.
+std::string machineMimeDatabase()
 {
-    const std::string home = makeHome();
+    const char* dirs = std::getenv("XDG_DATA_DIRS");
+    const QStringList folders = QString::fromLocal8Bit(dirs && *dirs ? dirs : "/usr/local/share:/usr/share").split(u':', Qt::SkipEmptyParts);
+    for (const QString& folder : folders)
+        if (QFileInfo::exists(folder + QStringLiteral("/mime/mime.cache")))
+            return (folder + QStringLiteral("/mime")).toStdString();
+    return {};
+}
+
+// Points HOME and every XDG variable at new folders inside `home`. The system-wide lists
+// (XDG_DATA_DIRS, XDG_CONFIG_DIRS) name folders of the test's own, so that neither
+// /usr/share/applications nor /etc/xdg can change a result.
+void useHome(const std::string& home, const std::string& mimeDatabase)
+{
     const auto sub = [&](const char* name) {
         const std::string path = home + "/" + name;
         QDir().mkpath(QString::fromStdString(path));
@@ -40,9 +60,45 @@ int main(int argc, char** argv)
     setenv("XDG_DATA_HOME", sub(".local/share").c_str(), 1);
     setenv("XDG_CACHE_HOME", sub(".cache").c_str(), 1);
     setenv("XDG_STATE_HOME", sub(".local/state").c_str(), 1);
+    const std::string systemData = sub("system/share");
+    if (!mimeDatabase.empty())
+        QFile::link(QString::fromStdString(mimeDatabase), QString::fromStdString(systemData + "/mime"));
+    setenv("XDG_DATA_DIRS", systemData.c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", sub("system/xdg").c_str(), 1);
     const std::string runtime = sub("runtime");
     chmod(runtime.c_str(), 0700);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+}
+
+// Before each test: a home of its own, and the state that earlier tests of the same
+// process left in the program's singletons put back.
+class FreshStateForEachTest : public testing::EmptyTestEventListener {
+public:
+    FreshStateForEachTest(std::string root, std::string mimeDatabase)
+        : m_root(std::move(root))
+        , m_mimeDatabase(std::move(mimeDatabase))
+    {
+    }
+    void OnTestStart(const testing::TestInfo&) override
+    {
+        useHome(m_root + "/" + std::to_string(++m_count), m_mimeDatabase);
+        testsupport::resetProcessState();
+    }
+
+private:
+    std::string m_root;
+    std::string m_mimeDatabase;
+    int m_count = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string root = makeRoot();
+    const std::string mimeDatabase = machineMimeDatabase();
+    // The application object reads the environment once: it starts in a home too.
+    useHome(root + "/0", mimeDatabase);
     // A test that needs a real display (OpenGL) is run with PELLIS_TEST_PLATFORM=xcb.
     const char* platform = std::getenv("PELLIS_TEST_PLATFORM");
     setenv("QT_QPA_PLATFORM", platform && *platform ? platform : "offscreen", 1);
@@ -54,9 +110,10 @@ int main(int argc, char** argv)
     QApplication::setOrganizationDomain(QStringLiteral("tolvane.com"));
     // Numbers written by C functions must not follow the user's locale.
     std::setlocale(LC_NUMERIC, "C");
+    testing::UnitTest::GetInstance()->listeners().Append(new FreshStateForEachTest(root, mimeDatabase));
 
     const int result = RUN_ALL_TESTS();
     if (!std::getenv("PELLIS_KEEP_TEST_HOME"))
-        QDir(QString::fromStdString(home)).removeRecursively();
+        QDir(QString::fromStdString(root)).removeRecursively();
     return result;
 }

@@ -50,7 +50,7 @@ std::shared_ptr<RecordingReader> g_reader;
 
 } // namespace
 
-// Each test runs in its own process, so the once-only set-up starts afresh in each.
+// The test main makes the log function look its reader up afresh before each test.
 
 TEST(Log, WithoutAReaderLinesGoToTheSystemLogUnchanged)
 {

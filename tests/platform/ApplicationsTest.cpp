@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
 
 #include <QtCore/QCoreApplication>
@@ -223,21 +224,49 @@ TEST(Applications, ExecFieldCodesKeepEveryFileOneArgument)
     EXPECT_TRUE(urls[0].at(2).startsWith(QStringLiteral("file:///"))) << urls[0].at(2).toStdString();
 }
 
-TEST(Applications, RunnableFilesAreRecognised)
+// Programs, scripts and desktop entries are refused whatever their name or mode; a movie,
+// a sound or a picture is not, even with the execute bit that every file of a FAT, exFAT
+// or NTFS drive shows.
+TEST(Applications, RunnableFilesAreRecognisedByWhatTheyAre)
 {
     const QString dir = makeTempDir(QStringLiteral("runnable"));
-    const auto make = [&](const char* name, const QByteArray& bytes, bool executable = false) {
-        const QString path = dir + u'/' + QString::fromUtf8(name);
-        writeFile(path, bytes);
-        if (executable)
-            QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
-        return path;
+    QByteArray elf("\x7f" "ELF\x02\x01\x01", 7);
+    elf += QByteArray(9, '\0');
+    elf += QByteArray("\x02\x00\x3e\x00", 4); // an executable for x86-64
+    elf += QByteArray(48, '\0');
+    const QByteArray movie = readFile(testsupport::media::fixtures().numbered());
+    ASSERT_FALSE(movie.isEmpty());
+    const QByteArray png = QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==");
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool executable;
+        bool runnable;
+    } cases[] = {
+        {"run.sh", "#!/bin/sh\necho hi\n", false, true},
+        {"run-bit.sh", "#!/bin/sh\necho hi\n", true, true},
+        {"launcher.desktop", "[Desktop Entry]\nType=Application\nExec=sh\n", false, true},
+        {"tool.py", "print(1)\n", false, true},
+        {"program", elf, true, true},
+        // a program or a script dressed as a movie
+        {"program.mp4", elf, true, true},
+        {"program-no-bit.mp4", elf, false, true},
+        {"script.mp4", "#!/bin/sh\nrm -rf \"$HOME\"\n", true, true},
+        // unknown bytes with the bit may run as a shell script
+        {"notes", "echo hi\n", true, true},
+        {"notes.txt", "hello\n", false, false},
+        {"clip.mp4", QByteArray(64, '\0'), false, false},
+        {"movie.mp4", movie, false, false},
+        {"movie-on-fat.mp4", movie, true, false},
+        {"movie-without-extension", movie, true, false},
+        {"picture-on-fat.png", png, true, false},
     };
-    EXPECT_TRUE(isRunnableFile(make("run.sh", "#!/bin/sh\necho hi\n")));
-    EXPECT_TRUE(isRunnableFile(make("movie.mp4", "not really", true))) << "the execute bit alone is enough";
-    EXPECT_TRUE(isRunnableFile(make("launcher.desktop", "[Desktop Entry]\nType=Application\nExec=sh\n")));
-    EXPECT_TRUE(isRunnableFile(make("tool.py", "print(1)\n")));
-    EXPECT_FALSE(isRunnableFile(make("notes.txt", "hello\n")));
-    EXPECT_FALSE(isRunnableFile(make("clip.mp4", QByteArray(64, '\0'))));
+    for (const auto& testCase : cases) {
+        const QString path = dir + u'/' + QString::fromUtf8(testCase.name);
+        writeFile(path, testCase.bytes);
+        if (testCase.executable)
+            QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
+        EXPECT_EQ(isRunnableFile(path), testCase.runnable) << testCase.name;
+    }
     EXPECT_FALSE(isRunnableFile(dir));
 }

@@ -1,4 +1,5 @@
 #include "platform/FileManager.h"
+#include "platform/Alert.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,32 @@ TEST(FileManager, FallsBackToOpeningTheFolder)
     setFileManagerBusForTesting({});
     EXPECT_EQ(opener.opened, (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/data/Movies")), QUrl::fromLocalFile(QStringLiteral("/data")),
                                           QUrl::fromLocalFile(QStringLiteral("/data/Movies"))}));
+}
+
+TEST(FileManager, SaysSoWhenNeitherAFileManagerNorTheDesktopOpensTheFolder)
+{
+    // No file manager and no program for folders (no xdg-open): something must show.
+    QList<QUrl> asked;
+    setURLOpenerForTesting([&](const QUrl& url) {
+        asked.append(url);
+        return false;
+    });
+    QList<Alert> alerts;
+    setAlertHandler([&](const Alert& alert) {
+        alerts.append(alert);
+        return AlertResponse{};
+    });
+    const auto restore = qScopeGuard([] {
+        setURLOpenerForTesting(nullptr);
+        setAlertHandler(nullptr);
+        setFileManagerBusForTesting({});
+    });
+    setFileManagerBusForTesting(QStringLiteral("pellis-no-such-bus"));
+    EXPECT_TRUE(revealInFileManager({QStringLiteral("/data/Movies/a.mov")}));
+    EXPECT_EQ(asked, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/data/Movies"))});
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts[0].messageText.contains(QStringLiteral("Movies"))) << alerts[0].messageText.toStdString();
+    EXPECT_EQ(alerts[0].accessoryText, QStringLiteral("/data/Movies"));
 }
 
 TEST(FileManager, AsksTheFileManagerOnTheBus)

@@ -6,6 +6,7 @@
 #include "FakeMprisPlayer.h"
 #include <QtCore/QProcess>
 #include <QtDBus/QDBusConnection>
+#include <atomic>
 #include <limits>
 #include "library/model/ModelFixture.h"
 
@@ -20,8 +21,11 @@
 #include "common/MediaFixtures.h"
 #include "PlaybackTestSupport.h"
 
+#include <QtCore/QDateTime>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtCore/QScopeGuard>
+#include <QtCore/QSemaphore>
 #include <QtGui/QImage>
 #include <QtGui/QStyleHints>
 #include <QtTest/QTest>
@@ -823,6 +827,95 @@ TEST_F(PlaybackTest, FollowsAnMprisPlayerToTheNextPartAndItem)
     c._externalViewerBusName.clear();
     daemon.kill();
     daemon.waitForFinished();
+}
+
+TEST_F(PlaybackTest, TheViewersPictureIsTakenOnceAndOnlyForItsOwnWatch)
+{
+    PMMainController& c = mainController();
+    const QString player = installEntry(QStringLiteral("pellis-watch-player.desktop"), "Watch Player", "video/mp4;video/quicktime;");
+    const QString shots = testsupport::makeTempDir(QStringLiteral("shots"));
+    setDefault(QStringLiteral("Continue: Monitor External Viewer"), true);
+    setDefault(QStringLiteral("Continue: Monitor External Viewer: Detect Preview"), true);
+    setDefault(QStringLiteral("Continue: Monitor External Viewer: Detect Preview: Pattern"), QStringLiteral("^Shot"));
+    setDefault(QStringLiteral("Continue: Monitor External Viewer: Detect Preview: Directory"), shots);
+    // Which records were given a picture from the viewer.
+    QList<const PMMovieRepresentationOriginal*> given;
+    auto& services = PMMovieRepresentationServices::shared();
+    const auto keptSave = services.savePosterImage;
+    services.savePosterImage = [&](const platform::ImagePtr& image, PMMovieRepresentationPrototype& record) {
+        if (image)
+            given.append(&record.original());
+    };
+    // The viewer shows the watched file, playing; an answer can be held back.
+    QString showing;
+    QSemaphore gate;
+    std::atomic<bool> holdBack{false};
+    c._externalViewerStateOverride = [&showing, &gate, &holdBack] {
+        if (holdBack)
+            gate.tryAcquire(1, 60000);
+        PMMainController::ExternalViewerState state;
+        state.answered = true;
+        state.path = showing;
+        state.position = 10;
+        state.duration = 60;
+        state.isPlaying = true;
+        return state;
+    };
+    const auto restore = qScopeGuard([&] {
+        gate.release();
+        services.savePosterImage = keptSave;
+        c._externalViewerStateOverride = nullptr;
+        c.stopMonitoringExternalViewer();
+        for (const char* key : {"Continue: Monitor External Viewer", "Continue: Monitor External Viewer: Detect Preview",
+                                "Continue: Monitor External Viewer: Detect Preview: Pattern", "Continue: Monitor External Viewer: Detect Preview: Directory"})
+            platform::UserDefaults::standard().removeObjectForKey(QString::fromLatin1(key));
+    });
+    const auto poll = [&] {
+        const int before = c._externalViewerAnswerCount;
+        c.monitorExternalViewer();
+        ASSERT_TRUE(waitUntil([&] { return c._externalViewerAnswerCount > before; }, 60000));
+    };
+    const auto shot = [&](const char* name) {
+        // File times come from a coarse clock (a few milliseconds behind): a picture is
+        // made once the clock has clearly passed the watch's start.
+        waitUntil([&] { return QDateTime::currentMSecsSinceEpoch() > c._externalViewerWatchStartMSecs + 50; });
+        QImage picture(32, 18, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        ASSERT_TRUE(picture.save(shots + u'/' + QString::fromLatin1(name)));
+    };
+
+    showing = QFileInfo(m_a->path()).canonicalFilePath();
+    ASSERT_TRUE(c.openURL(m_a->path(), Value(m_a), player, false, true));
+    ASSERT_TRUE(c._isMonitoringExternalViewer);
+    shot("Shot 1.png");
+    poll();
+    EXPECT_EQ(given, (QList<const PMMovieRepresentationOriginal*>{m_a.get()}));
+    // The same picture is not taken again by the next polls.
+    poll();
+    poll();
+    EXPECT_EQ(given.size(), 1);
+
+    // A poll of this watch answers late, after the viewer was given the next movie: its
+    // answer neither stops the new watch nor gives the new movie the old one's picture.
+    shot("Shot 2.png");
+    holdBack = true;
+    const int before = c._externalViewerAnswerCount;
+    c.monitorExternalViewer();
+    showing = QFileInfo(m_b->path()).canonicalFilePath();
+    ASSERT_TRUE(c.openURL(m_b->path(), Value(m_b), player, false, true));
+    holdBack = false;
+    gate.release();
+    ASSERT_TRUE(waitUntil([&] { return c._externalViewerAnswerCount > before; }, 60000));
+    EXPECT_EQ(given.size(), 1);
+    EXPECT_TRUE(c._isMonitoringExternalViewer);
+    EXPECT_EQ(PMMovie(c._externalViewerMovieRepresentation), m_b.get());
+    // Its own polls go on, and take only a picture made during it.
+    poll();
+    EXPECT_EQ(given.size(), 1);
+    EXPECT_TRUE(c._isMonitoringExternalViewer);
+    shot("Shot 3.png");
+    poll();
+    EXPECT_EQ(given, (QList<const PMMovieRepresentationOriginal*>{m_a.get(), m_b.get()}));
 }
 
 #include "moc_FakeMprisPlayer.cpp"

@@ -3,6 +3,7 @@
 #include "library/model/ModelFixture.h"
 
 #include "platform/Alert.h"
+#include "platform/Cursor.h"
 #include "platform/DelayedPerform.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMRemoteControl.h"
@@ -11,11 +12,18 @@
 #include "PlaybackTestSupport.h"
 #include "common/MediaFixtures.h"
 
+#include <QtGui/QGuiApplication>
 #include <QtTest/QTest>
+#include <QtWidgets/QMenu>
+
+#include <functional>
+#include <string_view>
 
 #ifdef PELLIS_HAVE_LIBEVDEV
+#include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
+#include <unistd.h>
 #endif
 
 using platform::Value;
@@ -251,6 +259,51 @@ TEST_F(RemoteDispatchTest, ButtonsDrivePlaybackWithoutTheList)
     EXPECT_FALSE(PMRemoteInterfaceWindow::isVisible());
 }
 
+TEST_F(RemoteDispatchTest, NothingOutlivesTheListOrTheButtonThatStartedIt)
+{
+    PMMainController& c = mainController();
+    // A held plus repeats until its release; once listening stops no release can come, so
+    // the repeat ends there.
+    c.setListeningToRemoteControl(true);
+    c.remoteButton(PMRemoteButtonPlus, true, 1);
+    EXPECT_TRUE(platform::hasPendingPerformRequest(&c, QStringLiteral("remoteInterfacePlus"), Value()));
+    c.applicationDidResignActive();
+    EXPECT_FALSE(platform::hasPendingPerformRequest(&c, QStringLiteral("remoteInterfacePlus"), Value()));
+
+    // Whatever closes the list, the pointer it hid comes back, and open chapter menus close
+    // with it on an update or when the program resigns.
+    const struct {
+        const char* closer;
+        std::function<void()> close;
+    } closers[] = {
+        {"a library update", [&] { c.updateLibrary(); }},
+        {"resigning", [&] { c.applicationDidResignActive(); }},
+        {"menu held", [&] { c.remoteButton(PMRemoteButtonMenuHold, true, 1); }},
+        {"the toggle", [&] { c.toggleRemoteControlInterface(nullptr); }},
+    };
+    for (const auto& closer : closers) {
+        c.remoteButton(PMRemoteButtonMenu, true, 1);
+        ASSERT_TRUE(PMRemoteInterfaceWindow::isVisible()) << closer.closer;
+        EXPECT_TRUE(platform::isCursorHiddenUntilMouseMoves()) << closer.closer;
+        auto* chapters = new QMenu;
+        chapters->setAttribute(Qt::WA_DeleteOnClose);
+        chapters->addAction(QStringLiteral("Chapter 1"));
+        chapters->popup(QPoint(10, 10));
+        ASSERT_TRUE(waitUntil([&] { return chapters->isVisible(); })) << closer.closer;
+        c._chaptersButtonMenu = chapters;
+        const bool closesMenus = std::string_view(closer.closer) == "a library update" || std::string_view(closer.closer) == "resigning";
+        closer.close();
+        EXPECT_TRUE(waitUntil([] { return !PMRemoteInterfaceWindow::isVisible(); }, 3000)) << closer.closer;
+        EXPECT_FALSE(platform::isCursorHiddenUntilMouseMoves()) << closer.closer;
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << closer.closer;
+        if (closesMenus)
+            EXPECT_TRUE(waitUntil([&] { return !c._chaptersButtonMenu; })) << closer.closer;
+        if (c._chaptersButtonMenu)
+            c._chaptersButtonMenu->close();
+        ASSERT_TRUE(waitUntil([&] { return !c._chaptersButtonMenu; }));
+    }
+}
+
 TEST(EvdevRemoteTest, AMediaKeyDeviceDrivesTheButtons)
 {
 #ifndef PELLIS_HAVE_LIBEVDEV
@@ -295,5 +348,108 @@ TEST(EvdevRemoteTest, AMediaKeyDeviceDrivesTheButtons)
     EXPECT_FALSE(remote.isListeningToRemote());
     libevdev_uinput_destroy(uinput);
     libevdev_free(dev);
+#endif
+}
+
+#ifdef PELLIS_HAVE_LIBEVDEV
+namespace {
+
+// An input device made for the test (through /dev/uinput), or none where that cannot be.
+struct TestInputDevice {
+    libevdev* dev = nullptr;
+    libevdev_uinput* uinput = nullptr;
+    QString node;
+    explicit TestInputDevice(std::initializer_list<unsigned> keys)
+    {
+        dev = libevdev_new();
+        libevdev_set_name(dev, "Pellis test remote");
+        libevdev_enable_event_type(dev, EV_KEY);
+        for (unsigned key : keys)
+            libevdev_enable_event_code(dev, EV_KEY, key, nullptr);
+        if (libevdev_uinput_create_from_device(dev, LIBEVDEV_UINPUT_OPEN_MANAGED, &uinput) < 0)
+            uinput = nullptr;
+        else
+            node = QString::fromLocal8Bit(libevdev_uinput_get_devnode(uinput));
+    }
+    ~TestInputDevice()
+    {
+        unplug();
+        libevdev_free(dev);
+    }
+    void unplug()
+    {
+        if (uinput)
+            libevdev_uinput_destroy(uinput);
+        uinput = nullptr;
+    }
+    void key(unsigned code, int value)
+    {
+        libevdev_uinput_write_event(uinput, EV_KEY, code, value);
+        libevdev_uinput_write_event(uinput, EV_SYN, SYN_REPORT, 0);
+    }
+};
+
+} // namespace
+#endif
+
+TEST(EvdevRemoteTest, AnUnpluggedDeviceIsLetGoWithItsHeldButtonReleased)
+{
+#ifndef PELLIS_HAVE_LIBEVDEV
+    GTEST_SKIP() << "built without libevdev";
+#else
+    TestInputDevice device({KEY_VOLUMEUP, KEY_PLAYPAUSE});
+    if (!device.uinput)
+        GTEST_SKIP() << "cannot create an input device here (no access to /dev/uinput)";
+    Recorder r;
+    PMEvdevRemoteControl remote(&r, {device.node});
+    waitUntil([&] { remote.startListening(nullptr); return remote.isListeningToRemote(); }, 3000);
+    if (!remote.isListeningToRemote())
+        GTEST_SKIP() << "the device cannot be opened (no permission)";
+    device.key(KEY_VOLUMEUP, 1);
+    ASSERT_TRUE(waitUntil([&] { return r.events == Events{{2, true}}; }));
+    // Pulled out while plus is held: the device is let go (no notifier left to spin) and
+    // the release that will never come is sent.
+    device.unplug();
+    EXPECT_TRUE(waitUntil([&] { return !remote.isListeningToRemote(); }));
+    EXPECT_EQ(r.events, (Events{{2, true}, {2, false}}));
+#endif
+}
+
+TEST(EvdevRemoteTest, OnlyADeviceOfButtonsAloneIsTakenForTheProgram)
+{
+#ifndef PELLIS_HAVE_LIBEVDEV
+    GTEST_SKIP() << "built without libevdev";
+#else
+    const struct {
+        const char* device;
+        std::initializer_list<unsigned> keys;
+        bool taken;
+    } cases[] = {
+        {"a remote", {KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_PLAYPAUSE, KEY_MENU}, true},
+        {"a keyboard's media keys", {KEY_VOLUMEUP, KEY_VOLUMEDOWN, KEY_PLAYPAUSE, KEY_MUTE, KEY_BRIGHTNESSUP, KEY_CALC}, false},
+    };
+    for (const auto& testCase : cases) {
+        TestInputDevice device(testCase.keys);
+        if (!device.uinput)
+            GTEST_SKIP() << "cannot create an input device here (no access to /dev/uinput)";
+        Recorder r;
+        PMEvdevRemoteControl remote(&r, {device.node});
+        remote.setOpenInExclusiveMode(true);
+        waitUntil([&] { remote.startListening(nullptr); return remote.isListeningToRemote(); }, 3000);
+        if (!remote.isListeningToRemote())
+            GTEST_SKIP() << "the device cannot be opened (no permission)";
+        // Another program's grab fails while the device is taken.
+        const int fd = ::open(device.node.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        libevdev* other = nullptr;
+        ASSERT_EQ(libevdev_new_from_fd(fd, &other), 0);
+        const bool grabbedByOther = libevdev_grab(other, LIBEVDEV_GRAB) == 0;
+        EXPECT_EQ(!grabbedByOther, testCase.taken) << testCase.device;
+        if (grabbedByOther)
+            libevdev_grab(other, LIBEVDEV_UNGRAB);
+        libevdev_free(other);
+        ::close(fd);
+        remote.stopListening(nullptr);
+    }
 #endif
 }

@@ -38,7 +38,8 @@ void PMMainController::refreshFromDiskOnActivation()
 void PMMainController::applicationDidResignActive()
 {
     setListeningToRemoteControl(false);
-    // The on-screen remote interface window (playback) fades out here once it exists.
+    // The on-screen remote list and open chapter and button menus close, as on an update.
+    closeInterfaceForLibraryUpdate();
 }
 
 void PMMainController::startObservingApplicationState()

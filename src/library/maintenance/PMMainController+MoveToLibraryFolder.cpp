@@ -16,6 +16,7 @@
 #include "platform/FileOperations.h"
 #include "platform/Format.h"
 #include "platform/Queues.h"
+#include "platform/Responder.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFileInfo>
@@ -75,15 +76,19 @@ void PMMainController::addMoveToLibraryFolderSubmenuForMovieRepresentations(cons
     if (targets.isEmpty())
         return;
     if (targets.constFirst().folder.isEmpty()) {
-        connect(toMenu->addAction(targets.constFirst().title), &QAction::triggered, this, [this] { moveToLibraryFolder({}, nullptr); });
+        // The same command as in the location menus, so that validation and the menu's
+        // own dispatch treat it as one: it stops the move after the file in hand.
+        platform::setMenuItemAction(toMenu->addAction(targets.constFirst().title), QStringLiteral("moveToLibraryFolder"), this);
         return;
     }
     auto* submenu = new QMenu(localized("Move To"), toMenu);
     for (const MoveToLibraryFolderTarget& target : targets) {
-        QAction* action = submenu->addAction(QIcon::fromTheme(QStringLiteral("folder")), target.title);
+        // A folder's name is the user's: an "&" in it is no shortcut letter.
+        QAction* action = submenu->addAction(QIcon::fromTheme(QStringLiteral("folder")), platform::escapedMenuTitle(target.title));
         const QString folder = target.folder;
         const ArrayPtr items = target.items;
-        connect(action, &QAction::triggered, this, [this, folder, items] { moveToLibraryFolder(folder, items); });
+        // A handler item: validated like every other item of the menu, never a bare signal.
+        platform::setMenuItemHandler(action, [this, folder, items](QAction*) { moveToLibraryFolder(folder, items); });
     }
     QAction* item = toMenu->addAction(localized("Move to Library Folder"));
     item->setMenu(submenu);

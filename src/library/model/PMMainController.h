@@ -150,6 +150,10 @@ public:
     platform::DictionaryPtr _externalViewerDurationsBySequencePath;
     bool _checkExternalViewerDuration = false;
     qint64 _externalViewerWatchStartMSecs = 0;
+    // Each watch has its serial: an answer of an older watch's poll is dropped. A picture is
+    // taken from the viewer only when it was made after the last one taken.
+    quint64 _externalViewerWatchSerial = 0;
+    qint64 _externalViewerPreviewNewerThanMSecs = 0;
     // Delay of the next poll in seconds (tests read it); the D-Bus connection to ask, the
     // session bus unless a test sets another.
     double _externalViewerNextPollDelay = 5.0;
@@ -288,7 +292,9 @@ public:
     // The window's share of an update. The library window is not there yet: until it is,
     // these keep their place in the sequence and do nothing.
     // Freezing the selections is the library window's (below).
-    void closeInterfaceForLibraryUpdate() {}     // remote window, inbox, chapters, library and last-watched menus
+    // The remote's on-screen list and the open chapter and button menus close: what they
+    // list may be gone after the update (src/playback/PMMainController+Remote.cpp).
+    void closeInterfaceForLibraryUpdate();
     void storeLibraryListExpansionState();       // with the source list (the source list's share)
     void reloadInterfaceAfterLibraryUpdate();    // source list, expansion state, interface
     // Steps of other parts of the library that are built separately; each answers or does
@@ -863,6 +869,9 @@ public:
     bool remoteInterfaceSelectParent();
     void remoteInterfaceEscape();
     void remoteInterfaceEnter();
+    // Cancels the pending repeats of plus, minus, right and left (a release that never comes:
+    // listening stopped, or the device went).
+    void cancelRemoteInterfaceRepeats();
     // Makes the remote (input devices, or none) and its filter; started and stopped with
     // the listening of the remote.
     void installRemoteControl();
@@ -2000,9 +2009,11 @@ public:
     void setWatchedFromMenuItem(QObject* sender);
     void addTagValueSwitchesToContextMenu(QMenu* menu, const platform::ArrayPtr& movies, QMenu** getMetadataMenu);
     // The applications that open the movies (name → desktop entry), their default for
-    // every movie, and the switches that hide some of them from the menu.
+    // every movie, and the switches that hide some of them from the menu. With every movie
+    // present there are two such menus: `always` fills the one that changes the default
+    // viewer ("Always Open with"), else the one that opens once.
     void populateOpenWithMenu(QMenu* menu, const platform::ArrayPtr& movies, const platform::DictionaryPtr& applications, const QString& common,
-                              bool everyMoviePresent);
+                              bool everyMoviePresent, bool always = false);
 
     // The context browsers (src/ui/commands/PMMainController+ContextBrowsers.cpp): "Similar"
     // (the movie's tags, their values and the movies that share them) and "Other Contexts"

@@ -58,7 +58,10 @@ QMenu* PMMainController::populateAspectRatioMenu(QMenu* menu)
     const double w = area ? area->width() : 0;
     const double h = area ? area->height() : 0;
     if (!current || natural.isEmpty() || w < 1 || h < 1) {
-        addNonActionItemWithTitle(menu, QStringLiteral("-"));
+        // Disabled by itself: a context menu's copy is not validated like the main menu's.
+        QAction* placeholder = addNonActionItemWithTitle(menu, QStringLiteral("-"));
+        platform::setMenuItemTargetsNothing(placeholder);
+        placeholder->setEnabled(false);
         return menu;
     }
     const platform::DictionaryPtr settings = current->userSettings();

@@ -411,13 +411,7 @@ void PMMainController::installContextBrowserCommands()
     // movie alone selected in the grid (or the list).
     if (!_actions.contains(QStringLiteral("showGroupItemFromMenuItem")))
         _actions.insert(QStringLiteral("showGroupItemFromMenuItem"), [this](QObject* sender) {
-            const Value item = platform::menuItemRepresentedObject(qobject_cast<QAction*>(sender));
-            PMLibraryItem* record = PMItem(item);
-            const PMLibraryContainerPtr parent = record ? parentOfLibraryItem(item) : nullptr;
-            if (!parent)
-                return;
-            selectLibraryItem(Value(parent));
-            selectGroupItemsWithIDs({record->uniqueLibraryID()});
+            showGroupItemFromMenuItem(platform::menuItemRepresentedObject(qobject_cast<QAction*>(sender)));
         });
     if (!_actions.contains(QStringLiteral("showLibraryItemFromMenuItem")))
         _actions.insert(QStringLiteral("showLibraryItemFromMenuItem"), [this](QObject* sender) {

@@ -258,7 +258,7 @@ void PMSaveConvertedMovie(const QString& converted, const QString& name)
 }
 
 void PMMainController::populateOpenWithMenu(QMenu* menu, const ArrayPtr& movies, const platform::DictionaryPtr& applications, const QString& common,
-                                            bool everyMoviePresent)
+                                            bool everyMoviePresent, bool always)
 {
     const ArrayPtr hiddenList = defaults().arrayForKey(QStringLiteral("Open With: Hidden Applications"));
     QStringList hidden;
@@ -284,38 +284,32 @@ void PMMainController::populateOpenWithMenu(QMenu* menu, const ArrayPtr& movies,
         record->setValue(QStringLiteral("Movies"), Value(movies));
         record->setValue(QStringLiteral("Application"), Value(path));
         const QIcon icon = applicationIcon(path);
-        QAction* always = nullptr;
-        if (everyMoviePresent) {
+        // With every movie present, "Open with" opens once and "Always Open with" (its
+        // alternate beside it) changes the default viewer; each lists the applications once.
+        if (everyMoviePresent && !always) {
             QAction* open = addActionItem(menu, platform::escapedMenuTitle(title), "openWithApplicationFromMenuItem", 0, Value(record));
             open->setIcon(icon);
             if (!suffix.isEmpty() || isDefault)
                 setTitleSuffix(open, suffix + (isDefault ? localized(" (Default)") : QString()), -1);
-            always = addActionItem(menu, platform::escapedMenuTitle(title), "alwaysOpenWithApplicationFromMenuItem", 0, Value(record));
-            platform::setAlternateMenuItem(always, open, Qt::AltModifier);
-        } else {
-            always = addActionItem(menu, platform::escapedMenuTitle(title), "alwaysOpenWithApplicationFromMenuItem", 0, Value(record));
+            continue;
         }
-        always->setIcon(icon);
+        QAction* alwaysItem = addActionItem(menu, platform::escapedMenuTitle(title), "alwaysOpenWithApplicationFromMenuItem", 0, Value(record));
+        alwaysItem->setIcon(icon);
         if (!suffix.isEmpty())
-            setTitleSuffix(always, suffix, -1);
-        always->setCheckable(isDefault);
-        always->setChecked(isDefault);
+            setTitleSuffix(alwaysItem, suffix, -1);
+        alwaysItem->setCheckable(isDefault);
+        alwaysItem->setChecked(isDefault);
     }
     menu->addSeparator();
     auto own = platform::Dictionary::make();
     own->setValue(QStringLiteral("Movies"), Value(movies));
     QAction* pellis = nullptr;
-    if (everyMoviePresent) {
-        // (The key is Alt on this desktop.)
-        QAction* hint = addSmallLine(menu, localized("Hold [Alt] to Change Default Viewer"));
+    if (!everyMoviePresent || always) {
         pellis = addActionItem(menu, QStringLiteral("Pellis"), "alwaysOpenWithApplicationFromMenuItem", 0, Value(own));
-        platform::setAlternateMenuItem(pellis, hint, Qt::AltModifier);
-    } else {
-        pellis = addActionItem(menu, QStringLiteral("Pellis"), "alwaysOpenWithApplicationFromMenuItem", 0, Value(own));
+        pellis->setIcon(QGuiApplication::windowIcon());
+        pellis->setCheckable(common.isEmpty());
+        pellis->setChecked(common.isEmpty());
     }
-    pellis->setIcon(QGuiApplication::windowIcon());
-    pellis->setCheckable(common.isEmpty());
-    pellis->setChecked(common.isEmpty());
     // Which applications the menu offers: one switch each, the default one always shown.
     auto* filter = new QMenu(localized("Open With: Hide"), menu);
     for (const QString& name : std::as_const(names)) {
@@ -329,7 +323,8 @@ void PMMainController::populateOpenWithMenu(QMenu* menu, const ArrayPtr& movies,
     }
     QAction* filterItem = menu->addMenu(filter);
     filterItem->setText(localized("Filter"));
-    platform::setAlternateMenuItem(filterItem, pellis, Qt::ControlModifier);
+    if (pellis)
+        platform::setAlternateMenuItem(filterItem, pellis, Qt::ControlModifier);
     platform::installMenuConventions(menu);
 }
 
@@ -811,7 +806,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                 QAction* open = menu->addMenu(openWith);
                 open->setText(localized("Open with"));
                 auto* copy = new QMenu(localized("Open With"), menu);
-                populateOpenWithMenu(copy, movies, applications, common, everyMoviePresent);
+                populateOpenWithMenu(copy, movies, applications, common, everyMoviePresent, true);
                 QAction* always = menu->addMenu(copy);
                 always->setText(localized("Always Open with"));
                 platform::setAlternateMenuItem(always, open, Qt::AltModifier);

@@ -8,11 +8,14 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMParsedQuery.h"
 #include "library/model/PMSearch.h"
+#include "platform/DelayedPerform.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMSlowMenuDelegate.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/library_window/PMQuibScopeBar.h"
+#include "ui/library_window/PMLibraryWindowAccess.h"
+#include "ui/library_window/PMGroupView.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QHash>
@@ -289,8 +292,23 @@ void PMMainController::showGroupItemFromMenuItem(const Value& representedObject)
     if (!parent)
         return;
     selectLibraryItem(Value(parent));
-    // The movie alone selected in the shown view (grid or list), scrolled to.
-    selectGroupItemsWithIDs({movie->uniqueLibraryID()});
+    // The movie alone selected in the shown view, scrolled to (and spotlit in the grid),
+    // and that view takes the keys. (Restoring a selection never scrolls; this does.)
+    const auto select = [this, representedObject, id = movie->uniqueLibraryID()](bool spotlight) {
+        if (isGroupViewShown()) {
+            _groupView->selectItems(Array::make({representedObject}), {}, {id}, true, false, true, spotlight);
+            if (_groupView->focusPolicy() != Qt::NoFocus)
+                _groupView->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+        selectGroupItemsWithIDs({id});
+        if (!groupListAccess().selectedRows().isEmpty())
+            groupListAccess().makeFirstResponder();
+    };
+    select(false);
+    // The newly shown container is laid out again on the next turn (its place in the grid
+    // restored): the movie is scrolled to once more after that, and spotlit.
+    platform::performAfterDelay(this, QStringLiteral("showGroupItemFromMenuItem"), Value(), 0, [select] { select(true); });
 }
 
 void PMMainController::installLibraryMenu(QMenuBar* bar)

@@ -672,6 +672,8 @@ bool PMMainController::validationKnowsAction(const QString& action)
                  "includeNonLibraryFilesFromMenuItem", "organizeLibraryFiles", "moveAllToLibraryFolder", "copyAllToLibraryFolder",
                  "moveToLibraryFolder", "showContentInFinder", "deleteItemsFromMenuItem", "toggleGroupListColumn", "copyToPasteboard",
                  "setWatchedFromMenuItem",
+                 // Open With: the item carries its movies and application, so it can always act
+                 "openWithApplicationFromMenuItem", "alwaysOpenWithApplicationFromMenuItem", "filterOpenWithApplicationFromMenuItemSwitch",
                  "didTogglePropertyValue"})
             set.insert(QString::fromLatin1(name));
         return set;
@@ -748,46 +750,19 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
 
     if (menu == _mainMenu.openWithMenu) {
         menu->clear();
+        // The same builder as the context menus', for the selection.
         const ArrayPtr movies = cachedInfoMovieRepresentationsSorted(false);
         QString common;
-        const DictionaryPtr applications = applicationsForMovieRepresentations(movies, false, &common);
-        const ArrayPtr hidden = d.arrayForKey(QStringLiteral("Open With: Hidden Applications"));
-        QStringList hiddenTitles;
-        for (const Value& v : hidden ? *hidden : Array())
-            hiddenTitles << v.string();
-        QStringList titles = applications ? applications->keys() : QStringList();
-        titles.sort(Qt::CaseInsensitive);
-        for (const QString& title : titles) {
-            if (hiddenTitles.contains(title))
-                continue;
-            const QString path = applications->value(title).string();
-            auto record = platform::Dictionary::make();
-            record->setValue(QStringLiteral("Application"), Value(path));
-            record->setValue(QStringLiteral("Movies"), Value(movies));
-            QAction* item = menu->addAction(platform::escapedMenuTitle(title));
-            platform::setMenuItemAction(item, QStringLiteral("openWithApplicationFromMenuItem"));
-            platform::setMenuItemRepresentedObject(item, Value(record));
-            item->setCheckable(path == common && !common.isEmpty());
-            item->setChecked(path == common && !common.isEmpty());
-            QAction* always = menu->addAction(platform::escapedMenuTitle(localized("Always Open With %1").arg(title)));
-            platform::setMenuItemAction(always, QStringLiteral("alwaysOpenWithApplicationFromMenuItem"));
-            platform::setMenuItemRepresentedObject(always, Value(record));
-            platform::setAlternateMenuItem(always, item, Qt::AltModifier);
-        }
-        // Which applications the menu offers.
-        if (!titles.isEmpty()) {
-            menu->addSeparator();
-            QMenu* filter = menu->addMenu(localized("Show in Menu"));
-            for (const QString& title : titles) {
-                QAction* item = filter->addAction(platform::escapedMenuTitle(title));
-                item->setProperty("PMApplicationTitle", title);
-                item->setCheckable(true);
-                item->setChecked(!hiddenTitles.contains(title));
-                platform::setMenuItemAction(item, QStringLiteral("filterOpenWithApplicationFromMenuItemSwitch"));
-            }
-        }
-        if (menu->actions().isEmpty())
+        const DictionaryPtr applications = count(movies) > 0 ? applicationsForMovieRepresentations(movies, false, &common) : nullptr;
+        if (!applications || applications->isEmpty()) {
             menu->addAction(localized("No Applications"))->setEnabled(false);
+            return;
+        }
+        bool everyMoviePresent = true;
+        for (const Value& v : *movies)
+            if (PMMovieRepresentationPrototype* m = PMMovie(v); m && m->isMissing())
+                everyMoviePresent = false;
+        populateOpenWithMenu(menu, movies, applications, common, everyMoviePresent);
         return;
     }
     if (menu == _mainMenu.libraryFolderMenu) {
@@ -860,7 +835,8 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
         QAction* median = add(localized("Crop Previews to Median Aspect Ratio"), 6);
         if (!medianShown)
             platform::setAlternateMenuItem(median, average, Qt::AltModifier);
-        QAction* fit = add(medianShown ? localized("Scale Previews to Fit Average Aspect Ratio") : localized("Scale Previews to Fit"), 3);
+        // Its median alternate stands beside it: the title says which of the two it is.
+        QAction* fit = add(localized("Scale Previews to Fit Average Aspect Ratio"), 3);
         QAction* fitMedian = add(localized("Scale Previews to Fit Median Aspect Ratio"), 7);
         if (!medianShown)
             platform::setAlternateMenuItem(fitMedian, fit, Qt::AltModifier);
@@ -1212,7 +1188,8 @@ void PMMainController::installMenuCommands()
             platform::beep();
     });
     // The location menus offer only stopping while files move into the library folder.
-    add("moveToLibraryFolder", [this](QObject*) { stopMovingToLibraryFolder(); });
+    // A stale item chosen after the move ended must not stop the next one.
+    add("moveToLibraryFolder", [this](QObject*) { moveToLibraryFolder({}, nullptr); });
     add("locateSupplementaryLibraryLocation", [this](QObject* s) { locateSupplementaryLibraryLocation(senderObject(s).string()); });
     add("deleteSupplementaryLibraryLocation", [this](QObject* s) { deleteSupplementaryLibraryLocation(senderObject(s).string()); });
     add("setRating", [this](QObject* s) { setRating(s); });

@@ -14,6 +14,7 @@
 #include "platform/DelayedPerform.h"
 #include "platform/Format.h"
 #include "platform/Paths.h"
+#include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMExternalViewerWatch.h"
 #include "playback/PMRemoteInterfaceWindow.h"
@@ -249,7 +250,7 @@ public:
         return row;
     }
 
-    QCheckBox* checkBox(const QString& title) { return new QCheckBox(title, m_pane); }
+    QCheckBox* checkBox(const QString& title) { return new QCheckBox(platform::escapedMenuTitle(title), m_pane); }
 
     QComboBox* selector(SelectorOutlet outlet)
     {

@@ -49,14 +49,29 @@ public:
         update();
     }
     const QImage& image() const { return m_image; }
+    // Said instead of a picture (a file that cannot be read); empty for none.
+    void setMessage(const QString& message)
+    {
+        m_message = message;
+        update();
+    }
+    const QString& message() const { return m_message; }
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
         painter.fillRect(rect(), Qt::black);
-        if (m_image.isNull())
+        if (m_image.isNull()) {
+            if (!m_message.isEmpty()) {
+                QFont font = painter.font();
+                font.setPointSizeF(font.pointSizeF() * 1.3);
+                painter.setFont(font);
+                painter.setPen(QColor(255, 255, 255, 200));
+                painter.drawText(rect().adjusted(24, 24, -24, -24), Qt::AlignCenter | Qt::TextWordWrap, m_message);
+            }
             return;
+        }
         QSizeF shown = m_image.size().toSizeF() / m_image.devicePixelRatio();
         shown.scale(size().toSizeF(), Qt::KeepAspectRatio);
         const QRectF target((width() - shown.width()) / 2, (height() - shown.height()) / 2, shown.width(), shown.height());
@@ -66,6 +81,7 @@ protected:
 
 private:
     QImage m_image;
+    QString m_message;
 };
 
 PMQuickLookPanel* PMQuickLookPanel::sharedPreviewPanel(bool create)
@@ -188,6 +204,11 @@ QString PMQuickLookPanel::factsText() const
     return m_facts->text();
 }
 
+QString PMQuickLookPanel::messageText() const
+{
+    return m_picture->message();
+}
+
 void PMQuickLookPanel::stopPlaying()
 {
     if (!m_player)
@@ -213,6 +234,7 @@ void PMQuickLookPanel::showItem()
     }
     stopPlaying();
     m_picture->setImage(QImage());
+    m_picture->setMessage(QString());
     PMMovieRepresentationPrototype* record = PMMovie(item);
     if (!record) {
         m_title->clear();
@@ -234,18 +256,32 @@ void PMQuickLookPanel::showItem()
     m_facts->setText(facts.join(QStringLiteral("  \u00B7  ")));
     m_facts->setToolTip(record->path());
 
+    // A file that cannot be read says so, in the words the program uses for it elsewhere,
+    // rather than showing black.
+    const QString unreadable = localized("Pellis cannot make sense of this file.");
     if (record->isConsideredStillImage()) {
         platform::ImageReadOptions options;
         options.autoTransform = true;
-        m_picture->setImage(platform::readImageFile(record->path(), options));
-    } else if (const auto movie = record->movie()) {
-        if (const auto asset = movie->asset()) {
+        const QImage image = platform::readImageFile(record->path(), options);
+        m_picture->setImage(image);
+        if (image.isNull())
+            m_picture->setMessage(unreadable);
+    } else if (const auto asset = record->movie() ? record->movie()->asset() : nullptr; !asset) {
+        m_picture->setMessage(unreadable);
+    } else {
+        {
             // A player of its own, silent, looping: the panel only shows.
             m_player = std::make_shared<platform::media::Player>();
             m_player->setMuted(true);
             connect(m_player.get(), &platform::media::Player::frameChanged, this, [this] {
                 if (m_player)
                     m_picture->setImage(m_player->currentFrame());
+            });
+            connect(m_player.get(), &platform::media::Player::statusChanged, this, [this, unreadable](platform::media::PlayerItemStatus status) {
+                if (m_player && status == platform::media::PlayerItemStatus::Failed) {
+                    m_picture->setImage(QImage());
+                    m_picture->setMessage(unreadable);
+                }
             });
             connect(m_player.get(), &platform::media::Player::didPlayToEnd, this, [this] {
                 if (m_player) {

@@ -55,6 +55,8 @@ public:
     // What the panel shows now: the name and the facts lines.
     QString titleText() const;
     QString factsText() const;
+    // What the picture area says instead of a picture (a file that cannot be read).
+    QString messageText() const;
     // The player of a shown movie (null for a picture or nothing).
     platform::media::Player* player() const { return m_player.get(); }
     // How often the items were asked for.

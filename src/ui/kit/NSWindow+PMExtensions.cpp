@@ -523,7 +523,8 @@ void removeAndDereferenceTitlebarView(QWidget* window, QPointer<QWidget>& view)
 
 QPushButton* addTitlebarButtonWithTitle(QWidget* window, const QString& title, const QString& action, QObject* target)
 {
-    auto* button = new QPushButton(title);
+    // The title as it reads: an "&" in it is no shortcut letter.
+    auto* button = new QPushButton(platform::escapedMenuTitle(title));
     button->setFont(PMSystemFontOfSize(platform::profile::titlebarButtonFontSize));
     button->setProperty("PMControlSize", 1);
     QPointer<QObject> receiver(target);

@@ -2,6 +2,7 @@
 
 #include "ui/kit/PMAppearance.h"
 
+#include <QtCore/QPointer>
 #include <QtGui/QMouseEvent>
 #include <QtGui/QPainter>
 #include <QtWidgets/QApplication>
@@ -115,9 +116,20 @@ bool PMOptionalMenuButton::popUpMenuWithEvent(QMouseEvent* event, bool wait, boo
     return openMenuOrGoOn();
 }
 
+namespace {
+QPointer<QMenu> g_openButtonMenu;
+}
+
+void PMOptionalMenuButton::closeOpenMenu()
+{
+    if (g_openButtonMenu && g_openButtonMenu->isVisible())
+        g_openButtonMenu->close();
+}
+
 bool PMOptionalMenuButton::openMenuOrGoOn()
 {
     if (QMenu* menu = _delegate ? _delegate->menuForOptionalMenuButton(this) : nullptr) {
+        g_openButtonMenu = menu;
         _isMenuVisible = true;
         m_state = PressState::MenuOpen;
         repaint();

@@ -64,6 +64,8 @@ public:
 
     // How long a press is held before the menu opens.
     static constexpr double kMenuHoldDelay = 0.5;
+    // Closes the menu a button has open, if any (there is one popup at a time).
+    static void closeOpenMenu();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -1,6 +1,7 @@
 #include "ui/kit/PMSmallControls.h"
 
 #include "library/model/PMMainController.h"
+#include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 
@@ -71,7 +72,7 @@ void PMTabSegmentedControl::setSegmentLabels(const QStringList& labels)
         delete button;
     }
     for (int i = 0; i < labels.size(); ++i) {
-        auto* button = new QPushButton(labels[i], this);
+        auto* button = new QPushButton(platform::escapedMenuTitle(labels[i]), this);
         button->setCheckable(true);
         button->setFocusPolicy(Qt::TabFocus);
         // The selected segment shows in the selection colour, in light and dark alike.

@@ -687,8 +687,15 @@ void PMMainController::unfreezeSelections()
             }
         }
     }
-    if (!selectLibraryItems(resolved) && _selectionFreezeLevel == 0)
-        list.selectRows({});
+    if (!selectLibraryItems(resolved) && _selectionFreezeLevel == 0) {
+        // What was selected is gone (deleted): rather than a blank header over an empty
+        // grid, the containers selected before it come back, else the first item.
+        const bool hadSelection = _frozenSelections.library && !_frozenSelections.library->isEmpty();
+        if (!hadSelection)
+            list.selectRows({});
+        else if (!goBackToRelevantPreviouslySelectedContainersAsPreflightCheck(false))
+            selectFirstLibraryItem();
+    }
 
     if (_selectionFreezeLevel == 0) {
         // The same rows announce no change: the selection is corrected (and the window

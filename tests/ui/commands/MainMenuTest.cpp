@@ -376,16 +376,15 @@ TEST_F(MainMenu, LibraryFolderMenuListsTheFoldersThatCanComeBack)
 
 TEST_F(MainMenu, LayoutAndRatingMenusFollowTheState)
 {
-    // The median variants show beside the others only when a median layout is in use;
-    // otherwise they are Alt alternates.
+    // The median variants always stand beside the average ones, which say so.
     QMenu* layout = c()._mainMenu.layoutMenu;
     ASSERT_NE(layout, nullptr);
     const struct {
         int layout;
         int visibleFixedItems;
         const char* fourth;
-    } layoutCases[] = {{0, 3, "Scale Previews to Fit"}, {6, 5, "Scale Previews to Fit Average Aspect Ratio"},
-                       {7, 5, "Scale Previews to Fit Average Aspect Ratio"}, {56, 3, "Scale Previews to Fit"}};
+    } layoutCases[] = {{0, 5, "Scale Previews to Fit Average Aspect Ratio"}, {6, 5, "Scale Previews to Fit Average Aspect Ratio"},
+                       {7, 5, "Scale Previews to Fit Average Aspect Ratio"}, {56, 5, "Scale Previews to Fit Average Aspect Ratio"}};
     for (const auto& testCase : layoutCases) {
         defaults().setInteger(testCase.layout, QStringLiteral("Preview Layout"));
         c().menuNeedsUpdate(layout);
@@ -576,7 +575,7 @@ QList<SortItem> sortItems(QMenu* menu)
         if (action->isSeparator() || action->menu())
             continue;
         items.append({action->text(), action->isChecked(), platform::menuItemMixedState(action), !action->icon().isNull(),
-                      platform::menuItemTag(action), !action->isVisible()});
+                      platform::menuItemTag(action), platform::alternateMenuItemPrimary(action) != nullptr});
     }
     return items;
 }

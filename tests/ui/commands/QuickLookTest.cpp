@@ -169,6 +169,39 @@ TEST_F(QuickLook, AMoviePlaysSilentlyAndAPictureIsShownWithoutAPlayer)
     EXPECT_EQ(panel()->player(), nullptr);
 }
 
+TEST_F(QuickLook, AFileThatCannotBeReadSaysSoInsteadOfShowingBlack)
+{
+    const QString dir = testsupport::makeTempDir(QStringLiteral("unreadable"));
+    const QString unreadable = QStringLiteral("Pellis cannot make sense of this file.");
+    // A movie with garbage inside, a movie cut off after its first bytes. (A picture that
+    // cannot be read is no preview item at all.)
+    QByteArray garbage(4096, '\0');
+    for (qsizetype i = 0; i < garbage.size(); ++i)
+        garbage[i] = char((i * 7919) % 251);
+    const QByteArray clipBytes = testsupport::readFile(fx::fixtures().numbered());
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {{"Broken.mp4", garbage}, {"Cut.mp4", clipBytes.left(64)}};
+    for (const auto& testCase : cases) {
+        const QString path = dir + u'/' + QString::fromLatin1(testCase.name);
+        testsupport::writeFile(path, testCase.bytes);
+        auto broken = PMMovieRepresentationOriginal::movieRepresentationWithPath(path);
+        group->rawChildren()->append(Value(broken));
+        choose({Value(broken)});
+        c().toggleQuickLook(nullptr);
+        ASSERT_TRUE(isOpen()) << testCase.name;
+        EXPECT_EQ(panel()->titleText(), QString::fromLatin1(testCase.name));
+        EXPECT_TRUE(waitUntil([&] { return panel()->messageText() == unreadable; }, 15000)) << testCase.name;
+        // A file that can be read says nothing.
+        choose({Value(pictures[0])});
+        panel()->reloadData();
+        EXPECT_EQ(panel()->titleText(), QStringLiteral("Picture 0.png"));
+        EXPECT_TRUE(panel()->messageText().isEmpty()) << testCase.name;
+        panel()->hide();
+    }
+}
+
 TEST_F(QuickLook, TheContextMenuOffersItForPlayableMovies)
 {
     choose({Value(pictures[0])});

@@ -174,6 +174,28 @@ TEST_F(SelectionsTest, GoingBackWalksTheHeapAndSkipsDeletedContainers)
     EXPECT_EQ(c().selectedContainer(), A);
 }
 
+TEST_F(SelectionsTest, DeletingTheShownContainerShowsTheOneBeforeItElseTheFirstItem)
+{
+    // Never a blank header over an empty grid: the containers selected before come back.
+    selectAndWait(A, 1);
+    selectAndWait(C, 1);
+    c().freezeSelections();
+    movies->rawChildren()->removeAt(movies->rawChildren()->indexOfIdentical(C.get()));
+    c().updateLibraryWithFrozenSelections();
+    EXPECT_EQ(c().selectedContainer(), A);
+    EXPECT_EQ(c()._groupItemsParent, A);
+
+    // Nothing selected before it is left: the first item, as at start-up.
+    c()._selectedContainerHeap.clear();
+    platform::advanceEventClockForTesting(1);
+    c().freezeSelections();
+    movies->rawChildren()->removeAt(movies->rawChildren()->indexOfIdentical(A.get()));
+    c().updateLibraryWithFrozenSelections();
+    ASSERT_NE(c().selectedContainer(), nullptr);
+    EXPECT_NE(c().selectedContainer(), A);
+    EXPECT_EQ(c()._groupItemsParent, c().selectedContainer());
+}
+
 TEST_F(SelectionsTest, HistoryMenuListsEachSelectionOnceAndTrimsTheHeap)
 {
     selectAndWait(A, 1);
