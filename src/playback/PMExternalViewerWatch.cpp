@@ -8,11 +8,14 @@
 #include <QtCore/QCollator>
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
+#include <QtCore/QRegularExpression>
 #include <QtCore/QUrl>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusConnectionInterface>
 #include <QtDBus/QDBusMessage>
 #include <QtDBus/QDBusMetaType>
+#include <QtDBus/QDBusPendingCallWatcher>
+#include <QtDBus/QDBusPendingReply>
 #include <QtDBus/QDBusReply>
 #include <QtDBus/QDBusVariant>
 
@@ -156,4 +159,90 @@ PMMprisState PMQueryMprisPlayer(const QString& busName, const QString& desktopId
             byEntry = s;
     }
     return byEntry.value_or(state);
+}
+
+// ---- Push-start
+
+namespace {
+
+QDBusConnection busNamed(const QString& busName)
+{
+    return busName.isEmpty() ? QDBusConnection::sessionBus() : QDBusConnection(busName);
+}
+
+const QString kMprisPrefix = QStringLiteral("org.mpris.MediaPlayer2.");
+const QString kMprisPath = QStringLiteral("/org/mpris/MediaPlayer2");
+
+} // namespace
+
+PMMprisPushStart::PMMprisPushStart(const QString& busName, const QString& desktopId, QObject* parent)
+    : QObject(parent), m_busName(busName), m_entry(QString(desktopId).remove(QRegularExpression(QStringLiteral("\\.desktop$"))))
+{
+}
+
+PMMprisPushStart* PMMprisPushStart::start(const QString& busName, const QString& desktopId, int timeoutMSecs, QObject* parent)
+{
+    auto* push = new PMMprisPushStart(busName, desktopId, parent);
+    QDBusConnection bus = busNamed(busName);
+    if (push->m_entry.isEmpty() || !bus.isConnected() || !bus.interface()) {
+        // Reported on the next turn, so that the caller can connect first.
+        QTimer::singleShot(0, push, [push] { push->finish(false); });
+        return push;
+    }
+    // Players that appear from now on, then those already there.
+    bus.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+                QStringLiteral("NameOwnerChanged"), push, SLOT(nameOwnerChanged(QString, QString, QString)));
+    push->m_timeout.setSingleShot(true);
+    connect(&push->m_timeout, &QTimer::timeout, push, [push] { push->finish(false); });
+    push->m_timeout.start(std::max(0, timeoutMSecs));
+    QDBusPendingCallWatcher* names = new QDBusPendingCallWatcher(bus.interface()->asyncCall(QStringLiteral("ListNames")), push);
+    connect(names, &QDBusPendingCallWatcher::finished, push, [push](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        const QDBusPendingReply<QStringList> reply = *call;
+        if (reply.isValid())
+            for (const QString& name : reply.value())
+                push->consider(name);
+    });
+    return push;
+}
+
+void PMMprisPushStart::nameOwnerChanged(const QString& name, const QString&, const QString& newOwner)
+{
+    if (!newOwner.isEmpty())
+        consider(name);
+}
+
+void PMMprisPushStart::consider(const QString& name)
+{
+    if (m_done || !name.startsWith(kMprisPrefix) || m_asked.contains(name))
+        return;
+    m_asked.insert(name);
+    QDBusConnection bus = busNamed(m_busName);
+    QDBusMessage get = QDBusMessage::createMethodCall(name, kMprisPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << QStringLiteral("org.mpris.MediaPlayer2") << QStringLiteral("DesktopEntry");
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(get, 5000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, name](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        const QDBusPendingReply<QDBusVariant> reply = *call;
+        if (m_done || !reply.isValid() || reply.value().variant().toString() != m_entry)
+            return;
+        QDBusConnection bus = busNamed(m_busName);
+        bus.call(QDBusMessage::createMethodCall(name, kMprisPath, QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Play")),
+                 QDBus::NoBlock);
+        finish(true);
+    });
+}
+
+void PMMprisPushStart::finish(bool asked)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    m_timeout.stop();
+    QDBusConnection bus = busNamed(m_busName);
+    if (bus.isConnected())
+        bus.disconnect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+                       QStringLiteral("NameOwnerChanged"), this, SLOT(nameOwnerChanged(QString, QString, QString)));
+    Q_EMIT finished(asked);
+    deleteLater();
 }

@@ -6,7 +6,11 @@
 #include "platform/Image.h"
 #include "platform/Value.h"
 
+#include <QtCore/QObject>
+#include <QtCore/QPointer>
+#include <QtCore/QSet>
 #include <QtCore/QString>
+#include <QtCore/QTimer>
 
 // The rules used while "Viewer Rules" holds no text (lenient JSON, one key per line).
 QString PMBuiltInViewerRules();
@@ -32,3 +36,30 @@ struct PMMprisState {
 // Asks the MPRIS players on the session bus (or the bus of that name, for tests): the one
 // showing `watchedPath` first, else one whose desktop entry is `desktopId`, else none.
 PMMprisState PMQueryMprisPlayer(const QString& busName, const QString& desktopId, const QString& watchedPath);
+
+// Asks a viewer that was just given a file to play it, over MPRIS: the player of that
+// desktop entry, as soon as it is on the session bus (or the bus of that name, for tests);
+// a viewer that was running already is asked at once. Gives up after `timeoutMSecs`.
+// Deletes itself when done; `finished` says whether a player was asked.
+class PMMprisPushStart : public QObject {
+    Q_OBJECT
+public:
+    static PMMprisPushStart* start(const QString& busName, const QString& desktopId, int timeoutMSecs, QObject* parent);
+
+Q_SIGNALS:
+    void finished(bool asked);
+
+private Q_SLOTS:
+    void nameOwnerChanged(const QString& name, const QString& oldOwner, const QString& newOwner);
+
+private:
+    PMMprisPushStart(const QString& busName, const QString& desktopId, QObject* parent);
+    void consider(const QString& name);
+    void finish(bool asked);
+
+    QString m_busName;
+    QString m_entry; // the desktop entry's name without ".desktop", as MPRIS gives it
+    QSet<QString> m_asked;
+    QTimer m_timeout;
+    bool m_done = false;
+};

@@ -224,6 +224,11 @@ bool PMMainController::openURL(const QString& path, const Value& forMovieReprese
         return false;
     }
     _externalViewerBundleIdentifier = application.id;
+    // "Push-Start: " and the viewer's desktop entry: a viewer that opens files paused is
+    // asked to play once its player is on the bus.
+    if (startPlaying && !application.id.isEmpty() && settings().boolForKey(QStringLiteral("Push-Start: ") + application.id)) {
+        PMMprisPushStart::start(_externalViewerBusName, application.id, 30000, this);
+    }
 
     if (watchable && record) {
         _externalViewerFilePath = canonical(paths.first());

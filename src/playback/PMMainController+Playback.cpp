@@ -105,11 +105,24 @@ void PMMainController::togglePresentation()
     const bool still = record && record->isConsideredStillImage();
     if (_presentationDidChange)
         _presentationDidChange(_isPresenting);
-    bool shouldPlay;
+    bool shouldPlay = false;
+    // An image opened straight into presentation is done with when the presentation ends.
+    bool closeImage = false;
     if (_isPresenting)
         shouldPlay = !still && (wasPlaying || !settings().boolForKey(QStringLiteral("Do Not Play On Present")));
+    else if (still && settings().boolForKey(QStringLiteral("Open Images In Presentation Mode")))
+        closeImage = true;
     else
         shouldPlay = wasPlaying && !settings().boolForKey(QStringLiteral("Pause On Window"));
+    // The scale menu names the scale shown now: none is ticked while presenting.
+    selectCurrentMagnificationMenuItem();
+    if (closeImage) {
+        if (!_currentMovieRepresentation.isNull())
+            chooseNoMovie();
+        else
+            updateUserInterface();
+        return;
+    }
     if (shouldPlay)
         play();
 }
@@ -402,8 +415,13 @@ void PMMainController::enableCurrentMoviePlaybackAndRestorePlaybackPosition(bool
             togglePresentation();
         if (!_currentMovieHasAudio)
             return;
-    } else if (_startPresentingWhenReady && !_isPresenting) {
-        togglePresentation();
+    } else if (!_isPresenting) {
+        // Images open in presentation when the setting says so; Alt while choosing
+        // reverses the setting for that one.
+        const bool openImagesPresenting = settings().boolForKey(QStringLiteral("Open Images In Presentation Mode"));
+        const bool altHeld = keyboardModifiers() & Qt::AltModifier;
+        if (_startPresentingWhenReady || (duration <= 0 && openImagesPresenting != altHeld))
+            togglePresentation();
     }
     if (_currentMovieHasVideo)
         updatePlayerWindowFrameAfterForcingPresentation(false);

@@ -42,4 +42,8 @@ public:
     QString status = QStringLiteral("Stopped");
     qlonglong positionMicroseconds = 0;
     QVariantMap data;
+    int playCount = 0; // how often it was asked to play
+
+public Q_SLOTS:
+    void Play() { ++playCount; }
 };

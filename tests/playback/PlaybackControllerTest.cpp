@@ -12,6 +12,7 @@
 
 #include "platform/Alert.h"
 #include "platform/DelayedPerform.h"
+#include "platform/SystemLog.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovieView.h"
 #include "playback/PMPlayback.h"
@@ -655,6 +656,36 @@ TEST_F(PlaybackTest, RulesNameADesktopEntryNeverAProgram)
     c.invalidateViewerRules();
 }
 
+TEST_F(PlaybackTest, ARuleThatRunsOutOfTimeIsDroppedAndSearchTextsNeverWorkTheRulesOut)
+{
+    PMMainController& c = mainController();
+    const QString viewer = installEntry(QStringLiteral("pellis-test-viewer.desktop"), "Test Viewer", "video/mp4;");
+    QStringList lines;
+    platform::setSystemLogSink([&](const QString& line) { lines << line; });
+    // The first pattern backtracks past the matching time limit on any file URL.
+    platform::UserDefaults::standard().setObject(
+        Value(QStringLiteral("[\n{\"Match\": \"^((.+)*)+!$\", \"Open\": \"Test Viewer\"}\n{\"Match\": \"\\\\.(mp4|mov)$\", \"Open\": \"Test Viewer\"}\n]")),
+        QStringLiteral("Viewer Rules"));
+    c.invalidateViewerRules();
+    ASSERT_TRUE(c.viewerRules());
+    m_a->invalidateApplicationPath();
+    m_b->invalidateApplicationPath();
+    // Building search texts leaves the rules alone (they ran for every record before).
+    m_a->searchText();
+    m_b->searchText();
+    EXPECT_FALSE(m_a->original().m_applicationPath.has_value());
+    EXPECT_FALSE(m_b->original().m_applicationPath.has_value());
+    // The slow rule fails once, is dropped, and the next rule answers for both records.
+    EXPECT_EQ(m_a->applicationPath(), viewer);
+    EXPECT_EQ(m_b->applicationPath(), viewer);
+    platform::setSystemLogSink(nullptr);
+    EXPECT_EQ(lines.filter(QStringLiteral("ignoring the viewer rule matching")).size(), 1) << lines.join(u'\n').toStdString();
+    // Once known, the application is part of the record's search text.
+    EXPECT_TRUE(m_a->searchText()->text.contains(QStringLiteral("pellis-test-viewer")));
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Viewer Rules"));
+    c.invalidateViewerRules();
+}
+
 TEST_F(PlaybackTest, OpenWithListsTheApplicationsForAllItems)
 {
     PMMainController& c = mainController();
@@ -916,6 +947,60 @@ TEST_F(PlaybackTest, TheViewersPictureIsTakenOnceAndOnlyForItsOwnWatch)
     shot("Shot 3.png");
     poll();
     EXPECT_EQ(given, (QList<const PMMovieRepresentationOriginal*>{m_a.get(), m_b.get()}));
+}
+
+// "Push-Start: " and a viewer's desktop entry: once the viewer was given a movie to play, its
+// player is asked to play as soon as it is on the bus; other players are left alone.
+TEST_F(PlaybackTest, PushStartAsksTheViewersPlayerToPlay)
+{
+    QProcess daemon;
+    const QString address = testsupport::startPrivateBus(daemon);
+    if (address.isEmpty())
+        GTEST_SKIP() << "no dbus-daemon";
+    const QString busName = QStringLiteral("pellis-push-test");
+    QDBusConnection bus = QDBusConnection::connectToBus(address, busName);
+    ASSERT_TRUE(bus.isConnected());
+    PMMainController& c = mainController();
+    c._externalViewerBusName = busName;
+    const QString viewer = installEntry(QStringLiteral("pellis-push-player.desktop"), "Push Player", "video/mp4;");
+    const QString key = QStringLiteral("Push-Start: pellis-push-player.desktop");
+    const auto pending = [&] { return c.findChildren<PMMprisPushStart*>().size(); };
+
+    // Off, or on without playing: nobody is asked.
+    for (const auto& [on, play] : {std::pair{false, true}, std::pair{true, false}}) {
+        setDefault(key, on);
+        ASSERT_TRUE(c.openURL(m_a->path(), Value(m_a), viewer, false, play));
+        EXPECT_EQ(pending(), 0) << on << play;
+    }
+
+    // On: another player already there is left alone; the viewer's, once it appears, plays.
+    struct Player {
+        QObject object;
+        FakeMprisRoot* root = new FakeMprisRoot(&object);
+        FakeMprisPlayer* player = new FakeMprisPlayer(&object);
+    };
+    Player other, started;
+    other.root->entry = QStringLiteral("some-other-player");
+    started.root->entry = QStringLiteral("pellis-push-player");
+    QDBusConnection otherBus = QDBusConnection::connectToBus(address, QStringLiteral("pellis-push-other"));
+    ASSERT_TRUE(otherBus.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), &other.object));
+    ASSERT_TRUE(otherBus.registerService(QStringLiteral("org.mpris.MediaPlayer2.other")));
+    ASSERT_TRUE(c.openURL(m_a->path(), Value(m_a), viewer, false, true));
+    EXPECT_EQ(pending(), 1);
+    QDBusConnection viewerBus = QDBusConnection::connectToBus(address, QStringLiteral("pellis-push-viewer"));
+    ASSERT_TRUE(viewerBus.registerObject(QStringLiteral("/org/mpris/MediaPlayer2"), &started.object));
+    ASSERT_TRUE(viewerBus.registerService(QStringLiteral("org.mpris.MediaPlayer2.pushviewer")));
+    EXPECT_TRUE(waitUntil([&] { return started.player->playCount == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return pending() == 0; }));
+    EXPECT_EQ(other.player->playCount, 0);
+
+    c.stopMonitoringExternalViewer();
+    for (const char* name : {"pellis-push-other", "pellis-push-viewer"})
+        QDBusConnection::disconnectFromBus(QString::fromLatin1(name));
+    QDBusConnection::disconnectFromBus(busName);
+    c._externalViewerBusName.clear();
+    daemon.kill();
+    daemon.waitForFinished();
 }
 
 #include "moc_FakeMprisPlayer.cpp"

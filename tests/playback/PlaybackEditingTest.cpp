@@ -571,6 +571,61 @@ TEST_F(EditingTest, DraggingTheRotateButtonPreviewsAndThenTurns)
     EXPECT_EQ(photo->angle(), 310);
     EXPECT_EQ(c._rotateButtonTag, 0);
     EXPECT_FALSE(c.processDragEvent(&drag, {10, 0}, nullptr, {})) << "only the rotate button turns";
+
+    // A drag that comes back to where it began turns nothing, and the preview still ends
+    // when the button is let go.
+    EXPECT_TRUE(c.processDragEvent(&drag, {-60, 80}, c.rotateButton.data(), {}));
+    EXPECT_TRUE(c.processDragEvent(&drag, {0, 0}, c.rotateButton.data(), {}));
+    EXPECT_EQ(view->rotationPreviewAngle().value_or(-1), 0);
+    QTest::mouseRelease(c.rotateButton.data(), Qt::LeftButton);
+    EXPECT_TRUE(waitUntil([&] { return !view->rotationPreviewAngle().has_value(); }));
+    EXPECT_EQ(photo->angle(), 310);
+}
+
+// "Open Images In Presentation Mode": a still image opens presenting (Alt while choosing
+// turns the setting round for that one), and leaving the presentation closes it. Either
+// way the scale menu is brought up to date.
+TEST_F(EditingTest, ImagesOpenInPresentationWhenAskedAndCloseWithIt)
+{
+    PMMainController& c = mainController();
+    const auto photo = photoRecord(QStringLiteral("Shown"));
+    ASSERT_TRUE(photo);
+    const auto movie = record(fx::fixtures().numbered(), QStringLiteral("Movie"));
+    library({Value(folder(QStringLiteral("F"), {Value(photo), Value(movie)}))});
+    const struct {
+        bool setting;
+        Qt::KeyboardModifiers modifiers;
+        bool presents, closesWithThePresentation;
+    } cases[] = {
+        {false, {}, false, false},
+        {true, {}, true, true},
+        {true, Qt::AltModifier, false, false},
+        {false, Qt::AltModifier, true, false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(testing::Message() << k.setting << " " << int(k.modifiers));
+        setDefault(QStringLiteral("Open Images In Presentation Mode"), k.setting);
+        c._keyboardModifiersOverride = [m = k.modifiers] { return m; };
+        ASSERT_TRUE(c.chooseMovieRepresentation(Value(photo), false, false, false, false));
+        ASSERT_TRUE(waitUntil([&] { return c._currentMovieHasVideo; }, 15000));
+        EXPECT_EQ(c._isPresenting, k.presents);
+        if (c._isPresenting) {
+            c._currentScaleTitle.clear();
+            c.togglePresentation();
+            EXPECT_FALSE(c._isPresenting);
+            EXPECT_FALSE(c._currentScaleTitle.isEmpty()) << "the scale menu follows";
+            EXPECT_EQ(c._currentMovieRepresentation.isNull(), k.closesWithThePresentation);
+        }
+        c.chooseNoMovie();
+    }
+    // A movie is never presented for being opened.
+    setDefault(QStringLiteral("Open Images In Presentation Mode"), true);
+    c._keyboardModifiersOverride = [] { return Qt::KeyboardModifiers(); };
+    ASSERT_TRUE(c.chooseMovieRepresentation(Value(movie), false, false, false, false));
+    ASSERT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable; }, 15000));
+    EXPECT_FALSE(c._isPresenting);
+    c.chooseNoMovie();
+    setDefault(QStringLiteral("Open Images In Presentation Mode"), false);
 }
 
 TEST_F(EditingTest, FlippingSeveralItemsChangesOnlyThoseThatDiffer)
@@ -825,3 +880,42 @@ TEST_F(CropTest, CustomAspectRatio)
 }
 
 } // namespace
+
+TEST_F(EditingTest, AnEditLeavingNoPictureIsRefusedAndTheMovieKept)
+{
+    // A transport stream whose clock starts 11.4 s in, with one key frame at its start, as
+    // camcorders and recorders write them: a short piece of its middle has no picture.
+    const QString path = fx::fixtures().dir() + QStringLiteral("/one-key.ts");
+    if (!QFile::exists(path))
+        ASSERT_TRUE(fx::makeNumberedClip(path, 60, 0,
+                                         {QStringLiteral("-x264-params"), QStringLiteral("keyint=1000:min-keyint=1000:scenecut=0"), QStringLiteral("-output_ts_offset"),
+                                          QStringLiteral("10"), QStringLiteral("-f"), QStringLiteral("mpegts")}));
+    PMMainController& c = mainController();
+    QStringList alerts;
+    platform::setAlertHandler([&](const platform::Alert& alert) {
+        alerts << alert.messageText;
+        return platform::AlertResponse{0, false};
+    });
+    const auto movie = record(path, QStringLiteral("Camcorder"));
+    library({Value(folder(QStringLiteral("F"), {Value(movie)}))});
+    ASSERT_TRUE(choose(Value(movie)));
+    // Two seconds of its middle: refused with a message, and the movie stays as it was.
+    ASSERT_TRUE(select(3, 5));
+    c.trimToTimeRange();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0], QStringLiteral("The movie cannot be trimmed to the selection."));
+    EXPECT_FALSE(movie->userSettings()->contains(QStringLiteral("Editing Steps")));
+    ASSERT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && player() && shownFrame() >= 0; }, 10000));
+    EXPECT_NEAR(durationValue(player().get()), 6, 0.15);
+
+    // A stream with a key frame every 1.2 s: a piece of 1.5 s holding one plays as edited.
+    const auto keyed = record(fx::fixtures().transportStream(), QStringLiteral("Recorder"));
+    library({Value(folder(QStringLiteral("G"), {Value(keyed)}))});
+    ASSERT_TRUE(choose(Value(keyed)));
+    ASSERT_TRUE(select(1.0, 2.5));
+    c.trimToTimeRange();
+    // (Its picture starts at that key frame, 0.2 s in.)
+    EXPECT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && player() && std::fabs(durationValue(player().get()) - 1.5) < 0.15 && shownFrame() >= 0; }, 15000));
+    EXPECT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(keyed->userSettings()->contains(QStringLiteral("Editing Steps")));
+}

@@ -113,6 +113,22 @@ void PMMainController::setLibraryPath(const QString& path)
     saveLibraryLocations(libraryLocations());
 }
 
+namespace {
+
+// Two stored folder paths name the same folder however they are written ("~", a trailing
+// slash, "." and "..", links).
+bool isSameFolder(const QString& a, const QString& b)
+{
+    const auto canonical = [](const QString& stored) {
+        const QString path = platform::stringByExpandingTildeInPath(stored);
+        const QString resolved = QFileInfo(path).canonicalFilePath();
+        return resolved.isEmpty() ? QDir::cleanPath(path) : resolved;
+    };
+    return canonical(a) == canonical(b);
+}
+
+} // namespace
+
 DictionaryPtr PMMainController::libraryLocations()
 {
     const QString current = platform::stringByAbbreviatingWithTildeInPath(libraryPath());
@@ -124,7 +140,7 @@ DictionaryPtr PMMainController::libraryLocations()
             if (!it.value().isString())
                 continue;
             const QString stored = it.value().string();
-            if (stored.isEmpty() || stored == current || seen.contains(stored))
+            if (stored.isEmpty() || stored == current || seen.contains(stored) || isSameFolder(stored, current))
                 continue;
             seen.insert(stored);
             locations->setValue(readableNameForStoredPath(stored), stored);

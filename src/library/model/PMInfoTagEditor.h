@@ -98,7 +98,7 @@ public:
     // else a new record of that name whose value refers to the movies' own metadata of that
     // name. Answers the record (in the shown list) and whether it is a new nameless property.
     platform::DictionaryPtr infoAddTag(const QString& tagName, bool* getIsNewProperty = nullptr);
-    // The add button's menu (8.107): hidden records and the importable metadata names that
+    // The add button's menu: hidden records and the importable metadata names that
     // are not persistent yet; empty when there is nothing to offer.
     std::vector<PMInfoAddMenuEntry> addMenuEntries() const;
     // The add button shows its menu only after being held unless a record is hidden.

@@ -34,6 +34,7 @@ class PMGroupTableView;
 struct PMTableCellAppearance;
 struct PMTableCellMenuItem;
 class PMGroupView;
+class PMGroupViewTile;
 class PMIndexImageView;
 class PMLibraryListAccess;
 class PMMovieCell;
@@ -1438,6 +1439,11 @@ public:
     bool goBackToRelevantPreviouslySelectedContainersAsPreflightCheck(bool preflight);
     void goBackToPreviouslySelectedContainers(QObject* sender);
     void selectHistoryContainers(const QList<PMLibraryContainerPtr>& containers);
+    // The back button's menu: one item per earlier selection, titled by the containers'
+    // names in the default order, joined as the multiple-selection search joins them, with
+    // the first container's icon.
+    void populateHistoryMenu(QMenu* menu, const QList<QList<PMLibraryContainerPtr>>& history);
+    QString historyMenuTitleForContainers(QList<PMLibraryContainerPtr> containers);
     // The back button's menu of earlier selections (the main window's).
     class PMOptionalMenuButtonDelegate& backButtonMenuDelegate();
 
@@ -1686,8 +1692,16 @@ public:
     bool loadNewTagValuePanel();
     void newTagValueOK(QObject* sender);
     void newTagValueCancel(QObject* sender);
-    void addInfoTagValues(const QStringList& values);
+    // Adds the values to the record: the one given (the sheet's own record), else the
+    // selected row's.
+    void addInfoTagValues(const QStringList& values, const platform::DictionaryPtr& toEntry = nullptr);
     void addInfoTagValueViaMenuItem(const platform::Value& representedObject);
+    // The value pop-up of an info panel row, completed when it opens: "Import" with the
+    // references to add, a switch per value of the row's tag, then the row's "Clear".
+    // False, and the menu untouched, for any other menu.
+    bool populateInfoTagValueMenu(QMenu* menu);
+    // A value switch of that menu changed.
+    void toggleInfoTagValueFromSwitch(QObject* sender);
     void clearInfoTagValueViaMenuItem(const platform::Value& representedObject);
     // What the info panel does after its tags changed (the panel installs them; until it
     // is there, nothing).
@@ -1707,9 +1721,11 @@ public:
     bool respondsToAction(const QString& action) const override;
     void performAction(const QString& action, QObject* sender) override;
     bool validateMenuItem(QAction* item) override;
-    // A key press in a property editor panel, offered before the panel handles it; true
-    // when taken. The commands subsystem installs the handler; without one nothing is.
-    std::function<bool(QKeyEvent* event, QWidget* window)> _propertyEditorKeyDownHandler;
+    // A key press in the info panel, offered before the control with the focus sees it
+    // (src/ui/commands/PMMainController+InfoKeys.cpp): Space turns the selected record on,
+    // Up and Down open the values of the edited row, Tab walks the value cells, Return is
+    // OK. True when taken; keys of any other window are never taken. (The name is spelled
+    // so: it is the operation's established name.)
     bool handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* window);
 
     // ---------------------------------------------------------------------------------
@@ -1855,8 +1871,6 @@ public:
         std::function<bool()> isAspectRatioLocked;
         // Whether the movies can be turned or mirrored, and how many are mirrored.
         std::function<bool(const platform::ArrayPtr& movies, qsizetype* getNumberOfFlipped)> canFlipOrRotateMovieRepresentations;
-        // A dry run of inserting the current time as a timestamp tag of the current movie.
-        std::function<bool()> insertCurrentTimestampAsTestFlight;
     };
     // Whether validation decides about the action itself (every command of the menus
     // does); an action it does not know is never enabled.
@@ -1998,11 +2012,14 @@ public:
     // grid's tiles, the list's rows, the sidebar's rows and the current movie. Items carry
     // what they act on. Answers the menu (a new one "Context" without one; empty when
     // nothing applies).
-    QMenu* populateContextMenu(QMenu* menu, const platform::ArrayPtr& items, const platform::ArrayPtr& infoPool, const void* previewView,
+    QMenu* populateContextMenu(QMenu* menu, const platform::ArrayPtr& items, const platform::ArrayPtr& infoPool, const PMGroupViewTile* previewView,
                                bool addAspectRatioMenu, bool addSortAndRearrangeMenus);
+    // "Index Image" for the hover frame a clicked tile shows: use it as the preview, save,
+    // copy or reveal it, go to its time. Nothing while the tile shows no frame.
+    void addIndexImageSubmenu(QMenu* menu, const platform::Value& movie, const PMGroupViewTile& tile);
     // Nothing without a current movie.
     QMenu* contextMenuForCurrentMovie();
-    QMenu* contextMenuForGroupViewItems(const platform::ArrayPtr& items, const void* previewView);
+    QMenu* contextMenuForGroupViewItems(const platform::ArrayPtr& items, const PMGroupViewTile* previewView);
     // The movies' common rating ticked, the others among them mixed; added under "Rating".
     QMenu* addRatingSubmenuForMovieRepresentations(const platform::ArrayPtr& movies, QMenu* toMenu);
     // Tag 1 marks every movie opened; tag 0 forgets their plays (and their history entries).
@@ -2081,7 +2098,7 @@ public:
     struct GroupViewHooks {
         std::function<void()> updateStatusFields;
         // The context menu of the grid: its background (no items, no tile) or a tile.
-        std::function<QMenu*(const platform::ArrayPtr& items, const void* previewView)> contextMenuForGroupViewItems;
+        std::function<QMenu*(const platform::ArrayPtr& items, const PMGroupViewTile* previewView)> contextMenuForGroupViewItems;
     };
     GroupViewHooks _groupViewHooks;
     // The manual order after a drag inside the grid (the shown movies in their new order,

@@ -2,13 +2,16 @@
 
 #include "library/model/PMMainController.h"
 #include "platform/Responder.h"
+#include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "ui/commands/PMInfoTagEditorView.h"
+#include "ui/commands/PMMetaReferenceTokenField.h"
 #include "ui/kit/PMRatingView.h"
 #include "ui/library_window/PMAutoCompleteTableView.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QMimeData>
+#include <QtCore/QUrl>
 #include <QtGui/QAction>
 #include <QtGui/QClipboard>
 #include <QtGui/QDragEnterEvent>
@@ -182,7 +185,7 @@ std::unique_ptr<QMenu> PMInfoImageWell::menuForEvent(QPoint position)
 
 // ---- The panel
 
-PMInfoPanel::PMInfoPanel(PMMainController& controller, QWidget* parent) : QDialog(parent), m_controller(controller)
+PMInfoPanel::PMInfoPanel(PMMainController& controller, QWidget* parent) : PMPropertyEditorPanel(parent, Qt::Dialog), m_controller(controller)
 {
     setObjectName(QStringLiteral("Meta"));
     setModal(true);
@@ -255,7 +258,13 @@ PMInfoPanel::PMInfoPanel(PMMainController& controller, QWidget* parent) : QDialo
         if (index >= 0)
             m_controller.infoSelectChapter(index);
     });
-    connect(infoNameField, &QLineEdit::textEdited, this, [this](const QString& text) { setWindowTitle(text); });
+    connect(infoNameField, &QLineEdit::textEdited, this, [this] { m_controller.controlTextDidChange(infoNameField); });
+    // "Show in File Manager": the movie's file selected in its folder.
+    connect(infoLocationField, &QLabel::linkActivated, this, [](const QString& link) {
+        const QUrl url(link);
+        if (url.isLocalFile())
+            platform::revealInFileManager({url.toLocalFile()});
+    });
     connect(infoCoverImageWell, &PMInfoImageWell::imageChangedByUser, this, [this] { m_controller.infoChangeImage(infoCoverImageWell); });
     connect(infoPreviewImageWell, &PMInfoImageWell::imageChangedByUser, this, [this] { m_controller.infoChangeImage(infoPreviewImageWell); });
     connect(infoApplicationSelector, qOverload<int>(&QComboBox::activated), this, [this] { m_controller.infoChangeApplication(infoApplicationSelector); });
@@ -273,9 +282,6 @@ PMInfoPanel::PMInfoPanel(PMMainController& controller, QWidget* parent) : QDialo
         addAction(command);
     }
 
-    // Keys go to the property editor's handler before the control with the focus.
-    for (QWidget* child : findChildren<QWidget*>())
-        child->installEventFilter(this);
     resize(560, 520);
 }
 
@@ -372,14 +378,21 @@ QWidget* PMInfoPanel::buildRenamingTab()
         field->setPlaceholderText(tr(placeholder));
         return field;
     };
+    // A field whose text may hold meta references: the "+" at its right edge (and Ctrl++)
+    // inserts them, a paste or drop keeps them whole.
+    const auto tokenField = [page](const char* placeholder) {
+        auto* field = new PMMetaReferenceTokenField(page);
+        field->setPlaceholderText(tr(placeholder));
+        return field;
+    };
     // 0: numbering.
     {
         auto* options = new QWidget(page);
         auto* form = new QFormLayout(options);
         form->setContentsMargins(0, 0, 0, 0);
-        infoBatchRenameNPrefixField = lineEdit("Prefix");
-        infoBatchRenameNSuffixField = lineEdit("Suffix");
-        infoBatchRenameNIdentifierField = lineEdit("");
+        infoBatchRenameNPrefixField = tokenField("Prefix");
+        infoBatchRenameNSuffixField = tokenField("Suffix");
+        infoBatchRenameNIdentifierField = tokenField("");
         infoBatchRenameNStartSelector = new QComboBox(options);
         for (int i = 0; i <= 10; ++i)
             infoBatchRenameNStartSelector->addItem(QString::number(i));
@@ -411,7 +424,7 @@ QWidget* PMInfoPanel::buildRenamingTab()
         auto* form = new QFormLayout(options);
         form->setContentsMargins(0, 0, 0, 0);
         infoBatchRenameFFindField = lineEdit("Find");
-        infoBatchRenameFReplaceField = lineEdit("Replace with");
+        infoBatchRenameFReplaceField = tokenField("Replace with");
         infoBatchRenameFIgnoreCaseSwitch = new QCheckBox(tr("Ignore case"), options);
         infoBatchRenameFRegExSwitch = new QCheckBox(tr("Regular expression"), options);
         form->addRow(tr("Find:"), infoBatchRenameFFindField);
@@ -428,8 +441,8 @@ QWidget* PMInfoPanel::buildRenamingTab()
         auto* options = new QWidget(page);
         auto* form = new QFormLayout(options);
         form->setContentsMargins(0, 0, 0, 0);
-        infoBatchRenameAPrefixField = lineEdit("Prefix");
-        infoBatchRenameASuffixField = lineEdit("Suffix");
+        infoBatchRenameAPrefixField = tokenField("Prefix");
+        infoBatchRenameASuffixField = tokenField("Suffix");
         form->addRow(tr("Prefix:"), infoBatchRenameAPrefixField);
         form->addRow(tr("Suffix:"), infoBatchRenameASuffixField);
         infoBatchRenameOptionsTabView->addWidget(options);
@@ -442,7 +455,7 @@ QWidget* PMInfoPanel::buildRenamingTab()
         auto* options = new QWidget(page);
         auto* form = new QFormLayout(options);
         form->setContentsMargins(0, 0, 0, 0);
-        infoBatchRenameCComposeField = lineEdit("<?meta:Title?>");
+        infoBatchRenameCComposeField = tokenField("<?meta:Title?>");
         form->addRow(tr("Name:"), infoBatchRenameCComposeField);
         infoBatchRenameOptionsTabView->addWidget(options);
     }
@@ -465,9 +478,14 @@ QWidget* PMInfoPanel::buildRenamingTab()
             infoBatchRenameSwitch->setChecked(true);
         m_controller.readInfoBatchRenameFields();
     };
-    for (QLineEdit* field : {infoBatchRenameAPrefixField, infoBatchRenameASuffixField, infoBatchRenameFFindField, infoBatchRenameFReplaceField,
-                             infoBatchRenameNIdentifierField, infoBatchRenameNPrefixField, infoBatchRenameNSuffixField, infoBatchRenameCComposeField})
+    connect(infoBatchRenameFFindField, &QLineEdit::textEdited, this, [changed] { changed(true); });
+    for (PMMetaReferenceTokenField* field : {infoBatchRenameAPrefixField, infoBatchRenameASuffixField, infoBatchRenameFReplaceField,
+                                             infoBatchRenameNIdentifierField, infoBatchRenameNPrefixField, infoBatchRenameNSuffixField,
+                                             infoBatchRenameCComposeField}) {
         connect(field, &QLineEdit::textEdited, this, [changed] { changed(true); });
+        // A reference put in from the menu is typing too.
+        connect(field, &PMMetaReferenceTokenField::controlTextDidChange, this, [changed] { changed(true); });
+    }
     for (QCheckBox* box : {infoBatchRenameFIgnoreCaseSwitch, infoBatchRenameFRegExSwitch})
         connect(box, &QCheckBox::clicked, this, [changed] { changed(true); });
     for (QComboBox* box : {infoBatchRenameNDigitsSelector, infoBatchRenameNIncrementSelector, infoBatchRenameNStartSelector})
@@ -488,10 +506,3 @@ void PMInfoPanel::accept()
     m_controller.infoOK(okButton);
 }
 
-bool PMInfoPanel::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::KeyPress && isVisible())
-        if (m_controller.handlePopertyEditorKeyDown(static_cast<QKeyEvent*>(event), this))
-            return true;
-    return QDialog::eventFilter(watched, event);
-}

@@ -1,11 +1,13 @@
 // The info panel ("Meta"): the name, place, size, pictures, opening application and rating
 // of one movie, or the batch rename of several; the tag editor beside them. The panel only
 // holds the controls: the controller fills them (`prepareInfo`), reads them back
-// (`absorbInfo`) and answers their actions. It is opened with open() and never runs a
-// nested event loop.
+// (`absorbInfo`) and answers their actions. It is shown application-modal, so that no other
+// window (the preferences, the player) changes what OK is about to apply, and never runs a
+// nested event loop. Its keys go to the controller's property-editor handler first.
 #pragma once
 
 #include "images/PMDragSourceImageView.h"
+#include "ui/kit/PMSmallControls.h"
 
 #include <QtWidgets/QDialog>
 
@@ -19,6 +21,7 @@ class QTabBar;
 class PMAutoCompleteTableView;
 class PMInfoTagEditorView;
 class PMMainController;
+class PMMetaReferenceTokenField;
 class PMRatingView;
 
 // An image well: takes pictures dropped on it or pasted into it (Ctrl+V), empties on
@@ -55,7 +58,7 @@ private:
     int m_changeMark = 0;
 };
 
-class PMInfoPanel : public QDialog {
+class PMInfoPanel : public PMPropertyEditorPanel {
     Q_OBJECT
 public:
     explicit PMInfoPanel(PMMainController& controller, QWidget* parent = nullptr);
@@ -68,6 +71,8 @@ public:
     QStackedWidget* infoSingleMultipleTabView = nullptr;
 
     QLineEdit* infoNameField = nullptr;
+    // The name as the panel showed it: a field still holding it was not edited.
+    QString shownName;
     QWidget* infoNameRow = nullptr;
     QLabel* infoLocationField = nullptr;
     QLabel* infoSizeField = nullptr;
@@ -83,23 +88,23 @@ public:
     // The tag editor: the tag list, the property list with its buttons, and the notes.
     PMInfoTagEditorView* infoTagEditor = nullptr;
 
-    // The batch rename.
+    // The batch rename. Every field but the one to find takes meta references.
     QCheckBox* infoBatchRenameSwitch = nullptr;
     QComboBox* infoBatchRenameActionSelector = nullptr;
     QStackedWidget* infoBatchRenameOptionsTabView = nullptr;
-    QLineEdit* infoBatchRenameAPrefixField = nullptr;
-    QLineEdit* infoBatchRenameASuffixField = nullptr;
+    PMMetaReferenceTokenField* infoBatchRenameAPrefixField = nullptr;
+    PMMetaReferenceTokenField* infoBatchRenameASuffixField = nullptr;
     QLineEdit* infoBatchRenameFFindField = nullptr;
-    QLineEdit* infoBatchRenameFReplaceField = nullptr;
+    PMMetaReferenceTokenField* infoBatchRenameFReplaceField = nullptr;
     QCheckBox* infoBatchRenameFIgnoreCaseSwitch = nullptr;
     QCheckBox* infoBatchRenameFRegExSwitch = nullptr;
-    QLineEdit* infoBatchRenameNIdentifierField = nullptr;
+    PMMetaReferenceTokenField* infoBatchRenameNIdentifierField = nullptr;
     QComboBox* infoBatchRenameNDigitsSelector = nullptr;
     QComboBox* infoBatchRenameNIncrementSelector = nullptr;
-    QLineEdit* infoBatchRenameNPrefixField = nullptr;
+    PMMetaReferenceTokenField* infoBatchRenameNPrefixField = nullptr;
     QComboBox* infoBatchRenameNStartSelector = nullptr;
-    QLineEdit* infoBatchRenameNSuffixField = nullptr;
-    QLineEdit* infoBatchRenameCComposeField = nullptr;
+    PMMetaReferenceTokenField* infoBatchRenameNSuffixField = nullptr;
+    PMMetaReferenceTokenField* infoBatchRenameCComposeField = nullptr;
     PMAutoCompleteTableView* infoBatchRenameList = nullptr;
     QLabel* infoBatchRenameStatusField = nullptr;
 
@@ -115,7 +120,6 @@ public:
 protected:
     void reject() override;
     void accept() override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* buildSingleMovieTab();

@@ -106,7 +106,7 @@ PMInfoTagEditorView::PMInfoTagEditorView(QWidget* parent)
     m_deleteButton = new QToolButton(m_propertiesContainer);
     m_deleteButton->setObjectName(QStringLiteral("infoTagDeleteButton"));
     m_deleteButton->setText(QStringLiteral("\u2212"));
-    m_deleteButton->setToolTip(localized("Delete the selected property (Alt: clear all shown properties)"));
+    m_deleteButton->setToolTip(localized("Delete the selected property (Ctrl or Alt: clear all shown properties)"));
     m_filterButton = new QToolButton(m_propertiesContainer);
     m_filterButton->setObjectName(QStringLiteral("infoTagFilterButton"));
     m_filterButton->setToolTip(localized("Show only the properties that are used"));
@@ -477,7 +477,8 @@ void PMInfoTagEditorView::performAction(const QString& action, QObject* sender)
         const auto* item = qobject_cast<QAction*>(sender);
         infoAddTag(item ? platform::menuItemRepresentedObject(item).string() : QString());
     } else if (action == QLatin1String("infoDeleteTag")) {
-        infoDeleteTag(sender == m_deleteButton && (QApplication::keyboardModifiers() & Qt::AltModifier));
+        // Ctrl as well as Alt: Alt+click seldom gets past an X11 window manager.
+        infoDeleteTag(sender == m_deleteButton && (QApplication::keyboardModifiers() & (Qt::AltModifier | Qt::ControlModifier)));
     } else if (action == QLatin1String("infoClearTags")) {
         infoClearTags();
     } else if (action == QLatin1String("filterInfoTags")) {

@@ -1,6 +1,6 @@
 // The tag editor of the info panel as one widget the panel places: the one-row tag list
 // (plain tags), the property list (one row per other tag), the add button with its menu of
-// hidden and importable tags, the delete button (Alt: clear every shown tag), the filter
+// hidden and importable tags, the delete button (Ctrl or Alt: clear every shown tag), the filter
 // button, and the notes field with its switch. It shows and edits the records that
 // `PMInfoTagEditor` builds, through the main controller's table code, and applies them
 // when the panel's edits are applied. Main thread only.
@@ -78,7 +78,7 @@ public:
     QMenu* menuForOptionalMenuButton(PMOptionalMenuButton* button) override;
     std::optional<bool> waitForMenuForOptionalMenuButton(PMOptionalMenuButton* button) override;
     // "infoAddTag" (a menu item's represented object names the tag), "infoDeleteTag" (with
-    // Alt: "infoClearTags"), "infoClearTags", "filterInfoTags".
+    // Ctrl or Alt: "infoClearTags"), "infoClearTags", "filterInfoTags".
     bool respondsToAction(const QString& action) const override;
     void performAction(const QString& action, QObject* sender) override;
 

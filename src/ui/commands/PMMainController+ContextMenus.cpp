@@ -6,11 +6,13 @@
 
 #include "foundation/NSDate+PMExtensions.h"
 #include "images/PMDragSourceImageView.h"
+#include "images/PMIndexImageWrapper.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "foundation/NSString+PMHelpManagerFileNames.h"
+#include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "foundation/PMLog.h"
 #include "platform/Alert.h"
 #include "platform/Applications.h"
@@ -444,7 +446,53 @@ void PMMainController::addTagValueSwitchesToContextMenu(QMenu* menu, const Array
         PMTagValueSwitchGenerator::generatorForTag(tag, movies, this, QStringLiteral("didTogglePropertyValue"), target);
 }
 
-QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items, const ArrayPtr& infoPool, const void* previewView,
+void PMMainController::addIndexImageSubmenu(QMenu* menu, const Value& movieValue, const PMGroupViewTile& tile)
+{
+    // Only while the tile shows one of the movie's hover frames: the submenu acts on that frame.
+    PMMovieRepresentationPrototype* movie = PMMovie(movieValue);
+    const std::int64_t index = tile.hover.indexImageIndex();
+    if (!movie || index < 0)
+        return;
+    const auto frames = movie->cachedStandardIndexImageWrappers();
+    if (!frames || std::size_t(index) >= frames->size() || !(*frames)[std::size_t(index)] || !(*frames)[std::size_t(index)]->image())
+        return;
+    const PMIndexImageWrapperPtr frame = (*frames)[std::size_t(index)];
+    const platform::ImagePtr image = frame->image();
+    auto* submenu = new QMenu(localized("Index Image"), menu);
+    addHandlerItem(submenu, localized("Use as Preview"), [this, movieValue, image](QAction*) {
+        if (PMMovieRepresentationPrototype* m = PMMovie(movieValue)) {
+            m->setPosterImage(image);
+            updatePreviewForMovieRepresentation(movieValue);
+        }
+    });
+    submenu->addSeparator();
+    const double timestamp = frame->timestamp();
+    QString suggestedName;
+    if (timestamp >= 0) {
+        suggestedName = savedFrameFilename(movie->displayNameWithExtension(true), timestamp);
+    } else {
+        suggestedName = QStringLiteral("%1 (%2)").arg(movie->displayNameWithExtension(true)).arg(index + 1);
+    }
+    QAction* save = addHandlerItem(submenu, localized("Save..."), [this, image, suggestedName](QAction*) {
+        if (_itemCommands.saveImage)
+            _itemCommands.saveImage(image, suggestedName, mainWindow());
+    });
+    save->setEnabled(bool(_itemCommands.saveImage));
+    addHandlerItem(submenu, localized("Copy"), [image](QAction*) {
+        if (image && image->isValid())
+            QGuiApplication::clipboard()->setImage(image->pixels());
+    });
+    if (const QString source = image->associatedSourcePath; !source.isEmpty() && QFileInfo::exists(source)) {
+        submenu->addSeparator();
+        addActionItem(submenu, localized("Show in File Manager"), "showInFinder", 0, Value(source));
+    }
+    if (timestamp >= 0)
+        movie->addGoToTimestampMenuItemsToMenu(submenu, timestamp, frame->timestampDescription(), nullptr, false, true);
+    platform::installMenuConventions(submenu);
+    menu->addMenu(submenu);
+}
+
+QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items, const ArrayPtr& infoPool, const PMGroupViewTile* previewView,
                                              bool addAspectRatioMenu, bool addSortAndRearrangeMenus)
 {
     if (!menu)
@@ -603,6 +651,8 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
         if (movie->canShowIndexImage())
             addActionItem(menu, localized("Show Index Image"), "generateIndexImage", 0, movies->at(0));
+        if (previewView)
+            addIndexImageSubmenu(menu, movies->at(0), *previewView);
         if (!previewView && _currentMovieHasVideo && _mainMenu.currentFrameMenu && PMMovie(_currentMovieRepresentation)
             && &PMMovie(_currentMovieRepresentation)->original() == &movie->original()) {
             auto* frame = new QMenu(localized("Current Frame"), menu);
@@ -660,9 +710,15 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         if (!seriesCounts.isEmpty()) {
             sequenceMenu = new QMenu(localized("Sequence"), menu);
             for (auto it = seriesCounts.cbegin(); it != seriesCounts.cend(); ++it) {
-                const QString suffix = it.value() == 1 ? localized("1 file") : localized("%1 files").arg(it.value());
-                addActionItem(sequenceMenu, localized("Show Series") + QStringLiteral(" — ") + suffix, "filter", 0,
-                              Value(QStringLiteral("==") + it.key()));
+                // The series' own size, however many of it were clicked.
+                const platform::DictionaryPtr series = _nonProxyRawMovieRepresentationSeriesByIDPrefix.value(it.key());
+                const ArrayPtr members = series ? series->value(QStringLiteral("Items")).array() : nullptr;
+                const qsizetype size = members && !members->isEmpty() ? members->count() : it.value();
+                const QString suffix = size == 1 ? localized("1 file") : localized("%1 files").arg(size);
+                const QString seriesName = displayNameForSeriesIDPrefix(it.key());
+                const QString title = seriesName.isEmpty() ? localized("Show Series")
+                                                           : localized("Show \"%1\"").arg(platform::escapedMenuTitle(seriesName));
+                addActionItem(sequenceMenu, title + QStringLiteral(" — ") + suffix, "filter", 0, Value(QStringLiteral("==") + it.key()));
             }
             if (seriesCounts.size() > 1) {
                 QStringList prefixes;
@@ -877,7 +933,19 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         QAction* reveal = nullptr;
         if (!movie->path().isEmpty() && !movie->isMissing()) {
             addSeparatorIfNeeded(menu);
-            reveal = addActionItem(menu, localized("Show in File Manager"), "showInFinder", 0, Value(movie->path()));
+            const std::optional<QStringList> parts = sequencePaths(movie->path());
+            if (parts && !parts->isEmpty()) {
+                // A sequence bundle: the bundle itself first, then each of its parts.
+                auto* partsMenu = new QMenu(localized("Show in File Manager"), menu);
+                addActionItem(partsMenu, platform::escapedMenuTitle(QFileInfo(movie->path()).fileName()), "showInFinder", 0, Value(movie->path()));
+                partsMenu->addSeparator();
+                for (const QString& part : *parts)
+                    addActionItem(partsMenu, platform::escapedMenuTitle(QFileInfo(part).fileName()), "showInFinder", 0, Value(part));
+                platform::installMenuConventions(partsMenu);
+                reveal = menu->addMenu(partsMenu);
+            } else {
+                reveal = addActionItem(menu, localized("Show in File Manager"), "showInFinder", 0, Value(movie->path()));
+            }
         }
         const auto differs = [movie](const QString& file) { return !file.isEmpty() && file != movie->path(); };
         const QString preview = storedImageFile(movie->posterImageBasePath());
@@ -943,33 +1011,46 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
     }
 
-    // Sorting the shown container.
-    if (addSortAndRearrangeMenus) {
-        const PMLibraryContainerPtr shown = selectedContainer();
-        const QString name = shown ? shown->displayName() : QString();
+    // Sorting the shown container: the library's own top-level sections keep their order
+    // unless they may be rearranged, as in the main menu.
+    const PMLibraryContainerPtr shown = addSortAndRearrangeMenus ? selectedContainer() : nullptr;
+    const bool canRearrange = shown && shown->rearrangeChildrenAsPreflightCheck(true);
+    if (shown && (shown->topLevelRole().isEmpty() || canRearrange)) {
+        const QString name = shown->displayName();
         const Value sortMovie = movie ? movies->at(0) : Value();
         addSeparatorIfNeeded(menu);
         const QString sortTitle = name.isEmpty() ? localized("Sort by") : localized("Sort \"%1\" by").arg(platform::escapedMenuTitle(name));
+        const QString rearrangeTitle = name.isEmpty() ? localized("Rearrange by") : localized("Rearrange \"%1\" by").arg(platform::escapedMenuTitle(name));
         if (menu->actions().isEmpty()) {
-            // A header line: styles draw a section without its text.
-            QAction* header = menu->addAction(sortTitle);
-            platform::setMenuItemTargetsNothing(header);
-            header->setEnabled(false);
+            // Header lines: styles draw a section without its text.
+            const auto addHeader = [menu](const QString& title) {
+                QAction* header = menu->addAction(title);
+                platform::setMenuItemTargetsNothing(header);
+                header->setEnabled(false);
+            };
+            addHeader(sortTitle);
             populateSortMenu(menu, false, sortMovie);
+            if (canRearrange) {
+                menu->addSeparator();
+                addHeader(rearrangeTitle);
+                populateRearrangeMenu(menu, sortMovie);
+            }
         } else {
             auto* sort = new QMenu(sortTitle, menu);
             sort->setObjectName(QStringLiteral("ContextSortBy"));
             populateSortMenu(sort, false, sortMovie);
             platform::installMenuConventions(sort);
             menu->addMenu(sort);
-            auto* rearrange = new QMenu(name.isEmpty() ? localized("Rearrange by") : localized("Rearrange \"%1\" by").arg(platform::escapedMenuTitle(name)), menu);
-            rearrange->setObjectName(QStringLiteral("ContextRearrangeBy"));
-            populateRearrangeMenu(rearrange, sortMovie);
-            if (!rearrange->actions().isEmpty()) {
-                platform::installMenuConventions(rearrange);
-                menu->addMenu(rearrange);
-            } else {
-                delete rearrange;
+            if (canRearrange) {
+                auto* rearrange = new QMenu(rearrangeTitle, menu);
+                rearrange->setObjectName(QStringLiteral("ContextRearrangeBy"));
+                populateRearrangeMenu(rearrange, sortMovie);
+                if (!rearrange->actions().isEmpty()) {
+                    platform::installMenuConventions(rearrange);
+                    menu->addMenu(rearrange);
+                } else {
+                    delete rearrange;
+                }
             }
         }
     }
@@ -988,7 +1069,7 @@ QMenu* PMMainController::contextMenuForCurrentMovie()
     return populateContextMenu(nullptr, items, nullptr, nullptr, true, false);
 }
 
-QMenu* PMMainController::contextMenuForGroupViewItems(const ArrayPtr& items, const void* previewView)
+QMenu* PMMainController::contextMenuForGroupViewItems(const ArrayPtr& items, const PMGroupViewTile* previewView)
 {
     return populateContextMenu(nullptr, items, _groupMovieItems, previewView, false, true);
 }
@@ -996,7 +1077,7 @@ QMenu* PMMainController::contextMenuForGroupViewItems(const ArrayPtr& items, con
 void PMMainController::installContextMenus()
 {
     if (!_groupViewHooks.contextMenuForGroupViewItems)
-        _groupViewHooks.contextMenuForGroupViewItems = [this](const ArrayPtr& items, const void* previewView) {
+        _groupViewHooks.contextMenuForGroupViewItems = [this](const ArrayPtr& items, const PMGroupViewTile* previewView) {
             return contextMenuForGroupViewItems(items, previewView);
         };
     if (!_contextMenuForGroupListRowIndexes)

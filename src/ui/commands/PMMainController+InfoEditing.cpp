@@ -6,6 +6,7 @@
 #include "foundation/NSString+PMHelpManagerPaths.h"
 #include "foundation/PMLog.h"
 #include "images/PMMovieRepresentationImageLoader.h"
+#include "library/maintenance/PMExtendedRegularExpression.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
@@ -17,6 +18,7 @@
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMInfoPanel.h"
 #include "ui/commands/PMInfoTagEditorView.h"
+#include "ui/commands/PMMetaReferenceTokenField.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMRatingView.h"
 #include "ui/library_window/PMAutoCompleteTableView.h"
@@ -208,8 +210,11 @@ void PMMainController::showMovieInfo(QObject* sender)
     // The sender's tag: the chapter in its last digit; 10 to 19 ask for the renaming view.
     const qint64 tag = item ? std::max<qint64>(0, platform::menuItemTag(item)) : 0;
     prepareInfoWithChapter(int(tag % 10), movies, pool, tag >= 10 && tag <= 19);
+    // Every other window waits until OK or Cancel. (QDialog::open() would make it
+    // window-modal whatever was set.)
     panel.setWindowModality(Qt::ApplicationModal);
-    panel.open();
+    panel.setResult(0);
+    panel.show();
     panel.raise();
     panel.activateWindow();
 }
@@ -223,6 +228,8 @@ void PMMainController::infoSelectChapter(int chapter)
     const bool renaming = panel.infoSingleMultipleTabView->currentIndex() == 1;
     if (renaming && panel.infoChapterSelector->currentIndex() == 1 && chapter != 1)
         _infoSwitchedAwayFromRenaming = true;
+    else if (chapter == 1)
+        _infoSwitchedAwayFromRenaming = false;
     panel.infoChapterSelector->setCurrentIndex(chapter);
     panel.chapterView->setCurrentIndex(chapter);
     // Batch-rename fields hold the state of the chapter shown last; nothing else changes.
@@ -264,6 +271,10 @@ void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& f
                 qsizetype i = 0;
                 while (i < prefix.size() && i < name.size() && prefix.at(i) == name.at(i))
                     ++i;
+                // Never half a character: names that differ only in the second half of a
+                // surrogate pair (two emoji) share nothing of it.
+                if (i > 0 && prefix.at(i - 1).isHighSurrogate())
+                    --i;
                 prefix.truncate(i);
             }
             prefix = prefix.trimmed();
@@ -299,6 +310,7 @@ void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& f
         panel.infoNextButton->setVisible(stepping);
         panel.infoNextButton->setEnabled(stepping);
         panel.infoNameField->setText(movie->displayName());
+        panel.shownName = panel.infoNameField->text();
         panel.infoNameField->setReadOnly(automatic);
         const QString path = movie->path();
         if (path.isEmpty()) {
@@ -411,17 +423,14 @@ void PMMainController::prepareInfoRating()
     if (!_infoPanel)
         return;
     PMInfoPanel& panel = *_infoPanel;
-    std::vector<double> ratings;
-    const long long common = _infoMovieRepresentations ? commonRatingAmongRatings(*_infoMovieRepresentations, &ratings) : 0;
-    const bool agree = common >= 0;
-    panel.infoRatingSelector->setRating(Value(qint64(agree ? common : 5)));
-    panel.infoRatingSwitch->setChecked(agree);
-    panel.infoRatingSwitch->setEnabled(!agree);
-    const bool showAll = defaults().boolForKey(QStringLiteral("Show All Tag Editor Checkboxes"));
-    const bool hidden = showAll ? (_infoMovieRepresentations && _infoMovieRepresentations->count() == 1) : agree;
-    panel.infoRatingSwitch->setHidden(hidden);
+    // The tag editor worked the rating out with the records.
+    const PMInfoRatingState& state = panel.infoTagEditor->editor().ratingState();
+    panel.infoRatingSelector->setRating(Value(qint64(state.rating)));
+    panel.infoRatingSwitch->setChecked(state.switchOn);
+    panel.infoRatingSwitch->setEnabled(state.switchEnabled);
+    panel.infoRatingSwitch->setHidden(state.switchHidden);
     if (QLabel* label = panel.findChild<QLabel*>(QStringLiteral("infoRatingLabel")))
-        label->setVisible(hidden);
+        label->setVisible(state.switchHidden);
     _infoRatingTouched = false;
 }
 
@@ -552,7 +561,8 @@ void PMMainController::absorbInfo()
         readInfoBatchRenameFields();
         if (!automatic && panel.infoBatchRenameSwitch->isChecked() && updateBatchRenameNamesAndPerformRenaming(false, nullptr) > 0) {
             bool rename = true;
-            if (_infoSwitchedAwayFromRenaming) {
+            // Asked only while the renaming controls are out of sight.
+            if (_infoSwitchedAwayFromRenaming && panel.infoChapterSelector->currentIndex() != 1) {
                 platform::Alert alert;
                 // Over the panel, so that the keys go back to the panel and then to the
                 // library window once both are gone.
@@ -600,9 +610,11 @@ void PMMainController::absorbInfo()
         }
     } else if (PMMovieRepresentationPrototype* movie = singleMovie(_infoMovieRepresentations)) {
         // 4. The name, through the organiser: the file takes a free name of at most 255
-        // bytes and never replaces another file.
+        // bytes and never replaces another file. Only a name the user changed: one shown
+        // with a blank at either end is no request to trim it.
+        const bool typed = panel.infoNameField->text() != panel.shownName;
         const QString name = cleanTypedName(panel.infoNameField->text());
-        if (!automatic && !name.isEmpty() && name != movie->displayName()) {
+        if (!automatic && typed && !name.isEmpty() && name != movie->displayName()) {
             movie->setDisplayName(name);
             if (organize) {
                 FileLocationsRequest request;
@@ -721,6 +733,8 @@ void PMMainController::infoOK(QObject*)
     _infoDecodedMetaReferenceCache.clear();
     _infoBatchRenamePseudoSeriesByID.clear();
     _infoBatchRenamePseudoSeriesValid = false;
+    // The replacement templates parsed while the panel was open are not needed any more.
+    PMERETemplateFlushCache();
     saveLibrarySoon();
 }
 
@@ -741,6 +755,7 @@ void PMMainController::infoCancel(QObject*)
     _infoBatchRenamePseudoSeriesValid = false;
     _infoPanel->infoCoverImageWell->setImage(nullptr);
     _infoPanel->infoPreviewImageWell->setImage(nullptr);
+    PMERETemplateFlushCache();
 }
 
 void PMMainController::installInfoPanelCommands()

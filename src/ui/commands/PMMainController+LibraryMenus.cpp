@@ -18,6 +18,7 @@
 #include "ui/kit/NSMenu+PMExtensions.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QFileInfo>
 #include <QtCore/QTimer>
@@ -77,6 +78,15 @@ void addFolderState(QMenu* menu, const QString& path)
         addNonActionItemWithTitle(menu, platform::isPathOnMissingVolume(path) ? localized("Not Available") : localized("Missing"));
 }
 
+// The folder a path names however it is written: a trailing slash, "." and "..", links.
+QString canonicalFolderPath(const QString& path)
+{
+    if (path.isEmpty())
+        return path;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
+}
+
 } // namespace
 
 void PMMainController::addSupplementaryLibraryLocationsToMenu(QMenu* menu, bool includeHeader)
@@ -121,11 +131,11 @@ void PMMainController::addLibraryLocationsToMenu(QMenu* menu, bool includeSupple
     }
     const DictionaryPtr locations = libraryLocations();
     const QStringList names = sortedNames(locations);
-    const QString current = libraryPath();
+    const QString current = canonicalFolderPath(libraryPath());
     const bool hideInaccessible = platform::UserDefaults::standard().boolForKey(QStringLiteral("Hide Inaccessible Libraries"));
     for (const QString& name : names) {
         const QString path = platform::stringByExpandingTildeInPath(locations->value(name).string());
-        if (path == current) {
+        if (canonicalFolderPath(path) == current) {
             auto* details = new QMenu(localized("Library Folder Details"), menu);
             QAction* item = menu->addMenu(details);
             item->setText(platform::escapedMenuTitle(name));

@@ -21,6 +21,10 @@
 #include "playback/PMPlayback.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/commands/PMMenuItemSwitch.h"
+#include "ui/commands/PMTagValueSwitch.h"
+#include "ui/library_window/PMAutoCompleteTableView.h"
+#include "foundation/NSString+PMHelpManager.h"
+#include "foundation/PMRange.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMGroupView.h"
 
@@ -639,8 +643,6 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         const PMLibraryContainerPtr playlist = temporaryStorage();
         return playlist && count(playlist->rawChildren()) > 0;
     }
-    if (a == QLatin1String("insertCurrentTimestamp"))
-        return current && _menuValidation.insertCurrentTimestampAsTestFlight && _menuValidation.insertCurrentTimestampAsTestFlight();
 
     // Commands that can always be given; anything else is unknown here and stays off.
     return validationKnowsAction(a) && !a.isEmpty();
@@ -674,7 +676,7 @@ bool PMMainController::validationKnowsAction(const QString& action)
                  "setWatchedFromMenuItem",
                  // Open With: the item carries its movies and application, so it can always act
                  "openWithApplicationFromMenuItem", "alwaysOpenWithApplicationFromMenuItem", "filterOpenWithApplicationFromMenuItemSwitch",
-                 "didTogglePropertyValue"})
+                 "didTogglePropertyValue", "addInfoTagValueViaMenuItem", "toggleInfoTagValue"})
             set.insert(QString::fromLatin1(name));
         return set;
     }();
@@ -924,6 +926,90 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
         }
         return;
     }
+
+    populateInfoTagValueMenu(menu);
+}
+
+bool PMMainController::populateInfoTagValueMenu(QMenu* menu)
+{
+    // The value pop-up of an info row: its title, "New..." and the row's "Clear", which
+    // stands for the row.
+    if (!infoWindow || !infoWindow->isVisible() || !menu || menu->actions().size() != 3)
+        return false;
+    QAction* kept = menu->actions().at(2);
+    const platform::DictionaryPtr record = platform::menuItemRepresentedObject(kept).dictionary();
+    if (!record || !_infoTags)
+        return false;
+    bool isInfoRow = false;
+    for (const Value& v : *_infoTags)
+        isInfoRow = isInfoRow || v.dictionary() == record;
+    const QString tagName = record->value(QStringLiteral("Tag")).string();
+    if (!isInfoRow || tagName.isEmpty())
+        return false;
+    menu->removeAction(kept);
+
+    // Values of the other rows (and of the files themselves) to add to this one.
+    _infoNewTagEntry = record;
+    QAction* import = menu->addAction(localized("Import"));
+    platform::setMenuItemTargetsNothing(import);
+    import->setMenu(populateMetaReferenceMenu(new QMenu(localized("Import"), menu), infoWindow, QStringLiteral("addInfoTagValueViaMenuItem"), this,
+                                              Value(record)));
+    menu->addSeparator();
+
+    // A switch per value: on for every edited movie, off for none, mixed as they are.
+    const std::uint64_t threshold = defaults().boolForKey(QStringLiteral("Toggle Tag Values Via Context Menu")) ? 0 : PMNotFound;
+    QHash<QString, ArrayPtr> carriers;
+    QStringList values = valuesForTag(tagName.toLower(), QString(), _infoMovieRepresentations, threshold, &carriers);
+    if (values.isEmpty())
+        values << checkMarkString();
+    const qsizetype n = count(_infoMovieRepresentations);
+    const auto containsIgnoringCase = [&](const QString& key, const QString& value) {
+        const ArrayPtr list = record->value(key).array();
+        if (!list)
+            return false;
+        for (const Value& v : *list)
+            if (v.isString() && v.string().compare(value, Qt::CaseInsensitive) == 0)
+                return true;
+        return false;
+    };
+    for (const QString& value : std::as_const(values)) {
+        if (value.isEmpty()) {
+            menu->addSeparator();
+            continue;
+        }
+        PMTagValueSwitch* valueSwitch = PMTagValueSwitch::make(stringByMakingMetaReferencesReadableWithMetaPrefix(value, false), nullptr, menu, nullptr);
+        valueSwitch->tagName = tagName;
+        valueSwitch->tagValue = value;
+        valueSwitch->setTarget(this);
+        valueSwitch->setAction(QStringLiteral("toggleInfoTagValue"));
+        const qsizetype m = count(carriers.value(value));
+        valueSwitch->setAllowsMixedState(m > 0 && m < n);
+        int state;
+        if (containsIgnoringCase(QStringLiteral("Checked Separate Values"), value))
+            state = 1;
+        else if (containsIgnoringCase(QStringLiteral("Unchecked Separate Values"), value))
+            state = 0;
+        else
+            state = m > 0 && m < n ? -1 : (m > 0 ? 1 : 0);
+        valueSwitch->setSwitchState(state);
+    }
+    menu->addSeparator();
+    menu->addAction(kept);
+    indentToAlignWithMenuItemSwitches(menu);
+    return true;
+}
+
+void PMMainController::toggleInfoTagValueFromSwitch(QObject* sender)
+{
+    auto* valueSwitch = qobject_cast<PMTagValueSwitch*>(sender);
+    if (!valueSwitch)
+        return;
+    toggleInfoTagValue(valueSwitch->tagName, valueSwitch->tagValue, valueSwitch->switchState());
+    updateInfoTagButtonsAvailability();
+    _infoDecodedMetaReferenceCache.clear();
+    for (PMAutoCompleteTableView* table : {infoTagTagList.data(), infoTagPropertyList.data()})
+        if (table)
+            table->viewport()->update();
 }
 
 // ---- Actions ----------------------------------------------------------------------------
@@ -1258,6 +1344,8 @@ void PMMainController::installMenuCommands()
     add("showMainWindow", [this](QObject*) { showMainWindow(); });
     add("toggleFullScreen", [this](QObject*) { toggleFullScreen(); });
     add("didTogglePropertyValue", [this](QObject*) { didTogglePropertyValue(); });
+    add("toggleInfoTagValue", [this](QObject* s) { toggleInfoTagValueFromSwitch(s); });
+    add("addInfoTagValueViaMenuItem", [this](QObject* s) { addInfoTagValueViaMenuItem(senderObject(s)); });
     // Document commands that only players and image windows perform: here they beep.
     for (const char* name : {"save", "saveAs", "saveSelectionAs", "setExportExtension", "convert", "export", "exportSelection"})
         add(name, [](QObject*) { platform::beep(); });

@@ -19,6 +19,7 @@
 #include "playback/PMExternalViewerWatch.h"
 #include "playback/PMRemoteInterfaceWindow.h"
 #include "services/PMSparkleWrapper.h"
+#include "ui/commands/PMInfoPanel.h"
 #include "ui/commands/PMMetaReferenceTokenField.h"
 #include "ui/commands/PMPreferencesWindow.h"
 #include "ui/kit/NSView+PMExtensions.h"
@@ -26,6 +27,7 @@
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMainWindow.h"
 #include "ui/library_window/PMMovieOutlineView.h"
+#include "ui/library_window/PMPreviewViewPrototype.h"
 #include "ui/plist_editor/PMJSONTextView.h"
 
 #include <QtCore/QCoreApplication>
@@ -552,7 +554,7 @@ void PMMainController::showPreferences(QObject*)
         autoNameField->setMinimumWidth(240);
         b.row(localized("Names:"), {autoNameSwitch, autoNameField});
         useSequencePrefixAsDefaultIdentifierSwitch = b.checkBox(localized("Batch renaming falls back to the sequence prefix"));
-        b.row(localized("Names:"), {useSequencePrefixAsDefaultIdentifierSwitch});
+        b.row(QString(), {useSequencePrefixAsDefaultIdentifierSwitch});
         b.finish();
         window->addPane(QStringLiteral("Library"), localized("Library"), QStringLiteral("folder-documents"), u'L', pane);
     }
@@ -758,9 +760,11 @@ void PMMainController::loadPreferenceControls()
     setSlider(previewSpacingSlider, PMGroupView::spacing());
     setSlider(previewCoverAlphaSlider, PMGroupView::coverOverlayAlpha());
     setSlider(previewCoverPositionSlider, PMGroupView::coverOverlayPosition());
-    const double delay = d.doubleForKey(QStringLiteral("Cycle Through Index Image On Hover: Delay"));
+    // The delay in force, as the tiles read it: a stored delay below the slider's minimum
+    // (typed into the settings file) is shown and used as that minimum.
+    const double delay = PMMovieTileHover::delay();
     setSlider(indexImageOnHoverDelaySlider, delay);
-    indexImageOnHoverDelayField->setText(delayText(std::max(delay, 0.1)));
+    indexImageOnHoverDelayField->setText(delayText(delay));
     const double fraction = PMMovieRepresentationImageLoader::frameTimeFraction();
     setSlider(previewFrameTimeSlider, fraction);
     previewFrameTimeField->setText(percentText(fraction));
@@ -783,11 +787,10 @@ void PMMainController::loadPreferenceControls()
     viewerRulesTextView->setString(rules.trimmed().isEmpty() ? PMBuiltInViewerRules() : rules);
     updateDownloadsContainerSelector();
 
-    // Two option rows exclude each other: the automatic names once they were ever set, else
-    // the batch rename's prefix fallback.
-    const bool namesChosen = !d.objectForKey(QStringLiteral("Determine Names Automatically")).isNull();
-    setRowVisible(useSequencePrefixAsDefaultIdentifierSwitch, !namesChosen);
-    setRowVisible(autoNameSwitch, namesChosen);
+    // Both naming rows are always there: automatic names are switched on here, not only in
+    // the settings file.
+    setRowVisible(useSequencePrefixAsDefaultIdentifierSwitch, true);
+    setRowVisible(autoNameSwitch, true);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1087,14 +1090,18 @@ void PMMainController::setIntervalFromTextField(QLineEdit* textField, const QStr
     bool ok = false;
     qint64 value = textField->text().trimmed().toLongLong(&ok);
     if (!ok) {
-        // Not a number: the field shows the interval in force again.
+        // Not a number: the field shows the interval in force again, with a beep.
         const qint64 stored = store().integerForKey(setting);
         textField->setText(QString::number(setting == QLatin1String("Step Interval") ? stepInterval() : (stored < 1 ? 5 : stored)));
+        platform::beep();
         return;
     }
     if (value < 1) {
+        // The shortest interval is 1: the field says so, and the beep tells that the typed
+        // value was not taken.
         value = 1;
         textField->setText(QStringLiteral("1"));
+        platform::beep();
     }
     store().setInteger(value, setting);
 }
@@ -1138,6 +1145,14 @@ void PMMainController::controlTextDidChange(QWidget* field)
         });
     } else if (field == sortPrefixesField.data()) {
         restartPause(_sortPrefixesTimer, this, [this] { invalidateSortPrefixes(); });
+    } else if (_infoPanel && field == _infoPanel->infoNameField) {
+        // The panel's title quotes the name being typed; an emptied field shows the name
+        // the movie keeps.
+        QString name = _infoPanel->infoNameField->text();
+        if (name.isEmpty() && _infoMovieRepresentations && !_infoMovieRepresentations->isEmpty())
+            if (PMMovieRepresentationPrototype* movie = PMMovie(_infoMovieRepresentations->at(0)))
+                name = movie->displayName();
+        _infoPanel->setWindowTitle(platform::format(localized("\"%@\""), name));
     }
 }
 

@@ -13,7 +13,11 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QMimeData>
 #include <QtCore/QSet>
+#include <QtGui/QClipboard>
 #include <QtGui/QContextMenuEvent>
+#include <QtGui/QDropEvent>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QMouseEvent>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
@@ -138,10 +142,129 @@ QStringList PMMetaReferenceAwareTokenField::shouldAddObjects(const QStringList& 
     return tokens;
 }
 
-QStringList PMMetaReferenceAwareTokenField::objectValue() const
+QStringList PMMetaReferenceAwareTokenField::tokensOfText(const QString& value) const
 {
-    const QString value = text();
     return value.trimmed().isEmpty() ? QStringList() : cachedCSVFields(value);
+}
+
+QString PMMetaReferenceAwareTokenField::textForInsertedTokens(const QStringList& tokens) const
+{
+    QString inserted = PMCSVStringWithFields(tokens, QString(), true);
+    // A value typed before the caret stays a value of its own.
+    const QString before = text().left(hasSelectedText() ? selectionStart() : cursorPosition()).trimmed();
+    if (!inserted.isEmpty() && !before.isEmpty() && !before.endsWith(u','))
+        inserted.prepend(QStringLiteral(", "));
+    return inserted;
+}
+
+bool PMMetaReferenceAwareTokenField::pasteTokensFromMimeData(const QMimeData& data)
+{
+    if (isReadOnly())
+        return false;
+    const QStringList tokens = PMTokenFieldDelegate::tokenFieldShouldAddObjects(this, PMTokenFieldDelegate::tokenFieldReadFromPasteboard(this, data));
+    if (tokens.isEmpty())
+        return false; // nothing, or already put in by the reading
+    QString inserted = textForInsertedTokens(tokens);
+    // One line: a pasted line break would end up in a name.
+    for (QChar& ch : inserted)
+        if (ch == u'\n' || ch == u'\r' || ch == u'\t')
+            ch = u' ';
+    if (inserted.isEmpty())
+        return false;
+    insert(inserted);
+    return true;
+}
+
+bool PMMetaReferenceAwareTokenField::copySelectedTokens()
+{
+    if (!hasSelectedText() || echoMode() != QLineEdit::Normal)
+        return false;
+    auto data = std::make_unique<QMimeData>();
+    if (!PMTokenFieldDelegate::tokenFieldWriteRepresentedObjects(this, tokensOfText(selectedText()), *data))
+        return false;
+    QGuiApplication::clipboard()->setMimeData(data.release());
+    return true;
+}
+
+void PMMetaReferenceAwareTokenField::pasteTokens()
+{
+    if (const QMimeData* data = QGuiApplication::clipboard()->mimeData())
+        pasteTokensFromMimeData(*data);
+}
+
+void PMMetaReferenceAwareTokenField::cutTokens()
+{
+    if (!isReadOnly() && copySelectedTokens())
+        del();
+}
+
+void PMMetaReferenceAwareTokenField::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Paste)) {
+        pasteTokens();
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::Copy)) {
+        copySelectedTokens();
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::Cut)) {
+        cutTokens();
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
+}
+
+void PMMetaReferenceAwareTokenField::contextMenuEvent(QContextMenuEvent* event)
+{
+    std::unique_ptr<QMenu> menu(createStandardContextMenu());
+    // The menu's Cut, Copy and Paste follow the token rules as the keys do.
+    for (QAction* item : menu->actions()) {
+        if (disconnect(item, &QAction::triggered, this, &QLineEdit::paste))
+            connect(item, &QAction::triggered, this, &PMMetaReferenceAwareTokenField::pasteTokens);
+        else if (disconnect(item, &QAction::triggered, this, &QLineEdit::copy))
+            connect(item, &QAction::triggered, this, [this] { copySelectedTokens(); });
+        else if (disconnect(item, &QAction::triggered, this, &QLineEdit::cut))
+            connect(item, &QAction::triggered, this, &PMMetaReferenceAwareTokenField::cutTokens);
+    }
+    menu->exec(event->globalPos());
+}
+
+void PMMetaReferenceAwareTokenField::mouseReleaseEvent(QMouseEvent* event)
+{
+    // The middle button pastes the primary selection, through the same rules.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (event->button() == Qt::MiddleButton && clipboard->supportsSelection() && !isReadOnly()) {
+        if (const QMimeData* data = clipboard->mimeData(QClipboard::Selection)) {
+            deselect();
+            setCursorPosition(cursorPositionAt(event->position().toPoint()));
+            pasteTokensFromMimeData(*data);
+        }
+        event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
+}
+
+void PMMetaReferenceAwareTokenField::dropEvent(QDropEvent* event)
+{
+    // Text moved within the field stays the field's own business.
+    if (event->source() == this || isReadOnly() || !event->mimeData()->hasText()) {
+        QLineEdit::dropEvent(event);
+        return;
+    }
+    deselect();
+    setCursorPosition(cursorPositionAt(event->position().toPoint()));
+    if (pasteTokensFromMimeData(*event->mimeData())) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+        setFocus(Qt::MouseFocusReason);
+    } else {
+        event->ignore();
+    }
 }
 
 void PMMetaReferenceAwareTokenField::setObjectValue(const QStringList& tokens)
@@ -358,11 +481,6 @@ bool PMMetaReferenceTokenField::writeRepresentedObjects(const QStringList& token
 QStringList PMMetaReferenceTokenField::readFromPasteboard(const QMimeData& pasteboard, QWidget*)
 {
     return metaReferenceComponents(plainStrings(pasteboard).join(QString()));
-}
-
-QStringList PMMetaReferenceTokenField::objectValue() const
-{
-    return metaReferenceComponents(text());
 }
 
 void PMMetaReferenceTokenField::setObjectValue(const QStringList& tokens)

@@ -72,13 +72,30 @@ public:
     static QStringList shouldAddObjects(const QStringList& tokens);
 
     // The tokens of the field and back, in the field's convention.
-    virtual QStringList objectValue() const;
+    QStringList objectValue() const { return tokensOfText(text()); }
     virtual void setObjectValue(const QStringList& tokens);
+    // The tokens a text of the field stands for.
+    virtual QStringList tokensOfText(const QString& text) const;
     // The characters that end a token as it is typed.
     virtual QString tokenizingCharacterSet() const { return QStringLiteral(","); }
 
+    // What the user pastes, drops or copies goes through the field's token rules: the
+    // tokens read from the data (`readFromPasteboard`), those the field adds
+    // (`shouldAddObjects`) go in at the caret; a copy writes the selected tokens
+    // (`writeRepresentedObjects`). Answers whether anything went in (was written).
+    bool pasteTokensFromMimeData(const QMimeData& data);
+    bool copySelectedTokens();
+    void pasteTokens();
+    void cutTokens();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    // The text that the tokens a paste adds become at the caret.
+    virtual QString textForInsertedTokens(const QStringList& tokens) const;
     // The text shown for a token while the field is not edited; empty: shown as plain text.
     virtual QString displayStringForToken(const QString& token) const;
     // The room kept free at the right edge.
@@ -111,7 +128,7 @@ public:
     static QStringList readFromPasteboard(const QMimeData& pasteboard, QWidget* controlView);
     static QStringList shouldAddObjects(const QStringList& tokens) { return tokens; }
 
-    QStringList objectValue() const override;
+    QStringList tokensOfText(const QString& text) const override { return metaReferenceComponentsOf(text); }
     void setObjectValue(const QStringList& tokens) override;
     QString tokenizingCharacterSet() const override { return emptyTokenizingCharacterSet(); }
     void setStringValue(const QString& text) { setObjectValue(metaReferenceComponentsOf(text)); }
@@ -142,6 +159,7 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     QString displayStringForToken(const QString& token) const override;
     double trailingWidgetWidth() const override { return PMMetaReferenceTokenFieldCell::kWidgetWidth; }
+    QString textForInsertedTokens(const QStringList& tokens) const override { return tokens.join(QString()); }
 
 private:
     static QStringList metaReferenceComponentsOf(const QString& text);

@@ -154,11 +154,12 @@ void PMTagEditorTableView::mousePressEvent(QMouseEvent* event)
         return;
     }
     // 2. The last column, when the values pop up after a delay unless Alt is held (or the
-    // other way round): a quick click offers the row's values.
+    // other way round): a quick click offers the row's values. Ctrl counts as Alt: most X11
+    // window managers keep Alt+click for moving windows and never pass it on.
     const int lastColumn = int(tableColumns().size()) - 1;
     if (index.isValid() && index.column() == lastColumn && event->button() == Qt::LeftButton) {
         const bool delayed = platform::UserDefaults::standard().boolForKey(QStringLiteral("Pop Up Property Values After Delay"));
-        const bool alt = event->modifiers() & Qt::AltModifier;
+        const bool alt = event->modifiers() & (Qt::AltModifier | Qt::ControlModifier);
         if (delayed != alt) {
             m_heldPress.reset(event->clone());
             m_heldColumn = index.column();

@@ -2,7 +2,8 @@
 // auto-completing table plus a sibling whose selection it clears, so that at most one
 // record is selected; a quick click on the last column (released within 0.2 seconds) that
 // the data source hears of as the value 1 (it offers the row's values) when "Pop Up
-// Property Values After Delay" differs from the Alt key; a meta-reference menu for the
+// Property Values After Delay" differs from the Alt key (or Ctrl, which X11 window managers
+// let through where they keep Alt+click for themselves); a meta-reference menu for the
 // cell being edited (its context menu and Ctrl++); and natural alignment while a cell is
 // edited. Main thread only.
 #pragma once

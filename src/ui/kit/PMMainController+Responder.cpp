@@ -20,8 +20,3 @@ bool PMMainController::validateMenuItem(QAction* item)
     // Tests may put a validator of their own in place of the commands' validation.
     return _menuItemValidator ? _menuItemValidator(item) : validateMainMenuItem(item);
 }
-
-bool PMMainController::handlePopertyEditorKeyDown(QKeyEvent* event, QWidget* window)
-{
-    return _propertyEditorKeyDownHandler ? _propertyEditorKeyDownHandler(event, window) : false;
-}

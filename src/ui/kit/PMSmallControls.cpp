@@ -129,7 +129,7 @@ PMNoKeyTableView::PMNoKeyTableView(QWidget* parent) : QTableView(parent)
     setFocusPolicy(Qt::NoFocus);
 }
 
-PMPropertyEditorPanel::PMPropertyEditorPanel(QWidget* parent) : QDialog(parent, Qt::Tool)
+PMPropertyEditorPanel::PMPropertyEditorPanel(QWidget* parent, Qt::WindowFlags flags) : QDialog(parent, flags)
 {
     qApp->installEventFilter(this);
 }

@@ -96,7 +96,7 @@ public:
 class PMPropertyEditorPanel : public QDialog {
     Q_OBJECT
 public:
-    explicit PMPropertyEditorPanel(QWidget* parent = nullptr);
+    explicit PMPropertyEditorPanel(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::Tool);
     ~PMPropertyEditorPanel() override;
 
 protected:

@@ -946,6 +946,8 @@ bool PMAutoCompleteTableView::handleCellPress(QMouseEvent* event, int column, in
         if (items.empty())
             return true;
         QMenu menu(this);
+        bool represents = false;
+        static const char* const kItemIndex = "PMTableCellMenuItemIndex";
         for (size_t i = 0; i < items.size(); ++i) {
             const PMTableCellMenuItem& item = items[i];
             if (item.separator) {
@@ -958,11 +960,20 @@ bool PMAutoCompleteTableView::handleCellPress(QMouseEvent* event, int column, in
             action->setCheckable(item.checked);
             action->setChecked(item.checked);
             action->setData(int(i));
+            action->setProperty(kItemIndex, int(i));
+            if (!item.representedObject.isNull()) {
+                platform::setMenuItemRepresentedObject(action, item.representedObject);
+                represents = true;
+            }
         }
+        // A menu that stands for something is the controller's to complete (the tag
+        // values of an info row); the items it adds act on their own.
+        if (represents)
+            controller().menuNeedsUpdate(&menu);
         const QRect cell = visualRect(m_model->index(row, column));
         QAction* chosen = menu.exec(viewport()->mapToGlobal(cell.bottomLeft()));
-        if (chosen) {
-            const int index = chosen->data().toInt();
+        if (chosen && chosen->property(kItemIndex).isValid()) {
+            const int index = chosen->property(kItemIndex).toInt();
             if (items[size_t(index)].action)
                 items[size_t(index)].action();
             else

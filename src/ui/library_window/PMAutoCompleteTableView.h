@@ -67,6 +67,9 @@ struct PMTableCellMenuItem {
     bool separator = false;
     // Runs in place of storing the item's index as the cell's value.
     std::function<void()> action;
+    // What the item stands for; a menu with such an item is offered to the controller to
+    // rebuild before it opens.
+    platform::Value representedObject;
 };
 
 // The model: rows and values come from the data source when the view asks for them.

@@ -5,6 +5,8 @@
 
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "library/model/PMSortLibraryItems.h"
+#include "platform/Responder.h"
 #include "platform/Alert.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
@@ -278,14 +280,7 @@ public:
             return nullptr;
         if (!m_menu)
             m_menu = new QMenu(button);
-        m_menu->clear();
-        for (const QList<PMLibraryContainerPtr>& containers : *history) {
-            QStringList names;
-            for (const PMLibraryContainerPtr& container : containers)
-                names << container->displayName();
-            QAction* item = m_menu->addAction(names.join(QStringLiteral(", ")));
-            QObject::connect(item, &QAction::triggered, m_menu, [containers] { mainController().selectHistoryContainers(containers); });
-        }
+        c.populateHistoryMenu(m_menu, *history);
         return m_menu;
     }
 
@@ -294,6 +289,55 @@ private:
 };
 
 } // namespace
+
+QString PMMainController::historyMenuTitleForContainers(QList<PMLibraryContainerPtr> containers)
+{
+    if (containers.size() >= 2) {
+        auto items = Array::make();
+        for (const PMLibraryContainerPtr& container : containers)
+            items->append(Value(container));
+        PMSortLibraryItemsInPlace(items, QString(), false, nullptr);
+        containers.clear();
+        for (const Value& item : *items)
+            if (PMLibraryContainerPtr container = PMContainerPtr(item))
+                containers.append(container);
+    }
+    QStringList names;
+    for (const PMLibraryContainerPtr& container : containers) {
+        QString name = container->displayName();
+        // A subdivision is told from its namesakes by the groups it lies in, down from the
+        // smart group that made it: "2020 (By Year)".
+        if (container->isSmartGroupSubdivision()) {
+            QStringList path;
+            if (const ArrayPtr ancestors = ancestorsOfLibraryItem(Value(container))) // nearest first
+                for (const Value& v : *ancestors) {
+                    PMLibraryContainer* ancestor = PMContainer(v);
+                    if (!ancestor)
+                        break;
+                    path.prepend(ancestor->displayName());
+                    if (!ancestor->isSmartGroupSubdivision())
+                        break;
+                }
+            if (!path.isEmpty())
+                name += QStringLiteral(" (%1)").arg(path.join(QStringLiteral(": ")));
+        }
+        names << name;
+    }
+    const bool intersection = defaults().stringForKey(QStringLiteral("Implicit Multiple Selection Search")) == QLatin1String("Intersection");
+    return names.join(intersection ? QStringLiteral(" ∩ ") : QStringLiteral(" ∪ "));
+}
+
+void PMMainController::populateHistoryMenu(QMenu* menu, const QList<QList<PMLibraryContainerPtr>>& history)
+{
+    menu->clear();
+    for (const QList<PMLibraryContainerPtr>& containers : history) {
+        if (containers.isEmpty())
+            continue;
+        QAction* item = menu->addAction(platform::escapedMenuTitle(historyMenuTitleForContainers(containers)));
+        item->setIcon(containers.constFirst()->icon());
+        QObject::connect(item, &QAction::triggered, menu, [containers] { mainController().selectHistoryContainers(containers); });
+    }
+}
 
 PMOptionalMenuButtonDelegate& PMMainController::backButtonMenuDelegate()
 {
@@ -305,6 +349,9 @@ void PMMainController::hideSidebar(bool hide, bool inResponseToUserActivity, boo
 {
     PMMainWindow* main = libraryWindow();
     if (inResponseToUserActivity) {
+        // A name being typed in the sidebar is not taken away from under the typing.
+        if (hide && libraryListView && libraryListView->isEditing())
+            return;
         if (hide == defaults().boolForKey(QStringLiteral("Hide Library")))
             return;
         defaults().setBool(hide, QStringLiteral("Hide Library"));
@@ -317,9 +364,22 @@ void PMMainController::hideSidebar(bool hide, bool inResponseToUserActivity, boo
     QWidget* sidebar = main->sourceListContainer();
     const int d = sidebar->width();
     const bool wasHidden = sidebar->isHidden();
-    if (!hide && inResponseToUserActivity && wasHidden && !isFullscreenContentWindow(main) && d + 560 > main->width())
-        main->resize(d + 560, main->height());
-    sidebar->setHidden(hide);
+    const bool fullScreen = isFullscreenContentWindow(main);
+    // With the player in the window, the window gives up or takes the sidebar's room (its
+    // width and the seam), so that the picture keeps its size.
+    const bool playerInWindow = !fullScreen && playerIsInMainWindow() && main->playerContainerView()->isVisible();
+    if (wasHidden != hide && playerInWindow && (hide || inResponseToUserActivity)) {
+        const int contentWidth = main->contentView()->width();
+        sidebar->setHidden(hide);
+        main->layoutNow();
+        const int room = contentWidth - main->contentView()->width();
+        updateMainWindowMinimumSizeAndLibraryListWidthConstraints();
+        main->resize(std::max(main->minimumWidth(), main->width() + room), main->height());
+    } else {
+        if (!hide && inResponseToUserActivity && wasHidden && !fullScreen && d + 560 > main->width())
+            main->resize(d + 560, main->height());
+        sidebar->setHidden(hide);
+    }
     main->layoutNow();
     if (tileGroupView && wasHidden != hide && main->groupView()->isVisible())
         main->groupView()->tileWithAdjustedSize(true, false, false);

@@ -39,6 +39,8 @@
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QVBoxLayout>
 
+#include <utility>
+
 using platform::Array;
 using platform::ArrayPtr;
 using platform::Dictionary;
@@ -357,7 +359,7 @@ void PMMainController::tableViewPopUpItems(PMAutoCompleteTableView* tableView, c
         items->push_back(menuItem(localized("New...")));
         const DictionaryPtr entry = infoEntry(*this, tableView, row);
         if (entry) {
-            items->push_back({localized("Clear"), true, false, false, [this, entry] { clearInfoTagValueViaMenuItem(Value(entry)); }});
+            items->push_back({localized("Clear"), true, false, false, [this, entry] { clearInfoTagValueViaMenuItem(Value(entry)); }, Value(entry)});
         }
         return;
     }
@@ -1002,28 +1004,32 @@ void PMMainController::newTagValueOK(QObject*)
     QStringList values;
     if (auto* field = qobject_cast<QLineEdit*>(infoNewTagTokenField.data()))
         values = uniqueTrimmedStrings(PMCSVFieldsFromString(field->text(), QStringLiteral(",")));
-    addInfoTagValues(values);
+    // The values belong to the row the sheet was opened for, whichever row is selected now
+    // (a quick click does not select its row).
+    const DictionaryPtr entry = std::exchange(_infoNewTagEntry, nullptr);
     if (infoNewTagPanel)
         infoNewTagPanel->hide();
+    if (entry)
+        addInfoTagValues(values, entry);
 }
 
 void PMMainController::newTagValueCancel(QObject*)
 {
+    _infoNewTagEntry = nullptr;
     if (infoNewTagPanel && infoNewTagPanel->isVisible())
         infoNewTagPanel->hide();
 }
 
-void PMMainController::addInfoTagValues(const QStringList& values)
+void PMMainController::addInfoTagValues(const QStringList& values, const DictionaryPtr& toEntry)
 {
     if (values.isEmpty())
         return;
-    DictionaryPtr entry;
-    if (infoTagTagList && infoTagTagList->selectionModel() && infoTagTagList->selectionModel()->hasSelection())
+    DictionaryPtr entry = toEntry;
+    if (!entry && infoTagTagList && infoTagTagList->selectionModel() && infoTagTagList->selectionModel()->hasSelection())
         entry = infoEntry(*this, infoTagTagList, 0);
-    else if (infoTagPropertyList && infoTagPropertyList->selectionModel() && !infoTagPropertyList->selectionModel()->selectedRows().isEmpty())
+    else if (!entry && infoTagPropertyList && infoTagPropertyList->selectionModel()
+             && !infoTagPropertyList->selectionModel()->selectedRows().isEmpty())
         entry = infoEntry(*this, infoTagPropertyList, infoTagPropertyList->selectionModel()->selectedRows().first().row());
-    else if (_infoNewTagEntry)
-        entry = _infoNewTagEntry;
     if (!entry)
         return;
     storeValues(values, entry);

@@ -7,8 +7,12 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
+#include "ui/library_window/PMGroupView.h"
 
+#include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtGui/QClipboard>
+#include <QtGui/QGuiApplication>
 #include <QtGui/QAction>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QMenu>
@@ -107,6 +111,7 @@ TEST_F(ContextMenus, EmptySidebarSpaceGivesTheLibraryListOptions)
 
 TEST_F(ContextMenus, SectionsByWhatWasClicked)
 {
+    ASSERT_TRUE(c().selectLibraryItem(Value(c().pellisSourceStorageSection())));
     // One movie: info and rename, opened state, reveal; the grid adds filtering and sorting
     // but never the aspect ratio.
     auto one = grid(some({0}));
@@ -261,7 +266,7 @@ TEST_F(ContextMenus, CropPreviewShowsAndSetsTheTilesOwnSetting)
 {
     const QString key = QStringLiteral("Scale Preview To Fit");
     defaults().setBool(true, QStringLiteral("Scale Previews To Fit Individually"));
-    const int tile = 0; // any clicked tile
+    const PMGroupViewTile tile; // any clicked tile
     const auto cropItem = [&](const ArrayPtr& items) -> std::pair<std::unique_ptr<QMenu>, QAction*> {
         std::unique_ptr<QMenu> menu(c().contextMenuForGroupViewItems(items, &tile));
         QAction* found = nullptr;
@@ -330,4 +335,144 @@ TEST_F(ContextMenus, FilterShowsTheClickedMovies)
     c().performAction(platform::menuItemAction(filter), filter);
     EXPECT_EQ(field.text(), QStringLiteral("==") + movies[0]->uniqueLibraryID() + QStringLiteral("|") + movies[2]->uniqueLibraryID());
     c().searchField = nullptr;
+}
+
+// Sorting and rearranging are offered only for a shown container whose order can change, as
+// the main menu offers them.
+TEST_F(ContextMenus, SortAndRearrangeOnlyWhereTheOrderCanChange)
+{
+    auto shelf = PMLibraryContainer::make({{"Name", "Shelf"}, {"Children", Value(some({0, 1}))}});
+    auto single = PMLibraryContainer::make({{"Name", "Single"}, {"Children", Value(some({2}))}});
+    c().pellisSourceStorageSection()->rawChildren()->append(Value(shelf));
+    c().pellisSourceStorageSection()->rawChildren()->append(Value(single));
+    // A section of the library holding one smart playlist: nothing to order.
+    c().smartGroupStorage()->rawChildren()->append(Value(PMLibraryContainer::make({{"Name", "Smart"}, {"Smart", true}})));
+    c().invalidateLibraryDependencies();
+    defaults().removeObjectForKey(QStringLiteral("Group Search Scope"));
+    const QString filter = QStringLiteral("Filter");
+    const auto hasMenu = [](const QMenu* menu, const char* name) {
+        const QList<QAction*> items = menu->actions();
+        return std::any_of(items.begin(), items.end(), [name](QAction* a) { return a->menu() && a->menu()->objectName() == QLatin1String(name); });
+    };
+    const struct {
+        const char* what;
+        PMLibraryContainerPtr shown;
+        bool sort, rearrange;
+        const char* query = "";
+    } cases[] = {
+        {"nothing shown", nullptr, false, false},
+        {"a playlist of two", shelf, true, true},
+        {"a playlist of two while filtered", shelf, true, false, "Movie"},
+        {"a playlist of one", single, true, false},
+        {"the library", c().pellisSourceStorageSection(), true, true},
+        {"the smart playlists section of one", c().smartGroupStorage(), false, false},
+    };
+    defaults().setBool(true, QStringLiteral("Automatically Toggle Manual Sorting"));
+    for (const auto& k : cases) {
+        defaults().setObject(Value(QString::fromLatin1(k.query)), filter);
+        auto shownItems = Array::make();
+        if (k.shown)
+            shownItems->append(Value(k.shown));
+        ASSERT_TRUE(c().selectLibraryItems(shownItems) || !k.shown) << k.what;
+        auto menu = grid(some({0}));
+        EXPECT_EQ(hasMenu(menu.get(), "ContextSortBy"), k.sort) << k.what;
+        EXPECT_EQ(hasMenu(menu.get(), "ContextRearrangeBy"), k.rearrange) << k.what;
+    }
+    defaults().removeObjectForKey(QStringLiteral("Automatically Toggle Manual Sorting"));
+    defaults().removeObjectForKey(filter);
+}
+
+// A tile that shows one of its movie's hover frames offers that frame: as the preview,
+// saved, copied or revealed. A tile showing its usual picture does not.
+TEST_F(ContextMenus, IndexImageActsOnTheHoverFrameTheTileShows)
+{
+    const QString folder = movies[0]->standardIndexImagesBasePath();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QColor colors[] = {Qt::red, Qt::blue};
+    QStringList files;
+    for (int i = 0; i < 2; ++i) {
+        QImage frame(32, 18, QImage::Format_RGB32);
+        frame.fill(colors[i]);
+        files << folder + QStringLiteral("/%1 (%2).jpg").arg(i + 1).arg(i == 0 ? 2.5 : 75.25);
+        ASSERT_TRUE(frame.save(files.last()));
+    }
+    bool cached = false;
+    movies[0]->cacheStandardIndexImageWrappersWithCompletionHandler([&](const auto*) { cached = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return cached; }, 30000));
+    ASSERT_EQ(movies[0]->cachedStandardIndexImageWrappers()->size(), 2u);
+
+    const auto indexImageMenu = [](const QMenu* menu) { return submenu(menu, QStringLiteral("Index Image")); };
+    PMGroupViewTile tile;
+    auto plain = c().contextMenuForGroupViewItems(some({0}), &tile);
+    EXPECT_EQ(indexImageMenu(plain), nullptr) << "the tile shows its usual picture";
+    delete plain;
+
+    // The pointer rests on the picture until the frames cycle, then scrubs to the second.
+    double now = 0;
+    tile.hover.clock = [&] { return now; };
+    tile.hover.cachedFrameCount = [] { return std::size_t(2); };
+    tile.hover.setPointer(true, true, false);
+    now = 100;
+    ASSERT_TRUE(tile.hover.advance());
+    tile.hover.scrub(90, 100);
+    ASSERT_EQ(tile.hover.indexImageIndex(), 1);
+
+    QString savedName;
+    c()._itemCommands.saveImage = [&](const platform::ImagePtr&, const QString& name, QWidget*) { savedName = name; };
+    std::unique_ptr<QMenu> menu(c().contextMenuForGroupViewItems(some({0}), &tile));
+    QMenu* frameMenu = indexImageMenu(menu.get());
+    ASSERT_NE(frameMenu, nullptr) << titles(menu.get()).join(u'|').toStdString();
+    EXPECT_EQ(titles(frameMenu).mid(0, 6), (QStringList{"Use as Preview", "-", "Save...", "Copy", "-", "Show in File Manager"}));
+    const auto item = [&](const QString& title) {
+        for (QAction* a : frameMenu->actions())
+            if (a->text() == title)
+                return a;
+        return static_cast<QAction*>(nullptr);
+    };
+    EXPECT_EQ(platform::menuItemRepresentedObject(item(QStringLiteral("Show in File Manager"))).string(), files[1]);
+    platform::performMenuItemHandler(item(QStringLiteral("Copy")));
+    const QImage copied = QGuiApplication::clipboard()->image();
+    ASSERT_FALSE(copied.isNull());
+    EXPECT_GT(copied.pixelColor(16, 9).blue(), 200);
+    platform::performMenuItemHandler(item(QStringLiteral("Save...")));
+    EXPECT_TRUE(savedName.startsWith(QStringLiteral("Movie 0.mov (1'15"))) << savedName.toStdString();
+    EXPECT_FALSE(savedName.contains(u':'));
+    platform::performMenuItemHandler(item(QStringLiteral("Use as Preview")));
+    ASSERT_TRUE(movies[0]->cachedPosterImage());
+    EXPECT_GT(movies[0]->cachedPosterImage()->pixels().pixelColor(16, 9).blue(), 200);
+    c()._itemCommands.saveImage = nullptr;
+}
+
+// A movie of a named series offers "Show "<name>"" in its "Sequence" menu; a sequence
+// bundle reveals the bundle or any of its parts.
+TEST_F(ContextMenus, NamedSeriesAndTheBundlesParts)
+{
+    movies[0]->setSeriesID(movies[0]->uniqueLibraryID(), 1);
+    movies[1]->setSeriesID(movies[0]->uniqueLibraryID(), 2);
+    c().invalidateLibraryDependencies();
+    const QString name = c().displayNameForSeriesIDPrefix(movies[0]->seriesIDPrefix());
+    ASSERT_FALSE(name.isEmpty());
+    auto menu = grid(some({0}));
+    QMenu* sequence = submenu(menu.get(), QStringLiteral("Sequence"));
+    ASSERT_NE(sequence, nullptr) << titles(menu.get()).join(u'|').toStdString();
+    EXPECT_EQ(titles(sequence).value(0), QStringLiteral("Show \"%1\" — 2 files").arg(name));
+
+    const QString base = testsupport::makeTempDir(QStringLiteral("bundle"));
+    const QString trip = base + QStringLiteral("/Trip.mseq");
+    testsupport::writeFile(trip + QStringLiteral("/Trip 10.mov"), "10");
+    testsupport::writeFile(trip + QStringLiteral("/Trip 2.mov"), "2");
+    auto bundle = PMMovieRepresentationOriginal::movieRepresentationWithPath(trip);
+    c().pellisSourceStorageSection()->rawChildren()->append(Value(bundle));
+    c().invalidateLibraryDependencies();
+    std::unique_ptr<QMenu> bundleMenu(c().contextMenuForGroupViewItems(Array::make({Value(bundle)}), nullptr));
+    QMenu* reveal = submenu(bundleMenu.get(), QStringLiteral("Show in File Manager"));
+    ASSERT_NE(reveal, nullptr) << titles(bundleMenu.get()).join(u'|').toStdString();
+    EXPECT_EQ(titles(reveal), (QStringList{"Trip.mseq", "-", "Trip 2.mov", "Trip 10.mov"}));
+    QStringList revealed;
+    for (QAction* a : reveal->actions())
+        if (!a->isSeparator())
+            revealed << platform::menuItemRepresentedObject(a).string();
+    EXPECT_EQ(revealed, (QStringList{trip, trip + QStringLiteral("/Trip 2.mov"), trip + QStringLiteral("/Trip 10.mov")}));
+    // A plain movie keeps its one item.
+    EXPECT_EQ(submenu(grid(some({0})).get(), QStringLiteral("Show in File Manager")), nullptr);
 }

@@ -1,23 +1,37 @@
 // The info panel: stepping through the pool with wrap-around (every step applies and saves
 // soon), cover and preview exchanged without losing either, only the cover removed,
-// automatic names locking the name, the rating written only when changed (none as 0), and
-// names going through the organiser's rules whatever the user types.
+// automatic names locking the name, the rating written only when changed (none as 0),
+// names going through the organiser's rules whatever the user types, every other window
+// blocked while it is open, its own keys in the tag tables, its location link, and the
+// batch rename's fields, prefix and question.
 #include "library/maintenance/FilesFixture.h"
 
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMCachedSettings.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Responder.h"
+#include "library/maintenance/PMExtendedRegularExpression.h"
+#include "library/model/PMInfoTagEditor.h"
+#include "platform/FileManager.h"
+#include "ui/commands/FocusSupport.h"
 #include "ui/commands/PMInfoPanel.h"
+#include "ui/commands/PMInfoTagEditorView.h"
+#include "ui/commands/PMMetaReferenceTokenField.h"
+#include "ui/commands/PMTagEditorTableView.h"
 #include "ui/kit/PMRatingView.h"
+#include "platform/EventClock.h"
 
 #include <QtCore/QMimeData>
 #include <QtGui/QAction>
 #include <QtGui/QClipboard>
 #include <QtGui/QGuiApplication>
 #include <QtTest/QTest>
+#include <QtCore/QRegularExpression>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QCheckBox>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
+#include <QtWidgets/QTabBar>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QStackedWidget>
 
@@ -305,13 +319,15 @@ TEST_F(InfoPanelTest, BatchRenameAsksWhenLeftBehindAndRenamesFilesThroughTheOrga
         const char* name;
         QString replacement;
         bool leaveChapter;
+        bool comeBack; // to the renaming chapter before OK
         QList<int> answers;  // of the "Rename?" alert
         bool renamed;
     };
     const Case cases[] = {
-        {"left behind, declined", QStringLiteral("Shot"), true, {1}, false},
-        {"left behind, confirmed", QStringLiteral("Shot"), true, {0}, true},
-        {"hostile replacement", QStringLiteral("../../Shot"), false, {}, true},
+        {"left behind, declined", QStringLiteral("Shot"), true, false, {1}, false},
+        {"left behind, confirmed", QStringLiteral("Shot"), true, false, {0}, true},
+        {"left and come back: nothing to ask", QStringLiteral("Shot"), true, true, {1}, true},
+        {"hostile replacement", QStringLiteral("../../Shot"), false, false, {}, true},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
@@ -332,9 +348,11 @@ TEST_F(InfoPanelTest, BatchRenameAsksWhenLeftBehindAndRenamesFilesThroughTheOrga
         EXPECT_EQ(c()._infoBatchRenameStatus, QStringLiteral("2 of 2 names affected"));
         if (k.leaveChapter)
             QTest::mouseClick(panel.infoChapterSelector, Qt::LeftButton, {}, panel.infoChapterSelector->tabRect(0).center());
+        if (k.comeBack)
+            QTest::mouseClick(panel.infoChapterSelector, Qt::LeftButton, {}, panel.infoChapterSelector->tabRect(1).center());
         c().infoOK(panel.okButton);
 
-        EXPECT_EQ(alertTitles(), k.leaveChapter ? QStringList{QStringLiteral("Rename?")} : QStringList());
+        EXPECT_EQ(alertTitles(), k.leaveChapter && !k.comeBack ? QStringList{QStringLiteral("Rename?")} : QStringList());
         for (const auto& movie : {a, b}) {
             EXPECT_EQ(movie->displayName().startsWith(QStringLiteral("Clip")), !k.renamed);
             // Every file stays in the library folder, keeps its content and replaces nothing.
@@ -342,6 +360,217 @@ TEST_F(InfoPanelTest, BatchRenameAsksWhenLeftBehindAndRenamesFilesThroughTheOrga
             EXPECT_EQ(testsupport::readFile(movie->path()), movie == a ? QByteArray("one") : QByteArray("two"));
         }
         EXPECT_EQ(testsupport::readFile(m_library + QStringLiteral("/Shot 1.mov")), QByteArray("someone else's"));
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(InfoPanelTest, EveryOtherWindowWaitsUntilOKOrCancel)
+{
+    const auto movie = fileMovie(m_library + QStringLiteral("/A.mov"));
+    library({v(movie)});
+    // Another window of the program (the preferences, the player) with a switch in it.
+    QCheckBox elsewhere(QStringLiteral("Somewhere else"));
+    elsewhere.resize(200, 30);
+    elsewhere.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&elsewhere));
+    const QPoint box(8, elsewhere.height() / 2);
+
+    for (const bool ok : {true, false}) {
+        SCOPED_TRACE(ok ? "OK" : "Cancel");
+        elsewhere.setChecked(false);
+        PMInfoPanel& panel = open(items({v(movie)}));
+        EXPECT_EQ(panel.windowModality(), Qt::ApplicationModal);
+        // Through the window system, as a user's click comes.
+        QTest::mouseClick(elsewhere.windowHandle(), Qt::LeftButton, {}, box);
+        EXPECT_FALSE(elsewhere.isChecked()) << "changed behind the panel's back";
+        if (ok)
+            c().infoOK(panel.okButton);
+        else
+            c().infoCancel(panel.cancelButton);
+        QTest::mouseClick(elsewhere.windowHandle(), Qt::LeftButton, {}, box);
+        EXPECT_TRUE(elsewhere.isChecked());
+    }
+}
+
+TEST_F(InfoPanelTest, TheLocationLinkShowsTheFileInTheFileManager)
+{
+    const auto movie = fileMovie(m_library + QStringLiteral("/Shown.mov"));
+    library({v(movie)});
+    PMInfoPanel& panel = open(items({v(movie)}));
+    const QRegularExpressionMatch link = QRegularExpression(QStringLiteral("href=\"([^\"]+)\"")).match(panel.infoLocationField->text());
+    ASSERT_TRUE(link.hasMatch()) << panel.infoLocationField->text().toStdString();
+    // No file manager on the bus: its folder opens instead.
+    QList<QUrl> opened;
+    platform::setFileManagerBusForTesting(QStringLiteral("pellis-test-no-such-bus"));
+    platform::setURLOpenerForTesting([&](const QUrl& url) {
+        opened << url;
+        return true;
+    });
+    Q_EMIT panel.infoLocationField->linkActivated(link.captured(1).replace(QStringLiteral("&amp;"), QStringLiteral("&")));
+    platform::setURLOpenerForTesting(nullptr);
+    platform::setFileManagerBusForTesting(QString());
+    EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(m_library)});
+}
+
+TEST_F(InfoPanelTest, SpaceTabArrowsAndReturnWorkTheTagTables)
+{
+    const auto a = fileMovie(m_library + QStringLiteral("/A.mov"));
+    const auto b = fileMovie(m_library + QStringLiteral("/B.mov"));
+    a->setValue(QStringLiteral("Drama"), QStringLiteral("Genre"));
+    a->setValue(QStringLiteral("calm"), QStringLiteral("Mood"));
+    b->setValue(QStringLiteral("Drama, Thriller"), QStringLiteral("Genre"));
+    library({v(a), v(b)});
+    c().invalidateTagTypes();
+    setDefault(QStringLiteral("Pop Up Property Values After Delay"), true);
+    PMInfoPanel& panel = open(items({v(a), v(b)}), nullptr, 0);
+    PMTagEditorTableView* tags = panel.infoTagEditor->tagList();
+    PMTagEditorTableView* properties = panel.infoTagEditor->propertyList();
+    const int rows = int(properties->numberOfRows());
+    ASSERT_GE(rows, 2);
+    const auto rowOf = [&](const QString& tag) {
+        for (qsizetype i = 1; i < c()._filteredInfoTags->count(); ++i)
+            if (PMInfoTagRecord::tag(c()._filteredInfoTags->at(i).dictionary()) == tag)
+                return int(i - 1);
+        return -1;
+    };
+    const int valueColumn = properties->columnWithIdentifier(QStringLiteral("Value"));
+    // The cell being edited, as "tags" or the property row's number.
+    const auto edited = [&]() -> QString {
+        for (PMTagEditorTableView* table : {tags, properties})
+            if (table->isEditing() && table->editedIndex().column() == table->columnWithIdentifier(QStringLiteral("Value")))
+                return table == tags ? QStringLiteral("tags") : QString::number(table->editedIndex().row());
+        return QStringLiteral("none");
+    };
+    const auto key = [](int k, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(QApplication::focusWidget(), Qt::Key(k), modifiers); };
+
+    // Tab walks the value cells; past either end of the properties it is back at the tags.
+    ASSERT_TRUE(testsupport::giveKeysTo(tags));
+    struct Step {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        QString expected;
+    };
+    const Step steps[] = {
+        {Qt::Key_Tab, {}, QStringLiteral("0")},
+        {Qt::Key_Tab, {}, QStringLiteral("1")},
+        {Qt::Key_Backtab, Qt::ShiftModifier, QStringLiteral("0")},
+        {Qt::Key_Backtab, Qt::ShiftModifier, QStringLiteral("tags")},
+        {Qt::Key_Backtab, Qt::ShiftModifier, QString::number(rows - 1)},
+        {Qt::Key_Tab, {}, QStringLiteral("tags")},
+    };
+    for (const Step& step : steps) {
+        key(step.key, step.modifiers);
+        EXPECT_EQ(edited(), step.expected);
+    }
+    // From a property's name, Tab goes on to its own value.
+    ASSERT_TRUE(properties->editColumn(properties->columnWithIdentifier(QStringLiteral("Tag")), 1, true));
+    key(Qt::Key_Tab);
+    EXPECT_EQ(edited(), QStringLiteral("1"));
+    properties->commitEditing();
+    tags->commitEditing();
+    EXPECT_TRUE(panel.isVisible()) << "Return while a cell is edited only ends the edit";
+
+    // Space: the selected record is set for every movie.
+    const int mood = rowOf(QStringLiteral("Mood"));
+    ASSERT_GE(mood, 0);
+    const platform::DictionaryPtr moodRecord = c()._filteredInfoTags->at(mood + 1).dictionary();
+    ASSERT_NE(moodRecord->value(PMInfoTagRecord::kState).toLongLong(), 1) << "the movies differ";
+    ASSERT_TRUE(testsupport::giveKeysTo(properties));
+    properties->selectRow(mood);
+    key(Qt::Key_Space);
+    EXPECT_EQ(moodRecord->value(PMInfoTagRecord::kState).toLongLong(), 1);
+    EXPECT_EQ(edited(), QStringLiteral("none"));
+
+    // Up in an edited value offers that row's values: the sheet adds to Mood, even with Genre
+    // selected meanwhile.
+    platform::steerEventClockForTesting(true);
+    ASSERT_TRUE(properties->editColumn(valueColumn, mood, true));
+    key(Qt::Key_Up);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return c().infoNewTagPanel && c().infoNewTagPanel->isVisible(); }));
+    platform::steerEventClockForTesting(false);
+    ASSERT_TRUE(c().infoNewTagPanel && c().infoNewTagPanel->isVisible());
+    EXPECT_TRUE(qobject_cast<QLabel*>(c().infoNewTagTitleField.data())->text().contains(QStringLiteral("Mood")));
+    const int genre = rowOf(QStringLiteral("Genre"));
+    properties->selectRow(genre);
+    qobject_cast<QLineEdit*>(c().infoNewTagTokenField.data())->setText(QStringLiteral("sunny"));
+    c().newTagValueOK(nullptr);
+    EXPECT_TRUE(PMInfoTagRecord::value(moodRecord).contains(QStringLiteral("sunny")));
+    EXPECT_FALSE(PMInfoTagRecord::value(c()._filteredInfoTags->at(genre + 1).dictionary()).contains(QStringLiteral("sunny")));
+
+    // Return with no cell edited is OK.
+    ASSERT_TRUE(testsupport::giveKeysTo(properties));
+    key(Qt::Key_Return);
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_TRUE(a->cachedTags()->value(QStringLiteral("mood")).dictionary()->value(QStringLiteral("Value")).string().contains(QStringLiteral("sunny")));
+}
+
+TEST_F(InfoPanelTest, TheNameIsAppliedOnlyWhenTypedAndRetitlesThePanelInQuotes)
+{
+    const auto movie = fileMovie(m_library + QStringLiteral("/Spaced .mov"));
+    library({v(movie)});
+    ASSERT_EQ(movie->displayName(), QStringLiteral("Spaced "));
+    // Left alone, the name stays as it is, OK after OK.
+    for (int i = 0; i < 2; ++i) {
+        PMInfoPanel& panel = open(items({v(movie)}));
+        c().infoOK(panel.okButton);
+        EXPECT_EQ(movie->displayName(), QStringLiteral("Spaced "));
+        EXPECT_EQ(QFileInfo(movie->path()).fileName(), QStringLiteral("Spaced .mov"));
+    }
+    PMInfoPanel& panel = open(items({v(movie)}));
+    ASSERT_TRUE(testsupport::giveKeysTo(panel.infoNameField));
+    panel.infoNameField->selectAll();
+    QTest::keyClicks(panel.infoNameField, QStringLiteral("Holiday"));
+    EXPECT_EQ(panel.windowTitle(), QStringLiteral("\"Holiday\""));
+    panel.infoNameField->selectAll();
+    QTest::keyClick(panel.infoNameField, Qt::Key_Backspace);
+    EXPECT_EQ(panel.windowTitle(), QStringLiteral("\"Spaced \""));
+    c().infoCancel(panel.cancelButton);
+}
+
+TEST_F(InfoPanelTest, TheBatchRenameFieldsTakeReferencesAndTheCommonPrefixKeepsWholeCharacters)
+{
+    const auto a = fileMovie(m_library + QString::fromUtf16(u"/Trip \U0001F600 one.mov"));
+    const auto b = fileMovie(m_library + QString::fromUtf16(u"/Trip \U0001F601 two.mov"));
+    library({v(a), v(b)});
+    PMInfoPanel& panel = open(items({v(a), v(b)}), nullptr, 1);
+    ASSERT_EQ(panel.infoSingleMultipleTabView->currentIndex(), 1);
+    // The emoji differ in their second half only: none of them is shared.
+    EXPECT_EQ(panel.infoBatchRenameNPrefixField->text(), QStringLiteral("Trip "));
+
+    for (PMMetaReferenceTokenField* field : {panel.infoBatchRenameAPrefixField, panel.infoBatchRenameASuffixField,
+                                             panel.infoBatchRenameFReplaceField, panel.infoBatchRenameNIdentifierField,
+                                             panel.infoBatchRenameNPrefixField, panel.infoBatchRenameNSuffixField,
+                                             panel.infoBatchRenameCComposeField})
+        EXPECT_TRUE(field->inherits("PMMetaReferenceTokenField")) << field->placeholderText().toStdString();
+    // A reference put in from the menu turns renaming on and names the movies.
+    panel.infoBatchRenameSwitch->setChecked(false);
+    panel.infoBatchRenameActionSelector->setCurrentIndex(panel.infoBatchRenameActionSelector->findData(6));
+    c().infoChangeBatchRenameAction(panel.infoBatchRenameActionSelector);
+    panel.infoBatchRenameSwitch->setChecked(false);
+    panel.infoBatchRenameCComposeField->clear();
+    panel.infoBatchRenameCComposeField->insertMetaReferenceText(QStringLiteral("<?meta:Index?>"));
+    EXPECT_TRUE(panel.infoBatchRenameSwitch->isChecked());
+    EXPECT_EQ(c()._infoBatchRenameFields.composeText, QStringLiteral("<?meta:Index?>"));
+    c().infoCancel(panel.cancelButton);
+}
+
+TEST_F(InfoPanelTest, OKAndCancelLetGoOfTheParsedReplacementTemplates)
+{
+    const auto movie = fileMovie(m_library + QStringLiteral("/A.mov"));
+    library({v(movie)});
+    for (const bool ok : {true, false}) {
+        SCOPED_TRACE(ok ? "OK" : "Cancel");
+        PMInfoPanel& panel = open(items({v(movie)}));
+        const PMERETemplatePtr before = PMERETemplate::templateWithString(QStringLiteral("\\U$1"));
+        ASSERT_EQ(PMERETemplate::templateWithString(QStringLiteral("\\U$1")), before) << "kept while the panel is open";
+        if (ok)
+            c().infoOK(panel.okButton);
+        else
+            c().infoCancel(panel.cancelButton);
+        EXPECT_NE(PMERETemplate::templateWithString(QStringLiteral("\\U$1")), before);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "ui/commands/PMInfoTagEditorView.h"
 #include "ui/commands/PMMetaReferenceTokenField.h"
 #include "ui/commands/PMTagEditorTableView.h"
+#include "ui/commands/PMTagValueSwitch.h"
 
 #include <QtCore/QTimer>
 #include <QtGui/QAction>
@@ -176,8 +177,10 @@ TEST_F(InfoTagEditorViewTest, AQuickClickOnTheLastColumnOffersTheRowsValues)
     } cases[] = {
         {true, {}, false, true},                // released at once
         {false, Qt::AltModifier, false, true},  // Alt turns the setting round
+        {false, Qt::ControlModifier, false, true}, // so does Ctrl (Alt+click rarely gets past X11 window managers)
         {false, {}, false, false},              // the pop-up opens at once
         {true, Qt::AltModifier, false, false},  // ... also with the setting and Alt
+        {true, Qt::ControlModifier, false, false},
         {true, {}, true, false},                // held: the table handles the press
     };
     platform::steerEventClockForTesting(true);
@@ -321,4 +324,66 @@ TEST_F(InfoTagEditorViewTest, TypedNotesAreMeantForEveryMovie)
     view->absorbInfo(std::nullopt);
     EXPECT_EQ(tagValue(m1, QStringLiteral("notes")), QStringLiteral("both"));
     EXPECT_EQ(tagValue(m2, QStringLiteral("notes")), QStringLiteral("both"));
+}
+
+// The value pop-up of a row opens with the row's values as switches (on for every edited
+// movie, mixed for some), "Import" with the references of the other rows, and the row's
+// "Clear" at the end; the switches and the references change that row.
+TEST_F(InfoTagEditorViewTest, TheValuePopUpSwitchesAndImportsValuesOfItsRow)
+{
+    platform::UserDefaults::standard().setBool(false, QStringLiteral("Pop Up Property Values After Delay"));
+    c().installMenuCommands();
+    prepare({Value(m1), Value(m2)});
+    c().infoWindow = view.get();
+    PMTagEditorTableView* properties = view->propertyList();
+    const int row = rowOf(QStringLiteral("Genre"));
+    const DictionaryPtr genre = c()._filteredInfoTags->at(row + 1).dictionary();
+
+    QStringList titles;
+    QStringList states; // "value=state"
+    QStringList references;
+    bool inspected = false;
+    QTimer inspector;
+    QObject::connect(&inspector, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu || inspected)
+            return;
+        inspected = true;
+        for (QAction* a : menu->actions())
+            titles << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        for (PMTagValueSwitch* valueSwitch : menu->findChildren<PMTagValueSwitch*>())
+            states << QStringLiteral("%1=%2").arg(valueSwitch->tagValue).arg(valueSwitch->switchState());
+        // Drama, on for both movies, is switched off.
+        for (PMTagValueSwitch* valueSwitch : menu->findChildren<PMTagValueSwitch*>())
+            if (valueSwitch->tagValue == QLatin1String("Drama"))
+                valueSwitch->click();
+        // A reference to the mood goes into the row.
+        for (QAction* a : menu->actions())
+            if (a->menu() && a->text() == QLatin1String("Import"))
+                for (QAction* reference : a->menu()->actions())
+                    if ((references << reference->text()).constLast() == QLatin1String("Mood"))
+                        platform::performMenuItem(reference);
+        menu->close();
+    });
+    inspector.start(5);
+    QTest::mouseClick(properties->viewport(), Qt::LeftButton, {}, cellCenter(properties, QStringLiteral("ChooseValue"), row));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return inspected; }));
+    c().infoWindow = nullptr;
+
+    // The title, "New...", "Import", the values carried by the edited movies, "Clear".
+    ASSERT_GE(titles.size(), 5);
+    EXPECT_EQ(titles.mid(1, 3), (QStringList{"New...", "Import", "-"}));
+    EXPECT_EQ(titles.constLast(), QStringLiteral("Clear"));
+    EXPECT_EQ(titles.at(titles.size() - 2), QStringLiteral("-"));
+    EXPECT_EQ(states.join(u' ').toStdString(), "Comedy=-1 Drama=1 Horror=0 Thriller=-1");
+    EXPECT_TRUE(references.contains(QStringLiteral("Mood"))) << references.join(u'|').toStdString();
+    const auto listed = [&](const char* key) {
+        QStringList values;
+        if (const platform::ArrayPtr list = genre->value(QString::fromLatin1(key)).array())
+            for (const Value& v : *list)
+                values << v.string();
+        return values;
+    };
+    EXPECT_TRUE(listed("Unchecked Separate Values").contains(QStringLiteral("Drama")));
+    EXPECT_TRUE(listed("Checked Separate Values").contains(QStringLiteral("<?meta:Mood?>")));
 }

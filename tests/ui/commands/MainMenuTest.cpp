@@ -1052,3 +1052,44 @@ TEST_F(MainMenu, FlipShowsMixedAndTheInfoItemIsRetitledForRenaming)
     EXPECT_EQ(info->text(), QStringLiteral("Show Info"));
     controller._menuValidation.infoPanelTabIndex = nullptr;
 }
+
+// The current library folder is known in the library folder menu however its path was
+// written down: it shows once, as the ticked folder with its details.
+TEST_F(MainMenu, TheCurrentLibraryFolderIsFoundHoweverItsPathIsWritten)
+{
+    const QString base = testsupport::makeTempDir(QStringLiteral("locations"));
+    const QString library = base + QStringLiteral("/Library");
+    const QString elsewhere = base + QStringLiteral("/Elsewhere");
+    ASSERT_TRUE(QDir().mkpath(library) && QDir().mkpath(elsewhere));
+    ASSERT_TRUE(QFile::link(library, base + QStringLiteral("/Link")));
+    const struct {
+        const char* what;
+        QString written;
+    } cases[] = {
+        {"as stored", library},
+        {"with a trailing slash", library + QStringLiteral("/")},
+        {"through . and ..", base + QStringLiteral("/./Elsewhere/../Library")},
+        {"through a link", base + QStringLiteral("/Link")},
+    };
+    for (const auto& k : cases) {
+        defaults().setObject(Value(library), QStringLiteral("Library Path"));
+        auto locations = platform::Dictionary::make();
+        locations->setValue(QStringLiteral("Movies"), Value(k.written));
+        locations->setValue(QStringLiteral("Other Movies"), Value(elsewhere));
+        c().saveLibraryLocations(locations);
+        QMenu menu;
+        c().addLibraryLocationsToMenu(&menu, false);
+        int current = 0;
+        QStringList others;
+        for (QAction* action : menu.actions()) {
+            if (action->menu() && action->isChecked())
+                ++current;
+            else if (platform::menuItemAction(action) == QLatin1String("changeLibraryLocation") && !platform::menuItemRepresentedObject(action).isNull())
+                others << platform::menuItemRepresentedObject(action).string();
+        }
+        EXPECT_EQ(current, 1) << k.what;
+        EXPECT_EQ(others, QStringList{elsewhere}) << k.what;
+    }
+    defaults().removeObjectForKey(QStringLiteral("Library Path"));
+    c().saveLibraryLocations(nullptr);
+}

@@ -12,6 +12,7 @@
 #include "playback/PMExternalViewerWatch.h"
 #include "ui/commands/PMPreferencesWindow.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
+#include "ui/library_window/PMPreviewViewPrototype.h"
 #include "ui/plist_editor/PMJSONTextView.h"
 
 #include <QtGui/QAction>
@@ -25,6 +26,8 @@
 #include <QtWidgets/QToolBar>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 using platform::Array;
 using platform::UserDefaults;
@@ -375,9 +378,11 @@ TEST_F(PreferencesTest, IntervalFieldsStoreWhenEditingEndsWithOneAsTheLeast)
         const char* typed;
         long long stored;
         const char* shown;
-    } cases[] = {{"12", 12, "12"}, {"0", 1, "1"}, {"-3", 1, "1"}, {"seven", 1, "1"}, {"30", 30, "30"}};
+        bool beeps; // the typed value was not taken as it stands
+    } cases[] = {{"12", 12, "12", false}, {"0", 1, "1", true}, {"-3", 1, "1", true}, {"seven", 1, "1", true}, {"30", 30, "30", false}};
     for (const auto& t : cases) {
         field->selectAll();
+        const int beeps = platform::beepCount();
         const long long before = defaults().integerForKey(QStringLiteral("Step Interval"));
         // Digit by digit: nothing is stored or rewritten while typing.
         for (const char ch : QByteArray(t.typed)) {
@@ -388,7 +393,42 @@ TEST_F(PreferencesTest, IntervalFieldsStoreWhenEditingEndsWithOneAsTheLeast)
         QTest::keyClick(field, Qt::Key_Return);
         EXPECT_EQ(defaults().integerForKey(QStringLiteral("Step Interval")), t.stored) << t.typed;
         EXPECT_EQ(field->text(), QString::fromUtf8(t.shown)) << t.typed;
+        EXPECT_EQ(platform::beepCount(), beeps + (t.beeps ? 1 : 0)) << t.typed;
     }
+}
+
+TEST_F(PreferencesTest, TheHoverDelayReadOutShowsTheDelayTheTilesUse)
+{
+    const struct {
+        std::optional<double> stored;
+        const char* shown;
+    } cases[] = {{std::nullopt, "2 seconds"}, {0.0, "0.1 seconds"}, {-2.0, "0.1 seconds"}, {0.05, "0.1 seconds"}, {2.5, "2.5 seconds"}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.stored ? *k.stored : -1000);
+        if (k.stored)
+            defaults().setDouble(*k.stored, QStringLiteral("Cycle Through Index Image On Hover: Delay"));
+        else
+            defaults().removeObjectForKey(QStringLiteral("Cycle Through Index Image On Hover: Delay"));
+        open();
+        EXPECT_EQ(c().indexImageOnHoverDelayField->text(), QString::fromUtf8(k.shown));
+        EXPECT_NEAR(c().indexImageOnHoverDelaySlider->doubleValue(), PMMovieTileHover::delay(), 0.051);
+        closeWindow();
+    }
+}
+
+TEST_F(PreferencesTest, AutomaticNamesCanBeSwitchedOnInTheWindow)
+{
+    // Never set before: the switch is there all the same, beside the prefix fallback.
+    defaults().removeObjectForKey(QStringLiteral("Determine Names Automatically"));
+    PMPreferencesWindow* window = open();
+    window->toolbarItem(QStringLiteral("Library"))->trigger();
+    EXPECT_TRUE(c().autoNameSwitch->isVisibleTo(window));
+    EXPECT_TRUE(c().useSequencePrefixAsDefaultIdentifierSwitch->isVisibleTo(window));
+    EXPECT_FALSE(c().autoNameSwitch->isChecked());
+    c().autoNameSwitch->click();
+    EXPECT_TRUE(defaults().boolForKey(QStringLiteral("Determine Names Automatically")));
+    EXPECT_TRUE(PMCachedSettings::determineNamesAutomatically);
+    EXPECT_TRUE(c().autoNameField->isEnabled());
 }
 
 TEST_F(PreferencesTest, PopUpsStoreTheirTagOrIndex)
@@ -508,6 +548,18 @@ TEST_F(PreferencesTest, ViewerRulesAreStoredAndClearingThemRestoresTheBuiltInRul
     QTest::keyClick(view, Qt::Key_Delete);
     ASSERT_TRUE(waitUntil([&] { return view->string() == PMBuiltInViewerRules(); }));
     EXPECT_FALSE(defaults().hasPersistentValueForKey(QStringLiteral("Viewer Rules")));
+}
+
+TEST_F(PreferencesTest, AViewerRulesSettingTooLargeToShowIsRefusedAndLeftAsStored)
+{
+    // Laying out such a text held the window for most of a minute when the window opened.
+    const QString huge(PMJSONTextView::kMaximumPasteSize + 1, u'x');
+    defaults().setObject(Value(huge), QStringLiteral("Viewer Rules"));
+    open();
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_EQ(m_alerts[0].messageText, QStringLiteral("The text is too large to paste."));
+    EXPECT_LE(c().viewerRulesTextView->string().size(), PMJSONTextView::kMaximumPasteSize);
+    EXPECT_TRUE(defaults().stringForKey(QStringLiteral("Viewer Rules")) == huge);
 }
 
 // ---- switches that move files ----

@@ -1,6 +1,7 @@
 // The tag side of the meta-reference token fields: tokens to and from the clipboard in
-// both conventions, a single value pasted over a selection, and the delegate's answers for
-// meta-reference fields and plain ones.
+// both conventions, a single value pasted over a selection, the widgets' own paste, copy
+// and drop going through those rules, and the delegate's answers for meta-reference fields
+// and plain ones.
 #include "ui/commands/PMMetaReferenceTokenField.h"
 
 #include "common/TestSupport.h"
@@ -97,8 +98,11 @@ TEST(TokenFields, DelegateAnswersByTheFieldsKind)
 
 #include <QtCore/QTimer>
 #include <QtGui/QClipboard>
+#include <QtGui/QDropEvent>
 #include <QtTest/QTest>
 #include <QtWidgets/QMenu>
+
+#include <memory>
 
 namespace {
 
@@ -272,4 +276,66 @@ TEST(TokenFields, ACaretPlacedByAClickSurvivesASelectAllWithinASecond)
     field.selectText();
     EXPECT_EQ(field.selectedText(), field.text());
     platform::steerEventClockForTesting(false);
+}
+
+TEST(TokenFields, TheWidgetsPasteCopyAndDropThroughTheTokenRules)
+{
+    enum Kind { Values, Text };
+    enum Gesture { Paste, Copy, Drop };
+    struct Case {
+        const char* name;
+        Kind kind;
+        Gesture gesture;
+        QString before;   // the field's text, the caret at its end (Copy: all selected)
+        QString data;     // the clipboard's or the drag's text
+        QString expected; // the field's text after, or what the clipboard holds (Copy)
+    };
+    const Case cases[] = {
+        {"values: each once, as values of their own", Values, Paste, QStringLiteral("Drama"), QStringLiteral("Comedy, Horror, Comedy"),
+         QStringLiteral("Drama, Comedy, Horror")},
+        {"values: after a comma", Values, Paste, QStringLiteral("Drama, "), QStringLiteral("Comedy"), QStringLiteral("Drama, Comedy")},
+        {"values: dropped", Values, Drop, QStringLiteral("Drama"), QStringLiteral("Comedy, Comedy"), QStringLiteral("Drama, Comedy")},
+        {"values: copied as trimmed CSV", Values, Copy, QStringLiteral(" Drama ,  Rock  "), QString(), QStringLiteral("Drama, Rock")},
+        {"text: one line", Text, Paste, QStringLiteral("Best of "), QStringLiteral("the\nyear ") + kGenre, QStringLiteral("Best of the year ") + kGenre},
+        {"text: dropped", Text, Drop, QStringLiteral("Year "), kGenre, QStringLiteral("Year ") + kGenre},
+        {"text: copied whole", Text, Copy, QStringLiteral("Best of ") + kGenre, QString(), QStringLiteral("Best of ") + kGenre},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        std::unique_ptr<PMMetaReferenceAwareTokenField> field;
+        if (k.kind == Values)
+            field = std::make_unique<PMMetaReferenceAwareTokenField>();
+        else
+            field = std::make_unique<PMMetaReferenceTokenField>();
+        field->resize(400, 24);
+        field->setText(k.before);
+        ASSERT_TRUE(focus(*field));
+        field->end(false);
+        switch (k.gesture) {
+        case Paste:
+            QApplication::clipboard()->setText(k.data);
+            QTest::keyClick(field.get(), Qt::Key_V, Qt::ControlModifier);
+            EXPECT_EQ(field->text(), k.expected);
+            break;
+        case Copy:
+            QApplication::clipboard()->setText(QStringLiteral("old"));
+            field->selectAll();
+            QTest::keyClick(field.get(), Qt::Key_C, Qt::ControlModifier);
+            EXPECT_EQ(QApplication::clipboard()->text(), k.expected);
+            break;
+        case Drop: {
+            QMimeData dragged;
+            dragged.setText(k.data);
+            const QPoint end(field->width() - 30, field->height() / 2);
+            QDragEnterEvent enter(end, Qt::CopyAction, &dragged, Qt::LeftButton, {});
+            QApplication::sendEvent(field.get(), &enter);
+            ASSERT_TRUE(enter.isAccepted());
+            QDropEvent drop(end, Qt::CopyAction, &dragged, Qt::LeftButton, {});
+            QApplication::sendEvent(field.get(), &drop);
+            EXPECT_TRUE(drop.isAccepted());
+            EXPECT_EQ(field->text(), k.expected);
+            break;
+        }
+        }
+    }
 }

@@ -14,6 +14,7 @@
 #include "ui/kit/PMSmallControls.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMainWindow.h"
+#include "ui/library_window/PMMovieOutlineView.h"
 #include "ui/library_window/PMSliderExtremeView.h"
 #include "ui/library_window/PMStatusFields.h"
 #include "ui/library_window/PMToolbarButtons.h"
@@ -910,4 +911,88 @@ TEST_F(MainWindowTest, TheFooterIsKeptOnlyWhenAskedForAndThenCarriesTheStatusAnd
     EXPECT_FALSE(kept->statusProgressIndicator()->isVisibleTo(kept.get()));
     kept.reset();
     c()._mainWindow = window.get();
+}
+
+// The back button's history menu names each earlier selection: the containers in their
+// default order, joined as the multiple-selection search joins them, a subdivision followed
+// by the groups it lies in.
+TEST_F(MainWindowTest, HistoryMenuTitlesJoinSortAndPlaceSubdivisions)
+{
+    auto march = folder(QStringLiteral("March"), {}, true);
+    auto year = folder(QStringLiteral("2020"), {Value(march)}, true);
+    for (const auto& f : {march, year})
+        f->setValue(QStringLiteral("Subdivision"), QStringLiteral("year"));
+    auto byYear = folder(QStringLiteral("By Year"), {Value(year)}, true);
+    auto a = folder(QStringLiteral("Alpha")), b = folder(QStringLiteral("Beta"));
+    putInLibrary({Value(a), Value(b), Value(byYear)});
+
+    const struct {
+        const char* join;
+        QList<PMLibraryContainerPtr> entry;
+        QString title;
+    } cases[] = {
+        {"", {b, a}, QStringLiteral("Alpha ∪ Beta")},
+        {"Intersection", {b, a}, QStringLiteral("Alpha ∩ Beta")},
+        {"", {year}, QStringLiteral("2020 (By Year)")},
+        {"", {march}, QStringLiteral("March (By Year: 2020)")},
+        {"", {a}, QStringLiteral("Alpha")},
+    };
+    QList<QList<PMLibraryContainerPtr>> history;
+    for (const auto& k : cases) {
+        if (*k.join)
+            defaults().setObject(Value(QString::fromLatin1(k.join)), QStringLiteral("Implicit Multiple Selection Search"));
+        else
+            defaults().removeObjectForKey(QStringLiteral("Implicit Multiple Selection Search"));
+        EXPECT_EQ(c().historyMenuTitleForContainers(k.entry), k.title);
+        history.append(k.entry);
+    }
+    defaults().removeObjectForKey(QStringLiteral("Implicit Multiple Selection Search"));
+    QMenu menu;
+    c().populateHistoryMenu(&menu, history);
+    ASSERT_EQ(menu.actions().size(), qsizetype(std::size(cases)));
+    EXPECT_EQ(menu.actions().at(0)->text(), QStringLiteral("Alpha ∪ Beta"));
+    // Choosing an entry selects its containers.
+    menu.actions().at(0)->trigger();
+    EXPECT_EQ(c().selectedLibraryItems()->count(), 2);
+}
+
+// With the player in the window, hiding the sidebar gives its room back: the window narrows
+// and the picture keeps its size; showing it again widens the window by as much. While a
+// name is typed in the sidebar, a request to hide it is dropped.
+TEST_F(MainWindowTest, TheSidebarBesideThePlayerChangesTheWindowNotThePicture)
+{
+    auto shelf = folder(QStringLiteral("Shelf"));
+    putInLibrary({Value(shelf)});
+    window->show();
+    QWidget* container = window->playerContainerView();
+    container->setVisible(true);
+    QWidget picture(container); // where the movie view sits
+    c().playerView = &picture;
+    ASSERT_TRUE(c().playerIsInMainWindow());
+    ASSERT_FALSE(window->sourceListContainer()->isHidden());
+    const int width = window->width();
+    const QSize area = container->size();
+
+    c().toggleLibrary(nullptr);
+    EXPECT_TRUE(window->sourceListContainer()->isHidden());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return window->width() < width; }));
+    EXPECT_EQ(container->size(), area);
+    c().toggleLibrary(nullptr);
+    EXPECT_FALSE(window->sourceListContainer()->isHidden());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return window->width() == width; }));
+    EXPECT_EQ(container->size(), area);
+
+    // Renaming in the sidebar: the sidebar stays.
+    PMMovieOutlineView* list = c().libraryListView;
+    ASSERT_NE(list, nullptr);
+    c().reloadInterfaceAfterLibraryUpdate();
+    list->expandAll();
+    list->setFocus();
+    ASSERT_GE(list->rowForItem(Value(shelf)), 0);
+    list->edit(list->indexAtRow(list->rowForItem(Value(shelf))));
+    ASSERT_TRUE(list->isEditing());
+    c().toggleLibrary(nullptr);
+    EXPECT_FALSE(window->sourceListContainer()->isHidden());
+    EXPECT_FALSE(defaults().boolForKey(QStringLiteral("Hide Library")));
+    c().playerView = nullptr;
 }
