@@ -17,6 +17,7 @@
 #include "platform/SavePanel.h"
 #include "platform/Trash.h"
 #include "ui/commands/PMInfoPanel.h"
+#include "ui/commands/PMMetaReferenceTokenField.h"
 #include "ui/commands/PMSaveConvertedMovie.h"
 
 #include <QtCore/QCoreApplication>
@@ -138,7 +139,7 @@ TEST(KilledWhileKeepingFilesInOrderChild, Run)
         panel.infoBatchRenameActionSelector->setCurrentIndex(panel.infoBatchRenameActionSelector->findData(1));
         c.infoChangeBatchRenameAction(panel.infoBatchRenameActionSelector);
         panel.infoBatchRenameFFindField->setText(QStringLiteral("f"));
-        panel.infoBatchRenameFReplaceField->setText(QStringLiteral("renamed f"));
+        panel.infoBatchRenameFReplaceField->setStringValue(QStringLiteral("renamed f"));
         c.readInfoBatchRenameFields();
         ASSERT_EQ(c._infoBatchRenameStatus, QStringLiteral("200 of 200 names affected"));
     } else if (op == QLatin1String("saveasmovie")) {
