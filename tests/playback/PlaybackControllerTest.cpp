@@ -395,12 +395,16 @@ TEST_F(PlaybackTest, TransportOnAPlayingMovie)
     c.pause();
     EXPECT_FALSE(c.isPlaying());
 
-    // Winding by frames and by steps moves the slider and the player.
+    // Winding by frames and by steps moves the slider and the player: a frame forward, a
+    // frame back, and forward again.
     seek(1.0);
     EXPECT_NEAR(player()->currentTime(), 1.0, 1e-3);
-    c.windForward(true, true, false);
-    EXPECT_NEAR(c.timeSlider.currentTime, 1.1, 1e-6);
-    EXPECT_TRUE(waitUntil([&] { return fx::decodeFrameNumber(player()->currentFrame().convertToFormat(QImage::Format_RGB32)) == 11; }));
+    for (const auto& [forward, time, frame] : {std::tuple{true, 1.1, 11}, {false, 1.0, 10}, {true, 1.1, 11}}) {
+        SCOPED_TRACE(forward ? "a frame forward" : "a frame back");
+        c.windForward(forward, true, false);
+        EXPECT_NEAR(c.timeSlider.currentTime, time, 1e-6);
+        EXPECT_TRUE(waitUntil([&] { return fx::decodeFrameNumber(player()->currentFrame().convertToFormat(QImage::Format_RGB32)) == frame; }));
+    }
     setDefault(QStringLiteral("Step Interval"), 1);
     c.windBackward();
     EXPECT_NEAR(c.timeSlider.currentTime, 0.1, 1e-6);
