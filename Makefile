@@ -29,9 +29,10 @@ fuzz: deps
 		-DCMAKE_CXX_COMPILER=clang++ -DPELLIS_FUZZ=ON -DPELLIS_BENCH=OFF
 	cmake --build build-fuzz -j $(JOBS) --target fuzzers
 
-# The model tests under ThreadSanitizer, in their own folder; `make tsan TSAN_LABELS=...`
-# picks other test folders (labels are the test executables' names without "test_").
-TSAN_LABELS ?= library_model
+# The model and maintenance tests under ThreadSanitizer, in their own folder;
+# `make tsan TSAN_LABELS=...` picks other test folders (labels are the test executables'
+# names without "test_").
+TSAN_LABELS ?= library_model|library_maintenance
 tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLIS_TSAN=ON -DPELLIS_BENCH=OFF
 	cmake --build build-tsan -j $(JOBS)

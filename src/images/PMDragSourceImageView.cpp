@@ -13,6 +13,7 @@
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSImage+PMDrawing.h"
 
+#include <QtConcurrent/QtConcurrentRun>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDateTime>
 #include <QtCore/QDir>
@@ -75,6 +76,18 @@ QString writeImage(const ImagePtr& image, const QString& sourceFile, double fact
     return platform::saveFile(path, bytes);
 }
 
+// The file name (without extension) a picture is saved under.
+QString imageFileBaseName(const ImagePtr& image, const QString& suggestedFilename, const QString& type)
+{
+    QString name = cleanFilename(suggestedFilename);
+    if (name.isEmpty())
+        name = cleanFilename(QFileInfo(image->associatedSourcePath).completeBaseName());
+    if (name.isEmpty())
+        name = PMImageViewLocalized("Untitled");
+    // The whole name with its extension stays within the file system's 255 bytes.
+    return platform::cutToUtf8Bytes(name, 255 - 1 - type.toUtf8().size());
+}
+
 void alertSaveFailure(QWidget* window, const QString& path, const QString& reason)
 {
     platform::Alert alert;
@@ -85,6 +98,68 @@ void alertSaveFailure(QWidget* window, const QString& path, const QString& reaso
 }
 
 } // namespace
+
+// ---- Pasteboard data
+
+struct PMImagePasteboardData::Encoded {
+    QByteArray png;
+    QString fileError;
+};
+
+PMImagePasteboardData::PMImagePasteboardData(const ImagePtr& image, const QString& filePath, double factor)
+    : m_hasFile(!filePath.isEmpty())
+{
+    m_encoded = std::make_shared<Encoded>();
+    if (m_hasFile)
+        setUrls({QUrl::fromLocalFile(filePath)});
+    const std::shared_ptr<Encoded> encoded = m_encoded;
+    m_future = QtConcurrent::run([encoded, image, filePath, factor] {
+        if (!image)
+            return;
+        encoded->png = PNGRepresentation(image);
+        if (filePath.isEmpty())
+            return;
+        const QByteArray bytes = factor < 0 ? encoded->png : JPEGRepresentationWithCompressionFactor(image, factor);
+        encoded->fileError = bytes.isEmpty() ? PMImageViewLocalized("The picture could not be encoded.") : platform::saveFile(filePath, bytes);
+        if (!encoded->fileError.isEmpty())
+            PMLog("cannot write dragged image to <%@>: %@", filePath, encoded->fileError);
+    });
+}
+
+PMImagePasteboardData::~PMImagePasteboardData() = default;
+
+QStringList PMImagePasteboardData::formats() const
+{
+    QStringList types = QMimeData::formats();
+    if (!types.contains(QStringLiteral("image/png")))
+        types.prepend(QStringLiteral("image/png"));
+    return types;
+}
+
+bool PMImagePasteboardData::hasFormat(const QString& mimeType) const
+{
+    return mimeType == QLatin1String("image/png") || QMimeData::hasFormat(mimeType);
+}
+
+QString PMImagePasteboardData::fileError() const
+{
+    m_future.waitForFinished();
+    return m_encoded->fileError;
+}
+
+QVariant PMImagePasteboardData::retrieveData(const QString& mimeType, QMetaType type) const
+{
+    if (mimeType == QLatin1String("image/png")) {
+        m_future.waitForFinished();
+        return m_encoded->png.isEmpty() ? QVariant() : QVariant(m_encoded->png);
+    }
+    // A file that is not written (yet) is not handed out.
+    if (m_hasFile && mimeType == QLatin1String("text/uri-list") && !fileError().isEmpty())
+        return QVariant();
+    return QMimeData::retrieveData(mimeType, type);
+}
+
+// ---- Revealing
 
 void revealAssociatedSource(const ImagePtr& image)
 {
@@ -143,13 +218,7 @@ bool PMDragSourceImageView::saveImage(const ImagePtr& image, double factor, cons
     const QString sourceExtension = QFileInfo(sourceFile).suffix();
     const QString source = sourceExtension.isEmpty() ? QString() : sourceFile;
     const QString type = !source.isEmpty() ? sourceExtension : (factor < 0 ? QStringLiteral("png") : QStringLiteral("jpg"));
-    QString name = cleanFilename(suggestedFilename);
-    if (name.isEmpty())
-        name = cleanFilename(QFileInfo(image->associatedSourcePath).completeBaseName());
-    if (name.isEmpty())
-        name = PMImageViewLocalized("Untitled");
-    // The whole name with its extension stays within the file system's 255 bytes.
-    name = platform::cutToUtf8Bytes(name, 255 - 1 - type.toUtf8().size());
+    const QString name = imageFileBaseName(image, suggestedFilename, type);
 
     const auto write = [=](const QString& path, QString* reason) {
         const QString failure = writeImage(image, source, factor, path);
@@ -271,9 +340,8 @@ void PMDragSourceImageView::copy()
 {
     if (!m_image || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return;
-    auto* data = new QMimeData;
-    data->setData(QStringLiteral("image/png"), PNGRepresentation(m_image));
-    data->setImageData(m_image->pixels());
+    auto* data = new PMImagePasteboardData(m_image);
+    data->setImageData(m_image->pixels()); // the picture itself, for a paste in this program
     QGuiApplication::clipboard()->setMimeData(data);
 }
 
@@ -356,17 +424,15 @@ QMimeData* PMDragSourceImageView::draggingPasteboard(QString* error)
             return nullptr;
         }
         fresh.setAutoRemove(false);
-        QString written;
-        if (!saveImage(m_image, JPEGCompressionFactorForImage(m_image), fresh.path(), _filename, &written, nullptr, className(), error)) {
-            QDir(fresh.path()).removeRecursively();
-            return nullptr;
-        }
-        file = QDir(fresh.path()).filePath(written);
+        // The picture is encoded (once) and written on a worker; the drop waits for it.
+        const double factor = JPEGCompressionFactorForImage(m_image);
+        const QString type = factor < 0 ? QStringLiteral("png") : QStringLiteral("jpg");
+        const QString path = QDir(fresh.path()).filePath(imageFileBaseName(m_image, _filename, type) + u'.' + type);
+        auto* data = new PMImagePasteboardData(m_image, path, factor);
+        data->setData(QString::fromLatin1(kPMDragSourceImageViewSourcePasteboardType), QByteArray());
+        return data;
     }
-    auto* data = new QMimeData;
-    const QByteArray png = PNGRepresentation(m_image);
-    if (!png.isEmpty())
-        data->setData(QStringLiteral("image/png"), png);
+    auto* data = new PMImagePasteboardData(m_image);
     data->setData(QString::fromLatin1(kPMDragSourceImageViewSourcePasteboardType), m_image->associatedSourcePath.toUtf8());
     data->setUrls({QUrl::fromLocalFile(file)});
     return data;

@@ -9,6 +9,8 @@
 #include "platform/Image.h"
 
 #include <QtCore/QElapsedTimer>
+#include <QtCore/QFuture>
+#include <QtCore/QMimeData>
 #include <QtCore/QPoint>
 #include <QtCore/QPointer>
 #include <QtCore/QRectF>
@@ -18,11 +20,34 @@
 #include <memory>
 
 class QMenu;
-class QMimeData;
 
 // The type under which a drag from such a view carries its image's source path (empty
 // text when it has none).
 inline constexpr char kPMDragSourceImageViewSourcePasteboardType[] = "com.tolvane.PMDragSourceImageViewSourcePasteboardType";
+
+// A picture on the clipboard or in a drag. Encoding a large picture (an index sheet of tens
+// of megapixels) takes seconds: it is encoded as PNG once, on a worker, as soon as the data
+// is made, and handed out when a receiver asks for it (a drop, a paste), waiting for the
+// worker then. With a file path the worker also writes the file, as PNG or, with a factor
+// from 0 to 1, as JPEG, and the file's URL is handed out once it is written.
+class PMImagePasteboardData : public QMimeData {
+public:
+    explicit PMImagePasteboardData(const platform::ImagePtr& image, const QString& filePath = QString(), double JPEGCompressionFactor = -1);
+    ~PMImagePasteboardData() override;
+    QStringList formats() const override;
+    bool hasFormat(const QString& mimeType) const override;
+    // Waits for the worker: the reason the file could not be written, or nothing.
+    QString fileError() const;
+
+protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
+
+private:
+    struct Encoded;
+    std::shared_ptr<Encoded> m_encoded;
+    mutable QFuture<void> m_future;
+    bool m_hasFile = false;
+};
 
 class PMDragSourceImageView : public QWidget {
     Q_OBJECT
@@ -81,8 +106,9 @@ public:
     // The part of the view the drag image covers, the pointer keeping its place in it.
     QRect draggingSourceRectForEvent(QPoint position);
     // What a drag of the shown image carries: PNG, the source path under the view's own
-    // type, and the file (the source itself, or one written now). Nothing, with the reason,
-    // when the file cannot be written: such a drag does not start.
+    // type, and the file (the source itself, or one written on a worker into a fresh
+    // private folder, handed out once written). Nothing, with the reason, when that folder
+    // cannot be made: such a drag does not start.
     QMimeData* draggingPasteboard(QString* error = nullptr);
     // The private folder that dragged files are written into.
     static QString draggedFilesFolder();

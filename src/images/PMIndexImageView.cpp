@@ -698,9 +698,7 @@ std::unique_ptr<QMenu> PMIndexImageView::individualWrapperMenuForEvent(QPoint po
     menu->addAction(localized("Copy"), this, [frameImage] {
         if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
             return;
-        auto* data = new QMimeData;
-        data->setData(QStringLiteral("image/png"), PNGRepresentation(frameImage));
-        QGuiApplication::clipboard()->setMimeData(data);
+        QGuiApplication::clipboard()->setMimeData(new PMImagePasteboardData(frameImage));
     });
     if (!frameImage->associatedSourcePath.isEmpty() && canRevealSource()) {
         menu->addSeparator();

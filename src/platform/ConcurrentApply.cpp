@@ -1,5 +1,6 @@
 #include "platform/Queues.h"
 #include "platform/ConcurrentApply.h"
+#include "platform/ThreadSanitizer.h"
 
 #include <QtCore/QThread>
 #include <QtCore/QThreadPool>
@@ -9,20 +10,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-
-// The pool hands work over through Qt's own locks, which ThreadSanitizer cannot see:
-// tell it where the hand-over happens.
-#if defined(__SANITIZE_THREAD__)
-#define PM_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define PM_TSAN 1
-#endif
-#endif
-#ifdef PM_TSAN
-extern "C" void __tsan_acquire(void* address);
-extern "C" void __tsan_release(void* address);
-#endif
 
 namespace platform {
 
@@ -60,9 +47,8 @@ public:
     explicit Helper(std::shared_ptr<Apply> apply) : m_apply(std::move(apply)) {}
     void run() override
     {
-#ifdef PM_TSAN
-        __tsan_acquire(this);
-#endif
+        // The pool hands work over through Qt's own locks.
+        takeOver(this);
         m_apply->work();
     }
 
@@ -91,9 +77,7 @@ void concurrentApply(std::size_t count, const std::function<void(std::size_t)>& 
     const std::size_t helpers = pool ? std::min<std::size_t>(count - 1, std::size_t(std::max(1, pool->maxThreadCount() - 1))) : 0;
     for (std::size_t h = 0; h < helpers; ++h) {
         auto* helper = new Helper(apply);
-#ifdef PM_TSAN
-        __tsan_release(helper);
-#endif
+        handOver(helper);
         pool->start(helper);
     }
     apply->work();

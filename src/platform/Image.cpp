@@ -58,6 +58,8 @@ bool AnimatedImageSource::readFrames(const QString& path, qint64 maximumBytes, b
     reader.setDecideFormatFromContent(true);
     if (!reader.canRead())
         return fail(QStringLiteral("cannot read an image from <%1>: %2").arg(path, reader.errorString()));
+    if (QString reason; reader.format().toLower() == "gif" && !checkGIFCanvasOfFile(path, &reason))
+        return fail(QStringLiteral("cannot read an image from <%1>: %2").arg(path, reason));
     // What the header announces is checked before any frame is decoded: each frame is
     // decoded at the size of the whole picture, so the count times that size is what the
     // frames will take.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QtCore/QByteArray>
+#include <QtCore/QByteArrayView>
 #include <QtCore/QSize>
 #include <QtCore/QString>
 #include <QtGui/QImage>
@@ -37,5 +38,13 @@ QImage readImageData(const QByteArray& data, const char* format = nullptr, const
 QImage readImage(QImageReader& reader, const ImageReadOptions& options = {}, QString* error = nullptr, QSize* originalSize = nullptr);
 // The size a picture file's header announces (nothing for a file that is not regular).
 QSize imageFileSize(const QString& path);
+
+// A GIF's frames are decoded onto its logical screen, whose size the header states freely:
+// 43 bytes can place a 2 x 2 frame on a screen of 65,281 x 252 pixels, which every decoder
+// fills for each frame. False, with the reason, for a GIF whose screen is large (above 4
+// megapixels) and more than four times the area its frames cover; true for anything else
+// (other formats too). Only the block headers are read.
+bool checkGIFCanvas(QByteArrayView data, QString* error = nullptr);
+bool checkGIFCanvasOfFile(const QString& path, QString* error = nullptr);
 
 } // namespace platform

@@ -1,4 +1,5 @@
 #include "platform/Queues.h"
+#include "platform/ThreadSanitizer.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QThread>
@@ -63,7 +64,11 @@ void dispatchAsyncMain(Job job)
         job();
         return;
     }
-    QMetaObject::invokeMethod(app, std::move(job), Qt::QueuedConnection);
+    HandingOver giving;
+    QMetaObject::invokeMethod(app, [job = std::move(job)] {
+        arrived();
+        job();
+    }, Qt::QueuedConnection);
 }
 
 namespace {
@@ -120,8 +125,13 @@ void endSharedThreadPool()
 
 void dispatchAsyncGlobal(Job job, QueuePriority priority)
 {
-    if (QThreadPool* pool = sharedThreadPool())
-        pool->start(std::move(job), poolPriority(priority));
+    if (QThreadPool* pool = sharedThreadPool()) {
+        HandingOver giving;
+        pool->start([job = std::move(job)] {
+            arrived();
+            job();
+        }, poolPriority(priority));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -185,8 +195,13 @@ void SerialQueue::async(Job job)
             start = true;
         }
     }
-    if (start)
-        serialPool().start([state] { state->drain(); }, poolPriority(state->priority));
+    if (start) {
+        HandingOver giving;
+        serialPool().start([state] {
+            arrived();
+            state->drain();
+        }, poolPriority(state->priority));
+    }
 }
 
 void SerialQueue::sync(const Job& job)
@@ -255,7 +270,11 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
             op->m_state->waiting = false;
             ++running;
             std::shared_ptr<State> self = shared_from_this();
-            operationPool().start([self, op] { self->run(op); });
+            HandingOver giving;
+            operationPool().start([self, op] {
+                arrived();
+                self->run(op);
+            });
         }
     }
 
@@ -279,7 +298,9 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
     void finishWithoutRunning(const OperationPtr& op)
     {
         std::shared_ptr<State> self = shared_from_this();
+        HandingOver giving;
         operationPool().start([self, op] {
+            arrived();
             finish(op);
             std::lock_guard lock(self->mutex);
             --self->running;

@@ -116,15 +116,20 @@ RegularExpression::Match matchOf(icu::RegexMatcher& matcher)
 
 } // namespace
 
-bool RegularExpression::firstMatch(const QString& subject, Match* getMatch, qsizetype from, bool anchored) const
+bool RegularExpression::firstMatch(const QString& subject, Match* getMatch, qsizetype from, bool anchored, QString* error) const
 {
     if (subject.size() > kMaxSubjectLength || from < 0 || from > subject.size())
         return false;
     const icu::UnicodeString text = alias(subject);
     UErrorCode status = U_ZERO_ERROR;
+    const auto failed = [&] {
+        if (error)
+            *error = QString::fromLatin1(u_errorName(status));
+        return false;
+    };
     std::unique_ptr<icu::RegexMatcher> matcher = newMatcher(*m_compiled->pattern, &text, status);
     if (U_FAILURE(status))
-        return false;
+        return failed();
     bool found = false;
     if (anchored) {
         matcher->region(from, subject.size(), status);
@@ -132,7 +137,9 @@ bool RegularExpression::firstMatch(const QString& subject, Match* getMatch, qsiz
     } else {
         found = matcher->find(from, status);
     }
-    if (U_FAILURE(status) || !found)
+    if (U_FAILURE(status))
+        return failed();
+    if (!found)
         return false;
     if (getMatch)
         *getMatch = matchOf(*matcher);

@@ -45,7 +45,9 @@ public:
     int numberOfCaptureGroups() const;
 
     // The first match at or after `from`; with `anchored`, only a match that begins at `from`.
-    bool firstMatch(const QString& subject, Match* getMatch, qsizetype from = 0, bool anchored = false) const;
+    // No match either when the matching failed: then `error` gets ICU's name of the failure
+    // ("U_REGEX_TIME_OUT" for a pattern that backtracked past its time limit).
+    bool firstMatch(const QString& subject, Match* getMatch, qsizetype from = 0, bool anchored = false, QString* error = nullptr) const;
     // Every match from the start, not overlapping.
     QList<Match> matches(const QString& subject) const;
     qsizetype numberOfMatches(const QString& subject) const;

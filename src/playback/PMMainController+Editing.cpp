@@ -14,6 +14,7 @@
 #include "platform/DelayedPerform.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
+#include "platform/media/ImageGenerator.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovie.h"
 #include "playback/PMMovieView.h"
@@ -289,6 +290,38 @@ void PMMainController::clearSelection(QObject* sender)
     setTimeSliderSelection(-1, -1);
 }
 
+namespace {
+
+// Whether the movie's timeline, edited as the action would edit it, still shows a picture at
+// its start; the reason in `error` when not. A short piece of a file that seeks poorly (a
+// transport stream far from its key frames) can leave a timeline without any picture: the
+// player then gives up on the movie, and with the step stored it would never play again.
+// Movies without pictures and steps that change nothing pass (the step itself decides).
+bool editedTimelineShowsAPicture(class PMMovie& movie, int action, double start, double end, QString* error)
+{
+    using namespace platform::media;
+    const PMAssetPtr asset = movie.asset();
+    if (!asset || !asset->isComposition())
+        return true;
+    const auto composition = std::static_pointer_cast<Composition>(asset);
+    if (composition->tracksWithMediaType(MediaType::Video).empty())
+        return true;
+    // The step is tried on a copy: the movie's own timeline is what the player plays.
+    const CompositionPtr trial = Composition::composition();
+    for (const Track& track : composition->tracks()) {
+        const int trackID = trial->addMutableTrack(track.mediaType);
+        trial->setPreferredTransform(trackID, track.preferredTransform);
+        for (const Composition::Segment& segment : composition->segmentsForTrack(track.trackID))
+            if (!trial->insertTimeRange({segment.sourceStart, segment.target.duration}, segment.source, segment.sourceTrackID, trackID, segment.target.start, error))
+                return false;
+    }
+    if (PMMovieApplyEditingStep(trial, action, start, end - start).isEmpty())
+        return true;
+    return ImageGenerator::playsAPictureAtItsStart(trial, error);
+}
+
+} // namespace
+
 void PMMainController::applyEditingAction(int action)
 {
     PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
@@ -307,6 +340,18 @@ void PMMainController::applyEditingAction(int action)
         const PMPlaybackMoviePtr movie = PMExistingMovieOfRecord(current);
         const double t = sliderTime(*this);
         const auto [s, e] = timeSliderSelection();
+        if (QString reason; movie && e > s && movie->canEdit() && !editedTimelineShowsAPicture(*movie, action, s, e, &reason)) {
+            PMLog("refusing to %@ <%@>: the edited movie would show no picture (%@)", action == 1 ? QStringLiteral("trim") : QStringLiteral("cut"),
+                  current->path().isEmpty() ? current->URLString() : current->path(), reason);
+            platform::Alert alert;
+            alert.messageText = action == 1 ? QCoreApplication::translate("PMMainController", "The movie cannot be trimmed to the selection.")
+                                            : QCoreApplication::translate("PMMainController", "The selection cannot be deleted from the movie.");
+            alert.informativeText = QCoreApplication::translate("PMMainController",
+                "The movie that would remain shows no picture at its start, so it could not be played. Choose a longer or "
+                "another part of the movie. The movie is left as it was.");
+            platform::runAlert(alert);
+            return;
+        }
         const DictionaryPtr step = movie && e > s ? movie->editWithAction(action, s, e) : nullptr;
         if (!step) {
             platform::beep();

@@ -14,6 +14,8 @@
 #include "platform/Image.h"
 #include "platform/ImageReading.h"
 #include "platform/UserDefaults.h"
+#include "platform/media/Asset.h"
+#include "platform/media/ImageGenerator.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +25,7 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QStandardPaths>
+#include <QtCore/QUrl>
 #include <QtCore/QUuid>
 
 #include <atomic>
@@ -298,4 +301,33 @@ TEST(HostileImageFiles, AnimationsAreMeasuredBeforeTheirFramesAreDecoded)
     ASSERT_TRUE(source);
     EXPECT_EQ(source->count(), 12);
     EXPECT_EQ(source->imageAtIndex(11).size(), QSize(32, 32));
+}
+
+TEST(HostileImageFiles, AGIFScreenFarLargerThanItsFramesIsRefusedByEveryReader)
+{
+    // 43 bytes: a 2 x 2 frame on a screen of 65,281 x 252 pixels, which each decoder filled
+    // (for two seconds) before it drew the frame.
+    const QString folder = testsupport::makeTempDir(QStringLiteral("screen"));
+    const QString path = folder + QStringLiteral("/screen.gif");
+    testsupport::writeFile(path, QByteArray::fromHex("47494638396101fffc008000706e675f7069ff215b0400000000002c00000000020002000002024401003b"));
+    QString error;
+    EXPECT_TRUE(platform::readImageFile(path, {}, &error).isNull());
+    EXPECT_TRUE(error.contains(QStringLiteral("screen"))) << error.toStdString();
+    EXPECT_TRUE(platform::readImageData(testsupport::readFile(path), nullptr, {}, &error).isNull());
+    EXPECT_TRUE(error.contains(QStringLiteral("screen"))) << error.toStdString();
+    EXPECT_FALSE(platform::AnimatedImageSource::open(path, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("screen"))) << error.toStdString();
+    const auto asset = platform::media::Asset::assetWithURL(QUrl::fromLocalFile(path));
+    platform::media::ImageGenerator generator(asset);
+    EXPECT_TRUE(generator.copyImageAtTime(platform::media::MediaTime::zero(), nullptr, &error).isNull());
+    EXPECT_TRUE(asset->error().contains(QStringLiteral("screen"))) << asset->error().toStdString();
+
+    // A large screen that its frame fills is a picture like any other.
+    const QString full = folder + QStringLiteral("/full.gif");
+    const auto made = testsupport::runProcess(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                                                                        QStringLiteral("-i"), QStringLiteral("color=c=red:s=2100x2100"), QStringLiteral("-frames:v"),
+                                                                        QStringLiteral("1"), QStringLiteral("-y"), full});
+    ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
+    EXPECT_EQ(platform::readImageFile(full, {}, &error).size(), QSize(2100, 2100)) << error.toStdString();
+    EXPECT_TRUE(platform::checkGIFCanvasOfFile(full));
 }

@@ -19,6 +19,8 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeData>
+#include <QtGui/QClipboard>
+#include <QtGui/QGuiApplication>
 #include <QtCore/QUrl>
 #include <QtGui/QImageReader>
 #include <QtTest/QTest>
@@ -393,6 +395,15 @@ TEST(DragSourceImageView, WhatADragCarries)
     EXPECT_EQ(QFileInfo(written).suffix(), QStringLiteral("png"));
     EXPECT_FALSE(QFileInfo(written).fileName().contains(u'/'));
     EXPECT_EQ(QImage(written).size(), QSize(64, 32));
+    // One encoding (on a worker) serves the data and the file.
+    EXPECT_EQ(data->data(QStringLiteral("image/png")), testsupport::readFile(written));
+    // Copied: the same picture as PNG, and as itself for a paste in the program.
+    view.copy();
+    const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
+    ASSERT_TRUE(copied);
+    EXPECT_TRUE(copied->formats().contains(QStringLiteral("image/png")));
+    EXPECT_EQ(QImage::fromData(copied->data(QStringLiteral("image/png")), "PNG").size(), QSize(64, 32));
+    EXPECT_TRUE(copied->hasImage());
     EXPECT_EQ(QFileInfo(PMDragSourceImageView::draggedFilesFolder()).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
 
     // A picture read from a TIFF file: the file itself, and its path under the own type.

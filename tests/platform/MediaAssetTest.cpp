@@ -332,6 +332,30 @@ TEST_F(FrameGrabs, CompositionGrabsFollowTheSegments)
     EXPECT_NEAR(actual.seconds(), 4.4, 1e-6);
 }
 
+TEST_F(FrameGrabs, ATransportStreamIsGrabbedOnItsOwnClock)
+{
+    // Its clock starts 11.4 s in; frame n shows from 0.0232 + n / 10 s of the asset.
+    const AssetPtr file = open(fx::fixtures().transportStream());
+    const CompositionPtr movie = Composition::composition();
+    ASSERT_TRUE(movie->insertTimeRange({MediaTime::zero(), file->duration()}, file, MediaTime::zero()));
+    for (const AssetPtr& asset : {file, AssetPtr(movie)}) {
+        SCOPED_TRACE(asset->isComposition() ? "its composition" : "the file");
+        ImageGenerator g(asset);
+        g.setRequestedTimeToleranceBefore(MediaTime::zero());
+        g.setRequestedTimeToleranceAfter(MediaTime::zero());
+        // The start, the middle, the end.
+        for (const auto& [t, frame] : {std::pair{0.0, 0}, std::pair{1.55, 15}, std::pair{2.98, 29}})
+            EXPECT_EQ(grabNumber(g, t), frame) << t;
+        // With a tolerance: a key frame (every 1.2 s) or the frame itself.
+        g.setRequestedTimeToleranceBefore(MediaTime::withSeconds(1.0));
+        g.setRequestedTimeToleranceAfter(MediaTime::withSeconds(1.0));
+        MediaTime actual;
+        const int n = grabNumber(g, 1.55, &actual);
+        EXPECT_LE(std::abs(actual.seconds() - 1.55), 1.0) << n;
+        EXPECT_NEAR(actual.seconds(), 0.0232 + n / 10.0, 0.01) << n;
+    }
+}
+
 TEST_F(FrameGrabs, EveryAsynchronousRequestIsAnsweredOnce)
 {
     const auto& f = fx::fixtures();

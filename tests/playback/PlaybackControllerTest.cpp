@@ -12,6 +12,7 @@
 
 #include "platform/Alert.h"
 #include "platform/DelayedPerform.h"
+#include "platform/SystemLog.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovieView.h"
 #include "playback/PMPlayback.h"
@@ -394,12 +395,16 @@ TEST_F(PlaybackTest, TransportOnAPlayingMovie)
     c.pause();
     EXPECT_FALSE(c.isPlaying());
 
-    // Winding by frames and by steps moves the slider and the player.
+    // Winding by frames and by steps moves the slider and the player: a frame forward, a
+    // frame back, and forward again.
     seek(1.0);
     EXPECT_NEAR(player()->currentTime(), 1.0, 1e-3);
-    c.windForward(true, true, false);
-    EXPECT_NEAR(c.timeSlider.currentTime, 1.1, 1e-6);
-    EXPECT_TRUE(waitUntil([&] { return fx::decodeFrameNumber(player()->currentFrame().convertToFormat(QImage::Format_RGB32)) == 11; }));
+    for (const auto& [forward, time, frame] : {std::tuple{true, 1.1, 11}, {false, 1.0, 10}, {true, 1.1, 11}}) {
+        SCOPED_TRACE(forward ? "a frame forward" : "a frame back");
+        c.windForward(forward, true, false);
+        EXPECT_NEAR(c.timeSlider.currentTime, time, 1e-6);
+        EXPECT_TRUE(waitUntil([&] { return fx::decodeFrameNumber(player()->currentFrame().convertToFormat(QImage::Format_RGB32)) == frame; }));
+    }
     setDefault(QStringLiteral("Step Interval"), 1);
     c.windBackward();
     EXPECT_NEAR(c.timeSlider.currentTime, 0.1, 1e-6);
@@ -647,6 +652,36 @@ TEST_F(PlaybackTest, RulesNameADesktopEntryNeverAProgram)
     m_a->invalidateApplicationPath();
     EXPECT_FALSE(c.viewerRules());
     EXPECT_TRUE(m_a->applicationPath().isEmpty());
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Viewer Rules"));
+    c.invalidateViewerRules();
+}
+
+TEST_F(PlaybackTest, ARuleThatRunsOutOfTimeIsDroppedAndSearchTextsNeverWorkTheRulesOut)
+{
+    PMMainController& c = mainController();
+    const QString viewer = installEntry(QStringLiteral("pellis-test-viewer.desktop"), "Test Viewer", "video/mp4;");
+    QStringList lines;
+    platform::setSystemLogSink([&](const QString& line) { lines << line; });
+    // The first pattern backtracks past the matching time limit on any file URL.
+    platform::UserDefaults::standard().setObject(
+        Value(QStringLiteral("[\n{\"Match\": \"^((.+)*)+!$\", \"Open\": \"Test Viewer\"}\n{\"Match\": \"\\\\.(mp4|mov)$\", \"Open\": \"Test Viewer\"}\n]")),
+        QStringLiteral("Viewer Rules"));
+    c.invalidateViewerRules();
+    ASSERT_TRUE(c.viewerRules());
+    m_a->invalidateApplicationPath();
+    m_b->invalidateApplicationPath();
+    // Building search texts leaves the rules alone (they ran for every record before).
+    m_a->searchText();
+    m_b->searchText();
+    EXPECT_FALSE(m_a->original().m_applicationPath.has_value());
+    EXPECT_FALSE(m_b->original().m_applicationPath.has_value());
+    // The slow rule fails once, is dropped, and the next rule answers for both records.
+    EXPECT_EQ(m_a->applicationPath(), viewer);
+    EXPECT_EQ(m_b->applicationPath(), viewer);
+    platform::setSystemLogSink(nullptr);
+    EXPECT_EQ(lines.filter(QStringLiteral("ignoring the viewer rule matching")).size(), 1) << lines.join(u'\n').toStdString();
+    // Once known, the application is part of the record's search text.
+    EXPECT_TRUE(m_a->searchText()->text.contains(QStringLiteral("pellis-test-viewer")));
     platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Viewer Rules"));
     c.invalidateViewerRules();
 }

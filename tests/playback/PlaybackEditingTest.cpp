@@ -234,6 +234,37 @@ TEST(SelectAreaSessionTest, EdgesSnapToTheOfferedRatio)
     EXPECT_EQ(r, QRectF(300, 100, 199, 200));
 }
 
+// The first drag snaps by moving the edges the pointer moves, whichever way it goes from
+// the press: the edges at the press stay where they were. (The drawn rectangle covers the
+// pixels of both points: one more each way, one row lower.)
+TEST(SelectAreaSessionTest, TheFirstDragSnapsAtTheEdgesThePointerMoves)
+{
+    const QPointF anchor(300, 200);
+    struct Case {
+        const char* name;
+        double ratio;
+        QPointF to;
+        QRectF expected;
+    };
+    const QList<Case> cases = {
+        // 98 x 51 drawn; 2:1 is nearer by the height (49) than by the width (102).
+        {"up: the top edge moves", 2, {397, 250}, QRectF(300, 199, 98, 49)},
+        {"down: the bottom edge moves", 2, {397, 150}, QRectF(300, 151, 98, 49)},
+        // 53 x 100 drawn; 1:2 by the height would be 6 points off, by the width 3.
+        {"left: the left edge moves", 0.5, {248, 299}, QRectF(251, 199, 50, 100)},
+        {"right: the right edge moves", 0.5, {352, 101}, QRectF(300, 100, 50, 100)},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        PMSelectAreaSession s;
+        s.ratios = {k.ratio};
+        Script script{{down(anchor.x(), anchor.y()), move(k.to.x(), k.to.y()), up(k.to.x(), k.to.y()), key(kReturn)}};
+        const QRectF r = runScript(s, script);
+        EXPECT_EQ(r, k.expected) << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+        EXPECT_EQ(script.messages.value(0), QStringLiteral("\u2FF4")) << "snapped while dragging";
+    }
+}
+
 TEST(SelectAreaSessionTest, TheHintInsideTheSelection)
 {
     PMSelectAreaSession s;
@@ -778,6 +809,45 @@ TEST_F(CropTest, CropRecropCancelAndUncrop)
     EXPECT_TRUE(visibleArea()->value(QStringLiteral("s")).toBool());
 }
 
+// A selection off the middle in both directions keeps its place: the top left quarter is
+// stored at the top (the stored area's origin is at the bottom left) and shown as the top.
+TEST_F(CropTest, AQuarterIsCroppedWhereItWasChosen)
+{
+    PMMainController& c = mainController();
+    auto* view = qobject_cast<PMMovieView*>(c.playerView.data());
+    struct Case {
+        const char* name;
+        bool right, top;
+    };
+    for (const Case& k : {Case{"top left", false, true}, Case{"bottom right", true, false}, Case{"top right", true, true}}) {
+        SCOPED_TRACE(k.name);
+        if (visibleArea()) {
+            // Uncropped first, so that the next drag chooses from the whole picture.
+            setDefault(QStringLiteral("Select Area: Mode"), 0);
+            c.cropMovie(nullptr);
+            setDefault(QStringLiteral("Select Area: Mode"), 1);
+            ASSERT_FALSE(visibleArea());
+        }
+        ASSERT_TRUE(waitUntil([&] { return !view->currentGeometry().destination.isEmpty(); }, 10000));
+        const QSizeF size = view->currentGeometry().destination.size();
+        const double W = std::round(size.width()), H = std::round(size.height());
+        const double x0 = k.right ? W / 2 + 1 : 0, x1 = k.right ? W : W / 2 - 1;
+        const double y0 = k.top ? H / 2 + 1 : 0, y1 = k.top ? H : H / 2 - 1;
+        crop({down(x0, y1), up(x1, y0), key(kReturn)});
+        const DictionaryPtr a = visibleArea();
+        ASSERT_TRUE(a);
+        EXPECT_NEAR(a->value(QStringLiteral("x")).toDouble(), k.right ? 0.5 : 0, 0.02);
+        EXPECT_NEAR(a->value(QStringLiteral("y")).toDouble(), k.top ? 0.5 : 0, 0.02);
+        EXPECT_NEAR(a->value(QStringLiteral("w")).toDouble(), 0.5, 0.02);
+        EXPECT_NEAR(a->value(QStringLiteral("h")).toDouble(), 0.5, 0.02);
+        // The view shows that part of the picture (its rectangle counts from the top left).
+        ASSERT_TRUE(waitUntil([&] { return !view->currentGeometry().visibleRect.isEmpty(); }, 10000));
+        const PMMoviePictureGeometry g = view->currentGeometry();
+        EXPECT_NEAR(g.visibleRect.x() / g.turnedSize.width(), k.right ? 0.5 : 0, 0.02);
+        EXPECT_NEAR(g.visibleRect.y() / g.turnedSize.height(), k.top ? 0 : 0.5, 0.02);
+    }
+}
+
 TEST_F(CropTest, ACropIsSavedSoon)
 {
     PMMainController& c = mainController();
@@ -810,3 +880,42 @@ TEST_F(CropTest, CustomAspectRatio)
 }
 
 } // namespace
+
+TEST_F(EditingTest, AnEditLeavingNoPictureIsRefusedAndTheMovieKept)
+{
+    // A transport stream whose clock starts 11.4 s in, with one key frame at its start, as
+    // camcorders and recorders write them: a short piece of its middle has no picture.
+    const QString path = fx::fixtures().dir() + QStringLiteral("/one-key.ts");
+    if (!QFile::exists(path))
+        ASSERT_TRUE(fx::makeNumberedClip(path, 60, 0,
+                                         {QStringLiteral("-x264-params"), QStringLiteral("keyint=1000:min-keyint=1000:scenecut=0"), QStringLiteral("-output_ts_offset"),
+                                          QStringLiteral("10"), QStringLiteral("-f"), QStringLiteral("mpegts")}));
+    PMMainController& c = mainController();
+    QStringList alerts;
+    platform::setAlertHandler([&](const platform::Alert& alert) {
+        alerts << alert.messageText;
+        return platform::AlertResponse{0, false};
+    });
+    const auto movie = record(path, QStringLiteral("Camcorder"));
+    library({Value(folder(QStringLiteral("F"), {Value(movie)}))});
+    ASSERT_TRUE(choose(Value(movie)));
+    // Two seconds of its middle: refused with a message, and the movie stays as it was.
+    ASSERT_TRUE(select(3, 5));
+    c.trimToTimeRange();
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_EQ(alerts[0], QStringLiteral("The movie cannot be trimmed to the selection."));
+    EXPECT_FALSE(movie->userSettings()->contains(QStringLiteral("Editing Steps")));
+    ASSERT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && player() && shownFrame() >= 0; }, 10000));
+    EXPECT_NEAR(durationValue(player().get()), 6, 0.15);
+
+    // A stream with a key frame every 1.2 s: a piece of 1.5 s holding one plays as edited.
+    const auto keyed = record(fx::fixtures().transportStream(), QStringLiteral("Recorder"));
+    library({Value(folder(QStringLiteral("G"), {Value(keyed)}))});
+    ASSERT_TRUE(choose(Value(keyed)));
+    ASSERT_TRUE(select(1.0, 2.5));
+    c.trimToTimeRange();
+    // (Its picture starts at that key frame, 0.2 s in.)
+    EXPECT_TRUE(waitUntil([&] { return c._currentMovieIsPlayable && player() && std::fabs(durationValue(player().get()) - 1.5) < 0.15 && shownFrame() >= 0; }, 15000));
+    EXPECT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(keyed->userSettings()->contains(QStringLiteral("Editing Steps")));
+}

@@ -89,6 +89,40 @@ TEST(RemoteDecoderTest, CookieStringsBecomeButtonEvents)
     EXPECT_EQ(remote.validCookieSubstring(QStringLiteral("19_33_")), QStringLiteral("19_"));
 }
 
+// The receiver never reports some halves of a button's life: each button gets exactly the
+// events it lacks, and no other button gets any.
+TEST(RemoteDecoderTest, TheHalvesTheReceiverNeverSendsAreMadeUp)
+{
+    Recorder r;
+    AppleRemote remote(&r);
+    struct Case {
+        int code;
+        bool pressedDown;
+        Events expected;
+    } cases[] = {
+        // Buttons that click report their press only: the release follows at once.
+        {PMRemoteButtonMenu, true, {{PMRemoteButtonMenu, true}, {PMRemoteButtonMenu, false}}},
+        {PMRemoteButtonPlay, true, {{PMRemoteButtonPlay, true}, {PMRemoteButtonPlay, false}}},
+        {PMRemoteButtonRight, true, {{PMRemoteButtonRight, true}, {PMRemoteButtonRight, false}}},
+        {PMRemoteButtonLeft, true, {{PMRemoteButtonLeft, true}, {PMRemoteButtonLeft, false}}},
+        {PMRemoteButtonPlayHold, true, {{PMRemoteButtonPlayHold, true}, {PMRemoteButtonPlayHold, false}}},
+        // Menu held reports its release only: its press comes first.
+        {PMRemoteButtonMenuHold, false, {{PMRemoteButtonMenuHold, true}, {PMRemoteButtonMenuHold, false}}},
+        // The others report both halves themselves: they pass as they are.
+        {PMRemoteButtonPlus, true, {{PMRemoteButtonPlus, true}}},
+        {PMRemoteButtonMinus, false, {{PMRemoteButtonMinus, false}}},
+        {PMRemoteButtonRightHold, true, {{PMRemoteButtonRightHold, true}}},
+        {PMRemoteButtonRightHold, false, {{PMRemoteButtonRightHold, false}}},
+        {PMRemoteButtonLeftHold, true, {{PMRemoteButtonLeftHold, true}}},
+        {PMRemoteButtonLeftHold, false, {{PMRemoteButtonLeftHold, false}}},
+    };
+    for (const Case& k : cases) {
+        r.events.clear();
+        remote.sendRemoteButtonEvent(k.code, k.pressedDown);
+        EXPECT_EQ(r.events, k.expected) << k.code << (k.pressedDown ? " pressed" : " released");
+    }
+}
+
 TEST(RemoteInterfaceTest, ListLayout)
 {
     const PMRemoteInterfaceMetrics m = PMRemoteInterfaceMetricsForLineHeight(76);

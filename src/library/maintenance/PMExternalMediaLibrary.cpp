@@ -5,6 +5,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
+#include "platform/ThreadSanitizer.h"
 #include "platform/UserDefaults.h"
 
 #include <QtConcurrent/QtConcurrentRun>
@@ -31,6 +32,10 @@ struct PMMusicLibraryXMLProvider::State {
     std::mutex lock;
     std::vector<std::pair<QString, Delivery>> requests;
     QPointer<QFileSystemWatcher> watcher;
+    // Reads are numbered as they start; one that ends after a newer one delivered is
+    // dropped, so the file's latest contents always have the last word.
+    quint64 readsStarted = 0;
+    quint64 newestDelivered = 0;
 };
 
 PMMusicLibraryXMLProvider::PMMusicLibraryXMLProvider(const QString& path) : m_state(std::make_shared<State>())
@@ -99,7 +104,14 @@ void PMMusicLibraryXMLProvider::requestMediaObjects(const QString& sourceIdentif
         state->requests.emplace_back(sourceIdentifier, deliver);
     }
     const auto read = [state, sourceIdentifier] {
-        (void)QtConcurrent::run([state, sourceIdentifier] {
+        quint64 serial = 0;
+        {
+            std::lock_guard guard(state->lock);
+            serial = ++state->readsStarted;
+        }
+        platform::HandingOver giving;
+        (void)QtConcurrent::run([state, sourceIdentifier, serial] {
+            platform::arrived();
             QFile file(state->path);
             ArrayPtr objects = Array::make();
             // A library file is text of a few hundred megabytes at most.
@@ -109,12 +121,12 @@ void PMMusicLibraryXMLProvider::requestMediaObjects(const QString& sourceIdentif
                 if (!error.isEmpty())
                     PMLog("cannot read music library <%@>: %@", state->path, error);
             }
-            std::vector<std::pair<QString, Delivery>> requests;
-            {
-                std::lock_guard guard(state->lock);
-                requests = state->requests;
-            }
-            for (const auto& [source, deliver] : requests)
+            // Under the lock: deliveries leave in the order of their reads.
+            std::lock_guard guard(state->lock);
+            if (serial < state->newestDelivered)
+                return;
+            state->newestDelivered = serial;
+            for (const auto& [source, deliver] : state->requests)
                 if (source == sourceIdentifier)
                     deliver(sourceIdentifier, objects);
         });
@@ -187,7 +199,9 @@ std::optional<QHash<QString, ArrayPtr>> PMExternalMediaLibrary::movieRepresentat
                 m_requested.insert(source);
                 std::weak_ptr<int> alive = m_alive;
                 m_provider->requestMediaObjects(source, [this, alive](const QString& s, const ArrayPtr& objects) {
+                    platform::HandingOver giving;
                     QMetaObject::invokeMethod(QCoreApplication::instance(), [this, alive, s, objects] {
+                        platform::arrived();
                         if (!alive.expired())
                             mediaObjectsDidChange(s, objects);
                     }, Qt::QueuedConnection);

@@ -502,6 +502,20 @@ QByteArray bookmarkDataFromAlias(const QByteArray& alias, const QString& savedPa
     return bookmark.toData();
 }
 
+// A saved path: its exact bytes when the index keeps them beside the text (a file name
+// that is not UTF-8), else the text, which older indexes wrote with such bytes as lone
+// surrogates in it.
+Value savedPath(const Dictionary& saved, const QString& key)
+{
+    const Value text = saved.value(key);
+    if (!text.isString())
+        return text;
+    const Value bytes = saved.value(key + QStringLiteral(" Data"));
+    if (bytes.isData() && !bytes.data().isEmpty() && !bytes.data().contains('\0'))
+        return Value(platform::decodeFileName(bytes.data()));
+    return text;
+}
+
 } // namespace
 
 void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr& fromSavedArray, bool convertOriginalURLsToTags,
@@ -526,7 +540,7 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
         const Value settings = saved->value(QStringLiteral("User Settings"));
         // Settings that the load alone holds become the record's own settings record.
         const DictionaryPtr adoptedSettings = gAdoptsSavedSettings && settings.isDictionary() ? settings.dictionary() : nullptr;
-        if (const Value path = saved->value(QStringLiteral("Path")); !path.isNull()) {
+        if (const Value path = savedPath(*saved, QStringLiteral("Path")); !path.isNull()) {
             isRecord = true;
             if (!path.isString() || path.string().isEmpty())
                 continue;
@@ -537,7 +551,7 @@ void PMMainController::populateLibraryArray(Array& libraryArray, const ArrayPtr&
                     PMLog("[Debug] dropping irrelevant file at <%@>", path.string());
                 continue;
             }
-            Value relative = saved->value(QStringLiteral("Relative Path"));
+            Value relative = savedPath(*saved, QStringLiteral("Relative Path"));
             // One that climbs out of the library folder is no place in it: "Path" stands.
             if (relative.isString() && !isInsideRelativePath(relative.string()))
                 relative = Value();

@@ -17,6 +17,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Alert.h"
+#include "platform/Bookmark.h"
 #include "platform/FileOperations.h"
 #include "platform/Format.h"
 #include "platform/Paths.h"
@@ -31,8 +32,11 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <memory>
+#include <optional>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -158,6 +162,66 @@ void visitFolder(Crawl& crawl, const QString& folder, int depth)
     }
 }
 
+// The found files that are files of the library's own records under another name: a file
+// renamed or moved by the program just before it was stopped (the index still names its old
+// place until the search for missing files finds it there), or reached through another
+// link. Its record's bookmark knows it by device and inode; offering it as new would give
+// one file two records, or ask the user about files the library holds.
+QStringList withoutFilesOfRecords(const QStringList& found, const RecordsByPath& table)
+{
+    if (found.isEmpty())
+        return found;
+    struct Identity {
+        quint64 device = 0, inode = 0;
+        qint64 birth = 0; // 0 where the file system keeps none
+    };
+    QList<std::optional<Identity>> identities;
+    identities.reserve(found.size());
+    QSet<QByteArray> inodeTexts;
+    for (const QString& path : found) {
+        struct statx status;
+        if (::statx(AT_FDCWD, platform::encodeFileName(path).constData(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &status) != 0) {
+            identities.append(std::nullopt);
+            continue;
+        }
+        const qint64 birth = (status.stx_mask & STATX_BTIME) ? qint64(status.stx_btime.tv_sec) * 1000000000 + status.stx_btime.tv_nsec : 0;
+        identities.append(Identity{quint64(makedev(status.stx_dev_major, status.stx_dev_minor)), quint64(status.stx_ino), birth});
+        inodeTexts.insert(QByteArray::number(quint64(status.stx_ino)));
+    }
+    // Only the bookmarks that mention one of those inode numbers are read: the others
+    // cannot name any of the files, and a library holds many.
+    QHash<std::pair<quint64, quint64>, platform::Bookmark> heldByIdentity;
+    for (const PMMovieRepresentationOriginalPtr& record : table) {
+        if (!record)
+            continue;
+        const QByteArray data = record->storedBookmark();
+        if (data.isEmpty() || std::none_of(inodeTexts.cbegin(), inodeTexts.cend(), [&](const QByteArray& text) { return data.contains(text); }))
+            continue;
+        platform::Bookmark bookmark;
+        if (platform::Bookmark::fromData(data, &bookmark) && bookmark.inode != 0)
+            heldByIdentity.insert({bookmark.device, bookmark.inode}, bookmark);
+    }
+    if (heldByIdentity.isEmpty())
+        return found;
+    QStringList result;
+    result.reserve(found.size());
+    QStringList held;
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        if (const std::optional<Identity>& identity = identities.at(i)) {
+            const auto record = heldByIdentity.constFind({identity->device, identity->inode});
+            // A later file given the freed inode number is told apart by its birth time.
+            if (record != heldByIdentity.cend() && (identity->birth == 0 || record->birthTime == 0 || identity->birth == record->birthTime)) {
+                held.append(found.at(i));
+                continue;
+            }
+        }
+        result.append(found.at(i));
+    }
+    if (!held.isEmpty())
+        PMLog("not offering %lu files as new: the library holds them under other names (<%@>, ...)", qulonglong(held.size()), held.first());
+    return result;
+}
+
 // Searches the folders; the timestamps the search recorded come back through `getTimestamps`.
 QStringList crawlLibraryFolders(const QStringList& folders, const QString& settingsPath, bool allVolumes, const RecordsByPath& table,
                                 DictionaryPtr* getTimestamps)
@@ -173,6 +237,7 @@ QStringList crawlLibraryFolders(const QStringList& folders, const QString& setti
             continue;
         visitFolder(crawl, folder, 0);
     }
+    crawl.found = withoutFilesOfRecords(crawl.found, table);
     std::sort(crawl.found.begin(), crawl.found.end(), [](const QString& a, const QString& b) { return PMCompareSortStrings(a, b) < 0; });
     if (getTimestamps)
         *getTimestamps = crawl.newTimestamps;

@@ -43,6 +43,19 @@ void copyIfPresent(const Dictionary& from, Dictionary& to, const char* key)
         to.setValue(k, v);
 }
 
+// Stores a path under the key. A file name that is not UTF-8 keeps its odd bytes in the
+// path as lone surrogates, which the binary format holds but which make every other
+// reader of property lists refuse the whole file: the text then gets U+FFFD in their
+// place (readable, valid), and the exact bytes go beside it as data under "<key> Data".
+void setSavedPath(Dictionary& saved, const QString& key, const QString& path)
+{
+    const QByteArray bytes = platform::encodeFileName(path);
+    const QString text = QString::fromUtf8(bytes);
+    saved.setValue(key, text);
+    if (text != path)
+        saved.setValue(key + QStringLiteral(" Data"), bytes);
+}
+
 // The index file's bytes for the library as it is now; empty with an error when the
 // tree cannot be written.
 QByteArray libraryIndexData(PMMainController& controller, QStringList* collectMovieRepresentationIDs, QString* error)
@@ -86,9 +99,9 @@ void PMMainController::populateSaveArray(Array& saveArray, const ArrayPtr& fromL
             auto saved = Dictionary::make();
             const QString path = movie->path();
             if (!path.isEmpty()) {
-                saved->setValue(QStringLiteral("Path"), platform::stringByAbbreviatingWithTildeInPath(path));
+                setSavedPath(*saved, QStringLiteral("Path"), platform::stringByAbbreviatingWithTildeInPath(path));
                 if (path.size() > library.size() && path.startsWith(library) && path.at(library.size()) == QLatin1Char('/'))
-                    saved->setValue(QStringLiteral("Relative Path"), path.mid(library.size()));
+                    setSavedPath(*saved, QStringLiteral("Relative Path"), path.mid(library.size()));
                 // A bookmark is made of a file found present; of a missing one it cannot be.
                 const QByteArray bookmark = movie->isMissing() ? movie->storedBookmark() : movie->bookmark();
                 if (!bookmark.isEmpty())

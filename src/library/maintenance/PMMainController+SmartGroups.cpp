@@ -14,6 +14,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/ConcurrentApply.h"
 #include "platform/DelayedPerform.h"
+#include "platform/ThreadSanitizer.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtCore/QCoreApplication>
@@ -71,9 +72,11 @@ struct PMMainController::SmartGroupPopulationJob {
     double now = 0;
     ArrayPtr movies;
     PMSmartGroupSettings settings;
+    // What the groups read of the movies, taken on the main thread before the job began.
+    std::shared_ptr<PMSmartGroupMovieFacts> facts;
     struct Entry {
         PMLibraryContainerPtr group;   // the live group (read on the main thread only)
-        PMLibraryContainerPtr copy;    // what the engine works on
+        PMLibraryContainerPtr copy;    // what the engine works on (its settings its own)
         DictionaryPtr subgroupSettings; // the group's settings when the copy was made
         ArrayPtr previousChildren;      // what it showed
         double expiry = -1;
@@ -82,28 +85,34 @@ struct PMMainController::SmartGroupPopulationJob {
     std::vector<Entry> entries;
     QFuture<void> future;
     std::atomic<bool> takenOver{false};
+    // Set when a newer update made the result useless: the job stops at the next group or
+    // chunk of movies.
+    std::atomic<bool> obsolete{false};
 
     void run()
     {
         std::unique_ptr<PMSmartGroupFastTrack> fastTrack;
         if (settings.fastTrack
             && std::any_of(entries.begin(), entries.end(), [](const Entry& e) { return needsSubdivisionTags(*e.copy); }))
-            fastTrack = PMSmartGroupFastTrack::make(movies);
-        // The movies' values that the criteria read, once for every group.
+            fastTrack = PMSmartGroupFastTrack::make(movies, facts.get());
         std::vector<DictionaryPtr> criteria;
         for (const Entry& e : entries)
             criteria.push_back(e.copy->value(QStringLiteral("Criteria")).dictionary());
-        const std::shared_ptr<PMSmartGroupMovieFacts> facts = PMSmartGroupMovieFacts::make(movies, criteria, settings);
         platform::concurrentApply(entries.size(), [&](size_t i) {
+            if (obsolete.load(std::memory_order_relaxed))
+                return;
             PMSideEffectFreeGetters quiet;
             Entry& e = entries[i];
-            const PMSmartGroupPopulation population = PMPopulateSmartGroupMovies(criteria[i], movies, now, settings, facts.get());
+            const PMSmartGroupPopulation population = PMPopulateSmartGroupMovies(criteria[i], movies, now, settings, facts.get(), &obsolete);
+            if (obsolete.load(std::memory_order_relaxed))
+                return;
             e.copy->setValue(QStringLiteral("Children"), Value(population.children));
             e.expiry = population.expiry;
             if (population.playbackDependent)
                 e.copy->setValue(kDidPopulateBasedOnPlayback, true);
             PMSmartGroupSubdivider subdivider(settings);
             subdivider.fastTrack = fastTrack.get();
+            subdivider.facts = facts.get();
             subdivider.previousChildren = e.previousChildren;
             subdivider.subdivideAndPostProcess(*e.copy, e.registry);
         });
@@ -152,13 +161,18 @@ void PMMainController::startSmartGroupPopulation(const Array& smartGroups, doubl
     platform::cancelPreviousPerformRequests(this, QStringLiteral("expireSmartGroups"), Value());
     _smartGroupExpiryDelay = -1;
     if (smartGroups.isEmpty()) {
+        if (_smartGroupPopulationJob)
+            _smartGroupPopulationJob->obsolete = true;
         _smartGroupPopulationJob.reset();
         return;
     }
     auto job = std::make_shared<SmartGroupPopulationJob>();
     job->generation = _smartGroupPopulationGeneration;
     job->now = currentDate;
-    job->movies = _nonProxyFilteredMovieRepresentations ? _nonProxyFilteredMovieRepresentations : Array::make();
+    // The list as it is now (the update replaces it, but never mind: it is the job's own).
+    job->movies = Array::make();
+    if (_nonProxyFilteredMovieRepresentations)
+        job->movies->values() = _nonProxyFilteredMovieRepresentations->values();
     job->settings = PMSmartGroupSettings::fromDefaults();
     job->settings.blendsSubgroupPreviews = blendsSubgroupPreviews();
     // What the engine reads of the library, taken now on this thread.
@@ -196,20 +210,41 @@ void PMMainController::startSmartGroupPopulation(const Array& smartGroups, doubl
         e.group = group;
         e.copy = PMLibraryContainer::make();
         (void)group->uniqueLibraryID(); // made here, on the main thread
+        // Dictionaries the main thread may change in place are copied.
         for (const QString& key : kGroupKeys)
             if (const Value* value = group->find(key))
-                e.copy->setValue(key, key == QLatin1String("Criteria") && value->isDictionary() ? Value(deeplyMutableCopy(value->dictionary())) : *value);
+                e.copy->setValue(key, value->isDictionary() ? Value(deeplyMutableCopy(value->dictionary())) : *value);
         e.subgroupSettings = group->value(kSubgroupSettings).dictionary();
         // What it shows is never changed in place, only replaced: the engine may read it.
         e.previousChildren = group->value(QStringLiteral("Children")).array();
         job->entries.push_back(std::move(e));
     }
+    {
+        // What the groups read of the movies, now, while this thread waits: the job never
+        // reads a record that this thread goes on changing.
+        std::vector<DictionaryPtr> criteria;
+        for (const SmartGroupPopulationJob::Entry& e : job->entries)
+            criteria.push_back(e.copy->value(QStringLiteral("Criteria")).dictionary());
+        job->facts = PMSmartGroupMovieFacts::make(job->movies, criteria, job->settings);
+    }
+    // The job on its way is of no use any more: it stops early.
+    if (_smartGroupPopulationJob)
+        _smartGroupPopulationJob->obsolete = true;
     _smartGroupPopulationJob = job;
     QPointer<QCoreApplication> app = QCoreApplication::instance();
+    platform::HandingOver giving;
     job->future = QtConcurrent::run([this, job, app] {
+        platform::arrived();
         job->run();
-        if (app)
-            QMetaObject::invokeMethod(app, [this, job] { takeOverSmartGroupPopulation(job); }, Qt::QueuedConnection);
+        // For a wait on the future; the queued call below is ordered by its own hand-over.
+        platform::handOver(job.get());
+        if (app) {
+            platform::HandingOver givingBack;
+            QMetaObject::invokeMethod(app, [this, job] {
+                platform::arrived();
+                takeOverSmartGroupPopulation(job);
+            }, Qt::QueuedConnection);
+        }
     });
 }
 
@@ -219,6 +254,7 @@ bool PMMainController::finishSmartGroupPopulation()
     if (!job || job->takenOver)
         return false;
     job->future.waitForFinished();
+    platform::takeOver(job.get());
     takeOverSmartGroupPopulation(job);
     return true;
 }
@@ -228,7 +264,9 @@ void PMMainController::cancelSmartGroupPopulation()
     ++_smartGroupPopulationGeneration;
     if (const std::shared_ptr<SmartGroupPopulationJob> job = _smartGroupPopulationJob) {
         job->takenOver = true;
+        job->obsolete = true;
         job->future.waitForFinished();
+        platform::takeOver(job.get());
     }
     _smartGroupPopulationJob.reset();
 }
@@ -255,15 +293,25 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
             else
                 group.remove(key);
         }
-        // The cleaned settings, unless the user changed them meanwhile.
-        if (group.value(kSubgroupSettings).dictionary() == e.subgroupSettings && e.copy->value(kSubgroupSettings).dictionary() != e.subgroupSettings)
+        // The cleaned settings, unless the user changed them meanwhile (every write replaces
+        // the dictionary): then they stay as the user left them, and the next update cleans
+        // them.
+        const bool unchanged = group.value(kSubgroupSettings).dictionary() == e.subgroupSettings;
+        const bool cleanedSome = !(e.copy->value(kSubgroupSettings) == (e.subgroupSettings ? Value(e.subgroupSettings) : Value()));
+        if (unchanged && cleanedSome)
             setOrRemoveObject(group, e.copy->value(kSubgroupSettings), kSubgroupSettings);
         for (auto it = e.registry.constBegin(); it != e.registry.constEnd(); ++it)
             _containersByID.insert(it.key(), it.value());
         group.invalidateChildren();
     }
 
-    (void)QtConcurrent::run([released] { released->clear(); });
+    {
+        platform::HandingOver giving;
+        (void)QtConcurrent::run([released] {
+            platform::arrived();
+            released->clear();
+        });
+    }
     const double delay = PMSmartGroupExpiryDelay(answers);
     _smartGroupExpiryDelay = delay;
     if (delay > 0) {

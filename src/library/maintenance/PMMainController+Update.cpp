@@ -17,6 +17,7 @@
 #include "platform/ConcurrentApply.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Paths.h"
+#include "platform/ThreadSanitizer.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 
@@ -27,6 +28,7 @@
 #include <algorithm>
 #include <atomic>
 #include <limits>
+#include <optional>
 #include <tuple>
 
 using platform::Array;
@@ -255,12 +257,21 @@ void PMMainController::invalidateLibraryDependencies()
         // The workers get the walk as it stands (not the vector, which this thread moves
         // away once they are done).
         const std::span<const WalkedMovie> walked(_walkedMovies);
-        QFuture<void> building = QtConcurrent::run([this, walked] { registerWalkedMovies(walked); });
+        QFuture<void> building;
+        {
+            platform::HandingOver giving;
+            building = QtConcurrent::run([this, walked] {
+                platform::arrived();
+                registerWalkedMovies(walked);
+                platform::handOver(&_walkedMovies);
+            });
+        }
         oldContainers = {};
         oldByPath = {};
         oldByID = {};
         oldFilteredByID = {};
         building.waitForFinished();
+        platform::takeOver(&_walkedMovies);
         _builtByPath = _nonProxyRawMovieRepresentationsByPath;
         _builtByID = _nonProxyRawMovieRepresentationsByID;
         _builtFilteredByID = _nonProxyFilteredMovieRepresentationsByID;
@@ -375,7 +386,9 @@ void PMMainController::registerWalkedMovies(std::span<const WalkedMovie> walked)
         _nonProxyFilteredMovieRepresentationsByID.reserve(qsizetype(walked.size()));
     // Independent tables: each is filled by its own worker; the walk order of the
     // filtered list is kept.
+    std::optional<platform::HandingOver> giving(std::in_place);
     auto byID = QtConcurrent::run([this, walked] {
+        platform::arrived();
         // Backwards, so that this worker does not touch the same records as the others at
         // the same moment; the first entry met for a key is then the last one walked, the
         // one a forward pass would have kept. One look-up per movie: the entry is made
@@ -385,15 +398,21 @@ void PMMainController::registerWalkedMovies(std::span<const WalkedMovie> walked)
             if (!entry)
                 entry = it->original;
         }
+        platform::handOver(&_nonProxyRawMovieRepresentationsByID);
     });
     auto byPath = QtConcurrent::run([this, walked] {
+        platform::arrived();
         for (const WalkedMovie& m : walked)
             if (!m.path.isEmpty())
                 _nonProxyRawMovieRepresentationsByPath.insert(precomposedStringWithCanonicalMapping(m.path), m.original);
+        platform::handOver(&_nonProxyRawMovieRepresentationsByPath);
     });
+    giving.reset();
     registerWalkedSeriesAndFilteredMovies(walked, !allShown, false);
     byID.waitForFinished();
     byPath.waitForFinished();
+    platform::takeOver(&_nonProxyRawMovieRepresentationsByID);
+    platform::takeOver(&_nonProxyRawMovieRepresentationsByPath);
     if (allShown)
         _nonProxyFilteredMovieRepresentationsByID = _nonProxyRawMovieRepresentationsByID;
 }
@@ -633,7 +652,9 @@ void PMMainController::searchForMissingFilesInBackground()
     const PMMovieRepresentationPrototype::FileSearchSettings settings = PMMovieRepresentationPrototype::FileSearchSettings::current();
     const quint64 generation = _fileSearchGeneration;
     QPointer<PMMainController> self(this);
+    platform::HandingOver giving;
     (void)QtConcurrent::run([self, searches, tests, settings, generation] {
+        platform::arrived();
         auto found = std::make_shared<std::vector<FoundFile>>();
         // The files the rebuild did not test: those not there are looked for like the
         // load's own, when a bookmark or their place in a library folder can find them.
@@ -688,9 +709,11 @@ void PMMainController::searchForMissingFilesInBackground()
         const quint64 folderReads = platform::bookmarkSearchFolderReads() - readsBefore;
         if (!self)
             return;
+        platform::HandingOver givingBack;
         QMetaObject::invokeMethod(
             self.data(),
             [self, found, generation, folderReads] {
+                platform::arrived();
                 if (!self)
                     return;
                 self->_missingFileSearchFolderReads = folderReads;

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -202,7 +203,10 @@ PMSmartGroupMatcher::PMSmartGroupMatcher(const DictionaryPtr& criteria, double n
         m_timeAction = longLongValueOfObjectForKey(time, QStringLiteral("Action"));
         const long long value = longLongValueOfObjectForKey(time, QStringLiteral("Value"));
         const long long unit = longLongValueOfObjectForKey(time, QStringLiteral("Unit"));
-        m_timeLimit = unit == 1 ? value * 60 : unit == 2 ? value * 3600 : value;
+        // A stored value of any size: the limit saturates instead of overflowing.
+        const long long factor = unit == 1 ? 60 : unit == 2 ? 3600 : 1;
+        const long long bound = std::numeric_limits<long long>::max() / factor;
+        m_timeLimit = std::clamp(value, -bound, bound) * factor;
         ++m_count;
     }
     const auto date = [&](const QString& key, DateCriterion& into) {
@@ -254,6 +258,7 @@ namespace {
 
 // A movie's values read from the movie itself.
 struct LiveSource {
+    static constexpr bool live = true;
     PMMovieRepresentationPrototype& m;
     bool fuzzy;
     PMMovieRepresentationPrototype& movie() const { return m; }
@@ -266,18 +271,20 @@ struct LiveSource {
     Date playbackDate() const { return m.lastPlaybackDate(); }
 };
 
-// The same values read once for all groups.
+// The same values as taken for the update (pseudo-tags included): the record itself is
+// never read.
 struct FactsSource {
+    static constexpr bool live = false;
     const PMSmartGroupMovieFacts& f;
     size_t i;
     PMMovieRepresentationPrototype& movie() const { return *f.movies[i]; }
     QString tagValue(const QString& tag) const
     {
         const auto it = f.tagValues.constFind(tag);
-        return it == f.tagValues.constEnd() ? f.movies[i]->cachedLowercaseValueForLowercaseTag(tag) : (*it)[i];
+        return it == f.tagValues.constEnd() ? QString() : (*it)[i];
     }
-    QString name() const { return f.names.empty() ? f.movies[i]->displayName().toLower() : f.names[i]; }
-    QString path() const { return f.paths.empty() ? f.movies[i]->path().toLower() : f.paths[i]; }
+    QString name() const { return f.names.empty() ? QString() : f.names[i]; }
+    QString path() const { return f.paths.empty() ? QString() : f.paths[i]; }
     long long rating() const { return f.ratings[i]; }
     long long duration() const { return f.durations[i]; }
     Date date() const { return f.dates[i]; }
@@ -305,8 +312,9 @@ bool PMSmartGroupMatcher::matchesWith(const Source& source, double& expiry) cons
 
     for (const TagCriterion& c : m_tags) {
         QString value = source.tagValue(c.lowercaseTag);
-        if (value.isEmpty() && m_settings.emulateOtherSubdivisionTypes)
-            value = pseudoTagValue(source.movie(), c.lowercaseTag);
+        if constexpr (Source::live)
+            if (value.isEmpty() && m_settings.emulateOtherSubdivisionTypes)
+                value = pseudoTagValue(source.movie(), c.lowercaseTag);
         int result;
         if (c.action >= 2 && c.action <= 9 && c.lowercaseValue.isEmpty() && m_allMode)
             result = 0;
@@ -379,10 +387,14 @@ std::shared_ptr<PMSmartGroupMovieFacts> PMSmartGroupMovieFacts::make(const Array
     auto facts = std::make_shared<PMSmartGroupMovieFacts>();
     const size_t count = movies ? size_t(movies->count()) : 0;
     facts->movies.resize(count);
-    for (size_t i = 0; i < count; ++i)
+    facts->indexOf.reserve(qsizetype(count));
+    for (size_t i = 0; i < count; ++i) {
         facts->movies[i] = PMMovie(movies->at(qsizetype(i)));
-    // Which values the criteria read.
+        facts->indexOf.insert(movies->at(qsizetype(i)).objectPointer(), i);
+    }
+    // Which values the criteria and the levels read.
     bool names = false, paths = false;
+    bool subdivisionTags = false, displayNames = false, livePaths = false, sizeDescriptions = false;
     QStringList tags;
     for (const DictionaryPtr& c : criteria) {
         const PMSmartGroupMatcher matcher(c, 0, settings);
@@ -391,15 +403,39 @@ std::shared_ptr<PMSmartGroupMovieFacts> PMSmartGroupMovieFacts::make(const Array
                 tags.append(t.lowercaseTag);
         if (matcher.m_nameEnabled)
             (matcher.m_nameUsesPath ? paths : names) = true;
+        if (!c)
+            continue;
+        const bool tagLevels = c->value(kSubdividerTag).isString();
+        subdivisionTags = subdivisionTags || tagLevels || boolValueOfObjectForKey(c, QStringLiteral("Subdivide By Boolean Tag"));
+        // With the emulation on, a level of the list may be any of the built-in kinds.
+        const bool anyKind = tagLevels && settings.emulateOtherSubdivisionTypes;
+        displayNames = displayNames || anyKind || boolValueOfObjectForKey(c, QStringLiteral("Subdivide By First Letter"));
+        sizeDescriptions = sizeDescriptions || anyKind || boolValueOfObjectForKey(c, QStringLiteral("Subdivide By File Size"));
+        livePaths = livePaths || anyKind || boolValueOfObjectForKey(c, QStringLiteral("Subdivide By Library Folder"));
     }
+    const bool fastTrackDescriptions = settings.fastTrack && subdivisionTags;
     facts->ratings.resize(count);
     facts->durations.resize(count);
+    facts->counters.resize(count);
+    facts->fileSizes.resize(count);
     facts->dates.resize(count);
     facts->playbackDates.resize(count);
     if (names)
         facts->names.resize(count);
     if (paths)
         facts->paths.resize(count);
+    if (displayNames) {
+        facts->displayNames.resize(count);
+        facts->sortNames.resize(count);
+    }
+    if (livePaths)
+        facts->livePaths.resize(count);
+    if (sizeDescriptions)
+        facts->fileSizeDescriptions.resize(count);
+    if (subdivisionTags)
+        facts->subdivisionTags.resize(count);
+    if (fastTrackDescriptions)
+        facts->fastTrackDescriptions.resize(count);
     std::vector<std::vector<QString>*> tagColumns;
     for (const QString& tag : tags) {
         std::vector<QString>& column = facts->tagValues[tag];
@@ -407,6 +443,7 @@ std::shared_ptr<PMSmartGroupMovieFacts> PMSmartGroupMovieFacts::make(const Array
     }
     for (const QString& tag : tags)
         tagColumns.push_back(&facts->tagValues[tag]);
+    const PMSmartGroupMatcher pseudo(nullptr, 0, settings);
     const size_t chunk = 1024;
     platform::concurrentApply((count + chunk - 1) / chunk, [&](size_t c) {
         PMSideEffectFreeGetters quiet;
@@ -416,21 +453,39 @@ std::shared_ptr<PMSmartGroupMovieFacts> PMSmartGroupMovieFacts::make(const Array
                 continue;
             facts->ratings[i] = (long long)m->rating();
             facts->durations[i] = m->duration();
+            facts->counters[i] = m->counter();
+            facts->fileSizes[i] = m->movieFileSize();
             facts->dates[i] = settings.fuzzyDates ? m->oldestDate() : m->additionDate();
             facts->playbackDates[i] = m->lastPlaybackDate();
             if (names)
                 facts->names[i] = m->displayName().toLower();
             if (paths)
                 facts->paths[i] = m->path().toLower();
-            for (qsizetype t = 0; t < tags.size(); ++t)
-                (*tagColumns[size_t(t)])[i] = m->cachedLowercaseValueForLowercaseTag(tags.at(t));
+            if (displayNames) {
+                facts->displayNames[i] = m->displayName();
+                facts->sortNames[i] = m->sortName();
+            }
+            if (livePaths)
+                facts->livePaths[i] = m->path();
+            if (sizeDescriptions)
+                facts->fileSizeDescriptions[i] = m->movieFileSizeDescriptionIncludingEditedSize(false);
+            if (subdivisionTags)
+                facts->subdivisionTags[i] = m->cachedSubdivisionTags();
+            if (fastTrackDescriptions)
+                facts->fastTrackDescriptions[i] = m->fastTrackSubdivisionTagsDescription();
+            for (qsizetype t = 0; t < tags.size(); ++t) {
+                QString value = m->cachedLowercaseValueForLowercaseTag(tags.at(t));
+                if (value.isEmpty() && settings.emulateOtherSubdivisionTypes)
+                    value = pseudo.pseudoTagValue(*m, tags.at(t));
+                (*tagColumns[size_t(t)])[i] = std::move(value);
+            }
         }
     });
     return facts;
 }
 
 PMSmartGroupPopulation PMPopulateSmartGroupMovies(const DictionaryPtr& criteria, const ArrayPtr& movies, double now, const PMSmartGroupSettings& settings,
-                                                  const PMSmartGroupMovieFacts* facts)
+                                                  const PMSmartGroupMovieFacts* facts, const std::atomic<bool>* stop)
 {
     PMSmartGroupPopulation result;
     result.children = Array::make();
@@ -450,6 +505,8 @@ PMSmartGroupPopulation PMPopulateSmartGroupMovies(const DictionaryPtr& criteria,
     std::vector<std::vector<qsizetype>> members(chunks);
     std::vector<double> expiries(chunks, -1);
     platform::concurrentApply(chunks, [&](size_t c) {
+        if (stop && stop->load(std::memory_order_relaxed))
+            return;
         PMSideEffectFreeGetters quiet;
         double expiry = -1;
         std::vector<qsizetype>& mine = members[c];
@@ -607,6 +664,35 @@ std::vector<Alternate> alternatesOf(const QString& level, bool* lateVariant)
     }
     return result;
 }
+
+// What a level reads of one movie: the values taken for the update, or (without them,
+// on the main thread) the record's own.
+struct LevelSource {
+    const PMSmartGroupMovieFacts* f;
+    size_t i;
+    PMMovieRepresentationPrototype* m;
+    bool fuzzy;
+    template <class T>
+    static T taken(const std::vector<T>& column, size_t i)
+    {
+        return i < column.size() ? column[i] : T();
+    }
+    QString displayName() const { return f ? taken(f->displayNames, i) : m->displayName(); }
+    QString sortName() const { return f ? taken(f->sortNames, i) : m->sortName(); }
+    QString path() const { return f ? taken(f->livePaths, i) : m->path(); }
+    long long rating() const { return f ? f->ratings[i] : (long long)m->rating(); }
+    long long duration() const { return f ? f->durations[i] : m->duration(); }
+    std::uint64_t counter() const { return f ? f->counters[i] : m->counter(); }
+    std::uint64_t fileSize() const { return f ? f->fileSizes[i] : m->movieFileSize(); }
+    QString fileSizeDescription() const { return f ? taken(f->fileSizeDescriptions, i) : m->movieFileSizeDescriptionIncludingEditedSize(false); }
+    Date date() const { return f ? f->dates[i] : fuzzy ? m->oldestDate() : m->additionDate(); }
+    Date playbackDate() const { return f ? f->playbackDates[i] : m->lastPlaybackDate(); }
+    DictionaryPtr subdivisionTags() const
+    {
+        DictionaryPtr tags = f ? taken(f->subdivisionTags, i) : m->cachedSubdivisionTags();
+        return tags ? tags : Dictionary::make();
+    }
+};
 
 QString dayKey(double seconds)
 {
@@ -870,9 +956,14 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
     // Fixed per level: the tags a value level looks at, and the branch values to skip.
     const bool limited = l.limit >= 1 || l.maxLength >= 1;
     for (const Value& v : movies) {
-        PMMovieRepresentationPrototype* movie = PMMovie(v);
-        if (!movie)
+        PMMovieRepresentationPrototype* m = PMMovie(v);
+        if (!m)
             continue;
+        const size_t* index = facts ? facts->find(v) : nullptr;
+        if (facts && !index)
+            continue;
+        const LevelSource source{facts, index ? *index : 0, m, m_settings.fuzzyDates};
+        const LevelSource* movie = &source;
         switch (l.kind) {
         case Level::FirstLetter:
         case Level::Name: {
@@ -894,7 +985,7 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
         }
         case Level::DateAdded:
         case Level::LastPlayback: {
-            const Date date = l.kind == Level::LastPlayback ? movie->lastPlaybackDate() : m_settings.fuzzyDates ? movie->oldestDate() : movie->additionDate();
+            const Date date = l.kind == Level::LastPlayback ? movie->playbackDate() : movie->date();
             if (isNeverDate(date)) {
                 toOthers(v);
                 break;
@@ -927,13 +1018,13 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             break;
         }
         case Level::FileSize: {
-            if (movie->movieFileSize() == 0) {
+            if (movie->fileSize() == 0) {
                 toOthers(v);
                 break;
             }
-            const QString name = movie->movieFileSizeDescriptionIncludingEditedSize(false);
+            const QString name = movie->fileSizeDescription();
             bool isNew = false;
-            PMLibraryContainerPtr bucket = put(v, name.toLower(), name, nullptr, double(movie->movieFileSize()), QString(), &isNew);
+            PMLibraryContainerPtr bucket = put(v, name.toLower(), name, nullptr, double(movie->fileSize()), QString(), &isNew);
             if (isNew)
                 bucket->setValue(QStringLiteral("Use Sample Size"), true);
             break;
@@ -960,7 +1051,7 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             break;
         }
         case Level::Boolean: {
-            const DictionaryPtr tags = movie->cachedSubdivisionTags();
+            const DictionaryPtr tags = movie->subdivisionTags();
             QStringList candidates;
             // With values following, every tag's bucket holds every movie, so that the
             // value level gathers the movies without the tag in its others bucket.
@@ -1002,7 +1093,7 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             break;
         }
         case Level::Values: {
-            const DictionaryPtr tags = movie->cachedSubdivisionTags();
+            const DictionaryPtr tags = movie->subdivisionTags();
             bool any = false;
             for (const QString& tag : l.tags) {
                 const DictionaryPtr entry = tags->value(tag).dictionary();
@@ -1325,6 +1416,9 @@ bool PMSmartGroupSubdivider::qualifiesForFastTrack(const Dictionary& criteria) c
         for (const QString& field : cachedCSVFields(tag.string())) {
             int m = 0, n = 0;
             const QString level = parseLimits(field, m_settings.limitsDisabled, &m, &n);
+            // A level of a built-in kind looks at more than tags, whatever tag shares its name.
+            if (m_settings.emulateOtherSubdivisionTypes && level != QLatin1String("?") && emulatedKind(level) != Level::None)
+                return false;
             for (QString alternate : level.split(u'+')) {
                 alternate = alternate.trimmed();
                 while (alternate.startsWith(u'<') || alternate.startsWith(u'>'))
@@ -1334,8 +1428,13 @@ bool PMSmartGroupSubdivider::qualifiesForFastTrack(const Dictionary& criteria) c
                 alternate = alternate.trimmed();
                 if (alternate.isEmpty())
                     continue;
-                if (alternate == QLatin1String("?"))
+                // The boolean level: the notes' bucket is made from more than the tags
+                // that representatives share.
+                if (alternate == QLatin1String("?")) {
+                    if (m_settings.includeNotes)
+                        return false;
                     continue;
+                }
                 if (alternate == QLatin1String("notes") || !m_settings.tagTypes.contains(alternate))
                     return false;
             }
@@ -1418,17 +1517,22 @@ void PMSmartGroupSubdivider::subdivideAndPostProcess(PMLibraryContainer& group, 
     postProcessSmartGroup(group, c, othersBehavior == 1, m_settings.fanOutFineTuning, m_settings.cleaningZeal, m_settings.checkPseudoAncestors, registry);
 }
 
-std::unique_ptr<PMSmartGroupFastTrack> PMSmartGroupFastTrack::make(const ArrayPtr& movies)
+std::unique_ptr<PMSmartGroupFastTrack> PMSmartGroupFastTrack::make(const ArrayPtr& movies, const PMSmartGroupMovieFacts* facts)
 {
     if (!movies || movies->count() < 2)
         return nullptr;
     const qsizetype count = movies->count();
-    std::vector<QString> descriptions(static_cast<size_t>(count));
-    platform::concurrentApply(size_t(count), [&](size_t i) {
-        PMSideEffectFreeGetters quiet;
-        if (PMMovieRepresentationPrototype* movie = PMMovie(movies->at(qsizetype(i))))
-            descriptions[i] = movie->fastTrackSubdivisionTagsDescription();
-    });
+    std::vector<QString> descriptions;
+    if (facts && facts->fastTrackDescriptions.size() == size_t(count)) {
+        descriptions = facts->fastTrackDescriptions;
+    } else {
+        descriptions.resize(size_t(count));
+        platform::concurrentApply(size_t(count), [&](size_t i) {
+            PMSideEffectFreeGetters quiet;
+            if (PMMovieRepresentationPrototype* movie = PMMovie(movies->at(qsizetype(i))))
+                descriptions[i] = movie->fastTrackSubdivisionTagsDescription();
+        });
+    }
     auto result = std::make_unique<PMSmartGroupFastTrack>();
     QHash<QString, Value> first;
     bool shared = false;

@@ -13,6 +13,8 @@
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -72,15 +74,32 @@ struct PMSmartGroupSettings {
 
 // ---- Population ----------------------------------------------------------------------
 
-// What the criteria of the groups of one update read of each movie, read once for all
-// of them (index by index with the movies), so that matching takes no locks.
+// What matching and subdivision read of each movie, taken once per update while the
+// main thread waits (index by index with the movies), so that the job on the pool never
+// reads a live record: the main thread goes on changing ratings, tags and dates while
+// the job runs. Only what the groups' criteria and levels look at is taken.
 struct PMSmartGroupMovieFacts {
     std::vector<PMMovieRepresentationPrototype*> movies;
+    QHash<const void*, size_t> indexOf; // movie object -> index
     std::vector<long long> ratings, durations;
-    std::vector<platform::Date> dates, playbackDates;
-    QHash<QString, std::vector<QString>> tagValues; // lower-case tag -> each movie's lower-case value
+    std::vector<std::uint64_t> counters, fileSizes;
+    std::vector<platform::Date> dates, playbackDates; // dates: the one that counts as added
+    // lower-case tag -> each movie's lower-case value (a pseudo-tag's value where the tag
+    // has none and the emulation is on)
+    QHash<QString, std::vector<QString>> tagValues;
     std::vector<QString> names, paths;              // lower-cased, when a name criterion needs them
-    // Reads what the criteria need (concurrently).
+    // What subdivision levels read (each empty when no level needs it).
+    std::vector<QString> displayNames, sortNames, livePaths, fileSizeDescriptions, fastTrackDescriptions;
+    std::vector<platform::DictionaryPtr> subdivisionTags;
+
+    // The index of the movie (null when it was not taken).
+    const size_t* find(const platform::Value& movie) const
+    {
+        const auto it = indexOf.constFind(movie.objectPointer());
+        return it == indexOf.constEnd() ? nullptr : &*it;
+    }
+    // Reads what the criteria and the subdivisions of the groups need (concurrently, while
+    // the calling thread waits).
     static std::shared_ptr<PMSmartGroupMovieFacts> make(const platform::ArrayPtr& movies, const std::vector<platform::DictionaryPtr>& criteria,
                                                         const PMSmartGroupSettings& settings);
 };
@@ -128,7 +147,12 @@ private:
     bool m_allMode = true;
     bool m_playbackDependent = false;
 
+public:
+    // The value that stands for a tag the movie does not have, when the emulation of other
+    // kinds is on.
     QString pseudoTagValue(PMMovieRepresentationPrototype& movie, const QString& lowercaseTag) const;
+
+private:
     // The one matching routine, over any source of the movie's values.
     template <class Source>
     bool matchesWith(const Source& source, double& expiry) const;
@@ -145,8 +169,10 @@ struct PMSmartGroupPopulation {
 };
 // Tests every movie concurrently; the answer does not depend on which thread finishes
 // first: the members keep the order of `movies`.
+// With `stop` set (by a newer update) the remaining chunks are skipped.
 PMSmartGroupPopulation PMPopulateSmartGroupMovies(const platform::DictionaryPtr& criteria, const platform::ArrayPtr& movies, double now,
-                                                  const PMSmartGroupSettings& settings, const PMSmartGroupMovieFacts* facts = nullptr);
+                                                  const PMSmartGroupSettings& settings, const PMSmartGroupMovieFacts* facts = nullptr,
+                                                  const std::atomic<bool>* stop = nullptr);
 // The delay of the next expiry of the groups of one update: one second after the soonest
 // non-negative answer, nothing (-1) when no group changes by itself.
 double PMSmartGroupExpiryDelay(const std::vector<double>& answers);
@@ -164,7 +190,7 @@ struct PMSmartGroupFastTrack {
     QHash<const void*, platform::Value> representativeOf; // movie -> representative
     QHash<const void*, std::vector<platform::Value>> members; // representative -> every member, itself first
     // The sets of the movies; null when no two movies share their tags.
-    static std::unique_ptr<PMSmartGroupFastTrack> make(const platform::ArrayPtr& movies);
+    static std::unique_ptr<PMSmartGroupFastTrack> make(const platform::ArrayPtr& movies, const PMSmartGroupMovieFacts* facts = nullptr);
 };
 
 class PMSmartGroupSubdivider {
@@ -197,6 +223,9 @@ public:
     const struct PMSmartGroupFastTrack* fastTrack = nullptr;
     // The group's children of the last update, whose proxies are taken again (may be null).
     platform::ArrayPtr previousChildren;
+    // What the levels read of the movies, taken before the job began (may be null: then
+    // the records themselves are read, on the main thread).
+    const PMSmartGroupMovieFacts* facts = nullptr;
 
 private:
     struct Level;

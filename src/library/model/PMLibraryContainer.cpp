@@ -1037,17 +1037,16 @@ DictionaryPtr PMLibraryContainer::volatilityResistantSettingsFromNonVolatileAnce
         return nonVolatile;
     if (ancestor)
         *ancestor = nonVolatile;
-    DictionaryPtr subgroupSettings = nonVolatile->value(kSubgroupSettings).dictionary();
-    if (!subgroupSettings) {
-        subgroupSettings = Dictionary::make();
-        nonVolatile->setValue(kSubgroupSettings, Value(subgroupSettings));
-    }
+    // The entry is handed out to be written: it and the dictionary that holds it are
+    // replaced by copies first, so that whoever holds the former ones (the smart-group job
+    // that cleans them) sees that they changed, and never sees them change.
+    const DictionaryPtr stored = nonVolatile->value(kSubgroupSettings).dictionary();
+    DictionaryPtr subgroupSettings = stored ? std::make_shared<Dictionary>(*stored) : Dictionary::make();
+    nonVolatile->setValue(kSubgroupSettings, Value(subgroupSettings));
     const QString id = uniqueLibraryID();
-    DictionaryPtr entry = subgroupSettings->value(id).dictionary();
-    if (!entry) {
-        entry = Dictionary::make();
-        subgroupSettings->setValue(id, Value(entry));
-    }
+    const DictionaryPtr storedEntry = subgroupSettings->value(id).dictionary();
+    DictionaryPtr entry = storedEntry ? std::make_shared<Dictionary>(*storedEntry) : Dictionary::make();
+    subgroupSettings->setValue(id, Value(entry));
     return entry;
 }
 

@@ -243,6 +243,33 @@ QString PMMovieRepresentationPrototype::readableLocationPrefixedByDisplayNameIfD
 
 // ---- Application
 
+namespace {
+
+// Patterns of viewer rules whose matching ran past its time limit. Such a pattern costs that
+// limit again for every record it is tried on (for all of them when the search texts are
+// built), so it is left out until the program ends.
+std::mutex gDroppedViewerPatternsMutex;
+QSet<QString> gDroppedViewerPatterns;
+
+bool isDroppedViewerPattern(const QString& pattern)
+{
+    std::lock_guard lock(gDroppedViewerPatternsMutex);
+    return gDroppedViewerPatterns.contains(pattern);
+}
+
+void dropViewerPattern(const QString& pattern, const QString& error)
+{
+    {
+        std::lock_guard lock(gDroppedViewerPatternsMutex);
+        if (gDroppedViewerPatterns.contains(pattern))
+            return;
+        gDroppedViewerPatterns.insert(pattern);
+    }
+    PMLog("ignoring the viewer rule matching <%@> until the next start: %@", pattern, error);
+}
+
+} // namespace
+
 QString PMMovieRepresentationPrototype::applicationPath()
 {
     PMMovieRepresentationOriginal& o = original();
@@ -265,11 +292,17 @@ QString PMMovieRepresentationPrototype::applicationPath()
             QString pattern = rule->value(QStringLiteral("Match")).isString() ? rule->value(QStringLiteral("Match")).string() : QString();
             if (pattern.isEmpty() && rule->value(QStringLiteral("Extensions")).isString())
                 pattern = extensionMatchingQuery(rule->value(QStringLiteral("Extensions")).string()).value_or(QString());
-            if (pattern.isEmpty())
+            if (pattern.isEmpty() || isDroppedViewerPattern(pattern))
                 continue;
             const platform::RegularExpressionPtr expression = caseInsensitiveRegularExpression(pattern);
-            if (!expression || !expression->firstMatch(urlString, nullptr))
+            if (!expression)
                 continue;
+            QString matchError;
+            if (!expression->firstMatch(urlString, nullptr, 0, false, &matchError)) {
+                if (!matchError.isEmpty())
+                    dropViewerPattern(pattern, matchError);
+                continue;
+            }
             const QString open = rule->value(QStringLiteral("Open")).isString() ? rule->value(QStringLiteral("Open")).string() : QString();
             // A desktop entry: by its path, its ID or its name; never a program to run. A
             // rule naming nothing installed falls through.
@@ -297,6 +330,10 @@ QString PMMovieRepresentationPrototype::applicationPath()
     }
     std::lock_guard lock(o.m_mutex);
     o.m_applicationPath = result;
+    // The search text takes the application only once it is known (working the rules out
+    // there would run them for every record): it is made again with it.
+    if (!result.isEmpty())
+        o.invalidateSearchTextLocked();
     return result;
 }
 

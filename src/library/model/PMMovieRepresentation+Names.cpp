@@ -506,6 +506,25 @@ bool PMMovieRepresentationPrototype::isMatchForIdentifiers(const QSet<QString>& 
     return !prefix.isEmpty() && identifiers.contains(prefix);
 }
 
+// The application that opens the record as far as it is known without asking the viewer
+// rules: the chosen one, or the rules' answer once something else asked for it (that answer
+// makes the search text again). The rules' patterns are the user's: run for every record
+// each time the search texts are built, one slow pattern held every search.
+namespace {
+
+QString knownApplicationPath(PMMovieRepresentationOriginal& o)
+{
+    {
+        std::lock_guard lock(o.m_mutex);
+        if (o.m_applicationPath)
+            return *o.m_applicationPath;
+    }
+    const Value stored = o.userSettings()->value(QStringLiteral("Application Path"));
+    return stored.isString() && !stored.string().isEmpty() ? platform::stringByExpandingTildeInPath(stored.string()) : QString();
+}
+
+} // namespace
+
 // The test record by record, for terms the folded texts cannot answer.
 bool PMMovieRepresentationPrototype::isMatchForSearchStringDirectly(const QString& string, bool searchName, bool searchMetadata, bool searchLocation)
 {
@@ -525,7 +544,7 @@ bool PMMovieRepresentationPrototype::isMatchForSearchStringDirectly(const QStrin
                 return true;
         }
         if (!s.isEmpty()) {
-            const QString application = applicationPath();
+            const QString application = knownApplicationPath(original());
             if (!application.isEmpty() && QFileInfo(application).fileName().contains(s, Qt::CaseInsensitive))
                 return true;
             bool found = false;
@@ -636,7 +655,7 @@ std::shared_ptr<const PMMovieSearchText> PMMovieRepresentationPrototype::searchT
     appendFolded(text, record.displayNameWithExtension(true));
     made->nameEnd = text.size();
     text += QChar(kSearchTextSeparator);
-    const QString application = record.applicationPath();
+    const QString application = knownApplicationPath(o);
     if (!application.isEmpty())
         appendFolded(text, QFileInfo(application).fileName());
     text += QChar(kSearchTextSeparator);

@@ -7,6 +7,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/ConcurrentApply.h"
+#include "platform/ThreadSanitizer.h"
 #include "platform/UserDefaults.h"
 
 #include <QtConcurrent/QtConcurrentRun>
@@ -564,7 +565,9 @@ QFuture<void> PMPrepareSearchIndexInBackground()
     // Not on the crawl queue: by now it may hold thousands of file reads. Each record keeps
     // what it makes under its own lock, and a text whose record changed meanwhile is not
     // kept (see `searchText`), so the main thread finds each either made or makes it itself.
+    platform::HandingOver giving;
     return QtConcurrent::run([movies, mine] {
+        platform::arrived();
         const auto stopped = [mine] { return generation.load(std::memory_order_relaxed) != mine || QCoreApplication::closingDown(); };
         for (const Value& item : *movies) {
             if (stopped())

@@ -134,6 +134,15 @@ AVFormatContext* openFormatContext(const QString& path, InterruptState* interrup
         *error = QStringLiteral("cannot open <%1>: %2").arg(path, interrupt->expired() ? QStringLiteral("timed out") : errorText(result));
         return nullptr; // avformat_open_input frees the context on failure
     }
+    // Finding the streams decodes the first frame, onto a GIF's screen of any size.
+    if (context->iformat && context->iformat->name && std::strcmp(context->iformat->name, "gif") == 0) {
+        QString reason;
+        if (!checkGIFCanvasOfFile(path, &reason)) {
+            *error = QStringLiteral("cannot read <%1>: %2").arg(path, reason);
+            avformat_close_input(&context);
+            return nullptr;
+        }
+    }
     result = avformat_find_stream_info(context, nullptr);
     if (result < 0 || interrupt->expired()) {
         *error = QStringLiteral("cannot read the streams of <%1>: %2").arg(path, interrupt->expired() ? QStringLiteral("timed out") : errorText(result));

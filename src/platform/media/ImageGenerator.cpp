@@ -361,14 +361,6 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
         if (d.interrupt.expired())
             return failed(QString());
     }
-    d.codec->skip_frame = AVDISCARD_DEFAULT;
-    avcodec_flush_buffers(d.codec);
-    if (av_seek_frame(d.format, d.streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) {
-        // Some files cannot seek at all; reading from the start still finds the frame.
-        if (avformat_seek_file(d.format, d.streamIndex, INT64_MIN, 0, 0, 0) < 0)
-            return failed(QStringLiteral("cannot seek in <%1>").arg(d.path));
-    }
-
     // With a tolerance, the first frame within it will do.
     const int64_t acceptFrom = exact ? target : (before_ >= target ? INT64_MIN / 4 : target - before_);
     QHash<int64_t, int64_t> packetDurations; // pts -> duration, to know when a frame covers the time
@@ -388,6 +380,47 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
     bool done = false;
     bool ranOut = false; // no frame after the time came before the stream's end
     int framesDecoded = 0;
+    int64_t firstPts = AV_NOPTS_VALUE; // of the first frame decoded after the seek
+    // Some containers (transport streams) seek to any frame near the time rather than to
+    // the key frame before it: the decoder then shows nothing until the next key frame,
+    // which may lie past the time, or past the end. Such a seek is made again from further
+    // back (a second, then four times as far each time), then from the start by time, and
+    // at last from the file's first byte.
+    const int64_t streamStart = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : av_rescale_q(d.originMicroseconds, micro, tb);
+    const int64_t second = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 1}, tb));
+    int64_t backOff = 0;
+    int stage = 0; // 0: before the time, 1: the start by time, 2: the first byte, 3: nothing left
+    const auto seekNext = [&] {
+        d.codec->skip_frame = AVDISCARD_DEFAULT;
+        avcodec_flush_buffers(d.codec);
+        packetDurations.clear();
+        av_frame_unref(held);
+        keep = nullptr;
+        bestPts = firstPts = AV_NOPTS_VALUE;
+        eof = done = ranOut = false;
+        framesDecoded = 0;
+        if (stage == 0) {
+            if (target - backOff > streamStart && av_seek_frame(d.format, d.streamIndex, target - backOff, AVSEEK_FLAG_BACKWARD) >= 0)
+                return true;
+            stage = 1;
+        }
+        if (stage == 1) {
+            if (av_seek_frame(d.format, d.streamIndex, streamStart, AVSEEK_FLAG_BACKWARD) >= 0
+                || avformat_seek_file(d.format, d.streamIndex, INT64_MIN, 0, 0, 0) >= 0)
+                return true;
+            stage = 2;
+        }
+        if (stage == 2) {
+            stage = 3;
+            return !(d.format->iformat->flags & AVFMT_NO_BYTE_SEEK) && av_seek_frame(d.format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+        }
+        return false;
+    };
+    if (!seekNext()) {
+        av_frame_free(&held);
+        return failed(QStringLiteral("cannot seek in <%1>").arg(d.path));
+    }
+    for (;;) {
     while (!done) {
         if (d.interrupt.expired()) {
             av_frame_free(&held);
@@ -430,6 +463,8 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
             }
             ++framesDecoded;
             const int64_t pts = d.frame->best_effort_timestamp != AV_NOPTS_VALUE ? d.frame->best_effort_timestamp : d.frame->pts;
+            if (framesDecoded == 1)
+                firstPts = pts;
             if (pts == AV_NOPTS_VALUE || (!exact && pts >= acceptFrom)) {
                 av_frame_unref(held);
                 av_frame_move_ref(held, d.frame);
@@ -463,7 +498,19 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
             continue;
         }
     }
-    Q_UNUSED(framesDecoded);
+    // Late: nothing decoded, or an exact grab whose first frame lies past the time and
+    // past the stream's first frame.
+    const bool late = !keep || (exact && firstPts != AV_NOPTS_VALUE && firstPts > std::max(target, streamStart));
+    if (!late || d.interrupt.expired())
+        break;
+    if (stage == 0)
+        backOff = backOff == 0 ? second : backOff * 4;
+    else
+        ++stage;
+    // (What this round found stands when nothing is left to try.)
+    if (stage >= 3 || (stage == 2 && (d.format->iformat->flags & AVFMT_NO_BYTE_SEEK)) || !seekNext())
+        break;
+    }
     if (!keep) {
         av_frame_free(&held);
         return failed(QStringLiteral("no frame at %1 s in <%2>").arg(sourceTime.seconds()).arg(d.path));
@@ -610,6 +657,104 @@ void ImageGenerator::State::run()
         else
             request.handler(request.time, image, actual, Result::Succeeded, QString());
     }
+}
+
+bool ImageGenerator::playsAPictureAtItsStart(const AssetPtr& asset, QString* error)
+{
+    QString localError;
+    QString* err = error ? error : &localError;
+    if (!asset) {
+        *err = QStringLiteral("no asset");
+        return false;
+    }
+    AssetPtr file = asset;
+    int trackID = 0;
+    MediaTime sourceStart = MediaTime::zero();
+    MediaTime length = MediaTime::positiveInfinity();
+    if (asset->isComposition()) {
+        const auto composition = std::static_pointer_cast<Composition>(asset);
+        const std::vector<Track> video = composition->tracksWithMediaType(MediaType::Video);
+        if (video.empty())
+            return true; // sound only: nothing to show
+        Composition::Segment segment;
+        MediaTime sourceTime;
+        if (!composition->getSegmentForTime(video.front().trackID, MediaTime::zero(), &segment, &sourceTime) || !segment.source) {
+            *err = QStringLiteral("no video at the start");
+            return false;
+        }
+        // Nested timelines are not played by segments of files: a grab tells.
+        if (segment.source->isComposition())
+            return !ImageGenerator(asset).copyImageAtTime(MediaTime::zero(), nullptr, err).isNull();
+        file = segment.source;
+        trackID = segment.sourceTrackID;
+        sourceStart = sourceTime;
+        length = segment.target.duration;
+    } else {
+        const std::vector<Track> video = asset->tracksWithMediaType(MediaType::Video);
+        if (video.empty()) {
+            *err = asset->error();
+            return err->isEmpty(); // a file of sound only shows nothing, and needs not
+        }
+        trackID = video.front().trackID;
+    }
+    Decoder d;
+    d.interrupt.deadline = QDeadlineTimer(kRequestTimeoutMs);
+    if (!d.open(pathFromFileURL(file->URL()), trackID, err))
+        return false;
+    if (d.singleImage || (d.codec && qint64(d.codec->width) * d.codec->height > kMaximumDecodedImagePixels))
+        return true; // a picture: the grabs decide
+    AVStream* stream = d.format->streams[d.streamIndex];
+    const AVRational tb = stream->time_base;
+    const AVRational micro = {1, 1000000};
+    const int64_t startMicro = sourceStart.convertScale(MediaTime::kDefaultTimescale).value + d.originMicroseconds;
+    const int64_t start = av_rescale_q(startMicro, micro, tb);
+    const int64_t end = length.isNumeric() ? av_rescale_q(startMicro + length.convertScale(MediaTime::kDefaultTimescale).value, micro, tb) : INT64_MAX;
+    d.codec->skip_frame = AVDISCARD_DEFAULT;
+    avcodec_flush_buffers(d.codec);
+    if (av_seek_frame(d.format, d.streamIndex, start, AVSEEK_FLAG_BACKWARD) < 0 && avformat_seek_file(d.format, d.streamIndex, INT64_MIN, 0, 0, 0) < 0) {
+        *err = QStringLiteral("cannot seek in <%1>").arg(d.path);
+        return false;
+    }
+    bool eof = false;
+    while (!d.interrupt.expired()) {
+        const int received = avcodec_receive_frame(d.codec, d.frame);
+        if (received == 0) {
+            const int64_t pts = d.frame->best_effort_timestamp != AV_NOPTS_VALUE ? d.frame->best_effort_timestamp : d.frame->pts;
+            av_frame_unref(d.frame);
+            if (pts == AV_NOPTS_VALUE || (pts >= start && pts < end))
+                return true;
+            if (pts >= end)
+                break;
+            continue;
+        }
+        if (received != AVERROR(EAGAIN) || eof)
+            break;
+        const int read = av_read_frame(d.format, d.packet);
+        if (read == AVERROR(EAGAIN))
+            continue;
+        if (read < 0) {
+            eof = true;
+            avcodec_send_packet(d.codec, nullptr);
+            continue;
+        }
+        if (d.packet->stream_index == d.streamIndex) {
+            // Packets from past the segment's end are never shown.
+            if (d.packet->dts != AV_NOPTS_VALUE && d.packet->dts >= end && end != INT64_MAX) {
+                av_packet_unref(d.packet);
+                eof = true;
+                avcodec_send_packet(d.codec, nullptr);
+                continue;
+            }
+            avcodec_send_packet(d.codec, d.packet);
+        }
+        av_packet_unref(d.packet);
+    }
+    *err = d.interrupt.expired() ? QStringLiteral("timed out")
+                                 : QStringLiteral("no picture between %1 s and %2 s of <%3>")
+                                       .arg(sourceStart.seconds())
+                                       .arg((sourceStart + length).seconds())
+                                       .arg(d.path);
+    return false;
 }
 
 ImageGenerator::ImageGenerator(AssetPtr asset)

@@ -48,6 +48,13 @@ public:
 
     struct State;
 
+    // Whether playing the asset from its start shows a picture before its first segment
+    // ends, as a player finds it: one seek to the segment's start and decoding onward,
+    // frames before the start dropped. A file that seeks to any frame rather than to a key
+    // frame (a transport stream) may show nothing in a short segment far from its key
+    // frames; such a timeline cannot be played. The reason in `error` when not.
+    static bool playsAPictureAtItsStart(const AssetPtr& asset, QString* error = nullptr);
+
 private:
     std::shared_ptr<State> m_state;
 };

@@ -16,8 +16,10 @@
 #include "foundation/PMLog.h"
 #include "platform/Alert.h"
 #include "platform/Applications.h"
+#include "platform/FileOperations.h"
 #include "platform/FileManager.h"
 #include "platform/NotificationCenter.h"
+#include "platform/Paths.h"
 #include "platform/SavePanel.h"
 #include "playback/PMMovie.h"
 #include "platform/Queues.h"
@@ -25,6 +27,7 @@
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMenuItemSwitch.h"
 #include "ui/commands/PMQuickLookPanel.h"
+#include "ui/commands/PMSaveConvertedMovie.h"
 #include "ui/commands/PMTagValueSwitch.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/library_window/PMGroupView.h"
@@ -33,7 +36,7 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QFileInfo>
 #include <QtCore/QDir>
-#include <QtCore/QSaveFile>
+#include <QtCore/QRandomGenerator>
 #include <QtCore/QPointer>
 #include <QtCore/QUrl>
 #include <QtGui/QAction>
@@ -44,6 +47,9 @@
 #include <QtWidgets/QWidgetAction>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 
 using platform::Array;
@@ -211,9 +217,9 @@ QString storedImageFile(const QString& basePath)
     return found.isEmpty() ? QString() : base.dir().filePath(found.constFirst());
 }
 
-// Copies the movie made of an animated image to where the user says, through a temporary
-// file renamed into place: a failed copy leaves no half file and says so.
-void saveConvertedMovie(const QString& converted, const QString& name)
+} // namespace
+
+void PMSaveConvertedMovie(const QString& converted, const QString& name)
 {
     platform::SavePanel panel;
     panel.title = localized("Save as Movie");
@@ -225,25 +231,23 @@ void saveConvertedMovie(const QString& converted, const QString& name)
     if (destination.isEmpty())
         return;
     QString error;
-    QFile source(converted);
-    QSaveFile target(destination);
-    if (!source.open(QIODevice::ReadOnly)) {
-        error = source.errorString();
-    } else if (!target.open(QIODevice::WriteOnly)) {
-        error = target.errorString();
+    if (!QFileInfo(converted).isFile()) {
+        error = localized("The converted movie is gone.");
+    } else if (!QFileInfo::exists(destination)) {
+        // The copy is made under a hidden name and renamed to the destination only when
+        // complete, without replacing a file that appeared meanwhile.
+        platform::copyItem(converted, destination, platform::NameConflict::Fail, nullptr, &error);
     } else {
-        QByteArray chunk;
-        while (!(chunk = source.read(1 << 20)).isEmpty())
-            if (target.write(chunk) != chunk.size()) {
-                error = target.errorString();
-                break;
+        // The user agreed to replace the file: the complete copy takes its place in one step.
+        const QFileInfo target(destination);
+        const QString temporary = target.absolutePath() + QStringLiteral("/.") + target.fileName()
+            + QStringLiteral(".saving-%1").arg(QRandomGenerator::global()->generate64() & 0xffffffffffffULL, 12, 16, QLatin1Char('0'));
+        if (platform::copyItem(converted, temporary, platform::NameConflict::Fail, nullptr, &error)) {
+            if (::rename(platform::encodeFileName(temporary).constData(), platform::encodeFileName(destination).constData()) != 0) {
+                error = QString::fromLocal8Bit(std::strerror(errno));
+                QFile::remove(temporary);
             }
-        if (error.isEmpty() && source.error() != QFileDevice::NoError)
-            error = source.errorString();
-        if (error.isEmpty() && !target.commit())
-            error = target.errorString();
-        if (!error.isEmpty())
-            target.cancelWriting();
+        }
     }
     if (error.isEmpty())
         return;
@@ -254,8 +258,6 @@ void saveConvertedMovie(const QString& converted, const QString& name)
     alert.buttons = {localized("OK")};
     platform::runAlert(alert);
 }
-
-} // namespace
 
 void PMMainController::populateOpenWithMenu(QMenu* menu, const ArrayPtr& movies, const platform::DictionaryPtr& applications, const QString& common,
                                             bool everyMoviePresent, bool always)
@@ -967,7 +969,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         if (!converted.isEmpty()) {
             addSeparatorIfNeeded(menu);
             const QString name = movie->displayName();
-            QAction* save = addHandlerItem(menu, localized("Save as Movie..."), [converted, name](QAction*) { saveConvertedMovie(converted, name); });
+            QAction* save = addHandlerItem(menu, localized("Save as Movie..."), [converted, name](QAction*) { PMSaveConvertedMovie(converted, name); });
             QAction* show = addHandlerItem(menu, localized("Show Auto-Converted Movie in File Manager"),
                                            [converted](QAction*) { platform::revealInFileManager({converted}); });
             platform::setAlternateMenuItem(show, save, Qt::AltModifier);

@@ -584,6 +584,11 @@ void PMMainController::absorbInfo()
                 _infoDecodedMetaReferenceCache.clear();
                 _infoBatchRenamePseudoSeriesValid = false;
                 if (organize) {
+                    // The new names are in the index before any file takes one: stopped
+                    // half-way, the program comes back with every new name, the renamed
+                    // files are found by their bookmarks and the others follow their names
+                    // at the next organising, instead of going back to the names forgotten.
+                    saveLibrary();
                     // Every file to its new name; a name another movie holds gets the next
                     // free one, and the holder follows once it is renamed itself.
                     FileLocationsRequest request;
@@ -596,6 +601,8 @@ void PMMainController::absorbInfo()
                         again.organize = true;
                         updateFileLocations(again);
                     }
+                    // And where the files are now.
+                    saveLibrary();
                 }
                 updateWindowTitles();
                 updateStatusFields();

@@ -4,6 +4,7 @@
 // preview, the info panel's tag and property lists, the smart-group criteria), told apart
 // by comparing the table with the outlets.
 #include "foundation/NSDate+PMExtensions.h"
+#include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/NSString+PMHelpManager.h"
 #include "foundation/PMCSVParser.h"
 #include "foundation/PMFunctions.h"
@@ -665,6 +666,11 @@ void PMMainController::tableViewSetObjectValue(PMAutoCompleteTableView* tableVie
                         // as it was for the other files.
                         carrier = std::make_shared<Dictionary>(*entry);
                         carrier->remove(QStringLiteral("Tag: Original (All)"));
+                        // The values checked or unchecked so far are the copy's own from now
+                        // on: a change to either row must not show in the other.
+                        for (const QString key : {QStringLiteral("Checked Separate Values"), QStringLiteral("Unchecked Separate Values")})
+                            if (const ArrayPtr values = carrier->value(key).array())
+                                carrier->setValue(key, Value(deeplyMutableCopy(values)));
                         // The copy must still find each movie's own values under the old name.
                         if (stringOf(carrier, QStringLiteral("Tag: Original")).isEmpty())
                             carrier->setValue(QStringLiteral("Tag: Original"), Value(oldName.toLower()));

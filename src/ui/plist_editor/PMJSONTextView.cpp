@@ -305,14 +305,32 @@ PMJSONTextView::~PMJSONTextView()
 
 // ---- text and value ----
 
-void PMJSONTextView::setString(const QString& text)
+void PMJSONTextView::alertTextTooLarge()
 {
+    platform::Alert alert;
+    alert.messageText = tr("The text is too large to paste.");
+    alert.informativeText = tr("The editor takes at most %1 MB at once.").arg(kMaximumPasteSize / (1024 * 1024));
+    alert.window = window();
+    platform::runAlert(alert);
+}
+
+bool PMJSONTextView::setString(const QString& text)
+{
+    // Laying out a text of tens of megabytes holds the window for most of a minute and
+    // takes gigabytes: such a text is refused as a paste of it would be, and the view
+    // keeps what it shows.
+    if (text.size() > kMaximumPasteSize) {
+        PMLog("refusing a text of %lu characters in the property-list editor", (unsigned long)text.size());
+        alertTextTooLarge();
+        return false;
+    }
     m_preserveFoldingStateViaAttribute = false;
     m_applying = true;
     setPlainText(text);
     m_applying = false;
     removeAllUndoActions();
     destroyObjectValueAndParse();
+    return true;
 }
 
 bool PMJSONTextView::setString(const QString& text, bool undoable, const std::optional<QString>& restoreFoldingState, bool notifyDelegate)
@@ -321,8 +339,11 @@ bool PMJSONTextView::setString(const QString& text, bool undoable, const std::op
         return true;
     if (!undoable) {
         m_cachedFoldingState = restoreFoldingState;
-        setString(text);
-        return true;
+        return setString(text);
+    }
+    if (text.size() > kMaximumPasteSize) {
+        alertTextTooLarge();
+        return false;
     }
     m_cachedFoldingState = restoreFoldingState;
     m_preserveFoldingStateViaAttribute = false;
@@ -1419,11 +1440,7 @@ void PMJSONTextView::insertFromMimeData(const QMimeData* source)
         return;
     const QString text = source->text();
     if (text.size() > kMaximumPasteSize) {
-        platform::Alert alert;
-        alert.messageText = tr("The text is too large to paste.");
-        alert.informativeText = tr("The editor takes at most %1 MB at once.").arg(kMaximumPasteSize / (1024 * 1024));
-        alert.window = window();
-        platform::runAlert(alert);
+        alertTextTooLarge();
         return;
     }
     QPlainTextEdit::insertFromMimeData(source);

@@ -67,8 +67,9 @@ public:
     static int ellipsisWidth();
 
     // ---- text and value ----
-    // Replaces the text, not undoably; the folding starts afresh.
-    void setString(const QString& text);
+    // Replaces the text, not undoably; the folding starts afresh. A text above
+    // kMaximumPasteSize is refused with an alert (false), and the view keeps its text.
+    bool setString(const QString& text);
     bool setString(const QString& text, bool undoable, const std::optional<QString>& restoreFoldingState, bool notifyDelegate);
     bool setStringBySerializingPropertyList(const platform::Value& propertyList, bool undoable,
                                             const std::optional<QString>& restoreFoldingState);
@@ -167,6 +168,8 @@ public:
     // it are refused.
     static constexpr qsizetype kMaximumPasteSize = 32 * 1024 * 1024;
     static QString tooLargeError();
+    // The alert of a text refused for its size.
+    void alertTextTooLarge();
 
 Q_SIGNALS:
     void passFinished();

@@ -26,7 +26,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 using platform::Value;
 
@@ -219,6 +222,69 @@ TEST_F(LibraryIndexTest, PlistlibIndexLoadsAndSavesBackItemByItem)
     ASSERT_EQ(first->count(), second->count());
     for (qsizetype i = 0; i < first->count(); ++i)
         EXPECT_EQ(first->at(i), second->at(i)) << "top-level item " << i;
+}
+
+TEST_F(LibraryIndexTest, NamesThatAreNotUTF8KeepTheirBytesInAnIndexOtherReadersAccept)
+{
+    // Latin-1 names, one in the library folder and one outside it, as old file systems
+    // and archives leave them.
+    const QString outside = testsupport::makeTempDir(QStringLiteral("outside"));
+    const QList<QByteArray> files = {QFile::encodeName(m_library) + "/caf\xe9 \xff.mov", QFile::encodeName(outside) + "/\xe9t\xe9.mov"};
+    for (const QByteArray& file : files) {
+        const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0) << file.constData();
+        ::close(fd);
+    }
+    const auto recordsBytes = [] {
+        QList<QByteArray> bytes;
+        for (const auto& record : std::as_const(mainController()._nonProxyRawMovieRepresentationsByID))
+            bytes << platform::encodeFileName(record->path());
+        std::sort(bytes.begin(), bytes.end());
+        return bytes;
+    };
+    // The older form: the bytes as lone surrogates in the texts.
+    const QString inLibrary = platform::decodeFileName(files[0]);
+    const QString elsewhere = platform::decodeFileName(files[1]);
+    ASSERT_TRUE(inLibrary.contains(QChar(0xDCE9)));
+    writeIndexWithMovies(platform::Array::make(
+        {Value(platform::Dictionary::make({{QStringLiteral("Path"), inLibrary}, {QStringLiteral("Relative Path"), inLibrary.mid(m_library.size())}})),
+         Value(platform::Dictionary::make({{QStringLiteral("Path"), elsewhere}}))}));
+    PMMainController& controller = mainController();
+    controller.loadLibrary();
+    EXPECT_EQ(recordsBytes(), files);
+
+    // Saved, the index is one that python's strict reader takes whole, with the readable
+    // text and the exact bytes of each path.
+    ASSERT_TRUE(controller.saveLibrary());
+    const char* script = R"PY(
+import plistlib, sys
+found = []
+def walk(x):
+    if isinstance(x, dict):
+        for key in ("Path", "Relative Path"):
+            if key + " Data" in x:
+                assert "\ufffd" in x[key], x[key]
+                found.append(x[key + " Data"].hex())
+        for v in x.values(): walk(v)
+    elif isinstance(x, list):
+        for v in x: walk(v)
+walk(plistlib.load(open(sys.argv[1], "rb")))
+print(" ".join(sorted(found)))
+)PY";
+    const auto read = testsupport::runProcess(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(script), indexPath()});
+    ASSERT_EQ(read.exitCode, 0) << read.err.toStdString();
+    // ("Path" is written with the home folder as "~".)
+    const auto savedHex = [](const QByteArray& file) {
+        return QString::fromLatin1(platform::encodeFileName(platform::stringByAbbreviatingWithTildeInPath(platform::decodeFileName(file))).toHex());
+    };
+    QStringList expected = {savedHex(files[0]), savedHex(files[1]), QString::fromLatin1(files[0].mid(QFile::encodeName(m_library).size()).toHex())};
+    expected.sort();
+    EXPECT_EQ(QString::fromUtf8(read.out).trimmed(), expected.join(u' '));
+
+    // And it loads back with the same bytes.
+    controller.resetForTesting();
+    controller.loadLibrary();
+    EXPECT_EQ(recordsBytes(), files);
 }
 
 namespace {

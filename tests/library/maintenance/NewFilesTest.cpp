@@ -68,6 +68,24 @@ TEST_F(NewFilesTest, FoundOnceWholeAndOutsideExcludedFolders)
     EXPECT_TRUE(c().nonLibraryFilesFromAllVolumes(true, nullptr).isEmpty());
 }
 
+// A file of the library under another name (renamed while the index still names its old
+// place, or linked a second time) is the library's already: only the new file is offered.
+TEST_F(NewFilesTest, TheLibrarysOwnFilesUnderOtherNamesAreNotNew)
+{
+    const auto renamed = fileMovie(m_library + QStringLiteral("/before.mov"), "renamed");
+    const auto linked = fileMovie(m_library + QStringLiteral("/linked.mov"), "linked");
+    library({v(renamed), v(linked)});
+    // Their bookmarks, as the first save of the index makes them.
+    renamed->bookmark();
+    linked->bookmark();
+    ASSERT_TRUE(platform::renameWithoutReplacing(m_library + QStringLiteral("/before.mov"), m_library + QStringLiteral("/after.mov")));
+    ASSERT_EQ(::link(QFile::encodeName(m_library + QStringLiteral("/linked.mov")).constData(),
+                     QFile::encodeName(m_library + QStringLiteral("/second name.mov")).constData()),
+              0);
+    testsupport::writeFile(m_library + QStringLiteral("/new.mov"), "new");
+    EXPECT_EQ(relative(c().nonLibraryFilesFromAllVolumes(true, nullptr)), QStringList{QStringLiteral("new.mov")});
+}
+
 TEST_F(NewFilesTest, PartialCopiesLeftByAKilledCopyAreRemovedAndNothingElse)
 {
     library({});

@@ -11,7 +11,10 @@
 #include <QtCore/QDateTime>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtCore/QThreadPool>
 #include <QtTest/QTest>
+
+#include <limits>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -39,7 +42,7 @@ protected:
         for (const char* key : {"Subdivide By Tag: Emulate Other Subdivision Types", "Smart Playlist Name Criterion: Path Indicator Prefix",
                                 "Subdivide By Tag: Fast Track", "Subdivide By Boolean Tag: Subdivide By Values", "Enable Fan-Out Fine Tuning",
                                 "Subgroup Settings: Cleaning Zeal", "Subdivide By Boolean Tag: Use Alternates",
-                                "Subdivide By Boolean Tag: Subdivide By Values: Show Combined Names"})
+                                "Subdivide By Boolean Tag: Subdivide By Values: Show Combined Names", "Subdivide By Boolean Tag: Include Notes"})
             platform::UserDefaults::standard().removeObjectForKey(QString::fromUtf8(key));
         ModelTest::TearDown();
     }
@@ -150,6 +153,16 @@ TEST_F(SmartGroupsTest, TagNameRatingAndTimeCriteriaFollowTheActionTable)
          {"Gamma"}},
         {"another unit counts seconds", fixed("Time", dict({{QStringLiteral("Action"), 4}, {QStringLiteral("Value"), 30}, {QStringLiteral("Unit"), 7}})),
          {"Alpha"}},
+        // Stored values of any size: the limit saturates, it never wraps round.
+        {"at most the largest number of hours",
+         fixed("Time", dict({{QStringLiteral("Action"), 4}, {QStringLiteral("Value"), std::numeric_limits<long long>::max()}, {QStringLiteral("Unit"), 2}})),
+         {"Alpha", "Beta", "Gamma"}},
+        {"longer than the largest number of minutes",
+         fixed("Time", dict({{QStringLiteral("Action"), 5}, {QStringLiteral("Value"), std::numeric_limits<long long>::max()}, {QStringLiteral("Unit"), 1}})),
+         {}},
+        {"longer than the smallest number of hours",
+         fixed("Time", dict({{QStringLiteral("Action"), 5}, {QStringLiteral("Value"), std::numeric_limits<long long>::min()}, {QStringLiteral("Unit"), 2}})),
+         {"Alpha", "Beta", "Gamma"}},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
@@ -430,21 +443,32 @@ TEST_F(SmartGroupsTest, TheFastTrackGivesTheSameTreeAsTheFullRun)
 {
     std::vector<Value> all;
     for (int i = 0; i < 60; ++i) {
-        auto m = movie(QStringLiteral("M%1").arg(i, 2, 10, QLatin1Char('0')));
+        auto m = movie(QStringLiteral("M%1").arg(i, 2, 10, QLatin1Char('0')), -1, 1 + i % 2);
         m->setValue(QStringList{"Drama", "Comedy", "Horror"}[i % 3], QStringLiteral("Genre"));
         if (i % 4)
             m->setValue(QString::number(1990 + i % 5), QStringLiteral("Year"));
+        // Notes and a tag named like a built-in kind: neither is in what representatives share.
+        if (i % 7 == 0)
+            m->setValue(QStringLiteral("seen"), QStringLiteral("Notes"));
+        m->setValue(QStringLiteral("x"), QStringLiteral("Rating"));
         all.push_back(Value(m));
     }
     PMLibraryContainerPtr section = library({});
     for (const Value& v : all)
         section->rawChildren()->append(v);
-    const QString levelsList[] = {QStringLiteral("Genre, Year"), QStringLiteral("Year <= 2, Genre"), QStringLiteral("?")};
-    for (const QString& levels : levelsList) {
-        SCOPED_TRACE(levels.toStdString());
+    struct Case {
+        const char* levels;
+        bool includeNotes = false;
+        bool emulate = false;
+    };
+    const Case cases[] = {{"Genre, Year"}, {"Year <= 2, Genre"}, {"?"}, {"?", true}, {"Genre, ?", true}, {"Rating", false, true}, {"Genre, rating", false, true}};
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::string(test.levels) + (test.includeNotes ? " with notes" : "") + (test.emulate ? " emulating" : ""));
+        setDefault(QStringLiteral("Subdivide By Boolean Tag: Include Notes"), test.includeNotes);
+        setDefault(QStringLiteral("Subdivide By Tag: Emulate Other Subdivision Types"), test.emulate);
         mainController().smartGroupStorage()->rawChildren()->removeAll();
-        PMLibraryContainerPtr g = group(QStringLiteral("G"), dict({{QStringLiteral("Subdivider Tag"), levels},
-                                                                    {QStringLiteral("Rating"), Value(dict({{QStringLiteral("Enabled"), true}, {QStringLiteral("Action"), 0}, {QStringLiteral("Value"), 0}}))}}));
+        PMLibraryContainerPtr g = group(QStringLiteral("G"), dict({{QStringLiteral("Subdivider Tag"), QString::fromLatin1(test.levels)},
+                                                                    {QStringLiteral("Name"), Value(dict({{QStringLiteral("Enabled"), true}, {QStringLiteral("Action"), 6}, {QStringLiteral("Value"), "m"}}))}}));
         setDefault(QStringLiteral("Subdivide By Tag: Fast Track"), false);
         update();
         const QString slow = tree(*g);
@@ -554,6 +578,63 @@ TEST_F(SmartGroupsTest, SubgroupSettingsLoseWhatTheyInheritAndWhatNoLongerExists
     const DictionaryPtr rekeyed = PMRekeyedSubgroupSettings(settings(), g->uniqueLibraryID(), QStringLiteral("NEW"));
     EXPECT_TRUE(rekeyed->contains(QStringLiteral("NEW::\u2605\u2605\u2605")));
     EXPECT_TRUE(rekeyed->contains(QStringLiteral("NEW::\u2605")));
+}
+
+TEST_F(SmartGroupsTest, WritesWhileAJobRunsNeitherReachTheJobNorGetLost)
+{
+    // Ratings, tags and a bucket's display mode change on the main thread while a job
+    // runs: the job works on what it took at its start (under the thread sanitizer any
+    // read of the live records or settings from the pool is reported), and the user's
+    // setting outlives the job's cleaning of the settings.
+    PMMainController& c = mainController();
+    std::vector<PMMovieRepresentationOriginalPtr> all;
+    PMLibraryContainerPtr section = library({});
+    for (int i = 0; i < 400; ++i) {
+        auto m = movie(QStringLiteral("M%1").arg(i, 3, 10, QLatin1Char('0')), 60 + i, 1 + i % 5);
+        m->setValue(QStringList{"Drama", "Comedy", "Horror"}[i % 3], QStringLiteral("Genre"));
+        section->rawChildren()->append(Value(m));
+        all.push_back(m);
+    }
+    PMLibraryContainerPtr byRating = group(QStringLiteral("R"), dict({{QStringLiteral("Subdivide By Rating"), true}, {QStringLiteral("Subdivider Bypass Level"), 1},
+                                                                      {QStringLiteral("Rating"), Value(dict({{QStringLiteral("Enabled"), true},
+                                                                                                             {QStringLiteral("Action"), 3},
+                                                                                                             {QStringLiteral("Value"), 0}}))}}));
+    PMLibraryContainerPtr byGenre = group(QStringLiteral("G"), dict({{QStringLiteral("Subdivider Tag"), QStringLiteral("Genre, Mood")}}));
+    const QString gone = byRating->uniqueLibraryID() + QStringLiteral("::gone");
+    byRating->setValue(QStringLiteral("Subgroup Settings"), Value(dict({{gone, Value(dict({{QStringLiteral("Group Content Display Mode"), 1}}))}})));
+    setDefault(QStringLiteral("Subgroup Settings: Cleaning Zeal"), 1);
+    update();
+    ASSERT_FALSE(byRating->value(QStringLiteral("Subgroup Settings")).dictionary()); // the stale entry went
+    ASSERT_GE(byRating->rawChildren()->count(), 2);
+    PMLibraryContainerPtr bucket = PMContainerPtr(byRating->rawChildren()->at(0));
+    ASSERT_TRUE(bucket && bucket->isSmartGroupSubdivision());
+    byRating->setValue(QStringLiteral("Subgroup Settings"), Value(dict({{gone, Value(dict({{QStringLiteral("Group Content Display Mode"), 1}}))}})));
+
+    c.invalidateLibraryDependencies();
+    ASSERT_TRUE(c.isPopulatingSmartGroups());
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i]->setRating(double(5 - i % 5));
+        all[i]->setValue(QStringLiteral("Western"), QStringLiteral("Genre"));
+        all[i]->setValue(QStringLiteral("new"), QStringLiteral("Mood"));
+    }
+    // The job has done its work (not taken over yet) when the user sets the mode.
+    QThreadPool::globalInstance()->waitForDone();
+    bucket->setDisplayMode(2);
+    c.finishSmartGroupPopulation();
+    DictionaryPtr settings = byRating->value(QStringLiteral("Subgroup Settings")).dictionary();
+    ASSERT_TRUE(settings);
+    ASSERT_TRUE(settings->value(bucket->uniqueLibraryID()).dictionary());
+    EXPECT_EQ(settings->value(bucket->uniqueLibraryID()).dictionary()->value(QStringLiteral("Group Content Display Mode")).toLongLong(), 2);
+    // The next update cleans what is stale and keeps the user's setting.
+    update();
+    settings = byRating->value(QStringLiteral("Subgroup Settings")).dictionary();
+    ASSERT_TRUE(settings);
+    EXPECT_FALSE(settings->contains(gone));
+    ASSERT_TRUE(settings->value(bucket->uniqueLibraryID()).dictionary());
+    EXPECT_EQ(settings->value(bucket->uniqueLibraryID()).dictionary()->value(QStringLiteral("Group Content Display Mode")).toLongLong(), 2);
+    // And it shows what the writes made.
+    EXPECT_EQ(tree(*byGenre).count(QStringLiteral("Western(")), 1);
+    EXPECT_EQ(tree(*byGenre).count(QStringLiteral("Drama(")), 0);
 }
 
 TEST_F(SmartGroupsTest, GroupsKeepTheirContentUntilTheNewOneArrivesAndFollowRatings)

@@ -12,6 +12,7 @@
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMainMenu.h"
 #include "ui/commands/PMMenuItemSwitch.h"
+#include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMainWindow.h"
 #include "ui/library_window/PMMovieOutlineView.h"
 
@@ -143,7 +144,7 @@ protected:
     std::vector<std::pair<const char*, std::unique_ptr<QMenu>>> contextMenus()
     {
         std::vector<std::pair<const char*, std::unique_ptr<QMenu>>> menus;
-        static const int tile = 0; // the grid passes the clicked tile
+        static const PMGroupViewTile tile; // the grid passes the clicked tile
         menus.emplace_back("tile", c().contextMenuForGroupViewItems(some({0}), &tile));
         menus.emplace_back("selection", c().contextMenuForGroupViewItems(some({0, 1}), nullptr));
         menus.emplace_back("list row", c().contextMenuForGroupListRowIndexes({0}));

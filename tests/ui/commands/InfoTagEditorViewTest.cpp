@@ -4,6 +4,7 @@
 // the delete button, renames in the selected movies only, and Cancel forgetting renames.
 #include "library/model/ModelFixture.h"
 
+#include "foundation/NSDictionary+PMExtensions.h"
 #include "library/model/PMInfoTagEditor.h"
 #include "platform/Alert.h"
 #include "platform/EventClock.h"
@@ -306,6 +307,29 @@ TEST_F(InfoTagEditorViewTest, RenamesInTheSelectedMoviesKeepTheirValuesAndCancel
     EXPECT_EQ(tagValue(m2, QStringLiteral("kind")), QStringLiteral("Drama, Thriller"));
     EXPECT_FALSE(m1->cachedTags()->contains(QStringLiteral("genre")));
     EXPECT_EQ(tagValue(m3, QStringLiteral("genre")), QStringLiteral("Horror"));
+}
+
+TEST_F(InfoTagEditorViewTest, ARenameInTheSelectedFilesGetsValuesOfItsOwn)
+{
+    platform::setAlertHandler([&](const platform::Alert&) { return platform::AlertResponse{0, false}; });
+    PMTagEditorTableView* properties = view->propertyList();
+    prepare({Value(m1), Value(m2)});
+    // Values chosen on the row first, so that it has checked and unchecked values.
+    c().tableViewSetObjectValue(properties, Value(Array::make({Value(QStringLiteral("Drama"))})), QStringLiteral("Value"), rowOf(QStringLiteral("Genre")));
+    const DictionaryPtr genre = c()._filteredInfoTags->at(rowOf(QStringLiteral("Genre")) + 1).dictionary();
+    ASSERT_TRUE(genre->value(QStringLiteral("Checked Separate Values")).array());
+    ASSERT_TRUE(genre->value(QStringLiteral("Unchecked Separate Values")).array());
+    const Value checkedBefore = Value(deeplyMutableCopy(genre->value(QStringLiteral("Checked Separate Values")).array()));
+    const Value uncheckedBefore = Value(deeplyMutableCopy(genre->value(QStringLiteral("Unchecked Separate Values")).array()));
+
+    c().tableViewSetObjectValue(properties, Value(QStringLiteral("Kind")), QStringLiteral("Tag"), rowOf(QStringLiteral("Genre")));
+    ASSERT_GE(rowOf(QStringLiteral("Kind")), 0);
+    // The renamed row is the chosen one: values added there stay there.
+    c().addInfoTagValues({QStringLiteral("Western"), QStringLiteral("Comedy")});
+    const DictionaryPtr kind = c()._filteredInfoTags->at(rowOf(QStringLiteral("Kind")) + 1).dictionary();
+    EXPECT_TRUE(kind->value(QStringLiteral("Checked Separate Values")).array()->count() > checkedBefore.array()->count());
+    EXPECT_EQ(genre->value(QStringLiteral("Checked Separate Values")), checkedBefore);
+    EXPECT_EQ(genre->value(QStringLiteral("Unchecked Separate Values")), uncheckedBefore);
 }
 
 TEST_F(InfoTagEditorViewTest, TypedNotesAreMeantForEveryMovie)

@@ -101,6 +101,7 @@ protected:
     }
     // Validated as its menu would on opening.
     bool enabled(QAction* action) { return platform::validateMenuItemNow(action); }
+    static void controllerValidates(QAction* action) { c().validateMainMenuItem(action); }
 
     QMainWindow window;
     QMenuBar* bar = nullptr;
@@ -866,6 +867,11 @@ TEST_F(MainMenu, MovieCommandsActOnTheGridsSelection)
     grid.selectItems(Array::make({Value(movies[0])}), true, false, false);
     for (QAction* action : {show, copy, exportCSV, rating})
         EXPECT_TRUE(enabled(action)) << action->text().toStdString();
+    // Clear Selection clears the grid's selection (tag 1), not a time selection.
+    QAction* clear = item("Edit", "Clear Selection");
+    platform::setMenuItemTag(clear, 0);
+    EXPECT_TRUE(c().validateMainMenuItem(clear));
+    EXPECT_EQ(platform::menuItemTag(clear), 1);
     // Two: the commands for one movie go off, the others stay.
     QCoreApplication::processEvents();
     grid.selectAll();
@@ -970,12 +976,42 @@ TEST_F(MainMenu, TrimAndDeleteNeedTimeOutsideTheSelection)
         EXPECT_EQ(controller.validateMainMenuItem(trim), testCase.enabled) << testCase.start << "-" << testCase.end;
         EXPECT_EQ(controller.validateMainMenuItem(cut), testCase.enabled) << testCase.start << "-" << testCase.end;
     }
+    // The player's Clear Selection clears the time selection (tag 0) while there is one,
+    // and is off without one.
+    QAction* clear = popUp.addAction(QStringLiteral("Clear Selection"));
+    platform::setMenuItemAction(clear, QStringLiteral("clearSelection"));
+    for (const auto& [end, enabled] : {std::pair{2.0, true}, {0.0, false}}) {
+        selection = {0.5, end};
+        platform::setMenuItemTag(clear, 1);
+        EXPECT_EQ(controller.validateMainMenuItem(clear), enabled) << end;
+        if (enabled)
+            EXPECT_EQ(platform::menuItemTag(clear), 0);
+    }
     controller._menuValidation.timeSliderSelection = nullptr;
     controller._playerViewHasMoviePlayer = false;
     controller._currentMovieRepresentation = Value();
     controller._currentMovieHasVideo = false;
     controller.timeSlider = {};
     clearMovie(record.get());
+}
+
+// Each rotate item is titled by the way it turns: the one tagged 1 turns against the
+// direction the settings make the default.
+TEST_F(MainMenu, RotateItemsAreTitledByTheWayTheyTurn)
+{
+    QAction* byDefault = item("Movie", "Rotate Clockwise");
+    QAction* opposite = item("Movie", "Rotate Counterclockwise");
+    ASSERT_TRUE(byDefault && opposite);
+    EXPECT_EQ(platform::menuItemTag(byDefault), 0);
+    EXPECT_EQ(platform::menuItemTag(opposite), 1);
+    for (const bool counterclockwise : {false, true}) {
+        platform::UserDefaults::standard().setBool(counterclockwise, QStringLiteral("Rotate Counterclockwise"));
+        controllerValidates(byDefault);
+        controllerValidates(opposite);
+        EXPECT_EQ(byDefault->text(), counterclockwise ? QStringLiteral("Rotate Counterclockwise") : QStringLiteral("Rotate Clockwise"));
+        EXPECT_EQ(opposite->text(), counterclockwise ? QStringLiteral("Rotate Clockwise") : QStringLiteral("Rotate Counterclockwise"));
+    }
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Rotate Counterclockwise"));
 }
 
 TEST_F(MainMenu, FlipShowsMixedAndTheInfoItemIsRetitledForRenaming)

@@ -550,6 +550,18 @@ TEST_F(PreferencesTest, ViewerRulesAreStoredAndClearingThemRestoresTheBuiltInRul
     EXPECT_FALSE(defaults().hasPersistentValueForKey(QStringLiteral("Viewer Rules")));
 }
 
+TEST_F(PreferencesTest, AViewerRulesSettingTooLargeToShowIsRefusedAndLeftAsStored)
+{
+    // Laying out such a text held the window for most of a minute when the window opened.
+    const QString huge(PMJSONTextView::kMaximumPasteSize + 1, u'x');
+    defaults().setObject(Value(huge), QStringLiteral("Viewer Rules"));
+    open();
+    ASSERT_EQ(m_alerts.size(), 1);
+    EXPECT_EQ(m_alerts[0].messageText, QStringLiteral("The text is too large to paste."));
+    EXPECT_LE(c().viewerRulesTextView->string().size(), PMJSONTextView::kMaximumPasteSize);
+    EXPECT_TRUE(defaults().stringForKey(QStringLiteral("Viewer Rules")) == huge);
+}
+
 // ---- switches that move files ----
 
 TEST_F(PreferencesTest, DecliningTheOrganiseSwitchLeavesEveryFileInPlace)
