@@ -78,6 +78,8 @@ protected:
         c().smartGroupStorage()->rawChildren()->append(Value(smart));
         c().invalidateLibraryDependencies();
         c().installContextMenus();
+        // Sort items are offered for the container shown.
+        ASSERT_TRUE(c().selectLibraryItem(Value(shelf)));
         bar = PMMainMenu::createMenuBar(c(), &window);
         window.setMenuBar(bar);
         c()._infoMovieRepresentations = Array::make({Value(movieM)});

@@ -240,20 +240,25 @@ TEST_F(ContextMenuWalk, OpenWithAndStopMovingFilesAct)
     std::unique_ptr<QMenu> menu(c().contextMenuForGroupViewItems(some({0}), nullptr));
     ASSERT_NE(menu, nullptr);
     walk("tile", menu.get());
+    // "Open with" opens once; "Always Open with", beside it, changes the default viewer.
     QMenu* openWith = nullptr;
-    for (QAction* item : menu->actions())
+    QMenu* alwaysOpenWith = nullptr;
+    for (QAction* item : menu->actions()) {
         if (item->menu() && item->text() == QLatin1String("Open with"))
             openWith = item->menu();
-    ASSERT_NE(openWith, nullptr);
-    QAction* open = nullptr;
-    QAction* always = nullptr;
-    for (QAction* item : openWith->actions()) {
-        const QString action = platform::menuItemAction(item);
-        if (item->text().startsWith(QLatin1String("Fixture Player")) && action == QLatin1String("openWithApplicationFromMenuItem"))
-            open = item;
-        if (item->text().startsWith(QLatin1String("Fixture Player")) && action == QLatin1String("alwaysOpenWithApplicationFromMenuItem"))
-            always = item;
+        if (item->menu() && item->text() == QLatin1String("Always Open with"))
+            alwaysOpenWith = item->menu();
     }
+    ASSERT_NE(openWith, nullptr);
+    ASSERT_NE(alwaysOpenWith, nullptr);
+    const auto fixtureItem = [](QMenu* in, const char* action) -> QAction* {
+        for (QAction* item : in->actions())
+            if (item->text().startsWith(QLatin1String("Fixture Player")) && platform::menuItemAction(item) == QLatin1String(action))
+                return item;
+        return nullptr;
+    };
+    QAction* open = fixtureItem(openWith, "openWithApplicationFromMenuItem");
+    QAction* always = fixtureItem(alwaysOpenWith, "alwaysOpenWithApplicationFromMenuItem");
     ASSERT_NE(open, nullptr);
     ASSERT_NE(always, nullptr);
     ASSERT_TRUE(open->isEnabled());
@@ -263,13 +268,18 @@ TEST_F(ContextMenuWalk, OpenWithAndStopMovingFilesAct)
 
     platform::performMenuItem(always);
     EXPECT_EQ(QFileInfo(movies[0]->applicationPath()).canonicalFilePath(), QFileInfo(entry).canonicalFilePath());
-    QAction* pellis = findItem(openWith, QStringLiteral("Pellis"));
+    QAction* pellis = findItem(alwaysOpenWith, QStringLiteral("Pellis"));
     ASSERT_NE(pellis, nullptr);
     ASSERT_TRUE(pellis->isEnabled());
     platform::performMenuItem(pellis);
     EXPECT_TRUE(movies[0]->applicationPath().isEmpty());
 
-    // The main menu's File ▸ Open With is built the same way, for the info items.
+    // The main menu's File ▸ Open With is built the same way, for the info items: here the
+    // movies selected in the grid.
+    ASSERT_NE(c()._groupView, nullptr);
+    c()._groupView->selectItems(some({0, 1}), true, false, false);
+    c()._groupView->setFocus();
+    QApplication::processEvents();
     QAction* fileOpenWith = PMMainMenu::itemWithTitle(bar, QStringLiteral("File"), QStringLiteral("Open With"));
     ASSERT_TRUE(fileOpenWith && fileOpenWith->menu());
     c().menuNeedsUpdate(fileOpenWith->menu());
