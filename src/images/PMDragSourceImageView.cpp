@@ -21,6 +21,8 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeData>
+#include <QtCore/QRandomGenerator>
+#include <QtCore/QThreadPool>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QUrl>
 #include <QtGui/QClipboard>
@@ -32,6 +34,7 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QMenu>
 
+#include <cerrno>
 #include <cmath>
 
 using platform::Image;
@@ -57,8 +60,9 @@ QString sourceFileOf(const ImagePtr& image)
     return info.isFile() ? info.absoluteFilePath() : QString();
 }
 
-// Writes the image to the path: its source file's bytes, else the picture encoded.
-QString writeImage(const ImagePtr& image, const QString& sourceFile, double factor, const QString& path)
+// Writes the image to the path: its source file's bytes, else the picture encoded (the
+// given encoding's bytes when there is one).
+QString writeImage(const ImagePtr& image, const QString& sourceFile, double factor, const QString& path, const PMImageEncodingPtr& encoding)
 {
     QByteArray bytes;
     if (!sourceFile.isEmpty()) {
@@ -68,6 +72,10 @@ QString writeImage(const ImagePtr& image, const QString& sourceFile, double fact
         bytes = source.readAll();
         if (source.error() != QFileDevice::NoError)
             return PMImageViewLocalized("The file “%1” could not be read: %2").arg(sourceFile, source.errorString());
+    } else if (encoding) {
+        bytes = encoding->bytes();
+        if (bytes.isEmpty())
+            return PMImageViewLocalized("The picture could not be encoded.");
     } else {
         bytes = factor < 0 ? PNGRepresentation(image) : JPEGRepresentationWithCompressionFactor(image, factor);
         if (bytes.isEmpty())
@@ -97,32 +105,90 @@ void alertSaveFailure(QWidget* window, const QString& path, const QString& reaso
     platform::runAlert(alert);
 }
 
+// Writes the encoded picture on a worker. With `freeName` the path is a suggestion in a
+// folder that nobody confirmed replacing in: the bytes go to a hidden name first and take
+// the first free name from there, so two saves in a row never write over each other.
+// A failure is logged and, when the save had a window, said in an alert on the main thread.
+void writeEncodingLater(const PMImageEncodingPtr& encoding, const QString& path, bool freeName, QWidget* referenceWindow)
+{
+    const bool alerts = referenceWindow != nullptr;
+    QPointer<QWidget> window = referenceWindow;
+    // (An encoding is shared by drags, copies and saves: each waits for it on a worker of
+    // its own rather than chaining onto its future, which takes one continuation only.)
+    QThreadPool::globalInstance()->start([encoding, path, freeName, alerts, window] {
+        QString failure;
+        const QByteArray bytes = encoding->bytes();
+        if (bytes.isEmpty()) {
+            failure = PMImageViewLocalized("The picture could not be encoded.");
+        } else if (!freeName) {
+            failure = platform::saveFile(path, bytes);
+        } else {
+            const QFileInfo info(path);
+            const QString random = QString::number(QRandomGenerator::global()->generate64() & 0xffffffffffffULL, 16).rightJustified(12, u'0');
+            const QString hidden = info.dir().filePath(QStringLiteral(".%1.pellis-%2").arg(info.fileName(), random));
+            failure = platform::saveFile(hidden, bytes);
+            // A name taken meanwhile (by another save) makes it take the next free one.
+            QString target = path;
+            for (int attempt = 0; failure.isEmpty() && attempt < 100; ++attempt) {
+                int code = 0;
+                if (platform::renameWithoutReplacing(hidden, target, &failure, &code))
+                    break;
+                if (code != EEXIST)
+                    break;
+                failure.clear();
+                target = availablePath(target);
+                if (target.isEmpty())
+                    failure = PMImageViewLocalized("No free file name was found.");
+            }
+            if (!failure.isEmpty())
+                QFile::remove(hidden);
+        }
+        if (failure.isEmpty())
+            return;
+        PMLog("cannot save image to <%@>: %@", path, failure);
+        if (alerts)
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [path, window, failure] { alertSaveFailure(window, path, failure); }, Qt::QueuedConnection);
+    });
+}
+
 } // namespace
+
+// ---- Encoded pictures
+
+PMImageEncoding::PMImageEncoding(const ImagePtr& image, double factor) : m_image(image), m_factor(factor < 0 ? -1.0 : std::min(factor, 1.0))
+{
+    const double kind = m_factor;
+    m_future = QtConcurrent::run([image, kind] {
+        if (!image)
+            return QByteArray();
+        return kind < 0 ? PNGRepresentation(image) : JPEGRepresentationWithCompressionFactor(image, kind);
+    });
+}
+
+QByteArray PMImageEncoding::bytes() const
+{
+    QFuture<QByteArray> future = m_future;
+    future.waitForFinished();
+    return future.result();
+}
 
 // ---- Pasteboard data
 
-struct PMImagePasteboardData::Encoded {
-    QByteArray png;
-    QString fileError;
-};
-
-PMImagePasteboardData::PMImagePasteboardData(const ImagePtr& image, const QString& filePath, double factor)
+PMImagePasteboardData::PMImagePasteboardData(const ImagePtr& image, const QString& filePath, double factor, PMImageEncodingPtr encodedPNG)
     : m_hasFile(!filePath.isEmpty())
 {
-    m_encoded = std::make_shared<Encoded>();
-    if (m_hasFile)
-        setUrls({QUrl::fromLocalFile(filePath)});
-    const std::shared_ptr<Encoded> encoded = m_encoded;
-    m_future = QtConcurrent::run([encoded, image, filePath, factor] {
-        if (!image)
-            return;
-        encoded->png = PNGRepresentation(image);
-        if (filePath.isEmpty())
-            return;
-        const QByteArray bytes = factor < 0 ? encoded->png : JPEGRepresentationWithCompressionFactor(image, factor);
-        encoded->fileError = bytes.isEmpty() ? PMImageViewLocalized("The picture could not be encoded.") : platform::saveFile(filePath, bytes);
-        if (!encoded->fileError.isEmpty())
-            PMLog("cannot write dragged image to <%@>: %@", filePath, encoded->fileError);
+    m_png = encodedPNG && encodedPNG->image() == image && encodedPNG->JPEGCompressionFactor() < 0 ? std::move(encodedPNG)
+                                                                                                    : std::make_shared<PMImageEncoding>(image);
+    if (!m_hasFile)
+        return;
+    setUrls({QUrl::fromLocalFile(filePath)});
+    const PMImageEncodingPtr fileBytes = factor < 0 ? m_png : std::make_shared<PMImageEncoding>(image, factor);
+    m_file = QtConcurrent::run([fileBytes, filePath] {
+        const QByteArray bytes = fileBytes->bytes();
+        const QString failure = bytes.isEmpty() ? PMImageViewLocalized("The picture could not be encoded.") : platform::saveFile(filePath, bytes);
+        if (!failure.isEmpty())
+            PMLog("cannot write dragged image to <%@>: %@", filePath, failure);
+        return failure;
     });
 }
 
@@ -143,15 +209,18 @@ bool PMImagePasteboardData::hasFormat(const QString& mimeType) const
 
 QString PMImagePasteboardData::fileError() const
 {
-    m_future.waitForFinished();
-    return m_encoded->fileError;
+    if (!m_hasFile)
+        return {};
+    QFuture<QString> file = m_file;
+    file.waitForFinished();
+    return file.result();
 }
 
 QVariant PMImagePasteboardData::retrieveData(const QString& mimeType, QMetaType type) const
 {
     if (mimeType == QLatin1String("image/png")) {
-        m_future.waitForFinished();
-        return m_encoded->png.isEmpty() ? QVariant() : QVariant(m_encoded->png);
+        const QByteArray png = m_png->bytes();
+        return png.isEmpty() ? QVariant() : QVariant(png);
     }
     // A file that is not written (yet) is not handed out.
     if (m_hasFile && mimeType == QLatin1String("text/uri-list") && !fileError().isEmpty())
@@ -209,7 +278,8 @@ bool PMDragSourceImageView::canRevealSource(const QString& className)
 // ---- Saving
 
 bool PMDragSourceImageView::saveImage(const ImagePtr& image, double factor, const QString& toDirectory, const QString& suggestedFilename,
-                                      QString* getFilename, QWidget* referenceWindow, const QString& className, QString* error)
+                                      QString* getFilename, QWidget* referenceWindow, const QString& className, QString* error,
+                                      const PMImageEncodingPtr& givenEncoding)
 {
     if (!image || !image->isValid())
         return false;
@@ -220,8 +290,20 @@ bool PMDragSourceImageView::saveImage(const ImagePtr& image, double factor, cons
     const QString type = !source.isEmpty() ? sourceExtension : (factor < 0 ? QStringLiteral("png") : QStringLiteral("jpg"));
     const QString name = imageFileBaseName(image, suggestedFilename, type);
 
-    const auto write = [=](const QString& path, QString* reason) {
-        const QString failure = writeImage(image, source, factor, path);
+    // The picture is encoded once, when a path is known: the given encoding when it is of
+    // this kind, else one started then.
+    const double kind = factor < 0 ? -1.0 : std::min(factor, 1.0);
+    const bool reusable = givenEncoding && givenEncoding->image() == image && givenEncoding->JPEGCompressionFactor() == kind;
+    // When nobody waits for the answer, the file is written on a worker and a failure said later.
+    const bool later = source.isEmpty() && !getFilename && !error && QCoreApplication::instance();
+
+    const auto write = [=](const QString& path, QString* reason, bool freeName) {
+        const PMImageEncodingPtr encoding = !source.isEmpty() ? nullptr : reusable ? givenEncoding : std::make_shared<PMImageEncoding>(image, kind);
+        if (later && QFileInfo(QFileInfo(path).absolutePath()).isDir()) {
+            writeEncodingLater(encoding, path, freeName, referenceWindow);
+            return true;
+        }
+        const QString failure = writeImage(image, source, factor, path, encoding);
         if (failure.isEmpty())
             return true;
         PMLog("cannot save image to <%@>: %@", path, failure);
@@ -242,7 +324,7 @@ bool PMDragSourceImageView::saveImage(const ImagePtr& image, double factor, cons
                 alertSaveFailure(referenceWindow, folder, PMImageViewLocalized("No free file name was found."));
             return false;
         }
-        if (!write(path, error))
+        if (!write(path, error, true))
             return false;
         if (getFilename)
             *getFilename = QFileInfo(path).fileName();
@@ -258,14 +340,14 @@ bool PMDragSourceImageView::saveImage(const ImagePtr& image, double factor, cons
     if (!getFilename && panel.window && !panel.window->parentWidget() && !QApplication::activeModalWidget()) {
         platform::beginSavePanelSheet(panel, [write](const QString& path) {
             if (!path.isEmpty())
-                write(path, nullptr);
+                write(path, nullptr, false);
         });
         return true;
     }
     const QString path = platform::runSavePanel(panel);
     if (path.isEmpty())
         return false;
-    if (!write(path, error))
+    if (!write(path, error, false))
         return false;
     if (getFilename)
         *getFilename = QFileInfo(path).fileName();
@@ -277,6 +359,7 @@ bool PMDragSourceImageView::saveImage(const ImagePtr& image, double factor, cons
 void PMDragSourceImageView::setImage(ImagePtr image)
 {
     _dragImage.reset();
+    m_encodedPNG.reset();
     m_image = std::move(image);
     update();
 }
@@ -297,6 +380,13 @@ ImagePtr PMDragSourceImageView::dragImage()
     }
     _dragImage = translucent;
     return _dragImage;
+}
+
+PMImageEncodingPtr PMDragSourceImageView::encodedPNG()
+{
+    if (!m_encodedPNG && m_image)
+        m_encodedPNG = std::make_shared<PMImageEncoding>(m_image);
+    return m_encodedPNG;
 }
 
 QRectF PMDragSourceImageView::imageRect() const
@@ -323,7 +413,7 @@ bool PMDragSourceImageView::saveImage(const ImagePtr& image, const QString& toDi
     if (!target)
         return false;
     return saveImage(target, JPEGCompressionFactorForImage(target), toDirectory, suggestedFilename.isNull() ? _filename : suggestedFilename,
-                     getFilename, window(), className());
+                     getFilename, window(), className(), nullptr, target == m_image ? encodedPNG() : nullptr);
 }
 
 bool PMDragSourceImageView::saveImage(const QString& suggestedFilename)
@@ -340,7 +430,7 @@ void PMDragSourceImageView::copy()
 {
     if (!m_image || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return;
-    auto* data = new PMImagePasteboardData(m_image);
+    auto* data = new PMImagePasteboardData(m_image, QString(), -1, encodedPNG());
     data->setImageData(m_image->pixels()); // the picture itself, for a paste in this program
     QGuiApplication::clipboard()->setMimeData(data);
 }
@@ -428,11 +518,11 @@ QMimeData* PMDragSourceImageView::draggingPasteboard(QString* error)
         const double factor = JPEGCompressionFactorForImage(m_image);
         const QString type = factor < 0 ? QStringLiteral("png") : QStringLiteral("jpg");
         const QString path = QDir(fresh.path()).filePath(imageFileBaseName(m_image, _filename, type) + u'.' + type);
-        auto* data = new PMImagePasteboardData(m_image, path, factor);
+        auto* data = new PMImagePasteboardData(m_image, path, factor, encodedPNG());
         data->setData(QString::fromLatin1(kPMDragSourceImageViewSourcePasteboardType), QByteArray());
         return data;
     }
-    auto* data = new PMImagePasteboardData(m_image);
+    auto* data = new PMImagePasteboardData(m_image, QString(), -1, encodedPNG());
     data->setData(QString::fromLatin1(kPMDragSourceImageViewSourcePasteboardType), m_image->associatedSourcePath.toUtf8());
     data->setUrls({QUrl::fromLocalFile(file)});
     return data;

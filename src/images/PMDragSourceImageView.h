@@ -25,14 +25,33 @@ class QMenu;
 // text when it has none).
 inline constexpr char kPMDragSourceImageViewSourcePasteboardType[] = "com.tolvane.PMDragSourceImageViewSourcePasteboardType";
 
-// A picture on the clipboard or in a drag. Encoding a large picture (an index sheet of tens
-// of megapixels) takes seconds: it is encoded as PNG once, on a worker, as soon as the data
-// is made, and handed out when a receiver asks for it (a drop, a paste), waiting for the
-// worker then. With a file path the worker also writes the file, as PNG or, with a factor
-// from 0 to 1, as JPEG, and the file's URL is handed out once it is written.
+// A picture encoded once, on a worker, as PNG or (with a factor from 0 to 1) as JPEG.
+// Encoding a large picture (an index sheet of tens of megapixels) takes seconds: whoever
+// needs the bytes (a drop, a paste, a saved file) waits for the worker then, and every
+// later receiver gets the same bytes.
+class PMImageEncoding {
+public:
+    explicit PMImageEncoding(const platform::ImagePtr& image, double JPEGCompressionFactor = -1);
+    const platform::ImagePtr& image() const { return m_image; }
+    double JPEGCompressionFactor() const { return m_factor; }
+    // The encoded bytes (empty when the picture cannot be encoded); waits for the worker.
+    QByteArray bytes() const;
+
+private:
+    platform::ImagePtr m_image;
+    double m_factor;
+    QFuture<QByteArray> m_future;
+};
+using PMImageEncodingPtr = std::shared_ptr<PMImageEncoding>;
+
+// A picture on the clipboard or in a drag: its PNG (one given, or one started on a worker
+// as soon as the data is made) is handed out when a receiver asks for it. With a file path
+// a worker also writes the file, as PNG or, with a factor from 0 to 1, as JPEG, and the
+// file's URL is handed out once it is written.
 class PMImagePasteboardData : public QMimeData {
 public:
-    explicit PMImagePasteboardData(const platform::ImagePtr& image, const QString& filePath = QString(), double JPEGCompressionFactor = -1);
+    explicit PMImagePasteboardData(const platform::ImagePtr& image, const QString& filePath = QString(), double JPEGCompressionFactor = -1,
+                                   PMImageEncodingPtr encodedPNG = nullptr);
     ~PMImagePasteboardData() override;
     QStringList formats() const override;
     bool hasFormat(const QString& mimeType) const override;
@@ -43,9 +62,8 @@ protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
 
 private:
-    struct Encoded;
-    std::shared_ptr<Encoded> m_encoded;
-    mutable QFuture<void> m_future;
+    PMImageEncodingPtr m_png;
+    QFuture<QString> m_file;
     bool m_hasFile = false;
 };
 
@@ -68,14 +86,17 @@ public:
     static bool canRevealSource(const QString& className);
 
     // Saves the image: its source file copied when it has one that is still there, else
-    // encoded as JPEG with the factor or, below 0, as PNG. Into the folder (or the class's
-    // silent folder) under the first free name; else where the user chooses in a save
-    // panel. Without `getFilename` and with a window of its own as reference the panel is a
-    // sheet: YES at once, and the file is written when the user confirms. A failed write
-    // says so in an alert when there is a reference window; `error` gets its reason.
+    // encoded as JPEG with the factor or, below 0, as PNG (the given encoding when it is
+    // of this image and kind). Into the folder (or the class's silent folder) under the
+    // first free name; else where the user chooses in a save panel. Without `getFilename`
+    // and with a window of its own as reference the panel is a sheet: YES at once, and the
+    // file is written when the user confirms. A caller that asks for neither the name nor
+    // the error gets the picture encoded and written on a worker (the window stays
+    // responsive); else it waits for the file. A failed write says so in an alert when
+    // there is a reference window; `error` gets its reason.
     static bool saveImage(const platform::ImagePtr& image, double JPEGCompressionFactor, const QString& toDirectory,
                           const QString& suggestedFilename, QString* getFilename, QWidget* referenceWindow, const QString& className,
-                          QString* error = nullptr);
+                          QString* error = nullptr, const PMImageEncodingPtr& encoding = nullptr);
 
     // ---- The image
     const platform::ImagePtr& image() const { return m_image; }
@@ -86,6 +107,8 @@ public:
     // The translucent copy shown under the pointer while dragging: half opaque, its longer
     // side at most 600 points.
     platform::ImagePtr dragImage();
+    // The shown image as PNG, encoded once on a worker for drags, copies and saves.
+    PMImageEncodingPtr encodedPNG();
     // Where the image is drawn: scaled down proportionally when larger than the view,
     // centred.
     QRectF imageRect() const;
@@ -137,6 +160,7 @@ protected:
 private:
     platform::ImagePtr m_image;
     platform::ImagePtr _dragImage;
+    PMImageEncodingPtr m_encodedPNG;
     QString _filename;
     bool m_acceptsDrops = false;
     bool m_pressed = false;

@@ -19,6 +19,8 @@
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeData>
+#include <QtCore/QSemaphore>
+#include <QtCore/QThreadPool>
 #include <QtGui/QClipboard>
 #include <QtGui/QGuiApplication>
 #include <QtCore/QUrl>
@@ -27,6 +29,7 @@
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QMenu>
+#include <QtWidgets/QPushButton>
 
 using platform::DictionaryPtr;
 using platform::ImagePtr;
@@ -233,7 +236,11 @@ TEST_F(IndexImageWindow, SavesTheSheetAndItsFramesWithoutReplacingAnything)
     // Spacing above 0: PNG; saving again keeps the first file.
     view->saveWithModifiers(nullptr, Qt::NoModifier);
     view->saveWithModifiers(nullptr, Qt::NoModifier);
-    QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
+    QStringList files;
+    waitFor([&] {
+        files = QDir(folder).entryList(QDir::Files, QDir::Name);
+        return files.size() >= 2;
+    });
     ASSERT_EQ(files.size(), 2) << files.join(u',').toStdString();
     EXPECT_TRUE(files.contains(QStringLiteral("Numbered (Index).png")));
     const QImage saved(QDir(folder).filePath(QStringLiteral("Numbered (Index).png")));
@@ -242,7 +249,7 @@ TEST_F(IndexImageWindow, SavesTheSheetAndItsFramesWithoutReplacingAnything)
     // Spacing 0: JPEG with the class's factor.
     PMIndexImageView::indexImageSettings()->setValue(spacing, Value(0));
     view->saveWithModifiers(nullptr, Qt::NoModifier);
-    EXPECT_TRUE(QFileInfo::exists(QDir(folder).filePath(QStringLiteral("Numbered (Index).jpg"))));
+    EXPECT_TRUE(waitFor([&] { return QFileInfo::exists(QDir(folder).filePath(QStringLiteral("Numbered (Index).jpg"))); }));
 
     // Frame by frame, into a folder that exists already: a new folder beside it.
     PMIndexImageView::indexImageSettings()->setValue(spacing, Value(10));
@@ -279,6 +286,59 @@ TEST_F(IndexImageWindow, SavesTheSheetAndItsFramesWithoutReplacingAnything)
     });
     EXPECT_FALSE(view->saveImage(QStringLiteral("Numbered (Index)")));
     EXPECT_EQ(alerts, 1);
+}
+
+TEST_F(IndexImageWindow, SaveEncodesTheSheetOnAWorkerOnceForCopiesAndSaves)
+{
+    auto record = showMovie();
+    const QString folder = testsupport::makeTempDir(QStringLiteral("worker"));
+    defaults().setObject(Value(folder), QStringLiteral("PMIndexImageView: Silent Save Directory"));
+    view->setFilename(QStringLiteral("Sheet"));
+    int alerts = 0;
+    platform::setAlertHandler([&](const platform::Alert&) {
+        ++alerts;
+        return platform::AlertResponse{};
+    });
+
+    // Every worker is held: a picture encoded on the main thread would be written before
+    // the save returns; one encoded on a worker is written only once the workers go free.
+    QThreadPool* pool = QThreadPool::globalInstance();
+    QSemaphore started, release;
+    const int workers = pool->maxThreadCount();
+    for (int i = 0; i < workers; ++i)
+        pool->start([&] {
+            started.release();
+            release.acquire();
+        });
+    ASSERT_TRUE(started.tryAcquire(workers, 30000));
+    QPushButton* save = nullptr;
+    for (QPushButton* button : window->findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("Save..."))
+            save = button;
+    ASSERT_TRUE(save);
+    view->copy();
+    save->click();
+    save->click();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    release.release(workers);
+
+    // Both saves end as valid PNG files of the whole sheet, neither over the other, with
+    // nothing hidden left beside them; the clipboard has the same bytes.
+    QStringList files;
+    EXPECT_TRUE(waitFor([&] {
+        files = QDir(folder).entryList(QDir::Files, QDir::Name);
+        return files.size() >= 2;
+    }));
+    ASSERT_EQ(files, (QStringList{QStringLiteral("Sheet 1.png"), QStringLiteral("Sheet.png")}));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), files);
+    for (const QString& name : files) {
+        QImageReader reader(QDir(folder).filePath(name));
+        EXPECT_EQ(reader.format(), QByteArray("png"));
+        EXPECT_EQ(reader.read().size(), view->image()->pixels().size());
+    }
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData()->data(QStringLiteral("image/png")), testsupport::readFile(QDir(folder).filePath(files.at(1))));
+    EXPECT_EQ(alerts, 0);
 }
 
 TEST_F(IndexImageWindow, TheFrameMenuTargetsTheFrameUnderThePointer)
