@@ -88,9 +88,25 @@ struct PMMainController::SmartGroupPopulationJob {
     // Set when a newer update made the result useless: the job stops at the next group or
     // chunk of movies.
     std::atomic<bool> obsolete{false};
+    // The groups it left unfinished when it stopped; said in the debug log (taken on the
+    // main thread when the job was made).
+    std::atomic<int> leftUnfinished{0};
+    bool debugLog = false;
 
     void run()
     {
+        work();
+        if (debugLog && leftUnfinished > 0)
+            PMLog("[Debug] smart groups: a newer update stopped the population with %@ of %@ groups unfinished", QString::number(leftUnfinished.load()),
+                  QString::number(entries.size()));
+    }
+
+    void work()
+    {
+        if (obsolete.load(std::memory_order_relaxed)) {
+            leftUnfinished = int(entries.size());
+            return;
+        }
         std::unique_ptr<PMSmartGroupFastTrack> fastTrack;
         if (settings.fastTrack
             && std::any_of(entries.begin(), entries.end(), [](const Entry& e) { return needsSubdivisionTags(*e.copy); }))
@@ -99,13 +115,17 @@ struct PMMainController::SmartGroupPopulationJob {
         for (const Entry& e : entries)
             criteria.push_back(e.copy->value(QStringLiteral("Criteria")).dictionary());
         platform::concurrentApply(entries.size(), [&](size_t i) {
-            if (obsolete.load(std::memory_order_relaxed))
+            if (obsolete.load(std::memory_order_relaxed)) {
+                ++leftUnfinished;
                 return;
+            }
             PMSideEffectFreeGetters quiet;
             Entry& e = entries[i];
             const PMSmartGroupPopulation population = PMPopulateSmartGroupMovies(criteria[i], movies, now, settings, facts.get(), &obsolete);
-            if (obsolete.load(std::memory_order_relaxed))
+            if (obsolete.load(std::memory_order_relaxed)) {
+                ++leftUnfinished;
                 return;
+            }
             e.copy->setValue(QStringLiteral("Children"), Value(population.children));
             e.expiry = population.expiry;
             if (population.playbackDependent)
@@ -169,6 +189,7 @@ void PMMainController::startSmartGroupPopulation(const Array& smartGroups, doubl
     auto job = std::make_shared<SmartGroupPopulationJob>();
     job->generation = _smartGroupPopulationGeneration;
     job->now = currentDate;
+    job->debugLog = PMDebugLogEnabled();
     // The list as it is now (the update replaces it, but never mind: it is the job's own).
     job->movies = Array::make();
     if (_nonProxyFilteredMovieRepresentations)

@@ -3,13 +3,21 @@
 // keep their children while their source has nothing, the blacklist, the kinds, and the
 // music library's exported file.
 #include "library/model/ModelFixture.h"
+#include "common/TestSupport.h"
 
 #include "library/maintenance/PMExternalMediaLibrary.h"
 
+#include <QtCore/QFile>
+#include <QtCore/QThreadPool>
 #include <QtCore/QTimer>
 #include <QtTest/QTest>
 
+#include <mutex>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -194,6 +202,55 @@ TEST_F(ExternalMediaTest, TheMusicLibraryFileGivesItsVideoTracks)
     for (const Value& v : *mainController().iTunesSourceStorageSection()->rawChildren())
         ids << PMItem(v)->uniqueLibraryID();
     EXPECT_EQ(ids, (QStringList{QStringLiteral("iTunesCategory-Movies"), QStringLiteral("iTunesCategory-TV Shows")}));
+}
+
+TEST_F(ExternalMediaTest, ALateAnswerOfAnOlderReadNeverReplacesANewerOne)
+{
+    // The library file is first a pipe that the test holds: the read started for it waits
+    // until the test writes. Meanwhile an export replaces the file, the change notice starts
+    // a second read, which answers first; the first read's late answer is dropped.
+    const auto libraryWith = [](const QString& name) {
+        return QStringLiteral(R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>Tracks</key><dict>
+  <key>1</key><dict><key>Name</key><string>%1</string><key>Persistent ID</key><string>%1</string><key>Has Video</key><true/>
+    <key>Location</key><string>file:///media/music/%1.m4v</string></dict>
+</dict></dict></plist>)").arg(name).toUtf8();
+    };
+    const QString dir = testsupport::makeTempDir(QStringLiteral("music-order"));
+    const QString path = dir + QStringLiteral("/Library.xml");
+    const QString held = dir + QStringLiteral("/held");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(held).constData()), 0);
+
+    std::mutex lock;
+    QStringList answers;
+    auto reader = std::make_shared<PMMusicLibraryXMLProvider>(path);
+    reader->requestMediaObjects(kPMMusicLibrarySourceIdentifier, [&](const QString&, const ArrayPtr& objects) {
+        std::lock_guard guard(lock);
+        answers << (objects->isEmpty() ? QStringLiteral("(none)") : objects->at(0).dictionary()->value(QStringLiteral("name")).string());
+    });
+    // The first read is waiting at the pipe once a writer can open it.
+    int pipe = -1;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        pipe = ::open(QFile::encodeName(held).constData(), O_WRONLY | O_NONBLOCK);
+        return pipe >= 0;
+    }, 30000));
+
+    testsupport::writeFile(dir + QStringLiteral("/export.xml"), libraryWith(QStringLiteral("NEWER")));
+    ASSERT_EQ(::rename(QFile::encodeName(dir + QStringLiteral("/export.xml")).constData(), QFile::encodeName(path).constData()), 0);
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        QCoreApplication::processEvents();
+        std::lock_guard guard(lock);
+        return !answers.isEmpty();
+    }, 30000));
+
+    const QByteArray older = libraryWith(QStringLiteral("OLDER"));
+    ASSERT_EQ(::write(pipe, older.constData(), size_t(older.size())), ssize_t(older.size()));
+    ::close(pipe);
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    std::lock_guard guard(lock);
+    EXPECT_EQ(answers, QStringList{QStringLiteral("NEWER")});
 }
 
 } // namespace

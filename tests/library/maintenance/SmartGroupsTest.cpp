@@ -3,6 +3,7 @@
 // tag levels (limits, thresholds, others, alternates), the fast track, and the shaping of
 // the tree (bypass, fan-out, raised others, manual order, cleaned subgroup settings).
 #include "library/model/ModelFixture.h"
+#include "common/TestSupport.h"
 
 #include "library/maintenance/PMSmartGroups.h"
 #include "library/model/PMCachedSettings.h"
@@ -11,6 +12,7 @@
 #include <QtCore/QDateTime>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtCore/QSemaphore>
 #include <QtCore/QThreadPool>
 #include <QtTest/QTest>
 
@@ -635,6 +637,57 @@ TEST_F(SmartGroupsTest, WritesWhileAJobRunsNeitherReachTheJobNorGetLost)
     // And it shows what the writes made.
     EXPECT_EQ(tree(*byGenre).count(QStringLiteral("Western(")), 1);
     EXPECT_EQ(tree(*byGenre).count(QStringLiteral("Drama(")), 0);
+}
+
+TEST_F(SmartGroupsTest, ANewerUpdateStopsTheJobOnItsWay)
+{
+    PMMainController& c = mainController();
+    PMLibraryContainerPtr section = library({});
+    std::vector<PMMovieRepresentationOriginalPtr> all;
+    for (int i = 0; i < 2000; ++i) {
+        all.push_back(movie(QStringLiteral("M%1").arg(i, 4, 10, QLatin1Char('0')), 60, 1 + i % 5));
+        section->rawChildren()->append(Value(all.back()));
+    }
+    const auto rated = [](long long least) {
+        return dict({{QStringLiteral("Rating"), Value(dict({{QStringLiteral("Enabled"), true}, {QStringLiteral("Action"), 3}, {QStringLiteral("Value"), least}}))}});
+    };
+    PMLibraryContainerPtr top = group(QStringLiteral("Top"), rated(4));
+    PMLibraryContainerPtr good = group(QStringLiteral("Good"), rated(3));
+    update();
+    ASSERT_EQ(top->rawChildren()->count(), 400);
+
+    // A chunked population asked to stop gives nothing.
+    const std::atomic<bool> stop{true};
+    EXPECT_TRUE(PMPopulateSmartGroupMovies(rated(0), section->rawChildren(), Date::now().secondsSince1970, PMSmartGroupSettings::fromDefaults(),
+                                           nullptr, &stop)
+                    .children->isEmpty());
+
+    // Two quick rating changes while every worker is busy: the first job is overtaken
+    // before it starts and stops without working; the second one's result is shown.
+    setDefault(QStringLiteral("PMDebugLog"), true);
+    testsupport::LogCapture log;
+    QThreadPool* pool = QThreadPool::globalInstance();
+    QSemaphore started, release;
+    const int workers = pool->maxThreadCount();
+    for (int i = 0; i < workers; ++i)
+        pool->start([&] {
+            started.release();
+            release.acquire();
+        });
+    ASSERT_TRUE(started.tryAcquire(workers, 30000));
+    all[4]->setRating(1);
+    c.invalidateLibraryDependencies();
+    all[9]->setRating(1);
+    c.invalidateLibraryDependencies();
+    release.release(workers);
+    c.finishSmartGroupPopulation();
+    pool->waitForDone();
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("PMDebugLog"));
+    const QStringList stopped = log.lines().filter(QStringLiteral("a newer update stopped the population"));
+    ASSERT_EQ(stopped.size(), 1) << log.lines().join(u'\n').toStdString();
+    EXPECT_TRUE(stopped.constFirst().contains(QStringLiteral("with 2 of 2 groups unfinished"))) << stopped.constFirst().toStdString();
+    EXPECT_EQ(top->rawChildren()->count(), 398);
+    EXPECT_EQ(good->rawChildren()->count(), 798);
 }
 
 TEST_F(SmartGroupsTest, GroupsKeepTheirContentUntilTheNewOneArrivesAndFollowRatings)
