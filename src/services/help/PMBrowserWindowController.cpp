@@ -19,7 +19,8 @@
 #include <QtPrintSupport/QPrinter>
 #include <QtWidgets/QAbstractItemView>
 #include <QtWidgets/QApplication>
-#include <QtWidgets/QCompleter>
+#include <QtGui/QKeyEvent>
+#include <QtWidgets/QListView>
 #include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
@@ -213,33 +214,87 @@ void PMBrowserWindowSearchContainer::paintEvent(QPaintEvent*)
 // ---------------------------------------------------------------------------
 // PMBrowserWindowSearchFieldEditor
 
-PMBrowserWindowSearchFieldEditor::PMBrowserWindowSearchFieldEditor(PMBrowserWindowController* controller, QLineEdit* field)
+PMBrowserWindowSearchFieldEditor::PMBrowserWindowSearchFieldEditor(PMBrowserWindowController* controller, QLineEdit* field, QWidget* listParent)
     : QObject(field), m_controller(controller), m_field(field), m_model(new QStringListModel(this))
 {
-    m_completer = new QCompleter(m_model, this);
-    // Not the field's own completer: a chosen suggestion is not typed into the field.
-    m_completer->setWidget(field);
-    m_completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
-    m_completer->setCaseSensitivity(Qt::CaseInsensitive);
-    m_completer->setMaxVisibleItems(12);
-    QObject::connect(m_completer, qOverload<const QString&>(&QCompleter::activated), this, [this](const QString& suggestion) {
-        if (m_controller)
-            m_controller->selectSearchSuggestion(suggestion);
-    });
+    m_list = new QListView(listParent);
+    m_list->setObjectName(QStringLiteral("PMBrowserWindowSearchSuggestions"));
+    m_list->setModel(m_model);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setUniformItemSizes(true);
+    m_list->setFrameShape(QFrame::NoFrame);
+    // Rows start where the search field's text does; a line parts the list from the page.
+    m_list->setStyleSheet(QStringLiteral("QListView { padding: 2px 6px 3px 6px; border: none; border-bottom: 1px solid palette(mid); }"));
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_list->hide();
+    m_list->installEventFilter(this);
+    m_field->installEventFilter(this);
+    // A chosen suggestion opens its page; it is not typed into the field.
+    QObject::connect(m_list, &QListView::clicked, this, [this](const QModelIndex& index) { choose(index); });
+}
+
+PMBrowserWindowSearchFieldEditor::~PMBrowserWindowSearchFieldEditor()
+{
+    delete m_list.data();
+}
+
+void PMBrowserWindowSearchFieldEditor::choose(const QModelIndex& index)
+{
+    if (!index.isValid())
+        return;
+    const QString suggestion = index.data().toString();
+    m_list->hide();
+    if (m_controller)
+        m_controller->selectSearchSuggestion(suggestion);
+}
+
+bool PMBrowserWindowSearchFieldEditor::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !m_list)
+        return QObject::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (watched == m_field && key == Qt::Key_Down && m_list->isVisible() && m_model->rowCount() > 0) {
+        m_list->setFocus(Qt::TabFocusReason);
+        m_list->setCurrentIndex(m_model->index(0));
+        return true;
+    }
+    if (watched == m_list.data()) {
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            const QModelIndex current = m_list->currentIndex();
+            m_field->setFocus(Qt::OtherFocusReason);
+            choose(current);
+            return true;
+        }
+        if (key == Qt::Key_Escape || (key == Qt::Key_Up && m_list->currentIndex().row() <= 0)) {
+            m_list->clearSelection();
+            m_field->setFocus(Qt::OtherFocusReason);
+            if (key == Qt::Key_Escape)
+                m_list->hide();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void PMBrowserWindowSearchFieldEditor::complete()
 {
     const QStringList suggestions = m_controller ? m_controller->searchSuggestionsForQuery(m_field->text()) : QStringList();
     m_model->setStringList(suggestions);
+    if (!m_list)
+        return;
     if (suggestions.isEmpty()) {
-        m_completer->popup()->hide();
+        m_list->hide();
         return;
     }
-    m_completer->setCompletionPrefix(QString());
-    // No item is preselected: Return still finds the typed text in the page.
-    m_completer->complete();
-    m_completer->popup()->setCurrentIndex(QModelIndex());
+    // Up to twelve rows show; more scroll. No row is preselected: Return in the field still
+    // finds the typed text in the page.
+    const int rows = std::min<int>(int(suggestions.size()), 12);
+    const int rowHeight = std::max(m_list->sizeHintForRow(0), m_list->fontMetrics().height() + 4);
+    m_list->setFixedHeight(rows * rowHeight + 2 * m_list->frameWidth() + 6);
+    m_list->clearSelection();
+    m_list->show();
 }
 
 QStringList PMBrowserWindowSearchFieldEditor::suggestions() const
@@ -516,7 +571,7 @@ void PMBrowserWindowController::showSearchField(bool flag)
             done->setAutoDefault(false);
             row->addWidget(m_searchField, 1);
             row->addWidget(done);
-            m_searchFieldEditor = new PMBrowserWindowSearchFieldEditor(this, m_searchField);
+            m_searchFieldEditor = new PMBrowserWindowSearchFieldEditor(this, m_searchField, m_contentView);
             QObject::connect(m_searchField, &QLineEdit::textEdited, this, [this](const QString& text) {
                 setFindPasteboardString(text);
                 if (m_searchFieldEditor)
@@ -528,11 +583,16 @@ void PMBrowserWindowController::showSearchField(bool flag)
             auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_searchContainer, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
             QObject::connect(escape, &QShortcut::activated, this, [this] { showSearchField(false); });
             column->insertWidget(column->indexOf(m_webView), m_searchContainer);
+            column->insertWidget(column->indexOf(m_webView), m_searchFieldEditor->list());
             m_searchContainer->show();
         }
         m_searchField->setFocus(Qt::ShortcutFocusReason);
         m_searchField->selectAll();
     } else if (m_searchContainer) {
+        if (m_searchFieldEditor && m_searchFieldEditor->list()) {
+            column->removeWidget(m_searchFieldEditor->list());
+            m_searchFieldEditor->list()->hide();
+        }
         column->removeWidget(m_searchContainer);
         m_searchContainer->hide();
         m_searchContainer->deleteLater();

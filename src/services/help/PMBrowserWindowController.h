@@ -15,12 +15,14 @@
 #include <QtCore/QUrl>
 #include <QtGui/QIcon>
 #include <QtWidgets/QLineEdit>
+#include <QtWidgets/QListView>
 #include <QtWidgets/QMainWindow>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QTextBrowser>
 #include <QtWidgets/QToolButton>
 
-class QCompleter;
+
+class QModelIndex;
 class QScreen;
 class QStringListModel;
 class PMBrowserWindowController;
@@ -81,16 +83,25 @@ protected:
 class PMBrowserWindowSearchFieldEditor : public QObject {
     Q_OBJECT
 public:
-    PMBrowserWindowSearchFieldEditor(PMBrowserWindowController* controller, QLineEdit* field);
+    // The list of suggestions is a widget of `listParent`, placed by the caller right
+    // below the search bar: it pushes the page down rather than covering its first lines.
+    PMBrowserWindowSearchFieldEditor(PMBrowserWindowController* controller, QLineEdit* field, QWidget* listParent);
+    ~PMBrowserWindowSearchFieldEditor() override;
     // Shows the suggestions for the field's text (or hides the list when there are none).
     void complete();
-    QCompleter* completer() const { return m_completer; }
+    QListView* list() const { return m_list; }
     QStringList suggestions() const;
 
+protected:
+    // Down in the field goes to the list; Return in the list chooses, Escape (or Up on its
+    // first row) goes back to the field.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void choose(const QModelIndex& index);
     QPointer<PMBrowserWindowController> m_controller;
     QLineEdit* m_field;
-    QCompleter* m_completer;
+    QPointer<QListView> m_list;
     QStringListModel* m_model;
 };
 
