@@ -20,6 +20,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QtTest/QTest>
+#include <QtWidgets/QListView>
+
 using testsupport::makeTempDir;
 using testsupport::waitUntil;
 using testsupport::writeFile;
@@ -286,6 +289,55 @@ TEST_F(HelpWindowTest, SearchSuggestionsOpenTheirPageWithTheWordHighlighted)
     EXPECT_TRUE(manager->searchSuggestionsForQuery(QStringLiteral("smart group")).isEmpty());
     manager->selectSearchSuggestion(QStringLiteral("No such title"));
     EXPECT_EQ(shown(), QStringLiteral("second.html"));
+}
+
+TEST_F(HelpWindowTest, TypedSuggestionsShowBetweenTheSearchBarAndThePageAndAreChosenByKeys)
+{
+    manager->help(nullptr);
+    ASSERT_TRUE(waitForQuickAccess(QStringLiteral("overview.html")));
+    manager->openPage(QStringLiteral("sub/third"), QString(), true);
+    manager->window()->show();
+    manager->showSearchField(true);
+    QLineEdit* field = manager->searchField();
+    ASSERT_TRUE(field);
+    QCoreApplication::processEvents();
+    manager->contentView()->layout()->activate();
+    const int barTop = manager->searchContainer()->y();
+    const int pageTop = manager->webView()->y();
+    field->clear();
+    QTest::keyClicks(field, QStringLiteral("smart group"));
+    QListView* list = manager->searchFieldEditor()->list();
+    ASSERT_TRUE(list);
+    QTRY_VERIFY_WITH_TIMEOUT(list->isVisible(), 10000);
+    QCoreApplication::processEvents();
+    manager->contentView()->layout()->activate();
+    EXPECT_EQ(list->model()->rowCount(), 2);
+    // The list lies between the bar and the page, which moves down instead of being covered.
+    EXPECT_GE(list->y(), manager->searchContainer()->geometry().bottom());
+    EXPECT_GE(manager->webView()->y(), list->geometry().bottom());
+    EXPECT_GE(manager->webView()->y(), pageTop + list->height());
+    EXPECT_GE(list->height(), 2 * list->sizeHintForRow(0));
+
+    // Down goes into the list, Return opens the chosen page and the list goes.
+    QTest::keyClick(field, Qt::Key_Down);
+    EXPECT_EQ(list->currentIndex().row(), 0);
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(shown(), QStringLiteral("second.html"));
+    EXPECT_FALSE(list->isVisible());
+    EXPECT_EQ(field->text(), QStringLiteral("smart group"));
+
+    // Escape in the list hides it; Done takes it away with the bar.
+    manager->openPage(QStringLiteral("sub/third"), QString(), true);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QTRY_VERIFY_WITH_TIMEOUT(list->isVisible(), 10000);
+    QTest::keyClick(field, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Escape);
+    EXPECT_FALSE(list->isVisible());
+    manager->showSearchField(false);
+    QCoreApplication::processEvents();
+    manager->contentView()->layout()->activate();
+    EXPECT_EQ(manager->webView()->y(), barTop);
 }
 
 TEST_F(HelpWindowTest, FindInPageWrapsAndBeepsWhenNothingIsThere)
