@@ -291,7 +291,7 @@ void PMBrowserWindowSearchFieldEditor::complete()
     // Up to twelve rows show; more scroll. No row is preselected: Return in the field still
     // finds the typed text in the page.
     const int rows = std::min<int>(int(suggestions.size()), 12);
-    const int rowHeight = std::max(m_list->sizeHintForRow(0), m_list->fontMetrics().height() + 4);
+    const int rowHeight = m_list->sizeHintForRow(0) > 0 ? m_list->sizeHintForRow(0) : m_list->fontMetrics().height() + 2;
     m_list->setFixedHeight(rows * rowHeight + 2 * m_list->frameWidth() + 6);
     m_list->clearSelection();
     m_list->show();
