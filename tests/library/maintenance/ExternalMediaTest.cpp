@@ -8,6 +8,7 @@
 #include "library/maintenance/PMExternalMediaLibrary.h"
 
 #include <QtCore/QFile>
+#include <QtCore/QScopeGuard>
 #include <QtCore/QThreadPool>
 #include <QtCore/QTimer>
 #include <QtTest/QTest>
@@ -222,6 +223,11 @@ TEST_F(ExternalMediaTest, ALateAnswerOfAnOlderReadNeverReplacesANewerOne)
     ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(held).constData()), 0);
 
+    // The waiting read holds a worker: the second one needs another (one processor gives one).
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int workers = pool->maxThreadCount();
+    pool->setMaxThreadCount(std::max(workers, 2));
+    const auto restore = qScopeGuard([&] { pool->setMaxThreadCount(workers); });
     std::mutex lock;
     QStringList answers;
     auto reader = std::make_shared<PMMusicLibraryXMLProvider>(path);
