@@ -243,6 +243,28 @@ QString populateRealisticLibrary(PMMainController& controller, const RealisticLi
     return {};
 }
 
+platform::ArrayPtr realisticLibraryMovies(PMMainController& controller)
+{
+    auto movies = Array::make();
+    const PMLibraryContainerPtr section = controller.pellisSourceStorageSection();
+    if (!section)
+        return movies;
+    for (const Value& child : *section->rawChildren()) {
+        if (PMLibraryContainer* folder = PMContainer(child)) {
+            for (const Value& movie : *folder->rawChildren())
+                movies->append(movie);
+        } else {
+            movies->append(child);
+        }
+    }
+    return movies;
+}
+
+bool plainBenchLibraryAsked()
+{
+    return qEnvironmentVariable("PELLIS_BENCH_LIBRARY") == QLatin1String("plain");
+}
+
 QString writeRealisticLibrary(const QString& libraryFolder, RealisticLibraryOptions options, RealisticLibraryFigures* figures)
 {
     const QString library = QFileInfo(libraryFolder).absoluteFilePath();

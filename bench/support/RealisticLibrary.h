@@ -10,6 +10,8 @@
 // The same seed gives the same library.
 #pragma once
 
+#include "platform/Value.h"
+
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
@@ -53,6 +55,13 @@ QString absentVolumePath();
 // library up to date. Present files are made first (that takes a few seconds for 100,000).
 // Answers an empty error text, or what went wrong.
 QString populateRealisticLibrary(PMMainController& controller, const RealisticLibraryOptions& options, RealisticLibraryFigures* figures = nullptr);
+
+// Every movie of the movies section, folder by folder (what a benchmark selects).
+platform::ArrayPtr realisticLibraryMovies(PMMainController& controller);
+
+// Whether the benchmarks use the older library of plainly named movies instead
+// (PELLIS_BENCH_LIBRARY=plain in the environment).
+bool plainBenchLibraryAsked();
 
 // Writes such a library for the program itself: its settings (under $HOME and
 // $XDG_CONFIG_HOME, which the caller has pointed at the home before the application object

@@ -8,6 +8,7 @@
 // until its standard output closes.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 
 #include <csignal>
 #include <cstdio>
@@ -28,7 +29,13 @@ int main()
     }
     // One report per batch of changes: each is taken away as soon as it is printed, so the
     // next report comes with the next change after that.
+    int fixesEvent = 0, fixesError = 0;
+    if (!XFixesQueryExtension(display, &fixesEvent, &fixesError)) {
+        std::fprintf(stderr, "screenwatch: the display has no XFIXES extension\n");
+        return 1;
+    }
     const Damage damage = XDamageCreate(display, DefaultRootWindow(display), XDamageReportNonEmpty);
+    const XserverRegion parts = XFixesCreateRegion(display, nullptr, 0);
     XSync(display, False);
     std::printf("ready\n");
     std::fflush(stdout);
@@ -39,11 +46,14 @@ int main()
             continue;
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
-        const auto* notify = reinterpret_cast<const XDamageNotifyEvent*>(&event);
-        XDamageSubtract(display, damage, None, None);
-        XFlush(display);
-        if (std::printf("%lld %d %d %d %d\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, notify->area.x, notify->area.y,
-                        notify->area.width, notify->area.height)
+        // What changed: the damage taken away, as a region, and its bounds.
+        XDamageSubtract(display, damage, None, parts);
+        int count = 0;
+        XRectangle bounds{};
+        if (XRectangle* rectangles = XFixesFetchRegionAndBounds(display, parts, &count, &bounds))
+            XFree(rectangles);
+        if (std::printf("%lld %d %d %d %d\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, bounds.x, bounds.y,
+                        bounds.width, bounds.height)
                 < 0
             || std::fflush(stdout) != 0)
             return 0;
