@@ -170,12 +170,13 @@ QString makeLaunchLibrary(int count = kLaunchMovies, bool inFolder = false, bool
 }
 
 // A library like a user's of COUNT movies in FOLDERS folders, files present or absent,
-// written once under /tmp by bench_makelibrary (beside this program); answers its library
-// folder, or nothing when it could not be made.
+// written once under /tmp by bench_makelibrary (beside this program), where
+// bench/measure-real-program.py keeps its libraries too; answers its library folder, or
+// nothing when it could not be made.
 QString makeRealisticLibrary(int count, int folders, bool present)
 {
     const QString home = QDir::tempPath()
-                         + QStringLiteral("/pellis-bench-realistic-%1-%2-%3").arg(count).arg(folders).arg(present ? QStringLiteral("present") : QStringLiteral("absent"));
+                         + QStringLiteral("/pellis-real-libraries/%1-%2-%3").arg(count).arg(folders).arg(present ? QStringLiteral("present") : QStringLiteral("absent"));
     const QString library = home + QStringLiteral("/Library");
     if (QFileInfo::exists(home + QStringLiteral("/.complete")))
         return library;

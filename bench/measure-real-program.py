@@ -6,7 +6,8 @@ every normal window) on a library like a user's (written once by build/bench/ben
 into a cache folder), each run in a fresh home, watches the screen with
 build/bench/pellis_screenwatch (X DAMAGE) and reports, each as the median of several runs:
 
-  launch        exec to the last paint (the screen quiet for 1.5 s), peak resident memory then
+  launch        exec to the last paint (the window shown, then the screen quiet for 2 s), and
+                peak resident memory then
   search        the first keystroke typed into the search field: first and last screen change
   context menu  right-click on a tile: first and last change
   rating        a rating chosen from a tile's context menu: first and last change
@@ -48,7 +49,7 @@ OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?>
 # Where the program's parts are in its maximized window at 2560x1440 (the default fonts of
 # a Debian desktop); a change in the window's layout needs these looked at again.
 PROGRAM_PLACES = {
-    "tile": (236, 130),
+    "tile": (236, 130),       # the first tile of the grid (a single click plays it)
     "browse": (253, 26),
     "section": (49, 76),      # "All Media", the movies section, first row of the sidebar
     "expander": (12, 76),     # its disclosure triangle
@@ -88,6 +89,7 @@ class Screen:
             number += chunk
         os.close(read)
         self.display = ":" + number.decode().strip()
+        self.width, self.height = (int(v) for v in size.split("x"))
         self.env = dict(os.environ, DISPLAY=self.display)
         rc = os.path.join(self.tmp, "rc.xml")
         with open(rc, "w") as f:
@@ -174,7 +176,14 @@ class App:
                     self.places[fields[0]] = (int(fields[1]), int(fields[2]))
 
     def launch(self):
-        _, last, timed_out = self.screen.settle(self.start, quiet_ms=1500, timeout_ms=120000, need_change=True)
+        # The window shown first (a library that takes long to load shows nothing for a
+        # while), then the screen quiet for 2 s; the last change counts from the start.
+        try:
+            subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", str(self.process.pid)], env=self.screen.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        except subprocess.TimeoutExpired:
+            pass
+        _, last, timed_out = self.screen.settle(self.start, quiet_ms=2000, timeout_ms=120000, need_change=True)
         return last, peak_rss_mb(self.process.pid), timed_out
 
     def click(self, place, button=1):
@@ -192,6 +201,8 @@ class App:
             print(f"the {self.kind} ended by itself (status {self.process.returncode}):\n{self.log.read()[-2000:]}", file=sys.stderr)
         self.process.kill()
         self.process.wait()
+        # The screen repainted where the window was before anything else starts.
+        self.screen.settle(now_ns(), quiet_ms=500)
         return peak
 
 
@@ -280,6 +291,8 @@ def figure_page_down(app, keys=160):
         s.xdotool("key", "Escape")
     else:
         app.click("grid")
+    # The pointer out of the way: no tile's tooltip in the figure.
+    s.xdotool("mousemove", 40, s.height - 60)
     s.settle(now_ns(), quiet_ms=800)
     t = now_ns()
     s.xdotool("key", "--delay", "15", *(["Page_Down"] * keys))
@@ -315,7 +328,8 @@ def fresh_home(library_home):
     return home
 
 
-FIGURES = ["launch", "search", "context menu", "rating", "browse", "preferences", "folder", "page down"]
+# Page Down before the folder: it scrolls what the window shows at launch (every movie).
+FIGURES = ["launch", "search", "context menu", "rating", "browse", "preferences", "page down", "folder"]
 
 
 def run_once(screen, kind, args, library_home, figures, one_folder, cpus):
@@ -423,8 +437,7 @@ ALL = [
     (100000, 1, True, 0, ["launch"]),
     (20000, 400, False, 0, ["launch", "search", "page down"]),
     (20000, 400, True, 0, ["launch"]),
-    (100000, 2000, False, 4, ["launch", "search", "rating", "context menu"]),
-    (20000, 400, False, 4, ["launch", "search", "page down"]),
+    (100000, 2000, False, 4, ["launch", "search", "rating"]),
 ]
 
 
