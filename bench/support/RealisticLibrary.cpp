@@ -199,7 +199,9 @@ QString populateRealisticLibrary(PMMainController& controller, const RealisticLi
             }
             const int look = int(random.bounded(20));
             if (look == 0) {
-                m->rotateByAngle(random.bounded(2) ? 90 : 270);
+                // As a turn stored by an earlier session (turning one now would redo its
+                // pictures, through the image services a benchmark may not have).
+                setNumberWithInteger(*m->userSettings(), random.bounded(2) ? 90 : 270, QStringLiteral("Angle"));
                 ++figures.rotated;
             } else if (look == 1) {
                 m->userSettings()->setValue(QStringLiteral("Visible Area"),
