@@ -13,6 +13,7 @@
 
 #include "BenchLibrary.h"
 #include "BenchSupport.h"
+#include "support/RealisticLibrary.h"
 
 #include <benchmark/benchmark.h>
 
@@ -53,10 +54,21 @@ void BM_ValidateMainMenu(benchmark::State& state)
     c.registerDefaultSettings();
     PMLibraryContainerPtr section = c.pellisSourceStorageSection();
     auto selected = Array::make();
-    for (int i = 0; i < kSelected; ++i) {
-        auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/bench/Movie %1.mov").arg(i));
-        section->rawChildren()->append(Value(movie));
-        selected->append(Value(movie));
+    if (benchsupport::plainBenchLibraryAsked()) {
+        for (int i = 0; i < kSelected; ++i) {
+            auto movie = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/bench/Movie %1.mov").arg(i));
+            section->rawChildren()->append(Value(movie));
+            selected->append(Value(movie));
+        }
+    } else {
+        // The selection of a library like a user's, its files absent (validation never reads them).
+        benchsupport::RealisticLibraryOptions options;
+        options.movies = kSelected;
+        options.folders = kSelected / 50;
+        options.present = false;
+        if (const QString error = benchsupport::populateRealisticLibrary(c, options); !error.isEmpty())
+            qFatal("cannot make the library: %s", qPrintable(error));
+        selected = benchsupport::realisticLibraryMovies(c);
     }
     c.invalidateLibraryDependencies();
     c._infoMovieRepresentations = selected;
@@ -99,7 +111,9 @@ bool waitFor(const std::function<bool()>& condition)
     return condition();
 }
 
-// A library of movies in the library folder (files not made: records only).
+// A library of movies in the library folder: like a user's, in folders of 50 with their
+// (empty) files made; with PELLIS_BENCH_LIBRARY=plain, plainly named movies loose in the
+// section, their files not made (records only).
 void makeLibrary(PMMainController& c, int count, Array* selected)
 {
     c.resetForTesting();
@@ -108,6 +122,18 @@ void makeLibrary(PMMainController& c, int count, Array* selected)
     QDir().mkpath(library);
     platform::UserDefaults::standard().setObject(Value(library), QStringLiteral("Library Path"));
     PMLibraryContainerPtr section = c.pellisSourceStorageSection();
+    if (!benchsupport::plainBenchLibraryAsked()) {
+        benchsupport::RealisticLibraryOptions options;
+        options.movies = count;
+        options.folders = std::max(1, count / 50);
+        options.mediaFolder = library;
+        if (const QString error = benchsupport::populateRealisticLibrary(c, options); !error.isEmpty())
+            qFatal("cannot make the library: %s", qPrintable(error));
+        if (selected)
+            for (const Value& movie : *benchsupport::realisticLibraryMovies(c))
+                selected->append(movie);
+        return;
+    }
     for (int i = 0; i < count; ++i) {
         auto movie = benchsupport::gridMovie(library + QStringLiteral("/Movie %1.mov").arg(i), i);
         section->rawChildren()->append(Value(movie));

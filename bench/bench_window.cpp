@@ -5,7 +5,10 @@
 // figure reported is the median of five.
 //
 // `bench_window --scale [COUNT]` (100,000) measures the window at library scale, each figure
-// in a fresh child process holding COUNT movies in one folder: launch to a painted window
+// in a fresh child process holding COUNT movies of a library like a user's (made once by
+// bench_makelibrary under /tmp: in folders of 50, and all in one folder for the figure that
+// chooses it; `--scale-absent` the same with every movie's file absent, `--scale-plain` the
+// older library of plainly named movies, loose and in one folder): launch to a painted window
 // and the memory then, the longest hold of the main thread after the first search keystroke,
 // the main thread's time per step of Page Down repeated every 15 ms (and whether the view
 // lands where the keys say), the memory after scrolling the whole grid end to end (every
@@ -163,6 +166,31 @@ QString makeLaunchLibrary(int count = kLaunchMovies, bool inFolder = false, bool
             return {};
         QFile(library + QStringLiteral("/.complete")).open(QIODevice::WriteOnly);
     }
+    return library;
+}
+
+// A library like a user's of COUNT movies in FOLDERS folders, files present or absent,
+// written once under /tmp by bench_makelibrary (beside this program), where
+// bench/measure-real-program.py keeps its libraries too; answers its library folder, or
+// nothing when it could not be made.
+QString makeRealisticLibrary(int count, int folders, bool present)
+{
+    const QString home = QDir::tempPath()
+                         + QStringLiteral("/pellis-real-libraries/%1-%2-%3").arg(count).arg(folders).arg(present ? QStringLiteral("present") : QStringLiteral("absent"));
+    const QString library = home + QStringLiteral("/Library");
+    if (QFileInfo::exists(home + QStringLiteral("/.complete")))
+        return library;
+    QDir(home).removeRecursively();
+    QStringList arguments = {QStringLiteral("--home"), home, QStringLiteral("--movies"), QString::number(count), QStringLiteral("--folders"),
+                             QString::number(folders)};
+    if (!present)
+        arguments << QStringLiteral("--absent");
+    QProcess maker;
+    maker.setProcessChannelMode(QProcess::ForwardedChannels);
+    maker.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bench_makelibrary"), arguments);
+    if (!maker.waitForFinished(900000) || maker.exitStatus() != QProcess::NormalExit || maker.exitCode() != 0)
+        return {};
+    QFile(home + QStringLiteral("/.complete")).open(QIODevice::WriteOnly);
     return library;
 }
 
@@ -345,7 +373,7 @@ void givePicturesToShownTiles(PMGroupView* grid, qint64* given)
         }
 }
 
-void scaleOnce(const QString& library, const QString& figure)
+void scaleOnce(const QString& library, const QString& figure, const QString& folderName)
 {
     defaults().setObject(Value(library), QStringLiteral("Library Path"));
     QElapsedTimer timer;
@@ -528,7 +556,7 @@ void scaleOnce(const QString& library, const QString& figure)
         qsizetype folderRow = -1, otherRow = -1;
         for (qsizetype row = 0; list && row < list->numberOfRows(); ++row) {
             PMLibraryItem* item = PMItem(list->itemAtRow(row));
-            if (item && item->displayName() == QLatin1String("Films"))
+            if (item && item->displayName() == folderName)
                 folderRow = row;
             else if (item && item->isContainer() && otherRow < 0 && row > 0)
                 otherRow = row;
@@ -552,10 +580,15 @@ void scaleOnce(const QString& library, const QString& figure)
     std::_Exit(0);
 }
 
-int measureAtScale(int count)
+// `kind`: "realistic", "absent" (realistic, every file absent) or "plain".
+int measureAtScale(int count, const QString& kind)
 {
-    const QString loose = makeLaunchLibrary(count, false);
-    const QString folder = makeLaunchLibrary(count, true);
+    const bool plain = kind == QLatin1String("plain");
+    const bool present = kind != QLatin1String("absent");
+    const QString loose = plain ? makeLaunchLibrary(count, false) : makeRealisticLibrary(count, 2000, present);
+    const QString folder = plain ? makeLaunchLibrary(count, true) : makeRealisticLibrary(count, 1, present);
+    // The folder that holds every movie.
+    const QString folderName = plain ? QStringLiteral("Films") : QStringLiteral("Everything");
     if (loose.isEmpty() || folder.isEmpty()) {
         std::fprintf(stderr, "cannot make the library\n");
         return 1;
@@ -568,9 +601,9 @@ int measureAtScale(int count)
         child.setProcessEnvironment(childEnvironment(home));
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         const QString lib = figure == QLatin1String("folder") ? folder : loose;
-        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scale-once"), lib, figure});
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scale-once"), lib, figure, folderName});
         child.waitForFinished(600000);
-        std::printf("%d movies, %s", count, child.readAllStandardOutput().constData());
+        std::printf("%d movies (%s), %s", count, qPrintable(kind), child.readAllStandardOutput().constData());
         std::fflush(stdout);
     }
     return 0;
@@ -747,7 +780,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellis"));
     if (args.value(0) == QLatin1String("--scale-once")) {
-        scaleOnce(args.value(1), args.value(2));
+        scaleOnce(args.value(1), args.value(2), args.value(3, QStringLiteral("Films")));
         return 0;
     }
     if (child)
@@ -755,7 +788,11 @@ int main(int argc, char** argv)
     if (args.value(0) == QLatin1String("--scale-renamed"))
         return measureRenamedAtScale(args.value(1, QStringLiteral("100000")).toInt());
     if (args.value(0) == QLatin1String("--scale"))
-        return measureAtScale(args.value(1, QStringLiteral("100000")).toInt());
+        return measureAtScale(args.value(1, QStringLiteral("100000")).toInt(), QStringLiteral("realistic"));
+    if (args.value(0) == QLatin1String("--scale-absent"))
+        return measureAtScale(args.value(1, QStringLiteral("100000")).toInt(), QStringLiteral("absent"));
+    if (args.value(0) == QLatin1String("--scale-plain"))
+        return measureAtScale(args.value(1, QStringLiteral("100000")).toInt(), QStringLiteral("plain"));
     if (args.value(0) == QLatin1String("--gallery") && args.size() >= 2)
         return gallery(args[1], args.value(2, QStringLiteral("300")).toInt());
     return measureLaunches();

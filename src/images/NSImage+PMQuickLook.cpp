@@ -17,6 +17,8 @@
 #include <QtCore/QHash>
 #include <QtCore/QMimeDatabase>
 #include <QtCore/QStandardPaths>
+
+#include <mutex>
 #include <QtGui/QIcon>
 #include <QtGui/QImageReader>
 #include <QtGui/QPainter>
@@ -166,9 +168,31 @@ const QRect kIconFrameInPreview(153, 153, 206, 206);
 
 QString PMFileIconTypeName(const QUrl& url)
 {
-    static QMimeDatabase database;
     const QString name = url.isLocalFile() ? url.toLocalFile() : url.path();
-    return QFileInfo(name).suffix().isEmpty() ? QString() : database.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name();
+    const QFileInfo info(name);
+    if (info.suffix().isEmpty())
+        return {};
+    // Every tile without a picture asks, each time it scrolls into view, and matching a name
+    // against every pattern of the type database takes longer than drawing the tile. The
+    // type is remembered by everything after the name's first dot (so ".tar.gz" and ".gz"
+    // stay apart), where that alone tells the same type as the whole name.
+    const QString suffix = info.completeSuffix();
+    static std::mutex mutex;
+    static QHash<QString, QString> bySuffix;
+    static QMimeDatabase database;
+    {
+        std::lock_guard lock(mutex);
+        if (const auto it = bySuffix.constFind(suffix); it != bySuffix.constEnd())
+            return *it;
+    }
+    const QString type = database.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name();
+    const QString bySuffixAlone = database.mimeTypeForFile(QStringLiteral("x.") + suffix, QMimeDatabase::MatchExtension).name();
+    if (type == bySuffixAlone) {
+        std::lock_guard lock(mutex);
+        if (bySuffix.size() < 4096)
+            bySuffix.insert(suffix, type);
+    }
+    return type;
 }
 
 QImage PMFileIconImageForTypeName(const QString& typeName)

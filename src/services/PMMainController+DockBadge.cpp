@@ -10,13 +10,65 @@
 #include "services/AIHAnnouncements.h"
 #include "services/PMApplicationIcon.h"
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QSet>
+#include <QtCore/QTimer>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QIcon>
 #include <QtGui/QPalette>
 
 #include <algorithm>
 #include <cmath>
+
+namespace {
+
+// Handing the window system a new window icon sends every size of it to the display server
+// (about a megabyte at 256 px) and costs milliseconds of the main thread. Background work
+// that starts and ends with every tile scrolled into view would redraw it many times a
+// second, so the window takes the newest icon at most every quarter second, and a badge that
+// came and went meanwhile never reaches it.
+constexpr int kWindowIconInterval = 250;
+
+struct WindowIconUpdate {
+    QImage wanted;
+    QImage shown;
+    QImage plain; // the icon without a badge, as the last busy period ended
+    QElapsedTimer sinceShown;
+    bool pending = false;
+};
+
+WindowIconUpdate& windowIconUpdate()
+{
+    static WindowIconUpdate update;
+    return update;
+}
+
+void applyWantedWindowIcon()
+{
+    WindowIconUpdate& update = windowIconUpdate();
+    update.pending = false;
+    // Until a badge was shown, the window shows the plain icon already.
+    if (update.wanted.isNull() || update.wanted == (update.shown.isNull() ? update.plain : update.shown))
+        return;
+    update.shown = update.wanted;
+    update.sinceShown.start();
+    QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(update.shown)));
+}
+
+void showWindowIconSoon(const QImage& icon)
+{
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return;
+    WindowIconUpdate& update = windowIconUpdate();
+    update.wanted = icon;
+    if (update.pending)
+        return;
+    update.pending = true;
+    const qint64 since = update.sinceShown.isValid() ? update.sinceShown.elapsed() : kWindowIconInterval;
+    QTimer::singleShot(int(std::max<qint64>(0, kWindowIconInterval - since)), QCoreApplication::instance(), applyWantedWindowIcon);
+}
+
+} // namespace
 
 void PMMainController::updateApplicationIcon()
 {
@@ -87,19 +139,23 @@ void PMMainController::updateApplicationIconWithDownloads(const platform::ArrayP
     QImage icon;
     if (count != 0 || groups) {
         if (baseIcon.isNull()) {
+            // The window may still show the last busy period's badge (its plain icon comes a
+            // moment later): the plain icon that period ended with is the base then.
             const QIcon plain = QGuiApplication::windowIcon();
-            baseIcon = plain.isNull() ? PMApplicationIconImage() : plain.pixmap(QSize(256, 256)).toImage();
+            baseIcon = !windowIconUpdate().plain.isNull() ? windowIconUpdate().plain
+                       : plain.isNull()                   ? PMApplicationIconImage()
+                                                          : plain.pixmap(QSize(256, 256)).toImage();
         }
         const QColor accent = QGuiApplication::palette().color(QPalette::Active, QPalette::Highlight);
         icon = PMApplicationIconWithBadge(baseIcon, count, groups ? progress : -1.0, accent);
     }
     // The window icon carries the badge where no launcher listens; back to the plain icon at
     // the end of a busy period.
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        if (!icon.isNull())
-            QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(icon)));
-        else if (!baseIcon.isNull())
-            QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(baseIcon)));
+    if (!icon.isNull()) {
+        showWindowIconSoon(icon);
+    } else if (!baseIcon.isNull()) {
+        windowIconUpdate().plain = baseIcon;
+        showWindowIconSoon(baseIcon);
     }
     if (icon.isNull())
         baseIcon = QImage();

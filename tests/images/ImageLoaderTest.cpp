@@ -19,6 +19,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QFileInfo>
+#include <QtCore/QMimeDatabase>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QThread>
 #include <QtGui/QImageWriter>
@@ -700,4 +701,21 @@ TEST_F(ImageLoader, AFileFoundAgainOrDoneMovingIsAskedForAgain)
             record->setMissing(false, false);
         EXPECT_FALSE(record->isPosterImagePending()) << (moving ? "done moving" : "found again");
     }
+}
+
+// The type of a tile's icon is remembered by the name's ending; it stays the type the whole
+// name has, whatever was asked before (a ".gz" first, then a ".tar.gz").
+TEST(FileIconTypeName, RememberedTypesMatchTheWholeName)
+{
+    QMimeDatabase database;
+    const QStringList names = {QStringLiteral("/m/a.mp4"),      QStringLiteral("/m/b.mp4"),       QStringLiteral("/m/C.MP4"),
+                               QStringLiteral("/m/a.gz"),       QStringLiteral("/m/b.tar.gz"),    QStringLiteral("/m/c.gz"),
+                               QStringLiteral("/m/Take 1.2.mkv"), QStringLiteral("/m/Take 3.2.mkv"), QStringLiteral("/m/clip.gif"),
+                               QStringLiteral("/m/no suffix"),  QStringLiteral("/m/b.tar.gz")};
+    for (int pass = 0; pass < 2; ++pass)
+        for (const QString& name : names) {
+            const QString expected = QFileInfo(name).suffix().isEmpty() ? QString()
+                                                                        : database.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name();
+            EXPECT_EQ(PMFileIconTypeName(QUrl::fromLocalFile(name)), expected) << qPrintable(name) << " pass " << pass;
+        }
 }

@@ -3,6 +3,11 @@
 #include "library/model/PMMovieRepresentation.h"
 
 #include "common/TestSupport.h"
+#include "services/PMApplicationIcon.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QIcon>
 
 #include <gtest/gtest.h>
 
@@ -85,6 +90,70 @@ TEST_F(DockBadgeTest, WaitingExternalViewerShowsTheArrow)
     c.updateApplicationIconWithDownloads(Array::make(), Array::make(), 1.0);
     EXPECT_EQ(c._applicationIconBadgeCount, -1);
     EXPECT_EQ(c._applicationIconProgress, -1) << "no bar without an active group";
+}
+
+} // namespace
+
+namespace {
+
+QImage shownWindowIcon()
+{
+    return QGuiApplication::windowIcon().pixmap(QSize(256, 256)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+void processEventsFor(int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Background work that starts and ends with every tile scrolled into view: the window icon
+// (a costly round trip to the display) follows the newest state, not every one of them, and
+// a badge that came and went before the window took it never reaches the window.
+TEST_F(DockBadgeTest, WindowIconTakesOnlyTheNewestOfManyQuickChanges)
+{
+    PMMainController& c = mainController();
+    // Idle, as the window shows it (whatever earlier tests left).
+    c.updateApplicationIconWithCrawlDelta(1);
+    c.updateApplicationIconWithCrawlDelta(-1);
+    processEventsFor(700);
+    const qint64 before = QGuiApplication::windowIcon().cacheKey();
+    const QImage plain = QGuiApplication::windowIcon().isNull() ? PMApplicationIconImage().convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                                                                : shownWindowIcon();
+    for (int i = 0; i < 20; ++i) {
+        c.updateApplicationIconWithCrawlDelta(1);
+        c.updateApplicationIconWithCrawlDelta(-1);
+    }
+    EXPECT_EQ(QGuiApplication::windowIcon().cacheKey(), before) << "the window icon is not set while the changes come";
+    processEventsFor(700);
+    EXPECT_EQ(QGuiApplication::windowIcon().cacheKey(), before) << "busy and idle again: the plain icon it already shows";
+
+    // Busy at the end: the window takes the badged icon, once.
+    c.updateApplicationIconWithCrawlDelta(1);
+    c.updateApplicationIconWithCrawlDelta(1);
+    ASSERT_FALSE(c._applicationIconImage.isNull());
+    const QImage badged = c._applicationIconImage.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(QGuiApplication::windowIcon().cacheKey(), before);
+    QElapsedTimer wait;
+    wait.start();
+    while (QGuiApplication::windowIcon().cacheKey() == before && wait.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(shownWindowIcon(), badged);
+
+    // Back to idle, then busy again before the plain icon reached the window: the new badge
+    // is drawn on the plain icon, not on the badge still shown.
+    c.updateApplicationIconWithCrawlDelta(-2);
+    c._applicationIconUpdateTimestamp = 0; // past the background work's own throttle
+    c.updateApplicationIconWithCrawlDelta(1);
+    c.updateApplicationIconWithCrawlDelta(1);
+    EXPECT_EQ(c._applicationIconImage.convertToFormat(QImage::Format_ARGB32_Premultiplied), badged);
+    c.updateApplicationIconWithCrawlDelta(-2);
+    wait.restart();
+    while (shownWindowIcon() != plain && wait.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(shownWindowIcon(), plain);
 }
 
 } // namespace

@@ -852,6 +852,7 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible, const Q
 
 void PMGroupView::paintEvent(QPaintEvent* event)
 {
+    settleScroll();
     QPainter painter(viewport());
     painter.setRenderHint(QPainter::Antialiasing, true);
     const double top = verticalScrollBar()->value();

@@ -1368,6 +1368,26 @@ void PMGroupView::adjustScroll(const QRectF& visible)
 
 void PMGroupView::scrollContentsBy(int, int)
 {
+    viewport()->update();
+    // Keys and the wheel can step faster than a screenful of new tiles is made and drawn:
+    // the steps taken before the next paint are settled together, where the grid rests. A
+    // scroll while the grid is laid out is settled at once, before the layout's own tiles.
+    if (_isTiling) {
+        m_scrollToSettle = true;
+        settleScroll();
+        return;
+    }
+    if (m_scrollToSettle)
+        return;
+    m_scrollToSettle = true;
+    QMetaObject::invokeMethod(this, &PMGroupView::settleScroll, Qt::QueuedConnection);
+}
+
+void PMGroupView::settleScroll()
+{
+    if (!m_scrollToSettle)
+        return;
+    m_scrollToSettle = false;
     const QRectF visible = visibleRect();
     ++animationSuppressionCounter();
     preparePreviewViewsInRect(visible);
@@ -1379,7 +1399,6 @@ void PMGroupView::scrollContentsBy(int, int)
     // popover go to the tile now under it.
     if (!m_tracking.active && interactionCounter() == 0)
         hoverAtPointer();
-    viewport()->update();
 }
 
 bool PMGroupView::updatePreviewForMovieRepresentation(const Value& record)

@@ -308,6 +308,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    // The tiles for where a scroll left the grid: made once for any number of steps taken
+    // before the next paint (or the next turn of the event loop, whichever comes first).
+    void settleScroll();
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -520,6 +523,7 @@ private:
     QVariantAnimation* m_animation = nullptr;
     std::vector<PMGroupViewItemProxy*> m_shown; // the proxies with tiles
     bool m_anyMoving = false;
+    bool m_scrollToSettle = false;
     void stopMoving();
 
     // Press tracking

@@ -19,6 +19,7 @@
 
 #include <QtCore/QMimeData>
 #include <QtGui/QDrag>
+#include <QtGui/QKeyEvent>
 #include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QScrollBar>
@@ -363,6 +364,46 @@ TEST_F(GroupView, VisibleTilesAfterAScroll)
     // A tile whose picture is on screen is found at the pointer.
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, centre(size_t(withViews()[2])));
     EXPECT_EQ(selection(), std::vector<int>({withViews()[2]}));
+}
+
+// Page Down held (keys coming faster than the grid is drawn): the steps taken before the
+// next paint are settled together, so tiles are made for where the grid rests, not for
+// every screenful passed on the way.
+TEST_F(GroupView, KeyStepsBeforeAPaintMakeTilesOnlyWhereTheGridRests)
+{
+    fill(200);
+    grid->show();
+    QCoreApplication::processEvents();
+    const auto newestSerial = [&] {
+        quint64 newest = 0;
+        for (const auto& proxy : grid->movieProxies())
+            if (proxy->view)
+                newest = std::max(newest, proxy->view->serial);
+        return newest;
+    };
+    grid->setFocus();
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    const quint64 before = PMGroupViewTile().serial; // tiles made from here on number after it
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::postEvent(grid.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier));
+    const QRectF visible = [&] {
+        QCoreApplication::processEvents();
+        return grid->visibleRect();
+    }();
+    const auto settled = [&] {
+        for (const auto& proxy : grid->movieProxies())
+            if (bool(proxy->view) != proxy->frame.intersects(visible))
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(testsupport::waitUntil(settled, 10000)) << "tiles exactly where the grid rests";
+    ASSERT_GE(grid->verticalScrollBar()->value(), 5 * grid->verticalScrollBar()->pageStep()) << "every step was taken";
+    std::size_t shown = 0;
+    for (const auto& proxy : grid->movieProxies())
+        shown += proxy->view ? 1 : 0;
+    ASSERT_GT(shown, 0u);
+    EXPECT_EQ(newestSerial() - before, shown) << "no tiles made for the screenfuls passed on the way";
 }
 
 TEST_F(GroupView, RubberBandSelectsAndUpdatesTheStatusOncePerTurn)
