@@ -222,7 +222,9 @@ def figure_search(app):
         app.screen.xdotool("key", "ctrl+f")
     else:
         app.click("search")
-    result = timed(app, lambda: app.screen.xdotool("key", "h"), quiet_ms=1000)
+    # The grid changes only after the search delay (1 s by default): a quiet stretch no
+    # longer than the delay would end the figure with the typed letter alone.
+    result = timed(app, lambda: app.screen.xdotool("key", "h"), quiet_ms=2500)
     app.screen.xdotool("key", "BackSpace")
     app.screen.settle(now_ns(), quiet_ms=800)
     app.screen.xdotool("key", "Escape")
