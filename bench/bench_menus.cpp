@@ -10,6 +10,7 @@
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMainMenu.h"
+#include "ui/commands/PMSlowMenuDelegate.h"
 
 #include "BenchLibrary.h"
 #include "BenchSupport.h"
@@ -201,6 +202,82 @@ void BM_LibraryFolderMenuOf100000Movies(benchmark::State& state)
     platform::setApplicationResponder(nullptr);
 }
 BENCHMARK(BM_LibraryFolderMenuOf100000Movies)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// Opening the submenu of a folder of 100,000 movies (Browse ▸ the movies section ▸ the
+// folder), built and shown: at most 50 ms.
+void BM_BrowseFolderOf100000Movies(benchmark::State& state)
+{
+    PMMainController& c = mainController();
+    c.resetForTesting();
+    c.registerDefaultSettings();
+    benchsupport::RealisticLibraryOptions options;
+    options.movies = 100000;
+    options.folders = 1;
+    options.present = false;
+    if (const QString error = benchsupport::populateRealisticLibrary(c, options); !error.isEmpty())
+        qFatal("cannot make the library: %s", qPrintable(error));
+    platform::setApplicationResponder(&c);
+    const platform::ArrayPtr sections = c.pellisSourceStorageSection()->sortedGroupChildren();
+    if (!sections || sections->isEmpty())
+        qFatal("no folder in the library");
+    const Value folder = sections->at(0);
+    qsizetype items = 0;
+    for (auto _ : state) {
+        QMenu* menu = slowMenuWithTitle(PMContainer(folder)->displayName(), folder);
+        menu->popup(QPoint(10, 10));
+        QCoreApplication::processEvents();
+        items = menu->actions().size();
+        state.PauseTiming();
+        menu->hide();
+        delete menu;
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["items"] = double(items);
+    platform::setApplicationResponder(nullptr);
+}
+BENCHMARK(BM_BrowseFolderOf100000Movies)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Opening "Similar ▸ Genre" of a movie of one genre in a library of 100,000 movies, where
+// thousands share it: at most 50 ms.
+void BM_SimilarGenreOf100000Movies(benchmark::State& state)
+{
+    PMMainController& c = mainController();
+    c.resetForTesting();
+    c.registerDefaultSettings();
+    benchsupport::RealisticLibraryOptions options;
+    options.movies = 100000;
+    options.folders = 2000;
+    options.present = false;
+    if (const QString error = benchsupport::populateRealisticLibrary(c, options); !error.isEmpty())
+        qFatal("cannot make the library: %s", qPrintable(error));
+    platform::setApplicationResponder(&c);
+    Value clicked;
+    for (const Value& movie : *benchsupport::realisticLibraryMovies(c))
+        if (PMMovie(movie) && PMMovie(movie)->cachedLowercaseValuesForLowercaseTag(QStringLiteral("genre")) == QStringList{QStringLiteral("drama")}) {
+            clicked = movie;
+            break;
+        }
+    if (clicked.isNull())
+        qFatal("no movie of one genre");
+    auto populator = PMMainController::PMTagBrowserPopulator(clicked, false);
+    populator->setValue(QStringLiteral("Tag"), Value(QStringLiteral("Genre")));
+    qsizetype items = 0;
+    for (auto _ : state) {
+        QMenu* menu = c.tagBrowserMenuWithTitle(QStringLiteral("Genre"), populator, nullptr);
+        menu->popup(QPoint(10, 10));
+        QCoreApplication::processEvents();
+        items = menu->actions().size();
+        state.PauseTiming();
+        menu->hide();
+        delete menu;
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["items"] = double(items);
+    platform::setApplicationResponder(nullptr);
+}
+BENCHMARK(BM_SimilarGenreOf100000Movies)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
 
