@@ -11,6 +11,9 @@
 #include "ui/commands/PMMainMenu.h"
 #include "ui/commands/PMSlowMenuDelegate.h"
 
+#include <QtCore/QDir>
+#include <QtCore/QFileInfo>
+#include <QtCore/QMap>
 #include <QtGui/QAction>
 #include <QtGui/QScreen>
 #include <QtTest/QTest>
@@ -177,4 +180,34 @@ TEST_F(MenuScale, SimilarShowsAFewHundredMatchesAndRevealsTheRest)
     menu->popup(QPoint(0, 0));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(menu.get()));
     revealAll(menu.get(), all, Choose::Click);
+}
+
+TEST_F(MenuScale, AMoviesContextMenuFindsItsPicturesByTheirOwnNames)
+{
+    const QString path = testsupport::makeTempDir(QStringLiteral("pictures")) + QStringLiteral("/Here.mov");
+    testsupport::writeFile(path, "x");
+    auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(path);
+    library({Value(record)});
+    c().installContextMenus();
+    const QString preview = record->posterImageBasePath(), cover = record->coverImageBasePath();
+    for (const QString& base : {preview, cover})
+        QDir().mkpath(QFileInfo(base).path());
+    // What else lies in the image folders (another movie's picture, a leftover that starts
+    // with the movie's name) is never taken for the movie's own picture.
+    testsupport::writeFile(preview + QStringLiteral(".a-leftover"), "x");
+    testsupport::writeFile(QFileInfo(preview).path() + QStringLiteral("/other.jpg"), "x");
+    const auto revealed = [&] {
+        std::unique_ptr<QMenu> menu(c().contextMenuForGroupViewItems(Array::make({Value(record)}), nullptr));
+        QMap<QString, QString> out;
+        for (QAction* item : menu->actions())
+            if (item->text().startsWith(QLatin1String("Show ")) && item->text().endsWith(QLatin1String(" in File Manager")))
+                out.insert(item->text(), platform::menuItemRepresentedObject(item).string());
+        return out;
+    };
+    EXPECT_FALSE(revealed().contains(QStringLiteral("Show Preview in File Manager")));
+    testsupport::writeFile(preview + QStringLiteral(".jpg"), "x");
+    testsupport::writeFile(cover + QStringLiteral(".tiff"), "x");
+    const QMap<QString, QString> found = revealed();
+    EXPECT_EQ(found.value(QStringLiteral("Show Preview in File Manager")), preview + QStringLiteral(".jpg"));
+    EXPECT_EQ(found.value(QStringLiteral("Show Cover in File Manager")), cover + QStringLiteral(".tiff"));
 }
