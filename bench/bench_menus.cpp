@@ -22,6 +22,7 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QThread>
 #include <QtGui/QAction>
@@ -202,6 +203,49 @@ void BM_LibraryFolderMenuOf100000Movies(benchmark::State& state)
     platform::setApplicationResponder(nullptr);
 }
 BENCHMARK(BM_LibraryFolderMenuOf100000Movies)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// The context menu of one movie whose image folders hold the pictures of 100,000 movies
+// (built and shown, at most 50 ms): its own pictures are found among them.
+void BM_ContextMenuOfOneMovieBesidePictures(benchmark::State& state)
+{
+    PMMainController& c = mainController();
+    auto selected = Array::make();
+    makeLibrary(c, 1000, selected.get());
+    for (const QString& folder : {c.posterImageDirectoryPath(), c.coverImageDirectoryPath()}) {
+        QDir().mkpath(folder);
+        for (int i = 0; i < 100000; ++i) {
+            QFile file(folder + QStringLiteral("/%1.jpg").arg(i, 8, 16, QLatin1Char('0')).toUpper());
+            if (!file.exists())
+                file.open(QIODevice::WriteOnly);
+        }
+    }
+    Value clicked;
+    for (const Value& v : *selected)
+        if (PMMovie(v)) {
+            clicked = v;
+            break;
+        }
+    auto one = Array::make({clicked});
+    c._groupMovieItems = one;
+    c.installContextMenus();
+    platform::setApplicationResponder(&c);
+    qsizetype items = 0;
+    for (auto _ : state) {
+        QMenu* menu = c.contextMenuForGroupViewItems(one, nullptr);
+        menu->popup(QPoint(10, 10));
+        QCoreApplication::processEvents();
+        items = menu->actions().size();
+        state.PauseTiming();
+        menu->hide();
+        delete menu;
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["items"] = double(items);
+    platform::setApplicationResponder(nullptr);
+    c._groupMovieItems = Array::make();
+}
+BENCHMARK(BM_ContextMenuOfOneMovieBesidePictures)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The delete item of the context menu of 10,000 selected movies of a library of 100,000 in
 // the library folder, with "Delete Items Without Confirmation" on: what the menu does on the
