@@ -10,6 +10,7 @@
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMainMenu.h"
+#include "ui/commands/PMSlowMenuDelegate.h"
 
 #include "BenchLibrary.h"
 #include "BenchSupport.h"
@@ -21,6 +22,7 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
+#include <QtCore/QFile>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QThread>
 #include <QtGui/QAction>
@@ -201,6 +203,159 @@ void BM_LibraryFolderMenuOf100000Movies(benchmark::State& state)
     platform::setApplicationResponder(nullptr);
 }
 BENCHMARK(BM_LibraryFolderMenuOf100000Movies)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// The context menu of one movie whose image folders hold the pictures of 100,000 movies
+// (built and shown, at most 50 ms): its own pictures are found among them.
+void BM_ContextMenuOfOneMovieBesidePictures(benchmark::State& state)
+{
+    PMMainController& c = mainController();
+    auto selected = Array::make();
+    makeLibrary(c, 1000, selected.get());
+    for (const QString& folder : {c.posterImageDirectoryPath(), c.coverImageDirectoryPath()}) {
+        QDir().mkpath(folder);
+        for (int i = 0; i < 100000; ++i) {
+            QFile file(folder + QStringLiteral("/%1.jpg").arg(i, 8, 16, QLatin1Char('0')).toUpper());
+            if (!file.exists())
+                file.open(QIODevice::WriteOnly);
+        }
+    }
+    Value clicked;
+    for (const Value& v : *selected)
+        if (PMMovie(v)) {
+            clicked = v;
+            break;
+        }
+    auto one = Array::make({clicked});
+    c._groupMovieItems = one;
+    c.installContextMenus();
+    platform::setApplicationResponder(&c);
+    qsizetype items = 0;
+    for (auto _ : state) {
+        QMenu* menu = c.contextMenuForGroupViewItems(one, nullptr);
+        menu->popup(QPoint(10, 10));
+        QCoreApplication::processEvents();
+        items = menu->actions().size();
+        state.PauseTiming();
+        menu->hide();
+        delete menu;
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["items"] = double(items);
+    platform::setApplicationResponder(nullptr);
+    c._groupMovieItems = Array::make();
+}
+BENCHMARK(BM_ContextMenuOfOneMovieBesidePictures)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The delete item of the context menu of 10,000 selected movies of a library of 100,000 in
+// the library folder, with "Delete Items Without Confirmation" on: what the menu does on the
+// main thread for its title (at most 50 ms); the disk check it hands off is run apart.
+void BM_DeleteItemOf10000SelectedWithoutConfirmation(benchmark::State& state)
+{
+    PMMainController& c = mainController();
+    auto all = Array::make();
+    makeLibrary(c, 100000, all.get());
+    auto selected = Array::make();
+    for (const Value& v : *all) {
+        if (!PMMovie(v))
+            continue;
+        selected->append(v);
+        if (selected->count() == kSelected)
+            break;
+    }
+    platform::UserDefaults::standard().setBool(true, QStringLiteral("Delete Items Without Confirmation"));
+    platform::setApplicationResponder(&c);
+    std::function<bool()> check;
+    for (auto _ : state) {
+        bool confirmation = false;
+        check = c.deleteItemsDryRunDeferringDiskWork(selected, &confirmation);
+        benchmark::DoNotOptimize(confirmation);
+    }
+    QElapsedTimer disk;
+    disk.start();
+    const bool asks = check && check();
+    state.counters["disk_check_ms"] = double(disk.elapsed());
+    state.counters["asks"] = asks ? 1 : 0;
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Delete Items Without Confirmation"));
+    platform::setApplicationResponder(nullptr);
+}
+BENCHMARK(BM_DeleteItemOf10000SelectedWithoutConfirmation)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Opening the submenu of a folder of 100,000 movies (Browse ▸ the movies section ▸ the
+// folder), built and shown: at most 50 ms.
+void BM_BrowseFolderOf100000Movies(benchmark::State& state)
+{
+    PMMainController& c = mainController();
+    c.resetForTesting();
+    c.registerDefaultSettings();
+    benchsupport::RealisticLibraryOptions options;
+    options.movies = 100000;
+    options.folders = 1;
+    options.present = false;
+    if (const QString error = benchsupport::populateRealisticLibrary(c, options); !error.isEmpty())
+        qFatal("cannot make the library: %s", qPrintable(error));
+    platform::setApplicationResponder(&c);
+    const platform::ArrayPtr sections = c.pellisSourceStorageSection()->sortedGroupChildren();
+    if (!sections || sections->isEmpty())
+        qFatal("no folder in the library");
+    const Value folder = sections->at(0);
+    qsizetype items = 0;
+    for (auto _ : state) {
+        QMenu* menu = slowMenuWithTitle(PMContainer(folder)->displayName(), folder);
+        menu->popup(QPoint(10, 10));
+        QCoreApplication::processEvents();
+        items = menu->actions().size();
+        state.PauseTiming();
+        menu->hide();
+        delete menu;
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["items"] = double(items);
+    platform::setApplicationResponder(nullptr);
+}
+BENCHMARK(BM_BrowseFolderOf100000Movies)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Opening "Similar ▸ Genre" of a movie of one genre in a library of 100,000 movies, where
+// thousands share it: at most 50 ms.
+void BM_SimilarGenreOf100000Movies(benchmark::State& state)
+{
+    PMMainController& c = mainController();
+    c.resetForTesting();
+    c.registerDefaultSettings();
+    benchsupport::RealisticLibraryOptions options;
+    options.movies = 100000;
+    options.folders = 2000;
+    options.present = false;
+    if (const QString error = benchsupport::populateRealisticLibrary(c, options); !error.isEmpty())
+        qFatal("cannot make the library: %s", qPrintable(error));
+    platform::setApplicationResponder(&c);
+    Value clicked;
+    for (const Value& movie : *benchsupport::realisticLibraryMovies(c))
+        if (PMMovie(movie) && PMMovie(movie)->cachedLowercaseValuesForLowercaseTag(QStringLiteral("genre")) == QStringList{QStringLiteral("drama")}) {
+            clicked = movie;
+            break;
+        }
+    if (clicked.isNull())
+        qFatal("no movie of one genre");
+    auto populator = PMMainController::PMTagBrowserPopulator(clicked, false);
+    populator->setValue(QStringLiteral("Tag"), Value(QStringLiteral("Genre")));
+    qsizetype items = 0;
+    for (auto _ : state) {
+        QMenu* menu = c.tagBrowserMenuWithTitle(QStringLiteral("Genre"), populator, nullptr);
+        menu->popup(QPoint(10, 10));
+        QCoreApplication::processEvents();
+        items = menu->actions().size();
+        state.PauseTiming();
+        menu->hide();
+        delete menu;
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    state.counters["items"] = double(items);
+    platform::setApplicationResponder(nullptr);
+}
+BENCHMARK(BM_SimilarGenreOf100000Movies)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
 

@@ -39,22 +39,28 @@ const QString kStaticProxies = QStringLiteral("Static Proxies");
 const QString kDeleteIfTrashingFails = QStringLiteral("Delete If Trashing Fails (Apply To All)");
 const QString kKeepIfTrashingFails = QStringLiteral("Keep If Trashing Fails (Apply To All)");
 
-void appendOnce(Array& array, const Value& value)
+// The items of a list, by identity: a selection of thousands is looked up in it without
+// going through the list each time.
+using ItemSet = QSet<const platform::Object*>;
+
+void appendOnce(Array& array, ItemSet& members, const Value& value)
 {
-    if (array.indexOfIdentical(value.objectPointer()) < 0)
+    if (!members.contains(value.objectPointer())) {
+        members.insert(value.objectPointer());
         array.append(value);
+    }
 }
 
 // The paths of the movie records the library tree holds (smart groups and external media
 // sections, which only show records held elsewhere, left out), apart from the items given.
-QSet<QString> pathsHeldByLibrary(PMMainController& c, const Array* except)
+QSet<QString> pathsHeldByLibrary(PMMainController& c, const ItemSet* except)
 {
     QSet<QString> paths;
     std::function<void(const ArrayPtr&, int)> walk = [&](const ArrayPtr& children, int depth) {
         if (!children || depth > 256)
             return;
         for (const Value& v : *children) {
-            if (except && except->indexOfIdentical(v.objectPointer()) >= 0)
+            if (except && except->contains(v.objectPointer()))
                 continue;
             if (PMLibraryContainer* container = PMContainer(v)) {
                 if (!container->isSmartGroup() && !container->isExternalMediaItem())
@@ -274,7 +280,9 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
     // Classify. Entries of static playlists are only noted here: they leave their playlists
     // when the user has confirmed (a cancelled deletion changes nothing).
     Array toRemove;
+    ItemSet toRemoveSet;
     Array originalsViaProxies;
+    ItemSet originalsViaProxiesSet;
     QStringList blacklistPaths;
     QList<std::pair<PMLibraryContainerPtr, QString>> staticEntries;
     bool throughProxy = false;
@@ -296,12 +304,12 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
         if (movie && movie->isProxy()) {
             throughProxy = true;
             const Value original = movie->nonProxySelf();
-            appendOnce(originalsViaProxies, original);
-            appendOnce(toRemove, original);
+            appendOnce(originalsViaProxies, originalsViaProxiesSet, original);
+            appendOnce(toRemove, toRemoveSet, original);
             continue;
         }
         if (PMItem(v))
-            appendOnce(toRemove, v);
+            appendOnce(toRemove, toRemoveSet, v);
     }
 
     bool changed = false;
@@ -352,8 +360,13 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
     for (const Value& v : toRemove)
         toRemoveArray->append(v);
     const ArrayPtr movies = uniqueMovieRepresentationsFromItems(toRemoveArray, {}, false, true, false);
-    for (const Value& original : originalsViaProxies)
-        appendOnce(*movies, original);
+    if (!originalsViaProxies.isEmpty()) {
+        ItemSet movieSet;
+        for (const Value& v : *movies)
+            movieSet.insert(v.objectPointer());
+        for (const Value& original : originalsViaProxies)
+            appendOnce(*movies, movieSet, original);
+    }
 
     // The deletion question.
     bool askedToDelete = false;
@@ -398,17 +411,19 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
         if (!wouldAsk || defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder")) || libraries.isEmpty())
             return false;
         QStringList candidates;
+        QSet<QString> seen;
         for (const Value& v : *movies) {
             PMMovieRepresentationPrototype* movie = PMMovie(v);
             const QString path = movie ? movie->path() : QString();
-            if (path.isEmpty() || candidates.contains(path))
+            if (path.isEmpty() || seen.contains(path))
                 continue;
+            seen.insert(path);
             if (std::any_of(libraries.begin(), libraries.end(), [&](const QString& l) { return isEqualToOrChildOfPath(path, l) && path != l; }))
                 candidates.append(path);
         }
         if (candidates.isEmpty())
             return false;
-        *gDeferredDiskCheck = [candidates, held = pathsHeldByLibrary(*this, &toRemove)] {
+        *gDeferredDiskCheck = [candidates, held = pathsHeldByLibrary(*this, &toRemoveSet)] {
             QStringList existing;
             for (const QString& path : candidates)
                 if (QFileInfo::exists(path))
@@ -421,16 +436,20 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
         return false;
     }
     if (!defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder")) && !libraries.isEmpty()) {
+        QSet<QString> seen;
         for (const Value& v : *movies) {
             PMMovieRepresentationPrototype* movie = PMMovie(v);
             const QString path = movie ? movie->path() : QString();
-            if (path.isEmpty() || filesToTrash.contains(path) || !QFileInfo::exists(path))
+            if (path.isEmpty() || seen.contains(path))
+                continue;
+            seen.insert(path);
+            if (!QFileInfo::exists(path))
                 continue;
             if (std::any_of(libraries.begin(), libraries.end(), [&](const QString& l) { return isEqualToOrChildOfPath(path, l) && path != l; }))
                 filesToTrash.append(path);
         }
         if (!filesToTrash.isEmpty()) {
-            const QSet<QString> reached = filesStillReached(filesToTrash, pathsHeldByLibrary(*this, &toRemove));
+            const QSet<QString> reached = filesStillReached(filesToTrash, pathsHeldByLibrary(*this, &toRemoveSet));
             filesToTrash.removeIf([&](const QString& path) { return reached.contains(path); });
         }
     }

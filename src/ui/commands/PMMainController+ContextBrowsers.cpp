@@ -9,8 +9,10 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
+#include "ui/commands/PMSlowMenuDelegate.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QPointer>
 #include <QtGui/QAction>
 #include <QtGui/QFont>
 #include <QtWidgets/QMenu>
@@ -75,15 +77,28 @@ QAction* addHeader(QMenu* menu, const QString& title, QAction* before = nullptr)
     return item;
 }
 
-// A menu item that opens the movie (selecting it in its container first).
-QAction* addMovieItem(QMenu* menu, const Value& movie)
+// A menu item that opens the movie (selecting it in its container first), placed before
+// `before` (at the end when null).
+QAction* addMovieItem(QMenu* menu, const Value& movie, QAction* before = nullptr)
 {
     PMMovieRepresentationPrototype* record = PMMovie(movie);
-    QAction* item = menu->addAction(record->icon(), platform::escapedMenuTitle(record->displayName()));
+    auto* item = new QAction(record->icon(), platform::escapedMenuTitle(record->displayName()), menu);
+    menu->insertAction(before, item);
     platform::setMenuItemAction(item, QStringLiteral("chooseMovieRepresentationFromMenuItem"));
     platform::setMenuItemRepresentedObject(item, movie);
     platform::setMenuItemTag(item, 1);
     return item;
+}
+
+// The matching movies, the first few hundred at once and the rest on demand.
+void addMovieItems(QMenu* menu, const QList<Value>& movies)
+{
+    QPointer<QMenu> guarded(menu);
+    addMenuListWithLimit(menu, movies.size(), [guarded, movies](qsizetype from, qsizetype to, QAction* before) {
+        if (QMenu* m = guarded)
+            for (qsizetype i = from; i < to; ++i)
+                addMovieItem(m, movies.at(i), before);
+    });
 }
 
 // Menus have no indentation of their own: the title moves right by an em per level.
@@ -137,6 +152,8 @@ QStringList PMMainController::similarTagNamesOfMovieRepresentation(PMMovieRepres
 QMenu* PMMainController::tagBrowserMenuWithTitle(const QString& title, const DictionaryPtr& populator, QWidget* parent)
 {
     auto* menu = new QMenu(title, parent);
+    // Thousands of matches scroll in one column within the screen.
+    makeMenuScroll(menu);
     const bool context = populator->contains(kContextBrowserKey);
     menu->setObjectName(context ? QStringLiteral("Context Browser") : QStringLiteral("Tag Browser"));
     platform::setMenuItemRepresentedObject(menu->menuAction(), Value(populator));
@@ -197,8 +214,7 @@ void PMMainController::populateTagMatchMenu(QMenu* menu, const DictionaryPtr& po
     // at all has nothing to share.
     if (chosen.isEmpty())
         return;
-    for (const Value& v : matchingMovieRepresentations(movie, chosen))
-        addMovieItem(menu, v);
+    addMovieItems(menu, matchingMovieRepresentations(movie, chosen));
 }
 
 QList<Value> PMMainController::matchingMovieRepresentations(const Value& except, const QList<QPair<QString, QStringList>>& lowercaseValuesByLowercaseTag)
@@ -265,8 +281,7 @@ void PMMainController::populateTagMatchMenu(QMenu* menu, const DictionaryPtr& po
     }
     if (header)
         addHeader(menu, headerTitle);
-    for (const Value& v : matches)
-        addMovieItem(menu, v);
+    addMovieItems(menu, matches);
 }
 
 // ---- "Other Contexts" ---------------------------------------------------------------------

@@ -207,14 +207,19 @@ QIcon applicationIcon(const QString& desktopEntryPath)
 }
 
 // The file an image folder keeps an image in (its base path with the extension it was
-// stored with); empty when there is none.
+// stored with); empty when there is none. Pictures are stored only as JPEG or TIFF: the two
+// names are looked up, as listing an image folder of a big library at every right-click
+// takes far longer than a menu may.
 QString storedImageFile(const QString& basePath)
 {
     if (basePath.isEmpty())
         return {};
-    const QFileInfo base(basePath);
-    const QStringList found = base.dir().entryList({base.fileName() + QStringLiteral(".*")}, QDir::Files);
-    return found.isEmpty() ? QString() : base.dir().filePath(found.constFirst());
+    for (const QString& extension : {QStringLiteral(".jpg"), QStringLiteral(".tiff")}) {
+        const QString path = basePath + extension;
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return {};
 }
 
 } // namespace

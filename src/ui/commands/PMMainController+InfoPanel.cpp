@@ -105,7 +105,18 @@ ArrayPtr PMMainController::cachedInfoMovieRepresentationsSorted(bool sorted)
     } else if (!_mainWindow) {
         // Without a library window (before it is built) the movies the info panel edits
         // are the only ones chosen; nothing to keep for the turn.
-        return _infoMovieRepresentations ? std::make_shared<Array>(_infoMovieRepresentations->values()) : Array::make();
+        // Every item of a menu asks: the copy is shared while it is still that list, for
+        // this turn of the event loop.
+        static std::weak_ptr<Array> copiedFrom;
+        static ArrayPtr copy;
+        if (!_infoMovieRepresentations)
+            return Array::make();
+        if (!copy || copiedFrom.lock() != _infoMovieRepresentations || copy->count() != _infoMovieRepresentations->count()) {
+            copy = std::make_shared<Array>(_infoMovieRepresentations->values());
+            copiedFrom = _infoMovieRepresentations;
+            QTimer::singleShot(0, this, [] { copy.reset(); });
+        }
+        return copy;
     } else {
         result = _cachedInfoMovieRepresentations ? _cachedInfoMovieRepresentations : Array::make();
     }

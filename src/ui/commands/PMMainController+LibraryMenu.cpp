@@ -268,15 +268,41 @@ void PMMainController::populateLibraryMenu(QMenu* menu, const ArrayPtr& items)
             addNonActionItemWithTitle(menu, localized("Empty"));
         return;
     }
-    for (qsizetype i = 0; i < entries->count(); ++i) {
-        const Value entry = entries->at(i);
-        if (entry.isNull()) {
-            menu->addSeparator();
-            continue;
+    if (filtered) {
+        for (qsizetype i = 0; i < entries->count(); ++i) {
+            const Value entry = entries->at(i);
+            if (entry.isNull()) {
+                menu->addSeparator();
+                continue;
+            }
+            if (!updateLibraryMenuItem(nullptr, menu, entry, i, filtered, entries))
+                break;
         }
-        if (!updateLibraryMenuItem(nullptr, menu, entry, i, filtered, entries))
-            break;
+        return;
     }
+    QPointer<QMenu> guarded(menu);
+    addMenuListWithLimit(menu, entries->count(), [this, guarded, entries](qsizetype from, qsizetype to, QAction* before) {
+        QMenu* m = guarded;
+        if (!m)
+            return;
+        for (qsizetype i = from; i < to; ++i) {
+            const Value entry = entries->at(i);
+            if (entry.isNull()) {
+                m->insertSeparator(before);
+                continue;
+            }
+            if (!before) {
+                updateLibraryMenuItem(nullptr, m, entry, i, false, entries);
+                continue;
+            }
+            // Revealed items go above the "(N more)" item.
+            auto* item = new QAction(m);
+            m->insertAction(before, item);
+            updateLibraryMenuItem(item, m, entry, i, false, entries);
+            if (!m->actions().contains(item))
+                item->deleteLater();
+        }
+    });
 }
 
 void PMMainController::showLibraryItemFromMenuItem(const Value& representedObject)

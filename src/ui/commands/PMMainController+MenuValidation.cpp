@@ -357,8 +357,10 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     if (a == QLatin1String("showInFinder")) {
         // A context menu's item names its file (the movie's, its preview's or its cover's) and
         // reveals it whatever the window's selection or focus is.
+        // Validation never asks the disk (it runs for every item at every opening and
+        // shortcut); a file gone since the menu was made is found out when it is chosen.
         if (represented.isString())
-            return !represented.string().isEmpty() && QFileInfo::exists(represented.string());
+            return !represented.string().isEmpty();
         const ArrayPtr items = infoItems();
         if (count(items) != 1)
             return false;
@@ -1264,6 +1266,11 @@ void PMMainController::installMenuCommands()
             const ArrayPtr movies = infoMovieRepresentationsForMenuItem(senderItem(s));
             if (PMMovieRepresentationPrototype* movie = count(movies) == 1 ? PMMovie(movies->at(0)) : nullptr)
                 path = movie->path();
+        }
+        if (!path.isEmpty() && !QFileInfo::exists(path)) {
+            PMLog(QStringLiteral("cannot reveal <%@>"), Value(path));
+            platform::beep();
+            return;
         }
         if (path.isEmpty() || !platform::revealInFileManager({path}))
             platform::beep();

@@ -1,5 +1,7 @@
 #include "ui/commands/PMSlowMenuDelegate.h"
 
+#include "ui/kit/NSMenu+PMExtensions.h"
+
 #include "foundation/NSString+PMHelpManagerIcons.h"
 #include "foundation/NSString+PMHelpManagerLibraryFiles.h"
 #include "library/model/PMLibraryContainer.h"
@@ -16,11 +18,16 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QMimeDatabase>
+#include <QtCore/QPointer>
 #include <QtCore/QUrl>
+#include <QtCore/QEvent>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusConnectionInterface>
 #include <QtGui/QAction>
 #include <QtGui/QDesktopServices>
+#include <QtGui/QKeyEvent>
+#include <QtGui/QMouseEvent>
+#include <QtGui/QScreen>
 #include <QtGui/QIcon>
 #include <QtGui/QPixmap>
 #include <QtWidgets/QApplication>
@@ -29,6 +36,7 @@
 #include <QtWidgets/QStyleFactory>
 
 #include <algorithm>
+#include <memory>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -80,7 +88,144 @@ public:
     }
 };
 
+const char* const kRevealItemProperty = "PMMenuListRevealItem";
+
+QString moreTitle(qsizetype remaining)
+{
+    return localized("(%1 more)").arg(remaining);
+}
+
+// The part of the screen a menu may cover, where the menu is.
+QRect menuScreenArea(const QMenu* menu)
+{
+    QScreen* screen = menu->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+// Choosing the "(N more)" item reveals instead of closing the menus: its click and its
+// keys are taken before the menu would run the item and close.
+class RevealItemFilter : public QObject {
+public:
+    explicit RevealItemFilter(QMenu* menu) : QObject(menu), m_menu(menu) { setObjectName(QStringLiteral("PMMenuListRevealFilter")); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != m_menu)
+            return false;
+        QAction* item = nullptr;
+        switch (event->type()) {
+        case QEvent::MouseButtonRelease:
+            item = m_menu->actionAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+            break;
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space || key == Qt::Key_Select)
+                item = m_menu->activeAction();
+            break;
+        }
+        default:
+            break;
+        }
+        if (!isMenuListRevealItem(item))
+            return false;
+        platform::performMenuItemHandler(item);
+        return true;
+    }
+
+private:
+    QMenu* m_menu;
+};
+
+struct MenuList {
+    qsizetype count = 0;
+    qsizetype shown = 0;
+    PMMenuListFiller fill;
+};
+
+void revealMore(QMenu* menu, QAction* more, const std::shared_ptr<MenuList>& list)
+{
+    if (!menu || !more || list->shown >= list->count)
+        return;
+    const bool visible = menu->isVisible();
+    const QRect area = menuScreenArea(menu);
+    // Never taller than the screen: a window far taller than the screen cannot even be drawn.
+    if (visible && area.isValid())
+        menu->setMaximumHeight(area.height());
+    const QList<QAction*> before = menu->actions();
+    const qsizetype from = list->shown;
+    const qsizetype to = std::min(list->count, from + kPMMenuListLimit);
+    // An open menu measures all its items again at every item added (hundreds of times
+    // over hundreds of items): it is measured once, after the last.
+    if (visible)
+        menu->setAttribute(Qt::WA_WState_Visible, false);
+    list->fill(from, to, more);
+    if (visible)
+        menu->setAttribute(Qt::WA_WState_Visible, true);
+    list->shown = to;
+    QAction* firstNew = nullptr;
+    for (QAction* item : menu->actions())
+        if (!before.contains(item) && !item->isSeparator()) {
+            firstNew = item;
+            break;
+        }
+    if (list->shown >= list->count) {
+        menu->removeAction(more);
+        more->deleteLater();
+        more = nullptr;
+    } else {
+        more->setText(moreTitle(list->count - list->shown));
+    }
+    if (!visible)
+        return;
+    // The new items get their states as at an opening.
+    platform::validateMenu(menu);
+    QSize size = menu->sizeHint();
+    QRect geometry(menu->pos(), size);
+    if (area.isValid()) {
+        geometry.setHeight(std::min(size.height(), area.height()));
+        if (geometry.bottom() > area.bottom())
+            geometry.moveBottom(area.bottom());
+        if (geometry.top() < area.top())
+            geometry.moveTop(area.top());
+    }
+    menu->setGeometry(geometry);
+    // The first new item is highlighted and scrolled to, where the user's eyes are.
+    if (QAction* target = firstNew ? firstNew : more)
+        menu->setActiveAction(target);
+    menu->update();
+}
+
 } // namespace
+
+bool isMenuListRevealItem(const QAction* item)
+{
+    return item && item->property(kRevealItemProperty).toBool();
+}
+
+void addMenuListWithLimit(QMenu* menu, qsizetype count, const PMMenuListFiller& fill)
+{
+    if (!menu || count <= 0)
+        return;
+    auto list = std::make_shared<MenuList>();
+    list->count = count;
+    list->shown = std::min(count, kPMMenuListLimit);
+    list->fill = fill;
+    fill(0, list->shown, nullptr);
+    if (list->shown >= count)
+        return;
+    if (!menu->findChild<RevealItemFilter*>(QStringLiteral("PMMenuListRevealFilter"), Qt::FindDirectChildrenOnly)) {
+        menu->installEventFilter(new RevealItemFilter(menu));
+        // The next opening measures the screen afresh.
+        QObject::connect(menu, &QMenu::aboutToHide, menu, [menu] { menu->setMaximumHeight(QWIDGETSIZE_MAX); });
+    }
+    QAction* more = addNonActionItemWithSmallTitle(menu, moreTitle(count - list->shown));
+    more->setProperty(kRevealItemProperty, true);
+    QPointer<QMenu> guarded(menu);
+    platform::setMenuItemHandler(more, [guarded, list](QAction* chosen) { revealMore(guarded, chosen, list); });
+}
 
 void makeMenuScroll(QMenu* menu)
 {
@@ -254,12 +399,22 @@ void PMSlowMenuDelegate::fillMenu(QMenu* menu)
     _opening = true;
     const qsizetype n = numberOfItemsInMenu(menu);
     _opening = false;
-    for (qsizetype i = 0; i < n; ++i) {
-        auto* item = new QAction(menu);
-        menu->addAction(item);
-        if (!updateItem(menu, item, i))
-            break;
-    }
+    // The list is read again at a reveal: the one of this opening, kept while the menu is open.
+    const ArrayPtr shownList = n > 0 ? sourceItems() : ArrayPtr();
+    QPointer<QMenu> guarded(menu);
+    addMenuListWithLimit(menu, n, [this, guarded, shownList](qsizetype from, qsizetype to, QAction* before) {
+        QMenu* m = guarded;
+        if (!m)
+            return;
+        if (shownList && !_sourceItems)
+            _sourceItems = shownList;
+        for (qsizetype i = from; i < to; ++i) {
+            auto* item = new QAction(m);
+            m->insertAction(before, item);
+            if (!updateItem(m, item, i))
+                break;
+        }
+    });
 }
 
 QMenu* slowMenuWithTitle(const QString& title, const Value& containerOrPath, QWidget* parent)

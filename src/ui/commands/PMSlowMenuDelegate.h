@@ -9,6 +9,8 @@
 #include <QtCore/QPointer>
 #include <QtCore/QString>
 
+#include <functional>
+
 class QAction;
 class QMenu;
 class QWidget;
@@ -67,5 +69,18 @@ PMSlowMenuDelegate* slowMenuDelegate(const QMenu* menu);
 // first movie, emancipated containers inlined up to "Submenu Threshold". The input is not
 // changed.
 platform::ArrayPtr slowMenuSourceItems(const platform::ArrayPtr& children);
+// A long list in a menu (a container's items, the matches of "Similar") shows this many
+// items at first; a "(N more)" item below them reveals the next as many in place.
+inline constexpr qsizetype kPMMenuListLimit = 300;
+// Makes the items of the entries [from, to) of a list, placed before `before` (appended at
+// the end when null).
+using PMMenuListFiller = std::function<void(qsizetype from, qsizetype to, QAction* before)>;
+// Fills the menu with the first kPMMenuListLimit of `count` entries through `fill`, followed
+// by a "(N more)" item when there are more. Choosing that item keeps the menu open, adds the
+// next entries above it, and keeps the grown menu within the screen (it scrolls).
+void addMenuListWithLimit(QMenu* menu, qsizetype count, const PMMenuListFiller& fill);
+// The "(N more)" item of such a list (nullptr for any other item).
+bool isMenuListRevealItem(const QAction* item);
+
 // The bundle identifier of the menu-browsing companion program.
 inline constexpr char kPMCompanionBundleIdentifier[] = "com.tolvane.Sorbelle";
