@@ -19,6 +19,8 @@
 #include <QtCore/QThread>
 #include <QtCore/QThreadPool>
 
+#include <functional>
+
 #include <sched.h>
 
 using platform::Array;
@@ -154,6 +156,20 @@ void BM_PopulateSmartGroups(benchmark::State& state)
         c.startSmartGroupPopulation(gGroups, Date::now().secondsSince1970);
         c.finishSmartGroupPopulation();
     }
+    // The movie entries of the groups' trees, and how many of them are proxies after the
+    // updates (no view read them here).
+    qsizetype entries = 0, proxies = 0;
+    const std::function<void(PMLibraryContainer&)> countProxies = [&](PMLibraryContainer& container) {
+        for (const Value& v : *container.storedChildren())
+            if (PMLibraryContainer* sub = PMContainer(v))
+                countProxies(*sub);
+            else if (PMMovieRepresentationPrototype* movie = PMMovie(v)) {
+                ++entries;
+                proxies += movie->isProxy() ? 1 : 0;
+            }
+    };
+    for (const Value& v : gGroups)
+        countProxies(*PMContainer(v));
     for (const Value& v : gGroups)
         members += PMContainer(v)->allNonProxyMovieChildren()->count();
     useCores(0);
@@ -161,6 +177,8 @@ void BM_PopulateSmartGroups(benchmark::State& state)
     state.counters["movies"] = double(c._nonProxyFilteredMovieRepresentations->count());
     state.counters["groups"] = kGroups;
     state.counters["members"] = double(members);
+    state.counters["entries"] = double(entries);
+    state.counters["proxies"] = double(proxies);
     state.SetLabel(cores == 1 ? "one core" : "8 cores");
 }
 BENCHMARK(BM_PopulateSmartGroups)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
