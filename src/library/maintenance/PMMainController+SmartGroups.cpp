@@ -329,10 +329,13 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
     }
 
     {
+        // The movies' facts of the job go the same way: a hundred thousand of each.
+        std::shared_ptr<PMSmartGroupMovieFacts> facts = std::move(job->facts);
         platform::HandingOver giving;
-        (void)QtConcurrent::run([released] {
+        (void)QtConcurrent::run([released, facts = std::move(facts)]() mutable {
             platform::arrived();
             released->clear();
+            facts.reset();
         });
     }
     const double delay = PMSmartGroupExpiryDelay(answers);
