@@ -929,13 +929,18 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
         return;
     if (l.kind == Level::None) {
         // The group's own proxies of the last update stand for the same movies again (the
-        // order of both is the library's): only new members get new ones.
+        // order of both is the library's); the others stay records until a view reads them.
         const std::vector<Value>* previous = depth == 0 && previousChildren ? &previousChildren->values() : nullptr;
         size_t at = 0;
         const auto reused = [&](const platform::Object* original) -> const Value* {
             if (!previous)
                 return nullptr;
             for (size_t look = at; look < previous->size() && look < at + 8; ++look) {
+                // The same record where no view made a proxy for it: nothing to take again.
+                if ((*previous)[look].objectPointer() == original) {
+                    at = look + 1;
+                    return nullptr;
+                }
                 PMMovieRepresentationPrototype* old = PMMovie((*previous)[look]);
                 if (old && old->isProxy() && !old->isStaticPlaylistProxy() && old->proxyOriginal().get() == original
                     && !dynamic_cast<PMMovieRepresentationFanOutProxy*>(old)) {
