@@ -50,6 +50,8 @@ const QStringList kResultKeys = {kDidPopulateBasedOnPlayback, QStringLiteral("Fl
 void forgetBuckets(QHash<QString, PMLibraryContainerPtr>& containersByID, PMLibraryContainer& container)
 {
     // Only containers are looked for: members that no view read stay without proxies.
+    if (container.holdsNoContainers())
+        return;
     for (const Value& v : *container.storedChildren())
         if (PMLibraryContainer* bucket = PMContainer(v); bucket && bucket->isSmartGroupSubdivision()) {
             const auto it = containersByID.constFind(bucket->uniqueLibraryID());
@@ -310,6 +312,7 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
         forgetBuckets(_containersByID, group);
         group.setValue(QStringLiteral("Children"), e.copy->value(QStringLiteral("Children")));
         group.setMembersAwaitProxies(e.copy->membersAwaitProxies());
+        group.setHoldsNoContainers(e.copy->holdsNoContainers());
         for (const QString& key : kResultKeys) {
             if (const Value* value = e.copy->find(key))
                 group.setValue(key, *value);

@@ -766,6 +766,8 @@ void PMMainController::applyFoundFiles(std::shared_ptr<const std::vector<FoundFi
 
 void PMMainController::registerSmartGroupBuckets(PMLibraryContainer& container)
 {
+    if (container.holdsNoContainers())
+        return;
     for (const Value& v : *container.storedChildren())
         if (PMLibraryContainer* bucket = PMContainer(v); bucket && bucket->isSmartGroupSubdivision()) {
             _containersByID.insert(bucket->uniqueLibraryID(), PMContainerPtr(v));

@@ -1642,8 +1642,10 @@ qsizetype PMSmartGroupSubdivider::postProcessSmartGroupOrSubdivision(PMLibraryCo
     bool changed = false;
     // Movies only, in no manual order: nothing to shape (their members are distinct).
     if (std::none_of(raw->begin(), raw->end(), [](const Value& v) { return PMContainer(v) != nullptr; })
-        && container.indexSequenceFromNonVolatileAncestor(group.sharedContainer()).isEmpty())
+        && container.indexSequenceFromNonVolatileAncestor(group.sharedContainer()).isEmpty()) {
+        container.setHoldsNoContainers(true);
         return raw->count();
+    }
 
     // 1. Bypass of needless levels.
     if (!container.isIntermediate() && bypassLevel <= 0 && !raw->isEmpty()
@@ -1787,6 +1789,7 @@ qsizetype PMSmartGroupSubdivider::postProcessSmartGroupOrSubdivision(PMLibraryCo
     }
     if (changed)
         container.invalidateChildren();
+    container.setHoldsNoContainers(keptSubs.empty());
     if (fansOut && !keptSubs.empty()) {
         container.setValue(kFlattened, true);
         if (nonOthersContributed)

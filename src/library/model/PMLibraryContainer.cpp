@@ -605,6 +605,8 @@ ArrayPtr PMLibraryContainer::storedChildren()
 
 ArrayPtr PMLibraryContainer::rawChildren()
 {
+    // The caller may change them.
+    m_holdsNoContainers = false;
     const ArrayPtr stored = storedChildren();
     if (!m_membersAwaitProxies)
         return stored;

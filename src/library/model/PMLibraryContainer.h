@@ -94,6 +94,10 @@ public:
     // Marks the movie records among the stored children as still owing their proxies.
     void setMembersAwaitProxies(bool await) { m_membersAwaitProxies = await; }
     bool membersAwaitProxies() const { return m_membersAwaitProxies; }
+    // Set where the smart-group engine left movies only: walks that look for buckets can
+    // pass over the members. Forgotten once the children are handed out for change.
+    void setHoldsNoContainers(bool none) { m_holdsNoContainers = none; }
+    bool holdsNoContainers() const { return m_holdsNoContainers; }
     void populateRawChildrenWithMovieRepresentationProxies(const platform::ArrayPtr& items);
     platform::ArrayPtr filteredChildren();
     platform::ArrayPtr sortedChildren();
@@ -176,6 +180,7 @@ private:
     // A smart group's members are kept as the records the update matched; a proxy costs an
     // allocation per member and per group, so one is made only when something reads them.
     bool m_membersAwaitProxies = false;
+    bool m_holdsNoContainers = false;
     platform::ArrayPtr cachedArray(const QString& key) const;
     // `filteredChildren`, or the stored children where they are the same items but for
     // proxies not made yet: for readers that look only at containers or at records.
