@@ -49,7 +49,10 @@ const QStringList kResultKeys = {kDidPopulateBasedOnPlayback, QStringLiteral("Fl
 // newer ones of the same IDs).
 void forgetBuckets(QHash<QString, PMLibraryContainerPtr>& containersByID, PMLibraryContainer& container)
 {
-    for (const Value& v : *container.rawChildren())
+    // Only containers are looked for: members that no view read stay without proxies.
+    if (container.holdsNoContainers())
+        return;
+    for (const Value& v : *container.storedChildren())
         if (PMLibraryContainer* bucket = PMContainer(v); bucket && bucket->isSmartGroupSubdivision()) {
             const auto it = containersByID.constFind(bucket->uniqueLibraryID());
             if (it != containersByID.constEnd() && it->get() == bucket)
@@ -308,6 +311,8 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
         // Buckets that are gone are no longer found by their IDs.
         forgetBuckets(_containersByID, group);
         group.setValue(QStringLiteral("Children"), e.copy->value(QStringLiteral("Children")));
+        group.setMembersAwaitProxies(e.copy->membersAwaitProxies());
+        group.setHoldsNoContainers(e.copy->holdsNoContainers());
         for (const QString& key : kResultKeys) {
             if (const Value* value = e.copy->find(key))
                 group.setValue(key, *value);
@@ -327,10 +332,13 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
     }
 
     {
+        // The movies' facts of the job go the same way: a hundred thousand of each.
+        std::shared_ptr<PMSmartGroupMovieFacts> facts = std::move(job->facts);
         platform::HandingOver giving;
-        (void)QtConcurrent::run([released] {
+        (void)QtConcurrent::run([released, facts = std::move(facts)]() mutable {
             platform::arrived();
             released->clear();
+            facts.reset();
         });
     }
     const double delay = PMSmartGroupExpiryDelay(answers);

@@ -766,7 +766,9 @@ void PMMainController::applyFoundFiles(std::shared_ptr<const std::vector<FoundFi
 
 void PMMainController::registerSmartGroupBuckets(PMLibraryContainer& container)
 {
-    for (const Value& v : *container.rawChildren())
+    if (container.holdsNoContainers())
+        return;
+    for (const Value& v : *container.storedChildren())
         if (PMLibraryContainer* bucket = PMContainer(v); bucket && bucket->isSmartGroupSubdivision()) {
             _containersByID.insert(bucket->uniqueLibraryID(), PMContainerPtr(v));
             registerSmartGroupBuckets(*bucket);

@@ -867,6 +867,46 @@ int PMSmartGroupSubdivider::bucketFor(Pass& pass, const QString& keyComponent, c
     return index;
 }
 
+namespace {
+
+// The container holds the movies as their records; their proxies are made when a view
+// first reads the container (see `PMLibraryContainer::rawChildren`).
+void setMembers(PMLibraryContainer& container, const Array& movies)
+{
+    auto children = Array::make();
+    children->reserve(movies.count());
+    for (const Value& v : movies)
+        if (PMMovieRepresentationPrototype* movie = PMMovie(v))
+            children->append(movie->isProxy() ? Value(movie->proxyOriginal()) : v);
+    container.setValue(kChildren, Value(children));
+    container.setMembersAwaitProxies(true);
+}
+
+// The records of the movies below the container, each once: its own first, then those of
+// each of its containers in turn.
+void moviesBelow(PMLibraryContainer& container, std::vector<Value>& into, QSet<const void*>& seen)
+{
+    std::vector<PMLibraryContainer*> containers;
+    for (const Value& v : *container.storedChildren()) {
+        if (PMLibraryContainer* c = PMContainer(v)) {
+            containers.push_back(c);
+            continue;
+        }
+        PMMovieRepresentationPrototype* movie = PMMovie(v);
+        if (!movie)
+            continue;
+        const Value original = movie->isProxy() ? Value(movie->proxyOriginal()) : v;
+        if (!seen.contains(original.objectPointer())) {
+            seen.insert(original.objectPointer());
+            into.push_back(original);
+        }
+    }
+    for (PMLibraryContainer* c : containers)
+        moviesBelow(*c, into, seen);
+}
+
+} // namespace
+
 void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const ArrayPtr& givenMovies, const Dictionary& criteria, long long level,
                                        long long othersBehavior, long long threshold, int depth)
 {
@@ -878,8 +918,8 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
     if (givenMovies)
         movies = givenMovies->values();
     else
-        movies = std::move(container.rawChildren()->values());
-    container.rawChildren()->removeAll();
+        movies = std::move(container.storedChildren()->values());
+    container.storedChildren()->removeAll();
     if (movies.empty())
         return;
 
@@ -889,13 +929,18 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
         return;
     if (l.kind == Level::None) {
         // The group's own proxies of the last update stand for the same movies again (the
-        // order of both is the library's): only new members get new ones.
+        // order of both is the library's); the others stay records until a view reads them.
         const std::vector<Value>* previous = depth == 0 && previousChildren ? &previousChildren->values() : nullptr;
         size_t at = 0;
         const auto reused = [&](const platform::Object* original) -> const Value* {
             if (!previous)
                 return nullptr;
             for (size_t look = at; look < previous->size() && look < at + 8; ++look) {
+                // The same record where no view made a proxy for it: nothing to take again.
+                if ((*previous)[look].objectPointer() == original) {
+                    at = look + 1;
+                    return nullptr;
+                }
                 PMMovieRepresentationPrototype* old = PMMovie((*previous)[look]);
                 if (old && old->isProxy() && !old->isStaticPlaylistProxy() && old->proxyOriginal().get() == original
                     && !dynamic_cast<PMMovieRepresentationFanOutProxy*>(old)) {
@@ -905,7 +950,7 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             }
             return nullptr;
         };
-        ArrayPtr raw = container.rawChildren();
+        ArrayPtr raw = container.storedChildren();
         raw->reserve(qsizetype(movies.size()));
         for (const Value& v : movies) {
             PMMovieRepresentationPrototype* movie = PMMovie(v);
@@ -914,8 +959,8 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             const platform::Object* original = movie->isProxy() ? static_cast<const platform::Object*>(movie->proxyOriginal().get()) : v.objectPointer();
             if (const Value* same = reused(original))
                 raw->append(*same);
-            else if (auto proxy = movie->isProxy() ? movie->proxyOriginal()->proxy() : movie->proxy())
-                raw->append(Value(proxy));
+            else
+                raw->append(movie->isProxy() ? Value(movie->proxyOriginal()) : v);
         }
         return;
     }
@@ -1260,10 +1305,10 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             PMLog("excessive subdivision: %@", platform::callStackDescription());
         if (deeper) {
             subdivide(*b.container, arrayOfMovies, criteria, l.nextLevel, othersBehavior, threshold, depth + 1);
-            if (b.container->rawChildren()->isEmpty())
+            if (b.container->storedChildren()->isEmpty())
                 continue;
         } else {
-            b.container->populateRawChildrenWithMovieRepresentationProxies(arrayOfMovies);
+            setMembers(*b.container, *arrayOfMovies);
         }
         children.push_back(b.container);
     }
@@ -1286,8 +1331,8 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
         if (l.othersMoreLevels && depth < 100)
             subdivide(*othersContainer, arrayOfMovies, criteria, l.othersNextLevel, othersBehavior, threshold, depth + 1);
         else
-            othersContainer->populateRawChildrenWithMovieRepresentationProxies(arrayOfMovies);
-        if (othersContainer->rawChildren()->isEmpty())
+            setMembers(*othersContainer, *arrayOfMovies);
+        if (othersContainer->storedChildren()->isEmpty())
             othersContainer.reset();
     }
 
@@ -1304,7 +1349,7 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             }
             ++raisedTags;
             const QString tagName = c->value(QStringLiteral("Name")).string();
-            for (const Value& sub : *c->rawChildren()) {
+            for (const Value& sub : *c->storedChildren()) {
                 PMLibraryContainerPtr s = PMContainerPtr(sub);
                 if (!s)
                     continue; // movies lying directly in it are dropped
@@ -1332,8 +1377,10 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             for (const PMLibraryContainerPtr& s : raisedOthers) {
                 QSet<const void*> mine;
                 std::vector<Value> mineMovies;
-                const ArrayPtr below = s->allNonProxyMovieChildrenFromFilteredChildren(false);
-                for (const Value& m : *below)
+                std::vector<Value> below;
+                QSet<const void*> belowSeen;
+                moviesBelow(*s, below, belowSeen);
+                for (const Value& m : below)
                     if (!mine.contains(m.objectPointer())) {
                         mine.insert(m.objectPointer());
                         mineMovies.push_back(m);
@@ -1357,12 +1404,12 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
                 merged->setValue(kUniqueID, parentID + QStringLiteral("::") + othersKey);
                 auto arrayOfMovies = Array::make();
                 arrayOfMovies->values() = commonMovies;
-                merged->rawChildren()->removeAll();
+                merged->storedChildren()->removeAll();
                 if (l.othersMoreLevels)
                     subdivide(*merged, arrayOfMovies, criteria, l.othersNextLevel, othersBehavior, threshold, depth + 1);
                 else
-                    merged->populateRawChildrenWithMovieRepresentationProxies(arrayOfMovies);
-                if (!merged->rawChildren()->isEmpty() && !othersContainer)
+                    setMembers(*merged, *arrayOfMovies);
+                if (!merged->storedChildren()->isEmpty() && !othersContainer)
                     othersContainer = merged;
             }
         }
@@ -1391,7 +1438,7 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             if (branch)
                 intermediate->setValue(kSubdivisionBranch, Value(branch));
             for (const PMLibraryContainerPtr& c : it.value())
-                intermediate->rawChildren()->append(Value(c));
+                intermediate->storedChildren()->append(Value(c));
             intermediates.push_back(intermediate);
         }
         // At the top, in descending order of tag names.
@@ -1403,7 +1450,7 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
     if (othersContainer)
         result.push_back(othersContainer);
 
-    ArrayPtr raw = container.rawChildren();
+    ArrayPtr raw = container.storedChildren();
     raw->removeAll();
     for (const PMLibraryContainerPtr& c : result)
         raw->append(Value(c));
@@ -1451,7 +1498,7 @@ namespace {
 bool expandRepresentatives(PMLibraryContainer& container, const QHash<const void*, std::vector<Value>>& members,
                            const QSet<const void*>& belonging)
 {
-    ArrayPtr raw = container.rawChildren();
+    ArrayPtr raw = container.storedChildren();
     auto next = Array::make();
     for (const Value& v : *raw) {
         if (PMLibraryContainer* c = PMContainer(v)) {
@@ -1470,9 +1517,8 @@ bool expandRepresentatives(PMLibraryContainer& container, const QHash<const void
         }
         for (const Value& m : *it)
             if (belonging.contains(m.objectPointer()))
-                if (PMMovieRepresentationPrototype* member = PMMovie(m))
-                    if (auto proxy = member->proxy())
-                        next->append(Value(proxy));
+                if (PMMovie(m))
+                    next->append(m);
     }
     raw->values() = std::move(next->values());
     container.invalidateChildren();
@@ -1488,7 +1534,7 @@ void PMSmartGroupSubdivider::subdivideAndPostProcess(PMLibraryContainer& group, 
     const Dictionary& c = criteria ? *criteria : empty;
     const long long othersBehavior = longLongValueOfObjectForKey(&c, QStringLiteral("Subdivider Others Behavior"));
     const long long threshold = longLongValueOfObjectForKey(&c, QStringLiteral("Subdivider Threshold"));
-    const ArrayPtr movies = group.rawChildren();
+    const ArrayPtr movies = group.storedChildren();
 
     // Fast track: one representative per set of equal subdivision tags.
     bool fastTracked = false;
@@ -1566,7 +1612,7 @@ bool sameItems(const std::vector<Value>& a, const std::vector<Value>& b)
 
 void collectMovies(PMLibraryContainer& container, std::vector<Value>& into, QSet<const void*>& seen)
 {
-    for (const Value& v : *container.rawChildren()) {
+    for (const Value& v : *container.storedChildren()) {
         if (PMLibraryContainer* c = PMContainer(v)) {
             collectMovies(*c, into, seen);
             continue;
@@ -1589,12 +1635,17 @@ qsizetype PMSmartGroupSubdivider::postProcessSmartGroupOrSubdivision(PMLibraryCo
                                                                      qsizetype parentCount, PMSmartGroupRegistry& registry)
 {
     const long long bypassLevel = longLongValueOfObjectForKey(&criteria, QStringLiteral("Subdivider Bypass Level"));
-    ArrayPtr raw = container.rawChildren();
+    // Every container of the shaped tree passes here: the members it holds as records get
+    // their proxies when a view first reads them.
+    container.setMembersAwaitProxies(true);
+    ArrayPtr raw = container.storedChildren();
     bool changed = false;
     // Movies only, in no manual order: nothing to shape (their members are distinct).
     if (std::none_of(raw->begin(), raw->end(), [](const Value& v) { return PMContainer(v) != nullptr; })
-        && container.indexSequenceFromNonVolatileAncestor(group.sharedContainer()).isEmpty())
+        && container.indexSequenceFromNonVolatileAncestor(group.sharedContainer()).isEmpty()) {
+        container.setHoldsNoContainers(true);
         return raw->count();
+    }
 
     // 1. Bypass of needless levels.
     if (!container.isIntermediate() && bypassLevel <= 0 && !raw->isEmpty()
@@ -1604,7 +1655,7 @@ qsizetype PMSmartGroupSubdivider::postProcessSmartGroupOrSubdivision(PMLibraryCo
         for (const Value& v : *raw) {
             PMLibraryContainer* c = PMContainer(v);
             if (c->isIntermediate() && !c->isOthers()) {
-                const ArrayPtr sub = c->rawChildren();
+                const ArrayPtr sub = c->storedChildren();
                 const bool onlyOthers = sub->count() == 1 && PMContainer(sub->at(0)) && PMContainer(sub->at(0))->isOthers();
                 if (sub->isEmpty() || onlyOthers) {
                     if (!firstDropped)
@@ -1625,15 +1676,15 @@ qsizetype PMSmartGroupSubdivider::postProcessSmartGroupOrSubdivision(PMLibraryCo
         } else if (!otherBuckets.empty()) {
             next = otherBuckets;
         } else if (firstDropped) {
-            for (const Value& sub : *firstDropped->rawChildren())
+            for (const Value& sub : *firstDropped->storedChildren())
                 if (PMContainer(sub) && PMContainer(sub)->isOthers())
-                    next = PMContainer(sub)->rawChildren()->values();
+                    next = PMContainer(sub)->storedChildren()->values();
         }
         while (next.size() == 1) {
             PMLibraryContainer* only = PMContainer(next.front());
             if (!only || only->isIntermediate() || (bypassLevel == 0 && !only->isOthers()))
                 break;
-            next = only->rawChildren()->values();
+            next = only->storedChildren()->values();
         }
         if (!sameItems(next, raw->values())) {
             raw->values() = std::move(next);
@@ -1675,7 +1726,7 @@ qsizetype PMSmartGroupSubdivider::postProcessSmartGroupOrSubdivision(PMLibraryCo
     for (const PMLibraryContainerPtr& sub : subs) {
         postProcessSmartGroupOrSubdivision(*sub, group, criteria, raiseOthers, fanOutLevel, movieCount, registry);
         if (raiseOthers && sub->isOthers()) {
-            for (const Value& v : *sub->rawChildren()) {
+            for (const Value& v : *sub->storedChildren()) {
                 if (PMLibraryContainerPtr c = PMContainerPtr(v))
                     raised.push_back(c);
                 else if (PMMovieRepresentationPrototype* m = PMMovie(v)) {
@@ -1738,6 +1789,7 @@ qsizetype PMSmartGroupSubdivider::postProcessSmartGroupOrSubdivision(PMLibraryCo
     }
     if (changed)
         container.invalidateChildren();
+    container.setHoldsNoContainers(keptSubs.empty());
     if (fansOut && !keptSubs.empty()) {
         container.setValue(kFlattened, true);
         if (nonOthersContributed)
@@ -1802,7 +1854,7 @@ void PMSmartGroupSubdivider::postProcessSmartGroup(PMLibraryContainer& group, co
         return left->isEmpty() ? nullptr : left;
     };
     std::function<void(PMLibraryContainer&, const Dictionary&)> walk = [&](PMLibraryContainer& container, const Dictionary& inherited) {
-        for (const Value& v : *container.rawChildren()) {
+        for (const Value& v : *container.storedChildren()) {
             PMLibraryContainer* bucket = PMContainer(v);
             if (!bucket)
                 continue;

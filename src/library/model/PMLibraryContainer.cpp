@@ -334,14 +334,16 @@ QString PMLibraryContainer::seriesSortName()
 
 void PMLibraryContainer::invalidateDisplayNameRecursively()
 {
-    for (const Value& child : *rawChildren())
+    // Members without proxies yet have nothing cached of their own to drop.
+    for (const Value& child : *storedChildren())
         if (PMLibraryItem* item = PMItem(child))
             item->invalidateDisplayNameRecursively();
 }
 
 void PMLibraryContainer::invalidateSortNameRecursively()
 {
-    for (const Value& child : *rawChildren())
+    // Members without proxies yet have nothing cached of their own to drop.
+    for (const Value& child : *storedChildren())
         if (PMLibraryItem* item = PMItem(child))
             item->invalidateSortNameRecursively();
 }
@@ -592,11 +594,33 @@ void PMLibraryContainer::setParentIDOfChildContainers(const ArrayPtr& children)
             container->setValue(kParentID, id);
 }
 
-ArrayPtr PMLibraryContainer::rawChildren()
+ArrayPtr PMLibraryContainer::storedChildren()
 {
     if (const Value* v = find(kChildren); v && v->isArray())
         return v->array();
     auto children = Array::make();
+    setValue(kChildren, Value(children));
+    return children;
+}
+
+ArrayPtr PMLibraryContainer::rawChildren()
+{
+    // The caller may change them.
+    m_holdsNoContainers = false;
+    const ArrayPtr stored = storedChildren();
+    if (!m_membersAwaitProxies)
+        return stored;
+    m_membersAwaitProxies = false;
+    // A new array: the old one may still be read by a population on its way.
+    auto children = Array::make();
+    children->reserve(stored->count());
+    for (const Value& v : *stored) {
+        PMMovieRepresentationPrototype* movie = PMMovie(v);
+        if (movie && !movie->isProxy())
+            children->append(Value(movie->original().proxy()));
+        else
+            children->append(v);
+    }
     setValue(kChildren, Value(children));
     return children;
 }
@@ -685,6 +709,18 @@ ArrayPtr PMLibraryContainer::filteredChildren()
     return result;
 }
 
+ArrayPtr PMLibraryContainer::filteredChildrenOrRecords()
+{
+    // A smart group's filtered children are its raw children: while its members wait for
+    // their proxies, the stored children stand for them with the same containers and the
+    // same movies' records.
+    if (!m_membersAwaitProxies || !isSmartGroup() || !topLevelRole().isEmpty() || cachedArray(kFilteredChildren))
+        return filteredChildren();
+    const ArrayPtr stored = storedChildren();
+    setParentIDOfChildContainers(stored);
+    return stored;
+}
+
 ArrayPtr PMLibraryContainer::sortedChildren()
 {
     if (ArrayPtr cached = cachedArray(kSortedChildren))
@@ -767,7 +803,7 @@ ArrayPtr PMLibraryContainer::sortedGroupChildren()
 {
     if (ArrayPtr sorted = cachedArray(kSortedChildren))
         return containersOf(sorted);
-    ArrayPtr groups = containersOf(filteredChildren());
+    ArrayPtr groups = containersOf(filteredChildrenOrRecords());
     sortLibraryItems(groups, nullptr, nullptr, nullptr, false);
     return groups;
 }
@@ -797,7 +833,9 @@ ArrayPtr PMLibraryContainer::allNonProxyChildrenFromFilteredChildren(bool fromFi
     auto items = Array::make();
     auto movies = Array::make();
     std::vector<PMLibraryContainer*> groups;
-    const ArrayPtr direct = fromFilteredChildren ? filteredChildren() : rawChildren();
+    // Only the records are collected here: counts and sums read members that no view has
+    // asked for without making their proxies.
+    const ArrayPtr direct = fromFilteredChildren ? filteredChildrenOrRecords() : storedChildren();
     QSet<const platform::Object*> seen;
     for (const Value& child : *direct) {
         if (PMLibraryItem* item = PMItem(child)) {

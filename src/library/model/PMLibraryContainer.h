@@ -85,7 +85,19 @@ public:
     void setPopulatorObject(const platform::Value& object, const platform::ArrayPtr& additionalObjects);
 
     // Children
+    // The children; movies held as their records (members of a smart group or bucket that
+    // no one has asked for yet) become proxies here, once.
     platform::ArrayPtr rawChildren();
+    // The children as they are kept, without making proxies: the smart-group engine and
+    // walks that look only for containers use it.
+    platform::ArrayPtr storedChildren();
+    // Marks the movie records among the stored children as still owing their proxies.
+    void setMembersAwaitProxies(bool await) { m_membersAwaitProxies = await; }
+    bool membersAwaitProxies() const { return m_membersAwaitProxies; }
+    // Set where the smart-group engine left movies only: walks that look for buckets can
+    // pass over the members. Forgotten once the children are handed out for change.
+    void setHoldsNoContainers(bool none) { m_holdsNoContainers = none; }
+    bool holdsNoContainers() const { return m_holdsNoContainers; }
     void populateRawChildrenWithMovieRepresentationProxies(const platform::ArrayPtr& items);
     platform::ArrayPtr filteredChildren();
     platform::ArrayPtr sortedChildren();
@@ -165,7 +177,14 @@ public:
     QString description() const override;
 
 private:
+    // A smart group's members are kept as the records the update matched; a proxy costs an
+    // allocation per member and per group, so one is made only when something reads them.
+    bool m_membersAwaitProxies = false;
+    bool m_holdsNoContainers = false;
     platform::ArrayPtr cachedArray(const QString& key) const;
+    // `filteredChildren`, or the stored children where they are the same items but for
+    // proxies not made yet: for readers that look only at containers or at records.
+    platform::ArrayPtr filteredChildrenOrRecords();
     void setParentIDOfChildContainers(const platform::ArrayPtr& children);
     // An online container's search: a new one asks for the first pages; a received one
     // answers its matches (the library's own movie for a clip already downloaded), or

@@ -233,8 +233,14 @@ bool PMMainController::collectAncestors(Array& ancestors, const Value& ofLibrary
             bool found = false;
             if (checkSearchResults)
                 found = collectAncestors(ancestors, ofLibraryItem, container->cachedSortedChildrenForCurrentQuery(), true, getIndex);
-            if (!found)
-                found = collectAncestors(ancestors, ofLibraryItem, container->rawChildren(), checkSearchResults, getIndex);
+            if (!found) {
+                // Members still held as records have no proxies yet, so nothing but a record
+                // can be one of them: the walk need not make the proxies of every group.
+                PMMovieRepresentationPrototype* movie = PMMovie(ofLibraryItem);
+                const bool record = movie && !movie->isProxy();
+                const ArrayPtr children = container->membersAwaitProxies() && !record ? container->storedChildren() : container->rawChildren();
+                found = collectAncestors(ancestors, ofLibraryItem, children, checkSearchResults, getIndex);
+            }
             if (found) {
                 ancestors.append(sibling);
                 return true;
@@ -308,7 +314,7 @@ ArrayPtr PMMainController::ancestorsOfLibraryItem(const Value& item, qsizetype* 
             PMLibraryContainerPtr parent = _containersByID.value(parentID.string());
             if (!parent)
                 break;
-            const qsizetype position = parent->rawChildren()->indexOfIdentical(currentValue.objectPointer());
+            const qsizetype position = parent->storedChildren()->indexOfIdentical(currentValue.objectPointer());
             if (position < 0)
                 break;
             if (first) {

@@ -721,6 +721,76 @@ TEST_F(SmartGroupsTest, GroupsKeepTheirContentUntilTheNewOneArrivesAndFollowRati
     c._smartGroupsDidPopulate = nullptr;
 }
 
+TEST_F(SmartGroupsTest, MembersBecomeProxiesOnlyWhereAViewReadsThem)
+{
+    auto a = movie(QStringLiteral("A"), 60, 4);
+    auto b = movie(QStringLiteral("B"), 60, 5);
+    auto c2 = movie(QStringLiteral("C"), 60, 1);
+    a->setValue(QStringLiteral("Drama"), QStringLiteral("Genre"));
+    b->setValue(QStringLiteral("Comedy"), QStringLiteral("Genre"));
+    c2->setValue(QStringLiteral("Drama"), QStringLiteral("Genre"));
+    library({Value(a), Value(b), Value(c2)});
+    PMLibraryContainerPtr rated = group(QStringLiteral("Rated"), dict({{QStringLiteral("Rating"), Value(dict({{QStringLiteral("Enabled"), true},
+                                                                                                            {QStringLiteral("Action"), 3},
+                                                                                                            {QStringLiteral("Value"), 3}}))}}));
+    PMLibraryContainerPtr byGenre = group(QStringLiteral("Genres"), dict({{QStringLiteral("Subdivider Tag"), QStringLiteral("Genre")}}));
+    update();
+
+    // Nothing read them yet: every group and bucket holds the movies' own records.
+    const auto records = [](PMLibraryContainer& c) {
+        int proxies = 0, movies = 0;
+        for (const Value& v : *c.storedChildren())
+            if (PMMovieRepresentationPrototype* m = PMMovie(v)) {
+                ++movies;
+                proxies += m->isProxy() ? 1 : 0;
+            }
+        return std::pair{movies, proxies};
+    };
+    EXPECT_EQ(records(*rated), std::pair(2, 0));
+    ASSERT_EQ(byGenre->storedChildren()->count(), 2);
+    PMLibraryContainerPtr drama, comedy;
+    for (const Value& v : *byGenre->storedChildren()) {
+        PMLibraryContainerPtr bucket = PMContainerPtr(v);
+        ASSERT_TRUE(bucket);
+        (bucket->value(QStringLiteral("Name")).string() == QLatin1String("Drama") ? drama : comedy) = bucket;
+    }
+    ASSERT_TRUE(drama && comedy);
+    EXPECT_EQ(records(*drama), std::pair(2, 0));
+    EXPECT_EQ(records(*comedy), std::pair(1, 0));
+    // Counts read the records as they are.
+    EXPECT_EQ(rated->numberOfChildrenToDisplay(), 2u);
+    EXPECT_EQ(byGenre->numberOfChildrenToDisplay(), 3u);
+    EXPECT_EQ(records(*rated), std::pair(2, 0));
+    EXPECT_EQ(records(*drama), std::pair(2, 0));
+
+    // A view reads one bucket and one group: those get proxies of the matched movies, once;
+    // what no view read keeps its records.
+    QStringList dramaNames = names(drama->sortedChildren());
+    dramaNames.sort();
+    EXPECT_EQ(dramaNames, (QStringList{"A", "C"}));
+    EXPECT_EQ(records(*drama), std::pair(2, 2));
+    EXPECT_EQ(records(*comedy), std::pair(1, 0));
+    const ArrayPtr shown = rated->rawChildren();
+    EXPECT_EQ(rated->rawChildren(), shown);
+    EXPECT_EQ(records(*rated), std::pair(2, 2));
+    std::vector<const platform::Object*> originals;
+    for (const Value& v : *shown)
+        originals.push_back(PMMovie(v)->proxyOriginal().get());
+    EXPECT_EQ(originals, (std::vector<const platform::Object*>{a.get(), b.get()}));
+
+    // The next update keeps the proxies a view has for the movies that stay, and the new
+    // member waits for a reader.
+    c2->setRating(5);
+    update();
+    EXPECT_EQ(records(*rated), std::pair(3, 2));
+    EXPECT_EQ(rated->storedChildren()->at(0).objectPointer(), shown->at(0).objectPointer());
+    EXPECT_EQ(rated->storedChildren()->at(1).objectPointer(), shown->at(1).objectPointer());
+    QStringList now = names(rated->sortedChildren());
+    now.sort();
+    EXPECT_EQ(now, (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(records(*rated), std::pair(3, 3));
+}
+
 TEST_F(SmartGroupsTest, AFirstStartOnAnEmptyHomeShowsTheDefaultLibrary)
 {
     PMMainController& c = mainController();
