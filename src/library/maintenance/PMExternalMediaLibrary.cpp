@@ -135,9 +135,12 @@ void PMMusicLibraryXMLProvider::requestMediaObjects(const QString& sourceIdentif
         auto* watcher = new QFileSystemWatcher(QCoreApplication::instance());
         watcher->addPath(state->path);
         QObject::connect(watcher, &QFileSystemWatcher::fileChanged, watcher, [read, watcher, state](const QString&) {
-            // An export replaces the file: watch the new one.
-            if (!watcher->files().contains(state->path))
-                watcher->addPath(state->path);
+            // An export replaces the file: watch the new one. The watch follows the file the
+            // name stood for when it was added, so it is taken again from the name each time
+            // (an old file that lives on under another name would otherwise be the one watched,
+            // and every later write to it would start a read of the new file).
+            watcher->removePath(state->path);
+            watcher->addPath(state->path);
             read();
         });
         state->watcher = watcher;

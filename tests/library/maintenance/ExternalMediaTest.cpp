@@ -228,12 +228,19 @@ TEST_F(ExternalMediaTest, ALateAnswerOfAnOlderReadNeverReplacesANewerOne)
     const int workers = pool->maxThreadCount();
     pool->setMaxThreadCount(std::max(workers, 2));
     const auto restore = qScopeGuard([&] { pool->setMaxThreadCount(workers); });
-    std::mutex lock;
-    QStringList answers;
+    // The answers outlive the test's frame: a read started by a late change notice may still
+    // deliver while the test ends.
+    struct Answers {
+        std::mutex lock;
+        QStringList names;
+    };
+    const auto answered = std::make_shared<Answers>();
+    std::mutex& lock = answered->lock;
+    QStringList& answers = answered->names;
     auto reader = std::make_shared<PMMusicLibraryXMLProvider>(path);
-    reader->requestMediaObjects(kPMMusicLibrarySourceIdentifier, [&](const QString&, const ArrayPtr& objects) {
-        std::lock_guard guard(lock);
-        answers << (objects->isEmpty() ? QStringLiteral("(none)") : objects->at(0).dictionary()->value(QStringLiteral("name")).string());
+    reader->requestMediaObjects(kPMMusicLibrarySourceIdentifier, [answered](const QString&, const ArrayPtr& objects) {
+        std::lock_guard guard(answered->lock);
+        answered->names << (objects->isEmpty() ? QStringLiteral("(none)") : objects->at(0).dictionary()->value(QStringLiteral("name")).string());
     });
     // The first read is waiting at the pipe once a writer can open it.
     int pipe = -1;
@@ -255,6 +262,10 @@ TEST_F(ExternalMediaTest, ALateAnswerOfAnOlderReadNeverReplacesANewerOne)
     ::close(pipe);
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
+    // Writing to the old file, which lives on under another name, starts no read: only the
+    // file now under the library's name is watched.
+    reader.reset();
+    QThreadPool::globalInstance()->waitForDone();
     std::lock_guard guard(lock);
     EXPECT_EQ(answers, QStringList{QStringLiteral("NEWER")});
 }
