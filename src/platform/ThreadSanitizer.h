@@ -11,9 +11,15 @@
 //   the giver holds a `HandingOver` while it makes and gives the job, and the job's first
 //   statement is `arrived()`; that orders everything the giver wrote, the carrier
 //   included, before everything the job reads.
+// - `carried(job)` wraps such a job so that every touch of it on the receiving side comes
+//   after `arrived()`: its call, the copy a carrier may take before calling it, and its
+//   destruction (also when the call never comes, as with a queued call dropped when its
+//   receiver goes).
 #pragma once
 
 #include <mutex>
+#include <type_traits>
+#include <utility>
 
 #if defined(__SANITIZE_THREAD__)
 #define PM_THREAD_SANITIZER 1
@@ -75,5 +81,37 @@ public:
 
 inline void arrived() {}
 #endif
+
+template <class F>
+class Carried {
+public:
+    explicit Carried(F f) : m_f(std::move(f)) {}
+    Carried(const Carried& other) : m_f((arrived(), other.m_f)) {}
+    Carried(Carried&& other) noexcept(std::is_nothrow_move_constructible_v<F>) : m_f((arrived(), std::move(other.m_f))) {}
+    Carried& operator=(const Carried&) = delete;
+    Carried& operator=(Carried&&) = delete;
+    ~Carried() { arrived(); }
+    template <class... Args>
+    decltype(auto) operator()(Args&&... args)
+    {
+        arrived();
+        return m_f(std::forward<Args>(args)...);
+    }
+    template <class... Args>
+    decltype(auto) operator()(Args&&... args) const
+    {
+        arrived();
+        return m_f(std::forward<Args>(args)...);
+    }
+
+private:
+    F m_f;
+};
+
+template <class F>
+Carried<std::decay_t<F>> carried(F&& f)
+{
+    return Carried<std::decay_t<F>>(std::forward<F>(f));
+}
 
 } // namespace platform

@@ -254,19 +254,17 @@ void PMMainController::startSmartGroupPopulation(const Array& smartGroups, doubl
     _smartGroupPopulationJob = job;
     QPointer<QCoreApplication> app = QCoreApplication::instance();
     platform::HandingOver giving;
-    job->future = QtConcurrent::run([this, job, app] {
-        platform::arrived();
+    job->future = QtConcurrent::run(platform::carried([this, job, app] {
         job->run();
         // For a wait on the future; the queued call below is ordered by its own hand-over.
         platform::handOver(job.get());
         if (app) {
             platform::HandingOver givingBack;
-            QMetaObject::invokeMethod(app, [this, job] {
-                platform::arrived();
+            QMetaObject::invokeMethod(app, platform::carried([this, job] {
                 takeOverSmartGroupPopulation(job);
-            }, Qt::QueuedConnection);
+            }), Qt::QueuedConnection);
         }
-    });
+    }));
 }
 
 bool PMMainController::finishSmartGroupPopulation()
@@ -328,10 +326,9 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
 
     {
         platform::HandingOver giving;
-        (void)QtConcurrent::run([released] {
-            platform::arrived();
+        (void)QtConcurrent::run(platform::carried([released] {
             released->clear();
-        });
+        }));
     }
     const double delay = PMSmartGroupExpiryDelay(answers);
     _smartGroupExpiryDelay = delay;
