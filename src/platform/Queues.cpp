@@ -64,7 +64,6 @@ void dispatchAsyncMain(Job job)
         job();
         return;
     }
-    HandingOver giving;
     QMetaObject::invokeMethod(app, carried([job = std::move(job)] {
         job();
     }), Qt::QueuedConnection);
@@ -137,7 +136,6 @@ void endSharedThreadPool()
 void dispatchAsyncGlobal(Job job, QueuePriority priority)
 {
     if (QThreadPool* pool = sharedThreadPool()) {
-        HandingOver giving;
         pool->start(carried([job = std::move(job)] {
             job();
         }), poolPriority(priority));
@@ -206,7 +204,6 @@ void SerialQueue::async(Job job)
         }
     }
     if (start) {
-        HandingOver giving;
         serialPool().start(carried([state] {
             state->drain();
         }), poolPriority(state->priority));
@@ -279,7 +276,6 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
             op->m_state->waiting = false;
             ++running;
             std::shared_ptr<State> self = shared_from_this();
-            HandingOver giving;
             operationPool().start(carried([self, op] {
                 self->run(op);
             }));
@@ -306,7 +302,6 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
     void finishWithoutRunning(const OperationPtr& op)
     {
         std::shared_ptr<State> self = shared_from_this();
-        HandingOver giving;
         operationPool().start(carried([self, op] {
             finish(op);
             std::lock_guard lock(self->mutex);

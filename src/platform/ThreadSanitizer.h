@@ -7,17 +7,14 @@
 // - `handOver(address)` where the giving thread lets go of data, `takeOver(address)` where
 //   the receiving thread starts on it, when the receiver is known to come after the giver
 //   (after a wait for the job, or with an object made completely before it is given).
-// - A job whose carrier Qt builds itself (QtConcurrent::run, QMetaObject::invokeMethod):
-//   the giver holds a `HandingOver` while it makes and gives the job, and the job's first
-//   statement is `arrived()`; that orders everything the giver wrote, the carrier
-//   included, before everything the job reads.
-// - `carried(job)` wraps such a job so that every touch of it on the receiving side comes
-//   after `arrived()`: its call, the copy a carrier may take before calling it, and its
-//   destruction (also when the call never comes, as with a queued call dropped when its
-//   receiver goes).
+// - `carried(job)` for a job whose carrier Qt builds and runs itself (QThreadPool::start,
+//   QtConcurrent::run, a queued QMetaObject::invokeMethod): the wrapper hands itself over
+//   where it is made, copied or moved, and every touch of it on the receiving side (its
+//   call, the copy a carrier may take before calling it, its destruction, also when the
+//   call never comes) first takes it over at the same address. The ordering is the job's
+//   own: it says nothing of other threads, so it cannot hide a race elsewhere.
 #pragma once
 
-#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -54,53 +51,25 @@ inline void takeOver(const void* address)
 #endif
 }
 
-#ifdef PM_THREAD_SANITIZER
-inline std::recursive_mutex& handOverGate()
-{
-    static std::recursive_mutex gate;
-    return gate;
-}
-
-class HandingOver {
-public:
-    HandingOver() : m_lock(handOverGate()) {}
-
-private:
-    std::lock_guard<std::recursive_mutex> m_lock;
-};
-
-inline void arrived()
-{
-    std::lock_guard lock(handOverGate());
-}
-#else
-class HandingOver {
-public:
-    HandingOver() {}
-};
-
-inline void arrived() {}
-#endif
-
 template <class F>
 class Carried {
 public:
-    explicit Carried(F f) : m_f(std::move(f)) {}
-    Carried(const Carried& other) : m_f((arrived(), other.m_f)) {}
-    Carried(Carried&& other) noexcept(std::is_nothrow_move_constructible_v<F>) : m_f((arrived(), std::move(other.m_f))) {}
+    explicit Carried(F f) : m_f(std::move(f)) { handOver(this); }
+    Carried(const Carried& other) : m_f((takeOver(&other), other.m_f)) { handOver(this); }
+    Carried(Carried&& other) noexcept(std::is_nothrow_move_constructible_v<F>) : m_f((takeOver(&other), std::move(other.m_f))) { handOver(this); }
     Carried& operator=(const Carried&) = delete;
     Carried& operator=(Carried&&) = delete;
-    ~Carried() { arrived(); }
+    ~Carried() { takeOver(this); }
     template <class... Args>
     decltype(auto) operator()(Args&&... args)
     {
-        arrived();
+        takeOver(this);
         return m_f(std::forward<Args>(args)...);
     }
     template <class... Args>
     decltype(auto) operator()(Args&&... args) const
     {
-        arrived();
+        takeOver(this);
         return m_f(std::forward<Args>(args)...);
     }
 

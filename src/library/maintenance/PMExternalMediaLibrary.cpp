@@ -109,7 +109,6 @@ void PMMusicLibraryXMLProvider::requestMediaObjects(const QString& sourceIdentif
             std::lock_guard guard(state->lock);
             serial = ++state->readsStarted;
         }
-        platform::HandingOver giving;
         (void)QtConcurrent::run(platform::carried([state, sourceIdentifier, serial] {
             QFile file(state->path);
             ArrayPtr objects = Array::make();
@@ -198,7 +197,6 @@ std::optional<QHash<QString, ArrayPtr>> PMExternalMediaLibrary::movieRepresentat
                 m_requested.insert(source);
                 std::weak_ptr<int> alive = m_alive;
                 m_provider->requestMediaObjects(source, [this, alive](const QString& s, const ArrayPtr& objects) {
-                    platform::HandingOver giving;
                     QMetaObject::invokeMethod(QCoreApplication::instance(), platform::carried([this, alive, s, objects] {
                         if (!alive.expired())
                             mediaObjectsDidChange(s, objects);

@@ -253,13 +253,11 @@ void PMMainController::startSmartGroupPopulation(const Array& smartGroups, doubl
         _smartGroupPopulationJob->obsolete = true;
     _smartGroupPopulationJob = job;
     QPointer<QCoreApplication> app = QCoreApplication::instance();
-    platform::HandingOver giving;
     job->future = QtConcurrent::run(platform::carried([this, job, app] {
         job->run();
         // For a wait on the future; the queued call below is ordered by its own hand-over.
         platform::handOver(job.get());
         if (app) {
-            platform::HandingOver givingBack;
             QMetaObject::invokeMethod(app, platform::carried([this, job] {
                 takeOverSmartGroupPopulation(job);
             }), Qt::QueuedConnection);
@@ -325,7 +323,6 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
     }
 
     {
-        platform::HandingOver giving;
         (void)QtConcurrent::run(platform::carried([released] {
             released->clear();
         }));

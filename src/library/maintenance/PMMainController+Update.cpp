@@ -259,7 +259,6 @@ void PMMainController::invalidateLibraryDependencies()
         const std::span<const WalkedMovie> walked(_walkedMovies);
         QFuture<void> building;
         {
-            platform::HandingOver giving;
             building = QtConcurrent::run(platform::carried([this, walked] {
                 registerWalkedMovies(walked);
                 platform::handOver(&_walkedMovies);
@@ -385,7 +384,6 @@ void PMMainController::registerWalkedMovies(std::span<const WalkedMovie> walked)
         _nonProxyFilteredMovieRepresentationsByID.reserve(qsizetype(walked.size()));
     // Independent tables: each is filled by its own worker; the walk order of the
     // filtered list is kept.
-    std::optional<platform::HandingOver> giving(std::in_place);
     auto byID = QtConcurrent::run(platform::carried([this, walked] {
         // Backwards, so that this worker does not touch the same records as the others at
         // the same moment; the first entry met for a key is then the last one walked, the
@@ -404,7 +402,6 @@ void PMMainController::registerWalkedMovies(std::span<const WalkedMovie> walked)
                 _nonProxyRawMovieRepresentationsByPath.insert(precomposedStringWithCanonicalMapping(m.path), m.original);
         platform::handOver(&_nonProxyRawMovieRepresentationsByPath);
     }));
-    giving.reset();
     registerWalkedSeriesAndFilteredMovies(walked, !allShown, false);
     byID.waitForFinished();
     byPath.waitForFinished();
@@ -649,7 +646,6 @@ void PMMainController::searchForMissingFilesInBackground()
     const PMMovieRepresentationPrototype::FileSearchSettings settings = PMMovieRepresentationPrototype::FileSearchSettings::current();
     const quint64 generation = _fileSearchGeneration;
     QPointer<PMMainController> self(this);
-    platform::HandingOver giving;
     (void)QtConcurrent::run(platform::carried([self, searches, tests, settings, generation] {
         auto found = std::make_shared<std::vector<FoundFile>>();
         // The files the rebuild did not test: those not there are looked for like the
@@ -705,7 +701,6 @@ void PMMainController::searchForMissingFilesInBackground()
         const quint64 folderReads = platform::bookmarkSearchFolderReads() - readsBefore;
         if (!self)
             return;
-        platform::HandingOver givingBack;
         QMetaObject::invokeMethod(
             self.data(),
             platform::carried([self, found, generation, folderReads] {

@@ -439,7 +439,6 @@ void Asset::loadValuesAsynchronouslyForKeys(const QStringList& keys, std::functi
     QThreadPool* pool = platform::sharedThreadPool();
     if (!pool)
         return; // the program is ending
-    platform::HandingOver giving;
     pool->start(platform::carried([self, completion = std::move(completion)]() mutable {
         if (self->m_file)
             self->m_file->openIfNeeded();
