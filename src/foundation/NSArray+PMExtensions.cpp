@@ -4,7 +4,7 @@
 #include "foundation/PMCaseFolding.h"
 #include "platform/RegularExpression.h"
 
-#include <QtConcurrent/QtConcurrentMap>
+#include "platform/ConcurrentApply.h"
 #include <QtCore/QRandomGenerator>
 #include <QtCore/QThread>
 
@@ -211,7 +211,7 @@ QStringList fuzzyMatchesForQuery(const QStringList& strings, const QString& quer
     if (runCount == 1)
         work(0);
     else
-        QtConcurrent::blockingMap(runIndexes, work);
+        platform::concurrentApply(runIndexes.size(), [&](std::size_t r) { work(runIndexes[r]); });
 
     // Merge the sorted runs pairwise, the pairs of one round side by side.
     while (runs.size() > 1) {
@@ -219,7 +219,8 @@ QStringList fuzzyMatchesForQuery(const QStringList& strings, const QString& quer
         std::vector<int> pairs(next.size());
         for (size_t k = 0; k < pairs.size(); ++k)
             pairs[k] = int(k);
-        QtConcurrent::blockingMap(pairs, [&](int k) {
+        platform::concurrentApply(pairs.size(), [&](std::size_t index) {
+            const int k = pairs[index];
             const size_t a = size_t(k) * 2;
             if (a + 1 >= runs.size()) {
                 next[size_t(k)] = std::move(runs[a]);

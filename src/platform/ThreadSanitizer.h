@@ -7,13 +7,16 @@
 // - `handOver(address)` where the giving thread lets go of data, `takeOver(address)` where
 //   the receiving thread starts on it, when the receiver is known to come after the giver
 //   (after a wait for the job, or with an object made completely before it is given).
-// - A job whose carrier Qt builds itself (QtConcurrent::run, QMetaObject::invokeMethod):
-//   the giver holds a `HandingOver` while it makes and gives the job, and the job's first
-//   statement is `arrived()`; that orders everything the giver wrote, the carrier
-//   included, before everything the job reads.
+// - `carried(job)` for a job whose carrier Qt builds and runs itself (QThreadPool::start,
+//   QtConcurrent::run, a queued QMetaObject::invokeMethod): the wrapper hands itself over
+//   where it is made, copied or moved, and every touch of it on the receiving side (its
+//   call, the copy a carrier may take before calling it, its destruction, also when the
+//   call never comes) first takes it over at the same address. The ordering is the job's
+//   own: it says nothing of other threads, so it cannot hide a race elsewhere.
 #pragma once
 
-#include <mutex>
+#include <type_traits>
+#include <utility>
 
 #if defined(__SANITIZE_THREAD__)
 #define PM_THREAD_SANITIZER 1
@@ -48,32 +51,36 @@ inline void takeOver(const void* address)
 #endif
 }
 
-#ifdef PM_THREAD_SANITIZER
-inline std::recursive_mutex& handOverGate()
-{
-    static std::recursive_mutex gate;
-    return gate;
-}
-
-class HandingOver {
+template <class F>
+class Carried {
 public:
-    HandingOver() : m_lock(handOverGate()) {}
+    explicit Carried(F f) : m_f(std::move(f)) { handOver(this); }
+    Carried(const Carried& other) : m_f((takeOver(&other), other.m_f)) { handOver(this); }
+    Carried(Carried&& other) noexcept(std::is_nothrow_move_constructible_v<F>) : m_f((takeOver(&other), std::move(other.m_f))) { handOver(this); }
+    Carried& operator=(const Carried&) = delete;
+    Carried& operator=(Carried&&) = delete;
+    ~Carried() { takeOver(this); }
+    template <class... Args>
+    decltype(auto) operator()(Args&&... args)
+    {
+        takeOver(this);
+        return m_f(std::forward<Args>(args)...);
+    }
+    template <class... Args>
+    decltype(auto) operator()(Args&&... args) const
+    {
+        takeOver(this);
+        return m_f(std::forward<Args>(args)...);
+    }
 
 private:
-    std::lock_guard<std::recursive_mutex> m_lock;
+    F m_f;
 };
 
-inline void arrived()
+template <class F>
+Carried<std::decay_t<F>> carried(F&& f)
 {
-    std::lock_guard lock(handOverGate());
+    return Carried<std::decay_t<F>>(std::forward<F>(f));
 }
-#else
-class HandingOver {
-public:
-    HandingOver() {}
-};
-
-inline void arrived() {}
-#endif
 
 } // namespace platform

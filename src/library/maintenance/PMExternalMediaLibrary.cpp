@@ -109,9 +109,7 @@ void PMMusicLibraryXMLProvider::requestMediaObjects(const QString& sourceIdentif
             std::lock_guard guard(state->lock);
             serial = ++state->readsStarted;
         }
-        platform::HandingOver giving;
-        (void)QtConcurrent::run([state, sourceIdentifier, serial] {
-            platform::arrived();
+        (void)QtConcurrent::run(platform::carried([state, sourceIdentifier, serial] {
             QFile file(state->path);
             ArrayPtr objects = Array::make();
             // A library file is text of a few hundred megabytes at most.
@@ -129,7 +127,7 @@ void PMMusicLibraryXMLProvider::requestMediaObjects(const QString& sourceIdentif
             for (const auto& [source, deliver] : state->requests)
                 if (source == sourceIdentifier)
                     deliver(sourceIdentifier, objects);
-        });
+        }));
     };
     if (!state->watcher && QCoreApplication::instance()) {
         auto* watcher = new QFileSystemWatcher(QCoreApplication::instance());
@@ -202,12 +200,10 @@ std::optional<QHash<QString, ArrayPtr>> PMExternalMediaLibrary::movieRepresentat
                 m_requested.insert(source);
                 std::weak_ptr<int> alive = m_alive;
                 m_provider->requestMediaObjects(source, [this, alive](const QString& s, const ArrayPtr& objects) {
-                    platform::HandingOver giving;
-                    QMetaObject::invokeMethod(QCoreApplication::instance(), [this, alive, s, objects] {
-                        platform::arrived();
+                    QMetaObject::invokeMethod(QCoreApplication::instance(), platform::carried([this, alive, s, objects] {
                         if (!alive.expired())
                             mediaObjectsDidChange(s, objects);
-                    }, Qt::QueuedConnection);
+                    }), Qt::QueuedConnection);
                 });
             }
             continue;

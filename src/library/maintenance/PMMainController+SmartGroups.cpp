@@ -256,20 +256,16 @@ void PMMainController::startSmartGroupPopulation(const Array& smartGroups, doubl
         _smartGroupPopulationJob->obsolete = true;
     _smartGroupPopulationJob = job;
     QPointer<QCoreApplication> app = QCoreApplication::instance();
-    platform::HandingOver giving;
-    job->future = QtConcurrent::run([this, job, app] {
-        platform::arrived();
+    job->future = QtConcurrent::run(platform::carried([this, job, app] {
         job->run();
         // For a wait on the future; the queued call below is ordered by its own hand-over.
         platform::handOver(job.get());
         if (app) {
-            platform::HandingOver givingBack;
-            QMetaObject::invokeMethod(app, [this, job] {
-                platform::arrived();
+            QMetaObject::invokeMethod(app, platform::carried([this, job] {
                 takeOverSmartGroupPopulation(job);
-            }, Qt::QueuedConnection);
+            }), Qt::QueuedConnection);
         }
-    });
+    }));
 }
 
 bool PMMainController::finishSmartGroupPopulation()
@@ -334,12 +330,10 @@ void PMMainController::takeOverSmartGroupPopulation(const std::shared_ptr<SmartG
     {
         // The movies' facts of the job go the same way: a hundred thousand of each.
         std::shared_ptr<PMSmartGroupMovieFacts> facts = std::move(job->facts);
-        platform::HandingOver giving;
-        (void)QtConcurrent::run([released, facts = std::move(facts)]() mutable {
-            platform::arrived();
+        (void)QtConcurrent::run(platform::carried([released, facts = std::move(facts)]() mutable {
             released->clear();
             facts.reset();
-        });
+        }));
     }
     const double delay = PMSmartGroupExpiryDelay(answers);
     _smartGroupExpiryDelay = delay;

@@ -259,12 +259,10 @@ void PMMainController::invalidateLibraryDependencies()
         const std::span<const WalkedMovie> walked(_walkedMovies);
         QFuture<void> building;
         {
-            platform::HandingOver giving;
-            building = QtConcurrent::run([this, walked] {
-                platform::arrived();
+            building = QtConcurrent::run(platform::carried([this, walked] {
                 registerWalkedMovies(walked);
                 platform::handOver(&_walkedMovies);
-            });
+            }));
         }
         oldContainers = {};
         oldByPath = {};
@@ -386,9 +384,7 @@ void PMMainController::registerWalkedMovies(std::span<const WalkedMovie> walked)
         _nonProxyFilteredMovieRepresentationsByID.reserve(qsizetype(walked.size()));
     // Independent tables: each is filled by its own worker; the walk order of the
     // filtered list is kept.
-    std::optional<platform::HandingOver> giving(std::in_place);
-    auto byID = QtConcurrent::run([this, walked] {
-        platform::arrived();
+    auto byID = QtConcurrent::run(platform::carried([this, walked] {
         // Backwards, so that this worker does not touch the same records as the others at
         // the same moment; the first entry met for a key is then the last one walked, the
         // one a forward pass would have kept. One look-up per movie: the entry is made
@@ -399,15 +395,13 @@ void PMMainController::registerWalkedMovies(std::span<const WalkedMovie> walked)
                 entry = it->original;
         }
         platform::handOver(&_nonProxyRawMovieRepresentationsByID);
-    });
-    auto byPath = QtConcurrent::run([this, walked] {
-        platform::arrived();
+    }));
+    auto byPath = QtConcurrent::run(platform::carried([this, walked] {
         for (const WalkedMovie& m : walked)
             if (!m.path.isEmpty())
                 _nonProxyRawMovieRepresentationsByPath.insert(precomposedStringWithCanonicalMapping(m.path), m.original);
         platform::handOver(&_nonProxyRawMovieRepresentationsByPath);
-    });
-    giving.reset();
+    }));
     registerWalkedSeriesAndFilteredMovies(walked, !allShown, false);
     byID.waitForFinished();
     byPath.waitForFinished();
@@ -652,9 +646,7 @@ void PMMainController::searchForMissingFilesInBackground()
     const PMMovieRepresentationPrototype::FileSearchSettings settings = PMMovieRepresentationPrototype::FileSearchSettings::current();
     const quint64 generation = _fileSearchGeneration;
     QPointer<PMMainController> self(this);
-    platform::HandingOver giving;
-    (void)QtConcurrent::run([self, searches, tests, settings, generation] {
-        platform::arrived();
+    (void)QtConcurrent::run(platform::carried([self, searches, tests, settings, generation] {
         auto found = std::make_shared<std::vector<FoundFile>>();
         // The files the rebuild did not test: those not there are looked for like the
         // load's own, when a bookmark or their place in a library folder can find them.
@@ -709,18 +701,16 @@ void PMMainController::searchForMissingFilesInBackground()
         const quint64 folderReads = platform::bookmarkSearchFolderReads() - readsBefore;
         if (!self)
             return;
-        platform::HandingOver givingBack;
         QMetaObject::invokeMethod(
             self.data(),
-            [self, found, generation, folderReads] {
-                platform::arrived();
+            platform::carried([self, found, generation, folderReads] {
                 if (!self)
                     return;
                 self->_missingFileSearchFolderReads = folderReads;
                 self->applyFoundFiles(found, 0, generation);
-            },
+            }),
             Qt::QueuedConnection);
-    });
+    }));
 }
 
 void PMMainController::applyFoundFiles(std::shared_ptr<const std::vector<FoundFile>> found, size_t from, quint64 generation)

@@ -8,7 +8,7 @@
 #include "platform/Format.h"
 #include "platform/UserDefaults.h"
 
-#include <QtConcurrent/QtConcurrentMap>
+#include "platform/ConcurrentApply.h"
 
 #include <algorithm>
 #include <mutex>
@@ -189,7 +189,8 @@ void PMMainController::organizeSeriesIDs()
         return;
     QList<DictionaryPtr> allSeries = _nonProxyRawMovieRepresentationSeriesByIDPrefix.values();
     // Each block touches the members of one series only.
-    QtConcurrent::blockingMap(allSeries, [](const DictionaryPtr& series) {
+    platform::concurrentApply(std::size_t(allSeries.size()), [&allSeries](std::size_t at) {
+        const DictionaryPtr& series = allSeries.at(qsizetype(at));
         const ArrayPtr members = membersOf(series);
         if (!members || members->isEmpty())
             return;

@@ -16,7 +16,6 @@
 #include "platform/ConcurrentApply.h"
 #include "platform/UserDefaults.h"
 
-#include <QtConcurrent/QtConcurrentMap>
 #include <QtCore/QCoreApplication>
 
 #include <algorithm>
@@ -673,13 +672,18 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
         if (valuesByMovieRead)
             return;
         valuesByMovieRead = true;
-        valuesByMovie = QtConcurrent::blockingMapped(originals, [&lowercaseTag, isNotes](PMMovieRepresentationPrototype* movie) {
+        valuesByMovie.resize(originals.size());
+        QSet<QString>* const out = valuesByMovie.data();
+        platform::concurrentApply(std::size_t(originals.size()), [&](std::size_t i) {
+            PMMovieRepresentationPrototype* movie = originals[qsizetype(i)];
             if (isNotes) {
                 const QString note = movie->cachedLowercaseValueForLowercaseTag(lowercaseTag);
-                return note.isEmpty() ? QSet<QString>() : QSet<QString>{note};
+                if (!note.isEmpty())
+                    out[i] = QSet<QString>{note};
+                return;
             }
             const QStringList values = movie->cachedLowercaseValuesForLowercaseTag(lowercaseTag);
-            return QSet<QString>(values.begin(), values.end());
+            out[i] = QSet<QString>(values.begin(), values.end());
         });
     };
     QHash<QString, ArrayPtr> carriersByValue;

@@ -565,9 +565,7 @@ QFuture<void> PMPrepareSearchIndexInBackground()
     // Not on the crawl queue: by now it may hold thousands of file reads. Each record keeps
     // what it makes under its own lock, and a text whose record changed meanwhile is not
     // kept (see `searchText`), so the main thread finds each either made or makes it itself.
-    platform::HandingOver giving;
-    return QtConcurrent::run([movies, mine] {
-        platform::arrived();
+    return QtConcurrent::run(platform::carried([movies, mine] {
         const auto stopped = [mine] { return generation.load(std::memory_order_relaxed) != mine || QCoreApplication::closingDown(); };
         for (const Value& item : *movies) {
             if (stopped())
@@ -585,7 +583,7 @@ QFuture<void> PMPrepareSearchIndexInBackground()
             if (PMMovieRepresentationPrototype* movie = PMMovie(item))
                 (void)movie->sortName();
         }
-    });
+    }));
 }
 
 void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibraryContainer* inContainer, bool searchContainers, bool searchFiles,

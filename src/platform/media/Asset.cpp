@@ -2,6 +2,7 @@
 #include "platform/media/Asset.h"
 #include "platform/ImageReading.h"
 #include "platform/media/AssetFile.h"
+#include "platform/ThreadSanitizer.h"
 #include "platform/Paths.h"
 
 #include <QtCore/QCoreApplication>
@@ -438,16 +439,12 @@ void Asset::loadValuesAsynchronouslyForKeys(const QStringList& keys, std::functi
     QThreadPool* pool = platform::sharedThreadPool();
     if (!pool)
         return; // the program is ending
-    pool->start([self, completion = std::move(completion)]() mutable {
+    pool->start(platform::carried([self, completion = std::move(completion)]() mutable {
         if (self->m_file)
             self->m_file->openIfNeeded();
-        if (!completion)
-            return;
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, std::move(completion), Qt::QueuedConnection);
-        else
-            completion();
-    });
+        if (completion)
+            platform::dispatchAsyncMain(std::move(completion));
+    }));
 }
 
 void Asset::setAssociatedOriginalAsset(AssetPtr asset)

@@ -8,9 +8,9 @@
 #include "platform/FileOperations.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QProcess>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using platform::Array;
@@ -240,79 +240,100 @@ TEST_F(OrganizeTest, EveryRecordOfAMovedFileFollowsIt)
 
 // A folder record copied to another file system whose original can be removed only in part
 // (a read-only subfolder): the complete copy stays, with the record on it, and the error
-// says what was left behind. Root removes anything, so the move runs as "nobody" in a child.
+// says what was left behind. Root removes anything, so the move runs as "nobody" in a child:
+// a fresh run of this executable (a forked copy of a process whose threads have started
+// could not start threads of its own).
+struct PartialMoveOutcome {
+    bool done = false;
+    QString committed, error;
+    bool reverted = false;
+};
+
+QString partialMoveSource(const QString& root)
+{
+    return root + QStringLiteral("/from/Clip.mseq");
+}
+
+QString partialMoveDestination(const QString& root)
+{
+    return root + QStringLiteral("/to/Clip.mseq");
+}
+
+PartialMoveOutcome movePartlyRemovable(const QString& root)
+{
+    platform::FileOperationTestHooks hooks;
+    hooks.simulateCrossDevice = true;
+    platform::setFileOperationTestHooks(&hooks);
+    PartialMoveOutcome outcome;
+    outcome.done = pmmaintenance::moveItemCommitting(
+        partialMoveSource(root), partialMoveDestination(root), [&](const QString& path, bool) { outcome.committed = path; },
+        [&] { outcome.reverted = true; }, &outcome.error);
+    platform::setFileOperationTestHooks(nullptr);
+    return outcome;
+}
+
+const uid_t kNobody = 65534;
+
+// The child: the move as "nobody", its outcome written to the file the parent names.
+TEST(OrganizeAsNobodyChild, Run)
+{
+    const QString root = qEnvironmentVariable("PELLIS_PARTIAL_MOVE_ROOT");
+    const QString reportPath = qEnvironmentVariable("PELLIS_PARTIAL_MOVE_REPORT");
+    if (root.isEmpty() || reportPath.isEmpty())
+        GTEST_SKIP() << "run by the partial move test";
+    QFile report(reportPath);
+    ASSERT_TRUE(report.open(QIODevice::WriteOnly)); // opened as root, written as nobody
+    ASSERT_EQ(::setgid(kNobody), 0);
+    ASSERT_EQ(::setuid(kNobody), 0);
+    const PartialMoveOutcome o = movePartlyRemovable(root);
+    const QByteArray text = QByteArray(o.done ? "1" : "0") + (o.reverted ? "1" : "0") + '\n' + o.committed.toUtf8() + '\n' + o.error.toUtf8();
+    ASSERT_EQ(report.write(text), text.size());
+    ASSERT_TRUE(report.flush());
+}
+
 TEST_F(OrganizeTest, AFolderMovedAcrossFileSystemsKeepsItsCopyWhenTheOriginalStaysInPart)
 {
     char pattern[] = "/tmp/pellis-partial-XXXXXX";
     ASSERT_TRUE(mkdtemp(pattern));
     const QString root = QString::fromLocal8Bit(pattern);
-    const QString source = root + QStringLiteral("/from/Clip.mseq");
-    const QString destination = root + QStringLiteral("/to/Clip.mseq");
+    const QString source = partialMoveSource(root);
+    const QString destination = partialMoveDestination(root);
     QDir().mkpath(source + QStringLiteral("/locked"));
     QDir().mkpath(root + QStringLiteral("/to"));
     testsupport::writeFile(source + QStringLiteral("/1.mov"), "one");
     testsupport::writeFile(source + QStringLiteral("/locked/2.mov"), "two");
     const bool asRoot = ::geteuid() == 0;
-    const uid_t nobody = 65534;
     if (asRoot) {
         for (const QString& path : {root, root + QStringLiteral("/from"), root + QStringLiteral("/to"), source, source + QStringLiteral("/1.mov"),
                                     source + QStringLiteral("/locked"), source + QStringLiteral("/locked/2.mov")})
-            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), nobody, nobody), 0);
+            ASSERT_EQ(::chown(QFile::encodeName(path).constData(), kNobody, kNobody), 0);
         ::chmod(pattern, 0755);
     }
     ::chmod(QFile::encodeName(source + QStringLiteral("/locked")).constData(), 0555);
 
-    platform::FileOperationTestHooks hooks;
-    hooks.simulateCrossDevice = true;
-    platform::setFileOperationTestHooks(&hooks);
-    struct Outcome {
-        bool done = false;
-        QString committed, error;
-        bool reverted = false;
-    };
-    const auto move = [&] {
-        Outcome outcome;
-        outcome.done = pmmaintenance::moveItemCommitting(
-            source, destination, [&](const QString& path, bool) { outcome.committed = path; }, [&] { outcome.reverted = true; }, &outcome.error);
-        return outcome;
-    };
-    Outcome outcome;
+    PartialMoveOutcome outcome;
     if (!asRoot) {
-        outcome = move();
+        outcome = movePartlyRemovable(root);
     } else {
-        int channel[2];
-        ASSERT_EQ(::pipe(channel), 0);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            ::close(channel[0]);
-            if (::setgid(nobody) != 0 || ::setuid(nobody) != 0)
-                ::_exit(2);
-            const Outcome o = move();
-            const QByteArray report = QByteArray(o.done ? "1" : "0") + (o.reverted ? "1" : "0") + '\n' + o.committed.toUtf8() + '\n' + o.error.toUtf8();
-            const bool written = ::write(channel[1], report.constData(), size_t(report.size())) == ssize_t(report.size());
-            ::_exit(written ? 0 : 3);
-        }
-        ::close(channel[1]);
-        QByteArray report;
-        char buffer[4096];
-        for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) != 0;)
-            if (got > 0)
-                report.append(buffer, got);
-            else if (errno != EINTR)
-                break;
-        ::close(channel[0]);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child as nobody failed: " << status;
-        const QList<QByteArray> lines = report.split('\n');
+        const QString reportPath = QDir(m_outside).filePath(QStringLiteral("partial-move-report"));
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PELLIS_PARTIAL_MOVE_ROOT"), root);
+        environment.insert(QStringLiteral("PELLIS_PARTIAL_MOVE_REPORT"), reportPath);
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=OrganizeAsNobodyChild.Run")});
+        ASSERT_TRUE(child.waitForStarted());
+        ASSERT_TRUE(child.waitForFinished(-1));
+        ASSERT_TRUE(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0)
+            << "the child as nobody failed: " << child.readAll().toStdString();
+        const QList<QByteArray> lines = testsupport::readFile(reportPath).split('\n');
         ASSERT_GE(lines.size(), 3);
         outcome.done = lines[0].startsWith('1');
         outcome.reverted = lines[0].endsWith('1');
         outcome.committed = QString::fromUtf8(lines[1]);
         outcome.error = QString::fromUtf8(lines.mid(2).join('\n'));
     }
-    platform::setFileOperationTestHooks(nullptr);
     EXPECT_TRUE(outcome.done) << outcome.error.toStdString();
     EXPECT_FALSE(outcome.reverted);
     EXPECT_EQ(outcome.committed, destination);
