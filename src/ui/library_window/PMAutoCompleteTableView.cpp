@@ -987,12 +987,10 @@ bool PMAutoCompleteTableView::handleCellPress(QMouseEvent* event, int column, in
         std::unique_ptr<QMenu> menu = popUpMenu(column, row);
         if (!menu)
             return true;
+        // Every item acts by itself when chosen: the cell's own through their handlers, the
+        // controller's (submenus, switches) through their actions.
         const QRect cell = visualRect(m_model->index(row, column));
-        QAction* chosen = menu->exec(viewport()->mapToGlobal(cell.bottomLeft()));
-        // The cell's own items act through their handlers; the items the controller added
-        // (submenus, switches) act by themselves.
-        if (chosen && chosen->isEnabled() && menu->actions().contains(chosen) && platform::hasMenuItemHandler(chosen))
-            platform::performMenuItemHandler(chosen);
+        menu->exec(viewport()->mapToGlobal(cell.bottomLeft()));
         return true;
     }
     return false;

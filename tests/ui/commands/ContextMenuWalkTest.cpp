@@ -24,7 +24,9 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
+#include <QtCore/QTimer>
 #include <QtGui/QAction>
+#include <QtTest/QTest>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMenu>
@@ -409,6 +411,29 @@ TEST_F(ContextMenuWalk, TheInfoPanelsValuePopUpsActOnTheirOwnRow)
     ASSERT_TRUE(c().infoNewTagPanel && c().infoNewTagPanel->isVisible());
     EXPECT_TRUE(qobject_cast<QLabel*>(c().infoNewTagTitleField.data())->text().contains(QStringLiteral("Genre")));
     c().newTagValueCancel(nullptr);
+
+    // The same chosen in the pop-up that a click on the cell opens, for the clicked row.
+    QTimer chooser;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        auto* opened = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!opened)
+            return;
+        chooser.stop();
+        QAction* item = findItem(opened, QStringLiteral("New..."));
+        if (!item) {
+            opened->close();
+            return;
+        }
+        opened->setActiveAction(item);
+        QTest::keyClick(opened, Qt::Key_Return);
+    });
+    chooser.start(5);
+    const int chooseColumn = properties->columnWithIdentifier(QStringLiteral("ChooseValue"));
+    QTest::mouseClick(properties->viewport(), Qt::LeftButton, {}, properties->visualRect(properties->tableModel()->index(moodRow, chooseColumn)).center());
+    ASSERT_TRUE(c().infoNewTagPanel && c().infoNewTagPanel->isVisible());
+    EXPECT_TRUE(qobject_cast<QLabel*>(c().infoNewTagTitleField.data())->text().contains(QStringLiteral("Mood")));
+    c().newTagValueCancel(nullptr);
+
     menu = popUp(properties, moodRow);
     QAction* clear = findItem(menu.get(), QStringLiteral("Clear"));
     ASSERT_TRUE(clear && clear->isEnabled());
