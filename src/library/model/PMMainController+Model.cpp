@@ -101,6 +101,8 @@ void PMMainController::resetForTesting()
     _selectedContainerHeap.clear();
     _selectedContainerHistory.clear();
     _groupItemsParentOrSearchReferenceContainer = nullptr;
+    // The shown container's direction, as the grid last applied it: nothing is shown.
+    _groupListSortsDescending = false;
     _tagTypes.clear();
     _importTagNames.clear();
     PMPublishImportTagNames(_importTagNames);
