@@ -385,8 +385,7 @@ bool PMMainController::insertCurrentTimestampAsTestFlight(bool test)
     const PMPlayerPtr& player = playerViewContent().moviePlayer;
     if (!player)
         return false;
-    const ArrayPtr items = _infoMovieRepresentations && !_infoMovieRepresentations->isEmpty() ? cachedInfoMovieRepresentationsSorted(true)
-                                                                                              : cachedInfoMovieRepresentationsSorted(true);
+    const ArrayPtr items = cachedInfoMovieRepresentationsSorted(true);
     if (!items || items->count() != 1 || !originalOf(_currentMovieRepresentation) || originalOf(items->at(0)) != originalOf(_currentMovieRepresentation))
         return false;
     QWidget* focus = QApplication::focusWidget();

@@ -48,11 +48,24 @@ public:
 
 std::shared_ptr<RecordingReader> g_reader;
 
+// The test main makes the log function look its reader up afresh before each test; each
+// test starts without a reader class and with nothing recorded.
+class Log : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::registerClass(QString::fromLatin1(kPMLogReaderClassName), nullptr);
+        std::lock_guard lock(g_mutex);
+        g_systemLines.clear();
+        g_readerLines.clear();
+        g_readersCreated = 0;
+        g_reader.reset();
+    }
+};
+
 } // namespace
 
-// The test main makes the log function look its reader up afresh before each test.
-
-TEST(Log, WithoutAReaderLinesGoToTheSystemLogUnchanged)
+TEST_F(Log, WithoutAReaderLinesGoToTheSystemLogUnchanged)
 {
     captureSystemLog();
     PMLog("cannot move <%@> to <%@>", QStringLiteral("/a b"), QStringLiteral("/c"));
@@ -65,7 +78,7 @@ TEST(Log, WithoutAReaderLinesGoToTheSystemLogUnchanged)
                                           QStringLiteral("[PMCSVParser] incorrect number of fields in record: x (expected: 3; raw line: a,b)")}));
 }
 
-TEST(Log, AReaderThatCannotDisplayIsNotUsed)
+TEST_F(Log, AReaderThatCannotDisplayIsNotUsed)
 {
     captureSystemLog();
     auto cls = std::make_shared<PMLogReaderClass>();
@@ -77,7 +90,7 @@ TEST(Log, AReaderThatCannotDisplayIsNotUsed)
     EXPECT_EQ(g_readersCreated, 0);
 }
 
-TEST(Log, ConcurrentFirstCallsCreateExactlyOneReader)
+TEST_F(Log, ConcurrentFirstCallsCreateExactlyOneReader)
 {
     captureSystemLog();
     auto cls = std::make_shared<PMLogReaderClass>();
@@ -103,7 +116,7 @@ TEST(Log, ConcurrentFirstCallsCreateExactlyOneReader)
     EXPECT_EQ(g_systemLines, QStringList{QStringLiteral("from the background 1")});
 }
 
-TEST(Log, DebugLoggingFollowsTheDefault)
+TEST_F(Log, DebugLoggingFollowsTheDefault)
 {
     EXPECT_FALSE(PMDebugLogEnabled());
     platform::UserDefaults::standard().setBool(true, QStringLiteral("PMDebugLog"));

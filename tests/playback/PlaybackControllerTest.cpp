@@ -86,7 +86,7 @@ protected:
     }
     static QString longClip()
     {
-        const QString path = fx::fixtures().dir() + QStringLiteral("/long.mp4");
+        const QString path = fx::fixtures().dir() + QStringLiteral("/long-6s.mp4");
         if (!QFile::exists(path))
             fx::makeNumberedClip(path, 60);
         return path;

@@ -296,7 +296,7 @@ TEST(RotationDragTest, HalfTheDistanceInWholeDegrees)
 
 TEST(EditingStepsTest, ReplayStopsAtTheFirstStepThatCannotApply)
 {
-    const QString path = fx::fixtures().dir() + QStringLiteral("/long.mp4");
+    const QString path = fx::fixtures().dir() + QStringLiteral("/long-60s.mp4");
     if (!QFile::exists(path))
         ASSERT_TRUE(fx::makeNumberedClip(path, 600));
     const auto step = [](const char* action, double start, double length) {
@@ -364,7 +364,7 @@ protected:
     }
     static QString longClip()
     {
-        const QString path = fx::fixtures().dir() + QStringLiteral("/long.mp4");
+        const QString path = fx::fixtures().dir() + QStringLiteral("/long-60s.mp4");
         if (!QFile::exists(path))
             fx::makeNumberedClip(path, 600);
         return path;

@@ -26,6 +26,9 @@ int readoutWindowCount()
 TEST(AspectRatioReadoutTest, FortyResizesLeaveOneWindow)
 {
     PMMainController& c = mainController();
+    // The read-out an earlier test of the process left is the one these resizes would reuse.
+    platform::cancelPreviousPerformRequests(&c, QStringLiteral("closeAspectRatioWindow"), platform::Value());
+    delete c._aspectRatioWindow.data();
     const int before = readoutWindowCount();
     auto window = std::make_unique<QWidget>();
     auto* layout = new QVBoxLayout(window.get());

@@ -85,6 +85,9 @@ void PMMainController::resetForTesting()
     _externalViewerMovieRepresentation = Value();
     _isMonitoringExternalViewer = false;
     _cachedInfoMovieRepresentations = nullptr;
+    // A start-up whose window was never painted leaves no activation work waiting.
+    _awaitsFirstPaint = false;
+    _activationWorkAfterFirstPaint = false;
     // Test trees are made of records whose files do not exist; a test that wants the
     // files tested asks for it (updateLibraryAfterDelay with a forced test).
     _skipMissingStatusUpdate = true;
@@ -98,6 +101,8 @@ void PMMainController::resetForTesting()
     _selectedContainerHeap.clear();
     _selectedContainerHistory.clear();
     _groupItemsParentOrSearchReferenceContainer = nullptr;
+    // The shown container's direction, as the grid last applied it: nothing is shown.
+    _groupListSortsDescending = false;
     _tagTypes.clear();
     _importTagNames.clear();
     PMPublishImportTagNames(_importTagNames);

@@ -316,9 +316,11 @@ void PMQuickLookPanel::keyPressEvent(QKeyEvent* event)
 
 void PMQuickLookPanel::hideEvent(QHideEvent* event)
 {
-    // Nothing plays behind a closed panel.
+    // Nothing plays behind a closed panel, and the next opening starts at the first of its
+    // items rather than where this viewing ended.
     stopPlaying();
     m_picture->setImage(QImage());
     m_item = Value();
+    m_index = 0;
     QWidget::hideEvent(event);
 }

@@ -549,6 +549,48 @@ std::vector<PMTableCellMenuItem> PMAutoCompleteTableView::popUpItems(int column,
     return items;
 }
 
+std::unique_ptr<QMenu> PMAutoCompleteTableView::popUpMenu(int column, int row)
+{
+    const PMTableColumn* c = tableColumn(column);
+    if (!c)
+        return nullptr;
+    const std::vector<PMTableCellMenuItem> items = popUpItems(column, row);
+    if (items.empty())
+        return nullptr;
+    auto menu = std::make_unique<QMenu>(this);
+    bool represents = false;
+    const bool choice = c->cell == PMTableColumn::Cell::Choice;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const PMTableCellMenuItem& item = items[i];
+        if (item.separator) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(item.title);
+        action->setCheckable(item.checked);
+        action->setChecked(item.checked);
+        platform::setMenuItemTag(action, qint64(i));
+        // Chosen, the item runs its own action, or else stores its index as the cell's value.
+        platform::setMenuItemHandler(action, [this, column, row, index = qint64(i), run = item.action](QAction*) {
+            if (run)
+                run();
+            else
+                setObjectValue(Value(index), column, row);
+        });
+        // The first item of a pop-up is its title.
+        action->setEnabled(item.enabled && (i > 0 || choice));
+        if (!item.representedObject.isNull()) {
+            platform::setMenuItemRepresentedObject(action, item.representedObject);
+            represents = true;
+        }
+    }
+    // A menu that stands for something is the controller's to complete (the tag values of
+    // an info row); the items it adds act on their own.
+    if (represents)
+        controller().menuNeedsUpdate(menu.get());
+    return menu;
+}
+
 void PMAutoCompleteTableView::setObjectValue(const Value& value, int column, int row, bool tracking)
 {
     const PMTableColumn* c = tableColumn(column);
@@ -942,43 +984,13 @@ bool PMAutoCompleteTableView::handleCellPress(QMouseEvent* event, int column, in
         if (!controller().tableViewShouldEditTableColumn(this, c->identifier, row, false))
             return false;
         selectRow(row);
-        const std::vector<PMTableCellMenuItem> items = popUpItems(column, row);
-        if (items.empty())
+        std::unique_ptr<QMenu> menu = popUpMenu(column, row);
+        if (!menu)
             return true;
-        QMenu menu(this);
-        bool represents = false;
-        static const char* const kItemIndex = "PMTableCellMenuItemIndex";
-        for (size_t i = 0; i < items.size(); ++i) {
-            const PMTableCellMenuItem& item = items[i];
-            if (item.separator) {
-                menu.addSeparator();
-                continue;
-            }
-            QAction* action = menu.addAction(item.title);
-            // The first item of a pop-up is its title.
-            action->setEnabled(item.enabled && (i > 0 || c->cell == PMTableColumn::Cell::Choice));
-            action->setCheckable(item.checked);
-            action->setChecked(item.checked);
-            action->setData(int(i));
-            action->setProperty(kItemIndex, int(i));
-            if (!item.representedObject.isNull()) {
-                platform::setMenuItemRepresentedObject(action, item.representedObject);
-                represents = true;
-            }
-        }
-        // A menu that stands for something is the controller's to complete (the tag
-        // values of an info row); the items it adds act on their own.
-        if (represents)
-            controller().menuNeedsUpdate(&menu);
+        // Every item acts by itself when chosen: the cell's own through their handlers, the
+        // controller's (submenus, switches) through their actions.
         const QRect cell = visualRect(m_model->index(row, column));
-        QAction* chosen = menu.exec(viewport()->mapToGlobal(cell.bottomLeft()));
-        if (chosen && chosen->property(kItemIndex).isValid()) {
-            const int index = chosen->property(kItemIndex).toInt();
-            if (items[size_t(index)].action)
-                items[size_t(index)].action();
-            else
-                setObjectValue(Value((long long)index), column, row);
-        }
+        menu->exec(viewport()->mapToGlobal(cell.bottomLeft()));
         return true;
     }
     return false;

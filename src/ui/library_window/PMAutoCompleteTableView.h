@@ -21,10 +21,12 @@
 #include <QtWidgets/QTableView>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class PMAutoCompleteTableView;
 class QListWidget;
+class QMenu;
 class QTimer;
 
 // One column: its identifier, header, widths and the kind of cell that draws it.
@@ -148,6 +150,9 @@ public:
     PMTableCellAppearance willDisplayCell(int column, int row, bool selected) const;
     // The items of a pop-up cell, as the data source just rebuilt them.
     std::vector<PMTableCellMenuItem> popUpItems(int column, int row) const;
+    // The menu a click on a pop-up cell opens: its items, completed by the controller
+    // where they stand for something; nothing for a cell without items.
+    std::unique_ptr<QMenu> popUpMenu(int column, int row);
     // Stores an edited value through the data source. `tracking`: a rating set while the
     // mouse is still down.
     void setObjectValue(const platform::Value& value, int column, int row, bool tracking = false);

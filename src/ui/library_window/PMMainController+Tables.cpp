@@ -1067,8 +1067,15 @@ void PMMainController::addInfoTagValues(const QStringList& values, const Diction
 
 void PMMainController::addInfoTagValueViaMenuItem(const Value& representedObject)
 {
-    if (representedObject.isString())
-        addInfoTagValues({representedObject.string()});
+    if (!representedObject.isString())
+        return;
+    // The value belongs to the row whose pop-up offered it, whichever row of either table is
+    // selected; without that row still shown, to the selected one.
+    bool shown = false;
+    if (_infoNewTagEntry && _infoTags)
+        for (const Value& v : *_infoTags)
+            shown = shown || v.dictionary() == _infoNewTagEntry;
+    addInfoTagValues({representedObject.string()}, shown ? _infoNewTagEntry : nullptr);
 }
 
 void PMMainController::clearInfoTagValueViaMenuItem(const Value& representedObject)

@@ -5,13 +5,18 @@
 #include "common/MediaFixtures.h"
 #include "common/TestSupport.h"
 
+#include "library/model/PMInfoTagEditor.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
+#include "ui/commands/PMInfoPanel.h"
+#include "ui/commands/PMInfoTagEditorView.h"
 #include "ui/commands/PMMainMenu.h"
 #include "ui/commands/PMMenuItemSwitch.h"
+#include "ui/commands/PMTagEditorTableView.h"
+#include "ui/commands/PMTagValueSwitch.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMMainWindow.h"
 #include "ui/library_window/PMMovieOutlineView.h"
@@ -19,8 +24,11 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
+#include <QtCore/QTimer>
 #include <QtGui/QAction>
+#include <QtTest/QTest>
 #include <QtWidgets/QApplication>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QMenuBar>
 #include <QtWidgets/QWidgetAction>
@@ -49,6 +57,7 @@ const struct {
     {"Library List Options|Fixed Grid|Dynamic", "a header"},
     {"-", "the aspect ratio menu's placeholder without a picture"},
     {"No Matches", "an empty browser's placeholder"},
+    {"\\+", "an info row's value pop-up: its title, the add image"},
     {"Copy|Copy Selection\\.\\.\\.|Save Area\\.\\.\\.|Save Frame\\.\\.\\.|Use Area as Preview\\.\\.\\.|Use Frame as Preview",
      "the current frame's commands need the player's window on screen, and this test shows none"},
 };
@@ -105,6 +114,10 @@ protected:
     }
     void TearDown() override
     {
+        if (c().infoNewTagPanel && c().infoNewTagPanel->isVisible())
+            c().newTagValueCancel(nullptr);
+        if (c()._infoPanel && c()._infoPanel->isVisible())
+            c().infoCancel(nullptr);
         c()._numberOfRemainingItemsMovingToLibraryFolder = 0;
         c()._stopMovingToLibraryFolder = false;
         c()._currentMovieRepresentation = Value();
@@ -316,4 +329,116 @@ TEST_F(ContextMenuWalk, OpenWithAndStopMovingFilesAct)
     c()._numberOfRemainingItemsMovingToLibraryFolder = 0;
     platform::performMenuItem(stop);
     EXPECT_FALSE(c()._stopMovingToLibraryFolder);
+}
+
+// The info panel's value pop-ups (the tag list's and every property row's): walked like the
+// menus above, and each kind of item, chosen, acts on the row the pop-up belongs to, whatever
+// else is selected.
+TEST_F(ContextMenuWalk, TheInfoPanelsValuePopUpsActOnTheirOwnRow)
+{
+    movies[0]->setValue(QStringLiteral("Drama"), QStringLiteral("Genre"));
+    movies[0]->setValue(QStringLiteral("calm"), QStringLiteral("Mood"));
+    movies[1]->setValue(QStringLiteral("Drama, Thriller"), QStringLiteral("Genre"));
+    c().invalidateTagTypes();
+    QAction opener;
+    platform::setMenuItemRepresentedObject(&opener, Value(PMMainController::PMInfoScopeRecord(some({0, 1}), nullptr)));
+    c().showMovieInfo(&opener);
+    ASSERT_TRUE(c()._infoPanel && c()._infoPanel->isVisible());
+    PMTagEditorTableView* tags = c()._infoPanel->infoTagEditor->tagList();
+    PMTagEditorTableView* properties = c()._infoPanel->infoTagEditor->propertyList();
+    const auto popUp = [](PMTagEditorTableView* table, int row) {
+        // Pressed, a cell selects its row first.
+        table->selectRow(row);
+        return table->popUpMenu(table->columnWithIdentifier(QStringLiteral("ChooseValue")), row);
+    };
+    // Every row's pop-up: completed with "Import" and the values, and "Clear" kept last.
+    ASSERT_GE(properties->numberOfRows(), 2);
+    for (PMTagEditorTableView* table : {tags, properties})
+        for (int row = 0; row < int(table->numberOfRows()); ++row) {
+            std::unique_ptr<QMenu> menu = popUp(table, row);
+            ASSERT_NE(menu, nullptr) << row;
+            const QList<QAction*> items = walk((table == tags ? "tags row " : "property row ") + std::to_string(row), menu.get());
+            ASSERT_GE(items.size(), 4);
+            EXPECT_EQ(items.last()->text(), QStringLiteral("Clear"));
+            EXPECT_NE(findItem(menu.get(), QStringLiteral("New...")), nullptr);
+            EXPECT_TRUE(std::any_of(items.begin(), items.end(), [](QAction* a) { return a->text() == QLatin1String("Import") && a->menu(); }));
+        }
+
+    const auto rowOf = [&](const QString& tag) {
+        for (qsizetype i = 1; i < c()._filteredInfoTags->count(); ++i)
+            if (PMInfoTagRecord::tag(c()._filteredInfoTags->at(i).dictionary()) == tag)
+                return int(i - 1);
+        return -1;
+    };
+    const int genreRow = rowOf(QStringLiteral("Genre"));
+    const int moodRow = rowOf(QStringLiteral("Mood"));
+    ASSERT_GE(genreRow, 0);
+    ASSERT_GE(moodRow, 0);
+    const platform::DictionaryPtr genre = c()._filteredInfoTags->at(genreRow + 1).dictionary();
+    const platform::DictionaryPtr mood = c()._filteredInfoTags->at(moodRow + 1).dictionary();
+    const auto has = [](const platform::DictionaryPtr& record, const char* key, const char* value) {
+        const platform::ArrayPtr list = record->value(QString::fromLatin1(key)).array();
+        return list && list->contains(Value(QString::fromLatin1(value)));
+    };
+
+    // A value on one movie of the two is mixed; chosen it goes on for both.
+    tags->selectRow(0);
+    std::unique_ptr<QMenu> menu = popUp(properties, genreRow);
+    PMTagValueSwitch* thriller = nullptr;
+    for (PMTagValueSwitch* s : menu->findChildren<PMTagValueSwitch*>())
+        if (s->tagValue == QLatin1String("Thriller"))
+            thriller = s;
+    ASSERT_NE(thriller, nullptr);
+    EXPECT_EQ(thriller->switchState(), -1);
+    thriller->click();
+    EXPECT_EQ(thriller->switchState(), 1);
+    EXPECT_TRUE(has(genre, "Checked Separate Values", "Thriller"));
+
+    // "Import" adds a reference to another row's values to this row.
+    QAction* importMood = nullptr;
+    for (QAction* item : menu->actions())
+        if (item->text() == QLatin1String("Import") && item->menu())
+            importMood = findItem(item->menu(), QStringLiteral("Mood"));
+    ASSERT_NE(importMood, nullptr);
+    platform::performMenuItem(importMood);
+    EXPECT_TRUE(has(genre, "Checked Separate Values", "<?meta:Mood?>"));
+    EXPECT_FALSE(has(mood, "Checked Separate Values", "<?meta:Mood?>"));
+
+    // "New..." opens the sheet for this row; "Clear" takes every value off this row.
+    QAction* add = findItem(menu.get(), QStringLiteral("New..."));
+    ASSERT_TRUE(add && add->isEnabled());
+    platform::performMenuItemHandler(add);
+    ASSERT_TRUE(c().infoNewTagPanel && c().infoNewTagPanel->isVisible());
+    EXPECT_TRUE(qobject_cast<QLabel*>(c().infoNewTagTitleField.data())->text().contains(QStringLiteral("Genre")));
+    c().newTagValueCancel(nullptr);
+
+    // The same chosen in the pop-up that a click on the cell opens, for the clicked row.
+    QTimer chooser;
+    QObject::connect(&chooser, &QTimer::timeout, [&] {
+        auto* opened = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!opened)
+            return;
+        chooser.stop();
+        QAction* item = findItem(opened, QStringLiteral("New..."));
+        if (!item) {
+            opened->close();
+            return;
+        }
+        opened->setActiveAction(item);
+        QTest::keyClick(opened, Qt::Key_Return);
+    });
+    chooser.start(5);
+    const int chooseColumn = properties->columnWithIdentifier(QStringLiteral("ChooseValue"));
+    QTest::mouseClick(properties->viewport(), Qt::LeftButton, {}, properties->visualRect(properties->tableModel()->index(moodRow, chooseColumn)).center());
+    ASSERT_TRUE(c().infoNewTagPanel && c().infoNewTagPanel->isVisible());
+    EXPECT_TRUE(qobject_cast<QLabel*>(c().infoNewTagTitleField.data())->text().contains(QStringLiteral("Mood")));
+    c().newTagValueCancel(nullptr);
+
+    menu = popUp(properties, moodRow);
+    QAction* clear = findItem(menu.get(), QStringLiteral("Clear"));
+    ASSERT_TRUE(clear && clear->isEnabled());
+    platform::performMenuItemHandler(clear);
+    EXPECT_EQ(PMInfoTagRecord::value(mood), QString());
+    EXPECT_TRUE(has(mood, "Unchecked Separate Values", "calm"));
+    EXPECT_TRUE(has(genre, "Checked Separate Values", "Thriller"));
 }

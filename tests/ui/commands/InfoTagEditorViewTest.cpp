@@ -9,6 +9,7 @@
 #include "platform/Alert.h"
 #include "platform/EventClock.h"
 #include "platform/Responder.h"
+#include "ui/commands/PMInfoPanel.h"
 #include "ui/commands/PMInfoTagEditorView.h"
 #include "ui/commands/PMMetaReferenceTokenField.h"
 #include "ui/commands/PMTagEditorTableView.h"
@@ -79,6 +80,9 @@ protected:
         m3->setValue(QStringLiteral("tense"), QStringLiteral("Mood"));
         library({Value(folder(QStringLiteral("F"), {Value(m1), Value(m2), Value(m3)}))});
         c().invalidateTagTypes();
+        // This view stands in for the info panel's own: a panel an earlier test of the
+        // process loaded goes, so that none is left whose tables the controller no longer names.
+        delete c()._infoPanel.data();
         view = std::make_unique<PMInfoTagEditorView>();
         view->resize(520, 420);
     }

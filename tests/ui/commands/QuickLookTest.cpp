@@ -151,6 +151,14 @@ TEST_F(QuickLook, ArrowKeysStepThroughSeveralMovies)
     panel()->reloadData();
     EXPECT_EQ(panel()->titleText(), QStringLiteral("Picture 2.png"));
     EXPECT_EQ(panel()->currentPreviewItemIndex(), 0);
+    // Closed on the second movie and opened again for others, it starts at the first of them.
+    QTest::keyClick(panel(), Qt::Key_Right);
+    c().toggleQuickLook(nullptr);
+    ASSERT_FALSE(isOpen());
+    choose({Value(pictures[1]), Value(pictures[2])});
+    c().toggleQuickLook(nullptr);
+    ASSERT_TRUE(isOpen());
+    EXPECT_EQ(panel()->titleText(), QStringLiteral("Picture 1.png"));
 }
 
 TEST_F(QuickLook, AMoviePlaysSilentlyAndAPictureIsShownWithoutAPlayer)

@@ -128,10 +128,13 @@ struct PopUpCloser {
     bool showedMenu = false;
 };
 
+// Activated through the window system, not only in the toolkit's books: a window that an
+// earlier test activated would otherwise still be the system's active window, and take the
+// activation back when a menu opens, closing the menu at once.
 bool focus(QWidget& widget)
 {
     widget.show();
-    QApplication::setActiveWindow(&widget);
+    widget.activateWindow();
     widget.setFocus();
     return testsupport::waitUntil([&] { return widget.hasFocus(); });
 }
