@@ -300,8 +300,10 @@ TEST_F(HelpWindowTest, TypedSuggestionsShowBetweenTheSearchBarAndThePageAndAreCh
     manager->showSearchField(true);
     QLineEdit* field = manager->searchField();
     ASSERT_TRUE(field);
-    QCoreApplication::processEvents();
-    manager->contentView()->layout()->activate();
+    // Layouts settle through posted events: wait for the bar to stand above the page.
+    QTRY_VERIFY_WITH_TIMEOUT(manager->searchContainer()->isVisible()
+                                 && manager->webView()->y() >= manager->searchContainer()->geometry().bottom(),
+                             10000);
     const int barTop = manager->searchContainer()->y();
     const int pageTop = manager->webView()->y();
     field->clear();
@@ -309,13 +311,11 @@ TEST_F(HelpWindowTest, TypedSuggestionsShowBetweenTheSearchBarAndThePageAndAreCh
     QListView* list = manager->searchFieldEditor()->list();
     ASSERT_TRUE(list);
     QTRY_VERIFY_WITH_TIMEOUT(list->isVisible(), 10000);
-    QCoreApplication::processEvents();
-    manager->contentView()->layout()->activate();
     EXPECT_EQ(list->model()->rowCount(), 2);
     // The list lies between the bar and the page, which moves down instead of being covered.
+    QTRY_VERIFY_WITH_TIMEOUT(manager->webView()->y() >= pageTop + list->height(), 10000);
     EXPECT_GE(list->y(), manager->searchContainer()->geometry().bottom());
     EXPECT_GE(manager->webView()->y(), list->geometry().bottom());
-    EXPECT_GE(manager->webView()->y(), pageTop + list->height());
     EXPECT_GE(list->height(), 2 * list->sizeHintForRow(0));
 
     // Down goes into the list, Return opens the chosen page and the list goes.
@@ -335,9 +335,7 @@ TEST_F(HelpWindowTest, TypedSuggestionsShowBetweenTheSearchBarAndThePageAndAreCh
     QTest::keyClick(list, Qt::Key_Escape);
     EXPECT_FALSE(list->isVisible());
     manager->showSearchField(false);
-    QCoreApplication::processEvents();
-    manager->contentView()->layout()->activate();
-    EXPECT_EQ(manager->webView()->y(), barTop);
+    QTRY_COMPARE_WITH_TIMEOUT(manager->webView()->y(), barTop, 10000);
 }
 
 TEST_F(HelpWindowTest, FindInPageWrapsAndBeepsWhenNothingIsThere)
