@@ -16,6 +16,8 @@
 #include <QtGui/QIcon>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -605,12 +607,19 @@ ArrayPtr PMLibraryContainer::storedChildren()
 
 ArrayPtr PMLibraryContainer::rawChildren()
 {
-    // The caller may change them.
-    m_holdsNoContainers = false;
+    // Searches read children from several threads at once: the marks are read and cleared
+    // atomically (and only written when set), and one thread alone makes a group's proxies.
+    std::atomic_ref<bool> holdsNoContainers(m_holdsNoContainers);
+    if (holdsNoContainers.load(std::memory_order_relaxed))
+        holdsNoContainers.store(false, std::memory_order_relaxed); // the caller may change them
+    std::atomic_ref<bool> awaiting(m_membersAwaitProxies);
+    if (!awaiting.load(std::memory_order_acquire))
+        return storedChildren();
+    static std::mutex makingProxies;
+    std::lock_guard guard(makingProxies);
     const ArrayPtr stored = storedChildren();
-    if (!m_membersAwaitProxies)
+    if (!awaiting.load(std::memory_order_relaxed))
         return stored;
-    m_membersAwaitProxies = false;
     // A new array: the old one may still be read by a population on its way.
     auto children = Array::make();
     children->reserve(stored->count());
@@ -622,6 +631,7 @@ ArrayPtr PMLibraryContainer::rawChildren()
             children->append(v);
     }
     setValue(kChildren, Value(children));
+    awaiting.store(false, std::memory_order_release);
     return children;
 }
 
