@@ -90,6 +90,22 @@ void runMainSlice(const std::shared_ptr<MainSlices>& slices)
         slices->done();
 }
 
+// Hands the job to `post` and waits, on a lock of ours, until it has run there.
+void runAndWait(const std::function<void(const Job&)>& post, const Job& job)
+{
+    std::mutex doneMutex;
+    std::condition_variable doneCondition;
+    bool done = false;
+    post([&] {
+        job();
+        std::lock_guard lock(doneMutex);
+        done = true;
+        doneCondition.notify_all();
+    });
+    std::unique_lock lock(doneMutex);
+    doneCondition.wait(lock, [&] { return done; });
+}
+
 } // namespace
 
 void dispatchSlicesOnMain(std::size_t count, std::size_t perTurn, std::function<void(std::size_t begin, std::size_t end)> slice, Job done)
@@ -106,17 +122,7 @@ void dispatchSyncMain(const Job& job)
     }
     // Not a blocking queued call: the wait for it goes through Qt's own semaphore, which
     // the thread sanitizer cannot see; this one orders the job's writes before the return.
-    std::mutex doneMutex;
-    std::condition_variable doneCondition;
-    bool done = false;
-    dispatchAsyncMain([&] {
-        job();
-        std::lock_guard lock(doneMutex);
-        done = true;
-        doneCondition.notify_all();
-    });
-    std::unique_lock lock(doneMutex);
-    doneCondition.wait(lock, [&] { return done; });
+    runAndWait([](const Job& j) { dispatchAsyncMain(j); }, job);
 }
 
 namespace {
@@ -212,17 +218,7 @@ void SerialQueue::async(Job job)
 
 void SerialQueue::sync(const Job& job)
 {
-    std::mutex doneMutex;
-    std::condition_variable doneCondition;
-    bool done = false;
-    async([&] {
-        job();
-        std::lock_guard lock(doneMutex);
-        done = true;
-        doneCondition.notify_all();
-    });
-    std::unique_lock lock(doneMutex);
-    doneCondition.wait(lock, [&] { return done; });
+    runAndWait([this](const Job& j) { async(j); }, job);
 }
 
 void SerialQueue::waitUntilEmpty()

@@ -882,6 +882,19 @@ void setMembers(PMLibraryContainer& container, const Array& movies)
     container.setMembersAwaitProxies(true);
 }
 
+// A movie's record (a proxy's original), unless it was added before.
+void addRecordOnce(const Value& v, std::vector<Value>& into, QSet<const void*>& seen)
+{
+    PMMovieRepresentationPrototype* movie = PMMovie(v);
+    if (!movie)
+        return;
+    const Value original = movie->isProxy() ? Value(movie->proxyOriginal()) : v;
+    if (!seen.contains(original.objectPointer())) {
+        seen.insert(original.objectPointer());
+        into.push_back(original);
+    }
+}
+
 // The records of the movies below the container, each once: its own first, then those of
 // each of its containers in turn.
 void moviesBelow(PMLibraryContainer& container, std::vector<Value>& into, QSet<const void*>& seen)
@@ -892,14 +905,7 @@ void moviesBelow(PMLibraryContainer& container, std::vector<Value>& into, QSet<c
             containers.push_back(c);
             continue;
         }
-        PMMovieRepresentationPrototype* movie = PMMovie(v);
-        if (!movie)
-            continue;
-        const Value original = movie->isProxy() ? Value(movie->proxyOriginal()) : v;
-        if (!seen.contains(original.objectPointer())) {
-            seen.insert(original.objectPointer());
-            into.push_back(original);
-        }
+        addRecordOnce(v, into, seen);
     }
     for (PMLibraryContainer* c : containers)
         moviesBelow(*c, into, seen);
@@ -1617,14 +1623,7 @@ void collectMovies(PMLibraryContainer& container, std::vector<Value>& into, QSet
             collectMovies(*c, into, seen);
             continue;
         }
-        PMMovieRepresentationPrototype* movie = PMMovie(v);
-        if (!movie)
-            continue;
-        const Value original = movie->isProxy() ? Value(movie->proxyOriginal()) : v;
-        if (!seen.contains(original.objectPointer())) {
-            seen.insert(original.objectPointer());
-            into.push_back(original);
-        }
+        addRecordOnce(v, into, seen);
     }
 }
 
