@@ -37,6 +37,12 @@ namespace {
 const QString kDidPopulateBasedOnPlayback = QStringLiteral("Did Populate Based On Playback");
 const QString kSubgroupSettings = QStringLiteral("Subgroup Settings");
 
+std::function<void()>& jobWillWorkHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
 // The keys of a group that the engine reads or writes; the copy it works on has these.
 const QStringList kGroupKeys = {QStringLiteral("Unique ID"), QStringLiteral("Name"), QStringLiteral("Smart"), QStringLiteral("Criteria"),
                                 QStringLiteral("Flatten"), QStringLiteral("Flatten: Subdivisions Only"), kSubgroupSettings,
@@ -95,6 +101,7 @@ struct PMMainController::SmartGroupPopulationJob {
     // main thread when the job was made).
     std::atomic<int> leftUnfinished{0};
     bool debugLog = false;
+    std::function<void()> willWork; // a test's hold (taken on the main thread)
 
     void run()
     {
@@ -106,6 +113,8 @@ struct PMMainController::SmartGroupPopulationJob {
 
     void work()
     {
+        if (willWork)
+            willWork();
         if (obsolete.load(std::memory_order_relaxed)) {
             leftUnfinished = int(entries.size());
             return;
@@ -141,6 +150,11 @@ struct PMMainController::SmartGroupPopulationJob {
         });
     }
 };
+
+void PMMainController::setSmartGroupJobWillWorkForTesting(std::function<void()> hook)
+{
+    jobWillWorkHook() = std::move(hook);
+}
 
 double PMMainController::populateSmartGroup(const PMLibraryContainerPtr& smartGroup, double currentDate)
 {
@@ -198,6 +212,7 @@ void PMMainController::startSmartGroupPopulation(const Array& smartGroups, doubl
     if (_nonProxyFilteredMovieRepresentations)
         job->movies->values() = _nonProxyFilteredMovieRepresentations->values();
     job->settings = PMSmartGroupSettings::fromDefaults();
+    job->willWork = jobWillWorkHook();
     job->settings.blendsSubgroupPreviews = blendsSubgroupPreviews();
     // What the engine reads of the library, taken now on this thread.
     for (auto it = _tagTypes.constBegin(); it != _tagTypes.constEnd(); ++it)

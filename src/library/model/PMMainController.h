@@ -318,6 +318,9 @@ public:
     // Answers whether there was one.
     bool finishSmartGroupPopulation();
     bool isPopulatingSmartGroups() const;
+    // Called on the worker as a population job begins, before it reads anything: lets a test
+    // hold the job there while the main thread changes the library.
+    static void setSmartGroupJobWillWorkForTesting(std::function<void()> hook);
     // Waits for a pending population and drops it.
     void cancelSmartGroupPopulation();
     struct SmartGroupPopulationJob;
