@@ -615,9 +615,9 @@ TEST_F(SmartGroupsTest, WritesWhileAJobRunsNeitherReachTheJobNorGetLost)
     ASSERT_TRUE(bucket && bucket->isSmartGroupSubdivision());
     byRating->setValue(QStringLiteral("Subgroup Settings"), Value(dict({{gone, Value(dict({{QStringLiteral("Group Content Display Mode"), 1}}))}})));
 
-    // The job is held as it begins while this thread writes. The hold is relaxed on purpose:
-    // it orders nothing, so a job that read the live records after it would be a race the
-    // thread sanitizer reports, not one it is told to overlook.
+    // The first job is held as it begins until this thread has written once, then both run: the
+    // writes go on while the job reads. The hold is relaxed on purpose: it orders nothing, so
+    // a job that read the live records would be a race for the thread sanitizer to report.
     std::atomic<bool> written{false};
     const auto release = qScopeGuard([&] {
         written.store(true, std::memory_order_relaxed);
@@ -628,14 +628,19 @@ TEST_F(SmartGroupsTest, WritesWhileAJobRunsNeitherReachTheJobNorGetLost)
         while (!written.load(std::memory_order_relaxed))
             QThread::yieldCurrentThread();
     });
-    c.invalidateLibraryDependencies();
-    ASSERT_TRUE(c.isPopulatingSmartGroups());
-    for (size_t i = 0; i < all.size(); ++i) {
-        all[i]->setRating(double(5 - i % 5));
-        all[i]->setValue(QStringLiteral("Western"), QStringLiteral("Genre"));
-        all[i]->setValue(QStringLiteral("new"), QStringLiteral("Mood"));
+    // Several jobs in turn, each overtaking the last, so that reads and writes meet often.
+    for (int round = 0; round < 400; ++round) {
+        if (round % 5 == 0) {
+            c.invalidateLibraryDependencies();
+            ASSERT_TRUE(c.isPopulatingSmartGroups());
+        }
+        for (size_t i = 0; i < all.size(); ++i) {
+            all[i]->setRating(double(5 - (i + size_t(round)) % 5));
+            all[i]->setValue(round % 2 ? QStringLiteral("Western") : QStringLiteral("Noir"), QStringLiteral("Genre"));
+            all[i]->setValue(QStringLiteral("new"), QStringLiteral("Mood"));
+        }
+        written.store(true, std::memory_order_relaxed);
     }
-    written.store(true, std::memory_order_relaxed);
     // The job has done its work (not taken over yet) when the user sets the mode.
     QThreadPool::globalInstance()->waitForDone();
     bucket->setDisplayMode(2);
