@@ -118,11 +118,11 @@ void BM_MovieView_Play20s(benchmark::State& state)
 }
 BENCHMARK(BM_MovieView_Play20s)->ArgNames({"turned", "opengl"})->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
-// 12 s of 2160p30 H.264 with sound.
+// 25 s of 2160p30 H.264 with sound.
 std::string play4KClip()
 {
     static const std::string p = benchsupport::makeClip("PELLIS_BENCH_PLAY_4K_CLIP", "/tmp/pellis-bench-play-2160p30.mp4",
-        "-f lavfi -i testsrc2=size=3840x2160:rate=30:duration=12 -f lavfi -i sine=frequency=440:duration=12 -c:v libx264 -preset veryfast "
+        "-f lavfi -i testsrc2=size=3840x2160:rate=30:duration=25 -f lavfi -i sine=frequency=440:duration=25 -c:v libx264 -preset veryfast "
         "-pix_fmt yuv420p -c:a aac -shortest");
     return p;
 }
