@@ -397,6 +397,10 @@ struct Player::SoftwareRenderer {
     bool force = false;
     bool stop = false;
     bool inFlight = false; // a frame posted that the player has not taken yet
+    // Whether mpv has handed over a picture since the item was loaded. Until it has, a
+    // redraw (a new size) would draw the empty black of an output without a picture, and
+    // that would be shown as the item's first frame.
+    bool hasPicture = false;
     QSize target;     // unturned; empty: frames are drawn and dropped
     int rotation = 0;
     quint64 item = 0; // the started item whose frames are shown (0: none)
@@ -428,8 +432,13 @@ struct Player::SoftwareRenderer {
             {
                 std::lock_guard rendering(renderMutex);
                 const bool fresh = mpv_render_context_update(render) & MPV_RENDER_UPDATE_FRAME;
-                if (!fresh && !forced)
-                    continue;
+                {
+                    std::lock_guard noting(mutex);
+                    if (fresh)
+                        hasPicture = true;
+                    if (!fresh && (!forced || !hasPicture))
+                        continue;
+                }
                 // mpv hands over no further picture until this one is drawn: a picture
                 // nobody shows yet is drawn small and dropped.
                 const bool shown = shownItem != 0 && !size.isEmpty();
@@ -763,6 +772,8 @@ bool Player::createSoftwareRenderContext()
     m_software->render = render;
     m_software->mailbox = m_mailbox;
     m_software->item = m_itemStarted ? m_loadSerial : 0;
+    // A renderer taking over from another (OpenGL) redraws the picture the engine holds.
+    m_software->hasPicture = m_itemStarted && m_renderedFrames > 0;
     mpv_render_context_set_update_callback(render, &SoftwareRenderer::update, m_software.get());
     m_software->thread = std::thread([renderer = m_software.get()] { renderer->run(); });
     updateSoftwareTarget();
@@ -1215,6 +1226,7 @@ void Player::beginItem(const AssetPtr& asset)
     if (m_software) {
         std::lock_guard lock(m_software->mutex);
         m_software->item = 0;
+        m_software->hasPicture = false;
     }
     if (!m_mpv) {
         failItem(QStringLiteral("the player engine could not be started"));
