@@ -320,12 +320,6 @@ public:
             std::free(buffer);
     }
 
-    size_t buffersKept() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_free.size();
-    }
-
 private:
     struct Loan {
         std::shared_ptr<FrameBufferPool> pool;
@@ -352,7 +346,7 @@ private:
         std::free(data);
     }
 
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     size_t m_bytes = 0;
     std::vector<void*> m_free;
 };
@@ -813,8 +807,8 @@ void Player::requestSoftwareFrame()
 
 void Player::softwareFrameRendered(const QImage& image, quint64 item)
 {
-    // The next frame may be drawn (the renderer of the posted frame is the current one:
-    // a renderer being replaced posts no more).
+    // The next frame may be drawn. (A frame posted by a renderer since replaced lets the
+    // current one draw a frame early: at most two are then on their way.)
     if (m_software) {
         std::lock_guard lock(m_software->mutex);
         m_software->inFlight = false;
