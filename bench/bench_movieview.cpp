@@ -6,7 +6,12 @@
 // renderer and with OpenGL (a texture drawn by the view's GL surface); the OpenGL runs
 // need a display with GL, e.g. QT_QPA_PLATFORM=xcb under xvfb-run with GLX.
 //
-// The clip is made on first run with ffmpeg into /tmp (PELLIS_BENCH_PLAY_CLIP overrides).
+// And 10 s of 1080p30 and of 2160p30 in a shown 1920x1080 view with the software renderer,
+// the process's processor time (compare with `mpv --vo=x11 --ao=null` on the same file and
+// display, e.g. under `xvfb-run -s "-screen 0 1920x1080x24"` with QT_QPA_PLATFORM=xcb).
+//
+// The clips are made on first run with ffmpeg into /tmp (PELLIS_BENCH_PLAY_CLIP overrides
+// the 1080p one).
 #include "platform/Memory.h"
 #include "platform/media/Asset.h"
 #include "platform/media/Player.h"
@@ -17,6 +22,7 @@
 #include <QtCore/QEventLoop>
 #include <QtCore/QFileInfo>
 #include <QtCore/QTemporaryDir>
+#include <QtCore/QTimer>
 #include <QtWidgets/QApplication>
 
 #include "BenchSupport.h"
@@ -41,12 +47,16 @@ std::string playClip()
 template <class Condition>
 bool spinUntil(Condition condition, int timeoutMs)
 {
+    // processEvents with a time limit never waits (it drops WaitForMoreEvents): it would
+    // spin a core. A tick wakes the wait to check the time.
     QElapsedTimer timer;
     timer.start();
+    QTimer tick;
+    tick.start(50);
     while (!condition()) {
         if (timer.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
@@ -107,6 +117,56 @@ void BM_MovieView_Play20s(benchmark::State& state)
     }
 }
 BENCHMARK(BM_MovieView_Play20s)->ArgNames({"turned", "opengl"})->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
+
+// 25 s of 2160p30 H.264 with sound.
+std::string play4KClip()
+{
+    static const std::string p = benchsupport::makeClip("PELLIS_BENCH_PLAY_4K_CLIP", "/tmp/pellis-bench-play-2160p30.mp4",
+        "-f lavfi -i testsrc2=size=3840x2160:rate=30:duration=25 -f lavfi -i sine=frequency=440:duration=25 -c:v libx264 -preset veryfast "
+        "-pix_fmt yuv420p -c:a aac -shortest");
+    return p;
+}
+
+constexpr double kWindowPlaySeconds = 10.0;
+
+// 10 s of 1080p30 (argument 1080) or 2160p30 (2160) in a shown 1920x1080 view.
+void BM_MovieView_Play10sIn1920x1080(benchmark::State& state)
+{
+    PMMovieView::setDrawsWithOpenGL(false);
+    const std::string clip = state.range(0) == 2160 ? play4KClip() : playClip();
+    for (auto _ : state) {
+        auto player = std::make_shared<Player>();
+        auto content = std::make_shared<PMPlayerViewContent>();
+        content->moviePlayer = player;
+        PMMovieView view;
+        view.resize(1920, 1080);
+        view.setContent(content);
+        view.show();
+        player->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(QString::fromStdString(clip))));
+        if (!spinUntil([&] { return player->renderedFrameCount() > 0 && view.paintCount() > 0; }, 10000)) {
+            state.SkipWithError("not ready");
+            return;
+        }
+        const double cpu = benchsupport::cpuSeconds();
+        const qint64 paintsBefore = view.paintCount();
+        const qint64 framesBefore = player->renderedFrameCount();
+        QElapsedTimer clock;
+        clock.start();
+        player->play();
+        spinUntil([&] { return player->currentTime() >= kWindowPlaySeconds; }, int(kWindowPlaySeconds * 1000) + 5000);
+        const double seconds = double(clock.nsecsElapsed()) / 1e9;
+        const double used = benchsupport::cpuSeconds() - cpu;
+        state.counters["cpu_seconds"] = used;
+        state.counters["frames_rendered"] = double(player->renderedFrameCount() - framesBefore);
+        state.counters["frames_painted"] = double(view.paintCount() - paintsBefore);
+        state.counters["frames_dropped"] = double(player->droppedFrameCount());
+        state.counters["seconds"] = seconds;
+        const QSize rendered = player->currentFrame().size();
+        state.counters["rendered_width"] = double(rendered.width());
+        state.counters["rendered_height"] = double(rendered.height());
+    }
+}
+BENCHMARK(BM_MovieView_Play10sIn1920x1080)->Arg(1080)->Arg(2160)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 } // namespace
 

@@ -507,14 +507,26 @@ void PMMovieView::paintEvent(QPaintEvent*)
         return;
     ++m_paintCount;
     QPainter painter(this);
-    painter.fillRect(rect(), backgroundColor());
     QSizeF natural;
     const QImage picture = currentPicture(&natural);
-    if (picture.isNull())
-        return;
-    const PMMoviePictureGeometry g = PMMoviePictureGeometryFor(natural, picture.size(), m_content->flipsHorizontally, m_content->angle,
-                                                               m_content->visibleArea, m_content->aspectRatio, QRectF(rect()));
-    if (g.destination.isEmpty())
+    const PMMoviePictureGeometry g = picture.isNull() ? PMMoviePictureGeometry{}
+                                                      : PMMoviePictureGeometryFor(natural, picture.size(), m_content->flipsHorizontally, m_content->angle,
+                                                                                  m_content->visibleArea, m_content->aspectRatio, QRectF(rect()));
+    // The background only around the picture: painting it under an opaque picture that
+    // covers the view writes every pixel twice, each frame. The picture's edge pixels,
+    // partly covered, get both.
+    QRegion background(rect());
+    const bool opaquePicture = !picture.hasAlphaChannel() && !m_rotationPreviewAngle;
+    if (opaquePicture && !g.destination.isEmpty()) {
+        const QRectF d = g.destination;
+        const int left = int(std::ceil(d.left())), top = int(std::ceil(d.top()));
+        const int right = int(std::floor(d.right())), bottom = int(std::floor(d.bottom()));
+        if (right > left && bottom > top)
+            background -= QRect(left, top, right - left, bottom - top);
+    }
+    for (const QRect& r : background)
+        painter.fillRect(r, backgroundColor());
+    if (picture.isNull() || g.destination.isEmpty())
         return;
     const QTransform transform = paintTransform(g);
     if (!m_rotationPreviewAngle)

@@ -237,6 +237,41 @@ TEST(MediaComposition, InsertAndRemoveKeepExactTimes)
     EXPECT_FALSE(c->insertTimeRange(whole, open(f.textFile()), MediaTime::zero()));
 }
 
+// Whether an edited timeline shows a picture at its start, answered as the player would
+// find one: where the seek lands on a key frame, by the packets after it (a key frame far
+// before the piece is not decoded up to it); where a transport stream's seek lands between
+// key frames, by decoding.
+TEST(MediaComposition, APictureAtTheStartIsFoundWhereThePlayerFindsOne)
+{
+    const auto& f = fx::fixtures();
+    const QString oneKeyStream = f.dir() + QStringLiteral("/one-key-stream.ts");
+    if (!QFile::exists(oneKeyStream))
+        ASSERT_TRUE(fx::makeNumberedClip(oneKeyStream, 60, 0,
+                                         {QStringLiteral("-x264-params"), QStringLiteral("keyint=1000:min-keyint=1000:scenecut=0"), QStringLiteral("-output_ts_offset"),
+                                          QStringLiteral("10"), QStringLiteral("-f"), QStringLiteral("mpegts")}));
+    const struct {
+        QString path;
+        double start;
+        double length;
+        bool picture;
+    } rows[] = {
+        {f.numbered(), 0.0, 3.0, true},
+        {f.longGOP(), 12.0, 2.0, true},   // 12 s after its only key frame
+        {f.longGOP(), 12.02, 0.05, false}, // between two frames: none starts in the piece
+        {f.transportStream(), 1.0, 1.5, true},
+        {oneKeyStream, 3.0, 2.0, false},    // the seek lands between key frames: nothing decodes
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.path.toStdString() << " " << row.start << "+" << row.length);
+        const AssetPtr file = open(row.path);
+        const CompositionPtr c = Composition::composition();
+        ASSERT_TRUE(c->insertTimeRange({MediaTime::withSeconds(row.start), MediaTime::withSeconds(row.length)}, file, MediaTime::zero()));
+        QString error;
+        EXPECT_EQ(ImageGenerator::playsAPictureAtItsStart(c, &error), row.picture) << error.toStdString();
+        EXPECT_EQ(error.isEmpty(), row.picture) << error.toStdString();
+    }
+}
+
 // ---- Frame grabs
 
 class FrameGrabs : public ::testing::Test {

@@ -136,8 +136,10 @@ void checkMovieFramesLandWhereTheGeometrySays(bool openGL)
                 continue;
             EXPECT_EQ(isWhite(shot, shown), bool((kFrame >> bit) & 1)) << "bit " << bit << " at " << shown.x() << "," << shown.y();
         }
-        // Outside the picture: black bars.
+        // Outside the picture, on both sides of it: black bars (the background is painted
+        // only around the picture).
         EXPECT_LT(qGray(shot.pixel(2, 2)), 16);
+        EXPECT_LT(qGray(shot.pixel(shot.width() - 3, shot.height() - 3)), 16);
     }
 }
 

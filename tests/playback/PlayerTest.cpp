@@ -7,6 +7,7 @@
 #include "common/MediaFixtures.h"
 
 #include <QtCore/QFile>
+#include <QtCore/QThread>
 #include <QtCore/QTimer>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
@@ -84,6 +85,25 @@ TEST_F(PlayerTest, ReadyThenTheEndExactlyOnce)
     frameAt(*player, 2.8);
     player->play();
     EXPECT_TRUE(waitUntil([&] { return ends.count() == 2; }));
+}
+
+TEST_F(PlayerTest, AWindowThatFallsBehindIsHandedOnlyTheFrameDue)
+{
+    // While the main thread is busy the renderer draws nothing ahead: when it comes back it
+    // is handed one picture, not a queue of frames drawn meanwhile to be painted late, one
+    // after the other; and playing goes on.
+    auto player = load(fx::fixtures().numbered());
+    ASSERT_EQ(player->status(), PlayerItemStatus::ReadyToPlay);
+    ASSERT_TRUE(waitUntil([&] { return player->renderedFrameCount() > 0; }));
+    player->play();
+    ASSERT_TRUE(waitUntil([&] { return player->currentTime() > 0.3; }));
+    int handedOver = 0;
+    QObject::connect(player.get(), &Player::frameChanged, player.get(), [&] { ++handedOver; });
+    QThread::msleep(800); // busy: eight frames of the clip go by
+    QCoreApplication::processEvents(); // what was posted meanwhile
+    EXPECT_LE(handedOver, 1);
+    const qint64 shown = player->renderedFrameCount();
+    EXPECT_TRUE(waitUntil([&] { return player->renderedFrameCount() >= shown + 3; }));
 }
 
 TEST_F(PlayerTest, ExactSeeksShowTheFrameOfTheTime)

@@ -16,6 +16,7 @@ extern "C" {
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace platform::media {
@@ -659,6 +660,60 @@ void ImageGenerator::State::run()
     }
 }
 
+namespace {
+
+// The answer without decoding up to the start, where the seek (just made) lands on a key
+// frame that gives a picture: the player decodes on from there as well, so the frames after
+// it come out too, and the answer is whether one of them lies in [start, end) (their
+// packets tell). That spares decoding every frame from the key frame to the start (seconds
+// of frames in a movie with key frames far apart) while the window waits. No answer where
+// the seek lands elsewhere (a transport stream seeks by its clock, not to key frames) or
+// the key frame alone gives no picture (a field of an interlaced frame): the frames are
+// then decoded.
+std::optional<bool> landsOnAPictureBeforeTheEnd(Decoder& d, int64_t start, int64_t end)
+{
+    const auto readPacket = [&] {
+        for (;;) {
+            const int read = av_read_frame(d.format, d.packet);
+            if (read == AVERROR(EAGAIN))
+                continue;
+            if (read < 0)
+                return false;
+            if (d.packet->stream_index == d.streamIndex)
+                return true;
+            av_packet_unref(d.packet);
+        }
+    };
+    if (d.interrupt.expired() || !readPacket())
+        return std::nullopt;
+    const bool key = (d.packet->flags & AV_PKT_FLAG_KEY) != 0;
+    const int64_t keyPts = d.packet->pts;
+    const int64_t keyDts = d.packet->dts;
+    // The key frame alone, decoded to its picture (the decoder drained after it).
+    const bool sent = key && avcodec_send_packet(d.codec, d.packet) >= 0;
+    av_packet_unref(d.packet);
+    if (!sent || avcodec_send_packet(d.codec, nullptr) < 0 || avcodec_receive_frame(d.codec, d.frame) < 0)
+        return std::nullopt;
+    av_frame_unref(d.frame);
+    if (keyDts != AV_NOPTS_VALUE && keyDts >= end && end != INT64_MAX)
+        return false;
+    if (keyPts == AV_NOPTS_VALUE || (keyPts >= start && keyPts < end))
+        return true;
+    while (!d.interrupt.expired() && readPacket()) {
+        const int64_t pts = d.packet->pts;
+        const int64_t dts = d.packet->dts;
+        av_packet_unref(d.packet);
+        // Every later packet is shown from its decoding time on: none before the end.
+        if (dts != AV_NOPTS_VALUE && dts >= end && end != INT64_MAX)
+            return false;
+        if (pts == AV_NOPTS_VALUE || (pts >= start && pts < end))
+            return true;
+    }
+    return d.interrupt.expired() ? std::nullopt : std::optional<bool>(false);
+}
+
+} // namespace
+
 bool ImageGenerator::playsAPictureAtItsStart(const AssetPtr& asset, QString* error)
 {
     QString localError;
@@ -710,13 +765,24 @@ bool ImageGenerator::playsAPictureAtItsStart(const AssetPtr& asset, QString* err
     const int64_t start = av_rescale_q(startMicro, micro, tb);
     const int64_t end = length.isNumeric() ? av_rescale_q(startMicro + length.convertScale(MediaTime::kDefaultTimescale).value, micro, tb) : INT64_MAX;
     d.codec->skip_frame = AVDISCARD_DEFAULT;
-    avcodec_flush_buffers(d.codec);
-    if (av_seek_frame(d.format, d.streamIndex, start, AVSEEK_FLAG_BACKWARD) < 0 && avformat_seek_file(d.format, d.streamIndex, INT64_MIN, 0, 0, 0) < 0) {
+    const auto seekToStart = [&] {
+        avcodec_flush_buffers(d.codec);
+        return av_seek_frame(d.format, d.streamIndex, start, AVSEEK_FLAG_BACKWARD) >= 0 || avformat_seek_file(d.format, d.streamIndex, INT64_MIN, 0, 0, 0) >= 0;
+    };
+    if (!seekToStart()) {
+        *err = QStringLiteral("cannot seek in <%1>").arg(d.path);
+        return false;
+    }
+    const std::optional<bool> answer = landsOnAPictureBeforeTheEnd(d, start, end);
+    if (answer == true)
+        return true;
+    // Otherwise the frames decoded from where the seek lands, to see whether any comes out.
+    if (!answer && !seekToStart()) {
         *err = QStringLiteral("cannot seek in <%1>").arg(d.path);
         return false;
     }
     bool eof = false;
-    while (!d.interrupt.expired()) {
+    while (!answer && !d.interrupt.expired()) {
         const int received = avcodec_receive_frame(d.codec, d.frame);
         if (received == 0) {
             const int64_t pts = d.frame->best_effort_timestamp != AV_NOPTS_VALUE ? d.frame->best_effort_timestamp : d.frame->pts;

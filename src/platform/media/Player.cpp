@@ -253,20 +253,109 @@ void freeAligned(void* data)
     std::free(data);
 }
 
-// An RGBX image whose rows and start are aligned as mpv's software renderer likes them.
+qsizetype alignedStride(QSize size)
+{
+    return (qsizetype(size.width()) * 4 + 63) / 64 * 64;
+}
+
+// The pixel layout of the software renderer's images: mpv's "bgr0" is, in memory, what
+// Qt's RGB32 is on a little-endian machine, so the view paints a frame by copying it into
+// the window's buffer, without converting each pixel. mpv leaves the padding byte
+// undefined: the engine's images are made opaque by Qt wherever it reads their alpha as
+// such (conversions and scaled paints of an RGB32 image treat it as 0xff).
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+constexpr char kSoftwareFormat[] = "bgr0";
+constexpr QImage::Format kSoftwareImageFormat = QImage::Format_RGB32;
+#else
+constexpr char kSoftwareFormat[] = "rgb0";
+constexpr QImage::Format kSoftwareImageFormat = QImage::Format_RGBX8888;
+#endif
+
+// An image whose rows and start are aligned as mpv's software renderer likes them.
 QImage alignedImage(QSize size)
 {
-    const qsizetype stride = (qsizetype(size.width()) * 4 + 63) / 64 * 64;
+    const qsizetype stride = alignedStride(size);
     void* data = std::aligned_alloc(64, size_t(stride * size.height()));
     if (!data)
         return {};
-    return QImage(static_cast<uchar*>(data), size.width(), size.height(), stride, QImage::Format_RGBX8888, &freeAligned, data);
+    return QImage(static_cast<uchar*>(data), size.width(), size.height(), stride, kSoftwareImageFormat, &freeAligned, data);
 }
+
+// The buffers of the frames the software renderer draws: a frame the view has let go of
+// gives its buffer back for a later frame of the same size. A fresh buffer of a 1080p
+// frame is 8 MB of pages the kernel has to hand over and clear, 30 times a second.
+class FrameBufferPool : public std::enable_shared_from_this<FrameBufferPool> {
+public:
+    static constexpr size_t kKept = 3;
+
+    QImage image(QSize size)
+    {
+        const qsizetype stride = alignedStride(size);
+        const size_t bytes = size_t(stride * size.height());
+        void* data = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            if (bytes != m_bytes) {
+                for (void* buffer : m_free)
+                    std::free(buffer);
+                m_free.clear();
+                m_bytes = bytes;
+            }
+            if (!m_free.empty()) {
+                data = m_free.back();
+                m_free.pop_back();
+            }
+        }
+        if (!data)
+            data = std::aligned_alloc(64, bytes);
+        if (!data)
+            return {};
+        auto* loan = new Loan{shared_from_this(), data, bytes};
+        return QImage(static_cast<uchar*>(data), size.width(), size.height(), stride, kSoftwareImageFormat, &Loan::giveBack, loan);
+    }
+
+    ~FrameBufferPool()
+    {
+        for (void* buffer : m_free)
+            std::free(buffer);
+    }
+
+private:
+    struct Loan {
+        std::shared_ptr<FrameBufferPool> pool;
+        void* data;
+        size_t bytes;
+
+        static void giveBack(void* info)
+        {
+            auto* loan = static_cast<Loan*>(info);
+            loan->pool->take(loan->data, loan->bytes);
+            delete loan;
+        }
+    };
+
+    void take(void* data, size_t bytes)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (bytes == m_bytes && m_free.size() < kKept) {
+                m_free.push_back(data);
+                return;
+            }
+        }
+        std::free(data);
+    }
+
+    std::mutex m_mutex;
+    size_t m_bytes = 0;
+    std::vector<void*> m_free;
+};
 
 bool renderSoftware(mpv_render_context* render, QImage& image)
 {
     int size[2] = {image.width(), image.height()};
-    char format[] = "rgb0";
+    char format[sizeof kSoftwareFormat];
+    std::memcpy(format, kSoftwareFormat, sizeof kSoftwareFormat);
     size_t stride = size_t(image.bytesPerLine());
     mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size}, {MPV_RENDER_PARAM_SW_FORMAT, format}, {MPV_RENDER_PARAM_SW_STRIDE, &stride},
         {MPV_RENDER_PARAM_SW_POINTER, image.bits()}, {MPV_RENDER_PARAM_INVALID, nullptr}};
@@ -288,14 +377,24 @@ struct Player::Mailbox {
 // The software renderer draws on a thread of its own: mpv's note of a new frame wakes it,
 // it renders into an image of the target size, turns it, and posts it to the player. Only
 // this thread calls the render context, but for an on-demand frame, under `renderMutex`.
+// One frame at a time is on its way to the player: the next is drawn once the player has
+// taken it. A main thread that falls behind then gets the frame that is due when it comes
+// back, while the engine drops the ones it could not show in time, instead of a queue of
+// pictures drawn in full and painted one after the other, late.
 struct Player::SoftwareRenderer {
     mpv_render_context* render = nullptr;
     std::shared_ptr<Mailbox> mailbox;
+    std::shared_ptr<FrameBufferPool> buffers = std::make_shared<FrameBufferPool>();
     std::mutex mutex; // guards the fields up to the thread
     std::condition_variable wake;
     bool pending = false;
     bool force = false;
     bool stop = false;
+    bool inFlight = false; // a frame posted that the player has not taken yet
+    // Whether mpv has handed over a picture since the item was loaded. Until it has, a
+    // redraw (a new size) would draw the empty black of an output without a picture, and
+    // that would be shown as the item's first frame.
+    bool hasPicture = false;
     QSize target;     // unturned; empty: frames are drawn and dropped
     int rotation = 0;
     quint64 item = 0; // the started item whose frames are shown (0: none)
@@ -314,7 +413,7 @@ struct Player::SoftwareRenderer {
     {
         for (;;) {
             std::unique_lock lock(mutex);
-            wake.wait(lock, [this] { return pending || force || stop; });
+            wake.wait(lock, [this] { return (pending && !inFlight) || force || stop; });
             if (stop)
                 return;
             const bool forced = force;
@@ -327,12 +426,17 @@ struct Player::SoftwareRenderer {
             {
                 std::lock_guard rendering(renderMutex);
                 const bool fresh = mpv_render_context_update(render) & MPV_RENDER_UPDATE_FRAME;
-                if (!fresh && !forced)
-                    continue;
+                {
+                    std::lock_guard noting(mutex);
+                    if (fresh)
+                        hasPicture = true;
+                    if (!fresh && (!forced || !hasPicture))
+                        continue;
+                }
                 // mpv hands over no further picture until this one is drawn: a picture
                 // nobody shows yet is drawn small and dropped.
                 const bool shown = shownItem != 0 && !size.isEmpty();
-                image = alignedImage(shown ? size : QSize(16, 16));
+                image = shown ? buffers->image(size) : alignedImage(QSize(16, 16));
                 if (image.isNull() || !renderSoftware(render, image) || !shown)
                     continue;
             }
@@ -340,6 +444,10 @@ struct Player::SoftwareRenderer {
                 image = image.transformed(QTransform().rotate(turn));
             std::lock_guard posting(mailbox->mutex);
             if (Player* player = mailbox->player) {
+                {
+                    std::lock_guard flight(mutex);
+                    inFlight = true;
+                }
                 QMetaObject::invokeMethod(player, [player, image = std::move(image), shownItem] { player->softwareFrameRendered(image, shownItem); },
                     Qt::QueuedConnection);
             }
@@ -658,6 +766,8 @@ bool Player::createSoftwareRenderContext()
     m_software->render = render;
     m_software->mailbox = m_mailbox;
     m_software->item = m_itemStarted ? m_loadSerial : 0;
+    // A renderer taking over from another (OpenGL) redraws the picture the engine holds.
+    m_software->hasPicture = m_itemStarted && m_renderedFrames > 0;
     mpv_render_context_set_update_callback(render, &SoftwareRenderer::update, m_software.get());
     m_software->thread = std::thread([renderer = m_software.get()] { renderer->run(); });
     updateSoftwareTarget();
@@ -697,6 +807,14 @@ void Player::requestSoftwareFrame()
 
 void Player::softwareFrameRendered(const QImage& image, quint64 item)
 {
+    // The next frame may be drawn. (A frame posted by a renderer since replaced lets the
+    // current one draw a frame early: at most two are then on their way.)
+    if (m_software) {
+        std::lock_guard lock(m_software->mutex);
+        m_software->inFlight = false;
+        if (m_software->pending)
+            m_software->wake.notify_one();
+    }
     // A picture of the item before, or of a renderer since replaced.
     if (item != m_loadSerial || !m_itemStarted || m_usesOpenGL)
         return;
@@ -1102,6 +1220,7 @@ void Player::beginItem(const AssetPtr& asset)
     if (m_software) {
         std::lock_guard lock(m_software->mutex);
         m_software->item = 0;
+        m_software->hasPicture = false;
     }
     if (!m_mpv) {
         failItem(QStringLiteral("the player engine could not be started"));
