@@ -846,6 +846,8 @@ ArrayPtr PMLibraryContainer::allNonProxyChildrenFromFilteredChildren(bool fromFi
     // Only the records are collected here: counts and sums read members that no view has
     // asked for without making their proxies.
     const ArrayPtr direct = fromFilteredChildren ? filteredChildrenOrRecords() : storedChildren();
+    items->reserve(direct->count());
+    movies->reserve(direct->count());
     QSet<const platform::Object*> seen;
     for (const Value& child : *direct) {
         if (PMLibraryItem* item = PMItem(child)) {
@@ -883,6 +885,10 @@ ArrayPtr PMLibraryContainer::allNonProxyChildrenFromFilteredChildren(bool fromFi
             }
         }
     }
+    // Without groups the two lists are the same (every item a movie): one array serves as
+    // both, rather than two copies of a list as long as the library.
+    if (groups.empty())
+        movies = items;
     if (fromFilteredChildren) {
         setValue(kAllNonProxyChildren, Value(items));
         setValue(kAllNonProxyMovieChildren, Value(movies));
