@@ -327,6 +327,11 @@ def fresh_home(library_home):
     home = tempfile.mkdtemp(prefix="pellis-home-")
     shutil.copytree(os.path.join(library_home, ".config"), os.path.join(home, ".config"))
     shutil.copytree(os.path.join(library_home, "Library"), os.path.join(home, "Library"), symlinks=True)
+    # The library names its files under ~/Media: without them there, every movie of a
+    # present library would be looked for and found moved at each launch.
+    media = os.path.join(library_home, "Media")
+    if os.path.isdir(media):
+        os.symlink(media, os.path.join(home, "Media"))
     return home
 
 

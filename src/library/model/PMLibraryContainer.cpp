@@ -846,6 +846,8 @@ ArrayPtr PMLibraryContainer::allNonProxyChildrenFromFilteredChildren(bool fromFi
     // Only the records are collected here: counts and sums read members that no view has
     // asked for without making their proxies.
     const ArrayPtr direct = fromFilteredChildren ? filteredChildrenOrRecords() : storedChildren();
+    items->reserve(direct->count());
+    movies->reserve(direct->count());
     QSet<const platform::Object*> seen;
     for (const Value& child : *direct) {
         if (PMLibraryItem* item = PMItem(child)) {
@@ -864,8 +866,19 @@ ArrayPtr PMLibraryContainer::allNonProxyChildrenFromFilteredChildren(bool fromFi
         const bool flattened = boolValueOfObjectForKey(this, QStringLiteral("Flattened"));
         if (!(flattened && !includeContainers)) {
             const bool filterDuplicates = isSmartGroup() || boolValueOfObjectForKey(this, QStringLiteral("Smart Playlists Folder"));
+            // The lists are sized once for all the groups' items (a section of 2,000 folders
+            // would otherwise grow them to twice the library's length as they fill).
+            std::vector<ArrayPtr> belowGroups;
+            belowGroups.reserve(groups.size());
+            qsizetype belowCount = 0;
             for (PMLibraryContainer* group : groups) {
-                const ArrayPtr below = group->allNonProxyChildrenFromFilteredChildren(fromFilteredChildren, true);
+                belowGroups.push_back(group->allNonProxyChildrenFromFilteredChildren(fromFilteredChildren, true));
+                belowCount += belowGroups.back()->count();
+            }
+            items->reserve(items->count() + belowCount);
+            if (!flattened)
+                movies->reserve(movies->count() + belowCount);
+            for (const ArrayPtr& below : belowGroups) {
                 for (const Value& v : *below) {
                     if (PMContainer(v)) {
                         items->append(v);
@@ -883,6 +896,10 @@ ArrayPtr PMLibraryContainer::allNonProxyChildrenFromFilteredChildren(bool fromFi
             }
         }
     }
+    // Without groups the two lists are the same (every item a movie): one array serves as
+    // both, rather than two copies of a list as long as the library.
+    if (groups.empty())
+        movies = items;
     if (fromFilteredChildren) {
         setValue(kAllNonProxyChildren, Value(items));
         setValue(kAllNonProxyMovieChildren, Value(movies));

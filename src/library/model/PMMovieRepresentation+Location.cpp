@@ -215,7 +215,9 @@ QString PMMovieRepresentationPrototype::locationKey()
 
 QString PMMovieRepresentationPrototype::filenameExtension()
 {
-    const QString fileName = QFileInfo(URL().path()).fileName();
+    // A local file's own path, not a URL made for it (which would stay with the record).
+    const QString localPath = path();
+    const QString fileName = QFileInfo(localPath.isEmpty() ? URL().path() : localPath).fileName();
     const qsizetype dot = fileName.lastIndexOf(u'.');
     if (dot <= 0)
         return {};

@@ -60,15 +60,20 @@ QString recordSortString(const QString& name)
     return PMSortString(name);
 }
 
+QString lastComponentOfPath(QString path)
+{
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
 QString lastComponentOfURL(const QUrl& url)
 {
     // A local file's name as the file system has it, bytes that are not UTF-8 included
     // (percent decoding would read them as Latin-1 and name another file).
-    QString last = url.isLocalFile() ? platform::pathFromFileURL(url) : url.path(QUrl::FullyEncoded);
-    while (last.size() > 1 && last.endsWith(u'/'))
-        last.chop(1);
-    last = last.mid(last.lastIndexOf(u'/') + 1);
-    return url.isLocalFile() ? last : stringByReplacingPercentEscapesIfNecessary(last);
+    if (url.isLocalFile())
+        return lastComponentOfPath(platform::pathFromFileURL(url));
+    return stringByReplacingPercentEscapesIfNecessary(lastComponentOfPath(url.path(QUrl::FullyEncoded)));
 }
 
 QString originalNameTag()
@@ -198,6 +203,10 @@ QString PMMovieRepresentationPrototype::displayNameFromMetadataName(bool useMeta
                 return title.string();
         }
     }
+    // A local file's name comes from its path: a URL made here would stay with the record,
+    // and a load names a hundred thousand records.
+    if (const QString localPath = path(); !localPath.isEmpty())
+        return lastComponentOfPath(localPath);
     return lastComponentOfURL(URL());
 }
 

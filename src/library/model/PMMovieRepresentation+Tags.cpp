@@ -630,8 +630,8 @@ QString PMMovieRepresentationPrototype::cachedLowercaseValueForLowercaseTag(cons
     PMMovieRepresentationOriginal& o = original();
     {
         std::lock_guard lock(o.m_mutex);
-        if (auto it = o.m_cachedLowercaseTagValues.constFind(tag); it != o.m_cachedLowercaseTagValues.constEnd())
-            return *it;
+        if (const QString* cached = o.m_cachedLowercaseTagValues.find(tag))
+            return *cached;
     }
     const platform::DictionaryPtr tags = cachedTags();
     QString value;
@@ -653,8 +653,8 @@ QStringList PMMovieRepresentationPrototype::cachedLowercaseValuesForLowercaseTag
     PMMovieRepresentationOriginal& o = original();
     {
         std::lock_guard lock(o.m_mutex);
-        if (auto it = o.m_cachedSeparateLowercaseTagValues.constFind(tag); it != o.m_cachedSeparateLowercaseTagValues.constEnd())
-            return *it;
+        if (const QStringList* cached = o.m_cachedSeparateLowercaseTagValues.find(tag))
+            return *cached;
     }
     const QString value = cachedLowercaseValueForLowercaseTag(tag);
     QStringList values;

@@ -392,6 +392,38 @@ private:
     PMCachedDate m_newestDateInSortingContext;
 };
 
+// Values kept by key for the few keys a record is ever asked about (the tags one search or
+// a smart group's criteria name): a record holds none or a handful, and a library holds a
+// hundred thousand records. Empty, it is one pointer; a QHash would set aside storage for
+// 48 entries (about 2.5 KB) at its first insertion.
+template <typename T>
+class PMFewKeyedValues {
+public:
+    const T* find(const QString& key) const
+    {
+        if (m_entries)
+            for (const auto& entry : *m_entries)
+                if (entry.first == key)
+                    return &entry.second;
+        return nullptr;
+    }
+    void insert(const QString& key, T value)
+    {
+        if (!m_entries)
+            m_entries = std::make_unique<std::vector<std::pair<QString, T>>>();
+        for (auto& entry : *m_entries)
+            if (entry.first == key) {
+                entry.second = std::move(value);
+                return;
+            }
+        m_entries->emplace_back(key, std::move(value));
+    }
+    void clear() { m_entries.reset(); }
+
+private:
+    std::unique_ptr<std::vector<std::pair<QString, T>>> m_entries;
+};
+
 class PMMovieRepresentationOriginal final : public PMMovieRepresentationPrototype {
 public:
     // `settings`, when given, becomes the record's settings record itself (a dictionary
@@ -473,8 +505,8 @@ public:
     platform::DictionaryPtr m_cachedTags;
     platform::DictionaryPtr m_cachedSubdivisionTags;
     std::optional<QString> m_fastTrackSubdivisionTagsDescription;
-    QHash<QString, QString> m_cachedLowercaseTagValues;
-    QHash<QString, QStringList> m_cachedSeparateLowercaseTagValues;
+    PMFewKeyedValues<QString> m_cachedLowercaseTagValues;
+    PMFewKeyedValues<QStringList> m_cachedSeparateLowercaseTagValues;
     std::optional<QString> m_displayNameWithExtension, m_displayNameWithoutExtension, m_displayName;
     std::optional<QString> m_sortName, m_seriesSortName;
     std::uint64_t m_sortNameGeneration = 0; // counts the times the sort name was dropped

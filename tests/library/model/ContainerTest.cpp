@@ -243,6 +243,26 @@ TEST_F(ModelTest, AllNonProxyChildrenResolveProxiesFlattenAndDropDuplicatesOfSma
     EXPECT_EQ(names(flattened->allNonProxyMovieChildren()), QStringList{"b"});
 }
 
+TEST_F(ModelTest, AFolderOfMoviesOnlyListsThemOnceForItsItemsAndItsMovies)
+{
+    auto a = movie("a");
+    auto b = movie("b");
+    auto movies = folder("movies", {Value(a->proxy()), Value(b)});
+    const ArrayPtr items = movies->allNonProxyChildrenFromFilteredChildren(true, true);
+    EXPECT_EQ(names(items), (QStringList{"a", "b"}));
+    EXPECT_TRUE(items->at(0).objectPointer() == a.get()); // the record, not the proxy
+    // Every item is a movie: one list serves as both (a folder of 100,000 movies would
+    // otherwise hold two copies of a 100,000-value list).
+    EXPECT_EQ(movies->allNonProxyMovieChildren().get(), items.get());
+
+    auto mixed = folder("mixed", {Value(a), Value(folder("inner", {Value(b)}))});
+    const ArrayPtr mixedItems = mixed->allNonProxyChildrenFromFilteredChildren(true, true);
+    const ArrayPtr mixedMovies = mixed->allNonProxyMovieChildren();
+    EXPECT_NE(mixedItems.get(), mixedMovies.get());
+    EXPECT_EQ(mixedItems->count(), 3);
+    EXPECT_EQ(names(mixedMovies), (QStringList{"a", "b"}));
+}
+
 TEST_F(ModelTest, ItemCountModes)
 {
     auto played = movie("played");

@@ -305,6 +305,32 @@ TEST_F(MovieRecordTest, DisplayNamesAndRenames)
     EXPECT_EQ(recordAt(QStringLiteral("/tmp/x/.hidden"))->filenameExtension(), QString());
 }
 
+TEST_F(MovieRecordTest, ALocalFilesNameComesFromItsPathWithoutAURL)
+{
+    setDefault(QStringLiteral("Show File Extensions"), true);
+    struct Case {
+        const char* path;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"/media/test/Movies/Trip.mov", "Trip.mov"},
+        {"/media/test/100%25 Nuts.mov", "100%25 Nuts.mov"}, // the file's own characters, never decoded
+        {"/media/test/Ærø 東京.gif", "Ærø 東京.gif"},
+    };
+    for (const Case& c : cases) {
+        // Made from a path, as a library's load makes its records.
+        auto m = std::make_shared<PMMovieRepresentationOriginal>(QString::fromUtf8(c.path));
+        EXPECT_EQ(m->displayName(), QString::fromUtf8(c.shown)) << c.path;
+        EXPECT_EQ(m->displayNameWithExtension(false), QString::fromUtf8(c.shown).section(u'.', 0, 0)) << c.path;
+        // A load names every record: a URL made for the name would stay with each.
+        EXPECT_FALSE(m->m_URL.has_value()) << c.path;
+    }
+    // A record of a remote URL is named by its URL's decoded last part.
+    PMMovieRepresentationOriginalPtr remote = PMMovieRepresentationOriginal::movieRepresentationWithURL(QUrl(QStringLiteral("http://example.test/a%20b.mov")));
+    EXPECT_EQ(remote->displayName(), QStringLiteral("a b.mov"));
+    setDefault(QStringLiteral("Show File Extensions"), false);
+}
+
 TEST_F(MovieRecordTest, ToolTipTruncation)
 {
     QString manyNames;
