@@ -178,37 +178,49 @@ void BM_FFmpegCommand_TileSheet16(benchmark::State& state)
     QFile::remove(out);
 }
 
-QStringList previewFiles()
+// 64 JPEG pictures of the given width (16:9), with structure (gradients and blocks) as
+// previews and stills have.
+QStringList previewFiles(int width = 256)
 {
     static QTemporaryDir dir;
-    static QStringList files = [] {
-        QStringList made;
-        for (int i = 0; i < 64; ++i) {
-            // Pictures with structure (gradients and blocks), as previews have.
-            QImage image(256, 144, QImage::Format_RGB32);
-            QRandomGenerator random(quint32(i + 1));
-            for (int y = 0; y < 144; ++y)
-                for (int x = 0; x < 256; ++x)
-                    image.setPixel(x, y, qRgb((x + i * 7) % 256, (y * 2 + ((x / 32 + y / 32 + i) % 3) * 60) % 256, int(random.bounded(40)) + 100));
-            const QString path = dir.path() + QStringLiteral("/%1.jpg").arg(i);
-            image.save(path, "JPEG", 85);
-            made << path;
-        }
+    static QHash<int, QStringList> byWidth;
+    QStringList& made = byWidth[width];
+    if (!made.isEmpty())
         return made;
-    }();
-    return files;
+    const int height = width * 9 / 16;
+    for (int i = 0; i < 64; ++i) {
+        QImage image(width, height, QImage::Format_RGB32);
+        QRandomGenerator random(quint32(i + 1));
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                image.setPixel(x, y, qRgb((x + i * 7) % 256, (y * 2 + ((x / 32 + y / 32 + i) % 3) * 60) % 256, int(random.bounded(40)) + 100));
+        const QString path = dir.path() + QStringLiteral("/%1-%2.jpg").arg(width).arg(i);
+        image.save(path, "JPEG", 85);
+        made << path;
+    }
+    return made;
 }
 
-// Read from disk and hashed, as the hash pass does for a record's hover frames.
+// Read from disk and hashed, as the hash pass does for a record's hover frames (256 pixels
+// wide) and for stills (other widths). First argument 0: the picture read whole and hashed;
+// 1: through the hash of a file, which reads large pictures reduced and small ones as they
+// are. Second argument: the pictures' width.
 void BM_DHash_StoredPreviews256(benchmark::State& state)
 {
-    const QStringList files = previewFiles();
+    const QStringList files = previewFiles(int(state.range(1)));
+    const bool ofFile = state.range(0) == 1;
     qsizetype i = 0;
     for (auto _ : state) {
-        const platform::ImagePtr image = PMImageWithContentsOfFile(files[i++ % files.size()]);
-        benchmark::DoNotOptimize(dHashWithResolution(image, 8));
+        const QString& file = files[i++ % files.size()];
+        if (ofFile) {
+            benchmark::DoNotOptimize(dHashOfImageFile(file, 8));
+        } else {
+            const platform::ImagePtr image = PMImageWithContentsOfFile(file);
+            benchmark::DoNotOptimize(dHashWithResolution(image, 8));
+        }
     }
     state.SetItemsProcessed(state.iterations());
+    state.SetLabel(ofFile ? "hash of the file" : "read whole");
 }
 
 void BM_DHash_PreviewsInMemory256(benchmark::State& state)
@@ -265,7 +277,7 @@ BENCHMARK(BM_IndexImage16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterat
 BENCHMARK(BM_IndexImage16_Relayout)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_IndexImageWindow16_ChangeToShownSheet)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_FFmpegCommand_TileSheet16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_DHash_StoredPreviews256)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DHash_StoredPreviews256)->ArgsProduct({{0, 1}, {160, 256, 320, 480, 640, 1280}})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DHash_PreviewsInMemory256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LookAlikeGroups10000)->Unit(benchmark::kMillisecond);
 

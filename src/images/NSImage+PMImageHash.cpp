@@ -125,6 +125,8 @@ QString dHashOfImageFile(const QString& path, long long resolution)
     const int side = int(std::clamp<long long>(resolution * 32, 256, 4096));
     platform::ImageReadOptions options;
     options.fitInto = QSize(side, side);
+    // A still a little larger than that is read faster whole.
+    options.fitOnlyWhenHalving = true;
     const QImage pixels = platform::readImageFile(path, options);
     if (pixels.isNull() || pixels.width() < 1 || pixels.height() < 1)
         return {};

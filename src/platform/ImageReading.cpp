@@ -143,8 +143,11 @@ QImage readImage(QImageReader& reader, const ImageReadOptions& options, QString*
         *originalSize = size;
     if (size.isValid() && !size.isEmpty()) {
         QSize target = size;
-        if (options.fitInto.isValid() && !options.fitInto.isEmpty() && (size.width() > options.fitInto.width() || size.height() > options.fitInto.height()))
+        if (options.fitInto.isValid() && !options.fitInto.isEmpty() && (size.width() > options.fitInto.width() || size.height() > options.fitInto.height())) {
             target = size.scaled(options.fitInto, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+            if (options.fitOnlyWhenHalving && (size.width() < 2 * qint64(target.width()) || size.height() < 2 * qint64(target.height())))
+                target = size;
+        }
         if (area(target) > kMaximumDecodedImagePixels)
             target = scaledToArea(target, kMaximumDecodedImagePixels);
         // Only JPEG decodes at a reduced size directly; other formats (PNG among them,

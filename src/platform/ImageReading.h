@@ -22,6 +22,10 @@ inline constexpr qint64 kMaximumDecodedImagePixels = 40'000'000;
 struct ImageReadOptions {
     // Decode no larger than this (aspect ratio kept); nothing: the picture's own size.
     QSize fitInto;
+    // Reduce only where the picture is at least twice `fitInto`: below that, a JPEG cannot
+    // shrink while decoding and every format decodes whole and is scaled after, which costs
+    // more than it saves for a caller that only averages the pixels (a difference hash).
+    bool fitOnlyWhenHalving = false;
     // Turn the picture as its EXIF orientation says.
     bool autoTransform = false;
     // Tell the format from the content rather than from the name.

@@ -11,6 +11,7 @@
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "platform/ImageReading.h"
 #include "platform/UserDefaults.h"
 
 #include <gtest/gtest.h>
@@ -651,6 +652,47 @@ TEST_F(IndexImages, AFilesHashReadReducedMatchesTheHashOfTheWholePicture)
         }
     }
     EXPECT_TRUE(dHashOfImageFile(dir + QStringLiteral("/missing.jpg"), 8).isEmpty());
+}
+
+TEST_F(IndexImages, AStillIsReadReducedForItsHashOnlyWhenThatHalvesIt)
+{
+    // Reading reduced pays only when the decoder can skip pixels (a JPEG at half size or
+    // less); a still a little larger than the hash's reading size is read whole, and its
+    // hash is then exactly that of the whole picture.
+    const QString dir = testsupport::makeTempDir(QStringLiteral("still-sizes"));
+    struct Case {
+        QSize picture;
+        QSize read; // with the hash's reading size of 256 x 256
+    };
+    const Case cases[] = {
+        {{160, 90}, {160, 90}},    // already within
+        {{320, 180}, {320, 180}},  // reduced by a fifth: read whole
+        {{480, 270}, {480, 270}},  // just under half: read whole
+        {{90, 500}, {90, 500}},    // tall, under half
+        {{512, 288}, {256, 144}},  // exactly half
+        {{1920, 1080}, {256, 144}},
+        {{200, 1200}, {42, 256}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.picture.width() << "x" << c.picture.height());
+        QImage picture(c.picture, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb((x * 7) % 256, (y * 3 + (x / 16) * 40) % 256, 128));
+        const QString path = dir + QStringLiteral("/%1x%2.jpg").arg(c.picture.width()).arg(c.picture.height());
+        ASSERT_TRUE(picture.save(path, "JPEG", 90));
+        platform::ImageReadOptions options;
+        options.fitInto = QSize(256, 256);
+        options.fitOnlyWhenHalving = true;
+        QSize original;
+        EXPECT_EQ(platform::readImageFile(path, options, nullptr, &original).size(), c.read);
+        EXPECT_EQ(original, c.picture);
+        // Without the rule, anything larger is reduced (as thumbnails want).
+        options.fitOnlyWhenHalving = false;
+        EXPECT_EQ(platform::readImageFile(path, options).size(), c.picture.scaled(256, 256, Qt::KeepAspectRatio).boundedTo(c.picture));
+        if (c.read == c.picture)
+            EXPECT_EQ(dHashOfImageFile(path, 8), dHashWithResolution(QImage(path), 8));
+    }
 }
 
 TEST_F(IndexImages, AverageColourOfHalfRedHalfBlue)

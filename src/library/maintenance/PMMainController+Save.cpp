@@ -227,6 +227,7 @@ bool PMMainController::saveLibrary()
 
 void PMMainController::saveLibrarySoon()
 {
+    ++_libraryEditGeneration;
     platform::performAfterDelay(this, kSaveLibrary, Value(), 10.0, [this] { saveLibrary(); });
 }
 

@@ -484,6 +484,22 @@ std::shared_ptr<PMSmartGroupMovieFacts> PMSmartGroupMovieFacts::make(const Array
     return facts;
 }
 
+bool PMSmartGroupContentMayDependOnRatings(const DictionaryPtr& criteria, const PMSmartGroupSettings& settings)
+{
+    if (!criteria)
+        return false;
+    if (!PMSmartGroupMatcher(criteria, 0, settings).matchesEverything())
+        return true;
+    // Any level of subdivision counts, whatever it reads: a list of tags may stand for a
+    // rating, and a kind this does not know of may read one.
+    if (criteria->value(kSubdividerTag).isString())
+        return true;
+    for (auto it = criteria->begin(); it != criteria->end(); ++it)
+        if (it.key().startsWith(QLatin1String("Subdivide By ")) && !it.key().contains(u':') && boolValueOfObjectForKey(criteria, it.key()))
+            return true;
+    return false;
+}
+
 PMSmartGroupPopulation PMPopulateSmartGroupMovies(const DictionaryPtr& criteria, const ArrayPtr& movies, double now, const PMSmartGroupSettings& settings,
                                                   const PMSmartGroupMovieFacts* facts, const std::atomic<bool>* stop)
 {

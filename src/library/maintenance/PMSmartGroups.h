@@ -173,6 +173,10 @@ struct PMSmartGroupPopulation {
 PMSmartGroupPopulation PMPopulateSmartGroupMovies(const platform::DictionaryPtr& criteria, const platform::ArrayPtr& movies, double now,
                                                   const PMSmartGroupSettings& settings, const PMSmartGroupMovieFacts* facts = nullptr,
                                                   const std::atomic<bool>* stop = nullptr);
+// Whether a change of ratings may change what a group with these criteria holds: false
+// only for a group that holds every movie, undivided (a rating cannot move a movie in or
+// out of it, nor between its buckets).
+bool PMSmartGroupContentMayDependOnRatings(const platform::DictionaryPtr& criteria, const PMSmartGroupSettings& settings);
 // The delay of the next expiry of the groups of one update: one second after the soonest
 // non-negative answer, nothing (-1) when no group changes by itself.
 double PMSmartGroupExpiryDelay(const std::vector<double>& answers);

@@ -1908,6 +1908,20 @@ public:
     };
     LibraryFolderDryRunAnswer _libraryFolderDryRun;
     quint64 _libraryFolderGeneration = 1;  // counts library updates
+    // Counts changes that are saved with the library (every one asks for a save).
+    quint64 _libraryEditGeneration = 0;
+    // Whether the chosen movies can be merged, for the main menu's merge item: every
+    // validation of the menu asks, and the answer walks every chosen movie. It holds for
+    // the same movies until the library is updated or changed.
+    struct MergeableSelectionAnswer {
+        std::vector<platform::Value> items; // held: no other object can take their addresses
+        quint64 updates = 0, edits = 0;
+        bool valid = false;
+        bool mergeable = false;
+        bool movies = false; // a sequence of movies (else sets of duplicate references)
+    };
+    MergeableSelectionAnswer _mergeableSelectionAnswer;
+    const MergeableSelectionAnswer& mergeableSelectionAnswer(const platform::ArrayPtr& items);
     quint64 _libraryFolderDryRunRunning = 0; // the generation being answered (0: none)
     // Starts the dry runs for the library as it is, unless they run or answered already.
     void startLibraryFolderDryRun();

@@ -11,6 +11,7 @@
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMSlowMenuDelegate.h"
 
+#include <QtCore/QCollator>
 #include <QtCore/QCoreApplication>
 #include <QtCore/QPointer>
 #include <QtGui/QAction>
@@ -121,6 +122,13 @@ QString typedTagName(PMMovieRepresentationPrototype& movie, const QString& lower
 
 bool carriesAll(PMMovieRepresentationPrototype& movie, const QString& lowercaseTag, const QStringList& lowercaseValues)
 {
+    // A value is a piece of the tag's whole text (only quotes are taken out of it): a text
+    // without it cannot carry it, and is not split into its values. Most of the library
+    // is ruled out this way.
+    const QString whole = movie.cachedLowercaseValueForLowercaseTag(lowercaseTag);
+    for (const QString& v : lowercaseValues)
+        if (!v.contains(u'"') && !whole.contains(v))
+            return false;
     const QStringList own = movie.cachedLowercaseValuesForLowercaseTag(lowercaseTag);
     return std::all_of(lowercaseValues.begin(), lowercaseValues.end(), [&own](const QString& v) { return own.contains(v); });
 }
@@ -235,9 +243,19 @@ QList<Value> PMMainController::matchingMovieRepresentations(const Value& except,
         if (all)
             matches.append(v);
     }
-    std::stable_sort(matches.begin(), matches.end(),
-                     [](const Value& a, const Value& b) { return PMMovie(a)->displayName().localeAwareCompare(PMMovie(b)->displayName()) < 0; });
-    return matches;
+    // In the user's order of names: each name's collation key made once, then only keys
+    // compared (thousands of matches would otherwise compare their names many times over).
+    const QCollator collator;
+    std::vector<std::pair<QCollatorSortKey, qsizetype>> keys;
+    keys.reserve(size_t(matches.size()));
+    for (qsizetype i = 0; i < matches.size(); ++i)
+        keys.emplace_back(collator.sortKey(PMMovie(matches.at(i))->displayName()), i);
+    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
+    QList<Value> sorted;
+    sorted.reserve(matches.size());
+    for (const auto& key : keys)
+        sorted.append(matches.at(key.second));
+    return sorted;
 }
 
 void PMMainController::populateTagMatchMenu(QMenu* menu, const DictionaryPtr& populator, const QString& tag)

@@ -181,6 +181,30 @@ ArrayPtr PMMainController::infoMovieRepresentationsForMenuItem(const QAction* it
     return cachedInfoMovieRepresentationsSorted(false);
 }
 
+const PMMainController::MergeableSelectionAnswer& PMMainController::mergeableSelectionAnswer(const ArrayPtr& items)
+{
+    MergeableSelectionAnswer& answer = _mergeableSelectionAnswer;
+    const qsizetype n = count(items);
+    bool same = answer.valid && answer.updates == _libraryFolderGeneration && answer.edits == _libraryEditGeneration
+                && qsizetype(answer.items.size()) == n;
+    for (qsizetype i = 0; same && i < n; ++i)
+        same = answer.items[size_t(i)].objectPointer() == items->at(i).objectPointer();
+    if (same)
+        return answer;
+    answer.items.clear();
+    if (items)
+        answer.items.assign(items->begin(), items->end());
+    answer.updates = _libraryFolderGeneration;
+    answer.edits = _libraryEditGeneration;
+    answer.valid = true;
+    // (Only whether there is something to merge matters here: a sequence is not put in
+    // order.)
+    const ArrayPtr mergeable = PMMergeableMovieRepresentations(items, false);
+    answer.mergeable = count(mergeable) > 0;
+    answer.movies = answer.mergeable && PMMovie(mergeable->at(0)) != nullptr;
+    return answer;
+}
+
 bool PMMainController::canPopulateMenu(const QMenu* menu) const
 {
     if (!menu)
@@ -314,10 +338,18 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     if (a == QLatin1String("mergeSequence")) {
         // (Only whether there is something to merge matters here: a sequence is not put
         // in order.)
-        const ArrayPtr items = represented.isNull() ? PMMergeableMovieRepresentations(infoItems(), false) : represented.array();
-        if (count(items) == 0)
+        bool mergeable = false, movies = false;
+        if (represented.isNull()) {
+            const MergeableSelectionAnswer& answer = mergeableSelectionAnswer(infoItems());
+            mergeable = answer.mergeable;
+            movies = answer.movies;
+        } else if (const ArrayPtr items = represented.array(); count(items) > 0) {
+            mergeable = true;
+            movies = PMMovie(items->at(0)) != nullptr;
+        }
+        if (!mergeable)
             return false;
-        if (!PMMovie(items->at(0)))
+        if (!movies)
             setTitle(item, "Merge Duplicate References...");
         else if (d.boolForKey(QStringLiteral("Serialize")))
             setTitle(item, "Bundle...");

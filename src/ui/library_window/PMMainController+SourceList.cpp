@@ -6,6 +6,7 @@
 #include "library/model/PMMainController.h"
 
 #include "foundation/PMLog.h"
+#include "library/maintenance/PMSmartGroups.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
@@ -475,8 +476,23 @@ void PMMainController::updateLibraryAfterRatingChange()
     for (const PMLibraryContainerPtr& container : std::as_const(_containersByID))
         if (container && !container->isSmartGroupSubdivision())
             container->invalidateAfterRatingChange();
-    // The groups keep what they show until their new content arrives.
-    startSmartGroupPopulation(_rebuiltSmartGroups, platform::Date::now().secondsSince1970);
+    // The groups keep what they show until their new content arrives. Only those whose
+    // content a rating can change are filled again: a group of every movie keeps its
+    // members, and with them its sorted order (unless that reads ratings, see above). A
+    // population still on its way read the movies before this change and is replaced
+    // whole, every group with it.
+    Array groups;
+    if (isPopulatingSmartGroups()) {
+        groups = _rebuiltSmartGroups;
+    } else {
+        const PMSmartGroupSettings settings = PMSmartGroupSettings::fromDefaults();
+        for (const Value& v : _rebuiltSmartGroups)
+            if (PMLibraryContainer* group = PMContainer(v);
+                group && PMSmartGroupContentMayDependOnRatings(group->value(QStringLiteral("Criteria")).dictionary(), settings))
+                groups.append(v);
+    }
+    if (!groups.isEmpty())
+        startSmartGroupPopulation(groups, platform::Date::now().secondsSince1970);
     // One refresh, when the selections are restored.
     PMInterfaceRefreshAwaitsUnfreeze = true;
     unfreezeSelections();

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using platform::Array;
@@ -146,6 +147,43 @@ TEST_F(Browsers, SimilarListsOnlyMoviesCarryingEveryValue)
     b->setValue(QStringLiteral("Drama, Comedy"), QStringLiteral("Genre"));
     Q_EMIT similar->aboutToShow();
     EXPECT_EQ(movieItems(similar), (QStringList{"Alpha", "Beta"}));
+}
+
+TEST_F(Browsers, SimilarFindsQuotedValuesAndListsTheMatchesInTheOrderOfNames)
+{
+    // A value written in quotes (holding the separator, or quotes of its own) is found as
+    // the movie's value, never as a piece of another; the matches follow the user's order
+    // of names.
+    const auto add = [this](const QString& name, const QString& genres) {
+        auto record = movie(name);
+        record->setValue(genres, QStringLiteral("Genre"));
+        shelf->rawChildren()->append(Value(record));
+        return record;
+    };
+    auto clicked = add(QStringLiteral("Clicked"), QStringLiteral("\"Sci, Fi\""));
+    add(QStringLiteral("zed"), QStringLiteral("\"sci, fi\""));
+    add(QStringLiteral("\u00c9mile"), QStringLiteral("Drama, \"Sci, Fi\""));
+    add(QStringLiteral("Eve"), QStringLiteral("\"Sci, Fi\", Comedy"));
+    add(QStringLiteral("apple"), QStringLiteral("\"SCI, FI\""));
+    add(QStringLiteral("Apart"), QStringLiteral("Sci, Fi")); // two values, "sci" and "fi"
+    add(QStringLiteral("Inside"), QStringLiteral("\"Sci, Fiction\""));
+    auto quoted = add(QStringLiteral("Quoted"), QStringLiteral("\"The \"\"Best\"\"\""));
+    add(QStringLiteral("Also Quoted"), QStringLiteral("\"the \"\"best\"\"\", Drama"));
+    add(QStringLiteral("Unquoted"), QStringLiteral("The Best"));
+    c().invalidateLibraryDependencies();
+    c().invalidateTagTypes();
+
+    auto menu = contextMenu(Value(clicked));
+    QMenu* similar = open(menu.get(), QStringLiteral("Similar"));
+    ASSERT_TRUE(similar);
+    QStringList expected = {QStringLiteral("zed"), QStringLiteral("\u00c9mile"), QStringLiteral("Eve"), QStringLiteral("apple")};
+    std::stable_sort(expected.begin(), expected.end(), [](const QString& x, const QString& y) { return x.localeAwareCompare(y) < 0; });
+    EXPECT_EQ(movieItems(similar), expected);
+
+    auto again = contextMenu(Value(quoted));
+    QMenu* best = open(again.get(), QStringLiteral("Similar"));
+    ASSERT_TRUE(best);
+    EXPECT_EQ(movieItems(best), QStringList{QStringLiteral("Also Quoted")});
 }
 
 TEST_F(Browsers, ALoneTagAndUnsharedValuesSayNoMatches)

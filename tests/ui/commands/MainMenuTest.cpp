@@ -9,6 +9,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "playback/PMPlayback.h"
 #include "platform/Alert.h"
+#include "platform/DelayedPerform.h"
 #include "platform/Image.h"
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
@@ -282,6 +283,46 @@ TEST_F(MainMenu, ValidationRules)
         EXPECT_FALSE(logging->isChecked());
     else
         EXPECT_TRUE(logging->isChecked());
+}
+
+TEST_F(MainMenu, TheMergeItemAsksAgainWhenTheChosenMoviesOrTheLibraryChange)
+{
+    // Every validation of the menu asks whether the chosen movies can be merged; the answer
+    // is kept for the same movies, and asked again for others or after a change to the
+    // library.
+    PMMainController& controller = c();
+    for (const char* name : {"/a.mov", "/b.mov"})
+        testsupport::writeFile(testHome() + QString::fromLatin1(name), "movie");
+    const ArrayPtr a = oneMovie(testHome() + QStringLiteral("/a.mov")), b = oneMovie(testHome() + QStringLiteral("/b.mov")),
+                   gone = oneMovie(testHome() + QStringLiteral("/gone.mov"));
+    PMMovie(gone->at(0))->setMissing(true, false);
+    const auto chosen = [](std::initializer_list<ArrayPtr> movies) {
+        auto all = Array::make();
+        for (const ArrayPtr& m : movies)
+            all->append(m->at(0));
+        c()._infoMovieRepresentations = all;
+    };
+    QAction* merge = item("File", "Merge Sequence...");
+    chosen({a, b});
+    EXPECT_TRUE(enabled(merge));
+    EXPECT_EQ(merge->text(), QStringLiteral("Merge Sequence..."));
+    chosen({a, gone});
+    EXPECT_FALSE(enabled(merge));
+    chosen({a, b});
+    EXPECT_TRUE(enabled(merge));
+    chosen({a});
+    EXPECT_FALSE(enabled(merge));
+
+    // The same movies after a change that is saved with the library, and after an update.
+    chosen({a, b});
+    EXPECT_TRUE(enabled(merge));
+    PMMovie(b->at(0))->setMissing(true, false);
+    controller.saveLibrarySoon();
+    EXPECT_FALSE(enabled(merge));
+    PMMovie(b->at(0))->setMissing(false, false);
+    controller.libraryFolderDryRunNeedsUpdate();
+    EXPECT_TRUE(enabled(merge));
+    platform::cancelPreviousPerformRequests(&controller, QStringLiteral("saveLibrary"), Value());
 }
 
 TEST_F(MainMenu, ExperimentalSwitchesCycleThroughAbsence)

@@ -471,6 +471,77 @@ TEST_F(InterfaceRefreshTest, ARatingChangeReachesSortsAndSmartGroupsWithoutRebui
     EXPECT_TRUE(steps.isEmpty()) << steps.join(u',').toStdString();
 }
 
+TEST_F(InterfaceRefreshTest, ARatingChangeRefillsOnlyTheSmartGroupsWhoseContentARatingCanChange)
+{
+    using platform::Dictionary;
+    const auto group = [](const QString& name, const platform::DictionaryPtr& criteria) {
+        auto made = PMLibraryContainer::make({{QStringLiteral("Name"), Value(name)}, {QStringLiteral("Smart"), true}});
+        made->setValue(QStringLiteral("Criteria"), Value(criteria));
+        c().smartGroupStorage()->rawChildren()->append(Value(made));
+        return made;
+    };
+    const auto enabled = [](long long action, long long value) {
+        return Value(Dictionary::make({{QStringLiteral("Enabled"), true}, {QStringLiteral("Action"), action}, {QStringLiteral("Value"), value}}));
+    };
+    // Every movie, shown; the movies rated above 3; every movie in buckets by rating; every
+    // movie by a list of subdivision tags; a group whose rating criterion is switched off.
+    auto every = group(QStringLiteral("Every"), Dictionary::make());
+    auto rated = group(QStringLiteral("Rated"), Dictionary::make({{QStringLiteral("Rating"), enabled(3, 3)}}));
+    auto byRating = group(QStringLiteral("By Rating"), Dictionary::make({{QStringLiteral("Subdivide By Rating"), true}}));
+    auto byTags = group(QStringLiteral("By Tags"), Dictionary::make({{QStringLiteral("Subdivider Tag"), QStringLiteral("genre")}}));
+    auto off = group(QStringLiteral("Off"), Dictionary::make({{QStringLiteral("Rating"), Value(Dictionary::make({{QStringLiteral("Enabled"), false},
+                                                                                                           {QStringLiteral("Action"), 3},
+                                                                                                           {QStringLiteral("Value"), 3}}))}}));
+    c().updateLibrary(); // the first full update of a running program
+    c().finishSmartGroupPopulation();
+    ASSERT_TRUE(c().selectLibraryItem(Value(every)));
+    ASSERT_EQ(gridNames().size(), 3);
+    PMMovieRepresentationPrototype* beta = PMMovie(A->rawChildren()->at(2));
+    ASSERT_TRUE(beta);
+    const auto children = [](const PMLibraryContainerPtr& g) { return g->value(QStringLiteral("Children")).array(); };
+    const platform::ArrayPtr everyBefore = children(every), offBefore = children(off), ratedBefore = children(rated),
+                             byRatingBefore = children(byRating), byTagsBefore = children(byTags);
+    const platform::ArrayPtr sortedBefore = every->sortedChildren();
+    const std::vector<PMGroupViewItemProxyPtr> tiles = grid->proxies();
+
+    beta->setRating(4);
+    c().updateLibraryAfterRatingChange();
+    ASSERT_TRUE(c().finishSmartGroupPopulation());
+    // The groups of every movie keep their members, their order and the grid its tiles...
+    EXPECT_EQ(children(every), everyBefore);
+    EXPECT_EQ(children(off), offBefore);
+    EXPECT_EQ(every->sortedChildren(), sortedBefore);
+    EXPECT_EQ(grid->proxies(), tiles);
+    for (const auto& tile : grid->proxies())
+        if (PMItem(tile->representedItem)->displayName() == QLatin1String("beta"))
+            EXPECT_EQ(PMMovie(tile->representedItem)->rating(), 4);
+    // ...the others are filled again, and the rating's group holds the movie now.
+    EXPECT_NE(children(rated), ratedBefore);
+    EXPECT_NE(children(byRating), byRatingBefore);
+    EXPECT_NE(children(byTags), byTagsBefore);
+    QStringList inRated;
+    for (const Value& v : *rated->rawChildren())
+        if (PMItem(v))
+            inRated << PMItem(v)->displayName();
+    EXPECT_EQ(inRated, QStringList{QStringLiteral("beta")});
+
+    // A rating given while a library update's population is still on its way replaces that
+    // population with one of every group: the update's content reaches them all.
+    A->rawChildren()->append(Value(movie(QStringLiteral("gamma"))));
+    c().invalidateLibraryDependencies();
+    c().updateLibrary();
+    ASSERT_TRUE(c().isPopulatingSmartGroups());
+    beta->setRating(1);
+    c().updateLibraryAfterRatingChange();
+    ASSERT_TRUE(c().finishSmartGroupPopulation());
+    QStringList inEvery;
+    for (const Value& v : *every->rawChildren())
+        if (PMItem(v))
+            inEvery << PMItem(v)->displayName();
+    EXPECT_TRUE(inEvery.contains(QStringLiteral("gamma"))) << inEvery.join(u',').toStdString();
+    EXPECT_TRUE(rated->rawChildren()->isEmpty());
+}
+
 TEST_F(InterfaceRefreshTest, ARatingChangeKeepsTheOrderAndTheTilesOfASortThatReadsNoRatings)
 {
     c().updateLibrary(); // the first full update of a running program
