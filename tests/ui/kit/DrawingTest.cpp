@@ -99,6 +99,54 @@ TEST(Badges, DrawnWhereLaidOut)
     EXPECT_EQ(QColor(bare.pixel(bareLayout.badgeRect.topLeft().toPoint() + QPoint(1, 1))), QColor(Qt::black));
 }
 
+TEST(Badges, ACopiedBadgeLooksLikeOneDrawnAnew)
+{
+    // A grid's badges are drawn once per look and copied after that: the copy must match a
+    // badge drawn directly (a painter at less than full opacity always draws anew), at
+    // places between device pixels, at twice the scale, translated, with and without a pie.
+    struct Case {
+        QPointF translation;
+        double scale;
+        int pie;
+        PMBadgeBackground background;
+    };
+    const Case cases[] = {
+        {{0, 0}, 1.0, -1, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45))},
+        {{10.25, 3.5}, 1.0, -1, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45))},
+        {{7.75, 0.25}, 2.0, 50, PMBadgeBackground()},
+        {{3.5, 2.5}, 2.0, 0, PMBadgeBackground(Qt::red)},
+        {{1.0, 1.0}, 1.0, 30, PMBadgeBackground::none()},
+    };
+    for (const Case& c : cases) {
+        const auto draw = [&](double opacity) {
+            QImage image(QSize(160, 60) * c.scale, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(c.scale);
+            image.fill(Qt::darkGreen);
+            QPainter painter(&image);
+            painter.setOpacity(opacity);
+            painter.translate(c.translation);
+            // Blank text: text drawn at less than full opacity takes another path of its own.
+            drawAsBadgeInRect(painter, QStringLiteral("       "), QRectF(0, 0, 140, 50), false, std::nullopt, c.background, nullptr, c.pie, 0, 0, 8,
+                              -8, -1, -1, false, false);
+            return image;
+        };
+        const QImage first = draw(1.0);
+        const QImage copied = draw(1.0);
+        const QImage anew = draw(0.9999);
+        EXPECT_EQ(first, copied);
+        int worst = 0;
+        int changed = 0;
+        for (int y = 0; y < anew.height(); ++y)
+            for (int x = 0; x < anew.width(); ++x) {
+                const QRgb a = copied.pixel(x, y), b = anew.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+                changed += a != QColor(Qt::darkGreen).rgba();
+            }
+        EXPECT_LE(worst, 3) << c.translation.x() << "," << c.translation.y() << " at " << c.scale;
+        EXPECT_GT(changed, 50); // the badge is there
+    }
+}
+
 TEST(Badges, FullPieDrawsLikeNinetySix)
 {
     const auto draw = [](int percent) {
