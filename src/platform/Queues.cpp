@@ -266,6 +266,27 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
 
     int limit() const { return maxConcurrent > 0 ? maxConcurrent : std::max(1, QThread::idealThreadCount()); }
 
+    // Puts an operation among the waiting ones (one cancelled already finishes without
+    // running). Called with the mutex held.
+    void addLocked(OperationPtr op)
+    {
+        Operation::State& s = *op->m_state;
+        s.queue = shared_from_this();
+        s.sequence = nextSequence++;
+        if (s.cancelled) {
+            ++running;
+            finishWithoutRunningLocked(std::move(op));
+            return;
+        }
+        Operation::Priority priority;
+        {
+            std::lock_guard opLock(s.mutex);
+            priority = s.priority;
+        }
+        s.waiting = true;
+        waiting.emplace(Key{int(priority), s.sequence}, std::move(op));
+    }
+
     // Starts waiting operations while there is room. Called with the mutex held.
     void scheduleLocked()
     {
@@ -476,21 +497,16 @@ void OperationQueue::addOperation(OperationPtr op)
     if (!op)
         return;
     std::lock_guard lock(m_state->mutex);
-    Operation::State& s = *op->m_state;
-    s.queue = m_state;
-    s.sequence = m_state->nextSequence++;
-    if (s.cancelled) {
-        ++m_state->running;
-        m_state->finishWithoutRunningLocked(std::move(op));
-        return;
-    }
-    Operation::Priority priority;
-    {
-        std::lock_guard opLock(s.mutex);
-        priority = s.priority;
-    }
-    s.waiting = true;
-    m_state->waiting.emplace(State::Key{int(priority), s.sequence}, std::move(op));
+    m_state->addLocked(std::move(op));
+    m_state->scheduleLocked();
+}
+
+void OperationQueue::addOperations(std::vector<OperationPtr> ops)
+{
+    std::lock_guard lock(m_state->mutex);
+    for (OperationPtr& op : ops)
+        if (op)
+            m_state->addLocked(std::move(op));
     m_state->scheduleLocked();
 }
 

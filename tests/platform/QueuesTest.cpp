@@ -167,6 +167,36 @@ TEST(Queues, CancelledOperationsFinishOffTheCallerInTheOrderCancelledAndOneAtATi
     EXPECT_TRUE(later);
 }
 
+TEST(Queues, OperationsAddedTogetherStartMostUrgentFirst)
+{
+    // One at a time and with room: added one by one, the first added would start at once;
+    // added together, the most urgent start first. A cancelled one only completes.
+    OperationQueue queue(QStringLiteral("test"));
+    queue.setMaxConcurrentOperationCount(1);
+    std::mutex mutex;
+    std::vector<QString> ran;
+    std::atomic<int> completions{0};
+    std::vector<OperationPtr> ops;
+    const std::pair<const char*, Operation::Priority> made[] = {
+        {"low", Operation::Priority::Low}, {"normal", Operation::Priority::Normal}, {"cancelled", Operation::Priority::VeryHigh},
+        {"very high", Operation::Priority::VeryHigh}, {"high", Operation::Priority::High}};
+    for (const auto& [name, priority] : made) {
+        auto op = BlockOperation::make([&, name = QString::fromLatin1(name)] {
+            std::lock_guard lock(mutex);
+            ran.push_back(name);
+        });
+        op->setQueuePriority(priority);
+        op->setCompletionBlock([&] { ++completions; });
+        ops.push_back(op);
+    }
+    ops[2]->cancel();
+    queue.addOperations(ops);
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(ran, (std::vector<QString>{QStringLiteral("very high"), QStringLiteral("high"), QStringLiteral("normal"), QStringLiteral("low")}));
+    EXPECT_EQ(completions, 5);
+    EXPECT_EQ(queue.operationCount(), 0);
+}
+
 TEST(Queues, OperationQueueNeverExceedsItsMaximum)
 {
     OperationQueue queue;
