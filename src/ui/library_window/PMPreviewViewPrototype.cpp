@@ -188,20 +188,22 @@ void PMPreviewDrawLabel(QPainter& painter, const QString& name, const QRectF& re
     // The name laid out once per name, width and font: tiles of a size are drawn again and
     // again (scrolling, hovering, new frames) and shaping the text anew each time is most of
     // a label's cost. A new name is shaped once, shortened or not.
-    static QHash<QString, QString> fontKeys; // a font's key is itself costly to make
-    const QString identity = QString::number(font.pointSizeF()) + QLatin1Char('/') + QString::number(font.pixelSize()) + QLatin1Char('/') +
-                             QString::number(font.weight()) + QLatin1Char('/') + QString::number(int(font.italic())) + QLatin1Char('/') +
-                             QString::number(font.stretch()) + QLatin1Char('/') + font.family();
-    auto knownKey = fontKeys.constFind(identity);
-    if (knownKey == fontKeys.constEnd())
-        knownKey = fontKeys.insert(identity, font.key());
+    // A font's key is itself costly to make: the few label fonts keep theirs.
+    static std::vector<std::pair<QFont, QString>> fontKeys;
+    auto knownKey = std::find_if(fontKeys.begin(), fontKeys.end(), [&](const auto& known) { return known.first == font; });
+    if (knownKey == fontKeys.end()) {
+        if (fontKeys.size() >= 16)
+            fontKeys.clear();
+        knownKey = fontKeys.insert(fontKeys.end(), {font, font.key()});
+    }
+    const QString& fontKey = knownKey->second;
     static QHash<QString, LaidOutLabel> layouts;
-    const QString key = *knownKey + QChar(0x1f) + QString::number(std::lround(r.width() * 4)) + QChar(0x1f) + name;
+    const QString key = fontKey + QChar(0x1f) + QString::number(std::lround(r.width() * 4)) + QChar(0x1f) + name;
     auto found = layouts.constFind(key);
     if (found == layouts.constEnd()) {
         if (layouts.size() > 8192)
             layouts.clear();
-        found = layouts.insert(key, layOutLabel(name, font, *knownKey, r.width()));
+        found = layouts.insert(key, layOutLabel(name, font, fontKey, r.width()));
     }
     const QSizeF size = found->size;
     const QPointF origin(center ? r.center().x() - size.width() / 2 : r.left(), r.center().y() - size.height() / 2);
