@@ -9,6 +9,8 @@
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
 #include <QtGui/QStaticText>
+#include <QtGui/QGlyphRun>
+#include <QtGui/QTextLayout>
 
 #include <cmath>
 #include <memory>
@@ -189,16 +191,17 @@ double badgeWidthUsingLargeFont(const QString& string, bool useLargeFont, bool i
     return badgeFont(useLargeFont).metrics.horizontalAdvance(string) + 2 * defaultBadgePadding(useLargeFont) + (includePie ? kPieWidth : 0);
 }
 
-PMBadgeLayout badgeLayout(const QString& string, const QRectF& rect, bool useLargeFont, int piePercentage, double xOffset,
-                          double yOffset, double rightMargin, double bottomMargin, double radius, double padding, bool alignLeft,
-                          bool flip)
+namespace {
+
+PMBadgeLayout badgeLayoutForTextWidth(double textWidth, const QRectF& rect, bool useLargeFont, int piePercentage, double xOffset,
+                                      double yOffset, double rightMargin, double bottomMargin, double radius, double padding, bool alignLeft,
+                                      bool flip)
 {
     PMBadgeLayout layout;
     const QFontMetricsF& metrics = badgeFont(useLargeFont).metrics;
     if (padding < 0)
         padding = defaultBadgePadding(useLargeFont);
     layout.padding = padding;
-    const double textWidth = metrics.horizontalAdvance(string);
     layout.textWidth = textWidth;
     const double width = std::min(textWidth + 2 * padding + (piePercentage != 0 ? kPieWidth : 0), rect.width());
     const double height = textHeight(metrics) + (useLargeFont ? 0.5 : 0.0);
@@ -240,6 +243,46 @@ PMBadgeLayout badgeLayout(const QString& string, const QRectF& rect, bool useLar
     const double lift = useLargeFont ? -0.5 : 0.0;
     layout.textRect = QRectF(textArea.x() + padding + xOffset, textArea.y() + lift + yOffset, textArea.width() - 2 * padding, height);
     return layout;
+}
+
+// A badge's text laid out once per string and font: one shaping gives both the width that
+// places the badge and the glyphs drawn (new durations pass by with every page of tiles).
+struct BadgeText {
+    QList<QGlyphRun> runs;
+    double width = 0;
+};
+
+const BadgeText* badgeTextFor(const QString& string, bool useLargeFont)
+{
+    // Spaces at either end count in a measured width but not in a laid-out line's.
+    if (string.isEmpty() || string.front().isSpace() || string.back().isSpace())
+        return nullptr;
+    static QHash<QString, BadgeText> texts;
+    const QString key = string + QLatin1Char(useLargeFont ? 'L' : 'S');
+    auto found = texts.constFind(key);
+    if (found != texts.constEnd())
+        return &*found;
+    if (texts.size() >= 4096)
+        texts.clear();
+    QTextLayout layout(string, badgeFont(useLargeFont).font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+    return &*texts.insert(key, BadgeText{line.glyphRuns(), line.naturalTextWidth()});
+}
+
+} // namespace
+
+PMBadgeLayout badgeLayout(const QString& string, const QRectF& rect, bool useLargeFont, int piePercentage, double xOffset,
+                          double yOffset, double rightMargin, double bottomMargin, double radius, double padding, bool alignLeft,
+                          bool flip)
+{
+    return badgeLayoutForTextWidth(badgeFont(useLargeFont).metrics.horizontalAdvance(string), rect, useLargeFont, piePercentage, xOffset,
+                                   yOffset, rightMargin, bottomMargin, radius, padding, alignLeft, flip);
 }
 
 namespace {
@@ -362,8 +405,11 @@ PMBadgeLayout drawAsBadgeInRect(QPainter& painter, const QString& string, const 
                                 const QImage* backgroundImage, int piePercentage, double xOffset, double yOffset, double rightMargin,
                                 double bottomMargin, double radius, double padding, bool alignLeft, bool flip)
 {
-    const PMBadgeLayout layout = badgeLayout(string, rect, useLargeFont, piePercentage, xOffset, yOffset,
-                                             rightMargin, bottomMargin, radius, padding, alignLeft, flip);
+    const BadgeText* laidOutText = badgeTextFor(string, useLargeFont);
+    const PMBadgeLayout layout = laidOutText ? badgeLayoutForTextWidth(laidOutText->width, rect, useLargeFont, piePercentage, xOffset, yOffset,
+                                                                       rightMargin, bottomMargin, radius, padding, alignLeft, flip)
+                                             : badgeLayout(string, rect, useLargeFont, piePercentage, xOffset, yOffset, rightMargin,
+                                                           bottomMargin, radius, padding, alignLeft, flip);
     const QColor textColor = color ? *color : QColor::fromRgbF(0.95f, 0.95f, 0.95f, 1.0f);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
@@ -371,6 +417,15 @@ PMBadgeLayout drawAsBadgeInRect(QPainter& painter, const QString& string, const 
     const bool ownPicture = backgroundColor.kind == PMBadgeBackground::Kind::Default && backgroundImage && !backgroundImage->isNull();
     if (ownPicture || !drawCachedBadgeShape(painter, layout, rect, backgroundColor, piePercentage, textColor))
         drawBadgeShape(painter, layout, rect, backgroundColor, backgroundImage, piePercentage, textColor);
+    painter.setFont(PMBadgeFont(useLargeFont));
+    painter.setPen(textColor);
+    if (laidOutText && laidOutText->width <= layout.textRect.width() + 0.01) {
+        const QPointF origin(layout.textRect.x() + (layout.textRect.width() - laidOutText->width) / 2.0, layout.textRect.y());
+        for (const QGlyphRun& run : laidOutText->runs)
+            painter.drawGlyphRun(origin, run);
+        painter.restore();
+        return layout;
+    }
     // Counts repeat from badge to badge: each is laid out once per font and width.
     static QHash<QString, QStaticText> laidOut;
     const QString key = string + QLatin1Char(useLargeFont ? 'L' : 'S') + QString::number(layout.textRect.width());

@@ -9,6 +9,7 @@
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
+#include <QtGui/QStaticText>
 
 namespace {
 
@@ -145,6 +146,47 @@ TEST(Badges, ACopiedBadgeLooksLikeOneDrawnAnew)
         EXPECT_LE(worst, 3) << c.translation.x() << "," << c.translation.y() << " at " << c.scale;
         EXPECT_GT(changed, 50); // the badge is there
     }
+}
+
+TEST(Badges, TextShapedOnceIsPlacedAndDrawnAsMeasured)
+{
+    // A badge's text is shaped once for its width and its glyphs: the badge lands where the
+    // measured text puts it, and the text looks as the fonts draw it, in both sizes and for
+    // every kind of text a badge shows (one too wide is shortened as before).
+    const QString strings[] = {QStringLiteral("1:28:58"), QStringLiteral("12"), QStringLiteral("Ünïcödé"), QStringLiteral("東京"),
+                               QStringLiteral("שלום"), QStringLiteral(" padded "), QStringLiteral("A very long status that cannot fit")};
+    for (const bool large : {false, true})
+        for (const QString& string : strings) {
+            const QRectF rect(0, 0, 150, 40);
+            QImage drawn(160, 44, QImage::Format_ARGB32_Premultiplied);
+            drawn.fill(Qt::black);
+            QImage expected = drawn;
+            PMBadgeLayout layout;
+            {
+                QPainter painter(&drawn);
+                layout = drawAsBadgeInRect(painter, string, rect, large, Qt::white, PMBadgeBackground::none(), nullptr, 0, 0, 0, 8, -8, -1, -1,
+                                           false, false);
+            }
+            const PMBadgeLayout measured = badgeLayout(string, rect, large, 0, 0, 0, 8, -8, -1, -1, false, false);
+            EXPECT_EQ(layout.badgeRect, measured.badgeRect) << string.toStdString();
+            EXPECT_EQ(layout.textRect, measured.textRect) << string.toStdString();
+            {
+                QPainter painter(&expected);
+                painter.setRenderHint(QPainter::Antialiasing, true);
+                painter.setFont(PMBadgeFont(large));
+                painter.setPen(Qt::white);
+                QStaticText text(QFontMetricsF(PMBadgeFont(large)).elidedText(string, Qt::ElideMiddle, std::max(0.0, measured.textRect.width())));
+                text.setTextFormat(Qt::PlainText);
+                text.prepare(QTransform(), PMBadgeFont(large));
+                painter.drawStaticText(QPointF(measured.textRect.x() + (measured.textRect.width() - text.size().width()) / 2.0, measured.textRect.y()),
+                                       text);
+            }
+            int different = 0;
+            for (int y = 0; y < drawn.height(); ++y)
+                for (int x = 0; x < drawn.width(); ++x)
+                    different += std::abs(qGray(drawn.pixel(x, y)) - qGray(expected.pixel(x, y))) > 24;
+            EXPECT_EQ(different, 0) << string.toStdString() << (large ? " large" : "");
+        }
 }
 
 TEST(Badges, FullPieDrawsLikeNinetySix)
