@@ -158,7 +158,27 @@ void PMMovieRepresentationImageLoader::enqueueLoad(const std::shared_ptr<PMMovie
         std::erase_if(loads, [](const IndexedLoad& load) { return load.op.expired(); });
         loads.push_back(IndexedLoad{op, onCrawlQueue, std::move(searchForgotten)});
     }
+    if (platform::isMainThread() && m_batchDepth > 0) {
+        (onCrawlQueue ? m_batchedCrawls : m_batchedLoads).push_back(op);
+        return;
+    }
     (onCrawlQueue ? crawlQueue() : *m_loadQueue).addOperation(op);
+}
+
+PMMovieRepresentationImageLoader::LoadBatch::LoadBatch()
+{
+    ++defaultLoader().m_batchDepth;
+}
+
+PMMovieRepresentationImageLoader::LoadBatch::~LoadBatch()
+{
+    PMMovieRepresentationImageLoader& loader = defaultLoader();
+    if (--loader.m_batchDepth > 0)
+        return;
+    if (!loader.m_batchedLoads.empty())
+        loader.m_loadQueue->addOperations(std::exchange(loader.m_batchedLoads, {}));
+    if (!loader.m_batchedCrawls.empty())
+        loader.crawlQueue().addOperations(std::exchange(loader.m_batchedCrawls, {}));
 }
 
 void PMMovieRepresentationImageLoader::cancelLoadingForMovieRepresentation(PMMovieRepresentationPrototype& movie)

@@ -122,6 +122,16 @@ public:
     // A search passes its flag: set when a cancellation has already forgotten the search.
     void enqueueLoad(const std::shared_ptr<PMMovieRepresentationImageLoaderOperation>& op, bool onCrawlQueue,
                      std::shared_ptr<std::atomic_bool> searchForgotten = nullptr);
+    // Loads queued on the main thread while one lives are put on their queues together when
+    // it ends (the grid asks for a screenful of tiles at once): one lock per queue, and the
+    // most urgent of them start first.
+    class LoadBatch {
+    public:
+        LoadBatch();
+        ~LoadBatch();
+        LoadBatch(const LoadBatch&) = delete;
+        LoadBatch& operator=(const LoadBatch&) = delete;
+    };
     // The record's loads (and search) that wait or run (tests, diagnostics).
     int queuedLoadCountForID(const QString& uniqueLibraryID) const;
     platform::OperationQueue& loadQueue() { return *m_loadQueue; }
@@ -195,6 +205,9 @@ private:
         bool onCrawlQueue = false;
         std::shared_ptr<std::atomic_bool> searchForgotten;
     };
+    // Loads held by the main thread's open batches, per queue.
+    int m_batchDepth = 0;
+    std::vector<platform::OperationPtr> m_batchedLoads, m_batchedCrawls;
     mutable std::mutex m_waitingLoadsMutex;
     QHash<QString, std::vector<IndexedLoad>> m_waitingLoadsByID;
     QSet<QString> m_searchesByID;

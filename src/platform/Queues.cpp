@@ -255,12 +255,37 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
         }
     };
     std::map<Key, OperationPtr> waiting;
+    // Operations cancelled before they ran, waiting for their completions: one job finishes
+    // them all in the order they were cancelled (a scrolled grid cancels a screenful at once).
+    std::vector<OperationPtr> cancelled;
+    bool finishingCancelled = false;
     int running = 0;
     int maxConcurrent = -1;
     bool suspended = false;
     std::uint64_t nextSequence = 0;
 
     int limit() const { return maxConcurrent > 0 ? maxConcurrent : std::max(1, QThread::idealThreadCount()); }
+
+    // Puts an operation among the waiting ones (one cancelled already finishes without
+    // running). Called with the mutex held.
+    void addLocked(OperationPtr op)
+    {
+        Operation::State& s = *op->m_state;
+        s.queue = shared_from_this();
+        s.sequence = nextSequence++;
+        if (s.cancelled) {
+            ++running;
+            finishWithoutRunningLocked(std::move(op));
+            return;
+        }
+        Operation::Priority priority;
+        {
+            std::lock_guard opLock(s.mutex);
+            priority = s.priority;
+        }
+        s.waiting = true;
+        waiting.emplace(Key{int(priority), s.sequence}, std::move(op));
+    }
 
     // Starts waiting operations while there is room. Called with the mutex held.
     void scheduleLocked()
@@ -294,17 +319,37 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
     }
 
     // Finishes a cancelled operation that never ran, counted as running until its
-    // completion has run. On a pool thread, so a completion never runs inside the caller.
-    void finishWithoutRunning(const OperationPtr& op)
+    // completion has run. On a pool thread, so a completion never runs inside the caller;
+    // called with the mutex held.
+    void finishWithoutRunningLocked(OperationPtr op)
     {
+        cancelled.push_back(std::move(op));
+        if (finishingCancelled)
+            return;
+        finishingCancelled = true;
         std::shared_ptr<State> self = shared_from_this();
-        operationPool().start(carried([self, op] {
-            finish(op);
-            std::lock_guard lock(self->mutex);
-            --self->running;
-            self->scheduleLocked();
-            self->changed.notify_all();
-        }));
+        operationPool().start(carried([self] { self->finishCancelled(); }));
+    }
+
+    void finishCancelled()
+    {
+        for (;;) {
+            std::vector<OperationPtr> batch;
+            {
+                std::lock_guard lock(mutex);
+                batch.swap(cancelled);
+                if (batch.empty()) {
+                    finishingCancelled = false;
+                    return;
+                }
+            }
+            for (const OperationPtr& op : batch)
+                finish(op);
+            std::lock_guard lock(mutex);
+            running -= int(batch.size());
+            scheduleLocked();
+            changed.notify_all();
+        }
     }
 
     static void finish(const OperationPtr& op)
@@ -363,24 +408,25 @@ void Operation::cancel()
     std::shared_ptr<OperationQueue::State> queue = m_state->queue.lock();
     if (!queue)
         return;
-    OperationPtr removed;
+    std::lock_guard lock(queue->mutex);
+    if (!m_state->waiting)
+        return;
+    int priority;
     {
-        std::lock_guard lock(queue->mutex);
-        if (!m_state->waiting)
-            return;
-        for (auto it = queue->waiting.begin(); it != queue->waiting.end(); ++it) {
-            if (it->second.get() == this) {
-                removed = it->second;
-                queue->waiting.erase(it);
-                break;
-            }
-        }
-        m_state->waiting = false;
-        if (removed)
-            ++queue->running; // counted until its completion has run
+        std::lock_guard opLock(m_state->mutex);
+        priority = int(m_state->priority);
     }
-    if (removed)
-        queue->finishWithoutRunning(removed);
+    // Found by its key: the priority and the sequence it was queued with.
+    auto it = queue->waiting.find(OperationQueue::State::Key{priority, m_state->sequence});
+    if (it == queue->waiting.end() || it->second.get() != this)
+        it = std::find_if(queue->waiting.begin(), queue->waiting.end(), [this](const auto& entry) { return entry.second.get() == this; });
+    m_state->waiting = false;
+    if (it == queue->waiting.end())
+        return;
+    OperationPtr removed = std::move(it->second);
+    queue->waiting.erase(it);
+    ++queue->running; // counted until its completion has run
+    queue->finishWithoutRunningLocked(std::move(removed));
 }
 
 void Operation::setQueuePriority(Priority p)
@@ -451,21 +497,16 @@ void OperationQueue::addOperation(OperationPtr op)
     if (!op)
         return;
     std::lock_guard lock(m_state->mutex);
-    Operation::State& s = *op->m_state;
-    s.queue = m_state;
-    s.sequence = m_state->nextSequence++;
-    if (s.cancelled) {
-        ++m_state->running;
-        m_state->finishWithoutRunning(op);
-        return;
-    }
-    Operation::Priority priority;
-    {
-        std::lock_guard opLock(s.mutex);
-        priority = s.priority;
-    }
-    s.waiting = true;
-    m_state->waiting.emplace(State::Key{int(priority), s.sequence}, std::move(op));
+    m_state->addLocked(std::move(op));
+    m_state->scheduleLocked();
+}
+
+void OperationQueue::addOperations(std::vector<OperationPtr> ops)
+{
+    std::lock_guard lock(m_state->mutex);
+    for (OperationPtr& op : ops)
+        if (op)
+            m_state->addLocked(std::move(op));
     m_state->scheduleLocked();
 }
 

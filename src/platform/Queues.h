@@ -106,6 +106,9 @@ public:
     bool isSuspended() const;
     void addOperation(OperationPtr op);
     void addOperation(Job job, Operation::Priority priority = Operation::Priority::Normal);
+    // Adds them together: one lock, and the first to start are the most urgent of them all,
+    // not the first added.
+    void addOperations(std::vector<OperationPtr> ops);
     void cancelAllOperations();
     void waitUntilAllOperationsAreFinished();
     // Operations added and not yet finished.

@@ -262,6 +262,39 @@ TEST_F(ImageLoader, CancelRules)
     EXPECT_FALSE(crawlPlain->isCancelled()); // other work of the crawl queue is not the record's
 }
 
+TEST_F(ImageLoader, LoadsQueuedInABatchReachTheirQueuesTogetherAtItsEnd)
+{
+    // The grid asks for a screenful of tiles' loads in one batch: none reaches its queue
+    // before the batch ends, then the most urgent start first; one cancelled meanwhile (its
+    // tile already gone) only completes.
+    loader().loadQueue().setMaxConcurrentOperationCount(1);
+    std::vector<QString> ran;
+    std::atomic<int> completions{0};
+    std::vector<std::shared_ptr<PMMovieRepresentationImageLoaderOperation>> ops;
+    {
+        const PMMovieRepresentationImageLoader::LoadBatch outer;
+        {
+            const PMMovieRepresentationImageLoader::LoadBatch nested; // ends inside the outer one: nothing yet
+            for (const auto& [id, priority] : {std::pair{"low", Priority::Low}, std::pair{"normal", Priority::Normal},
+                                               std::pair{"gone", Priority::Normal}, std::pair{"high", Priority::High}}) {
+                const QString name = QString::fromLatin1(id);
+                auto op = std::make_shared<PMMovieRepresentationImageLoaderOperation>(name, QRectF(), [&ran, name] { ran.push_back(name); });
+                op->setQueuePriority(priority);
+                op->setCompletionBlock([&] { ++completions; });
+                loader().enqueueLoad(op, false);
+                ops.push_back(op);
+            }
+        }
+        EXPECT_EQ(loader().loadQueue().operationCount(), 0);
+        EXPECT_EQ(loader().queuedLoadCountForID(QStringLiteral("normal")), 1); // indexed at once: cancellable
+        ops[2]->cancel();
+    }
+    loader().loadQueue().waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(ran, (std::vector<QString>{QStringLiteral("high"), QStringLiteral("normal"), QStringLiteral("low")}));
+    EXPECT_EQ(completions, 4);
+    loader().loadQueue().setMaxConcurrentOperationCount(-1);
+}
+
 TEST_F(ImageLoader, ReducedCopiesFirstAndFullPicturesOnlyWhenNeeded)
 {
     auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(QStringLiteral("/media/none/stored.mp4"));

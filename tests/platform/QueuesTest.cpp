@@ -106,6 +106,97 @@ TEST(Queues, OperationQueueHonoursConcurrencyPriorityCancellationAndReRanking)
     EXPECT_EQ(queue.operationCount(), 0);
 }
 
+TEST(Queues, CancelledOperationsFinishOffTheCallerInTheOrderCancelledAndOneAtATime)
+{
+    // A scrolled grid cancels a screenful of waiting loads at once: each still completes,
+    // never inside the caller, and the burst is finished by one job, in order, not by a job
+    // per operation racing the others.
+    OperationQueue queue(QStringLiteral("test"));
+    queue.setSuspended(true);
+    constexpr int count = 300;
+    std::mutex mutex;
+    std::vector<int> completed;
+    std::atomic<int> concurrent{0};
+    std::atomic<int> peak{0};
+    std::atomic<bool> ranInCaller{false};
+    std::atomic<bool> ran{false};
+    const auto caller = std::this_thread::get_id();
+    std::vector<OperationPtr> ops;
+    for (int i = 0; i < count; ++i) {
+        auto op = BlockOperation::make([&] { ran = true; });
+        // Mixed priorities: each is found in its queue by its own key.
+        op->setQueuePriority(i % 3 == 0 ? Operation::Priority::Low : (i % 3 == 1 ? Operation::Priority::Normal : Operation::Priority::High));
+        op->setCompletionBlock([&, i] {
+            const int now = ++concurrent;
+            int seen = peak;
+            while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+            }
+            if (std::this_thread::get_id() == caller)
+                ranInCaller = true;
+            QThread::usleep(50);
+            {
+                std::lock_guard lock(mutex);
+                completed.push_back(i);
+            }
+            --concurrent;
+        });
+        queue.addOperation(op);
+        ops.push_back(op);
+    }
+    // Re-ranked while waiting, then cancelled: still found.
+    ops[5]->setQueuePriority(Operation::Priority::VeryHigh);
+    for (int i = count - 1; i >= 0; --i)
+        ops[std::size_t(i)]->cancel();
+    queue.waitUntilAllOperationsAreFinished();
+
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(ranInCaller);
+    EXPECT_EQ(peak, 1);
+    std::vector<int> expected;
+    for (int i = count - 1; i >= 0; --i)
+        expected.push_back(i);
+    EXPECT_EQ(completed, expected);
+    for (const OperationPtr& op : ops)
+        EXPECT_TRUE(op->isFinished());
+    EXPECT_EQ(queue.operationCount(), 0);
+    // The queue goes on with new work afterwards.
+    std::atomic<bool> later{false};
+    queue.setSuspended(false);
+    queue.addOperation([&] { later = true; });
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_TRUE(later);
+}
+
+TEST(Queues, OperationsAddedTogetherStartMostUrgentFirst)
+{
+    // One at a time and with room: added one by one, the first added would start at once;
+    // added together, the most urgent start first. A cancelled one only completes.
+    OperationQueue queue(QStringLiteral("test"));
+    queue.setMaxConcurrentOperationCount(1);
+    std::mutex mutex;
+    std::vector<QString> ran;
+    std::atomic<int> completions{0};
+    std::vector<OperationPtr> ops;
+    const std::pair<const char*, Operation::Priority> made[] = {
+        {"low", Operation::Priority::Low}, {"normal", Operation::Priority::Normal}, {"cancelled", Operation::Priority::VeryHigh},
+        {"very high", Operation::Priority::VeryHigh}, {"high", Operation::Priority::High}};
+    for (const auto& [name, priority] : made) {
+        auto op = BlockOperation::make([&, name = QString::fromLatin1(name)] {
+            std::lock_guard lock(mutex);
+            ran.push_back(name);
+        });
+        op->setQueuePriority(priority);
+        op->setCompletionBlock([&] { ++completions; });
+        ops.push_back(op);
+    }
+    ops[2]->cancel();
+    queue.addOperations(ops);
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(ran, (std::vector<QString>{QStringLiteral("very high"), QStringLiteral("high"), QStringLiteral("normal"), QStringLiteral("low")}));
+    EXPECT_EQ(completions, 5);
+    EXPECT_EQ(queue.operationCount(), 0);
+}
+
 TEST(Queues, OperationQueueNeverExceedsItsMaximum)
 {
     OperationQueue queue;

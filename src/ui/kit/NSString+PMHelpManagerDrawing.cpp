@@ -9,6 +9,8 @@
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
 #include <QtGui/QStaticText>
+#include <QtGui/QGlyphRun>
+#include <QtGui/QTextLayout>
 
 #include <cmath>
 #include <memory>
@@ -189,16 +191,18 @@ double badgeWidthUsingLargeFont(const QString& string, bool useLargeFont, bool i
     return badgeFont(useLargeFont).metrics.horizontalAdvance(string) + 2 * defaultBadgePadding(useLargeFont) + (includePie ? kPieWidth : 0);
 }
 
-PMBadgeLayout badgeLayout(const QString& string, const QRectF& rect, bool useLargeFont, int piePercentage, double xOffset,
-                          double yOffset, double rightMargin, double bottomMargin, double radius, double padding, bool alignLeft,
-                          bool flip)
+namespace {
+
+PMBadgeLayout badgeLayoutForTextWidth(double textWidth, const QRectF& rect, bool useLargeFont, int piePercentage, double xOffset,
+                                      double yOffset, double rightMargin, double bottomMargin, double radius, double padding, bool alignLeft,
+                                      bool flip)
 {
     PMBadgeLayout layout;
     const QFontMetricsF& metrics = badgeFont(useLargeFont).metrics;
     if (padding < 0)
         padding = defaultBadgePadding(useLargeFont);
     layout.padding = padding;
-    const double textWidth = metrics.horizontalAdvance(string);
+    layout.textWidth = textWidth;
     const double width = std::min(textWidth + 2 * padding + (piePercentage != 0 ? kPieWidth : 0), rect.width());
     const double height = textHeight(metrics) + (useLargeFont ? 0.5 : 0.0);
 
@@ -241,16 +245,52 @@ PMBadgeLayout badgeLayout(const QString& string, const QRectF& rect, bool useLar
     return layout;
 }
 
-PMBadgeLayout drawAsBadgeInRect(QPainter& painter, const QString& string, const QRectF& rect, bool useLargeFont,
-                                const std::optional<QColor>& color, const PMBadgeBackground& backgroundColor,
-                                const QImage* backgroundImage, int piePercentage, double xOffset, double yOffset, double rightMargin,
-                                double bottomMargin, double radius, double padding, bool alignLeft, bool flip)
+// A badge's text laid out once per string and font: one shaping gives both the width that
+// places the badge and the glyphs drawn (new durations pass by with every page of tiles).
+struct BadgeText {
+    QList<QGlyphRun> runs;
+    double width = 0;
+};
+
+const BadgeText* badgeTextFor(const QString& string, bool useLargeFont)
 {
-    const PMBadgeLayout layout = badgeLayout(string, rect, useLargeFont, piePercentage, xOffset, yOffset,
-                                             rightMargin, bottomMargin, radius, padding, alignLeft, flip);
-    const QColor textColor = color ? *color : QColor::fromRgbF(0.95f, 0.95f, 0.95f, 1.0f);
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, true);
+    // Spaces at either end count in a measured width but not in a laid-out line's.
+    if (string.isEmpty() || string.front().isSpace() || string.back().isSpace())
+        return nullptr;
+    static QHash<QString, BadgeText> texts;
+    const QString key = string + QLatin1Char(useLargeFont ? 'L' : 'S');
+    auto found = texts.constFind(key);
+    if (found != texts.constEnd())
+        return &*found;
+    if (texts.size() >= 4096)
+        texts.clear();
+    QTextLayout layout(string, badgeFont(useLargeFont).font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+    return &*texts.insert(key, BadgeText{line.glyphRuns(), line.naturalTextWidth()});
+}
+
+} // namespace
+
+PMBadgeLayout badgeLayout(const QString& string, const QRectF& rect, bool useLargeFont, int piePercentage, double xOffset,
+                          double yOffset, double rightMargin, double bottomMargin, double radius, double padding, bool alignLeft,
+                          bool flip)
+{
+    return badgeLayoutForTextWidth(badgeFont(useLargeFont).metrics.horizontalAdvance(string), rect, useLargeFont, piePercentage, xOffset,
+                                   yOffset, rightMargin, bottomMargin, radius, padding, alignLeft, flip);
+}
+
+namespace {
+
+// The badge's shape: its background and the pie, without the text.
+void drawBadgeShape(QPainter& painter, const PMBadgeLayout& layout, const QRectF& rect, const PMBadgeBackground& backgroundColor,
+                    const QImage* backgroundImage, int piePercentage, const QColor& textColor)
+{
     if (backgroundColor.kind != PMBadgeBackground::Kind::None) {
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         painter.setPen(Qt::NoPen);
@@ -287,6 +327,105 @@ PMBadgeLayout drawAsBadgeInRect(QPainter& painter, const QString& string, const 
             painter.drawPie(circle, 90 * 16, -int(std::lround(layout.pieSweepDegrees * 16)));
         }
     }
+}
+
+// Badges of a grid look alike (a duration's digits have one width): each shape is drawn
+// once per size, colours, pie and place within a device pixel, and copied after that.
+// Drawn only by the GUI thread, like the tiles.
+struct BadgeShapeKey {
+    QSizeF size;
+    double radius;
+    QPointF pieCenter; // from the badge's corner
+    double pieRadius;
+    double pieSweep;
+    int piePercentage;
+    QRgb background;
+    int backgroundKind;
+    QRgb text;
+    double scale;
+    QPoint fraction; // the corner's place within a device pixel, in 64ths
+    bool operator==(const BadgeShapeKey&) const = default;
+};
+
+size_t qHash(const BadgeShapeKey& k, size_t seed = 0)
+{
+    return qHashMulti(seed, k.size.width(), k.size.height(), k.radius, k.pieRadius, k.pieSweep, k.piePercentage, k.background, k.text,
+                      k.fraction.x(), k.fraction.y());
+}
+
+bool drawCachedBadgeShape(QPainter& painter, const PMBadgeLayout& layout, const QRectF& rect, const PMBadgeBackground& backgroundColor,
+                          int piePercentage, const QColor& textColor)
+{
+    const QTransform transform = painter.worldTransform();
+    if (transform.type() > QTransform::TxTranslate || painter.opacity() < 1.0 || painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
+        !painter.device())
+        return false;
+    const double scale = painter.device()->devicePixelRatioF();
+    const QRectF& badge = layout.badgeRect;
+    const QPointF device = transform.map(badge.topLeft()) * scale;
+    const QPointF whole(std::floor(device.x()), std::floor(device.y()));
+    const QPoint fraction(int(std::lround((device.x() - whole.x()) * 64)), int(std::lround((device.y() - whole.y()) * 64)));
+    const BadgeShapeKey key{badge.size(),
+                            layout.radius,
+                            layout.pieCenter - badge.topLeft(),
+                            layout.hasPie ? layout.pieRadius : 0.0,
+                            layout.pieSweepDegrees,
+                            layout.hasPie ? piePercentage : 0,
+                            backgroundColor.kind == PMBadgeBackground::Kind::Color ? backgroundColor.color.rgba() : 0u,
+                            int(backgroundColor.kind),
+                            textColor.rgba(),
+                            scale,
+                            fraction};
+    static QHash<BadgeShapeKey, QImage> shapes;
+    auto found = shapes.constFind(key);
+    if (found == shapes.constEnd()) {
+        if (shapes.size() >= 512)
+            shapes.clear();
+        const QPointF offset(fraction.x() / 64.0, fraction.y() / 64.0);
+        QImage image(int(std::ceil(offset.x() + badge.width() * scale)) + 1, int(std::ceil(offset.y() + badge.height() * scale)) + 1,
+                     QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        image.setDevicePixelRatio(scale);
+        {
+            QPainter p(&image);
+            p.setRenderHint(QPainter::Antialiasing, true);
+            p.translate(offset / scale - badge.topLeft());
+            drawBadgeShape(p, layout, rect, backgroundColor, nullptr, piePercentage, textColor);
+        }
+        found = shapes.insert(key, image);
+    }
+    painter.drawImage(whole / scale - QPointF(transform.dx(), transform.dy()), *found);
+    return true;
+}
+
+} // namespace
+
+PMBadgeLayout drawAsBadgeInRect(QPainter& painter, const QString& string, const QRectF& rect, bool useLargeFont,
+                                const std::optional<QColor>& color, const PMBadgeBackground& backgroundColor,
+                                const QImage* backgroundImage, int piePercentage, double xOffset, double yOffset, double rightMargin,
+                                double bottomMargin, double radius, double padding, bool alignLeft, bool flip)
+{
+    const BadgeText* laidOutText = badgeTextFor(string, useLargeFont);
+    const PMBadgeLayout layout = laidOutText ? badgeLayoutForTextWidth(laidOutText->width, rect, useLargeFont, piePercentage, xOffset, yOffset,
+                                                                       rightMargin, bottomMargin, radius, padding, alignLeft, flip)
+                                             : badgeLayout(string, rect, useLargeFont, piePercentage, xOffset, yOffset, rightMargin,
+                                                           bottomMargin, radius, padding, alignLeft, flip);
+    const QColor textColor = color ? *color : QColor::fromRgbF(0.95f, 0.95f, 0.95f, 1.0f);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    // A badge over a picture of its own is drawn each time; the others are copied.
+    const bool ownPicture = backgroundColor.kind == PMBadgeBackground::Kind::Default && backgroundImage && !backgroundImage->isNull();
+    if (ownPicture || !drawCachedBadgeShape(painter, layout, rect, backgroundColor, piePercentage, textColor))
+        drawBadgeShape(painter, layout, rect, backgroundColor, backgroundImage, piePercentage, textColor);
+    painter.setFont(PMBadgeFont(useLargeFont));
+    painter.setPen(textColor);
+    if (laidOutText && laidOutText->width <= layout.textRect.width() + 0.01) {
+        const QPointF origin(layout.textRect.x() + (layout.textRect.width() - laidOutText->width) / 2.0, layout.textRect.y());
+        for (const QGlyphRun& run : laidOutText->runs)
+            painter.drawGlyphRun(origin, run);
+        painter.restore();
+        return layout;
+    }
     // Counts repeat from badge to badge: each is laid out once per font and width.
     static QHash<QString, QStaticText> laidOut;
     const QString key = string + QLatin1Char(useLargeFont ? 'L' : 'S') + QString::number(layout.textRect.width());
@@ -295,7 +434,11 @@ PMBadgeLayout drawAsBadgeInRect(QPainter& painter, const QString& string, const 
         if (laidOut.size() >= 4096)
             laidOut.clear();
         const QFontMetricsF& metrics = badgeFont(useLargeFont).metrics;
-        QStaticText text(metrics.elidedText(string, Qt::ElideMiddle, std::max(0.0, layout.textRect.width())));
+        // The badge is as wide as its text unless the rectangle was narrower: only then is
+        // the text shortened (measuring it again for nothing is most of a new badge's cost).
+        const double available = std::max(0.0, layout.textRect.width());
+        const bool fits = layout.textWidth <= available + 0.01;
+        QStaticText text(fits ? string : metrics.elidedText(string, Qt::ElideMiddle, available));
         text.setTextFormat(Qt::PlainText);
         text.prepare(QTransform(), PMBadgeFont(useLargeFont));
         found = laidOut.insert(key, text);

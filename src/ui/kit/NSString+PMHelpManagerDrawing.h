@@ -73,6 +73,7 @@ struct PMBadgeLayout {
     double pieRadius = 0;
     double pieSweepDegrees = 0; // clockwise from the top; 0 for a negative (empty) pie
     double padding = 0;
+    double textWidth = 0; // the whole text's, before any shortening
 };
 
 // Where a badge goes. Margins count from the right and top edges; a negative right margin

@@ -137,6 +137,9 @@ PMGroupView::PMGroupView(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setAcceptDrops(true);
     viewport()->setMouseTracking(true);
     viewport()->setAutoFillBackground(false);
+    // Every pixel of the viewport is painted by the grid (tiles and the colour around them):
+    // the window under it is not painted first at every step of a scroll.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     verticalScrollBar()->setSingleStep(20);
@@ -1125,6 +1128,8 @@ void PMGroupView::preparePreviewViewsInRect(const QRectF& rect)
     // Only the tiles meeting the rectangle (from the index) and those shown before are
     // visited, never every tile.
     const bool suppressed = animationSuppressionCounter() > 0;
+    // The loads of a screenful of new tiles go to their queues together.
+    const PMMovieRepresentationImageLoader::LoadBatch batch;
     std::vector<PMGroupViewItemProxy*> visible;
     proxiesInRect(rect, visible);
     std::vector<PMGroupViewItemProxy*> shown;

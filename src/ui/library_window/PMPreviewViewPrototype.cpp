@@ -10,6 +10,8 @@
 
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QStaticText>
+#include <QtGui/QGlyphRun>
+#include <QtGui/QTextLayout>
 #include <QtCore/QHash>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QPainter>
@@ -65,6 +67,115 @@ QFont PMPreviewLabelFont(bool selected, bool largeFont)
     return font;
 }
 
+namespace {
+
+// A name laid out as a label: its glyphs, shortened with an ellipsis when it is wider than
+// the label, positioned from the top left of the text.
+struct LaidOutLabel {
+    QList<QGlyphRun> runs;
+    QStaticText text; // instead of the runs, for names the runs cannot show
+    bool useRuns = false;
+    QSizeF size;
+};
+
+// Names in Latin letters (with accents, digits, punctuation, symbols) can be shortened from
+// one shaping of the whole name: the glyphs before the cut, then the ellipsis as the label's
+// font draws it. Others (right to left, joined scripts, and those whose ellipsis comes from
+// the script's own fallback font, such as CJK) go through the fonts' own shortening.
+bool cutsCleanly(const QString& name)
+{
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        char32_t c = name[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < name.size() && name[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(name[i], name[++i]);
+        switch (QChar::direction(c)) {
+        case QChar::DirR: case QChar::DirAL: case QChar::DirAN: case QChar::DirRLE: case QChar::DirRLO: case QChar::DirRLI: case QChar::DirFSI:
+            return false;
+        default:
+            break;
+        }
+        switch (QChar::script(c)) {
+        case QChar::Script_Common: case QChar::Script_Inherited: case QChar::Script_Latin:
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+// The ellipsis as the fonts' own shortening draws it, laid out once per font.
+struct Ellipsis {
+    QList<QGlyphRun> runs;
+    double width = 0;
+};
+
+const Ellipsis& ellipsisFor(const QFont& font, const QString& fontKey)
+{
+    static QHash<QString, Ellipsis> ellipses;
+    auto found = ellipses.constFind(fontKey);
+    if (found != ellipses.constEnd())
+        return *found;
+    const QString text = QFontMetricsF(font).inFontUcs4(0x2026) ? QString(QChar(0x2026)) : QStringLiteral("...");
+    QTextLayout layout(text, font);
+    layout.setCacheEnabled(true);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setPosition(QPointF(0, 0));
+    layout.endLayout();
+    return *ellipses.insert(fontKey, Ellipsis{line.glyphRuns(), line.naturalTextWidth()});
+}
+
+LaidOutLabel layOutLabel(const QString& name, const QFont& font, const QString& fontKey, double width)
+{
+    LaidOutLabel label;
+    if (cutsCleanly(name)) {
+        QTextLayout layout(name, font);
+        QTextOption option;
+        option.setWrapMode(QTextOption::NoWrap);
+        layout.setTextOption(option);
+        layout.setCacheEnabled(true);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setPosition(QPointF(0, 0));
+        layout.endLayout();
+        const double natural = line.naturalTextWidth();
+        label.useRuns = true;
+        if (natural <= width) {
+            label.runs = line.glyphRuns();
+            label.size = QSizeF(natural, line.height());
+            return label;
+        }
+        // Cut where the name and the ellipsis fit, between whole characters.
+        const Ellipsis& ellipsis = ellipsisFor(font, fontKey);
+        int cut = line.xToCursor(std::max(0.0, width - ellipsis.width), QTextLine::CursorBetweenCharacters);
+        double x = line.cursorToX(cut);
+        while (cut > 0 && x + ellipsis.width > width) {
+            cut = layout.previousCursorPosition(cut);
+            x = line.cursorToX(cut);
+        }
+        if (cut > 0)
+            label.runs = line.glyphRuns(0, cut);
+        for (QGlyphRun run : ellipsis.runs) {
+            QList<QPointF> positions = run.positions();
+            for (QPointF& p : positions)
+                p.rx() += x;
+            run.setPositions(positions);
+            label.runs.append(run);
+        }
+        label.size = QSizeF(x + ellipsis.width, line.height());
+        return label;
+    }
+    label.text = QStaticText(QFontMetricsF(font).elidedText(name, Qt::ElideRight, width));
+    label.text.setTextFormat(Qt::PlainText);
+    label.text.setPerformanceHint(QStaticText::AggressiveCaching);
+    label.text.prepare(QTransform(), font);
+    label.size = label.text.size();
+    return label;
+}
+
+} // namespace
+
 void PMPreviewDrawLabel(QPainter& painter, const QString& name, const QRectF& rect, bool center, bool selected, const QColor& color, bool largeFont)
 {
     QRectF r = largeFont ? rect.adjusted(1, 0, -1, 0) : rect;
@@ -76,22 +187,32 @@ void PMPreviewDrawLabel(QPainter& painter, const QString& name, const QRectF& re
     painter.setPen(color);
     // The name laid out once per name, width and font: tiles of a size are drawn again and
     // again (scrolling, hovering, new frames) and shaping the text anew each time is most of
-    // a label's cost.
-    static QHash<QString, QStaticText> layouts;
-    const QString key = font.key() + QChar(0x1f) + QString::number(std::lround(r.width() * 4)) + QChar(0x1f) + name;
+    // a label's cost. A new name is shaped once, shortened or not.
+    // A font's key is itself costly to make: the few label fonts keep theirs.
+    static std::vector<std::pair<QFont, QString>> fontKeys;
+    auto knownKey = std::find_if(fontKeys.begin(), fontKeys.end(), [&](const auto& known) { return known.first == font; });
+    if (knownKey == fontKeys.end()) {
+        if (fontKeys.size() >= 16)
+            fontKeys.clear();
+        knownKey = fontKeys.insert(fontKeys.end(), {font, font.key()});
+    }
+    const QString& fontKey = knownKey->second;
+    static QHash<QString, LaidOutLabel> layouts;
+    const QString key = fontKey + QChar(0x1f) + QString::number(std::lround(r.width() * 4)) + QChar(0x1f) + name;
     auto found = layouts.constFind(key);
     if (found == layouts.constEnd()) {
         if (layouts.size() > 8192)
             layouts.clear();
-        QStaticText text(QFontMetricsF(font).elidedText(name, Qt::ElideRight, r.width()));
-        text.setTextFormat(Qt::PlainText);
-        text.setPerformanceHint(QStaticText::AggressiveCaching);
-        text.prepare(QTransform(), font);
-        found = layouts.insert(key, text);
+        found = layouts.insert(key, layOutLabel(name, font, fontKey, r.width()));
     }
-    const QSizeF size = found->size();
-    const double x = center ? r.center().x() - size.width() / 2 : r.left();
-    painter.drawStaticText(QPointF(x, r.center().y() - size.height() / 2), *found);
+    const QSizeF size = found->size;
+    const QPointF origin(center ? r.center().x() - size.width() / 2 : r.left(), r.center().y() - size.height() / 2);
+    if (found->useRuns) {
+        for (const QGlyphRun& run : found->runs)
+            painter.drawGlyphRun(origin, run);
+    } else {
+        painter.drawStaticText(origin, found->text);
+    }
     painter.restore();
 }
 

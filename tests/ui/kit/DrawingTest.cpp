@@ -9,6 +9,7 @@
 #include <QtGui/QFontMetricsF>
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
+#include <QtGui/QStaticText>
 
 namespace {
 
@@ -97,6 +98,95 @@ TEST(Badges, DrawnWhereLaidOut)
     const PMBadgeLayout bareLayout = drawAsBadgeInRect(barePainter, QStringLiteral("7"), QRectF(bare.rect()), false, PMBadgeBackground::none(), 5, 5);
     barePainter.end();
     EXPECT_EQ(QColor(bare.pixel(bareLayout.badgeRect.topLeft().toPoint() + QPoint(1, 1))), QColor(Qt::black));
+}
+
+TEST(Badges, ACopiedBadgeLooksLikeOneDrawnAnew)
+{
+    // A grid's badges are drawn once per look and copied after that: the copy must match a
+    // badge drawn directly (a painter at less than full opacity always draws anew), at
+    // places between device pixels, at twice the scale, translated, with and without a pie.
+    struct Case {
+        QPointF translation;
+        double scale;
+        int pie;
+        PMBadgeBackground background;
+    };
+    const Case cases[] = {
+        {{0, 0}, 1.0, -1, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45))},
+        {{10.25, 3.5}, 1.0, -1, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45))},
+        {{7.75, 0.25}, 2.0, 50, PMBadgeBackground()},
+        {{3.5, 2.5}, 2.0, 0, PMBadgeBackground(Qt::red)},
+        {{1.0, 1.0}, 1.0, 30, PMBadgeBackground::none()},
+    };
+    for (const Case& c : cases) {
+        const auto draw = [&](double opacity) {
+            QImage image(QSize(160, 60) * c.scale, QImage::Format_ARGB32_Premultiplied);
+            image.setDevicePixelRatio(c.scale);
+            image.fill(Qt::darkGreen);
+            QPainter painter(&image);
+            painter.setOpacity(opacity);
+            painter.translate(c.translation);
+            // Blank text: text drawn at less than full opacity takes another path of its own.
+            drawAsBadgeInRect(painter, QStringLiteral("       "), QRectF(0, 0, 140, 50), false, std::nullopt, c.background, nullptr, c.pie, 0, 0, 8,
+                              -8, -1, -1, false, false);
+            return image;
+        };
+        const QImage first = draw(1.0);
+        const QImage copied = draw(1.0);
+        const QImage anew = draw(0.9999);
+        EXPECT_EQ(first, copied);
+        int worst = 0;
+        int changed = 0;
+        for (int y = 0; y < anew.height(); ++y)
+            for (int x = 0; x < anew.width(); ++x) {
+                const QRgb a = copied.pixel(x, y), b = anew.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+                changed += a != QColor(Qt::darkGreen).rgba();
+            }
+        EXPECT_LE(worst, 3) << c.translation.x() << "," << c.translation.y() << " at " << c.scale;
+        EXPECT_GT(changed, 50); // the badge is there
+    }
+}
+
+TEST(Badges, TextShapedOnceIsPlacedAndDrawnAsMeasured)
+{
+    // A badge's text is shaped once for its width and its glyphs: the badge lands where the
+    // measured text puts it, and the text looks as the fonts draw it, in both sizes and for
+    // every kind of text a badge shows (one too wide is shortened as before).
+    const QString strings[] = {QStringLiteral("1:28:58"), QStringLiteral("12"), QStringLiteral("Ünïcödé"), QStringLiteral("東京"),
+                               QStringLiteral("שלום"), QStringLiteral(" padded "), QStringLiteral("A very long status that cannot fit")};
+    for (const bool large : {false, true})
+        for (const QString& string : strings) {
+            const QRectF rect(0, 0, 150, 40);
+            QImage drawn(160, 44, QImage::Format_ARGB32_Premultiplied);
+            drawn.fill(Qt::black);
+            QImage expected = drawn;
+            PMBadgeLayout layout;
+            {
+                QPainter painter(&drawn);
+                layout = drawAsBadgeInRect(painter, string, rect, large, Qt::white, PMBadgeBackground::none(), nullptr, 0, 0, 0, 8, -8, -1, -1,
+                                           false, false);
+            }
+            const PMBadgeLayout measured = badgeLayout(string, rect, large, 0, 0, 0, 8, -8, -1, -1, false, false);
+            EXPECT_EQ(layout.badgeRect, measured.badgeRect) << string.toStdString();
+            EXPECT_EQ(layout.textRect, measured.textRect) << string.toStdString();
+            {
+                QPainter painter(&expected);
+                painter.setRenderHint(QPainter::Antialiasing, true);
+                painter.setFont(PMBadgeFont(large));
+                painter.setPen(Qt::white);
+                QStaticText text(QFontMetricsF(PMBadgeFont(large)).elidedText(string, Qt::ElideMiddle, std::max(0.0, measured.textRect.width())));
+                text.setTextFormat(Qt::PlainText);
+                text.prepare(QTransform(), PMBadgeFont(large));
+                painter.drawStaticText(QPointF(measured.textRect.x() + (measured.textRect.width() - text.size().width()) / 2.0, measured.textRect.y()),
+                                       text);
+            }
+            int different = 0;
+            for (int y = 0; y < drawn.height(); ++y)
+                for (int x = 0; x < drawn.width(); ++x)
+                    different += std::abs(qGray(drawn.pixel(x, y)) - qGray(expected.pixel(x, y))) > 24;
+            EXPECT_EQ(different, 0) << string.toStdString() << (large ? " large" : "");
+        }
 }
 
 TEST(Badges, FullPieDrawsLikeNinetySix)

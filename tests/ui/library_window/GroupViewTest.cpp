@@ -406,6 +406,43 @@ TEST_F(GroupView, KeyStepsBeforeAPaintMakeTilesOnlyWhereTheGridRests)
     EXPECT_EQ(newestSerial() - before, shown) << "no tiles made for the screenfuls passed on the way";
 }
 
+TEST_F(GroupView, TheGridPaintsEveryPixelOfItsViewportItself)
+{
+    // The viewport is opaque to Qt (the window under it is not painted first): its own paint
+    // must cover it, around and between the tiles, fading tiles included, after a scroll,
+    // and when it is empty.
+    // Rendered over two different colours, the pictures match only if nothing of what lay
+    // under the viewport shows through.
+    const auto holes = [&] {
+        const auto renderOver = [&](QColor under) {
+            QImage image(grid->viewport()->size(), QImage::Format_RGB32);
+            image.fill(under);
+            grid->viewport()->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+            return image;
+        };
+        const QImage a = renderOver(QColor(255, 0, 255)), b = renderOver(QColor(0, 255, 0));
+        int count = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                count += a.pixel(x, y) != b.pixel(x, y);
+        return count;
+    };
+    EXPECT_TRUE(grid->viewport()->testAttribute(Qt::WA_OpaquePaintEvent));
+    grid->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(holes(), 0) << "empty";
+    fill(6); // two rows, the second short, and room below
+    for (const auto& proxy : grid->movieProxies())
+        if (proxy->view)
+            proxy->view->alpha = 0.5;
+    EXPECT_EQ(holes(), 0) << "fading";
+    records.clear();
+    fill(200);
+    grid->verticalScrollBar()->setValue(1234);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(holes(), 0) << "scrolled";
+}
+
 TEST_F(GroupView, RubberBandSelectsAndUpdatesTheStatusOncePerTurn)
 {
     fill(12);

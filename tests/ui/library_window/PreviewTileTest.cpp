@@ -29,6 +29,7 @@
 #include <QtGui/QGuiApplication>
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
+#include <QtGui/QStaticText>
 #include <QtTest/QTest>
 #include <QtWidgets/QScrollBar>
 
@@ -52,6 +53,47 @@ struct DefaultsGuard {
 };
 
 } // namespace
+
+TEST(PreviewTile, ALabelShortenedFromOneShapingLooksLikeTheFontsOwnShortening)
+{
+    // A tile's name is shaped once and cut before an ellipsis where it is too wide: what is
+    // drawn must be what the fonts' own shortening draws, for names that fit and names that
+    // do not, with accents, CJK, an emoji, spaces, and right-to-left names (which keep the
+    // fonts' own way), drawn twice (the second time from the kept layout).
+    const QString names[] = {QStringLiteral("Glass Hollow"), QStringLiteral("Glass Łódź Müller naïve"), QStringLiteral("東京の夜 Night"),
+                             QStringLiteral("A"), QStringLiteral("Ünïcödé façade résumé e\u0301t\u0301e\u0301"), QStringLiteral("Rocket 🚀 launch"),
+                             QStringLiteral("שלום עולם"), QStringLiteral("مرحبا بالعالم"), QStringLiteral("ab  cd   ef  gh   "), QString()};
+    const double widths[] = {23, 60.25, 91.5, 140, 400};
+    for (const bool selected : {false, true}) {
+        const QFont font = PMPreviewLabelFont(selected, false);
+        for (const QString& name : names)
+            for (const double width : widths)
+                for (int pass = 0; pass < 2; ++pass) {
+                    const QRectF rect(4, 2, width, 20);
+                    QImage drawn(420, 24, QImage::Format_ARGB32_Premultiplied);
+                    drawn.fill(Qt::white);
+                    QImage expected = drawn;
+                    {
+                        QPainter painter(&drawn);
+                        PMPreviewDrawLabel(painter, name, rect, false, selected, Qt::black);
+                    }
+                    {
+                        QPainter painter(&expected);
+                        painter.setFont(font);
+                        painter.setPen(Qt::black);
+                        QStaticText text(QFontMetricsF(font).elidedText(name, Qt::ElideRight, width));
+                        text.setTextFormat(Qt::PlainText);
+                        text.prepare(QTransform(), font);
+                        painter.drawStaticText(QPointF(rect.left(), rect.center().y() - text.size().height() / 2), text);
+                    }
+                    int different = 0;
+                    for (int y = 0; y < drawn.height(); ++y)
+                        for (int x = 0; x < drawn.width(); ++x)
+                            different += std::abs(qGray(drawn.pixel(x, y)) - qGray(expected.pixel(x, y))) > 24;
+                    EXPECT_EQ(different, 0) << name.toStdString() << " in " << width << (selected ? " selected" : "") << " pass " << pass;
+                }
+    }
+}
 
 TEST(PreviewTile, ClickTable)
 {
