@@ -4,6 +4,7 @@
 // refreshes the interface with the selections frozen around it. Steps that belong to parts
 // of the program not present yet keep their place in the sequence as hooks that do nothing.
 #include "library/model/PMMainController.h"
+#include "library/model/PMSearch.h"
 
 #include "foundation/NSDate+PMExtensions.h"
 #include "foundation/NSDictionary+PMExtensions.h"
@@ -17,6 +18,7 @@
 #include "platform/ConcurrentApply.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Paths.h"
+#include "platform/Queues.h"
 #include "platform/ThreadSanitizer.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
@@ -133,6 +135,10 @@ void PMMainController::updateLibraryAndInvalidateDependencies(bool invalidateDep
     reloadInterfaceAfterLibraryUpdate();
     _libraryWasBuiltOnce = true;
     libraryFolderDryRunNeedsUpdate();
+    // Files found at new places or metadata read again dropped search texts and sort names
+    // of many movies: made again in the background, not by the next keystroke.
+    if (_didFinishLaunching && !_awaitsFirstPaint)
+        PMPrepareSearchIndexAgainIfStale();
 }
 
 struct PMMainController::RebuildFileTests {
@@ -646,7 +652,8 @@ void PMMainController::searchForMissingFilesInBackground()
     const PMMovieRepresentationPrototype::FileSearchSettings settings = PMMovieRepresentationPrototype::FileSearchSettings::current();
     const quint64 generation = _fileSearchGeneration;
     QPointer<PMMainController> self(this);
-    (void)QtConcurrent::run(platform::carried([self, searches, tests, settings, generation] {
+    // On the background pool: looking at every file of a large library yields to the window.
+    (void)QtConcurrent::run(platform::backgroundThreadPool(), platform::carried([self, searches, tests, settings, generation] {
         auto found = std::make_shared<std::vector<FoundFile>>();
         // The files the rebuild did not test: those not there are looked for like the
         // load's own, when a bookmark or their place in a library folder can find them.

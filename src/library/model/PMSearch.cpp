@@ -7,6 +7,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/ConcurrentApply.h"
+#include "platform/Queues.h"
 #include "platform/ThreadSanitizer.h"
 #include "platform/UserDefaults.h"
 
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -554,18 +556,34 @@ std::vector<std::vector<size_t>> PMSimilarSets(size_t count, const std::function
     return components;
 }
 
+namespace {
+// The epoch of the search texts when the last preparation began (main thread only); none
+// before the first.
+std::optional<std::uint64_t> gPreparedSearchTextEpoch;
+} // namespace
+
+QFuture<void> PMPrepareSearchIndexAgainIfStale()
+{
+    if (!gPreparedSearchTextEpoch || *gPreparedSearchTextEpoch == PMSearchTextEpoch())
+        return QFuture<void>();
+    return PMPrepareSearchIndexInBackground();
+}
+
 QFuture<void> PMPrepareSearchIndexInBackground()
 {
     const ArrayPtr movies = mainController().nonProxyFilteredMovieRepresentations();
     if (!movies || movies->isEmpty())
         return QFuture<void>();
+    gPreparedSearchTextEpoch = PMSearchTextEpoch();
     // A newer preparation (or the end of the program) makes an older one stop.
     static std::atomic<std::uint64_t> generation{0};
     const std::uint64_t mine = ++generation;
     // Not on the crawl queue: by now it may hold thousands of file reads. Each record keeps
     // what it makes under its own lock, and a text whose record changed meanwhile is not
     // kept (see `searchText`), so the main thread finds each either made or makes it itself.
-    return QtConcurrent::run(platform::carried([movies, mine] {
+    // Made ahead of any search, so in the background pool: a search typed meanwhile makes
+    // what it still lacks itself, on every core.
+    return QtConcurrent::run(platform::backgroundThreadPool(), platform::carried([movies, mine] {
         const auto stopped = [mine] { return generation.load(std::memory_order_relaxed) != mine || QCoreApplication::closingDown(); };
         for (const Value& item : *movies) {
             if (stopped())
