@@ -594,12 +594,14 @@ QFuture<void> PMPrepareSearchIndexInBackground()
         if (stopped())
             return;
         LibrarySearchIndex::forMovies(movies);
-        // The first sort by name of a container other than the one shown (which sorts its own).
+        // The first sort by name of a container other than the one shown (which sorts its own),
+        // and the sort of the first search's results.
         for (const Value& item : *movies) {
             if (stopped())
                 return;
             if (PMMovieRepresentationPrototype* movie = PMMovie(item))
-                (void)movie->sortName();
+                if (const QString name = movie->sortName(); !name.isEmpty())
+                    (void)movie->sortNameCollationKey(name);
         }
     }));
 }
