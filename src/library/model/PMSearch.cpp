@@ -7,7 +7,6 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/ConcurrentApply.h"
-#include "platform/Queues.h"
 #include "platform/ThreadSanitizer.h"
 #include "platform/UserDefaults.h"
 
@@ -581,9 +580,10 @@ QFuture<void> PMPrepareSearchIndexInBackground()
     // Not on the crawl queue: by now it may hold thousands of file reads. Each record keeps
     // what it makes under its own lock, and a text whose record changed meanwhile is not
     // kept (see `searchText`), so the main thread finds each either made or makes it itself.
-    // Made ahead of any search, so in the background pool: a search typed meanwhile makes
-    // what it still lacks itself, on every core.
-    return QtConcurrent::run(platform::backgroundThreadPool(), platform::carried([movies, mine] {
+    // One thread at the usual priority, not the idle background pool: a search typed
+    // meanwhile waits for the index this job may be making, and must never wait for a
+    // thread that a busy machine starves.
+    return QtConcurrent::run(platform::carried([movies, mine] {
         const auto stopped = [mine] { return generation.load(std::memory_order_relaxed) != mine || QCoreApplication::closingDown(); };
         for (const Value& item : *movies) {
             if (stopped())
