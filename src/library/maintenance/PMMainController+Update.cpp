@@ -18,7 +18,6 @@
 #include "platform/ConcurrentApply.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Paths.h"
-#include "platform/Queues.h"
 #include "platform/ThreadSanitizer.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
@@ -652,8 +651,9 @@ void PMMainController::searchForMissingFilesInBackground()
     const PMMovieRepresentationPrototype::FileSearchSettings settings = PMMovieRepresentationPrototype::FileSearchSettings::current();
     const quint64 generation = _fileSearchGeneration;
     QPointer<PMMainController> self(this);
-    // On the background pool: looking at every file of a large library yields to the window.
-    (void)QtConcurrent::run(platform::backgroundThreadPool(), platform::carried([self, searches, tests, settings, generation] {
+    // One thread at the usual priority, not the idle background pool: until a file is found
+    // its tile shows it missing, so the answers are what the window shows.
+    (void)QtConcurrent::run(platform::carried([self, searches, tests, settings, generation] {
         auto found = std::make_shared<std::vector<FoundFile>>();
         // The files the rebuild did not test: those not there are looked for like the
         // load's own, when a bookmark or their place in a library folder can find them.
