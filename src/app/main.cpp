@@ -118,6 +118,9 @@ bool endBackgroundWork(std::chrono::milliseconds bound)
         return false;
     if (!PMCrawlQueue::waitUntilEmpty(remaining()))
         return false;
+    // Work nobody waits for (whole-library reads, files looked for) ends at its next check.
+    if (!platform::backgroundThreadPool()->waitForDone(int(remaining().count())))
+        return false;
     platform::OperationQueue& loads = PMMovieRepresentationImageLoader::defaultLoader().loadQueue();
     while (loads.operationCount() > 0) {
         if (remaining().count() == 0)

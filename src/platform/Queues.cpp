@@ -50,6 +50,36 @@ int poolPriority(QueuePriority p)
 
 } // namespace
 
+QThreadPool* backgroundThreadPool()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(std::min(kBackgroundThreadCount, std::max(1, QThread::idealThreadCount())));
+        p->setExpiryTimeout(5000);
+        // SCHED_IDLE on Linux: the scheduler gives these threads only what nothing else of
+        // the machine wants.
+        p->setThreadPriority(QThread::IdlePriority);
+        return p;
+    }();
+    return pool;
+}
+
+bool isBackgroundThread()
+{
+    return backgroundThreadPool()->contains(QThread::currentThread());
+}
+
+namespace {
+
+void startInBackground(Job job)
+{
+    backgroundThreadPool()->start(carried([job = std::move(job)] {
+        job();
+    }));
+}
+
+} // namespace
+
 bool isMainThread()
 {
     if (QCoreApplication* app = QCoreApplication::instance())
@@ -141,6 +171,10 @@ void endSharedThreadPool()
 
 void dispatchAsyncGlobal(Job job, QueuePriority priority)
 {
+    if (priority == QueuePriority::Background) {
+        startInBackground(std::move(job));
+        return;
+    }
     if (QThreadPool* pool = sharedThreadPool()) {
         pool->start(carried([job = std::move(job)] {
             job();
@@ -210,6 +244,10 @@ void SerialQueue::async(Job job)
         }
     }
     if (start) {
+        if (state->priority == QueuePriority::Background) {
+            startInBackground([state] { state->drain(); });
+            return;
+        }
         serialPool().start(carried([state] {
             state->drain();
         }), poolPriority(state->priority));
@@ -262,6 +300,7 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
     int running = 0;
     int maxConcurrent = -1;
     bool suspended = false;
+    bool background = false;
     std::uint64_t nextSequence = 0;
 
     int limit() const { return maxConcurrent > 0 ? maxConcurrent : std::max(1, QThread::idealThreadCount()); }
@@ -297,9 +336,12 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
             op->m_state->waiting = false;
             ++running;
             std::shared_ptr<State> self = shared_from_this();
-            operationPool().start(carried([self, op] {
-                self->run(op);
-            }));
+            if (background)
+                startInBackground([self, op] { self->run(op); });
+            else
+                operationPool().start(carried([self, op] {
+                    self->run(op);
+                }));
         }
     }
 
@@ -471,6 +513,12 @@ void OperationQueue::setMaxConcurrentOperationCount(int count)
     std::lock_guard lock(m_state->mutex);
     m_state->maxConcurrent = count;
     m_state->scheduleLocked();
+}
+
+void OperationQueue::setRunsInBackground(bool background)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->background = background;
 }
 
 int OperationQueue::maxConcurrentOperationCount() const

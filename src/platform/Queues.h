@@ -28,8 +28,18 @@ void dispatchSlicesOnMain(std::size_t count, std::size_t perTurn, std::function<
                           Job done = {});
 
 enum class QueuePriority { Background = 0, Utility = 1, Default = 2, UserInitiated = 3, UserInteractive = 4 };
-// A global concurrent queue: the shared thread pool at that priority.
+// A global concurrent queue: the shared thread pool at that priority. Background jobs go to
+// the background pool instead (below).
 void dispatchAsyncGlobal(Job job, QueuePriority priority = QueuePriority::Default);
+
+// The pool of work that nobody waits for (reads and measures of whole libraries, files looked
+// for, search texts made ahead): a few threads, each at the lowest scheduling class of the
+// system, so that however much there is of it, it never takes the processors from the window
+// or from work the user asked for. It lives until the process ends.
+constexpr int kBackgroundThreadCount = 2;
+QThreadPool* backgroundThreadPool();
+// True on a thread of the background pool.
+bool isBackgroundThread();
 // The shared thread pool, or nullptr once the program has ended it: threads of their own
 // (frame grabs, decoders) may still finish after main returns, when the pool is being torn
 // down, and what they hand on then is dropped instead of reaching a destroyed pool.
@@ -39,6 +49,7 @@ void endSharedThreadPool();
 // A serial queue: its jobs run one at a time, in the order they were added, on pool threads.
 class SerialQueue {
 public:
+    // A queue at Background priority runs its jobs on the background pool.
     explicit SerialQueue(QString label, QueuePriority priority = QueuePriority::Default);
     ~SerialQueue(); // waits for the running job; drops the waiting ones
     SerialQueue(const SerialQueue&) = delete;
@@ -101,6 +112,8 @@ public:
     OperationQueue& operator=(const OperationQueue&) = delete;
     // -1: as many as the pool allows.
     void setMaxConcurrentOperationCount(int count);
+    // Runs the operations on the background pool (set before the first is added).
+    void setRunsInBackground(bool background);
     int maxConcurrentOperationCount() const;
     void setSuspended(bool suspended);
     bool isSuspended() const;

@@ -6,10 +6,15 @@
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QThread>
+#include <QtCore/QThreadPool>
+
+#include <sched.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -216,6 +221,78 @@ TEST(Queues, OperationQueueNeverExceedsItsMaximum)
     queue.waitUntilAllOperationsAreFinished();
     EXPECT_LE(peak, 3);
     EXPECT_GE(peak, 2);
+}
+
+// Work nobody waits for goes to a few threads at the idle scheduling class, whichever way it
+// is queued (a global queue at Background priority, a serial queue at that priority, an
+// operation queue told so): a library's worth of it never holds more than those threads,
+// and each yields the processors to the window.
+TEST(Queues, BackgroundWorkRunsOnAFewThreadsAtTheIdleSchedulingClass)
+{
+    const int bound = backgroundThreadPool()->maxThreadCount();
+    ASSERT_GE(bound, 1);
+    ASSERT_LE(bound, kBackgroundThreadCount);
+
+    SerialQueue serial(QStringLiteral("test background serial"), QueuePriority::Background);
+    OperationQueue operations(QStringLiteral("test background operations"));
+    operations.setRunsInBackground(true); // as many at once as the pool lets it
+    struct Starter {
+        const char* how;
+        std::function<void(Job)> start;
+    };
+    const std::vector<Starter> starters{
+        {"global queue at Background priority", [](Job job) { dispatchAsyncGlobal(std::move(job), QueuePriority::Background); }},
+        {"serial queue at Background priority", [&](Job job) { serial.async(std::move(job)); }},
+        {"operation queue run in the background", [&](Job job) { operations.addOperation(std::move(job)); }},
+    };
+
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    std::atomic<int> running{0};
+    std::atomic<int> peak{0};
+    std::atomic<int> done{0};
+    std::atomic<int> notIdle{0};
+    std::atomic<int> notInPool{0};
+    constexpr int kEach = 6;
+    for (const Starter& starter : starters)
+        for (int i = 0; i < kEach; ++i)
+            starter.start([&] {
+                if (sched_getscheduler(0) != SCHED_IDLE)
+                    ++notIdle;
+                if (!isBackgroundThread() || isMainThread())
+                    ++notInPool;
+                const int now = ++running;
+                int seen = peak;
+                while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+                }
+                {
+                    std::unique_lock lock(mutex);
+                    opened.wait(lock, [&] { return open; });
+                }
+                --running;
+                ++done;
+            });
+    // Every thread of the pool holds a job now; the others wait for one to end.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return running.load() == bound; }));
+    EXPECT_EQ(backgroundThreadPool()->activeThreadCount(), bound);
+    EXPECT_EQ(done.load(), 0);
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+    }
+    opened.notify_all();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done.load() == kEach * int(starters.size()); }, 30000));
+    EXPECT_EQ(peak.load(), bound);
+    EXPECT_EQ(notIdle.load(), 0);
+    EXPECT_EQ(notInPool.load(), 0);
+    // Work of the other queues stays off those threads.
+    std::atomic<int> onBackground{-1};
+    dispatchAsyncGlobal([&] { onBackground = isBackgroundThread() ? 1 : 0; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return onBackground.load() >= 0; }));
+    EXPECT_EQ(onBackground.load(), 0);
+    serial.waitUntilEmpty();
+    operations.waitUntilAllOperationsAreFinished();
 }
 
 TEST(DelayedPerform, ANewRequestReplacesThePendingOneOfTheSameKind)

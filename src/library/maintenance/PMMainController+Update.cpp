@@ -4,6 +4,7 @@
 // refreshes the interface with the selections frozen around it. Steps that belong to parts
 // of the program not present yet keep their place in the sequence as hooks that do nothing.
 #include "library/model/PMMainController.h"
+#include "library/model/PMSearch.h"
 
 #include "foundation/NSDate+PMExtensions.h"
 #include "foundation/NSDictionary+PMExtensions.h"
@@ -133,6 +134,10 @@ void PMMainController::updateLibraryAndInvalidateDependencies(bool invalidateDep
     reloadInterfaceAfterLibraryUpdate();
     _libraryWasBuiltOnce = true;
     libraryFolderDryRunNeedsUpdate();
+    // Files found at new places or metadata read again dropped search texts and sort names
+    // of many movies: made again in the background, not by the next keystroke.
+    if (_didFinishLaunching && !_awaitsFirstPaint)
+        PMPrepareSearchIndexAgainIfStale();
 }
 
 struct PMMainController::RebuildFileTests {
@@ -646,6 +651,8 @@ void PMMainController::searchForMissingFilesInBackground()
     const PMMovieRepresentationPrototype::FileSearchSettings settings = PMMovieRepresentationPrototype::FileSearchSettings::current();
     const quint64 generation = _fileSearchGeneration;
     QPointer<PMMainController> self(this);
+    // One thread at the usual priority, not the idle background pool: until a file is found
+    // its tile shows it missing, so the answers are what the window shows.
     (void)QtConcurrent::run(platform::carried([self, searches, tests, settings, generation] {
         auto found = std::make_shared<std::vector<FoundFile>>();
         // The files the rebuild did not test: those not there are looked for like the

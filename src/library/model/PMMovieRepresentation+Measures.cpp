@@ -595,7 +595,7 @@ void PMRefreshMovieFileSizesInBackground(const std::vector<PMMovieRepresentation
     // for. The records are known by address: the status line asks for every shown movie
     // whose size is not known yet, and working out 100,000 IDs for that costs the window.
     static QSet<const void*>* inFlight = new QSet<const void*>;
-    static platform::SerialQueue* queue = new platform::SerialQueue(QStringLiteral("file sizes"), platform::QueuePriority::Utility);
+    static platform::SerialQueue* queue = new platform::SerialQueue(QStringLiteral("file sizes"), platform::QueuePriority::Background);
     // The answers reach the main thread a slice at a time, each a short turn of its own.
     constexpr std::size_t kAnswersPerTurn = 2048;
     struct Job {

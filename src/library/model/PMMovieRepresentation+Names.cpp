@@ -15,6 +15,7 @@
 #include "library/model/PMLibraryFileRules.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "platform/Collation.h"
 #include "platform/Paths.h"
 #include "platform/Queues.h"
 #include "platform/Format.h"
@@ -274,6 +275,22 @@ QString PMMovieRepresentationPrototype::sortName()
     if (generation == o.m_sortNameGeneration)
         o.m_sortName = sort;
     return sort;
+}
+
+QByteArray PMMovieRepresentationPrototype::sortNameCollationKey(const QString& sortName)
+{
+    PMMovieRepresentationOriginal& o = original();
+    {
+        std::lock_guard lock(o.m_mutex);
+        // Kept with its text: a key never answers for another name, whatever changed meanwhile.
+        if (!o.m_sortNameCollationKey.isEmpty() && o.m_collationKeySortName == sortName)
+            return o.m_sortNameCollationKey;
+    }
+    const QByteArray key = platform::localizedStandardCollationKey(sortName);
+    std::lock_guard lock(o.m_mutex);
+    o.m_collationKeySortName = sortName;
+    o.m_sortNameCollationKey = key;
+    return key;
 }
 
 void PMMovieRepresentationPrototype::invalidateSortNameRecursively()

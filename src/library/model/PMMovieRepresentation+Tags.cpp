@@ -486,8 +486,8 @@ void startMetadataReads(const std::shared_ptr<std::vector<MetadataRefresh>>& ref
     PMCrawlQueue::beginBackgroundWork();
     // The counted work ends when the job has run, or when it is dropped unrun (at quit).
     const std::shared_ptr<void> end(nullptr, [](void*) { PMCrawlQueue::endBackgroundWork(); });
-    // One job looks at every file; only the files that changed since their metadata was
-    // read are read again, on the crawl queue.
+    // One job looks at every file (in the background pool); only the files that changed
+    // since their metadata was read are read again, on the crawl queue.
     platform::dispatchAsyncGlobal([refreshes, end, crawlDelta, finish] {
         (void)end;
         struct Read {
@@ -555,7 +555,7 @@ void startMetadataReads(const std::shared_ptr<std::vector<MetadataRefresh>>& ref
                 });
             });
         }
-    });
+    }, platform::QueuePriority::Background);
 }
 
 // A library's worth of records is prepared on the main thread a slice per turn, so that

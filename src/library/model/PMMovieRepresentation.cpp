@@ -303,8 +303,13 @@ namespace {
 // Background work of records still running when the application object goes away is
 // waited for, so that no job outlives what it reads.
 struct CrawlQueueState {
-    CrawlQueueState() { queue.setMaxConcurrentOperationCount(1); }
-    // One at a time, in priority order (equal priorities in the order added).
+    CrawlQueueState()
+    {
+        queue.setMaxConcurrentOperationCount(1);
+        queue.setRunsInBackground(true);
+    }
+    // One at a time, in priority order (equal priorities in the order added), on a thread
+    // of the background pool: its reads and measures of the whole library yield to the window.
     platform::OperationQueue queue{QStringLiteral("com.tolvane.crawl")};
     std::mutex mutex;
     std::condition_variable idle;

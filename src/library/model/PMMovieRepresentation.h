@@ -365,6 +365,10 @@ public:
     void setDisplayName(const QString& name);
     void invalidateDisplayNameRecursively() override;
     QString sortName() override;
+    // The collation key of a sort name of this movie (as platform::localizedStandardCollationKey
+    // makes it), kept with the record for the text it was made of: making the keys is most of
+    // a sort by name, and every sort of a large container asks for them again.
+    QByteArray sortNameCollationKey(const QString& sortName);
     void invalidateSortNameRecursively() override;
     QString seriesSortName() override;
     void invalidateSeriesSortName();
@@ -509,6 +513,8 @@ public:
     PMFewKeyedValues<QStringList> m_cachedSeparateLowercaseTagValues;
     std::optional<QString> m_displayNameWithExtension, m_displayNameWithoutExtension, m_displayName;
     std::optional<QString> m_sortName, m_seriesSortName;
+    QString m_collationKeySortName; // the text m_sortNameCollationKey was made of
+    QByteArray m_sortNameCollationKey;
     std::uint64_t m_sortNameGeneration = 0; // counts the times the sort name was dropped
     PMCachedDate m_additionDate, m_creationDate, m_oldestDate, m_newestDate, m_lastPlaybackDate;
     std::optional<std::uint64_t> m_movieFileSize;

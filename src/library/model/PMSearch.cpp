@@ -24,6 +24,7 @@
 #include <cstring>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -554,17 +555,34 @@ std::vector<std::vector<size_t>> PMSimilarSets(size_t count, const std::function
     return components;
 }
 
+namespace {
+// The epoch of the search texts when the last preparation began (main thread only); none
+// before the first.
+std::optional<std::uint64_t> gPreparedSearchTextEpoch;
+} // namespace
+
+QFuture<void> PMPrepareSearchIndexAgainIfStale()
+{
+    if (!gPreparedSearchTextEpoch || *gPreparedSearchTextEpoch == PMSearchTextEpoch())
+        return QFuture<void>();
+    return PMPrepareSearchIndexInBackground();
+}
+
 QFuture<void> PMPrepareSearchIndexInBackground()
 {
     const ArrayPtr movies = mainController().nonProxyFilteredMovieRepresentations();
     if (!movies || movies->isEmpty())
         return QFuture<void>();
+    gPreparedSearchTextEpoch = PMSearchTextEpoch();
     // A newer preparation (or the end of the program) makes an older one stop.
     static std::atomic<std::uint64_t> generation{0};
     const std::uint64_t mine = ++generation;
     // Not on the crawl queue: by now it may hold thousands of file reads. Each record keeps
     // what it makes under its own lock, and a text whose record changed meanwhile is not
     // kept (see `searchText`), so the main thread finds each either made or makes it itself.
+    // One thread at the usual priority, not the idle background pool: a search typed
+    // meanwhile waits for the index this job may be making, and must never wait for a
+    // thread that a busy machine starves.
     return QtConcurrent::run(platform::carried([movies, mine] {
         const auto stopped = [mine] { return generation.load(std::memory_order_relaxed) != mine || QCoreApplication::closingDown(); };
         for (const Value& item : *movies) {
@@ -576,12 +594,14 @@ QFuture<void> PMPrepareSearchIndexInBackground()
         if (stopped())
             return;
         LibrarySearchIndex::forMovies(movies);
-        // The first sort by name of a container other than the one shown (which sorts its own).
+        // The first sort by name of a container other than the one shown (which sorts its own),
+        // and the sort of the first search's results.
         for (const Value& item : *movies) {
             if (stopped())
                 return;
             if (PMMovieRepresentationPrototype* movie = PMMovie(item))
-                (void)movie->sortName();
+                if (const QString name = movie->sortName(); !name.isEmpty())
+                    (void)movie->sortNameCollationKey(name);
         }
     }));
 }

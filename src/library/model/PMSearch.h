@@ -45,3 +45,8 @@ void PMLimitSearchScanWidth(int places);
 // a worker, so that the first keystroke in the search field and the first sort find them
 // made (after launch). The future tells when it is done (tests).
 QFuture<void> PMPrepareSearchIndexInBackground();
+// Prepares them again when texts were dropped since the last preparation began (files found
+// at new places, metadata read again, names changed): a library update calls it, so that
+// the next keystroke finds them made too. Nothing before the first preparation, and nothing
+// when none was dropped (an invalid future then).
+QFuture<void> PMPrepareSearchIndexAgainIfStale();

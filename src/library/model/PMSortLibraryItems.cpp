@@ -138,6 +138,15 @@ struct SortText {
         if (makeCollationKey && !string.isEmpty())
             collationKey = platform::localizedStandardCollationKey(string);
     }
+
+    // A movie's sort name, with the key the record keeps for it.
+    void setSortNameOf(PMMovieRepresentationPrototype& movie, bool makeCollationKey)
+    {
+        set(movie.sortName(), false);
+        hasCollationKey = makeCollationKey;
+        if (makeCollationKey && !text.isEmpty())
+            collationKey = movie.sortNameCollationKey(text);
+    }
 };
 
 int compareSortTexts(const SortText& a, const SortText& b)
@@ -197,7 +206,10 @@ void setNameKey(PMLibraryItem& item, ItemKey& key, const NameOrderSettings& sett
     key.intermediate = item.isIntermediate();
     key.others = item.isOthers();
     key.uniqueID = item.uniqueLibraryID();
-    key.sortName.set(item.sortName(), makeCollationKeys);
+    if (auto* movie = key.movie ? dynamic_cast<PMMovieRepresentationPrototype*>(&item) : nullptr)
+        key.sortName.setSortNameOf(*movie, makeCollationKeys);
+    else
+        key.sortName.set(item.sortName(), makeCollationKeys);
     key.displayName = item.displayName();
     if (withSeries)
         key.seriesSortName.set(item.seriesSortName(), makeCollationKeys);

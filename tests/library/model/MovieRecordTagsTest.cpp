@@ -10,7 +10,10 @@
 
 #include <QtCore/QCoreApplication>
 
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
 
 using platform::Value;
 
@@ -311,6 +314,21 @@ TEST_F(MovieRecordTagsTest, ALibraryOfFilesIsReadInBatches)
         }
         PMMovieRepresentationServices::shared().updateLibraryAfterDelay = nullptr;
     }
+}
+
+// The crawl queue (reads of the files' metadata, duration measures) runs on the background
+// threads, at the idle scheduling class: a library's worth of it yields to the window.
+TEST_F(MovieRecordTagsTest, CrawlWorkRunsOnTheIdleBackgroundThreads)
+{
+    std::atomic<int> onBackground{-1};
+    std::atomic<int> idle{-1};
+    PMCrawlQueue::async([&] {
+        onBackground = platform::isBackgroundThread() ? 1 : 0;
+        idle = sched_getscheduler(0) == SCHED_IDLE ? 1 : 0;
+    });
+    settleBackgroundWork();
+    EXPECT_EQ(onBackground.load(), 1);
+    EXPECT_EQ(idle.load(), 1);
 }
 
 TEST_F(MovieRecordTagsTest, DurationsAreMeasuredOnceInTheBackground)

@@ -582,6 +582,43 @@ TEST_F(SearchTest, TheSearchPreparedInTheBackgroundFollowsRenamesMadeMeanwhile)
     EXPECT_EQ(count("renamed last"), 1);
 }
 
+// Texts dropped once the search was prepared (files found at new places, names changed)
+// are made again ahead of the next keystroke when the library is updated; with nothing
+// dropped nothing is started, and the searches answer by the new names and places.
+TEST_F(SearchTest, TextsDroppedAfterThePreparationAreMadeAgainAhead)
+{
+    PMLibraryContainerPtr home = folder("Home");
+    std::vector<PMMovieRepresentationOriginalPtr> clips;
+    for (int i = 0; i < 500; ++i) {
+        clips.push_back(movie(QStringLiteral("Clip %1 summer").arg(i)));
+        home->rawChildren()->append(Value(clips.back()));
+    }
+    library({Value(home)});
+    QFuture<void> first = PMPrepareSearchIndexInBackground();
+    ASSERT_TRUE(first.isValid());
+    first.waitForFinished();
+    EXPECT_FALSE(PMPrepareSearchIndexAgainIfStale().isValid()) << "nothing was dropped";
+
+    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Original Name Tag"));
+    for (size_t i = 0; i < clips.size(); i += 50) {
+        clips[i]->setURL(QUrl::fromLocalFile(QStringLiteral("/found/elsewhere/clip %1.mov").arg(i)));
+        clips[i]->setDisplayName(QStringLiteral("Found %1 winter").arg(i));
+    }
+    QFuture<void> again = PMPrepareSearchIndexAgainIfStale();
+    ASSERT_TRUE(again.isValid());
+    again.waitForFinished();
+    EXPECT_FALSE(PMPrepareSearchIndexAgainIfStale().isValid()) << "made again once";
+
+    auto count = [](const QString& text, bool location) {
+        Array results;
+        addMatchesForParsedQuery(results, *PMParsedQuery::parsedQuery(text), nullptr, false, true, true, true, location, nullptr);
+        return results.count();
+    };
+    EXPECT_EQ(count(QStringLiteral("winter"), false), 10);
+    EXPECT_EQ(count(QStringLiteral("summer"), false), 490);
+    EXPECT_EQ(count(QStringLiteral("found/elsewhere"), true), 10);
+}
+
 // An image-hash duplicate search from the stored hashes to the sorted groups: equal
 // hashes group only pictures that look alike (same aspect ratio unless told to ignore
 // it), each result carries its group and its hash, and the results come by hash.

@@ -4,6 +4,7 @@
 #include "foundation/NSString+PMHelpManagerMarks.h"
 #include "library/model/PMCachedSettings.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "platform/Collation.h"
 
 #include <QtCore/QObject>
 #include <QtCore/QRandomGenerator>
@@ -323,6 +324,24 @@ TEST_F(SortTest, OrderTestsOfNoneOrOneItemReportSorted)
     EXPECT_EQ(PMSortLibraryItems(&sorted, true, two, QStringLiteral("GroupListName"), false, nullptr), two);
     EXPECT_FALSE(sorted);
     EXPECT_EQ(names(two), (QStringList{"b", "a"}));
+}
+
+// A sort by name compares the collation keys the records keep: a movie renamed since the
+// last sort sorts by its new name, never by the key of the old one, and a sort key asked for
+// another text of the same movie is that text's.
+TEST_F(SortTest, RecordsKeepTheirSortKeysOnlyForTheNameTheyWereMadeOf)
+{
+    auto b = movie("b");
+    auto c = movie("c");
+    auto d = movie("d");
+    const ArrayPtr list = items({Value(d), Value(b), Value(c)});
+    EXPECT_EQ(sortedNames(list, QStringLiteral("GroupListName"), false), (QStringList{"b", "c", "d"}));
+    d->setDisplayName(QStringLiteral("a"));
+    b->setDisplayName(QStringLiteral("e"));
+    EXPECT_EQ(sortedNames(list, QStringLiteral("GroupListName"), false), (QStringList{"a", "c", "e"}));
+    EXPECT_EQ(sortedNames(list, QStringLiteral("GroupListName"), true), (QStringList{"e", "c", "a"}));
+    EXPECT_EQ(c->sortNameCollationKey(QStringLiteral("z")), platform::localizedStandardCollationKey(QStringLiteral("z")));
+    EXPECT_EQ(c->sortNameCollationKey(c->sortName()), platform::localizedStandardCollationKey(QStringLiteral("c")));
 }
 
 // Many items, many threads: the concurrent warm-up and sort agree with a plain sort by the
