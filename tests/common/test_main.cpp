@@ -6,11 +6,13 @@
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtCore/QStringList>
+#include <QtCore/QThreadPool>
 #include <QtWidgets/QApplication>
 
 #include <gtest/gtest.h>
 
 #include "common/TestSupport.h"
+#include "platform/Queues.h"
 
 #include <clocale>
 #include <cstdarg>
@@ -139,6 +141,10 @@ int main(int argc, char** argv)
     testing::UnitTest::GetInstance()->listeners().Append(new FreshStateForEachTest(root, mimeDatabase));
 
     const int result = RUN_ALL_TESTS();
+    // Work a test left on the idle threads (pictures blurred, files read) ends before the
+    // application it draws with goes.
+    platform::backgroundThreadPool()->clear();
+    platform::backgroundThreadPool()->waitForDone();
     if (!std::getenv("PELLIS_KEEP_TEST_HOME"))
         QDir(QString::fromStdString(root)).removeRecursively();
     return result;
