@@ -118,9 +118,7 @@ bool endBackgroundWork(std::chrono::milliseconds bound)
         return false;
     if (!PMCrawlQueue::waitUntilEmpty(remaining()))
         return false;
-    // Work nobody waits for (whole-library reads, files looked for) ends at its next check;
-    // what has not started yet is dropped.
-    platform::backgroundThreadPool()->clear();
+    // Work nobody waits for (whole-library reads, files looked for) ends at its next check.
     if (!platform::backgroundThreadPool()->waitForDone(int(remaining().count())))
         return false;
     platform::OperationQueue& loads = PMMovieRepresentationImageLoader::defaultLoader().loadQueue();
