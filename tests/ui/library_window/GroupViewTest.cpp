@@ -522,7 +522,9 @@ TEST_F(GroupView, DragReordersAManuallySortedContainer)
     QCoreApplication::processEvents();
     group->setSortCriterion(QStringLiteral("GroupListName"), false, true);
     // Drag tile 0 onto tile 4's place and drop it there, with the operations the drag offers.
+    bool dragged = false;
     grid->dragRunner = [&](QDrag& drag, Qt::DropActions offered, Qt::DropAction) {
+        dragged = true;
         QMimeData* mime = drag.mimeData();
         const QPoint target = centre(4);
         QDragEnterEvent enter(target, offered, mime, Qt::LeftButton, {});
@@ -539,7 +541,8 @@ TEST_F(GroupView, DragReordersAManuallySortedContainer)
         return drop.dropAction();
     };
     QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, centre(0));
-    QTest::qWait(500); // held still: the drag starts
+    // Held still, the drag starts (on a busy machine, later than the hold's delay).
+    ASSERT_TRUE(testsupport::waitUntil([&] { return dragged; }, 30000));
     QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, centre(0));
     EXPECT_FALSE(grid->isDragTarget());
     EXPECT_EQ(grid->localDragMovieProxies(), nullptr);
