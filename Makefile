@@ -3,6 +3,9 @@
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
+# Extra arguments for the first configure, e.g. `make test CMAKE_ARGS=-DPELLIS_WERROR=ON`
+# (what CI does); an already configured build folder takes them too.
+CMAKE_ARGS ?=
 
 .PHONY: run test build deps configure fuzz bench tsan clean
 
@@ -17,7 +20,9 @@ build: configure
 
 configure: deps
 	@if [ ! -f $(BUILD_DIR)/build.ninja ]; then \
-		cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE); \
+		cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS); \
+	elif [ -n "$(CMAKE_ARGS)" ]; then \
+		cmake -B $(BUILD_DIR) $(CMAKE_ARGS); \
 	fi
 
 deps:

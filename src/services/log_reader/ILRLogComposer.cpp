@@ -238,7 +238,7 @@ bool sameKey(const ILRLogEntry& a, const ILRLogEntry& b)
 
 ILRLogParagraphs ILRComposeLogParagraphs(ILRLogEntries& entries, const ILRLogDisplayOptions& options, ILRLogDateFormatter& formatter)
 {
-    Composer c{options, formatter, formatter.todayPrefix()};
+    Composer c{options, formatter, formatter.todayPrefix(), 0, {}};
     c.key = (options.paragraphKey * 1000003u) ^ (quint64(qHash(c.todayPrefix)) << 1) ^ (options.hideSender ? 0x9e3779b97f4a7c15ull : 0);
     if (c.key == 0)
         c.key = 1;

@@ -24,11 +24,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("ILRLogWindow", text);
-}
-
 // The window answers the find and copy commands of the main menu for its log view, which
 // reach it along the responder chain from whatever has the focus inside it.
 class ILRLogWindow : public QWidget, public platform::Responder {

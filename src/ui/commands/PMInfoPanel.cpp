@@ -35,11 +35,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("PMMainController", text);
-}
-
 // Pictures larger than this (in pixels) are refused: a pasted or dropped picture is held
 // in memory until the panel is applied.
 constexpr qint64 kMaximumPastedImagePixels = qint64(16384) * 16384;

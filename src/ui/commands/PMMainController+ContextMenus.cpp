@@ -281,7 +281,7 @@ void PMMainController::populateOpenWithMenu(QMenu* menu, const ArrayPtr& movies,
         // "Player - Beta" shows as "Player" with the rest dimmer.
         QString title = name;
         QString suffix;
-        for (const QString dash : {QStringLiteral(" - "), QStringLiteral(" \u2013 "), QStringLiteral(" \u2014 ")})
+        for (const QString& dash : {QStringLiteral(" - "), QStringLiteral(" \u2013 "), QStringLiteral(" \u2014 ")})
             if (const qsizetype at = name.indexOf(dash); at > 0) {
                 title = name.left(at);
                 suffix = name.mid(at);

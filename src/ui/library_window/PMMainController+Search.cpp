@@ -29,11 +29,6 @@ platform::UserDefaults& defaults()
     return platform::UserDefaults::standard();
 }
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("PMMainController", text);
-}
-
 // The pending delayed application of each field's text.
 QHash<const QLineEdit*, std::shared_ptr<platform::OneShotTimer>>& pendingSearches()
 {

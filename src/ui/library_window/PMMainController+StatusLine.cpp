@@ -37,13 +37,6 @@ platform::UserDefaults& defaults()
     return platform::UserDefaults::standard();
 }
 
-// Subgroup tiles blend in among the movies (what the library update decides).
-bool blendsSubgroupPreviews()
-{
-    return defaults().boolForKey(QStringLiteral("Subgroup Previews Position: Allow Blending"))
-        && defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 2;
-}
-
 PMMainWindow* libraryWindow()
 {
     return qobject_cast<PMMainWindow*>(mainController().mainWindow());

@@ -86,8 +86,10 @@ bool cutsCleanly(const QString& name)
 {
     for (qsizetype i = 0; i < name.size(); ++i) {
         char32_t c = name[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < name.size() && name[i + 1].isLowSurrogate())
-            c = QChar::surrogateToUcs4(name[i], name[++i]);
+        if (QChar::isHighSurrogate(c) && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(name[i], name[i + 1]);
+            ++i;
+        }
         switch (QChar::direction(c)) {
         case QChar::DirR: case QChar::DirAL: case QChar::DirAN: case QChar::DirRLE: case QChar::DirRLO: case QChar::DirRLI: case QChar::DirFSI:
             return false;
