@@ -256,14 +256,14 @@ TEST_F(GroupView, TilesWhoseFadeInIsCutShortEndOpaque)
     QTest::qWait(60);
     grid->tileWithAdjustedSize(false, false, true);
     // The second animation ends within a quarter of a second; a busy machine may be late.
-    QTest::qWaitFor(
+    EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             for (const PMGroupViewItemProxyPtr& proxy : grid->movieProxies())
                 if (!proxy->view || proxy->view->alpha < 1.0 || proxy->view->shownFrame != proxy->frame)
                     return false;
             return true;
         },
-        5000);
+        5000));
     for (std::size_t i = 0; i < grid->movieProxies().size(); ++i) {
         const PMGroupViewItemProxyPtr& proxy = grid->movieProxies()[i];
         ASSERT_TRUE(proxy->view) << i;

@@ -715,8 +715,9 @@ TEST_F(SourceListTest, DrawnInLightAndDarkMode)
 {
     const QString folderPath = qEnvironmentVariable("PELLIS_SOURCE_LIST_SHOTS");
     const auto shoot = [&](QWidget& w, const QString& name) {
-        if (!folderPath.isEmpty())
+        if (!folderPath.isEmpty()) {
             EXPECT_TRUE(w.grab().save(folderPath + u'/' + name));
+        }
     };
     build();
     std::vector<PMMovieRepresentationOriginalPtr> action;
