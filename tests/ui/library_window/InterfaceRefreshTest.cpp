@@ -362,7 +362,10 @@ TEST_F(InterfaceRefreshTest, TheHeaderAndGridInAWindowAfterRefreshes)
     if (shown(status)) {
         EXPECT_FALSE(status->geometry().intersects(field->geometry()));
     }
-    testsupport::waitUntil([] { return false; }, 500); // the tiles' pictures
+    // The tiles' pictures.
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0 && loader.crawlQueue().operationCount() == 0; }, 30000));
+    testsupport::runQueuedWork();
     shoot(window, QStringLiteral("refresh-A.png"));
 
     setDefault(QStringLiteral("Group Search Criterion: Name"), Value(true));

@@ -4,6 +4,7 @@
 #include "library/model/ModelFixture.h"
 
 #include "platform/Alert.h"
+#include "platform/DelayedPerform.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMMovieCell.h"
 #include "ui/library_window/PMMovieOutlineView.h"
@@ -659,7 +660,8 @@ TEST_F(SourceListTest, ReturnEndsARenameAndLeavesTheSelectionWhereItWas)
     EXPECT_EQ(list.selectedRowIndexes(), QList<qsizetype>{list.rowForItem(v(C))});
     EXPECT_TRUE(list.hasFocus());
     // The library update that follows keeps the row selected.
-    QTest::qWait(20);
+    ASSERT_TRUE(testsupport::waitUntil([] { return !platform::hasPendingPerformRequest(&c(), QStringLiteral("updateLibraryWithFrozenSelections"), Value()); }));
+    testsupport::runQueuedWork();
     EXPECT_TRUE(PMIsSameItem(list.itemAtRow(list.selectedRowIndexes().value(0)), v(C)));
     // A blank name keeps the old one.
     c().outlineViewSetObjectValue(QStringLiteral("   "), v(C));
@@ -756,7 +758,8 @@ TEST_F(SourceListTest, DrawnInLightAndDarkMode)
         QApplication::setActiveWindow(&window);
         list->setFocus();
         const QString mode = dark ? QStringLiteral("dark") : QStringLiteral("light");
-        QTest::qWait(50);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == &window; }));
+        testsupport::runQueuedWork();
         const QImage shot = list->viewport()->grab().toImage();
         // The ground below the last row.
         const QColor ground = shot.pixelColor(shot.width() / 2, shot.height() - 4);
