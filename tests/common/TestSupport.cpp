@@ -8,6 +8,7 @@
 #include <QtCore/QProcess>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QThread>
+#include <QtCore/QTimer>
 #include <QtCore/QUuid>
 
 #include <gtest/gtest.h>
@@ -136,6 +137,14 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
         QThread::msleep(1);
     }
     return true;
+}
+
+void runQueuedWork()
+{
+    const auto reached = std::make_shared<bool>(false);
+    QTimer::singleShot(0, QCoreApplication::instance(), [reached] { *reached = true; });
+    ASSERT_TRUE(waitUntil([&] { return *reached; }, 60000));
+    QCoreApplication::sendPostedEvents();
 }
 
 QString privateBusConfigFile()

@@ -69,5 +69,9 @@ QString privateBusConfigFile();
 
 // Spins the event loop until the condition holds or the time runs out.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+// Spins the event loop until what was queued before the call has run: posted events,
+// queued calls and timers of no delay (they run in the order they were started). A test
+// that checks that something did not happen checks after this rather than after a sleep.
+void runQueuedWork();
 
 } // namespace testsupport

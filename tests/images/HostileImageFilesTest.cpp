@@ -212,8 +212,9 @@ TEST(HostileImageFiles, PictureBombsAreRefusedOrReducedBeforeTheyAreDecoded)
             EXPECT_FALSE(PMExternalMediaArtworkImage(platform::Value(testsupport::readFile(bomb))));
         });
         EXPECT_TRUE(log.lines().join(QLatin1Char('\n')).contains(QStringLiteral("too many")));
-        if (growth)
+        if (growth) {
             EXPECT_LT(*growth, 150) << "MB";
+        }
     }
 
     // A photo above the cap in a format that decodes at a reduced size is read reduced.
@@ -224,8 +225,9 @@ TEST(HostileImageFiles, PictureBombsAreRefusedOrReducedBeforeTheyAreDecoded)
         EXPECT_LE(qint64(size.width()) * size.height(), platform::kMaximumDecodedImagePixels);
         EXPECT_NEAR(double(size.width()) / size.height(), 1.5, 0.01);
     });
-    if (growth)
+    if (growth) {
         EXPECT_LT(*growth, 500) << "MB"; // a decode at 7/8 and its reduction to the cap
+    }
 
     // A folder of hover frames with a bomb among them: the bomb is skipped or read small.
     const QString frames = testsupport::makeTempDir(QStringLiteral("frames"));
@@ -237,8 +239,9 @@ TEST(HostileImageFiles, PictureBombsAreRefusedOrReducedBeforeTheyAreDecoded)
         for (const auto& wrapper : *read)
             EXPECT_LE(wrapper->image()->pixels().width(), 4 * 1024);
     });
-    if (growth)
+    if (growth) {
         EXPECT_LT(*growth, 150) << "MB";
+    }
 }
 
 TEST(HostileImageFiles, AnAnimationTooLargeForTheCapIsDecodedReducedOneFrameAtATime)
@@ -261,16 +264,18 @@ TEST(HostileImageFiles, AnAnimationTooLargeForTheCapIsDecodedReducedOneFrameAtAT
     EXPECT_LE(bytes, cap);
     EXPECT_LT(source->imageAtIndex(0).width(), 720);
     EXPECT_NEAR(source->imageAtIndex(0).width(), source->imageAtIndex(0).height(), 1);
-    if (growth)
+    if (growth) {
         EXPECT_LT(*growth, 96 + 40) << "MB";
+    }
     // Measuring keeps no frame at all.
     int count = 0;
     double duration = 0;
     const std::optional<qint64> measured = peakGrowthMB([&] { EXPECT_TRUE(platform::AnimatedImageSource::measure(path, &count, &duration)); });
     EXPECT_EQ(count, 150);
     EXPECT_NEAR(duration, 15.0, 0.01);
-    if (measured)
+    if (measured) {
         EXPECT_LT(*measured, 40) << "MB";
+    }
 }
 
 TEST(HostileImageFiles, AnimationsAreMeasuredBeforeTheirFramesAreDecoded)
@@ -291,8 +296,9 @@ TEST(HostileImageFiles, AnimationsAreMeasuredBeforeTheirFramesAreDecoded)
         QString error;
         std::optional<qint64> growth = peakGrowthMB([&] { EXPECT_FALSE(platform::AnimatedImageSource::open(path, &error)); });
         EXPECT_TRUE(error.contains(QStringLiteral("frames"))) << error.toStdString();
-        if (growth)
+        if (growth) {
             EXPECT_LT(*growth, 100) << "MB";
+        }
     }
     // A small animation still gives its frames.
     const QString small = folder + QStringLiteral("/small.gif");

@@ -454,8 +454,9 @@ TEST_F(ImageLoader, SearchTakesAFrameOrTheFilesOwnPicture)
             EXPECT_EQ(call.poster->associatedSourceType, PMImageSourceTypeThumbnail) << c.name;
             EXPECT_TRUE(near(centre(call.poster), Qt::magenta)) << c.name;
         }
-        if (call.cover)
+        if (call.cover) {
             EXPECT_TRUE(near(centre(call.cover), Qt::magenta)) << c.name;
+        }
         EXPECT_TRUE(QFileInfo::exists(posterFolder() + QLatin1Char('/') + record->uniqueLibraryID() + QStringLiteral(".jpg"))) << c.name;
         EXPECT_EQ(record->userSettings()->value(QStringLiteral("Poster Image Size")).string(), QStringLiteral("{%1, %2}")
                       .arg(call.poster->pixelSize().width()).arg(call.poster->pixelSize().height())) << c.name;

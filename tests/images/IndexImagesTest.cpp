@@ -343,8 +343,9 @@ TEST_F(IndexImages, LayoutTable)
             settingsWith({{numberOfImages, Value(c.images)}, {maximumNumberOfColumns, Value(c.columns)}, {singleImageWidth, Value(c.width)},
                           {spacing, Value(c.spacing)}, {border, Value(c.border)}}),
             int(c.images), c.display);
-        if (c.expectColumns > 0)
+        if (c.expectColumns > 0) {
             EXPECT_EQ(layout.columns, c.expectColumns) << c.name;
+        }
         EXPECT_EQ(layout.cellSize, c.expectCell) << c.name;
         const double P = layout.spacing + 2 * layout.border;
         EXPECT_EQ(layout.sheetSize, QSizeF(layout.spacing + layout.columns * (layout.cellSize.width() + P),
@@ -521,8 +522,9 @@ TEST_F(IndexImages, TheLaterOfTwoQuickRequestsWinsAndNoGeneratorEndsOnTheMainThr
         QCoreApplication::processEvents();
         return ended->load() >= 1;
     }, 30000));
-    if (auto first = generator(0))
+    if (auto first = generator(0)) {
         EXPECT_TRUE(first->times.empty());
+    }
     auto second = generator(1);
     ASSERT_TRUE(second);
     ASSERT_EQ(second->times.size(), 6u);
@@ -690,8 +692,9 @@ TEST_F(IndexImages, AStillIsReadReducedForItsHashOnlyWhenThatHalvesIt)
         // Without the rule, anything larger is reduced (as thumbnails want).
         options.fitOnlyWhenHalving = false;
         EXPECT_EQ(platform::readImageFile(path, options).size(), c.picture.scaled(256, 256, Qt::KeepAspectRatio).boundedTo(c.picture));
-        if (c.read == c.picture)
+        if (c.read == c.picture) {
             EXPECT_EQ(dHashOfImageFile(path, 8), dHashWithResolution(QImage(path), 8));
+        }
     }
 }
 

@@ -245,10 +245,11 @@ TEST(MediaComposition, APictureAtTheStartIsFoundWhereThePlayerFindsOne)
 {
     const auto& f = fx::fixtures();
     const QString oneKeyStream = f.dir() + QStringLiteral("/one-key-stream.ts");
-    if (!QFile::exists(oneKeyStream))
+    if (!QFile::exists(oneKeyStream)) {
         ASSERT_TRUE(fx::makeNumberedClip(oneKeyStream, 60, 0,
                                          {QStringLiteral("-x264-params"), QStringLiteral("keyint=1000:min-keyint=1000:scenecut=0"), QStringLiteral("-output_ts_offset"),
                                           QStringLiteral("10"), QStringLiteral("-f"), QStringLiteral("mpegts")}));
+    }
     const struct {
         QString path;
         double start;

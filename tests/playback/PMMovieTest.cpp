@@ -267,9 +267,10 @@ TEST(PMMovieSize, AnAnimatedWebPHasTheSizeOfItsFrames)
 {
     // FFmpeg names the stream of an animated WebP without its size; its frames are 96 x 64.
     const QString path = QDir(fx::fixtures().dir()).filePath(QStringLiteral("testsrc-96x64.webp"));
-    if (!QFileInfo::exists(path))
+    if (!QFileInfo::exists(path)) {
         ASSERT_TRUE(fx::runFFmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc=s=96x64:d=1"),
                                    QStringLiteral("-c:v"), QStringLiteral("libwebp_anim"), QStringLiteral("-loop"), QStringLiteral("0"), path}));
+    }
     const PMAssetPtr asset = Asset::assetWithURL(QUrl::fromLocalFile(path));
     EXPECT_EQ(PMAssetNaturalSize(asset), QSizeF(96, 64));
     PMMovieRepresentationValues values;

@@ -297,8 +297,9 @@ TEST(RotationDragTest, HalfTheDistanceInWholeDegrees)
 TEST(EditingStepsTest, ReplayStopsAtTheFirstStepThatCannotApply)
 {
     const QString path = fx::fixtures().dir() + QStringLiteral("/long-60s.mp4");
-    if (!QFile::exists(path))
+    if (!QFile::exists(path)) {
         ASSERT_TRUE(fx::makeNumberedClip(path, 600));
+    }
     const auto step = [](const char* action, double start, double length) {
         return Value(Dictionary::make({{QStringLiteral("Action"), QString::fromLatin1(action)},
                                        {QStringLiteral("Range"), PMMovieTimestampString(start) + u'~' + PMMovieTimestampString(length)}}));
@@ -886,10 +887,11 @@ TEST_F(EditingTest, AnEditLeavingNoPictureIsRefusedAndTheMovieKept)
     // A transport stream whose clock starts 11.4 s in, with one key frame at its start, as
     // camcorders and recorders write them: a short piece of its middle has no picture.
     const QString path = fx::fixtures().dir() + QStringLiteral("/one-key.ts");
-    if (!QFile::exists(path))
+    if (!QFile::exists(path)) {
         ASSERT_TRUE(fx::makeNumberedClip(path, 60, 0,
                                          {QStringLiteral("-x264-params"), QStringLiteral("keyint=1000:min-keyint=1000:scenecut=0"), QStringLiteral("-output_ts_offset"),
                                           QStringLiteral("10"), QStringLiteral("-f"), QStringLiteral("mpegts")}));
+    }
     PMMainController& c = mainController();
     QStringList alerts;
     platform::setAlertHandler([&](const platform::Alert& alert) {

@@ -448,8 +448,9 @@ TEST_F(PlayerTest, PlayersLetGoInAnyStateAreEnded)
         } else {
             player->replaceCurrentItemWithAsset(Asset::assetWithURL(QUrl::fromLocalFile(clip)));
         }
-        if (state == State::Playing || state == State::Paused)
+        if (state == State::Playing || state == State::Paused) {
             ASSERT_TRUE(waitUntil([&] { return player->renderedFrameCount() > 0; }, 10000));
+        }
         if (state == State::Playing)
             player->play();
         players.push_back(std::move(player));

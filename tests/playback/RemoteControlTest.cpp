@@ -296,8 +296,9 @@ TEST_F(RemoteDispatchTest, NothingOutlivesTheListOrTheButtonThatStartedIt)
         EXPECT_TRUE(waitUntil([] { return !PMRemoteInterfaceWindow::isVisible(); }, 3000)) << closer.closer;
         EXPECT_FALSE(platform::isCursorHiddenUntilMouseMoves()) << closer.closer;
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr) << closer.closer;
-        if (closesMenus)
+        if (closesMenus) {
             EXPECT_TRUE(waitUntil([&] { return !c._chaptersButtonMenu; })) << closer.closer;
+        }
         if (c._chaptersButtonMenu)
             c._chaptersButtonMenu->close();
         ASSERT_TRUE(waitUntil([&] { return !c._chaptersButtonMenu; }));

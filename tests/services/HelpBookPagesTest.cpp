@@ -81,8 +81,9 @@ TEST(HelpBookPages, EveryPageIsReachableFromTheContentsAndEveryLinkResolves)
             const QString file = QFileInfo(target.toLocalFile()).canonicalFilePath();
             ASSERT_FALSE(file.isEmpty()) << qPrintable(relative) << " links to a missing page: " << qPrintable(link);
             ASSERT_TRUE(file.startsWith(book + '/')) << qPrintable(relative) << " links out of the book: " << qPrintable(link);
-            if (target.hasFragment())
+            if (target.hasFragment()) {
                 EXPECT_TRUE(pageHasAnchor(file, target.fragment())) << qPrintable(relative) << ": no anchor " << qPrintable(link);
+            }
             const QString targetRelative = QDir(book).relativeFilePath(file);
             ASSERT_TRUE(pages.contains(targetRelative)) << qPrintable(relative) << ": " << qPrintable(link);
             if (!reached.contains(targetRelative)) {

@@ -267,8 +267,9 @@ protected:
             ::kill(pid_t(child.processId()), SIGKILL);
         }
         ASSERT_TRUE(child.waitForFinished(60000));
-        if (killAfterMs < 0)
+        if (killAfterMs < 0) {
             ASSERT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
+        }
     }
 
     // Every file whole at one place at least; the index loads with every record present.
@@ -340,12 +341,14 @@ protected:
             renamed += recordName.startsWith(QStringLiteral("renamed ")) ? 1 : 0;
             EXPECT_FALSE(record->isMissing()) << record->path().toStdString();
             EXPECT_EQ(testsupport::readFile(record->path()), content(numberInName(recordName))) << record->path().toStdString();
-            if (finished)
+            if (finished) {
                 EXPECT_EQ(QFileInfo(record->path()).completeBaseName(), recordName);
+            }
         }
         EXPECT_TRUE(renamed == 0 || renamed == filesFor(QStringLiteral("rename"))) << renamed << " of the names kept";
-        if (finished)
+        if (finished) {
             EXPECT_EQ(renamed, filesFor(QStringLiteral("rename")));
+        }
     }
 
     // The saved movie is there whole or not at all (a hidden temporary copy may be left);
@@ -366,8 +369,9 @@ protected:
         } else {
             EXPECT_EQ(visible, QStringList{QStringLiteral("Other.mp4")});
         }
-        if (finished)
+        if (finished) {
             EXPECT_EQ(filesBelow(p.saved), (QStringList{kSavedMovieName, QStringLiteral("Other.mp4")})) << "a temporary copy left behind";
+        }
     }
 
     // One run to the end, then ten runs killed at random moments of the operation.
@@ -409,8 +413,9 @@ protected:
     void verifyMerge(const QString& op, bool finished)
     {
         const qsizetype records = c()._nonProxyRawMovieRepresentationsByPath.size();
-        if (finished)
+        if (finished) {
             EXPECT_EQ(records, 1) << "the index was not saved after the merge";
+        }
         QSet<QByteArray> reached;
         for (const PMMovieRepresentationOriginalPtr& record : std::as_const(c()._nonProxyRawMovieRepresentationsByPath)) {
             EXPECT_FALSE(record->isMissing()) << record->path().toStdString();
@@ -433,7 +438,7 @@ protected:
 // Two halves, so that each keeps within its time limit on a slow machine.
 TEST_F(KilledWhileKeepingFilesInOrderTest, EveryFileStaysAtItsOldOrNewPlaceAndTheIndexFindsIt)
 {
-    for (const QString op : {QStringLiteral("organize"), QStringLiteral("moveall"), QStringLiteral("movefolder"), QStringLiteral("delete")}) {
+    for (const QString& op : {QStringLiteral("organize"), QStringLiteral("moveall"), QStringLiteral("movefolder"), QStringLiteral("delete")}) {
         SCOPED_TRACE(op.toStdString());
         killAtRandomMoments(op);
         if (HasFatalFailure())
@@ -443,7 +448,7 @@ TEST_F(KilledWhileKeepingFilesInOrderTest, EveryFileStaysAtItsOldOrNewPlaceAndTh
 
 TEST_F(KilledWhileKeepingFilesInOrderTest, AcrossFileSystemsAndIntoABundleEveryFileStaysWhereTheIndexFindsIt)
 {
-    for (const QString op : {QStringLiteral("moveall-across"), QStringLiteral("movefolder-across"), QStringLiteral("merge")}) {
+    for (const QString& op : {QStringLiteral("moveall-across"), QStringLiteral("movefolder-across"), QStringLiteral("merge")}) {
         SCOPED_TRACE(op.toStdString());
         killAtRandomMoments(op);
         if (HasFatalFailure())

@@ -162,7 +162,8 @@ TEST_F(AlternateItems, EachStandsBelowItsPrimaryAndCanBeChosen)
         EXPECT_GE(items.indexOf(primary), 0);
         EXPECT_TRUE(alternate->isEnabled());
         EXPECT_TRUE(alternate->menu() || platform::validateMenuItemNow(alternate));
-        if (!row.action.isEmpty())
+        if (!row.action.isEmpty()) {
             EXPECT_EQ(platform::menuItemAction(alternate), row.action);
+        }
     }
 }

@@ -132,8 +132,9 @@ TEST_F(ContextMenus, SectionsByWhatWasClicked)
     EXPECT_FALSE(severalTitles.contains(QStringLiteral("Show Info")));
     // Items carry the movies they were made for.
     for (QAction* item : several->actions())
-        if (item->text() == QLatin1String("Filter"))
+        if (item->text() == QLatin1String("Filter")) {
             EXPECT_EQ(platform::menuItemRepresentedObject(item).array()->count(), 3);
+        }
 
     // Names determined automatically: no renaming at all.
     defaults().setBool(true, QStringLiteral("Determine Names Automatically"));

@@ -257,8 +257,9 @@ TEST_F(InfoPanelTest, TheRatingIsWrittenOnlyWhenTheUserChangedIt)
             QTest::mouseClick(panel.infoRatingSwitch, Qt::LeftButton, {}, QPoint(6, panel.infoRatingSwitch->height() / 2));
         c().infoOK(panel.okButton);
         EXPECT_EQ(first->rating(), k.expectedFirst);
-        if (k.second >= 0)
+        if (k.second >= 0) {
             EXPECT_EQ(second->rating(), k.expectedSecond);
+        }
         QFile::remove(first->path());
         QFile::remove(second->path());
     }
@@ -296,8 +297,9 @@ TEST_F(InfoPanelTest, TypedNamesGoThroughTheOrganisersRules)
         EXPECT_EQ(QFileInfo(path).absolutePath(), m_library);
         EXPECT_LE(QFileInfo(path).fileName().toUtf8().size(), 255);
         EXPECT_FALSE(movie->displayName().contains(u'\n'));
-        if (!k.expectedFile.isEmpty())
+        if (!k.expectedFile.isEmpty()) {
             EXPECT_EQ(QFileInfo(path).fileName(), k.expectedFile);
+        }
         QFile::remove(path);
     }
     EXPECT_EQ(testsupport::readFile(m_library + QStringLiteral("/Taken.mov")), QByteArray("someone else's"));

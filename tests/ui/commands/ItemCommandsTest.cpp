@@ -126,8 +126,9 @@ TEST_F(ItemCommands, AddContainerPicksItsKindAndPlaceBySender)
         EXPECT_EQ(smartSheets, sheetsBefore);
         EXPECT_EQ(countNamed(testCase.where, made), before + 1);
         EXPECT_EQ(countNamed(testCase.where == playlists || testCase.where == inPlaylists ? sources : playlists, made), elsewhere);
-        if (testCase.where == inLibrary || testCase.where == inPlaylists)
+        if (testCase.where == inLibrary || testCase.where == inPlaylists) {
             EXPECT_EQ(testCase.where->rawChildren()->count(), before + 1) << "inside the clicked container itself";
+        }
     }
 }
 
@@ -212,8 +213,9 @@ TEST(SavedFrameNames, HostileNamesBecomeSafeFileNames)
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         const QString name = PMMainController::savedFrameFilename(testCase.displayName, testCase.seconds);
-        if (!testCase.expected.isEmpty())
+        if (!testCase.expected.isEmpty()) {
             EXPECT_EQ(name, testCase.expected);
+        }
         EXPECT_FALSE(name.isEmpty());
         EXPECT_FALSE(name.contains(u'/'));
         EXPECT_FALSE(name.contains(u':'));
@@ -306,13 +308,15 @@ TEST_F(FrameCommands, TheTagChoosesWholeOrAreaAndPosterOrFile)
         c().setCustomPosterImage(&item);
 
         EXPECT_EQ(selections, testCase.selects ? 1 : 0);
-        if (testCase.selects)
+        if (testCase.selects) {
             EXPECT_EQ(thumbnailRatio, !testCase.saves) << "a poster area shows the tiles' ratio";
+        }
         EXPECT_TRUE(c()._playbackControlsAreVisible) << "the controls are back";
         ASSERT_EQ(saved.size(), testCase.saves ? 1 : 0);
         platform::ImagePtr made = testCase.saves ? saved[0].first : m_movie->cachedPosterImage();
-        if (testCase.saves)
+        if (testCase.saves) {
             EXPECT_EQ(saved[0].second, QStringLiteral("Clip' One.mp4 (0'00.000)"));
+        }
         if (!testCase.poster && !testCase.saves) {
             EXPECT_FALSE(m_movie->cachedPosterImage()) << "a cancelled selection leaves the poster alone";
             continue;

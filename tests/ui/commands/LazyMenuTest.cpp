@@ -253,11 +253,13 @@ TEST_F(LazyMenus, MetaReferencesOfferTheOtherTagsThenTheNameAndTheIndex)
                                                                   Value(QString::fromLatin1(testCase.exclude))));
         EXPECT_EQ(menu->title(), QStringLiteral("Meta"));
         EXPECT_EQ(titles(menu.get()), testCase.titles) << testCase.exclude;
-        for (QAction* item : menu->actions())
-            if (item->text() == QLatin1String("Genre"))
+        for (QAction* item : menu->actions()) {
+            if (item->text() == QLatin1String("Genre")) {
                 EXPECT_EQ(platform::menuItemRepresentedObject(item).string(), QStringLiteral("<?meta:Genre?>"));
-            else if (item->text() == QLatin1String("Name: Regular Expression"))
+            } else if (item->text() == QLatin1String("Name: Regular Expression")) {
                 EXPECT_EQ(platform::menuItemRepresentedObject(item).string(), QStringLiteral("<?meta:Name: ^(.*)$?>"));
+            }
+        }
     }
 }
 

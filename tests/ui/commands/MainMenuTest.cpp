@@ -1025,8 +1025,9 @@ TEST_F(MainMenu, TrimAndDeleteNeedTimeOutsideTheSelection)
         selection = {0.5, end};
         platform::setMenuItemTag(clear, 1);
         EXPECT_EQ(controller.validateMainMenuItem(clear), enabled) << end;
-        if (enabled)
+        if (enabled) {
             EXPECT_EQ(platform::menuItemTag(clear), 0);
+        }
     }
     controller._menuValidation.timeSliderSelection = nullptr;
     controller._playerViewHasMoviePlayer = false;

@@ -197,8 +197,9 @@ TEST_F(PreferencesTest, EveryControlShowsItsSettingWhenTheWindowIsBuilt)
     // No pop-up of the window is left without a selection.
     for (QComboBox* box : window->findChildren<QComboBox*>()) {
         EXPECT_GE(box->currentIndex(), 0) << box->itemText(0).toStdString();
-        if (box->currentIndex() >= 0)
+        if (box->currentIndex() >= 0) {
             EXPECT_TRUE(box->model()->flags(box->model()->index(box->currentIndex(), 0)) & Qt::ItemIsEnabled) << box->currentText().toStdString();
+        }
     }
     // Opening it again reads nothing again.
     defaults().setBool(false, QStringLiteral("Quit On Close"));

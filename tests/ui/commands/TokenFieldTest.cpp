@@ -254,8 +254,9 @@ TEST(TokenFields, ACaretPlacedByAClickSurvivesASelectAllWithinASecond)
         memory.remember(k.location, k.length, 100.0);
         const auto range = memory.rangeToRestore(k.editing, k.wholeTextSelected, k.textLength, 100.0 + k.elapsed);
         EXPECT_EQ(range.has_value(), k.restored) << k.location << " after " << k.elapsed;
-        if (range)
+        if (range) {
             EXPECT_EQ(*range, std::make_pair(k.location, k.length));
+        }
         // Forgotten in every case.
         EXPECT_FALSE(memory.rangeToRestore(true, true, k.textLength, 100.0 + k.elapsed));
     }

@@ -128,7 +128,7 @@ TEST_F(GroupView, RefreshWithinASecondReusesTilesAndKeepsTheirPlaces)
 {
     fill(6);
     grid->updatePreviousFrames();
-    const PMGroupViewItemProxyPtr first = grid->movieProxies()[0];
+    PMGroupViewItemProxyPtr first = grid->movieProxies()[0];
     const QRectF before = first->frame;
     select({0});
     fill(6);
@@ -136,13 +136,14 @@ TEST_F(GroupView, RefreshWithinASecondReusesTilesAndKeepsTheirPlaces)
     EXPECT_EQ(first->previousFrame, before);
     EXPECT_FALSE(first->selected); // a reused tile starts unselected
 
-    // After more than a second the dump is gone: new tiles without a previous place.
+    // After a second the dump is gone (its proxies let go): new tiles without a previous place.
+    const std::weak_ptr<PMGroupViewItemProxy> dumped = std::exchange(first, nullptr);
     grid->clear();
-    QTest::qWait(1600); // the dump goes a second after the clear; a busy machine may be late
+    ASSERT_TRUE(testsupport::waitUntil([&] { return dumped.expired(); }, 10000));
     grid->setRepresentedGroup(group);
     for (const auto& record : records)
         grid->addItem(Value(record));
-    EXPECT_NE(grid->movieProxies()[0], first);
+    EXPECT_TRUE(dumped.expired()) << "the dumped proxy is not used again";
     EXPECT_TRUE(grid->movieProxies()[0]->previousFrame.isEmpty());
 }
 
@@ -245,7 +246,8 @@ TEST_F(GroupView, TilesWhoseFadeInIsCutShortEndOpaque)
 {
     grid->show();
     fill(4);
-    QTest::qWait(20); // the unanimated tiling's hold on animations ends
+    // The unanimated tiling's hold on animations ends.
+    ASSERT_TRUE(testsupport::waitUntil([] { return PMGroupView::animationSuppressionCounter() == 0; }));
     grid->updatePreviousFrames();
     // Four more movies arrive and fade in; before they are done, another tiling comes.
     for (int i = 4; i < 8; ++i) {
@@ -253,17 +255,22 @@ TEST_F(GroupView, TilesWhoseFadeInIsCutShortEndOpaque)
         grid->addItem(Value(records.back()));
     }
     grid->tileWithAdjustedSize(false, false, true);
-    QTest::qWait(60);
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        for (std::size_t i = 4; i < grid->movieProxies().size(); ++i)
+            if (grid->movieProxies()[i]->view && grid->movieProxies()[i]->view->alpha > 0)
+                return true;
+        return false;
+    })) << "the fade-in begins";
     grid->tileWithAdjustedSize(false, false, true);
     // The second animation ends within a quarter of a second; a busy machine may be late.
-    QTest::qWaitFor(
+    EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             for (const PMGroupViewItemProxyPtr& proxy : grid->movieProxies())
                 if (!proxy->view || proxy->view->alpha < 1.0 || proxy->view->shownFrame != proxy->frame)
                     return false;
             return true;
         },
-        5000);
+        5000));
     for (std::size_t i = 0; i < grid->movieProxies().size(); ++i) {
         const PMGroupViewItemProxyPtr& proxy = grid->movieProxies()[i];
         ASSERT_TRUE(proxy->view) << i;
@@ -731,6 +738,9 @@ TEST_F(GroupView, EmptyOnlineContainerShowsTheArrowUnlessSearching)
     searching->setValue(QStringLiteral("Search"), Value(search));
     grid->setRepresentedGroup(searching);
     grid->tileWithAdjustedSize(false, false, false);
+    EXPECT_EQ(grid->arrowAlpha(), 0.0);
+    // The arrow's fade runs on a timer of the grid's own, out of the steered clock's reach:
+    // a short wait beyond its first step (100 ms) shows that it does not come back.
     QTest::qWait(300);
     EXPECT_EQ(grid->arrowAlpha(), 0.0);
 }
@@ -741,7 +751,9 @@ TEST_F(GroupView, WaterfallKeepsItsFramesDuringALiveResizeUntilTheColumnsChange)
     defaults().setInteger(1, QStringLiteral("Adjust Preview Size"));
     fill(30);
     grid->show();
-    QTest::qWait(300); // the resize of showing is over
+    // The resize of showing is over.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(grid.get()));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !grid->isInLiveResize(); }));
     const QRectF before = grid->movieProxies()[1]->frame;
     grid->resize(500, 300); // still 4 columns
     EXPECT_TRUE(grid->isInLiveResize());
@@ -776,7 +788,7 @@ TEST_F(GroupView, LiveScrollThrottlesLoadingAndRefinesTilesAfterwards)
     // A drag over the grid holds the refinement back.
     ++PMGroupView::interactionCounter();
     Q_EMIT grid->verticalScrollBar()->sliderReleased();
-    QTest::qWait(20);
+    testsupport::runQueuedWork();
     EXPECT_GT(simplified(), 0);
     --PMGroupView::interactionCounter();
     // Without one, the tiles are refined, one per turn of the event loop.

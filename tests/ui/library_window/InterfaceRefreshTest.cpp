@@ -321,8 +321,9 @@ TEST_F(InterfaceRefreshTest, TheHeaderAndGridInAWindowAfterRefreshes)
 {
     const QString folderPath = qEnvironmentVariable("PELLIS_REFRESH_SHOTS");
     const auto shoot = [&](QWidget& w, const QString& name) {
-        if (!folderPath.isEmpty())
+        if (!folderPath.isEmpty()) {
             EXPECT_TRUE(w.grab().save(folderPath + u'/' + name));
+        }
     };
     QWidget window;
     window.resize(900, 420);
@@ -358,9 +359,13 @@ TEST_F(InterfaceRefreshTest, TheHeaderAndGridInAWindowAfterRefreshes)
     EXPECT_TRUE(headerRect.contains(field->geometry())) << field->geometry().x();
     EXPECT_TRUE(headerRect.contains(sliderView->geometry()));
     EXPECT_FALSE(field->geometry().intersects(sliderView->geometry()));
-    if (shown(status))
+    if (shown(status)) {
         EXPECT_FALSE(status->geometry().intersects(field->geometry()));
-    testsupport::waitUntil([] { return false; }, 500); // the tiles' pictures
+    }
+    // The tiles' pictures.
+    auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return loader.loadQueue().operationCount() == 0 && loader.crawlQueue().operationCount() == 0; }, 30000));
+    testsupport::runQueuedWork();
     shoot(window, QStringLiteral("refresh-A.png"));
 
     setDefault(QStringLiteral("Group Search Criterion: Name"), Value(true));
@@ -513,8 +518,9 @@ TEST_F(InterfaceRefreshTest, ARatingChangeRefillsOnlyTheSmartGroupsWhoseContentA
     EXPECT_EQ(every->sortedChildren(), sortedBefore);
     EXPECT_EQ(grid->proxies(), tiles);
     for (const auto& tile : grid->proxies())
-        if (PMItem(tile->representedItem)->displayName() == QLatin1String("beta"))
+        if (PMItem(tile->representedItem)->displayName() == QLatin1String("beta")) {
             EXPECT_EQ(PMMovie(tile->representedItem)->rating(), 4);
+        }
     // ...the others are filled again, and the rating's group holds the movie now.
     EXPECT_NE(children(rated), ratedBefore);
     EXPECT_NE(children(byRating), byRatingBefore);

@@ -620,7 +620,7 @@ TEST_F(TileClicks, PopoverAfterTheDelayThenAtOnceFromTileToTile)
 {
     auto& popover = PMPreviewViewToolTipPopover::shared();
     popover.hideForPreviewView(0);
-    QTest::qWait(250); // nothing recently hidden
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !popover.isVisibleOrRecentlyHidden(); })); // nothing recently hidden
     const auto first = grid->movieProxies()[0];
     const auto second = grid->movieProxies()[1];
     grid->updateHover(first.get(), first->frame.center());
@@ -664,14 +664,16 @@ TEST_F(TileClicks, ContextMenuIsForTheTileOrTheSelectionItBelongsTo)
     QMenu menu;
     menu.addAction(QStringLiteral("Item"));
     std::vector<bool> looks;
-    mainController()._groupViewHooks.contextMenuForGroupViewItems = [&](const platform::ArrayPtr&, const void*) -> QMenu* {
-        QTimer::singleShot(50, &menu, [&] {
+    // Looked at and closed from within the menu's own loop, once it shows.
+    QObject::connect(
+        &menu, &QMenu::aboutToShow, &menu,
+        [&] {
             for (const auto& proxy : grid->movieProxies())
                 looks.push_back(proxy->view && proxy->view->displaysMenu);
             menu.close();
-        });
-        return &menu;
-    };
+        },
+        Qt::QueuedConnection);
+    mainController()._groupViewHooks.contextMenuForGroupViewItems = [&](const platform::ArrayPtr&, const void*) -> QMenu* { return &menu; };
     rightClick(0);
     mainController()._groupViewHooks = {};
     EXPECT_EQ(looks, (std::vector<bool>{true, true, false, false}));
@@ -1034,7 +1036,7 @@ TEST_F(TileClicks, ThePopoverGoesWithItsTileAndReads)
 {
     auto& popover = PMPreviewViewToolTipPopover::shared();
     popover.hideForPreviewView(0);
-    QTest::qWait(250);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !popover.isVisibleOrRecentlyHidden(); }));
     const auto tile = grid->movieProxies()[0];
     grid->updateHover(tile.get(), tile->frame.center());
     ASSERT_TRUE(testsupport::waitUntil([&] { return popover.previewView() == tile->view->serial; }, 5000));

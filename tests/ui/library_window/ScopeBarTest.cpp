@@ -287,11 +287,15 @@ TEST_F(ScopeBar, AChoiceThatRebuildsTheBarFromItsOwnMenuOrButton)
     QPointer<PMQuibScopeBarPopUpButton> popUp = bar.popupButtonOfGroup(1);
     ASSERT_FALSE(popUp.isNull());
     QAction* item = menuItemOf(bar, QStringLiteral("Name"), 1);
-    QTimer::singleShot(0, item, [item] { item->trigger(); });
-    QTimer::singleShot(50, popUp->menu(), [&] {
-        if (popUp)
-            popUp->menu()->close();
-    });
+    // The item is chosen, then the menu closed, from within the menu's own loop once it shows.
+    QObject::connect(
+        popUp->menu(), &QMenu::aboutToShow, item,
+        [&, item] {
+            item->trigger();
+            if (popUp)
+                popUp->menu()->close();
+        },
+        Qt::QueuedConnection);
     popUp->showMenu();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     ASSERT_EQ(delegate.changes.size(), 2u);

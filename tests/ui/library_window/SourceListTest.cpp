@@ -4,6 +4,7 @@
 #include "library/model/ModelFixture.h"
 
 #include "platform/Alert.h"
+#include "platform/DelayedPerform.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/library_window/PMMovieCell.h"
 #include "ui/library_window/PMMovieOutlineView.h"
@@ -659,7 +660,8 @@ TEST_F(SourceListTest, ReturnEndsARenameAndLeavesTheSelectionWhereItWas)
     EXPECT_EQ(list.selectedRowIndexes(), QList<qsizetype>{list.rowForItem(v(C))});
     EXPECT_TRUE(list.hasFocus());
     // The library update that follows keeps the row selected.
-    QTest::qWait(20);
+    ASSERT_TRUE(testsupport::waitUntil([] { return !platform::hasPendingPerformRequest(&c(), QStringLiteral("updateLibraryWithFrozenSelections"), Value()); }));
+    testsupport::runQueuedWork();
     EXPECT_TRUE(PMIsSameItem(list.itemAtRow(list.selectedRowIndexes().value(0)), v(C)));
     // A blank name keeps the old one.
     c().outlineViewSetObjectValue(QStringLiteral("   "), v(C));
@@ -715,8 +717,9 @@ TEST_F(SourceListTest, DrawnInLightAndDarkMode)
 {
     const QString folderPath = qEnvironmentVariable("PELLIS_SOURCE_LIST_SHOTS");
     const auto shoot = [&](QWidget& w, const QString& name) {
-        if (!folderPath.isEmpty())
+        if (!folderPath.isEmpty()) {
             EXPECT_TRUE(w.grab().save(folderPath + u'/' + name));
+        }
     };
     build();
     std::vector<PMMovieRepresentationOriginalPtr> action;
@@ -755,7 +758,8 @@ TEST_F(SourceListTest, DrawnInLightAndDarkMode)
         QApplication::setActiveWindow(&window);
         list->setFocus();
         const QString mode = dark ? QStringLiteral("dark") : QStringLiteral("light");
-        QTest::qWait(50);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == &window; }));
+        testsupport::runQueuedWork();
         const QImage shot = list->viewport()->grab().toImage();
         // The ground below the last row.
         const QColor ground = shot.pixelColor(shot.width() / 2, shot.height() - 4);
