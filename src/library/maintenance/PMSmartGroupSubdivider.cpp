@@ -405,99 +405,127 @@ void moviesBelow(PMLibraryContainer& container, std::vector<Value>& into, QSet<c
 
 } // namespace
 
-void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const ArrayPtr& givenMovies, const Dictionary& criteria, long long level,
-                                       long long othersBehavior, long long threshold, int depth)
-{
-    container.remove(kFlattened);
-    container.remove(kFlattenedNonOthers);
-    container.remove(kDidSubdivideBasedOnPlayback);
-    container.invalidateChildren();
-    std::vector<Value> movies;
-    if (givenMovies)
-        movies = givenMovies->values();
-    else
-        movies = std::move(container.storedChildren()->values());
-    container.storedChildren()->removeAll();
-    if (movies.empty())
-        return;
+// One subdivision of one container at one level: what the level fixes, the buckets as
+// the movies fill them, and the movies of the others bucket.
+struct PMSmartGroupSubdivider::Division {
+    Division(PMSmartGroupSubdivider& subdivider, PMLibraryContainer& container, const Dictionary& criteria, const Level& l, long long othersBehavior,
+             long long threshold, int depth);
 
-    bool ok = true;
-    const Level l = parseLevel(criteria, level, container, &ok);
-    if (!ok)
-        return;
-    if (l.kind == Level::None) {
-        // The group's own proxies of the last update stand for the same movies again (the
-        // order of both is the library's); the others stay records until a view reads them.
-        const std::vector<Value>* previous = depth == 0 && previousChildren ? &previousChildren->values() : nullptr;
-        size_t at = 0;
-        const auto reused = [&](const platform::Object* original) -> const Value* {
-            if (!previous)
-                return nullptr;
-            for (size_t look = at; look < previous->size() && look < at + 8; ++look) {
-                // The same record where no view made a proxy for it: nothing to take again.
-                if ((*previous)[look].objectPointer() == original) {
-                    at = look + 1;
-                    return nullptr;
-                }
-                PMMovieRepresentationPrototype* old = PMMovie((*previous)[look]);
-                if (old && old->isProxy() && !old->isStaticPlaylistProxy() && old->proxyOriginal().get() == original
-                    && !dynamic_cast<PMMovieRepresentationFanOutProxy*>(old)) {
-                    at = look + 1;
-                    return &(*previous)[look];
-                }
-            }
-            return nullptr;
-        };
-        ArrayPtr raw = container.storedChildren();
-        raw->reserve(qsizetype(movies.size()));
-        for (const Value& v : movies) {
-            PMMovieRepresentationPrototype* movie = PMMovie(v);
-            if (!movie)
-                continue;
-            const platform::Object* original = movie->isProxy() ? static_cast<const platform::Object*>(movie->proxyOriginal().get()) : v.objectPointer();
-            if (const Value* same = reused(original))
-                raw->append(*same);
-            else
-                raw->append(movie->isProxy() ? Value(movie->proxyOriginal()) : v);
-        }
-        return;
-    }
-    if (l.kind == Level::LastPlayback || l.kind == Level::Counter)
-        container.setValue(kDidSubdivideBasedOnPlayback, true);
-
-    const QString others = l.kind == Level::Rating ? m_settings.noRatingName
-        : (l.kind == Level::LastPlayback || l.kind == Level::Counter) ? m_settings.neverName
-                                                                      : m_settings.otherName;
-    const QString othersKey = others.toLower();
-    const QString parentID = container.uniqueLibraryID();
-    const DictionaryPtr branch = container.value(kSubdivisionBranch).dictionary();
+    PMSmartGroupSubdivider& subdivider;
+    const PMSmartGroupSettings& m_settings;
+    const PMSmartGroupMovieFacts* facts;
+    PMLibraryContainer& container;
+    const Dictionary& criteria;
+    const Level& l;
+    const long long othersBehavior, threshold;
+    const int depth;
+    QString others, othersKey, parentID;
+    DictionaryPtr branch;
+    bool limited = false;
     Pass pass;
-    Bucket othersBucket;
-    othersBucket.container = nullptr;
+    std::vector<Bucket> buckets;
     std::vector<Value> othersMovies;
     QSet<const void*> othersSeen;
-    const auto toOthers = [&](const Value& movie) {
+
+    void toOthers(const Value& movie);
+    PMLibraryContainerPtr put(const Value& movie, const QString& key, const QString& name, const double* date, double sortValue, const QString& raised,
+                              bool* isNew);
+
+    // The stages, in their order.
+    void sortIntoBuckets(const std::vector<Value>& movies);
+    void sortByBooleanTags(const Value& v, const LevelSource* movie);
+    void sortByValues(const Value& v, const LevelSource* movie);
+    void dropBucketsOutsidePseudoIndex();
+    void mergeBucketOfOthersKey();
+    void mergeBucketsToLimit();
+    void moveSmallBucketsToOthers();
+    std::vector<PMLibraryContainerPtr> subdivideBuckets();
+    PMLibraryContainerPtr makeOthersContainer();
+    std::vector<PMLibraryContainerPtr> raiseNormalAlternates(const std::vector<PMLibraryContainerPtr>& children, PMLibraryContainerPtr& othersContainer);
+    std::vector<PMLibraryContainerPtr> raiseLateAlternates(const std::vector<PMLibraryContainerPtr>& children);
+};
+
+PMSmartGroupSubdivider::Division::Division(PMSmartGroupSubdivider& subdivider, PMLibraryContainer& container, const Dictionary& criteria, const Level& l,
+                                           long long othersBehavior, long long threshold, int depth)
+    : subdivider(subdivider), m_settings(subdivider.m_settings), facts(subdivider.facts), container(container), criteria(criteria), l(l),
+      othersBehavior(othersBehavior), threshold(threshold), depth(depth)
+{
+
+    others = l.kind == Level::Rating ? m_settings.noRatingName
+        : (l.kind == Level::LastPlayback || l.kind == Level::Counter) ? m_settings.neverName
+                                                                      : m_settings.otherName;
+    othersKey = others.toLower();
+    parentID = container.uniqueLibraryID();
+    branch = container.value(kSubdivisionBranch).dictionary();
+
+    // Fixed per level: the tags a value level looks at, and the branch values to skip.
+    limited = l.limit >= 1 || l.maxLength >= 1;
+}
+
+void PMSmartGroupSubdivider::Division::toOthers(const Value& movie)
+{
         if (othersBehavior == 2)
             return;
         if (!othersSeen.contains(movie.objectPointer())) {
             othersSeen.insert(movie.objectPointer());
             othersMovies.push_back(movie);
         }
-    };
-    const auto put = [&](const Value& movie, const QString& key, const QString& name, const double* date, double sortValue, const QString& raised,
-                         bool* isNew) -> PMLibraryContainerPtr {
+}
+
+PMLibraryContainerPtr PMSmartGroupSubdivider::Division::put(const Value& movie, const QString& key, const QString& name, const double* date,
+                                                            double sortValue, const QString& raised, bool* isNew)
+{
         bool created = false;
-        Bucket& b = pass.buckets[size_t(bucketFor(pass, key, raised, name, date, parentID, &created))];
+        Bucket& b = pass.buckets[size_t(subdivider.bucketFor(pass, key, raised, name, date, parentID, &created))];
         if (created)
             b.sortValue = sortValue;
         b.add(movie);
         if (isNew)
             *isNew = created;
         return b.container;
-    };
+}
 
-    // Fixed per level: the tags a value level looks at, and the branch values to skip.
-    const bool limited = l.limit >= 1 || l.maxLength >= 1;
+void PMSmartGroupSubdivider::keepMoviesUndivided(PMLibraryContainer& container, const std::vector<Value>& movies, int depth) const
+{
+    // The group's own proxies of the last update stand for the same movies again (the
+    // order of both is the library's); the others stay records until a view reads them.
+    const std::vector<Value>* previous = depth == 0 && previousChildren ? &previousChildren->values() : nullptr;
+    size_t at = 0;
+    const auto reused = [&](const platform::Object* original) -> const Value* {
+        if (!previous)
+            return nullptr;
+        for (size_t look = at; look < previous->size() && look < at + 8; ++look) {
+            // The same record where no view made a proxy for it: nothing to take again.
+            if ((*previous)[look].objectPointer() == original) {
+                at = look + 1;
+                return nullptr;
+            }
+            PMMovieRepresentationPrototype* old = PMMovie((*previous)[look]);
+            if (old && old->isProxy() && !old->isStaticPlaylistProxy() && old->proxyOriginal().get() == original
+                && !dynamic_cast<PMMovieRepresentationFanOutProxy*>(old)) {
+                at = look + 1;
+                return &(*previous)[look];
+            }
+        }
+        return nullptr;
+    };
+    ArrayPtr raw = container.storedChildren();
+    raw->reserve(qsizetype(movies.size()));
+    for (const Value& v : movies) {
+        PMMovieRepresentationPrototype* movie = PMMovie(v);
+        if (!movie)
+            continue;
+        const platform::Object* original = movie->isProxy() ? static_cast<const platform::Object*>(movie->proxyOriginal().get()) : v.objectPointer();
+        if (const Value* same = reused(original))
+            raw->append(*same);
+        else
+            raw->append(movie->isProxy() ? Value(movie->proxyOriginal()) : v);
+    }
+    return;
+}
+
+void PMSmartGroupSubdivider::Division::sortIntoBuckets(const std::vector<Value>& movies)
+{
     for (const Value& v : movies) {
         PMMovieRepresentationPrototype* m = PMMovie(v);
         if (!m)
@@ -593,123 +621,130 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
                 put(v, name.toLower(), name, nullptr, 0, QString(), nullptr);
             break;
         }
-        case Level::Boolean: {
-            const DictionaryPtr tags = movie->subdivisionTags();
-            QStringList candidates;
-            // With values following, every tag's bucket holds every movie, so that the
-            // value level gathers the movies without the tag in its others bucket.
-            const bool everyTag = l.valuesFollow && (othersBehavior == 0 || (othersBehavior == 1 && !l.late));
-            if (everyTag) {
-                if (!l.tags.isEmpty()) {
-                    candidates = l.tags;
-                } else {
-                    candidates = m_settings.tagTypes.keys();
-                    std::sort(candidates.begin(), candidates.end());
-                }
-            } else {
-                for (const QString& key : tags->keys())
-                    if (l.tags.isEmpty() || l.tags.contains(key))
-                        candidates.append(key);
-            }
-            bool any = false;
-            for (const QString& key : candidates) {
-                if (key == QLatin1String("notes") && !m_settings.includeNotes)
-                    continue;
-                QString name = m_settings.tagTypes.value(key).name;
-                if (name.isEmpty()) {
-                    const DictionaryPtr entry = tags->value(key).dictionary();
-                    name = entry ? entry->value(QStringLiteral("Tag")).string() : key;
-                }
-                bool isNew = false;
-                PMLibraryContainerPtr bucket = put(v, key, name, nullptr, 0, QString(), &isNew);
-                if (isNew) {
-                    bucket->setValue(kSubdivisionIntermediate, name);
-                    if (branch)
-                        bucket->setValue(kSubdivisionBranch, Value(branch));
-                    if (l.stop.contains(key))
-                        bucket->setValue(l.valuesFollow ? kSubdivisionStop : kSubdivisionStopNow, true);
-                }
-                any = true;
-            }
-            if (!any)
-                toOthers(v);
+        case Level::Boolean:
+            sortByBooleanTags(v, movie);
             break;
-        }
-        case Level::Values: {
-            const DictionaryPtr tags = movie->subdivisionTags();
-            bool any = false;
-            for (const QString& tag : l.tags) {
-                const DictionaryPtr entry = tags->value(tag).dictionary();
-                if (!entry)
-                    continue;
-                const QString tagName = entry->value(QStringLiteral("Tag")).string();
-                const QString text = entry->value(QStringLiteral("Value")).string();
-                const bool series = tag == QLatin1String("sequence") && m_settings.seriesNames.contains(text);
-                const QStringList values = series || tag == QLatin1String("notes") ? QStringList{text} : cachedCSVFields(text);
-                QStringList fixed;
-                if (branch)
-                    if (const DictionaryPtr b = branch->value(tag).dictionary())
-                        if (const ArrayPtr vs = b->value(QStringLiteral("Values")).array())
-                            for (const Value& f : *vs)
-                                fixed.append(f.string().toLower());
-                for (QString value : values) {
-                    value = value.trimmed();
-                    if (value.isEmpty() || fixed.contains(value.toLower()))
-                        continue;
-                    QString name = series ? m_settings.seriesNames.value(text) : value;
-                    if (l.maxLength >= 1 && !series)
-                        value = name = stringFromNonEmptyTrimmedStringWithMaximumLength(value, l.maxLength, m_settings.stripWhitespace);
-                    const QString key = m_settings.acknowledgeValueCase ? value : value.toLower();
-                    QString shown = name;
-                    if (l.late && l.combinedNames && m_settings.showCombinedNames) {
-                        const PMSmartGroupSettings::TagType type = m_settings.tagTypes.value(tag);
-                        const QString typeName = type.name.isEmpty() ? tagName : type.name;
-                        shown = type.nonNumeric ? typeName + m_settings.nameSeparator + name : typeName + u' ' + name;
-                    }
-                    bool isNew = false;
-                    PMLibraryContainerPtr bucket = put(v, key, shown, nullptr, leadingNumber(value), l.late ? tag : QString(), &isNew);
-                    if (isNew) {
-                        bucket->setValue(kSubdividingTag, tagName.isEmpty() ? tag : tagName);
-                        if (series) {
-                            bucket->setValue(QStringLiteral("Series ID Prefix"), text);
-                        } else if (limited) {
-                            bucket->setValue(kPseudoIndex, Value(Array::make({Value(value)})));
-                            if (branch)
-                                bucket->setValue(kSubdivisionBranch, Value(branch));
-                        } else {
-                            DictionaryPtr extended = branch ? deeplyMutableCopy(branch) : Dictionary::make();
-                            DictionaryPtr entryOfTag = extended->value(tag).dictionary();
-                            if (!entryOfTag) {
-                                entryOfTag = Dictionary::make({{QStringLiteral("Tag"), Value(tagName)}, {QStringLiteral("Values"), Value(Array::make())}});
-                                extended->setValue(tag, Value(entryOfTag));
-                            }
-                            ArrayPtr fixedValues = entryOfTag->value(QStringLiteral("Values")).array();
-                            if (!fixedValues) {
-                                fixedValues = Array::make();
-                                entryOfTag->setValue(QStringLiteral("Values"), Value(fixedValues));
-                            }
-                            fixedValues->append(Value(value));
-                            bucket->setValue(kSubdivisionBranch, Value(extended));
-                        }
-                        if (l.stop.contains(tag))
-                            bucket->setValue(kSubdivisionStopNow, true);
-                    }
-                    any = true;
-                }
-            }
-            if (!any)
-                toOthers(v);
+        case Level::Values:
+            sortByValues(v, movie);
             break;
-        }
         case Level::None:
             break;
         }
     }
+}
 
-    // An others bucket of the same key as a made bucket is that bucket.
-    std::vector<Bucket> buckets = std::move(pass.buckets);
-    if (buckets.empty() && othersMovies.empty())
-        return;
+void PMSmartGroupSubdivider::Division::sortByBooleanTags(const Value& v, const LevelSource* movie)
+{
+    const DictionaryPtr tags = movie->subdivisionTags();
+    QStringList candidates;
+    // With values following, every tag's bucket holds every movie, so that the
+    // value level gathers the movies without the tag in its others bucket.
+    const bool everyTag = l.valuesFollow && (othersBehavior == 0 || (othersBehavior == 1 && !l.late));
+    if (everyTag) {
+        if (!l.tags.isEmpty()) {
+            candidates = l.tags;
+        } else {
+            candidates = m_settings.tagTypes.keys();
+            std::sort(candidates.begin(), candidates.end());
+        }
+    } else {
+        for (const QString& key : tags->keys())
+            if (l.tags.isEmpty() || l.tags.contains(key))
+                candidates.append(key);
+    }
+    bool any = false;
+    for (const QString& key : candidates) {
+        if (key == QLatin1String("notes") && !m_settings.includeNotes)
+            continue;
+        QString name = m_settings.tagTypes.value(key).name;
+        if (name.isEmpty()) {
+            const DictionaryPtr entry = tags->value(key).dictionary();
+            name = entry ? entry->value(QStringLiteral("Tag")).string() : key;
+        }
+        bool isNew = false;
+        PMLibraryContainerPtr bucket = put(v, key, name, nullptr, 0, QString(), &isNew);
+        if (isNew) {
+            bucket->setValue(kSubdivisionIntermediate, name);
+            if (branch)
+                bucket->setValue(kSubdivisionBranch, Value(branch));
+            if (l.stop.contains(key))
+                bucket->setValue(l.valuesFollow ? kSubdivisionStop : kSubdivisionStopNow, true);
+        }
+        any = true;
+    }
+    if (!any)
+        toOthers(v);
+}
+
+void PMSmartGroupSubdivider::Division::sortByValues(const Value& v, const LevelSource* movie)
+{
+    const DictionaryPtr tags = movie->subdivisionTags();
+    bool any = false;
+    for (const QString& tag : l.tags) {
+        const DictionaryPtr entry = tags->value(tag).dictionary();
+        if (!entry)
+            continue;
+        const QString tagName = entry->value(QStringLiteral("Tag")).string();
+        const QString text = entry->value(QStringLiteral("Value")).string();
+        const bool series = tag == QLatin1String("sequence") && m_settings.seriesNames.contains(text);
+        const QStringList values = series || tag == QLatin1String("notes") ? QStringList{text} : cachedCSVFields(text);
+        QStringList fixed;
+        if (branch)
+            if (const DictionaryPtr b = branch->value(tag).dictionary())
+                if (const ArrayPtr vs = b->value(QStringLiteral("Values")).array())
+                    for (const Value& f : *vs)
+                        fixed.append(f.string().toLower());
+        for (QString value : values) {
+            value = value.trimmed();
+            if (value.isEmpty() || fixed.contains(value.toLower()))
+                continue;
+            QString name = series ? m_settings.seriesNames.value(text) : value;
+            if (l.maxLength >= 1 && !series)
+                value = name = stringFromNonEmptyTrimmedStringWithMaximumLength(value, l.maxLength, m_settings.stripWhitespace);
+            const QString key = m_settings.acknowledgeValueCase ? value : value.toLower();
+            QString shown = name;
+            if (l.late && l.combinedNames && m_settings.showCombinedNames) {
+                const PMSmartGroupSettings::TagType type = m_settings.tagTypes.value(tag);
+                const QString typeName = type.name.isEmpty() ? tagName : type.name;
+                shown = type.nonNumeric ? typeName + m_settings.nameSeparator + name : typeName + u' ' + name;
+            }
+            bool isNew = false;
+            PMLibraryContainerPtr bucket = put(v, key, shown, nullptr, leadingNumber(value), l.late ? tag : QString(), &isNew);
+            if (isNew) {
+                bucket->setValue(kSubdividingTag, tagName.isEmpty() ? tag : tagName);
+                if (series) {
+                    bucket->setValue(QStringLiteral("Series ID Prefix"), text);
+                } else if (limited) {
+                    bucket->setValue(kPseudoIndex, Value(Array::make({Value(value)})));
+                    if (branch)
+                        bucket->setValue(kSubdivisionBranch, Value(branch));
+                } else {
+                    DictionaryPtr extended = branch ? deeplyMutableCopy(branch) : Dictionary::make();
+                    DictionaryPtr entryOfTag = extended->value(tag).dictionary();
+                    if (!entryOfTag) {
+                        entryOfTag = Dictionary::make({{QStringLiteral("Tag"), Value(tagName)}, {QStringLiteral("Values"), Value(Array::make())}});
+                        extended->setValue(tag, Value(entryOfTag));
+                    }
+                    ArrayPtr fixedValues = entryOfTag->value(QStringLiteral("Values")).array();
+                    if (!fixedValues) {
+                        fixedValues = Array::make();
+                        entryOfTag->setValue(QStringLiteral("Values"), Value(fixedValues));
+                    }
+                    fixedValues->append(Value(value));
+                    bucket->setValue(kSubdivisionBranch, Value(extended));
+                }
+                if (l.stop.contains(tag))
+                    bucket->setValue(kSubdivisionStopNow, true);
+            }
+            any = true;
+        }
+    }
+    if (!any)
+        toOthers(v);
+}
+
+void PMSmartGroupSubdivider::Division::dropBucketsOutsidePseudoIndex()
+{
     // Pseudo-index: below a merged bucket, only the buckets of its own values stay.
     if (!m_settings.keepAllSubdivisions && container.contains(kPseudoIndex) && container.contains(kSubdividingTag)) {
         QStringList names;
@@ -724,6 +759,11 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             return std::none_of(names.cbegin(), names.cend(), [&](const QString& n) { return key.startsWith(n); });
         });
     }
+}
+
+// An others bucket of the same key as a made bucket is that bucket.
+void PMSmartGroupSubdivider::Division::mergeBucketOfOthersKey()
+{
     for (auto it = buckets.begin(); it != buckets.end(); ++it) {
         if (it->container->value(kSubdivision).string() == othersKey && it->raisedTag.isEmpty()) {
             for (const Value& m : it->movies)
@@ -735,7 +775,10 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
             break;
         }
     }
+}
 
+void PMSmartGroupSubdivider::Division::mergeBucketsToLimit()
+{
     // Limit N: buckets in the kind's order, merged into N.
     if (l.limit >= 1 && qsizetype(buckets.size()) > l.limit) {
         std::stable_sort(buckets.begin(), buckets.end(), [&](const Bucket& a, const Bucket& b) {
@@ -778,7 +821,10 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
         }
         buckets = std::move(merged);
     }
+}
 
+void PMSmartGroupSubdivider::Division::moveSmallBucketsToOthers()
+{
     // Threshold T: small buckets go to the others bucket.
     if (threshold >= 1 && !buckets.empty()) {
         std::vector<Bucket> kept;
@@ -792,7 +838,10 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
         }
         buckets = std::move(kept);
     }
+}
 
+std::vector<PMLibraryContainerPtr> PMSmartGroupSubdivider::Division::subdivideBuckets()
+{
     // Raising of "<" alternates needs to know which bucket belongs to which tag.
     std::vector<PMLibraryContainerPtr> children;
     for (Bucket& b : buckets) {
@@ -802,7 +851,7 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
         if (l.moreLevels && depth >= 100)
             PMLog("excessive subdivision: %@", platform::callStackDescription());
         if (deeper) {
-            subdivide(*b.container, arrayOfMovies, criteria, l.nextLevel, othersBehavior, threshold, depth + 1);
+            subdivider.subdivide(*b.container, arrayOfMovies, criteria, l.nextLevel, othersBehavior, threshold, depth + 1);
             if (b.container->storedChildren()->isEmpty())
                 continue;
         } else {
@@ -810,7 +859,11 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
         }
         children.push_back(b.container);
     }
+    return children;
+}
 
+PMLibraryContainerPtr PMSmartGroupSubdivider::Division::makeOthersContainer()
+{
     PMLibraryContainerPtr othersContainer;
     if (!othersMovies.empty()) {
         othersContainer = PMLibraryContainer::make({{QStringLiteral("Name"), Value(others)},
@@ -827,124 +880,179 @@ void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const Arra
         // The others of a boolean level hold the movies without any tag: nothing to divide
         // by values there.
         if (l.othersMoreLevels && depth < 100)
-            subdivide(*othersContainer, arrayOfMovies, criteria, l.othersNextLevel, othersBehavior, threshold, depth + 1);
+            subdivider.subdivide(*othersContainer, arrayOfMovies, criteria, l.othersNextLevel, othersBehavior, threshold, depth + 1);
         else
             setMembers(*othersContainer, *arrayOfMovies);
         if (othersContainer->storedChildren()->isEmpty())
             othersContainer.reset();
     }
+    return othersContainer;
+}
 
-    // Raising: normal variant ("<"): a marked tag's bucket gives its place to its buckets.
+// Raising: normal variant ("<"): a marked tag's bucket gives its place to its buckets.
+std::vector<PMLibraryContainerPtr> PMSmartGroupSubdivider::Division::raiseNormalAlternates(const std::vector<PMLibraryContainerPtr>& children,
+                                                                                           PMLibraryContainerPtr& othersContainer)
+{
     std::vector<PMLibraryContainerPtr> result;
-    if (l.kind == Level::Boolean && !l.raiseNormal.isEmpty()) {
-        std::vector<PMLibraryContainerPtr> raisedOthers;
-        int raisedTags = 0;
-        for (const PMLibraryContainerPtr& c : children) {
-            const QString key = c->value(kSubdivision).string();
-            if (!l.raiseNormal.contains(key)) {
-                result.push_back(c);
-                continue;
-            }
-            ++raisedTags;
-            const QString tagName = c->value(QStringLiteral("Name")).string();
-            for (const Value& sub : *c->storedChildren()) {
-                PMLibraryContainerPtr s = PMContainerPtr(sub);
-                if (!s)
-                    continue; // movies lying directly in it are dropped
-                s->setValue(kSubdividingTagRaised, key);
-                s->setValue(kPseudoParent, key);
-                if (s->isOthers()) {
-                    s->setValue(QStringLiteral("Raised Others Tag"), tagName);
-                    raisedOthers.push_back(s);
-                    if (m_settings.raiseLateSeparateOthers)
-                        result.push_back(s);
-                } else {
+    std::vector<PMLibraryContainerPtr> raisedOthers;
+    int raisedTags = 0;
+    for (const PMLibraryContainerPtr& c : children) {
+        const QString key = c->value(kSubdivision).string();
+        if (!l.raiseNormal.contains(key)) {
+            result.push_back(c);
+            continue;
+        }
+        ++raisedTags;
+        const QString tagName = c->value(QStringLiteral("Name")).string();
+        for (const Value& sub : *c->storedChildren()) {
+            PMLibraryContainerPtr s = PMContainerPtr(sub);
+            if (!s)
+                continue; // movies lying directly in it are dropped
+            s->setValue(kSubdividingTagRaised, key);
+            s->setValue(kPseudoParent, key);
+            if (s->isOthers()) {
+                s->setValue(QStringLiteral("Raised Others Tag"), tagName);
+                raisedOthers.push_back(s);
+                if (m_settings.raiseLateSeparateOthers)
                     result.push_back(s);
-                }
-            }
-        }
-        if (m_settings.raiseLateSeparateOthers) {
-            if (raisedTags > 1)
-                for (const PMLibraryContainerPtr& s : raisedOthers)
-                    s->setValue(QStringLiteral("Name"), s->value(QStringLiteral("Raised Others Tag")).string() + m_settings.nameSeparator + others);
-        } else if (!raisedOthers.empty()) {
-            // One others bucket with the movies that all raised others buckets hold.
-            QSet<const void*> common;
-            std::vector<Value> commonMovies;
-            bool first = true;
-            for (const PMLibraryContainerPtr& s : raisedOthers) {
-                QSet<const void*> mine;
-                std::vector<Value> mineMovies;
-                std::vector<Value> below;
-                QSet<const void*> belowSeen;
-                moviesBelow(*s, below, belowSeen);
-                for (const Value& m : below)
-                    if (!mine.contains(m.objectPointer())) {
-                        mine.insert(m.objectPointer());
-                        mineMovies.push_back(m);
-                    }
-                if (first) {
-                    common = mine;
-                    commonMovies = mineMovies;
-                    first = false;
-                } else {
-                    common.intersect(mine);
-                    std::erase_if(commonMovies, [&](const Value& m) { return !common.contains(m.objectPointer()); });
-                }
-            }
-            if (!commonMovies.empty()) {
-                PMLibraryContainerPtr merged = raisedOthers.front();
-                merged->remove(kSubdividingTagRaised);
-                merged->remove(kPseudoParent);
-                merged->setValue(QStringLiteral("Name"), others);
-                merged->setValue(kSubdivision, othersKey);
-                merged->setValue(kSubdivisionOthers, others);
-                merged->setValue(kUniqueID, parentID + QStringLiteral("::") + othersKey);
-                auto arrayOfMovies = Array::make();
-                arrayOfMovies->values() = commonMovies;
-                merged->storedChildren()->removeAll();
-                if (l.othersMoreLevels)
-                    subdivide(*merged, arrayOfMovies, criteria, l.othersNextLevel, othersBehavior, threshold, depth + 1);
-                else
-                    setMembers(*merged, *arrayOfMovies);
-                if (!merged->storedChildren()->isEmpty() && !othersContainer)
-                    othersContainer = merged;
-            }
-        }
-        for (const PMLibraryContainerPtr& s : raisedOthers)
-            s->remove(QStringLiteral("Raised Others Tag"));
-    } else if (l.late && !l.raiseLate.isEmpty()) {
-        // Late variant (">"): the buckets of marked tags are gathered per tag.
-        QMap<QString, std::vector<PMLibraryContainerPtr>> gathered;
-        for (const PMLibraryContainerPtr& c : children) {
-            const QString tag = c->value(kSubdividingTagRaised).string();
-            if (l.raiseLate.contains(tag)) {
-                gathered[tag].push_back(c);
             } else {
-                c->setValue(kPseudoParent, tag);
-                result.push_back(c);
+                result.push_back(s);
             }
         }
-        std::vector<PMLibraryContainerPtr> intermediates;
-        for (auto it = gathered.constBegin(); it != gathered.constEnd(); ++it) {
-            const QString name = m_settings.tagTypes.value(it.key()).name.isEmpty() ? it.key() : m_settings.tagTypes.value(it.key()).name;
-            auto intermediate = PMLibraryContainer::make({{QStringLiteral("Name"), Value(name)},
-                                                          {kUniqueID, Value(parentID + QStringLiteral("::") + it.key())},
-                                                          {QStringLiteral("Smart"), Value(true)},
-                                                          {kSubdivision, Value(it.key())},
-                                                          {kSubdivisionIntermediate, Value(it.key())}});
-            if (branch)
-                intermediate->setValue(kSubdivisionBranch, Value(branch));
-            for (const PMLibraryContainerPtr& c : it.value())
-                intermediate->storedChildren()->append(Value(c));
-            intermediates.push_back(intermediate);
-        }
-        // At the top, in descending order of tag names.
-        std::reverse(intermediates.begin(), intermediates.end());
-        result.insert(result.begin(), intermediates.begin(), intermediates.end());
-    } else {
-        result = std::move(children);
     }
+    if (m_settings.raiseLateSeparateOthers) {
+        if (raisedTags > 1)
+            for (const PMLibraryContainerPtr& s : raisedOthers)
+                s->setValue(QStringLiteral("Name"), s->value(QStringLiteral("Raised Others Tag")).string() + m_settings.nameSeparator + others);
+    } else if (!raisedOthers.empty()) {
+        // One others bucket with the movies that all raised others buckets hold.
+        QSet<const void*> common;
+        std::vector<Value> commonMovies;
+        bool first = true;
+        for (const PMLibraryContainerPtr& s : raisedOthers) {
+            QSet<const void*> mine;
+            std::vector<Value> mineMovies;
+            std::vector<Value> below;
+            QSet<const void*> belowSeen;
+            moviesBelow(*s, below, belowSeen);
+            for (const Value& m : below)
+                if (!mine.contains(m.objectPointer())) {
+                    mine.insert(m.objectPointer());
+                    mineMovies.push_back(m);
+                }
+            if (first) {
+                common = mine;
+                commonMovies = mineMovies;
+                first = false;
+            } else {
+                common.intersect(mine);
+                std::erase_if(commonMovies, [&](const Value& m) { return !common.contains(m.objectPointer()); });
+            }
+        }
+        if (!commonMovies.empty()) {
+            PMLibraryContainerPtr merged = raisedOthers.front();
+            merged->remove(kSubdividingTagRaised);
+            merged->remove(kPseudoParent);
+            merged->setValue(QStringLiteral("Name"), others);
+            merged->setValue(kSubdivision, othersKey);
+            merged->setValue(kSubdivisionOthers, others);
+            merged->setValue(kUniqueID, parentID + QStringLiteral("::") + othersKey);
+            auto arrayOfMovies = Array::make();
+            arrayOfMovies->values() = commonMovies;
+            merged->storedChildren()->removeAll();
+            if (l.othersMoreLevels)
+                subdivider.subdivide(*merged, arrayOfMovies, criteria, l.othersNextLevel, othersBehavior, threshold, depth + 1);
+            else
+                setMembers(*merged, *arrayOfMovies);
+            if (!merged->storedChildren()->isEmpty() && !othersContainer)
+                othersContainer = merged;
+        }
+    }
+    for (const PMLibraryContainerPtr& s : raisedOthers)
+        s->remove(QStringLiteral("Raised Others Tag"));
+    return result;
+}
+
+// Late variant (">"): the buckets of marked tags are gathered per tag.
+std::vector<PMLibraryContainerPtr> PMSmartGroupSubdivider::Division::raiseLateAlternates(const std::vector<PMLibraryContainerPtr>& children)
+{
+    std::vector<PMLibraryContainerPtr> result;
+    QMap<QString, std::vector<PMLibraryContainerPtr>> gathered;
+    for (const PMLibraryContainerPtr& c : children) {
+        const QString tag = c->value(kSubdividingTagRaised).string();
+        if (l.raiseLate.contains(tag)) {
+            gathered[tag].push_back(c);
+        } else {
+            c->setValue(kPseudoParent, tag);
+            result.push_back(c);
+        }
+    }
+    std::vector<PMLibraryContainerPtr> intermediates;
+    for (auto it = gathered.constBegin(); it != gathered.constEnd(); ++it) {
+        const QString name = m_settings.tagTypes.value(it.key()).name.isEmpty() ? it.key() : m_settings.tagTypes.value(it.key()).name;
+        auto intermediate = PMLibraryContainer::make({{QStringLiteral("Name"), Value(name)},
+                                                      {kUniqueID, Value(parentID + QStringLiteral("::") + it.key())},
+                                                      {QStringLiteral("Smart"), Value(true)},
+                                                      {kSubdivision, Value(it.key())},
+                                                      {kSubdivisionIntermediate, Value(it.key())}});
+        if (branch)
+            intermediate->setValue(kSubdivisionBranch, Value(branch));
+        for (const PMLibraryContainerPtr& c : it.value())
+            intermediate->storedChildren()->append(Value(c));
+        intermediates.push_back(intermediate);
+    }
+    // At the top, in descending order of tag names.
+    std::reverse(intermediates.begin(), intermediates.end());
+    result.insert(result.begin(), intermediates.begin(), intermediates.end());
+    return result;
+}
+
+void PMSmartGroupSubdivider::subdivide(PMLibraryContainer& container, const ArrayPtr& givenMovies, const Dictionary& criteria, long long level,
+                                       long long othersBehavior, long long threshold, int depth)
+{
+    container.remove(kFlattened);
+    container.remove(kFlattenedNonOthers);
+    container.remove(kDidSubdivideBasedOnPlayback);
+    container.invalidateChildren();
+    std::vector<Value> movies;
+    if (givenMovies)
+        movies = givenMovies->values();
+    else
+        movies = std::move(container.storedChildren()->values());
+    container.storedChildren()->removeAll();
+    if (movies.empty())
+        return;
+
+    bool ok = true;
+    const Level l = parseLevel(criteria, level, container, &ok);
+    if (!ok)
+        return;
+    if (l.kind == Level::None) {
+        keepMoviesUndivided(container, movies, depth);
+        return;
+    }
+    if (l.kind == Level::LastPlayback || l.kind == Level::Counter)
+        container.setValue(kDidSubdivideBasedOnPlayback, true);
+
+    Division division(*this, container, criteria, l, othersBehavior, threshold, depth);
+    division.sortIntoBuckets(movies);
+    division.buckets = std::move(division.pass.buckets);
+    if (division.buckets.empty() && division.othersMovies.empty())
+        return;
+    division.dropBucketsOutsidePseudoIndex();
+    division.mergeBucketOfOthersKey();
+    division.mergeBucketsToLimit();
+    division.moveSmallBucketsToOthers();
+    std::vector<PMLibraryContainerPtr> children = division.subdivideBuckets();
+    PMLibraryContainerPtr othersContainer = division.makeOthersContainer();
+
+    std::vector<PMLibraryContainerPtr> result;
+    if (l.kind == Level::Boolean && !l.raiseNormal.isEmpty())
+        result = division.raiseNormalAlternates(children, othersContainer);
+    else if (l.late && !l.raiseLate.isEmpty())
+        result = division.raiseLateAlternates(children);
+    else
+        result = std::move(children);
     if (othersContainer)
         result.push_back(othersContainer);
 
