@@ -235,12 +235,15 @@ private:
     struct Level;
     struct Bucket;
     struct Pass;
+    struct Division;
     const PMSmartGroupSettings& m_settings;
 
     Level parseLevel(const platform::Dictionary& criteria, long long level, const PMLibraryContainer& container, bool* ok) const;
     // The index of the pass's bucket for the key (made when missing).
     int bucketFor(Pass& pass, const QString& keyComponent, const QString& raisedTagName, const QString& name, const double* date,
                   const QString& parentID, bool* isNew) const;
+    // A level that divides nothing: the container holds the movies themselves.
+    void keepMoviesUndivided(PMLibraryContainer& container, const std::vector<platform::Value>& movies, int depth) const;
 };
 
 // The same key rewritten for a copy of a group: keys that begin with the old ID begin with
