@@ -162,6 +162,160 @@ ImagePtr imageWithImage(const ImagePtr& source, bool flipHorizontally, int angle
                           convertAnimationFrames, nullptr, false);
 }
 
+namespace {
+
+// The picture on its way through the transform: its pixels, their size in points, the part
+// of them that is content (lower-left origin, in points) and the size the result stands for.
+struct TransformStage {
+    QImage current;
+    QSizeF currentPoints;
+    bool isSource = true;
+    QRectF content;
+    QSizeF natural;
+    bool render = false;
+
+    void replace(QImage&& image)
+    {
+        currentPoints = QSizeF(image.size());
+        current = std::move(image);
+        isSource = false;
+        content = QRectF(QPointF(0, 0), currentPoints);
+    }
+};
+
+// Turns the picture by the angle; false when the turned picture would be too large.
+bool rotateStage(TransformStage& stage, int angle, PMImageInterpolation interpolation)
+{
+    QSizeF& natural = stage.natural;
+    const int quarter = ((angle % 180) + 180) % 180;
+    const QSizeF unrotated = natural;
+    bool surround = false;
+    if (quarter == 90) {
+        natural.transpose();
+    } else if (quarter != 0) {
+        const double radians = angle * M_PI / 180.0;
+        const double c = std::fabs(std::cos(radians)), s = std::fabs(std::sin(radians));
+        natural = QSizeF(std::floor(unrotated.width() * c + unrotated.height() * s), std::floor(unrotated.width() * s + unrotated.height() * c));
+        surround = true;
+    }
+    const int cw = std::max(1, int(natural.width())), ch = std::max(1, int(natural.height()));
+    if (qint64(cw) * ch > kPMMaximumImagePixels) {
+        PMLog("cannot transform image: %ld x %ld pixels are too many", qint64(cw), qint64(ch));
+        return false;
+    }
+    const QRect from = pixelRectForContentRect(stage.content, stage.currentPoints, stage.current);
+    QImage canvas(cw, ch, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    {
+        QPainter painter(&canvas);
+        applyInterpolation(painter, interpolation);
+        drawAtAngle(painter, stage.current, angle, QRectF(from), unrotated, QSizeF(cw, ch), surround);
+    }
+    stage.replace(std::move(canvas));
+    return true;
+}
+
+// Keeps the visible area of the picture, widened up to its widest ratio ("w+") where the
+// turned picture has room; a widening narrows the aspect ratio to match.
+void cropStage(TransformStage& stage, const platform::DictionaryPtr& visibleArea, int angle, std::optional<double>& aspectRatio)
+{
+    QRectF& content = stage.content;
+    const auto number = [&](const char* key) { return visibleArea->value(QLatin1String(key)).toDouble(); };
+    const double W = content.width(), H = content.height();
+    double X = content.x() + W * number("x");
+    const double Y = content.y() + H * number("y");
+    double w = W * number("w");
+    const double h = H * number("h");
+    const double widest = number("w+");
+    if (h > 0.0 && w / h < widest) {
+        double left = 0.0, right = W;
+        if (angle % 90 != 0) {
+            const int r = ((angle % 90) + 90) % 90;
+            const double a = r <= 45 ? r : 90 - r;
+            const double s = H * std::sin(a * M_PI / 180.0);
+            left = std::min(s, X);
+            right = std::max(W - s, X + w);
+        }
+        const double widened = std::min(right - left, h * widest);
+        if (widened > w) {
+            if (aspectRatio)
+                *aspectRatio *= w / widened;
+            double x = X + (w - widened) / 2.0;
+            if (x < left)
+                x = left;
+            else if (x + widened > right)
+                x = right - widened;
+            X = x;
+            w = widened;
+        }
+    }
+    const QRectF visible = QRectF(X, Y, w, h).intersected(content);
+    if (visible != content) {
+        stage.natural = QSizeF(stage.natural.width() * (W > 0 ? visible.width() / W : 0.0), stage.natural.height() * (H > 0 ? visible.height() / H : 0.0));
+        stage.render = true;
+        content = visible;
+    }
+}
+
+// The frames of an animated source, each through the same transform, kept on the result
+// when they fit in memory.
+void convertAnimationFramesOf(const ImagePtr& source, const ImagePtr& result, const std::function<QImage(ImagePtr)>& transform)
+{
+    const QSize sourcePixels = source->pixelSize().toSize();
+    std::vector<PMAnimationFrameRecord> frames;
+    double total = 0.0;
+    qint64 bytes = 0;
+    bool tooLarge = false;
+    // Each frame goes through the transform as it comes: only the frames at the size
+    // shown are kept, and at most the cap of them.
+    const auto convert = [&](QImage&& image, double duration) {
+        total += duration;
+        QImage picture;
+        if (result != source) {
+            const ImagePtr frame = Image::make(frameOnBlack(image, sourcePixels), source->size());
+            image = QImage();
+            picture = transform(frame);
+        } else {
+            picture = std::move(image);
+        }
+        // Frames at the size shown stay small; a huge animation shown unscaled is
+        // kept as a still rather than held in memory frame by frame.
+        bytes += picture.sizeInBytes();
+        if (bytes > kPMMaximumAnimationFrameBytes) {
+            tooLarge = true;
+            return false;
+        }
+        frames.push_back({std::move(picture), duration});
+        return true;
+    };
+    if (!source->holdsFrames() && !source->filePath().isEmpty()) {
+        // Read from the file one frame at a time rather than decoding all of them first.
+        platform::AnimatedImageSource::readFrames(source->filePath(), 0, false, [&](QImage&& frame, double rawDelay) {
+            return convert(std::move(frame), platform::PMAnimatedImageFrameDelayFromRawDelay(rawDelay));
+        });
+    } else {
+        int count = 0;
+        const ImagePtr rep = source->animatedBitmapImageRepWithURL(QUrl(), &count, nullptr, nullptr);
+        if (rep && count > 1) {
+            const int currentFrame = rep->currentFrame();
+            for (int i = 0; i < count && !tooLarge; ++i) {
+                rep->setCurrentFrame(i);
+                convert(rep->currentFrameImage(), rep->currentFrameDuration());
+            }
+            rep->setCurrentFrame(currentFrame);
+        }
+    }
+    if (tooLarge) {
+        PMLog("not converting the frames of an animated image: more than %ld MB", qint64(kPMMaximumAnimationFrameBytes >> 20));
+    } else if (frames.size() > 1) {
+        result->associatedAnimationFrames = std::move(frames);
+        const double rounded = std::round(total);
+        result->associatedAnimationDuration = rounded >= 1.0 ? rounded : (total >= 0.1 ? 1.0 : 0.0);
+    }
+}
+
+} // namespace
+
 ImagePtr imageWithImage(const ImagePtr& source, bool flipHorizontally, int angle, const platform::DictionaryPtr& visibleArea,
                         std::optional<double> aspectRatio, QSizeF maximumSize, PMImageInterpolation interpolation, bool renderRegardless,
                         bool convertAnimationFrames, const std::shared_ptr<PMMovieRepresentationPrototype>& movie, bool updateAssetSize)
@@ -177,89 +331,31 @@ ImagePtr imageWithImage(const ImagePtr& source, bool flipHorizontally, int angle
     if (!source || !source->isValid() || source->size().width() < 1.0 || source->size().height() < 1.0) {
         result = blackPixel();
     } else {
-        QImage current = source->pixels();
-        QSizeF currentPoints = source->size();
-        bool isSource = true;
-        QRectF content(QPointF(0, 0), currentPoints); // lower-left origin, in current's points
-        natural = source->pixelSize();
-        bool render = renderRegardless;
+        TransformStage stage;
+        stage.current = source->pixels();
+        stage.currentPoints = source->size();
+        stage.content = QRectF(QPointF(0, 0), stage.currentPoints);
+        stage.natural = source->pixelSize();
+        stage.render = renderRegardless;
+        QImage& current = stage.current;
+        QSizeF& currentPoints = stage.currentPoints;
+        QRectF& content = stage.content;
+        bool& render = stage.render;
 
         if (flipHorizontally) {
             current = current.convertToFormat(QImage::Format_ARGB32_Premultiplied).mirrored(true, false);
-            currentPoints = natural;
-            isSource = false;
+            currentPoints = stage.natural;
+            stage.isSource = false;
             content = QRectF(QPointF(0, 0), currentPoints);
         }
 
-        if (angle != 0) {
-            const int quarter = ((angle % 180) + 180) % 180;
-            const QSizeF unrotated = natural;
-            bool surround = false;
-            if (quarter == 90) {
-                natural.transpose();
-            } else if (quarter != 0) {
-                const double radians = angle * M_PI / 180.0;
-                const double c = std::fabs(std::cos(radians)), s = std::fabs(std::sin(radians));
-                natural = QSizeF(std::floor(unrotated.width() * c + unrotated.height() * s), std::floor(unrotated.width() * s + unrotated.height() * c));
-                surround = true;
-            }
-            const int cw = std::max(1, int(natural.width())), ch = std::max(1, int(natural.height()));
-            if (qint64(cw) * ch > kPMMaximumImagePixels) {
-                PMLog("cannot transform image: %ld x %ld pixels are too many", qint64(cw), qint64(ch));
-                return blackPixel();
-            }
-            const QRect from = pixelRectForContentRect(content, currentPoints, current);
-            QImage canvas(cw, ch, QImage::Format_ARGB32_Premultiplied);
-            canvas.fill(Qt::transparent);
-            {
-                QPainter painter(&canvas);
-                applyInterpolation(painter, interpolation);
-                drawAtAngle(painter, current, angle, QRectF(from), unrotated, QSizeF(cw, ch), surround);
-            }
-            current = std::move(canvas);
-            currentPoints = QSizeF(cw, ch);
-            isSource = false;
-            content = QRectF(QPointF(0, 0), currentPoints);
-        }
+        if (angle != 0 && !rotateStage(stage, angle, interpolation))
+            return blackPixel();
 
-        if (visibleArea) {
-            const auto number = [&](const char* key) { return visibleArea->value(QLatin1String(key)).toDouble(); };
-            const double W = content.width(), H = content.height();
-            double X = content.x() + W * number("x");
-            const double Y = content.y() + H * number("y");
-            double w = W * number("w");
-            const double h = H * number("h");
-            const double widest = number("w+");
-            if (h > 0.0 && w / h < widest) {
-                double left = 0.0, right = W;
-                if (angle % 90 != 0) {
-                    const int r = ((angle % 90) + 90) % 90;
-                    const double a = r <= 45 ? r : 90 - r;
-                    const double s = H * std::sin(a * M_PI / 180.0);
-                    left = std::min(s, X);
-                    right = std::max(W - s, X + w);
-                }
-                const double widened = std::min(right - left, h * widest);
-                if (widened > w) {
-                    if (aspectRatio)
-                        *aspectRatio *= w / widened;
-                    double x = X + (w - widened) / 2.0;
-                    if (x < left)
-                        x = left;
-                    else if (x + widened > right)
-                        x = right - widened;
-                    X = x;
-                    w = widened;
-                }
-            }
-            const QRectF visible = QRectF(X, Y, w, h).intersected(content);
-            if (visible != content) {
-                natural = QSizeF(natural.width() * (W > 0 ? visible.width() / W : 0.0), natural.height() * (H > 0 ? visible.height() / H : 0.0));
-                render = true;
-                content = visible;
-            }
-        }
+        if (visibleArea)
+            cropStage(stage, visibleArea, angle, aspectRatio);
 
+        natural = stage.natural;
         if (aspectRatio) {
             natural.setHeight(natural.width() * *aspectRatio);
             if (!convertAnimationFrames)
@@ -321,7 +417,7 @@ ImagePtr imageWithImage(const ImagePtr& source, bool flipHorizontally, int angle
                     drawn = std::move(drawn).convertToFormat(QImage::Format_ARGB32_Premultiplied);
                 result = Image::make(std::move(drawn), QSizeF(pointsW, pointsH));
             }
-        } else if (isSource) {
+        } else if (stage.isSource) {
             result = source;
         } else {
             result = Image::make(std::move(current), QSizeF(pointsW, pointsH));
@@ -340,59 +436,11 @@ ImagePtr imageWithImage(const ImagePtr& source, bool flipHorizontally, int angle
     }
 
     if (convertAnimationFrames && source && source->isValid()) {
-        const QSize sourcePixels = source->pixelSize().toSize();
-        std::vector<PMAnimationFrameRecord> frames;
-        double total = 0.0;
-        qint64 bytes = 0;
-        bool tooLarge = false;
-        // Each frame goes through the transform as it comes: only the frames at the size
-        // shown are kept, and at most the cap of them.
-        const auto convert = [&](QImage&& image, double duration) {
-            total += duration;
-            QImage picture;
-            if (result != source) {
-                const ImagePtr frame = Image::make(frameOnBlack(image, sourcePixels), source->size());
-                image = QImage();
-                const ImagePtr transformed = imageWithImage(frame, flipHorizontally, angle, visibleArea, requestedAspectRatio, maximumSize,
-                                                            PMImageInterpolation::None, false, false, nullptr, false);
-                picture = transformed->pixels();
-            } else {
-                picture = std::move(image);
-            }
-            // Frames at the size shown stay small; a huge animation shown unscaled is
-            // kept as a still rather than held in memory frame by frame.
-            bytes += picture.sizeInBytes();
-            if (bytes > kPMMaximumAnimationFrameBytes) {
-                tooLarge = true;
-                return false;
-            }
-            frames.push_back({std::move(picture), duration});
-            return true;
-        };
-        if (!source->holdsFrames() && !source->filePath().isEmpty()) {
-            // Read from the file one frame at a time rather than decoding all of them first.
-            platform::AnimatedImageSource::readFrames(source->filePath(), 0, false, [&](QImage&& frame, double rawDelay) {
-                return convert(std::move(frame), platform::PMAnimatedImageFrameDelayFromRawDelay(rawDelay));
-            });
-        } else {
-            int count = 0;
-            const ImagePtr rep = source->animatedBitmapImageRepWithURL(QUrl(), &count, nullptr, nullptr);
-            if (rep && count > 1) {
-                const int currentFrame = rep->currentFrame();
-                for (int i = 0; i < count && !tooLarge; ++i) {
-                    rep->setCurrentFrame(i);
-                    convert(rep->currentFrameImage(), rep->currentFrameDuration());
-                }
-                rep->setCurrentFrame(currentFrame);
-            }
-        }
-        if (tooLarge) {
-            PMLog("not converting the frames of an animated image: more than %ld MB", qint64(kPMMaximumAnimationFrameBytes >> 20));
-        } else if (frames.size() > 1) {
-            result->associatedAnimationFrames = std::move(frames);
-            const double rounded = std::round(total);
-            result->associatedAnimationDuration = rounded >= 1.0 ? rounded : (total >= 0.1 ? 1.0 : 0.0);
-        }
+        convertAnimationFramesOf(source, result, [&](const ImagePtr& frame) {
+            return imageWithImage(frame, flipHorizontally, angle, visibleArea, requestedAspectRatio, maximumSize, PMImageInterpolation::None, false,
+                                  false, nullptr, false)
+                ->pixels();
+        });
     }
     return result;
 }

@@ -289,6 +289,233 @@ bool firstFrameAfterSeek(Decoder& d, int64_t target, int flags, QSize outputSize
 
 } // namespace
 
+namespace {
+
+// The search for the frame at a time: a seek to a key frame before it, then decoding up to
+// it. The frame found so far stays in `held`.
+struct FrameSearch {
+    FrameSearch(Decoder& decoder, AVStream* stream, int64_t target, bool exact, int64_t acceptFrom)
+        : d(decoder), stream(stream), tb(stream->time_base), target(target), exact(exact), acceptFrom(acceptFrom)
+    {
+        streamStart = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : av_rescale_q(d.originMicroseconds, kMicro, tb);
+        second = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 1}, tb));
+    }
+    ~FrameSearch() { av_frame_free(&held); }
+    FrameSearch(const FrameSearch&) = delete;
+    FrameSearch& operator=(const FrameSearch&) = delete;
+
+    static constexpr AVRational kMicro = {1, 1000000};
+
+    Decoder& d;
+    AVStream* stream;
+    AVRational tb;
+    int64_t target;
+    bool exact;
+    int64_t acceptFrom;
+
+    QHash<int64_t, int64_t> packetDurations; // pts -> duration, to know when a frame covers the time
+    int64_t bestPts = AV_NOPTS_VALUE;
+    const AVFrame* keep = nullptr;
+    AVFrame* held = av_frame_alloc();
+    bool eof = false;
+    bool done = false;
+    bool ranOut = false; // no frame after the time came before the stream's end
+    int framesDecoded = 0;
+    int64_t firstPts = AV_NOPTS_VALUE; // of the first frame decoded after the seek
+    // Some containers (transport streams) seek to any frame near the time rather than to
+    // the key frame before it: the decoder then shows nothing until the next key frame,
+    // which may lie past the time, or past the end. Such a seek is made again from further
+    // back (a second, then four times as far each time), then from the start by time, and
+    // at last from the file's first byte.
+    int64_t streamStart = 0;
+    int64_t second = 1;
+    int64_t backOff = 0;
+    int stage = 0; // 0: before the time, 1: the start by time, 2: the first byte, 3: nothing left
+
+    bool seekNext()
+    {
+        d.codec->skip_frame = AVDISCARD_DEFAULT;
+        avcodec_flush_buffers(d.codec);
+        packetDurations.clear();
+        av_frame_unref(held);
+        keep = nullptr;
+        bestPts = firstPts = AV_NOPTS_VALUE;
+        eof = done = ranOut = false;
+        framesDecoded = 0;
+        if (stage == 0) {
+            if (target - backOff > streamStart && av_seek_frame(d.format, d.streamIndex, target - backOff, AVSEEK_FLAG_BACKWARD) >= 0)
+                return true;
+            stage = 1;
+        }
+        if (stage == 1) {
+            if (av_seek_frame(d.format, d.streamIndex, streamStart, AVSEEK_FLAG_BACKWARD) >= 0
+                || avformat_seek_file(d.format, d.streamIndex, INT64_MIN, 0, 0, 0) >= 0)
+                return true;
+            stage = 2;
+        }
+        if (stage == 2) {
+            stage = 3;
+            return !(d.format->iformat->flags & AVFMT_NO_BYTE_SEEK) && av_seek_frame(d.format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+        }
+        return false;
+    }
+
+    // Takes the decoder's frame as the one found so far.
+    void hold(int64_t pts)
+    {
+        av_frame_unref(held);
+        av_frame_move_ref(held, d.frame);
+        keep = held;
+        bestPts = pts;
+    }
+
+    enum class Fed { Packet, Again, Failed };
+
+    // Reads the next packet of the stream into the decoder; Failed with *failure when the
+    // decoder refuses it.
+    Fed feed(QString* failure)
+    {
+        const int read = av_read_frame(d.format, d.packet);
+        if (read == AVERROR(EAGAIN))
+            return Fed::Again;
+        if (read < 0) {
+            eof = true;
+            avcodec_send_packet(d.codec, nullptr);
+            return Fed::Packet;
+        }
+        if (d.packet->stream_index == d.streamIndex) {
+            if (d.packet->pts != AV_NOPTS_VALUE && d.packet->duration > 0)
+                packetDurations.insert(d.packet->pts, d.packet->duration);
+            // A frame that ends before the wanted one begins need not be pictured
+            // unless later frames refer to it.
+            const bool notWanted = d.packet->pts != AV_NOPTS_VALUE && d.packet->duration > 0 && d.packet->pts + d.packet->duration <= acceptFrom;
+            d.codec->skip_frame = notWanted ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+            const int sent = avcodec_send_packet(d.codec, d.packet);
+            if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) {
+                av_packet_unref(d.packet);
+                *failure = QStringLiteral("cannot decode <%1>: %2").arg(d.path, errorText(sent));
+                return Fed::Failed;
+            }
+        }
+        av_packet_unref(d.packet);
+        return Fed::Packet;
+    }
+
+    // Takes the frames the decoder has ready, until it wants more input or the frame is found.
+    void receive()
+    {
+        for (;;) {
+            const int received = avcodec_receive_frame(d.codec, d.frame);
+            if (received == AVERROR(EAGAIN))
+                return;
+            if (received == AVERROR_EOF || received < 0) {
+                // The stream ended: the last frame before the time is the answer.
+                done = true;
+                ranOut = true;
+                return;
+            }
+            ++framesDecoded;
+            const int64_t pts = d.frame->best_effort_timestamp != AV_NOPTS_VALUE ? d.frame->best_effort_timestamp : d.frame->pts;
+            if (framesDecoded == 1)
+                firstPts = pts;
+            if (pts == AV_NOPTS_VALUE || (!exact && pts >= acceptFrom)) {
+                hold(pts);
+                done = true;
+                return;
+            }
+            if (pts > target) {
+                if (!keep) // the time lies before the first frame
+                    hold(pts);
+                done = true;
+                return;
+            }
+            hold(pts);
+            const int64_t length = packetDurations.value(pts, 0);
+            if (length > 0 && pts + length > target) {
+                done = true;
+                return;
+            }
+        }
+    }
+
+    // Decodes from where the demuxer stands until the frame is found or the stream is
+    // drained; false when interrupted or on a decoding failure (then *failure says which).
+    bool decode(QString* failure)
+    {
+        while (!done) {
+            if (d.interrupt.expired())
+                return false;
+            if (!eof) {
+                const Fed fed = feed(failure);
+                if (fed == Fed::Failed)
+                    return false;
+                if (fed == Fed::Again)
+                    continue;
+            }
+            receive();
+        }
+        return true;
+    }
+
+    // Late: nothing decoded, or an exact grab whose first frame lies past the time and
+    // past the stream's first frame.
+    bool late() const { return !keep || (exact && firstPts != AV_NOPTS_VALUE && firstPts > std::max(target, streamStart)); }
+
+    // Seeks again from further back for a round that came late; false when nothing is left
+    // to try (what the last round found then stands).
+    bool retry()
+    {
+        if (stage == 0)
+            backOff = backOff == 0 ? second : backOff * 4;
+        else
+            ++stage;
+        if (stage >= 3 || (stage == 2 && (d.format->iformat->flags & AVFMT_NO_BYTE_SEEK)))
+            return false;
+        return seekNext();
+    }
+
+    // An exact grab that ran out of frames before the time answers the last frame only
+    // when the time lies at or past the track's end; in a file cut short, the last frame
+    // there is not the one asked for.
+    bool endsBeforeTime() const
+    {
+        if (!exact || !ranOut || bestPts == AV_NOPTS_VALUE)
+            return false;
+        int64_t frameTicks = packetDurations.value(bestPts, 0);
+        const AVRational rate = stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+        if (frameTicks <= 0 && rate.num > 0 && rate.den > 0)
+            frameTicks = av_rescale_q(1, av_inv_q(rate), tb);
+        int64_t end = AV_NOPTS_VALUE;
+        if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+            end = (stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0) + stream->duration;
+        else if (d.format->duration != AV_NOPTS_VALUE && d.format->duration > 0)
+            end = av_rescale_q(d.originMicroseconds + d.format->duration, kMicro, tb);
+        return frameTicks > 0 && end != AV_NOPTS_VALUE && std::min(target, end - frameTicks) - bestPts >= frameTicks;
+    }
+};
+
+// With a tolerance, decoding stops at the first frame inside it. Only when the key frame
+// before the time lies outside it and the one after lies inside does a seek forward save
+// the decoding. The index gives decoding times, close enough to choose.
+bool grabAfterNextKeyFrame(Decoder& d, AVStream* stream, int64_t target, int64_t before, int64_t after, QSize outputSize, QImage* image, int64_t* pts)
+{
+    // Decoding times run ahead of presentation times by the reordering delay: the
+    // first entry against the stream's start tells by how much.
+    int64_t shift = 0;
+    const AVIndexEntry* first = avformat_index_get_entry(stream, 0);
+    if (first && stream->start_time != AV_NOPTS_VALUE && stream->start_time > first->timestamp)
+        shift = stream->start_time - first->timestamp;
+    const AVIndexEntry* previous = avformat_index_get_entry_from_timestamp(stream, target - shift, AVSEEK_FLAG_BACKWARD);
+    const AVIndexEntry* next = avformat_index_get_entry_from_timestamp(stream, target - shift, 0);
+    const bool previousNear = previous && target - (previous->timestamp + shift) <= before;
+    const bool nextNear = next && next->timestamp + shift >= target && next->timestamp + shift - target <= after;
+    *pts = AV_NOPTS_VALUE;
+    return !previousNear && nextNear && firstFrameAfterSeek(d, target, 0, outputSize, image, pts) && *pts != AV_NOPTS_VALUE && *pts >= target - before
+        && *pts <= target + after;
+}
+
+} // namespace
+
 QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, const MediaTime& sourceTime, const MediaTime& before, const MediaTime& after,
     QSize outputSize, const std::atomic<bool>* cancelled, MediaTime* actual, QString* error)
 {
@@ -321,7 +548,7 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
     }
     AVStream* stream = d.format->streams[d.streamIndex];
     const AVRational tb = stream->time_base;
-    const AVRational micro = {1, 1000000};
+    const AVRational micro = FrameSearch::kMicro;
     const int64_t targetMicro = sourceTime.convertScale(MediaTime::kDefaultTimescale).value + d.originMicroseconds;
     const int64_t target = av_rescale_q_rnd(targetMicro, micro, tb, AVRounding(AV_ROUND_DOWN | AV_ROUND_PASS_MINMAX));
     const auto toTicks = [&](const MediaTime& t) -> int64_t {
@@ -334,212 +561,41 @@ QImage ImageGenerator::State::grabFromFile(const AssetPtr& file, int trackID, co
     const int64_t before_ = toTicks(before);
     const int64_t after_ = toTicks(after);
     const bool exact = before_ == 0 && after_ == 0;
-    const auto answer = [&](const QImage& image, int64_t pts) {
-        if (actual)
-            *actual = MediaTime::make(av_rescale_q(pts, tb, micro) - d.originMicroseconds, MediaTime::kDefaultTimescale);
-        return image;
-    };
 
-    // With a tolerance, decoding stops at the first frame inside it (below). Only when the
-    // key frame before the time lies outside it and the one after lies inside does a seek
-    // forward save the decoding. The index gives decoding times, close enough to choose.
     if (!exact && after_ > 0) {
-        // Decoding times run ahead of presentation times by the reordering delay: the
-        // first entry against the stream's start tells by how much.
-        int64_t shift = 0;
-        const AVIndexEntry* first = avformat_index_get_entry(stream, 0);
-        if (first && stream->start_time != AV_NOPTS_VALUE && stream->start_time > first->timestamp)
-            shift = stream->start_time - first->timestamp;
-        const AVIndexEntry* previous = avformat_index_get_entry_from_timestamp(stream, target - shift, AVSEEK_FLAG_BACKWARD);
-        const AVIndexEntry* next = avformat_index_get_entry_from_timestamp(stream, target - shift, 0);
-        const bool previousNear = previous && target - (previous->timestamp + shift) <= before_;
-        const bool nextNear = next && next->timestamp + shift >= target && next->timestamp + shift - target <= after_;
-        int64_t pts = AV_NOPTS_VALUE;
         QImage image;
-        if (!previousNear && nextNear && firstFrameAfterSeek(d, target, 0, outputSize, &image, &pts) && pts != AV_NOPTS_VALUE && pts >= target - before_
-            && pts <= target + after_)
-            return answer(image, pts);
+        int64_t pts = AV_NOPTS_VALUE;
+        if (grabAfterNextKeyFrame(d, stream, target, before_, after_, outputSize, &image, &pts)) {
+            if (actual)
+                *actual = MediaTime::make(av_rescale_q(pts, tb, micro) - d.originMicroseconds, MediaTime::kDefaultTimescale);
+            return image;
+        }
         if (d.interrupt.expired())
             return failed(QString());
     }
     // With a tolerance, the first frame within it will do.
     const int64_t acceptFrom = exact ? target : (before_ >= target ? INT64_MIN / 4 : target - before_);
-    QHash<int64_t, int64_t> packetDurations; // pts -> duration, to know when a frame covers the time
-    QImage best;
-    int64_t bestPts = AV_NOPTS_VALUE;
-    const AVFrame* keep = nullptr;
-    AVFrame* held = av_frame_alloc();
-    const auto finish = [&](int64_t pts) {
-        best = convertFrame(d, held, outputSize);
-        if (best.isNull()) {
-            *error = QStringLiteral("cannot convert the frame of <%1>").arg(d.path);
-            return;
-        }
-        bestPts = pts;
-    };
-    bool eof = false;
-    bool done = false;
-    bool ranOut = false; // no frame after the time came before the stream's end
-    int framesDecoded = 0;
-    int64_t firstPts = AV_NOPTS_VALUE; // of the first frame decoded after the seek
-    // Some containers (transport streams) seek to any frame near the time rather than to
-    // the key frame before it: the decoder then shows nothing until the next key frame,
-    // which may lie past the time, or past the end. Such a seek is made again from further
-    // back (a second, then four times as far each time), then from the start by time, and
-    // at last from the file's first byte.
-    const int64_t streamStart = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : av_rescale_q(d.originMicroseconds, micro, tb);
-    const int64_t second = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 1}, tb));
-    int64_t backOff = 0;
-    int stage = 0; // 0: before the time, 1: the start by time, 2: the first byte, 3: nothing left
-    const auto seekNext = [&] {
-        d.codec->skip_frame = AVDISCARD_DEFAULT;
-        avcodec_flush_buffers(d.codec);
-        packetDurations.clear();
-        av_frame_unref(held);
-        keep = nullptr;
-        bestPts = firstPts = AV_NOPTS_VALUE;
-        eof = done = ranOut = false;
-        framesDecoded = 0;
-        if (stage == 0) {
-            if (target - backOff > streamStart && av_seek_frame(d.format, d.streamIndex, target - backOff, AVSEEK_FLAG_BACKWARD) >= 0)
-                return true;
-            stage = 1;
-        }
-        if (stage == 1) {
-            if (av_seek_frame(d.format, d.streamIndex, streamStart, AVSEEK_FLAG_BACKWARD) >= 0
-                || avformat_seek_file(d.format, d.streamIndex, INT64_MIN, 0, 0, 0) >= 0)
-                return true;
-            stage = 2;
-        }
-        if (stage == 2) {
-            stage = 3;
-            return !(d.format->iformat->flags & AVFMT_NO_BYTE_SEEK) && av_seek_frame(d.format, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
-        }
-        return false;
-    };
-    if (!seekNext()) {
-        av_frame_free(&held);
+    FrameSearch search(d, stream, target, exact, acceptFrom);
+    if (!search.seekNext())
         return failed(QStringLiteral("cannot seek in <%1>").arg(d.path));
-    }
     for (;;) {
-    while (!done) {
-        if (d.interrupt.expired()) {
-            av_frame_free(&held);
-            return failed(QString());
-        }
-        if (!eof) {
-            const int read = av_read_frame(d.format, d.packet);
-            if (read == AVERROR(EAGAIN))
-                continue;
-            if (read < 0) {
-                eof = true;
-                avcodec_send_packet(d.codec, nullptr);
-            } else {
-                if (d.packet->stream_index == d.streamIndex) {
-                    if (d.packet->pts != AV_NOPTS_VALUE && d.packet->duration > 0)
-                        packetDurations.insert(d.packet->pts, d.packet->duration);
-                    // A frame that ends before the wanted one begins need not be pictured
-                    // unless later frames refer to it.
-                    const bool notWanted = d.packet->pts != AV_NOPTS_VALUE && d.packet->duration > 0 && d.packet->pts + d.packet->duration <= acceptFrom;
-                    d.codec->skip_frame = notWanted ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
-                    const int sent = avcodec_send_packet(d.codec, d.packet);
-                    if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) {
-                        av_packet_unref(d.packet);
-                        av_frame_free(&held);
-                        return failed(QStringLiteral("cannot decode <%1>: %2").arg(d.path, errorText(sent)));
-                    }
-                }
-                av_packet_unref(d.packet);
-            }
-        }
-        for (;;) {
-            const int received = avcodec_receive_frame(d.codec, d.frame);
-            if (received == AVERROR(EAGAIN))
-                break;
-            if (received == AVERROR_EOF || received < 0) {
-                // The stream ended: the last frame before the time is the answer.
-                done = true;
-                ranOut = true;
-                break;
-            }
-            ++framesDecoded;
-            const int64_t pts = d.frame->best_effort_timestamp != AV_NOPTS_VALUE ? d.frame->best_effort_timestamp : d.frame->pts;
-            if (framesDecoded == 1)
-                firstPts = pts;
-            if (pts == AV_NOPTS_VALUE || (!exact && pts >= acceptFrom)) {
-                av_frame_unref(held);
-                av_frame_move_ref(held, d.frame);
-                keep = held;
-                bestPts = pts;
-                done = true;
-                break;
-            }
-            if (pts > target) {
-                if (!keep) { // the time lies before the first frame
-                    av_frame_unref(held);
-                    av_frame_move_ref(held, d.frame);
-                    keep = held;
-                    bestPts = pts;
-                }
-                done = true;
-                break;
-            }
-            av_frame_unref(held);
-            av_frame_move_ref(held, d.frame);
-            keep = held;
-            bestPts = pts;
-            const int64_t length = packetDurations.value(pts, 0);
-            if (length > 0 && pts + length > target) {
-                done = true;
-                break;
-            }
-        }
-        if (eof && !done) {
-            // Drain: keep receiving until the decoder reports its end.
-            continue;
-        }
+        QString failure;
+        if (!search.decode(&failure))
+            return failed(failure);
+        if (!search.late() || d.interrupt.expired() || !search.retry())
+            break;
     }
-    // Late: nothing decoded, or an exact grab whose first frame lies past the time and
-    // past the stream's first frame.
-    const bool late = !keep || (exact && firstPts != AV_NOPTS_VALUE && firstPts > std::max(target, streamStart));
-    if (!late || d.interrupt.expired())
-        break;
-    if (stage == 0)
-        backOff = backOff == 0 ? second : backOff * 4;
-    else
-        ++stage;
-    // (What this round found stands when nothing is left to try.)
-    if (stage >= 3 || (stage == 2 && (d.format->iformat->flags & AVFMT_NO_BYTE_SEEK)) || !seekNext())
-        break;
-    }
-    if (!keep) {
-        av_frame_free(&held);
+    if (!search.keep)
         return failed(QStringLiteral("no frame at %1 s in <%2>").arg(sourceTime.seconds()).arg(d.path));
-    }
-    // An exact grab that ran out of frames before the time answers the last frame only
-    // when the time lies at or past the track's end; in a file cut short, the last frame
-    // there is not the one asked for.
-    if (exact && ranOut && bestPts != AV_NOPTS_VALUE) {
-        int64_t frameTicks = packetDurations.value(bestPts, 0);
-        const AVRational rate = stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
-        if (frameTicks <= 0 && rate.num > 0 && rate.den > 0)
-            frameTicks = av_rescale_q(1, av_inv_q(rate), tb);
-        int64_t end = AV_NOPTS_VALUE;
-        if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-            end = (stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0) + stream->duration;
-        else if (d.format->duration != AV_NOPTS_VALUE && d.format->duration > 0)
-            end = av_rescale_q(d.originMicroseconds + d.format->duration, micro, tb);
-        if (frameTicks > 0 && end != AV_NOPTS_VALUE && std::min(target, end - frameTicks) - bestPts >= frameTicks) {
-            av_frame_free(&held);
-            return failed(QStringLiteral("no frame at %1 s in <%2>: the file ends before it").arg(sourceTime.seconds()).arg(d.path));
-        }
-    }
-    finish(bestPts);
-    av_frame_free(&held);
-    if (best.isNull())
+    if (search.endsBeforeTime())
+        return failed(QStringLiteral("no frame at %1 s in <%2>: the file ends before it").arg(sourceTime.seconds()).arg(d.path));
+    const QImage best = convertFrame(d, search.held, outputSize);
+    if (best.isNull()) {
+        *error = QStringLiteral("cannot convert the frame of <%1>").arg(d.path);
         return QImage();
+    }
     if (actual) {
-        const int64_t micros = bestPts == AV_NOPTS_VALUE ? targetMicro : av_rescale_q(bestPts, tb, micro);
+        const int64_t micros = search.bestPts == AV_NOPTS_VALUE ? targetMicro : av_rescale_q(search.bestPts, tb, micro);
         *actual = MediaTime::make(micros - d.originMicroseconds, MediaTime::kDefaultTimescale);
     }
     return best;

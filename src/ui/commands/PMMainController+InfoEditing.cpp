@@ -237,6 +237,72 @@ void PMMainController::infoSelectChapter(int chapter)
 
 // ---- Preparing
 
+namespace {
+
+// What the names of the movies begin with alike, the batch rename's suggested prefix.
+QString commonNamePrefix(const Array& movies)
+{
+    QStringList names;
+    for (const Value& v : movies)
+        if (PMMovieRepresentationPrototype* m = PMMovie(v))
+            names << m->displayName();
+    QString prefix = names.isEmpty() ? QString() : names.first();
+    for (const QString& name : std::as_const(names)) {
+        qsizetype i = 0;
+        while (i < prefix.size() && i < name.size() && prefix.at(i) == name.at(i))
+            ++i;
+        // Never half a character: names that differ only in the second half of a
+        // surrogate pair (two emoji) share nothing of it.
+        if (i > 0 && prefix.at(i - 1).isHighSurrogate())
+            --i;
+        prefix.truncate(i);
+    }
+    return prefix.trimmed();
+}
+
+// Where the movie's file is: a link that shows it, or why there is none.
+void showInfoLocation(QLabel* field, PMMovieRepresentationPrototype& movie)
+{
+    const QString path = movie.path();
+    if (path.isEmpty()) {
+        field->clear();
+        field->setToolTip(QString());
+    } else if (movie.isMissing()) {
+        field->setText((movie.isMissingVolume() ? missingVolumeDescription(path) : localized("Missing")).toHtmlEscaped());
+        field->setToolTip(movie.locationKey());
+    } else {
+        field->setText(QStringLiteral("<a href=\"%1\">%2</a>")
+                           .arg(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toHtmlEscaped(),
+                                localized("Show in File Manager").toHtmlEscaped()));
+        field->setToolTip(movie.readableLocation());
+    }
+}
+
+// The applications that open the file, sorted by title, after the first entry; the one
+// they all open with chosen.
+void fillApplicationSelector(QComboBox* selector, const platform::DictionaryPtr& applications, const QString& commonDefault)
+{
+    while (selector->count() > 1)
+        selector->removeItem(selector->count() - 1);
+    if (applications && !applications->isEmpty()) {
+        QStringList titles = applications->keys();
+        std::sort(titles.begin(), titles.end(), [](const QString& a, const QString& b) { return a.localeAwareCompare(b) < 0; });
+        selector->insertSeparator(selector->count());
+        for (const QString& title : std::as_const(titles)) {
+            const QString applicationPath = applications->value(title).string();
+            platform::DesktopApplication entry;
+            QIcon icon;
+            if (platform::readDesktopEntry(applicationPath, QFileInfo(applicationPath).fileName(), &entry))
+                icon = entry.icon.startsWith(u'/') ? QIcon(entry.icon) : QIcon::fromTheme(entry.icon);
+            selector->addItem(icon, title, applicationPath);
+        }
+    }
+    const int selected = commonDefault.isEmpty() ? -1 : selector->findData(commonDefault);
+    selector->setCurrentIndex(selected > 0 ? selected : 0);
+}
+
+} // namespace
+
 void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& forMovieRepresentations, const ArrayPtr& pool, bool renameRegardless)
 {
     if (!_infoPanel)
@@ -262,22 +328,7 @@ void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& f
         if (storedPrefix.isString() && !storedPrefix.string().isEmpty()) {
             panel.infoBatchRenameNPrefixField->setText(storedPrefix.string());
         } else {
-            QStringList names;
-            for (const Value& v : *_infoMovieRepresentations)
-                if (PMMovieRepresentationPrototype* m = PMMovie(v))
-                    names << m->displayName();
-            QString prefix = names.isEmpty() ? QString() : names.first();
-            for (const QString& name : std::as_const(names)) {
-                qsizetype i = 0;
-                while (i < prefix.size() && i < name.size() && prefix.at(i) == name.at(i))
-                    ++i;
-                // Never half a character: names that differ only in the second half of a
-                // surrogate pair (two emoji) share nothing of it.
-                if (i > 0 && prefix.at(i - 1).isHighSurrogate())
-                    --i;
-                prefix.truncate(i);
-            }
-            prefix = prefix.trimmed();
+            const QString prefix = commonNamePrefix(*_infoMovieRepresentations);
             if (count >= 2 && !prefix.isEmpty())
                 panel.infoBatchRenameNPrefixField->setText(prefix + u' ');
             else if (storedPrefix.isString())
@@ -313,18 +364,7 @@ void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& f
         panel.shownName = panel.infoNameField->text();
         panel.infoNameField->setReadOnly(automatic);
         const QString path = movie->path();
-        if (path.isEmpty()) {
-            panel.infoLocationField->clear();
-            panel.infoLocationField->setToolTip(QString());
-        } else if (movie->isMissing()) {
-            panel.infoLocationField->setText((movie->isMissingVolume() ? missingVolumeDescription(path) : localized("Missing")).toHtmlEscaped());
-            panel.infoLocationField->setToolTip(movie->locationKey());
-        } else {
-            panel.infoLocationField->setText(QStringLiteral("<a href=\"%1\">%2</a>")
-                                                 .arg(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toHtmlEscaped(),
-                                                      localized("Show in File Manager").toHtmlEscaped()));
-            panel.infoLocationField->setToolTip(movie->readableLocation());
-        }
+        showInfoLocation(panel.infoLocationField, *movie);
         panel.infoSizeField->setText(movie->fileMetaDataDescriptionForToolTip(false));
         panel.infoMultipleItemsSizeField->clear();
         panel.infoMultipleItemsSizeField->hide();
@@ -357,26 +397,9 @@ void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& f
             });
 
         // The applications that open the file, sorted by title.
-        QComboBox* selector = panel.infoApplicationSelector;
-        while (selector->count() > 1)
-            selector->removeItem(selector->count() - 1);
         QString commonDefault;
         const platform::DictionaryPtr applications = applicationsForMovieRepresentations(_infoMovieRepresentations, false, &commonDefault);
-        if (applications && !applications->isEmpty()) {
-            QStringList titles = applications->keys();
-            std::sort(titles.begin(), titles.end(), [](const QString& a, const QString& b) { return a.localeAwareCompare(b) < 0; });
-            selector->insertSeparator(selector->count());
-            for (const QString& title : std::as_const(titles)) {
-                const QString applicationPath = applications->value(title).string();
-                platform::DesktopApplication entry;
-                QIcon icon;
-                if (platform::readDesktopEntry(applicationPath, QFileInfo(applicationPath).fileName(), &entry))
-                    icon = entry.icon.startsWith(u'/') ? QIcon(entry.icon) : QIcon::fromTheme(entry.icon);
-                selector->addItem(icon, title, applicationPath);
-            }
-        }
-        const int selected = commonDefault.isEmpty() ? -1 : selector->findData(commonDefault);
-        selector->setCurrentIndex(selected > 0 ? selected : 0);
+        fillApplicationSelector(panel.infoApplicationSelector, applications, commonDefault);
         panel.applicationSelectorChangeMark = 0;
 
         panel.setWindowTitle(movie->displayName());

@@ -86,8 +86,17 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     setObjectName(QStringLiteral("Smart"));
     setWindowModality(Qt::WindowModal);
     auto* layout = new QVBoxLayout(this);
+    buildMatchMode(layout);
+    buildCriteria(layout);
+    buildTagCriteria(layout);
+    buildSubdivider(layout);
+    buildOptionsAndButtons(layout);
+    connectControls();
+    nameOutlets();
+}
 
-    // Match mode
+void PMSmartPlaylistPanel::buildMatchMode(QVBoxLayout* layout)
+{
     matchModeRow = new QWidget(this);
     auto* matchLayout = new QHBoxLayout(matchModeRow);
     matchLayout->setContentsMargins(0, 0, 0, 0);
@@ -97,7 +106,10 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     matchLayout->addWidget(new QLabel(tr("of the following criteria:"), matchModeRow));
     matchLayout->addStretch();
     layout->addWidget(matchModeRow);
+}
 
+void PMSmartPlaylistPanel::buildCriteria(QVBoxLayout* layout)
+{
     auto* criteriaBox = new QGroupBox(tr("Criteria"), this);
     auto* grid = new QGridLayout(criteriaBox);
     int row = 0;
@@ -144,8 +156,10 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     grid->addWidget(smartPlaylistPlaybackDateUnit, row++, 3);
     grid->setColumnStretch(2, 1);
     layout->addWidget(criteriaBox);
+}
 
-    // Tag criteria
+void PMSmartPlaylistPanel::buildTagCriteria(QVBoxLayout* layout)
+{
     auto* tagsBox = new QGroupBox(tr("Properties"), this);
     auto* tagsLayout = new QVBoxLayout(tagsBox);
     smartPlaylistTagList = new PMAutoCompleteTableView(tagsBox);
@@ -180,8 +194,10 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     tagButtons->addWidget(smartPlaylistTagExplanationField, 1);
     tagsLayout->addLayout(tagButtons);
     layout->addWidget(tagsBox);
+}
 
-    // Subdivider
+void PMSmartPlaylistPanel::buildSubdivider(QVBoxLayout* layout)
+{
     auto* dividerBox = new QGroupBox(tr("Subgroups"), this);
     auto* dividerLayout = new QGridLayout(dividerBox);
     smartPlaylistDividerModeSelector = popUp(dividerBox, {{"None", 0},
@@ -218,8 +234,10 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     flattenLayout->addStretch();
     dividerLayout->addWidget(flattenRow, 3, 0, 1, 4);
     layout->addWidget(dividerBox);
+}
 
-    // Options
+void PMSmartPlaylistPanel::buildOptionsAndButtons(QVBoxLayout* layout)
+{
     auto* optionsLayout = new QHBoxLayout;
     smartPlaylistContinueSwitch = new QCheckBox(tr("Continue"), this);
     smartPlaylistContinueSwitch->setTristate(true);
@@ -233,6 +251,10 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
     okButton = buttons->addButton(QDialogButtonBox::Ok);
     cancelButton = buttons->addButton(QDialogButtonBox::Cancel);
     layout->addWidget(buttons);
+}
+
+void PMSmartPlaylistPanel::connectControls()
+{
     connect(okButton, &QPushButton::clicked, this, [this] { m_controller.smartPlaylistOK(okButton); });
     connect(cancelButton, &QPushButton::clicked, this, [this] { m_controller.smartPlaylistCancel(cancelButton); });
     connect(smartPlaylistTagAddButton, &QPushButton::clicked, this, [this] { m_controller.smartPlaylistTagAdd(smartPlaylistTagAddButton); });
@@ -271,7 +293,11 @@ PMSmartPlaylistPanel::PMSmartPlaylistPanel(PMMainController& controller, QWidget
         policy.setRetainSizeWhenHidden(true);
         w->setSizePolicy(policy);
     }
+}
 
+// The controls carry the names the controller and the tests find them by.
+void PMSmartPlaylistPanel::nameOutlets()
+{
     const std::pair<QObject*, const char*> outlets[] = {
         {smartPlaylistMatchModeSelector, "smartPlaylistMatchModeSelector"},
         {smartPlaylistNameSwitch, "smartPlaylistNameSwitch"},

@@ -17,6 +17,7 @@ class QSpinBox;
 class QWidget;
 class PMAutoCompleteTableView;
 class PMMainController;
+class QVBoxLayout;
 class PMMetaReferenceAwareTokenField;
 class PMRatingView;
 
@@ -81,5 +82,14 @@ protected:
     void accept() override;
 
 private:
+    // The panel's parts, top to bottom, and what ties their controls together.
+    void buildMatchMode(QVBoxLayout* layout);
+    void buildCriteria(QVBoxLayout* layout);
+    void buildTagCriteria(QVBoxLayout* layout);
+    void buildSubdivider(QVBoxLayout* layout);
+    void buildOptionsAndButtons(QVBoxLayout* layout);
+    void connectControls();
+    void nameOutlets();
+
     PMMainController& m_controller;
 };

@@ -584,6 +584,249 @@ std::optional<PMRange> PMJSONErrorRange(const QString& text, const QString& erro
     return PMRange{start, end - start};
 }
 
+namespace {
+
+// What the colouring of one format leaves for folding: the opening and closing parts of
+// its pairs, and how they pair.
+struct Wrappers {
+    std::vector<PMSubstringWrapper> parts;
+    bool present = false;
+    bool tagNames = false;
+    bool foldSingleLine = true;
+    std::vector<PMSubstring> exclusionsForPairs;
+};
+
+void addSpan(PMJSONSyntaxResult& result, PMRange r, Role role)
+{
+    result.spans.push_back({r.location, r.length, role});
+}
+
+void markupSyntax(const PMJSONSyntaxInput& input, PMJSONSyntaxResult& result, Wrappers& wrappers)
+{
+    const QString& text = input.text;
+    const bool colored = input.colored;
+    std::vector<PMSubstring> collected;
+    colorWithPattern(text, {0, text.size()}, QStringLiteral("<\\s*(?:/|!|\\?)?\\s*([^-]+?)(?:\\s|>|/)"), Role::Tag, std::nullopt, nullptr,
+                     nullptr, colored, &result.spans);
+    colorWithPattern(text, {0, text.size()}, QStringLiteral(">([^<]+)<"), Role::Key, std::nullopt, &collected, &collected, colored,
+                     &result.spans);
+    colorWithPattern(text, {0, text.size()}, QStringLiteral("(?<!\\\\)(?:\\\\\\\\)*(\".*?(?<!\\\\)(?:\\\\\\\\)*\")"), Role::Value,
+                     std::nullopt, &collected, &collected, colored, &result.spans);
+    if (input.showsGutter) {
+        wrappers.present = true;
+        wrappers.tagNames = true;
+        wrappers.foldSingleLine = false;
+        wrappers.parts = partsWithPattern(text, {0, text.size()}, QStringLiteral("(<\\s*[^/].*?>)|(<\\s*/[^!/]+?>)"), wrappers.exclusionsForPairs, true);
+    }
+}
+
+void xmlSyntax(const PMJSONSyntaxInput& input, const Scanner& scan, PMJSONSyntaxResult& result, Wrappers& wrappers)
+{
+    const QString& text = input.text;
+    auto span = [&](PMRange r, Role role) { addSpan(result, r, role); };
+    if (input.colored) {
+        scan.xmlTagNames([&](PMRange r) { span(r, Role::Tag); });
+        Exclusions collection;
+        scan.xmlKeys([&](PMRange r) {
+            collection.add(r);
+            span(r, Role::Key);
+        });
+        std::vector<PMRange> found;
+        scan.xmlValues([&](PMRange r) {
+            if (!collection.contains(r.location))
+                found.push_back(r);
+        });
+        for (const PMRange& r : found) {
+            collection.add(r);
+            span(r, Role::Value);
+        }
+        found.clear();
+        scan.quotedStrings(0, text.size(), false, [&](PMRange r, bool) {
+            if (!collection.contains(r.location))
+                found.push_back(r);
+        });
+        for (const PMRange& r : found) {
+            collection.add(r);
+            span(r, Role::Value);
+        }
+        scan.xmlBooleans(QLatin1StringView("true"), [&](PMRange r) {
+            if (!collection.contains(r.location))
+                span(r, Role::True);
+        });
+        scan.xmlBooleans(QLatin1StringView("false"), [&](PMRange r) {
+            if (!collection.contains(r.location))
+                span(r, Role::False);
+        });
+    }
+    if (input.showsGutter) {
+        wrappers.present = true;
+        scan.xmlWrappers(&wrappers.parts);
+    }
+}
+
+void jsonSyntax(const PMJSONSyntaxInput& input, const Scanner& scan, PMJSONSyntaxResult& result, Wrappers& wrappers)
+{
+    const QString& text = input.text;
+    const bool colored = input.colored;
+    auto span = [&](PMRange r, Role role) { addSpan(result, r, role); };
+    result.reportsQuotedSubstrings = true;
+    scan.quotedStrings(0, text.size(), true, [&](PMRange r, bool key) {
+        result.quotedSubstrings.emplace_back(text, r, key);
+        if (colored)
+            span(r, key ? Role::Key : Role::Value);
+    });
+    Exclusions quoted;
+    quoted.addAll(result.quotedSubstrings);
+    if (colored) {
+        scan.numbers([&](PMRange r) {
+            if (!quoted.contains(r.location))
+                span(r, Role::Tag);
+        });
+        scan.words(QLatin1StringView("true"), [&](PMRange r) {
+            if (!quoted.contains(r.location))
+                span(r, Role::True);
+        });
+        scan.words(QLatin1StringView("false"), [&](PMRange r) {
+            if (!quoted.contains(r.location))
+                span(r, Role::False);
+        });
+    }
+    if (input.showsGutter) {
+        wrappers.present = true;
+        const QChar* data = text.constData();
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t c = data[i].unicode();
+            unsigned type;
+            bool opening;
+            switch (c) {
+            case u'{': type = 0; opening = true; break;
+            case u'}': type = 0; opening = false; break;
+            case u'[': type = 1; opening = true; break;
+            case u']': type = 1; opening = false; break;
+            default: continue;
+            }
+            if (!quoted.contains(i))
+                wrappers.parts.push_back(PMSubstringWrapper{PMRange{i, 1}, type, opening, QString()});
+        }
+    }
+}
+
+// Lines and their levels; plain text may fold by indentation. Answers whether the lines
+// without indentation stand out.
+bool lineSyntax(const PMJSONSyntaxInput& input, PMJSONSyntaxResult& result, std::vector<PMWrappedSubstringPtr>& regions)
+{
+    const QString& text = input.text;
+    auto span = [&](PMRange r, Role role) { addSpan(result, r, role); };
+    const bool recordPrefix = input.recordPrefix;
+    const bool indentationFolding = input.showsGutter && result.isPlainText;
+    bool emphasize = result.isPlainText && input.colored && input.indentationPriority > 2;
+    result.scannedLines = true;
+    bool prefixRecorded = !recordPrefix;
+    bool allowNonIndented = true;
+    qsizetype indentedLines = 0;
+    unsigned depth = 0;
+    std::vector<qsizetype> regionStarts(1, 0);
+    PMRange lastClosed;
+    auto closeRegions = [&](unsigned downTo, qsizetype end) {
+        while (depth > downTo) {
+            const qsizetype start = regionStarts[depth];
+            const PMRange wrapping{start, end - start};
+            const PMRange inside{start + depth, end - (start + depth)};
+            if (inside.length > 0 && !(wrapping == lastClosed)) {
+                auto region = std::make_shared<PMWrappedSubstring>(text, inside);
+                region->wrappingRange = wrapping;
+                regions.push_back(region);
+            }
+            lastClosed = wrapping;
+            --depth;
+        }
+    };
+    qsizetype previousEnd = 0;
+    const QChar* data = text.constData();
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i <= n; ++i) {
+        if (i < n && data[i] != QLatin1Char('\n') && data[i] != QLatin1Char('\r'))
+            continue;
+        PMLineSubstring line(text, PMRange{previousEnd, i - previousEnd});
+        const qsizetype first = previousEnd == 0 ? 0 : previousEnd + 1; // after the preceding break
+        unsigned level = 0;
+        if (line.range.length >= 2) {
+            if (!prefixRecorded) {
+                result.prefix = text.left(i);
+                prefixRecorded = true;
+            }
+            qsizetype t = first;
+            while (t < i && data[t] == QLatin1Char('\t'))
+                ++t;
+            if (t > first) {
+                level = unsigned(t - first);
+                ++indentedLines;
+                allowNonIndented = true;
+            } else {
+                if (!allowNonIndented)
+                    emphasize = false;
+                allowNonIndented = false;
+            }
+        } else {
+            allowNonIndented = true;
+        }
+        line.indentationLevel = level;
+        if (indentationFolding) {
+            closeRegions(level, previousEnd);
+            if (level > depth) {
+                regionStarts.resize(level + 1, 0);
+                for (unsigned l = depth + 1; l <= level; ++l)
+                    regionStarts[l] = first;
+                depth = level;
+            }
+        }
+        result.lineSubstrings.push_back(line);
+        previousEnd = i;
+        if (i == n)
+            break;
+    }
+    if (indentationFolding)
+        closeRegions(0, n);
+    const qsizetype lines = qsizetype(result.lineSubstrings.size());
+    if (emphasize && indentedLines > lines / 2) {
+        for (const PMLineSubstring& line : result.lineSubstrings) {
+            if (line.indentationLevel == 0) {
+                span(line.range, Role::Value);
+                result.emphasizedLines.push_back(line.range);
+            }
+        }
+    } else {
+        emphasize = false;
+    }
+    return emphasize;
+}
+
+// Style sheets inside markup: their strings and braces.
+void styleSheetSyntax(const PMJSONSyntaxInput& input, PMJSONSyntaxResult& result)
+{
+    const QString& text = input.text;
+    const bool colored = input.colored;
+    std::vector<PMWrappedSubstringPtr> styles;
+    for (const PMWrappedSubstringPtr& pair : result.allWrappedSubstrings) {
+        if (pair->tagName == QLatin1String("style"))
+            styles.push_back(pair);
+    }
+    for (const PMWrappedSubstringPtr& style : styles) {
+        std::vector<PMSubstring> strings;
+        colorWithPattern(text, style->range, QStringLiteral("(?<!\\\\)(?:\\\\\\\\)*(\".*?(?<!\\\\)(?:\\\\\\\\)*\")"), Role::Value,
+                         std::nullopt, &strings, nullptr, colored, &result.spans);
+        const std::vector<PMSubstringWrapper> braces = partsWithPattern(text, style->range, QStringLiteral("(\\{)|(\\})"), strings, false);
+        const std::vector<PMWrappedSubstringPtr> blocks = collectWrappedSubstrings(text, braces, nullptr, false, false, -1);
+        for (const PMWrappedSubstringPtr& block : blocks) {
+            result.allWrappedSubstrings.push_back(block);
+            colorWithPattern(text, block->range, QStringLiteral("[\\w\\-]+\\s*:"), Role::OtherCode, std::nullopt, nullptr, &strings,
+                             colored, &result.spans);
+        }
+    }
+}
+
+} // namespace
+
 PMJSONSyntaxResult PMJSONComputeSyntax(const PMJSONSyntaxInput& input)
 {
     PMJSONSyntaxResult result;
@@ -592,231 +835,33 @@ PMJSONSyntaxResult PMJSONComputeSyntax(const PMJSONSyntaxInput& input)
     const bool colored = input.colored;
     const bool markup = input.markupMode;
     const bool dataFolding = input.showsGutter && !markup && input.autoFoldsData;
-    auto span = [&](PMRange r, Role role) { result.spans.push_back({r.location, r.length, role}); };
 
     if (colored)
         result.baseRole = (input.format == PMJSONTextViewFormatNone && !markup) ? Role::Key : Role::OtherCode;
     else
         result.baseRole = Role::Invalid;
 
-    std::vector<PMSubstringWrapper> parts;
-    bool hasWrappers = false;
-    bool tagNames = false;
-    bool foldSingleLine = true;
-    std::vector<PMSubstring> exclusionsForPairs;
-
-    if (markup) {
-        std::vector<PMSubstring> collected;
-        colorWithPattern(text, {0, text.size()}, QStringLiteral("<\\s*(?:/|!|\\?)?\\s*([^-]+?)(?:\\s|>|/)"), Role::Tag, std::nullopt, nullptr,
-                         nullptr, colored, &result.spans);
-        colorWithPattern(text, {0, text.size()}, QStringLiteral(">([^<]+)<"), Role::Key, std::nullopt, &collected, &collected, colored,
-                         &result.spans);
-        colorWithPattern(text, {0, text.size()}, QStringLiteral("(?<!\\\\)(?:\\\\\\\\)*(\".*?(?<!\\\\)(?:\\\\\\\\)*\")"), Role::Value,
-                         std::nullopt, &collected, &collected, colored, &result.spans);
-        if (input.showsGutter) {
-            hasWrappers = true;
-            tagNames = true;
-            foldSingleLine = false;
-            parts = partsWithPattern(text, {0, text.size()}, QStringLiteral("(<\\s*[^/].*?>)|(<\\s*/[^!/]+?>)"), exclusionsForPairs, true);
-        }
-    } else if (input.format == PMJSONTextViewFormatXML || input.format == PMJSONTextViewFormatXMLShorthand) {
-        if (colored) {
-            scan.xmlTagNames([&](PMRange r) { span(r, Role::Tag); });
-            Exclusions collection;
-            scan.xmlKeys([&](PMRange r) {
-                collection.add(r);
-                span(r, Role::Key);
-            });
-            std::vector<PMRange> found;
-            scan.xmlValues([&](PMRange r) {
-                if (!collection.contains(r.location))
-                    found.push_back(r);
-            });
-            for (const PMRange& r : found) {
-                collection.add(r);
-                span(r, Role::Value);
-            }
-            found.clear();
-            scan.quotedStrings(0, text.size(), false, [&](PMRange r, bool) {
-                if (!collection.contains(r.location))
-                    found.push_back(r);
-            });
-            for (const PMRange& r : found) {
-                collection.add(r);
-                span(r, Role::Value);
-            }
-            scan.xmlBooleans(QLatin1StringView("true"), [&](PMRange r) {
-                if (!collection.contains(r.location))
-                    span(r, Role::True);
-            });
-            scan.xmlBooleans(QLatin1StringView("false"), [&](PMRange r) {
-                if (!collection.contains(r.location))
-                    span(r, Role::False);
-            });
-        }
-        if (input.showsGutter) {
-            hasWrappers = true;
-            scan.xmlWrappers(&parts);
-        }
-    } else if (input.format == PMJSONTextViewFormatJSON || input.format == PMJSONTextViewFormatJSONShorthand) {
-        result.reportsQuotedSubstrings = true;
-        scan.quotedStrings(0, text.size(), true, [&](PMRange r, bool key) {
-            result.quotedSubstrings.emplace_back(text, r, key);
-            if (colored)
-                span(r, key ? Role::Key : Role::Value);
-        });
-        Exclusions quoted;
-        quoted.addAll(result.quotedSubstrings);
-        if (colored) {
-            scan.numbers([&](PMRange r) {
-                if (!quoted.contains(r.location))
-                    span(r, Role::Tag);
-            });
-            scan.words(QLatin1StringView("true"), [&](PMRange r) {
-                if (!quoted.contains(r.location))
-                    span(r, Role::True);
-            });
-            scan.words(QLatin1StringView("false"), [&](PMRange r) {
-                if (!quoted.contains(r.location))
-                    span(r, Role::False);
-            });
-        }
-        if (input.showsGutter) {
-            hasWrappers = true;
-            const QChar* data = text.constData();
-            for (qsizetype i = 0; i < text.size(); ++i) {
-                const char16_t c = data[i].unicode();
-                unsigned type;
-                bool opening;
-                switch (c) {
-                case u'{': type = 0; opening = true; break;
-                case u'}': type = 0; opening = false; break;
-                case u'[': type = 1; opening = true; break;
-                case u']': type = 1; opening = false; break;
-                default: continue;
-                }
-                if (!quoted.contains(i))
-                    parts.push_back(PMSubstringWrapper{PMRange{i, 1}, type, opening, QString()});
-            }
-        }
-    } else {
+    Wrappers wrappers;
+    if (markup)
+        markupSyntax(input, result, wrappers);
+    else if (input.format == PMJSONTextViewFormatXML || input.format == PMJSONTextViewFormatXMLShorthand)
+        xmlSyntax(input, scan, result, wrappers);
+    else if (input.format == PMJSONTextViewFormatJSON || input.format == PMJSONTextViewFormatJSONShorthand)
+        jsonSyntax(input, scan, result, wrappers);
+    else
         result.isPlainText = true;
-    }
-    result.hasWrapperPattern = hasWrappers;
+    result.hasWrapperPattern = wrappers.present;
 
-    // Lines and their levels; plain text may fold by indentation.
-    const bool recordPrefix = input.recordPrefix;
-    const bool scanLines = recordPrefix || input.indentationPriority >= 2;
-    const bool indentationFolding = input.showsGutter && result.isPlainText;
-    bool emphasize = result.isPlainText && colored && input.indentationPriority > 2;
     std::vector<PMWrappedSubstringPtr> regions;
-    if (scanLines) {
-        result.scannedLines = true;
-        bool prefixRecorded = !recordPrefix;
-        bool allowNonIndented = true;
-        qsizetype indentedLines = 0;
-        unsigned depth = 0;
-        std::vector<qsizetype> regionStarts(1, 0);
-        PMRange lastClosed;
-        auto closeRegions = [&](unsigned downTo, qsizetype end) {
-            while (depth > downTo) {
-                const qsizetype start = regionStarts[depth];
-                const PMRange wrapping{start, end - start};
-                const PMRange inside{start + depth, end - (start + depth)};
-                if (inside.length > 0 && !(wrapping == lastClosed)) {
-                    auto region = std::make_shared<PMWrappedSubstring>(text, inside);
-                    region->wrappingRange = wrapping;
-                    regions.push_back(region);
-                }
-                lastClosed = wrapping;
-                --depth;
-            }
-        };
-        qsizetype previousEnd = 0;
-        const QChar* data = text.constData();
-        const qsizetype n = text.size();
-        for (qsizetype i = 0; i <= n; ++i) {
-            if (i < n && data[i] != QLatin1Char('\n') && data[i] != QLatin1Char('\r'))
-                continue;
-            PMLineSubstring line(text, PMRange{previousEnd, i - previousEnd});
-            const qsizetype first = previousEnd == 0 ? 0 : previousEnd + 1; // after the preceding break
-            unsigned level = 0;
-            if (line.range.length >= 2) {
-                if (!prefixRecorded) {
-                    result.prefix = text.left(i);
-                    prefixRecorded = true;
-                }
-                qsizetype t = first;
-                while (t < i && data[t] == QLatin1Char('\t'))
-                    ++t;
-                if (t > first) {
-                    level = unsigned(t - first);
-                    ++indentedLines;
-                    allowNonIndented = true;
-                } else {
-                    if (!allowNonIndented)
-                        emphasize = false;
-                    allowNonIndented = false;
-                }
-            } else {
-                allowNonIndented = true;
-            }
-            line.indentationLevel = level;
-            if (indentationFolding) {
-                closeRegions(level, previousEnd);
-                if (level > depth) {
-                    regionStarts.resize(level + 1, 0);
-                    for (unsigned l = depth + 1; l <= level; ++l)
-                        regionStarts[l] = first;
-                    depth = level;
-                }
-            }
-            result.lineSubstrings.push_back(line);
-            previousEnd = i;
-            if (i == n)
-                break;
-        }
-        if (indentationFolding)
-            closeRegions(0, n);
-        const qsizetype lines = qsizetype(result.lineSubstrings.size());
-        if (emphasize && indentedLines > lines / 2) {
-            for (const PMLineSubstring& line : result.lineSubstrings) {
-                if (line.indentationLevel == 0) {
-                    span(line.range, Role::Value);
-                    result.emphasizedLines.push_back(line.range);
-                }
-            }
-        } else {
-            emphasize = false;
-        }
-    } else {
-        emphasize = false;
-    }
-    result.emphasizeNonIndentedLines = emphasize;
+    const bool scanLines = input.recordPrefix || input.indentationPriority >= 2;
+    result.emphasizeNonIndentedLines = scanLines && lineSyntax(input, result, regions);
 
     std::vector<PMWrappedSubstringPtr> foldable;
-    if (hasWrappers) {
-        result.allWrappedSubstrings = collectWrappedSubstrings(text, parts, &foldable, tagNames, foldSingleLine, dataFolding ? 2 : -1);
-        if (markup) {
-            // Style sheets inside markup: their strings and braces.
-            std::vector<PMWrappedSubstringPtr> styles;
-            for (const PMWrappedSubstringPtr& pair : result.allWrappedSubstrings) {
-                if (pair->tagName == QLatin1String("style"))
-                    styles.push_back(pair);
-            }
-            for (const PMWrappedSubstringPtr& style : styles) {
-                std::vector<PMSubstring> strings;
-                colorWithPattern(text, style->range, QStringLiteral("(?<!\\\\)(?:\\\\\\\\)*(\".*?(?<!\\\\)(?:\\\\\\\\)*\")"), Role::Value,
-                                 std::nullopt, &strings, nullptr, colored, &result.spans);
-                const std::vector<PMSubstringWrapper> braces = partsWithPattern(text, style->range, QStringLiteral("(\\{)|(\\})"), strings, false);
-                const std::vector<PMWrappedSubstringPtr> blocks = collectWrappedSubstrings(text, braces, nullptr, false, false, -1);
-                for (const PMWrappedSubstringPtr& block : blocks) {
-                    result.allWrappedSubstrings.push_back(block);
-                    colorWithPattern(text, block->range, QStringLiteral("[\\w\\-]+\\s*:"), Role::OtherCode, std::nullopt, nullptr, &strings,
-                                     colored, &result.spans);
-                }
-            }
-        }
+    if (wrappers.present) {
+        result.allWrappedSubstrings =
+            collectWrappedSubstrings(text, wrappers.parts, &foldable, wrappers.tagNames, wrappers.foldSingleLine, dataFolding ? 2 : -1);
+        if (markup)
+            styleSheetSyntax(input, result);
     }
     foldable.insert(foldable.end(), regions.begin(), regions.end());
     result.numberOfHierarchyLevels = PMJSONNestWrappedSubstrings(foldable);
