@@ -3,7 +3,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/Value.h"
 
-namespace settings {
+namespace prefs {
 
 namespace {
 
@@ -383,4 +383,4 @@ platform::DictionaryPtr registeredDefaults()
     return table;
 }
 
-} // namespace settings
+} // namespace prefs

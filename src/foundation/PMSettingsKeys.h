@@ -25,7 +25,7 @@ using ArrayPtr = std::shared_ptr<Array>;
 using DictionaryPtr = std::shared_ptr<Dictionary>;
 } // namespace platform
 
-namespace settings {
+namespace prefs {
 
 // The type a key's value is read and written as. Object keys hold values of more than one
 // type (or a type only their reader knows) and are read as values.
@@ -489,4 +489,4 @@ inline constexpr ObjectKey PMSparkleWrapperSpacedStatus{u"PMSparkleWrapper Statu
 inline constexpr ObjectKey PMSparkleWrapperStatus2{u"PMSparkleWrapperStatus"};
 } // namespace keys
 
-} // namespace settings
+} // namespace prefs

@@ -9,7 +9,7 @@
 
 #include <variant>
 
-using settings::Type;
+using prefs::Type;
 using platform::Value;
 
 namespace {
@@ -84,7 +84,7 @@ Value valueOf(const std::variant<bool, qint64, double>& v)
 TEST(SettingsKeys, EveryKeyIsUniqueAndNamedByItsStoredText)
 {
     QSet<QString> names;
-    for (const settings::Key* key : settings::allKeys()) {
+    for (const prefs::Key* key : prefs::allKeys()) {
         const QString name = key->name();
         SCOPED_TRACE(name.toStdString());
         EXPECT_FALSE(name.isEmpty());
@@ -95,16 +95,16 @@ TEST(SettingsKeys, EveryKeyIsUniqueAndNamedByItsStoredText)
         EXPECT_EQ(QString(*key), name);
         EXPECT_EQ(name.size(), key->view().size());
     }
-    EXPECT_EQ(names.size(), qsizetype(settings::allKeys().size()));
+    EXPECT_EQ(names.size(), qsizetype(prefs::allKeys().size()));
     EXPECT_TRUE(names.contains(QStringLiteral("Show File Extensions")));
-    EXPECT_EQ(settings::keys::PushStartComAppleQuickTimePlayerX.name(), settings::prefixes::PushStart + QStringLiteral("com.apple.QuickTimePlayerX"));
-    EXPECT_EQ(QStringLiteral("PMDragSourceImageView") + settings::suffixes::SilentSaveDirectory,
+    EXPECT_EQ(prefs::keys::PushStartComAppleQuickTimePlayerX.name(), prefs::prefixes::PushStart + QStringLiteral("com.apple.QuickTimePlayerX"));
+    EXPECT_EQ(QStringLiteral("PMDragSourceImageView") + prefs::suffixes::SilentSaveDirectory,
               QStringLiteral("PMDragSourceImageView: Silent Save Directory"));
 }
 
 TEST(SettingsKeys, EachDefaultHasTheDeclaredType)
 {
-    for (const settings::Key* key : settings::allKeys()) {
+    for (const prefs::Key* key : prefs::allKeys()) {
         SCOPED_TRACE(key->name().toStdString());
         const Value value = key->defaultValue();
         if (!key->isRegistered()) {
@@ -114,15 +114,15 @@ TEST(SettingsKeys, EachDefaultHasTheDeclaredType)
         switch (key->type()) {
         case Type::Flag:
             EXPECT_EQ(value.type(), Value::Type::Bool);
-            EXPECT_EQ(value.boolean(), static_cast<const settings::FlagKey*>(key)->defaultFlag());
+            EXPECT_EQ(value.boolean(), static_cast<const prefs::FlagKey*>(key)->defaultFlag());
             break;
         case Type::Integer:
             EXPECT_EQ(value.type(), Value::Type::Integer);
-            EXPECT_EQ(value.integer(), static_cast<const settings::IntegerKey*>(key)->defaultInteger());
+            EXPECT_EQ(value.integer(), static_cast<const prefs::IntegerKey*>(key)->defaultInteger());
             break;
         case Type::Real:
             EXPECT_EQ(value.type(), Value::Type::Real);
-            EXPECT_EQ(value.real(), static_cast<const settings::RealKey*>(key)->defaultReal());
+            EXPECT_EQ(value.real(), static_cast<const prefs::RealKey*>(key)->defaultReal());
             break;
         default:
             ADD_FAILURE() << "only flags and numbers have registered defaults";
@@ -132,10 +132,10 @@ TEST(SettingsKeys, EachDefaultHasTheDeclaredType)
 
 TEST(SettingsKeys, RegisteredDefaultsAreTheRegistrysAndReadBackTyped)
 {
-    const platform::DictionaryPtr table = settings::registeredDefaults();
+    const platform::DictionaryPtr table = prefs::registeredDefaults();
     ASSERT_EQ(table->count(), qsizetype(std::size(kRegistered)));
     qsizetype registeredKeys = 0;
-    for (const settings::Key* key : settings::allKeys())
+    for (const prefs::Key* key : prefs::allKeys())
         registeredKeys += key->isRegistered() ? 1 : 0;
     EXPECT_EQ(registeredKeys, table->count());
 

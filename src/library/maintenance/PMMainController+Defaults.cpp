@@ -12,10 +12,10 @@ using platform::Value;
 DictionaryPtr PMMainController::defaultSettingsTable()
 {
     // Read before the table is registered, so that only the user's own value counts.
-    const bool loopGroupMovies = platform::UserDefaults::standard().boolForKey(QStringLiteral("Loop Group Movies"));
+    const bool loopGroupMovies = platform::UserDefaults::standard().boolForKey(prefs::keys::LoopGroupMovies);
     // Every registered key with its default; "Continue: Mode" follows the older setting.
-    DictionaryPtr table = settings::registeredDefaults();
-    table->setValue(settings::keys::ContinueMode, loopGroupMovies ? 1 : 0);
+    DictionaryPtr table = prefs::registeredDefaults();
+    table->setValue(prefs::keys::ContinueMode, loopGroupMovies ? 1 : 0);
     return table;
 }
 
@@ -27,8 +27,8 @@ void PMMainController::registerDefaultSettings()
 void PMMainController::migrateSettings()
 {
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
-    if (defaults.boolForKey(QStringLiteral("Scale Previews To Fit"))) {
-        defaults.removeObjectForKey(QStringLiteral("Scale Previews To Fit"));
-        defaults.setInteger(3, QStringLiteral("Preview Layout"));
+    if (defaults.boolForKey(prefs::keys::ScalePreviewsToFit)) {
+        defaults.removeObjectForKey(prefs::keys::ScalePreviewsToFit);
+        defaults.setInteger(3, prefs::keys::PreviewLayout);
     }
 }
