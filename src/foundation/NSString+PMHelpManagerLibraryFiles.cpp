@@ -5,6 +5,7 @@
 #include "foundation/NSString+PMHelpManagerMatching.h"
 #include "platform/Paths.h"
 #include "platform/FileOperations.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QDir>
@@ -195,7 +196,7 @@ PMBlacklistMatcher::PMBlacklistMatcher(const QStringList& entries)
 PMBlacklistMatcher PMBlacklistMatcher::fromUserDefaults()
 {
     QStringList entries;
-    if (const platform::ArrayPtr list = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Blacklist")))
+    if (const platform::ArrayPtr list = prefs::get(prefs::keys::Blacklist))
         for (const platform::Value& entry : *list)
             if (entry.isString())
                 entries.append(entry.string());
@@ -242,7 +243,7 @@ namespace {
 // The extension test of the whitelist alone; an empty or missing list allows everything.
 bool hasWhitelistedExtension(const QString& nameOrPath)
 {
-    const platform::ArrayPtr list = platform::UserDefaults::standard().arrayForKey(QStringLiteral("Whitelist"));
+    const platform::ArrayPtr list = prefs::get(prefs::keys::Whitelist);
     if (!list || list->isEmpty())
         return true;
     QString extension = extensionOf(nameOrPath);
@@ -281,7 +282,7 @@ bool isPackagePath(const QString& path)
     // The name first: only a name that a package can have is worth asking the disk about.
     const QString name = lastComponent(path);
     if (name == QLatin1String("AVCHD") || name == QLatin1String("BDMV"))
-        return isFolderPath(path) && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Ignore AVCHD Bundles"));
+        return isFolderPath(path) && !prefs::get(prefs::keys::IgnoreAVCHDBundles);
     const QString extension = extensionOf(path).toLower();
     return !extension.isEmpty() && std::find(std::begin(kPackageExtensions), std::end(kPackageExtensions), extension) != std::end(kPackageExtensions)
            && isFolderPath(path);
@@ -345,7 +346,7 @@ std::optional<QStringList> sequencePaths(const QString& folderPath)
     if (isTabooFilenameOrSequence(lastComponent(folderPath), &sequence) || !sequence)
         return QStringList();
     QStringList names = QDir(folderPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
-    const bool withExtensions = platform::UserDefaults::standard().boolForKey(QStringLiteral("Show File Extensions"));
+    const bool withExtensions = prefs::get(prefs::keys::ShowFileExtensions);
     const auto sortName = [&](const QString& name) {
         if (withExtensions)
             return name;

@@ -2,6 +2,7 @@
 
 #include "platform/Locale.h"
 #include "platform/NumberFormatter.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -17,8 +18,8 @@ std::unique_ptr<platform::NumberFormatter> g_formatter;
 platform::NumberFormatter& sharedFormatter()
 {
     if (!g_formatter || g_formatter->localeName() != platform::userLocaleName()) {
-        const bool grouping = !platform::UserDefaults::standard().boolForKey(QStringLiteral("Numbers: Disable Grouping Separator"));
-        const bool unlocalized = platform::UserDefaults::standard().boolForKey(QStringLiteral("Numbers: Leave Unlocalized"));
+        const bool grouping = !prefs::get(prefs::keys::NumbersDisableGroupingSeparator);
+        const bool unlocalized = prefs::get(prefs::keys::NumbersLeaveUnlocalized);
         g_formatter = std::make_unique<platform::NumberFormatter>(QString(), grouping, unlocalized);
     }
     return *g_formatter;
@@ -26,7 +27,7 @@ platform::NumberFormatter& sharedFormatter()
 
 int automaticFractionDigits(double v)
 {
-    const platform::Value setting = platform::UserDefaults::standard().objectForKey(QStringLiteral("Numbers: Fraction Digits"));
+    const platform::Value setting = prefs::get(prefs::keys::NumbersFractionDigits);
     if (setting.isNumber() && setting.toLongLong() >= 0)
         return int(std::min<std::int64_t>(setting.toLongLong(), 20));
     if (v < 0.000001)

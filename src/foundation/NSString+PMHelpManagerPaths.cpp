@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "platform/FileOperations.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 
@@ -120,7 +121,7 @@ QHash<QString, bool>* g_existenceCache = nullptr;
 QString displayFilename(const QString& path)
 {
     const QString name = stripTrailingSlashes(path).section(u'/', -1);
-    if (platform::UserDefaults::standard().boolForKey(QStringLiteral("Show File Extensions")))
+    if (prefs::get(prefs::keys::ShowFileExtensions))
         return name;
     QString base;
     platform::splitPathExtension(name, &base, nullptr);

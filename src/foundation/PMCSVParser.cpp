@@ -1,6 +1,7 @@
 #include "foundation/PMCSVParser.h"
 
 #include "foundation/PMLog.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QHash>
@@ -297,7 +298,7 @@ void PMCSVParserLoad()
 {
     std::call_once(g_separatorOnce, [] {
         g_defaultSeparator = PMCSVFieldSeparatorFromDefaultValue(
-            platform::UserDefaults::standard().objectForKey(QStringLiteral("PMCSVParser: Default Field Separator")));
+            prefs::get(prefs::keys::PMCSVParserDefaultFieldSeparator));
     });
 }
 

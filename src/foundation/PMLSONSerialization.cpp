@@ -3,6 +3,7 @@
 #include "platform/JSONSerialization.h"
 #include "platform/PropertyList.h"
 #include "platform/RegularExpression.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QStringDecoder>
@@ -193,7 +194,7 @@ std::optional<QString> PMLSONSerialization::JSONStringWithObject(const platform:
     if (!object.isArray() && !object.isDictionary())
         return std::nullopt;
     platform::JSONWriteOptions options;
-    options.escapeSlashes = platform::UserDefaults::standard().boolForKey(QStringLiteral("PMJSONTextViewEscapesJSONSlashes"));
+    options.escapeSlashes = prefs::get(prefs::keys::PMJSONTextViewEscapesJSONSlashes);
     QString text;
     if (!platform::writeJSON(object, options, &text))
         return std::nullopt;

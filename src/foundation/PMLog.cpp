@@ -3,6 +3,7 @@
 #include "foundation/PMLogReader.h"
 #include "platform/ClassRegistry.h"
 #include "platform/SystemLog.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <atomic>
@@ -81,7 +82,7 @@ bool PMLogReaderSetDelegate(QObject* delegate)
 
 bool PMDebugLogEnabled()
 {
-    return platform::UserDefaults::standard().boolForKey(QStringLiteral("PMDebugLog"));
+    return prefs::get(prefs::keys::PMDebugLog);
 }
 
 void PMLogReaderForgetForTesting()

@@ -6,6 +6,7 @@
 #include "platform/ImageReading.h"
 #include "platform/RegularFile.h"
 #include "platform/SaveFile.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QBuffer>
@@ -78,12 +79,12 @@ const PMImageFolderSettings& PMImageFolderSettings::shared()
     static const PMImageFolderSettings settings = [] {
         PMImageFolderSettings s;
         platform::UserDefaults& defaults = platform::UserDefaults::standard();
-        s.savesTIFFImages = defaults.boolForKey(QStringLiteral("Save TIFF Images"));
+        s.savesTIFFImages = defaults.boolForKey(prefs::keys::SaveTIFFImages);
         if (s.savesTIFFImages)
-            defaults.setObject(platform::Value(true), QStringLiteral("Load TIFF Images"));
-        s.loadsTIFFImages = s.savesTIFFImages || defaults.boolForKey(QStringLiteral("Load TIFF Images"));
-        s.usesUnderscoreImages = !defaults.boolForKey(QStringLiteral("Disable Underscore Images"));
-        const platform::Value area = defaults.objectForKey(QStringLiteral("Underscore Image Area"));
+            defaults.setObject(platform::Value(true), prefs::keys::LoadTIFFImages);
+        s.loadsTIFFImages = s.savesTIFFImages || defaults.boolForKey(prefs::keys::LoadTIFFImages);
+        s.usesUnderscoreImages = !defaults.boolForKey(prefs::keys::DisableUnderscoreImages);
+        const platform::Value area = defaults.objectForKey(prefs::keys::UnderscoreImageArea);
         const double limit = area.hasNumericValue() ? area.toDouble() : 0.0;
         if (limit >= 1.0 && limit <= 1000000.0)
             s.underscoreImageArea = qint64(limit);

@@ -4,6 +4,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/ImageProcessing.h"
 #include "platform/Queues.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtGui/QLinearGradient>
@@ -114,7 +115,7 @@ void drawAtAngle(QPainter& painter, const QImage& image, int angle, const QRectF
     const QImage content = image.copy(fromRect.toAlignedRect()).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                                .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QImage blurred;
-    if (platform::UserDefaults::standard().boolForKey(QStringLiteral("Enable Rotation Blur"))) {
+    if (prefs::get(prefs::keys::EnableRotationBlur)) {
         blurred = content;
         platform::boxBlur(blurred, 100.0);
     }

@@ -10,6 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/SaveFile.h"
 #include "platform/SavePanel.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSImage+PMDrawing.h"
 
@@ -261,7 +262,7 @@ double PMDragSourceImageView::JPEGCompressionFactor(const QString& className)
 
 QString PMDragSourceImageView::silentSaveDirectory(const QString& className)
 {
-    const QString path = defaults().stringForKey(className + QStringLiteral(": Silent Save Directory"));
+    const QString path = defaults().stringForKey(className + prefs::suffixes::SilentSaveDirectory);
     return path.isEmpty() ? QString() : platform::stringByExpandingTildeInPath(path);
 }
 

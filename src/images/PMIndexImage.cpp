@@ -9,6 +9,7 @@
 #include "foundation/PMLog.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "playback/PMMovie.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/ImageGenerator.h"
 
@@ -324,13 +325,13 @@ PMIndexImageWrappers indexImageWrappersForMovieRepresentationValuesSynchronously
 
 int PMStandardIndexImageCount()
 {
-    const long long n = platform::UserDefaults::standard().integerForKey(QStringLiteral("Cycle Through Index Image On Hover: Number Of Images"));
+    const long long n = prefs::get(prefs::keys::CycleThroughIndexImageOnHoverNumberOfImages);
     return n < 1 ? 10 : int(std::min<long long>(n, kPMMaximumStandardIndexImageCount));
 }
 
 int PMStandardIndexImageSide()
 {
-    const long long side = platform::UserDefaults::standard().integerForKey(QStringLiteral("Cycle Through Index Image On Hover: Size"));
+    const long long side = prefs::get(prefs::keys::CycleThroughIndexImageOnHoverSize);
     return side < 1 ? 256 : int(std::min<long long>(side, 4096));
 }
 

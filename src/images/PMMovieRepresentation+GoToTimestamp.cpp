@@ -3,6 +3,7 @@
 #include "library/model/PMMovieRepresentation.h"
 
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 
@@ -36,7 +37,7 @@ bool PMMovieRepresentationPrototype::addGoToTimestampMenuItemsToMenu(QMenu* menu
     if (insertSeparator)
         menu->addSeparator();
 
-    const bool goesFirst = platform::UserDefaults::standard().boolForKey(QStringLiteral("Do Not Play On Open"));
+    const bool goesFirst = prefs::get(prefs::keys::DoNotPlayOnOpen);
     std::shared_ptr<PMMovieRepresentationPrototype> self = sharedRecord();
     std::weak_ptr<PMMovieRepresentationPrototype> weak = self;
     const auto add = [&](bool play) {

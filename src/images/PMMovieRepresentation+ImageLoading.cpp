@@ -5,6 +5,7 @@
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QPointer>
@@ -122,7 +123,7 @@ void PMMovieRepresentationPrototype::loadCoverImageAndPosterImageForFrame(const 
             // The average colour that placeholders are drawn in, once.
             auto& loader = PMMovieRepresentationImageLoader::defaultLoader();
             const platform::ImagePtr source = poster ? poster : cover;
-            if (source && loader.rgbAverageComponents && platform::UserDefaults::standard().boolForKey(QStringLiteral("Draw Color Thumbnail Placeholders"))
+            if (source && loader.rgbAverageComponents && prefs::get(prefs::keys::DrawColorThumbnailPlaceholders)
                 && !record->userSettings()->value(QStringLiteral("RGB")).isString()) {
                 auto average = loader.rgbAverageComponents;
                 std::weak_ptr<PMMovieRepresentationOriginal> weak = record;

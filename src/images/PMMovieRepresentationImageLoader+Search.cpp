@@ -10,6 +10,7 @@
 #include "images/NSImage+PMTransform.h"
 #include "images/PMMovieRepresentationImageLoaderRequest.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMMovie.h"
 
@@ -26,7 +27,7 @@ namespace {
 
 bool iconPreviewsEnabled()
 {
-    static const bool enabled = !platform::UserDefaults::standard().boolForKey(QStringLiteral("Disable Icon Previews"));
+    static const bool enabled = !prefs::get(prefs::keys::DisableIconPreviews);
     return enabled;
 }
 
@@ -221,7 +222,7 @@ void PMMovieRepresentationImageLoader::runSearchForMissingImage(const std::share
             // The file carries a picture of its own (a poster): the cover, beside a frame.
             cover = thumbnail;
             poster = frame;
-        } else if (platform::UserDefaults::standard().boolForKey(QStringLiteral("Load Frame Images"))) {
+        } else if (prefs::get(prefs::keys::LoadFrameImages)) {
             poster = frame ? frame : thumbnail;
         } else {
             poster = thumbnail ? thumbnail : frame;

@@ -9,6 +9,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/SaveFile.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -32,7 +33,7 @@ namespace {
 
 bool debugLog()
 {
-    return platform::UserDefaults::standard().boolForKey(QStringLiteral("PMDebugLog"));
+    return prefs::get(prefs::keys::PMDebugLog);
 }
 
 // The path of a file of the ID in the folder, when it lies inside it; else nothing.
@@ -84,7 +85,7 @@ void removePartialHoverFrameFolders(const QString& folder, const QString& id)
 
 double hoverFrameCompressionFactor()
 {
-    const platform::Value stored = platform::UserDefaults::standard().objectForKey(QStringLiteral("Cycle Through Index Image On Hover: JPEG Compression Factor"));
+    const platform::Value stored = prefs::get(prefs::keys::CycleThroughIndexImageOnHoverJPEGCompressionFactor);
     double factor = 0.5;
     if (stored.hasNumericValue()) {
         bool ok = true;
@@ -213,7 +214,7 @@ void PMMovieRepresentationImageLoader::saveImage(const ImagePtr& image, bool asC
     (asCover ? m_saveQueueUnderscoreCoverJPEGRepresentationsByID : m_saveQueueUnderscorePosterJPEGRepresentationsByID).remove(id);
     // What the save queue needs, read here on the main thread.
     const bool saveTIFF = PMImageFolderSettings::shared().savesTIFFImages;
-    const bool cycles = platform::UserDefaults::standard().boolForKey(QStringLiteral("Cycle Through Index Image On Hover"));
+    const bool cycles = prefs::get(prefs::keys::CycleThroughIndexImageOnHover);
     m_saveQueue.async([this, image, asCover, folder, id, trigger, cycles, saveTIFF, record, completion = std::move(completion)]() mutable {
         checkFolderPathAndCreateIfNecessary(folder);
         const QString jpgName = id + QStringLiteral(".jpg"), tiffName = id + QStringLiteral(".tiff");

@@ -13,6 +13,7 @@
 #include "platform/Alert.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/Player.h"
@@ -426,7 +427,7 @@ void PMMainController::invalidateCurrentMovieRepresentationFrameImages()
     record->clearStandardIndexImages();
     if (const DictionaryPtr settings = record->userSettings())
         settings->remove(QStringLiteral("Movie Hash"));
-    if (defaults().boolForKey(QStringLiteral("Cycle Through Index Image On Hover")))
+    if (defaults().boolForKey(prefs::keys::CycleThroughIndexImageOnHover))
         PMMovieRepresentationImageLoader::defaultLoader().generateStandardIndexImageWrappersForMovieRepresentation(*record);
 }
 
@@ -463,7 +464,7 @@ bool PMMainController::canFlipOrRotateMovieRepresentations(const ArrayPtr& movie
         *getNumberOfFlippedMovieRepresentations = 0;
     if (!movies || movies->isEmpty())
         return false;
-    const bool anything = defaults().boolForKey(QStringLiteral("Rotate Anything Via Context Menu"));
+    const bool anything = defaults().boolForKey(prefs::keys::RotateAnythingViaContextMenu);
     PMMovieRepresentationPrototype* current = originalOf(_currentMovieRepresentation);
     qsizetype flipped = 0;
     for (const Value& v : *movies) {
@@ -519,7 +520,7 @@ void PMMainController::rotate(QObject* sender)
 void PMMainController::rotateWithModifiers(QObject* sender, Qt::KeyboardModifiers modifiers)
 {
     QAction* item = actionOf(sender);
-    const bool counterclockwise = defaults().boolForKey(QStringLiteral("Rotate Counterclockwise"));
+    const bool counterclockwise = defaults().boolForKey(prefs::keys::RotateCounterclockwise);
     ArrayPtr movies;
     int angle = 90;
     if (!item) {
@@ -583,13 +584,13 @@ bool PMMainController::processDragEvent(QMouseEvent* event, QPointF withDelta, Q
         isRotateButton = isRotateButton || view->rotateButton() == forOptionalMenuButton;
     if (!isRotateButton || _currentMovieRepresentation.isNull() || !playerViewContent().movieReplacingImage)
         return false;
-    const bool byDragging = defaults().boolForKey(QStringLiteral("Rotate By Dragging"));
+    const bool byDragging = defaults().boolForKey(prefs::keys::RotateByDragging);
     if (!byDragging || !event)
         return byDragging;
     int angle = PMRotationDragAngle(withDelta.x(), withDelta.y());
-    if (defaults().boolForKey(QStringLiteral("Rotate Counterclockwise")) != bool(modifiers & Qt::AltModifier))
+    if (defaults().boolForKey(prefs::keys::RotateCounterclockwise) != bool(modifiers & Qt::AltModifier))
         angle = -angle;
-    if (withDelta.x() < 0 && defaults().boolForKey(QStringLiteral("Rotate By Dragging: Directional")))
+    if (withDelta.x() < 0 && defaults().boolForKey(prefs::keys::RotateByDraggingDirectional))
         angle = -angle;
     if (PMMovieView* view = movieViewOf(*this))
         view->setRotationPreviewAngle(angle);
@@ -646,7 +647,7 @@ bool addGoToTimestampMenuItemsToMenu(const Value& movie, QMenu* menu, double for
     const QString goTitle = QCoreApplication::translate("PMMainController", "Go to %1").arg(withDescription);
     if (insertSeparator)
         addSeparator(menu);
-    const bool doNotPlay = defaults().boolForKey(QStringLiteral("Do Not Play On Open"));
+    const bool doNotPlay = defaults().boolForKey(prefs::keys::DoNotPlayOnOpen);
     for (const bool play : {!doNotPlay, doNotPlay}) {
         const QString own = play ? playTitle : goTitle;
         QAction* action = addItemWithTitle(menu, markerTitle.value_or(own), [movie, forTimestamp, play](QAction*) {
@@ -833,12 +834,12 @@ QRectF PMMainController::selectAreaInContainerCoordinates(bool inContainerCoordi
     const auto show = [overlay, showState] { showState(overlay); };
 
     // The ratios offered.
-    const qint64 thumbnailPriority = defaults().integerForKey(QStringLiteral("Select Area: Aspect Ratio Priority: Thumbnail"));
+    const qint64 thumbnailPriority = defaults().integerForKey(prefs::keys::SelectAreaAspectRatioPriorityThumbnail);
     const std::optional<double> tileRatio = _fixedTileAspectRatio ? _fixedTileAspectRatio() : std::nullopt;
     if (tileRatio && *tileRatio > 0 && thumbnailPriority > (indicateThumbnailAspectRatioByDefault ? -1 : 0)) {
         session.hideRatioReadout = true;
         session.ratios = {*tileRatio};
-    } else if (defaults().integerForKey(QStringLiteral("Select Area: Aspect Ratio Priority: Original")) < 0) {
+    } else if (defaults().integerForKey(prefs::keys::SelectAreaAspectRatioPriorityOriginal) < 0) {
         session.hideRatioReadout = true;
     } else if (originalAspectRatio > 0) {
         session.ratios = {originalAspectRatio};
@@ -846,7 +847,7 @@ QRectF PMMainController::selectAreaInContainerCoordinates(bool inContainerCoordi
     overlay->noteworthyApertureAspectRatios = session.ratios;
     PMMovieRepresentationPrototype* record = PMMovie(_currentMovieRepresentation);
     const bool still = record && record->isConsideredStillImage();
-    if (defaults().integerForKey(QStringLiteral("Select Area: Crosshairs Priority")) > (still ? -1 : 0))
+    if (defaults().integerForKey(prefs::keys::SelectAreaCrosshairsPriority) > (still ? -1 : 0))
         overlay->drawsHalfApertureFrameLines = true;
 
     overlay->show();
@@ -855,8 +856,8 @@ QRectF PMMainController::selectAreaInContainerCoordinates(bool inContainerCoordi
     session.containerFrame = QRectF(globalPicture.x() - o.x(), o.height() - (globalPicture.y() + globalPicture.height() - o.y()), globalPicture.width(),
                                     globalPicture.height());
     session.inContainerCoordinates = inContainerCoordinates;
-    session.horizontalExtension = defaults().doubleForKey(QStringLiteral("Visible Image Area Extension: Horizontal"));
-    session.mode = int(defaults().integerForKey(QStringLiteral("Select Area: Mode")));
+    session.horizontalExtension = defaults().doubleForKey(prefs::keys::VisibleImageAreaExtensionHorizontal);
+    session.mode = int(defaults().integerForKey(prefs::keys::SelectAreaMode));
     session.initialArea = initialArea;
     session.selectedColor = QApplication::palette().color(QPalette::Highlight);
     session.modifiers = [this] { return keyboardModifiers(); };
@@ -928,7 +929,7 @@ void PMMainController::cropMovie(QObject*)
     QRectF picture = pictureRectOf(view);
     double W = picture.width(), H = picture.height();
     const bool usable = hasContent && W > 1 && H > 1;
-    const qint64 mode = defaults().integerForKey(QStringLiteral("Select Area: Mode"));
+    const qint64 mode = defaults().integerForKey(prefs::keys::SelectAreaMode);
     const Qt::KeyboardModifiers modifiers = keyboardModifiers();
     double r = -1;
     bool on = false;
@@ -1028,7 +1029,7 @@ bool PMMainController::setCustomAspectRatioEnabled(bool enabled, const Value& wi
         settings->setValue(QStringLiteral("Aspect Ratio"), ratio);
         resize = withRatio.isNumber();
         if (!locked) {
-            defaults().setBool(false, QStringLiteral("Variable Aspect Ratio"));
+            defaults().setBool(false, prefs::keys::VariableAspectRatio);
             setAspectRatioLocked(true);
             if (_isPresenting)
                 updatePresentationWindowForScreen(nullptr);
@@ -1073,8 +1074,8 @@ void PMMainController::changeAspectRatio(QObject* sender)
     } else if (tag == -1) {
         setCustomAspectRatioEnabled(false, Value());
     } else {
-        const bool variable = defaults().boolForKey(QStringLiteral("Variable Aspect Ratio"));
-        defaults().setBool(!variable, QStringLiteral("Variable Aspect Ratio"));
+        const bool variable = defaults().boolForKey(prefs::keys::VariableAspectRatio);
+        defaults().setBool(!variable, prefs::keys::VariableAspectRatio);
         setAspectRatioLocked(variable);
         if (_isPresenting)
             updatePresentationWindowForScreen(nullptr);

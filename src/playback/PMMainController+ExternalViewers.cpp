@@ -21,6 +21,7 @@
 #include "platform/ImageReading.h"
 #include "platform/RegularExpression.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMExternalViewerWatch.h"
 
@@ -139,7 +140,7 @@ ArrayPtr PMMainController::viewerRules()
 {
     if (_viewerRules)
         return *_viewerRules;
-    QString text = settings().stringForKey(QStringLiteral("Viewer Rules"));
+    QString text = settings().stringForKey(prefs::keys::ViewerRules);
     if (text.trimmed().isEmpty())
         text = PMBuiltInViewerRules();
     QString error;
@@ -226,7 +227,7 @@ bool PMMainController::openURL(const QString& path, const Value& forMovieReprese
     _externalViewerBundleIdentifier = application.id;
     // "Push-Start: " and the viewer's desktop entry: a viewer that opens files paused is
     // asked to play once its player is on the bus.
-    if (startPlaying && !application.id.isEmpty() && settings().boolForKey(QStringLiteral("Push-Start: ") + application.id)) {
+    if (startPlaying && !application.id.isEmpty() && settings().boolForKey(prefs::prefixes::PushStart + application.id)) {
         PMMprisPushStart::start(_externalViewerBusName, application.id, 30000, this);
     }
 
@@ -338,7 +339,7 @@ void PMMainController::openWithApplicationFromMenuItem(QAction* item)
     if (movies && movies->count() == 1 && _currentMovieRepresentation.isNull()) {
         const Value movie = movies->at(0);
         PMMovieRepresentationPrototype* record = PMMovie(movie);
-        if (record && openURL(record->path(), movie, application, false, !settings().boolForKey(QStringLiteral("Do Not Play On Open")))) {
+        if (record && openURL(record->path(), movie, application, false, !settings().boolForKey(prefs::keys::DoNotPlayOnOpen))) {
             addLastWatchedMovieRepresentation(movie, parentOfLibraryItem(movie));
             incrementCounterForMovieRepresentation(movie, true);
         }
@@ -400,7 +401,7 @@ bool PMMainController::shouldMonitorExternalViewer()
 {
     if (_externalViewerMovieRepresentation.isNull())
         return false;
-    if (settings().boolForKey(QStringLiteral("Continue: Monitor External Viewer")) && shouldContinueAfterMovieRepresentation(_externalViewerMovieRepresentation))
+    if (settings().boolForKey(prefs::keys::ContinueMonitorExternalViewer) && shouldContinueAfterMovieRepresentation(_externalViewerMovieRepresentation))
         return true;
     PMMovieRepresentationPrototype* record = PMMovie(_externalViewerMovieRepresentation);
     if (!record)
@@ -449,9 +450,9 @@ void PMMainController::monitorExternalViewer()
 {
     if (_externalViewerMovieRepresentation.isNull())
         return;
-    const bool detect = settings().boolForKey(QStringLiteral("Continue: Monitor External Viewer: Detect Preview"));
-    const QString pattern = settings().stringForKey(QStringLiteral("Continue: Monitor External Viewer: Detect Preview: Pattern"));
-    QString directory = settings().stringForKey(QStringLiteral("Continue: Monitor External Viewer: Detect Preview: Directory"));
+    const bool detect = settings().boolForKey(prefs::keys::ContinueMonitorExternalViewerDetectPreview);
+    const QString pattern = settings().stringForKey(prefs::keys::ContinueMonitorExternalViewerDetectPreviewPattern);
+    QString directory = settings().stringForKey(prefs::keys::ContinueMonitorExternalViewerDetectPreviewDirectory);
     if (directory.isEmpty())
         directory = QStringLiteral("~/Desktop");
     directory = platform::stringByExpandingTildeInPath(directory);
@@ -574,7 +575,7 @@ void PMMainController::applyExternalViewerState(const ExternalViewerState& state
         return;
     }
     if (!shown.isEmpty() && shown != _externalViewerFilePath
-        && !settings().boolForKey(QStringLiteral("Continue: Monitor External Viewer: Continue On Mismatch: ") + _externalViewerBundleIdentifier)) {
+        && !settings().boolForKey(prefs::prefixes::ContinueOnMismatch + _externalViewerBundleIdentifier)) {
         stopMonitoringExternalViewer();
         return;
     }
@@ -625,7 +626,7 @@ bool PMMainController::continueFromExternalViewerAsPreflightCheck(bool check)
     if (check)
         return true;
     PMMovieRepresentationPrototype* next = PMMovie(sibling);
-    const bool play = !(next && next->isConsideredStillImage()) || settings().boolForKey(QStringLiteral("Continue: Start Slideshow After Movie"));
+    const bool play = !(next && next->isConsideredStillImage()) || settings().boolForKey(prefs::keys::ContinueStartSlideshowAfterMovie);
     return chooseMovieRepresentation(sibling, false, true, play, true);
 }
 

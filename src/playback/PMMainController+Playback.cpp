@@ -13,6 +13,7 @@
 #include "platform/ImageReading.h"
 #include "platform/RegularFile.h"
 #include "platform/Format.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMPlayback.h"
@@ -85,7 +86,7 @@ void PMMainController::installPlayback()
         installRemoteControl();
     _saveCurrentPlaybackPositionHook = [this] { saveCurrentPlaybackPosition(); };
     volumeSlider.value = volume();
-    PMSetConvertsAnimatedImagesToMovies(settings().boolForKey(QStringLiteral("Convert Animated Images To Movies")));
+    PMSetConvertsAnimatedImagesToMovies(settings().boolForKey(prefs::keys::ConvertAnimatedImagesToMovies));
     PMSetAssetValuesHandler([this](qint64 seconds, const QString& size, const QString& uniqueLibraryID) { updateDuration(seconds, size, uniqueLibraryID); });
 }
 
@@ -109,11 +110,11 @@ void PMMainController::togglePresentation()
     // An image opened straight into presentation is done with when the presentation ends.
     bool closeImage = false;
     if (_isPresenting)
-        shouldPlay = !still && (wasPlaying || !settings().boolForKey(QStringLiteral("Do Not Play On Present")));
-    else if (still && settings().boolForKey(QStringLiteral("Open Images In Presentation Mode")))
+        shouldPlay = !still && (wasPlaying || !settings().boolForKey(prefs::keys::DoNotPlayOnPresent));
+    else if (still && settings().boolForKey(prefs::keys::OpenImagesInPresentationMode))
         closeImage = true;
     else
-        shouldPlay = wasPlaying && !settings().boolForKey(QStringLiteral("Pause On Window"));
+        shouldPlay = wasPlaying && !settings().boolForKey(prefs::keys::PauseOnWindow);
     // The scale menu names the scale shown now: none is ticked while presenting.
     selectCurrentMagnificationMenuItem();
     if (closeImage) {
@@ -209,7 +210,7 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
         const PMPlaybackMoviePtr movieObject = PMMovieOfRecord(record);
         player = movieObject ? movieObject->player() : nullptr;
         if (!player) {
-            if (settings().boolForKey(QStringLiteral("Fall Back To Default Application")))
+            if (settings().boolForKey(prefs::keys::FallBackToDefaultApplication))
                 return choosePlaybackMovieRepresentation(item, true, false, startPlaying, byContinuing);
             return false;
         }
@@ -225,7 +226,7 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
             clearMovie(current);
             if (!isStillImage)
                 player = PMMovieOfRecord(record)->player();
-            if (parent && parent->topLevelRole().isEmpty() && !settings().boolForKey(QStringLiteral("Keep Selection When Current Movie Parent Changes"))) {
+            if (parent && parent->topLevelRole().isEmpty() && !settings().boolForKey(prefs::keys::KeepSelectionWhenCurrentMovieParentChanges)) {
                 // The grid shows the children of the selected container.
                 bool newShown = false, oldShown = false;
                 for (const Value& selected : *_selectedLibraryItems)
@@ -350,7 +351,7 @@ void PMMainController::playerItemStatusDidChange()
         PMMovieRepresentationPrototype* record = PMMovie(item);
         PMLog("cannot play <%@>: %@", record ? record->path() : QString(), error);
         chooseNoMovie();
-        if (!unanswered && settings().boolForKey(QStringLiteral("Fall Back To Default Application")) && openWithDefaultApplication(item, true, autoplay))
+        if (!unanswered && settings().boolForKey(prefs::keys::FallBackToDefaultApplication) && openWithDefaultApplication(item, true, autoplay))
             return;
         // Nothing else will show it: say so, once, in words of this program (the media
         // layer's own text went to the log).
@@ -418,7 +419,7 @@ void PMMainController::enableCurrentMoviePlaybackAndRestorePlaybackPosition(bool
     } else if (!_isPresenting) {
         // Images open in presentation when the setting says so; Alt while choosing
         // reverses the setting for that one.
-        const bool openImagesPresenting = settings().boolForKey(QStringLiteral("Open Images In Presentation Mode"));
+        const bool openImagesPresenting = settings().boolForKey(prefs::keys::OpenImagesInPresentationMode);
         const bool altHeld = keyboardModifiers() & Qt::AltModifier;
         if (_startPresentingWhenReady || (duration <= 0 && openImagesPresenting != altHeld))
             togglePresentation();

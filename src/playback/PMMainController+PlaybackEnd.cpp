@@ -6,6 +6,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
 #include "platform/DelayedPerform.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMPlayback.h"
@@ -26,12 +27,12 @@ platform::UserDefaults& settings()
 void PMMainController::moviePlayerDidStop()
 {
     const PMPlayerPtr player = playerViewContent().moviePlayer;
-    if (player && PMShouldLoop(settings().integerForKey(QStringLiteral("Playback End: Loop Threshold")), durationValue(player.get()))) {
+    if (player && PMShouldLoop(settings().integerForKey(prefs::keys::PlaybackEndLoopThreshold), durationValue(player.get()))) {
         player->seekToTime(0);
         player->play();
         return;
     }
-    const std::int64_t closingPriority = settings().integerForKey(QStringLiteral("Playback End: Window Closing Priority"));
+    const std::int64_t closingPriority = settings().integerForKey(prefs::keys::PlaybackEndWindowClosingPriority);
     bool attempted = false;
     ArrayPtr ancestors;
     if (shouldContinueAfterMovieRepresentation(_currentMovieRepresentation)) {
@@ -68,7 +69,7 @@ bool PMMainController::shouldContinueAfterMovieRepresentation(const Value& movie
     const ArrayPtr ancestors = ancestorsOfLibraryItem(movie);
     if (!ancestors || ancestors->isEmpty())
         return false;
-    const bool general = !settings().boolForKey(QStringLiteral("Do Not Continue With Next Group Movie"));
+    const bool general = !settings().boolForKey(prefs::keys::DoNotContinueWithNextGroupMovie);
     for (const Value& ancestor : *ancestors) {
         PMLibraryContainer* container = PMContainer(ancestor);
         if (!container)

@@ -12,6 +12,7 @@
 #include "platform/DelayedPerform.h"
 #include "platform/Format.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovieView.h"
@@ -97,8 +98,8 @@ public:
     // The controls mode of the current context: 0 hovering, -1 a band below, other above.
     int controlsMode() const
     {
-        return int(settings().integerForKey(m_c._isPresenting ? QStringLiteral("Presentation Playback Controls")
-                                                              : QStringLiteral("Window Playback Controls")));
+        return int(settings().integerForKey(m_c._isPresenting ? prefs::keys::PresentationPlaybackControls
+                                                              : prefs::keys::WindowPlaybackControls));
     }
     bool hasCurrentMovie() const { return !m_c._currentMovieRepresentation.isNull(); }
     bool isStatic() const { return controlsMode() != 0 && hasCurrentMovie() && movieView->parentWidget(); }
@@ -246,7 +247,7 @@ public:
         if (!canFloatControls()) {
             floatingControls->hide();
         } else {
-            double opacity = settings().doubleForKey(QStringLiteral("Hover Playback Controls Opacity"));
+            double opacity = settings().doubleForKey(prefs::keys::HoverPlaybackControlsOpacity);
             if (opacity < 0.2)
                 opacity = 1.0;
             placeFloatingControls();
@@ -473,7 +474,7 @@ PlayerWindows* playerWindows(const PMMainController& c)
 
 bool singleWindowMode()
 {
-    return settings().boolForKey(QStringLiteral("Single Window Mode"));
+    return settings().boolForKey(prefs::keys::SingleWindowMode);
 }
 
 // A window's frame, bottom-up, and giving it one (its decoration stays outside).
@@ -748,7 +749,7 @@ void PMMainController::updatePlayerWindowFrameAfterForcingPresentation(bool forc
         togglePresentation();
         return;
     }
-    const std::int64_t q = settings().integerForKey(QStringLiteral("Player Width: Preservation Priority"));
+    const std::int64_t q = settings().integerForKey(prefs::keys::PlayerWidthPreservationPriority);
     if (_isPlayerWindowZoomed && q < 1) {
         fitPlayerWindowToScreen();
     } else if (_currentMovieHasVideo) {
@@ -758,8 +759,8 @@ void PMMainController::updatePlayerWindowFrameAfterForcingPresentation(bool forc
                 windows->sizedFor = playerViewContent().moviePlayer.get();
             if (q >= 0) {
                 double w = 0;
-                if (q == 0 && settings().objectForKey(QStringLiteral("Player Width")).isNumber())
-                    w = settings().doubleForKey(QStringLiteral("Player Width"));
+                if (q == 0 && settings().objectForKey(prefs::keys::PlayerWidth).isNumber())
+                    w = settings().doubleForKey(prefs::keys::PlayerWidth);
                 if (w < 1)
                     w = playerAreaSizeOfWindow(playerWindow()).width();
                 if (w < 1 && playerView)
@@ -826,18 +827,18 @@ void PMMainController::updateWindowTitles()
         PMLibraryContainer* parent = _currentOrMonitoredMovieRepresentationAncestors && !_currentOrMonitoredMovieRepresentationAncestors->isEmpty()
             ? PMContainer(_currentOrMonitoredMovieRepresentationAncestors->at(0)) : nullptr;
         qsizetype index = -1, count = 0;
-        if (parent && settings().boolForKey(QStringLiteral("Presentation Playback Controls Show Index"))
+        if (parent && settings().boolForKey(prefs::keys::PresentationPlaybackControlsShowIndex)
             && parent->getIndex(&index, &count, _currentMovieRepresentation) && count >= 2 && index >= 0)
             t = QStringLiteral("%1 — %2 / %3").arg(t).arg(index + 1).arg(count);
         const PMPlayerViewContent& v = playerViewContent();
-        if (settings().boolForKey(QStringLiteral("Presentation Playback Controls Show Scale")) && v.movieReplacingImage && playerView
+        if (settings().boolForKey(prefs::keys::PresentationPlaybackControlsShowScale) && v.movieReplacingImage && playerView
             && v.movieReplacingImage->size().width() > 0)
             t = QStringLiteral("%1 — %2%").arg(t).arg(std::lround(playerView->width() * 100.0 / v.movieReplacingImage->size().width()));
         if (windows)
             windows->floatingControls->setTitle(t);
 
-        if (!(inMain && settings().boolForKey(QStringLiteral("Static Main Window Title")))) {
-            const QString name = settings().boolForKey(QStringLiteral("Show Full Path In Main Window Title"))
+        if (!(inMain && settings().boolForKey(prefs::keys::StaticMainWindowTitle))) {
+            const QString name = settings().boolForKey(prefs::keys::ShowFullPathInMainWindowTitle)
                 ? record->readableLocationPrefixedByDisplayNameIfDifferent() : record->displayName();
             QWidget* target = playerWindow();
             if (_isPresenting) {
@@ -881,7 +882,7 @@ QString PMMainController::alternateSliderMinimumMessage()
     if (_currentMovieRepresentation.isNull() || !parent)
         return {};
     PlayerWindows* windows = playerWindows(*this);
-    if (_isPresenting && windows && windows->controlsMode() == 0 && settings().boolForKey(QStringLiteral("Presentation Playback Controls Show Index")))
+    if (_isPresenting && windows && windows->controlsMode() == 0 && settings().boolForKey(prefs::keys::PresentationPlaybackControlsShowIndex))
         return {};
     qsizetype index = -1, count = 0;
     if (parent->getIndex(&index, &count, _currentMovieRepresentation) && count >= 2 && index >= 0)
@@ -906,7 +907,7 @@ QString PMMainController::alternateSliderMaximumMessage()
     parts << QStringLiteral("%1 × %2").arg(std::lround(natural.width())).arg(std::lround(natural.height()));
     PlayerWindows* windows = playerWindows(*this);
     const bool scaleInTitle = _isPresenting && windows && windows->controlsMode() == 0
-        && settings().boolForKey(QStringLiteral("Presentation Playback Controls Show Scale"));
+        && settings().boolForKey(prefs::keys::PresentationPlaybackControlsShowScale);
     if (!scaleInTitle && windows)
         parts << QStringLiteral("%1%").arg(std::lround(windows->movieView->currentGeometry().destination.width() * 100 / natural.width()));
     return parts.join(QStringLiteral(" — "));
@@ -914,7 +915,7 @@ QString PMMainController::alternateSliderMaximumMessage()
 
 int PMMainController::mainWindowDarkness()
 {
-    const bool hideLibrary = settings().boolForKey(QStringLiteral("Hide Library"));
+    const bool hideLibrary = settings().boolForKey(prefs::keys::HideLibrary);
     if (_mainWindow && isInFullyInvertedDarkMode(_mainWindow))
         return 4;
     if (playerIsInMainWindow())
@@ -936,7 +937,7 @@ void PMMainController::setAspectRatioLocked(bool locked)
 {
     _isAspectRatioLocked = locked;
     if (PlayerWindows* windows = playerWindows(*this)) {
-        const bool lockImages = settings().integerForKey(QStringLiteral("Player Window: Aspect Ratio Button Priority")) >= 2;
+        const bool lockImages = settings().integerForKey(prefs::keys::PlayerWindowAspectRatioButtonPriority) >= 2;
         const QString image = locked && !lockImages ? QStringLiteral("ellipsis") : locked ? QStringLiteral("locked") : QStringLiteral("unlocked");
         for (PMPlaybackControlView* view : {windows->bandView.data(), windows->floatingControls->controlView()}) {
             view->setAspectRatioLockImage(image, locked);
@@ -1017,7 +1018,7 @@ QSizeF PMMainController::windowWillResize(QWidget* window, QSizeF proposed)
     const PMLiveResize r = PMPlayerWindowWillResize(proposed, frame, container, natural, _isAspectRatioLocked, visible.y(),
                                                     window->minimumWidth());
     _currentMagnification = r.magnification;
-    settings().setDouble(r.playerWidth, QStringLiteral("Player Width"));
+    settings().setDouble(r.playerWidth, prefs::keys::PlayerWidth);
     return r.size;
 }
 
@@ -1055,7 +1056,7 @@ bool PMMainController::closingWindowEndsProgram(QWidget* window)
         return false;
     if (isLastVisibleWindow(window))
         return true;
-    return window == _mainWindow.data() && settings().boolForKey(QStringLiteral("Quit On Close"));
+    return window == _mainWindow.data() && settings().boolForKey(prefs::keys::QuitOnClose);
 }
 
 bool PMMainController::windowShouldClose(QWidget* window)
@@ -1081,9 +1082,9 @@ bool PMMainController::windowShouldClose(QWidget* window)
         return true;
     }
     if (window && window == _mainWindow.data()) {
-        if (playerIsInMainWindow() && !settings().boolForKey(QStringLiteral("Single Window Mode: Do Not Pause On Close")))
+        if (playerIsInMainWindow() && !settings().boolForKey(prefs::keys::SingleWindowModeDoNotPauseOnClose))
             pause();
-        if (settings().boolForKey(QStringLiteral("Clear Playlist On Close")))
+        if (settings().boolForKey(prefs::keys::ClearPlaylistOnClose))
             if (const PMLibraryContainerPtr storage = temporaryStorage(); storage && storage->rawChildren() && !storage->rawChildren()->isEmpty())
                 clearPlaylist();
     }
@@ -1105,7 +1106,7 @@ void PMMainController::updatePresentationWindowForScreen(QScreen* screen)
     if (!w->isFullScreen())
         w->setGeometry(S);
     const std::optional<QRectF> picture = PMPresentationPictureFrame(QSizeF(S.size()), notchGap(screen), windows->controlsMode(),
-                                                                    int(settings().integerForKey(QStringLiteral("Presentation Mode"))),
+                                                                    int(settings().integerForKey(prefs::keys::PresentationMode)),
                                                                     currentPictureNaturalSize());
     QWidget* container = windows->container();
     if (!picture || !container)
@@ -1129,7 +1130,7 @@ bool PMMainController::showWindowChromeAndPlaybackControlsByFadingIn(bool fade, 
             return false;
         std::int64_t priority = std::numeric_limits<std::int64_t>::max();
         if (w != _mainWindow.data()) {
-            priority = settings().integerForKey(QStringLiteral("Hover Playback Controls Priority"));
+            priority = settings().integerForKey(prefs::keys::HoverPlaybackControlsPriority);
             if (priority < 1)
                 return false;
         }
@@ -1159,7 +1160,7 @@ void PMMainController::updateAspectRatioLockSwitchPosition()
     PlayerWindows* windows = playerWindows(*this);
     if (!windows)
         return;
-    const std::int64_t priority = settings().integerForKey(QStringLiteral("Player Window: Aspect Ratio Button Priority"));
+    const std::int64_t priority = settings().integerForKey(prefs::keys::PlayerWindowAspectRatioButtonPriority);
     const bool hasMovie = !_currentMovieRepresentation.isNull();
     const bool shows = (_currentMovieHasVideo || (hasMovie && priority <= 1)) && !_isPresenting;
     for (PMPlaybackControlView* view : {windows->bandView.data(), windows->floatingControls->controlView()})
@@ -1196,10 +1197,10 @@ void PMMainController::togglePresentationFromPicture(int clickCount)
 {
     if (_currentMovieHasVideo) {
         if (_isPresenting) {
-            setPresentationMode(settings().integerForKey(QStringLiteral("Presentation Mode")) == 1 ? 0 : 1, nullptr);
+            setPresentationMode(settings().integerForKey(prefs::keys::PresentationMode) == 1 ? 0 : 1, nullptr);
             if (clickCount < 3)
                 return;
-        } else if (settings().boolForKey(QStringLiteral("Double-Click Returns To Library"))) {
+        } else if (settings().boolForKey(prefs::keys::DoubleClickReturnsToLibrary)) {
             chooseNoMovie();
             return;
         }
@@ -1209,7 +1210,7 @@ void PMMainController::togglePresentationFromPicture(int clickCount)
 
 void PMMainController::setPresentationMode(int mode, QObject* sender)
 {
-    settings().setInteger(mode, QStringLiteral("Presentation Mode"));
+    settings().setInteger(mode, prefs::keys::PresentationMode);
     if (_isPresenting) {
         updateAspectRatioLockSwitchPosition();
         updatePresentationWindowForScreen(nullptr);
@@ -1289,6 +1290,6 @@ void PMMainController::selectCurrentMagnificationMenuItem()
 
 void PMMainController::toggleStayInFront()
 {
-    settings().setBool(!settings().boolForKey(QStringLiteral("Stay In Front")), QStringLiteral("Stay In Front"));
+    settings().setBool(!settings().boolForKey(prefs::keys::StayInFront), prefs::keys::StayInFront);
     updateWindowLevels();
 }

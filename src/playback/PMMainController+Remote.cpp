@@ -7,6 +7,7 @@
 #include "platform/Alert.h"
 #include "platform/Cursor.h"
 #include "platform/DelayedPerform.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMRemoteControl.h"
 #include "playback/PMRemoteInterfaceWindow.h"
@@ -52,7 +53,7 @@ void PMMainController::installRemoteControl()
     _remoteControl = stack;
     _remoteControlListeningHook = [this](bool listening) {
         if (auto stack = std::static_pointer_cast<RemoteStack>(_remoteControl))
-            stack->device->setListeningToRemote(listening && !settings().boolForKey(QStringLiteral("Do Not Listen To Remote Control")));
+            stack->device->setListeningToRemote(listening && !settings().boolForKey(prefs::keys::DoNotListenToRemoteControl));
         // No release arrives once listening stops: a held plus would repeat for ever.
         if (!listening)
             cancelRemoteInterfaceRepeats();
@@ -290,5 +291,5 @@ void PMMainController::remoteInterfaceEnter()
         return;
     }
     toggleRemoteControlInterface(nullptr);
-    _startPresentingWhenReady = !_isPresenting && !settings().boolForKey(QStringLiteral("Remote Does Not Trigger Presentation"));
+    _startPresentingWhenReady = !_isPresenting && !settings().boolForKey(prefs::keys::RemoteDoesNotTriggerPresentation);
 }

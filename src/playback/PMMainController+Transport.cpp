@@ -8,6 +8,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/DelayedPerform.h"
 #include "platform/DisplaySleep.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMPlayback.h"
@@ -75,7 +76,7 @@ void PMMainController::play()
             if (!next.isNull()) {
                 _nextMovieRepresentation = next;
                 const long long duration = record->durationIfCached(true);
-                const double delay = duration >= 1 ? double(duration) : std::max(0.1, settings().doubleForKey(QStringLiteral("Slideshow Interval")));
+                const double delay = duration >= 1 ? double(duration) : std::max(0.1, settings().doubleForKey(prefs::keys::SlideshowInterval));
                 platform::performAfterDelay(this, kChooseNext, Value(), delay, [this] { chooseNextMovieRepresentation(); });
             }
         }
@@ -171,7 +172,7 @@ void PMMainController::updateTimeDisplay(QObject* sender)
     // Asked at every tick: the request itself goes out only when nothing is held or waiting,
     // never blocks, and after a failure waits for its back-off.
     platform::setKeepsDisplayAwake(keepAwake, QStringLiteral("Movie Playback"));
-    if (keepAwake != gDisplayKeptAwake && settings().boolForKey(QStringLiteral("PMDebugLog")))
+    if (keepAwake != gDisplayKeptAwake && settings().boolForKey(prefs::keys::PMDebugLog))
         PMLog(keepAwake ? "[Debug] enabled display sleep prevention" : "[Debug] disabled display sleep prevention");
     gDisplayKeptAwake = keepAwake;
 }
@@ -199,7 +200,7 @@ void PMMainController::timeSlide(double seconds, bool mouseUp)
 
 float PMMainController::volume()
 {
-    const Value stored = settings().objectForKey(QStringLiteral("Volume"));
+    const Value stored = settings().objectForKey(prefs::keys::Volume);
     return stored.hasNumericValue() ? float(std::clamp(stored.toDouble(), 0.0, 1.0)) : 1.0f;
 }
 
@@ -213,7 +214,7 @@ void PMMainController::setVolume(float volume, bool adjustSlider, bool adjustPre
     if (adjustSlider)
         volumeSlider.value = volume;
     if (adjustPreference)
-        settings().setObject(Value(double(volume)), QStringLiteral("Volume"));
+        settings().setObject(Value(double(volume)), prefs::keys::Volume);
     muteMenuItem.state = volume < 0.01f;
     volumeSliderMuteView.imageName = muteMenuItem.state ? QStringLiteral("PMVolumeOff") : QStringLiteral("PMVolumeDown");
     if (_playerControlsDidChange)
@@ -255,7 +256,7 @@ void PMMainController::mute()
 
 std::int64_t PMMainController::stepInterval()
 {
-    const std::int64_t interval = settings().integerForKey(QStringLiteral("Step Interval"));
+    const std::int64_t interval = settings().integerForKey(prefs::keys::StepInterval);
     return interval < 1 ? 10 : interval;
 }
 
@@ -287,7 +288,7 @@ void PMMainController::windForward(bool forward, bool bySingleFrame, bool orAdju
         run.inProgress = _lastWindDate.has_value();
         run.secondsSinceLastStep = _lastWindDate ? now - *_lastWindDate : 0;
         run.lastStep = gLastWindStep;
-        step = PMWindingStep(forward, double(stepInterval()), run, settings().boolForKey(QStringLiteral("Increase Consecutive Steps")), current,
+        step = PMWindingStep(forward, double(stepInterval()), run, settings().boolForKey(prefs::keys::IncreaseConsecutiveSteps), current,
                              durationValue(player.get()));
         _lastWindDate = now;
         gLastWindStep = step;

@@ -8,6 +8,7 @@
 #include "library/model/PMCachedSettings.h"
 #include "platform/Format.h"
 #include "platform/Queues.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/MovieWriter.h"
@@ -111,7 +112,7 @@ bool writeConvertedMovie(const QStringList& sources, const QUrl& sourceURL, cons
     const QSizeF pixelSize = representation->pixelSize();
     int timescale = 600;
     if (!animated)
-        timescale = int(std::clamp<qint64>(platform::UserDefaults::standard().integerForKey(QStringLiteral("Image Selection Movie: Frames Per Second")), 1, 100));
+        timescale = int(std::clamp<qint64>(prefs::get(prefs::keys::ImageSelectionMovieFramesPerSecond), 1, 100));
     MovieWriter writer;
     if (!writer.startWriting(outputPath, pixelSize.toSize(), timescale, error))
         return false;

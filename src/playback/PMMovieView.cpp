@@ -1,6 +1,7 @@
 #include "playback/PMMovieView.h"
 
 #include "library/model/PMMainController.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovieGLSurface.h"
@@ -573,13 +574,13 @@ void PMMovieView::updateNavigationAreaWithEvent(const QPointF* localPoint, QWidg
             s.previousEnabled = _previousMovieButton && _previousMovieButton->isEnabled();
             s.nextEnabled = _nextMovieButton && _nextMovieButton->isEnabled();
             s.playPauseEnabled = _playPauseSwitch && _playPauseSwitch->isEnabled();
-            s.playPauseArea = s.playPauseEnabled && settings().boolForKey(QStringLiteral("Navigation Area: Play/Pause"));
-            s.playPauseAlways = settings().boolForKey(QStringLiteral("Navigation Area: Play/Pause: Always"));
+            s.playPauseArea = s.playPauseEnabled && settings().boolForKey(prefs::keys::NavigationAreaPlayPause);
+            s.playPauseAlways = settings().boolForKey(prefs::keys::NavigationAreaPlayPauseAlways);
             s.showsStillImage = m_content && m_content->movieReplacingImage && !_animatesMovieReplacingImage;
             s.isPlaying = controllerIsPlaying();
-            const platform::Value size = settings().objectForKey(QStringLiteral("Navigation Area: Size"));
+            const platform::Value size = settings().objectForKey(prefs::keys::NavigationAreaSize);
             s.size = size.hasNumericValue() ? size.toDouble() : 50.0;
-            s.splitTopStripAtSize = settings().boolForKey(QStringLiteral("Player Width: Resize From Left")) ||
+            s.splitTopStripAtSize = settings().boolForKey(prefs::keys::PlayerWidthResizeFromLeft) ||
                                     (window() && window() == mainController().mainWindow());
             area = PMNavigationAreaAt(point - QPointF(visible.topLeft()), QSizeF(visible.size()), s);
         }
@@ -598,7 +599,7 @@ void PMMovieView::setNavigationArea(int area)
     };
     emphasize(_previousMovieButton, area == 1);
     emphasize(_nextMovieButton, area == 2);
-    emphasize(_playPauseSwitch, area == 3 && settings().boolForKey(QStringLiteral("Navigation Area: Play/Pause: Highlight")));
+    emphasize(_playPauseSwitch, area == 3 && settings().boolForKey(prefs::keys::NavigationAreaPlayPauseHighlight));
 }
 
 void PMMovieView::updateTrackingAreasForWindow(QWidget* window)

@@ -1,5 +1,6 @@
 #include "playback/PMOverlayWindows.h"
 
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
@@ -180,7 +181,7 @@ double PMFullScreenMessageWindow::animationInterval()
 {
     static const double interval = [] {
         const platform::Value stored =
-            platform::UserDefaults::standard().objectForKey(QStringLiteral("PMFullScreenMessageWindowAnimationInterval"));
+            prefs::get(prefs::keys::PMFullScreenMessageWindowAnimationInterval);
         return stored.hasNumericValue() ? stored.toDouble() : 0.7;
     }();
     return interval;
@@ -361,7 +362,7 @@ void PMFullScreenMessageWindow::drawOverlayInBounds(QPainter& painter, const QRe
     QRectF messageRect;
     if (A.isEmpty()) {
         painter.fillRect(M, tint);
-        if (messageView && messageView->window() && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Unrestricted Crosshairs"))) {
+        if (messageView && messageView->window() && !prefs::get(prefs::keys::UnrestrictedCrosshairs)) {
             P.setX(std::clamp(P.x(), M.x(), M.x() + M.width() - 1));
             P.setY(std::clamp(P.y(), M.y(), M.y() + M.height() - 1));
         }

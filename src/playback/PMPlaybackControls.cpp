@@ -2,6 +2,7 @@
 #include "playback/PMPlayerWindowGeometry.h"
 
 #include "foundation/PMFunctions.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovieView.h"
@@ -367,7 +368,7 @@ void PMMovieTimeSlider::drawProgressBarInRect(QPainter& painter, const QRectF& R
     painter.restore();
 
     // The texts, as badges with a selection or when asked.
-    const bool badges = !selection.isEmpty() || settings().boolForKey(QStringLiteral("Always Draw Time Slider Text As Badges"));
+    const bool badges = !selection.isEmpty() || settings().boolForKey(prefs::keys::AlwaysDrawTimeSliderTextAsBadges);
     const double margin = badges ? 8 : 4;
     const QRectF textRect = QRectF(rect()).adjusted(margin, 0, -margin, 0);
     const bool option = QGuiApplication::queryKeyboardModifiers() & Qt::AltModifier;
@@ -839,8 +840,8 @@ void PMPlaybackControlWindow::loadPlacement()
     if (m_placementLoaded)
         return;
     m_placementLoaded = true;
-    const QString x = settings().stringForKey(QStringLiteral("Controls Bezel X"));
-    const QString y = settings().stringForKey(QStringLiteral("Controls Bezel Y"));
+    const QString x = settings().stringForKey(prefs::keys::ControlsBezelX);
+    const QString y = settings().stringForKey(prefs::keys::ControlsBezelY);
     m_placement.x = x.isEmpty() ? QStringLiteral("Center") : x;
     m_placement.y = y.isEmpty() ? QStringLiteral("0.05") : y;
 }
@@ -968,6 +969,6 @@ void PMPlaybackControlWindow::mouseReleaseEvent(QMouseEvent* event)
         return;
     mouseMoveEvent(event);
     m_dragStart.reset();
-    settings().setObject(platform::Value(m_placement.x), QStringLiteral("Controls Bezel X"));
-    settings().setObject(platform::Value(m_placement.y), QStringLiteral("Controls Bezel Y"));
+    settings().setObject(platform::Value(m_placement.x), prefs::keys::ControlsBezelX);
+    settings().setObject(platform::Value(m_placement.y), prefs::keys::ControlsBezelY);
 }

@@ -2,6 +2,7 @@
 
 #include "foundation/PMLog.h"
 #include "library/model/PMMainController.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMActionButtonTextField.h"
@@ -41,7 +42,7 @@ const QString kFrameKey = QStringLiteral("NSWindow Frame PMDedicatedPlayerWindow
 
 int PMWindowVanishInterval()
 {
-    const qint64 seconds = settings().integerForKey(QStringLiteral("Window Vanish Interval"));
+    const qint64 seconds = settings().integerForKey(prefs::keys::WindowVanishInterval);
     return int(seconds < 1 ? 5 : seconds);
 }
 
@@ -277,8 +278,8 @@ void PMDedicatedPlayerWindow::updateAppearance()
     // Dark when asked always, or (unless the exception is turned off) while the window
     // floats in front; otherwise the window follows the desktop.
     const bool floats = windowFlags() & Qt::WindowStaysOnTopHint;
-    const bool dark = settings().boolForKey(QStringLiteral("Player Window: Dark: Always")) ||
-                      ((canHideChrome() || floats) && !settings().boolForKey(QStringLiteral("Player Window: Dark: Disable Hover Exception")));
+    const bool dark = settings().boolForKey(prefs::keys::PlayerWindowDarkAlways) ||
+                      ((canHideChrome() || floats) && !settings().boolForKey(prefs::keys::PlayerWindowDarkDisableHoverException));
     if (dark != m_forcedDark) {
         m_forcedDark = dark;
         if (dark) {
@@ -299,9 +300,9 @@ void PMDedicatedPlayerWindow::updateAppearance()
 
 void PMDedicatedPlayerWindow::updateCanHideChrome()
 {
-    const qint64 m = settings().integerForKey(QStringLiteral("Window Playback Controls"));
-    const bool wantsHiding = m == 0 && chromeView() && !settings().boolForKey(QStringLiteral("Window Playback Controls: Cannot Hide Chrome"));
-    const bool hideFooter = wantsHiding || !settings().boolForKey(QStringLiteral("Window Playback Controls: Show Location Bar"));
+    const qint64 m = settings().integerForKey(prefs::keys::WindowPlaybackControls);
+    const bool wantsHiding = m == 0 && chromeView() && !settings().boolForKey(prefs::keys::WindowPlaybackControlsCannotHideChrome);
+    const bool hideFooter = wantsHiding || !settings().boolForKey(prefs::keys::WindowPlaybackControlsShowLocationBar);
     if (_footerView && _footerView->isHidden() != hideFooter) {
         const int f = _footerView->height();
         for (QWidget* view : contentSubviews()) {

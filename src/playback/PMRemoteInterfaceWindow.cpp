@@ -3,6 +3,7 @@
 #include "foundation/PMFunctions.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItem.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 
@@ -90,12 +91,12 @@ void PMRemoteInterfaceWindow::fadeOutAndClose()
 
 void PMRemoteInterfaceWindow::setLineHeight(double lineHeight)
 {
-    platform::UserDefaults::standard().setDouble(lineHeight, QStringLiteral("Remote Control Interface Line Height"));
+    platform::UserDefaults::standard().setDouble(lineHeight, prefs::keys::RemoteControlInterfaceLineHeight);
 }
 
 double PMRemoteInterfaceWindow::lineHeight()
 {
-    const Value v = platform::UserDefaults::standard().objectForKey(QStringLiteral("Remote Control Interface Line Height"));
+    const Value v = platform::UserDefaults::standard().objectForKey(prefs::keys::RemoteControlInterfaceLineHeight);
     const double L = v.isNumber() ? v.toDouble() : 76;
     return std::isfinite(L) && L >= 8 && L <= 1000 ? L : 76;
 }
@@ -147,7 +148,7 @@ void PMRemoteInterfaceWindow::setDisplayedItems(const platform::ArrayPtr& items,
     const qsizetype index = previouslySelectedItem.isNull() ? -1 : _displayedItems->indexOfIdentical(previouslySelectedItem.objectPointer());
     _currentIndex = index < 0 ? 0 : index;
     if (QWidget::isVisible())
-        sizeToFitForScreen(screen(), !platform::UserDefaults::standard().boolForKey(QStringLiteral("Do Not Animate Remote Control Interface")));
+        sizeToFitForScreen(screen(), !prefs::get(prefs::keys::DoNotAnimateRemoteControlInterface));
     else
         sizeToFitForScreen(screen(), false);
 }
@@ -169,7 +170,7 @@ void PMRemoteInterfaceWindow::showOnScreen(QScreen* screen)
 {
     const bool wasVisible = QWidget::isVisible();
     sizeToFitForScreen(screen, false);
-    if (wasVisible || platform::UserDefaults::standard().boolForKey(QStringLiteral("Do Not Animate Remote Control Interface"))) {
+    if (wasVisible || prefs::get(prefs::keys::DoNotAnimateRemoteControlInterface)) {
         orderFrontAndFadeIn(this);
         return;
     }
@@ -197,7 +198,7 @@ bool PMRemoteInterfaceWindow::step(qint64 count)
 {
     if (!_displayedItems || _displayedItems->isEmpty())
         return false;
-    const qint64 delta = platform::UserDefaults::standard().boolForKey(QStringLiteral("Invert Remote Control Interface")) ? -count : count;
+    const qint64 delta = prefs::get(prefs::keys::InvertRemoteControlInterface) ? -count : count;
     const qint64 index = std::clamp<qint64>(_currentIndex + delta, 0, _displayedItems->count() - 1);
     if (index == _currentIndex)
         return false;

@@ -4,6 +4,7 @@
 #include "library/model/PMMainController.h"
 #include "platform/Alert.h"
 #include "platform/FileManager.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 
@@ -213,8 +214,8 @@ void PMSparkleWrapper::setUpdateVersion(const QString& version)
     const QDateTime now = QDateTime::fromSecsSinceEpoch(qint64(nowSeconds()));
     _status = QVariantMap{{kCheckDate, now}, {kCurrentVersion, current}, {kUpdateVersion, version}};
     defaults().setObject(platform::Value(QStringLiteral("%1:%2:%3").arg(current).arg(now.toSecsSinceEpoch()).arg(version)), kStatusKey);
-    defaults().removeObjectForKey(QStringLiteral("PMSparkleWrapper Status"));
-    defaults().removeObjectForKey(QStringLiteral("PMSparkleWrapperStatus"));
+    defaults().removeObjectForKey(prefs::keys::PMSparkleWrapperSpacedStatus);
+    defaults().removeObjectForKey(prefs::keys::PMSparkleWrapperStatus2);
     updateControls();
 }
 

@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "platform/PropertyList.h"
 #include "platform/ThreadSanitizer.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtConcurrent/QtConcurrentRun>
@@ -165,7 +166,7 @@ void PMExternalMediaLibrary::setProvider(std::shared_ptr<PMExternalMediaProvider
 bool PMExternalMediaLibrary::hasProvider()
 {
     if (!m_provider) {
-        const QString path = platform::UserDefaults::standard().stringForKey(QStringLiteral("Music Library Path"));
+        const QString path = prefs::get(prefs::keys::MusicLibraryPath);
         if (!path.isEmpty())
             m_provider = std::make_shared<PMMusicLibraryXMLProvider>(platform::stringByExpandingTildeInPath(path));
     }
@@ -249,7 +250,7 @@ void PMExternalMediaLibrary::mediaObjectsDidChange(const QString& sourceIdentifi
     if (PMDebugLogEnabled())
         PMLog("[Debug] found %ld media objects for external media source: %@", qlonglong(mediaObjects ? mediaObjects->count() : 0), sourceIdentifier);
     // Only movies, unless the user wants every kind; only files.
-    const bool nonMovies = platform::UserDefaults::standard().boolForKey(QStringLiteral("Import Non-Movie External Media"));
+    const bool nonMovies = prefs::get(prefs::keys::ImportNonMovieExternalMedia);
     auto accepted = Array::make();
     if (mediaObjects)
         for (const Value& v : *mediaObjects) {

@@ -4,6 +4,7 @@
 // the user was elsewhere shows up.
 #include "library/model/PMMainController.h"
 
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtGui/QGuiApplication>
@@ -19,7 +20,7 @@ void PMMainController::setListeningToRemoteControl(bool listening)
 
 void PMMainController::applicationDidBecomeActive()
 {
-    if (!platform::UserDefaults::standard().boolForKey(QStringLiteral("Do Not Listen To Remote Control")))
+    if (!prefs::get(prefs::keys::DoNotListenToRemoteControl))
         setListeningToRemoteControl(true);
     // At start-up the window is painted first: the look at every file would compete with it.
     if (_awaitsFirstPaint) {

@@ -16,6 +16,7 @@
 #include "platform/CallStack.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Format.h"
+#include "foundation/PMSettingsKeys.h"
 
 #include <algorithm>
 
@@ -133,8 +134,8 @@ QString PMMainController::decodeMetaReferencesInBatchRenamingPrefix(const QStrin
             for (qsizetype i = 0; i < _infoMovieRepresentations->count(); ++i)
                 if (PMMovieRepresentationPrototype* m = PMMovie(_infoMovieRepresentations->at(i)))
                     infoIndex.insert(&m->original(), i);
-        const QString separator = defaults().objectForKey(QStringLiteral("Batch Rename: Sequences Prefer Series Prefix: Index Separator")).isString()
-                                      ? defaults().stringForKey(QStringLiteral("Batch Rename: Sequences Prefer Series Prefix: Index Separator"))
+        const QString separator = defaults().objectForKey(prefs::keys::BatchRenameSequencesPreferSeriesPrefixIndexSeparator).isString()
+                                      ? defaults().stringForKey(prefs::keys::BatchRenameSequencesPreferSeriesPrefixIndexSeparator)
                                       : QStringLiteral(".");
         for (auto it = byPrefix.begin(); it != byPrefix.end(); ++it) {
             QList<DictionaryPtr>& group = it.value();
@@ -195,12 +196,12 @@ qsizetype PMMainController::updateBatchRenameNamesAndPerformRenaming(bool perfor
     _infoBatchRenameInfoTagCache.emplace();
     const BatchRenameFields& f = _infoBatchRenameFields;
     const int mode = f.mode;
-    const bool separately = defaults().boolForKey(QStringLiteral("Decode Batch Rename Prefix And Suffix Separately"));
-    const bool pretty = defaults().boolForKey(QStringLiteral("Dumb Down Decoded Batch Rename CSV"));
-    const bool preferSeries = defaults().boolForKey(QStringLiteral("Batch Rename: Sequences Prefer Series Prefix"))
+    const bool separately = defaults().boolForKey(prefs::keys::DecodeBatchRenamePrefixAndSuffixSeparately);
+    const bool pretty = defaults().boolForKey(prefs::keys::DumbDownDecodedBatchRenameCSV);
+    const bool preferSeries = defaults().boolForKey(prefs::keys::BatchRenameSequencesPreferSeriesPrefix)
                               && !_nonProxyRawMovieRepresentationSeriesByIDPrefix.isEmpty();
-    const bool suppressSingle = defaults().boolForKey(QStringLiteral("Batch Rename: Suppress Single-Item Sequences"));
-    const bool resumeWanted = defaults().boolForKey(QStringLiteral("Batch Rename: Resume Prefix Group Sequences"));
+    const bool suppressSingle = defaults().boolForKey(prefs::keys::BatchRenameSuppressSingleItemSequences);
+    const bool resumeWanted = defaults().boolForKey(prefs::keys::BatchRenameResumePrefixGroupSequences);
 
     QList<PMMovieRepresentationPrototype*> movies;
     if (_infoMovieRepresentations)

@@ -17,6 +17,7 @@
 #include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Queues.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -407,8 +408,8 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
     const QStringList libraries = libraryPaths();
     if (dry && gDeferredDiskCheck) {
         // A menu's title: the files are looked at later, off the main thread.
-        const bool wouldAsk = confirmTrash && confirm && !askedToDelete && !defaults().boolForKey(QStringLiteral("Move Files To Trash Without Confirmation"));
-        if (!wouldAsk || defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder")) || libraries.isEmpty())
+        const bool wouldAsk = confirmTrash && confirm && !askedToDelete && !defaults().boolForKey(prefs::keys::MoveFilesToTrashWithoutConfirmation);
+        if (!wouldAsk || defaults().boolForKey(prefs::keys::DoNotOrganizeLibraryFolder) || libraries.isEmpty())
             return false;
         QStringList candidates;
         QSet<QString> seen;
@@ -435,7 +436,7 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
         };
         return false;
     }
-    if (!defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder")) && !libraries.isEmpty()) {
+    if (!defaults().boolForKey(prefs::keys::DoNotOrganizeLibraryFolder) && !libraries.isEmpty()) {
         QSet<QString> seen;
         for (const Value& v : *movies) {
             PMMovieRepresentationPrototype* movie = PMMovie(v);
@@ -454,7 +455,7 @@ bool PMMainController::deleteItems(const ArrayPtr& items, bool* dryRun, bool con
         }
     }
     bool trash = true;
-    if (!filesToTrash.isEmpty() && confirmTrash && !defaults().boolForKey(QStringLiteral("Move Files To Trash Without Confirmation"))) {
+    if (!filesToTrash.isEmpty() && confirmTrash && !defaults().boolForKey(prefs::keys::MoveFilesToTrashWithoutConfirmation)) {
         // clang-format off
         const QString text = platform::format(localized("Pellis is currently configured to keep your library folder organized. The following files that are about to be removed from your library are located inside said library folder:") + QStringLiteral("\n\n%@\n\n") + localized("Do you want to move them to the Trash?"),
                                               namesListForItems(nullptr, filesToTrash, true, true, {}));

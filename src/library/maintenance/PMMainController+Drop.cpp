@@ -13,6 +13,7 @@
 #include "platform/FilePromises.h"
 #include "platform/PropertyList.h"
 #include "platform/Queues.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -317,9 +318,9 @@ bool PMMainController::outlineView(PMLibraryView outlineView, const ArrayPtr& wr
 
 int PMMainController::externalDragOperation()
 {
-    if (!defaults().boolForKey(QStringLiteral("Move/Copy To Library")))
+    if (!defaults().boolForKey(prefs::keys::MoveCopyToLibrary))
         return PMDragOperationLink;
-    return defaults().integerForKey(QStringLiteral("Move/Copy To Library Mode")) == 1 ? PMDragOperationCopy : PMDragOperationMove;
+    return defaults().integerForKey(prefs::keys::MoveCopyToLibraryMode) == 1 ? PMDragOperationCopy : PMDragOperationMove;
 }
 
 bool PMMainController::shouldDragExternalItemsWithTypes(const QStringList& types, const PMLibraryContainerPtr& toProposedParent)
@@ -340,7 +341,7 @@ bool PMMainController::shouldDragExternalItemsWithTypes(const QStringList& types
     if (toProposedParent->isSmartGroup()) {
         if (top != storageWithName(QStringLiteral("Smart Groups"), nullptr, false))
             return false;
-        const long long strictness = defaults().integerForKey(QStringLiteral("Drag & Drop Strictness"));
+        const long long strictness = defaults().integerForKey(prefs::keys::DragDropStrictness);
         if (strictness < 0)
             return true;
         return strictness == 0 && hasSubdivisionBranch(toProposedParent);
@@ -389,10 +390,10 @@ int PMMainController::operationForDraggingLibraryItems(const ArrayPtr& items, co
         }
     }
 
-    const bool preventProxies = defaults().boolForKey(QStringLiteral("Prevent Moving Of Originals Via Proxy"));
+    const bool preventProxies = defaults().boolForKey(prefs::keys::PreventMovingOfOriginalsViaProxy);
     const bool parentHasSubdivisionBranch = hasSubdivisionBranch(parent);
     const bool manual = parent && isManuallySorted(*parent);
-    const long long sourceListDisplayMode = defaults().integerForKey(QStringLiteral("Source List Display Mode"));
+    const long long sourceListDisplayMode = defaults().integerForKey(prefs::keys::SourceListDisplayMode);
 
     bool copy = false;
     bool someFromElsewhere = false;
@@ -703,7 +704,7 @@ bool PMMainController::outlineView(PMLibraryView outlineView, const PMDraggingIn
 bool PMMainController::importExternalFiles(const QList<QUrl>& fileURLs, const QMimeData* pasteboard, qsizetype atIndex, const ArrayPtr& ofSiblings,
                                            const PMLibraryContainerPtr& parent, Array& transfer, ArrayPtr* getDropped)
 {
-    const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
+    const bool moveOrCopyToLibrary = defaults().boolForKey(prefs::keys::MoveCopyToLibrary);
     const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false);
     const ArrayPtr branch = parent ? parent->subdivisionBranches() : nullptr;
     const QStringList types = pasteboard ? pasteboard->formats() : QStringList();
@@ -767,7 +768,7 @@ bool PMMainController::importExternalFiles(const QList<QUrl>& fileURLs, const QM
     if (!yielded && !fileNames.isEmpty())
         yielded = fromPaths(fileNames, QString());
     if (!yielded) {
-        if (hasURL && hasPromise && defaults().boolForKey(QStringLiteral("Prefer Promised Files Over URLs"))) {
+        if (hasURL && hasPromise && defaults().boolForKey(prefs::keys::PreferPromisedFilesOverURLs)) {
             yielded = fromPromise();
         } else {
             if (hasURL)
@@ -798,7 +799,7 @@ bool PMMainController::importExternalFiles(const QList<QUrl>& fileURLs, const QM
 bool PMMainController::importLibraryItems(const ArrayPtr& items, qsizetype atIndex, const ArrayPtr& ofSiblings, const PMLibraryContainerPtr& parent,
                                           bool dropOnParent, Array& transfer)
 {
-    const bool moveOrCopyToLibrary = defaults().boolForKey(QStringLiteral("Move/Copy To Library"));
+    const bool moveOrCopyToLibrary = defaults().boolForKey(prefs::keys::MoveCopyToLibrary);
     const PMLibraryContainerPtr temporary = storageWithName(QStringLiteral("Temporary"), nullptr, false);
     const bool parentIsSmartGroup = parent && parent->isSmartGroup();
     const ArrayPtr branch = parent ? parent->subdivisionBranches() : nullptr;
@@ -971,9 +972,9 @@ bool PMMainController::dropFileURLs(const QList<QUrl>& fileURLs, const PMDraggin
     }
 
     // Completion
-    const bool organize = !defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder"));
+    const bool organize = !defaults().boolForKey(prefs::keys::DoNotOrganizeLibraryFolder);
     if (!transfer->isEmpty()) {
-        const bool copy = defaults().integerForKey(QStringLiteral("Move/Copy To Library Mode")) == 1;
+        const bool copy = defaults().integerForKey(prefs::keys::MoveCopyToLibraryMode) == 1;
         Array collection;
         FileLocationsRequest preflight;
         preflight.items = transfer;

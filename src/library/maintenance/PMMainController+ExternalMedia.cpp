@@ -7,6 +7,7 @@
 #include "library/maintenance/PMMaintenanceShared.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 using platform::Array;
@@ -54,7 +55,7 @@ void PMMainController::invalidateExternalMediaSections()
     if (!media.libraryNeedsUpdate)
         media.libraryNeedsUpdate = [this] { updateLibraryAfterDelay(0, true); };
     platform::UserDefaults& d = platform::UserDefaults::standard();
-    const bool musicEnabled = !d.boolForKey(QStringLiteral("Ignore iTunes Movies"));
+    const bool musicEnabled = !d.boolForKey(prefs::keys::IgnoreITunesMovies);
     // Without a music library there is no section to make (a saved one stays, stale).
     const PMLibraryContainerPtr music =
         musicEnabled && media.hasProvider() ? iTunesSourceStorageSection() : existingSection(*this, QStringLiteral("iTunes"));

@@ -12,6 +12,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Paths.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtWidgets/QApplication>
@@ -58,7 +59,7 @@ QStringList blacklistEntries()
 
 ArrayPtr PMMainController::inboxMovieRepresentationsSorted(bool sorted)
 {
-    const Value inbox = defaults().objectForKey(QStringLiteral("Inbox"));
+    const Value inbox = defaults().objectForKey(prefs::keys::Inbox);
     if (!inbox.isString())
         return nullptr;
     if (!inbox.string().isEmpty()) {
@@ -67,7 +68,7 @@ ArrayPtr PMMainController::inboxMovieRepresentationsSorted(bool sorted)
             if (movies && !movies->isEmpty())
                 return movies;
         }
-        if (defaults().boolForKey(QStringLiteral("Inbox: Strict")))
+        if (defaults().boolForKey(prefs::keys::InboxStrict))
             return nullptr;
     }
     if (!sorted)

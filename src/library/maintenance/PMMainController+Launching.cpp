@@ -9,6 +9,7 @@
 #include "library/model/PMSearch.h"
 #include "platform/Alert.h"
 #include "platform/InterfaceFiles.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QEvent>
@@ -67,8 +68,8 @@ void PMMainController::applicationWillFinishLaunching()
     migrateSettings();
     step("cacheSettings");
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
-    PMCachedSettings::determineFuzzyOldestDate = defaults.boolForKey(QStringLiteral("Determine Fuzzy Oldest Date"));
-    PMCachedSettings::convertAnimatedImagesToMovies = defaults.boolForKey(QStringLiteral("Convert Animated Images To Movies"));
+    PMCachedSettings::determineFuzzyOldestDate = defaults.boolForKey(prefs::keys::DetermineFuzzyOldestDate);
+    PMCachedSettings::convertAnimatedImagesToMovies = defaults.boolForKey(prefs::keys::ConvertAnimatedImagesToMovies);
     // The records of the library about to load import these tags from their files.
     updateImportTagNames(true);
 }
@@ -138,13 +139,13 @@ void PMMainController::applicationDidFinishLaunching()
 
     restoreMainWindowSizeAfterFirstLayout(playerSize);
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
-    if (!defaults.boolForKey(QStringLiteral("Do Not Show Window On Startup"))) {
+    if (!defaults.boolForKey(prefs::keys::DoNotShowWindowOnStartup)) {
         step("showMainWindow");
         _mainWindow->show();
         _mainWindow->raise();
         _mainWindow->activateWindow();
     }
-    if (defaults.boolForKey(QStringLiteral("Show Remote Control Interface On Startup"))) {
+    if (defaults.boolForKey(prefs::keys::ShowRemoteControlInterfaceOnStartup)) {
         step("showRemoteInterface");
         showRemoteInterface();
     }

@@ -13,6 +13,7 @@
 #include "platform/Alert.h"
 #include "platform/Format.h"
 #include "platform/Paths.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 
@@ -83,7 +84,7 @@ void PMMainController::addSupplementaryLibraryLocation()
     paths->setValue(readablePathRepresentation(chosen), platform::stringByAbbreviatingWithTildeInPath(chosen));
     saveSupplementaryLibraryPaths(paths);
     const QStringList found = nonLibraryFilesFromAllVolumes(true, nullptr);
-    includeNonLibraryFiles(found, !defaults().boolForKey(QStringLiteral("Include Non-Library Files Without Prompt")));
+    includeNonLibraryFiles(found, !defaults().boolForKey(prefs::keys::IncludeNonLibraryFilesWithoutPrompt));
 }
 
 void PMMainController::locateSupplementaryLibraryLocation(const QString& oldPath)
@@ -152,7 +153,7 @@ void PMMainController::locateSupplementaryLibraryLocation(const QString& oldPath
         record->setMissing(false, false);
         recovered->append(Value(record));
     }
-    if (defaults().boolForKey(QStringLiteral("PMDebugLog")))
+    if (defaults().boolForKey(prefs::keys::PMDebugLog))
         PMLog("[Debug] recovered previously missing files: %@", Value(recovered));
     if (!recovered->isEmpty()) {
         updateCachedFileMetadataTagsForMovieRepresentations(recovered);

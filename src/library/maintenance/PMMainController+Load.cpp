@@ -25,6 +25,7 @@
 #include "library/model/PMTagType.h"
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -228,7 +229,7 @@ void PMMainController::applyPerLibrarySettings(const DictionaryPtr& settings)
 void PMMainController::loadLibrary()
 {
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
-    defaults.removeObjectForKey(QStringLiteral("Secondary Library Paths"));
+    defaults.removeObjectForKey(prefs::keys::SecondaryLibraryPaths);
     purgeAutoConvertedMovies();
     // A search still running for the records of a library read before is of no use now.
     ++_fileSearchGeneration;
@@ -367,7 +368,7 @@ void PMMainController::loadLibrary()
         else
             PMLog("cannot load library at <%@> (<%@> cannot be read)", folder, keptAside.isEmpty() ? databasePaths.value(0) : keptAside);
         if (!_didFinishLaunching) {
-            const ArrayPtr stored = defaults.arrayForKey(QStringLiteral("Library"));
+            const ArrayPtr stored = defaults.arrayForKey(prefs::keys::Library);
             if (stored && !stored->isEmpty()) {
                 libraryArray = stored; // a copy: the settings keep their own
                 oldFormat = true;
@@ -381,8 +382,8 @@ void PMMainController::loadLibrary()
             if (read.ok() && read.value.isArray()) {
                 libraryArray = read.value.array();
                 oldFormat = true;
-                defaults.setBool(true, QStringLiteral("Ignore iTunes Movies"));
-                defaults.setBool(true, QStringLiteral("Ignore iPhoto Movies"));
+                defaults.setBool(true, prefs::keys::IgnoreITunesMovies);
+                defaults.setBool(true, prefs::keys::IgnoreIPhotoMovies);
                 PMLog("using default library");
             }
         }
@@ -394,10 +395,10 @@ void PMMainController::loadLibrary()
     PMRebuildSortPrefixTable();
     PMExternalMediaLibrary::externalMediaLibrary().setCachedMovieRepresentationsByID(std::nullopt);
     PMCachedSettings::determineFuzzyOldestDateUseCreationDate =
-        PMCachedSettings::determineFuzzyOldestDate && defaults.boolForKey(QStringLiteral("Determine Fuzzy Oldest Date: Use Creation Date"));
+        PMCachedSettings::determineFuzzyOldestDate && defaults.boolForKey(prefs::keys::DetermineFuzzyOldestDateUseCreationDate);
     PMCachedSettings::determineFuzzyNewestDateUseSortingContext =
-        PMCachedSettings::determineFuzzyOldestDate && defaults.boolForKey(QStringLiteral("Determine Fuzzy Newest Date: Use Sorting Context"));
-    PMCachedSettings::determineNamesAutomatically = defaults.boolForKey(QStringLiteral("Determine Names Automatically"));
+        PMCachedSettings::determineFuzzyOldestDate && defaults.boolForKey(prefs::keys::DetermineFuzzyNewestDateUseSortingContext);
+    PMCachedSettings::determineNamesAutomatically = defaults.boolForKey(prefs::keys::DetermineNamesAutomatically);
     _library = Array::make();
     _containersByID.clear();
     // The containers selected before name containers of the library being replaced.
@@ -420,13 +421,13 @@ void PMMainController::loadLibrary()
         {
             // Files moved or deleted together are looked for once, not once each.
             const platform::BookmarkSearchSession bookmarkSearch;
-            populateLibraryArray(loaded, libraryArray, !defaults.boolForKey(QStringLiteral("Original URLs Tagged")), oldFormat,
+            populateLibraryArray(loaded, libraryArray, !defaults.boolForKey(prefs::keys::OriginalURLsTagged), oldFormat,
                                  withoutStorages ? &extracted : nullptr);
         }
         gAdoptsSavedSettings = false;
         libraryArray.reset();
         if (!loaded.isEmpty()) {
-            defaults.setBool(true, QStringLiteral("Original URLs Tagged"));
+            defaults.setBool(true, prefs::keys::OriginalURLsTagged);
             if (withoutStorages) {
                 PMLibraryContainerPtr temporary = PMContainerPtr(loaded.values().back());
                 if (temporary)

@@ -11,6 +11,7 @@
 #include "platform/OpenPanel.h"
 #include "platform/Paths.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -194,7 +195,7 @@ QString PMMainController::libraryFolderForItem(const Value& item)
 QString PMMainController::vintageLibrarySettingsPath()
 {
     const QString library = libraryPath();
-    if (platform::UserDefaults::standard().boolForKey(QStringLiteral("Do Not Encapsulate Settings"))) {
+    if (prefs::get(prefs::keys::DoNotEncapsulateSettings)) {
         const QString plain = library + QStringLiteral("/Quentor");
         if (isFolder(plain))
             return plain;
@@ -282,7 +283,7 @@ bool PMMainController::setLibraryLocation(const QString& path)
         return false;
     if (!QFileInfo(path).isDir())
         return false;
-    platform::UserDefaults::standard().removeObjectForKey(QStringLiteral("Filter"));
+    platform::UserDefaults::standard().removeObjectForKey(prefs::keys::Filter);
     saveLibraryLocations(libraryLocations());
     if (!_didFinishLaunching) {
         setLibraryPath(path);

@@ -18,6 +18,7 @@
 #include "platform/Alert.h"
 #include "platform/FileOperations.h"
 #include "platform/Format.h"
+#include "foundation/PMSettingsKeys.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>
@@ -130,7 +131,7 @@ ArrayPtr PMMergeableMovieRepresentations(const ArrayPtr& items, bool sortSequenc
     }
     if (candidates->count() != items->count())
         return nullptr;
-    if (sortSequence && !defaults().boolForKey(QStringLiteral("Serialize")))
+    if (sortSequence && !defaults().boolForKey(prefs::keys::Serialize))
         PMSortLibraryItemsInPlace(candidates, QStringLiteral("GroupListName"), false, nullptr);
     return candidates;
 }
@@ -225,7 +226,7 @@ bool PMMainController::mergeSequence(const Value& representedObject)
             platform::beep();
             return false;
         }
-    const bool serialize = defaults().boolForKey(QStringLiteral("Serialize"));
+    const bool serialize = defaults().boolForKey(prefs::keys::Serialize);
     QStringList names;
     for (const Value& v : *items)
         names << PMMovie(v)->displayName();
@@ -391,7 +392,7 @@ bool PMMainController::splitSequence(const Value& representedObject)
         platform::beep();
         return false;
     }
-    const bool serialize = defaults().boolForKey(QStringLiteral("Serialize"));
+    const bool serialize = defaults().boolForKey(prefs::keys::Serialize);
     platform::Alert alert;
     alert.messageText = serialize ? localized("Unbundle files?") : localized("Split sequence?");
     alert.informativeText =

@@ -10,6 +10,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Queues.h"
 #include "platform/RegularFile.h"
+#include "foundation/PMSettingsKeys.h"
 
 #include <QtCore/QFile>
 #include <QtCore/QStringDecoder>
@@ -129,7 +130,7 @@ QString PMMainController::decodeMetaReferencesInString(const QString& string, PM
     // Display names are also worked out on the sort engine's threads: there only the
     // movie's own values are read, never the panel's state or the file texts.
     const bool onMainThread = platform::isMainThread();
-    const bool textAccess = onMainThread && defaults().boolForKey(QStringLiteral("Enable Meta Reference Text Access"));
+    const bool textAccess = onMainThread && defaults().boolForKey(prefs::keys::EnableMetaReferenceTextAccess);
 
     QString text = string;
     bool heldReference = false;

@@ -22,6 +22,7 @@
 #include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Queues.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 
@@ -227,8 +228,8 @@ QStringList crawlLibraryFolders(const QStringList& folders, const QString& setti
                                 DictionaryPtr* getTimestamps)
 {
     Crawl crawl{table, settingsPath, false, nullptr, nullptr, {}, false};
-    crawl.timestampsOn = defaults().boolForKey(QStringLiteral("Check For Non-Library Files Via Top-Level Modification Date"));
-    crawl.debugLog = defaults().boolForKey(QStringLiteral("PMDebugLog"));
+    crawl.timestampsOn = defaults().boolForKey(prefs::keys::CheckForNonLibraryFilesViaTopLevelModificationDate);
+    crawl.debugLog = defaults().boolForKey(prefs::keys::PMDebugLog);
     if (crawl.timestampsOn)
         crawl.storedTimestamps = defaults().dictionaryForKey(kTimestamps);
     for (const QString& folder : folders) {
@@ -254,13 +255,13 @@ void storeTimestamps(const DictionaryPtr& timestamps)
 
 void PMMainController::autoDetectAndIncludeNonLibraryFiles()
 {
-    if (_nonLibraryFilesCheckSuppressionLevel != 0 || defaults().boolForKey(QStringLiteral("Do Not Check For Non-Library Files")))
+    if (_nonLibraryFilesCheckSuppressionLevel != 0 || defaults().boolForKey(prefs::keys::DoNotCheckForNonLibraryFiles))
         return;
     if (_maintenanceWindow.isRunningModal ? _maintenanceWindow.isRunningModal() : QApplication::activeModalWidget() != nullptr)
         return;
-    nonLibraryFilesFromAllVolumes(!defaults().boolForKey(QStringLiteral("Do Not Check External Volumes For Non-Library Files")),
+    nonLibraryFilesFromAllVolumes(!defaults().boolForKey(prefs::keys::DoNotCheckExternalVolumesForNonLibraryFiles),
                                   [this](const QStringList& paths) {
-                                      if (defaults().boolForKey(QStringLiteral("Debug Non-Library Name Duplicates"))) {
+                                      if (defaults().boolForKey(prefs::keys::DebugNonLibraryNameDuplicates)) {
                                           for (const QString& path : paths) {
                                               QStringList duplicates;
                                               const QString name = QFileInfo(path).fileName();
@@ -287,7 +288,7 @@ void PMMainController::autoDetectAndIncludeNonLibraryFiles()
                                                   return;
                                           }
                                       }
-                                      includeNonLibraryFiles(paths, !defaults().boolForKey(QStringLiteral("Include Non-Library Files Without Prompt")));
+                                      includeNonLibraryFiles(paths, !defaults().boolForKey(prefs::keys::IncludeNonLibraryFilesWithoutPrompt));
                                   });
 }
 
@@ -309,7 +310,7 @@ QStringList PMMainController::nonLibraryFilesFromAllVolumes(bool allVolumes, std
         storeTimestamps(timestamps);
         return found;
     }
-    const bool showProgress = defaults().boolForKey(QStringLiteral("Show Progress For Background Checks"));
+    const bool showProgress = defaults().boolForKey(prefs::keys::ShowProgressForBackgroundChecks);
     if (showProgress)
         updateApplicationIconWithCrawlDelta(1);
     const RecordsByPath snapshot = _nonProxyRawMovieRepresentationsByPath;
@@ -348,7 +349,7 @@ void PMMainController::includeNonLibraryFiles(const QStringList& paths, bool ask
     if (paths.isEmpty())
         return;
     if (askForPermission) {
-        const bool checkIsOff = defaults().boolForKey(QStringLiteral("Do Not Check For Non-Library Files"));
+        const bool checkIsOff = defaults().boolForKey(prefs::keys::DoNotCheckForNonLibraryFiles);
         const long answer = PMRunAlert(
             localized("Found New Files in Library Folder"),
             // clang-format off
@@ -366,7 +367,7 @@ void PMMainController::includeNonLibraryFiles(const QStringList& paths, bool ask
         }
         if (answer == PMAlertSecondButtonReturn) {
             if (!checkIsOff) {
-                defaults().setBool(true, QStringLiteral("Do Not Check For Non-Library Files"));
+                defaults().setBool(true, prefs::keys::DoNotCheckForNonLibraryFiles);
                 if (_maintenanceWindow.setConfirmationSwitch)
                     _maintenanceWindow.setConfirmationSwitch(QStringLiteral("Do Not Check For Non-Library Files"), false);
             }
@@ -426,7 +427,7 @@ void PMMainController::includeNonLibraryFiles(const QStringList& paths, bool ask
     if (!added->isEmpty()) {
         FileLocationsRequest request;
         request.items = added;
-        request.organize = !defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder"));
+        request.organize = !defaults().boolForKey(prefs::keys::DoNotOrganizeLibraryFolder);
         updateFileLocations(request);
         updateLibraryAndInvalidateDependencies(true, false, true);
         saveLibrary();

@@ -19,6 +19,7 @@
 #include "platform/InterfaceFiles.h"
 #include "platform/OpenPanel.h"
 #include "platform/Queues.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMMovie.h"
 
@@ -64,7 +65,7 @@ platform::UserDefaults& defaults()
 
 bool playsOnOpen()
 {
-    return !defaults().boolForKey(QStringLiteral("Do Not Play On Open"));
+    return !defaults().boolForKey(prefs::keys::DoNotPlayOnOpen);
 }
 
 // Outside input shortened for the log.
@@ -246,7 +247,7 @@ void PMMainController::openURLs(const QList<QUrl>& urls, const QStringList& path
                          [](const QUrl& a, const QUrl& b) { return PMCompareURLsByAbsoluteString(a, b) < 0; });
         freezeSelections();
         const PMLibraryContainerPtr temporary = temporaryStorage();
-        if (defaults().boolForKey(QStringLiteral("Forget Playlist On Add (Hidden)")) && temporary && !temporary->rawChildren()->isEmpty())
+        if (defaults().boolForKey(prefs::keys::ForgetPlaylistOnAddHidden) && temporary && !temporary->rawChildren()->isEmpty())
             temporary->rawChildren()->removeAll();
 
         Array collectedMovies;
@@ -712,7 +713,7 @@ void PMMainController::chooseNextMovieRepresentation()
     if (!nextRecord || !current)
         return;
     const bool startPlaying = current->isConsideredStillImage() || !nextRecord->isConsideredStillImage()
-        || defaults().boolForKey(QStringLiteral("Continue: Start Slideshow After Movie"));
+        || defaults().boolForKey(prefs::keys::ContinueStartSlideshowAfterMovie);
     chooseMovieRepresentation(next, false, false, startPlaying, true);
     if (_updatePlaybackControls)
         _updatePlaybackControls();

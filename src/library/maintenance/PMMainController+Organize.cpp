@@ -22,6 +22,7 @@
 #include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Queues.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -60,9 +61,9 @@ void computeAutomaticFilenames(PMMainController& c)
     if (!PMCachedSettings::determineNamesAutomatically || gAutomaticNamesPending)
         return;
     gAutomaticNamesPending = true;
-    const bool seriesGrouping = defaults().boolForKey(QStringLiteral("Batch Rename: Sequences Prefer Series Prefix"));
+    const bool seriesGrouping = defaults().boolForKey(prefs::keys::BatchRenameSequencesPreferSeriesPrefix);
     QString separator = QStringLiteral(".");
-    const Value separatorSetting = defaults().objectForKey(QStringLiteral("Batch Rename: Sequences Prefer Series Prefix: Index Separator"));
+    const Value separatorSetting = defaults().objectForKey(prefs::keys::BatchRenameSequencesPreferSeriesPrefixIndexSeparator);
     if (!separatorSetting.isNull())
         separator = separatorSetting.isString() ? separatorSetting.string() : separatorSetting.description();
 

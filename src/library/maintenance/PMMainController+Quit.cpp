@@ -11,6 +11,7 @@
 #include "foundation/PMLog.h"
 #include "library/model/PMCachedSettings.h"
 #include "platform/Alert.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -58,7 +59,7 @@ bool PMMainController::applicationShouldTerminate()
         if (!downloads->isEmpty()) {
             const bool inTemporary = topLevelAncestorOfItem(Value(downloadsContainer())) == temporaryStorage();
             const bool discarded = inTemporary
-                && !(defaults.boolForKey(QStringLiteral("Do Not Forget Playlist On Quit")) && !defaults.boolForKey(QStringLiteral("Clear Playlist On Close")));
+                && !(defaults.boolForKey(prefs::keys::DoNotForgetPlaylistOnQuit) && !defaults.boolForKey(prefs::keys::ClearPlaylistOnClose));
             text += discarded ? localized("The following downloads are still active and will be discarded:")
                               : localized("The following downloads are still active and will resume or restart the next time you open Pellis, "
                                    "depending on whether the server in question supports resuming downloads:");
@@ -87,12 +88,12 @@ bool PMMainController::applicationShouldTerminate()
     if (_saveCurrentPlaybackPositionHook && !_currentMovieRepresentation.isNull())
         _saveCurrentPlaybackPositionHook();
 
-    if (!defaults.boolForKey(QStringLiteral("Do Not Forget Playlist On Quit"))) {
+    if (!defaults.boolForKey(prefs::keys::DoNotForgetPlaylistOnQuit)) {
         PMLibraryContainerPtr temporary = temporaryStorage();
         const ArrayPtr children = temporary->rawChildren();
         if (!children->isEmpty()) {
             bool clear = true;
-            if (!defaults.boolForKey(QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)"))) {
+            if (!defaults.boolForKey(prefs::keys::DoNotForgetPlaylistOnQuitConfirmed)) {
                 platform::beep();
                 const long answer = PMRunAlert(localized("Clear Temporary Storage?"),
                                                localized("Pellis is currently configured to clear its Temporary Storage when you quit. Would you "
@@ -101,9 +102,9 @@ bool PMMainController::applicationShouldTerminate()
                 if (answer == PMAlertNoAnswer) {
                     clear = false; // nobody answered: the movies stay this time, and the question comes again
                 } else {
-                    defaults.setBool(true, QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)"));
+                    defaults.setBool(true, prefs::keys::DoNotForgetPlaylistOnQuitConfirmed);
                     if (answer == PMAlertFirstButtonReturn) {
-                        defaults.setBool(true, QStringLiteral("Do Not Forget Playlist On Quit"));
+                        defaults.setBool(true, prefs::keys::DoNotForgetPlaylistOnQuit);
                         clear = false;
                     }
                 }

@@ -15,6 +15,7 @@
 #include "platform/DistributedNotifications.h"
 #include "platform/PropertyList.h"
 #include "platform/SaveFile.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -78,7 +79,7 @@ DictionaryPtr PMMainController::perLibrarySettings() const
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     DictionaryPtr settings = Dictionary::make();
     for (const QString& key : perLibrarySettingsKeys()) {
-        if (key == QLatin1String("Subgroup Previews Position") && !defaults.boolForKey(QStringLiteral("Subgroup Previews Position: Allow Blending")))
+        if (key == QLatin1String("Subgroup Previews Position") && !defaults.boolForKey(prefs::keys::SubgroupPreviewsPositionAllowBlending))
             continue;
         const Value value = defaults.objectForKey(key);
         if (!value.isNull())

@@ -2,6 +2,7 @@
 // in their fixed place when missing.
 #include "library/model/PMMainController.h"
 
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -166,7 +167,7 @@ PMLibraryContainerPtr PMMainController::onlineSourceStorageSection()
 
 PMLibraryContainerPtr PMMainController::downloadsContainer()
 {
-    const QString id = platform::UserDefaults::standard().stringForKey(QStringLiteral("Downloads Container"));
+    const QString id = prefs::get(prefs::keys::DownloadsContainer);
     PMLibraryContainerPtr container = id.isEmpty() ? nullptr : _containersByID.value(id);
     if (!container || container->topLevelRole() == QLatin1String("Library"))
         return pellisSourceStorageSection();

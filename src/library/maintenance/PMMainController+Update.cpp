@@ -19,6 +19,7 @@
 #include "platform/DelayedPerform.h"
 #include "platform/Paths.h"
 #include "platform/ThreadSanitizer.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 
@@ -107,7 +108,7 @@ void PMMainController::updateLibraryAndInvalidateDependencies(bool invalidateDep
     if (invalidateDependencies) {
         step("invalidateLibraryDependencies");
         invalidateLibraryDependencies();
-        if (forceUpdateFileLocations && !defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder"))) {
+        if (forceUpdateFileLocations && !defaults().boolForKey(prefs::keys::DoNotOrganizeLibraryFolder)) {
             step("organize");
             organizeLibraryFolderForUpdate();
             step("invalidateLibraryDependencies");
@@ -118,11 +119,11 @@ void PMMainController::updateLibraryAndInvalidateDependencies(bool invalidateDep
     }
 
     step("listMetrics");
-    const long long listFontSize = defaults().integerForKey(QStringLiteral("List Font Size"));
-    const long long contentFontSize = defaults().integerForKey(QStringLiteral("Content Font Size"));
+    const long long listFontSize = defaults().integerForKey(prefs::keys::ListFontSize);
+    const long long contentFontSize = defaults().integerForKey(prefs::keys::ContentFontSize);
     ListMetrics metrics;
     metrics.largeListFont = listFontSize == 2
-        || (listFontSize != 1 && defaults().integerForKey(QStringLiteral("NSTableViewDefaultSizeMode")) != 1);
+        || (listFontSize != 1 && defaults().integerForKey(prefs::keys::NSTableViewDefaultSizeMode) != 1);
     metrics.largeContentFont = contentFontSize == 2 || (contentFontSize != 1 && metrics.largeListFont);
     metrics.rowHeights[0] = metrics.largeContentFont ? 26 : 22;
     metrics.rowHeights[1] = metrics.largeContentFont ? 25 : 22;
@@ -190,8 +191,8 @@ void PMMainController::invalidateLibraryDependencies()
         return true;
     }();
     Q_UNUSED(servicesWired);
-    gBlendsSubgroupPreviews = defaults().boolForKey(QStringLiteral("Subgroup Previews Position: Allow Blending"))
-        && defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 2;
+    gBlendsSubgroupPreviews = defaults().boolForKey(prefs::keys::SubgroupPreviewsPositionAllowBlending)
+        && defaults().integerForKey(prefs::keys::SubgroupPreviewsPosition) == 2;
 
     // The tables are rebuilt from scratch, at about the size they had. The old ones are
     // released here, on the main thread, while the new ones are filled by workers.
@@ -207,9 +208,9 @@ void PMMainController::invalidateLibraryDependencies()
     _walkedMovies.reserve(_previousWalk.size());
 
     // What every existence test of this rebuild reads.
-    _testsMissingStatus = !_skipMissingStatusUpdate || defaults().boolForKey(QStringLiteral("Always Update Missing Status On Invalidation"));
-    _useSimplifiedVolumeCache = defaults().boolForKey(QStringLiteral("Use Simplified Cache For External Volume File Checks"));
-    _missingMoviesMode = defaults().integerForKey(QStringLiteral("Missing Movies Mode"));
+    _testsMissingStatus = !_skipMissingStatusUpdate || defaults().boolForKey(prefs::keys::AlwaysUpdateMissingStatusOnInvalidation);
+    _useSimplifiedVolumeCache = defaults().boolForKey(prefs::keys::UseSimplifiedCacheForExternalVolumeFileChecks);
+    _missingMoviesMode = defaults().integerForKey(prefs::keys::MissingMoviesMode);
     RebuildFileTests fileTests;
     {
         auto& services = PMMovieRepresentationServices::shared();
@@ -813,11 +814,11 @@ void PMMainController::invalidateCurrentOrMonitoredMovieRepresentationAncestors(
 
 void PMMainController::updateCachedFileMetadataTagsForMovieRepresentations(const ArrayPtr& movies)
 {
-    if (!defaults().boolForKey(QStringLiteral("Import Metadata: Internal")))
+    if (!defaults().boolForKey(prefs::keys::ImportMetadataInternal))
         return;
     // Without names taken from the files, only the tags named for import are read; with
     // none named there is nothing to read.
-    if (!defaults().boolForKey(QStringLiteral("Import Metadata: Name"))) {
+    if (!defaults().boolForKey(prefs::keys::ImportMetadataName)) {
         auto& services = PMMovieRepresentationServices::shared();
         if (!services.importTagNames || services.importTagNames().isEmpty())
             return;

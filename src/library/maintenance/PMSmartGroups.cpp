@@ -16,6 +16,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/CallStack.h"
 #include "platform/ConcurrentApply.h"
+#include "foundation/PMSettingsKeys.h"
 
 #include <QtCore/QDateTime>
 #include <QtCore/QLocale>
@@ -69,24 +70,24 @@ PMSmartGroupSettings PMSmartGroupSettings::fromDefaults()
     platform::UserDefaults& d = platform::UserDefaults::standard();
     PMSmartGroupSettings s;
     s.fuzzyDates = PMCachedSettings::determineFuzzyOldestDate;
-    s.pathIndicatorPrefix = d.stringForKey(QStringLiteral("Smart Playlist Name Criterion: Path Indicator Prefix"));
-    s.emulateOtherSubdivisionTypes = d.boolForKey(QStringLiteral("Subdivide By Tag: Emulate Other Subdivision Types"));
-    s.fastTrack = d.boolForKey(QStringLiteral("Subdivide By Tag: Fast Track"));
-    s.limitsDisabled = d.boolForKey(QStringLiteral("Subdivision Limits: Disable"));
-    s.stripWhitespace = !s.limitsDisabled && d.boolForKey(QStringLiteral("Subdivision Limits: Strip Whitespace"));
-    s.groupByVolumeName = d.boolForKey(QStringLiteral("Subdivide By Library Folder: Group By Volume Name"));
-    s.indicateAvailability = d.boolForKey(QStringLiteral("Subdivide By Library Folder: Indicate Availability"));
-    s.acknowledgeValueCase = d.boolForKey(QStringLiteral("Subdivide By Tag: Acknowledge Value Case"));
-    s.useAlternates = d.boolForKey(QStringLiteral("Subdivide By Boolean Tag: Use Alternates"));
-    s.skipPreviouslyUsedAlternates = s.useAlternates && d.boolForKey(QStringLiteral("Subdivide By Boolean Tag: Use Alternates: Skip Previously Used Alternates"));
-    s.keepAllSubdivisions = d.boolForKey(QStringLiteral("Pseudo-Index: Keep All Subdivisions"));
-    s.includeNotes = d.boolForKey(QStringLiteral("Subdivide By Boolean Tag: Include Notes"));
-    s.subdivideByValues = d.boolForKey(QStringLiteral("Subdivide By Boolean Tag: Subdivide By Values"));
-    s.showCombinedNames = d.boolForKey(QStringLiteral("Subdivide By Boolean Tag: Subdivide By Values: Show Combined Names"));
-    s.raiseLateSeparateOthers = d.boolForKey(QStringLiteral("Subdivide By Boolean Tag: Use Alternates: Raise Late: Separate Others"));
-    s.fanOutFineTuning = d.boolForKey(QStringLiteral("Enable Fan-Out Fine Tuning"));
-    s.cleaningZeal = d.integerForKey(QStringLiteral("Subgroup Settings: Cleaning Zeal"));
-    s.checkPseudoAncestors = d.boolForKey(QStringLiteral("Subgroup Settings: Check Pseudo-Ancestors"));
+    s.pathIndicatorPrefix = d.stringForKey(prefs::keys::SmartPlaylistNameCriterionPathIndicatorPrefix);
+    s.emulateOtherSubdivisionTypes = d.boolForKey(prefs::keys::SubdivideByTagEmulateOtherSubdivisionTypes);
+    s.fastTrack = d.boolForKey(prefs::keys::SubdivideByTagFastTrack);
+    s.limitsDisabled = d.boolForKey(prefs::keys::SubdivisionLimitsDisable);
+    s.stripWhitespace = !s.limitsDisabled && d.boolForKey(prefs::keys::SubdivisionLimitsStripWhitespace);
+    s.groupByVolumeName = d.boolForKey(prefs::keys::SubdivideByLibraryFolderGroupByVolumeName);
+    s.indicateAvailability = d.boolForKey(prefs::keys::SubdivideByLibraryFolderIndicateAvailability);
+    s.acknowledgeValueCase = d.boolForKey(prefs::keys::SubdivideByTagAcknowledgeValueCase);
+    s.useAlternates = d.boolForKey(prefs::keys::SubdivideByBooleanTagUseAlternates);
+    s.skipPreviouslyUsedAlternates = s.useAlternates && d.boolForKey(prefs::keys::SubdivideByBooleanTagUseAlternatesSkipPreviouslyUsedAlternates);
+    s.keepAllSubdivisions = d.boolForKey(prefs::keys::PseudoIndexKeepAllSubdivisions);
+    s.includeNotes = d.boolForKey(prefs::keys::SubdivideByBooleanTagIncludeNotes);
+    s.subdivideByValues = d.boolForKey(prefs::keys::SubdivideByBooleanTagSubdivideByValues);
+    s.showCombinedNames = d.boolForKey(prefs::keys::SubdivideByBooleanTagSubdivideByValuesShowCombinedNames);
+    s.raiseLateSeparateOthers = d.boolForKey(prefs::keys::SubdivideByBooleanTagUseAlternatesRaiseLateSeparateOthers);
+    s.fanOutFineTuning = d.boolForKey(prefs::keys::EnableFanOutFineTuning);
+    s.cleaningZeal = d.integerForKey(prefs::keys::SubgroupSettingsCleaningZeal);
+    s.checkPseudoAncestors = d.boolForKey(prefs::keys::SubgroupSettingsCheckPseudoAncestors);
     s.otherName = pmmaintenance::localized("Other");
     s.neverName = pmmaintenance::localized("Never");
     s.noRatingName = pmmaintenance::localized("No Rating");

@@ -9,6 +9,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "library/model/PMTagType.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -197,7 +198,7 @@ void PMInfoTagEditor::prepareInfoTagEditorIncludingRating(const ArrayPtr& movies
         } else {
             m_rating.rating = std::max(0LL, common);
         }
-        m_rating.switchHidden = defaults().boolForKey(QStringLiteral("Show All Tag Editor Checkboxes")) ? c._infoMovieRepresentations->count() == 1
+        m_rating.switchHidden = defaults().boolForKey(prefs::keys::ShowAllTagEditorCheckboxes) ? c._infoMovieRepresentations->count() == 1
                                                                                                          : !m_rating.switchEnabled;
     }
 
@@ -216,7 +217,7 @@ void PMInfoTagEditor::prepareInfoTagEditorIncludingRating(const ArrayPtr& movies
 
     // 4. The tags kept even where no movie has them.
     c._infoPersistentTagNames = Dictionary::make();
-    if (const DictionaryPtr persistent = defaults().dictionaryForKey(QStringLiteral("Persistent Tags"))) {
+    if (const DictionaryPtr persistent = defaults().dictionaryForKey(prefs::keys::PersistentTags)) {
         for (auto it = persistent->begin(); it != persistent->end(); ++it) {
             const QString name = it.value().isString() ? it.value().string() : it.key();
             const QString key = name.toLower();
@@ -289,13 +290,13 @@ ArrayPtr PMInfoTagEditor::updateInfoTagFilterButtonVisibility() const
 
 bool PMInfoTagEditor::filterIsOn()
 {
-    return defaults().boolForKey(QStringLiteral("Filter Tag Editor"));
+    return defaults().boolForKey(prefs::keys::FilterTagEditor);
 }
 
 void PMInfoTagEditor::filterInfoTags(bool toggle)
 {
     if (toggle)
-        defaults().setBool(!filterIsOn(), QStringLiteral("Filter Tag Editor"));
+        defaults().setBool(!filterIsOn(), prefs::keys::FilterTagEditor);
     const ArrayPtr filtered = updateInfoTagFilterButtonVisibility();
     m_controller._filteredInfoTags = filtered && filterIsOn() ? filtered : (m_controller._infoTags ? m_controller._infoTags : Array::make());
 }
@@ -326,7 +327,7 @@ DictionaryPtr PMInfoTagEditor::infoAddTag(const QString& tagName, bool* getIsNew
         const DictionaryPtr hidden = c._filteredInfoTags ? recordNamed(c._infoTags, name) : nullptr;
         if (hidden) {
             if (c._infoTags->count() - c._filteredInfoTags->count() <= 1) {
-                defaults().setBool(false, QStringLiteral("Filter Tag Editor"));
+                defaults().setBool(false, prefs::keys::FilterTagEditor);
                 c._filteredInfoTags = c._infoTags;
             } else {
                 c._filteredInfoTags->append(Value(hidden));
@@ -347,7 +348,7 @@ DictionaryPtr PMInfoTagEditor::infoAddTag(const QString& tagName, bool* getIsNew
         record = R::make(unique, unique == name ? metaReference(name) : QString());
     }
     const bool separateShownList = c._filteredInfoTags && c._filteredInfoTags != c._infoTags;
-    const std::int64_t priority = defaults().integerForKey(QStringLiteral("Property Sorting Priority"));
+    const std::int64_t priority = defaults().integerForKey(prefs::keys::PropertySortingPriority);
     c._infoTags->append(Value(record));
     if (priority >= 1)
         sortRecords(c._infoTags);
@@ -511,9 +512,9 @@ void PMInfoTagEditor::storePersistentTagNames()
         if (!tag.trimmed().isEmpty())
             c._infoPersistentTagNames->setValue(tag.toLower(), tag);
     }
-    const DictionaryPtr stored = defaults().dictionaryForKey(QStringLiteral("Persistent Tags"));
+    const DictionaryPtr stored = defaults().dictionaryForKey(prefs::keys::PersistentTags);
     if (!stored || !stored->isEqual(*c._infoPersistentTagNames))
-        defaults().setObject(Value(deeplyMutableCopy(c._infoPersistentTagNames)), QStringLiteral("Persistent Tags"));
+        defaults().setObject(Value(deeplyMutableCopy(c._infoPersistentTagNames)), prefs::keys::PersistentTags);
     // The kept names decide which metadata is imported as tags: only when that changed do
     // the movies' tags need reading again (a library-wide rebuild).
     const QSet<QString> importedBefore = c._importTagNames;
@@ -592,7 +593,7 @@ void PMInfoTagEditor::absorbInfoTags(const std::optional<QString>& notes, const 
         auto names = Array::make();
         for (const QString& name : *m_replacementImportTagNames)
             names->append(Value(name));
-        defaults().setObject(Value(names), QStringLiteral("Import Metadata: Names"));
+        defaults().setObject(Value(names), prefs::keys::ImportMetadataNames);
     }
     // 2-3. Renames for the whole library, then the names kept.
     applyGlobalRenames();

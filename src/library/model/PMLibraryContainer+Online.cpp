@@ -5,6 +5,7 @@
 
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QHash>
@@ -50,7 +51,7 @@ ArrayPtr PMLibraryContainer::receivedOnlineMatches(Dictionary& search, bool getM
     // A result the library already holds shows as that movie (or not at all, when
     // downloaded clips are hidden).
     const QHash<QString, Value> inLibrary = mainController().availableMovieRepresentationsByOriginalURLString();
-    const bool hideDownloaded = platform::UserDefaults::standard().boolForKey(QStringLiteral("Hide Downloaded Webclips"));
+    const bool hideDownloaded = prefs::get(prefs::keys::HideDownloadedWebclips);
     auto joined = Array::make();
     for (const ArrayPtr& list : {youTube, vimeo}) {
         if (!list)

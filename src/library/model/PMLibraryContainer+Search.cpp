@@ -7,6 +7,7 @@
 #include "library/model/PMParsedQuery.h"
 #include "library/model/PMSearch.h"
 #include "platform/Format.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -72,19 +73,19 @@ ArrayPtr PMLibraryContainer::sortedChildrenForQuery(const QString& queryText, bo
     }
     PMMainController& controller = mainController();
     const bool intersect = controller.canIntersectSearch()
-        && defaults().stringForKey(QStringLiteral("Implicit Multiple Selection Search")) == QLatin1String("Intersection");
+        && defaults().stringForKey(prefs::keys::ImplicitMultipleSelectionSearch) == QLatin1String("Intersection");
     bool searchContainers = false;
     bool searchFiles = true;
     if (controller.canSearchContainers()) {
-        searchContainers = defaults().boolForKey(QStringLiteral("Group Search Criterion: Groups"));
-        searchFiles = defaults().boolForKey(QStringLiteral("Group Search Criterion: Files"));
+        searchContainers = defaults().boolForKey(prefs::keys::GroupSearchCriterionGroups);
+        searchFiles = defaults().boolForKey(prefs::keys::GroupSearchCriterionFiles);
     }
-    const bool searchName = defaults().boolForKey(QStringLiteral("Group Search Criterion: Name"));
-    const bool searchMetadata = defaults().boolForKey(QStringLiteral("Group Search Criterion: Metadata"));
-    const bool searchLocation = defaults().boolForKey(QStringLiteral("Group Search Criterion: Location"));
+    const bool searchName = defaults().boolForKey(prefs::keys::GroupSearchCriterionName);
+    const bool searchMetadata = defaults().boolForKey(prefs::keys::GroupSearchCriterionMetadata);
+    const bool searchLocation = defaults().boolForKey(prefs::keys::GroupSearchCriterionLocation);
     QString scope = QStringLiteral("[All]");
     if (controller.canSelectSearchScope()) {
-        const Value stored = defaults().objectForKey(QStringLiteral("Group Search Scope"));
+        const Value stored = defaults().objectForKey(prefs::keys::GroupSearchScope);
         scope = stored.isString() ? stored.string() : QStringLiteral("[Selected]");
     }
     const bool selectedScope = scope == QLatin1String("[Selected]");

@@ -10,6 +10,7 @@
 #include "library/model/PMParsedQuery.h"
 #include "library/model/PMSearch.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -228,7 +229,7 @@ bool PMLibraryContainer::emancipatesChildrenIfEnabled() const
 
 bool PMLibraryContainer::emancipatesChildren() const
 {
-    return defaults().boolForKey(QStringLiteral("Enable Smart Playlist Emancipation")) && emancipatesChildrenIfEnabled();
+    return defaults().boolForKey(prefs::keys::EnableSmartPlaylistEmancipation) && emancipatesChildrenIfEnabled();
 }
 
 QString PMLibraryContainer::externalMediaRole() const
@@ -299,8 +300,8 @@ QString PMLibraryContainer::displayName()
             return localized("Library");
         }
         if (role == QLatin1String("Smart Groups")) {
-            const QString custom = defaults().stringForKey(QStringLiteral("Smart Groups Storage Name")).trimmed();
-            return custom.isEmpty() ? localized("Playlists") : defaults().stringForKey(QStringLiteral("Smart Groups Storage Name"));
+            const QString custom = defaults().stringForKey(prefs::keys::SmartGroupsStorageName).trimmed();
+            return custom.isEmpty() ? localized("Playlists") : defaults().stringForKey(prefs::keys::SmartGroupsStorageName);
         }
         return QCoreApplication::translate("PMLibraryContainer", role.toUtf8().constData());
     }
@@ -452,7 +453,7 @@ platform::Date PMLibraryContainer::dateWithAggregateKey(const QString& key, Date
     }
     if (const Value* cached = find(key); cached && cached->isDate())
         return cached->date();
-    const long long priority = defaults().integerForKey(QStringLiteral("Subdivision Date Sorting Priority"));
+    const long long priority = defaults().integerForKey(prefs::keys::SubdivisionDateSortingPriority);
     const bool series = contains(QStringLiteral("Series ID Prefix"));
     std::optional<platform::Date> latest;
     if (priority > 0 || (series && priority > -1)) {
@@ -663,7 +664,7 @@ ArrayPtr PMLibraryContainer::filteredChildren()
                 continue;
             const QString section = container->value(kLibrarySection).string();
             if (section == QLatin1String("iTunes")) {
-                if (defaults().boolForKey(QStringLiteral("Ignore iTunes Movies")))
+                if (defaults().boolForKey(prefs::keys::IgnoreITunesMovies))
                     continue;
                 if (separation >= 1) {
                     const ArrayPtr sectionChildren = container->filteredChildren();
@@ -676,10 +677,10 @@ ArrayPtr PMLibraryContainer::filteredChildren()
                     }
                 }
             } else if (section == QLatin1String("iPhoto")) {
-                if (defaults().boolForKey(QStringLiteral("Ignore iPhoto Movies")))
+                if (defaults().boolForKey(prefs::keys::IgnoreIPhotoMovies))
                     continue;
             } else if (section == QLatin1String("Aperture")) {
-                if (!defaults().boolForKey(QStringLiteral("Include Aperture Movies")))
+                if (!defaults().boolForKey(prefs::keys::IncludeApertureMovies))
                     continue;
             } else if (section == QLatin1String("Online") || section == QLatin1String("YouTube")) {
                 continue;
@@ -688,8 +689,8 @@ ArrayPtr PMLibraryContainer::filteredChildren()
         }
         setParentIDOfChildContainers(result);
     } else {
-        const long long mode = defaults().integerForKey(QStringLiteral("Missing Movies Mode"));
-        if (!role.isEmpty() && mode == -1 && defaults().boolForKey(QStringLiteral("Missing Movies Mode: Hide All: Hide Empty Smart Groups"))) {
+        const long long mode = defaults().integerForKey(prefs::keys::MissingMoviesMode);
+        if (!role.isEmpty() && mode == -1 && defaults().boolForKey(prefs::keys::MissingMoviesModeHideAllHideEmptySmartGroups)) {
             result = Array::make();
             setParentIDOfChildContainers(raw);
             for (const Value& child : *raw) {
@@ -928,7 +929,7 @@ QSet<QString> PMLibraryContainer::allMovieChildrenUniqueLibraryIDs()
 
 std::uint64_t PMLibraryContainer::numberOfChildrenToDisplay()
 {
-    const long long mode = defaults().integerForKey(QStringLiteral("Item Count Mode"));
+    const long long mode = defaults().integerForKey(prefs::keys::ItemCountMode);
     auto unplayed = [](const ArrayPtr& movies) {
         std::uint64_t n = 0;
         for (const Value& v : *movies)
@@ -1141,7 +1142,7 @@ Value PMLibraryContainer::volatilityResistantSettingForKey(const QString& key, c
         return v;
     if (!checkAncestors)
         return {};
-    const bool pseudo = defaults().boolForKey(QStringLiteral("Subgroup Settings: Check Pseudo-Ancestors"));
+    const bool pseudo = defaults().boolForKey(prefs::keys::SubgroupSettingsCheckPseudoAncestors);
     if (pseudo) {
         if (Value v = entryValue(pseudoParentUniqueLibraryID()); !v.isNull()) {
             if (didUseSettingFromAncestor)
@@ -1202,7 +1203,7 @@ void PMLibraryContainer::setVolatilityResistantSetting(const Value& setting, con
         fields.removeAll(newText);
         fields.removeAll(QString());
         if (!fields.isEmpty()) {
-            if (defaults().boolForKey(QStringLiteral("Prepend Tiered Settings")))
+            if (defaults().boolForKey(prefs::keys::PrependTieredSettings))
                 fields.prepend(newText);
             else
                 fields.append(newText);
@@ -1226,7 +1227,7 @@ void PMLibraryContainer::setSortCriterion(const QString& criterion, bool asAuxil
     if (search) {
         const Value duplicate = search->value(QStringLiteral("Duplicate Sort Criterion"));
         if (duplicate.isString() && duplicate.string() != criterion)
-            defaults().removeObjectForKey(QStringLiteral("Group Search Sorts By Duplicate Query Component"));
+            defaults().removeObjectForKey(prefs::keys::GroupSearchSortsByDuplicateQueryComponent);
     }
     const QString name = criterion.isEmpty() ? kGroupListIndex : criterion;
     setVolatilityResistantSetting(Value(name), kGroupSortingCriterion, {kGroupListIndex},
@@ -1279,7 +1280,7 @@ QString PMLibraryContainer::primarySortCriterionFromCSVString(QString* csvString
 {
     if (accordingToAncestor)
         *accordingToAncestor = Value();
-    if (observeDuplicateSearchOverride && defaults().boolForKey(QStringLiteral("Group Search Sorts By Duplicate Query Component"))) {
+    if (observeDuplicateSearchOverride && defaults().boolForKey(prefs::keys::GroupSearchSortsByDuplicateQueryComponent)) {
         const DictionaryPtr search = value(kSearch).dictionary();
         const Value duplicate = search ? search->value(QStringLiteral("Duplicate Sort Criterion")) : Value();
         if (duplicate.isString() && !duplicate.string().isEmpty()) {

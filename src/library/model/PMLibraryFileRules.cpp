@@ -1,5 +1,6 @@
 #include "library/model/PMLibraryFileRules.h"
 
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 
@@ -13,5 +14,5 @@ bool volumeExistsForPath(const QString& path)
 
 bool fileExistsAtPathWithDefaultCache(const QString& path)
 {
-    return fileExistsAtPath(path, platform::UserDefaults::standard().boolForKey(QStringLiteral("Use Simplified Cache For External Volume File Checks")));
+    return fileExistsAtPath(path, prefs::get(prefs::keys::UseSimplifiedCacheForExternalVolumeFileChecks));
 }

@@ -13,6 +13,7 @@
 #include "platform/DelayedPerform.h"
 #include "platform/Format.h"
 #include "platform/Queues.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -275,7 +276,7 @@ bool addMovieURLsFromPathsAtDepth(QList<QUrl>& urls, const QStringList& givenPat
         return false;
     QStringList paths = givenPaths;
     sortPaths(paths);
-    const bool keepFolders = collect && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Ignore External Folder Structure"));
+    const bool keepFolders = collect && !prefs::get(prefs::keys::IgnoreExternalFolderStructure);
     const bool belowBase = !basePath.isEmpty();
     bool added = false;
     for (const QString& path : paths) {
@@ -365,7 +366,7 @@ void addSequence(platform::Array& items, const QStringList& sequence, platform::
 
 long long PMExternalMediaKindSeparationLevel()
 {
-    const Value v = platform::UserDefaults::standard().objectForKey(QStringLiteral("External Media Kind Separation Level"));
+    const Value v = prefs::get(prefs::keys::ExternalMediaKindSeparationLevel);
     return v.isNumber() ? v.toLongLong() : 1;
 }
 

@@ -6,6 +6,7 @@
 #include "library/model/PMImportTagNames.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QUrl>
@@ -153,7 +154,7 @@ QList<PMLibraryContainerPtr> PMMainController::filteredContainers() const
 ArrayPtr PMMainController::nonProxyFilteredItemsForUniqueLibraryIDs(const QStringList& uniqueLibraryIDs, bool includeContainers)
 {
     const bool intersection = canIntersectSearch()
-        && defaults().stringForKey(QStringLiteral("Implicit Multiple Selection Search")) == QLatin1String("Intersection");
+        && defaults().stringForKey(prefs::keys::ImplicitMultipleSelectionSearch) == QLatin1String("Intersection");
     ArrayPtr result;
     // Membership of the result by identity, so that neither kind of combination costs a
     // scan of the result per item.
@@ -506,8 +507,8 @@ Value PMMainController::playableSiblingOfMovieRepresentation(const Value& movie,
         *getAncestors = ancestors;
     if (!siblings)
         return {};
-    const Value modeValue = defaults().objectForKey(QStringLiteral("Continue: Mode"));
-    const long long mode = modeValue.isNull() ? defaults().integerForKey(QStringLiteral("Loop Group Movies")) : modeValue.toLongLong();
+    const Value modeValue = defaults().objectForKey(prefs::keys::ContinueMode);
+    const long long mode = modeValue.isNull() ? defaults().integerForKey(prefs::keys::LoopGroupMovies) : modeValue.toLongLong();
     PMMovieRepresentationPrototype* record = PMMovie(movie);
     if (mode < 2 || (record && record->isSearchResultProxy()))
         return siblingOfLibraryItem(movie, siblings, sortedIndex, withSortedIndexDelta, mode >= 1, movie, true);
@@ -522,7 +523,7 @@ Value PMMainController::playableSiblingOfMovieRepresentation(const Value& movie,
         stayFlat = true;
         enterContainersAtFirstLevel = false;
     } else {
-        stayFlat = defaults().boolForKey(QStringLiteral("Continue: Always Stay Flat"));
+        stayFlat = defaults().boolForKey(prefs::keys::ContinueAlwaysStayFlat);
         PMLibraryContainer* highestSmartGroup = nullptr;
         for (const Value& a : *ancestors)
             if (PMLibraryContainer* c = PMContainer(a); c && c->isSmartGroup())
@@ -630,7 +631,7 @@ ArrayPtr PMMainController::nonSmartPlaylistSiblingsOfLibraryItemWithURL(const QS
 
 std::uint64_t PMMainController::maximumNumberOfLastWatchedMovieRepresentations() const
 {
-    const Value v = defaults().objectForKey(QStringLiteral("Last Watched Count"));
+    const Value v = defaults().objectForKey(prefs::keys::LastWatchedCount);
     return v.isNumber() ? std::uint64_t(std::max<long long>(0, v.toLongLong())) : 10;
 }
 
@@ -649,20 +650,20 @@ void PMMainController::addLastWatchedMovieRepresentation(const Value& movie, con
             entry->setValue(QStringLiteral("Parent"), parentID);
     }
     auto list = Array::make({Value(entry)});
-    if (const ArrayPtr old = defaults().arrayForKey(QStringLiteral("Last Watched")))
+    if (const ArrayPtr old = defaults().arrayForKey(prefs::keys::LastWatched))
         for (const Value& v : *old)
             if (const platform::DictionaryPtr d = v.dictionary(); d && d->value(QStringLiteral("Movie")).string() != id)
                 list->append(v);
     const qsizetype maximum = qsizetype(std::min<std::uint64_t>(maximumNumberOfLastWatchedMovieRepresentations(), 1u << 20));
     while (list->count() > maximum)
         list->removeAt(list->count() - 1);
-    defaults().setObject(Value(list), QStringLiteral("Last Watched"));
+    defaults().setObject(Value(list), prefs::keys::LastWatched);
 }
 
 ArrayPtr PMMainController::lastWatchedMovieRepresentations()
 {
     auto result = Array::make();
-    if (const ArrayPtr entries = defaults().arrayForKey(QStringLiteral("Last Watched"))) {
+    if (const ArrayPtr entries = defaults().arrayForKey(prefs::keys::LastWatched)) {
         for (const Value& v : *entries) {
             const platform::DictionaryPtr entry = v.dictionary();
             if (!entry)
@@ -680,5 +681,5 @@ ArrayPtr PMMainController::lastWatchedMovieRepresentations()
 
 void PMMainController::clearLastWatchedMovieRepresentations(QObject*)
 {
-    defaults().setObject(Value(Array::make()), QStringLiteral("Last Watched"));
+    defaults().setObject(Value(Array::make()), prefs::keys::LastWatched);
 }

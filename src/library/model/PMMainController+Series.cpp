@@ -6,6 +6,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Format.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include "platform/ConcurrentApply.h"
@@ -69,8 +70,8 @@ QString PMMainController::tagBasedDisplayNamePattern()
     if (stored.isString())
         return stored.string().trimmed();
     // First use: made from the batch rename's prefix and suffix, and kept.
-    const QString prefix = defaults().stringForKey(QStringLiteral("Batch Rename Sequence Prefix")).trimmed();
-    const QString suffix = defaults().stringForKey(QStringLiteral("Batch Rename Sequence Suffix")).trimmed();
+    const QString prefix = defaults().stringForKey(prefs::keys::BatchRenameSequencePrefix).trimmed();
+    const QString suffix = defaults().stringForKey(prefs::keys::BatchRenameSequenceSuffix).trimmed();
     QString pattern;
     if (!prefix.isEmpty() && !suffix.isEmpty())
         pattern = platform::format("%@ %@", prefix, suffix);
@@ -87,7 +88,7 @@ QString PMMainController::tagBasedDisplayNameForMovieRepresentation(PMMovieRepre
     const QString pattern = tagBasedDisplayNamePattern();
     if (!pattern.isEmpty()) {
         const QString name = decodeMetaReferencesInString(pattern, &movie, QString(), false,
-                                                          defaults().boolForKey(QStringLiteral("Dumb Down Decoded Batch Rename CSV")), 0,
+                                                          defaults().boolForKey(prefs::keys::DumbDownDecodedBatchRenameCSV), 0,
                                                           nullptr)
                                  .trimmed();
         if (!name.isEmpty())

@@ -14,6 +14,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/ConcurrentApply.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -182,7 +183,7 @@ QStringList PMImportableMetadataTagNames()
 
 QStringList PMImportMetadataTagNames()
 {
-    const Value stored = defaults().objectForKey(QStringLiteral("Import Metadata: Names"));
+    const Value stored = defaults().objectForKey(prefs::keys::ImportMetadataNames);
     if (const ArrayPtr names = stored.array()) {
         QStringList result;
         for (const Value& v : *names)
@@ -205,7 +206,7 @@ QSet<QString> PMMainController::updateImportTagNames(bool update)
     QSet<QString> names;
     // Persistent tags are named as the user sees them (localized); the imported list in English.
     QStringList persistent;
-    if (const DictionaryPtr tags = defaults().dictionaryForKey(QStringLiteral("Persistent Tags")))
+    if (const DictionaryPtr tags = defaults().dictionaryForKey(prefs::keys::PersistentTags))
         persistent = tags->keys();
     for (const QString& candidate : persistent) {
         for (const QString& pseudo : pseudoTags)
@@ -357,7 +358,7 @@ void PMMainController::invalidateTagTypes()
     // starts its first read when asked on this thread, and with imported metadata off what
     // was imported is removed then; those are made below, on this thread.
     std::vector<size_t> toMake;
-    if (defaults().boolForKey(QStringLiteral("Import Metadata: Internal")))
+    if (defaults().boolForKey(prefs::keys::ImportMetadataInternal))
         for (size_t i = 0; i < sources.size(); ++i)
             if (sources[i].movie && !keepsShare(i))
                 toMake.push_back(i);
@@ -571,7 +572,7 @@ QStringList PMMainController::tagNamesWithPrefix(const QString& prefix) const
     if (prefix.isEmpty()) {
         for (const PMTagType& type : _tagTypes)
             names << type.tag;
-    } else if (!defaults().boolForKey(QStringLiteral("Disable Fuzzy Search: Names"))) {
+    } else if (!defaults().boolForKey(prefs::keys::DisableFuzzySearchNames)) {
         for (const PMTagType& type : _tagTypes)
             names << type.tag;
         return fuzzyMatchesForQuery(names, prefix);
@@ -612,8 +613,8 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
         std::uint64_t quality;
     };
     std::vector<Candidate> candidates;
-    const bool autoAutoComplete = defaults().boolForKey(QStringLiteral("Auto-Auto-Complete"));
-    const bool fuzzy = !prefix.isEmpty() && !autoAutoComplete && !defaults().boolForKey(QStringLiteral("Disable Fuzzy Search: Values"));
+    const bool autoAutoComplete = defaults().boolForKey(prefs::keys::AutoAutoComplete);
+    const bool fuzzy = !prefix.isEmpty() && !autoAutoComplete && !defaults().boolForKey(prefs::keys::DisableFuzzySearchValues);
     const QString lowercasePrefix = prefix.toLower();
     for (auto it = type->values.constBegin(); it != type->values.constEnd(); ++it) {
         if (prefix.isEmpty()) {
@@ -736,7 +737,7 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
     order(others);
 
     // 7. Separation.
-    const std::int64_t mode = defaults().integerForKey(QStringLiteral("Toggle Tag Values Via Context Menu: Match Separation Mode"));
+    const std::int64_t mode = defaults().integerForKey(prefs::keys::ToggleTagValuesViaContextMenuMatchSeparationMode);
     const bool separate = (mode >= 1 || (mode == 0 && type->nonNumeric))
         && std::uint64_t(carried.size() + others.size()) > separationThreshold;
     QStringList result;
@@ -762,7 +763,7 @@ void PMMainController::storeValues(const QStringList& values, const DictionaryPt
 {
     const QString tag = forInfoTag ? forInfoTag->value(QStringLiteral("Tag")).string() : QString();
     if (tag.isEmpty()) {
-        if (defaults().boolForKey(QStringLiteral("PMDebugLog")))
+        if (defaults().boolForKey(prefs::keys::PMDebugLog))
             PMLog(QStringLiteral("[Debug] missing name for property: %@"), forInfoTag ? Value(forInfoTag) : Value());
         return;
     }

@@ -20,6 +20,7 @@
 #include "platform/FileManager.h"
 #include "platform/Format.h"
 #include "platform/RegularExpression.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtGui/QPixmap>
@@ -36,7 +37,7 @@ namespace {
 
 bool debugLog()
 {
-    return platform::UserDefaults::standard().boolForKey(QStringLiteral("PMDebugLog"));
+    return prefs::get(prefs::keys::PMDebugLog);
 }
 
 QStringList libraryPaths()
@@ -439,7 +440,7 @@ bool PMMovieRepresentationPrototype::promptForURL()
     const QString oldName = baseName(URL());
     const Value stored = userSettings()->value(QStringLiteral("Name"));
     if (!PMCachedSettings::determineNamesAutomatically && !(stored.isString() && !stored.string().isEmpty())
-        && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Import Metadata: Name")) && baseName(chosen) != oldName)
+        && !prefs::get(prefs::keys::ImportMetadataName) && baseName(chosen) != oldName)
         setDisplayName(oldName);
     setURL(chosen);
     setMissing(false, false);
@@ -456,8 +457,8 @@ PMMovieRepresentationPrototype::FileSearchSettings PMMovieRepresentationPrototyp
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     FileSearchSettings settings;
     settings.libraryPaths = ::libraryPaths();
-    settings.useBookmarks = !defaults.boolForKey(QStringLiteral("Ignore Bookmarks When Fixing Paths"));
-    settings.simplifiedVolumeCache = defaults.boolForKey(QStringLiteral("Use Simplified Cache For External Volume File Checks"));
+    settings.useBookmarks = !defaults.boolForKey(prefs::keys::IgnoreBookmarksWhenFixingPaths);
+    settings.simplifiedVolumeCache = defaults.boolForKey(prefs::keys::UseSimplifiedCacheForExternalVolumeFileChecks);
     settings.debugLog = ::debugLog();
     return settings;
 }

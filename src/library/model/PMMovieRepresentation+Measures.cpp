@@ -12,6 +12,7 @@
 #include "platform/Format.h"
 #include "platform/Queues.h"
 #include "platform/RegularFile.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMMovie.h"
 
@@ -829,9 +830,9 @@ double PMMovieRepresentationPrototype::restorePlaybackPosition(qint64 d)
     if (!(r >= 1 && r < d - 2))
         return 0;
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
-    if (double(d) < defaults.doubleForKey(QStringLiteral("Resume: Duration Threshold")))
+    if (double(d) < defaults.doubleForKey(prefs::keys::ResumeDurationThreshold))
         return 0;
-    const Value limitValue = defaults.objectForKey(QStringLiteral("Resume: Timestamp Limit"));
+    const Value limitValue = defaults.objectForKey(prefs::keys::ResumeTimestampLimit);
     const double limit = limitValue.hasNumericValue() ? limitValue.toDouble() : 172800.0;
     if (limit >= 1) {
         const std::optional<Date> saved = dateForKey(*settings, kPositionTimestamp);

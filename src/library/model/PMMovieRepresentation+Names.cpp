@@ -19,6 +19,7 @@
 #include "platform/Paths.h"
 #include "platform/Queues.h"
 #include "platform/Format.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QFileInfo>
@@ -79,7 +80,7 @@ QString lastComponentOfURL(const QUrl& url)
 
 QString originalNameTag()
 {
-    return defaults().stringForKey(QStringLiteral("Original Name Tag")).trimmed();
+    return defaults().stringForKey(prefs::keys::OriginalNameTag).trimmed();
 }
 
 // The tag-entry order of tool tips: "tags" first, "notes" last, the others by name.
@@ -135,7 +136,7 @@ QString PMMovieRepresentationPrototype::displayName()
         if (o.m_displayName)
             return *o.m_displayName;
     }
-    const QString name = displayNameWithExtension(defaults().boolForKey(QStringLiteral("Show File Extensions")));
+    const QString name = displayNameWithExtension(defaults().boolForKey(prefs::keys::ShowFileExtensions));
     std::lock_guard lock(o.m_mutex);
     if (!o.m_displayName)
         o.m_displayName = name;
@@ -197,7 +198,7 @@ QString PMMovieRepresentationPrototype::displayNameFromMetadataName(bool useMeta
     const Value stored = settings->value(QStringLiteral("Name"));
     if (stored.isString() && !stored.string().isEmpty())
         return stored.string();
-    if (useMetadata && defaults().boolForKey(QStringLiteral("Import Metadata: Name"))) {
+    if (useMetadata && defaults().boolForKey(prefs::keys::ImportMetadataName)) {
         if (const platform::DictionaryPtr imported = settings->value(QStringLiteral("Tags: Imported")).dictionary()) {
             const Value title = imported->value(QStringLiteral("itsk/%A9nam"));
             if (title.isString() && !title.string().trimmed().isEmpty())
@@ -488,7 +489,7 @@ QString PMMovieRepresentationPrototype::toolTip()
     const platform::DictionaryPtr tags = cachedTags();
     QStringList keys = tags ? tags->keys() : QStringList();
     std::sort(keys.begin(), keys.end(), tagEntryLessThan);
-    const Value thresholdValue = defaults().objectForKey(QStringLiteral("Tool Tips: Truncation Threshold"));
+    const Value thresholdValue = defaults().objectForKey(prefs::keys::ToolTipsTruncationThreshold);
     const qsizetype threshold = thresholdValue.hasNumericValue() ? qsizetype(thresholdValue.toLongLong()) : 500;
     for (const QString& key : keys) {
         const platform::DictionaryPtr entry = tags->value(key).dictionary();
@@ -501,7 +502,7 @@ QString PMMovieRepresentationPrototype::toolTip()
         const QString text = PMToolTipTruncatedTagText(value, prettyButBrokenCSVString(value), threshold);
         lines << platform::format("• %@: %@", name, text);
     }
-    if (!defaults().boolForKey(QStringLiteral("Tool Tips: Skip Dates And Counter"))) {
+    if (!defaults().boolForKey(prefs::keys::ToolTipsSkipDatesAndCounter)) {
         QStringList ids;
         const platform::DictionaryPtr labels = valueLabelsByListIDForSeries(!seriesIDPrefix().isEmpty(), &ids);
         for (const QString& id : ids) {
@@ -589,7 +590,7 @@ bool PMMovieRepresentationPrototype::isMatchForSearchStringDirectly(const QStrin
         const Value originalURL = userSettings()->value(QStringLiteral("Original URL"));
         if (originalURL.isString() && originalURL.string().contains(s, Qt::CaseInsensitive))
             return true;
-        if (defaults().boolForKey(QStringLiteral("Search: Check Readable Path Representation")) && !p.isEmpty()
+        if (defaults().boolForKey(prefs::keys::SearchCheckReadablePathRepresentation) && !p.isEmpty()
             && readablePathRepresentationIndicatingAvailability(p, false).contains(s, Qt::CaseInsensitive))
             return true;
     }
@@ -740,7 +741,7 @@ bool PMMovieRepresentationPrototype::isMatchForSearchTerm(const PMSearchTerm& te
         if (originalURL.isString() && originalURL.string().contains(term.string, Qt::CaseInsensitive))
             return true;
         const QString p = path();
-        if (defaults().boolForKey(QStringLiteral("Search: Check Readable Path Representation")) && !p.isEmpty()
+        if (defaults().boolForKey(prefs::keys::SearchCheckReadablePathRepresentation) && !p.isEmpty()
             && readablePathRepresentationIndicatingAvailability(p, false).contains(term.string, Qt::CaseInsensitive))
             return true;
     }

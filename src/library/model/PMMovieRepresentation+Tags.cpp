@@ -16,6 +16,7 @@
 #include "platform/ExtendedAttributes.h"
 #include "platform/PropertyList.h"
 #include "platform/Queues.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Asset.h"
 
@@ -88,7 +89,7 @@ void addImportedEntry(const Value& value, platform::Dictionary& target, const QS
         return;
     if (value.isNumber()) {
         const double number = value.toDouble();
-        if (number < 1 && defaults().boolForKey(QStringLiteral("Import Metadata: Positive Numbers Only")))
+        if (number < 1 && defaults().boolForKey(prefs::keys::ImportMetadataPositiveNumbersOnly))
             return;
         if (tag == QStringLiteral("Year"))
             text = QString::number((long long)number);
@@ -362,7 +363,7 @@ PMDeferredFirstMetadataReads::~PMDeferredFirstMetadataReads()
 
 platform::DictionaryPtr PMMovieRepresentationOriginal::fileMetadataTagsWithNames(const QStringList& names)
 {
-    if (!defaults().boolForKey(QStringLiteral("Import Metadata: Internal"))) {
+    if (!defaults().boolForKey(prefs::keys::ImportMetadataInternal)) {
         if (PMRecordGettersMayChangeRecords())
             userSettings()->remove(kImported);
         return nullptr;
@@ -470,7 +471,7 @@ void startMetadataReads(const std::shared_ptr<std::vector<MetadataRefresh>>& ref
     if (refreshes->empty())
         return;
     // Read once for the whole run.
-    static const bool showProgress = defaults().boolForKey(QStringLiteral("Show Progress For Background Checks"));
+    static const bool showProgress = defaults().boolForKey(prefs::keys::ShowProgressForBackgroundChecks);
     auto crawlDelta = [](int delta) {
         if (!showProgress || delta == 0)
             return;

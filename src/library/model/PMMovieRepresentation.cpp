@@ -12,6 +12,7 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QSet>
 #include "platform/Alert.h"
+#include "foundation/PMSettingsKeys.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -88,7 +89,7 @@ QString PMMovieRepresentationPrototype::storedUniqueLibraryID()
 void PMMovieRepresentationPrototype::setUniqueLibraryID(const QString& uniqueLibraryID)
 {
     std::lock_guard lock(original().m_mutex);
-    setOrRemoveObject(*userSettings(), uniqueLibraryID.isNull() ? Value() : Value(uniqueLibraryID), QStringLiteral("Unique ID"));
+    setOrRemoveObject(*userSettings(), uniqueLibraryID.isNull() ? Value() : Value(uniqueLibraryID), prefs::keys::UniqueID);
 }
 
 bool PMMovieRepresentationPrototype::isExternalMediaItem() const

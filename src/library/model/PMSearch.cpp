@@ -8,6 +8,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/ConcurrentApply.h"
 #include "platform/ThreadSanitizer.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtConcurrent/QtConcurrentRun>
@@ -464,7 +465,7 @@ void addDuplicates(Array& results, const ArrayPtr& candidates, const ArrayPtr& p
     if (!limitedToScope)
         for (const Value& v : *pool)
             inPool.insert(v.objectPointer());
-    const bool ignoreAspectRatio = defaults().boolForKey(QStringLiteral("Duplicate Search: Image Hash: Ignore Aspect Ratio"));
+    const bool ignoreAspectRatio = defaults().boolForKey(prefs::keys::DuplicateSearchImageHashIgnoreAspectRatio);
     std::vector<std::vector<size_t>> kept;
     for (const std::vector<size_t>& group : groups) {
         if (group.size() < 2)
@@ -489,7 +490,7 @@ void addDuplicates(Array& results, const ArrayPtr& candidates, const ArrayPtr& p
     }
 
     if (kept.size() == 1 && qsizetype(kept.front().size()) == controller.nonProxyFilteredMovieRepresentations()->count()
-        && defaults().boolForKey(QStringLiteral("Duplicate Search: Ignore Trivial Results"))) {
+        && defaults().boolForKey(prefs::keys::DuplicateSearchIgnoreTrivialResults)) {
         PMLog("if everything is a duplicate, nothing is");
         return;
     }
@@ -627,7 +628,7 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
     if (pool == allMovies && !terms.isEmpty() && includeContainers)
         for (const PMLibraryContainerPtr& container : controller.filteredContainers())
             containers->append(Value(container));
-    const bool inScopeOnly = inContainer && defaults().boolForKey(QStringLiteral("Duplicate Search: Ignore Out-Of-Scope Items"));
+    const bool inScopeOnly = inContainer && defaults().boolForKey(prefs::keys::DuplicateSearchIgnoreOutOfScopeItems);
 
     if (filters.isEmpty() && terms.isEmpty()) {
         if (duplicateSearch) {

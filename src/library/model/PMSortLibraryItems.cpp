@@ -13,6 +13,7 @@
 #include "platform/Collation.h"
 #include "platform/ConcurrentApply.h"
 #include "platform/ConcurrentQueue.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -320,7 +321,7 @@ Engine::Engine(const QString& criterion, bool descending, PMLibraryContainer* co
     , m_settings(NameOrderSettings::current())
 {
     if (m_settings.subgroupsAsFiles)
-        m_nameEquivalentTag = defaults().stringForKey(QStringLiteral("Subgroup Previews Position: Treat Subgroups As Files: Name Equivalent")).toLower();
+        m_nameEquivalentTag = defaults().stringForKey(prefs::keys::SubgroupPreviewsPositionTreatSubgroupsAsFilesNameEquivalent).toLower();
     if (criterion.isNull() || criterion == kGroupListName) {
         m_fastPath = true;
         m_fastPathBySeries = criterion.isNull();
@@ -851,8 +852,8 @@ QString PMSortString(const QString& name)
 
 void PMUpdateSubgroupsTreatedAsFiles()
 {
-    g_subgroupsTreatedAsFiles = defaults().boolForKey(QStringLiteral("Subgroup Previews Position: Allow Blending"))
-        && defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 2;
+    g_subgroupsTreatedAsFiles = defaults().boolForKey(prefs::keys::SubgroupPreviewsPositionAllowBlending)
+        && defaults().integerForKey(prefs::keys::SubgroupPreviewsPosition) == 2;
 }
 
 bool PMSubgroupsTreatedAsFiles()

@@ -4,6 +4,7 @@
 #include "foundation/PMLog.h"
 #include "library/model/PMMainController.h"
 #include "platform/Alert.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "services/help/NSFileManager+PMHelpManagerHelpBook.h"
 #include "services/help/NSString+PMHelpManagerHelpBook.h"
@@ -112,7 +113,7 @@ PMHelpManager* PMHelpManager::helpManager()
             return -1;
         return larger ? manager->webView()->canMakeTextLarger() : manager->webView()->canMakeTextSmaller();
     };
-    const QString openAtStart = platform::UserDefaults::standard().stringForKey(QStringLiteral("PMHelpManager: Open Relative Path"));
+    const QString openAtStart = prefs::get(prefs::keys::PMHelpManagerOpenRelativePath);
     if (!openAtStart.isEmpty())
         QTimer::singleShot(0, gHelpManager, [openAtStart] { gHelpManager->openPageAtRelativePathWithFragment(openAtStart); });
     return gHelpManager;
@@ -418,7 +419,7 @@ bool PMHelpManager::showQuickAccessMenusForCategories(const QStringList& categor
         delete _quickAccessView->layout();
     }
     buildAnchorsByCategory();
-    const bool centered = platform::UserDefaults::standard().boolForKey(QStringLiteral("PMHelpManager: Center Quick Access"));
+    const bool centered = prefs::get(prefs::keys::PMHelpManagerCenterQuickAccess);
     auto* row = new QHBoxLayout(_quickAccessView);
     row->setContentsMargins(centered ? 5 : 15, 0, 5, 1);
     row->setSpacing(5);

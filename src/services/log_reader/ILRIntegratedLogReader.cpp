@@ -6,6 +6,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Queues.h"
 #include "platform/SystemLog.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "services/log_reader/ILRJSONLogStream.h"
 #include "services/log_reader/ILRLogWindowController.h"
@@ -229,7 +230,7 @@ void ILRIntegratedLogReader::appendCachedMessage(const platform::Date& date, con
     {
         std::lock_guard lock(m_lock);
         if (!_cachedLogMessages) {
-            if (!platform::UserDefaults::standard().boolForKey(QStringLiteral("ILRCacheDebugLogSilently")))
+            if (!prefs::get(prefs::keys::ILRCacheDebugLogSilently))
                 return;
             setUpCachedLogMessages();
         }

@@ -2,6 +2,7 @@
 
 #include "platform/NotificationCenter.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "services/log_reader/ILRIntegratedLogReader.h"
 #include "services/log_reader/ILRLogTextView.h"
@@ -280,12 +281,12 @@ void ILRLogWindowController::validateMenuItems()
             messageSenderItem->setEnabled(false);
         } else {
             messageSenderItem->setEnabled(true);
-            messageSenderItem->setChecked(!d.boolForKey(QStringLiteral("ILRIntegratedLogReaderHideSender")));
+            messageSenderItem->setChecked(!d.boolForKey(prefs::keys::ILRIntegratedLogReaderHideSender));
         }
     }
     if (messageCoalescingItem) {
         messageCoalescingItem->setEnabled(true);
-        messageCoalescingItem->setChecked(!d.boolForKey(QStringLiteral("ILRIntegratedLogReaderDisableCoalescing")));
+        messageCoalescingItem->setChecked(!d.boolForKey(prefs::keys::ILRIntegratedLogReaderDisableCoalescing));
     }
     if (findItem)
         findItem->setEnabled(true);
@@ -321,7 +322,7 @@ void ILRLogWindowController::restoreFrame(const QString& name)
         return;
     }
     setFrameAutosaveName(window, name);
-    const QStringList parts = platform::UserDefaults::standard().stringForKey(QStringLiteral("NSWindow Frame ") + name).split(QLatin1Char(' '));
+    const QStringList parts = platform::UserDefaults::standard().stringForKey(prefs::prefixes::NSWindowFrame + name).split(QLatin1Char(' '));
     if (parts.size() == 4) {
         bool ok[4];
         const QRect frame(parts[0].toInt(&ok[0]), parts[1].toInt(&ok[1]), parts[2].toInt(&ok[2]), parts[3].toInt(&ok[3]));
@@ -345,7 +346,7 @@ void ILRLogWindowController::saveFrame()
     const QRect g = window->geometry();
     platform::UserDefaults::standard().setObject(
         platform::Value(QStringLiteral("%1 %2 %3 %4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height())),
-        QStringLiteral("NSWindow Frame ") + m_frameName);
+        prefs::prefixes::NSWindowFrame + m_frameName);
 }
 
 bool ILRLogWindowController::eventFilter(QObject* watched, QEvent* event)

@@ -1,6 +1,7 @@
 #include "ui/commands/PMApplication.h"
 
 #include "library/model/PMMainController.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMPlayerWindows.h"
 
@@ -86,7 +87,7 @@ std::unique_ptr<QKeyEvent> PMApplication::keyEventByOptionallyTranslatingWASDKey
 {
     if (!event || (event->modifiers() & Qt::ControlModifier))
         return nullptr;
-    if (!platform::UserDefaults::standard().boolForKey(QStringLiteral("Navigate With WASD")))
+    if (!prefs::get(prefs::keys::NavigateWithWASD))
         return nullptr;
     const QString text = event->text();
     if (text.isEmpty())

@@ -8,6 +8,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMSlowMenuDelegate.h"
 
@@ -146,7 +147,7 @@ DictionaryPtr PMMainController::PMTagBrowserPopulator(const Value& movie, bool c
 
 QStringList PMMainController::similarTagNamesOfMovieRepresentation(PMMovieRepresentationPrototype& movie)
 {
-    const bool includeNotes = defaults().boolForKey(QStringLiteral("Similar: Include Notes"));
+    const bool includeNotes = defaults().boolForKey(prefs::keys::SimilarIncludeNotes);
     QStringList names;
     const DictionaryPtr tags = movie.cachedTags();
     if (tags)
@@ -310,12 +311,12 @@ void PMMainController::populateContextMatchMenu(QMenu* menu, const DictionaryPtr
     PMLibraryItem* item = PMItem(movie);
     if (!item || !PMMovie(movie))
         return;
-    const bool alwaysIncludeReference = defaults().boolForKey(QStringLiteral("Other Contexts: Always Include Reference"));
-    const long long indexPriority = defaults().integerForKey(QStringLiteral("Other Contexts: Index Priority"));
+    const bool alwaysIncludeReference = defaults().boolForKey(prefs::keys::OtherContextsAlwaysIncludeReference);
+    const long long indexPriority = defaults().integerForKey(prefs::keys::OtherContextsIndexPriority);
     for (const PMLibraryContainerPtr& storage : {existingSourceStorage(), smartGroupStorage()})
         if (storage)
             populateContextMatchMenu(menu, movie, storage, alwaysIncludeReference, indexPriority, -1);
-    if (defaults().integerForKey(QStringLiteral("Source List Display Mode")) == 1 && item->isProxy()) {
+    if (defaults().integerForKey(prefs::keys::SourceListDisplayMode) == 1 && item->isProxy()) {
         if (const PMMovieRepresentationOriginalPtr original = item->proxyOriginal()) {
             if (!menu->actions().isEmpty())
                 menu->addSeparator();

@@ -24,6 +24,7 @@
 #include "playback/PMMovie.h"
 #include "platform/Queues.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMenuItemSwitch.h"
 #include "ui/commands/PMQuickLookPanel.h"
@@ -155,7 +156,7 @@ void addAlignDateSubmenu(PMMainController& controller, QMenu* menu, const ArrayP
     }
     if (!oldest)
         return;
-    const Value defaultValue = defaults().objectForKey(QStringLiteral("Align Date: Default"));
+    const Value defaultValue = defaults().objectForKey(prefs::keys::AlignDateDefault);
     std::optional<platform::Date> defaultDate;
     if (defaultValue.isNumber())
         defaultDate = platform::Date{defaultValue.toDouble()};
@@ -166,7 +167,7 @@ void addAlignDateSubmenu(PMMainController& controller, QMenu* menu, const ArrayP
     if (!newestDiffer && !offerOldest && !offerDefault && resettable.isEmpty())
         return;
 
-    const bool fuzzy = defaults().boolForKey(QStringLiteral("Determine Fuzzy Oldest Date"));
+    const bool fuzzy = defaults().boolForKey(prefs::keys::DetermineFuzzyOldestDate);
     const bool onlyResets = !newestDiffer && !offerOldest && !offerDefault;
     auto* submenu = new QMenu(onlyResets ? localized("Reset Date Added") : fuzzy ? localized("Align Date") : localized("Align Date Added"), menu);
     const auto align = [&controller](const ArrayPtr& targets, std::optional<platform::Date> date) {
@@ -267,7 +268,7 @@ void PMSaveConvertedMovie(const QString& converted, const QString& name)
 void PMMainController::populateOpenWithMenu(QMenu* menu, const ArrayPtr& movies, const platform::DictionaryPtr& applications, const QString& common,
                                             bool everyMoviePresent, bool always)
 {
-    const ArrayPtr hiddenList = defaults().arrayForKey(QStringLiteral("Open With: Hidden Applications"));
+    const ArrayPtr hiddenList = defaults().arrayForKey(prefs::keys::OpenWithHiddenApplications);
     QStringList hidden;
     for (const Value& v : hiddenList ? *hiddenList : Array())
         hidden.append(v.string());
@@ -385,7 +386,7 @@ void PMMainController::setWatchedFromMenuItem(QObject* sender)
     }
     if (!ids.isEmpty()) {
         // Forgetting the plays also forgets them in the history of the last watched.
-        const ArrayPtr lastWatched = defaults().objectForKey(QStringLiteral("Last Watched")).array();
+        const ArrayPtr lastWatched = defaults().objectForKey(prefs::keys::LastWatched).array();
         if (lastWatched) {
             auto kept = Array::make();
             for (const Value& entry : *lastWatched) {
@@ -395,7 +396,7 @@ void PMMainController::setWatchedFromMenuItem(QObject* sender)
                 kept->append(entry);
             }
             if (kept->count() != lastWatched->count())
-                defaults().setObject(Value(kept), QStringLiteral("Last Watched"));
+                defaults().setObject(Value(kept), prefs::keys::LastWatched);
         }
     }
     updateLibrary();
@@ -404,10 +405,10 @@ void PMMainController::setWatchedFromMenuItem(QObject* sender)
 
 void PMMainController::addTagValueSwitchesToContextMenu(QMenu* menu, const ArrayPtr& movies, QMenu** getMetadataMenu)
 {
-    const std::uint64_t threshold = std::uint64_t(std::max<std::int64_t>(0, defaults().hasPersistentValueForKey(QStringLiteral("Submenu Threshold"))
-                                                                                 ? defaults().integerForKey(QStringLiteral("Submenu Threshold"))
+    const std::uint64_t threshold = std::uint64_t(std::max<std::int64_t>(0, defaults().hasPersistentValueForKey(prefs::keys::SubmenuThreshold)
+                                                                                 ? defaults().integerForKey(prefs::keys::SubmenuThreshold)
                                                                                  : 5));
-    const bool includeNotes = defaults().boolForKey(QStringLiteral("Toggle Tag Values Via Context Menu: Include Notes"));
+    const bool includeNotes = defaults().boolForKey(prefs::keys::ToggleTagValuesViaContextMenuIncludeNotes);
 
     // The tags line first: its values, made at once.
     QList<QAction*> tagsItems;
@@ -516,7 +517,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         QAction* exit = addActionItem(menu, localized("Exit Full Screen"), "togglePresentation");
         exit->setShortcut(QKeySequence(Qt::Key_Escape));
         menu->addSeparator();
-        const qint64 mode = defaults().integerForKey(QStringLiteral("Presentation Mode"));
+        const qint64 mode = defaults().integerForKey(prefs::keys::PresentationMode);
         for (QAction* original : _mainMenu.presentationModeMenu->actions()) {
             if (original->isSeparator()) {
                 menu->addSeparator();
@@ -533,7 +534,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         if (!container->isSmartGroupSubdivision()) {
             addActionItem(menu, localized("Edit Smart Playlist"), "editSmartPlaylist", 0, clicked);
             addActionItem(menu, localized("Duplicate Smart Playlist"), "duplicateSmartPlaylist", 0, clicked);
-            if (defaults().boolForKey(QStringLiteral("Enable Smart Playlist Emancipation"))) {
+            if (defaults().boolForKey(prefs::keys::EnableSmartPlaylistEmancipation)) {
                 const auto group = std::static_pointer_cast<PMLibraryContainer>(clicked.object());
                 const auto toggle = [this, group](const QString& key) {
                     if (group->value(key).toBool())
@@ -545,7 +546,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                 QAction* emancipate = addHandlerItem(menu, localized("Emancipate"), [toggle](QAction*) { toggle(QStringLiteral("Emancipate")); });
                 emancipate->setCheckable(true);
                 emancipate->setChecked(group->value(QStringLiteral("Emancipate")).toBool());
-                if (!emancipate->isChecked() && !defaults().boolForKey(QStringLiteral("Hide Item Counts"))) {
+                if (!emancipate->isChecked() && !defaults().boolForKey(prefs::keys::HideItemCounts)) {
                     QAction* counts = addHandlerItem(menu, localized("Show Item Count"), [toggle](QAction*) { toggle(QStringLiteral("Hide Item Count")); });
                     counts->setCheckable(true);
                     counts->setChecked(!group->value(QStringLiteral("Hide Item Count")).toBool());
@@ -613,7 +614,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
     bool switchesSection = false;
     QMenu* metadataMenu = nullptr;
     const bool toggleTagValues =
-        defaults().objectForKey(QStringLiteral("Toggle Tag Values Via Context Menu")).isNull() || defaults().boolForKey(QStringLiteral("Toggle Tag Values Via Context Menu"));
+        defaults().objectForKey(prefs::keys::ToggleTagValuesViaContextMenu).isNull() || defaults().boolForKey(prefs::keys::ToggleTagValuesViaContextMenu);
     if (movieCount > 0 && toggleTagValues && !_tagTypes.isEmpty()) {
         addSeparatorIfNeeded(menu);
         const qsizetype before = menu->actions().size();
@@ -633,7 +634,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         QAction* csv = addActionItem(into, localized("Export Metadata CSV..."), "exportMetadataCSV", 0, Value(movies));
         platform::setAlternateMenuItem(csv, edit, Qt::AltModifier);
     }
-    const bool namesAutomatically = defaults().boolForKey(QStringLiteral("Determine Names Automatically"));
+    const bool namesAutomatically = defaults().boolForKey(prefs::keys::DetermineNamesAutomatically);
     if (movieCount > 1) {
         if (!switchesSection) {
             addRatingSubmenuForMovieRepresentations(movies, menu);
@@ -651,7 +652,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         QAction* info = addActionItem(menu, localized("Show Info"), "showMovieInfo", 1, scope);
         if (!namesAutomatically) {
             QAction* rename = addActionItem(menu, localized("Rename..."), "showMovieInfo", 11, scope);
-            if (!defaults().boolForKey(QStringLiteral("Batch Rename: Resume Prefix Group Sequences")))
+            if (!defaults().boolForKey(prefs::keys::BatchRenameResumePrefixGroupSequences))
                 platform::setAlternateMenuItem(rename, info, Qt::AltModifier);
         }
         if (movie->canShowIndexImage())
@@ -738,7 +739,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             updateLibrary();
             saveLibrarySoon();
         };
-        if (movieCount > 1 && defaults().boolForKey(QStringLiteral("Serialize"))) {
+        if (movieCount > 1 && defaults().boolForKey(prefs::keys::Serialize)) {
             addHandlerItem(sequenceMenu ? sequenceMenu : menu, localized("Sequence"), [movies, finishSeries](QAction*) {
                 PMMovieRepresentationPrototype* first = PMMovie(movies->at(0));
                 const QString id = first ? first->uniqueLibraryID() : QString();
@@ -784,7 +785,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
 
     // A clicked tile in a cropping layout: whether the movies' previews are cropped.
     if (previewView && movieCount > 0 && (PMGroupView::currentLayout() & (1 | 8)) == 0
-        && defaults().boolForKey(QStringLiteral("Scale Previews To Fit Individually"))) {
+        && defaults().boolForKey(prefs::keys::ScalePreviewsToFitIndividually)) {
         const QString key = QStringLiteral("Scale Preview To Fit");
         qsizetype on = 0, off = 0;
         for (const Value& v : *movies)
@@ -904,7 +905,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
     };
 
     // Still images played one after another as a movie.
-    const qint64 framesPerSecond = defaults().integerForKey(QStringLiteral("Image Selection Movie: Frames Per Second"));
+    const qint64 framesPerSecond = defaults().integerForKey(prefs::keys::ImageSelectionMovieFramesPerSecond);
     if (movieCount > 1 && framesPerSecond > 0) {
         PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
         if (!current && _isMonitoringExternalViewer)
@@ -969,7 +970,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
     }
 
     // An animated image that plays as the movie made of it: that movie can be kept.
-    if (isCurrentMovie(movie) && defaults().boolForKey(QStringLiteral("Play GIFs As Movies: Export")) && PMIsAnimatedImageURL(movie->URL())) {
+    if (isCurrentMovie(movie) && defaults().boolForKey(prefs::keys::PlayGIFsAsMoviesExport) && PMIsAnimatedImageURL(movie->URL())) {
         const QString converted = PMAutoConvertedAssetPath(movie->uniqueLibraryID());
         if (!converted.isEmpty()) {
             addSeparatorIfNeeded(menu);
@@ -1109,12 +1110,12 @@ void PMMainController::installContextMenus()
         addActionItem(menu, localized("New Folder"), "addContainer", 0);
         addActionItem(menu, localized("New Playlist"), "addContainer", 1);
         addActionItem(menu, localized("New Smart Playlist..."), "addSmartPlaylist");
-        if (!defaults().objectForKey(QStringLiteral("Automatically Hide And Show Sidebar")).isNull()) {
+        if (!defaults().objectForKey(prefs::keys::AutomaticallyHideAndShowSidebar).isNull()) {
             menu->addSeparator();
             QAction* toggle = addActionItem(menu, localized("Automatically Hide and Show Sidebar"), "toggleBooleanPreferenceViaMenuItem", 0,
                                             Value(QStringLiteral("Automatically Hide And Show Sidebar")));
             toggle->setCheckable(true);
-            toggle->setChecked(defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")));
+            toggle->setChecked(defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar));
         }
         return menu;
     };

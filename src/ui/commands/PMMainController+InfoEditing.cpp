@@ -15,6 +15,7 @@
 #include "platform/Applications.h"
 #include "platform/Format.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMInfoPanel.h"
 #include "ui/commands/PMInfoTagEditorView.h"
@@ -151,7 +152,7 @@ bool PMMainController::loadInfoPanel()
     infoBatchRenameList = panel->infoBatchRenameList;
     infoBatchRenameSwitch = panel->infoBatchRenameSwitch;
     // The batch-rename action chosen last time, else the first.
-    const qint64 action = defaults().integerForKey(QStringLiteral("Batch Rename Action (4521)"));
+    const qint64 action = defaults().integerForKey(prefs::keys::BatchRenameAction4521);
     const int index = std::max(0, panel->infoBatchRenameActionSelector->findData(int(action)));
     panel->infoBatchRenameActionSelector->setCurrentIndex(index);
     panel->infoBatchRenameOptionsTabView->setCurrentIndex(panel->infoBatchRenameActionSelector->itemData(index).toInt());
@@ -202,8 +203,8 @@ void PMMainController::showMovieInfo(QObject* sender)
         return;
     }
     PMInfoPanel& panel = *_infoPanel;
-    if (defaults().objectForKey(QStringLiteral("Batch Rename Default Digits")).isNumber()) {
-        const int digits = int(defaults().integerForKey(QStringLiteral("Batch Rename Default Digits")));
+    if (defaults().objectForKey(prefs::keys::BatchRenameDefaultDigits).isNumber()) {
+        const int digits = int(defaults().integerForKey(prefs::keys::BatchRenameDefaultDigits));
         if (digits >= 0 && digits < panel.infoBatchRenameNDigitsSelector->count())
             panel.infoBatchRenameNDigitsSelector->setCurrentIndex(digits);
     }
@@ -324,7 +325,7 @@ void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& f
         panel.infoMultipleItemsSizeField->show();
         panel.infoBatchRenameSwitch->setEnabled(!automatic);
         panel.infoBatchRenameSwitch->setChecked(withChapter == 1 && !automatic);
-        const Value storedPrefix = defaults().objectForKey(QStringLiteral("Batch Rename Sequence Prefix"));
+        const Value storedPrefix = defaults().objectForKey(prefs::keys::BatchRenameSequencePrefix);
         if (storedPrefix.isString() && !storedPrefix.string().isEmpty()) {
             panel.infoBatchRenameNPrefixField->setText(storedPrefix.string());
         } else {
@@ -334,10 +335,10 @@ void PMMainController::prepareInfoWithChapter(int withChapter, const ArrayPtr& f
             else if (storedPrefix.isString())
                 panel.infoBatchRenameNPrefixField->setText(storedPrefix.string());
         }
-        const Value storedSuffix = defaults().objectForKey(QStringLiteral("Batch Rename Sequence Suffix"));
+        const Value storedSuffix = defaults().objectForKey(prefs::keys::BatchRenameSequenceSuffix);
         if (storedSuffix.isString())
             panel.infoBatchRenameNSuffixField->setText(storedSuffix.string());
-        const bool fallsBack = defaults().boolForKey(QStringLiteral("Batch Rename Sequences Fall Back To Prefix Identifier"));
+        const bool fallsBack = defaults().boolForKey(prefs::keys::BatchRenameSequencesFallBackToPrefixIdentifier);
         panel.infoBatchRenameNIdentifierField->setPlaceholderText(fallsBack ? localized("Prefix") : QString());
         readInfoBatchRenameFields();
         panel.infoPreviousButton->hide();
@@ -496,7 +497,7 @@ void PMMainController::infoChangeBatchRenameAction(QObject*)
         return;
     PMInfoPanel& panel = *_infoPanel;
     const int tag = panel.infoBatchRenameActionSelector->currentData().toInt();
-    defaults().setInteger(tag, QStringLiteral("Batch Rename Action (4521)"));
+    defaults().setInteger(tag, prefs::keys::BatchRenameAction4521);
     panel.infoBatchRenameOptionsTabView->setCurrentIndex(tag);
     if (!namesAreAutomatic())
         panel.infoBatchRenameSwitch->setChecked(true);
@@ -566,7 +567,7 @@ void PMMainController::absorbInfo()
         return;
     PMInfoPanel& panel = *_infoPanel;
     const bool automatic = namesAreAutomatic();
-    const bool organize = !defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder"));
+    const bool organize = !defaults().boolForKey(prefs::keys::DoNotOrganizeLibraryFolder);
 
     // 1. An edit in progress in either table.
     panel.infoTagEditor->cleanUpCurrentEditor();

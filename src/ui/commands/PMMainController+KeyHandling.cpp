@@ -10,6 +10,7 @@
 #include "platform/Alert.h"
 #include "platform/Applications.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMMovieView.h"
 #include "playback/PMPlayback.h"
@@ -158,7 +159,7 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
     const int key = event->key();
     PMPlayerViewContent& content = playerViewContent();
     const bool movieLoaded = content.movieReplacingImage || content.moviePlayer;
-    bool swapped = defaults().boolForKey(QStringLiteral("Navigate With Swapped Space And Return"));
+    bool swapped = defaults().boolForKey(prefs::keys::NavigateWithSwappedSpaceAndReturn);
     auto* movieView = qobject_cast<PMMovieView*>(playerView.data());
 
     const auto returnKey = [&]() -> bool {
@@ -190,7 +191,7 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
         }
         const Value first = items->at(0);
         if (PMMovie(first)) {
-            chooseMovieRepresentation(first, false, true, !defaults().boolForKey(QStringLiteral("Do Not Play On Open")), false);
+            chooseMovieRepresentation(first, false, true, !defaults().boolForKey(prefs::keys::DoNotPlayOnOpen), false);
             return true;
         }
         if (PMLibraryContainerPtr container = PMContainerPtr(first); container && gridIsFirstResponder) {
@@ -282,7 +283,7 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
                 walkPlaylistWithSortedIndexDelta(delta);
             return true;
         }
-        if ((modifiers & Qt::AltModifier) || !defaults().boolForKey(QStringLiteral("Arrow Keys Jump"))) {
+        if ((modifiers & Qt::AltModifier) || !defaults().boolForKey(prefs::keys::ArrowKeysJump)) {
             pause();
             windForward(right, true, false);
         } else {

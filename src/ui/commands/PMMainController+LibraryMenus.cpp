@@ -13,6 +13,7 @@
 #include "platform/Paths.h"
 #include "platform/Queues.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
@@ -132,7 +133,7 @@ void PMMainController::addLibraryLocationsToMenu(QMenu* menu, bool includeSupple
     const DictionaryPtr locations = libraryLocations();
     const QStringList names = sortedNames(locations);
     const QString current = canonicalFolderPath(libraryPath());
-    const bool hideInaccessible = platform::UserDefaults::standard().boolForKey(QStringLiteral("Hide Inaccessible Libraries"));
+    const bool hideInaccessible = prefs::get(prefs::keys::HideInaccessibleLibraries);
     for (const QString& name : names) {
         const QString path = platform::stringByExpandingTildeInPath(locations->value(name).string());
         if (canonicalFolderPath(path) == current) {
@@ -441,7 +442,7 @@ QMenu* PMMainController::populateMetaReferenceMenu(QMenu* menu, QWidget* forWind
     addReference(localized("Name"), QStringLiteral("Name"));
     addReference(localized("Name: Common Prefix"), QStringLiteral("Name: Common Prefix"));
     addReference(localized("Name: Regular Expression"), QStringLiteral("Name: ^(.*)$"));
-    if (platform::UserDefaults::standard().boolForKey(QStringLiteral("Enable Meta Reference Text Access")))
+    if (prefs::get(prefs::keys::EnableMetaReferenceTextAccess))
         addReference(localized("Text: Regular Expression"), QStringLiteral("Text: ^(.*)$"));
     menu->addSeparator();
     addReference(localized("Index"), QStringLiteral("Index"));

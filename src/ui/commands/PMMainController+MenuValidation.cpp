@@ -15,6 +15,7 @@
 #include <QtWidgets/QCheckBox>
 #include "platform/Alert.h"
 #include "platform/FileManager.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMMovie.h"
@@ -273,7 +274,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
             return !covers || PMGroupView::coverOverlayAlpha() < std::numeric_limits<float>::epsilon();
         }
         if (submenu == _mainMenu.experimentalViewMenu) {
-            const bool show = d.boolForKey(QStringLiteral("Show Experimental View Menu"));
+            const bool show = d.boolForKey(prefs::keys::ShowExperimentalViewMenu);
             if (item->isVisible() != show)
                 item->setVisible(show);
             return show;
@@ -297,7 +298,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
 
     // 2. The dedicated player window item.
     if (item == _mainMenu.dedicatedPlayerWindowMenuItem) {
-        setItemState(item, d.boolForKey(QStringLiteral("Single Window Mode")) ? 0 : 1);
+        setItemState(item, d.boolForKey(prefs::keys::SingleWindowMode) ? 0 : 1);
         return !_isPresenting;
     }
 
@@ -351,14 +352,14 @@ bool PMMainController::validateMainMenuItem(QAction* item)
             return false;
         if (!movies)
             setTitle(item, "Merge Duplicate References...");
-        else if (d.boolForKey(QStringLiteral("Serialize")))
+        else if (d.boolForKey(prefs::keys::Serialize))
             setTitle(item, "Bundle...");
         else
             setTitle(item, "Merge Sequence...");
         return true;
     }
     if (a == QLatin1String("splitSequence")) {
-        setTitle(item, d.boolForKey(QStringLiteral("Serialize")) ? "Unbundle..." : "Split Sequence...");
+        setTitle(item, d.boolForKey(prefs::keys::Serialize) ? "Unbundle..." : "Split Sequence...");
         return !represented.isNull() || !splittableMovieRepresentation().isNull();
     }
     if (a == QLatin1String("chooseMovieRepresentationFromMenuItem")) {
@@ -411,7 +412,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         return movie && movie->canShowIndexImage();
     }
     if (a == QLatin1String("setMissingMoviesModeFromMenuItem")) {
-        const qint64 mode = d.integerForKey(QStringLiteral("Missing Movies Mode"));
+        const qint64 mode = d.integerForKey(prefs::keys::MissingMoviesMode);
         setItemState(item, mode == -1 ? 1 : (mode == 1 ? 0 : -1));
         return true;
     }
@@ -444,7 +445,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     // Views and windows
     if (a == QLatin1String("toggleLibrary")) {
         const bool mainIsMain = w.main && w.main == w.appMain;
-        setTitle(item, mainIsMain && !d.boolForKey(QStringLiteral("Hide Library")) ? "Hide Sidebar" : "Show Sidebar");
+        setTitle(item, mainIsMain && !d.boolForKey(prefs::keys::HideLibrary) ? "Hide Sidebar" : "Show Sidebar");
         return mainIsMain;
     }
     if (a == QLatin1String("performTextFinderAction")) {
@@ -459,17 +460,17 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     }
     if (a == QLatin1String("toggleHoveringHeaders")) {
         const bool enabled = gridInMainWindow;
-        setItemState(item, enabled && d.boolForKey(covers ? QStringLiteral("Hover Cover Headers") : QStringLiteral("Hover Preview Headers")) ? 1 : 0);
+        setItemState(item, enabled && d.boolForKey(covers ? prefs::keys::HoverCoverHeaders : prefs::keys::HoverPreviewHeaders) ? 1 : 0);
         return enabled;
     }
     if (a == QLatin1String("toggleAdjustedSizes")) {
         const bool enabled = gridInMainWindow;
-        setItemState(item, enabled && d.integerForKey(covers ? QStringLiteral("Adjust Cover Size") : QStringLiteral("Adjust Preview Size")) > 0 ? 1 : 0);
+        setItemState(item, enabled && d.integerForKey(covers ? prefs::keys::AdjustCoverSize : prefs::keys::AdjustPreviewSize) > 0 ? 1 : 0);
         return enabled;
     }
     if (a == QLatin1String("toggleStayInFront")) {
         const bool enabled = playerWindowIsMain && !_isPresenting;
-        setItemState(item, enabled && d.boolForKey(QStringLiteral("Stay In Front")) ? 1 : 0);
+        setItemState(item, enabled && d.boolForKey(prefs::keys::StayInFront) ? 1 : 0);
         setMacOS26ImageWithSystemSymbolName(item, QStringLiteral("balloon"));
         return enabled;
     }
@@ -510,7 +511,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
             item->setCheckable(false);
         } else {
             setTitle(item, "Enable Debug Logging");
-            setItemState(item, d.boolForKey(QStringLiteral("PMDebugLog")) ? 1 : 0);
+            setItemState(item, d.boolForKey(prefs::keys::PMDebugLog) ? 1 : 0);
         }
         return true;
     }
@@ -564,9 +565,9 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         return current && current->durationIfCached(true) > 0;
     if (a == QLatin1String("changePlaybackControlsModeViaMenuItem")) {
         QWidget* playerWindow = current ? w.player : nullptr;
-        const qint64 windowMode = d.integerForKey(QStringLiteral("Window Playback Controls"));
+        const qint64 windowMode = d.integerForKey(prefs::keys::WindowPlaybackControls);
         if (tag == 10) {
-            setTitle(item, windowMode != 0 && d.boolForKey(QStringLiteral("Window Playback Controls: Show Location Bar")) ? "Hide Location Bar"
+            setTitle(item, windowMode != 0 && d.boolForKey(prefs::keys::WindowPlaybackControlsShowLocationBar) ? "Hide Location Bar"
                                                                                                                            : "Show Location Bar");
             if (playerWindow && playerWindow == w.appMain && playerWindow == _dedicatedPlayerWindow.data())
                 return windowMode != 0;
@@ -601,7 +602,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
         return n > 0;
     }
     if (a == QLatin1String("rotate")) {
-        const bool counterclockwise = d.boolForKey(QStringLiteral("Rotate Counterclockwise")) != (tag == 1);
+        const bool counterclockwise = d.boolForKey(prefs::keys::RotateCounterclockwise) != (tag == 1);
         setTitle(item, counterclockwise ? "Rotate Counterclockwise" : "Rotate Clockwise");
         return count(infoItems()) > 0 && _menuValidation.canFlipOrRotateMovieRepresentations && _menuValidation.canFlipOrRotateMovieRepresentations(infoItems(), nullptr);
     }
@@ -615,7 +616,7 @@ bool PMMainController::validateMainMenuItem(QAction* item)
     if (a == QLatin1String("cropMovie")) {
         const DictionaryPtr settings = current ? current->userSettings() : nullptr;
         if (hasVideo && settings && settings->contains(QStringLiteral("Visible Area")))
-            setTitle(item, d.integerForKey(QStringLiteral("Select Area: Mode")) < 1 ? "Clear Cropped Visible Area" : "Change Cropped Visible Area...");
+            setTitle(item, d.integerForKey(prefs::keys::SelectAreaMode) < 1 ? "Clear Cropped Visible Area" : "Change Cropped Visible Area...");
         else
             setTitle(item, "Crop Visible Area...");
         return hasVideo;
@@ -888,9 +889,9 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
         menu->clear();
         if (_groupItemsParent && !_groupItemsParent->uniqueLibraryID().isEmpty()) {
             const QString identifier = _groupItemsParent->uniqueLibraryID();
-            const bool isInbox = d.stringForKey(QStringLiteral("Inbox")) == identifier;
+            const bool isInbox = d.stringForKey(prefs::keys::Inbox) == identifier;
             QAction* item = addItemWithTitle(menu, localized("Use \"%1\" as Inbox").arg(_groupItemsParent->displayName()), [this, identifier, isInbox](QAction*) {
-                defaults().setObject(Value(isInbox ? QString() : identifier), QStringLiteral("Inbox"));
+                defaults().setObject(Value(isInbox ? QString() : identifier), prefs::keys::Inbox);
                 updateUserInterface();
             });
             item->setCheckable(true);
@@ -954,7 +955,7 @@ void PMMainController::menuNeedsUpdate(QMenu* menu)
         addPreference(viewer, localized("Continue on Reopen"), QStringLiteral("Continue: Monitor External Viewer: Continue On Reopen"), false);
         addPreference(viewer, localized("Continue on VLC Mismatch"),
                       QStringLiteral("Continue: Monitor External Viewer: Continue On Mismatch: org.videolan.vlc"), false);
-        if (!d.objectForKey(QStringLiteral("Continue: Monitor External Viewer: Detect Preview: Pattern")).isNull()) {
+        if (!d.objectForKey(prefs::keys::ContinueMonitorExternalViewerDetectPreviewPattern).isNull()) {
             viewer->addSeparator();
             addPreference(viewer, localized("Detect Preview"), QStringLiteral("Continue: Monitor External Viewer: Detect Preview"), false);
         }
@@ -991,7 +992,7 @@ bool PMMainController::populateInfoTagValueMenu(QMenu* menu)
     menu->addSeparator();
 
     // A switch per value: on for every edited movie, off for none, mixed as they are.
-    const std::uint64_t threshold = defaults().boolForKey(QStringLiteral("Toggle Tag Values Via Context Menu")) ? 0 : PMNotFound;
+    const std::uint64_t threshold = defaults().boolForKey(prefs::keys::ToggleTagValuesViaContextMenu) ? 0 : PMNotFound;
     QHash<QString, ArrayPtr> carriers;
     QStringList values = valuesForTag(tagName.toLower(), QString(), _infoMovieRepresentations, threshold, &carriers);
     if (values.isEmpty())
@@ -1053,7 +1054,7 @@ void PMMainController::toggleDebugLogging(QObject* sender)
     if (PMLogReaderDisplay(sender))
         return;
     UserDefaults& d = defaults();
-    d.setBool(!d.boolForKey(QStringLiteral("PMDebugLog")), QStringLiteral("PMDebugLog"));
+    d.setBool(!d.boolForKey(prefs::keys::PMDebugLog), prefs::keys::PMDebugLog);
 }
 
 void PMMainController::toggleHoveringHeaders()
@@ -1076,7 +1077,7 @@ void PMMainController::toggleBooleanPreferenceViaMenuItem(QAction* item)
         return;
     if (item == _mainMenu.dedicatedPlayerWindowMenuItem) {
         if (!_isPresenting)
-            setUseDedicatedPlayer(defaults().boolForKey(QStringLiteral("Single Window Mode")));
+            setUseDedicatedPlayer(defaults().boolForKey(prefs::keys::SingleWindowMode));
         return;
     }
     const QString key = platform::menuItemRepresentedObject(item).string();
@@ -1095,7 +1096,7 @@ void PMMainController::toggleBooleanPreferenceViaMenuItem(QAction* item)
         if (!updateImportTagNames(true).isEmpty()) {
             // The names and tags made from metadata change with what is imported; a source
             // just switched on is read again when the file's own metadata is imported.
-            const bool reread = d.boolForKey(key) && d.boolForKey(QStringLiteral("Import Metadata: Internal"));
+            const bool reread = d.boolForKey(key) && d.boolForKey(prefs::keys::ImportMetadataInternal);
             for (const PMMovieRepresentationOriginalPtr& movie : std::as_const(_nonProxyRawMovieRepresentationsByPath)) {
                 if (!movie)
                     continue;
@@ -1121,10 +1122,10 @@ void PMMainController::setUseDedicatedPlayer(bool useDedicatedPlayer)
 {
     // The movie comes into the library window: a library window filling its screen leaves
     // full screen first.
-    if (!useDedicatedPlayer && !defaults().boolForKey(QStringLiteral("Single Window Mode")) && mainWindow()
+    if (!useDedicatedPlayer && !defaults().boolForKey(prefs::keys::SingleWindowMode) && mainWindow()
         && isFullscreenContentWindow(mainWindow()) && mainWindow()->isFullScreen())
         mainWindow()->showNormal();
-    defaults().setBool(!useDedicatedPlayer, QStringLiteral("Single Window Mode"));
+    defaults().setBool(!useDedicatedPlayer, prefs::keys::SingleWindowMode);
     if (dedicatedPlayerWindowSwitch && dedicatedPlayerWindowSwitch->isChecked() != useDedicatedPlayer) {
         const QSignalBlocker blocker(dedicatedPlayerWindowSwitch);
         dedicatedPlayerWindowSwitch->setChecked(useDedicatedPlayer);
@@ -1151,7 +1152,7 @@ void PMMainController::changePlaybackControlsModeViaMenuItem(int tag)
         const QString key = QStringLiteral("Window Playback Controls: Show Location Bar");
         d.setBool(!d.boolForKey(key), key);
     } else {
-        d.setInteger(tag, _isPresenting ? QStringLiteral("Presentation Playback Controls") : QStringLiteral("Window Playback Controls"));
+        d.setInteger(tag, _isPresenting ? prefs::keys::PresentationPlaybackControls : prefs::keys::WindowPlaybackControls);
     }
     if (_playerControlsDidChange)
         _playerControlsDidChange();

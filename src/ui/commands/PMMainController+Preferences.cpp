@@ -15,6 +15,7 @@
 #include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMExternalViewerWatch.h"
 #include "playback/PMRemoteInterfaceWindow.h"
@@ -562,7 +563,7 @@ void PMMainController::showPreferences(QObject*)
     {
         auto* pane = new QWidget;
         PaneBuilder b(pane);
-        const Value level = store().objectForKey(QStringLiteral("External Media Kind Separation Level"));
+        const Value level = store().objectForKey(prefs::keys::ExternalMediaKindSeparationLevel);
         const bool separated = (level.hasNumericValue() ? level.toLongLong() : 1) > 0;
         includeITunesMoviesSwitch = b.checkBox(separated ? localized("Include the movies of the music library") : localized("iTunes"));
         b.row(localized("External media:"), {includeITunesMoviesSwitch});
@@ -643,7 +644,7 @@ void PMMainController::showPreferences(QObject*)
         connect(field, &QLineEdit::textEdited, this, [this, field] { controlTextDidChange(field); });
 
     // The library folder shown follows a change made from its menu (or anywhere else).
-    const std::uint64_t libraryPathObserver = store().addObserver(QStringLiteral("Library Path"), [this, window](const QString&) {
+    const std::uint64_t libraryPathObserver = store().addObserver(prefs::keys::LibraryPath, [this, window](const QString&) {
         QMetaObject::invokeMethod(
             window,
             [this] {
@@ -708,8 +709,8 @@ void PMMainController::loadPreferenceControls()
     // The cached flags are what the program follows until the next launch or library load.
     setChecked(autoConvertAnimatedImagesSwitch, PMCachedSettings::convertAnimatedImagesToMovies.load());
     setChecked(autoNameSwitch, PMCachedSettings::determineNamesAutomatically.load());
-    setChecked(dedicatedPlayerWindowSwitch, !d.boolForKey(QStringLiteral("Single Window Mode")));
-    const bool counterclockwise = d.boolForKey(QStringLiteral("Rotate Counterclockwise"));
+    setChecked(dedicatedPlayerWindowSwitch, !d.boolForKey(prefs::keys::SingleWindowMode));
+    const bool counterclockwise = d.boolForKey(prefs::keys::RotateCounterclockwise);
     setChecked(rotateClockwiseButton, !counterclockwise);
     setChecked(rotateCounterclockwiseButton, counterclockwise);
 
@@ -723,12 +724,12 @@ void PMMainController::loadPreferenceControls()
                 selectItemWithTag(selector, value);
         }
     if (PMMainWindow::usesGlass())
-        selectItemWithTag(thumbnailAppearanceSelector, d.integerForKey(QStringLiteral("Thumbnail Appearance: Glass")));
-    selectItemAtIndex(presentationModeSelector, d.integerForKey(QStringLiteral("Presentation Mode")));
-    selectItemAtIndex(moveCopyToLibrarySelector, d.integerForKey(QStringLiteral("Move/Copy To Library Mode")));
-    selectItemWithTag(nonLibraryFilesProcedureSelector, d.boolForKey(QStringLiteral("Include Non-Library Files Without Prompt")) ? 1 : 0);
-    selectItemWithTag(previewModeSelector, d.boolForKey(QStringLiteral("Load Frame Images")) ? 1 : 0);
-    setMissingMoviesMode(d.integerForKey(QStringLiteral("Missing Movies Mode")), false, true, false);
+        selectItemWithTag(thumbnailAppearanceSelector, d.integerForKey(prefs::keys::ThumbnailAppearanceGlass));
+    selectItemAtIndex(presentationModeSelector, d.integerForKey(prefs::keys::PresentationMode));
+    selectItemAtIndex(moveCopyToLibrarySelector, d.integerForKey(prefs::keys::MoveCopyToLibraryMode));
+    selectItemWithTag(nonLibraryFilesProcedureSelector, d.boolForKey(prefs::keys::IncludeNonLibraryFilesWithoutPrompt) ? 1 : 0);
+    selectItemWithTag(previewModeSelector, d.boolForKey(prefs::keys::LoadFrameImages) ? 1 : 0);
+    setMissingMoviesMode(d.integerForKey(prefs::keys::MissingMoviesMode), false, true, false);
 
     // Enabled states and rows that follow a switch.
     itemCountModeSelector->setEnabled(showItemCountsSwitch->isChecked());
@@ -740,16 +741,16 @@ void PMMainController::loadPreferenceControls()
     setRowVisible(previewFrameTimeSlider, selectedTag(previewModeSelector) != 0);
 
     // Nested groups: shown, hidden, or (mixed) hidden only in flattened groups.
-    const bool hideSubgroups = d.boolForKey(QStringLiteral("Hide Subgroups In Preview Mode"));
-    const bool flattenedOnly = d.boolForKey(QStringLiteral("Hide Subgroups In Preview Mode: Flattened Only"));
+    const bool hideSubgroups = d.boolForKey(prefs::keys::HideSubgroupsInPreviewMode);
+    const bool flattenedOnly = d.boolForKey(prefs::keys::HideSubgroupsInPreviewModeFlattenedOnly);
     {
         const QSignalBlocker blocker(showNestedGroupsSwitch);
         showNestedGroupsSwitch->setCheckState(!hideSubgroups ? Qt::Checked : (flattenedOnly ? Qt::PartiallyChecked : Qt::Unchecked));
     }
     nestedGroupsPositionSelector->setEnabled(showNestedGroupsSwitch->checkState() != Qt::Unchecked);
-    if (d.boolForKey(QStringLiteral("Subgroup Previews Position: Allow Blending")) && nestedGroupsPositionSelector->count() < 3)
+    if (d.boolForKey(prefs::keys::SubgroupPreviewsPositionAllowBlending) && nestedGroupsPositionSelector->count() < 3)
         nestedGroupsPositionSelector->addItem(localized("among"), QVariant::fromValue(2));
-    selectItemAtIndex(nestedGroupsPositionSelector, d.integerForKey(QStringLiteral("Subgroup Previews Position")));
+    selectItemAtIndex(nestedGroupsPositionSelector, d.integerForKey(prefs::keys::SubgroupPreviewsPosition));
 
     // Sliders and their read-outs.
     const auto setSlider = [](PMPreferenceSlider* slider, double value) {
@@ -770,7 +771,7 @@ void PMMainController::loadPreferenceControls()
     previewFrameTimeField->setText(percentText(fraction));
 
     // Fields.
-    const qint64 vanish = d.integerForKey(QStringLiteral("Window Vanish Interval"));
+    const qint64 vanish = d.integerForKey(prefs::keys::WindowVanishInterval);
     controlIntervalField->setText(QString::number(vanish < 1 ? 5 : vanish));
     stepIntervalField->setText(QString::number(stepInterval()));
     libraryLocationField->setText(readablePathRepresentation(libraryPath()));
@@ -778,12 +779,12 @@ void PMMainController::loadPreferenceControls()
     autoNameField->setText(tagBasedDisplayNamePattern());
     sortPrefixesField->setText(sortPrefixesString());
     QStringList extensions;
-    if (const ArrayPtr whitelist = d.arrayForKey(QStringLiteral("Whitelist")))
+    if (const ArrayPtr whitelist = d.arrayForKey(prefs::keys::Whitelist))
         for (const Value& v : *whitelist)
             if (v.isString())
                 extensions.append(v.string());
     supportedFileExtensionsField->setText(extensions.join(u' '));
-    const QString rules = d.stringForKey(QStringLiteral("Viewer Rules"));
+    const QString rules = d.stringForKey(prefs::keys::ViewerRules);
     viewerRulesTextView->setString(rules.trimmed().isEmpty() ? PMBuiltInViewerRules() : rules);
     updateDownloadsContainerSelector();
 
@@ -809,15 +810,15 @@ void PMMainController::toggleBooleanPreference(QAbstractButton* sender)
     }
     if (sender == showNestedGroupsSwitch.data()) {
         const Qt::CheckState state = showNestedGroupsSwitch->checkState();
-        d.setBool(state != Qt::Checked, QStringLiteral("Hide Subgroups In Preview Mode"));
-        d.setBool(state == Qt::PartiallyChecked, QStringLiteral("Hide Subgroups In Preview Mode: Flattened Only"));
+        d.setBool(state != Qt::Checked, prefs::keys::HideSubgroupsInPreviewMode);
+        d.setBool(state == Qt::PartiallyChecked, prefs::keys::HideSubgroupsInPreviewModeFlattenedOnly);
         nestedGroupsPositionSelector->setEnabled(state != Qt::Unchecked);
         updateUserInterface();
         return;
     }
     if (sender == rotateClockwiseButton.data() || sender == rotateCounterclockwiseButton.data()) {
         const bool counterclockwise = sender == rotateCounterclockwiseButton.data();
-        d.setBool(counterclockwise, QStringLiteral("Rotate Counterclockwise"));
+        d.setBool(counterclockwise, prefs::keys::RotateCounterclockwise);
         setChecked(rotateClockwiseButton, !counterclockwise);
         setChecked(rotateCounterclockwiseButton, counterclockwise);
         if (_scopeBarHooks.updateRotateButton)
@@ -830,15 +831,15 @@ void PMMainController::toggleBooleanPreference(QAbstractButton* sender)
             setChecked(sender, false);
             return;
         }
-        d.setBool(false, QStringLiteral("Do Not Organize Library Folder"));
+        d.setBool(false, prefs::keys::DoNotOrganizeLibraryFolder);
         return;
     }
     if (sender == moveCopyToLibrarySwitch.data() && on) {
-        if (!transferAllToLibraryFolder(d.integerForKey(QStringLiteral("Move/Copy To Library Mode")) == 1)) {
+        if (!transferAllToLibraryFolder(d.integerForKey(prefs::keys::MoveCopyToLibraryMode) == 1)) {
             setChecked(sender, false);
             return;
         }
-        d.setBool(true, QStringLiteral("Move/Copy To Library"));
+        d.setBool(true, prefs::keys::MoveCopyToLibrary);
         moveCopyToLibrarySelector->setEnabled(true);
         return;
     }
@@ -927,7 +928,7 @@ void PMMainController::updateContinueByMonitoringExternalViewerSwitchVisibility(
 {
     if (!continueByMonitoringExternalViewerSwitch)
         return;
-    bool visible = !store().boolForKey(QStringLiteral("Do Not Continue With Next Group Movie"));
+    bool visible = !store().boolForKey(prefs::keys::DoNotContinueWithNextGroupMovie);
     if (!visible)
         for (const PMLibraryContainerPtr& container : std::as_const(_containersByID))
             if (container && container->value(QStringLiteral("Continue")).toBool() && container->isSmartGroup()
@@ -955,7 +956,7 @@ void PMMainController::changeListPreference(QComboBox* sender)
         if (id.isEmpty())
             updateDownloadsContainerSelector();
         else
-            d.setObject(Value(id), QStringLiteral("Downloads Container"));
+            d.setObject(Value(id), prefs::keys::DownloadsContainer);
         return;
     }
     if (sender == presentationModeSelector.data()) {
@@ -967,18 +968,18 @@ void PMMainController::changeListPreference(QComboBox* sender)
         return;
     }
     if (sender == previewModeSelector.data()) {
-        d.setBool(tag == 1, QStringLiteral("Load Frame Images"));
+        d.setBool(tag == 1, prefs::keys::LoadFrameImages);
         setRowVisible(previewFrameTimeSlider, tag != 0);
         updatePreferencesWindowFrame();
         return;
     }
     if (sender == thumbnailAppearanceSelector.data()) {
-        d.setInteger(tag, PMMainWindow::usesGlass() ? QStringLiteral("Thumbnail Appearance: Glass") : QStringLiteral("Thumbnail Appearance"));
+        d.setInteger(tag, PMMainWindow::usesGlass() ? prefs::keys::ThumbnailAppearanceGlass : prefs::keys::ThumbnailAppearance);
         updateUserInterface();
         return;
     }
     if (sender == nestedGroupsPositionSelector.data()) {
-        d.setInteger(index, QStringLiteral("Subgroup Previews Position"));
+        d.setInteger(index, prefs::keys::SubgroupPreviewsPosition);
         if ((index == 2) != blendsSubgroupPreviews())
             updateLibrary();
         else
@@ -987,11 +988,11 @@ void PMMainController::changeListPreference(QComboBox* sender)
     }
     if (sender == moveCopyToLibrarySelector.data()) {
         // Only the mode is stored: the files move when the switch is turned on.
-        d.setInteger(index, QStringLiteral("Move/Copy To Library Mode"));
+        d.setInteger(index, prefs::keys::MoveCopyToLibraryMode);
         return;
     }
     if (sender == nonLibraryFilesProcedureSelector.data()) {
-        d.setBool(tag == 1, QStringLiteral("Include Non-Library Files Without Prompt"));
+        d.setBool(tag == 1, prefs::keys::IncludeNonLibraryFilesWithoutPrompt);
         return;
     }
     for (const SelectorRow& row : selectorRows())
@@ -1017,7 +1018,7 @@ void PMMainController::changeListPreference(QComboBox* sender)
 void PMMainController::setMissingMoviesMode(long long mode, bool updateLibrary, bool updateSelector, bool saveSetting)
 {
     if (saveSetting)
-        store().setInteger(mode, QStringLiteral("Missing Movies Mode"));
+        store().setInteger(mode, prefs::keys::MissingMoviesMode);
     if (updateSelector)
         selectItemWithTag(missingMoviesBehaviorSelector, mode);
     if (updateLibrary) {
@@ -1028,7 +1029,7 @@ void PMMainController::setMissingMoviesMode(long long mode, bool updateLibrary, 
 
 void PMMainController::setMissingMoviesModeFromMenuItem()
 {
-    const qint64 mode = store().integerForKey(QStringLiteral("Missing Movies Mode"));
+    const qint64 mode = store().integerForKey(prefs::keys::MissingMoviesMode);
     setMissingMoviesMode(mode == 1 ? 0 : (mode == -1 ? 1 : -1), true, true, true);
 }
 
@@ -1072,7 +1073,7 @@ void PMMainController::changeSliderPreference(PMPreferenceSlider* sender)
         if (_groupView)
             _groupView->updatePreviewsIncludingOrnaments(false);
     } else if (sender == indexImageOnHoverDelaySlider.data()) {
-        store().setDouble(value, QStringLiteral("Cycle Through Index Image On Hover: Delay"));
+        store().setDouble(value, prefs::keys::CycleThroughIndexImageOnHoverDelay);
         indexImageOnHoverDelayField->setText(delayText(value));
     } else if (sender == previewFrameTimeSlider.data()) {
         PMMovieRepresentationImageLoader::setFrameTimeFraction(value);
@@ -1127,7 +1128,7 @@ void PMMainController::controlTextDidChange(QWidget* field)
     if (!field)
         return;
     if (field == autoNameField.data()) {
-        store().setObject(Value(autoNameField->text()), QStringLiteral("Determine Names Automatically: Pattern"));
+        store().setObject(Value(autoNameField->text()), prefs::keys::DetermineNamesAutomaticallyPattern);
         restartPause(_autoNamePatternTimer, this, [this] { updateDisplayNames(); });
     } else if (field == supportedFileExtensionsField.data()) {
         restartPause(_whitelistTimer, this, [this] {
@@ -1135,13 +1136,13 @@ void PMMainController::controlTextDidChange(QWidget* field)
                 return;
             const QStringList words = supportedFileExtensionsField->text().split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
             if (words.isEmpty()) {
-                store().removeObjectForKey(QStringLiteral("Whitelist"));
+                store().removeObjectForKey(prefs::keys::Whitelist);
                 return;
             }
             const ArrayPtr list = Array::make();
             for (const QString& word : words)
                 list->append(Value(word));
-            store().setObject(Value(list), QStringLiteral("Whitelist"));
+            store().setObject(Value(list), prefs::keys::Whitelist);
         });
     } else if (field == sortPrefixesField.data()) {
         restartPause(_sortPrefixesTimer, this, [this] { invalidateSortPrefixes(); });
@@ -1218,12 +1219,12 @@ void PMMainController::didChangeViewerRulesText()
     const QString text = view->string();
     if (text.trimmed().isEmpty()) {
         // Cleared: the built-in rules apply again, and show.
-        store().removeObjectForKey(QStringLiteral("Viewer Rules"));
+        store().removeObjectForKey(prefs::keys::ViewerRules);
         restoring = true;
         view->setString(PMBuiltInViewerRules());
         restoring = false;
     } else {
-        store().setObject(Value(text), QStringLiteral("Viewer Rules"));
+        store().setObject(Value(text), prefs::keys::ViewerRules);
     }
     const Value validated = view->validatedObjectValue();
     _viewerRules = validated.array() ? validated.array() : ArrayPtr();

@@ -7,6 +7,7 @@
 #include "platform/Alert.h"
 #include "platform/DelayedPerform.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMQuickLookPanel.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
@@ -31,7 +32,7 @@ const QString kZoomQuickLook = QStringLiteral("zoomQuickLook");
 
 bool alwaysZoom()
 {
-    return platform::UserDefaults::standard().boolForKey(QStringLiteral("Always Zoom Quick Look"));
+    return prefs::get(prefs::keys::AlwaysZoomQuickLook);
 }
 
 // The same movies in the same order (by record).

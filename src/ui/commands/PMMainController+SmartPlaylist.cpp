@@ -9,6 +9,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Alert.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMetaReferenceTokenField.h"
 #include "ui/commands/PMSmartPlaylistPanel.h"
@@ -191,7 +192,7 @@ void PMMainController::editSmartGroup(const PMLibraryContainerPtr& group, std::f
         panel.smartPlaylistFlattenSwitch->setChecked(false);
     } else {
         panel.smartPlaylistFlattenSwitch->setEnabled(true);
-        const bool fineTuning = defaults().boolForKey(QStringLiteral("Enable Fan-Out Fine Tuning"));
+        const bool fineTuning = defaults().boolForKey(prefs::keys::EnableFanOutFineTuning);
         panel.smartPlaylistFlattenSwitch->setTristate(fineTuning);
         const bool flatten = edited->value(QStringLiteral("Flatten")).toBool();
         const bool subdivisionsOnly = edited->value(QStringLiteral("Flatten: Subdivisions Only")).toBool();
@@ -273,7 +274,7 @@ void PMMainController::smartPlaylistTagAdd(QObject*)
         name = known.isEmpty() ? localized("Property") : known.first();
     const DictionaryPtr entry = Dictionary::make({{QStringLiteral("Enabled"), true}, {QStringLiteral("Tag"), name}});
     _currentlyEditedSmartPlaylistTags->append(Value(entry));
-    if (defaults().integerForKey(QStringLiteral("Property Sorting Priority")) >= 0)
+    if (defaults().integerForKey(prefs::keys::PropertySortingPriority) >= 0)
         sortTagEntries(_currentlyEditedSmartPlaylistTags);
     PMAutoCompleteTableView* table = smartPlaylistPanel->smartPlaylistTagList;
     table->reloadData();

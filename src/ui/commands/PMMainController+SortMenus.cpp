@@ -9,6 +9,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 
@@ -130,7 +131,7 @@ void PMMainController::populateSortMenu(QMenu* menu, bool addRearrangeSubmenu, c
         else
             inheritAncestor = nonVolatileAncestorOfLibraryItem(Value(container), nullptr);
     } else {
-        primary = d.stringForKey(QStringLiteral("Group Sorting Criterion"));
+        primary = d.stringForKey(prefs::keys::GroupSortingCriterion);
         if (primary.isEmpty())
             primary = kIndex;
         csv = primary;
@@ -140,7 +141,7 @@ void PMMainController::populateSortMenu(QMenu* menu, bool addRearrangeSubmenu, c
     // The duplicate search's own order.
     const platform::DictionaryPtr search = container ? container->value(QStringLiteral("Search")).dictionary() : nullptr;
     const bool hasDuplicateCriterion = search && search->value(QStringLiteral("Duplicate Sort Criterion")).isString();
-    const bool duplicateSorting = hasDuplicateCriterion && d.boolForKey(QStringLiteral("Group Search Sorts By Duplicate Query Component"));
+    const bool duplicateSorting = hasDuplicateCriterion && d.boolForKey(prefs::keys::GroupSearchSortsByDuplicateQueryComponent);
     if (hasDuplicateCriterion) {
         QAction* item = menu->addAction(localized("Use Duplicate Search Criterion When Applicable"));
         platform::setMenuItemAction(item, QStringLiteral("toggleAutomaticDuplicateSorting"));
@@ -155,16 +156,16 @@ void PMMainController::populateSortMenu(QMenu* menu, bool addRearrangeSubmenu, c
         const QStringList fields = PMCSVFieldsFromString(csv, QStringLiteral(","));
         if (fields.size() >= 2 && fields.first() == primary) {
             tiers = fields;
-            if (d.boolForKey(QStringLiteral("Prepend Tiered Settings")) && !tiers.contains(QStringLiteral("GroupListName")))
+            if (d.boolForKey(prefs::keys::PrependTieredSettings) && !tiers.contains(QStringLiteral("GroupListName")))
                 tiers.append(QStringLiteral("GroupListName"));
         }
     }
 
     QList<Criterion> items = criteria(*this, true, nullptr);
-    if (primary == kIndex || !d.boolForKey(QStringLiteral("Automatically Toggle Manual Sorting")))
+    if (primary == kIndex || !d.boolForKey(prefs::keys::AutomaticallyToggleManualSorting))
         items.append({kIndex, localized("Index")});
     // Similarity to a movie's picture.
-    if (d.boolForKey(QStringLiteral("Enable Image Hash Delta Sorting"))) {
+    if (d.boolForKey(prefs::keys::EnableImageHashDeltaSorting)) {
         bool similarityIsPrimary = false;
         if (PMMovieRepresentationPrototype* movie = PMMovie(movieRepresentation)) {
             if (!movie->imageHashWithResolution(7).isEmpty()) {
@@ -247,7 +248,7 @@ void PMMainController::populateRearrangeMenu(QMenu* menu, const Value& movieRepr
         return item;
     };
     QList<Criterion> items = criteria(*this, false, nullptr);
-    if (platform::UserDefaults::standard().boolForKey(QStringLiteral("Enable Image Hash Delta Sorting"))) {
+    if (prefs::get(prefs::keys::EnableImageHashDeltaSorting)) {
         if (PMMovieRepresentationPrototype* movie = PMMovie(movieRepresentation); movie && !movie->imageHashWithResolution(7).isEmpty())
             items.append({QStringLiteral("GroupListImageHashDelta: dHash7: ") + movie->uniqueLibraryID(),
                           localized("Similarity to \"%1\"").arg(movie->displayName())});

@@ -2,6 +2,7 @@
 
 #include "library/model/PMMainController.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -339,7 +340,7 @@ QMenuBar* createMenuBar(PMMainController& controller, QWidget* parent)
     // The full-screen shortcut: the desktop's F11, or with "Use Traditional Full Screen
     // Keyboard Equivalent" Ctrl+F, the search moving to Ctrl+Alt+Shift+F.
     controller._useModernFullScreenKeyboardEquivalent =
-        !platform::UserDefaults::standard().boolForKey(QStringLiteral("Use Traditional Full Screen Keyboard Equivalent"));
+        !prefs::get(prefs::keys::UseTraditionalFullScreenKeyboardEquivalent);
     if (!controller._useModernFullScreenKeyboardEquivalent) {
         if (QAction* fullScreen = controller._mainMenu.fullScreenMenuItem)
             fullScreen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));

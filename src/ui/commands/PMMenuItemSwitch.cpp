@@ -1,6 +1,7 @@
 #include "ui/commands/PMMenuItemSwitch.h"
 
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 
@@ -120,7 +121,7 @@ int PMMenuItemSwitch::maximumWidth()
 {
     int& width = cachedMaximumWidth();
     if (width < 0) {
-        const platform::Value value = platform::UserDefaults::standard().objectForKey(QStringLiteral("PMMenuItemSwitch: Maximum Width"));
+        const platform::Value value = prefs::get(prefs::keys::PMMenuItemSwitchMaximumWidth);
         width = value.isNumber() ? std::max(100, int(value.toDouble())) : 500;
     }
     return width;
@@ -202,7 +203,7 @@ void PMMenuItemSwitch::mouseEntered(Qt::MouseButtons buttons)
 {
     if (_isHighlightedViaMouseDrag || !(buttons & (Qt::LeftButton | Qt::RightButton)))
         return;
-    if (platform::UserDefaults::standard().boolForKey(QStringLiteral("PMMenuItemSwitch: Disable Mouse Drag Switching")))
+    if (prefs::get(prefs::keys::PMMenuItemSwitchDisableMouseDragSwitching))
         return;
     _isHighlightedViaMouseDrag = true;
     _attributedTitle = text();

@@ -11,6 +11,7 @@
 #include "platform/FileManager.h"
 #include "platform/Image.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -257,7 +258,7 @@ ArrayPtr PMSlowMenuDelegate::folderSourceItems(const QString& path)
     QStringList names = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
     names.removeIf([](const QString& name) { return isNegligibleFilename(name); });
     std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return PMCompareNamesBySortString(a, b) < 0; });
-    const bool extensions = platform::UserDefaults::standard().boolForKey(QStringLiteral("Show File Extensions"));
+    const bool extensions = prefs::get(prefs::keys::ShowFileExtensions);
     Array tagged, folders, plain;
     for (const QString& name : std::as_const(names)) {
         const QString full = folder.filePath(name);
@@ -441,9 +442,9 @@ ArrayPtr slowMenuSourceItems(const ArrayPtr& children)
     if (!children || children->isEmpty())
         return children ? children : Array::make();
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
-    const qint64 threshold = defaults.integerForKey(QStringLiteral("Submenu Threshold"));
-    const bool emancipation = defaults.boolForKey(QStringLiteral("Enable Smart Playlist Emancipation")) && threshold >= 1;
-    const bool includeFiles = defaults.boolForKey(QStringLiteral("Enable Smart Playlist Emancipation: Menu: Include Files"));
+    const qint64 threshold = defaults.integerForKey(prefs::keys::SubmenuThreshold);
+    const bool emancipation = defaults.boolForKey(prefs::keys::EnableSmartPlaylistEmancipation) && threshold >= 1;
+    const bool includeFiles = defaults.boolForKey(prefs::keys::EnableSmartPlaylistEmancipationMenuIncludeFiles);
     if (!emancipation && !PMContainer(children->at(0)))
         return children;
     const QString mark = QStringLiteral("Emancipate: Menu");

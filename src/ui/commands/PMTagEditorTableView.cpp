@@ -1,6 +1,7 @@
 #include "ui/commands/PMTagEditorTableView.h"
 
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/commands/PMMetaReferenceTokenField.h"
 
@@ -158,7 +159,7 @@ void PMTagEditorTableView::mousePressEvent(QMouseEvent* event)
     // window managers keep Alt+click for moving windows and never pass it on.
     const int lastColumn = int(tableColumns().size()) - 1;
     if (index.isValid() && index.column() == lastColumn && event->button() == Qt::LeftButton) {
-        const bool delayed = platform::UserDefaults::standard().boolForKey(QStringLiteral("Pop Up Property Values After Delay"));
+        const bool delayed = prefs::get(prefs::keys::PopUpPropertyValuesAfterDelay);
         const bool alt = event->modifiers() & (Qt::AltModifier | Qt::ControlModifier);
         if (delayed != alt) {
             m_heldPress.reset(event->clone());

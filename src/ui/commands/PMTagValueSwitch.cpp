@@ -4,6 +4,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
 #include "platform/DelayedPerform.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtCore/QCoreApplication>
@@ -99,7 +100,7 @@ QList<QAction*> PMTagValueSwitchGenerator::populateMenu(QMenu* menu, std::uint64
         return items;
     }
     const qsizetype threshold =
-        std::max<qsizetype>(platform::UserDefaults::standard().integerForKey(QStringLiteral("PMTagValueSwitchGenerator: Default Small Font Threshold")),
+        std::max<qsizetype>(prefs::get(prefs::keys::PMTagValueSwitchGeneratorDefaultSmallFontThreshold),
                             smallFontThreshold);
     QFont font = menu ? menu->font() : QApplication::font("QMenu");
     // Many values: the small font.

@@ -2,6 +2,7 @@
 
 #include "platform/PlatformProfile.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSFont+PMBackwardsCompatibleSystemFont.h"
 
@@ -58,7 +59,7 @@ const QFont& PMMenuSmallTitleFont()
 
 bool PMDrawsMenuHeadersAtNormalSize()
 {
-    return UserDefaults::standard().boolForKey(QStringLiteral("Draw Menu Headers At Normal Size"));
+    return prefs::get(prefs::keys::DrawMenuHeadersAtNormalSize);
 }
 
 void addItems(QMenu* menu, const QList<QAction*>& items)

@@ -1,5 +1,6 @@
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSFont+PMBackwardsCompatibleSystemFont.h"
 
@@ -178,7 +179,7 @@ void fitAndDrawInRect(QPainter& painter, const QString& string, const QRectF& re
 
 bool PMDrawsBadgesAsPills()
 {
-    return platform::UserDefaults::standard().boolForKey(QStringLiteral("Draw Badges As Pills"));
+    return prefs::get(prefs::keys::DrawBadgesAsPills);
 }
 
 const QFont& PMBadgeFont(bool large)

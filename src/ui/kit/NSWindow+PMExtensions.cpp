@@ -4,6 +4,7 @@
 #include "platform/InterfaceFiles.h"
 #include "platform/PlatformProfile.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSFont+PMBackwardsCompatibleSystemFont.h"
 #include "ui/kit/NSView+PMExtensions.h"
@@ -169,7 +170,7 @@ QRect visibleFrameWithExtraDockSpacing(const QScreen* screen)
 {
     if (!screen)
         return {};
-    const int spacing = int(UserDefaults::standard().integerForKey(QStringLiteral("PMVisibleFrameExtraDockSpacing")));
+    const int spacing = int(prefs::get(prefs::keys::PMVisibleFrameExtraDockSpacing));
     return visibleFrameWithExtraDockSpacing(screen->geometry(), screen->availableGeometry(), spacing);
 }
 
@@ -200,7 +201,7 @@ double windowFadingDuration(const QWidget* window)
     const QVariant own = window ? window->property("windowFadingDuration") : QVariant();
     if (own.isValid())
         return own.toDouble();
-    const platform::Value setting = UserDefaults::standard().objectForKey(QStringLiteral("PMWindowFadingDuration"));
+    const platform::Value setting = prefs::get(prefs::keys::PMWindowFadingDuration);
     if (setting.isNumber())
         return setting.toDouble();
     return 0.15;

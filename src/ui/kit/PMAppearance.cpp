@@ -5,6 +5,7 @@
 
 #include "platform/Appearance.h"
 #include "platform/PlatformProfile.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSFont+PMBackwardsCompatibleSystemFont.h"
 
@@ -61,8 +62,8 @@ int PMMenuActionImagesMode()
     int mode = 0;
     if (platform::profile::supportsMenuItemImages) {
         const platform::UserDefaults& defaults = platform::UserDefaults::standard();
-        const platform::Value chosen = defaults.objectForKey(QStringLiteral("PMEnableMenuActionImages"));
-        const platform::Value system = defaults.objectForKey(QStringLiteral("NSMenuEnableActionImages"));
+        const platform::Value chosen = defaults.objectForKey(prefs::keys::PMEnableMenuActionImages);
+        const platform::Value system = defaults.objectForKey(prefs::keys::NSMenuEnableActionImages);
         if (chosen.isBool())
             mode = chosen.boolean() ? 2 : 0;
         else if (system.isBool() && !system.boolean())

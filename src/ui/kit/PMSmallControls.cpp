@@ -2,6 +2,7 @@
 
 #include "library/model/PMMainController.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 
@@ -45,7 +46,7 @@ double PMLightGrayView::grayWhite(const QWidget* view)
 
 bool PMInvisibleButtonCell::drawsNothing() const
 {
-    return !isEnabled() && !platform::UserDefaults::standard().boolForKey(QStringLiteral("Show All Tag Editor Checkboxes"));
+    return !isEnabled() && !prefs::get(prefs::keys::ShowAllTagEditorCheckboxes);
 }
 
 void PMInvisibleButtonCell::paintEvent(QPaintEvent* event)

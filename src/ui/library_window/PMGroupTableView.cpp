@@ -6,6 +6,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMPasteboard.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/PMAppearance.h"
@@ -396,7 +397,7 @@ long long PMGroupTableView::PMGroupListPillPriority()
 {
     long long& priority = pillPriority();
     if (priority == LLONG_MIN)
-        priority = defaults().integerForKey(QStringLiteral("Group List: Pill Priority"));
+        priority = defaults().integerForKey(prefs::keys::GroupListPillPriority);
     return priority;
 }
 
@@ -556,7 +557,7 @@ void PMGroupTableView::saveTableColumns()
         entries->append(Value(entry));
     }
     defaults().setObject(Value(entries), visibleTableColumnsUserDefaultsKey());
-    defaults().removeObjectForKey(QStringLiteral("PMGroupTableView Visible Columns GroupViewList"));
+    defaults().removeObjectForKey(prefs::keys::PMGroupTableViewVisibleColumnsGroupViewList);
 }
 
 void PMGroupTableView::reloadData()
@@ -642,7 +643,7 @@ QString PMGroupTableView::emptyListMessage() const
     const bool online = container->isOnlineItem();
     const ArrayPtr children = container->rawChildren();
     const bool hasChildren = children && !children->isEmpty();
-    const bool searchesAll = defaults().stringForKey(QStringLiteral("Group Search Scope")) == QLatin1String("[All]");
+    const bool searchesAll = defaults().stringForKey(prefs::keys::GroupSearchScope) == QLatin1String("[All]");
     if ((online && !searching) || hasChildren || (!online && searchesAll)) {
         if (!container->multipleSelectionQuery().split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts).isEmpty())
             return localized("No Matches");

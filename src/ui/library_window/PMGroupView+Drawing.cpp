@@ -12,6 +12,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
@@ -62,12 +63,12 @@ PMGroupView::DrawSettings PMGroupView::drawSettings() const
     d.staticLabels = d.coverMode ? !boolValue(QStringLiteral("Hover Cover Headers"), true) : !boolValue(QStringLiteral("Hover Preview Headers"), false);
     d.placeholders = boolValue(QStringLiteral("Draw Color Thumbnail Placeholders"), true);
     const double S = spacing();
-    d.radius = defaults().objectForKey(QStringLiteral("Thumbnail Corner Radius")).isNumber() ? defaults().doubleForKey(QStringLiteral("Thumbnail Corner Radius"))
+    d.radius = defaults().objectForKey(prefs::keys::ThumbnailCornerRadius).isNumber() ? defaults().doubleForKey(prefs::keys::ThumbnailCornerRadius)
                                                                                               : (S < 1.5 ? 0.0 : std::min(S, 3.0));
     d.scale = std::max(1.0, devicePixelRatioF());
-    const Value below = defaults().objectForKey(QStringLiteral("Position Labels Below Thumbnails"));
+    const Value below = defaults().objectForKey(prefs::keys::PositionLabelsBelowThumbnails);
     d.labelsOverlaid = !d.staticLabels || (below.isNull() ? !(d.layout & PMLayoutScaleToFit) : !below.toBool());
-    d.scaleIndividually = !d.coverMode && defaults().boolForKey(QStringLiteral("Scale Previews To Fit Individually"));
+    d.scaleIndividually = !d.coverMode && defaults().boolForKey(prefs::keys::ScalePreviewsToFitIndividually);
     d.fullyInteractive = isFullyInteractiveGroupView();
     d.overlayAlpha = coverOverlayAlpha();
     d.overlayPosition = coverOverlayPosition();
@@ -235,7 +236,7 @@ void PMGroupView::drawPreviewViewInRect(QPainter& painter, const PMGroupViewItem
 QColor PMGroupView::backgroundUnder(const QRectF& frame, const DrawSettings& settings) const
 {
     if (settings.bandBackground != settings.background && !_groupProxies.empty() && _separatorY > 0) {
-        const bool below = defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 1;
+        const bool below = defaults().integerForKey(prefs::keys::SubgroupPreviewsPosition) == 1;
         const double y = frame.center().y();
         if (below ? y > _separatorY : y < _separatorY)
             return QColor(settings.bandBackground);
@@ -554,7 +555,7 @@ void PMGroupView::composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile
     painter.setRenderHint(QPainter::Antialiasing, true);
     // The hover glyph: the tile's action is one click away.
     if (glyphHover && area.height() > 55) {
-        const bool play = movie && movie->durationIfCached(true) >= 1 && !missing && !defaults().boolForKey(QStringLiteral("Do Not Play On Open"));
+        const bool play = movie && movie->durationIfCached(true) >= 1 && !missing && !defaults().boolForKey(prefs::keys::DoNotPlayOnOpen);
         PMDrawMovieTileHoverGlyph(painter, area, area.height() < 70 ? 0.4 : 0.55, play);
     }
     // While cycling: where the frame shown lies among the movie's frames.
@@ -805,7 +806,7 @@ void PMGroupView::paintVisible(QPainter& painter, const QRectF& visible, const Q
     QRectF band;
     if (separated) {
         const QRectF bounds(0, 0, m_contentSize.width(), std::max(m_contentSize.height(), visible.bottom()));
-        band = defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 1
+        band = defaults().integerForKey(prefs::keys::SubgroupPreviewsPosition) == 1
                    ? QRectF(0, _separatorY + lineWidth, bounds.width(), bounds.bottom() - _separatorY - lineWidth)
                    : QRectF(0, 0, bounds.width(), _separatorY);
     }

@@ -17,6 +17,7 @@
 #include "platform/Memory.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Queues.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
@@ -303,50 +304,50 @@ PMGroupView::~PMGroupView()
 
 double PMGroupView::spacing()
 {
-    return PMGroupViewSpacingFromStoredValue(defaults().doubleForKey(QStringLiteral("Preview Spacing")));
+    return PMGroupViewSpacingFromStoredValue(defaults().doubleForKey(prefs::keys::PreviewSpacing));
 }
 
 void PMGroupView::setSpacing(double value)
 {
-    defaults().setDouble(value, QStringLiteral("Preview Spacing"));
+    defaults().setDouble(value, prefs::keys::PreviewSpacing);
 }
 
 double PMGroupView::coverAspectRatio()
 {
-    const double v = defaults().doubleForKey(QStringLiteral("Cover Aspect Ratio"));
+    const double v = defaults().doubleForKey(prefs::keys::CoverAspectRatio);
     return v < 1.0 ? 1.46 : v;
 }
 
 double PMGroupView::previewAspectRatio()
 {
-    const double v = defaults().doubleForKey(QStringLiteral("Preview Aspect Ratio"));
+    const double v = defaults().doubleForKey(prefs::keys::PreviewAspectRatio);
     return v < 1.0 ? 1.48 : v;
 }
 
 double PMGroupView::coverOverlayAlpha()
 {
-    const Value v = defaults().objectForKey(QStringLiteral("Cover Overlay Alpha"));
-    return v.isNull() ? 1.0 : double(float(defaults().doubleForKey(QStringLiteral("Cover Overlay Alpha"))));
+    const Value v = defaults().objectForKey(prefs::keys::CoverOverlayAlpha);
+    return v.isNull() ? 1.0 : double(float(defaults().doubleForKey(prefs::keys::CoverOverlayAlpha)));
 }
 
 void PMGroupView::setCoverOverlayAlpha(double alpha)
 {
-    defaults().setDouble(double(float(alpha)), QStringLiteral("Cover Overlay Alpha"));
+    defaults().setDouble(double(float(alpha)), prefs::keys::CoverOverlayAlpha);
 }
 
 double PMGroupView::coverOverlayPosition()
 {
-    return defaults().doubleForKey(QStringLiteral("Cover Overlay Position"));
+    return defaults().doubleForKey(prefs::keys::CoverOverlayPosition);
 }
 
 void PMGroupView::setCoverOverlayPosition(double position)
 {
-    defaults().setDouble(position, QStringLiteral("Cover Overlay Position"));
+    defaults().setDouble(position, prefs::keys::CoverOverlayPosition);
 }
 
 double PMGroupView::previewViewWidthForContainer(const std::shared_ptr<PMLibraryContainer>& container)
 {
-    const bool individual = defaults().boolForKey(QStringLiteral("Individual Preview Widths"));
+    const bool individual = defaults().boolForKey(prefs::keys::IndividualPreviewWidths);
     auto widthFor = [&](const QString& key) -> std::optional<double> {
         if (container && individual) {
             const Value v = container->value(key);
@@ -370,13 +371,13 @@ void PMGroupView::setPreviewWidth(double width, const std::shared_ptr<PMLibraryC
 {
     const QString key = coverMode() ? QStringLiteral("Cover Width") : QStringLiteral("Preview Width");
     defaults().setDouble(width, key);
-    if (container && defaults().boolForKey(QStringLiteral("Individual Preview Widths")))
+    if (container && defaults().boolForKey(prefs::keys::IndividualPreviewWidths))
         container->setValue(key, Value(width));
 }
 
 unsigned PMGroupView::currentLayout()
 {
-    const std::int64_t v = defaults().integerForKey(coverMode() ? QStringLiteral("Cover Layout") : QStringLiteral("Preview Layout"));
+    const std::int64_t v = defaults().integerForKey(coverMode() ? prefs::keys::CoverLayout : prefs::keys::PreviewLayout);
     return unsigned(std::max<std::int64_t>(0, v));
 }
 
@@ -859,24 +860,24 @@ PMGroupViewLayoutInput PMGroupView::layoutInput(bool adjust) const
         in.deltaCompensationThreshold = defaults().doubleForKey(thresholdKey);
     in.heightFitSingleRowOnly = boolValue(QStringLiteral("Height Fit: Single Row Only"), true);
     in.staticLabels = cover ? !boolValue(QStringLiteral("Hover Cover Headers"), true) : !boolValue(QStringLiteral("Hover Preview Headers"), false);
-    const Value below = defaults().objectForKey(QStringLiteral("Position Labels Below Thumbnails"));
+    const Value below = defaults().objectForKey(prefs::keys::PositionLabelsBelowThumbnails);
     in.labelsOverlay = in.staticLabels ? (below.isNull() ? !(in.layout & PMLayoutScaleToFit) : !below.toBool()) : true;
-    if (defaults().objectForKey(QStringLiteral("Mosaic: Minimum Aspect Ratio")).isNumber())
-        in.mosaicMinimumAspectRatio = defaults().doubleForKey(QStringLiteral("Mosaic: Minimum Aspect Ratio"));
+    if (defaults().objectForKey(prefs::keys::MosaicMinimumAspectRatio).isNumber())
+        in.mosaicMinimumAspectRatio = defaults().doubleForKey(prefs::keys::MosaicMinimumAspectRatio);
     const bool mosaic = PMIsMosaicLayout(in.layout);
     in.balanceRowHeight = mosaic && boolValue(QStringLiteral("Mosaic: Balance Row Height"), true);
-    const Value expand = defaults().objectForKey(QStringLiteral("Mosaic: Expand Last Row"));
+    const Value expand = defaults().objectForKey(prefs::keys::MosaicExpandLastRow);
     in.expansionPriority = !mosaic ? -1 : expand.isNull() ? 0 : (expand.toBool() ? 1 : -1);
-    in.fallBackToSquare = defaults().boolForKey(QStringLiteral("Average/Median Aspect Ratio: Fall Back To 1:1"));
+    in.fallBackToSquare = defaults().boolForKey(prefs::keys::AverageMedianAspectRatioFallBackTo11);
     in.coverAspectRatio = coverAspectRatio();
     in.previewAspectRatio = previewAspectRatio();
-    in.subgroupPosition = int(defaults().integerForKey(QStringLiteral("Subgroup Previews Position")));
-    const Value centre = defaults().objectForKey(QStringLiteral("Variable Height: Center Vertically"));
+    in.subgroupPosition = int(defaults().integerForKey(prefs::keys::SubgroupPreviewsPosition));
+    const Value centre = defaults().objectForKey(prefs::keys::VariableHeightCenterVertically);
     in.centerVertically = centre.isNull() ? !in.staticLabels : centre.toBool();
     auto threshold = [](const QString& key) -> long {
         if (!defaults().boolForKey(key))
             return -1;
-        return long(std::max<std::int64_t>(0, defaults().integerForKey(key + QStringLiteral(": Rows Threshold"))));
+        return long(std::max<std::int64_t>(0, defaults().integerForKey(key + prefs::suffixes::RowsThreshold)));
     };
     in.subgroupColumnThreshold = threshold(QStringLiteral("Arrange Subgroups In Columns"));
     in.movieColumnThreshold = threshold(QStringLiteral("Arrange Thumbnails In Columns"));
@@ -1701,7 +1702,7 @@ QRectF PMGroupView::ratingFrameInTile(const PMGroupViewItemProxy& proxy, const Q
         return {};
     const PMGroupViewTile* tile = proxy.view.get();
     PMMovieTileRatingState state;
-    state.hasRatingControl = proxy.equivalentContainer.isNull() && !movie->isOnlineItem() && !defaults().boolForKey(QStringLiteral("Hide Preview Ratings"));
+    state.hasRatingControl = proxy.equivalentContainer.isNull() && !movie->isOnlineItem() && !defaults().boolForKey(prefs::keys::HidePreviewRatings);
     state.bandHovered = tile && tile->hoveringLabel;
     state.tracksRating = tile && tile->tracksRatingCell;
     state.menuOpen = tile && tile->displaysMenu;

@@ -6,6 +6,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMSortLibraryItems.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMLibraryWindowAccess.h"
@@ -232,8 +233,8 @@ void PMMainController::setSortCriterionForSelectedContainer(const QString& crite
             container->setSortsDescending(descending, true);
     } else {
         if (!criterion.isEmpty())
-            defaults().setObject(Value(criterion), QStringLiteral("Group Sorting Criterion"));
-        defaults().setObject(Value(descending), QStringLiteral("Group Sorting Direction"));
+            defaults().setObject(Value(criterion), prefs::keys::GroupSortingCriterion);
+        defaults().setObject(Value(descending), prefs::keys::GroupSortingDirection);
     }
     _groupListSortsDescending = descending;
 

@@ -5,6 +5,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "platform/EventClock.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 
 #include <QtWidgets/QLineEdit>
@@ -34,7 +35,7 @@ void PMMainController::updateGroupItemsParentAndContainerHistory()
     _groupItemsParentOrSearchReferenceContainer = nullptr;
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     // A movie that fills the single window hides the group: nothing is shown, nothing recorded.
-    if (defaults.boolForKey(QStringLiteral("Single Window Mode")) && !_isPresenting && !_currentMovieRepresentation.isNull())
+    if (defaults.boolForKey(prefs::keys::SingleWindowMode) && !_isPresenting && !_currentMovieRepresentation.isNull())
         return;
     const ArrayPtr selected = selectedLibraryItems();
     if (selected)
@@ -67,8 +68,8 @@ void PMMainController::updateGroupItemsParentAndContainerHistory()
         const QString query = reference->query();
         if (searchField && searchField->text() != query)
             searchField->setText(query);
-        if (!query.isEmpty() && hasSourceStorage && defaults.boolForKey(QStringLiteral("Group Search Scope: [All]: Use Default Reference"))
-            && defaults.stringForKey(QStringLiteral("Group Search Scope")) == QLatin1String("[All]"))
+        if (!query.isEmpty() && hasSourceStorage && defaults.boolForKey(prefs::keys::GroupSearchScopeAllUseDefaultReference)
+            && defaults.stringForKey(prefs::keys::GroupSearchScope) == QLatin1String("[All]"))
             reference = defaultSearchReferenceContainer();
     }
     _groupItemsParentOrSearchReferenceContainer = reference;
@@ -192,7 +193,7 @@ void PMMainController::goBackToPreviouslySelectedContainers(QObject*)
 
 void PMMainController::selectHistoryContainers(const QList<PMLibraryContainerPtr>& containers)
 {
-    if (!platform::UserDefaults::standard().boolForKey(QStringLiteral("Container History Navigation Always Adds To Heap"))
+    if (!prefs::get(prefs::keys::ContainerHistoryNavigationAlwaysAddsToHeap)
         && !_selectedContainerHeap.isEmpty()) {
         QSet<QString> ids;
         for (const PMLibraryContainerPtr& container : containers)

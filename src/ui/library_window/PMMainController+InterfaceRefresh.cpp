@@ -10,6 +10,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "platform/Memory.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMSmallControls.h"
@@ -55,7 +56,7 @@ constexpr double kPlacementTolerance = 0.9;
 // any other value keeps the dark grid; missing, 1.
 bool usesLightThumbnailBackground()
 {
-    const Value appearance = defaults().objectForKey(QStringLiteral("Thumbnail Appearance"));
+    const Value appearance = defaults().objectForKey(prefs::keys::ThumbnailAppearance);
     return appearance.hasNumericValue() && appearance.toLongLong() == 0 && !PMIsDarkInterfaceStyle();
 }
 
@@ -254,8 +255,8 @@ void PMMainController::updateUserInterface()
 
     // 1. Selections survive the pass; the content of the last one is forgotten.
     freezeSelections();
-    const bool hideSubgroups = d.boolForKey(QStringLiteral("Hide Subgroups In Preview Mode"));
-    const bool hideFlattenedOnly = d.boolForKey(QStringLiteral("Hide Subgroups In Preview Mode: Flattened Only"));
+    const bool hideSubgroups = d.boolForKey(prefs::keys::HideSubgroupsInPreviewMode);
+    const bool hideFlattenedOnly = d.boolForKey(prefs::keys::HideSubgroupsInPreviewModeFlattenedOnly);
     // The toolbar buttons always draw their shapes here (there is no simplified look).
     PMShowsToolbarButtonShapes = true;
     PMUsesLightThumbnailBackground = false;
@@ -290,7 +291,7 @@ void PMMainController::updateUserInterface()
                 showsScopeBar = true;
                 showsSubgroups = !hideSubgroups;
                 if (_numberOfSelectedLibraryFiles == 0) {
-                    if (d.boolForKey(QStringLiteral("Group Search Criterion: Groups"))) {
+                    if (d.boolForKey(prefs::keys::GroupSearchCriterionGroups)) {
                         // Found groups are the point of such a search: they show, and so
                         // does the grid whatever mode the container is in.
                         forceModeButtonsHidden = true;
@@ -341,10 +342,10 @@ void PMMainController::updateUserInterface()
 
         // 8. The sort of the shown content.
         if (!reference) {
-            _groupListPrimarySortCriterion = d.stringForKey(QStringLiteral("Group Sorting Criterion"));
+            _groupListPrimarySortCriterion = d.stringForKey(prefs::keys::GroupSortingCriterion);
             if (_groupListPrimarySortCriterion.isEmpty())
                 _groupListPrimarySortCriterion = QStringLiteral("GroupListIndex");
-            _groupListSortsDescending = d.boolForKey(QStringLiteral("Group Sorting Direction"));
+            _groupListSortsDescending = d.boolForKey(prefs::keys::GroupSortingDirection);
         } else {
             const platform::DictionaryPtr search = reference->value(QStringLiteral("Search")).dictionary();
             _groupListPrimarySortCriterion = search && search->value(QStringLiteral("Disable Sorting")).toBool()
@@ -525,7 +526,7 @@ void PMMainController::updateUserInterface()
 void PMMainController::updateWindowLevels()
 {
     QWidget* window = playerWindow();
-    setWindowFloats(window, defaults().boolForKey(QStringLiteral("Stay In Front")) && !_isPresenting);
+    setWindowFloats(window, defaults().boolForKey(prefs::keys::StayInFront) && !_isPresenting);
     if (_mainWindow && window != _mainWindow.data())
         setWindowFloats(_mainWindow, false);
 }

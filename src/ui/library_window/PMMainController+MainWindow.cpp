@@ -8,6 +8,7 @@
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Responder.h"
 #include "platform/Alert.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/library_window/PMGroupView.h"
@@ -136,7 +137,7 @@ void PMMainController::installMainWindow(QWidget* widget)
         // title bar, else scrolls the grid to its top or bottom.
         if (event->type() != QEvent::MouseButtonDblClick)
             return false;
-        const QString action = PMMainWindowHidesTitlebar ? defaults().stringForKey(QStringLiteral("AppleActionOnDoubleClick")) : QString();
+        const QString action = PMMainWindowHidesTitlebar ? defaults().stringForKey(prefs::keys::AppleActionOnDoubleClick) : QString();
         if (action == QLatin1String("Minimize"))
             window->showMinimized();
         else if (action == QLatin1String("Maximize"))
@@ -196,7 +197,7 @@ void PMMainController::installMainWindow(QWidget* widget)
         PMImageHashPassDidStoreHash() = [this](PMMovieRepresentationPrototype&) { imageHashDidArrive(); };
     // The window's shares of the earlier parts.
     _dropWindow.showSidebarWhileDragging = [this] {
-        if (!_canShowSidebarWhileDragging || !defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
+        if (!_canShowSidebarWhileDragging || !defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar))
             return;
         _canShowSidebarWhileDragging = false;
         QTimer::singleShot(0, &PMMainController::mainController(), [this] { hideSidebar(false, true, true); });
@@ -264,9 +265,9 @@ void PMMainController::installMainWindow(QWidget* widget)
     restoreMainWindowFrame();
     window->layoutNow();
     window->ziruderButton()->tileUsingLeftColumnAutoSaveName();
-    if (defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
-        defaults().setBool(true, QStringLiteral("Hide Library"));
-    hideSidebar(defaults().boolForKey(QStringLiteral("Hide Library")), false, false);
+    if (defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar))
+        defaults().setBool(true, prefs::keys::HideLibrary);
+    hideSidebar(defaults().boolForKey(prefs::keys::HideLibrary), false, false);
     updateMainWindowButtons();
 }
 
@@ -327,7 +328,7 @@ QString PMMainController::historyMenuTitleForContainers(QList<PMLibraryContainer
         }
         names << name;
     }
-    const bool intersection = defaults().stringForKey(QStringLiteral("Implicit Multiple Selection Search")) == QLatin1String("Intersection");
+    const bool intersection = defaults().stringForKey(prefs::keys::ImplicitMultipleSelectionSearch) == QLatin1String("Intersection");
     return names.join(intersection ? QStringLiteral(" ∩ ") : QStringLiteral(" ∪ "));
 }
 
@@ -356,9 +357,9 @@ void PMMainController::hideSidebar(bool hide, bool inResponseToUserActivity, boo
         // A name being typed in the sidebar is not taken away from under the typing.
         if (hide && libraryListView && libraryListView->isEditing())
             return;
-        if (hide == defaults().boolForKey(QStringLiteral("Hide Library")))
+        if (hide == defaults().boolForKey(prefs::keys::HideLibrary))
             return;
-        defaults().setBool(hide, QStringLiteral("Hide Library"));
+        defaults().setBool(hide, prefs::keys::HideLibrary);
     }
     _canShowSidebarWhileDragging = hide;
     if (!main)
@@ -397,9 +398,9 @@ void PMMainController::hideSidebar(bool hide, bool inResponseToUserActivity, boo
 
 void PMMainController::toggleLibrary(QObject*)
 {
-    if (defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
-        defaults().setBool(false, QStringLiteral("Automatically Hide And Show Sidebar"));
-    hideSidebar(!defaults().boolForKey(QStringLiteral("Hide Library")), true, true);
+    if (defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar))
+        defaults().setBool(false, prefs::keys::AutomaticallyHideAndShowSidebar);
+    hideSidebar(!defaults().boolForKey(prefs::keys::HideLibrary), true, true);
 }
 
 double PMMainController::ziruderShiftButtonRightMinimumWidth() const

@@ -5,6 +5,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "platform/DelayedPerform.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSView+PMExtensions.h"
 #include "ui/kit/PMAppearance.h"
@@ -111,7 +112,7 @@ PMLibraryItem* singleSelectedLibraryItem(const PMMainController& c)
 
 long long adjustSetting()
 {
-    return defaults().integerForKey(PMIsCoverDisplayMode ? QStringLiteral("Adjust Cover Size") : QStringLiteral("Adjust Preview Size"));
+    return defaults().integerForKey(PMIsCoverDisplayMode ? prefs::keys::AdjustCoverSize : prefs::keys::AdjustPreviewSize);
 }
 
 void setLiveResize(PMGroupView* grid)
@@ -233,7 +234,7 @@ QString PMMainController::scopeBarTitleOfItemInGroup(PMQuibScopeBar* scopeBar, c
             if (PMLibraryItem* item = singleSelectedLibraryItem(*this)) {
                 const QString name = item->displayName();
                 if (!name.isEmpty())
-                    return defaults().boolForKey(QStringLiteral("Draw Scope Bar Icons")) ? name : QStringLiteral("\"%1\"").arg(name);
+                    return defaults().boolForKey(prefs::keys::DrawScopeBarIcons) ? name : QStringLiteral("\"%1\"").arg(name);
             }
             return QStringLiteral("Selection");
         }
@@ -244,7 +245,7 @@ QString PMMainController::scopeBarTitleOfItemInGroup(PMQuibScopeBar* scopeBar, c
 QIcon PMMainController::scopeBarImageForItemInGroup(PMQuibScopeBar* scopeBar, const QString& identifier, long long group)
 {
     if (isMenuScopeBar(scopeBar) || group != 0 || identifier != QLatin1String("[Selected]")
-        || !defaults().boolForKey(QStringLiteral("Draw Scope Bar Icons")))
+        || !defaults().boolForKey(prefs::keys::DrawScopeBarIcons))
         return {};
     PMLibraryItem* item = singleSelectedLibraryItem(*this);
     if (!item)
@@ -287,20 +288,20 @@ void PMMainController::selectGroupScopeBarItemsFromUserDefaults(PMQuibScopeBar* 
     };
     QString scope = QStringLiteral("[All]");
     if (canSelectSearchScope()) {
-        const Value stored = defaults().objectForKey(QStringLiteral("Group Search Scope"));
+        const Value stored = defaults().objectForKey(prefs::keys::GroupSearchScope);
         scope = stored.isString() ? stored.string() : QStringLiteral("[Selected]");
     }
     scopeBar->setSelected(true, scope, 0, false);
     if (canSearchContainers()) {
-        select(defaults().boolForKey(QStringLiteral("Group Search Criterion: Groups")), "Groups", 1);
-        select(defaults().boolForKey(QStringLiteral("Group Search Criterion: Files")), "Files", 1);
+        select(defaults().boolForKey(prefs::keys::GroupSearchCriterionGroups), "Groups", 1);
+        select(defaults().boolForKey(prefs::keys::GroupSearchCriterionFiles), "Files", 1);
     } else {
         select(true, "Files", 1);
     }
     for (const char* item : {"Name", "Metadata", "Location"})
-        select(defaults().boolForKey(QStringLiteral("Group Search Criterion: ") + QLatin1String(item)), item, 2);
+        select(defaults().boolForKey(prefs::prefixes::GroupSearchCriterion + QLatin1String(item)), item, 2);
     if (canIntersectSearch())
-        select(true, defaults().stringForKey(QStringLiteral("Implicit Multiple Selection Search")) == QLatin1String("Intersection") ? "Intersection" : "Union",
+        select(true, defaults().stringForKey(prefs::keys::ImplicitMultipleSelectionSearch) == QLatin1String("Intersection") ? "Intersection" : "Union",
                3);
 }
 
@@ -455,7 +456,7 @@ void PMMainController::changePreviewSizeWithColumnsDelta(long long delta)
 
     if (flags & Qt::AltModifier) {
         if (adjustSetting() >= 1) {
-            defaults().setInteger(columns, PMIsCoverDisplayMode ? QStringLiteral("Adjust Cover Size") : QStringLiteral("Adjust Preview Size"));
+            defaults().setInteger(columns, PMIsCoverDisplayMode ? prefs::keys::AdjustCoverSize : prefs::keys::AdjustPreviewSize);
             if (_scopeBarHooks.showStatusFeedback)
                 _scopeBarHooks.showStatusFeedback(QStringLiteral("Scale up: Limit to %1 or more columns").arg(columns));
             if (grid)
@@ -518,7 +519,7 @@ void PMMainController::changeGroupViewMode(QObject* sender)
     const long long mode = groupViewModeForSender(sender, groupViewListModeButton, groupViewCoverModeButton);
     if (const PMLibraryContainerPtr container = shownContainer(*this))
         container->setDisplayMode(mode);
-    defaults().setInteger(mode, QStringLiteral("Group Content Display Mode"));
+    defaults().setInteger(mode, prefs::keys::GroupContentDisplayMode);
     updateUserInterface();
     unfreezeSelections();
 }
@@ -553,7 +554,7 @@ void PMMainController::showSidebarButtons(bool force)
         if (shown)
             return;
     } else {
-        show = defaults().boolForKey(QStringLiteral("Always Show Library Toolbar"));
+        show = defaults().boolForKey(prefs::keys::AlwaysShowLibraryToolbar);
         if (show == shown)
             return;
     }

@@ -10,6 +10,7 @@
 #include "images/NSImage+PMImageHash.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/EventClock.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
 
@@ -38,14 +39,14 @@ QHash<const QLineEdit*, std::shared_ptr<platform::OneShotTimer>>& pendingSearche
 
 double searchDelay()
 {
-    const double delay = defaults().doubleForKey(QStringLiteral("Search Delay"));
+    const double delay = defaults().doubleForKey(prefs::keys::SearchDelay);
     return delay < 0.1 ? 1.0 : delay;
 }
 
 bool filterTogglesSidebar()
 {
-    return defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar: Filter"))
-        && !defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar"));
+    return defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebarFilter)
+        && !defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar);
 }
 
 } // namespace
@@ -159,7 +160,7 @@ void PMMainController::filter(const Value& representedObject)
         query = QStringLiteral("==") + ids.join(QLatin1Char('|'));
     }
     if (wholeLibrary)
-        defaults().setObject(Value(QStringLiteral("[All]")), QStringLiteral("Group Search Scope"));
+        defaults().setObject(Value(QStringLiteral("[All]")), prefs::keys::GroupSearchScope);
 
     if (searchField)
         searchField->setText(query);
@@ -212,7 +213,7 @@ QString PMMainController::groupPlaceholderMessage()
             return {};
     }
     const bool selectedScopeOfEmptyContainer =
-        !online && noStoredChildren && defaults().stringForKey(QStringLiteral("Group Search Scope")) != QLatin1String("[All]");
+        !online && noStoredChildren && defaults().stringForKey(prefs::keys::GroupSearchScope) != QLatin1String("[All]");
     if (!selectedScopeOfEmptyContainer) {
         if (!componentsSeparatedByWhitespaceAndNewlines(reference->multipleSelectionQuery()).isEmpty())
             return tr("No Matches");

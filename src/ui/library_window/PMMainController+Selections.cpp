@@ -7,6 +7,7 @@
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMInterfaceRefresh.h"
@@ -564,7 +565,7 @@ void PMMainController::selectFirstLibraryItem()
 
 void PMMainController::setLibrarySelectionFromUserDefaultsOrSelectFirstLibraryItem()
 {
-    const QString id = defaults().stringForKey(QStringLiteral("Library Selection"));
+    const QString id = defaults().stringForKey(prefs::keys::LibrarySelection);
     if (const PMLibraryContainerPtr container = id.isEmpty() ? nullptr : _containersByID.value(id))
         if (selectLibraryItem(Value(container)))
             return;

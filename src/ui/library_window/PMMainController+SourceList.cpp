@@ -12,6 +12,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/DelayedPerform.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSView+PMExtensions.h"
 #include "ui/kit/PMAppearance.h"
@@ -92,7 +93,7 @@ bool PMMainController::outlineViewShowMovieChildrenOfContainer(const PMLibraryCo
 {
     if (!container)
         return false;
-    const long long mode = defaults().integerForKey(QStringLiteral("Source List Display Mode"));
+    const long long mode = defaults().integerForKey(prefs::keys::SourceListDisplayMode);
     if (mode == 1)
         return true;
     const QString role = container->topLevelRole();
@@ -195,7 +196,7 @@ void PMMainController::outlineViewSetObjectValue(const QString& objectValue, con
     }
     FileLocationsRequest request;
     request.items = Array::make({byItem});
-    request.organize = !defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder"));
+    request.organize = !defaults().boolForKey(prefs::keys::DoNotOrganizeLibraryFolder);
     updateFileLocations(request);
     updateStatusFields();
     freezeSelections();
@@ -238,7 +239,7 @@ void PMMainController::outlineViewWillDisplayCell(PMMovieCell& cell, const Value
         cell.setStatus(movie->isMissing() ? QStringLiteral("?") : QString());
     } else if (PMLibraryContainer* container = PMContainer(item)) {
         group = outlineViewDisplayAsPseudoGroupItem(item);
-        if (defaults().boolForKey(QStringLiteral("Highlight Sorting Issues")) && container->isSmartGroupSubdivision()) {
+        if (defaults().boolForKey(prefs::keys::HighlightSortingIssues) && container->isSmartGroupSubdivision()) {
             const ArrayPtr sortedMovies = container->sortedMovieChildren();
             const ArrayPtr filtered = container->filteredChildren();
             if (sortedMovies && filtered && sortedMovies->count() == filtered->count() && !PMLibraryItemsAreSorted(sortedMovies, QString(), false))
@@ -253,7 +254,7 @@ void PMMainController::outlineViewWillDisplayCell(PMMovieCell& cell, const Value
                     k = i;
                     break;
                 }
-        if (defaults().boolForKey(QStringLiteral("Hide Item Counts"))) {
+        if (defaults().boolForKey(prefs::keys::HideItemCounts)) {
             cell.setStatus(QString());
             cell.setPlaying(ancestors && collapsed && k >= 0);
         } else if (container->isOnlineItem()) {
@@ -267,7 +268,7 @@ void PMMainController::outlineViewWillDisplayCell(PMMovieCell& cell, const Value
             PMLibraryContainer* nearest = PMContainer(ancestors->at(0));
             if (nearest && nearest->getIndex(&index, &count, movie)) {
                 QString status;
-                if (defaults().boolForKey(QStringLiteral("Source List Arrows Reflect Current Movie Depth")))
+                if (defaults().boolForKey(prefs::keys::SourceListArrowsReflectCurrentMovieDepth))
                     status = QString(int(k + 1), QChar(0x25B8)) + kThinSpace;
                 status += QString::number(index + 1) + kThinSpace + QLatin1Char('/') + kThinSpace + QString::number(count);
                 if (std::uint64_t(count) != n)
@@ -296,7 +297,7 @@ void PMMainController::outlineViewWillDisplayCell(PMMovieCell& cell, const Value
             QString status;
             if (n > 0)
                 status = QString::number(n);
-            else if (defaults().integerForKey(QStringLiteral("Item Count Mode")) != 1 && defaults().boolForKey(QStringLiteral("Show Zero Item Counts")))
+            else if (defaults().integerForKey(prefs::keys::ItemCountMode) != 1 && defaults().boolForKey(prefs::keys::ShowZeroItemCounts))
                 status = QStringLiteral("0");
             if (container->value(QStringLiteral("Hide Item Count")).toBool())
                 status = QString();
@@ -334,7 +335,7 @@ void PMMainController::tableViewDidReceiveDoubleClickInRow(qsizetype row)
         movie->promptForURL();
         return;
     }
-    chooseMovieRepresentation(item, false, true, !defaults().boolForKey(QStringLiteral("Do Not Play On Open")), false);
+    chooseMovieRepresentation(item, false, true, !defaults().boolForKey(prefs::keys::DoNotPlayOnOpen), false);
 }
 
 QMenu* PMMainController::contextMenuForLibraryListRowIndexes(const QList<qsizetype>* rowIndexes)
@@ -412,7 +413,7 @@ void PMMainController::storeLibraryListExpansionState()
         return;
     auto expanded = Array::make();
     storeExpansionStateOfLibraryItems(visibleTopLevelItems(), *expanded);
-    defaults().setObject(Value(expanded), QStringLiteral("Expanded Library Containers"));
+    defaults().setObject(Value(expanded), prefs::keys::ExpandedLibraryContainers);
 }
 
 void PMMainController::restoreLibraryListExpansionState()
@@ -421,7 +422,7 @@ void PMMainController::restoreLibraryListExpansionState()
     if (!view)
         return;
     QSet<QString> expanded;
-    const ArrayPtr stored = defaults().objectForKey(QStringLiteral("Expanded Library Containers")).array();
+    const ArrayPtr stored = defaults().objectForKey(prefs::keys::ExpandedLibraryContainers).array();
     if (stored)
         for (const Value& v : *stored)
             if (v.isString())
@@ -509,9 +510,9 @@ void PMMainController::storeLibraryWindowStateForSave()
 {
     const PMLibraryContainerPtr selected = selectedContainer();
     if (selected)
-        defaults().setObject(Value(selected->uniqueLibraryID()), QStringLiteral("Library Selection"));
+        defaults().setObject(Value(selected->uniqueLibraryID()), prefs::keys::LibrarySelection);
     else
-        defaults().removeObjectForKey(QStringLiteral("Library Selection"));
+        defaults().removeObjectForKey(prefs::keys::LibrarySelection);
     storeLibraryListExpansionState();
     if (PMGroupTableView* list = groupListTable)
         list->saveTableColumns();

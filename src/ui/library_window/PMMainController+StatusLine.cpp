@@ -6,6 +6,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMPlayerWindows.h"
 #include "ui/library_window/PMGroupView.h"
@@ -81,7 +82,7 @@ void describeMovie(PMMainController& c, const StatusTarget& target, const Value&
     QString location = path.isEmpty() ? record->readableLocationPrefixedByDisplayNameIfDifferent() : record->readableLocation();
     if (record->isMissing())
         link = QVariant();
-    if (defaults().boolForKey(QStringLiteral("Show Dummy Path Links")))
+    if (defaults().boolForKey(prefs::keys::ShowDummyPathLinks))
         location = QStringLiteral("Macintosh HD %1 Movies %1 %2").arg(rightTriangleArrowString(), QFileInfo(path).fileName());
     const QString name = record->displayName();
     if (target.header) {
@@ -96,7 +97,7 @@ void describeMovie(PMMainController& c, const StatusTarget& target, const Value&
     }
     if (!target.field)
         return;
-    if (defaults().integerForKey(QStringLiteral("Path Link Display Mode")) >= 1)
+    if (defaults().integerForKey(prefs::keys::PathLinkDisplayMode) >= 1)
         target.field->setStringValue(name, link, location);
     else
         target.field->setStringValue(location, link, QObject::tr("Show in Folder"));
@@ -137,7 +138,7 @@ void PMMainController::updateStatusFields()
         return;
     ++_statusFieldsUpdateCount;
     if (_mainWindow) {
-        if (!defaults().boolForKey(QStringLiteral("Single Window Mode"))) {
+        if (!defaults().boolForKey(prefs::keys::SingleWindowMode)) {
             updateStatusForWindow(_mainWindow, Value());
             if (!_currentMovieRepresentation.isNull() && _dedicatedPlayerWindow)
                 updateStatusForWindow(_dedicatedPlayerWindow, _currentMovieRepresentation);
@@ -191,7 +192,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
     const bool searching = !reference->query().trimmed().isEmpty();
     const platform::DictionaryPtr search = reference->value(QStringLiteral("Search")).dictionary();
     // (Asking for the cached results last: only a search has them.)
-    if (searching && (target.container || target.forSelection) && defaults().stringForKey(QStringLiteral("Group Search Scope")) == QLatin1String("[All]")
+    if (searching && (target.container || target.forSelection) && defaults().stringForKey(prefs::keys::GroupSearchScope) == QLatin1String("[All]")
         && reference->cachedSortedChildrenForCurrentQuery()) {
         target.container = nullptr;
         target.forSelection = false;
@@ -221,11 +222,11 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
             files = qsizetype(tileMovies.size());
         };
         const qsizetype subgroupItems = qsizetype(grid->groupProxies().size());
-        bool hidden = defaults().boolForKey(QStringLiteral("Hide Subgroups In Preview Mode"))
-            && !defaults().boolForKey(QStringLiteral("Hide Subgroups In Preview Mode: Flattened Only"));
+        bool hidden = defaults().boolForKey(prefs::keys::HideSubgroupsInPreviewMode)
+            && !defaults().boolForKey(prefs::keys::HideSubgroupsInPreviewModeFlattenedOnly);
         bool flattenedCounts = false;
-        if (defaults().boolForKey(QStringLiteral("Hide Subgroups In Preview Mode"))
-            && defaults().boolForKey(QStringLiteral("Hide Subgroups In Preview Mode: Flattened Only")) && !searching) {
+        if (defaults().boolForKey(prefs::keys::HideSubgroupsInPreviewMode)
+            && defaults().boolForKey(prefs::keys::HideSubgroupsInPreviewModeFlattenedOnly) && !searching) {
             if (parent->value(QStringLiteral("Flattened")).toBool())
                 flattenedCounts = true;
             else
@@ -234,7 +235,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
         if (flattenedCounts) {
             gatherTileMovies();
             subgroups = 0;
-        } else if (!searching && !combined && !hidden && !defaults().boolForKey(QStringLiteral("Only Count Top-Level Children In Preview Mode"))) {
+        } else if (!searching && !combined && !hidden && !defaults().boolForKey(prefs::keys::OnlyCountTopLevelChildrenInPreviewMode)) {
             shown = parent->allNonProxyMovieChildren();
             if (!shown)
                 shown = Array::make();
@@ -250,7 +251,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
     // 5. A selection.
     if (selection && !selection->isEmpty()) {
         const qsizetype n = selection->count();
-        if (n == 1 && PMMovie(selection->at(0)) && !(header && defaults().boolForKey(QStringLiteral("Always Cancel Selection Via Main Window Status")))) {
+        if (n == 1 && PMMovie(selection->at(0)) && !(header && defaults().boolForKey(prefs::keys::AlwaysCancelSelectionViaMainWindowStatus))) {
             describeMovie(*this, target, selection->at(0), selection, header);
             return;
         }
@@ -310,7 +311,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
                 subgroupText = subgroups == 1 ? QObject::tr("1 subgroup") : QObject::tr("%1 subgroups").arg(QLocale().toString(qlonglong(subgroups)));
         }
         if (!fileText.isEmpty() && !subgroupText.isEmpty())
-            text = defaults().integerForKey(QStringLiteral("Subgroup Previews Position")) == 1 ? QStringLiteral("%1 · %2").arg(fileText, subgroupText)
+            text = defaults().integerForKey(prefs::keys::SubgroupPreviewsPosition) == 1 ? QStringLiteral("%1 · %2").arg(fileText, subgroupText)
                                                                                                 : QStringLiteral("%1 · %2").arg(subgroupText, fileText);
         else
             text = fileText.isEmpty() ? subgroupText : fileText;
@@ -329,7 +330,7 @@ void PMMainController::updateMainWindowButtons()
     PMMainWindow* main = libraryWindow();
     if (!main)
         return;
-    const bool hideLibrary = defaults().boolForKey(QStringLiteral("Hide Library"));
+    const bool hideLibrary = defaults().boolForKey(prefs::keys::HideLibrary);
     main->libraryListVisibilitySwitch()->setHidden(!hideLibrary);
     const PMLibraryContainerPtr temporary = temporaryStorage();
     const bool hasTemporary = temporary && temporary->rawChildren() && !temporary->rawChildren()->isEmpty();

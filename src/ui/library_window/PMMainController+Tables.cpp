@@ -17,6 +17,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMSortLibraryItems.h"
 #include "platform/Alert.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSFont+PMBackwardsCompatibleSystemFont.h"
 #include "ui/kit/NSImage+PMDrawing.h"
@@ -181,7 +182,7 @@ Value PMMainController::tableViewObjectValue(PMAutoCompleteTableView* tableView,
         PMMovieRepresentationPrototype* movie = PMMovie(_infoMovieRepresentations->at(row));
         if (!movie)
             return {};
-        const bool extensions = defaults().boolForKey(QStringLiteral("Show File Extensions"));
+        const bool extensions = defaults().boolForKey(prefs::keys::ShowFileExtensions);
         if (identifier == QLatin1String("Old"))
             return Value(movie->displayNameWithExtension(extensions));
         if (identifier == QLatin1String("New")) {
@@ -334,7 +335,7 @@ void PMMainController::tableViewWillDisplayCell(PMAutoCompleteTableView* tableVi
         if (isInFullyInvertedDarkMode(tableView)) {
             cell.tint = 0;
             if (tableView->window() == _mainWindow.data()) {
-                const long long priority = defaults().integerForKey(QStringLiteral("Gold Star Priority"));
+                const long long priority = defaults().integerForKey(prefs::keys::GoldStarPriority);
                 if (priority > 0 || (priority == 0 && r > 4))
                     cell.tint = 2;
             }
@@ -559,7 +560,7 @@ void PMMainController::doubleClickItem(const Value& item)
         movie->promptForURL();
         return;
     }
-    chooseMovieRepresentation(item, false, true, !defaults().boolForKey(QStringLiteral("Do Not Play On Open")), false);
+    chooseMovieRepresentation(item, false, true, !defaults().boolForKey(prefs::keys::DoNotPlayOnOpen), false);
 }
 
 void PMMainController::tableViewEditColumnAfterDelayIfTabInRow(PMAutoCompleteTableView* tableView, int editColumn, qsizetype row, bool selectRowFirst)
@@ -690,7 +691,7 @@ void PMMainController::tableViewSetObjectValue(PMAutoCompleteTableView* tableVie
             carrier->setValue(QStringLiteral("Tag"), Value(text));
             if (carrier != entry && _filteredInfoTags->indexOfIdentical(carrier.get()) < 0)
                 _filteredInfoTags->append(Value(carrier));
-            if (defaults().integerForKey(QStringLiteral("Property Sorting Priority")) >= 1) {
+            if (defaults().integerForKey(prefs::keys::PropertySortingPriority) >= 1) {
                 auto sortEntries = [](const ArrayPtr& array) {
                     if (!array || array->count() < 2)
                         return;
@@ -794,7 +795,7 @@ void PMMainController::tableViewSetObjectValue(PMAutoCompleteTableView* tableVie
             if (text.isEmpty())
                 return;
             entry->setValue(QStringLiteral("Tag"), Value(text));
-            if (defaults().integerForKey(QStringLiteral("Property Sorting Priority")) >= 1) {
+            if (defaults().integerForKey(prefs::keys::PropertySortingPriority) >= 1) {
                 std::stable_sort(_currentlyEditedSmartPlaylistTags->values().begin(), _currentlyEditedSmartPlaylistTags->values().end(),
                                  [](const Value& a, const Value& b) { return PMCompareTagEntries(a, b) < 0; });
             }
@@ -863,7 +864,7 @@ void PMMainController::tableViewSetObjectValue(PMAutoCompleteTableView* tableVie
         // rules: never over another file, a free name on a collision.
         FileLocationsRequest request;
         request.items = Array::make({item});
-        request.organize = !defaults().boolForKey(QStringLiteral("Do Not Organize Library Folder"));
+        request.organize = !defaults().boolForKey(prefs::keys::DoNotOrganizeLibraryFolder);
         updateFileLocations(request);
         updateWindowTitles();
         updateStatusFields();
@@ -943,7 +944,7 @@ QStringList PMMainController::controlCompletionsForPrefix(QObject* control, cons
     }
     if (completions.size() == 1 && completions.first() == prefix)
         return {};
-    if (indexOfSelectedItem && !defaults().boolForKey(QStringLiteral("Auto-Auto-Complete")))
+    if (indexOfSelectedItem && !defaults().boolForKey(prefs::keys::AutoAutoComplete))
         *indexOfSelectedItem = -1;
     return completions;
 }

@@ -6,6 +6,7 @@
 #include <QtWidgets/QStackedWidget>
 
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMMovieView.h"
 #include "playback/PMPlayback.h"
@@ -61,7 +62,7 @@ void PMMainController::showMainWindow()
 
 bool PMMainController::showPlayerWindowIfNotVisible(bool onlyWhenNotVisible)
 {
-    if (_isPresenting && !settings().boolForKey(QStringLiteral("Present On Separate Space")))
+    if (_isPresenting && !settings().boolForKey(prefs::keys::PresentOnSeparateSpace))
         return true;
     if (_currentMovieRepresentation.isNull())
         return false;
@@ -84,7 +85,7 @@ void PMMainController::showMainOrPlayerWindowIfNotVisible()
 
 bool PMMainController::isSidebarAccessible()
 {
-    return !_isPresenting && !settings().boolForKey(QStringLiteral("Hide Library"));
+    return !_isPresenting && !settings().boolForKey(prefs::keys::HideLibrary);
 }
 
 void PMMainController::updateMainWindowMinimumSizeAndLibraryListWidthConstraints()
@@ -122,7 +123,7 @@ void PMMainController::saveMainWindowSize()
     const QSizeF size = playerAreaSizeOfWindow(_mainWindow, &y);
     if (size.width() < 1 || size.height() < 1)
         return;
-    settings().setObject(platform::Value(PMStringFromSize(QSizeF(size.width(), size.height() + y))), QStringLiteral("Custom Size"));
+    settings().setObject(platform::Value(PMStringFromSize(QSizeF(size.width(), size.height() + y))), prefs::keys::CustomSize);
 }
 
 QSizeF PMMainController::storedMainWindowSize()
@@ -132,7 +133,7 @@ QSizeF PMMainController::storedMainWindowSize()
     // A size smaller than any player can be was never a real one (earlier versions measured a
     // place that had not been laid out): restoring it would shrink the window to a strip.
     if (!size || size->width() < kPMMinimumPlayerWidth || size->height() < kPMMinimumPlayerHeight
-        || settings().boolForKey(QStringLiteral("Always Apply Default Player Size"))) {
+        || settings().boolForKey(prefs::keys::AlwaysApplyDefaultPlayerSize)) {
         size = QSizeF(640, 538);
         settings().setObject(platform::Value(PMStringFromSize(*size)), key);
     }
@@ -156,7 +157,7 @@ void PMMainController::restoreMainWindowSizeAfterFirstLayout(QSizeF size)
     // player in place of the grid), and resizing to it made the height drift from run to
     // run. The stored size applies to a first window, or when it is to be applied always.
     if (_mainWindow->property(kPMMainWindowFrameRestoredProperty).toBool()
-        && !settings().boolForKey(QStringLiteral("Always Apply Default Player Size")))
+        && !settings().boolForKey(prefs::keys::AlwaysApplyDefaultPlayerSize))
         return;
     const auto restore = [size] { PMMainController::mainController().restoreMainWindowSize(size); };
     // Waits for the window's first showing, then for the turn of the event loop after it,
@@ -229,7 +230,7 @@ void PMMainController::resizeWindow(QWidget* window, QSizeF size, bool isMainWin
     r.isMainWindowSize = isMainWindowSize;
     r.visible = visibleFrameFor(w);
     r.isMainWindow = w == _mainWindow.data();
-    r.resizeFromLeft = settings().boolForKey(QStringLiteral("Player Width: Resize From Left"));
+    r.resizeFromLeft = settings().boolForKey(prefs::keys::PlayerWidthResizeFromLeft);
     if (w == playerWindow() && !_currentMovieRepresentation.isNull())
         r.zoomFrame = [this] { return playerWindowZoomFrameWithAspectRatioLock(true, false, true); };
     const QRect frame = PMGlobalFromBottomUp(PMResizedWindowFrame(r));

@@ -5,6 +5,7 @@
 #include "foundation/PMFunctions.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSFont+PMBackwardsCompatibleSystemFont.h"
 #include "ui/kit/PMAppearance.h"
@@ -202,7 +203,7 @@ void PMMainWindowHeaderStatusField::setStyledTitleLength(qsizetype length, bool 
 QFont PMMainWindowHeaderStatusField::titleFont() const
 {
     // The title in the bold system font of the field's size, or medium when toned down.
-    const bool toneDown = defaults().boolForKey(QStringLiteral("Hide Main Window Titlebar: Tone Down Title"));
+    const bool toneDown = defaults().boolForKey(prefs::keys::HideMainWindowTitlebarToneDownTitle);
     QFont titleFont = backwardsCompatibleSystemFontOfSize(PMFontSize(font()), toneDown ? 2 : 1);
     if (!toneDown)
         titleFont.setBold(true);
@@ -521,7 +522,7 @@ PMMainWindow::~PMMainWindow()
 
 bool PMMainWindow::usesCustomFullScreenMode() const
 {
-    return defaults().boolForKey(QStringLiteral("Single Window Mode"));
+    return defaults().boolForKey(prefs::keys::SingleWindowMode);
 }
 
 void PMMainWindow::buildHeader()
@@ -619,7 +620,7 @@ void PMMainWindow::buildFooter()
     // Without a title bar of the window's own the footer goes: the sidebar and the content
     // reach down to the bottom edge, the header's status field becomes the window's status
     // field and the footer's progress bar is forgotten.
-    const bool retain = !PMMainWindowHidesTitlebar || defaults().boolForKey(QStringLiteral("Hide Main Window Titlebar: Retain Footer"));
+    const bool retain = !PMMainWindowHidesTitlebar || defaults().boolForKey(prefs::keys::HideMainWindowTitlebarRetainFooter);
     if (retain) {
         _groupStatusField->hide();
         setStatusField(_footerStatusField);
@@ -846,7 +847,7 @@ QString PMMainWindow::titleForSelection(const platform::ArrayPtr& selected, bool
         }
     }
     if (names.size() >= 2) {
-        const bool intersection = defaults().stringForKey(QStringLiteral("Implicit Multiple Selection Search")) == QLatin1String("Intersection");
+        const bool intersection = defaults().stringForKey(prefs::keys::ImplicitMultipleSelectionSearch) == QLatin1String("Intersection");
         title = names.join(intersection ? QStringLiteral(" ∩ ") : QStringLiteral(" ∪ "));
         *plain = !sameRoot;
     }
@@ -949,10 +950,10 @@ bool PMMainWindow::preprocessMouseEvent(QObject* watched, QEvent* event)
             c.destroyInbox();
         return false;
     }
-    if (event->type() == QEvent::MouseMove && isActiveWindow() && defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar"))) {
+    if (event->type() == QEvent::MouseMove && isActiveWindow() && defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar)) {
         const double x = mapFromGlobal(mouse->globalPosition()).x();
         const double s = PMGroupView::spacing();
-        const bool hidden = defaults().boolForKey(QStringLiteral("Hide Library"));
+        const bool hidden = defaults().boolForKey(prefs::keys::HideLibrary);
         if (hidden && x < s)
             c.hideSidebar(false, true, true);
         else if (!hidden && x > _sourceListContainer->width() + s)
@@ -997,7 +998,7 @@ void PMMainWindow::changeEvent(QEvent* event)
     PMPlayerWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange) {
         update();
-        if (!isActiveWindow() && defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
+        if (!isActiveWindow() && defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar))
             mainController().hideSidebar(true, true, true);
     } else if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::StyleChange) {
         // The status line's colours follow light and dark.

@@ -1,6 +1,7 @@
 #include "ui/library_window/PMMovieCell.h"
 
 #include "library/model/PMMainController.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSFont+PMBackwardsCompatibleSystemFont.h"
 #include "ui/kit/NSImage+PMDrawing.h"
@@ -73,10 +74,10 @@ void PMMovieCell::setStatus(const QString& status, qint64 percentage, bool canCa
 bool PMMovieCell::drawsEmphasizedStatusBadge()
 {
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
-    const platform::Value emphasize = defaults.objectForKey(QStringLiteral("Emphasize Item Count Badges"));
+    const platform::Value emphasize = defaults.objectForKey(prefs::keys::EmphasizeItemCountBadges);
     if (emphasize.isBool())
         return emphasize.boolean();
-    return defaults.integerForKey(QStringLiteral("Item Count Mode")) > 2;
+    return defaults.integerForKey(prefs::keys::ItemCountMode) > 2;
 }
 
 bool PMMovieCell::usesLargeListFont()

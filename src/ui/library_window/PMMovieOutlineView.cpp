@@ -4,6 +4,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "library/model/PMPasteboard.h"
 #include "platform/Alert.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSImage+PMDrawing.h"
 #include "ui/kit/NSView+PMExtensions.h"
@@ -722,7 +723,7 @@ QRectF PMMovieOutlineView::correctedFrame(const QRectF& frame, qsizetype row, bo
         r.adjust(0, PMSourceListSectionTopOffset, 0, 0);
         return r;
     }
-    if (!platform::UserDefaults::standard().boolForKey(QStringLiteral("Enable Smart Playlist Emancipation")))
+    if (!prefs::get(prefs::keys::EnableSmartPlaylistEmancipation))
         return r;
     Value emancipating;
     for (Value v = item; !v.isNull(); v = parentForItem(v)) {

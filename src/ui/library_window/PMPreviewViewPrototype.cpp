@@ -5,6 +5,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 
@@ -49,9 +50,9 @@ PMPreviewClickPlan PMPreviewClickPlanFor(bool command, bool shift, int clickCoun
 
 std::int64_t PMPreviewSingleClickBehavior(bool groupTile)
 {
-    if (groupTile && !defaults().boolForKey(QStringLiteral("Preview Single-Click Behavior: Apply To Subgroups")))
+    if (groupTile && !defaults().boolForKey(prefs::keys::PreviewSingleClickBehaviorApplyToSubgroups))
         return 0;
-    return defaults().integerForKey(QStringLiteral("Preview Single-Click Behavior"));
+    return defaults().integerForKey(prefs::keys::PreviewSingleClickBehavior);
 }
 
 double PMPreviewLabelInset()
@@ -222,7 +223,7 @@ QString PMItemCountString(PMLibraryContainer& container)
 {
     const std::uint64_t n = container.numberOfChildrenToDisplay();
     if (n == 0) {
-        if (defaults().integerForKey(QStringLiteral("Item Count Mode")) == 1 || !defaults().boolForKey(QStringLiteral("Show Zero Item Counts")))
+        if (defaults().integerForKey(prefs::keys::ItemCountMode) == 1 || !defaults().boolForKey(prefs::keys::ShowZeroItemCounts))
             return QString();
         return QStringLiteral("0");
     }
@@ -258,7 +259,7 @@ int PMMovieTileRatingTint(bool onColour, bool dark, bool missing, bool labelsBel
         return 1;
     if (missing)
         return labelsBelow ? 1 : 0;
-    const std::int64_t priority = defaults().integerForKey(QStringLiteral("Gold Star Priority"));
+    const std::int64_t priority = defaults().integerForKey(prefs::keys::GoldStarPriority);
     if (priority > 0)
         return 2;
     if (priority == 0)
@@ -508,7 +509,7 @@ bool PMMovieTileTriggerAction(const platform::Value& item, const platform::Value
         PMMovie(item)->promptForURL();
         return true;
     case PMMovieTileAction::Play:
-        PMMainController::mainController().chooseMovieRepresentation(item, false, true, !defaults().boolForKey(QStringLiteral("Do Not Play On Open")),
+        PMMainController::mainController().chooseMovieRepresentation(item, false, true, !defaults().boolForKey(prefs::keys::DoNotPlayOnOpen),
                                                                      false);
         return true;
     }

@@ -1,6 +1,7 @@
 #include "ui/library_window/PMStatusFields.h"
 
 #include "foundation/PMFunctions.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMControlSupport.h"
@@ -302,7 +303,7 @@ void PMAdaptiveSearchField::paintEvent(QPaintEvent* event)
 double PMAnimationDuration(double duration)
 {
     if (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) {
-        const std::int64_t slow = platform::UserDefaults::standard().integerForKey(QStringLiteral("Slow-Motion Animation Duration"));
+        const std::int64_t slow = prefs::get(prefs::keys::SlowMotionAnimationDuration);
         if (slow >= 1)
             return double(slow);
     }

@@ -2,6 +2,7 @@
 
 #include "foundation/PMFunctions.h"
 #include "library/model/PMMainController.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSFont+PMBackwardsCompatibleSystemFont.h"
 #include "ui/kit/PMAppearance.h"
@@ -207,7 +208,7 @@ void PMToolbarButton::paintEvent(QPaintEvent*)
             const bool squareRight = tagsCount && (_tag & 2);
             // (The older systems' shadow is never drawn here.)
             const bool dropShadow = pressed || black || contrast
-                || !platform::UserDefaults::standard().objectForKey(QStringLiteral("Simplify Toolbar Buttons")).isNull();
+                || !prefs::get(prefs::keys::SimplifyToolbarButtons).isNull();
             const QPainterPath path = segmentPath(R, radius, squareLeft, squareRight);
             if (dropShadow)
                 painter.fillPath(path.translated(0, 0.5), white(0, 0.05));
@@ -275,7 +276,7 @@ void PMToolbarButton::paintEvent(QPaintEvent*)
 
 bool PMAdaptiveToolbarButton::isSimplified()
 {
-    const platform::Value value = platform::UserDefaults::standard().objectForKey(QStringLiteral("Simplify Toolbar Buttons"));
+    const platform::Value value = prefs::get(prefs::keys::SimplifyToolbarButtons);
     if (value.isBool() || value.isNumber())
         return value.toBool();
     return PMMainWindowHidesTitlebar;
@@ -291,7 +292,7 @@ bool PMAdaptiveToolbarButton::highlightsViaColor(bool on) const
 {
     if (PMToolbarButtonsShowShapes || on)
         return false;
-    return !platform::UserDefaults::standard().boolForKey(QStringLiteral("Simplify Toolbar Buttons: Draw Bezel On Hover"));
+    return !prefs::get(prefs::keys::SimplifyToolbarButtonsDrawBezelOnHover);
 }
 
 bool PMAdaptiveToolbarButton::hasBlackInterface() const
