@@ -11,7 +11,7 @@
 #include "images/PMMovieRepresentationImageLoaderRequest.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>

@@ -20,7 +20,7 @@
 #include "platform/OpenPanel.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>

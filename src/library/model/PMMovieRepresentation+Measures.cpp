@@ -13,7 +13,7 @@
 #include "platform/Queues.h"
 #include "platform/RegularFile.h"
 #include "platform/UserDefaults.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <QtCore/QFileInfo>
 #include <QtCore/QHash>

@@ -13,7 +13,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
-#include "ui/kit/NSImage+PMBlurredImages.h"
+#include "images/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMRatingView.h"

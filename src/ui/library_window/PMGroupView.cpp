@@ -18,7 +18,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
-#include "ui/kit/NSImage+PMBlurredImages.h"
+#include "images/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMRatingView.h"
