@@ -6,7 +6,7 @@
 
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/Player.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <QtCore/QUrl>
 

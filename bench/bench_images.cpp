@@ -9,7 +9,7 @@
 #include "images/NSImage+PMTransform.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "platform/ImageReading.h"
-#include "ui/kit/NSImage+PMBlurredImages.h"
+#include "images/NSImage+PMBlurredImages.h"
 
 #include <QtCore/QProcess>
 

@@ -9,7 +9,7 @@
 #include "images/NSImage+PMImageFiles.h"
 #include "images/NSImage+PMImageHash.h"
 #include "images/PMIndexImage.h"
-#include "images/PMIndexImageView.h"
+#include "ui/images/PMIndexImageView.h"
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"

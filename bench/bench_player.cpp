@@ -21,7 +21,7 @@
 #include "platform/media/Asset.h"
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/Player.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "playback/PMMovieView.h"
 
 #include <QtCore/QElapsedTimer>

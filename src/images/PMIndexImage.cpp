@@ -8,7 +8,7 @@
 #include "foundation/PMFunctions.h"
 #include "foundation/PMLog.h"
 #include "library/model/PMMovieRepresentation.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/ImageGenerator.h"

@@ -4,7 +4,7 @@
 #include "images/PMMovieRepresentationImageLoader.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 void PMMainController::installImageServices()
 {

@@ -14,7 +14,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/ImageReading.h"
 #include "platform/UserDefaults.h"
-#include "ui/kit/NSImage+PMBlurredImages.h"
+#include "images/NSImage+PMBlurredImages.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>

@@ -12,7 +12,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <QtCore/QDir>
 #include <QtCore/QFileInfo>

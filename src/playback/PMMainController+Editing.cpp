@@ -17,7 +17,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/media/ImageGenerator.h"
 #include "platform/media/Player.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "playback/PMMovieView.h"
 #include "playback/PMOverlayWindows.h"
 #include "playback/PMPlayback.h"

@@ -3,7 +3,7 @@
 // kept as plain functions so that the controller and its tests share them.
 #pragma once
 
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include "platform/Image.h"
 

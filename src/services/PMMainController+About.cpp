@@ -2,7 +2,7 @@
 #include "library/model/PMMainController.h"
 
 #include "services/PMAboutPanelManager.h"
-#include "services/PMSparkleWrapper.h"
+#include "ui/commands/PMSparkleWrapper.h"
 
 #include <QtGui/QAction>
 #include <QtWidgets/QMenuBar>

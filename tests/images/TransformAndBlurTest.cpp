@@ -1,9 +1,9 @@
 #include "common/MediaFixtures.h"
 #include "images/NSImage+PMTransform.h"
 #include "library/model/PMMainController.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "platform/ImageProcessing.h"
-#include "ui/kit/NSImage+PMBlurredImages.h"
+#include "images/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSImage+PMDrawing.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include "foundation/PMLog.h"
 #include "platform/SystemLog.h"

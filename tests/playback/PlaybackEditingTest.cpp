@@ -10,7 +10,7 @@
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "playback/PMMovieView.h"
 #include "playback/PMPlayback.h"
 #include "playback/PMPlaybackControls.h"

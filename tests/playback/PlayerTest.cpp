@@ -2,7 +2,7 @@
 // Frames are read back from the rendered pixels of clips that show their frame number.
 #include "platform/Paths.h"
 #include "platform/media/Player.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include "common/MediaFixtures.h"
 

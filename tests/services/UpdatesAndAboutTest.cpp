@@ -3,7 +3,7 @@
 #include "platform/Responder.h"
 #include "platform/UserDefaults.h"
 #include "services/PMAboutPanelManager.h"
-#include "services/PMSparkleWrapper.h"
+#include "ui/commands/PMSparkleWrapper.h"
 
 #include "common/TestSupport.h"
 

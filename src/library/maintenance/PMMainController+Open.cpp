@@ -21,7 +21,7 @@
 #include "platform/Queues.h"
 #include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>

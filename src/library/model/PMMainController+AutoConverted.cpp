@@ -2,7 +2,7 @@
 // part of the library that may reach the movie wrapper, so the controller asks here.
 #include "library/model/PMMainController.h"
 
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 void PMMainController::purgeAutoConvertedMovies()
 {

@@ -14,7 +14,7 @@
 #include "platform/RegularFile.h"
 #include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <QtCore/QFileInfo>
 #include <QtCore/QHash>

@@ -4,7 +4,7 @@
 #include "library/model/PMMovieRepresentation.h"
 
 #include "foundation/NSDictionary+PMExtensions.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <cstdlib>
 

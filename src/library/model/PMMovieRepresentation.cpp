@@ -7,7 +7,7 @@
 #include "platform/Format.h"
 #include "platform/Paths.h"
 #include "platform/Queues.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QSet>

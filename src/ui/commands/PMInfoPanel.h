@@ -6,7 +6,7 @@
 // nested event loop. Its keys go to the controller's property-editor handler first.
 #pragma once
 
-#include "images/PMDragSourceImageView.h"
+#include "ui/images/PMDragSourceImageView.h"
 #include "ui/kit/PMSmallControls.h"
 
 #include <QtWidgets/QDialog>

@@ -6,7 +6,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Image.h"
 #include "platform/Responder.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "playback/PMPlayback.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 

@@ -5,7 +5,7 @@
 #include "library/model/PMMainController.h"
 
 #include "foundation/NSDate+PMExtensions.h"
-#include "images/PMDragSourceImageView.h"
+#include "ui/images/PMDragSourceImageView.h"
 #include "images/PMIndexImageWrapper.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
@@ -21,7 +21,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Paths.h"
 #include "platform/SavePanel.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "platform/Queues.h"
 #include "platform/Responder.h"
 #include "foundation/PMSettingsKeys.h"

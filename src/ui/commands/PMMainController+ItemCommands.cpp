@@ -11,7 +11,7 @@
 #include "platform/Image.h"
 #include "platform/Responder.h"
 #include "platform/media/Player.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "playback/PMPlayback.h"
 #include "playback/PMMovieView.h"
 #include "images/NSImage+PMTransform.h"

@@ -10,7 +10,7 @@
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMLibraryItemArrays.h"
 #include "library/model/PMMovieRepresentation.h"
-#include "images/PMIndexImageView.h"
+#include "ui/images/PMIndexImageView.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include <QtWidgets/QCheckBox>
 #include "platform/Alert.h"
@@ -18,7 +18,7 @@
 #include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "playback/PMPlayback.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/commands/PMMenuItemSwitch.h"

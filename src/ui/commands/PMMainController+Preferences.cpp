@@ -19,7 +19,7 @@
 #include "platform/UserDefaults.h"
 #include "playback/PMExternalViewerWatch.h"
 #include "playback/PMRemoteInterfaceWindow.h"
-#include "services/PMSparkleWrapper.h"
+#include "ui/commands/PMSparkleWrapper.h"
 #include "ui/commands/PMInfoPanel.h"
 #include "ui/commands/PMMetaReferenceTokenField.h"
 #include "ui/commands/PMPreferencesWindow.h"

@@ -5,7 +5,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/ImageReading.h"
 #include "platform/media/Player.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtGui/QKeyEvent>

@@ -14,7 +14,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
-#include "ui/kit/NSImage+PMBlurredImages.h"
+#include "images/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMRatingView.h"

@@ -19,7 +19,7 @@
 #include "platform/Queues.h"
 #include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
-#include "ui/kit/NSImage+PMBlurredImages.h"
+#include "images/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMRatingView.h"

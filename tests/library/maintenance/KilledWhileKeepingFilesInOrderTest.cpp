@@ -11,7 +11,7 @@
 // operation on a library that the parent prepared, and is skipped in an ordinary run.
 #include "library/maintenance/FilesFixture.h"
 
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "platform/FileOperations.h"
 #include "platform/Responder.h"
 #include "platform/SavePanel.h"

@@ -7,7 +7,7 @@
 #include "library/model/PMCachedSettings.h"
 #include "platform/Alert.h"
 #include "platform/LegacyArchive.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 
 #include <QtGui/QImage>
 

@@ -1,4 +1,4 @@
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "platform/Paths.h"
 
 #include "platform/ImageReading.h"

@@ -1,6 +1,6 @@
 // The main controller's share of the index image window: opening it for a record.
 #include "foundation/PMLog.h"
-#include "images/PMIndexImageView.h"
+#include "ui/images/PMIndexImageView.h"
 #include "library/model/PMLibraryContainer.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"

@@ -1,4 +1,4 @@
-#include "images/PMDragSourceImageView.h"
+#include "ui/images/PMDragSourceImageView.h"
 #include "platform/FileOperations.h"
 
 #include "foundation/NSString+PMHelpManagerFileAttributes.h"

@@ -1,4 +1,4 @@
-#include "services/PMSparkleWrapper.h"
+#include "ui/commands/PMSparkleWrapper.h"
 
 #include "foundation/PMLog.h"
 #include "library/model/PMMainController.h"

@@ -1,4 +1,4 @@
-#include "ui/kit/NSImage+PMBlurredImages.h"
+#include "images/NSImage+PMBlurredImages.h"
 
 #include "platform/ImageProcessing.h"
 #include "platform/Queues.h"

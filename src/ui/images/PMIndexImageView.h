@@ -4,7 +4,7 @@
 // on a frame opens that frame's menu; a press that turns into a drag drags the sheet out.
 #pragma once
 
-#include "images/PMDragSourceImageView.h"
+#include "ui/images/PMDragSourceImageView.h"
 #include "images/PMIndexImageWrapper.h"
 #include "platform/Value.h"
 

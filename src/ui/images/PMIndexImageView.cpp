@@ -1,4 +1,4 @@
-#include "images/PMIndexImageView.h"
+#include "ui/images/PMIndexImageView.h"
 
 #include "foundation/NSDictionary+PMExtensions.h"
 #include "foundation/NSString+PMHelpManagerFileNames.h"
@@ -14,7 +14,7 @@
 #include "platform/SaveFile.h"
 #include "platform/SavePanel.h"
 #include "platform/UserDefaults.h"
-#include "ui/kit/NSImage+PMBlurredImages.h"
+#include "images/NSImage+PMBlurredImages.h"
 #include "ui/kit/NSString+PMHelpManagerDrawing.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/library_window/PMInterfaceRefresh.h"
