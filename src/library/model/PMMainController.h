@@ -1548,18 +1548,24 @@ public:
     // The modifier keys held now (tests steer them).
     std::function<Qt::KeyboardModifiers()> _currentModifierFlagsOverride;
     Qt::KeyboardModifiers currentModifierFlags() const;
-    // What the view options need of parts built elsewhere: the main window's darkness (0
-    // light to 4 fully dark), the status field's feedback text, trimming the preview size to
-    // the grid, the library menu's filter results, the rotate button. Until those parts set
-    // them: darkness follows the window's appearance, the rest does nothing.
-    struct ScopeBarHooks {
-        std::function<long long()> mainWindowDarkness;
-        std::function<void(const QString& text)> showStatusFeedback;
-        std::function<void()> trimPreviewSize;
-        std::function<void()> updateLibraryMenuFilterResults;
-        std::function<void(Qt::KeyboardModifiers flags)> updateRotateButton;
-    };
-    ScopeBarHooks _scopeBarHooks;
+    // The scope bars take the main window's darkness (0 light to 4 fully dark) once the
+    // library window is installed; until then they follow their window's appearance.
+    bool scopeBarsFollowMainWindowDarkness() const { return _scopeBarsFollowMainWindowDarkness; }
+    void setScopeBarsFollowMainWindowDarkness(bool follow) { _scopeBarsFollowMainWindowDarkness = follow; }
+private:
+    bool _scopeBarsFollowMainWindowDarkness = false;
+
+Q_SIGNALS:
+    // What the view options tell the parts built elsewhere (the window layer and the menus
+    // connect them; unconnected, nothing happens): a short note for the status line, the
+    // preview size to trim to the grid, the library menu's filter results to redo, the
+    // rotate button to update for the modifier keys held.
+    void statusFeedback(const QString& text);
+    void previewSizeNeedsTrim();
+    void libraryMenuFilterResultsNeedUpdate();
+    void updateRotateButton(Qt::KeyboardModifiers flags);
+
+public:
     // The interface refresh on the next turn of the event loop (requests in one turn
     // collapse into one).
     void updateUserInterfaceAfterDelay();
@@ -2111,13 +2117,15 @@ private:
 public:
     // ---------------------------------------------------------------------------------
     // The grid's calls into the window: the status line after a selection change and the
-    // context menu. The library window installs them; until it does, nothing happens.
-    struct GroupViewHooks {
-        std::function<void()> updateStatusFields;
-        // The context menu of the grid: its background (no items, no tile) or a tile.
-        std::function<QMenu*(const platform::ArrayPtr& items, const PMGroupViewTile* previewView)> contextMenuForGroupViewItems;
-    };
-    GroupViewHooks _groupViewHooks;
+    // context menu. The library window connects the grid's request to the controller's, the
+    // menus answer it; until they do, nothing happens.
+Q_SIGNALS:
+    void statusFieldsUpdated();
+    // The context menu of the grid: its background (no items, no tile) or a tile. The first
+    // answer puts the menu into *menu; later ones leave it.
+    void groupViewContextMenuRequested(const platform::ArrayPtr& items, const PMGroupViewTile* previewView, QMenu** menu);
+
+public:
     // The manual order after a drag inside the grid (the shown movies in their new order,
     // and the drag's pasteboard), and the manual order of any container.
     void storeSequenceForDragOperation(const platform::ArrayPtr& sequence, const QMimeData* pasteboard);

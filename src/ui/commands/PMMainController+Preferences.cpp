@@ -820,8 +820,7 @@ void PMMainController::toggleBooleanPreference(QAbstractButton* sender)
         d.setBool(counterclockwise, QStringLiteral("Rotate Counterclockwise"));
         setChecked(rotateClockwiseButton, !counterclockwise);
         setChecked(rotateCounterclockwiseButton, counterclockwise);
-        if (_scopeBarHooks.updateRotateButton)
-            _scopeBarHooks.updateRotateButton(QGuiApplication::queryKeyboardModifiers());
+        Q_EMIT updateRotateButton(QGuiApplication::queryKeyboardModifiers());
         return;
     }
     // Switches that move the user's files ask first, and change nothing when declined.

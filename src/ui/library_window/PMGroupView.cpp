@@ -23,6 +23,7 @@
 #include "ui/kit/PMAppearance.h"
 #include "ui/kit/PMRatingView.h"
 
+#include <QtCore/QMetaMethod>
 #include <QtCore/QSet>
 #include <QtCore/QVariantAnimation>
 #include <QtGui/QGuiApplication>
@@ -1509,8 +1510,7 @@ void PMGroupView::contextMenuEvent(QContextMenuEvent* event)
 
 bool PMGroupView::popUpContextMenu(const PMGroupViewItemProxyPtr& proxy, QPoint globalPosition)
 {
-    auto& hook = mainController()._groupViewHooks.contextMenuForGroupViewItems;
-    if (!isFullyInteractiveGroupView() || !hook)
+    if (!isFullyInteractiveGroupView() || !isSignalConnected(QMetaMethod::fromSignal(&PMGroupView::contextMenuRequested)))
         return false;
     // A tile's menu is for the selection it belongs to, or for the tile alone when it lies
     // outside the selection (which stays as it is); the background's for no items.
@@ -1524,7 +1524,8 @@ bool PMGroupView::popUpContextMenu(const PMGroupViewItemProxyPtr& proxy, QPoint 
             tiles = {proxy};
         }
     }
-    QMenu* menu = hook(proxy ? items : nullptr, proxy ? proxy->view.get() : nullptr);
+    QMenu* menu = nullptr;
+    Q_EMIT contextMenuRequested(proxy ? items : nullptr, proxy ? proxy->view.get() : nullptr, &menu);
     if (!menu)
         return false;
     // Every tile the menu is for shows that a menu is open, until it closes.

@@ -184,13 +184,15 @@ void PMMainController::installMainWindow(QWidget* widget)
     };
     // The sidebar's hiding, and what the view options need of the window.
     _hideSidebar = [this](bool hide, bool user, bool tile) { hideSidebar(hide, user, tile); };
-    _scopeBarHooks.mainWindowDarkness = [this] { return (long long)mainWindowDarkness(); };
-    _scopeBarHooks.trimPreviewSize = [this] { trimPreviewSize(); };
-    _scopeBarHooks.showStatusFeedback = [guarded](const QString& text) {
+    _scopeBarsFollowMainWindowDarkness = true;
+    QObject::connect(this, &PMMainController::previewSizeNeedsTrim, this, &PMMainController::trimPreviewSize, Qt::UniqueConnection);
+    QObject::connect(this, &PMMainController::statusFeedback, window, [window](const QString& text) {
         // A short note in the status line until the next status update.
-        if (guarded)
-            guarded->groupStatusField()->setStringValue(text);
-    };
+        window->groupStatusField()->setStringValue(text);
+    });
+    // The grid's context menu is the menus' answer to the controller's request.
+    QObject::connect(window->groupView(), &PMGroupView::contextMenuRequested, this, &PMMainController::groupViewContextMenuRequested,
+                     Qt::UniqueConnection);
     // Searches and sorts that compare pictures run again as the picture hashes arrive.
     if (!PMImageHashPassDidStoreHash())
         PMImageHashPassDidStoreHash() = [this](PMMovieRepresentationPrototype&) { imageHashDidArrive(); };

@@ -152,8 +152,7 @@ void PMMainController::updateStatusFields()
             updateStatusForWindow(_mainWindow, _currentMovieRepresentation);
         }
     }
-    if (_groupViewHooks.updateStatusFields)
-        _groupViewHooks.updateStatusFields();
+    Q_EMIT statusFieldsUpdated();
     // The preview panel follows the selection.
     updateQuickLook();
 }

@@ -27,6 +27,7 @@
 #include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QMetaMethod>
 #include <QtCore/QTimer>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QPalette>
@@ -592,9 +593,11 @@ QMenu* PMMainController::contextMenuForGroupListRowIndexes(const QList<qsizetype
     if (_contextMenuForGroupListRowIndexes)
         return _contextMenuForGroupListRowIndexes(rowIndexes);
     // The grid's context menu serves the list's movies too.
-    if (_groupViewHooks.contextMenuForGroupViewItems)
-        return _groupViewHooks.contextMenuForGroupViewItems(groupListItemsForIndexSet(rowIndexes), nullptr);
-    return nullptr;
+    if (!isSignalConnected(QMetaMethod::fromSignal(&PMMainController::groupViewContextMenuRequested)))
+        return nullptr;
+    QMenu* menu = nullptr;
+    Q_EMIT groupViewContextMenuRequested(groupListItemsForIndexSet(rowIndexes), nullptr, &menu);
+    return menu;
 }
 
 // ---------------------------------------------------------------------------------------
