@@ -1337,6 +1337,17 @@ public:
     // ---------------------------------------------------------------------------------
     // Library window
 
+private:
+    // The interface refresh's steps (src/ui/library_window/PMMainController+InterfaceRefresh.cpp):
+    // the shown content (which also sets the `_group...` flags below), the group shown in
+    // place of the player, the list or grid filled, the header laid out.
+    platform::ArrayPtr updateGroupContent(bool computesGroupContent, bool hideSubgroups, bool hideFlattenedOnly);
+    void showGroupContent(const PMLibraryContainerPtr& reference, const platform::ArrayPtr& items, bool showsScopeBar, bool showsSubgroups,
+                          bool modeButtonsEnabled, bool modeButtonsHidden);
+    void fillGroupViews(const platform::ArrayPtr& items, bool listMode, bool showsScopeBar, bool showsSubgroups);
+    void layoutGroupHeader(const PMLibraryContainerPtr& reference, bool showsSubgroups);
+
+public:
     // The window's views that the selection, view-state, history and search code below
     // asks. The window fills them; until it does, stand-ins keep the state (see
     // PMLibraryWindowAccess.h) and the missing widgets are skipped.
@@ -1641,6 +1652,22 @@ public:
     // without the library update that ends every other edit).
     void tableViewSetObjectValue(PMAutoCompleteTableView* tableView, const platform::Value& objectValue, const QString& forTableColumn,
                                  qsizetype row, bool tracking = false);
+private:
+    // The edit's parts: the info panel's tag tables (a row's name, the panel for new values,
+    // a row's state or value), the smart criteria, the list.
+    void setInfoTagTableObjectValue(PMAutoCompleteTableView* tableView, const platform::Value& objectValue, const QString& identifier,
+                                    qsizetype row);
+    void renameInfoTag(PMAutoCompleteTableView* tableView, const platform::DictionaryPtr& entry, QString text, qsizetype movies,
+                       int valueColumn);
+    void chooseNewInfoTagValues(const platform::DictionaryPtr& entry, const platform::Value& objectValue);
+    void storeInfoTagValue(PMAutoCompleteTableView* tableView, const platform::DictionaryPtr& entry, const platform::Value& objectValue,
+                           const QString& identifier, qsizetype row, const QString& text, QStringList values, qsizetype movies,
+                           int valueColumn);
+    void setSmartCriterionTableObjectValue(PMAutoCompleteTableView* tableView, const platform::Value& objectValue, const QString& identifier,
+                                           qsizetype row);
+    void setGroupListObjectValue(const platform::Value& objectValue, const QString& identifier, qsizetype row, bool tracking);
+
+public:
     bool tableViewShouldSelectRow(PMAutoCompleteTableView* tableView, qsizetype row);
     void tableViewSelectionDidChange(PMAutoCompleteTableView* tableView);
     void tableViewDidClickTableColumn(PMAutoCompleteTableView* tableView, const QString& identifier);
@@ -2141,6 +2168,13 @@ public:
     static QWidget* makeMainWindow(QObject* owner);
     // Puts the window's real calls into the hooks above; the builder does it.
     void installMainWindow(QWidget* window);
+private:
+    // The window's shares of the drop and maintenance code (the drag's sidebar, the
+    // buttons, the progress sheet), and the order of the program's windows.
+    void installMainWindowDropAndMaintenanceCalls();
+    void installWindowActivationOrder();
+
+public:
     void hideSidebar(bool hide, bool inResponseToUserActivity, bool tileGroupView);
     void toggleLibrary(QObject* sender);
     bool _canShowSidebarWhileDragging = false;
@@ -2175,6 +2209,18 @@ public:
     // and controls, each set from its setting when the window is built; the controls' actions
     // store the setting and apply it at once.
     void showPreferences(QObject* sender);
+private:
+    // The panes, each built into the window, and what their controls do.
+    void buildGeneralPreferencesPane(PMPreferencesWindow* window);
+    void buildAppearancePreferencesPane(PMPreferencesWindow* window);
+    void buildControlsPreferencesPane(PMPreferencesWindow* window);
+    void buildLibraryPreferencesPane(PMPreferencesWindow* window);
+    void buildExternalMediaPreferencesPane(PMPreferencesWindow* window);
+    void buildAdvancedPreferencesPane(PMPreferencesWindow* window);
+    void buildUpdatesPreferencesPane(PMPreferencesWindow* window);
+    void connectPreferenceControls();
+
+public:
     // The toolbar's items in their order; an identifier is also the pane's name.
     static QStringList preferencesToolbarIdentifiers();
     void changePreferencesSection(const QString& identifier);

@@ -196,7 +196,21 @@ void PMMainController::installMainWindow(QWidget* widget)
     // Searches and sorts that compare pictures run again as the picture hashes arrive.
     if (!PMImageHashPassDidStoreHash())
         PMImageHashPassDidStoreHash() = [this](PMMovieRepresentationPrototype&) { imageHashDidArrive(); };
-    // The window's shares of the earlier parts.
+    installMainWindowDropAndMaintenanceCalls();
+    installWindowActivationOrder();
+    restoreMainWindowFrame();
+    window->layoutNow();
+    window->ziruderButton()->tileUsingLeftColumnAutoSaveName();
+    if (defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
+        defaults().setBool(true, QStringLiteral("Hide Library"));
+    hideSidebar(defaults().boolForKey(QStringLiteral("Hide Library")), false, false);
+    updateMainWindowButtons();
+}
+
+// The window's shares of the earlier parts: the drag's sidebar, the buttons and the
+// progress sheet of the drops and of the library's maintenance.
+void PMMainController::installMainWindowDropAndMaintenanceCalls()
+{
     _dropWindow.showSidebarWhileDragging = [this] {
         if (!_canShowSidebarWhileDragging || !defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
             return;
@@ -237,7 +251,11 @@ void PMMainController::installMainWindow(QWidget* widget)
         auto* cancel = _progressPanel->findChild<QPushButton*>(QStringLiteral("progressCancelButton"));
         return cancel && cancel->isChecked();
     };
-    // Window order: the windows in the order they were last active.
+}
+
+// Window order: the windows in the order they were last active.
+void PMMainController::installWindowActivationOrder()
+{
     static bool observing = false;
     if (!observing) {
         observing = true;
@@ -263,13 +281,6 @@ void PMMainController::installMainWindow(QWidget* widget)
                 windows.append(w);
         return windows;
     };
-    restoreMainWindowFrame();
-    window->layoutNow();
-    window->ziruderButton()->tileUsingLeftColumnAutoSaveName();
-    if (defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
-        defaults().setBool(true, QStringLiteral("Hide Library"));
-    hideSidebar(defaults().boolForKey(QStringLiteral("Hide Library")), false, false);
-    updateMainWindowButtons();
 }
 
 namespace {
