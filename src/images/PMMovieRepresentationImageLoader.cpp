@@ -302,8 +302,7 @@ void PMMovieRepresentationImageLoader::forgetUnsavedImage(PMMovieRepresentationP
     const QString text = (asCover ? QCoreApplication::translate("PMMovieRepresentationImageLoader", "The cover of “%1” could not be saved.")
                                   : QCoreApplication::translate("PMMovieRepresentationImageLoader", "The preview of “%1” could not be saved."))
                              .arg(movie.displayName());
-    if (auto& show = PMMainController::mainController()._scopeBarHooks.showStatusFeedback)
-        show(text);
+    Q_EMIT PMMainController::mainController().statusFeedback(text);
 }
 
 void PMMovieRepresentationImageLoader::saveUnderscoreCoverImageJPEGRepresentation(const QByteArray& data, const QString& basePath,

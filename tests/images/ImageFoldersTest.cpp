@@ -227,16 +227,15 @@ TEST(ImageFolders, AFailedWriteDropsThePictureInMemoryAndSaysSo)
 {
     auto record = PMMovieRepresentationOriginal::movieRepresentationWithPath(testsupport::makeTempDir() + QStringLiteral("/Holiday.mp4"));
     QStringList shown;
-    auto& hook = PMMainController::mainController()._scopeBarHooks.showStatusFeedback;
-    const auto saved = hook;
-    hook = [&](const QString& text) { shown << text; };
+    const QMetaObject::Connection hook =
+        QObject::connect(&PMMainController::mainController(), &PMMainController::statusFeedback, [&](const QString& text) { shown << text; });
     withFullDisk([&] {
         record->setCoverImage(picture(1600, 1200, Qt::blue));
         record->setPosterImage(picture(1600, 900, Qt::green));
         PMMovieRepresentationImageLoader::defaultLoader().waitForSaveQueue();
     });
     imagestest::settle();
-    hook = saved;
+    QObject::disconnect(hook);
     EXPECT_FALSE(record->cachedCoverImage());
     EXPECT_FALSE(record->cachedPosterImage());
     EXPECT_FALSE(QFileInfo::exists(record->coverImageBasePath() + QStringLiteral(".jpg")));

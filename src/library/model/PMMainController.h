@@ -1337,6 +1337,17 @@ public:
     // ---------------------------------------------------------------------------------
     // Library window
 
+private:
+    // The interface refresh's steps (src/ui/library_window/PMMainController+InterfaceRefresh.cpp):
+    // the shown content (which also sets the `_group...` flags below), the group shown in
+    // place of the player, the list or grid filled, the header laid out.
+    platform::ArrayPtr updateGroupContent(bool computesGroupContent, bool hideSubgroups, bool hideFlattenedOnly);
+    void showGroupContent(const PMLibraryContainerPtr& reference, const platform::ArrayPtr& items, bool showsScopeBar, bool showsSubgroups,
+                          bool modeButtonsEnabled, bool modeButtonsHidden);
+    void fillGroupViews(const platform::ArrayPtr& items, bool listMode, bool showsScopeBar, bool showsSubgroups);
+    void layoutGroupHeader(const PMLibraryContainerPtr& reference, bool showsSubgroups);
+
+public:
     // The window's views that the selection, view-state, history and search code below
     // asks. The window fills them; until it does, stand-ins keep the state (see
     // PMLibraryWindowAccess.h) and the missing widgets are skipped.
@@ -1548,18 +1559,24 @@ public:
     // The modifier keys held now (tests steer them).
     std::function<Qt::KeyboardModifiers()> _currentModifierFlagsOverride;
     Qt::KeyboardModifiers currentModifierFlags() const;
-    // What the view options need of parts built elsewhere: the main window's darkness (0
-    // light to 4 fully dark), the status field's feedback text, trimming the preview size to
-    // the grid, the library menu's filter results, the rotate button. Until those parts set
-    // them: darkness follows the window's appearance, the rest does nothing.
-    struct ScopeBarHooks {
-        std::function<long long()> mainWindowDarkness;
-        std::function<void(const QString& text)> showStatusFeedback;
-        std::function<void()> trimPreviewSize;
-        std::function<void()> updateLibraryMenuFilterResults;
-        std::function<void(Qt::KeyboardModifiers flags)> updateRotateButton;
-    };
-    ScopeBarHooks _scopeBarHooks;
+    // The scope bars take the main window's darkness (0 light to 4 fully dark) once the
+    // library window is installed; until then they follow their window's appearance.
+    bool scopeBarsFollowMainWindowDarkness() const { return _scopeBarsFollowMainWindowDarkness; }
+    void setScopeBarsFollowMainWindowDarkness(bool follow) { _scopeBarsFollowMainWindowDarkness = follow; }
+private:
+    bool _scopeBarsFollowMainWindowDarkness = false;
+
+Q_SIGNALS:
+    // What the view options tell the parts built elsewhere (the window layer and the menus
+    // connect them; unconnected, nothing happens): a short note for the status line, the
+    // preview size to trim to the grid, the library menu's filter results to redo, the
+    // rotate button to update for the modifier keys held.
+    void statusFeedback(const QString& text);
+    void previewSizeNeedsTrim();
+    void libraryMenuFilterResultsNeedUpdate();
+    void updateRotateButton(Qt::KeyboardModifiers flags);
+
+public:
     // The interface refresh on the next turn of the event loop (requests in one turn
     // collapse into one).
     void updateUserInterfaceAfterDelay();
@@ -1635,6 +1652,22 @@ public:
     // without the library update that ends every other edit).
     void tableViewSetObjectValue(PMAutoCompleteTableView* tableView, const platform::Value& objectValue, const QString& forTableColumn,
                                  qsizetype row, bool tracking = false);
+private:
+    // The edit's parts: the info panel's tag tables (a row's name, the panel for new values,
+    // a row's state or value), the smart criteria, the list.
+    void setInfoTagTableObjectValue(PMAutoCompleteTableView* tableView, const platform::Value& objectValue, const QString& identifier,
+                                    qsizetype row);
+    void renameInfoTag(PMAutoCompleteTableView* tableView, const platform::DictionaryPtr& entry, QString text, qsizetype movies,
+                       int valueColumn);
+    void chooseNewInfoTagValues(const platform::DictionaryPtr& entry, const platform::Value& objectValue);
+    void storeInfoTagValue(PMAutoCompleteTableView* tableView, const platform::DictionaryPtr& entry, const platform::Value& objectValue,
+                           const QString& identifier, qsizetype row, const QString& text, QStringList values, qsizetype movies,
+                           int valueColumn);
+    void setSmartCriterionTableObjectValue(PMAutoCompleteTableView* tableView, const platform::Value& objectValue, const QString& identifier,
+                                           qsizetype row);
+    void setGroupListObjectValue(const platform::Value& objectValue, const QString& identifier, qsizetype row, bool tracking);
+
+public:
     bool tableViewShouldSelectRow(PMAutoCompleteTableView* tableView, qsizetype row);
     void tableViewSelectionDidChange(PMAutoCompleteTableView* tableView);
     void tableViewDidClickTableColumn(PMAutoCompleteTableView* tableView, const QString& identifier);
@@ -2111,13 +2144,15 @@ private:
 public:
     // ---------------------------------------------------------------------------------
     // The grid's calls into the window: the status line after a selection change and the
-    // context menu. The library window installs them; until it does, nothing happens.
-    struct GroupViewHooks {
-        std::function<void()> updateStatusFields;
-        // The context menu of the grid: its background (no items, no tile) or a tile.
-        std::function<QMenu*(const platform::ArrayPtr& items, const PMGroupViewTile* previewView)> contextMenuForGroupViewItems;
-    };
-    GroupViewHooks _groupViewHooks;
+    // context menu. The library window connects the grid's request to the controller's, the
+    // menus answer it; until they do, nothing happens.
+Q_SIGNALS:
+    void statusFieldsUpdated();
+    // The context menu of the grid: its background (no items, no tile) or a tile. The first
+    // answer puts the menu into *menu; later ones leave it.
+    void groupViewContextMenuRequested(const platform::ArrayPtr& items, const PMGroupViewTile* previewView, QMenu** menu);
+
+public:
     // The manual order after a drag inside the grid (the shown movies in their new order,
     // and the drag's pasteboard), and the manual order of any container.
     void storeSequenceForDragOperation(const platform::ArrayPtr& sequence, const QMimeData* pasteboard);
@@ -2133,6 +2168,13 @@ public:
     static QWidget* makeMainWindow(QObject* owner);
     // Puts the window's real calls into the hooks above; the builder does it.
     void installMainWindow(QWidget* window);
+private:
+    // The window's shares of the drop and maintenance code (the drag's sidebar, the
+    // buttons, the progress sheet), and the order of the program's windows.
+    void installMainWindowDropAndMaintenanceCalls();
+    void installWindowActivationOrder();
+
+public:
     void hideSidebar(bool hide, bool inResponseToUserActivity, bool tileGroupView);
     void toggleLibrary(QObject* sender);
     bool _canShowSidebarWhileDragging = false;
@@ -2167,6 +2209,18 @@ public:
     // and controls, each set from its setting when the window is built; the controls' actions
     // store the setting and apply it at once.
     void showPreferences(QObject* sender);
+private:
+    // The panes, each built into the window, and what their controls do.
+    void buildGeneralPreferencesPane(PMPreferencesWindow* window);
+    void buildAppearancePreferencesPane(PMPreferencesWindow* window);
+    void buildControlsPreferencesPane(PMPreferencesWindow* window);
+    void buildLibraryPreferencesPane(PMPreferencesWindow* window);
+    void buildExternalMediaPreferencesPane(PMPreferencesWindow* window);
+    void buildAdvancedPreferencesPane(PMPreferencesWindow* window);
+    void buildUpdatesPreferencesPane(PMPreferencesWindow* window);
+    void connectPreferenceControls();
+
+public:
     // The toolbar's items in their order; an identifier is also the pane's name.
     static QStringList preferencesToolbarIdentifiers();
     void changePreferencesSection(const QString& identifier);

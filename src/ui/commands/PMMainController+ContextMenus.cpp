@@ -1082,10 +1082,13 @@ QMenu* PMMainController::contextMenuForGroupViewItems(const ArrayPtr& items, con
 
 void PMMainController::installContextMenus()
 {
-    if (!_groupViewHooks.contextMenuForGroupViewItems)
-        _groupViewHooks.contextMenuForGroupViewItems = [this](const ArrayPtr& items, const PMGroupViewTile* previewView) {
-            return contextMenuForGroupViewItems(items, previewView);
-        };
+    // Once: the menu of the grid (and of the list, below) for the items it asks about.
+    QObject::disconnect(this, &PMMainController::groupViewContextMenuRequested, this, nullptr);
+    QObject::connect(this, &PMMainController::groupViewContextMenuRequested, this,
+                     [this](const ArrayPtr& items, const PMGroupViewTile* previewView, QMenu** menu) {
+                         if (!*menu)
+                             *menu = contextMenuForGroupViewItems(items, previewView);
+                     });
     if (!_contextMenuForGroupListRowIndexes)
         _contextMenuForGroupListRowIndexes = [this](const QList<qsizetype>& rows) {
             return contextMenuForGroupViewItems(groupListItemsForIndexSet(rows), nullptr);

@@ -389,10 +389,11 @@ void PMMainController::installLibraryMenu(QMenuBar* bar)
             libraryMenu->adjustSize();
         }
     };
-    _scopeBarHooks.updateLibraryMenuFilterResults = [this] {
+    QObject::disconnect(this, &PMMainController::libraryMenuFilterResultsNeedUpdate, this, nullptr);
+    QObject::connect(this, &PMMainController::libraryMenuFilterResultsNeedUpdate, this, [this] {
         if (auto* f = qobject_cast<QLineEdit*>(libraryMenuFilterField.data()))
             updateResultsForSearchField(f, false);
-    };
+    });
     platform::installMenuConventions(menu);
 
     QAction* before = nullptr;

@@ -382,266 +382,17 @@ void PMMainController::showPreferences(QObject*)
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     preferencesWindow = window;
 
-    // General
-    {
-        auto* pane = new QWidget;
-        PaneBuilder b(pane);
-        showOnStartupSwitch = b.checkBox(localized("Show the library window"));
-        showRemoteControlInterfaceOnStartupSwitch = b.checkBox(localized("Show the remote control interface"));
-        b.row(localized("At startup:"), {showOnStartupSwitch});
-        b.row(QString(), {showRemoteControlInterfaceOnStartupSwitch});
-        quitOnCloseSwitch = b.checkBox(localized("Quit when the last window closes"));
-        b.row(localized("Windows:"), {quitOnCloseSwitch});
-        b.gap();
-        confirmItemRemovalSwitch = b.checkBox(localized("Movies and other items"));
-        confirmSmartGroupChildrenRemovalSwitch = b.checkBox(localized("Items shown by smart groups"));
-        confirmContainerRemovalSwitch = b.checkBox(localized("Playlists, folders and smart groups"));
-        b.row(localized("Ask before deleting:"), {confirmItemRemovalSwitch});
-        b.row(QString(), {confirmSmartGroupChildrenRemovalSwitch});
-        b.row(QString(), {confirmContainerRemovalSwitch});
-        b.gap();
-        singleClickBehaviorSelector = b.selector(&PMMainController::singleClickBehaviorSelector);
-        b.row(localized("A single click on a tile:"), {singleClickBehaviorSelector});
-        downloadsContainerSelector = new QComboBox(pane);
-        downloadsContainerSelector->setMinimumWidth(200);
-        b.row(localized("Downloads go to:"), {downloadsContainerSelector});
-        autoConvertAnimatedImagesSwitch = b.checkBox(localized("Convert animated images to movies"));
-        b.row(localized("Animated images:"), {autoConvertAnimatedImagesSwitch});
-        b.finish();
-        window->addPane(QStringLiteral("General"), localized("General"), QStringLiteral("preferences-system"), u'G', pane);
-    }
-    // Appearance
-    {
-        auto* pane = new QWidget;
-        PaneBuilder b(pane);
-        listFontSizeSelector = b.selector(&PMMainController::listFontSizeSelector);
-        b.row(localized("List font size:"), {listFontSizeSelector});
-        libraryDisplayModeSelector = b.selector(&PMMainController::libraryDisplayModeSelector);
-        b.row(localized("The sidebar shows:"), {libraryDisplayModeSelector});
-        showItemCountsSwitch = b.checkBox(localized("Show item counts of"));
-        itemCountModeSelector = b.selector(&PMMainController::itemCountModeSelector);
-        b.row(localized("Counts:"), {showItemCountsSwitch, itemCountModeSelector});
-        showFileExtensionsSwitch = b.checkBox(localized("Show file name extensions"));
-        b.row(localized("Names:"), {showFileExtensionsSwitch});
-        b.gap();
-        thumbnailAppearanceSelector = b.selector(&PMMainController::thumbnailAppearanceSelector);
-        b.row(localized("Thumbnail background:"), {thumbnailAppearanceSelector});
-        showNestedGroupsSwitch = b.checkBox(localized("Show subgroups in the grid,"));
-        showNestedGroupsSwitch->setTristate(true);
-        showNestedGroupsSwitch->setToolTip(localized("Mixed: only in flattened groups"));
-        nestedGroupsPositionSelector = b.selector(&PMMainController::nestedGroupsPositionSelector);
-        b.row(localized("Subgroups:"), {showNestedGroupsSwitch, nestedGroupsPositionSelector});
-        previewSpacingSlider = new PMPreferenceSlider(0, 40, 1);
-        b.row(localized("Thumbnail spacing:"), {previewSpacingSlider});
-        previewCoverAlphaSlider = new PMPreferenceSlider(0, 1, 100);
-        b.row(localized("Cover caption opacity:"), {previewCoverAlphaSlider});
-        previewCoverPositionSlider = new PMPreferenceSlider(0, 1, 100);
-        b.row(localized("Cover caption position:"), {previewCoverPositionSlider});
-        b.gap();
-        indexImageOnHoverSwitch = b.checkBox(localized("Cycle through the index image while the pointer rests on a tile"));
-        b.row(localized("Hovering:"), {indexImageOnHoverSwitch});
-        indexImageOnHoverDelaySlider = new PMPreferenceSlider(0.1, 5, 10);
-        indexImageOnHoverDelayField = new QLabel;
-        indexImageOnHoverDelayField->setMinimumWidth(80);
-        b.row(localized("Start after:"), {indexImageOnHoverDelaySlider, indexImageOnHoverDelayField});
-        previewModeSelector = b.selector(&PMMainController::previewModeSelector);
-        b.row(localized("Thumbnails show:"), {previewModeSelector});
-        previewFrameTimeSlider = new PMPreferenceSlider(0, 1, 100);
-        previewFrameTimeField = new QLabel;
-        previewFrameTimeField->setMinimumWidth(80);
-        b.row(localized("Frame at:"), {previewFrameTimeSlider, previewFrameTimeField});
-        for (PMPreferenceSlider* slider : {previewSpacingSlider.data(), previewCoverAlphaSlider.data(), previewCoverPositionSlider.data(),
-                                           indexImageOnHoverDelaySlider.data(), previewFrameTimeSlider.data()})
-            slider->setMinimumWidth(220);
-        b.finish();
-        window->addPane(QStringLiteral("Appearance"), localized("Appearance"), QStringLiteral("preferences-desktop-theme"), u'A', pane);
-    }
-    // Controls
-    {
-        auto* pane = new QWidget;
-        PaneBuilder b(pane);
-        dedicatedPlayerWindowSwitch = b.checkBox(localized("Play movies in a window of their own"));
-        b.row(localized("Player:"), {dedicatedPlayerWindowSwitch});
-        controlIntervalField = new QLineEdit;
-        controlIntervalField->setFixedWidth(60);
-        b.row(localized("Hide the controls after:"), {controlIntervalField, new QLabel(localized("seconds"))});
-        stepIntervalField = new QLineEdit;
-        stepIntervalField->setFixedWidth(60);
-        b.row(localized("Step by:"), {stepIntervalField, new QLabel(localized("seconds"))});
-        increaseConsecutiveStepsSwitch = b.checkBox(localized("Take longer steps when stepping repeatedly"));
-        b.row(QString(), {increaseConsecutiveStepsSwitch});
-        b.gap();
-        resumeDurationThresholdSelector = b.selector(&PMMainController::resumeDurationThresholdSelector);
-        b.row(localized("Resume playing:"), {resumeDurationThresholdSelector});
-        resumeTimestampLimitSelector = b.selector(&PMMainController::resumeTimestampLimitSelector);
-        b.row(localized("Forget where a movie stopped:"), {resumeTimestampLimitSelector});
-        playOnOpenSwitch = b.checkBox(localized("When a movie opens"));
-        playOnPresentSwitch = b.checkBox(localized("When a presentation begins"));
-        b.row(localized("Start playing:"), {playOnOpenSwitch});
-        b.row(QString(), {playOnPresentSwitch});
-        pauseOnWindowSwitch = b.checkBox(localized("Pause when a presentation ends"));
-        b.row(QString(), {pauseOnWindowSwitch});
-        forgetOnQuitSwitch = b.checkBox(localized("Forget the playlist when quitting"));
-        b.row(localized("Playlist:"), {forgetOnQuitSwitch});
-        continueSwitch = b.checkBox(localized("Continue with the next movie of the group and"));
-        continueModeSelector = b.selector(&PMMainController::continueModeSelector);
-        b.row(localized("At the end of a movie:"), {continueSwitch, continueModeSelector});
-        continueByMonitoringExternalViewerSwitch = b.checkBox(localized("Also after movies played in other applications"));
-        b.row(QString(), {continueByMonitoringExternalViewerSwitch});
-        b.gap();
-        presentationModeSelector = b.selector(&PMMainController::presentationModeSelector);
-        b.row(localized("Presentation:"), {presentationModeSelector});
-        presentationSpaceSwitch = b.checkBox(localized("Present in a full-screen window of its own"));
-        b.row(QString(), {presentationSpaceSwitch});
-        listenToRemoteSwitch = b.checkBox(localized("Listen to the remote control"));
-        remoteTriggersPresentationSwitch = b.checkBox(localized("The remote control starts presentations"));
-        remoteControlInterfaceAnimationSwitch = b.checkBox(localized("Animate the remote control interface"));
-        b.row(localized("Remote control:"), {listenToRemoteSwitch});
-        b.row(QString(), {remoteTriggersPresentationSwitch});
-        b.row(QString(), {remoteControlInterfaceAnimationSwitch});
-        remoteControlInterfaceSizeSlider = new PMPreferenceSlider(40, 150, 1);
-        remoteControlInterfaceSizeSlider->setMinimumWidth(220);
-        b.row(localized("Interface size:"), {remoteControlInterfaceSizeSlider});
-        b.gap();
-        auto* clockwise = new QRadioButton(localized("Clockwise"));
-        auto* counterclockwise = new QRadioButton(localized("Counterclockwise"));
-        clockwise->setAutoExclusive(false);
-        counterclockwise->setAutoExclusive(false);
-        rotateClockwiseButton = clockwise;
-        rotateCounterclockwiseButton = counterclockwise;
-        auto* clockwiseIllustration = new QToolButton;
-        auto* counterclockwiseIllustration = new QToolButton;
-        clockwiseIllustration->setIcon(rotationIllustration(false, window->palette()));
-        counterclockwiseIllustration->setIcon(rotationIllustration(true, window->palette()));
-        for (QToolButton* button : {clockwiseIllustration, counterclockwiseIllustration}) {
-            button->setAutoRaise(true);
-            button->setIconSize(QSize(24, 24));
-        }
-        rotateClockwiseIllustrationButton = clockwiseIllustration;
-        rotateCounterclockwiseIllustrationButton = counterclockwiseIllustration;
-        b.row(localized("The rotate button turns:"), {clockwiseIllustration, clockwise, counterclockwiseIllustration, counterclockwise});
-        connect(clockwiseIllustration, &QToolButton::clicked, clockwise, [clockwise] { clockwise->click(); });
-        connect(counterclockwiseIllustration, &QToolButton::clicked, counterclockwise, [counterclockwise] { counterclockwise->click(); });
-        b.finish();
-        window->addPane(QStringLiteral("Controls"), localized("Controls"), QStringLiteral("media-playback-start"), u'C', pane);
-    }
-    // Library
-    {
-        auto* pane = new QWidget;
-        PaneBuilder b(pane);
-        libraryLocationField = new QLabel;
-        libraryLocationField->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        libraryLocationField->setMinimumWidth(260);
-        b.row(localized("Library folder:"), {libraryLocationField});
-        libraryLocationButton = new PMOptionalMenuButton(localized("Change…"));
-        supplementaryLibraryLocationsButton = new PMOptionalMenuButton(localized("Supplementary Library Locations"));
-        for (PMOptionalMenuButton* button : {libraryLocationButton.data(), supplementaryLibraryLocationsButton.data()})
-            button->setDelegate(&libraryLocationMenus());
-        b.row(QString(), {libraryLocationButton, supplementaryLibraryLocationsButton});
-        b.gap();
-        missingMoviesBehaviorSelector = b.selector(&PMMainController::missingMoviesBehaviorSelector);
-        b.row(localized("Movies whose files are missing:"), {missingMoviesBehaviorSelector});
-        organizeLibrarySwitch = b.checkBox(localized("Keep the library folder organised"));
-        b.row(localized("Organising:"), {organizeLibrarySwitch});
-        moveCopyToLibrarySwitch = b.checkBox(localized("Put added movies into the library folder:"));
-        moveCopyToLibrarySelector = b.selector(&PMMainController::moveCopyToLibrarySelector);
-        b.row(QString(), {moveCopyToLibrarySwitch, moveCopyToLibrarySelector});
-        checkForNonLibraryFilesSwitch = b.checkBox(localized("Look for new files in the library folder and"));
-        nonLibraryFilesProcedureSelector = b.selector(&PMMainController::nonLibraryFilesProcedureSelector);
-        b.row(QString(), {checkForNonLibraryFilesSwitch, nonLibraryFilesProcedureSelector});
-        b.gap();
-        autoNameSwitch = b.checkBox(localized("Name movies from their tags:"));
-        autoNameField = new PMMetaReferenceTokenField;
-        autoNameField->setMinimumWidth(240);
-        b.row(localized("Names:"), {autoNameSwitch, autoNameField});
-        useSequencePrefixAsDefaultIdentifierSwitch = b.checkBox(localized("Batch renaming falls back to the sequence prefix"));
-        b.row(QString(), {useSequencePrefixAsDefaultIdentifierSwitch});
-        b.finish();
-        window->addPane(QStringLiteral("Library"), localized("Library"), QStringLiteral("folder-documents"), u'L', pane);
-    }
-    // External media
-    {
-        auto* pane = new QWidget;
-        PaneBuilder b(pane);
-        const Value level = store().objectForKey(prefs::keys::ExternalMediaKindSeparationLevel);
-        const bool separated = (level.hasNumericValue() ? level.toLongLong() : 1) > 0;
-        includeITunesMoviesSwitch = b.checkBox(separated ? localized("Include the movies of the music library") : localized("iTunes"));
-        b.row(localized("External media:"), {includeITunesMoviesSwitch});
-        b.finish();
-        window->addPane(QStringLiteral("iLife"), localized("External Media"), QStringLiteral("applications-multimedia"), u'E', pane);
-    }
-    // Advanced
-    {
-        auto* pane = new QWidget;
-        PaneBuilder b(pane);
-        auto* rulesTitle = new QLabel(localized("Viewer rules (which application opens which files):"), pane);
-        b.layout()->addWidget(rulesTitle);
-        auto* rules = new PMJSONTextView(pane);
-        rules->setMinimumHeight(240);
-        rules->setValidator(&viewerRulesValidator());
-        viewerRulesTextView = rules;
-        b.layout()->addWidget(rules, 1);
-        sortPrefixesField = new QLineEdit;
-        sortPrefixesField->setMinimumWidth(300);
-        b.row(localized("Ignored when sorting:"), {sortPrefixesField});
-        supportedFileExtensionsField = new QLineEdit;
-        supportedFileExtensionsField->setMinimumWidth(300);
-        supportedFileExtensionsField->setPlaceholderText(localized("all movie and image types"));
-        b.row(localized("Only add files ending in:"), {supportedFileExtensionsField});
-        window->addPane(QStringLiteral("Advanced"), localized("Advanced"), QStringLiteral("preferences-other"), u'X', pane);
-    }
-    // Updates
-    {
-        auto* pane = new QWidget;
-        PaneBuilder b(pane);
-        PMSparkleWrapper& updates = PMSparkleWrapper::sharedSparkleWrapper();
-        auto* automatic = b.checkBox(localized("Check for updates automatically"));
-        updates.autoUpdateCheckingSwitch = automatic;
-        connect(automatic, &QCheckBox::clicked, automatic, [automatic] { PMSparkleWrapper::sharedSparkleWrapper().toggleAutomaticChecking(automatic); });
-        b.row(localized("Updates:"), {automatic});
-        auto* status = new QLabel;
-        auto* date = new QLabel;
-        status->setWordWrap(true);
-        updates.statusTextField = status;
-        updates.statusDateTextField = date;
-        b.row(QString(), {status});
-        b.row(QString(), {date});
-        auto* check = new QPushButton(localized("Check Now"));
-        connect(check, &QPushButton::clicked, this, [this, check] {
-            PMSparkleWrapper::sharedSparkleWrapper().checkForUpdates(check);
-            showUpdateStatusRows();
-            updatePreferencesWindowFrame();
-        });
-        b.row(QString(), {check});
-        b.finish();
-        window->addPane(QStringLiteral("Updates"), localized("Updates"), QStringLiteral("view-refresh"), u'U', pane);
-    }
+    buildGeneralPreferencesPane(window);
+    buildAppearancePreferencesPane(window);
+    buildControlsPreferencesPane(window);
+    buildLibraryPreferencesPane(window);
+    buildExternalMediaPreferencesPane(window);
+    buildAdvancedPreferencesPane(window);
+    buildUpdatesPreferencesPane(window);
     preferencesTabView = window->tabView();
     connect(window, &PMPreferencesWindow::paneChosen, this, [this](const QString& identifier) { changePreferencesSection(identifier); });
 
-    // What the controls do (only what the user does: the program sets them silently).
-    for (const BooleanRow& row : kBooleanRows)
-        if (QCheckBox* box = this->*row.outlet)
-            connect(box, &QCheckBox::clicked, this, [this, box] { toggleBooleanPreference(box); });
-    for (QCheckBox* box : {dedicatedPlayerWindowSwitch.data(), showNestedGroupsSwitch.data()})
-        connect(box, &QCheckBox::clicked, this, [this, box] { toggleBooleanPreference(box); });
-    for (QAbstractButton* button : {rotateClockwiseButton.data(), rotateCounterclockwiseButton.data()})
-        connect(button, &QAbstractButton::clicked, this, [this, button] { toggleBooleanPreference(button); });
-    for (const SelectorRow& row : selectorRows())
-        if (QComboBox* box = this->*row.outlet)
-            connect(box, &QComboBox::activated, this, [this, box] { changeListPreference(box); });
-    connect(downloadsContainerSelector, &QComboBox::activated, this, [this] { changeListPreference(downloadsContainerSelector); });
-    for (PMPreferenceSlider* slider : {previewSpacingSlider.data(), previewCoverAlphaSlider.data(), previewCoverPositionSlider.data(),
-                                       indexImageOnHoverDelaySlider.data(), previewFrameTimeSlider.data(), remoteControlInterfaceSizeSlider.data()}) {
-        connect(slider, &QSlider::valueChanged, this, [this, slider] { changeSliderPreference(slider); });
-        connect(slider, &QSlider::sliderReleased, this, [this, slider] { changeSliderPreference(slider); });
-    }
-    connect(controlIntervalField, &QLineEdit::editingFinished, this,
-            [this] { setIntervalFromTextField(controlIntervalField, QStringLiteral("Window Vanish Interval")); });
-    connect(stepIntervalField, &QLineEdit::editingFinished, this,
-            [this] { setIntervalFromTextField(stepIntervalField, QStringLiteral("Step Interval")); });
-    for (QLineEdit* field : {autoNameField.data(), sortPrefixesField.data(), supportedFileExtensionsField.data()})
-        connect(field, &QLineEdit::textEdited, this, [this, field] { controlTextDidChange(field); });
+    connectPreferenceControls();
 
     // The library folder shown follows a change made from its menu (or anywhere else).
     const std::uint64_t libraryPathObserver = store().addObserver(prefs::keys::LibraryPath, [this, window](const QString&) {
@@ -665,6 +416,281 @@ void PMMainController::showPreferences(QObject*)
     changePreferencesSection(preferencesToolbarIdentifiers().contains(remembered) ? remembered : QStringLiteral("General"));
     window->makeKeyAndOrderFront();
     updatePreferencesWindowFrame();
+}
+
+// The "General" pane.
+void PMMainController::buildGeneralPreferencesPane(PMPreferencesWindow* window)
+{
+    auto* pane = new QWidget;
+    PaneBuilder b(pane);
+    showOnStartupSwitch = b.checkBox(localized("Show the library window"));
+    showRemoteControlInterfaceOnStartupSwitch = b.checkBox(localized("Show the remote control interface"));
+    b.row(localized("At startup:"), {showOnStartupSwitch});
+    b.row(QString(), {showRemoteControlInterfaceOnStartupSwitch});
+    quitOnCloseSwitch = b.checkBox(localized("Quit when the last window closes"));
+    b.row(localized("Windows:"), {quitOnCloseSwitch});
+    b.gap();
+    confirmItemRemovalSwitch = b.checkBox(localized("Movies and other items"));
+    confirmSmartGroupChildrenRemovalSwitch = b.checkBox(localized("Items shown by smart groups"));
+    confirmContainerRemovalSwitch = b.checkBox(localized("Playlists, folders and smart groups"));
+    b.row(localized("Ask before deleting:"), {confirmItemRemovalSwitch});
+    b.row(QString(), {confirmSmartGroupChildrenRemovalSwitch});
+    b.row(QString(), {confirmContainerRemovalSwitch});
+    b.gap();
+    singleClickBehaviorSelector = b.selector(&PMMainController::singleClickBehaviorSelector);
+    b.row(localized("A single click on a tile:"), {singleClickBehaviorSelector});
+    downloadsContainerSelector = new QComboBox(pane);
+    downloadsContainerSelector->setMinimumWidth(200);
+    b.row(localized("Downloads go to:"), {downloadsContainerSelector});
+    autoConvertAnimatedImagesSwitch = b.checkBox(localized("Convert animated images to movies"));
+    b.row(localized("Animated images:"), {autoConvertAnimatedImagesSwitch});
+    b.finish();
+    window->addPane(QStringLiteral("General"), localized("General"), QStringLiteral("preferences-system"), u'G', pane);
+}
+
+// The "Appearance" pane.
+void PMMainController::buildAppearancePreferencesPane(PMPreferencesWindow* window)
+{
+    auto* pane = new QWidget;
+    PaneBuilder b(pane);
+    listFontSizeSelector = b.selector(&PMMainController::listFontSizeSelector);
+    b.row(localized("List font size:"), {listFontSizeSelector});
+    libraryDisplayModeSelector = b.selector(&PMMainController::libraryDisplayModeSelector);
+    b.row(localized("The sidebar shows:"), {libraryDisplayModeSelector});
+    showItemCountsSwitch = b.checkBox(localized("Show item counts of"));
+    itemCountModeSelector = b.selector(&PMMainController::itemCountModeSelector);
+    b.row(localized("Counts:"), {showItemCountsSwitch, itemCountModeSelector});
+    showFileExtensionsSwitch = b.checkBox(localized("Show file name extensions"));
+    b.row(localized("Names:"), {showFileExtensionsSwitch});
+    b.gap();
+    thumbnailAppearanceSelector = b.selector(&PMMainController::thumbnailAppearanceSelector);
+    b.row(localized("Thumbnail background:"), {thumbnailAppearanceSelector});
+    showNestedGroupsSwitch = b.checkBox(localized("Show subgroups in the grid,"));
+    showNestedGroupsSwitch->setTristate(true);
+    showNestedGroupsSwitch->setToolTip(localized("Mixed: only in flattened groups"));
+    nestedGroupsPositionSelector = b.selector(&PMMainController::nestedGroupsPositionSelector);
+    b.row(localized("Subgroups:"), {showNestedGroupsSwitch, nestedGroupsPositionSelector});
+    previewSpacingSlider = new PMPreferenceSlider(0, 40, 1);
+    b.row(localized("Thumbnail spacing:"), {previewSpacingSlider});
+    previewCoverAlphaSlider = new PMPreferenceSlider(0, 1, 100);
+    b.row(localized("Cover caption opacity:"), {previewCoverAlphaSlider});
+    previewCoverPositionSlider = new PMPreferenceSlider(0, 1, 100);
+    b.row(localized("Cover caption position:"), {previewCoverPositionSlider});
+    b.gap();
+    indexImageOnHoverSwitch = b.checkBox(localized("Cycle through the index image while the pointer rests on a tile"));
+    b.row(localized("Hovering:"), {indexImageOnHoverSwitch});
+    indexImageOnHoverDelaySlider = new PMPreferenceSlider(0.1, 5, 10);
+    indexImageOnHoverDelayField = new QLabel;
+    indexImageOnHoverDelayField->setMinimumWidth(80);
+    b.row(localized("Start after:"), {indexImageOnHoverDelaySlider, indexImageOnHoverDelayField});
+    previewModeSelector = b.selector(&PMMainController::previewModeSelector);
+    b.row(localized("Thumbnails show:"), {previewModeSelector});
+    previewFrameTimeSlider = new PMPreferenceSlider(0, 1, 100);
+    previewFrameTimeField = new QLabel;
+    previewFrameTimeField->setMinimumWidth(80);
+    b.row(localized("Frame at:"), {previewFrameTimeSlider, previewFrameTimeField});
+    for (PMPreferenceSlider* slider : {previewSpacingSlider.data(), previewCoverAlphaSlider.data(), previewCoverPositionSlider.data(),
+                                       indexImageOnHoverDelaySlider.data(), previewFrameTimeSlider.data()})
+        slider->setMinimumWidth(220);
+    b.finish();
+    window->addPane(QStringLiteral("Appearance"), localized("Appearance"), QStringLiteral("preferences-desktop-theme"), u'A', pane);
+}
+
+// The "Controls" pane.
+void PMMainController::buildControlsPreferencesPane(PMPreferencesWindow* window)
+{
+    auto* pane = new QWidget;
+    PaneBuilder b(pane);
+    dedicatedPlayerWindowSwitch = b.checkBox(localized("Play movies in a window of their own"));
+    b.row(localized("Player:"), {dedicatedPlayerWindowSwitch});
+    controlIntervalField = new QLineEdit;
+    controlIntervalField->setFixedWidth(60);
+    b.row(localized("Hide the controls after:"), {controlIntervalField, new QLabel(localized("seconds"))});
+    stepIntervalField = new QLineEdit;
+    stepIntervalField->setFixedWidth(60);
+    b.row(localized("Step by:"), {stepIntervalField, new QLabel(localized("seconds"))});
+    increaseConsecutiveStepsSwitch = b.checkBox(localized("Take longer steps when stepping repeatedly"));
+    b.row(QString(), {increaseConsecutiveStepsSwitch});
+    b.gap();
+    resumeDurationThresholdSelector = b.selector(&PMMainController::resumeDurationThresholdSelector);
+    b.row(localized("Resume playing:"), {resumeDurationThresholdSelector});
+    resumeTimestampLimitSelector = b.selector(&PMMainController::resumeTimestampLimitSelector);
+    b.row(localized("Forget where a movie stopped:"), {resumeTimestampLimitSelector});
+    playOnOpenSwitch = b.checkBox(localized("When a movie opens"));
+    playOnPresentSwitch = b.checkBox(localized("When a presentation begins"));
+    b.row(localized("Start playing:"), {playOnOpenSwitch});
+    b.row(QString(), {playOnPresentSwitch});
+    pauseOnWindowSwitch = b.checkBox(localized("Pause when a presentation ends"));
+    b.row(QString(), {pauseOnWindowSwitch});
+    forgetOnQuitSwitch = b.checkBox(localized("Forget the playlist when quitting"));
+    b.row(localized("Playlist:"), {forgetOnQuitSwitch});
+    continueSwitch = b.checkBox(localized("Continue with the next movie of the group and"));
+    continueModeSelector = b.selector(&PMMainController::continueModeSelector);
+    b.row(localized("At the end of a movie:"), {continueSwitch, continueModeSelector});
+    continueByMonitoringExternalViewerSwitch = b.checkBox(localized("Also after movies played in other applications"));
+    b.row(QString(), {continueByMonitoringExternalViewerSwitch});
+    b.gap();
+    presentationModeSelector = b.selector(&PMMainController::presentationModeSelector);
+    b.row(localized("Presentation:"), {presentationModeSelector});
+    presentationSpaceSwitch = b.checkBox(localized("Present in a full-screen window of its own"));
+    b.row(QString(), {presentationSpaceSwitch});
+    listenToRemoteSwitch = b.checkBox(localized("Listen to the remote control"));
+    remoteTriggersPresentationSwitch = b.checkBox(localized("The remote control starts presentations"));
+    remoteControlInterfaceAnimationSwitch = b.checkBox(localized("Animate the remote control interface"));
+    b.row(localized("Remote control:"), {listenToRemoteSwitch});
+    b.row(QString(), {remoteTriggersPresentationSwitch});
+    b.row(QString(), {remoteControlInterfaceAnimationSwitch});
+    remoteControlInterfaceSizeSlider = new PMPreferenceSlider(40, 150, 1);
+    remoteControlInterfaceSizeSlider->setMinimumWidth(220);
+    b.row(localized("Interface size:"), {remoteControlInterfaceSizeSlider});
+    b.gap();
+    auto* clockwise = new QRadioButton(localized("Clockwise"));
+    auto* counterclockwise = new QRadioButton(localized("Counterclockwise"));
+    clockwise->setAutoExclusive(false);
+    counterclockwise->setAutoExclusive(false);
+    rotateClockwiseButton = clockwise;
+    rotateCounterclockwiseButton = counterclockwise;
+    auto* clockwiseIllustration = new QToolButton;
+    auto* counterclockwiseIllustration = new QToolButton;
+    clockwiseIllustration->setIcon(rotationIllustration(false, window->palette()));
+    counterclockwiseIllustration->setIcon(rotationIllustration(true, window->palette()));
+    for (QToolButton* button : {clockwiseIllustration, counterclockwiseIllustration}) {
+        button->setAutoRaise(true);
+        button->setIconSize(QSize(24, 24));
+    }
+    rotateClockwiseIllustrationButton = clockwiseIllustration;
+    rotateCounterclockwiseIllustrationButton = counterclockwiseIllustration;
+    b.row(localized("The rotate button turns:"), {clockwiseIllustration, clockwise, counterclockwiseIllustration, counterclockwise});
+    connect(clockwiseIllustration, &QToolButton::clicked, clockwise, [clockwise] { clockwise->click(); });
+    connect(counterclockwiseIllustration, &QToolButton::clicked, counterclockwise, [counterclockwise] { counterclockwise->click(); });
+    b.finish();
+    window->addPane(QStringLiteral("Controls"), localized("Controls"), QStringLiteral("media-playback-start"), u'C', pane);
+}
+
+// The "Library" pane.
+void PMMainController::buildLibraryPreferencesPane(PMPreferencesWindow* window)
+{
+    auto* pane = new QWidget;
+    PaneBuilder b(pane);
+    libraryLocationField = new QLabel;
+    libraryLocationField->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    libraryLocationField->setMinimumWidth(260);
+    b.row(localized("Library folder:"), {libraryLocationField});
+    libraryLocationButton = new PMOptionalMenuButton(localized("Change…"));
+    supplementaryLibraryLocationsButton = new PMOptionalMenuButton(localized("Supplementary Library Locations"));
+    for (PMOptionalMenuButton* button : {libraryLocationButton.data(), supplementaryLibraryLocationsButton.data()})
+        button->setDelegate(&libraryLocationMenus());
+    b.row(QString(), {libraryLocationButton, supplementaryLibraryLocationsButton});
+    b.gap();
+    missingMoviesBehaviorSelector = b.selector(&PMMainController::missingMoviesBehaviorSelector);
+    b.row(localized("Movies whose files are missing:"), {missingMoviesBehaviorSelector});
+    organizeLibrarySwitch = b.checkBox(localized("Keep the library folder organised"));
+    b.row(localized("Organising:"), {organizeLibrarySwitch});
+    moveCopyToLibrarySwitch = b.checkBox(localized("Put added movies into the library folder:"));
+    moveCopyToLibrarySelector = b.selector(&PMMainController::moveCopyToLibrarySelector);
+    b.row(QString(), {moveCopyToLibrarySwitch, moveCopyToLibrarySelector});
+    checkForNonLibraryFilesSwitch = b.checkBox(localized("Look for new files in the library folder and"));
+    nonLibraryFilesProcedureSelector = b.selector(&PMMainController::nonLibraryFilesProcedureSelector);
+    b.row(QString(), {checkForNonLibraryFilesSwitch, nonLibraryFilesProcedureSelector});
+    b.gap();
+    autoNameSwitch = b.checkBox(localized("Name movies from their tags:"));
+    autoNameField = new PMMetaReferenceTokenField;
+    autoNameField->setMinimumWidth(240);
+    b.row(localized("Names:"), {autoNameSwitch, autoNameField});
+    useSequencePrefixAsDefaultIdentifierSwitch = b.checkBox(localized("Batch renaming falls back to the sequence prefix"));
+    b.row(QString(), {useSequencePrefixAsDefaultIdentifierSwitch});
+    b.finish();
+    window->addPane(QStringLiteral("Library"), localized("Library"), QStringLiteral("folder-documents"), u'L', pane);
+}
+
+// The "External Media" pane.
+void PMMainController::buildExternalMediaPreferencesPane(PMPreferencesWindow* window)
+{
+    auto* pane = new QWidget;
+    PaneBuilder b(pane);
+    const Value level = store().objectForKey(QStringLiteral("External Media Kind Separation Level"));
+    const bool separated = (level.hasNumericValue() ? level.toLongLong() : 1) > 0;
+    includeITunesMoviesSwitch = b.checkBox(separated ? localized("Include the movies of the music library") : localized("iTunes"));
+    b.row(localized("External media:"), {includeITunesMoviesSwitch});
+    b.finish();
+    window->addPane(QStringLiteral("iLife"), localized("External Media"), QStringLiteral("applications-multimedia"), u'E', pane);
+}
+
+// The "Advanced" pane.
+void PMMainController::buildAdvancedPreferencesPane(PMPreferencesWindow* window)
+{
+    auto* pane = new QWidget;
+    PaneBuilder b(pane);
+    auto* rulesTitle = new QLabel(localized("Viewer rules (which application opens which files):"), pane);
+    b.layout()->addWidget(rulesTitle);
+    auto* rules = new PMJSONTextView(pane);
+    rules->setMinimumHeight(240);
+    rules->setValidator(&viewerRulesValidator());
+    viewerRulesTextView = rules;
+    b.layout()->addWidget(rules, 1);
+    sortPrefixesField = new QLineEdit;
+    sortPrefixesField->setMinimumWidth(300);
+    b.row(localized("Ignored when sorting:"), {sortPrefixesField});
+    supportedFileExtensionsField = new QLineEdit;
+    supportedFileExtensionsField->setMinimumWidth(300);
+    supportedFileExtensionsField->setPlaceholderText(localized("all movie and image types"));
+    b.row(localized("Only add files ending in:"), {supportedFileExtensionsField});
+    window->addPane(QStringLiteral("Advanced"), localized("Advanced"), QStringLiteral("preferences-other"), u'X', pane);
+}
+
+// The "Updates" pane.
+void PMMainController::buildUpdatesPreferencesPane(PMPreferencesWindow* window)
+{
+    auto* pane = new QWidget;
+    PaneBuilder b(pane);
+    PMSparkleWrapper& updates = PMSparkleWrapper::sharedSparkleWrapper();
+    auto* automatic = b.checkBox(localized("Check for updates automatically"));
+    updates.autoUpdateCheckingSwitch = automatic;
+    connect(automatic, &QCheckBox::clicked, automatic, [automatic] { PMSparkleWrapper::sharedSparkleWrapper().toggleAutomaticChecking(automatic); });
+    b.row(localized("Updates:"), {automatic});
+    auto* status = new QLabel;
+    auto* date = new QLabel;
+    status->setWordWrap(true);
+    updates.statusTextField = status;
+    updates.statusDateTextField = date;
+    b.row(QString(), {status});
+    b.row(QString(), {date});
+    auto* check = new QPushButton(localized("Check Now"));
+    connect(check, &QPushButton::clicked, this, [this, check] {
+        PMSparkleWrapper::sharedSparkleWrapper().checkForUpdates(check);
+        showUpdateStatusRows();
+        updatePreferencesWindowFrame();
+    });
+    b.row(QString(), {check});
+    b.finish();
+    window->addPane(QStringLiteral("Updates"), localized("Updates"), QStringLiteral("view-refresh"), u'U', pane);
+}
+
+// What the controls do (only what the user does: the program sets them silently).
+void PMMainController::connectPreferenceControls()
+{
+    for (const BooleanRow& row : kBooleanRows)
+        if (QCheckBox* box = this->*row.outlet)
+            connect(box, &QCheckBox::clicked, this, [this, box] { toggleBooleanPreference(box); });
+    for (QCheckBox* box : {dedicatedPlayerWindowSwitch.data(), showNestedGroupsSwitch.data()})
+        connect(box, &QCheckBox::clicked, this, [this, box] { toggleBooleanPreference(box); });
+    for (QAbstractButton* button : {rotateClockwiseButton.data(), rotateCounterclockwiseButton.data()})
+        connect(button, &QAbstractButton::clicked, this, [this, button] { toggleBooleanPreference(button); });
+    for (const SelectorRow& row : selectorRows())
+        if (QComboBox* box = this->*row.outlet)
+            connect(box, &QComboBox::activated, this, [this, box] { changeListPreference(box); });
+    connect(downloadsContainerSelector, &QComboBox::activated, this, [this] { changeListPreference(downloadsContainerSelector); });
+    for (PMPreferenceSlider* slider : {previewSpacingSlider.data(), previewCoverAlphaSlider.data(), previewCoverPositionSlider.data(),
+                                       indexImageOnHoverDelaySlider.data(), previewFrameTimeSlider.data(), remoteControlInterfaceSizeSlider.data()}) {
+        connect(slider, &QSlider::valueChanged, this, [this, slider] { changeSliderPreference(slider); });
+        connect(slider, &QSlider::sliderReleased, this, [this, slider] { changeSliderPreference(slider); });
+    }
+    connect(controlIntervalField, &QLineEdit::editingFinished, this,
+            [this] { setIntervalFromTextField(controlIntervalField, QStringLiteral("Window Vanish Interval")); });
+    connect(stepIntervalField, &QLineEdit::editingFinished, this,
+            [this] { setIntervalFromTextField(stepIntervalField, QStringLiteral("Step Interval")); });
+    for (QLineEdit* field : {autoNameField.data(), sortPrefixesField.data(), supportedFileExtensionsField.data()})
+        connect(field, &QLineEdit::textEdited, this, [this, field] { controlTextDidChange(field); });
 }
 
 void PMMainController::changePreferencesSection(const QString& identifier)
@@ -821,8 +847,7 @@ void PMMainController::toggleBooleanPreference(QAbstractButton* sender)
         d.setBool(counterclockwise, prefs::keys::RotateCounterclockwise);
         setChecked(rotateClockwiseButton, !counterclockwise);
         setChecked(rotateCounterclockwiseButton, counterclockwise);
-        if (_scopeBarHooks.updateRotateButton)
-            _scopeBarHooks.updateRotateButton(QGuiApplication::queryKeyboardModifiers());
+        Q_EMIT updateRotateButton(QGuiApplication::queryKeyboardModifiers());
         return;
     }
     // Switches that move the user's files ask first, and change nothing when declined.

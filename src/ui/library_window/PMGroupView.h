@@ -30,6 +30,7 @@
 
 class PMLibraryContainer;
 class QDrag;
+class QMenu;
 class QMimeData;
 class QVariantAnimation;
 
@@ -303,6 +304,12 @@ public:
     // Paints the visible part of the grid into the painter (benchmarks, screenshots).
     // Paints the visible area; with a dirty rectangle (grid coordinates) only what meets it.
     void paintVisible(QPainter& painter, const QRectF& visible, const QRectF& dirty = QRectF());
+
+Q_SIGNALS:
+    // The grid wants the context menu of its background (no items, no tile) or of a tile;
+    // the first answer puts the menu into *menu, later ones leave it. Unanswered, the grid
+    // shows no menu.
+    void contextMenuRequested(const platform::ArrayPtr& items, const PMGroupViewTile* previewView, QMenu** menu);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

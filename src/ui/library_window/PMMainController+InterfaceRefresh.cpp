@@ -269,12 +269,50 @@ void PMMainController::updateUserInterface()
     const PlayerPlacement placement = updatePlayerPlacement();
 
     // 3, 4. The shown container, the history, the searched container and its content.
+    const ArrayPtr items = updateGroupContent(placement.computesGroupContent, hideSubgroups, hideFlattenedOnly);
+    const PMLibraryContainerPtr reference = _groupItemsParentOrSearchReferenceContainer;
+    const bool showsScopeBar = _groupShowsScopeBar;
+    const bool showsSubgroups = _groupShowsSubgroups;
+    const bool modeButtonsEnabled = _groupModeButtonsEnabled;
+    const bool modeButtonsHidden = _groupModeButtonsHidden;
+
+    // 5. The grid is refilled below (it keeps its proxies when the content is the same);
+    // with the player in the window, or the list shown instead, it is left empty.
+    if (placement.showsPlayer) {
+        if (_groupView)
+            _groupView->clear();
+        // 6. The player fills the right-hand side: the group goes, and the selections
+        // frozen for it are let go rather than restored into an empty grid.
+        setShownInWindow(_groupView, false);
+        setShownInWindow(groupScopeBar, false);
+        releaseFrozenSelections();
+    } else {
+        showGroupContent(reference, items, showsScopeBar, showsSubgroups, modeButtonsEnabled, modeButtonsHidden);
+    }
+
+    // 15. Titles, status, buttons and window levels, on every path.
+    updateWindowTitles();
+    updateStatusFields();
+    statusHold.reset(); // the status now (unless an outer refresh or restore still runs)
+    updateButtons();
+    updateWindowLevels();
+    if (_mainWindow)
+        _mainWindow->update();
+    if (--_userInterfaceRefreshDepth == 0 && _updateUserInterfaceHook)
+        _updateUserInterfaceHook();
+}
+
+// Steps 3 and 4: the shown container and the history; the content of the searched
+// container, split into movies and subgroups; what the header shows of it.
+ArrayPtr PMMainController::updateGroupContent(bool computesGroupContent, bool hideSubgroups, bool hideFlattenedOnly)
+{
+    platform::UserDefaults& d = defaults();
     bool showsScopeBar = false;
     bool showsSubgroups = true;
     bool modeButtonsEnabled = false;
     bool modeButtonsHidden = true;
     ArrayPtr items;
-    if (placement.computesGroupContent) {
+    if (computesGroupContent) {
         updateGroupItemsParentAndContainerHistory();
         if (const PMLibraryContainerPtr reference = _groupItemsParentOrSearchReferenceContainer) {
             bool forceModeButtonsHidden = false;
@@ -312,215 +350,212 @@ void PMMainController::updateUserInterface()
             }
         }
     }
-    const PMLibraryContainerPtr reference = _groupItemsParentOrSearchReferenceContainer;
     _groupShowsScopeBar = showsScopeBar;
     _groupShowsSubgroups = showsSubgroups;
     _groupModeButtonsEnabled = modeButtonsEnabled;
     _groupModeButtonsHidden = modeButtonsHidden;
+    return items;
+}
 
-    // 5. The grid is refilled below (it keeps its proxies when the content is the same);
-    // with the player in the window, or the list shown instead, it is left empty.
-    if (placement.showsPlayer) {
-        if (_groupView)
-            _groupView->clear();
-        // 6. The player fills the right-hand side: the group goes, and the selections
-        // frozen for it are let go rather than restored into an empty grid.
-        setShownInWindow(_groupView, false);
-        setShownInWindow(groupScopeBar, false);
-        releaseFrozenSelections();
+// Steps 7 to 14, with the group shown (not the player): the smart group's buttons, the
+// sort, the display mode, the list or the grid filled, the scope bar, the back button and
+// the header.
+void PMMainController::showGroupContent(const PMLibraryContainerPtr& reference, const ArrayPtr& items, bool showsScopeBar, bool showsSubgroups,
+                                        bool modeButtonsEnabled, bool modeButtonsHidden)
+{
+    platform::UserDefaults& d = defaults();
+    // 7. Smart-group buttons. Changing relative date criteria from the header is not
+    // offered, so those two stay hidden.
+    const bool isSmartGroup = _groupItemsParent && _groupItemsParent->isSmartGroup();
+    if (smartGroupEditButton) {
+        smartGroupEditButton->setVisible(isSmartGroup);
+        setSmallSystemFont(smartGroupEditButton);
+    }
+    for (QWidget* button : {smartGroupIncreaseRelativeDateCriteriaUnitsButton.data(), smartGroupDecreaseRelativeDateCriteriaUnitsButton.data()})
+        if (button)
+            button->setVisible(false);
+
+    // 8. The sort of the shown content.
+    if (!reference) {
+        _groupListPrimarySortCriterion = d.stringForKey(QStringLiteral("Group Sorting Criterion"));
+        if (_groupListPrimarySortCriterion.isEmpty())
+            _groupListPrimarySortCriterion = QStringLiteral("GroupListIndex");
+        _groupListSortsDescending = d.boolForKey(QStringLiteral("Group Sorting Direction"));
     } else {
-        // 7. Smart-group buttons. Changing relative date criteria from the header is not
-        // offered, so those two stay hidden.
-        const bool isSmartGroup = _groupItemsParent && _groupItemsParent->isSmartGroup();
-        if (smartGroupEditButton) {
-            smartGroupEditButton->setVisible(isSmartGroup);
-            setSmallSystemFont(smartGroupEditButton);
-        }
-        for (QWidget* button : {smartGroupIncreaseRelativeDateCriteriaUnitsButton.data(), smartGroupDecreaseRelativeDateCriteriaUnitsButton.data()})
-            if (button)
-                button->setVisible(false);
-
-        // 8. The sort of the shown content.
-        if (!reference) {
-            _groupListPrimarySortCriterion = d.stringForKey(prefs::keys::GroupSortingCriterion);
-            if (_groupListPrimarySortCriterion.isEmpty())
-                _groupListPrimarySortCriterion = QStringLiteral("GroupListIndex");
-            _groupListSortsDescending = d.boolForKey(prefs::keys::GroupSortingDirection);
-        } else {
-            const platform::DictionaryPtr search = reference->value(QStringLiteral("Search")).dictionary();
-            _groupListPrimarySortCriterion = search && search->value(QStringLiteral("Disable Sorting")).toBool()
-                                                 ? QString()
-                                                 : reference->primarySortCriterionFromCSVString(nullptr, nullptr, true);
-            _groupListSortsDescending = reference->sortsDescendingAccordingToAncestor(nullptr);
-        }
-
-        // 9. The display mode and the three mode buttons.
-        long long stored = PMPreviewDisplayMode;
-        if (modeButtonsEnabled && reference) {
-            stored = reference->displayMode();
-            const std::pair<QWidget*, long long> buttons[] = {
-                {groupViewListModeButton, PMListDisplayMode}, {groupViewPreviewModeButton, PMPreviewDisplayMode}, {groupViewCoverModeButton, PMCoverDisplayMode}};
-            for (const auto& [widget, mode] : buttons)
-                if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-                    button->setCheckable(true);
-                    button->setChecked(stored == mode);
-                }
-        }
-        _effectiveDisplayMode = PMEffectiveDisplayMode(stored, modeButtonsEnabled, modeButtonsHidden);
-        for (QWidget* button : {groupViewListModeButton.data(), groupViewPreviewModeButton.data(), groupViewCoverModeButton.data()})
-            if (button) {
-                button->setEnabled(modeButtonsEnabled);
-                button->setVisible(!modeButtonsHidden);
-            }
-        PMIsCoverDisplayMode = _effectiveDisplayMode == PMCoverDisplayMode;
-        // The grid draws covers (and reads the covers' size and layout) in that mode.
-        PMGroupView::coverMode() = PMIsCoverDisplayMode;
-        const bool listMode = _effectiveDisplayMode == PMListDisplayMode;
-        if (auto* window = qobject_cast<PMMainWindow*>(_mainWindow.data()))
-            window->showGroupList(listMode);
-        if (!listMode || !groupListTable)
-            setShownInWindow(_groupView, true);
-
-        // 10, 11. The list takes its columns, rows and sort column; the grid the content.
-        if (PMGroupTableView* list = groupListTable) {
-            list->updateTableColumns();
-            list->reloadData();
-            if (listMode) {
-                setGroupListSortColumn(_groupListPrimarySortCriterion);
-                groupListAccess().setSortIndicator(_groupListSortColumn, _groupListSortsDescending);
-            }
-        } else if (listMode) {
-            setGroupListSortColumn(_groupListPrimarySortCriterion);
-        }
-        if (!listMode)
-            PMUsesLightThumbnailBackground = usesLightThumbnailBackground();
-        if (PMGroupView* grid = listMode && groupListTable ? nullptr : _groupView.data()) {
-            // The grid and its scope bar are dark unless the tiles follow a light desktop.
-            setDarkLook(grid, !PMUsesLightThumbnailBackground);
-            setDarkLook(groupScopeBar, !PMUsesLightThumbnailBackground);
-            grid->setHasScopeBar(showsScopeBar);
-            if (PMBlendsSubgroupPreviews && showsSubgroups) {
-                std::vector<Value> shown;
-                if (items) {
-                    shown.reserve(size_t(items->count()));
-                    for (const Value& item : *items) {
-                        PMLibraryContainer* container = PMContainer(item);
-                        if (container && PMMovie(item) == nullptr) {
-                            const ArrayPtr movies = container->allNonProxyMovieChildren();
-                            if (!movies || movies->isEmpty())
-                                continue;
-                        }
-                        shown.push_back(item);
-                    }
-                }
-                grid->setItems(_groupItemsParent, shown);
-            } else {
-                // The movies, then the subgroups, as they stand: no copy of the content.
-                grid->setItems(_groupItemsParent, _groupMovieItems->values(),
-                               showsSubgroups ? std::span<const Value>(_groupSubgroupItems->values()) : std::span<const Value>());
-            }
-        } else if (_groupView) {
-            _groupView->clear();
-        }
-
-        // 12. The scope bar, with the search settings selected in it.
-        setShownInWindow(groupScopeBar, showsScopeBar);
-        if (auto* bar = qobject_cast<PMQuibScopeBar*>(groupScopeBar.data()); bar && showsScopeBar && bar->reloadData() && reference && !reference->isOnlineItem())
-            selectGroupScopeBarItemsFromUserDefaults(bar);
-
-        // 13. The back button.
-        if (groupBackButton) {
-            const bool canGoBack = goBackToRelevantPreviouslySelectedContainersAsPreflightCheck(true);
-            const bool enabled = canGoBack || relevantSelectedContainerHistoryAsPreflightCheck(true).has_value();
-            groupBackButton->setEnabled(enabled);
-            if (auto* button = qobject_cast<PMToolbarButton*>(groupBackButton.data()))
-                button->setWaitsForMenu(canGoBack);
-            else
-                groupBackButton->setProperty("waitsForMenu", canGoBack);
-            groupBackButton->setVisible(enabled || !PMShowsToolbarButtonShapes);
-        }
-
-        // 14. The header from left to right, the slider's knob and the status line.
-        PMHeaderLayoutInput in;
-        in.tabViewX = _groupView && _groupView->parentWidget() ? _groupView->x() : 0;
-        in.spacing = PMGroupView::spacing();
-        in.showsButtonShapes = PMShowsToolbarButtonShapes;
-        in.back = frameOf(groupBackButton);
-        in.listMode = frameOf(groupViewListModeButton);
-        in.coverMode = frameOf(groupViewCoverModeButton);
-        in.increaseUnits = frameOf(smartGroupIncreaseRelativeDateCriteriaUnitsButton);
-        in.decreaseUnits = frameOf(smartGroupDecreaseRelativeDateCriteriaUnitsButton);
-        in.edit = frameOf(smartGroupEditButton);
-        if (smartGroupEditButton)
-            in.edit.width = smartGroupEditButton->sizeHint().width();
-        in.searchField = frameOf(searchField);
-        in.headerWidth = searchField && searchField->parentWidget() ? searchField->parentWidget()->width() : 0;
-        in.canGetMoreOnlineChildren = reference && reference->canGetMoreOnlineChildren();
-        if (searchMoreButton) {
-            setSmallSystemFont(searchMoreButton);
-            in.moreButtonWidth = searchMoreButton->sizeHint().width();
-        }
-        QWidget* sliderView = previewSizeSlider ? previewSizeSlider->parentWidget() : nullptr;
-        const bool sliderShown = _effectiveDisplayMode != PMListDisplayMode && (!_groupMovieItems->isEmpty() || (showsSubgroups && !_groupSubgroupItems->isEmpty()));
-        in.sliderShown = sliderShown && sliderView;
-        in.sliderViewWidth = sliderView ? sliderView->width() : 0;
-        const PMHeaderLayout layout = PMComputeHeaderLayout(in);
-
-        if (in.back.shown)
-            moveTo(groupBackButton, layout.backX);
-        if (in.listMode.shown)
-            for (QWidget* button : {groupViewListModeButton.data(), groupViewPreviewModeButton.data(), groupViewCoverModeButton.data()})
-                shiftBy(button, layout.modeButtonsShift);
-        if (in.edit.shown && isPlacedByHand(smartGroupEditButton))
-            smartGroupEditButton->setGeometry(int(std::lround(layout.editX)), smartGroupEditButton->y(), int(std::lround(layout.editWidth)),
-                                              smartGroupEditButton->height());
-        if (searchField) {
-            moveTo(searchField, layout.searchFieldX);
-            searchField->setEnabled(reference != nullptr);
-            searchField->setVisible(reference != nullptr);
-        }
-        if (searchMoreButton) {
-            searchMoreButton->setEnabled(in.canGetMoreOnlineChildren);
-            searchMoreButton->setVisible(in.canGetMoreOnlineChildren);
-            if (in.canGetMoreOnlineChildren && isPlacedByHand(searchMoreButton))
-                searchMoreButton->setGeometry(int(std::lround(layout.moreButtonX)), searchMoreButton->y(), int(std::lround(layout.moreButtonWidth)),
-                                              searchMoreButton->height());
-        }
-        if (auto* slider = qobject_cast<QAbstractSlider*>(previewSizeSlider.data())) {
-            const double canvas = PMPreviewSizeSliderCanvasWidth(_groupView);
-            const double value = PMPreviewSizeSliderValue(PMGroupView::previewViewWidthForContainer(reference), slider->minimum(), slider->maximum(),
-                                                          in.spacing, canvas,
-                                                          PMPreviewSizeSliderMostColumns(_groupView, slider->minimum(), in.spacing, canvas));
-            const QSignalBlocker quiet(slider); // placing the knob is no request to resize
-            slider->setValue(int(std::lround(value)));
-        }
-        if (sliderView && sliderView != _mainWindow) {
-            moveTo(sliderView, layout.sliderViewX);
-            sliderView->setVisible(sliderShown);
-        }
-        if (groupStatusField) {
-            groupStatusField->setVisible(layout.statusShown);
-            if (isPlacedByHand(groupStatusField))
-                groupStatusField->setGeometry(int(std::lround(layout.statusX)), groupStatusField->y(), int(std::lround(layout.statusWidth)),
-                                              groupStatusField->height());
-        }
-
-        trimPreviewSize();
-        if (_groupView)
-            _groupView->tileWithAdjustedSize(true, true, true);
-        unfreezeSelections();
+        const platform::DictionaryPtr search = reference->value(QStringLiteral("Search")).dictionary();
+        _groupListPrimarySortCriterion = search && search->value(QStringLiteral("Disable Sorting")).toBool()
+                                             ? QString()
+                                             : reference->primarySortCriterionFromCSVString(nullptr, nullptr, true);
+        _groupListSortsDescending = reference->sortsDescendingAccordingToAncestor(nullptr);
     }
 
-    // 15. Titles, status, buttons and window levels, on every path.
-    updateWindowTitles();
-    updateStatusFields();
-    statusHold.reset(); // the status now (unless an outer refresh or restore still runs)
-    updateButtons();
-    updateWindowLevels();
-    if (_mainWindow)
-        _mainWindow->update();
-    if (--_userInterfaceRefreshDepth == 0 && _updateUserInterfaceHook)
-        _updateUserInterfaceHook();
+    // 9. The display mode and the three mode buttons.
+    long long stored = PMPreviewDisplayMode;
+    if (modeButtonsEnabled && reference) {
+        stored = reference->displayMode();
+        const std::pair<QWidget*, long long> buttons[] = {
+            {groupViewListModeButton, PMListDisplayMode}, {groupViewPreviewModeButton, PMPreviewDisplayMode}, {groupViewCoverModeButton, PMCoverDisplayMode}};
+        for (const auto& [widget, mode] : buttons)
+            if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+                button->setCheckable(true);
+                button->setChecked(stored == mode);
+            }
+    }
+    _effectiveDisplayMode = PMEffectiveDisplayMode(stored, modeButtonsEnabled, modeButtonsHidden);
+    for (QWidget* button : {groupViewListModeButton.data(), groupViewPreviewModeButton.data(), groupViewCoverModeButton.data()})
+        if (button) {
+            button->setEnabled(modeButtonsEnabled);
+            button->setVisible(!modeButtonsHidden);
+        }
+    PMIsCoverDisplayMode = _effectiveDisplayMode == PMCoverDisplayMode;
+    // The grid draws covers (and reads the covers' size and layout) in that mode.
+    PMGroupView::coverMode() = PMIsCoverDisplayMode;
+    const bool listMode = _effectiveDisplayMode == PMListDisplayMode;
+    if (auto* window = qobject_cast<PMMainWindow*>(_mainWindow.data()))
+        window->showGroupList(listMode);
+    if (!listMode || !groupListTable)
+        setShownInWindow(_groupView, true);
+
+    fillGroupViews(items, listMode, showsScopeBar, showsSubgroups);
+
+    // 12. The scope bar, with the search settings selected in it.
+    setShownInWindow(groupScopeBar, showsScopeBar);
+    if (auto* bar = qobject_cast<PMQuibScopeBar*>(groupScopeBar.data()); bar && showsScopeBar && bar->reloadData() && reference && !reference->isOnlineItem())
+        selectGroupScopeBarItemsFromUserDefaults(bar);
+
+    // 13. The back button.
+    if (groupBackButton) {
+        const bool canGoBack = goBackToRelevantPreviouslySelectedContainersAsPreflightCheck(true);
+        const bool enabled = canGoBack || relevantSelectedContainerHistoryAsPreflightCheck(true).has_value();
+        groupBackButton->setEnabled(enabled);
+        if (auto* button = qobject_cast<PMToolbarButton*>(groupBackButton.data()))
+            button->setWaitsForMenu(canGoBack);
+        else
+            groupBackButton->setProperty("waitsForMenu", canGoBack);
+        groupBackButton->setVisible(enabled || !PMShowsToolbarButtonShapes);
+    }
+
+    layoutGroupHeader(reference, showsSubgroups);
+
+    trimPreviewSize();
+    if (_groupView)
+        _groupView->tileWithAdjustedSize(true, true, true);
+    unfreezeSelections();
+}
+
+// Steps 10 and 11: the list takes its columns, rows and sort column; the grid the content.
+void PMMainController::fillGroupViews(const ArrayPtr& items, bool listMode, bool showsScopeBar, bool showsSubgroups)
+{
+    // 10, 11. The list takes its columns, rows and sort column; the grid the content.
+    if (PMGroupTableView* list = groupListTable) {
+        list->updateTableColumns();
+        list->reloadData();
+        if (listMode) {
+            setGroupListSortColumn(_groupListPrimarySortCriterion);
+            groupListAccess().setSortIndicator(_groupListSortColumn, _groupListSortsDescending);
+        }
+    } else if (listMode) {
+        setGroupListSortColumn(_groupListPrimarySortCriterion);
+    }
+    if (!listMode)
+        PMUsesLightThumbnailBackground = usesLightThumbnailBackground();
+    if (PMGroupView* grid = listMode && groupListTable ? nullptr : _groupView.data()) {
+        // The grid and its scope bar are dark unless the tiles follow a light desktop.
+        setDarkLook(grid, !PMUsesLightThumbnailBackground);
+        setDarkLook(groupScopeBar, !PMUsesLightThumbnailBackground);
+        grid->setHasScopeBar(showsScopeBar);
+        if (PMBlendsSubgroupPreviews && showsSubgroups) {
+            std::vector<Value> shown;
+            if (items) {
+                shown.reserve(size_t(items->count()));
+                for (const Value& item : *items) {
+                    PMLibraryContainer* container = PMContainer(item);
+                    if (container && PMMovie(item) == nullptr) {
+                        const ArrayPtr movies = container->allNonProxyMovieChildren();
+                        if (!movies || movies->isEmpty())
+                            continue;
+                    }
+                    shown.push_back(item);
+                }
+            }
+            grid->setItems(_groupItemsParent, shown);
+        } else {
+            // The movies, then the subgroups, as they stand: no copy of the content.
+            grid->setItems(_groupItemsParent, _groupMovieItems->values(),
+                           showsSubgroups ? std::span<const Value>(_groupSubgroupItems->values()) : std::span<const Value>());
+        }
+    } else if (_groupView) {
+        _groupView->clear();
+    }
+}
+
+// Step 14: the header from left to right, the slider's knob and the status line.
+void PMMainController::layoutGroupHeader(const PMLibraryContainerPtr& reference, bool showsSubgroups)
+{
+    // 14. The header from left to right, the slider's knob and the status line.
+    PMHeaderLayoutInput in;
+    in.tabViewX = _groupView && _groupView->parentWidget() ? _groupView->x() : 0;
+    in.spacing = PMGroupView::spacing();
+    in.showsButtonShapes = PMShowsToolbarButtonShapes;
+    in.back = frameOf(groupBackButton);
+    in.listMode = frameOf(groupViewListModeButton);
+    in.coverMode = frameOf(groupViewCoverModeButton);
+    in.increaseUnits = frameOf(smartGroupIncreaseRelativeDateCriteriaUnitsButton);
+    in.decreaseUnits = frameOf(smartGroupDecreaseRelativeDateCriteriaUnitsButton);
+    in.edit = frameOf(smartGroupEditButton);
+    if (smartGroupEditButton)
+        in.edit.width = smartGroupEditButton->sizeHint().width();
+    in.searchField = frameOf(searchField);
+    in.headerWidth = searchField && searchField->parentWidget() ? searchField->parentWidget()->width() : 0;
+    in.canGetMoreOnlineChildren = reference && reference->canGetMoreOnlineChildren();
+    if (searchMoreButton) {
+        setSmallSystemFont(searchMoreButton);
+        in.moreButtonWidth = searchMoreButton->sizeHint().width();
+    }
+    QWidget* sliderView = previewSizeSlider ? previewSizeSlider->parentWidget() : nullptr;
+    const bool sliderShown = _effectiveDisplayMode != PMListDisplayMode && (!_groupMovieItems->isEmpty() || (showsSubgroups && !_groupSubgroupItems->isEmpty()));
+    in.sliderShown = sliderShown && sliderView;
+    in.sliderViewWidth = sliderView ? sliderView->width() : 0;
+    const PMHeaderLayout layout = PMComputeHeaderLayout(in);
+
+    if (in.back.shown)
+        moveTo(groupBackButton, layout.backX);
+    if (in.listMode.shown)
+        for (QWidget* button : {groupViewListModeButton.data(), groupViewPreviewModeButton.data(), groupViewCoverModeButton.data()})
+            shiftBy(button, layout.modeButtonsShift);
+    if (in.edit.shown && isPlacedByHand(smartGroupEditButton))
+        smartGroupEditButton->setGeometry(int(std::lround(layout.editX)), smartGroupEditButton->y(), int(std::lround(layout.editWidth)),
+                                          smartGroupEditButton->height());
+    if (searchField) {
+        moveTo(searchField, layout.searchFieldX);
+        searchField->setEnabled(reference != nullptr);
+        searchField->setVisible(reference != nullptr);
+    }
+    if (searchMoreButton) {
+        searchMoreButton->setEnabled(in.canGetMoreOnlineChildren);
+        searchMoreButton->setVisible(in.canGetMoreOnlineChildren);
+        if (in.canGetMoreOnlineChildren && isPlacedByHand(searchMoreButton))
+            searchMoreButton->setGeometry(int(std::lround(layout.moreButtonX)), searchMoreButton->y(), int(std::lround(layout.moreButtonWidth)),
+                                          searchMoreButton->height());
+    }
+    if (auto* slider = qobject_cast<QAbstractSlider*>(previewSizeSlider.data())) {
+        const double canvas = PMPreviewSizeSliderCanvasWidth(_groupView);
+        const double value = PMPreviewSizeSliderValue(PMGroupView::previewViewWidthForContainer(reference), slider->minimum(), slider->maximum(),
+                                                      in.spacing, canvas,
+                                                      PMPreviewSizeSliderMostColumns(_groupView, slider->minimum(), in.spacing, canvas));
+        const QSignalBlocker quiet(slider); // placing the knob is no request to resize
+        slider->setValue(int(std::lround(value)));
+    }
+    if (sliderView && sliderView != _mainWindow) {
+        moveTo(sliderView, layout.sliderViewX);
+        sliderView->setVisible(sliderShown);
+    }
+    if (groupStatusField) {
+        groupStatusField->setVisible(layout.statusShown);
+        if (isPlacedByHand(groupStatusField))
+            groupStatusField->setGeometry(int(std::lround(layout.statusX)), groupStatusField->y(), int(std::lround(layout.statusWidth)),
+                                          groupStatusField->height());
+    }
 }
 
 void PMMainController::updateWindowLevels()

@@ -185,17 +185,33 @@ void PMMainController::installMainWindow(QWidget* widget)
     };
     // The sidebar's hiding, and what the view options need of the window.
     _hideSidebar = [this](bool hide, bool user, bool tile) { hideSidebar(hide, user, tile); };
-    _scopeBarHooks.mainWindowDarkness = [this] { return (long long)mainWindowDarkness(); };
-    _scopeBarHooks.trimPreviewSize = [this] { trimPreviewSize(); };
-    _scopeBarHooks.showStatusFeedback = [guarded](const QString& text) {
+    _scopeBarsFollowMainWindowDarkness = true;
+    QObject::connect(this, &PMMainController::previewSizeNeedsTrim, this, &PMMainController::trimPreviewSize, Qt::UniqueConnection);
+    QObject::connect(this, &PMMainController::statusFeedback, window, [window](const QString& text) {
         // A short note in the status line until the next status update.
-        if (guarded)
-            guarded->groupStatusField()->setStringValue(text);
-    };
+        window->groupStatusField()->setStringValue(text);
+    });
+    // The grid's context menu is the menus' answer to the controller's request.
+    QObject::connect(window->groupView(), &PMGroupView::contextMenuRequested, this, &PMMainController::groupViewContextMenuRequested,
+                     Qt::UniqueConnection);
     // Searches and sorts that compare pictures run again as the picture hashes arrive.
     if (!PMImageHashPassDidStoreHash())
         PMImageHashPassDidStoreHash() = [this](PMMovieRepresentationPrototype&) { imageHashDidArrive(); };
-    // The window's shares of the earlier parts.
+    installMainWindowDropAndMaintenanceCalls();
+    installWindowActivationOrder();
+    restoreMainWindowFrame();
+    window->layoutNow();
+    window->ziruderButton()->tileUsingLeftColumnAutoSaveName();
+    if (defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
+        defaults().setBool(true, QStringLiteral("Hide Library"));
+    hideSidebar(defaults().boolForKey(QStringLiteral("Hide Library")), false, false);
+    updateMainWindowButtons();
+}
+
+// The window's shares of the earlier parts: the drag's sidebar, the buttons and the
+// progress sheet of the drops and of the library's maintenance.
+void PMMainController::installMainWindowDropAndMaintenanceCalls()
+{
     _dropWindow.showSidebarWhileDragging = [this] {
         if (!_canShowSidebarWhileDragging || !defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar))
             return;
@@ -236,7 +252,11 @@ void PMMainController::installMainWindow(QWidget* widget)
         auto* cancel = _progressPanel->findChild<QPushButton*>(QStringLiteral("progressCancelButton"));
         return cancel && cancel->isChecked();
     };
-    // Window order: the windows in the order they were last active.
+}
+
+// Window order: the windows in the order they were last active.
+void PMMainController::installWindowActivationOrder()
+{
     static bool observing = false;
     if (!observing) {
         observing = true;
@@ -262,13 +282,6 @@ void PMMainController::installMainWindow(QWidget* widget)
                 windows.append(w);
         return windows;
     };
-    restoreMainWindowFrame();
-    window->layoutNow();
-    window->ziruderButton()->tileUsingLeftColumnAutoSaveName();
-    if (defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar))
-        defaults().setBool(true, prefs::keys::HideLibrary);
-    hideSidebar(defaults().boolForKey(prefs::keys::HideLibrary), false, false);
-    updateMainWindowButtons();
 }
 
 namespace {

@@ -273,8 +273,8 @@ bool PMMainController::assumeDarkModeForScopeBar(PMQuibScopeBar* scopeBar)
 {
     if (isMenuScopeBar(scopeBar))
         return isInFullyInvertedDarkMode(scopeBar);
-    if (_scopeBarHooks.mainWindowDarkness)
-        return _scopeBarHooks.mainWindowDarkness() > 0;
+    if (_scopeBarsFollowMainWindowDarkness)
+        return mainWindowDarkness() > 0;
     const QWidget* window = _mainWindow ? _mainWindow.data() : scopeBar;
     return window && isInFullyInvertedDarkMode(window);
 }
@@ -356,8 +356,7 @@ void PMMainController::scopeBarSelectedStateChangedForItemInGroup(PMQuibScopeBar
     }
     if (changed) {
         if (menu) {
-            if (_scopeBarHooks.updateLibraryMenuFilterResults)
-                _scopeBarHooks.updateLibraryMenuFilterResults();
+            Q_EMIT libraryMenuFilterResultsNeedUpdate();
         } else {
             updateUserInterface();
         }
@@ -424,8 +423,7 @@ void PMMainController::changePreviewSizeWithColumnsDelta(long long delta)
         if (grid)
             grid->tileWithAdjustedSize(true, false, false);
         const QString feedback = spacing == kDefaultSpacing ? QStringLiteral("Spacing: %1 pt (Default)") : QStringLiteral("Spacing: %1 pt");
-        if (_scopeBarHooks.showStatusFeedback)
-            _scopeBarHooks.showStatusFeedback(feedback.arg(qint64(spacing)));
+        Q_EMIT statusFeedback(feedback.arg(qint64(spacing)));
         updateUserInterfaceAfterDelay();
         return;
     }
@@ -456,9 +454,8 @@ void PMMainController::changePreviewSizeWithColumnsDelta(long long delta)
 
     if (flags & Qt::AltModifier) {
         if (adjustSetting() >= 1) {
-            defaults().setInteger(columns, PMIsCoverDisplayMode ? prefs::keys::AdjustCoverSize : prefs::keys::AdjustPreviewSize);
-            if (_scopeBarHooks.showStatusFeedback)
-                _scopeBarHooks.showStatusFeedback(QStringLiteral("Scale up: Limit to %1 or more columns").arg(columns));
+            defaults().setInteger(columns, PMIsCoverDisplayMode ? QStringLiteral("Adjust Cover Size") : QStringLiteral("Adjust Preview Size"));
+            Q_EMIT statusFeedback(QStringLiteral("Scale up: Limit to %1 or more columns").arg(columns));
             if (grid)
                 grid->tileWithAdjustedSize(true, false, false);
             updateUserInterfaceAfterDelay();
@@ -496,8 +493,7 @@ void PMMainController::changePreviewSpacing(QObject* sender)
     if (std::abs(spacing - kDefaultSpacing) < 2) // the default catches the knob
         spacing = kDefaultSpacing;
     PMGroupView::setSpacing(spacing);
-    if (_scopeBarHooks.trimPreviewSize)
-        _scopeBarHooks.trimPreviewSize();
+    Q_EMIT previewSizeNeedsTrim();
     if (grid)
         grid->tileWithAdjustedSize(true, false, false);
 }
@@ -584,8 +580,7 @@ void PMMainController::showSidebarButtons(bool force)
 
 void PMMainController::modifierFlagsChanged(Qt::KeyboardModifiers flags)
 {
-    if (_scopeBarHooks.updateRotateButton)
-        _scopeBarHooks.updateRotateButton(flags);
+    Q_EMIT updateRotateButton(flags);
     // The key that the other platform calls Control is the Meta key here: Ctrl stands for
     // its Command key, whose shortcuts would otherwise flash the bar.
     showSidebarButtons(flags.testFlag(Qt::MetaModifier));

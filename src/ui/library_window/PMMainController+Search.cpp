@@ -106,8 +106,8 @@ void PMMainController::imageHashDidArrive()
 {
     if (!shownContentDependsOnImageHashes())
         return;
-    if (_scopeBarHooks.showStatusFeedback && PMImageHashPassWaitingCount() > 0)
-        _scopeBarHooks.showStatusFeedback(tr("Computing picture hashes\u2026"));
+    if (PMImageHashPassWaitingCount() > 0)
+        Q_EMIT statusFeedback(tr("Computing picture hashes\u2026"));
     if (!_imageHashRerunTimer) {
         _imageHashRerunTimer = new QTimer(this);
         _imageHashRerunTimer->setSingleShot(true);
@@ -122,8 +122,8 @@ void PMMainController::imageHashDidArrive()
             freezeSelections();
             updateUserInterface();
             unfreezeSelections();
-            if (_scopeBarHooks.showStatusFeedback && PMImageHashPassWaitingCount() > 0)
-                _scopeBarHooks.showStatusFeedback(tr("Computing picture hashes\u2026"));
+            if (PMImageHashPassWaitingCount() > 0)
+                Q_EMIT statusFeedback(tr("Computing picture hashes\u2026"));
         });
     }
     // Throttled: the hashes of a large library arrive over minutes, one by one.

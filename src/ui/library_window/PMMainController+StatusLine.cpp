@@ -104,6 +104,61 @@ void describeMovie(PMMainController& c, const StatusTarget& target, const Value&
     Q_UNUSED(c);
 }
 
+// "N files"; for a search that reaches online services, out of their overall count, with
+// the online matches beyond the shown files in front.
+QString fileCountText(qsizetype files, const platform::DictionaryPtr& search)
+{
+    QString fileText = files == 1 ? QObject::tr("1 file") : QObject::tr("%1 files").arg(QLocale().toString(qlonglong(files)));
+    if (search) {
+        const qint64 overall = search->value(QStringLiteral("YouTube Overall Count")).toLongLong()
+            + search->value(QStringLiteral("Vimeo Overall Count")).toLongLong();
+        if (overall > 0) {
+            qint64 matches = 0;
+            for (const char* key : {"YouTube Matches", "Vimeo Matches"}) {
+                const ArrayPtr m = search->value(QString::fromLatin1(key)).array();
+                matches += m ? m->count() : 0;
+            }
+            const qint64 extra = std::max<qint64>(0, matches - files);
+            const qint64 total = overall - extra;
+            if (total > files)
+                fileText = QObject::tr("%1 of %2 files").arg(QLocale().toString(qlonglong(files)), QLocale().toString(qlonglong(total)));
+            if (extra >= 1)
+                fileText = QStringLiteral("[%1+] %2").arg(extra).arg(fileText);
+        }
+    }
+    return fileText;
+}
+
+// The status of a selection in the shown group: its movie alone, or how many of the
+// files are selected and what they hold.
+void describeSelection(PMMainController& c, const StatusTarget& target, ArrayPtr selection, qsizetype files, qsizetype subgroups)
+{
+    const bool header = target.header != nullptr;
+    const qsizetype n = selection->count();
+    if (n == 1 && PMMovie(selection->at(0)) && !(header && defaults().boolForKey(QStringLiteral("Always Cancel Selection Via Main Window Status")))) {
+        describeMovie(c, target, selection->at(0), selection, header);
+        return;
+    }
+    if (subgroups > 0) {
+        selection = c.uniqueMovieRepresentationsFromItems(selection, {}, false, false, true);
+        if (!selection || selection->isEmpty()) {
+            target.empty();
+            return;
+        }
+    }
+    QString text;
+    PMMovieRepresentationPrototype* only = selection->count() == 1 ? PMMovie(selection->at(0)) : nullptr;
+    if (only && header)
+        text = only->displayName();
+    else
+        text = QObject::tr("%1 of %2 files selected").arg(QLocale().toString(qlonglong(n)), QLocale().toString(qlonglong(files)));
+    text += spacedParanthesizedDurationAndMovieFileSizeDescription(*selection);
+    if (header)
+        target.header->setStatus(text, target.container, target.forSelection, QVariant(), QString(), true);
+    else
+        target.field->setStringValue(text, QVariant(), QString());
+}
+
 } // namespace
 
 namespace {
@@ -146,8 +201,7 @@ void PMMainController::updateStatusFields()
             updateStatusForWindow(_mainWindow, _currentMovieRepresentation);
         }
     }
-    if (_groupViewHooks.updateStatusFields)
-        _groupViewHooks.updateStatusFields();
+    Q_EMIT statusFieldsUpdated();
     // The preview panel follows the selection.
     updateQuickLook();
 }
@@ -250,29 +304,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
     const bool header = target.header != nullptr;
     // 5. A selection.
     if (selection && !selection->isEmpty()) {
-        const qsizetype n = selection->count();
-        if (n == 1 && PMMovie(selection->at(0)) && !(header && defaults().boolForKey(prefs::keys::AlwaysCancelSelectionViaMainWindowStatus))) {
-            describeMovie(*this, target, selection->at(0), selection, header);
-            return;
-        }
-        if (subgroups > 0) {
-            selection = uniqueMovieRepresentationsFromItems(selection, {}, false, false, true);
-            if (!selection || selection->isEmpty()) {
-                target.empty();
-                return;
-            }
-        }
-        QString text;
-        PMMovieRepresentationPrototype* only = selection->count() == 1 ? PMMovie(selection->at(0)) : nullptr;
-        if (only && header)
-            text = only->displayName();
-        else
-            text = QObject::tr("%1 of %2 files selected").arg(QLocale().toString(qlonglong(n)), QLocale().toString(qlonglong(files)));
-        text += spacedParanthesizedDurationAndMovieFileSizeDescription(*selection);
-        if (header)
-            target.header->setStatus(text, target.container, target.forSelection, QVariant(), QString(), true);
-        else
-            target.field->setStringValue(text, QVariant(), QString());
+        describeSelection(*this, target, selection, files, subgroups);
         return;
     }
     // 6. Nothing selected.
@@ -282,24 +314,7 @@ void PMMainController::updateStatusForWindow(QWidget* window, const Value& movie
     } else if (parent || files != 1 || subgroups > 0) {
         QString fileText;
         if (files > 0 || subgroups == 0) {
-            fileText = files == 1 ? QObject::tr("1 file") : QObject::tr("%1 files").arg(QLocale().toString(qlonglong(files)));
-            if (search) {
-                const qint64 overall = search->value(QStringLiteral("YouTube Overall Count")).toLongLong()
-                    + search->value(QStringLiteral("Vimeo Overall Count")).toLongLong();
-                if (overall > 0) {
-                    qint64 matches = 0;
-                    for (const char* key : {"YouTube Matches", "Vimeo Matches"}) {
-                        const ArrayPtr m = search->value(QString::fromLatin1(key)).array();
-                        matches += m ? m->count() : 0;
-                    }
-                    const qint64 extra = std::max<qint64>(0, matches - files);
-                    const qint64 total = overall - extra;
-                    if (total > files)
-                        fileText = QObject::tr("%1 of %2 files").arg(QLocale().toString(qlonglong(files)), QLocale().toString(qlonglong(total)));
-                    if (extra >= 1)
-                        fileText = QStringLiteral("[%1+] %2").arg(extra).arg(fileText);
-                }
-            }
+            fileText = fileCountText(files, search);
             fileText += countsTiles ? spacedParanthesizedDurationAndMovieFileSizeDescription(tileMovies)
                                     : spacedParanthesizedDurationAndMovieFileSizeDescription(*shown);
         }

@@ -28,6 +28,7 @@
 #include "ui/library_window/PMMovieOutlineView.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QMetaMethod>
 #include <QtCore/QTimer>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QPalette>
@@ -593,9 +594,11 @@ QMenu* PMMainController::contextMenuForGroupListRowIndexes(const QList<qsizetype
     if (_contextMenuForGroupListRowIndexes)
         return _contextMenuForGroupListRowIndexes(rowIndexes);
     // The grid's context menu serves the list's movies too.
-    if (_groupViewHooks.contextMenuForGroupViewItems)
-        return _groupViewHooks.contextMenuForGroupViewItems(groupListItemsForIndexSet(rowIndexes), nullptr);
-    return nullptr;
+    if (!isSignalConnected(QMetaMethod::fromSignal(&PMMainController::groupViewContextMenuRequested)))
+        return nullptr;
+    QMenu* menu = nullptr;
+    Q_EMIT groupViewContextMenuRequested(groupListItemsForIndexSet(rowIndexes), nullptr, &menu);
+    return menu;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -608,242 +611,279 @@ void PMMainController::tableViewSetObjectValue(PMAutoCompleteTableView* tableVie
         return;
     if (tableView == infoBatchRenameList)
         return;
+    if (tableView == infoTagTagList || tableView == infoTagPropertyList)
+        setInfoTagTableObjectValue(tableView, objectValue, identifier, row);
+    else if (tableView == smartPlaylistTagList)
+        setSmartCriterionTableObjectValue(tableView, objectValue, identifier, row);
+    else
+        setGroupListObjectValue(objectValue, identifier, row, tracking);
+}
 
-    // ---- The info panel's tables
-    if (tableView == infoTagTagList || tableView == infoTagPropertyList) {
-        if (!_filteredInfoTags || _filteredInfoTags->isEmpty()) {
-            if (PMDebugLogEnabled())
-                PMLog("[Debug] cannot set value for undead property");
-            return;
-        }
-        _infoDecodedMetaReferenceCache.clear();
-        const DictionaryPtr entry = infoEntry(*this, tableView, row);
-        if (!entry)
-            return;
-        const qsizetype movies = _infoMovieRepresentations ? _infoMovieRepresentations->count() : 0;
-        QString text;
-        QStringList values;
-        if (objectValue.isString()) {
-            text = objectValue.string().trimmed();
-        } else if (objectValue.isArray()) {
-            values = uniqueTrimmedStrings(stringsOfArray(objectValue));
-            text = PMCSVStringWithFields(values, QString(), false);
-        }
-        // The value column: the third of the property list with several records, else the
-        // second (the state column is there only for several).
-        const int valueColumn = tableView->columnWithIdentifier(QStringLiteral("Value")) >= 0
-            ? tableView->columnWithIdentifier(QStringLiteral("Value")) + 1
-            : (movies > 1 ? 3 : 2);
+// ---- The info panel's tables
 
-        if (identifier == QLatin1String("Tag")) {
-            if (!objectValue.isString() || text.isEmpty())
-                return;
-            const QString oldName = stringOf(entry, QStringLiteral("Tag"));
-            DictionaryPtr carrier = entry;
-            if (text.compare(oldName, Qt::CaseInsensitive) != 0) {
-                text = uniqueTagName(*_infoTags, text, Value(entry));
-                const QString original = stringOf(entry, QStringLiteral("Tag: Original (All)"));
-                if (!original.isEmpty() && text.compare(original, Qt::CaseInsensitive) == 0) {
-                    // Back to the name before a pending "Rename All": that rename is dropped.
-                    if (_infoGloballyRenamedTagNames)
-                        _infoGloballyRenamedTagNames->remove(original.toLower());
-                } else if (entry->value(QStringLiteral("Counter")).toLongLong() == kSharedTagCounter) {
-                    const long answer = PMRunAlert(localized("Renaming Property"),
-                                                   localized("Rename this property in all files, or just the currently selected files?"),
-                                                   localized("Rename in Selected Files"), localized("Cancel"), localized("Rename All"));
-                    if (answer == PMAlertSecondButtonReturn) {
-                        tableView->viewport()->update();
-                        return;
-                    }
-                    if (answer == PMAlertThirdButtonReturn) {
-                        if (original.isEmpty())
-                            entry->setValue(QStringLiteral("Tag: Original (All)"), Value(oldName.toLower()));
-                        if (!_infoGloballyRenamedTagNames)
-                            _infoGloballyRenamedTagNames = std::make_shared<Dictionary>();
-                        const QString former = stringOf(entry, QStringLiteral("Tag: Original (All)"));
-                        _infoGloballyRenamedTagNames->setValue(former, Value(text));
-                    } else {
-                        // Only the selected files: a copy carries the rename, the entry stays
-                        // as it was for the other files.
-                        carrier = std::make_shared<Dictionary>(*entry);
-                        carrier->remove(QStringLiteral("Tag: Original (All)"));
-                        // The values checked or unchecked so far are the copy's own from now
-                        // on: a change to either row must not show in the other.
-                        for (const QString& key : {QStringLiteral("Checked Separate Values"), QStringLiteral("Unchecked Separate Values")})
-                            if (const ArrayPtr values = carrier->value(key).array())
-                                carrier->setValue(key, Value(deeplyMutableCopy(values)));
-                        // The copy must still find each movie's own values under the old name.
-                        if (stringOf(carrier, QStringLiteral("Tag: Original")).isEmpty())
-                            carrier->setValue(QStringLiteral("Tag: Original"), Value(oldName.toLower()));
-                        carrier->setValue(QStringLiteral("Counter"), Value((long long)movies));
-                        _infoTags->append(Value(carrier));
-                        entry->setValue(QStringLiteral("Value"), Value(QString()));
-                        entry->setValue(QStringLiteral("State"), Value(1LL));
-                        entry->setValue(QStringLiteral("State: Immutable"), Value(true));
-                    }
-                } else {
-                    if (stringOf(entry, QStringLiteral("Tag: Original")).isEmpty())
-                        entry->setValue(QStringLiteral("Tag: Original"), Value(oldName.toLower()));
-                    if (_infoPersistentTagNames)
-                        _infoPersistentTagNames->remove(oldName.toLower());
-                }
-            }
-            carrier->setValue(QStringLiteral("Tag"), Value(text));
-            if (carrier != entry && _filteredInfoTags->indexOfIdentical(carrier.get()) < 0)
-                _filteredInfoTags->append(Value(carrier));
-            if (defaults().integerForKey(prefs::keys::PropertySortingPriority) >= 1) {
-                auto sortEntries = [](const ArrayPtr& array) {
-                    if (!array || array->count() < 2)
-                        return;
-                    // The tag list's entry stays first.
-                    std::stable_sort(array->values().begin() + 1, array->values().end(),
-                                     [](const Value& a, const Value& b) { return PMCompareTagEntries(a, b) < 0; });
-                };
-                sortEntries(_infoTags);
-                sortEntries(_filteredInfoTags);
-            }
-            if (infoTagPropertyList)
-                infoTagPropertyList->reloadData();
-            updateInfoTagNotesFieldAndFixAttributes(false);
-            const qsizetype index = _filteredInfoTags->indexOfIdentical(carrier.get());
-            if (infoTagPropertyList && index >= 1) {
-                infoTagPropertyList->selectRow(int(index - 1));
-                infoTagPropertyList->scrollTo(infoTagPropertyList->tableModel()->index(int(index - 1), 0));
-                tableViewEditColumnAfterDelayIfTabInRow(tableView, valueColumn - 1, index - 1, false);
-            }
+void PMMainController::setInfoTagTableObjectValue(PMAutoCompleteTableView* tableView, const Value& objectValue, const QString& identifier,
+                                                   qsizetype row)
+{
+    if (!_filteredInfoTags || _filteredInfoTags->isEmpty()) {
+        if (PMDebugLogEnabled())
+            PMLog("[Debug] cannot set value for undead property");
+        return;
+    }
+    _infoDecodedMetaReferenceCache.clear();
+    const DictionaryPtr entry = infoEntry(*this, tableView, row);
+    if (!entry)
+        return;
+    const qsizetype movies = _infoMovieRepresentations ? _infoMovieRepresentations->count() : 0;
+    QString text;
+    QStringList values;
+    if (objectValue.isString()) {
+        text = objectValue.string().trimmed();
+    } else if (objectValue.isArray()) {
+        values = uniqueTrimmedStrings(stringsOfArray(objectValue));
+        text = PMCSVStringWithFields(values, QString(), false);
+    }
+    // The value column: the third of the property list with several records, else the
+    // second (the state column is there only for several).
+    const int valueColumn = tableView->columnWithIdentifier(QStringLiteral("Value")) >= 0
+        ? tableView->columnWithIdentifier(QStringLiteral("Value")) + 1
+        : (movies > 1 ? 3 : 2);
+
+    if (identifier == QLatin1String("Tag")) {
+        if (!objectValue.isString() || text.isEmpty())
             return;
-        }
-        if (identifier == QLatin1String("ChooseValue")) {
-            if (objectValue.toLongLong() != 1 || (infoNewTagPanel && infoNewTagPanel->isVisible()))
-                return;
-            if (!infoNewTagPanel && !loadNewTagValuePanel()) {
-                PMLog("cannot load <NewTagValue.nib>");
-                platform::beep();
+        renameInfoTag(tableView, entry, text, movies, valueColumn);
+        return;
+    }
+    if (identifier == QLatin1String("ChooseValue")) {
+        chooseNewInfoTagValues(entry, objectValue);
+        return;
+    }
+    storeInfoTagValue(tableView, entry, objectValue, identifier, row, text, values, movies, valueColumn);
+    updateInfoTagButtonsAvailability();
+    tableView->viewport()->update();
+}
+
+// A tag row's new name: unique among the rows; for a tag the selected files share, in all
+// files or (on a copy of the row) in the selected ones only, as the user answers.
+void PMMainController::renameInfoTag(PMAutoCompleteTableView* tableView, const DictionaryPtr& entry, QString text, qsizetype movies, int valueColumn)
+{
+    const QString oldName = stringOf(entry, QStringLiteral("Tag"));
+    DictionaryPtr carrier = entry;
+    if (text.compare(oldName, Qt::CaseInsensitive) != 0) {
+        text = uniqueTagName(*_infoTags, text, Value(entry));
+        const QString original = stringOf(entry, QStringLiteral("Tag: Original (All)"));
+        if (!original.isEmpty() && text.compare(original, Qt::CaseInsensitive) == 0) {
+            // Back to the name before a pending "Rename All": that rename is dropped.
+            if (_infoGloballyRenamedTagNames)
+                _infoGloballyRenamedTagNames->remove(original.toLower());
+        } else if (entry->value(QStringLiteral("Counter")).toLongLong() == kSharedTagCounter) {
+            const long answer = PMRunAlert(localized("Renaming Property"),
+                                           localized("Rename this property in all files, or just the currently selected files?"),
+                                           localized("Rename in Selected Files"), localized("Cancel"), localized("Rename All"));
+            if (answer == PMAlertSecondButtonReturn) {
+                tableView->viewport()->update();
                 return;
             }
+            if (answer == PMAlertThirdButtonReturn) {
+                if (original.isEmpty())
+                    entry->setValue(QStringLiteral("Tag: Original (All)"), Value(oldName.toLower()));
+                if (!_infoGloballyRenamedTagNames)
+                    _infoGloballyRenamedTagNames = std::make_shared<Dictionary>();
+                const QString former = stringOf(entry, QStringLiteral("Tag: Original (All)"));
+                _infoGloballyRenamedTagNames->setValue(former, Value(text));
+            } else {
+                // Only the selected files: a copy carries the rename, the entry stays
+                // as it was for the other files.
+                carrier = std::make_shared<Dictionary>(*entry);
+                carrier->remove(QStringLiteral("Tag: Original (All)"));
+                // The values checked or unchecked so far are the copy's own from now
+                // on: a change to either row must not show in the other.
+                for (const QString key : {QStringLiteral("Checked Separate Values"), QStringLiteral("Unchecked Separate Values")})
+                    if (const ArrayPtr values = carrier->value(key).array())
+                        carrier->setValue(key, Value(deeplyMutableCopy(values)));
+                // The copy must still find each movie's own values under the old name.
+                if (stringOf(carrier, QStringLiteral("Tag: Original")).isEmpty())
+                    carrier->setValue(QStringLiteral("Tag: Original"), Value(oldName.toLower()));
+                carrier->setValue(QStringLiteral("Counter"), Value((long long)movies));
+                _infoTags->append(Value(carrier));
+                entry->setValue(QStringLiteral("Value"), Value(QString()));
+                entry->setValue(QStringLiteral("State"), Value(1LL));
+                entry->setValue(QStringLiteral("State: Immutable"), Value(true));
+            }
+        } else {
+            if (stringOf(entry, QStringLiteral("Tag: Original")).isEmpty())
+                entry->setValue(QStringLiteral("Tag: Original"), Value(oldName.toLower()));
+            if (_infoPersistentTagNames)
+                _infoPersistentTagNames->remove(oldName.toLower());
+        }
+    }
+    carrier->setValue(QStringLiteral("Tag"), Value(text));
+    if (carrier != entry && _filteredInfoTags->indexOfIdentical(carrier.get()) < 0)
+        _filteredInfoTags->append(Value(carrier));
+    if (defaults().integerForKey(QStringLiteral("Property Sorting Priority")) >= 1) {
+        auto sortEntries = [](const ArrayPtr& array) {
+            if (!array || array->count() < 2)
+                return;
+            // The tag list's entry stays first.
+            std::stable_sort(array->values().begin() + 1, array->values().end(),
+                             [](const Value& a, const Value& b) { return PMCompareTagEntries(a, b) < 0; });
+        };
+        sortEntries(_infoTags);
+        sortEntries(_filteredInfoTags);
+    }
+    if (infoTagPropertyList)
+        infoTagPropertyList->reloadData();
+    updateInfoTagNotesFieldAndFixAttributes(false);
+    const qsizetype index = _filteredInfoTags->indexOfIdentical(carrier.get());
+    if (infoTagPropertyList && index >= 1) {
+        infoTagPropertyList->selectRow(int(index - 1));
+        infoTagPropertyList->scrollTo(infoTagPropertyList->tableModel()->index(int(index - 1), 0));
+        tableViewEditColumnAfterDelayIfTabInRow(tableView, valueColumn - 1, index - 1, false);
+    }
+    return;
+}
+
+// The panel that adds values to a tag row.
+void PMMainController::chooseNewInfoTagValues(const DictionaryPtr& entry, const Value& objectValue)
+{
+    if (objectValue.toLongLong() != 1 || (infoNewTagPanel && infoNewTagPanel->isVisible()))
+        return;
+    if (!infoNewTagPanel && !loadNewTagValuePanel()) {
+        PMLog("cannot load <NewTagValue.nib>");
+        platform::beep();
+        return;
+    }
+    const QString tag = stringOf(entry, QStringLiteral("Tag"));
+    const QString title = tag.compare(QLatin1String("tags"), Qt::CaseInsensitive) == 0
+        ? localized("New Tags")
+        : localized("New \"%1\" Values").arg(tag);
+    if (auto* label = qobject_cast<QLabel*>(infoNewTagTitleField.data()))
+        label->setText(title);
+    if (auto* field = qobject_cast<QLineEdit*>(infoNewTagTokenField.data()))
+        field->clear();
+    if (infoNewTagOKButton)
+        infoNewTagOKButton->setEnabled(false);
+    infoNewTagPanel->setProperty("PMInfoTagEntry", QVariant::fromValue(static_cast<void*>(entry.get())));
+    _infoNewTagEntry = entry;
+    infoNewTagPanel->show();
+    return;
+}
+
+// A row's state or value; the values chosen and not chosen follow the new value.
+void PMMainController::storeInfoTagValue(PMAutoCompleteTableView* tableView, const DictionaryPtr& entry, const Value& objectValue,
+                                         const QString& identifier, qsizetype row, const QString& text, QStringList values, qsizetype movies,
+                                         int valueColumn)
+{
+    if (identifier == QLatin1String("State")) {
+        if (movies >= 2 && !entry->contains(QStringLiteral("State: Immutable")))
+            setState(int(objectValue.toLongLong()), entry);
+    } else {
+        qsizetype nextRow = -1;
+        if (tableView == infoTagPropertyList && identifier == QLatin1String("Value")) {
+            const qsizetype rows = tableView->numberOfRows();
+            if (rows >= 2)
+                nextRow = row + 1 < rows ? row + 1 : 0;
+        }
+        if (!values.isEmpty())
+            storeValues(values, entry);
+        else if (objectValue.isString() && !text.isEmpty())
+            values = uniqueTrimmedStrings(cachedCSVFields(text));
+        if (text.compare(stringOf(entry, QStringLiteral("Value")), Qt::CaseInsensitive) != 0) {
             const QString tag = stringOf(entry, QStringLiteral("Tag"));
-            const QString title = tag.compare(QLatin1String("tags"), Qt::CaseInsensitive) == 0
-                ? localized("New Tags")
-                : localized("New \"%1\" Values").arg(tag);
-            if (auto* label = qobject_cast<QLabel*>(infoNewTagTitleField.data()))
-                label->setText(title);
-            if (auto* field = qobject_cast<QLineEdit*>(infoNewTagTokenField.data()))
-                field->clear();
-            if (infoNewTagOKButton)
-                infoNewTagOKButton->setEnabled(false);
-            infoNewTagPanel->setProperty("PMInfoTagEntry", QVariant::fromValue(static_cast<void*>(entry.get())));
-            _infoNewTagEntry = entry;
-            infoNewTagPanel->show();
-            return;
-        }
-        if (identifier == QLatin1String("State")) {
-            if (movies >= 2 && !entry->contains(QStringLiteral("State: Immutable")))
-                setState(int(objectValue.toLongLong()), entry);
-        } else {
-            qsizetype nextRow = -1;
-            if (tableView == infoTagPropertyList && identifier == QLatin1String("Value")) {
-                const qsizetype rows = tableView->numberOfRows();
-                if (rows >= 2)
-                    nextRow = row + 1 < rows ? row + 1 : 0;
-            }
-            if (!values.isEmpty())
-                storeValues(values, entry);
-            else if (objectValue.isString() && !text.isEmpty())
-                values = uniqueTrimmedStrings(cachedCSVFields(text));
-            if (text.compare(stringOf(entry, QStringLiteral("Value")), Qt::CaseInsensitive) != 0) {
-                const QString tag = stringOf(entry, QStringLiteral("Tag"));
-                QSet<QString> chosen;
-                for (const QString& v : values)
-                    chosen.insert(v.toLower());
-                for (const QString& v : valuesForTag(tag, QString(), nullptr, PMNotFound)) {
-                    const bool on = chosen.contains(v.toLower());
-                    const QString add = on ? QStringLiteral("Checked Separate Values") : QStringLiteral("Unchecked Separate Values");
-                    const QString remove = on ? QStringLiteral("Unchecked Separate Values") : QStringLiteral("Checked Separate Values");
-                    ArrayPtr addTo = entry->value(add).array();
-                    if (!addTo) {
-                        addTo = Array::make();
-                        entry->setValue(add, Value(addTo));
-                    }
-                    bool present = false;
-                    for (const Value& existing : *addTo)
-                        present = present || (existing.isString() && existing.string().compare(v, Qt::CaseInsensitive) == 0);
-                    if (!present)
-                        addTo->append(Value(v));
-                    if (const ArrayPtr removeFrom = entry->value(remove).array()) {
-                        std::erase_if(removeFrom->values(), [&](const Value& existing) {
-                            return existing.isString() && existing.string().compare(v, Qt::CaseInsensitive) == 0;
-                        });
-                    }
+            QSet<QString> chosen;
+            for (const QString& v : values)
+                chosen.insert(v.toLower());
+            for (const QString& v : valuesForTag(tag, QString(), nullptr, PMNotFound)) {
+                const bool on = chosen.contains(v.toLower());
+                const QString add = on ? QStringLiteral("Checked Separate Values") : QStringLiteral("Unchecked Separate Values");
+                const QString remove = on ? QStringLiteral("Unchecked Separate Values") : QStringLiteral("Checked Separate Values");
+                ArrayPtr addTo = entry->value(add).array();
+                if (!addTo) {
+                    addTo = Array::make();
+                    entry->setValue(add, Value(addTo));
                 }
-                determineEffectiveValueAndStateForInfoTag(entry, nullptr);
+                bool present = false;
+                for (const Value& existing : *addTo)
+                    present = present || (existing.isString() && existing.string().compare(v, Qt::CaseInsensitive) == 0);
+                if (!present)
+                    addTo->append(Value(v));
+                if (const ArrayPtr removeFrom = entry->value(remove).array()) {
+                    std::erase_if(removeFrom->values(), [&](const Value& existing) {
+                        return existing.isString() && existing.string().compare(v, Qt::CaseInsensitive) == 0;
+                    });
+                }
             }
-            if (nextRow >= 0)
-                tableViewEditColumnAfterDelayIfTabInRow(tableView, valueColumn - 1, nextRow, true);
+            determineEffectiveValueAndStateForInfoTag(entry, nullptr);
         }
-        updateInfoTagButtonsAvailability();
-        tableView->viewport()->update();
+        if (nextRow >= 0)
+            tableViewEditColumnAfterDelayIfTabInRow(tableView, valueColumn - 1, nextRow, true);
+    }
+}
+
+// ---- The smart criteria
+
+void PMMainController::setSmartCriterionTableObjectValue(PMAutoCompleteTableView* tableView, const Value& objectValue, const QString& identifier,
+                                                          qsizetype row)
+{
+    const DictionaryPtr entry = smartEntry(*this, row);
+    if (!entry)
+        return;
+    const QString text = objectValue.isString() ? objectValue.string().trimmed() : QString();
+    if (identifier == QLatin1String("Tag")) {
+        if (text.isEmpty())
+            return;
+        entry->setValue(QStringLiteral("Tag"), Value(text));
+        if (defaults().integerForKey(QStringLiteral("Property Sorting Priority")) >= 1) {
+            std::stable_sort(_currentlyEditedSmartPlaylistTags->values().begin(), _currentlyEditedSmartPlaylistTags->values().end(),
+                             [](const Value& a, const Value& b) { return PMCompareTagEntries(a, b) < 0; });
+        }
+        tableView->reloadData();
+        const qsizetype index = _currentlyEditedSmartPlaylistTags->indexOfIdentical(entry.get());
+        if (index >= 0) {
+            tableView->selectRow(int(index));
+            tableView->scrollTo(tableView->tableModel()->index(int(index), 0));
+            tableViewEditColumnAfterDelayIfTabInRow(tableView,
+                                                    tableView->columnWithIdentifier(QStringLiteral("Value")) >= 0
+                                                        ? tableView->columnWithIdentifier(QStringLiteral("Value"))
+                                                        : 5,
+                                                    index, false);
+        }
         return;
     }
-
-    // ---- The smart criteria
-    if (tableView == smartPlaylistTagList) {
-        const DictionaryPtr entry = smartEntry(*this, row);
-        if (!entry)
+    if (identifier == QLatin1String("Enabled")) {
+        entry->setValue(identifier, objectValue);
+    } else if (identifier == QLatin1String("ChooseTag")) {
+        const long long index = objectValue.toLongLong();
+        if (index < 1)
             return;
-        const QString text = objectValue.isString() ? objectValue.string().trimmed() : QString();
-        if (identifier == QLatin1String("Tag")) {
-            if (text.isEmpty())
-                return;
-            entry->setValue(QStringLiteral("Tag"), Value(text));
-            if (defaults().integerForKey(prefs::keys::PropertySortingPriority) >= 1) {
-                std::stable_sort(_currentlyEditedSmartPlaylistTags->values().begin(), _currentlyEditedSmartPlaylistTags->values().end(),
-                                 [](const Value& a, const Value& b) { return PMCompareTagEntries(a, b) < 0; });
-            }
-            tableView->reloadData();
-            const qsizetype index = _currentlyEditedSmartPlaylistTags->indexOfIdentical(entry.get());
-            if (index >= 0) {
-                tableView->selectRow(int(index));
-                tableView->scrollTo(tableView->tableModel()->index(int(index), 0));
-                tableViewEditColumnAfterDelayIfTabInRow(tableView,
-                                                        tableView->columnWithIdentifier(QStringLiteral("Value")) >= 0
-                                                            ? tableView->columnWithIdentifier(QStringLiteral("Value"))
-                                                            : 5,
-                                                        index, false);
-            }
+        const QStringList names = tagNamesWithPrefix(QString());
+        entry->setValue(QStringLiteral("State"), Value(1LL));
+        entry->setValue(QStringLiteral("Tag"), Value(index - 1 < names.size() ? names.at(index - 1) : QString()));
+    } else if (identifier == QLatin1String("ChooseValue")) {
+        if (smartPlaylistTagExplanationField)
+            smartPlaylistTagExplanationField->setVisible(true);
+        const long long index = objectValue.toLongLong();
+        if (index < 1)
             return;
-        }
-        if (identifier == QLatin1String("Enabled")) {
-            entry->setValue(identifier, objectValue);
-        } else if (identifier == QLatin1String("ChooseTag")) {
-            const long long index = objectValue.toLongLong();
-            if (index < 1)
-                return;
-            const QStringList names = tagNamesWithPrefix(QString());
-            entry->setValue(QStringLiteral("State"), Value(1LL));
-            entry->setValue(QStringLiteral("Tag"), Value(index - 1 < names.size() ? names.at(index - 1) : QString()));
-        } else if (identifier == QLatin1String("ChooseValue")) {
-            if (smartPlaylistTagExplanationField)
-                smartPlaylistTagExplanationField->setVisible(true);
-            const long long index = objectValue.toLongLong();
-            if (index < 1)
-                return;
-            const QStringList values = valuesForTag(stringOf(entry, QStringLiteral("Tag")), QString(), nullptr, PMNotFound);
-            entry->setValue(QStringLiteral("State"), Value(1LL));
-            entry->setValue(QStringLiteral("Value"), Value(index - 1 < values.size() ? values.at(index - 1) : QString()));
-        } else if (identifier == QLatin1String("Value")) {
-            if (smartPlaylistTagExplanationField)
-                smartPlaylistTagExplanationField->setVisible(true);
-            entry->setValue(QStringLiteral("State"), Value(1LL));
-            entry->setValue(QStringLiteral("Value"), Value(text));
-        } else {
-            entry->setValue(QStringLiteral("State"), Value(1LL));
-            entry->setValue(identifier, objectValue);
-        }
-        tableView->viewport()->update();
-        return;
+        const QStringList values = valuesForTag(stringOf(entry, QStringLiteral("Tag")), QString(), nullptr, PMNotFound);
+        entry->setValue(QStringLiteral("State"), Value(1LL));
+        entry->setValue(QStringLiteral("Value"), Value(index - 1 < values.size() ? values.at(index - 1) : QString()));
+    } else if (identifier == QLatin1String("Value")) {
+        if (smartPlaylistTagExplanationField)
+            smartPlaylistTagExplanationField->setVisible(true);
+        entry->setValue(QStringLiteral("State"), Value(1LL));
+        entry->setValue(QStringLiteral("Value"), Value(text));
+    } else {
+        entry->setValue(QStringLiteral("State"), Value(1LL));
+        entry->setValue(identifier, objectValue);
     }
+    tableView->viewport()->update();
+}
 
-    // ---- The list
+// ---- The list
+
+void PMMainController::setGroupListObjectValue(const Value& objectValue, const QString& identifier, qsizetype row, bool tracking)
+{
     const Value item = groupListItem(*this, row);
     PMMovieRepresentationPrototype* movie = PMMovie(item);
     if (!movie)

@@ -66,7 +66,6 @@ protected:
         loader.waitForSaveQueue();
         QCoreApplication::processEvents();
         defaults().removeObjectForKey(QStringLiteral("Adjust Preview Size"));
-        mainController()._groupViewHooks = {};
     }
     void fill(int count, const PMLibraryContainerPtr& container = nullptr)
     {
@@ -455,7 +454,7 @@ TEST_F(GroupView, RubberBandSelectsAndUpdatesTheStatusOncePerTurn)
     fill(12);
     grid->show();
     int statusUpdates = 0;
-    mainController()._groupViewHooks.updateStatusFields = [&] { ++statusUpdates; };
+    QObject::connect(&mainController(), &PMMainController::statusFieldsUpdated, grid.get(), [&] { ++statusUpdates; });
     select({11});
     // From the background between tiles 0 and 1 down into the second row.
     const QPoint start(115, 5);

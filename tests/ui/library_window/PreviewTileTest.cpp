@@ -640,11 +640,11 @@ TEST_F(TileClicks, ContextMenuIsForTheTileOrTheSelectionItBelongsTo)
 {
     std::vector<int> counts;
     const void* asked = nullptr;
-    mainController()._groupViewHooks.contextMenuForGroupViewItems = [&](const platform::ArrayPtr& items, const void* view) -> QMenu* {
-        counts.push_back(items ? int(items->count()) : 0);
-        asked = view;
-        return nullptr;
-    };
+    QMetaObject::Connection answer =
+        QObject::connect(grid.get(), &PMGroupView::contextMenuRequested, grid.get(), [&](const platform::ArrayPtr& items, const void* view, QMenu**) {
+            counts.push_back(items ? int(items->count()) : 0);
+            asked = view;
+        });
     grid->selectItems(nullptr, {grid->movieProxies()[0], grid->movieProxies()[1]}, {}, true, false, false, false);
     auto rightClick = [&](std::size_t i) {
         QContextMenuEvent event(QContextMenuEvent::Mouse, centre(i), grid->viewport()->mapToGlobal(centre(i)));
@@ -673,9 +673,11 @@ TEST_F(TileClicks, ContextMenuIsForTheTileOrTheSelectionItBelongsTo)
             menu.close();
         },
         Qt::QueuedConnection);
-    mainController()._groupViewHooks.contextMenuForGroupViewItems = [&](const platform::ArrayPtr&, const void*) -> QMenu* { return &menu; };
+    QObject::disconnect(answer);
+    answer = QObject::connect(grid.get(), &PMGroupView::contextMenuRequested, grid.get(),
+                              [&](const platform::ArrayPtr&, const void*, QMenu** shown) { *shown = &menu; });
     rightClick(0);
-    mainController()._groupViewHooks = {};
+    QObject::disconnect(answer);
     EXPECT_EQ(looks, (std::vector<bool>{true, true, false, false}));
     for (const auto& proxy : grid->movieProxies())
         EXPECT_FALSE(proxy->view->displaysMenu);
@@ -962,7 +964,7 @@ TEST_F(TileClicks, TheSecondPressOfADoubleClickIsDroppedWhenTheContentWasReplace
 
 TEST_F(TileClicks, TheMenuButtonSelectsWhileNoMenuCanOpen)
 {
-    mainController()._groupViewHooks.contextMenuForGroupViewItems = nullptr;
+    QObject::disconnect(grid.get(), &PMGroupView::contextMenuRequested, nullptr, nullptr);
     const PMGroupViewItemProxyPtr tile = grid->movieProxies()[2];
     const QRectF band = PMMovieTileLabelFrame(tile->frame, true, PMGroupViewLabelBand);
     const QRectF button = PMMovieTileContextMenuButtonFrame(band, true, false, true);

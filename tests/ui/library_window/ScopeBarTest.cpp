@@ -379,7 +379,7 @@ protected:
         setSelectionCounts(0, 0);
         c._groupItemsParent = nullptr;
         c._selectedLibraryItems = platform::Array::make();
-        c._scopeBarHooks = {};
+        c.setScopeBarsFollowMainWindowDarkness(false);
     }
     // What the scope bar asks of the selection follows from these counts.
     static void setSelectionCounts(qsizetype containers, qsizetype files)
@@ -522,7 +522,7 @@ TEST_F(ControllerScopeBar, TheLastCriterionCannotBeSwitchedOff)
 
     // The library menu's bar keeps its own keys and updates the filter results at once.
     int filtered = 0;
-    c._scopeBarHooks.updateLibraryMenuFilterResults = [&] { ++filtered; };
+    QObject::connect(&c, &PMMainController::libraryMenuFilterResultsNeedUpdate, menuBar, [&] { ++filtered; });
     menuBar->setSelected(true, QStringLiteral("Location"), 0);
     EXPECT_TRUE(defaults().boolForKey(QStringLiteral("Menu Search Criterion: Location")));
     EXPECT_EQ(filtered, 1);
@@ -583,7 +583,7 @@ protected:
         container = PMLibraryContainer::make({{QStringLiteral("Name"), QStringLiteral("Shown")}});
         c._groupItemsParent = container;
         c._currentModifierFlagsOverride = [this] { return modifiers; };
-        c._scopeBarHooks.showStatusFeedback = [this](const QString& text) { feedback = text; };
+        QObject::connect(&c, &PMMainController::statusFeedback, &window, [this](const QString& text) { feedback = text; });
     }
     void TearDown() override
     {
@@ -592,7 +592,7 @@ protected:
         c.previewSizeSlider = nullptr;
         c._groupItemsParent = nullptr;
         c._currentModifierFlagsOverride = nullptr;
-        c._scopeBarHooks = {};
+        c.setScopeBarsFollowMainWindowDarkness(false);
         PMGroupView::setSpacing(10);
     }
     unsigned columnsShown() const
