@@ -62,18 +62,6 @@ UserDefaults& defaults()
     return UserDefaults::standard();
 }
 
-QString action(const QAction* item)
-{
-    return platform::menuItemAction(item);
-}
-
-void setTitle(QAction* item, const char* title)
-{
-    const QString text = localized(title);
-    if (item->text() != text && !platform::menuItemMixedState(item))
-        item->setText(text);
-}
-
 // 1 on, 0 off, -1 mixed (a dash in front of the title).
 void setItemState(QAction* item, int state)
 {
