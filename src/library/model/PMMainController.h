@@ -1913,8 +1913,14 @@ public:
     static bool validationKnowsAction(const QString& action);
     MenuValidationHooks _menuValidation;
     // The one validation of the controller's commands: enabled, and the item's state,
-    // title and visibility set on the way.
+    // title and visibility set on the way (the menu controller's table of rules).
     bool validateMainMenuItem(QAction* item);
+    // The menu controller (src/ui/commands/PMMenuController.h): main-menu validation,
+    // the context menus' builders and the keys; made on first use, a child of this.
+    class PMMenuController& menuController();
+private:
+    PMMenuController* _menuController = nullptr;
+public:
     // Puts the main menu's actions that are built into `_actions` (never replacing one a
     // part registered itself). Idempotent.
     void installMenuCommands();

@@ -3,6 +3,7 @@
 // sections that apply, in a fixed order. Every item carries what it acts on, so a menu
 // acts on the items it was made for even when the selection changes while it is open.
 #include "library/model/PMMainController.h"
+#include "ui/commands/PMMenuController.h"
 
 #include "foundation/NSDate+PMExtensions.h"
 #include "ui/images/PMDragSourceImageView.h"
@@ -501,24 +502,64 @@ void PMMainController::addIndexImageSubmenu(QMenu* menu, const Value& movieValue
 QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items, const ArrayPtr& infoPool, const PMGroupViewTile* previewView,
                                              bool addAspectRatioMenu, bool addSortAndRearrangeMenus)
 {
+    return menuController().populateContextMenu(menu, items, infoPool, previewView, addAspectRatioMenu, addSortAndRearrangeMenus);
+}
+
+// Every context menu is made of these sections, in this order; each adds what applies to
+// the clicked items. Online items have a section of their own and nothing else.
+QMenu* PMMenuController::populateContextMenu(QMenu* menu, const ArrayPtr& items, const ArrayPtr& infoPool, const PMGroupViewTile* previewView,
+                                             bool addAspectRatioMenu, bool addSortAndRearrangeMenus)
+{
     if (!menu)
         menu = new QMenu(localized("Context"));
     platform::installMenuConventions(menu);
-    const qsizetype itemCount = count(items);
-    const Value clicked = itemCount == 1 ? items->at(0) : Value();
-    PMLibraryContainer* container = PMContainer(clicked);
-    const ArrayPtr movies = itemCount ? uniqueMovieRepresentationsFromItems(items, {}, true, false, true) : Array::make();
-    const qsizetype movieCount = count(movies);
-    PMMovieRepresentationPrototype* movie = movieCount == 1 ? PMMovie(movies->at(0)) : nullptr;
-    QString deleteTitle;
+    ContextMenuScope s;
+    s.items = items;
+    s.infoPool = infoPool;
+    s.previewView = previewView;
+    s.addAspectRatioMenu = addAspectRatioMenu;
+    s.addSortAndRearrangeMenus = addSortAndRearrangeMenus;
+    s.itemCount = count(items);
+    s.clicked = s.itemCount == 1 ? items->at(0) : Value();
+    s.container = PMContainer(s.clicked);
+    s.movies = s.itemCount ? c.uniqueMovieRepresentationsFromItems(items, {}, true, false, true) : Array::make();
+    s.movieCount = count(s.movies);
+    s.movie = s.movieCount == 1 ? PMMovie(s.movies->at(0)) : nullptr;
 
-    // Presentation mode: leave it, or switch how it presents.
-    if (itemCount == 1 && !container && _mainMenu.presentationModeMenu && _isPresenting) {
+    addPresentationModeItems(menu, s);
+    addContainerItems(menu, s);
+    if (addOnlineItems(menu, s))
+        return menu;
+    addMovieInfoItems(menu, s);
+    addSeriesAndFilterItems(menu, s);
+    addTurnAndCropItems(menu, s);
+    addPreviewCropItems(menu, s);
+    addOriginalAddressAndChapterItems(menu, s);
+    addOpenWithItems(menu, s);
+    addOpenedStateItems(menu, s);
+    addQuickLookItem(menu, s);
+    addPlayAsMovieItem(menu, s);
+    addRevealItems(menu, s);
+    addConvertedMovieItems(menu, s);
+    addMoveAndDeleteItems(menu, s);
+    addSortItems(menu, s);
+
+    trimSeparators(menu);
+    indentToAlignWithMenuItemSwitches(menu);
+    return menu;
+}
+
+// Presentation mode: leave it, or switch how it presents.
+void PMMenuController::addPresentationModeItems(QMenu* menu, ContextMenuScope& s)
+{
+    const qsizetype itemCount = s.itemCount;
+    PMLibraryContainer* container = s.container;
+    if (itemCount == 1 && !container && c._mainMenu.presentationModeMenu && c._isPresenting) {
         QAction* exit = addActionItem(menu, localized("Exit Full Screen"), "togglePresentation");
         exit->setShortcut(QKeySequence(Qt::Key_Escape));
         menu->addSeparator();
-        const qint64 mode = defaults().integerForKey(prefs::keys::PresentationMode);
-        for (QAction* original : _mainMenu.presentationModeMenu->actions()) {
+        const qint64 mode = defaults().integerForKey(QStringLiteral("Presentation Mode"));
+        for (QAction* original : c._mainMenu.presentationModeMenu->actions()) {
             if (original->isSeparator()) {
                 menu->addSeparator();
                 continue;
@@ -529,7 +570,14 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
         menu->addSeparator();
     }
-    // A smart group: edit, duplicate, emancipate.
+}
+
+// A smart group: edit, duplicate, emancipate.
+void PMMenuController::addContainerItems(QMenu* menu, ContextMenuScope& s)
+{
+    const Value& clicked = s.clicked;
+    PMLibraryContainer* container = s.container;
+    QString& deleteTitle = s.deleteTitle;
     if (container && container->isSmartGroup()) {
         if (!container->isSmartGroupSubdivision()) {
             addActionItem(menu, localized("Edit Smart Playlist"), "editSmartPlaylist", 0, clicked);
@@ -541,7 +589,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                         group->remove(key);
                     else
                         group->setValue(key, Value(true));
-                    updateLibrary();
+                    c.updateLibrary();
                 };
                 QAction* emancipate = addHandlerItem(menu, localized("Emancipate"), [toggle](QAction*) { toggle(QStringLiteral("Emancipate")); });
                 emancipate->setCheckable(true);
@@ -564,9 +612,16 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             deleteTitle = localized("Delete Playlist");
         menu->addSeparator();
     }
+}
 
-    // Online items: their addresses, opened or copied; nothing else applies to them.
-    // An online item's address: a record's own URL, else what the item is called.
+// Online items: their addresses, opened or copied; nothing else applies to them.
+// An online item's address: a record's own URL, else what the item is called.
+bool PMMenuController::addOnlineItems(QMenu* menu, ContextMenuScope& s)
+{
+    const ArrayPtr& items = s.items;
+    const qsizetype itemCount = s.itemCount;
+    const ArrayPtr& movies = s.movies;
+    const qsizetype movieCount = s.movieCount;
     struct OnlineItem {
         Value item;
         QString address;
@@ -607,29 +662,39 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             });
         }
         trimSeparators(menu);
-        return menu;
+        return true;
     }
 
-    // Tag-value switches and the metadata.
+    return false;
+}
+
+// Tag-value switches and the metadata.
+void PMMenuController::addMovieInfoItems(QMenu* menu, ContextMenuScope& s)
+{
+    const ArrayPtr& infoPool = s.infoPool;
+    const PMGroupViewTile* previewView = s.previewView;
+    const ArrayPtr& movies = s.movies;
+    const qsizetype movieCount = s.movieCount;
+    PMMovieRepresentationPrototype* movie = s.movie;
     bool switchesSection = false;
     QMenu* metadataMenu = nullptr;
     const bool toggleTagValues =
-        defaults().objectForKey(prefs::keys::ToggleTagValuesViaContextMenu).isNull() || defaults().boolForKey(prefs::keys::ToggleTagValuesViaContextMenu);
-    if (movieCount > 0 && toggleTagValues && !_tagTypes.isEmpty()) {
+        defaults().objectForKey(QStringLiteral("Toggle Tag Values Via Context Menu")).isNull() || defaults().boolForKey(QStringLiteral("Toggle Tag Values Via Context Menu"));
+    if (movieCount > 0 && toggleTagValues && !c._tagTypes.isEmpty()) {
         addSeparatorIfNeeded(menu);
         const qsizetype before = menu->actions().size();
-        addTagValueSwitchesToContextMenu(menu, movies, &metadataMenu);
+        c.addTagValueSwitchesToContextMenu(menu, movies, &metadataMenu);
         switchesSection = menu->actions().size() > before;
     }
     if (movieCount > 0) {
         if (switchesSection) {
-            addRatingSubmenuForMovieRepresentations(movies, menu);
+            c.addRatingSubmenuForMovieRepresentations(movies, menu);
             menu->addSeparator();
         }
         QMenu* into = metadataMenu ? metadataMenu : menu;
         if (metadataMenu)
             metadataMenu->addSeparator();
-        const Value scope = Value(PMInfoScopeRecord(movies, infoPool));
+        const Value scope = Value(c.PMInfoScopeRecord(movies, infoPool));
         QAction* edit = addActionItem(into, localized("Edit Metadata"), "showMovieInfo", 0, scope);
         QAction* csv = addActionItem(into, localized("Export Metadata CSV..."), "exportMetadataCSV", 0, Value(movies));
         platform::setAlternateMenuItem(csv, edit, Qt::AltModifier);
@@ -637,18 +702,18 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
     const bool namesAutomatically = defaults().boolForKey(prefs::keys::DetermineNamesAutomatically);
     if (movieCount > 1) {
         if (!switchesSection) {
-            addRatingSubmenuForMovieRepresentations(movies, menu);
+            c.addRatingSubmenuForMovieRepresentations(movies, menu);
             menu->addSeparator();
         } else if (metadataMenu) {
             menu->addSeparator();
         }
         if (!namesAutomatically)
-            addActionItem(menu, localized("Batch Rename..."), "showMovieInfo", 1, Value(PMInfoScopeRecord(movies, infoPool)));
-        if (const ArrayPtr mergeable = mergeableMovieRepresentations(movies); count(mergeable) > 0)
+            addActionItem(menu, localized("Batch Rename..."), "showMovieInfo", 1, Value(c.PMInfoScopeRecord(movies, infoPool)));
+        if (const ArrayPtr mergeable = c.mergeableMovieRepresentations(movies); count(mergeable) > 0)
             addActionItem(menu, localized("<< Merge >>"), "mergeSequence", 0, Value(mergeable));
     } else if (movie) {
         addSeparatorIfNeeded(menu);
-        const Value scope = Value(PMInfoScopeRecord(movies, infoPool));
+        const Value scope = Value(c.PMInfoScopeRecord(movies, infoPool));
         QAction* info = addActionItem(menu, localized("Show Info"), "showMovieInfo", 1, scope);
         if (!namesAutomatically) {
             QAction* rename = addActionItem(menu, localized("Rename..."), "showMovieInfo", 11, scope);
@@ -658,11 +723,11 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         if (movie->canShowIndexImage())
             addActionItem(menu, localized("Show Index Image"), "generateIndexImage", 0, movies->at(0));
         if (previewView)
-            addIndexImageSubmenu(menu, movies->at(0), *previewView);
-        if (!previewView && _currentMovieHasVideo && _mainMenu.currentFrameMenu && PMMovie(_currentMovieRepresentation)
-            && &PMMovie(_currentMovieRepresentation)->original() == &movie->original()) {
+            c.addIndexImageSubmenu(menu, movies->at(0), *previewView);
+        if (!previewView && c._currentMovieHasVideo && c._mainMenu.currentFrameMenu && PMMovie(c._currentMovieRepresentation)
+            && &PMMovie(c._currentMovieRepresentation)->original() == &movie->original()) {
             auto* frame = new QMenu(localized("Current Frame"), menu);
-            for (QAction* original : _mainMenu.currentFrameMenu->actions()) {
+            for (QAction* original : c._mainMenu.currentFrameMenu->actions()) {
                 if (original->isSeparator()) {
                     frame->addSeparator();
                     continue;
@@ -678,12 +743,12 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             menu->addMenu(frame);
         }
         if (!switchesSection)
-            addRatingSubmenuForMovieRepresentations(movies, menu);
+            c.addRatingSubmenuForMovieRepresentations(movies, menu);
         menu->addSeparator();
         // The browsers, filled when they open: other containers of the movie, similar movies.
-        menu->addMenu(tagBrowserMenuWithTitle(localized("Other Contexts"), PMTagBrowserPopulator(movies->at(0), true), menu));
-        if (const QStringList tagNames = similarTagNamesOfMovieRepresentation(*movie); !tagNames.isEmpty()) {
-            const platform::DictionaryPtr populator = PMTagBrowserPopulator(movies->at(0), false);
+        menu->addMenu(c.tagBrowserMenuWithTitle(localized("Other Contexts"), c.PMTagBrowserPopulator(movies->at(0), true), menu));
+        if (const QStringList tagNames = c.similarTagNamesOfMovieRepresentation(*movie); !tagNames.isEmpty()) {
+            const platform::DictionaryPtr populator = c.PMTagBrowserPopulator(movies->at(0), false);
             if (tagNames.size() == 1) {
                 const platform::DictionaryPtr entry = movie->cachedTags()->value(tagNames.constFirst()).dictionary();
                 QString typed = entry ? entry->value(QStringLiteral("Tag")).string() : QString();
@@ -697,15 +762,22 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                     names->append(Value(name));
                 populator->setValue(QStringLiteral("Lowercase Tag Names"), Value(names));
             }
-            menu->addMenu(tagBrowserMenuWithTitle(localized("Similar"), populator, menu));
+            menu->addMenu(c.tagBrowserMenuWithTitle(localized("Similar"), populator, menu));
         }
-        if (const Value splittable = splittableMovieRepresentation(movies); !splittable.isNull()) {
+        if (const Value splittable = c.splittableMovieRepresentation(movies); !splittable.isNull()) {
             addSeparatorIfNeeded(menu);
             addActionItem(menu, localized("<< Split >>"), "splitSequence", 0, splittable);
         }
     }
+}
 
-    // Series, filtering and date alignment belong to the views that sort.
+// Series, filtering and date alignment belong to the views that sort.
+void PMMenuController::addSeriesAndFilterItems(QMenu* menu, ContextMenuScope& s)
+{
+    const qsizetype itemCount = s.itemCount;
+    const ArrayPtr& movies = s.movies;
+    const qsizetype movieCount = s.movieCount;
+    const bool addSortAndRearrangeMenus = s.addSortAndRearrangeMenus;
     if (addSortAndRearrangeMenus && movieCount > 0) {
         addSeparatorIfNeeded(menu);
         QMap<QString, qsizetype> seriesCounts;
@@ -717,11 +789,11 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             sequenceMenu = new QMenu(localized("Sequence"), menu);
             for (auto it = seriesCounts.cbegin(); it != seriesCounts.cend(); ++it) {
                 // The series' own size, however many of it were clicked.
-                const platform::DictionaryPtr series = _nonProxyRawMovieRepresentationSeriesByIDPrefix.value(it.key());
+                const platform::DictionaryPtr series = c._nonProxyRawMovieRepresentationSeriesByIDPrefix.value(it.key());
                 const ArrayPtr members = series ? series->value(QStringLiteral("Items")).array() : nullptr;
                 const qsizetype size = members && !members->isEmpty() ? members->count() : it.value();
                 const QString suffix = size == 1 ? localized("1 file") : localized("%1 files").arg(size);
-                const QString seriesName = displayNameForSeriesIDPrefix(it.key());
+                const QString seriesName = c.displayNameForSeriesIDPrefix(it.key());
                 const QString title = seriesName.isEmpty() ? localized("Show Series")
                                                            : localized("Show \"%1\"").arg(platform::escapedMenuTitle(seriesName));
                 addActionItem(sequenceMenu, title + QStringLiteral(" — ") + suffix, "filter", 0, Value(QStringLiteral("==") + it.key()));
@@ -736,8 +808,8 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             platform::installMenuConventions(sequenceMenu);
         }
         const auto finishSeries = [this] {
-            updateLibrary();
-            saveLibrarySoon();
+            c.updateLibrary();
+            c.saveLibrarySoon();
         };
         if (movieCount > 1 && defaults().boolForKey(prefs::keys::Serialize)) {
             addHandlerItem(sequenceMenu ? sequenceMenu : menu, localized("Sequence"), [movies, finishSeries](QAction*) {
@@ -761,29 +833,42 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             menu->addMenu(sequenceMenu);
         }
         QAction* filterItem = addActionItem(menu, localized("Filter"), "filter", 0, Value(movies));
-        addAlignDateSubmenu(*this, menu, movies, itemCount == 1, filterItem);
+        addAlignDateSubmenu(c, menu, movies, itemCount == 1, filterItem);
     }
+}
 
-    // Turning, mirroring and cropping.
-    if (movieCount > 0 && canFlipOrRotateMovieRepresentations(movies, nullptr)) {
+// Turning, mirroring and cropping.
+void PMMenuController::addTurnAndCropItems(QMenu* menu, ContextMenuScope& s)
+{
+    const ArrayPtr& movies = s.movies;
+    const qsizetype movieCount = s.movieCount;
+    PMMovieRepresentationPrototype* movie = s.movie;
+    const bool addAspectRatioMenu = s.addAspectRatioMenu;
+    if (movieCount > 0 && c.canFlipOrRotateMovieRepresentations(movies, nullptr)) {
         addSeparatorIfNeeded(menu);
         addActionItem(menu, localized("<< Rotate >>"), "rotate", 0, Value(movies));
         addActionItem(menu, localized("<< Rotate the Other Way >>"), "rotate", 1, Value(movies));
         addActionItem(menu, localized("Mirror"), "flip", 0, Value(movies));
     }
-    const bool isCurrent = movie && PMMovie(_currentMovieRepresentation) && &PMMovie(_currentMovieRepresentation)->original() == &movie->original();
-    if (isCurrent && _currentMovieHasVideo) {
+    const bool isCurrent = movie && PMMovie(c._currentMovieRepresentation) && &PMMovie(c._currentMovieRepresentation)->original() == &movie->original();
+    if (isCurrent && c._currentMovieHasVideo) {
         addSeparatorIfNeeded(menu);
         addActionItem(menu, localized("<< Crop >>"), "cropMovie");
         if (addAspectRatioMenu) {
-            QMenu* aspect = populateAspectRatioMenu(nullptr);
+            QMenu* aspect = c.populateAspectRatioMenu(nullptr);
             aspect->setTitle(localized("Aspect Ratio"));
             aspect->setParent(menu, aspect->windowFlags());
             menu->addMenu(aspect);
         }
     }
+}
 
-    // A clicked tile in a cropping layout: whether the movies' previews are cropped.
+// A clicked tile in a cropping layout: whether the movies' previews are cropped.
+void PMMenuController::addPreviewCropItems(QMenu* menu, ContextMenuScope& s)
+{
+    const PMGroupViewTile* previewView = s.previewView;
+    const ArrayPtr& movies = s.movies;
+    const qsizetype movieCount = s.movieCount;
     if (previewView && movieCount > 0 && (PMGroupView::currentLayout() & (1 | 8)) == 0
         && defaults().boolForKey(prefs::keys::ScalePreviewsToFitIndividually)) {
         const QString key = QStringLiteral("Scale Preview To Fit");
@@ -795,10 +880,10 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             // A layout that places tiles by their pictures lays out anew; others redraw.
             if (PMGroupView::currentLayout() & 8)
                 platform::NotificationCenter::defaultCenter().postNotificationName(
-                    QStringLiteral("com.tolvane.PMPreviewViewLayoutUpdateNotification"), static_cast<const void*>(_groupView.data()));
+                    QStringLiteral("com.tolvane.PMPreviewViewLayoutUpdateNotification"), static_cast<const void*>(c._groupView.data()));
             else
                 for (const Value& v : *movies)
-                    updatePreviewForMovieRepresentation(v);
+                    c.updatePreviewForMovieRepresentation(v);
             (void)previewView;
         };
         addSeparatorIfNeeded(menu);
@@ -825,8 +910,13 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             platform::setMenuItemMixedState(crop, off > 0 && on > 0);
         }
     }
+}
 
-    // The address the file came from.
+// The address the file came from.
+void PMMenuController::addOriginalAddressAndChapterItems(QMenu* menu, ContextMenuScope& s)
+{
+    const ArrayPtr& movies = s.movies;
+    PMMovieRepresentationPrototype* movie = s.movie;
     if (movie) {
         const QString original = movie->userSettings() ? movie->userSettings()->value(QStringLiteral("Original URL")).string() : QString();
         if (!original.isEmpty()) {
@@ -842,7 +932,7 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         }
         bool hasChapters = false;
         auto* chapters = new QMenu(menu);
-        populateChaptersMenu(chapters, movies->at(0), &hasChapters);
+        c.populateChaptersMenu(chapters, movies->at(0), &hasChapters);
         if (!chapters->actions().isEmpty()) {
             chapters->setTitle(hasChapters ? localized("Chapters") : localized("Markers"));
             addSeparatorIfNeeded(menu);
@@ -851,11 +941,16 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             delete chapters;
         }
     }
+}
 
-    // Open With: the applications that open every movie.
+// Open With: the applications that open every movie.
+void PMMenuController::addOpenWithItems(QMenu* menu, ContextMenuScope& s)
+{
+    const ArrayPtr& movies = s.movies;
+    const qsizetype movieCount = s.movieCount;
     if (movieCount > 0) {
         QString common;
-        const platform::DictionaryPtr applications = applicationsForMovieRepresentations(movies, false, &common);
+        const platform::DictionaryPtr applications = c.applicationsForMovieRepresentations(movies, false, &common);
         if (applications && !applications->isEmpty()) {
             bool everyMoviePresent = true;
             for (const Value& v : *movies)
@@ -863,12 +958,12 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                     everyMoviePresent = false;
             addSeparatorIfNeeded(menu);
             auto* openWith = new QMenu(localized("Open With"), menu);
-            populateOpenWithMenu(openWith, movies, applications, common, everyMoviePresent);
+            c.populateOpenWithMenu(openWith, movies, applications, common, everyMoviePresent);
             if (everyMoviePresent) {
                 QAction* open = menu->addMenu(openWith);
                 open->setText(localized("Open with"));
                 auto* copy = new QMenu(localized("Open With"), menu);
-                populateOpenWithMenu(copy, movies, applications, common, everyMoviePresent, true);
+                c.populateOpenWithMenu(copy, movies, applications, common, everyMoviePresent, true);
                 QAction* always = menu->addMenu(copy);
                 always->setText(localized("Always Open with"));
                 platform::setAlternateMenuItem(always, open, Qt::AltModifier);
@@ -877,8 +972,13 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             }
         }
     }
+}
 
-    // Opened state.
+// Opened state.
+void PMMenuController::addOpenedStateItems(QMenu* menu, ContextMenuScope& s)
+{
+    const ArrayPtr& movies = s.movies;
+    const qsizetype movieCount = s.movieCount;
     if (movieCount > 0) {
         bool someNeverPlayed = false;
         for (const Value& v : *movies)
@@ -890,26 +990,31 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
         else
             addActionItem(menu, localized("Mark as Unopened"), "setWatchedFromMenuItem", 0, Value(movies));
     }
+}
 
-    // The preview panel, for movies that can play and that it would show.
-    if (movieCount > 0 && quickLookOffersMovieRepresentations(movies)) {
+// The preview panel, for movies that can play and that it would show.
+void PMMenuController::addQuickLookItem(QMenu* menu, ContextMenuScope& s)
+{
+    const ArrayPtr& movies = s.movies;
+    const qsizetype movieCount = s.movieCount;
+    if (movieCount > 0 && c.quickLookOffersMovieRepresentations(movies)) {
         addSeparatorIfNeeded(menu);
         QAction* look = addActionItem(menu, localized("Quick Look"), "toggleQuickLook");
-        if (!quickLookMovieRepresentationsAreCurrentItems(movies))
+        if (!c.quickLookMovieRepresentationsAreCurrentItems(movies))
             platform::setMenuItemRepresentedObject(look, Value(movies));
     }
+}
 
-    const auto isCurrentMovie = [this](PMMovieRepresentationPrototype* m) {
-        PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
-        return m && current && &current->original() == &m->original();
-    };
-
-    // Still images played one after another as a movie.
-    const qint64 framesPerSecond = defaults().integerForKey(prefs::keys::ImageSelectionMovieFramesPerSecond);
+// Still images played one after another as a movie.
+void PMMenuController::addPlayAsMovieItem(QMenu* menu, ContextMenuScope& s)
+{
+    const ArrayPtr& movies = s.movies;
+    const qsizetype movieCount = s.movieCount;
+    const qint64 framesPerSecond = defaults().integerForKey(QStringLiteral("Image Selection Movie: Frames Per Second"));
     if (movieCount > 1 && framesPerSecond > 0) {
-        PMMovieRepresentationPrototype* current = PMMovie(_currentMovieRepresentation);
-        if (!current && _isMonitoringExternalViewer)
-            current = PMMovie(_externalViewerMovieRepresentation);
+        PMMovieRepresentationPrototype* current = PMMovie(c._currentMovieRepresentation);
+        if (!current && c._isMonitoringExternalViewer)
+            current = PMMovie(c._externalViewerMovieRepresentation);
         bool allStill = true;
         for (const Value& v : *movies) {
             PMMovieRepresentationPrototype* m = PMMovie(v);
@@ -929,12 +1034,16 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                     if (PMMovieRepresentationPrototype* m = PMMovie(v))
                         frames->push_back({m->URL(), m->uniqueLibraryID()});
                 first->original().setFrameImageMovieRepresentations(frames);
-                chooseMovieRepresentation(movies->at(0), false, false, true, false);
+                c.chooseMovieRepresentation(movies->at(0), false, false, true, false);
             });
         }
     }
+}
 
-    // Revealing the file, and the pictures shown for it.
+// Revealing the file, and the pictures shown for it.
+void PMMenuController::addRevealItems(QMenu* menu, ContextMenuScope& s)
+{
+    PMMovieRepresentationPrototype* movie = s.movie;
     if (movie) {
         QAction* reveal = nullptr;
         if (!movie->path().isEmpty() && !movie->isMissing()) {
@@ -968,6 +1077,16 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                 platform::setAlternateMenuItem(coverItem, reveal, previewItem ? Qt::AltModifier | Qt::ShiftModifier : Qt::AltModifier);
         }
     }
+}
+
+
+void PMMenuController::addConvertedMovieItems(QMenu* menu, ContextMenuScope& s)
+{
+    PMMovieRepresentationPrototype* movie = s.movie;
+    const auto isCurrentMovie = [this](PMMovieRepresentationPrototype* m) {
+        PMMovieRepresentationPrototype* current = PMMovie(c._currentMovieRepresentation);
+        return m && current && &current->original() == &m->original();
+    };
 
     // An animated image that plays as the movie made of it: that movie can be kept.
     if (isCurrentMovie(movie) && defaults().boolForKey(prefs::keys::PlayGIFsAsMoviesExport) && PMIsAnimatedImageURL(movie->URL())) {
@@ -981,22 +1100,30 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             platform::setAlternateMenuItem(show, save, Qt::AltModifier);
         }
     }
+}
 
-    // Moving into the library folder, and deleting.
+// Moving into the library folder, and deleting.
+void PMMenuController::addMoveAndDeleteItems(QMenu* menu, ContextMenuScope& s)
+{
+    const ArrayPtr& items = s.items;
+    const qsizetype itemCount = s.itemCount;
+    const ArrayPtr& movies = s.movies;
+    const qsizetype movieCount = s.movieCount;
+    QString& deleteTitle = s.deleteTitle;
     if (movieCount > 0) {
         addSeparatorIfNeeded(menu);
-        addMoveToLibraryFolderSubmenuForMovieRepresentations(movies, menu);
+        c.addMoveToLibraryFolderSubmenuForMovieRepresentations(movies, menu);
     }
     bool byRemoving = false;
     bool blacklisting = false;
-    if (itemCount > 0 && canDragOrDeleteItems(items, &byRemoving, &blacklisting)) {
+    if (itemCount > 0 && c.canDragOrDeleteItems(items, &byRemoving, &blacklisting)) {
         std::function<bool()> diskCheck;
         if (deleteTitle.isEmpty()) {
             if (byRemoving) {
                 // What needs the disk (the files a deletion would offer to trash) is
                 // looked at off the main thread; the title follows when it answers.
                 bool confirmationRequired = false;
-                diskCheck = deleteItemsDryRunDeferringDiskWork(items, &confirmationRequired);
+                diskCheck = c.deleteItemsDryRunDeferringDiskWork(items, &confirmationRequired);
                 deleteTitle = confirmationRequired ? localized("Delete from Library...") : localized("Delete from Library");
             } else {
                 deleteTitle = blacklisting ? localized("Ignore") : localized("Remove from Playlist");
@@ -1016,10 +1143,16 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             });
         }
     }
+}
 
-    // Sorting the shown container: the library's own top-level sections keep their order
-    // unless they may be rearranged, as in the main menu.
-    const PMLibraryContainerPtr shown = addSortAndRearrangeMenus ? selectedContainer() : nullptr;
+// Sorting the shown container: the library's own top-level sections keep their order
+// unless they may be rearranged, as in the main menu.
+void PMMenuController::addSortItems(QMenu* menu, ContextMenuScope& s)
+{
+    const ArrayPtr& movies = s.movies;
+    PMMovieRepresentationPrototype* movie = s.movie;
+    const bool addSortAndRearrangeMenus = s.addSortAndRearrangeMenus;
+    const PMLibraryContainerPtr shown = addSortAndRearrangeMenus ? c.selectedContainer() : nullptr;
     const bool canRearrange = shown && shown->rearrangeChildrenAsPreflightCheck(true);
     if (shown && (shown->topLevelRole().isEmpty() || canRearrange)) {
         const QString name = shown->displayName();
@@ -1035,22 +1168,22 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
                 header->setEnabled(false);
             };
             addHeader(sortTitle);
-            populateSortMenu(menu, false, sortMovie);
+            c.populateSortMenu(menu, false, sortMovie);
             if (canRearrange) {
                 menu->addSeparator();
                 addHeader(rearrangeTitle);
-                populateRearrangeMenu(menu, sortMovie);
+                c.populateRearrangeMenu(menu, sortMovie);
             }
         } else {
             auto* sort = new QMenu(sortTitle, menu);
             sort->setObjectName(QStringLiteral("ContextSortBy"));
-            populateSortMenu(sort, false, sortMovie);
+            c.populateSortMenu(sort, false, sortMovie);
             platform::installMenuConventions(sort);
             menu->addMenu(sort);
             if (canRearrange) {
                 auto* rearrange = new QMenu(rearrangeTitle, menu);
                 rearrange->setObjectName(QStringLiteral("ContextRearrangeBy"));
-                populateRearrangeMenu(rearrange, sortMovie);
+                c.populateRearrangeMenu(rearrange, sortMovie);
                 if (!rearrange->actions().isEmpty()) {
                     platform::installMenuConventions(rearrange);
                     menu->addMenu(rearrange);
@@ -1060,24 +1193,69 @@ QMenu* PMMainController::populateContextMenu(QMenu* menu, const ArrayPtr& items,
             }
         }
     }
-
-    trimSeparators(menu);
-    indentToAlignWithMenuItemSwitches(menu);
-    return menu;
 }
+
 
 QMenu* PMMainController::contextMenuForCurrentMovie()
 {
-    if (_currentMovieRepresentation.isNull())
-        return nullptr;
-    auto items = Array::make();
-    items->append(_currentMovieRepresentation);
-    return populateContextMenu(nullptr, items, nullptr, nullptr, true, false);
+    return menuController().contextMenuForCurrentMovie();
 }
 
 QMenu* PMMainController::contextMenuForGroupViewItems(const ArrayPtr& items, const PMGroupViewTile* previewView)
 {
-    return populateContextMenu(nullptr, items, _groupMovieItems, previewView, false, true);
+    return menuController().contextMenuForGroupViewItems(items, previewView);
+}
+
+// ---- One builder per menu ---------------------------------------------------------------
+
+QMenu* PMMenuController::contextMenuForCurrentMovie()
+{
+    if (c._currentMovieRepresentation.isNull())
+        return nullptr;
+    auto items = Array::make();
+    items->append(c._currentMovieRepresentation);
+    return populateContextMenu(nullptr, items, nullptr, nullptr, true, false);
+}
+
+QMenu* PMMenuController::contextMenuForGroupViewItems(const ArrayPtr& items, const PMGroupViewTile* previewView)
+{
+    return populateContextMenu(nullptr, items, c._groupMovieItems, previewView, false, true);
+}
+
+QMenu* PMMenuController::contextMenuForGroupListRows(const QList<qsizetype>& rows)
+{
+    return contextMenuForGroupViewItems(c.groupListItemsForIndexSet(rows), nullptr);
+}
+
+QMenu* PMMenuController::contextMenuForLibraryListRows(const QList<qsizetype>* rows)
+{
+    auto items = Array::make();
+    if (rows && c.libraryListView)
+        for (qsizetype row : *rows)
+            if (Value item = c.libraryListView->itemAtRow(row); !item.isNull())
+                items->append(item);
+    ArrayPtr pool;
+    if (items->count() == 1 && PMMovie(items->at(0)))
+        pool = c.sortedSiblingsOfLibraryItem(items->at(0));
+    QMenu* menu = items->isEmpty() ? nullptr : populateContextMenu(nullptr, items, pool, nullptr, false, false);
+    if (menu && !menu->actions().isEmpty())
+        return menu;
+    // Empty space, or nothing that applies: the sidebar's own options.
+    if (!menu)
+        menu = new QMenu;
+    menu->setTitle(localized("Library List Options"));
+    platform::installMenuConventions(menu);
+    addActionItem(menu, localized("New Folder"), "addContainer", 0);
+    addActionItem(menu, localized("New Playlist"), "addContainer", 1);
+    addActionItem(menu, localized("New Smart Playlist..."), "addSmartPlaylist");
+    if (!defaults().objectForKey(QStringLiteral("Automatically Hide And Show Sidebar")).isNull()) {
+        menu->addSeparator();
+        QAction* toggle = addActionItem(menu, localized("Automatically Hide and Show Sidebar"), "toggleBooleanPreferenceViaMenuItem", 0,
+                                        Value(QStringLiteral("Automatically Hide And Show Sidebar")));
+        toggle->setCheckable(true);
+        toggle->setChecked(defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")));
+    }
+    return menu;
 }
 
 void PMMainController::installContextMenus()
@@ -1090,38 +1268,8 @@ void PMMainController::installContextMenus()
                              *menu = contextMenuForGroupViewItems(items, previewView);
                      });
     if (!_contextMenuForGroupListRowIndexes)
-        _contextMenuForGroupListRowIndexes = [this](const QList<qsizetype>& rows) {
-            return contextMenuForGroupViewItems(groupListItemsForIndexSet(rows), nullptr);
-        };
-    _contextMenuForLibraryListRowIndexes = [this](const QList<qsizetype>* rows) -> QMenu* {
-        auto items = Array::make();
-        if (rows && libraryListView)
-            for (qsizetype row : *rows)
-                if (Value item = libraryListView->itemAtRow(row); !item.isNull())
-                    items->append(item);
-        ArrayPtr pool;
-        if (items->count() == 1 && PMMovie(items->at(0)))
-            pool = sortedSiblingsOfLibraryItem(items->at(0));
-        QMenu* menu = items->isEmpty() ? nullptr : populateContextMenu(nullptr, items, pool, nullptr, false, false);
-        if (menu && !menu->actions().isEmpty())
-            return menu;
-        // Empty space, or nothing that applies: the sidebar's own options.
-        if (!menu)
-            menu = new QMenu;
-        menu->setTitle(localized("Library List Options"));
-        platform::installMenuConventions(menu);
-        addActionItem(menu, localized("New Folder"), "addContainer", 0);
-        addActionItem(menu, localized("New Playlist"), "addContainer", 1);
-        addActionItem(menu, localized("New Smart Playlist..."), "addSmartPlaylist");
-        if (!defaults().objectForKey(prefs::keys::AutomaticallyHideAndShowSidebar).isNull()) {
-            menu->addSeparator();
-            QAction* toggle = addActionItem(menu, localized("Automatically Hide and Show Sidebar"), "toggleBooleanPreferenceViaMenuItem", 0,
-                                            Value(QStringLiteral("Automatically Hide And Show Sidebar")));
-            toggle->setCheckable(true);
-            toggle->setChecked(defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar));
-        }
-        return menu;
-    };
+        _contextMenuForGroupListRowIndexes = [this](const QList<qsizetype>& rows) { return menuController().contextMenuForGroupListRows(rows); };
+    _contextMenuForLibraryListRowIndexes = [this](const QList<qsizetype>* rows) { return menuController().contextMenuForLibraryListRows(rows); };
     _actions.insert(QStringLiteral("setWatchedFromMenuItem"), [this](QObject* s) { setWatchedFromMenuItem(s); });
     if (!_actions.contains(QStringLiteral("toggleQuickLook")))
         _actions.insert(QStringLiteral("toggleQuickLook"), [this](QObject* s) { toggleQuickLook(s); });
