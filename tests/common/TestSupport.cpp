@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/PMLogReader.h"
+#include "library/model/PMCachedSettings.h"
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
@@ -41,6 +42,13 @@ void resetProcessState()
     }();
     PMCrawlQueue::waitUntilEmpty(std::chrono::seconds(30));
     PMMovieRepresentationServices::shared() = services;
+    // The settings a launch or a library load reads into process-wide flags, as a fresh
+    // process has them.
+    PMCachedSettings::determineFuzzyOldestDate = false;
+    PMCachedSettings::convertAnimatedImagesToMovies = false;
+    PMCachedSettings::determineFuzzyOldestDateUseCreationDate = false;
+    PMCachedSettings::determineFuzzyNewestDateUseSortingContext = false;
+    PMCachedSettings::determineNamesAutomatically = false;
     // The log function looks for its reader again; lines and alerts go where the test says.
     PMLogReaderForgetForTesting();
     platform::setSystemLogSink(nullptr);

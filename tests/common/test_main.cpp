@@ -112,6 +112,10 @@ public:
         useHome(m_root + "/" + std::to_string(++m_count), m_mimeDatabase);
         testsupport::resetProcessState();
     }
+    // After each test: the work it queued on the main thread (a job for the next turn of the
+    // run loop, a deferred delete) runs now, against the state it was queued for, instead of
+    // in the next test.
+    void OnTestEnd(const testing::TestInfo&) override { testsupport::runQueuedWork(); }
 
 private:
     std::string m_root;

@@ -147,9 +147,19 @@ TEST(OverlayWindowsTest, PointerLoopEndsAtAClickWithItsPlace)
     std::unique_ptr<PMFullScreenMessageWindow> window(
         PMFullScreenMessageWindow::fullscreenWindowWithMessage(QString(), nullptr, 0.2, [&](PMFullScreenMessageWindow*) { ++moves; }));
     window->show();
-    QTest::qWait(20);
-    QTimer::singleShot(20, [&] { QTest::mouseMove(window.get(), QPoint(40, 50)); });
-    QTimer::singleShot(60, [&] { QTest::mousePress(window.get(), Qt::LeftButton, {}, QPoint(60, 70)); });
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    // From within the loop: the pointer moves until the window has seen a move, then clicks.
+    QTimer driver;
+    int ticks = 0;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (moves == 0) {
+            QTest::mouseMove(window.get(), QPoint(40 + ticks++ % 2, 50));
+        } else {
+            driver.stop();
+            QTest::mousePress(window.get(), Qt::LeftButton, {}, QPoint(60, 70));
+        }
+    });
+    driver.start(10);
     EXPECT_EQ(window->nextMouseEvent(), QEvent::MouseButtonPress);
     EXPECT_GE(moves, 1);
     EXPECT_NEAR(window->mouseLocation.x(), 60, 1);

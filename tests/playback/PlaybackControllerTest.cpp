@@ -662,9 +662,13 @@ TEST_F(PlaybackTest, ARuleThatRunsOutOfTimeIsDroppedAndSearchTextsNeverWorkTheRu
     const QString viewer = installEntry(QStringLiteral("pellis-test-viewer.desktop"), "Test Viewer", "video/mp4;");
     QStringList lines;
     platform::setSystemLogSink([&](const QString& line) { lines << line; });
-    // The first pattern backtracks past the matching time limit on any file URL.
+    // The first pattern backtracks past the matching time limit on any file URL. A dropped
+    // pattern stays dropped until the process ends: each run of the test (--gtest_repeat)
+    // drops one of its own.
+    static int run = 0;
     platform::UserDefaults::standard().setObject(
-        Value(QStringLiteral("[\n{\"Match\": \"^((.+)*)+!$\", \"Open\": \"Test Viewer\"}\n{\"Match\": \"\\\\.(mp4|mov)$\", \"Open\": \"Test Viewer\"}\n]")),
+        Value(QStringLiteral("[\n{\"Match\": \"^((.+)*)+!(run%1)?$\", \"Open\": \"Test Viewer\"}\n{\"Match\": \"\\\\.(mp4|mov)$\", \"Open\": \"Test Viewer\"}\n]")
+                  .arg(++run)),
         QStringLiteral("Viewer Rules"));
     c.invalidateViewerRules();
     ASSERT_TRUE(c.viewerRules());

@@ -250,7 +250,7 @@ TEST(PlaybackControlsTest, SideControlsStepAsideNearTheTransport)
     EXPECT_TRUE(bar.aspectRatioLockSwitch()->isVisible());
     EXPECT_TRUE(bar.volumeSlider()->isVisible());
     bar.resize(250, 61);
-    QTest::qWait(10);
+    testsupport::runQueuedWork(); // the layout the resize asked for
     EXPECT_FALSE(bar.aspectRatioLockSwitch()->isVisible());
     EXPECT_FALSE(bar.volumeSlider()->isVisible());
     // Asked to hide, the lock stays hidden however wide the bar is.

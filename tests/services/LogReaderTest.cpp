@@ -33,14 +33,7 @@ platform::DictionaryPtr dated(const QString& message, double seconds)
 
 bool waitFor(const std::function<bool()>& condition, int ms = 30000)
 {
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
+    return testsupport::waitUntil(condition, ms);
 }
 
 QByteArray journalLine(const char* message, qint64 micros)

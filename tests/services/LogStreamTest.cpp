@@ -172,8 +172,7 @@ TEST(LogStream, AFakeChildsPiecesArriveAsEntries)
     Collector l;
     auto stream = ILRJSONLogStream::initWithArguments({live, LogToolFraming::Lines}, {}, l.handler(), false);
     ASSERT_TRUE(stream);
-    for (int i = 0; i < 200 && l.all().isEmpty(); ++i)
-        QThread::msleep(50);
+    testsupport::waitUntil([&] { return !l.all().isEmpty(); }, 10000);
     EXPECT_EQ(l.all(), QStringList{QStringLiteral("from the child")});
     stream->terminate();
     ILRTerminateAllLogStreams();

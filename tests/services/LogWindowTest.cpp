@@ -49,13 +49,12 @@ protected:
     // Waits until the shown text holds the string (as often as given).
     bool shows(const QString& text, int times = -1)
     {
-        for (int i = 0; i < 1000; ++i) {
-            const int n = int(reader->displayedText().count(text));
-            if (times < 0 ? n > 0 : n == times)
-                return true;
-            QTest::qWait(10);
-        }
-        return false;
+        return testsupport::waitUntil(
+            [&] {
+                const int n = int(reader->displayedText().count(text));
+                return times < 0 ? n > 0 : n == times;
+            },
+            10000);
     }
     std::shared_ptr<ILRIntegratedLogReader> reader;
 };
@@ -88,8 +87,7 @@ TEST_F(LogWindowTest, ClearingHidesTheClearAndSaveButtons)
     reader->displayLogAndForceUpdate(false);
     ILRLogWindowController* c = reader->windowController();
     reader->clear();
-    for (int i = 0; i < 500 && c->saveButton->isVisible(); ++i)
-        QTest::qWait(10);
+    testsupport::waitUntil([&] { return !c->saveButton->isVisible(); });
     EXPECT_FALSE(c->saveButton->isVisible());
     EXPECT_FALSE(c->clearButton->isVisible());
     EXPECT_FALSE(reader->displayedText().contains(QStringLiteral("something")));
