@@ -558,7 +558,7 @@ void PMMenuController::addPresentationModeItems(QMenu* menu, ContextMenuScope& s
         QAction* exit = addActionItem(menu, localized("Exit Full Screen"), "togglePresentation");
         exit->setShortcut(QKeySequence(Qt::Key_Escape));
         menu->addSeparator();
-        const qint64 mode = defaults().integerForKey(QStringLiteral("Presentation Mode"));
+        const qint64 mode = defaults().integerForKey(prefs::keys::PresentationMode);
         for (QAction* original : c._mainMenu.presentationModeMenu->actions()) {
             if (original->isSeparator()) {
                 menu->addSeparator();
@@ -679,7 +679,7 @@ void PMMenuController::addMovieInfoItems(QMenu* menu, ContextMenuScope& s)
     bool switchesSection = false;
     QMenu* metadataMenu = nullptr;
     const bool toggleTagValues =
-        defaults().objectForKey(QStringLiteral("Toggle Tag Values Via Context Menu")).isNull() || defaults().boolForKey(QStringLiteral("Toggle Tag Values Via Context Menu"));
+        defaults().objectForKey(prefs::keys::ToggleTagValuesViaContextMenu).isNull() || defaults().boolForKey(prefs::keys::ToggleTagValuesViaContextMenu);
     if (movieCount > 0 && toggleTagValues && !c._tagTypes.isEmpty()) {
         addSeparatorIfNeeded(menu);
         const qsizetype before = menu->actions().size();
@@ -1010,7 +1010,7 @@ void PMMenuController::addPlayAsMovieItem(QMenu* menu, ContextMenuScope& s)
 {
     const ArrayPtr& movies = s.movies;
     const qsizetype movieCount = s.movieCount;
-    const qint64 framesPerSecond = defaults().integerForKey(QStringLiteral("Image Selection Movie: Frames Per Second"));
+    const qint64 framesPerSecond = defaults().integerForKey(prefs::keys::ImageSelectionMovieFramesPerSecond);
     if (movieCount > 1 && framesPerSecond > 0) {
         PMMovieRepresentationPrototype* current = PMMovie(c._currentMovieRepresentation);
         if (!current && c._isMonitoringExternalViewer)
@@ -1248,12 +1248,12 @@ QMenu* PMMenuController::contextMenuForLibraryListRows(const QList<qsizetype>* r
     addActionItem(menu, localized("New Folder"), "addContainer", 0);
     addActionItem(menu, localized("New Playlist"), "addContainer", 1);
     addActionItem(menu, localized("New Smart Playlist..."), "addSmartPlaylist");
-    if (!defaults().objectForKey(QStringLiteral("Automatically Hide And Show Sidebar")).isNull()) {
+    if (!defaults().objectForKey(prefs::keys::AutomaticallyHideAndShowSidebar).isNull()) {
         menu->addSeparator();
         QAction* toggle = addActionItem(menu, localized("Automatically Hide and Show Sidebar"), "toggleBooleanPreferenceViaMenuItem", 0,
                                         Value(QStringLiteral("Automatically Hide And Show Sidebar")));
         toggle->setCheckable(true);
-        toggle->setChecked(defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")));
+        toggle->setChecked(defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar));
     }
     return menu;
 }

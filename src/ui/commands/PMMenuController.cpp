@@ -2,6 +2,7 @@
 // with a submenu by their submenu, then a table of rules from action to predicate. A rule
 // answers whether the item is enabled and sets its state, title and visibility on the way.
 #include "ui/commands/PMMenuController.h"
+#include "foundation/PMSettingsKeys.h"
 
 #include "foundation/PMLog.h"
 #include "library/model/PMCachedSettings.h"
@@ -211,7 +212,7 @@ bool PMMenuController::validateMainMenuItem(QAction* item)
 
     // 2. The dedicated player window item.
     if (item == c._mainMenu.dedicatedPlayerWindowMenuItem) {
-        setItemState(item, v.d.boolForKey(QStringLiteral("Single Window Mode")) ? 0 : 1);
+        setItemState(item, v.d.boolForKey(prefs::keys::SingleWindowMode) ? 0 : 1);
         return !c._isPresenting;
     }
 
@@ -263,7 +264,7 @@ bool PMMenuController::validateItemWithSubmenu(Validation& v, QMenu* submenu)
         return !v.covers || PMGroupView::coverOverlayAlpha() < std::numeric_limits<float>::epsilon();
     }
     if (submenu == m.experimentalViewMenu) {
-        const bool show = v.d.boolForKey(QStringLiteral("Show Experimental View Menu"));
+        const bool show = v.d.boolForKey(prefs::keys::ShowExperimentalViewMenu);
         if (item->isVisible() != show)
             item->setVisible(show);
         return show;
@@ -340,14 +341,14 @@ const QHash<QString, PMMenuController::Rule>& PMMenuController::rules()
                 return false;
             if (!movies)
                 setTitle(v.item, "Merge Duplicate References...");
-            else if (v.d.boolForKey(QStringLiteral("Serialize")))
+            else if (v.d.boolForKey(prefs::keys::Serialize))
                 setTitle(v.item, "Bundle...");
             else
                 setTitle(v.item, "Merge Sequence...");
             return true;
         });
         add({"splitSequence"}, [](Validation& v) {
-            setTitle(v.item, v.d.boolForKey(QStringLiteral("Serialize")) ? "Unbundle..." : "Split Sequence...");
+            setTitle(v.item, v.d.boolForKey(prefs::keys::Serialize) ? "Unbundle..." : "Split Sequence...");
             return !v.represented.isNull() || !v.c.splittableMovieRepresentation().isNull();
         });
         add({"chooseMovieRepresentationFromMenuItem"}, [](Validation& v) {
@@ -398,7 +399,7 @@ const QHash<QString, PMMenuController::Rule>& PMMenuController::rules()
             return movie && movie->canShowIndexImage();
         });
         add({"setMissingMoviesModeFromMenuItem"}, [](Validation& v) {
-            const qint64 mode = v.d.integerForKey(QStringLiteral("Missing Movies Mode"));
+            const qint64 mode = v.d.integerForKey(prefs::keys::MissingMoviesMode);
             setItemState(v.item, mode == -1 ? 1 : (mode == 1 ? 0 : -1));
             return true;
         });
@@ -433,7 +434,7 @@ const QHash<QString, PMMenuController::Rule>& PMMenuController::rules()
         // Views and windows
         add({"toggleLibrary"}, [](Validation& v) {
             const bool mainIsMain = v.w.main && v.w.main == v.w.appMain;
-            setTitle(v.item, mainIsMain && !v.d.boolForKey(QStringLiteral("Hide Library")) ? "Hide Sidebar" : "Show Sidebar");
+            setTitle(v.item, mainIsMain && !v.d.boolForKey(prefs::keys::HideLibrary) ? "Hide Sidebar" : "Show Sidebar");
             return mainIsMain;
         });
         add({"performTextFinderAction"}, [](Validation& v) { return v.tag == 1 && !v.searchFieldHidden() && v.gridInMainWindow; });
@@ -446,18 +447,18 @@ const QHash<QString, PMMenuController::Rule>& PMMenuController::rules()
         add({"toggleHoveringHeaders"}, [](Validation& v) {
             const bool enabled = v.gridInMainWindow;
             setItemState(v.item,
-                         enabled && v.d.boolForKey(v.covers ? QStringLiteral("Hover Cover Headers") : QStringLiteral("Hover Preview Headers")) ? 1 : 0);
+                         enabled && v.d.boolForKey(v.covers ? prefs::keys::HoverCoverHeaders : prefs::keys::HoverPreviewHeaders) ? 1 : 0);
             return enabled;
         });
         add({"toggleAdjustedSizes"}, [](Validation& v) {
             const bool enabled = v.gridInMainWindow;
             setItemState(v.item,
-                         enabled && v.d.integerForKey(v.covers ? QStringLiteral("Adjust Cover Size") : QStringLiteral("Adjust Preview Size")) > 0 ? 1 : 0);
+                         enabled && v.d.integerForKey(v.covers ? prefs::keys::AdjustCoverSize : prefs::keys::AdjustPreviewSize) > 0 ? 1 : 0);
             return enabled;
         });
         add({"toggleStayInFront"}, [](Validation& v) {
             const bool enabled = v.playerWindowIsMain && !v.c._isPresenting;
-            setItemState(v.item, enabled && v.d.boolForKey(QStringLiteral("Stay In Front")) ? 1 : 0);
+            setItemState(v.item, enabled && v.d.boolForKey(prefs::keys::StayInFront) ? 1 : 0);
             setMacOS26ImageWithSystemSymbolName(v.item, QStringLiteral("balloon"));
             return enabled;
         });
@@ -501,7 +502,7 @@ const QHash<QString, PMMenuController::Rule>& PMMenuController::rules()
                 item->setCheckable(false);
             } else {
                 setTitle(item, "Enable Debug Logging");
-                setItemState(item, v.d.boolForKey(QStringLiteral("PMDebugLog")) ? 1 : 0);
+                setItemState(item, v.d.boolForKey(prefs::keys::PMDebugLog) ? 1 : 0);
             }
             return true;
         });
@@ -554,9 +555,9 @@ const QHash<QString, PMMenuController::Rule>& PMMenuController::rules()
         add({"windForward", "windBackward", "goToTime"}, [](Validation& v) { return v.current && v.current->durationIfCached(true) > 0; });
         add({"changePlaybackControlsModeViaMenuItem"}, [](Validation& v) {
             QWidget* playerWindow = v.current ? v.w.player : nullptr;
-            const qint64 windowMode = v.d.integerForKey(QStringLiteral("Window Playback Controls"));
+            const qint64 windowMode = v.d.integerForKey(prefs::keys::WindowPlaybackControls);
             if (v.tag == 10) {
-                setTitle(v.item, windowMode != 0 && v.d.boolForKey(QStringLiteral("Window Playback Controls: Show Location Bar")) ? "Hide Location Bar"
+                setTitle(v.item, windowMode != 0 && v.d.boolForKey(prefs::keys::WindowPlaybackControlsShowLocationBar) ? "Hide Location Bar"
                                                                                                                                  : "Show Location Bar");
                 if (playerWindow && playerWindow == v.w.appMain && playerWindow == v.c._dedicatedPlayerWindow.data())
                     return windowMode != 0;
@@ -590,7 +591,7 @@ const QHash<QString, PMMenuController::Rule>& PMMenuController::rules()
             return n > 0;
         });
         add({"rotate"}, [](Validation& v) {
-            const bool counterclockwise = v.d.boolForKey(QStringLiteral("Rotate Counterclockwise")) != (v.tag == 1);
+            const bool counterclockwise = v.d.boolForKey(prefs::keys::RotateCounterclockwise) != (v.tag == 1);
             setTitle(v.item, counterclockwise ? "Rotate Counterclockwise" : "Rotate Clockwise");
             const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
             return count(v.infoItems()) > 0 && hooks.canFlipOrRotateMovieRepresentations && hooks.canFlipOrRotateMovieRepresentations(v.infoItems(), nullptr);
@@ -606,7 +607,7 @@ const QHash<QString, PMMenuController::Rule>& PMMenuController::rules()
         add({"cropMovie"}, [](Validation& v) {
             const DictionaryPtr settings = v.current ? v.current->userSettings() : nullptr;
             if (v.hasVideo && settings && settings->contains(QStringLiteral("Visible Area")))
-                setTitle(v.item, v.d.integerForKey(QStringLiteral("Select Area: Mode")) < 1 ? "Clear Cropped Visible Area" : "Change Cropped Visible Area...");
+                setTitle(v.item, v.d.integerForKey(prefs::keys::SelectAreaMode) < 1 ? "Clear Cropped Visible Area" : "Change Cropped Visible Area...");
             else
                 setTitle(v.item, "Crop Visible Area...");
             return v.hasVideo;

@@ -1,6 +1,7 @@
 // The grid's commands, keys and presses: the context menu, the pointer's hover, clicks,
 // the rubber band, the rating drag and the press that starts a drag.
 #include "ui/library_window/PMGroupView.h"
+#include "foundation/PMSettingsKeys.h"
 #include "ui/library_window/PMGroupViewColors.h"
 #include "ui/library_window/PMGridSettings.h"
 #include "ui/library_window/PMStatusFields.h"
@@ -301,7 +302,7 @@ QRectF PMGroupView::ratingFrameInTile(const PMGroupViewItemProxy& proxy, const Q
         return {};
     const PMGroupViewTile* tile = proxy.view.get();
     PMMovieTileRatingState state;
-    state.hasRatingControl = proxy.equivalentContainer.isNull() && !movie->isOnlineItem() && !defaults().boolForKey(QStringLiteral("Hide Preview Ratings"));
+    state.hasRatingControl = proxy.equivalentContainer.isNull() && !movie->isOnlineItem() && !defaults().boolForKey(prefs::keys::HidePreviewRatings);
     state.bandHovered = tile && tile->hoveringLabel;
     state.tracksRating = tile && tile->tracksRatingCell;
     state.menuOpen = tile && tile->displaysMenu;

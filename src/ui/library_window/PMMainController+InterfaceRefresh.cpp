@@ -377,10 +377,10 @@ void PMMainController::showGroupContent(const PMLibraryContainerPtr& reference, 
 
     // 8. The sort of the shown content.
     if (!reference) {
-        _groupListPrimarySortCriterion = d.stringForKey(QStringLiteral("Group Sorting Criterion"));
+        _groupListPrimarySortCriterion = d.stringForKey(prefs::keys::GroupSortingCriterion);
         if (_groupListPrimarySortCriterion.isEmpty())
             _groupListPrimarySortCriterion = QStringLiteral("GroupListIndex");
-        _groupListSortsDescending = d.boolForKey(QStringLiteral("Group Sorting Direction"));
+        _groupListSortsDescending = d.boolForKey(prefs::keys::GroupSortingDirection);
     } else {
         const platform::DictionaryPtr search = reference->value(QStringLiteral("Search")).dictionary();
         _groupListPrimarySortCriterion = search && search->value(QStringLiteral("Disable Sorting")).toBool()

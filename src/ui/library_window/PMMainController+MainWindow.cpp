@@ -202,9 +202,9 @@ void PMMainController::installMainWindow(QWidget* widget)
     restoreMainWindowFrame();
     window->layoutNow();
     window->ziruderButton()->tileUsingLeftColumnAutoSaveName();
-    if (defaults().boolForKey(QStringLiteral("Automatically Hide And Show Sidebar")))
-        defaults().setBool(true, QStringLiteral("Hide Library"));
-    hideSidebar(defaults().boolForKey(QStringLiteral("Hide Library")), false, false);
+    if (defaults().boolForKey(prefs::keys::AutomaticallyHideAndShowSidebar))
+        defaults().setBool(true, prefs::keys::HideLibrary);
+    hideSidebar(defaults().boolForKey(prefs::keys::HideLibrary), false, false);
     updateMainWindowButtons();
 }
 

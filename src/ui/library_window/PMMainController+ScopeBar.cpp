@@ -454,7 +454,7 @@ void PMMainController::changePreviewSizeWithColumnsDelta(long long delta)
 
     if (flags & Qt::AltModifier) {
         if (adjustSetting() >= 1) {
-            defaults().setInteger(columns, PMIsCoverDisplayMode ? QStringLiteral("Adjust Cover Size") : QStringLiteral("Adjust Preview Size"));
+            defaults().setInteger(columns, PMIsCoverDisplayMode ? prefs::keys::AdjustCoverSize : prefs::keys::AdjustPreviewSize);
             Q_EMIT statusFeedback(QStringLiteral("Scale up: Limit to %1 or more columns").arg(columns));
             if (grid)
                 grid->tileWithAdjustedSize(true, false, false);

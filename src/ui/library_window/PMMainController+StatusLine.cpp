@@ -135,7 +135,7 @@ void describeSelection(PMMainController& c, const StatusTarget& target, ArrayPtr
 {
     const bool header = target.header != nullptr;
     const qsizetype n = selection->count();
-    if (n == 1 && PMMovie(selection->at(0)) && !(header && defaults().boolForKey(QStringLiteral("Always Cancel Selection Via Main Window Status")))) {
+    if (n == 1 && PMMovie(selection->at(0)) && !(header && defaults().boolForKey(prefs::keys::AlwaysCancelSelectionViaMainWindowStatus))) {
         describeMovie(c, target, selection->at(0), selection, header);
         return;
     }

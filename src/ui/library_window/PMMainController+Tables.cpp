@@ -720,7 +720,7 @@ void PMMainController::renameInfoTag(PMAutoCompleteTableView* tableView, const D
     carrier->setValue(QStringLiteral("Tag"), Value(text));
     if (carrier != entry && _filteredInfoTags->indexOfIdentical(carrier.get()) < 0)
         _filteredInfoTags->append(Value(carrier));
-    if (defaults().integerForKey(QStringLiteral("Property Sorting Priority")) >= 1) {
+    if (defaults().integerForKey(prefs::keys::PropertySortingPriority) >= 1) {
         auto sortEntries = [](const ArrayPtr& array) {
             if (!array || array->count() < 2)
                 return;
@@ -833,7 +833,7 @@ void PMMainController::setSmartCriterionTableObjectValue(PMAutoCompleteTableView
         if (text.isEmpty())
             return;
         entry->setValue(QStringLiteral("Tag"), Value(text));
-        if (defaults().integerForKey(QStringLiteral("Property Sorting Priority")) >= 1) {
+        if (defaults().integerForKey(prefs::keys::PropertySortingPriority) >= 1) {
             std::stable_sort(_currentlyEditedSmartPlaylistTags->values().begin(), _currentlyEditedSmartPlaylistTags->values().end(),
                              [](const Value& a, const Value& b) { return PMCompareTagEntries(a, b) < 0; });
         }
