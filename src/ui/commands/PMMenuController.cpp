@@ -11,7 +11,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
-#include "playback/PMMovie.h"
+#include "library/model/PMMovie.h"
 #include "playback/PMMovieView.h"
 #include "playback/PMPlayback.h"
 #include "playback/PMPlaybackControls.h"

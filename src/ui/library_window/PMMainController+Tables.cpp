@@ -698,7 +698,7 @@ void PMMainController::renameInfoTag(PMAutoCompleteTableView* tableView, const D
                 carrier->remove(QStringLiteral("Tag: Original (All)"));
                 // The values checked or unchecked so far are the copy's own from now
                 // on: a change to either row must not show in the other.
-                for (const QString key : {QStringLiteral("Checked Separate Values"), QStringLiteral("Unchecked Separate Values")})
+                for (const QString& key : {QStringLiteral("Checked Separate Values"), QStringLiteral("Unchecked Separate Values")})
                     if (const ArrayPtr values = carrier->value(key).array())
                         carrier->setValue(key, Value(deeplyMutableCopy(values)));
                 // The copy must still find each movie's own values under the old name.
