@@ -8,6 +8,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
+#include "platform/AlertBox.h"
 #include "playback/PMPlayerWindows.h"
 #include "platform/InterfaceFiles.h"
 #include "platform/Memory.h"
@@ -177,6 +178,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(PELLIS_VERSION));
     QApplication::setWindowIcon(QIcon(QPixmap::fromImage(PMApplicationIconImage())));
     QApplication::setQuitOnLastWindowClosed(false);
+    // Alerts show in message boxes from now on.
+    platform::installAlertBoxes();
     // Stored numbers are written in the C locale whatever the user's locale is.
     std::setlocale(LC_NUMERIC, "C");
 

@@ -60,4 +60,20 @@ void beep();
 // Counts beeps since the start, so that tests can tell a refused command.
 int beepCount();
 
+// The screen side of alerts: message boxes, in the platform's widget library
+// (installAlertBoxes in AlertBox.h), so that code below the widgets can ask and be
+// answered. Until one is installed alerts have no screen to show on.
+class AlertScreen {
+public:
+    virtual ~AlertScreen() = default;
+    // Shows the alert and waits for the answer; sets `endedUnattended` when the session's
+    // end closed it.
+    virtual AlertResponse show(const Alert& alert, bool* endedUnattended) = 0;
+    // Ends every open alert and cancels the other modal dialogs.
+    virtual void endOpenAlerts() = 0;
+    virtual int openCount() const = 0;
+    virtual void beep() = 0;
+};
+void setAlertScreen(AlertScreen* screen);
+
 } // namespace platform

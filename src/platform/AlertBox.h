@@ -16,4 +16,7 @@ namespace platform {
 // suppression check box when it shows one.
 void buildAlertBox(QMessageBox& box, const Alert& alert, QList<QAbstractButton*>* getButtons, QCheckBox** getSuppression);
 
+// Makes alerts show in message boxes (once the application object exists).
+void installAlertBoxes();
+
 } // namespace platform

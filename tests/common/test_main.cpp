@@ -13,6 +13,9 @@
 
 #include "common/TestSupport.h"
 #include "platform/Queues.h"
+#ifdef PELLIS_TEST_ALERT_BOXES
+#include "platform/AlertBox.h"
+#endif
 
 #include <clocale>
 #include <cstdarg>
@@ -140,6 +143,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pellis"));
     QApplication::setOrganizationDomain(QStringLiteral("tolvane.com"));
+#ifdef PELLIS_TEST_ALERT_BOXES
+    platform::installAlertBoxes();
+#endif
     // Numbers written by C functions must not follow the user's locale.
     std::setlocale(LC_NUMERIC, "C");
     testing::UnitTest::GetInstance()->listeners().Append(new FreshStateForEachTest(root, mimeDatabase));
