@@ -361,6 +361,58 @@ void fillCorners(QPainter& painter, const QRectF& rect, const PMTileCornerRadii&
     corner(bl, rect.bottomLeft(), 180, QRectF(rect.left(), rect.bottom() - 2 * bl, 2 * bl, 2 * bl));
 }
 
+// While a tile cycles through its frames: where the frame shown lies among the movie's
+// frames, a track along the bottom of the base.
+void drawCyclingTrack(QPainter& painter, const QRectF& base, const PMGroupViewTile& tile)
+{
+    const std::size_t n = std::max<std::size_t>(1, tile.hoverFrameCount);
+    const QRectF track(base.left(), base.bottom() - 8, base.width(), 8);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromRgbF(0.3, 0.3, 0.3, 0.4));
+    painter.drawRoundedRect(track, 4, 4);
+    const QRectF knobs = track.adjusted(2, 2, -2, -2);
+    const double part = knobs.width() / double(n);
+    painter.setBrush(Qt::white);
+    painter.drawRoundedRect(QRectF(knobs.left() + part * double(tile.hover.indexImageIndex()), knobs.top(), part, knobs.height()), 2, 2);
+}
+
+// The duration (or a container's item count) in the picture's corner.
+void drawDurationBadge(QPainter& painter, const PMGroupViewItemProxy& proxy, PMMovieRepresentationPrototype& movie, const QRectF& area)
+{
+    QString badge;
+    int pie = 0;
+    if (const auto container = PMContainerPtr(proxy.equivalentContainer)) {
+        badge = PMItemCountString(*container);
+    } else if (movie.durationIfCached(true) >= 0) {
+        badge = PMDurationString(double(movie.durationIfCached(true)));
+        pie = movie.counter() < 1 ? -1 : 0; // the mark of a movie never played
+    }
+    // In the picture's bottom-right corner (a negative margin counts from the bottom).
+    if (!badge.isEmpty())
+        drawAsBadgeInRect(painter, badge, area, false, std::nullopt, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45)), nullptr, pie, 0, 0, 8, -8, -1,
+                          -1, false, false);
+}
+
+// The ring around a tile (the selection, a missing file or volume), inside its shape.
+void drawTileRing(QPainter& painter, const QRectF& shape, const PMTileCornerRadii& corners, const QColor& ring)
+{
+    painter.setPen(QPen(ring, 3.0));
+    painter.setBrush(Qt::NoBrush);
+    const auto inner = [](double r) { return std::max(0.0, r - 1.0); };
+    painter.drawPath(PMRoundedRectPathWithRadii(shape.adjusted(1.5, 1.5, -1.5, -1.5),
+                                                {inner(corners.topLeft), inner(corners.topRight), inner(corners.bottomRight), inner(corners.bottomLeft)}));
+}
+
+// The colour a movie's tile shows until its picture is there ("RGB": "r/g/b"), if stored.
+std::optional<QColor> storedPlaceholderColor(PMMovieRepresentationPrototype& movie)
+{
+    const Value stored = movie.userSettings()->value(QStringLiteral("RGB"));
+    const QStringList rgb = stored.isString() ? stored.string().split(QLatin1Char('/')) : QStringList();
+    if (rgb.size() != 3)
+        return std::nullopt;
+    return QColor::fromRgbF(rgb[0].toFloat(), rgb[1].toFloat(), rgb[2].toFloat());
+}
+
 } // namespace
 
 void PMGroupView::composePictureLayer(QImage& layer, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy, const DrawSettings& settings,
@@ -459,6 +511,32 @@ void PMGroupView::composePicture(QPainter& p, const QRectF& area, const PictureL
     p.restore();
 }
 
+void PMGroupView::updatePictureLayer(QImage& pictureLayer, PMGroupViewTile::PictureKey* pictureKey, QSize layerPixels, const PictureLayerLook& look,
+                                     const PMGroupViewItemProxy& proxy, const DrawSettings& settings, const platform::ImagePtr& image,
+                                     const platform::ImagePtr& overlayCover) const
+{
+    const double scale = settings.scale;
+    const platform::ImagePtr blurredNow = image ? image->cachedBlurredImage() : nullptr;
+    const PMGroupViewTile::PictureKey key{image.get(),
+                                          blurredNow.get(),
+                                          overlayCover.get(),
+                                          layerPixels,
+                                          m_drawSettingsGeneration,
+                                          quint64(look.glyphHover) | quint64(look.looksActive) << 1 | quint64(look.cycling) << 2 |
+                                              quint64(look.simplified) << 3 | quint64(look.placeholder.rgba()) << 8 |
+                                              quint64(look.background.rgb() & 0xffffff) << 40,
+                                          look.corners};
+    if (!pictureKey || pictureLayer.isNull() || !(*pictureKey == key)) {
+        if (pictureLayer.size() != layerPixels || !pictureLayer.isDetached() || pictureLayer.devicePixelRatio() != scale) {
+            PMTileBufferPool::give(std::move(pictureLayer));
+            pictureLayer = PMTileBufferPool::take(layerPixels, scale);
+        }
+        composePictureLayer(pictureLayer, look, proxy, settings, image, overlayCover);
+        if (pictureKey)
+            *pictureKey = key;
+    }
+}
+
 void PMGroupView::composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile::PictureKey* pictureKey, const PMGroupViewItemProxy& proxy,
                               const DrawSettings& settings, const platform::ImagePtr& image, QColor background) const
 {
@@ -498,13 +576,9 @@ void PMGroupView::composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile
                                 PMMovieTileAction::None;
     QColor placeholder = dark ? QColor(60, 60, 60) : QColor(215, 215, 215);
     bool hasPlaceholder = false;
-    if (movie && settings.placeholders) {
-        const Value stored = movie->userSettings()->value(QStringLiteral("RGB"));
-        const QStringList rgb = stored.isString() ? stored.string().split(QLatin1Char('/')) : QStringList();
-        if (rgb.size() == 3) {
-            placeholder = QColor::fromRgbF(rgb[0].toFloat(), rgb[1].toFloat(), rgb[2].toFloat());
-            hasPlaceholder = placeholder.isValid();
-        }
+    if (const std::optional<QColor> stored = movie && settings.placeholders ? storedPlaceholderColor(*movie) : std::nullopt) {
+        placeholder = *stored;
+        hasPlaceholder = placeholder.isValid();
     }
     const platform::ImagePtr cover = (!cycling && movie && !settings.coverMode) ? movie->cachedCoverImage() : nullptr;
     const platform::ImagePtr overlayCover = (cover && cover != image && movie->cachedPosterImage()) ? cover : nullptr;
@@ -525,26 +599,8 @@ void PMGroupView::composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile
     look.simplified = simplified;
     look.background = background;
     look.placeholder = placeholder;
-    if (!layerPixels.isEmpty()) {
-        const platform::ImagePtr blurredNow = image ? image->cachedBlurredImage() : nullptr;
-        const PMGroupViewTile::PictureKey key{image.get(),
-                                              blurredNow.get(),
-                                              overlayCover.get(),
-                                              layerPixels.size(),
-                                              m_drawSettingsGeneration,
-                                              quint64(glyphHover) | quint64(looksActive) << 1 | quint64(cycling) << 2 | quint64(simplified) << 3 |
-                                                  quint64(placeholder.rgba()) << 8 | quint64(background.rgb() & 0xffffff) << 40,
-                                              corners};
-        if (!pictureKey || pictureLayer.isNull() || !(*pictureKey == key)) {
-            if (pictureLayer.size() != layerPixels.size() || !pictureLayer.isDetached() || pictureLayer.devicePixelRatio() != scale) {
-                PMTileBufferPool::give(std::move(pictureLayer));
-                pictureLayer = PMTileBufferPool::take(layerPixels.size(), scale);
-            }
-            composePictureLayer(pictureLayer, look, proxy, settings, image, overlayCover);
-            if (pictureKey)
-                *pictureKey = key;
-        }
-    }
+    if (!layerPixels.isEmpty())
+        updatePictureLayer(pictureLayer, pictureKey, layerPixels.size(), look, proxy, settings, image, overlayCover);
     QPainter painter(&out);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     if (!layerPixels.isEmpty())
@@ -559,34 +615,13 @@ void PMGroupView::composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile
         PMDrawMovieTileHoverGlyph(painter, area, area.height() < 70 ? 0.4 : 0.55, play);
     }
     // While cycling: where the frame shown lies among the movie's frames.
-    if (cycling) {
-        const std::size_t n = std::max<std::size_t>(1, tile->hoverFrameCount);
-        const QRectF base = (staticLabels ? area : bounds).adjusted(10, 10, -10, -10);
-        const QRectF track(base.left(), base.bottom() - 8, base.width(), 8);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor::fromRgbF(0.3, 0.3, 0.3, 0.4));
-        painter.drawRoundedRect(track, 4, 4);
-        const QRectF knobs = track.adjusted(2, 2, -2, -2);
-        const double part = knobs.width() / double(n);
-        painter.setBrush(Qt::white);
-        painter.drawRoundedRect(QRectF(knobs.left() + part * double(tile->hover.indexImageIndex()), knobs.top(), part, knobs.height()), 2, 2);
-    }
+    if (cycling)
+        drawCyclingTrack(painter, (staticLabels ? area : bounds).adjusted(10, 10, -10, -10), *tile);
     // The duration (or a container's item count) in the picture's corner.
     const std::int64_t ornamentPriority = PMGridSettings::integerValue(QStringLiteral("Optional Ornament Priority"), 2);
     if (!cycling && !simplified && (visiblyHovering || proxy.selected || overlaid) && area.width() > 100 && movie &&
         ornamentPriority > (visiblyHovering ? 0 : 1)) {
-        QString badge;
-        int pie = 0;
-        if (const auto container = PMContainerPtr(proxy.equivalentContainer)) {
-            badge = PMItemCountString(*container);
-        } else if (movie->durationIfCached(true) >= 0) {
-            badge = PMDurationString(double(movie->durationIfCached(true)));
-            pie = movie->counter() < 1 ? -1 : 0; // the mark of a movie never played
-        }
-        // In the picture's bottom-right corner (a negative margin counts from the bottom).
-        if (!badge.isEmpty())
-            drawAsBadgeInRect(painter, badge, area, false, std::nullopt, PMBadgeBackground(QColor::fromRgbF(0, 0, 0, 0.45)), nullptr, pie, 0, 0, 8, -8, -1,
-                              -1, false, false);
+        drawDurationBadge(painter, proxy, *movie, area);
     }
     // The ring: the selection, a missing file, or a missing volume.
     std::optional<QColor> ring;
@@ -648,13 +683,8 @@ void PMGroupView::composeTile(QImage& out, QImage& pictureLayer, PMGroupViewTile
         if (textRect.width() > 22)
             PMPreviewDrawLabel(painter, itemName(proxy.selectedItem()), textRect, staticLabels && !overlaid && !drewControl, proxy.selected, text);
     }
-    if (ring) {
-        painter.setPen(QPen(*ring, 3.0));
-        painter.setBrush(Qt::NoBrush);
-        const auto inner = [](double r) { return std::max(0.0, r - 1.0); };
-        painter.drawPath(PMRoundedRectPathWithRadii(shape.adjusted(1.5, 1.5, -1.5, -1.5),
-                                                    {inner(corners.topLeft), inner(corners.topRight), inner(corners.bottomRight), inner(corners.bottomLeft)}));
-    }
+    if (ring)
+        drawTileRing(painter, shape, corners, *ring);
 }
 
 QColor PMGroupView::selectionColor(const DrawSettings& settings)

@@ -507,6 +507,11 @@ private:
     };
     void composePictureLayer(QImage& layer, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy, const DrawSettings& settings,
                              const platform::ImagePtr& main, const platform::ImagePtr& cover) const;
+    // Composes the layer again (into a buffer of the layer's size) unless the key says it
+    // already shows this look.
+    void updatePictureLayer(QImage& layer, PMGroupViewTile::PictureKey* pictureKey, QSize layerPixels, const PictureLayerLook& look,
+                            const PMGroupViewItemProxy& proxy, const DrawSettings& settings, const platform::ImagePtr& image,
+                            const platform::ImagePtr& overlayCover) const;
     void composePicture(QPainter& painter, const QRectF& area, const PictureLayerLook& look, const PMGroupViewItemProxy& proxy,
                         const DrawSettings& settings, const platform::ImagePtr& main, const platform::ImagePtr& cover) const;
     // Fills the area with the grid's colour (the band's where it lies in the band) except
