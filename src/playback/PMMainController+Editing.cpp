@@ -20,6 +20,7 @@
 #include "playback/PMMovieView.h"
 #include "playback/PMOverlayWindows.h"
 #include "playback/PMPlayback.h"
+#include "playback/PMPlaybackController.h"
 #include "playback/PMPlaybackControls.h"
 #include "playback/PMPlayerWindows.h"
 #include "playback/PMSelectArea.h"
@@ -284,7 +285,7 @@ void PMMainController::setSelectionEnd()
 void PMMainController::clearSelection(QObject* sender)
 {
     if (platform::menuItemTag(actionOf(sender)) == 1) {
-        clearGroupItemSelection(sender);
+        Q_EMIT playbackController().clearGroupItemSelectionRequested(sender);
         return;
     }
     setTimeSliderSelection(-1, -1);
@@ -385,7 +386,7 @@ bool PMMainController::insertCurrentTimestampAsTestFlight(bool test)
     const PMPlayerPtr& player = playerViewContent().moviePlayer;
     if (!player)
         return false;
-    const ArrayPtr items = cachedInfoMovieRepresentationsSorted(true);
+    const ArrayPtr items = playbackController().cachedInfoMovieRepresentationsSorted(true);
     if (!items || items->count() != 1 || !originalOf(_currentMovieRepresentation) || originalOf(items->at(0)) != originalOf(_currentMovieRepresentation))
         return false;
     QWidget* focus = QApplication::focusWidget();
@@ -485,7 +486,7 @@ void PMMainController::flip(QObject* sender)
     QAction* item = actionOf(sender);
     const bool on = item && item->isChecked() && !platform::menuItemMixedState(item);
     const bool flipped = !on;
-    const ArrayPtr movies = infoMovieRepresentationsForMenuItem(item);
+    const ArrayPtr movies = playbackController().infoMovieRepresentationsForMenuItem(item);
     if (!movies)
         return;
     PMMovieRepresentationPrototype* current = originalOf(_currentMovieRepresentation);
@@ -506,7 +507,7 @@ void PMMainController::flip(QObject* sender)
                 invalidateCurrentMovieRepresentationFrameImages();
             }
         }
-        updatePreviewByLoadingPosterImageForMovieRepresentation(v);
+        Q_EMIT playbackController().updatePreviewByLoadingPosterImageForMovieRepresentationRequested(v);
     }
     saveLibrarySoon();
 }
@@ -535,7 +536,7 @@ void PMMainController::rotateWithModifiers(QObject* sender, Qt::KeyboardModifier
         if (stillImage && (modifiers & Qt::ControlModifier))
             angle /= (modifiers & Qt::ShiftModifier) ? 9 : 90;
     } else {
-        movies = infoMovieRepresentationsForMenuItem(item);
+        movies = playbackController().infoMovieRepresentationsForMenuItem(item);
         if (counterclockwise)
             angle = -angle;
         if (platform::menuItemTag(item) == 1)
@@ -550,7 +551,7 @@ void PMMainController::rotateWithModifiers(QObject* sender, Qt::KeyboardModifier
             continue;
         record->rotateByAngle(angle);
         if (originalOf(v) != current || !updateForCurrentMovieRepresentationRotation())
-            updatePreviewByLoadingPosterImageForMovieRepresentation(v);
+            Q_EMIT playbackController().updatePreviewByLoadingPosterImageForMovieRepresentationRequested(v);
     }
     saveLibrarySoon();
 }
@@ -571,7 +572,7 @@ bool PMMainController::updateForCurrentMovieRepresentationRotation()
             movie->setRotatesNaturalSize(((record->angle() % 360) + 360) % 180 == 90);
     }
     updateForEditedCurrentMovieRepresentationImage(content.movieReplacingImage, movie, record->userSettings(), -1, playerView->parentWidget()->width());
-    updatePreviewByLoadingPosterImageForMovieRepresentation(_currentMovieRepresentation);
+    Q_EMIT playbackController().updatePreviewByLoadingPosterImageForMovieRepresentationRequested(_currentMovieRepresentation);
     updateCropButton(false, false);
     return true;
 }
@@ -1002,7 +1003,7 @@ void PMMainController::cropMovie(QObject*)
 
     if ((A || applied) && hasContent) {
         updateForEditedCurrentMovieRepresentationImage(image, movie, settings, r, W);
-        updatePreviewByLoadingPosterImageForMovieRepresentation(_currentMovieRepresentation);
+        Q_EMIT playbackController().updatePreviewByLoadingPosterImageForMovieRepresentationRequested(_currentMovieRepresentation);
     }
     updateCropButton(on, false);
     saveLibrarySoon();
@@ -1049,12 +1050,12 @@ bool PMMainController::setCustomAspectRatioEnabled(bool enabled, const Value& wi
         PMSetPlayerViewPictureSettings(playerViewContent(), *record);
         playerViewContent().setNeedsDisplay();
     }
-    updatePreviewByLoadingPosterImageForMovieRepresentation(_currentMovieRepresentation);
+    Q_EMIT playbackController().updatePreviewByLoadingPosterImageForMovieRepresentationRequested(_currentMovieRepresentation);
     if (resize) {
         if (_isPlayerWindowZoomed)
-            fitPlayerWindowToScreen();
+            Q_EMIT playbackController().fitPlayerWindowToScreenRequested();
         else
-            resizePlayerWindowForCurrentMagnification();
+            Q_EMIT playbackController().resizePlayerWindowForCurrentMagnificationRequested();
     }
     updateWindowTitles();
     for (PMMovieTimeSlider* slider : timeSlidersOf(*this))
@@ -1080,9 +1081,9 @@ void PMMainController::changeAspectRatio(QObject* sender)
             updatePresentationWindowForScreen(nullptr);
         if (variable) {
             if (_isPlayerWindowZoomed)
-                fitPlayerWindowToScreen();
+                Q_EMIT playbackController().fitPlayerWindowToScreenRequested();
             else
-                resizePlayerWindowForCurrentMagnification();
+                Q_EMIT playbackController().resizePlayerWindowForCurrentMagnificationRequested();
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "foundation/PMLog.h"
 #include "library/model/PMMainController.h"
+#include "playback/PMPlaybackController.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMActionButtonTextField.h"
@@ -60,7 +61,7 @@ void PMPlayerContainerView::contextMenuEvent(QContextMenuEvent* event)
         return;
     }
     // The current movie's menu, made for this click and gone when it closes.
-    if (QMenu* menu = PMMainController::mainController().contextMenuForCurrentMovie(); menu && !menu->actions().isEmpty()) {
+    if (QMenu* menu = PMMainController::mainController().playbackController().contextMenuForCurrentMovie(); menu && !menu->actions().isEmpty()) {
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(event->globalPos());
         event->accept();
