@@ -513,6 +513,37 @@ void connectControls(PMMainController& c, PMPlaybackControlView* view, PMMovieVi
     slider->seek = [&c](double seconds) { c.setTimeSliderCurrentTimeValue(seconds); };
 }
 
+// Presenting: the movie view moves into a full-screen window of its own, on the screen of
+// the window it leaves.
+void presentInFullScreenWindow(PMMainController& c, PlayerWindows* windows, const std::function<void(PMPlayerWindowPrototype*)>& prepare)
+{
+    QWidget* old = c.playerWindow();
+    windows->presentationReturnContainer = windows->container();
+    auto* full = new PMFullScreenPlayerWindow;
+    full->setAttribute(Qt::WA_DeleteOnClose);
+    full->setWindowTitle(windows->dedicated ? windows->dedicated->windowTitle() : QString());
+    QPalette palette = full->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    full->setPalette(palette);
+    full->setAutoFillBackground(true);
+    prepare(full);
+    auto* container = new PMPlayerContainerView(full);
+    full->setPlayerContainer(container);
+    QScreen* screen = old ? screenForWindow(old) : QGuiApplication::primaryScreen();
+    if (old && old == windows->dedicated)
+        old->hide();
+    windows->presentationWindow = full;
+    windows->watch(full);
+    full->setGeometry(screen ? screen->geometry() : QRect(0, 0, 1280, 800));
+    windows->moveMovieViewInto(container);
+    full->showFullScreen();
+    full->raise();
+    full->activateWindow();
+    full->setUsesCustomFullScreenMode(true);
+    c.updatePresentationWindowForScreen(screen);
+    c.updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+}
+
 } // namespace
 
 void PMMainController::installPlayerWindows()
@@ -598,31 +629,7 @@ void PMMainController::installPlayerWindows()
     _showPlaybackControlsHook = [windows](bool fade) { windows->showControls(fade); };
     _presentationDidChange = [this, windows, prepare](bool presenting) {
         if (presenting) {
-            QWidget* old = playerWindow();
-            windows->presentationReturnContainer = windows->container();
-            auto* full = new PMFullScreenPlayerWindow;
-            full->setAttribute(Qt::WA_DeleteOnClose);
-            full->setWindowTitle(windows->dedicated ? windows->dedicated->windowTitle() : QString());
-            QPalette palette = full->palette();
-            palette.setColor(QPalette::Window, Qt::black);
-            full->setPalette(palette);
-            full->setAutoFillBackground(true);
-            prepare(full);
-            auto* container = new PMPlayerContainerView(full);
-            full->setPlayerContainer(container);
-            QScreen* screen = old ? screenForWindow(old) : QGuiApplication::primaryScreen();
-            if (old && old == windows->dedicated)
-                old->hide();
-            windows->presentationWindow = full;
-            windows->watch(full);
-            full->setGeometry(screen ? screen->geometry() : QRect(0, 0, 1280, 800));
-            windows->moveMovieViewInto(container);
-            full->showFullScreen();
-            full->raise();
-            full->activateWindow();
-            full->setUsesCustomFullScreenMode(true);
-            updatePresentationWindowForScreen(screen);
-            updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+            presentInFullScreenWindow(*this, windows, prepare);
         } else {
             QWidget* target = nullptr;
             if (!_currentMovieRepresentation.isNull())
