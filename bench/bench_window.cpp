@@ -267,6 +267,8 @@ void launch()
         return window;
     });
     PMMainController& controller = mainController();
+    // Playback's requests reach the library window, as in the program.
+    controller.connectPlaybackController();
     controller.applicationWillFinishLaunching();
     controller.applicationDidFinishLaunching();
 }

@@ -215,6 +215,8 @@ int main(int argc, char** argv)
     // The desktop session ending: whoever logs out is not there to answer alerts.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager&) { mainController()._quitRequestedBySession = true; });
     PMMainController& controller = mainController();
+    // Playback's requests reach the library window and the menus.
+    controller.connectPlaybackController();
     // Key presses reach the controller before the widgets.
     PMApplication::install();
     // Actions that no window handles end at the controller.

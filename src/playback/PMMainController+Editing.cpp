@@ -21,6 +21,7 @@
 #include "playback/PMMovieView.h"
 #include "playback/PMOverlayWindows.h"
 #include "playback/PMPlayback.h"
+#include "playback/PMPlaybackController.h"
 #include "playback/PMPlaybackControls.h"
 #include "playback/PMPlayerWindows.h"
 #include "playback/PMSelectArea.h"
@@ -285,7 +286,7 @@ void PMMainController::setSelectionEnd()
 void PMMainController::clearSelection(QObject* sender)
 {
     if (platform::menuItemTag(actionOf(sender)) == 1) {
-        clearGroupItemSelection(sender);
+        Q_EMIT playbackController().clearGroupItemSelectionRequested(sender);
         return;
     }
     setTimeSliderSelection(-1, -1);
@@ -386,7 +387,7 @@ bool PMMainController::insertCurrentTimestampAsTestFlight(bool test)
     const PMPlayerPtr& player = playerViewContent().moviePlayer;
     if (!player)
         return false;
-    const ArrayPtr items = cachedInfoMovieRepresentationsSorted(true);
+    const ArrayPtr items = playbackController().cachedInfoMovieRepresentationsSorted(true);
     if (!items || items->count() != 1 || !originalOf(_currentMovieRepresentation) || originalOf(items->at(0)) != originalOf(_currentMovieRepresentation))
         return false;
     QWidget* focus = QApplication::focusWidget();
@@ -486,7 +487,7 @@ void PMMainController::flip(QObject* sender)
     QAction* item = actionOf(sender);
     const bool on = item && item->isChecked() && !platform::menuItemMixedState(item);
     const bool flipped = !on;
-    const ArrayPtr movies = infoMovieRepresentationsForMenuItem(item);
+    const ArrayPtr movies = playbackController().infoMovieRepresentationsForMenuItem(item);
     if (!movies)
         return;
     PMMovieRepresentationPrototype* current = originalOf(_currentMovieRepresentation);
@@ -507,7 +508,7 @@ void PMMainController::flip(QObject* sender)
                 invalidateCurrentMovieRepresentationFrameImages();
             }
         }
-        updatePreviewByLoadingPosterImageForMovieRepresentation(v);
+        Q_EMIT playbackController().updatePreviewByLoadingPosterImageForMovieRepresentationRequested(v);
     }
     saveLibrarySoon();
 }
@@ -536,7 +537,7 @@ void PMMainController::rotateWithModifiers(QObject* sender, Qt::KeyboardModifier
         if (stillImage && (modifiers & Qt::ControlModifier))
             angle /= (modifiers & Qt::ShiftModifier) ? 9 : 90;
     } else {
-        movies = infoMovieRepresentationsForMenuItem(item);
+        movies = playbackController().infoMovieRepresentationsForMenuItem(item);
         if (counterclockwise)
             angle = -angle;
         if (platform::menuItemTag(item) == 1)
@@ -551,7 +552,7 @@ void PMMainController::rotateWithModifiers(QObject* sender, Qt::KeyboardModifier
             continue;
         record->rotateByAngle(angle);
         if (originalOf(v) != current || !updateForCurrentMovieRepresentationRotation())
-            updatePreviewByLoadingPosterImageForMovieRepresentation(v);
+            Q_EMIT playbackController().updatePreviewByLoadingPosterImageForMovieRepresentationRequested(v);
     }
     saveLibrarySoon();
 }
@@ -572,7 +573,7 @@ bool PMMainController::updateForCurrentMovieRepresentationRotation()
             movie->setRotatesNaturalSize(((record->angle() % 360) + 360) % 180 == 90);
     }
     updateForEditedCurrentMovieRepresentationImage(content.movieReplacingImage, movie, record->userSettings(), -1, playerView->parentWidget()->width());
-    updatePreviewByLoadingPosterImageForMovieRepresentation(_currentMovieRepresentation);
+    Q_EMIT playbackController().updatePreviewByLoadingPosterImageForMovieRepresentationRequested(_currentMovieRepresentation);
     updateCropButton(false, false);
     return true;
 }
@@ -1003,7 +1004,7 @@ void PMMainController::cropMovie(QObject*)
 
     if ((A || applied) && hasContent) {
         updateForEditedCurrentMovieRepresentationImage(image, movie, settings, r, W);
-        updatePreviewByLoadingPosterImageForMovieRepresentation(_currentMovieRepresentation);
+        Q_EMIT playbackController().updatePreviewByLoadingPosterImageForMovieRepresentationRequested(_currentMovieRepresentation);
     }
     updateCropButton(on, false);
     saveLibrarySoon();
@@ -1050,12 +1051,12 @@ bool PMMainController::setCustomAspectRatioEnabled(bool enabled, const Value& wi
         PMSetPlayerViewPictureSettings(playerViewContent(), *record);
         playerViewContent().setNeedsDisplay();
     }
-    updatePreviewByLoadingPosterImageForMovieRepresentation(_currentMovieRepresentation);
+    Q_EMIT playbackController().updatePreviewByLoadingPosterImageForMovieRepresentationRequested(_currentMovieRepresentation);
     if (resize) {
         if (_isPlayerWindowZoomed)
-            fitPlayerWindowToScreen();
+            Q_EMIT playbackController().fitPlayerWindowToScreenRequested();
         else
-            resizePlayerWindowForCurrentMagnification();
+            Q_EMIT playbackController().resizePlayerWindowForCurrentMagnificationRequested();
     }
     updateWindowTitles();
     for (PMMovieTimeSlider* slider : timeSlidersOf(*this))
@@ -1081,9 +1082,9 @@ void PMMainController::changeAspectRatio(QObject* sender)
             updatePresentationWindowForScreen(nullptr);
         if (variable) {
             if (_isPlayerWindowZoomed)
-                fitPlayerWindowToScreen();
+                Q_EMIT playbackController().fitPlayerWindowToScreenRequested();
             else
-                resizePlayerWindowForCurrentMagnification();
+                Q_EMIT playbackController().resizePlayerWindowForCurrentMagnificationRequested();
         }
     }
 }

@@ -24,6 +24,7 @@
 #include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "playback/PMExternalViewerWatch.h"
+#include "playback/PMPlaybackController.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtCore/QDateTime>
@@ -372,7 +373,7 @@ void PMMainController::alwaysOpenWithApplicationFromMenuItem(QAction* item)
     for (const Value& v : movies ? *movies : Array())
         if (PMMovieRepresentationPrototype* record = PMMovie(v))
             record->setApplicationPath(application);
-    updateUserInterface();
+    Q_EMIT playbackController().updateUserInterfaceRequested();
 }
 
 void PMMainController::filterOpenWithApplicationFromMenuItemSwitch(QAction* item)
@@ -421,7 +422,7 @@ void PMMainController::startMonitoringExternalViewer(bool immediately)
     _isMonitoringExternalViewer = true;
     platform::performAfterDelay(this, QStringLiteral("monitorExternalViewer"), Value(), immediately ? 0.0 : 5.0, [this] { monitorExternalViewer(); });
     invalidateCurrentOrMonitoredMovieRepresentationAncestors();
-    updateUserInterface();
+    Q_EMIT playbackController().updateUserInterfaceRequested();
 }
 
 void PMMainController::pauseMonitoringExternalViewer()
@@ -433,7 +434,7 @@ void PMMainController::pauseMonitoringExternalViewer()
     if (_currentMovieRepresentation.isNull())
         invalidateCurrentOrMonitoredMovieRepresentationAncestors();
     platform::cancelPreviousPerformRequests(this, QStringLiteral("monitorExternalViewer"), Value());
-    updateApplicationIcon();
+    Q_EMIT playbackController().updateApplicationIconRequested();
 }
 
 void PMMainController::stopMonitoringExternalViewer()
@@ -567,7 +568,7 @@ void PMMainController::applyExternalViewerState(const ExternalViewerState& state
         _isMonitoredExternalViewerReadyToContinue = nearEnd && continueFromExternalViewerAsPreflightCheck(true);
         _externalViewerNextPollDelay = delay;
         platform::performAfterDelay(this, QStringLiteral("monitorExternalViewer"), Value(), delay, [this] { monitorExternalViewer(); });
-        updateApplicationIcon();
+        Q_EMIT playbackController().updateApplicationIconRequested();
         return;
     }
     if (!_isMonitoredExternalViewerReadyToContinue && !ended) {

@@ -17,6 +17,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMPlayback.h"
+#include "playback/PMPlaybackController.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 
 #include <QtConcurrent/QtConcurrentRun>
@@ -95,7 +96,7 @@ void PMMainController::togglePresentation()
     if (!_currentMovieHasVideo && !_isPresenting) {
         QApplication::beep();
         updateWindowTitles();
-        updateStatusFields();
+        Q_EMIT playbackController().updateStatusFieldsRequested();
         return;
     }
     _isPresenting = !_isPresenting;
@@ -121,7 +122,7 @@ void PMMainController::togglePresentation()
         if (!_currentMovieRepresentation.isNull())
             chooseNoMovie();
         else
-            updateUserInterface();
+            Q_EMIT playbackController().updateUserInterfaceRequested();
         return;
     }
     if (shouldPlay)
@@ -236,7 +237,7 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
                         oldShown = oldShown || (children && children->indexOfIdentical(_currentMovieRepresentation.objectPointer()) >= 0);
                     }
                 if (!newShown && oldShown)
-                    selectLibraryItem(Value(parent));
+                    Q_EMIT playbackController().selectLibraryItemRequested(Value(parent));
             }
         }
         _currentMovieRepresentation = item;
@@ -288,9 +289,9 @@ bool PMMainController::choosePlaybackMovieRepresentation(const Value& movie, boo
         updateLibraryAndInvalidateDependencies(true, false, true);
     }
     if (changeSelection && _selectedLibraryItems->indexOfIdentical(item.objectPointer()) < 0)
-        selectLibraryItem(item);
+        Q_EMIT playbackController().selectLibraryItemRequested(item);
 
-    updateUserInterface();
+    Q_EMIT playbackController().updateUserInterfaceRequested();
     _currentMovieHasAudio = _currentMovieHasVideo = false;
     if (_currentMovieIsPlayable)
         enableCurrentMoviePlaybackAndRestorePlaybackPosition(changed);
@@ -428,7 +429,7 @@ void PMMainController::enableCurrentMoviePlaybackAndRestorePlaybackPosition(bool
         updatePlayerWindowFrameAfterForcingPresentation(false);
     if (QWidget* window = playerWindow(); window && window == _dedicatedPlayerWindow.data() && !window->isVisible())
         centerOnce(window);
-    showPlayerWindowIfNotVisible(_currentMovieIsContinuing);
+    Q_EMIT playbackController().showPlayerWindowIfNotVisibleRequested(_currentMovieIsContinuing);
     updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
     if (view.moviePlayer)
         showPlaybackControlsByFadingIn(true);
@@ -549,15 +550,15 @@ void PMMainController::incrementCounterForMovieRepresentation(const Value& movie
             holds = holds || nonProxyRecord(child) == &original;
         if (!holds)
             continue;
-        if (outlineViewShowMovieChildrenOfContainer(container)) {
+        if (playbackController().outlineViewShowMovieChildrenOfContainer(container)) {
             updateLibrary();
             return;
         }
         container->invalidateChildrenRecursively(false);
     }
-    freezeSelections();
-    updateUserInterface();
-    unfreezeSelections();
+    Q_EMIT playbackController().freezeSelectionsRequested();
+    Q_EMIT playbackController().updateUserInterfaceRequested();
+    Q_EMIT playbackController().unfreezeSelectionsRequested();
 }
 
 void PMMainController::updateDuration(qint64 seconds, const QString& assetSizeDescription, const QString& uniqueLibraryID)
@@ -616,7 +617,7 @@ void PMMainController::chooseNoMovie()
     _currentMovieHasAudio = false;
     clearMoviePlayer();
     playerViewContent().setNeedsDisplay();
-    updateUserInterface();
+    Q_EMIT playbackController().updateUserInterfaceRequested();
 }
 
 void PMMainController::chooseNoMovieIfMovieRepresentationsContainCurrent(const ArrayPtr& items)
@@ -640,9 +641,9 @@ void PMMainController::chooseNoMovieIfMovieRepresentationsContainCurrent(const A
 void PMMainController::chooseGroup(const PMLibraryContainerPtr& container)
 {
     if (container)
-        selectLibraryItem(Value(container));
+        Q_EMIT playbackController().selectLibraryItemRequested(Value(container));
     chooseNoMovie();
-    updateUserInterface();
+    Q_EMIT playbackController().updateUserInterfaceRequested();
     showMainWindowIfNotVisible();
 }
 

@@ -10,6 +10,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/media/Player.h"
 #include "playback/PMPlayback.h"
+#include "playback/PMPlaybackController.h"
 
 using platform::Array;
 using platform::ArrayPtr;
@@ -55,8 +56,8 @@ void PMMainController::moviePlayerDidStop()
     if (group) {
         const Value groupValue(group->sharedContainer());
         chooseNoMovie();
-        if (libraryListRowForItem(groupValue) >= 0)
-            selectLibraryItems(Array::make({groupValue}));
+        if (playbackController().libraryListRowForItem(groupValue) >= 0)
+            Q_EMIT playbackController().selectLibraryItemsRequested(Array::make({groupValue}));
     } else if (closingPriority >= 1) {
         chooseNoMovie();
     }

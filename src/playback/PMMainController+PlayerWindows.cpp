@@ -18,6 +18,7 @@
 #include "playback/PMMovieView.h"
 #include "playback/PMOverlayWindows.h"
 #include "playback/PMPlayback.h"
+#include "playback/PMPlaybackController.h"
 #include "playback/PMPlaybackControls.h"
 #include "playback/PMPlayerWindowGeometry.h"
 #include "playback/PMPlayerWindows.h"
@@ -93,7 +94,7 @@ public:
 
     QString alternateSliderMinimumMessage() override { return m_c.alternateSliderMinimumMessage(); }
     QString alternateSliderMaximumMessage() override { return m_c.alternateSliderMaximumMessage(); }
-    QMenu* menuForSlider(QWidget* slider) override { return m_c.menuForSlider(slider); }
+    QMenu* menuForSlider(QWidget* slider) override { return m_c.playbackController().menuForSlider(slider); }
 
     // The controls mode of the current context: 0 hovering, -1 a band below, other above.
     int controlsMode() const
@@ -427,7 +428,7 @@ protected:
                     if (!library || library->isVisible() || !PMMainController::isLastVisibleWindow(nullptr))
                         return;
                     library->setProperty(kPMLibraryWindowClosedProperty, false);
-                    m_c.showMainWindow();
+                    Q_EMIT m_c.playbackController().showMainWindowRequested();
                 });
             }
             break;
@@ -513,6 +514,37 @@ void connectControls(PMMainController& c, PMPlaybackControlView* view, PMMovieVi
     slider->seek = [&c](double seconds) { c.setTimeSliderCurrentTimeValue(seconds); };
 }
 
+// Presenting: the movie view moves into a full-screen window of its own, on the screen of
+// the window it leaves.
+void presentInFullScreenWindow(PMMainController& c, PlayerWindows* windows, const std::function<void(PMPlayerWindowPrototype*)>& prepare)
+{
+    QWidget* old = c.playerWindow();
+    windows->presentationReturnContainer = windows->container();
+    auto* full = new PMFullScreenPlayerWindow;
+    full->setAttribute(Qt::WA_DeleteOnClose);
+    full->setWindowTitle(windows->dedicated ? windows->dedicated->windowTitle() : QString());
+    QPalette palette = full->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    full->setPalette(palette);
+    full->setAutoFillBackground(true);
+    prepare(full);
+    auto* container = new PMPlayerContainerView(full);
+    full->setPlayerContainer(container);
+    QScreen* screen = old ? screenForWindow(old) : QGuiApplication::primaryScreen();
+    if (old && old == windows->dedicated)
+        old->hide();
+    windows->presentationWindow = full;
+    windows->watch(full);
+    full->setGeometry(screen ? screen->geometry() : QRect(0, 0, 1280, 800));
+    windows->moveMovieViewInto(container);
+    full->showFullScreen();
+    full->raise();
+    full->activateWindow();
+    full->setUsesCustomFullScreenMode(true);
+    c.updatePresentationWindowForScreen(screen);
+    c.updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+}
+
 } // namespace
 
 void PMMainController::installPlayerWindows()
@@ -564,7 +596,7 @@ void PMMainController::installPlayerWindows()
     }
 
     const auto prepare = [this](PMPlayerWindowPrototype* w) {
-        w->keyDownHandler = [this](QKeyEvent* event) { return handleKeyDown(event, false); };
+        w->keyDownHandler = [this](QKeyEvent* event) { return playbackController().handleKeyDown(event, false); };
         w->togglePresentationHandler = [this](QObject*) { togglePresentation(); };
         w->isPresenting = [this] { return _isPresenting; };
         w->canTogglePresentation = [this] { return _isPresenting || _currentMovieHasVideo; };
@@ -576,7 +608,7 @@ void PMMainController::installPlayerWindows()
     // The library window comes back from here too: its menu (and the shortcut of Window >
     // Library Window) goes with it while it is closed.
     auto* showLibrary = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+L")), window);
-    QObject::connect(showLibrary, &QShortcut::activated, this, [this] { showMainWindow(); });
+    QObject::connect(showLibrary, &QShortcut::activated, this, [this] { Q_EMIT playbackController().showMainWindowRequested(); });
 
     // The controls and hooks go with the window (tests make and destroy it).
     const auto forget = [this, windows] {
@@ -598,31 +630,7 @@ void PMMainController::installPlayerWindows()
     _showPlaybackControlsHook = [windows](bool fade) { windows->showControls(fade); };
     _presentationDidChange = [this, windows, prepare](bool presenting) {
         if (presenting) {
-            QWidget* old = playerWindow();
-            windows->presentationReturnContainer = windows->container();
-            auto* full = new PMFullScreenPlayerWindow;
-            full->setAttribute(Qt::WA_DeleteOnClose);
-            full->setWindowTitle(windows->dedicated ? windows->dedicated->windowTitle() : QString());
-            QPalette palette = full->palette();
-            palette.setColor(QPalette::Window, Qt::black);
-            full->setPalette(palette);
-            full->setAutoFillBackground(true);
-            prepare(full);
-            auto* container = new PMPlayerContainerView(full);
-            full->setPlayerContainer(container);
-            QScreen* screen = old ? screenForWindow(old) : QGuiApplication::primaryScreen();
-            if (old && old == windows->dedicated)
-                old->hide();
-            windows->presentationWindow = full;
-            windows->watch(full);
-            full->setGeometry(screen ? screen->geometry() : QRect(0, 0, 1280, 800));
-            windows->moveMovieViewInto(container);
-            full->showFullScreen();
-            full->raise();
-            full->activateWindow();
-            full->setUsesCustomFullScreenMode(true);
-            updatePresentationWindowForScreen(screen);
-            updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
+            presentInFullScreenWindow(*this, windows, prepare);
         } else {
             QWidget* target = nullptr;
             if (!_currentMovieRepresentation.isNull())
@@ -637,7 +645,7 @@ void PMMainController::installPlayerWindows()
             updatePlayerViewFrame();
             updatePlaybackControlViewFrameWhileMaintainingPlayerFrame(false);
             windows->movieView->setFocus();
-            showPlayerWindowIfNotVisible(false);
+            Q_EMIT playbackController().showPlayerWindowIfNotVisibleRequested(false);
             if (!_currentMovieRepresentation.isNull() && _currentMovieHasVideo) {
                 const platform::Value ending = _currentMovieRepresentation;
                 QTimer::singleShot(1000, this, [this, ending] {
@@ -648,7 +656,7 @@ void PMMainController::installPlayerWindows()
         }
         showWindowChromeAndPlaybackControlsByFadingIn(false, nullptr);
         updateWindowTitles();
-        updateStatusFields();
+        Q_EMIT playbackController().updateStatusFieldsRequested();
     };
     _timeSliders = [windows] {
         QList<PMMovieTimeSlider*> sliders;
@@ -751,9 +759,9 @@ void PMMainController::updatePlayerWindowFrameAfterForcingPresentation(bool forc
     }
     const std::int64_t q = settings().integerForKey(prefs::keys::PlayerWidthPreservationPriority);
     if (_isPlayerWindowZoomed && q < 1) {
-        fitPlayerWindowToScreen();
+        Q_EMIT playbackController().fitPlayerWindowToScreenRequested();
     } else if (_currentMovieHasVideo) {
-        const QSizeF natural = currentPictureNaturalSize();
+        const QSizeF natural = playbackController().currentPictureNaturalSize();
         if (!natural.isEmpty()) {
             if (windows)
                 windows->sizedFor = playerViewContent().moviePlayer.get();
@@ -762,7 +770,7 @@ void PMMainController::updatePlayerWindowFrameAfterForcingPresentation(bool forc
                 if (q == 0 && settings().objectForKey(prefs::keys::PlayerWidth).isNumber())
                     w = settings().doubleForKey(prefs::keys::PlayerWidth);
                 if (w < 1)
-                    w = playerAreaSizeOfWindow(playerWindow()).width();
+                    w = playbackController().playerAreaSizeOfWindow(playerWindow(), nullptr).width();
                 if (w < 1 && playerView)
                     w = playerView->width();
                 if (w >= 1)
@@ -770,7 +778,7 @@ void PMMainController::updatePlayerWindowFrameAfterForcingPresentation(bool forc
             } else {
                 _currentMagnification = _currentMagnificationQuantum;
             }
-            resizePlayerWindowForCurrentMagnification();
+            Q_EMIT playbackController().resizePlayerWindowForCurrentMagnificationRequested();
         }
     }
     updatePlayerViewFrame();
@@ -796,7 +804,7 @@ void PMMainController::updatePlaybackControlViewFrameWhileMaintainingPlayerFrame
     }
     windows->layoutContainer();
     if (remembered.width() > kEpsilon)
-        resizeWindow(nullptr, remembered, false);
+        Q_EMIT playbackController().resizeWindowRequested(nullptr, remembered, false);
     if (hoverParent && hoverParent->isVisible())
         windows->placeFloatingControls();
     updatePlaybackControlVisibility();
@@ -991,7 +999,7 @@ void PMMainController::updatePlayerWindowZoomStatus()
     if (!_isPlayerWindowZoomed || _isPresenting)
         return;
     QWidget* w = playerWindow();
-    if (!w || PMGlobalFromBottomUp(playerWindowZoomFrameWithAspectRatioLock(_isAspectRatioLocked, true, false)) != w->geometry())
+    if (!w || PMGlobalFromBottomUp(playbackController().playerWindowZoomFrameWithAspectRatioLock(_isAspectRatioLocked, true, false)) != w->geometry())
         _isPlayerWindowZoomed = false;
 }
 
@@ -1009,11 +1017,11 @@ QSizeF PMMainController::windowWillResize(QWidget* window, QSizeF proposed)
         return proposed;
     if (!_currentMovieHasVideo || playerWindow() != window)
         return proposed;
-    const QSizeF natural = currentPictureNaturalSize();
+    const QSizeF natural = playbackController().currentPictureNaturalSize();
     if (natural.isEmpty())
         return proposed;
     const QRectF frame = bottomUpFrameOf(window);
-    const QSizeF container = playerAreaSizeOfWindow(window);
+    const QSizeF container = playbackController().playerAreaSizeOfWindow(window, nullptr);
     const QRectF visible = PMBottomUpFromGlobal(visibleFrameWithExtraDockSpacing(screenForWindow(window)));
     const PMLiveResize r = PMPlayerWindowWillResize(proposed, frame, container, natural, _isAspectRatioLocked, visible.y(),
                                                     window->minimumWidth());
@@ -1033,7 +1041,7 @@ void PMMainController::windowDidResize(QWidget* window)
         updatePlayerWindowZoomStatusAfterDelay();
     }
     if (window && window == _mainWindow.data())
-        saveMainWindowSize();
+        Q_EMIT playbackController().saveMainWindowSizeRequested();
 }
 
 bool PMMainController::isLastVisibleWindow(QWidget* window)
@@ -1106,8 +1114,13 @@ void PMMainController::updatePresentationWindowForScreen(QScreen* screen)
     if (!w->isFullScreen())
         w->setGeometry(S);
     const std::optional<QRectF> picture = PMPresentationPictureFrame(QSizeF(S.size()), notchGap(screen), windows->controlsMode(),
+<<<<<<< HEAD
                                                                     int(settings().integerForKey(prefs::keys::PresentationMode)),
                                                                     currentPictureNaturalSize());
+=======
+                                                                    int(settings().integerForKey(QStringLiteral("Presentation Mode"))),
+                                                                    playbackController().currentPictureNaturalSize());
+>>>>>>> work-playback
     QWidget* container = windows->container();
     if (!picture || !container)
         return;
@@ -1172,7 +1185,7 @@ QRectF PMMainController::windowWillUseStandardFrame(QWidget* window)
     if (window && window == playerWindow()) {
         if (!_isPresenting)
             _isPlayerWindowZoomed = true;
-        return playerWindowZoomFrameWithAspectRatioLock(_isAspectRatioLocked, true, true);
+        return playbackController().playerWindowZoomFrameWithAspectRatioLock(_isAspectRatioLocked, true, true);
     }
     return PMBottomUpFromGlobal(visibleFrameWithExtraDockSpacing(screenForWindow(window)));
 }
@@ -1227,7 +1240,7 @@ void PMMainController::setScale(int percent)
     if (percent > 0)
         _currentMagnification = _currentMagnificationQuantum = percent * 0.01;
     if (!_currentMovieRepresentation.isNull())
-        resizePlayerWindowForCurrentMagnification();
+        Q_EMIT playbackController().resizePlayerWindowForCurrentMagnificationRequested();
     selectCurrentMagnificationMenuItem();
 }
 
@@ -1239,7 +1252,7 @@ void PMMainController::increaseScale()
     }
     _currentMagnification = _currentMagnificationQuantum = PMNextMagnificationStep(_currentMagnification, true);
     if (!_currentMovieRepresentation.isNull())
-        resizePlayerWindowForCurrentMagnification();
+        Q_EMIT playbackController().resizePlayerWindowForCurrentMagnificationRequested();
     selectCurrentMagnificationMenuItem();
 }
 
@@ -1253,7 +1266,7 @@ void PMMainController::decreaseScale()
     const double width = playerView ? playerView->width() : 0;
     _currentMagnification = _currentMagnificationQuantum = PMNextMagnificationStep(_currentMagnification, false);
     if (!_currentMovieRepresentation.isNull())
-        resizePlayerWindowForCurrentMagnification();
+        Q_EMIT playbackController().resizePlayerWindowForCurrentMagnificationRequested();
     // A window already at its smallest did not shrink: the scale stays where it was.
     if (!playerView || playerView->width() > width - 0.1)
         _currentMagnification = _currentMagnificationQuantum = before;
@@ -1262,7 +1275,7 @@ void PMMainController::decreaseScale()
 
 void PMMainController::selectCurrentMagnificationMenuItem()
 {
-    const QSizeF natural = currentPictureNaturalSize();
+    const QSizeF natural = playbackController().currentPictureNaturalSize();
     long percent = std::lround(100 * _currentMagnification);
     if (_isPresenting && playerView && !natural.isEmpty())
         percent = std::lround(100 * playerView->width() / std::max(1.0, natural.width()));
@@ -1290,6 +1303,11 @@ void PMMainController::selectCurrentMagnificationMenuItem()
 
 void PMMainController::toggleStayInFront()
 {
+<<<<<<< HEAD
     settings().setBool(!settings().boolForKey(prefs::keys::StayInFront), prefs::keys::StayInFront);
     updateWindowLevels();
+=======
+    settings().setBool(!settings().boolForKey(QStringLiteral("Stay In Front")), QStringLiteral("Stay In Front"));
+    Q_EMIT playbackController().updateWindowLevelsRequested();
+>>>>>>> work-playback
 }

@@ -9,6 +9,7 @@
 #include "platform/DelayedPerform.h"
 #include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
+#include "playback/PMPlaybackController.h"
 #include "playback/PMRemoteControl.h"
 #include "playback/PMRemoteInterfaceWindow.h"
 #include "ui/kit/PMOptionalMenuButton.h"
@@ -204,7 +205,7 @@ ArrayPtr PMMainController::remoteInterfaceItems(const ArrayPtr& siblings, const 
     }
     if (siblings && siblings != _library)
         return siblings;
-    const ArrayPtr top = visibleTopLevelLibraryItems();
+    const ArrayPtr top = playbackController().visibleTopLevelLibraryItems();
     const PMLibraryContainerPtr temporary = temporaryStorage();
     for (const Value& item : top ? *top : Array()) {
         // The downloads and the conversions are no place to browse from the sofa.

@@ -2,7 +2,11 @@
 
 #include "foundation/PMLog.h"
 #include "library/model/PMMainController.h"
+<<<<<<< HEAD
 #include "foundation/PMSettingsKeys.h"
+=======
+#include "playback/PMPlaybackController.h"
+>>>>>>> work-playback
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMActionButtonTextField.h"
@@ -61,7 +65,7 @@ void PMPlayerContainerView::contextMenuEvent(QContextMenuEvent* event)
         return;
     }
     // The current movie's menu, made for this click and gone when it closes.
-    if (QMenu* menu = PMMainController::mainController().contextMenuForCurrentMovie(); menu && !menu->actions().isEmpty()) {
+    if (QMenu* menu = PMMainController::mainController().playbackController().contextMenuForCurrentMovie(); menu && !menu->actions().isEmpty()) {
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(event->globalPos());
         event->accept();

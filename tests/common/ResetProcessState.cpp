@@ -18,6 +18,8 @@ void resetProcessState()
     // controller is made and has built its tables: tests that replace or clear one (and
     // the work on the crawl queue that may still call them) leave no trace in the next.
     PMMainController& controller = PMMainController::mainController();
+    // Playback's requests reach the window layer, as main() connects them.
+    controller.connectPlaybackController();
     static const PMMovieRepresentationServices services = [&] {
         controller.invalidateLibraryDependencies();
         return PMMovieRepresentationServices::shared();

@@ -808,6 +808,16 @@ public:
 
     // Puts the player's real calls into the hooks above (launch does it, tests may).
     void installPlayback();
+    // The playback part (src/playback/PMPlaybackController.cpp), made on first use. What it
+    // asks of the window layer goes out as its signals; the window layer connects them to
+    // the operations here (src/ui/library_window/PMMainController+PlaybackWiring.cpp),
+    // once, before anything plays (main() and the test main do it).
+    class PMPlaybackController& playbackController();
+    void connectPlaybackController();
+private:
+    class PMPlaybackController* _playbackController = nullptr;
+    bool _playbackControllerIsConnected = false;
+public:
     // Makes the item the current movie and brings it to the player; false when nothing
     // was opened. The choice hook leads here.
     bool choosePlaybackMovieRepresentation(const platform::Value& movie, bool withDefaultApplication, bool changeSelection, bool startPlaying,
@@ -1770,15 +1780,10 @@ public:
     bool handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEvent);
     // The selected items of the source list while the sidebar can be used, else nil.
     platform::ArrayPtr accessibleSelectedLibraryItems();
-    // The remote interface window's calls; until its part installs them the window is
+    // The remote interface window's calls go out as the playback part's signals
+    // (PMPlaybackController::remoteInterface...); until the window connects them it is
     // never visible and nothing is called.
-    struct RemoteInterfaceHooks {
-        std::function<bool()> isVisible;
-        std::function<void()> enter, escape, selectParent, selectChild;
-        std::function<void(int delta)> step;
-    };
-    RemoteInterfaceHooks _remoteInterface;
-    bool isRemoteInterfaceVisible() const { return _remoteInterface.isVisible && _remoteInterface.isVisible(); }
+    bool isRemoteInterfaceVisible() const;
     // Opens each movie with its own application (Shift-Return); false when one of them has
     // none installed or nothing could be started.
     bool openMovieRepresentationsWithTheirApplications(const platform::ArrayPtr& movies);

@@ -22,6 +22,7 @@
 #include <memory>
 #include <vector>
 
+struct mpv_event;
 struct mpv_handle;
 struct mpv_render_context;
 
@@ -169,6 +170,9 @@ private:
     void handleEvents();
     void handleRenderUpdate();
     void handlePropertyChange(unsigned long long id, int format, void* data);
+    void handleCommandReply(const mpv_event* event);
+    void handlePlaybackRestart();
+    void setSoftwareRendererItem(quint64 item, bool dropPicture);
     struct Mailbox;
     struct PreparedItem;
     static PreparedItem prepareItem(const AssetPtr& asset);

@@ -14,6 +14,7 @@
 #include "platform/UserDefaults.h"
 #include "playback/PMMovieView.h"
 #include "playback/PMPlayback.h"
+#include "playback/PMPlaybackController.h"
 #include "ui/commands/PMApplication.h"
 #include "ui/library_window/PMAutoCompleteTableView.h"
 #include "ui/library_window/PMGroupTableView.h"
@@ -164,8 +165,7 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
 
     const auto returnKey = [&]() -> bool {
         if (isRemoteInterfaceEvent) {
-            if (_remoteInterface.enter)
-                _remoteInterface.enter();
+            Q_EMIT playbackController().remoteInterfaceEnterRequested();
             return true;
         }
         if (swapped) {
@@ -205,8 +205,7 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
     // Space: play or pause what is loaded, else Quick Look (or Return, swapped).
     if (key == Qt::Key_Space) {
         if (isRemoteInterfaceEvent) {
-            if (_remoteInterface.enter)
-                _remoteInterface.enter();
+            Q_EMIT playbackController().remoteInterfaceEnterRequested();
             return true;
         }
         if (movieLoaded) {
@@ -243,8 +242,7 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
     case Qt::Key_Up:
     case Qt::Key_Down: {
         if (isRemoteInterfaceEvent) {
-            if (_remoteInterface.step)
-                _remoteInterface.step(key == Qt::Key_Up ? -1 : 1);
+            Q_EMIT playbackController().remoteInterfaceStepRequested(key == Qt::Key_Up ? -1 : 1);
             return true;
         }
         // (The info panel's tables with uncommitted input-method text keep their keys:
@@ -260,9 +258,10 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
     case Qt::Key_Right: {
         const bool right = key == Qt::Key_Right;
         if (isRemoteInterfaceEvent) {
-            const auto& step = right ? _remoteInterface.selectChild : _remoteInterface.selectParent;
-            if (step)
-                step();
+            if (right)
+                Q_EMIT playbackController().remoteInterfaceSelectChildRequested();
+            else
+                Q_EMIT playbackController().remoteInterfaceSelectParentRequested();
             return true;
         }
         if (main && main->isActiveWindow()) {
@@ -293,8 +292,7 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
     }
     case Qt::Key_Enter: {
         if (isRemoteInterfaceEvent) {
-            if (_remoteInterface.enter)
-                _remoteInterface.enter();
+            Q_EMIT playbackController().remoteInterfaceEnterRequested();
             return true;
         }
         if (groupListTable && groupListAccess().isFirstResponder()) {
@@ -327,8 +325,7 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
             return true;
         }
         if (isRemoteInterfaceEvent) {
-            if (_remoteInterface.escape)
-                _remoteInterface.escape();
+            Q_EMIT playbackController().remoteInterfaceEscapeRequested();
         } else if (destroyInbox()) {
         } else if (_isPresenting) {
             togglePresentation();

@@ -8,6 +8,7 @@
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
 #include "platform/UserDefaults.h"
+#include "playback/PMPlaybackController.h"
 #include "ui/commands/PMApplication.h"
 #include "ui/library_window/PMGroupView.h"
 #include "ui/library_window/PMLibraryWindowAccess.h"
@@ -99,7 +100,6 @@ protected:
         c()._groupView = nullptr;
         c()._chooseMovieRepresentationHandler = nullptr;
         c()._startApplicationOverride = nullptr;
-        c()._remoteInterface = {};
         c()._actions.remove(QStringLiteral("toggleQuickLook"));
         c()._libraryListAccess = nullptr;
         c()._inboxItems = nullptr;
@@ -300,7 +300,10 @@ TEST_F(Keys, ReturnEnterAndSpace)
         chosen = {};
         quickLooks = 0;
         int remoteEnters = 0;
-        c()._remoteInterface.enter = [&] { ++remoteEnters; };
+        // The remote interface window's stand-in; its connection ends with the case.
+        QObject remoteInterfaceWindow;
+        QObject::connect(&c().playbackController(), &PMPlaybackController::remoteInterfaceEnterRequested, &remoteInterfaceWindow,
+                         [&] { ++remoteEnters; });
         defaults().setBool(testCase.swapped, QStringLiteral("Navigate With Swapped Space And Return"));
         defaults().setBool(testCase.doNotPlay, QStringLiteral("Do Not Play On Open"));
         EXPECT_TRUE(handle(testCase.key, Qt::NoModifier, testCase.remote)) << testCase.key;
