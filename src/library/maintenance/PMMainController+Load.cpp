@@ -195,58 +195,21 @@ bool isInsideRelativePath(const QString& relative)
     return true;
 }
 
-} // namespace
+// What was read of the library's index: the first of its files that reads, with what failed before it.
+struct ReadLibraryIndex {
+    ArrayPtr libraryArray;
+    DictionaryPtr preferences;
+    bool oldFormat = true;
+    QString indexPath;
+    qsizetype dataLength = 0;
+    bool readAnyIndex = false;
+    QString keptAside; // the first damaged index moved aside
+};
 
-QStringList PMMainController::perLibrarySettingsKeys()
+// Reads the first index of the paths that reads (the index, its backup, the older names),
+// moves damaged ones aside and backs a good index up.
+ReadLibraryIndex readLibraryIndex(const QStringList& databasePaths)
 {
-    QStringList keys;
-    for (const PerLibraryKey& entry : perLibraryKeyTable())
-        keys.append(entry.key);
-    return keys;
-}
-
-bool PMMainController::isAcceptablePerLibrarySetting(const QString& key, const Value& value)
-{
-    for (const PerLibraryKey& entry : perLibraryKeyTable())
-        if (entry.key == key)
-            return hasKind(value, entry.kind) && value.isPropertyList();
-    return false;
-}
-
-void PMMainController::applyPerLibrarySettings(const DictionaryPtr& settings)
-{
-    if (!settings)
-        return;
-    platform::UserDefaults& defaults = platform::UserDefaults::standard();
-    for (auto it = settings->begin(); it != settings->end(); ++it) {
-        if (isAcceptablePerLibrarySetting(it.key(), it.value()))
-            defaults.setObject(it.value(), it.key());
-        else if (PMDebugLogEnabled())
-            PMLog("[Debug] ignoring library setting <%@>", it.key());
-    }
-}
-
-void PMMainController::loadLibrary()
-{
-    platform::UserDefaults& defaults = platform::UserDefaults::standard();
-    defaults.removeObjectForKey(prefs::keys::SecondaryLibraryPaths);
-    purgeAutoConvertedMovies();
-    // A search still running for the records of a library read before is of no use now.
-    ++_fileSearchGeneration;
-    _pendingFileSearches.clear();
-    _pendingExistenceTests.clear();
-    _isSearchingMissingFiles = false;
-    _foundFilesToApply = false;
-    _missingFilesToShow = false;
-    // At start-up (until the window shows) and after it (the search starts right after the
-    // load) the files are tested by the search, not by the load's rebuild.
-    _defersExistenceTests = _didFinishLaunching || _launchDefersExistenceTests;
-
-    // Whatever was let go of before (a library, a search) leaves the heap with holes: the
-    // records are laid out in order in the pages it frees, not scattered over them.
-    platform::releaseFreeMemory();
-    const QStringList databasePaths = libraryDatabasePaths();
-    const QString folder = libraryPath();
     ArrayPtr libraryArray;
     DictionaryPtr preferences;
     bool oldFormat = true;
@@ -318,6 +281,62 @@ void PMMainController::loadLibrary()
         }
         break;
     }
+    return {libraryArray, preferences, oldFormat, indexPath, dataLength, readAnyIndex, keptAside};
+}
+
+} // namespace
+
+QStringList PMMainController::perLibrarySettingsKeys()
+{
+    QStringList keys;
+    for (const PerLibraryKey& entry : perLibraryKeyTable())
+        keys.append(entry.key);
+    return keys;
+}
+
+bool PMMainController::isAcceptablePerLibrarySetting(const QString& key, const Value& value)
+{
+    for (const PerLibraryKey& entry : perLibraryKeyTable())
+        if (entry.key == key)
+            return hasKind(value, entry.kind) && value.isPropertyList();
+    return false;
+}
+
+void PMMainController::applyPerLibrarySettings(const DictionaryPtr& settings)
+{
+    if (!settings)
+        return;
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    for (auto it = settings->begin(); it != settings->end(); ++it) {
+        if (isAcceptablePerLibrarySetting(it.key(), it.value()))
+            defaults.setObject(it.value(), it.key());
+        else if (PMDebugLogEnabled())
+            PMLog("[Debug] ignoring library setting <%@>", it.key());
+    }
+}
+
+void PMMainController::loadLibrary()
+{
+    platform::UserDefaults& defaults = platform::UserDefaults::standard();
+    defaults.removeObjectForKey(prefs::keys::SecondaryLibraryPaths);
+    purgeAutoConvertedMovies();
+    // A search still running for the records of a library read before is of no use now.
+    ++_fileSearchGeneration;
+    _pendingFileSearches.clear();
+    _pendingExistenceTests.clear();
+    _isSearchingMissingFiles = false;
+    _foundFilesToApply = false;
+    _missingFilesToShow = false;
+    // At start-up (until the window shows) and after it (the search starts right after the
+    // load) the files are tested by the search, not by the load's rebuild.
+    _defersExistenceTests = _didFinishLaunching || _launchDefersExistenceTests;
+
+    // Whatever was let go of before (a library, a search) leaves the heap with holes: the
+    // records are laid out in order in the pages it frees, not scattered over them.
+    platform::releaseFreeMemory();
+    const QStringList databasePaths = libraryDatabasePaths();
+    const QString folder = libraryPath();
+    auto [libraryArray, preferences, oldFormat, indexPath, dataLength, readAnyIndex, keptAside] = readLibraryIndex(databasePaths);
 
     if (preferences) {
         applyPerLibrarySettings(preferences);

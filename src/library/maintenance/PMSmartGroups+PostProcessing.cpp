@@ -56,6 +56,56 @@ void collectMovies(PMLibraryContainer& container, std::vector<Value>& into, QSet
     }
 }
 
+// The bypass of needless levels: the container of buckets that only pass their movies on
+// holds what they hold. Answers whether its children changed.
+bool bypassNeedlessLevels(const PMLibraryContainer& container, const ArrayPtr& raw, long long bypassLevel)
+{
+    if (container.isIntermediate() || bypassLevel > 0 || raw->isEmpty()
+        || !std::all_of(raw->begin(), raw->end(), [](const Value& v) { return PMContainer(v) != nullptr; }))
+        return false;
+    std::vector<Value> intermediates, otherBuckets;
+    PMLibraryContainerPtr firstDropped;
+    for (const Value& v : *raw) {
+        PMLibraryContainer* c = PMContainer(v);
+        if (c->isIntermediate() && !c->isOthers()) {
+            const ArrayPtr sub = c->storedChildren();
+            const bool onlyOthers = sub->count() == 1 && PMContainer(sub->at(0)) && PMContainer(sub->at(0))->isOthers();
+            if (sub->isEmpty() || onlyOthers) {
+                if (!firstDropped)
+                    firstDropped = PMContainerPtr(v);
+                continue;
+            }
+            intermediates.push_back(v);
+        } else {
+            otherBuckets.push_back(v);
+        }
+    }
+    std::vector<Value> next;
+    if (!intermediates.empty()) {
+        next = intermediates;
+        const bool onlyOthers = otherBuckets.size() == 1 && PMContainer(otherBuckets.front())->isOthers();
+        if (!onlyOthers)
+            next.insert(next.end(), otherBuckets.begin(), otherBuckets.end());
+    } else if (!otherBuckets.empty()) {
+        next = otherBuckets;
+    } else if (firstDropped) {
+        for (const Value& sub : *firstDropped->storedChildren())
+            if (PMContainer(sub) && PMContainer(sub)->isOthers())
+                next = PMContainer(sub)->storedChildren()->values();
+    }
+    while (next.size() == 1) {
+        PMLibraryContainer* only = PMContainer(next.front());
+        if (!only || only->isIntermediate() || (bypassLevel == 0 && !only->isOthers()))
+            break;
+        next = only->storedChildren()->values();
+    }
+    if (!sameItems(next, raw->values())) {
+        raw->values() = std::move(next);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 qsizetype PMSmartGroupSubdivider::postProcessSmartGroupOrSubdivision(PMLibraryContainer& container, PMLibraryContainer& group,
@@ -76,49 +126,8 @@ qsizetype PMSmartGroupSubdivider::postProcessSmartGroupOrSubdivision(PMLibraryCo
     }
 
     // 1. Bypass of needless levels.
-    if (!container.isIntermediate() && bypassLevel <= 0 && !raw->isEmpty()
-        && std::all_of(raw->begin(), raw->end(), [](const Value& v) { return PMContainer(v) != nullptr; })) {
-        std::vector<Value> intermediates, otherBuckets;
-        PMLibraryContainerPtr firstDropped;
-        for (const Value& v : *raw) {
-            PMLibraryContainer* c = PMContainer(v);
-            if (c->isIntermediate() && !c->isOthers()) {
-                const ArrayPtr sub = c->storedChildren();
-                const bool onlyOthers = sub->count() == 1 && PMContainer(sub->at(0)) && PMContainer(sub->at(0))->isOthers();
-                if (sub->isEmpty() || onlyOthers) {
-                    if (!firstDropped)
-                        firstDropped = PMContainerPtr(v);
-                    continue;
-                }
-                intermediates.push_back(v);
-            } else {
-                otherBuckets.push_back(v);
-            }
-        }
-        std::vector<Value> next;
-        if (!intermediates.empty()) {
-            next = intermediates;
-            const bool onlyOthers = otherBuckets.size() == 1 && PMContainer(otherBuckets.front())->isOthers();
-            if (!onlyOthers)
-                next.insert(next.end(), otherBuckets.begin(), otherBuckets.end());
-        } else if (!otherBuckets.empty()) {
-            next = otherBuckets;
-        } else if (firstDropped) {
-            for (const Value& sub : *firstDropped->storedChildren())
-                if (PMContainer(sub) && PMContainer(sub)->isOthers())
-                    next = PMContainer(sub)->storedChildren()->values();
-        }
-        while (next.size() == 1) {
-            PMLibraryContainer* only = PMContainer(next.front());
-            if (!only || only->isIntermediate() || (bypassLevel == 0 && !only->isOthers()))
-                break;
-            next = only->storedChildren()->values();
-        }
-        if (!sameItems(next, raw->values())) {
-            raw->values() = std::move(next);
-            changed = true;
-        }
-    }
+    if (bypassNeedlessLevels(container, raw, bypassLevel))
+        changed = true;
 
     // 2. Whether this container lists the movies of its descendants.
     const bool isGroup = &container == &group;

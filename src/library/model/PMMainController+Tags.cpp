@@ -275,6 +275,28 @@ void PMInstallImportTagNamesService()
     };
 }
 
+namespace {
+
+// A movie that was not in the last rebuild.
+constexpr size_t kNone = size_t(-1);
+
+} // namespace
+
+// One rebuild of the tag types: which movies changed tags, the sources in the order
+// visited, where each was in the last rebuild, and their shares as numbers side by side.
+struct PMMainController::TagTypesRebuild {
+    bool changesKnown = false;
+    QSet<const PMMovieRepresentationOriginal*> changedSet;
+    std::vector<TagTypesSource> sources;
+    std::vector<size_t> earlier; // where each movie was in the last rebuild
+    std::vector<bool> renamed;   // a movie met again with another ID
+    std::vector<std::shared_ptr<const PMTagTypeShare>> shares;
+    std::vector<qsizetype> flat;
+    std::vector<size_t> flatStart;
+    std::vector<bool> dirty;
+    bool reuseLists = false;
+};
+
 void PMMainController::invalidateTagTypes()
 {
     updateImportTagNames(true);
@@ -284,18 +306,37 @@ void PMMainController::invalidateTagTypes()
     // What each movie adds is taken from the last rebuild unless its tags changed since
     // (all are read again when too many changed to be remembered).
     std::vector<const PMMovieRepresentationOriginal*> changed;
-    const bool changesKnown = PMTakeRecordsWithDroppedTags(changed) && _tagTypeShares.size() == _tagTypesSources.size();
-    const QSet<const PMMovieRepresentationOriginal*> changedSet(changed.begin(), changed.end());
-    constexpr size_t kNone = size_t(-1);
+    TagTypesRebuild rebuild;
+    rebuild.changesKnown = PMTakeRecordsWithDroppedTags(changed) && _tagTypeShares.size() == _tagTypesSources.size();
+    rebuild.changedSet = QSet<const PMMovieRepresentationOriginal*>(changed.begin(), changed.end());
+    matchTagTypesSources(rebuild);
+    makeTagTypeShares(rebuild);
+    findReusableTagValueLists(rebuild);
+    const QHash<QString, PMTagType> lastBuilt = rebuild.reuseLists ? _builtTagTypes : QHash<QString, PMTagType>();
+
+    _tagTypesSources = std::move(rebuild.sources);
+    _tagTypeShares = std::move(rebuild.shares);
+    _tagTypeFlat = std::move(rebuild.flat);
+    _tagTypeFlatStart = std::move(rebuild.flatStart);
+
+    buildTagTypes(rebuild, lastBuilt);
+    _tagTypesEpoch = epoch;
+    _builtTagTypes = _tagTypes;
+}
+
+// The movies of the library in the order of the table, each with its place in the last rebuild.
+void PMMainController::matchTagTypesSources(TagTypesRebuild& rebuild)
+{
+    const bool changesKnown = rebuild.changesKnown;
+    std::vector<TagTypesSource>& sources = rebuild.sources;
+    std::vector<size_t>& earlier = rebuild.earlier;
+    std::vector<bool>& renamed = rebuild.renamed;
     bool sameMovies = size_t(_nonProxyRawMovieRepresentationsByID.size()) == _tagTypesSources.size();
     if (sameMovies) {
         size_t i = 0;
         for (auto it = _nonProxyRawMovieRepresentationsByID.cbegin(); sameMovies && it != _nonProxyRawMovieRepresentationsByID.cend(); ++it, ++i)
             sameMovies = _tagTypesSources[i].isSame(it.value(), it.key());
     }
-    std::vector<TagTypesSource> sources;
-    std::vector<size_t> earlier; // where each movie was in the last rebuild
-    std::vector<bool> renamed;   // a movie met again with another ID
     if (sameMovies) {
         sources = std::move(_tagTypesSources);
         earlier.resize(sources.size());
@@ -350,7 +391,18 @@ void PMMainController::invalidateTagTypes()
             earlier.push_back(was);
         }
     }
-    std::vector<std::shared_ptr<const PMTagTypeShare>> shares(sources.size());
+}
+
+// Each movie's share of the tag types (the last one where its tags did not change), and
+// the shares as numbers side by side.
+void PMMainController::makeTagTypeShares(TagTypesRebuild& rebuild)
+{
+    const bool changesKnown = rebuild.changesKnown;
+    const QSet<const PMMovieRepresentationOriginal*>& changedSet = rebuild.changedSet;
+    std::vector<TagTypesSource>& sources = rebuild.sources;
+    const std::vector<size_t>& earlier = rebuild.earlier;
+    std::vector<std::shared_ptr<const PMTagTypeShare>>& shares = rebuild.shares;
+    shares.resize(sources.size());
     const auto keepsShare = [&](size_t i) { return changesKnown && earlier[i] != kNone && !changedSet.contains(sources[i].movie.get()); };
     // The shares not kept are made on the workers while this thread waits (a record makes
     // its share under its own lock, and nothing writes the settings meanwhile). Only those
@@ -371,8 +423,8 @@ void PMMainController::invalidateTagTypes()
                 if (PMMovieRepresentationOriginal* movie = sources[toMake[k]].movie.get(); movie->hasAttemptedToCacheRawFileMetadataTagsAtLeastOnce())
                     shares[toMake[k]] = movie->cachedTagTypeShare();
         });
-    std::vector<qsizetype> flat;
-    std::vector<size_t> flatStart;
+    std::vector<qsizetype>& flat = rebuild.flat;
+    std::vector<size_t>& flatStart = rebuild.flatStart;
     flat.reserve(_tagTypeFlat.size());
     flatStart.reserve(sources.size() + 1);
     for (size_t i = 0; i < sources.size(); ++i) {
@@ -402,12 +454,23 @@ void PMMainController::invalidateTagTypes()
         }
     }
     flatStart.push_back(flat.size());
+}
 
+void PMMainController::findReusableTagValueLists(TagTypesRebuild& rebuild) const
+{
+    const bool changesKnown = rebuild.changesKnown;
+    const QSet<const PMMovieRepresentationOriginal*>& changedSet = rebuild.changedSet;
+    const std::vector<TagTypesSource>& sources = rebuild.sources;
+    const std::vector<size_t>& earlier = rebuild.earlier;
+    const std::vector<bool>& renamed = rebuild.renamed;
+    const std::vector<qsizetype>& flat = rebuild.flat;
+    const std::vector<size_t>& flatStart = rebuild.flatStart;
     // A value's list of carriers is the one of the last rebuild when none of its carriers
     // then or now came, went, changed tags or ID, and the movies kept their order: those
     // lists are taken as they are. Values of the movies that did are "dirty".
-    std::vector<bool> dirty;
-    bool reuseLists = changesKnown && !_builtTagTypes.isEmpty();
+    std::vector<bool>& dirty = rebuild.dirty;
+    bool& reuseLists = rebuild.reuseLists;
+    reuseLists = changesKnown && !_builtTagTypes.isEmpty();
     if (reuseLists) {
         // (The sources of the last rebuild may have been taken over already: their number
         // is read from the starts of their shares.)
@@ -446,13 +509,14 @@ void PMMainController::invalidateTagTypes()
             if (!kept[j])
                 markSlots(_tagTypeFlat, _tagTypeFlatStart[j], _tagTypeFlatStart[j + 1]);
     }
-    const QHash<QString, PMTagType> lastBuilt = reuseLists ? _builtTagTypes : QHash<QString, PMTagType>();
+}
 
-    _tagTypesSources = std::move(sources);
-    _tagTypeShares = std::move(shares);
-    _tagTypeFlat = std::move(flat);
-    _tagTypeFlatStart = std::move(flatStart);
-
+// The table of tag types from the shares taken over (`_tagTypeFlat`), with the lists of
+// carriers of the last one (`lastBuilt`) where they are still right.
+void PMMainController::buildTagTypes(const TagTypesRebuild& rebuild, const QHash<QString, PMTagType>& lastBuilt)
+{
+    const bool reuseLists = rebuild.reuseLists;
+    const std::vector<bool>& dirty = rebuild.dirty;
     _tagTypes.clear();
     // The tables are gathered by the numbers of tags and values, in the order of the
     // movies; the texts are read from a movie's share only where a tag or value is met first.
@@ -548,8 +612,6 @@ void PMMainController::invalidateTagTypes()
         ValueBuild& value = values[size_t(slot)];
         _tagTypes[types[size_t(value.keySlot)].key].values.insert(value.lowercase, std::move(value.value));
     }
-    _tagTypesEpoch = epoch;
-    _builtTagTypes = _tagTypes;
 }
 
 bool PMMainController::tagTypesAreCurrent() const
@@ -598,6 +660,66 @@ bool PMMainController::isNumericTag(const QString& lowercaseTag) const
     return found != _tagTypes.constEnd() && !found->nonNumeric;
 }
 
+namespace {
+
+// A value of the tag offered for completion or a menu, with the quality of its fuzzy match.
+struct TagValueCandidate {
+    QString value;
+    const PMTagValue* stored;
+    std::uint64_t quality;
+};
+
+// 6-7. The values of the tag grouped for a menu of tag-value switches: those the movies
+// carry, the pinned ones and the others, separated by empty strings when there are many.
+QStringList groupedTagValues(const std::vector<TagValueCandidate>& candidates, const QHash<QString, ArrayPtr>& carriersByValue, const QString& tag,
+                             bool nonNumeric, std::uint64_t separationThreshold)
+{
+    // 6. Carried, pinned and the others.
+    const QStringList pinnedSetting = csvSetting(QStringLiteral("Toggle Tag Values Via Context Menu: Pinned Values"));
+    const bool inverted = containsIgnoringCase(csvSetting(QStringLiteral("Toggle Tag Values Via Context Menu: Inverted Tags")), tag);
+    QStringList carried, pinned, others;
+    for (const TagValueCandidate& c : candidates) {
+        if (carriersByValue.contains(c.value))
+            carried << c.value;
+        else if (containsIgnoringCase(pinnedSetting, c.value))
+            pinned << c.value;
+        else
+            others << c.value;
+    }
+    auto order = [inverted](QStringList& list) {
+        sortByName(list);
+        if (inverted)
+            std::reverse(list.begin(), list.end());
+    };
+    order(carried);
+    order(pinned);
+    order(others);
+
+    // 7. Separation.
+    const std::int64_t mode = defaults().integerForKey(prefs::keys::ToggleTagValuesViaContextMenuMatchSeparationMode);
+    const bool separate = (mode >= 1 || (mode == 0 && nonNumeric))
+        && std::uint64_t(carried.size() + others.size()) > separationThreshold;
+    QStringList result;
+    if (separate) {
+        for (const QStringList* group : {&carried, &pinned, &others}) {
+            if (group->isEmpty())
+                continue;
+            if (!result.isEmpty())
+                result << QString();
+            result << *group;
+        }
+    } else {
+        QStringList merged = carried + others;
+        order(merged);
+        if (!pinned.isEmpty())
+            result << pinned << QString();
+        result << merged;
+    }
+    return result;
+}
+
+} // namespace
+
 QStringList PMMainController::valuesForTag(const QString& tag, const QString& prefix, const ArrayPtr& movies, std::uint64_t separationThreshold,
                                            QHash<QString, ArrayPtr>* getAssociatedMovieRepresentations)
 {
@@ -607,12 +729,7 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
         return {};
 
     // 1-2. The candidates, filtered by the prefix.
-    struct Candidate {
-        QString value;
-        const PMTagValue* stored;
-        std::uint64_t quality;
-    };
-    std::vector<Candidate> candidates;
+    std::vector<TagValueCandidate> candidates;
     const bool autoAutoComplete = defaults().boolForKey(prefs::keys::AutoAutoComplete);
     const bool fuzzy = !prefix.isEmpty() && !autoAutoComplete && !defaults().boolForKey(prefs::keys::DisableFuzzySearchValues);
     const QString lowercasePrefix = prefix.toLower();
@@ -627,7 +744,7 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
             candidates.push_back({autoAutoComplete ? prefix + it->value.mid(prefix.size()) : it->value, &*it, 0});
         }
     }
-    std::stable_sort(candidates.begin(), candidates.end(), [fuzzy](const Candidate& a, const Candidate& b) {
+    std::stable_sort(candidates.begin(), candidates.end(), [fuzzy](const TagValueCandidate& a, const TagValueCandidate& b) {
         if (fuzzy && a.quality != b.quality)
             return a.quality < b.quality;
         return PMCompareNamesBySortString(a.value, b.value) < 0;
@@ -636,7 +753,7 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
     // 3. Without movies: every kept value.
     if (!movies || movies->isEmpty()) {
         QStringList result;
-        for (const Candidate& c : candidates)
+        for (const TagValueCandidate& c : candidates)
             result << c.value;
         return result;
     }
@@ -688,7 +805,7 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
         });
     };
     QHash<QString, ArrayPtr> carriersByValue;
-    for (const Candidate& c : candidates) {
+    for (const TagValueCandidate& c : candidates) {
         auto carriers = Array::make();
         const QString lowercaseValue = c.stored->value.toLower();
         if (wholeLibrary && !c.stored->associatedIdentifiers.isEmpty()) {
@@ -710,53 +827,12 @@ QStringList PMMainController::valuesForTag(const QString& tag, const QString& pr
     // 5. No grouping asked for.
     if (separationThreshold == PMNotFound) {
         QStringList result;
-        for (const Candidate& c : candidates)
+        for (const TagValueCandidate& c : candidates)
             result << c.value;
         return result;
     }
 
-    // 6. Carried, pinned and the others.
-    const QStringList pinnedSetting = csvSetting(QStringLiteral("Toggle Tag Values Via Context Menu: Pinned Values"));
-    const bool inverted = containsIgnoringCase(csvSetting(QStringLiteral("Toggle Tag Values Via Context Menu: Inverted Tags")), tag);
-    QStringList carried, pinned, others;
-    for (const Candidate& c : candidates) {
-        if (carriersByValue.contains(c.value))
-            carried << c.value;
-        else if (containsIgnoringCase(pinnedSetting, c.value))
-            pinned << c.value;
-        else
-            others << c.value;
-    }
-    auto order = [inverted](QStringList& list) {
-        sortByName(list);
-        if (inverted)
-            std::reverse(list.begin(), list.end());
-    };
-    order(carried);
-    order(pinned);
-    order(others);
-
-    // 7. Separation.
-    const std::int64_t mode = defaults().integerForKey(prefs::keys::ToggleTagValuesViaContextMenuMatchSeparationMode);
-    const bool separate = (mode >= 1 || (mode == 0 && type->nonNumeric))
-        && std::uint64_t(carried.size() + others.size()) > separationThreshold;
-    QStringList result;
-    if (separate) {
-        for (const QStringList* group : {&carried, &pinned, &others}) {
-            if (group->isEmpty())
-                continue;
-            if (!result.isEmpty())
-                result << QString();
-            result << *group;
-        }
-    } else {
-        QStringList merged = carried + others;
-        order(merged);
-        if (!pinned.isEmpty())
-            result << pinned << QString();
-        result << merged;
-    }
-    return result;
+    return groupedTagValues(candidates, carriersByValue, tag, type->nonNumeric, separationThreshold);
 }
 
 void PMMainController::storeValues(const QStringList& values, const DictionaryPtr& forInfoTag)

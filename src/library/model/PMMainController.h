@@ -2150,6 +2150,12 @@ private:
     std::vector<size_t> _tagTypeFlatStart;
     std::uint64_t _tagTypesEpoch = 0;
     QHash<QString, PMTagType> _builtTagTypes;
+    // The steps of a rebuild (`invalidateTagTypes`).
+    struct TagTypesRebuild;
+    void matchTagTypesSources(TagTypesRebuild& rebuild);
+    void makeTagTypeShares(TagTypesRebuild& rebuild);
+    void findReusableTagValueLists(TagTypesRebuild& rebuild) const;
+    void buildTagTypes(const TagTypesRebuild& rebuild, const QHash<QString, PMTagType>& lastBuilt);
     bool tagTypesAreCurrent() const;
 
 public:

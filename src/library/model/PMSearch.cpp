@@ -607,6 +607,46 @@ QFuture<void> PMPrepareSearchIndexInBackground()
     }));
 }
 
+namespace {
+
+// Every movie of the library matched through the library's search index: the terms are
+// ones that the movies' folded search texts answer alone.
+void appendIndexMatches(Array& results, const ArrayPtr& allMovies, const std::vector<std::vector<PreparedAlternative>>& preparedTerms, bool searchName,
+                        bool searchMetadata)
+{
+    const std::shared_ptr<const LibrarySearchIndex> index = LibrarySearchIndex::forMovies(allMovies);
+    const size_t count = size_t(index->count());
+    std::vector<const PreparedAlternative*> alternatives;
+    for (const std::vector<PreparedAlternative>& collection : preparedTerms)
+        for (const PreparedAlternative& alternative : collection)
+            alternatives.push_back(&alternative);
+    // The marks of each alternative, then whether each movie passes and whether it
+    // satisfies the collection at hand; kept for the next search of the thread, so that
+    // its memory is not asked for again at every keystroke.
+    thread_local std::vector<unsigned char> scratch;
+    scratch.assign(count * (alternatives.size() + 2), 0);
+    unsigned char* marks = scratch.data();
+    unsigned char* passes = marks + count * alternatives.size();
+    unsigned char* satisfied = passes + count;
+    index->markMatches(alternatives, searchName, searchMetadata, marks);
+    std::fill(passes, passes + count, 1);
+    size_t k = 0;
+    for (const std::vector<PreparedAlternative>& collection : preparedTerms) {
+        std::fill(satisfied, satisfied + count, 0);
+        for (const PreparedAlternative& alternative : collection)
+            combineMarks(satisfied, marks + count * k++, count, alternative.negate);
+        keepMarked(passes, satisfied, count);
+    }
+    std::vector<PMMovieRepresentationOriginal*> found;
+    for (size_t i = 0; i < count; ++i)
+        if (passes[i])
+            if (PMMovieRepresentationOriginal* record = index->record(qsizetype(i)))
+                found.push_back(record);
+    appendSearchResultProxies(results, found);
+}
+
+} // namespace
+
 void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibraryContainer* inContainer, bool searchContainers, bool searchFiles,
                               bool searchName, bool searchMetadata, bool searchLocation, QString* getDuplicateSortCriterion)
 {
@@ -689,35 +729,7 @@ void addMatchesForParsedQuery(Array& results, const PMParsedQuery& query, PMLibr
     // Every movie of the library: through the library's search index.
     const bool indexAnswers = foldedTextsAnswer && candidates == allMovies;
     if (indexAnswers) {
-        const std::shared_ptr<const LibrarySearchIndex> index = LibrarySearchIndex::forMovies(allMovies);
-        const size_t count = size_t(index->count());
-        std::vector<const PreparedAlternative*> alternatives;
-        for (const std::vector<PreparedAlternative>& collection : preparedTerms)
-            for (const PreparedAlternative& alternative : collection)
-                alternatives.push_back(&alternative);
-        // The marks of each alternative, then whether each movie passes and whether it
-        // satisfies the collection at hand; kept for the next search of the thread, so that
-        // its memory is not asked for again at every keystroke.
-        thread_local std::vector<unsigned char> scratch;
-        scratch.assign(count * (alternatives.size() + 2), 0);
-        unsigned char* marks = scratch.data();
-        unsigned char* passes = marks + count * alternatives.size();
-        unsigned char* satisfied = passes + count;
-        index->markMatches(alternatives, searchName, searchMetadata, marks);
-        std::fill(passes, passes + count, 1);
-        size_t k = 0;
-        for (const std::vector<PreparedAlternative>& collection : preparedTerms) {
-            std::fill(satisfied, satisfied + count, 0);
-            for (const PreparedAlternative& alternative : collection)
-                combineMarks(satisfied, marks + count * k++, count, alternative.negate);
-            keepMarked(passes, satisfied, count);
-        }
-        std::vector<PMMovieRepresentationOriginal*> found;
-        for (size_t i = 0; i < count; ++i)
-            if (passes[i])
-                if (PMMovieRepresentationOriginal* record = index->record(qsizetype(i)))
-                    found.push_back(record);
-        appendSearchResultProxies(results, found);
+        appendIndexMatches(results, allMovies, preparedTerms, searchName, searchMetadata);
     } else if (foldedTextsAnswer && candidates->count() >= kParallelMatchFrom) {
         // Typing in the search field of a large container: the movies' search texts are
         // matched on every core (each record makes its text under its own lock, as the
