@@ -1114,13 +1114,8 @@ void PMMainController::updatePresentationWindowForScreen(QScreen* screen)
     if (!w->isFullScreen())
         w->setGeometry(S);
     const std::optional<QRectF> picture = PMPresentationPictureFrame(QSizeF(S.size()), notchGap(screen), windows->controlsMode(),
-<<<<<<< HEAD
                                                                     int(settings().integerForKey(prefs::keys::PresentationMode)),
-                                                                    currentPictureNaturalSize());
-=======
-                                                                    int(settings().integerForKey(QStringLiteral("Presentation Mode"))),
                                                                     playbackController().currentPictureNaturalSize());
->>>>>>> work-playback
     QWidget* container = windows->container();
     if (!picture || !container)
         return;
@@ -1303,11 +1298,6 @@ void PMMainController::selectCurrentMagnificationMenuItem()
 
 void PMMainController::toggleStayInFront()
 {
-<<<<<<< HEAD
     settings().setBool(!settings().boolForKey(prefs::keys::StayInFront), prefs::keys::StayInFront);
-    updateWindowLevels();
-=======
-    settings().setBool(!settings().boolForKey(QStringLiteral("Stay In Front")), QStringLiteral("Stay In Front"));
     Q_EMIT playbackController().updateWindowLevelsRequested();
->>>>>>> work-playback
 }

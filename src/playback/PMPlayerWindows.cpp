@@ -2,11 +2,8 @@
 
 #include "foundation/PMLog.h"
 #include "library/model/PMMainController.h"
-<<<<<<< HEAD
 #include "foundation/PMSettingsKeys.h"
-=======
 #include "playback/PMPlaybackController.h"
->>>>>>> work-playback
 #include "platform/UserDefaults.h"
 #include "ui/kit/NSWindow+PMExtensions.h"
 #include "ui/kit/PMActionButtonTextField.h"
