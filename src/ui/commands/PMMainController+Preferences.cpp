@@ -608,7 +608,7 @@ void PMMainController::buildExternalMediaPreferencesPane(PMPreferencesWindow* wi
 {
     auto* pane = new QWidget;
     PaneBuilder b(pane);
-    const Value level = store().objectForKey(QStringLiteral("External Media Kind Separation Level"));
+    const Value level = store().objectForKey(prefs::keys::ExternalMediaKindSeparationLevel);
     const bool separated = (level.hasNumericValue() ? level.toLongLong() : 1) > 0;
     includeITunesMoviesSwitch = b.checkBox(separated ? localized("Include the movies of the music library") : localized("iTunes"));
     b.row(localized("External media:"), {includeITunesMoviesSwitch});
