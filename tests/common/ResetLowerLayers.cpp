@@ -6,6 +6,7 @@
 #include "foundation/PMLogReader.h"
 #endif
 #include "platform/Alert.h"
+#include "platform/EventClock.h"
 #include "platform/SystemLog.h"
 #include "platform/UserDefaults.h"
 
@@ -17,6 +18,8 @@ void resetProcessState()
     // The log function looks for its reader again.
     PMLogReaderForgetForTesting();
 #endif
+    // The controls' clock runs on real time again (a test that steered it and stopped early).
+    platform::steerEventClockForTesting(false);
     // Lines and alerts go where the test says.
     platform::setSystemLogSink(nullptr);
     platform::setAlertHandler(nullptr);

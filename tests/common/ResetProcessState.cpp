@@ -7,6 +7,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/Alert.h"
+#include "platform/EventClock.h"
 #include "platform/SystemLog.h"
 #include "platform/UserDefaults.h"
 
@@ -33,6 +34,8 @@ void resetProcessState()
     PMCachedSettings::determineFuzzyOldestDateUseCreationDate = false;
     PMCachedSettings::determineFuzzyNewestDateUseSortingContext = false;
     PMCachedSettings::determineNamesAutomatically = false;
+    // The controls' clock runs on real time again (a test that steered it and stopped early).
+    platform::steerEventClockForTesting(false);
     // The log function looks for its reader again; lines and alerts go where the test says.
     PMLogReaderForgetForTesting();
     platform::setSystemLogSink(nullptr);

@@ -7,6 +7,7 @@ class QProcess;
 #include <QtCore/QString>
 #include <QtCore/QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -66,6 +67,35 @@ private:
 QString startPrivateBus(QProcess& daemon);
 // The configuration of such a bus (for `dbus-run-session --config-file=`).
 QString privateBusConfigFile();
+
+// Gives a variable a value for a scope and puts the old one back when the scope ends, also
+// when a failed assertion leaves the test early (a controller field, a process-wide flag).
+template <typename T>
+struct ScopedStoredType {
+    using type = T;
+};
+template <typename U>
+struct ScopedStoredType<std::atomic<U>> {
+    using type = U;
+};
+template <typename T>
+class ScopedAssignment {
+public:
+    template <typename V>
+    ScopedAssignment(T& target, V&& value)
+        : m_target(target)
+        , m_old(static_cast<typename ScopedStoredType<T>::type>(target))
+    {
+        m_target = std::forward<V>(value);
+    }
+    ~ScopedAssignment() { m_target = std::move(m_old); }
+    ScopedAssignment(const ScopedAssignment&) = delete;
+    ScopedAssignment& operator=(const ScopedAssignment&) = delete;
+
+private:
+    T& m_target;
+    typename ScopedStoredType<T>::type m_old;
+};
 
 // Spins the event loop until the condition holds or the time runs out.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);

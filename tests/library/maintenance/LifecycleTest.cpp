@@ -343,29 +343,28 @@ TEST_F(LifecycleTest, QuitRunsItsStepsInOrderAndRenumbersSeries)
     defaults().setBool(true, QStringLiteral("Do Not Forget Playlist On Quit (Confirmed)"));
     c.setListeningToRemoteControl(true);
     int playbackPositionsSaved = 0;
-    c._saveCurrentPlaybackPositionHook = [&] { ++playbackPositionsSaved; };
-    c._currentMovieRepresentation = Value(first);
-
-    const bool wasNaming = PMCachedSettings::determineNamesAutomatically;
-    for (const bool naming : {false, true}) {
-        SCOPED_TRACE(naming);
-        PMCachedSettings::determineNamesAutomatically = naming;
-        QStringList steps;
-        c._quitStepObserver = [&](const QString& step) { steps << step; };
-        EXPECT_TRUE(c.applicationShouldTerminate());
-        QStringList expected = {QStringLiteral("stopListeningToRemoteControl"), QStringLiteral("savePlaybackPosition")};
-        if (!naming)
-            expected << QStringLiteral("clearTemporaryStorage"); // only the first quit finds something to clear
-        expected << QStringLiteral("purgeAutoConvertedMovies") << QStringLiteral("saveVisibleGroupViewRects") << QStringLiteral("organizeSeriesIDs");
-        if (naming)
-            expected << QStringLiteral("organizeLibraryFiles");
-        expected << QStringLiteral("saveLibrary") << QStringLiteral("Termination Scripts");
-        EXPECT_EQ(steps, expected);
+    {
+        const testsupport::ScopedAssignment savingPosition(c._saveCurrentPlaybackPositionHook, [&] { ++playbackPositionsSaved; });
+        const testsupport::ScopedAssignment current(c._currentMovieRepresentation, Value(first));
+        const testsupport::ScopedAssignment naming(PMCachedSettings::determineNamesAutomatically, false);
+        const testsupport::ScopedAssignment observer(c._quitStepObserver, nullptr);
+        for (const bool naming : {false, true}) {
+            SCOPED_TRACE(naming);
+            PMCachedSettings::determineNamesAutomatically = naming;
+            QStringList steps;
+            c._quitStepObserver = [&](const QString& step) { steps << step; };
+            EXPECT_TRUE(c.applicationShouldTerminate());
+            c._quitStepObserver = nullptr;
+            QStringList expected = {QStringLiteral("stopListeningToRemoteControl"), QStringLiteral("savePlaybackPosition")};
+            if (!naming)
+                expected << QStringLiteral("clearTemporaryStorage"); // only the first quit finds something to clear
+            expected << QStringLiteral("purgeAutoConvertedMovies") << QStringLiteral("saveVisibleGroupViewRects") << QStringLiteral("organizeSeriesIDs");
+            if (naming)
+                expected << QStringLiteral("organizeLibraryFiles");
+            expected << QStringLiteral("saveLibrary") << QStringLiteral("Termination Scripts");
+            EXPECT_EQ(steps, expected);
+        }
     }
-    PMCachedSettings::determineNamesAutomatically = wasNaming;
-    c._quitStepObserver = nullptr;
-    c._saveCurrentPlaybackPositionHook = nullptr;
-    c._currentMovieRepresentation = Value();
 
     EXPECT_FALSE(c._isListeningToRemoteControl);
     EXPECT_EQ(playbackPositionsSaved, 2);

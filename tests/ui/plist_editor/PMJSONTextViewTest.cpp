@@ -292,8 +292,7 @@ TEST_F(PMJSONTextViewTest, ClickingTheGutterAndTheEllipsisFoldsAndUnfolds)
     ASSERT_TRUE(array->folded);
     // The ellipsis after the opening line unfolds it again.
     view->viewport()->repaint();
-    QTest::qWait(0);
-    ASSERT_FALSE(array->foldedEllipsisRect.isEmpty());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !array->foldedEllipsisRect.isEmpty(); }));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, array->foldedEllipsisRect.center().toPoint());
     EXPECT_FALSE(pairStartingWith(QStringLiteral("["))->folded);
 }
