@@ -297,6 +297,13 @@ inline constexpr FlagKey SubgroupPreviewsPositionAllowBlending{u"Subgroup Previe
 inline constexpr FlagKey SubgroupSettingsCheckPseudoAncestors{u"Subgroup Settings: Check Pseudo-Ancestors"};
 inline constexpr IntegerKey SubgroupSettingsCleaningZeal{u"Subgroup Settings: Cleaning Zeal"};
 inline constexpr FlagKey UseSimplifiedCacheForExternalVolumeFileChecks{u"Use Simplified Cache For External Volume File Checks"};
+inline constexpr DictionaryKey Libraries{u"Libraries"};
+inline constexpr ObjectKey PMZiruderShiftButtonLeftWidthPlaylistDivider{u"PMZiruderShiftButton Left Width PlaylistDivider"};
+inline constexpr ObjectKey CoverWidth{u"Cover Width"};
+inline constexpr ObjectKey PreviewWidth{u"Preview Width"};
+inline constexpr ArrayKey PMGroupTableViewColumns{u"PMGroupTableViewColumns"};
+inline constexpr ObjectKey IgnoreOnlineMovies{u"Ignore Online Movies"};
+inline constexpr StringKey BrowseDirectory{u"Browse Directory"};
 
 // Covers, previews and index images
 inline constexpr FlagKey LoadFrameImages{u"Load Frame Images", true};
@@ -312,6 +319,7 @@ inline constexpr FlagKey EnableRotationBlur{u"Enable Rotation Blur"};
 inline constexpr FlagKey LoadTIFFImages{u"Load TIFF Images"};
 inline constexpr FlagKey SaveTIFFImages{u"Save TIFF Images"};
 inline constexpr ObjectKey UnderscoreImageArea{u"Underscore Image Area"};
+inline constexpr ObjectKey LoadFrameImagesFraction{u"Load Frame Images: Fraction"};
 
 // Playback, players and external viewers
 inline constexpr RealKey SlideshowInterval{u"Slideshow Interval", 1.5};
@@ -379,6 +387,7 @@ inline constexpr IntegerKey WindowPlaybackControls{u"Window Playback Controls"};
 inline constexpr FlagKey WindowPlaybackControlsCannotHideChrome{u"Window Playback Controls: Cannot Hide Chrome"};
 inline constexpr FlagKey WindowPlaybackControlsShowLocationBar{u"Window Playback Controls: Show Location Bar"};
 inline constexpr IntegerKey WindowVanishInterval{u"Window Vanish Interval"};
+inline constexpr StringKey NSWindowFramePMDedicatedPlayerWindow{u"NSWindow Frame PMDedicatedPlayerWindow"};
 
 // Window and control helpers
 inline constexpr FlagKey DrawBadgesAsPills{u"Draw Badges As Pills"};
@@ -387,6 +396,7 @@ inline constexpr ObjectKey NSMenuEnableActionImages{u"NSMenuEnableActionImages"}
 inline constexpr ObjectKey PMEnableMenuActionImages{u"PMEnableMenuActionImages"};
 inline constexpr IntegerKey PMVisibleFrameExtraDockSpacing{u"PMVisibleFrameExtraDockSpacing"};
 inline constexpr ObjectKey PMWindowFadingDuration{u"PMWindowFadingDuration"};
+inline constexpr FlagKey PathLinkDisplayModeCanBeToggled{u"Path Link Display Mode Can Be Toggled"};
 
 // The library window
 inline constexpr FlagKey PresentOnSeparateSpace{u"Present On Separate Space", true};
@@ -435,6 +445,9 @@ inline constexpr IntegerKey SlowMotionAnimationDuration{u"Slow-Motion Animation 
 inline constexpr FlagKey SourceListArrowsReflectCurrentMovieDepth{u"Source List Arrows Reflect Current Movie Depth"};
 inline constexpr RealKey ThumbnailCornerRadius{u"Thumbnail Corner Radius"};
 inline constexpr ObjectKey VariableHeightCenterVertically{u"Variable Height: Center Vertically"};
+inline constexpr StringKey NSWindowFramePMMPPlayerWindow{u"NSWindow Frame PMMPPlayerWindow"};
+inline constexpr ObjectKey VisibleRects4703{u"Visible Rects (4703)"};
+inline constexpr ObjectKey VisibleRects{u"Visible Rects"};
 
 // Menus, preferences and commands
 inline constexpr IntegerKey ThumbnailAppearance{u"Thumbnail Appearance", 1};
@@ -486,7 +499,9 @@ inline constexpr FlagKey ILRIntegratedLogReaderHideSender{u"ILRIntegratedLogRead
 inline constexpr FlagKey PMHelpManagerCenterQuickAccess{u"PMHelpManager: Center Quick Access"};
 inline constexpr StringKey PMHelpManagerOpenRelativePath{u"PMHelpManager: Open Relative Path"};
 inline constexpr ObjectKey PMSparkleWrapperSpacedStatus{u"PMSparkleWrapper Status"};
-inline constexpr ObjectKey PMSparkleWrapperStatus2{u"PMSparkleWrapperStatus"};
+inline constexpr ObjectKey PMSparkleWrapperStatus{u"PMSparkleWrapperStatus"};
+inline constexpr StringKey PMSparkleWrapperUpdateStatus{u"PMSparkleWrapperUpdateStatus"};
+inline constexpr FlagKey PMSparkleWrapperMuted{u"PMSparkleWrapperMuted"};
 } // namespace keys
 
 } // namespace prefs

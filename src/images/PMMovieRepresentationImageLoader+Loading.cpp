@@ -13,6 +13,7 @@
 #include "library/model/PMMainController.h"
 #include "library/model/PMMovieRepresentation.h"
 #include "platform/ImageReading.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "images/NSImage+PMBlurredImages.h"
 
@@ -26,7 +27,7 @@ using Priority = platform::Operation::Priority;
 
 namespace {
 
-const QString kFrameFractionKey = QStringLiteral("Load Frame Images: Fraction");
+const QString kFrameFractionKey = prefs::keys::LoadFrameImagesFraction;
 
 ImagePtr decodeJPEG(const QByteArray& data)
 {

@@ -37,7 +37,7 @@ void setBottomUpFrame(QWidget* child, const QRectF& frame)
     child->setGeometry(QRectF(frame.x(), parentHeight - frame.y() - frame.height(), frame.width(), frame.height()).toRect());
 }
 
-const QString kFrameKey = QStringLiteral("NSWindow Frame PMDedicatedPlayerWindow");
+const QString kFrameKey = prefs::keys::NSWindowFramePMDedicatedPlayerWindow;
 
 } // namespace
 

@@ -32,9 +32,9 @@ using platform::Value;
 
 namespace {
 
-const QString kLibraryPathKey = QStringLiteral("Library Path");
-const QString kLibrariesKey = QStringLiteral("Libraries");
-const QString kSecondaryLibraryPathsKey = QStringLiteral("Secondary Library Paths");
+const QString kLibraryPathKey = prefs::keys::LibraryPath;
+const QString kLibrariesKey = prefs::keys::Libraries;
+const QString kSecondaryLibraryPathsKey = prefs::keys::SecondaryLibraryPaths;
 
 bool isFolder(const QString& path)
 {

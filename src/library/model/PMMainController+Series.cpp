@@ -26,7 +26,7 @@ platform::UserDefaults& defaults()
     return platform::UserDefaults::standard();
 }
 
-const QString kPatternKey = QStringLiteral("Determine Names Automatically: Pattern");
+const QString kPatternKey = prefs::keys::DetermineNamesAutomaticallyPattern;
 
 // Guards the cached "Name" and "Dummy" of series records: names are also asked for from
 // the threads of a concurrent sort, and each is computed once.

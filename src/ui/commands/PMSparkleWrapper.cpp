@@ -28,8 +28,8 @@
 
 namespace {
 
-const QString kStatusKey = QStringLiteral("PMSparkleWrapperUpdateStatus");
-const QString kMutedKey = QStringLiteral("PMSparkleWrapperMuted");
+const QString kStatusKey = prefs::keys::PMSparkleWrapperUpdateStatus;
+const QString kMutedKey = prefs::keys::PMSparkleWrapperMuted;
 const QString kCheckDate = QStringLiteral("Check Date");
 const QString kCurrentVersion = QStringLiteral("Current Version");
 const QString kUpdateVersion = QStringLiteral("Update Version");
@@ -215,7 +215,7 @@ void PMSparkleWrapper::setUpdateVersion(const QString& version)
     _status = QVariantMap{{kCheckDate, now}, {kCurrentVersion, current}, {kUpdateVersion, version}};
     defaults().setObject(platform::Value(QStringLiteral("%1:%2:%3").arg(current).arg(now.toSecsSinceEpoch()).arg(version)), kStatusKey);
     defaults().removeObjectForKey(prefs::keys::PMSparkleWrapperSpacedStatus);
-    defaults().removeObjectForKey(prefs::keys::PMSparkleWrapperStatus2);
+    defaults().removeObjectForKey(prefs::keys::PMSparkleWrapperStatus);
     updateControls();
 }
 

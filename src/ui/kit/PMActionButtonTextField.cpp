@@ -4,6 +4,7 @@
 #include "platform/Alert.h"
 #include "platform/FileManager.h"
 #include "platform/Responder.h"
+#include "foundation/PMSettingsKeys.h"
 #include "platform/UserDefaults.h"
 #include "ui/kit/PMAppearance.h"
 
@@ -20,8 +21,8 @@
 namespace {
 
 const QString kUpdateStatusFields = QStringLiteral("updateStatusFields");
-const QString kPathLinkDisplayMode = QStringLiteral("Path Link Display Mode");
-const QString kPathLinkDisplayModeCanBeToggled = QStringLiteral("Path Link Display Mode Can Be Toggled");
+const QString kPathLinkDisplayMode = prefs::keys::PathLinkDisplayMode;
+const QString kPathLinkDisplayModeCanBeToggled = prefs::keys::PathLinkDisplayModeCanBeToggled;
 const QString kGoToLinkURL = QStringLiteral("goToLinkURL");
 
 double textWidth(const PMActionButtonTextField* field, const QString& text)

@@ -33,8 +33,8 @@ platform::UserDefaults& defaults()
     return platform::UserDefaults::standard();
 }
 
-const QString kVisibleRectsKey = QStringLiteral("Visible Rects (4703)");
-const QString kLegacyVisibleRectsKey = QStringLiteral("Visible Rects");
+const QString kVisibleRectsKey = prefs::keys::VisibleRects4703;
+const QString kLegacyVisibleRectsKey = prefs::keys::VisibleRects;
 
 QString numberString(double value)
 {

@@ -47,7 +47,7 @@ namespace {
 // sizing in PMMainController+WindowSizing.cpp and PMMainController+MainWindow.cpp).
 constexpr const char* kPMMainWindowFrameRestoredProperty = "PMMainWindowFrameRestored";
 
-const QString kFrameKey = QStringLiteral("NSWindow Frame PMMPPlayerWindow");
+const QString kFrameKey = prefs::keys::NSWindowFramePMMPPlayerWindow;
 
 platform::UserDefaults& defaults()
 {
