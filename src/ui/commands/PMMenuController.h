@@ -37,6 +37,11 @@ public:
     QMenu* contextMenuForGroupListRows(const QList<qsizetype>& rows);
     QMenu* contextMenuForLibraryListRows(const QList<qsizetype>* rows);
 
+    // ---- Keys -------------------------------------------------------------------------------
+    // The keys that drive browsing and playing, offered before the focus widget sees them.
+    // True when taken.
+    bool handleKeyDown(class QKeyEvent* event, bool isRemoteInterfaceEvent);
+
 private:
     // What the sections of a context menu read: the clicked items and the movies they
     // stand for; the delete item's title, set by the section that knows better.
