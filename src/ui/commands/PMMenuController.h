@@ -5,6 +5,7 @@
 
 #include "platform/Value.h"
 
+#include <QtCore/QHash>
 #include <QtCore/QObject>
 #include <QtCore/QString>
 
@@ -82,6 +83,12 @@ private:
     struct Validation;
     using Rule = bool (*)(Validation& v);
     static const QHash<QString, Rule>& rules();
+    // The rules by the part of the program they serve: the library and the info panel, the
+    // views and windows, playback, the current movie and the selections.
+    static void addLibraryRules(QHash<QString, Rule>& t);
+    static void addWindowRules(QHash<QString, Rule>& t);
+    static void addPlaybackRules(QHash<QString, Rule>& t);
+    static void addCurrentMovieRules(QHash<QString, Rule>& t);
     bool validateItemWithSubmenu(Validation& v, QMenu* submenu);
     // The aspect ratio menu's first item takes the title and tag of the menu's first item
     // now; false when that has no action.
