@@ -43,6 +43,11 @@ public:
     // True when taken.
     bool handleKeyDown(class QKeyEvent* event, bool isRemoteInterfaceEvent);
 
+Q_SIGNALS:
+    // The organiser's dry runs answered for the library folder menu (refilled first when
+    // it is open).
+    void libraryFolderDryRunAnswered();
+
 private:
     // What the sections of a context menu read: the clicked items and the movies they
     // stand for; the delete item's title, set by the section that knows better.
