@@ -1976,8 +1976,8 @@ public:
                                    const QList<std::pair<QString, QString>>& outside);
     // The library changed: the answer is out of date and is asked again soon.
     void libraryFolderDryRunNeedsUpdate();
-    // The menu is refilled when an answer comes while it is open (tests wait for this).
-    std::function<void()> _libraryFolderDryRunAnswered;
+    // The menu is refilled when an answer comes while it is open; the menu controller
+    // then signals `libraryFolderDryRunAnswered`.
 
     // The library menu (src/ui/commands/PMMainController+LibraryMenu.cpp): the whole
     // library as submenus filled as they open, with its own filter field and criteria.

@@ -3,6 +3,7 @@
 // movie, move in the source list, open or play the selection, step back one level with
 // Escape, scroll the grid or the list by pages.
 #include "library/model/PMMainController.h"
+#include "ui/commands/PMMenuController.h"
 
 #include "foundation/PMLog.h"
 #include "library/model/PMLibraryContainer.h"
@@ -147,55 +148,60 @@ bool PMMainController::openMovieRepresentationsWithTheirApplications(const Array
 
 bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEvent)
 {
+    return menuController().handleKeyDown(event, isRemoteInterfaceEvent);
+}
+
+bool PMMenuController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEvent)
+{
     if (!event || QApplication::activeModalWidget())
         return false;
     // A name or a search being typed keeps its keys.
-    if (!isRemoteInterfaceEvent && !_isPresenting) {
-        if ((libraryListView && libraryListView->isEditing()) || (groupListTable && groupListTable->isEditing())
-            || (searchField && searchField->hasFocus()) || hasTextInputFocus())
+    if (!isRemoteInterfaceEvent && !c._isPresenting) {
+        if ((c.libraryListView && c.libraryListView->isEditing()) || (c.groupListTable && c.groupListTable->isEditing())
+            || (c.searchField && c.searchField->hasFocus()) || hasTextInputFocus())
             return false;
     }
 
     const Qt::KeyboardModifiers modifiers = event->modifiers();
     const int key = event->key();
-    PMPlayerViewContent& content = playerViewContent();
+    PMPlayerViewContent& content = c.playerViewContent();
     const bool movieLoaded = content.movieReplacingImage || content.moviePlayer;
     bool swapped = defaults().boolForKey(prefs::keys::NavigateWithSwappedSpaceAndReturn);
-    auto* movieView = qobject_cast<PMMovieView*>(playerView.data());
+    auto* movieView = qobject_cast<PMMovieView*>(c.playerView.data());
 
     const auto returnKey = [&]() -> bool {
         if (isRemoteInterfaceEvent) {
-            Q_EMIT playbackController().remoteInterfaceEnterRequested();
+            Q_EMIT c.playbackController().remoteInterfaceEnterRequested();
             return true;
         }
         if (swapped) {
-            toggleQuickLookFromKeyboard();
+            c.toggleQuickLookFromKeyboard();
             return true;
         }
         ArrayPtr items;
-        const bool gridIsFirstResponder = isFirstResponder(_groupView);
-        if (groupListAccess().isFirstResponder())
-            items = selectedGroupListItems();
+        const bool gridIsFirstResponder = isFirstResponder(c._groupView);
+        if (c.groupListAccess().isFirstResponder())
+            items = c.selectedGroupListItems();
         else if (gridIsFirstResponder)
-            items = _groupView->selectedItems();
+            items = c._groupView->selectedItems();
         else
-            items = accessibleSelectedLibraryItems();
+            items = c.accessibleSelectedLibraryItems();
         if (!items || items->isEmpty()) {
             platform::beep();
             return true;
         }
         if (modifiers & Qt::ShiftModifier) {
-            const ArrayPtr movies = uniqueMovieRepresentationsFromItems(items, {}, true, false, true);
-            if (openMovieRepresentationsWithTheirApplications(movies))
+            const ArrayPtr movies = c.uniqueMovieRepresentationsFromItems(items, {}, true, false, true);
+            if (c.openMovieRepresentationsWithTheirApplications(movies))
                 return true;
         }
         const Value first = items->at(0);
         if (PMMovie(first)) {
-            chooseMovieRepresentation(first, false, true, !defaults().boolForKey(prefs::keys::DoNotPlayOnOpen), false);
+            c.chooseMovieRepresentation(first, false, true, !defaults().boolForKey(prefs::keys::DoNotPlayOnOpen), false);
             return true;
         }
         if (PMLibraryContainerPtr container = PMContainerPtr(first); container && gridIsFirstResponder) {
-            chooseContainer(container);
+            c.chooseContainer(container);
             return true;
         }
         platform::beep();
@@ -205,23 +211,23 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
     // Space: play or pause what is loaded, else Quick Look (or Return, swapped).
     if (key == Qt::Key_Space) {
         if (isRemoteInterfaceEvent) {
-            Q_EMIT playbackController().remoteInterfaceEnterRequested();
+            Q_EMIT c.playbackController().remoteInterfaceEnterRequested();
             return true;
         }
         if (movieLoaded) {
-            showPlaybackControlsByFadingIn(false);
+            c.showPlaybackControlsByFadingIn(false);
             // The switch's own action toggles playback, so it shows the press as well.
             if (QAbstractButton* button = movieView ? movieView->playPauseSwitch() : nullptr; button && button->isEnabled())
                 button->click();
             else
-                playPause();
+                c.playPause();
             return true;
         }
         if (swapped) {
             swapped = false;
             return returnKey();
         }
-        toggleQuickLookFromKeyboard();
+        c.toggleQuickLookFromKeyboard();
         return true;
     }
 
@@ -233,25 +239,25 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
             platform::sendAction(QStringLiteral("toggleFullScreen"), &probe);
     }
 
-    QWidget* main = mainWindow();
+    QWidget* main = c.mainWindow();
     QWidget* mainFirstResponder = main ? PMApplication::firstResponderOf(main) : nullptr;
     const bool mainFirstResponderIsGroupView = mainFirstResponder
-        && ((_groupView && isFirstResponder(_groupView) && _groupView->window() == main) || groupListAccess().isFirstResponder());
+        && ((c._groupView && isFirstResponder(c._groupView) && c._groupView->window() == main) || c.groupListAccess().isFirstResponder());
 
     switch (key) {
     case Qt::Key_Up:
     case Qt::Key_Down: {
         if (isRemoteInterfaceEvent) {
-            Q_EMIT playbackController().remoteInterfaceStepRequested(key == Qt::Key_Up ? -1 : 1);
+            Q_EMIT c.playbackController().remoteInterfaceStepRequested(key == Qt::Key_Up ? -1 : 1);
             return true;
         }
         // (The info panel's tables with uncommitted input-method text keep their keys:
         // the panel is modal, so no key comes here while it is open.)
-        if (mainFirstResponderIsGroupView || !isSidebarAccessible() || !libraryListView)
+        if (mainFirstResponderIsGroupView || !c.isSidebarAccessible() || !c.libraryListView)
             return false;
         // The source list's selection moves wherever the keys are.
         QKeyEvent forwarded(event->type(), key, modifiers, event->text(), event->isAutoRepeat(), ushort(event->count()));
-        QCoreApplication::sendEvent(libraryListView, &forwarded);
+        QCoreApplication::sendEvent(c.libraryListView, &forwarded);
         return true;
     }
     case Qt::Key_Left:
@@ -259,15 +265,15 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
         const bool right = key == Qt::Key_Right;
         if (isRemoteInterfaceEvent) {
             if (right)
-                Q_EMIT playbackController().remoteInterfaceSelectChildRequested();
+                Q_EMIT c.playbackController().remoteInterfaceSelectChildRequested();
             else
-                Q_EMIT playbackController().remoteInterfaceSelectParentRequested();
+                Q_EMIT c.playbackController().remoteInterfaceSelectParentRequested();
             return true;
         }
         if (main && main->isActiveWindow()) {
-            if (libraryListView && isFirstResponder(libraryListView) && libraryListView->window() == main) {
+            if (c.libraryListView && isFirstResponder(c.libraryListView) && c.libraryListView->window() == main) {
                 QKeyEvent forwarded(event->type(), key, modifiers, event->text(), event->isAutoRepeat(), ushort(event->count()));
-                QCoreApplication::sendEvent(libraryListView, &forwarded);
+                QCoreApplication::sendEvent(c.libraryListView, &forwarded);
                 return true;
             }
             if (mainFirstResponderIsGroupView)
@@ -279,35 +285,35 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
         if (content.movieReplacingImage && !content.moviePlayer) {
             pause();
             if (!movieView || !movieView->seekToMovieReplacingImageAnimationFrameWithDelta(delta))
-                walkPlaylistWithSortedIndexDelta(delta);
+                c.walkPlaylistWithSortedIndexDelta(delta);
             return true;
         }
         if ((modifiers & Qt::AltModifier) || !defaults().boolForKey(prefs::keys::ArrowKeysJump)) {
             pause();
-            windForward(right, true, false);
+            c.windForward(right, true, false);
         } else {
-            windForward(right, false, false);
+            c.windForward(right, false, false);
         }
         return true;
     }
     case Qt::Key_Enter: {
         if (isRemoteInterfaceEvent) {
-            Q_EMIT playbackController().remoteInterfaceEnterRequested();
+            Q_EMIT c.playbackController().remoteInterfaceEnterRequested();
             return true;
         }
-        if (groupListTable && groupListAccess().isFirstResponder()) {
-            const int column = groupListTable->columnWithIdentifier(QStringLiteral("GroupListName"));
-            const QModelIndexList rows = groupListTable->selectionModel() ? groupListTable->selectionModel()->selectedRows() : QModelIndexList();
+        if (c.groupListTable && c.groupListAccess().isFirstResponder()) {
+            const int column = c.groupListTable->columnWithIdentifier(QStringLiteral("GroupListName"));
+            const QModelIndexList rows = c.groupListTable->selectionModel() ? c.groupListTable->selectionModel()->selectedRows() : QModelIndexList();
             if (column >= 0 && rows.size() == 1) {
-                groupListTable->editColumn(column, rows.first().row(), true);
+                c.groupListTable->editColumn(column, rows.first().row(), true);
                 return true;
             }
             return returnKey();
         }
-        if (libraryListView && isFirstResponder(libraryListView)) {
-            const QModelIndex current = libraryListView->currentIndex();
-            if (current.isValid() && libraryListView->selectionModel() && libraryListView->selectionModel()->isSelected(current))
-                static_cast<QAbstractItemView*>(libraryListView.data())->edit(current.siblingAtColumn(0));
+        if (c.libraryListView && isFirstResponder(c.libraryListView)) {
+            const QModelIndex current = c.libraryListView->currentIndex();
+            if (current.isValid() && c.libraryListView->selectionModel() && c.libraryListView->selectionModel()->isSelected(current))
+                static_cast<QAbstractItemView*>(c.libraryListView.data())->edit(current.siblingAtColumn(0));
             return true;
         }
         return returnKey();
@@ -318,28 +324,28 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
         // The desktop's full screen is a state of the window: Escape leaves it first, every
         // time, before it stops or closes anything.
         QWidget* keyWindow = QApplication::activeWindow();
-        if (!keyWindow && playerView)
-            keyWindow = playerView->window();
-        if (!isRemoteInterfaceEvent && !_isPresenting && keyWindow && keyWindow->isFullScreen()) {
+        if (!keyWindow && c.playerView)
+            keyWindow = c.playerView->window();
+        if (!isRemoteInterfaceEvent && !c._isPresenting && keyWindow && keyWindow->isFullScreen()) {
             keyWindow->showNormal();
             return true;
         }
         if (isRemoteInterfaceEvent) {
-            Q_EMIT playbackController().remoteInterfaceEscapeRequested();
-        } else if (destroyInbox()) {
-        } else if (_isPresenting) {
-            togglePresentation();
-        } else if (isPlaying()) {
+            Q_EMIT c.playbackController().remoteInterfaceEscapeRequested();
+        } else if (c.destroyInbox()) {
+        } else if (c._isPresenting) {
+            c.togglePresentation();
+        } else if (c.isPlaying()) {
             pause();
-        } else if (!_currentMovieRepresentation.isNull()) {
-            chooseNoMovie();
-        } else if (isFirstResponder(_groupView) && _groupView->selectedItems() && !_groupView->selectedItems()->isEmpty()) {
-            _groupView->selectItemsWithIDs({});
-        } else if (groupListTable && isFirstResponder(groupListTable) && groupListTable->selectionModel()
-                   && groupListTable->selectionModel()->hasSelection()) {
-            groupListTable->clearSelection();
-        } else if (const ArrayPtr selected = accessibleSelectedLibraryItems(); selected && !selected->isEmpty()) {
-            libraryListAccess().selectRows({});
+        } else if (!c._currentMovieRepresentation.isNull()) {
+            c.chooseNoMovie();
+        } else if (isFirstResponder(c._groupView) && c._groupView->selectedItems() && !c._groupView->selectedItems()->isEmpty()) {
+            c._groupView->selectItemsWithIDs({});
+        } else if (c.groupListTable && isFirstResponder(c.groupListTable) && c.groupListTable->selectionModel()
+                   && c.groupListTable->selectionModel()->hasSelection()) {
+            c.groupListTable->clearSelection();
+        } else if (const ArrayPtr selected = c.accessibleSelectedLibraryItems(); selected && !selected->isEmpty()) {
+            c.libraryListAccess().selectRows({});
         } else {
             platform::beep();
         }
@@ -350,14 +356,14 @@ bool PMMainController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
     }
 
     if (isScrollKey(key)) {
-        if (_groupView && isInKeyWindow(_groupView)) {
-            PMGroupView* grid = _groupView;
+        if (c._groupView && isInKeyWindow(c._groupView)) {
+            PMGroupView* grid = c._groupView;
             const QRectF visible = grid->visibleRect();
             const QRectF bounds(0, 0, visible.width(), grid->verticalScrollBar()->maximum() + visible.height());
             return scrollByKey(key, visible, bounds, [grid](const QRectF& r) { grid->scrollRectToVisible(r); });
         }
-        if (groupListTable && isInKeyWindow(groupListTable)) {
-            PMGroupListAccess& list = groupListAccess();
+        if (c.groupListTable && isInKeyWindow(c.groupListTable)) {
+            PMGroupListAccess& list = c.groupListAccess();
             return scrollByKey(key, list.visibleRect(), list.bounds(), [&list](const QRectF& r) { list.scrollRectToVisible(r); });
         }
         return false;

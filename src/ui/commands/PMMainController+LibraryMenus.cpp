@@ -3,6 +3,7 @@
 // offers to organise the folder and to gather the library's files into it, the menu of meta
 // references and the time slider's menu.
 #include "library/model/PMMainController.h"
+#include "ui/commands/PMMenuController.h"
 
 #include "foundation/NSString+PMHelpManagerFileNames.h"
 #include "foundation/NSString+PMHelpManagerPaths.h"
@@ -318,8 +319,7 @@ void PMMainController::finishLibraryFolderDryRun(quint64 generation, const QList
                 populateLibraryFolderMenu(menu);
                 menu->adjustSize();
             }
-            if (_libraryFolderDryRunAnswered)
-                _libraryFolderDryRunAnswered();
+            Q_EMIT menuController().libraryFolderDryRunAnswered();
             // The library changed while the answer was made: ask again.
             if (answer.generation != _libraryFolderGeneration)
                 startLibraryFolderDryRun();

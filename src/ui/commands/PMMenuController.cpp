@@ -310,360 +310,388 @@ const QHash<QString, PMMenuController::Rule>& PMMenuController::rules()
 {
     static const QHash<QString, Rule> table = [] {
         QHash<QString, Rule> t;
-        const auto add = [&t](std::initializer_list<const char*> actions, Rule rule) {
-            for (const char* action : actions)
-                t.insert(QString::fromLatin1(action), rule);
-        };
-
-        // Library and smart playlists
-        add({"addSmartPlaylist"}, [](Validation& v) { return !v.smartPlaylistPanelVisible(); });
-        add({"duplicateSmartPlaylist", "editSmartPlaylist"}, [](Validation& v) {
-            if (v.smartPlaylistPanelVisible())
-                return false;
-            if (!v.represented.isNull())
-                return true;
-            const PMLibraryContainerPtr selected = v.c.selectedContainer();
-            return selected && selected->isSmartGroup();
-        });
-        add({"mergeSequence"}, [](Validation& v) {
-            // (Only whether there is something to merge matters here: a sequence is not put
-            // in order.)
-            bool mergeable = false, movies = false;
-            if (v.represented.isNull()) {
-                const PMMainController::MergeableSelectionAnswer& answer = v.c.mergeableSelectionAnswer(v.infoItems());
-                mergeable = answer.mergeable;
-                movies = answer.movies;
-            } else if (const ArrayPtr items = v.represented.array(); count(items) > 0) {
-                mergeable = true;
-                movies = PMMovie(items->at(0)) != nullptr;
-            }
-            if (!mergeable)
-                return false;
-            if (!movies)
-                setTitle(v.item, "Merge Duplicate References...");
-            else if (v.d.boolForKey(prefs::keys::Serialize))
-                setTitle(v.item, "Bundle...");
-            else
-                setTitle(v.item, "Merge Sequence...");
-            return true;
-        });
-        add({"splitSequence"}, [](Validation& v) {
-            setTitle(v.item, v.d.boolForKey(prefs::keys::Serialize) ? "Unbundle..." : "Split Sequence...");
-            return !v.represented.isNull() || !v.c.splittableMovieRepresentation().isNull();
-        });
-        add({"chooseMovieRepresentationFromMenuItem"}, [](Validation& v) {
-            // The first last-watched item keeps its shortcut for whatever movie is first now.
-            QAction* item = v.item;
-            Value chosen = v.represented;
-            if (item->property(kFirstLastWatchedProperty).toBool()) {
-                const ArrayPtr list = v.c.lastWatchedMovieRepresentations();
-                if (count(list) == 0)
-                    return false;
-                chosen = list->at(0);
-                if (PMMovieRepresentationPrototype* first = PMMovie(chosen); first && chosen.objectPointer() != v.represented.objectPointer()) {
-                    platform::setMenuItemRepresentedObject(item, chosen);
-                    item->setText(platform::escapedMenuTitle(first->displayName()));
-                    item->setIcon(first->icon());
-                }
-            }
-            PMMovieRepresentationPrototype* movie = PMMovie(chosen);
-            if (movie && item->text() == QStringLiteral("\u2026")) {
-                QString name = movie->displayName();
-                if (name.size() > 40)
-                    name = name.left(39) + QStringLiteral("\u2026");
-                item->setText(platform::escapedMenuTitle(name));
-            }
-            return movie && movie->canPlay();
-        });
-        add({"help"}, [](Validation& v) { return v.c.helpIsAvailable(); }); // a command that could only fail stays off
-        add({"showInFinder"}, [](Validation& v) {
-            // A context menu's item names its file (the movie's, its preview's or its cover's)
-            // and reveals it whatever the window's selection or focus is.
-            // Validation never asks the disk (it runs for every item at every opening and
-            // shortcut); a file gone since the menu was made is found out when it is chosen.
-            if (v.represented.isString())
-                return !v.represented.string().isEmpty();
-            const ArrayPtr items = v.infoItems();
-            if (count(items) != 1)
-                return false;
-            PMMovieRepresentationPrototype* movie = PMMovie(items->at(0));
-            return movie && !movie->isMissing() && !movie->path().isEmpty();
-        });
-        add({"exportMetadataCSV"}, [](Validation& v) { return count(v.infoItems()) > 0; });
-        add({"copyPlaybackURLViaMenuItem"}, [](Validation& v) { return count(v.infoItems()) == 1; });
-        add({"generateIndexImage"}, [](Validation& v) {
-            if (!v.represented.isNull())
-                return true;
-            const ArrayPtr items = v.infoItems();
-            PMMovieRepresentationPrototype* movie = count(items) == 1 ? PMMovie(items->at(0)) : nullptr;
-            return movie && movie->canShowIndexImage();
-        });
-        add({"setMissingMoviesModeFromMenuItem"}, [](Validation& v) {
-            const qint64 mode = v.d.integerForKey(prefs::keys::MissingMoviesMode);
-            setItemState(v.item, mode == -1 ? 1 : (mode == 1 ? 0 : -1));
-            return true;
-        });
-
-        // The info panel
-        add({"showMovieInfo"}, [](Validation& v) {
-            QAction* item = v.item;
-            const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
-            const int tab = hooks.infoPanelTabIndex ? hooks.infoPanelTabIndex() : -1;
-            if (tab >= 0) {
-                if (item == v.c._mainMenu.batchRenameMenuItem)
-                    return tab != 0 && !v.automaticNames;
-                if (item == v.c._mainMenu.infoMenuItem)
-                    setTitle(item, tab == 0 ? "Show Info" : "Rename...");
-                return tab == 0 || !v.automaticNames;
-            }
-            const ArrayPtr items = v.infoItems();
-            const qsizetype n = count(items);
-            if (item == v.c._mainMenu.infoMenuItem) {
-                setTitle(item, "Show Info");
-                return n == 1 && !hasOnlineItem(items);
-            }
-            if (n == 0 || hasOnlineItem(items))
-                return false;
-            if (v.automaticNames && v.tag == 11)
-                return false;
-            if (v.automaticNames && v.tag == 1)
-                return n == 1;
-            return true;
-        });
-
-        // Views and windows
-        add({"toggleLibrary"}, [](Validation& v) {
-            const bool mainIsMain = v.w.main && v.w.main == v.w.appMain;
-            setTitle(v.item, mainIsMain && !v.d.boolForKey(prefs::keys::HideLibrary) ? "Hide Sidebar" : "Show Sidebar");
-            return mainIsMain;
-        });
-        add({"performTextFinderAction"}, [](Validation& v) { return v.tag == 1 && !v.searchFieldHidden() && v.gridInMainWindow; });
-        add({"filter"}, [](Validation& v) {
-            if (v.popUp)
-                return true;
-            setMacOS26ImageWithSystemSymbolName(v.item, QStringLiteral("line.3.horizontal.decrease"));
-            return v.gridInMainWindow;
-        });
-        add({"toggleHoveringHeaders"}, [](Validation& v) {
-            const bool enabled = v.gridInMainWindow;
-            setItemState(v.item,
-                         enabled && v.d.boolForKey(v.covers ? prefs::keys::HoverCoverHeaders : prefs::keys::HoverPreviewHeaders) ? 1 : 0);
-            return enabled;
-        });
-        add({"toggleAdjustedSizes"}, [](Validation& v) {
-            const bool enabled = v.gridInMainWindow;
-            setItemState(v.item,
-                         enabled && v.d.integerForKey(v.covers ? prefs::keys::AdjustCoverSize : prefs::keys::AdjustPreviewSize) > 0 ? 1 : 0);
-            return enabled;
-        });
-        add({"toggleStayInFront"}, [](Validation& v) {
-            const bool enabled = v.playerWindowIsMain && !v.c._isPresenting;
-            setItemState(v.item, enabled && v.d.boolForKey(prefs::keys::StayInFront) ? 1 : 0);
-            setMacOS26ImageWithSystemSymbolName(v.item, QStringLiteral("balloon"));
-            return enabled;
-        });
-        add({"toggleRemoteControlInterface"}, [](Validation& v) {
-            const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
-            const bool visible = hooks.isRemoteControlInterfaceVisible && hooks.isRemoteControlInterfaceVisible();
-            setTitle(v.item, visible ? "Hide Remote Control Interface" : "Show Remote Control Interface");
-            return true;
-        });
-        add({"showMainWindow"}, [](Validation& v) {
-            const bool shown = v.w.main && (v.w.main->isVisible() || v.w.main->isMinimized());
-            if (v.item->isVisible() == shown)
-                v.item->setVisible(!shown);
-            return true;
-        });
-        add({"toggleQuickLook"}, [](Validation& v) {
-            const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
-            if (hooks.isQuickLookPanelVisible && hooks.isQuickLookPanelVisible()) {
-                setItemState(v.item, 1);
-                return true;
-            }
-            setItemState(v.item, 0);
-            if (!v.represented.isNull())
-                return true;
-            const ArrayPtr items = v.c.cachedInfoMovieRepresentationsSorted(false);
-            if (items) {
-                for (const Value& value : *items) {
-                    if (PMMovieRepresentationPrototype* movie = PMMovie(value); movie && movie->canPlay())
-                        return true;
-                }
-            }
-            return false;
-        });
-        add({"toggleDebugLogging"}, [](Validation& v) {
-            QAction* item = v.item;
-            setMacOS26ImageWithSystemSymbolName(item, QStringLiteral("scroll"), false, false);
-            if (PMLogReaderExists()) {
-                setTitle(item, "Log");
-                setItemState(item, 0);
-                // It opens a window: no check box beside it.
-                item->setCheckable(false);
-            } else {
-                setTitle(item, "Enable Debug Logging");
-                setItemState(item, v.d.boolForKey(prefs::keys::PMDebugLog) ? 1 : 0);
-            }
-            return true;
-        });
-        add({"increaseScale", "decreaseScale"}, [](Validation& v) {
-            const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
-            if (hooks.helpViewCanChangeTextSize) {
-                const int answer = hooks.helpViewCanChangeTextSize(v.a == QLatin1String("increaseScale"));
-                if (answer >= 0)
-                    return answer > 0;
-            }
-            if (v.gridInMainWindow)
-                return true;
-            return v.playerCondition();
-        });
-        add({"setScale", "fitPlayerWindowToScreen"}, [](Validation& v) {
-            if (v.item == v.c._mainMenu.currentScaleMenuItem)
-                v.c.selectCurrentMagnificationMenuItem();
-            return v.playerCondition();
-        });
-        add({"toggleFullScreen"}, [](Validation& v) {
-            // The window that has the keys goes full screen; presenting is the player's own.
-            QWidget* window = v.w.key ? v.w.key : v.w.appMain;
-            setTitle(v.item, (window && window->isFullScreen()) || v.c._isPresenting ? "Exit Full Screen" : "Enter Full Screen");
-            return window != nullptr || v.c._isPresenting;
-        });
-        // Presenting needs a picture to present, or ends a presentation.
-        add({"togglePresentation"}, [](Validation& v) { return v.hasVideo || v.c._isPresenting; });
-
-        // Playback
-        add({"playReverse"}, [](Validation& v) {
-            const platform::media::Player* player = v.player();
-            if (player && player->rate() < -0.5f) {
-                setItemState(v.item, 1);
-                return true;
-            }
-            setItemState(v.item, 0);
-            return player && player->canPlayReverse();
-        });
-        add({"playAtDoubleSpeed"}, [](Validation& v) {
-            const platform::media::Player* player = v.player();
-            if (player && std::fabs(player->rate()) > 1.5f) {
-                setItemState(v.item, 1);
-                return true;
-            }
-            setItemState(v.item, 0);
-            if (!player)
-                return false;
-            return player->rate() < -0.5f ? player->canPlayFastReverse() : player->canPlayFastForward();
-        });
-        add({"windForward", "windBackward", "goToTime"}, [](Validation& v) { return v.current && v.current->durationIfCached(true) > 0; });
-        add({"changePlaybackControlsModeViaMenuItem"}, [](Validation& v) {
-            QWidget* playerWindow = v.current ? v.w.player : nullptr;
-            const qint64 windowMode = v.d.integerForKey(prefs::keys::WindowPlaybackControls);
-            if (v.tag == 10) {
-                setTitle(v.item, windowMode != 0 && v.d.boolForKey(prefs::keys::WindowPlaybackControlsShowLocationBar) ? "Hide Location Bar"
-                                                                                                                                 : "Show Location Bar");
-                if (playerWindow && playerWindow == v.w.appMain && playerWindow == v.c._dedicatedPlayerWindow.data())
-                    return windowMode != 0;
-                return false;
-            }
-            return isVisible(playerWindow);
-        });
-        add({"undoEditing"}, [](Validation& v) {
-            const DictionaryPtr settings = v.current ? v.current->userSettings() : nullptr;
-            return settings && count(settings->value(QStringLiteral("Editing Steps")).array()) > 0;
-        });
-        add({"insertCurrentTimestamp"}, [](Validation& v) { return v.c.insertCurrentTimestampAsTestFlight(true); });
-
-        // The current movie, its frame and the selections
-        add({"setCustomPosterImage"}, [](Validation& v) {
-            // Selecting an area and saving a file need the player's area selection and the
-            // image save panel.
-            const PMMainController::ItemCommandHooks& commands = v.c._itemCommands;
-            if ((v.tag % 10 == 2 && !commands.selectArea) || (v.tag > 10 && !commands.saveImage))
-                return false;
-            if (v.tag >= 1)
-                return v.currentFrameCondition();
-            if (v.current) {
-                if (v.tag == 0)
-                    setTitle(v.item, "Reset Cover and Preview");
-                return true;
-            }
-            const qsizetype n = count(v.infoItems());
-            if (v.tag == 0)
-                setTitle(v.item, n == 1 ? "Reset Cover and Preview" : "Reset Covers and Previews");
-            return n > 0;
-        });
-        add({"rotate"}, [](Validation& v) {
-            const bool counterclockwise = v.d.boolForKey(prefs::keys::RotateCounterclockwise) != (v.tag == 1);
-            setTitle(v.item, counterclockwise ? "Rotate Counterclockwise" : "Rotate Clockwise");
-            const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
-            return count(v.infoItems()) > 0 && hooks.canFlipOrRotateMovieRepresentations && hooks.canFlipOrRotateMovieRepresentations(v.infoItems(), nullptr);
-        });
-        add({"flip"}, [](Validation& v) {
-            const ArrayPtr items = v.infoItems();
-            qsizetype flipped = 0;
-            const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
-            const bool enabled = count(items) > 0 && hooks.canFlipOrRotateMovieRepresentations && hooks.canFlipOrRotateMovieRepresentations(items, &flipped);
-            setItemState(v.item, !enabled || flipped == 0 ? 0 : (flipped == count(items) ? 1 : -1));
-            return enabled;
-        });
-        add({"cropMovie"}, [](Validation& v) {
-            const DictionaryPtr settings = v.current ? v.current->userSettings() : nullptr;
-            if (v.hasVideo && settings && settings->contains(QStringLiteral("Visible Area")))
-                setTitle(v.item, v.d.integerForKey(prefs::keys::SelectAreaMode) < 1 ? "Clear Cropped Visible Area" : "Change Cropped Visible Area...");
-            else
-                setTitle(v.item, "Crop Visible Area...");
-            return v.hasVideo;
-        });
-        add({"copy"}, [](Validation& v) { return v.hasVideo && (v.hasPlayer || v.content.movieReplacingImage) && v.playerWindowIsMain; });
-        add({"copySelection"}, [](Validation& v) {
-            if (!v.c._itemCommands.selectArea)
-                return false;
-            return v.hasVideo && (v.hasPlayer || v.content.movieReplacingImage) && v.playerWindowIsMain;
-        });
-        add({"setSelectionStart", "setSelectionEnd"},
-            [](Validation& v) { return v.hasPlayer && v.movieCanBeEdited() && v.c.timeSlider.duration > 0 && v.playerOrPopUp(); });
-        add({"trimToTimeRange", "delete"}, [](Validation& v) {
-            const std::pair<double, double> selection = v.selection();
-            const double outside = selection.first + v.c.timeSlider.duration - selection.second;
-            return v.hasPlayer && v.movieCanBeEdited() && v.playerOrPopUp() && selection.second > 0 && outside >= 0.01;
-        });
-        add({"clearSelection"}, [](Validation& v) {
-            const std::pair<double, double> selection = v.selection();
-            if (selection.second > 0 && v.playerOrPopUp()) {
-                platform::setMenuItemTag(v.item, 0);
-                return true;
-            }
-            if (!(selection.second > 0) && v.popUp)
-                return false;
-            const ArrayPtr gridSelection = v.grid ? v.grid->selectedItems() : nullptr;
-            const ArrayPtr listSelection = v.c.selectedGroupListItems();
-            if (v.gridInMainWindow && (count(gridSelection) > 0 || count(listSelection) > 0)) {
-                platform::setMenuItemTag(v.item, 1);
-                return true;
-            }
-            return false;
-        });
-
-        // Document commands that other windows (players, image views, the log) answer first.
-        add({"export"}, [](Validation& v) {
-            if (v.tag == 1)
-                setTitle(v.item, "Save as...");
-            return false;
-        });
-        add({"save", "saveAs", "selectAll", "cut", "paste", "saveSelectionAs", "exportSelection"}, [](Validation&) { return false; });
-
-        // The rating of the selection (the submenu was checked already).
-        add({"setRating"}, [](Validation& v) {
-            const ArrayPtr items = v.infoItems();
-            return count(items) > 0 && !hasOnlineItem(items);
-        });
-
-        // The transport needs something loaded; the playlist something in it.
-        add({"playPause"}, [](Validation& v) { return v.hasPlayer || v.content.movieReplacingImage; });
-        add({"forwardPlaylist", "backwardPlaylist"}, [](Validation& v) { return v.current != nullptr; });
-        add({"clearPlaylist"}, [](Validation& v) {
-            const PMLibraryContainerPtr playlist = v.c.temporaryStorage();
-            return playlist && count(playlist->rawChildren()) > 0;
-        });
+        addLibraryRules(t);
+        addWindowRules(t);
+        addPlaybackRules(t);
+        addCurrentMovieRules(t);
         return t;
     }();
     return table;
+}
+
+void PMMenuController::addLibraryRules(QHash<QString, Rule>& t)
+{
+    const auto add = [&t](std::initializer_list<const char*> actions, Rule rule) {
+        for (const char* action : actions)
+            t.insert(QString::fromLatin1(action), rule);
+    };
+    // Library and smart playlists
+    add({"addSmartPlaylist"}, [](Validation& v) { return !v.smartPlaylistPanelVisible(); });
+    add({"duplicateSmartPlaylist", "editSmartPlaylist"}, [](Validation& v) {
+        if (v.smartPlaylistPanelVisible())
+            return false;
+        if (!v.represented.isNull())
+            return true;
+        const PMLibraryContainerPtr selected = v.c.selectedContainer();
+        return selected && selected->isSmartGroup();
+    });
+    add({"mergeSequence"}, [](Validation& v) {
+        // (Only whether there is something to merge matters here: a sequence is not put
+        // in order.)
+        bool mergeable = false, movies = false;
+        if (v.represented.isNull()) {
+            const PMMainController::MergeableSelectionAnswer& answer = v.c.mergeableSelectionAnswer(v.infoItems());
+            mergeable = answer.mergeable;
+            movies = answer.movies;
+        } else if (const ArrayPtr items = v.represented.array(); count(items) > 0) {
+            mergeable = true;
+            movies = PMMovie(items->at(0)) != nullptr;
+        }
+        if (!mergeable)
+            return false;
+        if (!movies)
+            setTitle(v.item, "Merge Duplicate References...");
+        else if (v.d.boolForKey(prefs::keys::Serialize))
+            setTitle(v.item, "Bundle...");
+        else
+            setTitle(v.item, "Merge Sequence...");
+        return true;
+    });
+    add({"splitSequence"}, [](Validation& v) {
+        setTitle(v.item, v.d.boolForKey(prefs::keys::Serialize) ? "Unbundle..." : "Split Sequence...");
+        return !v.represented.isNull() || !v.c.splittableMovieRepresentation().isNull();
+    });
+    add({"chooseMovieRepresentationFromMenuItem"}, [](Validation& v) {
+        // The first last-watched item keeps its shortcut for whatever movie is first now.
+        QAction* item = v.item;
+        Value chosen = v.represented;
+        if (item->property(kFirstLastWatchedProperty).toBool()) {
+            const ArrayPtr list = v.c.lastWatchedMovieRepresentations();
+            if (count(list) == 0)
+                return false;
+            chosen = list->at(0);
+            if (PMMovieRepresentationPrototype* first = PMMovie(chosen); first && chosen.objectPointer() != v.represented.objectPointer()) {
+                platform::setMenuItemRepresentedObject(item, chosen);
+                item->setText(platform::escapedMenuTitle(first->displayName()));
+                item->setIcon(first->icon());
+            }
+        }
+        PMMovieRepresentationPrototype* movie = PMMovie(chosen);
+        if (movie && item->text() == QStringLiteral("\u2026")) {
+            QString name = movie->displayName();
+            if (name.size() > 40)
+                name = name.left(39) + QStringLiteral("\u2026");
+            item->setText(platform::escapedMenuTitle(name));
+        }
+        return movie && movie->canPlay();
+    });
+    add({"help"}, [](Validation& v) { return v.c.helpIsAvailable(); }); // a command that could only fail stays off
+    add({"showInFinder"}, [](Validation& v) {
+        // A context menu's item names its file (the movie's, its preview's or its cover's)
+        // and reveals it whatever the window's selection or focus is.
+        // Validation never asks the disk (it runs for every item at every opening and
+        // shortcut); a file gone since the menu was made is found out when it is chosen.
+        if (v.represented.isString())
+            return !v.represented.string().isEmpty();
+        const ArrayPtr items = v.infoItems();
+        if (count(items) != 1)
+            return false;
+        PMMovieRepresentationPrototype* movie = PMMovie(items->at(0));
+        return movie && !movie->isMissing() && !movie->path().isEmpty();
+    });
+    add({"exportMetadataCSV"}, [](Validation& v) { return count(v.infoItems()) > 0; });
+    add({"copyPlaybackURLViaMenuItem"}, [](Validation& v) { return count(v.infoItems()) == 1; });
+    add({"generateIndexImage"}, [](Validation& v) {
+        if (!v.represented.isNull())
+            return true;
+        const ArrayPtr items = v.infoItems();
+        PMMovieRepresentationPrototype* movie = count(items) == 1 ? PMMovie(items->at(0)) : nullptr;
+        return movie && movie->canShowIndexImage();
+    });
+    add({"setMissingMoviesModeFromMenuItem"}, [](Validation& v) {
+        const qint64 mode = v.d.integerForKey(prefs::keys::MissingMoviesMode);
+        setItemState(v.item, mode == -1 ? 1 : (mode == 1 ? 0 : -1));
+        return true;
+    });
+
+    // The info panel
+    add({"showMovieInfo"}, [](Validation& v) {
+        QAction* item = v.item;
+        const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
+        const int tab = hooks.infoPanelTabIndex ? hooks.infoPanelTabIndex() : -1;
+        if (tab >= 0) {
+            if (item == v.c._mainMenu.batchRenameMenuItem)
+                return tab != 0 && !v.automaticNames;
+            if (item == v.c._mainMenu.infoMenuItem)
+                setTitle(item, tab == 0 ? "Show Info" : "Rename...");
+            return tab == 0 || !v.automaticNames;
+        }
+        const ArrayPtr items = v.infoItems();
+        const qsizetype n = count(items);
+        if (item == v.c._mainMenu.infoMenuItem) {
+            setTitle(item, "Show Info");
+            return n == 1 && !hasOnlineItem(items);
+        }
+        if (n == 0 || hasOnlineItem(items))
+            return false;
+        if (v.automaticNames && v.tag == 11)
+            return false;
+        if (v.automaticNames && v.tag == 1)
+            return n == 1;
+        return true;
+    });
+}
+
+void PMMenuController::addWindowRules(QHash<QString, Rule>& t)
+{
+    const auto add = [&t](std::initializer_list<const char*> actions, Rule rule) {
+        for (const char* action : actions)
+            t.insert(QString::fromLatin1(action), rule);
+    };
+    // Views and windows
+    add({"toggleLibrary"}, [](Validation& v) {
+        const bool mainIsMain = v.w.main && v.w.main == v.w.appMain;
+        setTitle(v.item, mainIsMain && !v.d.boolForKey(prefs::keys::HideLibrary) ? "Hide Sidebar" : "Show Sidebar");
+        return mainIsMain;
+    });
+    add({"performTextFinderAction"}, [](Validation& v) { return v.tag == 1 && !v.searchFieldHidden() && v.gridInMainWindow; });
+    add({"filter"}, [](Validation& v) {
+        if (v.popUp)
+            return true;
+        setMacOS26ImageWithSystemSymbolName(v.item, QStringLiteral("line.3.horizontal.decrease"));
+        return v.gridInMainWindow;
+    });
+    add({"toggleHoveringHeaders"}, [](Validation& v) {
+        const bool enabled = v.gridInMainWindow;
+        setItemState(v.item,
+                     enabled && v.d.boolForKey(v.covers ? prefs::keys::HoverCoverHeaders : prefs::keys::HoverPreviewHeaders) ? 1 : 0);
+        return enabled;
+    });
+    add({"toggleAdjustedSizes"}, [](Validation& v) {
+        const bool enabled = v.gridInMainWindow;
+        setItemState(v.item,
+                     enabled && v.d.integerForKey(v.covers ? prefs::keys::AdjustCoverSize : prefs::keys::AdjustPreviewSize) > 0 ? 1 : 0);
+        return enabled;
+    });
+    add({"toggleStayInFront"}, [](Validation& v) {
+        const bool enabled = v.playerWindowIsMain && !v.c._isPresenting;
+        setItemState(v.item, enabled && v.d.boolForKey(prefs::keys::StayInFront) ? 1 : 0);
+        setMacOS26ImageWithSystemSymbolName(v.item, QStringLiteral("balloon"));
+        return enabled;
+    });
+    add({"toggleRemoteControlInterface"}, [](Validation& v) {
+        const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
+        const bool visible = hooks.isRemoteControlInterfaceVisible && hooks.isRemoteControlInterfaceVisible();
+        setTitle(v.item, visible ? "Hide Remote Control Interface" : "Show Remote Control Interface");
+        return true;
+    });
+    add({"showMainWindow"}, [](Validation& v) {
+        const bool shown = v.w.main && (v.w.main->isVisible() || v.w.main->isMinimized());
+        if (v.item->isVisible() == shown)
+            v.item->setVisible(!shown);
+        return true;
+    });
+    add({"toggleQuickLook"}, [](Validation& v) {
+        const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
+        if (hooks.isQuickLookPanelVisible && hooks.isQuickLookPanelVisible()) {
+            setItemState(v.item, 1);
+            return true;
+        }
+        setItemState(v.item, 0);
+        if (!v.represented.isNull())
+            return true;
+        const ArrayPtr items = v.c.cachedInfoMovieRepresentationsSorted(false);
+        if (items) {
+            for (const Value& value : *items) {
+                if (PMMovieRepresentationPrototype* movie = PMMovie(value); movie && movie->canPlay())
+                    return true;
+            }
+        }
+        return false;
+    });
+    add({"toggleDebugLogging"}, [](Validation& v) {
+        QAction* item = v.item;
+        setMacOS26ImageWithSystemSymbolName(item, QStringLiteral("scroll"), false, false);
+        if (PMLogReaderExists()) {
+            setTitle(item, "Log");
+            setItemState(item, 0);
+            // It opens a window: no check box beside it.
+            item->setCheckable(false);
+        } else {
+            setTitle(item, "Enable Debug Logging");
+            setItemState(item, v.d.boolForKey(prefs::keys::PMDebugLog) ? 1 : 0);
+        }
+        return true;
+    });
+    add({"increaseScale", "decreaseScale"}, [](Validation& v) {
+        const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
+        if (hooks.helpViewCanChangeTextSize) {
+            const int answer = hooks.helpViewCanChangeTextSize(v.a == QLatin1String("increaseScale"));
+            if (answer >= 0)
+                return answer > 0;
+        }
+        if (v.gridInMainWindow)
+            return true;
+        return v.playerCondition();
+    });
+    add({"setScale", "fitPlayerWindowToScreen"}, [](Validation& v) {
+        if (v.item == v.c._mainMenu.currentScaleMenuItem)
+            v.c.selectCurrentMagnificationMenuItem();
+        return v.playerCondition();
+    });
+    add({"toggleFullScreen"}, [](Validation& v) {
+        // The window that has the keys goes full screen; presenting is the player's own.
+        QWidget* window = v.w.key ? v.w.key : v.w.appMain;
+        setTitle(v.item, (window && window->isFullScreen()) || v.c._isPresenting ? "Exit Full Screen" : "Enter Full Screen");
+        return window != nullptr || v.c._isPresenting;
+    });
+    // Presenting needs a picture to present, or ends a presentation.
+    add({"togglePresentation"}, [](Validation& v) { return v.hasVideo || v.c._isPresenting; });
+}
+
+void PMMenuController::addPlaybackRules(QHash<QString, Rule>& t)
+{
+    const auto add = [&t](std::initializer_list<const char*> actions, Rule rule) {
+        for (const char* action : actions)
+            t.insert(QString::fromLatin1(action), rule);
+    };
+    // Playback
+    add({"playReverse"}, [](Validation& v) {
+        const platform::media::Player* player = v.player();
+        if (player && player->rate() < -0.5f) {
+            setItemState(v.item, 1);
+            return true;
+        }
+        setItemState(v.item, 0);
+        return player && player->canPlayReverse();
+    });
+    add({"playAtDoubleSpeed"}, [](Validation& v) {
+        const platform::media::Player* player = v.player();
+        if (player && std::fabs(player->rate()) > 1.5f) {
+            setItemState(v.item, 1);
+            return true;
+        }
+        setItemState(v.item, 0);
+        if (!player)
+            return false;
+        return player->rate() < -0.5f ? player->canPlayFastReverse() : player->canPlayFastForward();
+    });
+    add({"windForward", "windBackward", "goToTime"}, [](Validation& v) { return v.current && v.current->durationIfCached(true) > 0; });
+    add({"changePlaybackControlsModeViaMenuItem"}, [](Validation& v) {
+        QWidget* playerWindow = v.current ? v.w.player : nullptr;
+        const qint64 windowMode = v.d.integerForKey(prefs::keys::WindowPlaybackControls);
+        if (v.tag == 10) {
+            setTitle(v.item, windowMode != 0 && v.d.boolForKey(prefs::keys::WindowPlaybackControlsShowLocationBar) ? "Hide Location Bar"
+                                                                                                                             : "Show Location Bar");
+            if (playerWindow && playerWindow == v.w.appMain && playerWindow == v.c._dedicatedPlayerWindow.data())
+                return windowMode != 0;
+            return false;
+        }
+        return isVisible(playerWindow);
+    });
+    add({"undoEditing"}, [](Validation& v) {
+        const DictionaryPtr settings = v.current ? v.current->userSettings() : nullptr;
+        return settings && count(settings->value(QStringLiteral("Editing Steps")).array()) > 0;
+    });
+    add({"insertCurrentTimestamp"}, [](Validation& v) { return v.c.insertCurrentTimestampAsTestFlight(true); });
+}
+
+void PMMenuController::addCurrentMovieRules(QHash<QString, Rule>& t)
+{
+    const auto add = [&t](std::initializer_list<const char*> actions, Rule rule) {
+        for (const char* action : actions)
+            t.insert(QString::fromLatin1(action), rule);
+    };
+    // The current movie, its frame and the selections
+    add({"setCustomPosterImage"}, [](Validation& v) {
+        // Selecting an area and saving a file need the player's area selection and the
+        // image save panel.
+        const PMMainController::ItemCommandHooks& commands = v.c._itemCommands;
+        if ((v.tag % 10 == 2 && !commands.selectArea) || (v.tag > 10 && !commands.saveImage))
+            return false;
+        if (v.tag >= 1)
+            return v.currentFrameCondition();
+        if (v.current) {
+            if (v.tag == 0)
+                setTitle(v.item, "Reset Cover and Preview");
+            return true;
+        }
+        const qsizetype n = count(v.infoItems());
+        if (v.tag == 0)
+            setTitle(v.item, n == 1 ? "Reset Cover and Preview" : "Reset Covers and Previews");
+        return n > 0;
+    });
+    add({"rotate"}, [](Validation& v) {
+        const bool counterclockwise = v.d.boolForKey(prefs::keys::RotateCounterclockwise) != (v.tag == 1);
+        setTitle(v.item, counterclockwise ? "Rotate Counterclockwise" : "Rotate Clockwise");
+        const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
+        return count(v.infoItems()) > 0 && hooks.canFlipOrRotateMovieRepresentations && hooks.canFlipOrRotateMovieRepresentations(v.infoItems(), nullptr);
+    });
+    add({"flip"}, [](Validation& v) {
+        const ArrayPtr items = v.infoItems();
+        qsizetype flipped = 0;
+        const PMMainController::MenuValidationHooks& hooks = v.c._menuValidation;
+        const bool enabled = count(items) > 0 && hooks.canFlipOrRotateMovieRepresentations && hooks.canFlipOrRotateMovieRepresentations(items, &flipped);
+        setItemState(v.item, !enabled || flipped == 0 ? 0 : (flipped == count(items) ? 1 : -1));
+        return enabled;
+    });
+    add({"cropMovie"}, [](Validation& v) {
+        const DictionaryPtr settings = v.current ? v.current->userSettings() : nullptr;
+        if (v.hasVideo && settings && settings->contains(QStringLiteral("Visible Area")))
+            setTitle(v.item, v.d.integerForKey(prefs::keys::SelectAreaMode) < 1 ? "Clear Cropped Visible Area" : "Change Cropped Visible Area...");
+        else
+            setTitle(v.item, "Crop Visible Area...");
+        return v.hasVideo;
+    });
+    add({"copy"}, [](Validation& v) { return v.hasVideo && (v.hasPlayer || v.content.movieReplacingImage) && v.playerWindowIsMain; });
+    add({"copySelection"}, [](Validation& v) {
+        if (!v.c._itemCommands.selectArea)
+            return false;
+        return v.hasVideo && (v.hasPlayer || v.content.movieReplacingImage) && v.playerWindowIsMain;
+    });
+    add({"setSelectionStart", "setSelectionEnd"},
+        [](Validation& v) { return v.hasPlayer && v.movieCanBeEdited() && v.c.timeSlider.duration > 0 && v.playerOrPopUp(); });
+    add({"trimToTimeRange", "delete"}, [](Validation& v) {
+        const std::pair<double, double> selection = v.selection();
+        const double outside = selection.first + v.c.timeSlider.duration - selection.second;
+        return v.hasPlayer && v.movieCanBeEdited() && v.playerOrPopUp() && selection.second > 0 && outside >= 0.01;
+    });
+    add({"clearSelection"}, [](Validation& v) {
+        const std::pair<double, double> selection = v.selection();
+        if (selection.second > 0 && v.playerOrPopUp()) {
+            platform::setMenuItemTag(v.item, 0);
+            return true;
+        }
+        if (!(selection.second > 0) && v.popUp)
+            return false;
+        const ArrayPtr gridSelection = v.grid ? v.grid->selectedItems() : nullptr;
+        const ArrayPtr listSelection = v.c.selectedGroupListItems();
+        if (v.gridInMainWindow && (count(gridSelection) > 0 || count(listSelection) > 0)) {
+            platform::setMenuItemTag(v.item, 1);
+            return true;
+        }
+        return false;
+    });
+
+    // Document commands that other windows (players, image views, the log) answer first.
+    add({"export"}, [](Validation& v) {
+        if (v.tag == 1)
+            setTitle(v.item, "Save as...");
+        return false;
+    });
+    add({"save", "saveAs", "selectAll", "cut", "paste", "saveSelectionAs", "exportSelection"}, [](Validation&) { return false; });
+
+    // The rating of the selection (the submenu was checked already).
+    add({"setRating"}, [](Validation& v) {
+        const ArrayPtr items = v.infoItems();
+        return count(items) > 0 && !hasOnlineItem(items);
+    });
+
+    // The transport needs something loaded; the playlist something in it.
+    add({"playPause"}, [](Validation& v) { return v.hasPlayer || v.content.movieReplacingImage; });
+    add({"forwardPlaylist", "backwardPlaylist"}, [](Validation& v) { return v.current != nullptr; });
+    add({"clearPlaylist"}, [](Validation& v) {
+        const PMLibraryContainerPtr playlist = v.c.temporaryStorage();
+        return playlist && count(playlist->rawChildren()) > 0;
+    });
 }

@@ -5,6 +5,7 @@
 
 #include "platform/Value.h"
 
+#include <QtCore/QHash>
 #include <QtCore/QObject>
 #include <QtCore/QString>
 
@@ -36,6 +37,16 @@ public:
     QMenu* contextMenuForGroupViewItems(const platform::ArrayPtr& items, const PMGroupViewTile* previewView);
     QMenu* contextMenuForGroupListRows(const QList<qsizetype>& rows);
     QMenu* contextMenuForLibraryListRows(const QList<qsizetype>* rows);
+
+    // ---- Keys -------------------------------------------------------------------------------
+    // The keys that drive browsing and playing, offered before the focus widget sees them.
+    // True when taken.
+    bool handleKeyDown(class QKeyEvent* event, bool isRemoteInterfaceEvent);
+
+Q_SIGNALS:
+    // The organiser's dry runs answered for the library folder menu (refilled first when
+    // it is open).
+    void libraryFolderDryRunAnswered();
 
 private:
     // What the sections of a context menu read: the clicked items and the movies they
@@ -77,6 +88,12 @@ private:
     struct Validation;
     using Rule = bool (*)(Validation& v);
     static const QHash<QString, Rule>& rules();
+    // The rules by the part of the program they serve: the library and the info panel, the
+    // views and windows, playback, the current movie and the selections.
+    static void addLibraryRules(QHash<QString, Rule>& t);
+    static void addWindowRules(QHash<QString, Rule>& t);
+    static void addPlaybackRules(QHash<QString, Rule>& t);
+    static void addCurrentMovieRules(QHash<QString, Rule>& t);
     bool validateItemWithSubmenu(Validation& v, QMenu* submenu);
     // The aspect ratio menu's first item takes the title and tag of the menu's first item
     // now; false when that has no action.

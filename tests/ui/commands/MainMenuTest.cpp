@@ -285,6 +285,47 @@ TEST_F(MainMenu, ValidationRules)
         EXPECT_TRUE(logging->isChecked());
 }
 
+// A few actions of the validation table in representative states: nothing chosen, one
+// movie, two movies; an action the table has no rule for is on when validation knows it.
+TEST_F(MainMenu, TheRulesOfKeyActionsFollowTheChosenMovies)
+{
+    PMMainController& controller = c();
+    const ArrayPtr one = oneMovie(testHome() + QStringLiteral("/a.mov"));
+    const ArrayPtr two = oneMovie(testHome() + QStringLiteral("/a.mov"));
+    two->append(oneMovie(testHome() + QStringLiteral("/b.mov"))->at(0));
+    const struct {
+        const char* action;
+        bool none, one, two;
+        const char* titleOne; // the title the rule gives with one movie (null: left alone)
+        const char* titleTwo;
+    } cases[] = {
+        {"exportMetadataCSV", false, true, true, nullptr, nullptr},
+        {"copyPlaybackURLViaMenuItem", false, true, false, nullptr, nullptr},
+        {"setRating", false, true, true, nullptr, nullptr},
+        {"setCustomPosterImage", false, true, true, "Reset Cover and Preview", "Reset Covers and Previews"},
+        {"rotate", false, false, false, nullptr, nullptr}, // nothing can turn them without the player's part
+        {"save", false, false, false, nullptr, nullptr},
+        {"openFile", true, true, true, nullptr, nullptr},
+        {"noSuchAction", false, false, false, nullptr, nullptr},
+    };
+    for (const auto& testCase : cases) {
+        QAction action(QStringLiteral("Title"));
+        platform::setMenuItemAction(&action, QString::fromLatin1(testCase.action));
+        controller._infoMovieRepresentations = nullptr;
+        EXPECT_EQ(controller.validateMainMenuItem(&action), testCase.none) << testCase.action;
+        controller._infoMovieRepresentations = one;
+        EXPECT_EQ(controller.validateMainMenuItem(&action), testCase.one) << testCase.action;
+        if (testCase.titleOne) {
+            EXPECT_EQ(action.text(), QString::fromLatin1(testCase.titleOne)) << testCase.action;
+        }
+        controller._infoMovieRepresentations = two;
+        EXPECT_EQ(controller.validateMainMenuItem(&action), testCase.two) << testCase.action;
+        if (testCase.titleTwo) {
+            EXPECT_EQ(action.text(), QString::fromLatin1(testCase.titleTwo)) << testCase.action;
+        }
+    }
+}
+
 TEST_F(MainMenu, TheMergeItemAsksAgainWhenTheChosenMoviesOrTheLibraryChange)
 {
     // Every validation of the menu asks whether the chosen movies can be merged; the answer
