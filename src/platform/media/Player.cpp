@@ -150,11 +150,6 @@ void Player::setDefaultAudioOutput(const QString& audioOutput)
     audioOutputSetting() = audioOutput;
 }
 
-QString Player::defaultAudioOutput()
-{
-    return audioOutputSetting();
-}
-
 QString Player::loadURLForAsset(const AssetPtr& asset)
 {
     if (!asset)
@@ -963,21 +958,6 @@ void Player::setSoftwareTargetSize(QSize size)
 {
     m_softwareTargetSize = size;
     updateSoftwareTarget();
-}
-
-QImage Player::renderSoftwareFrame(QSize size)
-{
-    if (!m_software || size.isEmpty() || m_presentationSize.isEmpty())
-        return {};
-    if (m_softwareRotation % 180 == 90)
-        size.transpose();
-    QImage image = alignedImage(size);
-    {
-        std::lock_guard rendering(m_software->renderMutex);
-        if (image.isNull() || !renderSoftware(m_render, image))
-            return {};
-    }
-    return m_softwareRotation ? image.transformed(QTransform().rotate(m_softwareRotation)) : image;
 }
 
 // The OpenGL renderer's note of a new frame (the software renderer's thread takes its own).

@@ -111,11 +111,6 @@ double PMMenuItemSwitch::leftInset()
     return kLeftInset;
 }
 
-double PMMenuItemSwitch::rightInset()
-{
-    return kRightInset;
-}
-
 int PMMenuItemSwitch::maximumWidth()
 {
     int& width = cachedMaximumWidth();
