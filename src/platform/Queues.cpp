@@ -534,12 +534,6 @@ void OperationQueue::setSuspended(bool suspended)
     m_state->scheduleLocked();
 }
 
-bool OperationQueue::isSuspended() const
-{
-    std::lock_guard lock(m_state->mutex);
-    return m_state->suspended;
-}
-
 void OperationQueue::addOperation(OperationPtr op)
 {
     if (!op)
@@ -597,33 +591,6 @@ std::vector<OperationPtr> OperationQueue::waitingOperations() const
     for (auto& [key, op] : m_state->waiting)
         all.push_back(op);
     return all;
-}
-
-void OperationQueue::updateWaitingPriorities(const Reranking& rank)
-{
-    if (!rank)
-        return;
-    std::lock_guard lock(m_state->mutex);
-    using Map = std::map<State::Key, OperationPtr>;
-    std::vector<Map::node_type> moved;
-    for (auto it = m_state->waiting.begin(); it != m_state->waiting.end();) {
-        Operation& op = *it->second;
-        const auto current = Operation::Priority(it->first.priority);
-        const std::optional<Operation::Priority> next = rank(op, current);
-        if (!next || *next == current) {
-            ++it;
-            continue;
-        }
-        {
-            std::lock_guard opLock(op.m_state->mutex);
-            op.m_state->priority = *next;
-        }
-        auto node = m_state->waiting.extract(it++);
-        node.key().priority = int(*next);
-        moved.push_back(std::move(node));
-    }
-    for (auto& node : moved)
-        m_state->waiting.insert(std::move(node));
 }
 
 } // namespace platform

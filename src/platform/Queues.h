@@ -116,7 +116,6 @@ public:
     void setRunsInBackground(bool background);
     int maxConcurrentOperationCount() const;
     void setSuspended(bool suspended);
-    bool isSuspended() const;
     void addOperation(OperationPtr op);
     void addOperation(Job job, Operation::Priority priority = Operation::Priority::Normal);
     // Adds them together: one lock, and the first to start are the most urgent of them all,
@@ -128,10 +127,6 @@ public:
     int operationCount() const;
     // The operations that wait to start, in the order they would start.
     std::vector<OperationPtr> waitingOperations() const;
-    // Re-ranks waiting operations in one pass under the queue's lock: the function answers
-    // an operation's new priority, or nothing to leave it where it is.
-    using Reranking = std::function<std::optional<Operation::Priority>(Operation& op, Operation::Priority current)>;
-    void updateWaitingPriorities(const Reranking& rank);
     struct State;
 private:
     std::shared_ptr<State> m_state;

@@ -190,11 +190,6 @@ void setApplicationResponder(Responder* responder)
     g_applicationResponder = responder;
 }
 
-Responder* applicationResponder()
-{
-    return g_applicationResponder;
-}
-
 // The widget that had the focus before a menu bar took it. Alt alone (or the menu bar's
 // keyboard navigation) moves the focus into the bar, and no command belongs to a menu
 // bar: its commands still belong to where the user was working.

@@ -33,7 +33,6 @@ public:
 
 // The last responder after the windows (the controller); nothing removes it.
 void setApplicationResponder(Responder* responder);
-Responder* applicationResponder();
 
 // The first responder of the chain from `from` (else the focus widget, else the active
 // window) that handles the action; nothing when none does. A text field of the toolkit at

@@ -328,11 +328,6 @@ DictionaryPtr UserDefaults::dictionaryForKey(const QString& key) const
     return objectForKey(key).dictionary();
 }
 
-QByteArray UserDefaults::dataForKey(const QString& key) const
-{
-    return objectForKey(key).data();
-}
-
 bool UserDefaults::hasPersistentValueForKey(const QString& key) const
 {
     std::shared_lock lock(m_state->mutex);
@@ -343,15 +338,6 @@ DictionaryPtr UserDefaults::persistentDomain() const
 {
     std::shared_lock lock(m_state->mutex);
     return deepCopyPropertyList(Value(std::make_shared<Dictionary>(m_state->persistent))).dictionary();
-}
-
-DictionaryPtr UserDefaults::dictionaryRepresentation() const
-{
-    std::shared_lock lock(m_state->mutex);
-    auto merged = std::make_shared<Dictionary>(m_state->registered);
-    for (auto it = m_state->persistent.begin(); it != m_state->persistent.end(); ++it)
-        merged->setValue(it.key(), it.value());
-    return deepCopyPropertyList(Value(merged)).dictionary();
 }
 
 QString UserDefaults::synchronize()

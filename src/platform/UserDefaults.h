@@ -47,16 +47,14 @@ public:
     QString stringForKey(const QString& key) const;
     ArrayPtr arrayForKey(const QString& key) const;
     DictionaryPtr dictionaryForKey(const QString& key) const;
-    QByteArray dataForKey(const QString& key) const;
     void setBool(bool value, const QString& key) { setObject(Value(value), key); }
     void setInteger(std::int64_t value, const QString& key) { setObject(Value(qint64(value)), key); }
     void setDouble(double value, const QString& key) { setObject(Value(value), key); }
 
     // True when the persistent domain holds the key (not just the registered domain).
     bool hasPersistentValueForKey(const QString& key) const;
-    // A copy of the persistent domain, and of both domains merged.
+    // A copy of the persistent domain.
     DictionaryPtr persistentDomain() const;
-    DictionaryPtr dictionaryRepresentation() const;
 
     // Writes pending changes now; answers the empty string or the error's text.
     QString synchronize();

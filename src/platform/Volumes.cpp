@@ -305,11 +305,6 @@ void setMountInfoPath(const QString& path)
     g_mountInfoPath = path;
 }
 
-QString mountInfoPath()
-{
-    return configuredMountInfoPath();
-}
-
 void setDiskByUUIDPath(const QString& path)
 {
     std::lock_guard lock(g_pathsMutex);

@@ -65,7 +65,6 @@ QString volumeRootForPath(const QString& path);
 
 // Where the mount table is read from; tests point these at fixtures.
 void setMountInfoPath(const QString& path);  // empty restores /proc/self/mountinfo
-QString mountInfoPath();
 void setDiskByUUIDPath(const QString& path); // empty restores /dev/disk/by-uuid
 
 // Reads the mount table now; false (with `error`) when it cannot be read.

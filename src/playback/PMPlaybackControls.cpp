@@ -608,12 +608,6 @@ void PMPlaybackControlView::layoutControls()
     place(_volumeSlider, m_showsVolume);
 }
 
-void PMPlaybackControlView::setShowsPresentationSwitch(bool shows)
-{
-    m_showsPresentationSwitch = shows;
-    layoutControls();
-}
-
 void PMPlaybackControlView::setShowsAspectRatioLockSwitch(bool shows)
 {
     m_showsAspectRatioLockSwitch = shows;

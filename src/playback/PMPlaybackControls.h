@@ -145,7 +145,6 @@ public:
     // aspect-ratio lock (its image and state as the controller decides).
     PMContextButton* presentationSwitch() const { return m_presentation; }
     PMContextButton* aspectRatioLockSwitch() const { return m_aspectRatioLock; }
-    void setShowsPresentationSwitch(bool shows);
     void setShowsAspectRatioLockSwitch(bool shows);
     void setPresenting(bool presenting);
     void setAspectRatioLockImage(const QString& glyphName, bool locked);

@@ -202,15 +202,6 @@ int PMEvdevRemoteControl::buttonForKey(int key)
 #endif
 }
 
-bool PMEvdevRemoteControl::isAvailable()
-{
-#ifdef PELLIS_HAVE_LIBEVDEV
-    return true;
-#else
-    return false;
-#endif
-}
-
 PMEvdevRemoteControl::PMEvdevRemoteControl(RemoteControlDelegate* delegate, QStringList devicePaths)
     : RemoteControl(delegate), m_devicePaths(std::move(devicePaths))
 {

@@ -135,8 +135,6 @@ public:
     void setOpenInExclusiveMode(bool exclusive) override { m_exclusive = exclusive; }
     // The button of a Linux key code (0 for a key that is no button).
     static int buttonForKey(int key);
-    // Whether the build can read input devices at all.
-    static bool isAvailable();
 
 private:
     struct Device;

@@ -39,12 +39,6 @@ PMLibraryItem* PMItem(const platform::Value& value)
     }
 }
 
-PMLibraryItemPtr PMItemPtr(const platform::Value& value)
-{
-    PMLibraryItem* item = PMItem(value);
-    return item ? PMLibraryItemPtr(value.object(), item) : nullptr;
-}
-
 PMLibraryContainer* PMContainer(const platform::Value& value)
 {
     platform::Object* o = value.isDictionary() ? value.objectPointer() : nullptr;

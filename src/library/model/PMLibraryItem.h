@@ -112,7 +112,6 @@ inline constexpr int kPMMovieRecordObjectKind = 0x504d4d52;      // movie record
 
 // The item operations of a value of the tree; null for anything that is not an item.
 PMLibraryItem* PMItem(const platform::Value& value);
-PMLibraryItemPtr PMItemPtr(const platform::Value& value);
 // The container of a value of the tree; null for anything else.
 PMLibraryContainer* PMContainer(const platform::Value& value);
 std::shared_ptr<PMLibraryContainer> PMContainerPtr(const platform::Value& value);

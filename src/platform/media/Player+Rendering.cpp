@@ -744,21 +744,6 @@ void Player::setSoftwareTargetSize(QSize size)
     updateSoftwareTarget();
 }
 
-QImage Player::renderSoftwareFrame(QSize size)
-{
-    if (!m_software || size.isEmpty() || m_presentationSize.isEmpty())
-        return {};
-    if (m_softwareRotation % 180 == 90)
-        size.transpose();
-    QImage image = alignedImage(size);
-    {
-        std::lock_guard rendering(m_software->renderMutex);
-        if (image.isNull() || !renderSoftware(m_render, image))
-            return {};
-    }
-    return m_softwareRotation ? image.transformed(QTransform().rotate(m_softwareRotation)) : image;
-}
-
 // The OpenGL renderer's note of a new frame (the software renderer's thread takes its own).
 void Player::handleRenderUpdate()
 {

@@ -151,11 +151,6 @@ void Player::setDefaultAudioOutput(const QString& audioOutput)
     audioOutputSetting() = audioOutput;
 }
 
-QString Player::defaultAudioOutput()
-{
-    return audioOutputSetting();
-}
-
 QString Player::loadURLForAsset(const AssetPtr& asset)
 {
     if (!asset)

@@ -45,7 +45,6 @@ public:
     // desktop's sound server, or none when the machine has no sound server and no sound
     // card. Tests and benchmarks use "null".
     static void setDefaultAudioOutput(const QString& audioOutput);
-    static QString defaultAudioOutput();
 
     explicit Player(QObject* parent = nullptr);
     // Lets go at once: the engine is ended on a worker (its software renderer with it).
@@ -117,8 +116,6 @@ public:
     // than that, the view scales it up), kept as `currentFrame` when it arrives.
     void setSoftwareTargetSize(QSize size);
     QImage currentFrame() const { return m_frame; }
-    // Renders now into an image of the size (RGBX); a null image without a frame.
-    QImage renderSoftwareFrame(QSize size);
     // OpenGL: replaces the software renderer by one that draws into the context current
     // now (`context` is passed back to `getProcAddress`, which resolves GL functions).
     // Answers false (software stays) when mpv cannot use the context. mpv's GL renderer

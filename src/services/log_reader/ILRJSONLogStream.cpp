@@ -283,11 +283,6 @@ void ILRJSONLogStream::terminate()
     m_state->terminated = true;
 }
 
-bool ILRJSONLogStream::isTerminated() const
-{
-    return m_state->terminated.load();
-}
-
 bool ILRJSONLogStream::readData(const QByteArray& data)
 {
     return readStep(*m_state, data);

@@ -39,7 +39,6 @@ public:
     // Ends the tool when it still runs; no batch is handed on afterwards. Never waits, so
     // it may be called while holding a lock that the output handler takes.
     void terminate();
-    bool isTerminated() const;
 
     // The reading step: appends the output and hands on the complete entries it now holds.
     // Answers what the handler answered (true when it was not called).

@@ -112,11 +112,6 @@ double PMMenuItemSwitch::leftInset()
     return kLeftInset;
 }
 
-double PMMenuItemSwitch::rightInset()
-{
-    return kRightInset;
-}
-
 int PMMenuItemSwitch::maximumWidth()
 {
     int& width = cachedMaximumWidth();

@@ -47,7 +47,6 @@ public:
 
     // The class-wide settings, read on first use; tests read them again.
     static double leftInset();
-    static double rightInset();
     static int maximumWidth();
     static void resetClassSettingsForTesting();
 

@@ -92,11 +92,6 @@ PMQuickLookPanel* PMQuickLookPanel::sharedPreviewPanel(bool create)
     return sharedPanel();
 }
 
-bool PMQuickLookPanel::sharedPreviewPanelExists()
-{
-    return !sharedPanel().isNull();
-}
-
 PMQuickLookPanel::PMQuickLookPanel(QWidget* parent) : QWidget(parent, parent ? Qt::Tool : Qt::Window)
 {
     setObjectName(QStringLiteral("PMQuickLookPanel"));
@@ -197,11 +192,6 @@ void PMQuickLookPanel::step(int delta)
 QString PMQuickLookPanel::titleText() const
 {
     return m_title->text();
-}
-
-QString PMQuickLookPanel::factsText() const
-{
-    return m_facts->text();
 }
 
 QString PMQuickLookPanel::messageText() const

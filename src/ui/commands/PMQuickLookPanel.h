@@ -41,7 +41,6 @@ class PMQuickLookPanel : public QWidget {
 public:
     // The one panel of the program, made on first request when asked to.
     static PMQuickLookPanel* sharedPreviewPanel(bool create);
-    static bool sharedPreviewPanelExists();
 
     PMQuickLookPanelController* currentController() const { return m_controller; }
     // Takes the controller when it accepts control (ending the previous one's).
@@ -54,7 +53,6 @@ public:
     qsizetype numberOfItems() const { return m_count; }
     // What the panel shows now: the name and the facts lines.
     QString titleText() const;
-    QString factsText() const;
     // What the picture area says instead of a picture (a file that cannot be read).
     QString messageText() const;
     // The player of a shown movie (null for a picture or nothing).

@@ -163,21 +163,6 @@ bool PMSizeAdjustingTextField::adjustHeightOfTextField(QWidget* textField)
     return adjustHeightOfTextField(textField, false);
 }
 
-void PMSizeAdjustingTextField::adjustHeightWhileTyping(QWidget* textField)
-{
-    QPointer<QWidget> field(textField);
-    const auto adjust = [field] {
-        if (field)
-            adjustHeightOfTextField(field);
-    };
-    if (auto* line = qobject_cast<QLineEdit*>(textField))
-        QObject::connect(line, &QLineEdit::textChanged, line, adjust);
-    else if (auto* plain = qobject_cast<QPlainTextEdit*>(textField))
-        QObject::connect(plain, &QPlainTextEdit::textChanged, plain, adjust);
-    else if (auto* rich = qobject_cast<QTextEdit*>(textField))
-        QObject::connect(rich, &QTextEdit::textChanged, rich, adjust);
-}
-
 bool PMSizeAdjustingTextField::adjustTextFieldHeight()
 {
     return adjustHeightOfTextField(this);

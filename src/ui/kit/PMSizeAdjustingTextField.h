@@ -43,8 +43,6 @@ public:
     // The size a text widget needs for its text within the bounds' width (margins
     // included); the height may exceed the bounds.
     static QSizeF cellSizeForBounds(const QWidget* textField, const QRectF& bounds);
-    // Makes a field that the user types into fit itself after every change.
-    static void adjustHeightWhileTyping(QWidget* textField);
 
     bool adjustTextFieldHeight();
     void setStringValue(const QString& string);

@@ -90,11 +90,6 @@ void PMTabSegmentedControl::setSegmentLabels(const QStringList& labels)
     }
 }
 
-int PMTabSegmentedControl::segmentCount() const
-{
-    return int(m_group.buttons().size());
-}
-
 QAbstractButton* PMTabSegmentedControl::segmentButton(int index) const
 {
     return m_group.button(index);

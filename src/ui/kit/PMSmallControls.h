@@ -69,7 +69,6 @@ class PMTabSegmentedControl : public QWidget {
 public:
     explicit PMTabSegmentedControl(QWidget* parent = nullptr);
     void setSegmentLabels(const QStringList& labels);
-    int segmentCount() const;
     // The selected segment; -1 when none is.
     int selectedSegment() const;
     void setSelectedSegment(int index);

@@ -164,11 +164,6 @@ void give(QImage&& image)
     }
 }
 
-std::size_t keptBytes()
-{
-    return pool().bytes;
-}
-
 void clear()
 {
     pool() = Pool();

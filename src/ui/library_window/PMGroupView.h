@@ -41,7 +41,6 @@ namespace PMTileBufferPool {
 // A buffer of that pixel size and ratio, its contents undefined.
 QImage take(QSize pixels, double devicePixelRatio);
 void give(QImage&& image);
-std::size_t keptBytes();
 void clear();
 }
 

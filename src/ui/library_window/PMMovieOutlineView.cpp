@@ -608,11 +608,6 @@ bool PMMovieOutlineView::isItemExpanded(const Value& item) const
     return index.isValid() && isExpanded(index);
 }
 
-bool PMMovieOutlineView::isExpandable(const Value& item) const
-{
-    return m_controller.outlineViewIsItemExpandable(item);
-}
-
 namespace {
 bool everythingModifiers()
 {

@@ -113,7 +113,6 @@ public:
     int levelForItem(const platform::Value& item) const; // -1: no row
     platform::Value parentForItem(const platform::Value& item) const;
     bool isItemExpanded(const platform::Value& item) const;
-    bool isExpandable(const platform::Value& item) const;
     // Alt+Shift held: every item.
     void expandItem(const platform::Value& item, bool expandChildren);
     void collapseItem(const platform::Value& item, bool collapseChildren);

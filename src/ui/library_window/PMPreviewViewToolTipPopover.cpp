@@ -96,11 +96,6 @@ int PMPreviewViewToolTipPopover::delayMilliseconds()
     return ms < 1 ? 1000 : ms;
 }
 
-bool PMPreviewViewToolTipPopover::isShown() const
-{
-    return m_frame && m_frame->isVisible() && m_previewView;
-}
-
 QString PMPreviewViewToolTipPopover::text() const
 {
     return m_label ? m_label->text() : QString();

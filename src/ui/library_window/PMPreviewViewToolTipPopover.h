@@ -36,7 +36,6 @@ public:
 
     quint64 previewView() const { return m_previewView; }
     quint64 delayedPreviewView() const { return m_delayed; }
-    bool isShown() const;
     QString text() const;
     // The popover's window (null before the first showing).
     QWidget* window() const;

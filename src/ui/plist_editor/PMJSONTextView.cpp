@@ -911,11 +911,6 @@ void PMJSONTextView::updateTextContainerInset()
     placeGutter();
 }
 
-int PMJSONTextView::viewportTopInset() const
-{
-    return int(document()->documentMargin());
-}
-
 void PMJSONTextView::placeGutter()
 {
     if (!m_gutterView)
@@ -1034,14 +1029,6 @@ void PMJSONTextView::updateCursorWrapperHighlightWithSelectedRanges()
 }
 
 // ---- geometry and drawing ----
-
-QRectF PMJSONTextView::blockRectForPosition(qsizetype position) const
-{
-    const QTextBlock block = document()->findBlock(int(position));
-    if (!block.isValid() || !block.isVisible())
-        return QRectF();
-    return blockBoundingGeometry(block).translated(contentOffset());
-}
 
 QRectF PMJSONTextView::glyphBoxOfRange(PMRange range) const
 {

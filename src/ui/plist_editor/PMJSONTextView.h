@@ -156,8 +156,6 @@ public:
 
     // Geometry of text ranges in viewport coordinates (the gutter draws with them).
     QRectF glyphBoxOfRange(PMRange range) const;
-    QRectF blockRectForPosition(qsizetype position) const;
-    int viewportTopInset() const;
 
     static const char* const kPasteboardType;         // "com.tolvane.PasteboardType.NSPropertyListXMLFormat_v1_0"
     static const char* const kForeignKeyPasteboardType; // "com.apple.xcode.plist.key"
