@@ -283,13 +283,13 @@ bool PMMenuController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
             return false;
         const int delta = right ? 1 : -1;
         if (content.movieReplacingImage && !content.moviePlayer) {
-            pause();
+            c.pause();
             if (!movieView || !movieView->seekToMovieReplacingImageAnimationFrameWithDelta(delta))
                 c.walkPlaylistWithSortedIndexDelta(delta);
             return true;
         }
         if ((modifiers & Qt::AltModifier) || !defaults().boolForKey(prefs::keys::ArrowKeysJump)) {
-            pause();
+            c.pause();
             c.windForward(right, true, false);
         } else {
             c.windForward(right, false, false);
@@ -336,7 +336,7 @@ bool PMMenuController::handleKeyDown(QKeyEvent* event, bool isRemoteInterfaceEve
         } else if (c._isPresenting) {
             c.togglePresentation();
         } else if (c.isPlaying()) {
-            pause();
+            c.pause();
         } else if (!c._currentMovieRepresentation.isNull()) {
             c.chooseNoMovie();
         } else if (isFirstResponder(c._groupView) && c._groupView->selectedItems() && !c._groupView->selectedItems()->isEmpty()) {

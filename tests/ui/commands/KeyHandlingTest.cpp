@@ -240,6 +240,18 @@ TEST_F(Keys, EscapeStepsDownOneRungPerPress)
     EXPECT_EQ(platform::beepCount(), beeps + 1);
 }
 
+TEST_F(Keys, EscapeWhilePlayingPausesAndKeepsTheMovie)
+{
+    // A slideshow waiting for its next picture is playing; Escape pauses it (and must reach
+    // the controller's pause, not the process's).
+    c()._currentMovieRepresentation = Value(movies[0]);
+    c()._nextMovieRepresentation = Value(movies[1]);
+    ASSERT_TRUE(c().isPlaying());
+    EXPECT_TRUE(handle(Qt::Key_Escape));
+    EXPECT_FALSE(c().isPlaying());
+    EXPECT_FALSE(c()._currentMovieRepresentation.isNull());
+}
+
 TEST_F(Keys, EscapeLeavesTheDesktopsFullScreenFirstEveryTime)
 {
     // A window in the desktop's full screen with the current movie: the first Escape
