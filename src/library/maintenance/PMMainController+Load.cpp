@@ -210,13 +210,7 @@ struct ReadLibraryIndex {
 // moves damaged ones aside and backs a good index up.
 ReadLibraryIndex readLibraryIndex(const QStringList& databasePaths)
 {
-    ArrayPtr libraryArray;
-    DictionaryPtr preferences;
-    bool oldFormat = true;
-    QString indexPath;
-    qsizetype dataLength = 0;
-    bool readAnyIndex = false;
-    QString keptAside; // the first damaged index moved aside
+    ReadLibraryIndex result;
     // A save cut short (the process killed while it wrote the index or its backup)
     // leaves its temporary file.
     platform::removeLeftoverSaveFiles(databasePaths.value(0));
@@ -228,7 +222,7 @@ ReadLibraryIndex readLibraryIndex(const QStringList& databasePaths)
             continue;
         const QByteArray data = file.readAll();
         file.close();
-        readAnyIndex = true;
+        result.readAnyIndex = true;
         // The index and its backup of the current names are written as dictionaries; an
         // array there is no library of the older format but a damaged file.
         const bool currentFormatName = pathIndex < 2;
@@ -252,15 +246,15 @@ ReadLibraryIndex readLibraryIndex(const QStringList& databasePaths)
         if (!items) {
             PMLog("cannot read library index <%@>: %@", path, read.ok() ? QStringLiteral("unexpected contents") : read.error);
             const QString aside = keepDamagedIndexAside(path);
-            if (keptAside.isEmpty())
-                keptAside = aside.isEmpty() ? path : aside;
+            if (result.keptAside.isEmpty())
+                result.keptAside = aside.isEmpty() ? path : aside;
             continue;
         }
-        libraryArray = items;
-        preferences = settings;
-        oldFormat = old;
-        indexPath = path;
-        dataLength = data.size();
+        result.libraryArray = items;
+        result.preferences = settings;
+        result.oldFormat = old;
+        result.indexPath = path;
+        result.dataLength = data.size();
 
         // The backup follows a good index at most once an hour, and never takes an empty
         // library over one that holds items.
@@ -281,7 +275,7 @@ ReadLibraryIndex readLibraryIndex(const QStringList& databasePaths)
         }
         break;
     }
-    return {libraryArray, preferences, oldFormat, indexPath, dataLength, readAnyIndex, keptAside};
+    return result;
 }
 
 } // namespace

@@ -22,6 +22,7 @@
 #include "playback/PMPlayback.h"
 #include "ui/kit/NSMenu+PMExtensions.h"
 #include "ui/commands/PMMenuController.h"
+#include "ui/commands/PMMenuValidationSupport.h"
 #include "ui/commands/PMMenuItemSwitch.h"
 #include "ui/commands/PMTagValueSwitch.h"
 #include "ui/library_window/PMAutoCompleteTableView.h"
@@ -47,6 +48,7 @@ using platform::ArrayPtr;
 using platform::DictionaryPtr;
 using platform::UserDefaults;
 using platform::Value;
+using namespace pmmenus;
 
 namespace {
 
@@ -55,50 +57,9 @@ QString localized(const char* text)
     return QCoreApplication::translate("PMMainController", text);
 }
 
-// Marks the first item of the last-watched menu, which has a shortcut.
-const char* const kFirstLastWatchedProperty = "PMFirstLastWatched";
-
 UserDefaults& defaults()
 {
     return UserDefaults::standard();
-}
-
-// 1 on, 0 off, -1 mixed (a dash in front of the title).
-void setItemState(QAction* item, int state)
-{
-    if (state < 0) {
-        item->setCheckable(true);
-        platform::setMenuItemMixedState(item, true);
-        return;
-    }
-    platform::setMenuItemMixedState(item, false);
-    if (state > 0)
-        item->setCheckable(true);
-    if (item->isCheckable())
-        item->setChecked(state > 0);
-}
-
-bool hasOnlineItem(const ArrayPtr& items)
-{
-    if (!items)
-        return false;
-    for (const Value& v : *items) {
-        if (PMLibraryItem* item = PMMovie(v); item && item->isOnlineItem())
-            return true;
-        if (PMLibraryItem* item = PMContainer(v); item && item->isOnlineItem())
-            return true;
-    }
-    return false;
-}
-
-qsizetype count(const ArrayPtr& items)
-{
-    return items ? items->count() : 0;
-}
-
-bool isVisible(const QWidget* window)
-{
-    return window && window->isVisible() && !window->isMinimized();
 }
 
 QAction* senderItem(QObject* sender)
@@ -114,37 +75,6 @@ qint64 senderTag(QObject* sender)
 Value senderObject(QObject* sender)
 {
     return platform::menuItemRepresentedObject(senderItem(sender));
-}
-
-// The player's window and the windows that count as the application's main window (the
-// front window holding the library or a player; a panel in front leaves it main).
-struct Windows {
-    QWidget* main = nullptr;     // the library window
-    QWidget* player = nullptr;   // the player view's window
-    QWidget* appMain = nullptr;  // the application's main window
-    QWidget* key = nullptr;      // the window receiving keys
-};
-
-Windows windowsOf(PMMainController& c)
-{
-    Windows w;
-    w.main = c.mainWindow();
-    w.player = c.playerView ? c.playerView->window() : nullptr;
-    w.key = QApplication::activeWindow();
-    const auto isDocument = [&](QWidget* window) {
-        return window && (window == w.main || window == w.player || window == c._dedicatedPlayerWindow.data());
-    };
-    if (isDocument(w.key) && isVisible(w.key)) {
-        w.appMain = w.key;
-    } else {
-        for (QWidget* window : c.orderedWindows()) {
-            if (isDocument(window) && isVisible(window)) {
-                w.appMain = window;
-                break;
-            }
-        }
-    }
-    return w;
 }
 
 } // namespace

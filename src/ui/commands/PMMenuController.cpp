@@ -2,6 +2,7 @@
 // with a submenu by their submenu, then a table of rules from action to predicate. A rule
 // answers whether the item is enabled and sets its state, title and visibility on the way.
 #include "ui/commands/PMMenuController.h"
+#include "ui/commands/PMMenuValidationSupport.h"
 #include "foundation/PMSettingsKeys.h"
 
 #include "foundation/PMLog.h"
@@ -35,6 +36,7 @@ using platform::ArrayPtr;
 using platform::DictionaryPtr;
 using platform::UserDefaults;
 using platform::Value;
+using namespace pmmenus;
 
 namespace {
 
@@ -43,15 +45,16 @@ QString localized(const char* text)
     return QCoreApplication::translate("PMMainController", text);
 }
 
-// Marks the first item of the last-watched menu, which has a shortcut.
-const char* const kFirstLastWatchedProperty = "PMFirstLastWatched";
-
 void setTitle(QAction* item, const char* title)
 {
     const QString text = localized(title);
     if (item->text() != text && !platform::menuItemMixedState(item))
         item->setText(text);
 }
+
+} // namespace
+
+namespace pmmenus {
 
 // 1 on, 0 off, -1 mixed (a dash in front of the title).
 void setItemState(QAction* item, int state)
@@ -91,15 +94,6 @@ bool isVisible(const QWidget* window)
     return window && window->isVisible() && !window->isMinimized();
 }
 
-// The player's window and the windows that count as the application's main window (the
-// front window holding the library or a player; a panel in front leaves it main).
-struct Windows {
-    QWidget* main = nullptr;     // the library window
-    QWidget* player = nullptr;   // the player view's window
-    QWidget* appMain = nullptr;  // the application's main window
-    QWidget* key = nullptr;      // the window receiving keys
-};
-
 Windows windowsOf(PMMainController& c)
 {
     Windows w;
@@ -122,7 +116,7 @@ Windows windowsOf(PMMainController& c)
     return w;
 }
 
-} // namespace
+} // namespace pmmenus
 
 PMMenuController::PMMenuController(PMMainController& controller, QObject* parent)
     : QObject(parent)
